@@ -1,0 +1,43 @@
+# Set-up, build and test in one place. `make demo` and `make test` work on a
+# fresh Debian 12 machine: both install what is missing first.
+
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+PACKAGES := g++ make cmake pkg-config ccache \
+  libssl-dev libcurl4-openssl-dev libsqlite3-dev nlohmann-json3-dev \
+  libspdlog-dev libfmt-dev libminizip-dev zlib1g-dev libplist-dev libicu-dev \
+  libcpp-httplib-dev libexiv2-dev libgtest-dev libgmock-dev libbenchmark-dev
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build test demo clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+build: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure
+
+demo: build
+	$(BUILD_DIR)/src/lumora
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,28 @@
+// The app bundle's information dictionary (name, version, identifier and the
+// keys the side subsystems read). Defaults describe this build; tests and the
+// app may replace or amend it. Thread-safe.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace platform {
+
+class Bundle {
+ public:
+  static nlohmann::json infoDictionary();
+  // The entry for `key`, or nullopt when absent.
+  static std::optional<nlohmann::json> infoValue(const std::string& key);
+  // A string entry, or nullopt when absent or not a string.
+  static std::optional<std::string> infoString(const std::string& key);
+
+  static void setInfoDictionary(nlohmann::json info);
+  static void setInfoValue(const std::string& key, nlohmann::json value);
+  static void removeInfoValue(const std::string& key);
+  // Back to the built-in dictionary.
+  static void reset();
+};
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+#include "platform/Bytes.h"
+
+namespace platform {
+namespace {
+
+// Length of the well-formed UTF-8 sequence starting at text[i], or 0.
+std::size_t sequenceLength(std::string_view text, std::size_t i) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  std::size_t need;
+  std::uint32_t value;
+  if ((lead & 0xE0) == 0xC0) { need = 2; value = lead & 0x1F; }
+  else if ((lead & 0xF0) == 0xE0) { need = 3; value = lead & 0x0F; }
+  else if ((lead & 0xF8) == 0xF0) { need = 4; value = lead & 0x07; }
+  else return 0;
+  if (i + need > text.size()) return 0;
+  for (std::size_t k = 1; k < need; ++k) {
+    unsigned char c = byte(i + k);
+    if ((c & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (c & 0x3F);
+  }
+  static constexpr std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kMin[need] || value > 0x10FFFF) return 0;
+  if (value >= 0xD800 && value <= 0xDFFF) return 0;
+  return need;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n = sequenceLength(text, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::size_t utf16Length(std::string_view text) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n = sequenceLength(text, i);
+    if (n == 0) { ++units; ++i; continue; }
+    units += (n == 4) ? 2 : 1;
+    i += n;
+  }
+  return units;
+}
+
+std::string hexString(const std::uint8_t* data, std::size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(size * 2, '0');
+  for (std::size_t i = 0; i < size; ++i) {
+    out[2 * i] = kDigits[data[i] >> 4];
+    out[2 * i + 1] = kDigits[data[i] & 0x0F];
+  }
+  return out;
+}
+
+}  // namespace platform

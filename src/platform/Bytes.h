@@ -1,0 +1,30 @@
+// Byte buffers and the text helpers the stand-ins share. Strings are UTF-8
+// throughout; utf16Length counts what the phone platform counts as characters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes toBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline std::string toString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// True when `text` is well-formed UTF-8 (no overlongs, surrogates or values
+// past U+10FFFF).
+bool isValidUtf8(std::string_view text);
+
+// Number of UTF-16 code units of a UTF-8 text; invalid sequences count one
+// unit per byte.
+std::size_t utf16Length(std::string_view text);
+
+// Lower-case hexadecimal of the bytes.
+std::string hexString(const std::uint8_t* data, std::size_t size);
+inline std::string hexString(const Bytes& bytes) { return hexString(bytes.data(), bytes.size()); }
+
+}  // namespace platform

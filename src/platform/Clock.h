@@ -1,0 +1,111 @@
+// The one source of time for the whole system. Every read of the current time,
+// every sleep and every timed wait goes through Clock::current(), so tests can
+// install a ManualClock and move time on by hand instead of waiting for real.
+//
+// Threading: all members are safe to call from any thread. current() returns a
+// shared_ptr, so a clock swapped out while a thread waits on it stays alive.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+class Clock {
+ public:
+  using Duration = std::chrono::system_clock::duration;
+  using TimePoint = std::chrono::system_clock::time_point;
+
+  virtual ~Clock() = default;
+
+  // Wall-clock time (seconds since 1970 UTC at the base).
+  virtual TimePoint now() const = 0;
+
+  // Blocks until pred() holds or `deadline` passes on this clock. `lock` must
+  // hold the mutex guarding what pred reads; whoever changes that state
+  // notifies `cv`. Returns pred() at the end.
+  virtual bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                         TimePoint deadline, const std::function<bool()>& pred) = 0;
+
+  bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Duration timeout,
+               const std::function<bool()>& pred) {
+    return waitUntil(lock, cv, now() + timeout, pred);
+  }
+
+  // Blocks the calling thread for `duration` of this clock's time.
+  virtual void sleepFor(Duration duration);
+
+  double secondsSince1970() const;
+
+  // The process-wide clock; a SystemClock unless a test installed another.
+  static std::shared_ptr<Clock> current();
+  // Installs `clock` (nullptr restores the system clock).
+  static void setCurrent(std::shared_ptr<Clock> clock);
+};
+
+inline Clock::Duration seconds(double s) {
+  return std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double>(s));
+}
+
+class SystemClock final : public Clock {
+ public:
+  TimePoint now() const override;
+  bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                 TimePoint deadline, const std::function<bool()>& pred) override;
+};
+
+// A clock that only moves when told to. Timed waits end when advance() carries
+// the time past their deadline (or their predicate turns true).
+class ManualClock final : public Clock {
+ public:
+  // Starts at 2020-01-01 00:00:00 UTC unless told otherwise.
+  explicit ManualClock(TimePoint start = TimePoint(std::chrono::seconds(1577836800)));
+
+  TimePoint now() const override;
+  bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                 TimePoint deadline, const std::function<bool()>& pred) override;
+  // With auto-advance on, a sleep moves the clock on by its duration and
+  // returns at once; off (the default), it waits for advance().
+  void sleepFor(Duration duration) override;
+
+  void advance(Duration by);
+  void setTime(TimePoint to);
+  void setAutoAdvanceSleeps(bool on);
+
+  // Number of threads blocked in a timed wait or sleep on this clock, so a
+  // test can tell that a worker has reached its wait before moving time on.
+  std::size_t waiterCount() const;
+  // Blocks (in real time, up to `realTimeout`) until waiterCount() >= n.
+  bool waitForWaiters(std::size_t n, std::chrono::milliseconds realTimeout = std::chrono::seconds(10)) const;
+  // Total time that auto-advanced sleeps have added.
+  Duration sleptTotal() const;
+
+ private:
+  void notifyWaiters();
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable waitersChanged_;
+  TimePoint now_;
+  bool autoAdvance_ = false;
+  Duration slept_{0};
+  std::vector<std::condition_variable*> waiters_;
+};
+
+// Installs a clock for the life of a scope (tests).
+class ScopedClock {
+ public:
+  explicit ScopedClock(std::shared_ptr<Clock> clock);
+  ~ScopedClock();
+  ScopedClock(const ScopedClock&) = delete;
+  ScopedClock& operator=(const ScopedClock&) = delete;
+
+ private:
+  std::shared_ptr<Clock> previous_;
+};
+
+}  // namespace platform

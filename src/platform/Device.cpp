@@ -1,0 +1,86 @@
+#include "platform/Device.h"
+
+#include <sys/utsname.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::mutex& factsMutex() {
+  static std::mutex m;
+  return m;
+}
+
+DeviceFacts& factsSlot() {
+  static DeviceFacts facts = [] {
+    DeviceFacts f;
+    auto env = [](const char* key) -> std::optional<std::string> {
+      const char* v = std::getenv(key);
+      if (v && *v) return std::string(v);
+      return std::nullopt;
+    };
+    f.modelIdentifier = env("LUMORA_DEVICE_MODEL");
+    f.systemName = env("LUMORA_SYSTEM_NAME");
+    f.systemVersion = env("LUMORA_SYSTEM_VERSION");
+    return f;
+  }();
+  return facts;
+}
+
+std::optional<std::string> unameField(std::string_view name) {
+  struct utsname info {};
+  if (uname(&info) != 0) return std::nullopt;
+  if (name == "hw.machine") return std::string(info.machine);
+  if (name == "kern.ostype") return std::string(info.sysname);
+  if (name == "kern.osrelease") return std::string(info.release);
+  if (name == "kern.version") return std::string(info.version);
+  if (name == "kern.hostname") return std::string(info.nodename);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> Device::sysInfo(std::string_view name) {
+  if (name == "hw.machine") {
+    std::lock_guard<std::mutex> guard(factsMutex());
+    if (factsSlot().modelIdentifier) return factsSlot().modelIdentifier;
+  }
+  return unameField(name);
+}
+
+std::string Device::model() {
+  std::lock_guard<std::mutex> guard(factsMutex());
+  return factsSlot().model.value_or("iPhone");
+}
+
+std::string Device::systemName() {
+  std::lock_guard<std::mutex> guard(factsMutex());
+  return factsSlot().systemName.value_or("iPhone OS");
+}
+
+std::string Device::systemVersion() {
+  std::lock_guard<std::mutex> guard(factsMutex());
+  return factsSlot().systemVersion.value_or("9.3");
+}
+
+std::string Device::name() {
+  {
+    std::lock_guard<std::mutex> guard(factsMutex());
+    if (factsSlot().name) return *factsSlot().name;
+  }
+  return unameField("kern.hostname").value_or("localhost");
+}
+
+void Device::configure(const DeviceFacts& facts) {
+  std::lock_guard<std::mutex> guard(factsMutex());
+  factsSlot() = facts;
+}
+
+DeviceFacts Device::configured() {
+  std::lock_guard<std::mutex> guard(factsMutex());
+  return factsSlot();
+}
+
+}  // namespace platform

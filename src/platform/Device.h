@@ -1,0 +1,38 @@
+// Facts about the device the app runs on. On Linux the kernel parameters come
+// from uname(); the model identifier and the system name and version can be
+// configured (API or LUMORA_DEVICE_MODEL / LUMORA_SYSTEM_NAME /
+// LUMORA_SYSTEM_VERSION), since the cloud expects phone-like values.
+// Thread-safe.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+struct DeviceFacts {
+  std::optional<std::string> modelIdentifier;  // "hw.machine"; uname machine if unset
+  std::optional<std::string> model;            // generic model text; "iPhone" if unset
+  std::optional<std::string> systemName;       // "iPhone OS" if unset
+  std::optional<std::string> systemVersion;    // "9.3" if unset
+  std::optional<std::string> name;             // device name; host name if unset
+};
+
+class Device {
+ public:
+  // A kernel parameter by its sysctl name: "hw.machine", "kern.ostype",
+  // "kern.osrelease", "kern.hostname"; nullopt for a name we cannot read.
+  static std::optional<std::string> sysInfo(std::string_view name);
+
+  static std::string model();
+  static std::string systemName();
+  static std::string systemVersion();
+  static std::string name();
+
+  // Replaces the configured facts (unset fields fall back to the defaults).
+  static void configure(const DeviceFacts& facts);
+  static DeviceFacts configured();
+};
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include "platform/Bytes.h"
+#include "platform/Result.h"
+
+namespace {
+
+TEST(Utf8, ValidityAndUtf16Length) {
+  EXPECT_TRUE(platform::isValidUtf8("plain"));
+  EXPECT_TRUE(platform::isValidUtf8("\xE4\xB8\xAD\xF0\x9F\x98\x80"));  // CJK + emoji
+  EXPECT_FALSE(platform::isValidUtf8("\xC0\xAF"));                     // overlong
+  EXPECT_FALSE(platform::isValidUtf8("\xED\xA0\x80"));                 // surrogate
+  EXPECT_FALSE(platform::isValidUtf8("\xE4\xB8"));                     // truncated
+  EXPECT_EQ(platform::utf16Length("\xE4\xB8\xAD\xF0\x9F\x98\x80"), 3u);
+  EXPECT_EQ(platform::utf16Length(""), 0u);
+}
+
+TEST(Error, UnderlyingErrorRoundTripsThroughUserInfo) {
+  platform::Error inner("NSURLErrorDomain", -1004, {{"retriable", true}});
+  platform::Error outer = platform::Error("outer", 500).withUnderlying(inner);
+  ASSERT_TRUE(outer.underlying().has_value());
+  EXPECT_EQ(*outer.underlying(), inner);
+  EXPECT_FALSE(inner.underlying().has_value());
+  EXPECT_EQ(platform::Error("d", 1, "not an object").userInfo(), nullptr);
+}
+
+TEST(Result, HoldsValueOrError) {
+  platform::Result<int> good = 3;
+  platform::Result<int> bad = platform::Error("d", 7);
+  EXPECT_TRUE(good.ok());
+  EXPECT_EQ(*good, 3);
+  EXPECT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error().code(), 7);
+  EXPECT_EQ(bad.valueOr(9), 9);
+  platform::Status status = platform::Error("d", 2);
+  EXPECT_FALSE(status.ok());
+  EXPECT_TRUE(platform::Status::success().ok());
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/Clock.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::Clock;
+using platform::ManualClock;
+
+TEST(ManualClock, SleepWaitsForAdvanceAndTimedWaitsEndAtTheirDeadline) {
+  auto clock = std::make_shared<ManualClock>();
+  platform::ScopedClock scoped(clock);
+  auto start = clock->now();
+
+  std::atomic<bool> woke{false};
+  std::thread sleeper([&] {
+    Clock::current()->sleepFor(300s);
+    woke = true;
+  });
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  clock->advance(299s);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(woke);
+  clock->advance(1s);
+  sleeper.join();
+  EXPECT_TRUE(woke);
+  EXPECT_EQ(clock->now() - start, 300s);
+}
+
+TEST(ManualClock, AutoAdvanceMakesSleepsInstantAndCountsThem) {
+  auto clock = std::make_shared<ManualClock>();
+  platform::ScopedClock scoped(clock);
+  clock->setAutoAdvanceSleeps(true);
+  auto start = clock->now();
+  Clock::current()->sleepFor(24s);
+  Clock::current()->sleepFor(24s);
+  EXPECT_EQ(clock->now() - start, 48s);
+  EXPECT_EQ(clock->sleptTotal(), 48s);
+}
+
+TEST(ManualClock, PredicateEndsWaitBeforeDeadline) {
+  auto clock = std::make_shared<ManualClock>();
+  std::mutex m;
+  std::condition_variable cv;
+  bool ready = false;
+  std::thread setter([&] {
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    std::lock_guard<std::mutex> g(m);
+    ready = true;
+    cv.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(m);
+  EXPECT_TRUE(clock->waitFor(lock, cv, 1h, [&] { return ready; }));
+  lock.unlock();
+  setter.join();
+}
+
+TEST(Clock, ScopedClockRestoresThePreviousClock) {
+  auto before = Clock::current();
+  {
+    platform::ScopedClock scoped(std::make_shared<ManualClock>());
+    EXPECT_NE(Clock::current(), before);
+  }
+  EXPECT_EQ(Clock::current(), before);
+}
+
+}  // namespace
