@@ -1,0 +1,112 @@
+#include "cloud/utils/ServiceHosts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/AppHome.h"
+
+namespace lumora {
+namespace {
+
+std::mutex& overridesMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::map<std::string, std::string>& overrides() {
+  static std::map<std::string, std::string> values;
+  return values;
+}
+
+std::string trimSlash(std::string url) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url;
+}
+
+std::optional<std::string> fromEnv(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value && *value) return trimSlash(value);
+  return std::nullopt;
+}
+
+std::optional<std::string> fromFile(const std::string& key) {
+  std::ifstream in(platform::AppHome::root() / "hosts.json");
+  if (!in) return std::nullopt;
+  auto json = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
+  if (!json.is_object()) return std::nullopt;
+  auto it = json.find(key);
+  if (it == json.end() || !it->is_string() || it->get<std::string>().empty()) return std::nullopt;
+  return trimSlash(it->get<std::string>());
+}
+
+std::optional<std::string> lookup(const std::string& key) {
+  {
+    std::lock_guard<std::mutex> guard(overridesMutex());
+    auto it = overrides().find(key);
+    if (it != overrides().end()) return it->second;
+  }
+  std::string envName = "LUMORA_HOST_" + key;
+  std::transform(envName.begin(), envName.end(), envName.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  if (auto value = fromEnv(envName)) return value;
+  if (auto value = fromFile(key)) return value;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string ServiceHosts::baseURL(const std::string& key) {
+  if (auto value = lookup(key)) return *value;
+  if (auto all = fromEnv("LUMORA_CLOUD_URL")) return *all;
+  {
+    std::lock_guard<std::mutex> guard(overridesMutex());
+    auto it = overrides().find("*");
+    if (it != overrides().end()) return it->second;
+  }
+  return kDefaultBaseURL;
+}
+
+std::string ServiceHosts::host(const std::string& key) { return hostOfURL(baseURL(key)); }
+
+std::string ServiceHosts::accountCookieDomain() {
+  if (auto value = lookup("accountCookieDomain")) {
+    return value->empty() || value->front() == '.' ? *value : "." + *value;
+  }
+  return "." + host(kAccount);
+}
+
+void ServiceHosts::set(const std::string& key, std::optional<std::string> baseURL) {
+  std::lock_guard<std::mutex> guard(overridesMutex());
+  if (baseURL) overrides()[key] = trimSlash(*baseURL);
+  else overrides().erase(key);
+}
+
+void ServiceHosts::setAll(const std::string& baseURL) { set("*", baseURL); }
+
+void ServiceHosts::reset() {
+  std::lock_guard<std::mutex> guard(overridesMutex());
+  overrides().clear();
+}
+
+std::string ServiceHosts::hostOfURL(const std::string& url) {
+  auto scheme = url.find("://");
+  if (scheme == std::string::npos) return {};
+  std::size_t start = scheme + 3;
+  auto end = url.find_first_of("/?#", start);
+  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (auto at = authority.rfind('@'); at != std::string::npos) authority = authority.substr(at + 1);
+  if (!authority.empty() && authority.front() == '[') {
+    auto close = authority.find(']');
+    return close == std::string::npos ? authority : authority.substr(1, close - 1);
+  }
+  if (auto colon = authority.find(':'); colon != std::string::npos) authority = authority.substr(0, colon);
+  return authority;
+}
+
+}  // namespace lumora

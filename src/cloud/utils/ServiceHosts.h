@@ -1,0 +1,58 @@
+// Where the services live. The client was built against fixed production
+// hosts; here every service address is deployment configuration, read from
+// "<app home>/hosts.json" (an object of key -> base URL) with environment
+// overrides, so the demo and the tests point everything at the local cloud.
+//
+// Resolution order for a key: set() in this process, LUMORA_HOST_<KEY> (key
+// upper-cased, e.g. LUMORA_HOST_ACCOUNT), hosts.json, LUMORA_CLOUD_URL (one
+// base URL for every service), then the built-in default
+// "http://127.0.0.1:8765" (the local cloud's demo port). Base URLs carry
+// scheme, host and optional port, without a trailing slash.
+//
+// Thread-safe; values are read on each call so a test may change them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace lumora {
+
+class ServiceHosts {
+ public:
+  // Keys of the services the client talks to.
+  static constexpr const char* kAccount = "account";                // release account service
+  static constexpr const char* kAccountPreview = "accountPreview";  // preview (test) account service
+  static constexpr const char* kAccountApi = "accountApi";          // account user API (core info)
+  static constexpr const char* kCALogin = "caLogin";                // CA login host
+  static constexpr const char* kCloud = "cloud";                    // contacts and gallery API
+  static constexpr const char* kRelocation = "relocation";
+  static constexpr const char* kRelocationPreview = "relocationPreview";
+  static constexpr const char* kDeviceInfo = "deviceinfo";
+  static constexpr const char* kStorage = "storage";                // KSS block storage
+  static constexpr const char* kFeedback = "feedback";
+  static constexpr const char* kStats = "stats";
+  static constexpr const char* kPush = "push";
+  static constexpr const char* kCrashReports = "crashReports";
+
+  static constexpr const char* kDefaultBaseURL = "http://127.0.0.1:8765";
+
+  // Base URL for `key`.
+  static std::string baseURL(const std::string& key);
+  // Host part of baseURL(key) (no scheme, port or path).
+  static std::string host(const std::string& key);
+  // The parent cookie domain of the account hosts, with its leading dot:
+  // "accountCookieDomain" when configured, else "." + host(kAccount).
+  static std::string accountCookieDomain();
+
+  // Process-local override (tests, the demo); nullopt removes it.
+  static void set(const std::string& key, std::optional<std::string> baseURL);
+  // Points every service at one base URL (the local cloud).
+  static void setAll(const std::string& baseURL);
+  // Drops every process-local override.
+  static void reset();
+
+  // Host of a URL text ("http://h:1/x" -> "h"); empty when it has none.
+  static std::string hostOfURL(const std::string& url);
+};
+
+}  // namespace lumora

@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "cloud/utils/ServiceHosts.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using lumora::ServiceHosts;
+
+class ServiceHostsTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ServiceHosts::reset(); }
+  testsupport::TestHome home_;
+};
+
+TEST_F(ServiceHostsTest, OverridesWinOverFileAndFileOverDefault) {
+  EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kCloud), ServiceHosts::kDefaultBaseURL);
+  std::ofstream(home_.root() / "hosts.json") << R"({"cloud": "http://10.1.2.3:99/", "account": 5})";
+  EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kCloud), "http://10.1.2.3:99");
+  // A value of the wrong type is ignored, not fatal.
+  EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kAccount), ServiceHosts::kDefaultBaseURL);
+  ServiceHosts::setAll("http://127.0.0.1:4000");
+  EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kAccount), "http://127.0.0.1:4000");
+  EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kCloud), "http://10.1.2.3:99");
+  ServiceHosts::set(ServiceHosts::kCloud, "http://127.0.0.1:5000");
+  EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kCloud), "http://127.0.0.1:5000");
+}
+
+TEST_F(ServiceHostsTest, HostsAndCookieDomain) {
+  EXPECT_EQ(ServiceHosts::hostOfURL("https://user@account.example.com:443/pass?x=1"), "account.example.com");
+  EXPECT_EQ(ServiceHosts::hostOfURL("http://[::1]:8080/"), "::1");
+  EXPECT_EQ(ServiceHosts::hostOfURL("relative/path"), "");
+  ServiceHosts::set(ServiceHosts::kAccount, "https://account.example.com");
+  EXPECT_EQ(ServiceHosts::accountCookieDomain(), ".account.example.com");
+  ServiceHosts::set("accountCookieDomain", "example.com");
+  EXPECT_EQ(ServiceHosts::accountCookieDomain(), ".example.com");
+}
+
+}  // namespace
