@@ -1,6 +1,6 @@
 // Shared digest engine of MD5.h and SHA1.h: OpenSSL EVP digests fed in slices
 // of at most 1 MiB, so a large buffer (a file block, a mapped file) is read
-// piece by piece. Stateless, any thread. Aborts only if OpenSSL lacks the
+// slice by slice. Stateless, any thread. Aborts only if OpenSSL lacks the
 // digest, which a working installation never does.
 #pragma once
 
