@@ -1,0 +1,65 @@
+#include "account/KPAESCrypt.h"
+
+#include <openssl/rand.h>
+
+#include <algorithm>
+
+#include "account/KPAESStringDef.h"
+#include "cloud/utils/AESCBC.h"
+#include "cloud/utils/AESCrypt.h"
+
+namespace lumora {
+
+std::optional<platform::Bytes> encryptAESWithKey(const platform::Bytes& data,
+                                                 const platform::Bytes& key,
+                                                 const platform::Bytes& iv) {
+  return aesCBCEncrypt(data, key, iv);
+}
+
+std::optional<platform::Bytes> decryptAESWithKey(const platform::Bytes& data,
+                                                 const platform::Bytes& key,
+                                                 const platform::Bytes& iv) {
+  return aesCBCDecrypt(data, key, iv);
+}
+
+std::string base64UrlSafeEncoding(const platform::Bytes& data) {
+  std::string text = base64Encoding(data);
+  std::replace(text.begin(), text.end(), '/', '_');
+  std::replace(text.begin(), text.end(), '+', '-');
+  return text;
+}
+
+platform::Bytes initWithBase64UrlSafeEncodedString(std::string_view text) {
+  std::string standard(text);
+  std::replace(standard.begin(), standard.end(), '_', '/');
+  std::replace(standard.begin(), standard.end(), '-', '+');
+  while (standard.size() % 4 != 0) standard.push_back('=');
+  return dataWithBase64EncodedString(standard);
+}
+
+std::optional<std::string> AES128RandomIVEncryptWithKey(std::string_view text,
+                                                        std::string_view base64Key) {
+  platform::Bytes iv(16);
+  if (RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1) return std::nullopt;
+  auto cipher = encryptAESWithKey(platform::toBytes(text), dataWithBase64EncodedString(base64Key), iv);
+  if (!cipher) return std::nullopt;
+  auto form = KPAESStringDef::initWithVersion(std::string(KPAESStringDef::kVersion1),
+                                              base64UrlSafeEncoding(iv), base64Encoding(*cipher));
+  if (!form) return std::nullopt;
+  return form->description();
+}
+
+std::optional<std::string> AES128RandomIVDecryptWithKey(std::string_view form,
+                                                        std::string_view base64Key) {
+  auto parsed = KPAESStringDef::initWithAESString(form);
+  if (!parsed || parsed->asd_version() != KPAESStringDef::kVersion1) return std::nullopt;
+  auto plain = decryptAESWithKey(dataWithBase64EncodedString(parsed->asd_data()),
+                                 dataWithBase64EncodedString(base64Key),
+                                 initWithBase64UrlSafeEncodedString(parsed->asd_iv()));
+  if (!plain) return std::nullopt;
+  std::string text = platform::toString(*plain);
+  if (!platform::isValidUtf8(text)) return std::nullopt;
+  return text;
+}
+
+}  // namespace lumora
