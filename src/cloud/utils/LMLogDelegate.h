@@ -1,0 +1,31 @@
+// The sink that receives the cloud SDK's log records, installed by the host
+// app through LMLogUtil::setLogDelegate and held there weakly.
+//
+// Its one operation is optional: a sink provides it by assigning the
+// appendLogMessage hook (normally in its constructor, before it is installed);
+// a sink that leaves the hook empty is never called. The hook runs on the
+// logging thread, synchronously, from any thread at once, so it must be
+// thread-safe and must not throw. Do not reassign the hook once the sink is
+// installed.
+#pragma once
+
+#include <functional>
+
+#include "cloud/utils/LMLogMessage.h"
+
+namespace lumora {
+
+class LMLogDelegate {
+ public:
+  virtual ~LMLogDelegate() = default;
+
+  // Optional: receives one record per SDK log call. Empty = not provided.
+  std::function<void(const LMLogMessage& message)> appendLogMessage;
+
+ protected:
+  LMLogDelegate() = default;
+  LMLogDelegate(const LMLogDelegate&) = default;
+  LMLogDelegate& operator=(const LMLogDelegate&) = default;
+};
+
+}  // namespace lumora

@@ -1,0 +1,159 @@
+#include "cloud/utils/LMUtils.h"
+
+#include <exception>
+
+#include "cloud/utils/LMLogUtil.h"
+#include "platform/AppHome.h"
+#include "platform/Clock.h"
+
+namespace lumora {
+namespace {
+
+constexpr const char* kAddressBookNotAllowedReason =
+    "The operation is not allowed by the Address Book database, because the contact\u2019s "
+    "source does not support it.";
+constexpr const char* kAddressBookAccessDeniedReason =
+    "The operation is not allowed because the user denied access to the Address Book database.";
+
+// URL-loading code of a bad server response; such a request is repeated after
+// a pause long enough for an overloaded server to recover.
+constexpr std::int64_t kBadServerResponseCode = -1011;
+constexpr double kBadServerResponsePauseSeconds = 24.0;
+
+// The "retriable" entry of a user info, read as a truth value; nullopt when
+// the entry is absent.
+std::optional<bool> retriableFlag(const platform::Json& userInfo) {
+  if (!userInfo.is_object()) return std::nullopt;
+  auto it = userInfo.find(kLMRetriableKey);
+  if (it == userInfo.end()) return std::nullopt;
+  if (it->is_boolean()) return it->get<bool>();
+  if (it->is_number_integer()) return it->get<std::int64_t>() != 0;
+  if (it->is_number_float()) return it->get<double>() != 0.0;
+  return false;
+}
+
+platform::Error jsonError(const std::string& detail) {
+  return platform::Error(kLMJSONErrorDomain, kLMJSONErrorCode,
+                         platform::Json{{"NSDebugDescription", detail}});
+}
+
+void reportJSONError(const platform::Error& failure, platform::Error* error) {
+  if (error == nullptr) return;
+  *error = failure;
+  LM_LOG_ERROR("{}", failure.description());
+}
+
+}  // namespace
+
+// ---- Errors ----
+
+platform::Error LMUtils::localErrorWithErrorCode(std::int64_t code, platform::Json errorInfo) {
+  return platform::Error(kLMLocalErrorDomain, code, std::move(errorInfo));
+}
+
+platform::Error LMUtils::errorForLumoraUnknownErrorWithUserInfo(platform::Json userInfo) {
+  return platform::Error(kLMServerErrorDomain, kLMServerErrorUnknownReply, std::move(userInfo));
+}
+
+std::optional<platform::Error> LMUtils::errorFromCoreFoundationError(
+    const std::optional<platform::Error>& error) {
+  if (!error) return std::nullopt;
+  return platform::Error(error->domain(), error->code(), error->userInfo());
+}
+
+platform::Error LMUtils::errorFromABAddressBookError(const platform::Error& error) {
+  switch (error.code()) {
+    case 0:
+      return localErrorWithErrorCode(kLMLocalErrorAddressBookNotAllowed,
+                                     {{kLMErrorReasonKey, kAddressBookNotAllowedReason},
+                                      {kLMErrorDescriptionKey, kLMErrorTitleAddressBook}});
+    case 1:
+      return localErrorWithErrorCode(kLMLocalErrorAddressBookAccessDenied,
+                                     {{kLMErrorReasonKey, kAddressBookAccessDeniedReason},
+                                      {kLMErrorDescriptionKey, kLMErrorTitleAddressBook}});
+    default:
+      return localErrorWithErrorCode(error.code(), nullptr);
+  }
+}
+
+// ---- Retry rule ----
+
+bool LMUtils::shouldRetryRequestWithError(const std::optional<platform::Error>& error) {
+  if (!error) return false;
+  if (error->code() == kBadServerResponseCode) {
+    platform::Clock::current()->sleepFor(platform::seconds(kBadServerResponsePauseSeconds));
+    return true;
+  }
+  if (auto flag = retriableFlag(error->userInfo())) return *flag;
+  if (auto inner = error->underlying()) {
+    if (auto flag = retriableFlag(inner->userInfo())) return *flag;
+  }
+  return shouldRetryRequestWithErrorCode(error->code());
+}
+
+bool LMUtils::shouldRetryRequestWithErrorCode(std::int64_t code) {
+  switch (code) {
+    case -1:     // unknown
+    case -1004:  // cannot connect to host
+    case -1005:  // network connection lost
+    case -1014:  // zero-byte resource
+    case -1015:  // cannot decode raw data
+    case -1016:  // cannot decode content data
+    case -1017:  // cannot parse response
+    case -1019:  // call is active
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- JSON text ----
+
+std::optional<std::string> LMUtils::stringFromJSONObject(const platform::Json& object,
+                                                         platform::Error* error) {
+  try {
+    return object.dump(2, ' ', false, platform::Json::error_handler_t::strict);
+  } catch (const std::exception& e) {
+    reportJSONError(jsonError(e.what()), error);
+    return std::nullopt;
+  }
+}
+
+std::optional<platform::Json> LMUtils::jsonObjectFromString(const platform::Json& object,
+                                                            platform::Error* error) {
+  if (!object.is_string()) return std::nullopt;
+  const auto& text = object.get_ref<const std::string&>();
+  if (text.empty()) return std::nullopt;
+
+  platform::Json parsed;
+  try {
+    parsed = platform::Json::parse(text);
+  } catch (const std::exception& e) {
+    reportJSONError(jsonError(e.what()), error);
+    return std::nullopt;
+  }
+  // The platform reader takes only an array or an object at the top level.
+  if (!parsed.is_array() && !parsed.is_object()) {
+    reportJSONError(jsonError("JSON text did not start with array or object and option to "
+                              "allow fragments not set."),
+                    error);
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+// ---- Directories ----
+
+std::filesystem::path LMUtils::applicationDocumentsDirectory() {
+  return platform::AppHome::documents();
+}
+
+std::string LMUtils::applicationDocumentsDirectoryPath() {
+  return platform::AppHome::documents().string();
+}
+
+std::string LMUtils::applicationCachesDirectoryPath() {
+  return platform::AppHome::caches().string();
+}
+
+}  // namespace lumora
