@@ -8,7 +8,7 @@ void printUsage() {
   std::puts(
       "lumora - the Lumora client for Linux\n"
       "\n"
-      "usage: lumora [--help]\n"
+      "usage: lumora [--demo] [--help]\n"
       "\n"
       "This build provides the platform layer (dispatch queues, app home,\n"
       "preferences, device facts), the cloud encodings (AES, Base64, RC4,\n"
@@ -21,6 +21,10 @@ void printUsage() {
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
+    if (arg == "--demo") {
+      printUsage();
+      return 0;
+    }
     if (arg == "--help" || arg == "-h") {
       printUsage();
       return 0;
