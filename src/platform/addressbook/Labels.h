@@ -69,7 +69,6 @@ inline constexpr std::string_view kPersonSocialProfileURLKey = "url";
 inline constexpr std::string_view kPersonSocialProfileServiceKey = "service";
 inline constexpr std::string_view kPersonSocialProfileUsernameKey = "username";
 inline constexpr std::string_view kPersonSocialProfileUserIdentifierKey = "identifier";
-inline constexpr std::string_view kPersonSocialProfileServiceTwitter = "twitter";
 inline constexpr std::string_view kPersonSocialProfileServiceSinaWeibo = "sinaweibo";
 inline constexpr std::string_view kPersonSocialProfileServiceFacebook = "facebook";
 inline constexpr std::string_view kPersonSocialProfileServiceLinkedIn = "linkedin";
