@@ -8,6 +8,7 @@
 // for 24 seconds of platform::Clock time, so it is for worker threads only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -18,7 +19,6 @@
 #include <vector>
 
 #include "cloud/utils/LMErrors.h"
-#include "platform/Clock.h"
 #include "platform/Error.h"
 
 namespace lumora {
@@ -90,11 +90,18 @@ class LMUtils {
   // device's time zone or calendar, so a day never moves.
 
   // The day of `date` (in UTC) as "yyyy-MM-dd", or "--MM-dd" in the year 1604.
-  static std::string stringForLumoraDate(platform::Clock::TimePoint date);
+  // Any std::chrono::sys_time works; note that Clock::TimePoint (nanoseconds)
+  // cannot hold dates before 1678, so the address book's dates use a coarser
+  // duration.
+  template <class Duration>
+  static std::string stringForLumoraDate(std::chrono::sys_time<Duration> date) {
+    return stringForLumoraDay(std::chrono::floor<std::chrono::days>(date));
+  }
+  static std::string stringForLumoraDay(std::chrono::sys_days day);
   // Midnight UTC of the day of a cloud date text: "yyyy-MM-dd", "--MM-dd" or
   // "MM-dd" (the last two in the year 1604); nullopt when it does not parse
   // or names no real day.
-  static std::optional<platform::Clock::TimePoint> dateFromLumoraString(std::string_view text);
+  static std::optional<std::chrono::sys_days> dateFromLumoraString(std::string_view text);
   // "MM-dd" becomes "--MM-dd"; every other text is returned unchanged.
   static std::string dateStringFromLumoraString(std::string_view text);
   // The text with every blank (" ") and every "-" removed; nothing else.

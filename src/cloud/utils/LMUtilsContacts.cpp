@@ -56,7 +56,7 @@ std::optional<int> parseDigits(std::string_view text, std::size_t maxDigits) {
   return value;
 }
 
-std::optional<platform::Clock::TimePoint> midnightUTC(std::string_view year,
+std::optional<std::chrono::sys_days> midnightUTC(std::string_view year,
                                                       std::string_view month,
                                                       std::string_view day) {
   const auto y = parseDigits(year, 6);
@@ -67,7 +67,7 @@ std::optional<platform::Clock::TimePoint> midnightUTC(std::string_view year,
                                         std::chrono::month(static_cast<unsigned>(*m)),
                                         std::chrono::day(static_cast<unsigned>(*d))};
   if (!ymd.ok()) return std::nullopt;
-  return std::chrono::time_point_cast<platform::Clock::Duration>(std::chrono::sys_days(ymd));
+  return std::chrono::sys_days(ymd);
 }
 
 // The set of keys of a list's items; `key` gives nullptr for unusable items.
@@ -195,8 +195,8 @@ Json matchingMerge(const Json& first, const Json& second, Equal equal) {
 
 // ---- Dates and strings ----
 
-std::string LMUtils::stringForLumoraDate(platform::Clock::TimePoint date) {
-  const std::chrono::year_month_day ymd{std::chrono::floor<std::chrono::days>(date)};
+std::string LMUtils::stringForLumoraDay(std::chrono::sys_days date) {
+  const std::chrono::year_month_day ymd{date};
   const int year = static_cast<int>(ymd.year());
   const unsigned month = static_cast<unsigned>(ymd.month());
   const unsigned day = static_cast<unsigned>(ymd.day());
@@ -209,7 +209,7 @@ std::string LMUtils::stringForLumoraDate(platform::Clock::TimePoint date) {
   return text;
 }
 
-std::optional<platform::Clock::TimePoint> LMUtils::dateFromLumoraString(std::string_view text) {
+std::optional<std::chrono::sys_days> LMUtils::dateFromLumoraString(std::string_view text) {
   const auto parts = splitAtDash(text);
   if (parts.size() == 4 && parts[0].empty() && parts[1].empty()) {
     return midnightUTC("1604", parts[2], parts[3]);
