@@ -1,0 +1,391 @@
+#include "platform/PropertyList.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+namespace platform::plist {
+namespace {
+
+// Seconds from 1970-01-01 to 2001-01-01, the epoch of plist dates.
+constexpr std::int64_t kEpoch2001Seconds = 978307200;
+
+using Milliseconds = std::chrono::milliseconds;
+
+// Milliseconds since 2001-01-01, floored.
+std::int64_t millisSince2001(Clock::TimePoint date) {
+  auto ms = std::chrono::floor<Milliseconds>(date.time_since_epoch()).count();
+  return ms - kEpoch2001Seconds * 1000;
+}
+
+Error fileError(std::int64_t code, const std::filesystem::path& file, const std::string& what,
+                int err) {
+  Json info = {{kFilePathKey, file.string()},
+               {Error::kLocalizedDescriptionKey,
+                err ? fmt::format("{}: {}", what, std::strerror(err)) : what}};
+  if (err) info["errno"] = err;
+  return Error(kCocoaErrorDomain, code, std::move(info));
+}
+
+Error writeError(const std::filesystem::path& file, const std::string& what, int err) {
+  bool denied = err == EACCES || err == EPERM || err == EROFS;
+  return fileError(denied ? kFileWriteNoPermission : kFileWriteUnknown, file, what, err);
+}
+
+bool writeAll(int fd, const Bytes& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void syncFolder(const std::filesystem::path& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+bool storableString(const std::string& text) {
+  return text.find('\0') == std::string::npos && isValidUtf8(text);
+}
+
+plist_t newString(const std::string& text) {
+  if (!storableString(text)) return nullptr;
+  return plist_new_string(text.c_str());
+}
+
+std::string stringValue(plist_t node) {
+  char* raw = nullptr;
+  if (plist_get_node_type(node) == PLIST_KEY) {
+    plist_get_key_val(node, &raw);
+  } else {
+    plist_get_string_val(node, &raw);
+  }
+  std::string text = raw ? raw : "";
+  std::free(raw);
+  return text;
+}
+
+Bytes dataValue(plist_t node) {
+  std::uint64_t length = 0;
+  const char* ptr = plist_get_data_ptr(node, &length);
+  if (!ptr) return {};
+  auto begin = reinterpret_cast<const std::uint8_t*>(ptr);
+  return Bytes(begin, begin + length);
+}
+
+std::int64_t integerValue(plist_t node) {
+  std::uint64_t value = 0;
+  if (plist_get_node_type(node) == PLIST_UID) {
+    plist_get_uid_val(node, &value);
+  } else {
+    plist_get_uint_val(node, &value);
+  }
+  return static_cast<std::int64_t>(value);
+}
+
+bool dateInRange(Clock::TimePoint date) {
+  std::int64_t ms2001 = millisSince2001(date);
+  std::int64_t sec = ms2001 / 1000;  // truncates toward zero, as libplist splits it
+  return sec >= INT32_MIN && sec <= INT32_MAX;
+}
+
+Clock::TimePoint truncatedToMilliseconds(Clock::TimePoint date) {
+  return Clock::TimePoint(std::chrono::floor<Milliseconds>(date.time_since_epoch()));
+}
+
+plist_t newDate(Clock::TimePoint date) {
+  if (!dateInRange(date)) return nullptr;
+  std::int64_t ms2001 = millisSince2001(date);
+  auto sec = static_cast<std::int32_t>(ms2001 / 1000);
+  auto usec = static_cast<std::int32_t>((ms2001 % 1000) * 1000);  // same sign as sec
+  return plist_new_date(sec, usec);
+}
+
+Clock::TimePoint dateValue(plist_t node) {
+  std::int32_t sec = 0;
+  std::int32_t usec = 0;
+  plist_get_date_val(node, &sec, &usec);
+  // libplist hands back the fraction as a magnitude; it belongs to the side of
+  // zero that the seconds are on. Its truncation can lose a microsecond, so
+  // round to the millisecond that was written.
+  std::int64_t micros = static_cast<std::int64_t>(sec) * 1000000 +
+                        (sec < 0 ? -std::llabs(usec) : std::llabs(usec));
+  auto ms2001 = static_cast<std::int64_t>(std::llround(static_cast<double>(micros) / 1000.0));
+  return Clock::TimePoint(Milliseconds(ms2001 + kEpoch2001Seconds * 1000));
+}
+
+std::string isoDateText(Clock::TimePoint date) {
+  auto ms = std::chrono::floor<Milliseconds>(date.time_since_epoch()).count();
+  std::int64_t secs = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+  int frac = static_cast<int>(ms - secs * 1000);
+  std::time_t t = static_cast<std::time_t>(secs);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+  if (frac == 0) return fmt::format("{}Z", buf);
+  return fmt::format("{}.{:03d}Z", buf, frac);
+}
+
+Json toJson(plist_t node) {
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t value = 0;
+      plist_get_bool_val(node, &value);
+      return value != 0;
+    }
+    case PLIST_UINT:
+    case PLIST_UID:
+      return integerValue(node);
+    case PLIST_REAL: {
+      double value = 0;
+      plist_get_real_val(node, &value);
+      return value;
+    }
+    case PLIST_STRING:
+    case PLIST_KEY:
+      return stringValue(node);
+    case PLIST_DATA:
+      return Json::binary(dataValue(node));
+    case PLIST_DATE:
+      return isoDateText(dateValue(node));
+    case PLIST_ARRAY: {
+      Json array = Json::array();
+      std::uint32_t size = plist_array_get_size(node);
+      for (std::uint32_t i = 0; i < size; ++i) array.push_back(toJson(plist_array_get_item(node, i)));
+      return array;
+    }
+    case PLIST_DICT: {
+      Json object = Json::object();
+      plist_dict_iter iter = nullptr;
+      plist_dict_new_iter(node, &iter);
+      for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node, iter, &key, &value);
+        if (!key) break;
+        object[key] = toJson(value);
+        std::free(key);
+      }
+      std::free(iter);
+      return object;
+    }
+    default:
+      return nullptr;
+  }
+}
+
+bool storableJson(const Json& json) {
+  switch (json.type()) {
+    case Json::value_t::string:
+      return storableString(json.get_ref<const std::string&>());
+    case Json::value_t::number_unsigned:
+      return json.get<std::uint64_t>() <= static_cast<std::uint64_t>(INT64_MAX);
+    case Json::value_t::boolean:
+    case Json::value_t::number_integer:
+    case Json::value_t::number_float:
+    case Json::value_t::binary:
+      return true;
+    case Json::value_t::array:
+      for (const auto& item : json) {
+        if (!storableJson(item)) return false;
+      }
+      return true;
+    case Json::value_t::object:
+      for (const auto& [key, value] : json.items()) {
+        if (!storableString(key) || !storableJson(value)) return false;
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+namespace {
+
+plist_t buildNode(const Json& json) {
+  switch (json.type()) {
+    case Json::value_t::string:
+      return plist_new_string(json.get_ref<const std::string&>().c_str());
+    case Json::value_t::boolean:
+      return plist_new_bool(json.get<bool>() ? 1 : 0);
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned:
+      return plist_new_uint(static_cast<std::uint64_t>(json.get<std::int64_t>()));
+    case Json::value_t::number_float:
+      return plist_new_real(json.get<double>());
+    case Json::value_t::binary: {
+      const auto& bytes = json.get_binary();
+      return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    case Json::value_t::array: {
+      plist_t array = plist_new_array();
+      for (const auto& item : json) plist_array_append_item(array, buildNode(item));
+      return array;
+    }
+    case Json::value_t::object: {
+      plist_t dict = plist_new_dict();
+      for (const auto& [key, value] : json.items()) plist_dict_set_item(dict, key.c_str(), buildNode(value));
+      return dict;
+    }
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+Node fromJson(const Json& json) {
+  if (!storableJson(json)) return nullptr;
+  return Node(buildNode(json));
+}
+
+Json normalizedJson(const Json& json) {
+  switch (json.type()) {
+    case Json::value_t::number_unsigned:
+      return json.get<std::int64_t>();
+    case Json::value_t::array: {
+      Json array = Json::array();
+      for (const auto& item : json) array.push_back(normalizedJson(item));
+      return array;
+    }
+    case Json::value_t::object: {
+      Json object = Json::object();
+      for (const auto& [key, value] : json.items()) object[key] = normalizedJson(value);
+      return object;
+    }
+    default:
+      return json;
+  }
+}
+
+Node parse(const Bytes& bytes) {
+  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return nullptr;
+  plist_t root = nullptr;
+  plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()),
+                    &root);
+  return Node(root);
+}
+
+Bytes toBinary(plist_t root) {
+  char* raw = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(root, &raw, &length);
+  if (!raw) return {};
+  Bytes bytes(reinterpret_cast<std::uint8_t*>(raw), reinterpret_cast<std::uint8_t*>(raw) + length);
+  plist_to_bin_free(raw);
+  return bytes;
+}
+
+Result<Bytes> readFile(const std::filesystem::path& file) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    std::int64_t code = (err == ENOENT || err == ENOTDIR) ? kFileReadNoSuchFile
+                        : (err == EACCES || err == EPERM) ? kFileReadNoPermission
+                                                          : kFileReadUnknown;
+    return fileError(code, file, "cannot open the file", err);
+  }
+  Bytes bytes;
+  std::uint8_t buffer[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      return fileError(kFileReadUnknown, file, "cannot read the file", err);
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  return bytes;
+}
+
+Status writeFileAtomically(const std::filesystem::path& file, const Bytes& bytes, mode_t mode) {
+  std::filesystem::path dir = file.parent_path();
+  if (dir.empty()) dir = ".";
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return writeError(file, "cannot create the folder", ec.value());
+
+  std::string pattern = (dir / ("." + file.filename().string() + ".XXXXXX")).string();
+  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return writeError(file, "cannot create a temporary file", errno);
+
+  auto fail = [&](const char* what) {
+    int err = errno;
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    return writeError(file, what, err);
+  };
+  if (!writeAll(fd, bytes)) return fail("cannot write the temporary file");
+  if (::fchmod(fd, mode) != 0) return fail("cannot set the file mode");
+  if (::fsync(fd) != 0) return fail("cannot flush the temporary file");
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(pattern.c_str());
+    return writeError(file, "cannot close the temporary file", err);
+  }
+  if (::rename(pattern.c_str(), file.c_str()) != 0) {
+    int err = errno;
+    ::unlink(pattern.c_str());
+    return writeError(file, "cannot replace the file", err);
+  }
+  syncFolder(dir);
+  return Status::success();
+}
+
+Result<std::filesystem::path> moveAside(const std::filesystem::path& file) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::filesystem::path target = file;
+    target += attempt == 0 ? std::string(".corrupt") : fmt::format(".corrupt.{}", attempt);
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, ec))) continue;
+    // link + unlink never replaces a file that appeared in the meantime.
+    if (::link(file.c_str(), target.c_str()) == 0) {
+      if (::unlink(file.c_str()) != 0) {
+        int err = errno;
+        ::unlink(target.c_str());
+        return writeError(file, "cannot move the unreadable file aside", err);
+      }
+      syncFolder(file.parent_path());
+      return target;
+    }
+    if (errno == EEXIST) continue;
+    // Some file systems have no hard links; a checked rename is the fallback.
+    if (errno == EPERM || errno == ENOTSUP || errno == EXDEV) {
+      if (::rename(file.c_str(), target.c_str()) == 0) {
+        syncFolder(file.parent_path());
+        return target;
+      }
+    }
+    return writeError(file, "cannot move the unreadable file aside", errno);
+  }
+  return writeError(file, "no free name to move the unreadable file aside", EEXIST);
+}
+
+}  // namespace platform::plist
