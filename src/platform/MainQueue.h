@@ -1,0 +1,70 @@
+// The queue of the main thread. Tasks posted from any thread wait until the
+// app's loop (or a test) pumps the queue; they then run on the pumping thread,
+// one at a time, in the order queued (delayed tasks join the end of the line
+// once due on the clock).
+//
+// Ownership: one process-wide instance, main(), created on first use and
+// never destroyed.
+// Threading: async, asyncAfter and sync may be called from any thread; sync
+// from a thread other than the main thread blocks until somebody pumps. Pump
+// from one thread at a time; a task may pump again (nested loops) from
+// within. isMainThread() holds on the thread bound with bindToCurrentThread()
+// and on any thread while it is pumping.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/DelayedTaskList.h"
+#include "platform/DispatchQueue.h"
+
+namespace platform {
+
+class MainQueue final : public DispatchQueue {
+ public:
+  static MainQueue& main();
+  static bool isMainThread();
+
+  // Makes the calling thread the main thread from now on (the app's loop
+  // thread).
+  void bindToCurrentThread();
+
+  void async(Task task) override;
+  void asyncAfter(Clock::Duration delay, Task task) override;
+  const std::string& label() const override { return label_; }
+  bool isCurrent() const override { return isMainThread(); }
+
+  // Runs everything queued, including tasks that those tasks queue and
+  // delayed tasks due on the clock, until nothing is left; returns how many
+  // ran. Never blocks waiting for new work (a task that always queues itself
+  // again keeps it running).
+  std::size_t runUntilIdle();
+
+  // Pumps until pred() holds or `realTimeout` of real time has passed,
+  // blocking while idle (woken by new tasks; pred and the clock are looked at
+  // again every few milliseconds). pred is checked before each task and is
+  // read on the pumping thread. Returns pred() at the end.
+  bool runUntil(const std::function<bool()>& pred, std::chrono::milliseconds realTimeout);
+
+ private:
+  MainQueue() = default;
+
+  // Runs the next ready task, if any (taking due delayed tasks first).
+  bool runOne();
+
+  const std::string label_ = "main";
+  std::mutex mutex_;
+  std::condition_variable workAvailable_;
+  std::deque<Task> ready_;
+  detail::DelayedTaskList delayed_;
+  std::atomic<std::thread::id> boundThread_{};
+};
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+// One unit of work for an OperationQueue. The body receives the operation
+// itself as a handle, so long work can look at isCancelled() between steps
+// and stop early. Subclasses may override main() instead of passing a body.
+//
+// Ownership: shared; the queue holds it from addOperation until it finishes.
+// Threading: cancel() and the state queries may be called from any thread;
+// main() runs on a thread of the queue.
+// Failure: an operation runs at most once; one cancelled before it started
+// finishes without running.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+namespace platform {
+
+class OperationQueue;
+
+class Operation {
+ public:
+  using Body = std::function<void(const Operation&)>;
+
+  explicit Operation(Body body = nullptr);
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+  virtual ~Operation() = default;
+
+  // Marks the operation cancelled: dropped if it has not started, told
+  // through isCancelled() if it is running.
+  void cancel();
+  bool isCancelled() const { return cancelled_.load(); }
+  bool isExecuting() const;
+  bool isFinished() const;
+
+  // Blocks until the operation has finished (or was dropped by a cancel).
+  void waitUntilFinished() const;
+
+ protected:
+  // The work; by default calls the body.
+  virtual void main();
+
+ private:
+  friend class OperationQueue;
+  enum class State { Ready, Executing, Finished };
+
+  // Marks the operation as taken by a queue; false when it already was.
+  bool claim();
+  // Runs main() unless cancelled, then finishes.
+  void start();
+  void finish();
+
+  Body body_;
+  std::atomic<bool> cancelled_{false};
+  mutable std::mutex mutex_;
+  mutable std::condition_variable finished_;
+  State state_ = State::Ready;
+  bool claimed_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,99 @@
+#include "platform/TaskPool.h"
+
+namespace platform::detail {
+namespace {
+
+thread_local const TaskPool* tCurrentPool = nullptr;
+
+}  // namespace
+
+std::shared_ptr<TaskPool> TaskPool::start(std::size_t threadCount) {
+  std::shared_ptr<TaskPool> pool(new TaskPool());
+  if (threadCount == 0) threadCount = 1;
+  pool->threads_.reserve(threadCount);
+  for (std::size_t i = 0; i < threadCount; ++i) {
+    pool->threads_.emplace_back([self = pool] { self->run(); });
+  }
+  return pool;
+}
+
+TaskPool::~TaskPool() {
+  // Reached only after every worker has left run(); whatever is still here
+  // (delayed tasks not yet due) is dropped without the lock held.
+  std::vector<Task> dropped;
+  delayed_.clear(dropped);
+}
+
+void TaskPool::post(Task task) {
+  if (!task) return;
+  std::vector<Task> dropped;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    // Delayed tasks already due go first: they became ready before this one.
+    delayed_.takeDue(ready_, dropped);
+    ready_.push_back(std::move(task));
+  }
+  workAvailable_.notify_all();
+}
+
+void TaskPool::postAfter(Clock::Duration delay, Task task) {
+  if (!task) return;
+  if (delay <= Clock::Duration::zero()) {
+    post(std::move(task));
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    delayed_.add(delay, std::move(task));
+  }
+  // Every waiter has to recompute its deadline.
+  workAvailable_.notify_all();
+}
+
+bool TaskPool::isWorkerThread() const { return tCurrentPool == this; }
+
+void TaskPool::shutdown() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    stopping_ = true;
+  }
+  workAvailable_.notify_all();
+  auto self = std::this_thread::get_id();
+  for (auto& thread : threads_) {
+    if (!thread.joinable()) continue;
+    if (thread.get_id() == self) {
+      thread.detach();
+    } else {
+      thread.join();
+    }
+  }
+}
+
+void TaskPool::run() {
+  tCurrentPool = this;
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::vector<Task> dropped;
+  while (true) {
+    delayed_.takeDue(ready_, dropped);
+    if (!dropped.empty()) {
+      lock.unlock();
+      dropped.clear();
+      lock.lock();
+      continue;
+    }
+    if (!ready_.empty()) {
+      Task task = std::move(ready_.front());
+      ready_.pop_front();
+      lock.unlock();
+      task();
+      task = nullptr;  // captures die before the lock is taken again
+      lock.lock();
+      continue;
+    }
+    if (stopping_) break;
+    delayed_.waitForWork(lock, workAvailable_, [this] { return stopping_ || !ready_.empty(); });
+  }
+  tCurrentPool = nullptr;
+}
+
+}  // namespace platform::detail
