@@ -1,0 +1,142 @@
+// The contacts record store. It keeps one relation row per cloud contact and
+// cloud group that the device knows (tables SyncContact and SyncGroup of
+// "lumora.db" in Documents), the contacts watermark in user defaults, and the
+// helpers through which the sync and the screens reach the address book.
+//
+// Ownership: the contact sync adapter owns one store; the screens reach it
+// through the adapter. The store owns its database connection and queue.
+// Threading: all SQL runs on the store's one serial database queue, one
+// statement block at a time; every operation waits for its block. The paths,
+// the database handle and the watermark cache are guarded by a lock, so the
+// adapter's task queue and the main thread may both call in. Address-book
+// handles are the caller's and are used on the caller's thread only.
+// Failures: row operations report failure as false / nullopt / empty results
+// (SQLite's message is logged); address-book writes return the converted
+// platform error. Nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cloud/modal/LMContactRelation.h"
+#include "cloud/modal/LMGroupRelation.h"
+#include "cloud/modal/LMManagedRecordContextDatabase.h"
+
+namespace lumora {
+
+// Names of the store's tables and columns, and its persistent keys.
+inline constexpr const char* kLMSyncGroupTable = "SyncGroup";
+inline constexpr const char* kLMSyncContactTable = "SyncContact";
+inline constexpr const char* kLMDatabaseFileName = "lumora.db";
+inline constexpr const char* kLMSyncGroupsFileName = "syncGroups.data";
+inline constexpr const char* kLMDatabaseVersionKey = "LMDBLastVersion";
+inline constexpr const char* kLMServerSyncKey = "LumoraServerSync";
+inline constexpr const char* kLMServerSyncExtraInfoKey = "LumoraServerSyncExtraInfo";
+// Schema version of lumora.db; a file recorded with a lower one is replaced.
+inline constexpr double kLMDatabaseVersion = 4.0;
+
+class LMManagedRecordContext {
+ public:
+  // Opens the store: a database file recorded with a schema version below
+  // kLMDatabaseVersion is dropped together with the group snapshot and the
+  // watermark, and a missing file is created with both tables. On the main
+  // thread the tables are created on the database queue after the constructor
+  // returns (ahead of any later statement); elsewhere before it returns.
+  LMManagedRecordContext();
+  ~LMManagedRecordContext();
+  LMManagedRecordContext(const LMManagedRecordContext&) = delete;
+  LMManagedRecordContext& operator=(const LMManagedRecordContext&) = delete;
+
+  // ---- Store life and paths ----
+
+  // Documents/"lumora.db" unless set. Setting it affects only a database
+  // queue that is not open yet.
+  std::string databaseFilePath();
+  void setDatabaseFilePath(std::string path);
+  // Documents/"syncGroups.data" unless set.
+  std::string localSyncGroupPath();
+  void setLocalSyncGroupPath(std::string path);
+
+  // The database queue on databaseFilePath(), opened on first use (read-write,
+  // created when missing); nullptr while the file cannot be opened.
+  LMManagedRecordContextDatabase* databaseQueue();
+  // Creates both tables in one transaction; false when the queue cannot be
+  // made or a table cannot be created.
+  bool createDatabase();
+
+  // ---- Rows ----
+
+  std::vector<LMGroupRelation> searchAllGroupRelations();
+  // Rows whose status is not "default".
+  std::vector<LMGroupRelation> searchAllUnsyncGroupRelations();
+  std::vector<LMContactRelation> searchAllContactRelations();
+  std::vector<LMContactRelation> searchAllUnsyncContactRelations();
+  // Rows whose photo failed, by record id (a later row with the same record id
+  // replaces an earlier one; rows without a record id are left out).
+  std::map<std::int32_t, LMContactRelation> searchAllPhotoFailRelations();
+
+  // The first row with that id; nullopt for a nullopt id or no row.
+  std::optional<LMGroupRelation> searchGroupRelationByRecordID(std::optional<std::int32_t> recordID);
+  std::optional<LMContactRelation> searchContactRelationByRecordID(
+      std::optional<std::int32_t> recordID);
+  std::optional<LMGroupRelation> searchGroupRelationByServerID(std::optional<std::int64_t> serverID);
+  std::optional<LMContactRelation> searchContactRelationByServerID(
+      std::optional<std::int64_t> serverID);
+
+  // Insert / update require serverID and serverSync; delete requires serverID.
+  // An insert whose serverID already has a row fails and leaves that row.
+  // Before writing a contact row, a missing localRecordSync becomes 0.0 and a
+  // missing isPhotoFail false, in `relation` itself.
+  bool addGroupRelation(const LMGroupRelation& relation);
+  bool addContactRelation(LMContactRelation& relation);
+  bool updateGroupRelation(const LMGroupRelation& relation);
+  bool updateContactRelation(LMContactRelation& relation);
+  bool deleteGroupRelation(const LMGroupRelation& relation);
+  bool deleteContactRelation(const LMContactRelation& relation);
+  // Empties SyncGroup, then (only when that worked) SyncContact.
+  bool deleteAllRelations();
+  // Contact rows whose status is not "deleted": the number of cloud contacts.
+  std::int64_t serverContactNum();
+
+  // A row object from the current row of a query over the table.
+  static LMGroupRelation createGroupRelationWithResult(
+      const LMManagedRecordContextDatabase::Statement& result);
+  static LMContactRelation createContactRelationWithResult(
+      const LMManagedRecordContextDatabase::Statement& result);
+
+  // ---- Watermark ----
+
+  // The cloud sync tag of the last recorded page; 0 (and written as 0) when
+  // none is stored.
+  std::int64_t serverSync();
+  // nullopt removes the stored watermark.
+  void setServerSync(std::optional<std::int64_t> serverSync);
+  // The extra information that goes with the watermark.
+  std::optional<std::string> serverSyncExtraInfo();
+  // nullopt or an empty text removes it.
+  void setServerSyncExtraInfo(std::optional<std::string> extraInfo);
+
+  // ---- Clearing ----
+
+  // Deletes every row, then sets the watermark to 0 and removes the extra
+  // info. False (watermark untouched) when the rows could not be deleted.
+  bool clearSynchronousData();
+  // Writes an archive of an empty dictionary to localSyncGroupPath(); false
+  // when it cannot be written.
+  bool clearLocalSyncGroupDic();
+
+ private:
+  std::mutex mutex_;  // guards the fields below
+  std::unique_ptr<LMManagedRecordContextDatabase> database_;
+  std::optional<std::int64_t> serverSync_;
+  std::optional<std::string> serverSyncExtraInfo_;
+  std::optional<std::string> databaseFilePath_;
+  std::optional<std::string> localSyncGroupPath_;
+};
+
+}  // namespace lumora
