@@ -15,7 +15,9 @@
 // platform error. Nothing throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +28,9 @@
 #include "cloud/modal/LMContactRelation.h"
 #include "cloud/modal/LMGroupRelation.h"
 #include "cloud/modal/LMManagedRecordContextDatabase.h"
+#include "platform/Error.h"
+#include "platform/addressbook/AddressBook.h"
+#include "platform/addressbook/Record.h"
 
 namespace lumora {
 
@@ -39,6 +44,11 @@ inline constexpr const char* kLMServerSyncKey = "LumoraServerSync";
 inline constexpr const char* kLMServerSyncExtraInfoKey = "LumoraServerSyncExtraInfo";
 // Schema version of lumora.db; a file recorded with a lower one is replaced.
 inline constexpr double kLMDatabaseVersion = 4.0;
+
+// Kinds of address-book source (LMManagedRecordContext::sourceType).
+inline constexpr int kLMSourceTypeOther = 0;  // any other source, or none
+inline constexpr int kLMSourceTypeCard = 1;   // the account source named "Card"
+inline constexpr int kLMSourceTypeLocal = 2;  // the device's local source (id 0)
 
 class LMManagedRecordContext {
  public:
@@ -129,6 +139,61 @@ class LMManagedRecordContext {
   // Writes an archive of an empty dictionary to localSyncGroupPath(); false
   // when it cannot be written.
   bool clearLocalSyncGroupDic();
+
+  // ---- Address-book access ----
+  //
+  // Every operation takes the caller's handle (nullptr stands for no address
+  // book) and saves only where it says so.
+
+  // Whether access to the address book is authorised.
+  static bool isAddressBookAuthorized();
+  // Asks for access when it was never asked: finish(granted, justAsked), on
+  // the main thread when the question was asked (posted there from another
+  // thread); at once on the calling thread otherwise (no address book:
+  // (false, false); authorised: (true, false); denied: (false, false)).
+  static void requestAuthorizationAddressBook(
+      platform::addressbook::AddressBook* addressBook,
+      const std::function<void(bool granted, bool justAsked)>& finish);
+  // The synced source: the last source named "Card" (not the local source),
+  // else the local source, else the null record.
+  static platform::addressbook::Record defaultSourceInAddressBook(
+      platform::addressbook::AddressBook* addressBook);
+  // kLMSourceTypeLocal, kLMSourceTypeCard or kLMSourceTypeOther.
+  static int sourceType(const platform::addressbook::Record& source);
+  // The sources other than the synced one that hold somebody (every source
+  // when there is no synced source); nullopt when there is none.
+  static std::optional<std::vector<platform::addressbook::Record>> otherSourcesInAddressBook(
+      platform::addressbook::AddressBook* addressBook);
+  // People of the address book outside `defaultSource`.
+  static std::size_t getCountOfContactsNotSync(platform::addressbook::AddressBook* addressBook,
+                                               const platform::addressbook::Record& defaultSource);
+  // People of `source`.
+  static std::size_t getABPersonCount(platform::addressbook::AddressBook* addressBook,
+                                      const platform::addressbook::Record& source);
+  // A new (unsaved) person or group in `source`; the null record when the
+  // address book refuses it.
+  static platform::addressbook::Record createABPerson(
+      platform::addressbook::AddressBook* addressBook, const platform::addressbook::Record& source);
+  static platform::addressbook::Record createABGroup(
+      platform::addressbook::AddressBook* addressBook, const platform::addressbook::Record& source);
+  // The person / group with that id; the null record for nullopt, -1 or none.
+  static platform::addressbook::Record recordABPersonWithRecordID(
+      std::optional<std::int32_t> recordID, platform::addressbook::AddressBook* addressBook);
+  static platform::addressbook::Record recordABGroupWithRecordID(
+      std::optional<std::int32_t> recordID, platform::addressbook::AddressBook* addressBook);
+  // Removes a person or group (unsaved); false for the null record or when
+  // the address book refuses.
+  static bool deleteABRecord(const platform::addressbook::Record& record,
+                             platform::addressbook::AddressBook* addressBook);
+  // Removes every person, then every group, of `source`, saving after every
+  // 20 people and at the end; false at the first failed removal or save.
+  static bool deleteAllABRecords(platform::addressbook::AddressBook* addressBook,
+                                 const platform::addressbook::Record& source);
+  // Saves unsaved changes, then reverts the handle (after a failed save as
+  // after a successful one). The converted and logged error of a failed
+  // save; nullopt when it worked or there was nothing to save.
+  static std::optional<platform::Error> saveAddressBook(
+      platform::addressbook::AddressBook* addressBook);
 
  private:
   std::mutex mutex_;  // guards the fields below

@@ -7,7 +7,7 @@
 #include "cloud/modal/RecordStoreTestSupport.h"
 #include "cloud/utils/LMUtils.h"
 #include "platform/MainQueue.h"
-#include "platform/PropertyList.h"
+#include "platform/KeyedArchive.h"
 
 namespace {
 
@@ -95,13 +95,9 @@ TEST_F(RecordStoreLife, OlderVersionDropsFileSnapshotAndWatermark) {
   EXPECT_FALSE(log_->contains("Database upgrade fail", lumora::kLMLogFlagError));
 
   // The group snapshot file holds an archive of an empty dictionary.
-  auto snapshot = platform::plist::readFile(upgraded.localSyncGroupPath());
+  auto snapshot = platform::KeyedArchive::readFromFile(upgraded.localSyncGroupPath());
   ASSERT_TRUE(snapshot.ok());
-  platform::plist::Node top = platform::plist::parse(*snapshot);
-  ASSERT_TRUE(top);
-  auto* node = static_cast<plist_t>(top.get());
-  ASSERT_EQ(plist_get_node_type(node), PLIST_DICT);
-  EXPECT_EQ(plist_dict_get_size(node), 0u);
+  EXPECT_TRUE(snapshot->values().empty());
 }
 
 TEST_F(RecordStoreLife, FileWithoutVersionKeyIsReplaced) {
