@@ -37,16 +37,6 @@ TEST(KeyedArchive, EveryValueKindRoundTrips) {
   EXPECT_EQ(back->decodeArchive("child")->decodeString("title"), "inner");
 }
 
-TEST(KeyedArchive, TypedGettersRefuseOtherKinds) {
-  KeyedArchive archive;
-  archive.encodeString("text", "1");
-  EXPECT_FALSE(archive.decodeInt64("text"));
-  EXPECT_FALSE(archive.decodeArchive("text"));
-  EXPECT_EQ(archive.decodeArray("text"), nullptr);
-  EXPECT_FALSE(archive.decodeString("missing"));
-  EXPECT_TRUE(archive.containsValueForKey("text"));
-}
-
 TEST(KeyedArchive, FilesAndBadInput) {
   testsupport::TestHome home;
   const auto path = home.root() / "sub" / "empty.data";

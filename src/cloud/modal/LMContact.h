@@ -16,8 +16,11 @@
 #include <set>
 #include <string>
 
+#include <string_view>
+
 #include "cloud/modal/LMRecord.h"
 #include "platform/Clock.h"
+#include "platform/addressbook/Record.h"
 
 namespace lumora {
 
@@ -29,6 +32,14 @@ class LMContact : public LMRecord {
   // replaces extensionData with the keys it did not consume.
   void setPropertiesWithLumoraJSON(const platform::Json& content);
 
+  // A contact of type 1 read from an address-book person (every field but
+  // the photo ids and the cloud fields; the seven lists are arrays, empty
+  // when the person has no such entry). nullopt for the null record, one
+  // without a valid id, or a record that is not a person.
+  static std::optional<LMContact> initWithABRecord(const platform::addressbook::Record& record);
+  // Fills the fields from a person; does nothing unless type is 1.
+  void setPropertiesWithABRecord(const platform::addressbook::Record& person);
+
   // The envelope {"type": "contact", "content": {...}}.
   platform::Json dictionaryForLumoraJSON() const override;
 
@@ -36,6 +47,28 @@ class LMContact : public LMRecord {
   // the first entries typed "photo" and "thumbnail" (unset when absent).
   void setPhotoArray(platform::Json photoArray);
   const platform::Json& photoArray() const { return photoArray_; }
+
+  // ---- Label words ----
+  //
+  // Cloud label words <-> the address book's label constants. Cloud to
+  // address book: nullopt for an empty word; words compare exactly. Address
+  // book to cloud: nullopt for no label; labels compare ignoring case. A word
+  // or label in no table passes through unchanged (a custom label).
+
+  // Generic labels (e-mails, addresses, dates): home, work, other.
+  static std::optional<std::string> localNameFromLumora(std::string_view word);
+  static std::optional<std::string> lumoraNameFromLocal(const std::optional<std::string>& label);
+  // Phone labels (mobile, main, faxHome, faxWork, pager), then the generic ones.
+  static std::optional<std::string> localPhoneNameFromLumoraPhone(std::string_view word);
+  static std::optional<std::string> lumoraPhoneNameFromLocalPhone(const std::optional<std::string>& label);
+  // Instant-messaging services (yahoo, jabber, windowsLive, icq, aim, qq,
+  // gTalk, skype, facebook, gadugadu).
+  static std::optional<std::string> localIMSNameFromLumoraIMS(std::string_view word);
+  static std::optional<std::string> lumoraIMSNameFromLocalIMS(const std::optional<std::string>& service);
+  // Related-name labels (mother, father, ... assistant, other).
+  static std::optional<std::string> localRelationNameFromLumoraRelation(std::string_view word);
+  static std::optional<std::string> lumoraRelationNameFromLocalRelation(
+      const std::optional<std::string>& label);
 
   // ---- Tests used by the comparison ----
 

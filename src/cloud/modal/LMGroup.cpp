@@ -2,6 +2,9 @@
 
 #include <limits>
 
+#include "cloud/utils/LMLogUtil.h"
+#include "cloud/utils/LMUtils.h"
+
 namespace lumora {
 
 std::optional<LMGroup> LMGroup::initWithLumoraJSON(const platform::Json& content) {
@@ -16,6 +19,30 @@ std::optional<LMGroup> LMGroup::initWithLumoraJSON(const platform::Json& content
     group.name = kLMGroupDefaultName;
   }
   return group;
+}
+
+std::optional<LMGroup> LMGroup::initWithABRecord(const platform::addressbook::Record& record) {
+  LMGroup group;
+  if (!group.readABRecord(record) || !record.isGroup()) return std::nullopt;
+  group.memberIDs.clear();
+  group.setMemberIDArrayWithRecord(record);
+  return group;
+}
+
+void LMGroup::setMemberIDArrayWithRecord(const platform::addressbook::Record& group) {
+  for (const platform::addressbook::Record& person : group.members()) {
+    memberIDs.insert(person.id());
+  }
+}
+
+std::optional<platform::Error> LMGroup::mergeToLocalRecord(platform::addressbook::Record record) const {
+  if (record.isNull() || !record.isGroup()) return std::nullopt;
+  if (!name || name->empty()) return std::nullopt;
+  platform::Status written = record.setName(*name);
+  if (written.ok()) return std::nullopt;
+  platform::Error error = LMUtils::errorFromABAddressBookError(written.error());
+  LM_LOG_ERROR("{}", error.description());
+  return error;
 }
 
 LMGroup LMGroup::initWithCoder(const platform::KeyedArchive& coder) {

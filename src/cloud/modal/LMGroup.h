@@ -31,6 +31,14 @@ class LMGroup : public LMRecord {
   // extensionData). No members.
   static std::optional<LMGroup> initWithLumoraJSON(const platform::Json& content);
 
+  // A group of type 1 from an address-book group, with its members; nullopt
+  // for the null record, one without a valid id, or a record that is not a
+  // group.
+  static std::optional<LMGroup> initWithABRecord(const platform::addressbook::Record& record);
+  // Adds the record id of every person of an address-book group, in the
+  // order the address book lists them.
+  void setMemberIDArrayWithRecord(const platform::addressbook::Record& group);
+
   // A group of type 1 from one archive made by encodeWithCoder; missing keys
   // leave the field unset (no members when the member key is absent).
   static LMGroup initWithCoder(const platform::KeyedArchive& coder);
@@ -40,6 +48,11 @@ class LMGroup : public LMRecord {
 
   // The base envelope with "type" "group" and "title" = name when non-empty.
   platform::Json dictionaryForLumoraJSON() const override;
+
+  // Writes the name (when non-empty) into an address-book group; nothing for
+  // a record that is not a group. The address book's error is converted
+  // (LMUtils::errorFromABAddressBookError), logged and returned. Not saved.
+  std::optional<platform::Error> mergeToLocalRecord(platform::addressbook::Record record) const override;
 
   std::set<std::int32_t> memberIDs;  // address-book record ids of the members
 

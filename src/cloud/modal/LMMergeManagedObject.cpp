@@ -144,7 +144,7 @@ void applyFieldEntry(LMContact& contact, const Json& entry) {
   const Json& choices = entry.at(*fieldKey);
   if (!choices.is_array() || choices.empty()) return;
   auto typeIt = entry.find("type");
-  if (typeIt == entry.end() || !typeIt->is_number()) return;
+  if (typeIt == entry.end() || !typeIt->is_number_integer()) return;
   const auto type = typeIt->get<std::int64_t>();
   const auto valueOf = [](const Json& choice) -> Json {
     if (!choice.is_object()) return nullptr;

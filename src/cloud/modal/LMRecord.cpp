@@ -63,6 +63,26 @@ bool LMRecord::readLumoraJSON(const platform::Json& content) {
   return true;
 }
 
+std::optional<LMRecord> LMRecord::initWithABRecord(const platform::addressbook::Record& record) {
+  LMRecord result;
+  if (!result.readABRecord(record)) return std::nullopt;
+  return result;
+}
+
+bool LMRecord::readABRecord(const platform::addressbook::Record& record) {
+  if (record.isNull() || record.id() == platform::addressbook::kInvalidRecordId) return false;
+  shouldIgnoreExtensionData = false;
+  type = kLMRecordTypeLocal;
+  recordID = record.id();
+  name = record.compositeName();
+  return true;
+}
+
+std::optional<platform::Error> LMRecord::mergeToLocalRecord(
+    platform::addressbook::Record /*record*/) const {
+  return std::nullopt;
+}
+
 std::string LMRecord::description() const {
   return std::string(className()) + " name:" + textOf(name) + " recordID:" + textOf(recordID) +
          " serverID:" + textOf(serverID);

@@ -4,8 +4,9 @@
 // cloud keys this client does not model (kept and sent back unchanged).
 //
 // Records are plain values (copyable; subclasses add fields), made per use
-// and used from one thread at a time. Reading never fails on a value of the
-// wrong type: such a value is left in extensionData.
+// and used from one thread at a time; they hold no reference to the address
+// book. Reading never fails on a value of the wrong type: such a value is
+// left in extensionData. Writing into the address book reports its error.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/Error.h"
+#include "platform/addressbook/Record.h"
 
 namespace lumora {
 
@@ -46,6 +48,11 @@ class LMRecord {
   // becomes extensionData.
   static std::optional<LMRecord> initWithLumoraJSON(const platform::Json& content);
 
+  // A record of type 1 from an address-book record: its record id and its
+  // composite name (a group's name, a person's full name; may be unset).
+  // nullopt for the null record and for one without a valid id (not saved).
+  static std::optional<LMRecord> initWithABRecord(const platform::addressbook::Record& record);
+
   // "<class> name:<name> recordID:<id> serverID:<id>", "(null)" for missing.
   virtual std::string description() const;
 
@@ -54,6 +61,11 @@ class LMRecord {
   // replaces an "id" or "tag" of the same key). Subclasses add "type" and
   // their own keys, which replace extension entries of the same key.
   virtual platform::Json dictionaryForLumoraJSON() const;
+
+  // Writes the record into an address-book record of its kind (the caller
+  // saves the address book); the address book's error, converted to a local
+  // error and logged, or nullopt. The base writes nothing.
+  virtual std::optional<platform::Error> mergeToLocalRecord(platform::addressbook::Record record) const;
 
   // Takes the other record's name when it has one; nullptr does nothing.
   // (LMContact changes both records; see there.)
@@ -77,6 +89,9 @@ class LMRecord {
   // The base reader over this record; false (record untouched) when
   // `content` is not an object with at least one key.
   bool readLumoraJSON(const platform::Json& content);
+  // The base reader of an address-book record; false (record untouched) for
+  // the null record or one without a valid id.
+  bool readABRecord(const platform::addressbook::Record& record);
   virtual const char* className() const { return "LMRecord"; }
   // Whether `other` is of this record's class or a subclass of it.
   virtual bool isOfMyClass(const LMRecord& /*other*/) const { return true; }

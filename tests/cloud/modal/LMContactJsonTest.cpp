@@ -218,10 +218,4 @@ TEST(LMContactJSON, WrongTypesStayInTheExtensionData) {
   EXPECT_EQ(contact->dictionaryForLumoraJSON()["content"], content);
 }
 
-TEST(LMContactJSON, EmptyContactWritesAnEmptyContent) {
-  LMContact contact;
-  EXPECT_EQ(contact.dictionaryForLumoraJSON(), (Json{{"type", "contact"}, {"content", Json::object()}}));
-  EXPECT_FALSE(LMContact::initWithLumoraJSON(Json::object()));
-}
-
 }  // namespace

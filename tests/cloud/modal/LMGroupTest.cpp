@@ -40,13 +40,6 @@ TEST(LMRecordJSON, ValuesOfTheWrongTypeStayInTheExtensionData) {
   EXPECT_FALSE(LMRecord::initWithLumoraJSON(nullptr));
 }
 
-TEST(LMRecordJSON, DescriptionNamesTheClassAndIds) {
-  LMGroup group;
-  group.name = "Friends";
-  group.recordID = 7;
-  EXPECT_EQ(group.description(), "LMGroup name:Friends recordID:7 serverID:(null)");
-}
-
 TEST(LMGroupJSON, TitleBecomesTheNameAndGoesBack) {
   auto group = LMGroup::initWithLumoraJSON({{"id", 3}, {"tag", 9}, {"title", "Work"}, {"x", 1}});
   ASSERT_TRUE(group);
