@@ -171,4 +171,28 @@ std::optional<platform::Error> LMManagedRecordContext::saveAddressBook(
   return error;
 }
 
+std::map<std::int32_t, LMContact> LMManagedRecordContext::searchAllLocalContacts(
+    ab::AddressBook* addressBook, const ab::Record& source) {
+  std::map<std::int32_t, LMContact> contacts;
+  if (addressBook == nullptr) return contacts;
+  for (const ab::Record& person : addressBook->peopleInSource(source)) {
+    if (auto contact = LMContact::initWithABRecord(person); contact && contact->recordID) {
+      contacts.insert_or_assign(*contact->recordID, std::move(*contact));
+    }
+  }
+  return contacts;
+}
+
+std::map<std::int32_t, LMGroup> LMManagedRecordContext::searchAllLocalGroups(
+    ab::AddressBook* addressBook, const ab::Record& source) {
+  std::map<std::int32_t, LMGroup> groups;
+  if (addressBook == nullptr) return groups;
+  for (const ab::Record& record : addressBook->groupsInSource(source)) {
+    if (auto group = LMGroup::initWithABRecord(record); group && group->recordID) {
+      groups.insert_or_assign(*group->recordID, std::move(*group));
+    }
+  }
+  return groups;
+}
+
 }  // namespace lumora

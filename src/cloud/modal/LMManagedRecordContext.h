@@ -25,7 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "cloud/modal/LMContact.h"
 #include "cloud/modal/LMContactRelation.h"
+#include "cloud/modal/LMGroup.h"
 #include "cloud/modal/LMGroupRelation.h"
 #include "cloud/modal/LMManagedRecordContextDatabase.h"
 #include "platform/Error.h"
@@ -194,6 +196,33 @@ class LMManagedRecordContext {
   // save; nullopt when it worked or there was nothing to save.
   static std::optional<platform::Error> saveAddressBook(
       platform::addressbook::AddressBook* addressBook);
+  // Every person / group of `source` read as a record, by record id; records
+  // that cannot be read (not saved yet) are left out.
+  static std::map<std::int32_t, LMContact> searchAllLocalContacts(
+      platform::addressbook::AddressBook* addressBook, const platform::addressbook::Record& source);
+  static std::map<std::int32_t, LMGroup> searchAllLocalGroups(
+      platform::addressbook::AddressBook* addressBook, const platform::addressbook::Record& source);
+
+  // ---- Merging one source into another ----
+
+  // (matched, created, error): on success the people of the other source
+  // merged into target people through linked cards, the people created anew
+  // in the target, and nullopt; on failure (0, 0, the error).
+  using SourceMergeFinish =
+      std::function<void(std::size_t matched, std::size_t created, std::optional<platform::Error> error)>;
+  // Copies the people of `otherSource` into `targetSource` (they stay where
+  // they are): a person linked to a target person, equal to one, or without
+  // conflicting fields is merged into that target person (each target person
+  // at most once); anyone else becomes a new person. Photos come along; the
+  // address book is saved whenever more than 5 MiB of image data is pending,
+  // and at the end. `finish` runs on the calling thread before this returns;
+  // a missing source or address book ends with the invalid-source error
+  // (kLMLocalErrorInvalidAddressBookSource). The first write or save error
+  // ends the merge (work saved before it stays).
+  static void mergeContactsSource(const platform::addressbook::Record& targetSource,
+                                  const platform::addressbook::Record& otherSource,
+                                  platform::addressbook::AddressBook* addressBook,
+                                  const SourceMergeFinish& finish);
 
  private:
   std::mutex mutex_;  // guards the fields below

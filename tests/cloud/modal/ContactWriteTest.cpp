@@ -64,17 +64,6 @@ TEST_F(ContactWrite, EmptyContactRemovesEveryWrittenPropertyAndNothingElse) {
   }
   EXPECT_TRUE(p.hasImageData());
   EXPECT_EQ(p.stringValue(P::Department), "old");
-
-  // Nothing to remove on a bare person: no removal is attempted.
-  ab::Record bare = person(local(), "Bare");
-  ASSERT_TRUE(bare.removeValue(P::FirstName).ok());
-  int removals = 0;
-  failWrites([&](const ab::WriteAttempt& a) -> std::optional<platform::Error> {
-    if (a.operation == ab::WriteOperation::RemoveValue) ++removals;
-    return std::nullopt;
-  });
-  EXPECT_EQ(empty.mergeToLocalRecord(bare), std::nullopt);
-  EXPECT_EQ(removals, 0);
 }
 
 TEST_F(ContactWrite, SingleValuesAndBirthdays) {

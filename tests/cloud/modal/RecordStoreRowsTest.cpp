@@ -11,23 +11,6 @@ using lumora::LMContactRelation;
 using lumora::LMGroupRelation;
 using lumora::LMManagedRecordContext;
 
-LMContactRelation fullContact(std::int64_t serverID) {
-  LMContactRelation row;
-  row.setRecordID(12);
-  row.setLocalRecordSync(1700000000.625);
-  row.setLocalServerSync(40);
-  row.setLocalJsonString(R"({"name":"local"})");
-  row.setServerID(serverID);
-  row.setServerSync(41);
-  row.setPhotoId("photo-1");
-  row.setThumbnailId("thumb-1");
-  row.setJsonString(R"({"name":"cloud"})");
-  row.setDigest("da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  row.setIsPhotoFail(true);
-  row.setServerStatus("custom");
-  return row;
-}
-
 LMContactRelation contactRow(std::int64_t serverID, std::optional<std::int32_t> recordID,
                              const char* status = "default") {
   LMContactRelation row;
@@ -35,6 +18,20 @@ LMContactRelation contactRow(std::int64_t serverID, std::optional<std::int32_t> 
   row.setServerSync(1);
   row.setRecordID(recordID);
   row.setServerStatus(status);
+  return row;
+}
+
+LMContactRelation fullContact(std::int64_t serverID) {
+  LMContactRelation row = contactRow(serverID, 12, "custom");
+  row.setLocalRecordSync(1700000000.625);
+  row.setLocalServerSync(40);
+  row.setLocalJsonString(R"({"name":"local"})");
+  row.setServerSync(41);
+  row.setPhotoId("photo-1");
+  row.setThumbnailId("thumb-1");
+  row.setJsonString(R"({"name":"cloud"})");
+  row.setDigest("da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  row.setIsPhotoFail(true);
   return row;
 }
 
@@ -52,45 +49,27 @@ class RecordStoreRows : public recordstoretest::StoreFixture {
   LMManagedRecordContext store_;
 };
 
-TEST_F(RecordStoreRows, ContactRowRoundTripsEveryColumn) {
+TEST_F(RecordStoreRows, ContactRowsRoundTripEveryColumnAndUpdate) {
   LMContactRelation row = fullContact(100);
   ASSERT_TRUE(store_.addContactRelation(row));
+  // Every column comes back in its place (the digest and the content are
+  // distinct columns; the fraction of the time survives).
+  EXPECT_EQ(store_.searchContactRelationByServerID(100), row);
+  EXPECT_EQ(store_.searchContactRelationByRecordID(12), row);
 
-  auto byServer = store_.searchContactRelationByServerID(100);
-  ASSERT_TRUE(byServer.has_value());
-  EXPECT_EQ(*byServer, row);  // the fraction of localRecordSync survives
-  EXPECT_EQ(byServer->digest(), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  EXPECT_EQ(byServer->jsonString(), R"({"name":"cloud"})");
-  auto byRecord = store_.searchContactRelationByRecordID(12);
-  ASSERT_TRUE(byRecord.has_value());
-  EXPECT_EQ(*byRecord, row);
-
-  // Absent text columns read back absent.
   LMContactRelation sparse = contactRow(101, 13);
   ASSERT_TRUE(store_.addContactRelation(sparse));
   auto read = store_.searchContactRelationByServerID(101);
   ASSERT_TRUE(read.has_value());
   EXPECT_FALSE(read->localJsonString().has_value());
-  EXPECT_FALSE(read->photoId().has_value());
   EXPECT_FALSE(read->localServerSync().has_value());
-  EXPECT_EQ(read->isPhotoFail(), false);
-}
 
-TEST_F(RecordStoreRows, ContactUpdateWritesEveryColumnButTheKey) {
-  LMContactRelation row = contactRow(5, -1, "custom");
-  ASSERT_TRUE(store_.addContactRelation(row));
-
-  LMContactRelation changed = fullContact(5);
+  LMContactRelation changed = fullContact(101);
+  changed.setRecordID(14);
   changed.setServerStatus("default");
-  changed.setIsPhotoFail(false);
   ASSERT_TRUE(store_.updateContactRelation(changed));
-  EXPECT_EQ(store_.searchContactRelationByServerID(5), changed);
-  EXPECT_EQ(store_.searchAllContactRelations().size(), 1u);
-
-  // An update of a server id without a row changes nothing and is no failure.
-  LMContactRelation stranger = fullContact(6);
-  EXPECT_TRUE(store_.updateContactRelation(stranger));
-  EXPECT_FALSE(store_.searchContactRelationByServerID(6).has_value());
+  EXPECT_EQ(store_.searchContactRelationByServerID(101), changed);
+  EXPECT_EQ(store_.searchAllContactRelations().size(), 2u);
 }
 
 TEST_F(RecordStoreRows, WritesNeedServerIdAndVersion) {
@@ -98,20 +77,14 @@ TEST_F(RecordStoreRows, WritesNeedServerIdAndVersion) {
   noSync.setServerID(1);
   EXPECT_FALSE(store_.addContactRelation(noSync));
   EXPECT_FALSE(store_.updateContactRelation(noSync));
-  LMContactRelation noID;
-  noID.setServerSync(1);
-  EXPECT_FALSE(store_.addContactRelation(noID));
-  EXPECT_FALSE(store_.deleteContactRelation(noID));
   LMGroupRelation groupNoSync;
   groupNoSync.setServerID(1);
   EXPECT_FALSE(store_.addGroupRelation(groupNoSync));
-  EXPECT_FALSE(store_.updateGroupRelation(groupNoSync));
   EXPECT_FALSE(store_.deleteGroupRelation(LMGroupRelation()));
+  EXPECT_FALSE(store_.deleteContactRelation(LMContactRelation()));
   EXPECT_TRUE(store_.searchAllContactRelations().empty());
   EXPECT_TRUE(store_.searchAllGroupRelations().empty());
-
   EXPECT_FALSE(store_.searchContactRelationByRecordID(std::nullopt).has_value());
-  EXPECT_FALSE(store_.searchGroupRelationByServerID(std::nullopt).has_value());
 }
 
 TEST_F(RecordStoreRows, MissingTimeAndPhotoFlagAreFilledInTheObjectAndStored) {
@@ -121,10 +94,7 @@ TEST_F(RecordStoreRows, MissingTimeAndPhotoFlagAreFilledInTheObjectAndStored) {
   ASSERT_TRUE(store_.addContactRelation(row));
   EXPECT_EQ(row.localRecordSync(), 0.0);
   EXPECT_EQ(row.isPhotoFail(), false);
-  auto read = store_.searchContactRelationByServerID(9);
-  ASSERT_TRUE(read.has_value());
-  EXPECT_EQ(read->localRecordSync(), 0.0);
-  EXPECT_EQ(read->isPhotoFail(), false);
+  EXPECT_EQ(store_.searchContactRelationByServerID(9), row);
 }
 
 TEST_F(RecordStoreRows, DuplicateServerIdIsRefusedAndTheFirstRowKept) {
@@ -133,10 +103,6 @@ TEST_F(RecordStoreRows, DuplicateServerIdIsRefusedAndTheFirstRowKept) {
   LMContactRelation second = contactRow(3, 99);
   EXPECT_FALSE(store_.addContactRelation(second));
   EXPECT_EQ(store_.searchContactRelationByServerID(3), first);
-
-  ASSERT_TRUE(store_.addGroupRelation(groupRow(3, 1, "default")));
-  EXPECT_FALSE(store_.addGroupRelation(groupRow(3, 2, "custom")));
-  EXPECT_EQ(store_.searchGroupRelationByServerID(3)->recordID(), 1);
 }
 
 TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
@@ -146,20 +112,15 @@ TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
   row.setLocalJsonString("[1,2]");
   row.setServerName("Family & Friends");
   ASSERT_TRUE(store_.addGroupRelation(row));
-  EXPECT_EQ(store_.searchGroupRelationByServerID(20), row);
   EXPECT_EQ(store_.searchGroupRelationByRecordID(7), row);
   ASSERT_TRUE(store_.addGroupRelation(groupRow(21, -1, "default")));
-
-  auto unsynced = store_.searchAllUnsyncGroupRelations();
-  ASSERT_EQ(unsynced.size(), 1u);
-  EXPECT_EQ(unsynced[0].serverID(), 20);
+  ASSERT_EQ(store_.searchAllUnsyncGroupRelations().size(), 1u);
 
   row.setServerStatus("default");
   row.setLocalJsonString(std::nullopt);
   row.setRecordID(8);
   ASSERT_TRUE(store_.updateGroupRelation(row));
   EXPECT_EQ(store_.searchGroupRelationByServerID(20), row);
-  EXPECT_FALSE(store_.searchGroupRelationByRecordID(7).has_value());
   EXPECT_TRUE(store_.searchAllUnsyncGroupRelations().empty());
 
   ASSERT_TRUE(store_.deleteGroupRelation(row));
@@ -168,44 +129,29 @@ TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
   EXPECT_EQ(all[0].serverID(), 21);
 }
 
-TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresAndCloudCount) {
+TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresCountAndDeletion) {
   std::vector<LMContactRelation> rows = {contactRow(1, 10, "default"), contactRow(2, 11, "custom"),
-                                         contactRow(3, 12, "deleted"), contactRow(4, -1, "custom")};
-  rows[1].setIsPhotoFail(true);
-  rows[2].setIsPhotoFail(true);
-  rows[3].setIsPhotoFail(true);
-  rows[3].setRecordID(11);  // same record id as row 2: the later row wins
+                                         contactRow(3, 12, "deleted"), contactRow(4, 11, "custom")};
+  for (std::size_t i = 1; i < rows.size(); ++i) rows[i].setIsPhotoFail(true);
   for (auto& row : rows) ASSERT_TRUE(store_.addContactRelation(row));
+  ASSERT_TRUE(store_.addGroupRelation(groupRow(1, 1, "default")));
 
-  auto unsynced = store_.searchAllContactRelations();
-  EXPECT_EQ(unsynced.size(), 4u);
-  unsynced = store_.searchAllUnsyncContactRelations();
+  auto unsynced = store_.searchAllUnsyncContactRelations();
   ASSERT_EQ(unsynced.size(), 3u);
   EXPECT_EQ(unsynced[0].serverID(), 2);
-  EXPECT_EQ(unsynced[2].serverID(), 4);
-
+  // By record id: the later of two rows with record id 11 wins.
   auto failed = store_.searchAllPhotoFailRelations();
   ASSERT_EQ(failed.size(), 2u);
   EXPECT_EQ(failed.at(11).serverID(), 4);
   EXPECT_EQ(failed.at(12).serverID(), 3);
-
   EXPECT_EQ(store_.serverContactNum(), 3);  // "default" and "custom", not "deleted"
-}
 
-TEST_F(RecordStoreRows, DeleteOneAndAll) {
-  for (std::int64_t id = 1; id <= 3; ++id) {
-    auto row = contactRow(id, static_cast<std::int32_t>(id));
-    ASSERT_TRUE(store_.addContactRelation(row));
-  }
-  ASSERT_TRUE(store_.addGroupRelation(groupRow(1, 1, "default")));
   ASSERT_TRUE(store_.deleteContactRelation(contactRow(2, std::nullopt)));
-  EXPECT_EQ(store_.searchAllContactRelations().size(), 2u);
   EXPECT_FALSE(store_.searchContactRelationByServerID(2).has_value());
-
+  EXPECT_EQ(store_.searchAllContactRelations().size(), 3u);
   EXPECT_TRUE(store_.deleteAllRelations());
   EXPECT_TRUE(store_.searchAllContactRelations().empty());
   EXPECT_TRUE(store_.searchAllGroupRelations().empty());
-  EXPECT_EQ(store_.serverContactNum(), 0);
 }
 
 TEST_F(RecordStoreRows, ValuesThatLookLikeSqlAreStoredAsText) {
@@ -216,13 +162,8 @@ TEST_F(RecordStoreRows, ValuesThatLookLikeSqlAreStoredAsText) {
   ASSERT_TRUE(store_.addContactRelation(row));
   EXPECT_EQ(store_.searchContactRelationByServerID(1)->jsonString(), hostile);
   EXPECT_EQ(store_.searchAllUnsyncContactRelations().size(), 1u);
-  auto second = contactRow(2, 2);
+  LMContactRelation second = contactRow(2, 2);
   EXPECT_TRUE(store_.addContactRelation(second));  // the table is still there
-
-  LMGroupRelation group = groupRow(5, 5, "default");
-  group.setServerName("O'Brien \"family\"");
-  ASSERT_TRUE(store_.addGroupRelation(group));
-  EXPECT_EQ(store_.searchGroupRelationByServerID(5)->serverName(), "O'Brien \"family\"");
 }
 
 TEST_F(RecordStoreRows, WritesFromSeveralThreadsAllLand) {
@@ -236,7 +177,6 @@ TEST_F(RecordStoreRows, WritesFromSeveralThreadsAllLand) {
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(store_.searchAllContactRelations().size(), 100u);
   EXPECT_EQ(store_.serverContactNum(), 100);
 }
 

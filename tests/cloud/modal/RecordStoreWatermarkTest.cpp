@@ -46,25 +46,20 @@ TEST_F(RecordStoreWatermark, KeptAcrossStoresAndRemovedByNullopt) {
   EXPECT_FALSE(defaults().hasKey("LumoraServerSyncExtraInfo"));
 }
 
-TEST_F(RecordStoreWatermark, ClearingEmptyStoreResetsWatermark) {
-  store_.setServerSync(77);
-  store_.setServerSyncExtraInfo("more");
-  EXPECT_TRUE(store_.clearSynchronousData());
-  EXPECT_EQ(store_.serverSync(), 0);
-  EXPECT_EQ(defaults().integerForKey("LumoraServerSync"), 0);
-  EXPECT_TRUE(defaults().hasKey("LumoraServerSync"));
-  EXPECT_FALSE(defaults().hasKey("LumoraServerSyncExtraInfo"));
-}
-
-TEST_F(RecordStoreWatermark, ClearingDropsEveryRow) {
+TEST_F(RecordStoreWatermark, ClearingDropsRowsAndResetsWatermark) {
+  EXPECT_TRUE(store_.clearSynchronousData());  // also on an empty store
   LMContactRelation row;
   row.setServerID(1);
   row.setServerSync(2);
   ASSERT_TRUE(store_.addContactRelation(row));
-  store_.setServerSync(50);
+  store_.setServerSync(77);
+  store_.setServerSyncExtraInfo("more");
   EXPECT_TRUE(store_.clearSynchronousData());
   EXPECT_TRUE(store_.searchAllContactRelations().empty());
   EXPECT_EQ(store_.serverSync(), 0);
+  EXPECT_EQ(defaults().integerForKey("LumoraServerSync"), 0);
+  EXPECT_TRUE(defaults().hasKey("LumoraServerSync"));
+  EXPECT_FALSE(defaults().hasKey("LumoraServerSyncExtraInfo"));
 }
 
 }  // namespace
