@@ -166,7 +166,8 @@ LMManagedRecordContextDatabase::LMManagedRecordContextDatabase(sqlite3* db, std:
       queue_(std::make_unique<platform::SerialQueue>("lumora.record-store.database")) {}
 
 LMManagedRecordContextDatabase::~LMManagedRecordContextDatabase() {
-  queue_.reset();  // runs what is queued, then joins the worker
+  // What is already queued may still use the connection: let it run first.
+  if (!queue_->isCurrent()) queue_->sync([] {});
   sqlite3_close_v2(db_);
 }
 

@@ -112,6 +112,14 @@ TEST_F(RecordStoreLife, OnTheMainThreadTablesAreCreatedAheadOfLaterStatements) {
   auto contact = contactRow(5);
   EXPECT_TRUE(store->addContactRelation(contact));
   EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
+
+  // A store dropped at once still finishes its queued creation first.
+  store.reset();
+  std::filesystem::remove(databaseFile());
+  defaults().removeObjectForKey("LMDBLastVersion");
+  platform::MainQueue::main().async([] { LMManagedRecordContext dropped; });
+  platform::MainQueue::main().runUntilIdle();
+  EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
 }
 
 TEST_F(RecordStoreLife, UnremovableOldFileIsLoggedAndOperationsFailQuietly) {
