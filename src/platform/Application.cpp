@@ -18,7 +18,18 @@ Application& Application::shared() {
   return *instance;
 }
 
-Application::Application() : keyWindow_(std::make_shared<Window>(Rect{0, 0, 320, 480})) {}
+namespace {
+// Every app has a root screen; the stand-in starts with a plain one.
+std::shared_ptr<Window> newKeyWindow() {
+  auto window = std::make_shared<Window>(Rect{0, 0, 320, 480});
+  auto root = std::make_shared<ViewController>();
+  window->setRootViewController(root);
+  root->becomeVisibleAsRoot();
+  return window;
+}
+}  // namespace
+
+Application::Application() : keyWindow_(newKeyWindow()) {}
 
 std::string Application::schemeOf(const std::string& url) {
   auto colon = url.find(':');
@@ -84,7 +95,7 @@ void Application::resetForTesting() {
     schemes_.clear();
     opened_.clear();
   }
-  keyWindow_ = std::make_shared<Window>(Rect{0, 0, 320, 480});
+  keyWindow_ = newKeyWindow();
   orientation_ = InterfaceOrientation::Portrait;
   applicationFrame_ = Rect{0, 20, 320, 460};
 }

@@ -1,5 +1,5 @@
 // A stand-in for the running application as the phone presents it to code:
-// the key window with its root screen, the status bar orientation and the
+// the key window with its root screen (a plain screen at start), the status bar orientation and the
 // screen's application frame, and opening URLs in other apps. Other apps are
 // modelled by URL schemes registered here: canOpenURL answers whether an app
 // takes the URL's scheme, openURL records the URL and hands it to that app's
@@ -65,8 +65,8 @@ class Application {
   Rect applicationFrame() const { return applicationFrame_; }
   void setApplicationFrame(const Rect& frame) { applicationFrame_ = frame; }
 
-  // Back to a fresh state: no schemes, nothing opened, a new empty window,
-  // portrait.
+  // Back to a fresh state: no schemes, nothing opened, a new window with a
+  // plain root screen (as at start), portrait.
   void resetForTesting();
 
   // The scheme of a URL text ("kopassportsso://x" -> "kopassportsso"),

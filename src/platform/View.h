@@ -58,6 +58,18 @@ class View : public std::enable_shared_from_this<View> {
   std::vector<std::shared_ptr<View>> subviews_;
 };
 
+// A spinning activity indicator: only whether it spins.
+class ActivityIndicatorView : public View {
+ public:
+  using View::View;
+  void startAnimating() { animating_ = true; }
+  void stopAnimating() { animating_ = false; }
+  bool isAnimating() const { return animating_; }
+
+ private:
+  bool animating_ = false;
+};
+
 // The app's window: a view with the root screen.
 class Window : public View {
  public:
