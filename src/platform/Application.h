@@ -1,6 +1,7 @@
 // A stand-in for the running application as the phone presents it to code:
-// the key window with its root screen (a plain screen at start), the status bar orientation and the
-// screen's application frame, and opening URLs in other apps. Other apps are
+// the key window with its root screen (a plain screen at start), the status
+// bar orientation and the screen's application frame, and opening URLs in
+// other apps. Other apps are
 // modelled by URL schemes registered here: canOpenURL answers whether an app
 // takes the URL's scheme, openURL records the URL and hands it to that app's
 // handler (posted to the main queue, as the platform switches apps

@@ -180,7 +180,6 @@ void QBPassportsManager::logOutForSid(const std::string& sid) {
   }
   setUserId(std::nullopt);
   if (passport) passport->logOut();
-  clearBlockedHosts();
 }
 
 void QBPassportsManager::logOut() {
@@ -192,7 +191,6 @@ void QBPassportsManager::logOut() {
   }
   for (auto& [sid, passport] : passports) passport->logOut();
   setUserId(std::nullopt);
-  clearBlockedHosts();
 }
 
 std::map<std::string, std::shared_ptr<QBLoginPassport>> QBPassportsManager::passportDic() const {
@@ -401,7 +399,5 @@ void QBPassportsManager::didLogin(const PassportPtr& passport) {
   passport->saveToLocalSettings();
   finish(passport, std::nullopt);
 }
-
-void QBPassportsManager::clearBlockedHosts() {}
 
 }  // namespace lumora

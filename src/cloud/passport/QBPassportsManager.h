@@ -128,8 +128,6 @@ class QBPassportsManager : public KPSessionDelegate,
   // (detached first, so it runs once).
   void didLogin(const PassportPtr& passport);
   void finish(const PassportPtr& passport, const SyncResult& result);
-  // Unblocks every host blocked after server overload.
-  static void clearBlockedHosts();
   static platform::Error makeError(std::int64_t code);
 
   mutable std::recursive_mutex mutex_;
