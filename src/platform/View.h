@@ -7,7 +7,10 @@
 // Threading: main thread only (not locked). Nothing here fails.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -68,6 +71,26 @@ class ActivityIndicatorView : public View {
 
  private:
   bool animating_ = false;
+};
+
+// A button: a title and the action a tap runs.
+class Button : public View {
+ public:
+  using View::View;
+  void setTitle(std::string title) { title_ = std::move(title); }
+  const std::string& title() const { return title_; }
+  void setAction(std::function<void()> action) { action_ = std::move(action); }
+  // Runs the action, as a touch-up inside does; false without one.
+  bool tap() {
+    if (!action_) return false;
+    auto action = action_;  // the action may replace itself
+    action();
+    return true;
+  }
+
+ private:
+  std::string title_;
+  std::function<void()> action_;
 };
 
 // The app's window: a view with the root screen.

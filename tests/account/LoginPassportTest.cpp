@@ -3,6 +3,7 @@
 // hand-back. Requests that do go out meet a closed port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -293,6 +294,24 @@ TEST_F(LoginPassportTest, WebLoginHandBacks) {
                                          {"cUserId", "c5"}});
   EXPECT_EQ(pumped(), std::vector<std::string>{"login"});
   EXPECT_EQ(plain->cUserId(), "c5");
+}
+
+TEST_F(LoginPassportTest, AReloginKeepsTheUIFlagItStartedWith) {
+  auto passport = make();
+  passport->setPassToken(std::string("p"));
+  passport->setAllowUIDuringReLogin(false);  // as a background relogin does
+  passport->reLogin();
+  passport->setAllowUIDuringReLogin(true);
+  auto pending = passport->blockAfterRequest();
+  ASSERT_TRUE(pending);
+  // The service-login reply asks for a verification page.
+  pending(platform::Error("QBPassportErrorDomain", 0,
+                          Json{{"notificationUrl", "/pass/notification?t=3"}}));
+  MainQueue::main().runUntil([] { return lumora::QBPassportRequestMemoryHolder::count() == 0; }, 10000ms);
+  auto messages = pumped();
+  EXPECT_NE(std::find(messages.begin(), messages.end(), "failed -2005"), messages.end());
+  EXPECT_EQ(std::find(messages.begin(), messages.end(), "webview"), messages.end());
+  EXPECT_EQ(webScreen(), nullptr);
 }
 
 }  // namespace
