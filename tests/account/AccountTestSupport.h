@@ -1,4 +1,4 @@
-// Shared pieces of the account SDK tests: a fresh app home with empty
+// Shared parts of the account SDK tests: a fresh app home with empty
 // defaults, keychain and cookie store, and a log sink that records the SDK's
 // log lines.
 #pragma once
