@@ -17,6 +17,10 @@ std::shared_ptr<TaskPool> TaskPool::start(std::size_t threadCount) {
   return pool;
 }
 
+std::shared_ptr<TaskPool> TaskPool::withoutWorkers() {
+  return std::shared_ptr<TaskPool>(new TaskPool());
+}
+
 TaskPool::~TaskPool() {
   // Reached only after every worker has left run(); whatever is still here
   // (delayed tasks not yet due) is dropped without the lock held.
@@ -48,6 +52,28 @@ void TaskPool::postAfter(Clock::Duration delay, Task task) {
   }
   // Every waiter has to recompute its deadline.
   workAvailable_.notify_all();
+}
+
+bool TaskPool::runOne() {
+  Task task;
+  std::vector<Task> dropped;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    delayed_.takeDue(ready_, dropped);
+    if (!ready_.empty()) {
+      task = std::move(ready_.front());
+      ready_.pop_front();
+    }
+  }
+  dropped.clear();
+  if (!task) return false;
+  task();
+  return true;
+}
+
+void TaskPool::waitForReady(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  workAvailable_.wait_until(lock, deadline, [this] { return !ready_.empty() || delayed_.anyDue(); });
 }
 
 bool TaskPool::isWorkerThread() const { return tCurrentPool == this; }
