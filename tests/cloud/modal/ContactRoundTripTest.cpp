@@ -17,19 +17,9 @@ using lumora::LMContact;
 using platform::Json;
 using P = ab::PersonProperty;
 
-ab::Date at(int y, unsigned m, unsigned d, int hour = 0) {
-  return ab::Date(std::chrono::sys_days(std::chrono::year(y) / m / d).time_since_epoch() +
-                  std::chrono::hours(hour));
-}
-
-std::optional<std::string> label(std::string_view constant) { return std::string(constant); }
-
-template <class T>
-ab::MultiValue<T> multi(std::vector<std::pair<std::optional<std::string>, T>> entries) {
-  ab::MultiValue<T> values;
-  for (auto& [entryLabel, value] : entries) values.add(std::move(value), std::move(entryLabel));
-  return values;
-}
+using recordstoretest::at;
+using recordstoretest::label;
+using recordstoretest::multi;
 
 // Labels and values of a multi-value, without the entry identifiers (a
 // fresh person's entries get identifiers of their own).
