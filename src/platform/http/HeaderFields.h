@@ -1,7 +1,8 @@
 // HTTP header fields: an ordered list of (name, value) entries whose names are
 // matched without regard to ASCII case. A name may occur more than once (a
 // response with several Set-Cookie lines keeps each); value() joins them the
-// way the platform's header dictionaries do. Plain value type, not locked.
+// way the platform's header dictionaries do. Plain value type, not locked
+// (one thread at a time); nothing fails.
 #pragma once
 
 #include <cstddef>
