@@ -54,16 +54,20 @@ void TaskPool::postAfter(Clock::Duration delay, Task task) {
   workAvailable_.notify_all();
 }
 
+TaskPool::Task TaskPool::takeNextLocked(std::vector<Task>& dropped) {
+  delayed_.takeDue(ready_, dropped);
+  if (ready_.empty()) return nullptr;
+  Task task = std::move(ready_.front());
+  ready_.pop_front();
+  return task;
+}
+
 bool TaskPool::runOne() {
   Task task;
   std::vector<Task> dropped;
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    delayed_.takeDue(ready_, dropped);
-    if (!ready_.empty()) {
-      task = std::move(ready_.front());
-      ready_.pop_front();
-    }
+    task = takeNextLocked(dropped);
   }
   dropped.clear();
   if (!task) return false;
@@ -100,18 +104,11 @@ void TaskPool::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   std::vector<Task> dropped;
   while (true) {
-    delayed_.takeDue(ready_, dropped);
-    if (!dropped.empty()) {
+    Task task = takeNextLocked(dropped);
+    if (task || !dropped.empty()) {
       lock.unlock();
       dropped.clear();
-      lock.lock();
-      continue;
-    }
-    if (!ready_.empty()) {
-      Task task = std::move(ready_.front());
-      ready_.pop_front();
-      lock.unlock();
-      task();
+      if (task) task();
       task = nullptr;  // captures die before the lock is taken again
       lock.lock();
       continue;

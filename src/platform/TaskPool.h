@@ -58,6 +58,9 @@ class TaskPool : public std::enable_shared_from_this<TaskPool> {
  private:
   TaskPool() = default;
   void run();
+  // Under mutex_: the next ready task (due delayed tasks join the line
+  // first), or an empty task; tasks whose clock is gone go to `dropped`.
+  Task takeNextLocked(std::vector<Task>& dropped);
 
   std::mutex mutex_;
   std::condition_variable workAvailable_;
