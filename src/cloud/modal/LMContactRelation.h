@@ -1,48 +1,28 @@
 // One row of the record store's SyncContact table: ties a cloud contact (id,
 // version, content, photo ids, status) to its address-book person (record id,
-// modification time and content at the last sync).
+// modification time and content at the last sync). localJsonString is the
+// contact's cloud JSON content text at the last sync.
 //
 // A plain value; copy it freely, but do not share one object between threads
 // without a lock. Absent values are nullopt (stored as SQL NULL). Nothing here
 // fails.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
-#include "cloud/modal/LMRelationStatus.h"
+#include "cloud/modal/LMRelation.h"
 
 namespace lumora {
 
-class LMContactRelation {
+class LMContactRelation : public LMRelation {
  public:
   // A new row: no local person yet (record id -1), photo not failed, in step.
   LMContactRelation() = default;
 
-  // Address-book person record id; -1 while the cloud contact has no person.
-  const std::optional<std::int32_t>& recordID() const { return recordID_; }
-  void setRecordID(std::optional<std::int32_t> value) { recordID_ = value; }
-
   // The person's modification time at the last sync, seconds since 1970.
   const std::optional<double>& localRecordSync() const { return localRecordSync_; }
   void setLocalRecordSync(std::optional<double> value) { localRecordSync_ = value; }
-
-  // Cloud version the person was last synced to.
-  const std::optional<std::int64_t>& localServerSync() const { return localServerSync_; }
-  void setLocalServerSync(std::optional<std::int64_t> value) { localServerSync_ = value; }
-
-  // The contact's cloud JSON content text at the last sync.
-  const std::optional<std::string>& localJsonString() const { return localJsonString_; }
-  void setLocalJsonString(std::optional<std::string> value) { localJsonString_ = std::move(value); }
-
-  // Cloud contact id; the table's primary key.
-  const std::optional<std::int64_t>& serverID() const { return serverID_; }
-  void setServerID(std::optional<std::int64_t> value) { serverID_ = value; }
-
-  // Newest cloud version recorded.
-  const std::optional<std::int64_t>& serverSync() const { return serverSync_; }
-  void setServerSync(std::optional<std::int64_t> value) { serverSync_ = value; }
 
   // Cloud file ids of the photo and of its thumbnail.
   const std::optional<std::string>& photoId() const { return photoId_; }
@@ -62,25 +42,15 @@ class LMContactRelation {
   const std::optional<bool>& isPhotoFail() const { return isPhotoFail_; }
   void setIsPhotoFail(std::optional<bool> value) { isPhotoFail_ = value; }
 
-  // kLMRelationStatusDefault, kLMRelationStatusCustom or kLMRelationStatusDeleted.
-  const std::optional<std::string>& serverStatus() const { return serverStatus_; }
-  void setServerStatus(std::optional<std::string> value) { serverStatus_ = std::move(value); }
-
   friend bool operator==(const LMContactRelation&, const LMContactRelation&) = default;
 
  private:
-  std::optional<std::int32_t> recordID_ = -1;  // the address book's invalid id
   std::optional<double> localRecordSync_;
-  std::optional<std::int64_t> localServerSync_;
-  std::optional<std::string> localJsonString_;
-  std::optional<std::int64_t> serverID_;
-  std::optional<std::int64_t> serverSync_;
   std::optional<std::string> photoId_;
   std::optional<std::string> thumbnailId_;
   std::optional<std::string> jsonString_;
   std::optional<std::string> digest_;
   std::optional<bool> isPhotoFail_ = false;
-  std::optional<std::string> serverStatus_ = std::string(kLMRelationStatusDefault);
 };
 
 }  // namespace lumora

@@ -3,7 +3,8 @@
 // dictionaries, with the same texts as on the phone (kABHomeLabel ->
 // kHomeLabel, kABPersonPhoneMobileLabel -> kPersonPhoneMobileLabel, ...).
 // localizedLabel() gives a label's display text (English), like
-// ABAddressBookCopyLocalizedLabel. Stateless; safe from any thread.
+// ABAddressBookCopyLocalizedLabel. Stateless; safe from any thread; nothing
+// fails.
 #pragma once
 
 #include <string>

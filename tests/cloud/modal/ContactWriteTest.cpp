@@ -17,9 +17,7 @@ using lumora::LMContactRelation;
 using platform::Json;
 using P = ab::PersonProperty;
 
-ab::Date day(int y, unsigned m, unsigned d) {
-  return ab::Date(std::chrono::sys_days(std::chrono::year(y) / m / d).time_since_epoch());
-}
+using recordstoretest::at;
 
 std::string str(std::string_view s) { return std::string(s); }
 
@@ -34,14 +32,14 @@ class ContactWrite : public recordstoretest::AddressBookFixture {
                        P::JobTitle, P::Note, P::Department}) {
       EXPECT_TRUE(p.setValue(property, std::string("old")).ok());
     }
-    EXPECT_TRUE(p.setValue(P::Birthday, day(1980, 1, 2)).ok());
+    EXPECT_TRUE(p.setValue(P::Birthday, at(1980, 1, 2)).ok());
     ab::MultiValue<std::string> strings;
     strings.add("old", str(ab::kHomeLabel));
     for (P property : {P::Email, P::Phone, P::URL, P::RelatedNames}) {
       EXPECT_TRUE(p.setValue(property, strings).ok());
     }
     ab::MultiValue<ab::Date> dates;
-    dates.add(day(2000, 3, 4), str(ab::kPersonAnniversaryLabel));
+    dates.add(at(2000, 3, 4), str(ab::kPersonAnniversaryLabel));
     EXPECT_TRUE(p.setValue(P::Date, dates).ok());
     ab::MultiValue<ab::Dictionary> dictionaries;
     dictionaries.add({{str(ab::kPersonAddressCityKey), "Old town"}}, str(ab::kWorkLabel));
@@ -84,7 +82,7 @@ TEST_F(ContactWrite, SingleValuesAndBirthdays) {
   EXPECT_FALSE(p.stringValue(P::FirstName).has_value());
   EXPECT_EQ(p.stringValue(P::Prefix), "Dr");
   EXPECT_FALSE(p.stringValue(P::Suffix).has_value());
-  EXPECT_EQ(p.dateValue(P::Birthday), day(1990, 5, 17));
+  EXPECT_EQ(p.dateValue(P::Birthday), at(1990, 5, 17));
   EXPECT_EQ(p.stringValue(P::Organization), "Quenby");
   EXPECT_EQ(p.stringValue(P::Note), "line one\nline two");
 
@@ -92,7 +90,7 @@ TEST_F(ContactWrite, SingleValuesAndBirthdays) {
   // counts as no birthday.
   c.birthday = "--06-01";
   EXPECT_EQ(c.mergeToLocalRecord(p), std::nullopt);
-  EXPECT_EQ(p.dateValue(P::Birthday), day(1604, 6, 1));
+  EXPECT_EQ(p.dateValue(P::Birthday), at(1604, 6, 1));
   c.birthday = "someday";
   EXPECT_EQ(c.mergeToLocalRecord(p), std::nullopt);
   EXPECT_FALSE(p.dateValue(P::Birthday).has_value());
@@ -144,9 +142,9 @@ TEST_F(ContactWrite, ListsReplaceThePersonsEntriesInOrderWithTheirLabels) {
 
   auto dates = p.multiDateValue(P::Date);
   ASSERT_EQ(dates->size(), 2u);  // the entry that is no date is left out
-  EXPECT_EQ((*dates)[0].value, day(1604, 8, 15));
+  EXPECT_EQ((*dates)[0].value, at(1604, 8, 15));
   EXPECT_EQ((*dates)[0].label, "lunar");
-  EXPECT_EQ((*dates)[1].value, day(2001, 2, 3));
+  EXPECT_EQ((*dates)[1].value, at(2001, 2, 3));
   EXPECT_EQ((*dates)[1].label, str(ab::kOtherLabel));
 
   auto ims = p.multiDictionaryValue(P::InstantMessage);

@@ -1,17 +1,40 @@
-// Shared helpers of the record store's address-book tests: an authorised
-// address book in a fresh app home, people in given sources, and a write
-// fault hook that counts saves.
+// Shared helpers of the address-book tests of records and the record store:
+// an authorised address book in a fresh app home, people in given sources, a
+// write fault hook that counts saves, and builders of dates and labelled
+// values.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "cloud/modal/RecordStoreTestSupport.h"
 #include "platform/Clock.h"
 #include "platform/addressbook/AddressBook.h"
 
 namespace recordstoretest {
+
+// Midnight UTC of a day (plus `hour` hours) as an address-book date.
+inline platform::addressbook::Date at(int y, unsigned m, unsigned d, int hour = 0) {
+  return platform::addressbook::Date(
+      std::chrono::sys_days(std::chrono::year(y) / m / d).time_since_epoch() + std::chrono::hours(hour));
+}
+
+// A label constant as an entry label.
+inline std::optional<std::string> label(std::string_view constant) { return std::string(constant); }
+
+// A multi-value of (label, value) entries, in order.
+template <class T>
+platform::addressbook::MultiValue<T> multi(std::vector<std::pair<std::optional<std::string>, T>> entries) {
+  platform::addressbook::MultiValue<T> values;
+  for (auto& [entryLabel, value] : entries) values.add(std::move(value), std::move(entryLabel));
+  return values;
+}
 
 class AddressBookFixture : public StoreFixture {
  protected:

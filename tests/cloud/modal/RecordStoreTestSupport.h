@@ -5,34 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
 
 #include "cloud/utils/LMLogUtil.h"
+#include "cloud/utils/LogRecorder.h"
 #include "platform/UserDefaults.h"
 #include "support/TestHome.h"
 
 namespace recordstoretest {
 
-struct LogRecorder : lumora::LMLogDelegate {
-  LogRecorder() {
-    appendLogMessage = [this](const lumora::LMLogMessage& message) {
-      std::lock_guard<std::mutex> guard(mutex);
-      records.push_back(message);
-    };
-  }
-  // Whether a record with exactly this text and flag was logged.
-  bool contains(const std::string& text, std::uint64_t flag) {
-    std::lock_guard<std::mutex> guard(mutex);
-    for (const auto& record : records) {
-      if (record.message() == text && record.flag() == flag) return true;
-    }
-    return false;
-  }
-  std::mutex mutex;
-  std::vector<lumora::LMLogMessage> records;
-};
+using testsupport::LogRecorder;
 
 // A fixture with a fresh app home (so a fresh Documents folder and user
 // defaults) and a recording log sink.
