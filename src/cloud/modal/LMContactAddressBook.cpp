@@ -73,6 +73,9 @@ Json dateItems(const std::optional<ab::MultiValue<ab::Date>>& values) {
   for (const auto& entry : *values) {
     Json item = Json::object();
     putType(item, LMContact::lumoraNameFromLocal(localizedLabelOf(entry.label)));
+    // The cloud names every event by its type and drops typeless ones, so a
+    // date saved without a label goes up as "other" rather than being lost.
+    if (!item.contains("type")) item["type"] = "other";
     item["value"] = LMUtils::stringForLumoraDate(entry.value);
     items.push_back(std::move(item));
   }
