@@ -1,0 +1,440 @@
+#include "platform/http/Transfer.h"
+
+#include <curl/curl.h>
+#include <openssl/x509_vfy.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/http/CookieStorage.h"
+#include "platform/http/Url.h"
+#include "platform/http/UrlError.h"
+
+namespace platform::http::detail {
+namespace {
+
+// How many redirects one request follows before failing with -1007.
+constexpr int kMaxRedirects = 16;
+// Longest wait inside libcurl between checks for cancellation and idleness.
+constexpr int kPollMilliseconds = 20;
+
+void ensureCurlInitialized() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                           text.back() == '\n')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+std::string upperCase(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return out;
+}
+
+bool isFollowedRedirectStatus(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// A method must be an HTTP token; anything else could rewrite the request.
+bool isValidMethod(std::string_view method) {
+  static constexpr std::string_view kExtra = "!#$%&'*+-.^_`|~";
+  return !method.empty() && std::all_of(method.begin(), method.end(), [](unsigned char c) {
+    return std::isalnum(c) || kExtra.find(static_cast<char>(c)) != std::string_view::npos;
+  });
+}
+
+// A header that would break the request line structure is not sent.
+bool isSendableHeader(const std::string& name, const std::string& value) {
+  if (name.empty() || name.find_first_of(":\r\n\0 \t", 0, 6) != std::string::npos) return false;
+  return value.find_first_of("\r\n\0", 0, 3) == std::string::npos;
+}
+
+// Names of the cookies a Cookie field value already carries.
+std::vector<std::string> cookieNames(std::string_view value) {
+  std::vector<std::string> names;
+  while (!value.empty()) {
+    std::string_view item = value.substr(0, value.find(';'));
+    value.remove_prefix(std::min(value.size(), item.size() + 1));
+    item = trim(item);
+    names.emplace_back(trim(item.substr(0, item.find('='))));
+  }
+  return names;
+}
+
+// The request's headers plus the stored cookies for `url`. Cookies the
+// request names itself keep the request's value.
+HeaderFields headersWithCookies(const HeaderFields& headers, const std::string& url) {
+  HeaderFields out = headers;
+  auto stored = CookieStorage::shared().cookiesForURL(url);
+  if (stored.empty()) return out;
+  auto explicitValue = headers.value("Cookie");
+  if (!explicitValue) {
+    out.set("Cookie", cookieHeaderValue(stored));
+    return out;
+  }
+  auto present = cookieNames(*explicitValue);
+  std::vector<Cookie> extra;
+  for (auto& cookie : stored) {
+    if (std::find(present.begin(), present.end(), cookie.name) == present.end()) {
+      extra.push_back(std::move(cookie));
+    }
+  }
+  if (!extra.empty()) out.set("Cookie", *explicitValue + "; " + cookieHeaderValue(extra));
+  return out;
+}
+
+// State of one hop (one HTTP exchange) shared with libcurl's callbacks.
+struct Hop {
+  CURL* easy = nullptr;
+  const Request* request = nullptr;
+  std::string url;
+  TransferSink* sink = nullptr;
+  const std::atomic<bool>* cancelled = nullptr;
+  curl_off_t timeoutMicros = 0;
+  std::int64_t bodySize = 0;
+
+  std::vector<HeaderFields::Entry> fields;
+  bool headersDone = false;
+  long status = 0;
+  // Set when this hop's reply is a redirect that will be followed.
+  std::optional<std::string> redirectTo;
+
+  curl_off_t lastDownloaded = 0;
+  curl_off_t lastUploaded = 0;
+  curl_off_t lastActivityMicros = 0;
+  bool sawActivity = false;
+  bool timedOut = false;
+
+  bool isCancelled() const { return cancelled && cancelled->load(); }
+};
+
+void finishHead(Hop& hop) {
+  HeaderFields headers;
+  for (auto& [name, value] : hop.fields) headers.add(name, std::move(value));
+  hop.fields.clear();
+  Response response(hop.url, static_cast<int>(hop.status), std::move(headers));
+  if (hop.request->shouldHandleCookies) CookieStorage::shared().setCookiesFromResponse(response);
+  if (hop.request->followRedirects && isFollowedRedirectStatus(hop.status)) {
+    if (auto location = response.valueForHeaderField("Location"); location && !location->empty()) {
+      if (auto target = Url::resolve(hop.url, *location)) {
+        hop.redirectTo = *target;
+        return;
+      }
+    }
+  }
+  if (!hop.isCancelled()) hop.sink->didReceiveResponse(response);
+}
+
+size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
+  auto& hop = *static_cast<Hop*>(userData);
+  const size_t length = size * count;
+  hop.sawActivity = true;
+  if (hop.headersDone) return length;  // trailers of a chunked body
+  std::string_view line(buffer, length);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (line.substr(0, 5) == "HTTP/") {
+    hop.fields.clear();  // a new head (after a 1xx one)
+    return length;
+  }
+  if (line.empty()) {
+    long status = 0;
+    curl_easy_getinfo(hop.easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 100 && status < 200) {
+      hop.fields.clear();
+      return length;
+    }
+    hop.status = status;
+    hop.headersDone = true;
+    finishHead(hop);
+    return length;
+  }
+  if (line.front() == ' ' || line.front() == '\t') {
+    // Obsolete line folding: continues the previous field's value.
+    if (!hop.fields.empty()) hop.fields.back().second += " " + std::string(trim(line));
+    return length;
+  }
+  auto colon = line.find(':');
+  if (colon == std::string_view::npos) return length;
+  std::string_view name = trim(line.substr(0, colon));
+  if (name.empty()) return length;
+  hop.fields.emplace_back(std::string(name), std::string(trim(line.substr(colon + 1))));
+  return length;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* userData) {
+  auto& hop = *static_cast<Hop*>(userData);
+  const size_t length = size * count;
+  hop.sawActivity = true;
+  if (hop.isCancelled()) return 0;  // stops the transfer
+  if (!hop.headersDone || hop.redirectTo || length == 0) return length;
+  hop.sink->didReceiveData(reinterpret_cast<const std::uint8_t*>(data), length);
+  return length;
+}
+
+int onProgress(void* userData, curl_off_t, curl_off_t downloaded, curl_off_t,
+               curl_off_t uploaded) {
+  auto& hop = *static_cast<Hop*>(userData);
+  if (hop.isCancelled()) return 1;
+  curl_off_t elapsed = 0;
+  curl_easy_getinfo(hop.easy, CURLINFO_TOTAL_TIME_T, &elapsed);
+  if (uploaded > hop.lastUploaded) {
+    hop.sink->didSendBodyData(uploaded - hop.lastUploaded, uploaded, hop.bodySize);
+    hop.lastUploaded = uploaded;
+    hop.sawActivity = true;
+  }
+  if (downloaded != hop.lastDownloaded) {
+    hop.lastDownloaded = downloaded;
+    hop.sawActivity = true;
+  }
+  if (hop.sawActivity) {
+    hop.sawActivity = false;
+    hop.lastActivityMicros = elapsed;
+  } else if (elapsed - hop.lastActivityMicros > hop.timeoutMicros) {
+    hop.timedOut = true;
+    return 1;
+  }
+  return 0;
+}
+
+Error errorForCurl(CURLcode code, const Hop& hop, const char* detail) {
+  std::int64_t urlCode = kUrlErrorUnknown;
+  switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL: urlCode = kUrlErrorUnsupportedURL; break;
+    case CURLE_URL_MALFORMAT: urlCode = kUrlErrorBadURL; break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: urlCode = kUrlErrorCannotFindHost; break;
+    case CURLE_COULDNT_CONNECT: {
+      long osError = 0;
+      curl_easy_getinfo(hop.easy, CURLINFO_OS_ERRNO, &osError);
+      urlCode = (osError == ENETUNREACH || osError == ENETDOWN) ? kUrlErrorNotConnectedToInternet
+                                                                : kUrlErrorCannotConnectToHost;
+      break;
+    }
+    case CURLE_OPERATION_TIMEDOUT: urlCode = kUrlErrorTimedOut; break;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_RANGE_ERROR: urlCode = kUrlErrorBadServerResponse; break;
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_HTTP3: urlCode = kUrlErrorNetworkConnectionLost; break;
+    case CURLE_PEER_FAILED_VERIFICATION: {
+      long verify = X509_V_OK;
+      curl_easy_getinfo(hop.easy, CURLINFO_SSL_VERIFYRESULT, &verify);
+      if (verify == X509_V_ERR_CERT_HAS_EXPIRED) urlCode = kUrlErrorServerCertificateHasBadDate;
+      else if (verify == X509_V_ERR_CERT_NOT_YET_VALID) urlCode = kUrlErrorServerCertificateNotYetValid;
+      else urlCode = kUrlErrorServerCertificateUntrusted;
+      break;
+    }
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_ISSUER_ERROR: urlCode = kUrlErrorServerCertificateUntrusted; break;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED: urlCode = kUrlErrorSecureConnectionFailed; break;
+    case CURLE_BAD_CONTENT_ENCODING: urlCode = kUrlErrorCannotDecodeRawData; break;
+    case CURLE_TOO_MANY_REDIRECTS: urlCode = kUrlErrorHTTPTooManyRedirects; break;
+    default: break;
+  }
+  std::string text = (detail && *detail) ? detail : curl_easy_strerror(code);
+  return makeUrlError(urlCode, hop.url, text);
+}
+
+// The https rule: plain http only to the loopback interface.
+std::optional<Error> checkUrl(const std::string& url) {
+  auto parsed = Url::parse(url);
+  if (!parsed) return makeUrlError(kUrlErrorBadURL, url);
+  if (!parsed->isHttp()) return makeUrlError(kUrlErrorUnsupportedURL, url);
+  if (!parsed->isSecure() && !parsed->isLoopback()) {
+    return makeUrlError(kUrlErrorSecureConnectionRequired, url,
+                        "plain http to " + parsed->host() + " refused");
+  }
+  return std::nullopt;
+}
+
+struct HopResult {
+  std::optional<Error> error;
+  long status = 0;
+  std::optional<std::string> redirectTo;
+};
+
+HopResult runHop(const Request& request, const std::string& url, const std::string& method,
+                 const Bytes& body, const HeaderFields& headers, TransferSink& sink,
+                 const std::atomic<bool>* cancelled) {
+  HopResult result;
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!easy || !multi) {
+    result.error = makeUrlError(kUrlErrorUnknown, url, "libcurl could not be set up");
+    return result;
+  }
+  Hop hop;
+  hop.easy = easy.get();
+  hop.request = &request;
+  hop.url = url;
+  hop.sink = &sink;
+  hop.cancelled = cancelled;
+  const double timeout = std::isfinite(request.timeoutSeconds) && request.timeoutSeconds > 0
+                             ? std::min(request.timeoutSeconds, 1e6)
+                             : 60.0;
+  hop.timeoutMicros = static_cast<curl_off_t>(timeout * 1e6);
+  hop.bodySize = static_cast<std::int64_t>(body.size());
+
+  CURL* e = easy.get();
+  char errorBuffer[CURL_ERROR_SIZE] = {0};
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_PROXY, "");
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                   std::max(1L, static_cast<long>(hop.timeoutMicros / 1000)));
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &hop);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &onBody);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &hop);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &onProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, &hop);
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+
+  const std::string upper = upperCase(method);
+  if (upper == "GET") {
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  } else if (upper == "HEAD") {
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+  } else {
+    if (upper == "POST") curl_easy_setopt(e, CURLOPT_POST, 1L);
+    else curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (upper == "POST" || !body.empty()) {
+      static const char kEmpty[] = "";
+      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(e, CURLOPT_POSTFIELDS,
+                       body.empty() ? kEmpty : reinterpret_cast<const char*>(body.data()));
+    }
+  }
+
+  std::unique_ptr<curl_slist, ListDeleter> list;
+  auto append = [&](const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown) {
+      (void)list.release();
+      list.reset(grown);
+    }
+  };
+  HeaderFields sent = request.shouldHandleCookies ? headersWithCookies(headers, url) : headers;
+  for (const auto& [name, value] : sent.combined()) {
+    if (!isSendableHeader(name, value)) continue;
+    append(value.empty() ? name + ";" : name + ": " + value);
+  }
+  // The platform never waits for "100 Continue".
+  if (!sent.contains("Expect")) append("Expect:");
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
+
+  curl_multi_add_handle(multi.get(), e);
+  CURLcode code = CURLE_OK;
+  bool aborted = false;
+  while (true) {
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      code = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+    if (running == 0) {
+      int pending = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi.get(), &pending)) {
+        if (message->msg == CURLMSG_DONE) code = message->data.result;
+      }
+      break;
+    }
+    if (hop.isCancelled()) {
+      aborted = true;
+      break;
+    }
+    curl_multi_poll(multi.get(), nullptr, 0, kPollMilliseconds, nullptr);
+  }
+  curl_multi_remove_handle(multi.get(), e);
+
+  if (aborted || hop.isCancelled()) {
+    result.error = makeUrlError(kUrlErrorCancelled, url);
+  } else if (hop.timedOut) {
+    result.error = makeUrlError(kUrlErrorTimedOut, url);
+  } else if (code != CURLE_OK) {
+    result.error = errorForCurl(code, hop, errorBuffer);
+  } else if (!hop.headersDone) {
+    result.error = makeUrlError(kUrlErrorBadServerResponse, url, "no response head");
+  }
+  result.status = hop.status;
+  result.redirectTo = std::move(hop.redirectTo);
+  return result;
+}
+
+}  // namespace
+
+std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
+                                     const std::atomic<bool>* cancelled) {
+  ensureCurlInitialized();
+  std::string url = request.url;
+  std::string method = request.method.empty() ? "GET" : request.method;
+  if (!isValidMethod(method)) {
+    return makeUrlError(kUrlErrorUnknown, url, "invalid HTTP method");
+  }
+  Bytes body = request.body;
+  HeaderFields headers = request.headers;
+  for (int redirects = 0;; ++redirects) {
+    if (cancelled && cancelled->load()) return makeUrlError(kUrlErrorCancelled, url);
+    if (auto refused = checkUrl(url)) return refused;
+    HopResult hop = runHop(request, url, method, body, headers, sink, cancelled);
+    if (hop.error) return hop.error;
+    if (!hop.redirectTo) return std::nullopt;
+    if (redirects == kMaxRedirects) return makeUrlError(kUrlErrorHTTPTooManyRedirects, url);
+    const std::string upper = upperCase(method);
+    bool toGet = (hop.status == 303 && upper != "HEAD") ||
+                 ((hop.status == 301 || hop.status == 302) && upper == "POST");
+    if (toGet) {
+      method = "GET";
+      body.clear();
+      headers.remove("Content-Type");
+      headers.remove("Content-Length");
+    }
+    url = *hop.redirectTo;
+  }
+}
+
+}  // namespace platform::http::detail

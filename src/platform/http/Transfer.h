@@ -1,0 +1,36 @@
+// The engine under the synchronous send and Connection: runs one request on
+// the calling thread through libcurl, following redirects as the request
+// asks, attaching and storing cookies, and enforcing the https rule and the
+// idle timeout. Internal to the HTTP client.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "platform/Error.h"
+#include "platform/http/Request.h"
+#include "platform/http/Response.h"
+
+namespace platform::http::detail {
+
+// Receives the events of one transfer, on the thread that runs it. Only the
+// final response (not a redirect that is followed) and its body are reported.
+class TransferSink {
+ public:
+  virtual ~TransferSink() = default;
+  virtual void didReceiveResponse(const Response& response) = 0;
+  virtual void didReceiveData(const std::uint8_t* data, std::size_t size) = 0;
+  virtual void didSendBodyData(std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+                               std::int64_t totalBytesExpected) = 0;
+};
+
+// Runs `request` to its end; nullopt on success (whatever the status code),
+// else the error in the URL error domain. When `cancelled` turns true the
+// transfer stops within a few tens of milliseconds with -999 and reports
+// nothing further.
+std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
+                                     const std::atomic<bool>* cancelled = nullptr);
+
+}  // namespace platform::http::detail

@@ -1,0 +1,106 @@
+#include "platform/http/Url.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+
+namespace platform::http {
+namespace {
+
+struct UrlHandleDeleter {
+  void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+
+std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned flags = 0) {
+  char* value = nullptr;
+  if (curl_url_get(handle, which, &value, flags) != CURLUE_OK || value == nullptr) {
+    return std::nullopt;
+  }
+  std::string out(value);
+  curl_free(value);
+  return out;
+}
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string withoutBrackets(const std::string& host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    return host.substr(1, host.size() - 2);
+  }
+  return host;
+}
+
+}  // namespace
+
+std::optional<Url> Url::parse(std::string_view text) {
+  if (text.empty() || text.find('\0') != std::string_view::npos) return std::nullopt;
+  std::unique_ptr<CURLU, UrlHandleDeleter> handle(curl_url());
+  if (!handle) return std::nullopt;
+  std::string copy(text);
+  if (curl_url_set(handle.get(), CURLUPART_URL, copy.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+      CURLUE_OK) {
+    return std::nullopt;
+  }
+  Url url;
+  url.text_ = std::move(copy);
+  auto scheme = part(handle.get(), CURLUPART_SCHEME);
+  auto host = part(handle.get(), CURLUPART_HOST);
+  if (!scheme || !host || host->empty()) return std::nullopt;
+  url.scheme_ = lowerCase(*scheme);
+  url.host_ = lowerCase(*host);
+  if (auto port = part(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)) {
+    url.port_ = std::atoi(port->c_str());
+  }
+  if (auto path = part(handle.get(), CURLUPART_PATH); path && !path->empty()) url.path_ = *path;
+  if (auto query = part(handle.get(), CURLUPART_QUERY)) url.query_ = *query;
+  return url;
+}
+
+std::optional<std::string> Url::resolve(std::string_view base, std::string_view reference) {
+  if (base.find('\0') != std::string_view::npos || reference.find('\0') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::unique_ptr<CURLU, UrlHandleDeleter> handle(curl_url());
+  if (!handle) return std::nullopt;
+  std::string baseText(base);
+  std::string referenceText(reference);
+  if (curl_url_set(handle.get(), CURLUPART_URL, baseText.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+          CURLUE_OK ||
+      curl_url_set(handle.get(), CURLUPART_URL, referenceText.c_str(),
+                   CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  return part(handle.get(), CURLUPART_URL);
+}
+
+bool Url::isLoopback() const {
+  if (host_ == "localhost") return true;
+  std::string bare = withoutBrackets(host_);
+  in_addr v4{};
+  if (inet_pton(AF_INET, bare.c_str(), &v4) == 1) {
+    return (ntohl(v4.s_addr) >> 24) == 127;
+  }
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, bare.c_str(), &v6) == 1) {
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) return v6.s6_addr[12] == 127;
+  }
+  return false;
+}
+
+bool Url::hostIsAddress() const {
+  std::string bare = withoutBrackets(host_);
+  in_addr v4{};
+  in6_addr v6{};
+  return inet_pton(AF_INET, bare.c_str(), &v4) == 1 || inet_pton(AF_INET6, bare.c_str(), &v6) == 1;
+}
+
+}  // namespace platform::http

@@ -1,0 +1,305 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "platform/http/CookieStorage.h"
+#include "platform/http/SynchronousReply.h"
+#include "platform/http/UrlError.h"
+#include "platform/http/TestServer.h"
+
+namespace {
+
+using platform::toBytes;
+using platform::toString;
+using platform::http::CookieStorage;
+using platform::http::Request;
+using platform::http::sendSynchronousRequest;
+using testhttp::TestServer;
+
+Request get(const std::string& url) {
+  Request request;
+  request.url = url;
+  return request;
+}
+
+std::string failingUrl(const platform::Error& error) {
+  return error.userInfo().value(platform::http::kFailingURLStringKey, "");
+}
+
+// A loopback port on which nothing listens.
+int closedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+class SynchronousRequest : public ::testing::Test {
+ protected:
+  void SetUp() override { CookieStorage::shared().deleteAllCookies(); }
+  void TearDown() override { CookieStorage::shared().deleteAllCookies(); }
+  TestServer server;
+};
+
+TEST_F(SynchronousRequest, GetAndPostCarryHeadersAndBodyBothWays) {
+  server->Get("/echo", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_header("X-Seen", req.get_header_value("X-Custom"));
+    res.set_header("X-Multi", "one");
+    res.headers.emplace("X-Multi", "two");
+    res.set_content("{\"ok\":1}", "application/json; charset=\"UTF-8\"");
+  });
+  server->Post("/post", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(req.method + "|" + req.get_header_value("Content-Type") + "|" + req.body,
+                    "text/plain");
+  });
+  server.start();
+
+  Request request = get(server.url("/echo"));
+  request.headers.set("X-Custom", "hello");
+  auto reply = sendSynchronousRequest(request);
+  ASSERT_TRUE(reply.ok()) << reply.error->description();
+  ASSERT_TRUE(reply.response);
+  EXPECT_EQ(reply.response->statusCode(), 200);
+  EXPECT_EQ(reply.response->url(), server.url("/echo"));
+  EXPECT_EQ(reply.response->valueForHeaderField("x-seen"), "hello");
+  EXPECT_EQ(reply.response->valueForHeaderField("X-MULTI"), "one, two");
+  EXPECT_EQ(reply.response->mimeType(), "application/json");
+  EXPECT_EQ(reply.response->textEncodingName(), "utf-8");
+  EXPECT_EQ(reply.response->expectedContentLength(), 8);
+  EXPECT_EQ(toString(reply.data), "{\"ok\":1}");
+
+  Request post = get(server.url("/post"));
+  post.method = "POST";
+  post.body = toBytes("a=1&b=two");
+  reply = sendSynchronousRequest(post);
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(toString(reply.data), "POST|application/x-www-form-urlencoded|a=1&b=two");
+
+  post.headers.set("Content-Type", "application/octet-stream");
+  post.body = platform::Bytes(2 << 20, 0x5A);  // past the size where libcurl would send Expect
+  reply = sendSynchronousRequest(post);
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(reply.data.size(), std::string("POST|application/octet-stream|").size() + (2 << 20));
+}
+
+TEST_F(SynchronousRequest, ErrorStatusesAreResponsesNotFailures) {
+  server->Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 404;
+    res.set_content("nothing here", "text/plain");
+  });
+  server->Get("/broken", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 503;
+    res.set_content("{\"code\":503}", "application/json");
+  });
+  server->Get("/challenge", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 401;
+    res.set_header("WWW-Authenticate", "Basic realm=\"cloud\"");
+    res.set_content("expired", "text/plain");
+  });
+  server->Get("/refused", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 401;
+    res.set_content("no", "text/plain");
+  });
+  server.start();
+
+  auto reply = sendSynchronousRequest(get(server.url("/missing")));
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(reply.response->statusCode(), 404);
+  EXPECT_EQ(toString(reply.data), "nothing here");
+
+  reply = sendSynchronousRequest(get(server.url("/broken")));
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(reply.response->statusCode(), 503);
+  EXPECT_EQ(toString(reply.data), "{\"code\":503}");
+
+  // A challenge nobody can answer is the platform's -1012; a bare 401 is not.
+  reply = sendSynchronousRequest(get(server.url("/challenge")));
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->domain(), "NSURLErrorDomain");
+  EXPECT_EQ(reply.error->code(), -1012);
+  EXPECT_EQ(reply.response->statusCode(), 401);
+  reply = sendSynchronousRequest(get(server.url("/refused")));
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(reply.response->statusCode(), 401);
+}
+
+TEST_F(SynchronousRequest, TransportFailuresCarryPlatformCodesAndTheFailingUrl) {
+  auto url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/x";
+  auto reply = sendSynchronousRequest(get(url));
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->domain(), "NSURLErrorDomain");
+  EXPECT_EQ(reply.error->code(), -1004);
+  EXPECT_EQ(failingUrl(*reply.error), url);
+  EXPECT_FALSE(reply.response);
+
+  // Plain http leaves the machine never; nothing is sent.
+  reply = sendSynchronousRequest(get("http://cloud.example.com/api"));
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->code(), -1022);
+  EXPECT_EQ(failingUrl(*reply.error), "http://cloud.example.com/api");
+  EXPECT_EQ(sendSynchronousRequest(get("http://10.0.0.1/")).error->code(), -1022);
+
+  EXPECT_EQ(sendSynchronousRequest(get("ftp://127.0.0.1/file")).error->code(), -1002);
+  EXPECT_EQ(sendSynchronousRequest(get("not a url")).error->code(), -1000);
+  EXPECT_EQ(sendSynchronousRequest(get("")).error->code(), -1000);
+  Request smuggled = get(url);
+  smuggled.method = "GET / HTTP/1.1\r\nX:";
+  EXPECT_EQ(sendSynchronousRequest(smuggled).error->code(), -1);
+}
+
+TEST_F(SynchronousRequest, IdleTimeoutEndsARequestTheServerSitsOn) {
+  std::atomic<bool> handlerReached{false};
+  server->Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+    handlerReached = true;
+    server.gate().wait();
+    res.set_content("late", "text/plain");
+  });
+  server.start();
+
+  Request request = get(server.url("/slow"));
+  request.timeoutSeconds = 0.3;
+  auto started = std::chrono::steady_clock::now();
+  auto reply = sendSynchronousRequest(request);
+  auto took = std::chrono::steady_clock::now() - started;
+  server.gate().open();
+
+  EXPECT_TRUE(handlerReached);
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->code(), -1001);
+  EXPECT_EQ(failingUrl(*reply.error), server.url("/slow"));
+  EXPECT_GE(took, std::chrono::milliseconds(250));
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(SynchronousRequest, RedirectsAreFollowedUnlessTheRequestSaysNot) {
+  server->Post("/moved", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", "/landing");
+    res.set_content("moved body", "text/plain");
+  });
+  server->Post("/kept", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 307;
+    res.set_header("Location", "/landing");
+  });
+  server->Get("/relocated", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 308;
+    res.set_header("Location", "/landing");
+    res.set_content("{\"code\":308}", "application/json");
+  });
+  auto landing = [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(req.method + ":" + req.body, "text/plain");
+  };
+  server->Get("/landing", landing);
+  server->Post("/landing", landing);
+  server->Get("/loop", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", "/loop");
+  });
+  server.start();
+
+  Request post = get(server.url("/moved"));
+  post.method = "POST";
+  post.body = toBytes("k=v");
+  auto reply = sendSynchronousRequest(post);
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(reply.response->url(), server.url("/landing"));
+  EXPECT_EQ(toString(reply.data), "GET:");  // 302 turns a POST into a GET
+
+  post.url = server.url("/kept");
+  reply = sendSynchronousRequest(post);
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(toString(reply.data), "POST:k=v");
+
+  Request own = get(server.url("/relocated"));
+  own.followRedirects = false;
+  reply = sendSynchronousRequest(own);
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(reply.response->statusCode(), 308);
+  EXPECT_EQ(reply.response->url(), server.url("/relocated"));
+  EXPECT_EQ(reply.response->valueForHeaderField("Location"), "/landing");
+  EXPECT_EQ(toString(reply.data), "{\"code\":308}");
+
+  reply = sendSynchronousRequest(get(server.url("/loop")));
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->code(), -1007);
+}
+
+TEST_F(SynchronousRequest, CookiesSetByTheServerGoBackOnLaterRequests) {
+  server->Get("/login", [](const httplib::Request&, httplib::Response& res) {
+    res.headers.emplace("Set-Cookie", "session=abc; Path=/");
+    res.headers.emplace("Set-Cookie", "scoped=1; Path=/api");
+    res.headers.emplace("Set-Cookie", "broken");
+    res.set_content("ok", "text/plain");
+  });
+  server->Get("/hop", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.headers.emplace("Set-Cookie", "hop=yes; Path=/");
+    res.set_header("Location", "/api/echo");
+  });
+  auto echo = [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(req.get_header_value("Cookie"), "text/plain");
+  };
+  server->Get("/api/echo", echo);
+  server->Get("/echo", echo);
+  server.start();
+
+  ASSERT_TRUE(sendSynchronousRequest(get(server.url("/login"))).ok());
+  EXPECT_EQ(CookieStorage::shared().cookies().size(), 2u);  // the malformed one is dropped
+
+  auto reply = sendSynchronousRequest(get(server.url("/api/echo")));
+  EXPECT_EQ(toString(reply.data), "scoped=1; session=abc");  // longer path first
+  reply = sendSynchronousRequest(get(server.url("/echo")));
+  EXPECT_EQ(toString(reply.data), "session=abc");
+
+  // A cookie the request names itself keeps the request's value.
+  Request own = get(server.url("/echo"));
+  own.headers.set("Cookie", "session=mine; extra=2");
+  reply = sendSynchronousRequest(own);
+  EXPECT_EQ(toString(reply.data), "session=mine; extra=2");
+
+  // A cookie set on a redirect hop travels on the hop that follows.
+  reply = sendSynchronousRequest(get(server.url("/hop")));
+  EXPECT_EQ(toString(reply.data), "scoped=1; session=abc; hop=yes");
+
+  // Without cookie handling nothing is attached and nothing stored.
+  CookieStorage::shared().deleteAllCookies();
+  Request plain = get(server.url("/login"));
+  plain.shouldHandleCookies = false;
+  ASSERT_TRUE(sendSynchronousRequest(plain).ok());
+  EXPECT_TRUE(CookieStorage::shared().cookies().empty());
+  platform::http::Cookie stored;
+  stored.name = "session";
+  stored.value = "abc";
+  stored.domain = "127.0.0.1";
+  ASSERT_TRUE(CookieStorage::shared().setCookie(stored));
+  plain.url = server.url("/echo");
+  EXPECT_EQ(toString(sendSynchronousRequest(plain).data), "");
+}
+
+TEST_F(SynchronousRequest, UnknownLengthIsMinusOne) {
+  server->Get("/stream", [](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+      sink.write("abc", 3);
+      sink.done();
+      return true;
+    });
+  });
+  server.start();
+  auto reply = sendSynchronousRequest(get(server.url("/stream")));
+  ASSERT_TRUE(reply.ok());
+  EXPECT_EQ(reply.response->expectedContentLength(), -1);
+  EXPECT_FALSE(reply.response->textEncodingName());
+  EXPECT_EQ(toString(reply.data), "abc");
+}
+
+}  // namespace
