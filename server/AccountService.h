@@ -1,0 +1,105 @@
+// The account service of the local cloud: password login with captcha,
+// two-step code and phone verification, relogin with the pass token, and the
+// service-token step that turns a login into a per-service token bound to the
+// login's security key. Replies use the account service's form
+// ("&&&START&&&" + JSON with "code"); requests the genuine client never sends
+// (missing or malformed parameters, a forged "_sign") get HTTP 400.
+//
+// Ownership: owned by the CloudServer; holds a reference to the Store, which
+// must outlive it. Threading: stateless apart from the Store, so handlers
+// run concurrently on the server's threads.
+#pragma once
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "server/Store.h"
+
+namespace localcloud {
+
+class AccountService {
+ public:
+  // Reply codes of the account service.
+  static constexpr int kCodeOk = 0;
+  static constexpr int kCodeUserNotFound = 20003;
+  static constexpr int kCodeNoSafePhone = 66108;
+  static constexpr int kCodeWrongPhoneTicket = 70014;
+  static constexpr int kCodeNeedLogin = 70016;  // no valid pass token / wrong password
+  static constexpr int kCodeTooManyTickets = 70022;
+  static constexpr int kCodeNeedTwoStep = 81003;
+  static constexpr int kCodeNeedCaptcha = 87001;
+  static constexpr int kCodeServiceTokenRefused = 401;
+  // SMS codes one pending verification may ask for.
+  static constexpr int kMaxPhoneTickets = 5;
+
+  static constexpr const char* kCaptchaPath = "/pass/getCode";
+  static constexpr const char* kServiceTokenPath = "/sts";
+
+  // `port` tells the port the server listens on (for absolute URLs when a
+  // request has no usable Host header).
+  AccountService(Store& store, std::function<int()> port);
+
+  // JSON endpoints.
+  void serviceLogin(const httplib::Request& req, httplib::Response& res);
+  void serviceLoginAuth2(const httplib::Request& req, httplib::Response& res);
+  void loginStep2(const httplib::Request& req, httplib::Response& res);
+  void sendPhoneTicket(const httplib::Request& req, httplib::Response& res);
+  void verifyPhone(const httplib::Request& req, httplib::Response& res);
+  void authService(const httplib::Request& req, httplib::Response& res);
+  // The captcha image: a new captcha session in the "ick" cookie.
+  void captchaImage(const httplib::Request& req, httplib::Response& res);
+  // GET on a login's "location": checks "clientSign" and sets "serviceToken".
+  void serviceToken(const httplib::Request& req, httplib::Response& res);
+
+  // Shared with the web pages.
+  std::string baseUrl(const httplib::Request& req) const;
+  // Sends a new SMS code for a pending phone step; returns the reply code.
+  int sendPhoneCode(PendingStep& step, const Account& account);
+  // "138******78": first three and last two digits kept.
+  static std::string maskPhone(const std::string& phone);
+  // A service id is 1 to 64 of [A-Za-z0-9._-].
+  static bool validServiceId(const std::string& sid);
+  // The callback URL of a service on this server.
+  static std::string callbackFor(const std::string& base, const std::string& sid);
+
+ private:
+  using Params = std::multimap<std::string, std::string>;
+  using Json = nlohmann::json;
+
+  // "sid", "qs", "_sign" and "callback" of a login page; `stepTicket`
+  // names a pending two-step login when not empty.
+  Json loginMeta(const std::string& base, const std::string& sid,
+                 const std::string& stepTicket = {}) const;
+  std::string signFor(const std::string& sid, const std::string& qs,
+                      const std::string& callback) const;
+  bool signValid(const Params& p, const std::string& sid) const;
+  static bool callbackValid(const std::string& callback, const std::string& sid);
+  static std::string stepTicketOf(const std::string& qs);
+  static bool userMatches(const std::string& user, const Account& account);
+
+  // Common checks of a JSON endpoint: "_json" is "true" and "sid" is valid.
+  // Answers 400 and returns nullopt otherwise.
+  std::optional<std::string> requireSid(const Params& p, httplib::Response& res) const;
+
+  // Grants a login and answers with the full login reply.
+  void replyLogin(const httplib::Request& req, httplib::Response& res, const Account& account,
+                  const std::string& sid, const std::string& passToken);
+  void replyFailure(httplib::Response& res, int code, const std::string& desc,
+                    Json extra = Json::object());
+  // Whether a relogin's optional "signature" verifies under a key that was
+  // handed out under this pass token.
+  bool reloginSignatureValid(const httplib::Request& req, const Params& p,
+                             const std::string& passToken);
+
+  Store& store_;
+  std::function<int()> port_;
+};
+
+}  // namespace localcloud

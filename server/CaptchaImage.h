@@ -1,0 +1,11 @@
+// The picture served for a captcha: a fixed small grey PNG (the expected
+// text is kept by the Store and read through the admin API). Thread-safe.
+#pragma once
+
+#include <string>
+
+namespace localcloud {
+
+const std::string& captchaImagePng();
+
+}  // namespace localcloud

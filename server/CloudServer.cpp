@@ -1,0 +1,273 @@
+#include "server/CloudServer.h"
+
+#include <httplib.h>
+
+#include "server/AccountService.h"
+#include "server/HttpUtil.h"
+#include "server/WebPages.h"
+
+namespace localcloud {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr const char* kAdminPrefix = "/_admin/";
+
+void adminReply(httplib::Response& res, int status, const Json& body) {
+  res.status = status;
+  res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
+}
+
+void adminError(httplib::Response& res, int status, const std::string& message) {
+  adminReply(res, status, Json{{"ok", false}, {"error", message}});
+}
+
+std::optional<Json> adminBody(const httplib::Request& req, httplib::Response& res) {
+  Json body = Json::parse(req.body, nullptr, false);
+  if (body.is_discarded() || !body.is_object()) {
+    adminError(res, 400, "the body must be a JSON object");
+    return std::nullopt;
+  }
+  return body;
+}
+
+// Reads an optional member of an admin body; a member of the wrong type is
+// an error (reported through `ok`).
+template <typename T>
+T member(const Json& body, const char* name, T fallback, bool& ok) {
+  auto it = body.find(name);
+  if (it == body.end() || it->is_null()) return fallback;
+  try {
+    return it->get<T>();
+  } catch (const Json::exception&) {
+    ok = false;
+    return fallback;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& dataDir,
+                                                 std::string* error) {
+  auto store = Store::open(dataDir, error);
+  if (!store) return nullptr;
+  return std::unique_ptr<CloudServer>(new CloudServer(std::move(store)));
+}
+
+CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)) {
+  accounts_ = std::make_unique<AccountService>(*store_, [this] { return port(); });
+  pages_ = std::make_unique<WebPages>(*store_, *accounts_);
+}
+
+CloudServer::~CloudServer() { stop(); }
+
+bool CloudServer::start(int port, std::string* error) {
+  std::lock_guard lock(lifecycleMutex_);
+  if (server_) {
+    if (error) *error = "already running";
+    return false;
+  }
+  if (port < 0 || port > 65535) {
+    if (error) *error = "invalid port " + std::to_string(port);
+    return false;
+  }
+  auto server = std::make_unique<httplib::Server>();
+  server->set_tcp_nodelay(true);
+  server->set_keep_alive_max_count(1000);
+  server->set_keep_alive_timeout(2);
+  registerRoutes(*server);
+  registerAdminRoutes(*server);
+  int bound = port;
+  if (port == 0) {
+    bound = server->bind_to_any_port("127.0.0.1");
+  } else if (!server->bind_to_port("127.0.0.1", port)) {
+    bound = -1;
+  }
+  if (bound <= 0) {
+    if (error) *error = "cannot listen on 127.0.0.1:" + std::to_string(port);
+    return false;
+  }
+  faults_.reset();
+  server_ = std::move(server);
+  port_ = bound;
+  listener_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
+  return true;
+}
+
+void CloudServer::stop() {
+  std::lock_guard lock(lifecycleMutex_);
+  if (!server_) return;
+  faults_.cancelAll();
+  server_->stop();
+  if (listener_.joinable()) listener_.join();
+  server_.reset();
+  port_ = 0;
+}
+
+std::string CloudServer::url() const { return "http://127.0.0.1:" + std::to_string(port()); }
+
+bool CloudServer::seedAccount(std::int64_t userId, const std::string& loginName,
+                              const std::string& password, const AccountOptions& options,
+                              std::string* error) {
+  return store_->seedAccount(userId, loginName, password, options, error);
+}
+
+std::optional<std::string> CloudServer::captchaCode(const std::string& ick) {
+  return ick.empty() ? store_->lastCaptchaCode() : store_->captchaCode(ick);
+}
+
+std::optional<std::string> CloudServer::phoneTicket(const std::string& user) {
+  auto account = store_->findAccount(user);
+  if (!account) return std::nullopt;
+  auto step = store_->latestPhoneStep(account->userId);
+  if (!step || step->smsCode.empty()) return std::nullopt;
+  return step->smsCode;
+}
+
+bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res) {
+  if (req.path.rfind(kAdminPrefix, 0) == 0) return false;
+  auto fault = faults_.take(req.path);
+  if (!fault) return false;
+  bool waited = fault->delayMs <= 0 || faults_.wait(*fault);
+  if (!waited || fault->drop) {
+    // Headers go out, then the connection closes before the body ends: the
+    // client sees a broken transfer, as when a connection drops.
+    res.status = 200;
+    res.set_chunked_content_provider("text/plain",
+                                     [](std::size_t, httplib::DataSink&) { return false; });
+    return true;
+  }
+  if (!fault->replaces()) return false;
+  if (fault->code != 0) {
+    http::replyJson(res, Json{{"code", fault->code}, {"desc", "injected fault"}});
+    if (fault->status != 0) res.status = fault->status;
+  } else {
+    http::replyText(res, fault->status, "injected fault");
+  }
+  return true;
+}
+
+void CloudServer::registerRoutes(httplib::Server& server) {
+  server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    return applyFault(req, res) ? httplib::Server::HandlerResponse::Handled
+                                : httplib::Server::HandlerResponse::Unhandled;
+  });
+  AccountService* accounts = accounts_.get();
+  WebPages* pages = pages_.get();
+  using Req = const httplib::Request&;
+  using Res = httplib::Response&;
+  server.Get("/pass/serviceLogin", [accounts, pages](Req req, Res res) {
+    // Without "_json" the login page is wanted, as a web view opens it.
+    if (req.get_param_value("_json") == "true") {
+      accounts->serviceLogin(req, res);
+    } else {
+      pages->loginPage(req, res);
+    }
+  });
+  server.Post("/pass/serviceLoginAuth2",
+              [accounts](Req req, Res res) { accounts->serviceLoginAuth2(req, res); });
+  server.Post("/pass/loginStep2", [accounts](Req req, Res res) { accounts->loginStep2(req, res); });
+  server.Post("/auth/sendPhoneTicket",
+              [accounts](Req req, Res res) { accounts->sendPhoneTicket(req, res); });
+  server.Post("/auth/verifyPhone", [accounts](Req req, Res res) { accounts->verifyPhone(req, res); });
+  server.Get("/auth/service", [accounts](Req req, Res res) { accounts->authService(req, res); });
+  server.Get(AccountService::kCaptchaPath,
+             [accounts](Req req, Res res) { accounts->captchaImage(req, res); });
+  server.Get(AccountService::kServiceTokenPath,
+             [accounts](Req req, Res res) { accounts->serviceToken(req, res); });
+  server.Post(WebPages::kWebLoginPath, [pages](Req req, Res res) { pages->webLogin(req, res); });
+  server.Get(WebPages::kNotificationPath,
+             [pages](Req req, Res res) { pages->notificationPage(req, res); });
+  server.Post(WebPages::kNotificationSendPath,
+              [pages](Req req, Res res) { pages->notificationSend(req, res); });
+  server.Post(WebPages::kNotificationVerifyPath,
+              [pages](Req req, Res res) { pages->notificationVerify(req, res); });
+}
+
+void CloudServer::registerAdminRoutes(httplib::Server& server) {
+  using Req = const httplib::Request&;
+  using Res = httplib::Response&;
+  server.Get("/_admin/ping", [](Req, Res res) { adminReply(res, 200, Json{{"ok", true}}); });
+
+  server.Post("/_admin/accounts", [this](Req req, Res res) {
+    auto body = adminBody(req, res);
+    if (!body) return;
+    bool ok = true;
+    AccountOptions options;
+    auto userId = member<std::int64_t>(*body, "userId", 0, ok);
+    auto loginName = member<std::string>(*body, "loginName", "", ok);
+    auto password = member<std::string>(*body, "password", "", ok);
+    options.needsCaptcha = member<bool>(*body, "needsCaptcha", false, ok);
+    options.needsTwoStep = member<bool>(*body, "needsTwoStep", false, ok);
+    options.twoStepCode = member<std::string>(*body, "twoStepCode", "", ok);
+    options.needsPhoneVerification = member<bool>(*body, "needsPhoneVerification", false, ok);
+    options.phone = member<std::string>(*body, "phone", "", ok);
+    options.blocked = member<bool>(*body, "blocked", false, ok);
+    if (!ok) return adminError(res, 400, "a member has the wrong type");
+    std::string error;
+    if (!seedAccount(userId, loginName, password, options, &error)) {
+      return adminError(res, 400, error);
+    }
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+
+  server.Get("/_admin/captcha", [this](Req req, Res res) {
+    auto code = captchaCode(req.get_param_value("ick"));
+    if (!code) return adminError(res, 404, "no such captcha");
+    adminReply(res, 200, Json{{"ok", true}, {"code", *code}});
+  });
+
+  server.Get("/_admin/phoneTicket", [this](Req req, Res res) {
+    auto ticket = phoneTicket(req.get_param_value("user"));
+    if (!ticket) return adminError(res, 404, "no code was sent");
+    adminReply(res, 200, Json{{"ok", true}, {"ticket", *ticket}});
+  });
+
+  server.Post("/_admin/faults", [this](Req req, Res res) {
+    auto body = adminBody(req, res);
+    if (!body) return;
+    bool ok = true;
+    auto path = member<std::string>(*body, "path", "", ok);
+    Fault fault;
+    fault.status = member<int>(*body, "status", 0, ok);
+    fault.code = member<int>(*body, "code", 0, ok);
+    fault.delayMs = member<int>(*body, "delayMs", 0, ok);
+    fault.drop = member<bool>(*body, "drop", false, ok);
+    fault.times = member<int>(*body, "times", -1, ok);
+    if (!ok) return adminError(res, 400, "a member has the wrong type");
+    if (path.empty() || path.front() != '/' || path.rfind(kAdminPrefix, 0) == 0) {
+      return adminError(res, 400, "path must be a service path starting with /");
+    }
+    if (fault.status != 0 && (fault.status < 100 || fault.status > 599)) {
+      return adminError(res, 400, "status must be an HTTP status");
+    }
+    faults_.set(path, fault);
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+
+  server.Delete("/_admin/faults", [this](Req req, Res res) {
+    std::string path = req.get_param_value("path");
+    if (path.empty()) {
+      faults_.clearAll();
+    } else {
+      faults_.clear(path);
+    }
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+
+  server.Post("/_admin/revoke", [this](Req req, Res res) {
+    auto body = adminBody(req, res);
+    if (!body) return;
+    bool ok = true;
+    auto userId = member<std::int64_t>(*body, "userId", 0, ok);
+    bool passTokens = member<bool>(*body, "passTokens", true, ok);
+    bool serviceTokens = member<bool>(*body, "serviceTokens", true, ok);
+    if (!ok || userId <= 0) return adminError(res, 400, "userId is required");
+    if (passTokens) store_->revokePassTokens(userId);
+    if (serviceTokens) store_->revokeServiceTokens(userId);
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+}
+
+}  // namespace localcloud

@@ -1,0 +1,88 @@
+// The local cloud: an HTTP server on 127.0.0.1 that speaks the server side of
+// the account service (and later the cloud services) over the Store in a
+// data directory, with fault injection and an admin API ("/_admin/...") so
+// that tests and the demo can seed accounts, read captcha and SMS codes and
+// inject faults.
+//
+// Ownership: create() opens the Store; the CloudServer owns it, the services
+// and the listening thread. Threading: start(), stop() and every accessor
+// may be called from any thread; requests are served on cpp-httplib's
+// worker threads. stop() (also run by the destructor) returns once the
+// listener has ended; pending injected delays are cut short. Failures:
+// create() and start() return nullptr / false with an error text.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "server/FaultInjector.h"
+#include "server/Store.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace localcloud {
+
+class AccountService;
+class WebPages;
+
+class CloudServer {
+ public:
+  static constexpr int kDefaultPort = 8765;
+
+  static std::unique_ptr<CloudServer> create(const std::filesystem::path& dataDir,
+                                             std::string* error = nullptr);
+  ~CloudServer();
+  CloudServer(const CloudServer&) = delete;
+  CloudServer& operator=(const CloudServer&) = delete;
+
+  // Listens on 127.0.0.1:port (0 = an ephemeral port). False when already
+  // running or the port cannot be bound.
+  bool start(int port = 0, std::string* error = nullptr);
+  void stop();
+  bool running() const { return port_.load() != 0; }
+  // The bound port, 0 when stopped.
+  int port() const { return port_.load(); }
+  // "http://127.0.0.1:PORT".
+  std::string url() const;
+
+  Store& store() { return *store_; }
+  FaultInjector& faults() { return faults_; }
+
+  // Seeding and inspection for tests (the same as the admin endpoints).
+  bool seedAccount(std::int64_t userId, const std::string& loginName,
+                   const std::string& password, const AccountOptions& options = {},
+                   std::string* error = nullptr);
+  // The expected text of a captcha session, or of the newest unused one.
+  std::optional<std::string> captchaCode(const std::string& ick = {});
+  // The SMS code last sent for the user's pending phone verification.
+  std::optional<std::string> phoneTicket(const std::string& user);
+
+ private:
+  explicit CloudServer(std::unique_ptr<Store> store);
+  void registerRoutes(httplib::Server& server);
+  void registerAdminRoutes(httplib::Server& server);
+  // Applies an injected fault; true when the fault answered the request.
+  bool applyFault(const httplib::Request& req, httplib::Response& res);
+
+  std::unique_ptr<Store> store_;
+  FaultInjector faults_;
+  std::unique_ptr<AccountService> accounts_;
+  std::unique_ptr<WebPages> pages_;
+
+  std::mutex lifecycleMutex_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread listener_;
+  std::atomic<int> port_{0};
+};
+
+}  // namespace localcloud

@@ -1,0 +1,162 @@
+#include "server/Crypto.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace localcloud::crypto {
+
+namespace {
+
+const unsigned char* bytesOf(std::string_view s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+std::string digest(const EVP_MD* md, std::string_view text) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(text.data(), text.size(), out, &length, md, nullptr) != 1) {
+    return {};
+  }
+  return std::string(reinterpret_cast<char*>(out), length);
+}
+
+bool isBase64Char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/';
+}
+
+}  // namespace
+
+std::string base64Encode(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                bytesOf(bytes), static_cast<int>(bytes.size()));
+  out.resize(written < 0 ? 0 : static_cast<std::size_t>(written));
+  return out;
+}
+
+std::optional<std::string> base64Decode(std::string_view text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::size_t padding = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '=') {
+      // Padding may only close the last group, at most two characters.
+      if (i + 2 < text.size()) return std::nullopt;
+      ++padding;
+    } else if (padding > 0 || !isBase64Char(c)) {
+      return std::nullopt;
+    }
+  }
+  if (text.empty()) return std::string{};
+  std::string out(3 * (text.size() / 4), '\0');
+  int written = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                bytesOf(text), static_cast<int>(text.size()));
+  if (written < 0) return std::nullopt;
+  out.resize(static_cast<std::size_t>(written) - padding);
+  return out;
+}
+
+std::string base64UrlEncode(std::string_view bytes) {
+  std::string text = base64Encode(bytes);
+  while (!text.empty() && text.back() == '=') text.pop_back();
+  std::replace(text.begin(), text.end(), '+', '-');
+  std::replace(text.begin(), text.end(), '/', '_');
+  return text;
+}
+
+std::string sha1Base64(std::string_view text) {
+  return base64Encode(digest(EVP_sha1(), text));
+}
+
+std::string md5HexUpper(std::string_view text) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string raw = digest(EVP_md5(), text);
+  std::string out;
+  out.reserve(raw.size() * 2);
+  for (unsigned char c : raw) {
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 0x0f]);
+  }
+  return out;
+}
+
+std::string hmacSha1Base64(std::string_view key, std::string_view data) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()), bytesOf(data),
+           data.size(), out, &length) == nullptr) {
+    return {};
+  }
+  return base64Encode(std::string_view(reinterpret_cast<char*>(out), length));
+}
+
+std::string randomBytes(std::size_t count) {
+  std::string out(count, '\0');
+  if (count > 0 &&
+      RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(count)) != 1) {
+    // Without a working random source no token can be trusted; there is no
+    // sensible way to go on serving logins.
+    throw std::runtime_error("random source unavailable");
+  }
+  return out;
+}
+
+std::string randomDigits(std::size_t count) {
+  std::string raw = randomBytes(count);
+  std::string out;
+  for (unsigned char c : raw) out.push_back(static_cast<char>('0' + c % 10));
+  return out;
+}
+
+std::int64_t randomPositiveInt64() {
+  std::string raw = randomBytes(8);
+  std::uint64_t value = 0;
+  for (unsigned char c : raw) value = (value << 8) | c;
+  value &= 0x7fffffffffffffffULL;
+  return value == 0 ? 1 : static_cast<std::int64_t>(value);
+}
+
+std::string randomToken(std::size_t byteCount) {
+  return base64UrlEncode(randomBytes(byteCount));
+}
+
+bool constantTimeEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::optional<std::string> requestSignature(
+    std::string_view method, std::string_view path,
+    const std::map<std::string, std::string>& params, std::string_view security) {
+  if (security.empty()) return std::nullopt;
+  std::string text;
+  auto append = [&text](std::string_view part) {
+    if (!text.empty()) text.push_back('&');
+    text.append(part);
+  };
+  if (!method.empty()) {
+    std::string upper(method);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    append(upper);
+  }
+  if (!path.empty()) append(path);
+  // std::map orders its keys by byte comparison, which is the order signed.
+  for (const auto& [name, value] : params) append(name + "=" + value);
+  append(security);
+  return sha1Base64(text);
+}
+
+std::string clientSign(std::int64_t nonce, std::string_view security) {
+  return requestSignature("", "", {{"nonce", std::to_string(nonce)}}, security)
+      .value_or(std::string{});
+}
+
+}  // namespace localcloud::crypto

@@ -1,0 +1,51 @@
+// Digests, Base64, random values and request signatures of the local cloud,
+// written over OpenSSL. Stateless free functions; safe from any thread. Bad
+// input yields std::nullopt (decoding) and never throws.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace localcloud::crypto {
+
+// Standard Base64 (RFC 4648 alphabet, "=" padding, no line breaks).
+std::string base64Encode(std::string_view bytes);
+// Strict decoding: length a multiple of 4, only alphabet characters, padding
+// only at the end. Anything else gives nullopt.
+std::optional<std::string> base64Decode(std::string_view text);
+// URL-safe Base64 without padding; used for opaque tokens.
+std::string base64UrlEncode(std::string_view bytes);
+
+// SHA-1 of the bytes, its 20 raw bytes in standard Base64 (28 characters).
+std::string sha1Base64(std::string_view text);
+// MD5 of the bytes as 32 upper-case hexadecimal digits.
+std::string md5HexUpper(std::string_view text);
+// HMAC-SHA1 of data under key, in standard Base64.
+std::string hmacSha1Base64(std::string_view key, std::string_view data);
+
+// Cryptographically random bytes, digits and a positive 63-bit integer.
+std::string randomBytes(std::size_t count);
+std::string randomDigits(std::size_t count);
+std::int64_t randomPositiveInt64();
+// A fresh opaque token: `byteCount` random bytes in URL-safe Base64.
+std::string randomToken(std::size_t byteCount = 24);
+
+// Equality in time independent of where the texts differ.
+bool constantTimeEquals(std::string_view a, std::string_view b);
+
+// The account and cloud request signature: the upper-case method (when not
+// empty), the URL path (when not empty), one "name=value" per parameter in
+// ascending byte order of the names, and the security key, joined by "&";
+// then SHA-1 and Base64. Returns nullopt for an empty security key.
+std::optional<std::string> requestSignature(
+    std::string_view method, std::string_view path,
+    const std::map<std::string, std::string>& params, std::string_view security);
+
+// The client sign of the service-token step: the signature above with no
+// method, no path and the single parameter nonce = the decimal nonce.
+std::string clientSign(std::int64_t nonce, std::string_view security);
+
+}  // namespace localcloud::crypto

@@ -1,0 +1,126 @@
+#include "server/HttpUtil.h"
+
+#include <cctype>
+#include <ctime>
+
+namespace localcloud::http {
+
+std::multimap<std::string, std::string> params(const httplib::Request& req) {
+  std::multimap<std::string, std::string> out = req.params;
+  // cpp-httplib reads a form body only when it is labelled as one; the
+  // account client may leave the label off, so read an unlabelled body too.
+  std::string type = req.get_header_value("Content-Type");
+  if (!req.body.empty() && type.empty()) {
+    httplib::detail::parse_query_text(req.body, out);
+  }
+  return out;
+}
+
+std::optional<std::string> param(const std::multimap<std::string, std::string>& params,
+                                 const std::string& name) {
+  auto it = params.find(name);
+  if (it == params.end()) return std::nullopt;
+  return it->second;
+}
+
+std::map<std::string, std::string> singleValued(
+    const std::multimap<std::string, std::string>& params) {
+  std::map<std::string, std::string> out;
+  for (const auto& [name, value] : params) out.emplace(name, value);
+  return out;
+}
+
+std::vector<std::string> cookies(const httplib::Request& req, const std::string& name) {
+  std::vector<std::string> values;
+  std::size_t count = req.get_header_value_count("Cookie");
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string header = req.get_header_value("Cookie", i);
+    std::size_t pos = 0;
+    while (pos <= header.size()) {
+      std::size_t end = header.find(';', pos);
+      if (end == std::string::npos) end = header.size();
+      std::string pair = header.substr(pos, end - pos);
+      std::size_t start = pair.find_first_not_of(' ');
+      if (start != std::string::npos) {
+        pair.erase(0, start);
+        std::size_t eq = pair.find('=');
+        if (eq != std::string::npos && pair.compare(0, eq, name) == 0 && eq == name.size()) {
+          values.push_back(pair.substr(eq + 1));
+        }
+      }
+      pos = end + 1;
+    }
+  }
+  return values;
+}
+
+std::string firstCookie(const httplib::Request& req, const std::string& name) {
+  auto values = cookies(req, name);
+  return values.empty() ? std::string{} : values.front();
+}
+
+std::string baseUrl(const httplib::Request& req, int port) {
+  std::string host = req.get_header_value("Host");
+  bool sane = !host.empty();
+  for (char c : host) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ':' || c == '-' ||
+          c == '[' || c == ']')) {
+      sane = false;
+    }
+  }
+  if (!sane) host = "127.0.0.1:" + std::to_string(port);
+  return "http://" + host;
+}
+
+void replyJson(httplib::Response& res, const Json& body) {
+  res.status = 200;
+  res.set_content(kReplyPrefix + body.dump(-1, ' ', false, Json::error_handler_t::replace),
+                  "application/json; charset=utf-8");
+}
+
+void replyText(httplib::Response& res, int status, const std::string& text) {
+  res.status = status;
+  res.set_content(text, "text/plain; charset=utf-8");
+}
+
+void replyHtml(httplib::Response& res, const std::string& html) {
+  res.status = 200;
+  res.set_content(html, "text/html; charset=utf-8");
+}
+
+void setCookie(httplib::Response& res, const std::string& name, const std::string& value) {
+  res.headers.emplace("Set-Cookie", name + "=" + value + "; Path=/");
+}
+
+std::string httpDateNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char buffer[64];
+  std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+  return buffer;
+}
+
+std::string urlEncode(const std::string& text) {
+  return httplib::detail::encode_query_param(text);
+}
+
+std::string urlDecode(const std::string& text) {
+  return httplib::detail::decode_url(text, false);
+}
+
+std::string htmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace localcloud::http

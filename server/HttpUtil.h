@@ -1,0 +1,58 @@
+// Small request and reply helpers shared by the local cloud's services:
+// parameters (query and form body), cookies, the account service's reply
+// form ("&&&START&&&" followed by JSON), cookies set on replies and HTTP
+// dates. Stateless; safe from any thread; nothing throws.
+#pragma once
+
+#include <httplib.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace localcloud::http {
+
+using Json = nlohmann::json;
+
+// The prefix the account service puts before its JSON replies.
+inline constexpr const char* kReplyPrefix = "&&&START&&&";
+
+// Query parameters plus, for a request with a body, the body read as a form
+// (also when the sender gave no content type).
+std::multimap<std::string, std::string> params(const httplib::Request& req);
+// The first value of a parameter, if present.
+std::optional<std::string> param(const std::multimap<std::string, std::string>& params,
+                                 const std::string& name);
+// The parameters with one value per name (the first), for signing.
+std::map<std::string, std::string> singleValued(
+    const std::multimap<std::string, std::string>& params);
+
+// Every value of the named cookie over all "Cookie" headers, in order.
+std::vector<std::string> cookies(const httplib::Request& req, const std::string& name);
+std::string firstCookie(const httplib::Request& req, const std::string& name);
+
+// "http://" + the Host the client used (falls back to 127.0.0.1:port).
+std::string baseUrl(const httplib::Request& req, int port);
+
+// Account-service reply: status 200, prefix + JSON.
+void replyJson(httplib::Response& res, const Json& body);
+// A reply with a plain text body and the given status.
+void replyText(httplib::Response& res, int status, const std::string& text);
+void replyHtml(httplib::Response& res, const std::string& html);
+// Adds "Set-Cookie: name=value; Path=/".
+void setCookie(httplib::Response& res, const std::string& name, const std::string& value);
+
+// The current time as an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT").
+std::string httpDateNow();
+
+// Percent-encoding of a query value (cpp-httplib's: letters, digits and
+// "-_.!~*'()" stay).
+std::string urlEncode(const std::string& text);
+std::string urlDecode(const std::string& text);
+// Escapes &, <, >, " for HTML text and attributes.
+std::string htmlEscape(const std::string& text);
+
+}  // namespace localcloud::http

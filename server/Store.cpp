@@ -1,0 +1,512 @@
+#include "server/Store.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+#include "server/Crypto.h"
+
+namespace localcloud {
+
+namespace {
+
+std::int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+const char* kindName(PendingStep::Kind kind) {
+  return kind == PendingStep::Kind::TwoStep ? "two_step" : "phone";
+}
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Version 1: the account service's tables.
+const char* kSchemaV1 = R"sql(
+CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE accounts (
+  user_id INTEGER PRIMARY KEY,
+  login_name TEXT NOT NULL UNIQUE,
+  password_hash TEXT NOT NULL,
+  c_user_id TEXT NOT NULL,
+  needs_captcha INTEGER NOT NULL DEFAULT 0,
+  needs_two_step INTEGER NOT NULL DEFAULT 0,
+  two_step_code TEXT NOT NULL DEFAULT '',
+  needs_phone INTEGER NOT NULL DEFAULT 0,
+  phone TEXT NOT NULL DEFAULT '',
+  blocked INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE pass_tokens (
+  token TEXT PRIMARY KEY,
+  user_id INTEGER NOT NULL,
+  device_id TEXT NOT NULL DEFAULT '',
+  created_at INTEGER NOT NULL,
+  revoked INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE login_grants (
+  nonce INTEGER PRIMARY KEY,
+  ssecurity TEXT NOT NULL,
+  user_id INTEGER NOT NULL,
+  service_id TEXT NOT NULL,
+  pass_token TEXT NOT NULL,
+  created_at INTEGER NOT NULL,
+  used INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX login_grants_pass_token ON login_grants(pass_token);
+CREATE TABLE service_tokens (
+  token TEXT PRIMARY KEY,
+  user_id INTEGER NOT NULL,
+  service_id TEXT NOT NULL,
+  ssecurity TEXT NOT NULL,
+  pass_token TEXT NOT NULL,
+  created_at INTEGER NOT NULL,
+  revoked INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE captchas (
+  ick TEXT PRIMARY KEY,
+  code TEXT NOT NULL,
+  created_at INTEGER NOT NULL,
+  used INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE pending_steps (
+  ticket TEXT PRIMARY KEY,
+  kind TEXT NOT NULL,
+  user_id INTEGER NOT NULL,
+  service_id TEXT NOT NULL,
+  callback TEXT NOT NULL,
+  device_id TEXT NOT NULL,
+  sms_code TEXT NOT NULL DEFAULT '',
+  sms_sent INTEGER NOT NULL DEFAULT 0,
+  state INTEGER NOT NULL DEFAULT 0,
+  created_at INTEGER NOT NULL);
+CREATE TABLE trusted_devices (
+  user_id INTEGER NOT NULL,
+  device_id TEXT NOT NULL,
+  PRIMARY KEY (user_id, device_id));
+)sql";
+
+}  // namespace
+
+// A prepared statement bound and stepped in place; finalised on destruction.
+class Store::Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  Statement& bind(int index, const std::string& value) {
+    if (stmt_) sqlite3_bind_text(stmt_, index, value.c_str(), static_cast<int>(value.size()),
+                                 SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& bind(int index, std::int64_t value) {
+    if (stmt_) sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  bool run() { return step() == SQLITE_DONE; }
+  std::string text(int column) const {
+    const unsigned char* value = sqlite3_column_text(stmt_, column);
+    return value ? std::string(reinterpret_cast<const char*>(value),
+                               static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+                 : std::string{};
+  }
+  std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::string* error) {
+  std::error_code ec;
+  std::filesystem::create_directories(dataDir, ec);
+  if (ec) {
+    if (error) *error = "cannot create data directory " + dataDir.string() + ": " + ec.message();
+    return nullptr;
+  }
+  sqlite3* db = nullptr;
+  std::string file = (dataDir / "cloud.db").string();
+  int rc = sqlite3_open_v2(file.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    if (error) *error = "cannot open " + file + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  std::unique_ptr<Store> store(new Store(db));
+  if (!store->migrate(error)) return nullptr;
+  return store;
+}
+
+Store::Store(sqlite3* db) : db_(db) {}
+
+Store::~Store() { sqlite3_close(db_); }
+
+bool Store::exec(const char* sql, std::string* error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    if (error) *error = message ? message : "SQL error";
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+bool Store::migrate(std::string* error) {
+  std::lock_guard lock(mutex_);
+  if (!exec("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;", error)) return false;
+  int version = 0;
+  {
+    Statement st(db_, "PRAGMA user_version");
+    if (st.step() == SQLITE_ROW) version = static_cast<int>(st.integer(0));
+  }
+  if (version > kSchemaVersion) {
+    if (error) *error = "database schema " + std::to_string(version) + " is newer than this server";
+    return false;
+  }
+  if (version < 1) {
+    if (!exec("BEGIN", error)) return false;
+    if (!exec(kSchemaV1, error) || !exec("PRAGMA user_version = 1", error)) {
+      exec("ROLLBACK");
+      return false;
+    }
+    if (!exec("COMMIT", error)) return false;
+  }
+  {
+    Statement st(db_, "SELECT value FROM meta WHERE key = 'secret'");
+    if (st.step() == SQLITE_ROW) secret_ = st.text(0);
+  }
+  if (secret_.empty()) {
+    secret_ = crypto::randomToken(32);
+    Statement st(db_, "INSERT INTO meta (key, value) VALUES ('secret', ?)");
+    if (!st.bind(1, secret_).run()) {
+      if (error) *error = sqlite3_errmsg(db_);
+      return false;
+    }
+  }
+  return true;
+}
+
+// --- accounts ------------------------------------------------------------
+
+bool Store::seedAccount(std::int64_t userId, const std::string& loginName,
+                        const std::string& password, const AccountOptions& options,
+                        std::string* error) {
+  auto fail = [error](std::string text) {
+    if (error) *error = std::move(text);
+    return false;
+  };
+  if (userId <= 0) return fail("user id must be positive");
+  if (loginName.empty() || password.empty()) return fail("login name and password are required");
+  if (options.needsTwoStep && options.twoStepCode.empty())
+    return fail("a two-step account needs its code");
+  std::lock_guard lock(mutex_);
+  {
+    Statement st(db_, "SELECT user_id FROM accounts WHERE login_name = ? AND user_id <> ?");
+    st.bind(1, loginName).bind(2, userId);
+    if (st.step() == SQLITE_ROW) return fail("login name already taken: " + loginName);
+  }
+  std::string cUserId;
+  {
+    Statement st(db_, "SELECT c_user_id FROM accounts WHERE user_id = ?");
+    st.bind(1, userId);
+    if (st.step() == SQLITE_ROW) cUserId = st.text(0);
+  }
+  if (cUserId.empty()) cUserId = crypto::randomToken(16);
+  Statement st(db_,
+               "INSERT OR REPLACE INTO accounts (user_id, login_name, password_hash, c_user_id, "
+               "needs_captcha, needs_two_step, two_step_code, needs_phone, phone, blocked) "
+               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  st.bind(1, userId).bind(2, loginName).bind(3, crypto::md5HexUpper(password)).bind(4, cUserId);
+  st.bind(5, std::int64_t{options.needsCaptcha}).bind(6, std::int64_t{options.needsTwoStep});
+  st.bind(7, options.twoStepCode).bind(8, std::int64_t{options.needsPhoneVerification});
+  st.bind(9, options.phone).bind(10, std::int64_t{options.blocked});
+  if (!st.run()) return fail(sqlite3_errmsg(db_));
+  return true;
+}
+
+std::optional<Account> Store::accountWhere(const char* whereSql, const std::string& value) {
+  std::string sql =
+      "SELECT user_id, login_name, password_hash, c_user_id, needs_captcha, needs_two_step, "
+      "two_step_code, needs_phone, phone, blocked FROM accounts WHERE ";
+  sql += whereSql;
+  Statement st(db_, sql.c_str());
+  st.bind(1, value);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  Account account;
+  account.userId = st.integer(0);
+  account.loginName = st.text(1);
+  account.passwordHash = st.text(2);
+  account.cUserId = st.text(3);
+  account.options.needsCaptcha = st.integer(4) != 0;
+  account.options.needsTwoStep = st.integer(5) != 0;
+  account.options.twoStepCode = st.text(6);
+  account.options.needsPhoneVerification = st.integer(7) != 0;
+  account.options.phone = st.text(8);
+  account.options.blocked = st.integer(9) != 0;
+  return account;
+}
+
+std::optional<Account> Store::findAccount(const std::string& user) {
+  if (user.empty()) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  // A login name wins over a user id written the same way.
+  if (auto account = accountWhere("login_name = ?", user)) return account;
+  bool numeric = std::all_of(user.begin(), user.end(),
+                             [](unsigned char c) { return std::isdigit(c) != 0; });
+  if (!numeric || user.size() > 18) return std::nullopt;
+  return accountWhere("user_id = CAST(? AS INTEGER)", user);
+}
+
+std::optional<Account> Store::accountById(std::int64_t userId) {
+  std::lock_guard lock(mutex_);
+  return accountWhere("user_id = CAST(? AS INTEGER)", std::to_string(userId));
+}
+
+// --- pass tokens ---------------------------------------------------------
+
+std::string Store::issuePassToken(std::int64_t userId, const std::string& deviceId) {
+  std::string token = crypto::randomToken(32);
+  std::lock_guard lock(mutex_);
+  Statement st(db_,
+               "INSERT INTO pass_tokens (token, user_id, device_id, created_at) VALUES (?, ?, ?, ?)");
+  st.bind(1, token).bind(2, userId).bind(3, deviceId).bind(4, nowSeconds());
+  return st.run() ? token : std::string{};
+}
+
+std::optional<std::int64_t> Store::passTokenOwner(const std::string& token) {
+  if (token.empty()) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "SELECT user_id FROM pass_tokens WHERE token = ? AND revoked = 0");
+  st.bind(1, token);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  return st.integer(0);
+}
+
+void Store::revokePassTokens(std::int64_t userId) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "UPDATE pass_tokens SET revoked = 1 WHERE user_id = ?");
+  st.bind(1, userId).run();
+}
+
+// --- login grants --------------------------------------------------------
+
+LoginGrant Store::createLoginGrant(std::int64_t userId, const std::string& serviceId,
+                                   const std::string& passToken) {
+  LoginGrant grant;
+  grant.userId = userId;
+  grant.serviceId = serviceId;
+  grant.passToken = passToken;
+  grant.ssecurity = crypto::base64Encode(crypto::randomBytes(16));
+  std::lock_guard lock(mutex_);
+  // Nonces are the grants' keys; a clash with an older one just draws again.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    grant.nonce = crypto::randomPositiveInt64();
+    Statement st(db_,
+                 "INSERT INTO login_grants (nonce, ssecurity, user_id, service_id, pass_token, "
+                 "created_at) VALUES (?, ?, ?, ?, ?, ?)");
+    st.bind(1, grant.nonce).bind(2, grant.ssecurity).bind(3, userId).bind(4, serviceId);
+    st.bind(5, passToken).bind(6, nowSeconds());
+    if (st.run()) return grant;
+  }
+  grant.nonce = 0;
+  return grant;
+}
+
+std::optional<LoginGrant> Store::findLoginGrant(std::int64_t nonce) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_,
+               "SELECT ssecurity, user_id, service_id, pass_token, used FROM login_grants "
+               "WHERE nonce = ?");
+  st.bind(1, nonce);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  LoginGrant grant;
+  grant.nonce = nonce;
+  grant.ssecurity = st.text(0);
+  grant.userId = st.integer(1);
+  grant.serviceId = st.text(2);
+  grant.passToken = st.text(3);
+  grant.used = st.integer(4) != 0;
+  return grant;
+}
+
+bool Store::consumeLoginGrant(std::int64_t nonce) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "UPDATE login_grants SET used = 1 WHERE nonce = ? AND used = 0");
+  st.bind(1, nonce);
+  return st.run() && sqlite3_changes(db_) == 1;
+}
+
+std::vector<std::string> Store::securityKeysOfPassToken(const std::string& passToken) {
+  std::vector<std::string> keys;
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "SELECT ssecurity FROM login_grants WHERE pass_token = ? ORDER BY created_at DESC");
+  st.bind(1, passToken);
+  while (st.step() == SQLITE_ROW) keys.push_back(st.text(0));
+  return keys;
+}
+
+// --- service tokens ------------------------------------------------------
+
+std::string Store::issueServiceToken(const LoginGrant& grant) {
+  std::string token = crypto::randomToken(32);
+  std::lock_guard lock(mutex_);
+  Statement st(db_,
+               "INSERT INTO service_tokens (token, user_id, service_id, ssecurity, pass_token, "
+               "created_at) VALUES (?, ?, ?, ?, ?, ?)");
+  st.bind(1, token).bind(2, grant.userId).bind(3, grant.serviceId).bind(4, grant.ssecurity);
+  st.bind(5, grant.passToken).bind(6, nowSeconds());
+  return st.run() ? token : std::string{};
+}
+
+std::optional<ServiceTokenInfo> Store::lookupServiceToken(const std::string& token) {
+  if (token.empty()) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  Statement st(db_,
+               "SELECT user_id, service_id, ssecurity FROM service_tokens "
+               "WHERE token = ? AND revoked = 0");
+  st.bind(1, token);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  return ServiceTokenInfo{st.integer(0), st.text(1), st.text(2)};
+}
+
+void Store::revokeServiceTokens(std::int64_t userId) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ?");
+  st.bind(1, userId).run();
+}
+
+// --- captchas ------------------------------------------------------------
+
+std::string Store::createCaptcha(std::string* code) {
+  std::string ick = crypto::randomToken(18);
+  std::string text = crypto::randomDigits(5);
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "INSERT INTO captchas (ick, code, created_at) VALUES (?, ?, ?)");
+  st.bind(1, ick).bind(2, text).bind(3, nowSeconds());
+  if (!st.run()) return {};
+  if (code) *code = text;
+  return ick;
+}
+
+std::optional<std::string> Store::captchaCode(const std::string& ick) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "SELECT code FROM captchas WHERE ick = ? AND used = 0");
+  st.bind(1, ick);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  return st.text(0);
+}
+
+std::optional<std::string> Store::lastCaptchaCode() {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "SELECT code FROM captchas WHERE used = 0 ORDER BY rowid DESC LIMIT 1");
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  return st.text(0);
+}
+
+bool Store::consumeCaptcha(const std::vector<std::string>& icks, const std::string& code) {
+  bool matched = false;
+  std::lock_guard lock(mutex_);
+  for (const auto& ick : icks) {
+    Statement find(db_, "SELECT code FROM captchas WHERE ick = ? AND used = 0");
+    find.bind(1, ick);
+    if (find.step() != SQLITE_ROW) continue;
+    if (!code.empty() && lower(find.text(0)) == lower(code)) matched = true;
+    Statement use(db_, "UPDATE captchas SET used = 1 WHERE ick = ?");
+    use.bind(1, ick).run();
+  }
+  return matched;
+}
+
+// --- pending steps -------------------------------------------------------
+
+PendingStep Store::createPendingStep(PendingStep::Kind kind, std::int64_t userId,
+                                     const std::string& serviceId, const std::string& callback,
+                                     const std::string& deviceId) {
+  PendingStep step;
+  step.ticket = crypto::randomToken(18);
+  step.kind = kind;
+  step.userId = userId;
+  step.serviceId = serviceId;
+  step.callback = callback;
+  step.deviceId = deviceId;
+  std::lock_guard lock(mutex_);
+  Statement st(db_,
+               "INSERT INTO pending_steps (ticket, kind, user_id, service_id, callback, device_id, "
+               "created_at) VALUES (?, ?, ?, ?, ?, ?, ?)");
+  st.bind(1, step.ticket).bind(2, std::string(kindName(kind))).bind(3, userId);
+  st.bind(4, serviceId).bind(5, callback).bind(6, deviceId).bind(7, nowSeconds());
+  if (!st.run()) step.ticket.clear();
+  return step;
+}
+
+std::optional<PendingStep> Store::pendingWhere(const char* tailSql, const std::string& value) {
+  std::string sql =
+      "SELECT ticket, kind, user_id, service_id, callback, device_id, sms_code, sms_sent, state "
+      "FROM pending_steps ";
+  sql += tailSql;
+  Statement st(db_, sql.c_str());
+  st.bind(1, value);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  PendingStep step;
+  step.ticket = st.text(0);
+  step.kind = st.text(1) == "phone" ? PendingStep::Kind::Phone : PendingStep::Kind::TwoStep;
+  step.userId = st.integer(2);
+  step.serviceId = st.text(3);
+  step.callback = st.text(4);
+  step.deviceId = st.text(5);
+  step.smsCode = st.text(6);
+  step.smsSent = static_cast<int>(st.integer(7));
+  step.state = static_cast<PendingStep::State>(std::clamp<std::int64_t>(st.integer(8), 0, 2));
+  return step;
+}
+
+std::optional<PendingStep> Store::pendingStep(const std::string& ticket) {
+  std::lock_guard lock(mutex_);
+  return pendingWhere("WHERE ticket = ?", ticket);
+}
+
+std::optional<PendingStep> Store::latestPhoneStep(std::int64_t userId) {
+  std::lock_guard lock(mutex_);
+  return pendingWhere(
+      "WHERE user_id = CAST(? AS INTEGER) AND kind = 'phone' AND state <> 2 "
+      "ORDER BY rowid DESC LIMIT 1",
+      std::to_string(userId));
+}
+
+bool Store::updatePendingStep(const PendingStep& step) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_,
+               "UPDATE pending_steps SET sms_code = ?, sms_sent = ?, state = ? WHERE ticket = ?");
+  st.bind(1, step.smsCode).bind(2, std::int64_t{step.smsSent});
+  st.bind(3, static_cast<std::int64_t>(step.state)).bind(4, step.ticket);
+  return st.run() && sqlite3_changes(db_) == 1;
+}
+
+// --- trusted devices -----------------------------------------------------
+
+void Store::trustDevice(std::int64_t userId, const std::string& deviceId) {
+  if (deviceId.empty()) return;
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "INSERT OR IGNORE INTO trusted_devices (user_id, device_id) VALUES (?, ?)");
+  st.bind(1, userId).bind(2, deviceId).run();
+}
+
+bool Store::isTrustedDevice(std::int64_t userId, const std::string& deviceId) {
+  if (deviceId.empty()) return false;
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "SELECT 1 FROM trusted_devices WHERE user_id = ? AND device_id = ?");
+  st.bind(1, userId).bind(2, deviceId);
+  return st.step() == SQLITE_ROW;
+}
+
+}  // namespace localcloud

@@ -1,0 +1,158 @@
+// The local cloud's persistent state over one SQLite database file
+// ("cloud.db" in the data directory): accounts, pass tokens, login grants
+// (nonce and security key handed out by a login), service tokens, captchas,
+// pending verification steps and trusted devices. The schema carries a
+// version (PRAGMA user_version) and is created or upgraded on open.
+//
+// Ownership: owned by the CloudServer (or a test); the connection is closed
+// with the object. Threading: every operation takes one internal mutex, so a
+// Store may be shared by all server threads. Failures: open() reports an
+// error text; later SQL failures are reported as false / nullopt / empty.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace localcloud {
+
+// How an account behaves at password login.
+struct AccountOptions {
+  bool needsCaptcha = false;            // every password login needs a captcha
+  bool needsTwoStep = false;            // a two-step code after the password
+  std::string twoStepCode;              // the code that loginStep2 accepts
+  bool needsPhoneVerification = false;  // SMS verification of the account phone
+  std::string phone;                    // the account phone ("" = none bound)
+  bool blocked = false;                 // the account is irregular: HTTP 403
+};
+
+struct Account {
+  std::int64_t userId = 0;
+  std::string loginName;
+  std::string passwordHash;  // upper-case MD5 hex of the password
+  std::string cUserId;       // the encrypted form of the user id
+  AccountOptions options;
+};
+
+// What a login hands out before the service-token step.
+struct LoginGrant {
+  std::int64_t nonce = 0;
+  std::string ssecurity;
+  std::int64_t userId = 0;
+  std::string serviceId;
+  std::string passToken;
+  bool used = false;
+};
+
+// What a signed cloud call is verified against.
+struct ServiceTokenInfo {
+  std::int64_t userId = 0;
+  std::string serviceId;
+  std::string ssecurity;
+};
+
+// A login waiting for a two-step code or a phone verification.
+struct PendingStep {
+  enum class Kind { TwoStep, Phone };
+  enum class State { Open, Verified, Done };
+  std::string ticket;
+  Kind kind = Kind::TwoStep;
+  std::int64_t userId = 0;
+  std::string serviceId;
+  std::string callback;
+  std::string deviceId;
+  std::string smsCode;
+  int smsSent = 0;
+  State state = State::Open;
+};
+
+class Store {
+ public:
+  static constexpr int kSchemaVersion = 1;
+
+  // Opens (creating when needed) DIR/cloud.db. nullptr with *error set on
+  // failure (unwritable directory, corrupt file, newer schema).
+  static std::unique_ptr<Store> open(const std::filesystem::path& dataDir,
+                                     std::string* error = nullptr);
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  // --- accounts -------------------------------------------------------
+  // Adds or replaces the account with this user id. Fails for a user id of
+  // 0 or less, an empty login name or password, a login name that another
+  // account holds, or a two-step account without a code.
+  bool seedAccount(std::int64_t userId, const std::string& loginName,
+                   const std::string& password, const AccountOptions& options = {},
+                   std::string* error = nullptr);
+  // By decimal user id or by login name.
+  std::optional<Account> findAccount(const std::string& user);
+  std::optional<Account> accountById(std::int64_t userId);
+
+  // --- pass tokens ----------------------------------------------------
+  std::string issuePassToken(std::int64_t userId, const std::string& deviceId);
+  // The owner of a pass token that has not been revoked.
+  std::optional<std::int64_t> passTokenOwner(const std::string& token);
+  void revokePassTokens(std::int64_t userId);
+
+  // --- login grants ---------------------------------------------------
+  LoginGrant createLoginGrant(std::int64_t userId, const std::string& serviceId,
+                              const std::string& passToken);
+  std::optional<LoginGrant> findLoginGrant(std::int64_t nonce);
+  // Marks the grant used; false when it is unknown or was used already.
+  bool consumeLoginGrant(std::int64_t nonce);
+  // Every security key handed out under this pass token.
+  std::vector<std::string> securityKeysOfPassToken(const std::string& passToken);
+
+  // --- service tokens -------------------------------------------------
+  std::string issueServiceToken(const LoginGrant& grant);
+  std::optional<ServiceTokenInfo> lookupServiceToken(const std::string& token);
+  void revokeServiceTokens(std::int64_t userId);
+
+  // --- captchas -------------------------------------------------------
+  // A new captcha: returns its session id (the "ick" cookie); *code gets the
+  // expected text.
+  std::string createCaptcha(std::string* code);
+  std::optional<std::string> captchaCode(const std::string& ick);
+  std::optional<std::string> lastCaptchaCode();
+  // True when one of the sessions holds the code (case-insensitive). Every
+  // given session's captcha is used up, right or wrong.
+  bool consumeCaptcha(const std::vector<std::string>& icks, const std::string& code);
+
+  // --- pending verification steps -----------------------------------
+  PendingStep createPendingStep(PendingStep::Kind kind, std::int64_t userId,
+                                const std::string& serviceId,
+                                const std::string& callback, const std::string& deviceId);
+  std::optional<PendingStep> pendingStep(const std::string& ticket);
+  // The newest phone step of the user that is not done yet.
+  std::optional<PendingStep> latestPhoneStep(std::int64_t userId);
+  bool updatePendingStep(const PendingStep& step);
+
+  // --- trusted devices ------------------------------------------------
+  void trustDevice(std::int64_t userId, const std::string& deviceId);
+  bool isTrustedDevice(std::int64_t userId, const std::string& deviceId);
+
+  // Server-wide secret for the signs the server makes itself ("_sign").
+  const std::string& serverSecret() const { return secret_; }
+
+ private:
+  explicit Store(sqlite3* db);
+  bool migrate(std::string* error);
+  bool exec(const char* sql, std::string* error = nullptr);
+
+  class Statement;
+  std::optional<Account> accountWhere(const char* whereSql, const std::string& value);
+  std::optional<PendingStep> pendingWhere(const char* tailSql, const std::string& value);
+
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+  std::string secret_;
+};
+
+}  // namespace localcloud

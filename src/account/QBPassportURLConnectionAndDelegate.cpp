@@ -1,0 +1,214 @@
+#include "account/QBPassportURLConnectionAndDelegate.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "account/QBPassport.h"
+#include "account/QBPassportRequest.h"
+#include "account/QBPassportRequestMemoryHolder.h"
+
+namespace lumora {
+namespace {
+
+// A reply's "code" read as a 32-bit integer the way the platform's number
+// and text objects answer intValue; values that are neither count as 0.
+std::int32_t codeValue(const platform::Json& code) {
+  if (code.is_number_integer()) return static_cast<std::int32_t>(code.get<std::int64_t>());
+  if (code.is_number_unsigned()) return static_cast<std::int32_t>(code.get<std::uint64_t>());
+  if (code.is_number_float()) {
+    double d = code.get<double>();
+    if (!std::isfinite(d) || std::fabs(d) >= 9.2e18) return 0;
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(d));
+  }
+  if (code.is_boolean()) return code.get<bool>() ? 1 : 0;
+  if (code.is_string()) {
+    long long v = std::strtoll(code.get<std::string>().c_str(), nullptr, 10);
+    if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+    if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(v);
+  }
+  return 0;
+}
+
+}  // namespace
+
+QBPassportURLConnectionAndDelegate::QBPassportURLConnectionAndDelegate(
+    std::shared_ptr<QBPassportRequestDelegate> delegate)
+    : delegate_(std::move(delegate)) {}
+
+std::shared_ptr<QBPassportURLConnectionAndDelegate> QBPassportURLConnectionAndDelegate::initWithDelegate(
+    std::shared_ptr<QBPassportRequestDelegate> delegate) {
+  return std::make_shared<QBPassportURLConnectionAndDelegate>(std::move(delegate));
+}
+
+QBPassportURLConnectionAndDelegate::~QBPassportURLConnectionAndDelegate() = default;
+
+void QBPassportURLConnectionAndDelegate::connect(const platform::http::Request& urlRequest) {
+  if (auto served = request()) {
+    QBPassportRequestMemoryHolder::addQBPassportRequest(served);
+    setRequestRecoredInRequestMemoryManager(true);
+  }
+  // The callbacks hold this object weakly and keep it alive while they run;
+  // between them the registered request keeps it alive.
+  std::weak_ptr<QBPassportURLConnectionAndDelegate> weak = shared_from_this();
+  platform::http::Connection::Callbacks callbacks;
+  callbacks.didReceiveResponse = [weak](const platform::http::Response& response) {
+    if (auto self = weak.lock()) self->connectionDidReceiveResponse(response);
+  };
+  callbacks.didReceiveData = [weak](const platform::Bytes& data) {
+    if (auto self = weak.lock()) self->connectionDidReceiveData(data);
+  };
+  callbacks.didFinishLoading = [weak]() {
+    if (auto self = weak.lock()) self->connectionDidFinishLoading();
+  };
+  callbacks.didFailWithError = [weak](const platform::Error& error) {
+    if (auto self = weak.lock()) self->connectionDidFailWithError(error);
+  };
+  // No executor: the callbacks run on the connection's worker thread, one
+  // after the other, off the main thread.
+  auto connection = std::make_shared<platform::http::Connection>(urlRequest, std::move(callbacks));
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    connection_ = connection;
+  }
+  connection->start();
+}
+
+void QBPassportURLConnectionAndDelegate::connectionDidReceiveResponse(const platform::http::Response& response) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    responseData_.clear();
+    statusCode_ = response.statusCode();
+  }
+  if (delegate_ && delegate_->requestDidReceiveResponse) delegate_->requestDidReceiveResponse(request(), response);
+}
+
+void QBPassportURLConnectionAndDelegate::connectionDidReceiveData(const platform::Bytes& data) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  responseData_.insert(responseData_.end(), data.begin(), data.end());
+}
+
+void QBPassportURLConnectionAndDelegate::connectionDidFinishLoading() {
+  handleResponseData(responseData());
+  didConnectionFinish();
+}
+
+void QBPassportURLConnectionAndDelegate::connectionDidFailWithError(const platform::Error& error) {
+  failedWithError(error);
+  didConnectionFinish();
+}
+
+void QBPassportURLConnectionAndDelegate::handleResponseData(const platform::Bytes& data) {
+  if (!delegate_) return;
+  auto served = request();
+  if (delegate_->requestDidLoadRawResponse) delegate_->requestDidLoadRawResponse(served, data);
+  if (!delegate_->requestDidLoad && !delegate_->requestDidFailWithError) return;
+
+  std::optional<platform::Error> error;
+  std::optional<platform::Json> result = parseJsonResponse(data, &error);
+
+  std::optional<int> status;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    status = statusCode_;
+  }
+  if (status && *status >= 400) {
+    // An HTTP failure is a failure whatever the body says; the reply, when
+    // it is a JSON object, travels as user info.
+    platform::Json reply = result && result->is_object() ? *result : error ? error->userInfo() : platform::Json();
+    failedWithError(formError(*status, reply));
+    return;
+  }
+  if (error) {
+    failedWithError(*error);
+    return;
+  }
+  if (delegate_->requestDidLoad) delegate_->requestDidLoad(served, result ? *result : platform::Json::binary(data));
+}
+
+std::optional<platform::Json> QBPassportURLConnectionAndDelegate::parseJsonResponse(
+    const platform::Bytes& data, std::optional<platform::Error>* error) {
+  std::optional<std::string> text = platform::toString(data);
+  if (!platform::isValidUtf8(*text)) text.reset();
+  auto served = request();
+  if (served && served->cryptCoder()) {
+    text = text ? served->cryptCoder()->decryptString(*text) : std::nullopt;
+    if (text && !platform::isValidUtf8(*text)) text.reset();
+  }
+  if (!text) return std::nullopt;
+  // The marker is only recognised where it belongs: at the very start.
+  if (text->starts_with(kReplyStartMarker)) text->erase(0, kReplyStartMarker.size());
+
+  platform::Json parsed = platform::Json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  if (!parsed.is_discarded() && parsed.is_object() && !parsed.empty()) {
+    auto code = parsed.find("code");
+    if (code == parsed.end()) return parsed;
+    std::int32_t value = codeValue(*code);
+    if (value == 0) return parsed;
+    if (error) *error = formError(value, parsed);
+    return std::nullopt;
+  }
+  return platform::Json(*text);
+}
+
+void QBPassportURLConnectionAndDelegate::failedWithError(const platform::Error& error) {
+  if (delegate_ && delegate_->requestDidFailWithError) delegate_->requestDidFailWithError(request(), error);
+}
+
+void QBPassportURLConnectionAndDelegate::didConnectionFinish() {
+  std::shared_ptr<platform::http::Connection> connection;
+  bool recorded = false;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    responseData_.clear();
+    connection = std::move(connection_);
+    connection_.reset();
+    recorded = requestRecoredInRequestMemoryManager_;
+    requestRecoredInRequestMemoryManager_ = false;
+  }
+  if (connection) connection->cancel();
+  connection.reset();
+  if (recorded) QBPassportRequestMemoryHolder::removeQBPassportRequest(request());
+}
+
+platform::Error QBPassportURLConnectionAndDelegate::formError(std::int64_t code, const platform::Json& userInfo) {
+  return platform::Error(QBPassport::kErrorDomain, code, userInfo);
+}
+
+platform::Bytes QBPassportURLConnectionAndDelegate::responseData() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return responseData_;
+}
+
+void QBPassportURLConnectionAndDelegate::setResponseData(platform::Bytes data) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  responseData_ = std::move(data);
+}
+
+std::shared_ptr<platform::http::Connection> QBPassportURLConnectionAndDelegate::connection() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return connection_;
+}
+
+std::shared_ptr<QBPassportRequest> QBPassportURLConnectionAndDelegate::request() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return request_.lock();
+}
+
+void QBPassportURLConnectionAndDelegate::setRequest(const std::weak_ptr<QBPassportRequest>& request) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  request_ = request;
+}
+
+bool QBPassportURLConnectionAndDelegate::requestRecoredInRequestMemoryManager() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return requestRecoredInRequestMemoryManager_;
+}
+
+void QBPassportURLConnectionAndDelegate::setRequestRecoredInRequestMemoryManager(bool recorded) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  requestRecoredInRequestMemoryManager_ = recorded;
+}
+
+}  // namespace lumora

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "server/Crypto.h"
+#include "server/Store.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using namespace localcloud;
+
+TEST(Crypto, DigestsAndBase64MatchKnownVectors) {
+  EXPECT_EQ(crypto::sha1Base64("abc"), "qZk+NkcGgWq6PiVxeFDCbJzQ2J0=");
+  EXPECT_EQ(crypto::md5HexUpper("abc"), "900150983CD24FB0D6963F7D28E17F72");
+  EXPECT_EQ(crypto::base64Encode("foobar"), "Zm9vYmFy");
+  EXPECT_EQ(crypto::base64Encode("fo"), "Zm8=");
+  EXPECT_EQ(crypto::base64Decode("Zm8="), "fo");
+  EXPECT_EQ(crypto::base64Decode("Zm9vYg=="), "foob");
+  // Strict decoding: bad length, stray characters, padding inside.
+  EXPECT_FALSE(crypto::base64Decode("Zm8"));
+  EXPECT_FALSE(crypto::base64Decode("Zm8*"));
+  EXPECT_FALSE(crypto::base64Decode("Zm==Zm9v"));
+  EXPECT_EQ(crypto::base64UrlEncode(std::string("\xfb\xff", 2)), "-_8");
+}
+
+TEST(Crypto, RequestSignatureSortsParametersAndEndsWithTheKey) {
+  auto signature = crypto::requestSignature("post", "/x/y", {{"b", "2"}, {"a", "1"}}, "KEY");
+  EXPECT_EQ(signature, crypto::sha1Base64("POST&/x/y&a=1&b=2&KEY"));
+  // Upper-case names sort before lower-case ones (byte order).
+  EXPECT_EQ(crypto::requestSignature("", "", {{"a", "1"}, {"Z", "2"}}, "k"),
+            crypto::sha1Base64("Z=2&a=1&k"));
+  EXPECT_FALSE(crypto::requestSignature("GET", "/p", {}, ""));
+  EXPECT_EQ(crypto::clientSign(42, "S3c"), crypto::sha1Base64("nonce=42&S3c"));
+  EXPECT_EQ(crypto::clientSign(42, "S3c").size(), 28u);
+}
+
+class StoreTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Store> open() {
+    std::string error;
+    auto store = Store::open(home_.root() / "data", &error);
+    EXPECT_TRUE(store) << error;
+    return store;
+  }
+  testsupport::TestHome home_;
+};
+
+TEST_F(StoreTest, SeedingValidatesAndFindsByIdOrLoginName) {
+  auto store = open();
+  std::string error;
+  EXPECT_TRUE(store->seedAccount(7, "alice", "pw", {}, &error)) << error;
+  EXPECT_FALSE(store->seedAccount(8, "alice", "pw", {}, &error));  // login name taken
+  EXPECT_FALSE(store->seedAccount(0, "bob", "pw", {}, &error));
+  EXPECT_FALSE(store->seedAccount(9, "bob", "", {}, &error));
+  AccountOptions twoStep;
+  twoStep.needsTwoStep = true;
+  EXPECT_FALSE(store->seedAccount(9, "bob", "pw", twoStep, &error));  // no code
+  twoStep.twoStepCode = "123456";
+  EXPECT_TRUE(store->seedAccount(9, "bob", "pw", twoStep, &error)) << error;
+
+  auto byName = store->findAccount("alice");
+  auto byId = store->findAccount("7");
+  ASSERT_TRUE(byName && byId);
+  EXPECT_EQ(byName->userId, 7);
+  EXPECT_EQ(byId->loginName, "alice");
+  EXPECT_EQ(byName->passwordHash, crypto::md5HexUpper("pw"));
+  EXPECT_FALSE(store->findAccount("nobody"));
+  EXPECT_FALSE(store->findAccount("99999999999999999999999"));
+
+  // Re-seeding replaces the options but keeps the encrypted user id.
+  std::string cUserId = byName->cUserId;
+  AccountOptions blocked;
+  blocked.blocked = true;
+  ASSERT_TRUE(store->seedAccount(7, "alice", "pw2", blocked));
+  auto again = store->accountById(7);
+  EXPECT_TRUE(again->options.blocked);
+  EXPECT_EQ(again->cUserId, cUserId);
+}
+
+TEST_F(StoreTest, GrantsAreUsedOnceAndTokensSurviveReopening) {
+  std::string serviceToken;
+  std::string passToken;
+  LoginGrant grant;
+  {
+    auto store = open();
+    ASSERT_TRUE(store->seedAccount(7, "alice", "pw"));
+    passToken = store->issuePassToken(7, "device-1");
+    grant = store->createLoginGrant(7, "lumora", passToken);
+    ASSERT_NE(grant.nonce, 0);
+    EXPECT_EQ(crypto::base64Decode(grant.ssecurity)->size(), 16u);
+    EXPECT_TRUE(store->consumeLoginGrant(grant.nonce));
+    EXPECT_FALSE(store->consumeLoginGrant(grant.nonce));
+    serviceToken = store->issueServiceToken(grant);
+  }
+  auto store = open();
+  auto info = store->lookupServiceToken(serviceToken);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->userId, 7);
+  EXPECT_EQ(info->serviceId, "lumora");
+  EXPECT_EQ(info->ssecurity, grant.ssecurity);
+  EXPECT_EQ(store->passTokenOwner(passToken), 7);
+  EXPECT_EQ(store->securityKeysOfPassToken(passToken),
+            std::vector<std::string>{grant.ssecurity});
+
+  store->revokeServiceTokens(7);
+  store->revokePassTokens(7);
+  EXPECT_FALSE(store->lookupServiceToken(serviceToken));
+  EXPECT_FALSE(store->passTokenOwner(passToken));
+}
+
+TEST_F(StoreTest, CaptchaIsUsedUpByAnyAttempt) {
+  auto store = open();
+  std::string code;
+  std::string ick = store->createCaptcha(&code);
+  EXPECT_EQ(store->captchaCode(ick), code);
+  EXPECT_EQ(store->lastCaptchaCode(), code);
+  EXPECT_FALSE(store->consumeCaptcha({ick}, "wrong"));
+  EXPECT_FALSE(store->consumeCaptcha({ick}, code));  // already used up
+  std::string second = store->createCaptcha(&code);
+  EXPECT_TRUE(store->consumeCaptcha({"unknown", second}, code));
+}
+
+TEST_F(StoreTest, RefusesADatabaseFromANewerServer) {
+  { open(); }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((home_.root() / "data" / "cloud.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::string error;
+  EXPECT_FALSE(Store::open(home_.root() / "data", &error));
+  EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include "ServerFixture.h"
+
+#include "server/Crypto.h"
+
+namespace servertest {
+
+namespace {
+
+Reply decode(const httplib::Result& result) {
+  Reply reply;
+  if (!result) return reply;
+  reply.status = result->status;
+  reply.body = result->body;
+  const std::string prefix = "&&&START&&&";
+  if (reply.body.rfind(prefix, 0) == 0) {
+    reply.prefixed = true;
+    reply.json = Json::parse(reply.body.substr(prefix.size()), nullptr, false);
+  }
+  auto range = result->headers.equal_range("Set-Cookie");
+  for (auto it = range.first; it != range.second; ++it) {
+    std::string pair = it->second.substr(0, it->second.find(';'));
+    auto eq = pair.find('=');
+    if (eq != std::string::npos) reply.cookies[pair.substr(0, eq)] = pair.substr(eq + 1);
+  }
+  return reply;
+}
+
+httplib::Headers headersFor(const Device* device) {
+  httplib::Headers headers;
+  if (device && !device->cookies.empty()) headers.emplace("Cookie", device->cookieHeader());
+  return headers;
+}
+
+}  // namespace
+
+std::string enc(const std::string& value) { return httplib::detail::encode_query_param(value); }
+
+std::string Device::cookieHeader() const {
+  std::string header;
+  for (const auto& [name, value] : cookies) {
+    if (!header.empty()) header += "; ";
+    header += name + "=" + value;
+  }
+  return header;
+}
+
+void Device::absorb(const Reply& reply) {
+  for (const auto& [name, value] : reply.cookies) cookies[name] = value;
+}
+
+void ServerTest::SetUp() {
+  dataDir_ = home_.root() / "cloud";
+  std::string error;
+  server_ = localcloud::CloudServer::create(dataDir_, &error);
+  ASSERT_TRUE(server_) << error;
+  ASSERT_TRUE(server_->start(0, &error)) << error;
+}
+
+void ServerTest::TearDown() {
+  if (server_) server_->stop();
+  server_.reset();
+}
+
+void ServerTest::restart() {
+  server_->stop();
+  server_.reset();
+  std::string error;
+  server_ = localcloud::CloudServer::create(dataDir_, &error);
+  ASSERT_TRUE(server_) << error;
+  ASSERT_TRUE(server_->start(0, &error)) << error;
+}
+
+std::string ServerTest::host() const { return "http://127.0.0.1:" + std::to_string(server_->port()); }
+
+std::unique_ptr<httplib::Client> ServerTest::client() const {
+  auto cli = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
+  cli->set_read_timeout(10, 0);
+  return cli;
+}
+
+Reply ServerTest::get(const std::string& pathAndQuery, Device* device) {
+  Reply reply = decode(client()->Get(pathAndQuery, headersFor(device)));
+  if (device) device->absorb(reply);
+  return reply;
+}
+
+Reply ServerTest::post(const std::string& path, const httplib::Params& form, Device* device) {
+  Reply reply = decode(client()->Post(path, headersFor(device), form));
+  if (device) device->absorb(reply);
+  return reply;
+}
+
+Reply ServerTest::serviceLogin(Device& device, const std::string& sid,
+                               const httplib::Params& extra) {
+  httplib::Params params = extra;
+  params.emplace("sid", sid);
+  params.emplace("_json", "true");
+  return get(httplib::append_query_params("/pass/serviceLogin", params), &device);
+}
+
+Reply ServerTest::passwordStep(Device& device, const Reply& page, const std::string& user,
+                               const httplib::Params& credentials) {
+  httplib::Params form = credentials;
+  form.emplace("user", user);
+  for (const char* key : {"sid", "callback", "qs", "_sign"}) {
+    if (page.json.contains(key)) form.emplace(key, page.json[key].get<std::string>());
+  }
+  form.emplace("_json", "true");
+  return post("/pass/serviceLoginAuth2", form, &device);
+}
+
+Reply ServerTest::passwordLogin(Device& device, const std::string& user,
+                                const std::string& password, const std::string& sid) {
+  Reply page = serviceLogin(device, sid);
+  EXPECT_EQ(page.code(), 70016);
+  return passwordStep(device, page, user, {{"pwd", password}});
+}
+
+Reply ServerTest::serviceTokenStep(Device& device, const Reply& login,
+                                   std::optional<std::string> sign,
+                                   const std::string& extraQuery) {
+  std::string location = login.json.value("location", "");
+  std::string security = login.json.value("ssecurity", "");
+  std::int64_t nonce = login.json.value("nonce", std::int64_t{0});
+  if (!sign) sign = localcloud::crypto::sha1Base64("nonce=" + std::to_string(nonce) + "&" + security);
+  EXPECT_EQ(location.rfind(host(), 0), 0u) << location;
+  std::string path = location.substr(host().size()) + extraQuery + "&clientSign=" + enc(*sign);
+  return get(path, &device);
+}
+
+}  // namespace servertest

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include "ServerFixture.h"
+
+namespace servertest {
+namespace {
+
+using localcloud::AccountOptions;
+
+class Verification : public ServerTest {};
+
+TEST_F(Verification, CaptchaIsDemandedFetchedAndChecked) {
+  AccountOptions options;
+  options.needsCaptcha = true;
+  ASSERT_TRUE(server_->seedAccount(2001, "carol", "pw", options));
+  Device device;
+  Reply page = serviceLogin(device);
+  Reply first = passwordStep(device, page, "carol", {{"pwd", "pw"}});
+  ASSERT_EQ(first.code(), 87001);
+  std::string captchaUrl = first.json["captchaUrl"];
+  ASSERT_EQ(captchaUrl.rfind("/", 0), 0u);
+  for (const char* key : {"sid", "qs", "_sign", "callback"}) EXPECT_TRUE(first.json.contains(key));
+
+  Reply image = get(captchaUrl, &device);
+  ASSERT_EQ(image.status, 200);
+  EXPECT_EQ(image.body.substr(1, 3), "PNG");
+  ASSERT_EQ(image.cookies.count("ick"), 1u);
+  auto code = server_->captchaCode(device.cookies["ick"]);
+  ASSERT_TRUE(code);
+
+  // A wrong code uses the captcha up: the right code no longer helps.
+  EXPECT_EQ(passwordStep(device, page, "carol", {{"pwd", "pw"}, {"captCode", "00000x"}}).code(),
+            87001);
+  EXPECT_EQ(passwordStep(device, page, "carol", {{"pwd", "pw"}, {"captCode", *code}}).code(),
+            87001);
+
+  get(captchaUrl, &device);
+  code = server_->captchaCode();  // the newest one, as the admin API gives it
+  ASSERT_TRUE(code);
+  // The captcha is checked before the password, and used up by the attempt.
+  EXPECT_EQ(passwordStep(device, page, "carol", {{"pwd", "bad"}, {"captCode", *code}}).code(),
+            70016);
+  get(captchaUrl, &device);
+  Reply ok = passwordStep(device, page, "carol",
+                          {{"pwd", "pw"}, {"captCode", *server_->captchaCode()}});
+  EXPECT_EQ(ok.code(), 0) << ok.body;
+}
+
+TEST_F(Verification, TwoStepCodeCompletesTheLoginAndTrustSkipsItLater) {
+  AccountOptions options;
+  options.needsTwoStep = true;
+  options.twoStepCode = "246810";
+  ASSERT_TRUE(server_->seedAccount(2002, "dave", "pw", options));
+  Device device;
+  device.cookies["deviceId"] = "PHONE-A";
+  Reply step = passwordLogin(device, "dave", "pw");
+  ASSERT_EQ(step.code(), 81003) << step.body;
+
+  auto step2 = [&](const Reply& from, const std::string& code, const std::string& trust,
+                   const std::string& user = "dave") {
+    return post("/pass/loginStep2",
+                {{"user", user},
+                 {"sid", from.json["sid"]},
+                 {"callback", from.json["callback"]},
+                 {"qs", from.json["qs"]},
+                 {"_sign", from.json["_sign"]},
+                 {"code", code},
+                 {"trust", trust},
+                 {"_json", "true"}},
+                &device);
+  };
+  Reply wrong = step2(step, "111111", "false");
+  EXPECT_EQ(wrong.code(), 81003);
+  EXPECT_EQ(step2(step, "246810", "maybe").status, 400);
+  EXPECT_EQ(step2(step, "246810", "true", "someone-else").code(), 70016);
+  // The qs of the plain login page names no pending step.
+  Reply page = serviceLogin(device);
+  EXPECT_EQ(step2(page, "246810", "true").code(), 70016);
+
+  Reply done = step2(wrong, "246810", "true");
+  ASSERT_EQ(done.code(), 0) << done.body;
+  EXPECT_EQ(done.json["userId"], 2002);
+  EXPECT_EQ(serviceTokenStep(device, done).code(), 0);
+  EXPECT_EQ(step2(step, "246810", "true").code(), 70016);  // the step is over
+
+  // The trusted device skips the code; another device does not.
+  EXPECT_EQ(passwordLogin(device, "dave", "pw").code(), 0);
+  Device other;
+  other.cookies["deviceId"] = "PHONE-B";
+  EXPECT_EQ(passwordLogin(other, "dave", "pw").code(), 81003);
+}
+
+TEST_F(Verification, PhoneTicketAndVerifyLeadToALogin) {
+  AccountOptions options;
+  options.needsPhoneVerification = true;
+  options.phone = "13812345678";
+  ASSERT_TRUE(server_->seedAccount(2003, "erin", "pw", options));
+  Device device;
+  Reply reply = passwordLogin(device, "erin", "pw");
+  ASSERT_EQ(reply.code(), 0) << reply.body;
+  EXPECT_EQ(reply.json["phone"], "138******78");
+  EXPECT_EQ(reply.json["notificationUrl"].get<std::string>().rfind("/pass/notification?t=", 0),
+            0u);
+  EXPECT_FALSE(reply.json.contains("passToken"));
+  EXPECT_FALSE(reply.json.contains("location"));
+
+  auto verify = [&](const std::string& ticket) {
+    return post("/auth/verifyPhone",
+                {{"user", "erin"}, {"ticket", ticket}, {"trust", "false"}, {"_json", "true"}},
+                &device);
+  };
+  EXPECT_EQ(verify("000000").code(), 70014);  // nothing sent yet
+  Reply sent = post("/auth/sendPhoneTicket", {{"user", "erin"}, {"_json", "true"}}, &device);
+  ASSERT_EQ(sent.code(), 0);
+  auto ticket = server_->phoneTicket("erin");
+  ASSERT_TRUE(ticket);
+  EXPECT_EQ(verify(*ticket == "000000" ? "000001" : "000000").code(), 70014);
+
+  Reply verified = verify(*ticket);
+  ASSERT_EQ(verified.code(), 0);
+  std::string location = verified.json["location"];
+  ASSERT_EQ(location.rfind("/auth/service?", 0), 0u);
+  EXPECT_EQ(get(location).status, 400);  // without _json
+  Reply login = get(location + "&_json=true", &device);
+  ASSERT_EQ(login.code(), 0) << login.body;
+  EXPECT_EQ(login.json["userId"], 2003);
+  EXPECT_EQ(serviceTokenStep(device, login).code(), 0);
+  EXPECT_EQ(get(location + "&_json=true").code(), 70016);  // used once
+
+  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "ghost"}, {"_json", "true"}}).code(), 20003);
+  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "erin"}, {"_json", "true"}}).code(), 70016);
+}
+
+TEST_F(Verification, PhoneTicketLimitsAndMissingPhone) {
+  AccountOptions options;
+  options.needsPhoneVerification = true;
+  options.phone = "13800000000";
+  ASSERT_TRUE(server_->seedAccount(2004, "frank", "pw", options));
+  options.phone.clear();
+  ASSERT_TRUE(server_->seedAccount(2005, "gina", "pw", options));
+  Device device;
+  ASSERT_EQ(passwordLogin(device, "frank", "pw").code(), 0);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "frank"}, {"_json", "true"}}).code(), 0);
+  }
+  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "frank"}, {"_json", "true"}}).code(), 70022);
+
+  Reply noPhone = passwordLogin(device, "gina", "pw");
+  ASSERT_EQ(noPhone.code(), 0);
+  EXPECT_FALSE(noPhone.json.contains("phone"));
+  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "2005"}, {"_json", "true"}}).code(), 66108);
+}
+
+TEST_F(Verification, NotificationPageEndsWithLoginCookiesForARelogin) {
+  AccountOptions options;
+  options.needsPhoneVerification = true;
+  options.phone = "13812345678";
+  ASSERT_TRUE(server_->seedAccount(2006, "hank", "pw", options));
+  Device device;
+  Reply reply = passwordLogin(device, "hank", "pw");
+  std::string pageUrl = reply.json["notificationUrl"];
+  std::string ticketParam = pageUrl.substr(pageUrl.find("t=") + 2);
+
+  Reply page = get(pageUrl, &device);
+  ASSERT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("138******78"), std::string::npos);
+  post("/pass/notification/send", {{"t", ticketParam}}, &device);
+  auto code = server_->phoneTicket("hank");
+  ASSERT_TRUE(code);
+  Reply wrong = post("/pass/notification/verify", {{"t", ticketParam}, {"ticket", "x"}}, &device);
+  EXPECT_EQ(wrong.cookies.count("passInfo"), 0u);
+
+  Reply done = post("/pass/notification/verify", {{"t", ticketParam}, {"ticket", *code}}, &device);
+  EXPECT_EQ(done.cookies["passInfo"], "login-end");
+  EXPECT_EQ(done.cookies["userId"], "2006");
+  ASSERT_FALSE(done.cookies["passToken"].empty());
+  EXPECT_FALSE(done.cookies["cUserId"].empty());
+
+  // The page's pass token signs the user in with a relogin.
+  Reply relogin = serviceLogin(device);
+  ASSERT_EQ(relogin.code(), 0) << relogin.body;
+  EXPECT_EQ(serviceTokenStep(device, relogin).code(), 0);
+  EXPECT_NE(get(pageUrl).body.find("ended"), std::string::npos);
+}
+
+TEST_F(Verification, WebLoginPageSetsLoginEndCookies) {
+  ASSERT_TRUE(server_->seedAccount(2007, "iris", "pw"));
+  Reply page = get("/pass/serviceLogin?sid=lumora&callback=" + enc(host() + "/sts?sid=lumora"));
+  ASSERT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("<form"), std::string::npos);
+  Device device;
+  Reply wrong = post("/pass/webLogin", {{"sid", "lumora"}, {"user", "iris"}, {"password", "x"}},
+                     &device);
+  EXPECT_EQ(wrong.cookies.count("passInfo"), 0u);
+  Reply done = post("/pass/webLogin", {{"sid", "lumora"}, {"user", "iris"}, {"password", "pw"}},
+                    &device);
+  EXPECT_EQ(done.cookies["passInfo"], "login-end");
+  EXPECT_EQ(serviceLogin(device).code(), 0);
+}
+
+}  // namespace
+}  // namespace servertest
