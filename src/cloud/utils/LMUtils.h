@@ -1,16 +1,22 @@
 // Stateless helpers of the cloud SDK shared by the request layer, the sync
 // adapters and the record store: error constructors, the retry rule for failed
-// cloud requests, JSON text and the app's directory paths.
+// cloud requests, JSON text, the app's directory paths, and the contact field
+// helpers (cloud date texts, phone cleaning, multi-value field tests/merges).
 //
 // Every member may be called from any thread at once. Nothing throws; failures
 // are platform::Error values. shouldRetryRequestWithError may block its caller
 // for 24 seconds of platform::Clock time, so it is for worker threads only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cloud/utils/LMErrors.h"
 #include "platform/Error.h"
@@ -75,6 +81,114 @@ class LMUtils {
   static std::filesystem::path applicationDocumentsDirectory();
   static std::string applicationDocumentsDirectoryPath();
   static std::string applicationCachesDirectoryPath();
+
+  // ---- Contact fields: dates and strings ----
+  //
+  // Cloud date texts are "yyyy-MM-dd" for a full date and "--MM-dd" for a day
+  // without a year. On the device such a day is a date in the year 1604. All
+  // conversions use UTC and the proleptic Gregorian calendar, whatever the
+  // device's time zone or calendar, so a day never moves.
+
+  // The day of `date` (in UTC) as "yyyy-MM-dd", or "--MM-dd" in the year 1604.
+  // Any std::chrono::sys_time works; note that Clock::TimePoint (nanoseconds)
+  // cannot hold dates before 1678, so the address book's dates use a coarser
+  // duration.
+  template <class Duration>
+  static std::string stringForLumoraDate(std::chrono::sys_time<Duration> date) {
+    return stringForLumoraDay(std::chrono::floor<std::chrono::days>(date));
+  }
+  static std::string stringForLumoraDay(std::chrono::sys_days day);
+  // Midnight UTC of the day of a cloud date text: "yyyy-MM-dd", "--MM-dd" or
+  // "MM-dd" (the last two in the year 1604); nullopt when it does not parse
+  // or names no real day.
+  static std::optional<std::chrono::sys_days> dateFromLumoraString(std::string_view text);
+  // "MM-dd" becomes "--MM-dd"; every other text is returned unchanged.
+  static std::string dateStringFromLumoraString(std::string_view text);
+  // The text with every blank (" ") and every "-" removed; nothing else.
+  static std::string purePhoneNumberWithString(std::string_view text);
+  // Equality in which null, "" and non-strings all equal each other; two
+  // non-empty strings compare exactly.
+  static bool isString(const platform::Json& first, const platform::Json& second);
+  static bool isString(const std::optional<std::string>& first,
+                       const std::optional<std::string>& second);
+
+  // ---- Contact fields: multi-value lists ----
+  //
+  // A list is a JSON array of item dictionaries ({"type": label, "value": ...}).
+  // "Empty" is null, a value of another kind, or an empty array; two empty
+  // lists are equal, an empty and a non-empty one are not.
+
+  // Equal sets of clean phone numbers of "value" (labels, order, repeats and
+  // items without a number ignored).
+  static bool isPhoneNumberArrayEqualToArray(const platform::Json& first,
+                                             const platform::Json& second);
+  // Both lists non-empty and one set of clean numbers holds the other.
+  static bool isPhoneNumberArrayContainWithArray(const platform::Json& first,
+                                                 const platform::Json& second);
+  // Union by clean number: items of `first`, then of `second`, each new number
+  // once as {"value" (as written), "type" (when a non-empty string)}.
+  static platform::Json mergePhoneNumberArray(const platform::Json& first,
+                                              const platform::Json& second);
+  // Equal sets of "value" texts.
+  static bool isDictionaryValueArrayEqualToArray(const platform::Json& first,
+                                                 const platform::Json& second);
+  // Both lists non-empty and one set of "value" texts holds the other.
+  static bool isDictionaryValueArrayContainWithArray(const platform::Json& first,
+                                                     const platform::Json& second);
+  // Union by "value" text, as mergePhoneNumberArray.
+  static platform::Json mergeDictionaryValueArray(const platform::Json& first,
+                                                  const platform::Json& second);
+  // The lists agree item by item on every key but those of `blackList`.
+  static bool isEmailDictionaryArray(const platform::Json& first, const platform::Json& second,
+                                     const std::vector<std::string>& blackList);
+  // Equal as multisets of items compared without "type" and "formatted".
+  static bool isAddressDictionaryArray(const platform::Json& first, const platform::Json& second);
+  // `first` unchanged, then the items of `second` that no item of `first`
+  // matched (compared without "type" and "formatted"; one match per item).
+  static platform::Json mergeAddressDictionaryArray(const platform::Json& first,
+                                                    const platform::Json& second);
+  // Equal as multisets of whole items.
+  static bool isDictionaryArray(const platform::Json& first, const platform::Json& second);
+  // As mergeAddressDictionaryArray, comparing whole items.
+  static platform::Json mergeDictionaryArray(const platform::Json& first,
+                                             const platform::Json& second);
+  // The merges above return null when both lists are empty, `second` when
+  // only `first` is empty and `first` when only `second` is.
+
+  // ---- Sets (nullptr stands for no set) ----
+
+  // Both empty (nullptr or no members), or equal.
+  template <class T>
+  static bool isSet(const std::set<T>* first, const std::set<T>* second) {
+    const bool firstEmpty = first == nullptr || first->empty();
+    const bool secondEmpty = second == nullptr || second->empty();
+    if (firstEmpty || secondEmpty) return firstEmpty && secondEmpty;
+    return *first == *second;
+  }
+
+  // Calls `changed` once with (members only in `newSet`, members only in
+  // `oldSet`), or (nullopt, nullopt) when either set is missing. An empty
+  // `changed` is not called.
+  template <class T>
+  static void compareNewSet(
+      const std::set<T>* newSet, const std::set<T>* oldSet,
+      const std::function<void(std::optional<std::vector<T>>, std::optional<std::vector<T>>)>&
+          changed) {
+    if (!changed) return;
+    if (newSet == nullptr || oldSet == nullptr) {
+      changed(std::nullopt, std::nullopt);
+      return;
+    }
+    std::vector<T> added;
+    std::vector<T> removed;
+    for (const T& member : *newSet) {
+      if (!oldSet->contains(member)) added.push_back(member);
+    }
+    for (const T& member : *oldSet) {
+      if (!newSet->contains(member)) removed.push_back(member);
+    }
+    changed(std::move(added), std::move(removed));
+  }
 };
 
 }  // namespace lumora

@@ -1,0 +1,340 @@
+#include "platform/addressbook/AddressBook.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <system_error>
+#include <tuple>
+#include <utility>
+
+#include "platform/AppHome.h"
+#include "platform/addressbook/BookState.h"
+
+namespace platform::addressbook {
+
+namespace {
+
+using detail::BookState;
+using detail::Node;
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+constexpr const char* kAuthorizationKey = "authorization";
+constexpr const char* kAccessAnswerKey = "accessAnswer";
+
+// Open handles of this process, by store file, for the external-change
+// callbacks.
+struct Registry {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, std::weak_ptr<AddressBook>>> books;
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+std::string storeKey(const std::filesystem::path& path) {
+  std::error_code ec;
+  auto canonical = std::filesystem::weakly_canonical(path, ec);
+  return (ec ? path : canonical).string();
+}
+
+std::string folded(const std::optional<std::string>& text) {
+  std::string out = text.value_or("");
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+std::filesystem::path AddressBook::storePath() {
+  return AppHome::root() / "Library" / "AddressBook" / "AddressBook.sqlitedb";
+}
+
+Result<std::shared_ptr<AddressBook>> AddressBook::create() {
+  auto path = storePath();
+  auto state = BookState::open(path);
+  if (!state) return state.error();
+  {
+    Lock lock((*state)->mutex);
+    auto status = (*state)->authorization();
+    if (status == AuthorizationStatus::Denied || status == AuthorizationStatus::Restricted) {
+      return BookState::accessDenied();
+    }
+  }
+  std::shared_ptr<AddressBook> book(new AddressBook(std::move(*state)));
+  auto& r = registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  std::erase_if(r.books, [](const auto& entry) { return entry.second.expired(); });
+  r.books.emplace_back(storeKey(path), book);
+  return book;
+}
+
+AddressBook::AddressBook(std::shared_ptr<detail::BookState> state) : state_(std::move(state)) {}
+
+AddressBook::~AddressBook() = default;
+
+AuthorizationStatus AddressBook::authorizationStatus() {
+  auto store = detail::Store::open(storePath());
+  if (!store) return AuthorizationStatus::NotDetermined;
+  auto value = (*store)->meta(kAuthorizationKey);
+  if (!value || !*value) return AuthorizationStatus::NotDetermined;
+  int n = std::atoi((*value)->c_str());
+  return n >= 0 && n <= 3 ? static_cast<AuthorizationStatus>(n) : AuthorizationStatus::NotDetermined;
+}
+
+Status AddressBook::setAuthorizationStatus(AuthorizationStatus status) {
+  auto store = detail::Store::open(storePath());
+  if (!store) return store.error();
+  return (*store)->setMeta(kAuthorizationKey, std::to_string(static_cast<int>(status)));
+}
+
+Status AddressBook::setAccessAnswer(bool grant) {
+  auto store = detail::Store::open(storePath());
+  if (!store) return store.error();
+  return (*store)->setMeta(kAccessAnswerKey, grant ? "1" : "0");
+}
+
+void AddressBook::setWriteFault(WriteFault fault) { detail::installWriteFault(std::move(fault)); }
+
+void AddressBook::requestAccess(const AccessCompletion& completion) {
+  bool granted = false;
+  std::optional<Error> error;
+  {
+    Lock lock(state_->mutex);
+    auto status = state_->authorization();
+    if (status == AuthorizationStatus::NotDetermined) {
+      auto answer = state_->store().meta(kAccessAnswerKey);
+      granted = !answer || !*answer || **answer != "0";
+      auto next = granted ? AuthorizationStatus::Authorized : AuthorizationStatus::Denied;
+      if (auto st = state_->store().setMeta(kAuthorizationKey, std::to_string(static_cast<int>(next))); !st) {
+        granted = false;
+        error = st.error();
+      }
+    } else {
+      granted = status == AuthorizationStatus::Authorized;
+    }
+  }
+  if (completion) completion(granted, std::move(error));
+}
+
+bool AddressBook::hasUnsavedChanges() const {
+  Lock lock(state_->mutex);
+  return state_->hasUnsavedChanges();
+}
+
+Status AddressBook::save() {
+  {
+    Lock lock(state_->mutex);
+    if (!state_->accessGranted()) return BookState::accessDenied();
+    if (!state_->hasUnsavedChanges()) return Status::success();
+    if (auto st = state_->checkWrite(state_, WriteOperation::Save, nullptr); !st) return st;
+    if (auto st = state_->save(); !st) return st;
+  }
+  notifyOtherHandles();
+  return Status::success();
+}
+
+void AddressBook::revert() {
+  Lock lock(state_->mutex);
+  (void)state_->revert();
+}
+
+int AddressBook::registerExternalChangeCallback(ExternalChangeCallback callback) {
+  std::lock_guard<std::mutex> guard(callbacksMutex_);
+  int token = nextToken_++;
+  callbacks_.emplace(token, std::move(callback));
+  return token;
+}
+
+void AddressBook::unregisterExternalChangeCallback(int token) {
+  std::lock_guard<std::mutex> guard(callbacksMutex_);
+  callbacks_.erase(token);
+}
+
+void AddressBook::notifyOtherHandles() {
+  std::vector<std::shared_ptr<AddressBook>> others;
+  {
+    auto& r = registry();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    std::string key = storeKey(state_->path);
+    for (const auto& [path, weak] : r.books) {
+      auto book = weak.lock();
+      if (book && book.get() != this && path == key) others.push_back(std::move(book));
+    }
+  }
+  for (const auto& book : others) {
+    std::vector<ExternalChangeCallback> callbacks;
+    {
+      std::lock_guard<std::mutex> guard(book->callbacksMutex_);
+      for (const auto& [token, callback] : book->callbacks_) callbacks.push_back(callback);
+    }
+    for (const auto& callback : callbacks) {
+      if (callback) callback(*book);
+    }
+  }
+}
+
+std::vector<Record> AddressBook::sources() {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted()) return {};
+  std::vector<Record> out;
+  for (const auto& n : state_->liveNodes(RecordType::Source)) out.push_back(state_->record(state_, n));
+  return out;
+}
+
+Record AddressBook::sourceWithId(RecordId id) {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted()) return Record();
+  auto node = state_->liveById(id, RecordType::Source);
+  return node ? state_->record(state_, node) : Record();
+}
+
+Record AddressBook::defaultSource() {
+  Lock lock(state_->mutex);
+  if (Record local = sourceWithId(kLocalSourceId)) return local;
+  auto all = sources();
+  return all.empty() ? Record() : all.front();
+}
+
+Result<Record> AddressBook::addSource(std::optional<std::string> name, SourceKind kind) {
+  Lock lock(state_->mutex);
+  if (kind == SourceKind::Local) return BookState::notPermitted("The device has one local source.");
+  if (auto st = state_->checkWrite(state_, WriteOperation::CreateRecord, nullptr); !st) return st.error();
+  auto node = state_->addNode(RecordType::Source, nullptr);
+  node->name = std::move(name);
+  node->kind = kind;
+  return state_->record(state_, node);
+}
+
+std::vector<Record> AddressBook::people() {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted()) return {};
+  std::vector<Record> out;
+  for (const auto& n : state_->liveNodes(RecordType::Person)) out.push_back(state_->record(state_, n));
+  return out;
+}
+
+std::vector<Record> AddressBook::peopleInSource(const Record& source) {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted() || !state_->ownsLive(source) || !source.isSource()) return {};
+  const auto& sourceNode = BookState::nodeOf(source);
+  std::vector<Record> out;
+  for (const auto& n : state_->liveNodes(RecordType::Person)) {
+    if (n->source == sourceNode) out.push_back(state_->record(state_, n));
+  }
+  return out;
+}
+
+std::vector<Record> AddressBook::peopleInSource(const Record& source, SortOrdering ordering) {
+  auto people = peopleInSource(source);
+  using Key = std::tuple<std::string, std::string>;
+  std::vector<std::pair<Key, Record>> keyed;
+  keyed.reserve(people.size());
+  for (auto& p : people) {
+    auto first = p.stringValue(PersonProperty::FirstName);
+    auto last = p.stringValue(PersonProperty::LastName);
+    Key key = ordering == SortOrdering::ByLastName ? Key(folded(last), folded(first)) : Key(folded(first), folded(last));
+    if (std::get<0>(key).empty() && std::get<1>(key).empty()) key = Key(folded(p.compositeName()), "");
+    keyed.emplace_back(std::move(key), std::move(p));
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<Record> out;
+  for (auto& [key, record] : keyed) out.push_back(std::move(record));
+  return out;
+}
+
+std::size_t AddressBook::personCount() { return people().size(); }
+
+Record AddressBook::personWithId(RecordId id) {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted()) return Record();
+  auto node = state_->liveById(id, RecordType::Person);
+  return node ? state_->record(state_, node) : Record();
+}
+
+std::vector<Record> AddressBook::groups() {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted()) return {};
+  std::vector<Record> out;
+  for (const auto& n : state_->liveNodes(RecordType::Group)) out.push_back(state_->record(state_, n));
+  return out;
+}
+
+std::vector<Record> AddressBook::groupsInSource(const Record& source) {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted() || !state_->ownsLive(source) || !source.isSource()) return {};
+  const auto& sourceNode = BookState::nodeOf(source);
+  std::vector<Record> out;
+  for (const auto& n : state_->liveNodes(RecordType::Group)) {
+    if (n->source == sourceNode) out.push_back(state_->record(state_, n));
+  }
+  return out;
+}
+
+Record AddressBook::groupWithId(RecordId id) {
+  Lock lock(state_->mutex);
+  state_->refreshIfStale();
+  if (!state_->accessGranted()) return Record();
+  auto node = state_->liveById(id, RecordType::Group);
+  return node ? state_->record(state_, node) : Record();
+}
+
+Result<Record> AddressBook::createPerson(const Record& source) {
+  Lock lock(state_->mutex);
+  if (!source.isSource() || !state_->ownsLive(source)) {
+    return BookState::notPermitted("Not a source of this address book.");
+  }
+  const auto& sourceNode = BookState::nodeOf(source);
+  if (auto st = state_->checkWrite(state_, WriteOperation::CreateRecord, sourceNode); !st) return st.error();
+  return state_->record(state_, state_->addNode(RecordType::Person, sourceNode));
+}
+
+Result<Record> AddressBook::createGroup(const Record& source) {
+  Lock lock(state_->mutex);
+  if (!source.isSource() || !state_->ownsLive(source)) {
+    return BookState::notPermitted("Not a source of this address book.");
+  }
+  const auto& sourceNode = BookState::nodeOf(source);
+  if (sourceNode->kind == SourceKind::Exchange) return BookState::notPermitted("The source does not support groups.");
+  if (auto st = state_->checkWrite(state_, WriteOperation::CreateRecord, sourceNode); !st) return st.error();
+  return state_->record(state_, state_->addNode(RecordType::Group, sourceNode));
+}
+
+Status AddressBook::removeRecord(const Record& record) {
+  Lock lock(state_->mutex);
+  if (!state_->ownsLive(record)) return BookState::notPermitted("The record is not in the address book.");
+  const auto& node = BookState::nodeOf(record);
+  if (auto st = state_->checkWrite(state_, WriteOperation::RemoveRecord, node); !st) return st;
+  state_->removeNode(node);
+  return Status::success();
+}
+
+Status AddressBook::linkPeople(const Record& a, const Record& b) {
+  Lock lock(state_->mutex);
+  if (!a.isPerson() || !b.isPerson() || !state_->ownsLive(a) || !state_->ownsLive(b)) {
+    return BookState::notPermitted("Only people of this address book can be linked.");
+  }
+  if (auto st = state_->checkWrite(state_, WriteOperation::Link, BookState::nodeOf(a)); !st) return st;
+  state_->link(BookState::nodeOf(a), BookState::nodeOf(b));
+  return Status::success();
+}
+
+Status AddressBook::unlinkPerson(const Record& person) {
+  Lock lock(state_->mutex);
+  if (!person.isPerson() || !state_->ownsLive(person)) {
+    return BookState::notPermitted("The record is not a person of this address book.");
+  }
+  if (auto st = state_->checkWrite(state_, WriteOperation::Link, BookState::nodeOf(person)); !st) return st;
+  state_->unlink(BookState::nodeOf(person));
+  return Status::success();
+}
+
+}  // namespace platform::addressbook

@@ -1,0 +1,18 @@
+// Internal: the stored (JSON) form of person property values. Dates are
+// microseconds since 1970 UTC; a multi-value is {"next": n, "entries":
+// [{"id", "label", "value"}]}. Decoding a value of the wrong shape gives
+// nullopt, so a damaged entry reads as an absent property. Stateless.
+#pragma once
+
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/addressbook/PropertyValue.h"
+
+namespace platform::addressbook::detail {
+
+nlohmann::json encodeValue(const PropertyValue& value);
+std::optional<PropertyValue> decodeValue(PersonProperty property, const nlohmann::json& json);
+
+}  // namespace platform::addressbook::detail

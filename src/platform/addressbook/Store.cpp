@@ -1,0 +1,368 @@
+#include "platform/addressbook/Store.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <system_error>
+
+namespace platform::addressbook::detail {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// JSON text that never throws: invalid UTF-8 in a value is replaced.
+std::string toText(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// One prepared statement, finalised when it goes out of scope.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return rc_ == SQLITE_OK && stmt_ != nullptr; }
+  Statement& bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+  }
+  Statement& bind(int index, const std::string& value) {
+    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& bindBlob(int index, const std::optional<Bytes>& value) {
+    if (!value) {
+      sqlite3_bind_null(stmt_, index);
+    } else {
+      // A zero-length blob still needs a non-null pointer to be stored as a blob.
+      static const std::uint8_t empty = 0;
+      const void* data = value->empty() ? &empty : value->data();
+      sqlite3_bind_blob(stmt_, index, data, static_cast<int>(value->size()), SQLITE_TRANSIENT);
+    }
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int step() { return sqlite3_step(stmt_); }
+  std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
+  bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+  std::string text(int col) const {
+    const auto* p = sqlite3_column_text(stmt_, col);
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+             : std::string();
+  }
+  Bytes blob(int col) const {
+    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, col));
+    int n = sqlite3_column_bytes(stmt_, col);
+    return p ? Bytes(p, p + n) : Bytes();
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  int rc_ = SQLITE_ERROR;
+};
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS Meta(key TEXT PRIMARY KEY, value TEXT);
+CREATE TABLE IF NOT EXISTS Record(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  type INTEGER NOT NULL,
+  source INTEGER NOT NULL,
+  link INTEGER,
+  data TEXT NOT NULL,
+  image BLOB);
+CREATE INDEX IF NOT EXISTS RecordSource ON Record(source);
+CREATE TABLE IF NOT EXISTS GroupMember(
+  seq INTEGER PRIMARY KEY AUTOINCREMENT,
+  group_id INTEGER NOT NULL,
+  person_id INTEGER NOT NULL,
+  UNIQUE(group_id, person_id));
+CREATE INDEX IF NOT EXISTS GroupMemberPerson ON GroupMember(person_id);
+)sql";
+
+}  // namespace
+
+Result<std::unique_ptr<Store>> Store::open(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.string().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  std::unique_ptr<Store> store(new Store(db));
+  if (rc != SQLITE_OK) return store->failure("open " + path.string());
+  sqlite3_busy_timeout(db, 10000);
+  if (auto st = store->ensureSchema(); !st) return st.error();
+  return store;
+}
+
+Store::~Store() { sqlite3_close_v2(db_); }
+
+Error Store::failure(const std::string& what) const {
+  std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+  return Error(kErrorDomain, kOperationNotPermittedByStoreError,
+               Json{{Error::kLocalizedDescriptionKey, "Address book store failure: " + what + ": " + message}});
+}
+
+Status Store::exec(const char* sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string text = message ? message : "";
+    sqlite3_free(message);
+    return Error(kErrorDomain, kOperationNotPermittedByStoreError,
+                 Json{{Error::kLocalizedDescriptionKey, "Address book store failure: " + text}});
+  }
+  return Status::success();
+}
+
+Status Store::ensureSchema() {
+  {
+    // An existing store needs no write transaction.
+    Statement made(db_, "SELECT value FROM Meta WHERE key='version'");
+    if (made.ok() && made.step() == SQLITE_ROW) return Status::success();
+  }
+  // WAL lets readers in other handles and processes go on while one writes.
+  if (auto st = exec("PRAGMA journal_mode=WAL;"); !st) return st;
+  if (auto st = begin(); !st) return st;
+  if (auto st = exec(kSchema); !st) {
+    rollback();
+    return st;
+  }
+  Statement check(db_, "SELECT value FROM Meta WHERE key='version'");
+  if (!check.ok()) {
+    rollback();
+    return failure("schema");
+  }
+  if (check.step() != SQLITE_ROW) {
+    // A new file: the device's local source, then the version mark.
+    Statement local(db_, "INSERT INTO Record(id, type, source, data) VALUES (0, ?, 0, ?)");
+    local.bind(1, static_cast<std::int64_t>(RecordType::Source))
+        .bind(2, toText(Json{{"kind", static_cast<int>(SourceKind::Local)}}));
+    Statement version(db_, "INSERT INTO Meta(key, value) VALUES ('version', '1')");
+    if (!local.ok() || local.step() != SQLITE_DONE || !version.ok() || version.step() != SQLITE_DONE) {
+      Error e = failure("create");
+      rollback();
+      return e;
+    }
+  }
+  return commit();
+}
+
+std::int64_t Store::dataVersion() {
+  Statement st(db_, "PRAGMA data_version");
+  if (!st.ok() || st.step() != SQLITE_ROW) return -1;
+  return st.integer(0);
+}
+
+Result<std::optional<std::string>> Store::meta(const std::string& key) {
+  Statement st(db_, "SELECT value FROM Meta WHERE key=?");
+  if (!st.ok()) return failure("read setting");
+  st.bind(1, key);
+  int rc = st.step();
+  if (rc == SQLITE_ROW) return std::optional<std::string>(st.text(0));
+  if (rc == SQLITE_DONE) return std::optional<std::string>();
+  return failure("read setting");
+}
+
+Status Store::setMeta(const std::string& key, const std::string& value) {
+  if (auto st = begin(); !st) return st;
+  Statement st(db_, "INSERT OR REPLACE INTO Meta(key, value) VALUES (?, ?)");
+  if (!st.ok() || st.bind(1, key).bind(2, value).step() != SQLITE_DONE) {
+    Error e = failure("write setting");
+    rollback();
+    return e;
+  }
+  return commit();
+}
+
+Result<Store::Snapshot> Store::load() {
+  // One read transaction so that the rows and the members agree.
+  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return failure("load");
+  Snapshot snap;
+  {
+    Statement st(db_, "SELECT id, type, source, link, data, image IS NOT NULL FROM Record ORDER BY id");
+    int rc = st.ok() ? SQLITE_ROW : SQLITE_ERROR;
+    while (st.ok() && (rc = st.step()) == SQLITE_ROW) {
+      Row row;
+      row.id = static_cast<RecordId>(st.integer(0));
+      row.type = static_cast<RecordType>(st.integer(1));
+      row.source = static_cast<RecordId>(st.integer(2));
+      row.link = st.isNull(3) ? 0 : st.integer(3);
+      row.data = Json::parse(st.text(4), nullptr, false);
+      if (row.data.is_discarded() || !row.data.is_object()) row.data = Json::object();
+      row.hasImage = st.integer(5) != 0;
+      snap.rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+      Error e = failure("load");
+      rollback();
+      return e;
+    }
+  }
+  {
+    Statement st(db_, "SELECT group_id, person_id FROM GroupMember ORDER BY seq");
+    int rc = st.ok() ? SQLITE_ROW : SQLITE_ERROR;
+    while (st.ok() && (rc = st.step()) == SQLITE_ROW) {
+      snap.members.emplace_back(static_cast<RecordId>(st.integer(0)), static_cast<RecordId>(st.integer(1)));
+    }
+    if (rc != SQLITE_DONE) {
+      Error e = failure("load members");
+      rollback();
+      return e;
+    }
+  }
+  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  return snap;
+}
+
+Result<std::optional<Bytes>> Store::loadImage(RecordId id) {
+  Statement st(db_, "SELECT image FROM Record WHERE id=?");
+  if (!st.ok()) return failure("load image");
+  st.bind(1, id);
+  int rc = st.step();
+  if (rc == SQLITE_ROW) {
+    if (st.isNull(0)) return std::optional<Bytes>();
+    return std::optional<Bytes>(st.blob(0));
+  }
+  if (rc == SQLITE_DONE) return std::optional<Bytes>();
+  return failure("load image");
+}
+
+Status Store::begin() {
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return failure("begin");
+  return Status::success();
+}
+
+Status Store::commit() {
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Error e = failure("commit");
+    rollback();
+    return e;
+  }
+  return Status::success();
+}
+
+void Store::rollback() {
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+Result<RecordId> Store::insertRecord(RecordType type, RecordId source, const Json& data,
+                                     const std::optional<Bytes>& image) {
+  Statement st(db_, "INSERT INTO Record(type, source, data, image) VALUES (?, ?, ?, ?)");
+  if (!st.ok()) return failure("insert");
+  st.bind(1, static_cast<std::int64_t>(type)).bind(2, source).bind(3, toText(data)).bindBlob(4, image);
+  if (st.step() != SQLITE_DONE) return failure("insert");
+  std::int64_t id = sqlite3_last_insert_rowid(db_);
+  if (type == RecordType::Source) {
+    // A source is its own source.
+    Statement self(db_, "UPDATE Record SET source=id WHERE id=?");
+    if (!self.ok() || self.bind(1, id).step() != SQLITE_DONE) return failure("insert");
+  }
+  return static_cast<RecordId>(id);
+}
+
+Result<std::optional<Json>> Store::recordData(RecordId id) {
+  Statement st(db_, "SELECT data FROM Record WHERE id=?");
+  if (!st.ok()) return failure("read");
+  st.bind(1, id);
+  int rc = st.step();
+  if (rc == SQLITE_DONE) return std::optional<Json>();
+  if (rc != SQLITE_ROW) return failure("read");
+  Json data = Json::parse(st.text(0), nullptr, false);
+  if (data.is_discarded() || !data.is_object()) data = Json::object();
+  return std::optional<Json>(std::move(data));
+}
+
+Status Store::updateData(RecordId id, const Json& data) {
+  Statement st(db_, "UPDATE Record SET data=? WHERE id=?");
+  if (!st.ok() || st.bind(1, toText(data)).bind(2, id).step() != SQLITE_DONE) return failure("update");
+  return Status::success();
+}
+
+Status Store::updateImage(RecordId id, const std::optional<Bytes>& image) {
+  Statement st(db_, "UPDATE Record SET image=? WHERE id=?");
+  if (!st.ok()) return failure("update image");
+  st.bindBlob(1, image).bind(2, id);
+  if (st.step() != SQLITE_DONE) return failure("update image");
+  return Status::success();
+}
+
+Status Store::deleteRecord(RecordId id) {
+  const char* statements[] = {
+      // Records of a source go with it (the source row itself is matched by id).
+      "DELETE FROM GroupMember WHERE group_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)"
+      " OR person_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)",
+      "DELETE FROM Record WHERE source=?1 AND id<>?1 AND type<>2",
+      "DELETE FROM GroupMember WHERE group_id=?1 OR person_id=?1",
+      "DELETE FROM Record WHERE id=?1",
+  };
+  for (const char* sql : statements) {
+    Statement st(db_, sql);
+    if (!st.ok() || st.bind(1, id).step() != SQLITE_DONE) return failure("delete");
+  }
+  return Status::success();
+}
+
+Status Store::addMember(RecordId group, RecordId person) {
+  // Only when both rows still exist (another handle may have removed one).
+  Statement st(db_,
+               "INSERT OR IGNORE INTO GroupMember(group_id, person_id) SELECT ?1, ?2"
+               " WHERE EXISTS(SELECT 1 FROM Record WHERE id=?1 AND type=1)"
+               " AND EXISTS(SELECT 1 FROM Record WHERE id=?2 AND type=0)");
+  if (!st.ok() || st.bind(1, group).bind(2, person).step() != SQLITE_DONE) return failure("add member");
+  return Status::success();
+}
+
+Status Store::removeMember(RecordId group, RecordId person) {
+  Statement st(db_, "DELETE FROM GroupMember WHERE group_id=? AND person_id=?");
+  if (!st.ok() || st.bind(1, group).bind(2, person).step() != SQLITE_DONE) return failure("remove member");
+  return Status::success();
+}
+
+Status Store::link(RecordId a, RecordId b) {
+  // A link set is the people sharing one tag; tags come from a counter in
+  // Meta, so an unlinked person never shares a tag by accident.
+  auto tagOf = [&](RecordId id) -> Result<std::optional<std::int64_t>> {
+    Statement st(db_, "SELECT link FROM Record WHERE id=? AND type=0");
+    if (!st.ok()) return failure("link");
+    st.bind(1, id);
+    int rc = st.step();
+    if (rc == SQLITE_DONE) return std::optional<std::int64_t>(-1);  // person gone
+    if (rc != SQLITE_ROW) return failure("link");
+    return st.isNull(0) ? std::optional<std::int64_t>() : std::optional<std::int64_t>(st.integer(0));
+  };
+  auto ta = tagOf(a);
+  if (!ta) return ta.error();
+  auto tb = tagOf(b);
+  if (!tb) return tb.error();
+  if ((*ta && **ta < 0) || (*tb && **tb < 0)) return Status::success();
+  if (*ta && *tb) {
+    if (**ta == **tb) return Status::success();
+    Statement st(db_, "UPDATE Record SET link=? WHERE link=?");
+    if (!st.ok() || st.bind(1, **ta).bind(2, **tb).step() != SQLITE_DONE) return failure("link");
+    return Status::success();
+  }
+  std::int64_t tag;
+  if (*ta) {
+    tag = **ta;
+  } else if (*tb) {
+    tag = **tb;
+  } else {
+    auto next = meta("nextLinkTag");
+    if (!next) return next.error();
+    tag = *next ? std::strtoll((*next)->c_str(), nullptr, 10) : 1;
+    if (tag < 1) tag = 1;
+    Statement st(db_, "INSERT OR REPLACE INTO Meta(key, value) VALUES ('nextLinkTag', ?)");
+    if (!st.ok() || st.bind(1, std::to_string(tag + 1)).step() != SQLITE_DONE) return failure("link");
+  }
+  Statement st(db_, "UPDATE Record SET link=?1 WHERE id IN (?2, ?3)");
+  if (!st.ok() || st.bind(1, tag).bind(2, a).bind(3, b).step() != SQLITE_DONE) return failure("link");
+  return Status::success();
+}
+
+Status Store::unlink(RecordId person) {
+  Statement st(db_, "UPDATE Record SET link=NULL WHERE id=?");
+  if (!st.ok() || st.bind(1, person).step() != SQLITE_DONE) return failure("unlink");
+  return Status::success();
+}
+
+}  // namespace platform::addressbook::detail

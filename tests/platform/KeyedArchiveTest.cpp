@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/KeyedArchive.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using platform::ArchiveValue;
+using platform::KeyedArchive;
+
+TEST(KeyedArchive, EveryValueKindRoundTrips) {
+  const auto when = platform::Clock::TimePoint(std::chrono::seconds(1700000000)) +
+                    std::chrono::microseconds(123456);
+  KeyedArchive inner;
+  inner.encodeString("title", "inner");
+  KeyedArchive archive;
+  archive.encodeBool("flag", true);
+  archive.encodeInt64("negative", -1);
+  archive.encodeInt64("min", INT64_MIN);
+  archive.encodeInt64("max", INT64_MAX);
+  archive.encodeDouble("ratio", 0.25);
+  archive.encodeString("text", "héllo");
+  archive.encodeBytes("bytes", platform::Bytes{0, 1, 255});
+  archive.encodeDate("when", when);
+  archive.encodeArray("list", {ArchiveValue(1), ArchiveValue("two"), ArchiveValue(ArchiveValue::Array{})});
+  archive.encodeArchive("child", inner);
+
+  auto data = archive.binaryData();
+  ASSERT_TRUE(data.ok());
+  auto back = KeyedArchive::fromBinaryData(*data);
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(*back, archive);
+  EXPECT_EQ(back->decodeInt64("min"), INT64_MIN);
+  EXPECT_EQ(back->decodeDate("when"), when);
+  EXPECT_EQ(back->decodeArchive("child")->decodeString("title"), "inner");
+}
+
+TEST(KeyedArchive, FilesAndBadInput) {
+  testsupport::TestHome home;
+  const auto path = home.root() / "sub" / "empty.data";
+  ASSERT_TRUE(KeyedArchive().writeToFile(path).ok());
+  auto empty = KeyedArchive::readFromFile(path);
+  ASSERT_TRUE(empty.ok());
+  EXPECT_TRUE(empty->values().empty());
+
+  auto missing = KeyedArchive::readFromFile(home.root() / "nope");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().domain(), platform::kKeyedArchiveErrorDomain);
+  EXPECT_EQ(missing.error().code(), platform::kKeyedArchiveErrorFile);
+
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "bplist00 this is not a property list";
+  }
+  auto garbage = KeyedArchive::readFromFile(path);
+  ASSERT_FALSE(garbage.ok());
+  EXPECT_EQ(garbage.error().code(), platform::kKeyedArchiveErrorUnreadable);
+  EXPECT_FALSE(KeyedArchive::fromBinaryData({}).ok());
+
+  KeyedArchive tooOld;
+  tooOld.encodeDate("when", platform::Clock::TimePoint(std::chrono::seconds(-2000000000)) -
+                                std::chrono::hours(24 * 365 * 10));
+  EXPECT_FALSE(tooOld.binaryData().ok());
+  EXPECT_FALSE(tooOld.writeToFile(path).ok());
+}
+
+}  // namespace
