@@ -1,0 +1,165 @@
+#include "account/KPWebViewController.h"
+
+#include "account/KPCookieUtil.h"
+#include "account/QBPassportRequest.h"
+#include "cloud/utils/LMLogUtil.h"
+#include "platform/Application.h"
+#include "platform/http/Cookie.h"
+
+namespace lumora {
+
+namespace {
+bool isNonEmptyString(const platform::Json& value) {
+  return value.is_string() && !value.get_ref<const std::string&>().empty();
+}
+}  // namespace
+
+std::shared_ptr<KPWebViewController> KPWebViewController::create(
+    const std::string& url, const platform::Json& authParams,
+    const std::vector<platform::http::Cookie>& cookies,
+    const std::optional<std::string>& redirectURI,
+    const std::weak_ptr<KPWebViewControllerDelegate>& delegate) {
+  auto controller = std::make_shared<KPWebViewController>();
+  controller->serverURL_ = url;
+  controller->authParams_ = authParams;
+  controller->arrCookies_ = cookies;
+  controller->appRedirectURI_ = redirectURI;
+  controller->delegate_ = delegate;
+  controller->webView_->setDelegate(controller);
+  return controller;
+}
+
+std::shared_ptr<platform::ViewController> KPWebViewController::topMostControllerToPresentVC() {
+  auto top = platform::Application::shared().rootViewController();
+  while (top && top->presentedViewController()) top = top->presentedViewController();
+  return top;
+}
+
+bool KPWebViewController::show() {
+  auto navigation = platform::NavigationController::withRoot(
+      std::static_pointer_cast<KPWebViewController>(shared_from_this()));
+  auto top = topMostControllerToPresentVC();
+  if (!top || !top->presentViewController(navigation, true)) {
+    LM_LOG_ERROR("Cannot present the login web view");
+    return false;
+  }
+  return true;
+}
+
+void KPWebViewController::hide() {
+  webView_->stopLoading();
+  dismissViewController(true);
+}
+
+void KPWebViewController::cancel() {
+  if (ended_) return;
+  ended_ = true;
+  auto self = shared_from_this();  // the dismissal drops the presenter's reference
+  hide();
+  if (auto delegate = delegate_.lock()) delegate->webViewControllerDidCancel(*this);
+}
+
+void KPWebViewController::viewDidLoad() {
+  std::weak_ptr<KPWebViewController> weak =
+      std::static_pointer_cast<KPWebViewController>(shared_from_this());
+  navigationItem().leftBarButtonItem = platform::BarButtonItem{"Cancel", [weak] {
+    if (auto self = weak.lock()) self->cancel();
+  }};
+}
+
+void KPWebViewController::viewWillAppear(bool) {
+  load();
+  showIndicator();
+}
+
+std::string KPWebViewController::urlWithParams(const std::string& serverURL,
+                                               const platform::Json& params) {
+  if (!params.is_object() || params.empty()) return serverURL;
+  std::string query;
+  for (const auto& [key, value] : params.items()) {
+    if (!isNonEmptyString(value)) break;
+    if (!query.empty()) query += "&";
+    query += key + "=" + QBPassportRequest::urlEncode(value.get<std::string>());
+  }
+  return serverURL + "?" + query;
+}
+
+void KPWebViewController::load() {
+  platform::WebRequest request{urlWithParams(serverURL_, authParams_), {}};
+  if (!arrCookies_.empty()) {
+    request.headers.emplace_back("Cookie", platform::http::cookieHeaderValue(arrCookies_));
+  }
+  webView_->loadRequest(request);
+}
+
+void KPWebViewController::showIndicator() {
+  indicatorView_->startAnimating();
+}
+
+void KPWebViewController::hideIndicator() { indicatorView_->stopAnimating(); }
+
+bool KPWebViewController::checkNotificationResult(platform::WebView& webView) {
+  if (ended_ || !webView.request()) return false;
+  const std::string& url = webView.request()->url;
+  std::string passInfo =
+      KPCookieUtil::getSharedCookiesValueForKey(kPassInfoKey, url).value_or(std::string());
+  platform::Json info;
+  if (passInfo.find(kNeedRelogin) != std::string::npos) {
+    info = platform::Json{{kPassInfoKey, kNeedRelogin}};
+  } else if (passInfo.find(kLoginEnd) != std::string::npos) {
+    info = platform::Json{{kPassInfoKey, kLoginEnd}};
+    for (const char* name : {"userId", "passToken", "cUserId"}) {
+      if (auto value = KPCookieUtil::getSharedCookiesValueForKey(name, url)) info[name] = *value;
+    }
+  } else {
+    if (!passInfo.empty()) LM_LOG_INFO("has passInfo but can not handle it");
+    return false;
+  }
+  ended_ = true;
+  auto self = shared_from_this();
+  if (auto delegate = delegate_.lock()) delegate->webViewController(*this, info);
+  hide();
+  return true;
+}
+
+platform::Json KPWebViewController::redirectInfo(const std::string& url) {
+  platform::Json info{{"url", url}};
+  std::string rest = url;
+  std::string fragment;
+  if (auto hash = rest.find('#'); hash != std::string::npos) {
+    fragment = rest.substr(hash + 1);
+    rest.resize(hash);
+  }
+  if (auto question = rest.find('?'); question != std::string::npos) {
+    std::string query = rest.substr(question + 1);
+    if (!query.empty()) info["query"] = query;
+  }
+  if (!fragment.empty()) info["fragment"] = fragment;
+  return info;
+}
+
+bool KPWebViewController::webViewShouldStartLoad(platform::WebView& webView,
+                                                 const platform::WebRequest& request,
+                                                 platform::WebNavigationType) {
+  if (checkNotificationResult(webView)) return false;
+  if (ended_) return false;
+  if (appRedirectURI_ && !appRedirectURI_->empty() && request.url.rfind(*appRedirectURI_, 0) == 0) {
+    ended_ = true;
+    auto self = shared_from_this();
+    if (auto delegate = delegate_.lock()) delegate->webViewController(*this, redirectInfo(request.url));
+    hide();
+    return false;
+  }
+  return true;
+}
+
+void KPWebViewController::webViewDidFinishLoad(platform::WebView& webView) {
+  checkNotificationResult(webView);
+  hideIndicator();
+}
+
+void KPWebViewController::webViewDidFailLoad(platform::WebView&, const platform::Error&) {
+  hideIndicator();
+}
+
+}  // namespace lumora

@@ -1,0 +1,207 @@
+// An account session that logs in: the QBPassport record plus the requests
+// it sends to the account service (service-login step with the pass token,
+// password step with an optional captcha code, two-step code, phone ticket
+// and verification, web login, single sign-on), the handling of their
+// replies (routed by the path of each request's URL, ending in the
+// service-token step that stores "serviceToken" and "sSecurity"), and the
+// web login's hand-back.
+//
+// Every login ends with exactly one session-delegate message:
+// passportDidLogin or passport failed (a phone ticket sent is reported as
+// passportDidSendPhoneTicket and the login waits for the code). A reply
+// with HTTP status 400 or above ends it once, with the status as code, and
+// its body is not looked at; a reply that is no non-empty JSON object where
+// one is needed ends it with 10003; a relogin that must not show a page
+// ends with -2005 when the service asks for verification in one.
+//
+// Ownership: make it with create() (std::shared_ptr). Running requests keep
+// it alive as their delegate; the web screen and the session delegate are
+// held weakly. Threading: operations may be called from any thread (the
+// app calls them on the main queue); replies are handled on the request's
+// connection thread; delegate messages are posted to the delegate queue, or
+// the main queue when none is set; the web screen is made and shown on the
+// main thread.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "account/KPEnDecryptCoder.h"
+#include "account/KPWebViewControllerDelegate.h"
+#include "account/QBPassport.h"
+#include "account/QBPassportRequest.h"
+#include "platform/Error.h"
+#include "platform/MainQueue.h"
+#include "platform/http/Response.h"
+
+namespace lumora {
+
+class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
+ public:
+  // Codes of QBPassportErrorDomain made or read here.
+  static constexpr std::int64_t kCodeOk = 0;                  // also: a further request is under way
+  static constexpr std::int64_t kCodeLoggedInWithoutToken = 1;
+  static constexpr std::int64_t kCodeVerifyPhoneAnnounced = 2;
+  static constexpr std::int64_t kCodeMissingReplyData = 10003;
+  static constexpr std::int64_t kCodeNeedPassword = 70016;
+  static constexpr std::int64_t kCodeCaptcha = 87001;
+  static constexpr std::int64_t kCodeInvalidArgument = -100;
+  static constexpr std::int64_t kCodeNoServiceToken = -102;
+  static constexpr std::int64_t kCodeTokenExpired = -103;
+  static constexpr std::int64_t kCodeUnknownPath = -2000;
+  static constexpr std::int64_t kCodeNeedRelogin = -2001;
+  static constexpr std::int64_t kCodeNoUserId = -2002;
+  static constexpr std::int64_t kCodeNoPassToken = -2003;
+  static constexpr std::int64_t kCodeUserCancelled = -2004;
+  static constexpr std::int64_t kCodeVerifyInWebPage = -2005;
+
+  static constexpr const char* kSdkVersion = "iOS-0.1.8";
+  static constexpr const char* kSSOSid = "oauth2.0";
+  static constexpr const char* kSSOScheme = "kopassportsso";
+  static constexpr const char* kCaptchaImageKey = "captImage";
+
+  using RequestPtr = std::shared_ptr<QBPassportRequest>;
+  using RequestDelegatePtr = std::shared_ptr<QBPassportRequestDelegate>;
+  using Params = QBPassportRequest::Params;
+
+  static std::shared_ptr<QBLoginPassport> create(std::optional<std::string> userId,
+                                                 std::optional<std::string> sid,
+                                                 const std::weak_ptr<KPSessionDelegate>& delegate);
+  QBLoginPassport(std::optional<std::string> userId, std::optional<std::string> sid,
+                  const std::weak_ptr<KPSessionDelegate>& delegate);
+
+  // --- request builders -----------------------------------------------------
+
+  // A request to `url` (a path gets the account domain in front), encrypted
+  // with `coder` and signed with the session's security key when they are
+  // present. Null after notifyTokenExpired when a signature is demanded and
+  // the session has no security key.
+  RequestPtr makeRequestButDontConnectWithURL(const std::string& url, std::optional<Params> params,
+                                              std::optional<QBPassportRequest::Cookies> cookies,
+                                              const std::string& httpMethod,
+                                              const RequestDelegatePtr& delegate, bool needSignature,
+                                              std::shared_ptr<KPEnDecryptCoder> coder);
+  // The same, connected.
+  RequestPtr requestWithURL(const std::string& url, std::optional<Params> params,
+                            std::optional<QBPassportRequest::Cookies> cookies,
+                            const std::string& httpMethod, const RequestDelegatePtr& delegate,
+                            bool needSignature, std::shared_ptr<KPEnDecryptCoder> coder);
+  // A service's own call with the "userId" and "serviceToken" cookies; null
+  // after notifyTokenExpired when the session is not valid.
+  RequestPtr requestWithURL(const std::string& url, std::optional<Params> params,
+                            const std::string& httpMethod, const RequestDelegatePtr& delegate,
+                            bool needSignature, std::shared_ptr<KPEnDecryptCoder> coder);
+  std::optional<std::string> generateSignatureWithMethod(const std::optional<std::string>& method,
+                                                         const std::optional<std::string>& requestUrl,
+                                                         const Params& params) const;
+
+  // --- logins -----------------------------------------------------------------
+
+  void reLogin() override;
+  void loginWithPassword(const std::string& password, bool encryptedOrNot);
+  void loginWithPassword(const std::string& password, bool encryptedOrNot,
+                         const std::optional<std::string>& verifyCode);
+  // The service-login step: `block` gets an error value of code 0 with the
+  // login reply, or the failure (70016 with the login page's values).
+  void doReloginUsingBlock(Completion block);
+  void doLoginWithPassword(const std::string& password, bool encryptedOrNot,
+                           const std::optional<std::string>& verifyCode);
+  std::optional<Params> makeLoginRequestParamWithPassword(const std::optional<std::string>& password,
+                                                          bool encryptedOrNot,
+                                                          const std::optional<std::string>& verifyCode);
+  void checkOTPCode(const std::string& code, bool trustOrNot);
+  void sendPhoneTicket();
+  void verifyPhoneTicket(const std::string& ticket, bool trustOrNot);
+  void showLoginWebView();
+  void showLoginWebViewWithURL(const std::string& url, const platform::Json& authParams);
+  // A "kopassportsso" URL of another app asking for single sign-on. Always
+  // true.
+  bool handleOpenURL(const std::string& url);
+
+  void failWithError(const platform::Error& error);
+  void notifyTokenExpired(const RequestDelegatePtr& requestDelegate);
+
+  // --- replies ----------------------------------------------------------------
+
+  // A reply that completes a login step.
+  void handlePassportLoginRequest(const platform::Json& reply, bool allowUI);
+  // Takes the login data out of a reply and starts the service-token step;
+  // the status: code 0 a further step is under way, 1 logged in without a
+  // service token, nullopt a page is shown, else the failure.
+  std::optional<platform::Error> processPassportLoginResponse(const platform::Json& reply, bool allowUI);
+  // A sid other than "" and "passport".
+  bool needFetchServiceToken() const;
+  bool isUrlForServiceToken(const std::string& url) const;
+  // "EEE, dd MMM yyyy HH:mm:ss zzz" (an HTTP date); nullopt when unparsable.
+  static std::optional<platform::Clock::TimePoint> dateFromString(const std::string& text);
+  void dispatchPassportDidLoginMessage();
+  void dispatchPassportWillShowWebviewMessage();
+
+  // --- web login --------------------------------------------------------------
+
+  // Posts passportWillShowWebView, then makes and shows the web screen on
+  // the main thread.
+  void showWebViewControllerWithURL(const std::string& url, const platform::Json& authParams,
+                                    const QBPassportRequest::Cookies& cookies,
+                                    const std::optional<std::string>& redirectURI);
+  void webViewController(KPWebViewController& controller, const platform::Json& info) override;
+  void webViewController(KPWebViewController& controller, const platform::Error& error) override;
+  void webViewControllerDidCancel(KPWebViewController& controller) override;
+
+  // The account service's release base URL (https in production) and the
+  // parent cookie domain of its hosts (leading dot).
+  static std::string releaseAccountDomain();
+  static std::string accountCookieDomain();
+
+ private:
+  std::shared_ptr<QBLoginPassport> self();
+  // The session's callback URL, else the one of the login page in progress
+  // (a web login opened before any login knows only the latter).
+  std::string loginCallback() const;
+  platform::Error makeError(std::int64_t code, platform::Json userInfo = nullptr) const;
+
+  // Request delegate side.
+  void onRequestLoading(const RequestPtr& request);
+  void onResponse(const RequestPtr& request, const platform::http::Response& response);
+  void onLoad(const RequestPtr& request, const platform::Json& reply);
+  void onFailure(const RequestPtr& request, const platform::Error& error);
+  // Follows a verification hop: GET "<location>&_json=true".
+  void followVerification(const platform::Json& location, const char* logText);
+  platform::Error withCaptchaImage(const platform::Error& error);
+  // Whether a status of 400 or above already ended this request.
+  bool endedByStatus(const RequestPtr& request);
+
+  // Session delegate side (for the single sign-on session).
+  void onSSOPassportDidLogin(const PassportPtr& passport);
+  void onSSOPassportFailed(const PassportPtr& passport, const platform::Error& error);
+
+  // Posts a session-delegate message: only when the delegate is alive and
+  // answers it; the delegate is read again when the message runs.
+  template <class Hook, class... Args>
+  void deliver(Hook KPSessionDelegate::*hook, Args... args);
+  void post(std::function<void()> work);
+
+  std::mutex endedMutex_;
+  std::set<std::weak_ptr<QBPassportRequest>, std::owner_less<std::weak_ptr<QBPassportRequest>>>
+      endedByStatus_;
+};
+
+template <class Hook, class... Args>
+void QBLoginPassport::deliver(Hook KPSessionDelegate::*hook, Args... args) {
+  auto delegate = sessionDelegate();
+  if (!delegate || !((*delegate).*hook)) return;
+  std::weak_ptr<QBPassport> weakSelf = weak_from_this();
+  post([weakSelf, hook, args...] {
+    auto passport = weakSelf.lock();
+    if (!passport) return;
+    auto current = passport->sessionDelegate();
+    if (current && ((*current).*hook)) ((*current).*hook)(args...);
+  });
+}
+
+}  // namespace lumora

@@ -1,0 +1,350 @@
+// The reply side of a logging-in session: each reply is routed by the path
+// of the URL that was requested, then starts the next request, shows the
+// verification page, or ends the login.
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+
+#include "account/KPCookieUtil.h"
+#include "account/QBLoginPassport.h"
+#include "cloud/utils/LMLogUtil.h"
+#include "platform/http/Cookie.h"
+#include "platform/http/SynchronousReply.h"
+#include "platform/http/Url.h"
+
+namespace lumora {
+
+namespace {
+bool nonEmptyText(const platform::Json& value) {
+  return value.is_string() && !value.get_ref<const std::string&>().empty();
+}
+
+std::string textAt(const platform::Json& object, const char* key) {
+  if (!object.is_object()) return {};
+  auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::optional<std::string> optionalTextAt(const platform::Json& object, const char* key) {
+  if (!object.is_object()) return std::nullopt;
+  auto it = object.find(key);
+  if (it == object.end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
+bool isNonEmptyObject(const platform::Json& value) { return value.is_object() && !value.empty(); }
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string pathOf(const std::string& url) {
+  auto parsed = platform::http::Url::parse(url);
+  return parsed ? parsed->path() : std::string();
+}
+
+bool pathIs(const std::string& path, std::initializer_list<const char*> suffixes) {
+  for (const char* suffix : suffixes) {
+    if (endsWith(path, suffix)) return true;
+  }
+  return false;
+}
+
+// A body that the platform could show as an image (PNG, JPEG or GIF).
+bool looksLikeImage(const platform::Bytes& data) {
+  auto starts = [&](std::initializer_list<std::uint8_t> magic) {
+    return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin());
+  };
+  return starts({0x89, 'P', 'N', 'G'}) || starts({0xFF, 0xD8, 0xFF}) || starts({'G', 'I', 'F', '8'});
+}
+}  // namespace
+
+// --- request delegate side ------------------------------------------------------
+
+void QBLoginPassport::onRequestLoading(const RequestPtr&) { LM_LOG_DEBUG("request start loading"); }
+
+bool QBLoginPassport::endedByStatus(const RequestPtr& request) {
+  if (!request) return false;
+  std::lock_guard lock(endedMutex_);
+  return endedByStatus_.count(std::weak_ptr<QBPassportRequest>(request)) > 0;
+}
+
+void QBLoginPassport::onResponse(const RequestPtr& request, const platform::http::Response& response) {
+  if (!request) return;
+  if (response.statusCode() >= 400) {
+    {
+      std::lock_guard lock(endedMutex_);
+      for (auto it = endedByStatus_.begin(); it != endedByStatus_.end();) {
+        it = it->expired() ? endedByStatus_.erase(it) : std::next(it);
+      }
+      endedByStatus_.insert(request);
+    }
+    // The status ends the login; the body that follows is not looked at, so
+    // the caller hears of this reply once.
+    failWithError(makeError(response.statusCode()));
+    return;
+  }
+  if (!isUrlForServiceToken(request->url())) return;
+  std::string cookieURL = "http://" + accountCookieDomain() + "/";
+  for (const auto& cookie :
+       platform::http::cookiesFromHeaderFields(response.allHeaderFields(), cookieURL)) {
+    if (cookie.name == "serviceToken") setServiceToken(cookie.value);
+    else if (cookie.name == "cUserId" && !cookie.value.empty()) setCUserId(cookie.value);
+  }
+  for (const auto& [name, value] : response.allHeaderFields().entries()) {
+    if (name == "Date") {
+      setServerDate(dateFromString(value));
+      break;
+    }
+  }
+}
+
+void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& reply) {
+  if (!request || reply.is_null() || endedByStatus(request)) return;
+  const std::string path = pathOf(request->url());
+  if (pathIs(path, {"/pass/serviceLogin", "/pass/serviceLoginCA"})) {
+    if (auto block = blockAfterRequest()) {
+      block(makeError(kCodeOk, isNonEmptyObject(reply) ? reply : platform::Json()));
+    }
+    return;
+  }
+  if (pathIs(path, {"/pass/serviceLoginAuth2", "/pass/serviceLoginAuth2CA", "/pass/loginStep2",
+                    "/auth/check", "/auth/service"})) {
+    handlePassportLoginRequest(reply, true);
+    return;
+  }
+  if (isUrlForServiceToken(request->url())) {
+    if (!serviceToken() || serviceToken()->empty()) {
+      setServiceToken(KPCookieUtil::getSharedCookiesValueForKey("serviceToken", request->url()));
+    }
+    auto token = serviceToken();
+    if (token && !token->empty()) {
+      dispatchPassportDidLoginMessage();
+    } else {
+      failWithError(makeError(kCodeNoServiceToken, isNonEmptyObject(reply) ? reply : platform::Json()));
+    }
+    return;
+  }
+  if (pathIs(path, {"/auth/sendPhoneTicket"})) {
+    deliver(&KPSessionDelegate::passportDidSendPhoneTicket, std::static_pointer_cast<QBPassport>(self()));
+    return;
+  }
+  if (pathIs(path, {"/auth/verifyPhone"})) {
+    const auto& method = request->httpMethod();
+    bool hasLocation = isNonEmptyObject(reply) && nonEmptyText(reply.value("location", platform::Json()));
+    if (method == "GET") {
+      if (hasLocation) {
+        failWithError(makeError(kCodeVerifyPhoneAnnounced));
+      } else {
+        LM_LOG_ERROR("Verify no location");
+        failWithError(makeError(kCodeMissingReplyData));
+      }
+    } else if (method == "POST") {
+      followVerification(isNonEmptyObject(reply) ? reply.value("location", platform::Json())
+                                                 : platform::Json(),
+                         "Verify no location");
+    }
+    return;
+  }
+  failWithError(makeError(kCodeUnknownPath));
+}
+
+void QBLoginPassport::followVerification(const platform::Json& location, const char* logText) {
+  if (!nonEmptyText(location)) {
+    LM_LOG_ERROR("{}", logText);
+    failWithError(makeError(kCodeMissingReplyData));
+    return;
+  }
+  requestWithURL(location.get<std::string>() + "&_json=true", std::nullopt, std::nullopt, "GET",
+                 self(), false, nullptr);
+}
+
+platform::Error QBLoginPassport::withCaptchaImage(const platform::Error& error) {
+  std::string captchaUrl = textAt(error.userInfo(), "captchaUrl");
+  platform::http::Request fetch;
+  fetch.url = strAccountDomain() + captchaUrl;
+  auto reply = platform::http::sendSynchronousRequest(fetch);
+  if (!reply.ok() || !reply.response || reply.response->statusCode() != 200) return error;
+  platform::Json info = error.userInfo().is_object() ? error.userInfo() : platform::Json::object();
+  if (looksLikeImage(reply.data)) info[kCaptchaImageKey] = platform::Json::binary(reply.data);
+  return makeError(kCodeCaptcha, std::move(info));
+}
+
+void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error& error) {
+  if (request && endedByStatus(request)) return;
+  const std::string path = request ? pathOf(request->url()) : std::string();
+  const auto& info = error.userInfo();
+  if (pathIs(path, {"/pass/serviceLogin", "/pass/serviceLoginCA"})) {
+    if (auto block = blockAfterRequest()) block(error);
+    return;
+  }
+  if (pathIs(path, {"/pass/serviceLoginAuth2", "/pass/serviceLoginAuth2CA", "/pass/loginStep2"})) {
+    loginRuntimeMetaData().updateWithSid(optionalTextAt(info, "sid"), optionalTextAt(info, "qs"),
+                                         optionalTextAt(info, "_sign"),
+                                         optionalTextAt(info, "callback"));
+    if (error.code() == kCodeCaptcha) {
+      failWithError(withCaptchaImage(error));
+      return;
+    }
+    if (endsWith(path, "/pass/serviceLoginAuth2CA") && error.code() != kCodeNeedPassword) {
+      if (auto fallback = caLoginFailCallback()) {
+        fallback(error);
+        return;
+      }
+    }
+    failWithError(error);
+    return;
+  }
+  if (pathIs(path, {"/auth/service"})) {
+    followVerification(isNonEmptyObject(info) ? info.value("url", platform::Json()) : platform::Json(),
+                       "Verify no url");
+    return;
+  }
+  if (pathIs(path, {"/auth/check", "/auth/verifyPhone"})) {
+    followVerification(
+        isNonEmptyObject(info) ? info.value("location", platform::Json()) : platform::Json(),
+        "Verify no location");
+    return;
+  }
+  failWithError(error);
+}
+
+// --- login replies ------------------------------------------------------------------
+
+void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bool allowUI) {
+  if (!isNonEmptyObject(reply)) {
+    // Nothing further would come of such a reply: end the login instead of
+    // leaving the caller waiting.
+    LM_LOG_ERROR("Login reply is not a JSON object");
+    failWithError(makeError(kCodeMissingReplyData));
+    return;
+  }
+  loginRuntimeMetaData().updateWithSid(optionalTextAt(reply, "sid"), optionalTextAt(reply, "qs"),
+                                       optionalTextAt(reply, "_sign"),
+                                       optionalTextAt(reply, "callback"));
+  auto status = processPassportLoginResponse(reply, allowUI);
+  if (status && status->code() == kCodeLoggedInWithoutToken) {
+    dispatchPassportDidLoginMessage();
+  } else if (!status || status->code() == kCodeOk) {
+    LM_LOG_DEBUG("login request success, but also having pending request to handle");
+  } else {
+    failWithError(*status);
+  }
+}
+
+std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
+    const platform::Json& reply, bool allowUI) {
+  if (nonEmptyText(reply.value("callback", platform::Json()))) setCallbackUrl(textAt(reply, "callback"));
+  std::string location = textAt(reply, "Location");
+  if (location.empty()) location = textAt(reply, "location");
+  if (!location.empty()) setServiceTokenUrl(location);
+  if (auto cUser = KPCookieUtil::getSharedCookiesValueForKey("cUserId"); cUser && !cUser->empty()) {
+    setCUserId(cUser);
+  }
+
+  std::string notification = textAt(reply, "notificationUrl");
+  if (!notification.empty()) {
+    setMaskedPhone(optionalTextAt(reply, "phone"));
+    std::string base = releaseAccountDomain();
+    std::string page = notification.rfind(base, 0) == 0 ? notification : base + notification;
+    if (allowUI) {
+      showWebViewControllerWithURL(page, platform::Json(), {}, std::nullopt);
+      return std::nullopt;
+    }
+    return makeError(kCodeVerifyInWebPage, platform::Json{{"notificationFullUrl", page}});
+  }
+  if (location.empty()) {
+    LM_LOG_ERROR("No auth location, password mistakes.");
+    return makeError(kCodeMissingReplyData);
+  }
+  std::string tokenUrl = *serviceTokenUrl();
+  if (tokenUrl.rfind("http", 0) != 0) {
+    tokenUrl = strAccountDomain() + tokenUrl;
+    setServiceTokenUrl(tokenUrl);
+  }
+  std::string pass = textAt(reply, "passToken");
+  if (pass.empty()) {
+    LM_LOG_ERROR("No pass token");
+    return makeError(kCodeMissingReplyData);
+  }
+  setPassToken(pass);
+  auto user = reply.find("userId");
+  if (user == reply.end() || user->is_null()) {
+    LM_LOG_ERROR("No user id");
+    return makeError(kCodeMissingReplyData);
+  }
+  setUserId(user->is_string() ? user->get<std::string>() : user->dump());
+  auto nonceValue = reply.value("nonce", platform::Json());
+  if (nonceValue.is_number_integer()) setNonce(nonceValue.get<std::int64_t>());
+  else if (nonceValue.is_string()) setNonce(std::strtoll(nonceValue.get<std::string>().c_str(), nullptr, 10));
+  else setNonce(0);
+  setSSecurity(optionalTextAt(reply, "ssecurity"));
+  if (!needFetchServiceToken()) return makeError(kCodeLoggedInWithoutToken);
+
+  Params signed_;
+  signed_["nonce"] = std::to_string(nonce());
+  auto sign = generateSignatureWithMethod(std::nullopt, std::nullopt, signed_);
+  if (!sign || sign->empty()) {
+    LM_LOG_ERROR("failed to get client sign");
+    return makeError(kCodeMissingReplyData);
+  }
+  if (userIdNeedEncrypt()) {
+    tokenUrl += "&_userIdNeedEncrypt=true";
+    setServiceTokenUrl(tokenUrl);
+  }
+  auto params = std::make_shared<Params>();
+  (*params)["clientSign"] = *sign;
+  auto request = QBPassportRequest::requestWithParams(params, "GET", {}, self(), tokenUrl);
+  request->connect();
+  return makeError(kCodeOk);
+}
+
+bool QBLoginPassport::needFetchServiceToken() const {
+  auto value = sid();
+  return value && !value->empty() && *value != "passport";
+}
+
+bool QBLoginPassport::isUrlForServiceToken(const std::string& url) const {
+  std::string callback = callbackUrl();
+  if (!callback.empty() && url.rfind(callback, 0) == 0) return true;
+  auto tokenUrl = serviceTokenUrl();
+  return tokenUrl && !tokenUrl->empty() && url.rfind(*tokenUrl, 0) == 0;
+}
+
+std::optional<platform::Clock::TimePoint> QBLoginPassport::dateFromString(const std::string& text) {
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  std::tm tm{};
+  in >> std::get_time(&tm, "%a, %d %b %Y %H:%M:%S");
+  if (in.fail()) return std::nullopt;
+  std::string zone;
+  in >> zone;
+  int offsetSeconds = 0;
+  if (zone == "GMT" || zone == "UTC" || zone == "UT" || zone == "Z") {
+    offsetSeconds = 0;
+  } else if (zone.size() == 9 && zone.rfind("GMT", 0) == 0 && (zone[3] == '+' || zone[3] == '-') &&
+             zone[6] == ':') {
+    int hours = std::atoi(zone.substr(4, 2).c_str());
+    int minutes = std::atoi(zone.substr(7, 2).c_str());
+    offsetSeconds = (hours * 3600 + minutes * 60) * (zone[3] == '-' ? -1 : 1);
+  } else {
+    return std::nullopt;
+  }
+  std::time_t seconds = timegm(&tm);
+  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+  return platform::Clock::TimePoint(std::chrono::seconds(seconds - offsetSeconds));
+}
+
+void QBLoginPassport::dispatchPassportDidLoginMessage() {
+  deliver(&KPSessionDelegate::passportDidLogin, std::static_pointer_cast<QBPassport>(self()));
+}
+
+void QBLoginPassport::dispatchPassportWillShowWebviewMessage() {
+  deliver(&KPSessionDelegate::passportWillShowWebView);
+}
+
+}  // namespace lumora

@@ -1,0 +1,140 @@
+// The web login of a logging-in session: showing the login web screen, and
+// turning what the page hands back into the end of the login, or, for
+// single sign-on, into a URL that opens the calling app.
+#include "account/KPCookieUtil.h"
+#include "account/KPWebViewController.h"
+#include "account/QBLoginPassport.h"
+#include "cloud/utils/LMLogUtil.h"
+#include "platform/Application.h"
+#include "platform/MainQueue.h"
+
+namespace lumora {
+
+namespace {
+std::string nonEmptyTextAt(const platform::Json& object, const char* key) {
+  if (!object.is_object()) return {};
+  auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::string callbackScheme(const std::optional<std::map<std::string, std::string>>& params) {
+  if (!params) return {};
+  auto it = params->find("callback_scheme");
+  return it == params->end() ? std::string() : it->second;
+}
+}  // namespace
+
+void QBLoginPassport::showWebViewControllerWithURL(const std::string& url,
+                                                   const platform::Json& authParams,
+                                                   const QBPassportRequest::Cookies& cookies,
+                                                   const std::optional<std::string>& redirectURI) {
+  dispatchPassportWillShowWebviewMessage();
+  std::weak_ptr<KPWebViewControllerDelegate> delegate = self();
+  auto show = [url, authParams, cookies, redirectURI, delegate] {
+    KPWebViewController::create(url, authParams, cookies, redirectURI, delegate)->show();
+  };
+  if (platform::MainQueue::isMainThread()) show();
+  else platform::MainQueue::main().async(show);
+}
+
+void QBLoginPassport::webViewController(KPWebViewController&, const platform::Json& info) {
+  if (isSSO()) {
+    std::string handBack = callbackScheme(ssoParams()) + "://authorize?";
+    for (const char* key : {"fragment", "query", "url"}) {
+      std::string part = nonEmptyTextAt(info, key);
+      if (!part.empty()) {
+        handBack += part;
+        break;
+      }
+    }
+    auto& app = platform::Application::shared();
+    if (app.canOpenURL(handBack)) app.openURL(handBack);
+    setIsSSO(false);
+    return;
+  }
+
+  std::string passInfo = nonEmptyTextAt(info, KPWebViewController::kPassInfoKey);
+  if (passInfo == KPWebViewController::kNeedRelogin) {
+    removeAuthData();
+    failWithError(makeError(kCodeNeedRelogin));
+    return;
+  }
+  if (passInfo == KPWebViewController::kLoginEnd) {
+    std::string user = nonEmptyTextAt(info, "userId");
+    if (user.empty()) {
+      failWithError(makeError(kCodeNoUserId));
+      return;
+    }
+    std::string pass = nonEmptyTextAt(info, "passToken");
+    if (pass.empty()) {
+      failWithError(makeError(kCodeNoPassToken));
+      return;
+    }
+    setUserId(user);
+    setPassToken(pass);
+    std::string cUser = nonEmptyTextAt(info, "cUserId");
+    if (!cUser.empty()) setCUserId(cUser);
+    if (needFetchServiceToken()) reLogin();
+    else dispatchPassportDidLoginMessage();
+    return;
+  }
+
+  // The page set the login's cookies itself.
+  auto user = KPCookieUtil::getSharedCookiesValueForKey("userId");
+  if (!user || user->empty()) {
+    LM_LOG_ERROR("No user id");
+    failWithError(makeError(kCodeInvalidArgument, info));
+    return;
+  }
+  setUserId(user);
+  auto pass = KPCookieUtil::getSharedCookiesValueForKey("passToken");
+  if (!pass || pass->empty()) {
+    LM_LOG_ERROR("No pass token");
+    failWithError(makeError(kCodeInvalidArgument, info));
+    return;
+  }
+  setPassToken(pass);
+  auto request = QBPassportRequest::requestWithParams(std::make_shared<Params>(), "GET", {}, self(),
+                                                      nonEmptyTextAt(info, "url"));
+  request->connect();
+}
+
+void QBLoginPassport::webViewController(KPWebViewController&, const platform::Error& error) {
+  failWithError(error);
+}
+
+void QBLoginPassport::webViewControllerDidCancel(KPWebViewController&) {
+  if (isSSO()) {
+    std::string handBack = callbackScheme(ssoParams()) + "://authorize?sso_error_user_cancelled=true";
+    auto& app = platform::Application::shared();
+    if (app.canOpenURL(handBack)) app.openURL(handBack);
+    setIsSSO(false);
+  }
+  failWithError(makeError(kCodeUserCancelled));
+}
+
+void QBLoginPassport::onSSOPassportDidLogin(const PassportPtr& passport) {
+  if (!passport || passport->sid() != std::optional<std::string>(kSSOSid)) return;
+  QBPassportRequest::Cookies cookies;
+  for (const auto& [name, value] : {std::pair{"userId", passport->userId()},
+                                    std::pair{"serviceToken", passport->serviceToken()}}) {
+    if (!value || value->empty()) continue;
+    platform::http::Cookie cookie;
+    cookie.name = name;
+    cookie.value = *value;
+    cookie.domain = accountCookieDomain();
+    cookie.path = "/";
+    if (cookie.isValid()) cookies.push_back(cookie);
+  }
+  auto params = ssoParams().value_or(std::map<std::string, std::string>());
+  std::optional<std::string> redirect;
+  if (auto it = params.find("redirect_uri"); it != params.end()) redirect = it->second;
+  showWebViewControllerWithURL(releaseAccountDomain() + "/oauth2/authorize", platform::Json(params),
+                               cookies, redirect);
+}
+
+void QBLoginPassport::onSSOPassportFailed(const PassportPtr& passport, const platform::Error&) {
+  if (passport && passport->sid() == std::optional<std::string>(kSSOSid)) setIsSSO(false);
+}
+
+}  // namespace lumora

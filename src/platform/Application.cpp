@@ -1,0 +1,103 @@
+#include "platform/Application.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/MainQueue.h"
+#include "platform/ViewController.h"
+
+namespace platform {
+
+bool isLandscape(InterfaceOrientation orientation) {
+  return orientation == InterfaceOrientation::LandscapeLeft ||
+         orientation == InterfaceOrientation::LandscapeRight;
+}
+
+Application& Application::shared() {
+  static Application* instance = new Application();
+  return *instance;
+}
+
+namespace {
+// Every app has a root screen; the stand-in starts with a plain one.
+std::shared_ptr<Window> newKeyWindow() {
+  auto window = std::make_shared<Window>(Rect{0, 0, 320, 480});
+  auto root = std::make_shared<ViewController>();
+  window->setRootViewController(root);
+  root->becomeVisibleAsRoot();
+  return window;
+}
+}  // namespace
+
+Application::Application() : keyWindow_(newKeyWindow()) {}
+
+std::string Application::schemeOf(const std::string& url) {
+  auto colon = url.find(':');
+  if (colon == std::string::npos || colon == 0) return {};
+  std::string scheme = url.substr(0, colon);
+  if (!std::isalpha(static_cast<unsigned char>(scheme[0]))) return {};
+  for (char& c : scheme) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (!std::isalnum(u) && c != '+' && c != '-' && c != '.') return {};
+    c = static_cast<char>(std::tolower(u));
+  }
+  return scheme;
+}
+
+void Application::registerURLScheme(const std::string& scheme, URLHandler handler) {
+  std::string key = schemeOf(scheme + ":");
+  if (key.empty()) return;
+  std::lock_guard lock(mutex_);
+  schemes_[key] = std::move(handler);
+}
+
+void Application::unregisterURLScheme(const std::string& scheme) {
+  std::lock_guard lock(mutex_);
+  schemes_.erase(schemeOf(scheme + ":"));
+}
+
+bool Application::canOpenURL(const std::string& url) const {
+  std::string scheme = schemeOf(url);
+  std::lock_guard lock(mutex_);
+  return !scheme.empty() && schemes_.count(scheme) > 0;
+}
+
+bool Application::openURL(const std::string& url) {
+  URLHandler handler;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = schemes_.find(schemeOf(url));
+    if (it == schemes_.end()) return false;
+    opened_.push_back(url);
+    handler = it->second;
+  }
+  if (handler) MainQueue::main().async([handler, url] { handler(url); });
+  return true;
+}
+
+std::vector<std::string> Application::openedURLs() const {
+  std::lock_guard lock(mutex_);
+  return opened_;
+}
+
+void Application::setRootViewController(std::shared_ptr<ViewController> root) {
+  keyWindow_->setRootViewController(root);
+  if (root && !root->isVisible()) root->becomeVisibleAsRoot();
+}
+
+std::shared_ptr<ViewController> Application::rootViewController() const {
+  return keyWindow_->rootViewController();
+}
+
+void Application::resetForTesting() {
+  {
+    std::lock_guard lock(mutex_);
+    schemes_.clear();
+    opened_.clear();
+  }
+  keyWindow_ = newKeyWindow();
+  orientation_ = InterfaceOrientation::Portrait;
+  applicationFrame_ = Rect{0, 20, 320, 460};
+}
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+// A headless stand-in for the phone's embedded web view. It renders nothing
+// and fetches nothing: it keeps the request it was asked to load (URL and
+// header fields, so the Cookie field travels with it) and asks its delegate
+// about every navigation, as the real view does. A test or the demo plays
+// the page: navigate() is a navigation the page starts (a link, a form, a
+// redirect), finishLoad() and failLoad() end the current load.
+//
+// Ownership: a plain object, usually owned by the screen that shows it; the
+// delegate is held weakly. Threading: main thread only (not locked), like
+// the real view. Failures: a refused navigation leaves the current request
+// as it was; nothing throws.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Error.h"
+
+namespace platform {
+
+// One request for the web view: an absolute URL and extra header fields.
+struct WebRequest {
+  std::string url;
+  std::vector<std::pair<std::string, std::string>> headers;
+
+  // First value of the header field (name compared without ASCII case).
+  std::optional<std::string> header(const std::string& name) const;
+};
+
+enum class WebNavigationType { LinkClicked, FormSubmitted, BackForward, Reload, FormResubmitted, Other };
+
+class WebView;
+
+// Everything optional: the defaults allow every navigation and ignore the
+// load events.
+class WebViewDelegate {
+ public:
+  virtual ~WebViewDelegate() = default;
+  virtual bool webViewShouldStartLoad(WebView& webView, const WebRequest& request,
+                                      WebNavigationType type);
+  virtual void webViewDidStartLoad(WebView& webView);
+  virtual void webViewDidFinishLoad(WebView& webView);
+  virtual void webViewDidFailLoad(WebView& webView, const Error& error);
+};
+
+class WebView {
+ public:
+  WebView() = default;
+  WebView(const WebView&) = delete;
+  WebView& operator=(const WebView&) = delete;
+
+  void setDelegate(std::weak_ptr<WebViewDelegate> delegate) { delegate_ = std::move(delegate); }
+  std::shared_ptr<WebViewDelegate> delegate() const { return delegate_.lock(); }
+
+  // The app loads a page (navigation type Other). Returns whether the
+  // delegate let the load start.
+  bool loadRequest(const WebRequest& request);
+  // The page navigates. Returns whether the delegate let it start.
+  bool navigate(const WebRequest& request, WebNavigationType type = WebNavigationType::LinkClicked);
+  bool navigate(const std::string& url, WebNavigationType type = WebNavigationType::LinkClicked);
+  // The current load ends: the delegate hears of it only while loading.
+  void finishLoad();
+  void failLoad(const Error& error);
+  void stopLoading();
+
+  bool isLoading() const { return loading_; }
+  // The request of the page shown (or being loaded).
+  const std::optional<WebRequest>& request() const { return current_; }
+  // Every request that was allowed to start, in order.
+  const std::vector<WebRequest>& loadedRequests() const { return loaded_; }
+  // How often stopLoading() was called.
+  int stopCount() const { return stopCount_; }
+
+  // Scripts are kept, not run; the answer is always empty.
+  std::string evaluateJavaScript(const std::string& script);
+  const std::vector<std::string>& evaluatedScripts() const { return scripts_; }
+
+ private:
+  bool start(const WebRequest& request, WebNavigationType type);
+
+  std::weak_ptr<WebViewDelegate> delegate_;
+  std::optional<WebRequest> current_;
+  std::vector<WebRequest> loaded_;
+  std::vector<std::string> scripts_;
+  bool loading_ = false;
+  int stopCount_ = 0;
+};
+
+}  // namespace platform

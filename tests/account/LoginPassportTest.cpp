@@ -1,0 +1,317 @@
+// The logging-in session without a server: argument checks, the login
+// parameters, reply processing, single sign-on parsing and the web login's
+// hand-back. Requests that do go out meet a closed port.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "account/KPWebViewController.h"
+#include "account/QBLoginPassport.h"
+#include "account/QBPassportRequestMemoryHolder.h"
+#include "cloud/utils/ServiceHosts.h"
+#include "platform/Application.h"
+#include "platform/MainQueue.h"
+#include "platform/UserDefaults.h"
+#include "platform/http/CookieStorage.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using lumora::QBLoginPassport;
+using platform::Json;
+using platform::MainQueue;
+
+constexpr const char* kBase = "http://127.0.0.1:1";
+
+struct Recorder : lumora::KPSessionDelegate {
+  Recorder() {
+    passportDidLogin = [this](const PassportPtr&) { messages.push_back("login"); };
+    passportFailedWithError = [this](const PassportPtr&, const platform::Error& e) {
+      messages.push_back("failed " + std::to_string(e.code()));
+      errors.push_back(e);
+    };
+    passportPassSessionInvalidOrExpired = [this](const PassportPtr&, const platform::Error& e) {
+      messages.push_back("expired " + std::to_string(e.code()));
+      errors.push_back(e);
+    };
+    passportWillShowWebView = [this] { messages.push_back("webview"); };
+  }
+  std::vector<std::string> messages;
+  std::vector<platform::Error> errors;
+};
+
+class LoginPassportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::UserDefaults::resetStandardForTesting();
+    lumora::ServiceHosts::setAll(kBase);
+    platform::http::CookieStorage::shared().deleteAllCookies();
+    platform::Application::shared().resetForTesting();
+    MainQueue::main().runUntilIdle();
+  }
+  void TearDown() override {
+    MainQueue::main().runUntil([] { return lumora::QBPassportRequestMemoryHolder::count() == 0; },
+                               10000ms);
+    MainQueue::main().runUntilIdle();
+    lumora::ServiceHosts::reset();
+    platform::Application::shared().resetForTesting();
+    platform::http::CookieStorage::shared().deleteAllCookies();
+    platform::UserDefaults::resetStandardForTesting();
+  }
+
+  std::shared_ptr<QBLoginPassport> make(std::string sid = "lumora") {
+    return QBLoginPassport::create(std::string("10001"), sid, recorder);
+  }
+  std::vector<std::string> pumped() {
+    MainQueue::main().runUntilIdle();
+    return recorder->messages;
+  }
+  static std::shared_ptr<lumora::KPWebViewController> webScreen() {
+    auto top = lumora::KPWebViewController::topMostControllerToPresentVC();
+    auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(top);
+    return navigation ? std::dynamic_pointer_cast<lumora::KPWebViewController>(navigation->rootViewController())
+                      : nullptr;
+  }
+  static std::shared_ptr<lumora::KPWebViewController> anyScreen() {
+    return lumora::KPWebViewController::create("https://x", nullptr, {}, std::nullopt, {});
+  }
+  static void setSharedCookie(const std::string& name, const std::string& value) {
+    platform::http::Cookie cookie;
+    cookie.name = name;
+    cookie.value = value;
+    cookie.domain = "127.0.0.1";
+    platform::http::CookieStorage::shared().setCookie(cookie);
+  }
+
+  testsupport::TestHome home;
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+};
+
+TEST_F(LoginPassportTest, ArgumentFailuresArePostedAndSendNothing) {
+  auto passport = make();
+  passport->loginWithPassword("", false);
+  passport->checkOTPCode("123456", true);  // no login page values yet
+  passport->showLoginWebViewWithURL("", Json::object());
+  passport->reLogin();  // no pass token
+  EXPECT_TRUE(recorder->messages.empty());  // never sent synchronously
+  EXPECT_EQ(lumora::QBPassportRequestMemoryHolder::count(), 0u);
+  EXPECT_EQ(pumped(), (std::vector<std::string>{"failed -100", "failed -100", "failed -100", "expired -103"}));
+  EXPECT_EQ(recorder->errors.back().domain(), "QBPassportErrorDomain");
+  EXPECT_EQ(recorder->errors.back().userInfo()[platform::Error::kLocalizedDescriptionKey], "Token expired");
+}
+
+TEST_F(LoginPassportTest, SignedCallsNeedAValidSessionAndASecurityKey) {
+  auto passport = make();
+  struct RequestRecorder : lumora::QBPassportRequestDelegate {
+    RequestRecorder() {
+      requestDidFailWithError = [this](const RequestPtr& request, const platform::Error& e) {
+        failures.push_back(e.code());
+        withRequest = withRequest || request != nullptr;
+      };
+    }
+    std::vector<std::int64_t> failures;
+    bool withRequest = false;
+  };
+  auto requestDelegate = std::make_shared<RequestRecorder>();
+  EXPECT_EQ(passport->requestWithURL("/x", std::nullopt, "GET", requestDelegate, false, nullptr), nullptr);
+  passport->setPassToken(std::string("p"));
+  passport->setServiceToken(std::string("s"));
+  EXPECT_EQ(passport->makeRequestButDontConnectWithURL("/x", std::nullopt, std::nullopt, "GET",
+                                                       requestDelegate, true, nullptr),
+            nullptr);
+  EXPECT_EQ(pumped(), (std::vector<std::string>{"expired -103", "expired -103"}));
+  EXPECT_EQ(requestDelegate->failures, (std::vector<std::int64_t>{-103, -103}));
+  EXPECT_FALSE(requestDelegate->withRequest);
+
+  passport->setSSecurity(std::string("key"));
+  auto request = passport->makeRequestButDontConnectWithURL("/pass/serviceLogin", std::nullopt,
+                                                            std::nullopt, "GET", requestDelegate, true,
+                                                            nullptr);
+  ASSERT_NE(request, nullptr);
+  EXPECT_EQ(request->url(), std::string(kBase) + "/pass/serviceLogin");
+  EXPECT_TRUE(request->params()->count("signature"));
+  auto full = passport->makeRequestButDontConnectWithURL("https://other/y", std::nullopt, std::nullopt,
+                                                         "GET", requestDelegate, false, nullptr);
+  EXPECT_EQ(full->url(), "https://other/y");
+}
+
+TEST_F(LoginPassportTest, LoginParametersFollowTheFlags) {
+  auto passport = make();
+  passport->resetLoginRuntimeMetaData();
+  auto plain = passport->makeLoginRequestParamWithPassword(std::string("pw"), false, std::string(""));
+  ASSERT_TRUE(plain.has_value());
+  EXPECT_TRUE(plain->count("pwd"));
+  EXPECT_FALSE(plain->count("hash"));
+  EXPECT_FALSE(plain->count("captCode"));  // an empty code is not sent
+  EXPECT_FALSE(plain->count("serviceParam"));
+  EXPECT_FALSE(plain->count("qs"));
+  EXPECT_EQ(std::get<std::string>(plain->at("sid")), "lumora");
+  EXPECT_EQ(std::get<std::string>(plain->at("_json")), "true");
+
+  passport->setNeedVerifyPhone(true);
+  passport->loginRuntimeMetaData().updateWithSid(std::string("lumora"), std::string("q"),
+                                                 std::string("s"), std::string("cb"));
+  auto hashed = passport->makeLoginRequestParamWithPassword(std::string("ABC"), true, std::string("7k"));
+  EXPECT_EQ(std::get<std::string>(hashed->at("hash")), "ABC");
+  EXPECT_FALSE(hashed->count("pwd"));
+  EXPECT_EQ(std::get<std::string>(hashed->at("captCode")), "7k");
+  EXPECT_EQ(std::get<std::string>(hashed->at("serviceParam")), "{\"checkSafePhone\":true}");
+  EXPECT_EQ(std::get<std::string>(hashed->at("_sign")), "s");
+
+  EXPECT_FALSE(passport->makeLoginRequestParamWithPassword(std::nullopt, false, std::nullopt));
+}
+
+TEST_F(LoginPassportTest, RepliesWithoutWhatTheNextStepNeedsEndTheLogin) {
+  auto passport = make();
+  passport->handlePassportLoginRequest(Json("plain text"), true);
+  passport->handlePassportLoginRequest(Json::object(), true);
+  passport->handlePassportLoginRequest(Json{{"code", 0}}, true);  // no location
+  passport->handlePassportLoginRequest(Json{{"location", "/sts"}, {"userId", 1}}, true);  // no pass token
+  passport->handlePassportLoginRequest(Json{{"location", "/sts"}, {"passToken", "p"}}, true);  // no user
+  EXPECT_EQ(pumped(), (std::vector<std::string>(5, "failed 10003")));
+}
+
+TEST_F(LoginPassportTest, VerificationPageIsShownOnlyWhenUIIsAllowed) {
+  auto passport = make();
+  Json reply{{"notificationUrl", "/pass/notification?t=1"}, {"phone", "138******78"}};
+  passport->handlePassportLoginRequest(reply, false);
+  ASSERT_EQ(pumped(), std::vector<std::string>{"failed -2005"});
+  EXPECT_EQ(recorder->errors[0].userInfo(),
+            (Json{{"notificationFullUrl", std::string(kBase) + "/pass/notification?t=1"}}));
+  EXPECT_EQ(webScreen(), nullptr);
+  EXPECT_EQ(passport->maskedPhone(), "138******78");
+
+  recorder->messages.clear();
+  passport->handlePassportLoginRequest(
+      Json{{"notificationUrl", std::string(kBase) + "/pass/notification?t=2"}}, true);
+  EXPECT_EQ(pumped(), std::vector<std::string>{"webview"});  // the login waits for the page
+  ASSERT_NE(webScreen(), nullptr);
+  EXPECT_EQ(webScreen()->webView()->request()->url, std::string(kBase) + "/pass/notification?t=2");
+}
+
+TEST_F(LoginPassportTest, LoginReplyForThePassportSidEndsWithoutAServiceTokenStep) {
+  auto passport = make("passport");
+  Json reply{{"Location", ""}, {"location", "/sts?sid=passport"}, {"passToken", "pt"},
+             {"userId", 12345}, {"nonce", 77}, {"ssecurity", "sec"}, {"callback", "http://cb/sts"}};
+  passport->handlePassportLoginRequest(reply, true);
+  EXPECT_EQ(pumped(), std::vector<std::string>{"login"});
+  EXPECT_EQ(lumora::QBPassportRequestMemoryHolder::count(), 0u);
+  EXPECT_EQ(passport->userId(), "12345");
+  EXPECT_EQ(passport->passToken(), "pt");
+  EXPECT_EQ(passport->nonce(), 77);
+  EXPECT_EQ(passport->sSecurity(), "sec");
+  EXPECT_EQ(passport->callbackUrl(), "http://cb/sts");
+  EXPECT_EQ(passport->serviceTokenUrl(), std::string(kBase) + "/sts?sid=passport");
+  EXPECT_TRUE(passport->isUrlForServiceToken("http://cb/sts?x=1"));
+  EXPECT_TRUE(passport->isUrlForServiceToken(std::string(kBase) + "/sts?sid=passport&clientSign=1"));
+  EXPECT_FALSE(passport->isUrlForServiceToken(std::string(kBase) + "/pass/serviceLogin"));
+}
+
+TEST_F(LoginPassportTest, HttpDatesParse) {
+  auto date = QBLoginPassport::dateFromString("Tue, 15 Nov 1994 08:12:31 GMT");
+  ASSERT_TRUE(date.has_value());
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(date->time_since_epoch()).count(), 784887151);
+  auto shifted = QBLoginPassport::dateFromString("Tue, 15 Nov 1994 10:12:31 GMT+02:00");
+  EXPECT_EQ(shifted, date);
+  EXPECT_FALSE(QBLoginPassport::dateFromString("yesterday").has_value());
+  EXPECT_FALSE(QBLoginPassport::dateFromString("Tue, 15 Nov 1994 08:12:31 XYZ").has_value());
+}
+
+TEST_F(LoginPassportTest, SingleSignOnParsesTheQueryAndOpensTheAuthorisationPage) {
+  auto passport = make();
+  EXPECT_TRUE(passport->handleOpenURL(
+      "kopassportsso://sso?client_id=7&bad=a=b&redirect_uri=app%3A%2F%2Fback&callback_scheme=caller"));
+  EXPECT_TRUE(passport->isSSO());
+  auto params = passport->ssoParams();
+  ASSERT_TRUE(params.has_value());
+  EXPECT_EQ(*params, (std::map<std::string, std::string>{
+                         {"client_id", "7"}, {"redirect_uri", "app://back"}, {"callback_scheme", "caller"}}));
+  EXPECT_EQ(pumped(), std::vector<std::string>{"webview"});
+  auto screen = webScreen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(screen->serverURL(), std::string(kBase) + "/oauth2/authorize");
+  EXPECT_EQ(screen->appRedirectURI(), "app://back");
+
+  // The page redirects to the app: the hand-back goes to the caller, with
+  // the fragment preferred over the query.
+  auto& app = platform::Application::shared();
+  app.registerURLScheme("caller");
+  EXPECT_FALSE(screen->webView()->navigate("app://back?code=1#token=2"));
+  EXPECT_EQ(app.openedURLs(), std::vector<std::string>{"caller://authorize?token=2"});
+  EXPECT_FALSE(passport->isSSO());
+  EXPECT_EQ(pumped(), std::vector<std::string>{"webview"});  // no session message
+}
+
+TEST_F(LoginPassportTest, SingleSignOnCancelAndAnEmptyResult) {
+  auto passport = make();
+  auto& app = platform::Application::shared();
+  app.registerURLScheme("caller");
+  passport->setSsoParams(std::map<std::string, std::string>{{"callback_scheme", "caller"}});
+  passport->setIsSSO(true);
+  auto screen = anyScreen();
+  passport->webViewController(*screen, Json::object());
+  passport->setIsSSO(true);
+  passport->webViewControllerDidCancel(*screen);
+  EXPECT_EQ(app.openedURLs(), (std::vector<std::string>{
+                                  "caller://authorize?", "caller://authorize?sso_error_user_cancelled=true"}));
+  EXPECT_EQ(pumped(), std::vector<std::string>{"failed -2004"});
+}
+
+TEST_F(LoginPassportTest, WebLoginHandBacks) {
+  auto passport = make();
+  auto screen = anyScreen();
+  passport->setPassToken(std::string("old"));
+  passport->webViewController(*screen, Json{{"passInfo", "need-relogin"}});
+  EXPECT_FALSE(passport->passToken().has_value());
+  passport->webViewController(*screen, Json{{"passInfo", "login-end"}, {"passToken", "p"}});
+  passport->webViewController(*screen, Json{{"passInfo", "login-end"}, {"userId", "9"}});
+  EXPECT_EQ(passport->userId(), "10001");  // nothing stored
+  passport->webViewController(*screen, platform::Error("WebKit", 102));
+  passport->webViewControllerDidCancel(*screen);
+  EXPECT_EQ(pumped(), (std::vector<std::string>{"failed -2001", "failed -2002", "failed -2003",
+                                                "failed 102", "failed -2004"}));
+  EXPECT_TRUE(platform::Application::shared().openedURLs().empty());
+
+  // The page set the cookies itself, but only the user id.
+  recorder->messages.clear();
+  setSharedCookie("userId", "4242");
+  Json info{{"url", std::string(kBase) + "/sts"}};
+  passport->webViewController(*screen, info);
+  EXPECT_EQ(pumped(), std::vector<std::string>{"failed -100"});
+  EXPECT_EQ(recorder->errors.back().userInfo(), info);
+  EXPECT_EQ(passport->userId(), "4242");
+
+  // "login-end" for the sid "passport" needs no service token.
+  recorder->messages.clear();
+  auto plain = make("passport");
+  plain->webViewController(*screen, Json{{"passInfo", "login-end"}, {"userId", "5"}, {"passToken", "p5"},
+                                         {"cUserId", "c5"}});
+  EXPECT_EQ(pumped(), std::vector<std::string>{"login"});
+  EXPECT_EQ(plain->cUserId(), "c5");
+}
+
+TEST_F(LoginPassportTest, AReloginKeepsTheUIFlagItStartedWith) {
+  auto passport = make();
+  passport->setPassToken(std::string("p"));
+  passport->setAllowUIDuringReLogin(false);  // as a background relogin does
+  passport->reLogin();
+  passport->setAllowUIDuringReLogin(true);
+  auto pending = passport->blockAfterRequest();
+  ASSERT_TRUE(pending);
+  // The service-login reply asks for a verification page.
+  pending(platform::Error("QBPassportErrorDomain", 0,
+                          Json{{"notificationUrl", "/pass/notification?t=3"}}));
+  MainQueue::main().runUntil([] { return lumora::QBPassportRequestMemoryHolder::count() == 0; }, 10000ms);
+  auto messages = pumped();
+  EXPECT_NE(std::find(messages.begin(), messages.end(), "failed -2005"), messages.end());
+  EXPECT_EQ(std::find(messages.begin(), messages.end(), "webview"), messages.end());
+  EXPECT_EQ(webScreen(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// The passports manager without a server: the session table, the user id in
+// the defaults, argument failures, and completions that run once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "account/QBPassportRequestMemoryHolder.h"
+#include "cloud/passport/QBPassportsManager.h"
+#include "cloud/utils/ServiceHosts.h"
+#include "platform/MainQueue.h"
+#include "platform/UserDefaults.h"
+#include "platform/http/CookieStorage.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using lumora::QBPassportsManager;
+using platform::MainQueue;
+using Result = std::optional<platform::Error>;
+
+class PassportsManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::UserDefaults::resetStandardForTesting();
+    lumora::ServiceHosts::setAll("http://127.0.0.1:1");
+    platform::http::CookieStorage::shared().deleteAllCookies();
+    MainQueue::main().runUntilIdle();
+  }
+  void TearDown() override {
+    MainQueue::main().runUntil([] { return lumora::QBPassportRequestMemoryHolder::count() == 0; },
+                               10000ms);
+    MainQueue::main().runUntilIdle();
+    lumora::ServiceHosts::reset();
+    platform::http::CookieStorage::shared().deleteAllCookies();
+    platform::UserDefaults::resetStandardForTesting();
+  }
+
+  // A completion that records every call.
+  QBPassportsManager::Completion recorder(std::vector<Result>& calls) {
+    return [&calls](const Result& result) { calls.push_back(result); };
+  }
+
+  testsupport::TestHome home;
+  std::shared_ptr<QBPassportsManager> manager = QBPassportsManager::create();
+};
+
+TEST_F(PassportsManagerTest, UserIdLivesInTheDefaults) {
+  EXPECT_FALSE(manager->userId().has_value());
+  manager->setUserId(std::string("10001"));
+  EXPECT_EQ(platform::UserDefaults::standard().stringForKey("QBPassportUserId"), "10001");
+  EXPECT_EQ(QBPassportsManager::create()->userId(), "10001");  // as after a restart
+
+  manager->setUserId(std::string(""));
+  EXPECT_FALSE(manager->userId().has_value());
+  EXPECT_FALSE(platform::UserDefaults::standard().hasKey("QBPassportUserId"));
+}
+
+TEST_F(PassportsManagerTest, OnePassportPerSidForItsUser) {
+  manager->setUserId(std::string("1"));
+  EXPECT_EQ(manager->passportForSid(""), nullptr);
+  EXPECT_EQ(manager->passportForSid("lumora", std::string("")), manager->passportForSid("lumora", std::nullopt));
+  auto mine = manager->passportForSid("lumora", std::nullopt);
+  EXPECT_EQ(mine->userId(), "1");
+  EXPECT_EQ(manager->passportForSid("lumora"), mine);
+
+  auto other = manager->passportForSid("lumora", std::string("2"));
+  EXPECT_NE(other, mine);
+  EXPECT_EQ(manager->passportForSid("lumora"), other);
+  EXPECT_NE(manager->newPassportForSid("lumora", std::string("2")), other);
+
+  manager->setForTest(true);
+  manager->setNeedVerifyPhone(true);
+  EXPECT_TRUE(manager->passportForSid("lumora")->forTest());
+  EXPECT_TRUE(manager->passportForSid("lumora")->needVerifyPhone());
+  EXPECT_TRUE(manager->passportForSid("photos", std::nullopt)->forTest());  // new ones too
+
+  // Logging out with passports clears everything; with none it changes nothing.
+  manager->logOut();
+  EXPECT_TRUE(manager->passportDic().empty());
+  EXPECT_FALSE(manager->userId().has_value());
+  manager->setUserId(std::string("3"));
+  manager->logOut();
+  EXPECT_EQ(manager->userId(), "3");
+}
+
+TEST_F(PassportsManagerTest, ArgumentFailuresOfPasswordLoginsAreReportedAtOnce) {
+  std::vector<Result> calls;
+  manager->loginForSid("lumora", "", "", false, recorder(calls));
+  manager->loginForSid("lumora", "u", "", false, std::string("code"), recorder(calls));
+  ASSERT_EQ(calls.size(), 2u);  // on the calling thread, before returning
+  EXPECT_EQ(calls[0]->code(), QBPassportsManager::kErrorNoUserOrPassport);
+  EXPECT_EQ(calls[1]->code(), QBPassportsManager::kErrorNoPassword);
+  EXPECT_EQ(calls[1]->domain(), "com.quenby.vantri.error.server");
+  EXPECT_TRUE(manager->passportDic().empty());
+  manager->loginForSid("lumora", "", "", false, QBPassportsManager::Completion());  // dropped quietly
+}
+
+TEST_F(PassportsManagerTest, CodeAndTicketOperationsNeedAStoredPassport) {
+  std::vector<Result> calls;
+  manager->checkOTPCode("123456", "lumora", true, recorder(calls));
+  manager->verifyPhoneTicket("123456", "lumora", true, recorder(calls));
+  manager->sendPhoneTicketForSid("lumora", recorder(calls));
+  EXPECT_TRUE(calls.empty());  // reported on the main queue
+  MainQueue::main().runUntilIdle();
+  ASSERT_EQ(calls.size(), 3u);
+  for (const auto& call : calls) EXPECT_EQ(call->code(), QBPassportsManager::kErrorNoUserOrPassport);
+}
+
+TEST_F(PassportsManagerTest, ACompletionRunsOnceEvenWhenThePassportReportsTwice) {
+  manager->setUserId(std::string("1"));
+  std::vector<Result> calls;
+  manager->reLoginForSid("lumora", recorder(calls));
+  MainQueue::main().runUntilIdle();
+  ASSERT_EQ(calls.size(), 1u);  // no pass token: expired
+  EXPECT_EQ(calls[0]->code(), -103);
+
+  auto passport = manager->passportForSid("lumora");
+  passport->failWithError(platform::Error("QBPassportErrorDomain", -2004));
+  passport->dispatchPassportDidLoginMessage();
+  MainQueue::main().runUntilIdle();
+  EXPECT_EQ(calls.size(), 1u);
+
+  // A newer operation replaces the callback; the older one hears nothing.
+  std::vector<Result> first;
+  std::vector<Result> second;
+  manager->checkOTPCode("1", "lumora", true, recorder(first));
+  manager->checkOTPCode("2", "lumora", true, recorder(second));
+  MainQueue::main().runUntilIdle();
+  EXPECT_TRUE(first.empty());
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0]->code(), -100);  // no login page values
+}
+
+TEST_F(PassportsManagerTest, ALoginSavesTheSessionAndTheUserId) {
+  auto passport = manager->passportForSid("lumora", std::string("7"));
+  passport->setPassToken(std::string("p"));
+  passport->setServiceToken(std::string("s"));
+  std::vector<Result> calls;
+  lumora::setResultBlock(passport, recorder(calls));
+  passport->dispatchPassportDidLoginMessage();
+  MainQueue::main().runUntilIdle();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_FALSE(calls[0].has_value());
+  EXPECT_EQ(manager->userId(), "7");
+  auto restored = QBPassportsManager::create()->passportForSid("lumora", std::nullopt);
+  EXPECT_TRUE(restored->isSessionValid());
+}
+
+TEST_F(PassportsManagerTest, SynchronousCallsRefuseTheMainThreadAndWaitElsewhere) {
+  MainQueue::main().bindToCurrentThread();
+  auto onMain = manager->reLoginForSid("lumora");
+  ASSERT_TRUE(onMain.has_value());
+  EXPECT_EQ(onMain->domain(), "com.quenby.lumora.sdk.error");
+  MainQueue::main().runUntilIdle();
+
+  manager->setUserId(std::string("1"));
+  std::atomic<bool> done{false};
+  Result result;
+  std::thread worker([&] {
+    result = manager->sendPhoneTicketForSid("unknown");
+    done = true;
+  });
+  EXPECT_TRUE(MainQueue::main().runUntil([&] { return done.load(); }, 10000ms));
+  worker.join();
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->code(), QBPassportsManager::kErrorNoUserOrPassport);
+}
+
+}  // namespace

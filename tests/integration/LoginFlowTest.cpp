@@ -1,0 +1,420 @@
+// Logins end to end against the local cloud over real HTTP: each path ends
+// with exactly one session-delegate message within a deadline.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <utility>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "account/KPQBEnDecryptUtil.h"
+#include "account/KPWebViewController.h"
+#include "account/QBLoginPassport.h"
+#include "account/QBPassportRequestMemoryHolder.h"
+#include "cloud/passport/QBPassportsManager.h"
+#include "cloud/utils/ServiceHosts.h"
+#include "platform/Application.h"
+#include "platform/MainQueue.h"
+#include "platform/UserDefaults.h"
+#include "platform/http/CookieStorage.h"
+#include "server/CloudServer.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using lumora::QBLoginPassport;
+using lumora::QBPassportsManager;
+using platform::MainQueue;
+
+constexpr auto kDeadline = 20s;
+constexpr const char* kSid = "lumora";
+
+// Records every session-delegate message, on the thread it arrives on (the
+// main queue).
+struct Recorder : lumora::KPSessionDelegate {
+  Recorder() {
+    passportDidLogin = [this](const PassportPtr&) { add("login"); };
+    passportFailedWithError = [this](const PassportPtr&, const platform::Error& e) {
+      add("failed " + std::to_string(e.code()));
+      std::lock_guard lock(mutex);
+      lastError = e;
+    };
+    passportPassSessionInvalidOrExpired = [this](const PassportPtr&, const platform::Error& e) {
+      add("expired " + std::to_string(e.code()));
+    };
+    passportDidSendPhoneTicket = [this](const PassportPtr&) { add("ticket"); };
+    passportWillShowWebView = [this] { add("webview"); };
+  }
+  void add(const std::string& message) {
+    std::lock_guard lock(mutex);
+    messages.push_back(message);
+  }
+  // Messages that end a step (the web view announcement does not).
+  std::vector<std::string> ends() {
+    std::lock_guard lock(mutex);
+    std::vector<std::string> out;
+    for (const auto& m : messages) {
+      if (m != "webview") out.push_back(m);
+    }
+    return out;
+  }
+  void clear() {
+    std::lock_guard lock(mutex);
+    messages.clear();
+  }
+  std::mutex mutex;
+  std::vector<std::string> messages;
+  platform::Error lastError;
+};
+
+class LoginFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::UserDefaults::resetStandardForTesting();
+    std::string error;
+    server_ = localcloud::CloudServer::create(home_.root() / "cloud", &error);
+    ASSERT_TRUE(server_) << error;
+    ASSERT_TRUE(server_->start(0, &error)) << error;
+    lumora::ServiceHosts::setAll(server_->url());
+    platform::http::CookieStorage::shared().deleteAllCookies();
+    platform::Application::shared().resetForTesting();
+    MainQueue::main().runUntilIdle();
+  }
+
+  void TearDown() override {
+    drain();
+    if (server_) server_->stop();
+    drain();
+    lumora::ServiceHosts::reset();
+    platform::Application::shared().resetForTesting();
+    platform::http::CookieStorage::shared().deleteAllCookies();
+    platform::UserDefaults::resetStandardForTesting();
+  }
+
+  // Lets every running request end and every posted message run, so a second
+  // message, if any, would be seen.
+  void drain() {
+    MainQueue::main().runUntil(
+        [] { return lumora::QBPassportRequestMemoryHolder::count() == 0; }, 10000ms);
+    MainQueue::main().runUntilIdle();
+  }
+
+  // Pumps the main queue until `recorder` has `n` end messages, then drains.
+  std::vector<std::string> waitForEnds(Recorder& recorder, std::size_t n = 1) {
+    bool reached = MainQueue::main().runUntil([&] { return recorder.ends().size() >= n; },
+                                              std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline));
+    EXPECT_TRUE(reached) << "no end message within the deadline";
+    drain();
+    return recorder.ends();
+  }
+
+  void seed(std::int64_t userId, const std::string& name, const std::string& password,
+            localcloud::AccountOptions options = {}) {
+    std::string error;
+    ASSERT_TRUE(server_->seedAccount(userId, name, password, options, &error)) << error;
+  }
+
+  std::shared_ptr<QBLoginPassport> makePassport(const std::string& user) {
+    return QBLoginPassport::create(user, std::string(kSid), recorder_);
+  }
+
+  std::vector<std::string> ends(std::size_t n = 1) { return waitForEnds(*recorder_, n); }
+
+  // The login web screen on top of the app, if one is shown.
+  static std::shared_ptr<lumora::KPWebViewController> shownWebScreen() {
+    auto top = lumora::KPWebViewController::topMostControllerToPresentVC();
+    auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(top);
+    if (!navigation) return nullptr;
+    return std::dynamic_pointer_cast<lumora::KPWebViewController>(navigation->rootViewController());
+  }
+
+  testsupport::TestHome home_;
+  std::unique_ptr<localcloud::CloudServer> server_;
+  std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+};
+
+TEST_F(LoginFlowTest, PasswordLoginReachesAServiceTokenBoundToTheSecurityKey) {
+  seed(10001, "alice", "secret");
+  auto passport = makePassport("alice");
+  passport->loginWithPassword("secret", false);
+
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_EQ(passport->userId(), "10001");
+  ASSERT_TRUE(passport->isSessionValid());
+  ASSERT_TRUE(passport->sSecurity().has_value());
+  auto grant = server_->store().lookupServiceToken(*passport->serviceToken());
+  ASSERT_TRUE(grant.has_value());
+  EXPECT_EQ(grant->userId, 10001);
+  EXPECT_EQ(grant->serviceId, kSid);
+  EXPECT_EQ(grant->ssecurity, *passport->sSecurity());
+  EXPECT_TRUE(passport->serverDate().has_value());
+}
+
+TEST_F(LoginFlowTest, HashedPasswordAndEncryptedUserIdLogIn) {
+  seed(10002, "bob", "pa ss&word");
+  auto passport = makePassport("bob");
+  passport->setUserIdNeedEncrypt(true);
+  auto hash = lumora::KPQBEnDecryptUtil::md5String("pa ss&word");
+  ASSERT_TRUE(hash.has_value());
+  passport->loginWithPassword(*hash, true);
+
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_TRUE(passport->isSessionValid());
+  EXPECT_TRUE(passport->cUserId().has_value());
+  EXPECT_NE(passport->serviceTokenUrl()->find("&_userIdNeedEncrypt=true"), std::string::npos);
+}
+
+TEST_F(LoginFlowTest, WrongPasswordAndUnknownUserEndOnceWithTheServerCode) {
+  seed(10001, "alice", "secret");
+  auto passport = makePassport("alice");
+  passport->loginWithPassword("wrong", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 70016"});
+  EXPECT_FALSE(passport->isSessionValid());
+
+  recorder_->clear();
+  auto stranger = makePassport("nobody");
+  stranger->loginWithPassword("secret", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 20003"});
+}
+
+TEST_F(LoginFlowTest, CaptchaFirstAndAgainAfterAWrongCodeThenTheRightCode) {
+  localcloud::AccountOptions options;
+  options.needsCaptcha = true;
+  seed(10003, "carol", "secret", options);
+  auto passport = makePassport("carol");
+
+  passport->loginWithPassword("secret", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 87001"});
+  auto info = recorder_->lastError.userInfo();
+  ASSERT_TRUE(info.contains(QBLoginPassport::kCaptchaImageKey));
+  EXPECT_TRUE(info[QBLoginPassport::kCaptchaImageKey].is_binary());
+  EXPECT_TRUE(info.contains("captchaUrl"));
+
+  recorder_->clear();
+  passport->loginWithPassword("secret", false, std::string("WRONG"));
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 87001"});
+  EXPECT_TRUE(recorder_->lastError.userInfo().contains(QBLoginPassport::kCaptchaImageKey));
+
+  auto code = server_->captchaCode();
+  ASSERT_TRUE(code.has_value());
+  recorder_->clear();
+  passport->loginWithPassword("secret", false, *code);
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_TRUE(passport->isSessionValid());
+}
+
+TEST_F(LoginFlowTest, TwoStepCodeWrongThenRight) {
+  localcloud::AccountOptions options;
+  options.needsTwoStep = true;
+  options.twoStepCode = "246810";
+  seed(10004, "dave", "secret", options);
+  auto passport = makePassport("dave");
+
+  passport->loginWithPassword("secret", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 81003"});
+  recorder_->clear();
+  passport->checkOTPCode("000000", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 81003"});
+  recorder_->clear();
+  passport->checkOTPCode("246810", true);
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_TRUE(passport->isSessionValid());
+}
+
+TEST_F(LoginFlowTest, PhoneVerificationShowsThePageThenTicketAndCodeLogIn) {
+  localcloud::AccountOptions options;
+  options.needsPhoneVerification = true;
+  options.phone = "13812345678";
+  seed(10005, "erin", "secret", options);
+  auto passport = makePassport("erin");
+
+  passport->loginWithPassword("secret", false);
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, 20000ms));
+  drain();
+  EXPECT_EQ(recorder_->messages, std::vector<std::string>{"webview"});
+  auto screen = shownWebScreen();
+  ASSERT_TRUE(screen->webView()->request().has_value());
+  EXPECT_EQ(screen->webView()->request()->url.rfind(server_->url() + "/pass/notification?t=", 0), 0u);
+  EXPECT_EQ(passport->maskedPhone(), "138******78");
+
+  passport->sendPhoneTicket();
+  EXPECT_EQ(ends(), std::vector<std::string>{"ticket"});
+  auto ticket = server_->phoneTicket("erin");
+  ASSERT_TRUE(ticket.has_value());
+
+  recorder_->clear();
+  passport->verifyPhoneTicket("000000", true);
+  // A wrong code comes back without a "location" to follow.
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 10003"});
+  recorder_->clear();
+  passport->verifyPhoneTicket(*ticket, true);
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_TRUE(passport->isSessionValid());
+  screen->hide();
+}
+
+TEST_F(LoginFlowTest, HttpFailuresAndBrokenRepliesEndTheLoginExactlyOnce) {
+  seed(10001, "alice", "secret");
+  localcloud::AccountOptions blocked;
+  blocked.blocked = true;
+  seed(10006, "frank", "secret", blocked);
+
+  // A status of 400 or above: one failure with the status, body ignored.
+  server_->faults().set("/pass/serviceLoginAuth2", localcloud::Fault{503, 0, 0, false, 1});
+  auto passport = makePassport("alice");
+  passport->loginWithPassword("secret", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 503"});
+
+  recorder_->clear();
+  makePassport("frank")->loginWithPassword("secret", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 403"});
+
+  // A reply that is text, not a JSON object: an error, not a silent stop.
+  recorder_->clear();
+  server_->faults().set("/pass/serviceLoginAuth2", localcloud::Fault{200, 0, 0, false, 1});
+  passport->loginWithPassword("secret", false);
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 10003"});
+
+  // A connection that drops: the transport error, once.
+  recorder_->clear();
+  server_->faults().set("/pass/serviceLoginAuth2", localcloud::Fault{0, 0, 0, true, 1});
+  passport->loginWithPassword("secret", false);
+  auto dropped = ends();
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].rfind("failed -", 0), 0u) << dropped[0];
+}
+
+// --- through the passports manager -----------------------------------------------
+
+class LoginManagerFlowTest : public LoginFlowTest {
+ protected:
+  using Result = std::optional<platform::Error>;
+
+  // Runs an asynchronous manager operation and waits for its completion;
+  // counts how often the completion ran.
+  Result runAsync(const std::function<void(QBPassportsManager::Completion)>& start, int* calls) {
+    auto state = std::make_shared<std::pair<int, Result>>(0, std::nullopt);
+    start([state](const Result& result) {
+      ++state->first;
+      state->second = result;
+    });
+    EXPECT_TRUE(MainQueue::main().runUntil([&] { return state->first > 0; }, 20000ms));
+    drain();
+    *calls = state->first;
+    return state->second;
+  }
+
+  // Runs a synchronous manager operation on a worker thread while this
+  // thread pumps the main queue.
+  Result runOnWorker(const std::function<Result()>& work) {
+    std::atomic<bool> done{false};
+    Result result;
+    std::thread worker([&] {
+      result = work();
+      done = true;
+    });
+    bool finished = MainQueue::main().runUntil([&] { return done.load(); }, 30000ms);
+    worker.join();
+    EXPECT_TRUE(finished);
+    drain();
+    return result;
+  }
+
+  void loginAlice() {
+    seed(10001, "alice", "secret");
+    int calls = 0;
+    auto result = runAsync(
+        [&](auto done) { manager_->loginForSid(kSid, "alice", "secret", false, done); }, &calls);
+    ASSERT_FALSE(result.has_value()) << result->description();
+    ASSERT_EQ(calls, 1);
+  }
+
+  std::shared_ptr<QBPassportsManager> manager_ = QBPassportsManager::create();
+};
+
+TEST_F(LoginManagerFlowTest, LoginThenSynchronousReloginFromAWorkerThread) {
+  loginAlice();
+  EXPECT_EQ(manager_->userId(), "10001");
+  auto passport = manager_->passportForSid(kSid);
+  ASSERT_TRUE(passport && passport->isSessionValid());
+  std::string firstToken = *passport->serviceToken();
+
+  auto result = runOnWorker([&] { return manager_->reLoginForSid(kSid); });
+  EXPECT_FALSE(result.has_value()) << result->description();
+  ASSERT_TRUE(passport->isSessionValid());
+  EXPECT_NE(*passport->serviceToken(), firstToken);
+  EXPECT_TRUE(server_->store().lookupServiceToken(*passport->serviceToken()).has_value());
+}
+
+TEST_F(LoginManagerFlowTest, AsynchronousReloginAndAReloginAfterARestartFromSavedSettings) {
+  loginAlice();
+  int calls = 0;
+  auto result = runAsync([&](auto done) { manager_->reLoginForSid(kSid, done); }, &calls);
+  EXPECT_FALSE(result.has_value());
+  EXPECT_EQ(calls, 1);
+
+  // A new process: the user id and the tokens come back from the defaults.
+  auto restarted = QBPassportsManager::create();
+  EXPECT_EQ(restarted->userId(), "10001");
+  auto restored = restarted->passportForSid(kSid, std::nullopt);
+  ASSERT_TRUE(restored && restored->isSessionValid());
+  manager_ = restarted;
+  result = runAsync([&](auto done) { manager_->reLoginForSid(kSid, done); }, &calls);
+  EXPECT_FALSE(result.has_value());
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(LoginManagerFlowTest, RevokedPassTokenFailsTheReloginOnce) {
+  loginAlice();
+  server_->store().revokePassTokens(10001);
+  int calls = 0;
+  auto result = runAsync([&](auto done) { manager_->reLoginForSid(kSid, done); }, &calls);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->code(), QBLoginPassport::kCodeNeedPassword);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(LoginManagerFlowTest, LogoutSignsOutEverywhereAndAReloginThenReportsExpiry) {
+  loginAlice();
+  auto passport = manager_->passportForSid(kSid);
+  manager_->logOut();
+  EXPECT_FALSE(manager_->userId().has_value());
+  EXPECT_TRUE(manager_->passportDic().empty());
+  EXPECT_FALSE(passport->isSessionValid());
+  EXPECT_FALSE(platform::UserDefaults::standard().stringForKey("QBPassportUserId").has_value());
+
+  auto result = runOnWorker([&] { return manager_->reLoginForSid(kSid); });
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->code(), QBLoginPassport::kCodeTokenExpired);
+}
+
+TEST_F(LoginManagerFlowTest, SynchronousReloginGivesUpAfterItsTimeLimitWithoutAStaleCallback) {
+  loginAlice();
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
+  manager_->setSynchronousTimeout(platform::seconds(30));
+
+  std::atomic<bool> done{false};
+  std::optional<platform::Error> result;
+  std::thread worker([&] {
+    result = manager_->reLoginForSid(kSid);
+    done = true;
+  });
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  clock->advance(platform::seconds(31));
+  worker.join();
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->code(), -1001);
+  // The late reply still ends the relogin, into a completion nobody waits
+  // for any more.
+  drain();
+  EXPECT_TRUE(done);
+}
+
+}  // namespace
