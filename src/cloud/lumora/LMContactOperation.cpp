@@ -16,7 +16,7 @@ std::optional<std::string> LMContactOperation::path() const {
     LM_LOG_INFO("LMContactOperation property record is nil.");
     return std::nullopt;
   }
-  auto userId = QBPassportsManager::sharedManager().userId();
+  auto userId = QBPassportsManager::sharedManager()->userId();
   if (!userId || userId->empty()) {
     LM_LOG_INFO("The user's passport ID is nil. Please login to the passport.");
     return std::nullopt;

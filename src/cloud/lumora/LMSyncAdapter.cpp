@@ -100,7 +100,7 @@ platform::Error notLoggedIn() {
 }
 
 std::optional<std::string> signedInUserId() {
-  auto userId = QBPassportsManager::sharedManager().userId();
+  auto userId = QBPassportsManager::sharedManager()->userId();
   if (!userId || userId->empty()) return std::nullopt;
   return userId;
 }
@@ -347,9 +347,9 @@ std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestWithMethod(
 std::optional<platform::Error> LMSyncAdapter::updateDeviceInfoServiceInfo() {
   auto userId = signedInUserId();
   if (!userId) return notLoggedIn();
-  auto& manager = QBPassportsManager::sharedManager();
-  auto devicePassport = manager.passportForSid(kDeviceInfoPassportSid, *userId);
-  auto cloudPassport = manager.passportForSid(kLumoraPassportSid, *userId);
+  auto manager = QBPassportsManager::sharedManager();
+  auto devicePassport = manager->passportForSid(kDeviceInfoPassportSid, *userId);
+  auto cloudPassport = manager->passportForSid(kLumoraPassportSid, *userId);
   if (!devicePassport || !cloudPassport) return notLoggedIn();
 
   auto passToken = cloudPassport->passToken();
@@ -364,7 +364,7 @@ std::optional<platform::Error> LMSyncAdapter::updateDeviceInfoServiceInfo() {
   devicePassport->setNonce(cloudPassport->nonce());
   devicePassport->setCallbackUrl(ServiceHosts::baseURL(ServiceHosts::kDeviceInfo) + "/udi/sts");
 
-  if (auto failure = manager.reLoginForSid(kDeviceInfoPassportSid)) {
+  if (auto failure = manager->reLoginForSid(kDeviceInfoPassportSid)) {
     LM_LOG_ERROR("Device information login failed: {}", failure->description());
     return failure;
   }
@@ -395,7 +395,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestRegisterDeviceInfo
     if (error) *error = failure;
     return nullptr;
   }
-  auto passport = QBPassportsManager::sharedManager().passportForSid(kDeviceInfoPassportSid, *userId);
+  auto passport = QBPassportsManager::sharedManager()->passportForSid(kDeviceInfoPassportSid, *userId);
   std::string deviceId = passport ? passport->deviceId().value_or(std::string()) : std::string();
   if (deviceId.empty()) {
     platform::Error failure = LMUtils::localErrorWithErrorCode(

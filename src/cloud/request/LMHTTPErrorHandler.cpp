@@ -93,11 +93,11 @@ void LMHTTPErrorHandler::handleUserAuthenticationError(const std::optional<platf
                                                        const std::string& passportSid,
                                                        const Finish& finish) {
   if (error && error->code() == kLMUserAuthenticationErrorCode) {
-    auto& manager = QBPassportsManager::sharedManager();
-    auto userId = manager.userId();
-    if (manager.passportForSid(passportSid) && userId && !userId->empty()) {
+    auto manager = QBPassportsManager::sharedManager();
+    auto userId = manager->userId();
+    if (manager->passportForSid(passportSid) && userId && !userId->empty()) {
       LM_LOG_INFO("Authentication failed for {}; logging in again", passportSid);
-      std::optional<platform::Error> reloginError = manager.reLoginForSid(passportSid);
+      std::optional<platform::Error> reloginError = manager->reLoginForSid(passportSid);
       if (finish) finish(reloginError, true);
     }
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -173,8 +174,12 @@ std::string LMHTTPRequestSerialization::signedQueryText(
   }
   for (auto it = plain.begin(); it != plain.end(); ++it) merged[it.key()] = it.value();
 
+  std::map<std::string, std::string> signed_;
+  for (auto it = merged.begin(); it != merged.end(); ++it) {
+    signed_[it.key()] = LMQueryStringValueText(it.value());
+  }
   auto signature = QBPassportRequest::generateSignatureWithMethod(upperCased(request.method),
-                                                                  request.url, merged, securityKey);
+                                                                  request.url, signed_, securityKey);
   if (signature && !signature->empty()) merged["signature"] = *signature;
   return LMQueryStringFromParametersWithEncoding(merged, stringEncoding_);
 }

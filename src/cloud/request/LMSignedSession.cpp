@@ -19,8 +19,8 @@ platform::Error LMNotLoggedInError() {
 }
 
 platform::Result<LMSignedSession> LMSignedSessionForSid(const std::string& passportSid) {
-  auto& manager = QBPassportsManager::sharedManager();
-  auto passport = manager.passportForSid(passportSid, manager.userId());
+  auto manager = QBPassportsManager::sharedManager();
+  auto passport = manager->passportForSid(passportSid, manager->userId());
   if (!passport) return LMNotLoggedInError();
   LMSignedSession session{nonEmpty(passport->userId()), nonEmpty(passport->serviceToken()),
                           nonEmpty(passport->sSecurity())};
