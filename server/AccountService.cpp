@@ -88,11 +88,13 @@ bool AccountService::signValid(const Params& p, const std::string& sid) const {
 
 bool AccountService::callbackValid(const std::string& callback, const std::string& sid) {
   std::size_t question = callback.find('?');
-  if (question == std::string::npos) return false;
   std::string path = callback.substr(0, question);
   std::string tail = kServiceTokenPath;
   if (path.size() < tail.size() || path.compare(path.size() - tail.size(), tail.size(), tail) != 0)
     return false;
+  // A service's own token endpoint (the device-information service's
+  // ".../udi/sts") names no sid; one with a query must name this one.
+  if (question == std::string::npos) return true;
   httplib::Params query;
   httplib::detail::parse_query_text(callback.substr(question + 1), query);
   auto it = query.find("sid");

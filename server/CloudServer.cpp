@@ -2,8 +2,13 @@
 
 #include <httplib.h>
 
+#include <chrono>
+
 #include "server/AccountService.h"
+#include "server/ContactService.h"
+#include "server/DeviceInfoService.h"
 #include "server/HttpUtil.h"
+#include "server/RelocationService.h"
 #include "server/WebPages.h"
 
 namespace localcloud {
@@ -58,6 +63,14 @@ std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& da
 CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)) {
   accounts_ = std::make_unique<AccountService>(*store_, [this] { return port(); });
   pages_ = std::make_unique<WebPages>(*store_, *accounts_);
+  contacts_ = std::make_unique<ContactStore>(*store_);
+  signed_ = std::make_unique<SignedEndpoints>(*store_);
+  contactService_ = std::make_unique<ContactService>(*contacts_);
+  contactService_->registerOn(*signed_);
+  deviceInfo_ = std::make_unique<DeviceInfoService>(*store_);
+  deviceInfo_->registerOn(*signed_);
+  relocation_ = std::make_unique<RelocationService>(*store_);
+  relocation_->registerOn(*signed_);
 }
 
 CloudServer::~CloudServer() { stop(); }
@@ -78,6 +91,7 @@ bool CloudServer::start(int port, std::string* error) {
   server->set_keep_alive_timeout(2);
   registerRoutes(*server);
   registerAdminRoutes(*server);
+  signed_->install(*server);
   int bound = port;
   if (port == 0) {
     bound = server->bind_to_any_port("127.0.0.1");
@@ -92,6 +106,12 @@ bool CloudServer::start(int port, std::string* error) {
   server_ = std::move(server);
   port_ = bound;
   listener_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
+  // cpp-httplib's stop() only ends a listener that already runs: wait
+  // (bounded) until it does, so that an early stop() cannot miss it.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return true;
 }
 
@@ -125,6 +145,14 @@ std::optional<std::string> CloudServer::phoneTicket(const std::string& user) {
   return step->smsCode;
 }
 
+bool CloudServer::setHostList(const Json& hostList) {
+  if (!hostList.is_object()) return false;
+  for (const auto& [host, target] : hostList.items()) {
+    if (!target.is_string()) return false;
+  }
+  return store_->setHostList(hostList.dump());
+}
+
 bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res) {
   if (req.path.rfind(kAdminPrefix, 0) == 0) return false;
   auto fault = faults_.take(req.path);
@@ -139,12 +167,21 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     return true;
   }
   if (!fault->replaces()) return false;
-  if (fault->code != 0) {
-    http::replyJson(res, Json{{"code", fault->code}, {"desc", "injected fault"}});
-    if (fault->status != 0) res.status = fault->status;
-  } else {
+  bool signedPath = signed_->serves(req.path);
+  if (fault->emptyBody) {
+    res.status = fault->status != 0 ? fault->status : 500;
+  } else if (fault->replyCode() == 0) {
     http::replyText(res, fault->status, "injected fault");
+  } else {
+    int status = fault->status != 0 ? fault->status : 200;
+    if (signedPath) {
+      signed_->replyFault(req, res, status, faultReply(*fault, req.target, "description"));
+    } else {
+      http::replyJson(res, faultReply(*fault, req.target, "desc"));
+      res.status = status;
+    }
   }
+  if (signedPath) signed_->journal(req, res);
   return true;
 }
 
@@ -234,6 +271,10 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.code = member<int>(*body, "code", 0, ok);
     fault.delayMs = member<int>(*body, "delayMs", 0, ok);
     fault.drop = member<bool>(*body, "drop", false, ok);
+    fault.emptyBody = member<bool>(*body, "emptyBody", false, ok);
+    fault.redirectUrl = member<std::string>(*body, "redirectUrl", "", ok);
+    fault.permanent = member<bool>(*body, "permanent", false, ok);
+    fault.retryAfter = member<int>(*body, "retryAfter", -1, ok);
     fault.times = member<int>(*body, "times", -1, ok);
     if (!ok) return adminError(res, 400, "a member has the wrong type");
     if (path.empty() || path.front() != '/' || path.rfind(kAdminPrefix, 0) == 0) {
@@ -241,6 +282,10 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     }
     if (fault.status != 0 && (fault.status < 100 || fault.status > 599)) {
       return adminError(res, 400, "status must be an HTTP status");
+    }
+    if (!fault.redirectUrl.empty() && fault.redirectUrl.rfind("http://", 0) != 0 &&
+        fault.redirectUrl.rfind("https://", 0) != 0) {
+      return adminError(res, 400, "redirectUrl must be an http(s) URL");
     }
     faults_.set(path, fault);
     adminReply(res, 200, Json{{"ok", true}});
@@ -260,12 +305,47 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     auto body = adminBody(req, res);
     if (!body) return;
     bool ok = true;
+    auto token = member<std::string>(*body, "serviceToken", "", ok);
     auto userId = member<std::int64_t>(*body, "userId", 0, ok);
-    bool passTokens = member<bool>(*body, "passTokens", true, ok);
+    auto serviceId = member<std::string>(*body, "serviceId", "", ok);
+    bool passTokens = member<bool>(*body, "passTokens", serviceId.empty(), ok);
     bool serviceTokens = member<bool>(*body, "serviceTokens", true, ok);
-    if (!ok || userId <= 0) return adminError(res, 400, "userId is required");
+    if (!ok) return adminError(res, 400, "a member has the wrong type");
+    if (!token.empty()) {
+      // One service token: the client's next signed call gets 401.
+      if (!store_->revokeServiceToken(token)) return adminError(res, 404, "no such live token");
+      return adminReply(res, 200, Json{{"ok", true}});
+    }
+    if (userId <= 0) return adminError(res, 400, "userId or serviceToken is required");
     if (passTokens) store_->revokePassTokens(userId);
-    if (serviceTokens) store_->revokeServiceTokens(userId);
+    if (serviceTokens) store_->revokeServiceTokens(userId, serviceId);
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+
+  server.Post("/_admin/hostList", [this](Req req, Res res) {
+    auto body = adminBody(req, res);
+    if (!body) return;
+    auto list = body->find("hostList");
+    if (list == body->end() || !setHostList(*list)) {
+      return adminError(res, 400, "hostList must be an object of host names");
+    }
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+
+  server.Get("/_admin/requests", [this](Req, Res res) {
+    Json list = Json::array();
+    for (const SignedCall& call : signed_->recentCalls()) {
+      list.push_back(Json{{"method", call.method},
+                          {"path", call.path},
+                          {"userId", call.userId},
+                          {"redirectCount", call.redirectCount},
+                          {"status", call.status}});
+    }
+    adminReply(res, 200, Json{{"ok", true}, {"requests", list}});
+  });
+
+  server.Delete("/_admin/requests", [this](Req, Res res) {
+    signed_->clearJournal();
     adminReply(res, 200, Json{{"ok", true}});
   });
 }

@@ -1,8 +1,9 @@
 // The local cloud: an HTTP server on 127.0.0.1 that speaks the server side of
-// the account service (and later the cloud services) over the Store in a
+// the account service and of the signed cloud services (relocation, device
+// information, contact changes, over SignedEndpoints) over the Store in a
 // data directory, with fault injection and an admin API ("/_admin/...") so
-// that tests and the demo can seed accounts, read captcha and SMS codes and
-// inject faults.
+// that tests and the demo can seed accounts, read captcha and SMS codes,
+// revoke tokens, set the relocation host list and inject faults.
 //
 // Ownership: create() opens the Store; the CloudServer owns it, the services
 // and the listening thread. Threading: start(), stop() and every accessor
@@ -21,7 +22,11 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
+#include "server/ContactStore.h"
 #include "server/FaultInjector.h"
+#include "server/SignedEndpoints.h"
 #include "server/Store.h"
 
 namespace httplib {
@@ -33,6 +38,9 @@ struct Response;
 namespace localcloud {
 
 class AccountService;
+class ContactService;
+class DeviceInfoService;
+class RelocationService;
 class WebPages;
 
 class CloudServer {
@@ -57,6 +65,10 @@ class CloudServer {
 
   Store& store() { return *store_; }
   FaultInjector& faults() { return faults_; }
+  ContactStore& contacts() { return *contacts_; }
+  // The signed-request layer: where further services register their
+  // endpoints (before start()), and its journal of signed requests.
+  SignedEndpoints& signedEndpoints() { return *signed_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -66,6 +78,9 @@ class CloudServer {
   std::optional<std::string> captchaCode(const std::string& ick = {});
   // The SMS code last sent for the user's pending phone verification.
   std::optional<std::string> phoneTicket(const std::string& user);
+  // The host list the relocation service hands out; false unless a JSON
+  // object whose values are strings.
+  bool setHostList(const nlohmann::json& hostList);
 
  private:
   explicit CloudServer(std::unique_ptr<Store> store);
@@ -78,6 +93,11 @@ class CloudServer {
   FaultInjector faults_;
   std::unique_ptr<AccountService> accounts_;
   std::unique_ptr<WebPages> pages_;
+  std::unique_ptr<ContactStore> contacts_;
+  std::unique_ptr<SignedEndpoints> signed_;
+  std::unique_ptr<ContactService> contactService_;
+  std::unique_ptr<DeviceInfoService> deviceInfo_;
+  std::unique_ptr<RelocationService> relocation_;
 
   std::mutex lifecycleMutex_;
   std::unique_ptr<httplib::Server> server_;

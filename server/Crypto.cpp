@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <memory>
 #include <cctype>
 #include <stdexcept>
 
@@ -24,6 +25,30 @@ std::string digest(const EVP_MD* md, std::string_view text) {
     return {};
   }
   return std::string(reinterpret_cast<char*>(out), length);
+}
+
+// One AES-128-CBC pass (encrypt or decrypt) with PKCS#7 padding and the
+// fixed IV; nullopt when the cipher reports a failure (bad padding included).
+std::optional<std::string> aes128Cbc(std::string_view input, std::string_view key, bool encrypt) {
+  if (key.size() != 16) return std::nullopt;
+  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                      &EVP_CIPHER_CTX_free);
+  if (!ctx) return std::nullopt;
+  if (EVP_CipherInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, bytesOf(key), bytesOf(kAesIv),
+                        encrypt ? 1 : 0) != 1) {
+    return std::nullopt;
+  }
+  std::string out(input.size() + 16, '\0');
+  int written = 0;
+  int finalLength = 0;
+  auto* buffer = reinterpret_cast<unsigned char*>(out.data());
+  if (EVP_CipherUpdate(ctx.get(), buffer, &written, bytesOf(input),
+                       static_cast<int>(input.size())) != 1 ||
+      EVP_CipherFinal_ex(ctx.get(), buffer + written, &finalLength) != 1) {
+    return std::nullopt;
+  }
+  out.resize(static_cast<std::size_t>(written + finalLength));
+  return out;
 }
 
 bool isBase64Char(char c) {
@@ -157,6 +182,22 @@ std::optional<std::string> requestSignature(
 std::string clientSign(std::int64_t nonce, std::string_view security) {
   return requestSignature("", "", {{"nonce", std::to_string(nonce)}}, security)
       .value_or(std::string{});
+}
+
+std::optional<std::string> aesEncryptBase64(std::string_view plain, std::string_view keyBase64) {
+  auto key = base64Decode(keyBase64);
+  if (!key) return std::nullopt;
+  auto cipher = aes128Cbc(plain, *key, true);
+  if (!cipher) return std::nullopt;
+  return base64Encode(*cipher);
+}
+
+std::optional<std::string> aesDecryptBase64(std::string_view cipherBase64,
+                                            std::string_view keyBase64) {
+  auto key = base64Decode(keyBase64);
+  auto cipher = base64Decode(cipherBase64);
+  if (!key || !cipher || cipher->empty()) return std::nullopt;
+  return aes128Cbc(*cipher, *key, false);
 }
 
 }  // namespace localcloud::crypto

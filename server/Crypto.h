@@ -1,5 +1,5 @@
-// Digests, Base64, random values and request signatures of the local cloud,
-// written over OpenSSL. Stateless free functions; safe from any thread. Bad
+// Digests, Base64, random values, request signatures and the cloud's AES
+// form of the local cloud, written over OpenSSL. Stateless free functions; safe from any thread. Bad
 // input yields std::nullopt (decoding) and never throws.
 #pragma once
 
@@ -47,5 +47,16 @@ std::optional<std::string> requestSignature(
 // The client sign of the service-token step: the signature above with no
 // method, no path and the single parameter nonce = the decimal nonce.
 std::string clientSign(std::int64_t nonce, std::string_view security);
+
+// The cloud's AES form: AES-128-CBC with PKCS#7 padding and the fixed IV
+// "7351902846153072", keyed by the Base64 text of a 16-byte key (a login's
+// security key). Encryption gives the Base64 text of the ciphertext.
+inline constexpr std::string_view kAesIv = "7351902846153072";
+// nullopt when the key is not the Base64 text of 16 bytes.
+std::optional<std::string> aesEncryptBase64(std::string_view plain, std::string_view keyBase64);
+// nullopt when the key is not the Base64 text of 16 bytes, the text is not
+// strict Base64, or the bytes do not decrypt (length, padding).
+std::optional<std::string> aesDecryptBase64(std::string_view cipherBase64,
+                                            std::string_view keyBase64);
 
 }  // namespace localcloud::crypto

@@ -4,6 +4,26 @@
 
 namespace localcloud {
 
+nlohmann::json faultReply(const Fault& fault, const std::string& target,
+                          const std::string& descKey) {
+  nlohmann::json body{{"code", fault.replyCode()}, {descKey, "injected fault"}};
+  nlohmann::json data = nlohmann::json::object();
+  if (!fault.redirectUrl.empty()) {
+    std::string url = fault.redirectUrl;
+    std::size_t scheme = url.find("://");
+    std::size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    if (slash == std::string::npos || slash + 1 == url.size()) {
+      if (slash != std::string::npos) url.pop_back();
+      url += target;
+    }
+    data["redirectUrl"] = url;
+    if (fault.permanent) data["isPermanent"] = true;
+  }
+  if (fault.retryAfter >= 0) data["retryAfter"] = fault.retryAfter;
+  if (!data.empty()) body["data"] = std::move(data);
+  return body;
+}
+
 void FaultInjector::set(const std::string& path, Fault fault) {
   std::lock_guard lock(mutex_);
   if (fault.times == 0) {

@@ -1,6 +1,8 @@
 // Faults that the local cloud injects into its own replies, per request
-// path: an HTTP status, a reply "code", a real delay, or a dropped
-// connection, for the next N requests to that path or for all of them.
+// path: an HTTP status, a reply "code" (with the "data" of a redirect or of
+// an overload), an empty body, a real delay, or a dropped connection, for
+// the next N requests to that path or for all of them. A coded reply takes
+// the form of the service the path belongs to (CloudServer::applyFault).
 //
 // Ownership: owned by the CloudServer. Threading: all operations lock one
 // mutex; delays wait on a condition that cancelAll() (called by stop) wakes,
@@ -15,18 +17,39 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace localcloud {
 
 struct Fault {
-  int status = 0;      // HTTP status to answer with (0 = the normal status)
-  int code = 0;        // reply "code" to answer with (0 = no injected reply)
-  int delayMs = 0;     // real wait before the request is handled
+  int status = 0;      // HTTP status to answer with (0 = 200, or the normal status)
+  int code = 0;        // reply "code" to answer with (0 = no coded reply)
+  int delayMs = 0;     // real wait before the request is handled (a slow reply)
   bool drop = false;   // close the connection without a complete reply
+  bool emptyBody = false;   // answer `status` with no body at all
+  std::string redirectUrl;  // a redirect: code 308 (unless set), data "redirectUrl"
+  bool permanent = false;   // with a redirect: data "isPermanent" true
+  int retryAfter = -1;      // >= 0: code 503 (unless set), data "retryAfter"
   int times = -1;      // how many requests it applies to; -1 = always
 
+  // The reply code, with the defaults of a redirect and of an overload.
+  int replyCode() const {
+    if (code != 0) return code;
+    if (!redirectUrl.empty()) return 308;
+    if (retryAfter >= 0) return 503;
+    return 0;
+  }
   // True when the request is answered by the fault instead of the service.
-  bool replaces() const { return status != 0 || code != 0 || drop; }
+  bool replaces() const { return status != 0 || replyCode() != 0 || drop || emptyBody; }
 };
+
+// The coded reply of a fault: {"code", descKey: "injected fault", "data"},
+// "data" holding "redirectUrl" (and "isPermanent") of a redirect and
+// "retryAfter" of an overload, when there are any. A redirect URL that is
+// a bare origin ("http://host:port") is completed with `target` (the
+// request's path and query), so the request is repeated there unchanged.
+nlohmann::json faultReply(const Fault& fault, const std::string& target,
+                          const std::string& descKey);
 
 class FaultInjector {
  public:

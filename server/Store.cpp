@@ -7,10 +7,13 @@
 #include <chrono>
 
 #include "server/Crypto.h"
+#include "server/SqlStatement.h"
 
 namespace localcloud {
 
 namespace {
+
+using Statement = SqlStatement;
 
 std::int64_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -87,42 +90,33 @@ CREATE TABLE trusted_devices (
   PRIMARY KEY (user_id, device_id));
 )sql";
 
+// Version 2: the cloud services' tables. Contact records keep their
+// "content" without "id", "tag" and "status", which live in columns; a
+// user's record ids and version tags come from contact_users.
+const char* kSchemaV2 = R"sql(
+CREATE TABLE contact_records (
+  user_id INTEGER NOT NULL,
+  id INTEGER NOT NULL,
+  type TEXT NOT NULL,
+  tag INTEGER NOT NULL,
+  status TEXT NOT NULL,
+  content TEXT NOT NULL,
+  purged INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (user_id, id));
+CREATE INDEX contact_records_tag ON contact_records(user_id, tag);
+CREATE TABLE contact_users (
+  user_id INTEGER PRIMARY KEY,
+  last_id INTEGER NOT NULL DEFAULT 0,
+  last_tag INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE device_settings (
+  user_id INTEGER NOT NULL,
+  dev_id TEXT NOT NULL,
+  content TEXT NOT NULL,
+  updated_at INTEGER NOT NULL,
+  PRIMARY KEY (user_id, dev_id));
+)sql";
+
 }  // namespace
-
-// A prepared statement bound and stepped in place; finalised on destruction.
-class Store::Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool ok() const { return stmt_ != nullptr; }
-  Statement& bind(int index, const std::string& value) {
-    if (stmt_) sqlite3_bind_text(stmt_, index, value.c_str(), static_cast<int>(value.size()),
-                                 SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bind(int index, std::int64_t value) {
-    if (stmt_) sqlite3_bind_int64(stmt_, index, value);
-    return *this;
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-  bool run() { return step() == SQLITE_DONE; }
-  std::string text(int column) const {
-    const unsigned char* value = sqlite3_column_text(stmt_, column);
-    return value ? std::string(reinterpret_cast<const char*>(value),
-                               static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                 : std::string{};
-  }
-  std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::string* error) {
   std::error_code ec;
@@ -173,9 +167,13 @@ bool Store::migrate(std::string* error) {
     if (error) *error = "database schema " + std::to_string(version) + " is newer than this server";
     return false;
   }
-  if (version < 1) {
+  // Each step brings the schema from its version to the next, in one
+  // transaction, so a file is always at one whole version.
+  const char* steps[] = {kSchemaV1, kSchemaV2};
+  for (int next = version + 1; next <= kSchemaVersion; ++next) {
     if (!exec("BEGIN", error)) return false;
-    if (!exec(kSchemaV1, error) || !exec("PRAGMA user_version = 1", error)) {
+    std::string setVersion = "PRAGMA user_version = " + std::to_string(next);
+    if (!exec(steps[next - 1], error) || !exec(setVersion.c_str(), error)) {
       exec("ROLLBACK");
       return false;
     }
@@ -379,10 +377,36 @@ std::optional<ServiceTokenInfo> Store::lookupServiceToken(const std::string& tok
   return ServiceTokenInfo{st.integer(0), st.text(1), st.text(2)};
 }
 
-void Store::revokeServiceTokens(std::int64_t userId) {
+void Store::revokeServiceTokens(std::int64_t userId, const std::string& serviceId) {
   std::lock_guard lock(mutex_);
-  Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ?");
-  st.bind(1, userId).run();
+  if (serviceId.empty()) {
+    Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ?");
+    st.bind(1, userId).run();
+  } else {
+    Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ? AND service_id = ?");
+    st.bind(1, userId).bind(2, serviceId).run();
+  }
+}
+
+bool Store::revokeServiceToken(const std::string& token) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE token = ? AND revoked = 0");
+  st.bind(1, token);
+  return st.run() && sqlite3_changes(db_) == 1;
+}
+
+// --- relocation ----------------------------------------------------------
+
+std::string Store::hostList() {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "SELECT value FROM meta WHERE key = 'host_list'");
+  return st.step() == SQLITE_ROW ? st.text(0) : std::string("{}");
+}
+
+bool Store::setHostList(const std::string& json) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "INSERT OR REPLACE INTO meta (key, value) VALUES ('host_list', ?)");
+  return st.bind(1, json).run();
 }
 
 // --- captchas ------------------------------------------------------------

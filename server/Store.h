@@ -2,7 +2,9 @@
 // ("cloud.db" in the data directory): accounts, pass tokens, login grants
 // (nonce and security key handed out by a login), service tokens, captchas,
 // pending verification steps and trusted devices. The schema carries a
-// version (PRAGMA user_version) and is created or upgraded on open.
+// version (PRAGMA user_version) and is created or upgraded on open. The
+// cloud services keep their own tables in the same file and reach the
+// connection through Store::Access (ContactStore, DeviceInfoService).
 //
 // Ownership: owned by the CloudServer (or a test); the connection is closed
 // with the object. Threading: every operation takes one internal mutex, so a
@@ -74,7 +76,7 @@ struct PendingStep {
 
 class Store {
  public:
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   // Opens (creating when needed) DIR/cloud.db. nullptr with *error set on
   // failure (unwritable directory, corrupt file, newer schema).
@@ -113,7 +115,16 @@ class Store {
   // --- service tokens -------------------------------------------------
   std::string issueServiceToken(const LoginGrant& grant);
   std::optional<ServiceTokenInfo> lookupServiceToken(const std::string& token);
-  void revokeServiceTokens(std::int64_t userId);
+  // Every token of the user, or only those of one service id.
+  void revokeServiceTokens(std::int64_t userId, const std::string& serviceId = {});
+  // One token; false when it is unknown or was revoked already.
+  bool revokeServiceToken(const std::string& token);
+
+  // --- relocation -----------------------------------------------------
+  // The host list the relocation service hands out: a JSON object text
+  // ("{}" until one is set).
+  std::string hostList();
+  bool setHostList(const std::string& json);
 
   // --- captchas -------------------------------------------------------
   // A new captcha: returns its session id (the "ick" cookie); *code gets the
@@ -141,12 +152,23 @@ class Store {
   // Server-wide secret for the signs the server makes itself ("_sign").
   const std::string& serverSecret() const { return secret_; }
 
+  // Locked use of the connection by the services' record stores: holds the
+  // Store's lock for its lifetime (keep it short; never nest two).
+  class Access {
+   public:
+    explicit Access(Store& store) : lock_(store.mutex_), db_(store.db_) {}
+    sqlite3* db() const { return db_; }
+
+   private:
+    std::lock_guard<std::mutex> lock_;
+    sqlite3* db_;
+  };
+
  private:
   explicit Store(sqlite3* db);
   bool migrate(std::string* error);
   bool exec(const char* sql, std::string* error = nullptr);
 
-  class Statement;
   std::optional<Account> accountWhere(const char* whereSql, const std::string& value);
   std::optional<PendingStep> pendingWhere(const char* tailSql, const std::string& value);
 

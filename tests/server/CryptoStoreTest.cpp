@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "server/ContactStore.h"
 #include "server/Crypto.h"
 #include "server/Store.h"
 #include "support/TestHome.h"
@@ -118,6 +119,32 @@ TEST_F(StoreTest, CaptchaIsUsedUpByAnyAttempt) {
   EXPECT_FALSE(store->consumeCaptcha({ick}, code));  // already used up
   std::string second = store->createCaptcha(&code);
   EXPECT_TRUE(store->consumeCaptcha({"unknown", second}, code));
+}
+
+TEST_F(StoreTest, UpgradesAFirstVersionDatabaseKeepingItsData) {
+  std::string serviceToken;
+  {
+    auto store = open();
+    ASSERT_TRUE(store->seedAccount(7, "alice", "pw"));
+    LoginGrant grant = store->createLoginGrant(7, "lumora", store->issuePassToken(7, "d"));
+    serviceToken = store->issueServiceToken(grant);
+  }
+  // Back to the first schema: the cloud services' tables did not exist.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((home_.root() / "data" / "cloud.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "DROP TABLE contact_records; DROP TABLE contact_users; "
+                         "DROP TABLE device_settings; PRAGMA user_version = 1",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  auto store = open();
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->lookupServiceToken(serviceToken));
+  EXPECT_TRUE(ContactStore(*store).add(7, "group", {{"title", "x"}}).record.id > 0);
+  EXPECT_EQ(store->hostList(), "{}");
+  ASSERT_TRUE(store->setHostList(R"({"a":"b"})"));
+  EXPECT_EQ(store->hostList(), R"({"a":"b"})");
 }
 
 TEST_F(StoreTest, RefusesADatabaseFromANewerServer) {

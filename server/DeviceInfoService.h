@@ -1,0 +1,38 @@
+// The device-information service (service id "deviceinfo") over the
+// signed-request layer:
+//   POST /api/user/device/setting   "userId", "devId", "content" (a JSON
+//        array of {"name", "value"}): stores the device's settings.
+//   GET  /api/user/devices/setting  "userId", "meta" (a JSON array of names):
+//        {"data": {"list": [{"devId", "setting": [{"name", "value"}]}]}},
+//        each device's settings of those names in that order (all of them
+//        without "meta"), newest device first.
+// The settings live in the Store's database (table device_settings).
+//
+// Ownership: owned by the CloudServer; borrows the Store. Threading:
+// stateless, handlers run concurrently. Failures: code 403 when "userId" is
+// not the caller, 400 for missing or malformed parameters, 500 when the
+// settings cannot be stored.
+#pragma once
+
+#include "server/SignedEndpoints.h"
+#include "server/Store.h"
+
+namespace localcloud {
+
+class DeviceInfoService {
+ public:
+  static constexpr const char* kServiceId = "deviceinfo";
+  static constexpr const char* kRegisterPath = "/api/user/device/setting";
+  static constexpr const char* kListPath = "/api/user/devices/setting";
+
+  explicit DeviceInfoService(Store& store);
+  void registerOn(SignedEndpoints& endpoints);
+
+  SignedReply registerDevice(const SignedRequest& req);
+  SignedReply listDevices(const SignedRequest& req);
+
+ private:
+  Store& store_;
+};
+
+}  // namespace localcloud

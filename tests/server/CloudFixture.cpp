@@ -1,0 +1,107 @@
+#include "CloudFixture.h"
+
+#include "server/Crypto.h"
+
+namespace servertest {
+
+namespace {
+
+std::string formText(const Params& wire) {
+  std::string text;
+  for (const auto& [name, value] : wire) {
+    if (!text.empty()) text += "&";
+    text += enc(name) + "=" + enc(value);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string SignedClient::signingText(const std::string& method, const std::string& path,
+                                      const Params& wire, const std::string& security) {
+  std::string text = method + "&" + path;
+  for (const auto& [name, value] : wire) {  // std::map: byte order of the names
+    if (name != "signature") text += "&" + name + "=" + value;
+  }
+  return text + "&" + security;
+}
+
+std::string SignedClient::encrypt(const std::string& plain) const {
+  return localcloud::crypto::aesEncryptBase64(plain, login_.security).value_or("");
+}
+
+Params SignedClient::sign(const std::string& method, const std::string& path,
+                          const Params& params) const {
+  Params wire;
+  for (const auto& [name, value] : params) {
+    wire[name] = !name.empty() && name.front() == '_' ? value : encrypt(value);
+  }
+  // The client signs the path without a trailing slash.
+  std::string signedPath = path;
+  while (signedPath.size() > 1 && signedPath.back() == '/') signedPath.pop_back();
+  wire["signature"] =
+      localcloud::crypto::sha1Base64(signingText(method, signedPath, wire, login_.security));
+  return wire;
+}
+
+std::string SignedClient::cookie() const {
+  return "userId=" + std::to_string(login_.userId) + "; serviceToken=" + login_.serviceToken;
+}
+
+CloudReply SignedClient::send(const std::string& method, const std::string& path,
+                              const Params& wire, std::optional<std::string> cookie,
+                              const httplib::Headers& extraHeaders) const {
+  httplib::Client cli("127.0.0.1", port_);
+  cli.set_read_timeout(10, 0);
+  httplib::Headers headers = extraHeaders;
+  headers.emplace("Cookie", cookie.value_or(this->cookie()));
+  std::string text = formText(wire);
+  if (method == "GET") {
+    return decode(cli.Get(text.empty() ? path : path + "?" + text, headers));
+  }
+  return decode(cli.Post(path, headers, text, "application/x-www-form-urlencoded; charset=utf-8"));
+}
+
+CloudReply SignedClient::decode(const httplib::Result& result) const {
+  CloudReply reply;
+  if (!result) return reply;
+  reply.status = result->status;
+  reply.body = result->body;
+  reply.headers = result->headers;
+  reply.contentType = result->get_header_value("Content-Type");
+  if (auto plain = localcloud::crypto::aesDecryptBase64(reply.body, login_.security)) {
+    reply.json = Json::parse(*plain, nullptr, false);
+    reply.encrypted = !reply.json.is_discarded();
+  }
+  if (!reply.encrypted) reply.json = Json::parse(reply.body, nullptr, false);
+  if (reply.json.is_discarded()) reply.json = nullptr;
+  return reply;
+}
+
+CloudLogin CloudTest::login(std::int64_t userId, const std::string& name, const std::string& sid) {
+  EXPECT_TRUE(server_->seedAccount(userId, name, "pw"));
+  Device device;
+  Reply page = serviceLogin(device, sid);
+  Reply reply = passwordStep(device, page, name, {{"pwd", "pw"}});
+  Reply token = serviceTokenStep(device, reply);
+  EXPECT_EQ(token.code(), 0) << token.body;
+  return CloudLogin{userId, token.cookies["serviceToken"], reply.json.value("ssecurity", "")};
+}
+
+CloudLogin CloudTest::tokenWithKey(std::int64_t userId, const std::string& sid,
+                                   const std::string& security) {
+  localcloud::LoginGrant grant;
+  grant.userId = userId;
+  grant.serviceId = sid;
+  grant.ssecurity = security;
+  return CloudLogin{userId, server_->store().issueServiceToken(grant), security};
+}
+
+Json CloudTest::admin(const std::string& path, const Json& body) {
+  auto result = ServerTest::client()->Post(path, body.dump(), "application/json");
+  if (!result) return nullptr;
+  Json json = Json::parse(result->body, nullptr, false);
+  return json.is_discarded() ? Json(nullptr) : json;
+}
+
+}  // namespace servertest
