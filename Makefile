@@ -37,7 +37,7 @@ test: build
 	cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure
 
 demo: build
-	$(BUILD_DIR)/src/lumora
+	@scripts/demo.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

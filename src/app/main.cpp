@@ -2,33 +2,49 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/DemoJob.h"
+
 namespace {
 
-void printUsage() {
-  std::puts(
-      "lumora - the Lumora client for Linux\n"
+void printUsage(std::FILE* out) {
+  std::fputs(
+      "usage: lumora [--demo] [--verbose] [--login NAME --password TEXT]\n"
       "\n"
-      "usage: lumora [--help]\n"
-      "\n"
-      "This build provides the platform layer (dispatch queues, app home,\n"
-      "preferences, device facts), the cloud encodings (AES, Base64, RC4,\n"
-      "MD5, SHA-1, CRC), the SDK log sink, cloud errors and the retry rule,\n"
-      "and the account SDK's digests and AES forms.");
+      "  --demo      run the main job against the configured cloud\n"
+      "              (LUMORA_CLOUD_URL, or <app home>/hosts.json)\n"
+      "  --verbose   also print the SDK's info-level log lines\n"
+      "  --login, --password   the account to sign in with\n"
+      "              (default: the local cloud's demo account)\n",
+      out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  lumora::DemoOptions options;
+  bool demo = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      printUsage();
+    if (arg == "--demo") {
+      demo = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--login" && i + 1 < argc) {
+      options.login = argv[++i];
+    } else if (arg == "--password" && i + 1 < argc) {
+      options.password = argv[++i];
+    } else if (arg == "--help" || arg == "-h") {
+      printUsage(stdout);
       return 0;
+    } else {
+      std::fprintf(stderr, "lumora: unknown or incomplete argument '%s'\n", argv[i]);
+      printUsage(stderr);
+      return 2;
     }
-    std::fprintf(stderr, "lumora: unknown argument '%s'\n", argv[i]);
-    printUsage();
-    return 2;
   }
-  printUsage();
-  return 0;
+  if (!demo) {
+    printUsage(stdout);
+    return 0;
+  }
+  return lumora::DemoJob(options, stdout).run();
 }

@@ -5,6 +5,9 @@
 // variable, or $HOME/.lumora. Folders are created on first use. Safe to call
 // from any thread; changing the root while other threads use it is a test-only
 // operation.
+// Ownership: one process-wide root, set or chosen on first use.
+// Failure: a folder that cannot be created is still returned; the failure
+// shows where the caller first uses the path.
 #pragma once
 
 #include <filesystem>

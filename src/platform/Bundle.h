@@ -1,6 +1,8 @@
 // The app bundle's information dictionary (name, version, identifier and the
 // keys the side subsystems read). Defaults describe this build; tests and the
-// app may replace or amend it. Thread-safe.
+// app may replace or amend it.
+// Ownership: one process-wide dictionary. Threading: thread-safe.
+// Failure: none; a missing key reads as nullopt.
 #pragma once
 
 #include <optional>

@@ -1,5 +1,7 @@
 // Byte buffers and the text helpers the stand-ins share. Strings are UTF-8
 // throughout; utf16Length counts what the phone platform counts as characters.
+// Plain values and stateless functions: any thread, nothing fails (invalid
+// UTF-8 is reported by isValidUtf8, never rejected elsewhere).
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,8 @@
 //
 // Threading: all members are safe to call from any thread. current() returns a
 // shared_ptr, so a clock swapped out while a thread waits on it stays alive.
+// Ownership: the process clock is shared; ScopedClock puts the previous one
+// back when it ends. Failure: nothing here fails.
 #pragma once
 
 #include <chrono>

@@ -2,7 +2,8 @@
 // from uname(); the model identifier and the system name and version can be
 // configured (API or LUMORA_DEVICE_MODEL / LUMORA_SYSTEM_NAME /
 // LUMORA_SYSTEM_VERSION), since the cloud expects phone-like values.
-// Thread-safe.
+// Ownership: one process-wide set of facts. Thread-safe. Failure: a kernel
+// parameter that cannot be read is nullopt; the other facts have defaults.
 #pragma once
 
 #include <optional>

@@ -1,5 +1,6 @@
 // Error values: a domain, an integer code and a user-info dictionary, the
 // shape every failure takes across module boundaries. Nothing here throws.
+// Plain value type: copy it freely, between threads too.
 #pragma once
 
 #include <cstdint>

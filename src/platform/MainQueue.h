@@ -14,18 +14,18 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 
-#include "platform/DelayedTaskList.h"
 #include "platform/DispatchQueue.h"
 
 namespace platform {
+namespace detail {
+class TaskPool;
+}
 
 class MainQueue final : public DispatchQueue {
  public:
@@ -54,16 +54,11 @@ class MainQueue final : public DispatchQueue {
   bool runUntil(const std::function<bool()>& pred, std::chrono::milliseconds realTimeout);
 
  private:
-  MainQueue() = default;
-
-  // Runs the next ready task, if any (taking due delayed tasks first).
-  bool runOne();
+  MainQueue();
 
   const std::string label_ = "main";
-  std::mutex mutex_;
-  std::condition_variable workAvailable_;
-  std::deque<Task> ready_;
-  detail::DelayedTaskList delayed_;
+  // The same line of work as the other queues, without worker threads.
+  std::shared_ptr<detail::TaskPool> line_;
   std::atomic<std::thread::id> boundThread_{};
 };
 

@@ -9,6 +9,8 @@
 // Threading: every member may be called from any thread. Calling
 // waitUntilAllOperationsAreFinished() from one of the queue's own operations,
 // or while the queue is suspended with work pending, blocks for ever.
+// Failure: adding a null or already-queued operation is refused (false);
+// operations must not throw.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // Result<T>: a value or an Error. Result<void> (alias Status) carries only the
 // outcome. Accessing the wrong alternative is a programming fault (asserted).
+// Plain value type, owning its value or error; use from one thread at a time.
 #pragma once
 
 #include <cassert>

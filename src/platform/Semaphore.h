@@ -5,6 +5,7 @@
 // Threading: every member may be called from any thread. Timed waits run on
 // Clock::current(), so under a ManualClock they end when the clock is
 // advanced past their deadline.
+// Failure: a timed wait that runs out answers false; nothing else fails.
 #pragma once
 
 #include <condition_variable>

@@ -10,6 +10,7 @@
 // is then detached and ends on its own once the queue is empty.
 // Threading: every member may be called from any thread. sync() called from
 // this queue's own task runs inline.
+// Failure: as DispatchQueue (empty tasks ignored; tasks must not throw).
 #pragma once
 
 #include <memory>

@@ -17,6 +17,10 @@ std::shared_ptr<TaskPool> TaskPool::start(std::size_t threadCount) {
   return pool;
 }
 
+std::shared_ptr<TaskPool> TaskPool::withoutWorkers() {
+  return std::shared_ptr<TaskPool>(new TaskPool());
+}
+
 TaskPool::~TaskPool() {
   // Reached only after every worker has left run(); whatever is still here
   // (delayed tasks not yet due) is dropped without the lock held.
@@ -50,6 +54,32 @@ void TaskPool::postAfter(Clock::Duration delay, Task task) {
   workAvailable_.notify_all();
 }
 
+TaskPool::Task TaskPool::takeNextLocked(std::vector<Task>& dropped) {
+  delayed_.takeDue(ready_, dropped);
+  if (ready_.empty()) return nullptr;
+  Task task = std::move(ready_.front());
+  ready_.pop_front();
+  return task;
+}
+
+bool TaskPool::runOne() {
+  Task task;
+  std::vector<Task> dropped;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    task = takeNextLocked(dropped);
+  }
+  dropped.clear();
+  if (!task) return false;
+  task();
+  return true;
+}
+
+void TaskPool::waitForReady(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  workAvailable_.wait_until(lock, deadline, [this] { return !ready_.empty() || delayed_.anyDue(); });
+}
+
 bool TaskPool::isWorkerThread() const { return tCurrentPool == this; }
 
 void TaskPool::shutdown() {
@@ -74,18 +104,11 @@ void TaskPool::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   std::vector<Task> dropped;
   while (true) {
-    delayed_.takeDue(ready_, dropped);
-    if (!dropped.empty()) {
+    Task task = takeNextLocked(dropped);
+    if (task || !dropped.empty()) {
       lock.unlock();
       dropped.clear();
-      lock.lock();
-      continue;
-    }
-    if (!ready_.empty()) {
-      Task task = std::move(ready_.front());
-      ready_.pop_front();
-      lock.unlock();
-      task();
+      if (task) task();
       task = nullptr;  // captures die before the lock is taken again
       lock.lock();
       continue;

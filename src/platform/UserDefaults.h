@@ -18,6 +18,8 @@
 // Registered defaults (registerDefaults) answer reads for keys that hold no
 // stored value and are never saved; "AppleLanguages" is registered as ["en"].
 //
+// Ownership: standard() is one process-wide store, created on first use;
+// other suites are plain objects owned by their creator.
 // Threading: every member may be called from any thread.
 // Failures: a file that cannot be read or parsed is moved aside to
 // "<file>.corrupt" and the store starts empty (lastLoadError() says why); if

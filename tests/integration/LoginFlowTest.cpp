@@ -259,6 +259,17 @@ TEST_F(LoginFlowTest, PhoneVerificationShowsThePageThenTicketAndCodeLogIn) {
   screen->hide();
 }
 
+namespace {
+// A fault for the next request only.
+localcloud::Fault once(int status, bool drop = false) {
+  localcloud::Fault fault;
+  fault.status = status;
+  fault.drop = drop;
+  fault.times = 1;
+  return fault;
+}
+}  // namespace
+
 TEST_F(LoginFlowTest, HttpFailuresAndBrokenRepliesEndTheLoginExactlyOnce) {
   seed(10001, "alice", "secret");
   localcloud::AccountOptions blocked;
@@ -266,7 +277,7 @@ TEST_F(LoginFlowTest, HttpFailuresAndBrokenRepliesEndTheLoginExactlyOnce) {
   seed(10006, "frank", "secret", blocked);
 
   // A status of 400 or above: one failure with the status, body ignored.
-  server_->faults().set("/pass/serviceLoginAuth2", localcloud::Fault{503, 0, 0, false, 1});
+  server_->faults().set("/pass/serviceLoginAuth2", once(503));
   auto passport = makePassport("alice");
   passport->loginWithPassword("secret", false);
   EXPECT_EQ(ends(), std::vector<std::string>{"failed 503"});
@@ -277,13 +288,13 @@ TEST_F(LoginFlowTest, HttpFailuresAndBrokenRepliesEndTheLoginExactlyOnce) {
 
   // A reply that is text, not a JSON object: an error, not a silent stop.
   recorder_->clear();
-  server_->faults().set("/pass/serviceLoginAuth2", localcloud::Fault{200, 0, 0, false, 1});
+  server_->faults().set("/pass/serviceLoginAuth2", once(200));
   passport->loginWithPassword("secret", false);
   EXPECT_EQ(ends(), std::vector<std::string>{"failed 10003"});
 
   // A connection that drops: the transport error, once.
   recorder_->clear();
-  server_->faults().set("/pass/serviceLoginAuth2", localcloud::Fault{0, 0, 0, true, 1});
+  server_->faults().set("/pass/serviceLoginAuth2", once(0, /*drop=*/true));
   passport->loginWithPassword("secret", false);
   auto dropped = ends();
   ASSERT_EQ(dropped.size(), 1u);

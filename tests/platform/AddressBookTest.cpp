@@ -200,7 +200,7 @@ TEST_F(AddressBookTest, EveryPropertyTypeSurvivesAReloadInANewHandle) {
             std::string(kPersonInstantMessageServiceQQ));
     ASSERT_TRUE(p.setValue(PersonProperty::InstantMessage, ims));
     MultiValue<Dictionary> social;
-    social.add(Dictionary{{std::string(kPersonSocialProfileServiceKey), "twitter"}, {"username", "mo"}});
+    social.add(Dictionary{{std::string(kPersonSocialProfileServiceKey), "linkedin"}, {"username", "mo"}});
     ASSERT_TRUE(p.setValue(PersonProperty::SocialProfile, social));
     ASSERT_TRUE(p.setImageData(Bytes{0xFF, 0xD8, 0x00, 0x01}));
     ASSERT_TRUE(book->save());
@@ -227,7 +227,7 @@ TEST_F(AddressBookTest, EveryPropertyTypeSurvivesAReloadInANewHandle) {
   EXPECT_EQ(p.multiDateValue(PersonProperty::Date)->entries()[0].value, day(2001, 9, 8));
   EXPECT_EQ(p.multiDictionaryValue(PersonProperty::Address)->entries()[0].value.at("City"), "Springfield");
   EXPECT_EQ(p.multiDictionaryValue(PersonProperty::InstantMessage)->entries()[0].value.at("username"), "12345");
-  EXPECT_EQ(p.multiDictionaryValue(PersonProperty::SocialProfile)->entries()[0].value.at("service"), "twitter");
+  EXPECT_EQ(p.multiDictionaryValue(PersonProperty::SocialProfile)->entries()[0].value.at("service"), "linkedin");
   EXPECT_TRUE(p.hasImageData());
   EXPECT_EQ(p.imageData(ImageFormat::OriginalSize), (Bytes{0xFF, 0xD8, 0x00, 0x01}));
   EXPECT_EQ(p.imageData(ImageFormat::Thumbnail), (Bytes{0xFF, 0xD8, 0x00, 0x01}));

@@ -15,6 +15,22 @@ TEST(Utf8, ValidityAndUtf16Length) {
   EXPECT_EQ(platform::utf16Length(""), 0u);
 }
 
+TEST(Bytes, HexAndTextConversions) {
+  EXPECT_EQ(platform::hexString(platform::Bytes{0x00, 0x0f, 0xa0, 0xff}), "000fa0ff");
+  EXPECT_EQ(platform::hexString(platform::Bytes()), "");
+  EXPECT_EQ(platform::toString(platform::toBytes(std::string("a\0b", 3))), std::string("a\0b", 3));
+}
+
+TEST(Error, JsonFormAndDescription) {
+  platform::Error error("d", -10003, {{"reason", "Fail to save database"}});
+  EXPECT_EQ(platform::Error::fromJson(error.toJson()), error);
+  EXPECT_EQ(error.description(), "d -10003: Fail to save database");
+  EXPECT_EQ(platform::Error("d", 5).description(), "d 5");
+  EXPECT_FALSE(platform::Error::fromJson(platform::Json{{"domain", "d"}, {"code", "5"}}));
+  EXPECT_FALSE(platform::Error::fromJson(platform::Json{{"code", 5}}));
+  EXPECT_FALSE(platform::Error::fromJson("text"));
+}
+
 TEST(Error, UnderlyingErrorRoundTripsThroughUserInfo) {
   platform::Error inner("NSURLErrorDomain", -1004, {{"retriable", true}});
   platform::Error outer = platform::Error("outer", 500).withUnderlying(inner);

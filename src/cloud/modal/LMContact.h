@@ -24,6 +24,8 @@
 
 namespace lumora {
 
+class LMContactRelation;
+
 class LMContact : public LMRecord {
  public:
   // The base reader, then setPropertiesWithLumoraJSON with what it left.
@@ -42,6 +44,20 @@ class LMContact : public LMRecord {
 
   // The envelope {"type": "contact", "content": {...}}.
   platform::Json dictionaryForLumoraJSON() const override;
+
+  // ---- Writing into the address book ----
+
+  // Makes the person's names, organisation, note, birthday and labelled
+  // lists equal to this contact's, field by field in a fixed order: a field
+  // the contact lacks is removed, a list replaces the person's whole list.
+  // Image, groups and other properties stay. The first error of the address
+  // book stops it: converted, logged and returned (the fields written before
+  // stay in the person). nullopt on success and for a record that is not a
+  // person. The address book is not saved.
+  std::optional<platform::Error> mergeToLocalRecord(platform::addressbook::Record record) const override;
+  // Copies the sync state the record store keeps for a paired contact (cloud
+  // id, version, photo ids, photo digest, photo-failure flag) from its row.
+  void loadSyncInfoWithRelation(const LMContactRelation& relation);
 
   // Stores the cloud's photo entries and takes photoId and thumbnailId from
   // the first entries typed "photo" and "thumbnail" (unset when absent).

@@ -10,6 +10,7 @@
 // entry appears only when it has a choice. contactFromPropertyArray turns
 // such a list (possibly edited by a screen) back into one contact.
 //
+// Ownership: a plain value held by the screen or merge run that uses it.
 // No locking: a caller uses an object from one thread at a time. Nothing
 // fails; unusable entries of a property list are skipped.
 #pragma once

@@ -10,6 +10,8 @@
 // scheme, host and optional port, without a trailing slash.
 //
 // Thread-safe; values are read on each call so a test may change them.
+// Ownership: the overrides are process-wide. Failure: a missing or unreadable
+// hosts.json (or entry) is skipped and the next source in the order answers.
 #pragma once
 
 #include <optional>

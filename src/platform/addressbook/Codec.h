@@ -1,7 +1,8 @@
 // Internal: the stored (JSON) form of person property values. Dates are
 // microseconds since 1970 UTC; a multi-value is {"next": n, "entries":
 // [{"id", "label", "value"}]}. Decoding a value of the wrong shape gives
-// nullopt, so a damaged entry reads as an absent property. Stateless.
+// nullopt, so a damaged entry reads as an absent property. Stateless; any
+// thread.
 #pragma once
 
 #include <optional>

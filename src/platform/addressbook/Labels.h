@@ -3,7 +3,8 @@
 // dictionaries, with the same texts as on the phone (kABHomeLabel ->
 // kHomeLabel, kABPersonPhoneMobileLabel -> kPersonPhoneMobileLabel, ...).
 // localizedLabel() gives a label's display text (English), like
-// ABAddressBookCopyLocalizedLabel. Stateless; safe from any thread.
+// ABAddressBookCopyLocalizedLabel. Stateless; safe from any thread; nothing
+// fails.
 #pragma once
 
 #include <string>
@@ -69,7 +70,6 @@ inline constexpr std::string_view kPersonSocialProfileURLKey = "url";
 inline constexpr std::string_view kPersonSocialProfileServiceKey = "service";
 inline constexpr std::string_view kPersonSocialProfileUsernameKey = "username";
 inline constexpr std::string_view kPersonSocialProfileUserIdentifierKey = "identifier";
-inline constexpr std::string_view kPersonSocialProfileServiceTwitter = "twitter";
 inline constexpr std::string_view kPersonSocialProfileServiceSinaWeibo = "sinaweibo";
 inline constexpr std::string_view kPersonSocialProfileServiceFacebook = "facebook";
 inline constexpr std::string_view kPersonSocialProfileServiceLinkedIn = "linkedin";

@@ -4,7 +4,8 @@
 // entry's identifier is not handed out again by the same list.
 //
 // A plain value type: copy it from a person, edit the copy, set it back.
-// Not thread-safe on its own (like any value).
+// Not thread-safe on its own (like any value). Failure: an index out of
+// range is refused (false); nothing throws.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // The value of one person property: a string, a date, an integer (the kind)
 // or a multi-value of strings, dates or dictionaries, as propertyType() of the
-// property says. Plain value type.
+// property says. Plain value type: copy freely, use from one thread at a
+// time; nothing fails.
 #pragma once
 
 #include <cstdint>

@@ -37,7 +37,8 @@
 //   kABOperationNotPermittedByUserError (1) -> kErrorDomain, kOperationNotPermittedByStoreError,
 //                                              kOperationNotPermittedByUserError
 //
-// Plain values only; nothing here touches the store.
+// Plain values only; nothing here touches the store, any thread may use them,
+// and nothing fails.
 #pragma once
 
 #include <chrono>

@@ -10,19 +10,6 @@
 namespace platform::http {
 namespace {
 
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-std::string lowerCase(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 bool hasControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](unsigned char c) {
     return (c < 0x20 && c != '\t') || c == 0x7F;
@@ -93,7 +80,7 @@ bool Cookie::isValid() const {
   if (name.find_first_of(";=") != std::string::npos || value.find(';') != std::string::npos) {
     return false;
   }
-  if (trim(name).size() != name.size()) return false;
+  if (trimBlanks(name).size() != name.size()) return false;
   return !hasControlCharacter(name) && !hasControlCharacter(value) &&
          !hasControlCharacter(domain) && !hasControlCharacter(path);
 }
@@ -101,7 +88,7 @@ bool Cookie::isValid() const {
 bool Cookie::matches(const Url& url) const {
   if (secure && !url.isSecure()) return false;
   std::string host = hostForMatching(url);
-  std::string cookieDomain = lowerCase(domain);
+  std::string cookieDomain = lowerCased(domain);
   bool matched = false;
   if (!cookieDomain.empty() && cookieDomain.front() == '.') {
     matched = domainMatches(host, std::string_view(cookieDomain).substr(1), url.hostIsAddress());
@@ -112,7 +99,7 @@ bool Cookie::matches(const Url& url) const {
 }
 
 bool Cookie::sameIdentity(const Cookie& other) const {
-  return name == other.name && path == other.path && lowerCase(domain) == lowerCase(other.domain);
+  return name == other.name && path == other.path && lowerCased(domain) == lowerCased(other.domain);
 }
 
 std::optional<Cookie> parseSetCookie(std::string_view fieldValue, const Url& url) {
@@ -123,8 +110,8 @@ std::optional<Cookie> parseSetCookie(std::string_view fieldValue, const Url& url
   auto eq = pair.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
   Cookie cookie;
-  cookie.name = std::string(trim(pair.substr(0, eq)));
-  cookie.value = std::string(trim(pair.substr(eq + 1)));
+  cookie.name = std::string(trimBlanks(pair.substr(0, eq)));
+  cookie.value = std::string(trimBlanks(pair.substr(eq + 1)));
   if (cookie.name.empty() || hasControlCharacter(cookie.name) ||
       hasControlCharacter(cookie.value)) {
     return std::nullopt;
@@ -139,16 +126,16 @@ std::optional<Cookie> parseSetCookie(std::string_view fieldValue, const Url& url
     std::string_view attribute = attributes.substr(0, attributes.find(';'));
     attributes.remove_prefix(std::min(attributes.size(), attribute.size() + 1));
     auto split = attribute.find('=');
-    std::string key = lowerCase(trim(attribute.substr(0, split)));
+    std::string key = lowerCased(trimBlanks(attribute.substr(0, split)));
     std::string_view value =
-        split == std::string_view::npos ? std::string_view() : trim(attribute.substr(split + 1));
+        split == std::string_view::npos ? std::string_view() : trimBlanks(attribute.substr(split + 1));
     if (key == "expires") {
       if (auto when = parseExpires(value)) expires = when;
     } else if (key == "max-age") {
       if (auto when = parseMaxAge(value, now)) maxAge = when;
     } else if (key == "domain") {
       while (!value.empty() && value.front() == '.') value.remove_prefix(1);
-      if (!value.empty()) domainAttribute = lowerCase(value);
+      if (!value.empty()) domainAttribute = lowerCased(value);
     } else if (key == "path") {
       pathAttribute = (!value.empty() && value.front() == '/') ? std::optional(std::string(value))
                                                                : std::nullopt;

@@ -21,6 +21,18 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string lowerCased(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), lower);
+  return out;
+}
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
 HeaderFields::HeaderFields(std::initializer_list<Entry> entries) {
   for (const auto& [name, value] : entries) add(name, value);
 }

@@ -1,7 +1,8 @@
 // HTTP header fields: an ordered list of (name, value) entries whose names are
 // matched without regard to ASCII case. A name may occur more than once (a
 // response with several Set-Cookie lines keeps each); value() joins them the
-// way the platform's header dictionaries do. Plain value type, not locked.
+// way the platform's header dictionaries do. Plain value type, not locked
+// (one thread at a time); nothing fails.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +14,14 @@
 
 namespace platform::http {
 
+// Text helpers shared by the header, cookie and response parsers.
+//
 // True when a and b are equal ignoring ASCII case.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
+// The text with ASCII upper-case letters made lower-case.
+std::string lowerCased(std::string_view text);
+// The text without leading and trailing blanks and tabs.
+std::string_view trimBlanks(std::string_view text);
 
 class HeaderFields {
  public:

@@ -1,4 +1,5 @@
-// One HTTP request as the URL loading system takes it. Plain value type.
+// One HTTP request as the URL loading system takes it. Plain value type: copy
+// it freely, use a copy from one thread at a time; nothing here fails.
 #pragma once
 
 #include <string>

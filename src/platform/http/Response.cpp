@@ -1,26 +1,9 @@
 #include "platform/http/Response.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace platform::http {
-namespace {
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-std::string lowerCase(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-}  // namespace
 
 Response::Response(std::string url, int statusCode, HeaderFields headers)
     : url_(std::move(url)), statusCode_(statusCode), headers_(std::move(headers)) {}
@@ -29,9 +12,9 @@ std::optional<std::string> Response::mimeType() const {
   auto type = headers_.value("Content-Type");
   if (!type) return std::nullopt;
   std::string_view text = *type;
-  text = trim(text.substr(0, text.find(';')));
+  text = trimBlanks(text.substr(0, text.find(';')));
   if (text.empty()) return std::nullopt;
-  return lowerCase(text);
+  return lowerCased(text);
 }
 
 std::optional<std::string> Response::textEncodingName() const {
@@ -43,13 +26,13 @@ std::optional<std::string> Response::textEncodingName() const {
     std::string_view param = rest.substr(0, rest.find(';'));
     auto eq = param.find('=');
     if (eq == std::string_view::npos) continue;
-    if (lowerCase(trim(param.substr(0, eq))) != "charset") continue;
-    std::string_view value = trim(param.substr(eq + 1));
+    if (lowerCased(trimBlanks(param.substr(0, eq))) != "charset") continue;
+    std::string_view value = trimBlanks(param.substr(eq + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
     if (value.empty()) return std::nullopt;
-    return lowerCase(value);
+    return lowerCased(value);
   }
   return std::nullopt;
 }
@@ -57,7 +40,7 @@ std::optional<std::string> Response::textEncodingName() const {
 std::int64_t Response::expectedContentLength() const {
   auto length = headers_.value("Content-Length");
   if (!length) return -1;
-  std::string_view text = trim(*length);
+  std::string_view text = trimBlanks(*length);
   std::int64_t value = -1;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || value < 0) return -1;

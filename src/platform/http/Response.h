@@ -1,6 +1,7 @@
 // The head of an HTTP response: the URL that answered, status code and header
 // fields, with the MIME type, text encoding and length read from them.
-// Plain value type.
+// Plain value type: copy it freely, use a copy from one thread at a time;
+// fields missing from the headers read as nullopt, nothing fails.
 #pragma once
 
 #include <cstdint>

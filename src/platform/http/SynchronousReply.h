@@ -4,7 +4,8 @@
 // is the platform's: a 401 carrying a WWW-Authenticate challenge fails with
 // -1012 (a synchronous send has no way to answer the challenge); response and
 // body are still filled in. Thread-safe; never call it on a thread that
-// must stay responsive.
+// must stay responsive. The reply (response, body, error) is returned by
+// value and owned by the caller.
 #pragma once
 
 #include <optional>

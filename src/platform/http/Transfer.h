@@ -2,6 +2,9 @@
 // the calling thread through libcurl, following redirects as the request
 // asks, attaching and storing cookies, and enforcing the https rule and the
 // idle timeout. Internal to the HTTP client.
+// Threading: blocks the calling thread, which also receives the sink's
+// events. Failure: an Error in the URL error domain; a status code is no
+// failure.
 #pragma once
 
 #include <atomic>

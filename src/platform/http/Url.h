@@ -1,6 +1,6 @@
 // A parsed absolute URL (parsing by libcurl's URL API): the parts the HTTP
 // client and the cookie store look at. Plain value type; parse() never throws
-// and answers nullopt for text that is no absolute URL.
+// and answers nullopt for text that is no absolute URL. Any thread may parse.
 #pragma once
 
 #include <optional>

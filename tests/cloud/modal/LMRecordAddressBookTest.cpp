@@ -3,17 +3,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 #include <vector>
 
 #include "cloud/modal/LMContact.h"
 #include "cloud/modal/LMGroup.h"
+#include "cloud/modal/RecordStoreAddressBookSupport.h"
 #include "cloud/utils/LMErrors.h"
 #include "cloud/utils/LMLogUtil.h"
-#include "platform/Clock.h"
-#include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
-#include "support/TestHome.h"
 
 namespace {
 
@@ -23,42 +20,12 @@ using lumora::LMGroup;
 using platform::Json;
 using P = ab::PersonProperty;
 
-ab::Date at(int y, unsigned m, unsigned d, int hour = 0) {
-  return ab::Date(std::chrono::sys_days(std::chrono::year(y) / m / d).time_since_epoch() +
-                  std::chrono::hours(hour));
-}
+using recordstoretest::at;
+using recordstoretest::label;
+using recordstoretest::multi;
 
-template <class T>
-ab::MultiValue<T> multi(std::vector<std::pair<std::optional<std::string>, T>> entries) {
-  ab::MultiValue<T> values;
-  for (auto& [label, value] : entries) values.add(std::move(value), std::move(label));
-  return values;
-}
-
-std::optional<std::string> label(std::string_view constant) { return std::string(constant); }
-
-class CapturingSink : public lumora::LMLogDelegate {
- public:
-  CapturingSink() {
-    appendLogMessage = [this](const lumora::LMLogMessage& m) {
-      std::lock_guard<std::mutex> guard(mutex);
-      records.push_back(m);
-    };
-  }
-  std::mutex mutex;
-  std::vector<lumora::LMLogMessage> records;
-};
-
-class LMRecordAddressBook : public ::testing::Test {
+class LMRecordAddressBook : public recordstoretest::AddressBookFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
-    auto opened = ab::AddressBook::create();
-    ASSERT_TRUE(opened.ok());
-    book_ = *opened;
-  }
-  void TearDown() override { ab::AddressBook::setWriteFault(nullptr); }
-
   ab::Record savedPerson(const std::function<void(ab::Record&)>& fill) {
     auto person = book_->createPerson(book_->defaultSource());
     EXPECT_TRUE(person.ok());
@@ -66,11 +33,6 @@ class LMRecordAddressBook : public ::testing::Test {
     EXPECT_TRUE(book_->save().ok());
     return *person;
   }
-
-  testsupport::TestHome home_;
-  std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
-  platform::ScopedClock scopedClock_{clock_};
-  std::shared_ptr<ab::AddressBook> book_;
 };
 
 TEST_F(LMRecordAddressBook, EveryFieldGoesFromAPersonToCloudJsonAndBack) {
@@ -250,7 +212,7 @@ TEST_F(LMRecordAddressBook, GroupNameFailureIsConvertedAndLogged) {
     if (attempt.operation != ab::WriteOperation::SetName) return std::nullopt;
     return platform::Error(ab::kErrorDomain, ab::kOperationNotPermittedByStoreError);
   });
-  auto sink = std::make_shared<CapturingSink>();
+  auto sink = std::make_shared<testsupport::LogRecorder>();
   lumora::LMLogUtil::setLogDelegate(sink);
   LMGroup group;
   group.name = "Blocked";

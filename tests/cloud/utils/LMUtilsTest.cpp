@@ -9,6 +9,7 @@
 
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/LMUtils.h"
+#include "cloud/utils/LogRecorder.h"
 #include "platform/Clock.h"
 #include "support/TestHome.h"
 
@@ -19,17 +20,7 @@ using lumora::LMUtils;
 using platform::Error;
 using platform::Json;
 
-class CapturingSink : public lumora::LMLogDelegate {
- public:
-  CapturingSink() {
-    appendLogMessage = [this](const lumora::LMLogMessage& m) {
-      std::lock_guard<std::mutex> guard(mutex);
-      records.push_back(m);
-    };
-  }
-  std::mutex mutex;
-  std::vector<lumora::LMLogMessage> records;
-};
+using CapturingSink = testsupport::LogRecorder;
 
 // ---- Error constructors ----
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/SerialQueue.h"
 #include "platform/http/Connection.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/TestServer.h"
@@ -24,52 +25,17 @@ using testhttp::TestServer;
 // A serial queue on a thread of its own, standing in for a caller's queue.
 class SerialQueue {
  public:
-  SerialQueue() : thread_([this] { run(); }) {}
-  ~SerialQueue() {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      stopping_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
   Connection::Executor executor() {
-    return [this](std::function<void()> task) {
-      std::lock_guard<std::mutex> guard(mutex_);
-      tasks_.push_back(std::move(task));
-      cv_.notify_all();
-    };
+    return [this](std::function<void()> task) { queue_.async(std::move(task)); };
   }
   // Blocks until every task posted so far has run.
   void drain() {
-    std::atomic<bool> done{false};
-    executor()([&] { done = true; });
-    std::unique_lock<std::mutex> lock(mutex_);
-    drained_.wait_for(lock, std::chrono::seconds(10), [&] { return done.load(); });
+    queue_.sync([] {});
   }
-  bool onQueue() const { return std::this_thread::get_id() == thread_.get_id(); }
+  bool onQueue() const { return queue_.isCurrent(); }
 
  private:
-  void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (true) {
-      cv_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-      if (tasks_.empty()) return;
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-      lock.lock();
-      drained_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::condition_variable drained_;
-  std::deque<std::function<void()>> tasks_;
-  bool stopping_ = false;
-  std::thread thread_;
+  platform::SerialQueue queue_{"connection-test"};
 };
 
 // Records every callback as a line of text and signals the end.

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs the demo: starts the local cloud on a free loopback port with a fresh
+# data directory and the demo account, points the client at it, runs the
+# client's main job, and stops the cloud again.
+set -euo pipefail
+build_dir=${1:-build}
+cloud="$build_dir/server/lumora-cloud"
+client="$build_dir/src/lumora"
+port=${LUMORA_DEMO_PORT:-8765}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lumora-demo.XXXXXX")
+cloud_pid=""
+cleanup() {
+  if [ -n "$cloud_pid" ]; then kill "$cloud_pid" 2>/dev/null || true; wait "$cloud_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "==> starting the local cloud on 127.0.0.1:$port"
+"$cloud" --port "$port" --data "$work/cloud" --seed-demo >"$work/cloud.log" 2>&1 &
+cloud_pid=$!
+for _ in $(seq 1 100); do
+  if grep -q "listening on" "$work/cloud.log" 2>/dev/null; then break; fi
+  if ! kill -0 "$cloud_pid" 2>/dev/null; then cat "$work/cloud.log"; exit 1; fi
+  sleep 0.1
+done
+sed 's/^/    /' "$work/cloud.log"
+
+echo "==> running the client against it"
+LUMORA_HOME="$work/home" LUMORA_CLOUD_URL="http://127.0.0.1:$port" "$client" --demo

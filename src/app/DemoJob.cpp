@@ -1,0 +1,93 @@
+#include "app/DemoJob.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "cloud/passport/QBPassportsManager.h"
+#include "cloud/utils/LMLogDelegate.h"
+#include "cloud/utils/LMLogUtil.h"
+#include "cloud/utils/ServiceHosts.h"
+#include "platform/MainQueue.h"
+
+namespace lumora {
+namespace {
+
+constexpr const char* kCloudSid = "lumora";
+
+// Prints the SDK's log lines the way the app's own sink forwards them:
+// errors, warnings and (when verbose) info; debug and verbose are dropped.
+class PrintingLogSink : public LMLogDelegate {
+ public:
+  PrintingLogSink(std::FILE* out, bool verbose) {
+    appendLogMessage = [out, verbose](const LMLogMessage& message) {
+      static constexpr const char* kLevels[] = {"", "error", "warning", "info"};
+      auto flag = message.flag();
+      if (flag < 1 || flag > 3 || (flag == 3 && !verbose)) return;
+      std::fprintf(out, "      [sdk %s] %s\n", kLevels[flag], message.message().c_str());
+    };
+  }
+};
+
+std::string present(const std::optional<std::string>& value) {
+  if (!value || value->empty()) return "missing";
+  return "received (" + std::to_string(value->size()) + " characters)";
+}
+
+}  // namespace
+
+DemoJob::DemoJob(DemoOptions options, std::FILE* out) : options_(std::move(options)), out_(out) {}
+
+void DemoJob::step(const std::string& text) {
+  std::fprintf(out_, "[%d] %s\n", ++stepNumber_, text.c_str());
+  std::fflush(out_);
+}
+
+void DemoJob::outcome(bool ok, const std::string& text) {
+  std::fprintf(out_, "    %s %s\n", ok ? "ok:" : "FAILED:", text.c_str());
+  std::fflush(out_);
+}
+
+int DemoJob::run() {
+  platform::MainQueue::main().bindToCurrentThread();
+  auto sink = std::make_shared<PrintingLogSink>(out_, options_.verbose);
+  LMLogUtil::setLogDelegate(sink);
+
+  std::fprintf(out_, "Lumora client, cloud at %s\n", ServiceHosts::baseURL(ServiceHosts::kAccount).c_str());
+  bool ok = signIn();
+  LMLogUtil::setLogDelegate(nullptr);
+  std::fprintf(out_, ok ? "Done.\n" : "Stopped after a failure.\n");
+  return ok ? 0 : 1;
+}
+
+bool DemoJob::signIn() {
+  auto manager = QBPassportsManager::sharedManager();
+  step("Signing in to the account service as \"" + options_.login + "\" for service \"" +
+       kCloudSid + "\"");
+  std::atomic<bool> finished{false};
+  std::optional<platform::Error> failure;
+  manager->loginForSid(kCloudSid, options_.login, options_.password, false,
+                       [&](const std::optional<platform::Error>& error) {
+                         failure = error;
+                         finished = true;
+                       });
+  bool done = platform::MainQueue::main().runUntil([&] { return finished.load(); },
+                                                   std::chrono::seconds(60));
+  if (!done) {
+    outcome(false, "no answer from the account service within 60 s");
+    return false;
+  }
+  if (failure) {
+    outcome(false, failure->description());
+    return false;
+  }
+  auto passport = manager->passportForSid(kCloudSid);
+  outcome(true, "signed in as user " + passport->userId().value_or("?"));
+  std::fprintf(out_, "      pass token %s\n", present(passport->passToken()).c_str());
+  std::fprintf(out_, "      service token %s\n", present(passport->serviceToken()).c_str());
+  std::fprintf(out_, "      security key %s\n", present(passport->sSecurity()).c_str());
+  return true;
+}
+
+}  // namespace lumora

@@ -1,0 +1,35 @@
+// The command-line main job: runs the client's work against the configured
+// cloud (the local cloud in the demo) and prints each step with its outcome.
+//
+// Runs on the calling thread, which it binds as the main queue's thread and
+// pumps while the account and cloud work is under way. Returns 0 when every
+// step succeeded, 1 otherwise; failures are printed, never thrown.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace lumora {
+
+struct DemoOptions {
+  std::string login = "demo";
+  std::string password = "demo-password";
+  bool verbose = false;  // also print the SDK's info-level log lines
+};
+
+class DemoJob {
+ public:
+  DemoJob(DemoOptions options, std::FILE* out);
+  int run();
+
+ private:
+  void step(const std::string& text);
+  void outcome(bool ok, const std::string& text);
+  bool signIn();
+
+  DemoOptions options_;
+  std::FILE* out_;
+  int stepNumber_ = 0;
+};
+
+}  // namespace lumora

@@ -1,0 +1,105 @@
+// The record store's SQLite connection and the one serial queue on which all
+// of its SQL runs, with a small statement helper that binds every value as a
+// parameter.
+//
+// Ownership: the store owns one instance. The destructor first lets the queue
+// run what is already queued, then closes the connection; do not destroy it
+// from one of its own tasks.
+// Threading: inDatabase / inTransaction / async may be called from any thread;
+// the functions they run get the connection on the queue's thread and must not
+// keep it. A call made from a task of the queue runs inline.
+// Failures: open() gives nullptr (logged); a statement that cannot be prepared
+// or run reports false and logs SQLite's message at error level. Nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "platform/SerialQueue.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace lumora {
+
+class LMManagedRecordContextDatabase {
+ public:
+  // One prepared statement of the connection; finalised when it goes.
+  class Statement {
+   public:
+    Statement(sqlite3* db, const std::string& sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Whether the text was prepared; a statement that was not fails every step.
+    bool prepared() const { return statement_ != nullptr; }
+
+    // Binds parameter `index` (from 1); nullopt binds NULL.
+    Statement& bind(int index, const std::optional<std::int64_t>& value);
+    Statement& bind(int index, const std::optional<std::int32_t>& value);
+    Statement& bind(int index, const std::optional<double>& value);
+    Statement& bind(int index, const std::optional<bool>& value);
+    Statement& bind(int index, const std::optional<std::string>& value);
+    Statement& bind(int index, const char* value);
+
+    // Runs a statement that yields no rows; true when it completed.
+    bool execute();
+    // Steps to the next row: true while there is one. A failure ends the rows
+    // (logged) and leaves failed() true.
+    bool next();
+    bool failed() const { return failed_; }
+
+    // Columns of the current row by name; nullopt for NULL or an unknown name.
+    std::optional<std::int64_t> int64Column(const std::string& name) const;
+    std::optional<std::int32_t> int32Column(const std::string& name) const;
+    std::optional<double> doubleColumn(const std::string& name) const;
+    std::optional<bool> boolColumn(const std::string& name) const;
+    std::optional<std::string> stringColumn(const std::string& name) const;
+
+   private:
+    int columnIndex(const std::string& name) const;
+    bool bindResult(int rc, int index);
+    void logFailure(const char* what) const;
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* statement_ = nullptr;
+    std::string sql_;
+    bool failed_ = false;
+    std::unordered_map<std::string, int> columns_;
+  };
+
+  // Opens (creating if needed) the database file read-write. nullptr when it
+  // cannot be opened.
+  static std::unique_ptr<LMManagedRecordContextDatabase> open(const std::string& path);
+  ~LMManagedRecordContextDatabase();
+  LMManagedRecordContextDatabase(const LMManagedRecordContextDatabase&) = delete;
+  LMManagedRecordContextDatabase& operator=(const LMManagedRecordContextDatabase&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  // Runs `work` with the connection on the queue and waits for it.
+  void inDatabase(const std::function<void(sqlite3* db)>& work);
+  // Runs `work` inside one transaction on the queue and waits for it. The
+  // transaction commits unless `work` sets its rollback flag; a failed BEGIN
+  // skips `work`. Returns whether the transaction was committed.
+  bool inTransaction(const std::function<void(sqlite3* db, bool& rollback)>& work);
+  // Queues `work` on the queue and returns at once.
+  void async(std::function<void(sqlite3* db)> work);
+
+  // Whether the calling thread runs a task of the queue.
+  bool isCurrent() const;
+
+ private:
+  LMManagedRecordContextDatabase(sqlite3* db, std::string path);
+
+  sqlite3* db_ = nullptr;
+  std::string path_;
+  std::unique_ptr<platform::SerialQueue> queue_;
+};
+
+}  // namespace lumora

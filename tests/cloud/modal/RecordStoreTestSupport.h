@@ -1,0 +1,36 @@
+// Shared helpers of the record store tests: a fresh app home with its own user
+// defaults, and a log sink that keeps the SDK's records.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "cloud/utils/LMLogUtil.h"
+#include "cloud/utils/LogRecorder.h"
+#include "platform/UserDefaults.h"
+#include "support/TestHome.h"
+
+namespace recordstoretest {
+
+using testsupport::LogRecorder;
+
+// A fixture with a fresh app home (so a fresh Documents folder and user
+// defaults) and a recording log sink.
+class StoreFixture : public ::testing::Test {
+ protected:
+  StoreFixture() {
+    platform::UserDefaults::resetStandardForTesting();
+    lumora::LMLogUtil::setLogDelegate(log_);
+  }
+  ~StoreFixture() override {
+    lumora::LMLogUtil::setLogDelegate(nullptr);
+    platform::UserDefaults::resetStandardForTesting();
+  }
+  platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+
+  testsupport::TestHome home_;
+  std::shared_ptr<LogRecorder> log_ = std::make_shared<LogRecorder>();
+};
+
+}  // namespace recordstoretest
