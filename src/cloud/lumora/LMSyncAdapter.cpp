@@ -214,8 +214,8 @@ std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestHostListWithRomCou
     const std::optional<std::string>& romCountry, std::optional<platform::Error>* error) {
   auto userId = signedInUserId();
   if (!userId) {
-    if (error) *error = notLoggedIn();
-    else notLoggedIn();
+    platform::Error failure = notLoggedIn();
+    if (error) *error = failure;
     return nullptr;
   }
   platform::Json parameters{{"romCountry", romCountry.value_or(std::string())}};

@@ -39,13 +39,6 @@ void LMHTTPRequestOperation::start() {
     started_ = true;
   }
   if (!buildError_) main();
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  finished_ = true;
-}
-
-bool LMHTTPRequestOperation::isFinished() const {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  return finished_;
 }
 
 void LMHTTPRequestOperation::main() {

@@ -47,7 +47,6 @@ class LMHTTPRequestOperation {
 
   // Runs the operation once; later calls do nothing.
   void start();
-  bool isFinished() const;
 
   platform::http::Request request() const;
   void setRequest(platform::http::Request request);
@@ -84,7 +83,6 @@ class LMHTTPRequestOperation {
   std::optional<platform::Error> error_;
   std::optional<platform::Error> buildError_;
   bool started_ = false;
-  bool finished_ = false;
 };
 
 }  // namespace lumora

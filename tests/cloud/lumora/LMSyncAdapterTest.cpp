@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "cloud/lumora/LMSync.h"
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/utils/LMErrors.h"
 #include "cloud/utils/ServiceHosts.h"
@@ -150,15 +149,6 @@ TEST_F(LMSyncAdapterTest, TaskQueueRunsJobsOneAtATimeAndReportsTheLastJobsTag) {
   EXPECT_EQ(maxRunning.load(), 1);
   EXPECT_FALSE(adapter->backgroundTaskIsRunning());
   EXPECT_EQ(adapter->dataRequestOperationQueue().maxConcurrentOperationCount(), 1u);
-}
-
-TEST(LMSyncTag, UntaggedOperationsReadFalse) {
-  auto operation = std::make_shared<platform::Operation>();
-  EXPECT_FALSE(inBackground(*operation));
-  setInBackground(operation, true);
-  EXPECT_TRUE(inBackground(*operation));
-  setInBackground(operation, false);
-  EXPECT_FALSE(inBackground(*operation));
 }
 
 TEST_F(LMSyncAdapterTest, FileCallsTakeAtLeastTheirProtectionTime) {

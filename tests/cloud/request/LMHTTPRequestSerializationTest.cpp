@@ -48,17 +48,6 @@ TEST(LMHTTPRequestSerializationHeaders, TransliterationKeepsASCIIAndDropsWhatHas
   EXPECT_EQ(LMHTTPRequestSerialization::asciiUserAgent("a\xF0\x9F\x98\x80" "b"), "ab");
 }
 
-TEST(LMHTTPRequestSerializationHeaders, DefaultHeadersCanBeChanged) {
-  testsupport::TestHome home;
-  LMHTTPRequestSerialization serializer;
-  serializer.setValue("x", "X-Test");
-  EXPECT_EQ(serializer.HTTPRequestHeaders().value("X-Test"), "x");
-  serializer.setValue(std::nullopt, "X-Test");
-  EXPECT_FALSE(serializer.HTTPRequestHeaders().contains("X-Test"));
-  EXPECT_EQ(serializer.timeoutInterval(), 30.0);
-  EXPECT_EQ(serializer.HTTPMethodsEncodingParametersInURI(), (std::set<std::string>{"GET", "HEAD", "DELETE"}));
-}
-
 TEST(LMHTTPRequestSerializationURLs, QueryIsAppendedWithTheRightSeparator) {
   EXPECT_EQ(LMHTTPRequestSerialization::URLByAppendingQuery("http://h/p", "a=1"), "http://h/p?a=1");
   EXPECT_EQ(LMHTTPRequestSerialization::URLByAppendingQuery("http://h/p?x=0", "a=1"), "http://h/p?x=0&a=1");
