@@ -1,0 +1,112 @@
+#include "cloud/request/LMHTTPErrorHandler.h"
+
+#include <cmath>
+#include <utility>
+
+#include "cloud/passport/QBPassportsManager.h"
+#include "cloud/utils/LMErrors.h"
+#include "cloud/utils/LMLogUtil.h"
+#include "cloud/utils/ServiceHosts.h"
+
+namespace lumora {
+namespace {
+
+// data "retryAfter" as whole seconds; a missing or unreadable value is 0.
+double retryAfterSeconds(const platform::Json& data) {
+  auto it = data.find("retryAfter");
+  if (it == data.end()) return 0;
+  if (it->is_number()) return std::floor(it->get<double>());
+  if (it->is_string()) {
+    try {
+      return static_cast<double>(std::stoll(it->get<std::string>()));
+    } catch (...) {
+      return 0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+LMHTTPErrorHandler& LMHTTPErrorHandler::defaultHandler() {
+  static LMHTTPErrorHandler* handler = new LMHTTPErrorHandler();
+  return *handler;
+}
+
+std::string LMHTTPErrorHandler::keyForURL(const std::string& url) {
+  std::string host = ServiceHosts::hostOfURL(url);
+  return host.empty() ? url : host;
+}
+
+void LMHTTPErrorHandler::dropExpiredLocked(platform::Clock::TimePoint now) {
+  for (auto it = hostErrors_.begin(); it != hostErrors_.end();) {
+    if (it->second.until <= now) {
+      it = hostErrors_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+std::optional<platform::Error> LMHTTPErrorHandler::serverErrorWithURL(
+    const std::optional<std::string>& url) {
+  if (!url) return std::nullopt;
+  std::lock_guard<std::mutex> guard(mutex_);
+  dropExpiredLocked(platform::Clock::current()->now());
+  auto it = hostErrors_.find(keyForURL(*url));
+  if (it == hostErrors_.end()) return std::nullopt;
+  return it->second.error;
+}
+
+bool LMHTTPErrorHandler::handleServerError(const std::optional<platform::Error>& error,
+                                           const std::optional<std::string>& url) {
+  if (!error || !url) return false;
+  std::string key = keyForURL(*url);
+  auto now = platform::Clock::current()->now();
+  std::lock_guard<std::mutex> guard(mutex_);
+  dropExpiredLocked(now);
+  if (hostErrors_.count(key) > 0) return true;
+
+  if (error->code() == 503 && error->domain() == kLMServerErrorDomain) {
+    const auto& info = error->userInfo();
+    if (info.is_object() && !info.empty()) {
+      auto data = info.find("data");
+      if (data != info.end() && data->is_object() && !data->empty()) {
+        double seconds = retryAfterSeconds(*data);
+        if (seconds > 0) {
+          hostErrors_[key] = Block{*error, now + platform::seconds(seconds)};
+          LM_LOG_WARN("Host {} is blocked for {} s after a 503", key, seconds);
+        }
+      }
+    }
+    return false;
+  }
+  if (error->code() == 500) {
+    hostErrors_[key] = Block{*error, now + platform::seconds(kLMServerErrorBlockSeconds)};
+    LM_LOG_WARN("Host {} is blocked for {} s after a 500", key, kLMServerErrorBlockSeconds);
+    return true;
+  }
+  return false;
+}
+
+void LMHTTPErrorHandler::handleUserAuthenticationError(const std::optional<platform::Error>& error,
+                                                       const std::string& passportSid,
+                                                       const Finish& finish) {
+  if (error && error->code() == kLMUserAuthenticationErrorCode) {
+    auto manager = QBPassportsManager::sharedManager();
+    auto userId = manager->userId();
+    if (manager->passportForSid(passportSid) && userId && !userId->empty()) {
+      LM_LOG_INFO("Authentication failed for {}; logging in again", passportSid);
+      std::optional<platform::Error> reloginError = manager->reLoginForSid(passportSid);
+      if (finish) finish(reloginError, true);
+    }
+  }
+  if (finish) finish(std::nullopt, false);
+}
+
+void LMHTTPErrorHandler::clearAllErrors() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  hostErrors_.clear();
+}
+
+}  // namespace lumora

@@ -1,0 +1,119 @@
+// Builds the HTTP requests the cloud accepts: default headers (languages and
+// user agent), the session cookie "userId=...; serviceToken=...", every
+// parameter AES-encrypted under the session's security key except those whose
+// name begins with "_", a "signature" over method, path, parameters and key,
+// and the parameters in the query (GET, HEAD, DELETE) or a form body. Also a
+// signed multipart request and an unsigned raw-data POST.
+//
+// Ownership: a plain value object; each LMHTTPRequestOperationManager owns
+// one. Threading: settings are changed while the owner is set up; requests
+// are then built from one thread at a time. Failures: a signed request for a
+// service id without a signed-in session (no passport, user id, service token
+// or security key) fails with the not-logged-in error -10001 rather than
+// going out unsigned; a multipart file part that cannot be read fails the
+// request. The raw-data POST never fails.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cloud/request/LMStreamingMultipartFormData.h"
+#include "cloud/request/LMStringEncoding.h"
+#include "platform/Error.h"
+#include "platform/Result.h"
+#include "platform/http/HeaderFields.h"
+#include "platform/http/Request.h"
+
+namespace lumora {
+
+class LMHTTPRequestSerialization {
+ public:
+  using BodyBlock = std::function<void(LMStreamingMultipartFormData&)>;
+
+  // A serializer with the default settings and headers.
+  static std::shared_ptr<LMHTTPRequestSerialization> serializer();
+  LMHTTPRequestSerialization();
+
+  // ---- Settings copied to every request ----
+  LMStringEncoding stringEncoding() const { return stringEncoding_; }
+  void setStringEncoding(LMStringEncoding encoding) { stringEncoding_ = encoding; }
+  bool HTTPShouldHandleCookies() const { return shouldHandleCookies_; }
+  void setHTTPShouldHandleCookies(bool on) { shouldHandleCookies_ = on; }
+  double timeoutInterval() const { return timeoutInterval_; }
+  void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
+  // Methods whose parameters go into the query: "GET", "HEAD", "DELETE".
+  const std::set<std::string>& HTTPMethodsEncodingParametersInURI() const { return uriMethods_; }
+  void setHTTPMethodsEncodingParametersInURI(std::set<std::string> methods);
+
+  // ---- Default headers ----
+  platform::http::HeaderFields HTTPRequestHeaders() const { return headers_; }
+  // Sets one default header; nullopt removes it.
+  void setValue(const std::optional<std::string>& value, const std::string& field);
+  std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+
+  // ---- Requests ----
+
+  // A new request for the method and URL with the settings above, then
+  // requestBySerializingRequest.
+  platform::Result<platform::http::Request> requestWithMethod(
+      const std::string& method, const std::string& URLString,
+      const std::optional<platform::Json>& parameters, const std::string& passportSid) const;
+
+  // The signed request: default headers the request lacks, the cookie, and
+  // (with parameters) encryption, signature and placement. Without
+  // parameters nothing but headers and cookie is added.
+  platform::Result<platform::http::Request> requestBySerializingRequest(
+      const platform::http::Request& request, const std::optional<platform::Json>& parameters,
+      const std::string& passportSid) const;
+
+  // A signed multipart request: the signed parameters always in the query,
+  // the parts from `block` (UTF-8 headers) in the body.
+  platform::Result<platform::http::Request> multipartFormRequestWithMethod(
+      const std::string& method, const std::string& URLString,
+      const std::optional<platform::Json>& parameters, const std::string& passportSid,
+      const BodyBlock& block) const;
+
+  // An unsigned POST of raw bytes ("application/octet-stream"), parameters
+  // unencrypted in the query, no cookie.
+  platform::http::Request postDataRequestWithData(const platform::Bytes& data,
+                                                  const std::string& URLString,
+                                                  const std::optional<platform::Json>& parameters) const;
+
+  // ---- Default header values ----
+
+  // "lang;q=w" entries for the preferred languages, weights 1.0 down by
+  // 0.1, ending with the entry of weight 0.5 (at most six), joined by ", ".
+  static std::string acceptLanguageForLanguages(const std::vector<std::string>& languages);
+  // The same for the user's preferred languages ("AppleLanguages").
+  static std::string defaultAcceptLanguage();
+  // "name/version;machine;kernel;iOS version;language;" from the bundle and
+  // device facts, transliterated to ASCII when it is not.
+  static std::string defaultUserAgent();
+  // `text` when it is ASCII, else its ASCII transliteration; `text` again
+  // when the transliteration cannot be made.
+  static std::string asciiUserAgent(const std::string& text);
+
+  // `url` with "?query" appended, or "&query" when it already has a query
+  // (placed before any fragment).
+  static std::string URLByAppendingQuery(const std::string& url, const std::string& query);
+
+ private:
+  platform::http::Request newRequest(const std::string& method, const std::string& URLString) const;
+  void addDefaultHeaders(platform::http::Request& request) const;
+  // Encrypts and signs the parameters; their query text.
+  std::string signedQueryText(const platform::http::Request& request,
+                                                const platform::Json& parameters,
+                                                const std::string& securityKey) const;
+
+  LMStringEncoding stringEncoding_ = kLMUTF8StringEncoding;
+  bool shouldHandleCookies_ = true;
+  double timeoutInterval_ = 30.0;
+  std::set<std::string> uriMethods_{"GET", "HEAD", "DELETE"};
+  platform::http::HeaderFields headers_;
+};
+
+}  // namespace lumora

@@ -1,0 +1,75 @@
+// Judging and decoding the cloud's replies. LMHTTPResponseSerialization checks
+// status code and content type; LMJsonResponseSerialization (its own header)
+// also decrypts and parses the body.
+//
+// Ownership: shared values; one serializer may serve many operations.
+// Threading: settings are fixed before use; decoding may then run on several
+// threads at once. Failures are platform::Error values handed back through
+// the `error` out-parameter, never thrown.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "cloud/request/LMStringEncoding.h"
+#include "platform/Bytes.h"
+#include "platform/Error.h"
+#include "platform/http/Response.h"
+
+namespace lumora {
+
+// Domain of the status, content-type and decoding errors of replies.
+inline constexpr const char* kLMResponseSerializationErrorDomain =
+    "com.quenby.error.serialization.response";
+// User-info key of the response (as JSON: "url", "statusCode", "headers").
+inline constexpr const char* kLMResponseSerializationResponseKey =
+    "com.quenby.serialization.response.error.response";
+inline constexpr const char* kLMFailingURLKey = "NSErrorFailingURLKey";
+inline constexpr const char* kLMLocalizedFailureReasonKey = "NSLocalizedFailureReason";
+// Codes of that domain: the URL-loading codes of the same meaning.
+inline constexpr std::int64_t kLMResponseErrorBadServerResponse = -1011;
+inline constexpr std::int64_t kLMResponseErrorCannotDecodeContentData = -1016;
+
+class LMHTTPResponseSerialization {
+ public:
+  static std::shared_ptr<LMHTTPResponseSerialization> serializer();
+  LMHTTPResponseSerialization();
+  virtual ~LMHTTPResponseSerialization() = default;
+
+  LMStringEncoding stringEncoding() const { return stringEncoding_; }
+  void setStringEncoding(LMStringEncoding encoding) { stringEncoding_ = encoding; }
+  // 200 to 299 by default; nullopt accepts every status.
+  const std::optional<std::set<int>>& acceptableStatusCodes() const { return statusCodes_; }
+  void setAcceptableStatusCodes(std::optional<std::set<int>> codes) { statusCodes_ = std::move(codes); }
+  // Every type by default (nullopt).
+  const std::optional<std::set<std::string>>& acceptableContentTypes() const { return contentTypes_; }
+  void setAcceptableContentTypes(std::optional<std::set<std::string>> types) {
+    contentTypes_ = std::move(types);
+  }
+
+  // True when acceptable. A missing response is acceptable. A content type
+  // outside the accepted set fails, with the -1016 error only when the body
+  // is not empty ("retriable" true); a status outside the accepted set
+  // fails with -1011 ("retriable" false), the content-type error as its
+  // underlying error. The error (if any) goes to `error` when it fails.
+  bool validateResponse(const std::optional<platform::http::Response>& response,
+                        const platform::Bytes& data, std::optional<platform::Error>* error) const;
+
+  // Validates and returns the body unchanged (a JSON binary value).
+  virtual std::optional<platform::Json> responseObjectForResponse(
+      const std::optional<platform::http::Response>& response, const platform::Bytes& data,
+      const std::string& passportSid, std::optional<platform::Error>* error) const;
+
+  // The response as the JSON stored under kLMResponseSerializationResponseKey.
+  static platform::Json responseInfo(const platform::http::Response& response);
+
+ private:
+  LMStringEncoding stringEncoding_ = kLMUTF8StringEncoding;
+  std::optional<std::set<int>> statusCodes_;
+  std::optional<std::set<std::string>> contentTypes_;
+};
+
+}  // namespace lumora

@@ -1,0 +1,159 @@
+#include "cloud/request/LMJsonResponseSerialization.h"
+
+#include <utility>
+
+#include "cloud/request/LMSignedSession.h"
+#include "cloud/utils/LMAESCoder.h"
+#include "cloud/utils/LMErrors.h"
+
+namespace lumora {
+namespace {
+
+bool chainHasDecodingError(const std::optional<platform::Error>& error) {
+  std::optional<platform::Error> current = error;
+  while (current) {
+    if (current->domain() == kLMResponseSerializationErrorDomain &&
+        current->code() == kLMResponseErrorCannotDecodeContentData) {
+      return true;
+    }
+    current = current->underlying();
+  }
+  return false;
+}
+
+platform::Json withoutNulls(const platform::Json& value) {
+  if (value.is_array()) {
+    platform::Json out = platform::Json::array();
+    for (const auto& element : value) out.push_back(withoutNulls(element));
+    return out;
+  }
+  if (value.is_object()) {
+    platform::Json out = platform::Json::object();
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      if (!it.value().is_null()) out[it.key()] = withoutNulls(it.value());
+    }
+    return out;
+  }
+  return value;
+}
+
+// The reply had an acceptable status but nothing readable in its body.
+platform::Error undecryptableReplyError(const std::optional<platform::http::Response>& response) {
+  platform::Json info{{platform::Error::kLocalizedDescriptionKey,
+                       "Request failed: the reply could not be decrypted"},
+                      {kLMRetriableKey, true}};
+  if (response) {
+    info[kLMFailingURLKey] = response->url();
+    info[kLMResponseSerializationResponseKey] = LMHTTPResponseSerialization::responseInfo(*response);
+  }
+  return platform::Error(kLMResponseSerializationErrorDomain, kLMResponseErrorCannotDecodeContentData,
+                         std::move(info));
+}
+
+}  // namespace
+
+std::shared_ptr<LMJsonResponseSerialization> LMJsonResponseSerialization::serializer() {
+  return std::make_shared<LMJsonResponseSerialization>();
+}
+
+LMJsonResponseSerialization::LMJsonResponseSerialization() {
+  setAcceptableContentTypes(std::set<std::string>{"application/json", "text/json", "text/javascript"});
+}
+
+std::optional<platform::Json> LMJsonResponseSerialization::responseObjectForResponse(
+    const std::optional<platform::http::Response>& response, const platform::Bytes& data,
+    const std::string& passportSid, std::optional<platform::Error>* error) const {
+  std::optional<std::string> key;
+  if (auto session = LMSignedSessionForSid(passportSid)) key = session->sSecurity;
+  return responseObjectForResponseWithKey(response, data, key, error);
+}
+
+std::optional<platform::Json> LMJsonResponseSerialization::responseObjectForResponseWithKey(
+    const std::optional<platform::http::Response>& response, const platform::Bytes& data,
+    const std::optional<std::string>& securityKey, std::optional<platform::Error>* error) const {
+  std::optional<platform::Error> validationError;
+  bool acceptable = validateResponse(response, data, &validationError);
+  if (!acceptable && (!error || chainHasDecodingError(validationError))) {
+    if (error) *error = validationError;
+    return std::nullopt;
+  }
+
+  // Whether the server answered with a success status: then a body that
+  // cannot be read is an error of its own.
+  bool statusOK = !response || !acceptableStatusCodes() ||
+                  acceptableStatusCodes()->count(response->statusCode()) > 0;
+
+  LMStringEncoding encoding = stringEncoding();
+  if (response) {
+    if (auto name = response->textEncodingName()) {
+      if (auto declared = LMStringEncodingFromIANAName(*name)) encoding = *declared;
+    }
+  }
+
+  std::optional<platform::Json> object;
+  std::optional<platform::Error> decodeError;
+  std::optional<std::string> text = LMDecodeText(data, encoding);
+  std::optional<std::string> decrypted;
+  bool decryptable = text.has_value() && securityKey.has_value() && !securityKey->empty();
+  if (decryptable) decrypted = LMAESCoder(*securityKey).decryptString(*text);
+
+  if (statusOK && (!securityKey || securityKey->empty())) {
+    decodeError = LMNotLoggedInError();
+  } else if (!decryptable) {
+    // Nothing to read; a refused status keeps its own error.
+    if (statusOK) decodeError = undecryptableReplyError(response);
+  } else if (!decrypted) {
+    decodeError = platform::Error(kLMResponseSerializationErrorDomain,
+                                  kLMResponseErrorCannotDecodeContentData,
+                                  {{platform::Error::kLocalizedDescriptionKey,
+                                    "Data failed decoding as a UTF-8 string"},
+                                   {kLMLocalizedFailureReasonKey, "Could not decode string: " + *text},
+                                   {kLMRetriableKey, true}});
+  } else if (*decrypted == " ") {
+    // The server's empty reply: no object and no error.
+  } else if (decrypted->empty()) {
+    if (statusOK) decodeError = undecryptableReplyError(response);
+  } else {
+    platform::Json parsed = platform::Json::parse(*decrypted, nullptr, /*allow_exceptions=*/false);
+    bool fragmentsAllowed = (readingOptions_ & kLMJSONReadingAllowFragments) != 0;
+    if (parsed.is_discarded() || (!fragmentsAllowed && !parsed.is_object() && !parsed.is_array())) {
+      decodeError = platform::Error(kLMJSONErrorDomain, kLMJSONErrorCode,
+                                    {{platform::Error::kLocalizedDescriptionKey,
+                                      "The data couldn't be read because it isn't in the correct "
+                                      "format."}});
+    } else {
+      object = removesNulls_ ? withoutNulls(parsed) : std::move(parsed);
+    }
+  }
+
+  if (!decodeError) validateLMJSONObject(object, &decodeError);
+
+  if (error) {
+    if (decodeError) {
+      if (validationError && !decodeError->underlying()) {
+        decodeError = decodeError->withUnderlying(*validationError);
+      }
+      *error = std::move(decodeError);
+    } else {
+      *error = std::move(validationError);
+    }
+  }
+  return object;
+}
+
+bool LMJsonResponseSerialization::validateLMJSONObject(const std::optional<platform::Json>& object,
+                                                       std::optional<platform::Error>* error) {
+  if (!object || !object->is_object()) return true;
+  auto code = object->find("code");
+  if (code == object->end() || !code->is_number()) return true;
+  bool zero = code->is_number_float() ? code->get<double>() == 0.0 : code->get<std::int64_t>() == 0;
+  if (zero) return true;
+  if (error) {
+    std::int64_t value = code->is_number_float() ? static_cast<std::int64_t>(code->get<double>())
+                                                 : code->get<std::int64_t>();
+    *error = platform::Error(kLMServerErrorDomain, value, *object);
+  }
+  return false;
+}
+
+}  // namespace lumora

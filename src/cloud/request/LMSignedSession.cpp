@@ -1,0 +1,33 @@
+#include "cloud/request/LMSignedSession.h"
+
+#include "account/QBPassport.h"
+#include "cloud/passport/QBPassportsManager.h"
+#include "cloud/utils/LMErrors.h"
+#include "cloud/utils/LMUtils.h"
+
+namespace lumora {
+namespace {
+
+std::string nonEmpty(const std::optional<std::string>& value) { return value.value_or(std::string()); }
+
+}  // namespace
+
+platform::Error LMNotLoggedInError() {
+  return LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorNotLoggedIn,
+      {{kLMErrorReasonKey, "QBPassport isn't logged in."}, {kLMErrorDescriptionKey, kLMErrorTitlePassport}});
+}
+
+platform::Result<LMSignedSession> LMSignedSessionForSid(const std::string& passportSid) {
+  auto manager = QBPassportsManager::sharedManager();
+  auto passport = manager->passportForSid(passportSid, manager->userId());
+  if (!passport) return LMNotLoggedInError();
+  LMSignedSession session{nonEmpty(passport->userId()), nonEmpty(passport->serviceToken()),
+                          nonEmpty(passport->sSecurity())};
+  if (session.userId.empty() || session.serviceToken.empty() || session.sSecurity.empty()) {
+    return LMNotLoggedInError();
+  }
+  return session;
+}
+
+}  // namespace lumora

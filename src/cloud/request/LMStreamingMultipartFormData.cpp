@@ -1,0 +1,100 @@
+#include "cloud/request/LMStreamingMultipartFormData.h"
+
+#include <cstdio>
+#include <random>
+#include <system_error>
+#include <utility>
+
+namespace lumora {
+
+LMStreamingMultipartFormData::LMStreamingMultipartFormData(platform::http::Request request,
+                                                           LMStringEncoding encoding)
+    : request_(std::move(request)),
+      boundary_(makeBoundary()),
+      bodyStream_(std::make_unique<LMMultipartBodyStream>(encoding)) {}
+
+std::string LMStreamingMultipartFormData::makeBoundary() {
+  std::random_device random;
+  char text[32];
+  std::snprintf(text, sizeof text, "Boundary+%08X%08X", static_cast<unsigned>(random()),
+                static_cast<unsigned>(random()));
+  return text;
+}
+
+void LMStreamingMultipartFormData::appendPart(std::shared_ptr<LMHTTPBodyPart> part) {
+  part->boundary = boundary_;
+  bodyStream_->appendHTTPBodyPart(std::move(part));
+}
+
+platform::Status LMStreamingMultipartFormData::appendPartWithFileURL(
+    const std::filesystem::path& path, const std::string& name, const std::string& fileName,
+    const std::string& mimeType) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    return platform::Error(kLMRequestSerializationErrorDomain, kLMRequestErrorFileDoesNotExist,
+                           {{platform::Error::kLocalizedDescriptionKey,
+                             "Failed to find a file at " + path.string()}});
+  }
+  auto size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    return platform::Error(kLMRequestSerializationErrorDomain, kLMRequestErrorCannotReadFile,
+                           {{platform::Error::kLocalizedDescriptionKey,
+                             "Failed to read the size of " + path.string()}});
+  }
+  LMHTTPBodyPart::Headers headers{
+      {"Content-Disposition", "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\""},
+      {"Content-Type", mimeType}};
+  appendPart(std::make_shared<LMHTTPBodyPart>(std::move(headers), path, size));
+  return platform::Status::success();
+}
+
+void LMStreamingMultipartFormData::appendPartWithFileData(platform::Bytes data,
+                                                          const std::string& name,
+                                                          const std::string& fileName,
+                                                          const std::string& mimeType) {
+  LMHTTPBodyPart::Headers headers{
+      {"Content-Disposition", "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\""},
+      {"Content-Type", mimeType}};
+  appendPartWithHeaders(std::move(headers), std::move(data));
+}
+
+void LMStreamingMultipartFormData::appendPartWithFormData(platform::Bytes data,
+                                                          const std::string& name) {
+  appendPartWithHeaders({{"Content-Disposition", "form-data; name=\"" + name + "\""}},
+                        std::move(data));
+}
+
+void LMStreamingMultipartFormData::appendPartWithHeaders(LMHTTPBodyPart::Headers headers,
+                                                         platform::Bytes body) {
+  appendPart(std::make_shared<LMHTTPBodyPart>(std::move(headers), std::move(body)));
+}
+
+platform::Result<platform::http::Request>
+LMStreamingMultipartFormData::requestByFinalizingMultipartFormData() {
+  if (bodyStream_->isEmpty()) return request_;
+  bodyStream_->setInitialAndFinalBoundaries();
+  std::uint64_t length = bodyStream_->contentLength();
+
+  platform::Bytes body;
+  body.reserve(static_cast<std::size_t>(length));
+  std::uint8_t chunk[64 * 1024];
+  for (;;) {
+    std::int64_t count = bodyStream_->read(chunk, sizeof chunk);
+    if (count < 0) return *bodyStream_->streamError();
+    if (count == 0) break;
+    body.insert(body.end(), chunk, chunk + count);
+  }
+  if (body.size() != length) {
+    return platform::Error(kLMRequestSerializationErrorDomain, kLMRequestErrorCannotReadFile,
+                           {{platform::Error::kLocalizedDescriptionKey,
+                             "The multipart body did not have its announced length"}});
+  }
+
+  platform::http::Request request = request_;
+  request.headers.set("Content-Type", "multipart/form-data; boundary=" + boundary_);
+  request.headers.set("Content-Length", std::to_string(length));
+  request.body = std::move(body);
+  return request;
+}
+
+}  // namespace lumora

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "cloud/request/LMJsonResponseSerialization.h"
+#include "cloud/utils/AESCrypt.h"
+#include "cloud/utils/LMAESCoder.h"
+#include "cloud/utils/LMErrors.h"
+
+namespace {
+
+using namespace lumora;
+using platform::Bytes;
+using platform::Error;
+using platform::Json;
+using platform::http::HeaderFields;
+using platform::http::Response;
+
+const std::string kKey = base64Encoding(platform::toBytes("0123456789abcdef"));
+
+Response reply(int status, const std::string& type = "application/json") {
+  HeaderFields headers;
+  if (!type.empty()) headers.set("Content-Type", type);
+  return Response("http://127.0.0.1/lum/x", status, headers);
+}
+
+Bytes encrypted(const std::string& text) {
+  return platform::toBytes(*LMAESCoder(kKey).encryptString(text));
+}
+
+struct Decoded {
+  std::optional<Json> object;
+  std::optional<Error> error;
+};
+
+Decoded decode(const Response& response, const Bytes& body,
+               std::optional<std::string> key = kKey) {
+  LMJsonResponseSerialization serializer;
+  Decoded out;
+  out.object = serializer.responseObjectForResponseWithKey(response, body, key, &out.error);
+  return out;
+}
+
+TEST(LMJsonResponseSerialization, DecryptsRepliesAndTurnsCodesIntoServerErrors) {
+  auto ok = decode(reply(200), encrypted(R"({"code":0,"data":{"a":1}})"));
+  EXPECT_FALSE(ok.error);
+  ASSERT_TRUE(ok.object);
+  EXPECT_EQ((*ok.object)["data"]["a"], 1);
+
+  auto failed = decode(reply(200), encrypted(R"({"code":10008,"description":"x"})"));
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->domain(), kLMServerErrorDomain);
+  EXPECT_EQ(failed.error->code(), 10008);
+  EXPECT_EQ(failed.error->userInfo()["description"], "x");
+  ASSERT_TRUE(failed.object);  // the dictionary comes back with its error
+
+  // A declared charset is honoured.
+  auto latin = decode(reply(200, "application/json; charset=ISO-8859-1"), encrypted(R"({"code":0})"));
+  EXPECT_FALSE(latin.error);
+}
+
+TEST(LMJsonResponseSerialization, ServerErrorsOnFailureStatusesKeepTheStatusErrorUnderneath) {
+  auto busy = decode(reply(503),
+                     encrypted(R"({"code":503,"data":{"retryAfter":120}})"));
+  ASSERT_TRUE(busy.error);
+  EXPECT_EQ(busy.error->code(), 503);
+  EXPECT_EQ(busy.error->userInfo()["data"]["retryAfter"], 120);
+  auto underlying = busy.error->underlying();
+  ASSERT_TRUE(underlying);
+  EXPECT_EQ(underlying->domain(), kLMResponseSerializationErrorDomain);
+  EXPECT_EQ(underlying->code(), kLMResponseErrorBadServerResponse);
+
+  auto empty500 = decode(reply(500), {});
+  EXPECT_FALSE(empty500.object);
+  ASSERT_TRUE(empty500.error);
+  EXPECT_EQ(empty500.error->code(), kLMResponseErrorBadServerResponse);
+  EXPECT_EQ(empty500.error->userInfo()[kLMRetriableKey], false);
+  EXPECT_NE(empty500.error->userInfo()[platform::Error::kLocalizedDescriptionKey].get<std::string>().find("(500)"),
+            std::string::npos);
+}
+
+TEST(LMJsonResponseSerialization, UnacceptableContentTypeIsARetriableErrorWithoutBodyDecoding) {
+  auto html = decode(reply(200, "text/html"), platform::toBytes("<html>oops</html>"));
+  EXPECT_FALSE(html.object);
+  ASSERT_TRUE(html.error);
+  EXPECT_EQ(html.error->code(), kLMResponseErrorCannotDecodeContentData);
+  EXPECT_EQ(html.error->userInfo()[kLMRetriableKey], true);
+}
+
+TEST(LMJsonResponseSerialization, UndecryptableSuccessRepliesAreErrorsNotEmptySuccesses) {
+  // A plain page with status 200 does not decrypt under the key.
+  auto plain = decode(reply(200), platform::toBytes("Service temporarily unavailable"));
+  EXPECT_FALSE(plain.object);
+  ASSERT_TRUE(plain.error);
+  EXPECT_EQ(plain.error->domain(), kLMResponseSerializationErrorDomain);
+  EXPECT_EQ(plain.error->code(), kLMResponseErrorCannotDecodeContentData);
+
+  // So does an empty body, and any body when there is no key.
+  EXPECT_TRUE(decode(reply(200), {}).error);
+  auto noKey = decode(reply(200), encrypted(R"({"code":0})"), std::nullopt);
+  ASSERT_TRUE(noKey.error);
+  EXPECT_EQ(noKey.error->code(), kLMLocalErrorNotLoggedIn);
+
+  // A wrong key is the same as a plain page.
+  auto wrongKey = decode(reply(200), encrypted(R"({"code":0})"),
+                         base64Encoding(platform::toBytes("fedcba9876543210")));
+  EXPECT_FALSE(wrongKey.object);
+  EXPECT_TRUE(wrongKey.error);
+
+  // A body that decrypts but is not JSON is the parser's error.
+  auto notJson = decode(reply(200), encrypted("not json"));
+  ASSERT_TRUE(notJson.error);
+  EXPECT_EQ(notJson.error->domain(), kLMJSONErrorDomain);
+}
+
+TEST(LMJsonResponseSerialization, OnlyASingleBlankIsAnEmptyReply) {
+  auto blank = decode(reply(200), encrypted(" "));
+  EXPECT_FALSE(blank.object);
+  EXPECT_FALSE(blank.error);
+}
+
+TEST(LMJsonResponseSerialization, CodeCheckPassesWhatItCannotJudge) {
+  auto textCode = decode(reply(200), encrypted(R"({"code":"0"})"));
+  EXPECT_FALSE(textCode.error);
+  auto array = decode(reply(200), encrypted(R"([1,2])"));
+  EXPECT_FALSE(array.error);
+  EXPECT_EQ(array.object, Json::array({1, 2}));
+
+  std::optional<Error> error;
+  EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(std::nullopt, &error));
+  EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"x", 1}}, &error));
+  EXPECT_FALSE(error);
+  EXPECT_FALSE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"code", -3}}, nullptr));
+}
+
+TEST(LMJsonResponseSerialization, RemovesNullsWhenAsked) {
+  LMJsonResponseSerialization serializer;
+  serializer.setRemovesKeysWithNullValues(true);
+  std::optional<Error> error;
+  auto object = serializer.responseObjectForResponseWithKey(
+      reply(200), encrypted(R"({"code":0,"a":null,"b":[{"c":null,"d":1}]})"), kKey, &error);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(object, (Json{{"code", 0}, {"b", Json::array({Json{{"d", 1}}})}}));
+}
+
+TEST(LMHTTPResponseSerialization, ValidationWithoutResponseOrContentTypeRules) {
+  LMHTTPResponseSerialization plain;
+  std::optional<Error> error;
+  EXPECT_TRUE(plain.validateResponse(std::nullopt, {}, &error));
+  EXPECT_TRUE(plain.validateResponse(reply(204, ""), {}, &error));
+  EXPECT_FALSE(plain.validateResponse(reply(404, "text/html"), platform::toBytes("x"), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kLMResponseErrorBadServerResponse);
+  EXPECT_FALSE(error->underlying());  // no content-type rule, so nothing under it
+
+  LMJsonResponseSerialization json;
+  error.reset();
+  // Wrong type with an empty body fails without an error object.
+  EXPECT_FALSE(json.validateResponse(reply(200, "text/plain"), {}, &error));
+  EXPECT_FALSE(error);
+  // Wrong type and wrong status: the status error with the type error under it.
+  EXPECT_FALSE(json.validateResponse(reply(502, "text/html"), platform::toBytes("x"), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kLMResponseErrorBadServerResponse);
+  ASSERT_TRUE(error->underlying());
+  EXPECT_EQ(error->underlying()->code(), kLMResponseErrorCannotDecodeContentData);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// The adapter base's own cloud calls against the local cloud: relocation of
+// the host list, device-information registration and listing, and one
+// contact change sent from an LMContactOperation.
+#include <gtest/gtest.h>
+
+#include "SignedRequestFixture.h"
+#include "cloud/lumora/LMContactOperation.h"
+#include "cloud/modal/LMGroup.h"
+#include "cloud/passport/QBPassportsManager.h"
+#include "cloud/utils/LMErrors.h"
+#include "cloud/utils/LMUtils.h"
+#include "cloud/utils/ServiceHosts.h"
+#include "platform/MainQueue.h"
+#include "platform/UserDefaults.h"
+
+namespace signedtest {
+namespace {
+
+using lumora::LMContactOperation;
+
+TEST_F(SignedRequestCloudTest, RelocationReplacesAndSavesTheHostList) {
+  loginThroughAccountService();
+  std::string moved = "localhost:" + std::to_string(server_->port());
+  ASSERT_TRUE(server_->setHostList(Json{{authority(), moved}, {"other.example", "x.example"}}));
+
+  std::optional<platform::Error> error;
+  offMain([&] { adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(adapter_->hostList()[authority()], moved);
+  EXPECT_EQ(adapter_->relocationURL(), "http://" + moved);
+  EXPECT_EQ(adapter_->deviceInfoURL(), "http://" + moved);
+  EXPECT_EQ(platform::UserDefaults::standard().dictionaryForKey("LumoraHostList"), adapter_->hostList());
+  auto sent = calls("/lum/relocation/v3/user/10001/record");
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].status, 200);
+
+  // Requests built from the list now reach the moved host.
+  offMain([&] { adapter_->requestHostListWithRomCountry("CN", &error); });
+  EXPECT_FALSE(error);
+
+  // A reply without "hostList" empties the list.
+  ASSERT_TRUE(server_->setHostList(Json::object()));
+  offMain([&] { adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
+  EXPECT_EQ(adapter_->hostList(), Json::object());
+}
+
+TEST_F(SignedRequestCloudTest, RelocationWithoutAUserFailsWithNotLoggedIn) {
+  std::optional<platform::Error> error;
+  std::shared_ptr<lumora::LMHTTPRequestOperation> operation;
+  offMain([&] { operation = adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
+  EXPECT_FALSE(operation);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), lumora::kLMLocalErrorNotLoggedIn);
+  EXPECT_EQ(error->userInfo()[lumora::kLMErrorReasonKey], "QBPassport isn't logged in.");
+}
+
+TEST_F(SignedRequestCloudTest, DeviceRegistrationSignsInTheDeviceServiceAndRegisters) {
+  loginThroughAccountService();
+  bool finished = false;
+  std::optional<platform::Error> result;
+  adapter_->registerDeviceInfo([&](std::optional<platform::Error> error) {
+    EXPECT_TRUE(platform::MainQueue::isMainThread());
+    result = std::move(error);
+    finished = true;
+  });
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return finished; }, std::chrono::seconds(60)));
+  ASSERT_FALSE(result) << result->description();
+
+  auto devicePassport = lumora::QBPassportsManager::sharedManager()->passportForSid("deviceinfo");
+  ASSERT_TRUE(devicePassport && devicePassport->serviceToken());
+
+  std::optional<platform::Error> error;
+  std::shared_ptr<lumora::LMHTTPRequestOperation> listed;
+  offMain([&] { listed = adapter_->requestAllDeviceInfo(&error); });
+  ASSERT_FALSE(error) << error->description();
+  Json list = listed->responseObject()->at("data")["list"];
+  ASSERT_EQ(list.size(), 1u);
+  std::string deviceId = devicePassport->deviceId().value_or("");
+  EXPECT_EQ(list[0]["devId"], deviceId.substr(0, 16));
+  Json names = Json::array();
+  for (const auto& setting : list[0]["setting"]) names.push_back(setting["name"]);
+  EXPECT_EQ(names, Json::array({"deviceName", "model", "osVersion", "_phoneInfo"}));
+}
+
+TEST_F(SignedRequestCloudTest, DeviceRegistrationWithAShortOrMissingDeviceId) {
+  loginThroughAccountService();
+  auto manager = lumora::QBPassportsManager::sharedManager();
+  auto devicePassport = manager->passportForSid("deviceinfo", kUserIdText);
+  std::optional<platform::Error> error;
+  offMain([&] { error = adapter_->updateDeviceInfoServiceInfo(); });
+  ASSERT_FALSE(error) << error->description();
+
+  // A short id is sent whole rather than read past its end.
+  devicePassport->setDeviceId("abc");
+  offMain([&] { adapter_->requestRegisterDeviceInfo(&error); });
+  ASSERT_FALSE(error) << error->description();
+  std::shared_ptr<lumora::LMHTTPRequestOperation> listed;
+  offMain([&] { listed = adapter_->requestAllDeviceInfo(&error); });
+  EXPECT_EQ(listed->responseObject()->at("data")["list"][0]["devId"], "abc");
+
+  // No id: nothing is sent.
+  devicePassport->setDeviceId(std::nullopt);
+  auto before = calls("/api/user/device/setting").size();
+  offMain([&] { adapter_->requestRegisterDeviceInfo(&error); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), lumora::kLMLocalErrorInvalidParameters);
+  EXPECT_EQ(calls("/api/user/device/setting").size(), before);
+}
+
+TEST_F(SignedRequestCloudTest, ContactOperationAddsAndDeletesAGroup) {
+  loginThroughAccountService();
+  auto group = std::make_shared<lumora::LMGroup>();
+  group->name = "Friends";
+  group->recordID = 3;
+  group->sync = 99;  // an add leaves the tag out
+
+  LMContactOperation add(group, LMContactOperation::kTypeAdd);
+  std::optional<platform::Error> error;
+  auto added = send("POST", *add.path(), add.dictionaryForLumoraJSON(), &error);
+  ASSERT_FALSE(error) << error->description();
+  Json record = added->responseObject()->at("data");
+  EXPECT_EQ(record["content"]["title"], "Friends");
+  ASSERT_TRUE(record["content"]["id"].is_number_integer());
+
+  group->serverID = record["content"]["id"].get<std::int64_t>();
+  group->sync = record["content"]["tag"].get<std::int64_t>();
+  LMContactOperation remove(group, LMContactOperation::kTypeDelete);
+  remove.setPurge(true);
+  auto removed = send("POST", *remove.path(), remove.dictionaryForLumoraJSON(), &error);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(removed->responseObject()->at("data")["content"]["status"], "deleted");
+}
+
+}  // namespace
+}  // namespace signedtest
