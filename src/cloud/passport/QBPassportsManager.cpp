@@ -1,5 +1,6 @@
 #include "cloud/passport/QBPassportsManager.h"
 
+#include "cloud/request/LMHTTPErrorHandler.h"
 #include "cloud/utils/LMErrors.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "platform/MainQueue.h"
@@ -180,6 +181,7 @@ void QBPassportsManager::logOutForSid(const std::string& sid) {
   }
   setUserId(std::nullopt);
   if (passport) passport->logOut();
+  LMHTTPErrorHandler::defaultHandler().clearAllErrors();
 }
 
 void QBPassportsManager::logOut() {
@@ -191,6 +193,7 @@ void QBPassportsManager::logOut() {
   }
   for (auto& [sid, passport] : passports) passport->logOut();
   setUserId(std::nullopt);
+  LMHTTPErrorHandler::defaultHandler().clearAllErrors();
 }
 
 std::map<std::string, std::shared_ptr<QBLoginPassport>> QBPassportsManager::passportDic() const {

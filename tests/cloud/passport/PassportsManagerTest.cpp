@@ -12,6 +12,8 @@
 
 #include "account/QBPassportRequestMemoryHolder.h"
 #include "cloud/passport/QBPassportsManager.h"
+#include "cloud/request/LMHTTPErrorHandler.h"
+#include "cloud/utils/LMErrors.h"
 #include "cloud/utils/ServiceHosts.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
@@ -171,6 +173,32 @@ TEST_F(PassportsManagerTest, SynchronousCallsRefuseTheMainThreadAndWaitElsewhere
   worker.join();
   ASSERT_TRUE(result.has_value());
   EXPECT_EQ(result->code(), QBPassportsManager::kErrorNoUserOrPassport);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PassportsManagerTest, LogoutUnblocksEveryHostButAnEmptyLogoutChangesNothing) {
+  auto& handler = lumora::LMHTTPErrorHandler::defaultHandler();
+  handler.clearAllErrors();
+  const std::string url = "http://127.0.0.1:1/lum/contact";
+  platform::Error overload(lumora::kLMServerErrorDomain, 500);
+
+  ASSERT_TRUE(handler.handleServerError(overload, url));
+  manager->logOut();  // nothing signed in: the block stays
+  EXPECT_TRUE(handler.serverErrorWithURL(url).has_value());
+
+  manager->setUserId(std::string("10001"));
+  ASSERT_NE(manager->passportForSid("lumora", std::string("10001")), nullptr);
+  manager->logOutForSid("lumora");
+  EXPECT_FALSE(handler.serverErrorWithURL(url).has_value());
+
+  ASSERT_TRUE(handler.handleServerError(overload, url));
+  manager->setUserId(std::string("10001"));
+  ASSERT_NE(manager->passportForSid("lumora", std::string("10001")), nullptr);
+  manager->logOut();
+  EXPECT_FALSE(handler.serverErrorWithURL(url).has_value());
 }
 
 }  // namespace
