@@ -5,10 +5,12 @@
 #include <memory>
 #include <optional>
 
+#include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/utils/LMLogDelegate.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/ServiceHosts.h"
+#include "platform/ConcurrentQueue.h"
 #include "platform/MainQueue.h"
 
 namespace lumora {
@@ -55,7 +57,8 @@ int DemoJob::run() {
   LMLogUtil::setLogDelegate(sink);
 
   std::fprintf(out_, "Lumora client, cloud at %s\n", ServiceHosts::baseURL(ServiceHosts::kAccount).c_str());
-  bool ok = signIn();
+  adapter_ = std::make_shared<LMSyncAdapter>();
+  bool ok = signIn() && relocate() && registerDevice() && listDevices();
   LMLogUtil::setLogDelegate(nullptr);
   std::fprintf(out_, ok ? "Done.\n" : "Stopped after a failure.\n");
   return ok ? 0 : 1;
@@ -87,6 +90,67 @@ bool DemoJob::signIn() {
   std::fprintf(out_, "      pass token %s\n", present(passport->passToken()).c_str());
   std::fprintf(out_, "      service token %s\n", present(passport->serviceToken()).c_str());
   std::fprintf(out_, "      security key %s\n", present(passport->sSecurity()).c_str());
+  return true;
+}
+
+bool DemoJob::offMain(const std::function<void()>& work) {
+  std::atomic<bool> finished{false};
+  platform::globalQueue().async([&] {
+    work();
+    finished = true;
+  });
+  return platform::MainQueue::main().runUntil([&] { return finished.load(); },
+                                              std::chrono::minutes(5));
+}
+
+bool DemoJob::relocate() {
+  step("Asking the relocation service for this user's cloud hosts");
+  std::optional<platform::Error> error;
+  offMain([&] { adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
+  if (error) {
+    outcome(false, error->description());
+    return false;
+  }
+  auto hosts = adapter_->hostList();
+  outcome(true, hosts.empty() ? std::string("no relocation: the default hosts stay in use")
+                              : "host list " + hosts.dump());
+  return true;
+}
+
+bool DemoJob::registerDevice() {
+  step("Signing in to the device-information service and registering this device");
+  std::atomic<bool> finished{false};
+  std::optional<platform::Error> failure;
+  adapter_->registerDeviceInfo([&](std::optional<platform::Error> error) {
+    failure = std::move(error);
+    finished = true;
+  });
+  if (!platform::MainQueue::main().runUntil([&] { return finished.load(); }, std::chrono::minutes(5))) {
+    outcome(false, "no answer within 5 minutes");
+    return false;
+  }
+  if (failure) {
+    outcome(false, failure->description());
+    return false;
+  }
+  outcome(true, "device registered");
+  return true;
+}
+
+bool DemoJob::listDevices() {
+  step("Listing the devices registered to this account");
+  std::optional<platform::Error> error;
+  std::shared_ptr<LMHTTPRequestOperation> operation;
+  offMain([&] { operation = adapter_->requestAllDeviceInfo(&error); });
+  if (error || !operation || !operation->responseObject()) {
+    outcome(false, error ? error->description() : std::string("empty reply"));
+    return false;
+  }
+  auto list = operation->responseObject()->value("data", platform::Json::object()).value("list", platform::Json::array());
+  outcome(true, std::to_string(list.size()) + " device(s)");
+  for (const auto& device : list) {
+    std::fprintf(out_, "      %s\n", device.dump().c_str());
+  }
   return true;
 }
 

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace lumora {
@@ -26,8 +28,15 @@ class DemoJob {
   void step(const std::string& text);
   void outcome(bool ok, const std::string& text);
   bool signIn();
+  bool relocate();
+  bool registerDevice();
+  bool listDevices();
+  // Runs `work` on a global queue (cloud calls block their thread) while
+  // this thread keeps pumping the main queue; false when it did not finish.
+  bool offMain(const std::function<void()>& work);
 
   DemoOptions options_;
+  std::shared_ptr<class LMSyncAdapter> adapter_;
   std::FILE* out_;
   int stepNumber_ = 0;
 };
