@@ -1,10 +1,12 @@
-// An account session that logs in: the QBPassport record plus the requests
+// The account session that logs in: the QBPassport record plus the requests
 // it sends to the account service (service-login step with the pass token,
 // password step with an optional captcha code, two-step code, phone ticket
 // and verification, web login, single sign-on), the handling of their
 // replies (routed by the path of each request's URL, ending in the
 // service-token step that stores "serviceToken" and "sSecurity"), and the
-// web login's hand-back.
+// web login's hand-back. Whatever logs in makes this type: the passports
+// manager, the single sign-on entry (its second "oauth2.0" session) and the
+// service-token fetch; a bare QBPassport is only a stored record.
 //
 // Every login ends with exactly one session-delegate message:
 // passportDidLogin or passport failed (a phone ticket sent is reported as
@@ -102,7 +104,9 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
 
   // --- logins -----------------------------------------------------------------
 
-  void reLogin() override;
+  // Logs in again with the stored pass token (without one: -103 "Token
+  // expired" to passportPassSessionInvalidOrExpired).
+  virtual void reLogin();
   void loginWithPassword(const std::string& password, bool encryptedOrNot);
   void loginWithPassword(const std::string& password, bool encryptedOrNot,
                          const std::optional<std::string>& verifyCode);

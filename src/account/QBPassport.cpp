@@ -249,10 +249,4 @@ void QBPassport::resetLoginRuntimeMetaData() {
   loginRuntimeMetaData_->resetWithSid(sid(), callbackUrl());
 }
 
-void QBPassport::reLogin() {
-  // The session's own relogin comes with the login requests; a record on its
-  // own cannot log in.
-  LM_LOG_ERROR("reLogin is not available for this session");
-}
-
 }  // namespace lumora

@@ -1,8 +1,8 @@
-// The cloud SDK's one door to the account SDK: one QBPassport per service id
-// ("sid"), the signed-in user id (kept in the user defaults under
-// "QBPassportUserId"), and account operations (password login, relogin,
-// two-step code, phone ticket) that turn the passport's session-delegate
-// reports into one completion per operation.
+// The cloud SDK's one door to the account SDK: one logging-in session
+// (QBLoginPassport) per service id ("sid"), the signed-in user id (kept in
+// the user defaults under "QBPassportUserId"), and account operations
+// (password login, relogin, two-step code, phone ticket) that turn the
+// passport's session-delegate reports into one completion per operation.
 //
 // Ownership: sharedManager() is process-wide; passports are owned by the
 // table and hold the manager weakly as their session delegate.
