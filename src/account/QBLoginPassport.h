@@ -14,7 +14,10 @@
 // with HTTP status 400 or above ends it once, with the status as code, and
 // its body is not looked at; a reply that is no non-empty JSON object where
 // one is needed ends it with 10003; a relogin that must not show a page
-// ends with -2005 when the service asks for verification in one.
+// ends with -2005 when the service asks for verification in one. When the
+// service-login step that opens a password or web login already accepts the
+// pass token (code 0), that reply is the login: it goes on to the service
+// token instead of being reported as a failure with code 0.
 //
 // Ownership: make it with create() (std::shared_ptr). Running requests keep
 // it alive as their delegate; the web screen and the session delegate are
@@ -25,6 +28,7 @@
 // main thread.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -167,6 +171,21 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   // The session's callback URL, else the one of the login page in progress
   // (a web login opened before any login knows only the latter).
   std::string loginCallback() const;
+  // The continuation of a service-login step: 70016 with the login page's
+  // values stores them and runs `onLoginPage` (when given); code 0 (the pass
+  // token was accepted) is the login reply, handled with `allowUI`;
+  // anything else ends the login with that error.
+  Completion afterServiceLoginStep(bool allowUI, std::function<void(QBLoginPassport&)> onLoginPage);
+  // Opens the web login at once when the callback URL is known, else after
+  // the service-login step has fetched the login page's values.
+  void openWebLogin(std::function<void(QBLoginPassport&)> open);
+  // "sid", "qs", "_sign" and "callback" of a reply into the login metadata
+  // (an absent value as none).
+  void storeLoginPageValues(const platform::Json& reply);
+  // The "userId" and "serviceToken" cookies for the account cookie domain,
+  // path "/"; a value that is missing or cannot form a cookie is left out.
+  static QBPassportRequest::Cookies accountCookies(const std::optional<std::string>& userId,
+                                                   const std::optional<std::string>& serviceToken);
   platform::Error makeError(std::int64_t code, platform::Json userInfo = nullptr) const;
 
   // Request delegate side.

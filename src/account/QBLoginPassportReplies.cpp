@@ -183,9 +183,7 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
     return;
   }
   if (pathIs(path, {"/pass/serviceLoginAuth2", "/pass/serviceLoginAuth2CA", "/pass/loginStep2"})) {
-    loginRuntimeMetaData().updateWithSid(optionalTextAt(info, "sid"), optionalTextAt(info, "qs"),
-                                         optionalTextAt(info, "_sign"),
-                                         optionalTextAt(info, "callback"));
+    storeLoginPageValues(info);
     if (error.code() == kCodeCaptcha) {
       failWithError(withCaptchaImage(error));
       return;
@@ -215,6 +213,12 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
 
 // --- login replies ------------------------------------------------------------------
 
+void QBLoginPassport::storeLoginPageValues(const platform::Json& reply) {
+  loginRuntimeMetaData().updateWithSid(optionalTextAt(reply, "sid"), optionalTextAt(reply, "qs"),
+                                       optionalTextAt(reply, "_sign"),
+                                       optionalTextAt(reply, "callback"));
+}
+
 void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bool allowUI) {
   if (!isNonEmptyObject(reply)) {
     // Nothing further would come of such a reply: end the login instead of
@@ -223,9 +227,7 @@ void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bo
     failWithError(makeError(kCodeMissingReplyData));
     return;
   }
-  loginRuntimeMetaData().updateWithSid(optionalTextAt(reply, "sid"), optionalTextAt(reply, "qs"),
-                                       optionalTextAt(reply, "_sign"),
-                                       optionalTextAt(reply, "callback"));
+  storeLoginPageValues(reply);
   auto status = processPassportLoginResponse(reply, allowUI);
   if (status && status->code() == kCodeLoggedInWithoutToken) {
     dispatchPassportDidLoginMessage();
