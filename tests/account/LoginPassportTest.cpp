@@ -213,6 +213,41 @@ TEST_F(LoginPassportTest, LoginReplyForThePassportSidEndsWithoutAServiceTokenSte
   EXPECT_FALSE(passport->isUrlForServiceToken(std::string(kBase) + "/pass/serviceLogin"));
 }
 
+TEST_F(LoginPassportTest, AStatusOf400OrAboveEndsTheStepOnceWhicheverHookHearsOfIt) {
+  // The head of the reply ends the login; the transport then reports the
+  // same status as a failed exchange (or the body, or a broken connection):
+  // none of those may end it a second time.
+  auto passport = make();
+  int continuations = 0;
+  passport->setBlockAfterRequest([&](const platform::Error&) { ++continuations; });
+  passport->setServiceTokenUrl(std::string(kBase) + "/sts?sid=lumora");
+  auto head = [](int status) { return platform::http::Response(std::string(kBase) + "/x", status, {}); };
+  auto step = [&](const std::string& url) {
+    return passport->makeRequestButDontConnectWithURL(url, std::nullopt, std::nullopt, "GET", passport,
+                                                      false, nullptr);
+  };
+
+  auto password = step("/pass/serviceLoginAuth2");
+  passport->requestDidReceiveResponse(password, head(503));
+  passport->requestDidFailWithError(password, platform::Error("QBPassportErrorDomain", 503, Json{{"code", 503}}));
+  auto relogin = step("/pass/serviceLogin");
+  passport->requestDidReceiveResponse(relogin, head(401));
+  passport->requestDidFailWithError(relogin, platform::Error("QBPassportErrorDomain", 401));
+  auto token = step(std::string(kBase) + "/sts?sid=lumora&clientSign=x");
+  passport->requestDidReceiveResponse(token, head(500));
+  passport->requestDidLoad(token, Json("Internal Server Error"));
+  passport->requestDidFailWithError(token, platform::Error("NSURLErrorDomain", -1005));
+  EXPECT_EQ(pumped(), (std::vector<std::string>{"failed 503", "failed 401", "failed 500"}));
+  EXPECT_EQ(continuations, 0);
+
+  // A request whose head was fine still has its failure reported.
+  recorder->messages.clear();
+  auto fine = step("/pass/serviceLoginAuth2");
+  passport->requestDidReceiveResponse(fine, head(200));
+  passport->requestDidFailWithError(fine, platform::Error("QBPassportErrorDomain", 70016, Json{{"code", 70016}}));
+  EXPECT_EQ(pumped(), std::vector<std::string>{"failed 70016"});
+}
+
 TEST_F(LoginPassportTest, HttpDatesParse) {
   auto date = QBLoginPassport::dateFromString("Tue, 15 Nov 1994 08:12:31 GMT");
   ASSERT_TRUE(date.has_value());
