@@ -18,6 +18,7 @@
 // reaches no stale callback).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -120,6 +121,12 @@ class QBPassportsManager : public KPSessionDelegate,
   std::shared_ptr<QBLoginPassport> makePassportLocked(const std::string& sid,
                                                  const std::optional<std::string>& userId);
   std::optional<std::string> effectiveUserIdLocked(const std::optional<std::string>& userId);
+  // The shared start of the password logins: argument checks (reported at
+  // once), the passport, the result callback, then `work` on the main queue.
+  void startPasswordLogin(const std::string& sid, const std::string& userId,
+                          const std::string& password,
+                          const std::function<std::shared_ptr<QBLoginPassport>()>& passportFor,
+                          std::function<void(QBLoginPassport&)> work, Completion completion);
   void reLoginForSid(const std::string& sid, bool allowUI, Completion completion);
   // Runs `start` with a completion and waits for it (time limit, main-thread
   // guard).
