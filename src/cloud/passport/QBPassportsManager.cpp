@@ -206,7 +206,7 @@ void QBPassportsManager::setPassportDic(std::map<std::string, std::shared_ptr<QB
 // --- Asynchronous operations ----------------------------------------------
 
 void QBPassportsManager::startPasswordLogin(
-    const std::string& sid, const std::string& userId, const std::string& password,
+    const std::string& userId, const std::string& password,
     const std::function<std::shared_ptr<QBLoginPassport>()>& passportFor,
     std::function<void(QBLoginPassport&)> work, Completion completion) {
   // Argument failures are reported at once, on the calling thread.
@@ -233,7 +233,7 @@ void QBPassportsManager::loginForSid(const std::string& sid, const std::string& 
   // Always a fresh passport that signs out first: no token of an earlier
   // session leaks into the new one.
   startPasswordLogin(
-      sid, userId, password, [&] { return newPassportForSid(sid, userId); },
+      userId, password, [&] { return newPassportForSid(sid, userId); },
       [password, enCrypted](QBLoginPassport& passport) {
         passport.logOut();
         passport.loginWithPassword(password, enCrypted);
@@ -246,7 +246,7 @@ void QBPassportsManager::loginForSid(const std::string& sid, const std::string& 
                                      const std::optional<std::string>& verifyCode,
                                      Completion completion) {
   startPasswordLogin(
-      sid, userId, password, [&] { return passportForSid(sid, userId); },
+      userId, password, [&] { return passportForSid(sid, userId); },
       [password, encryptedOrNot, verifyCode](QBLoginPassport& passport) {
         passport.loginWithPassword(password, encryptedOrNot, verifyCode);
       },

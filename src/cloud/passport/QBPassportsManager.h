@@ -123,8 +123,7 @@ class QBPassportsManager : public KPSessionDelegate,
   std::optional<std::string> effectiveUserIdLocked(const std::optional<std::string>& userId);
   // The shared start of the password logins: argument checks (reported at
   // once), the passport, the result callback, then `work` on the main queue.
-  void startPasswordLogin(const std::string& sid, const std::string& userId,
-                          const std::string& password,
+  void startPasswordLogin(const std::string& userId, const std::string& password,
                           const std::function<std::shared_ptr<QBLoginPassport>()>& passportFor,
                           std::function<void(QBLoginPassport&)> work, Completion completion);
   void reLoginForSid(const std::string& sid, bool allowUI, Completion completion);
