@@ -133,6 +133,11 @@ std::optional<std::string> QBLoginPassport::generateSignatureWithMethod(
       security ? std::optional<std::string_view>(*security) : std::nullopt);
 }
 
+void QBLoginPassport::sendStep(const std::string& url, const std::string& httpMethod,
+                               std::optional<Params> params) {
+  requestWithURL(url, std::move(params), std::nullopt, httpMethod, self(), false, nullptr);
+}
+
 // --- the service-login step and the logins ------------------------------------
 
 namespace {
@@ -151,8 +156,7 @@ void QBLoginPassport::doReloginUsingBlock(Completion block) {
   params["_json"] = std::string("true");
   if (auto callback = meta.callback(); nonEmpty(callback)) params["callback"] = *callback;
   writeStepCookies(*this);
-  requestWithURL("/pass/serviceLogin", std::move(params), std::nullopt, "GET", self(), false,
-                 nullptr);
+  sendStep("/pass/serviceLogin", "GET", std::move(params));
 }
 
 QBPassport::Completion QBLoginPassport::afterServiceLoginStep(
@@ -225,8 +229,7 @@ void QBLoginPassport::doLoginWithPassword(const std::string& password, bool encr
                                           const std::optional<std::string>& verifyCode) {
   auto params = makeLoginRequestParamWithPassword(password, encryptedOrNot, verifyCode);
   writeStepCookies(*this);
-  requestWithURL("/pass/serviceLoginAuth2", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/pass/serviceLoginAuth2", "POST", std::move(params));
 }
 
 void QBLoginPassport::checkOTPCode(const std::string& code, bool trustOrNot) {
@@ -253,8 +256,7 @@ void QBLoginPassport::checkOTPCode(const std::string& code, bool trustOrNot) {
     params["trust"] = std::string(trustOrNot ? "true" : "false");
     params["_json"] = std::string("true");
   }
-  requestWithURL("/pass/loginStep2", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/pass/loginStep2", "POST", std::move(params));
 }
 
 void QBLoginPassport::sendPhoneTicket() {
@@ -263,8 +265,7 @@ void QBLoginPassport::sendPhoneTicket() {
     params["user"] = *user;
     params["_json"] = std::string("true");
   }
-  requestWithURL("/auth/sendPhoneTicket", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/auth/sendPhoneTicket", "POST", std::move(params));
 }
 
 void QBLoginPassport::verifyPhoneTicket(const std::string& ticket, bool trustOrNot) {
@@ -275,8 +276,7 @@ void QBLoginPassport::verifyPhoneTicket(const std::string& ticket, bool trustOrN
     params["trust"] = std::string(trustOrNot ? "true" : "false");
     params["_json"] = std::string("true");
   }
-  requestWithURL("/auth/verifyPhone", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/auth/verifyPhone", "POST", std::move(params));
 }
 
 // --- web login and single sign-on entries --------------------------------------

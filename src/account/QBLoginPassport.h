@@ -193,6 +193,9 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   void onResponse(const RequestPtr& request, const platform::http::Response& response);
   void onLoad(const RequestPtr& request, const platform::Json& reply);
   void onFailure(const RequestPtr& request, const platform::Error& error);
+  // One request of a login step, to a path of the account service or a full
+  // URL, with this session as its delegate, unsigned and unencrypted.
+  void sendStep(const std::string& url, const std::string& httpMethod, std::optional<Params> params);
   // Follows a verification hop: GET "<location>&_json=true".
   void followVerification(const platform::Json& location, const char* logText);
   platform::Error withCaptchaImage(const platform::Error& error);

@@ -159,8 +159,7 @@ void QBLoginPassport::followVerification(const platform::Json& location, const c
     failWithError(makeError(kCodeMissingReplyData));
     return;
   }
-  requestWithURL(location.get<std::string>() + "&_json=true", std::nullopt, std::nullopt, "GET",
-                 self(), false, nullptr);
+  sendStep(location.get<std::string>() + "&_json=true", "GET", std::nullopt);
 }
 
 platform::Error QBLoginPassport::withCaptchaImage(const platform::Error& error) {

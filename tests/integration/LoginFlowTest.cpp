@@ -4,27 +4,23 @@
 #include <httplib.h>
 
 #include <atomic>
-#include <functional>
-#include <utility>
 #include <chrono>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPWebViewController.h"
+#include "account/LoginTestSupport.h"
 #include "account/QBLoginPassport.h"
-#include "account/QBPassportRequestMemoryHolder.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/utils/ServiceHosts.h"
-#include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
-#include "platform/http/CookieStorage.h"
 #include "server/CloudServer.h"
-#include "support/TestHome.h"
 
 namespace {
 
@@ -36,78 +32,26 @@ using platform::MainQueue;
 constexpr auto kDeadline = 20s;
 constexpr const char* kSid = "lumora";
 
-// Records every session-delegate message, on the thread it arrives on (the
-// main queue).
-struct Recorder : lumora::KPSessionDelegate {
-  Recorder() {
-    passportDidLogin = [this](const PassportPtr&) { add("login"); };
-    passportFailedWithError = [this](const PassportPtr&, const platform::Error& e) {
-      add("failed " + std::to_string(e.code()));
-      std::lock_guard lock(mutex);
-      lastError = e;
-    };
-    passportPassSessionInvalidOrExpired = [this](const PassportPtr&, const platform::Error& e) {
-      add("expired " + std::to_string(e.code()));
-    };
-    passportDidSendPhoneTicket = [this](const PassportPtr&) { add("ticket"); };
-    passportWillShowWebView = [this] { add("webview"); };
-  }
-  void add(const std::string& message) {
-    std::lock_guard lock(mutex);
-    messages.push_back(message);
-  }
-  // Messages that end a step (the web view announcement does not).
-  std::vector<std::string> ends() {
-    std::lock_guard lock(mutex);
-    std::vector<std::string> out;
-    for (const auto& m : messages) {
-      if (m != "webview") out.push_back(m);
-    }
-    return out;
-  }
-  void clear() {
-    std::lock_guard lock(mutex);
-    messages.clear();
-  }
-  std::mutex mutex;
-  std::vector<std::string> messages;
-  platform::Error lastError;
-};
-
-class LoginFlowTest : public ::testing::Test {
+class LoginFlowTest : public logintest::LoginTest {
  protected:
   void SetUp() override {
-    platform::UserDefaults::resetStandardForTesting();
     std::string error;
     server_ = localcloud::CloudServer::create(home_.root() / "cloud", &error);
     ASSERT_TRUE(server_) << error;
     ASSERT_TRUE(server_->start(0, &error)) << error;
-    lumora::ServiceHosts::setAll(server_->url());
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::Application::shared().resetForTesting();
-    MainQueue::main().runUntilIdle();
+    startClean(server_->url());
   }
 
   void TearDown() override {
     drain();
     if (server_) server_->stop();
-    drain();
-    lumora::ServiceHosts::reset();
-    platform::Application::shared().resetForTesting();
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::UserDefaults::resetStandardForTesting();
+    finishClean();
   }
 
-  // Lets every running request end and every posted message run, so a second
-  // message, if any, would be seen.
-  void drain() {
-    MainQueue::main().runUntil(
-        [] { return lumora::QBPassportRequestMemoryHolder::count() == 0; }, 10000ms);
-    MainQueue::main().runUntilIdle();
-  }
+  static void drain() { logintest::drainExchanges(); }
 
   // Pumps the main queue until `recorder` has `n` end messages, then drains.
-  std::vector<std::string> waitForEnds(Recorder& recorder, std::size_t n = 1) {
+  std::vector<std::string> waitForEnds(logintest::SessionRecorder& recorder, std::size_t n = 1) {
     bool reached = MainQueue::main().runUntil([&] { return recorder.ends().size() >= n; },
                                               std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline));
     EXPECT_TRUE(reached) << "no end message within the deadline";
@@ -127,17 +71,12 @@ class LoginFlowTest : public ::testing::Test {
 
   std::vector<std::string> ends(std::size_t n = 1) { return waitForEnds(*recorder_, n); }
 
-  // The login web screen on top of the app, if one is shown.
   static std::shared_ptr<lumora::KPWebViewController> shownWebScreen() {
-    auto top = lumora::KPWebViewController::topMostControllerToPresentVC();
-    auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(top);
-    if (!navigation) return nullptr;
-    return std::dynamic_pointer_cast<lumora::KPWebViewController>(navigation->rootViewController());
+    return logintest::shownWebScreen();
   }
 
-  testsupport::TestHome home_;
   std::unique_ptr<localcloud::CloudServer> server_;
-  std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+  std::shared_ptr<logintest::SessionRecorder> recorder_ = std::make_shared<logintest::SessionRecorder>();
 };
 
 TEST_F(LoginFlowTest, PasswordLoginReachesAServiceTokenBoundToTheSecurityKey) {
