@@ -9,7 +9,8 @@
 // Ownership: make it with create(); while shown, the window's view tree
 // owns it. The delegate is held weakly. Threading: main thread only; the
 // removal from the window is posted to the main queue, and the bounce steps
-// run on it after their durations on the clock.
+// run on it after their durations on the clock. Failures: a page that fails
+// to load only stops the indicator; the user then closes the panel.
 #pragma once
 
 #include <memory>

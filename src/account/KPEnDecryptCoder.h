@@ -1,5 +1,6 @@
 // The text coder that the account request builder accepts: anything that can
-// encrypt and decrypt a text. No text in gives no text out; other failures are
+// encrypt and decrypt a text. Held through std::shared_ptr (a request keeps
+// its coder for the reply). No text in gives no text out; other failures are
 // the implementation's to describe. Implementations state their own threading.
 #pragma once
 

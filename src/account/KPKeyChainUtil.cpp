@@ -6,9 +6,25 @@ namespace lumora {
 
 namespace keychainutil {
 
-platform::Bytes valueData(std::string_view text) {
+namespace {
+// Logs and returns the outcome of an add, update or delete.
+bool logOutcome(std::int32_t status, const char* success, const char* failure) {
+  if (status != platform::Keychain::kSuccess) {
+    LM_LOG_ERROR("{}: {}", failure, status);
+    return false;
+  }
+  LM_LOG_INFO("{}", success);
+  return true;
+}
+}  // namespace
+
+std::optional<platform::Bytes> valueData(std::string_view text) {
   auto zero = text.find('\0');
   if (zero != std::string_view::npos) text = text.substr(0, zero);
+  if (!platform::isValidUtf8(std::string(text))) {
+    LM_LOG_ERROR("KeyChain Item value is not UTF-8 text");
+    return std::nullopt;
+  }
   return platform::toBytes(text);
 }
 
@@ -32,31 +48,27 @@ std::optional<std::string> readItem(const platform::KeychainQuery& query) {
   return text;
 }
 
-bool logAdd(std::int32_t status) {
-  if (status != platform::Keychain::kSuccess) {
-    LM_LOG_ERROR("Add KeyChain Item Error: {}", status);
-    return false;
-  }
-  LM_LOG_INFO("Add KeyChain Item Success");
-  return true;
+bool addOrUpdate(const platform::KeychainQuery& read, platform::KeychainItem item,
+                 const std::function<bool()>& update) {
+  if (readItem(read)) return update();
+  return logOutcome(platform::Keychain::shared().add(item), "Add KeyChain Item Success",
+                    "Add KeyChain Item Error");
 }
 
-bool logUpdate(std::int32_t status) {
-  if (status != platform::Keychain::kSuccess) {
-    LM_LOG_ERROR("Update KeyChain Item Error: {}", status);
-    return false;
-  }
-  LM_LOG_INFO("Update KeyChain Item Success");
-  return true;
+bool updateItem(const platform::KeychainQuery& identity, const platform::KeychainItem& changes) {
+  platform::Keychain& keychain = platform::Keychain::shared();
+  platform::KeychainMatch found = keychain.copyMatching(identity);
+  if (found.status != platform::Keychain::kSuccess || !found.attributes) return false;
+  platform::KeychainQuery search;
+  search.attributes = *found.attributes;
+  return logOutcome(keychain.update(search, changes), "Update KeyChain Item Success",
+                    "Update KeyChain Item Error");
 }
 
-bool logDelete(std::int32_t status) {
-  if (status != platform::Keychain::kSuccess) {
-    LM_LOG_ERROR("delete UUID from KeyChain Error: {}", status);
-    return false;
-  }
-  LM_LOG_INFO("delete UUID from KeyChain success");
-  return true;
+bool removeItem(const platform::KeychainQuery& query) {
+  // One message for every item, as the account SDK has always logged it.
+  return logOutcome(platform::Keychain::shared().remove(query), "delete UUID from KeyChain success",
+                    "delete UUID from KeyChain Error");
 }
 
 }  // namespace keychainutil
@@ -116,44 +128,30 @@ std::optional<std::string> KPKeyChainUtil::getFromKeyChain() const {
 }
 
 bool KPKeyChainUtil::setToKeyChain(std::string_view text) const {
-  platform::Bytes data = keychainutil::valueData(text);
-  if (!platform::isValidUtf8(platform::toString(data))) {
-    LM_LOG_ERROR("KeyChain Item value is not UTF-8 text");
-    return false;
-  }
-  if (!getFromKeyChain()) {
-    platform::KeychainItem item;
-    item.attributes = readQuery().attributes;
-    item.data = std::move(data);
-    return keychainutil::logAdd(platform::Keychain::shared().add(item));
-  }
-  return updateInKeyChain(text);
+  auto data = keychainutil::valueData(text);
+  if (!data) return false;
+  platform::KeychainItem item;
+  item.attributes = readQuery().attributes;
+  item.data = std::move(*data);
+  return keychainutil::addOrUpdate(readQuery(), std::move(item), [&] { return updateInKeyChain(text); });
 }
 
 bool KPKeyChainUtil::updateInKeyChain(std::string_view text) const {
-  platform::Bytes data = keychainutil::valueData(text);
-  if (!platform::isValidUtf8(platform::toString(data))) {
-    LM_LOG_ERROR("KeyChain Item value is not UTF-8 text");
-    return false;
-  }
-  platform::Keychain& keychain = platform::Keychain::shared();
-  platform::KeychainMatch found = keychain.copyMatching(identityQuery());
-  if (found.status != platform::Keychain::kSuccess || !found.attributes) return false;
-  platform::KeychainQuery search;
-  search.attributes = *found.attributes;
+  auto data = keychainutil::valueData(text);
+  if (!data) return false;
   platform::KeychainItem changes;
   changes.attributes.description = keyString_;
   changes.attributes.generic = getKeyData();
   changes.attributes.service = keyString_;
-  changes.data = std::move(data);
-  return keychainutil::logUpdate(keychain.update(search, changes));
+  changes.data = std::move(*data);
+  return keychainutil::updateItem(identityQuery(), changes);
 }
 
 bool KPKeyChainUtil::removeFromKeyChain() const {
   platform::KeychainQuery query;
   query.attributes.generic = getKeyData();
   query.attributes.service = keyString_;
-  return keychainutil::logDelete(platform::Keychain::shared().remove(query));
+  return keychainutil::removeItem(query);
 }
 
 }  // namespace lumora

@@ -10,6 +10,7 @@
 // as a failure and leaves the stored text as it was.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,15 +64,20 @@ class KPKeyChainUtil {
 
 namespace keychainutil {
 
-// The text's bytes up to its first zero byte.
-platform::Bytes valueData(std::string_view text);
+// The stored form of a text: its bytes up to its first zero byte; nullopt
+// (logged) when those are not UTF-8 text.
+std::optional<platform::Bytes> valueData(std::string_view text);
 // Reads one item as both lookups of the account SDK do, with their log
 // lines: nullopt for a missing item, a failure or bytes that are not UTF-8.
 std::optional<std::string> readItem(const platform::KeychainQuery& query);
-// Logs and returns the outcome of an add, update or delete.
-bool logAdd(std::int32_t status);
-bool logUpdate(std::int32_t status);
-bool logDelete(std::int32_t status);
+// Adds `item` when `read` finds no readable item, else runs `update`.
+bool addOrUpdate(const platform::KeychainQuery& read, platform::KeychainItem item,
+                 const std::function<bool()>& update);
+// Replaces the item that `identity` finds (matched by its stored attributes)
+// with `changes`; false without a log line when there is none.
+bool updateItem(const platform::KeychainQuery& identity, const platform::KeychainItem& changes);
+// Deletes what `query` matches.
+bool removeItem(const platform::KeychainQuery& query);
 
 }  // namespace keychainutil
 

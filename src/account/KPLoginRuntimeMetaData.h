@@ -1,8 +1,9 @@
 // The login in progress: service id, the login page's query string ("qs")
 // and sign, and the service-token callback URL.
 //
-// Threading: every accessor takes the object's lock, so the reply thread may
-// update it while another thread reads it; reads return copies.
+// Ownership: one per session, owned by it. Threading: every accessor takes
+// the object's lock, so the reply thread may update it while another thread
+// reads it; reads return copies. Failures: none; any value may be absent.
 #pragma once
 
 #include <mutex>

@@ -1,43 +1,38 @@
 // A request delegate made of callbacks: it answers every message of the
 // request delegate protocol and passes each on to its callback when that is
-// set (doing nothing otherwise). Callbacks are fixed at construction and run
-// on the thread the message arrives on.
+// set (doing nothing otherwise).
+//
+// Ownership: owns its callbacks, fixed at construction; not copied or moved
+// (its hooks refer to it). Threading: callbacks run on the thread the
+// message arrives on (a connection's own thread). Failures: none of its own.
 #pragma once
 
-#include <functional>
-
+#include "account/CallbackDelegate.h"
 #include "account/QBPassportRequestDelegate.h"
 
 namespace lumora {
 
-class KPPassportRequestDelegateInterface : public QBPassportRequestDelegate {
+class KPPassportRequestDelegateInterface
+    : public CallbackDelegate<QBPassportRequestDelegate, &QBPassportRequestDelegate::requestLoading,
+                              &QBPassportRequestDelegate::requestDidReceiveResponse,
+                              &QBPassportRequestDelegate::requestDidFailWithError,
+                              &QBPassportRequestDelegate::requestDidLoad,
+                              &QBPassportRequestDelegate::requestDidLoadRawResponse> {
  public:
-  using LoadingBlock = std::function<void(const RequestPtr&)>;
-  using DidReceiveResponseBlock = std::function<void(const RequestPtr&, const platform::http::Response&)>;
-  using DidFailWithErrorBlock = std::function<void(const RequestPtr&, const platform::Error&)>;
-  using DidLoadBlock = std::function<void(const RequestPtr&, const platform::Json&)>;
-  using DidLoadRawResponseBlock = std::function<void(const RequestPtr&, const platform::Bytes&)>;
+  using LoadingBlock = decltype(requestLoading);
+  using DidReceiveResponseBlock = decltype(requestDidReceiveResponse);
+  using DidFailWithErrorBlock = decltype(requestDidFailWithError);
+  using DidLoadBlock = decltype(requestDidLoad);
+  using DidLoadRawResponseBlock = decltype(requestDidLoadRawResponse);
 
-  KPPassportRequestDelegateInterface(LoadingBlock loadingBlock, DidReceiveResponseBlock didReceiveResponseBlock,
-                                     DidFailWithErrorBlock didFailWithErrorBlock, DidLoadBlock didLoadBlock,
-                                     DidLoadRawResponseBlock didLoadRawResponseBlock);
+  // The callbacks in the order of the accessors below; any may be unset.
+  using CallbackDelegate::CallbackDelegate;
 
-  // The hooks refer to this object: it is neither copied nor moved.
-  KPPassportRequestDelegateInterface(const KPPassportRequestDelegateInterface&) = delete;
-  KPPassportRequestDelegateInterface& operator=(const KPPassportRequestDelegateInterface&) = delete;
-
-  const LoadingBlock& loadingBlock() const { return loadingBlock_; }
-  const DidReceiveResponseBlock& didReceiveResponseBlock() const { return didReceiveResponseBlock_; }
-  const DidFailWithErrorBlock& didFailWithErrorBlock() const { return didFailWithErrorBlock_; }
-  const DidLoadBlock& didLoadBlock() const { return didLoadBlock_; }
-  const DidLoadRawResponseBlock& didLoadRawResponseBlock() const { return didLoadRawResponseBlock_; }
-
- private:
-  const LoadingBlock loadingBlock_;
-  const DidReceiveResponseBlock didReceiveResponseBlock_;
-  const DidFailWithErrorBlock didFailWithErrorBlock_;
-  const DidLoadBlock didLoadBlock_;
-  const DidLoadRawResponseBlock didLoadRawResponseBlock_;
+  const LoadingBlock& loadingBlock() const { return block<0>(); }
+  const DidReceiveResponseBlock& didReceiveResponseBlock() const { return block<1>(); }
+  const DidFailWithErrorBlock& didFailWithErrorBlock() const { return block<2>(); }
+  const DidLoadBlock& didLoadBlock() const { return block<3>(); }
+  const DidLoadRawResponseBlock& didLoadRawResponseBlock() const { return block<4>(); }
 };
 
 }  // namespace lumora

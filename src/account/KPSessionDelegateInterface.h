@@ -1,44 +1,39 @@
 // A session delegate made of callbacks: it answers every message of the
 // session delegate protocol and passes each on to its callback when that is
-// set (doing nothing otherwise). Callbacks are fixed at construction and run
-// on the thread the message arrives on.
+// set (doing nothing otherwise).
+//
+// Ownership: owns its callbacks, fixed at construction; not copied or moved
+// (its hooks refer to it). Threading: callbacks run on the thread the
+// message arrives on (the session's delegate queue). Failures: none of its
+// own.
 #pragma once
 
-#include <functional>
-
+#include "account/CallbackDelegate.h"
 #include "account/KPSessionDelegate.h"
 
 namespace lumora {
 
-class KPSessionDelegateInterface : public KPSessionDelegate {
+class KPSessionDelegateInterface
+    : public CallbackDelegate<KPSessionDelegate, &KPSessionDelegate::passportDidLogin,
+                              &KPSessionDelegate::passportFailedWithError,
+                              &KPSessionDelegate::passportPassSessionInvalidOrExpired,
+                              &KPSessionDelegate::passportDidSendPhoneTicket,
+                              &KPSessionDelegate::passportWillShowWebView> {
  public:
-  using DidLoginBlock = std::function<void(const PassportPtr&)>;
-  using FailedWithErrorBlock = std::function<void(const PassportPtr&, const platform::Error&)>;
-  using SessionInvalidOrExpiredBlock = std::function<void(const PassportPtr&, const platform::Error&)>;
-  using DidSendPhoneTicketBlock = std::function<void(const PassportPtr&)>;
-  using WillShowWebViewBlock = std::function<void()>;
+  using DidLoginBlock = decltype(passportDidLogin);
+  using FailedWithErrorBlock = decltype(passportFailedWithError);
+  using SessionInvalidOrExpiredBlock = decltype(passportPassSessionInvalidOrExpired);
+  using DidSendPhoneTicketBlock = decltype(passportDidSendPhoneTicket);
+  using WillShowWebViewBlock = decltype(passportWillShowWebView);
 
-  KPSessionDelegateInterface(DidLoginBlock didLoginBlock, FailedWithErrorBlock failedWithErrorBlock,
-                             SessionInvalidOrExpiredBlock sessionInvalidOrExpiredBlock,
-                             DidSendPhoneTicketBlock didSendPhoneTicketBlock,
-                             WillShowWebViewBlock willShowWebViewBlock);
+  // The callbacks in the order of the accessors below; any may be unset.
+  using CallbackDelegate::CallbackDelegate;
 
-  // The hooks refer to this object: it is neither copied nor moved.
-  KPSessionDelegateInterface(const KPSessionDelegateInterface&) = delete;
-  KPSessionDelegateInterface& operator=(const KPSessionDelegateInterface&) = delete;
-
-  const DidLoginBlock& didLoginBlock() const { return didLoginBlock_; }
-  const FailedWithErrorBlock& failedWithErrorBlock() const { return failedWithErrorBlock_; }
-  const SessionInvalidOrExpiredBlock& sessionInvalidOrExpiredBlock() const { return sessionInvalidOrExpiredBlock_; }
-  const DidSendPhoneTicketBlock& didSendPhoneTicketBlock() const { return didSendPhoneTicketBlock_; }
-  const WillShowWebViewBlock& willShowWebViewBlock() const { return willShowWebViewBlock_; }
-
- private:
-  const DidLoginBlock didLoginBlock_;
-  const FailedWithErrorBlock failedWithErrorBlock_;
-  const SessionInvalidOrExpiredBlock sessionInvalidOrExpiredBlock_;
-  const DidSendPhoneTicketBlock didSendPhoneTicketBlock_;
-  const WillShowWebViewBlock willShowWebViewBlock_;
+  const DidLoginBlock& didLoginBlock() const { return block<0>(); }
+  const FailedWithErrorBlock& failedWithErrorBlock() const { return block<1>(); }
+  const SessionInvalidOrExpiredBlock& sessionInvalidOrExpiredBlock() const { return block<2>(); }
+  const DidSendPhoneTicketBlock& didSendPhoneTicketBlock() const { return block<3>(); }
+  const WillShowWebViewBlock& willShowWebViewBlock() const { return block<4>(); }
 };
 
 }  // namespace lumora

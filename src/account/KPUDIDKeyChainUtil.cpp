@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "account/KPKeyChainUtil.h"
-#include "cloud/utils/LMLogUtil.h"
 
 namespace lumora {
 namespace {
@@ -42,12 +41,6 @@ platform::KeychainQuery identityQuery(bool caseInsensitive) {
   return query;
 }
 
-bool validText(const platform::Bytes& data) {
-  if (platform::isValidUtf8(platform::toString(data))) return true;
-  LM_LOG_ERROR("KeyChain Item value is not UTF-8 text");
-  return false;
-}
-
 }  // namespace
 
 void KPUDIDKeyChainUtil::setKeyChainAccessGroup(std::optional<std::string> group) {
@@ -65,36 +58,28 @@ std::optional<std::string> KPUDIDKeyChainUtil::getUDIDFromKeyChain() {
 }
 
 bool KPUDIDKeyChainUtil::setUDIDToKeyChain(std::string_view udid) {
-  platform::Bytes data = keychainutil::valueData(udid);
-  if (!validText(data)) return false;
-  if (!getUDIDFromKeyChain()) {
-    platform::KeychainItem item;
-    item.attributes = readQuery().attributes;
-    item.attributes.account = "";
-    item.attributes.label = "";
-    item.data = std::move(data);
-    return keychainutil::logAdd(platform::Keychain::shared().add(item));
-  }
-  return updateUDIDInKeyChain(udid);
+  auto data = keychainutil::valueData(udid);
+  if (!data) return false;
+  platform::KeychainItem item;
+  item.attributes = readQuery().attributes;
+  item.attributes.account = "";
+  item.attributes.label = "";
+  item.data = std::move(*data);
+  return keychainutil::addOrUpdate(readQuery(), std::move(item), [&] { return updateUDIDInKeyChain(udid); });
 }
 
 bool KPUDIDKeyChainUtil::updateUDIDInKeyChain(std::string_view udid) {
-  platform::Bytes data = keychainutil::valueData(udid);
-  if (!validText(data)) return false;
-  platform::Keychain& keychain = platform::Keychain::shared();
-  platform::KeychainMatch found = keychain.copyMatching(identityQuery(true));
-  if (found.status != platform::Keychain::kSuccess || !found.attributes) return false;
-  platform::KeychainQuery search;
-  search.attributes = *found.attributes;
+  auto data = keychainutil::valueData(udid);
+  if (!data) return false;
   platform::KeychainItem changes;
   changes.attributes.description = kUDIDItem;
   changes.attributes.generic = platform::toBytes(kUDIDItem);
-  changes.data = std::move(data);
-  return keychainutil::logUpdate(keychain.update(search, changes));
+  changes.data = std::move(*data);
+  return keychainutil::updateItem(identityQuery(true), changes);
 }
 
 bool KPUDIDKeyChainUtil::removeUDIDFromKeyChain() {
-  return keychainutil::logDelete(platform::Keychain::shared().remove(identityQuery(false)));
+  return keychainutil::removeItem(identityQuery(false));
 }
 
 }  // namespace lumora

@@ -1,7 +1,7 @@
 // What the login web screen (KPWebViewController) reports to whoever showed
 // it: the authorisation info the page handed back, a failure, or the user's
 // cancel. Held weakly by the screen; every method is called on the main
-// thread.
+// thread, at most once per screen; implementations must not throw.
 #pragma once
 
 #include "platform/Error.h"

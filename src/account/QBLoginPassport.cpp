@@ -104,19 +104,23 @@ QBLoginPassport::RequestPtr QBLoginPassport::requestWithURL(
     notifyTokenExpired(delegate);
     return nullptr;
   }
+  return requestWithURL(url, std::move(params), accountCookies(userId(), serviceToken()), httpMethod,
+                        delegate, needSignature, std::move(coder));
+}
+
+QBPassportRequest::Cookies QBLoginPassport::accountCookies(const std::optional<std::string>& userId,
+                                                           const std::optional<std::string>& serviceToken) {
   QBPassportRequest::Cookies cookies;
-  auto domain = accountCookieDomain();
-  for (const auto& [name, value] : {std::pair{"userId", userId()},
-                                    std::pair{"serviceToken", serviceToken()}}) {
+  for (const auto& [name, value] : {std::pair{"userId", userId}, std::pair{"serviceToken", serviceToken}}) {
+    if (!nonEmpty(value)) continue;
     platform::http::Cookie cookie;
     cookie.name = name;
-    cookie.value = value.value_or("");
-    cookie.domain = domain;
+    cookie.value = *value;
+    cookie.domain = accountCookieDomain();
     cookie.path = "/";
-    if (!cookie.value.empty() && cookie.isValid()) cookies.push_back(cookie);
+    if (cookie.isValid()) cookies.push_back(std::move(cookie));
   }
-  return requestWithURL(url, std::move(params), std::move(cookies), httpMethod, delegate,
-                        needSignature, std::move(coder));
+  return cookies;
 }
 
 std::optional<std::string> QBLoginPassport::generateSignatureWithMethod(
@@ -129,20 +133,17 @@ std::optional<std::string> QBLoginPassport::generateSignatureWithMethod(
       security ? std::optional<std::string_view>(*security) : std::nullopt);
 }
 
+void QBLoginPassport::sendStep(const std::string& url, const std::string& httpMethod,
+                               std::optional<Params> params) {
+  requestWithURL(url, std::move(params), std::nullopt, httpMethod, self(), false, nullptr);
+}
+
 // --- the service-login step and the logins ------------------------------------
 
 namespace {
 void writeStepCookies(const QBPassport& passport) {
   QBPassport::setSharedCookiesValue(passport.deviceId(), "deviceId");
   QBPassport::setSharedCookiesValue(std::string(QBLoginPassport::kSdkVersion), "sdkVersion");
-}
-
-// "sid", "qs", "_sign", "callback" of a reply (absent ones as none).
-std::optional<std::string> textOf(const platform::Json& object, const char* key) {
-  if (!object.is_object()) return std::nullopt;
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_string()) return std::nullopt;
-  return it->get<std::string>();
 }
 }  // namespace
 
@@ -155,8 +156,28 @@ void QBLoginPassport::doReloginUsingBlock(Completion block) {
   params["_json"] = std::string("true");
   if (auto callback = meta.callback(); nonEmpty(callback)) params["callback"] = *callback;
   writeStepCookies(*this);
-  requestWithURL("/pass/serviceLogin", std::move(params), std::nullopt, "GET", self(), false,
-                 nullptr);
+  sendStep("/pass/serviceLogin", "GET", std::move(params));
+}
+
+QBPassport::Completion QBLoginPassport::afterServiceLoginStep(
+    bool allowUI, std::function<void(QBLoginPassport&)> onLoginPage) {
+  std::weak_ptr<QBLoginPassport> weak = self();
+  return [weak, allowUI, onLoginPage = std::move(onLoginPage)](const platform::Error& error) {
+    auto passport = weak.lock();
+    if (!passport) return;
+    const auto& info = error.userInfo();
+    if (error.code() == kCodeNeedPassword && onLoginPage && info.is_object() && !info.empty()) {
+      passport->storeLoginPageValues(info);
+      onLoginPage(*passport);
+    } else if (error.code() == kCodeOk) {
+      // The pass token was accepted: that reply is the login (reporting it
+      // as a failure with code 0 would tell the caller that a successful
+      // step failed).
+      passport->handlePassportLoginRequest(info, allowUI);
+    } else {
+      passport->failWithError(error);
+    }
+  };
 }
 
 void QBLoginPassport::reLogin() {
@@ -165,14 +186,7 @@ void QBLoginPassport::reLogin() {
     return;
   }
   // The relogin takes the UI flag as it is when it starts.
-  bool allowUI = allowUIDuringReLogin();
-  std::weak_ptr<QBLoginPassport> weak = self();
-  doReloginUsingBlock([weak, allowUI](const platform::Error& error) {
-    auto passport = weak.lock();
-    if (!passport) return;
-    if (error.code() == kCodeOk) passport->handlePassportLoginRequest(error.userInfo(), allowUI);
-    else passport->failWithError(error);
-  });
+  doReloginUsingBlock(afterServiceLoginStep(allowUIDuringReLogin(), nullptr));
 }
 
 void QBLoginPassport::loginWithPassword(const std::string& password, bool encryptedOrNot) {
@@ -186,25 +200,10 @@ void QBLoginPassport::loginWithPassword(const std::string& password, bool encryp
     return;
   }
   removeAuthData();
-  std::weak_ptr<QBLoginPassport> weak = self();
-  doReloginUsingBlock([weak, password, encryptedOrNot, verifyCode](const platform::Error& error) {
-    auto passport = weak.lock();
-    if (!passport) return;
-    const auto& info = error.userInfo();
-    if (error.code() == kCodeNeedPassword && info.is_object() && !info.empty()) {
-      passport->loginRuntimeMetaData().updateWithSid(textOf(info, "sid"), textOf(info, "qs"),
-                                                     textOf(info, "_sign"),
-                                                     textOf(info, "callback"));
-      passport->doLoginWithPassword(password, encryptedOrNot, verifyCode);
-    } else if (error.code() == kCodeOk) {
-      // The service accepted the device's session outright: that reply is
-      // the login (reporting it as a failure with code 0 would tell the
-      // caller that a successful step failed).
-      passport->handlePassportLoginRequest(info, true);
-    } else {
-      passport->failWithError(error);
-    }
-  });
+  doReloginUsingBlock(
+      afterServiceLoginStep(true, [password, encryptedOrNot, verifyCode](QBLoginPassport& passport) {
+        passport.doLoginWithPassword(password, encryptedOrNot, verifyCode);
+      }));
 }
 
 std::optional<QBLoginPassport::Params> QBLoginPassport::makeLoginRequestParamWithPassword(
@@ -230,8 +229,7 @@ void QBLoginPassport::doLoginWithPassword(const std::string& password, bool encr
                                           const std::optional<std::string>& verifyCode) {
   auto params = makeLoginRequestParamWithPassword(password, encryptedOrNot, verifyCode);
   writeStepCookies(*this);
-  requestWithURL("/pass/serviceLoginAuth2", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/pass/serviceLoginAuth2", "POST", std::move(params));
 }
 
 void QBLoginPassport::checkOTPCode(const std::string& code, bool trustOrNot) {
@@ -258,8 +256,7 @@ void QBLoginPassport::checkOTPCode(const std::string& code, bool trustOrNot) {
     params["trust"] = std::string(trustOrNot ? "true" : "false");
     params["_json"] = std::string("true");
   }
-  requestWithURL("/pass/loginStep2", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/pass/loginStep2", "POST", std::move(params));
 }
 
 void QBLoginPassport::sendPhoneTicket() {
@@ -268,8 +265,7 @@ void QBLoginPassport::sendPhoneTicket() {
     params["user"] = *user;
     params["_json"] = std::string("true");
   }
-  requestWithURL("/auth/sendPhoneTicket", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/auth/sendPhoneTicket", "POST", std::move(params));
 }
 
 void QBLoginPassport::verifyPhoneTicket(const std::string& ticket, bool trustOrNot) {
@@ -280,38 +276,27 @@ void QBLoginPassport::verifyPhoneTicket(const std::string& ticket, bool trustOrN
     params["trust"] = std::string(trustOrNot ? "true" : "false");
     params["_json"] = std::string("true");
   }
-  requestWithURL("/auth/verifyPhone", std::move(params), std::nullopt, "POST", self(), false,
-                 nullptr);
+  sendStep("/auth/verifyPhone", "POST", std::move(params));
 }
 
 // --- web login and single sign-on entries --------------------------------------
 
+void QBLoginPassport::openWebLogin(std::function<void(QBLoginPassport&)> open) {
+  if (!callbackUrl().empty()) {
+    open(*this);
+    return;
+  }
+  doReloginUsingBlock(afterServiceLoginStep(true, std::move(open)));
+}
+
 void QBLoginPassport::showLoginWebView() {
-  auto open = [](QBLoginPassport& passport) {
+  openWebLogin([](QBLoginPassport& passport) {
     platform::Json params = platform::Json::object();
     if (auto sid = passport.sid()) params["sid"] = *sid;
     std::string callback = passport.loginCallback();
     params["callback"] = callback;
     passport.showWebViewControllerWithURL(passport.strAccountDomain() + "/pass/serviceLogin",
                                           params, {}, callback);
-  };
-  if (!callbackUrl().empty()) {
-    open(*this);
-    return;
-  }
-  std::weak_ptr<QBLoginPassport> weak = self();
-  doReloginUsingBlock([weak, open](const platform::Error& error) {
-    auto passport = weak.lock();
-    if (!passport) return;
-    const auto& info = error.userInfo();
-    if (error.code() == kCodeNeedPassword && info.is_object() && !info.empty()) {
-      passport->loginRuntimeMetaData().updateWithSid(textOf(info, "sid"), textOf(info, "qs"),
-                                                     textOf(info, "_sign"),
-                                                     textOf(info, "callback"));
-      open(*passport);
-    } else {
-      passport->failWithError(error);
-    }
   });
 }
 
@@ -321,26 +306,8 @@ void QBLoginPassport::showLoginWebViewWithURL(const std::string& url,
     failWithError(makeError(kCodeInvalidArgument));
     return;
   }
-  auto open = [url, authParams](QBLoginPassport& passport) {
+  openWebLogin([url, authParams](QBLoginPassport& passport) {
     passport.showWebViewControllerWithURL(url, authParams, {}, passport.loginCallback());
-  };
-  if (!callbackUrl().empty()) {
-    open(*this);
-    return;
-  }
-  std::weak_ptr<QBLoginPassport> weak = self();
-  doReloginUsingBlock([weak, open](const platform::Error& error) {
-    auto passport = weak.lock();
-    if (!passport) return;
-    const auto& info = error.userInfo();
-    if (error.code() == kCodeNeedPassword && info.is_object() && !info.empty()) {
-      passport->loginRuntimeMetaData().updateWithSid(textOf(info, "sid"), textOf(info, "qs"),
-                                                     textOf(info, "_sign"),
-                                                     textOf(info, "callback"));
-      open(*passport);
-    } else {
-      passport->failWithError(error);
-    }
   });
 }
 

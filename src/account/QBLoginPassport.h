@@ -1,10 +1,12 @@
-// An account session that logs in: the QBPassport record plus the requests
+// The account session that logs in: the QBPassport record plus the requests
 // it sends to the account service (service-login step with the pass token,
 // password step with an optional captcha code, two-step code, phone ticket
 // and verification, web login, single sign-on), the handling of their
 // replies (routed by the path of each request's URL, ending in the
 // service-token step that stores "serviceToken" and "sSecurity"), and the
-// web login's hand-back.
+// web login's hand-back. Whatever logs in makes this type: the passports
+// manager, the single sign-on entry (its second "oauth2.0" session) and the
+// service-token fetch; a bare QBPassport is only a stored record.
 //
 // Every login ends with exactly one session-delegate message:
 // passportDidLogin or passport failed (a phone ticket sent is reported as
@@ -12,7 +14,10 @@
 // with HTTP status 400 or above ends it once, with the status as code, and
 // its body is not looked at; a reply that is no non-empty JSON object where
 // one is needed ends it with 10003; a relogin that must not show a page
-// ends with -2005 when the service asks for verification in one.
+// ends with -2005 when the service asks for verification in one. When the
+// service-login step that opens a password or web login already accepts the
+// pass token (code 0), that reply is the login: it goes on to the service
+// token instead of being reported as a failure with code 0.
 //
 // Ownership: make it with create() (std::shared_ptr). Running requests keep
 // it alive as their delegate; the web screen and the session delegate are
@@ -23,6 +28,7 @@
 // main thread.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -102,7 +108,9 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
 
   // --- logins -----------------------------------------------------------------
 
-  void reLogin() override;
+  // Logs in again with the stored pass token (without one: -103 "Token
+  // expired" to passportPassSessionInvalidOrExpired).
+  virtual void reLogin();
   void loginWithPassword(const std::string& password, bool encryptedOrNot);
   void loginWithPassword(const std::string& password, bool encryptedOrNot,
                          const std::optional<std::string>& verifyCode);
@@ -163,6 +171,21 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   // The session's callback URL, else the one of the login page in progress
   // (a web login opened before any login knows only the latter).
   std::string loginCallback() const;
+  // The continuation of a service-login step: 70016 with the login page's
+  // values stores them and runs `onLoginPage` (when given); code 0 (the pass
+  // token was accepted) is the login reply, handled with `allowUI`;
+  // anything else ends the login with that error.
+  Completion afterServiceLoginStep(bool allowUI, std::function<void(QBLoginPassport&)> onLoginPage);
+  // Opens the web login at once when the callback URL is known, else after
+  // the service-login step has fetched the login page's values.
+  void openWebLogin(std::function<void(QBLoginPassport&)> open);
+  // "sid", "qs", "_sign" and "callback" of a reply into the login metadata
+  // (an absent value as none).
+  void storeLoginPageValues(const platform::Json& reply);
+  // The "userId" and "serviceToken" cookies for the account cookie domain,
+  // path "/"; a value that is missing or cannot form a cookie is left out.
+  static QBPassportRequest::Cookies accountCookies(const std::optional<std::string>& userId,
+                                                   const std::optional<std::string>& serviceToken);
   platform::Error makeError(std::int64_t code, platform::Json userInfo = nullptr) const;
 
   // Request delegate side.
@@ -170,6 +193,9 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   void onResponse(const RequestPtr& request, const platform::http::Response& response);
   void onLoad(const RequestPtr& request, const platform::Json& reply);
   void onFailure(const RequestPtr& request, const platform::Error& error);
+  // One request of a login step, to a path of the account service or a full
+  // URL, with this session as its delegate, unsigned and unencrypted.
+  void sendStep(const std::string& url, const std::string& httpMethod, std::optional<Params> params);
   // Follows a verification hop: GET "<location>&_json=true".
   void followVerification(const platform::Json& location, const char* logText);
   platform::Error withCaptchaImage(const platform::Error& error);

@@ -159,8 +159,7 @@ void QBLoginPassport::followVerification(const platform::Json& location, const c
     failWithError(makeError(kCodeMissingReplyData));
     return;
   }
-  requestWithURL(location.get<std::string>() + "&_json=true", std::nullopt, std::nullopt, "GET",
-                 self(), false, nullptr);
+  sendStep(location.get<std::string>() + "&_json=true", "GET", std::nullopt);
 }
 
 platform::Error QBLoginPassport::withCaptchaImage(const platform::Error& error) {
@@ -183,9 +182,7 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
     return;
   }
   if (pathIs(path, {"/pass/serviceLoginAuth2", "/pass/serviceLoginAuth2CA", "/pass/loginStep2"})) {
-    loginRuntimeMetaData().updateWithSid(optionalTextAt(info, "sid"), optionalTextAt(info, "qs"),
-                                         optionalTextAt(info, "_sign"),
-                                         optionalTextAt(info, "callback"));
+    storeLoginPageValues(info);
     if (error.code() == kCodeCaptcha) {
       failWithError(withCaptchaImage(error));
       return;
@@ -215,6 +212,12 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
 
 // --- login replies ------------------------------------------------------------------
 
+void QBLoginPassport::storeLoginPageValues(const platform::Json& reply) {
+  loginRuntimeMetaData().updateWithSid(optionalTextAt(reply, "sid"), optionalTextAt(reply, "qs"),
+                                       optionalTextAt(reply, "_sign"),
+                                       optionalTextAt(reply, "callback"));
+}
+
 void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bool allowUI) {
   if (!isNonEmptyObject(reply)) {
     // Nothing further would come of such a reply: end the login instead of
@@ -223,9 +226,7 @@ void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bo
     failWithError(makeError(kCodeMissingReplyData));
     return;
   }
-  loginRuntimeMetaData().updateWithSid(optionalTextAt(reply, "sid"), optionalTextAt(reply, "qs"),
-                                       optionalTextAt(reply, "_sign"),
-                                       optionalTextAt(reply, "callback"));
+  storeLoginPageValues(reply);
   auto status = processPassportLoginResponse(reply, allowUI);
   if (status && status->code() == kCodeLoggedInWithoutToken) {
     dispatchPassportDidLoginMessage();

@@ -115,17 +115,7 @@ void QBLoginPassport::webViewControllerDidCancel(KPWebViewController&) {
 
 void QBLoginPassport::onSSOPassportDidLogin(const PassportPtr& passport) {
   if (!passport || passport->sid() != std::optional<std::string>(kSSOSid)) return;
-  QBPassportRequest::Cookies cookies;
-  for (const auto& [name, value] : {std::pair{"userId", passport->userId()},
-                                    std::pair{"serviceToken", passport->serviceToken()}}) {
-    if (!value || value->empty()) continue;
-    platform::http::Cookie cookie;
-    cookie.name = name;
-    cookie.value = *value;
-    cookie.domain = accountCookieDomain();
-    cookie.path = "/";
-    if (cookie.isValid()) cookies.push_back(cookie);
-  }
+  auto cookies = accountCookies(passport->userId(), passport->serviceToken());
   auto params = ssoParams().value_or(std::map<std::string, std::string>());
   std::optional<std::string> redirect;
   if (auto it = params.find("redirect_uri"); it != params.end()) redirect = it->second;

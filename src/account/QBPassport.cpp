@@ -62,14 +62,28 @@ std::shared_ptr<QBPassport> QBPassport::initWithUserId(std::optional<std::string
 
 // --- fields -------------------------------------------------------------------
 
+#define LUMORA_PASSPORT_GETTER(Type, getter, member) \
+  Type QBPassport::getter() const {                  \
+    std::lock_guard<std::mutex> guard(mutex_);       \
+    return member;                                   \
+  }
+
 #define LUMORA_PASSPORT_FIELD(Type, getter, setter, member) \
-  Type QBPassport::getter() const {                         \
-    std::lock_guard<std::mutex> guard(mutex_);              \
-    return member;                                          \
-  }                                                         \
+  LUMORA_PASSPORT_GETTER(Type, getter, member)              \
   void QBPassport::setter(Type value) {                     \
     std::lock_guard<std::mutex> guard(mutex_);              \
     member = std::move(value);                              \
+  }
+
+// A text field whose setter also writes the shared cookie of that name.
+#define LUMORA_PASSPORT_COOKIE_FIELD(getter, setter, member, cookieName) \
+  LUMORA_PASSPORT_GETTER(std::optional<std::string>, getter, member)     \
+  void QBPassport::setter(std::optional<std::string> value) {            \
+    {                                                                     \
+      std::lock_guard<std::mutex> guard(mutex_);                          \
+      member = value;                                                     \
+    }                                                                     \
+    setSharedCookiesValue(value, cookieName);                             \
   }
 
 using OptionalText = std::optional<std::string>;
@@ -95,46 +109,13 @@ LUMORA_PASSPORT_FIELD(OptionalText, serviceTokenUrl, setServiceTokenUrl, service
 LUMORA_PASSPORT_FIELD(QBPassport::Completion, caLoginFailCallback, setCaLoginFailCallback, caLoginFailCallback_)
 LUMORA_PASSPORT_FIELD(QueuePtr, delegateQueue, setDelegateQueue, delegateQueue_)
 
+LUMORA_PASSPORT_COOKIE_FIELD(userId, setUserId, userId_, "userId")
+LUMORA_PASSPORT_COOKIE_FIELD(deviceId, setDeviceId, deviceId_, "deviceId")
+LUMORA_PASSPORT_COOKIE_FIELD(passToken, setPassToken, passToken_, "passToken")
+
+#undef LUMORA_PASSPORT_COOKIE_FIELD
 #undef LUMORA_PASSPORT_FIELD
-
-std::optional<std::string> QBPassport::userId() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return userId_;
-}
-
-void QBPassport::setUserId(std::optional<std::string> value) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    userId_ = value;
-  }
-  setSharedCookiesValue(value, "userId");
-}
-
-std::optional<std::string> QBPassport::deviceId() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return deviceId_;
-}
-
-void QBPassport::setDeviceId(std::optional<std::string> value) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    deviceId_ = value;
-  }
-  setSharedCookiesValue(value, "deviceId");
-}
-
-std::optional<std::string> QBPassport::passToken() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return passToken_;
-}
-
-void QBPassport::setPassToken(std::optional<std::string> value) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    passToken_ = value;
-  }
-  setSharedCookiesValue(value, "passToken");
-}
+#undef LUMORA_PASSPORT_GETTER
 
 std::string QBPassport::callbackUrl() const {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -247,12 +228,6 @@ void QBPassport::clearCachedCookiesExceptIck() {
 
 void QBPassport::resetLoginRuntimeMetaData() {
   loginRuntimeMetaData_->resetWithSid(sid(), callbackUrl());
-}
-
-void QBPassport::reLogin() {
-  // The session's own relogin comes with the login requests; a record on its
-  // own cannot log in.
-  LM_LOG_ERROR("reLogin is not available for this session");
 }
 
 }  // namespace lumora

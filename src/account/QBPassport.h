@@ -1,10 +1,17 @@
-// One account login session: the pass token of the account, the service
-// token and security key of one service id (sid), the state of a login in
-// progress, and the delegate (and queue) that hears how logins end. This
-// class holds the record: its fields, the per-user persistence in the user
-// defaults, logout, the validity rule, the account endpoint and the shared
-// cookies its setters keep in step, plus the service-token helpers. The
-// login requests and the handling of their replies build on it.
+// One account login session record: the pass token of the account, the
+// service token and security key of one service id (sid), the state of a
+// login in progress, and the delegate (and queue) that hears how logins end.
+// This class holds the record only: its fields, the per-user persistence in
+// the user defaults, logout, the validity rule, the account endpoint, the
+// shared cookies its setters keep in step, and the service-token helpers.
+//
+// A record never logs in. The session that sends the login requests and
+// handles their replies is the subclass QBLoginPassport (made with
+// QBLoginPassport::create); everything that logs in (the passports manager,
+// the single sign-on session, the web login, the service-token fetch) makes
+// and takes that type, so no code path can ask a bare record to log in and
+// wait for an answer that never comes. Make a bare record (init,
+// initWithUserId) only to read, save or clear a stored session.
 //
 // Ownership: always owned through std::shared_ptr (requests keep their
 // session alive as their delegate and need shared_from_this()). The session
@@ -34,6 +41,7 @@
 namespace lumora {
 
 class KPPassportRequestDelegateInterface;
+class QBLoginPassport;
 
 class QBPassport : public KPSessionDelegate,
                    public QBPassportRequestDelegate,
@@ -168,10 +176,6 @@ class QBPassport : public KPSessionDelegate,
   static void clearCachedCookiesExceptIck();
   void resetLoginRuntimeMetaData();
 
-  // Logs in again with the stored pass token; the outcome reaches the
-  // session delegate. Provided by the login requests.
-  virtual void reLogin();
-
   // --- service-token helpers ----------------------------------------------
 
   // A request delegate for a call of a service API: replies go to
@@ -190,9 +194,10 @@ class QBPassport : public KPSessionDelegate,
   // delegate the passport's (strongly held) delegate and then hands the
   // passport's user id, service token and security key to the consumer at
   // once when token and key are both non-empty, or logs in again first
-  // (reLogin) otherwise. A failed relogin goes to failBlock.
+  // (reLogin) otherwise. A failed relogin goes to failBlock. It may have to
+  // log in, so it takes a logging-in session.
   static std::function<void()> getBlockToFetchServiceTokenAndUseIt(
-      const std::shared_ptr<QBPassport>& passport, ServiceTokenConsumer serviceTokenConsumerBlock,
+      const std::shared_ptr<QBLoginPassport>& passport, ServiceTokenConsumer serviceTokenConsumerBlock,
       std::function<void(const platform::Error&)> failBlock);
 
   // "userId" then "serviceToken" cookies for the URL's host, path "/"; a

@@ -4,6 +4,7 @@
 #include "account/KPCookieUtil.h"
 #include "account/KPPassportRequestDelegateInterface.h"
 #include "account/KPSessionDelegateInterface.h"
+#include "account/QBLoginPassport.h"
 #include "account/QBPassport.h"
 
 namespace lumora {
@@ -34,7 +35,7 @@ std::shared_ptr<KPPassportRequestDelegateInterface> QBPassport::buildRequestDele
 }
 
 std::function<void()> QBPassport::getBlockToFetchServiceTokenAndUseIt(
-    const std::shared_ptr<QBPassport>& passport, ServiceTokenConsumer serviceTokenConsumerBlock,
+    const std::shared_ptr<QBLoginPassport>& passport, ServiceTokenConsumer serviceTokenConsumerBlock,
     std::function<void(const platform::Error&)> failBlock) {
   auto onLogin = [consumer = std::move(serviceTokenConsumerBlock)](const PassportPtr& loggedIn) {
     if (!consumer || !loggedIn) return;

@@ -1,6 +1,7 @@
 // Shared parts of the account SDK tests: a fresh app home with empty
 // defaults, keychain and cookie store, and a log sink that records the SDK's
-// log lines.
+// log lines. The sink locks its record (log lines may come from any thread);
+// the fixture owns the temporary home and puts back what it changed.
 #pragma once
 
 #include <gtest/gtest.h>

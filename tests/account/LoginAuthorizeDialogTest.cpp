@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "account/KPAuthorizeDialog.h"
+#include "account/LoginTestSupport.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
@@ -26,16 +27,8 @@ struct Delegate : lumora::KPAuthorizeDialogDelegate {
   void authorizeDialogDidCancel(KPAuthorizeDialog&) override { ++cancels; }
 };
 
-class LoginAuthorizeDialogTest : public ::testing::Test {
+class LoginAuthorizeDialogTest : public logintest::ScreenTest {
  protected:
-  void SetUp() override {
-    Application::shared().resetForTesting();
-    MainQueue::main().runUntilIdle();
-  }
-  void TearDown() override {
-    MainQueue::main().runUntilIdle();
-    Application::shared().resetForTesting();
-  }
   std::shared_ptr<KPAuthorizeDialog> make() {
     return KPAuthorizeDialog::create("https://account.test/oauth2/authorize", Json{{"client_id", "7"}},
                                      {}, std::string("app://back"), delegate);

@@ -11,59 +11,25 @@
 #include <vector>
 
 #include "account/KPWebViewController.h"
+#include "account/LoginTestSupport.h"
 #include "account/QBLoginPassport.h"
 #include "account/QBPassportRequestMemoryHolder.h"
-#include "cloud/utils/ServiceHosts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
-#include "platform/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
-#include "support/TestHome.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using lumora::QBLoginPassport;
 using platform::Json;
 using platform::MainQueue;
 
 constexpr const char* kBase = "http://127.0.0.1:1";
 
-struct Recorder : lumora::KPSessionDelegate {
-  Recorder() {
-    passportDidLogin = [this](const PassportPtr&) { messages.push_back("login"); };
-    passportFailedWithError = [this](const PassportPtr&, const platform::Error& e) {
-      messages.push_back("failed " + std::to_string(e.code()));
-      errors.push_back(e);
-    };
-    passportPassSessionInvalidOrExpired = [this](const PassportPtr&, const platform::Error& e) {
-      messages.push_back("expired " + std::to_string(e.code()));
-      errors.push_back(e);
-    };
-    passportWillShowWebView = [this] { messages.push_back("webview"); };
-  }
-  std::vector<std::string> messages;
-  std::vector<platform::Error> errors;
-};
-
-class LoginPassportTest : public ::testing::Test {
+class LoginPassportTest : public logintest::LoginTest {
  protected:
-  void SetUp() override {
-    platform::UserDefaults::resetStandardForTesting();
-    lumora::ServiceHosts::setAll(kBase);
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::Application::shared().resetForTesting();
-    MainQueue::main().runUntilIdle();
-  }
-  void TearDown() override {
-    MainQueue::main().runUntil([] { return lumora::QBPassportRequestMemoryHolder::count() == 0; },
-                               10000ms);
-    MainQueue::main().runUntilIdle();
-    lumora::ServiceHosts::reset();
-    platform::Application::shared().resetForTesting();
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::UserDefaults::resetStandardForTesting();
-  }
+  void SetUp() override { startClean(kBase); }
+  void TearDown() override { finishClean(); }
 
   std::shared_ptr<QBLoginPassport> make(std::string sid = "lumora") {
     return QBLoginPassport::create(std::string("10001"), sid, recorder);
@@ -72,12 +38,7 @@ class LoginPassportTest : public ::testing::Test {
     MainQueue::main().runUntilIdle();
     return recorder->messages;
   }
-  static std::shared_ptr<lumora::KPWebViewController> webScreen() {
-    auto top = lumora::KPWebViewController::topMostControllerToPresentVC();
-    auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(top);
-    return navigation ? std::dynamic_pointer_cast<lumora::KPWebViewController>(navigation->rootViewController())
-                      : nullptr;
-  }
+  static std::shared_ptr<lumora::KPWebViewController> webScreen() { return logintest::shownWebScreen(); }
   static std::shared_ptr<lumora::KPWebViewController> anyScreen() {
     return lumora::KPWebViewController::create("https://x", nullptr, {}, std::nullopt, {});
   }
@@ -89,8 +50,7 @@ class LoginPassportTest : public ::testing::Test {
     platform::http::CookieStorage::shared().setCookie(cookie);
   }
 
-  testsupport::TestHome home;
-  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+  std::shared_ptr<logintest::SessionRecorder> recorder = std::make_shared<logintest::SessionRecorder>();
 };
 
 TEST_F(LoginPassportTest, ArgumentFailuresArePostedAndSendNothing) {
@@ -213,6 +173,41 @@ TEST_F(LoginPassportTest, LoginReplyForThePassportSidEndsWithoutAServiceTokenSte
   EXPECT_FALSE(passport->isUrlForServiceToken(std::string(kBase) + "/pass/serviceLogin"));
 }
 
+TEST_F(LoginPassportTest, AStatusOf400OrAboveEndsTheStepOnceWhicheverHookHearsOfIt) {
+  // The head of the reply ends the login; the transport then reports the
+  // same status as a failed exchange (or the body, or a broken connection):
+  // none of those may end it a second time.
+  auto passport = make();
+  int continuations = 0;
+  passport->setBlockAfterRequest([&](const platform::Error&) { ++continuations; });
+  passport->setServiceTokenUrl(std::string(kBase) + "/sts?sid=lumora");
+  auto head = [](int status) { return platform::http::Response(std::string(kBase) + "/x", status, {}); };
+  auto step = [&](const std::string& url) {
+    return passport->makeRequestButDontConnectWithURL(url, std::nullopt, std::nullopt, "GET", passport,
+                                                      false, nullptr);
+  };
+
+  auto password = step("/pass/serviceLoginAuth2");
+  passport->requestDidReceiveResponse(password, head(503));
+  passport->requestDidFailWithError(password, platform::Error("QBPassportErrorDomain", 503, Json{{"code", 503}}));
+  auto relogin = step("/pass/serviceLogin");
+  passport->requestDidReceiveResponse(relogin, head(401));
+  passport->requestDidFailWithError(relogin, platform::Error("QBPassportErrorDomain", 401));
+  auto token = step(std::string(kBase) + "/sts?sid=lumora&clientSign=x");
+  passport->requestDidReceiveResponse(token, head(500));
+  passport->requestDidLoad(token, Json("Internal Server Error"));
+  passport->requestDidFailWithError(token, platform::Error("NSURLErrorDomain", -1005));
+  EXPECT_EQ(pumped(), (std::vector<std::string>{"failed 503", "failed 401", "failed 500"}));
+  EXPECT_EQ(continuations, 0);
+
+  // A request whose head was fine still has its failure reported.
+  recorder->messages.clear();
+  auto fine = step("/pass/serviceLoginAuth2");
+  passport->requestDidReceiveResponse(fine, head(200));
+  passport->requestDidFailWithError(fine, platform::Error("QBPassportErrorDomain", 70016, Json{{"code", 70016}}));
+  EXPECT_EQ(pumped(), std::vector<std::string>{"failed 70016"});
+}
+
 TEST_F(LoginPassportTest, HttpDatesParse) {
   auto date = QBLoginPassport::dateFromString("Tue, 15 Nov 1994 08:12:31 GMT");
   ASSERT_TRUE(date.has_value());
@@ -307,7 +302,7 @@ TEST_F(LoginPassportTest, AReloginKeepsTheUIFlagItStartedWith) {
   // The service-login reply asks for a verification page.
   pending(platform::Error("QBPassportErrorDomain", 0,
                           Json{{"notificationUrl", "/pass/notification?t=3"}}));
-  MainQueue::main().runUntil([] { return lumora::QBPassportRequestMemoryHolder::count() == 0; }, 10000ms);
+  logintest::drainExchanges();
   auto messages = pumped();
   EXPECT_NE(std::find(messages.begin(), messages.end(), "failed -2005"), messages.end());
   EXPECT_EQ(std::find(messages.begin(), messages.end(), "webview"), messages.end());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "account/LoginTestSupport.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/ViewController.h"
@@ -76,17 +77,7 @@ TEST(LoginWebViewStandIn, PresentsAndDismissesThroughANavigationController) {
   EXPECT_FALSE(screen->dismissViewController(true));
 }
 
-class LoginApplicationStandIn : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Application::shared().resetForTesting();
-    MainQueue::main().runUntilIdle();
-  }
-  void TearDown() override {
-    Application::shared().resetForTesting();
-    MainQueue::main().runUntilIdle();
-  }
-};
+class LoginApplicationStandIn : public logintest::ScreenTest {};
 
 TEST_F(LoginApplicationStandIn, OpensOnlyRegisteredSchemesAndHandsThemOverOnTheMainQueue) {
   auto& app = Application::shared();

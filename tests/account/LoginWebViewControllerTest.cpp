@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "account/KPWebViewController.h"
+#include "account/LoginTestSupport.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/http/CookieStorage.h"
@@ -25,18 +26,8 @@ struct Delegate : lumora::KPWebViewControllerDelegate {
   void webViewControllerDidCancel(KPWebViewController&) override { ++cancels; }
 };
 
-class LoginWebViewControllerTest : public ::testing::Test {
+class LoginWebViewControllerTest : public logintest::ScreenTest {
  protected:
-  void SetUp() override {
-    platform::Application::shared().resetForTesting();
-    platform::http::CookieStorage::shared().deleteAllCookies();
-  }
-  void TearDown() override {
-    platform::Application::shared().resetForTesting();
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::MainQueue::main().runUntilIdle();
-  }
-
   std::shared_ptr<KPWebViewController> shown(const Json& params = nullptr,
                                              std::optional<std::string> redirect = std::nullopt,
                                              std::vector<platform::http::Cookie> cookies = {}) {

@@ -6,6 +6,7 @@
 #include "account/KPPassportRequestDelegateInterface.h"
 #include "account/KPQBPreferenceUtil.h"
 #include "account/KPSessionDelegateInterface.h"
+#include "account/QBLoginPassport.h"
 #include "account/QBPassport.h"
 #include "cloud/utils/ServiceHosts.h"
 #include "platform/http/CookieStorage.h"
@@ -187,9 +188,9 @@ TEST_F(Session, AccountEndpointAndLoginMetadata) {
 }
 
 // A session whose relogin only counts how often it was asked for.
-class CountingPassport : public QBPassport {
+class CountingPassport : public lumora::QBLoginPassport {
  public:
-  using QBPassport::QBPassport;
+  using QBLoginPassport::QBLoginPassport;
   void reLogin() override { ++relogins; }
   int relogins = 0;
 };

@@ -1,29 +1,26 @@
 // Logins end to end against the local cloud over real HTTP: each path ends
 // with exactly one session-delegate message within a deadline.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <atomic>
-#include <functional>
-#include <utility>
 #include <chrono>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPWebViewController.h"
+#include "account/LoginTestSupport.h"
 #include "account/QBLoginPassport.h"
-#include "account/QBPassportRequestMemoryHolder.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/utils/ServiceHosts.h"
-#include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
-#include "platform/http/CookieStorage.h"
 #include "server/CloudServer.h"
-#include "support/TestHome.h"
 
 namespace {
 
@@ -35,78 +32,26 @@ using platform::MainQueue;
 constexpr auto kDeadline = 20s;
 constexpr const char* kSid = "lumora";
 
-// Records every session-delegate message, on the thread it arrives on (the
-// main queue).
-struct Recorder : lumora::KPSessionDelegate {
-  Recorder() {
-    passportDidLogin = [this](const PassportPtr&) { add("login"); };
-    passportFailedWithError = [this](const PassportPtr&, const platform::Error& e) {
-      add("failed " + std::to_string(e.code()));
-      std::lock_guard lock(mutex);
-      lastError = e;
-    };
-    passportPassSessionInvalidOrExpired = [this](const PassportPtr&, const platform::Error& e) {
-      add("expired " + std::to_string(e.code()));
-    };
-    passportDidSendPhoneTicket = [this](const PassportPtr&) { add("ticket"); };
-    passportWillShowWebView = [this] { add("webview"); };
-  }
-  void add(const std::string& message) {
-    std::lock_guard lock(mutex);
-    messages.push_back(message);
-  }
-  // Messages that end a step (the web view announcement does not).
-  std::vector<std::string> ends() {
-    std::lock_guard lock(mutex);
-    std::vector<std::string> out;
-    for (const auto& m : messages) {
-      if (m != "webview") out.push_back(m);
-    }
-    return out;
-  }
-  void clear() {
-    std::lock_guard lock(mutex);
-    messages.clear();
-  }
-  std::mutex mutex;
-  std::vector<std::string> messages;
-  platform::Error lastError;
-};
-
-class LoginFlowTest : public ::testing::Test {
+class LoginFlowTest : public logintest::LoginTest {
  protected:
   void SetUp() override {
-    platform::UserDefaults::resetStandardForTesting();
     std::string error;
     server_ = localcloud::CloudServer::create(home_.root() / "cloud", &error);
     ASSERT_TRUE(server_) << error;
     ASSERT_TRUE(server_->start(0, &error)) << error;
-    lumora::ServiceHosts::setAll(server_->url());
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::Application::shared().resetForTesting();
-    MainQueue::main().runUntilIdle();
+    startClean(server_->url());
   }
 
   void TearDown() override {
     drain();
     if (server_) server_->stop();
-    drain();
-    lumora::ServiceHosts::reset();
-    platform::Application::shared().resetForTesting();
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::UserDefaults::resetStandardForTesting();
+    finishClean();
   }
 
-  // Lets every running request end and every posted message run, so a second
-  // message, if any, would be seen.
-  void drain() {
-    MainQueue::main().runUntil(
-        [] { return lumora::QBPassportRequestMemoryHolder::count() == 0; }, 10000ms);
-    MainQueue::main().runUntilIdle();
-  }
+  static void drain() { logintest::drainExchanges(); }
 
   // Pumps the main queue until `recorder` has `n` end messages, then drains.
-  std::vector<std::string> waitForEnds(Recorder& recorder, std::size_t n = 1) {
+  std::vector<std::string> waitForEnds(logintest::SessionRecorder& recorder, std::size_t n = 1) {
     bool reached = MainQueue::main().runUntil([&] { return recorder.ends().size() >= n; },
                                               std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline));
     EXPECT_TRUE(reached) << "no end message within the deadline";
@@ -126,17 +71,12 @@ class LoginFlowTest : public ::testing::Test {
 
   std::vector<std::string> ends(std::size_t n = 1) { return waitForEnds(*recorder_, n); }
 
-  // The login web screen on top of the app, if one is shown.
   static std::shared_ptr<lumora::KPWebViewController> shownWebScreen() {
-    auto top = lumora::KPWebViewController::topMostControllerToPresentVC();
-    auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(top);
-    if (!navigation) return nullptr;
-    return std::dynamic_pointer_cast<lumora::KPWebViewController>(navigation->rootViewController());
+    return logintest::shownWebScreen();
   }
 
-  testsupport::TestHome home_;
   std::unique_ptr<localcloud::CloudServer> server_;
-  std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+  std::shared_ptr<logintest::SessionRecorder> recorder_ = std::make_shared<logintest::SessionRecorder>();
 };
 
 TEST_F(LoginFlowTest, PasswordLoginReachesAServiceTokenBoundToTheSecurityKey) {
@@ -301,6 +241,63 @@ TEST_F(LoginFlowTest, HttpFailuresAndBrokenRepliesEndTheLoginExactlyOnce) {
   EXPECT_EQ(dropped[0].rfind("failed -", 0), 0u) << dropped[0];
 }
 
+TEST_F(LoginFlowTest, HttpFailuresOfTheReloginAndServiceTokenStepsEndItOnce) {
+  seed(10001, "alice", "secret");
+  auto passport = makePassport("alice");
+  passport->loginWithPassword("secret", false);
+  ASSERT_EQ(ends(), std::vector<std::string>{"login"});
+
+  // The service-login step of a relogin: its status ends the relogin, and
+  // the pending continuation never runs on the body.
+  recorder_->clear();
+  server_->faults().set("/pass/serviceLogin", once(502));
+  passport->reLogin();
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 502"});
+
+  // The service-token step, with a coded body behind the status.
+  recorder_->clear();
+  localcloud::Fault refused = once(401);
+  refused.code = 401;
+  server_->faults().set("/sts", refused);
+  passport->reLogin();
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 401"});
+
+  recorder_->clear();
+  passport->reLogin();
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+}
+
+TEST_F(LoginFlowTest, WebLoginShowsTheLoginPageOrLogsInWithAnAcceptedPassToken) {
+  seed(10001, "alice", "secret");
+  // Nobody signed in: the login page is fetched for its values, then shown.
+  auto passport = makePassport("alice");
+  passport->showLoginWebView();
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, 20000ms));
+  drain();
+  EXPECT_EQ(recorder_->messages, std::vector<std::string>{"webview"});
+  auto screen = shownWebScreen();
+  ASSERT_TRUE(screen->webView()->request().has_value());
+  const std::string& page = screen->webView()->request()->url;
+  EXPECT_EQ(page.rfind(server_->url() + "/pass/serviceLogin?", 0), 0u) << page;
+  EXPECT_NE(page.find("sid=lumora"), std::string::npos) << page;
+  EXPECT_NE(page.find("callback="), std::string::npos) << page;
+  screen->cancel();
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed -2004"});
+
+  // Signed in on this device: the login page step accepts the pass token,
+  // and that reply is the login (not a failure with code 0).
+  recorder_->clear();
+  passport->loginWithPassword("secret", false);
+  ASSERT_EQ(ends(), std::vector<std::string>{"login"});
+  recorder_->clear();
+  auto again = makePassport("alice");
+  again->showLoginWebView();
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_EQ(recorder_->messages, std::vector<std::string>{"login"});
+  EXPECT_EQ(shownWebScreen(), nullptr);
+  EXPECT_TRUE(again->isSessionValid());
+}
+
 // --- through the passports manager -----------------------------------------------
 
 class LoginManagerFlowTest : public LoginFlowTest {
@@ -426,6 +423,82 @@ TEST_F(LoginManagerFlowTest, SynchronousReloginGivesUpAfterItsTimeLimitWithoutAS
   // for any more.
   drain();
   EXPECT_TRUE(done);
+}
+
+// An account service that asks every relogin for verification in a web
+// page, as the real one may for an unusual sign-in.
+class VerificationAskingService {
+ public:
+  VerificationAskingService() {
+    server_.set_tcp_nodelay(true);
+    server_.set_keep_alive_max_count(100);
+    server_.Get("/pass/serviceLogin", [this](const httplib::Request&, httplib::Response& res) {
+      ++relogins_;
+      platform::Json reply{{"code", 0},
+                           {"sid", kSid},
+                           {"callback", url() + "/sts?sid=lumora"},
+                           {"notificationUrl", "/pass/notification?t=9"},
+                           {"phone", "138******78"}};
+      res.set_content("&&&START&&&" + reply.dump(), "application/json");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // stop() is only heard once the accept loop runs: wait for it (bounded).
+    for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(1ms);
+  }
+  ~VerificationAskingService() {
+    server_.stop();
+    thread_.join();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  int relogins() const { return relogins_; }
+  bool listening() const { return port_ > 0; }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+  std::atomic<int> relogins_{0};
+};
+
+TEST_F(LoginManagerFlowTest, VerificationPageDuringARelogin) {
+  VerificationAskingService service;
+  ASSERT_TRUE(service.listening());
+  lumora::ServiceHosts::setAll(service.url());
+  manager_->setUserId(std::string("10001"));
+  auto passport = manager_->passportForSid(kSid, std::nullopt);
+  passport->setPassToken(std::string("pass-token"));
+
+  // In the background no page may appear: the relogin fails with -2005 and
+  // the page's address.
+  auto result = runOnWorker([&] { return manager_->reLoginForSid(kSid); });
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->code(), QBLoginPassport::kCodeVerifyInWebPage);
+  EXPECT_EQ(result->userInfo().value("notificationFullUrl", ""), service.url() + "/pass/notification?t=9");
+  EXPECT_EQ(shownWebScreen(), nullptr);
+  EXPECT_EQ(service.relogins(), 1);
+
+  // Started from the main queue, the same relogin shows the page and waits
+  // for the user; cancelling it ends the relogin once.
+  auto state = std::make_shared<std::pair<int, Result>>(0, std::nullopt);
+  MainQueue::main().async([&] {
+    manager_->reLoginForSid(kSid, [state](const Result& r) {
+      ++state->first;
+      state->second = r;
+    });
+  });
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, 20000ms));
+  drain();
+  EXPECT_EQ(state->first, 0);
+  auto screen = shownWebScreen();
+  ASSERT_TRUE(screen->webView()->request().has_value());
+  EXPECT_EQ(screen->webView()->request()->url, service.url() + "/pass/notification?t=9");
+  screen->cancel();
+  EXPECT_TRUE(MainQueue::main().runUntil([&] { return state->first > 0; }, 20000ms));
+  drain();
+  EXPECT_EQ(state->first, 1);
+  ASSERT_TRUE(state->second.has_value());
+  EXPECT_EQ(state->second->code(), QBLoginPassport::kCodeUserCancelled);
 }
 
 }  // namespace

@@ -208,46 +208,52 @@ void QBPassportsManager::setPassportDic(std::map<std::string, std::shared_ptr<QB
 
 // --- Asynchronous operations ----------------------------------------------
 
-void QBPassportsManager::loginForSid(const std::string& sid, const std::string& userId,
-                                     const std::string& password, bool enCrypted,
-                                     Completion completion) {
-  if (userId.empty() || password.empty()) {
-    auto error = makeError(userId.empty() ? kErrorNoUserOrPassport : kErrorNoPassword);
+void QBPassportsManager::startPasswordLogin(
+    const std::string& userId, const std::string& password,
+    const std::function<std::shared_ptr<QBLoginPassport>()>& passportFor,
+    std::function<void(QBLoginPassport&)> work, Completion completion) {
+  // Argument failures are reported at once, on the calling thread.
+  auto fail = [&completion](std::int64_t code) {
+    auto error = makeError(code);
     if (completion) completion(error);
+  };
+  if (userId.empty() || password.empty()) {
+    fail(userId.empty() ? kErrorNoUserOrPassport : kErrorNoPassword);
     return;
   }
-  auto passport = newPassportForSid(sid, userId);
+  auto passport = passportFor();
   if (!passport) {
-    auto error = makeError(kErrorNoUserOrPassport);
-    if (completion) completion(error);
+    fail(kErrorNoUserOrPassport);
     return;
   }
   setResultBlock(passport, std::move(completion));
-  onMain([passport, password, enCrypted] {
-    passport->logOut();
-    passport->loginWithPassword(password, enCrypted);
-  });
+  onMain([passport, work = std::move(work)] { work(*passport); });
+}
+
+void QBPassportsManager::loginForSid(const std::string& sid, const std::string& userId,
+                                     const std::string& password, bool enCrypted,
+                                     Completion completion) {
+  // Always a fresh passport that signs out first: no token of an earlier
+  // session leaks into the new one.
+  startPasswordLogin(
+      userId, password, [&] { return newPassportForSid(sid, userId); },
+      [password, enCrypted](QBLoginPassport& passport) {
+        passport.logOut();
+        passport.loginWithPassword(password, enCrypted);
+      },
+      std::move(completion));
 }
 
 void QBPassportsManager::loginForSid(const std::string& sid, const std::string& userId,
                                      const std::string& password, bool encryptedOrNot,
                                      const std::optional<std::string>& verifyCode,
                                      Completion completion) {
-  if (userId.empty() || password.empty()) {
-    auto error = makeError(userId.empty() ? kErrorNoUserOrPassport : kErrorNoPassword);
-    if (completion) completion(error);
-    return;
-  }
-  auto passport = passportForSid(sid, userId);
-  if (!passport) {
-    auto error = makeError(kErrorNoUserOrPassport);
-    if (completion) completion(error);
-    return;
-  }
-  setResultBlock(passport, std::move(completion));
-  onMain([passport, password, encryptedOrNot, verifyCode] {
-    passport->loginWithPassword(password, encryptedOrNot, verifyCode);
-  });
+  startPasswordLogin(
+      userId, password, [&] { return passportForSid(sid, userId); },
+      [password, encryptedOrNot, verifyCode](QBLoginPassport& passport) {
+        passport.loginWithPassword(password, encryptedOrNot, verifyCode);
+      },
+      std::move(completion));
 }
 
 void QBPassportsManager::reLoginForSid(const std::string& sid, Completion completion) {

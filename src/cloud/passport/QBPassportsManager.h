@@ -1,8 +1,8 @@
-// The cloud SDK's one door to the account SDK: one QBPassport per service id
-// ("sid"), the signed-in user id (kept in the user defaults under
-// "QBPassportUserId"), and account operations (password login, relogin,
-// two-step code, phone ticket) that turn the passport's session-delegate
-// reports into one completion per operation.
+// The cloud SDK's one door to the account SDK: one logging-in session
+// (QBLoginPassport) per service id ("sid"), the signed-in user id (kept in
+// the user defaults under "QBPassportUserId"), and account operations
+// (password login, relogin, two-step code, phone ticket) that turn the
+// passport's session-delegate reports into one completion per operation.
 //
 // Ownership: sharedManager() is process-wide; passports are owned by the
 // table and hold the manager weakly as their session delegate.
@@ -18,6 +18,7 @@
 // reaches no stale callback).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -120,6 +121,11 @@ class QBPassportsManager : public KPSessionDelegate,
   std::shared_ptr<QBLoginPassport> makePassportLocked(const std::string& sid,
                                                  const std::optional<std::string>& userId);
   std::optional<std::string> effectiveUserIdLocked(const std::optional<std::string>& userId);
+  // The shared start of the password logins: argument checks (reported at
+  // once), the passport, the result callback, then `work` on the main queue.
+  void startPasswordLogin(const std::string& userId, const std::string& password,
+                          const std::function<std::shared_ptr<QBLoginPassport>()>& passportFor,
+                          std::function<void(QBLoginPassport&)> work, Completion completion);
   void reLoginForSid(const std::string& sid, bool allowUI, Completion completion);
   // Runs `start` with a completion and waits for it (time limit, main-thread
   // guard).

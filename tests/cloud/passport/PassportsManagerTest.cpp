@@ -10,15 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "account/QBPassportRequestMemoryHolder.h"
+#include "account/LoginTestSupport.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "cloud/utils/LMErrors.h"
-#include "cloud/utils/ServiceHosts.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
-#include "platform/http/CookieStorage.h"
-#include "support/TestHome.h"
 
 namespace {
 
@@ -27,29 +24,16 @@ using lumora::QBPassportsManager;
 using platform::MainQueue;
 using Result = std::optional<platform::Error>;
 
-class PassportsManagerTest : public ::testing::Test {
+class PassportsManagerTest : public logintest::LoginTest {
  protected:
-  void SetUp() override {
-    platform::UserDefaults::resetStandardForTesting();
-    lumora::ServiceHosts::setAll("http://127.0.0.1:1");
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    MainQueue::main().runUntilIdle();
-  }
-  void TearDown() override {
-    MainQueue::main().runUntil([] { return lumora::QBPassportRequestMemoryHolder::count() == 0; },
-                               10000ms);
-    MainQueue::main().runUntilIdle();
-    lumora::ServiceHosts::reset();
-    platform::http::CookieStorage::shared().deleteAllCookies();
-    platform::UserDefaults::resetStandardForTesting();
-  }
+  void SetUp() override { startClean("http://127.0.0.1:1"); }
+  void TearDown() override { finishClean(); }
 
   // A completion that records every call.
   QBPassportsManager::Completion recorder(std::vector<Result>& calls) {
     return [&calls](const Result& result) { calls.push_back(result); };
   }
 
-  testsupport::TestHome home;
   std::shared_ptr<QBPassportsManager> manager = QBPassportsManager::create();
 };
 
