@@ -114,11 +114,14 @@ TEST_F(SignedRequestCloudTest, AFailedReloginReplacesTheError) {
   server_->store().revokePassTokens(kUserId);
 
   std::optional<platform::Error> error;
-  send("POST", kEcho, Json{{"data", "x"}}, &error);
+  auto operation = send("POST", kEcho, Json{{"data", "x"}}, &error);
   ASSERT_TRUE(error);
   // The relogin's own error, not the 401, so the caller sees why.
   EXPECT_NE(error->code(), lumora::kLMUserAuthenticationErrorCode);
   EXPECT_EQ(calls(kEcho).size(), 1u);
+  // The refused reply is not decoded afterwards in place of that error.
+  EXPECT_FALSE(operation->responseObject());
+  EXPECT_EQ(operation->error(), error);
 }
 
 TEST_F(SignedRequestCloudTest, TheRetryRuleAllowsAtMostFourSends) {
