@@ -96,12 +96,10 @@ std::size_t BackgroundTask::expireAll() {
   for (auto& [identifier, handler] : expiring) {
     if (handler) handler();
   }
+  // The handlers in `expiring` hold copies: none is destroyed under the lock.
+  std::lock_guard<std::mutex> guard(t.mutex);
   std::size_t leftRunning = 0;
-  for (const auto& [identifier, handler] : expiring) {
-    std::lock_guard<std::mutex> guard(t.mutex);
-    if (t.running.count(identifier) > 0) ++leftRunning;
-  }
-  for (const auto& [identifier, handler] : expiring) end(identifier);
+  for (const auto& [identifier, handler] : expiring) leftRunning += t.running.erase(identifier);
   return leftRunning;
 }
 
