@@ -11,7 +11,7 @@
 // Ownership: one process-wide table of running tasks; begin() keeps a copy of
 // the handler until the task ends. Threading: every member may be called from
 // any thread. Expiration handlers run on the thread that calls expireAll()
-// (the app calls it on the main thread, as the phone does) without the
+// (call it on the main thread, where the phone runs them) without the
 // table's lock held, so a handler may end its task. Failures: none reported;
 // ending the invalid identifier, or a task already ended, does nothing; a task
 // that its handler leaves running is ended by expireAll() all the same.
