@@ -107,6 +107,29 @@ TEST_F(SignedRequestCloudTest, DeviceRegistrationWithAShortOrMissingDeviceId) {
   EXPECT_EQ(calls("/api/user/device/setting").size(), before);
 }
 
+TEST_F(SignedRequestCloudTest, ARedirectedDeviceRequestDecodesWithTheDeviceServicesKey) {
+  loginThroughAccountService();
+  std::optional<platform::Error> error;
+  offMain([&] { error = adapter_->updateDeviceInfoServiceInfo(); });
+  ASSERT_FALSE(error) << error->description();
+  auto manager = lumora::QBPassportsManager::sharedManager();
+  // The two services hold different keys, so decoding under the wrong one fails.
+  ASSERT_NE(manager->passportForSid("deviceinfo")->sSecurity(), manager->passportForSid("lumora")->sSecurity());
+
+  localcloud::Fault moved;
+  moved.times = 1;
+  moved.redirectUrl = server_->url();  // the same path and signed query again
+  server_->faults().set("/api/user/devices/setting", moved);
+  std::shared_ptr<lumora::LMHTTPRequestOperation> listed;
+  offMain([&] { listed = adapter_->requestAllDeviceInfo(&error); });
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_TRUE(listed->responseObject()->at("data")["list"].is_array());
+  auto sent = calls("/api/user/devices/setting");
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1].redirectCount, "0");
+  EXPECT_EQ(sent[1].status, 200);
+}
+
 TEST_F(SignedRequestCloudTest, ContactOperationAddsAndDeletesAGroup) {
   loginThroughAccountService();
   auto group = std::make_shared<lumora::LMGroup>();

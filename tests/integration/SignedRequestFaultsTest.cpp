@@ -23,71 +23,66 @@ localcloud::Fault fault(int times) {
   return f;
 }
 
-TEST_F(SignedRequestCloudTest, A500BlocksTheHostForFiveMinutesOfClockTime) {
-  loginThroughAccountService();
-  auto clock = std::make_shared<platform::ManualClock>();
-  platform::ScopedClock scoped(clock);
+class HostBlockingTest : public SignedRequestCloudTest {
+ protected:
+  void SetUp() override {
+    SignedRequestCloudTest::SetUp();
+    loginThroughAccountService();
+  }
 
+  std::optional<platform::Error> post() {
+    std::optional<platform::Error> error;
+    send("POST", kEcho, Json{{"data", "x"}}, &error);
+    return error;
+  }
+
+  // After the reply that blocked the host: every request fails at once with
+  // `code`, without traffic, until `seconds` have passed on the clock; then
+  // the next one goes out and through.
+  void expectBlockedFor(double seconds, std::int64_t code) {
+    const std::size_t sent = calls(kEcho).size();
+    for (double wait : {0.0, seconds - 1}) {
+      clock->advance(platform::seconds(wait));
+      auto error = post();
+      ASSERT_TRUE(error) << "after " << wait << " s";
+      EXPECT_EQ(error->code(), code);
+      EXPECT_EQ(calls(kEcho).size(), sent);
+    }
+    clock->advance(platform::seconds(1));
+    auto error = post();
+    EXPECT_FALSE(error) << error->description();
+    EXPECT_EQ(calls(kEcho).size(), sent + 1);
+  }
+
+  std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped{clock};
+};
+
+TEST_F(HostBlockingTest, A500BlocksTheHostForFiveMinutesOfClockTime) {
   auto f = fault(1);
   f.status = 500;
   f.code = 500;
   server_->faults().set(kEcho, f);
 
-  std::optional<platform::Error> error;
-  send("POST", kEcho, Json{{"data", "x"}}, &error);
+  auto error = post();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain(), lumora::kLMServerErrorDomain);
   EXPECT_EQ(error->code(), 500);
   EXPECT_EQ(calls(kEcho).size(), 1u);  // not retried
-
-  // Every request to the host now fails at once, without traffic.
-  error.reset();
-  send("GET", kEcho, Json{{"a", "1"}}, &error);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), 500);
-  EXPECT_EQ(calls(kEcho).size(), 1u);
-
-  clock->advance(platform::seconds(299));
-  error.reset();
-  send("GET", kEcho, Json{{"a", "1"}}, &error);
-  EXPECT_TRUE(error);
-  EXPECT_EQ(calls(kEcho).size(), 1u);
-
-  clock->advance(platform::seconds(1));
-  error.reset();
-  send("GET", kEcho, Json{{"a", "1"}}, &error);
-  EXPECT_FALSE(error) << error->description();
-  EXPECT_EQ(calls(kEcho).size(), 2u);
+  expectBlockedFor(300, 500);
 }
 
-TEST_F(SignedRequestCloudTest, A503BlocksForTheTimeTheReplyNames) {
-  loginThroughAccountService();
-  auto clock = std::make_shared<platform::ManualClock>();
-  platform::ScopedClock scoped(clock);
-
+TEST_F(HostBlockingTest, A503BlocksForTheTimeTheReplyNames) {
   auto f = fault(1);
   f.status = 503;
   f.retryAfter = 120;
   server_->faults().set(kEcho, f);
 
-  std::optional<platform::Error> error;
-  send("POST", kEcho, Json{{"data", "x"}}, &error);
+  auto error = post();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), 503);
   EXPECT_EQ(error->userInfo()["data"]["retryAfter"], 120);
-
-  clock->advance(platform::seconds(119));
-  error.reset();
-  send("POST", kEcho, Json{{"data", "x"}}, &error);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), 503);
-  EXPECT_EQ(calls(kEcho).size(), 1u);
-
-  clock->advance(platform::seconds(1));
-  error.reset();
-  send("POST", kEcho, Json{{"data", "x"}}, &error);
-  EXPECT_FALSE(error) << error->description();
-  EXPECT_EQ(calls(kEcho).size(), 2u);
+  expectBlockedFor(120, 503);
 }
 
 TEST_F(SignedRequestCloudTest, A401LogsInAgainAndSendsOnceMore) {
@@ -114,11 +109,14 @@ TEST_F(SignedRequestCloudTest, AFailedReloginReplacesTheError) {
   server_->store().revokePassTokens(kUserId);
 
   std::optional<platform::Error> error;
-  send("POST", kEcho, Json{{"data", "x"}}, &error);
+  auto operation = send("POST", kEcho, Json{{"data", "x"}}, &error);
   ASSERT_TRUE(error);
   // The relogin's own error, not the 401, so the caller sees why.
   EXPECT_NE(error->code(), lumora::kLMUserAuthenticationErrorCode);
   EXPECT_EQ(calls(kEcho).size(), 1u);
+  // The refused reply is not decoded afterwards in place of that error.
+  EXPECT_FALSE(operation->responseObject());
+  EXPECT_EQ(operation->error(), error);
 }
 
 TEST_F(SignedRequestCloudTest, TheRetryRuleAllowsAtMostFourSends) {

@@ -41,6 +41,41 @@ TEST_F(SignedRequestCloudTest, KnownKeyGetAndPostAreAcceptedAsSigned) {
   EXPECT_EQ(echoed(post)["params"], (Json{{"data", R"({"a":1})"}, {"_n", "5"}}));
 }
 
+TEST_F(SignedRequestCloudTest, KnownKeyNilAndEmptyParametersAndAnExistingQuery) {
+  signInWithKnownKey();
+  std::optional<platform::Error> error;
+
+  // No parameters: nothing is added to URL or body; the cookie alone counts.
+  auto bare = send("GET", "/test/echo/10001", std::nullopt, &error);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(bare->request().url, url("/test/echo/10001"));
+  EXPECT_EQ(bare->request().headers.value("Cookie").value_or("").rfind("userId=10001; serviceToken=", 0), 0u);
+
+  // An empty dictionary: the signature over method, path and key alone.
+  auto emptyGet = send("GET", "/test/echo/10001", Json::object(), &error);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(emptyGet->request().url, url("/test/echo/10001?signature=TzHs4gQVvjUbDd4%2FMU3QHfbqZdY%3D"));
+  auto emptyPost = send("POST", "/test/echo/10001", Json::object(), &error);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(platform::toString(emptyPost->request().body), "signature=IUBX%2BvPi7aG1h0On78%2F10Ec%2BOvU%3D");
+  EXPECT_EQ(echoed(emptyPost)["params"], Json::object());
+
+  // A query the URL already carries is kept ahead of the signed pairs but
+  // lies outside the signature, so the cloud refuses the request (403) and
+  // the refusal is not retried.
+  auto existing = send("GET", "/test/echo/10001?x=1", Json{{"limit", "200"}, {"_json", "true"}}, &error);
+  EXPECT_EQ(existing->request().url,
+            url("/test/echo/10001?x=1&_json=true&limit=U04ITZQkJqwC17%2BlazLwaA%3D%3D"
+                "&signature=wmUea1QHgzTGYWghIG5ZJVWcwvE%3D"));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), lumora::kLMServerErrorDomain);
+  EXPECT_EQ(error->code(), 403);
+  auto sent = calls("/test/echo/10001");
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back().status, 403);
+  EXPECT_EQ(sent.size(), 4u);  // bare, empty GET, empty POST, the refused one
+}
+
 TEST_F(SignedRequestCloudTest, NilEmptyAndPlainParametersAfterARealLogin) {
   loginThroughAccountService();
   std::optional<platform::Error> error;

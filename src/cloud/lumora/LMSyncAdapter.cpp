@@ -1,7 +1,7 @@
 #include "cloud/lumora/LMSyncAdapter.h"
 
 #include <algorithm>
-#include <cctype>
+#include <atomic>
 #include <utility>
 
 #include "account/Hardware.h"
@@ -14,6 +14,7 @@
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/LMUtils.h"
 #include "cloud/utils/ServiceHosts.h"
+#include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
 #include "platform/ConcurrentQueue.h"
 #include "platform/Device.h"
@@ -69,12 +70,6 @@ std::string queryOf(const std::string& url) {
   return mark == std::string::npos ? std::string() : head.substr(mark + 1);
 }
 
-std::string upperCased(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
 void logOutcome(const std::shared_ptr<LMHTTPRequestOperation>& operation,
                 std::optional<platform::Error>* error) {
   if (!operation) return;
@@ -99,11 +94,37 @@ platform::Error notLoggedIn() {
   return error;
 }
 
-std::optional<std::string> signedInUserId() {
+// The signed-in user's id; without one, the logged -10001 goes to `error`.
+std::optional<std::string> signedInUserId(std::optional<platform::Error>* error) {
   auto userId = QBPassportsManager::sharedManager()->userId();
-  if (!userId || userId->empty()) return std::nullopt;
-  return userId;
+  if (userId && !userId->empty()) return userId;
+  platform::Error failure = notLoggedIn();
+  if (error) *error = failure;
+  return std::nullopt;
 }
+
+// A platform background task held by one background job from the moment it
+// is queued until it has run or was dropped, so the app is not suspended
+// while the job waits for the one before it. When the time runs out the
+// task is ended and the job goes on as far as the platform lets it.
+class BackgroundTaskHold {
+ public:
+  static std::shared_ptr<BackgroundTaskHold> begin(const std::string& name) {
+    auto hold = std::make_shared<BackgroundTaskHold>();
+    std::weak_ptr<BackgroundTaskHold> weak = hold;
+    hold->identifier_ = platform::BackgroundTask::begin(name, [weak, name] {
+      LM_LOG_WARN("Background time ran out for a job of {}", name);
+      if (auto alive = weak.lock()) alive->end();
+    });
+    return hold;
+  }
+  ~BackgroundTaskHold() { end(); }
+
+  void end() { platform::BackgroundTask::end(identifier_.exchange(platform::BackgroundTask::kInvalid)); }
+
+ private:
+  std::atomic<platform::BackgroundTask::Identifier> identifier_{platform::BackgroundTask::kInvalid};
+};
 
 }  // namespace
 
@@ -126,8 +147,14 @@ void LMSyncAdapter::performTaskBlock(std::function<void()> block) {
 void LMSyncAdapter::performTaskBlock(std::function<void()> block, bool background) {
   std::lock_guard<std::recursive_mutex> guard(operationQueueLock_);
   if (!block) return;
+  std::shared_ptr<BackgroundTaskHold> hold;
+  if (background) hold = BackgroundTaskHold::begin(taskOperationQueue_.name());
+  // A dropped job releases its task with the operation that holds it.
   auto operation = std::make_shared<platform::Operation>(
-      [block = std::move(block)](const platform::Operation&) { block(); });
+      [block = std::move(block), hold](const platform::Operation&) {
+        block();
+        if (hold) hold->end();
+      });
   setInBackground(operation, background);
   taskOperationQueue_.addOperation(operation);
 }
@@ -212,12 +239,8 @@ std::string LMSyncAdapter::deviceInfoURL() const {
 
 std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestHostListWithRomCountry(
     const std::optional<std::string>& romCountry, std::optional<platform::Error>* error) {
-  auto userId = signedInUserId();
-  if (!userId) {
-    platform::Error failure = notLoggedIn();
-    if (error) *error = failure;
-    return nullptr;
-  }
+  auto userId = signedInUserId(error);
+  if (!userId) return nullptr;
   platform::Json parameters{{"romCountry", romCountry.value_or(std::string())}};
   std::string url = relocationURL() + "/lum/relocation/v3/user/" + *userId + "/record";
 
@@ -280,9 +303,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::redirectRequestOperationF
   std::string redirectUrl =
       target != data->end() && target->is_string() ? target->get<std::string>() : std::string();
   // A query method carries its signed parameters in the URL: keep them.
-  bool queryMethod =
-      httpRequestManager_->requestSerializer()->HTTPMethodsEncodingParametersInURI().count(
-          upperCased(request.method)) > 0;
+  bool queryMethod = httpRequestManager_->requestSerializer()->encodesParametersInURI(request.method);
   if (queryMethod && hasQuery(request.url) && !redirectUrl.empty() && !hasQuery(redirectUrl)) {
     redirectUrl = LMHTTPRequestSerialization::URLByAppendingQuery(redirectUrl, queryOf(request.url));
   }
@@ -345,8 +366,9 @@ std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestWithMethod(
 // ---- Device information ----
 
 std::optional<platform::Error> LMSyncAdapter::updateDeviceInfoServiceInfo() {
-  auto userId = signedInUserId();
-  if (!userId) return notLoggedIn();
+  std::optional<platform::Error> failure;
+  auto userId = signedInUserId(&failure);
+  if (!userId) return failure;
   auto manager = QBPassportsManager::sharedManager();
   auto devicePassport = manager->passportForSid(kDeviceInfoPassportSid, *userId);
   auto cloudPassport = manager->passportForSid(kLumoraPassportSid, *userId);
@@ -373,12 +395,8 @@ std::optional<platform::Error> LMSyncAdapter::updateDeviceInfoServiceInfo() {
 
 std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestAllDeviceInfo(
     std::optional<platform::Error>* error) {
-  auto userId = signedInUserId();
-  if (!userId) {
-    platform::Error failure = notLoggedIn();
-    if (error) *error = failure;
-    return nullptr;
-  }
+  auto userId = signedInUserId(error);
+  if (!userId) return nullptr;
   platform::Json meta = platform::Json::array(
       {"capability", "deviceName", "model", "osVersion", "_phoneInfo", "channel_id"});
   platform::Json parameters{{"userId", *userId},
@@ -389,12 +407,8 @@ std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestAllDeviceInfo(
 
 std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::requestRegisterDeviceInfo(
     std::optional<platform::Error>* error) {
-  auto userId = signedInUserId();
-  if (!userId) {
-    platform::Error failure = notLoggedIn();
-    if (error) *error = failure;
-    return nullptr;
-  }
+  auto userId = signedInUserId(error);
+  if (!userId) return nullptr;
   auto passport = QBPassportsManager::sharedManager()->passportForSid(kDeviceInfoPassportSid, *userId);
   std::string deviceId = passport ? passport->deviceId().value_or(std::string()) : std::string();
   if (deviceId.empty()) {

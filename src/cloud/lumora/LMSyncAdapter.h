@@ -7,7 +7,8 @@
 // a minimum duration for file-service calls and a main-thread runner.
 //
 // Ownership: adapters are shared (shared_ptr) and live for the process; each
-// owns its request manager and queues. The host list is one per process.
+// owns its request manager and queues, and each queued background job its
+// platform background task. The host list is one per process.
 // Threading: flag writes take one recursive lock, queue edits another; flag
 // reads take none. The request loop, relocation and device calls block
 // their thread: run them on the task queue or a global queue, never on the
@@ -60,7 +61,12 @@ class LMSyncAdapter : public std::enable_shared_from_this<LMSyncAdapter> {
 
   // ---- Task queue and flags ----
 
+  // Queues a sync job (nullptr is ignored); jobs run one at a time in the
+  // order queued.
   void performTaskBlock(std::function<void()> block);
+  // The same, tagged `inBackground`. A background job holds a platform
+  // background task from now until it has run or was dropped; when the
+  // platform's time runs out the task is ended and the job goes on.
   void performTaskBlock(std::function<void()> block, bool inBackground);
   // The "in background" tag of the last job queued (false when none).
   bool backgroundTaskIsRunning() const;

@@ -57,9 +57,11 @@ void LMHTTPRequestOperation::main() {
     response_ = reply.response;
     responseData_ = std::move(reply.data);
     if (response_ && response_->statusCode() == 401) {
-      // The platform reports an unanswered authentication challenge this way.
+      // The platform reports an unanswered authentication challenge this way:
+      // a failure of the connection, with no reply to decode.
       outcome = platform::http::makeUrlError(platform::http::kUrlErrorUserCancelledAuthentication,
                                              url);
+      decoded_ = true;
     } else if (responseSerializer_) {
       std::optional<platform::Error> decodeError;
       responseObject_ = responseSerializer_->responseObjectForResponse(
@@ -67,9 +69,14 @@ void LMHTTPRequestOperation::main() {
       decoded_ = true;
       outcome = std::move(decodeError);
     }
-  } else if (reply.response) {
-    response_ = reply.response;
-    responseData_ = std::move(reply.data);
+  } else {
+    // A failed connection leaves nothing to decode; responseObject() must
+    // not put a decoding error in place of the transport error later.
+    if (reply.response) {
+      response_ = reply.response;
+      responseData_ = std::move(reply.data);
+    }
+    decoded_ = true;
   }
   error_ = outcome;
 

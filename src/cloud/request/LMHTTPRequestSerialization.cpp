@@ -64,6 +64,10 @@ void LMHTTPRequestSerialization::setHTTPMethodsEncodingParametersInURI(std::set<
   for (const auto& method : methods) uriMethods_.insert(upperCased(method));
 }
 
+bool LMHTTPRequestSerialization::encodesParametersInURI(const std::string& method) const {
+  return uriMethods_.count(upperCased(method)) > 0;
+}
+
 void LMHTTPRequestSerialization::setValue(const std::optional<std::string>& value,
                                           const std::string& field) {
   if (value) {
@@ -202,7 +206,7 @@ platform::Result<platform::http::Request> LMHTTPRequestSerialization::requestByS
   if (!parameters || parameters->is_null()) return request;
 
   std::string query = signedQueryText(request, *parameters, session->sSecurity);
-  if (uriMethods_.count(upperCased(request.method)) > 0) {
+  if (encodesParametersInURI(request.method)) {
     request.url = URLByAppendingQuery(request.url, query);
   } else {
     if (!request.headers.contains("Content-Type")) {

@@ -48,6 +48,8 @@ class LMHTTPRequestSerialization {
   // Methods whose parameters go into the query: "GET", "HEAD", "DELETE".
   const std::set<std::string>& HTTPMethodsEncodingParametersInURI() const { return uriMethods_; }
   void setHTTPMethodsEncodingParametersInURI(std::set<std::string> methods);
+  // Whether `method` (any case) puts its parameters into the query.
+  bool encodesParametersInURI(const std::string& method) const;
 
   // ---- Default headers ----
   platform::http::HeaderFields HTTPRequestHeaders() const { return headers_; }
