@@ -6,7 +6,7 @@ set -euo pipefail
 build_dir=${1:-build}
 cloud="$build_dir/server/lumora-cloud"
 client="$build_dir/src/lumora"
-port=${LUMORA_DEMO_PORT:-8765}
+port=${LUMORA_DEMO_PORT:-0}   # 0: any free port
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumora-demo.XXXXXX")
 cloud_pid=""
@@ -16,7 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "==> starting the local cloud on 127.0.0.1:$port"
+echo "==> starting the local cloud"
 "$cloud" --port "$port" --data "$work/cloud" --seed-demo >"$work/cloud.log" 2>&1 &
 cloud_pid=$!
 for _ in $(seq 1 100); do
@@ -25,6 +25,8 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 sed 's/^/    /' "$work/cloud.log"
+url=$(grep -o 'http://[0-9.:]*' "$work/cloud.log" | head -n 1)
+if [ -z "$url" ]; then echo "the local cloud did not start"; exit 1; fi
 
 echo "==> running the client against it"
-LUMORA_HOME="$work/home" LUMORA_CLOUD_URL="http://127.0.0.1:$port" "$client" --demo
+LUMORA_HOME="$work/home" LUMORA_CLOUD_URL="$url" "$client" --demo
