@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <functional>
+
 #include "server/SqlStatement.h"
 
 namespace localcloud {
@@ -42,7 +44,7 @@ ContactRecord readRow(const SqlStatement& st) {
 std::optional<ContactRecord> findLocked(sqlite3* db, std::int64_t userId, std::int64_t id) {
   std::string sql = std::string(kSelect) + "WHERE user_id = ? AND id = ?";
   SqlStatement st(db, sql.c_str());
-  st.bind(1, userId).bind(2, id);
+  st.bindAll(userId, id);
   if (st.step() != SQLITE_ROW) return std::nullopt;
   return readRow(st);
 }
@@ -71,29 +73,68 @@ class Transaction {
   bool open_ = false;
 };
 
-// Raises the user's counter `column` ("last_id" or "last_tag") and returns
-// the new value, 0 on failure.
-std::int64_t nextValue(sqlite3* db, std::int64_t userId, const char* column) {
+// The two counters of a user in contact_users.
+enum class Counter { Id, Tag };
+
+// Raises one of the user's counters and returns the new value, 0 on failure.
+std::int64_t nextValue(sqlite3* db, std::int64_t userId, Counter counter) {
   SqlStatement ensure(db, "INSERT OR IGNORE INTO contact_users (user_id) VALUES (?)");
   if (!ensure.bind(1, userId).run()) return 0;
-  std::string update = std::string("UPDATE contact_users SET ") + column + " = " + column +
-                       " + 1 WHERE user_id = ?";
-  SqlStatement raise(db, update.c_str());
-  if (!raise.bind(1, userId).run()) return 0;
-  std::string select = std::string("SELECT ") + column + " FROM contact_users WHERE user_id = ?";
-  SqlStatement read(db, select.c_str());
-  read.bind(1, userId);
-  return read.step() == SQLITE_ROW ? read.integer(0) : 0;
+  SqlStatement raise(db, counter == Counter::Id
+                             ? "UPDATE contact_users SET last_id = last_id + 1 "
+                               "WHERE user_id = ? RETURNING last_id"
+                             : "UPDATE contact_users SET last_tag = last_tag + 1 "
+                               "WHERE user_id = ? RETURNING last_tag");
+  raise.bind(1, userId);
+  return raise.step() == SQLITE_ROW ? raise.integer(0) : 0;
 }
 
 bool writeRecord(sqlite3* db, const ContactRecord& record) {
   SqlStatement st(db,
                   "INSERT OR REPLACE INTO contact_records (user_id, id, type, tag, status, "
                   "content, purged) VALUES (?, ?, ?, ?, ?, ?, ?)");
-  st.bind(1, record.userId).bind(2, record.id).bind(3, record.type).bind(4, record.tag);
-  st.bind(5, record.status).bind(6, dump(record.content));
-  st.bind(7, std::int64_t{record.purged});
+  st.bindAll(record.userId, record.id, record.type, record.tag, record.status,
+             dump(record.content), record.purged);
   return st.run();
+}
+
+// The common end of every applied change: the record gets the user's next
+// tag, is written and the transaction committed. `change` stays Failed when
+// any of that fails.
+void commitChange(sqlite3* db, Transaction& tx, ContactRecord record,
+                  ContactStore::Change& change) {
+  record.tag = nextValue(db, record.userId, Counter::Tag);
+  if (record.tag == 0 || !writeRecord(db, record) || !tx.commit()) return;
+  change.outcome = ContactStore::Outcome::Applied;
+  change.record = std::move(record);
+}
+
+// The shared path of modify and remove: the user's record `id`, when it is
+// live, of `type` (if given) and at `baseTag` (if given), is edited and
+// stored under a new tag; otherwise the outcome says why not.
+ContactStore::Change changeLive(Store& store, std::int64_t userId, std::int64_t id,
+                                const std::optional<std::string>& type,
+                                std::optional<std::int64_t> baseTag,
+                                const std::function<void(ContactRecord&)>& edit) {
+  using Outcome = ContactStore::Outcome;
+  ContactStore::Change change;
+  Store::Access access(store);
+  Transaction tx(access.db());
+  if (!tx.ok()) return change;
+  auto current = findLocked(access.db(), userId, id);
+  if (!current) {
+    change.outcome = Outcome::NotFound;
+  } else if (type && current->type != *type) {
+    change.outcome = Outcome::WrongType;
+  } else if (current->status == ContactStore::kStatusDeleted ||
+             (baseTag && *baseTag != current->tag)) {
+    change.outcome = Outcome::Kept;
+    change.record = std::move(*current);
+  } else {
+    edit(*current);
+    commitChange(access.db(), tx, std::move(*current), change);
+  }
+  return change;
 }
 
 }  // namespace
@@ -116,74 +157,28 @@ ContactStore::Change ContactStore::add(std::int64_t userId, const std::string& t
   if (!tx.ok()) return change;
   ContactRecord record;
   record.userId = userId;
+  record.id = nextValue(access.db(), userId, Counter::Id);
   record.type = type;
   record.status = kStatusLive;
   record.content = stripOwnKeys(content);
-  record.id = nextValue(access.db(), userId, "last_id");
-  record.tag = nextValue(access.db(), userId, "last_tag");
-  if (record.id == 0 || record.tag == 0 || !writeRecord(access.db(), record) || !tx.commit()) {
-    return change;
-  }
-  change.outcome = Outcome::Applied;
-  change.record = std::move(record);
+  if (record.id != 0) commitChange(access.db(), tx, std::move(record), change);
   return change;
 }
 
 ContactStore::Change ContactStore::modify(std::int64_t userId, std::int64_t id,
                                           const std::string& type, const Json& content,
                                           std::optional<std::int64_t> baseTag) {
-  Change change;
-  Store::Access access(store_);
-  Transaction tx(access.db());
-  if (!tx.ok()) return change;
-  auto current = findLocked(access.db(), userId, id);
-  if (!current) {
-    change.outcome = Outcome::NotFound;
-    return change;
-  }
-  if (current->type != type) {
-    change.outcome = Outcome::WrongType;
-    return change;
-  }
-  if (current->status == kStatusDeleted || (baseTag && *baseTag != current->tag)) {
-    change.outcome = Outcome::Kept;
-    change.record = std::move(*current);
-    return change;
-  }
-  ContactRecord record = std::move(*current);
-  record.content = stripOwnKeys(content);
-  record.tag = nextValue(access.db(), userId, "last_tag");
-  if (record.tag == 0 || !writeRecord(access.db(), record) || !tx.commit()) return change;
-  change.outcome = Outcome::Applied;
-  change.record = std::move(record);
-  return change;
+  return changeLive(store_, userId, id, type, baseTag,
+                    [&](ContactRecord& record) { record.content = stripOwnKeys(content); });
 }
 
 ContactStore::Change ContactStore::remove(std::int64_t userId, std::int64_t id,
                                           std::optional<std::int64_t> baseTag, bool purge) {
-  Change change;
-  Store::Access access(store_);
-  Transaction tx(access.db());
-  if (!tx.ok()) return change;
-  auto current = findLocked(access.db(), userId, id);
-  if (!current) {
-    change.outcome = Outcome::NotFound;
-    return change;
-  }
-  if (current->status == kStatusDeleted || (baseTag && *baseTag != current->tag)) {
-    change.outcome = Outcome::Kept;
-    change.record = std::move(*current);
-    return change;
-  }
-  ContactRecord record = std::move(*current);
-  record.status = kStatusDeleted;
-  record.purged = purge;
-  if (purge) record.content = Json::object();
-  record.tag = nextValue(access.db(), userId, "last_tag");
-  if (record.tag == 0 || !writeRecord(access.db(), record) || !tx.commit()) return change;
-  change.outcome = Outcome::Applied;
-  change.record = std::move(record);
-  return change;
+  return changeLive(store_, userId, id, std::nullopt, baseTag, [purge](ContactRecord& record) {
+    record.status = kStatusDeleted;
+    record.purged = purge;
+    if (purge) record.content = Json::object();
+  });
 }
 
 std::optional<ContactRecord> ContactStore::find(std::int64_t userId, std::int64_t id) {

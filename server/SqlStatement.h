@@ -34,6 +34,16 @@ class SqlStatement {
     if (stmt_) sqlite3_bind_int64(stmt_, index, value);
     return *this;
   }
+  SqlStatement& bind(int index, const char* value) { return bind(index, std::string(value)); }
+  SqlStatement& bind(int index, int value) { return bind(index, std::int64_t{value}); }
+  SqlStatement& bind(int index, bool value) { return bind(index, std::int64_t{value}); }
+  // Binds the values to parameters 1, 2, ... in order.
+  template <typename... Values>
+  SqlStatement& bindAll(const Values&... values) {
+    int index = 0;
+    (bind(++index, values), ...);
+    return *this;
+  }
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
   bool run() { return step() == SQLITE_DONE; }

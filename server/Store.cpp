@@ -210,7 +210,7 @@ bool Store::seedAccount(std::int64_t userId, const std::string& loginName,
   std::lock_guard lock(mutex_);
   {
     Statement st(db_, "SELECT user_id FROM accounts WHERE login_name = ? AND user_id <> ?");
-    st.bind(1, loginName).bind(2, userId);
+    st.bindAll(loginName, userId);
     if (st.step() == SQLITE_ROW) return fail("login name already taken: " + loginName);
   }
   std::string cUserId;
@@ -224,10 +224,9 @@ bool Store::seedAccount(std::int64_t userId, const std::string& loginName,
                "INSERT OR REPLACE INTO accounts (user_id, login_name, password_hash, c_user_id, "
                "needs_captcha, needs_two_step, two_step_code, needs_phone, phone, blocked) "
                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  st.bind(1, userId).bind(2, loginName).bind(3, crypto::md5HexUpper(password)).bind(4, cUserId);
-  st.bind(5, std::int64_t{options.needsCaptcha}).bind(6, std::int64_t{options.needsTwoStep});
-  st.bind(7, options.twoStepCode).bind(8, std::int64_t{options.needsPhoneVerification});
-  st.bind(9, options.phone).bind(10, std::int64_t{options.blocked});
+  st.bindAll(userId, loginName, crypto::md5HexUpper(password), cUserId, options.needsCaptcha,
+             options.needsTwoStep, options.twoStepCode, options.needsPhoneVerification,
+             options.phone, options.blocked);
   if (!st.run()) return fail(sqlite3_errmsg(db_));
   return true;
 }
@@ -277,7 +276,7 @@ std::string Store::issuePassToken(std::int64_t userId, const std::string& device
   std::lock_guard lock(mutex_);
   Statement st(db_,
                "INSERT INTO pass_tokens (token, user_id, device_id, created_at) VALUES (?, ?, ?, ?)");
-  st.bind(1, token).bind(2, userId).bind(3, deviceId).bind(4, nowSeconds());
+  st.bindAll(token, userId, deviceId, nowSeconds());
   return st.run() ? token : std::string{};
 }
 
@@ -312,8 +311,7 @@ LoginGrant Store::createLoginGrant(std::int64_t userId, const std::string& servi
     Statement st(db_,
                  "INSERT INTO login_grants (nonce, ssecurity, user_id, service_id, pass_token, "
                  "created_at) VALUES (?, ?, ?, ?, ?, ?)");
-    st.bind(1, grant.nonce).bind(2, grant.ssecurity).bind(3, userId).bind(4, serviceId);
-    st.bind(5, passToken).bind(6, nowSeconds());
+    st.bindAll(grant.nonce, grant.ssecurity, userId, serviceId, passToken, nowSeconds());
     if (st.run()) return grant;
   }
   grant.nonce = 0;
@@ -361,8 +359,7 @@ std::string Store::issueServiceToken(const LoginGrant& grant) {
   Statement st(db_,
                "INSERT INTO service_tokens (token, user_id, service_id, ssecurity, pass_token, "
                "created_at) VALUES (?, ?, ?, ?, ?, ?)");
-  st.bind(1, token).bind(2, grant.userId).bind(3, grant.serviceId).bind(4, grant.ssecurity);
-  st.bind(5, grant.passToken).bind(6, nowSeconds());
+  st.bindAll(token, grant.userId, grant.serviceId, grant.ssecurity, grant.passToken, nowSeconds());
   return st.run() ? token : std::string{};
 }
 
@@ -384,7 +381,7 @@ void Store::revokeServiceTokens(std::int64_t userId, const std::string& serviceI
     st.bind(1, userId).run();
   } else {
     Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ? AND service_id = ?");
-    st.bind(1, userId).bind(2, serviceId).run();
+    st.bindAll(userId, serviceId).run();
   }
 }
 
@@ -416,7 +413,7 @@ std::string Store::createCaptcha(std::string* code) {
   std::string text = crypto::randomDigits(5);
   std::lock_guard lock(mutex_);
   Statement st(db_, "INSERT INTO captchas (ick, code, created_at) VALUES (?, ?, ?)");
-  st.bind(1, ick).bind(2, text).bind(3, nowSeconds());
+  st.bindAll(ick, text, nowSeconds());
   if (!st.run()) return {};
   if (code) *code = text;
   return ick;
@@ -467,8 +464,7 @@ PendingStep Store::createPendingStep(PendingStep::Kind kind, std::int64_t userId
   Statement st(db_,
                "INSERT INTO pending_steps (ticket, kind, user_id, service_id, callback, device_id, "
                "created_at) VALUES (?, ?, ?, ?, ?, ?, ?)");
-  st.bind(1, step.ticket).bind(2, std::string(kindName(kind))).bind(3, userId);
-  st.bind(4, serviceId).bind(5, callback).bind(6, deviceId).bind(7, nowSeconds());
+  st.bindAll(step.ticket, kindName(kind), userId, serviceId, callback, deviceId, nowSeconds());
   if (!st.run()) step.ticket.clear();
   return step;
 }
@@ -511,8 +507,7 @@ bool Store::updatePendingStep(const PendingStep& step) {
   std::lock_guard lock(mutex_);
   Statement st(db_,
                "UPDATE pending_steps SET sms_code = ?, sms_sent = ?, state = ? WHERE ticket = ?");
-  st.bind(1, step.smsCode).bind(2, std::int64_t{step.smsSent});
-  st.bind(3, static_cast<std::int64_t>(step.state)).bind(4, step.ticket);
+  st.bindAll(step.smsCode, step.smsSent, static_cast<int>(step.state), step.ticket);
   return st.run() && sqlite3_changes(db_) == 1;
 }
 
@@ -522,14 +517,14 @@ void Store::trustDevice(std::int64_t userId, const std::string& deviceId) {
   if (deviceId.empty()) return;
   std::lock_guard lock(mutex_);
   Statement st(db_, "INSERT OR IGNORE INTO trusted_devices (user_id, device_id) VALUES (?, ?)");
-  st.bind(1, userId).bind(2, deviceId).run();
+  st.bindAll(userId, deviceId).run();
 }
 
 bool Store::isTrustedDevice(std::int64_t userId, const std::string& deviceId) {
   if (deviceId.empty()) return false;
   std::lock_guard lock(mutex_);
   Statement st(db_, "SELECT 1 FROM trusted_devices WHERE user_id = ? AND device_id = ?");
-  st.bind(1, userId).bind(2, deviceId);
+  st.bindAll(userId, deviceId);
   return st.step() == SQLITE_ROW;
 }
 
