@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 
 #include "server/CaptchaImage.h"
 #include "server/Crypto.h"
@@ -55,6 +56,16 @@ std::string AccountService::callbackFor(const std::string& base, const std::stri
   return base + kServiceTokenPath + "?sid=" + http::urlEncode(sid);
 }
 
+void AccountService::replyBlocked(httplib::Response& res) {
+  http::replyText(res, 403, "account irregular");
+}
+
+std::string AccountService::deviceIdOf(const httplib::Request& req,
+                                       const std::string& stepDeviceId) {
+  std::string deviceId = http::firstCookie(req, "deviceId");
+  return deviceId.empty() ? stepDeviceId : deviceId;
+}
+
 std::string AccountService::maskPhone(const std::string& phone) {
   if (phone.size() < 6) return std::string(phone.size(), '*');
   return phone.substr(0, 3) + std::string(phone.size() - 5, '*') +
@@ -78,12 +89,15 @@ AccountService::Json AccountService::loginMeta(const std::string& base, const st
               {"callback", callback}};
 }
 
-bool AccountService::signValid(const Params& p, const std::string& sid) const {
+bool AccountService::requireSignedPage(const Params& p, const std::string& sid,
+                                       httplib::Response& res) const {
   auto qs = http::param(p, "qs");
   auto sign = http::param(p, "_sign");
-  if (!qs || !sign || qs->empty()) return false;
   std::string callback = http::param(p, "callback").value_or("");
-  return crypto::constantTimeEquals(*sign, signFor(sid, *qs, callback));
+  if (qs && sign && !qs->empty() && crypto::constantTimeEquals(*sign, signFor(sid, *qs, callback)))
+    return true;
+  http::replyText(res, 400, "invalid qs or _sign");
+  return false;
 }
 
 bool AccountService::callbackValid(const std::string& callback, const std::string& sid) {
@@ -114,18 +128,32 @@ bool AccountService::userMatches(const std::string& user, const Account& account
   return user == account.loginName || user == std::to_string(account.userId);
 }
 
+bool AccountService::requireJson(const Params& p, httplib::Response& res) {
+  if (http::param(p, "_json") == "true") return true;
+  http::replyText(res, 400, "_json=true is required");
+  return false;
+}
+
 std::optional<std::string> AccountService::requireSid(const Params& p,
                                                       httplib::Response& res) const {
-  if (http::param(p, "_json") != "true") {
-    http::replyText(res, 400, "_json=true is required");
-    return std::nullopt;
-  }
+  if (!requireJson(p, res)) return std::nullopt;
   auto sid = http::param(p, "sid");
   if (!sid || !validServiceId(*sid)) {
     http::replyText(res, 400, "missing or invalid sid");
     return std::nullopt;
   }
   return sid;
+}
+
+std::optional<Account> AccountService::requireAccount(const Params& p, httplib::Response& res) {
+  auto user = http::param(p, "user");
+  if (!user || user->empty()) {
+    http::replyText(res, 400, "missing user");
+    return std::nullopt;
+  }
+  auto account = store_.findAccount(*user);
+  if (!account) replyFailure(res, kCodeUserNotFound, "user not found");
+  return account;
 }
 
 // --- replies -------------------------------------------------------------
@@ -175,6 +203,24 @@ bool AccountService::reloginSignatureValid(const httplib::Request& req, const Pa
 
 // --- endpoints -----------------------------------------------------------
 
+void AccountService::registerOn(httplib::Server& server, httplib::Server::Handler loginPage) {
+  server.Get("/pass/serviceLogin", [this, loginPage = std::move(loginPage)](
+                                       const httplib::Request& req, httplib::Response& res) {
+    if (req.get_param_value("_json") == "true") {
+      serviceLogin(req, res);
+    } else {
+      loginPage(req, res);
+    }
+  });
+  server.Post("/pass/serviceLoginAuth2", std::bind_front(&AccountService::serviceLoginAuth2, this));
+  server.Post("/pass/loginStep2", std::bind_front(&AccountService::loginStep2, this));
+  server.Post("/auth/sendPhoneTicket", std::bind_front(&AccountService::sendPhoneTicket, this));
+  server.Post("/auth/verifyPhone", std::bind_front(&AccountService::verifyPhone, this));
+  server.Get("/auth/service", std::bind_front(&AccountService::authService, this));
+  server.Get(kCaptchaPath, std::bind_front(&AccountService::captchaImage, this));
+  server.Get(kServiceTokenPath, std::bind_front(&AccountService::serviceToken, this));
+}
+
 void AccountService::serviceLogin(const httplib::Request& req, httplib::Response& res) {
   Params p = http::params(req);
   auto sid = requireSid(p, res);
@@ -195,7 +241,7 @@ void AccountService::serviceLogin(const httplib::Request& req, httplib::Response
                               [&](const std::string& u) { return userMatches(u, *account); });
     if (!userOk || !reloginSignatureValid(req, p, token)) continue;
     if (account->options.blocked) {
-      http::replyText(res, 403, "account irregular");
+      replyBlocked(res);
       return;
     }
     replyLogin(req, res, *account, *sid, token);
@@ -213,10 +259,7 @@ void AccountService::serviceLoginAuth2(const httplib::Request& req, httplib::Res
     http::replyText(res, 400, "missing user");
     return;
   }
-  if (!signValid(p, *sid)) {
-    http::replyText(res, 400, "invalid qs or _sign");
-    return;
-  }
+  if (!requireSignedPage(p, *sid, res)) return;
   if (auto serviceParam = http::param(p, "serviceParam")) {
     auto parsed = Json::parse(*serviceParam, nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
@@ -237,7 +280,7 @@ void AccountService::serviceLoginAuth2(const httplib::Request& req, httplib::Res
     return;
   }
   if (account->options.blocked) {
-    http::replyText(res, 403, "account irregular");
+    replyBlocked(res);
     return;
   }
   if (account->options.needsCaptcha) {
@@ -289,10 +332,7 @@ void AccountService::loginStep2(const httplib::Request& req, httplib::Response& 
     http::replyText(res, 400, "missing user, code or trust");
     return;
   }
-  if (!signValid(p, *sid)) {
-    http::replyText(res, 400, "invalid qs or _sign");
-    return;
-  }
+  if (!requireSignedPage(p, *sid, res)) return;
   std::string base = baseUrl(req);
   auto step = store_.pendingStep(stepTicketOf(*http::param(p, "qs")));
   auto account = step ? store_.accountById(step->userId) : std::nullopt;
@@ -303,7 +343,7 @@ void AccountService::loginStep2(const httplib::Request& req, httplib::Response& 
     return;
   }
   if (account->options.blocked) {
-    http::replyText(res, 403, "account irregular");
+    replyBlocked(res);
     return;
   }
   if (!crypto::constantTimeEquals(*code, account->options.twoStepCode)) {
@@ -316,8 +356,7 @@ void AccountService::loginStep2(const httplib::Request& req, httplib::Response& 
     http::replyText(res, 500, "cannot record the step");
     return;
   }
-  std::string deviceId = http::firstCookie(req, "deviceId");
-  if (deviceId.empty()) deviceId = step->deviceId;
+  std::string deviceId = deviceIdOf(req, step->deviceId);
   if (*trust) store_.trustDevice(account->userId, deviceId);
   replyLogin(req, res, *account, *sid, store_.issuePassToken(account->userId, deviceId));
 }
@@ -333,20 +372,9 @@ int AccountService::sendPhoneCode(PendingStep& step, const Account& account) {
 
 void AccountService::sendPhoneTicket(const httplib::Request& req, httplib::Response& res) {
   Params p = http::params(req);
-  if (http::param(p, "_json") != "true") {
-    http::replyText(res, 400, "_json=true is required");
-    return;
-  }
-  auto user = http::param(p, "user");
-  if (!user || user->empty()) {
-    http::replyText(res, 400, "missing user");
-    return;
-  }
-  auto account = store_.findAccount(*user);
-  if (!account) {
-    replyFailure(res, kCodeUserNotFound, "user not found");
-    return;
-  }
+  if (!requireJson(p, res)) return;
+  auto account = requireAccount(p, res);
+  if (!account) return;
   auto step = store_.latestPhoneStep(account->userId);
   if (!step || step->state != PendingStep::State::Open) {
     replyFailure(res, kCodeNeedLogin, "no phone verification pending");
@@ -362,22 +390,15 @@ void AccountService::sendPhoneTicket(const httplib::Request& req, httplib::Respo
 
 void AccountService::verifyPhone(const httplib::Request& req, httplib::Response& res) {
   Params p = http::params(req);
-  if (http::param(p, "_json") != "true") {
-    http::replyText(res, 400, "_json=true is required");
-    return;
-  }
-  auto user = http::param(p, "user");
+  if (!requireJson(p, res)) return;
   auto ticket = http::param(p, "ticket");
   auto trust = parseTrust(http::param(p, "trust"));
-  if (!user || user->empty() || !ticket || !trust) {
-    http::replyText(res, 400, "missing user, ticket or trust");
+  if (!ticket || !trust) {
+    http::replyText(res, 400, "missing ticket or trust");
     return;
   }
-  auto account = store_.findAccount(*user);
-  if (!account) {
-    replyFailure(res, kCodeUserNotFound, "user not found");
-    return;
-  }
+  auto account = requireAccount(p, res);
+  if (!account) return;
   auto step = store_.latestPhoneStep(account->userId);
   if (!step) {
     replyFailure(res, kCodeNeedLogin, "no phone verification pending");
@@ -391,8 +412,7 @@ void AccountService::verifyPhone(const httplib::Request& req, httplib::Response&
     step->state = PendingStep::State::Verified;
     store_.updatePendingStep(*step);
   }
-  std::string deviceId = http::firstCookie(req, "deviceId");
-  if (*trust) store_.trustDevice(account->userId, deviceId.empty() ? step->deviceId : deviceId);
+  if (*trust) store_.trustDevice(account->userId, deviceIdOf(req, step->deviceId));
   http::replyJson(res, Json{{"code", kCodeOk},
                             {"desc", "verified"},
                             {"location", "/auth/service?t=" + step->ticket}});
@@ -400,10 +420,7 @@ void AccountService::verifyPhone(const httplib::Request& req, httplib::Response&
 
 void AccountService::authService(const httplib::Request& req, httplib::Response& res) {
   Params p = http::params(req);
-  if (http::param(p, "_json") != "true") {
-    http::replyText(res, 400, "_json=true is required");
-    return;
-  }
+  if (!requireJson(p, res)) return;
   auto step = store_.pendingStep(http::param(p, "t").value_or(""));
   auto account = step ? store_.accountById(step->userId) : std::nullopt;
   if (!step || !account || step->kind != PendingStep::Kind::Phone ||
@@ -412,13 +429,12 @@ void AccountService::authService(const httplib::Request& req, httplib::Response&
     return;
   }
   if (account->options.blocked) {
-    http::replyText(res, 403, "account irregular");
+    replyBlocked(res);
     return;
   }
   step->state = PendingStep::State::Done;
   store_.updatePendingStep(*step);
-  std::string deviceId = http::firstCookie(req, "deviceId");
-  if (deviceId.empty()) deviceId = step->deviceId;
+  std::string deviceId = deviceIdOf(req, step->deviceId);
   replyLogin(req, res, *account, step->serviceId,
              store_.issuePassToken(account->userId, deviceId));
 }

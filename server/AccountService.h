@@ -46,17 +46,9 @@ class AccountService {
   // request has no usable Host header).
   AccountService(Store& store, std::function<int()> port);
 
-  // JSON endpoints.
-  void serviceLogin(const httplib::Request& req, httplib::Response& res);
-  void serviceLoginAuth2(const httplib::Request& req, httplib::Response& res);
-  void loginStep2(const httplib::Request& req, httplib::Response& res);
-  void sendPhoneTicket(const httplib::Request& req, httplib::Response& res);
-  void verifyPhone(const httplib::Request& req, httplib::Response& res);
-  void authService(const httplib::Request& req, httplib::Response& res);
-  // The captcha image: a new captcha session in the "ick" cookie.
-  void captchaImage(const httplib::Request& req, httplib::Response& res);
-  // GET on a login's "location": checks "clientSign" and sets "serviceToken".
-  void serviceToken(const httplib::Request& req, httplib::Response& res);
+  // Registers the account service's paths. `loginPage` answers the login
+  // path when it is opened without "_json" (as a web view opens it).
+  void registerOn(httplib::Server& server, httplib::Server::Handler loginPage);
 
   // Shared with the web pages.
   std::string baseUrl(const httplib::Request& req) const;
@@ -68,10 +60,27 @@ class AccountService {
   static bool validServiceId(const std::string& sid);
   // The callback URL of a service on this server.
   static std::string callbackFor(const std::string& base, const std::string& sid);
+  // HTTP 403: the account is irregular (blocked).
+  static void replyBlocked(httplib::Response& res);
+  // The device a step is finished on: the "deviceId" cookie, else the one
+  // the step was begun on.
+  static std::string deviceIdOf(const httplib::Request& req, const std::string& stepDeviceId);
 
  private:
   using Params = std::multimap<std::string, std::string>;
   using Json = nlohmann::json;
+
+  // The endpoints (JSON replies but for the captcha image).
+  void serviceLogin(const httplib::Request& req, httplib::Response& res);
+  void serviceLoginAuth2(const httplib::Request& req, httplib::Response& res);
+  void loginStep2(const httplib::Request& req, httplib::Response& res);
+  void sendPhoneTicket(const httplib::Request& req, httplib::Response& res);
+  void verifyPhone(const httplib::Request& req, httplib::Response& res);
+  void authService(const httplib::Request& req, httplib::Response& res);
+  // The captcha image: a new captcha session in the "ick" cookie.
+  void captchaImage(const httplib::Request& req, httplib::Response& res);
+  // GET on a login's "location": checks "clientSign" and sets "serviceToken".
+  void serviceToken(const httplib::Request& req, httplib::Response& res);
 
   // "sid", "qs", "_sign" and "callback" of a login page; `stepTicket`
   // names a pending two-step login when not empty.
@@ -79,14 +88,18 @@ class AccountService {
                  const std::string& stepTicket = {}) const;
   std::string signFor(const std::string& sid, const std::string& qs,
                       const std::string& callback) const;
-  bool signValid(const Params& p, const std::string& sid) const;
   static bool callbackValid(const std::string& callback, const std::string& sid);
   static std::string stepTicketOf(const std::string& qs);
   static bool userMatches(const std::string& user, const Account& account);
 
-  // Common checks of a JSON endpoint: "_json" is "true" and "sid" is valid.
-  // Answers 400 and returns nullopt otherwise.
+  // Common checks of the JSON endpoints: "_json" is "true" (and "sid" is
+  // valid; the account "user" names exists). They answer 400 (or 20003 for
+  // an unknown user) and return false / nullopt otherwise.
+  static bool requireJson(const Params& p, httplib::Response& res);
   std::optional<std::string> requireSid(const Params& p, httplib::Response& res) const;
+  std::optional<Account> requireAccount(const Params& p, httplib::Response& res);
+  // "qs", "_sign" and "callback" are page values this server signed for sid.
+  bool requireSignedPage(const Params& p, const std::string& sid, httplib::Response& res) const;
 
   // Grants a login and answers with the full login reply.
   void replyLogin(const httplib::Request& req, httplib::Response& res, const Account& account,

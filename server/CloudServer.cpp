@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <functional>
 
 #include "server/AccountService.h"
 #include "server/ContactService.h"
@@ -65,12 +66,10 @@ CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)
   pages_ = std::make_unique<WebPages>(*store_, *accounts_);
   contacts_ = std::make_unique<ContactStore>(*store_);
   signed_ = std::make_unique<SignedEndpoints>(*store_);
-  contactService_ = std::make_unique<ContactService>(*contacts_);
-  contactService_->registerOn(*signed_);
-  deviceInfo_ = std::make_unique<DeviceInfoService>(*store_);
-  deviceInfo_->registerOn(*signed_);
-  relocation_ = std::make_unique<RelocationService>(*store_);
-  relocation_->registerOn(*signed_);
+  services_.push_back(std::make_unique<ContactService>(*contacts_));
+  services_.push_back(std::make_unique<DeviceInfoService>(*store_));
+  services_.push_back(std::make_unique<RelocationService>(*store_));
+  for (auto& service : services_) service->registerOn(*signed_);
 }
 
 CloudServer::~CloudServer() { stop(); }
@@ -190,36 +189,8 @@ void CloudServer::registerRoutes(httplib::Server& server) {
     return applyFault(req, res) ? httplib::Server::HandlerResponse::Handled
                                 : httplib::Server::HandlerResponse::Unhandled;
   });
-  AccountService* accounts = accounts_.get();
-  WebPages* pages = pages_.get();
-  using Req = const httplib::Request&;
-  using Res = httplib::Response&;
-  server.Get("/pass/serviceLogin", [accounts, pages](Req req, Res res) {
-    // Without "_json" the login page is wanted, as a web view opens it.
-    if (req.get_param_value("_json") == "true") {
-      accounts->serviceLogin(req, res);
-    } else {
-      pages->loginPage(req, res);
-    }
-  });
-  server.Post("/pass/serviceLoginAuth2",
-              [accounts](Req req, Res res) { accounts->serviceLoginAuth2(req, res); });
-  server.Post("/pass/loginStep2", [accounts](Req req, Res res) { accounts->loginStep2(req, res); });
-  server.Post("/auth/sendPhoneTicket",
-              [accounts](Req req, Res res) { accounts->sendPhoneTicket(req, res); });
-  server.Post("/auth/verifyPhone", [accounts](Req req, Res res) { accounts->verifyPhone(req, res); });
-  server.Get("/auth/service", [accounts](Req req, Res res) { accounts->authService(req, res); });
-  server.Get(AccountService::kCaptchaPath,
-             [accounts](Req req, Res res) { accounts->captchaImage(req, res); });
-  server.Get(AccountService::kServiceTokenPath,
-             [accounts](Req req, Res res) { accounts->serviceToken(req, res); });
-  server.Post(WebPages::kWebLoginPath, [pages](Req req, Res res) { pages->webLogin(req, res); });
-  server.Get(WebPages::kNotificationPath,
-             [pages](Req req, Res res) { pages->notificationPage(req, res); });
-  server.Post(WebPages::kNotificationSendPath,
-              [pages](Req req, Res res) { pages->notificationSend(req, res); });
-  server.Post(WebPages::kNotificationVerifyPath,
-              [pages](Req req, Res res) { pages->notificationVerify(req, res); });
+  pages_->registerOn(server);
+  accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
 }
 
 void CloudServer::registerAdminRoutes(httplib::Server& server) {

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -38,9 +39,6 @@ struct Response;
 namespace localcloud {
 
 class AccountService;
-class ContactService;
-class DeviceInfoService;
-class RelocationService;
 class WebPages;
 
 class CloudServer {
@@ -95,9 +93,7 @@ class CloudServer {
   std::unique_ptr<WebPages> pages_;
   std::unique_ptr<ContactStore> contacts_;
   std::unique_ptr<SignedEndpoints> signed_;
-  std::unique_ptr<ContactService> contactService_;
-  std::unique_ptr<DeviceInfoService> deviceInfo_;
-  std::unique_ptr<RelocationService> relocation_;
+  std::vector<std::unique_ptr<SignedService>> services_;
 
   std::mutex lifecycleMutex_;
   std::unique_ptr<httplib::Server> server_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 
 namespace localcloud {
 
@@ -18,7 +19,10 @@ struct Entry {
   std::optional<std::int64_t> id;
 };
 
-std::optional<Entry> readEntry(const SignedRequest& req, std::string& problem) {
+// The change's record; for a change of record `recordId` the entry must
+// not name another one.
+std::optional<Entry> readEntry(const SignedRequest& req, std::optional<std::int64_t> recordId,
+                               std::string& problem) {
   auto text = req.param("entry");
   if (!text) text = req.param("data");
   if (!text) {
@@ -41,6 +45,10 @@ std::optional<Entry> readEntry(const SignedRequest& req, std::string& problem) {
   if (tag != entry.content.end() && tag->is_number_integer()) entry.tag = tag->get<std::int64_t>();
   auto id = entry.content.find("id");
   if (id != entry.content.end() && id->is_number_integer()) entry.id = id->get<std::int64_t>();
+  if (recordId && entry.id && *entry.id != *recordId) {
+    problem = "the entry names another record";
+    return std::nullopt;
+  }
   return entry;
 }
 
@@ -70,20 +78,17 @@ SignedReply replyChange(const ContactStore::Change& change) {
 
 }  // namespace
 
-ContactService::ContactService(ContactStore& contacts) : contacts_(contacts) {}
-
 void ContactService::registerOn(SignedEndpoints& endpoints) {
   std::string base = kBasePath;
-  endpoints.post(base, kServiceId, [this](const SignedRequest& req) { return add(req); });
-  endpoints.post(base + "/{id}", kServiceId,
-                 [this](const SignedRequest& req) { return modify(req); });
+  endpoints.post(base, kServiceId, std::bind_front(&ContactService::add, this));
+  endpoints.post(base + "/{id}", kServiceId, std::bind_front(&ContactService::modify, this));
   endpoints.post(base + "/{id}/delete", kServiceId,
-                 [this](const SignedRequest& req) { return remove(req); });
+                 std::bind_front(&ContactService::remove, this));
 }
 
 SignedReply ContactService::add(const SignedRequest& req) {
   std::string problem;
-  auto entry = readEntry(req, problem);
+  auto entry = readEntry(req, std::nullopt, problem);
   if (!entry) return SignedReply::error(cloudcode::kBadRequest, problem);
   return replyChange(contacts_.add(req.userId, entry->type, entry->content));
 }
@@ -92,11 +97,8 @@ SignedReply ContactService::modify(const SignedRequest& req) {
   auto id = recordId(req);
   if (!id) return SignedReply::error(cloudcode::kBadRequest, "invalid record id");
   std::string problem;
-  auto entry = readEntry(req, problem);
+  auto entry = readEntry(req, id, problem);
   if (!entry) return SignedReply::error(cloudcode::kBadRequest, problem);
-  if (entry->id && *entry->id != *id) {
-    return SignedReply::error(cloudcode::kBadRequest, "the entry names another record");
-  }
   return replyChange(contacts_.modify(req.userId, *id, entry->type, entry->content, entry->tag));
 }
 
@@ -112,11 +114,8 @@ SignedReply ContactService::remove(const SignedRequest& req) {
   std::optional<std::int64_t> baseTag;
   if (req.param("entry") || req.param("data")) {
     std::string problem;
-    auto entry = readEntry(req, problem);
+    auto entry = readEntry(req, id, problem);
     if (!entry) return SignedReply::error(cloudcode::kBadRequest, problem);
-    if (entry->id && *entry->id != *id) {
-      return SignedReply::error(cloudcode::kBadRequest, "the entry names another record");
-    }
     baseTag = entry->tag;
   }
   return replyChange(contacts_.remove(req.userId, *id, baseTag, purge == "1"));

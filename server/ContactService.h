@@ -8,9 +8,8 @@
 // (delete). The reply's "data" is the record as the cloud now holds it, in
 // the same form, with "id", "tag" and "status".
 //
-// Ownership: owned by the CloudServer; borrows the ContactStore. Threading:
-// stateless, handlers run concurrently. Failures: replies with code 400
-// (malformed record), 404 (unknown id) or 500 (storage failure).
+// Ownership and threading as every SignedService; borrows the ContactStore.
+// Failures: code 400 (malformed record), 404 (unknown id), 500 (storage).
 #pragma once
 
 #include "server/ContactStore.h"
@@ -18,19 +17,19 @@
 
 namespace localcloud {
 
-class ContactService {
+class ContactService : public SignedService {
  public:
   static constexpr const char* kServiceId = "lumora";
   static constexpr const char* kBasePath = "/lum/contact/v2/user/{userId}/full";
 
-  explicit ContactService(ContactStore& contacts);
-  void registerOn(SignedEndpoints& endpoints);
+  explicit ContactService(ContactStore& contacts) : contacts_(contacts) {}
+  void registerOn(SignedEndpoints& endpoints) override;
 
+ private:
   SignedReply add(const SignedRequest& req);
   SignedReply modify(const SignedRequest& req);
   SignedReply remove(const SignedRequest& req);
 
- private:
   ContactStore& contacts_;
 };
 

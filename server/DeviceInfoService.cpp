@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "server/SqlStatement.h"
 
@@ -40,13 +41,10 @@ bool validSettings(const Json& settings) {
 
 }  // namespace
 
-DeviceInfoService::DeviceInfoService(Store& store) : store_(store) {}
-
 void DeviceInfoService::registerOn(SignedEndpoints& endpoints) {
   endpoints.post(kRegisterPath, kServiceId,
-                 [this](const SignedRequest& req) { return registerDevice(req); });
-  endpoints.get(kListPath, kServiceId,
-                [this](const SignedRequest& req) { return listDevices(req); });
+                 std::bind_front(&DeviceInfoService::registerDevice, this));
+  endpoints.get(kListPath, kServiceId, std::bind_front(&DeviceInfoService::listDevices, this));
 }
 
 SignedReply DeviceInfoService::registerDevice(const SignedRequest& req) {
@@ -61,8 +59,8 @@ SignedReply DeviceInfoService::registerDevice(const SignedRequest& req) {
   SqlStatement st(access.db(),
                   "INSERT OR REPLACE INTO device_settings (user_id, dev_id, content, updated_at) "
                   "VALUES (?, ?, ?, ?)");
-  st.bind(1, req.userId).bind(2, *devId);
-  st.bind(3, settings.dump(-1, ' ', false, Json::error_handler_t::replace)).bind(4, nowMillis());
+  st.bindAll(req.userId, *devId, settings.dump(-1, ' ', false, Json::error_handler_t::replace),
+             nowMillis());
   if (!st.run()) return SignedReply::error(cloudcode::kServerError, "cannot store the device");
   return SignedReply::ok();
 }

@@ -8,10 +8,9 @@
 //        without "meta"), newest device first.
 // The settings live in the Store's database (table device_settings).
 //
-// Ownership: owned by the CloudServer; borrows the Store. Threading:
-// stateless, handlers run concurrently. Failures: code 403 when "userId" is
-// not the caller, 400 for missing or malformed parameters, 500 when the
-// settings cannot be stored.
+// Ownership and threading as every SignedService; borrows the Store.
+// Failures: code 403 when "userId" is not the caller, 400 for missing or
+// malformed parameters, 500 when the settings cannot be stored.
 #pragma once
 
 #include "server/SignedEndpoints.h"
@@ -19,19 +18,19 @@
 
 namespace localcloud {
 
-class DeviceInfoService {
+class DeviceInfoService : public SignedService {
  public:
   static constexpr const char* kServiceId = "deviceinfo";
   static constexpr const char* kRegisterPath = "/api/user/device/setting";
   static constexpr const char* kListPath = "/api/user/devices/setting";
 
-  explicit DeviceInfoService(Store& store);
-  void registerOn(SignedEndpoints& endpoints);
+  explicit DeviceInfoService(Store& store) : store_(store) {}
+  void registerOn(SignedEndpoints& endpoints) override;
 
+ private:
   SignedReply registerDevice(const SignedRequest& req);
   SignedReply listDevices(const SignedRequest& req);
 
- private:
   Store& store_;
 };
 

@@ -1,11 +1,11 @@
 #include "server/RelocationService.h"
 
+#include <functional>
+
 namespace localcloud {
 
-RelocationService::RelocationService(Store& store) : store_(store) {}
-
 void RelocationService::registerOn(SignedEndpoints& endpoints) {
-  endpoints.post(kPath, kServiceId, [this](const SignedRequest& req) { return record(req); });
+  endpoints.post(kPath, kServiceId, std::bind_front(&RelocationService::record, this));
 }
 
 SignedReply RelocationService::record(const SignedRequest& req) {

@@ -3,9 +3,8 @@
 // answers {"data": {"hostList": {default host: host to use}}}, the list the
 // Store holds (set through the admin API; "{}" until then).
 //
-// Ownership: owned by the CloudServer; borrows the Store. Threading:
-// stateless, handlers run concurrently. Failures: code 400 without
-// "romCountry".
+// Ownership and threading as every SignedService; borrows the Store.
+// Failures: code 400 without "romCountry".
 #pragma once
 
 #include "server/SignedEndpoints.h"
@@ -13,16 +12,17 @@
 
 namespace localcloud {
 
-class RelocationService {
+class RelocationService : public SignedService {
  public:
   static constexpr const char* kServiceId = "lumora";
   static constexpr const char* kPath = "/lum/relocation/v3/user/{userId}/record";
 
-  explicit RelocationService(Store& store);
-  void registerOn(SignedEndpoints& endpoints);
-  SignedReply record(const SignedRequest& req);
+  explicit RelocationService(Store& store) : store_(store) {}
+  void registerOn(SignedEndpoints& endpoints) override;
 
  private:
+  SignedReply record(const SignedRequest& req);
+
   Store& store_;
 };
 

@@ -167,4 +167,18 @@ class SignedEndpoints {
   std::deque<SignedCall> journal_;
 };
 
+// Base of the cloud services over this layer (contacts, relocation, device
+// information, ...): a service registers its endpoints once, before the
+// server starts, and from then on only answers requests.
+// Ownership: owned by the CloudServer; borrows the store it works over,
+// which outlives it. Threading: a service keeps no state of its own; its
+// handlers run concurrently and share only the Store, under the Store's
+// lock. Failures: refusals and storage failures are coded replies
+// (SignedReply::error); nothing throws.
+class SignedService {
+ public:
+  virtual ~SignedService() = default;
+  virtual void registerOn(SignedEndpoints& endpoints) = 0;
+};
+
 }  // namespace localcloud

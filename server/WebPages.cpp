@@ -1,5 +1,7 @@
 #include "server/WebPages.h"
 
+#include <functional>
+
 #include "server/Crypto.h"
 #include "server/HttpUtil.h"
 
@@ -24,7 +26,12 @@ std::string paragraph(const std::string& text) {
 
 }  // namespace
 
-WebPages::WebPages(Store& store, AccountService& accounts) : store_(store), accounts_(accounts) {}
+void WebPages::registerOn(httplib::Server& server) {
+  server.Post(kWebLoginPath, std::bind_front(&WebPages::webLogin, this));
+  server.Get(kNotificationPath, std::bind_front(&WebPages::notificationPage, this));
+  server.Post(kNotificationSendPath, std::bind_front(&WebPages::notificationSend, this));
+  server.Post(kNotificationVerifyPath, std::bind_front(&WebPages::notificationVerify, this));
+}
 
 void WebPages::finishLogin(httplib::Response& res, const Account& account,
                            const std::string& deviceId) {
@@ -78,7 +85,7 @@ void WebPages::webLogin(const httplib::Request& req, httplib::Response& res) {
     return;
   }
   if (account->options.blocked) {
-    http::replyText(res, 403, "account irregular");
+    AccountService::replyBlocked(res);
     return;
   }
   std::string deviceId = http::firstCookie(req, "deviceId");
@@ -116,39 +123,37 @@ std::string WebPages::verifyForms(const PendingStep& step, const Account& accoun
 
 namespace {
 
-// The phone step a page request names, with its account, while it is open.
+// The phone step a page request names, with its account, while it is open;
+// otherwise the reply is the page that says the verification has ended.
 struct OpenStep {
   PendingStep step;
   Account account;
 };
 
-std::optional<OpenStep> openStep(Store& store, const httplib::Request& req) {
+std::optional<OpenStep> openStep(Store& store, const httplib::Request& req,
+                                 httplib::Response& res) {
   auto p = http::params(req);
   auto step = store.pendingStep(http::param(p, "t").value_or(""));
-  if (!step || step->kind != PendingStep::Kind::Phone || step->state != PendingStep::State::Open)
+  auto account = step ? store.accountById(step->userId) : std::nullopt;
+  if (!step || !account || step->kind != PendingStep::Kind::Phone ||
+      step->state != PendingStep::State::Open) {
+    http::replyHtml(res, page("Verification", paragraph("This verification has ended.")));
     return std::nullopt;
-  auto account = store.accountById(step->userId);
-  if (!account) return std::nullopt;
+  }
   return OpenStep{*step, *account};
 }
 
 }  // namespace
 
 void WebPages::notificationPage(const httplib::Request& req, httplib::Response& res) {
-  auto open = openStep(store_, req);
-  if (!open) {
-    http::replyHtml(res, page("Verification", paragraph("This verification has ended.")));
-    return;
-  }
+  auto open = openStep(store_, req, res);
+  if (!open) return;
   http::replyHtml(res, verifyForms(open->step, open->account, ""));
 }
 
 void WebPages::notificationSend(const httplib::Request& req, httplib::Response& res) {
-  auto open = openStep(store_, req);
-  if (!open) {
-    http::replyHtml(res, page("Verification", paragraph("This verification has ended.")));
-    return;
-  }
+  auto open = openStep(store_, req, res);
+  if (!open) return;
   int code = accounts_.sendPhoneCode(open->step, open->account);
   std::string message = code == AccountService::kCodeOk ? "The code was sent."
                         : code == AccountService::kCodeNoSafePhone
@@ -158,11 +163,8 @@ void WebPages::notificationSend(const httplib::Request& req, httplib::Response& 
 }
 
 void WebPages::notificationVerify(const httplib::Request& req, httplib::Response& res) {
-  auto open = openStep(store_, req);
-  if (!open) {
-    http::replyHtml(res, page("Verification", paragraph("This verification has ended.")));
-    return;
-  }
+  auto open = openStep(store_, req, res);
+  if (!open) return;
   auto p = http::params(req);
   std::string ticket = http::param(p, "ticket").value_or("");
   if (open->step.smsCode.empty() ||
@@ -171,13 +173,12 @@ void WebPages::notificationVerify(const httplib::Request& req, httplib::Response
     return;
   }
   if (open->account.options.blocked) {
-    http::replyText(res, 403, "account irregular");
+    AccountService::replyBlocked(res);
     return;
   }
   open->step.state = PendingStep::State::Done;
   store_.updatePendingStep(open->step);
-  std::string deviceId = http::firstCookie(req, "deviceId");
-  if (deviceId.empty()) deviceId = open->step.deviceId;
+  std::string deviceId = AccountService::deviceIdOf(req, open->step.deviceId);
   if (http::param(p, "trust") == "true") store_.trustDevice(open->account.userId, deviceId);
   finishLogin(res, open->account, deviceId);
 }

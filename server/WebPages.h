@@ -25,10 +25,15 @@ class WebPages {
   static constexpr const char* kNotificationVerifyPath = "/pass/notification/verify";
   static constexpr const char* kWebLoginPath = "/pass/webLogin";
 
-  WebPages(Store& store, AccountService& accounts);
+  WebPages(Store& store, AccountService& accounts) : store_(store), accounts_(accounts) {}
 
+  // Registers the form and verification paths (the login page itself is
+  // reached through the account service's login path).
+  void registerOn(httplib::Server& server);
   // GET "/pass/serviceLogin" without "_json": the login form.
   void loginPage(const httplib::Request& req, httplib::Response& res);
+
+ private:
   // POST of the login form.
   void webLogin(const httplib::Request& req, httplib::Response& res);
   // GET of the verification page, POSTs of its two forms.
@@ -36,7 +41,6 @@ class WebPages {
   void notificationSend(const httplib::Request& req, httplib::Response& res);
   void notificationVerify(const httplib::Request& req, httplib::Response& res);
 
- private:
   std::string loginForm(const std::string& sid, const std::string& callback,
                         const std::string& message) const;
   std::string verifyForms(const PendingStep& step, const Account& account,
