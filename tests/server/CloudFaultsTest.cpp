@@ -10,17 +10,18 @@ namespace {
 using namespace std::chrono_literals;
 using localcloud::Fault;
 
-constexpr const char* kKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
 constexpr const char* kRelocation = "/lum/relocation/v3/user/6001/record";
 
-class CloudFaults : public CloudTest {
+class CloudFaults : public KeyedCloudTest {
  protected:
-  void SetUp() override {
-    CloudTest::SetUp();
-    cloud_ = std::make_unique<SignedClient>(signedClient(tokenWithKey(6001, "lumora", kKey)));
-  }
+  CloudFaults() : KeyedCloudTest(6001) {}
   CloudReply relocate() const { return cloud_->post(kRelocation, {{"romCountry", ""}}); }
-  std::unique_ptr<SignedClient> cloud_;
+  // Injects `fault` for the next relocation request and sends it.
+  CloudReply relocateOnce(Fault fault) {
+    fault.times = 1;
+    server_->faults().set(kRelocation, fault);
+    return relocate();
+  }
 };
 
 TEST_F(CloudFaults, RedirectsCarryTheUrlEncrypted) {
@@ -55,7 +56,7 @@ TEST_F(CloudFaults, RedirectsCarryTheUrlEncrypted) {
   EXPECT_EQ(reply.data()["redirectUrl"], "http://elsewhere.example/some/path?x=1");
   EXPECT_FALSE(reply.data().contains("isPermanent"));
 
-  SignedClient devices = signedClient(tokenWithKey(6001, "deviceinfo", kKey));
+  SignedClient devices = signedClient(tokenWithKey(6001, "deviceinfo", kTestKey));
   Fault getRedirect;
   getRedirect.redirectUrl = "http://other.example:81/";
   server_->faults().set("/api/user/devices/setting", getRedirect);
@@ -69,9 +70,7 @@ TEST_F(CloudFaults, ServerErrorsAndOverloadAsTheHostHandlerReadsThem) {
   Fault overload;
   overload.status = 503;
   overload.retryAfter = 120;
-  overload.times = 1;
-  server_->faults().set(kRelocation, overload);
-  CloudReply busy = relocate();
+  CloudReply busy = relocateOnce(overload);
   EXPECT_EQ(busy.status, 503);
   EXPECT_TRUE(busy.encrypted);
   EXPECT_EQ(busy.code(), 503);
@@ -81,9 +80,7 @@ TEST_F(CloudFaults, ServerErrorsAndOverloadAsTheHostHandlerReadsThem) {
   Fault failure;
   failure.status = 500;
   failure.code = 500;
-  failure.times = 1;
-  server_->faults().set(kRelocation, failure);
-  CloudReply failed = relocate();
+  CloudReply failed = relocateOnce(failure);
   EXPECT_EQ(failed.status, 500);
   EXPECT_EQ(failed.code(), 500);
   EXPECT_FALSE(failed.json.contains("data"));
@@ -92,14 +89,11 @@ TEST_F(CloudFaults, ServerErrorsAndOverloadAsTheHostHandlerReadsThem) {
   Fault empty;
   empty.status = 502;
   empty.emptyBody = true;
-  empty.times = 1;
-  server_->faults().set(kRelocation, empty);
-  CloudReply bare = relocate();
+  CloudReply bare = relocateOnce(empty);
   EXPECT_EQ(bare.status, 502);
   EXPECT_TRUE(bare.body.empty());
   empty.status = 0;  // defaults to 500
-  server_->faults().set(kRelocation, empty);
-  EXPECT_EQ(relocate().status, 500);
+  EXPECT_EQ(relocateOnce(empty).status, 500);
 
   // Without a valid token the fault still answers, in plain JSON.
   overload.times = 1;

@@ -98,10 +98,13 @@ CloudLogin CloudTest::tokenWithKey(std::int64_t userId, const std::string& sid,
 }
 
 Json CloudTest::admin(const std::string& path, const Json& body) {
-  auto result = ServerTest::client()->Post(path, body.dump(), "application/json");
-  if (!result) return nullptr;
-  Json json = Json::parse(result->body, nullptr, false);
-  return json.is_discarded() ? Json(nullptr) : json;
+  Reply reply = adminPost(path, body);
+  return reply.json.is_discarded() ? Json(nullptr) : reply.json;
+}
+
+void KeyedCloudTest::SetUp() {
+  CloudTest::SetUp();
+  cloud_ = std::make_unique<SignedClient>(signedClient(tokenWithKey(userId_, "lumora", kTestKey)));
 }
 
 }  // namespace servertest

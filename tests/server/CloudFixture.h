@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,9 @@
 namespace servertest {
 
 using Params = std::map<std::string, std::string>;
+
+// A known security key: Base64 of the 16 ASCII bytes "0123456789abcdef".
+inline constexpr const char* kTestKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
 
 // A service login: what the client keeps of it for signed calls.
 struct CloudLogin {
@@ -83,6 +87,17 @@ class CloudTest : public ServerTest {
   }
   // POSTs JSON to an admin endpoint; the parsed reply or null.
   Json admin(const std::string& path, const Json& body);
+};
+
+// A CloudTest whose `cloud_` calls the "lumora" services as `userId` with a
+// token under kTestKey.
+class KeyedCloudTest : public CloudTest {
+ protected:
+  explicit KeyedCloudTest(std::int64_t userId) : userId_(userId) {}
+  void SetUp() override;
+
+  std::int64_t userId_;
+  std::unique_ptr<SignedClient> cloud_;
 };
 
 }  // namespace servertest

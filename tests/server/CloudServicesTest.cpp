@@ -9,21 +9,16 @@
 namespace servertest {
 namespace {
 
-constexpr const char* kKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
 constexpr const char* kContacts = "/lum/contact/v2/user/5001/full";
 
-class CloudServices : public CloudTest {
+class CloudServices : public KeyedCloudTest {
  protected:
-  void SetUp() override {
-    CloudTest::SetUp();
-    cloud_ = std::make_unique<SignedClient>(signedClient(tokenWithKey(5001, "lumora", kKey)));
-  }
+  CloudServices() : KeyedCloudTest(5001) {}
   // A change as the client sends it: the record JSON under "entry".
   CloudReply change(const std::string& path, const Json& record, Params extra = {}) {
     extra["entry"] = record.dump(2);
     return cloud_->post(path, extra);
   }
-  std::unique_ptr<SignedClient> cloud_;
 };
 
 TEST_F(CloudServices, RelocationHandsOutTheHostList) {
@@ -43,7 +38,7 @@ TEST_F(CloudServices, RelocationHandsOutTheHostList) {
 }
 
 TEST_F(CloudServices, DeviceInformationIsRegisteredAndListed) {
-  SignedClient devices = signedClient(tokenWithKey(5001, "deviceinfo", kKey));
+  SignedClient devices = signedClient(tokenWithKey(5001, "deviceinfo", kTestKey));
   Json content = Json::array({{{"name", "deviceName"}, {"value", "Ann's phone"}},
                               {{"name", "model"}, {"value", "Phone 6"}},
                               {{"name", "osVersion"}, {"value", "9.3"}},
@@ -193,7 +188,7 @@ TEST_F(CloudServices, ContactChangesValidateAndSurviveARestart) {
   EXPECT_EQ(change(recordPath, otherId).code(), 400);
   EXPECT_EQ(change(recordPath + "/delete", group, {{"purge", "yes"}}).code(), 400);
   // Another user's records are out of reach.
-  SignedClient other = signedClient(tokenWithKey(5002, "lumora", kKey));
+  SignedClient other = signedClient(tokenWithKey(5002, "lumora", kTestKey));
   EXPECT_EQ(other.post(recordPath, {{"entry", group.dump()}}).code(), 403);
   EXPECT_EQ(other.post("/lum/contact/v2/user/5002/full/" + std::to_string(id),
                        {{"entry", group.dump()}})

@@ -17,15 +17,6 @@ class Faults : public ServerTest {
     ServerTest::SetUp();
     ASSERT_TRUE(server_->seedAccount(3001, "jane", "pw"));
   }
-  Reply adminPost(const std::string& path, const Json& body) {
-    auto result = client()->Post(path, body.dump(), "application/json");
-    Reply reply;
-    if (!result) return reply;
-    reply.status = result->status;
-    reply.body = result->body;
-    reply.json = Json::parse(result->body, nullptr, false);
-    return reply;
-  }
 };
 
 TEST_F(Faults, StatusAndCodeAreInjectedForNRequests) {

@@ -90,6 +90,16 @@ Reply ServerTest::post(const std::string& path, const httplib::Params& form, Dev
   return reply;
 }
 
+Reply ServerTest::adminPost(const std::string& path, const Json& body) {
+  auto result = client()->Post(path, body.dump(), "application/json");
+  Reply reply;
+  if (!result) return reply;
+  reply.status = result->status;
+  reply.body = result->body;
+  reply.json = Json::parse(result->body, nullptr, false);
+  return reply;
+}
+
 Reply ServerTest::serviceLogin(Device& device, const std::string& sid,
                                const httplib::Params& extra) {
   httplib::Params params = extra;

@@ -50,6 +50,9 @@ class ServerTest : public ::testing::Test {
   std::unique_ptr<httplib::Client> client() const;
   Reply get(const std::string& pathAndQuery, Device* device = nullptr);
   Reply post(const std::string& path, const httplib::Params& form, Device* device = nullptr);
+  // POSTs JSON to an admin endpoint; `json` is the parsed reply (discarded
+  // when it is not JSON).
+  Reply adminPost(const std::string& path, const Json& body);
 
   // The login-page step: GET /pass/serviceLogin for sid.
   Reply serviceLogin(Device& device, const std::string& sid = "lumora",

@@ -9,9 +9,6 @@ namespace {
 constexpr const char* kRelocation = "/lum/relocation/v3/user/4001/record";
 constexpr const char* kDevices = "/api/user/devices/setting";
 
-// A known key: Base64 of the 16 ASCII bytes "0123456789abcdef".
-constexpr const char* kKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
-
 TEST(CloudCrypto, AesMatchesOpensslVectors) {
   // Computed with the openssl command line, key and IV as hex:
   //   K=$(printf 0123456789abcdef | xxd -p); IV=$(printf 7351902846153072 | xxd -p)
@@ -20,20 +17,20 @@ TEST(CloudCrypto, AesMatchesOpensslVectors) {
   //   printf '' | ...  -> Q6Y1eGNzDnz305jrTn/Awg==
   //   printf 'CN' | ... -> qw4srcHPvyLuRopMTH6PtQ==
   using namespace localcloud::crypto;
-  EXPECT_EQ(aesEncryptBase64("hello", kKey), "vLpPIv82hLHCdjSQyNQxHg==");
-  EXPECT_EQ(aesEncryptBase64("", kKey), "Q6Y1eGNzDnz305jrTn/Awg==");
-  EXPECT_EQ(aesEncryptBase64("CN", kKey), "qw4srcHPvyLuRopMTH6PtQ==");
-  EXPECT_EQ(aesDecryptBase64("vLpPIv82hLHCdjSQyNQxHg==", kKey), "hello");
-  EXPECT_EQ(aesDecryptBase64("Q6Y1eGNzDnz305jrTn/Awg==", kKey), "");
+  EXPECT_EQ(aesEncryptBase64("hello", kTestKey), "vLpPIv82hLHCdjSQyNQxHg==");
+  EXPECT_EQ(aesEncryptBase64("", kTestKey), "Q6Y1eGNzDnz305jrTn/Awg==");
+  EXPECT_EQ(aesEncryptBase64("CN", kTestKey), "qw4srcHPvyLuRopMTH6PtQ==");
+  EXPECT_EQ(aesDecryptBase64("vLpPIv82hLHCdjSQyNQxHg==", kTestKey), "hello");
+  EXPECT_EQ(aesDecryptBase64("Q6Y1eGNzDnz305jrTn/Awg==", kTestKey), "");
   // 16 bytes of plain text take two blocks.
-  EXPECT_EQ(base64Decode(*aesEncryptBase64("0123456789abcdef", kKey))->size(), 32u);
+  EXPECT_EQ(base64Decode(*aesEncryptBase64("0123456789abcdef", kTestKey))->size(), 32u);
 
   // Refusals: a key that is not 16 bytes, text that is not Base64, a
   // ciphertext that is not whole blocks, a wrong key (bad padding).
   EXPECT_FALSE(aesEncryptBase64("x", "c2hvcnQ="));
-  EXPECT_FALSE(aesDecryptBase64("vLpPIv82hLHCdjSQyNQxHg", kKey));
-  EXPECT_FALSE(aesDecryptBase64("aGVsbG8=", kKey));
-  EXPECT_FALSE(aesDecryptBase64("", kKey));
+  EXPECT_FALSE(aesDecryptBase64("vLpPIv82hLHCdjSQyNQxHg", kTestKey));
+  EXPECT_FALSE(aesDecryptBase64("aGVsbG8=", kTestKey));
+  EXPECT_FALSE(aesDecryptBase64("", kTestKey));
   EXPECT_NE(aesDecryptBase64("vLpPIv82hLHCdjSQyNQxHg==", "ZmVkY2JhOTg3NjU0MzIxMA=="),
             std::optional<std::string>("hello"));
 }
@@ -51,11 +48,11 @@ TEST_F(SignedRequests, KnownAnswerSignatureIsAcceptedAndTheReplyDecrypts) {
   Params wire{{"_t", "1"},
               {"romCountry", "qw4srcHPvyLuRopMTH6PtQ=="},
               {"signature", "7A98bonxPREjcsorhvvL++Cu2u8="}};
-  EXPECT_EQ(SignedClient::signingText("POST", path, wire, kKey),
+  EXPECT_EQ(SignedClient::signingText("POST", path, wire, kTestKey),
             "POST&/lum/relocation/v3/user/10001/record&_t=1&romCountry=qw4srcHPvyLuRopMTH6PtQ==&"
             "MDEyMzQ1Njc4OWFiY2RlZg==");
   ASSERT_TRUE(server_->setHostList({{"contacts.example", "127.0.0.1:9"}}));
-  SignedClient cloud = signedClient(tokenWithKey(10001, "lumora", kKey));
+  SignedClient cloud = signedClient(tokenWithKey(10001, "lumora", kTestKey));
   CloudReply reply = cloud.send("POST", path, wire);
   ASSERT_EQ(reply.status, 200) << reply.body;
   EXPECT_EQ(reply.contentType.rfind("application/json", 0), 0u);
@@ -66,7 +63,7 @@ TEST_F(SignedRequests, KnownAnswerSignatureIsAcceptedAndTheReplyDecrypts) {
   // The same request signed over another path, or with one more pair in
   // the text, is refused.
   wire["signature"] = localcloud::crypto::sha1Base64(
-      SignedClient::signingText("POST", path + "/x", wire, kKey));
+      SignedClient::signingText("POST", path + "/x", wire, kTestKey));
   EXPECT_EQ(cloud.send("POST", path, wire).status, 403);
 }
 
@@ -84,7 +81,7 @@ TEST_F(SignedRequests, RealLoginSignsGetAndPost) {
             0);
 
   // The device service takes tokens of its own service id only.
-  CloudLogin devices = tokenWithKey(4001, "deviceinfo", kKey);
+  CloudLogin devices = tokenWithKey(4001, "deviceinfo", kTestKey);
   CloudReply get = signedClient(devices).get(kDevices, {{"userId", "4001"}});
   ASSERT_EQ(get.status, 200) << get.body;
   EXPECT_EQ(get.data()["list"], Json::array());
@@ -137,7 +134,7 @@ TEST_F(SignedRequests, TamperedRequestsAreRefused) {
       SignedClient::signingText("POST", kRelocation, plain, lumora.security));
   expectRefused(plain, 400, 400, "undecryptable parameter");
   Params otherKey = plain;
-  otherKey["romCountry"] = *localcloud::crypto::aesEncryptBase64("CN", kKey);
+  otherKey["romCountry"] = *localcloud::crypto::aesEncryptBase64("CN", kTestKey);
   otherKey["signature"] = localcloud::crypto::sha1Base64(
       SignedClient::signingText("POST", kRelocation, otherKey, lumora.security));
   expectRefused(otherKey, 400, 400, "parameter under another key");
@@ -198,7 +195,7 @@ TEST_F(SignedRequests, MissingUnknownAndRevokedTokensGet401) {
   EXPECT_EQ(signedClient(fresh).post(kRelocation, {{"romCountry", "CN"}}).code(), 0);
 
   // Revoking by service id leaves the other services' tokens alone.
-  CloudLogin devices = tokenWithKey(4001, "deviceinfo", kKey);
+  CloudLogin devices = tokenWithKey(4001, "deviceinfo", kTestKey);
   ASSERT_EQ(admin("/_admin/revoke", {{"userId", 4001}, {"serviceId", "lumora"}})["ok"], true);
   EXPECT_EQ(signedClient(fresh).post(kRelocation, {{"romCountry", "CN"}}).status, 401);
   EXPECT_EQ(signedClient(devices).get(kDevices, {{"userId", "4001"}}).code(), 0);

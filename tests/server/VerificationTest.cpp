@@ -7,7 +7,20 @@ namespace {
 
 using localcloud::AccountOptions;
 
-class Verification : public ServerTest {};
+class Verification : public ServerTest {
+ protected:
+  // Seeds an account (password "pw") that needs phone verification on
+  // `phone` ("" = none bound).
+  bool seedPhoneAccount(std::int64_t userId, const std::string& name, const std::string& phone) {
+    AccountOptions options;
+    options.needsPhoneVerification = true;
+    options.phone = phone;
+    return server_->seedAccount(userId, name, "pw", options);
+  }
+  Reply sendTicket(const std::string& user, Device* device = nullptr) {
+    return post("/auth/sendPhoneTicket", {{"user", user}, {"_json", "true"}}, device);
+  }
+};
 
 TEST_F(Verification, CaptchaIsDemandedFetchedAndChecked) {
   AccountOptions options;
@@ -91,10 +104,7 @@ TEST_F(Verification, TwoStepCodeCompletesTheLoginAndTrustSkipsItLater) {
 }
 
 TEST_F(Verification, PhoneTicketAndVerifyLeadToALogin) {
-  AccountOptions options;
-  options.needsPhoneVerification = true;
-  options.phone = "13812345678";
-  ASSERT_TRUE(server_->seedAccount(2003, "erin", "pw", options));
+  ASSERT_TRUE(seedPhoneAccount(2003, "erin", "13812345678"));
   Device device;
   Reply reply = passwordLogin(device, "erin", "pw");
   ASSERT_EQ(reply.code(), 0) << reply.body;
@@ -110,7 +120,7 @@ TEST_F(Verification, PhoneTicketAndVerifyLeadToALogin) {
                 &device);
   };
   EXPECT_EQ(verify("000000").code(), 70014);  // nothing sent yet
-  Reply sent = post("/auth/sendPhoneTicket", {{"user", "erin"}, {"_json", "true"}}, &device);
+  Reply sent = sendTicket("erin", &device);
   ASSERT_EQ(sent.code(), 0);
   auto ticket = server_->phoneTicket("erin");
   ASSERT_TRUE(ticket);
@@ -127,35 +137,28 @@ TEST_F(Verification, PhoneTicketAndVerifyLeadToALogin) {
   EXPECT_EQ(serviceTokenStep(device, login).code(), 0);
   EXPECT_EQ(get(location + "&_json=true").code(), 70016);  // used once
 
-  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "ghost"}, {"_json", "true"}}).code(), 20003);
-  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "erin"}, {"_json", "true"}}).code(), 70016);
+  EXPECT_EQ(sendTicket("ghost").code(), 20003);
+  EXPECT_EQ(sendTicket("erin").code(), 70016);
 }
 
 TEST_F(Verification, PhoneTicketLimitsAndMissingPhone) {
-  AccountOptions options;
-  options.needsPhoneVerification = true;
-  options.phone = "13800000000";
-  ASSERT_TRUE(server_->seedAccount(2004, "frank", "pw", options));
-  options.phone.clear();
-  ASSERT_TRUE(server_->seedAccount(2005, "gina", "pw", options));
+  ASSERT_TRUE(seedPhoneAccount(2004, "frank", "13800000000"));
+  ASSERT_TRUE(seedPhoneAccount(2005, "gina", ""));
   Device device;
   ASSERT_EQ(passwordLogin(device, "frank", "pw").code(), 0);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "frank"}, {"_json", "true"}}).code(), 0);
+    EXPECT_EQ(sendTicket("frank").code(), 0);
   }
-  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "frank"}, {"_json", "true"}}).code(), 70022);
+  EXPECT_EQ(sendTicket("frank").code(), 70022);
 
   Reply noPhone = passwordLogin(device, "gina", "pw");
   ASSERT_EQ(noPhone.code(), 0);
   EXPECT_FALSE(noPhone.json.contains("phone"));
-  EXPECT_EQ(post("/auth/sendPhoneTicket", {{"user", "2005"}, {"_json", "true"}}).code(), 66108);
+  EXPECT_EQ(sendTicket("2005").code(), 66108);
 }
 
 TEST_F(Verification, NotificationPageEndsWithLoginCookiesForARelogin) {
-  AccountOptions options;
-  options.needsPhoneVerification = true;
-  options.phone = "13812345678";
-  ASSERT_TRUE(server_->seedAccount(2006, "hank", "pw", options));
+  ASSERT_TRUE(seedPhoneAccount(2006, "hank", "13812345678"));
   Device device;
   Reply reply = passwordLogin(device, "hank", "pw");
   std::string pageUrl = reply.json["notificationUrl"];
