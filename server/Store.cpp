@@ -116,6 +116,50 @@ CREATE TABLE device_settings (
   PRIMARY KEY (user_id, dev_id));
 )sql";
 
+// Version 3: login grants keep the order they were made in (their nonces
+// are random), and the tables trimmed per owner get an index for it.
+const char* kSchemaV3 = R"sql(
+ALTER TABLE login_grants ADD COLUMN seq INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX login_grants_seq ON login_grants(pass_token, seq);
+CREATE INDEX pass_tokens_user ON pass_tokens(user_id);
+CREATE INDEX service_tokens_user ON service_tokens(user_id, service_id);
+CREATE INDEX pending_steps_user ON pending_steps(user_id);
+)sql";
+
+// Statements that drop the oldest rows past a limit. Each takes the owner
+// (when it has one) and then the number of rows to keep; rows are ordered
+// by rowid (insertion order: the oldest rows are the ones dropped, so the
+// newest rowid stays the largest) or, for login grants, by seq.
+const char* kTrimCaptchas =
+    "DELETE FROM captchas WHERE rowid <= "
+    "(SELECT rowid FROM captchas ORDER BY rowid DESC LIMIT 1 OFFSET ?1)";
+const char* kTrimPendingSteps =
+    "DELETE FROM pending_steps WHERE user_id = ?1 AND rowid <= (SELECT rowid FROM "
+    "pending_steps WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)";
+const char* kTrimPassTokens =
+    "DELETE FROM pass_tokens WHERE user_id = ?1 AND rowid <= (SELECT rowid FROM "
+    "pass_tokens WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)";
+const char* kDropOrphanGrants =
+    "DELETE FROM login_grants WHERE user_id = ?1 AND pass_token NOT IN "
+    "(SELECT token FROM pass_tokens WHERE user_id = ?1)";
+const char* kTrimGrants =
+    "DELETE FROM login_grants WHERE pass_token = ?1 AND seq <= (SELECT seq FROM "
+    "login_grants WHERE pass_token = ?1 ORDER BY seq DESC LIMIT 1 OFFSET ?2)";
+const char* kTrimServiceTokens =
+    "DELETE FROM service_tokens WHERE user_id = ?1 AND service_id = ?2 AND rowid <= "
+    "(SELECT rowid FROM service_tokens WHERE user_id = ?1 AND service_id = ?2 "
+    "ORDER BY rowid DESC LIMIT 1 OFFSET ?3)";
+const char* kTrimTrustedDevices =
+    "DELETE FROM trusted_devices WHERE user_id = ?1 AND rowid <= (SELECT rowid FROM "
+    "trusted_devices WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)";
+
+// Runs one of the statements above (or any other with bound values only).
+template <typename... Values>
+void run(sqlite3* db, const char* sql, const Values&... values) {
+  Statement st(db, sql);
+  st.bindAll(values...).run();
+}
+
 }  // namespace
 
 std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::string* error) {
@@ -157,7 +201,12 @@ bool Store::exec(const char* sql, std::string* error) {
 
 bool Store::migrate(std::string* error) {
   std::lock_guard lock(mutex_);
-  if (!exec("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;", error)) return false;
+  // WAL with NORMAL sync: a crash may lose the last commits but never
+  // leaves the file inconsistent, and commits do not wait for the disk.
+  if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;",
+            error)) {
+    return false;
+  }
   int version = 0;
   {
     Statement st(db_, "PRAGMA user_version");
@@ -169,7 +218,7 @@ bool Store::migrate(std::string* error) {
   }
   // Each step brings the schema from its version to the next, in one
   // transaction, so a file is always at one whole version.
-  const char* steps[] = {kSchemaV1, kSchemaV2};
+  const char* steps[] = {kSchemaV1, kSchemaV2, kSchemaV3};
   for (int next = version + 1; next <= kSchemaVersion; ++next) {
     if (!exec("BEGIN", error)) return false;
     std::string setVersion = "PRAGMA user_version = " + std::to_string(next);
@@ -277,7 +326,10 @@ std::string Store::issuePassToken(std::int64_t userId, const std::string& device
   Statement st(db_,
                "INSERT INTO pass_tokens (token, user_id, device_id, created_at) VALUES (?, ?, ?, ?)");
   st.bindAll(token, userId, deviceId, nowSeconds());
-  return st.run() ? token : std::string{};
+  if (!st.run()) return {};
+  run(db_, kTrimPassTokens, userId, kMaxPassTokensPerUser);
+  run(db_, kDropOrphanGrants, userId);
+  return token;
 }
 
 std::optional<std::int64_t> Store::passTokenOwner(const std::string& token) {
@@ -310,9 +362,13 @@ LoginGrant Store::createLoginGrant(std::int64_t userId, const std::string& servi
     grant.nonce = crypto::randomPositiveInt64();
     Statement st(db_,
                  "INSERT INTO login_grants (nonce, ssecurity, user_id, service_id, pass_token, "
-                 "created_at) VALUES (?, ?, ?, ?, ?, ?)");
+                 "created_at, seq) VALUES (?1, ?2, ?3, ?4, ?5, ?6, (SELECT COALESCE(MAX(seq), 0) "
+                 "+ 1 FROM login_grants WHERE pass_token = ?5))");
     st.bindAll(grant.nonce, grant.ssecurity, userId, serviceId, passToken, nowSeconds());
-    if (st.run()) return grant;
+    if (st.run()) {
+      run(db_, kTrimGrants, passToken, kMaxGrantsPerPassToken);
+      return grant;
+    }
   }
   grant.nonce = 0;
   return grant;
@@ -345,7 +401,7 @@ bool Store::consumeLoginGrant(std::int64_t nonce) {
 std::vector<std::string> Store::securityKeysOfPassToken(const std::string& passToken) {
   std::vector<std::string> keys;
   std::lock_guard lock(mutex_);
-  Statement st(db_, "SELECT ssecurity FROM login_grants WHERE pass_token = ? ORDER BY created_at DESC");
+  Statement st(db_, "SELECT ssecurity FROM login_grants WHERE pass_token = ? ORDER BY seq DESC");
   st.bind(1, passToken);
   while (st.step() == SQLITE_ROW) keys.push_back(st.text(0));
   return keys;
@@ -360,7 +416,9 @@ std::string Store::issueServiceToken(const LoginGrant& grant) {
                "INSERT INTO service_tokens (token, user_id, service_id, ssecurity, pass_token, "
                "created_at) VALUES (?, ?, ?, ?, ?, ?)");
   st.bindAll(token, grant.userId, grant.serviceId, grant.ssecurity, grant.passToken, nowSeconds());
-  return st.run() ? token : std::string{};
+  if (!st.run()) return {};
+  run(db_, kTrimServiceTokens, grant.userId, grant.serviceId, kMaxServiceTokensPerService);
+  return token;
 }
 
 std::optional<ServiceTokenInfo> Store::lookupServiceToken(const std::string& token) {
@@ -415,6 +473,7 @@ std::string Store::createCaptcha(std::string* code) {
   Statement st(db_, "INSERT INTO captchas (ick, code, created_at) VALUES (?, ?, ?)");
   st.bindAll(ick, text, nowSeconds());
   if (!st.run()) return {};
+  run(db_, kTrimCaptchas, kMaxCaptchas);
   if (code) *code = text;
   return ick;
 }
@@ -442,8 +501,7 @@ bool Store::consumeCaptcha(const std::vector<std::string>& icks, const std::stri
     find.bind(1, ick);
     if (find.step() != SQLITE_ROW) continue;
     if (!code.empty() && lower(find.text(0)) == lower(code)) matched = true;
-    Statement use(db_, "UPDATE captchas SET used = 1 WHERE ick = ?");
-    use.bind(1, ick).run();
+    run(db_, "DELETE FROM captchas WHERE ick = ?", ick);
   }
   return matched;
 }
@@ -465,7 +523,11 @@ PendingStep Store::createPendingStep(PendingStep::Kind kind, std::int64_t userId
                "INSERT INTO pending_steps (ticket, kind, user_id, service_id, callback, device_id, "
                "created_at) VALUES (?, ?, ?, ?, ?, ?, ?)");
   st.bindAll(step.ticket, kindName(kind), userId, serviceId, callback, deviceId, nowSeconds());
-  if (!st.run()) step.ticket.clear();
+  if (!st.run()) {
+    step.ticket.clear();
+    return step;
+  }
+  run(db_, kTrimPendingSteps, userId, kMaxPendingStepsPerUser);
   return step;
 }
 
@@ -511,13 +573,32 @@ bool Store::updatePendingStep(const PendingStep& step) {
   return st.run() && sqlite3_changes(db_) == 1;
 }
 
+bool Store::advancePendingStep(const std::string& ticket, PendingStep::State from,
+                               PendingStep::State to) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_, "UPDATE pending_steps SET state = ? WHERE ticket = ? AND state = ?");
+  st.bindAll(static_cast<int>(to), ticket, static_cast<int>(from));
+  return st.run() && sqlite3_changes(db_) == 1;
+}
+
+bool Store::recordSmsCode(const std::string& ticket, const std::string& code, int maxSent) {
+  std::lock_guard lock(mutex_);
+  Statement st(db_,
+               "UPDATE pending_steps SET sms_code = ?, sms_sent = sms_sent + 1 "
+               "WHERE ticket = ? AND state = ? AND sms_sent < ?");
+  st.bindAll(code, ticket, static_cast<int>(PendingStep::State::Open), maxSent);
+  return st.run() && sqlite3_changes(db_) == 1;
+}
+
 // --- trusted devices -----------------------------------------------------
 
 void Store::trustDevice(std::int64_t userId, const std::string& deviceId) {
   if (deviceId.empty()) return;
   std::lock_guard lock(mutex_);
   Statement st(db_, "INSERT OR IGNORE INTO trusted_devices (user_id, device_id) VALUES (?, ?)");
-  st.bindAll(userId, deviceId).run();
+  if (st.bindAll(userId, deviceId).run()) {
+    run(db_, kTrimTrustedDevices, userId, kMaxTrustedDevicesPerUser);
+  }
 }
 
 bool Store::isTrustedDevice(std::int64_t userId, const std::string& deviceId) {

@@ -5,10 +5,13 @@
 // version (PRAGMA user_version) and is created or upgraded on open. The
 // cloud services keep their own tables in the same file and reach the
 // connection through Store::Access (ContactStore, DeviceInfoService).
+// What clients can make it keep (captchas, steps, tokens, grants, trusted
+// devices) is bounded: past the limits below the oldest rows go.
 //
 // Ownership: owned by the CloudServer (or a test); the connection is closed
 // with the object. Threading: every operation takes one internal mutex, so a
-// Store may be shared by all server threads. Failures: open() reports an
+// Store may be shared by all server threads; state changes that requests
+// race for are single conditional updates. Failures: open() reports an
 // error text; later SQL failures are reported as false / nullopt / empty.
 #pragma once
 
@@ -76,7 +79,15 @@ struct PendingStep {
 
 class Store {
  public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
+
+  // Limits on the rows clients make; past them the oldest rows are dropped.
+  static constexpr int kMaxCaptchas = 256;                 // all sessions together
+  static constexpr int kMaxPendingStepsPerUser = 16;
+  static constexpr int kMaxPassTokensPerUser = 64;         // their login grants go with them
+  static constexpr int kMaxGrantsPerPassToken = 32;
+  static constexpr int kMaxServiceTokensPerService = 64;   // per user and service id
+  static constexpr int kMaxTrustedDevicesPerUser = 32;
 
   // Opens (creating when needed) DIR/cloud.db. nullptr with *error set on
   // failure (unwritable directory, corrupt file, newer schema).
@@ -143,7 +154,15 @@ class Store {
   std::optional<PendingStep> pendingStep(const std::string& ticket);
   // The newest phone step of the user that is not done yet.
   std::optional<PendingStep> latestPhoneStep(std::int64_t userId);
+  // Writes the step's code, count and state as they are in `step`.
   bool updatePendingStep(const PendingStep& step);
+  // Moves the step from state `from` to `to`; false when it is unknown or
+  // not in `from` (another request moved it first).
+  bool advancePendingStep(const std::string& ticket, PendingStep::State from,
+                          PendingStep::State to);
+  // Records a newly sent SMS code on an open step that has sent fewer than
+  // `maxSent` codes, counting it; false otherwise.
+  bool recordSmsCode(const std::string& ticket, const std::string& code, int maxSent);
 
   // --- trusted devices ------------------------------------------------
   void trustDevice(std::int64_t userId, const std::string& deviceId);

@@ -43,6 +43,21 @@ class StoreTest : public ::testing::Test {
     EXPECT_TRUE(store) << error;
     return store;
   }
+  // The single number a query gives, read over a second connection.
+  std::int64_t count(const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::int64_t value = -1;
+    if (sqlite3_open((home_.root() / "data" / "cloud.db").c_str(), &db) == SQLITE_OK) {
+      sqlite3_stmt* st = nullptr;
+      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+          sqlite3_step(st) == SQLITE_ROW) {
+        value = sqlite3_column_int64(st, 0);
+      }
+      sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return value;
+  }
   testsupport::TestHome home_;
 };
 
@@ -121,6 +136,107 @@ TEST_F(StoreTest, CaptchaIsUsedUpByAnyAttempt) {
   EXPECT_TRUE(store->consumeCaptcha({"unknown", second}, code));
 }
 
+TEST_F(StoreTest, PendingStepsMoveOnlyFromTheStateTheCallerSaw) {
+  auto store = open();
+  PendingStep step = store->createPendingStep(PendingStep::Kind::Phone, 7, "lumora", "cb", "d");
+  ASSERT_FALSE(step.ticket.empty());
+  using State = PendingStep::State;
+  // Two requests that both saw the step open: only the first moves it.
+  EXPECT_TRUE(store->advancePendingStep(step.ticket, State::Open, State::Verified));
+  EXPECT_FALSE(store->advancePendingStep(step.ticket, State::Open, State::Verified));
+  EXPECT_TRUE(store->advancePendingStep(step.ticket, State::Verified, State::Done));
+  EXPECT_FALSE(store->advancePendingStep(step.ticket, State::Verified, State::Done));
+  EXPECT_FALSE(store->advancePendingStep("unknown", State::Open, State::Done));
+
+  // SMS codes are counted in the Store, so parallel sends cannot pass the
+  // limit, and only an open step takes one.
+  PendingStep phone = store->createPendingStep(PendingStep::Kind::Phone, 7, "lumora", "cb", "d");
+  EXPECT_TRUE(store->recordSmsCode(phone.ticket, "111111", 2));
+  EXPECT_TRUE(store->recordSmsCode(phone.ticket, "222222", 2));
+  EXPECT_FALSE(store->recordSmsCode(phone.ticket, "333333", 2));
+  auto stored = store->pendingStep(phone.ticket);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->smsCode, "222222");
+  EXPECT_EQ(stored->smsSent, 2);
+  EXPECT_FALSE(store->recordSmsCode(step.ticket, "444444", 5));  // done
+}
+
+TEST_F(StoreTest, WhatClientsMakeTheStoreKeepIsBounded) {
+  auto store = open();
+  ASSERT_TRUE(store->seedAccount(7, "alice", "pw"));
+
+  // Captchas: anyone may ask for one; the oldest go.
+  std::string code;
+  std::string firstIck = store->createCaptcha(&code);
+  for (int i = 0; i < Store::kMaxCaptchas + 10; ++i) store->createCaptcha(&code);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM captchas"), Store::kMaxCaptchas);
+  EXPECT_FALSE(store->captchaCode(firstIck));
+  EXPECT_EQ(store->lastCaptchaCode(), code);
+
+  // Pending steps of one user.
+  auto makeStep = [&] {
+    return store->createPendingStep(PendingStep::Kind::TwoStep, 7, "lumora", "cb", "d").ticket;
+  };
+  std::string firstTicket = makeStep();
+  std::string lastTicket;
+  for (int i = 0; i < Store::kMaxPendingStepsPerUser + 3; ++i) lastTicket = makeStep();
+  EXPECT_EQ(count("SELECT COUNT(*) FROM pending_steps WHERE user_id = 7"),
+            Store::kMaxPendingStepsPerUser);
+  EXPECT_FALSE(store->pendingStep(firstTicket));
+  EXPECT_TRUE(store->pendingStep(lastTicket));
+
+  // Login grants of one pass token (each relogin makes one).
+  std::string firstPass = store->issuePassToken(7, "d");
+  LoginGrant firstGrant = store->createLoginGrant(7, "lumora", firstPass);
+  LoginGrant lastGrant;
+  for (int i = 0; i < Store::kMaxGrantsPerPassToken + 3; ++i) {
+    lastGrant = store->createLoginGrant(7, "lumora", firstPass);
+  }
+  auto keys = store->securityKeysOfPassToken(firstPass);
+  ASSERT_EQ(keys.size(), static_cast<std::size_t>(Store::kMaxGrantsPerPassToken));
+  EXPECT_EQ(keys.front(), lastGrant.ssecurity);  // newest first
+  EXPECT_FALSE(store->findLoginGrant(firstGrant.nonce));
+  EXPECT_TRUE(store->findLoginGrant(lastGrant.nonce));
+
+  // Pass tokens of one user (each password login makes one); the grants of
+  // the ones dropped go with them.
+  std::string lastPass;
+  for (int i = 0; i < Store::kMaxPassTokensPerUser + 3; ++i) {
+    lastPass = store->issuePassToken(7, "d");
+  }
+  EXPECT_EQ(count("SELECT COUNT(*) FROM pass_tokens WHERE user_id = 7"),
+            Store::kMaxPassTokensPerUser);
+  EXPECT_FALSE(store->passTokenOwner(firstPass));
+  EXPECT_EQ(store->passTokenOwner(lastPass), 7);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM login_grants WHERE pass_token = '" + firstPass + "'"), 0);
+
+  // Service tokens per user and service id.
+  LoginGrant grant = store->createLoginGrant(7, "lumora", lastPass);
+  std::string firstToken = store->issueServiceToken(grant);
+  std::string lastToken;
+  for (int i = 0; i < Store::kMaxServiceTokensPerService + 3; ++i) {
+    lastToken = store->issueServiceToken(grant);
+  }
+  LoginGrant other = grant;
+  other.serviceId = "deviceinfo";
+  std::string otherToken = store->issueServiceToken(other);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM service_tokens WHERE service_id = 'lumora'"),
+            Store::kMaxServiceTokensPerService);
+  EXPECT_FALSE(store->lookupServiceToken(firstToken));
+  EXPECT_TRUE(store->lookupServiceToken(lastToken));
+  EXPECT_TRUE(store->lookupServiceToken(otherToken));
+
+  // Trusted devices of one user.
+  for (int i = 0; i < Store::kMaxTrustedDevicesPerUser + 3; ++i) {
+    store->trustDevice(7, "device-" + std::to_string(i));
+  }
+  EXPECT_EQ(count("SELECT COUNT(*) FROM trusted_devices WHERE user_id = 7"),
+            Store::kMaxTrustedDevicesPerUser);
+  EXPECT_FALSE(store->isTrustedDevice(7, "device-0"));
+  EXPECT_TRUE(store->isTrustedDevice(
+      7, "device-" + std::to_string(Store::kMaxTrustedDevicesPerUser + 2)));
+}
+
 TEST_F(StoreTest, UpgradesAFirstVersionDatabaseKeepingItsData) {
   std::string serviceToken;
   {
@@ -129,12 +245,16 @@ TEST_F(StoreTest, UpgradesAFirstVersionDatabaseKeepingItsData) {
     LoginGrant grant = store->createLoginGrant(7, "lumora", store->issuePassToken(7, "d"));
     serviceToken = store->issueServiceToken(grant);
   }
-  // Back to the first schema: the cloud services' tables did not exist.
+  // Back to the first schema: the cloud services' tables, the grants' order
+  // and the owner indexes did not exist.
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((home_.root() / "data" / "cloud.db").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
                          "DROP TABLE contact_records; DROP TABLE contact_users; "
-                         "DROP TABLE device_settings; PRAGMA user_version = 1",
+                         "DROP TABLE device_settings; DROP INDEX login_grants_seq; "
+                         "DROP INDEX pass_tokens_user; DROP INDEX service_tokens_user; "
+                         "DROP INDEX pending_steps_user; "
+                         "ALTER TABLE login_grants DROP COLUMN seq; PRAGMA user_version = 1",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
