@@ -351,9 +351,10 @@ void AccountService::loginStep2(const httplib::Request& req, httplib::Response& 
                  loginMeta(base, *sid, step->ticket));
     return;
   }
-  step->state = PendingStep::State::Done;
-  if (!store_.updatePendingStep(*step)) {
-    http::replyText(res, 500, "cannot record the step");
+  // Of several requests that passed the checks together, one finishes the step.
+  if (!store_.advancePendingStep(step->ticket, PendingStep::State::Open,
+                                 PendingStep::State::Done)) {
+    replyFailure(res, kCodeNeedLogin, "no two-step login pending", loginMeta(base, *sid));
     return;
   }
   std::string deviceId = deviceIdOf(req, step->deviceId);
@@ -363,10 +364,14 @@ void AccountService::loginStep2(const httplib::Request& req, httplib::Response& 
 
 int AccountService::sendPhoneCode(PendingStep& step, const Account& account) {
   if (account.options.phone.empty()) return kCodeNoSafePhone;
-  if (step.smsSent >= kMaxPhoneTickets) return kCodeTooManyTickets;
-  step.smsCode = crypto::randomDigits(6);
+  // Counted in the Store: parallel requests cannot pass the limit.
+  std::string code = crypto::randomDigits(6);
+  if (!store_.recordSmsCode(step.ticket, code, kMaxPhoneTickets)) {
+    auto now = store_.pendingStep(step.ticket);
+    return now && now->state == PendingStep::State::Open ? kCodeTooManyTickets : kCodeNeedLogin;
+  }
+  step.smsCode = code;
   ++step.smsSent;
-  store_.updatePendingStep(step);
   return kCodeOk;
 }
 
@@ -382,7 +387,10 @@ void AccountService::sendPhoneTicket(const httplib::Request& req, httplib::Respo
   }
   int code = sendPhoneCode(*step, *account);
   if (code != kCodeOk) {
-    replyFailure(res, code, code == kCodeNoSafePhone ? "no phone bound" : "too many codes");
+    replyFailure(res, code,
+                 code == kCodeNoSafePhone      ? "no phone bound"
+                 : code == kCodeTooManyTickets ? "too many codes"
+                                               : "no phone verification pending");
     return;
   }
   http::replyJson(res, Json{{"code", kCodeOk}, {"desc", "sent"}});
@@ -404,13 +412,21 @@ void AccountService::verifyPhone(const httplib::Request& req, httplib::Response&
     replyFailure(res, kCodeNeedLogin, "no phone verification pending");
     return;
   }
-  if (step->state == PendingStep::State::Open) {
-    if (step->smsCode.empty() || !crypto::constantTimeEquals(*ticket, step->smsCode)) {
-      replyFailure(res, kCodeWrongPhoneTicket, "wrong verification code");
+  // The code is asked for also once the step is verified: its location
+  // signs the user in.
+  if (step->smsCode.empty() || !crypto::constantTimeEquals(*ticket, step->smsCode)) {
+    replyFailure(res, kCodeWrongPhoneTicket, "wrong verification code");
+    return;
+  }
+  if (step->state == PendingStep::State::Open &&
+      !store_.advancePendingStep(step->ticket, PendingStep::State::Open,
+                                 PendingStep::State::Verified)) {
+    // Another request moved the step first: fine when it verified it too.
+    auto now = store_.pendingStep(step->ticket);
+    if (!now || now->state != PendingStep::State::Verified) {
+      replyFailure(res, kCodeNeedLogin, "no phone verification pending");
       return;
     }
-    step->state = PendingStep::State::Verified;
-    store_.updatePendingStep(*step);
   }
   if (*trust) store_.trustDevice(account->userId, deviceIdOf(req, step->deviceId));
   http::replyJson(res, Json{{"code", kCodeOk},
@@ -432,8 +448,11 @@ void AccountService::authService(const httplib::Request& req, httplib::Response&
     replyBlocked(res);
     return;
   }
-  step->state = PendingStep::State::Done;
-  store_.updatePendingStep(*step);
+  if (!store_.advancePendingStep(step->ticket, PendingStep::State::Verified,
+                                 PendingStep::State::Done)) {
+    replyFailure(res, kCodeNeedLogin, "verification not completed");
+    return;
+  }
   std::string deviceId = deviceIdOf(req, step->deviceId);
   replyLogin(req, res, *account, step->serviceId,
              store_.issuePassToken(account->userId, deviceId));

@@ -52,7 +52,9 @@ class AccountService {
 
   // Shared with the web pages.
   std::string baseUrl(const httplib::Request& req) const;
-  // Sends a new SMS code for a pending phone step; returns the reply code.
+  // Sends a new SMS code for a pending phone step; returns the reply code:
+  // kCodeOk, kCodeNoSafePhone, kCodeTooManyTickets, or kCodeNeedLogin when
+  // the step is no longer open.
   int sendPhoneCode(PendingStep& step, const Account& account);
   // "138******78": first three and last two digits kept.
   static std::string maskPhone(const std::string& phone);

@@ -24,6 +24,10 @@ std::string paragraph(const std::string& text) {
   return text.empty() ? std::string{} : "<p>" + http::htmlEscape(text) + "</p>";
 }
 
+void replyEnded(httplib::Response& res) {
+  http::replyHtml(res, page("Verification", paragraph("This verification has ended.")));
+}
+
 }  // namespace
 
 void WebPages::registerOn(httplib::Server& server) {
@@ -137,7 +141,7 @@ std::optional<OpenStep> openStep(Store& store, const httplib::Request& req,
   auto account = step ? store.accountById(step->userId) : std::nullopt;
   if (!step || !account || step->kind != PendingStep::Kind::Phone ||
       step->state != PendingStep::State::Open) {
-    http::replyHtml(res, page("Verification", paragraph("This verification has ended.")));
+    replyEnded(res);
     return std::nullopt;
   }
   return OpenStep{*step, *account};
@@ -158,7 +162,9 @@ void WebPages::notificationSend(const httplib::Request& req, httplib::Response& 
   std::string message = code == AccountService::kCodeOk ? "The code was sent."
                         : code == AccountService::kCodeNoSafePhone
                             ? "No phone is bound to this account."
-                            : "Too many codes were asked for.";
+                        : code == AccountService::kCodeTooManyTickets
+                            ? "Too many codes were asked for."
+                            : "This verification has ended.";
   http::replyHtml(res, verifyForms(open->step, open->account, message));
 }
 
@@ -176,8 +182,11 @@ void WebPages::notificationVerify(const httplib::Request& req, httplib::Response
     AccountService::replyBlocked(res);
     return;
   }
-  open->step.state = PendingStep::State::Done;
-  store_.updatePendingStep(open->step);
+  if (!store_.advancePendingStep(open->step.ticket, PendingStep::State::Open,
+                                 PendingStep::State::Done)) {
+    replyEnded(res);
+    return;
+  }
   std::string deviceId = AccountService::deviceIdOf(req, open->step.deviceId);
   if (http::param(p, "trust") == "true") store_.trustDevice(open->account.userId, deviceId);
   finishLogin(res, open->account, deviceId);

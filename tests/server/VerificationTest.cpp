@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <future>
+#include <vector>
+
 #include "ServerFixture.h"
 
 namespace servertest {
@@ -19,6 +23,31 @@ class Verification : public ServerTest {
   }
   Reply sendTicket(const std::string& user, Device* device = nullptr) {
     return post("/auth/sendPhoneTicket", {{"user", user}, {"_json", "true"}}, device);
+  }
+  Reply verify(const std::string& user, const std::string& ticket, Device* device = nullptr) {
+    return post("/auth/verifyPhone",
+                {{"user", user}, {"ticket", ticket}, {"trust", "false"}, {"_json", "true"}},
+                device);
+  }
+  // The two-step form answering the 81003 reply `from`.
+  static httplib::Params stepTwoForm(const Reply& from, const std::string& user,
+                                     const std::string& code, const std::string& trust) {
+    return {{"user", user},
+            {"sid", from.json["sid"]},
+            {"callback", from.json["callback"]},
+            {"qs", from.json["qs"]},
+            {"_sign", from.json["_sign"]},
+            {"code", code},
+            {"trust", trust},
+            {"_json", "true"}};
+  }
+  // Sends the same request from 8 threads at once; how many got code 0.
+  static int successesOfEight(const std::function<Reply()>& send) {
+    std::vector<std::future<Reply>> replies;
+    for (int i = 0; i < 8; ++i) replies.push_back(std::async(std::launch::async, send));
+    int successes = 0;
+    for (auto& reply : replies) successes += reply.get().code() == 0 ? 1 : 0;
+    return successes;
   }
 };
 
@@ -71,16 +100,7 @@ TEST_F(Verification, TwoStepCodeCompletesTheLoginAndTrustSkipsItLater) {
 
   auto step2 = [&](const Reply& from, const std::string& code, const std::string& trust,
                    const std::string& user = "dave") {
-    return post("/pass/loginStep2",
-                {{"user", user},
-                 {"sid", from.json["sid"]},
-                 {"callback", from.json["callback"]},
-                 {"qs", from.json["qs"]},
-                 {"_sign", from.json["_sign"]},
-                 {"code", code},
-                 {"trust", trust},
-                 {"_json", "true"}},
-                &device);
+    return post("/pass/loginStep2", stepTwoForm(from, user, code, trust), &device);
   };
   Reply wrong = step2(step, "111111", "false");
   EXPECT_EQ(wrong.code(), 81003);
@@ -114,11 +134,7 @@ TEST_F(Verification, PhoneTicketAndVerifyLeadToALogin) {
   EXPECT_FALSE(reply.json.contains("passToken"));
   EXPECT_FALSE(reply.json.contains("location"));
 
-  auto verify = [&](const std::string& ticket) {
-    return post("/auth/verifyPhone",
-                {{"user", "erin"}, {"ticket", ticket}, {"trust", "false"}, {"_json", "true"}},
-                &device);
-  };
+  auto verify = [&](const std::string& ticket) { return this->verify("erin", ticket, &device); };
   EXPECT_EQ(verify("000000").code(), 70014);  // nothing sent yet
   Reply sent = sendTicket("erin", &device);
   ASSERT_EQ(sent.code(), 0);
@@ -139,6 +155,44 @@ TEST_F(Verification, PhoneTicketAndVerifyLeadToALogin) {
 
   EXPECT_EQ(sendTicket("ghost").code(), 20003);
   EXPECT_EQ(sendTicket("erin").code(), 70016);
+}
+
+TEST_F(Verification, AVerifiedStepStillWantsItsCode) {
+  ASSERT_TRUE(seedPhoneAccount(2010, "lee", "13812345678"));
+  Device device;
+  ASSERT_EQ(passwordLogin(device, "lee", "pw").code(), 0);
+  ASSERT_EQ(sendTicket("lee").code(), 0);
+  auto ticket = server_->phoneTicket("lee");
+  ASSERT_TRUE(ticket);
+  ASSERT_EQ(verify("lee", *ticket).code(), 0);
+  // Knowing the user name is not enough to learn where the login waits.
+  std::string wrongCode = *ticket == "000000" ? "000001" : "000000";
+  Reply guessed = verify("lee", wrongCode);
+  EXPECT_EQ(guessed.code(), 70014);
+  EXPECT_FALSE(guessed.json.contains("location"));
+  EXPECT_EQ(verify("lee", *ticket).code(), 0);  // the client may repeat its own request
+}
+
+TEST_F(Verification, RacingRequestsFinishAStepOnlyOnce) {
+  AccountOptions options;
+  options.needsTwoStep = true;
+  options.twoStepCode = "246810";
+  ASSERT_TRUE(server_->seedAccount(2008, "jo", "pw", options));
+  Device device;
+  Reply step = passwordLogin(device, "jo", "pw");
+  ASSERT_EQ(step.code(), 81003) << step.body;
+  httplib::Params form = stepTwoForm(step, "jo", "246810", "false");
+  EXPECT_EQ(successesOfEight([&] { return post("/pass/loginStep2", form); }), 1);
+
+  ASSERT_TRUE(seedPhoneAccount(2009, "kit", "13812345678"));
+  ASSERT_EQ(passwordLogin(device, "kit", "pw").code(), 0);
+  EXPECT_EQ(successesOfEight([&] { return sendTicket("kit"); }), 5);  // the limit holds
+  auto ticket = server_->phoneTicket("kit");
+  ASSERT_TRUE(ticket);
+  Reply verified = verify("kit", *ticket);
+  ASSERT_EQ(verified.code(), 0);
+  std::string location = verified.json["location"].get<std::string>() + "&_json=true";
+  EXPECT_EQ(successesOfEight([&] { return get(location); }), 1);
 }
 
 TEST_F(Verification, PhoneTicketLimitsAndMissingPhone) {
