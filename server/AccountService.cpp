@@ -261,7 +261,7 @@ void AccountService::serviceLoginAuth2(const httplib::Request& req, httplib::Res
   }
   if (!requireSignedPage(p, *sid, res)) return;
   if (auto serviceParam = http::param(p, "serviceParam")) {
-    auto parsed = Json::parse(*serviceParam, nullptr, false);
+    auto parsed = http::parseJson(*serviceParam);
     if (parsed.is_discarded() || !parsed.is_object()) {
       http::replyText(res, 400, "serviceParam is not a JSON object");
       return;

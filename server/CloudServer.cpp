@@ -30,7 +30,7 @@ void adminError(httplib::Response& res, int status, const std::string& message) 
 }
 
 std::optional<Json> adminBody(const httplib::Request& req, httplib::Response& res) {
-  Json body = Json::parse(req.body, nullptr, false);
+  Json body = http::parseJson(req.body);
   if (body.is_discarded() || !body.is_object()) {
     adminError(res, 400, "the body must be a JSON object");
     return std::nullopt;
@@ -88,6 +88,7 @@ bool CloudServer::start(int port, std::string* error) {
   server->set_tcp_nodelay(true);
   server->set_keep_alive_max_count(1000);
   server->set_keep_alive_timeout(2);
+  server->set_payload_max_length(kMaxRequestBody);
   registerRoutes(*server);
   registerAdminRoutes(*server);
   signed_->install(*server);

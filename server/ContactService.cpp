@@ -4,6 +4,8 @@
 #include <cctype>
 #include <functional>
 
+#include "server/HttpUtil.h"
+
 namespace localcloud {
 
 namespace {
@@ -29,7 +31,7 @@ std::optional<Entry> readEntry(const SignedRequest& req, std::optional<std::int6
     problem = "entry is missing";
     return std::nullopt;
   }
-  Json json = Json::parse(*text, nullptr, false);
+  Json json = http::parseJson(*text);
   if (!json.is_object() || !json.contains("content") || !json["content"].is_object()) {
     problem = "entry is not a record";
     return std::nullopt;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 
+#include "server/HttpUtil.h"
 #include "server/SqlStatement.h"
 
 namespace localcloud {
@@ -50,10 +51,13 @@ void DeviceInfoService::registerOn(SignedEndpoints& endpoints) {
 SignedReply DeviceInfoService::registerDevice(const SignedRequest& req) {
   if (auto refused = checkUser(req)) return *refused;
   auto devId = req.param("devId");
-  if (!devId || devId->empty()) return SignedReply::error(cloudcode::kBadRequest, "devId is missing");
-  Json settings = Json::parse(req.param("content").value_or(""), nullptr, false);
-  if (!validSettings(settings)) {
-    return SignedReply::error(cloudcode::kBadRequest, "content must be a list of name/value");
+  if (!devId || devId->empty() || devId->size() > kMaxDevIdLength) {
+    return SignedReply::error(cloudcode::kBadRequest, "devId is missing or too long");
+  }
+  std::string content = req.param("content").value_or("");
+  Json settings = http::parseJson(content);
+  if (content.size() > kMaxContentBytes || !validSettings(settings)) {
+    return SignedReply::error(cloudcode::kBadRequest, "content must be a short list of name/value");
   }
   Store::Access access(store_);
   SqlStatement st(access.db(),
@@ -62,6 +66,12 @@ SignedReply DeviceInfoService::registerDevice(const SignedRequest& req) {
   st.bindAll(req.userId, *devId, settings.dump(-1, ' ', false, Json::error_handler_t::replace),
              nowMillis());
   if (!st.run()) return SignedReply::error(cloudcode::kServerError, "cannot store the device");
+  // A replaced row is inserted anew, so rowid order is the order of the
+  // latest registrations: the devices past the limit are the stalest.
+  SqlStatement trim(access.db(),
+                    "DELETE FROM device_settings WHERE user_id = ?1 AND rowid <= (SELECT rowid "
+                    "FROM device_settings WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)");
+  trim.bindAll(req.userId, kMaxDevicesPerUser).run();
   return SignedReply::ok();
 }
 
@@ -69,7 +79,7 @@ SignedReply DeviceInfoService::listDevices(const SignedRequest& req) {
   if (auto refused = checkUser(req)) return *refused;
   std::optional<Json> meta;
   if (auto text = req.param("meta")) {
-    meta = Json::parse(*text, nullptr, false);
+    meta = http::parseJson(*text);
     bool names = meta->is_array() &&
                  std::all_of(meta->begin(), meta->end(), [](const Json& n) { return n.is_string(); });
     if (!names) return SignedReply::error(cloudcode::kBadRequest, "meta must be a list of names");

@@ -23,6 +23,11 @@ class DeviceInfoService : public SignedService {
   static constexpr const char* kServiceId = "deviceinfo";
   static constexpr const char* kRegisterPath = "/api/user/device/setting";
   static constexpr const char* kListPath = "/api/user/devices/setting";
+  // Limits on what one user keeps: past kMaxDevicesPerUser the device
+  // registered longest ago goes.
+  static constexpr std::size_t kMaxDevIdLength = 128;
+  static constexpr std::size_t kMaxContentBytes = 64 * 1024;
+  static constexpr int kMaxDevicesPerUser = 64;
 
   explicit DeviceInfoService(Store& store) : store_(store) {}
   void registerOn(SignedEndpoints& endpoints) override;

@@ -30,6 +30,18 @@ std::map<std::string, std::string> singleValued(
   return out;
 }
 
+Json parseJson(std::string_view text) {
+  bool tooDeep = false;
+  Json json = Json::parse(
+      text,
+      [&tooDeep](int depth, Json::parse_event_t, Json&) {
+        if (depth > kMaxJsonDepth) tooDeep = true;
+        return !tooDeep;  // keep nothing once too deep; the parse goes on flat
+      },
+      false);
+  return tooDeep ? Json(Json::value_t::discarded) : json;
+}
+
 std::vector<std::string> cookies(const httplib::Request& req, const std::string& name) {
   std::vector<std::string> values;
   std::size_t count = req.get_header_value_count("Cookie");

@@ -1,7 +1,7 @@
 // Small request and reply helpers shared by the local cloud's services:
-// parameters (query and form body), cookies, the account service's reply
-// form ("&&&START&&&" followed by JSON), cookies set on replies and HTTP
-// dates. Stateless; safe from any thread; nothing throws.
+// parameters (query and form body), JSON sent by clients, cookies, the
+// account service's reply form ("&&&START&&&" followed by JSON), cookies set
+// on replies and HTTP dates. Stateless; safe from any thread; nothing throws.
 #pragma once
 
 #include <httplib.h>
@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -29,6 +30,12 @@ std::optional<std::string> param(const std::multimap<std::string, std::string>& 
 // The parameters with one value per name (the first), for signing.
 std::map<std::string, std::string> singleValued(
     const std::multimap<std::string, std::string>& params);
+
+// JSON that a client sent: discarded (is_discarded()) when it does not
+// parse or nests deeper than kMaxJsonDepth. Copying or writing out a value
+// recurses once per level, so a deeper one could exhaust a thread's stack.
+inline constexpr int kMaxJsonDepth = 64;
+Json parseJson(std::string_view text);
 
 // Every value of the named cookie over all "Cookie" headers, in order.
 std::vector<std::string> cookies(const httplib::Request& req, const std::string& name);

@@ -62,6 +62,15 @@ CloudReply SignedClient::send(const std::string& method, const std::string& path
   return decode(cli.Post(path, headers, text, "application/x-www-form-urlencoded; charset=utf-8"));
 }
 
+CloudReply SignedClient::postUnlabelled(const std::string& path, const Params& wire) const {
+  RawReply raw = rawPost(port_, path, formText(wire), cookie());
+  CloudReply reply;
+  reply.status = raw.status;
+  reply.body = raw.body;
+  reply.json = decodeBody(raw.body, &reply.encrypted);
+  return reply;
+}
+
 CloudReply SignedClient::decode(const httplib::Result& result) const {
   CloudReply reply;
   if (!result) return reply;
@@ -69,13 +78,20 @@ CloudReply SignedClient::decode(const httplib::Result& result) const {
   reply.body = result->body;
   reply.headers = result->headers;
   reply.contentType = result->get_header_value("Content-Type");
-  if (auto plain = localcloud::crypto::aesDecryptBase64(reply.body, login_.security)) {
-    reply.json = Json::parse(*plain, nullptr, false);
-    reply.encrypted = !reply.json.is_discarded();
-  }
-  if (!reply.encrypted) reply.json = Json::parse(reply.body, nullptr, false);
-  if (reply.json.is_discarded()) reply.json = nullptr;
+  reply.json = decodeBody(reply.body, &reply.encrypted);
   return reply;
+}
+
+Json SignedClient::decodeBody(const std::string& body, bool* encrypted) const {
+  Json json;
+  bool decrypted = false;
+  if (auto plain = localcloud::crypto::aesDecryptBase64(body, login_.security)) {
+    json = Json::parse(*plain, nullptr, false);
+    decrypted = !json.is_discarded();
+  }
+  if (!decrypted) json = Json::parse(body, nullptr, false);
+  if (encrypted) *encrypted = decrypted;
+  return json.is_discarded() ? Json(nullptr) : json;
 }
 
 CloudLogin CloudTest::login(std::int64_t userId, const std::string& name, const std::string& sid) {

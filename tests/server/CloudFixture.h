@@ -63,10 +63,15 @@ class SignedClient {
   CloudReply send(const std::string& method, const std::string& path, const Params& wire,
                   std::optional<std::string> cookie = std::nullopt,
                   const httplib::Headers& extraHeaders = {}) const;
+  // POSTs exactly `wire` as a form body without a content type (as the
+  // account client may send a body); status and body only.
+  CloudReply postUnlabelled(const std::string& path, const Params& wire) const;
   // Decodes a reply with this login's key.
   CloudReply decode(const httplib::Result& result) const;
 
   std::string cookie() const;
+  // Decrypts (or reads as plain JSON) a reply body.
+  Json decodeBody(const std::string& body, bool* encrypted = nullptr) const;
   const CloudLogin& login() const { return login_; }
   std::string encrypt(const std::string& plain) const;
 

@@ -1,5 +1,10 @@
 #include "ServerFixture.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "server/Crypto.h"
 
 namespace servertest {
@@ -34,6 +39,42 @@ httplib::Headers headersFor(const Device* device) {
 }  // namespace
 
 std::string enc(const std::string& value) { return httplib::detail::encode_query_param(value); }
+
+RawReply rawPost(int port, const std::string& path, const std::string& body,
+                 const std::string& cookie) {
+  RawReply reply;
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return reply;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                        (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") +
+                        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  std::string response;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    std::size_t sent = 0;
+    while (sent < request.size()) {
+      ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) response.append(buffer, n);
+  }
+  ::close(fd);
+  // "HTTP/1.1 200 OK\r\n...\r\n\r\nbody"
+  std::size_t space = response.find(' ');
+  std::size_t end = response.find("\r\n\r\n");
+  if (space == std::string::npos || end == std::string::npos) return reply;
+  reply.status = std::atoi(response.c_str() + space + 1);
+  reply.body = response.substr(end + 4);
+  return reply;
+}
 
 std::string Device::cookieHeader() const {
   std::string header;

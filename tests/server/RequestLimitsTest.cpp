@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "CloudFixture.h"
+#include "server/DeviceInfoService.h"
+
+namespace servertest {
+namespace {
+
+constexpr const char* kContacts = "/lum/contact/v2/user/7001/full";
+constexpr const char* kRelocation = "/lum/relocation/v3/user/7001/record";
+constexpr const char* kRegister = "/api/user/device/setting";
+constexpr const char* kList = "/api/user/devices/setting";
+
+class RequestLimits : public KeyedCloudTest {
+ protected:
+  RequestLimits() : KeyedCloudTest(7001) {}
+  void SetUp() override {
+    KeyedCloudTest::SetUp();
+    devices_ = std::make_unique<SignedClient>(
+        signedClient(tokenWithKey(7001, "deviceinfo", kTestKey)));
+  }
+  CloudReply registerDevice(const std::string& devId, const std::string& content) {
+    return devices_->post(kRegister, {{"userId", "7001"}, {"devId", devId}, {"content", content}});
+  }
+  std::unique_ptr<SignedClient> devices_;
+};
+
+TEST_F(RequestLimits, OversizedBodiesAreRefusedUnread) {
+  using localcloud::CloudServer;
+  const int port = server_->port();
+  RawReply tooLarge = rawPost(port, "/pass/serviceLoginAuth2",
+                              std::string(CloudServer::kMaxRequestBody + 1, 'a'));
+  EXPECT_EQ(tooLarge.status, 413);
+  // At the limit the body is read (and refused as a login form that is not one).
+  RawReply atLimit = rawPost(port, "/pass/serviceLoginAuth2",
+                             std::string(CloudServer::kMaxRequestBody, 'a'));
+  EXPECT_EQ(atLimit.status, 400);
+}
+
+TEST_F(RequestLimits, DeeplyNestedJsonIsRefusedNotACrash) {
+  // Copying or writing out a value nested 100000 deep recurses that deep:
+  // it would overflow the stack of the thread serving the request.
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const std::string entry = R"({"type":"contact","content":{"note":)" + deep + "}}";
+  CloudReply added = cloud_->postUnlabelled(kContacts, cloud_->sign("POST", kContacts,
+                                                                    {{"entry", entry}}));
+  EXPECT_EQ(added.status, 400);
+  EXPECT_EQ(added.code(), 400);
+  const SignedClient& devices = *devices_;
+  Params device{{"userId", "7001"}, {"devId", "d"},
+                {"content", R"([{"name":"n","value":)" + deep + "}]"}};
+  EXPECT_EQ(devices.postUnlabelled(kRegister, devices.sign("POST", kRegister, device)).code(), 400);
+
+  // Records nested as real ones are go through; the server still serves.
+  Json nested = {{"type", "contact"},
+                 {"content", {{"phones", Json::array({{{"type", "home"}, {"v", {1, 2}}}})}}}};
+  EXPECT_EQ(cloud_->post(kContacts, {{"entry", nested.dump()}}).code(), 0);
+  EXPECT_EQ(cloud_->post(kRelocation, {{"romCountry", ""}}).code(), 0);
+}
+
+TEST_F(RequestLimits, DeviceRecordsAreBounded) {
+  using localcloud::DeviceInfoService;
+  EXPECT_EQ(registerDevice(std::string(DeviceInfoService::kMaxDevIdLength + 1, 'd'), "[]").code(),
+            400);
+  // (A body this large goes without the form label, which limits it more.)
+  std::string bigValue(DeviceInfoService::kMaxContentBytes, 'v');
+  Params big{{"userId", "7001"},
+             {"devId", "d"},
+             {"content", R"([{"name":"n","value":")" + bigValue + R"("}])"}};
+  const SignedClient& devices = *devices_;
+  EXPECT_EQ(devices.postUnlabelled(kRegister, devices.sign("POST", kRegister, big)).code(), 400);
+
+  // A user's devices: past the limit the device not heard of longest goes.
+  for (int i = 0; i < DeviceInfoService::kMaxDevicesPerUser + 2; ++i) {
+    ASSERT_EQ(registerDevice("device-" + std::to_string(i), "[]").code(), 0) << i;
+  }
+  Json list = devices.get(kList, {{"userId", "7001"}}).data()["list"];
+  ASSERT_EQ(list.size(), static_cast<std::size_t>(DeviceInfoService::kMaxDevicesPerUser));
+  for (const Json& item : list) {
+    EXPECT_NE(item["devId"], "device-0");
+    EXPECT_NE(item["devId"], "device-1");
+  }
+}
+
+}  // namespace
+}  // namespace servertest
