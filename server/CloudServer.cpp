@@ -3,7 +3,10 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <type_traits>
+#include <utility>
 
 #include "server/AccountService.h"
 #include "server/ContactService.h"
@@ -39,16 +42,29 @@ std::optional<Json> adminBody(const httplib::Request& req, httplib::Response& re
 }
 
 // Reads an optional member of an admin body; a member of the wrong type is
-// an error (reported through `ok`).
+// an error (reported through `ok`), and so is a number that is not whole or
+// does not fit (it is not cut down to something else).
 template <typename T>
 T member(const Json& body, const char* name, T fallback, bool& ok) {
   auto it = body.find(name);
   if (it == body.end() || it->is_null()) return fallback;
-  try {
-    return it->get<T>();
-  } catch (const Json::exception&) {
+  if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+    if (it->is_number_unsigned()) {
+      auto value = it->get<std::uint64_t>();
+      if (std::in_range<T>(value)) return static_cast<T>(value);
+    } else if (it->is_number_integer()) {
+      auto value = it->get<std::int64_t>();
+      if (std::in_range<T>(value)) return static_cast<T>(value);
+    }
     ok = false;
     return fallback;
+  } else {
+    try {
+      return it->get<T>();
+    } catch (const Json::exception&) {
+      ok = false;
+      return fallback;
+    }
   }
 }
 

@@ -140,6 +140,17 @@ TEST_F(Faults, AdminEndpointsSeedInspectAndInject) {
   EXPECT_EQ(serviceLogin(device).code(), 70016);
 }
 
+TEST_F(Faults, AdminNumbersMustBeWholeAndInRange) {
+  // 2^32 + 1 is no count of requests (it is not read as 1), nor is 1.5.
+  EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"times", 4294967297LL}}).status, 400);
+  EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"delayMs", 1.5}}).status, 400);
+  EXPECT_EQ(adminPost("/_admin/accounts",
+                      {{"userId", 1e30}, {"loginName", "big"}, {"password", "pw"}})
+                .status,
+            400);
+  EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"times", 2}}).status, 200);
+}
+
 TEST_F(Faults, LoginsAndTokensSurviveARestartOnTheSameData) {
   Device device;
   Reply page = serviceLogin(device);
