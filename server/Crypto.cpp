@@ -134,9 +134,15 @@ std::string randomBytes(std::size_t count) {
 }
 
 std::string randomDigits(std::size_t count) {
-  std::string raw = randomBytes(count);
+  // Bytes of 250 and above are drawn again: 256 is no multiple of 10, and
+  // taking them would make the digits 0 to 5 likelier than the others.
   std::string out;
-  for (unsigned char c : raw) out.push_back(static_cast<char>('0' + c % 10));
+  out.reserve(count);
+  while (out.size() < count) {
+    for (unsigned char c : randomBytes(count - out.size() + 8)) {
+      if (c < 250 && out.size() < count) out.push_back(static_cast<char>('0' + c % 10));
+    }
+  }
   return out;
 }
 

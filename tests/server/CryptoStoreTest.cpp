@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <array>
+#include <cmath>
+
 #include "server/ContactStore.h"
 #include "server/Crypto.h"
 #include "server/Store.h"
@@ -22,6 +25,23 @@ TEST(Crypto, DigestsAndBase64MatchKnownVectors) {
   EXPECT_FALSE(crypto::base64Decode("Zm8*"));
   EXPECT_FALSE(crypto::base64Decode("Zm==Zm9v"));
   EXPECT_EQ(crypto::base64UrlEncode(std::string("\xfb\xff", 2)), "-_8");
+}
+
+TEST(Crypto, RandomDigitsAreEvenlySpread) {
+  std::string digits = crypto::randomDigits(1'000'000);
+  ASSERT_EQ(digits.size(), 1'000'000u);
+  std::array<int, 10> counts{};
+  for (char c : digits) {
+    ASSERT_TRUE(c >= '0' && c <= '9');
+    ++counts[static_cast<std::size_t>(c - '0')];
+  }
+  // Digits from bytes taken modulo 10 would give 0-5 about 3900 more each
+  // than 6-9; an even spread differs by about 200 (five times that here).
+  double low = 0;
+  double high = 0;
+  for (int d = 0; d < 6; ++d) low += counts[d] / 6.0;
+  for (int d = 6; d < 10; ++d) high += counts[d] / 4.0;
+  EXPECT_LT(std::abs(low - high), 1000) << low << " vs " << high;
 }
 
 TEST(Crypto, RequestSignatureSortsParametersAndEndsWithTheKey) {
