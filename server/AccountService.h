@@ -7,7 +7,10 @@
 //
 // Ownership: owned by the CloudServer; holds a reference to the Store, which
 // must outlive it. Threading: stateless apart from the Store, so handlers
-// run concurrently on the server's threads.
+// run concurrently on the server's threads; a pending step is finished by
+// one request only (the Store moves it conditionally). Failures are replies:
+// a code, HTTP 400 for malformed requests, 403 for a blocked account, 500
+// when the Store cannot record a login.
 #pragma once
 
 #include <httplib.h>

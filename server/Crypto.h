@@ -1,6 +1,8 @@
 // Digests, Base64, random values, request signatures and the cloud's AES
-// form of the local cloud, written over OpenSSL. Stateless free functions; safe from any thread. Bad
-// input yields std::nullopt (decoding) and never throws.
+// form of the local cloud, written over OpenSSL. Stateless free functions,
+// safe from any thread. Bad input yields std::nullopt; the only throw is
+// std::runtime_error from the random values when the system's random
+// source fails (no token could be trusted then).
 #pragma once
 
 #include <cstdint>
