@@ -39,9 +39,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--port" && i + 1 < argc) {
+      const char* text = argv[++i];
       char* end = nullptr;
-      long value = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || value < 0 || value > 65535) return usage("invalid port");
+      long value = std::strtol(text, &end, 10);
+      if (end == text || *end != '\0' || value < 0 || value > 65535) {
+        return usage("invalid port");
+      }
       port = static_cast<int>(value);
     } else if (arg == "--data" && i + 1 < argc) {
       dataDir = argv[++i];
