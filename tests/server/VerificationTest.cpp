@@ -21,6 +21,13 @@ class Verification : public ServerTest {
     options.phone = phone;
     return server_->seedAccount(userId, name, "pw", options);
   }
+  // Seeds an account (password "pw") whose logins want the code "246810".
+  bool seedTwoStepAccount(std::int64_t userId, const std::string& name) {
+    AccountOptions options;
+    options.needsTwoStep = true;
+    options.twoStepCode = "246810";
+    return server_->seedAccount(userId, name, "pw", options);
+  }
   Reply sendTicket(const std::string& user, Device* device = nullptr) {
     return post("/auth/sendPhoneTicket", {{"user", user}, {"_json", "true"}}, device);
   }
@@ -89,10 +96,7 @@ TEST_F(Verification, CaptchaIsDemandedFetchedAndChecked) {
 }
 
 TEST_F(Verification, TwoStepCodeCompletesTheLoginAndTrustSkipsItLater) {
-  AccountOptions options;
-  options.needsTwoStep = true;
-  options.twoStepCode = "246810";
-  ASSERT_TRUE(server_->seedAccount(2002, "dave", "pw", options));
+  ASSERT_TRUE(seedTwoStepAccount(2002, "dave"));
   Device device;
   device.cookies["deviceId"] = "PHONE-A";
   Reply step = passwordLogin(device, "dave", "pw");
@@ -174,10 +178,7 @@ TEST_F(Verification, AVerifiedStepStillWantsItsCode) {
 }
 
 TEST_F(Verification, RacingRequestsFinishAStepOnlyOnce) {
-  AccountOptions options;
-  options.needsTwoStep = true;
-  options.twoStepCode = "246810";
-  ASSERT_TRUE(server_->seedAccount(2008, "jo", "pw", options));
+  ASSERT_TRUE(seedTwoStepAccount(2008, "jo"));
   Device device;
   Reply step = passwordLogin(device, "jo", "pw");
   ASSERT_EQ(step.code(), 81003) << step.body;
