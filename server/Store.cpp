@@ -153,11 +153,12 @@ const char* kTrimTrustedDevices =
     "DELETE FROM trusted_devices WHERE user_id = ?1 AND rowid <= (SELECT rowid FROM "
     "trusted_devices WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)";
 
-// Runs one of the statements above (or any other with bound values only).
+// Runs one of the statements above (or any other with bound values only);
+// the number of rows it changed, 0 when it failed.
 template <typename... Values>
-void run(sqlite3* db, const char* sql, const Values&... values) {
+int execute(sqlite3* db, const char* sql, const Values&... values) {
   Statement st(db, sql);
-  st.bindAll(values...).run();
+  return st.bindAll(values...).run() ? sqlite3_changes(db) : 0;
 }
 
 }  // namespace
@@ -327,8 +328,9 @@ std::string Store::issuePassToken(std::int64_t userId, const std::string& device
                "INSERT INTO pass_tokens (token, user_id, device_id, created_at) VALUES (?, ?, ?, ?)");
   st.bindAll(token, userId, deviceId, nowSeconds());
   if (!st.run()) return {};
-  run(db_, kTrimPassTokens, userId, kMaxPassTokensPerUser);
-  run(db_, kDropOrphanGrants, userId);
+  if (execute(db_, kTrimPassTokens, userId, kMaxPassTokensPerUser) > 0) {
+    execute(db_, kDropOrphanGrants, userId);
+  }
   return token;
 }
 
@@ -366,7 +368,7 @@ LoginGrant Store::createLoginGrant(std::int64_t userId, const std::string& servi
                  "+ 1 FROM login_grants WHERE pass_token = ?5))");
     st.bindAll(grant.nonce, grant.ssecurity, userId, serviceId, passToken, nowSeconds());
     if (st.run()) {
-      run(db_, kTrimGrants, passToken, kMaxGrantsPerPassToken);
+      execute(db_, kTrimGrants, passToken, kMaxGrantsPerPassToken);
       return grant;
     }
   }
@@ -417,7 +419,7 @@ std::string Store::issueServiceToken(const LoginGrant& grant) {
                "created_at) VALUES (?, ?, ?, ?, ?, ?)");
   st.bindAll(token, grant.userId, grant.serviceId, grant.ssecurity, grant.passToken, nowSeconds());
   if (!st.run()) return {};
-  run(db_, kTrimServiceTokens, grant.userId, grant.serviceId, kMaxServiceTokensPerService);
+  execute(db_, kTrimServiceTokens, grant.userId, grant.serviceId, kMaxServiceTokensPerService);
   return token;
 }
 
@@ -473,7 +475,7 @@ std::string Store::createCaptcha(std::string* code) {
   Statement st(db_, "INSERT INTO captchas (ick, code, created_at) VALUES (?, ?, ?)");
   st.bindAll(ick, text, nowSeconds());
   if (!st.run()) return {};
-  run(db_, kTrimCaptchas, kMaxCaptchas);
+  execute(db_, kTrimCaptchas, kMaxCaptchas);
   if (code) *code = text;
   return ick;
 }
@@ -501,7 +503,7 @@ bool Store::consumeCaptcha(const std::vector<std::string>& icks, const std::stri
     find.bind(1, ick);
     if (find.step() != SQLITE_ROW) continue;
     if (!code.empty() && lower(find.text(0)) == lower(code)) matched = true;
-    run(db_, "DELETE FROM captchas WHERE ick = ?", ick);
+    execute(db_, "DELETE FROM captchas WHERE ick = ?", ick);
   }
   return matched;
 }
@@ -527,7 +529,7 @@ PendingStep Store::createPendingStep(PendingStep::Kind kind, std::int64_t userId
     step.ticket.clear();
     return step;
   }
-  run(db_, kTrimPendingSteps, userId, kMaxPendingStepsPerUser);
+  execute(db_, kTrimPendingSteps, userId, kMaxPendingStepsPerUser);
   return step;
 }
 
@@ -597,7 +599,7 @@ void Store::trustDevice(std::int64_t userId, const std::string& deviceId) {
   std::lock_guard lock(mutex_);
   Statement st(db_, "INSERT OR IGNORE INTO trusted_devices (user_id, device_id) VALUES (?, ?)");
   if (st.bindAll(userId, deviceId).run()) {
-    run(db_, kTrimTrustedDevices, userId, kMaxTrustedDevicesPerUser);
+    execute(db_, kTrimTrustedDevices, userId, kMaxTrustedDevicesPerUser);
   }
 }
 
