@@ -1,10 +1,9 @@
 #include "account/KPQBEnDecryptUtil.h"
 
-#include <cctype>
-
 #include "cloud/utils/AESCrypt.h"
 #include "cloud/utils/MD5.h"
 #include "cloud/utils/SHA1.h"
+#include "platform/Bytes.h"
 
 namespace lumora {
 namespace {
@@ -18,9 +17,7 @@ std::string_view untilZero(std::string_view text) {
 
 std::optional<std::string> KPQBEnDecryptUtil::md5String(std::string_view text) {
   if (text.empty()) return std::nullopt;
-  std::string hex = MD5String(untilZero(text));
-  for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return hex;
+  return platform::upperCased(MD5String(untilZero(text)));
 }
 
 std::string KPQBEnDecryptUtil::SHA1For(const platform::Bytes& data) { return sha1String(data); }

@@ -1,7 +1,5 @@
 #include "account/QBPassportRequest.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <utility>
 
@@ -11,6 +9,7 @@
 #include "account/KPUserAgentUtil.h"
 #include "account/QBPassportURLConnectionAndDelegate.h"
 #include "cloud/utils/LMLogUtil.h"
+#include "platform/Bytes.h"
 #include "platform/http/Request.h"
 #include "platform/http/Url.h"
 
@@ -59,10 +58,7 @@ std::optional<std::string> signatureOver(std::optional<std::string_view> method,
   }
   std::vector<std::string> parts;
   if (method && !method->empty()) {
-    std::string upper(*method);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    parts.push_back(std::move(upper));
+    parts.push_back(platform::upperCased(*method));
   }
   if (requestUrl && !requestUrl->empty()) parts.push_back(urlPath(*requestUrl));
   // `pairs` come from ordered maps: ascending byte order of the names.
@@ -199,11 +195,7 @@ void QBPassportRequest::appendUTF8Body(platform::Bytes& body, std::string_view d
 }
 
 bool QBPassportRequest::isHTTPS() const {
-  if (url_.size() < 5) return false;
-  std::string head = url_.substr(0, 5);
-  std::transform(head.begin(), head.end(), head.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return head == "https";
+  return url_.size() >= 5 && platform::equalsIgnoringCase(std::string_view(url_).substr(0, 5), "https");
 }
 
 // --- URL text helpers -------------------------------------------------------------

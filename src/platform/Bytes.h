@@ -1,7 +1,9 @@
-// Byte buffers and the text helpers the stand-ins share. Strings are UTF-8
-// throughout; utf16Length counts what the phone platform counts as characters.
-// Plain values and stateless functions: any thread, nothing fails (invalid
-// UTF-8 is reported by isValidUtf8, never rejected elsewhere).
+// Byte buffers and the text helpers the whole client shares. Strings are
+// UTF-8 throughout; utf16Length counts what the phone platform counts as
+// characters; case and blank helpers look at ASCII only (protocol texts:
+// header names, schemes, methods, hex digits). Plain values and stateless
+// functions: any thread, nothing fails (invalid UTF-8 is reported by
+// isValidUtf8, never rejected elsewhere).
 #pragma once
 
 #include <cstddef>
@@ -28,5 +30,15 @@ std::size_t utf16Length(std::string_view text);
 // Lower-case hexadecimal of the bytes.
 std::string hexString(const std::uint8_t* data, std::size_t size);
 inline std::string hexString(const Bytes& bytes) { return hexString(bytes.data(), bytes.size()); }
+// The value of one hexadecimal digit (either case), -1 for any other byte.
+int hexDigitValue(char c);
+
+// The text with ASCII upper-case letters made lower-case, and the reverse.
+std::string lowerCased(std::string_view text);
+std::string upperCased(std::string_view text);
+// True when a and b are equal ignoring ASCII case.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+// The text without leading and trailing blanks and tabs.
+std::string_view trimBlanks(std::string_view text);
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <set>
 #include <system_error>
 
+#include "platform/Bytes.h"
+
 namespace platform {
 namespace {
 
@@ -35,21 +37,14 @@ std::optional<std::string> firstLine(const std::filesystem::path& file) {
   return line;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "aa:bb:cc:dd:ee:ff" -> six bytes; anything else (other lengths, e.g.
 // InfiniBand's twenty bytes) -> nullopt.
 std::optional<NetworkInterface::HardwareAddress> parseAddress(const std::string& text) {
   if (text.size() != 17) return std::nullopt;
   NetworkInterface::HardwareAddress out{};
   for (std::size_t i = 0; i < 6; ++i) {
-    int hi = hexValue(text[i * 3]);
-    int lo = hexValue(text[i * 3 + 1]);
+    int hi = hexDigitValue(text[i * 3]);
+    int lo = hexDigitValue(text[i * 3 + 1]);
     if (hi < 0 || lo < 0) return std::nullopt;
     if (i < 5 && text[i * 3 + 2] != ':') return std::nullopt;
     out[i] = static_cast<std::uint8_t>(hi * 16 + lo);

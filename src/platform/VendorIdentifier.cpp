@@ -13,6 +13,7 @@
 #include <openssl/rand.h>
 
 #include "platform/AppHome.h"
+#include "platform/Bytes.h"
 
 namespace platform {
 namespace {
@@ -39,8 +40,7 @@ std::optional<std::string> readIdentifier(const std::filesystem::path& file) {
   std::string text;
   std::getline(in, text);
   if (!isUuidText(text)) return std::nullopt;
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+  return upperCased(text);
 }
 
 std::optional<std::string> newUuidText() {

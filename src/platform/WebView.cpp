@@ -1,22 +1,12 @@
 #include "platform/WebView.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/Bytes.h"
 
 namespace platform {
 
-namespace {
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-}  // namespace
-
 std::optional<std::string> WebRequest::header(const std::string& name) const {
   for (const auto& [key, value] : headers) {
-    if (sameIgnoringCase(key, name)) return value;
+    if (equalsIgnoringCase(key, name)) return value;
   }
   return std::nullopt;
 }

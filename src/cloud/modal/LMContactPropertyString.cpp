@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "cloud/modal/LMContact.h"
+#include "platform/Bytes.h"
 #include "platform/addressbook/Labels.h"
 
 namespace lumora {
@@ -55,18 +56,6 @@ constexpr Row kRelationLabels[] = {
     {"other", ab::kOtherLabel},
 };
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::optional<std::string> toLocal(std::string_view word,
                                    std::initializer_list<std::span<const Row>> tables) {
   if (word.empty()) return std::nullopt;
@@ -83,7 +72,7 @@ std::optional<std::string> toLumora(const std::optional<std::string>& label,
   if (!label) return std::nullopt;
   for (std::span<const Row> table : tables) {
     for (const Row& row : table) {
-      if (equalsIgnoringCase(row.second, *label)) return std::string(row.first);
+      if (platform::equalsIgnoringCase(row.second, *label)) return std::string(row.first);
     }
   }
   return *label;

@@ -1,7 +1,6 @@
 #include "cloud/request/LMHTTPRequestSerialization.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -18,17 +17,12 @@
 #include "cloud/utils/LMAESCoder.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "platform/Bundle.h"
+#include "platform/Bytes.h"
 #include "platform/Device.h"
 #include "platform/UserDefaults.h"
 
 namespace lumora {
 namespace {
-
-std::string upperCased(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
 
 bool isASCII(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
@@ -61,11 +55,11 @@ LMHTTPRequestSerialization::LMHTTPRequestSerialization() {
 
 void LMHTTPRequestSerialization::setHTTPMethodsEncodingParametersInURI(std::set<std::string> methods) {
   uriMethods_.clear();
-  for (const auto& method : methods) uriMethods_.insert(upperCased(method));
+  for (const auto& method : methods) uriMethods_.insert(platform::upperCased(method));
 }
 
 bool LMHTTPRequestSerialization::encodesParametersInURI(const std::string& method) const {
-  return uriMethods_.count(upperCased(method)) > 0;
+  return uriMethods_.count(platform::upperCased(method)) > 0;
 }
 
 void LMHTTPRequestSerialization::setValue(const std::optional<std::string>& value,
@@ -182,7 +176,7 @@ std::string LMHTTPRequestSerialization::signedQueryText(
   for (auto it = merged.begin(); it != merged.end(); ++it) {
     signed_[it.key()] = LMQueryStringValueText(it.value());
   }
-  auto signature = QBPassportRequest::generateSignatureWithMethod(upperCased(request.method),
+  auto signature = QBPassportRequest::generateSignatureWithMethod(platform::upperCased(request.method),
                                                                   request.url, signed_, securityKey);
   if (signature && !signature->empty()) merged["signature"] = *signature;
   return LMQueryStringFromParametersWithEncoding(merged, stringEncoding_);

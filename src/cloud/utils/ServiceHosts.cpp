@@ -1,7 +1,5 @@
 #include "cloud/utils/ServiceHosts.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -10,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/AppHome.h"
+#include "platform/Bytes.h"
 
 namespace lumora {
 namespace {
@@ -51,10 +50,7 @@ std::optional<std::string> lookup(const std::string& key) {
     auto it = overrides().find(key);
     if (it != overrides().end()) return it->second;
   }
-  std::string envName = "LUMORA_HOST_" + key;
-  std::transform(envName.begin(), envName.end(), envName.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (auto value = fromEnv(envName)) return value;
+  if (auto value = fromEnv("LUMORA_HOST_" + platform::upperCased(key))) return value;
   if (auto value = fromFile(key)) return value;
   return std::nullopt;
 }

@@ -1,13 +1,13 @@
 #include "platform/addressbook/AddressBook.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <system_error>
 #include <tuple>
 #include <utility>
 
 #include "platform/AppHome.h"
+#include "platform/Bytes.h"
 #include "platform/addressbook/BookState.h"
 
 namespace platform::addressbook {
@@ -39,11 +39,7 @@ std::string storeKey(const std::filesystem::path& path) {
   return (ec ? path : canonical).string();
 }
 
-std::string folded(const std::optional<std::string>& text) {
-  std::string out = text.value_or("");
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string folded(const std::optional<std::string>& text) { return lowerCased(text.value_or("")); }
 
 }  // namespace
 

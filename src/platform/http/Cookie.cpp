@@ -7,6 +7,8 @@
 #include <charconv>
 #include <limits>
 
+#include "platform/Bytes.h"
+
 namespace platform::http {
 namespace {
 

@@ -2,36 +2,16 @@
 
 #include <algorithm>
 
+#include "platform/Bytes.h"
+
 namespace platform::http {
 namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 const char* separatorFor(std::string_view name) {
   return equalsIgnoringCase(name, "Cookie") ? "; " : ", ";
 }
 
 }  // namespace
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string lowerCased(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), lower);
-  return out;
-}
-
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 HeaderFields::HeaderFields(std::initializer_list<Entry> entries) {
   for (const auto& [name, value] : entries) add(name, value);

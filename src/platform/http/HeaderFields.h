@@ -14,15 +14,6 @@
 
 namespace platform::http {
 
-// Text helpers shared by the header, cookie and response parsers.
-//
-// True when a and b are equal ignoring ASCII case.
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
-// The text with ASCII upper-case letters made lower-case.
-std::string lowerCased(std::string_view text);
-// The text without leading and trailing blanks and tabs.
-std::string_view trimBlanks(std::string_view text);
-
 class HeaderFields {
  public:
   using Entry = std::pair<std::string, std::string>;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/Bytes.h"
+
 namespace platform::http {
 
 Response::Response(std::string url, int statusCode, HeaderFields headers)

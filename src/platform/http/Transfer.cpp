@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Bytes.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/Url.h"
 #include "platform/http/UrlError.h"
@@ -47,13 +48,6 @@ std::string_view trim(std::string_view text) {
     text.remove_suffix(1);
   }
   return text;
-}
-
-std::string upperCase(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return out;
 }
 
 bool isFollowedRedirectStatus(long status) {
@@ -334,7 +328,7 @@ HopResult runHop(const Request& request, const std::string& url, const std::stri
   curl_easy_setopt(e, CURLOPT_XFERINFODATA, &hop);
   curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
 
-  const std::string upper = upperCase(method);
+  const std::string upper = upperCased(method);
   if (upper == "GET") {
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   } else if (upper == "HEAD") {
@@ -424,7 +418,7 @@ std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
     if (hop.error) return hop.error;
     if (!hop.redirectTo) return std::nullopt;
     if (redirects == kMaxRedirects) return makeUrlError(kUrlErrorHTTPTooManyRedirects, url);
-    const std::string upper = upperCase(method);
+    const std::string upper = upperCased(method);
     bool toGet = (hop.status == 303 && upper != "HEAD") ||
                  ((hop.status == 301 || hop.status == 302) && upper == "POST");
     if (toGet) {

@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <memory>
+
+#include "platform/Bytes.h"
 
 namespace platform::http {
 namespace {
@@ -23,12 +23,6 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned flags =
   std::string out(value);
   curl_free(value);
   return out;
-}
-
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 std::string withoutBrackets(const std::string& host) {
@@ -54,8 +48,8 @@ std::optional<Url> Url::parse(std::string_view text) {
   auto scheme = part(handle.get(), CURLUPART_SCHEME);
   auto host = part(handle.get(), CURLUPART_HOST);
   if (!scheme || !host || host->empty()) return std::nullopt;
-  url.scheme_ = lowerCase(*scheme);
-  url.host_ = lowerCase(*host);
+  url.scheme_ = lowerCased(*scheme);
+  url.host_ = lowerCased(*host);
   if (auto port = part(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)) {
     url.port_ = std::atoi(port->c_str());
   }
