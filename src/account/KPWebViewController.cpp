@@ -5,6 +5,7 @@
 #include "cloud/utils/LMLogUtil.h"
 #include "platform/Application.h"
 #include "platform/http/Cookie.h"
+#include "platform/http/Url.h"
 
 namespace lumora {
 
@@ -124,17 +125,12 @@ bool KPWebViewController::checkNotificationResult(platform::WebView& webView) {
 
 platform::Json KPWebViewController::redirectInfo(const std::string& url) {
   platform::Json info{{"url", url}};
-  std::string rest = url;
-  std::string fragment;
-  if (auto hash = rest.find('#'); hash != std::string::npos) {
-    fragment = rest.substr(hash + 1);
-    rest.resize(hash);
+  if (auto query = platform::http::queryOfURLText(url); query && !query->empty()) {
+    info["query"] = std::string(*query);
   }
-  if (auto question = rest.find('?'); question != std::string::npos) {
-    std::string query = rest.substr(question + 1);
-    if (!query.empty()) info["query"] = query;
+  if (auto hash = url.find('#'); hash != std::string::npos && hash + 1 < url.size()) {
+    info["fragment"] = url.substr(hash + 1);
   }
-  if (!fragment.empty()) info["fragment"] = fragment;
   return info;
 }
 

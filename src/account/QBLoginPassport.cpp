@@ -9,6 +9,7 @@
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/ServiceHosts.h"
 #include "platform/MainQueue.h"
+#include "platform/http/Url.h"
 
 namespace lumora {
 
@@ -314,11 +315,7 @@ void QBLoginPassport::showLoginWebViewWithURL(const std::string& url,
 bool QBLoginPassport::handleOpenURL(const std::string& url) {
   setIsSSO(true);
   std::map<std::string, std::string> params;
-  std::string query;
-  if (auto question = url.find('?'); question != std::string::npos) {
-    query = url.substr(question + 1);
-    if (auto hash = query.find('#'); hash != std::string::npos) query.resize(hash);
-  }
+  std::string query(platform::http::queryOfURLText(url).value_or(std::string_view()));
   std::size_t start = 0;
   while (start <= query.size()) {
     std::size_t end = query.find('&', start);

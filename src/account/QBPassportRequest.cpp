@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <utility>
 
-#include <curl/curl.h>
-
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPUserAgentUtil.h"
 #include "account/QBPassportURLConnectionAndDelegate.h"
@@ -70,18 +68,6 @@ std::optional<std::string> signatureOver(std::optional<std::string_view> method,
     joined += parts[i];
   }
   return KPQBEnDecryptUtil::buildSHA1AndBase64(joined);
-}
-
-bool hasQuery(std::string_view url) {
-  auto question = url.find('?');
-  return question != std::string_view::npos && question < url.find('#');
-}
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -212,7 +198,7 @@ std::string QBPassportRequest::serializeURL(const std::string& url, const Params
     if (!query.empty()) query += '&';
     query += name + "=" + urlEncode(*text);
   }
-  return url + (hasQuery(url) ? "&" : "?") + query;
+  return platform::http::urlByAppendingQuery(url, query);
 }
 
 std::optional<std::string> QBPassportRequest::generateSignatureWithMethod(
@@ -230,31 +216,11 @@ std::optional<std::string> QBPassportRequest::generateSignatureWithMethod(
   return signatureOver(method, requestUrl, pairs, security);
 }
 
-std::string QBPassportRequest::urlEncode(std::string_view text) {
-  if (text.empty()) return {};
-  char* escaped = curl_easy_escape(nullptr, text.data(), static_cast<int>(text.size()));
-  if (!escaped) return {};
-  std::string out(escaped);
-  curl_free(escaped);
-  return out;
-}
+std::string QBPassportRequest::urlEncode(std::string_view text) { return platform::http::percentEncoded(text); }
 
 std::optional<std::string> QBPassportRequest::urlDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    int hi = hexDigit(text[i + 1]);
-    int lo = hexDigit(text[i + 2]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out += static_cast<char>(hi * 16 + lo);
-    i += 2;
-  }
-  if (!platform::isValidUtf8(out)) return std::nullopt;
+  auto out = platform::http::percentDecoded(text);
+  if (!out || !platform::isValidUtf8(*out)) return std::nullopt;
   return out;
 }
 

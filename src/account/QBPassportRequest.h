@@ -89,8 +89,9 @@ class QBPassportRequest : public std::enable_shared_from_this<QBPassportRequest>
 
   // --- URL text helpers and the signature recipe ----------------------------
 
-  // The URL, "?" (or "&" when it already has a query) and "name=value"
-  // pairs joined by "&"; data values are left out.
+  // The URL with "name=value" pairs joined by "&" added to its query ("?",
+  // or "&" when it already has one; in front of any fragment); data values
+  // are left out.
   static std::string serializeURL(const std::string& url, const Params& params, const std::string& httpMethod);
 
   // The request signature: Base64 of the SHA-1 of the upper-case method

@@ -8,7 +8,6 @@
 #include "account/QBPassport.h"
 #include "cloud/lumora/LMSync.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/request/LMHTTPRequestSerialization.h"
 #include "cloud/request/LMSignedSession.h"
 #include "cloud/utils/LMErrors.h"
 #include "cloud/utils/LMLogUtil.h"
@@ -20,6 +19,7 @@
 #include "platform/Device.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
+#include "platform/http/Url.h"
 
 namespace lumora {
 namespace {
@@ -57,17 +57,6 @@ URLParts splitURL(const std::string& url) {
   parts.authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
   if (end != std::string::npos) parts.rest = url.substr(end);
   return parts;
-}
-
-bool hasQuery(const std::string& url) {
-  auto head = url.substr(0, url.find('#'));
-  return head.find('?') != std::string::npos;
-}
-
-std::string queryOf(const std::string& url) {
-  auto head = url.substr(0, url.find('#'));
-  auto mark = head.find('?');
-  return mark == std::string::npos ? std::string() : head.substr(mark + 1);
 }
 
 void logOutcome(const std::shared_ptr<LMHTTPRequestOperation>& operation,
@@ -304,8 +293,9 @@ std::shared_ptr<LMHTTPRequestOperation> LMSyncAdapter::redirectRequestOperationF
       target != data->end() && target->is_string() ? target->get<std::string>() : std::string();
   // A query method carries its signed parameters in the URL: keep them.
   bool queryMethod = httpRequestManager_->requestSerializer()->encodesParametersInURI(request.method);
-  if (queryMethod && hasQuery(request.url) && !redirectUrl.empty() && !hasQuery(redirectUrl)) {
-    redirectUrl = LMHTTPRequestSerialization::URLByAppendingQuery(redirectUrl, queryOf(request.url));
+  auto query = platform::http::queryOfURLText(request.url);
+  if (queryMethod && query && !redirectUrl.empty() && !platform::http::queryOfURLText(redirectUrl)) {
+    redirectUrl = platform::http::urlByAppendingQuery(redirectUrl, *query);
   }
   request.url = redirectUrl;
 

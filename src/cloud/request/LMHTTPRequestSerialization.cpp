@@ -20,6 +20,7 @@
 #include "platform/Bytes.h"
 #include "platform/Device.h"
 #include "platform/UserDefaults.h"
+#include "platform/http/Url.h"
 
 namespace lumora {
 namespace {
@@ -121,15 +122,6 @@ std::string LMHTTPRequestSerialization::asciiUserAgent(const std::string& text) 
   return out;
 }
 
-std::string LMHTTPRequestSerialization::URLByAppendingQuery(const std::string& url,
-                                                            const std::string& query) {
-  std::string::size_type fragment = url.find('#');
-  std::string head = url.substr(0, fragment);
-  std::string tail = fragment == std::string::npos ? std::string() : url.substr(fragment);
-  bool hasQuery = head.find('?') != std::string::npos;
-  return head + (hasQuery ? "&" : "?") + query + tail;
-}
-
 // ---- Requests ----
 
 platform::http::Request LMHTTPRequestSerialization::newRequest(const std::string& method,
@@ -201,7 +193,7 @@ platform::Result<platform::http::Request> LMHTTPRequestSerialization::requestByS
 
   std::string query = signedQueryText(request, *parameters, session->sSecurity);
   if (encodesParametersInURI(request.method)) {
-    request.url = URLByAppendingQuery(request.url, query);
+    request.url = platform::http::urlByAppendingQuery(request.url, query);
   } else {
     if (!request.headers.contains("Content-Type")) {
       auto charset = LMIANACharsetName(stringEncoding_).value_or("utf-8");
@@ -224,8 +216,8 @@ platform::Result<platform::http::Request> LMHTTPRequestSerialization::multipartF
   addDefaultHeaders(request);
   request.headers.set("Cookie", session->cookie());
   if (parameters && !parameters->is_null()) {
-    request.url = URLByAppendingQuery(request.url,
-                                      signedQueryText(request, *parameters, session->sSecurity));
+    request.url = platform::http::urlByAppendingQuery(
+        request.url, signedQueryText(request, *parameters, session->sSecurity));
   }
 
   LMStreamingMultipartFormData formData(std::move(request), kLMUTF8StringEncoding);
@@ -240,7 +232,7 @@ platform::http::Request LMHTTPRequestSerialization::postDataRequestWithData(
   addDefaultHeaders(request);
   if (parameters && !parameters->is_null()) {
     std::string query = LMQueryStringFromParametersWithEncoding(*parameters, stringEncoding_);
-    if (!query.empty()) request.url = URLByAppendingQuery(request.url, query);
+    if (!query.empty()) request.url = platform::http::urlByAppendingQuery(request.url, query);
   }
   request.headers.set("Content-Type", "application/octet-stream");
   if (!data.empty()) request.body = data;

@@ -99,10 +99,6 @@ class LMHTTPRequestSerialization {
   // when the transliteration cannot be made.
   static std::string asciiUserAgent(const std::string& text);
 
-  // `url` with "?query" appended, or "&query" when it already has a query
-  // (placed before any fragment).
-  static std::string URLByAppendingQuery(const std::string& url, const std::string& query);
-
  private:
   platform::http::Request newRequest(const std::string& method, const std::string& URLString) const;
   void addDefaultHeaders(platform::http::Request& request) const;

@@ -5,34 +5,17 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/http/Url.h"
+
 namespace lumora {
 namespace {
 
-bool isUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
-
-std::string percentEscape(std::string_view text, LMStringEncoding encoding, bool keepBrackets) {
-  platform::Bytes bytes;
-  if (auto encoded = LMEncodeText(text, encoding)) {
-    bytes = std::move(*encoded);
-  } else {
-    bytes = platform::toBytes(text);
-  }
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 3);
-  for (std::uint8_t c : bytes) {
-    if (isUnreserved(c) || (keepBrackets && (c == '[' || c == ']'))) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0x0F]);
-    }
-  }
-  return out;
+// `text` in `encoding` (its UTF-8 bytes when the encoding cannot hold it),
+// percent-escaped except for the bytes of `keep`.
+std::string percentEscape(std::string_view text, LMStringEncoding encoding, std::string_view keep) {
+  auto encoded = LMEncodeText(text, encoding);
+  if (!encoded) return platform::http::percentEncoded(text, keep);
+  return platform::http::percentEncoded(platform::toString(*encoded), keep);
 }
 
 void appendPairs(const std::string& key, bool hasKey, const platform::Json& value,
@@ -84,12 +67,12 @@ std::string LMQueryStringValueText(const platform::Json& value) {
 
 std::string LMPercentEscapedQueryStringKeyFromStringWithEncoding(std::string_view text,
                                                                  LMStringEncoding encoding) {
-  return percentEscape(text, encoding, /*keepBrackets=*/true);
+  return percentEscape(text, encoding, "[]");
 }
 
 std::string LMPercentEscapedQueryStringValueFromStringWithEncoding(std::string_view text,
                                                                    LMStringEncoding encoding) {
-  return percentEscape(text, encoding, /*keepBrackets=*/false);
+  return percentEscape(text, encoding, {});
 }
 
 std::vector<LMQueryStringPair> LMQueryStringPairsFromDictionary(const platform::Json& dictionary) {

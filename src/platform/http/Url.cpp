@@ -97,4 +97,59 @@ bool Url::hostIsAddress() const {
   return inet_pton(AF_INET, bare.c_str(), &v4) == 1 || inet_pton(AF_INET6, bare.c_str(), &v6) == 1;
 }
 
+std::string percentEncoded(std::string_view text, std::string_view keep) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved || keep.find(c) != std::string_view::npos) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kDigits[byte >> 4]);
+      out.push_back(kDigits[byte & 0x0F]);
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> percentDecoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    int hi = hexDigitValue(text[i + 1]);
+    int lo = hexDigitValue(text[i + 2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return out;
+}
+
+std::optional<std::string_view> queryOfURLText(std::string_view url) {
+  std::string_view head = url.substr(0, url.find('#'));
+  auto mark = head.find('?');
+  if (mark == std::string_view::npos) return std::nullopt;
+  return head.substr(mark + 1);
+}
+
+std::string urlByAppendingQuery(std::string_view url, std::string_view query) {
+  auto fragment = url.find('#');
+  std::string_view head = url.substr(0, fragment);
+  std::string_view tail = fragment == std::string_view::npos ? std::string_view() : url.substr(fragment);
+  std::string out(head);
+  out += head.find('?') != std::string_view::npos ? '&' : '?';
+  out += query;
+  out += tail;
+  return out;
+}
+
 }  // namespace platform::http

@@ -1,6 +1,9 @@
 // A parsed absolute URL (parsing by libcurl's URL API): the parts the HTTP
-// client and the cookie store look at. Plain value type; parse() never throws
-// and answers nullopt for text that is no absolute URL. Any thread may parse.
+// client and the cookie store look at; beside it the text-level URL helpers
+// of the whole client (percent escapes, the query of a URL text). Plain value
+// type and stateless functions; nothing throws: parse() answers nullopt for
+// text that is no absolute URL, percentDecoded nullopt for a broken escape.
+// Any thread.
 #pragma once
 
 #include <optional>
@@ -44,5 +47,20 @@ class Url {
   std::string path_ = "/";
   std::string query_;
 };
+
+// Every byte of `text` but letters, digits, "-", ".", "_", "~" and the bytes
+// of `keep` as "%" and two upper-case hexadecimal digits. Callers choose
+// `keep` for their own character set (none for a query value).
+std::string percentEncoded(std::string_view text, std::string_view keep = {});
+// Every "%" and two hexadecimal digits replaced by that byte ("+" stays as it
+// is); nullopt when a "%" is not followed by two hexadecimal digits.
+std::optional<std::string> percentDecoded(std::string_view text);
+
+// The query of a URL text: what follows its first "?", up to any "#";
+// nullopt when no "?" comes before the fragment.
+std::optional<std::string_view> queryOfURLText(std::string_view url);
+// `url` with `query` added to its query ("?" or, when it has one, "&"), in
+// front of any fragment.
+std::string urlByAppendingQuery(std::string_view url, std::string_view query);
 
 }  // namespace platform::http

@@ -4,6 +4,7 @@
 #include "platform/Bundle.h"
 #include "platform/Device.h"
 #include "platform/UserDefaults.h"
+#include "platform/http/Url.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -49,9 +50,9 @@ TEST(LMHTTPRequestSerializationHeaders, TransliterationKeepsASCIIAndDropsWhatHas
 }
 
 TEST(LMHTTPRequestSerializationURLs, QueryIsAppendedWithTheRightSeparator) {
-  EXPECT_EQ(LMHTTPRequestSerialization::URLByAppendingQuery("http://h/p", "a=1"), "http://h/p?a=1");
-  EXPECT_EQ(LMHTTPRequestSerialization::URLByAppendingQuery("http://h/p?x=0", "a=1"), "http://h/p?x=0&a=1");
-  EXPECT_EQ(LMHTTPRequestSerialization::URLByAppendingQuery("http://h/p#f", "a=1"), "http://h/p?a=1#f");
+  EXPECT_EQ(platform::http::urlByAppendingQuery("http://h/p", "a=1"), "http://h/p?a=1");
+  EXPECT_EQ(platform::http::urlByAppendingQuery("http://h/p?x=0", "a=1"), "http://h/p?x=0&a=1");
+  EXPECT_EQ(platform::http::urlByAppendingQuery("http://h/p#f", "a=1"), "http://h/p?a=1#f");
 }
 
 TEST(LMHTTPRequestSerializationRawData, UnsignedOctetStreamWithPlainQuery) {
