@@ -9,6 +9,7 @@
 
 #include "platform/AppHome.h"
 #include "platform/Bytes.h"
+#include "platform/http/Url.h"
 
 namespace lumora {
 namespace {
@@ -91,18 +92,8 @@ void ServiceHosts::reset() {
 }
 
 std::string ServiceHosts::hostOfURL(const std::string& url) {
-  auto scheme = url.find("://");
-  if (scheme == std::string::npos) return {};
-  std::size_t start = scheme + 3;
-  auto end = url.find_first_of("/?#", start);
-  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  if (auto at = authority.rfind('@'); at != std::string::npos) authority = authority.substr(at + 1);
-  if (!authority.empty() && authority.front() == '[') {
-    auto close = authority.find(']');
-    return close == std::string::npos ? authority : authority.substr(1, close - 1);
-  }
-  if (auto colon = authority.find(':'); colon != std::string::npos) authority = authority.substr(0, colon);
-  return authority;
+  auto parsed = platform::http::Url::parse(url);
+  return parsed ? parsed->bareHost() : std::string();
 }
 
 }  // namespace lumora

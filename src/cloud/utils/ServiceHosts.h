@@ -53,7 +53,8 @@ class ServiceHosts {
   // Drops every process-local override.
   static void reset();
 
-  // Host of a URL text ("http://h:1/x" -> "h"); empty when it has none.
+  // Host of an absolute URL, lower-case and without IPv6 brackets
+  // ("http://H:1/x" -> "h"); empty for text that is no absolute URL.
   static std::string hostOfURL(const std::string& url);
 };
 

@@ -25,13 +25,6 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned flags =
   return out;
 }
 
-std::string withoutBrackets(const std::string& host) {
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    return host.substr(1, host.size() - 2);
-  }
-  return host;
-}
-
 }  // namespace
 
 std::optional<Url> Url::parse(std::string_view text) {
@@ -75,9 +68,16 @@ std::optional<std::string> Url::resolve(std::string_view base, std::string_view 
   return part(handle.get(), CURLUPART_URL);
 }
 
+std::string Url::bareHost() const {
+  if (host_.size() >= 2 && host_.front() == '[' && host_.back() == ']') {
+    return host_.substr(1, host_.size() - 2);
+  }
+  return host_;
+}
+
 bool Url::isLoopback() const {
   if (host_ == "localhost") return true;
-  std::string bare = withoutBrackets(host_);
+  std::string bare = bareHost();
   in_addr v4{};
   if (inet_pton(AF_INET, bare.c_str(), &v4) == 1) {
     return (ntohl(v4.s_addr) >> 24) == 127;
@@ -91,7 +91,7 @@ bool Url::isLoopback() const {
 }
 
 bool Url::hostIsAddress() const {
-  std::string bare = withoutBrackets(host_);
+  std::string bare = bareHost();
   in_addr v4{};
   in6_addr v6{};
   return inet_pton(AF_INET, bare.c_str(), &v4) == 1 || inet_pton(AF_INET6, bare.c_str(), &v6) == 1;

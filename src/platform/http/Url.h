@@ -25,6 +25,8 @@ class Url {
   const std::string& scheme() const { return scheme_; }
   // Lower-case host; an IPv6 address keeps its brackets ("[::1]").
   const std::string& host() const { return host_; }
+  // The host without the brackets of an IPv6 address ("::1").
+  std::string bareHost() const;
   // The explicit port, else the scheme's default (80, 443; 0 if unknown).
   int port() const { return port_; }
   // The path as written (percent escapes kept), "/" when empty.
