@@ -1,12 +1,11 @@
 #include "account/KPAESCrypt.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 
 #include "account/KPAESStringDef.h"
 #include "cloud/utils/AESCBC.h"
 #include "cloud/utils/AESCrypt.h"
+#include "platform/Random.h"
 
 namespace lumora {
 
@@ -39,8 +38,7 @@ platform::Bytes initWithBase64UrlSafeEncodedString(std::string_view text) {
 
 std::optional<std::string> AES128RandomIVEncryptWithKey(std::string_view text,
                                                         std::string_view base64Key) {
-  platform::Bytes iv(16);
-  if (RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1) return std::nullopt;
+  platform::Bytes iv = platform::randomBytes(16);
   auto cipher = encryptAESWithKey(platform::toBytes(text), dataWithBase64EncodedString(base64Key), iv);
   if (!cipher) return std::nullopt;
   auto form = KPAESStringDef::initWithVersion(std::string(KPAESStringDef::kVersion1),

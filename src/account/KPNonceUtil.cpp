@@ -1,25 +1,15 @@
 #include "account/KPNonceUtil.h"
 
-#include <openssl/rand.h>
-
 #include <cmath>
+#include <cstring>
 #include <limits>
-#include <random>
 
 #include "cloud/utils/AESCrypt.h"
 #include "platform/Clock.h"
+#include "platform/Random.h"
 
 namespace lumora {
 namespace {
-
-std::uint32_t secureRandom32() {
-  std::uint32_t value = 0;
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(&value), sizeof value) == 1) return value;
-  // OpenSSL's generator failing to seed is next to impossible; the system's
-  // random device is still a secure source on Linux.
-  std::random_device device;
-  return static_cast<std::uint32_t>(device());
-}
 
 std::int32_t truncatedSeconds(double seconds) {
   // Out-of-range conversions are undefined in C++, so clamp first (the phone
@@ -41,7 +31,10 @@ std::string KPNonceUtil::nonceWithRandom(std::uint32_t randomValue, double secon
 }
 
 std::string KPNonceUtil::generateNonce() {
-  return nonceWithRandom(secureRandom32(), platform::Clock::current()->secondsSince1970());
+  std::uint32_t random = 0;
+  platform::Bytes bytes = platform::randomBytes(sizeof random);
+  std::memcpy(&random, bytes.data(), sizeof random);
+  return nonceWithRandom(random, platform::Clock::current()->secondsSince1970());
 }
 
 }  // namespace lumora

@@ -4,16 +4,14 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <system_error>
 
-#include <openssl/rand.h>
-
 #include "platform/AppHome.h"
 #include "platform/Bytes.h"
+#include "platform/Random.h"
 
 namespace platform {
 namespace {
@@ -43,17 +41,13 @@ std::optional<std::string> readIdentifier(const std::filesystem::path& file) {
   return upperCased(text);
 }
 
-std::optional<std::string> newUuidText() {
-  unsigned char b[16];
-  if (RAND_bytes(b, sizeof b) != 1) return std::nullopt;
-  b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4
-  b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  char text[37];
-  std::snprintf(text, sizeof text,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
-                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
-                b[15]);
-  return std::string(text);
+std::string newUuidText() {
+  Bytes b = randomBytes(16);
+  b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
+  b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  std::string hex = upperCased(hexString(b));
+  return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) +
+         "-" + hex.substr(20);
 }
 
 // Writes `text` to a private temporary file and links it in as `file`; false
@@ -83,9 +77,8 @@ std::optional<std::string> VendorIdentifier::identifierForVendor() {
   // Missing or not a UUID: make one. A file that is there but unreadable as a
   // UUID is replaced.
   if (std::filesystem::exists(file, ec)) std::filesystem::remove(file, ec);
-  auto fresh = newUuidText();
-  if (!fresh) return std::nullopt;
-  if (publish(file, *fresh)) return fresh;
+  std::string fresh = newUuidText();
+  if (publish(file, fresh)) return fresh;
   // Another process published first (or the link failed): take what is there.
   return readIdentifier(file);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Bytes.h"
+#include "platform/Random.h"
 #include "platform/Result.h"
 
 namespace {
@@ -19,6 +20,23 @@ TEST(Bytes, HexAndTextConversions) {
   EXPECT_EQ(platform::hexString(platform::Bytes{0x00, 0x0f, 0xa0, 0xff}), "000fa0ff");
   EXPECT_EQ(platform::hexString(platform::Bytes()), "");
   EXPECT_EQ(platform::toString(platform::toBytes(std::string("a\0b", 3))), std::string("a\0b", 3));
+}
+
+TEST(Bytes, AsciiCaseBlanksAndHexDigits) {
+  EXPECT_EQ(platform::lowerCased("Content-TYPE \xC3\x89"), "content-type \xC3\x89");
+  EXPECT_EQ(platform::upperCased("get \xC3\xA9"), "GET \xC3\xA9");
+  EXPECT_TRUE(platform::equalsIgnoringCase("Set-Cookie", "set-cookie"));
+  EXPECT_FALSE(platform::equalsIgnoringCase("Cookie", "Cookies"));
+  EXPECT_EQ(platform::trimBlanks(" \tvalue \t"), "value");
+  EXPECT_EQ(platform::hexDigitValue('F'), 15);
+  EXPECT_EQ(platform::hexDigitValue('g'), -1);
+}
+
+TEST(Bytes, RandomBytesHaveTheCountAskedForAndDiffer) {
+  EXPECT_TRUE(platform::randomBytes(0).empty());
+  auto first = platform::randomBytes(16);
+  ASSERT_EQ(first.size(), 16u);
+  EXPECT_NE(first, platform::randomBytes(16));
 }
 
 TEST(Error, JsonFormAndDescription) {

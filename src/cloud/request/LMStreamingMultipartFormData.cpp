@@ -1,9 +1,9 @@
 #include "cloud/request/LMStreamingMultipartFormData.h"
 
-#include <cstdio>
-#include <random>
 #include <system_error>
 #include <utility>
+
+#include "platform/Random.h"
 
 namespace lumora {
 
@@ -14,11 +14,7 @@ LMStreamingMultipartFormData::LMStreamingMultipartFormData(platform::http::Reque
       bodyStream_(std::make_unique<LMMultipartBodyStream>(encoding)) {}
 
 std::string LMStreamingMultipartFormData::makeBoundary() {
-  std::random_device random;
-  char text[32];
-  std::snprintf(text, sizeof text, "Boundary+%08X%08X", static_cast<unsigned>(random()),
-                static_cast<unsigned>(random()));
-  return text;
+  return "Boundary+" + platform::upperCased(platform::hexString(platform::randomBytes(8)));
 }
 
 void LMStreamingMultipartFormData::appendPart(std::shared_ptr<LMHTTPBodyPart> part) {
