@@ -8,47 +8,35 @@ namespace lumora {
 
 // ---- Statement ----
 
-LMManagedRecordContextDatabase::Statement::Statement(sqlite3* db, const std::string& sql)
-    : db_(db), sql_(sql) {
-  if (db_ == nullptr) {
-    failed_ = true;
-    return;
-  }
-  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr) !=
-      SQLITE_OK) {
-    logFailure("prepare");
-    sqlite3_finalize(statement_);
-    statement_ = nullptr;
-    failed_ = true;
-    return;
-  }
-  const int count = sqlite3_column_count(statement_);
-  for (int i = 0; i < count; ++i) {
-    if (const char* name = sqlite3_column_name(statement_, i)) columns_.emplace(name, i);
-  }
-}
-
-LMManagedRecordContextDatabase::Statement::~Statement() { sqlite3_finalize(statement_); }
-
-void LMManagedRecordContextDatabase::Statement::logFailure(const char* what) const {
-  LM_LOG_ERROR("SQLite {} failed ({}): {} [{}]", what, db_ ? sqlite3_extended_errcode(db_) : 0,
-               db_ ? sqlite3_errmsg(db_) : "no database", sql_);
-}
-
-bool LMManagedRecordContextDatabase::Statement::bindResult(int rc, int index) {
-  if (rc == SQLITE_OK) return true;
-  LM_LOG_ERROR("SQLite bind of parameter {} failed: {} [{}]", index, sqlite3_errstr(rc), sql_);
-  failed_ = true;
-  return false;
-}
-
 using Statement = LMManagedRecordContextDatabase::Statement;
 
+Statement::Statement(sqlite3* db, const std::string& sql) : statement_(db, sql), sql_(sql) {
+  if (db == nullptr) {
+    failed_ = true;
+  } else if (!statement_.ok()) {
+    logFailure("prepare");
+    failed_ = true;
+  }
+}
+
+void Statement::logFailure(const char* what) const {
+  sqlite3* db = statement_.database();
+  LM_LOG_ERROR("SQLite {} failed ({}): {} [{}]", what, db ? sqlite3_extended_errcode(db) : 0,
+               db ? sqlite3_errmsg(db) : "no database", sql_);
+}
+
+void Statement::checkBind(int index) {
+  const int rc = statement_.bindStatus();
+  if (rc == SQLITE_OK || failed_) return;
+  LM_LOG_ERROR("SQLite bind of parameter {} failed: {} [{}]", index, sqlite3_errstr(rc), sql_);
+  failed_ = true;
+}
+
 Statement& Statement::bind(int index, const std::optional<std::int64_t>& value) {
-  if (!statement_) return *this;
-  bindResult(value ? sqlite3_bind_int64(statement_, index, *value)
-                   : sqlite3_bind_null(statement_, index),
-             index);
+  if (!prepared()) return *this;
+  if (value) statement_.bind(index, *value);
+  else statement_.bindNull(index);
+  checkBind(index);
   return *this;
 }
 
@@ -57,10 +45,10 @@ Statement& Statement::bind(int index, const std::optional<std::int32_t>& value) 
 }
 
 Statement& Statement::bind(int index, const std::optional<double>& value) {
-  if (!statement_) return *this;
-  bindResult(value ? sqlite3_bind_double(statement_, index, *value)
-                   : sqlite3_bind_null(statement_, index),
-             index);
+  if (!prepared()) return *this;
+  if (value) statement_.bindDouble(index, *value);
+  else statement_.bindNull(index);
+  checkBind(index);
   return *this;
 }
 
@@ -69,11 +57,10 @@ Statement& Statement::bind(int index, const std::optional<bool>& value) {
 }
 
 Statement& Statement::bind(int index, const std::optional<std::string>& value) {
-  if (!statement_) return *this;
-  bindResult(value ? sqlite3_bind_text(statement_, index, value->data(),
-                                       static_cast<int>(value->size()), SQLITE_TRANSIENT)
-                   : sqlite3_bind_null(statement_, index),
-             index);
+  if (!prepared()) return *this;
+  if (value) statement_.bind(index, std::string_view(*value));
+  else statement_.bindNull(index);
+  checkBind(index);
   return *this;
 }
 
@@ -82,9 +69,9 @@ Statement& Statement::bind(int index, const char* value) {
 }
 
 bool Statement::execute() {
-  if (!statement_ || failed_) return false;
+  if (!prepared() || failed_) return false;
   int rc;
-  while ((rc = sqlite3_step(statement_)) == SQLITE_ROW) {
+  while ((rc = statement_.step()) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) {
     logFailure("step");
@@ -95,8 +82,8 @@ bool Statement::execute() {
 }
 
 bool Statement::next() {
-  if (!statement_ || failed_) return false;
-  const int rc = sqlite3_step(statement_);
+  if (!prepared() || failed_) return false;
+  const int rc = statement_.step();
   if (rc == SQLITE_ROW) return true;
   if (rc != SQLITE_DONE) {
     logFailure("step");
@@ -106,42 +93,39 @@ bool Statement::next() {
 }
 
 int Statement::columnIndex(const std::string& name) const {
-  auto it = columns_.find(name);
-  if (it == columns_.end() || !statement_) return -1;
-  if (sqlite3_column_type(statement_, it->second) == SQLITE_NULL) return -1;
-  return it->second;
+  const int i = statement_.columnIndex(name);
+  if (i < 0 || statement_.isNull(i)) return -1;
+  return i;
 }
 
 std::optional<std::int64_t> Statement::int64Column(const std::string& name) const {
   const int i = columnIndex(name);
   if (i < 0) return std::nullopt;
-  return sqlite3_column_int64(statement_, i);
+  return statement_.integer(i);
 }
 
 std::optional<std::int32_t> Statement::int32Column(const std::string& name) const {
   const int i = columnIndex(name);
   if (i < 0) return std::nullopt;
-  return static_cast<std::int32_t>(sqlite3_column_int64(statement_, i));
+  return static_cast<std::int32_t>(statement_.integer(i));
 }
 
 std::optional<double> Statement::doubleColumn(const std::string& name) const {
   const int i = columnIndex(name);
   if (i < 0) return std::nullopt;
-  return sqlite3_column_double(statement_, i);
+  return statement_.real(i);
 }
 
 std::optional<bool> Statement::boolColumn(const std::string& name) const {
   const int i = columnIndex(name);
   if (i < 0) return std::nullopt;
-  return sqlite3_column_int64(statement_, i) != 0;
+  return statement_.integer(i) != 0;
 }
 
 std::optional<std::string> Statement::stringColumn(const std::string& name) const {
   const int i = columnIndex(name);
   if (i < 0) return std::nullopt;
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, i));
-  const int size = sqlite3_column_bytes(statement_, i);
-  return text ? std::string(text, static_cast<std::size_t>(size)) : std::string();
+  return statement_.text(i);
 }
 
 // ---- Connection and queue ----

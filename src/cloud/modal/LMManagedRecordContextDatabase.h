@@ -17,27 +17,26 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "platform/SerialQueue.h"
+#include "platform/Sqlite.h"
 
 struct sqlite3;
-struct sqlite3_stmt;
 
 namespace lumora {
 
 class LMManagedRecordContextDatabase {
  public:
-  // One prepared statement of the connection; finalised when it goes.
+  // One prepared statement of the connection (platform::sqlite::Statement)
+  // that logs what fails and reads columns by name.
   class Statement {
    public:
     Statement(sqlite3* db, const std::string& sql);
-    ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
     // Whether the text was prepared; a statement that was not fails every step.
-    bool prepared() const { return statement_ != nullptr; }
+    bool prepared() const { return statement_.ok(); }
 
     // Binds parameter `index` (from 1); nullopt binds NULL.
     Statement& bind(int index, const std::optional<std::int64_t>& value);
@@ -63,14 +62,12 @@ class LMManagedRecordContextDatabase {
 
    private:
     int columnIndex(const std::string& name) const;
-    bool bindResult(int rc, int index);
+    void checkBind(int index);
     void logFailure(const char* what) const;
 
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* statement_ = nullptr;
+    platform::sqlite::Statement statement_;
     std::string sql_;
     bool failed_ = false;
-    std::unordered_map<std::string, int> columns_;
   };
 
   // Opens (creating if needed) the database file read-write. nullptr when it

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/Sqlite.h"
+
 namespace platform::addressbook::detail {
 
 namespace {
@@ -14,53 +16,13 @@ using Json = nlohmann::json;
 // JSON text that never throws: invalid UTF-8 in a value is replaced.
 std::string toText(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-// One prepared statement, finalised when it goes out of scope.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+// The stored data of a row; text that is not a JSON object reads as an empty one.
+Json objectFromText(const std::string& text) {
+  Json data = Json::parse(text, nullptr, false);
+  return data.is_object() ? data : Json::object();
+}
 
-  bool ok() const { return rc_ == SQLITE_OK && stmt_ != nullptr; }
-  Statement& bind(int index, std::int64_t value) {
-    sqlite3_bind_int64(stmt_, index, value);
-    return *this;
-  }
-  Statement& bind(int index, const std::string& value) {
-    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bindBlob(int index, const std::optional<Bytes>& value) {
-    if (!value) {
-      sqlite3_bind_null(stmt_, index);
-    } else {
-      // A zero-length blob still needs a non-null pointer to be stored as a blob.
-      static const std::uint8_t empty = 0;
-      const void* data = value->empty() ? &empty : value->data();
-      sqlite3_bind_blob(stmt_, index, data, static_cast<int>(value->size()), SQLITE_TRANSIENT);
-    }
-    return *this;
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int step() { return sqlite3_step(stmt_); }
-  std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
-  bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
-  std::string text(int col) const {
-    const auto* p = sqlite3_column_text(stmt_, col);
-    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
-             : std::string();
-  }
-  Bytes blob(int col) const {
-    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, col));
-    int n = sqlite3_column_bytes(stmt_, col);
-    return p ? Bytes(p, p + n) : Bytes();
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-  int rc_ = SQLITE_ERROR;
-};
+using sqlite::Statement;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS Meta(key TEXT PRIMARY KEY, value TEXT);
@@ -187,8 +149,7 @@ Result<Store::Snapshot> Store::load() {
       row.type = static_cast<RecordType>(st.integer(1));
       row.source = static_cast<RecordId>(st.integer(2));
       row.link = st.isNull(3) ? 0 : st.integer(3);
-      row.data = Json::parse(st.text(4), nullptr, false);
-      if (row.data.is_discarded() || !row.data.is_object()) row.data = Json::object();
+      row.data = objectFromText(st.text(4));
       row.hasImage = st.integer(5) != 0;
       snap.rows.push_back(std::move(row));
     }
@@ -267,9 +228,7 @@ Result<std::optional<Json>> Store::recordData(RecordId id) {
   int rc = st.step();
   if (rc == SQLITE_DONE) return std::optional<Json>();
   if (rc != SQLITE_ROW) return failure("read");
-  Json data = Json::parse(st.text(0), nullptr, false);
-  if (data.is_discarded() || !data.is_object()) data = Json::object();
-  return std::optional<Json>(std::move(data));
+  return std::optional<Json>(objectFromText(st.text(0)));
 }
 
 Status Store::updateData(RecordId id, const Json& data) {
