@@ -2,29 +2,16 @@
 
 #include <plist/plist.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <limits>
-#include <memory>
-#include <system_error>
-#include <unistd.h>
+
+#include "platform/PropertyList.h"
 
 namespace platform {
 namespace {
 
-// Binary property list dates count seconds from 2001-01-01 00:00:00 UTC.
-constexpr std::int64_t kPlistEpochOffsetSeconds = 978307200;
-
-struct PlistDeleter {
-  void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
-};
-using PlistPtr = std::unique_ptr<void, PlistDeleter>;
-
-struct MallocDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
+// The mode a new file gets under the usual umask, as archives always had.
+constexpr mode_t kFileMode = 0644;
 
 Error archiveError(std::int64_t code, const std::string& reason) {
   return Error(kKeyedArchiveErrorDomain, code, Json{{"reason", reason}});
@@ -41,24 +28,9 @@ plist_t toPlist(const ArchiveValue& value) {
   if (const Bytes* bytes = value.asBytes()) {
     return plist_new_data(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   }
-  if (const Clock::TimePoint* date = value.asDate()) {
-    const auto micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(date->time_since_epoch()).count() -
-        kPlistEpochOffsetSeconds * 1000000;
-    std::int64_t sec = micros / 1000000;
-    std::int64_t usec = micros % 1000000;
-    if (usec < 0) {
-      usec += 1000000;
-      sec -= 1;
-    }
-    if (sec < std::numeric_limits<std::int32_t>::min() ||
-        sec > std::numeric_limits<std::int32_t>::max()) {
-      return nullptr;
-    }
-    return plist_new_date(static_cast<std::int32_t>(sec), static_cast<std::int32_t>(usec));
-  }
+  if (const Clock::TimePoint* date = value.asDate()) return plist::newDate(*date);
   if (const ArchiveValue::Array* array = value.asArray()) {
-    PlistPtr node(plist_new_array());
+    plist::Node node(plist_new_array());
     for (const ArchiveValue& item : *array) {
       plist_t child = toPlist(item);
       if (child == nullptr) return nullptr;
@@ -66,7 +38,7 @@ plist_t toPlist(const ArchiveValue& value) {
     }
     return node.release();
   }
-  PlistPtr node(plist_new_dict());
+  plist::Node node(plist_new_dict());
   for (const auto& [key, item] : *value.asDictionary()) {
     plist_t child = toPlist(item);
     if (child == nullptr) return nullptr;
@@ -82,37 +54,19 @@ std::optional<ArchiveValue> fromPlist(plist_t node) {
       plist_get_bool_val(node, &b);
       return ArchiveValue(b != 0);
     }
-    case PLIST_UINT: {
-      std::uint64_t u = 0;
-      plist_get_uint_val(node, &u);
-      return ArchiveValue(static_cast<std::int64_t>(u));
-    }
+    case PLIST_UINT:
+      return ArchiveValue(plist::integerValue(node));
     case PLIST_REAL: {
       double d = 0;
       plist_get_real_val(node, &d);
       return ArchiveValue(d);
     }
-    case PLIST_STRING: {
-      char* raw = nullptr;
-      plist_get_string_val(node, &raw);
-      std::unique_ptr<char, MallocDeleter> text(raw);
-      return ArchiveValue(std::string(raw != nullptr ? raw : ""));
-    }
-    case PLIST_DATA: {
-      std::uint64_t length = 0;
-      const char* data = plist_get_data_ptr(node, &length);
-      Bytes bytes;
-      if (data != nullptr) bytes.assign(data, data + length);
-      return ArchiveValue(std::move(bytes));
-    }
-    case PLIST_DATE: {
-      std::int32_t sec = 0;
-      std::int32_t usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      const std::int64_t micros = (sec + kPlistEpochOffsetSeconds) * 1000000 + usec;
-      return ArchiveValue(Clock::TimePoint(std::chrono::duration_cast<Clock::Duration>(
-          std::chrono::microseconds(micros))));
-    }
+    case PLIST_STRING:
+      return ArchiveValue(plist::stringValue(node));
+    case PLIST_DATA:
+      return ArchiveValue(plist::dataValue(node));
+    case PLIST_DATE:
+      return ArchiveValue(plist::dateValue(node, std::chrono::microseconds(1)));
     case PLIST_ARRAY: {
       ArchiveValue::Array array;
       const std::uint32_t size = plist_array_get_size(node);
@@ -125,19 +79,14 @@ std::optional<ArchiveValue> fromPlist(plist_t node) {
     }
     case PLIST_DICT: {
       ArchiveValue::Dictionary dictionary;
-      plist_dict_iter rawIter = nullptr;
-      plist_dict_new_iter(node, &rawIter);
-      std::unique_ptr<void, MallocDeleter> iter(rawIter);
-      while (true) {
-        char* rawKey = nullptr;
-        plist_t child = nullptr;
-        plist_dict_next_item(node, rawIter, &rawKey, &child);
-        std::unique_ptr<char, MallocDeleter> key(rawKey);
-        if (child == nullptr) break;
+      bool readable = true;
+      plist::forEachEntry(node, [&](const char* key, plist_t child) {
+        if (!readable) return;
         auto item = fromPlist(child);
-        if (!item || rawKey == nullptr) return std::nullopt;
-        dictionary.emplace(rawKey, std::move(*item));
-      }
+        if (item) dictionary.emplace(key, std::move(*item));
+        else readable = false;
+      });
+      if (!readable) return std::nullopt;
       return ArchiveValue(std::move(dictionary));
     }
     default:
@@ -196,14 +145,11 @@ std::optional<KeyedArchive> KeyedArchive::decodeArchive(const std::string& key) 
 }
 
 Result<Bytes> KeyedArchive::binaryData() const {
-  PlistPtr root(toPlist(ArchiveValue(values_)));
+  plist::Node root(toPlist(ArchiveValue(values_)));
   if (!root) return archiveError(kKeyedArchiveErrorUnreadable, "date out of the archive's range");
-  char* raw = nullptr;
-  std::uint32_t length = 0;
-  plist_to_bin(root.get(), &raw, &length);
-  std::unique_ptr<char, MallocDeleter> data(raw);
-  if (raw == nullptr) return archiveError(kKeyedArchiveErrorUnreadable, "archive not written");
-  return Bytes(raw, raw + length);
+  Bytes data = plist::toBinary(root.get());
+  if (data.empty()) return archiveError(kKeyedArchiveErrorUnreadable, "archive not written");
+  return data;
 }
 
 Result<KeyedArchive> KeyedArchive::fromBinaryData(const Bytes& data) {
@@ -212,10 +158,7 @@ Result<KeyedArchive> KeyedArchive::fromBinaryData(const Bytes& data) {
                        static_cast<std::uint32_t>(data.size()))) {
     return archiveError(kKeyedArchiveErrorUnreadable, "not a binary property list");
   }
-  plist_t raw = nullptr;
-  plist_from_bin(reinterpret_cast<const char*>(data.data()),
-                 static_cast<std::uint32_t>(data.size()), &raw);
-  PlistPtr root(raw);
+  plist::Node root = plist::parse(data);
   if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
     return archiveError(kKeyedArchiveErrorUnreadable, "no dictionary at the top");
   }
@@ -227,35 +170,16 @@ Result<KeyedArchive> KeyedArchive::fromBinaryData(const Bytes& data) {
 Status KeyedArchive::writeToFile(const std::filesystem::path& path) const {
   auto data = binaryData();
   if (!data) return data.error();
-  std::error_code ec;
-  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-  static std::atomic<unsigned> counter{0};
-  std::filesystem::path temporary = path;
-  temporary += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data->data()),
-              static_cast<std::streamsize>(data->size()));
-    out.close();
-    if (!out) {
-      std::filesystem::remove(temporary, ec);
-      return archiveError(kKeyedArchiveErrorFile, "cannot write " + path.string());
-    }
-  }
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    std::filesystem::remove(temporary, ec);
+  if (!plist::writeFileAtomically(path, *data, kFileMode).ok()) {
     return archiveError(kKeyedArchiveErrorFile, "cannot write " + path.string());
   }
   return Status::success();
 }
 
 Result<KeyedArchive> KeyedArchive::readFromFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
-  Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
-  return fromBinaryData(data);
+  auto data = plist::readFile(path);
+  if (!data) return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
+  return fromBinaryData(*data);
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/PropertyList.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -23,11 +24,12 @@ namespace {
 constexpr std::int64_t kEpoch2001Seconds = 978307200;
 
 using Milliseconds = std::chrono::milliseconds;
+using Microseconds = std::chrono::microseconds;
 
-// Milliseconds since 2001-01-01, floored.
-std::int64_t millisSince2001(Clock::TimePoint date) {
-  auto ms = std::chrono::floor<Milliseconds>(date.time_since_epoch()).count();
-  return ms - kEpoch2001Seconds * 1000;
+// Microseconds since 2001-01-01, floored.
+std::int64_t microsSince2001(Clock::TimePoint date) {
+  auto us = std::chrono::floor<Microseconds>(date.time_since_epoch()).count();
+  return us - kEpoch2001Seconds * 1000000;
 }
 
 Error fileError(std::int64_t code, const std::filesystem::path& file, const std::string& what,
@@ -105,9 +107,25 @@ std::int64_t integerValue(plist_t node) {
   return static_cast<std::int64_t>(value);
 }
 
+void forEachEntry(plist_t dict, const std::function<void(const char* key, plist_t value)>& visit) {
+  plist_dict_iter iter = nullptr;
+  plist_dict_new_iter(dict, &iter);
+  for (;;) {
+    char* key = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(dict, iter, &key, &value);
+    if (!key || !value) {
+      std::free(key);
+      break;
+    }
+    visit(key, value);
+    std::free(key);
+  }
+  std::free(iter);
+}
+
 bool dateInRange(Clock::TimePoint date) {
-  std::int64_t ms2001 = millisSince2001(date);
-  std::int64_t sec = ms2001 / 1000;  // truncates toward zero, as libplist splits it
+  std::int64_t sec = microsSince2001(date) / 1000000;  // truncates toward zero, as libplist splits it
   return sec >= INT32_MIN && sec <= INT32_MAX;
 }
 
@@ -117,23 +135,24 @@ Clock::TimePoint truncatedToMilliseconds(Clock::TimePoint date) {
 
 plist_t newDate(Clock::TimePoint date) {
   if (!dateInRange(date)) return nullptr;
-  std::int64_t ms2001 = millisSince2001(date);
-  auto sec = static_cast<std::int32_t>(ms2001 / 1000);
-  auto usec = static_cast<std::int32_t>((ms2001 % 1000) * 1000);  // same sign as sec
+  std::int64_t us2001 = microsSince2001(date);
+  auto sec = static_cast<std::int32_t>(us2001 / 1000000);
+  auto usec = static_cast<std::int32_t>(us2001 % 1000000);  // same sign as sec
   return plist_new_date(sec, usec);
 }
 
-Clock::TimePoint dateValue(plist_t node) {
+Clock::TimePoint dateValue(plist_t node, std::chrono::microseconds resolution) {
   std::int32_t sec = 0;
   std::int32_t usec = 0;
   plist_get_date_val(node, &sec, &usec);
   // libplist hands back the fraction as a magnitude; it belongs to the side of
-  // zero that the seconds are on. Its truncation can lose a microsecond, so
-  // round to the millisecond that was written.
+  // zero that the seconds are on.
   std::int64_t micros = static_cast<std::int64_t>(sec) * 1000000 +
                         (sec < 0 ? -std::llabs(usec) : std::llabs(usec));
-  auto ms2001 = static_cast<std::int64_t>(std::llround(static_cast<double>(micros) / 1000.0));
-  return Clock::TimePoint(Milliseconds(ms2001 + kEpoch2001Seconds * 1000));
+  const std::int64_t step = std::max<std::int64_t>(resolution.count(), 1);
+  auto us2001 = static_cast<std::int64_t>(std::llround(static_cast<double>(micros) / static_cast<double>(step))) * step;
+  return Clock::TimePoint(std::chrono::duration_cast<Clock::Duration>(
+      Microseconds(us2001 + kEpoch2001Seconds * 1000000)));
 }
 
 std::string isoDateText(Clock::TimePoint date) {
@@ -179,17 +198,7 @@ Json toJson(plist_t node) {
     }
     case PLIST_DICT: {
       Json object = Json::object();
-      plist_dict_iter iter = nullptr;
-      plist_dict_new_iter(node, &iter);
-      for (;;) {
-        char* key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(node, iter, &key, &value);
-        if (!key) break;
-        object[key] = toJson(value);
-        std::free(key);
-      }
-      std::free(iter);
+      forEachEntry(node, [&](const char* key, plist_t value) { object[key] = toJson(value); });
       return object;
     }
     default:

@@ -1,14 +1,17 @@
-// Property-list helpers shared by the stores that keep their state in plist
-// files (user defaults, keychain): an owning handle over libplist nodes,
-// conversions between plist trees and JSON, dates, and atomic file I/O.
+// Property-list helpers shared by everything kept in plist files (user
+// defaults, keychain, keyed archives): an owning handle over libplist nodes,
+// node readers, conversions between plist trees and JSON, dates, and atomic
+// file I/O.
 //
 // Nothing here keeps state; every function may be called from any thread.
 // Failures come back as nullptr / nullopt or as Error values in
 // "NSCocoaErrorDomain" with the platform's file and property-list codes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,14 +52,21 @@ std::string stringValue(plist_t node);
 Bytes dataValue(plist_t node);
 // libplist keeps integers as 64-bit patterns; they are read back as signed.
 std::int64_t integerValue(plist_t node);
+// Calls `visit` with each key and value of a dictionary node, in order.
+void forEachEntry(plist_t dict, const std::function<void(const char* key, plist_t value)>& visit);
 
-// Dates are kept to the millisecond and must fall within libplist's date
+// Dates are kept to the microsecond and must fall within libplist's date
 // range (32-bit seconds around 2001-01-01: December 1932 to January 2069).
 bool dateInRange(Clock::TimePoint date);
 Clock::TimePoint truncatedToMilliseconds(Clock::TimePoint date);
 // nullptr when out of range.
 plist_t newDate(Clock::TimePoint date);
-Clock::TimePoint dateValue(plist_t node);
+// The date of a date node rounded to `resolution`: libplist's reading can
+// lose a microsecond, so a date written to the millisecond reads back exact
+// at the default. (libplist keeps no sign for a date less than one second
+// before 2001-01-01: its fraction reads back after that instant.)
+Clock::TimePoint dateValue(plist_t node,
+                           std::chrono::microseconds resolution = std::chrono::milliseconds(1));
 // "2020-01-01T00:00:00Z" (with ".123" when the date has milliseconds).
 std::string isoDateText(Clock::TimePoint date);
 

@@ -190,17 +190,9 @@ void UserDefaults::loadLocked() const {
   } else {
     plist::Node root = plist::parse(*bytes);
     if (root && plist_get_node_type(root.get()) == PLIST_DICT) {
-      plist_dict_iter iter = nullptr;
-      plist_dict_new_iter(root.get(), &iter);
-      for (;;) {
-        char* key = nullptr;
-        plist_t node = nullptr;
-        plist_dict_next_item(root.get(), iter, &key, &node);
-        if (!key) break;
+      plist::forEachEntry(root.get(), [&](const char* key, plist_t node) {
         if (auto value = fromNode(node)) stored_[key] = std::move(*value);
-        std::free(key);
-      }
-      std::free(iter);
+      });
       return;
     }
     failure = Error(plist::kCocoaErrorDomain, plist::kPropertyListReadCorrupt,

@@ -37,6 +37,19 @@ TEST(KeyedArchive, EveryValueKindRoundTrips) {
   EXPECT_EQ(back->decodeArchive("child")->decodeString("title"), "inner");
 }
 
+TEST(KeyedArchive, DatesBefore2001KeepTheirFraction) {
+  for (auto micros : {978307198500000LL, 978307100250000LL, -500000LL, -86400500000LL}) {
+    const auto when = platform::Clock::TimePoint(std::chrono::microseconds(micros));
+    KeyedArchive archive;
+    archive.encodeDate("when", when);
+    auto data = archive.binaryData();
+    ASSERT_TRUE(data.ok());
+    auto back = KeyedArchive::fromBinaryData(*data);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back->decodeDate("when"), when) << micros;
+  }
+}
+
 TEST(KeyedArchive, FilesAndBadInput) {
   testsupport::TestHome home;
   const auto path = home.root() / "sub" / "empty.data";
