@@ -48,11 +48,7 @@ void KPAuthorizeDialog::build() {
 }
 
 void KPAuthorizeDialog::load() {
-  platform::WebRequest request{KPWebViewController::urlWithParams(serverURL_, authParams_), {}};
-  if (!arrCookies_.empty()) {
-    request.headers.emplace_back("Cookie", platform::http::cookieHeaderValue(arrCookies_));
-  }
-  webView_->loadRequest(request);
+  webView_->loadRequest(KPWebViewController::firstPageRequest(serverURL_, authParams_, arrCookies_));
 }
 
 void KPAuthorizeDialog::showIndicator() {

@@ -85,13 +85,15 @@ std::string KPWebViewController::urlWithParams(const std::string& serverURL,
   return serverURL + "?" + query;
 }
 
-void KPWebViewController::load() {
-  platform::WebRequest request{urlWithParams(serverURL_, authParams_), {}};
-  if (!arrCookies_.empty()) {
-    request.headers.emplace_back("Cookie", platform::http::cookieHeaderValue(arrCookies_));
-  }
-  webView_->loadRequest(request);
+platform::WebRequest KPWebViewController::firstPageRequest(const std::string& serverURL,
+                                                          const platform::Json& params,
+                                                          const std::vector<platform::http::Cookie>& cookies) {
+  platform::WebRequest request{urlWithParams(serverURL, params), {}};
+  if (!cookies.empty()) request.headers.emplace_back("Cookie", platform::http::cookieHeaderValue(cookies));
+  return request;
 }
+
+void KPWebViewController::load() { webView_->loadRequest(firstPageRequest(serverURL_, authParams_, arrCookies_)); }
 
 void KPWebViewController::showIndicator() {
   indicatorView_->startAnimating();

@@ -71,6 +71,10 @@ class KPWebViewController : public platform::ViewController,
   // The first page's URL: the server URL, and the authorisation parameters
   // as a query until the first value that is not a non-empty string.
   static std::string urlWithParams(const std::string& serverURL, const platform::Json& params);
+  // The request of the first page: urlWithParams, and the cookies (when
+  // there are any) in one Cookie field. The overlay dialog loads it too.
+  static platform::WebRequest firstPageRequest(const std::string& serverURL, const platform::Json& params,
+                                               const std::vector<platform::http::Cookie>& cookies);
   // {"url", "query", "fragment"} of an intercepted redirect (query and
   // fragment only when not empty).
   static platform::Json redirectInfo(const std::string& url);

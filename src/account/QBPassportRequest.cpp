@@ -1,6 +1,5 @@
 #include "account/QBPassportRequest.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "account/KPQBEnDecryptUtil.h"
@@ -16,12 +15,11 @@ namespace {
 
 // How the platform prints data: "<0a0b0c0d 0e0f>".
 std::string dataDescription(const platform::Bytes& data) {
+  const std::string hex = platform::hexString(data);
   std::string out = "<";
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i > 0 && i % 4 == 0) out += ' ';
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02x", data[i]);
-    out += hex;
+  for (std::size_t i = 0; i < hex.size(); i += 8) {
+    if (i > 0) out += ' ';
+    out += hex.substr(i, 8);
   }
   return out + ">";
 }
