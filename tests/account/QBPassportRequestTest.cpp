@@ -5,6 +5,7 @@
 
 #include "AccountTestSupport.h"
 #include "account/KPAESCoder.h"
+#include "account/KPQBEnDecryptUtil.h"
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
@@ -52,6 +53,10 @@ TEST(RequestSignature, KnownAnswers) {
             kEscapedPathCase.signature);
   EXPECT_EQ(QBPassportRequest::generateSignatureWithMethod("GET", "/a%20b/c?z=1", Params{}, "k"),
             kEscapedPathCase.signature);
+  // Data is signed in the platform's description form, four bytes a group.
+  Params data{{"d", platform::Bytes{0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0xff}}};
+  EXPECT_EQ(QBPassportRequest::generateSignatureWithMethod("GET", "http://h/x", data, "k"),
+            lumora::KPQBEnDecryptUtil::buildSHA1AndBase64("GET&/x&d=<0a0b0c0d 0eff>&k"));
 }
 
 class AccountRequest : public accounttest::AccountTest {};
