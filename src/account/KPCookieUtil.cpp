@@ -1,12 +1,11 @@
 #include "account/KPCookieUtil.h"
 
+#include "platform/Bytes.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/Url.h"
 
 namespace lumora {
 namespace {
-
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
 
 platform::http::CookieStorage& store() { return platform::http::CookieStorage::shared(); }
 
@@ -28,7 +27,7 @@ std::optional<KPCookieUtil::Cookie> KPCookieUtil::newHTTPCookieWithUrl(const std
 
 bool KPCookieUtil::setSharedCookiesValue(const std::optional<std::string>& value,
                                          const std::optional<std::string>& name, const std::string& domain) {
-  if (!nonEmpty(name) || !nonEmpty(value)) return false;
+  if (!platform::hasText(name) || !platform::hasText(value)) return false;
   Cookie cookie;
   cookie.name = *name;
   cookie.value = *value;
@@ -45,13 +44,13 @@ std::optional<std::string> KPCookieUtil::getCookieForName(const std::string& nam
 }
 
 std::optional<std::string> KPCookieUtil::getSharedCookiesValueForKey(const std::optional<std::string>& name) {
-  if (!nonEmpty(name)) return std::nullopt;
+  if (!platform::hasText(name)) return std::nullopt;
   return getCookieForName(*name, store().cookies());
 }
 
 std::optional<std::string> KPCookieUtil::getSharedCookiesValueForKey(const std::optional<std::string>& name,
                                                                      const std::optional<std::string>& url) {
-  if (!nonEmpty(name) || !nonEmpty(url)) return std::nullopt;
+  if (!platform::hasText(name) || !platform::hasText(url)) return std::nullopt;
   return getCookieForName(*name, store().cookiesForURL(*url));
 }
 

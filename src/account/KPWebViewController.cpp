@@ -4,16 +4,11 @@
 #include "account/QBPassportRequest.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "platform/Application.h"
+#include "platform/JsonValues.h"
 #include "platform/http/Cookie.h"
 #include "platform/http/Url.h"
 
 namespace lumora {
-
-namespace {
-bool isNonEmptyString(const platform::Json& value) {
-  return value.is_string() && !value.get_ref<const std::string&>().empty();
-}
-}  // namespace
 
 std::shared_ptr<KPWebViewController> KPWebViewController::create(
     const std::string& url, const platform::Json& authParams,
@@ -78,7 +73,7 @@ std::string KPWebViewController::urlWithParams(const std::string& serverURL,
   if (!params.is_object() || params.empty()) return serverURL;
   std::string query;
   for (const auto& [key, value] : params.items()) {
-    if (!isNonEmptyString(value)) break;
+    if (!platform::isNonEmptyString(value)) break;
     if (!query.empty()) query += "&";
     query += key + "=" + QBPassportRequest::urlEncode(value.get<std::string>());
   }

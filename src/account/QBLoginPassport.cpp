@@ -8,14 +8,11 @@
 #include "account/KPCookieUtil.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/ServiceHosts.h"
+#include "platform/Bytes.h"
 #include "platform/MainQueue.h"
 #include "platform/http/Url.h"
 
 namespace lumora {
-
-namespace {
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
-}  // namespace
 
 std::shared_ptr<QBLoginPassport> QBLoginPassport::create(
     std::optional<std::string> userId, std::optional<std::string> sid,
@@ -72,7 +69,7 @@ QBLoginPassport::RequestPtr QBLoginPassport::makeRequestButDontConnectWithURL(
     std::optional<QBPassportRequest::Cookies> cookies, const std::string& httpMethod,
     const RequestDelegatePtr& delegate, bool needSignature,
     std::shared_ptr<KPEnDecryptCoder> coder) {
-  if (needSignature && !nonEmpty(sSecurity())) {
+  if (needSignature && !platform::hasText(sSecurity())) {
     notifyTokenExpired(delegate);
     return nullptr;
   }
@@ -113,7 +110,7 @@ QBPassportRequest::Cookies QBLoginPassport::accountCookies(const std::optional<s
                                                            const std::optional<std::string>& serviceToken) {
   QBPassportRequest::Cookies cookies;
   for (const auto& [name, value] : {std::pair{"userId", userId}, std::pair{"serviceToken", serviceToken}}) {
-    if (!nonEmpty(value)) continue;
+    if (!platform::hasText(value)) continue;
     platform::http::Cookie cookie;
     cookie.name = name;
     cookie.value = *value;
@@ -155,7 +152,7 @@ void QBLoginPassport::doReloginUsingBlock(Completion block) {
   Params params;
   params["sid"] = meta.sid().value_or("passport");
   params["_json"] = std::string("true");
-  if (auto callback = meta.callback(); nonEmpty(callback)) params["callback"] = *callback;
+  if (auto callback = meta.callback(); platform::hasText(callback)) params["callback"] = *callback;
   writeStepCookies(*this);
   sendStep("/pass/serviceLogin", "GET", std::move(params));
 }
@@ -222,7 +219,7 @@ std::optional<QBLoginPassport::Params> QBLoginPassport::makeLoginRequestParamWit
   params["_json"] = std::string("true");
   if (needVerifyPhone()) params["serviceParam"] = std::string("{\"checkSafePhone\":true}");
   params[encryptedOrNot ? "hash" : "pwd"] = *password;
-  if (nonEmpty(verifyCode)) params["captCode"] = *verifyCode;
+  if (platform::hasText(verifyCode)) params["captCode"] = *verifyCode;
   return params;
 }
 
@@ -239,7 +236,7 @@ void QBLoginPassport::checkOTPCode(const std::string& code, bool trustOrNot) {
   auto sign = meta.sign();
   auto sid = meta.sid();
   auto callback = meta.callback();
-  if (code.empty() || !nonEmpty(qs) || !nonEmpty(sign) || !nonEmpty(sid) || !nonEmpty(callback)) {
+  if (code.empty() || !platform::hasText(qs) || !platform::hasText(sign) || !platform::hasText(sid) || !platform::hasText(callback)) {
     failWithError(makeError(kCodeInvalidArgument));
     return;
   }

@@ -11,6 +11,8 @@
 #include "account/KPCookieUtil.h"
 #include "account/QBLoginPassport.h"
 #include "cloud/utils/LMLogUtil.h"
+#include "platform/Bytes.h"
+#include "platform/JsonValues.h"
 #include "platform/http/Cookie.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/Url.h"
@@ -18,25 +20,6 @@
 namespace lumora {
 
 namespace {
-bool nonEmptyText(const platform::Json& value) {
-  return value.is_string() && !value.get_ref<const std::string&>().empty();
-}
-
-std::string textAt(const platform::Json& object, const char* key) {
-  if (!object.is_object()) return {};
-  auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-std::optional<std::string> optionalTextAt(const platform::Json& object, const char* key) {
-  if (!object.is_object()) return std::nullopt;
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_string()) return std::nullopt;
-  return it->get<std::string>();
-}
-
-bool isNonEmptyObject(const platform::Json& value) { return value.is_object() && !value.empty(); }
-
 bool endsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -108,7 +91,7 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
   const std::string path = pathOf(request->url());
   if (pathIs(path, {"/pass/serviceLogin", "/pass/serviceLoginCA"})) {
     if (auto block = blockAfterRequest()) {
-      block(makeError(kCodeOk, isNonEmptyObject(reply) ? reply : platform::Json()));
+      block(makeError(kCodeOk, platform::isNonEmptyObject(reply) ? reply : platform::Json()));
     }
     return;
   }
@@ -125,7 +108,8 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
     if (token && !token->empty()) {
       dispatchPassportDidLoginMessage();
     } else {
-      failWithError(makeError(kCodeNoServiceToken, isNonEmptyObject(reply) ? reply : platform::Json()));
+      failWithError(
+          makeError(kCodeNoServiceToken, platform::isNonEmptyObject(reply) ? reply : platform::Json()));
     }
     return;
   }
@@ -135,7 +119,8 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
   }
   if (pathIs(path, {"/auth/verifyPhone"})) {
     const auto& method = request->httpMethod();
-    bool hasLocation = isNonEmptyObject(reply) && nonEmptyText(reply.value("location", platform::Json()));
+    bool hasLocation = platform::isNonEmptyObject(reply) &&
+                       platform::isNonEmptyString(reply.value("location", platform::Json()));
     if (method == "GET") {
       if (hasLocation) {
         failWithError(makeError(kCodeVerifyPhoneAnnounced));
@@ -144,7 +129,7 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
         failWithError(makeError(kCodeMissingReplyData));
       }
     } else if (method == "POST") {
-      followVerification(isNonEmptyObject(reply) ? reply.value("location", platform::Json())
+      followVerification(platform::isNonEmptyObject(reply) ? reply.value("location", platform::Json())
                                                  : platform::Json(),
                          "Verify no location");
     }
@@ -154,7 +139,7 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
 }
 
 void QBLoginPassport::followVerification(const platform::Json& location, const char* logText) {
-  if (!nonEmptyText(location)) {
+  if (!platform::isNonEmptyString(location)) {
     LM_LOG_ERROR("{}", logText);
     failWithError(makeError(kCodeMissingReplyData));
     return;
@@ -163,7 +148,7 @@ void QBLoginPassport::followVerification(const platform::Json& location, const c
 }
 
 platform::Error QBLoginPassport::withCaptchaImage(const platform::Error& error) {
-  std::string captchaUrl = textAt(error.userInfo(), "captchaUrl");
+  std::string captchaUrl = platform::stringAt(error.userInfo(), "captchaUrl").value_or("");
   platform::http::Request fetch;
   fetch.url = strAccountDomain() + captchaUrl;
   auto reply = platform::http::sendSynchronousRequest(fetch);
@@ -197,13 +182,14 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
     return;
   }
   if (pathIs(path, {"/auth/service"})) {
-    followVerification(isNonEmptyObject(info) ? info.value("url", platform::Json()) : platform::Json(),
-                       "Verify no url");
+    followVerification(
+        platform::isNonEmptyObject(info) ? info.value("url", platform::Json()) : platform::Json(),
+        "Verify no url");
     return;
   }
   if (pathIs(path, {"/auth/check", "/auth/verifyPhone"})) {
     followVerification(
-        isNonEmptyObject(info) ? info.value("location", platform::Json()) : platform::Json(),
+        platform::isNonEmptyObject(info) ? info.value("location", platform::Json()) : platform::Json(),
         "Verify no location");
     return;
   }
@@ -213,13 +199,13 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
 // --- login replies ------------------------------------------------------------------
 
 void QBLoginPassport::storeLoginPageValues(const platform::Json& reply) {
-  loginRuntimeMetaData().updateWithSid(optionalTextAt(reply, "sid"), optionalTextAt(reply, "qs"),
-                                       optionalTextAt(reply, "_sign"),
-                                       optionalTextAt(reply, "callback"));
+  loginRuntimeMetaData().updateWithSid(platform::stringAt(reply, "sid"), platform::stringAt(reply, "qs"),
+                                       platform::stringAt(reply, "_sign"),
+                                       platform::stringAt(reply, "callback"));
 }
 
 void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bool allowUI) {
-  if (!isNonEmptyObject(reply)) {
+  if (!platform::isNonEmptyObject(reply)) {
     // Nothing further would come of such a reply: end the login instead of
     // leaving the caller waiting.
     LM_LOG_ERROR("Login reply is not a JSON object");
@@ -239,17 +225,19 @@ void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bo
 
 std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
     const platform::Json& reply, bool allowUI) {
-  if (nonEmptyText(reply.value("callback", platform::Json()))) setCallbackUrl(textAt(reply, "callback"));
-  std::string location = textAt(reply, "Location");
-  if (location.empty()) location = textAt(reply, "location");
+  if (auto callback = platform::stringAt(reply, "callback"); platform::hasText(callback)) {
+    setCallbackUrl(*callback);
+  }
+  std::string location = platform::stringAt(reply, "Location").value_or("");
+  if (location.empty()) location = platform::stringAt(reply, "location").value_or("");
   if (!location.empty()) setServiceTokenUrl(location);
   if (auto cUser = KPCookieUtil::getSharedCookiesValueForKey("cUserId"); cUser && !cUser->empty()) {
     setCUserId(cUser);
   }
 
-  std::string notification = textAt(reply, "notificationUrl");
+  std::string notification = platform::stringAt(reply, "notificationUrl").value_or("");
   if (!notification.empty()) {
-    setMaskedPhone(optionalTextAt(reply, "phone"));
+    setMaskedPhone(platform::stringAt(reply, "phone"));
     std::string base = releaseAccountDomain();
     std::string page = notification.rfind(base, 0) == 0 ? notification : base + notification;
     if (allowUI) {
@@ -267,7 +255,7 @@ std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
     tokenUrl = strAccountDomain() + tokenUrl;
     setServiceTokenUrl(tokenUrl);
   }
-  std::string pass = textAt(reply, "passToken");
+  std::string pass = platform::stringAt(reply, "passToken").value_or("");
   if (pass.empty()) {
     LM_LOG_ERROR("No pass token");
     return makeError(kCodeMissingReplyData);
@@ -283,7 +271,7 @@ std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
   if (nonceValue.is_number_integer()) setNonce(nonceValue.get<std::int64_t>());
   else if (nonceValue.is_string()) setNonce(std::strtoll(nonceValue.get<std::string>().c_str(), nullptr, 10));
   else setNonce(0);
-  setSSecurity(optionalTextAt(reply, "ssecurity"));
+  setSSecurity(platform::stringAt(reply, "ssecurity"));
   if (!needFetchServiceToken()) return makeError(kCodeLoggedInWithoutToken);
 
   Params signed_;

@@ -6,17 +6,12 @@
 #include "account/QBLoginPassport.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "platform/Application.h"
+#include "platform/JsonValues.h"
 #include "platform/MainQueue.h"
 
 namespace lumora {
 
 namespace {
-std::string nonEmptyTextAt(const platform::Json& object, const char* key) {
-  if (!object.is_object()) return {};
-  auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 std::string callbackScheme(const std::optional<std::map<std::string, std::string>>& params) {
   if (!params) return {};
   auto it = params->find("callback_scheme");
@@ -41,7 +36,7 @@ void QBLoginPassport::webViewController(KPWebViewController&, const platform::Js
   if (isSSO()) {
     std::string handBack = callbackScheme(ssoParams()) + "://authorize?";
     for (const char* key : {"fragment", "query", "url"}) {
-      std::string part = nonEmptyTextAt(info, key);
+      std::string part = platform::stringAt(info, key).value_or("");
       if (!part.empty()) {
         handBack += part;
         break;
@@ -53,26 +48,26 @@ void QBLoginPassport::webViewController(KPWebViewController&, const platform::Js
     return;
   }
 
-  std::string passInfo = nonEmptyTextAt(info, KPWebViewController::kPassInfoKey);
+  std::string passInfo = platform::stringAt(info, KPWebViewController::kPassInfoKey).value_or("");
   if (passInfo == KPWebViewController::kNeedRelogin) {
     removeAuthData();
     failWithError(makeError(kCodeNeedRelogin));
     return;
   }
   if (passInfo == KPWebViewController::kLoginEnd) {
-    std::string user = nonEmptyTextAt(info, "userId");
+    std::string user = platform::stringAt(info, "userId").value_or("");
     if (user.empty()) {
       failWithError(makeError(kCodeNoUserId));
       return;
     }
-    std::string pass = nonEmptyTextAt(info, "passToken");
+    std::string pass = platform::stringAt(info, "passToken").value_or("");
     if (pass.empty()) {
       failWithError(makeError(kCodeNoPassToken));
       return;
     }
     setUserId(user);
     setPassToken(pass);
-    std::string cUser = nonEmptyTextAt(info, "cUserId");
+    std::string cUser = platform::stringAt(info, "cUserId").value_or("");
     if (!cUser.empty()) setCUserId(cUser);
     if (needFetchServiceToken()) reLogin();
     else dispatchPassportDidLoginMessage();
@@ -95,7 +90,7 @@ void QBLoginPassport::webViewController(KPWebViewController&, const platform::Js
   }
   setPassToken(pass);
   auto request = QBPassportRequest::requestWithParams(std::make_shared<Params>(), "GET", {}, self(),
-                                                      nonEmptyTextAt(info, "url"));
+                                                      platform::stringAt(info, "url").value_or(""));
   request->connect();
 }
 

@@ -6,12 +6,11 @@
 #include "account/KPUDIDKeyChainUtil.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/ServiceHosts.h"
+#include "platform/Bytes.h"
 #include "platform/http/CookieStorage.h"
 
 namespace lumora {
 namespace {
-
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
 
 // A saved string entry; anything else reads as absent.
 std::optional<std::string> savedString(const char* key, const std::optional<std::string>& qualifier) {
@@ -157,13 +156,13 @@ std::string QBPassport::strAccountDomain() const {
 
 std::optional<std::string> QBPassport::uniqueIdentifier() const {
   std::lock_guard<std::mutex> guard(mutex_);
-  if (!nonEmpty(userId_) || !nonEmpty(sid_)) return std::nullopt;
+  if (!platform::hasText(userId_) || !platform::hasText(sid_)) return std::nullopt;
   return *userId_ + "@" + *sid_;
 }
 
 bool QBPassport::isSessionValid() const {
   std::lock_guard<std::mutex> guard(mutex_);
-  return nonEmpty(userId_) && nonEmpty(passToken_) && nonEmpty(serviceToken_);
+  return platform::hasText(userId_) && platform::hasText(passToken_) && platform::hasText(serviceToken_);
 }
 
 bool QBPassport::loadFromLocalSettings() {
@@ -176,7 +175,7 @@ bool QBPassport::loadFromLocalSettings() {
   setServiceToken(savedString(kServiceTokenKey, service));
   setSSecurity(savedString(kSSecurityKey, service));
   setNonce(KPQBPreferenceUtil::getLongLongKey(kNonceKey, service));
-  return nonEmpty(serviceToken()) && nonEmpty(passToken());
+  return platform::hasText(serviceToken()) && platform::hasText(passToken());
 }
 
 void QBPassport::saveToLocalSettings() const {

@@ -6,13 +6,9 @@
 #include "account/KPSessionDelegateInterface.h"
 #include "account/QBLoginPassport.h"
 #include "account/QBPassport.h"
+#include "platform/Bytes.h"
 
 namespace lumora {
-namespace {
-
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
-
-}  // namespace
 
 std::shared_ptr<KPPassportRequestDelegateInterface> QBPassport::buildRequestDelegateForST(
     const std::shared_ptr<QBPassport>& passport, bool retryIf401, std::function<void()> retryBlock,
@@ -49,7 +45,7 @@ std::function<void()> QBPassport::getBlockToFetchServiceTokenAndUseIt(
   return [passport, adapter]() {
     if (!passport) return;
     passport->setStrongSessionDelegate(adapter);
-    if (nonEmpty(passport->serviceToken()) && nonEmpty(passport->sSecurity())) {
+    if (platform::hasText(passport->serviceToken()) && platform::hasText(passport->sSecurity())) {
       adapter->passportDidLogin(passport);
       return;
     }

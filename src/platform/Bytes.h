@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,5 +41,7 @@ std::string upperCased(std::string_view text);
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 // The text without leading and trailing blanks and tabs.
 std::string_view trimBlanks(std::string_view text);
+// True when the optional text is there and not empty.
+inline bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
 
 }  // namespace platform

@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/ConcurrentQueue.h"
 #include "platform/Device.h"
+#include "platform/JsonValues.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 #include "platform/http/Url.h"
@@ -63,13 +64,14 @@ void logOutcome(const std::shared_ptr<LMHTTPRequestOperation>& operation,
                 std::optional<platform::Error>* error) {
   if (!operation) return;
   LM_LOG_INFO("Request URL: {}", operation->request().url);
-  if (auto failure = operation->error()) {
-    LM_LOG_ERROR("Request failed: {}", failure->description());
-    if (error) *error = failure;
-    return;
+  // A transfer that failed is not decoded; decoding may fail in its turn.
+  auto failure = operation->error();
+  std::optional<platform::Json> object;
+  if (!failure) {
+    object = operation->responseObject();
+    failure = operation->error();
   }
-  auto object = operation->responseObject();
-  if (auto failure = operation->error()) {
+  if (failure) {
     LM_LOG_ERROR("Request failed: {}", failure->description());
     if (error) *error = failure;
     return;
@@ -129,7 +131,6 @@ LMSyncAdapter::~LMSyncAdapter() = default;
 // ---- Task queue and flags ----
 
 void LMSyncAdapter::performTaskBlock(std::function<void()> block) {
-  if (!block) return;
   performTaskBlock(std::move(block), false);
 }
 
@@ -211,7 +212,7 @@ std::string LMSyncAdapter::baseURLForService(const std::string& serviceKey) cons
   URLParts parts = splitURL(ServiceHosts::baseURL(serviceKey));
   platform::Json list = hostList();
   auto entry = list.find(parts.authority);
-  if (entry != list.end() && entry->is_string() && !entry->get<std::string>().empty()) {
+  if (entry != list.end() && platform::isNonEmptyString(*entry)) {
     parts.authority = entry->get<std::string>();
   }
   return (parts.scheme.empty() ? std::string("http") : parts.scheme) + "://" + parts.authority +

@@ -7,6 +7,7 @@
 #include "cloud/modal/LMContactRelation.h"
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/LMUtils.h"
+#include "platform/JsonValues.h"
 #include "platform/addressbook/Labels.h"
 
 namespace lumora {
@@ -45,8 +46,6 @@ std::optional<ab::Date> dateOf(const std::optional<std::string>& value) {
   return ab::Date(std::chrono::duration_cast<std::chrono::microseconds>(day->time_since_epoch()));
 }
 
-bool isNonEmptyArray(const Json& list) { return list.is_array() && !list.empty(); }
-
 class PersonWriter {
  public:
   explicit PersonWriter(ab::Record person) : person_(std::move(person)) {}
@@ -61,7 +60,7 @@ class PersonWriter {
   template <class T>
   platform::Status list(ab::PersonProperty property, const Json& items,
                         const std::function<void(const Json& item, ab::MultiValue<T>& out)>& add) {
-    if (!isNonEmptyArray(items)) return removeIfPresent(property);
+    if (!platform::isNonEmptyArray(items)) return removeIfPresent(property);
     ab::MultiValue<T> entries;
     for (const Json& item : items) add(item, entries);
     return person_.setValue(property, std::move(entries));

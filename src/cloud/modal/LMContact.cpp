@@ -5,29 +5,25 @@
 
 #include "cloud/utils/LMUtils.h"
 #include "cloud/utils/Lumora.h"
+#include "platform/Bytes.h"
+#include "platform/JsonValues.h"
 
 namespace lumora {
 namespace {
 
 using platform::Json;
 
-bool isText(const Json& value) {
-  return value.is_string() && !value.get_ref<const std::string&>().empty();
-}
-bool isList(const Json& value) { return value.is_array() && !value.empty(); }
-bool isText(const std::optional<std::string>& value) { return value && !value->empty(); }
-
 // The entry under `key` when it holds a non-empty string.
 std::optional<std::string> textAt(const Json& object, const char* key) {
   auto it = object.find(key);
-  if (it == object.end() || !isText(*it)) return std::nullopt;
+  if (it == object.end() || !platform::isNonEmptyString(*it)) return std::nullopt;
   return it->get<std::string>();
 }
 
 // Moves a non-empty string out of `rest` into `field`.
 void takeText(Json& rest, const char* key, std::optional<std::string>& field) {
   auto it = rest.find(key);
-  if (it == rest.end() || !isText(*it)) return;
+  if (it == rest.end() || !platform::isNonEmptyString(*it)) return;
   field = it->get<std::string>();
   rest.erase(it);
 }
@@ -35,17 +31,17 @@ void takeText(Json& rest, const char* key, std::optional<std::string>& field) {
 // Moves a non-empty array out of `rest` into `field`, unchanged.
 void takeList(Json& rest, const char* key, Json& field) {
   auto it = rest.find(key);
-  if (it == rest.end() || !isList(*it)) return;
+  if (it == rest.end() || !platform::isNonEmptyArray(*it)) return;
   field = std::move(*it);
   rest.erase(key);
 }
 
 void putText(Json& object, const char* key, const std::optional<std::string>& value) {
-  if (isText(value)) object[key] = *value;
+  if (platform::hasText(value)) object[key] = *value;
 }
 
 void putList(Json& object, const char* key, const Json& value) {
-  if (isList(value)) object[key] = value;
+  if (platform::isNonEmptyArray(value)) object[key] = value;
 }
 
 bool isSip(const Json& entry) {
@@ -111,7 +107,7 @@ void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
 
   takeText(rest, "nickName", nickName);
 
-  if (auto it = rest.find("organizations"); it != rest.end() && isList(*it)) {
+  if (auto it = rest.find("organizations"); it != rest.end() && platform::isNonEmptyArray(*it)) {
     const Json& first = it->front();
     if (first.is_object() && !first.empty()) {
       if (auto v = textAt(first, "company")) company = v;
@@ -126,14 +122,14 @@ void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
   takeList(rest, "addresses", addressArray);
 
   Json dates = Json::array();
-  if (auto it = rest.find("events"); it != rest.end() && isList(*it)) {
+  if (auto it = rest.find("events"); it != rest.end() && platform::isNonEmptyArray(*it)) {
     bool birthdayTaken = false;
     for (const Json& event : *it) {
       if (!event.is_object()) continue;
       auto type = event.find("type");
-      if (type == event.end() || !isText(*type)) continue;
+      if (type == event.end() || !platform::isNonEmptyString(*type)) continue;
       auto value = event.find("value");
-      const bool hasValue = value != event.end() && isText(*value);
+      const bool hasValue = value != event.end() && platform::isNonEmptyString(*value);
       if (!birthdayTaken && *type == "birthday") {
         if (hasValue) {
           birthday = LMUtils::dateStringFromLumoraString(value->get_ref<const std::string&>());
@@ -157,9 +153,9 @@ void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
   }
   if (!dates.empty()) dateArray = std::move(dates);
 
-  if (auto it = rest.find("photos"); it != rest.end() && isList(*it)) {
+  if (auto it = rest.find("photos"); it != rest.end() && platform::isNonEmptyArray(*it)) {
     setPhotoArray(*it);
-    hasPhoto = isList(photoArray_);
+    hasPhoto = platform::isNonEmptyArray(photoArray_);
     rest.erase("photos");
   }
 
@@ -167,11 +163,11 @@ void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
   takeList(rest, "urls", urlArray);
 
   Json ims = Json::array();
-  if (auto it = rest.find("ims"); it != rest.end() && isList(*it)) {
+  if (auto it = rest.find("ims"); it != rest.end() && platform::isNonEmptyArray(*it)) {
     for (const Json& entry : *it) ims.push_back(entry);
     rest.erase("ims");
   }
-  if (auto it = rest.find("sipPhones"); it != rest.end() && isList(*it)) {
+  if (auto it = rest.find("sipPhones"); it != rest.end() && platform::isNonEmptyArray(*it)) {
     for (const Json& entry : *it) {
       // An address needs its value; an element without one is dropped.
       Json value = valueOf(entry);
@@ -184,7 +180,7 @@ void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
 
   takeList(rest, "relations", relationsArray);
 
-  if (auto it = rest.find("groups"); it != rest.end() && isList(*it)) {
+  if (auto it = rest.find("groups"); it != rest.end() && platform::isNonEmptyArray(*it)) {
     std::set<std::int64_t> ids;
     for (const Json& entry : *it) {
       const Json value = valueOf(entry);
@@ -227,7 +223,7 @@ Json LMContact::dictionaryForLumoraJSON() const {
   putList(content, "addresses", addressArray);
 
   Json events = Json::array();
-  if (isText(birthday)) events.push_back(Json{{"type", "birthday"}, {"value", *birthday}});
+  if (platform::hasText(birthday)) events.push_back(Json{{"type", "birthday"}, {"value", *birthday}});
   if (dateArray.is_array()) {
     for (const Json& entry : dateArray) {
       if (entry.is_object() && entry.contains("type") && entry["type"] == "lunar") {
@@ -240,17 +236,17 @@ Json LMContact::dictionaryForLumoraJSON() const {
   }
   if (!events.empty()) content["events"] = std::move(events);
 
-  if (isList(photoArray_)) {
+  if (platform::isNonEmptyArray(photoArray_)) {
     Json photos = Json::array();
-    if (isText(photoId)) photos.push_back(Json{{"type", "photo"}, {"value", *photoId}});
-    if (isText(thumbnailId)) photos.push_back(Json{{"type", "thumbnail"}, {"value", *thumbnailId}});
+    if (platform::hasText(photoId)) photos.push_back(Json{{"type", "photo"}, {"value", *photoId}});
+    if (platform::hasText(thumbnailId)) photos.push_back(Json{{"type", "thumbnail"}, {"value", *thumbnailId}});
     content["photos"] = std::move(photos);
   }
 
   putList(content, "phoneNumbers", phoneNumberArray);
   putList(content, "urls", urlArray);
 
-  if (isList(imsArray)) {
+  if (platform::isNonEmptyArray(imsArray)) {
     Json ims = Json::array();
     Json sipPhones = Json::array();
     for (const Json& entry : imsArray) {

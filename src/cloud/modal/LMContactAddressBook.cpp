@@ -1,6 +1,7 @@
 // LMContact: reading a person of the address book.
 #include "cloud/modal/LMContact.h"
 #include "cloud/utils/LMUtils.h"
+#include "platform/Bytes.h"
 #include "platform/addressbook/Labels.h"
 
 namespace lumora {
@@ -9,10 +10,8 @@ namespace {
 namespace ab = platform::addressbook;
 using platform::Json;
 
-bool isText(const std::optional<std::string>& value) { return value && !value->empty(); }
-
 void putType(Json& item, const std::optional<std::string>& type) {
-  if (isText(type)) item["type"] = *type;
+  if (platform::hasText(type)) item["type"] = *type;
 }
 
 // A present dictionary entry with a non-empty text.

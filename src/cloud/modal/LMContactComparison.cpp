@@ -3,14 +3,13 @@
 
 #include "cloud/modal/LMContact.h"
 #include "cloud/utils/LMUtils.h"
+#include "platform/Bytes.h"
+#include "platform/JsonValues.h"
 
 namespace lumora {
 namespace {
 
 using platform::Json;
-
-bool isText(const std::optional<std::string>& value) { return value && !value->empty(); }
-bool isList(const Json& value) { return value.is_array() && !value.empty(); }
 
 // Outcome of comparing one list of two contacts in the conflict test.
 enum class ListOutcome { kUndecided, kSame, kDifferent };
@@ -21,8 +20,8 @@ template <class Equal, class Contains>
 ListOutcome compareLists(const Json& mine, const Json& theirs, bool& firstContain,
                          bool& secondContain, std::optional<bool>& answer, Equal equal,
                          Contains contains) {
-  const bool mineSet = isList(mine);
-  const bool theirsSet = isList(theirs);
+  const bool mineSet = platform::isNonEmptyArray(mine);
+  const bool theirsSet = platform::isNonEmptyArray(theirs);
   if (mineSet && !theirsSet) {
     firstContain = true;
     if (secondContain) answer = true;
@@ -48,32 +47,32 @@ ListOutcome compareLists(const Json& mine, const Json& theirs, bool& firstContai
 // the other side's thumbnail id naming the same file.
 bool isSamePhoto(const LMContact& a, const LMContact& b) {
   if (LMUtils::isString(a.photoId, b.photoId)) {
-    if (isText(a.photoId)) return true;
+    if (platform::hasText(a.photoId)) return true;
     return LMUtils::isString(a.thumbnailId, b.thumbnailId);
   }
-  if (isText(a.photoId) && !isText(b.photoId)) return b.thumbnailId == a.photoId;
-  if (isText(a.photoId) && isText(b.photoId)) return false;
+  if (platform::hasText(a.photoId) && !platform::hasText(b.photoId)) return b.thumbnailId == a.photoId;
+  if (platform::hasText(a.photoId) && platform::hasText(b.photoId)) return false;
   return a.thumbnailId == b.photoId;
 }
 
 }  // namespace
 
 bool LMContact::isNameValid() const {
-  return isText(familyName) || isText(middleName) || isText(givenName) || isText(prefix) ||
-         isText(suffix);
+  return platform::hasText(familyName) || platform::hasText(middleName) || platform::hasText(givenName) || platform::hasText(prefix) ||
+         platform::hasText(suffix);
 }
 
 bool LMContact::isValid() const {
-  return isNameValid() || isText(company) || isText(jobTitle) || isText(nickName) ||
-         isList(phoneNumberArray) || isList(emailArray);
+  return isNameValid() || platform::hasText(company) || platform::hasText(jobTitle) || platform::hasText(nickName) ||
+         platform::isNonEmptyArray(phoneNumberArray) || platform::isNonEmptyArray(emailArray);
 }
 
 bool LMContact::hasSinglePropertyConflict(const std::optional<std::string>& first,
                                           const std::optional<std::string>& second,
                                           bool& firstContain, bool& secondContain) {
   if (LMUtils::isString(first, second)) return false;
-  if (isText(first) && isText(second)) return true;
-  if (isText(first)) {
+  if (platform::hasText(first) && platform::hasText(second)) return true;
+  if (platform::hasText(first)) {
     firstContain = true;
     return secondContain;
   }

@@ -4,6 +4,7 @@
 
 #include "cloud/utils/LMLogUtil.h"
 #include "cloud/utils/LMUtils.h"
+#include "platform/JsonValues.h"
 
 namespace lumora {
 
@@ -12,7 +13,7 @@ std::optional<LMGroup> LMGroup::initWithLumoraJSON(const platform::Json& content
   if (!group.readLumoraJSON(content)) return std::nullopt;
   platform::Json& rest = group.extensionData;
   auto title = rest.find(kLMGroupTitleKey);
-  if (title != rest.end() && title->is_string() && !title->get_ref<const std::string&>().empty()) {
+  if (title != rest.end() && platform::isNonEmptyString(*title)) {
     group.name = title->get<std::string>();
     rest.erase(title);
   } else {

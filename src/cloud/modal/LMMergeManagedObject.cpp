@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "cloud/utils/LMUtils.h"
+#include "platform/JsonValues.h"
 
 namespace lumora {
 namespace {
@@ -50,21 +51,14 @@ constexpr ListEntry kListFields[] = {
     {"relationsArray", &LMContact::relationsArray, ItemKey::kValue},
 };
 
-const std::string* stringAt(const Json& object, const char* key) {
-  if (!object.is_object()) return nullptr;
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_string()) return nullptr;
-  return &it->get_ref<const std::string&>();
-}
-
 // Country, region, city and street run together, then a blank and the
 // postal code.
 std::string addressLine(const Json& item) {
   std::string line;
   for (const char* key : {"country", "region", "locality", "streetAddress"}) {
-    if (const std::string* part = stringAt(item, key)) line += *part;
+    if (auto part = platform::stringAt(item, key)) line += *part;
   }
-  if (const std::string* code = stringAt(item, "postalCode")) line += " " + *code;
+  if (auto code = platform::stringAt(item, "postalCode")) line += " " + *code;
   return line;
 }
 
@@ -79,8 +73,8 @@ std::optional<Choice> itemChoice(const Json& item, ItemKey kind) {
     if (line.empty()) return std::nullopt;
     return Choice{line, line};
   }
-  const std::string* value = stringAt(item, "value");
-  if (value == nullptr) return std::nullopt;
+  auto value = platform::stringAt(item, "value");
+  if (!value) return std::nullopt;
   if (kind == ItemKey::kPhone) return Choice{LMUtils::purePhoneNumberWithString(*value), *value};
   return Choice{*value, *value};
 }
@@ -123,9 +117,9 @@ bool applyNameEntry(LMContact& contact, const Json& entry) {
     if (v != first.end() && v->is_object()) value = &*v;
   }
   if (value != nullptr) {
-    if (const std::string* s = stringAt(*value, "familyName")) contact.familyName = *s;
-    if (const std::string* s = stringAt(*value, "middleName")) contact.middleName = *s;
-    if (const std::string* s = stringAt(*value, "givenName")) contact.givenName = *s;
+    if (auto s = platform::stringAt(*value, "familyName")) contact.familyName = *s;
+    if (auto s = platform::stringAt(*value, "middleName")) contact.middleName = *s;
+    if (auto s = platform::stringAt(*value, "givenName")) contact.givenName = *s;
   }
   return true;
 }

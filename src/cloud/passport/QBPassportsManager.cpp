@@ -3,6 +3,7 @@
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "cloud/utils/LMErrors.h"
 #include "cloud/utils/LMLogUtil.h"
+#include "platform/Bytes.h"
 #include "platform/MainQueue.h"
 #include "platform/Semaphore.h"
 #include "platform/UserDefaults.h"
@@ -11,8 +12,6 @@
 namespace lumora {
 
 namespace {
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
-
 void onMain(std::function<void()> work) { platform::MainQueue::main().async(std::move(work)); }
 }  // namespace
 
@@ -53,17 +52,17 @@ platform::Error QBPassportsManager::makeError(std::int64_t code) {
 
 std::optional<std::string> QBPassportsManager::userId() {
   std::lock_guard lock(mutex_);
-  if (nonEmpty(userId_)) return userId_;
+  if (platform::hasText(userId_)) return userId_;
   userId_ = platform::UserDefaults::standard().stringForKey(kUserIdDefaultsKey);
-  if (!nonEmpty(userId_)) userId_.reset();
+  if (!platform::hasText(userId_)) userId_.reset();
   return userId_;
 }
 
 void QBPassportsManager::setUserId(const std::optional<std::string>& userId) {
   std::lock_guard lock(mutex_);
-  if (userId == userId_ && nonEmpty(userId)) return;
+  if (userId == userId_ && platform::hasText(userId)) return;
   auto& defaults = platform::UserDefaults::standard();
-  if (nonEmpty(userId)) {
+  if (platform::hasText(userId)) {
     userId_ = userId;
     defaults.setString(kUserIdDefaultsKey, *userId);
   } else {
@@ -122,7 +121,7 @@ bool QBPassportsManager::attachPassport(const std::shared_ptr<QBLoginPassport>& 
 }
 
 bool QBPassportsManager::attach(const std::shared_ptr<QBLoginPassport>& passport) {
-  if (!passport || !nonEmpty(passport->sid())) return false;
+  if (!passport || !platform::hasText(passport->sid())) return false;
   setUserId(passport->userId());
   std::lock_guard lock(mutex_);
   deviceId_ = passport->deviceId();
@@ -140,7 +139,7 @@ std::shared_ptr<QBLoginPassport> QBPassportsManager::passportForSid(const std::s
 
 std::optional<std::string> QBPassportsManager::effectiveUserIdLocked(
     const std::optional<std::string>& userId) {
-  return nonEmpty(userId) ? userId : this->userId();
+  return platform::hasText(userId) ? userId : this->userId();
 }
 
 std::shared_ptr<QBLoginPassport> QBPassportsManager::makePassportLocked(

@@ -6,11 +6,6 @@
 #include "cloud/utils/LMUtils.h"
 
 namespace lumora {
-namespace {
-
-std::string nonEmpty(const std::optional<std::string>& value) { return value.value_or(std::string()); }
-
-}  // namespace
 
 platform::Error LMNotLoggedInError() {
   return LMUtils::localErrorWithErrorCode(
@@ -22,8 +17,8 @@ platform::Result<LMSignedSession> LMSignedSessionForSid(const std::string& passp
   auto manager = QBPassportsManager::sharedManager();
   auto passport = manager->passportForSid(passportSid, manager->userId());
   if (!passport) return LMNotLoggedInError();
-  LMSignedSession session{nonEmpty(passport->userId()), nonEmpty(passport->serviceToken()),
-                          nonEmpty(passport->sSecurity())};
+  LMSignedSession session{passport->userId().value_or(""), passport->serviceToken().value_or(""),
+                          passport->sSecurity().value_or("")};
   if (session.userId.empty() || session.serviceToken.empty() || session.sSecurity.empty()) {
     return LMNotLoggedInError();
   }

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "cloud/utils/LMUtils.h"
+#include "platform/JsonValues.h"
 
 namespace lumora {
 namespace {
@@ -15,17 +16,11 @@ using platform::Json;
 // The year that stands for "no year" in the address book.
 constexpr int kNoYear = 1604;
 
-bool isNonEmptyString(const Json& value) {
-  return value.is_string() && !value.get_ref<const std::string&>().empty();
-}
-
-bool isNonEmptyArray(const Json& value) { return value.is_array() && !value.empty(); }
-
 // The item's "value" when it is a non-empty string.
 const std::string* itemValueText(const Json& item) {
   if (!item.is_object()) return nullptr;
   auto it = item.find("value");
-  if (it == item.end() || !isNonEmptyString(*it)) return nullptr;
+  if (it == item.end() || !platform::isNonEmptyString(*it)) return nullptr;
   return &it->get_ref<const std::string&>();
 }
 
@@ -111,16 +106,16 @@ bool eitherContains(const std::unordered_set<std::string>& first,
 // The empty rule shared by every list test: nullopt when both lists are
 // non-empty and the test must look further.
 std::optional<bool> emptyRule(const Json& first, const Json& second) {
-  const bool firstEmpty = !isNonEmptyArray(first);
-  const bool secondEmpty = !isNonEmptyArray(second);
+  const bool firstEmpty = !platform::isNonEmptyArray(first);
+  const bool secondEmpty = !platform::isNonEmptyArray(second);
   if (firstEmpty || secondEmpty) return firstEmpty && secondEmpty;
   return std::nullopt;
 }
 
 // The empty rule of the merges: nullopt when both lists are non-empty.
 std::optional<Json> emptyMergeRule(const Json& first, const Json& second) {
-  if (!isNonEmptyArray(first)) return isNonEmptyArray(second) ? second : Json(nullptr);
-  if (!isNonEmptyArray(second)) return first;
+  if (!platform::isNonEmptyArray(first)) return platform::isNonEmptyArray(second) ? second : Json(nullptr);
+  if (!platform::isNonEmptyArray(second)) return first;
   return std::nullopt;
 }
 
@@ -137,7 +132,7 @@ Json keyMerge(const Json& first, const Json& second, KeyOf key) {
       Json entry = Json::object();
       entry["value"] = *value;
       auto type = item.find("type");
-      if (type != item.end() && isNonEmptyString(*type)) entry["type"] = *type;
+      if (type != item.end() && platform::isNonEmptyString(*type)) entry["type"] = *type;
       merged.push_back(std::move(entry));
     }
   }
@@ -234,8 +229,8 @@ std::string LMUtils::purePhoneNumberWithString(std::string_view text) {
 }
 
 bool LMUtils::isString(const Json& first, const Json& second) {
-  if (isNonEmptyString(first)) return first == second;
-  return !isNonEmptyString(second);
+  if (platform::isNonEmptyString(first)) return first == second;
+  return !platform::isNonEmptyString(second);
 }
 
 bool LMUtils::isString(const std::optional<std::string>& first,
@@ -254,7 +249,7 @@ bool LMUtils::isPhoneNumberArrayEqualToArray(const Json& first, const Json& seco
 }
 
 bool LMUtils::isPhoneNumberArrayContainWithArray(const Json& first, const Json& second) {
-  if (!isNonEmptyArray(first) || !isNonEmptyArray(second)) return false;
+  if (!platform::isNonEmptyArray(first) || !platform::isNonEmptyArray(second)) return false;
   return eitherContains(keySet(first, cleanNumberKey), keySet(second, cleanNumberKey));
 }
 
@@ -269,7 +264,7 @@ bool LMUtils::isDictionaryValueArrayEqualToArray(const Json& first, const Json& 
 }
 
 bool LMUtils::isDictionaryValueArrayContainWithArray(const Json& first, const Json& second) {
-  if (!isNonEmptyArray(first) || !isNonEmptyArray(second)) return false;
+  if (!platform::isNonEmptyArray(first) || !platform::isNonEmptyArray(second)) return false;
   return eitherContains(keySet(first, valueKey), keySet(second, valueKey));
 }
 
