@@ -14,6 +14,8 @@
 
 namespace lumora {
 
+using platform::hasText;
+
 std::shared_ptr<QBLoginPassport> QBLoginPassport::create(
     std::optional<std::string> userId, std::optional<std::string> sid,
     const std::weak_ptr<KPSessionDelegate>& delegate) {
@@ -69,7 +71,7 @@ QBLoginPassport::RequestPtr QBLoginPassport::makeRequestButDontConnectWithURL(
     std::optional<QBPassportRequest::Cookies> cookies, const std::string& httpMethod,
     const RequestDelegatePtr& delegate, bool needSignature,
     std::shared_ptr<KPEnDecryptCoder> coder) {
-  if (needSignature && !platform::hasText(sSecurity())) {
+  if (needSignature && !hasText(sSecurity())) {
     notifyTokenExpired(delegate);
     return nullptr;
   }
@@ -110,7 +112,7 @@ QBPassportRequest::Cookies QBLoginPassport::accountCookies(const std::optional<s
                                                            const std::optional<std::string>& serviceToken) {
   QBPassportRequest::Cookies cookies;
   for (const auto& [name, value] : {std::pair{"userId", userId}, std::pair{"serviceToken", serviceToken}}) {
-    if (!platform::hasText(value)) continue;
+    if (!hasText(value)) continue;
     platform::http::Cookie cookie;
     cookie.name = name;
     cookie.value = *value;
@@ -152,7 +154,7 @@ void QBLoginPassport::doReloginUsingBlock(Completion block) {
   Params params;
   params["sid"] = meta.sid().value_or("passport");
   params["_json"] = std::string("true");
-  if (auto callback = meta.callback(); platform::hasText(callback)) params["callback"] = *callback;
+  if (auto callback = meta.callback(); hasText(callback)) params["callback"] = *callback;
   writeStepCookies(*this);
   sendStep("/pass/serviceLogin", "GET", std::move(params));
 }
@@ -219,7 +221,7 @@ std::optional<QBLoginPassport::Params> QBLoginPassport::makeLoginRequestParamWit
   params["_json"] = std::string("true");
   if (needVerifyPhone()) params["serviceParam"] = std::string("{\"checkSafePhone\":true}");
   params[encryptedOrNot ? "hash" : "pwd"] = *password;
-  if (platform::hasText(verifyCode)) params["captCode"] = *verifyCode;
+  if (hasText(verifyCode)) params["captCode"] = *verifyCode;
   return params;
 }
 
@@ -236,7 +238,7 @@ void QBLoginPassport::checkOTPCode(const std::string& code, bool trustOrNot) {
   auto sign = meta.sign();
   auto sid = meta.sid();
   auto callback = meta.callback();
-  if (code.empty() || !platform::hasText(qs) || !platform::hasText(sign) || !platform::hasText(sid) || !platform::hasText(callback)) {
+  if (code.empty() || !hasText(qs) || !hasText(sign) || !hasText(sid) || !hasText(callback)) {
     failWithError(makeError(kCodeInvalidArgument));
     return;
   }

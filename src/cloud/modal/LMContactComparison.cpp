@@ -10,6 +10,7 @@ namespace lumora {
 namespace {
 
 using platform::Json;
+using platform::hasText;
 
 // Outcome of comparing one list of two contacts in the conflict test.
 enum class ListOutcome { kUndecided, kSame, kDifferent };
@@ -47,23 +48,23 @@ ListOutcome compareLists(const Json& mine, const Json& theirs, bool& firstContai
 // the other side's thumbnail id naming the same file.
 bool isSamePhoto(const LMContact& a, const LMContact& b) {
   if (LMUtils::isString(a.photoId, b.photoId)) {
-    if (platform::hasText(a.photoId)) return true;
+    if (hasText(a.photoId)) return true;
     return LMUtils::isString(a.thumbnailId, b.thumbnailId);
   }
-  if (platform::hasText(a.photoId) && !platform::hasText(b.photoId)) return b.thumbnailId == a.photoId;
-  if (platform::hasText(a.photoId) && platform::hasText(b.photoId)) return false;
+  if (hasText(a.photoId) && !hasText(b.photoId)) return b.thumbnailId == a.photoId;
+  if (hasText(a.photoId) && hasText(b.photoId)) return false;
   return a.thumbnailId == b.photoId;
 }
 
 }  // namespace
 
 bool LMContact::isNameValid() const {
-  return platform::hasText(familyName) || platform::hasText(middleName) || platform::hasText(givenName) || platform::hasText(prefix) ||
-         platform::hasText(suffix);
+  return hasText(familyName) || hasText(middleName) || hasText(givenName) || hasText(prefix) ||
+         hasText(suffix);
 }
 
 bool LMContact::isValid() const {
-  return isNameValid() || platform::hasText(company) || platform::hasText(jobTitle) || platform::hasText(nickName) ||
+  return isNameValid() || hasText(company) || hasText(jobTitle) || hasText(nickName) ||
          platform::isNonEmptyArray(phoneNumberArray) || platform::isNonEmptyArray(emailArray);
 }
 
@@ -71,8 +72,8 @@ bool LMContact::hasSinglePropertyConflict(const std::optional<std::string>& firs
                                           const std::optional<std::string>& second,
                                           bool& firstContain, bool& secondContain) {
   if (LMUtils::isString(first, second)) return false;
-  if (platform::hasText(first) && platform::hasText(second)) return true;
-  if (platform::hasText(first)) {
+  if (hasText(first) && hasText(second)) return true;
+  if (hasText(first)) {
     firstContain = true;
     return secondContain;
   }
