@@ -20,11 +20,6 @@
 namespace lumora {
 
 namespace {
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::string pathOf(const std::string& url) {
   auto parsed = platform::http::Url::parse(url);
   return parsed ? parsed->path() : std::string();
@@ -32,7 +27,7 @@ std::string pathOf(const std::string& url) {
 
 bool pathIs(const std::string& path, std::initializer_list<const char*> suffixes) {
   for (const char* suffix : suffixes) {
-    if (endsWith(path, suffix)) return true;
+    if (path.ends_with(suffix)) return true;
   }
   return false;
 }
@@ -172,7 +167,7 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
       failWithError(withCaptchaImage(error));
       return;
     }
-    if (endsWith(path, "/pass/serviceLoginAuth2CA") && error.code() != kCodeNeedPassword) {
+    if (path.ends_with("/pass/serviceLoginAuth2CA") && error.code() != kCodeNeedPassword) {
       if (auto fallback = caLoginFailCallback()) {
         fallback(error);
         return;

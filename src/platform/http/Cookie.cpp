@@ -18,10 +18,6 @@ bool hasControlCharacter(std::string_view text) {
   });
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // Host name or address of the URL, without a leading dot.
 std::string hostForMatching(const Url& url) {
   std::string_view host = url.host();
@@ -46,7 +42,7 @@ bool pathMatches(std::string_view requestPath, std::string_view cookiePath) {
 bool domainMatches(const std::string& host, std::string_view domain, bool hostIsAddress) {
   if (host == domain) return true;
   if (hostIsAddress || domain.empty()) return false;
-  return endsWith(host, std::string(".") + std::string(domain));
+  return host.ends_with("." + std::string(domain));
 }
 
 std::optional<Clock::TimePoint> parseMaxAge(std::string_view text, Clock::TimePoint now) {
