@@ -41,6 +41,29 @@ std::string storeKey(const std::filesystem::path& path) {
 
 std::string folded(const std::optional<std::string>& text) { return lowerCased(text.value_or("")); }
 
+// The live records of one type: all of them, or those of `source` (none
+// when it is no live source of this book); none without access.
+std::vector<Record> liveRecords(const std::shared_ptr<BookState>& state, RecordType type, const Record* source) {
+  Lock lock(state->mutex);
+  state->refreshIfStale();
+  if (!state->accessGranted()) return {};
+  if (source && (!state->ownsLive(*source) || !source->isSource())) return {};
+  std::vector<Record> out;
+  for (const auto& n : state->liveNodes(type)) {
+    if (!source || n->source == BookState::nodeOf(*source)) out.push_back(state->record(state, n));
+  }
+  return out;
+}
+
+// The live record of one type with `id`; an empty record without access.
+Record liveRecord(const std::shared_ptr<BookState>& state, RecordId id, RecordType type) {
+  Lock lock(state->mutex);
+  state->refreshIfStale();
+  if (!state->accessGranted()) return Record();
+  auto node = state->liveById(id, type);
+  return node ? state->record(state, node) : Record();
+}
+
 }  // namespace
 
 std::filesystem::path AddressBook::storePath() {
@@ -205,25 +228,10 @@ Result<Record> AddressBook::addSource(std::optional<std::string> name, SourceKin
   return state_->record(state_, node);
 }
 
-std::vector<Record> AddressBook::people() {
-  Lock lock(state_->mutex);
-  state_->refreshIfStale();
-  if (!state_->accessGranted()) return {};
-  std::vector<Record> out;
-  for (const auto& n : state_->liveNodes(RecordType::Person)) out.push_back(state_->record(state_, n));
-  return out;
-}
+std::vector<Record> AddressBook::people() { return liveRecords(state_, RecordType::Person, nullptr); }
 
 std::vector<Record> AddressBook::peopleInSource(const Record& source) {
-  Lock lock(state_->mutex);
-  state_->refreshIfStale();
-  if (!state_->accessGranted() || !state_->ownsLive(source) || !source.isSource()) return {};
-  const auto& sourceNode = BookState::nodeOf(source);
-  std::vector<Record> out;
-  for (const auto& n : state_->liveNodes(RecordType::Person)) {
-    if (n->source == sourceNode) out.push_back(state_->record(state_, n));
-  }
-  return out;
+  return liveRecords(state_, RecordType::Person, &source);
 }
 
 std::vector<Record> AddressBook::peopleInSource(const Record& source, SortOrdering ordering) {
@@ -246,42 +254,15 @@ std::vector<Record> AddressBook::peopleInSource(const Record& source, SortOrderi
 
 std::size_t AddressBook::personCount() { return people().size(); }
 
-Record AddressBook::personWithId(RecordId id) {
-  Lock lock(state_->mutex);
-  state_->refreshIfStale();
-  if (!state_->accessGranted()) return Record();
-  auto node = state_->liveById(id, RecordType::Person);
-  return node ? state_->record(state_, node) : Record();
-}
+Record AddressBook::personWithId(RecordId id) { return liveRecord(state_, id, RecordType::Person); }
 
-std::vector<Record> AddressBook::groups() {
-  Lock lock(state_->mutex);
-  state_->refreshIfStale();
-  if (!state_->accessGranted()) return {};
-  std::vector<Record> out;
-  for (const auto& n : state_->liveNodes(RecordType::Group)) out.push_back(state_->record(state_, n));
-  return out;
-}
+std::vector<Record> AddressBook::groups() { return liveRecords(state_, RecordType::Group, nullptr); }
 
 std::vector<Record> AddressBook::groupsInSource(const Record& source) {
-  Lock lock(state_->mutex);
-  state_->refreshIfStale();
-  if (!state_->accessGranted() || !state_->ownsLive(source) || !source.isSource()) return {};
-  const auto& sourceNode = BookState::nodeOf(source);
-  std::vector<Record> out;
-  for (const auto& n : state_->liveNodes(RecordType::Group)) {
-    if (n->source == sourceNode) out.push_back(state_->record(state_, n));
-  }
-  return out;
+  return liveRecords(state_, RecordType::Group, &source);
 }
 
-Record AddressBook::groupWithId(RecordId id) {
-  Lock lock(state_->mutex);
-  state_->refreshIfStale();
-  if (!state_->accessGranted()) return Record();
-  auto node = state_->liveById(id, RecordType::Group);
-  return node ? state_->record(state_, node) : Record();
-}
+Record AddressBook::groupWithId(RecordId id) { return liveRecord(state_, id, RecordType::Group); }
 
 Result<Record> AddressBook::createPerson(const Record& source) {
   Lock lock(state_->mutex);
