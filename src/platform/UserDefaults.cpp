@@ -393,6 +393,10 @@ void UserDefaults::registerDefaults(const Dictionary& defaults) {
 bool UserDefaults::synchronize() {
   std::lock_guard<std::mutex> guard(mutex_);
   ensureLoadedLocked();
+  // Every change is written through, so the file is behind only after a
+  // failed write; callers that synchronize after each setter then cost no
+  // second write of the whole file.
+  if (!lastSaveError_) return true;
   return saveLocked();
 }
 

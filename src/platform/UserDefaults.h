@@ -107,7 +107,9 @@ class UserDefaults {
   // could not be stored are skipped.
   void registerDefaults(const Dictionary& defaults);
 
-  // Writes the stored values now. Returns false when the write failed.
+  // Makes sure the file holds the stored values: writes them again when an
+  // earlier write failed, else does nothing. Returns false when the write
+  // failed.
   bool synchronize();
 
   // Why the last load started empty (unreadable or corrupt file), if it did.
