@@ -1,6 +1,7 @@
 #include "cloud/utils/ServiceHosts.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -35,10 +36,33 @@ std::optional<std::string> fromEnv(const std::string& name) {
   return std::nullopt;
 }
 
+// hosts.json, parsed once and read again only when the app home or the
+// file's modification time changes (every request asks for a base URL).
+nlohmann::json hostsFile() {
+  static std::mutex mutex;
+  static std::filesystem::path cachedPath;
+  static std::filesystem::file_time_type cachedTime;
+  static nlohmann::json cached;
+  std::filesystem::path path = platform::AppHome::root() / "hosts.json";
+  std::error_code ec;
+  auto modified = std::filesystem::last_write_time(path, ec);
+  std::lock_guard<std::mutex> guard(mutex);
+  if (ec) {
+    cachedPath.clear();
+    cached = nullptr;
+    return cached;
+  }
+  if (path != cachedPath || modified != cachedTime) {
+    std::ifstream in(path);
+    cached = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
+    cachedPath = path;
+    cachedTime = modified;
+  }
+  return cached;
+}
+
 std::optional<std::string> fromFile(const std::string& key) {
-  std::ifstream in(platform::AppHome::root() / "hosts.json");
-  if (!in) return std::nullopt;
-  auto json = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
+  auto json = hostsFile();
   if (!json.is_object()) return std::nullopt;
   auto it = json.find(key);
   if (it == json.end() || !it->is_string() || it->get<std::string>().empty()) return std::nullopt;
