@@ -2,8 +2,8 @@
 // upload block under a 16-byte key and SHA-1 of a 16 MiB file.
 #include <benchmark/benchmark.h>
 
-#include "cloud/utils/AESCrypt.h"
-#include "cloud/utils/SHA1.h"
+#include "utils/AESCrypt.h"
+#include "utils/SHA1.h"
 
 namespace {
 

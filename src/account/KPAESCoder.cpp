@@ -1,6 +1,6 @@
 #include "account/KPAESCoder.h"
 
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCrypt.h"
 
 namespace lumora {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "account/KPAESStringDef.h"
-#include "cloud/utils/AESCBC.h"
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCBC.h"
+#include "utils/AESCrypt.h"
 #include "platform/Random.h"
 
 namespace lumora {

@@ -1,4 +1,4 @@
-// The account SDK's AES forms beyond the cloud SDK's (cloud/utils/AESCrypt.h,
+// The account SDK's AES forms beyond the cloud SDK's (utils/AESCrypt.h,
 // whose Base64 and AES these build on): AES with an explicit vector, URL-safe
 // Base64 and the random-vector text form of CA request bodies.
 //

@@ -4,7 +4,7 @@
 #include <numbers>
 
 #include "account/KPWebViewController.h"
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 #include "platform/MainQueue.h"
 
 namespace lumora {

@@ -1,6 +1,6 @@
 #include "account/KPKeyChainUtil.h"
 
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 
 namespace lumora {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCrypt.h"
 #include "platform/Clock.h"
 #include "platform/Random.h"
 

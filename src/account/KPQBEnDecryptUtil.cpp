@@ -1,8 +1,8 @@
 #include "account/KPQBEnDecryptUtil.h"
 
-#include "cloud/utils/AESCrypt.h"
-#include "cloud/utils/MD5.h"
-#include "cloud/utils/SHA1.h"
+#include "utils/AESCrypt.h"
+#include "utils/MD5.h"
+#include "utils/SHA1.h"
 #include "platform/Bytes.h"
 
 namespace lumora {

@@ -2,7 +2,7 @@
 
 #include "account/KPCookieUtil.h"
 #include "account/QBPassportRequest.h"
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 #include "platform/Application.h"
 #include "platform/JsonValues.h"
 #include "platform/http/Cookie.h"

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "account/KPCookieUtil.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/LMLogUtil.h"
+#include "utils/ServiceHosts.h"
 #include "platform/Bytes.h"
 #include "platform/MainQueue.h"
 #include "platform/http/Url.h"

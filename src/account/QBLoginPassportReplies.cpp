@@ -10,7 +10,7 @@
 
 #include "account/KPCookieUtil.h"
 #include "account/QBLoginPassport.h"
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
 #include "platform/JsonValues.h"
 #include "platform/http/Cookie.h"

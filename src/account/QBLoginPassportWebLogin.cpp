@@ -4,7 +4,7 @@
 #include "account/KPCookieUtil.h"
 #include "account/KPWebViewController.h"
 #include "account/QBLoginPassport.h"
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 #include "platform/Application.h"
 #include "platform/JsonValues.h"
 #include "platform/MainQueue.h"

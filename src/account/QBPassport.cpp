@@ -4,8 +4,8 @@
 #include "account/KPIdentifierAddition.h"
 #include "account/KPQBPreferenceUtil.h"
 #include "account/KPUDIDKeyChainUtil.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/LMLogUtil.h"
+#include "utils/ServiceHosts.h"
 #include "platform/Bytes.h"
 #include "platform/http/CookieStorage.h"
 

@@ -5,7 +5,7 @@
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPUserAgentUtil.h"
 #include "account/QBPassportURLConnectionAndDelegate.h"
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
 #include "platform/http/Request.h"
 #include "platform/http/Url.h"

@@ -7,9 +7,9 @@
 
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/utils/LMLogDelegate.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/LMLogDelegate.h"
+#include "utils/LMLogUtil.h"
+#include "utils/ServiceHosts.h"
 #include "platform/ConcurrentQueue.h"
 #include "platform/MainQueue.h"
 

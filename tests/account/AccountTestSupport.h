@@ -14,8 +14,8 @@
 
 #include "account/KPIdentifierAddition.h"
 #include "account/KPUDIDKeyChainUtil.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/LMLogUtil.h"
+#include "utils/ServiceHosts.h"
 #include "platform/NetworkInterface.h"
 #include "platform/UserDefaults.h"
 #include "platform/http/CookieStorage.h"

@@ -8,8 +8,8 @@
 #include "account/KPAESCoder.h"
 #include "account/KPAESCrypt.h"
 #include "account/KPAESStringDef.h"
-#include "cloud/utils/AESCrypt.h"
-#include "cloud/utils/LMAESCoder.h"
+#include "utils/AESCrypt.h"
+#include "utils/LMAESCoder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "account/KPNonceUtil.h"
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPUserAgentUtil.h"
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCrypt.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"

@@ -20,7 +20,7 @@
 #include "account/KPSessionDelegate.h"
 #include "account/KPWebViewController.h"
 #include "account/QBPassportRequestMemoryHolder.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/ServiceHosts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"

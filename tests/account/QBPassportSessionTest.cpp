@@ -8,7 +8,7 @@
 #include "account/KPSessionDelegateInterface.h"
 #include "account/QBLoginPassport.h"
 #include "account/QBPassport.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/ServiceHosts.h"
 #include "platform/http/CookieStorage.h"
 
 namespace {

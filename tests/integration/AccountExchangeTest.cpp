@@ -14,7 +14,7 @@
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/ServiceHosts.h"
 #include "platform/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/UrlError.h"

@@ -17,7 +17,7 @@
 #include "account/LoginTestSupport.h"
 #include "account/QBLoginPassport.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/ServiceHosts.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 #include "server/CloudServer.h"

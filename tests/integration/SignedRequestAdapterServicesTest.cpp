@@ -7,9 +7,9 @@
 #include "cloud/lumora/LMContactOperation.h"
 #include "cloud/modal/LMGroup.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/utils/LMErrors.h"
-#include "cloud/utils/LMUtils.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
+#include "utils/ServiceHosts.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 

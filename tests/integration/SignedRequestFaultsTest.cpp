@@ -8,7 +8,7 @@
 #include "SignedRequestFixture.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPErrorHandler.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/Clock.h"
 #include "platform/UserDefaults.h"
 

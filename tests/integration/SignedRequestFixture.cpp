@@ -4,7 +4,7 @@
 
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPErrorHandler.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/ServiceHosts.h"
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"

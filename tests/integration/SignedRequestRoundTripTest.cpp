@@ -8,7 +8,7 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPRequestOperationManager.h"
 #include "cloud/request/LMHTTPResponseSerialization.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/Clock.h"
 
 namespace signedtest {

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
 
 namespace lumora {
 

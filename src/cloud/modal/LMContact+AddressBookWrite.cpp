@@ -5,8 +5,8 @@
 
 #include "cloud/modal/LMContact.h"
 #include "cloud/modal/LMContactRelation.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
 #include "platform/JsonValues.h"
 #include "platform/addressbook/Labels.h"
 

@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "cloud/utils/LMUtils.h"
-#include "cloud/utils/Lumora.h"
+#include "utils/LMUtils.h"
+#include "utils/Lumora.h"
 #include "platform/Bytes.h"
 #include "platform/JsonValues.h"
 

@@ -1,6 +1,6 @@
 // LMContact: reading a person of the address book.
 #include "cloud/modal/LMContact.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 #include "platform/Bytes.h"
 #include "platform/addressbook/Labels.h"
 

@@ -2,7 +2,7 @@
 #include <typeinfo>
 
 #include "cloud/modal/LMContact.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 #include "platform/Bytes.h"
 #include "platform/JsonValues.h"
 

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
 #include "platform/JsonValues.h"
 
 namespace lumora {

@@ -3,8 +3,8 @@
 // with a revert, and reading a whole source into records.
 #include "cloud/modal/LMManagedRecordContext.h"
 
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
 #include "platform/MainQueue.h"
 
 namespace lumora {

@@ -1,7 +1,7 @@
 // Merging the people of one address-book source into another.
 #include "cloud/modal/LMManagedRecordContext.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
 
 namespace lumora {
 namespace {

@@ -7,8 +7,8 @@
 
 #include <fmt/format.h>
 
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 

@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 
 namespace lumora {
 

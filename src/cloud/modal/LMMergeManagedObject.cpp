@@ -3,7 +3,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 #include "platform/JsonValues.h"
 
 namespace lumora {

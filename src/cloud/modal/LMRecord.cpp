@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 
 namespace lumora {
 namespace {

@@ -1,8 +1,8 @@
 #include "cloud/passport/QBPassportsManager.h"
 
-#include "cloud/request/LMHTTPErrorHandler.h"
-#include "cloud/utils/LMErrors.h"
-#include "cloud/utils/LMLogUtil.h"
+#include "platform/NotificationCenter.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
 #include "platform/MainQueue.h"
 #include "platform/Semaphore.h"
@@ -180,7 +180,7 @@ void QBPassportsManager::logOutForSid(const std::string& sid) {
   }
   setUserId(std::nullopt);
   if (passport) passport->logOut();
-  LMHTTPErrorHandler::defaultHandler().clearAllErrors();
+  platform::NotificationCenter::defaultCenter().post(kQBPassportsManagerDidLogOutNotification);
 }
 
 void QBPassportsManager::logOut() {
@@ -192,7 +192,7 @@ void QBPassportsManager::logOut() {
   }
   for (auto& [sid, passport] : passports) passport->logOut();
   setUserId(std::nullopt);
-  LMHTTPErrorHandler::defaultHandler().clearAllErrors();
+  platform::NotificationCenter::defaultCenter().post(kQBPassportsManagerDidLogOutNotification);
 }
 
 std::map<std::string, std::shared_ptr<QBLoginPassport>> QBPassportsManager::passportDic() const {

@@ -33,6 +33,12 @@
 
 namespace lumora {
 
+// Posted on the default notification centre after a logout (of one service
+// id or of all), on the thread that logged out; no user info. Layers above
+// drop what they keep for the signed-in user when they hear it.
+inline constexpr const char* kQBPassportsManagerDidLogOutNotification =
+    "QBPassportsManagerDidLogOut";
+
 class QBPassportsManager : public KPSessionDelegate,
                            public std::enable_shared_from_this<QBPassportsManager> {
  public:

@@ -4,9 +4,10 @@
 #include <utility>
 
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/utils/LMErrors.h"
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "platform/NotificationCenter.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/ServiceHosts.h"
 
 namespace lumora {
 namespace {
@@ -29,7 +30,14 @@ double retryAfterSeconds(const platform::Json& data) {
 }  // namespace
 
 LMHTTPErrorHandler& LMHTTPErrorHandler::defaultHandler() {
-  static LMHTTPErrorHandler* handler = new LMHTTPErrorHandler();
+  static LMHTTPErrorHandler* handler = [] {
+    auto* created = new LMHTTPErrorHandler();
+    // A logout unblocks every host; the handler lives as long as the process.
+    platform::NotificationCenter::defaultCenter().addObserver(
+        kQBPassportsManagerDidLogOutNotification,
+        [created](const std::string&, const platform::Json&) { created->clearAllErrors(); });
+    return created;
+  }();
   return *handler;
 }
 

@@ -5,7 +5,7 @@
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "cloud/request/LMHTTPRequestSerialization.h"
 #include "cloud/request/LMJsonResponseSerialization.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/UrlError.h"
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 
 namespace lumora {
 

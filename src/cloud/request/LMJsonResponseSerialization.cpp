@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "cloud/request/LMSignedSession.h"
-#include "cloud/utils/LMAESCoder.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMAESCoder.h"
+#include "utils/LMErrors.h"
 
 namespace lumora {
 namespace {

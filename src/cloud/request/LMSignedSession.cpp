@@ -2,8 +2,8 @@
 
 #include "account/QBPassport.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/utils/LMErrors.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
 
 namespace lumora {
 

@@ -3,7 +3,7 @@
 #include "cloud/lumora/LMContactOperation.h"
 #include "cloud/modal/LMGroup.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 #include "support/TestHome.h"
 
 namespace {

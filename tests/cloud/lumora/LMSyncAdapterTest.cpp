@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cloud/lumora/LMSyncAdapter.h"
-#include "cloud/utils/LMErrors.h"
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/LMErrors.h"
+#include "utils/ServiceHosts.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
 #include "support/TestHome.h"

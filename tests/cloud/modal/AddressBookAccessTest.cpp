@@ -2,7 +2,7 @@
 // kinds, counts, lookups, creation and deletion, saving with a revert.
 #include "cloud/modal/LMManagedRecordContext.h"
 #include "cloud/modal/RecordStoreAddressBookSupport.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/MainQueue.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "cloud/modal/LMContactRelation.h"
 #include "cloud/modal/LMGroup.h"
 #include "cloud/modal/RecordStoreAddressBookSupport.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/addressbook/Labels.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include "cloud/modal/LMContact.h"
 #include "cloud/modal/LMGroup.h"
 #include "cloud/modal/RecordStoreAddressBookSupport.h"
-#include "cloud/utils/LMErrors.h"
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
 #include "platform/addressbook/Labels.h"
 
 namespace {

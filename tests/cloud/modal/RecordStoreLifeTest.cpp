@@ -4,7 +4,7 @@
 
 #include "cloud/modal/LMManagedRecordContext.h"
 #include "cloud/modal/RecordStoreTestSupport.h"
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 #include "platform/MainQueue.h"
 #include "platform/KeyedArchive.h"
 

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LogRecorder.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LogRecorder.h"
 #include "platform/UserDefaults.h"
 #include "support/TestHome.h"
 

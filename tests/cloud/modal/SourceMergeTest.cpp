@@ -2,7 +2,7 @@
 // equality, by absence of conflict, new people, photos and failures.
 #include "cloud/modal/LMManagedRecordContext.h"
 #include "cloud/modal/RecordStoreAddressBookSupport.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/addressbook/Labels.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "account/LoginTestSupport.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPErrorHandler.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "cloud/request/LMHTTPErrorHandler.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/Clock.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "cloud/request/LMJsonResponseSerialization.h"
-#include "cloud/utils/AESCrypt.h"
-#include "cloud/utils/LMAESCoder.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/AESCrypt.h"
+#include "utils/LMAESCoder.h"
+#include "utils/LMErrors.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPRequestOperationManager.h"
 #include "cloud/request/LMHTTPRequestSerialization.h"
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 #include "platform/Clock.h"
 
 namespace {

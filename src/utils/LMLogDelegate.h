@@ -11,7 +11,7 @@
 
 #include <functional>
 
-#include "cloud/utils/LMLogMessage.h"
+#include "utils/LMLogMessage.h"
 
 namespace lumora {
 

@@ -9,12 +9,12 @@
 
 #include <cstdlib>
 
-#include "cloud/utils/AESCrypt.h"
-#include "cloud/utils/CRC32.h"
-#include "cloud/utils/Lumora.h"
-#include "cloud/utils/MD5.h"
-#include "cloud/utils/RC4.h"
-#include "cloud/utils/SHA1.h"
+#include "utils/AESCrypt.h"
+#include "utils/CRC32.h"
+#include "utils/Lumora.h"
+#include "utils/MD5.h"
+#include "utils/RC4.h"
+#include "utils/SHA1.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 
 namespace {
 

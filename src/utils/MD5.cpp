@@ -1,6 +1,6 @@
-#include "cloud/utils/MD5.h"
+#include "utils/MD5.h"
 
-#include "cloud/utils/Digest.h"
+#include "utils/Digest.h"
 
 namespace lumora {
 

@@ -1,4 +1,4 @@
-#include "cloud/utils/RC4.h"
+#include "utils/RC4.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

@@ -13,8 +13,8 @@
 
 #include <fmt/format.h>
 
-#include "cloud/utils/LMLogDelegate.h"
-#include "cloud/utils/LMLogMessage.h"
+#include "utils/LMLogDelegate.h"
+#include "utils/LMLogMessage.h"
 
 namespace lumora {
 

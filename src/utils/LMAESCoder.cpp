@@ -1,6 +1,6 @@
-#include "cloud/utils/LMAESCoder.h"
+#include "utils/LMAESCoder.h"
 
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCrypt.h"
 
 namespace lumora {
 

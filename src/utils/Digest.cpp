@@ -1,4 +1,4 @@
-#include "cloud/utils/Digest.h"
+#include "utils/Digest.h"
 
 #include <openssl/evp.h>
 

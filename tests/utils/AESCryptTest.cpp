@@ -5,8 +5,8 @@
 // (the key is the text "0123456789abcdef", the vector the fixed "7351902846153072").
 #include <gtest/gtest.h>
 
-#include "cloud/utils/AESCrypt.h"
-#include "cloud/utils/LMAESCoder.h"
+#include "utils/AESCrypt.h"
+#include "utils/LMAESCoder.h"
 #include "platform/Bytes.h"
 
 namespace {

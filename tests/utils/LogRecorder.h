@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cloud/utils/LMLogDelegate.h"
+#include "utils/LMLogDelegate.h"
 
 namespace testsupport {
 

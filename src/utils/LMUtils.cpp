@@ -1,8 +1,8 @@
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 
 #include <exception>
 
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 #include "platform/AppHome.h"
 #include "platform/Clock.h"
 

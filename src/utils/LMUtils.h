@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cloud/utils/LMErrors.h"
+#include "utils/LMErrors.h"
 #include "platform/Error.h"
 
 namespace lumora {

@@ -1,4 +1,4 @@
-#include "cloud/utils/CRC32.h"
+#include "utils/CRC32.h"
 
 #include <array>
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <unordered_set>
 
-#include "cloud/utils/LMUtils.h"
+#include "utils/LMUtils.h"
 #include "platform/JsonValues.h"
 
 namespace lumora {

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/ServiceHosts.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCrypt.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCrypt.h"
 
 #include <algorithm>
 #include <cstring>
 #include <span>
 
-#include "cloud/utils/AESCBC.h"
-#include "cloud/utils/RC4.h"
+#include "utils/AESCBC.h"
+#include "utils/RC4.h"
 
 namespace lumora {
 namespace {

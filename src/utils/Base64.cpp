@@ -1,7 +1,7 @@
 // Base64 of the cloud wire format (declared in AESCrypt.h).
 #include <array>
 
-#include "cloud/utils/AESCrypt.h"
+#include "utils/AESCrypt.h"
 
 namespace lumora {
 namespace {

@@ -1,6 +1,6 @@
-#include "cloud/utils/SHA1.h"
+#include "utils/SHA1.h"
 
-#include "cloud/utils/Digest.h"
+#include "utils/Digest.h"
 
 namespace lumora {
 

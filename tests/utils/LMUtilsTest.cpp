@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "cloud/utils/LMLogUtil.h"
-#include "cloud/utils/LMUtils.h"
-#include "cloud/utils/LogRecorder.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+#include "utils/LogRecorder.h"
 #include "platform/Clock.h"
 #include "support/TestHome.h"
 

@@ -1,4 +1,4 @@
-#include "cloud/utils/ServiceHosts.h"
+#include "utils/ServiceHosts.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "cloud/utils/Lumora.h"
+#include "utils/Lumora.h"
 
 namespace lumora {
 

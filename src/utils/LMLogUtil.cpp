@@ -1,4 +1,4 @@
-#include "cloud/utils/LMLogUtil.h"
+#include "utils/LMLogUtil.h"
 
 namespace lumora {
 

@@ -1,4 +1,4 @@
-#include "cloud/utils/AESCBC.h"
+#include "utils/AESCBC.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
