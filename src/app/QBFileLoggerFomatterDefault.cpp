@@ -16,7 +16,7 @@ void QBFileLoggerFomatterDefault::appendLogMessage(const LogMessage& message,
                                                    spdlog::memory_buf_t& out) const {
   appendTimestamp(message.timestamp, out);
   const char* letter = levelLetter(message.flag);
-  fmt::format_to(std::back_inserter(out), " [{}] {} ({}{}):  {}", letter ? letter : "(null)",
+  fmt::format_to(fmt::appender(out), " [{}] {} ({}{}):  {}", letter ? letter : "(null)",
                  message.function, fileNameOf(message.file), message.line, message.message);
 }
 
@@ -42,7 +42,7 @@ void QBFileLoggerFomatterDefault::appendTimestamp(platform::Clock::TimePoint tim
     cached.value = seconds;
   }
   out.append(cached.text, cached.text + cached.size);
-  fmt::format_to(std::back_inserter(out), ":{:03}", millis);
+  fmt::format_to(fmt::appender(out), ":{:03}", millis);
 }
 
 const char* QBFileLoggerFomatterDefault::levelLetter(std::uint32_t flag) {
