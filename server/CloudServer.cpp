@@ -11,6 +11,7 @@
 #include "server/AccountService.h"
 #include "server/ContactService.h"
 #include "server/DeviceInfoService.h"
+#include "server/FeedbackService.h"
 #include "server/HttpUtil.h"
 #include "server/RelocationService.h"
 #include "server/WebPages.h"
@@ -74,7 +75,10 @@ std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& da
                                                  std::string* error) {
   auto store = Store::open(dataDir, error);
   if (!store) return nullptr;
-  return std::unique_ptr<CloudServer>(new CloudServer(std::move(store)));
+  std::unique_ptr<CloudServer> server(new CloudServer(std::move(store)));
+  server->feedback_ = std::make_unique<FeedbackService>(*server->store_, dataDir / "feedback",
+                                                        [s = server.get()] { return s->port(); });
+  return server;
 }
 
 CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)) {
@@ -208,6 +212,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   });
   pages_->registerOn(server);
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
+  feedback_->registerOn(server);
 }
 
 void CloudServer::registerAdminRoutes(httplib::Server& server) {

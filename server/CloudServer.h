@@ -39,6 +39,7 @@ struct Response;
 namespace localcloud {
 
 class AccountService;
+class FeedbackService;
 class WebPages;
 
 class CloudServer {
@@ -69,6 +70,8 @@ class CloudServer {
   // The signed-request layer: where further services register their
   // endpoints (before start()), and its journal of signed requests.
   SignedEndpoints& signedEndpoints() { return *signed_; }
+  // The feedback service (log uploads kept under DIR/feedback).
+  FeedbackService& feedback() { return *feedback_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -96,6 +99,7 @@ class CloudServer {
   std::unique_ptr<ContactStore> contacts_;
   std::unique_ptr<SignedEndpoints> signed_;
   std::vector<std::unique_ptr<SignedService>> services_;
+  std::unique_ptr<FeedbackService> feedback_;
 
   std::mutex lifecycleMutex_;
   std::unique_ptr<httplib::Server> server_;

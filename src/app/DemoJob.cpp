@@ -5,9 +5,10 @@
 #include <memory>
 #include <optional>
 
+#include "app/AppLogDelegate.h"
+#include "app/QBLogUtil.h"
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "utils/LMLogDelegate.h"
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
 #include "platform/ConcurrentQueue.h"
@@ -18,12 +19,14 @@ namespace {
 
 constexpr const char* kCloudSid = "lumora";
 
-// Prints the SDK's log lines the way the app's own sink forwards them:
-// errors, warnings and (when verbose) info; debug and verbose are dropped.
-class PrintingLogSink : public LMLogDelegate {
+// Forwards the SDK's log lines into the app's log files, as the app's own
+// sink does, and prints them: errors, warnings and (when verbose) info;
+// debug and verbose are dropped.
+class PrintingLogSink : public AppLogDelegate {
  public:
   PrintingLogSink(std::FILE* out, bool verbose) {
     appendLogMessage = [out, verbose](const LMLogMessage& message) {
+      appendLogMessageToAppLog(message);
       static constexpr const char* kLevels[] = {"", "error", "warning", "info"};
       auto flag = message.flag();
       if (flag < 1 || flag > 3 || (flag == 3 && !verbose)) return;
@@ -53,6 +56,7 @@ void DemoJob::outcome(bool ok, const std::string& text) {
 
 int DemoJob::run() {
   platform::MainQueue::main().bindToCurrentThread();
+  QBLogUtil::startLog();
   auto sink = std::make_shared<PrintingLogSink>(out_, options_.verbose);
   LMLogUtil::setLogDelegate(sink);
 

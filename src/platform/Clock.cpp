@@ -1,6 +1,8 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 
 namespace platform {
 namespace {
@@ -13,6 +15,12 @@ std::mutex& currentMutex() {
 std::shared_ptr<Clock>& currentSlot() {
   static std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
   return clock;
+}
+
+// Raised on every setCurrent(), so currentTime() knows when to look again.
+std::atomic<std::uint64_t>& generation() {
+  static std::atomic<std::uint64_t> value{1};
+  return value;
 }
 
 // A manual clock cannot notify a waiter under the waiter's own mutex without
@@ -40,6 +48,21 @@ std::shared_ptr<Clock> Clock::current() {
 void Clock::setCurrent(std::shared_ptr<Clock> clock) {
   std::lock_guard<std::mutex> guard(currentMutex());
   currentSlot() = clock ? std::move(clock) : std::make_shared<SystemClock>();
+  generation().fetch_add(1, std::memory_order_release);
+}
+
+Clock::TimePoint Clock::currentTime() {
+  struct Seen {
+    std::uint64_t generation = 0;
+    std::shared_ptr<Clock> clock;
+  };
+  thread_local Seen seen;
+  std::uint64_t now = generation().load(std::memory_order_acquire);
+  if (seen.generation != now) {
+    seen.clock = current();
+    seen.generation = now;
+  }
+  return seen.clock->now();
 }
 
 Clock::TimePoint SystemClock::now() const { return std::chrono::system_clock::now(); }

@@ -1,5 +1,6 @@
 #include "utils/ServiceHosts.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,30 @@ std::string ServiceHosts::accountCookieDomain() {
     return value->empty() || value->front() == '.' ? *value : "." + *value;
   }
   return "." + host(kAccount);
+}
+
+std::string ServiceHosts::feedbackCallbackURL() {
+  if (auto value = lookup(kFeedbackCallback)) return *value + "/sts";
+  auto parsed = platform::http::Url::parse(baseURL(kFeedback));
+  if (!parsed) return "/sts";
+  std::string authority = parsed->host();
+  if (parsed->port() != 80 && parsed->port() != 443 && parsed->port() != 0) {
+    authority += ":" + std::to_string(parsed->port());
+  }
+  return "http://" + authority + "/sts";
+}
+
+std::string ServiceHosts::feedbackCookieDomain() {
+  if (auto value = lookup("feedbackCookieDomain")) {
+    return value->empty() || value->front() == '.' ? *value : "." + *value;
+  }
+  auto parsed = platform::http::Url::parse(baseURL(kFeedback));
+  if (!parsed) return {};
+  std::string host = parsed->bareHost();
+  if (!parsed->hostIsAddress() && std::count(host.begin(), host.end(), '.') >= 2) {
+    host.erase(0, host.find('.') + 1);
+  }
+  return "." + host;
 }
 
 void ServiceHosts::set(const std::string& key, std::optional<std::string> baseURL) {

@@ -31,7 +31,8 @@ class ServiceHosts {
   static constexpr const char* kRelocationPreview = "relocationPreview";
   static constexpr const char* kDeviceInfo = "deviceinfo";
   static constexpr const char* kStorage = "storage";                // KSS block storage
-  static constexpr const char* kFeedback = "feedback";
+  static constexpr const char* kFeedback = "feedback";                  // HTTPS base of the feedback service
+  static constexpr const char* kFeedbackCallback = "feedbackCallback";  // plain-HTTP host of its "/sts"
   static constexpr const char* kStats = "stats";
   static constexpr const char* kPush = "push";
   static constexpr const char* kCrashReports = "crashReports";
@@ -45,6 +46,16 @@ class ServiceHosts {
   // The parent cookie domain of the account hosts, with its leading dot:
   // "accountCookieDomain" when configured, else "." + host(kAccount).
   static std::string accountCookieDomain();
+
+  // The feedback login's callback URL: "feedbackCallback" + "/sts" when
+  // configured, else "http://" + the host (and port) of baseURL(kFeedback)
+  // + "/sts".
+  static std::string feedbackCallbackURL();
+  // The cookie domain of the feedback service, with its leading dot:
+  // "feedbackCookieDomain" when configured, else the parent domain of
+  // host(kFeedback) (the host itself when it is an address or has fewer
+  // than three labels).
+  static std::string feedbackCookieDomain();
 
   // Process-local override (tests, the demo); nullopt removes it.
   static void set(const std::string& key, std::optional<std::string> baseURL);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <vector>
 
 #include "utils/ServiceHosts.h"
 #include "support/TestHome.h"
@@ -36,6 +37,26 @@ TEST_F(ServiceHostsTest, HostsAndCookieDomain) {
   EXPECT_EQ(ServiceHosts::accountCookieDomain(), ".account.example.com");
   ServiceHosts::set("accountCookieDomain", "example.com");
   EXPECT_EQ(ServiceHosts::accountCookieDomain(), ".example.com");
+}
+
+TEST_F(ServiceHostsTest, FeedbackCallbackAndCookieDomainFollowTheFeedbackHost) {
+  struct Case {
+    const char* base;
+    const char* callback;
+    const char* domain;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"https://feedback.lumora.example.com", "http://feedback.lumora.example.com/sts", ".lumora.example.com"},
+           {"https://feedback.example", "http://feedback.example/sts", ".feedback.example"},
+           {"http://127.0.0.1:8765", "http://127.0.0.1:8765/sts", ".127.0.0.1"}}) {
+    ServiceHosts::set(ServiceHosts::kFeedback, c.base);
+    EXPECT_EQ(ServiceHosts::feedbackCallbackURL(), c.callback) << c.base;
+    EXPECT_EQ(ServiceHosts::feedbackCookieDomain(), c.domain) << c.base;
+  }
+  ServiceHosts::set(ServiceHosts::kFeedbackCallback, "http://sts.example.com");
+  ServiceHosts::set("feedbackCookieDomain", "example.com");
+  EXPECT_EQ(ServiceHosts::feedbackCallbackURL(), "http://sts.example.com/sts");
+  EXPECT_EQ(ServiceHosts::feedbackCookieDomain(), ".example.com");
 }
 
 }  // namespace
