@@ -1,6 +1,11 @@
 // Internal: the state behind one AddressBook handle, shared with the Records
-// it hands out. It holds one node per record (the handle's working copy),
-// the unsaved edits, and the handle's own store connection.
+// it hands out. It holds one node per record it has loaded (the handle's
+// working copy), the unsaved edits, and the handle's own store connection.
+//
+// Records are loaded on demand: a look-up by id reads that one record (with
+// its source, and a group's members); a list of people or groups, linking
+// and removing a source read the whole store once. A node, once loaded, is
+// the record's one node in this handle until the record is gone.
 //
 // Every member except open() expects `mutex` to be held by the caller.
 // Failures are Errors in kErrorDomain.
@@ -44,6 +49,7 @@ struct Node {
   std::vector<std::shared_ptr<Node>> members;
 
   // unsaved edits of a stored record
+  bool noted = false;  // in BookState's list of edited nodes
   std::set<PersonProperty> dirty;
   bool nameDirty = false;
   bool imageDirty = false;
@@ -69,6 +75,9 @@ struct LinkOp {
 
 // Installs the process-wide write-fault hook (AddressBook::setWriteFault).
 void installWriteFault(WriteFault fault);
+// Tells every handle of the process that the authorisation status may have
+// changed (handles keep it until then, or until another process writes).
+void authorizationChanged();
 
 class BookState {
  public:
@@ -80,6 +89,8 @@ class BookState {
   static Error accessDenied();
   static Error notPermitted(const std::string& why);
 
+  // The store's status, read again only after authorizationChanged() or
+  // another connection's commit.
   AuthorizationStatus authorization();
   bool accessGranted() { return authorization() == AuthorizationStatus::Authorized; }
   // Access check, then the process-wide write-fault hook.
@@ -94,6 +105,9 @@ class BookState {
   static const std::shared_ptr<Node>& nodeOf(const Record& record) { return record.node_; }
 
   bool hasUnsavedChanges() const;
+  // Records that `node` now has unsaved edits.
+  void noteEdit(const std::shared_ptr<Node>& node);
+  // Drops the unsaved edits and reads every loaded record again.
   Status reload();
   // Reloads when another connection has committed and nothing is unsaved.
   void refreshIfStale();
@@ -101,28 +115,49 @@ class BookState {
   Status revert() { return reload(); }
   Store& store() { return *store_; }
 
-  // Live nodes in view order (record id, then creation order).
-  std::vector<std::shared_ptr<Node>> liveNodes(RecordType type) const;
-  std::shared_ptr<Node> liveById(RecordId id, RecordType type) const;
+  // Live nodes in view order (record id, then creation order); loads every
+  // record of that type first.
+  std::vector<std::shared_ptr<Node>> liveNodes(RecordType type);
+  // The live node of that id and type, loaded when needed.
+  std::shared_ptr<Node> liveById(RecordId id, RecordType type);
   std::shared_ptr<Node> addNode(RecordType type, std::shared_ptr<Node> source);
   void removeNode(const std::shared_ptr<Node>& node);
-  void addMember(Node& group, const std::shared_ptr<Node>& person);
-  void removeMember(Node& group, const std::shared_ptr<Node>& person);
+  void addMember(const std::shared_ptr<Node>& group, const std::shared_ptr<Node>& person);
+  void removeMember(const std::shared_ptr<Node>& group, const std::shared_ptr<Node>& person);
   void link(const std::shared_ptr<Node>& a, const std::shared_ptr<Node>& b);
   void unlink(const std::shared_ptr<Node>& person);
   Result<std::optional<Bytes>> loadImage(Node& node);
 
  private:
   BookState(std::filesystem::path path, std::unique_ptr<Store> store);
-  Status writeNew(Node& node, const nlohmann::json& now);
+  // The node of a stored record, read from the store unless loaded; null
+  // when there is no such record.
+  std::shared_ptr<Node> load(RecordId id);
+  // Every stored record loaded (nodes already loaded are kept as they are).
+  Status loadAll();
+  // Every stored source loaded.
+  Status loadSources();
+  // Fills `node` from its row: values or name and kind, image flag, link;
+  // `sourceOf` gives the node of the row's source.
+  template <class SourceOf>
+  void fill(Node& node, const Store::Row& row, const SourceOf& sourceOf);
+  Status writeNew(Node& node, const nlohmann::json& now, std::map<RecordId, bool>& sources);
   Status writeEdits(Node& node, const nlohmann::json& now);
+  // After a save that nobody else's commit preceded: the view is the store.
+  void settleSaved(const nlohmann::json& now);
+  void forgetEdits();
 
   std::unique_ptr<Store> store_;
-  std::vector<std::shared_ptr<Node>> nodes_;  // view order; may hold nodes no longer live
-  std::map<RecordId, std::shared_ptr<Node>> byId_;
-  std::vector<std::shared_ptr<Node>> removed_;  // stored records removed in the handle
+  std::map<RecordId, std::shared_ptr<Node>> byId_;  // loaded stored records, in id order
+  std::vector<std::shared_ptr<Node>> created_;      // records new in the handle, in creation order
+  bool complete_ = false;                           // byId_ holds every stored record
+  bool sourcesComplete_ = false;                    // byId_ holds every stored source
+  std::vector<std::shared_ptr<Node>> edited_;       // nodes whose edits are unsaved (noted)
+  std::vector<std::shared_ptr<Node>> removed_;      // stored records removed in the handle
   std::vector<LinkOp> linkOps_;
   std::int64_t dataVersion_ = -1;
+  std::optional<AuthorizationStatus> authorization_;
+  std::uint64_t authorizationSeen_ = 0;  // authorizationChanged() count when read
   std::int64_t nextLinkTag_ = std::int64_t(1) << 40;  // in-memory tags, clear of the stored ones
 };
 
