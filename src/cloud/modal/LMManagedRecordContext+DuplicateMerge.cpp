@@ -55,20 +55,22 @@ bool isUnset(const std::optional<std::string>& text) { return !text.has_value();
 template <class Key, class Same>
 void namePass(Pool& pool, std::vector<LMMergeManagedObject>& found, const Key& key,
               const Same& sameAs) {
-  Buckets<std::vector<LMContact>> buckets;
+  Buckets<std::vector<const LMContact*>> buckets;
   for (const auto& [recordID, contact] : pool) {
     std::optional<std::string> k = key(contact);
     if (!k) continue;
     if (auto* bucket = buckets.find(*k)) {
-      if (sameAs(contact, bucket->front())) bucket->push_back(contact);
+      if (sameAs(contact, *bucket->front())) bucket->push_back(&contact);
     } else {
-      buckets[*k].push_back(contact);
+      buckets[*k].push_back(&contact);
     }
   }
-  for (auto& bucket : buckets.all()) {
+  for (const auto& bucket : buckets.all()) {
     if (bucket.size() < 2) continue;
-    for (const LMContact& member : bucket) pool.erase(*member.recordID);
-    addGroup(found, std::move(bucket), kLMMergeTypeName);
+    std::vector<LMContact> members;
+    for (const LMContact* member : bucket) members.push_back(*member);
+    for (const LMContact& member : members) pool.erase(*member.recordID);
+    addGroup(found, std::move(members), kLMMergeTypeName);
   }
 }
 

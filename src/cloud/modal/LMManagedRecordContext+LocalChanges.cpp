@@ -70,17 +70,20 @@ void LMManagedRecordContext::loadLocalChangedContactsIgnoreGroupChanges(
   local_.deleteContacts.clear();
   if (!canRead(addressBook)) return;
 
-  // All rows in one query; a row whose person is gone is a deletion.
+  // All rows in one query; a row whose person is gone is a deletion (the
+  // people of the source are known to be there; anyone else is looked up).
+  std::map<std::int32_t, LMContact> people = searchAllLocalContacts(addressBook, source);
   const std::vector<LMContactRelation> rows = searchAllContactRelations();
   const auto byRecord = firstRowByRecordID(rows);
   for (const LMContactRelation& row : rows) {
     if (!row.recordID() || *row.recordID() == ab::kInvalidRecordId) continue;
-    if (!recordABPersonWithRecordID(row.recordID(), addressBook)) {
+    if (people.count(*row.recordID()) == 0 &&
+        !recordABPersonWithRecordID(row.recordID(), addressBook)) {
       local_.deleteContacts.insert_or_assign(*row.recordID(), row);
     }
   }
 
-  for (auto& [recordID, contact] : searchAllLocalContacts(addressBook, source)) {
+  for (auto& [recordID, contact] : people) {
     const LMContactRelation* row = rowFor(byRecord, recordID);
     if (row == nullptr) {
       local_.addContacts.emplace(recordID, std::move(contact));

@@ -151,6 +151,7 @@ void BookState::fill(Node& node, const Store::Row& row, const SourceOf& sourceOf
   node.linkTag = row.link;
   if (row.type == RecordType::Person) {
     if (auto values = row.data.find("values"); values != row.data.end() && values->is_object()) {
+      node.values.reserve(values->size());
       for (auto it = values->begin(); it != values->end(); ++it) {
         auto property = propertyNamed(it.key());
         if (!property) continue;
@@ -373,7 +374,9 @@ Status BookState::writeEdits(Node& node, const Json& now) {
     if (!*data) return Status::success();  // removed through another handle: stays removed
     Json& stored = **data;
     if (!stored.contains("values") || !stored["values"].is_object()) stored["values"] = Json::object();
-    for (auto property : node.dirty) {
+    for (int p = 0; p <= static_cast<int>(PersonProperty::SocialProfile); ++p) {
+      const auto property = static_cast<PersonProperty>(p);
+      if (!node.dirty.contains(property)) continue;
       std::string key(propertyName(property));
       auto it = node.values.find(property);
       if (it == node.values.end()) {

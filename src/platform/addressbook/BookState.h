@@ -11,13 +11,13 @@
 // Failures are Errors in kErrorDomain.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +29,69 @@
 
 namespace platform::addressbook::detail {
 
+// The values of one person, sorted by property in one vector: a person has a
+// handful, so this is smaller than a tree and as quick to search.
+class PropertyValues {
+ public:
+  using Entry = std::pair<PersonProperty, PropertyValue>;
+  using iterator = std::vector<Entry>::iterator;
+  using const_iterator = std::vector<Entry>::const_iterator;
+
+  iterator begin() { return entries_.begin(); }
+  iterator end() { return entries_.end(); }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+  iterator find(PersonProperty property) {
+    auto it = lowerBound(property);
+    return it != entries_.end() && it->first == property ? it : entries_.end();
+  }
+  const_iterator find(PersonProperty property) const {
+    return const_cast<PropertyValues*>(this)->find(property);
+  }
+  void insert_or_assign(PersonProperty property, PropertyValue value) {
+    auto it = lowerBound(property);
+    if (it != entries_.end() && it->first == property) {
+      it->second = std::move(value);
+    } else {
+      entries_.emplace(it, property, std::move(value));
+    }
+  }
+  // Adds a value unless the property has one.
+  void emplace(PersonProperty property, PropertyValue value) {
+    auto it = lowerBound(property);
+    if (it == entries_.end() || it->first != property) entries_.emplace(it, property, std::move(value));
+  }
+  std::size_t erase(PersonProperty property) {
+    auto it = find(property);
+    if (it == entries_.end()) return 0;
+    entries_.erase(it);
+    return 1;
+  }
+  void clear() { entries_.clear(); }
+  void reserve(std::size_t count) { entries_.reserve(count); }
+
+ private:
+  iterator lowerBound(PersonProperty property) {
+    return std::lower_bound(entries_.begin(), entries_.end(), property,
+                            [](const Entry& entry, PersonProperty p) { return entry.first < p; });
+  }
+  std::vector<Entry> entries_;
+};
+
+// A set of person properties, one bit each.
+class PropertySet {
+ public:
+  void insert(PersonProperty property) { bits_ |= bit(property); }
+  bool contains(PersonProperty property) const { return (bits_ & bit(property)) != 0; }
+  bool empty() const { return bits_ == 0; }
+  void clear() { bits_ = 0; }
+
+ private:
+  static std::uint32_t bit(PersonProperty property) { return 1u << static_cast<unsigned>(property); }
+  std::uint32_t bits_ = 0;
+};
+static_assert(static_cast<int>(PersonProperty::SocialProfile) < 32, "PropertySet holds 32 properties");
+
 struct Node {
   RecordId id = kInvalidRecordId;
   RecordType type = RecordType::Person;
@@ -37,7 +100,7 @@ struct Node {
   bool isNew = false;            // created in the handle, not saved yet
 
   // persons
-  std::map<PersonProperty, PropertyValue> values;
+  PropertyValues values;
   bool hasImage = false;
   bool imageLoaded = false;  // image bytes are read from the store on first use
   std::optional<Bytes> image;
@@ -50,7 +113,7 @@ struct Node {
 
   // unsaved edits of a stored record
   bool noted = false;  // in BookState's list of edited nodes
-  std::set<PersonProperty> dirty;
+  PropertySet dirty;
   bool nameDirty = false;
   bool imageDirty = false;
   std::vector<std::shared_ptr<Node>> addedMembers;
