@@ -5,8 +5,9 @@
 //
 // Ownership: the contact sync adapter owns one store; the screens reach it
 // through the adapter. The store owns its database connection and queue.
-// Threading: all SQL runs on the store's one serial database queue, one
-// statement block at a time; every operation waits for its block. The paths,
+// Threading: all SQL runs through the store's one database queue, one
+// statement block at a time (on the calling thread unless queued work is
+// waiting); every operation waits for its block. The paths,
 // the database handle and the watermark cache are guarded by a lock, so the
 // adapter's task queue and the main thread may both call in. The change maps
 // and the group snapshot are not locked: the adapter fills, reads and clears

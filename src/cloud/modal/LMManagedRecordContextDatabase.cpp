@@ -178,14 +178,38 @@ LMManagedRecordContextDatabase::~LMManagedRecordContextDatabase() {
 }
 
 
+void LMManagedRecordContextDatabase::serialized(const std::function<void()>& work) {
+  // As a synchronous dispatch to a serial queue: on the calling thread when
+  // nothing is queued ahead of it, else on the queue after what is queued.
+  if (owner_ == std::this_thread::get_id()) {
+    work();  // called from inside a function that has the connection
+    return;
+  }
+  if (queued_ > 0 && !queue_->isCurrent()) {
+    queue_->sync([&] { serialized(work); });
+    return;
+  }
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  owner_ = std::this_thread::get_id();
+  work();
+  owner_ = std::thread::id();
+}
+
+void LMManagedRecordContextDatabase::serializedQueued(const std::function<void()>& work) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  owner_ = std::this_thread::get_id();
+  work();
+  owner_ = std::thread::id();
+}
+
 void LMManagedRecordContextDatabase::inDatabase(const std::function<void(sqlite3* db)>& work) {
-  queue_->sync([&] { work(db_); });
+  serialized([&] { work(db_); });
 }
 
 bool LMManagedRecordContextDatabase::inTransaction(
     const std::function<void(sqlite3* db, bool& rollback)>& work) {
   bool committed = false;
-  queue_->sync([&] {
+  serialized([&] {
     if (!Statement(db_, "begin exclusive transaction").execute()) return;
     bool rollback = false;
     work(db_, rollback);
@@ -211,7 +235,7 @@ platform::Status LMManagedRecordContextDatabase::inBatch(
     return error(fmt::format("{}: {}", what, sqlite3_errmsg(db_)));
   };
   platform::Status outcome;
-  queue_->sync([&] {
+  serialized([&] {
     // A savepoint opens a transaction when none is open, and nests inside one.
     static const std::string begin = "savepoint lm_batch";
     static const std::string release = "release lm_batch";
@@ -232,9 +256,12 @@ platform::Status LMManagedRecordContextDatabase::inBatch(
 }
 
 void LMManagedRecordContextDatabase::async(std::function<void(sqlite3* db)> work) {
-  queue_->async([this, work = std::move(work)] { work(db_); });
+  ++queued_;
+  queue_->async([this, work = std::move(work)] {
+    serializedQueued([&] { work(db_); });
+    --queued_;
+  });
 }
 
-bool LMManagedRecordContextDatabase::isCurrent() const { return queue_->isCurrent(); }
 
 }  // namespace lumora

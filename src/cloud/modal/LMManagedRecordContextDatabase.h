@@ -7,19 +7,25 @@
 // run what is already queued, then closes the connection; do not destroy it
 // from one of its own tasks.
 // Threading: inDatabase / inTransaction / inBatch / async may be called from
-// any thread; the functions they run get the connection on the queue's thread
-// and must not keep it. A call made from a task of the queue runs inline, so
+// any thread. The functions they run get the connection one at a time (under
+// the queue's lock) and must not keep it: inDatabase, inTransaction and
+// inBatch run theirs on the calling thread, as a synchronous dispatch to a
+// serial queue may, unless work queued by async() is still waiting, which
+// then runs first. Calls made from inside such a function run inline, so
 // statements run by a batch's work join its transaction.
 // Failures: open() gives nullptr (logged); a statement that cannot be prepared
 // or run reports false and logs SQLite's message at error level; a batch that
 // cannot begin or commit reports a database error. Nothing throws.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/Result.h"
@@ -109,16 +115,21 @@ class LMManagedRecordContextDatabase {
   // Queues `work` on the queue and returns at once.
   void async(std::function<void(sqlite3* db)> work);
 
-  // Whether the calling thread runs a task of the queue.
-  bool isCurrent() const;
 
  private:
   LMManagedRecordContextDatabase(sqlite3* db, std::string path);
+  // Runs `work` with the connection to itself (see Threading).
+  void serialized(const std::function<void()>& work);
+  // The same for queued work, already on the queue.
+  void serializedQueued(const std::function<void()>& work);
 
   sqlite3* db_ = nullptr;
   std::string path_;
   // Statements by their text (Statement's cache); touched on the queue only.
   std::unordered_map<std::string, std::unique_ptr<platform::sqlite::Statement>> statements_;
+  std::recursive_mutex mutex_;                // held while a function has the connection
+  std::atomic<std::thread::id> owner_;       // the thread that holds it
+  std::atomic<int> queued_{0};               // async work not finished yet
   std::unique_ptr<platform::SerialQueue> queue_;
 };
 
