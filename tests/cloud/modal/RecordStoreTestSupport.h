@@ -8,6 +8,7 @@
 
 #include "utils/LMLogUtil.h"
 #include "utils/LogRecorder.h"
+#include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 #include "support/TestHome.h"
 
@@ -16,10 +17,12 @@ namespace recordstoretest {
 using testsupport::LogRecorder;
 
 // A fixture with a fresh app home (so a fresh Documents folder and user
-// defaults) and a recording log sink.
+// defaults), a recording log sink, and a test thread that is not the main
+// thread (whatever an earlier test bound).
 class StoreFixture : public ::testing::Test {
  protected:
   StoreFixture() {
+    platform::MainQueue::main().unbind();
     platform::UserDefaults::resetStandardForTesting();
     lumora::LMLogUtil::setLogDelegate(log_);
   }
