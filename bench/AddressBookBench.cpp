@@ -88,22 +88,13 @@ void BM_RawSqlitePersonById(benchmark::State& state) {
 BENCHMARK(BM_RawSqlitePersonById)->Unit(benchmark::kMicrosecond);
 
 void BM_AddressBookSaveNewPeople(benchmark::State& state) {
-  std::size_t held = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    ScratchHome home;
-    const std::size_t before = contactsbench::heapInUse();
-    state.ResumeTiming();
+  contactsbench::timeWithHeapHeld(state, [](const ScratchHome&) {
     auto book = *ab::AddressBook::create();
     const ab::Record local = book->sourceWithId(ab::kLocalSourceId);
     for (int i = 0; i < kNewPeople; ++i) contactsbench::addPerson(*book, local, i);
     benchmark::DoNotOptimize(book->save().ok());
-    state.PauseTiming();
-    held = contactsbench::heapInUse() - before;
-    book.reset();
-    state.ResumeTiming();
-  }
-  state.counters["heap_held_bytes"] = static_cast<double>(held);
+    return book;
+  });
 }
 BENCHMARK(BM_AddressBookSaveNewPeople)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -113,18 +104,17 @@ void BM_RawSqliteSaveNewPeople(benchmark::State& state) {
     std::int64_t id;
     std::string data;
   };
-  std::size_t held = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    ScratchHome home;
-    RawDatabase db(home.root() / "raw.db");
+  struct Kept {
+    std::unique_ptr<RawDatabase> db;
+    std::vector<Row> rows;
+  };
+  contactsbench::timeWithHeapHeld(state, [](const ScratchHome& home) {
+    Kept kept{std::make_unique<RawDatabase>(home.root() / "raw.db"), {}};
+    RawDatabase& db = *kept.db;
     db.exec("pragma journal_mode=wal");
     db.exec("create table Record(id integer primary key autoincrement, type integer not null, "
             "source integer not null, link integer, data text not null, image blob)");
-    const std::size_t before = contactsbench::heapInUse();
-    state.ResumeTiming();
-    std::vector<Row> rows;
-    rows.reserve(kNewPeople);
+    kept.rows.reserve(kNewPeople);
     db.exec("begin immediate");
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db.get(), "insert into Record(type, source, data) values (0, 0, ?)", -1, &insert, nullptr);
@@ -140,16 +130,12 @@ void BM_RawSqliteSaveNewPeople(benchmark::State& state) {
       sqlite3_bind_text(insert, 1, data.c_str(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
       sqlite3_step(insert);
       sqlite3_reset(insert);
-      rows.push_back(Row{sqlite3_last_insert_rowid(db.get()), std::move(data)});
+      kept.rows.push_back(Row{sqlite3_last_insert_rowid(db.get()), std::move(data)});
     }
     sqlite3_finalize(insert);
     db.exec("commit");
-    state.PauseTiming();
-    held = contactsbench::heapInUse() - before;
-    rows.clear();
-    state.ResumeTiming();
-  }
-  state.counters["heap_held_bytes"] = static_cast<double>(held);
+    return kept;
+  });
 }
 BENCHMARK(BM_RawSqliteSaveNewPeople)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -40,6 +40,17 @@ void recordSynced(LMManagedRecordContext& store, ab::AddressBook& book) {
   });
 }
 
+// Times `run(book)` once per iteration on a new handle (opened untimed).
+template <class Run>
+void onNewHandle(benchmark::State& state, const Run& run) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto book = *ab::AddressBook::create();
+    state.ResumeTiming();
+    run(*book, book->sourceWithId(ab::kLocalSourceId));
+  }
+}
+
 void BM_LocalChangeDetection(benchmark::State& state) {
   ScratchHome home;
   auto clock = std::make_shared<platform::ManualClock>();
@@ -59,14 +70,11 @@ void BM_LocalChangeDetection(benchmark::State& state) {
     (void)book->save();
   }
   std::size_t found = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto book = *ab::AddressBook::create();
-    state.ResumeTiming();
-    store.loadLocalChangedContactsIgnoreGroupChanges(book.get(), book->sourceWithId(ab::kLocalSourceId));
+  onNewHandle(state, [&](ab::AddressBook& book, const ab::Record& local) {
+    store.loadLocalChangedContactsIgnoreGroupChanges(&book, local);
     found = store.localAddContactDic().size() + store.localModifyContactDic().size() +
             store.localDeleteContactDic().size();
-  }
+  });
   state.counters["changes_found"] = static_cast<double>(found);
 }
 BENCHMARK(BM_LocalChangeDetection)->Unit(benchmark::kMillisecond);
@@ -102,13 +110,10 @@ void BM_DuplicateSearch(benchmark::State& state) {
     (void)book->save();
   }
   std::size_t groups = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto book = *ab::AddressBook::create();
-    state.ResumeTiming();
-    auto found = LMManagedRecordContext::searchForMergeContacts(book.get(), book->sourceWithId(ab::kLocalSourceId));
+  onNewHandle(state, [&](ab::AddressBook& book, const ab::Record& local) {
+    auto found = LMManagedRecordContext::searchForMergeContacts(&book, local);
     groups = found ? found->size() : 0;
-  }
+  });
   state.counters["groups_found"] = static_cast<double>(groups);
 }
 BENCHMARK(BM_DuplicateSearch)->Unit(benchmark::kMillisecond);

@@ -3,6 +3,7 @@
 // connection for the reference runs that do the same work by hand.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -46,6 +47,26 @@ class ScratchHome {
 
 // Bytes of heap in use right now.
 inline std::size_t heapInUse() { return mallinfo2().uordblks; }
+
+// Times `work(home)` once per iteration in a new scratch home and reports as
+// "heap_held_bytes" the heap still held by what it returns.
+template <class Work>
+void timeWithHeapHeld(benchmark::State& state, const Work& work) {
+  std::size_t held = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ScratchHome home;
+    const std::size_t before = heapInUse();
+    state.ResumeTiming();
+    {
+      auto kept = work(home);
+      state.PauseTiming();
+      held = heapInUse() - before;
+    }
+    state.ResumeTiming();
+  }
+  state.counters["heap_held_bytes"] = static_cast<double>(held);
+}
 
 // Person `i` of a benchmark book: first and last name, a phone number and an
 // e-mail address (unsaved).

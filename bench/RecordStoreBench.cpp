@@ -53,40 +53,31 @@ const char* kRawSchema =
     "serverID bigint primary key, serverSync bigint, serverPhoto text, serverThumbnail text, "
     "serverDigest text, serverJson text, serverPhotoFail bool, serverStatus text)";
 
-void BM_RecordStoreAddRowsOneByOne(benchmark::State& state) {
+// Adds `count` rows to a new store per iteration, one statement each, all in
+// one batch when `batched`.
+void addRows(benchmark::State& state, bool batched) {
   const int count = static_cast<int>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
     ScratchHome home;
     LMManagedRecordContext store;
     state.ResumeTiming();
-    for (int i = 0; i < count; ++i) {
-      LMContactRelation row = rowFor(i);
-      benchmark::DoNotOptimize(store.addContactRelation(row));
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * count);
-}
-BENCHMARK(BM_RecordStoreAddRowsOneByOne)->Arg(500)->Unit(benchmark::kMillisecond);
-
-void BM_RecordStoreAddRowsInOneBatch(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    ScratchHome home;
-    LMManagedRecordContext store;
-    state.ResumeTiming();
-    auto added = store.performBatch([&]() -> platform::Status {
+    auto addAll = [&]() -> platform::Status {
       for (int i = 0; i < count; ++i) {
         LMContactRelation row = rowFor(i);
         if (!store.addContactRelation(row)) return lumora::LMManagedRecordContextDatabase::error("add");
       }
       return platform::Status::success();
-    });
-    benchmark::DoNotOptimize(added.ok());
+    };
+    benchmark::DoNotOptimize(batched ? store.performBatch(addAll).ok() : addAll().ok());
   }
   state.SetItemsProcessed(state.iterations() * count);
 }
+
+void BM_RecordStoreAddRowsOneByOne(benchmark::State& state) { addRows(state, false); }
+BENCHMARK(BM_RecordStoreAddRowsOneByOne)->Arg(500)->Unit(benchmark::kMillisecond);
+
+void BM_RecordStoreAddRowsInOneBatch(benchmark::State& state) { addRows(state, true); }
 BENCHMARK(BM_RecordStoreAddRowsInOneBatch)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_RawSqliteAddRowsInOneTransaction(benchmark::State& state) {

@@ -9,6 +9,8 @@
 
 namespace {
 
+using recordstoretest::keysOf;
+
 using lumora::LMContact;
 using lumora::LMContactRelation;
 using lumora::LMGroup;
@@ -38,13 +40,6 @@ LMContactRelation contactRow(std::int64_t serverID, std::int32_t recordID, std::
   row.setJsonString(R"({"displayName": "Before"})");
   row.setLocalRecordSync(0.0);  // as stored
   return row;
-}
-
-template <class Map>
-std::set<std::int64_t> keysOf(const Map& map) {
-  std::set<std::int64_t> keys;
-  for (const auto& [key, value] : map) keys.insert(key);
-  return keys;
 }
 
 class CloudChanges : public recordstoretest::StoreFixture {

@@ -11,6 +11,8 @@
 
 namespace {
 
+using recordstoretest::keysOf;
+
 namespace ab = platform::addressbook;
 using lumora::LMContact;
 using lumora::LMContactRelation;
@@ -18,13 +20,6 @@ using lumora::LMGroupRelation;
 using lumora::LMManagedRecordContext;
 using P = ab::PersonProperty;
 using namespace std::chrono_literals;
-
-template <class Map>
-std::set<std::int32_t> keysOf(const Map& map) {
-  std::set<std::int32_t> keys;
-  for (const auto& [key, value] : map) keys.insert(key);
-  return keys;
-}
 
 class LocalChanges : public recordstoretest::AddressBookFixture {
  protected:

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 #include "utils/LMLogUtil.h"
 #include "utils/LogRecorder.h"
@@ -13,6 +14,14 @@
 #include "support/TestHome.h"
 
 namespace recordstoretest {
+
+// The keys of a change map, as a set.
+template <class Map>
+std::set<typename Map::key_type> keysOf(const Map& map) {
+  std::set<typename Map::key_type> keys;
+  for (const auto& entry : map) keys.insert(entry.first);
+  return keys;
+}
 
 using testsupport::LogRecorder;
 
