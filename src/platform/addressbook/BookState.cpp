@@ -317,6 +317,7 @@ Status BookState::reload() {
       }
     }
     std::erase_if(byId_, [](const auto& entry) { return !entry.second->live; });
+    sourcesComplete_ = false;  // sources added elsewhere are read with the next list
   }
   dataVersion_ = version;
   return Status::success();
