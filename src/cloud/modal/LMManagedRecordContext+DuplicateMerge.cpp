@@ -257,7 +257,8 @@ std::size_t LMManagedRecordContext::mergeContactObjects(std::vector<LMMergeManag
   // Saves the pending groups; a failed save has dropped them.
   auto savePending = [&]() -> bool {
     photoBytes = 0;
-    if (auto error = saveAddressBook(addressBook)) {
+    const std::optional<platform::Error> error = saveAddressBook(addressBook);
+    if (error.has_value()) {
       for (std::size_t i : pending) resetGroup(groups[i]);
       pending.clear();
       return false;
