@@ -35,6 +35,9 @@ class MainQueue final : public DispatchQueue {
   // Makes the calling thread the main thread from now on (the app's loop
   // thread).
   void bindToCurrentThread();
+  // Binds no thread: only a pumping thread is the main thread (a test that
+  // must not inherit another test's binding).
+  void unbind();
 
   void async(Task task) override;
   void asyncAfter(Clock::Duration delay, Task task) override;

@@ -59,6 +59,13 @@ int Statement::step() {
   return sqlite3_step(statement_);
 }
 
+void Statement::reset() {
+  if (!statement_) return;
+  sqlite3_reset(statement_);
+  sqlite3_clear_bindings(statement_);
+  bindStatus_ = SQLITE_OK;
+}
+
 int Statement::columnIndex(std::string_view name) const {
   if (!statement_) return -1;
   const int count = sqlite3_column_count(statement_);

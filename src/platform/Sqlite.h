@@ -44,6 +44,10 @@ class Statement {
 
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int step();
+  // Makes a prepared statement ready to run again: rewinds it, clears every
+  // binding and forgets a failed bind. Keeps the compiled statement, so a
+  // statement that runs often is prepared once.
+  void reset();
 
   // The index of the result column named `name`, -1 when there is none.
   int columnIndex(std::string_view name) const;

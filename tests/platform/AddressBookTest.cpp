@@ -289,6 +289,41 @@ TEST_F(AddressBookTest, HandlesSeeEachOthersSavesAndMergeEditsPropertyByProperty
   EXPECT_EQ(open()->personCount(), 0u);
 }
 
+TEST_F(AddressBookTest, AHandleThatReadOnlySomeRecordsStaysCurrent) {
+  RecordId annId, groupId;
+  {
+    auto book = open();
+    Record ann = newPerson(*book, "Ann");
+    auto group = book->createGroup(book->defaultSource());
+    ASSERT_TRUE(group->addMember(ann));
+    ASSERT_TRUE(book->save());
+    annId = ann.id();
+    groupId = group->id();
+  }
+  auto a = open();
+  Record ann = a->personWithId(annId);
+  Record group = a->groupWithId(groupId);
+  ASSERT_EQ(group.members().size(), 1u);
+  EXPECT_EQ(group.members()[0], ann);  // one node per record, however it was reached
+  EXPECT_EQ(a->sources().size(), 1u);
+
+  auto b = open();
+  ASSERT_TRUE(b->personWithId(annId).setValue(PersonProperty::FirstName, "Anna"));
+  auto card = b->addSource("Card", SourceKind::CardDAV);
+  newPerson(*b, "Bob", *card);
+  ASSERT_TRUE(b->save());
+  EXPECT_EQ(a->personWithId(annId).stringValue(PersonProperty::FirstName), "Anna");
+  EXPECT_EQ(ann.stringValue(PersonProperty::FirstName), "Anna");
+  EXPECT_EQ(a->sources().size(), 2u);
+  EXPECT_EQ(a->personCount(), 2u);
+
+  ASSERT_TRUE(ann.setValue(PersonProperty::Note, "unsaved"));
+  ASSERT_TRUE(a->removeRecord(a->groupWithId(groupId)));
+  a->revert();
+  EXPECT_FALSE(ann.value(PersonProperty::Note));
+  EXPECT_EQ(a->groupWithId(groupId).members().size(), 1u);
+}
+
 TEST_F(AddressBookTest, ExternalChangeCallbacksReachOtherHandlesOnly) {
   auto a = open();
   auto b = open();

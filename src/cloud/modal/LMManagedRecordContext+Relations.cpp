@@ -1,9 +1,14 @@
 // The relation rows: queries, inserts, updates and deletes on SyncGroup and
 // SyncContact. Every value goes into the SQL as a bound parameter; only the
-// fixed table and column names are part of the statement text.
+// fixed table and column names are part of the statement text. Statements are
+// prepared once per connection, and rows are read by column position (the
+// order of the tables' columns is fixed).
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <type_traits>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -39,6 +44,14 @@ constexpr const char* tableOf() {
   }
 }
 
+// Column positions of the two tables, in their fixed order.
+enum GroupColumn { kGroupRecordID, kGroupLocalName, kGroupLocalServerSync, kGroupLocalJson,
+                   kGroupServerID, kGroupServerSync, kGroupServerName, kGroupServerStatus };
+enum ContactColumn { kContactRecordID, kContactLocalRecordSync, kContactLocalServerSync,
+                     kContactLocalJson, kContactServerID, kContactServerSync, kContactServerPhoto,
+                     kContactServerThumbnail, kContactServerDigest, kContactServerJson,
+                     kContactServerPhotoFail, kContactServerStatus };
+
 template <class Row>
 Row rowFrom(const Statement& result) {
   if constexpr (std::is_same_v<Row, LMGroupRelation>) {
@@ -60,31 +73,31 @@ void fillContactDefaults(LMContactRelation& relation) {
 
 LMGroupRelation LMManagedRecordContext::createGroupRelationWithResult(const Statement& result) {
   LMGroupRelation relation;
-  relation.setRecordID(result.int32Column(kRecordID));
-  relation.setLocalName(result.stringColumn(kLocalName));
-  relation.setLocalServerSync(result.int64Column(kLocalServerSync));
-  relation.setLocalJsonString(result.stringColumn(kLocalJson));
-  relation.setServerID(result.int64Column(kServerID));
-  relation.setServerSync(result.int64Column(kServerSync));
-  relation.setServerName(result.stringColumn(kServerName));
-  relation.setServerStatus(result.stringColumn(kServerStatus));
+  relation.setRecordID(result.int32Column(kGroupRecordID));
+  relation.setLocalName(result.stringColumn(kGroupLocalName));
+  relation.setLocalServerSync(result.int64Column(kGroupLocalServerSync));
+  relation.setLocalJsonString(result.stringColumn(kGroupLocalJson));
+  relation.setServerID(result.int64Column(kGroupServerID));
+  relation.setServerSync(result.int64Column(kGroupServerSync));
+  relation.setServerName(result.stringColumn(kGroupServerName));
+  relation.setServerStatus(result.stringColumn(kGroupServerStatus));
   return relation;
 }
 
 LMContactRelation LMManagedRecordContext::createContactRelationWithResult(const Statement& result) {
   LMContactRelation relation;
-  relation.setRecordID(result.int32Column(kRecordID));
-  relation.setLocalRecordSync(result.doubleColumn(kLocalRecordSync));
-  relation.setLocalServerSync(result.int64Column(kLocalServerSync));
-  relation.setLocalJsonString(result.stringColumn(kLocalJson));
-  relation.setServerID(result.int64Column(kServerID));
-  relation.setServerSync(result.int64Column(kServerSync));
-  relation.setPhotoId(result.stringColumn(kServerPhoto));
-  relation.setThumbnailId(result.stringColumn(kServerThumbnail));
-  relation.setJsonString(result.stringColumn(kServerJson));
-  relation.setDigest(result.stringColumn(kServerDigest));
-  relation.setIsPhotoFail(result.boolColumn(kServerPhotoFail));
-  relation.setServerStatus(result.stringColumn(kServerStatus));
+  relation.setRecordID(result.int32Column(kContactRecordID));
+  relation.setLocalRecordSync(result.doubleColumn(kContactLocalRecordSync));
+  relation.setLocalServerSync(result.int64Column(kContactLocalServerSync));
+  relation.setLocalJsonString(result.stringColumn(kContactLocalJson));
+  relation.setServerID(result.int64Column(kContactServerID));
+  relation.setServerSync(result.int64Column(kContactServerSync));
+  relation.setPhotoId(result.stringColumn(kContactServerPhoto));
+  relation.setThumbnailId(result.stringColumn(kContactServerThumbnail));
+  relation.setJsonString(result.stringColumn(kContactServerJson));
+  relation.setDigest(result.stringColumn(kContactServerDigest));
+  relation.setIsPhotoFail(result.boolColumn(kContactServerPhotoFail));
+  relation.setServerStatus(result.stringColumn(kContactServerStatus));
   return relation;
 }
 
@@ -98,8 +111,8 @@ std::vector<Row> collect(LMManagedRecordContextDatabase* database, const std::st
                          const std::optional<Value>& argument, std::size_t limit = SIZE_MAX) {
   std::vector<Row> rows;
   if (database == nullptr) return rows;
-  database->inDatabase([&](sqlite3* db) {
-    Statement statement(db, sql);
+  database->inDatabase([&](sqlite3*) {
+    Statement statement(*database, sql);
     if (argument) statement.bind(1, argument);
     while (rows.size() < limit && statement.next()) rows.push_back(rowFrom<Row>(statement));
   });
@@ -107,13 +120,20 @@ std::vector<Row> collect(LMManagedRecordContextDatabase* database, const std::st
 }
 
 template <class Row>
-std::string selectAll() {
-  return fmt::format("select * from {}", tableOf<Row>());
+const std::string& selectAll() {
+  static const std::string sql = fmt::format("select * from {}", tableOf<Row>());
+  return sql;
 }
 
+// The statement text for one table, column and operator, made once.
 template <class Row>
-std::string selectWhere(const char* column, const char* op = "=") {
-  return fmt::format("select * from {} where {}{}?", tableOf<Row>(), column, op);
+const std::string& selectWhere(const char* column, const char* op = "=") {
+  static std::mutex mutex;
+  static std::map<std::pair<std::string, std::string>, std::string> texts;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto [it, added] = texts.try_emplace({column, op});
+  if (added) it->second = fmt::format("select * from {} where {}{}?", tableOf<Row>(), column, op);
+  return it->second;
 }
 
 template <class Row, class Value>
@@ -182,11 +202,12 @@ std::int64_t LMManagedRecordContext::serverContactNum() {
   std::int64_t count = 0;
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database == nullptr) return count;
-  database->inDatabase([&](sqlite3* db) {
-    Statement statement(db, fmt::format("select count(*) as total from {} where {}<>?",
-                                        kLMSyncContactTable, kServerStatus));
+  static const std::string sql =
+      fmt::format("select count(*) from {} where {}<>?", kLMSyncContactTable, kServerStatus);
+  database->inDatabase([&](sqlite3*) {
+    Statement statement(*database, sql);
     statement.bind(1, kLMRelationStatusDeleted);
-    if (statement.next()) count = statement.int64Column("total").value_or(0);
+    if (statement.next()) count = statement.int64Column(0).value_or(0);
   });
   return count;
 }
@@ -200,8 +221,8 @@ bool write(LMManagedRecordContextDatabase* database, const std::string& sql,
            const std::function<void(Statement&)>& bind) {
   if (database == nullptr) return false;
   bool done = false;
-  database->inDatabase([&](sqlite3* db) {
-    Statement statement(db, sql);
+  database->inDatabase([&](sqlite3*) {
+    Statement statement(*database, sql);
     bind(statement);
     done = statement.execute();
   });
@@ -212,8 +233,9 @@ bool write(LMManagedRecordContextDatabase* database, const std::string& sql,
 
 bool LMManagedRecordContext::addGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
-  return write(databaseQueue(),
-               fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncGroupTable),
+  static const std::string sql =
+      fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncGroupTable);
+  return write(databaseQueue(), sql,
                [&](Statement& s) {
                  s.bind(1, relation.recordID())
                      .bind(2, relation.localName())
@@ -229,9 +251,10 @@ bool LMManagedRecordContext::addGroupRelation(const LMGroupRelation& relation) {
 bool LMManagedRecordContext::addContactRelation(LMContactRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
   fillContactDefaults(relation);
+  static const std::string sql = fmt::format(
+      "insert into {} values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncContactTable);
   return write(
-      databaseQueue(),
-      fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncContactTable),
+      databaseQueue(), sql,
       [&](Statement& s) {
         // Column order: the photo ids and digest come before the content.
         s.bind(1, relation.recordID())
@@ -251,10 +274,11 @@ bool LMManagedRecordContext::addContactRelation(LMContactRelation& relation) {
 
 bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
-  return write(databaseQueue(),
-               fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?",
-                           kLMSyncGroupTable, kRecordID, kLocalName, kLocalServerSync, kLocalJson,
-                           kServerSync, kServerName, kServerStatus, kServerID),
+  static const std::string sql =
+      fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?",
+                  kLMSyncGroupTable, kRecordID, kLocalName, kLocalServerSync, kLocalJson,
+                  kServerSync, kServerName, kServerStatus, kServerID);
+  return write(databaseQueue(), sql,
                [&](Statement& s) {
                  s.bind(1, relation.recordID())
                      .bind(2, relation.localName())
@@ -270,12 +294,13 @@ bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation
 bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
   fillContactDefaults(relation);
-  return write(databaseQueue(),
-               fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, "
-                           "{}=?, {}=? where {}=?",
-                           kLMSyncContactTable, kRecordID, kLocalRecordSync, kLocalServerSync,
-                           kLocalJson, kServerSync, kServerPhoto, kServerThumbnail, kServerJson,
-                           kServerDigest, kServerPhotoFail, kServerStatus, kServerID),
+  static const std::string sql =
+      fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, "
+                  "{}=?, {}=? where {}=?",
+                  kLMSyncContactTable, kRecordID, kLocalRecordSync, kLocalServerSync, kLocalJson,
+                  kServerSync, kServerPhoto, kServerThumbnail, kServerJson, kServerDigest,
+                  kServerPhotoFail, kServerStatus, kServerID);
+  return write(databaseQueue(), sql,
                [&](Statement& s) {
                  s.bind(1, relation.recordID())
                      .bind(2, relation.localRecordSync())
@@ -294,15 +319,17 @@ bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) 
 
 bool LMManagedRecordContext::deleteGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID()) return false;
-  return write(databaseQueue(),
-               fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kServerID),
+  static const std::string sql =
+      fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kServerID);
+  return write(databaseQueue(), sql,
                [&](Statement& s) { s.bind(1, relation.serverID()); });
 }
 
 bool LMManagedRecordContext::deleteContactRelation(const LMContactRelation& relation) {
   if (!relation.serverID()) return false;
-  return write(databaseQueue(),
-               fmt::format("delete from {} where {}=?", kLMSyncContactTable, kServerID),
+  static const std::string sql =
+      fmt::format("delete from {} where {}=?", kLMSyncContactTable, kServerID);
+  return write(databaseQueue(), sql,
                [&](Statement& s) { s.bind(1, relation.serverID()); });
 }
 

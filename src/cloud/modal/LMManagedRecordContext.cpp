@@ -42,6 +42,17 @@ void synchronize() { defaults().synchronize(); }
 
 }  // namespace stored
 
+// Indexes on the record ids, which the sync looks rows up by. Created with the
+// tables, and on opening a file made before they existed; a failure only
+// leaves look-ups slower (and is logged).
+void createIndexes(sqlite3* db) {
+  for (const char* table : {kLMSyncGroupTable, kLMSyncContactTable}) {
+    LMManagedRecordContextDatabase::Statement(
+        db, fmt::format("create index if not exists {0}RecordID on {0} (recordID)", table))
+        .execute();
+  }
+}
+
 // Creates both tables in one transaction on `database` (run on its queue or
 // from any other thread).
 bool createTables(LMManagedRecordContextDatabase& database) {
@@ -61,6 +72,7 @@ bool createTables(LMManagedRecordContextDatabase& database) {
   const bool committed = database.inTransaction([&](sqlite3* db, bool&) {
     created = LMManagedRecordContextDatabase::Statement(db, groupTable).execute() &&
               LMManagedRecordContextDatabase::Statement(db, contactTable).execute();
+    if (created) createIndexes(db);
   });
   if (!created || !committed) {
     LM_LOG_ERROR("Create table {} and {} in Lumora database failed", kLMSyncGroupTable,
@@ -101,7 +113,14 @@ LMManagedRecordContext::LMManagedRecordContext() {
     if (!removed || !cleared) LM_LOG_ERROR("Database upgrade fail");
     create = removed;
   }
-  if (!create) return;
+  if (!create) {
+    if (exists && version >= kLMDatabaseVersion) {
+      if (LMManagedRecordContextDatabase* database = databaseQueue()) {
+        database->async([](sqlite3* db) { createIndexes(db); });
+      }
+    }
+    return;
+  }
 
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database == nullptr) {
@@ -158,6 +177,15 @@ LMManagedRecordContextDatabase* LMManagedRecordContext::databaseQueue() {
 bool LMManagedRecordContext::createDatabase() {
   LMManagedRecordContextDatabase* database = databaseQueue();
   return database != nullptr && createTables(*database);
+}
+
+platform::Status LMManagedRecordContext::performBatch(
+    const std::function<platform::Status()>& work) {
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database == nullptr) {
+    return LMManagedRecordContextDatabase::error("The record store cannot be opened");
+  }
+  return database->inBatch(work);
 }
 
 // ---- Watermark ----

@@ -5,13 +5,17 @@
 //
 // Ownership: the contact sync adapter owns one store; the screens reach it
 // through the adapter. The store owns its database connection and queue.
-// Threading: all SQL runs on the store's one serial database queue, one
-// statement block at a time; every operation waits for its block. The paths,
+// Threading: all SQL runs through the store's one database queue, one
+// statement block at a time (on the calling thread unless queued work is
+// waiting); every operation waits for its block. The paths,
 // the database handle and the watermark cache are guarded by a lock, so the
-// adapter's task queue and the main thread may both call in. Address-book
-// handles are the caller's and are used on the caller's thread only.
+// adapter's task queue and the main thread may both call in. The change maps
+// and the group snapshot are not locked: the adapter fills, reads and clears
+// them from its task queue, one task at a time. Address-book handles are the
+// caller's and are used on the caller's thread only.
 // Failures: row operations report failure as false / nullopt / empty results
-// (SQLite's message is logged); address-book writes return the converted
+// (SQLite's message is logged); batches, recording cloud changes and
+// address-book writes return a Status with the database or converted
 // platform error. Nothing throws.
 #pragma once
 
@@ -22,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,7 +35,9 @@
 #include "cloud/modal/LMGroup.h"
 #include "cloud/modal/LMGroupRelation.h"
 #include "cloud/modal/LMManagedRecordContextDatabase.h"
+#include "cloud/modal/LMMergeManagedObject.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Record.h"
 
@@ -115,6 +122,13 @@ class LMManagedRecordContext {
   // Contact rows whose status is not "deleted": the number of cloud contacts.
   std::int64_t serverContactNum();
 
+  // Runs `work` with all the row operations it makes (on any thread) in one
+  // database transaction: they are kept together when `work` succeeds, and
+  // none of them is kept when it fails or the commit fails (that error is
+  // returned). Statements of other threads wait until the batch ends; a batch
+  // inside a batch joins it (and rolls back only its own part on failure).
+  platform::Status performBatch(const std::function<platform::Status()>& work);
+
   // A row object from the current row of a query over the table.
   static LMGroupRelation createGroupRelationWithResult(
       const LMManagedRecordContextDatabase::Statement& result);
@@ -138,9 +152,111 @@ class LMManagedRecordContext {
   // Deletes every row, then sets the watermark to 0 and removes the extra
   // info. False (watermark untouched) when the rows could not be deleted.
   bool clearSynchronousData();
-  // Writes an archive of an empty dictionary to localSyncGroupPath(); false
-  // when it cannot be written.
+  // Drops the in-memory group snapshot and writes an archive of an empty
+  // dictionary to localSyncGroupPath(); false when it cannot be written.
   bool clearLocalSyncGroupDic();
+  // Empties the twelve change maps and drops the group snapshot.
+  void clearCacheData();
+
+  // ---- Local change detection ----
+  //
+  // What changed in the synced source since the last sync, found against the
+  // relation rows. Without an address book or access to it nothing is found
+  // (so a missing book never reads as everything deleted).
+
+  // Fills the contact maps: people of `source` without a row (added), people
+  // whose row says their photo failed or who changed since the last sync
+  // (modified, with the row's sync information), and rows whose person is
+  // gone from the address book (deleted, by record id).
+  void loadLocalChangedContactsIgnoreGroupChanges(platform::addressbook::AddressBook* addressBook,
+                                                  const platform::addressbook::Record& source);
+  // Fills the group maps against the group snapshot: groups without a row
+  // (added), renamed groups (modified) and snapshot groups no longer in
+  // `source` (deleted); then drops the snapshot.
+  void loadLocalChangedGroups(platform::addressbook::AddressBook* addressBook,
+                              const platform::addressbook::Record& source);
+  // Whether a person differs from its content and photo at the last sync.
+  bool isContactModified(const LMContact& contact, const LMContactRelation& relation,
+                         platform::addressbook::AddressBook* addressBook);
+  // The synced groups as they were at the last sync, by record id, built from
+  // the group rows on first read (so it outlives a restart).
+  const std::map<std::int32_t, LMGroup>& localSyncGroupDic();
+  // Records each group's current members in its row (groups without a row
+  // are skipped), all rows in one batch; the JSON or database error.
+  platform::Status updateLocalDatabaseGroupMembers(platform::addressbook::AddressBook* addressBook,
+                                                   const platform::addressbook::Record& source);
+
+  // The local change maps, by address-book record id; empty until a
+  // detection run fills them.
+  const std::map<std::int32_t, LMContact>& localAddContactDic() const { return local_.addContacts; }
+  const std::map<std::int32_t, LMContact>& localModifyContactDic() const {
+    return local_.modifyContacts;
+  }
+  const std::map<std::int32_t, LMContactRelation>& localDeleteContactDic() const {
+    return local_.deleteContacts;
+  }
+  const std::map<std::int32_t, LMGroup>& localAddGroupDic() const { return local_.addGroups; }
+  const std::map<std::int32_t, LMGroup>& localModifyGroupDic() const { return local_.modifyGroups; }
+  const std::map<std::int32_t, LMGroup>& localDeleteGroupDic() const { return local_.deleteGroups; }
+
+  // ---- Recording and sorting cloud changes ----
+
+  // Records a complete listing of cloud changes: the groups, then the
+  // contacts, then (only when every row was stored) the watermark and its
+  // extra info. All rows are written in one batch: a failure stores none of
+  // them and leaves the watermark, so the next sync records the same changes
+  // again. With `resync` the records are the whole cloud: rows missing from
+  // them are marked deleted (or dropped when they have no local record).
+  platform::Status saveLumoraGroups(const std::vector<LMGroup>& groups,
+                                    const std::vector<LMContact>& contacts, std::int64_t serverSync,
+                                    std::optional<std::string> syncExtraInfo, bool resync);
+  // The group and contact halves of the above, each in its own batch. A
+  // record without a cloud id or version is skipped; a newer live version
+  // makes the row "custom", a newer deletion "deleted" (or drops a row that
+  // has no local record). The contact half fails on content that cannot be
+  // made JSON text, writing nothing.
+  platform::Status saveLumoraGroups(const std::vector<LMGroup>& groups, bool resync);
+  platform::Status saveLumoraContacts(const std::vector<LMContact>& contacts, bool resync);
+  // Sorts the rows not in step into the cloud change maps, then drops the
+  // group snapshot. Stops at a contact row whose cloud text does not parse
+  // (the maps keep what was sorted) and returns that error.
+  platform::Status filterLumoraChangedRecords();
+  // Group ids translated through the rows; ids without a row (or without a
+  // local group) are left out.
+  std::set<std::int32_t> localRecordIDsFromLumora(const std::set<std::int64_t>& serverIDs);
+  std::set<std::int64_t> lumoraRecordIDsFromLocal(const std::set<std::int32_t>& recordIDs);
+
+  // The cloud change maps, by cloud id; empty until a sorting run fills them.
+  const std::map<std::int64_t, LMContact>& lumoraAddContactDic() const { return cloud_.addContacts; }
+  const std::map<std::int64_t, LMContact>& lumoraModifyContactDic() const {
+    return cloud_.modifyContacts;
+  }
+  const std::map<std::int64_t, LMContactRelation>& lumoraDeleteContactDic() const {
+    return cloud_.deleteContacts;
+  }
+  const std::map<std::int64_t, LMGroup>& lumoraAddGroupDic() const { return cloud_.addGroups; }
+  const std::map<std::int64_t, LMGroup>& lumoraModifyGroupDic() const { return cloud_.modifyGroups; }
+  const std::map<std::int64_t, LMGroup>& lumoraDeleteGroupDic() const { return cloud_.deleteGroups; }
+
+  // ---- Duplicate search and merge ----
+
+  // Groups of duplicate people of `source`, found by name (same name and
+  // name parts), nickname, company, phone number (blanks and dashes
+  // ignored) and e-mail address, in that order; each person ends in at most
+  // one group. nullopt when the source holds nobody.
+  static std::optional<std::vector<LMMergeManagedObject>> searchForMergeContacts(
+      platform::addressbook::AddressBook* addressBook, const platform::addressbook::Record& source);
+  // Writes each group that can be merged into its first kept member (merged
+  // fields and the first photo found) and removes the other kept members.
+  // A group is all or nothing: one that fails is reverted (the groups merged
+  // with it since the last save are written again) and stays unmerged. The
+  // address book is saved whenever 5 MiB of photos are pending, and at the
+  // end; a failed save reverts and resets the groups since the previous save
+  // and ends the walk. Returns the number of groups merged and saved.
+  // Unsaved edits the handle had before the call go with the first save.
+  static std::size_t mergeContactObjects(std::vector<LMMergeManagedObject>& groups,
+                                         platform::addressbook::AddressBook* addressBook,
+                                         const platform::addressbook::Record& source);
 
   // ---- Address-book access ----
   //
@@ -225,6 +341,21 @@ class LMManagedRecordContext {
                                   const SourceMergeFinish& finish);
 
  private:
+  template <class Key>
+  struct ChangeMaps {
+    std::map<Key, LMContact> addContacts;
+    std::map<Key, LMContact> modifyContacts;
+    std::map<Key, LMContactRelation> deleteContacts;
+    std::map<Key, LMGroup> addGroups;
+    std::map<Key, LMGroup> modifyGroups;
+    std::map<Key, LMGroup> deleteGroups;
+  };
+
+  // Unlocked: the adapter's task queue only (see the threading note).
+  ChangeMaps<std::int32_t> local_;
+  ChangeMaps<std::int64_t> cloud_;
+  std::optional<std::map<std::int32_t, LMGroup>> groupSnapshot_;
+
   std::mutex mutex_;  // guards the fields below
   std::unique_ptr<LMManagedRecordContextDatabase> database_;
   std::optional<std::int64_t> serverSync_;

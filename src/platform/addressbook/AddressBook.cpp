@@ -105,7 +105,9 @@ AuthorizationStatus AddressBook::authorizationStatus() {
 Status AddressBook::setAuthorizationStatus(AuthorizationStatus status) {
   auto store = detail::Store::open(storePath());
   if (!store) return store.error();
-  return (*store)->setMeta(kAuthorizationKey, std::to_string(static_cast<int>(status)));
+  Status set = (*store)->setMeta(kAuthorizationKey, std::to_string(static_cast<int>(status)));
+  detail::authorizationChanged();
+  return set;
 }
 
 Status AddressBook::setAccessAnswer(bool grant) {
@@ -130,6 +132,7 @@ void AddressBook::requestAccess(const AccessCompletion& completion) {
         granted = false;
         error = st.error();
       }
+      detail::authorizationChanged();
     } else {
       granted = status == AuthorizationStatus::Authorized;
     }

@@ -3,15 +3,20 @@
 // several handles on the same store, and other processes may use it too.
 //
 // Each handle holds its own view: the stored records plus its unsaved edits.
-// Edits stay in the handle until save(), which writes all of them in one
-// SQLite transaction (no other handle or process ever sees half of a save),
-// stamps the modification date of every changed person (creation and
-// modification date of new ones) with platform::Clock, and reloads the view.
-// revert() drops the unsaved edits and reloads. A handle without unsaved
-// edits picks up saves made elsewhere (other handles, other processes) the
-// next time it is asked for records (sources(), people(), lookups...); a
-// handle with unsaved edits keeps its view until it saves or reverts. Edits
-// are merged property by property at save: a save only writes the properties,
+// Records are read from the store when first asked for: a look-up by id
+// reads that record alone; lists of people or groups, linking people and
+// removing a source read the whole store once. Edits stay in the handle
+// until save(), which writes all of them in one SQLite transaction (no other
+// handle or process ever sees half of a save), stamps the modification date
+// of every changed person (creation and modification date of new ones) with
+// platform::Clock, and brings the view up to date (reloading it when another
+// handle saved in the meantime). revert() drops the unsaved edits and reloads
+// what the handle has read. A handle without unsaved edits picks up saves
+// made elsewhere (other handles, other processes) the next time it is asked
+// for records (sources(), people(), lookups...); a handle with unsaved edits
+// keeps the records it has read as they were until it saves or reverts
+// (records it reads for the first time meanwhile come as stored). Edits are
+// merged property by property at save: a save only writes the properties,
 // images, members, links and removals this handle changed; a record removed
 // elsewhere in the meantime is left removed.
 //
@@ -20,7 +25,8 @@
 // saving thread, with that handle (saves in other processes call none).
 //
 // Access: the authorisation status belongs to the store (it is kept in it)
-// and starts NotDetermined. create() fails with kOperationNotPermittedByUserError
+// and starts NotDetermined. A handle reads it again after any change made in
+// this process, and after another process's save when it next reads records. create() fails with kOperationNotPermittedByUserError
 // when access is Denied or Restricted. Without Authorized status a handle
 // shows no records, and every write and save fails with that error.
 // requestAccess() asks the "user" when the status is NotDetermined; the answer

@@ -1,6 +1,7 @@
 #include "platform/addressbook/BookState.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 
@@ -23,6 +24,17 @@ WriteFault& faultSlot() {
   return fault;
 }
 
+// Whether a fault hook is installed: writes skip the lock when none is.
+std::atomic<bool>& faultInstalled() {
+  static std::atomic<bool> installed{false};
+  return installed;
+}
+
+std::atomic<std::uint64_t>& authorizationChanges() {
+  static std::atomic<std::uint64_t> changes{1};
+  return changes;
+}
+
 template <class T>
 bool eraseOne(std::vector<T>& list, const T& item) {
   auto it = std::find(list.begin(), list.end(), item);
@@ -35,15 +47,18 @@ bool eraseOne(std::vector<T>& list, const T& item) {
 
 void installWriteFault(WriteFault fault) {
   std::lock_guard<std::mutex> guard(faultMutex());
+  faultInstalled() = static_cast<bool>(fault);
   faultSlot() = std::move(fault);
 }
+
+void authorizationChanged() { ++authorizationChanges(); }
 
 Result<std::shared_ptr<BookState>> BookState::open(const std::filesystem::path& path) {
   auto store = Store::open(path);
   if (!store) return store.error();
   std::shared_ptr<BookState> state(new BookState(path, std::move(*store)));
   std::lock_guard<std::recursive_mutex> guard(state->mutex);
-  if (auto st = state->reload(); !st) return st.error();
+  state->dataVersion_ = state->store_->dataVersion();
   return state;
 }
 
@@ -59,16 +74,22 @@ Error BookState::notPermitted(const std::string& why) {
 }
 
 AuthorizationStatus BookState::authorization() {
-  auto value = store_->meta("authorization");
-  if (!value || !*value) return AuthorizationStatus::NotDetermined;
-  int n = std::atoi((*value)->c_str());
-  if (n < 0 || n > 3) return AuthorizationStatus::NotDetermined;
-  return static_cast<AuthorizationStatus>(n);
+  const std::uint64_t changes = authorizationChanges();
+  if (authorization_ && authorizationSeen_ == changes) return *authorization_;
+  AuthorizationStatus status = AuthorizationStatus::NotDetermined;
+  if (auto value = store_->meta("authorization"); value && *value) {
+    int n = std::atoi((*value)->c_str());
+    if (n >= 0 && n <= 3) status = static_cast<AuthorizationStatus>(n);
+  }
+  authorization_ = status;
+  authorizationSeen_ = changes;
+  return status;
 }
 
 Status BookState::checkWrite(const std::shared_ptr<BookState>& self, WriteOperation operation,
                              const std::shared_ptr<Node>& node, std::optional<PersonProperty> property) {
   if (!accessGranted()) return accessDenied();
+  if (!faultInstalled()) return Status::success();
   WriteFault fault;
   {
     std::lock_guard<std::mutex> guard(faultMutex());
@@ -91,102 +112,229 @@ bool BookState::hasUnsavedChanges() const {
   for (const auto& op : linkOps_) {
     if (op.a->live && (!op.link || op.b->live)) return true;
   }
-  for (const auto& n : nodes_) {
+  for (const auto& n : edited_) {
     if (n->live && n->hasEdits()) return true;
   }
   return false;
+}
+
+void BookState::noteEdit(const std::shared_ptr<Node>& node) {
+  if (node->noted) return;
+  node->noted = true;
+  edited_.push_back(node);
+}
+
+void BookState::forgetEdits() {
+  for (const auto& n : edited_) {
+    n->noted = false;
+    n->isNew = false;
+    n->clearEdits();
+  }
+  edited_.clear();
+  removed_.clear();
+  linkOps_.clear();
+}
+
+// ---- Loading ----
+
+template <class SourceOf>
+void BookState::fill(Node& node, const Store::Row& row, const SourceOf& sourceOf) {
+  node.id = row.id;
+  node.live = true;
+  node.values.clear();
+  node.members.clear();
+  node.source.reset();
+  node.name.reset();
+  node.hasImage = row.hasImage;
+  node.imageLoaded = false;
+  node.image.reset();
+  node.linkTag = row.link;
+  if (row.type == RecordType::Person) {
+    if (auto values = row.data.find("values"); values != row.data.end() && values->is_object()) {
+      node.values.reserve(values->size());
+      for (auto it = values->begin(); it != values->end(); ++it) {
+        auto property = propertyNamed(it.key());
+        if (!property) continue;
+        if (auto decoded = decodeValue(*property, it.value())) node.values.emplace(*property, std::move(*decoded));
+      }
+    }
+  } else {
+    if (auto name = row.data.find("name"); name != row.data.end() && name->is_string()) {
+      node.name = name->get<std::string>();
+    }
+    if (auto kind = row.data.find("kind");
+        row.type == RecordType::Source && kind != row.data.end() && kind->is_number_integer()) {
+      node.kind = static_cast<SourceKind>(kind->get<int>());
+    }
+  }
+  if (row.type != RecordType::Source) {
+    // People and groups whose source is gone are not part of the view.
+    std::shared_ptr<Node> source = sourceOf(row.source);
+    if (source && source->type == RecordType::Source && source->live) {
+      node.source = std::move(source);
+    } else {
+      node.live = false;
+    }
+  }
+}
+
+std::shared_ptr<Node> BookState::load(RecordId id) {
+  if (auto it = byId_.find(id); it != byId_.end()) return it->second;
+  if (complete_ || id == kInvalidRecordId) return nullptr;
+  auto row = store_->loadRecord(id);
+  if (!row || !*row) return nullptr;
+  auto node = std::make_shared<Node>();
+  node->type = (*row)->type;
+  byId_.emplace(id, node);  // before its source and members, which may lead back here
+  fill(*node, **row, [this](RecordId source) { return load(source); });
+  if (node->type == RecordType::Group && node->live) {
+    if (auto members = store_->members(id)) {
+      for (RecordId member : *members) {
+        auto person = load(member);
+        if (person && person->type == RecordType::Person) node->members.push_back(std::move(person));
+      }
+    }
+  }
+  if (!node->live) {
+    byId_.erase(id);
+    return nullptr;
+  }
+  return node;
+}
+
+Status BookState::loadSources() {
+  if (complete_ || sourcesComplete_) return Status::success();
+  auto rows = store_->loadSources();
+  if (!rows) return rows.error();
+  for (const auto& row : *rows) {
+    if (byId_.count(row.id)) continue;
+    auto node = std::make_shared<Node>();
+    node->type = RecordType::Source;
+    fill(*node, row, [](RecordId) { return nullptr; });
+    byId_.emplace(row.id, std::move(node));
+  }
+  sourcesComplete_ = true;
+  return Status::success();
+}
+
+Status BookState::loadAll() {
+  if (complete_) return Status::success();
+  auto snap = store_->load();
+  if (!snap) return snap.error();
+  // Records loaded before keep their node and state; the rest are added.
+  std::map<RecordId, const Store::Row*> fresh;
+  for (const auto& row : snap->rows) {
+    if (byId_.count(row.id)) continue;
+    auto node = std::make_shared<Node>();
+    node->type = row.type;
+    byId_.emplace(row.id, std::move(node));
+    fresh.emplace(row.id, &row);
+  }
+  auto sourceOf = [this](RecordId id) {
+    auto it = byId_.find(id);
+    return it == byId_.end() ? nullptr : it->second;
+  };
+  for (bool sources : {true, false}) {
+    for (const auto& [id, row] : fresh) {
+      if ((row->type == RecordType::Source) == sources) fill(*byId_[id], *row, sourceOf);
+    }
+  }
+  for (const auto& [groupId, personId] : snap->members) {
+    if (!fresh.count(groupId)) continue;
+    auto g = byId_.find(groupId);
+    auto p = byId_.find(personId);
+    if (p == byId_.end() || g->second->type != RecordType::Group || p->second->type != RecordType::Person) continue;
+    g->second->members.push_back(p->second);
+  }
+  std::erase_if(byId_, [&](const auto& entry) { return fresh.count(entry.first) && !entry.second->live; });
+  complete_ = sourcesComplete_ = true;
+  return Status::success();
 }
 
 Status BookState::reload() {
   // Read the version first: a commit that lands during the load is picked
   // up by the next refresh.
   std::int64_t version = store_->dataVersion();
-  auto snap = store_->load();
-  if (!snap) return snap.error();
-
-  for (const auto& n : nodes_) {
+  for (const auto& n : created_) {
     n->live = false;
     n->isNew = false;
-    n->clearEdits();
   }
-  std::map<RecordId, std::shared_ptr<Node>> fresh;
-  std::vector<std::shared_ptr<Node>> order;
-  for (auto& row : snap->rows) {
-    auto it = byId_.find(row.id);
-    std::shared_ptr<Node> node;
-    if (it != byId_.end() && it->second->type == row.type) {
-      node = it->second;  // ids are never reused, so the type never changes
-    } else {
-      node = std::make_shared<Node>();
-      node->type = row.type;
+  created_.clear();
+  forgetEdits();
+  if (complete_) {
+    // Everything again in one read.
+    auto snap = store_->load();
+    if (!snap) return snap.error();
+    std::map<RecordId, std::shared_ptr<Node>> fresh;
+    for (const auto& row : snap->rows) {
+      auto it = byId_.find(row.id);
+      auto node = it != byId_.end() && it->second->type == row.type ? it->second : std::make_shared<Node>();
+      node->type = row.type;  // ids are never reused, so the type never changes
+      fresh.emplace(row.id, node);
     }
-    node->id = row.id;
-    node->live = true;
-    node->values.clear();
-    node->members.clear();
-    node->source.reset();
-    node->name.reset();
-    node->hasImage = row.hasImage;
-    node->imageLoaded = false;
-    node->image.reset();
-    node->linkTag = row.link;
-    if (row.type == RecordType::Person) {
-      if (auto values = row.data.find("values"); values != row.data.end() && values->is_object()) {
-        for (int p = 0; p <= static_cast<int>(PersonProperty::SocialProfile); ++p) {
-          auto property = static_cast<PersonProperty>(p);
-          auto v = values->find(std::string(propertyName(property)));
-          if (v == values->end()) continue;
-          if (auto decoded = decodeValue(property, *v)) node->values.emplace(property, std::move(*decoded));
+    for (const auto& [id, node] : byId_) {
+      if (!fresh.count(id)) node->live = false;
+    }
+    auto sourceOf = [&fresh](RecordId id) {
+      auto it = fresh.find(id);
+      return it == fresh.end() ? nullptr : it->second;
+    };
+    for (bool sources : {true, false}) {
+      for (const auto& row : snap->rows) {
+        if ((row.type == RecordType::Source) == sources) fill(*fresh[row.id], row, sourceOf);
+      }
+    }
+    for (const auto& [groupId, personId] : snap->members) {
+      auto g = fresh.find(groupId);
+      auto p = fresh.find(personId);
+      if (g == fresh.end() || p == fresh.end()) continue;
+      if (g->second->type != RecordType::Group || p->second->type != RecordType::Person) continue;
+      g->second->members.push_back(p->second);
+    }
+    std::erase_if(fresh, [](const auto& entry) { return !entry.second->live; });
+    byId_ = std::move(fresh);
+  } else {
+    // Only what was loaded, record by record: sources first.
+    std::vector<std::shared_ptr<Node>> loaded;
+    for (const auto& [id, node] : byId_) loaded.push_back(node);
+    std::stable_partition(loaded.begin(), loaded.end(),
+                          [](const auto& n) { return n->type == RecordType::Source; });
+    for (const auto& node : loaded) {
+      auto row = store_->loadRecord(node->id);
+      if (!row) return row.error();
+      if (!*row || (*row)->type != node->type) {
+        node->live = false;
+      } else {
+        fill(*node, **row, [this](RecordId source) { return load(source); });
+      }
+      if (node->type == RecordType::Group && node->live) {
+        auto members = store_->members(node->id);
+        if (!members) return members.error();
+        for (RecordId member : *members) {
+          auto person = load(member);
+          if (person && person->type == RecordType::Person) node->members.push_back(std::move(person));
         }
       }
-    } else {
-      if (auto name = row.data.find("name"); name != row.data.end() && name->is_string()) {
-        node->name = name->get<std::string>();
-      }
-      if (auto kind = row.data.find("kind"); row.type == RecordType::Source && kind != row.data.end() &&
-                                               kind->is_number_integer()) {
-        node->kind = static_cast<SourceKind>(kind->get<int>());
-      }
     }
-    fresh[row.id] = node;
-    order.push_back(node);
+    std::erase_if(byId_, [](const auto& entry) { return !entry.second->live; });
+    sourcesComplete_ = false;  // sources added elsewhere are read with the next list
   }
-  // People and groups whose source is gone are not part of the view.
-  for (const auto& row : snap->rows) {
-    if (row.type == RecordType::Source) continue;
-    auto source = fresh.find(row.source);
-    auto& node = fresh[row.id];
-    if (source != fresh.end() && source->second->type == RecordType::Source) {
-      node->source = source->second;
-    } else {
-      node->live = false;
-      fresh.erase(row.id);
-    }
-  }
-  std::erase_if(order, [](const auto& n) { return !n->live; });
-  for (const auto& [groupId, personId] : snap->members) {
-    auto g = fresh.find(groupId);
-    auto p = fresh.find(personId);
-    if (g == fresh.end() || p == fresh.end()) continue;
-    if (g->second->type != RecordType::Group || p->second->type != RecordType::Person) continue;
-    g->second->members.push_back(p->second);
-  }
-  byId_ = std::move(fresh);
-  nodes_ = std::move(order);
-  removed_.clear();
-  linkOps_.clear();
   dataVersion_ = version;
   return Status::success();
 }
 
 void BookState::refreshIfStale() {
+  std::int64_t version = store_->dataVersion();
+  if (version == dataVersion_) return;
+  authorization_.reset();  // another connection may have changed it
   if (hasUnsavedChanges()) return;
-  if (store_->dataVersion() == dataVersion_) return;
   // On failure the handle keeps its last view.
   (void)reload();
 }
 
-Status BookState::writeNew(Node& node, const Json& now) {
+// ---- Saving ----
+
+Status BookState::writeNew(Node& node, const Json& now, std::map<RecordId, bool>& sources) {
   Json data = Json::object();
   std::optional<Bytes> image;
   if (node.type == RecordType::Person) {
@@ -206,9 +354,13 @@ Status BookState::writeNew(Node& node, const Json& now) {
   if (node.type != RecordType::Source) {
     // The source may have been removed through another handle: the new
     // record then goes with it.
-    auto sourceData = store_->recordData(source);
-    if (!sourceData) return sourceData.error();
-    if (!*sourceData) return Status::success();
+    auto known = sources.find(source);
+    if (known == sources.end()) {
+      auto sourceData = store_->recordData(source);
+      if (!sourceData) return sourceData.error();
+      known = sources.emplace(source, sourceData->has_value()).first;
+    }
+    if (!known->second) return Status::success();
   }
   auto id = store_->insertRecord(node.type, source, data, image);
   if (!id) return id.error();
@@ -223,7 +375,9 @@ Status BookState::writeEdits(Node& node, const Json& now) {
     if (!*data) return Status::success();  // removed through another handle: stays removed
     Json& stored = **data;
     if (!stored.contains("values") || !stored["values"].is_object()) stored["values"] = Json::object();
-    for (auto property : node.dirty) {
+    for (int p = 0; p <= static_cast<int>(PersonProperty::SocialProfile); ++p) {
+      const auto property = static_cast<PersonProperty>(p);
+      if (!node.dirty.contains(property)) continue;
       std::string key(propertyName(property));
       auto it = node.values.find(property);
       if (it == node.values.end()) {
@@ -258,6 +412,9 @@ Status BookState::save() {
   Json now = stamp.time_since_epoch().count();
 
   if (auto st = store_->begin(); !st) return st;
+  // Whether the view still is the store (nobody else committed since it
+  // was read): then it needs no reload after the save.
+  const bool viewCurrent = store_->dataVersion() == dataVersion_ && linkOps_.empty();
   std::vector<std::shared_ptr<Node>> inserted;
   auto fail = [&](const Error& error) -> Status {
     store_->rollback();
@@ -267,19 +424,20 @@ Status BookState::save() {
 
   // New records: sources first, so that people and groups created in a new
   // source can name it.
-  for (bool sources : {true, false}) {
-    for (const auto& n : nodes_) {
-      if (!n->live || !n->isNew || (n->type == RecordType::Source) != sources) continue;
-      if (auto st = writeNew(*n, now); !st) return fail(st.error());
+  std::map<RecordId, bool> sources;
+  for (bool wantSources : {true, false}) {
+    for (const auto& n : created_) {
+      if (!n->live || (n->type == RecordType::Source) != wantSources) continue;
+      if (auto st = writeNew(*n, now, sources); !st) return fail(st.error());
       if (n->id != kInvalidRecordId) inserted.push_back(n);
     }
   }
-  for (const auto& n : nodes_) {
+  for (const auto& n : edited_) {
     if (!n->live || n->isNew) continue;
     if (auto st = writeEdits(*n, now); !st) return fail(st.error());
   }
   // Members after the inserts, since new people are members by their new ids.
-  for (const auto& n : nodes_) {
+  for (const auto& n : edited_) {
     if (!n->live || n->type != RecordType::Group) continue;
     if (!n->isNew) {
       for (const auto& p : n->removedMembers) {
@@ -311,31 +469,68 @@ Status BookState::save() {
   }
   // Committed: the edits are stored whatever happens next. A failed reload
   // only leaves the view as it was (without the new dates).
+  if (viewCurrent) {
+    settleSaved(now);
+    return Status::success();
+  }
   for (const auto& n : inserted) byId_[n->id] = n;
-  for (const auto& n : nodes_) {
-    n->isNew = false;
-    n->clearEdits();
+  for (const auto& n : created_) {
     if (n->id == kInvalidRecordId) n->live = false;
   }
-  removed_.clear();
-  linkOps_.clear();
+  created_.clear();
+  forgetEdits();
   (void)reload();
   return Status::success();
 }
 
-std::vector<std::shared_ptr<Node>> BookState::liveNodes(RecordType type) const {
+void BookState::settleSaved(const Json& now) {
+  const auto date = decodeValue(PersonProperty::ModificationDate, now);
+  for (const auto& n : created_) {
+    if (!n->live) continue;
+    if (n->id == kInvalidRecordId) {
+      n->live = false;  // its source went meanwhile
+      continue;
+    }
+    if (n->type == RecordType::Person && date) {
+      n->values.insert_or_assign(PersonProperty::CreationDate, *date);
+      n->values.insert_or_assign(PersonProperty::ModificationDate, *date);
+    }
+    byId_.emplace(n->id, n);
+  }
+  created_.clear();
+  for (const auto& n : edited_) {
+    if (!n->live || n->type != RecordType::Person) continue;
+    if ((n->isNew || !n->dirty.empty() || n->imageDirty) && date) {
+      n->values.insert_or_assign(PersonProperty::ModificationDate, *date);
+    }
+    if (n->hasImage) {
+      n->image.reset();  // stored now: read again when asked for
+      n->imageLoaded = false;
+    }
+  }
+  for (const auto& n : removed_) byId_.erase(n->id);
+  forgetEdits();
+}
+
+// ---- The view ----
+
+std::vector<std::shared_ptr<Node>> BookState::liveNodes(RecordType type) {
+  (void)(type == RecordType::Source ? loadSources() : loadAll());
   std::vector<std::shared_ptr<Node>> out;
-  for (const auto& n : nodes_) {
+  for (const auto& [id, n] : byId_) {
+    if (n->live && n->type == type) out.push_back(n);
+  }
+  for (const auto& n : created_) {
     if (n->live && n->type == type) out.push_back(n);
   }
   return out;
 }
 
-std::shared_ptr<Node> BookState::liveById(RecordId id, RecordType type) const {
+std::shared_ptr<Node> BookState::liveById(RecordId id, RecordType type) {
   if (id == kInvalidRecordId) return nullptr;
-  auto it = byId_.find(id);
-  if (it == byId_.end() || !it->second->live || it->second->type != type) return nullptr;
-  return it->second;
+  auto node = load(id);
+  if (!node || !node->live || node->type != type) return nullptr;
+  return node;
 }
 
 std::shared_ptr<Node> BookState::addNode(RecordType type, std::shared_ptr<Node> source) {
@@ -345,20 +540,31 @@ std::shared_ptr<Node> BookState::addNode(RecordType type, std::shared_ptr<Node> 
   node->live = true;
   node->isNew = true;
   node->imageLoaded = true;
-  nodes_.push_back(node);
+  created_.push_back(node);
+  noteEdit(node);
   return node;
 }
 
 void BookState::removeNode(const std::shared_ptr<Node>& node) {
   if (node->type == RecordType::Source) {
-    for (const auto& n : nodes_) {
-      if (n->live && n->source == node) removeNode(n);
+    (void)loadAll();  // its people and groups go with it
+    for (const auto& n : liveNodes(RecordType::Person)) {
+      if (n->source == node) removeNode(n);
+    }
+    for (const auto& n : liveNodes(RecordType::Group)) {
+      if (n->source == node) removeNode(n);
     }
   }
   if (node->type == RecordType::Person) {
-    for (const auto& g : nodes_) {
-      if (g->live && g->type == RecordType::Group) removeMember(*g, node);
+    // Groups not loaded yet read their members later, without this person.
+    std::vector<std::shared_ptr<Node>> groups;
+    for (const auto& n : created_) {
+      if (n->live && n->type == RecordType::Group) groups.push_back(n);
     }
+    for (const auto& [id, n] : byId_) {
+      if (n->live && n->type == RecordType::Group) groups.push_back(n);
+    }
+    for (const auto& g : groups) removeMember(g, node);
   }
   node->live = false;
   if (!node->isNew) removed_.push_back(node);
@@ -366,26 +572,29 @@ void BookState::removeNode(const std::shared_ptr<Node>& node) {
   node->isNew = false;
 }
 
-void BookState::addMember(Node& group, const std::shared_ptr<Node>& person) {
-  if (std::find(group.members.begin(), group.members.end(), person) != group.members.end()) return;
-  group.members.push_back(person);
-  if (group.isNew) return;
-  if (!eraseOne(group.removedMembers, person)) group.addedMembers.push_back(person);
+void BookState::addMember(const std::shared_ptr<Node>& group, const std::shared_ptr<Node>& person) {
+  if (std::find(group->members.begin(), group->members.end(), person) != group->members.end()) return;
+  group->members.push_back(person);
+  if (group->isNew) return;
+  if (!eraseOne(group->removedMembers, person)) group->addedMembers.push_back(person);
+  noteEdit(group);
 }
 
-void BookState::removeMember(Node& group, const std::shared_ptr<Node>& person) {
-  if (!eraseOne(group.members, person)) return;
-  if (group.isNew) return;
-  if (!eraseOne(group.addedMembers, person)) group.removedMembers.push_back(person);
+void BookState::removeMember(const std::shared_ptr<Node>& group, const std::shared_ptr<Node>& person) {
+  if (!eraseOne(group->members, person)) return;
+  if (group->isNew) return;
+  if (!eraseOne(group->addedMembers, person)) group->removedMembers.push_back(person);
+  noteEdit(group);
 }
 
 void BookState::link(const std::shared_ptr<Node>& a, const std::shared_ptr<Node>& b) {
   if (a == b) return;
+  (void)loadAll();  // every member of both sets takes the joined tag
   std::int64_t ta = a->linkTag;
   std::int64_t tb = b->linkTag;
   if (ta != 0 && tb != 0) {
     if (ta != tb) {
-      for (const auto& n : nodes_) {
+      for (const auto& n : liveNodes(RecordType::Person)) {
         if (n->linkTag == tb) n->linkTag = ta;
       }
     }

@@ -1,5 +1,8 @@
 #include "platform/addressbook/Codec.h"
 
+#include <map>
+#include <string>
+
 #include <type_traits>
 
 namespace platform::addressbook::detail {
@@ -95,6 +98,20 @@ std::optional<PropertyValue> decodeValue(PersonProperty property, const Json& js
       return decodeMulti<Dictionary>(json);
   }
   return std::nullopt;
+}
+
+std::optional<PersonProperty> propertyNamed(std::string_view name) {
+  static const auto* byName = [] {
+    auto* made = new std::map<std::string, PersonProperty, std::less<>>();
+    for (int p = 0; p <= static_cast<int>(PersonProperty::SocialProfile); ++p) {
+      auto property = static_cast<PersonProperty>(p);
+      made->emplace(std::string(propertyName(property)), property);
+    }
+    return made;
+  }();
+  auto it = byName->find(name);
+  if (it == byName->end()) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace platform::addressbook::detail

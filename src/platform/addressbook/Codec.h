@@ -6,6 +6,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +15,8 @@
 namespace platform::addressbook::detail {
 
 nlohmann::json encodeValue(const PropertyValue& value);
+// The property whose propertyName() is `name`; nullopt for any other text.
+std::optional<PersonProperty> propertyNamed(std::string_view name);
 std::optional<PropertyValue> decodeValue(PersonProperty property, const nlohmann::json& json);
 
 }  // namespace platform::addressbook::detail

@@ -141,6 +141,7 @@ Status Record::setValue(PersonProperty property, PropertyValue value) {
   if (it != node_->values.end() && it->second == value) return Status::success();
   node_->values.insert_or_assign(property, std::move(value));
   node_->dirty.insert(property);
+  book_->noteEdit(node_);
   return Status::success();
 }
 
@@ -150,7 +151,10 @@ Status Record::removeValue(PersonProperty property) {
   auto lock = lockOf(book_);
   if (!book_->ownsLive(*this)) return BookState::notPermitted("The record is not in the address book.");
   if (auto st = book_->checkWrite(book_, WriteOperation::RemoveValue, node_, property); !st) return st;
-  if (node_->values.erase(property) > 0) node_->dirty.insert(property);
+  if (node_->values.erase(property) > 0) {
+    node_->dirty.insert(property);
+    book_->noteEdit(node_);
+  }
   return Status::success();
 }
 
@@ -177,6 +181,7 @@ Status Record::setImageData(Bytes data) {
   node_->hasImage = true;
   node_->imageLoaded = true;
   node_->imageDirty = true;
+  book_->noteEdit(node_);
   return Status::success();
 }
 
@@ -190,6 +195,7 @@ Status Record::removeImageData() {
   node_->hasImage = false;
   node_->imageLoaded = true;
   node_->imageDirty = true;
+  book_->noteEdit(node_);
   return Status::success();
 }
 
@@ -218,6 +224,7 @@ Status Record::setName(std::string name) {
   if (node_->name == name) return Status::success();
   node_->name = std::move(name);
   node_->nameDirty = true;
+  book_->noteEdit(node_);
   return Status::success();
 }
 
@@ -248,7 +255,7 @@ Status Record::addMember(const Record& person) {
     return BookState::notPermitted("The person and the group are in different sources.");
   }
   if (auto st = book_->checkWrite(book_, WriteOperation::AddMember, node_); !st) return st;
-  book_->addMember(*node_, person.node_);
+  book_->addMember(node_, person.node_);
   return Status::success();
 }
 
@@ -260,7 +267,7 @@ Status Record::removeMember(const Record& person) {
     return BookState::notPermitted("The record is not in the address book.");
   }
   if (auto st = book_->checkWrite(book_, WriteOperation::RemoveMember, node_); !st) return st;
-  book_->removeMember(*node_, person.node_);
+  book_->removeMember(node_, person.node_);
   return Status::success();
 }
 

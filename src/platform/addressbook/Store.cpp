@@ -24,6 +24,20 @@ Json objectFromText(const std::string& text) {
 
 using sqlite::Statement;
 
+constexpr const char* kSelectRows = "SELECT id, type, source, link, data, image IS NOT NULL FROM Record";
+
+// A row of a kSelectRows query.
+Store::Row rowOf(const Statement& st) {
+  Store::Row row;
+  row.id = static_cast<RecordId>(st.integer(0));
+  row.type = static_cast<RecordType>(st.integer(1));
+  row.source = static_cast<RecordId>(st.integer(2));
+  row.link = st.isNull(3) ? 0 : st.integer(3);
+  row.data = objectFromText(st.text(4));
+  row.hasImage = st.integer(5) != 0;
+  return row;
+}
+
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS Meta(key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE IF NOT EXISTS Record(
@@ -57,12 +71,34 @@ Result<std::unique_ptr<Store>> Store::open(const std::filesystem::path& path) {
   return store;
 }
 
-Store::~Store() { sqlite3_close_v2(db_); }
+Store::~Store() {
+  statements_.clear();  // finalised before the connection closes
+  sqlite3_close_v2(db_);
+}
 
 Error Store::failure(const std::string& what) const {
   std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
   return Error(kErrorDomain, kOperationNotPermittedByStoreError,
                Json{{Error::kLocalizedDescriptionKey, "Address book store failure: " + what + ": " + message}});
+}
+
+class Store::Prepared {
+ public:
+  explicit Prepared(Statement& statement) : statement_(statement) {}
+  ~Prepared() { statement_.reset(); }
+  Prepared(const Prepared&) = delete;
+  Prepared& operator=(const Prepared&) = delete;
+  Statement* operator->() const { return &statement_; }
+  Statement& operator*() const { return statement_; }
+
+ private:
+  Statement& statement_;
+};
+
+Store::Prepared Store::prepared(const char* sql) {
+  auto& slot = statements_[sql];
+  if (!slot) slot = std::make_unique<Statement>(db_, sql);
+  return Prepared(*slot);
 }
 
 Status Store::exec(const char* sql) {
@@ -110,17 +146,17 @@ Status Store::ensureSchema() {
 }
 
 std::int64_t Store::dataVersion() {
-  Statement st(db_, "PRAGMA data_version");
-  if (!st.ok() || st.step() != SQLITE_ROW) return -1;
-  return st.integer(0);
+  auto st = prepared("PRAGMA data_version");
+  if (!st->ok() || st->step() != SQLITE_ROW) return -1;
+  return st->integer(0);
 }
 
 Result<std::optional<std::string>> Store::meta(const std::string& key) {
-  Statement st(db_, "SELECT value FROM Meta WHERE key=?");
-  if (!st.ok()) return failure("read setting");
-  st.bind(1, key);
-  int rc = st.step();
-  if (rc == SQLITE_ROW) return std::optional<std::string>(st.text(0));
+  auto st = prepared("SELECT value FROM Meta WHERE key=?");
+  if (!st->ok()) return failure("read setting");
+  st->bind(1, key);
+  int rc = st->step();
+  if (rc == SQLITE_ROW) return std::optional<std::string>(st->text(0));
   if (rc == SQLITE_DONE) return std::optional<std::string>();
   return failure("read setting");
 }
@@ -141,18 +177,9 @@ Result<Store::Snapshot> Store::load() {
   if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return failure("load");
   Snapshot snap;
   {
-    Statement st(db_, "SELECT id, type, source, link, data, image IS NOT NULL FROM Record ORDER BY id");
+    Statement st(db_, std::string(kSelectRows) + " ORDER BY id");
     int rc = st.ok() ? SQLITE_ROW : SQLITE_ERROR;
-    while (st.ok() && (rc = st.step()) == SQLITE_ROW) {
-      Row row;
-      row.id = static_cast<RecordId>(st.integer(0));
-      row.type = static_cast<RecordType>(st.integer(1));
-      row.source = static_cast<RecordId>(st.integer(2));
-      row.link = st.isNull(3) ? 0 : st.integer(3);
-      row.data = objectFromText(st.text(4));
-      row.hasImage = st.integer(5) != 0;
-      snap.rows.push_back(std::move(row));
-    }
+    while (st.ok() && (rc = st.step()) == SQLITE_ROW) snap.rows.push_back(rowOf(st));
     if (rc != SQLITE_DONE) {
       Error e = failure("load");
       rollback();
@@ -175,14 +202,47 @@ Result<Store::Snapshot> Store::load() {
   return snap;
 }
 
+Result<std::optional<Store::Row>> Store::loadRecord(RecordId id) {
+  static const std::string sql = std::string(kSelectRows) + " WHERE id=?";
+  auto st = prepared(sql.c_str());
+  if (!st->ok()) return failure("load");
+  st->bind(1, id);
+  int rc = st->step();
+  if (rc == SQLITE_ROW) return std::optional<Row>(rowOf(*st));
+  if (rc == SQLITE_DONE) return std::optional<Row>();
+  return failure("load");
+}
+
+Result<std::vector<Store::Row>> Store::loadSources() {
+  static const std::string sql = std::string(kSelectRows) + " WHERE type=2 ORDER BY id";
+  auto st = prepared(sql.c_str());
+  if (!st->ok()) return failure("load sources");
+  std::vector<Row> rows;
+  int rc;
+  while ((rc = st->step()) == SQLITE_ROW) rows.push_back(rowOf(*st));
+  if (rc != SQLITE_DONE) return failure("load sources");
+  return rows;
+}
+
+Result<std::vector<RecordId>> Store::members(RecordId group) {
+  auto st = prepared("SELECT person_id FROM GroupMember WHERE group_id=? ORDER BY seq");
+  if (!st->ok()) return failure("load members");
+  st->bind(1, group);
+  std::vector<RecordId> people;
+  int rc;
+  while ((rc = st->step()) == SQLITE_ROW) people.push_back(static_cast<RecordId>(st->integer(0)));
+  if (rc != SQLITE_DONE) return failure("load members");
+  return people;
+}
+
 Result<std::optional<Bytes>> Store::loadImage(RecordId id) {
-  Statement st(db_, "SELECT image FROM Record WHERE id=?");
-  if (!st.ok()) return failure("load image");
-  st.bind(1, id);
-  int rc = st.step();
+  auto st = prepared("SELECT image FROM Record WHERE id=?");
+  if (!st->ok()) return failure("load image");
+  st->bind(1, id);
+  int rc = st->step();
   if (rc == SQLITE_ROW) {
-    if (st.isNull(0)) return std::optional<Bytes>();
-    return std::optional<Bytes>(st.blob(0));
+    if (st->isNull(0)) return std::optional<Bytes>();
+    return std::optional<Bytes>(st->blob(0));
   }
   if (rc == SQLITE_DONE) return std::optional<Bytes>();
   return failure("load image");
@@ -208,10 +268,10 @@ void Store::rollback() {
 
 Result<RecordId> Store::insertRecord(RecordType type, RecordId source, const Json& data,
                                      const std::optional<Bytes>& image) {
-  Statement st(db_, "INSERT INTO Record(type, source, data, image) VALUES (?, ?, ?, ?)");
-  if (!st.ok()) return failure("insert");
-  st.bind(1, static_cast<std::int64_t>(type)).bind(2, source).bind(3, toText(data)).bindBlob(4, image);
-  if (st.step() != SQLITE_DONE) return failure("insert");
+  auto st = prepared("INSERT INTO Record(type, source, data, image) VALUES (?, ?, ?, ?)");
+  if (!st->ok()) return failure("insert");
+  st->bind(1, static_cast<std::int64_t>(type)).bind(2, source).bind(3, toText(data)).bindBlob(4, image);
+  if (st->step() != SQLITE_DONE) return failure("insert");
   std::int64_t id = sqlite3_last_insert_rowid(db_);
   if (type == RecordType::Source) {
     // A source is its own source.
@@ -222,34 +282,34 @@ Result<RecordId> Store::insertRecord(RecordType type, RecordId source, const Jso
 }
 
 Result<std::optional<Json>> Store::recordData(RecordId id) {
-  Statement st(db_, "SELECT data FROM Record WHERE id=?");
-  if (!st.ok()) return failure("read");
-  st.bind(1, id);
-  int rc = st.step();
+  auto st = prepared("SELECT data FROM Record WHERE id=?");
+  if (!st->ok()) return failure("read");
+  st->bind(1, id);
+  int rc = st->step();
   if (rc == SQLITE_DONE) return std::optional<Json>();
   if (rc != SQLITE_ROW) return failure("read");
-  return std::optional<Json>(objectFromText(st.text(0)));
+  return std::optional<Json>(objectFromText(st->text(0)));
 }
 
 Status Store::updateData(RecordId id, const Json& data) {
-  Statement st(db_, "UPDATE Record SET data=? WHERE id=?");
-  if (!st.ok() || st.bind(1, toText(data)).bind(2, id).step() != SQLITE_DONE) return failure("update");
+  auto st = prepared("UPDATE Record SET data=? WHERE id=?");
+  if (!st->ok() || st->bind(1, toText(data)).bind(2, id).step() != SQLITE_DONE) return failure("update");
   return Status::success();
 }
 
 Status Store::updateImage(RecordId id, const std::optional<Bytes>& image) {
-  Statement st(db_, "UPDATE Record SET image=? WHERE id=?");
-  if (!st.ok()) return failure("update image");
-  st.bindBlob(1, image).bind(2, id);
-  if (st.step() != SQLITE_DONE) return failure("update image");
+  auto st = prepared("UPDATE Record SET image=? WHERE id=?");
+  if (!st->ok()) return failure("update image");
+  st->bindBlob(1, image).bind(2, id);
+  if (st->step() != SQLITE_DONE) return failure("update image");
   return Status::success();
 }
 
 Status Store::deleteRecord(RecordId id) {
   const char* statements[] = {
       // Records of a source go with it (the source row itself is matched by id).
-      "DELETE FROM GroupMember WHERE group_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)"
-      " OR person_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)",
+      ("DELETE FROM GroupMember WHERE group_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)"
+       " OR person_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)"),
       "DELETE FROM Record WHERE source=?1 AND id<>?1 AND type<>2",
       "DELETE FROM GroupMember WHERE group_id=?1 OR person_id=?1",
       "DELETE FROM Record WHERE id=?1",
@@ -272,8 +332,8 @@ Status Store::addMember(RecordId group, RecordId person) {
 }
 
 Status Store::removeMember(RecordId group, RecordId person) {
-  Statement st(db_, "DELETE FROM GroupMember WHERE group_id=? AND person_id=?");
-  if (!st.ok() || st.bind(1, group).bind(2, person).step() != SQLITE_DONE) return failure("remove member");
+  auto st = prepared("DELETE FROM GroupMember WHERE group_id=? AND person_id=?");
+  if (!st->ok() || st->bind(1, group).bind(2, person).step() != SQLITE_DONE) return failure("remove member");
   return Status::success();
 }
 

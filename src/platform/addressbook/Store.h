@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@
 #include "platform/Bytes.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
+#include "platform/Sqlite.h"
 #include "platform/addressbook/Types.h"
 
 struct sqlite3;
@@ -59,6 +61,12 @@ class Store {
   };
   // Everything but the images, read in one read transaction.
   Result<Snapshot> load();
+  // One record (without its image); nullopt when there is none.
+  Result<std::optional<Row>> loadRecord(RecordId id);
+  // Every source.
+  Result<std::vector<Row>> loadSources();
+  // The person ids of a group's members, in the order they were added.
+  Result<std::vector<RecordId>> members(RecordId group);
   Result<std::optional<Bytes>> loadImage(RecordId id);
 
   // Write transaction (BEGIN IMMEDIATE: one writer at a time).
@@ -82,12 +90,17 @@ class Store {
   Status unlink(RecordId person);
 
  private:
+  // A statement prepared once per connection, rewound when the use ends.
+  class Prepared;
+
   explicit Store(sqlite3* db) : db_(db) {}
   Status exec(const char* sql);
   Status ensureSchema();
   Error failure(const std::string& what) const;
+  Prepared prepared(const char* sql);
 
   sqlite3* db_ = nullptr;
+  std::map<const char*, std::unique_ptr<sqlite::Statement>> statements_;  // by their (literal) text
 };
 
 }  // namespace platform::addressbook::detail

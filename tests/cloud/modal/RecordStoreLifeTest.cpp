@@ -1,6 +1,10 @@
 // Opening the record store: creation, replacement by schema version, the
 // main-thread path and an unusable database file.
+#include <sqlite3.h>
+
 #include <filesystem>
+#include <set>
+#include <string>
 
 #include "cloud/modal/LMManagedRecordContext.h"
 #include "cloud/modal/RecordStoreTestSupport.h"
@@ -58,7 +62,24 @@ TEST_F(RecordStoreLife, FirstStartCreatesBothTablesAndRecordsTheVersion) {
                              lumora::kLMLogFlagError));
 }
 
-TEST_F(RecordStoreLife, CurrentVersionKeepsRowsAndWatermark) {
+// The record-id indexes of the file, by name.
+std::set<std::string> indexes() {
+  std::set<std::string> names;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(databaseFile().c_str(), &db) == SQLITE_OK) {
+    sqlite3_exec(
+        db, "select name from sqlite_master where type='index' and name like '%RecordID'",
+        [](void* out, int, char** values, char**) {
+          static_cast<std::set<std::string>*>(out)->insert(values[0]);
+          return 0;
+        },
+        &names, nullptr);
+  }
+  sqlite3_close(db);
+  return names;
+}
+
+TEST_F(RecordStoreLife, CurrentVersionKeepsRowsAndWatermarkAndGainsIndexes) {
   {
     LMManagedRecordContext store;
     auto contact = contactRow(7);
@@ -66,8 +87,17 @@ TEST_F(RecordStoreLife, CurrentVersionKeepsRowsAndWatermark) {
     store.setServerSync(99);
     store.setServerSyncExtraInfo("page-3");
   }
-  LMManagedRecordContext reopened;
+  const std::set<std::string> made = {"SyncContactRecordID", "SyncGroupRecordID"};
+  EXPECT_EQ(indexes(), made);
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(databaseFile().c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "drop index SyncContactRecordID; drop index SyncGroupRecordID", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  LMManagedRecordContext reopened;  // a file from before the indexes
   EXPECT_EQ(reopened.searchAllContactRelations().size(), 1u);
+  EXPECT_EQ(indexes(), made);
   EXPECT_EQ(reopened.serverSync(), 99);
   EXPECT_EQ(reopened.serverSyncExtraInfo(), "page-3");
 }

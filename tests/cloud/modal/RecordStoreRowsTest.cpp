@@ -1,9 +1,11 @@
 // The relation rows: round trips of every column, preconditions, defaults,
 // status queries, counts, deletion and values that look like SQL.
+#include <set>
 #include <thread>
 
 #include "cloud/modal/LMManagedRecordContext.h"
 #include "cloud/modal/RecordStoreTestSupport.h"
+#include "utils/LMErrors.h"
 
 namespace {
 
@@ -164,6 +166,35 @@ TEST_F(RecordStoreRows, ValuesThatLookLikeSqlAreStoredAsText) {
   EXPECT_EQ(store_.searchAllUnsyncContactRelations().size(), 1u);
   LMContactRelation second = contactRow(2, 2);
   EXPECT_TRUE(store_.addContactRelation(second));  // the table is still there
+}
+
+TEST_F(RecordStoreRows, BatchesKeepAllOrNothingAndNest) {
+  auto add = [this](std::int64_t serverID) {
+    auto row = contactRow(serverID, static_cast<std::int32_t>(serverID));
+    return store_.addContactRelation(row);
+  };
+  auto failure = [] { return lumora::LMManagedRecordContextDatabase::error("stop"); };
+  platform::Status outer = store_.performBatch([&]() -> platform::Status {
+    EXPECT_TRUE(add(1));
+    platform::Status inner = store_.performBatch([&]() -> platform::Status {
+      EXPECT_TRUE(add(2));
+      return failure();
+    });
+    EXPECT_FALSE(inner.ok());
+    EXPECT_FALSE(store_.searchContactRelationByServerID(2).has_value());  // only its own part undone
+    EXPECT_TRUE(add(3));
+    return platform::Status::success();
+  });
+  ASSERT_TRUE(outer.ok());
+  platform::Status dropped = store_.performBatch([&]() -> platform::Status {
+    EXPECT_TRUE(add(4));
+    EXPECT_TRUE(store_.performBatch([&] { return add(5) ? platform::Status::success() : failure(); }).ok());
+    return failure();
+  });
+  EXPECT_EQ(dropped.error().code(), lumora::kLMLocalErrorDatabase);
+  std::set<std::int64_t> stored;
+  for (const auto& row : store_.searchAllContactRelations()) stored.insert(*row.serverID());
+  EXPECT_EQ(stored, (std::set<std::int64_t>{1, 3}));
 }
 
 TEST_F(RecordStoreRows, WritesFromSeveralThreadsAllLand) {

@@ -5,21 +5,33 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 #include "utils/LMLogUtil.h"
 #include "utils/LogRecorder.h"
+#include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 #include "support/TestHome.h"
 
 namespace recordstoretest {
 
+// The keys of a change map, as a set.
+template <class Map>
+std::set<typename Map::key_type> keysOf(const Map& map) {
+  std::set<typename Map::key_type> keys;
+  for (const auto& entry : map) keys.insert(entry.first);
+  return keys;
+}
+
 using testsupport::LogRecorder;
 
 // A fixture with a fresh app home (so a fresh Documents folder and user
-// defaults) and a recording log sink.
+// defaults), a recording log sink, and a test thread that is not the main
+// thread (whatever an earlier test bound).
 class StoreFixture : public ::testing::Test {
  protected:
   StoreFixture() {
+    platform::MainQueue::main().unbind();
     platform::UserDefaults::resetStandardForTesting();
     lumora::LMLogUtil::setLogDelegate(log_);
   }
