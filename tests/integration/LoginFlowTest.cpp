@@ -267,6 +267,50 @@ TEST_F(LoginFlowTest, HttpFailuresOfTheReloginAndServiceTokenStepsEndItOnce) {
   EXPECT_EQ(ends(), std::vector<std::string>{"login"});
 }
 
+TEST_F(LoginFlowTest, AReloginWhoseServiceTokenStepFailsLeavesTheSessionAsItWas) {
+  seed(10001, "alice", "secret");
+  auto passport = makePassport("alice");
+  passport->loginWithPassword("secret", false);
+  ASSERT_EQ(ends(), std::vector<std::string>{"login"});
+  const auto token = passport->serviceToken();
+  const auto key = passport->sSecurity();
+  const auto nonce = passport->nonce();
+  // The token and the key the session holds belong to one login.
+  auto paired = [&] {
+    auto grant = server_->store().lookupServiceToken(passport->serviceToken().value_or(""));
+    return grant.has_value() && grant->ssecurity == passport->sSecurity();
+  };
+
+  // The relogin's reply hands out a new key; its token step then fails, or
+  // answers without a token: the session keeps its own token and key.
+  struct Case {
+    const char* what;
+    localcloud::Fault fault;
+  };
+  for (const Case& c : {Case{"a 500", once(500)}, Case{"a dropped connection", once(0, /*drop=*/true)},
+                        Case{"a reply without the cookie", once(200)}}) {
+    recorder_->clear();
+    server_->faults().set("/sts", c.fault);
+    passport->reLogin();
+    auto end = ends();
+    ASSERT_EQ(end.size(), 1u) << c.what;
+    EXPECT_NE(end[0], "login") << c.what;
+    EXPECT_EQ(passport->serviceToken(), token) << c.what;
+    EXPECT_EQ(passport->sSecurity(), key) << c.what;
+    EXPECT_EQ(passport->nonce(), nonce) << c.what;
+    EXPECT_TRUE(paired()) << c.what;
+  }
+  EXPECT_EQ(recorder_->ends(), std::vector<std::string>{"failed -102"});
+
+  // A relogin whose token step succeeds takes the new values together.
+  recorder_->clear();
+  passport->reLogin();
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_NE(passport->serviceToken(), token);
+  EXPECT_NE(passport->sSecurity(), key);
+  EXPECT_TRUE(paired());
+}
+
 TEST_F(LoginFlowTest, WebLoginShowsTheLoginPageOrLogsInWithAnAcceptedPassToken) {
   seed(10001, "alice", "secret");
   // Nobody signed in: the login page is fetched for its values, then shown.
@@ -285,12 +329,13 @@ TEST_F(LoginFlowTest, WebLoginShowsTheLoginPageOrLogsInWithAnAcceptedPassToken) 
   EXPECT_EQ(ends(), std::vector<std::string>{"failed -2004"});
 
   // Signed in on this device: the login page step accepts the pass token,
-  // and that reply is the login (not a failure with code 0).
+  // and that reply is the login (not a failure with code 0). The session is
+  // made for the user id, as the manager makes it after a login.
   recorder_->clear();
   passport->loginWithPassword("secret", false);
   ASSERT_EQ(ends(), std::vector<std::string>{"login"});
   recorder_->clear();
-  auto again = makePassport("alice");
+  auto again = makePassport("10001");
   again->showLoginWebView();
   EXPECT_EQ(ends(), std::vector<std::string>{"login"});
   EXPECT_EQ(recorder_->messages, std::vector<std::string>{"login"});
