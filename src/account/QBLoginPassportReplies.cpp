@@ -47,15 +47,6 @@ bool looksLikeImage(const platform::Bytes& data) {
 
 void QBLoginPassport::onRequestLoading(const RequestPtr&) { LM_LOG_DEBUG("request start loading"); }
 
-namespace {
-template <class Container>
-void pruneExpired(Container& requests) {
-  for (auto it = requests.begin(); it != requests.end();) {
-    it = it->first.expired() ? requests.erase(it) : std::next(it);
-  }
-}
-}  // namespace
-
 bool QBLoginPassport::endedByStatus(const RequestPtr& request) {
   if (!request) return false;
   std::lock_guard lock(requestsMutex_);
@@ -155,7 +146,9 @@ void QBLoginPassport::connectTokenStep(const RequestPtr& request, std::optional<
   step.storedTokenBefore = KPCookieUtil::getSharedCookiesValueForKey("serviceToken", request->url());
   {
     std::lock_guard lock(requestsMutex_);
-    pruneExpired(tokenSteps_);
+    for (auto it = tokenSteps_.begin(); it != tokenSteps_.end();) {
+      it = it->first.expired() ? tokenSteps_.erase(it) : std::next(it);
+    }
     tokenSteps_[request] = std::move(step);
   }
   request->connect();
