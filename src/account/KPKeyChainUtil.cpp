@@ -30,10 +30,10 @@ std::optional<platform::Bytes> valueData(std::string_view text) {
 
 std::optional<std::string> readItem(const platform::KeychainQuery& query) {
   platform::KeychainMatch match = platform::Keychain::shared().copyMatching(query);
-  // The data lookup reports any failure; the attribute lookup then decides.
-  if (match.status != platform::Keychain::kSuccess)
-    LM_LOG_ERROR("KeyChain Item query Error: {}", match.status);
+  // A missing item is the expected answer before the first sign-in, not an
+  // error.
   if (match.status == platform::Keychain::kItemNotFound) {
+    LM_LOG_INFO("KeyChain Item query Error: {}", match.status);
     LM_LOG_INFO("KeyChain Item: item not found");
     return std::nullopt;
   }

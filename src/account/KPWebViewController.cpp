@@ -6,6 +6,7 @@
 #include "platform/Application.h"
 #include "platform/JsonValues.h"
 #include "platform/http/Cookie.h"
+#include "platform/http/CookieStorage.h"
 #include "platform/http/Url.h"
 
 namespace lumora {
@@ -114,6 +115,12 @@ bool KPWebViewController::checkNotificationResult(platform::WebView& webView) {
     return false;
   }
   ended_ = true;
+  // The result is taken once: a cookie left behind would end the next login
+  // page of this session on its first load with this stale result.
+  auto& store = platform::http::CookieStorage::shared();
+  for (const auto& cookie : store.cookiesForURL(url)) {
+    if (cookie.name == kPassInfoKey) store.deleteCookie(cookie);
+  }
   auto self = shared_from_this();
   if (auto delegate = delegate_.lock()) delegate->webViewController(*this, info);
   hide();

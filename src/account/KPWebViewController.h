@@ -53,7 +53,7 @@ class KPWebViewController : public platform::ViewController,
   void showIndicator();
   void hideIndicator();
   // Looks for a "passInfo" result cookie for the page shown; true when it
-  // handled one (reported and hid).
+  // handled one (removed the cookie, reported and hid).
   bool checkNotificationResult(platform::WebView& webView);
 
   // The key window's root screen followed through what it presents.

@@ -9,6 +9,7 @@
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
 #include "platform/Bytes.h"
+#include "platform/JsonValues.h"
 #include "platform/MainQueue.h"
 #include "platform/http/Url.h"
 
@@ -162,9 +163,22 @@ void QBLoginPassport::doReloginUsingBlock(Completion block) {
 QBPassport::Completion QBLoginPassport::afterServiceLoginStep(
     bool allowUI, std::function<void(QBLoginPassport&)> onLoginPage) {
   std::weak_ptr<QBLoginPassport> weak = self();
-  return [weak, allowUI, onLoginPage = std::move(onLoginPage)](const platform::Error& error) {
+  return [weak, allowUI, onLoginPage = std::move(onLoginPage)](const platform::Error& reported) {
     auto passport = weak.lock();
     if (!passport) return;
+    platform::Error error = reported;
+    if (error.code() == kCodeOk && passport->isReplyForAnotherUser(error.userInfo())) {
+      // The pass token that went out (a cookie left by another account's
+      // login) signs in someone else: for this session's user a login is
+      // still to be done, as when the service asks for a password. Only the
+      // login page's values of that reply are kept, none of its tokens.
+      LM_LOG_WARN("The pass token belongs to another account; a login is needed");
+      platform::Json page = platform::Json::object();
+      for (const char* key : {"sid", "qs", "_sign", "callback"}) {
+        if (auto value = platform::stringAt(error.userInfo(), key)) page[key] = *value;
+      }
+      error = passport->makeError(kCodeNeedPassword, std::move(page));
+    }
     const auto& info = error.userInfo();
     if (error.code() == kCodeNeedPassword && onLoginPage && info.is_object() && !info.empty()) {
       passport->storeLoginPageValues(info);

@@ -17,7 +17,13 @@
 // ends with -2005 when the service asks for verification in one. When the
 // service-login step that opens a password or web login already accepts the
 // pass token (code 0), that reply is the login: it goes on to the service
-// token instead of being reported as a failure with code 0.
+// token instead of being reported as a failure with code 0 - unless it names
+// a user other than the session's (a pass-token cookie of another account):
+// that is treated as the service's 70016, a login still to be done, so a web
+// login shows its page and a relogin fails with 70016. A login reply's pass
+// token, user id, nonce and security key become the session's only with the
+// new service token of the step it starts; a token step that fails, or
+// answers without a new "serviceToken", leaves the session as it was.
 //
 // Ownership: make it with create() (std::shared_ptr). Running requests keep
 // it alive as their delegate; the web screen and the session delegate are
@@ -202,6 +208,39 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   // Whether a status of 400 or above already ended this request.
   bool endedByStatus(const RequestPtr& request);
 
+  // What a login reply brings. The session takes it only together with the
+  // new service token of the step the reply starts (at once when the
+  // service needs no token), so a step that fails or brings no token leaves
+  // the session as it was: never a new security key beside an old token.
+  struct LoginValues {
+    std::string passToken;
+    std::string userId;
+    std::int64_t nonce = 0;
+    std::optional<std::string> sSecurity;
+  };
+  // One service-token request on its way.
+  struct TokenStep {
+    std::optional<LoginValues> login;  // none for the web login's cookie hand-back
+    // The store's "serviceToken" for the URL when the request went out: a
+    // value still equal to it afterwards is not this step's token.
+    std::optional<std::string> storedTokenBefore;
+    std::optional<std::string> serviceToken;  // from the reply's cookies
+    std::optional<std::string> cUserId;
+  };
+  void commitLoginValues(const LoginValues& values);
+  // Connects a service-token request, remembering its step.
+  void connectTokenStep(const RequestPtr& request, std::optional<LoginValues> login);
+  // The step of a service-token request; a request not begun here (a
+  // verification hop that lands on the token URL) gets one that brings no
+  // login values and must bring a token other than the session's.
+  TokenStep& tokenStepLocked(const RequestPtr& request);
+  void onServiceTokenLoad(const RequestPtr& request, const platform::Json& reply);
+  // The reply's "userId" as text (a number in decimal); nullopt when absent.
+  static std::optional<std::string> userIdOfReply(const platform::Json& reply);
+  // A login reply that names a user other than the session's (a session
+  // without a user takes any).
+  bool isReplyForAnotherUser(const platform::Json& reply) const;
+
   // Session delegate side (for the single sign-on session).
   void onSSOPassportDidLogin(const PassportPtr& passport);
   void onSSOPassportFailed(const PassportPtr& passport, const platform::Error& error);
@@ -212,9 +251,13 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   void deliver(Hook KPSessionDelegate::*hook, Args... args);
   void post(std::function<void()> work);
 
-  std::mutex endedMutex_;
-  std::set<std::weak_ptr<QBPassportRequest>, std::owner_less<std::weak_ptr<QBPassportRequest>>>
-      endedByStatus_;
+  using RequestKey = std::weak_ptr<QBPassportRequest>;
+  using RequestOrder = std::owner_less<RequestKey>;
+  // Guards endedByStatus_ and tokenSteps_; expired requests are pruned as
+  // new ones are added.
+  std::mutex requestsMutex_;
+  std::set<RequestKey, RequestOrder> endedByStatus_;
+  std::map<RequestKey, TokenStep, RequestOrder> tokenSteps_;
 };
 
 template <class Hook, class... Args>

@@ -19,6 +19,8 @@
 
 namespace lumora {
 
+using platform::hasText;
+
 namespace {
 std::string pathOf(const std::string& url) {
   auto parsed = platform::http::Url::parse(url);
@@ -47,15 +49,15 @@ void QBLoginPassport::onRequestLoading(const RequestPtr&) { LM_LOG_DEBUG("reques
 
 bool QBLoginPassport::endedByStatus(const RequestPtr& request) {
   if (!request) return false;
-  std::lock_guard lock(endedMutex_);
-  return endedByStatus_.count(std::weak_ptr<QBPassportRequest>(request)) > 0;
+  std::lock_guard lock(requestsMutex_);
+  return endedByStatus_.count(RequestKey(request)) > 0;
 }
 
 void QBLoginPassport::onResponse(const RequestPtr& request, const platform::http::Response& response) {
   if (!request) return;
   if (response.statusCode() >= 400) {
     {
-      std::lock_guard lock(endedMutex_);
+      std::lock_guard lock(requestsMutex_);
       for (auto it = endedByStatus_.begin(); it != endedByStatus_.end();) {
         it = it->expired() ? endedByStatus_.erase(it) : std::next(it);
       }
@@ -68,10 +70,14 @@ void QBLoginPassport::onResponse(const RequestPtr& request, const platform::http
   }
   if (!isUrlForServiceToken(request->url())) return;
   std::string cookieURL = "http://" + accountCookieDomain() + "/";
-  for (const auto& cookie :
-       platform::http::cookiesFromHeaderFields(response.allHeaderFields(), cookieURL)) {
-    if (cookie.name == "serviceToken") setServiceToken(cookie.value);
-    else if (cookie.name == "cUserId" && !cookie.value.empty()) setCUserId(cookie.value);
+  {
+    std::lock_guard lock(requestsMutex_);
+    TokenStep& step = tokenStepLocked(request);
+    for (const auto& cookie :
+         platform::http::cookiesFromHeaderFields(response.allHeaderFields(), cookieURL)) {
+      if (cookie.name == "serviceToken") step.serviceToken = cookie.value;
+      else if (cookie.name == "cUserId" && !cookie.value.empty()) step.cUserId = cookie.value;
+    }
   }
   for (const auto& [name, value] : response.allHeaderFields().entries()) {
     if (name == "Date") {
@@ -96,16 +102,7 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
     return;
   }
   if (isUrlForServiceToken(request->url())) {
-    if (!serviceToken() || serviceToken()->empty()) {
-      setServiceToken(KPCookieUtil::getSharedCookiesValueForKey("serviceToken", request->url()));
-    }
-    auto token = serviceToken();
-    if (token && !token->empty()) {
-      dispatchPassportDidLoginMessage();
-    } else {
-      failWithError(
-          makeError(kCodeNoServiceToken, platform::isNonEmptyObject(reply) ? reply : platform::Json()));
-    }
+    onServiceTokenLoad(request, reply);
     return;
   }
   if (pathIs(path, {"/auth/sendPhoneTicket"})) {
@@ -131,6 +128,63 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
     return;
   }
   failWithError(makeError(kCodeUnknownPath));
+}
+
+// --- the service-token step ---------------------------------------------------------
+
+QBLoginPassport::TokenStep& QBLoginPassport::tokenStepLocked(const RequestPtr& request) {
+  auto it = tokenSteps_.find(RequestKey(request));
+  if (it != tokenSteps_.end()) return it->second;
+  TokenStep step;
+  step.storedTokenBefore = serviceToken();
+  return tokenSteps_.emplace(request, std::move(step)).first->second;
+}
+
+void QBLoginPassport::connectTokenStep(const RequestPtr& request, std::optional<LoginValues> login) {
+  TokenStep step;
+  step.login = std::move(login);
+  step.storedTokenBefore = KPCookieUtil::getSharedCookiesValueForKey("serviceToken", request->url());
+  {
+    std::lock_guard lock(requestsMutex_);
+    for (auto it = tokenSteps_.begin(); it != tokenSteps_.end();) {
+      it = it->first.expired() ? tokenSteps_.erase(it) : std::next(it);
+    }
+    tokenSteps_[request] = std::move(step);
+  }
+  request->connect();
+}
+
+void QBLoginPassport::onServiceTokenLoad(const RequestPtr& request, const platform::Json& reply) {
+  TokenStep step;
+  {
+    std::lock_guard lock(requestsMutex_);
+    step = std::move(tokenStepLocked(request));
+    tokenSteps_.erase(RequestKey(request));
+  }
+  auto token = step.serviceToken;
+  if (!hasText(token)) {
+    // The cookie may have reached the store on a hop of the reply that this
+    // session did not see; one that was there before is not this step's.
+    auto stored = KPCookieUtil::getSharedCookiesValueForKey("serviceToken", request->url());
+    if (hasText(stored) && stored != step.storedTokenBefore) token = stored;
+  }
+  if (!hasText(token)) {
+    LM_LOG_ERROR("The service-token step brought no service token");
+    failWithError(
+        makeError(kCodeNoServiceToken, platform::isNonEmptyObject(reply) ? reply : platform::Json()));
+    return;
+  }
+  if (step.login) commitLoginValues(*step.login);
+  setServiceToken(token);
+  if (step.cUserId) setCUserId(step.cUserId);
+  dispatchPassportDidLoginMessage();
+}
+
+void QBLoginPassport::commitLoginValues(const LoginValues& values) {
+  setPassToken(values.passToken);
+  setUserId(values.userId);
+  setNonce(values.nonce);
+  setSSecurity(values.sSecurity);
 }
 
 void QBLoginPassport::followVerification(const platform::Json& location, const char* logText) {
@@ -250,28 +304,34 @@ std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
     tokenUrl = strAccountDomain() + tokenUrl;
     setServiceTokenUrl(tokenUrl);
   }
-  std::string pass = platform::stringAt(reply, "passToken").value_or("");
-  if (pass.empty()) {
+  LoginValues values;
+  values.passToken = platform::stringAt(reply, "passToken").value_or("");
+  if (values.passToken.empty()) {
     LM_LOG_ERROR("No pass token");
     return makeError(kCodeMissingReplyData);
   }
-  setPassToken(pass);
-  auto user = reply.find("userId");
-  if (user == reply.end() || user->is_null()) {
+  auto user = userIdOfReply(reply);
+  if (!user) {
     LM_LOG_ERROR("No user id");
     return makeError(kCodeMissingReplyData);
   }
-  setUserId(user->is_string() ? user->get<std::string>() : user->dump());
+  values.userId = *user;
   auto nonceValue = reply.value("nonce", platform::Json());
-  if (nonceValue.is_number_integer()) setNonce(nonceValue.get<std::int64_t>());
-  else if (nonceValue.is_string()) setNonce(std::strtoll(nonceValue.get<std::string>().c_str(), nullptr, 10));
-  else setNonce(0);
-  setSSecurity(platform::stringAt(reply, "ssecurity"));
-  if (!needFetchServiceToken()) return makeError(kCodeLoggedInWithoutToken);
+  if (nonceValue.is_number_integer()) values.nonce = nonceValue.get<std::int64_t>();
+  else if (nonceValue.is_string()) values.nonce = std::strtoll(nonceValue.get<std::string>().c_str(), nullptr, 10);
+  values.sSecurity = platform::stringAt(reply, "ssecurity");
+  if (!needFetchServiceToken()) {
+    commitLoginValues(values);
+    return makeError(kCodeLoggedInWithoutToken);
+  }
 
+  // The client sign is made under the reply's key, which is not the
+  // session's until the token step succeeds.
   Params signed_;
-  signed_["nonce"] = std::to_string(nonce());
-  auto sign = generateSignatureWithMethod(std::nullopt, std::nullopt, signed_);
+  signed_["nonce"] = std::to_string(values.nonce);
+  auto sign = QBPassportRequest::generateSignatureWithMethod(
+      std::nullopt, std::nullopt, signed_,
+      values.sSecurity ? std::optional<std::string_view>(*values.sSecurity) : std::nullopt);
   if (!sign || sign->empty()) {
     LM_LOG_ERROR("failed to get client sign");
     return makeError(kCodeMissingReplyData);
@@ -282,9 +342,22 @@ std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
   }
   auto params = std::make_shared<Params>();
   (*params)["clientSign"] = *sign;
-  auto request = QBPassportRequest::requestWithParams(params, "GET", {}, self(), tokenUrl);
-  request->connect();
+  connectTokenStep(QBPassportRequest::requestWithParams(params, "GET", {}, self(), tokenUrl),
+                   std::move(values));
   return makeError(kCodeOk);
+}
+
+std::optional<std::string> QBLoginPassport::userIdOfReply(const platform::Json& reply) {
+  if (!reply.is_object()) return std::nullopt;
+  auto user = reply.find("userId");
+  if (user == reply.end() || user->is_null()) return std::nullopt;
+  return user->is_string() ? user->get<std::string>() : user->dump();
+}
+
+bool QBLoginPassport::isReplyForAnotherUser(const platform::Json& reply) const {
+  auto mine = userId();
+  auto theirs = userIdOfReply(reply);
+  return hasText(mine) && theirs && *theirs != *mine;
 }
 
 bool QBLoginPassport::needFetchServiceToken() const {

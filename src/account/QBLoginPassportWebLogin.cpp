@@ -89,9 +89,9 @@ void QBLoginPassport::webViewController(KPWebViewController&, const platform::Js
     return;
   }
   setPassToken(pass);
-  auto request = QBPassportRequest::requestWithParams(std::make_shared<Params>(), "GET", {}, self(),
-                                                      platform::stringAt(info, "url").value_or(""));
-  request->connect();
+  connectTokenStep(QBPassportRequest::requestWithParams(std::make_shared<Params>(), "GET", {}, self(),
+                                                       platform::stringAt(info, "url").value_or("")),
+                   std::nullopt);
 }
 
 void QBLoginPassport::webViewController(KPWebViewController&, const platform::Error& error) {

@@ -12,6 +12,7 @@
 #include "platform/Keychain.h"
 #include "platform/NetworkInterface.h"
 #include "platform/VendorIdentifier.h"
+#include "utils/LogRecorder.h"
 
 namespace {
 
@@ -48,12 +49,17 @@ TEST_F(KeychainUtil, StoresUpdatesAndRemovesOneNamedItem) {
   EXPECT_EQ(KPKeyChainUtil::initWithKeyChainItemIdentifier("UUID")->keyString(), "UUID");
 }
 
-TEST_F(KeychainUtil, MissingItemLogsTheQueryErrorThenNotFound) {
+TEST_F(KeychainUtil, MissingItemLogsTheQueryStatusThenNotFoundAsInformation) {
+  // The expected answer of a first sign-in: nothing at error level.
+  auto sink = std::make_shared<testsupport::LogRecorder>();
+  lumora::LMLogUtil::setLogDelegate(sink);
   EXPECT_FALSE(KPKeyChainUtil::sharedUtilForKeyChainItemIdentifierUUID().getFromKeyChain());
-  auto lines = log_->lines();
-  auto error = std::find(lines.begin(), lines.end(), "KeyChain Item query Error: -25300");
-  ASSERT_NE(error, lines.end());
-  EXPECT_NE(std::find(error, lines.end(), "KeyChain Item: item not found"), lines.end());
+  lumora::LMLogUtil::setLogDelegate(log_);
+  std::vector<std::pair<std::string, std::uint64_t>> lines;
+  for (const auto& record : sink->records) lines.emplace_back(record.message(), record.flag());
+  EXPECT_EQ(lines, (std::vector<std::pair<std::string, std::uint64_t>>{
+                       {"KeyChain Item query Error: -25300", lumora::kLMLogFlagInfo},
+                       {"KeyChain Item: item not found", lumora::kLMLogFlagInfo}}));
 }
 
 TEST_F(KeychainUtil, SharedInstancesKeepTheirIdentifiersAndGroups) {

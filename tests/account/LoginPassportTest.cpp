@@ -309,4 +309,60 @@ TEST_F(LoginPassportTest, AReloginKeepsTheUIFlagItStartedWith) {
   EXPECT_EQ(webScreen(), nullptr);
 }
 
+// The login reply that a pass-token cookie of account 10001 brings to a
+// service-login step.
+Json replyOfAccount10001() {
+  return Json{{"code", 0},          {"userId", 10001},  {"passToken", "their-pass"},
+              {"ssecurity", "their-key"}, {"nonce", 5}, {"location", "/sts?sid=passport"},
+              {"sid", "passport"},  {"qs", "q"},        {"_sign", "s"},
+              {"callback", std::string(kBase) + "/sts?sid=passport"}};
+}
+
+// The continuation of the service-login step that `passport` has just sent;
+// the real request (to a closed port) then ends without reaching it.
+lumora::QBPassport::Completion pendingStep(QBLoginPassport& passport) {
+  auto pending = passport.blockAfterRequest();
+  passport.setBlockAfterRequest([](const platform::Error&) {});
+  logintest::drainExchanges();
+  return pending;
+}
+
+TEST_F(LoginPassportTest, APassTokenOfAnotherAccountIsALoginStillToBeDone) {
+  // A relogin of 10002 fails as the service's "login needed", and keeps
+  // nothing of the reply but the login page's values.
+  auto relogin = QBLoginPassport::create(std::string("10002"), std::string("passport"), recorder);
+  relogin->setPassToken(std::string("mine"));
+  relogin->reLogin();
+  pendingStep(*relogin)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
+  ASSERT_EQ(pumped(), std::vector<std::string>{"failed 70016"});
+  EXPECT_EQ(recorder->errors.back().userInfo(),
+            (Json{{"sid", "passport"}, {"qs", "q"}, {"_sign", "s"},
+                  {"callback", std::string(kBase) + "/sts?sid=passport"}}));
+  EXPECT_EQ(relogin->userId(), "10002");
+  EXPECT_EQ(relogin->passToken(), "mine");
+  EXPECT_FALSE(relogin->sSecurity().has_value());
+
+  // The web login of 10002 shows its login page.
+  recorder->clear();
+  auto web = QBLoginPassport::create(std::string("10002"), std::string("passport"), recorder);
+  web->showLoginWebView();
+  pendingStep(*web)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
+  EXPECT_EQ(pumped(), std::vector<std::string>{"webview"});
+  ASSERT_NE(webScreen(), nullptr);
+  EXPECT_EQ(webScreen()->serverURL(), std::string(kBase) + "/pass/serviceLogin");
+  EXPECT_EQ(web->userId(), "10002");
+  EXPECT_FALSE(web->passToken().has_value());
+  webScreen()->hide();
+
+  // A session that has no user yet takes the reply's.
+  recorder->clear();
+  auto anyone = QBLoginPassport::create(std::nullopt, std::string("passport"), recorder);
+  anyone->setPassToken(std::string("their-pass"));
+  anyone->reLogin();
+  pendingStep(*anyone)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
+  EXPECT_EQ(pumped(), std::vector<std::string>{"login"});
+  EXPECT_EQ(anyone->userId(), "10001");
+  EXPECT_EQ(anyone->sSecurity(), "their-key");
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "account/KPCookieUtil.h"
 #include "account/KPWebViewController.h"
 #include "account/LoginTestSupport.h"
 #include "platform/Application.h"
@@ -89,6 +90,13 @@ TEST_F(LoginWebViewControllerTest, LoginEndCookieHandsBackTheCookiesFoundAndHide
   // A navigation after the end reports nothing more.
   EXPECT_FALSE(controller->webView()->navigate("https://account.test/next"));
   EXPECT_EQ(delegate->infos.size(), 1u);
+
+  // The result was taken: the next login page of the session stays open.
+  auto next = shown();
+  next->webView()->finishLoad();
+  EXPECT_TRUE(next->webView()->navigate("https://account.test/next"));
+  EXPECT_EQ(delegate->infos.size(), 1u);
+  EXPECT_TRUE(next->isVisible());
 }
 
 TEST_F(LoginWebViewControllerTest, NeedReloginIsHandedBackAloneAndUnknownPassInfoGoesOn) {
@@ -102,6 +110,7 @@ TEST_F(LoginWebViewControllerTest, NeedReloginIsHandedBackAloneAndUnknownPassInf
   EXPECT_FALSE(controller->webView()->navigate("https://account.test/again"));
   ASSERT_EQ(delegate->infos.size(), 1u);
   EXPECT_EQ(delegate->infos[0], (Json{{"passInfo", "need-relogin"}}));
+  EXPECT_FALSE(lumora::KPCookieUtil::getSharedCookiesValueForKey("passInfo"));
 }
 
 TEST_F(LoginWebViewControllerTest, RedirectToTheAppIsInterceptedWithQueryAndFragment) {

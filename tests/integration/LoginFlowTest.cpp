@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -200,6 +201,46 @@ TEST_F(LoginFlowTest, PhoneVerificationShowsThePageThenTicketAndCodeLogIn) {
 }
 
 namespace {
+// An account service on loopback that answers every GET with `answer` (given
+// its own base URL) and records the targets asked for, in order.
+class StandInAccountService {
+ public:
+  using Answer = std::function<void(const std::string& base, const httplib::Request&, httplib::Response&)>;
+
+  explicit StandInAccountService(Answer answer) {
+    server_.set_tcp_nodelay(true);
+    server_.set_keep_alive_max_count(100);
+    server_.Get(".*", [this, answer = std::move(answer)](const httplib::Request& req, httplib::Response& res) {
+      {
+        std::lock_guard lock(mutex_);
+        targets_.push_back(req.target);
+      }
+      answer(url(), req, res);
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // stop() is only heard once the accept loop runs: wait for it (bounded).
+    for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(1ms);
+  }
+  ~StandInAccountService() {
+    server_.stop();
+    thread_.join();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  bool listening() const { return port_ > 0; }
+  std::vector<std::string> targets() const {
+    std::lock_guard lock(mutex_);
+    return targets_;
+  }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> targets_;
+};
+
 // A fault for the next request only.
 localcloud::Fault once(int status, bool drop = false) {
   localcloud::Fault fault;
@@ -267,6 +308,127 @@ TEST_F(LoginFlowTest, HttpFailuresOfTheReloginAndServiceTokenStepsEndItOnce) {
   EXPECT_EQ(ends(), std::vector<std::string>{"login"});
 }
 
+TEST_F(LoginFlowTest, RepliesAreRoutedByTheirPathAndVerificationHopsFollowed) {
+  // Each reply is handed to the session as its connection would hand it;
+  // the hops it follows go to a stand-in that answers "/sts" with a service
+  // token and anything else with a bare success (a path no step knows).
+  StandInAccountService service([](const std::string&, const httplib::Request& req,
+                                   httplib::Response& res) {
+    if (req.path == "/sts") res.set_header("Set-Cookie", "serviceToken=st; Path=/");
+    res.set_content(R"({"code":0})", "application/json");
+  });
+  ASSERT_TRUE(service.listening());
+  lumora::ServiceHosts::setAll(service.url());
+
+  using platform::Error;
+  using platform::Json;
+  const char* domain = lumora::QBPassport::kErrorDomain;
+  struct Case {
+    const char* method;
+    const char* path;
+    Json reply;                    // handed over as loaded, unless there is
+    std::optional<Error> failure;  // a failure to hand over instead
+    std::vector<std::string> ends;
+    std::vector<std::string> hops;  // beginnings of the targets asked for
+  };
+  const Json loginReply{{"code", 0},  {"userId", 10001}, {"passToken", "p"},
+                        {"nonce", 5}, {"ssecurity", "k"}, {"location", "/sts?sid=lumora&nonce=5"}};
+  const std::vector<Case> cases = {
+      {"GET", "/pass/elsewhere", Json{{"code", 0}}, std::nullopt, {"failed -2000"}, {}},
+      {"GET", "/pass/elsewhere", nullptr, Error(domain, 12345), {"failed 12345"}, {}},
+      {"GET", "/auth/verifyPhone", Json{{"location", "/auth/next"}}, std::nullopt, {"failed 2"}, {}},
+      {"GET", "/auth/verifyPhone", Json{{"code", 0}}, std::nullopt, {"failed 10003"}, {}},
+      {"POST", "/auth/verifyPhone", Json{{"location", "/auth/next?t=1"}}, std::nullopt,
+       {"failed -2000"}, {"/auth/next?t=1&_json=true"}},
+      {"GET", "/auth/check", loginReply, std::nullopt, {"login"}, {"/sts?sid=lumora&nonce=5&clientSign="}},
+      {"GET", "/auth/check", nullptr, Error(domain, 81003, Json{{"location", "/auth/next?t=2"}}),
+       {"failed -2000"}, {"/auth/next?t=2&_json=true"}},
+      {"GET", "/auth/check", nullptr, Error("NSURLErrorDomain", -1001), {"failed 10003"}, {}},
+      {"GET", "/auth/service", nullptr, Error(domain, 70016, Json{{"url", "/auth/next?t=3"}}),
+       {"failed -2000"}, {"/auth/next?t=3&_json=true"}},
+      {"GET", "/auth/service", nullptr, Error(domain, 70016, Json{{"location", "/auth/next?t=4"}}),
+       {"failed 10003"}, {}},
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::string(c.method) + " " + c.path;
+    auto recorder = std::make_shared<logintest::SessionRecorder>();
+    auto passport = QBLoginPassport::create(std::string("10001"), std::string(kSid), recorder);
+    auto request = passport->makeRequestButDontConnectWithURL(c.path, std::nullopt, std::nullopt, c.method,
+                                                              passport, false, nullptr);
+    std::size_t before = service.targets().size();
+    if (c.failure) passport->requestDidFailWithError(request, *c.failure);
+    else passport->requestDidLoad(request, c.reply);
+    EXPECT_EQ(waitForEnds(*recorder), c.ends) << what;
+    auto targets = service.targets();
+    ASSERT_EQ(targets.size() - before, c.hops.size()) << what;
+    for (std::size_t i = 0; i < c.hops.size(); ++i) {
+      EXPECT_EQ(targets[before + i].rfind(c.hops[i], 0), 0u) << what << ": " << targets[before + i];
+    }
+    EXPECT_EQ(passport->isSessionValid(), c.ends == std::vector<std::string>{"login"}) << what;
+  }
+
+  // A failed CA password step goes to the CA fallback when one is set,
+  // unless the service asks for the password (70016).
+  auto recorder = std::make_shared<logintest::SessionRecorder>();
+  auto passport = QBLoginPassport::create(std::string("10001"), std::string(kSid), recorder);
+  std::vector<std::int64_t> fallbacks;
+  passport->setCaLoginFailCallback([&](const Error& error) { fallbacks.push_back(error.code()); });
+  auto caStep = [&] {
+    return passport->makeRequestButDontConnectWithURL("/pass/serviceLoginAuth2CA", std::nullopt, std::nullopt,
+                                                      "POST", passport, false, nullptr);
+  };
+  passport->requestDidFailWithError(caStep(), Error(domain, 12345));
+  passport->requestDidFailWithError(caStep(), Error(domain, 70016));
+  passport->setCaLoginFailCallback(nullptr);
+  passport->requestDidFailWithError(caStep(), Error(domain, 12346));
+  EXPECT_EQ(waitForEnds(*recorder, 2), (std::vector<std::string>{"failed 70016", "failed 12346"}));
+  EXPECT_EQ(fallbacks, std::vector<std::int64_t>{12345});
+}
+
+TEST_F(LoginFlowTest, AReloginWhoseServiceTokenStepFailsLeavesTheSessionAsItWas) {
+  seed(10001, "alice", "secret");
+  auto passport = makePassport("alice");
+  passport->loginWithPassword("secret", false);
+  ASSERT_EQ(ends(), std::vector<std::string>{"login"});
+  const auto token = passport->serviceToken();
+  const auto key = passport->sSecurity();
+  const auto nonce = passport->nonce();
+  // The token and the key the session holds belong to one login.
+  auto paired = [&] {
+    auto grant = server_->store().lookupServiceToken(passport->serviceToken().value_or(""));
+    return grant.has_value() && grant->ssecurity == passport->sSecurity();
+  };
+
+  // The relogin's reply hands out a new key; its token step then fails, or
+  // answers without a token: the session keeps its own token and key.
+  struct Case {
+    const char* what;
+    localcloud::Fault fault;
+  };
+  for (const Case& c : {Case{"a 500", once(500)}, Case{"a dropped connection", once(0, /*drop=*/true)},
+                        Case{"a reply without the cookie", once(200)}}) {
+    recorder_->clear();
+    server_->faults().set("/sts", c.fault);
+    passport->reLogin();
+    auto end = ends();
+    ASSERT_EQ(end.size(), 1u) << c.what;
+    EXPECT_NE(end[0], "login") << c.what;
+    EXPECT_EQ(passport->serviceToken(), token) << c.what;
+    EXPECT_EQ(passport->sSecurity(), key) << c.what;
+    EXPECT_EQ(passport->nonce(), nonce) << c.what;
+    EXPECT_TRUE(paired()) << c.what;
+  }
+  EXPECT_EQ(recorder_->ends(), std::vector<std::string>{"failed -102"});
+
+  // A relogin whose token step succeeds takes the new values together.
+  recorder_->clear();
+  passport->reLogin();
+  EXPECT_EQ(ends(), std::vector<std::string>{"login"});
+  EXPECT_NE(passport->serviceToken(), token);
+  EXPECT_NE(passport->sSecurity(), key);
+  EXPECT_TRUE(paired());
+}
+
 TEST_F(LoginFlowTest, WebLoginShowsTheLoginPageOrLogsInWithAnAcceptedPassToken) {
   seed(10001, "alice", "secret");
   // Nobody signed in: the login page is fetched for its values, then shown.
@@ -285,12 +447,13 @@ TEST_F(LoginFlowTest, WebLoginShowsTheLoginPageOrLogsInWithAnAcceptedPassToken) 
   EXPECT_EQ(ends(), std::vector<std::string>{"failed -2004"});
 
   // Signed in on this device: the login page step accepts the pass token,
-  // and that reply is the login (not a failure with code 0).
+  // and that reply is the login (not a failure with code 0). The session is
+  // made for the user id, as the manager makes it after a login.
   recorder_->clear();
   passport->loginWithPassword("secret", false);
   ASSERT_EQ(ends(), std::vector<std::string>{"login"});
   recorder_->clear();
-  auto again = makePassport("alice");
+  auto again = makePassport("10001");
   again->showLoginWebView();
   EXPECT_EQ(ends(), std::vector<std::string>{"login"});
   EXPECT_EQ(recorder_->messages, std::vector<std::string>{"login"});
@@ -425,44 +588,18 @@ TEST_F(LoginManagerFlowTest, SynchronousReloginGivesUpAfterItsTimeLimitWithoutAS
   EXPECT_TRUE(done);
 }
 
-// An account service that asks every relogin for verification in a web
-// page, as the real one may for an unusual sign-in.
-class VerificationAskingService {
- public:
-  VerificationAskingService() {
-    server_.set_tcp_nodelay(true);
-    server_.set_keep_alive_max_count(100);
-    server_.Get("/pass/serviceLogin", [this](const httplib::Request&, httplib::Response& res) {
-      ++relogins_;
-      platform::Json reply{{"code", 0},
-                           {"sid", kSid},
-                           {"callback", url() + "/sts?sid=lumora"},
-                           {"notificationUrl", "/pass/notification?t=9"},
-                           {"phone", "138******78"}};
-      res.set_content("&&&START&&&" + reply.dump(), "application/json");
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    // stop() is only heard once the accept loop runs: wait for it (bounded).
-    for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(1ms);
-  }
-  ~VerificationAskingService() {
-    server_.stop();
-    thread_.join();
-  }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  int relogins() const { return relogins_; }
-  bool listening() const { return port_ > 0; }
-
- private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
-  std::atomic<int> relogins_{0};
-};
-
 TEST_F(LoginManagerFlowTest, VerificationPageDuringARelogin) {
-  VerificationAskingService service;
+  // An account service that asks every relogin for verification in a web
+  // page, as the real one may for an unusual sign-in.
+  StandInAccountService service([](const std::string& base, const httplib::Request&,
+                                   httplib::Response& res) {
+    platform::Json reply{{"code", 0},
+                         {"sid", kSid},
+                         {"callback", base + "/sts?sid=lumora"},
+                         {"notificationUrl", "/pass/notification?t=9"},
+                         {"phone", "138******78"}};
+    res.set_content("&&&START&&&" + reply.dump(), "application/json");
+  });
   ASSERT_TRUE(service.listening());
   lumora::ServiceHosts::setAll(service.url());
   manager_->setUserId(std::string("10001"));
@@ -476,7 +613,7 @@ TEST_F(LoginManagerFlowTest, VerificationPageDuringARelogin) {
   EXPECT_EQ(result->code(), QBLoginPassport::kCodeVerifyInWebPage);
   EXPECT_EQ(result->userInfo().value("notificationFullUrl", ""), service.url() + "/pass/notification?t=9");
   EXPECT_EQ(shownWebScreen(), nullptr);
-  EXPECT_EQ(service.relogins(), 1);
+  EXPECT_EQ(service.targets().size(), 1u);
 
   // Started from the main queue, the same relogin shows the page and waits
   // for the user; cancelling it ends the relogin once.

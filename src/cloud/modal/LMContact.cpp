@@ -184,7 +184,7 @@ void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
     std::set<std::int64_t> ids;
     for (const Json& entry : *it) {
       const Json value = valueOf(entry);
-      if (value.is_number_integer()) ids.insert(value.get<std::int64_t>());
+      if (auto id = cloudIntegerOf(value)) ids.insert(*id);
     }
     if (!ids.empty()) groupIDs = std::move(ids);
     rest.erase("groups");

@@ -1,5 +1,6 @@
 #include "cloud/modal/LMRecord.h"
 
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -18,17 +19,23 @@ std::string textOf(const std::optional<T>& value) {
   }
 }
 
-// Integers only: a real, boolean or text stays in the extension data.
-std::optional<std::int64_t> integerOf(const platform::Json& value) {
-  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
-  if (value.is_number_unsigned() &&
-      value.get<std::uint64_t>() <= static_cast<std::uint64_t>(INT64_MAX)) {
+}  // namespace
+
+std::optional<std::int64_t> LMRecord::cloudIntegerOf(const platform::Json& value) {
+  if (value.is_number_unsigned()) {
+    if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
     return static_cast<std::int64_t>(value.get<std::uint64_t>());
+  }
+  if (value.is_number_integer()) return value.get<std::int64_t>();
+  if (value.is_number_float()) {
+    // A writer may send 12 as 12.0; a fraction, or a value beyond 64 bits
+    // (2^63 itself included), names no record.
+    double number = value.get<double>();
+    if (std::trunc(number) != number || number < -0x1p63 || number >= 0x1p63) return std::nullopt;
+    return static_cast<std::int64_t>(number);
   }
   return std::nullopt;
 }
-
-}  // namespace
 
 std::optional<LMRecord> LMRecord::initWithLumoraJSON(const platform::Json& content) {
   LMRecord record;
@@ -42,7 +49,7 @@ bool LMRecord::readLumoraJSON(const platform::Json& content) {
   type = kLMRecordTypeLumora;
   platform::Json rest = content;
   if (auto it = rest.find(kLMRecordIDKey); it != rest.end()) {
-    if (auto id = integerOf(*it)) {
+    if (auto id = cloudIntegerOf(*it)) {
       serverID = id;
       rest.erase(it);
     }
@@ -54,7 +61,7 @@ bool LMRecord::readLumoraJSON(const platform::Json& content) {
     }
   }
   if (auto it = rest.find(kLMRecordTagKey); it != rest.end()) {
-    if (auto tag = integerOf(*it)) {
+    if (auto tag = cloudIntegerOf(*it)) {
       sync = tag;
       rest.erase(it);
     }

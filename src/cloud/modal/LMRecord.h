@@ -44,14 +44,19 @@ class LMRecord {
 
   // A record of type 2 from the "content" object of one cloud record;
   // nullopt when `content` is not an object with at least one key. Consumes
-  // "id" and "tag" (integers) and "status" (a non-empty string); the rest
-  // becomes extensionData.
+  // "id" and "tag" (when cloudIntegerOf reads them) and "status" (a
+  // non-empty string); the rest becomes extensionData.
   static std::optional<LMRecord> initWithLumoraJSON(const platform::Json& content);
 
   // A record of type 1 from an address-book record: its record id and its
   // composite name (a group's name, a person's full name; may be unset).
   // nullopt for the null record and for one without a valid id (not saved).
   static std::optional<LMRecord> initWithABRecord(const platform::addressbook::Record& record);
+
+  // A cloud id, tag or group id: a JSON number whose value is a whole number
+  // that fits 64 bits (12 and 12.0 alike); nullopt for anything else (a
+  // fraction, a larger number, text, a boolean).
+  static std::optional<std::int64_t> cloudIntegerOf(const platform::Json& value);
 
   // "<class> name:<name> recordID:<id> serverID:<id>", "(null)" for missing.
   virtual std::string description() const;

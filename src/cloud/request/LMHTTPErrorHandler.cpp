@@ -1,6 +1,8 @@
 #include "cloud/request/LMHTTPErrorHandler.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 #include "cloud/passport/QBPassportsManager.h"
@@ -12,19 +14,24 @@
 namespace lumora {
 namespace {
 
-// data "retryAfter" as whole seconds; a missing or unreadable value is 0.
+// The longest block a 503 may ask for: a day. Beyond that the reply is
+// taken as "a long time", and a time far enough out would not fit the
+// clock's time type at all.
+constexpr double kMaxRetryAfterSeconds = 24 * 3600.0;
+
+// data "retryAfter" as whole seconds, at most kMaxRetryAfterSeconds; a
+// missing or unreadable value is 0.
 double retryAfterSeconds(const platform::Json& data) {
   auto it = data.find("retryAfter");
   if (it == data.end()) return 0;
-  if (it->is_number()) return std::floor(it->get<double>());
-  if (it->is_string()) {
-    try {
-      return static_cast<double>(std::stoll(it->get<std::string>()));
-    } catch (...) {
-      return 0;
-    }
+  double seconds = 0;
+  if (it->is_number()) {
+    seconds = std::floor(it->get<double>());
+  } else if (it->is_string()) {
+    // Saturates instead of failing on a number too long for 64 bits.
+    seconds = static_cast<double>(std::strtoll(it->get<std::string>().c_str(), nullptr, 10));
   }
-  return 0;
+  return std::min(seconds, kMaxRetryAfterSeconds);
 }
 
 }  // namespace

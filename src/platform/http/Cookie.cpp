@@ -132,7 +132,9 @@ std::optional<Cookie> parseSetCookie(std::string_view fieldValue, const Url& url
     } else if (key == "max-age") {
       if (auto when = parseMaxAge(value, now)) maxAge = when;
     } else if (key == "domain") {
-      while (!value.empty() && value.front() == '.') value.remove_prefix(1);
+      // One leading dot is dropped; a second one is kept, so that such a
+      // domain matches no host and the cookie is refused below.
+      if (!value.empty() && value.front() == '.') value.remove_prefix(1);
       if (!value.empty()) domainAttribute = lowerCased(value);
     } else if (key == "path") {
       pathAttribute = (!value.empty() && value.front() == '/') ? std::optional(std::string(value))

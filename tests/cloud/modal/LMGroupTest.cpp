@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "cloud/modal/LMContact.h"
 #include "cloud/modal/LMGroup.h"
 #include "platform/KeyedArchive.h"
@@ -38,6 +42,40 @@ TEST(LMRecordJSON, ValuesOfTheWrongTypeStayInTheExtensionData) {
   EXPECT_FALSE(LMRecord::initWithLumoraJSON(Json::object()));
   EXPECT_FALSE(LMRecord::initWithLumoraJSON(Json::array({1})));
   EXPECT_FALSE(LMRecord::initWithLumoraJSON(nullptr));
+}
+
+TEST(LMRecordJSON, AnIdIsAnyNumberWithAWholeValueIn64Bits) {
+  // A writer may send a whole number as a real: it still names the record.
+  struct Case {
+    Json value;
+    std::optional<std::int64_t> id;
+  };
+  const std::vector<Case> cases = {
+      {Json(12), 12},
+      {Json(12.0), 12},
+      {Json(-3.0), -3},
+      {Json(9007199254740992.0), 9007199254740992},
+      {Json(std::uint64_t{9223372036854775807u}), INT64_MAX},
+      {Json(-9223372036854775807.0 - 1), INT64_MIN},
+      {Json(12.5), std::nullopt},
+      {Json(9223372036854775808.0), std::nullopt},
+      {Json(std::uint64_t{9223372036854775808u}), std::nullopt},
+      {Json(1e300), std::nullopt},
+      {Json(true), std::nullopt},
+      {Json("12"), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto record = LMRecord::initWithLumoraJSON({{"id", c.value}, {"tag", c.value}});
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->serverID, c.id) << c.value;
+    EXPECT_EQ(record->sync, c.id) << c.value;
+    // What is not an id travels back untouched.
+    EXPECT_EQ(record->extensionData.contains("id"), !c.id) << c.value;
+    auto contact = LMContact::initWithLumoraJSON(
+        {{"groups", Json::array({Json{{"value", c.value}}, Json{{"value", 1}}})}});
+    EXPECT_EQ(contact->groupIDs.count(c.id.value_or(1)), 1u) << c.value;
+    EXPECT_EQ(contact->groupIDs.size(), c.id && *c.id != 1 ? 2u : 1u) << c.value;
+  }
 }
 
 TEST(LMGroupJSON, TitleBecomesTheNameAndGoesBack) {

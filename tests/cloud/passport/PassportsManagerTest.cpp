@@ -76,6 +76,37 @@ TEST_F(PassportsManagerTest, OnePassportPerSidForItsUser) {
   EXPECT_EQ(manager->userId(), "3");
 }
 
+TEST_F(PassportsManagerTest, AnAttachedPassportBringsItsUserDeviceAndFlagsToTheSharedManager) {
+  auto shared = QBPassportsManager::sharedManager();
+  struct Restore {
+    std::shared_ptr<QBPassportsManager> manager;
+    ~Restore() {
+      manager->setPassportDic({});
+      manager->setUserId(std::nullopt);
+      manager->setDeviceId(std::nullopt);
+      manager->setForTest(false);
+      manager->setNeedVerifyPhone(false);
+    }
+  } restore{shared};
+
+  EXPECT_FALSE(QBPassportsManager::attachPassport(nullptr));
+  EXPECT_FALSE(QBPassportsManager::attachPassport(
+      lumora::QBLoginPassport::create(std::string("5"), std::string(""), {})));
+  EXPECT_FALSE(shared->userId().has_value());
+
+  auto passport = lumora::QBLoginPassport::create(std::string("42"), std::string("deviceinfo"), {});
+  passport->setDeviceId(std::string("device-1"));
+  passport->setForTest(true);
+  passport->setNeedVerifyPhone(true);
+  ASSERT_TRUE(QBPassportsManager::attachPassport(passport));
+  EXPECT_EQ(shared->passportForSid("deviceinfo"), passport);
+  EXPECT_EQ(shared->userId(), "42");
+  EXPECT_EQ(platform::UserDefaults::standard().stringForKey("QBPassportUserId"), "42");
+  EXPECT_EQ(shared->deviceId(), "device-1");
+  EXPECT_TRUE(shared->forTest());
+  EXPECT_TRUE(shared->needVerifyPhone());
+}
+
 TEST_F(PassportsManagerTest, ArgumentFailuresOfPasswordLoginsAreReportedAtOnce) {
   std::vector<Result> calls;
   manager->loginForSid("lumora", "", "", false, recorder(calls));

@@ -57,6 +57,15 @@ TEST_F(LMHTTPErrorHandlerTest, A503BlocksForTheNamedTimeAndAnswersNo) {
   EXPECT_TRUE(handler.serverErrorWithURL(url));
   clock->advance(platform::seconds(0.5));
   EXPECT_FALSE(handler.serverErrorWithURL(url));
+
+  // A time beyond what the clock can hold blocks for a day, number or text.
+  for (Json retryAfter : {Json(1e19), Json(9.3e9), Json("99999999999999999999")}) {
+    EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"retryAfter", retryAfter}}}}), url));
+    clock->advance(platform::seconds(24 * 3600 - 1));
+    EXPECT_TRUE(handler.serverErrorWithURL(url)) << retryAfter;
+    clock->advance(platform::seconds(1));
+    EXPECT_FALSE(handler.serverErrorWithURL(url)) << retryAfter;
+  }
 }
 
 TEST_F(LMHTTPErrorHandlerTest, ErrorsThatDoNotBlock) {

@@ -117,6 +117,7 @@ TEST(CookieStorage, MalformedSetCookieFieldsAreSkippedAndTheRestKept) {
   headers.add("Set-Cookie", "tld=1; Domain=com");
   headers.add("Set-Cookie", std::string("ctl=a\x01" "b"));
   headers.add("Set-Cookie", "parent=1; Domain=.Example.com");
+  headers.add("Set-Cookie", "dots=1; Domain=..example.com");
   headers.add("Set-Cookie", "dir=1");
   headers.add("set-cookie", "quoted=\"a b\"; path=relative");
   auto cookies =
