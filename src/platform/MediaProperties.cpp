@@ -132,19 +132,28 @@ Json propertiesOf(Exiv2::Image& image) {
   return properties;
 }
 
-template <class Open>
-Result<Json> readImageProperties(const Open& open) {
+// Runs `read` with libexiv2 set up, its exceptions turned into errors.
+template <class Read>
+auto guarded(const Read& read) -> decltype(read()) {
   initialiseExiv2();
   try {
-    ExivImage image = open();
-    if (image.get() == nullptr || !image->good()) return unreadable("Not an image.");
-    if (image->mimeType().rfind("image/", 0) != 0) return unreadable("Not an image.");
-    return propertiesOf(*image);
+    return read();
   } catch (const Exiv2::AnyError& error) {
     return unreadable(error.what());
   } catch (const std::exception& error) {
     return unreadable(error.what());
   }
+}
+
+template <class Open>
+Result<Json> readImageProperties(const Open& open) {
+  return guarded([&]() -> Result<Json> {
+    ExivImage image = open();
+    if (image.get() == nullptr || !image->good() || image->mimeType().rfind("image/", 0) != 0) {
+      return unreadable("Not an image.");
+    }
+    return propertiesOf(*image);
+  });
 }
 
 std::optional<double> signedDegrees(const Json& gps, const char* name, const char* refName,
@@ -219,12 +228,9 @@ std::optional<Clock::TimePoint> dateTakenFromImageProperties(const Json& propert
 }
 
 Result<VideoProperties> videoPropertiesOfFile(const std::filesystem::path& path) {
-  initialiseExiv2();
-  try {
+  return guarded([&]() -> Result<VideoProperties> {
     ExivImage image = Exiv2::ImageFactory::open(path.string(), false);
-    if (image.get() == nullptr || image->mimeType().rfind("video/", 0) != 0) {
-      return unreadable("Not a movie.");
-    }
+    if (image.get() == nullptr || image->mimeType().rfind("video/", 0) != 0) return unreadable("Not a movie.");
     image->readMetadata();
     const Exiv2::XmpData& xmp = image->xmpData();
     VideoProperties properties;
@@ -239,11 +245,7 @@ Result<VideoProperties> videoPropertiesOfFile(const std::filesystem::path& path)
       properties.creationDate = Clock::TimePoint(std::chrono::seconds(*created - kSeconds1904To1970));
     }
     return properties;
-  } catch (const Exiv2::AnyError& error) {
-    return unreadable(error.what());
-  } catch (const std::exception& error) {
-    return unreadable(error.what());
-  }
+  });
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -172,6 +173,17 @@ bool update(LMManagedRecordContextDatabase* database, const std::string& sql, co
 
 const auto kNoBinding = [](Statement&) {};
 
+// A binder of `values` to the statement's places, in order.
+template <class... Values>
+auto inOrder(const Values&... values) {
+  return [refs = std::tie(values...)](Statement& statement) {
+    std::apply([&](const auto&... value) {
+      int index = 0;
+      (statement.bind(++index, value), ...);
+    }, refs);
+  };
+}
+
 template <class T>
 std::optional<T> first(std::vector<T> rows) {
   if (rows.empty()) return std::nullopt;
@@ -193,14 +205,14 @@ std::optional<LMAlbumRelation> LMManagedAssetContext::searchAlbumRelationByAsset
     const std::optional<std::string>& assetID) {
   if (!hasText(assetID)) return std::nullopt;
   return first(query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncAlbumTable, kAssetID),
-                     [&](Statement& s) { s.bind(1, assetID); }, &createAlbumRelationWithResult, 1));
+                     inOrder(assetID), &createAlbumRelationWithResult, 1));
 }
 
 std::optional<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAlbumRelationsByServerID(
     std::optional<std::int64_t> serverID) {
   if (!serverID) return std::nullopt;
   return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncAlbumTable, kServerID),
-               [&](Statement& s) { s.bind(1, serverID); }, &createAlbumRelationWithResult, 1);
+               inOrder(serverID), &createAlbumRelationWithResult, 1);
 }
 
 bool LMManagedAssetContext::addAlbumRelation(LMAlbumRelation& relation) {
@@ -208,14 +220,8 @@ bool LMManagedAssetContext::addAlbumRelation(LMAlbumRelation& relation) {
   if (!relation.imagesSync) relation.imagesSync = 0;
   if (!relation.imagesExtra) relation.imagesExtra = "";
   return update(usableDatabase(), fmt::format("insert into {} values (?, ?, ?, ?, ?, ?)", kLMSyncAlbumTable),
-                [&](Statement& s) {
-                  s.bind(1, relation.primaryID)
-                      .bind(2, relation.assetID)
-                      .bind(3, relation.serverID)
-                      .bind(4, relation.serverSync)
-                      .bind(5, relation.imagesSync)
-                      .bind(6, relation.imagesExtra);
-                });
+                inOrder(relation.primaryID, relation.assetID, relation.serverID, relation.serverSync,
+                        relation.imagesSync, relation.imagesExtra));
 }
 
 bool LMManagedAssetContext::updateAlbumRelation(LMAlbumRelation& relation) {
@@ -225,20 +231,14 @@ bool LMManagedAssetContext::updateAlbumRelation(LMAlbumRelation& relation) {
   return update(usableDatabase(),
                 fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=? where {}=?", kLMSyncAlbumTable, kAssetID,
                             kServerSync, kImagesSync, kImagesExtra, kServerID, kPrimaryID),
-                [&](Statement& s) {
-                  s.bind(1, relation.assetID)
-                      .bind(2, relation.serverSync)
-                      .bind(3, relation.imagesSync)
-                      .bind(4, relation.imagesExtra)
-                      .bind(5, relation.serverID)
-                      .bind(6, relation.primaryID);
-                });
+                inOrder(relation.assetID, relation.serverSync, relation.imagesSync, relation.imagesExtra,
+                        relation.serverID, relation.primaryID));
 }
 
 bool LMManagedAssetContext::deleteAlbumRelation(const LMAlbumRelation& relation) {
   if (!relation.primaryID) return false;
   return update(usableDatabase(), fmt::format("delete from {} where {}=?", kLMSyncAlbumTable, kPrimaryID),
-                [&](Statement& s) { s.bind(1, relation.primaryID); });
+                inOrder(relation.primaryID));
 }
 
 bool LMManagedAssetContext::deleteAllAlbumRelations() {
@@ -254,14 +254,14 @@ std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchAllImag
     const std::optional<std::string>& albumID) {
   if (!hasText(albumID)) return std::nullopt;
   return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kAssetGroupID),
-               [&](Statement& s) { s.bind(1, albumID); }, &createImageRelationWithResult);
+               inOrder(albumID), &createImageRelationWithResult);
 }
 
 std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationByAssetID(
     const std::optional<std::string>& assetID) {
   if (!hasText(assetID)) return std::nullopt;
   return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kAssetID),
-               [&](Statement& s) { s.bind(1, assetID); }, &createImageRelationWithResult, 1);
+               inOrder(assetID), &createImageRelationWithResult, 1);
 }
 
 std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByAssetID(
@@ -269,7 +269,7 @@ std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByAsset
   if (!hasText(assetID) || !hasText(assetsGroupID)) return std::nullopt;
   return first(query(usableDatabase(),
                      fmt::format("select * from {} where {}=? and {}=?", kLMSyncImageTable, kAssetID, kAssetGroupID),
-                     [&](Statement& s) { s.bind(1, assetID).bind(2, assetsGroupID); }, &createImageRelationWithResult,
+                     inOrder(assetID, assetsGroupID), &createImageRelationWithResult,
                      1));
 }
 
@@ -280,7 +280,7 @@ std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByServe
   return first(query(usableDatabase(),
                      fmt::format("select * from {} where {}=? and {}=? and {}=?", kLMSyncImageTable, kServerID,
                                  kAssetID, kAssetGroupID),
-                     [&](Statement& s) { s.bind(1, serverID).bind(2, assetID).bind(3, assetGroupID); },
+                     inOrder(serverID, assetID, assetGroupID),
                      &createImageRelationWithResult, 1));
 }
 
@@ -288,21 +288,13 @@ std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRe
     std::optional<std::int64_t> serverID) {
   if (!serverID) return std::nullopt;
   return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kServerID),
-               [&](Statement& s) { s.bind(1, serverID); }, &createImageRelationWithResult, 1);
+               inOrder(serverID), &createImageRelationWithResult, 1);
 }
 
 bool LMManagedAssetContext::addImageRelation(const LMImageRelation& r) {
   if (!r.assetID || !r.serverID || !r.serverSync || !r.assetGroupID || !r.sha1 || !r.size) return false;
   return update(usableDatabase(), fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?)", kLMSyncImageTable),
-                [&](Statement& s) {
-                  s.bind(1, r.primaryID)
-                      .bind(2, r.assetID)
-                      .bind(3, r.serverID)
-                      .bind(4, r.serverSync)
-                      .bind(5, r.assetGroupID)
-                      .bind(6, r.sha1)
-                      .bind(7, r.size);
-                });
+                inOrder(r.primaryID, r.assetID, r.serverID, r.serverSync, r.assetGroupID, r.sha1, r.size));
 }
 
 bool LMManagedAssetContext::updateImageRelation(const LMImageRelation& r) {
@@ -312,27 +304,19 @@ bool LMManagedAssetContext::updateImageRelation(const LMImageRelation& r) {
   return update(usableDatabase(),
                 fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?", kLMSyncImageTable,
                             kAssetID, kServerSync, kAssetGroupID, kImageSha1, kImageSize, kServerID, kPrimaryID),
-                [&](Statement& s) {
-                  s.bind(1, r.assetID)
-                      .bind(2, r.serverSync)
-                      .bind(3, r.assetGroupID)
-                      .bind(4, r.sha1)
-                      .bind(5, r.size)
-                      .bind(6, r.serverID)
-                      .bind(7, r.primaryID);
-                });
+                inOrder(r.assetID, r.serverSync, r.assetGroupID, r.sha1, r.size, r.serverID, r.primaryID));
 }
 
 bool LMManagedAssetContext::deleteImageRelation(const LMImageRelation& relation) {
   if (!relation.primaryID) return false;
   return update(usableDatabase(), fmt::format("delete from {} where {}=?", kLMSyncImageTable, kPrimaryID),
-                [&](Statement& s) { s.bind(1, relation.primaryID); });
+                inOrder(relation.primaryID));
 }
 
 bool LMManagedAssetContext::deleteAllImageRelationsInAlbum(const std::optional<std::string>& albumID) {
   if (!albumID) return false;
   return update(usableDatabase(), fmt::format("delete from {} where {}=?", kLMSyncImageTable, kAssetGroupID),
-                [&](Statement& s) { s.bind(1, albumID); });
+                inOrder(albumID));
 }
 
 bool LMManagedAssetContext::deleteAllImageRelations() {
