@@ -156,6 +156,7 @@ TEST_F(LMImageAssetTest, CancelledOrUnansweredRequestsEndTheConstruction) {
   auto clock = std::make_shared<platform::ManualClock>();
   platform::ScopedClock scoped(clock);
   auto waiting = std::async(std::launch::async, [&] { return LMImage::initWithAsset(&asset); });
+  while (manager.pendingRequestCount() == 0) std::this_thread::yield();
   ASSERT_TRUE(clock->waitForWaiters(1));
   clock->advance(platform::seconds(61));
   auto abandoned = waiting.get();
