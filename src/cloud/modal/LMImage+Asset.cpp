@@ -26,8 +26,9 @@ namespace photos = platform::photos;
 // How long the library may take to answer a request, and how long an export
 // may go without progress, before the construction gives up.
 constexpr double kLibraryAnswerDeadlineSeconds = 60;
-constexpr double kExportPollSeconds = 5;
-constexpr int kExportStalledPolls = 12;
+constexpr double kExportStallSeconds = 60;
+// How long the digest waits for more of the export's file at a time.
+constexpr double kExportPollSeconds = 0.02;
 
 // The requests and exports of every image being built, so that a cancelled
 // backup can break them off.
@@ -238,6 +239,7 @@ void LMImage::exportVideo(const photos::Asset& asset) {
   if (info.cancelled) return fail(backupError(kLMLocalErrorCancelled, "Request video process is cancelled."));
   if (!exporter) return fail(backupError(kLMLocalErrorGeneral, "Unknown asset class of AVAssetExportSession."));
 
+  std::optional<platform::Result<LMBlockDigests>> exportedDigests;
   if (exporter->sourceKind() == photos::AssetSourceKind::Composition) {
     // The file is named after the last piece of the library's read grant.
     const std::string token = info.sandboxExtensionToken.value_or("");
@@ -260,20 +262,35 @@ void LMImage::exportVideo(const photos::Asset& asset) {
       pendingWork().exporters.push_back(exporter);
     }
     exporter->exportAsynchronously([exported] { exported->signal(); });
-    float lastProgress = -1;
-    int stalled = 0;
+    // The file is digested as the export writes it. At its end the reader
+    // waits a little for more; an export that stops moving for a minute is
+    // given up.
     bool finished = false;
-    while (!(finished = exported->waitFor(platform::seconds(kExportPollSeconds)))) {
+    bool stalled = false;
+    float lastProgress = -1;
+    auto clock = platform::Clock::current();
+    auto lastMove = clock->now();
+    auto more = [&]() -> bool {
+      if (finished || stalled) return false;
+      finished = exported->waitFor(platform::seconds(kExportPollSeconds));
+      if (finished) return true;  // one more look for the last bytes
       const float progress = exporter->progress();
-      stalled = progress == lastProgress ? stalled + 1 : 0;
-      lastProgress = progress;
-      if (stalled >= kExportStalledPolls) break;
+      if (progress != lastProgress) {
+        lastProgress = progress;
+        lastMove = clock->now();
+      } else if (clock->now() - lastMove >= platform::seconds(kExportStallSeconds)) {
+        stalled = true;
+      }
+      return !stalled;
+    };
+    exportedDigests = digestBlocksOfGrowingFile(*filePath, more);
+    while (more()) {
     }
     {
       std::lock_guard<std::mutex> guard(pendingWork().mutex);
       std::erase(pendingWork().exporters, exporter);
     }
-    if (!finished) {
+    if (stalled) {
       exporter->cancelExport();
       return fail(backupError(kLMLocalErrorGeneral, "Export video process timed out."));
     }
@@ -300,7 +317,9 @@ void LMImage::exportVideo(const photos::Asset& asset) {
   const auto fileSize = fs::file_size(*filePath, ec);
   if (ec) return fail(fileError(ec));
   size = static_cast<std::int64_t>(fileSize);
-  auto digests = digestBlocksOfFile(*filePath, *size);
+  // What was digested during the export stands if it covers the whole file.
+  const bool covered = exportedDigests && exportedDigests->ok() && (*exportedDigests)->size == *size;
+  auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(*filePath, *size);
   if (!digests) return fail(digests.error());
   sha1 = std::move(digests->sha1);
   blockInfos = std::move(digests->blockInfos);

@@ -50,9 +50,10 @@ class LMImage {
   static std::optional<LMImage> initWithAsset(const platform::photos::Asset* asset);
   // Exports the asset into the app's temporary directory (a file named
   // after the library's file) and digests it: file name, title, MIME type,
-  // size, dates, EXIF values, SHA-1 and block list. Waits for the library
-  // with deadlines: a request not answered in a minute, or an export that
-  // makes no progress for a minute, ends with -1.
+  // size, dates, EXIF values, SHA-1 and block list (a video's digests are
+  // taken while the export writes it). Waits for the library with
+  // deadlines: a request not answered in a minute, or an export that makes
+  // no progress for a minute, ends with -1.
   void setPropertiesWithAsset(const platform::photos::Asset& asset);
   // Breaks off every pending library request and running export of every
   // image being built; their constructions end with -10012.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <utility>
 #include <thread>
 
 #include "cloud/modal/LMBlockDigests.h"
@@ -9,6 +11,7 @@
 #include "utils/LMErrors.h"
 #include "platform/AppHome.h"
 #include "platform/Clock.h"
+#include "platform/Semaphore.h"
 #include "platform/photos/ImageManager.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "support/TestHome.h"
@@ -85,6 +88,43 @@ TEST_F(LMImageAssetTest, DigestsAgreeWithTheSystemToolsAtBlockEdges) {
   ASSERT_FALSE(shorter);
   EXPECT_EQ(shorter.error().domain(), platform::kPOSIXErrorDomain);
   EXPECT_FALSE(digestBlocksOfFile(home.root() / "missing.bin", 1));
+}
+
+TEST_F(LMImageAssetTest, AFileStillBeingWrittenIsDigestedAsItGrows) {
+  Bytes data(2 * kLMBlockSize + 7);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
+  const std::size_t cuts[] = {0, 3 << 20, 6 << 20, data.size()};
+  const fs::path file = home.root() / "growing.bin";
+  platform::Semaphore askForMore, pieceWritten;
+  int written = 0;  // pieces; touched by the writer only between the two semaphores
+  std::thread writer([&] {
+    std::ofstream out;
+    for (int piece = 0; piece < 3; ++piece) {
+      askForMore.wait();
+      if (piece == 0) out.open(file, std::ios::binary);
+      out.write(reinterpret_cast<const char*>(data.data() + cuts[piece]),
+                static_cast<std::streamsize>(cuts[piece + 1] - cuts[piece]));
+      out.flush();
+      ++written;
+      pieceWritten.signal();
+    }
+  });
+  bool lastLook = false;
+  int waits = 0;
+  auto digests = digestBlocksOfGrowingFile(file, [&] {
+    if (written == 3) return !std::exchange(lastLook, true);
+    ++waits;
+    askForMore.signal();
+    pieceWritten.wait();
+    return true;
+  });
+  writer.join();
+  ASSERT_TRUE(digests);
+  EXPECT_EQ(waits, 3);  // before the file existed, and twice at its end
+  EXPECT_EQ(digests->size, static_cast<std::int64_t>(data.size()));
+  const LMBlockDigests whole = digestBlocksOfData(data);
+  EXPECT_EQ(digests->blockInfos, whole.blockInfos);
+  EXPECT_EQ(digests->sha1, whole.sha1);
 }
 
 TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
