@@ -13,6 +13,9 @@ namespace platform {
 
 using Json = nlohmann::json;
 
+// Domain of errors that carry an errno value as their code.
+inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
+
 class Error {
  public:
   // Key under which an error wrapped by another is kept in the user info.

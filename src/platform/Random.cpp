@@ -18,4 +18,13 @@ Bytes randomBytes(std::size_t count) {
   return bytes;
 }
 
+std::string randomUUIDString() {
+  Bytes b = randomBytes(16);
+  b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
+  b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  std::string hex = upperCased(hexString(b));
+  return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) +
+         "-" + hex.substr(20);
+}
+
 }  // namespace platform

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/Bytes.h"
 
 namespace platform {
 
 Bytes randomBytes(std::size_t count);
+
+// A random (version 4) UUID as upper-case text
+// ("E621E1F8-C36C-495A-93FC-0C247A3E6E5F").
+std::string randomUUIDString();
 
 }  // namespace platform

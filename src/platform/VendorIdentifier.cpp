@@ -41,15 +41,6 @@ std::optional<std::string> readIdentifier(const std::filesystem::path& file) {
   return upperCased(text);
 }
 
-std::string newUuidText() {
-  Bytes b = randomBytes(16);
-  b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
-  b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  std::string hex = upperCased(hexString(b));
-  return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) +
-         "-" + hex.substr(20);
-}
-
 // Writes `text` to a private temporary file and links it in as `file`; false
 // when `file` already exists or anything fails.
 bool publish(const std::filesystem::path& file, const std::string& text) {
@@ -77,7 +68,7 @@ std::optional<std::string> VendorIdentifier::identifierForVendor() {
   // Missing or not a UUID: make one. A file that is there but unreadable as a
   // UUID is replaced.
   if (std::filesystem::exists(file, ec)) std::filesystem::remove(file, ec);
-  std::string fresh = newUuidText();
+  std::string fresh = randomUUIDString();
   if (publish(file, fresh)) return fresh;
   // Another process published first (or the link failed): take what is there.
   return readIdentifier(file);

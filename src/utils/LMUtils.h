@@ -19,7 +19,11 @@
 #include <vector>
 
 #include "utils/LMErrors.h"
+#include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/Image.h"
+#include "platform/MediaProperties.h"
+#include "platform/Result.h"
 
 namespace lumora {
 
@@ -81,6 +85,56 @@ class LMUtils {
   static std::filesystem::path applicationDocumentsDirectory();
   static std::string applicationDocumentsDirectoryPath();
   static std::string applicationCachesDirectoryPath();
+
+  // ---- Files from the cloud or the photo library ----
+
+  // A plain file name: not empty, not "." or "..", without "/" or NUL.
+  static bool isSafeFileName(std::string_view name);
+  // `directory`/`name` for a safe name; nullopt for any other name, so the
+  // result is never the directory itself nor a place outside it.
+  static std::optional<std::filesystem::path> fileInDirectory(const std::filesystem::path& directory,
+                                                              std::string_view name);
+
+  // ---- Photos and assets ----
+
+  // The EXIF summary the photo sync sends with an image, from the platform's
+  // image properties (platform/MediaProperties.h) and the pixel size: camera
+  // "make", "model", "dateTime", "orientation", "whiteBalance", "flash",
+  // "GPSAltitudeRef" as numbers or texts as found; "focalLength",
+  // "exposureTime", "FNumber" and the first "ISOSpeedRatings" as decimal
+  // text; GPS position and altitude as GPS text (gpsInfoConvert) with their
+  // references, date and time stamps and processing method as found; and
+  // always "imageWidth" and "imageLength" (truncated). A value of the wrong
+  // kind, and a sub-dictionary that is not a non-empty object, is left out.
+  // nullopt when `metadata` is not a non-empty object.
+  static std::optional<platform::Json> exifInfoFromImageMetadata(const platform::Json& metadata, double width,
+                                                                 double height);
+  // "GPSLongitude" and "GPSLatitude" as signed decimal degrees (with a
+  // location), "imageWidth" and "imageLength".
+  static platform::Json exifInfoFromVideoLocation(const std::optional<platform::Location>& location,
+                                                  double width, double height);
+  // Degrees, minutes and seconds of |value| as "%i/1,%i/1,%.3f/1".
+  static std::string gpsInfoConvert(double value);
+  // The extension (with its dot) of the image type the first bytes name:
+  // ".jpg", ".png", ".gif", ".bmp", ".tiff", ".iff", ".ani", ".pcx", and
+  // ".tga", ".ico", ".cur" by bytes 1 to 4 after a 0; nullopt for any other
+  // start or for data too short to tell.
+  static std::optional<std::string> extFromImageData(const platform::Bytes& data);
+  // An upright copy of a picture shown in another orientation; nullopt when
+  // it is already upright (callers keep the picture they have).
+  static std::optional<platform::Image> imageRecoverOrientationWithImage(const platform::Image& image);
+  // The picture scaled so that its shorter side fills width x height,
+  // centred and cut to exactly that size. A width or height below one pixel
+  // (or not a number) is refused.
+  static platform::Result<platform::Image> scaleImage(const platform::Image& image, double width,
+                                                      double height);
+  // "assets-library://group/?id=<id>" for a non-empty id; nullopt otherwise.
+  static std::optional<std::string> assetGroupURLFromAssetID(std::string_view assetID);
+  // The container type for a video file's extension (compared in lower
+  // case: 3gp/3gpp/sdv, 3g2/3gp2, m4v, mp4, mov/qt) when `supportedTypes`
+  // holds it, else the first supported type; nullopt for an empty list.
+  static std::optional<std::string> videoTypeFromFileExtention(const std::optional<std::string>& extension,
+                                                               const std::vector<std::string>& supportedTypes);
 
   // ---- Contact fields: dates and strings ----
   //

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <type_traits>
 
+#include "platform/Image.h"
 #include "platform/addressbook/BookState.h"
 
 namespace platform::addressbook {
@@ -163,12 +164,23 @@ bool Record::hasImageData() const {
   return node_ && node_->type == RecordType::Person && node_->hasImage;
 }
 
-std::optional<Bytes> Record::imageData(ImageFormat) const {
-  auto lock = lockOf(book_);
-  if (!node_ || node_->type != RecordType::Person) return std::nullopt;
-  auto image = book_->loadImage(*node_);
-  if (!image) return std::nullopt;
-  return *image;
+std::optional<Bytes> Record::imageData(ImageFormat format) const {
+  std::optional<Bytes> original;
+  {
+    auto lock = lockOf(book_);
+    if (!node_ || node_->type != RecordType::Person) return std::nullopt;
+    auto image = book_->loadImage(*node_);
+    if (!image || !*image) return std::nullopt;
+    original = std::move(**image);
+  }
+  if (format == ImageFormat::OriginalSize) return original;
+  auto picture = Image::imageWithData(std::move(*original));
+  if (!picture) return std::nullopt;
+  auto thumbnail = picture->scaledToFill(kThumbnailSide, kThumbnailSide);
+  if (!thumbnail) return std::nullopt;
+  auto jpeg = thumbnail->JPEGRepresentation();
+  if (!jpeg) return std::nullopt;
+  return std::move(jpeg.value());
 }
 
 Status Record::setImageData(Bytes data) {

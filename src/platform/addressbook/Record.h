@@ -85,8 +85,11 @@ class Record {
   // ABRecordRemoveValue: succeeds also when the person has no value.
   Status removeValue(PersonProperty property);
 
-  // ABPersonHasImageData / ABPersonCopyImageDataWithFormat. There is no image
-  // scaling here: the thumbnail is the original data.
+  // ABPersonHasImageData / ABPersonCopyImageDataWithFormat. The thumbnail is
+  // made from the stored picture: turned upright, scaled to fill
+  // kThumbnailSide x kThumbnailSide and encoded as JPEG; nullopt when the
+  // stored data is not a picture that decodes.
+  static constexpr int kThumbnailSide = 320;
   bool hasImageData() const;
   std::optional<Bytes> imageData(ImageFormat format = ImageFormat::OriginalSize) const;
   // ABPersonSetImageData (empty data removes the image) / ABPersonRemoveImageData.

@@ -1,0 +1,178 @@
+#include "cloud/modal/LMBlockDigests.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <array>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "utils/Digest.h"
+#include "utils/DigestContext.h"
+#include "platform/Semaphore.h"
+#include "platform/SerialQueue.h"
+
+namespace lumora {
+namespace {
+
+using platform::Json;
+
+// Digests blocks in file order: the whole-file SHA-1 on the caller's thread,
+// each block's SHA-1 and MD5 on one of kLanes helper queues, so that up to
+// kLanes blocks are digested at once. A lane's buffer is reused once its
+// previous block is done.
+class BlockDigester {
+ public:
+  static constexpr std::size_t kLanes = 3;
+
+  // A buffer to fill with the next block (waits for the lane to be free).
+  platform::Bytes& nextBuffer() {
+    Lane& lane = lanes_[count_ % kLanes];
+    if (lane.busy) {
+      lane.done.wait();
+      lane.busy = false;
+    }
+    if (lane.buffer.size() < static_cast<std::size_t>(kLMBlockSize)) lane.buffer.resize(kLMBlockSize);
+    return lane.buffer;
+  }
+
+  // Digests the next block, held in `data` (a lane's buffer or the caller's
+  // memory, which must stay untouched until finish()).
+  void add(const std::uint8_t* data, std::size_t size) {
+    Lane& lane = lanes_[count_ % kLanes];
+    if (lane.busy) {  // a block of memory: wait for the lane's last block
+      lane.done.wait();
+      lane.busy = false;
+    }
+    const std::size_t index = count_++;
+    infos_.emplace_back();
+    lane.busy = true;
+    lane.queue.async([this, &lane, data, size, index] {
+      Json info = {{"sha1", platform::hexString(digestOf(DigestKind::SHA1, data, size))},
+                   {"md5", platform::hexString(digestOf(DigestKind::MD5, data, size))},
+                   {"size", static_cast<std::int64_t>(size)}};
+      {
+        std::lock_guard<std::mutex> guard(mutex_);
+        infos_[index] = std::move(info);
+      }
+      lane.done.signal();
+    });
+    whole_.update(data, size);
+  }
+
+  LMBlockDigests finish() {
+    for (Lane& lane : lanes_) {
+      if (lane.busy) lane.done.wait();
+      lane.busy = false;
+    }
+    LMBlockDigests result;
+    result.sha1 = platform::hexString(whole_.finish());
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto& info : infos_) result.blockInfos.push_back(std::move(info));
+    return result;
+  }
+
+  ~BlockDigester() {
+    // Never leave a lane working on a buffer that is about to go.
+    for (Lane& lane : lanes_) {
+      if (lane.busy) lane.done.wait();
+    }
+  }
+
+ private:
+  struct Lane {
+    platform::SerialQueue queue{"lumora.digest.block"};
+    platform::Semaphore done;
+    platform::Bytes buffer;
+    bool busy = false;
+  };
+  DigestContext whole_{DigestKind::SHA1};
+  std::array<Lane, kLanes> lanes_;
+  std::mutex mutex_;
+  std::vector<Json> infos_;
+  std::size_t count_ = 0;
+};
+
+platform::Error posixError(int code, const std::string& what) {
+  return platform::Error(platform::kPOSIXErrorDomain, code,
+                         Json{{platform::Error::kLocalizedDescriptionKey, what + ": " + std::strerror(code)}});
+}
+
+}  // namespace
+
+LMBlockDigests digestBlocksOfData(const platform::Bytes& data) {
+  BlockDigester digester;
+  for (std::size_t offset = 0; offset < data.size(); offset += kLMBlockSize) {
+    digester.add(data.data() + offset, std::min<std::size_t>(kLMBlockSize, data.size() - offset));
+  }
+  LMBlockDigests digests = digester.finish();
+  digests.size = static_cast<std::int64_t>(data.size());
+  return digests;
+}
+
+namespace {
+
+// Reads the file block by block into the digester. With a size, the file
+// must hold that many bytes; without one it is read to its end, and at the
+// end `more` decides whether to look again.
+platform::Result<LMBlockDigests> readAndDigest(const std::filesystem::path& file,
+                                               std::optional<std::int64_t> size,
+                                               const std::function<bool()>& more) {
+  const std::string name = file.filename().string();
+  int fd;
+  while ((fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+    if (errno == EINTR) continue;
+    const int failure = errno;
+    if (failure != ENOENT || !more || !more()) return posixError(failure, "Cannot open " + name);
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  BlockDigester digester;
+  std::int64_t offset = 0;
+  bool atEnd = false;
+  while (!atEnd && (!size || offset < *size)) {
+    const auto length = static_cast<std::size_t>(size ? std::min<std::int64_t>(kLMBlockSize, *size - offset)
+                                                       : kLMBlockSize);
+    platform::Bytes& buffer = digester.nextBuffer();
+    std::size_t filled = 0;
+    while (filled < length) {
+      const ssize_t got = ::read(fd, buffer.data() + filled, length - filled);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return posixError(errno, "Cannot read " + name);
+      if (got == 0) {
+        if (size) return posixError(EIO, name + " ended early");
+        if (more && more()) continue;
+        atEnd = true;
+        break;
+      }
+      filled += static_cast<std::size_t>(got);
+    }
+    if (filled > 0) digester.add(buffer.data(), filled);
+    offset += static_cast<std::int64_t>(filled);
+  }
+  LMBlockDigests digests = digester.finish();
+  digests.size = offset;
+  return digests;
+}
+
+}  // namespace
+
+platform::Result<LMBlockDigests> digestBlocksOfFile(const std::filesystem::path& file, std::int64_t size) {
+  return readAndDigest(file, std::max<std::int64_t>(size, 0), nullptr);
+}
+
+platform::Result<LMBlockDigests> digestBlocksOfGrowingFile(const std::filesystem::path& file,
+                                                           const std::function<bool()>& more) {
+  return readAndDigest(file, std::nullopt, more);
+}
+
+}  // namespace lumora

@@ -1,0 +1,44 @@
+// The digests the gallery service asks for with an upload: the SHA-1 of the
+// whole file and, for every 4 MiB block, its SHA-1, MD5 and length. Files
+// are read one block at a time (never whole) into three block buffers; the
+// whole-file SHA-1 runs on the caller's thread while up to three blocks get
+// their own SHA-1 and MD5 on helper queues, so a file is digested in about
+// the time its whole-file SHA-1 and reading take.
+//
+// Stateless functions; any thread (each call owns its helpers and buffer).
+// Failure: a file that cannot be opened or read in full is an Error of the
+// POSIX domain with errno.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/Bytes.h"
+#include "platform/Error.h"
+#include "platform/Result.h"
+
+namespace lumora {
+
+inline constexpr std::int64_t kLMBlockSize = 4194304;  // 4 MiB
+
+struct LMBlockDigests {
+  std::string sha1;       // whole file, 40 lower-case hexadecimal digits
+  platform::Json blockInfos = platform::Json::array();  // [{"sha1", "md5", "size"}], in file order
+  std::int64_t size = 0;  // bytes digested
+};
+
+LMBlockDigests digestBlocksOfData(const platform::Bytes& data);
+// Reads `size` bytes of the file (its size when it was measured); a file
+// that turns out shorter is an error.
+platform::Result<LMBlockDigests> digestBlocksOfFile(const std::filesystem::path& file, std::int64_t size);
+// Digests a file that another writer is still writing, as the bytes come: on
+// reaching the end (or before the file exists) the reader calls `more`,
+// which waits a little for the writer and answers false once nothing more
+// will come (answering true once more after the writer ends, so the last
+// bytes are read). The digests cover the file as it finally stands.
+platform::Result<LMBlockDigests> digestBlocksOfGrowingFile(const std::filesystem::path& file,
+                                                           const std::function<bool()>& more);
+
+}  // namespace lumora

@@ -1,0 +1,326 @@
+// The gallery store: opening and upgrading "gallery.db", its two tables and
+// every row operation.
+#include "cloud/modal/LMManagedAssetContext.h"
+
+#include <filesystem>
+#include <system_error>
+#include <tuple>
+
+#include <fmt/format.h>
+
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+#include "platform/MainQueue.h"
+#include "platform/UserDefaults.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+using Statement = LMManagedRecordContextDatabase::Statement;
+
+constexpr const char* kPrimaryID = "primaryID";
+constexpr const char* kAssetID = "assetID";
+constexpr const char* kServerID = "serverID";
+constexpr const char* kServerSync = "serverSync";
+constexpr const char* kImagesSync = "imagesSync";
+constexpr const char* kImagesExtra = "imagesExtra";
+constexpr const char* kAssetGroupID = "assetGroupID";
+constexpr const char* kImageSha1 = "imageSha1";
+constexpr const char* kImageSize = "imageSize";
+
+bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
+
+bool createTables(LMManagedRecordContextDatabase& database) {
+  const std::string albumTable =
+      fmt::format("create table {} ({} integer primary key autoincrement, {} text, {} bigint, {} bigint, "
+                  "{} bigint, {} text)",
+                  kLMSyncAlbumTable, kPrimaryID, kAssetID, kServerID, kServerSync, kImagesSync, kImagesExtra);
+  const std::string imageTable =
+      fmt::format("create table {} ({} integer primary key autoincrement, {} text, {} bigint, {} bigint, "
+                  "{} text, {} text, {} bigint)",
+                  kLMSyncImageTable, kPrimaryID, kAssetID, kServerID, kServerSync, kAssetGroupID, kImageSha1,
+                  kImageSize);
+  bool created = false;
+  database.inDatabase([&](sqlite3* db) {
+    created = Statement(db, albumTable).execute() && Statement(db, imageTable).execute();
+  });
+  if (created) LM_LOG_DEBUG("create Lumora gallery database success");
+  else LM_LOG_ERROR("Create table {} and {} in Lumora database failed", kLMSyncAlbumTable, kLMSyncImageTable);
+  return created;
+}
+
+}  // namespace
+
+LMManagedAssetContext::LMManagedAssetContext()
+    : databaseFilePath_((LMUtils::applicationDocumentsDirectory() / kLMGalleryDatabaseFileName).string()) {
+  std::error_code ec;
+  const bool exists = fs::exists(databaseFilePath_, ec);
+  const double version = platform::UserDefaults::standard().doubleForKey(kLMGalleryDatabaseVersionKey);
+  if (exists && version >= kLMGalleryDatabaseVersion) return;
+  if (exists && !fs::remove(databaseFilePath_, ec)) {
+    // The old file stays, and with it an unknown layout: nothing is written
+    // into it, and the next start tries again.
+    LM_LOG_ERROR("Database gallery upgrade fail");
+    std::lock_guard<std::mutex> guard(mutex_);
+    usable_ = false;
+    return;
+  }
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database == nullptr) {
+    finishCreation(false);
+    return;
+  }
+  if (platform::MainQueue::isMainThread()) {
+    // Queued on the database queue itself, so every later step runs after it.
+    database->async([this, database](sqlite3*) { finishCreation(createTables(*database)); });
+  } else {
+    finishCreation(createTables(*database));
+  }
+}
+
+LMManagedAssetContext::~LMManagedAssetContext() = default;
+
+void LMManagedAssetContext::finishCreation(bool created) {
+  if (!created) {
+    LM_LOG_ERROR("Create gallery database fail");
+    std::lock_guard<std::mutex> guard(mutex_);
+    usable_ = false;
+    return;
+  }
+  platform::UserDefaults::standard().setDouble(kLMGalleryDatabaseVersionKey, kLMGalleryDatabaseVersion);
+  platform::UserDefaults::standard().synchronize();
+}
+
+LMManagedRecordContextDatabase* LMManagedAssetContext::databaseQueue() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!database_) database_ = LMManagedRecordContextDatabase::open(databaseFilePath_);
+  return database_.get();
+}
+
+bool LMManagedAssetContext::createDatabase() {
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  return database != nullptr && createTables(*database);
+}
+
+std::optional<platform::Error> LMManagedAssetContext::databaseError() {
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database != nullptr) database->inDatabase([](sqlite3*) {});  // let a pending creation finish
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (usable_ && database != nullptr) return std::nullopt;
+  return LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorDatabase,
+      {{kLMErrorReasonKey, "The gallery database cannot be used."}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}});
+}
+
+// ---- Rows ----
+
+LMAlbumRelation LMManagedAssetContext::createAlbumRelationWithResult(const Statement& result) {
+  LMAlbumRelation relation;
+  relation.primaryID = result.int32Column(kPrimaryID).value_or(0);
+  relation.assetID = result.stringColumn(kAssetID).value_or("");
+  relation.serverID = result.int64Column(kServerID).value_or(0);
+  relation.serverSync = result.int64Column(kServerSync).value_or(0);
+  relation.imagesSync = result.int64Column(kImagesSync).value_or(0);
+  relation.imagesExtra = result.stringColumn(kImagesExtra).value_or("");
+  return relation;
+}
+
+LMImageRelation LMManagedAssetContext::createImageRelationWithResult(const Statement& result) {
+  LMImageRelation relation;
+  relation.primaryID = result.int32Column(kPrimaryID).value_or(0);
+  relation.assetID = result.stringColumn(kAssetID).value_or("");
+  relation.serverID = result.int64Column(kServerID).value_or(0);
+  relation.serverSync = result.int64Column(kServerSync).value_or(0);
+  relation.assetGroupID = result.stringColumn(kAssetGroupID).value_or("");
+  relation.sha1 = result.stringColumn(kImageSha1).value_or("");
+  relation.size = result.int64Column(kImageSize).value_or(0);
+  return relation;
+}
+
+namespace {
+
+// Runs one query on the store's queue and reads rows with `read`; at most
+// `limit` rows (0: all).
+template <class Row, class Bind>
+std::vector<Row> query(LMManagedRecordContextDatabase* database, const std::string& sql, const Bind& bind,
+                       Row (*read)(const Statement&), std::size_t limit = 0) {
+  std::vector<Row> rows;
+  if (database == nullptr) return rows;
+  database->inDatabase([&](sqlite3* db) {
+    Statement statement(db, sql);
+    bind(statement);
+    while (statement.next()) {
+      rows.push_back(read(statement));
+      if (limit != 0 && rows.size() == limit) break;
+    }
+  });
+  return rows;
+}
+
+template <class Bind>
+bool update(LMManagedRecordContextDatabase* database, const std::string& sql, const Bind& bind) {
+  bool done = false;
+  if (database == nullptr) return false;
+  database->inDatabase([&](sqlite3* db) {
+    Statement statement(db, sql);
+    bind(statement);
+    done = statement.execute();
+  });
+  return done;
+}
+
+const auto kNoBinding = [](Statement&) {};
+
+// A binder of `values` to the statement's places, in order.
+template <class... Values>
+auto inOrder(const Values&... values) {
+  return [refs = std::tie(values...)](Statement& statement) {
+    std::apply([&](const auto&... value) {
+      int index = 0;
+      (statement.bind(++index, value), ...);
+    }, refs);
+  };
+}
+
+template <class T>
+std::optional<T> first(std::vector<T> rows) {
+  if (rows.empty()) return std::nullopt;
+  return std::move(rows.front());
+}
+
+}  // namespace
+
+LMManagedRecordContextDatabase* LMManagedAssetContext::usableDatabase() {
+  return databaseError() ? nullptr : databaseQueue();
+}
+
+std::vector<LMAlbumRelation> LMManagedAssetContext::searchAllAlbumRelations() {
+  return query(usableDatabase(), fmt::format("select * from {}", kLMSyncAlbumTable), kNoBinding,
+               &createAlbumRelationWithResult);
+}
+
+std::optional<LMAlbumRelation> LMManagedAssetContext::searchAlbumRelationByAssetID(
+    const std::optional<std::string>& assetID) {
+  if (!hasText(assetID)) return std::nullopt;
+  return first(query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncAlbumTable, kAssetID),
+                     inOrder(assetID), &createAlbumRelationWithResult, 1));
+}
+
+std::optional<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAlbumRelationsByServerID(
+    std::optional<std::int64_t> serverID) {
+  if (!serverID) return std::nullopt;
+  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncAlbumTable, kServerID),
+               inOrder(serverID), &createAlbumRelationWithResult, 1);
+}
+
+bool LMManagedAssetContext::addAlbumRelation(LMAlbumRelation& relation) {
+  if (!relation.assetID || !relation.serverID || !relation.serverSync) return false;
+  if (!relation.imagesSync) relation.imagesSync = 0;
+  if (!relation.imagesExtra) relation.imagesExtra = "";
+  return update(usableDatabase(), fmt::format("insert into {} values (?, ?, ?, ?, ?, ?)", kLMSyncAlbumTable),
+                inOrder(relation.primaryID, relation.assetID, relation.serverID, relation.serverSync,
+                        relation.imagesSync, relation.imagesExtra));
+}
+
+bool LMManagedAssetContext::updateAlbumRelation(LMAlbumRelation& relation) {
+  if (!relation.primaryID || !relation.assetID || !relation.serverID || !relation.serverSync) return false;
+  if (!relation.imagesSync) relation.imagesSync = 0;
+  if (!relation.imagesExtra) relation.imagesExtra = "";
+  return update(usableDatabase(),
+                fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=? where {}=?", kLMSyncAlbumTable, kAssetID,
+                            kServerSync, kImagesSync, kImagesExtra, kServerID, kPrimaryID),
+                inOrder(relation.assetID, relation.serverSync, relation.imagesSync, relation.imagesExtra,
+                        relation.serverID, relation.primaryID));
+}
+
+bool LMManagedAssetContext::deleteAlbumRelation(const LMAlbumRelation& relation) {
+  if (!relation.primaryID) return false;
+  return update(usableDatabase(), fmt::format("delete from {} where {}=?", kLMSyncAlbumTable, kPrimaryID),
+                inOrder(relation.primaryID));
+}
+
+bool LMManagedAssetContext::deleteAllAlbumRelations() {
+  return update(usableDatabase(), fmt::format("delete from {}", kLMSyncAlbumTable), kNoBinding);
+}
+
+std::vector<LMImageRelation> LMManagedAssetContext::searchAllImageRelations() {
+  return query(usableDatabase(), fmt::format("select * from {}", kLMSyncImageTable), kNoBinding,
+               &createImageRelationWithResult);
+}
+
+std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchAllImageRelationsByAlbumID(
+    const std::optional<std::string>& albumID) {
+  if (!hasText(albumID)) return std::nullopt;
+  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kAssetGroupID),
+               inOrder(albumID), &createImageRelationWithResult);
+}
+
+std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationByAssetID(
+    const std::optional<std::string>& assetID) {
+  if (!hasText(assetID)) return std::nullopt;
+  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kAssetID),
+               inOrder(assetID), &createImageRelationWithResult, 1);
+}
+
+std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByAssetID(
+    const std::optional<std::string>& assetID, const std::optional<std::string>& assetsGroupID) {
+  if (!hasText(assetID) || !hasText(assetsGroupID)) return std::nullopt;
+  return first(query(usableDatabase(),
+                     fmt::format("select * from {} where {}=? and {}=?", kLMSyncImageTable, kAssetID, kAssetGroupID),
+                     inOrder(assetID, assetsGroupID), &createImageRelationWithResult,
+                     1));
+}
+
+std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByServerID(
+    std::optional<std::int64_t> serverID, const std::optional<std::string>& assetID,
+    const std::optional<std::string>& assetGroupID) {
+  if (!serverID) return std::nullopt;
+  return first(query(usableDatabase(),
+                     fmt::format("select * from {} where {}=? and {}=? and {}=?", kLMSyncImageTable, kServerID,
+                                 kAssetID, kAssetGroupID),
+                     inOrder(serverID, assetID, assetGroupID),
+                     &createImageRelationWithResult, 1));
+}
+
+std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationsByServerID(
+    std::optional<std::int64_t> serverID) {
+  if (!serverID) return std::nullopt;
+  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kServerID),
+               inOrder(serverID), &createImageRelationWithResult, 1);
+}
+
+bool LMManagedAssetContext::addImageRelation(const LMImageRelation& r) {
+  if (!r.assetID || !r.serverID || !r.serverSync || !r.assetGroupID || !r.sha1 || !r.size) return false;
+  return update(usableDatabase(), fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?)", kLMSyncImageTable),
+                inOrder(r.primaryID, r.assetID, r.serverID, r.serverSync, r.assetGroupID, r.sha1, r.size));
+}
+
+bool LMManagedAssetContext::updateImageRelation(const LMImageRelation& r) {
+  if (!r.primaryID || !r.assetID || !r.serverID || !r.serverSync || !r.assetGroupID || !r.sha1 || !r.size) {
+    return false;
+  }
+  return update(usableDatabase(),
+                fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?", kLMSyncImageTable,
+                            kAssetID, kServerSync, kAssetGroupID, kImageSha1, kImageSize, kServerID, kPrimaryID),
+                inOrder(r.assetID, r.serverSync, r.assetGroupID, r.sha1, r.size, r.serverID, r.primaryID));
+}
+
+bool LMManagedAssetContext::deleteImageRelation(const LMImageRelation& relation) {
+  if (!relation.primaryID) return false;
+  return update(usableDatabase(), fmt::format("delete from {} where {}=?", kLMSyncImageTable, kPrimaryID),
+                inOrder(relation.primaryID));
+}
+
+bool LMManagedAssetContext::deleteAllImageRelationsInAlbum(const std::optional<std::string>& albumID) {
+  if (!albumID) return false;
+  return update(usableDatabase(), fmt::format("delete from {} where {}=?", kLMSyncImageTable, kAssetGroupID),
+                inOrder(albumID));
+}
+
+bool LMManagedAssetContext::deleteAllImageRelations() {
+  return update(usableDatabase(), fmt::format("delete from {}", kLMSyncImageTable), kNoBinding);
+}
+
+}  // namespace lumora

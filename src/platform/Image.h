@@ -1,0 +1,96 @@
+// A decoded picture: a bitmap as stored in its file plus the orientation in
+// which it is shown (the phone's UIImage over a CGImage). Decoding, turning
+// upright, scaling and encoding go through libvips, which works in strips:
+// pixels are decoded only when an encoding asks for them, so even large
+// photos pass through in little memory.
+//
+// Ownership: a cheap value; copies share the immutable bitmap (and the file
+// bytes it was decoded from).
+// Threading: any thread; copies may be used on several threads at once.
+// Failure: unknown, corrupt or truncated data is refused with an Error in
+// kImageErrorDomain, never a crash: decoding looks at the header, and damage
+// further in shows when pixels are produced (the representations below).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "platform/Bytes.h"
+#include "platform/Error.h"
+#include "platform/Result.h"
+
+namespace platform {
+
+inline constexpr const char* kImageErrorDomain = "platform.image";
+inline constexpr std::int64_t kImageErrorUndecodable = 1;   // not an image we can read
+inline constexpr std::int64_t kImageErrorInvalidSize = 2;   // a target size that cannot be drawn
+inline constexpr std::int64_t kImageErrorRendering = 3;     // damage met while producing pixels
+
+// The eight orientations of a picture, numbered as the phone numbers them.
+enum class ImageOrientation : int {
+  Up = 0,
+  Down = 1,           // turned 180 degrees
+  Left = 2,           // turned 90 degrees counter-clockwise
+  Right = 3,          // turned 90 degrees clockwise
+  UpMirrored = 4,
+  DownMirrored = 5,
+  LeftMirrored = 6,
+  RightMirrored = 7,
+};
+
+// EXIF orientation tag (1 to 8) <-> ImageOrientation; an EXIF value out of
+// range is Up.
+ImageOrientation imageOrientationFromExif(int exifOrientation);
+int exifFromImageOrientation(ImageOrientation orientation);
+
+class Image {
+ public:
+  // Decodes the bytes of an image file (JPEG, PNG, GIF, TIFF, WebP ...); the
+  // orientation comes from the file's EXIF data (Up when there is none).
+  static Result<Image> imageWithData(Bytes data);
+  static Result<Image> imageWithContentsOfFile(const std::filesystem::path& path);
+
+  // The same bitmap shown in another orientation.
+  Image withOrientation(ImageOrientation orientation) const;
+  ImageOrientation orientation() const { return orientation_; }
+
+  // The size as shown: the bitmap's, with width and height swapped for the
+  // four sideways orientations.
+  int width() const;
+  int height() const;
+  // The bitmap's own size, as stored.
+  int pixelWidth() const;
+  int pixelHeight() const;
+
+  // The picture redrawn so that its bitmap is upright (orientation Up).
+  Image uprightImage() const;
+
+  // The upright picture drawn into a new picture of exactly
+  // targetWidth x targetHeight at (x, y) with size (drawnWidth, drawnHeight);
+  // what falls outside is cut off, what is not covered stays black. Refuses
+  // (kImageErrorInvalidSize) a target or drawn size below 1 pixel or above
+  // 65535, or one that is not a finite number.
+  Result<Image> drawnInto(double targetWidth, double targetHeight, double x, double y,
+                          double drawnWidth, double drawnHeight) const;
+
+  // The upright picture scaled so that its shorter side fills the target
+  // (landscape pictures by height, others by width), centred and cut to
+  // exactly targetWidth x targetHeight. The same refusals as drawnInto.
+  Result<Image> scaledToFill(double targetWidth, double targetHeight) const;
+
+  // The upright picture encoded; the decoding errors that only pixels show
+  // (a truncated file) surface here. quality is 0 to 1.
+  Result<Bytes> JPEGRepresentation(double quality = 0.9) const;
+  Result<Bytes> PNGRepresentation() const;
+
+ private:
+  struct Bitmap;
+  Image(std::shared_ptr<const Bitmap> bitmap, ImageOrientation orientation);
+  Result<Bytes> encode(const char* suffix) const;
+
+  std::shared_ptr<const Bitmap> bitmap_;
+  ImageOrientation orientation_ = ImageOrientation::Up;
+};
+
+}  // namespace platform

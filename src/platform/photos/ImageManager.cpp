@@ -1,0 +1,162 @@
+#include "platform/photos/ImageManager.h"
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/MediaProperties.h"
+#include "platform/Random.h"
+
+namespace platform::photos {
+namespace {
+
+Error requestError(std::int64_t code, const std::string& message) {
+  return Error(kPhotosErrorDomain, code, Json{{Error::kLocalizedDescriptionKey, message}});
+}
+
+std::string dataUTIOf(const std::filesystem::path& file) {
+  const std::string extension = lowerCased(file.extension().string());
+  if (extension == ".jpg" || extension == ".jpeg") return "public.jpeg";
+  if (extension == ".png") return "public.png";
+  if (extension == ".gif") return "com.compuserve.gif";
+  if (extension == ".heic" || extension == ".heif") return "public.heic";
+  if (extension == ".tif" || extension == ".tiff") return "public.tiff";
+  if (extension == ".bmp") return "com.microsoft.bmp";
+  if (extension == ".webp") return "org.webmproject.webp";
+  return "public.image";
+}
+
+std::optional<Bytes> readFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return data;
+}
+
+}  // namespace
+
+ImageManager& ImageManager::defaultManager() {
+  static auto* manager = new ImageManager();
+  return *manager;
+}
+
+ImageRequestID ImageManager::add(Pending pending) {
+  ImageRequestID id;
+  bool held;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    id = nextID_++;
+    pending_.emplace(id, std::move(pending));
+    held = held_;
+  }
+  if (!held) queue_.async([this, id] { send(id, false); });
+  return id;
+}
+
+void ImageManager::send(ImageRequestID request, bool cancelled) {
+  Pending pending;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = pending_.find(request);
+    if (it == pending_.end()) return;  // answered or cancelled already
+    pending = std::move(it->second);
+    pending_.erase(it);
+  }
+  if (cancelled) {
+    if (pending.cancel) pending.cancel();
+  } else if (pending.answer) {
+    pending.answer();
+  }
+}
+
+void ImageManager::cancelImageRequest(ImageRequestID request) {
+  queue_.async([this, request] { send(request, true); });
+}
+
+void ImageManager::setRequestsHeld(bool held) {
+  std::vector<ImageRequestID> waiting;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    held_ = held;
+    if (!held) {
+      for (const auto& entry : pending_) waiting.push_back(entry.first);
+    }
+  }
+  for (auto id : waiting) queue_.async([this, id] { send(id, false); });
+}
+
+void ImageManager::setExportSourceKind(AssetSourceKind kind) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  exportKind_ = kind;
+}
+
+std::size_t ImageManager::pendingRequestCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return pending_.size();
+}
+
+ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const ImageRequestOptions&,
+                                                      ImageDataHandler handler) {
+  auto shared = std::make_shared<ImageDataHandler>(std::move(handler));
+  Pending pending;
+  pending.cancel = [shared] {
+    ImageRequestInfo info;
+    info.cancelled = true;
+    if (*shared) (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
+  };
+  pending.answer = [shared, asset] {
+    if (!*shared) return;
+    ImageRequestInfo info;
+    if (asset.mediaType != MediaType::Image) {
+      info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a photo.");
+      return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
+    }
+    auto data = readFile(asset.file);
+    if (!data) {
+      info.error = requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
+      return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
+    }
+    ImageOrientation orientation = ImageOrientation::Up;
+    if (auto properties = imagePropertiesWithData(*data)) {
+      orientation = imageOrientationFromExif(properties->value(kImagePropertyOrientation, 1));
+    }
+    info.fileURL = asset.file;
+    (*shared)(std::move(data), dataUTIOf(asset.file), orientation, info);
+  };
+  return add(std::move(pending));
+}
+
+ImageRequestID ImageManager::requestExportSessionForVideo(const Asset& asset, const ImageRequestOptions&,
+                                                          const std::string& exportPreset,
+                                                          ExportSessionHandler handler) {
+  auto shared = std::make_shared<ExportSessionHandler>(std::move(handler));
+  AssetSourceKind kind;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    kind = exportKind_;
+  }
+  Pending pending;
+  pending.cancel = [shared] {
+    ImageRequestInfo info;
+    info.cancelled = true;
+    if (*shared) (*shared)(nullptr, info);
+  };
+  pending.answer = [shared, asset, exportPreset, kind] {
+    if (!*shared) return;
+    ImageRequestInfo info;
+    std::error_code ec;
+    if (asset.mediaType != MediaType::Video || !std::filesystem::is_regular_file(asset.file, ec)) {
+      info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a readable video.");
+      return (*shared)(nullptr, info);
+    }
+    if (kind == AssetSourceKind::Composition) {
+      info.sandboxExtensionToken =
+          lowerCased(randomUUIDString()) + ";00;com.quenby.photos.read-only;" + asset.file.string();
+    }
+    (*shared)(std::make_shared<AssetExportSession>(kind, asset.file, exportPreset), info);
+  };
+  return add(std::move(pending));
+}
+
+}  // namespace platform::photos

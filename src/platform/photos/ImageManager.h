@@ -1,0 +1,87 @@
+// Hands out the contents of library assets (the phone's image manager): a
+// photo's file bytes with its file URL, and an export session for a video.
+// Each request answers an id at once and its handler later, on the
+// manager's delivery queue (never on the caller's thread); a request still
+// pending can be cancelled, and its handler then runs with `cancelled` set.
+//
+// Ownership: defaultManager() lives for the process.
+// Threading: every member may be called from any thread.
+// Failure: a handler gets info.error (kPhotosErrorDomain) for an asset of
+// the wrong kind or whose file cannot be read.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/Bytes.h"
+#include "platform/Error.h"
+#include "platform/Image.h"
+#include "platform/SerialQueue.h"
+#include "platform/photos/AssetExportSession.h"
+#include "platform/photos/Types.h"
+
+namespace platform::photos {
+
+using ImageRequestID = std::int32_t;
+
+// What the library says beside a result.
+struct ImageRequestInfo {
+  std::optional<Error> error;
+  bool cancelled = false;
+  std::optional<std::filesystem::path> fileURL;      // a photo's file
+  std::optional<std::string> sandboxExtensionToken;  // a video's read grant, ending with its path
+};
+
+struct ImageRequestOptions {
+  bool networkAccessAllowed = false;
+};
+
+using ImageDataHandler = std::function<void(std::optional<Bytes> data, std::string dataUTI,
+                                            ImageOrientation orientation, const ImageRequestInfo& info)>;
+using ExportSessionHandler =
+    std::function<void(std::shared_ptr<AssetExportSession> session, const ImageRequestInfo& info)>;
+
+class ImageManager {
+ public:
+  static ImageManager& defaultManager();
+
+  ImageRequestID requestImageDataForAsset(const Asset& asset, const ImageRequestOptions& options,
+                                          ImageDataHandler handler);
+  ImageRequestID requestExportSessionForVideo(const Asset& asset, const ImageRequestOptions& options,
+                                              const std::string& exportPreset, ExportSessionHandler handler);
+  // A request not yet answered is answered as cancelled; others are left.
+  void cancelImageRequest(ImageRequestID request);
+
+  // Test seams. While held, answers wait (so that a test can cancel a
+  // pending request); releasing sends them. The source kind of the export
+  // sessions handed out (a composition unless set).
+  void setRequestsHeld(bool held);
+  void setExportSourceKind(AssetSourceKind kind);
+
+  // Requests asked for and not yet answered.
+  std::size_t pendingRequestCount() const;
+
+ private:
+  ImageManager() = default;
+  struct Pending {
+    std::function<void()> answer;
+    std::function<void()> cancel;
+  };
+  ImageRequestID add(Pending pending);
+  void send(ImageRequestID request, bool cancelled);
+
+  mutable std::mutex mutex_;
+  std::map<ImageRequestID, Pending> pending_;
+  ImageRequestID nextID_ = 1;
+  bool held_ = false;
+  AssetSourceKind exportKind_ = AssetSourceKind::Composition;
+  SerialQueue queue_{"platform.photos.image-manager"};
+};
+
+}  // namespace platform::photos

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <vips/vips8>
+
+#include "platform/Image.h"
+#include "platform/addressbook/AddressBook.h"
+#include "support/TestHome.h"
+#include "support/TestMedia.h"
+
+namespace {
+
+using platform::Bytes;
+using platform::Image;
+using platform::ImageOrientation;
+
+// The colour at (x, y) of an encoded picture: 'r', 'b' or '?'.
+char colourAt(const Bytes& encoded, int x, int y) {
+  auto picture = vips::VImage::new_from_buffer(encoded.data(), encoded.size(), "");
+  auto pixel = picture.getpoint(x, y);
+  if (pixel[0] > 150 && pixel[2] < 100) return 'r';
+  if (pixel[2] > 150 && pixel[0] < 100) return 'b';
+  return '?';
+}
+
+std::pair<int, int> sizeOf(const Bytes& encoded) {
+  auto picture = vips::VImage::new_from_buffer(encoded.data(), encoded.size(), "");
+  return {picture.width(), picture.height()};
+}
+
+// A 40 x 20 picture, red on the left, shown in each EXIF orientation, comes
+// out upright with the red half where the orientation puts it.
+TEST(ImageTest, TurnsEveryOrientationUpright) {
+  struct Case {
+    int exif;
+    ImageOrientation orientation;
+    int width, height;     // as shown
+    int redX, redY;        // a point of the red half, upright
+  };
+  const Case cases[] = {
+      {1, ImageOrientation::Up, 40, 20, 5, 10},
+      {2, ImageOrientation::UpMirrored, 40, 20, 35, 10},
+      {3, ImageOrientation::Down, 40, 20, 35, 10},
+      {4, ImageOrientation::DownMirrored, 40, 20, 5, 10},
+      {6, ImageOrientation::Right, 20, 40, 10, 5},
+      {8, ImageOrientation::Left, 20, 40, 10, 35},
+      {5, ImageOrientation::LeftMirrored, 20, 40, 10, 5},
+      {7, ImageOrientation::RightMirrored, 20, 40, 10, 35},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exif);
+    auto image = Image::imageWithData(testsupport::makeJpeg(40, 20, {.orientation = c.exif}));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->orientation(), c.orientation);
+    EXPECT_EQ(std::make_pair(image->width(), image->height()), std::make_pair(c.width, c.height));
+    EXPECT_EQ(std::make_pair(image->pixelWidth(), image->pixelHeight()), std::make_pair(40, 20));
+    auto png = image->uprightImage().PNGRepresentation();
+    ASSERT_TRUE(png);
+    EXPECT_EQ(sizeOf(*png), std::make_pair(c.width, c.height));
+    EXPECT_EQ(colourAt(*png, c.redX, c.redY), 'r');
+  }
+}
+
+TEST(ImageTest, ScalesToFillAndRefusesSizesThatCannotBeDrawn) {
+  auto wide = Image::imageWithData(testsupport::makePng(100, 50));
+  ASSERT_TRUE(wide);
+  // Landscape: scaled by height, the middle kept; both halves still show.
+  auto square = wide->scaledToFill(40, 40);
+  ASSERT_TRUE(square);
+  auto png = square->PNGRepresentation();
+  ASSERT_TRUE(png);
+  EXPECT_EQ(sizeOf(*png), std::make_pair(40, 40));
+  EXPECT_EQ(colourAt(*png, 2, 20), 'r');
+  EXPECT_EQ(colourAt(*png, 37, 20), 'b');
+
+  auto tall = Image::imageWithData(testsupport::makeJpeg(100, 50, {.orientation = 6}));
+  ASSERT_TRUE(tall);
+  auto strip = tall->scaledToFill(30, 10);
+  ASSERT_TRUE(strip);
+  EXPECT_EQ(sizeOf(*strip->JPEGRepresentation()), std::make_pair(30, 10));
+
+  for (auto [w, h] : {std::pair{0.0, 10.0}, {10.0, 0.0}, {-5.0, 10.0}, {NAN, 10.0}, {10.0, 1e9}}) {
+    auto refused = wide->scaledToFill(w, h);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code(), platform::kImageErrorInvalidSize);
+  }
+}
+
+TEST(ImageTest, CorruptAndTruncatedDataIsRefusedWithAnError) {
+  EXPECT_FALSE(Image::imageWithData({}));
+  EXPECT_FALSE(Image::imageWithData(Bytes{0xFF, 0xD8, 0x00, 0x01}));
+  EXPECT_FALSE(Image::imageWithData(Bytes(300, 0x42)));
+  EXPECT_FALSE(Image::imageWithContentsOfFile("/nonexistent/picture.jpg"));
+
+  Bytes jpeg = testsupport::makeJpeg(400, 300);
+  jpeg.resize(jpeg.size() / 2);
+  auto truncated = Image::imageWithData(jpeg);
+  if (truncated) {
+    auto encoded = truncated->JPEGRepresentation();
+    ASSERT_FALSE(encoded);
+    EXPECT_EQ(encoded.error().domain(), platform::kImageErrorDomain);
+  }
+}
+
+TEST(ImageTest, ContactThumbnailIsTheStoredPictureScaledDown) {
+  testsupport::TestHome home;
+  namespace ab = platform::addressbook;
+  ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized));
+  auto book = ab::AddressBook::create();
+  ASSERT_TRUE(book);
+  auto person = (*book)->createPerson((*book)->defaultSource());
+  ASSERT_TRUE(person);
+  const Bytes original = testsupport::makeJpeg(640, 480);
+  ASSERT_TRUE(person->setImageData(original));
+  ASSERT_TRUE((*book)->save());
+
+  EXPECT_EQ(person->imageData(ab::ImageFormat::OriginalSize), original);
+  auto thumbnail = person->imageData(ab::ImageFormat::Thumbnail);
+  ASSERT_TRUE(thumbnail);
+  EXPECT_EQ(sizeOf(*thumbnail), std::make_pair(ab::Record::kThumbnailSide, ab::Record::kThumbnailSide));
+  EXPECT_LT(thumbnail->size(), original.size());
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/Semaphore.h"
+#include "platform/photos/ImageManager.h"
+#include "platform/photos/PhotoLibrary.h"
+#include "support/TestHome.h"
+#include "support/TestMedia.h"
+
+namespace {
+
+using namespace platform;
+using namespace platform::photos;
+namespace fs = std::filesystem;
+
+// Collects what the library reports; waits (on a semaphore) for reports.
+class Recorder : public ChangeObserver {
+ public:
+  Recorder() {
+    photoLibraryDidChange = [this](const Change& change) {
+      {
+        std::lock_guard<std::mutex> guard(mutex);
+        changes.push_back(change);
+      }
+      reported.signal();
+    };
+  }
+  Change next() {
+    EXPECT_TRUE(reported.waitFor(seconds(10)));
+    std::lock_guard<std::mutex> guard(mutex);
+    Change change = changes.empty() ? Change{} : changes.front();
+    if (!changes.empty()) changes.erase(changes.begin());
+    return change;
+  }
+  std::mutex mutex;
+  std::vector<Change> changes;
+  Semaphore reported;
+};
+
+class PhotoLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(AuthorizationStatus::Authorized));
+    library = PhotoLibrary::sharedPhotoLibrary();
+  }
+
+  // The asset whose file has this name.
+  static std::optional<Asset> named(const std::vector<Asset>& assets, const std::string& name) {
+    auto it = std::find_if(assets.begin(), assets.end(), [&](const Asset& a) { return a.file.filename() == name; });
+    if (it == assets.end()) return std::nullopt;
+    return *it;
+  }
+
+  AssetCollection album(CollectionSubtype subtype) {
+    auto found = library->fetchAssetCollectionsWithType(
+        subtype == CollectionSubtype::AlbumRegular ? CollectionType::Album : CollectionType::SmartAlbum, subtype);
+    EXPECT_FALSE(found.empty());
+    return found.empty() ? AssetCollection{} : found.front();
+  }
+
+  testsupport::TestHome home;
+  std::shared_ptr<PhotoLibrary> library;
+};
+
+TEST_F(PhotoLibraryTest, AccessIsAskedOnceAndWithoutItTheLibraryIsClosed) {
+  ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(AuthorizationStatus::NotDetermined));
+  PhotoLibrary::setAuthorizationAnswer(false);
+  Semaphore answered;
+  AuthorizationStatus status = AuthorizationStatus::NotDetermined;
+  PhotoLibrary::requestAuthorization([&](AuthorizationStatus s) {
+    status = s;
+    answered.signal();
+  });
+  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  EXPECT_EQ(status, AuthorizationStatus::Denied);
+  EXPECT_EQ(PhotoLibrary::authorizationStatus(), AuthorizationStatus::Denied);
+
+  testsupport::writeFile(PhotoLibrary::folder() / "a.jpg", testsupport::makeJpeg(8, 8));
+  EXPECT_TRUE(library->fetchAssetsWithMediaType(MediaType::Image).empty());
+  auto refused = library->performChangesAndWait(
+      [](ChangeRequests& changes) { changes.creationRequestForAssetCollectionWithTitle("Trips"); });
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code(), kPhotosErrorAccessDenied);
+
+  // A second request does not ask again.
+  PhotoLibrary::setAuthorizationAnswer(true);
+  PhotoLibrary::requestAuthorization([&](AuthorizationStatus s) {
+    status = s;
+    answered.signal();
+  });
+  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  EXPECT_EQ(status, AuthorizationStatus::Denied);
+}
+
+TEST_F(PhotoLibraryTest, FilesInTheFolderBecomeAssetsWithStableIdentifiersAndWhatTheirFilesSay) {
+  const fs::path folder = PhotoLibrary::folder();
+  testsupport::writeFile(folder / "DCIM" / "IMG_1.JPG",
+                         testsupport::makeJpeg(64, 32, {.orientation = 6,
+                                                        .dateTaken = "2020:02:03 04:05:06",
+                                                        .latitude = 48.8584,
+                                                        .longitude = -2.2945}));
+  testsupport::writeFile(folder / "Screenshot 1.png", testsupport::makePng(30, 60));
+  testsupport::writeFile(folder / "clip.mov", testsupport::makeMovie(320, 240, 3));
+  testsupport::writeFile(folder / "notes.txt", {1, 2, 3});
+  testsupport::writeFile(folder / "broken.jpg", Bytes(50, 0x42));
+  testsupport::writeFile(folder / ".hidden.jpg", testsupport::makeJpeg(8, 8));
+
+  auto assets = library->fetchAssetsInAssetCollection(album(CollectionSubtype::SmartAlbumUserLibrary));
+  ASSERT_EQ(assets.size(), 3u);
+  auto photo = named(assets, "IMG_1.JPG");
+  ASSERT_TRUE(photo);
+  EXPECT_EQ(photo->mediaType, MediaType::Image);
+  EXPECT_EQ(photo->pixelWidth, 32);  // shown turned: 64 x 32 stored
+  EXPECT_EQ(photo->pixelHeight, 64);
+  using namespace std::chrono;
+  EXPECT_EQ(photo->creationDate, Clock::TimePoint(sys_days(2020y / February / 3) + 4h + 5min + 6s));
+  ASSERT_TRUE(photo->location);
+  EXPECT_NEAR(photo->location->longitude, -2.2945, 1e-6);
+  auto movie = named(assets, "clip.mov");
+  ASSERT_TRUE(movie);
+  EXPECT_EQ(movie->mediaType, MediaType::Video);
+  EXPECT_DOUBLE_EQ(movie->duration, 3);
+  EXPECT_EQ(movie->pixelWidth, 320);
+
+  auto screenshots = library->fetchAssetsInAssetCollection(album(CollectionSubtype::SmartAlbumScreenshots));
+  ASSERT_EQ(screenshots.size(), 1u);
+  EXPECT_EQ(screenshots[0].file.filename(), "Screenshot 1.png");
+
+  // Looking again keeps every identifier; a changed file keeps its own and
+  // is reported as changed, a removed one is reported as removed.
+  auto recorder = std::make_shared<Recorder>();
+  library->registerChangeObserver(recorder);
+  EXPECT_EQ(library->fetchAssetsWithLocalIdentifiers({photo->localIdentifier, movie->localIdentifier}).size(), 2u);
+  testsupport::writeFile(folder / "clip.mov", testsupport::makeMovie(320, 240, 9));
+  fs::remove(folder / "Screenshot 1.png");
+  library->rescan();
+  Change change = recorder->next();
+  EXPECT_EQ(change.changedAssets, std::vector<std::string>{movie->localIdentifier});
+  EXPECT_EQ(change.removedAssets, std::vector<std::string>{screenshots[0].localIdentifier});
+  auto again = library->fetchAssetsWithLocalIdentifiers({movie->localIdentifier});
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_DOUBLE_EQ(again[0].duration, 9);
+}
+
+TEST_F(PhotoLibraryTest, ChangeBlocksMakeAlbumsAddAndRemoveAssetsAllOrNothing) {
+  auto recorder = std::make_shared<Recorder>();
+  library->registerChangeObserver(recorder);
+  const fs::path outside = home.root() / "downloads";
+  testsupport::writeFile(outside / "trip.jpg", testsupport::makeJpeg(16, 16));
+  testsupport::writeFile(outside / "trip.mov", testsupport::makeMovie(16, 16, 1));
+
+  std::string albumID, photoID, videoID;
+  ASSERT_TRUE(library->performChangesAndWait([&](ChangeRequests& changes) {
+    albumID = changes.creationRequestForAssetCollectionWithTitle("Trips");
+    photoID = changes.creationRequestForAssetFromImageAtFileURL(outside / "trip.jpg");
+    videoID = changes.creationRequestForAssetFromVideoAtFileURL(outside / "trip.mov");
+    changes.addAssets(albumID, {photoID, videoID});
+  }));
+  Change change = recorder->next();
+  EXPECT_EQ(change.insertedAssets, (std::vector<std::string>{photoID, videoID}));
+  auto trips = library->fetchAssetCollectionsWithLocalIdentifiers({albumID});
+  ASSERT_EQ(trips.size(), 1u);
+  EXPECT_EQ(trips[0].localizedTitle, "Trips");
+  EXPECT_EQ(library->fetchTopLevelUserCollections(), trips);
+  auto members = library->fetchAssetsInAssetCollection(trips[0]);
+  ASSERT_EQ(members.size(), 2u);
+  EXPECT_EQ(members[0].file.parent_path(), PhotoLibrary::folder());
+
+  // A file dropped into the folder is an asset too, once the library looks.
+  testsupport::writeFile(PhotoLibrary::folder() / "dropped.jpg", testsupport::makeJpeg(8, 8));
+  library->rescan();
+  EXPECT_EQ(recorder->next().insertedAssets.size(), 1u);
+
+  // A block that fails anywhere applies nothing.
+  const auto before = library->fetchAssetsWithMediaType(MediaType::Image).size();
+  auto cameraRoll = album(CollectionSubtype::SmartAlbumUserLibrary);
+  struct Case {
+    std::function<void(ChangeRequests&)> block;
+    std::int64_t code;
+  };
+  const Case failures[] = {
+      {[&](ChangeRequests& c) {
+         c.creationRequestForAssetCollectionWithTitle("Never");
+         c.removeAssets(cameraRoll.localIdentifier, {photoID});
+       },
+       kPhotosErrorNotEditable},
+      {[&](ChangeRequests& c) {
+         c.creationRequestForAssetFromImageAtFileURL(outside / "trip.jpg");
+         c.addAssets("no such album", {photoID});
+       },
+       kPhotosErrorNotFound},
+      {[&](ChangeRequests& c) { c.creationRequestForAssetFromImageAtFileURL(outside / "trip.mov"); },
+       kPhotosErrorInvalidResource},
+      {[&](ChangeRequests& c) { c.creationRequestForAssetFromVideoAtFileURL(outside / "missing.mov"); },
+       kPhotosErrorInvalidResource},
+  };
+  for (const auto& failure : failures) {
+    auto status = library->performChangesAndWait(failure.block);
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.error().code(), failure.code);
+  }
+  EXPECT_EQ(library->fetchAssetsWithMediaType(MediaType::Image).size(), before);
+  EXPECT_EQ(library->fetchTopLevelUserCollections().size(), 1u);
+
+  // Removing from an album keeps the asset; deleting it removes its file.
+  ASSERT_TRUE(library->performChangesAndWait([&](ChangeRequests& c) { c.removeAssets(albumID, {videoID}); }));
+  EXPECT_EQ(library->fetchAssetsInAssetCollection(trips[0]).size(), 1u);
+  const fs::path videoFile = library->fetchAssetsWithLocalIdentifiers({videoID}).at(0).file;
+  ASSERT_TRUE(library->performChangesAndWait([&](ChangeRequests& c) { c.deleteAssets({videoID}); }));
+  EXPECT_FALSE(fs::exists(videoFile));
+  EXPECT_TRUE(library->fetchAssetsWithLocalIdentifiers({videoID}).empty());
+}
+
+TEST_F(PhotoLibraryTest, ImageManagerHandsOutBytesAndExportsThatCanBeCancelled) {
+  testsupport::writeFile(PhotoLibrary::folder() / "p.jpg", testsupport::makeJpeg(20, 10, {.orientation = 8}));
+  testsupport::writeFile(PhotoLibrary::folder() / "v.mp4", testsupport::makeMovie(16, 16, 2, 3 * 1024 * 1024));
+  auto photo = library->fetchAssetsWithMediaType(MediaType::Image).at(0);
+  auto video = library->fetchAssetsWithMediaType(MediaType::Video).at(0);
+  auto& manager = ImageManager::defaultManager();
+
+  Semaphore done;
+  std::optional<Bytes> data;
+  ImageRequestInfo info;
+  ImageOrientation orientation = ImageOrientation::Up;
+  auto keep = [&](std::optional<Bytes> d, std::string, ImageOrientation o, const ImageRequestInfo& i) {
+    data = std::move(d);
+    orientation = o;
+    info = i;
+    done.signal();
+  };
+  manager.requestImageDataForAsset(photo, {}, keep);
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  EXPECT_EQ(data, testsupport::readFile(photo.file));
+  EXPECT_EQ(info.fileURL, photo.file);
+  EXPECT_EQ(orientation, ImageOrientation::Left);
+
+  // Held, a request can be cancelled; it then answers cancelled, once.
+  manager.setRequestsHeld(true);
+  const auto id = manager.requestImageDataForAsset(photo, {}, keep);
+  EXPECT_EQ(manager.pendingRequestCount(), 1u);
+  manager.cancelImageRequest(id);
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  manager.setRequestsHeld(false);
+  EXPECT_TRUE(info.cancelled);
+  EXPECT_FALSE(data);
+  manager.requestImageDataForAsset(video, {}, keep);
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  EXPECT_TRUE(info.error);
+
+  std::shared_ptr<AssetExportSession> session;
+  manager.requestExportSessionForVideo(video, {}, kAssetExportPresetHighestQuality,
+                                       [&](std::shared_ptr<AssetExportSession> s, const ImageRequestInfo& i) {
+                                         session = std::move(s);
+                                         info = i;
+                                         done.signal();
+                                       });
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->sourceKind(), AssetSourceKind::Composition);
+  ASSERT_TRUE(info.sandboxExtensionToken);
+  EXPECT_TRUE(info.sandboxExtensionToken->ends_with("/v.mp4"));
+
+  const fs::path out = home.root() / "out.mp4";
+  session->setOutputURL(out);
+  session->setOutputFileType(kFileTypeMPEG4);
+  session->exportAsynchronously([&] { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(30)));
+  EXPECT_EQ(session->status(), ExportStatus::Completed);
+  EXPECT_EQ(testsupport::readFile(out), testsupport::readFile(video.file));
+
+  // A file already there is never written over; a cancelled export leaves none.
+  auto again = std::make_shared<AssetExportSession>(AssetSourceKind::Composition, video.file, "");
+  again->setOutputURL(out);
+  again->setOutputFileType(kFileTypeMPEG4);
+  again->exportAsynchronously([&] { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(30)));
+  EXPECT_EQ(again->status(), ExportStatus::Failed);
+  auto cancelled = std::make_shared<AssetExportSession>(AssetSourceKind::Composition, video.file, "");
+  cancelled->setOutputURL(home.root() / "cancelled.mp4");
+  cancelled->setOutputFileType(kFileTypeMPEG4);
+  cancelled->cancelExport();
+  cancelled->exportAsynchronously([&] { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(30)));
+  EXPECT_EQ(cancelled->status(), ExportStatus::Cancelled);
+  EXPECT_FALSE(fs::exists(home.root() / "cancelled.mp4"));
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "support/TestMedia.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <vips/vips8>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+
+#include "platform/Image.h"
+
+namespace testsupport {
+namespace {
+
+platform::Bytes encode(int width, int height, const char* suffix) {
+  // Any platform::Image call starts libvips; decoding a tiny PNG is one.
+  (void)platform::Image::imageWithData(platform::Bytes{0});
+  using vips::VImage;
+  VImage red = VImage::black(width / 2, height, VImage::option()->set("bands", 3)).linear({1, 1, 1}, {255, 0, 0});
+  VImage blue =
+      VImage::black(width - width / 2, height, VImage::option()->set("bands", 3)).linear({1, 1, 1}, {0, 0, 255});
+  VImage picture = red.join(blue, VIPS_DIRECTION_HORIZONTAL).cast(VIPS_FORMAT_UCHAR);
+  void* buffer = nullptr;
+  std::size_t length = 0;
+  picture.write_to_buffer(suffix, &buffer, &length);
+  platform::Bytes out(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  return out;
+}
+
+std::string rational(double value, int denominator) {
+  return std::to_string(static_cast<long>(std::llround(value * denominator))) + "/" + std::to_string(denominator);
+}
+
+std::string degrees(double value) {
+  const double a = std::fabs(value);
+  const double d = std::floor(a);
+  const double m = std::floor((a - d) * 60);
+  const double s = ((a - d) * 60 - m) * 60;
+  return rational(d, 1) + " " + rational(m, 1) + " " + rational(s, 1000);
+}
+
+void put(platform::Bytes& data, std::uint32_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) data.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+platform::Bytes box(const char* type, const platform::Bytes& payload) {
+  platform::Bytes out;
+  put(out, static_cast<std::uint32_t>(payload.size() + 8), 4);
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+void putMatrix(platform::Bytes& data) {
+  const std::uint32_t matrix[9] = {0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000};
+  for (auto v : matrix) put(data, v, 4);
+}
+
+}  // namespace
+
+platform::Bytes makeJpeg(int width, int height, const TestExif& exif) {
+  platform::Bytes jpeg = encode(width, height, ".jpg[Q=90]");
+  auto image = Exiv2::ImageFactory::open(jpeg.data(), static_cast<long>(jpeg.size()));
+  image->readMetadata();
+  Exiv2::ExifData& data = image->exifData();
+  if (exif.orientation) data["Exif.Image.Orientation"] = static_cast<std::uint16_t>(*exif.orientation);
+  if (exif.make) data["Exif.Image.Make"] = *exif.make;
+  if (exif.model) data["Exif.Image.Model"] = *exif.model;
+  if (exif.dateTaken) {
+    data["Exif.Photo.DateTimeOriginal"] = *exif.dateTaken;
+    data["Exif.Image.DateTime"] = *exif.dateTaken;
+  }
+  if (exif.iso) data["Exif.Photo.ISOSpeedRatings"] = static_cast<std::uint16_t>(*exif.iso);
+  if (exif.latitude && exif.longitude) {
+    data["Exif.GPSInfo.GPSLatitudeRef"] = *exif.latitude < 0 ? "S" : "N";
+    data["Exif.GPSInfo.GPSLatitude"] = degrees(*exif.latitude);
+    data["Exif.GPSInfo.GPSLongitudeRef"] = *exif.longitude < 0 ? "W" : "E";
+    data["Exif.GPSInfo.GPSLongitude"] = degrees(*exif.longitude);
+  }
+  if (exif.altitude) {
+    data["Exif.GPSInfo.GPSAltitudeRef"] = static_cast<std::uint8_t>(*exif.altitude < 0 ? 1 : 0);
+    data["Exif.GPSInfo.GPSAltitude"] = Exiv2::URational(static_cast<int>(std::lround(std::fabs(*exif.altitude) * 10)), 10);
+  }
+  image->writeMetadata();
+  Exiv2::BasicIo& io = image->io();
+  io.seek(0, Exiv2::BasicIo::beg);
+  Exiv2::DataBuf written = io.read(static_cast<long>(io.size()));
+  return platform::Bytes(written.pData_, written.pData_ + written.size_);
+}
+
+platform::Bytes makePng(int width, int height) { return encode(width, height, ".png"); }
+
+platform::Bytes makeMovie(int width, int height, double seconds, std::size_t payload) {
+  constexpr std::uint32_t kTimeScale = 600;
+  const auto duration = static_cast<std::uint32_t>(std::lround(seconds * kTimeScale));
+  platform::Bytes mvhd;
+  put(mvhd, 0, 4);  // version, flags
+  put(mvhd, 0, 4);  // created
+  put(mvhd, 0, 4);  // modified
+  put(mvhd, kTimeScale, 4);
+  put(mvhd, duration, 4);
+  put(mvhd, 0x00010000, 4);  // rate
+  put(mvhd, 0x0100, 2);      // volume
+  mvhd.insert(mvhd.end(), 10, 0);
+  putMatrix(mvhd);
+  mvhd.insert(mvhd.end(), 24, 0);
+  put(mvhd, 2, 4);  // next track
+  platform::Bytes tkhd;
+  put(tkhd, 3, 4);  // version 0, enabled and in movie
+  put(tkhd, 0, 4);
+  put(tkhd, 0, 4);
+  put(tkhd, 1, 4);  // track id
+  put(tkhd, 0, 4);
+  put(tkhd, duration, 4);
+  tkhd.insert(tkhd.end(), 16, 0);
+  putMatrix(tkhd);
+  put(tkhd, static_cast<std::uint32_t>(width) << 16, 4);
+  put(tkhd, static_cast<std::uint32_t>(height) << 16, 4);
+  platform::Bytes ftypPayload = {'q', 't', ' ', ' ', 0, 0, 0, 0, 'q', 't', ' ', ' '};
+  platform::Bytes movie = box("ftyp", ftypPayload);
+  platform::Bytes moov = box("moov", [&] {
+    platform::Bytes inner = box("mvhd", mvhd);
+    platform::Bytes trak = box("trak", box("tkhd", tkhd));
+    inner.insert(inner.end(), trak.begin(), trak.end());
+    return inner;
+  }());
+  movie.insert(movie.end(), moov.begin(), moov.end());
+  platform::Bytes media(payload);
+  for (std::size_t i = 0; i < payload; ++i) media[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  platform::Bytes mdat = box("mdat", media);
+  movie.insert(movie.end(), mdat.begin(), mdat.end());
+  return movie;
+}
+
+void writeFile(const std::filesystem::path& path, const platform::Bytes& data) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+platform::Bytes readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return platform::Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string digestWithTool(const std::string& tool, const std::filesystem::path& path) {
+  const std::string command = tool + " '" + path.string() + "'";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  char line[256] = {};
+  std::string word;
+  if (std::fgets(line, sizeof line, pipe) != nullptr) word = std::string(line).substr(0, std::string(line).find(' '));
+  ::pclose(pipe);
+  return word;
+}
+
+}  // namespace testsupport
+
+#pragma GCC diagnostic pop

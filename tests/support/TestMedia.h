@@ -1,0 +1,38 @@
+// Real picture and movie files for tests: JPEGs (with the EXIF values a
+// test asks for) and PNGs encoded by libvips, EXIF written by libexiv2, and
+// the smallest QuickTime movie that carries a header with size and length.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/Bytes.h"
+
+namespace testsupport {
+
+struct TestExif {
+  std::optional<int> orientation = std::nullopt;      // EXIF 1 to 8
+  std::optional<std::string> dateTaken = std::nullopt;  // "yyyy:MM:dd HH:mm:ss"
+  std::optional<double> latitude = std::nullopt;      // signed degrees
+  std::optional<double> longitude = std::nullopt;
+  std::optional<double> altitude = std::nullopt;      // metres
+  std::optional<std::string> make = std::nullopt;
+  std::optional<std::string> model = std::nullopt;
+  std::optional<int> iso = std::nullopt;
+};
+
+// A picture whose left half is red and right half blue.
+platform::Bytes makeJpeg(int width, int height, const TestExif& exif = {});
+platform::Bytes makePng(int width, int height);
+// A QuickTime movie header: `width` x `height`, `seconds` long, padded with
+// `payload` bytes of media data.
+platform::Bytes makeMovie(int width, int height, double seconds, std::size_t payload = 64);
+
+void writeFile(const std::filesystem::path& path, const platform::Bytes& data);
+platform::Bytes readFile(const std::filesystem::path& path);
+// The first word printed by `command` (a digest tool) over `path`.
+std::string digestWithTool(const std::string& tool, const std::filesystem::path& path);
+
+}  // namespace testsupport
