@@ -30,6 +30,10 @@ constexpr const char* kAssetGroupID = "assetGroupID";
 constexpr const char* kImageSha1 = "imageSha1";
 constexpr const char* kImageSize = "imageSize";
 
+// Rows are read by position: every select names its columns in this order.
+constexpr const char* kAlbumColumns = "primaryID, assetID, serverID, serverSync, imagesSync, imagesExtra";
+constexpr const char* kImageColumns = "primaryID, assetID, serverID, serverSync, assetGroupID, imageSha1, imageSize";
+
 bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
 
 bool createTables(LMManagedRecordContextDatabase& database) {
@@ -118,24 +122,24 @@ std::optional<platform::Error> LMManagedAssetContext::databaseError() {
 
 LMAlbumRelation LMManagedAssetContext::createAlbumRelationWithResult(const Statement& result) {
   LMAlbumRelation relation;
-  relation.primaryID = result.int32Column(kPrimaryID).value_or(0);
-  relation.assetID = result.stringColumn(kAssetID).value_or("");
-  relation.serverID = result.int64Column(kServerID).value_or(0);
-  relation.serverSync = result.int64Column(kServerSync).value_or(0);
-  relation.imagesSync = result.int64Column(kImagesSync).value_or(0);
-  relation.imagesExtra = result.stringColumn(kImagesExtra).value_or("");
+  relation.primaryID = result.int32Column(0).value_or(0);
+  relation.assetID = result.stringColumn(1).value_or("");
+  relation.serverID = result.int64Column(2).value_or(0);
+  relation.serverSync = result.int64Column(3).value_or(0);
+  relation.imagesSync = result.int64Column(4).value_or(0);
+  relation.imagesExtra = result.stringColumn(5).value_or("");
   return relation;
 }
 
 LMImageRelation LMManagedAssetContext::createImageRelationWithResult(const Statement& result) {
   LMImageRelation relation;
-  relation.primaryID = result.int32Column(kPrimaryID).value_or(0);
-  relation.assetID = result.stringColumn(kAssetID).value_or("");
-  relation.serverID = result.int64Column(kServerID).value_or(0);
-  relation.serverSync = result.int64Column(kServerSync).value_or(0);
-  relation.assetGroupID = result.stringColumn(kAssetGroupID).value_or("");
-  relation.sha1 = result.stringColumn(kImageSha1).value_or("");
-  relation.size = result.int64Column(kImageSize).value_or(0);
+  relation.primaryID = result.int32Column(0).value_or(0);
+  relation.assetID = result.stringColumn(1).value_or("");
+  relation.serverID = result.int64Column(2).value_or(0);
+  relation.serverSync = result.int64Column(3).value_or(0);
+  relation.assetGroupID = result.stringColumn(4).value_or("");
+  relation.sha1 = result.stringColumn(5).value_or("");
+  relation.size = result.int64Column(6).value_or(0);
   return relation;
 }
 
@@ -197,21 +201,21 @@ LMManagedRecordContextDatabase* LMManagedAssetContext::usableDatabase() {
 }
 
 std::vector<LMAlbumRelation> LMManagedAssetContext::searchAllAlbumRelations() {
-  return query(usableDatabase(), fmt::format("select * from {}", kLMSyncAlbumTable), kNoBinding,
+  return query(usableDatabase(), fmt::format("select {} from {}", kAlbumColumns, kLMSyncAlbumTable), kNoBinding,
                &createAlbumRelationWithResult);
 }
 
 std::optional<LMAlbumRelation> LMManagedAssetContext::searchAlbumRelationByAssetID(
     const std::optional<std::string>& assetID) {
   if (!hasText(assetID)) return std::nullopt;
-  return first(query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncAlbumTable, kAssetID),
+  return first(query(usableDatabase(), fmt::format("select {} from {} where {}=?", kAlbumColumns, kLMSyncAlbumTable, kAssetID),
                      inOrder(assetID), &createAlbumRelationWithResult, 1));
 }
 
 std::optional<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAlbumRelationsByServerID(
     std::optional<std::int64_t> serverID) {
   if (!serverID) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncAlbumTable, kServerID),
+  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kAlbumColumns, kLMSyncAlbumTable, kServerID),
                inOrder(serverID), &createAlbumRelationWithResult, 1);
 }
 
@@ -246,21 +250,21 @@ bool LMManagedAssetContext::deleteAllAlbumRelations() {
 }
 
 std::vector<LMImageRelation> LMManagedAssetContext::searchAllImageRelations() {
-  return query(usableDatabase(), fmt::format("select * from {}", kLMSyncImageTable), kNoBinding,
+  return query(usableDatabase(), fmt::format("select {} from {}", kImageColumns, kLMSyncImageTable), kNoBinding,
                &createImageRelationWithResult);
 }
 
 std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchAllImageRelationsByAlbumID(
     const std::optional<std::string>& albumID) {
   if (!hasText(albumID)) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kAssetGroupID),
+  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kAssetGroupID),
                inOrder(albumID), &createImageRelationWithResult);
 }
 
 std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationByAssetID(
     const std::optional<std::string>& assetID) {
   if (!hasText(assetID)) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kAssetID),
+  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kAssetID),
                inOrder(assetID), &createImageRelationWithResult, 1);
 }
 
@@ -268,7 +272,7 @@ std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByAsset
     const std::optional<std::string>& assetID, const std::optional<std::string>& assetsGroupID) {
   if (!hasText(assetID) || !hasText(assetsGroupID)) return std::nullopt;
   return first(query(usableDatabase(),
-                     fmt::format("select * from {} where {}=? and {}=?", kLMSyncImageTable, kAssetID, kAssetGroupID),
+                     fmt::format("select {} from {} where {}=? and {}=?", kImageColumns, kLMSyncImageTable, kAssetID, kAssetGroupID),
                      inOrder(assetID, assetsGroupID), &createImageRelationWithResult,
                      1));
 }
@@ -278,7 +282,7 @@ std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByServe
     const std::optional<std::string>& assetGroupID) {
   if (!serverID) return std::nullopt;
   return first(query(usableDatabase(),
-                     fmt::format("select * from {} where {}=? and {}=? and {}=?", kLMSyncImageTable, kServerID,
+                     fmt::format("select {} from {} where {}=? and {}=? and {}=?", kImageColumns, kLMSyncImageTable, kServerID,
                                  kAssetID, kAssetGroupID),
                      inOrder(serverID, assetID, assetGroupID),
                      &createImageRelationWithResult, 1));
@@ -287,7 +291,7 @@ std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByServe
 std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationsByServerID(
     std::optional<std::int64_t> serverID) {
   if (!serverID) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select * from {} where {}=?", kLMSyncImageTable, kServerID),
+  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kServerID),
                inOrder(serverID), &createImageRelationWithResult, 1);
 }
 
