@@ -25,6 +25,7 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr const char* kAdminPrefix = "/_admin/";
+constexpr std::int64_t kMaxCADisabledSeconds = 30 * 24 * 3600;
 
 void adminReply(httplib::Response& res, int status, const Json& body) {
   res.status = status;
@@ -328,7 +329,10 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     bool ok = true;
     auto disabledSeconds = member<std::int64_t>(*body, "disabledSeconds", -1, ok);
     bool revokeTokens = member<bool>(*body, "revokeTokens", false, ok);
-    if (!ok || disabledSeconds > 30 * 24 * 3600) return adminError(res, 400, "a member has the wrong type");
+    if (!ok) return adminError(res, 400, "a member has the wrong type");
+    if (disabledSeconds > kMaxCADisabledSeconds) {
+      return adminError(res, 400, "disabledSeconds must be at most 30 days");
+    }
     if (disabledSeconds >= 0) ca_->disableFor(disabledSeconds);
     if (revokeTokens) ca_->revokeAllTokens();
     adminReply(res, 200, Json{{"ok", true}});

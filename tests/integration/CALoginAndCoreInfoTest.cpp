@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "account/KPKeyChainUtil.h"
+#include "LocalCloudLoginTest.h"
 #include "account/LoginTestSupport.h"
 #include "account/QBLoginPassport.h"
 #include "account/QBPassportCATokenManager.h"
@@ -31,14 +31,11 @@ using lumora::QBPassportCATokenManager;
 using lumora::ServiceHosts;
 using platform::MainQueue;
 
-class CALoginAndCoreInfoTest : public logintest::LoginTest {
+class CALoginAndCoreInfoTest : public logintest::LocalCloudLoginTest {
  protected:
   void SetUp() override {
+    LocalCloudLoginTest::SetUp();
     std::string error;
-    server_ = localcloud::CloudServer::create(home_.root() / "cloud", &error);
-    ASSERT_TRUE(server_) << error;
-    ASSERT_TRUE(server_->start(0, &error)) << error;
-    startClean(server_->url());
     localcloud::AccountOptions options;
     options.phone = "13800000007";
     ASSERT_TRUE(server_->seedAccount(20001, "fay", "secret", options, &error)) << error;
@@ -47,8 +44,7 @@ class CALoginAndCoreInfoTest : public logintest::LoginTest {
     logintest::drainExchanges();
     if (fake_) fake_->stop();
     if (fakeThread_.joinable()) fakeThread_.join();
-    if (server_) server_->stop();
-    finishClean();
+    LocalCloudLoginTest::TearDown();
   }
 
   std::vector<std::string> ends() {
@@ -93,7 +89,6 @@ class CALoginAndCoreInfoTest : public logintest::LoginTest {
     ServiceHosts::set(ServiceHosts::kCAToken, base);
   }
 
-  std::unique_ptr<localcloud::CloudServer> server_;
   std::shared_ptr<logintest::SessionRecorder> recorder_ = std::make_shared<logintest::SessionRecorder>();
   std::unique_ptr<httplib::Server> fake_;
   std::thread fakeThread_;
