@@ -162,7 +162,8 @@ TEST_F(CATest, RefusalsEndTheExchangeWithTheirStatus) {
   };
   const Case cases[] = {
       {401, "passportCA-Disabled", "120", 120'000}, {401, "passportCA-Disabled", nullptr, 0},
-      {401, "passportCA-Disabled", "-1", 86'400'000}, {401, "Basic", nullptr, -1},
+      {401, "passportCA-Disabled", "-1", 86'400'000},
+      {401, "passportCA-Disabled", "99999999999999999999", 604'800'000}, {401, "Basic", nullptr, -1},
       {403, nullptr, nullptr, -1}, {500, nullptr, nullptr, -1},
   };
   for (const auto& c : cases) {
