@@ -183,26 +183,32 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     return true;
   }
   if (!fault->replaces()) return false;
-  bool signedPath = signed_->serves(req.path);
   if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
   } else if (fault->replyCode() == 0) {
     http::replyText(res, fault->status, "injected fault");
   } else {
     int status = fault->status != 0 ? fault->status : 200;
-    if (signedPath) {
+    if (signed_->serves(req.path)) {
+      // In the signed form, and journalled there.
       signed_->replyFault(req, res, status, faultReply(*fault, req.target, "description"));
-    } else {
-      http::replyJson(res, faultReply(*fault, req.target, "desc"));
-      res.status = status;
+      return true;
     }
+    http::replyJson(res, faultReply(*fault, req.target, "desc"));
+    res.status = status;
   }
-  if (signedPath) signed_->journal(req, res);
+  signed_->journal(req, res);  // only when the path is a signed one
   return true;
 }
 
 void CloudServer::registerRoutes(httplib::Server& server) {
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // Before any route pattern sees the path: matching a pattern recurses
+    // once per character of the path.
+    if (req.path.size() > kMaxPathLength) {
+      http::replyText(res, 414, "path too long");
+      return httplib::Server::HandlerResponse::Handled;
+    }
     return applyFault(req, res) ? httplib::Server::HandlerResponse::Handled
                                 : httplib::Server::HandlerResponse::Unhandled;
   });

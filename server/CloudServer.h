@@ -46,6 +46,8 @@ class CloudServer {
   static constexpr int kDefaultPort = 8765;
   // The largest request body read; a larger one is answered 413 unread.
   static constexpr std::size_t kMaxRequestBody = 8 * 1024 * 1024;
+  // The longest request path served (decoded); a longer one is answered 414.
+  static constexpr std::size_t kMaxPathLength = 1024;
 
   static std::unique_ptr<CloudServer> create(const std::filesystem::path& dataDir,
                                              std::string* error = nullptr);

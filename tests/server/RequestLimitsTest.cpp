@@ -60,6 +60,32 @@ TEST_F(RequestLimits, DeeplyNestedJsonIsRefusedNotACrash) {
   EXPECT_EQ(cloud_->post(kRelocation, {{"romCountry", ""}}).code(), 0);
 }
 
+TEST_F(RequestLimits, OverlongPathsAreRefusedNotACrash) {
+  // Matching an 8,000-character path against the signed routes used to
+  // recurse once per character and overflow the stack: with or without a
+  // token, on a route's own path or under it, the path is now refused.
+  const std::string longId(8000, '7');
+  for (const std::string& path : {std::string(kContacts) + "/" + longId,
+                                  std::string(kContacts) + "/" + longId + "/delete",
+                                  "/lum/contact/v2/user/" + longId + "/full",
+                                  "/pass/serviceLogin" + std::string(8000, '/')}) {
+    SCOPED_TRACE(path.substr(0, 40));
+    EXPECT_EQ(cloud_->post(path, {{"entry", "{}"}}).status, 414);
+    EXPECT_EQ(cloud_->send("GET", path, {}, "").status, 414);
+  }
+  // Matching takes no stack per character, even for a path far longer than
+  // a request line can carry.
+  const std::string huge = std::string(kContacts) + "/" + std::string(200000, '7');
+  EXPECT_TRUE(server_->signedEndpoints().serves(huge));
+  EXPECT_FALSE(server_->signedEndpoints().serves(huge + "/x"));
+  // A long segment under the limit still reaches its route, which judges it.
+  CloudReply longSegment = cloud_->post(std::string(kContacts) + "/" + std::string(600, '7'),
+                                        {{"entry", "{}"}});
+  EXPECT_EQ(longSegment.status, 400);
+  EXPECT_TRUE(longSegment.encrypted);
+  EXPECT_EQ(cloud_->post(kRelocation, {{"romCountry", ""}}).code(), 0);
+}
+
 TEST_F(RequestLimits, DeviceRecordsAreBounded) {
   using localcloud::DeviceInfoService;
   EXPECT_EQ(registerDevice(std::string(DeviceInfoService::kMaxDevIdLength + 1, 'd'), "[]").code(),
