@@ -100,20 +100,14 @@ bool CloudServer::start(int port, std::string* error) {
     if (error) *error = "invalid port " + std::to_string(port);
     return false;
   }
-  auto server = std::make_unique<httplib::Server>();
+  auto server = std::make_unique<HttpServer>(limits_);
   server->set_tcp_nodelay(true);
   server->set_keep_alive_max_count(1000);
-  server->set_keep_alive_timeout(2);
   server->set_payload_max_length(kMaxRequestBody);
   registerRoutes(*server);
   registerAdminRoutes(*server);
-  signed_->install(*server);
-  int bound = port;
-  if (port == 0) {
-    bound = server->bind_to_any_port("127.0.0.1");
-  } else if (!server->bind_to_port("127.0.0.1", port)) {
-    bound = -1;
-  }
+  signed_->install(*server);  // last: it answers every path left
+  int bound = server->bind("127.0.0.1", port);
   if (bound <= 0) {
     if (error) *error = "cannot listen on 127.0.0.1:" + std::to_string(port);
     return false;
