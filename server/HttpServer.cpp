@@ -146,6 +146,8 @@ class HttpServer::Connection : public httplib::Stream {
   // until endHead().
   void beginHead() { headDeadline_ = Clock::now() + server_.limits_.requestHead; }
   void endHead() { headDeadline_.reset(); }
+  // True while a request's head has not been read whole.
+  bool inHead() const { return headDeadline_.has_value(); }
 
   bool is_readable() const override {
     return offset_ < size_ || wait(POLLIN, readDeadline(), false);
@@ -284,6 +286,9 @@ class HttpServer::Connection : public httplib::Stream {
 
 HttpServer::HttpServer(ConnectionLimits limits) : limits_(limits) {
   new_task_queue = [this] { return new WorkerPool(limits_.maxWorkers); };
+  // What the "Keep-Alive" header tells clients.
+  auto idleSeconds = std::chrono::ceil<std::chrono::seconds>(limits_.keepAliveIdle).count();
+  set_keep_alive_timeout(std::max<time_t>(1, idleSeconds));
 }
 
 int HttpServer::bind(const std::string& host, int port) {
@@ -316,7 +321,9 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
     ok = process_request(connection, last, closed,
                          [&connection](httplib::Request&) { connection.endHead(); });
     ok = connection.flush() && ok;
-    if (!ok || closed) break;
+    // After a head that did not arrive whole in time (or was refused
+    // unread), what follows on the connection cannot be trusted.
+    if (!ok || closed || connection.inHead()) break;
   }
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);

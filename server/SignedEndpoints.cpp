@@ -231,7 +231,7 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
 
   // The parameters exactly as sent: one value per name.
   std::map<std::string, std::string> sent;
-  for (const auto& [name, value] : http::params(req)) {
+  for (const auto& [name, value] : http::queryAndBodyParams(req)) {
     if (!sent.emplace(name, value).second) {
       return refuse(cloudcode::kBadRequest, "parameter sent twice: " + name);
     }

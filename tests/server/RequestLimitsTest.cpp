@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "CloudFixture.h"
@@ -107,6 +108,46 @@ TEST_F(RequestLimits, DeviceRecordsAreBounded) {
   for (const Json& item : list) {
     EXPECT_NE(item["devId"], "device-0");
     EXPECT_NE(item["devId"], "device-1");
+  }
+}
+
+TEST_F(RequestLimits, ListingLargeDevicesByManyNamesIsQuick) {
+  // 64 devices with 64 KiB of settings each, listed by 600 names: looking
+  // each name up by a scan of every device's settings took seconds (and
+  // held the store for all of it).
+  using localcloud::DeviceInfoService;
+  constexpr int kSettings = 2300;
+  Json settings = Json::array();
+  for (int i = 0; i < kSettings; ++i) {
+    settings.push_back({{"name", "n" + std::to_string(i)}, {"value", ""}});
+  }
+  ASSERT_LE(settings.dump().size(), DeviceInfoService::kMaxContentBytes);
+  const SignedClient& devices = *devices_;
+  for (int d = 0; d < DeviceInfoService::kMaxDevicesPerUser; ++d) {
+    Params device{{"userId", "7001"}, {"devId", "d" + std::to_string(d)},
+                  {"content", settings.dump()}};
+    ASSERT_EQ(devices.postUnlabelled(kRegister, devices.sign("POST", kRegister, device)).code(),
+              0);
+  }
+  // The names last in the settings, from the end, each after one that no
+  // device has.
+  Json names = Json::array();
+  for (int i = 0; i < 300; ++i) {
+    names.push_back("x" + std::to_string(i));
+    names.push_back("n" + std::to_string(kSettings - 1 - i));
+  }
+
+  auto start = std::chrono::steady_clock::now();
+  CloudReply listed = devices.get(kList, {{"userId", "7001"}, {"meta", names.dump()}});
+  auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(listed.code(), 0) << listed.body;
+  EXPECT_LT(took, std::chrono::seconds(1));
+  const Json& list = listed.data()["list"];
+  ASSERT_EQ(list.size(), static_cast<std::size_t>(DeviceInfoService::kMaxDevicesPerUser));
+  for (const Json& device : list) {
+    ASSERT_EQ(device["setting"].size(), 300u);
+    EXPECT_EQ(device["setting"].front()["name"], "n" + std::to_string(kSettings - 1));
+    EXPECT_EQ(device["setting"].back()["name"], "n" + std::to_string(kSettings - 300));
   }
 }
 
