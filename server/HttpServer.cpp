@@ -189,30 +189,21 @@ class HttpServer::Connection : public httplib::Stream {
   }
 
   ssize_t write(const char* ptr, size_t size) override {
-    pending_.append(ptr, size);
-    if (pending_.size() >= kFlushSize && !flush()) return -1;
+    if (pending_.size() + size < kFlushSize) {
+      pending_.append(ptr, size);
+      return static_cast<ssize_t>(size);
+    }
+    // Much to send: what was gathered, then this straight from the caller.
+    if (!flush() || !send(ptr, size)) return -1;
     return static_cast<ssize_t>(size);
   }
 
   // Sends what the writes gathered; false when the peer does not take it
   // within the write time-out.
   bool flush() {
-    std::size_t sent = 0;
-    auto deadline = writeDeadline();
-    while (sent < pending_.size()) {
-      ssize_t n = ::send(sock_, pending_.data() + sent, pending_.size() - sent,
-                         MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n >= 0) {
-        sent += static_cast<std::size_t>(n);
-      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        if (!wait(POLLOUT, deadline, false)) break;
-      } else if (errno != EINTR) {
-        break;
-      }
-    }
-    bool all = sent == pending_.size();
+    bool sent = send(pending_.data(), pending_.size());
     pending_.clear();
-    return all;
+    return sent;
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
@@ -239,6 +230,22 @@ class HttpServer::Connection : public httplib::Stream {
   }
   Clock::time_point writeDeadline() const {
     return Clock::now() + duration(server_.write_timeout_sec_, server_.write_timeout_usec_);
+  }
+
+  bool send(const char* data, std::size_t size) {
+    std::size_t sent = 0;
+    auto deadline = writeDeadline();
+    while (sent < size) {
+      ssize_t n = ::send(sock_, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n >= 0) {
+        sent += static_cast<std::size_t>(n);
+      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!wait(POLLOUT, deadline, false)) return false;
+      } else if (errno != EINTR) {
+        return false;
+      }
+    }
+    return true;
   }
 
   // Polls for `events` until the deadline, in slices, so that a stopping
