@@ -272,7 +272,7 @@ class HttpServer::Connection : public httplib::Stream {
     if (slot) return;
     sockaddr_storage address{};
     socklen_t length = sizeof address;
-    slot.emplace();
+    slot = Address{};
     if (query(sock_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
       describe(address, slot->ip, slot->port);
     }
