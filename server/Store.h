@@ -8,6 +8,10 @@
 // What clients can make it keep (captchas, steps, tokens, grants, trusted
 // devices) is bounded: past the limits below the oldest rows go.
 //
+// The file belongs to one process at a time: another process cannot open
+// it while a Store holds it (open() fails), though other connections in
+// the same process can.
+//
 // Ownership: owned by the CloudServer (or a test); its connections are
 // closed with the object. Threading: the file is in WAL mode; reads run
 // concurrently on a small pool of read-only connections, writes one at a
@@ -96,7 +100,8 @@ class Store {
   static constexpr std::size_t kMaxReaders = 16;
 
   // Opens (creating when needed) DIR/cloud.db. nullptr with *error set on
-  // failure (unwritable directory, corrupt file, newer schema).
+  // failure (unwritable directory, corrupt file, newer schema, a file that
+  // another process holds).
   static std::unique_ptr<Store> open(const std::filesystem::path& dataDir,
                                      std::string* error = nullptr);
   ~Store();
