@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <mutex>
 
 #include "server/Crypto.h"
 #include "server/SqlStatement.h"
@@ -190,6 +191,12 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::st
     if (error) *error = "cannot create data directory " + dataDir.string() + ": " + ec.message();
     return nullptr;
   }
+  // SQLite's memory statistics take one process-wide lock around every
+  // allocation, which all reading threads then queue on. Nothing here reads
+  // them; they can be turned off only before SQLite is first used in the
+  // process (later this does nothing).
+  static std::once_flag statistics;
+  std::call_once(statistics, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   std::filesystem::path file = dataDir / "cloud.db";
   auto writer = openConnection(file.string(), true, error);
   if (!writer) return nullptr;
