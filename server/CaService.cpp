@@ -50,8 +50,8 @@ std::optional<std::string> encryptedSetCookie(const std::string& header, const s
 }  // namespace
 
 CaService::CaService(Store& store, AccountService& accounts) : store_(store), accounts_(accounts) {
-  Store::Access access(store_);
-  sqlite3_exec(access.db(),
+  Store::Access access(store_, Store::Access::Mode::Write);
+  sqlite3_exec(access.connection().db(),
                "CREATE TABLE IF NOT EXISTS ca_tokens ("
                " token TEXT PRIMARY KEY, security TEXT NOT NULL, device_id TEXT NOT NULL,"
                " revoked INTEGER NOT NULL DEFAULT 0);"
@@ -81,34 +81,33 @@ std::int64_t CaService::disabledSecondsLeft() const {
 }
 
 void CaService::revokeAllTokens() {
-  Store::Access access(store_);
-  SqlStatement(access.db(), "UPDATE ca_tokens SET revoked = 1").run();
+  Store::Access access(store_, Store::Access::Mode::Write);
+  SqlStatement(access.connection(), "UPDATE ca_tokens SET revoked = 1").run();
 }
 
 int CaService::liveTokenCount() {
-  Store::Access access(store_);
-  SqlStatement st(access.db(), "SELECT COUNT(*) FROM ca_tokens WHERE revoked = 0");
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(), "SELECT COUNT(*) FROM ca_tokens WHERE revoked = 0");
   return st.step() == SQLITE_ROW ? static_cast<int>(st.integer(0)) : 0;
 }
 
 std::optional<CaService::Token> CaService::liveToken(const std::string& token) {
-  Store::Access access(store_);
-  SqlStatement st(access.db(),
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(),
                   "SELECT security, device_id FROM ca_tokens WHERE token = ? AND revoked = 0");
   if (st.bind(1, token).step() != SQLITE_ROW) return std::nullopt;
   return Token{token, st.text(0), st.text(1)};
 }
 
 bool CaService::useNonce(const std::string& token, const std::string& nonce) {
-  Store::Access access(store_);
-  sqlite3* db = access.db();
-  if (!SqlStatement(db, "INSERT OR IGNORE INTO ca_nonces (token, nonce) VALUES (?, ?)")
+  Store::Access access(store_, Store::Access::Mode::Write);
+  if (!SqlStatement(access.connection(), "INSERT OR IGNORE INTO ca_nonces (token, nonce) VALUES (?, ?)")
            .bindAll(token, nonce)
            .run() ||
-      sqlite3_changes(db) == 0) {
+      sqlite3_changes(access.connection().db()) == 0) {
     return false;
   }
-  SqlStatement(db,
+  SqlStatement(access.connection(),
                "DELETE FROM ca_nonces WHERE token = ?1 AND rowid <= (SELECT rowid FROM ca_nonces "
                "WHERE token = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)")
       .bindAll(token, kMaxNoncesPerToken)
@@ -127,29 +126,28 @@ void CaService::issueToken(const httplib::Request& req, httplib::Response& res) 
   Token issued{crypto::randomToken(), crypto::base64Encode(crypto::randomBytes(16)), deviceId};
   bool stored = false;
   {
-    Store::Access access(store_);
-    sqlite3* db = access.db();
-    stored = SqlStatement(db, "INSERT INTO ca_tokens (token, security, device_id) VALUES (?, ?, ?)")
+    Store::Access access(store_, Store::Access::Mode::Write);
+    stored = SqlStatement(access.connection(), "INSERT INTO ca_tokens (token, security, device_id) VALUES (?, ?, ?)")
                  .bindAll(issued.token, issued.security, issued.deviceId)
                  .run();
     if (stored) {
       // The device's oldest tokens go, with the nonces they used.
-      SqlStatement(db,
+      SqlStatement(access.connection(),
                    "DELETE FROM ca_nonces WHERE token IN (SELECT token FROM ca_tokens WHERE "
                    "device_id = ?1 ORDER BY rowid DESC LIMIT -1 OFFSET ?2)")
           .bindAll(deviceId, kMaxTokensPerDevice)
           .run();
-      SqlStatement(db,
+      SqlStatement(access.connection(),
                    "DELETE FROM ca_tokens WHERE device_id = ?1 AND rowid <= (SELECT rowid FROM "
                    "ca_tokens WHERE device_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)")
           .bindAll(deviceId, kMaxTokensPerDevice)
           .run();
-      SqlStatement(db,
+      SqlStatement(access.connection(),
                    "DELETE FROM ca_nonces WHERE token IN (SELECT token FROM ca_tokens "
                    "ORDER BY rowid DESC LIMIT -1 OFFSET ?1)")
           .bindAll(kMaxTokens)
           .run();
-      SqlStatement(db,
+      SqlStatement(access.connection(),
                    "DELETE FROM ca_tokens WHERE rowid <= (SELECT rowid FROM ca_tokens "
                    "ORDER BY rowid DESC LIMIT 1 OFFSET ?1)")
           .bindAll(kMaxTokens)

@@ -111,20 +111,14 @@ bool CloudServer::start(int port, std::string* error) {
     if (error) *error = "invalid port " + std::to_string(port);
     return false;
   }
-  auto server = std::make_unique<httplib::Server>();
+  auto server = std::make_unique<HttpServer>(limits_);
   server->set_tcp_nodelay(true);
   server->set_keep_alive_max_count(1000);
-  server->set_keep_alive_timeout(2);
   server->set_payload_max_length(kMaxRequestBody);
   registerRoutes(*server);
   registerAdminRoutes(*server);
-  signed_->install(*server);
-  int bound = port;
-  if (port == 0) {
-    bound = server->bind_to_any_port("127.0.0.1");
-  } else if (!server->bind_to_port("127.0.0.1", port)) {
-    bound = -1;
-  }
+  signed_->install(*server);  // last: it answers every path left
+  int bound = server->bind("127.0.0.1", port);
   if (bound <= 0) {
     if (error) *error = "cannot listen on 127.0.0.1:" + std::to_string(port);
     return false;
@@ -194,26 +188,32 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     return true;
   }
   if (!fault->replaces()) return false;
-  bool signedPath = signed_->serves(req.path);
   if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
   } else if (fault->replyCode() == 0) {
     http::replyText(res, fault->status, "injected fault");
   } else {
     int status = fault->status != 0 ? fault->status : 200;
-    if (signedPath) {
+    if (signed_->serves(req.path)) {
+      // In the signed form, and journalled there.
       signed_->replyFault(req, res, status, faultReply(*fault, req.target, "description"));
-    } else {
-      http::replyJson(res, faultReply(*fault, req.target, "desc"));
-      res.status = status;
+      return true;
     }
+    http::replyJson(res, faultReply(*fault, req.target, "desc"));
+    res.status = status;
   }
-  if (signedPath) signed_->journal(req, res);
+  signed_->journal(req, res);  // only when the path is a signed one
   return true;
 }
 
 void CloudServer::registerRoutes(httplib::Server& server) {
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // Before any route pattern sees the path: matching a pattern recurses
+    // once per character of the path.
+    if (req.path.size() > kMaxPathLength) {
+      http::replyText(res, 414, "path too long");
+      return httplib::Server::HandlerResponse::Handled;
+    }
     return applyFault(req, res) ? httplib::Server::HandlerResponse::Handled
                                 : httplib::Server::HandlerResponse::Unhandled;
   });

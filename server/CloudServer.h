@@ -7,7 +7,7 @@
 //
 // Ownership: create() opens the Store; the CloudServer owns it, the services
 // and the listening thread. Threading: start(), stop() and every accessor
-// may be called from any thread; requests are served on cpp-httplib's
+// may be called from any thread; requests are served on the HttpServer's
 // worker threads. stop() (also run by the destructor) returns once the
 // listener has ended; pending injected delays are cut short. Failures:
 // create() and start() return nullptr / false with an error text.
@@ -27,14 +27,9 @@
 
 #include "server/ContactStore.h"
 #include "server/FaultInjector.h"
+#include "server/HttpServer.h"
 #include "server/SignedEndpoints.h"
 #include "server/Store.h"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
 
 namespace localcloud {
 
@@ -49,6 +44,8 @@ class CloudServer {
   static constexpr int kDefaultPort = 8765;
   // The largest request body read; a larger one is answered 413 unread.
   static constexpr std::size_t kMaxRequestBody = 8 * 1024 * 1024;
+  // The longest request path served (decoded); a longer one is answered 414.
+  static constexpr std::size_t kMaxPathLength = 1024;
 
   static std::unique_ptr<CloudServer> create(const std::filesystem::path& dataDir,
                                              std::string* error = nullptr);
@@ -59,6 +56,12 @@ class CloudServer {
   // Listens on 127.0.0.1:port (0 = an ephemeral port). False when already
   // running or the port cannot be bound.
   bool start(int port = 0, std::string* error = nullptr);
+  // The limits on connections that the next start() applies (the defaults
+  // suit every client; tests shorten them).
+  void setConnectionLimits(const ConnectionLimits& limits) {
+    std::lock_guard lock(lifecycleMutex_);
+    limits_ = limits;
+  }
   void stop();
   bool running() const { return port_.load() != 0; }
   // The bound port, 0 when stopped.
@@ -110,7 +113,8 @@ class CloudServer {
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 
   std::mutex lifecycleMutex_;
-  std::unique_ptr<httplib::Server> server_;
+  ConnectionLimits limits_;
+  std::unique_ptr<HttpServer> server_;
   std::thread listener_;
   std::atomic<int> port_{0};
 };

@@ -41,9 +41,10 @@ ContactRecord readRow(const SqlStatement& st) {
   return record;
 }
 
-std::optional<ContactRecord> findLocked(sqlite3* db, std::int64_t userId, std::int64_t id) {
+std::optional<ContactRecord> findRecord(SqlConnection& db, std::int64_t userId,
+                                        std::int64_t id) {
   std::string sql = std::string(kSelect) + "WHERE user_id = ? AND id = ?";
-  SqlStatement st(db, sql.c_str());
+  SqlStatement st(db, sql);
   st.bindAll(userId, id);
   if (st.step() != SQLITE_ROW) return std::nullopt;
   return readRow(st);
@@ -53,7 +54,7 @@ std::optional<ContactRecord> findLocked(sqlite3* db, std::int64_t userId, std::i
 // commit() ran.
 class Transaction {
  public:
-  explicit Transaction(sqlite3* db) : db_(db) {
+  explicit Transaction(SqlConnection& db) : db_(db.db()) {
     open_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
   }
   ~Transaction() {
@@ -77,7 +78,7 @@ class Transaction {
 enum class Counter { Id, Tag };
 
 // Raises one of the user's counters and returns the new value, 0 on failure.
-std::int64_t nextValue(sqlite3* db, std::int64_t userId, Counter counter) {
+std::int64_t nextValue(SqlConnection& db, std::int64_t userId, Counter counter) {
   SqlStatement ensure(db, "INSERT OR IGNORE INTO contact_users (user_id) VALUES (?)");
   if (!ensure.bind(1, userId).run()) return 0;
   SqlStatement raise(db, counter == Counter::Id
@@ -89,7 +90,7 @@ std::int64_t nextValue(sqlite3* db, std::int64_t userId, Counter counter) {
   return raise.step() == SQLITE_ROW ? raise.integer(0) : 0;
 }
 
-bool writeRecord(sqlite3* db, const ContactRecord& record) {
+bool writeRecord(SqlConnection& db, const ContactRecord& record) {
   SqlStatement st(db,
                   "INSERT OR REPLACE INTO contact_records (user_id, id, type, tag, status, "
                   "content, purged) VALUES (?, ?, ?, ?, ?, ?, ?)");
@@ -101,7 +102,7 @@ bool writeRecord(sqlite3* db, const ContactRecord& record) {
 // The common end of every applied change: the record gets the user's next
 // tag, is written and the transaction committed. `change` stays Failed when
 // any of that fails.
-void commitChange(sqlite3* db, Transaction& tx, ContactRecord record,
+void commitChange(SqlConnection& db, Transaction& tx, ContactRecord record,
                   ContactStore::Change& change) {
   record.tag = nextValue(db, record.userId, Counter::Tag);
   if (record.tag == 0 || !writeRecord(db, record) || !tx.commit()) return;
@@ -118,10 +119,10 @@ ContactStore::Change changeLive(Store& store, std::int64_t userId, std::int64_t 
                                 const std::function<void(ContactRecord&)>& edit) {
   using Outcome = ContactStore::Outcome;
   ContactStore::Change change;
-  Store::Access access(store);
-  Transaction tx(access.db());
+  Store::Access access(store, Store::Access::Mode::Write);
+  Transaction tx(access.connection());
   if (!tx.ok()) return change;
-  auto current = findLocked(access.db(), userId, id);
+  auto current = findRecord(access.connection(), userId, id);
   if (!current) {
     change.outcome = Outcome::NotFound;
   } else if (type && current->type != *type) {
@@ -132,7 +133,7 @@ ContactStore::Change changeLive(Store& store, std::int64_t userId, std::int64_t 
     change.record = std::move(*current);
   } else {
     edit(*current);
-    commitChange(access.db(), tx, std::move(*current), change);
+    commitChange(access.connection(), tx, std::move(*current), change);
   }
   return change;
 }
@@ -152,16 +153,16 @@ ContactStore::ContactStore(Store& store) : store_(store) {}
 ContactStore::Change ContactStore::add(std::int64_t userId, const std::string& type,
                                        const Json& content) {
   Change change;
-  Store::Access access(store_);
-  Transaction tx(access.db());
+  Store::Access access(store_, Store::Access::Mode::Write);
+  Transaction tx(access.connection());
   if (!tx.ok()) return change;
   ContactRecord record;
   record.userId = userId;
-  record.id = nextValue(access.db(), userId, Counter::Id);
+  record.id = nextValue(access.connection(), userId, Counter::Id);
   record.type = type;
   record.status = kStatusLive;
   record.content = stripOwnKeys(content);
-  if (record.id != 0) commitChange(access.db(), tx, std::move(record), change);
+  if (record.id != 0) commitChange(access.connection(), tx, std::move(record), change);
   return change;
 }
 
@@ -182,15 +183,14 @@ ContactStore::Change ContactStore::remove(std::int64_t userId, std::int64_t id,
 }
 
 std::optional<ContactRecord> ContactStore::find(std::int64_t userId, std::int64_t id) {
-  Store::Access access(store_);
-  return findLocked(access.db(), userId, id);
+  Store::Access access(store_, Store::Access::Mode::Read);
+  return findRecord(access.connection(), userId, id);
 }
 
 std::vector<ContactRecord> ContactStore::records(std::int64_t userId) {
   std::vector<ContactRecord> out;
-  Store::Access access(store_);
-  std::string sql = std::string(kSelect) + "WHERE user_id = ? ORDER BY id";
-  SqlStatement st(access.db(), sql.c_str());
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(), std::string(kSelect) + "WHERE user_id = ? ORDER BY id");
   st.bind(1, userId);
   while (st.step() == SQLITE_ROW) out.push_back(readRow(st));
   return out;

@@ -6,8 +6,9 @@
 // and handed back, so the client takes the cloud's version.
 //
 // Ownership: owned by the CloudServer; borrows the Store, which must
-// outlive it. Threading: every operation runs under the Store's lock, each
-// change in one transaction. Failures: SQL failures give Outcome::Failed or
+// outlive it. Threading: safe from any thread; each change runs on the
+// Store's writing connection in one transaction, committed before it
+// returns; reads run on a read connection. Failures: SQL failures give Outcome::Failed or
 // nullopt; nothing throws.
 #pragma once
 

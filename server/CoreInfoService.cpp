@@ -51,8 +51,8 @@ std::string profileProblem(const Json& profile) {
 }  // namespace
 
 CoreInfoService::CoreInfoService(Store& store) : store_(store) {
-  Store::Access access(store_);
-  sqlite3_exec(access.db(),
+  Store::Access access(store_, Store::Access::Mode::Write);
+  sqlite3_exec(access.connection().db(),
                "CREATE TABLE IF NOT EXISTS core_profiles ("
                " user_id INTEGER PRIMARY KEY, profile TEXT NOT NULL);",
                nullptr, nullptr, nullptr);
@@ -69,11 +69,11 @@ bool CoreInfoService::setProfile(std::int64_t userId, const Json& profile, std::
     if (error) *error = problem;
     return false;
   }
-  Store::Access access(store_);
-  bool stored = SqlStatement(access.db(), "INSERT OR REPLACE INTO core_profiles (user_id, profile) VALUES (?, ?)")
+  Store::Access access(store_, Store::Access::Mode::Write);
+  bool stored = SqlStatement(access.connection(), "INSERT OR REPLACE INTO core_profiles (user_id, profile) VALUES (?, ?)")
                     .bindAll(userId, profile.dump())
                     .run();
-  if (!stored && error) *error = sqlite3_errmsg(access.db());
+  if (!stored && error) *error = sqlite3_errmsg(access.connection().db());
   return stored;
 }
 
@@ -88,8 +88,8 @@ SignedReply CoreInfoService::coreInfo(const SignedRequest& req) {
 
   Json profile;
   {
-    Store::Access access(store_);
-    SqlStatement st(access.db(), "SELECT profile FROM core_profiles WHERE user_id = ?");
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(), "SELECT profile FROM core_profiles WHERE user_id = ?");
     if (st.bind(1, req.userId).step() == SQLITE_ROW) profile = http::parseJson(st.text(0));
   }
   if (!profile.is_object()) {

@@ -18,6 +18,19 @@ const unsigned char* bytesOf(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
+// The algorithms of every request, fetched from the provider once: an
+// implicit fetch on each use goes through the provider store's lock. Kept
+// for the life of the process; the implicit ones if the fetch fails.
+const EVP_CIPHER* aes128CbcCipher() {
+  static EVP_CIPHER* const fetched = EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr);
+  return fetched ? fetched : EVP_aes_128_cbc();
+}
+
+const EVP_MD* sha1Digest() {
+  static EVP_MD* const fetched = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+  return fetched ? fetched : EVP_sha1();
+}
+
 std::string digest(const EVP_MD* md, std::string_view text) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -35,7 +48,7 @@ std::optional<std::string> aes128Cbc(std::string_view input, std::string_view ke
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
                                                                       &EVP_CIPHER_CTX_free);
   if (!ctx) return std::nullopt;
-  if (EVP_CipherInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, bytesOf(key), bytesOf(iv),
+  if (EVP_CipherInit_ex(ctx.get(), aes128CbcCipher(), nullptr, bytesOf(key), bytesOf(iv),
                         encrypt ? 1 : 0) != 1) {
     return std::nullopt;
   }
@@ -98,7 +111,7 @@ std::string base64UrlEncode(std::string_view bytes) {
 }
 
 std::string sha1Base64(std::string_view text) {
-  return base64Encode(digest(EVP_sha1(), text));
+  return base64Encode(digest(sha1Digest(), text));
 }
 
 std::string md5HexUpper(std::string_view text) {

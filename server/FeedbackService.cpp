@@ -68,8 +68,8 @@ FeedbackService::FeedbackService(Store& store, std::filesystem::path directory,
     : store_(store), directory_(std::move(directory)), port_(std::move(port)) {
   std::error_code ec;
   std::filesystem::create_directories(directory_, ec);
-  Store::Access access(store_);
-  sqlite3_exec(access.db(),
+  Store::Access access(store_, Store::Access::Mode::Write);
+  sqlite3_exec(access.connection().db(),
                "CREATE TABLE IF NOT EXISTS feedback_uploads ("
                " ticket TEXT PRIMARY KEY, user_id INTEGER NOT NULL, device_info TEXT NOT NULL,"
                " state TEXT NOT NULL, zip_file TEXT NOT NULL DEFAULT '',"
@@ -161,8 +161,8 @@ void FeedbackService::requestUpload(const httplib::Request& req, httplib::Respon
   if (!info) return reply(res, security, 400, "request must hold the device information");
   std::string ticket = crypto::randomToken(18);
   {
-    Store::Access access(store_);
-    SqlStatement st(access.db(),
+    Store::Access access(store_, Store::Access::Mode::Write);
+    SqlStatement st(access.connection(),
                     "INSERT INTO feedback_uploads (ticket, user_id, device_info, state) "
                     "VALUES (?, ?, ?, 'requested')");
     if (!st.bindAll(ticket, verified->caller.userId, dump(*info)).run()) {
@@ -246,8 +246,8 @@ void FeedbackService::receiveReport(const httplib::Request& req, httplib::Respon
   }
   if (!setState(ticket, "committed", "reported")) return reply(res, security, 404, "already reported");
   {
-    Store::Access access(store_);
-    SqlStatement st(access.db(), "INSERT INTO feedback_reports (ticket, user_id, data) VALUES (?, ?, ?)");
+    Store::Access access(store_, Store::Access::Mode::Write);
+    SqlStatement st(access.connection(), "INSERT INTO feedback_reports (ticket, user_id, data) VALUES (?, ?, ?)");
     if (!st.bindAll(ticket, verified->caller.userId, dump(*data)).run()) {
       return reply(res, security, 500, "cannot record the report");
     }
@@ -270,18 +270,18 @@ bool FeedbackService::setState(const std::string& ticket, const std::string& fro
   std::string sql = "UPDATE feedback_uploads SET state = ?1" +
                     (column.empty() ? std::string() : ", " + column + " = ?4") +
                     " WHERE ticket = ?2 AND state = ?3";
-  Store::Access access(store_);
-  SqlStatement st(access.db(), sql.c_str());
+  Store::Access access(store_, Store::Access::Mode::Write);
+  SqlStatement st(access.connection(), sql.c_str());
   st.bindAll(to, ticket, from);
   if (!column.empty()) st.bind(4, value);
-  return st.run() && sqlite3_changes(access.db()) == 1;
+  return st.run() && sqlite3_changes(access.connection().db()) == 1;
 }
 
 void FeedbackService::trimUploads(std::int64_t userId) {
   std::vector<std::string> dropped;
-  Store::Access access(store_);
+  Store::Access access(store_, Store::Access::Mode::Write);
   {
-    SqlStatement st(access.db(),
+    SqlStatement st(access.connection(),
                     "SELECT ticket, zip_file FROM feedback_uploads WHERE user_id = ? "
                     "ORDER BY rowid DESC LIMIT -1 OFFSET ?");
     st.bindAll(userId, kMaxUploadsPerUser);
@@ -292,15 +292,15 @@ void FeedbackService::trimUploads(std::int64_t userId) {
     }
   }
   for (const auto& ticket : dropped) {
-    SqlStatement(access.db(), "DELETE FROM feedback_reports WHERE ticket = ?").bind(1, ticket).run();
-    SqlStatement(access.db(), "DELETE FROM feedback_uploads WHERE ticket = ?").bind(1, ticket).run();
+    SqlStatement(access.connection(), "DELETE FROM feedback_reports WHERE ticket = ?").bind(1, ticket).run();
+    SqlStatement(access.connection(), "DELETE FROM feedback_uploads WHERE ticket = ?").bind(1, ticket).run();
   }
 }
 
 std::vector<FeedbackService::Upload> FeedbackService::uploads() {
   std::vector<Upload> out;
-  Store::Access access(store_);
-  SqlStatement st(access.db(),
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(),
                   "SELECT ticket, user_id, device_info, state, zip_file, commit_text, download_url "
                   "FROM feedback_uploads ORDER BY rowid");
   while (st.step() == SQLITE_ROW) {
@@ -312,8 +312,8 @@ std::vector<FeedbackService::Upload> FeedbackService::uploads() {
 
 std::vector<FeedbackService::Report> FeedbackService::reports() {
   std::vector<Report> out;
-  Store::Access access(store_);
-  SqlStatement st(access.db(), "SELECT user_id, ticket, data FROM feedback_reports ORDER BY rowid");
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(), "SELECT user_id, ticket, data FROM feedback_reports ORDER BY rowid");
   while (st.step() == SQLITE_ROW) {
     out.push_back(Report{st.integer(0), st.text(1), Json::parse(st.text(2), nullptr, false)});
   }

@@ -1,16 +1,37 @@
 #include "server/HttpUtil.h"
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 
 namespace localcloud::http {
 
-std::multimap<std::string, std::string> params(const httplib::Request& req) {
-  std::multimap<std::string, std::string> out = req.params;
-  // cpp-httplib reads a form body only when it is labelled as one; the
-  // account client may leave the label off, so read an unlabelled body too.
+namespace {
+
+bool unlabelledOrForm(const httplib::Request& req) {
   std::string type = req.get_header_value("Content-Type");
-  if (!req.body.empty() && type.empty()) {
+  std::transform(type.begin(), type.end(), type.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return type.empty() || type.rfind("application/x-www-form-urlencoded", 0) == 0;
+}
+
+}  // namespace
+
+std::multimap<std::string, std::string> params(const httplib::Request& req) {
+  if (req.method == "GET" || req.method == "HEAD" || req.method == "DELETE") return req.params;
+  // The body alone, as the real service reads a POST: parameters in the
+  // URL's query do not count. (cpp-httplib mixes the query into the
+  // parameters of a labelled form.)
+  std::multimap<std::string, std::string> out;
+  if (unlabelledOrForm(req)) httplib::detail::parse_query_text(req.body, out);
+  return out;
+}
+
+std::multimap<std::string, std::string> queryAndBodyParams(const httplib::Request& req) {
+  std::multimap<std::string, std::string> out = req.params;
+  // cpp-httplib reads a form body only when it is labelled as one; a
+  // client may leave the label off, so read an unlabelled body too.
+  if (!req.body.empty() && req.get_header_value("Content-Type").empty()) {
     httplib::detail::parse_query_text(req.body, out);
   }
   return out;

@@ -21,9 +21,14 @@ using Json = nlohmann::json;
 // The prefix the account service puts before its JSON replies.
 inline constexpr const char* kReplyPrefix = "&&&START&&&";
 
-// Query parameters plus, for a request with a body, the body read as a form
-// (also when the sender gave no content type).
+// The request's parameters as the account service reads them: of a GET
+// (HEAD, DELETE) its query; of a POST its body read as a form (also when
+// the sender gave no content type), and not its query.
 std::multimap<std::string, std::string> params(const httplib::Request& req);
+// Query parameters plus, for a request with a body, the body read as a form
+// (also when the sender gave no content type): the signed services take a
+// multipart POST's signed values from its query.
+std::multimap<std::string, std::string> queryAndBodyParams(const httplib::Request& req);
 // The first value of a parameter, if present.
 std::optional<std::string> param(const std::multimap<std::string, std::string>& params,
                                  const std::string& name);

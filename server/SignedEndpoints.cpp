@@ -1,5 +1,7 @@
 #include "server/SignedEndpoints.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 
 #include "server/Crypto.h"
@@ -28,38 +30,50 @@ std::string signedPath(const std::string& path) {
   return out;
 }
 
-std::string regexEscape(const std::string& text) {
-  static const std::string kSpecial = R"(\^$.|?*+()[]{})";
-  std::string out;
-  for (char c : text) {
-    if (kSpecial.find(c) != std::string::npos) out.push_back('\\');
-    out.push_back(c);
+// "/a/{userId}/b" -> "a", "{userId}", "b".
+std::vector<std::string> routeSegments(const std::string& route) {
+  std::vector<std::string> segments;
+  std::size_t pos = route.empty() || route.front() != '/' ? 0 : 1;
+  while (pos <= route.size()) {
+    std::size_t end = std::min(route.find('/', pos), route.size());
+    segments.push_back(route.substr(pos, end - pos));
+    pos = end + 1;
   }
-  return out;
+  if (segments.size() > 1 && segments.back().empty()) segments.pop_back();
+  return segments;
 }
 
-// "/a/{userId}/b/{id}" -> "/a/(\d{1,18})/b/([^/]+)/?" and the names in order.
-std::string routePattern(const std::string& route, std::vector<std::string>& names) {
-  std::string pattern;
+bool isArg(const std::string& segment) {
+  return segment.size() > 2 && segment.front() == '{' && segment.back() == '}';
+}
+
+bool segmentMatches(const std::string& segment, std::string_view part) {
+  if (!isArg(segment)) return part == segment;
+  if (part.empty()) return false;
+  if (segment != "{userId}") return true;
+  return part.size() <= 18 &&
+         std::all_of(part.begin(), part.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// Matches a path against a route's segments in one pass; the path may end
+// in one more slash. The "{name}" segments go into `args` when given.
+bool pathMatches(const std::vector<std::string>& segments, std::string_view path,
+                 std::map<std::string, std::string>* args) {
+  if (path.empty() || path.front() != '/') return false;
+  path.remove_prefix(1);
+  if (!path.empty() && path.back() == '/') path.remove_suffix(1);
   std::size_t pos = 0;
-  while (pos < route.size()) {
-    std::size_t open = route.find('{', pos);
-    if (open == std::string::npos) {
-      pattern += regexEscape(route.substr(pos));
-      break;
+  for (const std::string& segment : segments) {
+    if (pos > path.size()) return false;
+    std::size_t end = std::min(path.find('/', pos), path.size());
+    std::string_view part = path.substr(pos, end - pos);
+    if (!segmentMatches(segment, part)) return false;
+    if (args && isArg(segment)) {
+      (*args)[segment.substr(1, segment.size() - 2)] = std::string(part);
     }
-    std::size_t close = route.find('}', open);
-    if (close == std::string::npos) {
-      pattern += regexEscape(route.substr(pos));
-      break;
-    }
-    pattern += regexEscape(route.substr(pos, open - pos));
-    std::string name = route.substr(open + 1, close - open - 1);
-    names.push_back(name);
-    pattern += name == "userId" ? R"((\d{1,18}))" : "([^/]+)";
-    pos = close + 1;
+    pos = end + 1;
   }
-  return pattern + "/?";
+  return pos == path.size() + 1;
 }
 
 // Plain JSON (no usable key): the refusals before a token is known.
@@ -123,40 +137,44 @@ void SignedEndpoints::add(const std::string& method, const std::string& route,
   Route entry;
   entry.method = method;
   entry.serviceId = serviceId;
-  entry.patternText = routePattern(route, entry.argNames);
-  entry.pattern = std::regex(entry.patternText);
+  entry.segments = routeSegments(route);
   entry.handler = std::move(handler);
   routes_.push_back(std::move(entry));
 }
 
 void SignedEndpoints::install(httplib::Server& server) {
-  // routes_ is a deque: adding a route later leaves these pointers valid.
-  for (const Route& route : routes_) {
-    const Route* target = &route;
-    auto handler = [this, target](const httplib::Request& req, httplib::Response& res) {
-      serve(*target, req, res);
-    };
-    if (route.method == "GET") {
-      server.Get(route.patternText, handler);
-    } else {
-      server.Post(route.patternText, handler);
+  auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
+    std::string_view method = req.method;
+    if (method == "HEAD") method = "GET";
+    auto match = routeFor(method, req.path);
+    if (!match || match->route->method != method) {
+      res.status = 404;
+      return;
     }
-  }
+    serve(*match, req, res);
+  };
+  // The path is only the server's gate here (the routes match it); the
+  // server refuses long paths before any pattern sees them.
+  server.Get("/.*", dispatch);
+  server.Post("/.*", dispatch);
 }
 
-const SignedEndpoints::Route* SignedEndpoints::routeFor(const std::string& method,
-                                                        const std::string& path) const {
-  const Route* anyMethod = nullptr;
+std::optional<SignedEndpoints::Match> SignedEndpoints::routeFor(std::string_view method,
+                                                                std::string_view path) const {
+  std::optional<Match> anyMethod;
   for (const Route& route : routes_) {
-    if (!std::regex_match(path, route.pattern)) continue;
-    if (route.method == method) return &route;
-    if (!anyMethod) anyMethod = &route;
+    Match match{&route, {}};
+    if (!pathMatches(route.segments, path, &match.args)) continue;
+    if (route.method == method) return match;
+    if (!anyMethod) anyMethod = std::move(match);
   }
   return anyMethod;
 }
 
 bool SignedEndpoints::serves(const std::string& path) const {
-  return routeFor("", path) != nullptr;
+  return std::any_of(routes_.begin(), routes_.end(), [&](const Route& route) {
+    return pathMatches(route.segments, path, nullptr);
+  });
 }
 
 std::optional<SignedEndpoints::Caller> SignedEndpoints::caller(
@@ -184,17 +202,20 @@ bool SignedEndpoints::replyEncrypted(httplib::Response& res, int status, const J
   return true;
 }
 
-void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
+void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
                             httplib::Response& res) {
+  const Route& route = *match.route;
   // Journal the outcome before cpp-httplib writes it out, so that a client
   // that has the reply finds the request in the journal.
   struct JournalOnExit {
     SignedEndpoints& self;
     const httplib::Request& req;
     httplib::Response& res;
-    ~JournalOnExit() { self.journal(req, res); }
+    std::int64_t userId = 0;
+    ~JournalOnExit() { self.record(req, res, userId); }
   } journalOnExit{*this, req, res};
   auto who = caller(req, route.serviceId);
+  if (who) journalOnExit.userId = who->userId;
   if (!who) {
     bool named = !http::cookies(req, kServiceTokenCookie).empty();
     return replyUnauthorized(res, route.serviceId,
@@ -210,7 +231,7 @@ void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
 
   // The parameters exactly as sent: one value per name.
   std::map<std::string, std::string> sent;
-  for (const auto& [name, value] : http::params(req)) {
+  for (const auto& [name, value] : http::queryAndBodyParams(req)) {
     if (!sent.emplace(name, value).second) {
       return refuse(cloudcode::kBadRequest, "parameter sent twice: " + name);
     }
@@ -229,7 +250,8 @@ void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
     return refuse(cloudcode::kForbidden, "signature missing");
   }
 
-  SignedRequest request{req, method, path, who->userId, route.serviceId, security, {}, {}};
+  SignedRequest request{req, method, path, who->userId, route.serviceId, security, {},
+                        match.args};
   for (auto& [name, value] : sent) {
     if (!name.empty() && name.front() == '_') {
       request.params.emplace(name, value);
@@ -238,9 +260,6 @@ void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
     auto plain = crypto::aesDecryptBase64(value, security);
     if (!plain) return refuse(cloudcode::kBadRequest, "parameter does not decrypt: " + name);
     request.params.emplace(name, std::move(*plain));
-  }
-  for (std::size_t i = 0; i < route.argNames.size() && i + 1 < req.matches.size(); ++i) {
-    request.pathArgs[route.argNames[i]] = req.matches[i + 1].str();
   }
   auto owner = request.pathArgs.find("userId");
   if (owner != request.pathArgs.end() && owner->second != std::to_string(who->userId)) {
@@ -260,21 +279,28 @@ void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
 }
 
 void SignedEndpoints::replyFault(const httplib::Request& req, httplib::Response& res, int status,
-                                 const Json& body) const {
-  const Route* route = routeFor(req.method, req.path);
-  auto who = route ? caller(req, route->serviceId) : std::nullopt;
+                                 const Json& body) {
+  auto match = routeFor(req.method, req.path);
+  auto who = match ? caller(req, match->route->serviceId) : std::nullopt;
   if (!who || !replyEncrypted(res, status, body, who->info.ssecurity)) {
     replyPlain(res, status, body);
   }
+  if (match) record(req, res, who ? who->userId : 0);
 }
 
 void SignedEndpoints::journal(const httplib::Request& req, const httplib::Response& res) {
-  const Route* route = routeFor(req.method, req.path);
-  if (!route) return;
+  auto match = routeFor(req.method, req.path);
+  if (!match) return;
+  auto who = caller(req, match->route->serviceId);
+  record(req, res, who ? who->userId : 0);
+}
+
+void SignedEndpoints::record(const httplib::Request& req, const httplib::Response& res,
+                             std::int64_t userId) {
   SignedCall call;
   call.method = req.method;
   call.path = req.path;
-  if (auto who = caller(req, route->serviceId)) call.userId = who->userId;
+  call.userId = userId;
   call.redirectCount = req.get_header_value(kRedirectCountHeader);
   call.status = res.status;
   std::lock_guard lock(journalMutex_);

@@ -17,6 +17,8 @@
 // parameter is authenticated by its cookie alone: the client signs only
 // what it sends with parameters.
 //
+// Routes are matched segment by segment, in time linear in the path.
+//
 // Ownership: owned by the CloudServer; holds a reference to the Store, which
 // must outlive it. Routes are added before start(): each start installs
 // the routes registered so far on its new httplib::Server. Threading: handlers run
@@ -33,7 +35,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <regex>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -109,26 +111,30 @@ class SignedEndpoints {
   explicit SignedEndpoints(Store& store);
 
   // Registers a handler. `route` is a path whose segments may be "{name}"
-  // (any one segment) or "{userId}" (a decimal user id that must be the
-  // token's user); a trailing slash is accepted. `serviceId` is the service
+  // (any one non-empty segment) or "{userId}" (a decimal user id of at
+  // most 18 digits that must be the token's user); a path may end in one
+  // slash more than its route. `serviceId` is the service
   // whose tokens the endpoint takes ("lumora", "deviceinfo", ...).
   void get(const std::string& route, const std::string& serviceId, SignedHandler handler);
   void post(const std::string& route, const std::string& serviceId, SignedHandler handler);
 
-  // Registers every route on the server.
+  // Registers every route on the server: one handler per method that
+  // answers the paths of the routes and 404 to all others, so it goes on
+  // after the server's other routes.
   void install(httplib::Server& server);
 
   // True when a registered route serves this path.
   bool serves(const std::string& path) const;
 
-  // Answers an injected coded fault on a signed path: the body encrypted
-  // under the key of the caller's token when it names a valid one, else as
-  // plain JSON.
+  // Answers an injected coded fault on a signed path, and journals it: the
+  // body encrypted under the key of the caller's token when it names a
+  // valid one, else as plain JSON.
   void replyFault(const httplib::Request& req, httplib::Response& res, int status,
-                  const Json& body) const;
+                  const Json& body);
 
-  // Records an answered request to a signed path (serve() does; the fault
-  // injection calls it for the requests it answers).
+  // Records an answered request to a signed path (the requests the routes
+  // answer are recorded as they are answered; the fault injection calls it
+  // for the others it answers).
   void journal(const httplib::Request& req, const httplib::Response& res);
   std::vector<SignedCall> recentCalls() const;
   void clearJournal();
@@ -141,10 +147,12 @@ class SignedEndpoints {
   struct Route {
     std::string method;
     std::string serviceId;
-    std::string patternText;
-    std::regex pattern;
-    std::vector<std::string> argNames;
+    std::vector<std::string> segments;  // "/a/{id}" -> "a", "{id}"
     SignedHandler handler;
+  };
+  struct Match {
+    const Route* route = nullptr;
+    std::map<std::string, std::string> args;  // the "{name}" segments
   };
   struct Caller {
     std::int64_t userId = 0;
@@ -154,14 +162,17 @@ class SignedEndpoints {
 
   void add(const std::string& method, const std::string& route, const std::string& serviceId,
            SignedHandler handler);
-  void serve(const Route& route, const httplib::Request& req, httplib::Response& res);
-  const Route* routeFor(const std::string& method, const std::string& path) const;
+  void serve(const Match& match, const httplib::Request& req, httplib::Response& res);
+  // The route of this method that serves the path, else one of another
+  // method, else nullopt.
+  std::optional<Match> routeFor(std::string_view method, std::string_view path) const;
+  void record(const httplib::Request& req, const httplib::Response& res, std::int64_t userId);
   // The caller's token for the service: the first "serviceToken" cookie
   // that is valid for it and whose owner is the "userId" cookie.
   std::optional<Caller> caller(const httplib::Request& req, const std::string& serviceId) const;
 
   Store& store_;
-  std::deque<Route> routes_;  // a deque: installed handlers point at its elements
+  std::vector<Route> routes_;
 
   mutable std::mutex journalMutex_;
   std::deque<SignedCall> journal_;
@@ -172,8 +183,7 @@ class SignedEndpoints {
 // server starts, and from then on only answers requests.
 // Ownership: owned by the CloudServer; borrows the store it works over,
 // which outlives it. Threading: a service keeps no state of its own; its
-// handlers run concurrently and share only the Store, under the Store's
-// lock. Failures: refusals and storage failures are coded replies
+// handlers run concurrently and share only the Store. Failures: refusals and storage failures are coded replies
 // (SignedReply::error); nothing throws.
 class SignedService {
  public:

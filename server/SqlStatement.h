@@ -1,24 +1,85 @@
-// A prepared SQLite statement, bound and stepped in place and finalised on
-// destruction; shared by the Store and the per-service record stores.
+// One SQLite connection with the statements prepared on it, and a statement
+// taken from it, bound and stepped in place; shared by the Store and the
+// per-service record stores.
 //
-// Ownership: borrows the connection, which must outlive it. Threading: none
-// of its own; callers hold the Store's lock (Store::Access). Failures: a
-// statement that does not prepare reports !ok() and every step fails.
+// Ownership: a SqlConnection owns its handle and its prepared statements
+// and closes them with itself; a SqlStatement borrows its connection, which
+// must outlive it. Threading: none of their own; one thread at a time uses
+// a connection (the Store hands connections out, Store::Access). Failures:
+// a statement that does not prepare reports !ok() and every step fails.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 namespace localcloud {
 
+class SqlConnection {
+ public:
+  explicit SqlConnection(sqlite3* db) : db_(db) {}
+  ~SqlConnection() {
+    for (auto& [sql, cached] : statements_) sqlite3_finalize(cached.stmt);
+    sqlite3_close(db_);
+  }
+  SqlConnection(const SqlConnection&) = delete;
+  SqlConnection& operator=(const SqlConnection&) = delete;
+
+  sqlite3* db() const { return db_; }
+
+ private:
+  friend class SqlStatement;
+  struct Cached {
+    sqlite3_stmt* stmt = nullptr;
+    bool inUse = false;
+  };
+
+  // The statement of this text, prepared on its first use and kept; a
+  // second use while the first is live gets a statement of its own
+  // (`*cached` null), which the caller finalizes.
+  sqlite3_stmt* take(const std::string& sql, Cached** cached) {
+    *cached = nullptr;
+    auto [it, added] = statements_.try_emplace(sql);
+    if (added && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
+                                    &it->second.stmt, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(it->second.stmt);
+      statements_.erase(it);
+      return nullptr;
+    }
+    if (it->second.inUse) {
+      sqlite3_stmt* own = nullptr;
+      if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &own, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(own);
+        return nullptr;
+      }
+      return own;
+    }
+    it->second.inUse = true;
+    *cached = &it->second;
+    return it->second.stmt;
+  }
+
+  sqlite3* db_;
+  std::unordered_map<std::string, Cached> statements_;
+};
+
 class SqlStatement {
  public:
-  SqlStatement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  SqlStatement(SqlConnection& connection, const std::string& sql)
+      : stmt_(connection.take(sql, &cached_)) {}
+  // A statement once used goes back to its connection reset, its values
+  // unbound, so that it ends its read and holds no values.
+  ~SqlStatement() {
+    if (!cached_) {
+      sqlite3_finalize(stmt_);
+      return;
+    }
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    cached_->inUse = false;
   }
-  ~SqlStatement() { sqlite3_finalize(stmt_); }
   SqlStatement(const SqlStatement&) = delete;
   SqlStatement& operator=(const SqlStatement&) = delete;
 
@@ -56,6 +117,7 @@ class SqlStatement {
   std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
 
  private:
+  SqlConnection::Cached* cached_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
 };
 

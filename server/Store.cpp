@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <mutex>
 
 #include "server/Crypto.h"
 #include "server/SqlStatement.h"
@@ -156,9 +157,29 @@ const char* kTrimTrustedDevices =
 // Runs one of the statements above (or any other with bound values only);
 // the number of rows it changed, 0 when it failed.
 template <typename... Values>
-int execute(sqlite3* db, const char* sql, const Values&... values) {
+int execute(SqlConnection& db, const char* sql, const Values&... values) {
   Statement st(db, sql);
-  return st.bindAll(values...).run() ? sqlite3_changes(db) : 0;
+  return st.bindAll(values...).run() ? sqlite3_changes(db.db()) : 0;
+}
+
+// Opens one connection to the file: the writing one (creating the file) or
+// a read-only one. Each is used by one thread at a time, so it needs no
+// locking of its own inside SQLite. The file belongs to this process alone
+// ("unix-excl"): the connections coordinate in memory, with no file lock
+// taken and dropped (a system call each) around every read.
+std::unique_ptr<SqlConnection> openConnection(const std::string& file, bool writer,
+                                              std::string* error) {
+  sqlite3* db = nullptr;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (writer ? SQLITE_OPEN_CREATE : 0);
+  if (sqlite3_open_v2(file.c_str(), &db, flags, "unix-excl") != SQLITE_OK) {
+    if (error) *error = "cannot open " + file + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  // A reader never writes, not even by mistake.
+  if (!writer) sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+  return std::make_unique<SqlConnection>(db);
 }
 
 }  // namespace
@@ -170,29 +191,82 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::st
     if (error) *error = "cannot create data directory " + dataDir.string() + ": " + ec.message();
     return nullptr;
   }
-  sqlite3* db = nullptr;
-  std::string file = (dataDir / "cloud.db").string();
-  int rc = sqlite3_open_v2(file.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
-  if (rc != SQLITE_OK) {
-    if (error) *error = "cannot open " + file + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
-    sqlite3_close(db);
-    return nullptr;
-  }
-  sqlite3_busy_timeout(db, 5000);
-  std::unique_ptr<Store> store(new Store(db));
+  // SQLite's memory statistics take one process-wide lock around every
+  // allocation, which all reading threads then queue on. Nothing here reads
+  // them; they can be turned off only before SQLite is first used in the
+  // process (later this does nothing).
+  static std::once_flag statistics;
+  std::call_once(statistics, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+  std::filesystem::path file = dataDir / "cloud.db";
+  auto writer = openConnection(file.string(), true, error);
+  if (!writer) return nullptr;
+  std::unique_ptr<Store> store(new Store(std::move(writer), file));
   if (!store->migrate(error)) return nullptr;
   return store;
 }
 
-Store::Store(sqlite3* db) : db_(db) {}
+Store::Store(std::unique_ptr<SqlConnection> writer, std::filesystem::path file)
+    : file_(std::move(file)), writer_(std::move(writer)) {}
 
-Store::~Store() { sqlite3_close(db_); }
+Store::~Store() = default;
+
+Store::Access::Access(Store& store, Mode mode) : store_(store), mode_(mode) {
+  if (mode_ == Mode::Write) {
+    store_.writeMutex_.lock();
+    connection_ = store_.writer_.get();
+  } else {
+    connection_ = store_.borrowReader();
+  }
+}
+
+Store::Access::~Access() {
+  if (mode_ == Mode::Write) {
+    store_.writeMutex_.unlock();
+  } else {
+    store_.returnReader(connection_);
+  }
+}
+
+SqlConnection* Store::borrowReader() {
+  std::unique_lock lock(readersMutex_);
+  while (idleReaders_.empty()) {
+    if (readers_.size() < kMaxReaders) {
+      // The schema is in place (open() migrated it): a new reader sees it.
+      if (auto reader = openConnection(file_.string(), false, nullptr)) {
+        readers_.push_back(std::move(reader));
+        return readers_.back().get();
+      }
+      // Out of file handles or memory: wait for a reader in use, if any.
+      if (readers_.empty()) break;
+    }
+    readerReturned_.wait(lock);
+  }
+  if (idleReaders_.empty()) {
+    // No reader can be had at all: read on the writing connection.
+    lock.unlock();
+    writeMutex_.lock();
+    return writer_.get();
+  }
+  SqlConnection* reader = idleReaders_.back();
+  idleReaders_.pop_back();
+  return reader;
+}
+
+void Store::returnReader(SqlConnection* reader) {
+  if (reader == writer_.get()) {
+    writeMutex_.unlock();
+    return;
+  }
+  {
+    std::lock_guard lock(readersMutex_);
+    idleReaders_.push_back(reader);
+  }
+  readerReturned_.notify_one();
+}
 
 bool Store::exec(const char* sql, std::string* error) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+  if (sqlite3_exec(writer_->db(), sql, nullptr, nullptr, &message) != SQLITE_OK) {
     if (error) *error = message ? message : "SQL error";
     sqlite3_free(message);
     return false;
@@ -201,16 +275,23 @@ bool Store::exec(const char* sql, std::string* error) {
 }
 
 bool Store::migrate(std::string* error) {
-  std::lock_guard lock(mutex_);
-  // WAL with NORMAL sync: a crash may lose the last commits but never
-  // leaves the file inconsistent, and commits do not wait for the disk.
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  // WAL with NORMAL sync: a commit is in the log file before the write
+  // returns, so it survives the process being killed; a crash of the whole
+  // system may lose the last commits but never leaves the file
+  // inconsistent, and commits do not wait for the disk. Readers and the
+  // writer do not block each other.
   if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;",
             error)) {
+    if (error && sqlite3_errcode(writer_->db()) == SQLITE_BUSY) {
+      *error = file_.string() + " is in use by another process";
+    }
     return false;
   }
   int version = 0;
   {
-    Statement st(db_, "PRAGMA user_version");
+    Statement st(db, "PRAGMA user_version");
     if (st.step() == SQLITE_ROW) version = static_cast<int>(st.integer(0));
   }
   if (version > kSchemaVersion) {
@@ -230,14 +311,14 @@ bool Store::migrate(std::string* error) {
     if (!exec("COMMIT", error)) return false;
   }
   {
-    Statement st(db_, "SELECT value FROM meta WHERE key = 'secret'");
+    Statement st(db, "SELECT value FROM meta WHERE key = 'secret'");
     if (st.step() == SQLITE_ROW) secret_ = st.text(0);
   }
   if (secret_.empty()) {
     secret_ = crypto::randomToken(32);
-    Statement st(db_, "INSERT INTO meta (key, value) VALUES ('secret', ?)");
+    Statement st(db, "INSERT INTO meta (key, value) VALUES ('secret', ?)");
     if (!st.bind(1, secret_).run()) {
-      if (error) *error = sqlite3_errmsg(db_);
+      if (error) *error = sqlite3_errmsg(db.db());
       return false;
     }
   }
@@ -257,36 +338,38 @@ bool Store::seedAccount(std::int64_t userId, const std::string& loginName,
   if (loginName.empty() || password.empty()) return fail("login name and password are required");
   if (options.needsTwoStep && options.twoStepCode.empty())
     return fail("a two-step account needs its code");
-  std::lock_guard lock(mutex_);
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
   {
-    Statement st(db_, "SELECT user_id FROM accounts WHERE login_name = ? AND user_id <> ?");
+    Statement st(db, "SELECT user_id FROM accounts WHERE login_name = ? AND user_id <> ?");
     st.bindAll(loginName, userId);
     if (st.step() == SQLITE_ROW) return fail("login name already taken: " + loginName);
   }
   std::string cUserId;
   {
-    Statement st(db_, "SELECT c_user_id FROM accounts WHERE user_id = ?");
+    Statement st(db, "SELECT c_user_id FROM accounts WHERE user_id = ?");
     st.bind(1, userId);
     if (st.step() == SQLITE_ROW) cUserId = st.text(0);
   }
   if (cUserId.empty()) cUserId = crypto::randomToken(16);
-  Statement st(db_,
+  Statement st(db,
                "INSERT OR REPLACE INTO accounts (user_id, login_name, password_hash, c_user_id, "
                "needs_captcha, needs_two_step, two_step_code, needs_phone, phone, blocked) "
                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   st.bindAll(userId, loginName, crypto::md5HexUpper(password), cUserId, options.needsCaptcha,
              options.needsTwoStep, options.twoStepCode, options.needsPhoneVerification,
              options.phone, options.blocked);
-  if (!st.run()) return fail(sqlite3_errmsg(db_));
+  if (!st.run()) return fail(sqlite3_errmsg(db.db()));
   return true;
 }
 
-std::optional<Account> Store::accountWhere(const char* whereSql, const std::string& value) {
+std::optional<Account> Store::accountWhere(SqlConnection& db, const char* whereSql,
+                                           const std::string& value) {
   std::string sql =
       "SELECT user_id, login_name, password_hash, c_user_id, needs_captcha, needs_two_step, "
       "two_step_code, needs_phone, phone, blocked FROM accounts WHERE ";
   sql += whereSql;
-  Statement st(db_, sql.c_str());
+  Statement st(db, sql);
   st.bind(1, value);
   if (st.step() != SQLITE_ROW) return std::nullopt;
   Account account;
@@ -305,47 +388,52 @@ std::optional<Account> Store::accountWhere(const char* whereSql, const std::stri
 
 std::optional<Account> Store::findAccount(const std::string& user) {
   if (user.empty()) return std::nullopt;
-  std::lock_guard lock(mutex_);
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
   // A login name wins over a user id written the same way.
-  if (auto account = accountWhere("login_name = ?", user)) return account;
+  if (auto account = accountWhere(db, "login_name = ?", user)) return account;
   bool numeric = std::all_of(user.begin(), user.end(),
                              [](unsigned char c) { return std::isdigit(c) != 0; });
   if (!numeric || user.size() > 18) return std::nullopt;
-  return accountWhere("user_id = CAST(? AS INTEGER)", user);
+  return accountWhere(db, "user_id = CAST(? AS INTEGER)", user);
 }
 
 std::optional<Account> Store::accountById(std::int64_t userId) {
-  std::lock_guard lock(mutex_);
-  return accountWhere("user_id = CAST(? AS INTEGER)", std::to_string(userId));
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  return accountWhere(db, "user_id = CAST(? AS INTEGER)", std::to_string(userId));
 }
 
 // --- pass tokens ---------------------------------------------------------
 
 std::string Store::issuePassToken(std::int64_t userId, const std::string& deviceId) {
   std::string token = crypto::randomToken(32);
-  std::lock_guard lock(mutex_);
-  Statement st(db_,
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db,
                "INSERT INTO pass_tokens (token, user_id, device_id, created_at) VALUES (?, ?, ?, ?)");
   st.bindAll(token, userId, deviceId, nowSeconds());
   if (!st.run()) return {};
-  if (execute(db_, kTrimPassTokens, userId, kMaxPassTokensPerUser) > 0) {
-    execute(db_, kDropOrphanGrants, userId);
+  if (execute(db, kTrimPassTokens, userId, kMaxPassTokensPerUser) > 0) {
+    execute(db, kDropOrphanGrants, userId);
   }
   return token;
 }
 
 std::optional<std::int64_t> Store::passTokenOwner(const std::string& token) {
   if (token.empty()) return std::nullopt;
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "SELECT user_id FROM pass_tokens WHERE token = ? AND revoked = 0");
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db, "SELECT user_id FROM pass_tokens WHERE token = ? AND revoked = 0");
   st.bind(1, token);
   if (st.step() != SQLITE_ROW) return std::nullopt;
   return st.integer(0);
 }
 
 void Store::revokePassTokens(std::int64_t userId) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "UPDATE pass_tokens SET revoked = 1 WHERE user_id = ?");
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db, "UPDATE pass_tokens SET revoked = 1 WHERE user_id = ?");
   st.bind(1, userId).run();
 }
 
@@ -358,17 +446,18 @@ LoginGrant Store::createLoginGrant(std::int64_t userId, const std::string& servi
   grant.serviceId = serviceId;
   grant.passToken = passToken;
   grant.ssecurity = crypto::base64Encode(crypto::randomBytes(16));
-  std::lock_guard lock(mutex_);
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
   // Nonces are the grants' keys; a clash with an older one just draws again.
   for (int attempt = 0; attempt < 8; ++attempt) {
     grant.nonce = crypto::randomPositiveInt64();
-    Statement st(db_,
+    Statement st(db,
                  "INSERT INTO login_grants (nonce, ssecurity, user_id, service_id, pass_token, "
                  "created_at, seq) VALUES (?1, ?2, ?3, ?4, ?5, ?6, (SELECT COALESCE(MAX(seq), 0) "
                  "+ 1 FROM login_grants WHERE pass_token = ?5))");
     st.bindAll(grant.nonce, grant.ssecurity, userId, serviceId, passToken, nowSeconds());
     if (st.run()) {
-      execute(db_, kTrimGrants, passToken, kMaxGrantsPerPassToken);
+      execute(db, kTrimGrants, passToken, kMaxGrantsPerPassToken);
       return grant;
     }
   }
@@ -377,8 +466,9 @@ LoginGrant Store::createLoginGrant(std::int64_t userId, const std::string& servi
 }
 
 std::optional<LoginGrant> Store::findLoginGrant(std::int64_t nonce) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_,
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db,
                "SELECT ssecurity, user_id, service_id, pass_token, used FROM login_grants "
                "WHERE nonce = ?");
   st.bind(1, nonce);
@@ -394,16 +484,18 @@ std::optional<LoginGrant> Store::findLoginGrant(std::int64_t nonce) {
 }
 
 bool Store::consumeLoginGrant(std::int64_t nonce) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "UPDATE login_grants SET used = 1 WHERE nonce = ? AND used = 0");
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db, "UPDATE login_grants SET used = 1 WHERE nonce = ? AND used = 0");
   st.bind(1, nonce);
-  return st.run() && sqlite3_changes(db_) == 1;
+  return st.run() && sqlite3_changes(db.db()) == 1;
 }
 
 std::vector<std::string> Store::securityKeysOfPassToken(const std::string& passToken) {
   std::vector<std::string> keys;
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "SELECT ssecurity FROM login_grants WHERE pass_token = ? ORDER BY seq DESC");
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db, "SELECT ssecurity FROM login_grants WHERE pass_token = ? ORDER BY seq DESC");
   st.bind(1, passToken);
   while (st.step() == SQLITE_ROW) keys.push_back(st.text(0));
   return keys;
@@ -413,20 +505,22 @@ std::vector<std::string> Store::securityKeysOfPassToken(const std::string& passT
 
 std::string Store::issueServiceToken(const LoginGrant& grant) {
   std::string token = crypto::randomToken(32);
-  std::lock_guard lock(mutex_);
-  Statement st(db_,
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db,
                "INSERT INTO service_tokens (token, user_id, service_id, ssecurity, pass_token, "
                "created_at) VALUES (?, ?, ?, ?, ?, ?)");
   st.bindAll(token, grant.userId, grant.serviceId, grant.ssecurity, grant.passToken, nowSeconds());
   if (!st.run()) return {};
-  execute(db_, kTrimServiceTokens, grant.userId, grant.serviceId, kMaxServiceTokensPerService);
+  execute(db, kTrimServiceTokens, grant.userId, grant.serviceId, kMaxServiceTokensPerService);
   return token;
 }
 
 std::optional<ServiceTokenInfo> Store::lookupServiceToken(const std::string& token) {
   if (token.empty()) return std::nullopt;
-  std::lock_guard lock(mutex_);
-  Statement st(db_,
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db,
                "SELECT user_id, service_id, ssecurity FROM service_tokens "
                "WHERE token = ? AND revoked = 0");
   st.bind(1, token);
@@ -435,34 +529,38 @@ std::optional<ServiceTokenInfo> Store::lookupServiceToken(const std::string& tok
 }
 
 void Store::revokeServiceTokens(std::int64_t userId, const std::string& serviceId) {
-  std::lock_guard lock(mutex_);
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
   if (serviceId.empty()) {
-    Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ?");
+    Statement st(db, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ?");
     st.bind(1, userId).run();
   } else {
-    Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ? AND service_id = ?");
+    Statement st(db, "UPDATE service_tokens SET revoked = 1 WHERE user_id = ? AND service_id = ?");
     st.bindAll(userId, serviceId).run();
   }
 }
 
 bool Store::revokeServiceToken(const std::string& token) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "UPDATE service_tokens SET revoked = 1 WHERE token = ? AND revoked = 0");
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db, "UPDATE service_tokens SET revoked = 1 WHERE token = ? AND revoked = 0");
   st.bind(1, token);
-  return st.run() && sqlite3_changes(db_) == 1;
+  return st.run() && sqlite3_changes(db.db()) == 1;
 }
 
 // --- relocation ----------------------------------------------------------
 
 std::string Store::hostList() {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "SELECT value FROM meta WHERE key = 'host_list'");
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db, "SELECT value FROM meta WHERE key = 'host_list'");
   return st.step() == SQLITE_ROW ? st.text(0) : std::string("{}");
 }
 
 bool Store::setHostList(const std::string& json) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "INSERT OR REPLACE INTO meta (key, value) VALUES ('host_list', ?)");
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db, "INSERT OR REPLACE INTO meta (key, value) VALUES ('host_list', ?)");
   return st.bind(1, json).run();
 }
 
@@ -471,39 +569,43 @@ bool Store::setHostList(const std::string& json) {
 std::string Store::createCaptcha(std::string* code) {
   std::string ick = crypto::randomToken(18);
   std::string text = crypto::randomDigits(5);
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "INSERT INTO captchas (ick, code, created_at) VALUES (?, ?, ?)");
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db, "INSERT INTO captchas (ick, code, created_at) VALUES (?, ?, ?)");
   st.bindAll(ick, text, nowSeconds());
   if (!st.run()) return {};
-  execute(db_, kTrimCaptchas, kMaxCaptchas);
+  execute(db, kTrimCaptchas, kMaxCaptchas);
   if (code) *code = text;
   return ick;
 }
 
 std::optional<std::string> Store::captchaCode(const std::string& ick) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "SELECT code FROM captchas WHERE ick = ? AND used = 0");
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db, "SELECT code FROM captchas WHERE ick = ? AND used = 0");
   st.bind(1, ick);
   if (st.step() != SQLITE_ROW) return std::nullopt;
   return st.text(0);
 }
 
 std::optional<std::string> Store::lastCaptchaCode() {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "SELECT code FROM captchas WHERE used = 0 ORDER BY rowid DESC LIMIT 1");
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db, "SELECT code FROM captchas WHERE used = 0 ORDER BY rowid DESC LIMIT 1");
   if (st.step() != SQLITE_ROW) return std::nullopt;
   return st.text(0);
 }
 
 bool Store::consumeCaptcha(const std::vector<std::string>& icks, const std::string& code) {
   bool matched = false;
-  std::lock_guard lock(mutex_);
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
   for (const auto& ick : icks) {
-    Statement find(db_, "SELECT code FROM captchas WHERE ick = ? AND used = 0");
+    Statement find(db, "SELECT code FROM captchas WHERE ick = ? AND used = 0");
     find.bind(1, ick);
     if (find.step() != SQLITE_ROW) continue;
     if (!code.empty() && lower(find.text(0)) == lower(code)) matched = true;
-    execute(db_, "DELETE FROM captchas WHERE ick = ?", ick);
+    execute(db, "DELETE FROM captchas WHERE ick = ?", ick);
   }
   return matched;
 }
@@ -520,8 +622,9 @@ PendingStep Store::createPendingStep(PendingStep::Kind kind, std::int64_t userId
   step.serviceId = serviceId;
   step.callback = callback;
   step.deviceId = deviceId;
-  std::lock_guard lock(mutex_);
-  Statement st(db_,
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db,
                "INSERT INTO pending_steps (ticket, kind, user_id, service_id, callback, device_id, "
                "created_at) VALUES (?, ?, ?, ?, ?, ?, ?)");
   st.bindAll(step.ticket, kindName(kind), userId, serviceId, callback, deviceId, nowSeconds());
@@ -529,16 +632,17 @@ PendingStep Store::createPendingStep(PendingStep::Kind kind, std::int64_t userId
     step.ticket.clear();
     return step;
   }
-  execute(db_, kTrimPendingSteps, userId, kMaxPendingStepsPerUser);
+  execute(db, kTrimPendingSteps, userId, kMaxPendingStepsPerUser);
   return step;
 }
 
-std::optional<PendingStep> Store::pendingWhere(const char* tailSql, const std::string& value) {
+std::optional<PendingStep> Store::pendingWhere(SqlConnection& db, const char* tailSql,
+                                              const std::string& value) {
   std::string sql =
       "SELECT ticket, kind, user_id, service_id, callback, device_id, sms_code, sms_sent, state "
       "FROM pending_steps ";
   sql += tailSql;
-  Statement st(db_, sql.c_str());
+  Statement st(db, sql);
   st.bind(1, value);
   if (st.step() != SQLITE_ROW) return std::nullopt;
   PendingStep step;
@@ -555,58 +659,65 @@ std::optional<PendingStep> Store::pendingWhere(const char* tailSql, const std::s
 }
 
 std::optional<PendingStep> Store::pendingStep(const std::string& ticket) {
-  std::lock_guard lock(mutex_);
-  return pendingWhere("WHERE ticket = ?", ticket);
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  return pendingWhere(db, "WHERE ticket = ?", ticket);
 }
 
 std::optional<PendingStep> Store::latestPhoneStep(std::int64_t userId) {
-  std::lock_guard lock(mutex_);
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
   return pendingWhere(
-      "WHERE user_id = CAST(? AS INTEGER) AND kind = 'phone' AND state <> 2 "
+      db, "WHERE user_id = CAST(? AS INTEGER) AND kind = 'phone' AND state <> 2 "
       "ORDER BY rowid DESC LIMIT 1",
       std::to_string(userId));
 }
 
 bool Store::updatePendingStep(const PendingStep& step) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_,
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db,
                "UPDATE pending_steps SET sms_code = ?, sms_sent = ?, state = ? WHERE ticket = ?");
   st.bindAll(step.smsCode, step.smsSent, static_cast<int>(step.state), step.ticket);
-  return st.run() && sqlite3_changes(db_) == 1;
+  return st.run() && sqlite3_changes(db.db()) == 1;
 }
 
 bool Store::advancePendingStep(const std::string& ticket, PendingStep::State from,
                                PendingStep::State to) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "UPDATE pending_steps SET state = ? WHERE ticket = ? AND state = ?");
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db, "UPDATE pending_steps SET state = ? WHERE ticket = ? AND state = ?");
   st.bindAll(static_cast<int>(to), ticket, static_cast<int>(from));
-  return st.run() && sqlite3_changes(db_) == 1;
+  return st.run() && sqlite3_changes(db.db()) == 1;
 }
 
 bool Store::recordSmsCode(const std::string& ticket, const std::string& code, int maxSent) {
-  std::lock_guard lock(mutex_);
-  Statement st(db_,
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db,
                "UPDATE pending_steps SET sms_code = ?, sms_sent = sms_sent + 1 "
                "WHERE ticket = ? AND state = ? AND sms_sent < ?");
   st.bindAll(code, ticket, static_cast<int>(PendingStep::State::Open), maxSent);
-  return st.run() && sqlite3_changes(db_) == 1;
+  return st.run() && sqlite3_changes(db.db()) == 1;
 }
 
 // --- trusted devices -----------------------------------------------------
 
 void Store::trustDevice(std::int64_t userId, const std::string& deviceId) {
   if (deviceId.empty()) return;
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "INSERT OR IGNORE INTO trusted_devices (user_id, device_id) VALUES (?, ?)");
+  Access access(*this, Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  Statement st(db, "INSERT OR IGNORE INTO trusted_devices (user_id, device_id) VALUES (?, ?)");
   if (st.bindAll(userId, deviceId).run()) {
-    execute(db_, kTrimTrustedDevices, userId, kMaxTrustedDevicesPerUser);
+    execute(db, kTrimTrustedDevices, userId, kMaxTrustedDevicesPerUser);
   }
 }
 
 bool Store::isTrustedDevice(std::int64_t userId, const std::string& deviceId) {
   if (deviceId.empty()) return false;
-  std::lock_guard lock(mutex_);
-  Statement st(db_, "SELECT 1 FROM trusted_devices WHERE user_id = ? AND device_id = ?");
+  Access access(*this, Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  Statement st(db, "SELECT 1 FROM trusted_devices WHERE user_id = ? AND device_id = ?");
   st.bindAll(userId, deviceId);
   return st.step() == SQLITE_ROW;
 }

@@ -3,18 +3,26 @@
 // (nonce and security key handed out by a login), service tokens, captchas,
 // pending verification steps and trusted devices. The schema carries a
 // version (PRAGMA user_version) and is created or upgraded on open. The
-// cloud services keep their own tables in the same file and reach the
-// connection through Store::Access (ContactStore, DeviceInfoService).
+// cloud services keep their own tables in the same file and reach it
+// through Store::Access (ContactStore, DeviceInfoService).
 // What clients can make it keep (captchas, steps, tokens, grants, trusted
 // devices) is bounded: past the limits below the oldest rows go.
 //
-// Ownership: owned by the CloudServer (or a test); the connection is closed
-// with the object. Threading: every operation takes one internal mutex, so a
-// Store may be shared by all server threads; state changes that requests
-// race for are single conditional updates. Failures: open() reports an
-// error text; later SQL failures are reported as false / nullopt / empty.
+// The file belongs to one process at a time: another process cannot open
+// it while a Store holds it (open() fails), though other connections in
+// the same process can.
+//
+// Ownership: owned by the CloudServer (or a test); its connections are
+// closed with the object. Threading: the file is in WAL mode; reads run
+// concurrently on a small pool of read-only connections, writes one at a
+// time on the one writing connection, each committed before it returns, so
+// a Store may be shared by all server threads and a read that starts after
+// a write returned sees it; state changes that requests race for are single
+// conditional updates. Failures: open() reports an error text; later SQL
+// failures are reported as false / nullopt / empty.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -23,9 +31,9 @@
 #include <string>
 #include <vector>
 
-struct sqlite3;
-
 namespace localcloud {
+
+class SqlConnection;
 
 // How an account behaves at password login.
 struct AccountOptions {
@@ -88,9 +96,12 @@ class Store {
   static constexpr int kMaxGrantsPerPassToken = 32;
   static constexpr int kMaxServiceTokensPerService = 64;   // per user and service id
   static constexpr int kMaxTrustedDevicesPerUser = 32;
+  // Read-only connections open at most at once; further reads wait for one.
+  static constexpr std::size_t kMaxReaders = 16;
 
   // Opens (creating when needed) DIR/cloud.db. nullptr with *error set on
-  // failure (unwritable directory, corrupt file, newer schema).
+  // failure (unwritable directory, corrupt file, newer schema, a file that
+  // another process holds).
   static std::unique_ptr<Store> open(const std::filesystem::path& dataDir,
                                      std::string* error = nullptr);
   ~Store();
@@ -171,28 +182,44 @@ class Store {
   // Server-wide secret for the signs the server makes itself ("_sign").
   const std::string& serverSecret() const { return secret_; }
 
-  // Locked use of the connection by the services' record stores: holds the
-  // Store's lock for its lifetime (keep it short; never nest two).
+  // Use of the database by the services' record stores: a read borrows one
+  // of the read-only connections, a write holds the writing connection (and
+  // so excludes every other write) for the Access's lifetime. Keep it short;
+  // never hold two in one thread.
   class Access {
    public:
-    explicit Access(Store& store) : lock_(store.mutex_), db_(store.db_) {}
-    sqlite3* db() const { return db_; }
+    enum class Mode { Read, Write };
+    Access(Store& store, Mode mode);
+    ~Access();
+    Access(const Access&) = delete;
+    Access& operator=(const Access&) = delete;
+    SqlConnection& connection() const { return *connection_; }
 
    private:
-    std::lock_guard<std::mutex> lock_;
-    sqlite3* db_;
+    Store& store_;
+    Mode mode_;
+    SqlConnection* connection_;
   };
 
  private:
-  explicit Store(sqlite3* db);
+  explicit Store(std::unique_ptr<SqlConnection> writer, std::filesystem::path file);
   bool migrate(std::string* error);
   bool exec(const char* sql, std::string* error = nullptr);
+  SqlConnection* borrowReader();
+  void returnReader(SqlConnection* reader);
 
-  std::optional<Account> accountWhere(const char* whereSql, const std::string& value);
-  std::optional<PendingStep> pendingWhere(const char* tailSql, const std::string& value);
+  std::optional<Account> accountWhere(SqlConnection& db, const char* whereSql,
+                                      const std::string& value);
+  std::optional<PendingStep> pendingWhere(SqlConnection& db, const char* tailSql,
+                                         const std::string& value);
 
-  std::mutex mutex_;
-  sqlite3* db_ = nullptr;
+  const std::filesystem::path file_;
+  std::mutex writeMutex_;
+  std::unique_ptr<SqlConnection> writer_;
+  std::mutex readersMutex_;
+  std::condition_variable readerReturned_;
+  std::vector<std::unique_ptr<SqlConnection>> readers_;  // opened on demand, up to the cap
+  std::vector<SqlConnection*> idleReaders_;
   std::string secret_;
 };
 

@@ -121,6 +121,30 @@ TEST_F(AccountLogin, PasswordStepErrors) {
             0);
 }
 
+TEST_F(AccountLogin, PostParametersAreReadFromTheBodyOnly) {
+  // What a POST carries in its URL's query does not count, for any account
+  // endpoint and whatever the body's label.
+  Device device;
+  Reply page = serviceLogin(device);
+  httplib::Params form{{"user", "alice"}, {"pwd", "secret"}, {"_json", "true"}};
+  for (const char* key : {"sid", "callback", "qs", "_sign"}) {
+    form.emplace(key, page.json[key].get<std::string>());
+  }
+  const std::string query = httplib::detail::params_to_query_str(form);
+  for (const char* path : {"/pass/serviceLoginAuth2", "/pass/loginStep2", "/auth/sendPhoneTicket",
+                           "/auth/verifyPhone"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(client()->Post(std::string(path) + "?" + query, "", "")->status, 400);
+    EXPECT_EQ(client()->Post(std::string(path) + "?" + query, httplib::Params{})->status, 400);
+    EXPECT_EQ(rawPost(server_->port(), std::string(path) + "?" + query, "").status, 400);
+  }
+  // Split between the two, the login misses what went into the query.
+  httplib::Params body = form;
+  body.erase("user");
+  EXPECT_EQ(post("/pass/serviceLoginAuth2?user=alice", body, &device).status, 400);
+  EXPECT_EQ(post("/pass/serviceLoginAuth2", form, &device).code(), 0);
+}
+
 TEST_F(AccountLogin, ReloginWithThePassToken) {
   Device device;
   Reply login = passwordLogin(device, "alice", "secret");

@@ -1,8 +1,17 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "server/ContactStore.h"
 #include "server/Crypto.h"
@@ -142,6 +151,56 @@ TEST_F(StoreTest, GrantsAreUsedOnceAndTokensSurviveReopening) {
   store->revokePassTokens(7);
   EXPECT_FALSE(store->lookupServiceToken(serviceToken));
   EXPECT_FALSE(store->passTokenOwner(passToken));
+}
+
+TEST_F(StoreTest, AcknowledgedWritesSurviveTheProcessBeingKilled) {
+  // A child process adds contact records from 4 threads and reports each
+  // one once the store has acknowledged it; it is killed mid-write. Every
+  // reported record is there when the store is opened again.
+  constexpr int kThreads = 4;
+  constexpr std::size_t kAcksBeforeKill = 2000;
+  ASSERT_TRUE(open());  // the schema, before the child writes
+  int acks[2];
+  ASSERT_EQ(::pipe(acks), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(acks[0]);
+    auto store = Store::open(home_.root() / "data");
+    ContactStore contacts(*store);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+      writers.emplace_back([&, userId = std::int64_t{t + 1}] {
+        auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < stop) {
+          auto change = contacts.add(userId, "contact", {{"name", "x"}});
+          if (change.outcome != ContactStore::Outcome::Applied) break;
+          std::int64_t ack[2] = {userId, change.record.id};
+          if (::write(acks[1], ack, sizeof ack) != sizeof ack) break;
+        }
+      });
+    }
+    for (auto& writer : writers) writer.join();
+    ::_exit(0);
+  }
+  ::close(acks[1]);
+  std::set<std::pair<std::int64_t, std::int64_t>> acknowledged;
+  std::int64_t ack[2];
+  while (::read(acks[0], ack, sizeof ack) == sizeof ack) {
+    acknowledged.emplace(ack[0], ack[1]);
+    if (acknowledged.size() == kAcksBeforeKill) ::kill(child, SIGKILL);
+  }
+  ::close(acks[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  ASSERT_GE(acknowledged.size(), kAcksBeforeKill);
+
+  auto store = open();
+  ContactStore contacts(*store);
+  std::size_t missing = 0;
+  for (const auto& [userId, id] : acknowledged) missing += contacts.find(userId, id) ? 0 : 1;
+  EXPECT_EQ(missing, 0u) << "of " << acknowledged.size();
 }
 
 TEST_F(StoreTest, CaptchaIsUsedUpByAnyAttempt) {

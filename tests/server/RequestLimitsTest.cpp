@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "CloudFixture.h"
@@ -60,6 +61,32 @@ TEST_F(RequestLimits, DeeplyNestedJsonIsRefusedNotACrash) {
   EXPECT_EQ(cloud_->post(kRelocation, {{"romCountry", ""}}).code(), 0);
 }
 
+TEST_F(RequestLimits, OverlongPathsAreRefusedNotACrash) {
+  // Matching an 8,000-character path against the signed routes used to
+  // recurse once per character and overflow the stack: with or without a
+  // token, on a route's own path or under it, the path is now refused.
+  const std::string longId(8000, '7');
+  for (const std::string& path : {std::string(kContacts) + "/" + longId,
+                                  std::string(kContacts) + "/" + longId + "/delete",
+                                  "/lum/contact/v2/user/" + longId + "/full",
+                                  "/pass/serviceLogin" + std::string(8000, '/')}) {
+    SCOPED_TRACE(path.substr(0, 40));
+    EXPECT_EQ(cloud_->post(path, {{"entry", "{}"}}).status, 414);
+    EXPECT_EQ(cloud_->send("GET", path, {}, "").status, 414);
+  }
+  // Matching takes no stack per character, even for a path far longer than
+  // a request line can carry.
+  const std::string huge = std::string(kContacts) + "/" + std::string(200000, '7');
+  EXPECT_TRUE(server_->signedEndpoints().serves(huge));
+  EXPECT_FALSE(server_->signedEndpoints().serves(huge + "/x"));
+  // A long segment under the limit still reaches its route, which judges it.
+  CloudReply longSegment = cloud_->post(std::string(kContacts) + "/" + std::string(600, '7'),
+                                        {{"entry", "{}"}});
+  EXPECT_EQ(longSegment.status, 400);
+  EXPECT_TRUE(longSegment.encrypted);
+  EXPECT_EQ(cloud_->post(kRelocation, {{"romCountry", ""}}).code(), 0);
+}
+
 TEST_F(RequestLimits, DeviceRecordsAreBounded) {
   using localcloud::DeviceInfoService;
   EXPECT_EQ(registerDevice(std::string(DeviceInfoService::kMaxDevIdLength + 1, 'd'), "[]").code(),
@@ -81,6 +108,46 @@ TEST_F(RequestLimits, DeviceRecordsAreBounded) {
   for (const Json& item : list) {
     EXPECT_NE(item["devId"], "device-0");
     EXPECT_NE(item["devId"], "device-1");
+  }
+}
+
+TEST_F(RequestLimits, ListingLargeDevicesByManyNamesIsQuick) {
+  // 64 devices with 64 KiB of settings each, listed by 600 names: looking
+  // each name up by a scan of every device's settings took seconds (and
+  // held the store for all of it).
+  using localcloud::DeviceInfoService;
+  constexpr int kSettings = 2300;
+  Json settings = Json::array();
+  for (int i = 0; i < kSettings; ++i) {
+    settings.push_back({{"name", "n" + std::to_string(i)}, {"value", ""}});
+  }
+  ASSERT_LE(settings.dump().size(), DeviceInfoService::kMaxContentBytes);
+  const SignedClient& devices = *devices_;
+  for (int d = 0; d < DeviceInfoService::kMaxDevicesPerUser; ++d) {
+    Params device{{"userId", "7001"}, {"devId", "d" + std::to_string(d)},
+                  {"content", settings.dump()}};
+    ASSERT_EQ(devices.postUnlabelled(kRegister, devices.sign("POST", kRegister, device)).code(),
+              0);
+  }
+  // The names last in the settings, from the end, each after one that no
+  // device has.
+  Json names = Json::array();
+  for (int i = 0; i < 300; ++i) {
+    names.push_back("x" + std::to_string(i));
+    names.push_back("n" + std::to_string(kSettings - 1 - i));
+  }
+
+  auto start = std::chrono::steady_clock::now();
+  CloudReply listed = devices.get(kList, {{"userId", "7001"}, {"meta", names.dump()}});
+  auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(listed.code(), 0) << listed.body;
+  EXPECT_LT(took, std::chrono::seconds(1));
+  const Json& list = listed.data()["list"];
+  ASSERT_EQ(list.size(), static_cast<std::size_t>(DeviceInfoService::kMaxDevicesPerUser));
+  for (const Json& device : list) {
+    ASSERT_EQ(device["setting"].size(), 300u);
+    EXPECT_EQ(device["setting"].front()["name"], "n" + std::to_string(kSettings - 1));
+    EXPECT_EQ(device["setting"].back()["name"], "n" + std::to_string(kSettings - 300));
   }
 }
 

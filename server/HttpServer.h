@@ -1,0 +1,59 @@
+// The local cloud's HTTP server: cpp-httplib's request parsing, routing and
+// replies over connection handling of its own, made for many clients at
+// once. cpp-httplib serves each connection on one worker for the
+// connection's life, from a fixed pool of 8, listens with a backlog of 5 and
+// lets a request's headers trickle in for as long as each byte comes within
+// its read time-out; so a few kept-alive or slow clients could starve all
+// others. Here instead:
+//  - workers are started on demand, up to ConnectionLimits::maxWorkers;
+//  - the listen backlog is kListenBacklog;
+//  - a kept-alive connection waits at most `keepAliveIdle` for its next
+//    request, and gives its worker up at once while other connections wait
+//    for one;
+//  - a connection's first request must begin within `requestHead`, and the
+//    request line and headers of every request must be complete within
+//    `requestHead` of their first byte; reads of a body each wait at most
+//    the server's read time-out.
+//
+// Ownership: as httplib::Server; the worker pool lives while listen*()
+// runs. Threading: configure before listening; stop() may be called from
+// any thread and ends idle and waiting connections within a few tens of
+// milliseconds. Failures: bind() returns -1; a connection that breaks a
+// limit is closed.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace localcloud {
+
+struct ConnectionLimits {
+  std::chrono::milliseconds requestHead{10000};
+  std::chrono::milliseconds keepAliveIdle{5000};
+  std::size_t maxWorkers = 512;
+};
+
+class HttpServer : public httplib::Server {
+ public:
+  static constexpr int kListenBacklog = 1024;
+
+  explicit HttpServer(ConnectionLimits limits = {});
+
+  // Binds host:port (0 = an ephemeral port) and listens with the large
+  // backlog; the bound port, or -1.
+  int bind(const std::string& host, int port);
+
+ private:
+  class Connection;
+  class WorkerPool;
+
+  bool process_and_close_socket(socket_t sock) override;
+  bool stopping() const { return svr_sock_ == INVALID_SOCKET; }
+
+  const ConnectionLimits limits_;
+};
+
+}  // namespace localcloud
