@@ -250,7 +250,8 @@ void AccountService::serviceLogin(const httplib::Request& req, httplib::Response
   replyFailure(res, kCodeNeedLogin, "login required", loginMeta(baseUrl(req), *sid));
 }
 
-void AccountService::serviceLoginAuth2(const httplib::Request& req, httplib::Response& res) {
+void AccountService::passwordLogin(const httplib::Request& req, httplib::Response& res,
+                                   bool pageSigned) {
   Params p = http::params(req);
   auto sid = requireSid(p, res);
   if (!sid) return;
@@ -259,7 +260,7 @@ void AccountService::serviceLoginAuth2(const httplib::Request& req, httplib::Res
     http::replyText(res, 400, "missing user");
     return;
   }
-  if (!requireSignedPage(p, *sid, res)) return;
+  if (pageSigned && !requireSignedPage(p, *sid, res)) return;
   if (auto serviceParam = http::param(p, "serviceParam")) {
     auto parsed = http::parseJson(*serviceParam);
     if (parsed.is_discarded() || !parsed.is_object()) {

@@ -71,13 +71,27 @@ class AccountService {
   // the step was begun on.
   static std::string deviceIdOf(const httplib::Request& req, const std::string& stepDeviceId);
 
+  // The CA login paths (CaService), once their parameters and cookies are
+  // decrypted: the relogin, and the password step, which a CA client sends
+  // without the login page values "qs" and "_sign" (its CA signature
+  // vouches for the request instead).
+  void serviceLoginDecrypted(const httplib::Request& req, httplib::Response& res) {
+    serviceLogin(req, res);
+  }
+  void passwordLoginDecrypted(const httplib::Request& req, httplib::Response& res) {
+    passwordLogin(req, res, false);
+  }
+
  private:
   using Params = std::multimap<std::string, std::string>;
   using Json = nlohmann::json;
 
   // The endpoints (JSON replies but for the captcha image).
   void serviceLogin(const httplib::Request& req, httplib::Response& res);
-  void serviceLoginAuth2(const httplib::Request& req, httplib::Response& res);
+  void serviceLoginAuth2(const httplib::Request& req, httplib::Response& res) {
+    passwordLogin(req, res, true);
+  }
+  void passwordLogin(const httplib::Request& req, httplib::Response& res, bool pageSigned);
   void loginStep2(const httplib::Request& req, httplib::Response& res);
   void sendPhoneTicket(const httplib::Request& req, httplib::Response& res);
   void verifyPhone(const httplib::Request& req, httplib::Response& res);

@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "server/AccountService.h"
+#include "server/CaService.h"
 #include "server/ContactService.h"
+#include "server/CoreInfoService.h"
 #include "server/DeviceInfoService.h"
 #include "server/FeedbackService.h"
 #include "server/HttpUtil.h"
@@ -23,6 +25,7 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr const char* kAdminPrefix = "/_admin/";
+constexpr std::int64_t kMaxCADisabledSeconds = 30 * 24 * 3600;
 
 void adminReply(httplib::Response& res, int status, const Json& body) {
   res.status = status;
@@ -89,6 +92,10 @@ CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)
   services_.push_back(std::make_unique<ContactService>(*contacts_));
   services_.push_back(std::make_unique<DeviceInfoService>(*store_));
   services_.push_back(std::make_unique<RelocationService>(*store_));
+  auto coreInfo = std::make_unique<CoreInfoService>(*store_);
+  coreInfo_ = coreInfo.get();
+  services_.push_back(std::move(coreInfo));
+  ca_ = std::make_unique<CaService>(*store_, *accounts_);
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -213,6 +220,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   pages_->registerOn(server);
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
   feedback_->registerOn(server);
+  ca_->registerOn(server);
 }
 
 void CloudServer::registerAdminRoutes(httplib::Server& server) {
@@ -312,6 +320,33 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     if (userId <= 0) return adminError(res, 400, "userId or serviceToken is required");
     if (passTokens) store_->revokePassTokens(userId);
     if (serviceTokens) store_->revokeServiceTokens(userId, serviceId);
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+
+  server.Post("/_admin/ca", [this](Req req, Res res) {
+    auto body = adminBody(req, res);
+    if (!body) return;
+    bool ok = true;
+    auto disabledSeconds = member<std::int64_t>(*body, "disabledSeconds", -1, ok);
+    bool revokeTokens = member<bool>(*body, "revokeTokens", false, ok);
+    if (!ok) return adminError(res, 400, "a member has the wrong type");
+    if (disabledSeconds > kMaxCADisabledSeconds) {
+      return adminError(res, 400, "disabledSeconds must be at most 30 days");
+    }
+    if (disabledSeconds >= 0) ca_->disableFor(disabledSeconds);
+    if (revokeTokens) ca_->revokeAllTokens();
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+
+  server.Post("/_admin/coreInfo", [this](Req req, Res res) {
+    auto body = adminBody(req, res);
+    if (!body) return;
+    bool ok = true;
+    auto userId = member<std::int64_t>(*body, "userId", 0, ok);
+    auto profile = body->find("profile");
+    if (!ok || profile == body->end()) return adminError(res, 400, "userId and profile are required");
+    std::string error;
+    if (!coreInfo_->setProfile(userId, *profile, &error)) return adminError(res, 400, error);
     adminReply(res, 200, Json{{"ok", true}});
   });
 

@@ -34,6 +34,8 @@
 namespace localcloud {
 
 class AccountService;
+class CaService;
+class CoreInfoService;
 class FeedbackService;
 class WebPages;
 
@@ -75,6 +77,10 @@ class CloudServer {
   SignedEndpoints& signedEndpoints() { return *signed_; }
   // The feedback service (log uploads kept under DIR/feedback).
   FeedbackService& feedback() { return *feedback_; }
+  // The CA token and CA login side of the account service.
+  CaService& ca() { return *ca_; }
+  // The account service's user API (core user information).
+  CoreInfoService& coreInfo() { return *coreInfo_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -103,6 +109,8 @@ class CloudServer {
   std::unique_ptr<SignedEndpoints> signed_;
   std::vector<std::unique_ptr<SignedService>> services_;
   std::unique_ptr<FeedbackService> feedback_;
+  std::unique_ptr<CaService> ca_;
+  CoreInfoService* coreInfo_ = nullptr;  // one of services_
 
   std::mutex lifecycleMutex_;
   ConnectionLimits limits_;

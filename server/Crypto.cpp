@@ -40,14 +40,15 @@ std::string digest(const EVP_MD* md, std::string_view text) {
   return std::string(reinterpret_cast<char*>(out), length);
 }
 
-// One AES-128-CBC pass (encrypt or decrypt) with PKCS#7 padding and the
-// fixed IV; nullopt when the cipher reports a failure (bad padding included).
-std::optional<std::string> aes128Cbc(std::string_view input, std::string_view key, bool encrypt) {
-  if (key.size() != 16) return std::nullopt;
+// One AES-128-CBC pass (encrypt or decrypt) with PKCS#7 padding; nullopt
+// when the cipher reports a failure (bad padding included).
+std::optional<std::string> aes128Cbc(std::string_view input, std::string_view key, bool encrypt,
+                                     std::string_view iv = kAesIv) {
+  if (key.size() != 16 || iv.size() != 16) return std::nullopt;
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
                                                                       &EVP_CIPHER_CTX_free);
   if (!ctx) return std::nullopt;
-  if (EVP_CipherInit_ex(ctx.get(), aes128CbcCipher(), nullptr, bytesOf(key), bytesOf(kAesIv),
+  if (EVP_CipherInit_ex(ctx.get(), aes128CbcCipher(), nullptr, bytesOf(key), bytesOf(iv),
                         encrypt ? 1 : 0) != 1) {
     return std::nullopt;
   }
@@ -217,6 +218,36 @@ std::optional<std::string> aesDecryptBase64(std::string_view cipherBase64,
   auto cipher = base64Decode(cipherBase64);
   if (!key || !cipher || cipher->empty()) return std::nullopt;
   return aes128Cbc(*cipher, *key, false);
+}
+
+std::optional<std::string> randomIvEncrypt(std::string_view plain, std::string_view keyBase64) {
+  auto key = base64Decode(keyBase64);
+  if (!key) return std::nullopt;
+  std::string iv = randomBytes(16);
+  auto cipher = aes128Cbc(plain, *key, true, iv);
+  if (!cipher) return std::nullopt;
+  std::string ivText = base64Encode(iv);
+  std::replace(ivText.begin(), ivText.end(), '+', '-');
+  std::replace(ivText.begin(), ivText.end(), '/', '_');
+  return std::string(kRandomIvVersion) + ":" + ivText + ":" + base64Encode(*cipher);
+}
+
+std::optional<std::string> randomIvDecrypt(std::string_view form, std::string_view keyBase64) {
+  std::size_t first = form.find(':');
+  std::size_t second = first == std::string_view::npos ? first : form.find(':', first + 1);
+  if (second == std::string_view::npos || form.find(':', second + 1) != std::string_view::npos ||
+      form.substr(0, first) != kRandomIvVersion) {
+    return std::nullopt;
+  }
+  std::string ivText(form.substr(first + 1, second - first - 1));
+  std::replace(ivText.begin(), ivText.end(), '-', '+');
+  std::replace(ivText.begin(), ivText.end(), '_', '/');
+  while (ivText.size() % 4 != 0) ivText.push_back('=');
+  auto iv = base64Decode(ivText);
+  auto key = base64Decode(keyBase64);
+  auto cipher = base64Decode(form.substr(second + 1));
+  if (!iv || !key || !cipher || cipher->empty()) return std::nullopt;
+  return aes128Cbc(*cipher, *key, false, *iv);
 }
 
 }  // namespace localcloud::crypto

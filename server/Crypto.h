@@ -61,4 +61,16 @@ std::optional<std::string> aesEncryptBase64(std::string_view plain, std::string_
 std::optional<std::string> aesDecryptBase64(std::string_view cipherBase64,
                                             std::string_view keyBase64);
 
+// The CA form of the account service's CA login: "1:<IV>:<data>", the IV
+// 16 fresh random bytes in URL-safe Base64 ("-" and "_", "=" padding kept),
+// the data AES-128-CBC with PKCS#7 padding in standard Base64, keyed by the
+// Base64 text of a 16-byte key (a CA security key).
+inline constexpr std::string_view kRandomIvVersion = "1";
+// nullopt when the key is not the Base64 text of 16 bytes.
+std::optional<std::string> randomIvEncrypt(std::string_view plain, std::string_view keyBase64);
+// nullopt for a text that is not three ":"-separated fields of version "1",
+// an IV that is not 16 bytes (missing "=" padding is accepted), a key that
+// is not 16 bytes, or data that does not decrypt.
+std::optional<std::string> randomIvDecrypt(std::string_view form, std::string_view keyBase64);
+
 }  // namespace localcloud::crypto

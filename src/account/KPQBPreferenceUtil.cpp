@@ -1,9 +1,6 @@
 #include "account/KPQBPreferenceUtil.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <limits>
-
+#include "account/KPNumberValues.h"
 #include "platform/UserDefaults.h"
 
 namespace lumora {
@@ -24,26 +21,6 @@ void store(const std::string& key, const platform::Json& map, bool syncWrite) {
   platform::UserDefaults& defaults = platform::UserDefaults::standard();
   defaults.setDictionary(key, map);
   if (syncWrite) defaults.synchronize();
-}
-
-std::int64_t int64Value(const platform::Json& value) {
-  if (value.is_number_integer()) return value.get<std::int64_t>();
-  if (value.is_number_unsigned()) {
-    auto u = value.get<std::uint64_t>();
-    return u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-               ? std::numeric_limits<std::int64_t>::max()
-               : static_cast<std::int64_t>(u);
-  }
-  if (value.is_number_float()) {
-    double d = value.get<double>();
-    if (std::isnan(d)) return 0;
-    if (d >= 9.2233720368547758e18) return std::numeric_limits<std::int64_t>::max();
-    if (d <= -9.2233720368547758e18) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(d);
-  }
-  if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
-  if (value.is_string()) return std::strtoll(value.get<std::string>().c_str(), nullptr, 10);
-  return 0;
 }
 
 }  // namespace
@@ -90,7 +67,7 @@ void KPQBPreferenceUtil::setLongLongKey(const std::string& key, std::int64_t val
 std::int64_t KPQBPreferenceUtil::getLongLongKey(const std::string& key,
                                                 const std::optional<std::string>& userId) {
   auto entry = getKey(key, userId);
-  return entry ? int64Value(*entry) : 0;
+  return entry ? kpLongLongValue(*entry) : 0;
 }
 
 }  // namespace lumora

@@ -194,13 +194,15 @@ QBPassport::Completion QBLoginPassport::afterServiceLoginStep(
   };
 }
 
-void QBLoginPassport::reLogin() {
+void QBLoginPassport::reLogin() { reLoginUsing(&QBLoginPassport::doReloginUsingBlock); }
+
+void QBLoginPassport::reLoginUsing(void (QBLoginPassport::*step)(Completion)) {
   if (!passToken()) {
     notifyTokenExpired(nullptr);
     return;
   }
   // The relogin takes the UI flag as it is when it starts.
-  doReloginUsingBlock(afterServiceLoginStep(allowUIDuringReLogin(), nullptr));
+  (this->*step)(afterServiceLoginStep(allowUIDuringReLogin(), nullptr));
 }
 
 void QBLoginPassport::loginWithPassword(const std::string& password, bool encryptedOrNot) {

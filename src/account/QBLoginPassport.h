@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "account/KPEnDecryptCoder.h"
+#include "account/KPUserCoreInfo.h"
 #include "account/KPWebViewControllerDelegate.h"
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
@@ -140,6 +141,58 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   void failWithError(const platform::Error& error);
   void notifyTokenExpired(const RequestDelegatePtr& requestDelegate);
 
+  // --- CA logins (QBLoginPassportCA.cpp) --------------------------------------
+  // The same steps sent the CA way (QBPassportCARequest) to the CA login
+  // host, whose replies are handled like the plain ones.
+
+  // reLogin with the service-login step "/pass/serviceLoginCA".
+  void reLoginCA();
+  void doReloginCAUsingBlock(Completion block);
+  // The password step "/pass/serviceLoginAuth2CA" at once (no login page is
+  // fetched and the session is not signed out first). When it fails with
+  // any code but 70016 (or a captcha request), the plain loginWithPassword
+  // runs with the same values.
+  void loginWithPasswordCA(const std::string& password, bool encryptedOrNot,
+                           const std::optional<std::string>& verifyCode);
+  // Base URL of the CA login host (plain HTTP).
+  static std::string caLoginDomain();
+
+  // --- core user information (QBLoginPassportCoreInfo.cpp) --------------------
+  // The user's core profile from the account service's user API, under the
+  // service id "passportapi": a session for it is derived from this one,
+  // gets a service token (logging in again with the pass token when it has
+  // none), sends one signed and encrypted GET, and retries once after a 401.
+
+  static constexpr const char* kCoreInfoSid = "passportapi";
+  static constexpr const char* kCoreInfoPath = "/pass/v2/safe/user/coreInfo";
+  using CoreInfoSuccess = std::function<void(const KPUserCoreInfo& info)>;
+  using CoreInfoFailure = std::function<void(const platform::Error& error)>;
+  using CoreInfoParser = std::function<std::optional<KPUserCoreInfo>(const platform::Json& reply,
+                                                                     platform::Error* error)>;
+
+  // startFetchCoreInfo with a derived session.
+  void startFetchCoreInfo(CoreInfoSuccess success, CoreInfoFailure fail);
+  // Returns at once. At most one callback runs, posted to the working
+  // session's delegate queue (the main queue when none); an empty callback
+  // is not run. With newPassportInstance the work runs on a session derived
+  // for "passportapi", else on this one (whose session delegate it then
+  // replaces).
+  void startFetchCoreInfo(CoreInfoSuccess success, CoreInfoFailure fail, bool newPassportInstance);
+  // A new session of this user for `sid` with this one's pass token,
+  // encrypted user id and delegate queue, and - for the same sid only - its
+  // service token and security key. No session delegate.
+  std::shared_ptr<QBLoginPassport> partialCopyWithSid(const std::string& sid) const;
+  // A callback that posts `block` with its argument to `queue` (the main
+  // queue when null); an empty block logs "block is null..." when called.
+  static CoreInfoSuccess joinBlockAndQueue(CoreInfoSuccess block,
+                                           std::shared_ptr<platform::DispatchQueue> queue);
+  static CoreInfoFailure joinFailBlockAndQueue(CoreInfoFailure block,
+                                               std::shared_ptr<platform::DispatchQueue> queue);
+  // The consumer that sends the core-information GET with `delegate`.
+  static ServiceTokenConsumer getBlockToVisitCoreInfo(RequestDelegatePtr delegate);
+  // KPUserCoreInfo::parseReply.
+  static CoreInfoParser getBlockToParseCoreInfo();
+
   // --- replies ----------------------------------------------------------------
 
   // A reply that completes a login step.
@@ -174,6 +227,9 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
 
  private:
   std::shared_ptr<QBLoginPassport> self();
+  // The relogin: -103 without a pass token, else `step` with the
+  // continuation of a relogin.
+  void reLoginUsing(void (QBLoginPassport::*step)(Completion));
   // The session's callback URL, else the one of the login page in progress
   // (a web login opened before any login knows only the latter).
   std::string loginCallback() const;

@@ -194,7 +194,8 @@ class QBPassport : public KPSessionDelegate,
   // delegate the passport's (strongly held) delegate and then hands the
   // passport's user id, service token and security key to the consumer at
   // once when token and key are both non-empty, or logs in again first
-  // (reLogin) otherwise. A failed relogin goes to failBlock. It may have to
+  // (reLogin) otherwise. A failed relogin, or one that finds the session
+  // expired (no pass token), goes to failBlock. It may have to
   // log in, so it takes a logging-in session.
   static std::function<void()> getBlockToFetchServiceTokenAndUseIt(
       const std::shared_ptr<QBLoginPassport>& passport, ServiceTokenConsumer serviceTokenConsumerBlock,

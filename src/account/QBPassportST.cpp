@@ -40,8 +40,11 @@ std::function<void()> QBPassport::getBlockToFetchServiceTokenAndUseIt(
   auto onFailure = [failBlock = std::move(failBlock)](const PassportPtr&, const platform::Error& error) {
     if (failBlock) failBlock(error);
   };
+  // A relogin without a pass token ends as an expired session: a failure
+  // like any other for the caller, who would otherwise wait for ever.
+  auto onExpired = onFailure;
   auto adapter = std::make_shared<KPSessionDelegateInterface>(std::move(onLogin), std::move(onFailure),
-                                                              nullptr, nullptr, nullptr);
+                                                              std::move(onExpired), nullptr, nullptr);
   return [passport, adapter]() {
     if (!passport) return;
     passport->setStrongSessionDelegate(adapter);

@@ -25,7 +25,8 @@ class ServiceHosts {
   static constexpr const char* kAccount = "account";                // release account service
   static constexpr const char* kAccountPreview = "accountPreview";  // preview (test) account service
   static constexpr const char* kAccountApi = "accountApi";          // account user API (core info)
-  static constexpr const char* kCALogin = "caLogin";                // CA login host
+  static constexpr const char* kCALogin = "caLogin";                // CA login host (plain HTTP)
+  static constexpr const char* kCAToken = "caToken";                // HTTPS base of the CA login host
   static constexpr const char* kCloud = "cloud";                    // contacts and gallery API
   static constexpr const char* kRelocation = "relocation";
   static constexpr const char* kRelocationPreview = "relocationPreview";

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "LocalCloudLoginTest.h"
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPWebViewController.h"
 #include "account/LoginTestSupport.h"
@@ -33,22 +34,8 @@ using platform::MainQueue;
 constexpr auto kDeadline = 20s;
 constexpr const char* kSid = "lumora";
 
-class LoginFlowTest : public logintest::LoginTest {
+class LoginFlowTest : public logintest::LocalCloudLoginTest {
  protected:
-  void SetUp() override {
-    std::string error;
-    server_ = localcloud::CloudServer::create(home_.root() / "cloud", &error);
-    ASSERT_TRUE(server_) << error;
-    ASSERT_TRUE(server_->start(0, &error)) << error;
-    startClean(server_->url());
-  }
-
-  void TearDown() override {
-    drain();
-    if (server_) server_->stop();
-    finishClean();
-  }
-
   static void drain() { logintest::drainExchanges(); }
 
   // Pumps the main queue until `recorder` has `n` end messages, then drains.
@@ -76,7 +63,6 @@ class LoginFlowTest : public logintest::LoginTest {
     return logintest::shownWebScreen();
   }
 
-  std::unique_ptr<localcloud::CloudServer> server_;
   std::shared_ptr<logintest::SessionRecorder> recorder_ = std::make_shared<logintest::SessionRecorder>();
 };
 
