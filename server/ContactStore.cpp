@@ -155,6 +155,7 @@ ContactLimits ContactStore::limits() const { return ContactLimits{maxLive_, maxD
 std::vector<ContactStore::Change> ContactStore::apply(
     std::int64_t userId, const std::vector<ContactOperation>& operations) {
   std::vector<Change> changes(operations.size());
+  if (operations.empty()) return changes;
   ContactLimits limits = this->limits();
   Store::Access access(store_, Store::Access::Mode::Write);
   SqlConnection& db = access.connection();

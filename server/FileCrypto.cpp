@@ -3,7 +3,6 @@
 #include <openssl/provider.h>
 
 #include <algorithm>
-#include <cctype>
 
 namespace localcloud::crypto {
 
@@ -11,13 +10,6 @@ namespace {
 
 const unsigned char* bytesOf(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
-  return -1;
 }
 
 // RC4 fetched once from a private library context holding the legacy
@@ -32,30 +24,6 @@ const EVP_CIPHER* rc4Cipher() {
 }
 
 }  // namespace
-
-std::string hexEncode(std::string_view bytes) {
-  static const char* kHex = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out.push_back(kHex[c >> 4]);
-    out.push_back(kHex[c & 0x0f]);
-  }
-  return out;
-}
-
-std::optional<std::string> hexDecode(std::string_view text) {
-  if (text.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  out.reserve(text.size() / 2);
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    int high = hexValue(text[i]);
-    int low = hexValue(text[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out.push_back(static_cast<char>(high * 16 + low));
-  }
-  return out;
-}
 
 std::string md5Bytes(std::string_view bytes) {
   unsigned char out[EVP_MAX_MD_SIZE];

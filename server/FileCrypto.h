@@ -1,4 +1,4 @@
-// The file service's crypto, over OpenSSL: hexadecimal text, raw MD5, a
+// The file service's crypto, over OpenSSL: raw MD5, a
 // SHA-1 over data that arrives in pieces, and RC4 as one key stream over
 // pieces (the form in which file chunks arrive and file bodies leave).
 // RC4 lives in OpenSSL's legacy provider, which is loaded into a library
@@ -17,13 +17,10 @@
 #include <string>
 #include <string_view>
 
+#include "server/Crypto.h"
+
 namespace localcloud::crypto {
 
-// Lower-case hexadecimal digits of the bytes.
-std::string hexEncode(std::string_view bytes);
-// The bytes spelled by pairs of hexadecimal digits (either case); nullopt
-// for an odd length or a character that is no hexadecimal digit.
-std::optional<std::string> hexDecode(std::string_view text);
 // The 16 raw bytes of the MD5 digest.
 std::string md5Bytes(std::string_view bytes);
 // SHA-1 as 40 lower-case hexadecimal digits.
