@@ -171,19 +171,22 @@ SignedReply FileService::firstChunk(const SignedRequest& req) {
     return finish(req.userId, staged, chunk);
   }
   std::string tmpId = crypto::randomToken(18);
-  std::lock_guard lock(uploadLock(tmpId));
-  bool stored = blobs_.writeAt(tmpId, 0, chunk.plain);
-  if (stored) {
-    Store::Access access(store_, Store::Access::Mode::Write);
-    stored = run(access.connection(),
-                 "INSERT INTO file_uploads (tmp_id, user_id, received, chunk_start) "
-                 "VALUES (?, ?, ?, 0)",
-                 tmpId, req.userId, static_cast<std::int64_t>(chunk.plain.size()));
+  {
+    std::lock_guard lock(uploadLock(tmpId));
+    bool stored = blobs_.writeAt(tmpId, 0, chunk.plain);
+    if (stored) {
+      Store::Access access(store_, Store::Access::Mode::Write);
+      stored = run(access.connection(),
+                   "INSERT INTO file_uploads (tmp_id, user_id, received, chunk_start) "
+                   "VALUES (?, ?, ?, 0)",
+                   tmpId, req.userId, static_cast<std::int64_t>(chunk.plain.size()));
+    }
+    if (!stored) {
+      blobs_.discard(tmpId);
+      return SignedReply::error(cloudcode::kServerError, "cannot store the chunk");
+    }
   }
-  if (!stored) {
-    blobs_.discard(tmpId);
-    return SignedReply::error(cloudcode::kServerError, "cannot store the chunk");
-  }
+  // Without the upload's lock: trimming takes the locks of the uploads it drops.
   trimUploads(req.userId);
   return uploadGoesOn(tmpId);
 }
