@@ -28,8 +28,9 @@
 //
 // Ownership: owned by the CloudServer; borrows the Store. Threading:
 // handlers run concurrently; the chunks of one upload are taken one at a
-// time (upload locks, striped by tmpid; none is held while taking another). Failures: coded replies (400 malformed, 404
-// unknown upload or file, 80004, 507, 500 storage); nothing throws.
+// time (upload locks striped by tmpid; none is held while taking another).
+// Failures: coded replies (400 malformed, 404 unknown upload or file,
+// 80004, 507, 500 storage); nothing throws.
 #pragma once
 
 #include <httplib.h>
