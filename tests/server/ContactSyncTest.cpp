@@ -102,7 +102,19 @@ TEST_F(ContactSync, PagingFromAnyTagHandsOutEachChangeOnce) {
       }
     }
   });
-  Listing first = listFrom(0, "", 7);
+  // And between pages, for certain: a record listed already, one not yet
+  // listed, a new one and a deletion.
+  int betweenPages = 0;
+  auto editBetweenPages = [&] {
+    int n = betweenPages++;
+    auto id = [&ids](std::size_t i) { return ids[i % ids.size()]; };
+    std::size_t k = static_cast<std::size_t>(n);
+    store.modify(kUser, id(k), "contact", {{"p", n}}, std::nullopt);
+    store.modify(kUser, id(ids.size() - 1 - k % ids.size()), "contact", {{"p", n}}, std::nullopt);
+    store.add(kUser, "contact", {{"p", n}});
+    store.remove(kUser, id(k + 10), std::nullopt, n % 2 == 0);
+  };
+  Listing first = listFrom(0, "", 7, editBetweenPages);
   stop = true;
   editor.join();
   ASSERT_EQ(first.refusal.status, 0) << first.refusal.json;
