@@ -5,15 +5,18 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <type_traits>
 #include <utility>
 
 #include "server/AccountService.h"
+#include "server/AdminJson.h"
 #include "server/CaService.h"
+#include "server/ContactChangeLog.h"
 #include "server/ContactService.h"
+#include "server/ContactSyncService.h"
 #include "server/CoreInfoService.h"
 #include "server/DeviceInfoService.h"
 #include "server/FeedbackService.h"
+#include "server/FileService.h"
 #include "server/HttpUtil.h"
 #include "server/RelocationService.h"
 #include "server/WebPages.h"
@@ -27,50 +30,10 @@ using Json = nlohmann::json;
 constexpr const char* kAdminPrefix = "/_admin/";
 constexpr std::int64_t kMaxCADisabledSeconds = 30 * 24 * 3600;
 
-void adminReply(httplib::Response& res, int status, const Json& body) {
-  res.status = status;
-  res.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
-}
-
-void adminError(httplib::Response& res, int status, const std::string& message) {
-  adminReply(res, status, Json{{"ok", false}, {"error", message}});
-}
-
-std::optional<Json> adminBody(const httplib::Request& req, httplib::Response& res) {
-  Json body = http::parseJson(req.body);
-  if (body.is_discarded() || !body.is_object()) {
-    adminError(res, 400, "the body must be a JSON object");
-    return std::nullopt;
-  }
-  return body;
-}
-
-// Reads an optional member of an admin body; a member of the wrong type is
-// an error (reported through `ok`), and so is a number that is not whole or
-// does not fit (it is not cut down to something else).
-template <typename T>
-T member(const Json& body, const char* name, T fallback, bool& ok) {
-  auto it = body.find(name);
-  if (it == body.end() || it->is_null()) return fallback;
-  if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
-    if (it->is_number_unsigned()) {
-      auto value = it->get<std::uint64_t>();
-      if (std::in_range<T>(value)) return static_cast<T>(value);
-    } else if (it->is_number_integer()) {
-      auto value = it->get<std::int64_t>();
-      if (std::in_range<T>(value)) return static_cast<T>(value);
-    }
-    ok = false;
-    return fallback;
-  } else {
-    try {
-      return it->get<T>();
-    } catch (const Json::exception&) {
-      ok = false;
-      return fallback;
-    }
-  }
-}
+using admin::adminBody;
+using admin::adminError;
+using admin::adminReply;
+using admin::member;
 
 }  // namespace
 
@@ -79,6 +42,11 @@ std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& da
   auto store = Store::open(dataDir, error);
   if (!store) return nullptr;
   std::unique_ptr<CloudServer> server(new CloudServer(std::move(store)));
+  auto files = std::make_unique<FileService>(*server->store_, dataDir,
+                                             [s = server.get()] { return s->port(); });
+  server->files_ = files.get();
+  files->registerOn(*server->signed_);
+  server->services_.push_back(std::move(files));
   server->feedback_ = std::make_unique<FeedbackService>(*server->store_, dataDir / "feedback",
                                                         [s = server.get()] { return s->port(); });
   return server;
@@ -89,7 +57,11 @@ CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)
   pages_ = std::make_unique<WebPages>(*store_, *accounts_);
   contacts_ = std::make_unique<ContactStore>(*store_);
   signed_ = std::make_unique<SignedEndpoints>(*store_);
+  contactLog_ = std::make_unique<ContactChangeLog>(*store_, *contacts_);
   services_.push_back(std::make_unique<ContactService>(*contacts_));
+  auto contactSync = std::make_unique<ContactSyncService>(*contacts_, *contactLog_);
+  contactSync_ = contactSync.get();
+  services_.push_back(std::move(contactSync));
   services_.push_back(std::make_unique<DeviceInfoService>(*store_));
   services_.push_back(std::make_unique<RelocationService>(*store_));
   auto coreInfo = std::make_unique<CoreInfoService>(*store_);
@@ -221,6 +193,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
   feedback_->registerOn(server);
   ca_->registerOn(server);
+  files_->registerDownloadsOn(server);
 }
 
 void CloudServer::registerAdminRoutes(httplib::Server& server) {
@@ -277,7 +250,11 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.permanent = member<bool>(*body, "permanent", false, ok);
     fault.retryAfter = member<int>(*body, "retryAfter", -1, ok);
     fault.times = member<int>(*body, "times", -1, ok);
-    if (!ok) return adminError(res, 400, "a member has the wrong type");
+    fault.skip = member<int>(*body, "skip", 0, ok);
+    fault.data = member<Json>(*body, "data", Json(), ok);
+    if (!ok || fault.skip < 0 || !(fault.data.is_null() || fault.data.is_object())) {
+      return adminError(res, 400, "a member has the wrong type");
+    }
     if (path.empty() || path.front() != '/' || path.rfind(kAdminPrefix, 0) == 0) {
       return adminError(res, 400, "path must be a service path starting with /");
     }
@@ -359,6 +336,8 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     }
     adminReply(res, 200, Json{{"ok", true}});
   });
+
+  contactSync_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

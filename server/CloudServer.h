@@ -1,6 +1,7 @@
 // The local cloud: an HTTP server on 127.0.0.1 that speaks the server side of
 // the account service and of the signed cloud services (relocation, device
-// information, contact changes, over SignedEndpoints) over the Store in a
+// information, contact changes and listings, contact photo files, over
+// SignedEndpoints) over the Store in a
 // data directory, with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
 // revoke tokens, set the relocation host list and inject faults.
@@ -35,8 +36,11 @@ namespace localcloud {
 
 class AccountService;
 class CaService;
+class ContactChangeLog;
+class ContactSyncService;
 class CoreInfoService;
 class FeedbackService;
+class FileService;
 class WebPages;
 
 class CloudServer {
@@ -72,6 +76,8 @@ class CloudServer {
   Store& store() { return *store_; }
   FaultInjector& faults() { return faults_; }
   ContactStore& contacts() { return *contacts_; }
+  // The contacts' change log (listings by sync tag).
+  ContactChangeLog& contactLog() { return *contactLog_; }
   // The signed-request layer: where further services register their
   // endpoints (before start()), and its journal of signed requests.
   SignedEndpoints& signedEndpoints() { return *signed_; }
@@ -106,6 +112,9 @@ class CloudServer {
   std::unique_ptr<AccountService> accounts_;
   std::unique_ptr<WebPages> pages_;
   std::unique_ptr<ContactStore> contacts_;
+  std::unique_ptr<ContactChangeLog> contactLog_;
+  ContactSyncService* contactSync_ = nullptr;  // one of services_
+  FileService* files_ = nullptr;               // one of services_
   std::unique_ptr<SignedEndpoints> signed_;
   std::vector<std::unique_ptr<SignedService>> services_;
   std::unique_ptr<FeedbackService> feedback_;

@@ -2,8 +2,9 @@
 
 #include <sqlite3.h>
 
-#include <functional>
+#include <utility>
 
+#include "server/ContactChangeLog.h"
 #include "server/SqlStatement.h"
 
 namespace localcloud {
@@ -50,30 +51,6 @@ std::optional<ContactRecord> findRecord(SqlConnection& db, std::int64_t userId,
   return readRow(st);
 }
 
-// One write transaction on the locked connection; rolled back unless
-// commit() ran.
-class Transaction {
- public:
-  explicit Transaction(SqlConnection& db) : db_(db.db()) {
-    open_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-  ~Transaction() {
-    if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  }
-  Transaction(const Transaction&) = delete;
-  Transaction& operator=(const Transaction&) = delete;
-  bool ok() const { return open_; }
-  bool commit() {
-    if (!open_) return false;
-    open_ = false;
-    return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-
- private:
-  sqlite3* db_;
-  bool open_ = false;
-};
-
 // The two counters of a user in contact_users.
 enum class Counter { Id, Tag };
 
@@ -99,42 +76,56 @@ bool writeRecord(SqlConnection& db, const ContactRecord& record) {
   return st.run();
 }
 
-// The common end of every applied change: the record gets the user's next
-// tag, is written and the transaction committed. `change` stays Failed when
-// any of that fails.
-void commitChange(SqlConnection& db, Transaction& tx, ContactRecord record,
-                  ContactStore::Change& change) {
-  record.tag = nextValue(db, record.userId, Counter::Tag);
-  if (record.tag == 0 || !writeRecord(db, record) || !tx.commit()) return;
-  change.outcome = ContactStore::Outcome::Applied;
-  change.record = std::move(record);
-}
-
-// The shared path of modify and remove: the user's record `id`, when it is
-// live, of `type` (if given) and at `baseTag` (if given), is edited and
-// stored under a new tag; otherwise the outcome says why not.
-ContactStore::Change changeLive(Store& store, std::int64_t userId, std::int64_t id,
-                                const std::optional<std::string>& type,
-                                std::optional<std::int64_t> baseTag,
-                                const std::function<void(ContactRecord&)>& edit) {
+// Applies one operation inside the transaction, keeping the tally; Failed
+// when storing failed (the caller then rolls everything back).
+ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const ContactOperation& op,
+                              ContactLogTally& tally, const ContactLimits& limits) {
   using Outcome = ContactStore::Outcome;
   ContactStore::Change change;
-  Store::Access access(store, Store::Access::Mode::Write);
-  Transaction tx(access.connection());
-  if (!tx.ok()) return change;
-  auto current = findRecord(access.connection(), userId, id);
-  if (!current) {
-    change.outcome = Outcome::NotFound;
-  } else if (type && current->type != *type) {
-    change.outcome = Outcome::WrongType;
-  } else if (current->status == ContactStore::kStatusDeleted ||
-             (baseTag && *baseTag != current->tag)) {
-    change.outcome = Outcome::Kept;
-    change.record = std::move(*current);
+  ContactRecord record;
+  std::string before;
+  if (op.kind == ContactOperation::Kind::Add) {
+    if (!tally.roomForLive(limits)) {
+      change.outcome = Outcome::Full;
+      return change;
+    }
+    record.userId = userId;
+    record.id = nextValue(db, userId, Counter::Id);
+    if (record.id == 0) return change;
+    record.type = op.type;
+    record.content = stripOwnKeys(op.content);
   } else {
-    edit(*current);
-    commitChange(access.connection(), tx, std::move(*current), change);
+    auto current = findRecord(db, userId, op.id);
+    if (!current) {
+      change.outcome = Outcome::NotFound;
+      return change;
+    }
+    if (op.kind == ContactOperation::Kind::Modify && current->type != op.type) {
+      change.outcome = Outcome::WrongType;
+      return change;
+    }
+    if (current->status == ContactStore::kStatusDeleted ||
+        (op.baseTag && *op.baseTag != current->tag)) {
+      change.outcome = Outcome::Kept;
+      change.record = std::move(*current);
+      return change;
+    }
+    before = current->status;
+    record = std::move(*current);
+    if (op.kind == ContactOperation::Kind::Modify) {
+      record.content = stripOwnKeys(op.content);
+    } else {
+      record.status = ContactStore::kStatusDeleted;
+      record.purged = op.purge;
+      if (op.purge) record.content = Json::object();
+    }
   }
+  if (op.kind != ContactOperation::Kind::Delete) record.status = ContactStore::kStatusLive;
+  record.tag = nextValue(db, userId, Counter::Tag);
+  if (record.tag == 0 || !writeRecord(db, record)) return change;
+  tally.changed(before, record.status);
+  change.outcome = Outcome::Applied;
+  change.record = std::move(record);
   return change;
 }
 
@@ -148,38 +139,67 @@ Json ContactRecord::envelope() const {
   return Json{{"type", type}, {"content", std::move(inner)}};
 }
 
-ContactStore::ContactStore(Store& store) : store_(store) {}
+ContactStore::ContactStore(Store& store) : store_(store) {
+  setLimits(ContactLimits{});
+  Store::Access access(store_, Store::Access::Mode::Write);
+  ContactLogTally::createTables(access.connection());
+}
+
+void ContactStore::setLimits(const ContactLimits& limits) {
+  maxLive_ = limits.maxLiveRecords;
+  maxDeleted_ = limits.maxDeletedRecords;
+}
+
+ContactLimits ContactStore::limits() const { return ContactLimits{maxLive_, maxDeleted_}; }
+
+std::vector<ContactStore::Change> ContactStore::apply(
+    std::int64_t userId, const std::vector<ContactOperation>& operations) {
+  std::vector<Change> changes(operations.size());
+  if (operations.empty()) return changes;
+  ContactLimits limits = this->limits();
+  Store::Access access(store_, Store::Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  SqlTransaction tx(db, SqlTransaction::Mode::Write);
+  auto tally = tx.ok() ? ContactLogTally::load(db, userId) : std::nullopt;
+  if (!tally) return changes;
+  std::vector<Change> made;
+  made.reserve(operations.size());
+  for (const ContactOperation& op : operations) {
+    made.push_back(applyOne(db, userId, op, *tally, limits));
+    if (made.back().outcome == Outcome::Failed) return changes;
+  }
+  if (!tally->save(db, limits) || !tx.commit()) return changes;
+  return made;
+}
 
 ContactStore::Change ContactStore::add(std::int64_t userId, const std::string& type,
                                        const Json& content) {
-  Change change;
-  Store::Access access(store_, Store::Access::Mode::Write);
-  Transaction tx(access.connection());
-  if (!tx.ok()) return change;
-  ContactRecord record;
-  record.userId = userId;
-  record.id = nextValue(access.connection(), userId, Counter::Id);
-  record.type = type;
-  record.status = kStatusLive;
-  record.content = stripOwnKeys(content);
-  if (record.id != 0) commitChange(access.connection(), tx, std::move(record), change);
-  return change;
+  ContactOperation op;
+  op.type = type;
+  op.content = content;
+  return apply(userId, {op}).front();
 }
 
 ContactStore::Change ContactStore::modify(std::int64_t userId, std::int64_t id,
                                           const std::string& type, const Json& content,
                                           std::optional<std::int64_t> baseTag) {
-  return changeLive(store_, userId, id, type, baseTag,
-                    [&](ContactRecord& record) { record.content = stripOwnKeys(content); });
+  ContactOperation op;
+  op.kind = ContactOperation::Kind::Modify;
+  op.id = id;
+  op.type = type;
+  op.content = content;
+  op.baseTag = baseTag;
+  return apply(userId, {op}).front();
 }
 
 ContactStore::Change ContactStore::remove(std::int64_t userId, std::int64_t id,
                                           std::optional<std::int64_t> baseTag, bool purge) {
-  return changeLive(store_, userId, id, std::nullopt, baseTag, [purge](ContactRecord& record) {
-    record.status = kStatusDeleted;
-    record.purged = purge;
-    if (purge) record.content = Json::object();
-  });
+  ContactOperation op;
+  op.kind = ContactOperation::Kind::Delete;
+  op.id = id;
+  op.baseTag = baseTag;
+  op.purge = purge;
+  return apply(userId, {op}).front();
 }
 
 std::optional<ContactRecord> ContactStore::find(std::int64_t userId, std::int64_t id) {
@@ -194,6 +214,48 @@ std::vector<ContactRecord> ContactStore::records(std::int64_t userId) {
   st.bind(1, userId);
   while (st.step() == SQLITE_ROW) out.push_back(readRow(st));
   return out;
+}
+
+
+std::optional<ContactStore::ChangeSet> ContactStore::changedSince(
+    std::int64_t userId, std::int64_t sinceTag, std::size_t limit, std::size_t maxBytes,
+    const std::set<std::int64_t>& skipTags) {
+  ChangeSet set;
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlConnection& db = access.connection();
+  // One snapshot: the records, the newest tag and the horizon agree.
+  SqlTransaction tx(db, SqlTransaction::Mode::Read);
+  if (!tx.ok()) return std::nullopt;
+  auto horizon = ContactLogTally::horizon(db, userId);
+  if (!horizon) return std::nullopt;
+  set.horizon = *horizon;
+  {
+    SqlStatement st(db, "SELECT last_tag FROM contact_users WHERE user_id = ?");
+    st.bind(1, userId);
+    int rc = st.step();
+    if (rc == SQLITE_ROW) {
+      set.lastTag = st.integer(0);
+    } else if (rc != SQLITE_DONE) {
+      return std::nullopt;
+    }
+  }
+  set.scannedTag = sinceTag;
+  std::size_t bytes = 0;
+  SqlStatement st(db, std::string(kSelect) + "WHERE user_id = ? AND tag > ? ORDER BY tag");
+  st.bindAll(userId, sinceTag);
+  int rc = SQLITE_ROW;
+  while ((rc = st.step()) == SQLITE_ROW) {
+    if (set.records.size() >= limit || (!set.records.empty() && bytes >= maxBytes)) {
+      set.more = true;
+      break;
+    }
+    set.scannedTag = st.integer(3);
+    if (skipTags.count(set.scannedTag) != 0) continue;
+    bytes += st.bytes(5);
+    set.records.push_back(readRow(st));
+  }
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return std::nullopt;
+  return set;
 }
 
 }  // namespace localcloud

@@ -115,13 +115,38 @@ std::string sha1Base64(std::string_view text) {
 }
 
 std::string md5HexUpper(std::string_view text) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string raw = digest(EVP_md5(), text);
+  std::string hex = hexEncode(digest(EVP_md5(), text));
+  std::transform(hex.begin(), hex.end(), hex.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return hex;
+}
+
+std::string hexEncode(std::string_view bytes) {
+  static const char* kHex = "0123456789abcdef";
   std::string out;
-  out.reserve(raw.size() * 2);
-  for (unsigned char c : raw) {
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
     out.push_back(kHex[c >> 4]);
     out.push_back(kHex[c & 0x0f]);
+  }
+  return out;
+}
+
+std::optional<std::string> hexDecode(std::string_view text) {
+  if (text.size() % 2 != 0) return std::nullopt;
+  auto value = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    int high = value(text[i]);
+    int low = value(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<char>(high * 16 + low));
   }
   return out;
 }

@@ -21,6 +21,12 @@ std::optional<std::string> base64Decode(std::string_view text);
 // URL-safe Base64 without padding; used for opaque tokens.
 std::string base64UrlEncode(std::string_view bytes);
 
+// Lower-case hexadecimal digits of the bytes.
+std::string hexEncode(std::string_view bytes);
+// The bytes spelled by pairs of hexadecimal digits (either case); nullopt
+// for an odd length or a character that is no hexadecimal digit.
+std::optional<std::string> hexDecode(std::string_view text);
+
 // SHA-1 of the bytes, its 20 raw bytes in standard Base64 (28 characters).
 std::string sha1Base64(std::string_view text);
 // MD5 of the bytes as 32 upper-case hexadecimal digits.

@@ -20,6 +20,9 @@ nlohmann::json faultReply(const Fault& fault, const std::string& target,
     if (fault.permanent) data["isPermanent"] = true;
   }
   if (fault.retryAfter >= 0) data["retryAfter"] = fault.retryAfter;
+  if (fault.data.is_object()) {
+    for (const auto& [name, value] : fault.data.items()) data[name] = value;
+  }
   if (!data.empty()) body["data"] = std::move(data);
   return body;
 }
@@ -48,6 +51,10 @@ std::optional<Fault> FaultInjector::take(const std::string& path) {
   std::lock_guard lock(mutex_);
   auto it = faults_.find(path);
   if (it == faults_.end()) return std::nullopt;
+  if (it->second.skip > 0) {
+    --it->second.skip;
+    return std::nullopt;
+  }
   Fault fault = it->second;
   if (it->second.times > 0 && --it->second.times == 0) faults_.erase(it);
   return fault;

@@ -2,7 +2,8 @@
 // path: an HTTP status, a reply "code" (with the "data" of a redirect or of
 // an overload), an empty body, a real delay, or a dropped connection, for
 // the next N requests to that path or for all of them. A coded reply takes
-// the form of the service the path belongs to (CloudServer::applyFault).
+// the form of the service the path belongs to (CloudServer::applyFault). A
+// fault may let a number of requests through before it applies.
 //
 // Ownership: owned by the CloudServer. Threading: all operations lock one
 // mutex; delays wait on a condition that cancelAll() (called by stop) wakes,
@@ -31,6 +32,9 @@ struct Fault {
   bool permanent = false;   // with a redirect: data "isPermanent" true
   int retryAfter = -1;      // >= 0: code 503 (unless set), data "retryAfter"
   int times = -1;      // how many requests it applies to; -1 = always
+  int skip = 0;        // requests let through untouched before it applies
+                       // (a fault on page N of a listing: skip N - 1)
+  nlohmann::json data; // an object: members added to the coded reply's "data"
 
   // The reply code, with the defaults of a redirect and of an overload.
   int replyCode() const {
@@ -45,7 +49,8 @@ struct Fault {
 
 // The coded reply of a fault: {"code", descKey: "injected fault", "data"},
 // "data" holding "redirectUrl" (and "isPermanent") of a redirect and
-// "retryAfter" of an overload, when there are any. A redirect URL that is
+// "retryAfter" of an overload, and the fault's own "data" members, when
+// there are any. A redirect URL that is
 // a bare origin ("http://host:port") is completed with `target` (the
 // request's path and query), so the request is repeated there unchanged.
 nlohmann::json faultReply(const Fault& fault, const std::string& target,
@@ -62,7 +67,7 @@ class FaultInjector {
   void clearAll();
 
   // Takes the fault that applies to one request to `path` (counting it
-  // down), or nullopt.
+  // down), or nullopt (also while it lets requests through).
   std::optional<Fault> take(const std::string& path);
 
   // Waits out a fault's delay (clamped); returns false when cancelled.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -48,6 +49,22 @@ void describe(const sockaddr_storage& address, std::string& ip, int& port) {
     port = ntohs(in6.sin6_port);
   }
   ip = text;
+}
+
+// cpp-httplib refuses a body labelled as a form beyond 8 KiB (its build
+// fixes the limit), while a batch of contact changes, encrypted and
+// escaped, is often longer. The label is taken off once the head is read:
+// the body is then read within the server's own body limit, and the
+// services read an unlabelled body as a form all the same.
+void takeFormLabel(httplib::Request& req) {
+  for (auto type = req.headers.find("Content-Type"); type != req.headers.end();
+       type = req.headers.find("Content-Type")) {
+    std::string value = type->second;
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (value.rfind("application/x-www-form-urlencoded", 0) != 0) return;
+    req.headers.erase(type);
+  }
 }
 
 }  // namespace
@@ -325,8 +342,10 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
     connection.beginHead();
     bool closed = false;
     bool last = served + 1 == keep_alive_max_count_;
-    ok = process_request(connection, last, closed,
-                         [&connection](httplib::Request&) { connection.endHead(); });
+    ok = process_request(connection, last, closed, [&connection](httplib::Request& req) {
+      connection.endHead();
+      takeFormLabel(req);
+    });
     ok = connection.flush() && ok;
     // After a head that did not arrive whole in time (or was refused
     // unread), what follows on the connection cannot be trusted.

@@ -13,7 +13,11 @@
 //  - a connection's first request must begin within `requestHead`, and the
 //    request line and headers of every request must be complete within
 //    `requestHead` of their first byte; reads of a body each wait at most
-//    the server's read time-out.
+//    the server's read time-out;
+//  - a form body is read up to the server's body limit (cpp-httplib's own
+//    limit for forms is 8 KiB): its "Content-Type" label is taken off
+//    before the body is read, and the services read an unlabelled body as
+//    a form.
 //
 // Ownership: as httplib::Server; the worker pool lives while listen*()
 // runs. Threading: configure before listening; stop() may be called from

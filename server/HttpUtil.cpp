@@ -51,6 +51,16 @@ std::map<std::string, std::string> singleValued(
   return out;
 }
 
+std::optional<std::int64_t> decimal(std::string_view text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 Json parseJson(std::string_view text) {
   bool tooDeep = false;
   Json json = Json::parse(

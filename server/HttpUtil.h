@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,6 +36,10 @@ std::optional<std::string> param(const std::multimap<std::string, std::string>& 
 // The parameters with one value per name (the first), for signing.
 std::map<std::string, std::string> singleValued(
     const std::multimap<std::string, std::string>& params);
+
+// A non-negative decimal number of 1 to 18 digits and nothing else (no
+// sign, no blanks); nullopt otherwise.
+std::optional<std::int64_t> decimal(std::string_view text);
 
 // JSON that a client sent: discarded (is_discarded()) when it does not
 // parse or nests deeper than kMaxJsonDepth. Copying or writing out a value

@@ -1,6 +1,6 @@
-// One SQLite connection with the statements prepared on it, and a statement
-// taken from it, bound and stepped in place; shared by the Store and the
-// per-service record stores.
+// One SQLite connection with the statements prepared on it, a statement
+// taken from it, bound and stepped in place, and a transaction on it;
+// shared by the Store and the per-service record stores.
 //
 // Ownership: a SqlConnection owns its handle and its prepared statements
 // and closes them with itself; a SqlStatement borrows its connection, which
@@ -115,10 +115,42 @@ class SqlStatement {
                  : std::string{};
   }
   std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+  // The length in bytes of a text or blob column.
+  std::size_t bytes(int column) const {
+    return static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column));
+  }
 
  private:
   SqlConnection::Cached* cached_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
+};
+
+// One transaction on a connection that the caller holds: a write
+// transaction (BEGIN IMMEDIATE) on the writing connection, or a read
+// transaction, which reads one snapshot of the database. Rolled back
+// unless commit() ran.
+class SqlTransaction {
+ public:
+  enum class Mode { Read, Write };
+  SqlTransaction(SqlConnection& connection, Mode mode) : db_(connection.db()) {
+    const char* begin = mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN";
+    open_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~SqlTransaction() {
+    if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  SqlTransaction(const SqlTransaction&) = delete;
+  SqlTransaction& operator=(const SqlTransaction&) = delete;
+  bool ok() const { return open_; }
+  bool commit() {
+    if (!open_) return false;
+    open_ = false;
+    return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+
+ private:
+  sqlite3* db_;
+  bool open_ = false;
 };
 
 }  // namespace localcloud

@@ -62,6 +62,16 @@ CloudReply SignedClient::send(const std::string& method, const std::string& path
   return decode(cli.Post(path, headers, text, "application/x-www-form-urlencoded; charset=utf-8"));
 }
 
+CloudReply SignedClient::postFile(const std::string& path, const Params& params,
+                                  const std::string& partName, const std::string& fileName,
+                                  const std::string& content) const {
+  httplib::Client cli("127.0.0.1", port_);
+  cli.set_read_timeout(10, 0);
+  httplib::Headers headers{{"Cookie", cookie()}};
+  httplib::MultipartFormDataItems items{{partName, content, fileName, "application/octet-stream"}};
+  return decode(cli.Post(path + "?" + formText(sign("POST", path, params)), headers, items));
+}
+
 CloudReply SignedClient::postUnlabelled(const std::string& path, const Params& wire) const {
   RawReply raw = rawPost(port_, path, formText(wire), cookie());
   CloudReply reply;

@@ -58,6 +58,10 @@ class SignedClient {
   CloudReply post(const std::string& path, const Params& params) const {
     return send("POST", path, sign("POST", path, params));
   }
+  // A multipart POST as a file chunk goes: the signed parameters in the
+  // query, one file part.
+  CloudReply postFile(const std::string& path, const Params& params, const std::string& partName,
+                      const std::string& fileName, const std::string& content) const;
   // Sends exactly `wire` (query for GET, form body for POST) with the
   // login's cookie, or `cookie` when given.
   CloudReply send(const std::string& method, const std::string& path, const Params& wire,

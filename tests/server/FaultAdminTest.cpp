@@ -128,8 +128,17 @@ TEST_F(Faults, AdminEndpointsSeedInspectAndInject) {
   EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/_admin/ping"}, {"status", 500}}).status, 400);
   EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"status", 42}}).status, 400);
 
-  ASSERT_EQ(adminPost("/_admin/faults", {{"path", "/pass/serviceLogin"}, {"code", 1}}).status,
+  // A coded fault that lets one request through first and adds its data.
+  ASSERT_EQ(adminPost("/_admin/faults", {{"path", "/pass/serviceLogin"},
+                                         {"code", 1},
+                                         {"skip", 1},
+                                         {"data", {{"syncTag", 0}}}})
+                .status,
             200);
+  EXPECT_EQ(serviceLogin(device).code(), 70016);
+  Reply coded = serviceLogin(device);
+  EXPECT_EQ(coded.code(), 1);
+  EXPECT_EQ(coded.json["data"]["syncTag"], 0);
   EXPECT_EQ(serviceLogin(device).code(), 1);
   EXPECT_EQ(client()->Delete("/_admin/faults")->status, 200);
   EXPECT_EQ(serviceLogin(device).code(), 70016);
@@ -144,6 +153,8 @@ TEST_F(Faults, AdminNumbersMustBeWholeAndInRange) {
   // 2^32 + 1 is no count of requests (it is not read as 1), nor is 1.5.
   EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"times", 4294967297LL}}).status, 400);
   EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"delayMs", 1.5}}).status, 400);
+  EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"skip", -1}}).status, 400);
+  EXPECT_EQ(adminPost("/_admin/faults", {{"path", "/a"}, {"data", 1}}).status, 400);
   EXPECT_EQ(adminPost("/_admin/accounts",
                       {{"userId", 1e30}, {"loginName", "big"}, {"password", "pw"}})
                 .status,

@@ -1,0 +1,117 @@
+#include "server/BlobStore.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "server/FileCrypto.h"
+
+namespace localcloud {
+
+namespace {
+
+constexpr std::size_t kPiece = 1024 * 1024;
+
+bool isSha1Hex(const std::string& text) {
+  return text.size() == 40 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+}  // namespace
+
+BlobStore::BlobStore(std::filesystem::path root) : root_(std::move(root)) {
+  std::error_code ec;
+  std::filesystem::create_directories(root_ / "staging", ec);
+}
+
+std::filesystem::path BlobStore::blobPath(const std::string& sha1) const {
+  return root_ / sha1.substr(0, 2) / sha1;
+}
+
+std::filesystem::path BlobStore::stagingPath(const std::string& name) const {
+  return root_ / "staging" / name;
+}
+
+bool BlobStore::writeAt(const std::string& name, std::uint64_t offset, std::string_view bytes) {
+  std::filesystem::path path = stagingPath(name);
+  std::error_code ec;
+  if (offset == 0) {
+    std::ofstream create(path, std::ios::binary | std::ios::trunc);
+    if (!create) return false;
+  } else if (std::filesystem::file_size(path, ec) < offset || ec) {
+    return false;
+  }
+  std::filesystem::resize_file(path, offset, ec);
+  if (ec) return false;
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(static_cast<std::streamoff>(offset));
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+BlobStore::CommitResult BlobStore::commit(const std::string& name, const std::string& sha1,
+                                          std::uint64_t* size) {
+  std::filesystem::path staged = stagingPath(name);
+  crypto::Sha1Stream digest;
+  std::uint64_t length = 0;
+  {
+    std::ifstream in(staged, std::ios::binary);
+    if (!in) return CommitResult::Failed;
+    std::string piece(kPiece, '\0');
+    while (in) {
+      in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+      std::size_t got = static_cast<std::size_t>(in.gcount());
+      digest.update(std::string_view(piece.data(), got));
+      length += got;
+    }
+    if (in.bad()) return CommitResult::Failed;
+  }
+  std::string actual = digest.finishHex();
+  if (actual.empty()) return CommitResult::Failed;
+  if (actual != sha1) {
+    discard(name);
+    return CommitResult::Mismatch;
+  }
+  std::error_code ec;
+  std::filesystem::path target = blobPath(sha1);
+  std::filesystem::create_directories(target.parent_path(), ec);
+  // The same content committed twice lands in the same place: the rename
+  // replaces identical bytes.
+  std::filesystem::rename(staged, target, ec);
+  if (ec) return CommitResult::Failed;
+  if (size) *size = length;
+  return CommitResult::Stored;
+}
+
+void BlobStore::discard(const std::string& name) {
+  std::error_code ec;
+  std::filesystem::remove(stagingPath(name), ec);
+}
+
+bool BlobStore::has(const std::string& sha1) const {
+  std::error_code ec;
+  return isSha1Hex(sha1) && std::filesystem::is_regular_file(blobPath(sha1), ec);
+}
+
+BlobStore::Reader BlobStore::open(const std::string& sha1) const {
+  Reader reader;
+  if (isSha1Hex(sha1)) reader.in_.open(blobPath(sha1), std::ios::binary);
+  return reader;
+}
+
+std::optional<std::string> BlobStore::Reader::read(std::size_t maxBytes) {
+  std::string piece(maxBytes, '\0');
+  in_.read(piece.data(), static_cast<std::streamsize>(maxBytes));
+  if (in_.bad()) return std::nullopt;
+  piece.resize(static_cast<std::size_t>(in_.gcount()));
+  return piece;
+}
+
+bool BlobStore::Reader::seek(std::uint64_t offset) {
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(offset));
+  return static_cast<bool>(in_);
+}
+
+}  // namespace localcloud

@@ -1,0 +1,67 @@
+// Content-addressed file storage of the local cloud under the data
+// directory: each stored file (a "blob") lies once, however many owners
+// name it, at DIR/blobs/<first two hex digits>/<SHA-1 hex>. Uploads are
+// staged piece by piece under a name of the caller's
+// (DIR/blobs/staging/<name>) and then moved into place, their digest
+// checked on the way; blobs are read back piece by piece. Nothing is held
+// in memory beyond the piece being written or read. Blocks of the block
+// storage can be kept the same way (they too are named by their SHA-1).
+//
+// Ownership: owned by the service that uses it (FileService). Threading:
+// safe from any thread for different staging names; one staging name is
+// written by one thread at a time (the caller's lock). A blob, once in
+// place, never changes; two commits of the same content both succeed.
+// Failures: false / nullopt / CommitResult::Failed; nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace localcloud {
+
+class BlobStore {
+ public:
+  enum class CommitResult { Stored, Mismatch, Failed };
+
+  // Creates `root` and its staging directory when missing.
+  explicit BlobStore(std::filesystem::path root);
+
+  // Writes `bytes` at `offset` of the staged upload `name` (a file-name
+  // safe token), cutting off whatever it held from there on.
+  bool writeAt(const std::string& name, std::uint64_t offset, std::string_view bytes);
+  // Moves the staged upload into the store when its SHA-1 is `sha1` (40
+  // lower-case hex digits); *size gets its length. Mismatch: the staged
+  // bytes are dropped.
+  CommitResult commit(const std::string& name, const std::string& sha1, std::uint64_t* size);
+  // Drops a staged upload (nothing when there is none).
+  void discard(const std::string& name);
+
+  bool has(const std::string& sha1) const;
+
+  // Sequential reading of one blob.
+  class Reader {
+   public:
+    bool ok() const { return in_.good(); }
+    // The next up to `maxBytes` bytes; "" at the end; nullopt on a read
+    // error.
+    std::optional<std::string> read(std::size_t maxBytes);
+    bool seek(std::uint64_t offset);
+
+   private:
+    friend class BlobStore;
+    std::ifstream in_;
+  };
+  Reader open(const std::string& sha1) const;
+
+ private:
+  std::filesystem::path blobPath(const std::string& sha1) const;
+  std::filesystem::path stagingPath(const std::string& name) const;
+
+  const std::filesystem::path root_;
+};
+
+}  // namespace localcloud
