@@ -12,7 +12,7 @@ PACKAGES := g++ make cmake pkg-config ccache \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo clean bench
 
 all: build
 
@@ -39,5 +39,13 @@ test: build
 demo: build
 	@scripts/demo.sh $(BUILD_DIR)
 
+# Benchmarks in their own Release tree, each next to its reference; not part
+# of `make test`. See bench/README.md.
+BENCH_DIR ?= build-bench
+bench: deps
+	@[ -f $(BENCH_DIR)/CMakeCache.txt ] || cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target lumora_benchmarks
+	@for b in $(BENCH_DIR)/bench/*Bench; do echo "==> $$b"; "$$b" $(BENCH_ARGS) || exit 1; done
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR)
