@@ -23,6 +23,7 @@ constexpr const char* kCloudSid = "lumora";
 class PrintingLogSink : public LMLogDelegate {
  public:
   PrintingLogSink(std::FILE* out, bool verbose) {
+    logLevel = verbose ? kLMLogFlagInfo : kLMLogFlagWarning;
     appendLogMessage = [out, verbose](const LMLogMessage& message) {
       static constexpr const char* kLevels[] = {"", "error", "warning", "info"};
       auto flag = message.flag();
