@@ -198,6 +198,36 @@ TEST_F(UserDefaultsTest, OwnSuiteFileIsSharedThroughTheDisk) {
   EXPECT_FALSE(UserDefaults::standard().hasKey("count"));
 }
 
+TEST_F(UserDefaultsTest, BatchWritesItsThreadsChangesOnceWhenItCloses) {
+  fs::path file = home_.root() / "batch.plist";
+  UserDefaults suite(file);
+  ASSERT_TRUE(suite.setString("before", "x"));
+  {
+    UserDefaults::Batch outer(suite);
+    {
+      UserDefaults::Batch inner(suite);
+      suite.setString("token", "t1");
+      suite.setInteger("nonce", 7);
+      EXPECT_TRUE(suite.synchronize());
+    }
+    suite.removeObjectForKey("before");
+    EXPECT_EQ(suite.stringForKey("token"), "t1");  // reads see the changes at once
+    EXPECT_EQ(keysInFile(file), std::vector<std::string>{"before"});
+    // Another thread's change writes through, the batch's changes with it, and
+    // a batch it opens meanwhile gathers nothing.
+    std::thread([&suite, &file] {
+      UserDefaults::Batch other(suite);
+      suite.setBool("other", true);
+      EXPECT_EQ(keysInFile(file), (std::vector<std::string>{"nonce", "other", "token"}));
+    }).join();
+    suite.setInteger("nonce", 8);
+  }
+  UserDefaults reread(file);
+  EXPECT_EQ(reread.integerForKey("nonce"), 8);
+  EXPECT_EQ(reread.stringForKey("token"), "t1");
+  EXPECT_FALSE(reread.hasKey("before"));
+}
+
 TEST_F(UserDefaultsTest, FileIsAlwaysAWholePlistWhileThreadsWrite) {
   UserDefaults& d = UserDefaults::standard();
   ASSERT_TRUE(d.setString("seed", std::string(4096, 'x')));
