@@ -10,6 +10,8 @@ PACKAGES := g++ make cmake pkg-config ccache \
   libspdlog-dev libfmt-dev libminizip-dev zlib1g-dev libplist-dev libicu-dev \
   libcpp-httplib-dev libexiv2-dev libgtest-dev libgmock-dev libbenchmark-dev
 
+PACKAGES += ninja-build clang
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps build test demo clean bench
@@ -30,8 +32,12 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+# Ninja when it is there: a build with nothing to do takes 0.02 s instead of
+# half a second (every `make demo` and `make test` starts with one).
+NINJA_IF_THERE = $$(command -v ninja >/dev/null 2>&1 && echo -G Ninja)
+
 $(BUILD_DIR)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) $(NINJA_IF_THERE) $(CMAKE_FLAGS)
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -46,7 +52,7 @@ demo: build
 # of `make test`. See bench/README.md.
 BENCH_DIR ?= build-bench
 bench: deps
-	@[ -f $(BENCH_DIR)/CMakeCache.txt ] || cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	@[ -f $(BENCH_DIR)/CMakeCache.txt ] || cmake -S . -B $(BENCH_DIR) $(NINJA_IF_THERE) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lumora_benchmarks
 	@for b in $(BENCH_DIR)/bench/*Bench; do echo "==> $$b"; "$$b" $(BENCH_ARGS) || exit 1; done
 
