@@ -178,8 +178,18 @@ Status KeyedArchive::writeToFile(const std::filesystem::path& path) const {
 
 Result<KeyedArchive> KeyedArchive::readFromFile(const std::filesystem::path& path) {
   auto data = plist::readFile(path);
-  if (!data) return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
-  return fromBinaryData(*data);
+  if (!data && data.error().code() == plist::kFileReadNoSuchFile) {
+    return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
+  }
+  Result<KeyedArchive> archive =
+      data ? fromBinaryData(*data)
+           : Result<KeyedArchive>(archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string())
+                                      .withUnderlying(data.error()));
+  if (archive) return archive;
+  // An archive that exists but cannot be read is set aside, so the next
+  // start does not trip over it again.
+  bool movedAside = false;
+  return plist::setAsideUnreadable(path, archive.error(), movedAside);
 }
 
 }  // namespace platform

@@ -201,14 +201,9 @@ void UserDefaults::loadLocked() const {
   }
 
   // Keep the unusable file for inspection; never write over it.
-  Result<std::filesystem::path> moved = plist::moveAside(file_);
-  if (moved.ok()) {
-    failure->mutableUserInfo()["movedTo"] = moved->string();
-  } else {
-    writesBlocked_ = true;
-    *failure = failure->withUnderlying(moved.error());
-  }
-  lastLoadError_ = std::move(failure);
+  bool movedAside = false;
+  lastLoadError_ = plist::setAsideUnreadable(file_, std::move(*failure), movedAside);
+  writesBlocked_ = !movedAside;
 }
 
 bool UserDefaults::saveLocked() const {

@@ -10,6 +10,7 @@
 #include "platform/Bundle.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "platform/CraftedPlists.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -290,6 +291,29 @@ TEST_F(UserDefaultsTest, CorruptFileIsSetAsideAndTheStoreStartsEmpty) {
   second += ".corrupt.1";
   EXPECT_EQ(readBytes(second), arrayBytes);
   EXPECT_EQ(platform::toString(readBytes(aside)), "not a property list");
+}
+
+// Files libplist would abort on (an assertion, a recursion without end) are
+// refused before it sees them: set aside, reported, and the app starts with
+// empty preferences instead of crashing on every start.
+TEST_F(UserDefaultsTest, FilesTheLibraryCannotReadAreSetAsideNotCrashedOn) {
+  fs::path file = UserDefaults::standardFile();
+  for (const auto& [what, bytes] : testsupport::unreadablePlists()) {
+    SCOPED_TRACE(what);
+    writeBytes(file, platform::toString(bytes));
+    UserDefaults::resetStandardForTesting();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(UserDefaults::standard().hasKey("key"));
+    const std::string logged = testing::internal::GetCapturedStderr();
+    auto error = UserDefaults::standard().lastLoadError();
+    ASSERT_TRUE(error.has_value());
+    const fs::path aside = error->userInfo().value("movedTo", "");
+    EXPECT_EQ(readBytes(aside), bytes);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_NE(logged.find(aside.string()), std::string::npos) << logged;
+  }
+  ASSERT_TRUE(UserDefaults::standard().setString("fresh", "value"));
+  EXPECT_EQ(keysInFile(file), std::vector<std::string>{"fresh"});
 }
 
 TEST_F(UserDefaultsTest, FailedWriteKeepsTheValueAndIsReported) {
