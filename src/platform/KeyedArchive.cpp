@@ -10,8 +10,8 @@
 namespace platform {
 namespace {
 
-// The mode a new file gets under the usual umask, as archives always had.
-constexpr mode_t kFileMode = 0644;
+// Archives are private to the user, like everything in the app home.
+constexpr mode_t kFileMode = 0600;
 
 Error archiveError(std::int64_t code, const std::string& reason) {
   return Error(kKeyedArchiveErrorDomain, code, Json{{"reason", reason}});
