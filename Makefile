@@ -14,7 +14,7 @@ PACKAGES += ninja-build clang
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test demo clean bench
+.PHONY: all deps build test demo clean bench clang
 
 all: build
 
@@ -56,5 +56,13 @@ bench: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lumora_benchmarks
 	@for b in $(BENCH_DIR)/bench/*Bench; do echo "==> $$b"; "$$b" $(BENCH_ARGS) || exit 1; done
 
+# The whole tree with clang, warnings as errors, and its tests: the project
+# builds with clang 14 as well as g++ 12 (CI runs both).
+CLANG_DIR ?= build-clang
+clang: deps
+	@[ -f $(CLANG_DIR)/CMakeCache.txt ] || CXX=clang++ cmake -S . -B $(CLANG_DIR) $(NINJA_IF_THERE) -DLUMORA_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build $(CLANG_DIR) -j $(JOBS)
+	cd $(CLANG_DIR) && ctest -j $(JOBS) --output-on-failure
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(CLANG_DIR)

@@ -248,8 +248,8 @@ Status Store::updateImage(RecordId id, const std::optional<Bytes>& image) {
 Status Store::deleteRecord(RecordId id) {
   const char* statements[] = {
       // Records of a source go with it (the source row itself is matched by id).
-      "DELETE FROM GroupMember WHERE group_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)"
-      " OR person_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)",
+      ("DELETE FROM GroupMember WHERE group_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)"
+       " OR person_id IN (SELECT id FROM Record WHERE source=?1 AND id<>?1)"),
       "DELETE FROM Record WHERE source=?1 AND id<>?1 AND type<>2",
       "DELETE FROM GroupMember WHERE group_id=?1 OR person_id=?1",
       "DELETE FROM Record WHERE id=?1",

@@ -37,7 +37,7 @@ TEST(LMContactValidity, WhatMakesAContactAndItsNameValid) {
   EXPECT_FALSE(nickOnly.isNameValid());
 
   LMContact phoneOnly;
-  phoneOnly.phoneNumberArray = Json{item("1")};
+  phoneOnly.phoneNumberArray = Json::array({item("1")});
   EXPECT_TRUE(phoneOnly.isValid());
 
   LMContact emptyName;
@@ -84,8 +84,8 @@ TEST(LMContactEquality, TextsCompareExactlyWithMissingEqualToEmpty) {
 TEST(LMContactEquality, ListsUseTheirOwnRules) {
   LMContact a = person("Ann");
   LMContact b = person("Ann");
-  a.phoneNumberArray = Json{item("138 0013-8000", "mobile")};
-  b.phoneNumberArray = Json{item("13800138000", "work")};
+  a.phoneNumberArray = Json::array({item("138 0013-8000", "mobile")});
+  b.phoneNumberArray = Json::array({item("13800138000", "work")});
   EXPECT_TRUE(a.isEqualToRecord(&b));
 
   a.emailArray = Json{{{"value", "a@x"}, {"primary", true}}, item("b@x")};
@@ -95,8 +95,8 @@ TEST(LMContactEquality, ListsUseTheirOwnRules) {
   EXPECT_FALSE(a.isEqualToRecord(&b));
   b.emailArray = a.emailArray;
 
-  a.urlArray = Json{item("u", "home")};
-  b.urlArray = Json{item("u", "work")};  // whole items: labels count
+  a.urlArray = Json::array({item("u", "home")});
+  b.urlArray = Json::array({item("u", "work")});  // whole items: labels count
   EXPECT_FALSE(a.isEqualToRecord(&b));
   b.urlArray = a.urlArray;
 
@@ -135,7 +135,7 @@ TEST(LMContactConflict, InvalidOrMismatchedNamesConflict) {
   LMContact companyOnly;
   companyOnly.company = "Acme";
   LMContact phoneOnly;
-  phoneOnly.phoneNumberArray = Json{item("1")};
+  phoneOnly.phoneNumberArray = Json::array({item("1")});
   EXPECT_TRUE(companyOnly.hasConflictWithContact(&phoneOnly));  // companies differ
 
   LMContact invalid;
@@ -152,18 +152,18 @@ TEST(LMContactConflict, SamePhoneWinsOverDifferentEmails) {
   LMContact a = person("Ann");
   LMContact b = person("Ann");
   a.company = b.company = "Acme";
-  a.phoneNumberArray = Json{item("555-1")};
-  b.phoneNumberArray = Json{item("5551")};
-  a.emailArray = Json{item("a@x")};
-  b.emailArray = Json{item("b@x")};
+  a.phoneNumberArray = Json::array({item("555-1")});
+  b.phoneNumberArray = Json::array({item("5551")});
+  a.emailArray = Json::array({item("a@x")});
+  b.emailArray = Json::array({item("b@x")});
   EXPECT_FALSE(a.hasConflictWithContact(&b));
 
   b.phoneNumberArray = Json{item("5551"), item("777")};  // contained
   EXPECT_FALSE(a.hasConflictWithContact(&b));
 
-  b.phoneNumberArray = Json{item("777")};  // both lists differ
+  b.phoneNumberArray = Json::array({item("777")});  // both lists differ
   EXPECT_TRUE(a.hasConflictWithContact(&b));
-  b.emailArray = Json{item("a@x")};
+  b.emailArray = Json::array({item("a@x")});
   EXPECT_FALSE(a.hasConflictWithContact(&b));
 }
 
@@ -176,15 +176,15 @@ TEST(LMContactConflict, ValuesHeldOnOppositeSidesConflict) {
 
   LMContact c = person("Ann");
   LMContact d = person("Ann");
-  c.phoneNumberArray = Json{item("1")};
-  d.emailArray = Json{item("a@x")};
+  c.phoneNumberArray = Json::array({item("1")});
+  d.emailArray = Json::array({item("a@x")});
   EXPECT_TRUE(c.hasConflictWithContact(&d));
 
   // One side's extra value alone is no conflict.
   LMContact e = person("Ann");
   LMContact f = person("Ann");
   e.birthday = "1990-01-01";
-  e.phoneNumberArray = Json{item("1")};
+  e.phoneNumberArray = Json::array({item("1")});
   EXPECT_FALSE(e.hasConflictWithContact(&f));
   f.birthday = "1990-01-02";
   EXPECT_TRUE(e.hasConflictWithContact(&f));
@@ -193,8 +193,8 @@ TEST(LMContactConflict, ValuesHeldOnOppositeSidesConflict) {
 TEST(LMContactConflict, DifferentEmailsAloneConflict) {
   LMContact a = person("Ann");
   LMContact b = person("Ann");
-  a.emailArray = Json{item("a@x")};
-  b.emailArray = Json{item("b@x")};
+  a.emailArray = Json::array({item("a@x")});
+  b.emailArray = Json::array({item("b@x")});
   EXPECT_TRUE(a.hasConflictWithContact(&b));
 }
 
@@ -207,9 +207,9 @@ TEST(LMContactMerge, BothEndWithTheSameValues) {
   b.nickName = "";
   a.company = "Acme";
   b.note = "note";
-  a.phoneNumberArray = Json{item("555 1", "mobile")};
+  a.phoneNumberArray = Json::array({item("555 1", "mobile")});
   b.phoneNumberArray = Json{item("5551", "work"), item("777")};
-  b.dateArray = Json{item("--01-02", "anniversary")};
+  b.dateArray = Json::array({item("--01-02", "anniversary")});
   a.mergeWithRecord(&b);
 
   EXPECT_EQ(a.nickName, "");

@@ -46,8 +46,8 @@ TEST(LMMergeManagedObject, PropertyListOfADuplicateGroup) {
   LMContact a = member(1, "Kim");
   a.company = "Acme";
   a.birthday = "--03-04";
-  a.phoneNumberArray = Json{item("010-1234 5678", "mobile")};
-  a.emailArray = Json{item("kim@x", "home")};
+  a.phoneNumberArray = Json::array({item("010-1234 5678", "mobile")});
+  a.emailArray = Json::array({item("kim@x", "home")});
   LMContact b = member(2, "Kimberly");
   b.name = a.name;  // same display name, different given name
   b.note = "";
@@ -74,14 +74,14 @@ TEST(LMMergeManagedObject, PropertyListOfADuplicateGroup) {
 
 TEST(LMMergeManagedObject, MergedContactTakesFirstValuesAndEveryListItem) {
   LMContact a = member(1, "Kim");
-  a.phoneNumberArray = Json{item("010-1", "mobile")};
+  a.phoneNumberArray = Json::array({item("010-1", "mobile")});
   LMContact b = member(2, "Kimberly");
   b.company = "Beta";
   b.phoneNumberArray = Json{item("0101"), item("222")};
-  b.emailArray = Json{item("b@x")};
+  b.emailArray = Json::array({item("b@x")});
   LMContact c = member(3, "K");
   c.company = "Gamma";
-  c.phoneNumberArray = Json{item("333")};
+  c.phoneNumberArray = Json::array({item("333")});
   c.emailArray = Json{item("b@x", "work"), item("c@x")};
   LMMergeManagedObject merge({a, b, c});
 
@@ -145,7 +145,7 @@ TEST(LMMergeManagedObject, ScreenListsAreCheckedFieldByField) {
   EXPECT_FALSE(contact->jobTitle);
   EXPECT_FALSE(contact->note);
   EXPECT_FALSE(contact->nickName);
-  EXPECT_EQ(contact->urlArray, (Json{item("u1")}));
+  EXPECT_EQ(contact->urlArray, (Json::array({item("u1")})));
   EXPECT_TRUE(contact->emailArray.is_null());
   EXPECT_TRUE(contact->relationsArray.is_null());
 }
