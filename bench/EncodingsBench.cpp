@@ -36,8 +36,15 @@ platform::Bytes bytesOf(std::int64_t size) {
   return bytes;
 }
 
-void setBytes(benchmark::State& state, std::int64_t perIteration) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * perIteration);
+// Runs work(input) once per iteration and counts state.range(0) bytes each.
+template <class Input, class Work>
+void measure(benchmark::State& state, const Input& input, Work work) {
+  for (auto _ : state) benchmark::DoNotOptimize(work(input));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+const std::uint8_t* bytesIn(const std::string& text) {
+  return reinterpret_cast<const std::uint8_t*>(text.data());
 }
 
 // Reference AES: EVP AES-128-CBC (cipher fetched once) into a fresh,
@@ -79,41 +86,37 @@ Buffer evpUnbase64(const std::string& text) {
 // A short parameter, a contact's JSON and a large body.
 #define TEXT_SIZES(b) b->Arg(64)->Arg(4096)->Arg(1 << 20)
 
+const lumora::LMAESCoder kCoder(kKeyText);
+
+std::string evpTextEncrypt(const std::string& text) {
+  Buffer cipher = evpAES(true, bytesIn(text), text.size(), kIV.data());
+  return evpBase64(cipher.data.get(), static_cast<std::size_t>(cipher.size));
+}
+
+std::string evpTextDecrypt(const std::string& base64) {
+  // EVP_DecodeBlock keeps the padding's zero bytes; the cipher text is the
+  // whole blocks in front of them.
+  Buffer bytes = evpUnbase64(base64);
+  const std::size_t whole = static_cast<std::size_t>(bytes.size) / 16 * 16;
+  Buffer plain = evpAES(false, bytes.data.get(), whole, kIV.data());
+  return std::string(reinterpret_cast<char*>(plain.data.get()), static_cast<std::size_t>(plain.size));
+}
+
 void BM_AESTextEncrypt(benchmark::State& state) {
-  const std::string text = textOf(state.range(0));
-  const lumora::LMAESCoder coder(kKeyText);
-  for (auto _ : state) benchmark::DoNotOptimize(coder.encryptString(text));
-  setBytes(state, state.range(0));
+  measure(state, textOf(state.range(0)), [](const std::string& text) { return kCoder.encryptString(text); });
 }
 void BM_AESTextEncrypt_Reference(benchmark::State& state) {
-  const std::string text = textOf(state.range(0));
-  for (auto _ : state) {
-    Buffer cipher = evpAES(true, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), kIV.data());
-    benchmark::DoNotOptimize(evpBase64(cipher.data.get(), static_cast<std::size_t>(cipher.size)));
-  }
-  setBytes(state, state.range(0));
+  measure(state, textOf(state.range(0)), evpTextEncrypt);
 }
 TEXT_SIZES(BENCHMARK(BM_AESTextEncrypt));
 TEXT_SIZES(BENCHMARK(BM_AESTextEncrypt_Reference));
 
 void BM_AESTextDecrypt(benchmark::State& state) {
-  const lumora::LMAESCoder coder(kKeyText);
-  const std::string cipher = *coder.encryptString(textOf(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(coder.decryptString(cipher));
-  setBytes(state, state.range(0));
+  measure(state, *kCoder.encryptString(textOf(state.range(0))),
+          [](const std::string& cipher) { return kCoder.decryptString(cipher); });
 }
 void BM_AESTextDecrypt_Reference(benchmark::State& state) {
-  const std::string cipher = *lumora::LMAESCoder(kKeyText).encryptString(textOf(state.range(0)));
-  for (auto _ : state) {
-    // EVP_DecodeBlock keeps the padding's zero bytes; the cipher text is the
-    // whole blocks in front of them.
-    Buffer bytes = evpUnbase64(cipher);
-    const std::size_t whole = static_cast<std::size_t>(bytes.size) / 16 * 16;
-    Buffer plain = evpAES(false, bytes.data.get(), whole, kIV.data());
-    benchmark::DoNotOptimize(std::string(reinterpret_cast<char*>(plain.data.get()),
-                                         static_cast<std::size_t>(plain.size)));
-  }
-  setBytes(state, state.range(0));
+  measure(state, *kCoder.encryptString(textOf(state.range(0))), evpTextDecrypt);
 }
 TEXT_SIZES(BENCHMARK(BM_AESTextDecrypt));
 TEXT_SIZES(BENCHMARK(BM_AESTextDecrypt_Reference));
@@ -122,70 +125,49 @@ TEXT_SIZES(BENCHMARK(BM_AESTextDecrypt_Reference));
 // of the same text (EVP AES-CBC, bytes out, no Base64); decryption, whose
 // input is Base64, against the same reference as the text forms.
 void BM_AESRandomIVEncrypt(benchmark::State& state) {
-  const std::string text = textOf(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::AES128RandomIVEncryptWithKey(text, kKeyText));
-  setBytes(state, state.range(0));
+  measure(state, textOf(state.range(0)),
+          [](const std::string& text) { return lumora::AES128RandomIVEncryptWithKey(text, kKeyText); });
 }
 void BM_AESRandomIVEncrypt_Reference(benchmark::State& state) {
-  const std::string text = textOf(state.range(0));
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        evpAES(true, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), kIV.data()));
-  }
-  setBytes(state, state.range(0));
+  measure(state, textOf(state.range(0)),
+          [](const std::string& text) { return evpAES(true, bytesIn(text), text.size(), kIV.data()); });
 }
 TEXT_SIZES(BENCHMARK(BM_AESRandomIVEncrypt));
 TEXT_SIZES(BENCHMARK(BM_AESRandomIVEncrypt_Reference));
 
 void BM_AESRandomIVDecrypt(benchmark::State& state) {
-  const std::string form = *lumora::AES128RandomIVEncryptWithKey(textOf(state.range(0)), kKeyText);
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::AES128RandomIVDecryptWithKey(form, kKeyText));
-  setBytes(state, state.range(0));
+  measure(state, *lumora::AES128RandomIVEncryptWithKey(textOf(state.range(0)), kKeyText),
+          [](const std::string& form) { return lumora::AES128RandomIVDecryptWithKey(form, kKeyText); });
 }
 TEXT_SIZES(BENCHMARK(BM_AESRandomIVDecrypt));
 TEXT_SIZES(BENCHMARK(BM_AESTextDecrypt_Reference)->Name("BM_AESRandomIVDecrypt_Reference"));
 
-// --- Base64 -----------------------------------------------------------------
+// --- Base64 and CRC ---------------------------------------------------------
 
 void BM_Base64Encode(benchmark::State& state) {
-  const platform::Bytes data = bytesOf(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::base64Encoding(data));
-  setBytes(state, state.range(0));
+  measure(state, bytesOf(state.range(0)), lumora::base64Encoding);
 }
 void BM_Base64Encode_Reference(benchmark::State& state) {
-  const platform::Bytes data = bytesOf(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(evpBase64(data.data(), data.size()));
-  setBytes(state, state.range(0));
+  measure(state, bytesOf(state.range(0)),
+          [](const platform::Bytes& data) { return evpBase64(data.data(), data.size()); });
 }
 BENCHMARK(BM_Base64Encode)->Arg(64 * 1024);
 BENCHMARK(BM_Base64Encode_Reference)->Arg(64 * 1024);
 
 void BM_Base64Decode(benchmark::State& state) {
-  const std::string text = lumora::base64Encoding(bytesOf(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::dataWithBase64EncodedString(text));
-  setBytes(state, state.range(0));
+  measure(state, lumora::base64Encoding(bytesOf(state.range(0))), lumora::dataWithBase64EncodedString);
 }
 void BM_Base64Decode_Reference(benchmark::State& state) {
-  const std::string text = lumora::base64Encoding(bytesOf(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(evpUnbase64(text));
-  setBytes(state, state.range(0));
+  measure(state, lumora::base64Encoding(bytesOf(state.range(0))), evpUnbase64);
 }
 BENCHMARK(BM_Base64Decode)->Arg(64 * 1024);
 BENCHMARK(BM_Base64Decode_Reference)->Arg(64 * 1024);
 
-// --- CRC --------------------------------------------------------------------
-
-void BM_CRC32(benchmark::State& state) {
-  const platform::Bytes data = bytesOf(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::crc32(data));
-  setBytes(state, state.range(0));
-}
+void BM_CRC32(benchmark::State& state) { measure(state, bytesOf(state.range(0)), lumora::crc32); }
 void BM_CRC32_Reference(benchmark::State& state) {
-  const platform::Bytes data = bytesOf(state.range(0));
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(::crc32(0L, data.data(), static_cast<uInt>(data.size())));
-  }
-  setBytes(state, state.range(0));
+  measure(state, bytesOf(state.range(0)), [](const platform::Bytes& data) {
+    return ::crc32(0L, data.data(), static_cast<uInt>(data.size()));
+  });
 }
 BENCHMARK(BM_CRC32)->Arg(1024 * 1024);
 BENCHMARK(BM_CRC32_Reference)->Arg(1024 * 1024);
@@ -193,45 +175,35 @@ BENCHMARK(BM_CRC32_Reference)->Arg(1024 * 1024);
 // --- Block AES and digests --------------------------------------------------
 
 void BM_AESEncryptBlock(benchmark::State& state) {
-  const platform::Bytes block = bytesOf(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::encryptAESWithKey(block, kKey));
-  setBytes(state, state.range(0));
+  measure(state, bytesOf(state.range(0)),
+          [](const platform::Bytes& block) { return lumora::encryptAESWithKey(block, kKey); });
 }
 void BM_AESEncryptBlock_Reference(benchmark::State& state) {
-  const platform::Bytes block = bytesOf(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(evpAES(true, block.data(), block.size(), kIV.data()));
-  setBytes(state, state.range(0));
+  measure(state, bytesOf(state.range(0)),
+          [](const platform::Bytes& block) { return evpAES(true, block.data(), block.size(), kIV.data()); });
 }
 BENCHMARK(BM_AESEncryptBlock)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AESEncryptBlock_Reference)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
 
 void BM_AESDecryptBlock(benchmark::State& state) {
-  const platform::Bytes cipher = *lumora::encryptAESWithKey(bytesOf(state.range(0)), kKey);
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::decryptAESWithKey(cipher, kKey));
-  setBytes(state, state.range(0));
+  measure(state, *lumora::encryptAESWithKey(bytesOf(state.range(0)), kKey),
+          [](const platform::Bytes& cipher) { return lumora::decryptAESWithKey(cipher, kKey); });
 }
 void BM_AESDecryptBlock_Reference(benchmark::State& state) {
-  const platform::Bytes cipher = *lumora::encryptAESWithKey(bytesOf(state.range(0)), kKey);
-  for (auto _ : state) benchmark::DoNotOptimize(evpAES(false, cipher.data(), cipher.size(), kIV.data()));
-  setBytes(state, state.range(0));
+  measure(state, *lumora::encryptAESWithKey(bytesOf(state.range(0)), kKey),
+          [](const platform::Bytes& cipher) { return evpAES(false, cipher.data(), cipher.size(), kIV.data()); });
 }
 BENCHMARK(BM_AESDecryptBlock)->Arg(16 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AESDecryptBlock_Reference)->Arg(16 << 20)->Unit(benchmark::kMillisecond);
 
-void BM_SHA1(benchmark::State& state) {
-  const platform::Bytes file = bytesOf(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(lumora::sha1String(file));
-  setBytes(state, state.range(0));
-}
+void BM_SHA1(benchmark::State& state) { measure(state, bytesOf(state.range(0)), lumora::sha1String); }
 void BM_SHA1_Reference(benchmark::State& state) {
-  const platform::Bytes file = bytesOf(state.range(0));
-  for (auto _ : state) {
+  measure(state, bytesOf(state.range(0)), [](const platform::Bytes& file) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_Digest(file.data(), file.size(), digest, &length, EVP_sha1(), nullptr);
-    benchmark::DoNotOptimize(platform::hexString(digest, length));
-  }
-  setBytes(state, state.range(0));
+    return platform::hexString(digest, length);
+  });
 }
 BENCHMARK(BM_SHA1)->Arg(16 << 20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SHA1_Reference)->Arg(16 << 20)->Unit(benchmark::kMillisecond);
