@@ -136,8 +136,9 @@ void FileService::registerOn(SignedEndpoints& endpoints) {
 }
 
 void FileService::registerDownloadsOn(httplib::Server& server) {
-  server.Get(std::string(kTemporaryPathPrefix) + "([A-Za-z0-9_-]{1,64})",
-             std::bind_front(&FileService::serveLink, this));
+  std::string pattern(kTemporaryPathPrefix);
+  pattern.append("([A-Za-z0-9_-]{1,64})");
+  server.Get(pattern, std::bind_front(&FileService::serveLink, this));
 }
 
 std::mutex& FileService::uploadLock(const std::string& tmpId) {

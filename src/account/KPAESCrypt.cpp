@@ -1,6 +1,7 @@
 #include "account/KPAESCrypt.h"
 
 #include <algorithm>
+#include <span>
 
 #include "account/KPAESStringDef.h"
 #include "utils/AESCBC.h"
@@ -39,24 +40,22 @@ platform::Bytes initWithBase64UrlSafeEncodedString(std::string_view text) {
 std::optional<std::string> AES128RandomIVEncryptWithKey(std::string_view text,
                                                         std::string_view base64Key) {
   platform::Bytes iv = platform::randomBytes(16);
-  auto cipher = encryptAESWithKey(platform::toBytes(text), dataWithBase64EncodedString(base64Key), iv);
-  if (!cipher) return std::nullopt;
-  auto form = KPAESStringDef::initWithVersion(std::string(KPAESStringDef::kVersion1),
-                                              base64UrlSafeEncoding(iv), base64Encoding(*cipher));
-  if (!form) return std::nullopt;
-  return form->description();
+  const std::span<const std::uint8_t> plain(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                            text.size());
+  // "version:vector:" and then the cipher text, written in place.
+  const std::string prefix =
+      std::string(KPAESStringDef::kVersion1) + ":" + base64UrlSafeEncoding(iv) + ":";
+  return aesCBCEncryptToBase64(plain, dataWithBase64EncodedString(base64Key), iv, prefix);
 }
 
 std::optional<std::string> AES128RandomIVDecryptWithKey(std::string_view form,
                                                         std::string_view base64Key) {
   auto parsed = KPAESStringDef::initWithAESString(form);
   if (!parsed || parsed->asd_version() != KPAESStringDef::kVersion1) return std::nullopt;
-  auto plain = decryptAESWithKey(dataWithBase64EncodedString(parsed->asd_data()),
-                                 dataWithBase64EncodedString(base64Key),
-                                 initWithBase64UrlSafeEncodedString(parsed->asd_iv()));
-  if (!plain) return std::nullopt;
-  std::string text = platform::toString(*plain);
-  if (!platform::isValidUtf8(text)) return std::nullopt;
+  auto text = aesCBCDecryptToString(dataWithBase64EncodedString(parsed->asd_data()),
+                                    dataWithBase64EncodedString(base64Key),
+                                    initWithBase64UrlSafeEncodedString(parsed->asd_iv()));
+  if (!text || !platform::isValidUtf8(*text)) return std::nullopt;
   return text;
 }
 

@@ -13,6 +13,7 @@
 #include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
 #include "platform/JsonValues.h"
+#include "platform/TimePoints.h"
 #include "platform/http/Cookie.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/Url.h"
@@ -393,7 +394,7 @@ std::optional<platform::Clock::TimePoint> QBLoginPassport::dateFromString(const 
   }
   std::time_t seconds = timegm(&tm);
   if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
-  return platform::Clock::TimePoint(std::chrono::seconds(seconds - offsetSeconds));
+  return platform::timePointFromSeconds(static_cast<std::int64_t>(seconds) - offsetSeconds);
 }
 
 void QBLoginPassport::dispatchPassportDidLoginMessage() {

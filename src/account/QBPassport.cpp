@@ -7,6 +7,7 @@
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
 #include "platform/Bytes.h"
+#include "platform/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
 
 namespace lumora {
@@ -182,6 +183,7 @@ void QBPassport::saveToLocalSettings() const {
   auto service = uniqueIdentifier();
   if (!service) return;
   auto user = userId();
+  platform::UserDefaults::Batch oneWrite(platform::UserDefaults::standard());
   KPQBPreferenceUtil::setKey(kCallbackKey, platform::Json(callbackUrl()), service, true);
   if (auto token = serviceToken()) KPQBPreferenceUtil::setKey(kServiceTokenKey, asJson(token), service, true);
   if (auto key = sSecurity()) KPQBPreferenceUtil::setKey(kSSecurityKey, asJson(key), service, true);
@@ -196,6 +198,7 @@ void QBPassport::clearLocalSettings() const {
   auto service = uniqueIdentifier();
   auto user = userId();
   const platform::Json empty = "";
+  platform::UserDefaults::Batch oneWrite(platform::UserDefaults::standard());
   KPQBPreferenceUtil::setKey(kCallbackKey, empty, service, true);
   KPQBPreferenceUtil::setKey(kServiceTokenKey, empty, service, true);
   KPQBPreferenceUtil::setKey(kSSecurityKey, empty, service, true);

@@ -25,6 +25,7 @@ constexpr const char* kCloudSid = "lumora";
 class PrintingLogSink : public AppLogDelegate {
  public:
   PrintingLogSink(std::FILE* out, bool verbose) {
+    logLevel = verbose ? kLMLogFlagInfo : kLMLogFlagWarning;
     appendLogMessage = [out, verbose](const LMLogMessage& message) {
       appendLogMessageToAppLog(message);
       static constexpr const char* kLevels[] = {"", "error", "warning", "info"};

@@ -5,9 +5,17 @@
 // variable, or $HOME/.lumora. Folders are created on first use. Safe to call
 // from any thread; changing the root while other threads use it is a test-only
 // operation.
+//
+// Privacy: the home holds tokens and contacts, so it is the user's alone. The
+// first use of a root makes it 0700, makes the process's file-creation mask
+// 077 (every file and folder the app creates from then on is 0600 / 0700,
+// SQLite databases included), tightens whatever is already under the root to
+// those modes, and removes the temporary files that atomic writes
+// ("." + name + "." + six characters, see plist::writeFileAtomically) leave
+// behind when the process dies mid-write.
 // Ownership: one process-wide root, set or chosen on first use.
-// Failure: a folder that cannot be created is still returned; the failure
-// shows where the caller first uses the path.
+// Failure: a folder that cannot be created or tightened is still returned;
+// the failure shows where the caller first uses the path.
 #pragma once
 
 #include <filesystem>

@@ -10,8 +10,8 @@
 namespace platform {
 namespace {
 
-// The mode a new file gets under the usual umask, as archives always had.
-constexpr mode_t kFileMode = 0644;
+// Archives are private to the user, like everything in the app home.
+constexpr mode_t kFileMode = 0600;
 
 Error archiveError(std::int64_t code, const std::string& reason) {
   return Error(kKeyedArchiveErrorDomain, code, Json{{"reason", reason}});
@@ -178,8 +178,18 @@ Status KeyedArchive::writeToFile(const std::filesystem::path& path) const {
 
 Result<KeyedArchive> KeyedArchive::readFromFile(const std::filesystem::path& path) {
   auto data = plist::readFile(path);
-  if (!data) return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
-  return fromBinaryData(*data);
+  if (!data && data.error().code() == plist::kFileReadNoSuchFile) {
+    return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
+  }
+  Result<KeyedArchive> archive =
+      data ? fromBinaryData(*data)
+           : Result<KeyedArchive>(archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string())
+                                      .withUnderlying(data.error()));
+  if (archive) return archive;
+  // An archive that exists but cannot be read is set aside, so the next
+  // start does not trip over it again.
+  bool movedAside = false;
+  return plist::setAsideUnreadable(path, archive.error(), movedAside);
 }
 
 }  // namespace platform

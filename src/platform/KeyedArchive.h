@@ -103,6 +103,10 @@ class KeyedArchive {
   static Result<KeyedArchive> fromBinaryData(const Bytes& data);
 
   Status writeToFile(const std::filesystem::path& path) const;
+  // A file that exists but cannot be read or is no archive is moved aside to
+  // "<path>.corrupt" (kept for inspection, reported on standard error; the
+  // error's "movedTo" names it), so the caller starts empty and the next
+  // start does not trip over it again.
   static Result<KeyedArchive> readFromFile(const std::filesystem::path& path);
 
   friend bool operator==(const KeyedArchive& a, const KeyedArchive& b) {

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -290,8 +292,168 @@ Json normalizedJson(const Json& json) {
   }
 }
 
+namespace {
+
+// libplist trusts what it reads: a string holding a NUL (easy to write in
+// UTF-16) trips an assertion the first time it is read, ending the process,
+// and a reference cycle recurses without end. So the bytes are checked here
+// first, and anything the readers could not take is refused as corrupt.
+
+constexpr std::size_t kMaxDepth = 512;
+
+struct BinaryPlist {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t offsetSize;
+  std::size_t refSize;
+  std::uint64_t objectCount;
+  std::size_t tableOffset;
+
+  std::optional<std::uint64_t> readInt(std::size_t at, std::size_t width) const {
+    if (width == 0 || width > 8 || at > size || size - at < width) return std::nullopt;
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | data[at + i];
+    return value;
+  }
+
+  std::optional<std::size_t> objectOffset(std::uint64_t index) const {
+    if (index >= objectCount) return std::nullopt;
+    auto offset = readInt(tableOffset + static_cast<std::size_t>(index) * offsetSize, offsetSize);
+    if (!offset || *offset < 8 || *offset >= tableOffset) return std::nullopt;
+    return static_cast<std::size_t>(*offset);
+  }
+
+  // The count in the low nibble of a marker, or in the integer after it;
+  // `at` moves past the marker and count.
+  std::optional<std::uint64_t> readCount(std::size_t& at) const {
+    const std::uint8_t info = data[at] & 0x0F;
+    ++at;
+    if (info != 0x0F) return info;
+    if (at >= tableOffset || (data[at] & 0xF0) != 0x10) return std::nullopt;
+    const std::size_t width = std::size_t{1} << (data[at] & 0x0F);
+    auto count = readInt(at + 1, width);
+    at += 1 + width;
+    return count;
+  }
+
+  // True when `length` bytes from `at` lie before the offset table.
+  bool fits(std::size_t at, std::uint64_t length) const {
+    return at <= tableOffset && length <= tableOffset - at;
+  }
+
+  bool checkObject(std::uint64_t index, std::vector<std::uint8_t>& state, std::size_t depth) const {
+    if (depth > kMaxDepth) return false;
+    auto offset = objectOffset(index);
+    if (!offset) return false;
+    if (state[index] == 2) return true;   // checked already
+    if (state[index] == 1) return false;  // a container holding itself
+    std::size_t at = *offset;
+    const std::uint8_t marker = data[at];
+    switch (marker >> 4) {
+      case 0x0:
+        return marker == 0x00 || marker == 0x08 || marker == 0x09 || marker == 0x0F;
+      case 0x1:  // 1 to 16 bytes (16 for values past the signed 64-bit range)
+        return (marker & 0x0F) <= 4 && fits(at + 1, std::uint64_t{1} << (marker & 0x0F));
+      case 0x2:
+        return (marker & 0x0F) <= 3 && fits(at + 1, std::uint64_t{1} << (marker & 0x0F));
+      case 0x3:
+        return marker == 0x33 && fits(at + 1, 8);
+      case 0x8:
+        return fits(at + 1, (marker & 0x0F) + 1u);
+      case 0x4: {
+        auto count = readCount(at);
+        return count && fits(at, *count);
+      }
+      case 0x5: {  // ASCII: no NUL and nothing beyond 7 bits
+        auto count = readCount(at);
+        if (!count || !fits(at, *count)) return false;
+        for (std::uint64_t i = 0; i < *count; ++i) {
+          if (data[at + i] == 0 || data[at + i] >= 0x80) return false;
+        }
+        return true;
+      }
+      case 0x6: {  // UTF-16: no NUL unit
+        auto count = readCount(at);
+        if (!count || *count > tableOffset || !fits(at, *count * 2)) return false;
+        for (std::uint64_t i = 0; i < *count; ++i) {
+          if (data[at + 2 * i] == 0 && data[at + 2 * i + 1] == 0) return false;
+        }
+        return true;
+      }
+      case 0xA:
+      case 0xC:
+      case 0xD: {
+        auto count = readCount(at);
+        const std::uint64_t refs = (marker >> 4) == 0xD ? 2 : 1;
+        if (!count || *count > tableOffset || !fits(at, *count * refs * refSize)) return false;
+        state[index] = 1;
+        for (std::uint64_t i = 0; i < *count * refs; ++i) {
+          auto ref = readInt(at + static_cast<std::size_t>(i) * refSize, refSize);
+          if (!ref || !checkObject(*ref, state, depth + 1)) return false;
+          // Dictionary keys are strings.
+          if (refs == 2 && i < *count) {
+            const std::uint8_t keyType = data[*objectOffset(*ref)] >> 4;
+            if (keyType != 0x5 && keyType != 0x6) return false;
+          }
+        }
+        state[index] = 2;
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+};
+
+bool binaryIsSafe(const Bytes& bytes) {
+  if (bytes.size() < 8 + 32) return false;
+  const std::uint8_t* trailer = bytes.data() + bytes.size() - 32;
+  BinaryPlist plist{bytes.data(), bytes.size(), trailer[6], trailer[7], 0, 0};
+  const auto count = plist.readInt(bytes.size() - 24, 8);
+  const auto top = plist.readInt(bytes.size() - 16, 8);
+  const auto table = plist.readInt(bytes.size() - 8, 8);
+  if (!count || !top || !table || plist.offsetSize < 1 || plist.offsetSize > 8 ||
+      plist.refSize < 1 || plist.refSize > 8 || *table < 9 || *table > bytes.size() - 32 ||
+      *count == 0 || *count > (bytes.size() - 32 - *table) / plist.offsetSize) {
+    return false;
+  }
+  plist.objectCount = *count;
+  plist.tableOffset = static_cast<std::size_t>(*table);
+  std::vector<std::uint8_t> state(static_cast<std::size_t>(*count), 0);
+  return plist.checkObject(*top, state, 0);
+}
+
+// XML: the text must be UTF-8 without NUL, and no character reference may
+// stand for NUL ("&#0;", "&#x00;").
+bool xmlIsSafe(const Bytes& bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (text.find('\0') != std::string_view::npos || !isValidUtf8(text)) return false;
+  for (std::size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
+    std::size_t i = at + 2;
+    const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+    if (hex) ++i;
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] != ';' && digits < 16; ++i, ++digits) {
+      const int digit = hex ? hexDigitValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+      if (digit < 0) break;
+      value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+    }
+    if (digits > 0 && value == 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool safeToParse(const Bytes& bytes) {
+  if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) return binaryIsSafe(bytes);
+  return xmlIsSafe(bytes);
+}
+
 Node parse(const Bytes& bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return nullptr;
+  if (!safeToParse(bytes)) return nullptr;
   plist_t root = nullptr;
   plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()),
                     &root);
@@ -395,6 +557,24 @@ Result<std::filesystem::path> moveAside(const std::filesystem::path& file) {
     return writeError(file, "cannot move the unreadable file aside", errno);
   }
   return writeError(file, "no free name to move the unreadable file aside", EEXIST);
+}
+
+}  // namespace platform::plist
+
+namespace platform::plist {
+
+Error setAsideUnreadable(const std::filesystem::path& file, Error why, bool& movedAside) {
+  Result<std::filesystem::path> moved = moveAside(file);
+  movedAside = moved.ok();
+  if (movedAside) {
+    why.mutableUserInfo()["movedTo"] = moved->string();
+  } else {
+    why = why.withUnderlying(moved.error());
+  }
+  std::fprintf(stderr, "lumora: %s cannot be read (%s); %s\n", file.c_str(), why.description().c_str(),
+               movedAside ? ("moved to " + moved->string() + ", starting empty").c_str()
+                          : "it could not be moved aside and is left untouched");
+  return why;
 }
 
 }  // namespace platform::plist

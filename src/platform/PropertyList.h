@@ -83,8 +83,15 @@ Node fromJson(const Json& json);
 // same before and after a round trip through a file. Expects a storable tree.
 Json normalizedJson(const Json& json);
 
-// Parses a binary or XML property list; nullptr when the bytes are not one.
+// Parses a binary or XML property list; nullptr when the bytes are not one,
+// or are one the library could not read safely (see safeToParse).
 Node parse(const Bytes& bytes);
+// Whether the library can be handed `bytes`: a binary list must be whole and
+// consistent (offsets, references, no container holding itself, keys that
+// are strings) with no string holding a NUL or, for ASCII strings, a byte
+// past 7 bits; an XML list must be UTF-8 with no NUL, written or as a
+// character reference.
+bool safeToParse(const Bytes& bytes);
 Bytes toBinary(plist_t root);
 
 // Reads a whole file. Errors: kFileReadNoSuchFile when absent,
@@ -99,5 +106,11 @@ Status writeFileAtomically(const std::filesystem::path& file, const Bytes& bytes
 // Renames `file` to "<file>.corrupt" (or "<file>.corrupt.N" when that name is
 // taken) and returns the new path.
 Result<std::filesystem::path> moveAside(const std::filesystem::path& file);
+
+// For a file that exists but cannot be read or parsed: moves it aside (kept
+// for inspection) and writes one line about it to standard error. Returns
+// `why` with the new path under "movedTo", or with the failure to move it as
+// its underlying error (the file is then still in the way).
+Error setAsideUnreadable(const std::filesystem::path& file, Error why, bool& movedAside);
 
 }  // namespace platform::plist

@@ -201,14 +201,9 @@ void UserDefaults::loadLocked() const {
   }
 
   // Keep the unusable file for inspection; never write over it.
-  Result<std::filesystem::path> moved = plist::moveAside(file_);
-  if (moved.ok()) {
-    failure->mutableUserInfo()["movedTo"] = moved->string();
-  } else {
-    writesBlocked_ = true;
-    *failure = failure->withUnderlying(moved.error());
-  }
-  lastLoadError_ = std::move(failure);
+  bool movedAside = false;
+  lastLoadError_ = plist::setAsideUnreadable(file_, std::move(*failure), movedAside);
+  writesBlocked_ = !movedAside;
 }
 
 bool UserDefaults::saveLocked() const {
@@ -230,6 +225,40 @@ bool UserDefaults::saveLocked() const {
   return true;
 }
 
+bool UserDefaults::batchedHereLocked() const {
+  return batchDepth_ > 0 && batchThread_ == std::this_thread::get_id();
+}
+
+void UserDefaults::saveOrDeferLocked() {
+  if (batchedHereLocked()) {
+    batchDirty_ = true;
+    return;
+  }
+  if (saveLocked()) batchDirty_ = false;
+}
+
+UserDefaults::Batch::Batch(UserDefaults& defaults) : defaults_(defaults) {
+  std::lock_guard<std::mutex> guard(defaults_.mutex_);
+  // While another thread's batch is open this one gathers nothing: its
+  // changes write through as usual.
+  if (defaults_.batchDepth_ > 0 && defaults_.batchThread_ != std::this_thread::get_id()) return;
+  defaults_.batchThread_ = std::this_thread::get_id();
+  ++defaults_.batchDepth_;
+  active_ = true;
+}
+
+UserDefaults::Batch::~Batch() {
+  if (!active_) return;
+  std::lock_guard<std::mutex> guard(defaults_.mutex_);
+  if (--defaults_.batchDepth_ > 0) return;
+  defaults_.batchThread_ = std::thread::id();
+  if (defaults_.batchDirty_) {
+    defaults_.batchDirty_ = false;
+    defaults_.ensureLoadedLocked();
+    defaults_.saveLocked();
+  }
+}
+
 const UserDefaults::Value* UserDefaults::findLocked(const std::string& key) const {
   ensureLoadedLocked();
   if (auto it = stored_.find(key); it != stored_.end()) return &it->second;
@@ -245,7 +274,7 @@ bool UserDefaults::setLocked(const std::string& key, const Value& value) {
   auto it = stored_.find(key);
   if (it != stored_.end() && it->second == *kept && !lastSaveError_) return true;
   stored_[key] = std::move(*kept);
-  saveLocked();
+  saveOrDeferLocked();
   return true;
 }
 
@@ -285,7 +314,7 @@ bool UserDefaults::setDictionary(const std::string& key, const Json& value) {
 void UserDefaults::removeObjectForKey(const std::string& key) {
   std::lock_guard<std::mutex> guard(mutex_);
   ensureLoadedLocked();
-  if (stored_.erase(key) > 0 || lastSaveError_) saveLocked();
+  if (stored_.erase(key) > 0 || lastSaveError_) saveOrDeferLocked();
 }
 
 std::optional<UserDefaults::Value> UserDefaults::objectForKey(const std::string& key) const {
@@ -396,6 +425,7 @@ bool UserDefaults::synchronize() {
   // Every change is written through, so the file is behind only after a
   // failed write; callers that synchronize after each setter then cost no
   // second write of the whole file.
+  if (batchedHereLocked()) return true;
   if (!lastSaveError_) return true;
   return saveLocked();
 }

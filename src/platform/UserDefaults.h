@@ -3,7 +3,8 @@
 //
 // Storage: every change is written through at once (temp file + rename), so a
 // value set is on disk when the setter returns and the file is always a whole
-// property list. standard() keeps its file at
+// property list. A Batch gathers the changes its thread makes while it is
+// open into one write when it closes. standard() keeps its file at
 // AppHome::preferences()/"<CFBundleIdentifier>.plist" and follows the app home:
 // when the root or the bundle identifier changes it loads the new file on its
 // next use (tests with a fresh TestHome see an empty store).
@@ -34,6 +35,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <variant>
 
 #include "platform/Bytes.h"
@@ -109,8 +111,26 @@ class UserDefaults {
 
   // Makes sure the file holds the stored values: writes them again when an
   // earlier write failed, else does nothing. Returns false when the write
-  // failed.
+  // failed. Inside a Batch of this thread it is left to the batch.
   bool synchronize();
+
+  // While a Batch is open, changes (and synchronize calls) made on the thread
+  // that opened it are kept in memory; closing it writes them once, so they
+  // are on disk when the batch ends. Changes from other threads still write
+  // through (taking the batch's changes with them), and a batch opened on
+  // another thread meanwhile gathers nothing. Batches of one thread nest; the
+  // outermost one writes.
+  class Batch {
+   public:
+    explicit Batch(UserDefaults& defaults);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    UserDefaults& defaults_;
+    bool active_ = false;
+  };
 
   // Why the last load started empty (unreadable or corrupt file), if it did.
   std::optional<Error> lastLoadError() const;
@@ -130,6 +150,10 @@ class UserDefaults {
   void ensureLoadedLocked() const;
   void loadLocked() const;
   bool saveLocked() const;
+  // saveLocked, or only a note that the file is behind while this thread
+  // has a batch open.
+  void saveOrDeferLocked();
+  bool batchedHereLocked() const;
   void resetRegisteredLocked() const;
   const Value* findLocked(const std::string& key) const;
   bool setLocked(const std::string& key, const Value& value);
@@ -144,6 +168,10 @@ class UserDefaults {
   mutable Dictionary registered_;
   mutable std::optional<Error> lastLoadError_;
   mutable std::optional<Error> lastSaveError_;
+  // The open batch: its thread, its depth, and whether it holds changes.
+  std::thread::id batchThread_;
+  int batchDepth_ = 0;
+  bool batchDirty_ = false;
 };
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 // The one AES engine of the client: AES in CBC mode with PKCS#7 padding over
 // OpenSSL's EVP interface. Every AES form of the cloud and account SDKs (fixed
-// vector or explicit vector, byte or text) runs through these two calls.
+// vector or explicit vector, byte or text) runs through these calls.
 //
 // Stateless and safe to call from any thread at once. Failures (a key that is
 // not 16, 24 or 32 bytes, a vector that is not 16 bytes, bad padding, cipher
@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "platform/Bytes.h"
 
@@ -25,5 +27,18 @@ std::optional<platform::Bytes> aesCBCEncrypt(std::span<const std::uint8_t> data,
 std::optional<platform::Bytes> aesCBCDecrypt(std::span<const std::uint8_t> data,
                                              std::span<const std::uint8_t> key,
                                              std::span<const std::uint8_t> iv);
+
+// aesCBCEncrypt with the cipher text written straight as standard Base64
+// ("=" padded, one line) after `prefix`, without an intermediate buffer.
+std::optional<std::string> aesCBCEncryptToBase64(std::span<const std::uint8_t> data,
+                                                 std::span<const std::uint8_t> key,
+                                                 std::span<const std::uint8_t> iv,
+                                                 std::string_view prefix = {});
+
+// aesCBCDecrypt with the plain bytes returned as a string (not checked for
+// UTF-8).
+std::optional<std::string> aesCBCDecryptToString(std::span<const std::uint8_t> data,
+                                                 std::span<const std::uint8_t> key,
+                                                 std::span<const std::uint8_t> iv);
 
 }  // namespace lumora

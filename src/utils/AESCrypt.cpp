@@ -77,18 +77,20 @@ std::optional<platform::Bytes> RC4DecryptWithDataKey(const platform::Bytes& data
 }
 
 std::optional<std::string> AES128EncryptWithKey(std::string_view text, std::string_view base64Key) {
-  auto cipher = encryptAESWithKey(platform::toBytes(text), dataWithBase64EncodedString(base64Key));
-  if (!cipher) return std::nullopt;
-  return base64Encoding(*cipher);
+  const platform::Bytes key = dataWithBase64EncodedString(base64Key);
+  return aesCBCEncryptToBase64(
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+      key, fixedIV());
 }
 
 std::optional<std::string> AES128DecryptWithKey(std::string_view base64Text,
                                                 std::string_view base64Key) {
-  auto plain = AES128DecryptWithDataKey(dataWithBase64EncodedString(base64Text),
-                                        dataWithBase64EncodedString(base64Key));
-  if (!plain) return std::string();
-  std::string text = platform::toString(*plain);
-  if (!platform::isValidUtf8(text)) return std::nullopt;
+  const platform::Bytes key = dataWithBase64EncodedString(base64Key);
+  auto k = first16(key);
+  if (!k) return std::string();
+  auto text = aesCBCDecryptToString(dataWithBase64EncodedString(base64Text), *k, fixedIV());
+  if (!text) return std::string();
+  if (!platform::isValidUtf8(*text)) return std::nullopt;
   return text;
 }
 

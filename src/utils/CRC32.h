@@ -1,7 +1,6 @@
 // The CRC-32/JAMCRC checksum: reflected polynomial 0xEDB88320, register
 // started at 0xFFFFFFFF, no final complement (the complement of the common
-// CRC-32). The table is built once per process under a one-time guard; any
-// thread may call. Cannot fail.
+// CRC-32, which zlib computes for it). Any thread. Cannot fail.
 #pragma once
 
 #include <cstdint>

@@ -21,8 +21,9 @@ void LMLogUtil::logFlag(std::uint64_t flag, const char* file, const char* functi
 void LMLogUtil::deliver(std::uint64_t flag, const char* file, const char* function,
                         std::uint64_t line, fmt::string_view format, fmt::format_args args) {
   // Look the sink up first: with nobody listening the text is not built.
-  std::shared_ptr<LMLogDelegate> sink = defaultUtil().delegate();
-  if (!sink || !sink->appendLogMessage) return;
+  if (!isLogging(flag)) return;
+  std::shared_ptr<LMLogDelegate> sink = defaultUtil().sinkFor(flag);
+  if (!sink) return;
 
   LMLogMessage record;
   try {
@@ -54,6 +55,19 @@ std::shared_ptr<LMLogDelegate> LMLogUtil::delegate() const {
 void LMLogUtil::setDelegate(const std::shared_ptr<LMLogDelegate>& delegate) {
   std::lock_guard<std::mutex> guard(mutex_);
   delegate_ = delegate;
+  const bool takes = delegate && delegate->appendLogMessage;
+  level_.store(takes ? delegate->logLevel : 0, std::memory_order_relaxed);
+}
+
+std::shared_ptr<LMLogDelegate> LMLogUtil::sinkFor(std::uint64_t flag) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::shared_ptr<LMLogDelegate> sink = delegate_.lock();
+  if (!sink) {
+    level_.store(0, std::memory_order_relaxed);
+    return nullptr;
+  }
+  if (!sink->appendLogMessage || flag > sink->logLevel) return nullptr;
+  return sink;
 }
 
 }  // namespace lumora

@@ -1,11 +1,14 @@
 // The process-wide holder of the cloud SDK's log sink. Every SDK log call
 // becomes one LMLogMessage handed synchronously, on the caller's thread, to
 // the sink the host app installed; with no sink (or a sink without the
-// optional appendLogMessage hook, or one that has been destroyed) the record
-// is dropped. The sink is held weakly. Safe to call from any thread; a format
-// that fmt rejects at run time is delivered as its raw text, never thrown.
+// optional appendLogMessage hook, or one that has been destroyed) or a flag
+// above the sink's logLevel the record is dropped, and the log macros then
+// skip the call (arguments are not evaluated, nothing is formatted). The sink
+// is held weakly. Safe to call from any thread; a format that fmt rejects at
+// run time is delivered as its raw text, never thrown.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -48,6 +51,13 @@ class LMLogUtil {
   // The same as setLogDelegate: installs its argument (nullptr clears).
   static void removeLogDelegate(const std::shared_ptr<LMLogDelegate>& delegate);
 
+  // Whether a line of `flag` would reach a sink: one atomic read, so callers
+  // can skip building what they log. May say yes for a sink that has just
+  // gone away (the line is then dropped on delivery).
+  static bool isLogging(std::uint64_t flag) {
+    return flag <= defaultUtil().level_.load(std::memory_order_relaxed);
+  }
+
   // The sink, if it is set and still alive.
   std::shared_ptr<LMLogDelegate> delegate() const;
   void setDelegate(const std::shared_ptr<LMLogDelegate>& delegate);
@@ -60,17 +70,27 @@ class LMLogUtil {
 
   static void deliver(std::uint64_t flag, const char* file, const char* function,
                       std::uint64_t line, fmt::string_view format, fmt::format_args args);
+  // The sink if it takes lines of `flag`; forgets a sink that went away.
+  std::shared_ptr<LMLogDelegate> sinkFor(std::uint64_t flag);
 
   mutable std::mutex mutex_;
   std::weak_ptr<LMLogDelegate> delegate_;
+  // The installed sink's logLevel; 0 while no sink takes anything.
+  std::atomic<std::uint64_t> level_{0};
 };
 
 }  // namespace lumora
 
-// Log macros for SDK code: they pass the caller's file, function and line.
+// Log macros for SDK code: they pass the caller's file, function and line,
+// and evaluate their arguments only when a sink takes the line.
 // Usage: LM_LOG_ERROR("save failed: {}", error.description());
-#define LM_LOG_FLAG(flag, ...) \
-  ::lumora::LMLogUtil::logFlag((flag), __FILE__, __func__, __LINE__, __VA_ARGS__)
+#define LM_LOG_FLAG(flag, ...)                                                             \
+  do {                                                                                     \
+    const std::uint64_t lmLogFlag = (flag);                                                \
+    if (::lumora::LMLogUtil::isLogging(lmLogFlag)) {                                       \
+      ::lumora::LMLogUtil::logFlag(lmLogFlag, __FILE__, __func__, __LINE__, __VA_ARGS__); \
+    }                                                                                      \
+  } while (false)
 #define LM_LOG_ERROR(...) LM_LOG_FLAG(::lumora::kLMLogFlagError, __VA_ARGS__)
 #define LM_LOG_WARN(...) LM_LOG_FLAG(::lumora::kLMLogFlagWarning, __VA_ARGS__)
 #define LM_LOG_INFO(...) LM_LOG_FLAG(::lumora::kLMLogFlagInfo, __VA_ARGS__)

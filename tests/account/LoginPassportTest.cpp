@@ -214,6 +214,10 @@ TEST_F(LoginPassportTest, HttpDatesParse) {
   EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(date->time_since_epoch()).count(), 784887151);
   auto shifted = QBLoginPassport::dateFromString("Tue, 15 Nov 1994 10:12:31 GMT+02:00");
   EXPECT_EQ(shifted, date);
+  // Beyond what a time point holds: clamped, not wrapped into the past.
+  auto far = QBLoginPassport::dateFromString("Fri, 31 Dec 9999 23:59:59 GMT");
+  ASSERT_TRUE(far.has_value());
+  EXPECT_GT(*far, platform::Clock::TimePoint() + std::chrono::hours(24 * 365 * 290));
   EXPECT_FALSE(QBLoginPassport::dateFromString("yesterday").has_value());
   EXPECT_FALSE(QBLoginPassport::dateFromString("Tue, 15 Nov 1994 08:12:31 XYZ").has_value());
 }

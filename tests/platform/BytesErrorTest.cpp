@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/Bytes.h"
 #include "platform/Random.h"
 #include "platform/Result.h"
@@ -37,6 +40,25 @@ TEST(Bytes, RandomBytesHaveTheCountAskedForAndDiffer) {
   auto first = platform::randomBytes(16);
   ASSERT_EQ(first.size(), 16u);
   EXPECT_NE(first, platform::randomBytes(16));
+  EXPECT_EQ(platform::randomBytes(1000).size(), 1000u);  // past the pooled sizes
+
+  // Short requests come from a per-thread pool; a forked child must not hand
+  // out the bytes its parent hands out next.
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const platform::Bytes bytes = platform::randomBytes(16);
+    _exit(write(channel[1], bytes.data(), bytes.size()) == 16 ? 0 : 1);
+  }
+  platform::Bytes fromChild(16);
+  ASSERT_EQ(read(channel[0], fromChild.data(), fromChild.size()), 16);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(channel[0]);
+  close(channel[1]);
+  EXPECT_NE(fromChild, platform::randomBytes(16));
 }
 
 TEST(Error, JsonFormAndDescription) {

@@ -2,7 +2,10 @@
 
 #include <sys/utsname.h>
 
+#include <sqlite3.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "platform/AppHome.h"
 #include "platform/Device.h"
@@ -60,6 +63,42 @@ TEST(AppHome, FoldersLieUnderTheRootAndAreCreatedOnUse) {
   for (const char* folder : {"Documents", "Library/Caches", "Library/Preferences", "tmp"}) {
     EXPECT_TRUE(fs::is_directory(home.root() / folder)) << folder;
   }
+}
+
+// The home holds tokens and contacts: other users get no way in, and what a
+// crash left half-written is cleared at the start.
+TEST(AppHome, HomeIsPrivateAndAtomicWriteLeftoversAreCleared) {
+  testsupport::TestHome home;
+  namespace fs = std::filesystem;
+  const auto mode = [](const fs::path& path) {
+    return fs::symlink_status(path).permissions() & fs::perms::mask;
+  };
+  // What an earlier version left: open folders and files, a dead write.
+  const fs::path prefs = home.root() / "Library" / "Preferences";
+  fs::create_directories(prefs);
+  fs::permissions(home.root(), fs::perms(0755));
+  fs::permissions(home.root() / "Library", fs::perms(0755));
+  for (const char* name : {"app.plist", ".app.plist.Ab12Cd", ".keep", ".app.plist.old"}) {
+    std::ofstream(prefs / name) << "x";
+    fs::permissions(prefs / name, fs::perms(0644));
+  }
+
+  ASSERT_EQ(platform::AppHome::root(), home.root());
+  EXPECT_EQ(mode(home.root()), fs::perms(0700));
+  EXPECT_EQ(mode(home.root() / "Library"), fs::perms(0700));
+  EXPECT_EQ(mode(prefs / "app.plist"), fs::perms(0600));
+  EXPECT_FALSE(fs::exists(prefs / ".app.plist.Ab12Cd"));
+  EXPECT_TRUE(fs::exists(prefs / ".keep"));
+  EXPECT_TRUE(fs::exists(prefs / ".app.plist.old"));
+
+  // Files and folders made from now on are private, SQLite databases too.
+  const fs::path db = platform::AppHome::documents() / "store.sqlite";
+  sqlite3* handle = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(handle, "CREATE TABLE t(x)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(handle);
+  EXPECT_EQ(mode(db), fs::perms(0600));
+  EXPECT_EQ(mode(platform::AppHome::caches()), fs::perms(0700));
 }
 
 }  // namespace

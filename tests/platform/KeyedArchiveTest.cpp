@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "platform/KeyedArchive.h"
+#include "platform/CraftedPlists.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -67,9 +68,21 @@ TEST(KeyedArchive, FilesAndBadInput) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "bplist00 this is not a property list";
   }
+  testing::internal::CaptureStderr();
   auto garbage = KeyedArchive::readFromFile(path);
+  testing::internal::GetCapturedStderr();
   ASSERT_FALSE(garbage.ok());
   EXPECT_EQ(garbage.error().code(), platform::kKeyedArchiveErrorUnreadable);
+  // An unreadable archive is set aside so the next start does not meet it.
+  auto aside = path;
+  aside += ".corrupt";
+  EXPECT_EQ(garbage.error().userInfo().value("movedTo", ""), aside.string());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(std::filesystem::exists(aside));
+  for (const auto& [what, bytes] : testsupport::unreadablePlists()) {
+    SCOPED_TRACE(what);
+    EXPECT_FALSE(KeyedArchive::fromBinaryData(bytes).ok());
+  }
   EXPECT_FALSE(KeyedArchive::fromBinaryData({}).ok());
 
   KeyedArchive tooOld;

@@ -10,6 +10,7 @@
 #include "platform/Bundle.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "platform/CraftedPlists.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -198,6 +199,36 @@ TEST_F(UserDefaultsTest, OwnSuiteFileIsSharedThroughTheDisk) {
   EXPECT_FALSE(UserDefaults::standard().hasKey("count"));
 }
 
+TEST_F(UserDefaultsTest, BatchWritesItsThreadsChangesOnceWhenItCloses) {
+  fs::path file = home_.root() / "batch.plist";
+  UserDefaults suite(file);
+  ASSERT_TRUE(suite.setString("before", "x"));
+  {
+    UserDefaults::Batch outer(suite);
+    {
+      UserDefaults::Batch inner(suite);
+      suite.setString("token", "t1");
+      suite.setInteger("nonce", 7);
+      EXPECT_TRUE(suite.synchronize());
+    }
+    suite.removeObjectForKey("before");
+    EXPECT_EQ(suite.stringForKey("token"), "t1");  // reads see the changes at once
+    EXPECT_EQ(keysInFile(file), std::vector<std::string>{"before"});
+    // Another thread's change writes through, the batch's changes with it, and
+    // a batch it opens meanwhile gathers nothing.
+    std::thread([&suite, &file] {
+      UserDefaults::Batch other(suite);
+      suite.setBool("other", true);
+      EXPECT_EQ(keysInFile(file), (std::vector<std::string>{"nonce", "other", "token"}));
+    }).join();
+    suite.setInteger("nonce", 8);
+  }
+  UserDefaults reread(file);
+  EXPECT_EQ(reread.integerForKey("nonce"), 8);
+  EXPECT_EQ(reread.stringForKey("token"), "t1");
+  EXPECT_FALSE(reread.hasKey("before"));
+}
+
 TEST_F(UserDefaultsTest, FileIsAlwaysAWholePlistWhileThreadsWrite) {
   UserDefaults& d = UserDefaults::standard();
   ASSERT_TRUE(d.setString("seed", std::string(4096, 'x')));
@@ -260,6 +291,29 @@ TEST_F(UserDefaultsTest, CorruptFileIsSetAsideAndTheStoreStartsEmpty) {
   second += ".corrupt.1";
   EXPECT_EQ(readBytes(second), arrayBytes);
   EXPECT_EQ(platform::toString(readBytes(aside)), "not a property list");
+}
+
+// Files libplist would abort on (an assertion, a recursion without end) are
+// refused before it sees them: set aside, reported, and the app starts with
+// empty preferences instead of crashing on every start.
+TEST_F(UserDefaultsTest, FilesTheLibraryCannotReadAreSetAsideNotCrashedOn) {
+  fs::path file = UserDefaults::standardFile();
+  for (const auto& [what, bytes] : testsupport::unreadablePlists()) {
+    SCOPED_TRACE(what);
+    writeBytes(file, platform::toString(bytes));
+    UserDefaults::resetStandardForTesting();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(UserDefaults::standard().hasKey("key"));
+    const std::string logged = testing::internal::GetCapturedStderr();
+    auto error = UserDefaults::standard().lastLoadError();
+    ASSERT_TRUE(error.has_value());
+    const fs::path aside = error->userInfo().value("movedTo", "");
+    EXPECT_EQ(readBytes(aside), bytes);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_NE(logged.find(aside.string()), std::string::npos) << logged;
+  }
+  ASSERT_TRUE(UserDefaults::standard().setString("fresh", "value"));
+  EXPECT_EQ(keysInFile(file), std::vector<std::string>{"fresh"});
 }
 
 TEST_F(UserDefaultsTest, FailedWriteKeepsTheValueAndIsReported) {

@@ -4,6 +4,7 @@
 //     -K 30313233343536373839616263646566 -iv 37333531393032383436313533303732 | base64
 // (the key is the text "0123456789abcdef", the vector the fixed "7351902846153072").
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include "utils/AESCrypt.h"
 #include "utils/LMAESCoder.h"
@@ -119,6 +120,36 @@ TEST(LMAESCoder, EncryptsAndDecryptsUnderItsKeyAndPassesNoTextThrough) {
   EXPECT_EQ(coder.key(), "");
   EXPECT_EQ(coder.encryptString("hello"), std::nullopt);
   EXPECT_EQ(coder.decryptString("txPaP/c5jO5Odm42VzL5JA=="), "");
+}
+
+// Long inputs run through the cipher piece by piece (and straight into
+// Base64 for the text form); each form must equal one whole-buffer EVP call.
+TEST(AESCrypt, LongInputsMatchOneWholeBufferCipherCall) {
+  for (std::size_t n : {30719u, 30720u, 30721u, 100000u}) {
+    SCOPED_TRACE(n);
+    Bytes plain(n);
+    for (std::size_t i = 0; i < n; ++i) plain[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    Bytes expected(n + 16);
+    int written = 0;
+    int last = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex2(ctx, EVP_aes_128_cbc(), kKey16.data(), toBytes(lumora::kFixedAESIV).data(), nullptr);
+    EVP_EncryptUpdate(ctx, expected.data(), &written, plain.data(), static_cast<int>(n));
+    EVP_EncryptFinal_ex(ctx, expected.data() + written, &last);
+    EVP_CIPHER_CTX_free(ctx);
+    expected.resize(static_cast<std::size_t>(written + last));
+
+    EXPECT_EQ(lumora::encryptAESWithKey(plain, kKey16), expected);
+    EXPECT_EQ(lumora::decryptAESWithKey(expected, kKey16), plain);
+    const std::string text(plain.begin(), plain.end());
+    EXPECT_EQ(lumora::AES128EncryptWithKey(text, kKey16Base64), lumora::base64Encoding(expected));
+
+    // A broken last block fails as a whole; the next call is not disturbed.
+    Bytes broken = expected;
+    broken.back() ^= 0x01;
+    EXPECT_FALSE(lumora::decryptAESWithKey(broken, kKey16));
+    EXPECT_EQ(lumora::decryptAESWithKey(expected, kKey16), plain);
+  }
 }
 
 TEST(AESCrypt, PrefixAndSuffixTests) {

@@ -105,6 +105,34 @@ TEST_F(LogSink, SinkWithoutTheOptionalOperationOrGoneReceivesNothing) {
   EXPECT_TRUE(sink_->records.empty());
 }
 
+TEST_F(LogSink, LinesNobodyTakesAreNeitherBuiltNorDelivered) {
+  int built = 0;
+  auto expensive = [&built] { return ++built; };
+  LM_LOG_VERBOSE("{}", expensive());
+  EXPECT_EQ(built, 1);
+
+  auto warnings = std::make_shared<RecordingSink>();
+  warnings->logLevel = lumora::kLMLogFlagWarning;
+  LMLogUtil::setLogDelegate(warnings);
+  LM_LOG_INFO("{}", expensive());
+  LM_LOG_DEBUG("{}", expensive());
+  LMLogUtil::logFlag(lumora::kLMLogFlagVerbose, "f", "g", 1, "direct {}", 1);
+  EXPECT_EQ(built, 1);
+  LM_LOG_WARN("{}", expensive());
+  ASSERT_EQ(warnings->count(), 1u);
+  EXPECT_EQ(warnings->records[0].message(), "2");
+
+  LMLogUtil::setLogDelegate(nullptr);
+  LM_LOG_ERROR("{}", expensive());
+  warnings.reset();
+  auto gone = std::make_shared<RecordingSink>();
+  LMLogUtil::setLogDelegate(gone);
+  gone.reset();
+  LM_LOG_ERROR("{}", expensive());  // the sink's end is noticed on this line
+  LM_LOG_ERROR("{}", expensive());
+  EXPECT_EQ(built, 3);
+}
+
 TEST_F(LogSink, RemoveInstallsItsArgumentAndNullClears) {
   auto other = std::make_shared<RecordingSink>();
   LMLogUtil::removeLogDelegate(other);

@@ -122,52 +122,52 @@ TEST(LMUtilsLists, PhoneEqualityIgnoresFormattingLabelsAndOrder) {
   Json a = {item("138-0013 8000", "mobile"), item("+1 555")};
   Json b = {item("+1555", "work"), item("13800138000"), item("1380013-8000")};
   EXPECT_TRUE(LMUtils::isPhoneNumberArrayEqualToArray(a, b));
-  EXPECT_FALSE(LMUtils::isPhoneNumberArrayEqualToArray(a, Json{item("13800138000")}));
+  EXPECT_FALSE(LMUtils::isPhoneNumberArrayEqualToArray(a, Json::array({item("13800138000")})));
   EXPECT_TRUE(LMUtils::isPhoneNumberArrayEqualToArray(nullptr, Json::array()));
   EXPECT_FALSE(LMUtils::isPhoneNumberArrayEqualToArray(a, nullptr));
   // Items without a usable number do not count.
   EXPECT_TRUE(LMUtils::isPhoneNumberArrayEqualToArray(Json{item("1"), item(" - "), Json{{"value", 5}}},
-                                                      Json{item("1")}));
+                                                      Json::array({item("1")})));
 }
 
 TEST(LMUtilsLists, Containment) {
   Json big = {item("1"), item("2")};
-  Json small = {item("2")};
+  Json small = Json::array({item("2")});
   EXPECT_TRUE(LMUtils::isPhoneNumberArrayContainWithArray(big, small));
   EXPECT_TRUE(LMUtils::isPhoneNumberArrayContainWithArray(small, big));
-  EXPECT_FALSE(LMUtils::isPhoneNumberArrayContainWithArray(big, Json{item("3")}));
+  EXPECT_FALSE(LMUtils::isPhoneNumberArrayContainWithArray(big, Json::array({item("3")})));
   EXPECT_FALSE(LMUtils::isPhoneNumberArrayContainWithArray(big, nullptr));
   EXPECT_FALSE(LMUtils::isPhoneNumberArrayContainWithArray(nullptr, nullptr));
-  EXPECT_TRUE(LMUtils::isPhoneNumberArrayContainWithArray(Json{Json{{"type", "x"}}}, Json{item("")}));
+  EXPECT_TRUE(LMUtils::isPhoneNumberArrayContainWithArray(Json::array({Json{{"type", "x"}}}), Json::array({item("")})));
 
   Json mails = {item("a@x"), item("b@x")};
-  EXPECT_TRUE(LMUtils::isDictionaryValueArrayContainWithArray(Json{item("a@x")}, mails));
-  EXPECT_TRUE(LMUtils::isDictionaryValueArrayContainWithArray(mails, Json{item("a@x")}));
-  EXPECT_FALSE(LMUtils::isDictionaryValueArrayContainWithArray(mails, Json{item("c@x")}));
-  EXPECT_FALSE(LMUtils::isDictionaryValueArrayContainWithArray(Json{item("A@x")}, mails));
+  EXPECT_TRUE(LMUtils::isDictionaryValueArrayContainWithArray(Json::array({item("a@x")}), mails));
+  EXPECT_TRUE(LMUtils::isDictionaryValueArrayContainWithArray(mails, Json::array({item("a@x")})));
+  EXPECT_FALSE(LMUtils::isDictionaryValueArrayContainWithArray(mails, Json::array({item("c@x")})));
+  EXPECT_FALSE(LMUtils::isDictionaryValueArrayContainWithArray(Json::array({item("A@x")}), mails));
 }
 
 TEST(LMUtilsLists, ValueEqualityIsExactAndIgnoresLabels) {
   EXPECT_TRUE(LMUtils::isDictionaryValueArrayEqualToArray(Json{item("a", "home"), item("a")},
-                                                          Json{item("a", "work")}));
-  EXPECT_FALSE(LMUtils::isDictionaryValueArrayEqualToArray(Json{item("a-1")}, Json{item("a1")}));
+                                                          Json::array({item("a", "work")})));
+  EXPECT_FALSE(LMUtils::isDictionaryValueArrayEqualToArray(Json::array({item("a-1")}), Json::array({item("a1")})));
 }
 
 TEST(LMUtilsLists, WholeItemMatchingCountsRepeatsNotOrder) {
   Json x = item("x", "home");
   Json y = item("y", "home");
-  EXPECT_FALSE(LMUtils::isDictionaryArray(Json{x, x}, Json{x}));
-  EXPECT_FALSE(LMUtils::isDictionaryArray(Json{x}, Json{x, x}));
+  EXPECT_FALSE(LMUtils::isDictionaryArray(Json{x, x}, Json::array({x})));
+  EXPECT_FALSE(LMUtils::isDictionaryArray(Json::array({x}), Json{x, x}));
   EXPECT_TRUE(LMUtils::isDictionaryArray(Json{x, y}, Json{y, x}));
-  EXPECT_FALSE(LMUtils::isDictionaryArray(Json{x}, Json{item("x", "work")}));
+  EXPECT_FALSE(LMUtils::isDictionaryArray(Json::array({x}), Json::array({item("x", "work")})));
 }
 
 TEST(LMUtilsLists, AddressesCompareWithoutTypeAndFormatted) {
   Json a = {{"type", "home"}, {"locality", "Paris"}, {"formatted", "Paris, France"}};
   Json b = {{"type", "work"}, {"locality", "Paris"}};
-  EXPECT_TRUE(LMUtils::isAddressDictionaryArray(Json{a}, Json{b}));
-  EXPECT_FALSE(LMUtils::isAddressDictionaryArray(Json{a}, Json{{{"locality", "Lyon"}}}));
-  EXPECT_EQ(LMUtils::mergeAddressDictionaryArray(Json{a}, Json{b, {{"locality", "Lyon"}}}),
+  EXPECT_TRUE(LMUtils::isAddressDictionaryArray(Json::array({a}), Json::array({b})));
+  EXPECT_FALSE(LMUtils::isAddressDictionaryArray(Json::array({a}), Json{{{"locality", "Lyon"}}}));
+  EXPECT_EQ(LMUtils::mergeAddressDictionaryArray(Json::array({a}), Json{b, {{"locality", "Lyon"}}}),
             (Json{a, {{"locality", "Lyon"}}}));
 }
 
@@ -178,27 +178,27 @@ TEST(LMUtilsLists, EmailComparisonIsKeyWiseByPosition) {
   EXPECT_TRUE(LMUtils::isEmailDictionaryArray(Json{x, y}, Json{xPlain, y}, {"primary"}));
   EXPECT_FALSE(LMUtils::isEmailDictionaryArray(Json{x, y}, Json{xPlain, y}, {}));
   EXPECT_FALSE(LMUtils::isEmailDictionaryArray(Json{x, y}, Json{y, x}, {"primary"}));
-  EXPECT_FALSE(LMUtils::isEmailDictionaryArray(Json{xPlain}, Json{xPlain, xPlain}, {}));
+  EXPECT_FALSE(LMUtils::isEmailDictionaryArray(Json::array({xPlain}), Json{xPlain, xPlain}, {}));
   EXPECT_TRUE(LMUtils::isEmailDictionaryArray(nullptr, Json::array(), {}));
 }
 
 TEST(LMUtilsLists, KeyMergesKeepTheFirstWrittenFormAndDropExtraKeys) {
-  Json merged = LMUtils::mergePhoneNumberArray(Json{item("138 0013", "mobile")},
+  Json merged = LMUtils::mergePhoneNumberArray(Json::array({item("138 0013", "mobile")}),
                                                Json{item("1380013", "work"), item("99")});
   EXPECT_EQ(merged, (Json{item("138 0013", "mobile"), item("99")}));
   Json withExtra = {{"value", "a@x"}, {"type", ""}, {"primary", true}};
-  EXPECT_EQ(LMUtils::mergeDictionaryValueArray(Json{withExtra, Json{{"type", "t"}}}, Json{item("b")}),
+  EXPECT_EQ(LMUtils::mergeDictionaryValueArray(Json{withExtra, Json{{"type", "t"}}}, Json::array({item("b")})),
             (Json{item("a@x"), item("b")}));
 }
 
 TEST(LMUtilsLists, MergesOfEmptyLists) {
-  Json a = {item("a")};
+  Json a = Json::array({item("a")});
   EXPECT_TRUE(LMUtils::mergeDictionaryArray(nullptr, Json::array()).is_null());
   EXPECT_EQ(LMUtils::mergeDictionaryArray(nullptr, a), a);
   EXPECT_EQ(LMUtils::mergePhoneNumberArray(a, "not a list"), a);
   // Each item of the first list absorbs at most one equal item.
   Json x = item("x");
-  EXPECT_EQ(LMUtils::mergeDictionaryArray(Json{x}, Json{x, x}), (Json{x, x}));
+  EXPECT_EQ(LMUtils::mergeDictionaryArray(Json::array({x}), Json{x, x}), (Json{x, x}));
 }
 
 // ---- Sets ----

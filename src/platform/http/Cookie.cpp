@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/Bytes.h"
+#include "platform/TimePoints.h"
 
 namespace platform::http {
 namespace {
@@ -68,7 +69,7 @@ std::optional<Clock::TimePoint> parseExpires(std::string_view text) {
   std::string copy(text);
   time_t when = curl_getdate(copy.c_str(), nullptr);
   if (when == static_cast<time_t>(-1)) return std::nullopt;
-  return std::chrono::time_point_cast<Clock::Duration>(std::chrono::system_clock::from_time_t(when));
+  return timePointFromSeconds(when);
 }
 
 }  // namespace

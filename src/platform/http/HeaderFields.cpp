@@ -72,7 +72,7 @@ std::vector<HeaderFields::Entry> HeaderFields::combined() const {
   std::vector<Entry> out;
   for (const auto& [key, value] : entries_) {
     auto seen = std::find_if(out.begin(), out.end(),
-                             [&](const Entry& e) { return equalsIgnoringCase(e.first, key); });
+                             [&k = key](const Entry& e) { return equalsIgnoringCase(e.first, k); });
     if (seen == out.end()) {
       out.emplace_back(key, value);
     } else {
