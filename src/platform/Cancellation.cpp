@@ -42,7 +42,7 @@ void Cancellation::removeHook(HookId id) {
 bool Cancellation::waitFor(Clock::Duration duration) {
   auto clock = Clock::current();
   std::unique_lock<std::mutex> lock(mutex_);
-  return !clock->waitFor(lock, changed_, duration, [this] { return cancelled_.load(); });
+  return clock->sleepFor(lock, changed_, duration, [this] { return cancelled_.load(); });
 }
 
 }  // namespace platform

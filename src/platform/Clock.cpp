@@ -28,6 +28,11 @@ void Clock::sleepFor(Duration duration) {
   waitUntil(lock, cv, steadyDeadline(duration), [] { return false; });
 }
 
+bool Clock::sleepFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                     Duration duration, const std::function<bool()>& wake) {
+  return !waitUntil(lock, cv, steadyDeadline(duration), wake);
+}
+
 Clock::SteadyTimePoint Clock::steadyDeadline(Duration timeout) const {
   const SteadyTimePoint start = steadyNow();
   if (timeout <= Duration::zero()) return start;
@@ -117,24 +122,29 @@ bool ManualClock::waitWhile(std::unique_lock<std::mutex>& lock, std::condition_v
   return satisfied;
 }
 
-void ManualClock::sleepFor(Duration duration) {
-  bool advanced = false;
+bool ManualClock::autoAdvanceSleep(Duration duration) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (autoAdvance_) {
-      if (duration > Duration::zero()) {
-        now_ += duration;
-        steady_ += duration;
-        slept_ += duration;
-      }
-      advanced = true;
+    if (!autoAdvance_) return false;
+    if (duration > Duration::zero()) {
+      now_ += duration;
+      steady_ += duration;
+      slept_ += duration;
     }
   }
-  if (advanced) {
-    notifyWaiters();
-    return;
-  }
-  Clock::sleepFor(duration);
+  notifyWaiters();
+  return true;
+}
+
+void ManualClock::sleepFor(Duration duration) {
+  if (!autoAdvanceSleep(duration)) Clock::sleepFor(duration);
+}
+
+bool ManualClock::sleepFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                           Duration duration, const std::function<bool()>& wake) {
+  if (wake()) return false;
+  if (autoAdvanceSleep(duration)) return true;
+  return Clock::sleepFor(lock, cv, duration, wake);
 }
 
 void ManualClock::advance(Duration by) {

@@ -54,6 +54,10 @@ class Clock {
 
   // Blocks the calling thread for `duration` of this clock's steady time.
   virtual void sleepFor(Duration duration);
+  // The same sleep, ended early once wake() holds (read under `lock`, whose
+  // changes are notified through `cv`). True when the whole time passed.
+  virtual bool sleepFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                        Duration duration, const std::function<bool()>& wake);
 
   // steadyNow() + `timeout`, saturated so a huge timeout cannot overflow.
   SteadyTimePoint steadyDeadline(Duration timeout) const;
@@ -94,8 +98,11 @@ class ManualClock final : public Clock {
   bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                  SteadyTimePoint deadline, const std::function<bool()>& pred) override;
   // With auto-advance on, a sleep moves the clock on by its duration and
-  // returns at once; off (the default), it waits for advance().
+  // returns at once (an interruptible one unless it is woken already); off
+  // (the default), it waits for advance().
   void sleepFor(Duration duration) override;
+  bool sleepFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Duration duration,
+                const std::function<bool()>& wake) override;
 
   // Time passes: wall and steady time move on together.
   void advance(Duration by);
@@ -114,6 +121,8 @@ class ManualClock final : public Clock {
 
  private:
   void notifyWaiters();
+  // Moves the clock on by a sleep's duration when auto-advance is on.
+  bool autoAdvanceSleep(Duration duration);
   template <class Reached>
   bool waitWhile(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                  const std::function<bool()>& pred, const Reached& reached);

@@ -58,8 +58,9 @@ class TestAdapter : public LMSyncAdapter {
   explicit TestAdapter(std::shared_ptr<Script> script) : script_(std::move(script)) {}
 
  protected:
-  std::shared_ptr<LMHTTPRequestOperation> operationWithRequest(platform::http::Request request,
-                                                               const std::string& sid) override {
+  std::shared_ptr<LMHTTPRequestOperation> operationWithRequest(
+      platform::http::Request request, const std::string& sid,
+      const std::optional<LMSignedSession>&) override {
     return std::make_shared<FakeOperation>(std::move(request), sid, script_);
   }
 
@@ -87,8 +88,10 @@ class LMSyncAdapterTest : public ::testing::Test {
     platform::http::Request request;
     request.method = method;
     request.url = url;
-    return adapter->performRequestOperation(
-        [&] { return std::make_shared<FakeOperation>(request, sid, script); }, error);
+    auto last = adapter->performRequestOperation(
+        [&] { return std::make_shared<FakeOperation>(request, sid, script); });
+    *error = last->error();
+    return last;
   }
 
   testsupport::TestHome home;
@@ -268,8 +271,7 @@ TEST_F(LMSyncAdapterTest, RedirectedGetKeepsItsSignedQueryAndPostItsBody) {
   post.method = "POST";
   post.url = "http://cloud.example/lum/x";
   post.body = platform::toBytes("data=abc");
-  adapter->performRequestOperation([&] { return std::make_shared<FakeOperation>(post, "lumora", script); },
-                                   &error);
+  adapter->performRequestOperation([&] { return std::make_shared<FakeOperation>(post, "lumora", script); });
   EXPECT_EQ(script->sent[1].url, "http://r.example/lum/x");
   EXPECT_EQ(script->sent[1].body, platform::toBytes("data=abc"));
 }
