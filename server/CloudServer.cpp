@@ -3,7 +3,9 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <type_traits>
 #include <utility>
@@ -74,10 +76,11 @@ std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& da
                                                  std::string* error) {
   auto store = Store::open(dataDir, error);
   if (!store) return nullptr;
-  return std::unique_ptr<CloudServer>(new CloudServer(std::move(store)));
+  return std::unique_ptr<CloudServer>(new CloudServer(std::move(store), dataDir));
 }
 
-CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)) {
+CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::path& dataDir)
+    : store_(std::move(store)) {
   accounts_ = std::make_unique<AccountService>(*store_, [this] { return port(); });
   pages_ = std::make_unique<WebPages>(*store_, *accounts_);
   contacts_ = std::make_unique<ContactStore>(*store_);
@@ -85,6 +88,9 @@ CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)
   services_.push_back(std::make_unique<ContactService>(*contacts_));
   services_.push_back(std::make_unique<DeviceInfoService>(*store_));
   services_.push_back(std::make_unique<RelocationService>(*store_));
+  auto uploads = std::make_unique<UploadService>(dataDir);
+  uploads_ = uploads.get();
+  services_.push_back(std::move(uploads));
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -104,7 +110,9 @@ bool CloudServer::start(int port, std::string* error) {
   server->set_tcp_nodelay(true);
   server->set_keep_alive_max_count(1000);
   server->set_keep_alive_timeout(2);
-  server->set_payload_max_length(kMaxRequestBody);
+  // The streaming route's limit; every other route is held to
+  // kMaxRequestBody before its body is read (refuseOversizedBody).
+  server->set_payload_max_length(kMaxUploadBody);
   registerRoutes(*server);
   registerAdminRoutes(*server);
   signed_->install(*server);
@@ -169,6 +177,25 @@ bool CloudServer::setHostList(const Json& hostList) {
   return store_->setHostList(hostList.dump());
 }
 
+bool CloudServer::refuseOversizedBody(const httplib::Request& req, httplib::Response& res) const {
+  if (signed_->streams(req.method, req.path)) return false;
+  bool chunked = req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+  std::size_t length = 0;
+  const std::string announced = req.get_header_value("Content-Length");
+  if (!announced.empty()) {
+    try {
+      length = std::stoull(announced);
+    } catch (const std::exception&) {
+      length = SIZE_MAX;
+    }
+  }
+  if (!chunked && length <= kMaxRequestBody) return false;
+  // The body stays unread, so the connection cannot carry another request.
+  res.set_header("Connection", "close");
+  http::replyText(res, chunked ? 411 : 413, chunked ? "length required" : "request body too large");
+  return true;
+}
+
 bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res) {
   if (req.path.rfind(kAdminPrefix, 0) == 0) return false;
   auto fault = faults_.take(req.path);
@@ -203,8 +230,9 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
 
 void CloudServer::registerRoutes(httplib::Server& server) {
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    return applyFault(req, res) ? httplib::Server::HandlerResponse::Handled
-                                : httplib::Server::HandlerResponse::Unhandled;
+    return refuseOversizedBody(req, res) || applyFault(req, res)
+               ? httplib::Server::HandlerResponse::Handled
+               : httplib::Server::HandlerResponse::Unhandled;
   });
   pages_->registerOn(server);
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));

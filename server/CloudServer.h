@@ -29,6 +29,7 @@
 #include "server/FaultInjector.h"
 #include "server/SignedEndpoints.h"
 #include "server/Store.h"
+#include "server/UploadService.h"
 
 namespace httplib {
 class Server;
@@ -44,8 +45,12 @@ class WebPages;
 class CloudServer {
  public:
   static constexpr int kDefaultPort = 8765;
-  // The largest request body read; a larger one is answered 413 unread.
+  // The largest request body read; a larger one is answered 413 unread, and
+  // one of unannounced length (chunked) 411. Only the upload service's
+  // streaming route takes more: up to kMaxUploadBody, written to disk as it
+  // arrives.
   static constexpr std::size_t kMaxRequestBody = 8 * 1024 * 1024;
+  static constexpr std::size_t kMaxUploadBody = UploadService::kMaxFileBytes + 1024 * 1024;
 
   static std::unique_ptr<CloudServer> create(const std::filesystem::path& dataDir,
                                              std::string* error = nullptr);
@@ -69,6 +74,7 @@ class CloudServer {
   // The signed-request layer: where further services register their
   // endpoints (before start()), and its journal of signed requests.
   SignedEndpoints& signedEndpoints() { return *signed_; }
+  UploadService& uploads() { return *uploads_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -83,11 +89,13 @@ class CloudServer {
   bool setHostList(const nlohmann::json& hostList);
 
  private:
-  explicit CloudServer(std::unique_ptr<Store> store);
+  CloudServer(std::unique_ptr<Store> store, const std::filesystem::path& dataDir);
   void registerRoutes(httplib::Server& server);
   void registerAdminRoutes(httplib::Server& server);
   // Applies an injected fault; true when the fault answered the request.
   bool applyFault(const httplib::Request& req, httplib::Response& res);
+  // Refuses a body above the limit of its route before it is read.
+  bool refuseOversizedBody(const httplib::Request& req, httplib::Response& res) const;
 
   std::unique_ptr<Store> store_;
   FaultInjector faults_;
@@ -95,6 +103,7 @@ class CloudServer {
   std::unique_ptr<WebPages> pages_;
   std::unique_ptr<ContactStore> contacts_;
   std::unique_ptr<SignedEndpoints> signed_;
+  UploadService* uploads_ = nullptr;  // one of services_
   std::vector<std::unique_ptr<SignedService>> services_;
 
   std::mutex lifecycleMutex_;

@@ -118,8 +118,13 @@ void SignedEndpoints::post(const std::string& route, const std::string& serviceI
   add("POST", route, serviceId, std::move(handler));
 }
 
-void SignedEndpoints::add(const std::string& method, const std::string& route,
-                          const std::string& serviceId, SignedHandler handler) {
+void SignedEndpoints::postStreaming(const std::string& route, const std::string& serviceId,
+                                    StreamingHandler handler) {
+  add("POST", route, serviceId, nullptr).streamingHandler = std::move(handler);
+}
+
+SignedEndpoints::Route& SignedEndpoints::add(const std::string& method, const std::string& route,
+                                             const std::string& serviceId, SignedHandler handler) {
   Route entry;
   entry.method = method;
   entry.serviceId = serviceId;
@@ -127,14 +132,22 @@ void SignedEndpoints::add(const std::string& method, const std::string& route,
   entry.pattern = std::regex(entry.patternText);
   entry.handler = std::move(handler);
   routes_.push_back(std::move(entry));
+  return routes_.back();
 }
 
 void SignedEndpoints::install(httplib::Server& server) {
   // routes_ is a deque: adding a route later leaves these pointers valid.
   for (const Route& route : routes_) {
     const Route* target = &route;
+    if (route.streamingHandler) {
+      server.Post(route.patternText, [this, target](const httplib::Request& req, httplib::Response& res,
+                                                    const httplib::ContentReader& body) {
+        serve(*target, req, res, &body);
+      });
+      continue;
+    }
     auto handler = [this, target](const httplib::Request& req, httplib::Response& res) {
-      serve(*target, req, res);
+      serve(*target, req, res, nullptr);
     };
     if (route.method == "GET") {
       server.Get(route.patternText, handler);
@@ -157,6 +170,11 @@ const SignedEndpoints::Route* SignedEndpoints::routeFor(const std::string& metho
 
 bool SignedEndpoints::serves(const std::string& path) const {
   return routeFor("", path) != nullptr;
+}
+
+bool SignedEndpoints::streams(const std::string& method, const std::string& path) const {
+  const Route* route = routeFor(method, path);
+  return route && route->method == method && route->streamingHandler;
 }
 
 std::optional<SignedEndpoints::Caller> SignedEndpoints::caller(
@@ -184,28 +202,22 @@ bool SignedEndpoints::replyEncrypted(httplib::Response& res, int status, const J
   return true;
 }
 
-void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
-                            httplib::Response& res) {
-  // Journal the outcome before cpp-httplib writes it out, so that a client
-  // that has the reply finds the request in the journal.
-  struct JournalOnExit {
-    SignedEndpoints& self;
-    const httplib::Request& req;
-    httplib::Response& res;
-    ~JournalOnExit() { self.journal(req, res); }
-  } journalOnExit{*this, req, res};
+std::optional<SignedRequest> SignedEndpoints::verify(const Route& route, const httplib::Request& req,
+                                                     httplib::Response& res) const {
   auto who = caller(req, route.serviceId);
   if (!who) {
     bool named = !http::cookies(req, kServiceTokenCookie).empty();
-    return replyUnauthorized(res, route.serviceId,
-                             named ? "service token expired or unknown" : "not logged in");
+    replyUnauthorized(res, route.serviceId,
+                      named ? "service token expired or unknown" : "not logged in");
+    return std::nullopt;
   }
   const std::string& security = who->info.ssecurity;
-  auto refuse = [&](int code, const std::string& description) {
+  auto refuse = [&](int code, const std::string& description) -> std::optional<SignedRequest> {
     if (!replyEncrypted(res, code, Json{{"code", code}, {"description", description}},
                         security)) {
       replyPlain(res, code, Json{{"code", code}, {"description", description}});
     }
+    return std::nullopt;
   };
 
   // The parameters exactly as sent: one value per name.
@@ -246,14 +258,33 @@ void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
   if (owner != request.pathArgs.end() && owner->second != std::to_string(who->userId)) {
     return refuse(cloudcode::kForbidden, "the path names another user");
   }
+  return request;
+}
+
+void SignedEndpoints::serve(const Route& route, const httplib::Request& req,
+                            httplib::Response& res, const httplib::ContentReader* body) {
+  // Journal the outcome before cpp-httplib writes it out, so that a client
+  // that has the reply finds the request in the journal.
+  struct JournalOnExit {
+    SignedEndpoints& self;
+    const httplib::Request& req;
+    httplib::Response& res;
+    ~JournalOnExit() { self.journal(req, res); }
+  } journalOnExit{*this, req, res};
+  auto request = verify(route, req, res);
+  if (!request) {
+    // A refused stream is not read: the connection cannot carry another request.
+    if (body) res.set_header("Connection", "close");
+    return;
+  }
 
   SignedReply reply;
   try {
-    reply = route.handler(request);
+    reply = body ? route.streamingHandler(*request, *body) : route.handler(*request);
   } catch (const std::exception& e) {
     reply = SignedReply::error(cloudcode::kServerError, e.what());
   }
-  if (!replyEncrypted(res, reply.status, reply.body, security)) {
+  if (!replyEncrypted(res, reply.status, reply.body, request->security)) {
     replyPlain(res, 500, Json{{"code", cloudcode::kServerError},
                               {"description", "the security key is unusable"}});
   }

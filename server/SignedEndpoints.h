@@ -90,6 +90,11 @@ struct SignedReply {
 };
 
 using SignedHandler = std::function<SignedReply(const SignedRequest&)>;
+// A handler that reads the request body itself, as it arrives (uploads too
+// large to hold): the parameters are those of the query, verified as above
+// before the handler runs; the body is unread until the handler reads it.
+using StreamingHandler =
+    std::function<SignedReply(const SignedRequest&, const httplib::ContentReader& body)>;
 
 // One signed request as the server saw it (for tests and the admin API).
 struct SignedCall {
@@ -114,12 +119,18 @@ class SignedEndpoints {
   // whose tokens the endpoint takes ("lumora", "deviceinfo", ...).
   void get(const std::string& route, const std::string& serviceId, SignedHandler handler);
   void post(const std::string& route, const std::string& serviceId, SignedHandler handler);
+  // A POST whose body the handler streams (its size limit is the server's
+  // upload limit, not the ordinary request limit).
+  void postStreaming(const std::string& route, const std::string& serviceId,
+                     StreamingHandler handler);
 
   // Registers every route on the server.
   void install(httplib::Server& server);
 
   // True when a registered route serves this path.
   bool serves(const std::string& path) const;
+  // True when a streaming route serves this method and path.
+  bool streams(const std::string& method, const std::string& path) const;
 
   // Answers an injected coded fault on a signed path: the body encrypted
   // under the key of the caller's token when it names a valid one, else as
@@ -145,6 +156,7 @@ class SignedEndpoints {
     std::regex pattern;
     std::vector<std::string> argNames;
     SignedHandler handler;
+    StreamingHandler streamingHandler;  // set for a streaming route instead
   };
   struct Caller {
     std::int64_t userId = 0;
@@ -152,9 +164,14 @@ class SignedEndpoints {
     ServiceTokenInfo info;
   };
 
-  void add(const std::string& method, const std::string& route, const std::string& serviceId,
-           SignedHandler handler);
-  void serve(const Route& route, const httplib::Request& req, httplib::Response& res);
+  Route& add(const std::string& method, const std::string& route, const std::string& serviceId,
+             SignedHandler handler);
+  // Checks cookie, signature, parameters and the path's user; answers a
+  // refusal itself (nullopt).
+  std::optional<SignedRequest> verify(const Route& route, const httplib::Request& req,
+                                      httplib::Response& res) const;
+  void serve(const Route& route, const httplib::Request& req, httplib::Response& res,
+             const httplib::ContentReader* body);
   const Route* routeFor(const std::string& method, const std::string& path) const;
   // The caller's token for the service: the first "serviceToken" cookie
   // that is valid for it and whose owner is the "userId" cookie.
