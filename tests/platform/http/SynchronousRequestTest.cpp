@@ -291,11 +291,15 @@ TEST_F(SynchronousRequest, StreamedBodiesAreReadAsTheyGoAndFailOrCancelCleanly) 
   post.method = "POST";
   post.headers.set("Content-Type", "application/octet-stream");
   post.bodySource = body.source();
-  std::int64_t sent = 0, expected = 0;
+  std::int64_t sent = 0, expected = 0, received = 0, announced = 0;
   platform::http::SendControl control;
   control.didSendBodyData = [&](std::int64_t, std::int64_t total, std::int64_t length) {
     sent = total;
     expected = length;
+  };
+  control.didReceiveData = [&](std::int64_t, std::int64_t total, std::int64_t length) {
+    received = total;
+    announced = length;
   };
   auto reply = sendSynchronousRequest(post, control);
   ASSERT_TRUE(reply.ok()) << reply.error->description();
@@ -303,6 +307,8 @@ TEST_F(SynchronousRequest, StreamedBodiesAreReadAsTheyGoAndFailOrCancelCleanly) 
   EXPECT_EQ(*body.opens, 2);  // the redirect that keeps the body reads it again
   EXPECT_EQ(sent, static_cast<std::int64_t>(body.length));
   EXPECT_EQ(expected, static_cast<std::int64_t>(body.length));
+  EXPECT_EQ(received, static_cast<std::int64_t>(reply.data.size()));
+  EXPECT_EQ(announced, received);
 
   // A stream that fails, or ends before its length, fails the send.
   post.url = server.url("/sink");
