@@ -77,9 +77,6 @@ void LMHTTPRequestLoop::startUnder(platform::Cancellation& cancellation,
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestLoop::run(const OperationFactory& makeOperation,
                                                                bool followRedirects) {
   auto cancellation = currentCancellation();
-  auto cancelledError = [](const std::string& url) {
-    return platform::http::makeUrlError(platform::http::kUrlErrorCancelled, url);
-  };
   std::size_t redirects = 0;
   std::shared_ptr<LMHTTPRequestOperation> operation;
   for (int tries = kMaxRequestTries; tries > 0; --tries) {
@@ -110,14 +107,12 @@ std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestLoop::run(const OperationFa
   }
   if (!operation) {
     operation = std::make_shared<LMHTTPRequestOperation>(
-        cancellation->isCancelled()
-            ? cancelledError("")
-            : LMUtils::localErrorWithErrorCode(kLMLocalErrorGeneral,
-                                               {{kLMErrorReasonKey, "No request to send."}}),
+        LMUtils::localErrorWithErrorCode(kLMLocalErrorGeneral, {{kLMErrorReasonKey, "No request to send."}}),
         "");
   } else if (cancellation->isCancelled() && !operation->isCancelled()) {
     // Cancelled between sends: the last outcome gives way to the cancel.
-    operation->setError(cancelledError(operation->request().url));
+    operation->setError(
+        platform::http::makeUrlError(platform::http::kUrlErrorCancelled, operation->request().url));
   }
   logOutcome(operation);
   return operation;

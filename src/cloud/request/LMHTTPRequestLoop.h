@@ -56,8 +56,7 @@ class LMHTTPRequestLoop {
 
   // Sends operations made by `makeOperation`, following redirects when
   // `followRedirects`, at most four times under the retry rule; the last
-  // operation (one carrying the cancelled error when the factory gave none
-  // because of a cancel, or -1 when it gave none at all).
+  // operation (one carrying the local error -1 when the factory gave none).
   std::shared_ptr<LMHTTPRequestOperation> run(const OperationFactory& makeOperation,
                                               bool followRedirects = true);
   // The loop over a signed request of the manager.
