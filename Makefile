@@ -58,7 +58,8 @@ sanitize: deps
 tsan: deps
 	cmake -S . -B $(BUILD_DIR)-tsan -DLUMORA_SANITIZE=thread $(SANITIZE_FLAGS)
 	cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
-	cd $(BUILD_DIR)-tsan && TSAN_OPTIONS=second_deadlock_stack=1 ctest -j $(JOBS) --output-on-failure
+	cd $(BUILD_DIR)-tsan && TSAN_OPTIONS=second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
+	  ctest -j $(JOBS) --output-on-failure
 
 demo: build
 	@scripts/demo.sh $(BUILD_DIR)
