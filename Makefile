@@ -14,7 +14,7 @@ PACKAGES += ninja-build clang
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test demo clean bench clang
+.PHONY: all deps build test test-shuffle sanitize tsan demo clean bench clang
 
 all: build
 
@@ -45,6 +45,31 @@ build: deps $(BUILD_DIR)/CMakeCache.txt
 test: build
 	cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure
 
+# Every test binary in one process, in random order, three times over: what
+# one test leaves behind must not change another's outcome.
+test-shuffle: build
+	@set -e; for binary in $(BUILD_DIR)/tests/*_tests; do \
+	  echo "$$binary --gtest_shuffle --gtest_repeat=3"; \
+	  "$$binary" --gtest_shuffle --gtest_repeat=3 --gtest_brief=1; \
+	done
+
+# The whole suite built and run under AddressSanitizer and
+# UndefinedBehaviorSanitizer, or under ThreadSanitizer, each in a build
+# directory of its own.
+SANITIZE_FLAGS := -DLUMORA_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+sanitize: deps
+	cmake -S . -B $(BUILD_DIR)-asan -DLUMORA_SANITIZE=address,undefined $(SANITIZE_FLAGS)
+	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
+	cd $(BUILD_DIR)-asan && ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1 ctest -j $(JOBS) --output-on-failure
+
+tsan: deps
+	cmake -S . -B $(BUILD_DIR)-tsan -DLUMORA_SANITIZE=thread $(SANITIZE_FLAGS)
+	cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
+	cd $(BUILD_DIR)-tsan && TSAN_OPTIONS=second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
+	  ctest -j $(JOBS) --output-on-failure
+
 demo: build
 	@scripts/demo.sh $(BUILD_DIR)
 
@@ -65,4 +90,4 @@ clang: deps
 	cd $(CLANG_DIR) && ctest -j $(JOBS) --output-on-failure
 
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(CLANG_DIR)
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BENCH_DIR) $(CLANG_DIR)

@@ -3,7 +3,9 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <utility>
 
@@ -41,18 +43,11 @@ std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& da
                                                  std::string* error) {
   auto store = Store::open(dataDir, error);
   if (!store) return nullptr;
-  std::unique_ptr<CloudServer> server(new CloudServer(std::move(store)));
-  auto files = std::make_unique<FileService>(*server->store_, dataDir,
-                                             [s = server.get()] { return s->port(); });
-  server->files_ = files.get();
-  files->registerOn(*server->signed_);
-  server->services_.push_back(std::move(files));
-  server->feedback_ = std::make_unique<FeedbackService>(*server->store_, dataDir / "feedback",
-                                                        [s = server.get()] { return s->port(); });
-  return server;
+  return std::unique_ptr<CloudServer>(new CloudServer(std::move(store), dataDir));
 }
 
-CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)) {
+CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::path& dataDir)
+    : store_(std::move(store)) {
   accounts_ = std::make_unique<AccountService>(*store_, [this] { return port(); });
   pages_ = std::make_unique<WebPages>(*store_, *accounts_);
   contacts_ = std::make_unique<ContactStore>(*store_);
@@ -68,6 +63,13 @@ CloudServer::CloudServer(std::unique_ptr<Store> store) : store_(std::move(store)
   coreInfo_ = coreInfo.get();
   services_.push_back(std::move(coreInfo));
   ca_ = std::make_unique<CaService>(*store_, *accounts_);
+  auto uploads = std::make_unique<UploadService>(dataDir);
+  uploads_ = uploads.get();
+  services_.push_back(std::move(uploads));
+  auto files = std::make_unique<FileService>(*store_, dataDir, [this] { return port(); });
+  files_ = files.get();
+  services_.push_back(std::move(files));
+  feedback_ = std::make_unique<FeedbackService>(*store_, dataDir / "feedback", [this] { return port(); });
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -86,7 +88,9 @@ bool CloudServer::start(int port, std::string* error) {
   auto server = std::make_unique<HttpServer>(limits_);
   server->set_tcp_nodelay(true);
   server->set_keep_alive_max_count(1000);
-  server->set_payload_max_length(kMaxRequestBody);
+  // The streaming route's limit; every other route is held to
+  // kMaxRequestBody before its body is read (refuseOversizedBody).
+  server->set_payload_max_length(kMaxUploadBody);
   registerRoutes(*server);
   registerAdminRoutes(*server);
   signed_->install(*server);  // last: it answers every path left
@@ -146,6 +150,25 @@ bool CloudServer::setHostList(const Json& hostList) {
   return store_->setHostList(hostList.dump());
 }
 
+bool CloudServer::refuseOversizedBody(const httplib::Request& req, httplib::Response& res) const {
+  if (signed_->streams(req.method, req.path)) return false;
+  bool chunked = req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+  std::size_t length = 0;
+  const std::string announced = req.get_header_value("Content-Length");
+  if (!announced.empty()) {
+    try {
+      length = std::stoull(announced);
+    } catch (const std::exception&) {
+      length = SIZE_MAX;
+    }
+  }
+  if (!chunked && length <= kMaxRequestBody) return false;
+  // The body stays unread, so the connection cannot carry another request.
+  res.set_header("Connection", "close");
+  http::replyText(res, chunked ? 411 : 413, chunked ? "length required" : "request body too large");
+  return true;
+}
+
 bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res) {
   if (req.path.rfind(kAdminPrefix, 0) == 0) return false;
   auto fault = faults_.take(req.path);
@@ -186,8 +209,9 @@ void CloudServer::registerRoutes(httplib::Server& server) {
       http::replyText(res, 414, "path too long");
       return httplib::Server::HandlerResponse::Handled;
     }
-    return applyFault(req, res) ? httplib::Server::HandlerResponse::Handled
-                                : httplib::Server::HandlerResponse::Unhandled;
+    return refuseOversizedBody(req, res) || applyFault(req, res)
+               ? httplib::Server::HandlerResponse::Handled
+               : httplib::Server::HandlerResponse::Unhandled;
   });
   pages_->registerOn(server);
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));

@@ -31,6 +31,7 @@
 #include "server/HttpServer.h"
 #include "server/SignedEndpoints.h"
 #include "server/Store.h"
+#include "server/UploadService.h"
 
 namespace localcloud {
 
@@ -46,10 +47,14 @@ class WebPages;
 class CloudServer {
  public:
   static constexpr int kDefaultPort = 8765;
-  // The largest request body read; a larger one is answered 413 unread.
+  // The largest request body read; a larger one is answered 413 unread, and
+  // one of unannounced length (chunked) 411. Only the upload service's
+  // streaming route takes more: up to kMaxUploadBody, written to disk as it
+  // arrives.
   static constexpr std::size_t kMaxRequestBody = 8 * 1024 * 1024;
   // The longest request path served (decoded); a longer one is answered 414.
   static constexpr std::size_t kMaxPathLength = 1024;
+  static constexpr std::size_t kMaxUploadBody = UploadService::kMaxFileBytes + 1024 * 1024;
 
   static std::unique_ptr<CloudServer> create(const std::filesystem::path& dataDir,
                                              std::string* error = nullptr);
@@ -87,6 +92,7 @@ class CloudServer {
   CaService& ca() { return *ca_; }
   // The account service's user API (core user information).
   CoreInfoService& coreInfo() { return *coreInfo_; }
+  UploadService& uploads() { return *uploads_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -101,11 +107,13 @@ class CloudServer {
   bool setHostList(const nlohmann::json& hostList);
 
  private:
-  explicit CloudServer(std::unique_ptr<Store> store);
+  CloudServer(std::unique_ptr<Store> store, const std::filesystem::path& dataDir);
   void registerRoutes(httplib::Server& server);
   void registerAdminRoutes(httplib::Server& server);
   // Applies an injected fault; true when the fault answered the request.
   bool applyFault(const httplib::Request& req, httplib::Response& res);
+  // Refuses a body above the limit of its route before it is read.
+  bool refuseOversizedBody(const httplib::Request& req, httplib::Response& res) const;
 
   std::unique_ptr<Store> store_;
   FaultInjector faults_;
@@ -116,6 +124,7 @@ class CloudServer {
   ContactSyncService* contactSync_ = nullptr;  // one of services_
   FileService* files_ = nullptr;               // one of services_
   std::unique_ptr<SignedEndpoints> signed_;
+  UploadService* uploads_ = nullptr;  // one of services_
   std::vector<std::unique_ptr<SignedService>> services_;
   std::unique_ptr<FeedbackService> feedback_;
   std::unique_ptr<CaService> ca_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <exception>
 
 #include "server/Crypto.h"
@@ -41,6 +42,26 @@ std::vector<std::string> routeSegments(const std::string& route) {
   }
   if (segments.size() > 1 && segments.back().empty()) segments.pop_back();
   return segments;
+}
+
+// A regular expression for cpp-httplib that lets through the paths of a
+// streaming route (each "{name}" any one segment, one slash more allowed);
+// routeFor then matches them exactly. Paths reaching it are short (the
+// server refuses long ones first).
+std::string streamingPattern(const std::vector<std::string>& segments) {
+  std::string pattern;
+  for (const std::string& segment : segments) {
+    pattern += '/';
+    if (segment.size() > 1 && segment.front() == '{' && segment.back() == '}') {
+      pattern += "[^/]+";
+      continue;
+    }
+    for (char c : segment) {
+      if (std::strchr(".^$|()[]{}*+?\\", c) != nullptr) pattern += '\\';
+      pattern += c;
+    }
+  }
+  return pattern + "/?";
 }
 
 bool isArg(const std::string& segment) {
@@ -132,14 +153,20 @@ void SignedEndpoints::post(const std::string& route, const std::string& serviceI
   add("POST", route, serviceId, std::move(handler));
 }
 
-void SignedEndpoints::add(const std::string& method, const std::string& route,
-                          const std::string& serviceId, SignedHandler handler) {
+void SignedEndpoints::postStreaming(const std::string& route, const std::string& serviceId,
+                                    StreamingHandler handler) {
+  add("POST", route, serviceId, nullptr).streamingHandler = std::move(handler);
+}
+
+SignedEndpoints::Route& SignedEndpoints::add(const std::string& method, const std::string& route,
+                                             const std::string& serviceId, SignedHandler handler) {
   Route entry;
   entry.method = method;
   entry.serviceId = serviceId;
   entry.segments = routeSegments(route);
   entry.handler = std::move(handler);
   routes_.push_back(std::move(entry));
+  return routes_.back();
 }
 
 void SignedEndpoints::install(httplib::Server& server) {
@@ -151,8 +178,25 @@ void SignedEndpoints::install(httplib::Server& server) {
       res.status = 404;
       return;
     }
-    serve(*match, req, res);
+    serve(*match, req, res, nullptr);
   };
+  // A streaming route needs a handler of its own that cpp-httplib finds
+  // before it reads the body: its pattern only lets the path through to the
+  // segment matching of routeFor.
+  for (const Route& route : routes_) {
+    if (!route.streamingHandler) continue;
+    server.Post(streamingPattern(route.segments),
+                [this](const httplib::Request& req, httplib::Response& res,
+                       const httplib::ContentReader& body) {
+                  auto match = routeFor("POST", req.path);
+                  if (!match || !match->route->streamingHandler) {
+                    res.status = 404;
+                    res.set_header("Connection", "close");
+                    return;
+                  }
+                  serve(*match, req, res, &body);
+                });
+  }
   // The path is only the server's gate here (the routes match it); the
   // server refuses long paths before any pattern sees them.
   server.Get("/.*", dispatch);
@@ -175,6 +219,11 @@ bool SignedEndpoints::serves(const std::string& path) const {
   return std::any_of(routes_.begin(), routes_.end(), [&](const Route& route) {
     return pathMatches(route.segments, path, nullptr);
   });
+}
+
+bool SignedEndpoints::streams(const std::string& method, const std::string& path) const {
+  auto match = routeFor(method, path);
+  return match && match->route->method == method && match->route->streamingHandler;
 }
 
 std::optional<SignedEndpoints::Caller> SignedEndpoints::caller(
@@ -203,7 +252,7 @@ bool SignedEndpoints::replyEncrypted(httplib::Response& res, int status, const J
 }
 
 void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
-                            httplib::Response& res) {
+                            httplib::Response& res, const httplib::ContentReader* body) {
   const Route& route = *match.route;
   // Journal the outcome before cpp-httplib writes it out, so that a client
   // that has the reply finds the request in the journal.
@@ -214,6 +263,15 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
     std::int64_t userId = 0;
     ~JournalOnExit() { self.record(req, res, userId); }
   } journalOnExit{*this, req, res};
+  // A refused stream is not read: the connection cannot carry another request.
+  struct CloseUnreadOnExit {
+    httplib::Response& res;
+    const httplib::ContentReader* body;
+    bool read = false;
+    ~CloseUnreadOnExit() {
+      if (body && !read) res.set_header("Connection", "close");
+    }
+  } closeUnread{res, body};
   auto who = caller(req, route.serviceId);
   if (who) journalOnExit.userId = who->userId;
   if (!who) {
@@ -268,7 +326,8 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
 
   SignedReply reply;
   try {
-    reply = route.handler(request);
+    closeUnread.read = true;
+    reply = body ? route.streamingHandler(request, *body) : route.handler(request);
   } catch (const std::exception& e) {
     reply = SignedReply::error(cloudcode::kServerError, e.what());
   }

@@ -93,6 +93,12 @@ struct SignedReply {
 
 using SignedHandler = std::function<SignedReply(const SignedRequest&)>;
 
+// A handler that reads the request body itself, as it arrives (uploads too
+// large to hold): the parameters are those of the query, verified as above
+// before the handler runs; the body is unread until the handler reads it.
+using StreamingHandler =
+    std::function<SignedReply(const SignedRequest&, const httplib::ContentReader& body)>;
+
 // One signed request as the server saw it (for tests and the admin API).
 struct SignedCall {
   std::string method;
@@ -117,6 +123,10 @@ class SignedEndpoints {
   // whose tokens the endpoint takes ("lumora", "deviceinfo", ...).
   void get(const std::string& route, const std::string& serviceId, SignedHandler handler);
   void post(const std::string& route, const std::string& serviceId, SignedHandler handler);
+  // A POST whose body the handler streams (its size limit is the server's
+  // upload limit, not the ordinary request limit).
+  void postStreaming(const std::string& route, const std::string& serviceId,
+                     StreamingHandler handler);
 
   // Registers every route on the server: one handler per method that
   // answers the paths of the routes and 404 to all others, so it goes on
@@ -125,6 +135,8 @@ class SignedEndpoints {
 
   // True when a registered route serves this path.
   bool serves(const std::string& path) const;
+  // True when a streaming route serves this method and path.
+  bool streams(const std::string& method, const std::string& path) const;
 
   // Answers an injected coded fault on a signed path, and journals it: the
   // body encrypted under the key of the caller's token when it names a
@@ -149,6 +161,7 @@ class SignedEndpoints {
     std::string serviceId;
     std::vector<std::string> segments;  // "/a/{id}" -> "a", "{id}"
     SignedHandler handler;
+    StreamingHandler streamingHandler;  // set for a streaming route instead
   };
   struct Match {
     const Route* route = nullptr;
@@ -160,9 +173,13 @@ class SignedEndpoints {
     ServiceTokenInfo info;
   };
 
-  void add(const std::string& method, const std::string& route, const std::string& serviceId,
-           SignedHandler handler);
-  void serve(const Match& match, const httplib::Request& req, httplib::Response& res);
+  Route& add(const std::string& method, const std::string& route, const std::string& serviceId,
+             SignedHandler handler);
+  // Checks cookie, signature, parameters and the path's user, then runs the
+  // route's handler (the streaming one with `body` when it is set). A
+  // refused stream is left unread and its connection closed.
+  void serve(const Match& match, const httplib::Request& req, httplib::Response& res,
+             const httplib::ContentReader* body);
   // The route of this method that serves the path, else one of another
   // method, else nullopt.
   std::optional<Match> routeFor(std::string_view method, std::string_view path) const;

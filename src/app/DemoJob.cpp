@@ -74,10 +74,10 @@ bool DemoJob::signIn() {
   step("Signing in to the account service as \"" + options_.login + "\" for service \"" +
        kCloudSid + "\"");
   std::atomic<bool> finished{false};
-  std::optional<platform::Error> failure;
+  platform::Status failure;
   manager->loginForSid(kCloudSid, options_.login, options_.password, false,
-                       [&](const std::optional<platform::Error>& error) {
-                         failure = error;
+                       [&](const platform::Status& result) {
+                         failure = result;
                          finished = true;
                        });
   bool done = platform::MainQueue::main().runUntil([&] { return finished.load(); },
@@ -86,8 +86,8 @@ bool DemoJob::signIn() {
     outcome(false, "no answer from the account service within 60 s");
     return false;
   }
-  if (failure) {
-    outcome(false, failure->description());
+  if (!failure.ok()) {
+    outcome(false, failure.error().description());
     return false;
   }
   auto passport = manager->passportForSid(kCloudSid);
@@ -110,9 +110,9 @@ bool DemoJob::offMain(const std::function<void()>& work) {
 
 bool DemoJob::relocate() {
   step("Asking the relocation service for this user's cloud hosts");
-  std::optional<platform::Error> error;
-  offMain([&] { adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
-  if (error) {
+  std::shared_ptr<LMHTTPRequestOperation> operation;
+  offMain([&] { operation = adapter_->requestHostListWithRomCountry(std::nullopt); });
+  if (auto error = operation ? operation->error() : std::nullopt) {
     outcome(false, error->description());
     return false;
   }
@@ -125,17 +125,17 @@ bool DemoJob::relocate() {
 bool DemoJob::registerDevice() {
   step("Signing in to the device-information service and registering this device");
   std::atomic<bool> finished{false};
-  std::optional<platform::Error> failure;
-  adapter_->registerDeviceInfo([&](std::optional<platform::Error> error) {
-    failure = std::move(error);
+  platform::Status failure;
+  adapter_->registerDeviceInfo([&](const platform::Status& result) {
+    failure = result;
     finished = true;
   });
   if (!platform::MainQueue::main().runUntil([&] { return finished.load(); }, std::chrono::minutes(5))) {
     outcome(false, "no answer within 5 minutes");
     return false;
   }
-  if (failure) {
-    outcome(false, failure->description());
+  if (!failure.ok()) {
+    outcome(false, failure.error().description());
     return false;
   }
   outcome(true, "device registered");
@@ -144,14 +144,14 @@ bool DemoJob::registerDevice() {
 
 bool DemoJob::listDevices() {
   step("Listing the devices registered to this account");
-  std::optional<platform::Error> error;
   std::shared_ptr<LMHTTPRequestOperation> operation;
-  offMain([&] { operation = adapter_->requestAllDeviceInfo(&error); });
-  if (error || !operation || !operation->responseObject()) {
-    outcome(false, error ? error->description() : std::string("empty reply"));
+  offMain([&] { operation = adapter_->requestAllDeviceInfo(); });
+  auto reply = operation ? operation->result() : platform::Result<platform::Json>(platform::Json());
+  if (!reply.ok() || !reply->is_object()) {
+    outcome(false, reply.ok() ? std::string("empty reply") : reply.error().description());
     return false;
   }
-  auto list = operation->responseObject()->value("data", platform::Json::object()).value("list", platform::Json::array());
+  auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());
   outcome(true, std::to_string(list.size()) + " device(s)");
   for (const auto& device : list) {
     std::fprintf(out_, "      %s\n", device.dump().c_str());

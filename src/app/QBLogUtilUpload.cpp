@@ -156,9 +156,9 @@ void QBLogUtil::uploadLogs(Completion completion) {
   feedback->setNonce(cloud->nonce());
   feedback->setCallbackUrl(feedbackCallbackURL());
 
-  manager->reLoginForSid(kFeedbackSid, [finish, userId](const std::optional<platform::Error>& error) {
-    if (error) {
-      QB_LOG_ERROR("{}", error->description());
+  manager->reLoginForSid(kFeedbackSid, [finish, userId](const platform::Status& status) {
+    if (!status.ok()) {
+      QB_LOG_ERROR("{}", status.error().description());
       return finish();
     }
     auto login = QBPassportsManager::sharedManager()->passportForSid(kFeedbackSid, userId);
@@ -220,12 +220,7 @@ void QBLogUtil::requestUploadLogZip(const std::filesystem::path& zipPath, const 
   auto attached = form.appendPartWithFileURL(zipPath, kFilePartName, zipPath.filename().string(),
                                              "application/zip");
   if (!attached.ok()) QB_LOG_ERROR("{}", attached.error().description());
-  auto finished = form.requestByFinalizingMultipartFormData();
-  if (finished.ok()) {
-    request = std::move(finished.value());
-  } else {
-    QB_LOG_ERROR("{}", finished.error().description());
-  }
+  request = form.requestByFinalizingMultipartFormData();
   send(std::move(request), [finish](Reply reply) {
     if (!reply.ok()) {
       QB_LOG_ERROR("{}", reply.error().description());

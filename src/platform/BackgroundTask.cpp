@@ -15,7 +15,7 @@ namespace {
 struct Running {
   std::string name;
   BackgroundTask::ExpirationHandler handler;
-  Clock::TimePoint began;
+  Clock::SteadyTimePoint began;
 };
 
 struct Table {
@@ -36,7 +36,7 @@ Table& table() {
 BackgroundTask::Identifier BackgroundTask::begin(const std::string& name,
                                                  ExpirationHandler expirationHandler) {
   auto& t = table();
-  auto now = Clock::current()->now();
+  auto now = Clock::current()->steadyNow();
   std::lock_guard<std::mutex> guard(t.mutex);
   Identifier identifier = t.next++;
   t.running.emplace(identifier, Running{name, std::move(expirationHandler), now});
@@ -59,7 +59,7 @@ void BackgroundTask::end(Identifier identifier) {
 
 double BackgroundTask::timeRemaining() {
   auto& t = table();
-  auto now = Clock::current()->now();
+  auto now = Clock::current()->steadyNow();
   std::lock_guard<std::mutex> guard(t.mutex);
   if (t.running.empty()) return std::numeric_limits<double>::infinity();
   double elapsed = std::chrono::duration<double>(now - t.running.begin()->second.began).count();

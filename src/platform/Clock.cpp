@@ -33,7 +33,19 @@ void Clock::sleepFor(Duration duration) {
   std::mutex m;
   std::condition_variable cv;
   std::unique_lock<std::mutex> lock(m);
-  waitUntil(lock, cv, now() + duration, [] { return false; });
+  waitUntil(lock, cv, steadyDeadline(duration), [] { return false; });
+}
+
+bool Clock::sleepFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                     Duration duration, const std::function<bool()>& wake) {
+  return !waitUntil(lock, cv, steadyDeadline(duration), wake);
+}
+
+Clock::SteadyTimePoint Clock::steadyDeadline(Duration timeout) const {
+  const SteadyTimePoint start = steadyNow();
+  if (timeout <= Duration::zero()) return start;
+  const auto room = SteadyTimePoint::max() - start;
+  return timeout >= room ? SteadyTimePoint::max() : start + timeout;
 }
 
 double Clock::secondsSince1970() const {
@@ -67,20 +79,53 @@ Clock::TimePoint Clock::currentTime() {
 
 Clock::TimePoint SystemClock::now() const { return std::chrono::system_clock::now(); }
 
+Clock::SteadyTimePoint SystemClock::steadyNow() const { return std::chrono::steady_clock::now(); }
+
 bool SystemClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                             TimePoint deadline, const std::function<bool()>& pred) {
   return cv.wait_until(lock, deadline, pred);
 }
 
-ManualClock::ManualClock(TimePoint start) : now_(start) {}
+bool SystemClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                            SteadyTimePoint deadline, const std::function<bool()>& pred) {
+  // Far deadlines are waited for in slices: some libraries add to the
+  // deadline and would overflow at its maximum.
+  constexpr auto kSlice = std::chrono::hours(24);
+  while (!pred()) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return pred();
+    auto until = deadline - now > kSlice ? now + kSlice : deadline;
+    cv.wait_until(lock, until, pred);
+  }
+  return true;
+}
+
+ManualClock::ManualClock(TimePoint start)
+    : now_(start), steady_(SteadyTimePoint(std::chrono::hours(1))) {}
 
 Clock::TimePoint ManualClock::now() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return now_;
 }
 
+Clock::SteadyTimePoint ManualClock::steadyNow() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return steady_;
+}
+
 bool ManualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                             TimePoint deadline, const std::function<bool()>& pred) {
+  return waitWhile(lock, cv, pred, [&] { return now() >= deadline; });
+}
+
+bool ManualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                            SteadyTimePoint deadline, const std::function<bool()>& pred) {
+  return waitWhile(lock, cv, pred, [&] { return steadyNow() >= deadline; });
+}
+
+template <class Reached>
+bool ManualClock::waitWhile(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                            const std::function<bool()>& pred, const Reached& reached) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     waiters_.push_back(&cv);
@@ -89,7 +134,7 @@ bool ManualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_v
   bool satisfied = false;
   while (true) {
     if (pred()) { satisfied = true; break; }
-    if (now() >= deadline) break;
+    if (reached()) break;
     cv.wait_for(lock, kManualPoll);
   }
   {
@@ -100,29 +145,37 @@ bool ManualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_v
   return satisfied;
 }
 
-void ManualClock::sleepFor(Duration duration) {
-  bool advanced = false;
+bool ManualClock::autoAdvanceSleep(Duration duration) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (autoAdvance_) {
-      if (duration > Duration::zero()) {
-        now_ += duration;
-        slept_ += duration;
-      }
-      advanced = true;
+    if (!autoAdvance_) return false;
+    if (duration > Duration::zero()) {
+      now_ += duration;
+      steady_ += duration;
+      slept_ += duration;
     }
   }
-  if (advanced) {
-    notifyWaiters();
-    return;
-  }
-  Clock::sleepFor(duration);
+  notifyWaiters();
+  return true;
+}
+
+void ManualClock::sleepFor(Duration duration) {
+  if (!autoAdvanceSleep(duration)) Clock::sleepFor(duration);
+}
+
+bool ManualClock::sleepFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                           Duration duration, const std::function<bool()>& wake) {
+  if (wake()) return false;
+  if (autoAdvanceSleep(duration)) return true;
+  return Clock::sleepFor(lock, cv, duration, wake);
 }
 
 void ManualClock::advance(Duration by) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     now_ += by;
+    // Steady time never runs backwards.
+    if (by > Duration::zero()) steady_ += by;
   }
   notifyWaiters();
 }
@@ -131,6 +184,14 @@ void ManualClock::setTime(TimePoint to) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     now_ = to;
+  }
+  notifyWaiters();
+}
+
+void ManualClock::stepWallTime(Duration by) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    now_ += by;
   }
   notifyWaiters();
 }

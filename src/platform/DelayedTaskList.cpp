@@ -16,7 +16,7 @@ constexpr auto kLongestWait = std::chrono::hours(1);
 void DelayedTaskList::add(Clock::Duration delay, Task task) {
   auto clock = Clock::current();
   Entry entry;
-  entry.due = clock->now() + delay;
+  entry.due = clock->steadyDeadline(delay);
   entry.clock = clock;
   entry.sequence = nextSequence_++;
   entry.task = std::move(task);
@@ -27,7 +27,7 @@ void DelayedTaskList::add(Clock::Duration delay, Task task) {
 bool DelayedTaskList::anyDue() const {
   for (const auto& entry : entries_) {
     auto clock = entry.clock.lock();
-    if (!clock || clock->now() >= entry.due) return true;
+    if (!clock || clock->steadyNow() >= entry.due) return true;
   }
   return false;
 }
@@ -36,12 +36,12 @@ void DelayedTaskList::takeDue(std::deque<Task>& ready, std::vector<Task>& droppe
   if (entries_.empty()) return;
   // Each clock is read once: another thread may move it meanwhile, and an
   // earlier task must not be left behind while a later one is taken.
-  std::vector<std::pair<std::shared_ptr<Clock>, Clock::TimePoint>> nows;
+  std::vector<std::pair<std::shared_ptr<Clock>, Clock::SteadyTimePoint>> nows;
   auto nowOn = [&nows](const std::shared_ptr<Clock>& clock) {
     for (const auto& [known, now] : nows) {
       if (known == clock) return now;
     }
-    nows.emplace_back(clock, clock->now());
+    nows.emplace_back(clock, clock->steadyNow());
     return nows.back().second;
   };
   std::vector<Entry> due;
@@ -68,8 +68,8 @@ void DelayedTaskList::clear(std::vector<Task>& dropped) {
   entries_.clear();
 }
 
-Clock::TimePoint DelayedTaskList::nextCheck(const std::shared_ptr<Clock>& clock) const {
-  auto now = clock->now();
+Clock::SteadyTimePoint DelayedTaskList::nextCheck(const std::shared_ptr<Clock>& clock) const {
+  auto now = clock->steadyNow();
   auto next = now + kLongestWait;
   for (const auto& entry : entries_) {
     auto entryClock = entry.clock.lock();

@@ -1,5 +1,5 @@
-// Tasks waiting for a time on the clock, kept by each queue that offers
-// asyncAfter. Each entry remembers the clock that was current when it was
+// Tasks waiting for a time on the clock's steady time line, kept by each
+// queue that offers asyncAfter (a wall clock set back delays nothing). Each entry remembers the clock that was current when it was
 // scheduled and falls due when that clock reaches its time, so replacing the
 // process clock (as tests do) never shifts a pending task into another time
 // base. An entry whose clock has been destroyed can never fall due and is
@@ -53,13 +53,13 @@ class DelayedTaskList {
  private:
   struct Entry {
     std::weak_ptr<Clock> clock;
-    Clock::TimePoint due;
+    Clock::SteadyTimePoint due;
     std::uint64_t sequence = 0;
     Task task;
   };
 
   // When a waiter on `clock` has to look again.
-  Clock::TimePoint nextCheck(const std::shared_ptr<Clock>& clock) const;
+  Clock::SteadyTimePoint nextCheck(const std::shared_ptr<Clock>& clock) const;
 
   std::vector<Entry> entries_;
   std::uint64_t nextSequence_ = 0;

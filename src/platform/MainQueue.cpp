@@ -36,7 +36,10 @@ bool MainQueue::isMainThread() {
 
 void MainQueue::bindToCurrentThread() { boundThread_.store(std::this_thread::get_id()); }
 
-void MainQueue::unbind() { boundThread_.store(std::thread::id()); }
+void MainQueue::resetForTesting() {
+  boundThread_.store(std::thread::id());
+  line_->discardAll();
+}
 
 void MainQueue::async(Task task) { line_->post(std::move(task)); }
 

@@ -35,9 +35,9 @@ class MainQueue final : public DispatchQueue {
   // Makes the calling thread the main thread from now on (the app's loop
   // thread).
   void bindToCurrentThread();
-  // Binds no thread: only a pumping thread is the main thread (a test that
-  // must not inherit another test's binding).
-  void unbind();
+  // Tests: no thread is bound any more, and what is queued is dropped unrun,
+  // so one test's leftovers cannot run inside the next.
+  void resetForTesting();
 
   void async(Task task) override;
   void asyncAfter(Clock::Duration delay, Task task) override;

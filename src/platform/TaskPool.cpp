@@ -80,6 +80,16 @@ void TaskPool::waitForReady(std::chrono::steady_clock::time_point deadline) {
   workAvailable_.wait_until(lock, deadline, [this] { return !ready_.empty() || delayed_.anyDue(); });
 }
 
+void TaskPool::discardAll() {
+  std::vector<Task> dropped;
+  std::deque<Task> ready;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ready.swap(ready_);
+    delayed_.clear(dropped);
+  }
+}
+
 bool TaskPool::isWorkerThread() const { return tCurrentPool == this; }
 
 void TaskPool::shutdown() {

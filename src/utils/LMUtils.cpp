@@ -78,17 +78,24 @@ platform::Error LMUtils::errorFromABAddressBookError(const platform::Error& erro
 
 // ---- Retry rule ----
 
-bool LMUtils::shouldRetryRequestWithError(const std::optional<platform::Error>& error) {
-  if (!error) return false;
-  if (error->code() == kBadServerResponseCode) {
-    platform::Clock::current()->sleepFor(platform::seconds(kBadServerResponsePauseSeconds));
-    return true;
-  }
-  if (auto flag = retriableFlag(error->userInfo())) return *flag;
+std::optional<platform::Clock::Duration> LMUtils::retryDelayForRequestWithError(
+    const std::optional<platform::Error>& error) {
+  constexpr auto kNow = platform::Clock::Duration::zero();
+  if (!error) return std::nullopt;
+  if (error->code() == kBadServerResponseCode) return platform::seconds(kBadServerResponsePauseSeconds);
+  auto retryIf = [&](bool retry) { return retry ? std::optional(kNow) : std::nullopt; };
+  if (auto flag = retriableFlag(error->userInfo())) return retryIf(*flag);
   if (auto inner = error->underlying()) {
-    if (auto flag = retriableFlag(inner->userInfo())) return *flag;
+    if (auto flag = retriableFlag(inner->userInfo())) return retryIf(*flag);
   }
-  return shouldRetryRequestWithErrorCode(error->code());
+  return retryIf(shouldRetryRequestWithErrorCode(error->code()));
+}
+
+bool LMUtils::shouldRetryRequestWithError(const std::optional<platform::Error>& error) {
+  auto delay = retryDelayForRequestWithError(error);
+  if (!delay) return false;
+  if (*delay > platform::Clock::Duration::zero()) platform::Clock::current()->sleepFor(*delay);
+  return true;
 }
 
 bool LMUtils::shouldRetryRequestWithErrorCode(std::int64_t code) {

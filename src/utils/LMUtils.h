@@ -20,6 +20,7 @@
 
 #include "utils/LMErrors.h"
 #include "platform/Bytes.h"
+#include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Image.h"
 #include "platform/MediaProperties.h"
@@ -50,10 +51,15 @@ class LMUtils {
 
   // ---- Retry rule ----
 
+  // After what pause a failed cloud request is sent again; nullopt: it is
+  // not. The rule of shouldRetryRequestWithError, with the 24 s pause as a
+  // delay for the caller to wait out (so that its cancel can end the wait).
+  static std::optional<platform::Clock::Duration> retryDelayForRequestWithError(
+      const std::optional<platform::Error>& error);
   // Whether a failed cloud request is sent again:
   //  - no error: false;
   //  - code -1011 (bad server response), any domain: sleeps 24 s on the
-  //    current clock, then true;
+  //    current clock's steady time, then true;
   //  - "retriable" in the user info: its truth (a boolean, or a number that is
   //    not 0; any other value counts as false);
   //  - else "retriable" in the underlying error's user info, likewise;

@@ -451,12 +451,12 @@ TEST_F(LoginFlowTest, WebLoginShowsTheLoginPageOrLogsInWithAnAcceptedPassToken) 
 
 class LoginManagerFlowTest : public LoginFlowTest {
  protected:
-  using Result = std::optional<platform::Error>;
+  using Result = platform::Status;
 
   // Runs an asynchronous manager operation and waits for its completion;
   // counts how often the completion ran.
   Result runAsync(const std::function<void(QBPassportsManager::Completion)>& start, int* calls) {
-    auto state = std::make_shared<std::pair<int, Result>>(0, std::nullopt);
+    auto state = std::make_shared<std::pair<int, Result>>(0, Result());
     start([state](const Result& result) {
       ++state->first;
       state->second = result;
@@ -488,7 +488,7 @@ class LoginManagerFlowTest : public LoginFlowTest {
     int calls = 0;
     auto result = runAsync(
         [&](auto done) { manager_->loginForSid(kSid, "alice", "secret", false, done); }, &calls);
-    ASSERT_FALSE(result.has_value()) << result->description();
+    ASSERT_TRUE(result.ok()) << result.error().description();
     ASSERT_EQ(calls, 1);
   }
 
@@ -503,7 +503,7 @@ TEST_F(LoginManagerFlowTest, LoginThenSynchronousReloginFromAWorkerThread) {
   std::string firstToken = *passport->serviceToken();
 
   auto result = runOnWorker([&] { return manager_->reLoginForSid(kSid); });
-  EXPECT_FALSE(result.has_value()) << result->description();
+  EXPECT_TRUE(result.ok()) << result.error().description();
   ASSERT_TRUE(passport->isSessionValid());
   EXPECT_NE(*passport->serviceToken(), firstToken);
   EXPECT_TRUE(server_->store().lookupServiceToken(*passport->serviceToken()).has_value());
@@ -513,7 +513,7 @@ TEST_F(LoginManagerFlowTest, AsynchronousReloginAndAReloginAfterARestartFromSave
   loginAlice();
   int calls = 0;
   auto result = runAsync([&](auto done) { manager_->reLoginForSid(kSid, done); }, &calls);
-  EXPECT_FALSE(result.has_value());
+  EXPECT_TRUE(result.ok());
   EXPECT_EQ(calls, 1);
 
   // A new process: the user id and the tokens come back from the defaults.
@@ -523,7 +523,7 @@ TEST_F(LoginManagerFlowTest, AsynchronousReloginAndAReloginAfterARestartFromSave
   ASSERT_TRUE(restored && restored->isSessionValid());
   manager_ = restarted;
   result = runAsync([&](auto done) { manager_->reLoginForSid(kSid, done); }, &calls);
-  EXPECT_FALSE(result.has_value());
+  EXPECT_TRUE(result.ok());
   EXPECT_EQ(calls, 1);
 }
 
@@ -532,8 +532,8 @@ TEST_F(LoginManagerFlowTest, RevokedPassTokenFailsTheReloginOnce) {
   server_->store().revokePassTokens(10001);
   int calls = 0;
   auto result = runAsync([&](auto done) { manager_->reLoginForSid(kSid, done); }, &calls);
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->code(), QBLoginPassport::kCodeNeedPassword);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().code(), QBLoginPassport::kCodeNeedPassword);
   EXPECT_EQ(calls, 1);
 }
 
@@ -547,8 +547,8 @@ TEST_F(LoginManagerFlowTest, LogoutSignsOutEverywhereAndAReloginThenReportsExpir
   EXPECT_FALSE(platform::UserDefaults::standard().stringForKey("QBPassportUserId").has_value());
 
   auto result = runOnWorker([&] { return manager_->reLoginForSid(kSid); });
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->code(), QBLoginPassport::kCodeTokenExpired);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().code(), QBLoginPassport::kCodeTokenExpired);
 }
 
 TEST_F(LoginManagerFlowTest, SynchronousReloginGivesUpAfterItsTimeLimitWithoutAStaleCallback) {
@@ -558,7 +558,7 @@ TEST_F(LoginManagerFlowTest, SynchronousReloginGivesUpAfterItsTimeLimitWithoutAS
   manager_->setSynchronousTimeout(platform::seconds(30));
 
   std::atomic<bool> done{false};
-  std::optional<platform::Error> result;
+  platform::Status result;
   std::thread worker([&] {
     result = manager_->reLoginForSid(kSid);
     done = true;
@@ -566,8 +566,8 @@ TEST_F(LoginManagerFlowTest, SynchronousReloginGivesUpAfterItsTimeLimitWithoutAS
   ASSERT_TRUE(clock->waitForWaiters(1));
   clock->advance(platform::seconds(31));
   worker.join();
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->code(), -1001);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().code(), -1001);
   // The late reply still ends the relogin, into a completion nobody waits
   // for any more.
   drain();
@@ -595,15 +595,15 @@ TEST_F(LoginManagerFlowTest, VerificationPageDuringARelogin) {
   // In the background no page may appear: the relogin fails with -2005 and
   // the page's address.
   auto result = runOnWorker([&] { return manager_->reLoginForSid(kSid); });
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->code(), QBLoginPassport::kCodeVerifyInWebPage);
-  EXPECT_EQ(result->userInfo().value("notificationFullUrl", ""), service.url() + "/pass/notification?t=9");
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().code(), QBLoginPassport::kCodeVerifyInWebPage);
+  EXPECT_EQ(result.error().userInfo().value("notificationFullUrl", ""), service.url() + "/pass/notification?t=9");
   EXPECT_EQ(shownWebScreen(), nullptr);
   EXPECT_EQ(service.targets().size(), 1u);
 
   // Started from the main queue, the same relogin shows the page and waits
   // for the user; cancelling it ends the relogin once.
-  auto state = std::make_shared<std::pair<int, Result>>(0, std::nullopt);
+  auto state = std::make_shared<std::pair<int, Result>>(0, Result());
   MainQueue::main().async([&] {
     manager_->reLoginForSid(kSid, [state](const Result& r) {
       ++state->first;
@@ -620,8 +620,8 @@ TEST_F(LoginManagerFlowTest, VerificationPageDuringARelogin) {
   EXPECT_TRUE(MainQueue::main().runUntil([&] { return state->first > 0; }, 20000ms));
   drain();
   EXPECT_EQ(state->first, 1);
-  ASSERT_TRUE(state->second.has_value());
-  EXPECT_EQ(state->second->code(), QBLoginPassport::kCodeUserCancelled);
+  ASSERT_FALSE(state->second.ok());
+  EXPECT_EQ(state->second.error().code(), QBLoginPassport::kCodeUserCancelled);
 }
 
 }  // namespace

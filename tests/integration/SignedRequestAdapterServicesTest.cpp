@@ -24,7 +24,7 @@ TEST_F(SignedRequestCloudTest, RelocationReplacesAndSavesTheHostList) {
   ASSERT_TRUE(server_->setHostList(Json{{authority(), moved}, {"other.example", "x.example"}}));
 
   std::optional<platform::Error> error;
-  offMain([&] { adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
+  offMain([&] { error = adapter_->requestHostListWithRomCountry(std::nullopt)->error(); });
   ASSERT_FALSE(error) << error->description();
   EXPECT_EQ(adapter_->hostList()[authority()], moved);
   EXPECT_EQ(adapter_->relocationURL(), "http://" + moved);
@@ -35,21 +35,22 @@ TEST_F(SignedRequestCloudTest, RelocationReplacesAndSavesTheHostList) {
   EXPECT_EQ(sent[0].status, 200);
 
   // Requests built from the list now reach the moved host.
-  offMain([&] { adapter_->requestHostListWithRomCountry("CN", &error); });
+  offMain([&] { error = adapter_->requestHostListWithRomCountry("CN")->error(); });
   EXPECT_FALSE(error);
 
   // A reply without "hostList" empties the list.
   ASSERT_TRUE(server_->setHostList(Json::object()));
-  offMain([&] { adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
+  offMain([&] { error = adapter_->requestHostListWithRomCountry(std::nullopt)->error(); });
+  EXPECT_FALSE(error);
   EXPECT_EQ(adapter_->hostList(), Json::object());
 }
 
 TEST_F(SignedRequestCloudTest, RelocationWithoutAUserFailsWithNotLoggedIn) {
-  std::optional<platform::Error> error;
   std::shared_ptr<lumora::LMHTTPRequestOperation> operation;
-  offMain([&] { operation = adapter_->requestHostListWithRomCountry(std::nullopt, &error); });
-  EXPECT_FALSE(operation);
+  offMain([&] { operation = adapter_->requestHostListWithRomCountry(std::nullopt); });
+  auto error = operation->error();
   ASSERT_TRUE(error);
+  EXPECT_FALSE(operation->response());  // nothing was sent
   EXPECT_EQ(error->code(), lumora::kLMLocalErrorNotLoggedIn);
   EXPECT_EQ(error->userInfo()[lumora::kLMErrorReasonKey], "QBPassport isn't logged in.");
 }
@@ -57,21 +58,24 @@ TEST_F(SignedRequestCloudTest, RelocationWithoutAUserFailsWithNotLoggedIn) {
 TEST_F(SignedRequestCloudTest, DeviceRegistrationSignsInTheDeviceServiceAndRegisters) {
   loginThroughAccountService();
   bool finished = false;
-  std::optional<platform::Error> result;
-  adapter_->registerDeviceInfo([&](std::optional<platform::Error> error) {
+  platform::Status result;
+  adapter_->registerDeviceInfo([&](const platform::Status& outcome) {
     EXPECT_TRUE(platform::MainQueue::isMainThread());
-    result = std::move(error);
+    result = outcome;
     finished = true;
   });
   ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return finished; }, std::chrono::seconds(60)));
-  ASSERT_FALSE(result) << result->description();
+  ASSERT_TRUE(result.ok()) << result.error().description();
 
   auto devicePassport = lumora::QBPassportsManager::sharedManager()->passportForSid("deviceinfo");
   ASSERT_TRUE(devicePassport && devicePassport->serviceToken());
 
   std::optional<platform::Error> error;
   std::shared_ptr<lumora::LMHTTPRequestOperation> listed;
-  offMain([&] { listed = adapter_->requestAllDeviceInfo(&error); });
+  offMain([&] {
+    listed = adapter_->requestAllDeviceInfo();
+    error = listed->error();
+  });
   ASSERT_FALSE(error) << error->description();
   Json list = listed->responseObject()->at("data")["list"];
   ASSERT_EQ(list.size(), 1u);
@@ -86,22 +90,26 @@ TEST_F(SignedRequestCloudTest, DeviceRegistrationWithAShortOrMissingDeviceId) {
   loginThroughAccountService();
   auto manager = lumora::QBPassportsManager::sharedManager();
   auto devicePassport = manager->passportForSid("deviceinfo", kUserIdText);
+  platform::Status signedIn;
+  offMain([&] { signedIn = adapter_->updateDeviceInfoServiceInfo(); });
+  ASSERT_TRUE(signedIn.ok()) << signedIn.error().description();
   std::optional<platform::Error> error;
-  offMain([&] { error = adapter_->updateDeviceInfoServiceInfo(); });
-  ASSERT_FALSE(error) << error->description();
 
   // A short id is sent whole rather than read past its end.
   devicePassport->setDeviceId("abc");
-  offMain([&] { adapter_->requestRegisterDeviceInfo(&error); });
+  offMain([&] { error = adapter_->requestRegisterDeviceInfo()->error(); });
   ASSERT_FALSE(error) << error->description();
   std::shared_ptr<lumora::LMHTTPRequestOperation> listed;
-  offMain([&] { listed = adapter_->requestAllDeviceInfo(&error); });
+  offMain([&] {
+    listed = adapter_->requestAllDeviceInfo();
+    error = listed->error();
+  });
   EXPECT_EQ(listed->responseObject()->at("data")["list"][0]["devId"], "abc");
 
   // No id: nothing is sent.
   devicePassport->setDeviceId(std::nullopt);
   auto before = calls("/api/user/device/setting").size();
-  offMain([&] { adapter_->requestRegisterDeviceInfo(&error); });
+  offMain([&] { error = adapter_->requestRegisterDeviceInfo()->error(); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), lumora::kLMLocalErrorInvalidParameters);
   EXPECT_EQ(calls("/api/user/device/setting").size(), before);
@@ -109,9 +117,10 @@ TEST_F(SignedRequestCloudTest, DeviceRegistrationWithAShortOrMissingDeviceId) {
 
 TEST_F(SignedRequestCloudTest, ARedirectedDeviceRequestDecodesWithTheDeviceServicesKey) {
   loginThroughAccountService();
+  platform::Status signedIn;
+  offMain([&] { signedIn = adapter_->updateDeviceInfoServiceInfo(); });
+  ASSERT_TRUE(signedIn.ok()) << signedIn.error().description();
   std::optional<platform::Error> error;
-  offMain([&] { error = adapter_->updateDeviceInfoServiceInfo(); });
-  ASSERT_FALSE(error) << error->description();
   auto manager = lumora::QBPassportsManager::sharedManager();
   // The two services hold different keys, so decoding under the wrong one fails.
   ASSERT_NE(manager->passportForSid("deviceinfo")->sSecurity(), manager->passportForSid("lumora")->sSecurity());
@@ -121,7 +130,10 @@ TEST_F(SignedRequestCloudTest, ARedirectedDeviceRequestDecodesWithTheDeviceServi
   moved.redirectUrl = server_->url();  // the same path and signed query again
   server_->faults().set("/api/user/devices/setting", moved);
   std::shared_ptr<lumora::LMHTTPRequestOperation> listed;
-  offMain([&] { listed = adapter_->requestAllDeviceInfo(&error); });
+  offMain([&] {
+    listed = adapter_->requestAllDeviceInfo();
+    error = listed->error();
+  });
   ASSERT_FALSE(error) << error->description();
   EXPECT_TRUE(listed->responseObject()->at("data")["list"].is_array());
   auto sent = calls("/api/user/devices/setting");
@@ -139,7 +151,7 @@ TEST_F(SignedRequestCloudTest, ContactOperationAddsAndDeletesAGroup) {
 
   LMContactOperation add(group, LMContactOperation::kTypeAdd);
   std::optional<platform::Error> error;
-  auto added = send("POST", *add.path(), add.dictionaryForLumoraJSON(), &error);
+  auto added = send("POST", *add.path(std::string(kUserIdText)), add.dictionaryForLumoraJSON(), &error);
   ASSERT_FALSE(error) << error->description();
   Json record = added->responseObject()->at("data");
   EXPECT_EQ(record["content"]["title"], "Friends");
@@ -149,7 +161,7 @@ TEST_F(SignedRequestCloudTest, ContactOperationAddsAndDeletesAGroup) {
   group->sync = record["content"]["tag"].get<std::int64_t>();
   LMContactOperation remove(group, LMContactOperation::kTypeDelete);
   remove.setPurge(true);
-  auto removed = send("POST", *remove.path(), remove.dictionaryForLumoraJSON(), &error);
+  auto removed = send("POST", *remove.path(std::string(kUserIdText)), remove.dictionaryForLumoraJSON(), &error);
   ASSERT_FALSE(error) << error->description();
   EXPECT_EQ(removed->responseObject()->at("data")["content"]["status"], "deleted");
 }

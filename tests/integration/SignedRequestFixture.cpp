@@ -81,11 +81,11 @@ void SignedRequestCloudTest::offMain(const std::function<void()>& work) {
 }
 
 void SignedRequestCloudTest::loginThroughAccountService() {
-  std::optional<platform::Error> result;
+  platform::Status result;
   offMain([&] {
     result = lumora::QBPassportsManager::sharedManager()->loginForSid("lumora", "alice", "secret", false);
   });
-  ASSERT_FALSE(result) << result->description();
+  ASSERT_TRUE(result.ok()) << result.error().description();
   auto passport = lumora::QBPassportsManager::sharedManager()->passportForSid("lumora");
   ASSERT_TRUE(passport && passport->isSessionValid());
 }
@@ -108,7 +108,8 @@ std::shared_ptr<lumora::LMHTTPRequestOperation> SignedRequestCloudTest::send(
     const std::string& method, const std::string& path, const std::optional<Json>& parameters,
     std::optional<platform::Error>* error, const std::string& sid) {
   std::shared_ptr<lumora::LMHTTPRequestOperation> operation;
-  offMain([&] { operation = adapter_->requestWithMethod(method, url(path), parameters, sid, error); });
+  offMain([&] { operation = adapter_->requestWithMethod(method, url(path), parameters, sid); });
+  if (error) *error = operation ? operation->error() : std::nullopt;
   return operation;
 }
 

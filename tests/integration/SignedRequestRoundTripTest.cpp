@@ -113,8 +113,8 @@ TEST_F(SignedRequestCloudTest, MultipartPostCarriesSignedQueryAndFileParts) {
                 form.appendPartWithFileData(platform::toBytes("JPEGDATA"), "userfile", "photo.jpg",
                                             "image/jpeg");
               });
-        },
-        &error);
+        });
+    error = operation->error();
   });
   ASSERT_FALSE(error) << error->description();
   EXPECT_EQ(operation->request().url,

@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "platform/Clock.h"
+#include "platform/Semaphore.h"
+#include "platform/SerialQueue.h"
 
 namespace {
 
@@ -56,6 +58,42 @@ TEST(ManualClock, PredicateEndsWaitBeforeDeadline) {
   EXPECT_TRUE(clock->waitFor(lock, cv, 1h, [&] { return ready; }));
   lock.unlock();
   setter.join();
+}
+
+TEST(ManualClock, WallTimeSetBackNeitherStretchesNorCutsDurations) {
+  auto clock = std::make_shared<ManualClock>();
+  platform::ScopedClock scoped(clock);
+  const auto wallStart = clock->now();
+  const auto steadyStart = clock->steadyNow();
+
+  std::atomic<bool> slept{false};
+  std::atomic<bool> semaphoreTimedOut{false};
+  platform::Semaphore never;
+  std::thread sleeper([&] {
+    Clock::current()->sleepFor(300s);
+    slept = true;
+  });
+  std::thread waiter([&] { semaphoreTimedOut = !never.waitFor(300s); });
+  platform::SerialQueue queue("test.steady");
+  platform::Semaphore fired;
+  queue.asyncAfter(300s, [&] { fired.signal(); });
+  ASSERT_TRUE(clock->waitForWaiters(3));
+
+  // The device's time is set back a day, then forward a year: no wait moves.
+  clock->stepWallTime(-24h);
+  clock->stepWallTime(24h * 365);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(slept);
+  EXPECT_FALSE(semaphoreTimedOut);
+  EXPECT_EQ(clock->steadyNow(), steadyStart);
+  EXPECT_EQ(clock->now() - wallStart, 24h * 364);
+
+  clock->advance(300s);  // what passes is what counts
+  sleeper.join();
+  waiter.join();
+  EXPECT_TRUE(semaphoreTimedOut);
+  fired.wait();
+  EXPECT_EQ(clock->steadyNow() - steadyStart, 300s);
 }
 
 TEST(Clock, ScopedClockRestoresThePreviousClock) {

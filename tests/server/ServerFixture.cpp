@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "server/Crypto.h"
 
 namespace servertest {
@@ -40,8 +42,16 @@ httplib::Headers headersFor(const Device* device) {
 
 std::string enc(const std::string& value) { return httplib::detail::encode_query_param(value); }
 
+namespace {
+std::string hexLength(std::size_t size) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%zx", size);
+  return text;
+}
+}  // namespace
+
 RawReply rawPost(int port, const std::string& path, const std::string& body,
-                 const std::string& cookie) {
+                 const std::string& cookie, bool chunked) {
   RawReply reply;
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return reply;
@@ -53,7 +63,9 @@ RawReply rawPost(int port, const std::string& path, const std::string& body,
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   std::string request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
                         (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") +
-                        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+                        (chunked ? "Transfer-Encoding: chunked\r\n\r\n" + hexLength(body.size()) +
+                                       "\r\n" + body + "\r\n0\r\n\r\n"
+                                 : "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   std::string response;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     std::size_t sent = 0;

@@ -79,13 +79,14 @@ class ServerTest : public ::testing::Test {
 std::string enc(const std::string& value);
 
 // A POST written straight to a socket, with no Content-Type (cpp-httplib's
-// client always adds one), as "Connection: close". The status and body of
-// the reply; status 0 when the exchange failed.
+// client always adds one), as "Connection: close"; `chunked` sends the body
+// as one chunk of unannounced length. The status and body of the reply;
+// status 0 when the exchange failed.
 struct RawReply {
   int status = 0;
   std::string body;
 };
 RawReply rawPost(int port, const std::string& path, const std::string& body,
-                 const std::string& cookie = {});
+                 const std::string& cookie = {}, bool chunked = false);
 
 }  // namespace servertest

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "cloud/passport/QBPassportsManager.h"
+#include "platform/Bytes.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 
@@ -11,13 +11,12 @@ namespace lumora {
 LMContactOperation::LMContactOperation(std::shared_ptr<LMRecord> record, std::int32_t type)
     : record_(std::move(record)), type_(type) {}
 
-std::optional<std::string> LMContactOperation::path() const {
+std::optional<std::string> LMContactOperation::path(const std::optional<std::string>& userId) const {
   if (!record_) {
     LM_LOG_INFO("LMContactOperation property record is nil.");
     return std::nullopt;
   }
-  auto userId = QBPassportsManager::sharedManager()->userId();
-  if (!userId || userId->empty()) {
+  if (!platform::hasText(userId)) {
     LM_LOG_INFO("The user's passport ID is nil. Please login to the passport.");
     return std::nullopt;
   }

@@ -37,9 +37,11 @@ class LMContactOperation {
   void setPurge(bool purge) { purge_ = purge; }
 
   // "/lum/contact/v2/user/<user>/full" (add), ".../full/<server id>"
-  // (modify), ".../full/<server id>/delete" (delete); nullopt without a
-  // record, signed-in user, server id (modify, delete) or valid type.
-  std::optional<std::string> path() const;
+  // (modify), ".../full/<server id>/delete" (delete) for the signed-in user
+  // `userId` (the sender's, so path and signature name the same user);
+  // nullopt without a record, user, server id (modify, delete) or valid
+  // type.
+  std::optional<std::string> path(const std::optional<std::string>& userId) const;
 
   // "data": the record's JSON text ("tag" left out of an add's content);
   // "ckey": the local record id in decimal, "0" when it has none (add,

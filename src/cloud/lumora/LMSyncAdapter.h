@@ -1,20 +1,26 @@
 // Base of the contact and photo sync adapters: a task queue that runs one
 // sync job at a time, a queue of width 1 for raw transfers, the syncing,
 // cancelled and suspended flags, the request loop that every signed request
-// of the adapters goes through (at most four sends under the retry rule,
-// following the cloud's 308 redirects up to ten times), the process-wide
-// host list with its relocation refresh, device-information registration,
-// a minimum duration for file-service calls and a main-thread runner.
+// of the adapters goes through (LMHTTPRequestLoop: at most four sends under
+// the retry rule, following the cloud's 308 redirects up to ten times), the
+// process-wide host list with its relocation refresh (LMRelocation),
+// device-information registration (LMDeviceInfo), a minimum duration for
+// file-service calls and a main-thread runner.
+//
+// Each adapter signs its requests with the sessions of one passports
+// manager (the shared one unless given another), so adapters of two
+// accounts can run side by side in one process.
 //
 // Ownership: adapters are shared (shared_ptr) and live for the process; each
-// owns its request manager and queues, and each queued background job its
-// platform background task. The host list is one per process.
+// owns its request manager, loop and queues, and each queued background job
+// its platform background task. The host list is one per process.
+// Destroying an adapter cancels its requests in progress.
 // Threading: flag writes take one recursive lock, queue edits another; flag
 // reads take none. The request loop, relocation and device calls block
 // their thread: run them on the task queue or a global queue, never on the
 // main thread. performMainThreadBlock waits for the main queue.
-// Failures: platform::Error values through out-parameters or completions;
-// not signed in is -10001; endless redirects end in 10034.
+// Failures: the requests' last operations carry their outcome (error(),
+// result()); not signed in is -10001; endless redirects end in 10034.
 #pragma once
 
 #include <atomic>
@@ -26,27 +32,35 @@
 #include <optional>
 #include <string>
 
+#include "cloud/lumora/LMDeviceInfo.h"
+#include "cloud/lumora/LMRelocation.h"
+#include "cloud/request/LMHTTPRequestLoop.h"
 #include "cloud/request/LMHTTPRequestOperation.h"
 #include "cloud/request/LMHTTPRequestOperationManager.h"
 #include "platform/Error.h"
 #include "platform/OperationQueue.h"
+#include "platform/Result.h"
 
 namespace lumora {
 
+class QBPassportsManager;
+
 class LMSyncAdapter : public std::enable_shared_from_this<LMSyncAdapter> {
  public:
-  static constexpr const char* kLumoraPassportSid = "lumora";
-  static constexpr const char* kDeviceInfoPassportSid = "deviceinfo";
-  static constexpr const char* kHostListDefaultsKey = "LumoraHostList";
-  static constexpr const char* kRedirectCountHeader = "X-QUENBY-REDIRECT-COUNT";
-  static constexpr std::int64_t kRedirectCode = 308;
-  static constexpr std::int64_t kInfiniteRedirectCode = 10034;
-  static constexpr std::size_t kMaxRedirects = 10;
-  static constexpr int kMaxRequestTries = 4;
+  static constexpr const char* kLumoraPassportSid = LMRelocation::kPassportSid;
+  static constexpr const char* kDeviceInfoPassportSid = LMDeviceInfo::kPassportSid;
+  static constexpr const char* kHostListDefaultsKey = LMRelocation::kHostListDefaultsKey;
+  static constexpr const char* kRedirectCountHeader = LMHTTPRequestLoop::kRedirectCountHeader;
+  static constexpr std::int64_t kRedirectCode = LMHTTPRequestLoop::kRedirectCode;
+  static constexpr std::int64_t kInfiniteRedirectCode = LMHTTPRequestLoop::kInfiniteRedirectCode;
+  static constexpr std::size_t kMaxRedirects = LMHTTPRequestLoop::kMaxRedirects;
+  static constexpr int kMaxRequestTries = LMHTTPRequestLoop::kMaxRequestTries;
 
-  using OperationFactory = std::function<std::shared_ptr<LMHTTPRequestOperation>()>;
+  using OperationFactory = LMHTTPRequestLoop::OperationFactory;
 
-  LMSyncAdapter();
+  // Requests signed with the sessions of `passports` (nullptr: the shared
+  // passports manager).
+  explicit LMSyncAdapter(std::shared_ptr<QBPassportsManager> passports = nullptr);
   virtual ~LMSyncAdapter();
   LMSyncAdapter(const LMSyncAdapter&) = delete;
   LMSyncAdapter& operator=(const LMSyncAdapter&) = delete;
@@ -55,6 +69,10 @@ class LMSyncAdapter : public std::enable_shared_from_this<LMSyncAdapter> {
   const std::shared_ptr<LMHTTPRequestOperationManager>& httpRequestManager() const {
     return httpRequestManager_;
   }
+  // The loop of every signed request; its cancel() ends the requests in
+  // progress (a running send, a retry wait) at once.
+  const std::shared_ptr<LMHTTPRequestLoop>& requestLoop() const { return requestLoop_; }
+  const std::shared_ptr<QBPassportsManager>& passports() const { return passports_; }
   // Selects the preview relocation host.
   bool forTest() const { return forTest_.load(); }
   void setForTest(bool on) { forTest_.store(on); }
@@ -88,62 +106,71 @@ class LMSyncAdapter : public std::enable_shared_from_this<LMSyncAdapter> {
 
   // Runs `block` on the main thread and returns after it ran.
   static void performMainThreadBlock(const std::function<void()>& block);
-  // Runs `block` here; sleeps for what is left of `seconds` afterwards.
+  // Runs `block` here; sleeps for what is left of `seconds` afterwards
+  // (both measured on the clock's steady time).
   static void fileAPIProtectionTime(double seconds, const std::function<void()>& block);
 
   // ---- Hosts and relocation ----
 
   // Default host (authority of a configured base URL) -> host to use.
-  platform::Json hostList() const;
+  platform::Json hostList() const { return LMRelocation::hostList(); }
   // nullopt or a non-object stores an empty list.
-  void setHostList(const std::optional<platform::Json>& hostList);
-  // The configured base URL of a service with its authority replaced by the
-  // host list's entry for it, when there is one.
-  std::string baseURLForService(const std::string& serviceKey) const;
-  std::string relocationURL() const;
-  std::string deviceInfoURL() const;
+  void setHostList(const std::optional<platform::Json>& hostList) { LMRelocation::setHostList(hostList); }
+  std::string baseURLForService(const std::string& serviceKey) const {
+    return LMRelocation::baseURLForService(serviceKey);
+  }
+  std::string relocationURL() const { return LMRelocation::relocationURL(forTest()); }
+  std::string deviceInfoURL() const { return LMRelocation::deviceInfoURL(); }
 
   // Asks the relocation service for the host list and saves it; the last
-  // operation (nullptr when no user is signed in).
+  // operation (carrying -10001 when no user is signed in).
   std::shared_ptr<LMHTTPRequestOperation> requestHostListWithRomCountry(
-      const std::optional<std::string>& romCountry, std::optional<platform::Error>* error);
+      const std::optional<std::string>& romCountry);
 
-  // For a finished operation that failed with a 308 carrying "data": a new,
-  // not started operation to data "redirectUrl" with the redirect count
-  // header, the same service id, and the original query for a query method;
-  // one already failed with 10034 when `redirectTimes` is 10; else nullptr.
+  // See LMHTTPRequestLoop.
   std::shared_ptr<LMHTTPRequestOperation> redirectRequestOperationForOperation(
-      const std::shared_ptr<LMHTTPRequestOperation>& operation, std::size_t redirectTimes);
+      const std::shared_ptr<LMHTTPRequestOperation>& operation, std::size_t redirectTimes) {
+    return requestLoop_->redirectRequestOperationForOperation(operation, redirectTimes);
+  }
 
   // ---- The request loop ----
 
   // Sends operations made by `makeOperation`, following redirects, at most
   // four times under the retry rule; the last operation.
-  std::shared_ptr<LMHTTPRequestOperation> performRequestOperation(
-      const OperationFactory& makeOperation, std::optional<platform::Error>* error);
+  std::shared_ptr<LMHTTPRequestOperation> performRequestOperation(const OperationFactory& makeOperation) {
+    return requestLoop_->run(makeOperation);
+  }
   // The loop over a signed GET or POST of the request manager.
   std::shared_ptr<LMHTTPRequestOperation> requestWithMethod(
       const std::string& method, const std::string& URLString,
-      const std::optional<platform::Json>& parameters, const std::string& passportSid,
-      std::optional<platform::Error>* error);
+      const std::optional<platform::Json>& parameters, const std::string& passportSid) {
+    return requestLoop_->requestWithMethod(method, URLString, parameters, passportSid);
+  }
 
-  // ---- Device information ----
+  // ---- Device information (see LMDeviceInfo) ----
 
-  // Signs the "deviceinfo" passport in with the cloud passport's tokens.
-  std::optional<platform::Error> updateDeviceInfoServiceInfo();
-  std::shared_ptr<LMHTTPRequestOperation> requestAllDeviceInfo(std::optional<platform::Error>* error);
-  std::shared_ptr<LMHTTPRequestOperation> requestRegisterDeviceInfo(
-      std::optional<platform::Error>* error);
+  platform::Status updateDeviceInfoServiceInfo() { return deviceInfo_.updateDeviceInfoServiceInfo(); }
+  std::shared_ptr<LMHTTPRequestOperation> requestAllDeviceInfo() {
+    return deviceInfo_.requestAllDeviceInfo();
+  }
+  std::shared_ptr<LMHTTPRequestOperation> requestRegisterDeviceInfo() {
+    return deviceInfo_.requestRegisterDeviceInfo();
+  }
   // Both steps on a global queue; `completion` on the main thread.
-  void registerDeviceInfo(std::function<void(std::optional<platform::Error>)> completion);
+  void registerDeviceInfo(std::function<void(const platform::Status&)> completion);
 
  protected:
   // The operation a redirect sends; subclasses and tests may replace it.
   virtual std::shared_ptr<LMHTTPRequestOperation> operationWithRequest(
-      platform::http::Request request, const std::string& passportSid);
+      platform::http::Request request, const std::string& passportSid,
+      const std::optional<LMSignedSession>& session);
 
  private:
+  std::shared_ptr<QBPassportsManager> passports_;
   std::shared_ptr<LMHTTPRequestOperationManager> httpRequestManager_;
+  std::shared_ptr<LMHTTPRequestLoop> requestLoop_;
+  LMRelocation relocation_;
+  LMDeviceInfo deviceInfo_;
   std::atomic<bool> forTest_{false};
   std::atomic<bool> syncing_{false};
   std::atomic<bool> cancelled_{false};

@@ -82,8 +82,8 @@ std::optional<ab::PropertyValue> stringValue(const std::optional<std::string>& f
 
 }  // namespace
 
-std::optional<platform::Error> LMContact::mergeToLocalRecord(ab::Record record) const {
-  if (record.isNull() || !record.isPerson()) return std::nullopt;
+platform::Status LMContact::mergeToLocalRecord(ab::Record record) const {
+  if (record.isNull() || !record.isPerson()) return platform::Status::success();
   PersonWriter writer(record);
   using P = ab::PersonProperty;
 
@@ -183,7 +183,7 @@ std::optional<platform::Error> LMContact::mergeToLocalRecord(ab::Record record) 
       return error;
     }
   }
-  return std::nullopt;
+  return platform::Status::success();
 }
 
 void LMContact::loadSyncInfoWithRelation(const LMContactRelation& relation) {

@@ -52,9 +52,9 @@ class LMContact : public LMRecord {
   // the contact lacks is removed, a list replaces the person's whole list.
   // Image, groups and other properties stay. The first error of the address
   // book stops it: converted, logged and returned (the fields written before
-  // stay in the person). nullopt on success and for a record that is not a
+  // stay in the person). Success also for a record that is not a
   // person. The address book is not saved.
-  std::optional<platform::Error> mergeToLocalRecord(platform::addressbook::Record record) const override;
+  platform::Status mergeToLocalRecord(platform::addressbook::Record record) const override;
   // Copies the sync state the record store keeps for a paired contact (cloud
   // id, version, photo ids, photo digest, photo-failure flag) from its row.
   void loadSyncInfoWithRelation(const LMContactRelation& relation);

@@ -36,11 +36,11 @@ void LMGroup::setMemberIDArrayWithRecord(const platform::addressbook::Record& gr
   }
 }
 
-std::optional<platform::Error> LMGroup::mergeToLocalRecord(platform::addressbook::Record record) const {
-  if (record.isNull() || !record.isGroup()) return std::nullopt;
-  if (!name || name->empty()) return std::nullopt;
+platform::Status LMGroup::mergeToLocalRecord(platform::addressbook::Record record) const {
+  if (record.isNull() || !record.isGroup()) return platform::Status::success();
+  if (!name || name->empty()) return platform::Status::success();
   platform::Status written = record.setName(*name);
-  if (written.ok()) return std::nullopt;
+  if (written.ok()) return platform::Status::success();
   platform::Error error = LMUtils::errorFromABAddressBookError(written.error());
   LM_LOG_ERROR("{}", error.description());
   return error;

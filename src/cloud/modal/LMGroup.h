@@ -52,7 +52,7 @@ class LMGroup : public LMRecord {
   // Writes the name (when non-empty) into an address-book group; nothing for
   // a record that is not a group. The address book's error is converted
   // (LMUtils::errorFromABAddressBookError), logged and returned. Not saved.
-  std::optional<platform::Error> mergeToLocalRecord(platform::addressbook::Record record) const override;
+  platform::Status mergeToLocalRecord(platform::addressbook::Record record) const override;
 
   std::set<std::int32_t> memberIDs;  // address-book record ids of the members
 

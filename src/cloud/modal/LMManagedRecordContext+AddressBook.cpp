@@ -149,21 +149,20 @@ bool LMManagedRecordContext::deleteAllABRecords(ab::AddressBook* addressBook,
   for (std::size_t i = 0; i < people.size(); ++i) {
     if (!addressBook->removeRecord(people[i]).ok()) return false;
     // Bounds the unsaved state: a save after every 20 removals.
-    if (i != 0 && i % kDeleteSaveInterval == 0 && saveAddressBook(addressBook)) return false;
+    if (i != 0 && i % kDeleteSaveInterval == 0 && !saveAddressBook(addressBook).ok()) return false;
   }
   for (const ab::Record& group : addressBook->groupsInSource(source)) {
     if (!addressBook->removeRecord(group).ok()) return false;
   }
-  return !saveAddressBook(addressBook).has_value();
+  return saveAddressBook(addressBook).ok();
 }
 
-std::optional<platform::Error> LMManagedRecordContext::saveAddressBook(
-    ab::AddressBook* addressBook) {
-  if (addressBook == nullptr || !addressBook->hasUnsavedChanges()) return std::nullopt;
-  std::optional<platform::Error> error;
+platform::Status LMManagedRecordContext::saveAddressBook(ab::AddressBook* addressBook) {
+  if (addressBook == nullptr || !addressBook->hasUnsavedChanges()) return platform::Status::success();
+  platform::Status error;
   if (auto saved = addressBook->save(); !saved.ok()) {
     error = LMUtils::errorFromABAddressBookError(saved.error());
-    LM_LOG_ERROR("{}", error->description());
+    LM_LOG_ERROR("{}", error.error().description());
   }
   // Reverted also after a successful save, so the handle reloads what is
   // stored; after a failed one this drops the unsaved edits.

@@ -156,7 +156,7 @@ platform::Status mergeGroup(LMMergeManagedObject& group, ab::AddressBook* addres
   }
 
   // The survivor gets everything before anybody is removed.
-  if (auto error = merged->mergeToLocalRecord(survivor)) return *error;
+  if (auto status = merged->mergeToLocalRecord(survivor); !status.ok()) return status.error();
   if (photo) {
     const std::size_t size = photo->size();
     if (auto set = survivor.setImageData(std::move(*photo)); !set.ok()) {
@@ -257,8 +257,8 @@ std::size_t LMManagedRecordContext::mergeContactObjects(std::vector<LMMergeManag
   // Saves the pending groups; a failed save has dropped them.
   auto savePending = [&]() -> bool {
     photoBytes = 0;
-    const std::optional<platform::Error> error = saveAddressBook(addressBook);
-    if (error.has_value()) {
+    const platform::Status status = saveAddressBook(addressBook);
+    if (!status.ok()) {
       for (std::size_t i : pending) resetGroup(groups[i]);
       pending.clear();
       return false;

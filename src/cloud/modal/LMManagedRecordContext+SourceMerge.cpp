@@ -20,16 +20,15 @@ platform::Error invalidSourceError() {
 }
 
 // Copies `from`'s image onto `to`; the converted error when it cannot be set.
-std::optional<platform::Error> copyImage(const ab::Record& from, ab::Record& to,
-                                         std::size_t& pendingBytes) {
+platform::Status copyImage(const ab::Record& from, ab::Record& to, std::size_t& pendingBytes) {
   auto image = from.imageData(ab::ImageFormat::OriginalSize);
-  if (!image || image->empty()) return std::nullopt;
+  if (!image || image->empty()) return platform::Status::success();
   const std::size_t size = image->size();
   if (auto set = to.setImageData(std::move(*image)); !set.ok()) {
     return LMUtils::errorFromABAddressBookError(set.error());
   }
   pendingBytes += size;
-  return std::nullopt;
+  return platform::Status::success();
 }
 
 }  // namespace
@@ -99,32 +98,32 @@ void LMManagedRecordContext::mergeContactsSource(const ab::Record& targetSource,
       if (!target) continue;  // gone meanwhile
       const bool copyPhoto = !match->hasPhoto && incoming->hasPhoto;
       incoming->mergeWithRecord(&*match);
-      if (auto error = incoming->mergeToLocalRecord(target)) return fail(*error);
+      if (auto merged = incoming->mergeToLocalRecord(target); !merged.ok()) return fail(merged.error());
       if (copyPhoto) {
         const std::size_t before = pendingBytes;
-        if (auto error = copyImage(other, target, pendingBytes)) return fail(*error);
+        if (auto copied = copyImage(other, target, pendingBytes); !copied.ok()) return fail(copied.error());
         photoAdded = pendingBytes != before;
       }
     } else {
       ab::Record target = createABPerson(addressBook, targetSource);
       if (!target) continue;  // refused: skipped, and not counted
       ++created;
-      if (auto error = incoming->mergeToLocalRecord(target)) return fail(*error);
+      if (auto merged = incoming->mergeToLocalRecord(target); !merged.ok()) return fail(merged.error());
       if (other.hasImageData()) {
         const std::size_t before = pendingBytes;
-        if (auto error = copyImage(other, target, pendingBytes)) return fail(*error);
+        if (auto copied = copyImage(other, target, pendingBytes); !copied.ok()) return fail(copied.error());
         photoAdded = pendingBytes != before;
       }
     }
 
     if (photoAdded && pendingBytes > kPendingPhotoBytesLimit) {
-      if (auto error = saveAddressBook(addressBook)) return fail(*error);
+      if (auto saved = saveAddressBook(addressBook); !saved.ok()) return fail(saved.error());
       pendingBytes = 0;
     }
   }
 
-  if (auto error = saveAddressBook(addressBook)) return fail(*error);
-  if (finish) finish(matched, created, std::nullopt);
+  if (auto saved = saveAddressBook(addressBook); !saved.ok()) return fail(saved.error());
+  if (finish) finish(matched, created, platform::Status::success());
 }
 
 }  // namespace lumora

@@ -309,8 +309,8 @@ class LMManagedRecordContext {
                                  const platform::addressbook::Record& source);
   // Saves unsaved changes, then reverts the handle (after a failed save as
   // after a successful one). The converted and logged error of a failed
-  // save; nullopt when it worked or there was nothing to save.
-  static std::optional<platform::Error> saveAddressBook(
+  // save; success when it worked or there was nothing to save.
+  static platform::Status saveAddressBook(
       platform::addressbook::AddressBook* addressBook);
   // Every person / group of `source` read as a record, by record id; records
   // that cannot be read (not saved yet) are left out.
@@ -321,11 +321,11 @@ class LMManagedRecordContext {
 
   // ---- Merging one source into another ----
 
-  // (matched, created, error): on success the people of the other source
+  // (matched, created, result): on success the people of the other source
   // merged into target people through linked cards, the people created anew
-  // in the target, and nullopt; on failure (0, 0, the error).
+  // in the target, and success; on failure (0, 0, the error).
   using SourceMergeFinish =
-      std::function<void(std::size_t matched, std::size_t created, std::optional<platform::Error> error)>;
+      std::function<void(std::size_t matched, std::size_t created, const platform::Status& result)>;
   // Copies the people of `otherSource` into `targetSource` (they stay where
   // they are): a person linked to a target person, equal to one, or without
   // conflicting fields is merged into that target person (each target person

@@ -85,9 +85,9 @@ bool LMRecord::readABRecord(const platform::addressbook::Record& record) {
   return true;
 }
 
-std::optional<platform::Error> LMRecord::mergeToLocalRecord(
+platform::Status LMRecord::mergeToLocalRecord(
     platform::addressbook::Record /*record*/) const {
-  return std::nullopt;
+  return platform::Status::success();
 }
 
 std::string LMRecord::description() const {

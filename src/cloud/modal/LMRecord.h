@@ -69,8 +69,8 @@ class LMRecord {
 
   // Writes the record into an address-book record of its kind (the caller
   // saves the address book); the address book's error, converted to a local
-  // error and logged, or nullopt. The base writes nothing.
-  virtual std::optional<platform::Error> mergeToLocalRecord(platform::addressbook::Record record) const;
+  // error and logged, or success. The base writes nothing.
+  virtual platform::Status mergeToLocalRecord(platform::addressbook::Record record) const;
 
   // Takes the other record's name when it has one; nullptr does nothing.
   // (LMContact changes both records; see there.)

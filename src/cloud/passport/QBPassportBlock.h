@@ -13,13 +13,14 @@
 #include <memory>
 #include <optional>
 
-#include "platform/Error.h"
+#include "platform/Result.h"
 
 namespace lumora {
 
 class QBPassport;
 
-using QBPassportResultBlock = std::function<void(const std::optional<platform::Error>& error)>;
+// Success, or the error the operation ended with.
+using QBPassportResultBlock = std::function<void(const platform::Status& result)>;
 
 // An empty block detaches.
 void setResultBlock(const std::shared_ptr<QBPassport>& passport, QBPassportResultBlock block);

@@ -34,7 +34,9 @@ QBPassportsManager::QBPassportsManager() {
     LM_LOG_ERROR("{}", error.description());
     finish(passport, error);
   };
-  passportDidSendPhoneTicket = [this](const PassportPtr& passport) { finish(passport, std::nullopt); };
+  passportDidSendPhoneTicket = [this](const PassportPtr& passport) {
+    finish(passport, platform::Status::success());
+  };
 }
 
 std::shared_ptr<QBPassportsManager> QBPassportsManager::create() {
@@ -405,7 +407,7 @@ void QBPassportsManager::didLogin(const PassportPtr& passport) {
   LM_LOG_DEBUG("login succeed! serviceToken: {}", passport->serviceToken().value_or("(null)"));
   setUserId(passport->userId());
   passport->saveToLocalSettings();
-  finish(passport, std::nullopt);
+  finish(passport, platform::Status::success());
 }
 
 }  // namespace lumora

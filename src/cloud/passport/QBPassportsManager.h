@@ -30,6 +30,7 @@
 #include "cloud/passport/QBPassportBlock.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 
 namespace lumora {
 
@@ -43,7 +44,7 @@ class QBPassportsManager : public KPSessionDelegate,
                            public std::enable_shared_from_this<QBPassportsManager> {
  public:
   using Completion = QBPassportResultBlock;
-  using SyncResult = std::optional<platform::Error>;
+  using SyncResult = platform::Status;
 
   static constexpr const char* kUserIdDefaultsKey = "QBPassportUserId";
   static constexpr const char* kErrorDomain = "com.quenby.vantri.error.server";
@@ -89,8 +90,7 @@ class QBPassportsManager : public KPSessionDelegate,
   std::map<std::string, std::shared_ptr<QBLoginPassport>> passportDic() const;
   void setPassportDic(std::map<std::string, std::shared_ptr<QBLoginPassport>> passports);
 
-  // Asynchronous operations; `completion` (may be empty) gets nullopt on
-  // success.
+  // Asynchronous operations; `completion` (may be empty) gets the outcome.
   void loginForSid(const std::string& sid, const std::string& userId, const std::string& password,
                    bool enCrypted, Completion completion);
   void loginForSid(const std::string& sid, const std::string& userId, const std::string& password,

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cloud/passport/QBPassportsManager.h"
+#include "cloud/request/LMSessionSource.h"
 #include "platform/NotificationCenter.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
@@ -53,7 +54,7 @@ std::string LMHTTPErrorHandler::keyForURL(const std::string& url) {
   return host.empty() ? url : host;
 }
 
-void LMHTTPErrorHandler::dropExpiredLocked(platform::Clock::TimePoint now) {
+void LMHTTPErrorHandler::dropExpiredLocked(platform::Clock::SteadyTimePoint now) {
   for (auto it = hostErrors_.begin(); it != hostErrors_.end();) {
     if (it->second.until <= now) {
       it = hostErrors_.erase(it);
@@ -67,7 +68,7 @@ std::optional<platform::Error> LMHTTPErrorHandler::serverErrorWithURL(
     const std::optional<std::string>& url) {
   if (!url) return std::nullopt;
   std::lock_guard<std::mutex> guard(mutex_);
-  dropExpiredLocked(platform::Clock::current()->now());
+  dropExpiredLocked(platform::Clock::current()->steadyNow());
   auto it = hostErrors_.find(keyForURL(*url));
   if (it == hostErrors_.end()) return std::nullopt;
   return it->second.error;
@@ -77,7 +78,8 @@ bool LMHTTPErrorHandler::handleServerError(const std::optional<platform::Error>&
                                            const std::optional<std::string>& url) {
   if (!error || !url) return false;
   std::string key = keyForURL(*url);
-  auto now = platform::Clock::current()->now();
+  auto clock = platform::Clock::current();
+  auto now = clock->steadyNow();
   std::lock_guard<std::mutex> guard(mutex_);
   dropExpiredLocked(now);
   if (hostErrors_.count(key) > 0) return true;
@@ -105,18 +107,16 @@ bool LMHTTPErrorHandler::handleServerError(const std::optional<platform::Error>&
 }
 
 void LMHTTPErrorHandler::handleUserAuthenticationError(const std::optional<platform::Error>& error,
+                                                       LMSessionSource& sessions,
                                                        const std::string& passportSid,
                                                        const Finish& finish) {
-  if (error && error->code() == kLMUserAuthenticationErrorCode) {
-    auto manager = QBPassportsManager::sharedManager();
-    auto userId = manager->userId();
-    if (manager->passportForSid(passportSid) && userId && !userId->empty()) {
-      LM_LOG_INFO("Authentication failed for {}; logging in again", passportSid);
-      std::optional<platform::Error> reloginError = manager->reLoginForSid(passportSid);
-      if (finish) finish(reloginError, true);
-    }
+  if (error && error->code() == kLMUserAuthenticationErrorCode &&
+      sessions.canReLoginForSid(passportSid)) {
+    LM_LOG_INFO("Authentication failed for {}; logging in again", passportSid);
+    platform::Status relogin = sessions.reLoginForSid(passportSid);
+    if (finish) finish(relogin, true);
   }
-  if (finish) finish(std::nullopt, false);
+  if (finish) finish(platform::Status::success(), false);
 }
 
 void LMHTTPErrorHandler::clearAllErrors() {

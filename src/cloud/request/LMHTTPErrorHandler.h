@@ -4,11 +4,16 @@
 // without network traffic; and it logs the user in again when a request
 // failed with the cancelled-authentication code -1012.
 //
+// The handler keeps no session of its own: the relogin goes through the
+// session source of the request that failed, and a logout (the passports
+// manager's notification) unblocks every host.
+//
 // Ownership: one instance, defaultHandler(), created on first use and kept
 // for the life of the process. Threading: every member may be called from
 // any thread; the blocked-host table is guarded by one lock, and a block ends
-// when its time on platform::Clock has passed. Failures: none of its own;
-// the relogin's error is handed to the caller.
+// when its time has passed on the clock's steady time (setting the wall
+// clock back does not prolong it). Failures: none of its own; the relogin's
+// error is handed to the caller.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +25,11 @@
 
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 
 namespace lumora {
+
+class LMSessionSource;
 
 // The URL-loading code of a cancelled authentication challenge; HTTP 401
 // replies reach the handler with it.
@@ -31,7 +39,8 @@ inline constexpr double kLMServerErrorBlockSeconds = 300.0;
 
 class LMHTTPErrorHandler {
  public:
-  using Finish = std::function<void(std::optional<platform::Error>, bool)>;
+  // (the relogin's outcome, whether a relogin ran)
+  using Finish = std::function<void(const platform::Status&, bool)>;
 
   static LMHTTPErrorHandler& defaultHandler();
 
@@ -46,12 +55,13 @@ class LMHTTPErrorHandler {
   bool handleServerError(const std::optional<platform::Error>& error,
                          const std::optional<std::string>& url);
 
-  // For code -1012 (any domain), when a passport is stored for the service
-  // id and a user is signed in: one synchronous relogin, then
-  // finish(relogin error or nullopt, true). Always finally finish(nullopt,
+  // For code -1012 (any domain), when `sessions` can log in again for the
+  // service id (a passport is held and a user signed in): one synchronous
+  // relogin, then finish(its outcome, true). Always finally finish(success,
   // false). Blocks its caller during the relogin: never on the main thread.
   void handleUserAuthenticationError(const std::optional<platform::Error>& error,
-                                     const std::string& passportSid, const Finish& finish);
+                                     LMSessionSource& sessions, const std::string& passportSid,
+                                     const Finish& finish);
 
   // Unblocks every host (logout).
   void clearAllErrors();
@@ -64,12 +74,12 @@ class LMHTTPErrorHandler {
 
   struct Block {
     platform::Error error;
-    platform::Clock::TimePoint until;
+    platform::Clock::SteadyTimePoint until;
   };
 
   static std::string keyForURL(const std::string& url);
   // Drops blocks whose time has passed; the lock is held.
-  void dropExpiredLocked(platform::Clock::TimePoint now);
+  void dropExpiredLocked(platform::Clock::SteadyTimePoint now);
 
   std::mutex mutex_;
   std::map<std::string, Block> hostErrors_;

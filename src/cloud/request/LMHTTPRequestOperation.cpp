@@ -5,20 +5,25 @@
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "cloud/request/LMHTTPRequestSerialization.h"
 #include "cloud/request/LMJsonResponseSerialization.h"
-#include "utils/LMErrors.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/UrlError.h"
+#include "utils/LMErrors.h"
 
 namespace lumora {
 
 LMHTTPRequestOperation::LMHTTPRequestOperation(platform::http::Request request,
-                                               std::string passportSid)
+                                               std::string passportSid,
+                                               std::optional<LMSignedSession> session,
+                                               std::shared_ptr<LMSessionSource> sessions)
     : request_(std::move(request)),
       passportSid_(std::move(passportSid)),
+      session_(std::move(session)),
+      sessions_(sessions ? std::move(sessions) : LMPassportsSessionSource::shared()),
       responseSerializer_(LMJsonResponseSerialization::serializer()) {}
 
 LMHTTPRequestOperation::LMHTTPRequestOperation(platform::Error buildError, std::string passportSid)
     : passportSid_(std::move(passportSid)),
+      sessions_(LMPassportsSessionSource::shared()),
       responseSerializer_(LMJsonResponseSerialization::serializer()),
       error_(buildError),
       buildError_(std::move(buildError)) {}
@@ -26,117 +31,176 @@ LMHTTPRequestOperation::LMHTTPRequestOperation(platform::Error buildError, std::
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperation::operationWithMethod(
     const std::string& method, const std::string& URLString,
     const std::optional<platform::Json>& parameters, const std::string& passportSid) {
+  auto sessions = LMPassportsSessionSource::shared();
+  auto session = sessions->sessionForSid(passportSid);
+  if (!session) return std::make_shared<LMHTTPRequestOperation>(session.error(), passportSid);
   LMHTTPRequestSerialization serializer;
-  auto request = serializer.requestWithMethod(method, URLString, parameters, passportSid);
-  if (!request) return std::make_shared<LMHTTPRequestOperation>(request.error(), passportSid);
-  return std::make_shared<LMHTTPRequestOperation>(std::move(request).value(), passportSid);
+  return std::make_shared<LMHTTPRequestOperation>(
+      serializer.requestWithMethod(method, URLString, parameters, *session), passportSid, *session,
+      sessions);
 }
 
 void LMHTTPRequestOperation::start() {
   {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     if (started_) return;
     started_ = true;
   }
-  if (!buildError_) main();
+  if (cancellation_->isCancelled()) {
+    setError(platform::http::makeUrlError(platform::http::kUrlErrorCancelled, request().url));
+  } else if (!buildError_) {
+    main();
+  }
+  CompletionBlock completion;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    finished_ = true;
+    completion = std::move(completion_);
+  }
+  if (completion) completion(*this);
+}
+
+void LMHTTPRequestOperation::cancel() {
+  if (isFinished()) return;
+  cancellation_->cancel();
+}
+
+bool LMHTTPRequestOperation::isCancelled() const { return cancellation_->isCancelled(); }
+
+bool LMHTTPRequestOperation::isFinished() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return finished_;
+}
+
+void LMHTTPRequestOperation::setUploadProgressBlock(ProgressBlock block) {
+  std::lock_guard<std::mutex> guard(lock_);
+  uploadProgress_ = std::move(block);
+}
+
+void LMHTTPRequestOperation::setDownloadProgressBlock(ProgressBlock block) {
+  std::lock_guard<std::mutex> guard(lock_);
+  downloadProgress_ = std::move(block);
+}
+
+void LMHTTPRequestOperation::setCompletionBlock(CompletionBlock block) {
+  std::lock_guard<std::mutex> guard(lock_);
+  completion_ = std::move(block);
+}
+
+std::optional<std::string> LMHTTPRequestOperation::securityKey() const {
+  if (!session_) return std::nullopt;
+  return session_->sSecurity;
 }
 
 void LMHTTPRequestOperation::main() {
   setError(std::nullopt);
-  const std::string url = request().url;
+  platform::http::Request request;
+  platform::http::SendControl control;
+  std::shared_ptr<LMHTTPResponseSerialization> serializer;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    request = request_;
+    control.didSendBodyData = uploadProgress_;
+    control.didReceiveData = downloadProgress_;
+    serializer = responseSerializer_;
+  }
+  const std::string url = request.url;
   auto& handler = LMHTTPErrorHandler::defaultHandler();
   if (auto blocked = handler.serverErrorWithURL(url)) {
     setError(std::move(blocked));
     return;
   }
 
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  platform::http::SynchronousReply reply = platform::http::sendSynchronousRequest(request_);
+  // The send runs without the lock: cancel() and the accessors answer at once.
+  control.cancelled = &cancellation_->flag();
+  platform::http::SynchronousReply reply = platform::http::sendSynchronousRequest(request, control);
   std::optional<platform::Error> outcome = reply.error;
+  std::optional<platform::Json> object;
+  bool decoded = true;
   if (!outcome) {
-    response_ = reply.response;
-    responseData_ = std::move(reply.data);
-    if (response_ && response_->statusCode() == 401) {
+    if (reply.response && reply.response->statusCode() == 401) {
       // The platform reports an unanswered authentication challenge this way:
       // a failure of the connection, with no reply to decode.
       outcome = platform::http::makeUrlError(platform::http::kUrlErrorUserCancelledAuthentication,
                                              url);
-      decoded_ = true;
-    } else if (responseSerializer_) {
-      std::optional<platform::Error> decodeError;
-      responseObject_ = responseSerializer_->responseObjectForResponse(
-          response_, *responseData_, passportSid_, &decodeError);
-      decoded_ = true;
-      outcome = std::move(decodeError);
+    } else if (serializer) {
+      LMDecodedReply decodedReply =
+          serializer->responseObjectForResponse(reply.response, reply.data, securityKey());
+      object = std::move(decodedReply.object);
+      if (!decodedReply.status.ok()) outcome = decodedReply.status.error();
+    } else {
+      decoded = false;
     }
-  } else {
-    // A failed connection leaves nothing to decode; responseObject() must
-    // not put a decoding error in place of the transport error later.
-    if (reply.response) {
+  }
+  // A failed connection leaves nothing to decode; responseObject() must not
+  // put a decoding error in place of the transport error later.
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!reply.error || reply.response) {
       response_ = reply.response;
       responseData_ = std::move(reply.data);
     }
-    decoded_ = true;
+    responseObject_ = std::move(object);
+    decoded_ = decoded;
+    error_ = outcome;
   }
-  error_ = outcome;
 
-  if (!handler.handleServerError(error_, url) && error_) {
-    handler.handleUserAuthenticationError(
-        error_, passportSid_, [this, outcome](std::optional<platform::Error> reloginError, bool handled) {
-          if (!handled) return;
-          if (reloginError) {
-            error_ = std::move(reloginError);
-          } else if (outcome) {
-            // Logged in again: the caller's retry loop sends it once more.
-            platform::Json info = outcome->userInfo().is_object() ? outcome->userInfo()
-                                                                  : platform::Json::object();
-            info[kLMRetriableKey] = true;
-            error_ = platform::Error(outcome->domain(), outcome->code(), std::move(info));
-          }
-        });
-  }
+  if (handler.handleServerError(outcome, url) || !outcome || cancellation_->isCancelled()) return;
+  handler.handleUserAuthenticationError(
+      outcome, *sessions_, passportSid_, [this, &outcome](const platform::Status& relogin, bool handled) {
+        if (!handled) return;
+        if (!relogin.ok()) {
+          setError(relogin.error());
+          return;
+        }
+        // Logged in again: the caller's retry loop sends it once more.
+        platform::Json info =
+            outcome->userInfo().is_object() ? outcome->userInfo() : platform::Json::object();
+        info[kLMRetriableKey] = true;
+        setError(platform::Error(outcome->domain(), outcome->code(), std::move(info)));
+      });
 }
 
 platform::http::Request LMHTTPRequestOperation::request() const {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   return request_;
 }
 
 void LMHTTPRequestOperation::setRequest(platform::http::Request request) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   request_ = std::move(request);
 }
 
 std::shared_ptr<LMHTTPResponseSerialization> LMHTTPRequestOperation::responseSerializer() const {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   return responseSerializer_;
 }
 
 void LMHTTPRequestOperation::setResponseSerializer(
     std::shared_ptr<LMHTTPResponseSerialization> serializer) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   responseSerializer_ = std::move(serializer);
   responseObject_.reset();
   decoded_ = false;
 }
 
 std::optional<platform::http::Response> LMHTTPRequestOperation::response() const {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   return response_;
 }
 
 std::optional<platform::Bytes> LMHTTPRequestOperation::responseData() const {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   return responseData_;
 }
 
 void LMHTTPRequestOperation::setResponseData(std::optional<platform::Bytes> data) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   responseData_ = std::move(data);
 }
 
 std::optional<platform::Json> LMHTTPRequestOperation::responseObject() {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   if (decoded_ || responseObject_) return responseObject_;
   // Nothing arrived (blocked host, transport failure, never started).
   if (!response_ && !responseData_) return std::nullopt;
@@ -144,22 +208,29 @@ std::optional<platform::Json> LMHTTPRequestOperation::responseObject() {
     if (!responseData_) return std::nullopt;
     return platform::Json::binary(*responseData_);
   }
-  std::optional<platform::Error> decodeError;
-  responseObject_ = responseSerializer_->responseObjectForResponse(
-      response_, responseData_.value_or(platform::Bytes()), passportSid_, &decodeError);
+  LMDecodedReply reply = responseSerializer_->responseObjectForResponse(
+      response_, responseData_.value_or(platform::Bytes()), securityKey());
+  responseObject_ = std::move(reply.object);
   decoded_ = true;
-  error_ = std::move(decodeError);
+  error_ = reply.status.ok() ? std::nullopt : std::optional<platform::Error>(reply.status.error());
   return responseObject_;
 }
 
 std::optional<platform::Error> LMHTTPRequestOperation::error() const {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   return error_;
 }
 
 void LMHTTPRequestOperation::setError(std::optional<platform::Error> error) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::mutex> guard(lock_);
   error_ = std::move(error);
+}
+
+platform::Result<platform::Json> LMHTTPRequestOperation::result() {
+  if (auto failure = error()) return *failure;
+  auto object = responseObject();
+  if (auto failure = error()) return *failure;
+  return object.value_or(platform::Json());
 }
 
 }  // namespace lumora

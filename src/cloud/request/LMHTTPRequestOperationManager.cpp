@@ -10,18 +10,25 @@ std::shared_ptr<LMHTTPRequestOperationManager> LMHTTPRequestOperationManager::ma
   return std::make_shared<LMHTTPRequestOperationManager>();
 }
 
-LMHTTPRequestOperationManager::LMHTTPRequestOperationManager()
+LMHTTPRequestOperationManager::LMHTTPRequestOperationManager(std::shared_ptr<LMSessionSource> sessions)
     : requestSerializer_(LMHTTPRequestSerialization::serializer()),
-      responseSerializer_(LMJsonResponseSerialization::serializer()) {}
+      responseSerializer_(LMJsonResponseSerialization::serializer()),
+      sessions_(sessions ? std::move(sessions) : LMPassportsSessionSource::shared()) {}
 
-std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::operationFor(
-    platform::Result<platform::http::Request> request, const std::string& passportSid) const {
-  if (!request) {
-    auto operation = std::make_shared<LMHTTPRequestOperation>(request.error(), passportSid);
+void LMHTTPRequestOperationManager::setSessionSource(std::shared_ptr<LMSessionSource> sessions) {
+  sessions_ = sessions ? std::move(sessions) : LMPassportsSessionSource::shared();
+}
+
+std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::signedOperation(
+    const std::string& passportSid,
+    const std::function<platform::http::Request(const LMSignedSession&)>& build) const {
+  auto session = sessions_->sessionForSid(passportSid);
+  if (!session) {
+    auto operation = std::make_shared<LMHTTPRequestOperation>(session.error(), passportSid);
     operation->setResponseSerializer(responseSerializer_);
     return operation;
   }
-  return HTTPRequestOperationWithRequest(std::move(request).value(), passportSid);
+  return HTTPRequestOperationWithRequest(build(*session), passportSid, *session);
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::GET(
@@ -39,22 +46,28 @@ std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::POST(
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::POST(
     const std::string& URLString, const std::optional<platform::Json>& parameters,
     const std::string& passportSid, const LMHTTPRequestSerialization::BodyBlock& block) const {
-  return operationFor(requestSerializer_->multipartFormRequestWithMethod("POST", URLString,
-                                                                         parameters, passportSid,
-                                                                         block),
-                      passportSid);
+  return signedOperation(passportSid, [&](const LMSignedSession& session) {
+    return requestSerializer_->multipartFormRequestWithMethod("POST", URLString, parameters, session,
+                                                              block);
+  });
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::requestWithMethod(
     const std::string& method, const std::string& URLString,
     const std::optional<platform::Json>& parameters, const std::string& passportSid) const {
-  return operationFor(requestSerializer_->requestWithMethod(method, URLString, parameters, passportSid),
-                      passportSid);
+  return signedOperation(passportSid, [&](const LMSignedSession& session) {
+    return requestSerializer_->requestWithMethod(method, URLString, parameters, session);
+  });
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::HTTPRequestOperationWithRequest(
-    platform::http::Request request, const std::string& passportSid) const {
-  auto operation = std::make_shared<LMHTTPRequestOperation>(std::move(request), passportSid);
+    platform::http::Request request, const std::string& passportSid,
+    std::optional<LMSignedSession> session) const {
+  if (!session) {
+    if (auto current = sessions_->sessionForSid(passportSid)) session = *current;
+  }
+  auto operation = std::make_shared<LMHTTPRequestOperation>(std::move(request), passportSid,
+                                                            std::move(session), sessions_);
   operation->setResponseSerializer(responseSerializer_);
   return operation;
 }

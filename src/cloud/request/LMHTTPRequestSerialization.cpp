@@ -13,7 +13,6 @@
 #include "account/Hardware.h"
 #include "account/QBPassportRequest.h"
 #include "cloud/request/LMQueryStringPair.h"
-#include "cloud/request/LMSignedSession.h"
 #include "utils/LMAESCoder.h"
 #include "utils/LMLogUtil.h"
 #include "platform/Bundle.h"
@@ -174,24 +173,21 @@ std::string LMHTTPRequestSerialization::signedQueryText(
   return LMQueryStringFromParametersWithEncoding(merged, stringEncoding_);
 }
 
-platform::Result<platform::http::Request> LMHTTPRequestSerialization::requestWithMethod(
+platform::http::Request LMHTTPRequestSerialization::requestWithMethod(
     const std::string& method, const std::string& URLString,
-    const std::optional<platform::Json>& parameters, const std::string& passportSid) const {
-  return requestBySerializingRequest(newRequest(method, URLString), parameters, passportSid);
+    const std::optional<platform::Json>& parameters, const LMSignedSession& session) const {
+  return requestBySerializingRequest(newRequest(method, URLString), parameters, session);
 }
 
-platform::Result<platform::http::Request> LMHTTPRequestSerialization::requestBySerializingRequest(
+platform::http::Request LMHTTPRequestSerialization::requestBySerializingRequest(
     const platform::http::Request& original, const std::optional<platform::Json>& parameters,
-    const std::string& passportSid) const {
-  auto session = LMSignedSessionForSid(passportSid);
-  if (!session) return session.error();
-
+    const LMSignedSession& session) const {
   platform::http::Request request = original;
   addDefaultHeaders(request);
-  request.headers.set("Cookie", session->cookie());
+  request.headers.set("Cookie", session.cookie());
   if (!parameters || parameters->is_null()) return request;
 
-  std::string query = signedQueryText(request, *parameters, session->sSecurity);
+  std::string query = signedQueryText(request, *parameters, session.sSecurity);
   if (encodesParametersInURI(request.method)) {
     request.url = platform::http::urlByAppendingQuery(request.url, query);
   } else {
@@ -205,19 +201,16 @@ platform::Result<platform::http::Request> LMHTTPRequestSerialization::requestByS
   return request;
 }
 
-platform::Result<platform::http::Request> LMHTTPRequestSerialization::multipartFormRequestWithMethod(
+platform::http::Request LMHTTPRequestSerialization::multipartFormRequestWithMethod(
     const std::string& method, const std::string& URLString,
-    const std::optional<platform::Json>& parameters, const std::string& passportSid,
+    const std::optional<platform::Json>& parameters, const LMSignedSession& session,
     const BodyBlock& block) const {
-  auto session = LMSignedSessionForSid(passportSid);
-  if (!session) return session.error();
-
   platform::http::Request request = newRequest(method, URLString);
   addDefaultHeaders(request);
-  request.headers.set("Cookie", session->cookie());
+  request.headers.set("Cookie", session.cookie());
   if (parameters && !parameters->is_null()) {
     request.url = platform::http::urlByAppendingQuery(
-        request.url, signedQueryText(request, *parameters, session->sSecurity));
+        request.url, signedQueryText(request, *parameters, session.sSecurity));
   }
 
   LMStreamingMultipartFormData formData(std::move(request), kLMUTF8StringEncoding);

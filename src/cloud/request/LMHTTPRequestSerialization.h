@@ -5,13 +5,14 @@
 // and the parameters in the query (GET, HEAD, DELETE) or a form body. Also a
 // signed multipart request and an unsigned raw-data POST.
 //
+// Requests are signed with the session given (the request manager takes it
+// from its session source, so a request without a signed-in session is never
+// built).
+//
 // Ownership: a plain value object; each LMHTTPRequestOperationManager owns
 // one. Threading: settings are changed while the owner is set up; requests
-// are then built from one thread at a time. Failures: a signed request for a
-// service id without a signed-in session (no passport, user id, service token
-// or security key) fails with the not-logged-in error -10001 rather than
-// going out unsigned; a multipart file part that cannot be read fails the
-// request. The raw-data POST never fails.
+// are then built from one thread at a time. Failures: building never fails;
+// a multipart file part that cannot be read while it is sent fails the send.
 #pragma once
 
 #include <functional>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cloud/request/LMSignedSession.h"
 #include "cloud/request/LMStreamingMultipartFormData.h"
 #include "cloud/request/LMStringEncoding.h"
 #include "platform/Error.h"
@@ -61,22 +63,22 @@ class LMHTTPRequestSerialization {
 
   // A new request for the method and URL with the settings above, then
   // requestBySerializingRequest.
-  platform::Result<platform::http::Request> requestWithMethod(
-      const std::string& method, const std::string& URLString,
-      const std::optional<platform::Json>& parameters, const std::string& passportSid) const;
+  platform::http::Request requestWithMethod(const std::string& method, const std::string& URLString,
+                                            const std::optional<platform::Json>& parameters,
+                                            const LMSignedSession& session) const;
 
-  // The signed request: default headers the request lacks, the cookie, and
-  // (with parameters) encryption, signature and placement. Without
-  // parameters nothing but headers and cookie is added.
-  platform::Result<platform::http::Request> requestBySerializingRequest(
-      const platform::http::Request& request, const std::optional<platform::Json>& parameters,
-      const std::string& passportSid) const;
+  // The signed request: default headers the request lacks, the session's
+  // cookie, and (with parameters) encryption under its key, signature and
+  // placement. Without parameters nothing but headers and cookie is added.
+  platform::http::Request requestBySerializingRequest(const platform::http::Request& request,
+                                                      const std::optional<platform::Json>& parameters,
+                                                      const LMSignedSession& session) const;
 
   // A signed multipart request: the signed parameters always in the query,
-  // the parts from `block` (UTF-8 headers) in the body.
-  platform::Result<platform::http::Request> multipartFormRequestWithMethod(
+  // the parts from `block` (UTF-8 headers) streamed as the body.
+  platform::http::Request multipartFormRequestWithMethod(
       const std::string& method, const std::string& URLString,
-      const std::optional<platform::Json>& parameters, const std::string& passportSid,
+      const std::optional<platform::Json>& parameters, const LMSignedSession& session,
       const BodyBlock& block) const;
 
   // An unsigned POST of raw bytes ("application/octet-stream"), parameters

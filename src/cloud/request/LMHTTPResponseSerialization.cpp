@@ -62,11 +62,14 @@ bool LMHTTPResponseSerialization::validateResponse(
   return acceptable;
 }
 
-std::optional<platform::Json> LMHTTPResponseSerialization::responseObjectForResponse(
+LMDecodedReply LMHTTPResponseSerialization::responseObjectForResponse(
     const std::optional<platform::http::Response>& response, const platform::Bytes& data,
-    const std::string& /*passportSid*/, std::optional<platform::Error>* error) const {
-  validateResponse(response, data, error);
-  return platform::Json::binary(data);
+    const std::optional<std::string>& /*securityKey*/) const {
+  std::optional<platform::Error> error;
+  validateResponse(response, data, &error);
+  LMDecodedReply reply{platform::Json::binary(data), {}};
+  if (error) reply.status = *error;
+  return reply;
 }
 
 }  // namespace lumora

@@ -4,8 +4,9 @@
 //
 // Ownership: shared values; one serializer may serve many operations.
 // Threading: settings are fixed before use; decoding may then run on several
-// threads at once. Failures are platform::Error values handed back through
-// the `error` out-parameter, never thrown.
+// threads at once. Failures are platform::Error values, never thrown: the
+// decoded reply carries its status beside the object, since a reply with a
+// server error keeps its dictionary.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "cloud/request/LMStringEncoding.h"
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/http/Response.h"
 
 namespace lumora {
@@ -32,6 +34,13 @@ inline constexpr const char* kLMLocalizedFailureReasonKey = "NSLocalizedFailureR
 // Codes of that domain: the URL-loading codes of the same meaning.
 inline constexpr std::int64_t kLMResponseErrorBadServerResponse = -1011;
 inline constexpr std::int64_t kLMResponseErrorCannotDecodeContentData = -1016;
+
+// What decoding one reply gave: the object (also when the reply names an
+// error, so its fields stay at hand) and the outcome.
+struct LMDecodedReply {
+  std::optional<platform::Json> object;
+  platform::Status status;
+};
 
 class LMHTTPResponseSerialization {
  public:
@@ -59,9 +68,11 @@ class LMHTTPResponseSerialization {
                         const platform::Bytes& data, std::optional<platform::Error>* error) const;
 
   // Validates and returns the body unchanged (a JSON binary value).
-  virtual std::optional<platform::Json> responseObjectForResponse(
+  // `securityKey` is the key of the session the request was signed with
+  // (nullopt: none); this class does not use it.
+  virtual LMDecodedReply responseObjectForResponse(
       const std::optional<platform::http::Response>& response, const platform::Bytes& data,
-      const std::string& passportSid, std::optional<platform::Error>* error) const;
+      const std::optional<std::string>& securityKey) const;
 
   // The response as the JSON stored under kLMResponseSerializationResponseKey.
   static platform::Json responseInfo(const platform::http::Response& response);

@@ -60,23 +60,12 @@ LMJsonResponseSerialization::LMJsonResponseSerialization() {
   setAcceptableContentTypes(std::set<std::string>{"application/json", "text/json", "text/javascript"});
 }
 
-std::optional<platform::Json> LMJsonResponseSerialization::responseObjectForResponse(
+LMDecodedReply LMJsonResponseSerialization::responseObjectForResponse(
     const std::optional<platform::http::Response>& response, const platform::Bytes& data,
-    const std::string& passportSid, std::optional<platform::Error>* error) const {
-  std::optional<std::string> key;
-  if (auto session = LMSignedSessionForSid(passportSid)) key = session->sSecurity;
-  return responseObjectForResponseWithKey(response, data, key, error);
-}
-
-std::optional<platform::Json> LMJsonResponseSerialization::responseObjectForResponseWithKey(
-    const std::optional<platform::http::Response>& response, const platform::Bytes& data,
-    const std::optional<std::string>& securityKey, std::optional<platform::Error>* error) const {
+    const std::optional<std::string>& securityKey) const {
   std::optional<platform::Error> validationError;
   bool acceptable = validateResponse(response, data, &validationError);
-  if (!acceptable && (!error || chainHasDecodingError(validationError))) {
-    if (error) *error = validationError;
-    return std::nullopt;
-  }
+  if (!acceptable && chainHasDecodingError(validationError)) return {std::nullopt, *validationError};
 
   // Whether the server answered with a success status: then a body that
   // cannot be read is an error of its own.
@@ -128,17 +117,16 @@ std::optional<platform::Json> LMJsonResponseSerialization::responseObjectForResp
 
   if (!decodeError) validateLMJSONObject(object, &decodeError);
 
-  if (error) {
-    if (decodeError) {
-      if (validationError && !decodeError->underlying()) {
-        decodeError = decodeError->withUnderlying(*validationError);
-      }
-      *error = std::move(decodeError);
-    } else {
-      *error = std::move(validationError);
+  LMDecodedReply reply{std::move(object), {}};
+  if (decodeError) {
+    if (validationError && !decodeError->underlying()) {
+      decodeError = decodeError->withUnderlying(*validationError);
     }
+    reply.status = *decodeError;
+  } else if (validationError) {
+    reply.status = *validationError;
   }
-  return object;
+  return reply;
 }
 
 bool LMJsonResponseSerialization::validateLMJSONObject(const std::optional<platform::Json>& object,

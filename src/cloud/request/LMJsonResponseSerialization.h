@@ -32,15 +32,11 @@ class LMJsonResponseSerialization : public LMHTTPResponseSerialization {
   bool removesKeysWithNullValues() const { return removesNulls_; }
   void setRemovesKeysWithNullValues(bool on) { removesNulls_ = on; }
 
-  // Decrypts with the security key of `passportSid`'s session.
-  std::optional<platform::Json> responseObjectForResponse(
-      const std::optional<platform::http::Response>& response, const platform::Bytes& data,
-      const std::string& passportSid, std::optional<platform::Error>* error) const override;
-
-  // The same with the key given (nullopt: no key).
-  std::optional<platform::Json> responseObjectForResponseWithKey(
-      const std::optional<platform::http::Response>& response, const platform::Bytes& data,
-      const std::optional<std::string>& securityKey, std::optional<platform::Error>* error) const;
+  // Decrypts with `securityKey`, the key of the session the request was
+  // signed with (nullopt: no key, which fails a success reply with -10001).
+  LMDecodedReply responseObjectForResponse(const std::optional<platform::http::Response>& response,
+                                           const platform::Bytes& data,
+                                           const std::optional<std::string>& securityKey) const override;
 
   // A dictionary whose "code" is a number other than 0 fails with the server
   // error of that code, the dictionary as its user info; anything else

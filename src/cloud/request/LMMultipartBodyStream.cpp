@@ -34,27 +34,35 @@ bool LMMultipartBodyStream::hasBytesAvailable() const {
   return false;
 }
 
-std::int64_t LMMultipartBodyStream::read(std::uint8_t* buffer, std::size_t length) {
-  if (error_) return -1;
+platform::Result<std::size_t> LMMultipartBodyStream::read(std::uint8_t* buffer, std::size_t size) {
+  if (error_) return *error_;
   std::size_t total = 0;
-  while (total < length && current_ < parts_.size()) {
+  while (total < size && current_ < parts_.size()) {
     auto& part = parts_[current_];
     if (!part->hasBytesAvailable()) {
-      if (part->readError()) {
-        error_ = part->readError();
-        return -1;
-      }
       ++current_;
       continue;
     }
-    std::int64_t count = part->read(buffer + total, length - total);
-    if (count < 0) {
-      error_ = part->readError();
-      return -1;
+    auto count = part->read(buffer + total, size - total);
+    if (!count.ok()) {
+      error_ = count.error();
+      return *error_;
     }
-    total += static_cast<std::size_t>(count);
+    total += *count;
   }
-  return static_cast<std::int64_t>(total);
+  return total;
+}
+
+platform::http::BodySource LMMultipartBodyStream::bodySource() const {
+  std::vector<std::shared_ptr<LMHTTPBodyPart>> parts;
+  for (const auto& part : parts_) parts.push_back(part->freshCopy());
+  const LMStringEncoding encoding = stringEncoding_;
+  return {contentLength(), [parts = std::move(parts), encoding] {
+            auto stream = std::make_unique<LMMultipartBodyStream>(encoding);
+            // Appended as they are: the copies keep their boundaries.
+            for (const auto& part : parts) stream->parts_.push_back(part->freshCopy());
+            return stream;
+          }};
 }
 
 }  // namespace lumora

@@ -1,11 +1,13 @@
 // The byte stream of a multipart form body: its parts read one after the
 // other, the first opening with the initial boundary and the last closing
-// with the final one (setInitialAndFinalBoundaries), so the body can be
-// produced in pieces without first joining the parts in memory.
+// with the final one (setInitialAndFinalBoundaries), so the body is produced
+// in pieces as it is sent and never joined in memory. bodySource() hands the
+// body to a request: each send reads a fresh copy of the stream.
 //
-// Ownership: owned by its LMStreamingMultipartFormData; owns its parts.
-// Threading: one reader at a time. Failures: a part that cannot be read ends
-// the stream with that part's error (streamError()).
+// Ownership: owned by its LMStreamingMultipartFormData; owns its parts; a
+// body source holds unread copies of them. Threading: one reader at a time.
+// Failures: a part that cannot be read ends the stream with that part's
+// error.
 #pragma once
 
 #include <cstddef>
@@ -15,10 +17,11 @@
 #include <vector>
 
 #include "cloud/request/LMHTTPBodyPart.h"
+#include "platform/http/Request.h"
 
 namespace lumora {
 
-class LMMultipartBodyStream {
+class LMMultipartBodyStream final : public platform::http::BodyStream {
  public:
   explicit LMMultipartBodyStream(LMStringEncoding encoding = kLMUTF8StringEncoding);
 
@@ -33,10 +36,14 @@ class LMMultipartBodyStream {
   // Sum of the parts' lengths.
   std::uint64_t contentLength() const;
 
-  // Copies up to `length` bytes; the count, 0 at the end, -1 on an error.
-  std::int64_t read(std::uint8_t* buffer, std::size_t length);
+  // Copies up to `size` bytes: the count (0 at the end) or the error of the
+  // part that failed (every later read gives it again).
+  platform::Result<std::size_t> read(std::uint8_t* buffer, std::size_t size) override;
   bool hasBytesAvailable() const;
-  const std::optional<platform::Error>& streamError() const { return error_; }
+
+  // The whole body as a source: its length, and a fresh unread copy of the
+  // stream for each reading.
+  platform::http::BodySource bodySource() const;
 
  private:
   LMStringEncoding stringEncoding_;

@@ -17,6 +17,13 @@ std::string LMStreamingMultipartFormData::makeBoundary() {
   return "Boundary+" + platform::upperCased(platform::hexString(platform::randomBytes(8)));
 }
 
+LMHTTPBodyPart::Headers LMStreamingMultipartFormData::fileHeaders(const std::string& name,
+                                                                  const std::string& fileName,
+                                                                  const std::string& mimeType) {
+  return {{"Content-Disposition", "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\""},
+          {"Content-Type", mimeType}};
+}
+
 void LMStreamingMultipartFormData::appendPart(std::shared_ptr<LMHTTPBodyPart> part) {
   part->boundary = boundary_;
   bodyStream_->appendHTTPBodyPart(std::move(part));
@@ -37,10 +44,7 @@ platform::Status LMStreamingMultipartFormData::appendPartWithFileURL(
                            {{platform::Error::kLocalizedDescriptionKey,
                              "Failed to read the size of " + path.string()}});
   }
-  LMHTTPBodyPart::Headers headers{
-      {"Content-Disposition", "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\""},
-      {"Content-Type", mimeType}};
-  appendPart(std::make_shared<LMHTTPBodyPart>(std::move(headers), path, size));
+  appendPart(std::make_shared<LMHTTPBodyPart>(fileHeaders(name, fileName, mimeType), path, size));
   return platform::Status::success();
 }
 
@@ -48,10 +52,14 @@ void LMStreamingMultipartFormData::appendPartWithFileData(platform::Bytes data,
                                                           const std::string& name,
                                                           const std::string& fileName,
                                                           const std::string& mimeType) {
-  LMHTTPBodyPart::Headers headers{
-      {"Content-Disposition", "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\""},
-      {"Content-Type", mimeType}};
-  appendPartWithHeaders(std::move(headers), std::move(data));
+  appendPartWithHeaders(fileHeaders(name, fileName, mimeType), std::move(data));
+}
+
+void LMStreamingMultipartFormData::appendPartWithInputStream(platform::http::BodySource body,
+                                                             const std::string& name,
+                                                             const std::string& fileName,
+                                                             const std::string& mimeType) {
+  appendPart(std::make_shared<LMHTTPBodyPart>(fileHeaders(name, fileName, mimeType), std::move(body)));
 }
 
 void LMStreamingMultipartFormData::appendPartWithFormData(platform::Bytes data,
@@ -65,31 +73,14 @@ void LMStreamingMultipartFormData::appendPartWithHeaders(LMHTTPBodyPart::Headers
   appendPart(std::make_shared<LMHTTPBodyPart>(std::move(headers), std::move(body)));
 }
 
-platform::Result<platform::http::Request>
-LMStreamingMultipartFormData::requestByFinalizingMultipartFormData() {
+platform::http::Request LMStreamingMultipartFormData::requestByFinalizingMultipartFormData() {
   if (bodyStream_->isEmpty()) return request_;
   bodyStream_->setInitialAndFinalBoundaries();
-  std::uint64_t length = bodyStream_->contentLength();
-
-  platform::Bytes body;
-  body.reserve(static_cast<std::size_t>(length));
-  std::uint8_t chunk[64 * 1024];
-  for (;;) {
-    std::int64_t count = bodyStream_->read(chunk, sizeof chunk);
-    if (count < 0) return *bodyStream_->streamError();
-    if (count == 0) break;
-    body.insert(body.end(), chunk, chunk + count);
-  }
-  if (body.size() != length) {
-    return platform::Error(kLMRequestSerializationErrorDomain, kLMRequestErrorCannotReadFile,
-                           {{platform::Error::kLocalizedDescriptionKey,
-                             "The multipart body did not have its announced length"}});
-  }
-
   platform::http::Request request = request_;
   request.headers.set("Content-Type", "multipart/form-data; boundary=" + boundary_);
-  request.headers.set("Content-Length", std::to_string(length));
-  request.body = std::move(body);
+  request.headers.set("Content-Length", std::to_string(bodyStream_->contentLength()));
+  request.body.clear();
+  request.bodySource = bodyStream_->bodySource();
   return request;
 }
 

@@ -1,13 +1,15 @@
-// The multipart form body of a request: callers append file, data and form
-// parts, then requestByFinalizingMultipartFormData() gives the request with
-// the "multipart/form-data; boundary=..." content type, the content length
-// and the body produced by streaming the parts.
+// The multipart form body of a request: callers append file, data, stream
+// and form parts, then requestByFinalizingMultipartFormData() gives the
+// request with the "multipart/form-data; boundary=..." content type, the
+// content length and a body source that streams the parts as the request is
+// sent (files and streams are read in pieces, never whole).
 //
-// Ownership: a value made per request and dropped after finalising.
-// Threading: one thread at a time. Failures: appending a file that does not
-// exist or is not a regular file fails at once; a file that cannot be read
-// while the body is produced makes finalising fail. Nothing is sent with a
-// partial body.
+// Ownership: a value made per request and dropped after finalising; the
+// request's body source keeps what it reads. Threading: one thread at a
+// time. Failures: appending a file that does not exist or is not a regular
+// file fails at once; a file or stream that cannot be read, or ends early,
+// while the body goes out fails the send. Nothing is sent with a partial
+// body.
 #pragma once
 
 #include <filesystem>
@@ -36,16 +38,21 @@ class LMStreamingMultipartFormData {
   // A file part from bytes in memory.
   void appendPartWithFileData(platform::Bytes data, const std::string& name,
                               const std::string& fileName, const std::string& mimeType);
+  // A file part read from `body` as it is sent (`body.length` bytes).
+  void appendPartWithInputStream(platform::http::BodySource body, const std::string& name,
+                                 const std::string& fileName, const std::string& mimeType);
   // A plain form field.
   void appendPartWithFormData(platform::Bytes data, const std::string& name);
   // A part with the headers given.
   void appendPartWithHeaders(LMHTTPBodyPart::Headers headers, platform::Bytes body);
 
   // The request with the body, or unchanged when no part was appended.
-  platform::Result<platform::http::Request> requestByFinalizingMultipartFormData();
+  platform::http::Request requestByFinalizingMultipartFormData();
 
  private:
   static std::string makeBoundary();
+  static LMHTTPBodyPart::Headers fileHeaders(const std::string& name, const std::string& fileName,
+                                             const std::string& mimeType);
   void appendPart(std::shared_ptr<LMHTTPBodyPart> part);
 
   platform::http::Request request_;

@@ -1,13 +1,37 @@
 // One HTTP request as the URL loading system takes it. Plain value type: copy
-// it freely, use a copy from one thread at a time; nothing here fails.
+// it freely, use a copy from one thread at a time; nothing here fails. A body
+// too large for memory comes from a BodySource, read in pieces as it is sent.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Bytes.h"
+#include "platform/Result.h"
 #include "platform/http/HeaderFields.h"
 
 namespace platform::http {
+
+// One reading of a body, front to back. Used by one thread at a time.
+class BodyStream {
+ public:
+  virtual ~BodyStream() = default;
+  // Copies up to `size` bytes into `buffer`: the count (0 only at the end),
+  // or the error that stops the send.
+  virtual Result<std::size_t> read(std::uint8_t* buffer, std::size_t size) = 0;
+};
+
+// A body of a known length, opened afresh for each send (a redirect that
+// keeps the body reads it again). A stream that ends before `length`, or
+// fails, fails the send; nothing past `length` is read.
+struct BodySource {
+  std::uint64_t length = 0;
+  std::function<std::unique_ptr<BodyStream>()> open;
+};
 
 struct Request {
   // Absolute http or https URL. Plain http is refused unless the host is the
@@ -23,6 +47,8 @@ struct Request {
   HeaderFields headers;
   // Sent for every method but GET and HEAD.
   Bytes body;
+  // When set, the body is read from it instead (and `body` is ignored).
+  std::optional<BodySource> bodySource;
   // Longest time without any progress (connecting, sending or receiving)
   // before the transfer fails with -1001.
   double timeoutSeconds = 60.0;

@@ -5,9 +5,14 @@
 // -1012 (a synchronous send has no way to answer the challenge); response and
 // body are still filled in. Thread-safe; never call it on a thread that
 // must stay responsive. The reply (response, body, error) is returned by
-// value and owned by the caller.
+// value and owned by the caller. With SendControl the send can be cancelled
+// from another thread (it ends within a few tens of milliseconds with -999)
+// and reports its progress on the sending thread.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "platform/Bytes.h"
@@ -28,6 +33,15 @@ struct SynchronousReply {
   bool ok() const { return !error.has_value(); }
 };
 
-SynchronousReply sendSynchronousRequest(const Request& request);
+struct SendControl {
+  // Turned true (by any thread) to stop the send.
+  const std::atomic<bool>* cancelled = nullptr;
+  // Body bytes written now, so far, and the body's length.
+  std::function<void(std::int64_t, std::int64_t, std::int64_t)> didSendBodyData;
+  // Reply bytes read now, so far, and the announced length (-1: none).
+  std::function<void(std::int64_t, std::int64_t, std::int64_t)> didReceiveData;
+};
+
+SynchronousReply sendSynchronousRequest(const Request& request, const SendControl& control = {});
 
 }  // namespace platform::http

@@ -118,6 +118,12 @@ struct Hop {
   // Set when this hop's reply is a redirect that will be followed.
   std::optional<std::string> redirectTo;
 
+  // The body read as it is sent (a BodySource), with what is left of it and
+  // the error that stopped it.
+  BodyStream* upload = nullptr;
+  std::uint64_t uploadRemaining = 0;
+  std::optional<Error> uploadError;
+
   curl_off_t lastDownloaded = 0;
   curl_off_t lastUploaded = 0;
   curl_off_t lastActivityMicros = 0;
@@ -188,6 +194,27 @@ size_t onBody(char* data, size_t size, size_t count, void* userData) {
   if (!hop.headersDone || hop.redirectTo || length == 0) return length;
   hop.sink->didReceiveData(reinterpret_cast<const std::uint8_t*>(data), length);
   return length;
+}
+
+size_t onRead(char* buffer, size_t size, size_t count, void* userData) {
+  auto& hop = *static_cast<Hop*>(userData);
+  if (hop.isCancelled()) return CURL_READFUNC_ABORT;
+  const size_t room = static_cast<size_t>(std::min<std::uint64_t>(size * count, hop.uploadRemaining));
+  if (room == 0) return 0;
+  auto read = hop.upload->read(reinterpret_cast<std::uint8_t*>(buffer), room);
+  if (!read.ok()) {
+    hop.uploadError = read.error();
+    return CURL_READFUNC_ABORT;
+  }
+  if (*read == 0) {
+    hop.uploadError = makeUrlError(kUrlErrorRequestBodyStreamExhausted, hop.url,
+                                   "the body ended before its announced length");
+    return CURL_READFUNC_ABORT;
+  }
+  const size_t taken = std::min(*read, room);
+  hop.uploadRemaining -= taken;
+  hop.sawActivity = true;
+  return taken;
 }
 
 int onProgress(void* userData, curl_off_t, curl_off_t downloaded, curl_off_t,
@@ -286,8 +313,14 @@ struct HopResult {
   std::optional<std::string> redirectTo;
 };
 
+// What one hop sends: bytes in memory, or a stream opened for this hop.
+struct HopBody {
+  const Bytes* bytes = nullptr;
+  const BodySource* source = nullptr;
+};
+
 HopResult runHop(const Request& request, const std::string& url, const std::string& method,
-                 const Bytes& body, const HeaderFields& headers, TransferSink& sink,
+                 const HopBody& body, const HeaderFields& headers, TransferSink& sink,
                  const std::atomic<bool>* cancelled) {
   HopResult result;
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
@@ -306,7 +339,19 @@ HopResult runHop(const Request& request, const std::string& url, const std::stri
                              ? std::min(request.timeoutSeconds, 1e6)
                              : 60.0;
   hop.timeoutMicros = static_cast<curl_off_t>(timeout * 1e6);
-  hop.bodySize = static_cast<std::int64_t>(body.size());
+  std::unique_ptr<BodyStream> stream;
+  if (body.source) {
+    stream = body.source->open ? body.source->open() : nullptr;
+    if (!stream) {
+      result.error = makeUrlError(kUrlErrorRequestBodyStreamExhausted, url, "the body cannot be read");
+      return result;
+    }
+    hop.upload = stream.get();
+    hop.uploadRemaining = body.source->length;
+    hop.bodySize = static_cast<std::int64_t>(body.source->length);
+  } else {
+    hop.bodySize = static_cast<std::int64_t>(body.bytes->size());
+  }
 
   CURL* e = easy.get();
   char errorBuffer[CURL_ERROR_SIZE] = {0};
@@ -336,11 +381,18 @@ HopResult runHop(const Request& request, const std::string& url, const std::stri
   } else {
     if (upper == "POST") curl_easy_setopt(e, CURLOPT_POST, 1L);
     else curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
-    if (upper == "POST" || !body.empty()) {
+    if (hop.upload) {
+      // Read as it goes out: a POST without POSTFIELDS takes the read callback.
+      if (upper != "POST") curl_easy_setopt(e, CURLOPT_POST, 1L);
+      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop.bodySize));
+      curl_easy_setopt(e, CURLOPT_READFUNCTION, &onRead);
+      curl_easy_setopt(e, CURLOPT_READDATA, &hop);
+    } else if (upper == "POST" || !body.bytes->empty()) {
       static const char kEmpty[] = "";
-      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      const Bytes& bytes = *body.bytes;
+      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
       curl_easy_setopt(e, CURLOPT_POSTFIELDS,
-                       body.empty() ? kEmpty : reinterpret_cast<const char*>(body.data()));
+                       bytes.empty() ? kEmpty : reinterpret_cast<const char*>(bytes.data()));
     }
   }
 
@@ -387,6 +439,8 @@ HopResult runHop(const Request& request, const std::string& url, const std::stri
 
   if (aborted || hop.isCancelled()) {
     result.error = makeUrlError(kUrlErrorCancelled, url);
+  } else if (hop.uploadError) {
+    result.error = std::move(hop.uploadError);
   } else if (hop.timedOut) {
     result.error = makeUrlError(kUrlErrorTimedOut, url);
   } else if (code != CURLE_OK) {
@@ -410,11 +464,13 @@ std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
     return makeUrlError(kUrlErrorUnknown, url, "invalid HTTP method");
   }
   Bytes body = request.body;
+  std::optional<BodySource> source = request.bodySource;
   HeaderFields headers = request.headers;
   for (int redirects = 0;; ++redirects) {
     if (cancelled && cancelled->load()) return makeUrlError(kUrlErrorCancelled, url);
     if (auto refused = checkUrl(url)) return refused;
-    HopResult hop = runHop(request, url, method, body, headers, sink, cancelled);
+    HopResult hop = runHop(request, url, method, HopBody{&body, source ? &*source : nullptr},
+                           headers, sink, cancelled);
     if (hop.error) return hop.error;
     if (!hop.redirectTo) return std::nullopt;
     if (redirects == kMaxRedirects) return makeUrlError(kUrlErrorHTTPTooManyRedirects, url);
@@ -424,6 +480,7 @@ std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
     if (toGet) {
       method = "GET";
       body.clear();
+      source.reset();
       headers.remove("Content-Type");
       headers.remove("Content-Length");
     }

@@ -21,6 +21,7 @@ std::string urlErrorDescription(std::int64_t code) {
     case kUrlErrorUserCancelledAuthentication:
       return "The server asked for authentication and none was given.";
     case kUrlErrorCannotDecodeRawData: return "cannot decode raw data";
+    case kUrlErrorRequestBodyStreamExhausted: return "request body stream exhausted";
     case kUrlErrorSecureConnectionRequired:
       return "The resource could not be loaded because a secure connection is required: "
              "plain http is allowed only for the loopback host.";

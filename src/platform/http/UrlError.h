@@ -31,6 +31,7 @@ enum UrlErrorCode : std::int64_t {
   kUrlErrorBadServerResponse = -1011,
   kUrlErrorUserCancelledAuthentication = -1012,
   kUrlErrorCannotDecodeRawData = -1015,
+  kUrlErrorRequestBodyStreamExhausted = -1021,
   kUrlErrorSecureConnectionRequired = -1022,
   kUrlErrorSecureConnectionFailed = -1200,
   kUrlErrorServerCertificateHasBadDate = -1201,

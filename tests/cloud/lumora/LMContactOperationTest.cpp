@@ -2,7 +2,6 @@
 
 #include "cloud/lumora/LMContactOperation.h"
 #include "cloud/modal/LMGroup.h"
-#include "cloud/passport/QBPassportsManager.h"
 #include "utils/LMUtils.h"
 #include "support/TestHome.h"
 
@@ -13,9 +12,6 @@ using platform::Json;
 
 class LMContactOperationTest : public ::testing::Test {
  protected:
-  void SetUp() override { QBPassportsManager::sharedManager()->setUserId("77"); }
-  void TearDown() override { QBPassportsManager::sharedManager()->setUserId(std::nullopt); }
-
   static std::shared_ptr<LMGroup> group() {
     auto record = std::make_shared<LMGroup>();
     record->name = "Friends";
@@ -34,21 +30,23 @@ class LMContactOperationTest : public ::testing::Test {
 
 TEST_F(LMContactOperationTest, PathsByType) {
   auto record = group();
-  EXPECT_EQ(LMContactOperation(record, LMContactOperation::kTypeAdd).path(), "/lum/contact/v2/user/77/full");
-  EXPECT_EQ(LMContactOperation(record, LMContactOperation::kTypeModify).path(),
+  const std::optional<std::string> user = "77";
+  EXPECT_EQ(LMContactOperation(record, LMContactOperation::kTypeAdd).path(user),
+            "/lum/contact/v2/user/77/full");
+  EXPECT_EQ(LMContactOperation(record, LMContactOperation::kTypeModify).path(user),
             "/lum/contact/v2/user/77/full/9001");
-  EXPECT_EQ(LMContactOperation(record, LMContactOperation::kTypeDelete).path(),
+  EXPECT_EQ(LMContactOperation(record, LMContactOperation::kTypeDelete).path(user),
             "/lum/contact/v2/user/77/full/9001/delete");
-  EXPECT_FALSE(LMContactOperation(record, 4).path());
+  EXPECT_FALSE(LMContactOperation(record, 4).path(user));
 
   record->serverID.reset();
-  EXPECT_FALSE(LMContactOperation(record, LMContactOperation::kTypeDelete).path());
-  EXPECT_FALSE(LMContactOperation(record, LMContactOperation::kTypeModify).path());
-  EXPECT_TRUE(LMContactOperation(record, LMContactOperation::kTypeAdd).path());
+  EXPECT_FALSE(LMContactOperation(record, LMContactOperation::kTypeDelete).path(user));
+  EXPECT_FALSE(LMContactOperation(record, LMContactOperation::kTypeModify).path(user));
+  EXPECT_TRUE(LMContactOperation(record, LMContactOperation::kTypeAdd).path(user));
 
-  EXPECT_FALSE(LMContactOperation().path());
-  QBPassportsManager::sharedManager()->setUserId(std::nullopt);
-  EXPECT_FALSE(LMContactOperation(group(), LMContactOperation::kTypeAdd).path());
+  EXPECT_FALSE(LMContactOperation().path(user));
+  EXPECT_FALSE(LMContactOperation(group(), LMContactOperation::kTypeAdd).path(std::nullopt));
+  EXPECT_FALSE(LMContactOperation(group(), LMContactOperation::kTypeAdd).path(std::string()));
 }
 
 TEST_F(LMContactOperationTest, AddDropsTheTagModifyKeepsIt) {
@@ -94,7 +92,7 @@ TEST_F(LMContactOperationTest, WithoutTypeOnlyDataWithoutRecordNothing) {
   EXPECT_FALSE(operation.purge());
   EXPECT_FALSE(operation.dictionaryForLumoraJSON());
   operation.setRecord(group());
-  EXPECT_FALSE(operation.path());
+  EXPECT_FALSE(operation.path(std::string("77")));
   auto parameters = operation.dictionaryForLumoraJSON();
   ASSERT_TRUE(parameters);
   EXPECT_EQ(parameters->size(), 1u);

@@ -58,8 +58,9 @@ class TestAdapter : public LMSyncAdapter {
   explicit TestAdapter(std::shared_ptr<Script> script) : script_(std::move(script)) {}
 
  protected:
-  std::shared_ptr<LMHTTPRequestOperation> operationWithRequest(platform::http::Request request,
-                                                               const std::string& sid) override {
+  std::shared_ptr<LMHTTPRequestOperation> operationWithRequest(
+      platform::http::Request request, const std::string& sid,
+      const std::optional<LMSignedSession>&) override {
     return std::make_shared<FakeOperation>(std::move(request), sid, script_);
   }
 
@@ -87,8 +88,10 @@ class LMSyncAdapterTest : public ::testing::Test {
     platform::http::Request request;
     request.method = method;
     request.url = url;
-    return adapter->performRequestOperation(
-        [&] { return std::make_shared<FakeOperation>(request, sid, script); }, error);
+    auto last = adapter->performRequestOperation(
+        [&] { return std::make_shared<FakeOperation>(request, sid, script); });
+    *error = last->error();
+    return last;
   }
 
   testsupport::TestHome home;
@@ -156,7 +159,11 @@ TEST_F(LMSyncAdapterTest, FileCallsTakeAtLeastTheirProtectionTime) {
   clock->setAutoAdvanceSleeps(true);
   platform::ScopedClock scoped(clock);
 
-  LMSyncAdapter::fileAPIProtectionTime(0.4, [&] { clock->advance(platform::seconds(0.1)); });
+  // The device's clock set back an hour during the call changes nothing.
+  LMSyncAdapter::fileAPIProtectionTime(0.4, [&] {
+    clock->stepWallTime(-1h);
+    clock->advance(platform::seconds(0.1));
+  });
   EXPECT_NEAR(std::chrono::duration<double>(clock->sleptTotal()).count(), 0.3, 1e-6);
 
   // A call that took longer than the time given does not sleep.
@@ -197,6 +204,43 @@ TEST_F(LMSyncAdapterTest, RetryRuleAllowsAtMostFourSends) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), 7);
   EXPECT_EQ(last->error(), error);
+}
+
+TEST_F(LMSyncAdapterTest, ARetryWaitsItsDelayOnSteadyTimeAndACancelEndsTheWait) {
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
+  const Error badReply(kLMServerErrorDomain, -1011);  // retried after 24 s
+  std::optional<Error> error;
+  auto runAside = [&] {
+    return std::async(std::launch::async, [&] { return run("GET", "http://cloud.example/lum/x", &error); });
+  };
+
+  script->outcomes = {badReply, std::nullopt};
+  auto waited = runAside();
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  clock->stepWallTime(-24h);  // the wall clock set back a day
+  clock->advance(23s);
+  EXPECT_EQ(waited.wait_for(50ms), std::future_status::timeout);
+  clock->advance(1s);
+  waited.get();
+  EXPECT_FALSE(error);
+  EXPECT_EQ(script->sent.size(), 2u);
+
+  // A cancel ends the wait at once; the run ends cancelled without sending again.
+  script->sent.clear();
+  script->outcomes = {badReply, std::nullopt};
+  auto cancelled = runAside();
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  adapter->requestLoop()->cancel();
+  cancelled.get();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), -999);
+  EXPECT_EQ(script->sent.size(), 1u);
+
+  // Later runs go ahead.
+  script->outcomes = {std::nullopt};
+  run("GET", "http://cloud.example/lum/x", &error);
+  EXPECT_FALSE(error);
 }
 
 TEST_F(LMSyncAdapterTest, RetryStopsOnSuccessOrAnErrorTheRuleRefuses) {
@@ -268,8 +312,7 @@ TEST_F(LMSyncAdapterTest, RedirectedGetKeepsItsSignedQueryAndPostItsBody) {
   post.method = "POST";
   post.url = "http://cloud.example/lum/x";
   post.body = platform::toBytes("data=abc");
-  adapter->performRequestOperation([&] { return std::make_shared<FakeOperation>(post, "lumora", script); },
-                                   &error);
+  adapter->performRequestOperation([&] { return std::make_shared<FakeOperation>(post, "lumora", script); });
   EXPECT_EQ(script->sent[1].url, "http://r.example/lum/x");
   EXPECT_EQ(script->sent[1].body, platform::toBytes("data=abc"));
 }

@@ -142,7 +142,7 @@ TEST_F(AddressBookAccess, CreateLookUpAndDelete) {
   ab::Record group = LMManagedRecordContext::createABGroup(book_.get(), local());
   ASSERT_TRUE(group);
   ASSERT_TRUE(group.setName("Friends").ok());
-  EXPECT_EQ(LMManagedRecordContext::saveAddressBook(book_.get()), std::nullopt);
+  EXPECT_TRUE(LMManagedRecordContext::saveAddressBook(book_.get()).ok());
 
   const ab::RecordId personId = created.id();
   const ab::RecordId groupId = group.id();
@@ -164,18 +164,18 @@ TEST_F(AddressBookAccess, CreateLookUpAndDelete) {
   EXPECT_TRUE(LMManagedRecordContext::deleteABRecord(found, book_.get()));
   EXPECT_FALSE(LMManagedRecordContext::deleteABRecord(ab::Record(), book_.get()));
   EXPECT_TRUE(book_->hasUnsavedChanges());  // deletion alone does not save
-  EXPECT_EQ(LMManagedRecordContext::saveAddressBook(book_.get()), std::nullopt);
+  EXPECT_TRUE(LMManagedRecordContext::saveAddressBook(book_.get()).ok());
   EXPECT_FALSE(LMManagedRecordContext::recordABPersonWithRecordID(personId, book_.get()));
 }
 
 TEST_F(AddressBookAccess, SaveIsFollowedByRevertAndFailuresAreConverted) {
-  EXPECT_EQ(LMManagedRecordContext::saveAddressBook(nullptr), std::nullopt);
+  EXPECT_TRUE(LMManagedRecordContext::saveAddressBook(nullptr).ok());
   failWrites(nullptr);
-  EXPECT_EQ(LMManagedRecordContext::saveAddressBook(book_.get()), std::nullopt);
+  EXPECT_TRUE(LMManagedRecordContext::saveAddressBook(book_.get()).ok());
   EXPECT_EQ(saves_, 0);  // nothing to save: no save attempted
 
   ab::Record kept = person(local(), "Kept");
-  EXPECT_EQ(LMManagedRecordContext::saveAddressBook(book_.get()), std::nullopt);
+  EXPECT_TRUE(LMManagedRecordContext::saveAddressBook(book_.get()).ok());
   EXPECT_EQ(saves_, 1);
   EXPECT_FALSE(book_->hasUnsavedChanges());
   EXPECT_EQ(book_->personCount(), 1u);
@@ -187,11 +187,11 @@ TEST_F(AddressBookAccess, SaveIsFollowedByRevertAndFailuresAreConverted) {
   });
   person(local(), "Lost");
   auto error = LMManagedRecordContext::saveAddressBook(book_.get());
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->domain(), lumora::kLMLocalErrorDomain);
-  EXPECT_EQ(error->code(), lumora::kLMLocalErrorAddressBookNotAllowed);
-  EXPECT_EQ(error->userInfo().value("description", ""), "ABAddressBook Error");
-  EXPECT_TRUE(log_->contains(error->description(), lumora::kLMLogFlagError));
+  ASSERT_FALSE(error.ok());
+  EXPECT_EQ(error.error().domain(), lumora::kLMLocalErrorDomain);
+  EXPECT_EQ(error.error().code(), lumora::kLMLocalErrorAddressBookNotAllowed);
+  EXPECT_EQ(error.error().userInfo().value("description", ""), "ABAddressBook Error");
+  EXPECT_TRUE(log_->contains(error.error().description(), lumora::kLMLogFlagError));
   EXPECT_FALSE(book_->hasUnsavedChanges());
   EXPECT_EQ(book_->personCount(), 1u);
 
@@ -200,8 +200,8 @@ TEST_F(AddressBookAccess, SaveIsFollowedByRevertAndFailuresAreConverted) {
   person(local(), "Also lost");
   ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Denied));
   error = LMManagedRecordContext::saveAddressBook(book_.get());
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->code(), lumora::kLMLocalErrorAddressBookAccessDenied);
+  ASSERT_FALSE(error.ok());
+  EXPECT_EQ(error.error().code(), lumora::kLMLocalErrorAddressBookAccessDenied);
 }
 
 TEST_F(AddressBookAccess, EmptyingASourceSavesEveryTwentyPeople) {

@@ -50,7 +50,7 @@ class ContactRoundTrip : public recordstoretest::AddressBookFixture {
     auto created = book_->createPerson(local());
     EXPECT_TRUE(created.ok());
     if (!created.ok()) return ab::kInvalidRecordId;
-    EXPECT_EQ(contact.mergeToLocalRecord(*created), std::nullopt);
+    EXPECT_TRUE(contact.mergeToLocalRecord(*created).ok());
     EXPECT_TRUE(book_->save().ok());
     return created->id();
   }

@@ -196,11 +196,11 @@ TEST_F(LMRecordAddressBook, GroupsReadTheirMembersAndWriteTheirName) {
 
   LMGroup renamed = *read;
   renamed.name = "Family";
-  EXPECT_FALSE(renamed.mergeToLocalRecord(group));
+  EXPECT_TRUE(renamed.mergeToLocalRecord(group).ok());
   EXPECT_EQ(group.name(), "Family");
-  EXPECT_FALSE(renamed.mergeToLocalRecord(ann));  // not a group: nothing written
+  EXPECT_TRUE(renamed.mergeToLocalRecord(ann).ok());  // not a group: nothing written
   renamed.name = "";
-  EXPECT_FALSE(renamed.mergeToLocalRecord(group));
+  EXPECT_TRUE(renamed.mergeToLocalRecord(group).ok());
   EXPECT_EQ(group.name(), "Family");
 }
 
@@ -216,14 +216,15 @@ TEST_F(LMRecordAddressBook, GroupNameFailureIsConvertedAndLogged) {
   lumora::LMLogUtil::setLogDelegate(sink);
   LMGroup group;
   group.name = "Blocked";
-  auto error = group.mergeToLocalRecord(*created);
+  auto written = group.mergeToLocalRecord(*created);
   lumora::LMLogUtil::setLogDelegate(nullptr);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->domain(), lumora::kLMLocalErrorDomain);
-  EXPECT_EQ(error->code(), lumora::kLMLocalErrorAddressBookNotAllowed);
+  ASSERT_FALSE(written.ok());
+  const platform::Error& error = written.error();
+  EXPECT_EQ(error.domain(), lumora::kLMLocalErrorDomain);
+  EXPECT_EQ(error.code(), lumora::kLMLocalErrorAddressBookNotAllowed);
   ASSERT_EQ(sink->records.size(), 1u);
   EXPECT_EQ(sink->records[0].flag(), lumora::kLMLogFlagError);
-  EXPECT_EQ(sink->records[0].message(), error->description());
+  EXPECT_EQ(sink->records[0].message(), error.description());
 }
 
 TEST(LMContactLabels, WordsAndLabelsBothWays) {

@@ -31,7 +31,7 @@ using testsupport::LogRecorder;
 class StoreFixture : public ::testing::Test {
  protected:
   StoreFixture() {
-    platform::MainQueue::main().unbind();
+    platform::MainQueue::main().resetForTesting();
     platform::UserDefaults::resetStandardForTesting();
     lumora::LMLogUtil::setLogDelegate(log_);
   }

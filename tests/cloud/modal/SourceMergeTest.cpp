@@ -39,11 +39,11 @@ class SourceMerge : public recordstoretest::AddressBookFixture {
     Outcome outcome;
     LMManagedRecordContext::mergeContactsSource(
         target, other, book_.get(),
-        [&outcome](std::size_t matched, std::size_t created, std::optional<platform::Error> error) {
+        [&outcome](std::size_t matched, std::size_t created, const platform::Status& result) {
           ++outcome.calls;
           outcome.matched = matched;
           outcome.created = created;
-          outcome.error = std::move(error);
+          if (!result.ok()) outcome.error = result.error();
         });
     return outcome;
   }

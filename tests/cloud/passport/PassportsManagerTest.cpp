@@ -22,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using lumora::QBPassportsManager;
 using platform::MainQueue;
-using Result = std::optional<platform::Error>;
+using Result = platform::Status;
 
 class PassportsManagerTest : public logintest::LoginTest {
  protected:
@@ -112,9 +112,9 @@ TEST_F(PassportsManagerTest, ArgumentFailuresOfPasswordLoginsAreReportedAtOnce) 
   manager->loginForSid("lumora", "", "", false, recorder(calls));
   manager->loginForSid("lumora", "u", "", false, std::string("code"), recorder(calls));
   ASSERT_EQ(calls.size(), 2u);  // on the calling thread, before returning
-  EXPECT_EQ(calls[0]->code(), QBPassportsManager::kErrorNoUserOrPassport);
-  EXPECT_EQ(calls[1]->code(), QBPassportsManager::kErrorNoPassword);
-  EXPECT_EQ(calls[1]->domain(), "com.quenby.vantri.error.server");
+  EXPECT_EQ(calls[0].error().code(), QBPassportsManager::kErrorNoUserOrPassport);
+  EXPECT_EQ(calls[1].error().code(), QBPassportsManager::kErrorNoPassword);
+  EXPECT_EQ(calls[1].error().domain(), "com.quenby.vantri.error.server");
   EXPECT_TRUE(manager->passportDic().empty());
   manager->loginForSid("lumora", "", "", false, QBPassportsManager::Completion());  // dropped quietly
 }
@@ -127,7 +127,7 @@ TEST_F(PassportsManagerTest, CodeAndTicketOperationsNeedAStoredPassport) {
   EXPECT_TRUE(calls.empty());  // reported on the main queue
   MainQueue::main().runUntilIdle();
   ASSERT_EQ(calls.size(), 3u);
-  for (const auto& call : calls) EXPECT_EQ(call->code(), QBPassportsManager::kErrorNoUserOrPassport);
+  for (const auto& call : calls) EXPECT_EQ(call.error().code(), QBPassportsManager::kErrorNoUserOrPassport);
 }
 
 TEST_F(PassportsManagerTest, ACompletionRunsOnceEvenWhenThePassportReportsTwice) {
@@ -136,7 +136,7 @@ TEST_F(PassportsManagerTest, ACompletionRunsOnceEvenWhenThePassportReportsTwice)
   manager->reLoginForSid("lumora", recorder(calls));
   MainQueue::main().runUntilIdle();
   ASSERT_EQ(calls.size(), 1u);  // no pass token: expired
-  EXPECT_EQ(calls[0]->code(), -103);
+  EXPECT_EQ(calls[0].error().code(), -103);
 
   auto passport = manager->passportForSid("lumora");
   passport->failWithError(platform::Error("QBPassportErrorDomain", -2004));
@@ -152,7 +152,7 @@ TEST_F(PassportsManagerTest, ACompletionRunsOnceEvenWhenThePassportReportsTwice)
   MainQueue::main().runUntilIdle();
   EXPECT_TRUE(first.empty());
   ASSERT_EQ(second.size(), 1u);
-  EXPECT_EQ(second[0]->code(), -100);  // no login page values
+  EXPECT_EQ(second[0].error().code(), -100);  // no login page values
 }
 
 TEST_F(PassportsManagerTest, ALoginSavesTheSessionAndTheUserId) {
@@ -164,7 +164,7 @@ TEST_F(PassportsManagerTest, ALoginSavesTheSessionAndTheUserId) {
   passport->dispatchPassportDidLoginMessage();
   MainQueue::main().runUntilIdle();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_FALSE(calls[0].has_value());
+  EXPECT_TRUE(calls[0].ok());
   EXPECT_EQ(manager->userId(), "7");
   auto restored = QBPassportsManager::create()->passportForSid("lumora", std::nullopt);
   EXPECT_TRUE(restored->isSessionValid());
@@ -173,8 +173,8 @@ TEST_F(PassportsManagerTest, ALoginSavesTheSessionAndTheUserId) {
 TEST_F(PassportsManagerTest, SynchronousCallsRefuseTheMainThreadAndWaitElsewhere) {
   MainQueue::main().bindToCurrentThread();
   auto onMain = manager->reLoginForSid("lumora");
-  ASSERT_TRUE(onMain.has_value());
-  EXPECT_EQ(onMain->domain(), "com.quenby.lumora.sdk.error");
+  ASSERT_FALSE(onMain.ok());
+  EXPECT_EQ(onMain.error().domain(), "com.quenby.lumora.sdk.error");
   MainQueue::main().runUntilIdle();
 
   manager->setUserId(std::string("1"));
@@ -186,8 +186,8 @@ TEST_F(PassportsManagerTest, SynchronousCallsRefuseTheMainThreadAndWaitElsewhere
   });
   EXPECT_TRUE(MainQueue::main().runUntil([&] { return done.load(); }, 10000ms));
   worker.join();
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->code(), QBPassportsManager::kErrorNoUserOrPassport);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().code(), QBPassportsManager::kErrorNoUserOrPassport);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "cloud/request/LMHTTPErrorHandler.h"
+#include "cloud/request/LMSessionSource.h"
 #include "utils/LMErrors.h"
 #include "platform/Clock.h"
 
@@ -35,6 +39,8 @@ TEST_F(LMHTTPErrorHandlerTest, A500BlocksTheHostForFiveMinutesWithoutExtension) 
   EXPECT_FALSE(handler.serverErrorWithURL("http://elsewhere.example/"));
 
   clock->advance(platform::seconds(200));
+  // The device's clock set back a day does not prolong the block.
+  clock->stepWallTime(-std::chrono::hours(24));
   // A second 500 while blocked changes nothing (the block keeps its end).
   EXPECT_TRUE(handler.handleServerError(serverError(500, {{"code", 500}, {"n", 2}}), url));
   EXPECT_EQ(handler.serverErrorWithURL(url), first);
@@ -94,17 +100,44 @@ TEST_F(LMHTTPErrorHandlerTest, ClearAllErrorsUnblocksAndHostlessURLsUseTheirText
   EXPECT_TRUE(handler.serverErrorWithURL("http://a.example/"));
 }
 
-TEST_F(LMHTTPErrorHandlerTest, AuthenticationStepIgnoresOtherErrors) {
-  int calls = 0;
-  bool handled = true;
-  handler.handleUserAuthenticationError(serverError(401), "lumora",
-                                        [&](std::optional<Error> error, bool yes) {
-                                          ++calls;
-                                          handled = yes;
-                                          EXPECT_FALSE(error);
-                                        });
-  EXPECT_EQ(calls, 1);
-  EXPECT_FALSE(handled);
+// Sessions that count relogins and answer them with `outcome`.
+class CountingSessions : public LMSessionSource {
+ public:
+  std::optional<std::string> userId() override { return "1"; }
+  platform::Result<LMSignedSession> sessionForSid(const std::string&) override {
+    return LMSignedSession{"1", "t", "k"};
+  }
+  bool canReLoginForSid(const std::string&) override { return canReLogin; }
+  platform::Status reLoginForSid(const std::string&) override {
+    ++relogins;
+    return outcome;
+  }
+  bool canReLogin = true;
+  int relogins = 0;
+  platform::Status outcome;
+};
+
+TEST_F(LMHTTPErrorHandlerTest, OnlyACancelledAuthenticationLogsInAgain) {
+  CountingSessions sessions;
+  std::vector<std::pair<bool, bool>> finishes;  // (relogin ok, handled)
+  auto record = [&](const platform::Status& relogin, bool handled) {
+    finishes.emplace_back(relogin.ok(), handled);
+  };
+  handler.handleUserAuthenticationError(serverError(401), sessions, "lumora", record);
+  EXPECT_EQ(sessions.relogins, 0);
+  EXPECT_EQ(finishes, (std::vector<std::pair<bool, bool>>{{true, false}}));
+
+  finishes.clear();
+  sessions.outcome = Error("QBPassportErrorDomain", -103);
+  handler.handleUserAuthenticationError(Error("NSURLErrorDomain", -1012), sessions, "lumora", record);
+  EXPECT_EQ(sessions.relogins, 1);
+  EXPECT_EQ(finishes, (std::vector<std::pair<bool, bool>>{{false, true}, {true, false}}));
+
+  finishes.clear();
+  sessions.canReLogin = false;  // no passport held, or nobody signed in
+  handler.handleUserAuthenticationError(Error("any", -1012), sessions, "lumora", record);
+  EXPECT_EQ(sessions.relogins, 1);
+  EXPECT_EQ(finishes, (std::vector<std::pair<bool, bool>>{{true, false}}));
 }
 
 }  // namespace

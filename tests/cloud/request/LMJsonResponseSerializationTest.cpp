@@ -34,8 +34,9 @@ struct Decoded {
 Decoded decode(const Response& response, const Bytes& body,
                std::optional<std::string> key = kKey) {
   LMJsonResponseSerialization serializer;
-  Decoded out;
-  out.object = serializer.responseObjectForResponseWithKey(response, body, key, &out.error);
+  LMDecodedReply reply = serializer.responseObjectForResponse(response, body, key);
+  Decoded out{reply.object, std::nullopt};
+  if (!reply.status.ok()) out.error = reply.status.error();
   return out;
 }
 
@@ -134,11 +135,10 @@ TEST(LMJsonResponseSerialization, CodeCheckPassesWhatItCannotJudge) {
 TEST(LMJsonResponseSerialization, RemovesNullsWhenAsked) {
   LMJsonResponseSerialization serializer;
   serializer.setRemovesKeysWithNullValues(true);
-  std::optional<Error> error;
-  auto object = serializer.responseObjectForResponseWithKey(
-      reply(200), encrypted(R"({"code":0,"a":null,"b":[{"c":null,"d":1}]})"), kKey, &error);
-  EXPECT_FALSE(error);
-  EXPECT_EQ(object, (Json{{"code", 0}, {"b", Json::array({Json{{"d", 1}}})}}));
+  auto decoded = serializer.responseObjectForResponse(
+      reply(200), encrypted(R"({"code":0,"a":null,"b":[{"c":null,"d":1}]})"), kKey);
+  EXPECT_TRUE(decoded.status.ok());
+  EXPECT_EQ(decoded.object, (Json{{"code", 0}, {"b", Json::array({Json{{"d", 1}}})}}));
 }
 
 TEST(LMHTTPResponseSerialization, ValidationWithoutResponseOrContentTypeRules) {

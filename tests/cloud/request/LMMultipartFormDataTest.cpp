@@ -5,6 +5,7 @@
 
 #include "cloud/request/LMMultipartBodyStream.h"
 #include "cloud/request/LMStreamingMultipartFormData.h"
+#include "support/BodySource.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -30,7 +31,6 @@ TEST(LMMultipartFormData, BodyLayoutHeadersAndLength) {
   form.appendPartWithFormData(toBytes("v"), "field");
   form.appendPartWithFileData(toBytes("PNG"), "userfile", "a.png", "image/png");
   auto request = form.requestByFinalizingMultipartFormData();
-  ASSERT_TRUE(request.ok());
 
   const std::string expected =
       "--" + boundary + "\r\n" +
@@ -39,18 +39,22 @@ TEST(LMMultipartFormData, BodyLayoutHeadersAndLength) {
       "Content-Disposition: form-data; name=\"userfile\"; filename=\"a.png\"\r\n"
       "Content-Type: image/png\r\n\r\n"
       "PNG\r\n--" + boundary + "--\r\n";
-  EXPECT_EQ(toString(request->body), expected);
-  EXPECT_EQ(request->headers.value("Content-Type"), "multipart/form-data; boundary=" + boundary);
-  EXPECT_EQ(request->headers.value("Content-Length"), std::to_string(expected.size()));
-  EXPECT_EQ(request->url, "http://127.0.0.1/upload");
+  ASSERT_TRUE(request.bodySource);
+  EXPECT_EQ(request.bodySource->length, expected.size());
+  EXPECT_EQ(toString(testsupport::readAll(*request.bodySource)), expected);
+  // Each send reads the body afresh.
+  EXPECT_EQ(toString(testsupport::readAll(*request.bodySource)), expected);
+  EXPECT_EQ(request.headers.value("Content-Type"), "multipart/form-data; boundary=" + boundary);
+  EXPECT_EQ(request.headers.value("Content-Length"), std::to_string(expected.size()));
+  EXPECT_EQ(request.url, "http://127.0.0.1/upload");
 }
 
 TEST(LMMultipartFormData, WithoutPartsTheRequestIsUnchanged) {
   LMStreamingMultipartFormData form(baseRequest());
   auto request = form.requestByFinalizingMultipartFormData();
-  ASSERT_TRUE(request.ok());
-  EXPECT_TRUE(request->body.empty());
-  EXPECT_FALSE(request->headers.contains("Content-Type"));
+  EXPECT_TRUE(request.body.empty());
+  EXPECT_FALSE(request.bodySource);
+  EXPECT_FALSE(request.headers.contains("Content-Type"));
 }
 
 TEST(LMMultipartFormData, FilePartsAreStreamedFromDisk) {
@@ -65,11 +69,12 @@ TEST(LMMultipartFormData, FilePartsAreStreamedFromDisk) {
   ASSERT_TRUE(form.appendPartWithFileURL(path, "file", "block.bin", "application/octet-stream").ok());
   EXPECT_EQ(form.bodyStream().contentLength(), form.bodyStream().parts()[0]->contentLength());
   auto request = form.requestByFinalizingMultipartFormData();
-  ASSERT_TRUE(request.ok());
-  std::string body = toString(request->body);
+  ASSERT_TRUE(request.bodySource);
+  Bytes sent = testsupport::readAll(*request.bodySource);
+  std::string body = toString(sent);
   auto start = body.find("\r\n\r\n") + 4;
-  EXPECT_EQ(Bytes(request->body.begin() + static_cast<long>(start),
-                  request->body.begin() + static_cast<long>(start + content.size())),
+  EXPECT_EQ(Bytes(sent.begin() + static_cast<long>(start),
+                  sent.begin() + static_cast<long>(start + content.size())),
             content);
   EXPECT_EQ(body.substr(start + content.size()), "\r\n--" + form.boundary() + "--\r\n");
 }
@@ -87,8 +92,13 @@ TEST(LMMultipartFormData, MissingOrShrunkenFilesFailInsteadOfSendingAPartialBody
   ASSERT_TRUE(form.appendPartWithFileURL(path, "file", "shrinks.txt", "text/plain").ok());
   std::filesystem::resize_file(path, 4);
   auto request = form.requestByFinalizingMultipartFormData();
-  ASSERT_FALSE(request.ok());
-  EXPECT_EQ(request.error().code(), kLMRequestErrorCannotReadFile);
+  ASSERT_TRUE(request.bodySource);
+  auto stream = request.bodySource->open();
+  std::uint8_t buffer[256];
+  auto read = stream->read(buffer, sizeof buffer);
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.error().code(), kLMRequestErrorCannotReadFile);
+  EXPECT_FALSE(stream->read(buffer, sizeof buffer).ok());  // and stays failed
 }
 
 TEST(LMMultipartBodyStream, ReadsInSmallPiecesAcrossPartBoundaries) {
@@ -102,8 +112,8 @@ TEST(LMMultipartBodyStream, ReadsInSmallPiecesAcrossPartBoundaries) {
   stream.setInitialAndFinalBoundaries();
   std::string out;
   std::uint8_t buffer[3];
-  for (std::int64_t n; (n = stream.read(buffer, sizeof buffer)) > 0;) {
-    out.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+  for (auto n = stream.read(buffer, sizeof buffer); n.ok() && *n > 0; n = stream.read(buffer, sizeof buffer)) {
+    out.append(reinterpret_cast<char*>(buffer), *n);
   }
   EXPECT_FALSE(stream.hasBytesAvailable());
   EXPECT_EQ(out,

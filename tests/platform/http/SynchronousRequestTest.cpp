@@ -6,6 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "platform/http/CookieStorage.h"
 #include "platform/http/SynchronousReply.h"
@@ -232,6 +235,110 @@ TEST_F(SynchronousRequest, RedirectsAreFollowedUnlessTheRequestSaysNot) {
   reply = sendSynchronousRequest(get(server.url("/loop")));
   ASSERT_FALSE(reply.ok());
   EXPECT_EQ(reply.error->code(), -1007);
+}
+
+// A body made as it is read: byte i is i % 251. `failAt` makes the read at
+// that offset fail, `endAt` ends the stream early, `onRead` sees each offset.
+struct GeneratedBody {
+  std::uint64_t length = 0;
+  std::uint64_t failAt = UINT64_MAX;
+  std::uint64_t endAt = UINT64_MAX;
+  std::function<void(std::uint64_t)> onRead;
+  std::shared_ptr<std::atomic<int>> opens = std::make_shared<std::atomic<int>>(0);
+
+  platform::http::BodySource source() const {
+    struct Stream final : platform::http::BodyStream {
+      GeneratedBody body;
+      std::uint64_t offset = 0;
+      platform::Result<std::size_t> read(std::uint8_t* buffer, std::size_t size) override {
+        if (offset >= body.failAt) return platform::Error("test.body", 5);
+        if (offset >= body.endAt) return std::size_t{0};
+        if (body.onRead) body.onRead(offset);
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, body.length - offset));
+        for (std::size_t i = 0; i < n; ++i) buffer[i] = static_cast<std::uint8_t>((offset + i) % 251);
+        offset += n;
+        return n;
+      }
+    };
+    GeneratedBody copy = *this;
+    return {length, [copy] {
+              ++*copy.opens;
+              auto stream = std::make_unique<Stream>();
+              stream->body = copy;
+              return stream;
+            }};
+  }
+};
+
+TEST_F(SynchronousRequest, StreamedBodiesAreReadAsTheyGoAndFailOrCancelCleanly) {
+  auto check = [](const httplib::Request& req, httplib::Response& res) {
+    bool intact = true;
+    for (std::size_t i = 0; i < req.body.size(); ++i) {
+      intact = intact && static_cast<std::uint8_t>(req.body[i]) == i % 251;
+    }
+    res.set_content(std::to_string(req.body.size()) + (intact ? " intact" : " garbled"), "text/plain");
+  };
+  server->Post("/sink", check);
+  server->Post("/kept", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 307;
+    res.set_header("Location", "/sink");
+  });
+  server.start();
+
+  GeneratedBody body;
+  body.length = 3 * 1024 * 1024 + 7;
+  Request post = get(server.url("/kept"));
+  post.method = "POST";
+  post.headers.set("Content-Type", "application/octet-stream");
+  post.bodySource = body.source();
+  std::int64_t sent = 0, expected = 0, received = 0, announced = 0;
+  platform::http::SendControl control;
+  control.didSendBodyData = [&](std::int64_t, std::int64_t total, std::int64_t length) {
+    sent = total;
+    expected = length;
+  };
+  control.didReceiveData = [&](std::int64_t, std::int64_t total, std::int64_t length) {
+    received = total;
+    announced = length;
+  };
+  auto reply = sendSynchronousRequest(post, control);
+  ASSERT_TRUE(reply.ok()) << reply.error->description();
+  EXPECT_EQ(toString(reply.data), std::to_string(body.length) + " intact");
+  EXPECT_EQ(*body.opens, 2);  // the redirect that keeps the body reads it again
+  EXPECT_EQ(sent, static_cast<std::int64_t>(body.length));
+  EXPECT_EQ(expected, static_cast<std::int64_t>(body.length));
+  EXPECT_EQ(received, static_cast<std::int64_t>(reply.data.size()));
+  EXPECT_EQ(announced, received);
+
+  // A stream that fails, or ends before its length, fails the send.
+  post.url = server.url("/sink");
+  GeneratedBody failing = body;
+  failing.failAt = 1024 * 1024;
+  post.bodySource = failing.source();
+  reply = sendSynchronousRequest(post);
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->domain(), "test.body");
+  GeneratedBody shortBody = body;
+  shortBody.endAt = 1024 * 1024;
+  post.bodySource = shortBody.source();
+  reply = sendSynchronousRequest(post);
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->code(), platform::http::kUrlErrorRequestBodyStreamExhausted);
+
+  // Cancelled half-way from elsewhere: -999, and the rest is never read.
+  std::atomic<bool> cancelled{false};
+  std::atomic<std::uint64_t> lastRead{0};
+  GeneratedBody cancelling = body;
+  cancelling.onRead = [&](std::uint64_t offset) {
+    lastRead = offset;
+    if (offset >= body.length / 2) cancelled = true;
+  };
+  post.bodySource = cancelling.source();
+  control.cancelled = &cancelled;
+  reply = sendSynchronousRequest(post, control);
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->code(), platform::http::kUrlErrorCancelled);
+  EXPECT_LT(lastRead.load(), body.length / 2 + 1024 * 1024);
 }
 
 TEST_F(SynchronousRequest, CookiesSetByTheServerGoBackOnLaterRequests) {

@@ -1,0 +1,26 @@
+// Process-wide state that one test may leave behind and the next must not
+// meet, put back after every test of every test binary, so that tests pass
+// in any order and repeated in one process (--gtest_shuffle,
+// --gtest_repeat). Fixtures reset what they set up themselves; this catches
+// what outlives them.
+#include <gtest/gtest.h>
+
+#include "platform/MainQueue.h"
+
+namespace {
+
+class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    // A test that made its thread the main thread leaves it so for the
+    // next one; tasks posted late (a completion nobody waited for) would
+    // run inside the next test's pumping.
+    platform::MainQueue::main().resetForTesting();
+  }
+};
+
+[[maybe_unused]] const bool kRegistered = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new ResetAfterEachTest);
+  return true;
+}();
+
+}  // namespace
