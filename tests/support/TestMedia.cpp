@@ -126,7 +126,17 @@ platform::Bytes makeMovie(int width, int height, double seconds, std::size_t pay
   platform::Bytes movie = box("ftyp", ftypPayload);
   platform::Bytes moov = box("moov", [&] {
     platform::Bytes inner = box("mvhd", mvhd);
-    platform::Bytes trak = box("trak", box("tkhd", tkhd));
+    // A media handler of type "vide" marks the track as the video track
+    // (readers take the track's size only from a track they know as video).
+    platform::Bytes hdlr;
+    put(hdlr, 0, 4);  // version, flags
+    hdlr.insert(hdlr.end(), {'m', 'h', 'l', 'r', 'v', 'i', 'd', 'e'});
+    hdlr.insert(hdlr.end(), 12, 0);  // manufacturer, flags, flags mask
+    hdlr.push_back(0);               // empty name
+    platform::Bytes trak = box("tkhd", tkhd);
+    platform::Bytes mdia = box("mdia", box("hdlr", hdlr));
+    trak.insert(trak.end(), mdia.begin(), mdia.end());
+    trak = box("trak", trak);
     inner.insert(inner.end(), trak.begin(), trak.end());
     return inner;
   }());
