@@ -1,0 +1,35 @@
+#include "cloud/kss/LMKssBlockStream.h"
+
+#include "cloud/kss/LMKssDescription.h"
+
+namespace lumora {
+
+LMKssBlockStream::LMKssBlockStream(const platform::Bytes& key, std::uint64_t size)
+    : cipher_(key), plain_(static_cast<std::size_t>(size)) {}
+
+platform::Status LMKssBlockStream::write(const std::uint8_t* data, std::size_t size) {
+  if (failed_ || size > plain_.size() - received_) {
+    failed_ = true;
+    return LMKssError(kLMKssReasonWrongBlock);
+  }
+  std::uint8_t* out = plain_.data() + received_;
+  if (!cipher_.apply(data, out, size)) {
+    failed_ = true;
+    return LMKssError(kLMKssReasonWrongBlock);
+  }
+  digest_.update(out, size);
+  received_ += size;
+  return platform::Status::success();
+}
+
+platform::Result<platform::Bytes> LMKssBlockStream::takeVerifiedBlock(const std::string& sha1) {
+  if (failed_ || received_ != plain_.size() || !cipher_.ok() ||
+      platform::hexString(digest_.finish()) != sha1) {
+    failed_ = true;
+    return LMKssError(kLMKssReasonWrongBlock);
+  }
+  failed_ = true;  // spent
+  return std::move(plain_);
+}
+
+}  // namespace lumora

@@ -1,0 +1,210 @@
+#include "cloud/kss/LMKssFileHelper.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "cloud/kss/LMKssBlockStream.h"
+#include "cloud/kss/LMKssDescription.h"
+#include "cloud/request/LMDataRequestOperation.h"
+#include "cloud/request/LMHTTPRequestSerialization.h"
+#include "platform/Console.h"
+#include "platform/Semaphore.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+
+namespace lumora {
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr const char* kBlockCompleted = "BLOCK_COMPLETED";
+
+struct Outcome {
+  std::optional<platform::http::Response> response;
+  std::optional<platform::Bytes> data;
+  std::optional<platform::Error> error;
+};
+
+// Runs the operation and waits for its one finish.
+Outcome runAndWait(const std::shared_ptr<LMDataRequestOperation>& operation) {
+  platform::Semaphore done;
+  Outcome outcome;
+  operation->startWithFinish([&](const std::optional<platform::http::Response>& response,
+                                 const std::optional<platform::Bytes>& data,
+                                 const std::optional<platform::Error>& error) {
+    outcome = Outcome{response, data, error};
+    done.signal();
+  });
+  done.wait();
+  return outcome;
+}
+
+platform::Error fileError(int code, const std::string& what) {
+  return platform::Error(platform::kPOSIXErrorDomain, code,
+                         {{platform::Error::kLocalizedDescriptionKey,
+                           what + ": " + std::strerror(code)}});
+}
+
+// Where the blocks of a download go: a file in the caches directory, or
+// memory.
+class Destination {
+ public:
+  ~Destination() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Creates or empties the file. A link in its place is not followed.
+  platform::Status openFile(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) return fileError(errno, "Cannot open " + path);
+    path_ = path;
+    return platform::Status::success();
+  }
+
+  platform::Status append(const platform::Bytes& block) {
+    if (fd_ < 0) {
+      bytes_.insert(bytes_.end(), block.begin(), block.end());
+      return platform::Status::success();
+    }
+    for (std::size_t done = 0; done < block.size();) {
+      ssize_t wrote = ::write(fd_, block.data() + done, block.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return fileError(wrote < 0 ? errno : EIO, "Cannot write " + path_);
+      done += static_cast<std::size_t>(wrote);
+    }
+    return platform::Status::success();
+  }
+
+  // Closes the file; the path, or the bytes collected.
+  platform::Result<LMKssFileHelper::FileResult> finish() {
+    if (fd_ < 0) return LMKssFileHelper::FileResult(std::move(bytes_));
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) return fileError(errno, "Cannot write " + path_);
+    return LMKssFileHelper::FileResult(path_);
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  platform::Bytes bytes_;
+};
+
+// One block: up to three attempts, rotating through its addresses. The
+// plain block, or the last attempt's error.
+platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const platform::Bytes& key,
+                                                std::int64_t index, std::uint64_t taken,
+                                                const LMKssFileHelper::ReadDataBlock& progress) {
+  platform::Error error;
+  for (std::size_t attempt = 0; attempt < kAttempts; ++attempt) {
+    platform::http::Request request;
+    request.url = attempt < block.urls.size() ? block.urls[attempt] : block.urls.front();
+    auto operation = LMDataRequestOperation::initWithRequest(std::move(request));
+    auto stream = std::make_shared<LMKssBlockStream>(key, block.size);
+    operation->setOutputStream(stream);
+    if (progress) {
+      const auto size = static_cast<std::int64_t>(block.size);
+      const auto before = static_cast<std::int64_t>(taken);
+      operation->setReadDataBlock([progress, size, before, index](std::int64_t now, std::int64_t total,
+                                                                  std::int64_t) {
+        progress(now, before + std::min(total, size), index);
+      });
+    }
+    Outcome outcome = runAndWait(operation);
+    if (outcome.error) {
+      error = *outcome.error;
+      platform::consoleLog("Block download failed: " + error.description());
+      continue;
+    }
+    auto plain = stream->takeVerifiedBlock(block.sha1);
+    if (plain.ok()) return plain;
+    error = plain.error();
+    LM_LOG_ERROR("{}", error.description());
+  }
+  return error;
+}
+
+}  // namespace
+
+void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
+                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                        UploadFinish finish) {
+  platform::Json parameters{{"file_meta", fileMeta}, {"block_meta", blockMeta}, {"chunk_pos", 0}};
+  if (bodySum.is_number()) parameters["body_sum"] = bodySum;
+  const platform::http::Request request = LMHTTPRequestSerialization().postDataRequestWithData(
+      blockData, blockUrl + "/upload_block_chunk", parameters);
+
+  platform::Error error;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    auto operation = LMDataRequestOperation::initWithRequest(request);
+    operation->setSendDataBlock(didSendDataBlock);
+    Outcome outcome = runAndWait(operation);
+    if (outcome.error) {
+      error = *outcome.error;
+      continue;
+    }
+    const platform::Bytes& body = outcome.data ? *outcome.data : platform::Bytes();
+    platform::Error parseError(kLMJSONErrorDomain, kLMJSONErrorCode,
+                               {{"NSDebugDescription", "The reply is empty."}});
+    auto reply = LMUtils::jsonObjectFromString(platform::toString(body), &parseError);
+    if (!reply) {
+      error = parseError;
+      continue;
+    }
+    LM_LOG_VERBOSE("{}", reply->dump());
+    if (reply->is_object() && reply->value("stat", platform::Json()) == kBlockCompleted) {
+      auto commitMeta = reply->find("commit_meta");
+      if (commitMeta != reply->end() && !commitMeta->is_null()) {
+        if (finish) finish(*commitMeta, std::nullopt);
+        return;
+      }
+    }
+    error = platform::Error(kLMKssErrorDomain, kLMKssErrorBlockNotCompleted,
+                            reply->is_object() ? *reply : platform::Json{{"reply", *reply}});
+  }
+  LM_LOG_ERROR("{}", error.description());
+  if (finish) finish(std::nullopt, error);
+}
+
+void LMKssFileHelper::downloadKssFileWithKSS(const platform::Json& kss,
+                                             const std::optional<std::string>& fileName,
+                                             ReadDataBlock didReadDataBlock, DownloadFinish finish) {
+  auto fail = [&finish](const platform::Error& error) {
+    LM_LOG_ERROR("{}", error.description());
+    if (finish) finish(std::nullopt, error);
+  };
+  auto description = LMKssDescription::fromJson(kss);
+  if (!description.ok()) return fail(description.error());
+
+  Destination destination;
+  if (fileName) {
+    auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), *fileName);
+    if (!path) {
+      return fail(LMUtils::localErrorWithErrorCode(
+          kLMLocalErrorInvalidParameters,
+          {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}}));
+    }
+    if (auto opened = destination.openFile(path->string()); !opened.ok()) return fail(opened.error());
+  }
+
+  std::uint64_t taken = 0;
+  for (std::size_t index = 0; index < description->blocks.size(); ++index) {
+    const LMKssBlock& block = description->blocks[index];
+    auto plain = downloadBlock(block, description->secureKey, static_cast<std::int64_t>(index),
+                               taken, didReadDataBlock);
+    if (!plain.ok()) return fail(plain.error());
+    if (auto written = destination.append(*plain); !written.ok()) return fail(written.error());
+    taken += block.size;
+  }
+  auto result = destination.finish();
+  if (!result.ok()) return fail(result.error());
+  if (finish) finish(std::move(*result), std::nullopt);
+}
+
+}  // namespace lumora
