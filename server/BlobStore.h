@@ -41,6 +41,8 @@ class BlobStore {
   void discard(const std::string& name);
 
   bool has(const std::string& sha1) const;
+  // True for 40 lower-case hexadecimal digits: the name of a blob.
+  static bool isBlobName(const std::string& text);
 
   // Sequential reading of one blob.
   class Reader {

@@ -1,0 +1,60 @@
+#include "server/BlobReply.h"
+
+#include <algorithm>
+#include <memory>
+#include <string_view>
+
+#include "server/FileCrypto.h"
+
+namespace localcloud {
+namespace {
+
+constexpr std::size_t kServePiece = 256 * 1024;
+
+// One download: the blob's reader and the key stream, at `position`.
+struct EncryptedDownload {
+  BlobStore::Reader reader;
+  std::string key;
+  std::unique_ptr<crypto::Rc4Stream> rc4;
+  std::uint64_t position = 0;
+
+  bool moveTo(std::uint64_t offset) {
+    rc4 = std::make_unique<crypto::Rc4Stream>(key);
+    std::string zeros(std::min<std::uint64_t>(offset, kServePiece), '\0');
+    for (std::uint64_t done = 0; done < offset; done += zeros.size()) {
+      auto size = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), offset - done));
+      if (!rc4->apply(std::string_view(zeros.data(), size))) return false;
+    }
+    position = offset;
+    return reader.seek(offset);
+  }
+
+  bool serve(std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+    if (offset != position && !moveTo(offset)) return false;
+    auto piece = reader.read(std::min(length, kServePiece));
+    if (!piece || piece->empty()) return false;
+    auto out = rc4->apply(*piece);
+    if (!out) return false;
+    position += piece->size();
+    return sink.write(out->data(), out->size());
+  }
+};
+
+}  // namespace
+
+bool replyWithEncryptedBlob(httplib::Response& res, const BlobStore& blobs, const std::string& sha1,
+                            std::uint64_t size, const std::string& key) {
+  auto download = std::make_shared<EncryptedDownload>();
+  download->reader = blobs.open(sha1);
+  download->key = key;
+  download->rc4 = std::make_unique<crypto::Rc4Stream>(key);
+  if (!download->reader.ok() || !download->rc4->ok()) return false;
+  res.set_content_provider(
+      static_cast<std::size_t>(size), "application/octet-stream",
+      [download](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        return download->serve(offset, length, sink);
+      });
+  return true;
+}
+
+}  // namespace localcloud
