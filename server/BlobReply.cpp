@@ -9,14 +9,17 @@
 namespace localcloud {
 namespace {
 
-constexpr std::size_t kServePiece = 256 * 1024;
+// Small enough that the first bytes go out at once.
+constexpr std::size_t kServePiece = 64 * 1024;
 
-// One download: the blob's reader and the key stream, at `position`.
+// One download: the blob's reader and the key stream, at `position`, and
+// the piece in hand.
 struct EncryptedDownload {
   BlobStore::Reader reader;
   std::string key;
   std::unique_ptr<crypto::Rc4Stream> rc4;
   std::uint64_t position = 0;
+  std::string piece = std::string(kServePiece, '\0');
 
   bool moveTo(std::uint64_t offset) {
     rc4 = std::make_unique<crypto::Rc4Stream>(key);
@@ -31,12 +34,10 @@ struct EncryptedDownload {
 
   bool serve(std::size_t offset, std::size_t length, httplib::DataSink& sink) {
     if (offset != position && !moveTo(offset)) return false;
-    auto piece = reader.read(std::min(length, kServePiece));
-    if (!piece || piece->empty()) return false;
-    auto out = rc4->apply(*piece);
-    if (!out) return false;
-    position += piece->size();
-    return sink.write(out->data(), out->size());
+    auto got = reader.readInto(piece.data(), std::min(length, kServePiece));
+    if (!got || *got == 0 || !rc4->applyInPlace(piece.data(), *got)) return false;
+    position += *got;
+    return sink.write(piece.data(), *got);
   }
 };
 

@@ -102,10 +102,16 @@ BlobStore::Reader BlobStore::open(const std::string& sha1) const {
 
 std::optional<std::string> BlobStore::Reader::read(std::size_t maxBytes) {
   std::string piece(maxBytes, '\0');
-  in_.read(piece.data(), static_cast<std::streamsize>(maxBytes));
-  if (in_.bad()) return std::nullopt;
-  piece.resize(static_cast<std::size_t>(in_.gcount()));
+  auto got = readInto(piece.data(), maxBytes);
+  if (!got) return std::nullopt;
+  piece.resize(*got);
   return piece;
+}
+
+std::optional<std::size_t> BlobStore::Reader::readInto(char* buffer, std::size_t maxBytes) {
+  in_.read(buffer, static_cast<std::streamsize>(maxBytes));
+  if (in_.bad()) return std::nullopt;
+  return static_cast<std::size_t>(in_.gcount());
 }
 
 bool BlobStore::Reader::seek(std::uint64_t offset) {

@@ -51,6 +51,8 @@ class BlobStore {
     // The next up to `maxBytes` bytes; "" at the end; nullopt on a read
     // error.
     std::optional<std::string> read(std::size_t maxBytes);
+    // The same into `buffer`: the count, 0 at the end.
+    std::optional<std::size_t> readInto(char* buffer, std::size_t maxBytes);
     bool seek(std::uint64_t offset);
 
    private:

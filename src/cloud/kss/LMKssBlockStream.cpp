@@ -4,11 +4,14 @@
 
 namespace lumora {
 
-LMKssBlockStream::LMKssBlockStream(const platform::Bytes& key, std::uint64_t size)
-    : cipher_(key), plain_(static_cast<std::size_t>(size)) {}
+LMKssBlockStream::LMKssBlockStream(const platform::Bytes& key, std::uint64_t size,
+                                   platform::Bytes buffer)
+    : cipher_(key), plain_(std::move(buffer)), size_(size) {
+  if (plain_.size() < size_) plain_.resize(static_cast<std::size_t>(size_));
+}
 
 platform::Status LMKssBlockStream::write(const std::uint8_t* data, std::size_t size) {
-  if (failed_ || size > plain_.size() - received_) {
+  if (failed_ || size > size_ - received_) {
     failed_ = true;
     return LMKssError(kLMKssReasonWrongBlock);
   }
@@ -23,12 +26,13 @@ platform::Status LMKssBlockStream::write(const std::uint8_t* data, std::size_t s
 }
 
 platform::Result<platform::Bytes> LMKssBlockStream::takeVerifiedBlock(const std::string& sha1) {
-  if (failed_ || received_ != plain_.size() || !cipher_.ok() ||
+  if (failed_ || received_ != size_ || !cipher_.ok() ||
       platform::hexString(digest_.finish()) != sha1) {
     failed_ = true;
     return LMKssError(kLMKssReasonWrongBlock);
   }
   failed_ = true;  // spent
+  plain_.resize(static_cast<std::size_t>(size_));
   return std::move(plain_);
 }
 

@@ -25,7 +25,9 @@ namespace lumora {
 
 class LMKssBlockStream final : public platform::OutputStream {
  public:
-  LMKssBlockStream(const platform::Bytes& key, std::uint64_t size);
+  // `buffer` is reused for the block when it is large enough (a block
+  // buffer handed back by takeBuffer or takeVerifiedBlock).
+  LMKssBlockStream(const platform::Bytes& key, std::uint64_t size, platform::Bytes buffer = {});
 
   platform::Status write(const std::uint8_t* data, std::size_t size) override;
 
@@ -34,11 +36,14 @@ class LMKssBlockStream final : public platform::OutputStream {
   // The plain block when all its bytes came and their SHA-1, as lower-case
   // hexadecimal, is exactly `sha1`; the wrong-block error otherwise. Once.
   platform::Result<platform::Bytes> takeVerifiedBlock(const std::string& sha1);
+  // The buffer, for another block (after a failed check).
+  platform::Bytes takeBuffer() { return std::move(plain_); }
 
  private:
   RC4Stream cipher_;
   DigestContext digest_{DigestKind::SHA1};
   platform::Bytes plain_;
+  std::uint64_t size_;
   std::uint64_t received_ = 0;
   bool failed_ = false;
 };

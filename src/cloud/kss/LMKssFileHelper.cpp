@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "cloud/kss/LMKssBlockStream.h"
@@ -15,6 +17,7 @@
 #include "cloud/request/LMHTTPRequestSerialization.h"
 #include "platform/Console.h"
 #include "platform/Semaphore.h"
+#include "platform/SerialQueue.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -52,10 +55,13 @@ platform::Error fileError(int code, const std::string& what) {
 }
 
 // Where the blocks of a download go: a file in the caches directory, or
-// memory.
+// memory. A file is written on a writer thread of its own, one block at a
+// time, while the next block comes in; a block's buffer comes back for the
+// next block once it is written.
 class Destination {
  public:
   ~Destination() {
+    (void)settle();  // a failed download: the file keeps what was written
     if (fd_ >= 0) ::close(fd_);
   }
 
@@ -64,48 +70,92 @@ class Destination {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) return fileError(errno, "Cannot open " + path);
     path_ = path;
+    writer_ = std::make_unique<platform::SerialQueue>("LMKssFileWriter");
     return platform::Status::success();
   }
 
-  platform::Status append(const platform::Bytes& block) {
-    if (fd_ < 0) {
+  // Takes a checked block; a failure of the block written before it.
+  platform::Status append(platform::Bytes block) {
+    if (!writer_) {
       bytes_.insert(bytes_.end(), block.begin(), block.end());
+      free_ = std::move(block);
       return platform::Status::success();
     }
-    for (std::size_t done = 0; done < block.size();) {
-      ssize_t wrote = ::write(fd_, block.data() + done, block.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return fileError(wrote < 0 ? errno : EIO, "Cannot write " + path_);
-      done += static_cast<std::size_t>(wrote);
-    }
+    if (auto written = settle(); !written.ok()) return written;
+    std::lock_guard<std::mutex> guard(pending_->mutex);
+    pending_->busy = true;
+    writer_->async([pending = pending_, fd = fd_, path = path_, block = std::move(block)]() mutable {
+      platform::Status status = writeAll(fd, block, path);
+      std::lock_guard<std::mutex> guard(pending->mutex);
+      pending->status = std::move(status);
+      pending->spare = std::move(block);
+      pending->busy = false;
+      pending->done.notify_all();
+    });
     return platform::Status::success();
   }
 
-  // Closes the file; the path, or the bytes collected.
+  // A block buffer to fill again (empty when none is free yet).
+  platform::Bytes spare() { return std::move(free_); }
+
+  // Closes the file once every block is written; the path, or the bytes
+  // collected.
   platform::Result<LMKssFileHelper::FileResult> finish() {
-    if (fd_ < 0) return LMKssFileHelper::FileResult(std::move(bytes_));
+    if (!writer_) return LMKssFileHelper::FileResult(std::move(bytes_));
+    if (auto written = settle(); !written.ok()) return written.error();
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0) return fileError(errno, "Cannot write " + path_);
     return LMKssFileHelper::FileResult(path_);
   }
 
  private:
+  struct Pending {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool busy = false;
+    platform::Status status;
+    platform::Bytes spare;
+  };
+
+  static platform::Status writeAll(int fd, const platform::Bytes& block, const std::string& path) {
+    for (std::size_t done = 0; done < block.size();) {
+      ssize_t wrote = ::write(fd, block.data() + done, block.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return fileError(wrote < 0 ? errno : EIO, "Cannot write " + path);
+      done += static_cast<std::size_t>(wrote);
+    }
+    return platform::Status::success();
+  }
+
+  // Waits for the block being written; how its write went.
+  platform::Status settle() {
+    if (!writer_) return platform::Status::success();
+    std::unique_lock<std::mutex> lock(pending_->mutex);
+    pending_->done.wait(lock, [this] { return !pending_->busy; });
+    if (!pending_->spare.empty()) free_ = std::move(pending_->spare);
+    return pending_->status;
+  }
+
   int fd_ = -1;
   std::string path_;
+  std::unique_ptr<platform::SerialQueue> writer_;
+  std::shared_ptr<Pending> pending_ = std::make_shared<Pending>();
   platform::Bytes bytes_;
+  platform::Bytes free_;
 };
 
 // One block: up to three attempts, rotating through its addresses. The
 // plain block, or the last attempt's error.
 platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const platform::Bytes& key,
                                                 std::int64_t index, std::uint64_t taken,
-                                                const LMKssFileHelper::ReadDataBlock& progress) {
+                                                const LMKssFileHelper::ReadDataBlock& progress,
+                                                platform::Bytes buffer) {
   platform::Error error;
   for (std::size_t attempt = 0; attempt < kAttempts; ++attempt) {
     platform::http::Request request;
     request.url = attempt < block.urls.size() ? block.urls[attempt] : block.urls.front();
     auto operation = LMDataRequestOperation::initWithRequest(std::move(request));
-    auto stream = std::make_shared<LMKssBlockStream>(key, block.size);
+    auto stream = std::make_shared<LMKssBlockStream>(key, block.size, std::move(buffer));
     operation->setOutputStream(stream);
     if (progress) {
       const auto size = static_cast<std::int64_t>(block.size);
@@ -119,11 +169,13 @@ platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const p
     if (outcome.error) {
       error = *outcome.error;
       platform::consoleLog("Block download failed: " + error.description());
+      buffer = stream->takeBuffer();
       continue;
     }
     auto plain = stream->takeVerifiedBlock(block.sha1);
     if (plain.ok()) return plain;
     error = plain.error();
+    buffer = stream->takeBuffer();
     LM_LOG_ERROR("{}", error.description());
   }
   return error;
@@ -197,9 +249,11 @@ void LMKssFileHelper::downloadKssFileWithKSS(const platform::Json& kss,
   for (std::size_t index = 0; index < description->blocks.size(); ++index) {
     const LMKssBlock& block = description->blocks[index];
     auto plain = downloadBlock(block, description->secureKey, static_cast<std::int64_t>(index),
-                               taken, didReadDataBlock);
+                               taken, didReadDataBlock, destination.spare());
     if (!plain.ok()) return fail(plain.error());
-    if (auto written = destination.append(*plain); !written.ok()) return fail(written.error());
+    if (auto written = destination.append(std::move(*plain)); !written.ok()) {
+      return fail(written.error());
+    }
     taken += block.size;
   }
   auto result = destination.finish();
