@@ -84,19 +84,22 @@ void LMDataRequestOperation::operationDidStart() {
   callbacks.didFinishLoading = [self] { self->endTransfer(std::nullopt); };
   callbacks.didFailWithError = [self](const platform::Error& error) { self->endTransfer(error); };
   outputStreamLocked();
-  connection_ = std::make_unique<platform::http::Connection>(
+  connection_ = std::make_shared<platform::http::Connection>(
       request_, std::move(callbacks),
       [](std::function<void()> task) { networkRequestThread().async(std::move(task)); });
   connection_->start();
 }
 
 void LMDataRequestOperation::cancelConnection() {
+  std::shared_ptr<platform::http::Connection> connection;
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (state_ == kStateFinished || ending_) return;
-    // Nothing the connection still has in flight is delivered after this.
-    if (connection_) connection_->cancel();
+    connection = connection_;
   }
+  // Nothing the connection still has in flight is delivered after this
+  // (cancelled outside the lock, which its deliveries take).
+  if (connection) connection->cancel();
   endTransfer(cancelledError());
 }
 
@@ -114,10 +117,12 @@ void LMDataRequestOperation::didReceiveData(const platform::Bytes& chunk) {
   }
   platform::Status written = stream->write(chunk.data(), chunk.size());
   if (!written.ok()) {
+    std::shared_ptr<platform::http::Connection> connection;
     {
       std::lock_guard<std::recursive_mutex> guard(lock_);
-      if (connection_) connection_->cancel();
+      connection = connection_;
     }
+    if (connection) connection->cancel();
     endTransfer(written.error());
     return;
   }

@@ -136,7 +136,7 @@ class LMDataRequestOperation : public platform::Operation,
   platform::Json responseObject_;
   std::int64_t totalBytesRead_ = 0;
   std::shared_ptr<platform::OutputStream> outputStream_;
-  std::unique_ptr<platform::http::Connection> connection_;
+  std::shared_ptr<platform::http::Connection> connection_;
   ProgressBlock sendDataBlock_;
   ProgressBlock readDataBlock_;
   FinishBlock finishBlock_;

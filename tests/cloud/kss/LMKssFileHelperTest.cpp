@@ -72,8 +72,14 @@ class Node {
     });
     server_.start();
   }
-  void serve(const std::string& name, std::string body) { bodies_[name] = std::move(body); }
-  void reply(std::vector<std::string> replies) { replies_.assign(replies.begin(), replies.end()); }
+  void serve(const std::string& name, std::string body) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    bodies_[name] = std::move(body);
+  }
+  void reply(std::vector<std::string> replies) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    replies_.assign(replies.begin(), replies.end());
+  }
   std::string url(const std::string& name) const { return server_.url("/b/" + name); }
   std::string nodeUrl() const { return server_.url("/node"); }
   std::vector<std::string> hits() {
