@@ -224,40 +224,50 @@ void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platf
   if (finish) finish(std::nullopt, error);
 }
 
-void LMKssFileHelper::downloadKssFileWithKSS(const platform::Json& kss,
-                                             const std::optional<std::string>& fileName,
-                                             ReadDataBlock didReadDataBlock, DownloadFinish finish) {
-  auto fail = [&finish](const platform::Error& error) {
-    LM_LOG_ERROR("{}", error.description());
-    if (finish) finish(std::nullopt, error);
-  };
+namespace {
+
+// The whole download; the destination is settled and closed when it
+// returns, so a failed download's file holds every block taken.
+platform::Result<LMKssFileHelper::FileResult> downloadFile(
+    const platform::Json& kss, const std::optional<std::string>& fileName,
+    const LMKssFileHelper::ReadDataBlock& progress) {
   auto description = LMKssDescription::fromJson(kss);
-  if (!description.ok()) return fail(description.error());
+  if (!description.ok()) return description.error();
 
   Destination destination;
   if (fileName) {
     auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), *fileName);
     if (!path) {
-      return fail(LMUtils::localErrorWithErrorCode(
+      return LMUtils::localErrorWithErrorCode(
           kLMLocalErrorInvalidParameters,
-          {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}}));
+          {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
     }
-    if (auto opened = destination.openFile(path->string()); !opened.ok()) return fail(opened.error());
+    if (auto opened = destination.openFile(path->string()); !opened.ok()) return opened.error();
   }
 
   std::uint64_t taken = 0;
   for (std::size_t index = 0; index < description->blocks.size(); ++index) {
     const LMKssBlock& block = description->blocks[index];
     auto plain = downloadBlock(block, description->secureKey, static_cast<std::int64_t>(index),
-                               taken, didReadDataBlock, destination.spare());
-    if (!plain.ok()) return fail(plain.error());
-    if (auto written = destination.append(std::move(*plain)); !written.ok()) {
-      return fail(written.error());
-    }
+                               taken, progress, destination.spare());
+    if (!plain.ok()) return plain.error();
+    if (auto written = destination.append(std::move(*plain)); !written.ok()) return written.error();
     taken += block.size;
   }
-  auto result = destination.finish();
-  if (!result.ok()) return fail(result.error());
+  return destination.finish();
+}
+
+}  // namespace
+
+void LMKssFileHelper::downloadKssFileWithKSS(const platform::Json& kss,
+                                             const std::optional<std::string>& fileName,
+                                             ReadDataBlock didReadDataBlock, DownloadFinish finish) {
+  auto result = downloadFile(kss, fileName, didReadDataBlock);
+  if (!result.ok()) {
+    LM_LOG_ERROR("{}", result.error().description());
+    if (finish) finish(std::nullopt, result.error());
+    return;
+  }
   if (finish) finish(std::move(*result), std::nullopt);
 }
 
