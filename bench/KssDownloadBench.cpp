@@ -5,7 +5,10 @@
 // same run. Both are timed in real time (the download's work runs on the
 // transfer threads, not the benchmark's). The download also reports how far
 // the process's resident memory grew while it ran ("rss_growth_MiB"): no
-// whole file is ever held, so it stays near a few blocks.
+// whole file is ever held, so it stays near a few blocks. The cloud's data
+// and the app home lie under $TMPDIR (/tmp by default); TMPDIR=/dev/shm
+// keeps the machine's disk, and whatever else writes to it, out of the
+// figure.
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>

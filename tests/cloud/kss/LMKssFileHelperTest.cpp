@@ -186,6 +186,14 @@ TEST(LMKssFileHelper, DescriptionsThatCouldNeverBeFetchedFailBeforeAnyRequest) {
     ASSERT_TRUE(got.error) << name;
     EXPECT_EQ(got.error->code(), lumora::kLMLocalErrorInvalidParameters) << name;
   }
+  // Nor does a link that lies in the directory under that name.
+  const auto outside = caches.parent_path() / "outside";
+  std::filesystem::create_directories(caches);
+  std::filesystem::create_symlink(outside, caches / "link.bin");
+  Download linked = download(with("blocks", Json::array({good})), std::string("link.bin"));
+  ASSERT_TRUE(linked.error);
+  EXPECT_EQ(linked.error->domain(), platform::kPOSIXErrorDomain);
+  EXPECT_FALSE(std::filesystem::exists(outside));
   EXPECT_FALSE(std::filesystem::exists(caches / "keep.bin"));
   EXPECT_FALSE(std::filesystem::exists(caches.parent_path() / "escape"));
   EXPECT_TRUE(node.hits().empty());
