@@ -152,6 +152,10 @@ void LMDataRequestOperation::didSendBodyData(std::int64_t written, std::int64_t 
 
 void LMDataRequestOperation::endTransfer(std::optional<platform::Error> failure) {
   FinishBlock finish;
+  // Released with the end: no block runs after it, and one that holds the
+  // operation would otherwise keep it alive.
+  ProgressBlock send;
+  ProgressBlock read;
   std::shared_ptr<platform::OutputStream> stream;
   std::shared_ptr<platform::http::Connection> connection;
   std::optional<platform::http::Response> response;
@@ -170,6 +174,8 @@ void LMDataRequestOperation::endTransfer(std::optional<platform::Error> failure)
     }
     connection = std::move(connection_);
     finish = std::move(finishBlock_);
+    send = std::move(sendDataBlock_);
+    read = std::move(readDataBlock_);
     response = response_;
     data = responseData_;
     error = error_;

@@ -22,7 +22,7 @@
 // failing URL), never none and never two. A status such as 500 is no
 // failure: the body comes with no error and the caller judges the response.
 // An output stream that refuses a write stops the transfer with the
-// stream's error.
+// stream's error. The blocks are let go when the transfer ends.
 //
 // Ownership: shared (initWithRequest); the network thread's tasks and the
 // running connection keep it alive until it has ended. Threading: every
