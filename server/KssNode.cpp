@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "server/BlobReply.h"
@@ -306,9 +307,25 @@ void KssNode::serveBlock(const httplib::Request& req, httplib::Response& res) {
     sha1 = st.text(1);
     size = static_cast<std::uint64_t>(st.integer(2));
   }
-  if (!replyWithEncryptedBlob(res, blobs_, sha1, size, key)) {
+  if (!replyWithKeyStream(res, blobs_, sha1, size, keyStream(key))) {
     http::replyText(res, 500, "the block cannot be read");
   }
+}
+
+std::shared_ptr<const std::string> KssNode::keyStream(const std::string& key) {
+  constexpr std::size_t kKept = 4;
+  std::lock_guard lock(keyStreamsMutex_);
+  auto found = std::find_if(keyStreams_.begin(), keyStreams_.end(),
+                            [&key](const auto& entry) { return entry.first == key; });
+  if (found != keyStreams_.end()) {
+    keyStreams_.splice(keyStreams_.begin(), keyStreams_, found);
+    return keyStreams_.front().second;
+  }
+  auto stream = std::make_shared<const std::string>(rc4KeyStream(key, kBlockSize));
+  if (stream->empty()) return nullptr;
+  keyStreams_.emplace_front(key, stream);
+  if (keyStreams_.size() > kKept) keyStreams_.pop_back();
+  return stream;
 }
 
 void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {

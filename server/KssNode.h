@@ -27,7 +27,8 @@
 // Reading a file: describe hands out {"blocks": [{"urls":
 // ["<node>/block/<token>/<index>"], "sha1", "size"}], "secure_key"}, a fresh
 // key and link token each time; GET on a block's address answers the block
-// RC4-encrypted under that key, its key stream restarted for each block.
+// RC4-encrypted under that key, its key stream restarted for each block
+// (made once per key and kept for the 4 newest keys, 4 MiB each).
 // Links are capabilities (no cookie); each user's 64 newest stay valid.
 //
 // Bounds per user: 16 open uploads (the oldest are dropped with their
@@ -48,6 +49,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -100,11 +103,16 @@ class KssNode {
   void trimUploads(std::int64_t userId);
   std::mutex& uploadLock(const std::string& fileMeta);
   static std::string stagingName(const std::string& fileMeta, std::int64_t index);
+  // The key stream of a download key over one block's length: every block
+  // restarts it, so it is made once per key (the newest few are kept).
+  std::shared_ptr<const std::string> keyStream(const std::string& key);
 
   Store& store_;
   BlobStore& blobs_;
   std::function<int()> port_;
   std::array<std::mutex, 16> uploadLocks_;
+  std::mutex keyStreamsMutex_;
+  std::list<std::pair<std::string, std::shared_ptr<const std::string>>> keyStreams_;  // newest first
 };
 
 }  // namespace localcloud
