@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Bottom up, as in the table.
-layers=(platform utils account cloud/passport cloud/request cloud/modal cloud/lumora
+layers=(platform utils account cloud/passport cloud/request cloud/kss cloud/modal cloud/lumora
         stats push harbor blackbox app)
 
 rank() {

@@ -11,13 +11,13 @@ namespace {
 
 constexpr std::size_t kPiece = 1024 * 1024;
 
-bool isSha1Hex(const std::string& text) {
+}  // namespace
+
+bool BlobStore::isBlobName(const std::string& text) {
   return text.size() == 40 && std::all_of(text.begin(), text.end(), [](char c) {
            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
          });
 }
-
-}  // namespace
 
 BlobStore::BlobStore(std::filesystem::path root) : root_(std::move(root)) {
   std::error_code ec;
@@ -91,21 +91,27 @@ void BlobStore::discard(const std::string& name) {
 
 bool BlobStore::has(const std::string& sha1) const {
   std::error_code ec;
-  return isSha1Hex(sha1) && std::filesystem::is_regular_file(blobPath(sha1), ec);
+  return isBlobName(sha1) && std::filesystem::is_regular_file(blobPath(sha1), ec);
 }
 
 BlobStore::Reader BlobStore::open(const std::string& sha1) const {
   Reader reader;
-  if (isSha1Hex(sha1)) reader.in_.open(blobPath(sha1), std::ios::binary);
+  if (isBlobName(sha1)) reader.in_.open(blobPath(sha1), std::ios::binary);
   return reader;
 }
 
 std::optional<std::string> BlobStore::Reader::read(std::size_t maxBytes) {
   std::string piece(maxBytes, '\0');
-  in_.read(piece.data(), static_cast<std::streamsize>(maxBytes));
-  if (in_.bad()) return std::nullopt;
-  piece.resize(static_cast<std::size_t>(in_.gcount()));
+  auto got = readInto(piece.data(), maxBytes);
+  if (!got) return std::nullopt;
+  piece.resize(*got);
   return piece;
+}
+
+std::optional<std::size_t> BlobStore::Reader::readInto(char* buffer, std::size_t maxBytes) {
+  in_.read(buffer, static_cast<std::streamsize>(maxBytes));
+  if (in_.bad()) return std::nullopt;
+  return static_cast<std::size_t>(in_.gcount());
 }
 
 bool BlobStore::Reader::seek(std::uint64_t offset) {

@@ -41,6 +41,8 @@ class BlobStore {
   void discard(const std::string& name);
 
   bool has(const std::string& sha1) const;
+  // True for 40 lower-case hexadecimal digits: the name of a blob.
+  static bool isBlobName(const std::string& text);
 
   // Sequential reading of one blob.
   class Reader {
@@ -49,6 +51,8 @@ class BlobStore {
     // The next up to `maxBytes` bytes; "" at the end; nullopt on a read
     // error.
     std::optional<std::string> read(std::size_t maxBytes);
+    // The same into `buffer`: the count, 0 at the end.
+    std::optional<std::size_t> readInto(char* buffer, std::size_t maxBytes);
     bool seek(std::uint64_t offset);
 
    private:

@@ -20,6 +20,7 @@
 #include "server/FeedbackService.h"
 #include "server/FileService.h"
 #include "server/HttpUtil.h"
+#include "server/KssNode.h"
 #include "server/RelocationService.h"
 #include "server/WebPages.h"
 
@@ -47,7 +48,7 @@ std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& da
 }
 
 CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::path& dataDir)
-    : store_(std::move(store)) {
+    : store_(std::move(store)), blobs_(std::make_unique<BlobStore>(dataDir / "blobs")) {
   accounts_ = std::make_unique<AccountService>(*store_, [this] { return port(); });
   pages_ = std::make_unique<WebPages>(*store_, *accounts_);
   contacts_ = std::make_unique<ContactStore>(*store_);
@@ -66,9 +67,10 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   auto uploads = std::make_unique<UploadService>(dataDir);
   uploads_ = uploads.get();
   services_.push_back(std::move(uploads));
-  auto files = std::make_unique<FileService>(*store_, dataDir, [this] { return port(); });
+  auto files = std::make_unique<FileService>(*store_, *blobs_, [this] { return port(); });
   files_ = files.get();
   services_.push_back(std::move(files));
+  kss_ = std::make_unique<KssNode>(*store_, *blobs_, [this] { return port(); });
   feedback_ = std::make_unique<FeedbackService>(*store_, dataDir / "feedback", [this] { return port(); });
   for (auto& service : services_) service->registerOn(*signed_);
 }
@@ -218,6 +220,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   feedback_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
+  kss_->registerOn(server);
 }
 
 void CloudServer::registerAdminRoutes(httplib::Server& server) {

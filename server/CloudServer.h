@@ -1,7 +1,7 @@
 // The local cloud: an HTTP server on 127.0.0.1 that speaks the server side of
 // the account service and of the signed cloud services (relocation, device
 // information, contact changes and listings, contact photo files, over
-// SignedEndpoints) over the Store in a
+// SignedEndpoints) and the block storage node (KssNode) over the Store in a
 // data directory, with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
 // revoke tokens, set the relocation host list and inject faults.
@@ -26,6 +26,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "server/BlobStore.h"
 #include "server/ContactStore.h"
 #include "server/FaultInjector.h"
 #include "server/HttpServer.h"
@@ -42,6 +43,7 @@ class ContactSyncService;
 class CoreInfoService;
 class FeedbackService;
 class FileService;
+class KssNode;
 class WebPages;
 
 class CloudServer {
@@ -93,6 +95,10 @@ class CloudServer {
   // The account service's user API (core user information).
   CoreInfoService& coreInfo() { return *coreInfo_; }
   UploadService& uploads() { return *uploads_; }
+  // The block storage node and the file API's side of it.
+  KssNode& kss() { return *kss_; }
+  // The one content-addressed store of files and blocks (DIR/blobs).
+  BlobStore& blobs() { return *blobs_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -116,6 +122,7 @@ class CloudServer {
   bool refuseOversizedBody(const httplib::Request& req, httplib::Response& res) const;
 
   std::unique_ptr<Store> store_;
+  std::unique_ptr<BlobStore> blobs_;
   FaultInjector faults_;
   std::unique_ptr<AccountService> accounts_;
   std::unique_ptr<WebPages> pages_;
@@ -123,6 +130,7 @@ class CloudServer {
   std::unique_ptr<ContactChangeLog> contactLog_;
   ContactSyncService* contactSync_ = nullptr;  // one of services_
   FileService* files_ = nullptr;               // one of services_
+  std::unique_ptr<KssNode> kss_;
   std::unique_ptr<SignedEndpoints> signed_;
   UploadService* uploads_ = nullptr;  // one of services_
   std::vector<std::unique_ptr<SignedService>> services_;

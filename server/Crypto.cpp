@@ -197,6 +197,12 @@ std::string randomToken(std::size_t byteCount) {
   return base64UrlEncode(randomBytes(byteCount));
 }
 
+bool isToken(std::string_view text) {
+  return !text.empty() && text.size() <= 64 && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+  });
+}
+
 bool constantTimeEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;

@@ -40,6 +40,9 @@ std::string randomDigits(std::size_t count);
 std::int64_t randomPositiveInt64();
 // A fresh opaque token: `byteCount` random bytes in URL-safe Base64.
 std::string randomToken(std::size_t byteCount = 24);
+// True for a text that could be such a token: 1 to 64 letters, digits, "-"
+// and "_" (what names a token's file or row safely).
+bool isToken(std::string_view text);
 
 // Equality in time independent of where the texts differ.
 bool constantTimeEquals(std::string_view a, std::string_view b);

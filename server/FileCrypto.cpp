@@ -64,22 +64,26 @@ Rc4Stream::Rc4Stream(std::string_view key) : ctx_(EVP_CIPHER_CTX_new(), &EVP_CIP
 }
 
 std::optional<std::string> Rc4Stream::apply(std::string_view bytes) {
-  if (!ok_) return std::nullopt;
-  std::string out(bytes.size(), '\0');
+  std::string out(bytes);
+  if (!applyInPlace(out.data(), out.size())) return std::nullopt;
+  return out;
+}
+
+bool Rc4Stream::applyInPlace(char* bytes, std::size_t size) {
+  if (!ok_) return false;
   // EVP_EncryptUpdate takes an int length: long pieces go in parts.
   constexpr std::size_t kStep = 1 << 30;
-  for (std::size_t done = 0; done < bytes.size(); done += kStep) {
-    std::size_t size = std::min(kStep, bytes.size() - done);
+  for (std::size_t done = 0; done < size; done += kStep) {
+    std::size_t step = std::min(kStep, size - done);
+    auto* at = reinterpret_cast<unsigned char*>(bytes + done);
     int written = 0;
-    if (EVP_EncryptUpdate(ctx_.get(), reinterpret_cast<unsigned char*>(out.data() + done),
-                          &written, bytesOf(bytes.substr(done, size)),
-                          static_cast<int>(size)) != 1 ||
-        static_cast<std::size_t>(written) != size) {
+    if (EVP_EncryptUpdate(ctx_.get(), at, &written, at, static_cast<int>(step)) != 1 ||
+        static_cast<std::size_t>(written) != step) {
       ok_ = false;
-      return std::nullopt;
+      return false;
     }
   }
-  return out;
+  return true;
 }
 
 }  // namespace localcloud::crypto

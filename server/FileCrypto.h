@@ -49,6 +49,8 @@ class Rc4Stream {
   // The piece passed through the key stream (encrypts and decrypts alike);
   // nullopt when the cipher failed.
   std::optional<std::string> apply(std::string_view bytes);
+  // The same, in place; false when the cipher failed.
+  bool applyInPlace(char* bytes, std::size_t size);
 
  private:
   std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> ctx_;

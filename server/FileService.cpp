@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "server/BlobReply.h"
 #include "server/Crypto.h"
 #include "server/FileCrypto.h"
 #include "server/HttpUtil.h"
@@ -22,23 +23,14 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr std::size_t kMaxHint = 256;
-constexpr std::size_t kServePiece = 256 * 1024;
 
 SignedReply badRequest(const std::string& problem) {
   return SignedReply::error(cloudcode::kBadRequest, problem);
 }
 
-bool isToken(const std::string& text) {
-  return !text.empty() && text.size() <= 64 && std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
-  });
-}
+using crypto::isToken;
 
-bool isDigest(const std::string& text) {
-  return text.size() == 40 && std::all_of(text.begin(), text.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
-}
+bool isDigest(const std::string& text) { return BlobStore::isBlobName(text); }
 
 // ".jpg", ".png", ...: a dot and 1 to 8 letters or digits.
 bool isExtension(const std::string& text) {
@@ -56,13 +48,6 @@ std::optional<SignedReply> checkType(const SignedRequest& req) {
 
 SignedReply uploadGoesOn(const std::string& tmpId) {
   return SignedReply::ok(Json{{"tmpid", tmpId}, {"_hostingserver", FileService::kHostingServer}});
-}
-
-// Runs one statement with bound values; false when it fails.
-template <typename... Values>
-bool run(SqlConnection& db, const char* sql, const Values&... values) {
-  SqlStatement st(db, sql);
-  return st.bindAll(values...).run();
 }
 
 }  // namespace
@@ -105,9 +90,8 @@ std::variant<FileService::Chunk, SignedReply> readChunk(const SignedRequest& req
 
 }  // namespace
 
-FileService::FileService(Store& store, const std::filesystem::path& dataDir,
-                         std::function<int()> port)
-    : store_(store), blobs_(dataDir / "blobs"), port_(std::move(port)) {
+FileService::FileService(Store& store, BlobStore& blobs, std::function<int()> port)
+    : store_(store), blobs_(blobs), port_(std::move(port)) {
   Store::Access access(store_, Store::Access::Mode::Write);
   sqlite3_exec(access.connection().db(),
                "CREATE TABLE IF NOT EXISTS files ("
@@ -177,7 +161,7 @@ SignedReply FileService::firstChunk(const SignedRequest& req) {
     bool stored = blobs_.writeAt(tmpId, 0, chunk.plain);
     if (stored) {
       Store::Access access(store_, Store::Access::Mode::Write);
-      stored = run(access.connection(),
+      stored = runSql(access.connection(),
                    "INSERT INTO file_uploads (tmp_id, user_id, received, chunk_start) "
                    "VALUES (?, ?, ?, 0)",
                    tmpId, req.userId, static_cast<std::int64_t>(chunk.plain.size()));
@@ -234,7 +218,7 @@ SignedReply FileService::moreChunk(const SignedRequest& req) {
   bool stored = blobs_.writeAt(tmpId, static_cast<std::uint64_t>(*offset), chunk.plain);
   if (stored) {
     Store::Access access(store_, Store::Access::Mode::Write);
-    stored = run(access.connection(),
+    stored = runSql(access.connection(),
                  "UPDATE file_uploads SET received = ?, chunk_start = ? WHERE tmp_id = ?", end,
                  *offset, tmpId);
   }
@@ -246,7 +230,7 @@ SignedReply FileService::moreChunk(const SignedRequest& req) {
     return reply;
   }
   Store::Access access(store_, Store::Access::Mode::Write);
-  run(access.connection(), "UPDATE file_uploads SET file_id = ? WHERE tmp_id = ?",
+  runSql(access.connection(), "UPDATE file_uploads SET file_id = ? WHERE tmp_id = ?",
       reply.body["data"]["fileId"].get<std::string>(), tmpId);
   return reply;
 }
@@ -282,7 +266,7 @@ SignedReply FileService::finish(std::int64_t userId, const std::string& staged,
     }
   }
   std::string fileId = crypto::randomToken(12);
-  if (!run(db,
+  if (!runSql(db,
            "INSERT INTO files (file_id, user_id, sha1, size, ext, type) VALUES (?, ?, ?, ?, ?, ?)",
            fileId, userId, last.digest, static_cast<std::int64_t>(size), last.ext, kFileType)) {
     return SignedReply::error(cloudcode::kServerError, "cannot store the file");
@@ -293,7 +277,7 @@ SignedReply FileService::finish(std::int64_t userId, const std::string& staged,
 void FileService::dropUpload(const std::string& tmpId) {
   {
     Store::Access access(store_, Store::Access::Mode::Write);
-    run(access.connection(), "DELETE FROM file_uploads WHERE tmp_id = ?", tmpId);
+    runSql(access.connection(), "DELETE FROM file_uploads WHERE tmp_id = ?", tmpId);
   }
   blobs_.discard(tmpId);
 }
@@ -337,11 +321,11 @@ SignedReply FileService::describe(const SignedRequest& req) {
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     SqlConnection& db = access.connection();
-    if (!run(db, "INSERT INTO file_links (token, user_id, file_id, ckey) VALUES (?, ?, ?, ?)",
+    if (!runSql(db, "INSERT INTO file_links (token, user_id, file_id, ckey) VALUES (?, ?, ?, ?)",
              token, req.userId, fileId, ckey)) {
       return SignedReply::error(cloudcode::kServerError, "cannot make a download link");
     }
-    run(db,
+    runSql(db,
         "DELETE FROM file_links WHERE user_id = ?1 AND rowid <= (SELECT rowid FROM file_links "
         "WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)",
         req.userId, kMaxLinksPerUser);
@@ -350,41 +334,6 @@ SignedReply FileService::describe(const SignedRequest& req) {
   Json mfs{{"ckey", ckey}, {"fileSha1", sha1}, {"tmpUrl", url}};
   return SignedReply::ok(Json{{"data", Json{{"fileId", fileId}, {"mfs", std::move(mfs)}}}});
 }
-
-namespace {
-
-// One download through a link: the blob read piece by piece and passed
-// through one RC4 key stream. A read from another offset (a range) starts
-// the key stream again and runs it up to there.
-struct LinkDownload {
-  BlobStore::Reader reader;
-  std::string key;
-  std::unique_ptr<crypto::Rc4Stream> rc4;
-  std::uint64_t position = 0;
-
-  bool moveTo(std::uint64_t offset) {
-    rc4 = std::make_unique<crypto::Rc4Stream>(key);
-    std::string zeros(std::min<std::uint64_t>(offset, kServePiece), '\0');
-    for (std::uint64_t done = 0; done < offset; done += zeros.size()) {
-      auto size = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), offset - done));
-      if (!rc4->apply(std::string_view(zeros.data(), size))) return false;
-    }
-    position = offset;
-    return reader.seek(offset);
-  }
-
-  bool serve(std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-    if (offset != position && !moveTo(offset)) return false;
-    auto piece = reader.read(std::min(length, kServePiece));
-    if (!piece || piece->empty()) return false;
-    auto out = rc4->apply(*piece);
-    if (!out) return false;
-    position += piece->size();
-    return sink.write(out->data(), out->size());
-  }
-};
-
-}  // namespace
 
 void FileService::serveLink(const httplib::Request& req, httplib::Response& res) {
   std::string token = req.matches[1];
@@ -402,18 +351,9 @@ void FileService::serveLink(const httplib::Request& req, httplib::Response& res)
     sha1 = st.text(1);
     size = static_cast<std::uint64_t>(st.integer(2));
   }
-  auto download = std::make_shared<LinkDownload>();
-  download->reader = blobs_.open(sha1);
-  download->key = crypto::hexDecode(ckey).value_or("");
-  download->rc4 = std::make_unique<crypto::Rc4Stream>(download->key);
-  if (!download->reader.ok() || !download->rc4->ok()) {
+  if (!replyWithEncryptedBlob(res, blobs_, sha1, size, crypto::hexDecode(ckey).value_or(""))) {
     return http::replyText(res, 500, "the file cannot be read");
   }
-  res.set_content_provider(
-      size, "application/octet-stream",
-      [download](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        return download->serve(offset, length, sink);
-      });
 }
 
 }  // namespace localcloud

@@ -26,9 +26,10 @@
 // (the oldest go first), 50,000 files and 4 GiB (further files are refused
 // with code 507).
 //
-// Ownership: owned by the CloudServer; borrows the Store. Threading:
-// handlers run concurrently; the chunks of one upload are taken one at a
-// time (upload locks striped by tmpid; none is held while taking another).
+// Ownership: owned by the CloudServer; borrows the Store and the BlobStore.
+// Threading: handlers run concurrently; the chunks of one upload are taken
+// one at a time (upload locks striped by tmpid; none is held while taking
+// another).
 // Failures: coded replies (400 malformed, 404 unknown upload or file,
 // 80004, 507, 500 storage); nothing throws.
 #pragma once
@@ -73,8 +74,8 @@ class FileService : public SignedService {
   };
 
   // `port` gives the server's port for the links' host when a request
-  // names none.
-  FileService(Store& store, const std::filesystem::path& dataDir, std::function<int()> port);
+  // names none. Files go into `blobs`, the local cloud's one blob store.
+  FileService(Store& store, BlobStore& blobs, std::function<int()> port);
   void registerOn(SignedEndpoints& endpoints) override;
   // The temporary download links (plain routes).
   void registerDownloadsOn(httplib::Server& server);
@@ -93,7 +94,7 @@ class FileService : public SignedService {
   std::mutex& uploadLock(const std::string& tmpId);
 
   Store& store_;
-  BlobStore blobs_;
+  BlobStore& blobs_;
   std::function<int()> port_;
   std::array<std::mutex, 16> uploadLocks_;
 };

@@ -125,6 +125,14 @@ class SqlStatement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Runs one statement with bound values (parameters 1, 2, ... in order);
+// false when it fails.
+template <typename... Values>
+bool runSql(SqlConnection& db, const char* sql, const Values&... values) {
+  SqlStatement st(db, sql);
+  return st.bindAll(values...).run();
+}
+
 // One transaction on a connection that the caller holds: a write
 // transaction (BEGIN IMMEDIATE) on the writing connection, or a read
 // transaction, which reads one snapshot of the database. Rolled back

@@ -1,6 +1,10 @@
 // One unit of work for an OperationQueue. The body receives the operation
 // itself as a handle, so long work can look at isCancelled() between steps
-// and stop early. Subclasses may override main() instead of passing a body.
+// and stop early. Subclasses may override main() instead of passing a body,
+// and cancel() to stop work that runs elsewhere (their call of
+// Operation::cancel() marks them cancelled). A subclass that can also be
+// started outside a queue calls finish() when that run ends, so that
+// waitUntilFinished() follows it too.
 //
 // Ownership: shared; the queue holds it from addOperation until it finishes.
 // Threading: cancel() and the state queries may be called from any thread;
@@ -29,7 +33,7 @@ class Operation {
 
   // Marks the operation cancelled: dropped if it has not started, told
   // through isCancelled() if it is running.
-  void cancel();
+  virtual void cancel();
   bool isCancelled() const { return cancelled_.load(); }
   bool isExecuting() const;
   bool isFinished() const;
@@ -40,6 +44,9 @@ class Operation {
  protected:
   // The work; by default calls the body.
   virtual void main();
+  // Marks the operation finished and wakes its waiters (a queue does so when
+  // main() returns). Further calls change nothing.
+  void finish();
 
  private:
   friend class OperationQueue;
@@ -49,7 +56,6 @@ class Operation {
   bool claim();
   // Runs main() unless cancelled, then finishes.
   void start();
-  void finish();
 
   Body body_;
   std::atomic<bool> cancelled_{false};

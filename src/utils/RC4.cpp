@@ -5,8 +5,7 @@
 #include <openssl/provider.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <memory>
+#include <climits>
 
 namespace lumora {
 namespace {
@@ -31,40 +30,50 @@ const EVP_CIPHER* rc4Cipher() {
   return cipher;
 }
 
-struct CipherContextFree {
-  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-
 }  // namespace
 
-std::optional<platform::Bytes> rc4DataWithKey(const platform::Bytes& data,
-                                              const platform::Bytes& key) {
-  // An empty key has no key schedule (the cipher would index it modulo zero).
-  if (key.empty() || key.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
-  const EVP_CIPHER* cipher = rc4Cipher();
-  if (cipher == nullptr) return std::nullopt;
-  std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree> ctx(EVP_CIPHER_CTX_new());
-  auto fail = [] {
-    ERR_clear_error();
-    return std::nullopt;
-  };
-  if (!ctx || EVP_EncryptInit_ex2(ctx.get(), cipher, nullptr, nullptr, nullptr) != 1) return fail();
-  if (EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) != 1) return fail();
-  if (EVP_EncryptInit_ex2(ctx.get(), nullptr, key.data(), nullptr, nullptr) != 1) return fail();
+void RC4Stream::Free::operator()(evp_cipher_ctx_st* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 
-  platform::Bytes out(data.size());
+RC4Stream::RC4Stream(const platform::Bytes& key) {
+  // An empty key has no key schedule (the cipher would index it modulo zero).
+  if (key.empty() || key.size() > static_cast<std::size_t>(INT32_MAX)) return;
+  const EVP_CIPHER* cipher = rc4Cipher();
+  if (cipher == nullptr) return;
+  std::unique_ptr<evp_cipher_ctx_st, Free> ctx(EVP_CIPHER_CTX_new());
+  if (!ctx || EVP_EncryptInit_ex2(ctx.get(), cipher, nullptr, nullptr, nullptr) != 1 ||
+      EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) != 1 ||
+      EVP_EncryptInit_ex2(ctx.get(), nullptr, key.data(), nullptr, nullptr) != 1) {
+    ERR_clear_error();
+    return;
+  }
+  ctx_ = std::move(ctx);
+}
+
+RC4Stream::~RC4Stream() = default;
+
+bool RC4Stream::apply(const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
+  if (!ctx_) return false;
   constexpr std::size_t kChunk = std::size_t{1} << 30;  // EVP lengths are ints
-  std::size_t offset = 0;
-  while (offset < data.size()) {
-    const std::size_t take = std::min(kChunk, data.size() - offset);
+  for (std::size_t offset = 0; offset < size;) {
+    const std::size_t take = std::min(kChunk, size - offset);
     int produced = 0;
-    if (EVP_EncryptUpdate(ctx.get(), out.data() + offset, &produced, data.data() + offset,
+    if (EVP_EncryptUpdate(ctx_.get(), out + offset, &produced, in + offset,
                           static_cast<int>(take)) != 1 ||
         static_cast<std::size_t>(produced) != take) {
-      return fail();
+      ERR_clear_error();
+      ctx_.reset();
+      return false;
     }
     offset += take;
   }
+  return true;
+}
+
+std::optional<platform::Bytes> rc4DataWithKey(const platform::Bytes& data,
+                                              const platform::Bytes& key) {
+  RC4Stream stream(key);
+  platform::Bytes out(data.size());
+  if (!stream.ok() || !stream.apply(data.data(), out.data(), data.size())) return std::nullopt;
   return out;
 }
 

@@ -54,6 +54,13 @@ TEST(RC4, KnownKeyStreamsAndSymmetry) {
   EXPECT_EQ(platform::hexString(*sixteen), "c81d2d368f2f80fa659939f5e0f7323183");
   EXPECT_EQ(lumora::rc4DataWithKey(*sixteen, toBytes("0123456789abcdef")),
             toBytes("Lumora block data"));
+  // In pieces, one key stream: the same bytes, decrypted in place too.
+  Bytes pieces = toBytes("Lumora block data");
+  lumora::RC4Stream stream(toBytes("0123456789abcdef"));
+  ASSERT_TRUE(stream.apply(pieces.data(), pieces.data(), 5));
+  ASSERT_TRUE(stream.apply(pieces.data() + 5, pieces.data() + 5, pieces.size() - 5));
+  EXPECT_EQ(pieces, *sixteen);
+  EXPECT_FALSE(lumora::RC4Stream(Bytes()).ok());
 
   auto forty = lumora::rc4DataWithKey(Bytes(16), Bytes{1, 2, 3, 4, 5});
   ASSERT_TRUE(forty);

@@ -1,0 +1,356 @@
+#include "server/KssNode.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "server/BlobReply.h"
+#include "server/Crypto.h"
+#include "server/FileCrypto.h"
+#include "server/HttpUtil.h"
+#include "server/SqlStatement.h"
+
+namespace localcloud {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr const char* kStatCompleted = "BLOCK_COMPLETED";
+constexpr const char* kStatBadRequest = "BAD_REQUEST";
+constexpr const char* kStatNotFound = "META_NOT_FOUND";
+constexpr const char* kStatMismatch = "BLOCK_MISMATCH";
+constexpr const char* kStatStorage = "STORAGE_ERROR";
+
+void replyStat(httplib::Response& res, int status, const char* stat, const std::string& message) {
+  res.status = status;
+  res.set_content(Json{{"stat", stat}, {"msg", message}}.dump(), "application/json");
+}
+
+// The one value of a query parameter; nullopt when it is missing or sent
+// more than once.
+std::optional<std::string> single(const httplib::Request& req, const char* name) {
+  if (req.get_param_value_count(name) != 1) return std::nullopt;
+  return req.get_param_value(name);
+}
+
+SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
+
+// One block of an upload, as declared.
+struct UploadBlock {
+  std::int64_t index = 0;
+  std::string sha1;
+  std::int64_t size = 0;
+  std::string commitMeta;
+};
+
+}  // namespace
+
+KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
+    : store_(store), blobs_(blobs), port_(std::move(port)) {
+  Store::Access access(store_, Store::Access::Mode::Write);
+  sqlite3_exec(access.connection().db(),
+               "CREATE TABLE IF NOT EXISTS kss_uploads ("
+               " file_meta TEXT PRIMARY KEY, user_id INTEGER NOT NULL,"
+               " secure_key TEXT NOT NULL, block_count INTEGER NOT NULL);"
+               "CREATE INDEX IF NOT EXISTS kss_uploads_user ON kss_uploads(user_id);"
+               "CREATE TABLE IF NOT EXISTS kss_upload_blocks ("
+               " file_meta TEXT NOT NULL, idx INTEGER NOT NULL, block_meta TEXT NOT NULL,"
+               " sha1 TEXT NOT NULL, size INTEGER NOT NULL, commit_meta TEXT NOT NULL DEFAULT '',"
+               " PRIMARY KEY (file_meta, idx));"
+               "CREATE UNIQUE INDEX IF NOT EXISTS kss_upload_blocks_meta"
+               " ON kss_upload_blocks(file_meta, block_meta);"
+               "CREATE TABLE IF NOT EXISTS kss_files ("
+               " file_id TEXT PRIMARY KEY, user_id INTEGER NOT NULL, size INTEGER NOT NULL);"
+               "CREATE INDEX IF NOT EXISTS kss_files_user ON kss_files(user_id);"
+               "CREATE TABLE IF NOT EXISTS kss_file_blocks ("
+               " file_id TEXT NOT NULL, idx INTEGER NOT NULL, sha1 TEXT NOT NULL,"
+               " size INTEGER NOT NULL, PRIMARY KEY (file_id, idx));"
+               "CREATE TABLE IF NOT EXISTS kss_links ("
+               " token TEXT PRIMARY KEY, user_id INTEGER NOT NULL, file_id TEXT NOT NULL,"
+               " secure_key TEXT NOT NULL);"
+               "CREATE INDEX IF NOT EXISTS kss_links_user ON kss_links(user_id);",
+               nullptr, nullptr, nullptr);
+}
+
+void KssNode::registerOn(httplib::Server& server) {
+  const std::string node = kNodePath;
+  server.Post(node + "/upload_block_chunk", std::bind_front(&KssNode::uploadBlock, this));
+  server.Get(node + "/block/([A-Za-z0-9_-]{1,64})/([0-9]{1,6})",
+             std::bind_front(&KssNode::serveBlock, this));
+}
+
+std::string KssNode::nodeUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_()) + kNodePath;
+}
+
+std::mutex& KssNode::uploadLock(const std::string& fileMeta) {
+  return uploadLocks_[std::hash<std::string>{}(fileMeta) % uploadLocks_.size()];
+}
+
+std::string KssNode::stagingName(const std::string& fileMeta, std::int64_t index) {
+  return "kss-" + fileMeta + "-" + std::to_string(index);
+}
+
+SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDigest>& blocks) {
+  if (blocks.empty() || blocks.size() > kMaxBlocks) {
+    return refused(cloudcode::kBadRequest, "a file has 1 to 512 blocks");
+  }
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const bool last = i + 1 == blocks.size();
+    if (!BlobStore::isBlobName(blocks[i].sha1) ||
+        (last ? blocks[i].size == 0 || blocks[i].size > kBlockSize : blocks[i].size != kBlockSize)) {
+      return refused(cloudcode::kBadRequest,
+                     "blocks are 4 MiB, the last 1 byte to 4 MiB, each with its SHA-1");
+    }
+  }
+  const std::string fileMeta = crypto::randomToken(18);
+  const std::string secureKey = crypto::hexEncode(crypto::randomBytes(16));
+  Json blockMetas = Json::array();
+  {
+    Store::Access access(store_, Store::Access::Mode::Write);
+    SqlConnection& db = access.connection();
+    SqlTransaction transaction(db, SqlTransaction::Mode::Write);
+    bool stored = transaction.ok() &&
+                  runSql(db,
+                         "INSERT INTO kss_uploads (file_meta, user_id, secure_key, block_count) "
+                         "VALUES (?, ?, ?, ?)",
+                         fileMeta, userId, secureKey, static_cast<std::int64_t>(blocks.size()));
+    for (std::size_t i = 0; stored && i < blocks.size(); ++i) {
+      std::string blockMeta = crypto::randomToken(12);
+      stored = runSql(db,
+                      "INSERT INTO kss_upload_blocks (file_meta, idx, block_meta, sha1, size) "
+                      "VALUES (?, ?, ?, ?, ?)",
+                      fileMeta, static_cast<std::int64_t>(i), blockMeta, blocks[i].sha1,
+                      static_cast<std::int64_t>(blocks[i].size));
+      blockMetas.push_back(Json{{"block_meta", blockMeta}, {"is_existed", false}});
+    }
+    if (!stored || !transaction.commit()) {
+      return refused(cloudcode::kServerError, "cannot store the upload");
+    }
+  }
+  trimUploads(userId);
+  return SignedReply::ok(Json{{"file_meta", fileMeta},
+                              {"block_metas", std::move(blockMetas)},
+                              {"secure_key", secureKey},
+                              {"node_urls", Json::array({nodeUrl()})}});
+}
+
+void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res) {
+  auto fileMeta = single(req, "file_meta");
+  auto blockMeta = single(req, "block_meta");
+  auto chunkPos = single(req, "chunk_pos");
+  if (!fileMeta || !blockMeta || !crypto::isToken(*fileMeta) || !crypto::isToken(*blockMeta)) {
+    return replyStat(res, 400, kStatBadRequest, "file_meta and block_meta are needed once each");
+  }
+  if (chunkPos != std::string("0")) {
+    return replyStat(res, 400, kStatBadRequest, "a block goes whole: chunk_pos must be 0");
+  }
+  if (req.has_param("body_sum") &&
+      (req.get_param_value_count("body_sum") != 1 || !http::decimal(req.get_param_value("body_sum")))) {
+    return replyStat(res, 400, kStatBadRequest, "body_sum must be a decimal number");
+  }
+  if (req.get_header_value("Content-Type") != "application/octet-stream") {
+    return replyStat(res, 400, kStatBadRequest, "the block goes as application/octet-stream");
+  }
+
+  std::lock_guard lock(uploadLock(*fileMeta));
+  std::string key;
+  UploadBlock block;
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT u.secure_key, b.idx, b.sha1, b.size, b.commit_meta FROM kss_uploads u "
+                    "JOIN kss_upload_blocks b ON b.file_meta = u.file_meta "
+                    "WHERE u.file_meta = ? AND b.block_meta = ?");
+    st.bindAll(*fileMeta, *blockMeta);
+    if (st.step() != SQLITE_ROW) return replyStat(res, 404, kStatNotFound, "no such upload or block");
+    key = crypto::hexDecode(st.text(0)).value_or("");
+    block = UploadBlock{st.integer(1), st.text(2), st.integer(3), st.text(4)};
+  }
+  if (req.body.size() != static_cast<std::size_t>(block.size)) {
+    return replyStat(res, 400, kStatMismatch, "the block's length is not the one declared");
+  }
+  auto plain = crypto::Rc4Stream(key).apply(req.body);
+  if (!plain) return replyStat(res, 500, kStatStorage, "cannot decrypt the block");
+  if (crypto::sha1Hex(*plain) != block.sha1) {
+    return replyStat(res, 400, kStatMismatch, "the block's SHA-1 is not the one declared");
+  }
+  if (!blobs_.writeAt(stagingName(*fileMeta, block.index), 0, *plain)) {
+    return replyStat(res, 500, kStatStorage, "cannot store the block");
+  }
+  if (block.commitMeta.empty()) {
+    block.commitMeta = crypto::randomToken(12);
+    Store::Access access(store_, Store::Access::Mode::Write);
+    if (!runSql(access.connection(),
+                "UPDATE kss_upload_blocks SET commit_meta = ? WHERE file_meta = ? AND idx = ?",
+                block.commitMeta, *fileMeta, block.index)) {
+      return replyStat(res, 500, kStatStorage, "cannot store the block");
+    }
+  }
+  res.set_content(Json{{"stat", kStatCompleted}, {"commit_meta", block.commitMeta}}.dump(),
+                  "application/json");
+}
+
+SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMeta,
+                                  const Json& commitMetas) {
+  if (!crypto::isToken(fileMeta)) return refused(cloudcode::kBadRequest, "file_meta is malformed");
+  std::lock_guard lock(uploadLock(fileMeta));
+  std::vector<UploadBlock> blocks;
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT b.idx, b.sha1, b.size, b.commit_meta FROM kss_uploads u "
+                    "JOIN kss_upload_blocks b ON b.file_meta = u.file_meta "
+                    "WHERE u.file_meta = ? AND u.user_id = ? ORDER BY b.idx");
+    st.bindAll(fileMeta, userId);
+    while (st.step() == SQLITE_ROW) {
+      blocks.push_back(UploadBlock{st.integer(0), st.text(1), st.integer(2), st.text(3)});
+    }
+  }
+  if (blocks.empty()) return refused(cloudcode::kNotFound, "no such upload");
+  bool matches = commitMetas.is_array() && commitMetas.size() == blocks.size();
+  std::int64_t size = 0;
+  for (std::size_t i = 0; matches && i < blocks.size(); ++i) {
+    const Json& item = commitMetas[i];
+    matches = !blocks[i].commitMeta.empty() && item.is_object() &&
+              item.value("commit_meta", Json()) == blocks[i].commitMeta;
+    size += blocks[i].size;
+  }
+  if (!matches) {
+    return refused(cloudcode::kBadRequest, "the commit metas are not those of the received blocks");
+  }
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT COUNT(*), COALESCE(SUM(size), 0) FROM kss_files WHERE user_id = ?");
+    st.bind(1, userId);
+    if (st.step() != SQLITE_ROW) return refused(cloudcode::kServerError, "cannot read the files");
+    if (st.integer(0) >= kMaxFilesPerUser ||
+        static_cast<std::uint64_t>(st.integer(1) + size) > kMaxBytesPerUser) {
+      return refused(kStorageFull, "the block storage is full");
+    }
+  }
+  for (const UploadBlock& block : blocks) {
+    const std::string staged = stagingName(fileMeta, block.index);
+    if (blobs_.has(block.sha1)) {
+      blobs_.discard(staged);
+    } else if (blobs_.commit(staged, block.sha1, nullptr) != BlobStore::CommitResult::Stored) {
+      return refused(cloudcode::kServerError, "cannot store the blocks");
+    }
+  }
+  const std::string fileId = crypto::randomToken(12);
+  Store::Access access(store_, Store::Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  SqlTransaction transaction(db, SqlTransaction::Mode::Write);
+  bool stored = transaction.ok() &&
+                runSql(db, "INSERT INTO kss_files (file_id, user_id, size) VALUES (?, ?, ?)",
+                       fileId, userId, size);
+  for (std::size_t i = 0; stored && i < blocks.size(); ++i) {
+    stored = runSql(db, "INSERT INTO kss_file_blocks (file_id, idx, sha1, size) VALUES (?, ?, ?, ?)",
+                    fileId, blocks[i].index, blocks[i].sha1, blocks[i].size);
+  }
+  stored = stored && runSql(db, "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta) &&
+           runSql(db, "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
+  if (!stored || !transaction.commit()) return refused(cloudcode::kServerError, "cannot store the file");
+  return SignedReply::ok(Json{{"fileId", fileId}, {"size", size}});
+}
+
+SignedReply KssNode::describe(std::int64_t userId, const std::string& fileId) {
+  if (!crypto::isToken(fileId)) return refused(cloudcode::kBadRequest, "fileId is malformed");
+  Json blocks = Json::array();
+  const std::string token = crypto::randomToken(18);
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT b.idx, b.sha1, b.size FROM kss_files f "
+                    "JOIN kss_file_blocks b ON b.file_id = f.file_id "
+                    "WHERE f.file_id = ? AND f.user_id = ? ORDER BY b.idx");
+    st.bindAll(fileId, userId);
+    while (st.step() == SQLITE_ROW) {
+      std::string sha1 = st.text(1);
+      if (!blobs_.has(sha1)) return refused(cloudcode::kServerError, "the file is lost");
+      std::string url = nodeUrl() + "/block/" + token + "/" + std::to_string(st.integer(0));
+      blocks.push_back(Json{{"urls", Json::array({url})}, {"sha1", sha1}, {"size", st.integer(2)}});
+    }
+  }
+  if (blocks.empty()) return refused(cloudcode::kNotFound, "no such file");
+  const std::string secureKey = crypto::hexEncode(crypto::randomBytes(16));
+  {
+    Store::Access access(store_, Store::Access::Mode::Write);
+    SqlConnection& db = access.connection();
+    if (!runSql(db, "INSERT INTO kss_links (token, user_id, file_id, secure_key) VALUES (?, ?, ?, ?)",
+                token, userId, fileId, secureKey)) {
+      return refused(cloudcode::kServerError, "cannot make a download link");
+    }
+    runSql(db,
+           "DELETE FROM kss_links WHERE user_id = ?1 AND rowid <= (SELECT rowid FROM kss_links "
+           "WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)",
+           userId, kMaxLinksPerUser);
+  }
+  return SignedReply::ok(Json{{"blocks", std::move(blocks)}, {"secure_key", secureKey}});
+}
+
+void KssNode::serveBlock(const httplib::Request& req, httplib::Response& res) {
+  std::string key;
+  std::string sha1;
+  std::uint64_t size = 0;
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT l.secure_key, b.sha1, b.size FROM kss_links l "
+                    "JOIN kss_file_blocks b ON b.file_id = l.file_id WHERE l.token = ? AND b.idx = ?");
+    st.bindAll(std::string(req.matches[1]), static_cast<std::int64_t>(std::stoll(req.matches[2])));
+    if (st.step() != SQLITE_ROW) return http::replyText(res, 404, "no such block");
+    key = crypto::hexDecode(st.text(0)).value_or("");
+    sha1 = st.text(1);
+    size = static_cast<std::uint64_t>(st.integer(2));
+  }
+  if (!replyWithKeyStream(res, blobs_, sha1, size, keyStream(key))) {
+    http::replyText(res, 500, "the block cannot be read");
+  }
+}
+
+std::shared_ptr<const std::string> KssNode::keyStream(const std::string& key) {
+  constexpr std::size_t kKept = 4;
+  std::lock_guard lock(keyStreamsMutex_);
+  auto found = std::find_if(keyStreams_.begin(), keyStreams_.end(),
+                            [&key](const auto& entry) { return entry.first == key; });
+  if (found != keyStreams_.end()) {
+    keyStreams_.splice(keyStreams_.begin(), keyStreams_, found);
+    return keyStreams_.front().second;
+  }
+  auto stream = std::make_shared<const std::string>(rc4KeyStream(key, kBlockSize));
+  if (stream->empty()) return nullptr;
+  keyStreams_.emplace_front(key, stream);
+  if (keyStreams_.size() > kKept) keyStreams_.pop_back();
+  return stream;
+}
+
+void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
+  {
+    Store::Access access(store_, Store::Access::Mode::Write);
+    runSql(access.connection(), "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta);
+    runSql(access.connection(), "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
+  }
+  for (std::int64_t i = 0; i < blockCount; ++i) blobs_.discard(stagingName(fileMeta, i));
+}
+
+void KssNode::trimUploads(std::int64_t userId) {
+  std::vector<std::pair<std::string, std::int64_t>> dropped;
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT file_meta, block_count FROM kss_uploads WHERE user_id = ? "
+                    "ORDER BY rowid DESC LIMIT -1 OFFSET ?");
+    st.bindAll(userId, kMaxOpenUploadsPerUser);
+    while (st.step() == SQLITE_ROW) dropped.emplace_back(st.text(0), st.integer(1));
+  }
+  for (const auto& [fileMeta, blockCount] : dropped) {
+    std::lock_guard lock(uploadLock(fileMeta));
+    dropUpload(fileMeta, blockCount);
+  }
+}
+
+}  // namespace localcloud

@@ -1,0 +1,118 @@
+// The block storage node (KSS) of the local cloud and the storage side of
+// the file API that hands out its addresses.
+//
+// A file is stored as blocks of 4 MiB (the last 1 byte to 4 MiB), each kept
+// once per content in the local cloud's BlobStore under its SHA-1, so a
+// large file costs the node no memory beyond the block in hand.
+//
+// Storing a file:
+//   1. beginUpload (called by the file API with the block digests its
+//      client declares): data {"file_meta", "block_metas": [{"block_meta",
+//      "is_existed": false}], "secure_key" (32 hex digits: a fresh RC4 key
+//      of 16 bytes), "node_urls": ["<server>/kss"]}.
+//   2. POST <node>/upload_block_chunk?file_meta=..&block_meta=..&chunk_pos=0
+//      [&body_sum=<decimal>], "Content-Type: application/octet-stream", the
+//      block RC4-encrypted under the secure key as the body, unsigned. The
+//      node decrypts it and checks its size and SHA-1 against the declared
+//      ones; reply (JSON) {"stat": "BLOCK_COMPLETED", "commit_meta"}, the
+//      same commit meta for a block sent again. Refusals: HTTP 400 "stat"
+//      "BAD_REQUEST" (a parameter missing or malformed, "chunk_pos" not 0,
+//      another content type), 404 "META_NOT_FOUND" (unknown or dropped
+//      upload, or a block meta of another upload), 400 "BLOCK_MISMATCH"
+//      (length or SHA-1 differ from the declared block), 500
+//      "STORAGE_ERROR"; each with "msg".
+//   3. commitUpload with the commit metas in block order ([{"commit_meta"}],
+//      the list the client sends): every block must have been received;
+//      the blocks move into the blob store and the file gets an id.
+// Reading a file: describe hands out {"blocks": [{"urls":
+// ["<node>/block/<token>/<index>"], "sha1", "size"}], "secure_key"}, a fresh
+// key and link token each time; GET on a block's address answers the block
+// RC4-encrypted under that key, its key stream restarted for each block
+// (made once per key and kept for the 4 newest keys, 4 MiB each).
+// Links are capabilities (no cookie); each user's 64 newest stay valid.
+//
+// Bounds per user: 16 open uploads (the oldest are dropped with their
+// received blocks), 64 links, 50,000 files and 4 GiB (further commits get
+// 507). A file has at most 512 blocks (2 GiB).
+//
+// Ownership: owned by the CloudServer; borrows the Store and the BlobStore.
+// Threading: handlers and the in-process calls run concurrently; the blocks
+// and the commit of one upload are taken one at a time (locks striped by
+// file meta; none is held while taking another). Failures: refusals are
+// replies (the upload route's "stat", the in-process calls' SignedReply
+// codes: 400 malformed, 404 unknown, 507 full, 500 storage); nothing
+// throws.
+#pragma once
+
+#include <httplib.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "server/BlobStore.h"
+#include "server/SignedEndpoints.h"
+#include "server/Store.h"
+
+namespace localcloud {
+
+class KssNode {
+ public:
+  static constexpr const char* kNodePath = "/kss";
+  static constexpr std::uint64_t kBlockSize = 4 * 1024 * 1024;
+  static constexpr std::size_t kMaxBlocks = 512;
+  static constexpr int kMaxOpenUploadsPerUser = 16;
+  static constexpr int kMaxLinksPerUser = 64;
+  static constexpr std::int64_t kMaxFilesPerUser = 50000;
+  static constexpr std::uint64_t kMaxBytesPerUser = 4ULL * 1024 * 1024 * 1024;
+  static constexpr int kStorageFull = 507;
+
+  // A block as the client declares it: SHA-1 of its plain bytes (40
+  // lower-case hex digits) and length.
+  struct BlockDigest {
+    std::string sha1;
+    std::uint64_t size = 0;
+  };
+
+  // `port` gives the server's port for the node's addresses.
+  KssNode(Store& store, BlobStore& blobs, std::function<int()> port);
+  // The upload and block routes (plain, unsigned).
+  void registerOn(httplib::Server& server);
+
+  // "http://127.0.0.1:PORT/kss".
+  std::string nodeUrl() const;
+
+  // The file API's side; data as described above.
+  SignedReply beginUpload(std::int64_t userId, const std::vector<BlockDigest>& blocks);
+  // Data {"fileId", "size"}.
+  SignedReply commitUpload(std::int64_t userId, const std::string& fileMeta,
+                           const nlohmann::json& commitMetas);
+  SignedReply describe(std::int64_t userId, const std::string& fileId);
+
+ private:
+  void uploadBlock(const httplib::Request& req, httplib::Response& res);
+  void serveBlock(const httplib::Request& req, httplib::Response& res);
+  void dropUpload(const std::string& fileMeta, std::int64_t blockCount);
+  void trimUploads(std::int64_t userId);
+  std::mutex& uploadLock(const std::string& fileMeta);
+  static std::string stagingName(const std::string& fileMeta, std::int64_t index);
+  // The key stream of a download key over one block's length: every block
+  // restarts it, so it is made once per key (the newest few are kept).
+  std::shared_ptr<const std::string> keyStream(const std::string& key);
+
+  Store& store_;
+  BlobStore& blobs_;
+  std::function<int()> port_;
+  std::array<std::mutex, 16> uploadLocks_;
+  std::mutex keyStreamsMutex_;
+  std::list<std::pair<std::string, std::shared_ptr<const std::string>>> keyStreams_;  // newest first
+};
+
+}  // namespace localcloud

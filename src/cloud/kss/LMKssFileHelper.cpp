@@ -1,0 +1,274 @@
+#include "cloud/kss/LMKssFileHelper.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "cloud/kss/LMKssBlockStream.h"
+#include "cloud/kss/LMKssDescription.h"
+#include "cloud/request/LMDataRequestOperation.h"
+#include "cloud/request/LMHTTPRequestSerialization.h"
+#include "platform/Console.h"
+#include "platform/Semaphore.h"
+#include "platform/SerialQueue.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+
+namespace lumora {
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr const char* kBlockCompleted = "BLOCK_COMPLETED";
+
+struct Outcome {
+  std::optional<platform::http::Response> response;
+  std::optional<platform::Bytes> data;
+  std::optional<platform::Error> error;
+};
+
+// Runs the operation and waits for its one finish.
+Outcome runAndWait(const std::shared_ptr<LMDataRequestOperation>& operation) {
+  platform::Semaphore done;
+  Outcome outcome;
+  operation->startWithFinish([&](const std::optional<platform::http::Response>& response,
+                                 const std::optional<platform::Bytes>& data,
+                                 const std::optional<platform::Error>& error) {
+    outcome = Outcome{response, data, error};
+    done.signal();
+  });
+  done.wait();
+  return outcome;
+}
+
+platform::Error fileError(int code, const std::string& what) {
+  return platform::Error(platform::kPOSIXErrorDomain, code,
+                         {{platform::Error::kLocalizedDescriptionKey,
+                           what + ": " + std::strerror(code)}});
+}
+
+// Where the blocks of a download go: a file in the caches directory, or
+// memory. A file is written on a writer thread of its own, one block at a
+// time, while the next block comes in; a block's buffer comes back for the
+// next block once it is written.
+class Destination {
+ public:
+  ~Destination() {
+    (void)settle();  // a failed download: the file keeps what was written
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Creates or empties the file. A link in its place is not followed.
+  platform::Status openFile(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) return fileError(errno, "Cannot open " + path);
+    path_ = path;
+    writer_ = std::make_unique<platform::SerialQueue>("LMKssFileWriter");
+    return platform::Status::success();
+  }
+
+  // Takes a checked block; a failure of the block written before it.
+  platform::Status append(platform::Bytes block) {
+    if (!writer_) {
+      bytes_.insert(bytes_.end(), block.begin(), block.end());
+      free_ = std::move(block);
+      return platform::Status::success();
+    }
+    if (auto written = settle(); !written.ok()) return written;
+    std::lock_guard<std::mutex> guard(pending_->mutex);
+    pending_->busy = true;
+    writer_->async([pending = pending_, fd = fd_, path = path_, block = std::move(block)]() mutable {
+      platform::Status status = writeAll(fd, block, path);
+      std::lock_guard<std::mutex> guard(pending->mutex);
+      pending->status = std::move(status);
+      pending->spare = std::move(block);
+      pending->busy = false;
+      pending->done.notify_all();
+    });
+    return platform::Status::success();
+  }
+
+  // A block buffer to fill again (empty when none is free yet).
+  platform::Bytes spare() { return std::move(free_); }
+
+  // Closes the file once every block is written; the path, or the bytes
+  // collected.
+  platform::Result<LMKssFileHelper::FileResult> finish() {
+    if (!writer_) return LMKssFileHelper::FileResult(std::move(bytes_));
+    if (auto written = settle(); !written.ok()) return written.error();
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) return fileError(errno, "Cannot write " + path_);
+    return LMKssFileHelper::FileResult(path_);
+  }
+
+ private:
+  struct Pending {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool busy = false;
+    platform::Status status;
+    platform::Bytes spare;
+  };
+
+  static platform::Status writeAll(int fd, const platform::Bytes& block, const std::string& path) {
+    for (std::size_t done = 0; done < block.size();) {
+      ssize_t wrote = ::write(fd, block.data() + done, block.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return fileError(wrote < 0 ? errno : EIO, "Cannot write " + path);
+      done += static_cast<std::size_t>(wrote);
+    }
+    return platform::Status::success();
+  }
+
+  // Waits for the block being written; how its write went.
+  platform::Status settle() {
+    if (!writer_) return platform::Status::success();
+    std::unique_lock<std::mutex> lock(pending_->mutex);
+    pending_->done.wait(lock, [this] { return !pending_->busy; });
+    if (!pending_->spare.empty()) free_ = std::move(pending_->spare);
+    return pending_->status;
+  }
+
+  int fd_ = -1;
+  std::string path_;
+  std::unique_ptr<platform::SerialQueue> writer_;
+  std::shared_ptr<Pending> pending_ = std::make_shared<Pending>();
+  platform::Bytes bytes_;
+  platform::Bytes free_;
+};
+
+// One block: up to three attempts, rotating through its addresses. The
+// plain block, or the last attempt's error.
+platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const platform::Bytes& key,
+                                                std::int64_t index, std::uint64_t taken,
+                                                const LMKssFileHelper::ReadDataBlock& progress,
+                                                platform::Bytes buffer) {
+  platform::Error error;
+  for (std::size_t attempt = 0; attempt < kAttempts; ++attempt) {
+    platform::http::Request request;
+    request.url = attempt < block.urls.size() ? block.urls[attempt] : block.urls.front();
+    auto operation = LMDataRequestOperation::initWithRequest(std::move(request));
+    auto stream = std::make_shared<LMKssBlockStream>(key, block.size, std::move(buffer));
+    operation->setOutputStream(stream);
+    if (progress) {
+      const auto size = static_cast<std::int64_t>(block.size);
+      const auto before = static_cast<std::int64_t>(taken);
+      operation->setReadDataBlock([progress, size, before, index](std::int64_t now, std::int64_t total,
+                                                                  std::int64_t) {
+        progress(now, before + std::min(total, size), index);
+      });
+    }
+    Outcome outcome = runAndWait(operation);
+    if (outcome.error) {
+      error = *outcome.error;
+      platform::consoleLog("Block download failed: " + error.description());
+      buffer = stream->takeBuffer();
+      continue;
+    }
+    auto plain = stream->takeVerifiedBlock(block.sha1);
+    if (plain.ok()) return plain;
+    error = plain.error();
+    buffer = stream->takeBuffer();
+    LM_LOG_ERROR("{}", error.description());
+  }
+  return error;
+}
+
+}  // namespace
+
+void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
+                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                        UploadFinish finish) {
+  platform::Json parameters{{"file_meta", fileMeta}, {"block_meta", blockMeta}, {"chunk_pos", 0}};
+  if (bodySum.is_number()) parameters["body_sum"] = bodySum;
+  const platform::http::Request request = LMHTTPRequestSerialization().postDataRequestWithData(
+      blockData, blockUrl + "/upload_block_chunk", parameters);
+
+  platform::Error error;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    auto operation = LMDataRequestOperation::initWithRequest(request);
+    operation->setSendDataBlock(didSendDataBlock);
+    Outcome outcome = runAndWait(operation);
+    if (outcome.error) {
+      error = *outcome.error;
+      continue;
+    }
+    const platform::Bytes& body = outcome.data ? *outcome.data : platform::Bytes();
+    platform::Error parseError(kLMJSONErrorDomain, kLMJSONErrorCode,
+                               {{"NSDebugDescription", "The reply is empty."}});
+    auto reply = LMUtils::jsonObjectFromString(platform::toString(body), &parseError);
+    if (!reply) {
+      error = parseError;
+      continue;
+    }
+    LM_LOG_VERBOSE("{}", reply->dump());
+    if (reply->is_object() && reply->value("stat", platform::Json()) == kBlockCompleted) {
+      auto commitMeta = reply->find("commit_meta");
+      if (commitMeta != reply->end() && !commitMeta->is_null()) {
+        if (finish) finish(*commitMeta, std::nullopt);
+        return;
+      }
+    }
+    error = platform::Error(kLMKssErrorDomain, kLMKssErrorBlockNotCompleted,
+                            reply->is_object() ? *reply : platform::Json{{"reply", *reply}});
+  }
+  LM_LOG_ERROR("{}", error.description());
+  if (finish) finish(std::nullopt, error);
+}
+
+namespace {
+
+// The whole download; the destination is settled and closed when it
+// returns, so a failed download's file holds every block taken.
+platform::Result<LMKssFileHelper::FileResult> downloadFile(
+    const platform::Json& kss, const std::optional<std::string>& fileName,
+    const LMKssFileHelper::ReadDataBlock& progress) {
+  auto description = LMKssDescription::fromJson(kss);
+  if (!description.ok()) return description.error();
+
+  Destination destination;
+  if (fileName) {
+    auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), *fileName);
+    if (!path) {
+      return LMUtils::localErrorWithErrorCode(
+          kLMLocalErrorInvalidParameters,
+          {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
+    }
+    if (auto opened = destination.openFile(path->string()); !opened.ok()) return opened.error();
+  }
+
+  std::uint64_t taken = 0;
+  for (std::size_t index = 0; index < description->blocks.size(); ++index) {
+    const LMKssBlock& block = description->blocks[index];
+    auto plain = downloadBlock(block, description->secureKey, static_cast<std::int64_t>(index),
+                               taken, progress, destination.spare());
+    if (!plain.ok()) return plain.error();
+    if (auto written = destination.append(std::move(*plain)); !written.ok()) return written.error();
+    taken += block.size;
+  }
+  return destination.finish();
+}
+
+}  // namespace
+
+void LMKssFileHelper::downloadKssFileWithKSS(const platform::Json& kss,
+                                             const std::optional<std::string>& fileName,
+                                             ReadDataBlock didReadDataBlock, DownloadFinish finish) {
+  auto result = downloadFile(kss, fileName, didReadDataBlock);
+  if (!result.ok()) {
+    LM_LOG_ERROR("{}", result.error().description());
+    if (finish) finish(std::nullopt, result.error());
+    return;
+  }
+  if (finish) finish(std::move(*result), std::nullopt);
+}
+
+}  // namespace lumora

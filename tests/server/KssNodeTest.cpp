@@ -1,0 +1,182 @@
+// The block storage node: a file declared, its blocks sent encrypted under
+// the key handed out, committed, and read back through fresh links, each
+// content kept once on disk; and what a strict node refuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ServerFixture.h"
+#include "server/Crypto.h"
+#include "server/FileCrypto.h"
+#include "server/KssNode.h"
+
+namespace servertest {
+namespace {
+
+using localcloud::KssNode;
+namespace crypto = localcloud::crypto;
+
+constexpr std::int64_t kUser = 7001;
+
+std::string rc4(const std::string& bytes, const std::string& key) {
+  return crypto::Rc4Stream(key).apply(bytes).value_or("");
+}
+
+std::string pattern(std::size_t size, int seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) >> 3);
+  return bytes;
+}
+
+class KssNodeTest : public ServerTest {
+ protected:
+  KssNode& kss() { return server_->kss(); }
+
+  // Declares a file of these blocks: the upload's data.
+  Json begin(const std::vector<std::string>& blocks, std::int64_t user = kUser) {
+    std::vector<KssNode::BlockDigest> digests;
+    for (const auto& block : blocks) digests.push_back({crypto::sha1Hex(block), block.size()});
+    auto reply = kss().beginUpload(user, digests);
+    EXPECT_EQ(reply.body["code"], 0) << reply.body.dump();
+    return reply.body["data"];
+  }
+
+  // POSTs a block body to the node as the client does.
+  httplib::Result upload(const std::string& query, const std::string& body,
+                         const std::string& type = "application/octet-stream") {
+    return client()->Post("/kss/upload_block_chunk?" + query, body, type);
+  }
+  static std::string metas(const Json& upload, std::size_t index) {
+    return "file_meta=" + enc(upload["file_meta"]) +
+           "&block_meta=" + enc(upload["block_metas"][index]["block_meta"]);
+  }
+  static std::string query(const Json& upload, std::size_t index) {
+    return metas(upload, index) + "&chunk_pos=0";
+  }
+  static std::string key(const Json& data) {
+    return crypto::hexDecode(data["secure_key"].get<std::string>()).value_or("");
+  }
+};
+
+TEST_F(KssNodeTest, BlocksGoUpEncryptedAndComeBackThroughFreshLinks) {
+  const std::vector<std::string> blocks{pattern(KssNode::kBlockSize, 1), "tail bytes"};
+  Json up = begin(blocks);
+  EXPECT_EQ(up["node_urls"], Json::array({server_->url() + "/kss"}));
+  EXPECT_EQ(up["secure_key"].get<std::string>().size(), 32u);
+
+  std::vector<Json> commits;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    auto sent = upload(query(up, i) + "&body_sum=12", rc4(blocks[i], key(up)));
+    ASSERT_TRUE(sent);
+    ASSERT_EQ(sent->status, 200) << sent->body;
+    Json reply = Json::parse(sent->body);
+    EXPECT_EQ(reply["stat"], "BLOCK_COMPLETED");
+    commits.push_back(Json{{"commit_meta", reply["commit_meta"]}});
+  }
+  // A block sent again (its reply was lost) keeps its commit meta.
+  auto again = upload(query(up, 0), rc4(blocks[0], key(up)));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(Json::parse(again->body)["commit_meta"], commits[0]["commit_meta"]);
+
+  auto committed = kss().commitUpload(kUser, up["file_meta"], commits);
+  ASSERT_EQ(committed.body["code"], 0) << committed.body.dump();
+  const std::string fileId = committed.body["data"]["fileId"];
+  EXPECT_EQ(committed.body["data"]["size"], KssNode::kBlockSize + 10);
+  // The upload is spent.
+  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], commits).body["code"], 404);
+
+  // Each description has its own key and links; both stay valid.
+  Json first = kss().describe(kUser, fileId).body["data"];
+  Json second = kss().describe(kUser, fileId).body["data"];
+  EXPECT_NE(first["secure_key"], second["secure_key"]);
+  EXPECT_NE(key(first), key(up));
+  for (const Json& description : {first, second}) {
+    ASSERT_EQ(description["blocks"].size(), 2u);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      const Json& block = description["blocks"][i];
+      EXPECT_EQ(block["sha1"], crypto::sha1Hex(blocks[i]));
+      EXPECT_EQ(block["size"], blocks[i].size());
+      std::string url = block["urls"][0];
+      auto got = client()->Get(url.substr(server_->url().size()));
+      ASSERT_TRUE(got);
+      EXPECT_EQ(rc4(got->body, key(description)), blocks[i]);
+    }
+  }
+  // Each content once on disk, by its SHA-1; nothing left in staging.
+  for (const auto& block : blocks) {
+    std::string sha1 = crypto::sha1Hex(block);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dataDir_ / "blobs" / sha1.substr(0, 2) / sha1));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dataDir_ / "blobs" / "staging"));
+  // The file is its owner's alone.
+  EXPECT_EQ(kss().describe(kUser + 1, fileId).body["code"], 404);
+  EXPECT_EQ(client()->Get("/kss/block/nosuchlink/0")->status, 404);
+}
+
+TEST_F(KssNodeTest, RefusesWhatTheStorageWouldRefuse) {
+  const std::string block = "one small block";
+  Json up = begin({block});
+  Json other = begin({block});
+  const std::string good = rc4(block, key(up));
+  struct Case {
+    std::string query;
+    std::string body;
+    std::string type;
+    int status;
+    const char* stat;
+  };
+  const std::string otherMeta = "&block_meta=" + enc(other["block_metas"][0]["block_meta"]);
+  const std::vector<Case> cases{
+      {"file_meta=" + enc(up["file_meta"]) + "&chunk_pos=0", good, "", 400, "BAD_REQUEST"},
+      {query(up, 0) + "&chunk_pos=1", good, "", 400, "BAD_REQUEST"},  // twice
+      {metas(up, 0) + "&chunk_pos=4", good, "", 400, "BAD_REQUEST"},
+      {query(up, 0) + "&body_sum=x", good, "", 400, "BAD_REQUEST"},
+      {query(up, 0), good, "text/plain", 400, "BAD_REQUEST"},
+      {"file_meta=nosuchupload&block_meta=x&chunk_pos=0", good, "", 404, "META_NOT_FOUND"},
+      {"file_meta=" + enc(up["file_meta"]) + otherMeta + "&chunk_pos=0", good, "", 404,
+       "META_NOT_FOUND"},
+      {query(up, 0), rc4(block, "another key"), "", 400, "BLOCK_MISMATCH"},
+      {query(up, 0), good.substr(1), "", 400, "BLOCK_MISMATCH"},
+  };
+  for (const Case& c : cases) {
+    auto sent = c.type.empty() ? upload(c.query, c.body) : upload(c.query, c.body, c.type);
+    ASSERT_TRUE(sent) << c.query;
+    EXPECT_EQ(sent->status, c.status) << c.query;
+    EXPECT_EQ(Json::parse(sent->body, nullptr, false).value("stat", ""), c.stat) << c.query;
+  }
+
+  // Declarations: blocks of 4 MiB but the last, 1 byte to 4 MiB each, with
+  // a SHA-1 in lower-case hex.
+  const std::string sha1 = crypto::sha1Hex(block);
+  for (const std::vector<KssNode::BlockDigest>& digests :
+       std::vector<std::vector<KssNode::BlockDigest>>{
+           {},
+           {{sha1, 15}, {sha1, 15}},
+           {{sha1, 0}},
+           {{sha1, KssNode::kBlockSize + 1}},
+           {{"ABCDEF" + sha1.substr(6), 15}}}) {
+    EXPECT_EQ(kss().beginUpload(kUser, digests).body["code"], 400);
+  }
+
+  // A commit needs every block received and its own commit metas, in order.
+  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], Json::array()).body["code"], 400);
+  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], Json::array({{{"commit_meta", ""}}}))
+                .body["code"],
+            400);
+  auto sent = upload(query(up, 0), good);
+  ASSERT_TRUE(sent);
+  Json commits = Json::array({{{"commit_meta", Json::parse(sent->body)["commit_meta"]}}});
+  EXPECT_EQ(kss().commitUpload(kUser + 1, up["file_meta"], commits).body["code"], 404);
+  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], commits).body["code"], 0);
+
+  // A user's oldest open uploads are dropped past the bound.
+  for (int i = 0; i < KssNode::kMaxOpenUploadsPerUser; ++i) begin({block});
+  auto dropped = upload(query(other, 0), rc4(block, key(other)));
+  ASSERT_TRUE(dropped);
+  EXPECT_EQ(dropped->status, 404);
+}
+
+}  // namespace
+}  // namespace servertest
