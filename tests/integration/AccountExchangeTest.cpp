@@ -20,6 +20,7 @@
 #include "platform/http/UrlError.h"
 #include "server/CloudServer.h"
 #include "support/TestHome.h"
+#include "platform/http/SynchronousReply.h"
 
 namespace {
 
@@ -301,6 +302,7 @@ class WireFormat : public ::testing::Test {
     for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   void TearDown() override {
+    platform::http::closeIdleConnections();  // else stop() waits out keep-alive
     server_.stop();
     thread_.join();
   }
