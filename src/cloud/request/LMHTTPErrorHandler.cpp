@@ -67,9 +67,16 @@ void LMHTTPErrorHandler::dropExpiredLocked(platform::Clock::SteadyTimePoint now)
 std::optional<platform::Error> LMHTTPErrorHandler::serverErrorWithURL(
     const std::optional<std::string>& url) {
   if (!url) return std::nullopt;
+  {
+    // The common case, no host blocked, reads neither the URL nor the clock.
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (hostErrors_.empty()) return std::nullopt;
+  }
+  const std::string key = keyForURL(*url);
+  const auto now = platform::Clock::current()->steadyNow();
   std::lock_guard<std::mutex> guard(mutex_);
-  dropExpiredLocked(platform::Clock::current()->steadyNow());
-  auto it = hostErrors_.find(keyForURL(*url));
+  dropExpiredLocked(now);
+  auto it = hostErrors_.find(key);
   if (it == hostErrors_.end()) return std::nullopt;
   return it->second.error;
 }
