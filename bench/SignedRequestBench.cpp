@@ -12,42 +12,27 @@
 // ("x1thread") and the 99th percentile and longest round trip in
 // milliseconds ("p99ms", "maxms").
 #include <benchmark/benchmark.h>
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "SignedCloudBenchSupport.h"
 #include "cloud/request/LMHTTPRequestOperationManager.h"
 #include "cloud/request/LMSessionSource.h"
 #include "platform/AppHome.h"
-#include "server/CloudServer.h"
-#include "server/Crypto.h"
 
 namespace {
 
-constexpr std::int64_t kUserId = 9001;
-constexpr const char* kUserIdText = "9001";
-constexpr const char* kKey = "MDEyMzQ1Njc4OWFiY2RlZg==";  // 16 ASCII bytes
-constexpr const char* kPath = "/lum/relocation/v3/user/9001/record";
-constexpr const char* kSid = "lumora";
+using benchcloud::kKey;
+using benchcloud::kSid;
+using benchcloud::RawHandle;
 constexpr int kMaxThreads = 8;
-
-std::string escape(CURL* curl, const std::string& text) {
-  char* out = curl_easy_escape(curl, text.c_str(), static_cast<int>(text.size()));
-  std::string escaped = out ? out : "";
-  curl_free(out);
-  return escaped;
-}
 
 // The bench's one signed-in session, handed out as the passports would.
 class FixedSessionSource final : public lumora::LMSessionSource {
@@ -64,65 +49,23 @@ class FixedSessionSource final : public lumora::LMSessionSource {
   const lumora::LMSignedSession session_;
 };
 
-// One local cloud and app home for the whole run, over fresh directories
-// that go with it.
-class Cloud {
- public:
-  Cloud() {
-    char pattern[] = "/tmp/lumora-signed-bench-XXXXXX";
-    if (!mkdtemp(pattern)) std::abort();
-    dir_ = pattern;
-    platform::AppHome::setRoot(dir_ / "home");
-    std::string error;
-    server_ = localcloud::CloudServer::create(dir_ / "cloud", &error);
-    if (!server_ || !server_->start(0, &error)) {
-      std::cerr << "cannot start the local cloud: " << error << "\n";
-      std::abort();
-    }
-    localcloud::LoginGrant grant;
-    grant.userId = kUserId;
-    grant.serviceId = kSid;
-    grant.ssecurity = kKey;
-    std::string token = server_->store().issueServiceToken(grant);
-    sessions_ = std::make_shared<FixedSessionSource>(lumora::LMSignedSession{kUserIdText, token, kKey});
-    cookie_ = "Cookie: userId=" + std::string(kUserIdText) + "; serviceToken=" + token;
-    std::map<std::string, std::string> params{
-        {"romCountry", *localcloud::crypto::aesEncryptBase64("CN", kKey)}};
-    auto signature = localcloud::crypto::requestSignature("POST", kPath, params, kKey);
-    CURL* curl = curl_easy_init();
-    body_ = "romCountry=" + escape(curl, params["romCountry"]) + "&signature=" + escape(curl, *signature);
-    curl_easy_cleanup(curl);
-    url_ = server_->url() + kPath;
-    pingUrl_ = server_->url() + "/_admin/ping";
+// The local cloud, the app home and the session, for the whole run.
+struct Cloud {
+  Cloud() : signedCloud("lumora-signed-bench") {
+    platform::AppHome::setRoot(signedCloud.dir() / "home");
+    sessions = std::make_shared<FixedSessionSource>(
+        lumora::LMSignedSession{benchcloud::kUserIdText, signedCloud.serviceToken(), kKey});
+    pingUrl = signedCloud.baseURL() + "/_admin/ping";
   }
-  ~Cloud() {
-    server_->stop();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-
-  const std::string& url() const { return url_; }
-  const std::string& pingUrl() const { return pingUrl_; }
-  const std::string& body() const { return body_; }
-  const std::string& cookie() const { return cookie_; }
-  const std::shared_ptr<lumora::LMSessionSource>& sessions() const { return sessions_; }
-
- private:
-  std::filesystem::path dir_;
-  std::unique_ptr<localcloud::CloudServer> server_;
-  std::shared_ptr<lumora::LMSessionSource> sessions_;
-  std::string url_;
-  std::string pingUrl_;
-  std::string body_;
-  std::string cookie_;
+  benchcloud::SignedCloud signedCloud;
+  std::shared_ptr<lumora::LMSessionSource> sessions;
+  std::string pingUrl;
 };
 
 Cloud& cloud() {
   static Cloud instance;
   return instance;
 }
-
-std::size_t discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
 
 // The round-trip times of one run, one list per thread. A thread writes only
 // its own list inside the timed loop; thread 0 reads them all once every
@@ -177,40 +120,12 @@ void measure(benchmark::State& state, const std::string& name, RoundTrip roundTr
   }
 }
 
-// A kept-alive raw libcurl handle for one thread.
-class RawHandle {
- public:
-  RawHandle(const std::string& url, const std::string* body, const std::string* cookie) {
-    curl_ = curl_easy_init();
-    if (cookie) headers_ = curl_slist_append(nullptr, cookie->c_str());
-    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-    if (body) curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body->c_str());
-    if (headers_) curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
-    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, discard);
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-  }
-  ~RawHandle() {
-    curl_slist_free_all(headers_);
-    curl_easy_cleanup(curl_);
-  }
-  bool perform() {
-    long status = 0;
-    return curl_easy_perform(curl_) == CURLE_OK &&
-           curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200;
-  }
-
- private:
-  CURL* curl_ = nullptr;
-  curl_slist* headers_ = nullptr;
-};
-
 void BM_SignedRequest(benchmark::State& state) {
   Cloud& target = cloud();
-  lumora::LMHTTPRequestOperationManager manager(target.sessions());
+  lumora::LMHTTPRequestOperationManager manager(target.sessions);
   const platform::Json parameters{{"romCountry", "CN"}};
   measure(state, "signed", [&] {
-    auto operation = manager.POST(target.url(), parameters, kSid);
+    auto operation = manager.POST(target.signedCloud.url(), parameters, kSid);
     operation->start();
     auto reply = operation->result();
     return reply.ok() && reply->is_object();
@@ -218,14 +133,13 @@ void BM_SignedRequest(benchmark::State& state) {
 }
 
 void BM_SignedRequest_Reference(benchmark::State& state) {
-  Cloud& target = cloud();
+  const auto& target = cloud().signedCloud;
   RawHandle handle(target.url(), &target.body(), &target.cookie());
   measure(state, "replay", [&] { return handle.perform(); });
 }
 
 void BM_KeepAliveGet(benchmark::State& state) {
-  Cloud& target = cloud();
-  RawHandle handle(target.pingUrl(), nullptr, nullptr);
+  RawHandle handle(cloud().pingUrl, nullptr, nullptr);
   measure(state, "get", [&] { return handle.perform(); });
 }
 

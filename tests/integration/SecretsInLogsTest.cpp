@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "SignedRequestFixture.h"
+#include "account/AccountTestSupport.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/http/CookieStorage.h"
 #include "utils/LMLogUtil.h"
@@ -17,27 +17,8 @@
 namespace signedtest {
 namespace {
 
-class CapturingSink final : public lumora::LMLogDelegate {
- public:
-  CapturingSink() {
-    logLevel = lumora::kLMLogFlagVerbose;
-    appendLogMessage = [this](const lumora::LMLogMessage& message) {
-      std::lock_guard<std::mutex> guard(mutex_);
-      lines_.push_back(message.message());
-    };
-  }
-  std::vector<std::string> lines() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
 TEST_F(SignedRequestCloudTest, NoTokenKeyPasswordOrCookieValueIsLogged) {
-  auto sink = std::make_shared<CapturingSink>();
+  auto sink = std::make_shared<accounttest::LogCapture>();  // every level
   lumora::LMLogUtil::setLogDelegate(sink);
   std::set<std::string> secrets{"secret"};  // alice's password
   auto remember = [&] {
