@@ -207,7 +207,11 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
   }
   if (line.front() == ' ' || line.front() == '\t') {
     // Obsolete line folding: continues the previous field's value.
-    if (!hop.fields.empty()) hop.fields.back().second += " " + std::string(trim(line));
+    if (!hop.fields.empty()) {
+      std::string& value = hop.fields.back().second;
+      value += ' ';
+      value += trim(line);
+    }
     return length;
   }
   auto colon = line.find(':');
