@@ -185,6 +185,11 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     return true;
   }
   if (!fault->replaces()) return false;
+  // The fault answers before the body is read: left unread, it would be
+  // taken for the next request on a kept-alive connection.
+  if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {
+    res.set_header("Connection", "close");
+  }
   if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
   } else if (fault->replyCode() == 0) {

@@ -1,11 +1,10 @@
 // main() of every benchmark binary under bench/: Google Benchmark with
 // defaults for fair comparisons (5 repetitions in random interleaved order,
 // medians reported) and a closing table that sets each benchmark against its
-// reference: "BM_X..." is paired with "BM_X_Reference..." (same arguments),
-// and the ratio printed is reference time / our time (median; CPU time, or
-// real time for a pair that measures real time because its work runs on
-// other threads), so 1.0 means as fast as the reference and 0.5 means half
-// its speed.
+// reference: "BM_X..." is paired with "BM_X_Reference..." (same arguments
+// and thread count), and the ratio printed is reference time / our time
+// (median; CPU time, or real time for benchmarks measured in real time), so
+// 1.0 means as fast as the reference and 0.5 means half its speed.
 //
 // Any --benchmark_* flag given on the command line replaces the default of
 // the same name.
@@ -39,6 +38,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const bool reference = name.size() > kReferenceSuffix.size() && name.ends_with(kReferenceSuffix);
       if (reference) name.resize(name.size() - kReferenceSuffix.size());
       if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
+      if (!run.run_name.threads.empty()) name += "/" + run.run_name.threads;
       const bool realTime = !run.run_name.time_type.empty();
       (reference ? references_ : ours_)[name] =
           realTime ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();

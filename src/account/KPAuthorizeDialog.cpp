@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "account/KPWebViewController.h"
+#include "utils/LMLogRedaction.h"
 #include "utils/LMLogUtil.h"
 #include "platform/MainQueue.h"
 
@@ -183,7 +184,7 @@ void KPAuthorizeDialog::cancel() {
 
 bool KPAuthorizeDialog::webViewShouldStartLoad(platform::WebView&, const platform::WebRequest& request,
                                                platform::WebNavigationType) {
-  LM_LOG_INFO("Web request url: {}", request.url);
+  LM_LOG_INFO("Web request url: {}", LMLoggableURL(request.url));
   if (appRedirectURI_ && !appRedirectURI_->empty() && request.url.rfind(*appRedirectURI_, 0) == 0) {
     auto keep = self();
     if (auto delegate = delegate_.lock()) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "account/KPCookieUtil.h"
+#include "account/KPNumberValues.h"
 #include "account/QBLoginPassport.h"
 #include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
@@ -317,9 +318,7 @@ std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
     return makeError(kCodeMissingReplyData);
   }
   values.userId = *user;
-  auto nonceValue = reply.value("nonce", platform::Json());
-  if (nonceValue.is_number_integer()) values.nonce = nonceValue.get<std::int64_t>();
-  else if (nonceValue.is_string()) values.nonce = std::strtoll(nonceValue.get<std::string>().c_str(), nullptr, 10);
+  values.nonce = kpLongLongValue(reply.value("nonce", platform::Json()));
   values.sSecurity = platform::stringAt(reply, "ssecurity");
   if (!needFetchServiceToken()) {
     commitLoginValues(values);

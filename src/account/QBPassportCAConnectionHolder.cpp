@@ -1,6 +1,6 @@
 #include "account/QBPassportCAConnectionHolder.h"
 
-#include <cstdlib>
+#include <cstdint>
 #include <utility>
 
 #include "account/KPAESCrypt.h"
@@ -10,6 +10,7 @@
 #include "account/QBPassportCATokenManager.h"
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
+#include "platform/NumberValues.h"
 #include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
 
@@ -59,9 +60,9 @@ void QBPassportCAConnectionHolder::handleCA401(const platform::http::Response& r
   auto& manager = QBPassportCATokenManager::sharedInstance();
   if (challenge == kCADisabled) {
     std::string seconds = response.valueForHeaderField(kDisableSecondsHeader).value_or("0");
-    // strtoll holds an out-of-range count to the 64-bit range; the manager
-    // caps it at seven days.
-    manager.onCADisabledForSeconds(std::strtoll(seconds.c_str(), nullptr, 10));
+    // An out-of-range count is held to the 64-bit range; the manager caps
+    // it at seven days.
+    manager.onCADisabledForSeconds(platform::leadingIntegerValue<std::int64_t>(seconds));
     connectionDidFailWithError(statusError(401));
     return;
   }

@@ -1,9 +1,6 @@
 #include "account/QBPassportURLConnectionAndDelegate.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <limits>
-
+#include "account/KPNumberValues.h"
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
@@ -12,24 +9,10 @@ namespace lumora {
 namespace {
 
 // A reply's "code" read as a 32-bit integer the way the platform's number
-// and text objects answer intValue; values that are neither count as 0.
-std::int32_t codeValue(const platform::Json& code) {
-  if (code.is_number_integer()) return static_cast<std::int32_t>(code.get<std::int64_t>());
-  if (code.is_number_unsigned()) return static_cast<std::int32_t>(code.get<std::uint64_t>());
-  if (code.is_number_float()) {
-    double d = code.get<double>();
-    if (!std::isfinite(d) || std::fabs(d) >= 9.2e18) return 0;
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(d));
-  }
-  if (code.is_boolean()) return code.get<bool>() ? 1 : 0;
-  if (code.is_string()) {
-    long long v = std::strtoll(code.get<std::string>().c_str(), nullptr, 10);
-    if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(v);
-  }
-  return 0;
-}
+// and text objects answer intValue; values that are neither count as 0. A
+// code beyond 32 bits is held to their range: it stays a failure, never
+// wraps to 0.
+std::int32_t codeValue(const platform::Json& code) { return kpIntegerValue<std::int32_t>(code); }
 
 }  // namespace
 

@@ -1,8 +1,11 @@
 #include "app/DemoJob.h"
 
+#include <fmt/format.h>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "app/AppLogDelegate.h"
@@ -41,6 +44,31 @@ std::string present(const std::optional<std::string>& value) {
   return "received (" + std::to_string(value->size()) + " characters)";
 }
 
+// What a step's work hands back. Shared with the work, which may end after
+// the step stopped waiting for it.
+template <typename T>
+struct Handoff {
+  std::mutex mutex;
+  std::atomic<bool> finished{false};
+  T value{};
+
+  void deliver(T delivered) {
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      value = std::move(delivered);
+    }
+    finished = true;
+  }
+  T take() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return value;
+  }
+};
+
+std::string seconds(std::chrono::milliseconds limit) {
+  return fmt::format("{:g} s", static_cast<double>(limit.count()) / 1000.0);
+}
+
 }  // namespace
 
 DemoJob::DemoJob(DemoOptions options, std::FILE* out) : options_(std::move(options)), out_(out) {}
@@ -73,19 +101,11 @@ bool DemoJob::signIn() {
   auto manager = QBPassportsManager::sharedManager();
   step("Signing in to the account service as \"" + options_.login + "\" for service \"" +
        kCloudSid + "\"");
-  std::atomic<bool> finished{false};
-  platform::Status failure;
+  auto handoff = std::make_shared<Handoff<platform::Status>>();
   manager->loginForSid(kCloudSid, options_.login, options_.password, false,
-                       [&](const platform::Status& result) {
-                         failure = result;
-                         finished = true;
-                       });
-  bool done = platform::MainQueue::main().runUntil([&] { return finished.load(); },
-                                                   std::chrono::seconds(60));
-  if (!done) {
-    outcome(false, "no answer from the account service within 60 s");
-    return false;
-  }
+                       [handoff](const platform::Status& result) { handoff->deliver(result); });
+  if (!waitFor([handoff] { return handoff->finished.load(); }, options_.signInLimit)) return false;
+  platform::Status failure = handoff->take();
   if (!failure.ok()) {
     outcome(false, failure.error().description());
     return false;
@@ -98,21 +118,31 @@ bool DemoJob::signIn() {
   return true;
 }
 
-bool DemoJob::offMain(const std::function<void()>& work) {
-  std::atomic<bool> finished{false};
-  platform::globalQueue().async([&] {
-    work();
-    finished = true;
-  });
-  return platform::MainQueue::main().runUntil([&] { return finished.load(); },
-                                              std::chrono::minutes(5));
+bool DemoJob::waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit) {
+  if (platform::MainQueue::main().runUntil(completed, limit)) return true;
+  outcome(false, "no answer within " + seconds(limit));
+  return false;
+}
+
+std::shared_ptr<LMHTTPRequestOperation> DemoJob::offMain(CloudCall work) {
+  using Operation = std::shared_ptr<LMHTTPRequestOperation>;
+  auto handoff = std::make_shared<Handoff<Operation>>();
+  platform::globalQueue().async([handoff, work = std::move(work)] { handoff->deliver(work()); });
+  if (!waitFor([handoff] { return handoff->finished.load(); }, options_.stepLimit)) {
+    // The call's sends and retry waits end at once.
+    adapter_->requestLoop()->cancel();
+    return nullptr;
+  }
+  Operation operation = handoff->take();
+  if (!operation) outcome(false, "no request was made");
+  return operation;
 }
 
 bool DemoJob::relocate() {
   step("Asking the relocation service for this user's cloud hosts");
-  std::shared_ptr<LMHTTPRequestOperation> operation;
-  offMain([&] { operation = adapter_->requestHostListWithRomCountry(std::nullopt); });
-  if (auto error = operation ? operation->error() : std::nullopt) {
+  auto operation = offMain([adapter = adapter_] { return adapter->requestHostListWithRomCountry(std::nullopt); });
+  if (!operation) return false;
+  if (auto error = operation->error()) {
     outcome(false, error->description());
     return false;
   }
@@ -124,16 +154,13 @@ bool DemoJob::relocate() {
 
 bool DemoJob::registerDevice() {
   step("Signing in to the device-information service and registering this device");
-  std::atomic<bool> finished{false};
-  platform::Status failure;
-  adapter_->registerDeviceInfo([&](const platform::Status& result) {
-    failure = result;
-    finished = true;
-  });
-  if (!platform::MainQueue::main().runUntil([&] { return finished.load(); }, std::chrono::minutes(5))) {
-    outcome(false, "no answer within 5 minutes");
+  auto handoff = std::make_shared<Handoff<platform::Status>>();
+  adapter_->registerDeviceInfo([handoff](const platform::Status& result) { handoff->deliver(result); });
+  if (!waitFor([handoff] { return handoff->finished.load(); }, options_.stepLimit)) {
+    adapter_->requestLoop()->cancel();
     return false;
   }
+  platform::Status failure = handoff->take();
   if (!failure.ok()) {
     outcome(false, failure.error().description());
     return false;
@@ -144,9 +171,9 @@ bool DemoJob::registerDevice() {
 
 bool DemoJob::listDevices() {
   step("Listing the devices registered to this account");
-  std::shared_ptr<LMHTTPRequestOperation> operation;
-  offMain([&] { operation = adapter_->requestAllDeviceInfo(); });
-  auto reply = operation ? operation->result() : platform::Result<platform::Json>(platform::Json());
+  auto operation = offMain([adapter = adapter_] { return adapter->requestAllDeviceInfo(); });
+  if (!operation) return false;
+  auto reply = operation->result();
   if (!reply.ok() || !reply->is_object()) {
     outcome(false, reply.ok() ? std::string("empty reply") : reply.error().description());
     return false;

@@ -3,9 +3,13 @@
 //
 // Runs on the calling thread, which it binds as the main queue's thread and
 // pumps while the account and cloud work is under way. Returns 0 when every
-// step succeeded, 1 otherwise; failures are printed, never thrown.
+// step succeeded, 1 otherwise; failures are printed, never thrown. A step
+// that brings no answer in time is a failure: its requests are cancelled,
+// and what it may still deliver goes to state it shares, never to the
+// frame that stopped waiting.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -17,6 +21,9 @@ struct DemoOptions {
   std::string login = "demo";
   std::string password = "demo-password";
   bool verbose = false;  // also print the SDK's info-level log lines
+  // How long a step may go without an answer before the demo gives up.
+  std::chrono::milliseconds signInLimit = std::chrono::seconds(60);
+  std::chrono::milliseconds stepLimit = std::chrono::minutes(5);
 };
 
 class DemoJob {
@@ -32,8 +39,14 @@ class DemoJob {
   bool registerDevice();
   bool listDevices();
   // Runs `work` on a global queue (cloud calls block their thread) while
-  // this thread keeps pumping the main queue; false when it did not finish.
-  bool offMain(const std::function<void()>& work);
+  // this thread keeps pumping the main queue; its operation, or nullptr
+  // after a failure printed here (no answer in time: the request loop is
+  // cancelled).
+  using CloudCall = std::function<std::shared_ptr<class LMHTTPRequestOperation>()>;
+  std::shared_ptr<class LMHTTPRequestOperation> offMain(CloudCall work);
+  // Pumps the main queue until `completed` holds or the limit passes; false
+  // (a failure printed) when it did not.
+  bool waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit);
 
   DemoOptions options_;
   std::shared_ptr<class LMSyncAdapter> adapter_;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <iterator>
+#include <utility>
 #include <thread>
 
 #include "AccountTestSupport.h"
@@ -204,6 +207,21 @@ TEST_F(ReplyHandling, NonZeroCodeIsAnErrorWithTheWholeReply) {
   EXPECT_EQ(recorder->errors[1].code(), 87001);
   ASSERT_EQ(recorder->loads.size(), 1u);
   EXPECT_EQ(recorder->loads[0], (Json{{"code", "0"}}));
+}
+
+TEST_F(ReplyHandling, CodesBeyondThirtyTwoBitsStayFailures) {
+  // Held to the 32-bit range, never wrapped or cut to 0 (a success).
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"3.18e20", INT32_MAX},           {"-3.18e20", INT32_MIN},
+      {"4294967296", INT32_MAX},        {"18446744073709551615", INT32_MAX},
+      {"\"99999999999999999999\"", INT32_MAX}, {"-1e300", INT32_MIN},
+  };
+  for (const auto& [code, expected] : cases) deliver(std::string("{\"code\":") + code + "}");
+  EXPECT_TRUE(recorder->loads.empty());
+  ASSERT_EQ(recorder->errors.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(recorder->errors[i].code(), cases[i].second) << cases[i].first;
+  }
 }
 
 TEST_F(ReplyHandling, TextThatIsNoObjectArrivesAsText) {

@@ -20,6 +20,7 @@
 #include "platform/http/UrlError.h"
 #include "server/CloudServer.h"
 #include "support/TestHome.h"
+#include "platform/http/SynchronousReply.h"
 
 namespace {
 
@@ -292,6 +293,13 @@ class WireFormat : public ::testing::Test {
       }
       res.set_content("{\"code\":0}", "application/json");
     };
+    // A reply without end (bounded here only by the test's patience).
+    server_.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("application/json", [](std::size_t offset, httplib::DataSink& sink) {
+        static const std::string piece(64 << 10, ' ');
+        return offset < (1ull << 30) && sink.write(piece.data(), piece.size());
+      });
+    });
     server_.Get("/.*", record);
     server_.Post("/.*", record);
     port_ = server_.bind_to_any_port("127.0.0.1");
@@ -301,6 +309,7 @@ class WireFormat : public ::testing::Test {
     for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   void TearDown() override {
+    platform::http::closeIdleConnections();  // else stop() waits out keep-alive
     server_.stop();
     thread_.join();
   }
@@ -346,6 +355,17 @@ TEST_F(WireFormat, GetQueryPostBodyUserAgentAndCookies) {
   EXPECT_EQ(post.get_header_value("User-Agent"), "custom/1");
   EXPECT_EQ(post.get_header_value("X-Extra"), "yes");
   EXPECT_EQ(post.get_header_value("Cookie"), "userId=7; serviceToken=t");
+}
+
+TEST_F(WireFormat, AReplyPastTheMemoryBoundEndsTheExchangeWithAnError) {
+  auto outcome = std::make_shared<Outcome>();
+  QBPassportRequest::initWithWithParams(nullptr, "GET", {}, std::make_shared<RecordingDelegate>(outcome),
+                                        "http://127.0.0.1:" + std::to_string(port_) + "/endless", {})
+      ->connect();
+  ASSERT_TRUE(outcome->waitForRelease());
+  EXPECT_TRUE(outcome->loads.empty());
+  ASSERT_EQ(outcome->errors.size(), 1u);
+  EXPECT_EQ(outcome->errors[0].code(), platform::http::kUrlErrorDataLengthExceedsMaximum);
 }
 
 }  // namespace

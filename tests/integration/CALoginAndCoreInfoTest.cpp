@@ -22,6 +22,7 @@
 #include "server/CaService.h"
 #include "server/CloudServer.h"
 #include "server/CoreInfoService.h"
+#include "platform/http/SynchronousReply.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ class CALoginAndCoreInfoTest : public logintest::LocalCloudLoginTest {
   }
   void TearDown() override {
     logintest::drainExchanges();
+    platform::http::closeIdleConnections();  // else stop() waits out keep-alive
     if (fake_) fake_->stop();
     if (fakeThread_.joinable()) fakeThread_.join();
     LocalCloudLoginTest::TearDown();

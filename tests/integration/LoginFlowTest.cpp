@@ -23,6 +23,7 @@
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 #include "server/CloudServer.h"
+#include "platform/http/SynchronousReply.h"
 
 namespace {
 
@@ -209,6 +210,7 @@ class StandInAccountService {
     for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(1ms);
   }
   ~StandInAccountService() {
+    platform::http::closeIdleConnections();  // else stop() waits out keep-alive
     server_.stop();
     thread_.join();
   }

@@ -404,7 +404,9 @@ void QBPassportsManager::finish(const PassportPtr& passport, const SyncResult& r
 
 void QBPassportsManager::didLogin(const PassportPtr& passport) {
   if (!passport) return;
-  LM_LOG_DEBUG("login succeed! serviceToken: {}", passport->serviceToken().value_or("(null)"));
+  // Whether the token came, never the token itself.
+  LM_LOG_DEBUG("login succeed! serviceToken: {}",
+               passport->serviceToken().value_or("").empty() ? "(null)" : "(received)");
   setUserId(passport->userId());
   passport->saveToLocalSettings();
   finish(passport, platform::Status::success());

@@ -1,13 +1,13 @@
 #include "cloud/request/LMHTTPErrorHandler.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
+#include <cstdint>
 #include <utility>
 
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMSessionSource.h"
 #include "platform/NotificationCenter.h"
+#include "platform/NumberValues.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
@@ -18,21 +18,21 @@ namespace {
 // The longest block a 503 may ask for: a day. Beyond that the reply is
 // taken as "a long time", and a time far enough out would not fit the
 // clock's time type at all.
-constexpr double kMaxRetryAfterSeconds = 24 * 3600.0;
+constexpr std::int64_t kMaxRetryAfterSeconds = 24 * 3600;
 
 // data "retryAfter" as whole seconds, at most kMaxRetryAfterSeconds; a
-// missing or unreadable value is 0.
+// missing or unreadable value is 0. Any number the reply holds is read
+// range-checked (held to 64 bits first).
 double retryAfterSeconds(const platform::Json& data) {
   auto it = data.find("retryAfter");
   if (it == data.end()) return 0;
-  double seconds = 0;
-  if (it->is_number()) {
-    seconds = std::floor(it->get<double>());
+  std::int64_t seconds = 0;
+  if (auto number = platform::numberValue<std::int64_t>(*it)) {
+    seconds = *number;
   } else if (it->is_string()) {
-    // Saturates instead of failing on a number too long for 64 bits.
-    seconds = static_cast<double>(std::strtoll(it->get<std::string>().c_str(), nullptr, 10));
+    seconds = platform::leadingIntegerValue<std::int64_t>(it->get_ref<const std::string&>());
   }
-  return std::min(seconds, kMaxRetryAfterSeconds);
+  return static_cast<double>(std::min<std::int64_t>(seconds, kMaxRetryAfterSeconds));
 }
 
 }  // namespace
@@ -67,9 +67,16 @@ void LMHTTPErrorHandler::dropExpiredLocked(platform::Clock::SteadyTimePoint now)
 std::optional<platform::Error> LMHTTPErrorHandler::serverErrorWithURL(
     const std::optional<std::string>& url) {
   if (!url) return std::nullopt;
+  {
+    // The common case, no host blocked, reads neither the URL nor the clock.
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (hostErrors_.empty()) return std::nullopt;
+  }
+  const std::string key = keyForURL(*url);
+  const auto now = platform::Clock::current()->steadyNow();
   std::lock_guard<std::mutex> guard(mutex_);
-  dropExpiredLocked(platform::Clock::current()->steadyNow());
-  auto it = hostErrors_.find(keyForURL(*url));
+  dropExpiredLocked(now);
+  auto it = hostErrors_.find(key);
   if (it == hostErrors_.end()) return std::nullopt;
   return it->second.error;
 }

@@ -5,6 +5,7 @@
 #include "platform/http/Url.h"
 #include "platform/http/UrlError.h"
 #include "utils/LMErrors.h"
+#include "utils/LMLogRedaction.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 
@@ -12,7 +13,7 @@ namespace lumora {
 namespace {
 
 void logOutcome(const std::shared_ptr<LMHTTPRequestOperation>& operation) {
-  LM_LOG_INFO("Request URL: {}", operation->request().url);
+  LM_LOG_INFO("Request URL: {}", LMLoggableURL(operation->request().url));
   // A transfer that failed is not decoded; decoding may fail in its turn.
   auto failure = operation->error();
   std::optional<platform::Json> object;
@@ -24,7 +25,7 @@ void logOutcome(const std::shared_ptr<LMHTTPRequestOperation>& operation) {
     LM_LOG_ERROR("Request failed: {}", failure->description());
     return;
   }
-  LM_LOG_VERBOSE("Response: {}", object ? object->dump() : std::string("(null)"));
+  LM_LOG_VERBOSE("Response: {}", object ? LMLoggableJSON(*object).dump() : std::string("(null)"));
 }
 
 bool isTrue(const platform::Json& value) {
@@ -100,7 +101,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestLoop::run(const OperationFa
     auto delay = LMUtils::retryDelayForRequestWithError(operation->error());
     if (!delay) break;
     if (*delay > platform::Clock::Duration::zero()) {
-      LM_LOG_INFO("Sending {} again in {} s", operation->request().url,
+      LM_LOG_INFO("Sending {} again in {} s", LMLoggableURL(operation->request().url),
                   std::chrono::duration<double>(*delay).count());
       if (!cancellation->waitFor(*delay)) break;
     }

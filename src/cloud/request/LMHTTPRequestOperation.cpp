@@ -10,6 +10,17 @@
 #include "utils/LMErrors.h"
 
 namespace lumora {
+namespace {
+
+// What an operation decodes with until it is given a serializer or asked for
+// its own: one JSON serializer with the default settings, never changed.
+const std::shared_ptr<const LMHTTPResponseSerialization>& defaultSerializer() {
+  static const std::shared_ptr<const LMHTTPResponseSerialization> shared =
+      LMJsonResponseSerialization::serializer();
+  return shared;
+}
+
+}  // namespace
 
 LMHTTPRequestOperation::LMHTTPRequestOperation(platform::http::Request request,
                                                std::string passportSid,
@@ -18,13 +29,11 @@ LMHTTPRequestOperation::LMHTTPRequestOperation(platform::http::Request request,
     : request_(std::move(request)),
       passportSid_(std::move(passportSid)),
       session_(std::move(session)),
-      sessions_(sessions ? std::move(sessions) : LMPassportsSessionSource::shared()),
-      responseSerializer_(LMJsonResponseSerialization::serializer()) {}
+      sessions_(sessions ? std::move(sessions) : LMPassportsSessionSource::shared()) {}
 
 LMHTTPRequestOperation::LMHTTPRequestOperation(platform::Error buildError, std::string passportSid)
     : passportSid_(std::move(passportSid)),
       sessions_(LMPassportsSessionSource::shared()),
-      responseSerializer_(LMJsonResponseSerialization::serializer()),
       error_(buildError),
       buildError_(std::move(buildError)) {}
 
@@ -96,13 +105,13 @@ void LMHTTPRequestOperation::main() {
   setError(std::nullopt);
   platform::http::Request request;
   platform::http::SendControl control;
-  std::shared_ptr<LMHTTPResponseSerialization> serializer;
+  std::shared_ptr<const LMHTTPResponseSerialization> serializer;
   {
     std::lock_guard<std::mutex> guard(lock_);
     request = request_;
     control.didSendBodyData = uploadProgress_;
     control.didReceiveData = downloadProgress_;
-    serializer = responseSerializer_;
+    serializer = serializerLocked();
   }
   const std::string url = request.url;
   auto& handler = LMHTTPErrorHandler::defaultHandler();
@@ -171,8 +180,13 @@ void LMHTTPRequestOperation::setRequest(platform::http::Request request) {
   request_ = std::move(request);
 }
 
-std::shared_ptr<LMHTTPResponseSerialization> LMHTTPRequestOperation::responseSerializer() const {
+std::shared_ptr<LMHTTPResponseSerialization> LMHTTPRequestOperation::responseSerializer() {
   std::lock_guard<std::mutex> guard(lock_);
+  if (usesDefaultSerializer_) {
+    // Asked for, it becomes the operation's own, to change as the caller likes.
+    responseSerializer_ = LMJsonResponseSerialization::serializer();
+    usesDefaultSerializer_ = false;
+  }
   return responseSerializer_;
 }
 
@@ -180,8 +194,14 @@ void LMHTTPRequestOperation::setResponseSerializer(
     std::shared_ptr<LMHTTPResponseSerialization> serializer) {
   std::lock_guard<std::mutex> guard(lock_);
   responseSerializer_ = std::move(serializer);
+  usesDefaultSerializer_ = false;
   responseObject_.reset();
   decoded_ = false;
+}
+
+std::shared_ptr<const LMHTTPResponseSerialization> LMHTTPRequestOperation::serializerLocked() const {
+  if (usesDefaultSerializer_) return defaultSerializer();
+  return responseSerializer_;
 }
 
 std::optional<platform::http::Response> LMHTTPRequestOperation::response() const {
@@ -204,11 +224,12 @@ std::optional<platform::Json> LMHTTPRequestOperation::responseObject() {
   if (decoded_ || responseObject_) return responseObject_;
   // Nothing arrived (blocked host, transport failure, never started).
   if (!response_ && !responseData_) return std::nullopt;
-  if (!responseSerializer_) {
+  auto serializer = serializerLocked();
+  if (!serializer) {
     if (!responseData_) return std::nullopt;
     return platform::Json::binary(*responseData_);
   }
-  LMDecodedReply reply = responseSerializer_->responseObjectForResponse(
+  LMDecodedReply reply = serializer->responseObjectForResponse(
       response_, responseData_.value_or(platform::Bytes()), securityKey());
   responseObject_ = std::move(reply.object);
   decoded_ = true;

@@ -52,7 +52,8 @@ class LMHTTPRequestOperation {
   // initWithRequest: a request signed with `session` (nullopt: the request
   // carries no session, and a reply cannot be decrypted); relogins go
   // through `sessions` (nullptr: the shared passports manager's). A JSON
-  // response serializer of its own.
+  // response serializer with the default settings (made only when asked
+  // for: until then the operation decodes with a shared one).
   LMHTTPRequestOperation(platform::http::Request request, std::string passportSid,
                          std::optional<LMSignedSession> session = std::nullopt,
                          std::shared_ptr<LMSessionSource> sessions = nullptr);
@@ -91,7 +92,7 @@ class LMHTTPRequestOperation {
   const std::optional<LMSignedSession>& session() const { return session_; }
   const std::shared_ptr<LMSessionSource>& sessionSource() const { return sessions_; }
 
-  std::shared_ptr<LMHTTPResponseSerialization> responseSerializer() const;
+  std::shared_ptr<LMHTTPResponseSerialization> responseSerializer();
   // Also forgets the decoded reply.
   void setResponseSerializer(std::shared_ptr<LMHTTPResponseSerialization> serializer);
 
@@ -118,6 +119,8 @@ class LMHTTPRequestOperation {
 
  private:
   std::optional<std::string> securityKey() const;
+  // What decodes the reply now (null: none); lock_ held.
+  std::shared_ptr<const LMHTTPResponseSerialization> serializerLocked() const;
 
   mutable std::mutex lock_;  // "com.quenby.networking.operation.lock"
   platform::http::Request request_;
@@ -126,6 +129,7 @@ class LMHTTPRequestOperation {
   const std::shared_ptr<LMSessionSource> sessions_;
   const std::shared_ptr<platform::Cancellation> cancellation_ = std::make_shared<platform::Cancellation>();
   std::shared_ptr<LMHTTPResponseSerialization> responseSerializer_;
+  bool usesDefaultSerializer_ = true;
   std::optional<platform::http::Response> response_;
   std::optional<platform::Bytes> responseData_;
   std::optional<platform::Json> responseObject_;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "cloud/request/LMSignedSession.h"
+#include "platform/NumberValues.h"
 #include "utils/LMAESCoder.h"
 #include "utils/LMErrors.h"
 
@@ -134,13 +135,10 @@ bool LMJsonResponseSerialization::validateLMJSONObject(const std::optional<platf
   if (!object || !object->is_object()) return true;
   auto code = object->find("code");
   if (code == object->end() || !code->is_number()) return true;
-  bool zero = code->is_number_float() ? code->get<double>() == 0.0 : code->get<std::int64_t>() == 0;
+  bool zero = code->is_number_float() ? code->get<double>() == 0.0 : code->get<std::uint64_t>() == 0;
   if (zero) return true;
-  if (error) {
-    std::int64_t value = code->is_number_float() ? static_cast<std::int64_t>(code->get<double>())
-                                                 : code->get<std::int64_t>();
-    *error = platform::Error(kLMServerErrorDomain, value, *object);
-  }
+  // A code beyond 64 bits is held to their range (a fraction is cut).
+  if (error) *error = platform::Error(kLMServerErrorDomain, *platform::numberValue<std::int64_t>(*code), *object);
   return false;
 }
 

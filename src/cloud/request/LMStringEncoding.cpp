@@ -1,6 +1,7 @@
 #include "cloud/request/LMStringEncoding.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -37,7 +38,11 @@ Converter openStrict(const char* name) {
   return converter;
 }
 
+// ICU counts in 32 bits: a longer text is not converted.
+bool fitsICU(std::size_t size) { return size <= static_cast<std::size_t>(INT32_MAX); }
+
 std::optional<std::u16string> utf8ToUtf16(std::string_view text) {
+  if (!fitsICU(text.size())) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
   int32_t length = 0;
   u_strFromUTF8(nullptr, 0, &length, text.data(), static_cast<int32_t>(text.size()), &status);
@@ -50,6 +55,7 @@ std::optional<std::u16string> utf8ToUtf16(std::string_view text) {
 }
 
 std::optional<std::string> utf16ToUtf8(const std::u16string& text) {
+  if (!fitsICU(text.size())) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
   int32_t length = 0;
   u_strToUTF8(nullptr, 0, &length, text.data(), static_cast<int32_t>(text.size()), &status);
@@ -99,6 +105,7 @@ std::optional<std::string> LMDecodeText(const platform::Bytes& bytes, LMStringEn
   Converter converter = openStrict(name->c_str());
   if (!converter) return std::nullopt;
   if (bytes.empty()) return std::string();
+  if (!fitsICU(bytes.size())) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
   const char* source = reinterpret_cast<const char*>(bytes.data());
   int32_t length = ucnv_toUChars(converter.get(), nullptr, 0, source,
@@ -125,6 +132,7 @@ std::optional<platform::Bytes> LMEncodeText(std::string_view text, LMStringEncod
   auto utf16 = utf8ToUtf16(text);
   if (!utf16) return std::nullopt;
   if (utf16->empty()) return platform::Bytes();
+  if (!fitsICU(utf16->size())) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
   int32_t length = ucnv_fromUChars(converter.get(), nullptr, 0, utf16->data(),
                                    static_cast<int32_t>(utf16->size()), &status);

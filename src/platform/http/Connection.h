@@ -9,9 +9,12 @@
 // callback runs any more (cancel() waits for one running on another thread
 // to return; called from inside a callback it takes effect when that returns
 // and nothing further is delivered). A 4xx or 5xx reply is an ordinary
-// response, not a failure. Destroying the connection cancels it; the worker
-// thread is joined, or left to wind down when the last reference goes on the
-// worker thread itself. start() and cancel() may be called from any thread.
+// response, not a failure; a body longer than the request's maxResponseBytes
+// and a request past its deadline are (-1103, -1001), and a body that goes
+// to the request's response sink is still reported chunk by chunk.
+// Destroying the connection cancels it; the worker thread is joined, or left
+// to wind down when the last reference goes on the worker thread itself.
+// start() and cancel() may be called from any thread.
 #pragma once
 
 #include <cstdint>

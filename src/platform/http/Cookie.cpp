@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <limits>
 
 #include "platform/Bytes.h"
+#include "platform/NumberValues.h"
 #include "platform/TimePoints.h"
 
 namespace platform::http {
@@ -55,12 +54,9 @@ std::optional<Clock::TimePoint> parseMaxAge(std::string_view text, Clock::TimePo
     return std::nullopt;
   }
   if (negative) return Clock::TimePoint::min();
-  std::int64_t seconds = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
   // Anything beyond a century is as good as for ever and must not overflow.
   constexpr std::int64_t kCap = 100LL * 365 * 24 * 3600;
-  if (ec == std::errc::result_out_of_range || seconds > kCap) seconds = kCap;
-  else if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  std::int64_t seconds = std::min(leadingIntegerValue<std::int64_t>(digits), kCap);
   if (seconds <= 0) return Clock::TimePoint::min();
   return now + std::chrono::seconds(seconds);
 }

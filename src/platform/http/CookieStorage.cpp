@@ -11,7 +11,7 @@ CookieStorage& CookieStorage::shared() {
 
 bool CookieStorage::setCookie(const Cookie& cookie) {
   if (!cookie.isValid()) return false;
-  const auto now = Clock::current()->now();
+  const auto now = Clock::currentTime();
   std::lock_guard<std::mutex> guard(mutex_);
   auto stored = std::find_if(cookies_.begin(), cookies_.end(),
                              [&](const Cookie& c) { return c.sameIdentity(cookie); });
@@ -30,6 +30,7 @@ void CookieStorage::setCookies(const std::vector<Cookie>& cookies) {
 }
 
 void CookieStorage::setCookiesFromResponse(const Response& response) {
+  if (!response.allHeaderFields().contains("Set-Cookie")) return;
   setCookies(cookiesFromHeaderFields(response.allHeaderFields(), response.url()));
 }
 
@@ -42,9 +43,13 @@ std::vector<Cookie> CookieStorage::cookies() const {
 
 std::vector<Cookie> CookieStorage::cookiesForURL(std::string_view url) const {
   std::vector<Cookie> matching;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (cookies_.empty()) return matching;
+  }
   auto parsed = Url::parse(url);
   if (!parsed) return matching;
-  const auto now = Clock::current()->now();
+  const auto now = Clock::currentTime();
   {
     std::lock_guard<std::mutex> guard(mutex_);
     dropExpiredLocked(now);

@@ -1,6 +1,7 @@
 // One HTTP request as the URL loading system takes it. Plain value type: copy
 // it freely, use a copy from one thread at a time; nothing here fails. A body
-// too large for memory comes from a BodySource, read in pieces as it is sent.
+// too large for memory comes from a BodySource, read in pieces as it is sent;
+// a reply too large for memory goes to a ResponseSink as it arrives.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,8 @@
 #include "platform/http/HeaderFields.h"
 
 namespace platform::http {
+
+class Response;
 
 // One reading of a body, front to back. Used by one thread at a time.
 class BodyStream {
@@ -32,6 +35,26 @@ struct BodySource {
   std::uint64_t length = 0;
   std::function<std::unique_ptr<BodyStream>()> open;
 };
+
+// Where the body of a reply goes instead of memory (a download to a file).
+// Called on the sending thread, one call at a time; shared by the copies of
+// the request that carries it, so send those one after the other. An error
+// from any call fails the send with that error.
+class ResponseSink {
+ public:
+  virtual ~ResponseSink() = default;
+  // The final response has arrived and its body follows; called once per
+  // send (again when the request is sent again, a retry or a redirect
+  // within the cloud's protocol), so the sink starts over here.
+  virtual Status begin(const Response& response) = 0;
+  // The next piece of the body, in order.
+  virtual Status write(const std::uint8_t* data, std::size_t size) = 0;
+  // The whole body has arrived; not called when the send fails.
+  virtual Status finish() { return Status::success(); }
+};
+
+// Default bound of a reply body kept in memory: 64 MiB.
+inline constexpr std::uint64_t kDefaultMaxResponseBytes = 64ull << 20;
 
 struct Request {
   // Absolute http or https URL. Plain http is refused unless the host is the
@@ -52,6 +75,18 @@ struct Request {
   // Longest time without any progress (connecting, sending or receiving)
   // before the transfer fails with -1001.
   double timeoutSeconds = 60.0;
+  // Longest time the whole request may take, redirects included, however
+  // steadily data moves (steady time on the platform clock); past it the
+  // transfer fails with -1001. Not finite or not positive: 300 s.
+  double deadlineSeconds = 300.0;
+  // Most bytes of reply body kept in memory. A longer body fails the send
+  // with -1103 (as soon as its Content-Length announces it, else once that
+  // many bytes have come). Does not apply to a body that goes to
+  // `responseSink`.
+  std::uint64_t maxResponseBytes = kDefaultMaxResponseBytes;
+  // When set, the final response's body goes here as it arrives and the
+  // reply's data stays empty.
+  std::shared_ptr<ResponseSink> responseSink;
   // Attach the shared store's cookies for the URL and store the cookies that
   // responses set.
   bool shouldHandleCookies = true;

@@ -1,9 +1,9 @@
 #include "platform/http/Response.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "platform/Bytes.h"
+#include "platform/NumberValues.h"
 
 namespace platform::http {
 
@@ -43,10 +43,9 @@ std::int64_t Response::expectedContentLength() const {
   auto length = headers_.value("Content-Length");
   if (!length) return -1;
   std::string_view text = trimBlanks(*length);
-  std::int64_t value = -1;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < 0) return -1;
-  return value;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return -1;
+  // A length beyond 64 bits reads as the largest one.
+  return leadingIntegerValue<std::int64_t>(text);
 }
 
 std::string Response::localizedStringForStatusCode(int statusCode) {

@@ -31,7 +31,8 @@ class Response {
   std::optional<std::string> mimeType() const;
   // The Content-Type "charset" parameter, unquoted and lower-cased ("utf-8").
   std::optional<std::string> textEncodingName() const;
-  // Content-Length, or -1 when the server gave none (or none that parses).
+  // Content-Length (held to the 64-bit range), or -1 when the server gave
+  // none, or no decimal number.
   std::int64_t expectedContentLength() const;
 
   // The platform's short text for a status code ("not found", "no error").

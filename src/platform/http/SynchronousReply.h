@@ -3,7 +3,9 @@
 // response and its body come back for the caller to judge. The one exception
 // is the platform's: a 401 carrying a WWW-Authenticate challenge fails with
 // -1012 (a synchronous send has no way to answer the challenge); response and
-// body are still filled in. Thread-safe; never call it on a thread that
+// body are still filled in. A body longer than the request's
+// maxResponseBytes fails with -1103, and every send ends by the request's
+// deadline (-1001). Thread-safe; never call it on a thread that
 // must stay responsive. The reply (response, body, error) is returned by
 // value and owned by the caller. With SendControl the send can be cancelled
 // from another thread (it ends within a few tens of milliseconds with -999)
@@ -25,7 +27,8 @@ namespace platform::http {
 struct SynchronousReply {
   // The final response, when one arrived.
   std::optional<Response> response;
-  // Its body (empty when none arrived).
+  // Its body (empty when none arrived, or when it went to the request's
+  // response sink).
   Bytes data;
   // A transport failure in the URL error domain; nullopt on success.
   std::optional<Error> error;
@@ -43,5 +46,10 @@ struct SendControl {
 };
 
 SynchronousReply sendSynchronousRequest(const Request& request, const SendControl& control = {});
+
+// Connections stay open after a request (of this or of Connection) for the
+// next one to the same scheme, host and port. This closes those now idle, so
+// that a server about to stop need not wait for them to time out.
+void closeIdleConnections();
 
 }  // namespace platform::http

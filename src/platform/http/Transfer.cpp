@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "platform/Bytes.h"
+#include "platform/Clock.h"
 #include "platform/http/CookieStorage.h"
+#include "platform/http/HandlePool.h"
 #include "platform/http/Url.h"
 #include "platform/http/UrlError.h"
 
@@ -25,18 +27,14 @@ namespace {
 constexpr int kMaxRedirects = 16;
 // Longest wait inside libcurl between checks for cancellation and idleness.
 constexpr int kPollMilliseconds = 20;
+// The whole request's deadline when the request names none that is usable.
+constexpr double kDefaultDeadlineSeconds = 300.0;
 
 void ensureCurlInitialized() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
 struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -110,6 +108,9 @@ struct Hop {
   TransferSink* sink = nullptr;
   const std::atomic<bool>* cancelled = nullptr;
   curl_off_t timeoutMicros = 0;
+  // The whole request's deadline, on the platform clock's steady time.
+  const Clock* clock = nullptr;
+  Clock::SteadyTimePoint deadline;
   std::int64_t bodySize = 0;
 
   std::vector<HeaderFields::Entry> fields;
@@ -120,9 +121,16 @@ struct Hop {
 
   // The body read as it is sent (a BodySource), with what is left of it and
   // the error that stopped it.
-  BodyStream* upload = nullptr;
+  const BodySource* source = nullptr;
+  std::unique_ptr<BodyStream> upload;
   std::uint64_t uploadRemaining = 0;
   std::optional<Error> uploadError;
+
+  // The reply body: kept bytes so far, or the sink it goes to, and the
+  // error that stopped it (too long, or the sink's).
+  std::uint64_t received = 0;
+  ResponseSink* responseSink = nullptr;
+  std::optional<Error> replyError;
 
   curl_off_t lastDownloaded = 0;
   curl_off_t lastUploaded = 0;
@@ -131,9 +139,31 @@ struct Hop {
   bool timedOut = false;
 
   bool isCancelled() const { return cancelled && cancelled->load(); }
+  bool pastDeadline() const { return clock->steadyNow() >= deadline; }
+  Error tooLong() const {
+    return makeUrlError(kUrlErrorDataLengthExceedsMaximum, url,
+                        "the reply is longer than " + std::to_string(request->maxResponseBytes) +
+                            " bytes");
+  }
 };
 
-void finishHead(Hop& hop) {
+// False when the reply's body must not be read: announced longer than what
+// memory may keep, or refused by the response sink.
+bool acceptHead(Hop& hop, const Response& response) {
+  if (hop.responseSink) {
+    Status begun = hop.responseSink->begin(response);
+    if (!begun.ok()) hop.replyError = begun.error();
+  } else if (upperCased(hop.request->method) != "HEAD") {
+    std::int64_t announced = response.expectedContentLength();
+    if (announced > 0 && static_cast<std::uint64_t>(announced) > hop.request->maxResponseBytes) {
+      hop.replyError = hop.tooLong();
+    }
+  }
+  return !hop.replyError;
+}
+
+// Reports the head of the final response; false stops the transfer.
+bool finishHead(Hop& hop) {
   HeaderFields headers;
   for (auto& [name, value] : hop.fields) headers.add(name, std::move(value));
   hop.fields.clear();
@@ -143,11 +173,14 @@ void finishHead(Hop& hop) {
     if (auto location = response.valueForHeaderField("Location"); location && !location->empty()) {
       if (auto target = Url::resolve(hop.url, *location)) {
         hop.redirectTo = *target;
-        return;
+        return true;
       }
     }
   }
-  if (!hop.isCancelled()) hop.sink->didReceiveResponse(response);
+  if (hop.isCancelled()) return true;
+  if (!acceptHead(hop, response)) return false;
+  hop.sink->didReceiveResponse(response);
+  return true;
 }
 
 size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
@@ -170,12 +203,15 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
     }
     hop.status = status;
     hop.headersDone = true;
-    finishHead(hop);
-    return length;
+    return finishHead(hop) ? length : 0;
   }
   if (line.front() == ' ' || line.front() == '\t') {
     // Obsolete line folding: continues the previous field's value.
-    if (!hop.fields.empty()) hop.fields.back().second += " " + std::string(trim(line));
+    if (!hop.fields.empty()) {
+      std::string& value = hop.fields.back().second;
+      value += ' ';
+      value += trim(line);
+    }
     return length;
   }
   auto colon = line.find(':');
@@ -192,8 +228,31 @@ size_t onBody(char* data, size_t size, size_t count, void* userData) {
   hop.sawActivity = true;
   if (hop.isCancelled()) return 0;  // stops the transfer
   if (!hop.headersDone || hop.redirectTo || length == 0) return length;
-  hop.sink->didReceiveData(reinterpret_cast<const std::uint8_t*>(data), length);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+  if (hop.responseSink) {
+    Status written = hop.responseSink->write(bytes, length);
+    if (!written.ok()) {
+      hop.replyError = written.error();
+      return 0;
+    }
+  } else if (length > hop.request->maxResponseBytes - hop.received) {
+    hop.replyError = hop.tooLong();
+    return 0;
+  }
+  hop.received += length;
+  hop.sink->didReceiveData(bytes, length);
   return length;
+}
+
+// Rewinds the body to its start (libcurl sends it again over a fresh
+// connection when a kept-alive one turns out closed); no other seek.
+int onSeek(void* userData, curl_off_t offset, int origin) {
+  auto& hop = *static_cast<Hop*>(userData);
+  if (offset != 0 || origin != SEEK_SET || !hop.source || !hop.source->open) return CURL_SEEKFUNC_CANTSEEK;
+  hop.upload = hop.source->open();
+  if (!hop.upload) return CURL_SEEKFUNC_FAIL;
+  hop.uploadRemaining = hop.source->length;
+  return CURL_SEEKFUNC_OK;
 }
 
 size_t onRead(char* buffer, size_t size, size_t count, void* userData) {
@@ -236,6 +295,10 @@ int onProgress(void* userData, curl_off_t, curl_off_t downloaded, curl_off_t,
     hop.sawActivity = false;
     hop.lastActivityMicros = elapsed;
   } else if (elapsed - hop.lastActivityMicros > hop.timeoutMicros) {
+    hop.timedOut = true;
+    return 1;
+  }
+  if (hop.pastDeadline()) {
     hop.timedOut = true;
     return 1;
   }
@@ -295,8 +358,9 @@ Error errorForCurl(CURLcode code, const Hop& hop, const char* detail) {
   return makeUrlError(urlCode, hop.url, text);
 }
 
-// The https rule: plain http only to the loopback interface.
-std::optional<Error> checkUrl(const std::string& url) {
+// The https rule: plain http only to the loopback interface. On success
+// `origin` is the URL's "scheme://host:port", which names its connections.
+std::optional<Error> checkUrl(const std::string& url, std::string& origin) {
   auto parsed = Url::parse(url);
   if (!parsed) return makeUrlError(kUrlErrorBadURL, url);
   if (!parsed->isHttp()) return makeUrlError(kUrlErrorUnsupportedURL, url);
@@ -304,8 +368,19 @@ std::optional<Error> checkUrl(const std::string& url) {
     return makeUrlError(kUrlErrorSecureConnectionRequired, url,
                         "plain http to " + parsed->host() + " refused");
   }
+  origin = parsed->scheme() + "://" + parsed->host() + ":" + std::to_string(parsed->port());
   return std::nullopt;
 }
+
+// What stays the same for every hop of one transfer.
+struct TransferContext {
+  const Request* request = nullptr;
+  TransferSink* sink = nullptr;
+  const std::atomic<bool>* cancelled = nullptr;
+  std::shared_ptr<Clock> clock;
+  Clock::SteadyTimePoint deadline;
+  curl_off_t timeoutMicros = 0;
+};
 
 struct HopResult {
   std::optional<Error> error;
@@ -319,41 +394,77 @@ struct HopBody {
   const BodySource* source = nullptr;
 };
 
-HopResult runHop(const Request& request, const std::string& url, const std::string& method,
-                 const HopBody& body, const HeaderFields& headers, TransferSink& sink,
-                 const std::atomic<bool>* cancelled) {
+// Runs the easy handle in `lease` to its end; the CURLcode, or an abort.
+struct Outcome {
+  CURLcode code = CURLE_OK;
+  bool aborted = false;
+};
+
+Outcome drive(HandlePool::Lease& lease, Hop& hop) {
+  Outcome outcome;
+  CURLM* multi = lease.multi();
+  curl_multi_add_handle(multi, lease.easy());
+  while (true) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      outcome.code = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+    if (running == 0) {
+      int pending = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi, &pending)) {
+        if (message->msg == CURLMSG_DONE) outcome.code = message->data.result;
+      }
+      break;
+    }
+    if (hop.isCancelled()) {
+      outcome.aborted = true;
+      break;
+    }
+    if (hop.pastDeadline()) {
+      hop.timedOut = true;
+      outcome.aborted = true;
+      break;
+    }
+    curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr);
+  }
+  curl_multi_remove_handle(multi, lease.easy());
+  return outcome;
+}
+
+HopResult runHop(const TransferContext& context, const std::string& url, const std::string& origin,
+                 const std::string& method, const HopBody& body, const HeaderFields& headers) {
   HopResult result;
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!easy || !multi) {
+  HandlePool::Lease lease = HandlePool::shared().take(origin);
+  if (!lease) {
     result.error = makeUrlError(kUrlErrorUnknown, url, "libcurl could not be set up");
     return result;
   }
+  const Request& request = *context.request;
   Hop hop;
-  hop.easy = easy.get();
+  hop.easy = lease.easy();
   hop.request = &request;
   hop.url = url;
-  hop.sink = &sink;
-  hop.cancelled = cancelled;
-  const double timeout = std::isfinite(request.timeoutSeconds) && request.timeoutSeconds > 0
-                             ? std::min(request.timeoutSeconds, 1e6)
-                             : 60.0;
-  hop.timeoutMicros = static_cast<curl_off_t>(timeout * 1e6);
-  std::unique_ptr<BodyStream> stream;
+  hop.sink = context.sink;
+  hop.cancelled = context.cancelled;
+  hop.clock = context.clock.get();
+  hop.deadline = context.deadline;
+  hop.timeoutMicros = context.timeoutMicros;
+  hop.responseSink = request.responseSink.get();
   if (body.source) {
-    stream = body.source->open ? body.source->open() : nullptr;
-    if (!stream) {
+    hop.source = body.source;
+    hop.upload = body.source->open ? body.source->open() : nullptr;
+    if (!hop.upload) {
       result.error = makeUrlError(kUrlErrorRequestBodyStreamExhausted, url, "the body cannot be read");
       return result;
     }
-    hop.upload = stream.get();
     hop.uploadRemaining = body.source->length;
     hop.bodySize = static_cast<std::int64_t>(body.source->length);
   } else {
     hop.bodySize = static_cast<std::int64_t>(body.bytes->size());
   }
 
-  CURL* e = easy.get();
+  CURL* e = lease.easy();
   char errorBuffer[CURL_ERROR_SIZE] = {0};
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -362,8 +473,10 @@ HopResult runHop(const Request& request, const std::string& url, const std::stri
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                   std::max(1L, static_cast<long>(hop.timeoutMicros / 1000)));
+  // Connecting may take neither the idle time nor what is left of the deadline.
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(context.deadline - hop.clock->steadyNow());
+  long connectMillis = static_cast<long>(std::min<std::int64_t>(hop.timeoutMicros / 1000, left.count()));
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, connectMillis));
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &hop);
@@ -387,6 +500,8 @@ HopResult runHop(const Request& request, const std::string& url, const std::stri
       curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop.bodySize));
       curl_easy_setopt(e, CURLOPT_READFUNCTION, &onRead);
       curl_easy_setopt(e, CURLOPT_READDATA, &hop);
+      curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &onSeek);
+      curl_easy_setopt(e, CURLOPT_SEEKDATA, &hop);
     } else if (upper == "POST" || !body.bytes->empty()) {
       static const char kEmpty[] = "";
       const Bytes& bytes = *body.bytes;
@@ -413,40 +528,23 @@ HopResult runHop(const Request& request, const std::string& url, const std::stri
   if (!sent.contains("Expect")) append("Expect:");
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
 
-  curl_multi_add_handle(multi.get(), e);
-  CURLcode code = CURLE_OK;
-  bool aborted = false;
-  while (true) {
-    int running = 0;
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-      code = CURLE_OUT_OF_MEMORY;
-      break;
-    }
-    if (running == 0) {
-      int pending = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi.get(), &pending)) {
-        if (message->msg == CURLMSG_DONE) code = message->data.result;
-      }
-      break;
-    }
-    if (hop.isCancelled()) {
-      aborted = true;
-      break;
-    }
-    curl_multi_poll(multi.get(), nullptr, 0, kPollMilliseconds, nullptr);
-  }
-  curl_multi_remove_handle(multi.get(), e);
-
-  if (aborted || hop.isCancelled()) {
-    result.error = makeUrlError(kUrlErrorCancelled, url);
+  Outcome outcome = drive(lease, hop);
+  if (outcome.aborted || hop.isCancelled()) {
+    result.error = hop.timedOut && !hop.isCancelled() ? makeUrlError(kUrlErrorTimedOut, url)
+                                                       : makeUrlError(kUrlErrorCancelled, url);
   } else if (hop.uploadError) {
     result.error = std::move(hop.uploadError);
+  } else if (hop.replyError) {
+    result.error = std::move(hop.replyError);
   } else if (hop.timedOut) {
     result.error = makeUrlError(kUrlErrorTimedOut, url);
-  } else if (code != CURLE_OK) {
-    result.error = errorForCurl(code, hop, errorBuffer);
+  } else if (outcome.code != CURLE_OK) {
+    result.error = errorForCurl(outcome.code, hop, errorBuffer);
   } else if (!hop.headersDone) {
     result.error = makeUrlError(kUrlErrorBadServerResponse, url, "no response head");
+  } else {
+    // A clean end: the connection may carry the next request.
+    lease.keep();
   }
   result.status = hop.status;
   result.redirectTo = std::move(hop.redirectTo);
@@ -463,23 +561,44 @@ std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
   if (!isValidMethod(method)) {
     return makeUrlError(kUrlErrorUnknown, url, "invalid HTTP method");
   }
-  Bytes body = request.body;
+  TransferContext context;
+  context.request = &request;
+  context.sink = &sink;
+  context.cancelled = cancelled;
+  context.clock = Clock::current();
+  const double deadline = std::isfinite(request.deadlineSeconds) && request.deadlineSeconds > 0
+                              ? std::min(request.deadlineSeconds, 1e9)
+                              : kDefaultDeadlineSeconds;
+  context.deadline = context.clock->steadyDeadline(seconds(deadline));
+  const double timeout = std::isfinite(request.timeoutSeconds) && request.timeoutSeconds > 0
+                             ? std::min(request.timeoutSeconds, 1e6)
+                             : 60.0;
+  context.timeoutMicros = static_cast<curl_off_t>(timeout * 1e6);
+
+  static const Bytes kNoBody;
+  const Bytes* body = &request.body;
   std::optional<BodySource> source = request.bodySource;
   HeaderFields headers = request.headers;
   for (int redirects = 0;; ++redirects) {
     if (cancelled && cancelled->load()) return makeUrlError(kUrlErrorCancelled, url);
-    if (auto refused = checkUrl(url)) return refused;
-    HopResult hop = runHop(request, url, method, HopBody{&body, source ? &*source : nullptr},
-                           headers, sink, cancelled);
+    if (context.clock->steadyNow() >= context.deadline) return makeUrlError(kUrlErrorTimedOut, url);
+    std::string origin;
+    if (auto refused = checkUrl(url, origin)) return refused;
+    HopResult hop = runHop(context, url, origin, method, HopBody{body, source ? &*source : nullptr},
+                           headers);
     if (hop.error) return hop.error;
-    if (!hop.redirectTo) return std::nullopt;
+    if (!hop.redirectTo) {
+      if (!request.responseSink) return std::nullopt;
+      Status finished = request.responseSink->finish();
+      return finished.ok() ? std::nullopt : std::optional<Error>(finished.error());
+    }
     if (redirects == kMaxRedirects) return makeUrlError(kUrlErrorHTTPTooManyRedirects, url);
     const std::string upper = upperCased(method);
     bool toGet = (hop.status == 303 && upper != "HEAD") ||
                  ((hop.status == 301 || hop.status == 302) && upper == "POST");
     if (toGet) {
       method = "GET";
-      body.clear();
+      body = &kNoBody;
       source.reset();
       headers.remove("Content-Type");
       headers.remove("Content-Length");

@@ -1,7 +1,10 @@
 // The engine under the synchronous send and Connection: runs one request on
 // the calling thread through libcurl, following redirects as the request
-// asks, attaching and storing cookies, and enforcing the https rule and the
-// idle timeout. Internal to the HTTP client.
+// asks, attaching and storing cookies, and enforcing the https rule, the
+// idle timeout, the whole request's deadline and the bound of a reply kept
+// in memory (or handing the body to the request's response sink).
+// Connections are kept open between requests (HandlePool) and reused for
+// the next request to the same origin. Internal to the HTTP client.
 // Threading: blocks the calling thread, which also receives the sink's
 // events. Failure: an Error in the URL error domain; a status code is no
 // failure.
@@ -19,7 +22,8 @@
 namespace platform::http::detail {
 
 // Receives the events of one transfer, on the thread that runs it. Only the
-// final response (not a redirect that is followed) and its body are reported.
+// final response (not a redirect that is followed) and its body are reported
+// (the body also when it goes to the request's response sink).
 class TransferSink {
  public:
   virtual ~TransferSink() = default;

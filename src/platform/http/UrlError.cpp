@@ -30,6 +30,7 @@ std::string urlErrorDescription(std::int64_t code) {
     case kUrlErrorServerCertificateHasBadDate: return "The certificate for this server has expired.";
     case kUrlErrorServerCertificateUntrusted: return "The certificate for this server is invalid.";
     case kUrlErrorServerCertificateNotYetValid: return "The certificate for this server is not yet valid.";
+    case kUrlErrorDataLengthExceedsMaximum: return "resource exceeds maximum size";
     default: return "unknown error";
   }
 }

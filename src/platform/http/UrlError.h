@@ -37,6 +37,7 @@ enum UrlErrorCode : std::int64_t {
   kUrlErrorServerCertificateHasBadDate = -1201,
   kUrlErrorServerCertificateUntrusted = -1202,
   kUrlErrorServerCertificateNotYetValid = -1204,
+  kUrlErrorDataLengthExceedsMaximum = -1103,
 };
 
 // The platform's description text for a code ("The request timed out.").

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -65,7 +67,9 @@ TEST_F(LMHTTPErrorHandlerTest, A503BlocksForTheNamedTimeAndAnswersNo) {
   EXPECT_FALSE(handler.serverErrorWithURL(url));
 
   // A time beyond what the clock can hold blocks for a day, number or text.
-  for (Json retryAfter : {Json(1e19), Json(9.3e9), Json("99999999999999999999")}) {
+  for (Json retryAfter : {Json(1e19), Json(9.3e9), Json("99999999999999999999"), Json(1e300),
+                          Json(std::numeric_limits<double>::infinity()),
+                          Json(std::numeric_limits<std::uint64_t>::max())}) {
     EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"retryAfter", retryAfter}}}}), url));
     clock->advance(platform::seconds(24 * 3600 - 1));
     EXPECT_TRUE(handler.serverErrorWithURL(url)) << retryAfter;
@@ -79,6 +83,8 @@ TEST_F(LMHTTPErrorHandlerTest, ErrorsThatDoNotBlock) {
   EXPECT_FALSE(handler.handleServerError(serverError(503, {{"code", 503}}), url));
   EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", Json::object()}}), url));
   EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"other", 1}}}}), url));
+  EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"retryAfter", -1e300}}}}), url));
+  EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"retryAfter", -std::numeric_limits<double>::infinity()}}}}), url));
   EXPECT_FALSE(handler.handleServerError(Error("elsewhere", 503, {{"data", {{"retryAfter", 9}}}}), url));
   EXPECT_FALSE(handler.handleServerError(serverError(404), url));
   EXPECT_FALSE(handler.handleServerError(std::nullopt, url));

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <utility>
+
 #include "cloud/request/LMJsonResponseSerialization.h"
 #include "utils/AESCrypt.h"
 #include "utils/LMAESCoder.h"
@@ -130,6 +133,20 @@ TEST(LMJsonResponseSerialization, CodeCheckPassesWhatItCannotJudge) {
   EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"x", 1}}, &error));
   EXPECT_FALSE(error);
   EXPECT_FALSE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"code", -3}}, nullptr));
+}
+
+TEST(LMJsonResponseSerialization, CodesBeyondSixtyFourBitsAreHeldToTheirRange) {
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"3.18e20", INT64_MAX}, {"-3.18e20", INT64_MIN}, {"18446744073709551615", INT64_MAX},
+      {"1e300", INT64_MAX},   {"-2.5", -2},
+  };
+  for (const auto& [code, expected] : cases) {
+    auto decoded = decode(reply(200), encrypted(std::string("{\"code\":") + code + "}"));
+    ASSERT_TRUE(decoded.error) << code;
+    EXPECT_EQ(decoded.error->domain(), lumora::kLMServerErrorDomain) << code;
+    EXPECT_EQ(decoded.error->code(), expected) << code;
+  }
+  EXPECT_FALSE(decode(reply(200), encrypted(R"({"code":0.0})")).error);
 }
 
 TEST(LMJsonResponseSerialization, RemovesNullsWhenAsked) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/http/SynchronousReply.h"
+
 namespace testhttp {
 
 // Handlers block on wait() until the test calls open() (at most 10 s, so a
@@ -41,6 +43,7 @@ class TestServer {
   }
   ~TestServer() {
     gate_.open();  // handlers still waiting must end before the server can
+    platform::http::closeIdleConnections();  // else stop() waits out keep-alive
     server_.stop();
     if (thread_.joinable()) thread_.join();
   }

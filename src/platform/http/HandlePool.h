@@ -1,0 +1,78 @@
+// Reuse of libcurl handles, and with them of open connections: each pooled
+// entry is an easy handle with a multi handle of its own, whose connection
+// cache keeps the connections of earlier transfers alive for the next one
+// to the same origin (scheme, host and port). Internal to the HTTP client.
+//
+// Threading: take() and a lease's end may run on any thread; an entry is
+// used by the one thread that leased it. Ownership: the pool owns idle
+// entries, a Lease the one it holds. Failure: take() gives an empty lease
+// when libcurl cannot make handles.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform::http::detail {
+
+class HandlePool {
+ public:
+  // Idle entries kept per origin and in all.
+  static constexpr std::size_t kMaxIdlePerOrigin = 16;
+  static constexpr std::size_t kMaxIdle = 64;
+
+  struct Entry;
+  struct EntryDeleter {
+    void operator()(Entry* entry) const;
+  };
+  using EntryPtr = std::unique_ptr<Entry, EntryDeleter>;
+
+  // One entry on loan. It goes back to the pool (options reset, connections
+  // kept) when the lease ends after keep(); otherwise it is closed, with its
+  // connections.
+  class Lease {
+   public:
+    Lease() = default;
+    Lease(HandlePool* pool, std::string origin, EntryPtr entry);
+    Lease(Lease&&) noexcept = default;
+    Lease& operator=(Lease&&) noexcept = default;
+    ~Lease();
+
+    explicit operator bool() const { return entry_ != nullptr; }
+    CURL* easy() const;
+    CURLM* multi() const;
+    // The transfer ended cleanly: its connection may serve the next one.
+    void keep() { keep_ = true; }
+
+   private:
+    HandlePool* pool_ = nullptr;
+    std::string origin_;
+    EntryPtr entry_;
+    bool keep_ = false;
+  };
+
+  // The process's pool.
+  static HandlePool& shared();
+
+  // An idle entry for `origin` (most recently used first), or a new one.
+  Lease take(const std::string& origin);
+  // Closes every idle entry and its connections.
+  void clear();
+  // Idle entries held now.
+  std::size_t idleCount();
+
+ private:
+  void giveBack(const std::string& origin, EntryPtr entry);
+
+  std::mutex mutex_;
+  // Per origin, the most recently returned last.
+  std::map<std::string, std::vector<EntryPtr>> idle_;
+  std::size_t idleCount_ = 0;
+};
+
+}  // namespace platform::http::detail
