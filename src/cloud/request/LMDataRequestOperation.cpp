@@ -1,5 +1,7 @@
 #include "cloud/request/LMDataRequestOperation.h"
 
+#include <limits>
+
 #include <utility>
 
 #include "platform/http/UrlError.h"
@@ -83,9 +85,14 @@ void LMDataRequestOperation::operationDidStart() {
   };
   callbacks.didFinishLoading = [self] { self->endTransfer(std::nullopt); };
   callbacks.didFailWithError = [self](const platform::Error& error) { self->endTransfer(error); };
-  outputStreamLocked();
+  // The memory bound is for bodies kept in memory: a body that goes to a
+  // stream of the caller's (a file) may be as long as it is.
+  platform::http::Request request = request_;
+  if (!std::dynamic_pointer_cast<platform::MemoryOutputStream>(outputStreamLocked())) {
+    request.maxResponseBytes = std::numeric_limits<std::uint64_t>::max();
+  }
   connection_ = std::make_shared<platform::http::Connection>(
-      request_, std::move(callbacks),
+      std::move(request), std::move(callbacks),
       [](std::function<void()> task) { networkRequestThread().async(std::move(task)); });
   connection_->start();
 }

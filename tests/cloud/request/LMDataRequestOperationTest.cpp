@@ -284,6 +284,18 @@ TEST(LMDataRequestOperation, AnOutputStreamThatRefusesAWriteStopsTheTransfer) {
       EXPECT_EQ(operation->totalBytesRead(), 0);
     }
   }
+  // The memory bound holds for bodies kept in memory, not for a stream's.
+  for (bool ownStream : {true, false}) {
+    auto request = get(server, "/body");
+    request.maxResponseBytes = 4;
+    auto operation = LMDataRequestOperation::initWithRequest(request);
+    if (ownStream) operation->setOutputStream(std::make_shared<Stream>(100));
+    Finishes finishes;
+    operation->startWithFinish(finishes.block());
+    ASSERT_TRUE(finishes.waitForOne());
+    drainNetworkThread();
+    EXPECT_EQ(finishes.error.has_value(), !ownStream);
+  }
 }
 
 TEST(HexData, PairsOfDigitsFromTheStart) {
