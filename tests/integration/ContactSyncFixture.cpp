@@ -57,6 +57,7 @@ Reports RecordingDelegate::take() {
 }
 
 void ContactSyncCloudTest::SetUp() {
+  clock_->setAutoAdvanceSleeps(true);
   SignedRequestCloudTest::SetUp();
   signInWithKnownKey();
   ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
@@ -119,10 +120,12 @@ std::map<std::string, lumora::LMContact> ContactSyncCloudTest::people() {
 
 platform::Status ContactSyncCloudTest::sync() {
   platform::Status outcome;
+  clock_->advance(std::chrono::seconds(1));
   offMain([&] {
     contacts_->loadLumoraChangedRecords([] {}, [&](const platform::Error& error) { outcome = error; });
     if (outcome.ok()) contacts_->synchronizeAllRecords();
   });
+  clock_->advance(std::chrono::seconds(1));
   lastReports = delegate_->take();
   if (outcome.ok() && lastReports.failure) outcome = *lastReports.failure;
   return outcome;

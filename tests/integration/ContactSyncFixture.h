@@ -16,6 +16,7 @@
 
 #include "SignedRequestFixture.h"
 #include "cloud/lumora/LMContactSyncAdapter.h"
+#include "platform/Clock.h"
 #include "platform/addressbook/AddressBook.h"
 
 namespace contactsynctest {
@@ -72,6 +73,11 @@ class ContactSyncCloudTest : public signedtest::SignedRequestCloudTest {
   std::string listPath() const { return std::string("/lum/contact/v3/user/") + signedtest::kUserIdText + "/full"; }
   std::string batchPath() const { return listPath() + "/batch"; }
 
+  // Clock time: batch sends' minimum time passes at once, and every sync
+  // starts and ends a second after what came before it, so edits made
+  // between syncs are later than the sync's own saves.
+  std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scopedClock_{clock_};
   std::shared_ptr<lumora::LMContactSyncAdapter> contacts_;
   std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
   std::shared_ptr<ab::AddressBook> book_;
