@@ -47,10 +47,10 @@ void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, c
       cloudModifies_.erase(serverID);
       if (deleted) {
         // Deleted in the cloud meanwhile: the person goes here too.
-        LMContactRelation gone;
+        LMContactRelation& gone = cloudDeletes_[serverID];
+        gone = LMContactRelation();
         gone.setRecordID(local.recordID);
         gone.setServerID(serverID);
-        cloudDeletes_.insert_or_assign(serverID, std::move(gone));
       } else if (groupsKnownHere(*cloud)) {
         // The cloud's version is written back into the person (when it
         // differs) and its row follows it.
