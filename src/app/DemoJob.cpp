@@ -7,6 +7,7 @@
 
 #include "app/AppLogDelegate.h"
 #include "app/QBLogUtil.h"
+#include "cloud/lumora/LMContactSyncAdapter.h"
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "utils/LMLogUtil.h"
@@ -63,7 +64,10 @@ int DemoJob::run() {
 
   std::fprintf(out_, "Lumora client, cloud at %s\n", ServiceHosts::baseURL(ServiceHosts::kAccount).c_str());
   adapter_ = std::make_shared<LMSyncAdapter>();
-  bool ok = signIn() && relocate() && registerDevice() && listDevices();
+  contacts_ = LMContactSyncAdapter::sharedAdapter();
+  bool ok = signIn() && relocate() && registerDevice() && listDevices() && seedAddressBook() &&
+            syncContacts("Syncing the contacts") && syncContacts("Syncing again (nothing changed)") &&
+            compareWithCloud();
   LMLogUtil::setLogDelegate(nullptr);
   std::fprintf(out_, ok ? "Done.\n" : "Stopped after a failure.\n");
   return ok ? 0 : 1;
