@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ContactsBenchSupport.h"
+#include "LocalCloudBenchSupport.h"
 #include "cloud/lumora/LMContactSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/Clock.h"
@@ -31,15 +32,6 @@ constexpr int kContacts = 5000;
 class Cloud {
  public:
   Cloud() {
-    char pattern[] = "/tmp/lumora-sync-bench-XXXXXX";
-    if (!mkdtemp(pattern)) std::abort();
-    dir_ = pattern;
-    std::string error;
-    server_ = localcloud::CloudServer::create(dir_, &error);
-    if (!server_ || !server_->start(0, &error)) {
-      std::cerr << "cannot start the local cloud: " << error << "\n";
-      std::abort();
-    }
     std::vector<localcloud::ContactOperation> adds;
     for (int i = 0; i < kContacts; ++i) {
       localcloud::ContactOperation add;
@@ -52,18 +44,9 @@ class Cloud {
                      {"emails", {{{"type", "home"}, {"value", "person" + std::to_string(i) + "@example.org"}}}}};
       adds.push_back(std::move(add));
     }
-    server_->contacts().apply(kUserId, adds);
-    localcloud::LoginGrant grant;
-    grant.userId = kUserId;
-    grant.serviceId = "lumora";
-    grant.ssecurity = kKey;
-    token_ = server_->store().issueServiceToken(grant);
-    lumora::ServiceHosts::setAll(server_->url());
-  }
-  ~Cloud() {
-    server_->stop();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    cloud_.server().contacts().apply(kUserId, adds);
+    token_ = cloud_.serviceToken(kUserId, kKey);
+    lumora::ServiceHosts::setAll(cloud_.server().url());
   }
 
   // Signs the current app home in as the user.
@@ -76,8 +59,7 @@ class Cloud {
   }
 
  private:
-  std::filesystem::path dir_;
-  std::unique_ptr<localcloud::CloudServer> server_;
+  cloudbench::BenchCloud cloud_;
   std::string token_;
 };
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "LocalCloudBenchSupport.h"
 #include "server/CloudServer.h"
 #include "server/Crypto.h"
 
@@ -30,26 +31,11 @@ std::string escape(CURL* curl, const std::string& text) {
   return escaped;
 }
 
-// One local cloud for the whole run, over a fresh data directory that goes
-// with it.
+// One local cloud for the whole run, with the replayed request.
 class Cloud {
  public:
   Cloud() {
-    char pattern[] = "/tmp/lumora-cloud-bench-XXXXXX";
-    if (!mkdtemp(pattern)) std::abort();
-    dir_ = pattern;
-    std::string error;
-    server_ = localcloud::CloudServer::create(dir_, &error);
-    if (!server_ || !server_->start(0, &error)) {
-      std::cerr << "cannot start the local cloud: " << error << "\n";
-      std::abort();
-    }
-    localcloud::LoginGrant grant;
-    grant.userId = kUserId;
-    grant.serviceId = "lumora";
-    grant.ssecurity = kKey;
-    cookie_ = "Cookie: userId=" + std::to_string(kUserId) +
-              "; serviceToken=" + server_->store().issueServiceToken(grant);
+    cookie_ = "Cookie: userId=" + std::to_string(kUserId) + "; serviceToken=" + cloud_.serviceToken(kUserId, kKey);
     std::map<std::string, std::string> params{
         {"romCountry", *localcloud::crypto::aesEncryptBase64("CN", kKey)}};
     auto signature = localcloud::crypto::requestSignature("POST", kPath, params, kKey);
@@ -57,12 +43,7 @@ class Cloud {
     body_ = "romCountry=" + escape(curl, params["romCountry"]) +
             "&signature=" + escape(curl, *signature);
     curl_easy_cleanup(curl);
-    url_ = server_->url() + kPath;
-  }
-  ~Cloud() {
-    server_->stop();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    url_ = cloud_.server().url() + kPath;
   }
 
   const std::string& url() const { return url_; }
@@ -70,8 +51,7 @@ class Cloud {
   const std::string& cookie() const { return cookie_; }
 
  private:
-  std::filesystem::path dir_;
-  std::unique_ptr<localcloud::CloudServer> server_;
+  cloudbench::BenchCloud cloud_;
   std::string url_;
   std::string body_;
   std::string cookie_;

@@ -23,28 +23,7 @@ LMContactSyncAdapter::LMContactSyncAdapter(std::shared_ptr<QBPassportsManager> p
 
 LMContactSyncAdapter::~LMContactSyncAdapter() = default;
 
-// ---- Members ----
-
-std::shared_ptr<LMManagedRecordContext> LMContactSyncAdapter::context() {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  if (!context_) context_ = std::make_shared<LMManagedRecordContext>();
-  return context_;
-}
-
-void LMContactSyncAdapter::setContext(std::shared_ptr<LMManagedRecordContext> context) {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  context_ = std::move(context);
-}
-
-std::shared_ptr<LMContactSyncAdapterDelegate> LMContactSyncAdapter::delegate() const {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  return delegate_.lock();
-}
-
-void LMContactSyncAdapter::setDelegate(const std::shared_ptr<LMContactSyncAdapterDelegate>& delegate) {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  delegate_ = delegate;
-}
+// ---- Reports ----
 
 void LMContactSyncAdapter::callDelegateProcess(std::int32_t process) {
   notifyDelegate(&LMContactSyncAdapterDelegate::didAdapterSyncProcess, process);

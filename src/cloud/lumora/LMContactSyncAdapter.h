@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "cloud/lumora/LMAdapterMembers.h"
 #include "cloud/lumora/LMContactOperation.h"
 #include "cloud/lumora/LMContactSyncAdapterDelegate.h"
 #include "cloud/lumora/LMSyncAdapter.h"
@@ -59,7 +60,8 @@ inline constexpr const char* kLMEstimateAddKey = "add";
 inline constexpr const char* kLMEstimateModifyKey = "modify";
 inline constexpr const char* kLMEstimateDeleteKey = "delete";
 
-class LMContactSyncAdapter : public LMSyncAdapter {
+class LMContactSyncAdapter : public LMSyncAdapter,
+                             public LMAdapterMembers<LMManagedRecordContext, LMContactSyncAdapterDelegate> {
  public:
   // Records per page when no limit is given, and the most the cloud lists.
   static constexpr std::int64_t kDefaultPageLimit = 200;
@@ -89,26 +91,13 @@ class LMContactSyncAdapter : public LMSyncAdapter {
   ~LMContactSyncAdapter() override;
 
   // ---- Members ----
-
-  // The record store, made the first time it is read while unset.
-  std::shared_ptr<LMManagedRecordContext> context();
-  void setContext(std::shared_ptr<LMManagedRecordContext> context);
-  std::shared_ptr<LMContactSyncAdapterDelegate> delegate() const;
-  void setDelegate(const std::shared_ptr<LMContactSyncAdapterDelegate>& delegate);
+  //
+  // context() (the record store, made on its first read), setContext(),
+  // delegate(), setDelegate() and notifyDelegate(): LMAdapterMembers.
 
   // Sends a progress code to the delegate (on the main thread, waiting);
   // nothing when there is no delegate or it has no progress hook.
   void callDelegateProcess(std::int32_t process);
-  // Calls an optional delegate hook on the main thread and waits for it;
-  // nothing (no hop) when there is no delegate or it lacks the hook.
-  template <class... Params, class... Args>
-  void notifyDelegate(std::function<void(Params...)> LMContactSyncAdapterDelegate::*hook, Args&&... args) {
-    auto target = delegate();
-    if (!target || !((*target).*hook)) return;
-    performMainThreadBlock([&] {
-      if (auto current = delegate(); current && ((*current).*hook)) ((*current).*hook)(args...);
-    });
-  }
 
   // The JSON text of the contact's cloud content; nullopt when it cannot be
   // written.
@@ -212,10 +201,6 @@ class LMContactSyncAdapter : public LMSyncAdapter {
                                                              const platform::Json& parameters,
                                                              double minimumSeconds);
   std::optional<std::string> signedInUserId() const;
-
-  mutable std::mutex memberMutex_;
-  std::shared_ptr<LMManagedRecordContext> context_;
-  std::weak_ptr<LMContactSyncAdapterDelegate> delegate_;
 };
 
 }  // namespace lumora

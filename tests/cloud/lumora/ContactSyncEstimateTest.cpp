@@ -83,12 +83,11 @@ TEST_F(ContactSyncEstimate, ConflictsArePredictedAsTheSyncSettlesThem) {
   // Changed here, deleted in the cloud: sent again as new.
   ab::RecordId changedHere = savedPerson("Changed");
   row(changedHere, 1, "deleted");
-  Json first = estimate();
-  EXPECT_EQ(first["local"], counts(0, 1, 0));
-  EXPECT_EQ(first["lumora"], counts(0, 0, 1));
-  EXPECT_EQ(first["localPredict"], counts(1, 0, 0));
-  EXPECT_EQ(first["lumoraPredict"], counts(0, 0, 0));
-  EXPECT_EQ(first["requestCount"], 1);
+  EXPECT_EQ(estimate(), (Json{{"local", counts(0, 1, 0)},
+                               {"lumora", counts(0, 0, 1)},
+                               {"localPredict", counts(1, 0, 0)},
+                               {"lumoraPredict", counts(0, 0, 0)},
+                               {"requestCount", 1}}));
   ASSERT_TRUE(adapter_->context()->clearSynchronousData());
   ASSERT_TRUE(book_->removeRecord(book_->personWithId(changedHere)).ok());
   ASSERT_TRUE(book_->save().ok());
@@ -97,12 +96,11 @@ TEST_F(ContactSyncEstimate, ConflictsArePredictedAsTheSyncSettlesThem) {
   // here: created here again.
   row(4001, 2, "deleted");
   row(4002, 3, "custom");
-  Json second = estimate();
-  EXPECT_EQ(second["local"], counts(0, 0, 2));
-  EXPECT_EQ(second["lumora"], counts(0, 1, 1));
-  EXPECT_EQ(second["localPredict"], counts(0, 0, 0));
-  EXPECT_EQ(second["lumoraPredict"], counts(1, 0, 0));
-  EXPECT_EQ(second["requestCount"], 0);
+  EXPECT_EQ(estimate(), (Json{{"local", counts(0, 0, 2)},
+                               {"lumora", counts(0, 1, 1)},
+                               {"localPredict", counts(0, 0, 0)},
+                               {"lumoraPredict", counts(1, 0, 0)},
+                               {"requestCount", 0}}));
 }
 
 }  // namespace
