@@ -19,6 +19,24 @@ bool hasPhotoFile(const LMContact& contact) {
   return platform::hasText(contact.photoId) || platform::hasText(contact.thumbnailId);
 }
 
+// Removes from `changes` every entry whose key in `other` (`keyOf`, an
+// optional) is there, removes that entry of `other` too, and hands the
+// removed change to `moved` first.
+template <class Changes, class Other, class KeyOf, class Moved>
+void dropPaired(Changes& changes, Other& other, KeyOf keyOf, Moved moved) {
+  for (auto it = changes.begin(); it != changes.end();) {
+    const auto key = keyOf(it->second);
+    auto match = key ? other.find(*key) : other.end();
+    if (match == other.end()) {
+      ++it;
+      continue;
+    }
+    other.erase(match);
+    moved(it->first, it->second);
+    it = changes.erase(it);
+  }
+}
+
 }  // namespace
 
 platform::Result<platform::Json> LMContactSyncAdapter::estimateSyncChanges(
@@ -41,37 +59,13 @@ platform::Result<platform::Json> LMContactSyncAdapter::estimateSyncChanges(
   estimate[kLMEstimateLumoraKey] = counts(cloudAdds, cloudModifies, cloudDeletes);
 
   // Edited here, deleted in the cloud: sent again as new.
-  for (auto it = localModifies.begin(); it != localModifies.end();) {
-    auto deleted = it->second.serverID ? cloudDeletes.find(*it->second.serverID) : cloudDeletes.end();
-    if (deleted == cloudDeletes.end()) {
-      ++it;
-      continue;
-    }
-    cloudDeletes.erase(deleted);
-    localAdds.insert_or_assign(it->first, std::move(it->second));
-    it = localModifies.erase(it);
-  }
+  dropPaired(localModifies, cloudDeletes, [](const LMContact& c) { return c.serverID; },
+             [&](auto id, LMContact& c) { localAdds.insert_or_assign(id, std::move(c)); });
   // Edited in the cloud, deleted here: created again here.
-  for (auto it = cloudModifies.begin(); it != cloudModifies.end();) {
-    auto deleted = it->second.recordID ? localDeletes.find(*it->second.recordID) : localDeletes.end();
-    if (deleted == localDeletes.end()) {
-      ++it;
-      continue;
-    }
-    localDeletes.erase(deleted);
-    cloudAdds.insert_or_assign(it->first, std::move(it->second));
-    it = cloudModifies.erase(it);
-  }
+  dropPaired(cloudModifies, localDeletes, [](const LMContact& c) { return c.recordID; },
+             [&](auto id, LMContact& c) { cloudAdds.insert_or_assign(id, std::move(c)); });
   // Deleted on both sides: nothing to do.
-  for (auto it = localDeletes.begin(); it != localDeletes.end();) {
-    auto deleted = it->second.serverID() ? cloudDeletes.find(*it->second.serverID()) : cloudDeletes.end();
-    if (deleted == cloudDeletes.end()) {
-      ++it;
-      continue;
-    }
-    cloudDeletes.erase(deleted);
-    it = localDeletes.erase(it);
-  }
+  dropPaired(localDeletes, cloudDeletes, [](const auto& row) { return row.serverID(); }, [](auto, auto&) {});
 
   std::int64_t requests = 0;
   for (const auto& [id, contact] : localAdds) requests += contact.hasPhoto ? 1 : 0;
