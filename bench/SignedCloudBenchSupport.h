@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "server/CloudServer.h"
+#include "LocalCloudBenchSupport.h"
 #include "server/Crypto.h"
 
 namespace benchcloud {
@@ -36,21 +36,8 @@ inline std::string escape(CURL* curl, const std::string& text) {
 
 class SignedCloud {
  public:
-  explicit SignedCloud(const char* name) {
-    std::string pattern = std::string("/tmp/") + name + "-XXXXXX";
-    if (!mkdtemp(pattern.data())) std::abort();
-    dir_ = pattern;
-    std::string error;
-    server_ = localcloud::CloudServer::create(dir_ / "cloud", &error);
-    if (!server_ || !server_->start(0, &error)) {
-      std::cerr << "cannot start the local cloud: " << error << "\n";
-      std::abort();
-    }
-    localcloud::LoginGrant grant;
-    grant.userId = kUserId;
-    grant.serviceId = kSid;
-    grant.ssecurity = kKey;
-    token_ = server_->store().issueServiceToken(grant);
+  explicit SignedCloud(const char* name) : cloud_(name) {
+    token_ = cloud_.serviceToken(kUserId, kKey);
     cookie_ = "Cookie: userId=" + std::string(kUserIdText) + "; serviceToken=" + token_;
     std::map<std::string, std::string> params{
         {"romCountry", *localcloud::crypto::aesEncryptBase64("CN", kKey)}};
@@ -58,18 +45,13 @@ class SignedCloud {
     CURL* curl = curl_easy_init();
     body_ = "romCountry=" + escape(curl, params["romCountry"]) + "&signature=" + escape(curl, *signature);
     curl_easy_cleanup(curl);
-    url_ = server_->url() + kPath;
-  }
-  ~SignedCloud() {
-    server_->stop();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    url_ = cloud_.server().url() + kPath;
   }
   SignedCloud(const SignedCloud&) = delete;
   SignedCloud& operator=(const SignedCloud&) = delete;
 
-  const std::filesystem::path& dir() const { return dir_; }
-  std::string baseURL() const { return server_->url(); }
+  const std::filesystem::path& dir() const { return cloud_.dir(); }
+  std::string baseURL() { return cloud_.server().url(); }
   // The signed relocation record POST: URL, form body, "Cookie: ..." line.
   const std::string& url() const { return url_; }
   const std::string& body() const { return body_; }
@@ -77,8 +59,7 @@ class SignedCloud {
   const std::string& serviceToken() const { return token_; }
 
  private:
-  std::filesystem::path dir_;
-  std::unique_ptr<localcloud::CloudServer> server_;
+  cloudbench::BenchCloud cloud_;
   std::string token_;
   std::string url_;
   std::string body_;

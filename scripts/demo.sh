@@ -29,4 +29,10 @@ url=$(grep -o 'http://[0-9.:]*' "$work/cloud.log" | head -n 1)
 if [ -z "$url" ]; then echo "the local cloud did not start"; exit 1; fi
 
 echo "==> running the client against it"
-LUMORA_HOME="$work/home" LUMORA_CLOUD_URL="$url" "$client" --demo
+# The device console (the store's change listings) goes to a file: the
+# steps and the progress bar stay readable.
+if ! LUMORA_HOME="$work/home" LUMORA_CLOUD_URL="$url" "$client" --demo 2>"$work/console.log"; then
+  echo "==> the client's console (last lines):"
+  tail -n 20 "$work/console.log" | cut -c1-300
+  exit 1
+fi

@@ -7,16 +7,57 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <pthread.h>
 
 #include "server/CloudServer.h"
+#include "server/ContactStore.h"
 
 namespace {
 
 constexpr std::int64_t kDemoUserId = 10001;
 constexpr const char* kDemoLogin = "demo";
 constexpr const char* kDemoPassword = "demo-password";
+
+// The demo user's contacts, as another phone of theirs would have left them:
+// 240 people (the first five are on the demo's phone too) and the groups
+// "Family" and "Work". A user who has contacts already keeps them as they are.
+bool seedDemoContacts(localcloud::CloudServer& server) {
+  using Json = nlohmann::json;
+  if (!server.contacts().records(kDemoUserId).empty()) return true;
+  static const char* kGiven[] = {"Ada", "Alan", "Barbara", "Claude", "Donald", "Edsger", "Frances", "Grace",
+                                 "John", "Ken", "Leslie", "Margaret", "Niklaus", "Radia", "Tim", "Tony"};
+  static const char* kFamily[] = {"Allen", "Backus", "Cerf", "Dahl", "Engelbart", "Floyd", "Gray", "Hamming",
+                                  "Iverson", "Kay", "Lamport", "McCarthy", "Naur", "Perlis", "Ritchie"};
+  auto& contacts = server.contacts();
+  auto family = contacts.add(kDemoUserId, "group", Json{{"title", "Family"}});
+  auto work = contacts.add(kDemoUserId, "group", Json{{"title", "Work"}});
+  if (family.outcome != localcloud::ContactStore::Outcome::Applied ||
+      work.outcome != localcloud::ContactStore::Outcome::Applied) {
+    return false;
+  }
+  std::vector<localcloud::ContactOperation> adds;
+  for (int i = 0; i < 240; ++i) {
+    const std::string given = kGiven[i % 16];
+    const std::string surname = kFamily[i / 16];
+    Json content{{"displayName", given + " " + surname},
+                 {"name", {{"givenName", given}, {"familyName", surname}}},
+                 {"phoneNumbers", {{{"type", "mobile"}, {"value", "+1 555 01" + std::to_string(100 + i)}}}}};
+    if (i % 3 == 0) {
+      content["emails"] = {{{"type", "work"}, {"value", given + "." + surname + "@example.com"}}};
+    }
+    if (i % 7 == 0) content["groups"] = {{{"value", (i % 2 == 0 ? family : work).record.id}}};
+    localcloud::ContactOperation add;
+    add.type = "contact";
+    add.content = std::move(content);
+    adds.push_back(std::move(add));
+  }
+  for (const auto& change : contacts.apply(kDemoUserId, adds)) {
+    if (change.outcome != localcloud::ContactStore::Outcome::Applied) return false;
+  }
+  return true;
+}
 
 int usage(const char* message) {
   if (message) std::cerr << "lumora-cloud: " << message << "\n";
@@ -26,7 +67,7 @@ int usage(const char* message) {
             << ", 0 = any free port)\n"
                "  --data DIR   data directory (default ./lumora-cloud-data)\n"
                "  --seed-demo  add the demo account ("
-            << kDemoLogin << " / " << kDemoPassword << ")\n";
+            << kDemoLogin << " / " << kDemoPassword << ") and its cloud contacts\n";
   return 2;
 }
 
@@ -73,6 +114,10 @@ int main(int argc, char** argv) {
   }
   if (seedDemo && !server->seedAccount(kDemoUserId, kDemoLogin, kDemoPassword, {}, &error)) {
     std::cerr << "lumora-cloud: cannot seed the demo account: " << error << "\n";
+    return 1;
+  }
+  if (seedDemo && !seedDemoContacts(*server)) {
+    std::cerr << "lumora-cloud: cannot seed the demo account's contacts\n";
     return 1;
   }
   if (!server->start(port, &error)) {

@@ -10,6 +10,7 @@
 
 #include "app/AppLogDelegate.h"
 #include "app/QBLogUtil.h"
+#include "cloud/lumora/LMContactSyncAdapter.h"
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "utils/LMLogUtil.h"
@@ -91,7 +92,10 @@ int DemoJob::run() {
 
   std::fprintf(out_, "Lumora client, cloud at %s\n", ServiceHosts::baseURL(ServiceHosts::kAccount).c_str());
   adapter_ = std::make_shared<LMSyncAdapter>();
-  bool ok = signIn() && relocate() && registerDevice() && listDevices();
+  contacts_ = LMContactSyncAdapter::sharedAdapter();
+  bool ok = signIn() && relocate() && registerDevice() && listDevices() && seedAddressBook() &&
+            syncContacts("Syncing the contacts") && syncContacts("Syncing again (nothing changed)") &&
+            compareWithCloud();
   LMLogUtil::setLogDelegate(nullptr);
   std::fprintf(out_, ok ? "Done.\n" : "Stopped after a failure.\n");
   return ok ? 0 : 1;
@@ -125,17 +129,23 @@ bool DemoJob::waitFor(const std::function<bool()>& completed, std::chrono::milli
 }
 
 std::shared_ptr<LMHTTPRequestOperation> DemoJob::offMain(CloudCall work) {
-  using Operation = std::shared_ptr<LMHTTPRequestOperation>;
-  auto handoff = std::make_shared<Handoff<Operation>>();
-  platform::globalQueue().async([handoff, work = std::move(work)] { handoff->deliver(work()); });
-  if (!waitFor([handoff] { return handoff->finished.load(); }, options_.stepLimit)) {
-    // The call's sends and retry waits end at once.
-    adapter_->requestLoop()->cancel();
-    return nullptr;
-  }
-  Operation operation = handoff->take();
-  if (!operation) outcome(false, "no request was made");
-  return operation;
+  auto operation = std::make_shared<std::shared_ptr<LMHTTPRequestOperation>>();
+  if (!offMainWork([operation, work = std::move(work)] { *operation = work(); })) return nullptr;
+  if (!*operation) outcome(false, "no request was made");
+  return *operation;
+}
+
+bool DemoJob::offMainWork(std::function<void()> work) {
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  platform::globalQueue().async([finished, work = std::move(work)] {
+    work();
+    finished->store(true);
+  });
+  if (waitFor([finished] { return finished->load(); }, options_.stepLimit)) return true;
+  // The call's sends and retry waits end at once.
+  adapter_->requestLoop()->cancel();
+  if (contacts_) contacts_->requestLoop()->cancel();
+  return false;
 }
 
 bool DemoJob::relocate() {

@@ -1,5 +1,7 @@
 // The command-line main job: runs the client's work against the configured
-// cloud (the local cloud in the demo) and prints each step with its outcome.
+// cloud (the local cloud in the demo) and prints each step with its outcome:
+// sign-in, relocation, device registration, then a contact sync of a seeded
+// address book with a progress bar, and what went up and came down.
 //
 // Runs on the calling thread, which it binds as the main queue's thread and
 // pumps while the account and cloud work is under way. Returns 0 when every
@@ -38,18 +40,30 @@ class DemoJob {
   bool relocate();
   bool registerDevice();
   bool listDevices();
+  // Fills an empty address book with the demo's people.
+  bool seedAddressBook();
+  // Loads the cloud's changes, prints the estimate, runs one full sync with
+  // a progress bar and prints what went each way.
+  bool syncContacts(const std::string& title);
+  // The phone's people against the cloud's contacts.
+  bool compareWithCloud();
   // Runs `work` on a global queue (cloud calls block their thread) while
   // this thread keeps pumping the main queue; its operation, or nullptr
   // after a failure printed here (no answer in time: the request loop is
   // cancelled).
   using CloudCall = std::function<std::shared_ptr<class LMHTTPRequestOperation>()>;
   std::shared_ptr<class LMHTTPRequestOperation> offMain(CloudCall work);
+  // The same for work that leaves its results in state it shares (never in
+  // this frame, which may have given up): false (a failure printed) when
+  // it did not finish in time, its request loops cancelled.
+  bool offMainWork(std::function<void()> work);
   // Pumps the main queue until `completed` holds or the limit passes; false
   // (a failure printed) when it did not.
   bool waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit);
 
   DemoOptions options_;
   std::shared_ptr<class LMSyncAdapter> adapter_;
+  std::shared_ptr<class LMContactSyncAdapter> contacts_;
   std::FILE* out_;
   int stepNumber_ = 0;
 };

@@ -48,27 +48,6 @@ LMImageSyncAdapter::~LMImageSyncAdapter() = default;
 
 // ---- Members ----
 
-std::shared_ptr<LMManagedAssetContext> LMImageSyncAdapter::context() {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  if (!context_) context_ = std::make_shared<LMManagedAssetContext>();
-  return context_;
-}
-
-void LMImageSyncAdapter::setContext(std::shared_ptr<LMManagedAssetContext> context) {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  context_ = std::move(context);
-}
-
-std::shared_ptr<LMImageSyncAdapterDelegate> LMImageSyncAdapter::delegate() const {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  return delegate_.lock();
-}
-
-void LMImageSyncAdapter::setDelegate(const std::shared_ptr<LMImageSyncAdapterDelegate>& delegate) {
-  std::lock_guard<std::mutex> guard(memberMutex_);
-  delegate_ = delegate;
-}
-
 platform::SerialQueue& LMImageSyncAdapter::dispatchQueue() {
   std::lock_guard<std::mutex> guard(memberMutex_);
   if (!dispatchQueue_) dispatchQueue_ = std::make_unique<platform::SerialQueue>(kGalleryQueueLabel);

@@ -27,6 +27,7 @@
 #include <set>
 #include <string>
 
+#include "cloud/lumora/LMAdapterMembers.h"
 #include "cloud/lumora/LMImageSyncAdapterDelegate.h"
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/modal/LMAlbum.h"
@@ -38,7 +39,8 @@
 
 namespace lumora {
 
-class LMImageSyncAdapter : public LMSyncAdapter {
+class LMImageSyncAdapter : public LMSyncAdapter,
+                           public LMAdapterMembers<LMManagedAssetContext, LMImageSyncAdapterDelegate> {
  public:
   static constexpr const char* kGalleryQueueLabel = "com.quenby.lumora.sdk.gallery.queue";
 
@@ -49,11 +51,8 @@ class LMImageSyncAdapter : public LMSyncAdapter {
   LMImageSyncAdapter() = default;
   ~LMImageSyncAdapter() override;
 
-  // The gallery store, made the first time it is read while unset.
-  std::shared_ptr<LMManagedAssetContext> context();
-  void setContext(std::shared_ptr<LMManagedAssetContext> context);
-  std::shared_ptr<LMImageSyncAdapterDelegate> delegate() const;
-  void setDelegate(const std::shared_ptr<LMImageSyncAdapterDelegate>& delegate);
+  // context() (the gallery store, made on its first read), setContext(),
+  // delegate(), setDelegate() and notifyDelegate(): LMAdapterMembers.
   // The gallery work queue, made on first use.
   platform::SerialQueue& dispatchQueue();
 
@@ -95,20 +94,8 @@ class LMImageSyncAdapter : public LMSyncAdapter {
   // The cancellation error (-10012, "Backup process is cancelled.").
   static platform::Error cancellationError();
 
-  // Calls an optional delegate method on the main thread and waits for it;
-  // nothing when there is no delegate or it lacks the method.
-  template <class... Params, class... Args>
-  void notifyDelegate(std::function<void(Params...)> LMImageSyncAdapterDelegate::*method, Args&&... args) {
-    auto target = delegate();
-    if (!target || !((*target).*method)) return;
-    performMainThreadBlock([&] { ((*target).*method)(args...); });
-  }
-
  private:
-  mutable std::mutex memberMutex_;
-  std::shared_ptr<LMManagedAssetContext> context_;
-  std::weak_ptr<LMImageSyncAdapterDelegate> delegate_;
-  std::unique_ptr<platform::SerialQueue> dispatchQueue_;
+  std::unique_ptr<platform::SerialQueue> dispatchQueue_;  // under memberMutex_
 
   // Guards the run-state changes of this adapter (the base's flag setters
   // take the base's own lock inside).

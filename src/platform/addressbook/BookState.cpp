@@ -323,6 +323,14 @@ Status BookState::reload() {
   return Status::success();
 }
 
+Status BookState::revert() {
+  if (created_.empty() && edited_.empty() && removed_.empty() && linkOps_.empty() &&
+      store_->dataVersion() == dataVersion_) {
+    return Status::success();
+  }
+  return reload();
+}
+
 void BookState::refreshIfStale() {
   std::int64_t version = store_->dataVersion();
   if (version == dataVersion_) return;

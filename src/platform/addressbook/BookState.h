@@ -175,7 +175,10 @@ class BookState {
   // Reloads when another connection has committed and nothing is unsaved.
   void refreshIfStale();
   Status save();
-  Status revert() { return reload(); }
+  // reload(), unless there is nothing to drop and nothing new to read (no
+  // edits, no new records, no commit of another connection since the view
+  // was read): then the view already is what the store holds.
+  Status revert();
   Store& store() { return *store_; }
 
   // Live nodes in view order (record id, then creation order); loads every

@@ -1,0 +1,252 @@
+// contact_device: one phone of the contact sync tests, as a process of its
+// own (its app home, address book, record store and preferences are those
+// of the process, so two phones of one account are two processes).
+//
+//   contact_device HOME CLOUD_URL USER_ID SERVICE_TOKEN KEY COMMAND [ARGS]
+//
+// Commands:
+//   sync              loads the cloud's changes and runs one full sync;
+//                     exit 0 on success, 2 on failure (the error on stderr)
+//   edit TAG SEED     random edits of the book (people added with names
+//                     made from TAG, edited, deleted, moved between
+//                     groups); prints {"added", "edited", "deleted"}
+//   groups NAME...    adds the groups that are missing
+//   people N TAG      adds N people named TAG0 Person, TAG1 Person...
+//   dump              prints the book in the DeviceDump form
+//
+// With LUMORA_DEVICE_STOP_AT=N the process stops itself (SIGSTOP) at the
+// N-th step of a sync (each address-book write, each request, each
+// progress report), so that a test can kill it there.
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cloud/lumora/LMContactSyncAdapter.h"
+#include "cloud/passport/QBPassportsManager.h"
+#include "contactdevice/DeviceDump.h"
+#include "platform/AppHome.h"
+#include "platform/Clock.h"
+#include "platform/MainQueue.h"
+#include "platform/addressbook/AddressBook.h"
+#include "platform/addressbook/Labels.h"
+#include "utils/ServiceHosts.h"
+
+namespace {
+
+namespace ab = platform::addressbook;
+using contactdevice::Json;
+using lumora::LMContact;
+using lumora::LMManagedRecordContext;
+
+// The system's time without sleeping: the minimum time of batch sends and
+// retry pauses pass at once.
+class SleeplessClock final : public platform::Clock {
+ public:
+  TimePoint now() const override { return system_.now(); }
+  SteadyTimePoint steadyNow() const override { return system_.steadyNow(); }
+  bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, TimePoint deadline,
+                 const std::function<bool()>& pred) override {
+    return system_.waitUntil(lock, cv, deadline, pred);
+  }
+  bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, SteadyTimePoint deadline,
+                 const std::function<bool()>& pred) override {
+    return system_.waitUntil(lock, cv, deadline, pred);
+  }
+  void sleepFor(Duration) override {}
+  bool sleepFor(std::unique_lock<std::mutex>&, std::condition_variable&, Duration,
+                const std::function<bool()>&) override {
+    return true;
+  }
+
+ private:
+  platform::SystemClock system_;
+};
+
+std::atomic<long> steps{0};
+long stopAt = 0;
+
+void step() {
+  if (++steps == stopAt) raise(SIGSTOP);
+}
+
+class SteppingAdapter : public lumora::LMContactSyncAdapter {
+ protected:
+  std::shared_ptr<lumora::LMHTTPRequestOperation> operationWithMethod(const std::string& method,
+                                                                      const std::string& url,
+                                                                      const Json& parameters) override {
+    step();
+    return LMContactSyncAdapter::operationWithMethod(method, url, parameters);
+  }
+};
+
+int runSync() {
+  auto adapter = std::make_shared<SteppingAdapter>();
+  auto delegate = std::make_shared<lumora::LMContactSyncAdapterDelegate>();
+  std::optional<platform::Error> failure;
+  delegate->didAdapterSyncProcess = [](std::int32_t) { step(); };
+  delegate->didAdapterFailSynchronize = [&](const platform::Error& error) { failure = error; };
+  adapter->setDelegate(delegate);
+  ab::AddressBook::setWriteFault([](const ab::WriteAttempt&) -> std::optional<platform::Error> {
+    step();
+    return std::nullopt;
+  });
+
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    adapter->loadLumoraChangedRecords([] {}, [&](const platform::Error& error) { failure = error; });
+    if (!failure) adapter->synchronizeAllRecords();
+    done = true;
+  });
+  platform::MainQueue::main().runUntil([&] { return done.load(); }, std::chrono::minutes(5));
+  worker.join();
+  std::cerr << "sync steps: " << steps.load() << "\n";
+  if (failure) {
+    std::cerr << "sync failed: " << failure->description() << "\n";
+    return 2;
+  }
+  return 0;
+}
+
+std::shared_ptr<ab::AddressBook> openBook() {
+  auto book = ab::AddressBook::create();
+  if (!book.ok()) {
+    std::cerr << "no address book: " << book.error().description() << "\n";
+    std::exit(3);
+  }
+  return *book;
+}
+
+int groups(const std::vector<std::string>& names) {
+  auto book = openBook();
+  ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
+  for (const std::string& name : names) {
+    bool present = false;
+    for (const ab::Record& group : book->groupsInSource(source)) present = present || group.name() == name;
+    if (present) continue;
+    auto group = book->createGroup(source);
+    if (!group.ok() || !group->setName(name).ok()) return 3;
+  }
+  return book->save().ok() ? 0 : 3;
+}
+
+int edit(const std::string& tag, unsigned seed) {
+  auto book = openBook();
+  ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
+  std::mt19937 random(seed);
+  auto pick = [&random](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+  Json report{{"added", Json::array()}, {"edited", Json::array()}, {"deleted", Json::array()}};
+
+  std::vector<ab::Record> people = book->peopleInSource(source);
+  const int adds = static_cast<int>(pick(3)) + 1;
+  for (int i = 0; i < adds; ++i) {
+    LMContact contact;
+    contact.givenName = tag + "n" + std::to_string(i);
+    contact.familyName = "Person";
+    contact.phoneNumberArray =
+        Json::array({Json{{"type", "mobile"}, {"value", "+1 555 " + std::to_string(seed % 10000) + std::to_string(i)}}});
+    auto person = book->createPerson(source);
+    if (!person.ok() || !contact.mergeToLocalRecord(*person).ok()) return 3;
+    report["added"].push_back(*contact.givenName + " Person");
+  }
+  if (!people.empty()) {
+    const std::size_t edits = pick(3);
+    for (std::size_t i = 0; i < edits; ++i) {
+      ab::Record person = people[pick(people.size())];
+      if (!person.isInAddressBook()) continue;
+      (void)person.setValue(ab::PersonProperty::Note, "note " + tag + "." + std::to_string(i));
+      if (pick(2) == 0) {
+        ab::MultiValue<std::string> mails;
+        mails.add(tag + std::to_string(i) + "@example.com", std::string(ab::kHomeLabel));
+        (void)person.setValue(ab::PersonProperty::Email, mails);
+      }
+      report["edited"].push_back(person.compositeName().value_or(""));
+    }
+    std::vector<ab::Record> groupList = book->groupsInSource(source);
+    for (std::size_t i = 0, moves = groupList.empty() ? 0 : pick(3); i < moves; ++i) {
+      ab::Record person = people[pick(people.size())];
+      ab::Record group = groupList[pick(groupList.size())];
+      if (!person.isInAddressBook()) continue;
+      const auto members = group.members();
+      const bool member = std::find(members.begin(), members.end(), person) != members.end();
+      (void)(member ? group.removeMember(person) : group.addMember(person));
+      report["edited"].push_back(person.compositeName().value_or(""));
+    }
+    if (pick(2) == 0) {
+      ab::Record person = people[pick(people.size())];
+      report["deleted"].push_back(person.compositeName().value_or(""));
+      (void)book->removeRecord(person);
+    }
+  }
+  if (!book->save().ok()) return 3;
+  std::cout << report.dump() << "\n";
+  return 0;
+}
+
+int addPeople(int count, const std::string& tag) {
+  auto book = openBook();
+  ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
+  for (int i = 0; i < count; ++i) {
+    LMContact contact;
+    contact.givenName = tag + std::to_string(i);
+    contact.familyName = "Person";
+    auto person = book->createPerson(source);
+    if (!person.ok() || !contact.mergeToLocalRecord(*person).ok()) return 3;
+  }
+  return book->save().ok() ? 0 : 3;
+}
+
+int dump() {
+  auto book = openBook();
+  ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
+  contactdevice::DumpBuilder builder;
+  for (const auto& [id, contact] : LMManagedRecordContext::searchAllLocalContacts(book.get(), source)) {
+    builder.person(contact);
+  }
+  for (const ab::Record& group : book->groupsInSource(source)) {
+    std::vector<std::string> members;
+    for (const ab::Record& member : group.members()) members.push_back(member.compositeName().value_or(""));
+    builder.group(group.name().value_or(""), std::move(members));
+  }
+  std::cout << builder.dump().dump() << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 7) {
+    std::cerr << "usage: contact_device HOME CLOUD_URL USER_ID SERVICE_TOKEN KEY COMMAND [ARGS]\n";
+    return 64;
+  }
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (const char* stop = std::getenv("LUMORA_DEVICE_STOP_AT")) stopAt = std::atol(stop);
+  platform::Clock::setCurrent(std::make_shared<SleeplessClock>());
+  platform::AppHome::setRoot(args[0]);
+  lumora::ServiceHosts::setAll(args[1]);
+  platform::MainQueue::main().bindToCurrentThread();
+  if (!ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok()) return 3;
+
+  auto manager = lumora::QBPassportsManager::sharedManager();
+  manager->setUserId(args[2]);
+  auto passport = manager->passportForSid("lumora", args[2]);
+  if (!passport) return 3;
+  passport->setServiceToken(args[3]);
+  passport->setSSecurity(args[4]);
+
+  const std::string& command = args[5];
+  if (command == "sync") return runSync();
+  if (command == "dump") return dump();
+  if (command == "groups") return groups(std::vector<std::string>(args.begin() + 6, args.end()));
+  if (command == "people" && args.size() >= 8) return addPeople(std::stoi(args[6]), args[7]);
+  if (command == "edit" && args.size() >= 8) return edit(args[6], static_cast<unsigned>(std::stoul(args[7])));
+  std::cerr << "unknown command " << command << "\n";
+  return 64;
+}

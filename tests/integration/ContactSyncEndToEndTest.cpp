@@ -1,0 +1,190 @@
+// The contact sync from end to end against the local cloud: both directions,
+// batching, the conflict rules and groups, each shown on both sides.
+#include "ContactSyncFixture.h"
+
+#include <string>
+
+namespace contactsynctest {
+namespace {
+
+using lumora::LMContactSyncAdapter;
+
+class ContactSyncEndToEndTest : public ContactSyncCloudTest {};
+
+TEST_F(ContactSyncEndToEndTest, CloudContactsComeDownAndLocalOnesGoUpInBatchesOfFive) {
+  for (int i = 0; i < 450; ++i) {
+    addCloudContact(contactNamed("Cloud" + std::to_string(i), "Person", "+1 555 " + std::to_string(1000 + i)));
+  }
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(people().size(), 450u);
+  EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{450, 0, 0}));
+  EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+  EXPECT_TRUE(lastReports.finished);
+  EXPECT_EQ(lastReports.progress.front(), lumora::kLMSyncProcessBegin);
+
+  for (int i = 0; i < 12; ++i) addPerson(contactNamed("Local" + std::to_string(i), "Person"));
+  server_->signedEndpoints().clearJournal();
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(callsTo(batchPath()), 3u);  // 5, 5 and 2
+  EXPECT_EQ(std::count(lastReports.progress.begin(), lastReports.progress.end(),
+                       lumora::kLMSyncProcessPushBatch),
+            3);
+  EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{12, 0, 0}));
+  EXPECT_EQ(cloudContacts().size(), 462u);
+
+  // Nothing changed: nothing is sent, nothing is written.
+  server_->signedEndpoints().clearJournal();
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(callsTo(batchPath()), 0u);
+  EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+  EXPECT_EQ(people().size(), 462u);
+}
+
+// Edits `contact`'s person here (a note) and saves.
+void editPerson(ab::AddressBook& book, ab::RecordId id, const std::string& note) {
+  ab::Record person = book.personWithId(id);
+  ASSERT_TRUE(person);
+  ASSERT_TRUE(person.setValue(ab::PersonProperty::Note, note).ok());
+  ASSERT_TRUE(book.save().ok());
+}
+
+TEST_F(ContactSyncEndToEndTest, ConflictsBetweenTheTwoSidesSettleTheSameWayOnBoth) {
+  // Added on both sides: equal ones become one, compatible ones are merged.
+  addPerson(contactNamed("Same", "Both", "+1 555 0001"));
+  addCloudContact(contactNamed("Same", "Both", "+1 555 0001"));
+  lumora::LMContact withMail = contactNamed("Merged", "Both", "+1 555 0002");
+  withMail.emailArray = Json::array({Json{{"type", "home"}, {"value", "merged@example.com"}}});
+  addPerson(contactNamed("Merged", "Both", "+1 555 0002"));
+  addCloudContact(withMail);
+  // Synced first, then changed on one side and deleted on the other.
+  const ab::RecordId editedHere = addPerson(contactNamed("Edited", "Here"));
+  const std::int64_t editedThere = addCloudContact(contactNamed("Edited", "There"));
+  const ab::RecordId deletedBoth = addPerson(contactNamed("Deleted", "Both"));
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{2, 2, 0}));
+  auto cloud = cloudContacts();
+  ASSERT_EQ(cloud.size(), 5u);
+  EXPECT_EQ(cloud["Merged Both"]["content"]["emails"].size(), 1u);
+  EXPECT_EQ(cloud["Merged Both"]["content"]["phoneNumbers"].size(), 1u);
+  ASSERT_EQ(people().size(), 5u);
+  EXPECT_EQ(people()["Merged Both"].emailArray.size(), 1u);
+
+  const std::int64_t editedHereId = cloud["Edited Here"]["content"]["id"];
+  const std::int64_t deletedBothId = cloud["Deleted Both"]["content"]["id"];
+  editPerson(*book_, editedHere, "changed here");
+  ASSERT_TRUE(server_->contacts().remove(signedtest::kUserId, editedHereId, std::nullopt, false).record.id);
+  lumora::LMContact changedThere = contactNamed("Edited", "There");
+  changedThere.note = "changed there";
+  server_->contacts().modify(signedtest::kUserId, editedThere, "contact", changedThere.dictionaryForLumoraJSON()["content"],
+                             std::nullopt);
+  ab::RecordId editedThereHere = people()["Edited There"].recordID.value_or(-1);
+  ASSERT_TRUE(book_->removeRecord(book_->personWithId(editedThereHere)).ok());
+  ASSERT_TRUE(book_->removeRecord(book_->personWithId(deletedBoth)).ok());
+  ASSERT_TRUE(book_->save().ok());
+  server_->contacts().remove(signedtest::kUserId, deletedBothId, std::nullopt, false);
+
+  ASSERT_TRUE(sync().ok());
+  // Changed here, deleted there: sent again as a new record. Changed there,
+  // deleted here: created here again. Deleted on both: gone from both.
+  cloud = cloudContacts();
+  auto here = people();
+  for (const auto* side : {"cloud", "here"}) {
+    SCOPED_TRACE(side);
+    const bool onCloud = std::string(side) == "cloud";
+    EXPECT_EQ(onCloud ? cloud.size() : here.size(), 4u);
+    EXPECT_EQ(onCloud ? cloud.count("Deleted Both") : here.count("Deleted Both"), 0u);
+  }
+  EXPECT_EQ(cloud["Edited Here"]["content"]["note"], "changed here");
+  EXPECT_NE(cloud["Edited Here"]["content"]["id"], editedHereId);
+  EXPECT_EQ(here["Edited There"].note, "changed there");
+
+  // The next sync has nothing to do: in particular the person edited here
+  // is not deleted for its old cloud record.
+  server_->signedEndpoints().clearJournal();
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(callsTo(batchPath()), 0u);
+  EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+  EXPECT_EQ(people().size(), 4u);
+  EXPECT_EQ(cloudContacts().size(), 4u);
+}
+
+TEST_F(ContactSyncEndToEndTest, GroupsAndTheirMembersTravelBothWays) {
+  const std::int64_t family = addCloudGroup("Family");
+  lumora::LMContact member = contactNamed("Cloud", "Member");
+  member.groupIDs = {family};
+  addCloudContact(member);
+  ab::Record local = book_->sourceWithId(ab::kLocalSourceId);
+  auto familyHere = book_->createGroup(local);  // added on both sides: paired by name
+  auto work = book_->createGroup(local);
+  ASSERT_TRUE(familyHere.ok() && work.ok());
+  ASSERT_TRUE(familyHere->setName("Family").ok());
+  ASSERT_TRUE(work->setName("Work").ok());
+  ASSERT_TRUE(book_->save().ok());
+  const ab::RecordId colleague = addPerson(contactNamed("Local", "Colleague"));
+  ASSERT_TRUE(work->addMember(book_->personWithId(colleague)).ok());
+  ASSERT_TRUE(book_->save().ok());
+
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(lastReports.counts["lumoraGroups"], (std::vector<std::uint64_t>{1, 0, 0}));
+  EXPECT_EQ(lastReports.counts["localGroups"], (std::vector<std::uint64_t>{0, 0, 0}));
+  std::map<std::string, std::int64_t> cloudGroups;
+  for (const auto& record : server_->contacts().records(signedtest::kUserId)) {
+    if (record.type == "group" && record.status == "custom") cloudGroups[record.content.value("title", "")] = record.id;
+  }
+  EXPECT_EQ(cloudGroups.size(), 2u);
+  auto cloud = cloudContacts();
+  ASSERT_EQ(cloud.count("Local Colleague"), 1u);
+  EXPECT_EQ(cloud["Local Colleague"]["content"]["groups"], Json::array({Json{{"value", cloudGroups["Work"]}}}));
+  auto members = book_->groupWithId(familyHere->id()).members();
+  ASSERT_EQ(members.size(), 1u);
+  EXPECT_EQ(members[0].compositeName(), "Cloud Member");
+  EXPECT_EQ(book_->groupsInSource(local).size(), 2u);
+
+  // Nothing changed: nothing sent. Then a group removed here goes in the
+  // cloud too.
+  server_->signedEndpoints().clearJournal();
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(callsTo(batchPath()), 0u);
+  ASSERT_TRUE(book_->removeRecord(book_->groupWithId(work->id())).ok());
+  ASSERT_TRUE(book_->save().ok());
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(lastReports.counts["lumoraGroups"], (std::vector<std::uint64_t>{0, 0, 1}));
+  EXPECT_EQ(server_->contacts().find(signedtest::kUserId, cloudGroups["Work"])->status, "deleted");
+}
+
+TEST_F(ContactSyncEndToEndTest, CloudChangesWhosePersonWentMeanwhileAreSettledOnce) {
+  const std::int64_t changed = addCloudContact(contactNamed("Changed", "There"));
+  const std::int64_t deleted = addCloudContact(contactNamed("Deleted", "There"));
+  ASSERT_TRUE(sync().ok());
+  auto here = people();
+  const ab::RecordId changedHere = *here["Changed There"].recordID;
+  const ab::RecordId deletedHere = *here["Deleted There"].recordID;
+
+  lumora::LMContact edit = contactNamed("Changed", "There");
+  edit.note = "edited";
+  server_->contacts().modify(signedtest::kUserId, changed, "contact", edit.dictionaryForLumoraJSON()["content"],
+                             std::nullopt);
+  server_->contacts().remove(signedtest::kUserId, deleted, std::nullopt, false);
+  addPerson(contactNamed("Something", "New"));  // so that a batch is pushed
+  // Both persons go while the sync pushes, after it looked at the book.
+  delegate_->didAdapterSyncProcess = [&](std::int32_t process) {
+    if (process != lumora::kLMSyncProcessPushBatch) return;
+    ASSERT_TRUE(book_->removeRecord(book_->personWithId(changedHere)).ok());
+    ASSERT_TRUE(book_->removeRecord(book_->personWithId(deletedHere)).ok());
+    ASSERT_TRUE(book_->save().ok());
+  };
+  ASSERT_TRUE(sync().ok());
+  delegate_->didAdapterSyncProcess = nullptr;
+  here = people();
+  EXPECT_EQ(here.count("Deleted There"), 0u);
+  ASSERT_EQ(here.count("Changed There"), 1u);  // the cloud's change wins over the deletion
+  EXPECT_EQ(here["Changed There"].note, "edited");
+
+  // Nothing is left pending: the next sync has no change to count.
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+  EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace contactsynctest
