@@ -57,10 +57,7 @@ const char* const kSids[] = {"passport", "lumora", ""};
 
 void setUpOnce() {
   static const bool done = [] {
-    char pattern[] = "/tmp/lumora-fuzz-account.XXXXXX";
-    const char* root = mkdtemp(pattern);
-    if (root == nullptr) std::abort();
-    platform::AppHome::setRoot(root);
+    platform::AppHome::setRoot(fuzz::scratchDirectory("account"));
     platform::Clock::setCurrent(std::make_shared<platform::ManualClock>());
     lumora::ServiceHosts::setAll(kAccountBase);
     platform::MainQueue::main().bindToCurrentThread();

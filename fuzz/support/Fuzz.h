@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,17 @@ inline std::string_view text(const std::uint8_t* data, std::size_t size) {
 
 inline platform::Bytes bytes(const std::uint8_t* data, std::size_t size) {
   return platform::Bytes(data, data + size);
+}
+
+// A new directory for what a target stores, in /dev/shm when there is one:
+// the stores commit every write to disk, which in memory costs nothing, and
+// millions of inputs do not wear the disk or fill it.
+inline std::filesystem::path scratchDirectory(const std::string& name) {
+  std::error_code ignored;
+  std::string base = std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
+  std::string pattern = base + "/lumora-fuzz-" + name + ".XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  return pattern;
 }
 
 }  // namespace fuzz

@@ -1,5 +1,6 @@
 // The local cloud for the fuzz targets that talk to it: started in-process
-// on a loopback port over a fresh data directory under /tmp, with one
+// on a loopback port over a fresh data directory in memory (see
+// scratchDirectory), with one
 // account (user 10001) and a live service token for each signed service id,
 // as a login would leave them. renew() starts over with a new directory
 // (removing the old), so what the inputs store does not pile up.
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "server/CloudServer.h"
+#include "support/Fuzz.h"
 
 namespace fuzz {
 
@@ -30,10 +32,7 @@ class LocalCloud {
 
   void renew() {
     drop();
-    char pattern[] = "/tmp/lumora-fuzz-cloud.XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (dir == nullptr) std::abort();
-    dataDir_ = dir;
+    dataDir_ = scratchDirectory("cloud");
     std::string error;
     server_ = localcloud::CloudServer::create(dataDir_, &error);
     if (!server_ || !server_->seedAccount(kUserId, "fuzzer", "fuzz-password") || !server_->start(0, &error)) {
