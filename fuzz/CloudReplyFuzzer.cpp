@@ -1,8 +1,8 @@
 // Encrypted replies of the signed cloud services: the body is either taken
 // as it came (Base64 cipher text from outside) or is a fuzzed plain text
 // encrypted under the session's key, so the JSON behind the encryption is
-// fuzzed too; status, content type and charset vary. A plain JSON object
-// without a "code" that arrives whole with a good head reads as itself.
+// fuzzed too; status, content type and charset vary. A plain UTF-8 JSON
+// object without a "code" that arrives with a good head reads as itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -44,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       response, platform::toBytes(body), withKey ? std::optional<std::string>(kKey) : std::nullopt);
 
   const bool goodHead = status == 200 && contentType.starts_with("application/json");
-  if (encryptHere && withKey && goodHead && !serializer->removesKeysWithNullValues()) {
+  // (The client reads only UTF-8; the JSON reader stops at a NUL.)
+  if (encryptHere && withKey && goodHead && !serializer->removesKeysWithNullValues() &&
+      platform::isValidUtf8(text)) {
     platform::Json plain = platform::Json::parse(text, nullptr, /*allow_exceptions=*/false);
     if (plain.is_object() && !plain.contains("code")) {
       FUZZ_CHECK(reply.status.ok());

@@ -128,20 +128,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!wire.empty()) wire["signature"] = signature;
 
-  httplib::Params params(wire.begin(), wire.end());
+  // Names escaped as well as values (cpp-httplib's own query writer leaves
+  // names as they are).
+  std::string query;
+  for (const auto& [name, value] : wire) {
+    if (!query.empty()) query += '&';
+    query += httplib::detail::encode_query_param(name) + "=" + httplib::detail::encode_query_param(value);
+  }
+  const std::string target = query.empty() ? wirePath : wirePath + "?" + query;
   httplib::Headers headers{{"Cookie", "userId=" + std::to_string(fuzz::LocalCloud::kUserId) +
                                           "; serviceToken=" + login.serviceToken}};
   const bool upload = std::string_view(route.path).ends_with("/upload");
   auto send = [&]() -> httplib::Result {
-    if (std::string_view(route.method) == "GET") {
-      return client->Get(httplib::append_query_params(wirePath, params), headers);
-    }
+    if (std::string_view(route.method) == "GET") return client->Get(target, headers);
     if (upload) {
       // The streamed upload: parameters in the query, one file part.
       httplib::MultipartFormDataItems items{{"file", fileBody, "f.bin", "application/octet-stream"}};
-      return client->Post(httplib::append_query_params(wirePath, params), headers, items);
+      return client->Post(target, headers, items);
     }
-    return client->Post(wirePath, headers, params);
+    return client->Post(wirePath, headers, query, "application/x-www-form-urlencoded");
   };
   httplib::Result result = send();
   if (!result) {  // the server closed the kept-alive connection (as it may after a refusal)
@@ -156,7 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   auto reply = localcloud::crypto::aesDecryptBase64(result->body, login.security);
-  if (!reply) std::fprintf(stderr, "%s %s: HTTP %d %s\n", route.method, wirePath.c_str(), result->status, result->body.c_str());
+  if (!reply) {
+    std::fprintf(stderr, "%s %s: HTTP %d %s\n", route.method, target.c_str(), result->status,
+                 result->body.c_str());
+  }
   FUZZ_CHECK(reply.has_value());
   Json json = Json::parse(*reply, nullptr, false);
   FUZZ_CHECK(json.is_object() && json.contains("code"));
