@@ -16,6 +16,13 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 
 targets=${FUZZ_TARGETS:-$(cd "$build_dir/fuzz" && ls -1 | grep 'Fuzzer$' | sort)}
 mkdir -p "$build_dir/fuzz-logs" "$build_dir/fuzz-corpus" "$build_dir/fuzz-findings"
+# What the targets store (the local cloud's data, the app home) goes to
+# memory when it can, and away at the end.
+scratch_base=/tmp
+[ -d /dev/shm ] && scratch_base=/dev/shm
+LUMORA_FUZZ_SCRATCH=$(mktemp -d "$scratch_base/lumora-fuzz.XXXXXX")
+export LUMORA_FUZZ_SCRATCH
+trap 'rm -rf "$LUMORA_FUZZ_SCRATCH"' EXIT
 
 run_one() {
   local target=$1

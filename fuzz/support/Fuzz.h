@@ -32,12 +32,16 @@ inline platform::Bytes bytes(const std::uint8_t* data, std::size_t size) {
   return platform::Bytes(data, data + size);
 }
 
-// A new directory for what a target stores, in /dev/shm when there is one:
-// the stores commit every write to disk, which in memory costs nothing, and
-// millions of inputs do not wear the disk or fill it.
+// A new directory for what a target stores: under $LUMORA_FUZZ_SCRATCH
+// (which the run script makes and removes), else in /dev/shm when there is
+// one. The stores commit every write to disk, which in memory costs
+// nothing, and millions of inputs neither wear the disk nor fill it.
 inline std::filesystem::path scratchDirectory(const std::string& name) {
   std::error_code ignored;
-  std::string base = std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
+  const char* given = std::getenv("LUMORA_FUZZ_SCRATCH");
+  std::string base = given && *given ? given
+                     : std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm"
+                                                                          : "/tmp";
   std::string pattern = base + "/lumora-fuzz-" + name + ".XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   return pattern;
