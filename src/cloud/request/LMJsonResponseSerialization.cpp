@@ -1,5 +1,7 @@
 #include "cloud/request/LMJsonResponseSerialization.h"
 
+#include <cmath>
+#include <limits>
 #include <utility>
 
 #include "cloud/request/LMSignedSession.h"
@@ -137,8 +139,14 @@ bool LMJsonResponseSerialization::validateLMJSONObject(const std::optional<platf
   bool zero = code->is_number_float() ? code->get<double>() == 0.0 : code->get<std::int64_t>() == 0;
   if (zero) return true;
   if (error) {
-    std::int64_t value = code->is_number_float() ? static_cast<std::int64_t>(code->get<double>())
-                                                 : code->get<std::int64_t>();
+    std::int64_t value = code->get<std::int64_t>();
+    if (code->is_number_float()) {
+      // A code past 64 bits keeps only its sign (converting it is undefined).
+      const double real = code->get<double>();
+      value = std::fabs(real) < 9.2e18 ? static_cast<std::int64_t>(real)
+              : real < 0               ? std::numeric_limits<std::int64_t>::min()
+                                       : std::numeric_limits<std::int64_t>::max();
+    }
     *error = platform::Error(kLMServerErrorDomain, value, *object);
   }
   return false;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "cloud/request/LMJsonResponseSerialization.h"
 #include "utils/AESCrypt.h"
 #include "utils/LMAESCoder.h"
@@ -130,6 +132,13 @@ TEST(LMJsonResponseSerialization, CodeCheckPassesWhatItCannotJudge) {
   EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"x", 1}}, &error));
   EXPECT_FALSE(error);
   EXPECT_FALSE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"code", -3}}, nullptr));
+
+  // A code past 64 bits is still an error; it keeps its sign.
+  for (double code : {1e300, -1e19}) {
+    EXPECT_FALSE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"code", code}}, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), code > 0 ? INT64_MAX : INT64_MIN) << code;
+  }
 }
 
 TEST(LMJsonResponseSerialization, RemovesNullsWhenAsked) {
