@@ -47,15 +47,36 @@ std::string withToken(std::string_view input, const std::string& token) {
   return out;
 }
 
+// A connection to the server. The server closes first, so each connection
+// leaves a closed one waiting out its time on the server's side; at a few
+// hundred inputs a second those would use up the ports of one client
+// address, so the client side takes turns among the loopback addresses
+// 127.0.0.2 to 127.0.0.251.
+int connectTo(int port) {
+  static std::uint32_t turn = 0;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FUZZ_CHECK(fd >= 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + turn++ % 250);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<std::uint16_t>(port));
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0) {
+      return fd;
+    }
+    ::close(fd);
+  }
+  return -1;
+}
+
 // Sends the bytes, ends the sending side and reads until the server closes.
 void exchange(int port, const std::string& bytes) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = connectTo(port);
   FUZZ_CHECK(fd >= 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  FUZZ_CHECK(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
