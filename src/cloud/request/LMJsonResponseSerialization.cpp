@@ -139,13 +139,16 @@ bool LMJsonResponseSerialization::validateLMJSONObject(const std::optional<platf
   bool zero = code->is_number_float() ? code->get<double>() == 0.0 : code->get<std::int64_t>() == 0;
   if (zero) return true;
   if (error) {
-    std::int64_t value = code->get<std::int64_t>();
+    std::int64_t value = 0;
     if (code->is_number_float()) {
-      // A code past 64 bits keeps only its sign (converting it is undefined).
+      // A code past 64 bits keeps only its sign (converting it is undefined,
+      // so it is never handed to the library's integer read either).
       const double real = code->get<double>();
       value = std::fabs(real) < 9.2e18 ? static_cast<std::int64_t>(real)
               : real < 0               ? std::numeric_limits<std::int64_t>::min()
                                        : std::numeric_limits<std::int64_t>::max();
+    } else {
+      value = code->get<std::int64_t>();
     }
     *error = platform::Error(kLMServerErrorDomain, value, *object);
   }
