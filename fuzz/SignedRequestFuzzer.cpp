@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "account/QBPassportRequest.h"
 #include "server/Crypto.h"
@@ -96,10 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string id = input.ConsumeRandomLengthString(24);
   std::string path = route.path;
   std::string wirePath = path;
-  for (auto [name, value] : {std::pair<std::string, std::string>{"{userId}", user}, {"{id}", id}}) {
-    if (auto at = path.find(name); at != std::string::npos) {
+  // Filled from the last placeholder back, at its place in the pattern: a
+  // fuzzed segment may itself spell a placeholder.
+  for (auto [name, value] : {std::pair<std::string, std::string>{"{id}", id}, {"{userId}", user}}) {
+    if (auto at = std::string_view(route.path).find(name); at != std::string_view::npos) {
       path.replace(at, name.size(), value);
-      wirePath.replace(wirePath.find(name), name.size(), httplib::detail::encode_query_param(value));
+      wirePath.replace(at, name.size(), httplib::detail::encode_query_param(value));
     }
   }
 
