@@ -10,11 +10,11 @@ PACKAGES := g++ make cmake pkg-config ccache \
   libspdlog-dev libfmt-dev libminizip-dev zlib1g-dev libplist-dev libicu-dev \
   libcpp-httplib-dev libexiv2-dev libvips-dev libgtest-dev libgmock-dev libbenchmark-dev
 
-PACKAGES += ninja-build clang
+PACKAGES += ninja-build clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test test-shuffle sanitize tsan demo clean bench clang
+.PHONY: all deps build test test-shuffle sanitize tsan demo clean bench clang fuzz
 
 all: build
 
@@ -89,5 +89,17 @@ clang: deps
 	cmake --build $(CLANG_DIR) -j $(JOBS)
 	cd $(CLANG_DIR) && ctest -j $(JOBS) --output-on-failure
 
+# The libFuzzer targets of fuzz/, built with clang in their own tree with
+# every library instrumented, each run for FUZZ_SECONDS (or FUZZ_RUNS
+# inputs), FUZZ_JOBS at a time; not part of `make test`. See fuzz/README.md.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 4
+FUZZ_RUNS ?=
+fuzz: deps
+	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(NINJA_IF_THERE) -DLUMORA_FUZZ=ON -DLUMORA_BUILD_BENCH=OFF -DLUMORA_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target lumora_fuzzers
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_RUNS=$(FUZZ_RUNS) FUZZ_JOBS=$(FUZZ_JOBS) scripts/fuzz.sh $(FUZZ_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BENCH_DIR) $(CLANG_DIR)
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BENCH_DIR) $(CLANG_DIR) $(FUZZ_DIR)

@@ -34,6 +34,28 @@ std::int64_t microsSince2001(Clock::TimePoint date) {
   return us - kEpoch2001Seconds * 1000000;
 }
 
+// The seconds since 2001-01-01 exactly as a date node holds them (a double),
+// read from the node's binary form: libplist's own reader cuts the fraction
+// to whole microseconds toward zero, so half of all dates it wrote itself
+// would read back a microsecond early, and one more on every rewrite.
+// nullopt when that form is not the expected single date object.
+std::optional<double> storedDateSeconds(plist_t node) {
+  char* raw = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(node, &raw, &length);
+  std::optional<double> seconds;
+  // "bplist00", then the date object: marker 0x33 and a big-endian double.
+  if (raw && length >= 17 && static_cast<std::uint8_t>(raw[8]) == 0x33) {
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = (bits << 8) | static_cast<std::uint8_t>(raw[9 + i]);
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    seconds = value;
+  }
+  if (raw) plist_to_bin_free(raw);
+  return seconds;
+}
+
 Error fileError(std::int64_t code, const std::filesystem::path& file, const std::string& what,
                 int err) {
   Json info = {{kFilePathKey, file.string()},
@@ -144,13 +166,19 @@ plist_t newDate(Clock::TimePoint date) {
 }
 
 Clock::TimePoint dateValue(plist_t node, std::chrono::microseconds resolution) {
-  std::int32_t sec = 0;
-  std::int32_t usec = 0;
-  plist_get_date_val(node, &sec, &usec);
-  // libplist hands back the fraction as a magnitude; it belongs to the side of
-  // zero that the seconds are on.
-  std::int64_t micros = static_cast<std::int64_t>(sec) * 1000000 +
-                        (sec < 0 ? -std::llabs(usec) : std::llabs(usec));
+  std::int64_t micros = 0;
+  // Whole seconds of 32 bits (toward zero), as libplist writes and reads them.
+  auto seconds = storedDateSeconds(node);
+  if (seconds && *seconds > -2147483649.0 && *seconds < 2147483648.0) {
+    micros = std::llround(*seconds * 1e6);
+  } else {
+    std::int32_t sec = 0;
+    std::int32_t usec = 0;
+    plist_get_date_val(node, &sec, &usec);
+    // libplist hands back the fraction as a magnitude; it belongs to the side
+    // of zero that the seconds are on.
+    micros = static_cast<std::int64_t>(sec) * 1000000 + (sec < 0 ? -std::llabs(usec) : std::llabs(usec));
+  }
   const std::int64_t step = std::max<std::int64_t>(resolution.count(), 1);
   auto us2001 = static_cast<std::int64_t>(std::llround(static_cast<double>(micros) / static_cast<double>(step))) * step;
   return Clock::TimePoint(std::chrono::duration_cast<Clock::Duration>(

@@ -61,10 +61,10 @@ bool dateInRange(Clock::TimePoint date);
 Clock::TimePoint truncatedToMilliseconds(Clock::TimePoint date);
 // nullptr when out of range.
 plist_t newDate(Clock::TimePoint date);
-// The date of a date node rounded to `resolution`: libplist's reading can
-// lose a microsecond, so a date written to the millisecond reads back exact
-// at the default. (libplist keeps no sign for a date less than one second
-// before 2001-01-01: its fraction reads back after that instant.)
+// The date of a date node, to the microsecond as stored, rounded to
+// `resolution`. (libplist's own reading cuts the fraction short by up to a
+// microsecond and drops its sign for a date less than one second before
+// 2001-01-01; it is used only for a node whose stored form is unexpected.)
 Clock::TimePoint dateValue(plist_t node,
                            std::chrono::microseconds resolution = std::chrono::milliseconds(1));
 // "2020-01-01T00:00:00Z" (with ".123" when the date has milliseconds).

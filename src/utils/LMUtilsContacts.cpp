@@ -57,7 +57,8 @@ std::optional<std::chrono::sys_days> midnightUTC(std::string_view year,
   const auto y = parseDigits(year, 6);
   const auto m = parseDigits(month, 2);
   const auto d = parseDigits(day, 2);
-  if (!y || !m || !d || *y < 1) return std::nullopt;
+  // A year past the calendar's range would wrap around into another one.
+  if (!y || !m || !d || *y < 1 || *y > static_cast<int>(std::chrono::year::max())) return std::nullopt;
   const std::chrono::year_month_day ymd{std::chrono::year(*y),
                                         std::chrono::month(static_cast<unsigned>(*m)),
                                         std::chrono::day(static_cast<unsigned>(*d))};

@@ -38,8 +38,12 @@ TEST(KeyedArchive, EveryValueKindRoundTrips) {
   EXPECT_EQ(back->decodeArchive("child")->decodeString("title"), "inner");
 }
 
-TEST(KeyedArchive, DatesBefore2001KeepTheirFraction) {
-  for (auto micros : {978307198500000LL, 978307100250000LL, -500000LL, -86400500000LL}) {
+TEST(KeyedArchive, DatesKeepEveryMicrosecondBeforeAndAfter2001) {
+  // Half of all fractions came back a microsecond short (244 as 243), and
+  // one more on each rewrite.
+  for (auto micros : {978307198500000LL, 978307100250000LL, -500000LL, -86400500000LL,
+                      978446464000244LL, 978307199999999LL, 1700000000000001LL,
+                      -1169176448000001LL}) {  // the earliest date the format holds
     const auto when = platform::Clock::TimePoint(std::chrono::microseconds(micros));
     KeyedArchive archive;
     archive.encodeDate("when", when);
@@ -48,6 +52,9 @@ TEST(KeyedArchive, DatesBefore2001KeepTheirFraction) {
     auto back = KeyedArchive::fromBinaryData(*data);
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back->decodeDate("when"), when) << micros;
+    auto again = KeyedArchive::fromBinaryData(*back->binaryData());
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(again->decodeDate("when"), when) << micros;
   }
 }
 

@@ -72,8 +72,10 @@ TEST(LMUtilsDates, ParsesEveryCloudFormToMidnightUTC) {
   EXPECT_EQ(LMUtils::dateFromLumoraString("--06-01"), utcMidnight(1604, 6, 1));
   EXPECT_EQ(LMUtils::dateFromLumoraString("06-01"), utcMidnight(1604, 6, 1));
   EXPECT_EQ(LMUtils::dateFromLumoraString("--02-29"), utcMidnight(1604, 2, 29));
+  EXPECT_EQ(LMUtils::stringForLumoraDay(*LMUtils::dateFromLumoraString("32767-12-31")), "32767-12-31");
   for (const char* bad : {"", "1990-02-30", "1990-13-01", "1990-05", "--06", "x-06-01",
-                          "1990-05-17T00:00", "1990/05/17", "-06-01", "1990-05-17-"}) {
+                          "1990-05-17T00:00", "1990/05/17", "-06-01", "1990-05-17-",
+                          "193060-01-05", "32768-01-01"}) {  // years the calendar cannot hold
     EXPECT_FALSE(LMUtils::dateFromLumoraString(bad)) << bad;
   }
 }

@@ -56,8 +56,9 @@ std::optional<Json> dictionaryAt(const Json& object, const char* key) {
 
 std::optional<platform::Clock::TimePoint> dateAt(const Json& object, const char* key) {
   auto ms = realAt(object, key);
-  // The clock counts nanoseconds in 64 bits: about 292 years either side of 1970.
-  if (!ms || *ms <= 0 || *ms >= 9.2e15) return std::nullopt;
+  // The clock counts nanoseconds in 64 bits: about 292 years either side of
+  // 1970, which is 9.2e12 milliseconds.
+  if (!ms || *ms <= 0 || *ms >= 9.2e12) return std::nullopt;
   return platform::Clock::TimePoint(std::chrono::duration_cast<platform::Clock::Duration>(
       std::chrono::duration<double, std::milli>(*ms)));
 }

@@ -79,6 +79,15 @@ TEST(LMAlbumImageJsonTest, ImageReadsPhotoWritesImageAndNeverClaimsTheCloudFlag)
   EXPECT_EQ(older.dictionaryForLumoraJSON(), (Json{{"isUbiImage", "0"}, {"type", "image"}}));
 }
 
+TEST(LMAlbumImageJsonTest, TimesTheClockCannotHoldAreNoDates) {
+  // Milliseconds past the year 2262 overflowed the clock's nanoseconds.
+  for (double ms : {1.0e13, 9.1e15}) {
+    EXPECT_FALSE(LMImage::initWithLumoraJSON({{"dateTaken", ms}}).creationDate) << ms;
+    EXPECT_FALSE(LMAlbum::initWithLumoraJSON({{"createTime", ms}}).creationDate) << ms;
+  }
+  EXPECT_EQ(LMImage::initWithLumoraJSON({{"dateTaken", 9.0e12}}).creationDate, at(9000000000000));
+}
+
 TEST(LMAlbumImageJsonTest, LocalAlbumCountsTheWholeLibrary) {
   testsupport::TestHome home;
   namespace photos = platform::photos;
