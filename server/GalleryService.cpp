@@ -301,7 +301,7 @@ std::mutex& GalleryService::commitLock(std::int64_t imageId) {
 }
 
 void GalleryService::dropFiles(std::int64_t userId, const std::vector<std::string>& fileIds) {
-  for (const std::string& fileId : fileIds) kss_.dropFile(userId, fileId);
+  kss_.dropFiles(userId, fileIds);
 }
 
 SignedReply GalleryService::list(const SignedRequest& req, const Scope& scope) {
@@ -372,11 +372,11 @@ SignedReply GalleryService::requestUpload(const SignedRequest& req) {
   image.userId = req.userId;
   image.hidden = hidden == "1";
 
-  Outcome room = gallery_.room(req.userId, image.albumId, image.size);
-  if (room != Outcome::Applied) return refusal(room, "album");
   if (auto held = gallery_.liveImageWith(req.userId, image.albumId, image.sha1, image.size)) {
     return SignedReply::ok(Json{{"content", held->json()}, {"fileExists", true}});
   }
+  Outcome room = gallery_.room(req.userId, image.albumId, image.size);
+  if (room != Outcome::Applied) return refusal(room, "album");
   SignedReply storage = kss_.beginUpload(req.userId, upload.blocks);
   if (storage.body.value("code", -1) != cloudcode::kOk) return storage;
   Json kss = storage.body["data"];
@@ -417,7 +417,7 @@ SignedReply GalleryService::commit(const SignedRequest& req, std::int64_t imageI
   if (change.outcome != Outcome::Applied) {
     // Nothing of a refused commit stays: the blocks' file goes, and the
     // upload with it (its blocks were taken).
-    kss_.dropFile(req.userId, fileId);
+    kss_.dropFiles(req.userId, {fileId});
     gallery_.dropUpload(req.userId, imageId);
     return refusal(change.outcome, "album");
   }

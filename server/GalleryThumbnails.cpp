@@ -64,17 +64,24 @@ void GalleryThumbnails::serve(const httplib::Request& req, httplib::Response& re
   if (static_cast<std::uint64_t>(image->size) > kMaxSourceBytes) {
     return http::replyText(res, 415, "the photo is too large for a thumbnail");
   }
-  auto blocks = kss_.blocksOf(*userId, image->fileId);
-  if (!blocks) return http::replyText(res, 404, "no such thumbnail");
+  renders_.acquire();
+  std::string jpeg = render(*image, *width, *height);
+  renders_.release();
+  if (jpeg.empty()) return http::replyText(res, 415, "the photo cannot be decoded");
+  res.set_content(jpeg, "image/jpeg");
+}
+
+std::string GalleryThumbnails::render(const GalleryImage& image, int width, int height) {
+  auto blocks = kss_.blocksOf(image.userId, image.fileId);
+  if (!blocks || !startVips()) return {};
   std::string photo;
-  photo.reserve(static_cast<std::size_t>(image->size));
+  photo.reserve(static_cast<std::size_t>(image.size));
   for (const KssNode::BlockDigest& block : *blocks) {
     BlobStore::Reader reader = blobs_.open(block.sha1);
     auto bytes = reader.ok() ? reader.read(static_cast<std::size_t>(block.size)) : std::nullopt;
-    if (!bytes || bytes->size() != block.size) return http::replyText(res, 500, "the photo is lost");
+    if (!bytes || bytes->size() != block.size) return {};
     photo += *bytes;
   }
-  if (!startVips()) return http::replyText(res, 500, "no image library");
   // The photo's bytes stay ours: the blob borrows them while the thumbnail
   // is made.
   std::unique_ptr<VipsBlob, void (*)(VipsBlob*)> blob(
@@ -82,15 +89,15 @@ void GalleryThumbnails::serve(const httplib::Request& req, httplib::Response& re
       [](VipsBlob* made) { vips_area_unref(VIPS_AREA(made)); });
   try {
     vips::VImage thumbnail = vips::VImage::thumbnail_buffer(
-        blob.get(), *width,
-        vips::VImage::option()->set("height", *height)->set("size", VIPS_SIZE_DOWN));
-    void* jpeg = nullptr;
+        blob.get(), width, vips::VImage::option()->set("height", height)->set("size", VIPS_SIZE_DOWN));
+    void* buffer = nullptr;
     std::size_t length = 0;
-    thumbnail.write_to_buffer(".jpg", &jpeg, &length);
-    res.set_content(static_cast<const char*>(jpeg), length, "image/jpeg");
-    g_free(jpeg);
+    thumbnail.write_to_buffer(".jpg", &buffer, &length);
+    std::string jpeg(static_cast<const char*>(buffer), length);
+    g_free(buffer);
+    return jpeg;
   } catch (const vips::VError&) {
-    http::replyText(res, 415, "the photo cannot be decoded");
+    return {};
   }
 }
 

@@ -5,7 +5,9 @@
 // address is a capability: its sign is an HMAC of user, image and size
 // under the server's secret, so it needs no cookie and no stored row; it
 // answers while the image is a live photo (404 otherwise, 415 for a photo
-// that cannot be decoded or is larger than kMaxSourceBytes).
+// that cannot be decoded or is larger than kMaxSourceBytes). A photo is
+// read whole to be decoded, so at most kMaxRenders are made at once (the
+// others wait).
 //
 // Ownership: owned by the GalleryService; borrows the Store, the
 // GalleryStore, the KssNode and the BlobStore. Threading: safe from any
@@ -16,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <semaphore>
 #include <string>
 
 #include "server/BlobStore.h"
@@ -30,6 +33,7 @@ class GalleryThumbnails {
   static constexpr const char* kPathPrefix = "/gallery/thumbnail/";
   static constexpr int kMaxSide = 4096;
   static constexpr std::uint64_t kMaxSourceBytes = 64 * 1024 * 1024;
+  static constexpr int kMaxRenders = 4;
 
   GalleryThumbnails(Store& store, GalleryStore& gallery, KssNode& kss, BlobStore& blobs,
                     std::function<int()> port)
@@ -42,12 +46,15 @@ class GalleryThumbnails {
  private:
   std::string sign(std::int64_t userId, std::int64_t imageId, int width, int height) const;
   void serve(const httplib::Request& req, httplib::Response& res);
+  // The photo scaled down as JPEG; "" when it cannot be read or decoded.
+  std::string render(const GalleryImage& image, int width, int height);
 
   Store& store_;
   GalleryStore& gallery_;
   KssNode& kss_;
   BlobStore& blobs_;
   std::function<int()> port_;
+  std::counting_semaphore<kMaxRenders> renders_{kMaxRenders};
 };
 
 }  // namespace localcloud

@@ -37,8 +37,6 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
 
-constexpr std::size_t kDigestPiece = 1024 * 1024;
-
 }  // namespace
 
 KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
@@ -232,16 +230,6 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   if (!matches) {
     return refused(cloudcode::kBadRequest, "the commit metas are not those of the received blocks");
   }
-  if (!fileSha1.empty()) {
-    auto digest = digestOf(fileMeta, blocks);
-    if (!digest) return refused(cloudcode::kServerError, "cannot read the blocks");
-    if (*digest != fileSha1) {
-      // Each block is right, the whole is not the file declared: the
-      // upload can never be committed.
-      dropUpload(fileMeta, static_cast<std::int64_t>(blocks.size()));
-      return refused(cloudcode::kBadRequest, "the blocks do not make the file declared");
-    }
-  }
   {
     Store::Access access(store_, Store::Access::Mode::Read);
     SqlStatement st(access.connection(),
@@ -253,13 +241,27 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
       return refused(kStorageFull, "the block storage is full");
     }
   }
+  // The blocks go into the store (a content there already is kept once),
+  // the whole file's digest taken on the way when it is to be checked.
+  crypto::Sha1Stream whole;
+  crypto::Sha1Stream* digest = fileSha1.empty() ? nullptr : &whole;
   for (const UploadBlock& block : blocks) {
     const std::string staged = stagingName(fileMeta, block.index);
     if (blobs_.has(block.sha1)) {
+      if (digest && !blobs_.digest(block.sha1, *digest)) {
+        return refused(cloudcode::kServerError, "cannot read the blocks");
+      }
       blobs_.discard(staged);
-    } else if (blobs_.commit(staged, block.sha1, nullptr) != BlobStore::CommitResult::Stored) {
+    } else if (blobs_.commit(staged, block.sha1, nullptr, digest) != BlobStore::CommitResult::Stored) {
       return refused(cloudcode::kServerError, "cannot store the blocks");
     }
+  }
+  if (digest && whole.finishHex() != fileSha1) {
+    // Each block is right, the whole is not the file declared: the upload
+    // can never be committed. (Its blocks stay in the store unowned: they
+    // count for no user.)
+    dropUpload(fileMeta, static_cast<std::int64_t>(blocks.size()));
+    return refused(cloudcode::kBadRequest, "the blocks do not make the file declared");
   }
   const std::string fileId = crypto::randomToken(12);
   Store::Access access(store_, Store::Access::Mode::Write);
@@ -278,27 +280,6 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   return SignedReply::ok(Json{{"fileId", fileId}, {"size", size}});
 }
 
-std::optional<std::string> KssNode::digestOf(const std::string& fileMeta,
-                                             const std::vector<UploadBlock>& blocks) const {
-  crypto::Sha1Stream digest;
-  std::string piece(kDigestPiece, '\0');
-  for (const UploadBlock& block : blocks) {
-    // A block sent lies in staging; one the user held already, in the store.
-    BlobStore::Reader reader = blobs_.openStaged(stagingName(fileMeta, block.index));
-    if (!reader.ok()) reader = blobs_.open(block.sha1);
-    if (!reader.ok()) return std::nullopt;
-    while (true) {
-      auto got = reader.readInto(piece.data(), piece.size());
-      if (!got) return std::nullopt;
-      if (*got == 0) break;
-      digest.update(std::string_view(piece.data(), *got));
-    }
-  }
-  std::string hex = digest.finishHex();
-  if (hex.empty()) return std::nullopt;
-  return hex;
-}
-
 std::optional<std::vector<KssNode::BlockDigest>> KssNode::blocksOf(std::int64_t userId,
                                                                    const std::string& fileId) {
   std::vector<BlockDigest> blocks;
@@ -314,16 +295,21 @@ std::optional<std::vector<KssNode::BlockDigest>> KssNode::blocksOf(std::int64_t 
   return blocks;
 }
 
-bool KssNode::dropFile(std::int64_t userId, const std::string& fileId) {
+bool KssNode::dropFiles(std::int64_t userId, const std::vector<std::string>& fileIds) {
+  if (fileIds.empty()) return true;
   Store::Access access(store_, Store::Access::Mode::Write);
   SqlConnection& db = access.connection();
   SqlTransaction transaction(db, SqlTransaction::Mode::Write);
-  SqlStatement owned(db, "DELETE FROM kss_files WHERE file_id = ? AND user_id = ? RETURNING file_id");
-  owned.bindAll(fileId, userId);
-  if (!transaction.ok() || owned.step() != SQLITE_ROW) return false;
-  owned.step();
-  return runSql(db, "DELETE FROM kss_file_blocks WHERE file_id = ?", fileId) &&
-         runSql(db, "DELETE FROM kss_links WHERE file_id = ?", fileId) && transaction.commit();
+  bool stored = transaction.ok();
+  for (const std::string& fileId : fileIds) {
+    SqlStatement owned(db, "DELETE FROM kss_files WHERE file_id = ? AND user_id = ? RETURNING file_id");
+    owned.bindAll(fileId, userId);
+    if (!stored || owned.step() != SQLITE_ROW) continue;
+    owned.step();
+    stored = runSql(db, "DELETE FROM kss_file_blocks WHERE file_id = ?", fileId) &&
+             runSql(db, "DELETE FROM kss_links WHERE file_id = ?", fileId);
+  }
+  return stored && transaction.commit();
 }
 
 SignedReply KssNode::describe(std::int64_t userId, const std::string& fileId) {

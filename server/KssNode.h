@@ -105,10 +105,10 @@ class KssNode {
   // The blocks of a stored file of the user, in order; nullopt when there
   // is no such file.
   std::optional<std::vector<BlockDigest>> blocksOf(std::int64_t userId, const std::string& fileId);
-  // Forgets a stored file of the user (its rows and links; the blocks stay
-  // in the blob store, which other files may share). False when there is
-  // no such file of the user or storing failed.
-  bool dropFile(std::int64_t userId, const std::string& fileId);
+  // Forgets stored files of the user (their rows and links; the blocks stay
+  // in the blob store, which other files may share), in one transaction;
+  // files of other users are passed over. False when storing failed.
+  bool dropFiles(std::int64_t userId, const std::vector<std::string>& fileIds);
 
  private:
   // One block of an upload, as declared.
@@ -126,11 +126,6 @@ class KssNode {
   std::mutex& uploadLock(const std::string& fileMeta);
   // True when a stored file of the user has a block of this content.
   bool holdsBlock(SqlConnection& db, std::int64_t userId, const std::string& sha1) const;
-  // The SHA-1 (hex) of an upload's blocks in order, read from staging (or
-  // from the store for the blocks held already); nullopt when one cannot
-  // be read.
-  std::optional<std::string> digestOf(const std::string& fileMeta,
-                                      const std::vector<UploadBlock>& blocks) const;
   static std::string stagingName(const std::string& fileMeta, std::int64_t index);
   // The key stream of a download key over one block's length: every block
   // restarts it, so it is made once per key (the newest few are kept).
