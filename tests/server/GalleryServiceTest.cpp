@@ -226,6 +226,18 @@ TEST_F(GalleryTest, ListingsFollowSyncTagsAndStartAgainWhenTheyCannot) {
       EXPECT_NE(image["id"], second["id"]) << c.what;
     }
   }
+  // Tombstones dropped past their limit cannot be listed: a listing from
+  // before them starts again.
+  CloudReply current = list(kFull + "/album/2", 0);
+  localcloud::GalleryLimits limits;
+  limits.maxDeletedImages = 0;
+  server_->gallery().records().setLimits(limits);
+  Json third = upload(2, "third screenshot");
+  ASSERT_EQ(server_->gallery().deleteImage(kUser, third["id"], false).outcome,
+            localcloud::GalleryStore::Outcome::Applied);
+  EXPECT_EQ(list(kFull + "/album/2", current.data()["syncTag"], current.data()["syncExtraInfo"]).code(),
+            52000);
+
   // The user-wide listing holds albums and images.
   CloudReply everything = cloud_->get(kFull, {{"syncTag", "0"}, {"limit", "2"}, {"returnHiddenData", "0"}});
   ASSERT_EQ(everything.code(), 0) << everything.json;
