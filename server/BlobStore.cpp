@@ -51,7 +51,7 @@ bool BlobStore::writeAt(const std::string& name, std::uint64_t offset, std::stri
 }
 
 BlobStore::CommitResult BlobStore::commit(const std::string& name, const std::string& sha1,
-                                          std::uint64_t* size) {
+                                          std::uint64_t* size, crypto::Sha1Stream* alsoInto) {
   std::filesystem::path staged = stagingPath(name);
   crypto::Sha1Stream digest;
   std::uint64_t length = 0;
@@ -63,6 +63,7 @@ BlobStore::CommitResult BlobStore::commit(const std::string& name, const std::st
       in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
       std::size_t got = static_cast<std::size_t>(in.gcount());
       digest.update(std::string_view(piece.data(), got));
+      if (alsoInto) alsoInto->update(std::string_view(piece.data(), got));
       length += got;
     }
     if (in.bad()) return CommitResult::Failed;
@@ -92,6 +93,18 @@ void BlobStore::discard(const std::string& name) {
 bool BlobStore::has(const std::string& sha1) const {
   std::error_code ec;
   return isBlobName(sha1) && std::filesystem::is_regular_file(blobPath(sha1), ec);
+}
+
+bool BlobStore::digest(const std::string& sha1, crypto::Sha1Stream& digest) const {
+  Reader reader = open(sha1);
+  if (!reader.ok()) return false;
+  std::string piece(kPiece, '\0');
+  while (true) {
+    auto got = reader.readInto(piece.data(), piece.size());
+    if (!got) return false;
+    if (*got == 0) return true;
+    digest.update(std::string_view(piece.data(), *got));
+  }
 }
 
 BlobStore::Reader BlobStore::open(const std::string& sha1) const {

@@ -23,6 +23,10 @@
 
 namespace localcloud {
 
+namespace crypto {
+class Sha1Stream;
+}
+
 class BlobStore {
  public:
   enum class CommitResult { Stored, Mismatch, Failed };
@@ -34,13 +38,16 @@ class BlobStore {
   // safe token), cutting off whatever it held from there on.
   bool writeAt(const std::string& name, std::uint64_t offset, std::string_view bytes);
   // Moves the staged upload into the store when its SHA-1 is `sha1` (40
-  // lower-case hex digits); *size gets its length. Mismatch: the staged
-  // bytes are dropped.
-  CommitResult commit(const std::string& name, const std::string& sha1, std::uint64_t* size);
+  // lower-case hex digits); *size gets its length, and `alsoInto` (when
+  // given) its bytes. Mismatch: the staged bytes are dropped.
+  CommitResult commit(const std::string& name, const std::string& sha1, std::uint64_t* size,
+                      crypto::Sha1Stream* alsoInto = nullptr);
   // Drops a staged upload (nothing when there is none).
   void discard(const std::string& name);
 
   bool has(const std::string& sha1) const;
+  // Feeds a blob's bytes to `digest`; false when it cannot be read.
+  bool digest(const std::string& sha1, crypto::Sha1Stream& digest) const;
   // True for 40 lower-case hexadecimal digits: the name of a blob.
   static bool isBlobName(const std::string& text);
 
