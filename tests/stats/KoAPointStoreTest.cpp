@@ -177,11 +177,12 @@ TEST_F(StatPool, AnUploadFinishedInTheBackgroundNeitherResendsNorLoses) {
     store.save();
     store.addPoint(point("d"));
     store.cleanSendPoint(upload.nUploadID);
+    store.addPoint(point("e"));
     // Back to the foreground.
     store.load();
-    EXPECT_EQ(keys(store.getSendPoint().items), (Keys{"session(1)", "d(1)"}));
+    EXPECT_EQ(keys(store.getSendPoint().items), (Keys{"session(1)", "d(1)", "e(1)"}));
   }
-  // The next launch reads the same from the file.
+  // The next launch reads what the file held after the removal.
   KoAPointStore relaunched;
   relaunched.load();
   EXPECT_EQ(keys(relaunched.getSendPoint().items), (Keys{"session(1)", "d(1)"}));
