@@ -12,21 +12,10 @@ using localcloud::StatsService;
 class StatsServiceTest : public ServerTest {
  protected:
   Reply send(const std::string& path, const std::string& body, const std::string& contentType) {
-    auto result = client()->Post(path, body, contentType.c_str());
-    Reply reply;
-    if (!result) return reply;
-    reply.status = result->status;
-    reply.body = result->body;
-    reply.json = Json::parse(result->body, nullptr, false);
-    return reply;
+    return plainJsonReply(client()->Post(path, body, contentType.c_str()));
   }
   Reply multipart(const std::string& path, const httplib::MultipartFormDataItems& items) {
-    auto result = client()->Post(path, items);
-    Reply reply;
-    if (!result) return reply;
-    reply.status = result->status;
-    reply.json = Json::parse(result->body, nullptr, false);
-    return reply;
+    return plainJsonReply(client()->Post(path, items));
   }
 };
 
