@@ -121,8 +121,12 @@ std::vector<StatsService::Received> StatsService::received(const std::string& pa
     form.id = st.integer(0);
     form.path = st.text(1);
     form.encoding = st.text(2);
-    for (const Json& entry : http::parseJson(st.text(3))) {
-      form.fields.emplace_back(entry.at(0).get<std::string>(), entry.at(1).get<std::string>());
+    Json fields = http::parseJson(st.text(3));
+    if (!fields.is_array()) fields = Json::array();
+    for (const Json& entry : fields) {
+      if (entry.is_array() && entry.size() == 2 && entry[0].is_string() && entry[1].is_string()) {
+        form.fields.emplace_back(entry[0].get<std::string>(), entry[1].get<std::string>());
+      }
     }
     out.push_back(std::move(form));
   }

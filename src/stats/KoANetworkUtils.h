@@ -75,12 +75,13 @@ class KoANetworkUtils {
   // The multipart/form-data POST of a form, one part per entry.
   static platform::http::Request formRequest(const std::string& url, const Form& form, double timeoutSeconds);
 
-  // Each attempt's time-out (the HTTP client's default unless set).
+  // Each attempt's time-out (the HTTP client's default unless set); set it
+  // before the transport is used.
   void setTimeoutSeconds(double seconds) { timeoutSeconds_ = seconds; }
 
- protected:
-  // The checks, attempts and reading of one exchange, for this transport
-  // and its twins: a reply is accepted when `acceptKey` is "ok".
+  // The network check, attempts and reading of one exchange, for this
+  // transport and its twins (the push kit's judges by "result"): a reply is
+  // accepted when its `acceptKey` is "ok".
   static std::int32_t performRequest(const std::function<Outcome()>& attempt,
                                      const std::string& acceptKey, platform::Json& output);
 

@@ -1,7 +1,6 @@
 #include "stats/KoStatPreferenceUtil.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "platform/UserDefaults.h"
 
@@ -41,9 +40,8 @@ void KoStatPreferenceUtil::setKeyIntValue(const std::string& key, std::int32_t v
 
 std::int32_t KoStatPreferenceUtil::getIntWithKey(const std::string& key) {
   if (key.empty()) return 0;
-  std::int64_t value = defaults().integerForKey(key);
-  // The platform's 32-bit integer read keeps the low bits.
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
+  // A 32-bit read keeps the low bits, as the platform's does.
+  return static_cast<std::int32_t>(defaults().integerForKey(key));
 }
 
 void KoStatPreferenceUtil::setKeyArrayValue(const std::string& key,
