@@ -205,7 +205,7 @@ TEST_F(StatPool, SamplesLeaveWithTheUploadThatCarriedThem) {
 
 TEST_F(StatPool, NamedTimers) {
   auto clock = std::make_shared<platform::ManualClock>();
-  platform::Clock::setCurrent(clock);
+  platform::ScopedClock scoped(clock);
   KoAPointStore store;
   EXPECT_EQ(store.beginTime(""), 0.0);
   double start = store.beginTime("session");
@@ -219,7 +219,6 @@ TEST_F(StatPool, NamedTimers) {
   EXPECT_EQ(store.endTime(""), std::nullopt);
   EXPECT_EQ((KoATimeModel{5, 4}).getTimeInterval(), -1.0);
   EXPECT_EQ((KoATimeModel{0, 4}).getTimeInterval(), -1.0);
-  platform::Clock::setCurrent(nullptr);
 }
 
 }  // namespace

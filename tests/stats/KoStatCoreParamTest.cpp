@@ -23,6 +23,7 @@ class StatParams : public ::testing::Test {
  protected:
   StatParams() { platform::UserDefaults::resetStandardForTesting(); }
   ~StatParams() override {
+    KoStatCoreParam::setChannel(std::nullopt);
     platform::Bundle::reset();
     platform::Device::configure(savedFacts_);
     platform::UserDefaults::resetStandardForTesting();
@@ -56,7 +57,6 @@ TEST_F(StatParams, AppConfigurationComesFromTheBundle) {
   EXPECT_EQ(KoStatCoreParam::getChannel(), std::nullopt);
   KoStatCoreParam::setChannel("App Store");
   EXPECT_EQ(KoStatCoreParam::getChannel(), "App Store");
-  KoStatCoreParam::setChannel(std::nullopt);
 }
 
 TEST_F(StatParams, DeviceFactsKeepThePhonesForms) {
