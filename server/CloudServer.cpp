@@ -76,6 +76,7 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   gallery_ = gallery.get();
   services_.push_back(std::move(gallery));
   feedback_ = std::make_unique<FeedbackService>(*store_, dataDir / "feedback", [this] { return port(); });
+  stats_ = std::make_unique<StatsService>(*store_);
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -196,6 +197,16 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
   }
   if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
+  } else if (fault->body) {
+    res.status = fault->status != 0 ? fault->status : 200;
+    res.set_content(*fault->body, "application/json");
+  } else if (StatsService::serves(req.path)) {
+    // The statistics service's refusal, carrying the code and data.
+    Json reply = StatsService::refusal("injected fault");
+    if (fault->replyCode() != 0) reply["code"] = fault->replyCode();
+    if (fault->data.is_object()) reply["data"] = fault->data;
+    res.status = fault->status != 0 ? fault->status : 200;
+    res.set_content(reply.dump(), "application/json");
   } else if (fault->replyCode() == 0) {
     http::replyText(res, fault->status, "injected fault");
   } else {
@@ -227,6 +238,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   pages_->registerOn(server);
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
   feedback_->registerOn(server);
+  stats_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
@@ -289,6 +301,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.times = member<int>(*body, "times", -1, ok);
     fault.skip = member<int>(*body, "skip", 0, ok);
     fault.data = member<Json>(*body, "data", Json(), ok);
+    if (body->contains("body")) fault.body = member<std::string>(*body, "body", "", ok);
     if (!ok || fault.skip < 0 || !(fault.data.is_null() || fault.data.is_object())) {
       return adminError(res, 400, "a member has the wrong type");
     }
@@ -375,6 +388,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
   });
 
   contactSync_->registerAdminOn(server);
+  stats_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

@@ -1,8 +1,9 @@
 // The local cloud: an HTTP server on 127.0.0.1 that speaks the server side of
 // the account service and of the signed cloud services (relocation, device
 // information, contact changes and listings, contact photo files, the
-// gallery, over SignedEndpoints) and the block storage node (KssNode) over
-// the Store in a data directory, with fault injection and an admin API ("/_admin/...") so
+// gallery, over SignedEndpoints), the block storage node (KssNode) and the
+// statistics service (StatsService) over the Store in a data directory,
+// with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
 // revoke tokens, set the relocation host list and inject faults.
 //
@@ -31,6 +32,7 @@
 #include "server/FaultInjector.h"
 #include "server/HttpServer.h"
 #include "server/SignedEndpoints.h"
+#include "server/StatsService.h"
 #include "server/Store.h"
 #include "server/UploadService.h"
 
@@ -102,6 +104,8 @@ class CloudServer {
   GalleryService& gallery() { return *gallery_; }
   // The one content-addressed store of files and blocks (DIR/blobs).
   BlobStore& blobs() { return *blobs_; }
+  // The statistics service (forms received, reply data).
+  StatsService& stats() { return *stats_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -139,6 +143,7 @@ class CloudServer {
   UploadService* uploads_ = nullptr;  // one of services_
   std::vector<std::unique_ptr<SignedService>> services_;
   std::unique_ptr<FeedbackService> feedback_;
+  std::unique_ptr<StatsService> stats_;
   std::unique_ptr<CaService> ca_;
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 

@@ -1,6 +1,7 @@
 // Faults that the local cloud injects into its own replies, per request
 // path: an HTTP status, a reply "code" (with the "data" of a redirect or of
-// an overload), an empty body, a real delay, or a dropped connection, for
+// an overload), an empty body or a body given whole, a real delay, or a
+// dropped connection, for
 // the next N requests to that path or for all of them. A coded reply takes
 // the form of the service the path belongs to (CloudServer::applyFault). A
 // fault may let a number of requests through before it applies.
@@ -35,6 +36,8 @@ struct Fault {
   int skip = 0;        // requests let through untouched before it applies
                        // (a fault on page N of a listing: skip N - 1)
   nlohmann::json data; // an object: members added to the coded reply's "data"
+  std::optional<std::string> body;  // answer with exactly this body (`status`,
+                                    // default 200): replies no client expects
 
   // The reply code, with the defaults of a redirect and of an overload.
   int replyCode() const {
@@ -44,7 +47,9 @@ struct Fault {
     return 0;
   }
   // True when the request is answered by the fault instead of the service.
-  bool replaces() const { return status != 0 || replyCode() != 0 || drop || emptyBody; }
+  bool replaces() const {
+    return status != 0 || replyCode() != 0 || drop || emptyBody || body.has_value();
+  }
 };
 
 // The coded reply of a fault: {"code", descKey: "injected fault", "data"},

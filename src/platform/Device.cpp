@@ -3,6 +3,8 @@
 #include <sys/utsname.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <mutex>
 
 namespace platform {
@@ -24,6 +26,7 @@ DeviceFacts& factsSlot() {
     f.modelIdentifier = env("LUMORA_DEVICE_MODEL");
     f.systemName = env("LUMORA_SYSTEM_NAME");
     f.systemVersion = env("LUMORA_SYSTEM_VERSION");
+    f.systemBuild = env("LUMORA_SYSTEM_BUILD");
     return f;
   }();
   return facts;
@@ -35,7 +38,7 @@ std::optional<std::string> unameField(std::string_view name) {
   if (name == "hw.machine") return std::string(info.machine);
   if (name == "kern.ostype") return std::string(info.sysname);
   if (name == "kern.osrelease") return std::string(info.release);
-  if (name == "kern.version") return std::string(info.version);
+  if (name == "kern.version" || name == "kern.osversion") return std::string(info.version);
   if (name == "kern.hostname") return std::string(info.nodename);
   return std::nullopt;
 }
@@ -43,11 +46,19 @@ std::optional<std::string> unameField(std::string_view name) {
 }  // namespace
 
 std::optional<std::string> Device::sysInfo(std::string_view name) {
-  if (name == "hw.machine") {
+  {
     std::lock_guard<std::mutex> guard(factsMutex());
-    if (factsSlot().modelIdentifier) return factsSlot().modelIdentifier;
+    if (name == "hw.machine" && factsSlot().modelIdentifier) return factsSlot().modelIdentifier;
+    if (name == "kern.osversion" && factsSlot().systemBuild) return factsSlot().systemBuild;
   }
   return unameField(name);
+}
+
+std::optional<std::string> Device::processName(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  if (pid <= 0 || !in || !std::getline(in, name)) return std::nullopt;
+  return name;
 }
 
 std::string Device::model() {

@@ -1,7 +1,8 @@
 // Facts about the device the app runs on. On Linux the kernel parameters come
 // from uname(); the model identifier and the system name and version can be
 // configured (API or LUMORA_DEVICE_MODEL / LUMORA_SYSTEM_NAME /
-// LUMORA_SYSTEM_VERSION), since the cloud expects phone-like values.
+// LUMORA_SYSTEM_VERSION / LUMORA_SYSTEM_BUILD), since the cloud expects
+// phone-like values. Process names come from /proc.
 // Ownership: one process-wide set of facts. Thread-safe. Failure: a kernel
 // parameter that cannot be read is nullopt; the other facts have defaults.
 #pragma once
@@ -18,13 +19,17 @@ struct DeviceFacts {
   std::optional<std::string> systemName;       // "iPhone OS" if unset
   std::optional<std::string> systemVersion;    // "9.3" if unset
   std::optional<std::string> name;             // device name; host name if unset
+  std::optional<std::string> systemBuild;      // "kern.osversion"; uname version if unset
 };
 
 class Device {
  public:
   // A kernel parameter by its sysctl name: "hw.machine", "kern.ostype",
-  // "kern.osrelease", "kern.hostname"; nullopt for a name we cannot read.
+  // "kern.osrelease", "kern.osversion", "kern.version", "kern.hostname";
+  // nullopt for a name we cannot read.
   static std::optional<std::string> sysInfo(std::string_view name);
+  // The command name of process `pid`; nullopt when there is no such process.
+  static std::optional<std::string> processName(int pid);
 
   static std::string model();
   static std::string systemName();

@@ -192,4 +192,53 @@ Result<KeyedArchive> KeyedArchive::readFromFile(const std::filesystem::path& pat
   return plist::setAsideUnreadable(path, archive.error(), movedAside);
 }
 
+std::optional<ArchiveValue> archiveValueFromJson(const Json& json) {
+  switch (json.type()) {
+    case Json::value_t::boolean: return ArchiveValue(json.get<bool>());
+    case Json::value_t::number_integer: return ArchiveValue(json.get<std::int64_t>());
+    case Json::value_t::number_unsigned: {
+      auto value = json.get<std::uint64_t>();
+      if (value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return ArchiveValue(static_cast<std::int64_t>(value));
+      }
+      return ArchiveValue(static_cast<double>(value));
+    }
+    case Json::value_t::number_float: return ArchiveValue(json.get<double>());
+    case Json::value_t::string: return ArchiveValue(json.get<std::string>());
+    case Json::value_t::binary: return ArchiveValue(Bytes(json.get_binary().begin(), json.get_binary().end()));
+    case Json::value_t::array: {
+      ArchiveValue::Array array;
+      for (const Json& item : json) {
+        if (auto value = archiveValueFromJson(item)) array.push_back(std::move(*value));
+      }
+      return ArchiveValue(std::move(array));
+    }
+    case Json::value_t::object: {
+      ArchiveValue::Dictionary dictionary;
+      for (const auto& [key, item] : json.items()) {
+        if (auto value = archiveValueFromJson(item)) dictionary.emplace(key, std::move(*value));
+      }
+      return ArchiveValue(std::move(dictionary));
+    }
+    default: return std::nullopt;
+  }
+}
+
+Json jsonFromArchiveValue(const ArchiveValue& value) {
+  if (const bool* b = value.asBool()) return *b;
+  if (const std::int64_t* i = value.asInt64()) return *i;
+  if (const double* d = value.asDouble()) return *d;
+  if (const std::string* s = value.asString()) return *s;
+  if (const Bytes* bytes = value.asBytes()) return Json::binary(*bytes);
+  if (const Clock::TimePoint* date = value.asDate()) return plist::isoDateText(*date);
+  if (const ArchiveValue::Array* array = value.asArray()) {
+    Json out = Json::array();
+    for (const ArchiveValue& item : *array) out.push_back(jsonFromArchiveValue(item));
+    return out;
+  }
+  Json out = Json::object();
+  for (const auto& [key, item] : *value.asDictionary()) out[key] = jsonFromArchiveValue(item);
+  return out;
+}
+
 }  // namespace platform

@@ -117,4 +117,13 @@ class KeyedArchive {
   ArchiveValue::Dictionary values_;
 };
 
+// JSON trees in archives (values such as parameter dictionaries): strings,
+// booleans, integers, reals, arrays and objects as themselves, binary
+// values as bytes; a null (also inside a container) has no archive form
+// and is left out, giving nullopt at the top. An unsigned integer beyond
+// the signed range is kept as a real.
+std::optional<ArchiveValue> archiveValueFromJson(const Json& json);
+// The reverse: bytes become a JSON binary value, dates their ISO 8601 text.
+Json jsonFromArchiveValue(const ArchiveValue& value);
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/NetworkInterface.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -12,6 +13,7 @@ namespace platform {
 namespace {
 
 constexpr int kLoopbackType = 772;  // ARPHRD_LOOPBACK
+constexpr unsigned long kFlagUp = 0x1;  // IFF_UP
 
 struct Config {
   std::mutex mutex;
@@ -86,17 +88,44 @@ std::optional<std::string> NetworkInterface::macAddressText(const std::string& n
   return std::string(text);
 }
 
+namespace {
+
+std::set<std::string> interfaceNames(const std::filesystem::path& root) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+    names.insert(it->path().filename().string());
+  return names;
+}
+
+}  // namespace
+
+std::vector<NetworkInterface::State> NetworkInterface::states() {
+  std::filesystem::path root = interfaceDirectory();
+  std::vector<State> out;
+  for (const auto& name : interfaceNames(root)) {
+    std::filesystem::path dir = root / name;
+    State state;
+    state.name = name;
+    auto flags = firstLine(dir / "flags");
+    auto operstate = firstLine(dir / "operstate").value_or("unknown");
+    bool adminUp = flags && (std::strtoul(flags->c_str(), nullptr, 16) & kFlagUp) != 0;
+    state.up = adminUp && (operstate == "up" || operstate == "unknown");
+    state.loopback = isLoopback(dir);
+    std::error_code ec;
+    state.wireless = std::filesystem::exists(dir / "wireless", ec);
+    out.push_back(std::move(state));
+  }
+  return out;
+}
+
 std::optional<std::string> NetworkInterface::primaryName() {
   {
     std::lock_guard<std::mutex> guard(config().mutex);
     if (config().primaryName) return config().primaryName;
   }
   std::filesystem::path root = interfaceDirectory();
-  std::set<std::string> names;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-    names.insert(it->path().filename().string());
-  for (const auto& name : names) {
+  for (const auto& name : interfaceNames(root)) {
     if (isLoopback(root / name)) continue;
     auto address = hardwareAddress(name);
     if (address && !allZero(*address)) return name;

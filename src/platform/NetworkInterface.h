@@ -1,5 +1,5 @@
-// Hardware (MAC) addresses of the machine's network interfaces, read from
-// the kernel's interface list under /sys/class/net.
+// The machine's network interfaces as the kernel lists them under
+// /sys/class/net: their hardware (MAC) addresses and their link state.
 //
 // The primary interface is the configured one (setPrimaryName), else the
 // first interface in name order that is not a loopback and has a six-byte,
@@ -15,12 +15,24 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
 class NetworkInterface {
  public:
   using HardwareAddress = std::array<std::uint8_t, 6>;
+
+  // One interface's link state: up (administratively up, and its link not
+  // known to be down), loopback, wireless (it has a "wireless" entry).
+  struct State {
+    std::string name;
+    bool up = false;
+    bool loopback = false;
+    bool wireless = false;
+  };
+  // Every interface, in name order.
+  static std::vector<State> states();
 
   // The six address bytes of interface `name`.
   static std::optional<HardwareAddress> hardwareAddress(const std::string& name);

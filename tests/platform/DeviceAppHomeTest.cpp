@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <sqlite3.h>
 
@@ -30,6 +31,7 @@ TEST_F(DeviceTest, ConfiguredFactsWinAndUnsetOnesFallBack) {
   EXPECT_EQ(Device::sysInfo("hw.machine"), std::string(info.machine));
   EXPECT_EQ(Device::sysInfo("kern.ostype"), std::string(info.sysname));
   EXPECT_EQ(Device::sysInfo("kern.osrelease"), std::string(info.release));
+  EXPECT_EQ(Device::sysInfo("kern.osversion"), std::string(info.version));
   EXPECT_EQ(Device::sysInfo("hw.nosuchparameter"), std::nullopt);
   EXPECT_EQ(Device::model(), "iPhone");
   EXPECT_EQ(Device::systemName(), "iPhone OS");
@@ -42,13 +44,25 @@ TEST_F(DeviceTest, ConfiguredFactsWinAndUnsetOnesFallBack) {
   facts.systemName = "Phone OS";
   facts.systemVersion = "8.1";
   facts.name = "Test phone";
+  facts.systemBuild = "13E233";
   Device::configure(facts);
   EXPECT_EQ(Device::sysInfo("hw.machine"), "iPhone7,2");
+  EXPECT_EQ(Device::sysInfo("kern.osversion"), "13E233");
   EXPECT_EQ(Device::sysInfo("kern.ostype"), std::string(info.sysname));  // not configurable
   EXPECT_EQ(Device::model(), "iPad");
   EXPECT_EQ(Device::systemName(), "Phone OS");
   EXPECT_EQ(Device::systemVersion(), "8.1");
   EXPECT_EQ(Device::name(), "Test phone");
+}
+
+TEST(Device, ProcessNamesComeFromTheProcessTable) {
+  std::ifstream comm("/proc/self/comm");
+  std::string own;
+  std::getline(comm, own);
+  EXPECT_EQ(Device::processName(getpid()), own);
+  EXPECT_TRUE(Device::processName(getppid()).has_value());
+  EXPECT_EQ(Device::processName(0), std::nullopt);
+  EXPECT_EQ(Device::processName(-1), std::nullopt);
 }
 
 TEST(AppHome, FoldersLieUnderTheRootAndAreCreatedOnUse) {

@@ -144,7 +144,10 @@ Reply ServerTest::post(const std::string& path, const httplib::Params& form, Dev
 }
 
 Reply ServerTest::adminPost(const std::string& path, const Json& body) {
-  auto result = client()->Post(path, body.dump(), "application/json");
+  return plainJsonReply(client()->Post(path, body.dump(), "application/json"));
+}
+
+Reply plainJsonReply(const httplib::Result& result) {
   Reply reply;
   if (!result) return reply;
   reply.status = result->status;

@@ -75,6 +75,10 @@ class ServerTest : public ::testing::Test {
   std::unique_ptr<localcloud::CloudServer> server_;
 };
 
+// A reply whose body is plain JSON (admin and statistics replies): `json`
+// is discarded when the body is not JSON.
+Reply plainJsonReply(const httplib::Result& result);
+
 // Percent-encodes a query value.
 std::string enc(const std::string& value);
 

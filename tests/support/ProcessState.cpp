@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/MainQueue.h"
+#include "platform/Reachability.h"
+#include "platform/TelephonyNetworkInfo.h"
 
 namespace {
 
@@ -15,6 +17,9 @@ class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
     // next one; tasks posted late (a completion nobody waited for) would
     // run inside the next test's pumping.
     platform::MainQueue::main().resetForTesting();
+    // Network facts a test fixed go back to the machine's own.
+    platform::Reachability::setStatusForTesting(std::nullopt);
+    platform::TelephonyNetworkInfo::configure(std::nullopt, std::nullopt);
   }
 };
 

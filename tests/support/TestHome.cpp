@@ -6,19 +6,34 @@
 #include <system_error>
 
 #include "platform/AppHome.h"
+#include "platform/DeviceIdentifier.h"
 
 namespace testsupport {
 
-TestHome::TestHome() : previous_(platform::AppHome::root()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "lumora-test-XXXXXX").string();
-  if (char* made = mkdtemp(pattern.data())) root_ = made;
+namespace {
+
+std::filesystem::path temporaryFolder(const char* name) {
+  std::string pattern = (std::filesystem::temp_directory_path() / name).string();
+  char* made = mkdtemp(pattern.data());
+  return made ? std::filesystem::path(made) : std::filesystem::path();
+}
+
+}  // namespace
+
+TestHome::TestHome()
+    : root_(temporaryFolder("lumora-test-XXXXXX")),
+      shared_(temporaryFolder("lumora-shared-XXXXXX")),
+      previous_(platform::AppHome::root()) {
   platform::AppHome::setRoot(root_);
+  platform::DeviceIdentifier::setSharedDirectory(shared_);
 }
 
 TestHome::~TestHome() {
   platform::AppHome::setRoot(previous_);
+  platform::DeviceIdentifier::setSharedDirectory(std::nullopt);
   std::error_code ec;
   std::filesystem::remove_all(root_, ec);
+  std::filesystem::remove_all(shared_, ec);
 }
 
 }  // namespace testsupport

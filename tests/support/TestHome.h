@@ -1,4 +1,6 @@
-// A fresh app home for one test: a temporary root that is removed afterwards.
+// A fresh app home for one test: a temporary root that is removed afterwards,
+// with the folder that the user's apps share (the device identifier's) in a
+// temporary folder of its own beside it.
 #pragma once
 
 #include <filesystem>
@@ -13,9 +15,11 @@ class TestHome {
   TestHome& operator=(const TestHome&) = delete;
 
   const std::filesystem::path& root() const { return root_; }
+  const std::filesystem::path& sharedDirectory() const { return shared_; }
 
  private:
   std::filesystem::path root_;
+  std::filesystem::path shared_;
   std::filesystem::path previous_;
 };
 

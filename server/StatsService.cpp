@@ -1,0 +1,177 @@
+#include "server/StatsService.h"
+
+#include <set>
+#include <variant>
+
+#include "server/AdminJson.h"
+#include "server/HttpUtil.h"
+#include "server/SqlStatement.h"
+
+namespace localcloud {
+namespace {
+
+using admin::adminBody;
+using admin::adminError;
+using admin::adminReply;
+
+void replyStats(httplib::Response& res, int status, const nlohmann::json& body) {
+  res.status = status;
+  res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+}
+
+// The form of a request, or a refusal text.
+std::variant<StatsService::Fields, std::string> formOf(const httplib::Request& req, std::string& encoding) {
+  StatsService::Fields fields;
+  if (req.is_multipart_form_data()) {
+    encoding = "multipart";
+    for (const auto& [name, part] : req.files) {
+      if (!part.filename.empty()) return std::string("a file part is no form field: " + name);
+      fields.emplace_back(name, part.content);
+    }
+  } else {
+    std::string type = req.get_header_value("Content-Type");
+    // A URL-encoded form arrives without its label (the server takes it off
+    // to read bodies past cpp-httplib's own limit for labelled forms).
+    if (!type.empty()) return std::string("the body is no form: " + type);
+    encoding = "urlencoded";
+    for (const auto& [name, value] : http::params(req)) fields.emplace_back(name, value);
+  }
+  if (fields.empty()) return std::string("the form has no fields");
+  std::set<std::string> names;
+  for (const auto& [name, value] : fields) {
+    if (!names.insert(name).second) return std::string("field sent twice: " + name);
+  }
+  return fields;
+}
+
+}  // namespace
+
+std::string StatsService::Received::field(const std::string& name) const {
+  for (const auto& [key, value] : fields) {
+    if (key == name) return value;
+  }
+  return {};
+}
+
+bool StatsService::Received::has(const std::string& name) const {
+  for (const auto& entry : fields) {
+    if (entry.first == name) return true;
+  }
+  return false;
+}
+
+StatsService::StatsService(Store& store) : store_(store) {
+  Store::Access access(store_, Store::Access::Mode::Write);
+  sqlite3_exec(access.connection().db(),
+               "CREATE TABLE IF NOT EXISTS stats_received ("
+               " id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL,"
+               " encoding TEXT NOT NULL, fields TEXT NOT NULL);",
+               nullptr, nullptr, nullptr);
+}
+
+bool StatsService::serves(const std::string& path) {
+  return path == kStatsPath || path == kNetworkPath || path == kCrashPath;
+}
+
+StatsService::Json StatsService::refusal(const std::string& message) {
+  return Json{{"status", "fail"}, {"msg", message}};
+}
+
+void StatsService::registerOn(httplib::Server& server) {
+  for (const char* path : {kStatsPath, kNetworkPath, kCrashPath}) {
+    server.Post(path, [this](const httplib::Request& req, httplib::Response& res) { receive(req, res); });
+  }
+}
+
+void StatsService::receive(const httplib::Request& req, httplib::Response& res) {
+  std::string encoding;
+  auto form = formOf(req, encoding);
+  if (const auto* problem = std::get_if<std::string>(&form)) return replyStats(res, 400, refusal(*problem));
+  Json fields = Json::array();
+  for (const auto& [name, value] : std::get<Fields>(form)) fields.push_back(Json::array({name, value}));
+  {
+    Store::Access access(store_, Store::Access::Mode::Write);
+    bool stored = SqlStatement(access.connection(),
+                               "INSERT INTO stats_received (path, encoding, fields) VALUES (?, ?, ?)")
+                      .bindAll(req.path, encoding, fields.dump(-1, ' ', false, Json::error_handler_t::replace))
+                      .run();
+    if (!stored) return replyStats(res, 500, refusal("storage failure"));
+    SqlStatement(access.connection(),
+                 "DELETE FROM stats_received WHERE id <= (SELECT MAX(id) FROM stats_received) - ?")
+        .bindAll(kMaxKept)
+        .run();
+  }
+  Json data = Json::object();
+  {
+    std::lock_guard lock(replyMutex_);
+    auto it = replyData_.find(req.path);
+    if (it != replyData_.end()) data = it->second;
+  }
+  replyStats(res, 200, Json{{"status", "ok"}, {"data", data}});
+}
+
+std::vector<StatsService::Received> StatsService::received(const std::string& path) const {
+  std::vector<Received> out;
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(),
+                  "SELECT id, path, encoding, fields FROM stats_received WHERE ? = '' OR path = ? ORDER BY id");
+  st.bindAll(path, path);
+  while (st.step() == SQLITE_ROW) {
+    Received form;
+    form.id = st.integer(0);
+    form.path = st.text(1);
+    form.encoding = st.text(2);
+    Json fields = http::parseJson(st.text(3));
+    if (!fields.is_array()) fields = Json::array();
+    for (const Json& entry : fields) {
+      if (entry.is_array() && entry.size() == 2 && entry[0].is_string() && entry[1].is_string()) {
+        form.fields.emplace_back(entry[0].get<std::string>(), entry[1].get<std::string>());
+      }
+    }
+    out.push_back(std::move(form));
+  }
+  return out;
+}
+
+void StatsService::clearReceived() {
+  Store::Access access(store_, Store::Access::Mode::Write);
+  SqlStatement(access.connection(), "DELETE FROM stats_received").run();
+}
+
+bool StatsService::setReplyData(const std::string& path, Json data) {
+  if (!serves(path) || !data.is_object()) return false;
+  std::lock_guard lock(replyMutex_);
+  replyData_[path] = std::move(data);
+  return true;
+}
+
+void StatsService::registerAdminOn(httplib::Server& server) {
+  using Req = const httplib::Request&;
+  using Res = httplib::Response&;
+  server.Get("/_admin/stats", [this](Req req, Res res) {
+    Json list = Json::array();
+    for (const Received& form : received(req.get_param_value("path"))) {
+      Json fields = Json::array();
+      for (const auto& [name, value] : form.fields) fields.push_back(Json::array({name, value}));
+      list.push_back(Json{{"id", form.id}, {"path", form.path}, {"encoding", form.encoding}, {"fields", fields}});
+    }
+    adminReply(res, 200, Json{{"ok", true}, {"received", list}});
+  });
+  server.Delete("/_admin/stats", [this](Req, Res res) {
+    clearReceived();
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+  server.Post("/_admin/stats/reply", [this](Req req, Res res) {
+    auto body = adminBody(req, res);
+    if (!body) return;
+    auto path = body->find("path");
+    auto data = body->find("data");
+    if (path == body->end() || !path->is_string() || data == body->end() ||
+        !setReplyData(path->get<std::string>(), *data)) {
+      return adminError(res, 400, "path must be a statistics path and data an object");
+    }
+    adminReply(res, 200, Json{{"ok", true}});
+  });
+}
+
+}  // namespace localcloud

@@ -1,0 +1,18 @@
+#include "stats/KoStatJSONUtil.h"
+
+namespace lumora {
+
+std::optional<std::string> KoStatJSONUtil::tranToJsonWithObject(const platform::Json& object) {
+  if (!object.is_array() && !object.is_object()) return std::nullopt;
+  std::string text = object.dump(-1, ' ', false, platform::Json::error_handler_t::replace);
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+std::optional<platform::Json> KoStatJSONUtil::tranToObjectWithJson(std::string_view text) {
+  platform::Json value = platform::Json::parse(text, nullptr, false);
+  if (value.is_discarded()) return std::nullopt;
+  return value;
+}
+
+}  // namespace lumora

@@ -1,0 +1,144 @@
+// The statistics transport against the local cloud's statistics service:
+// result codes, retries and what reaches the service.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/Reachability.h"
+#include "server/CloudServer.h"
+#include "stats/KoANetworkUtils.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using localcloud::Fault;
+using lumora::KoANetworkUtils;
+using platform::Json;
+
+class StatsTransport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWWAN);
+    server_ = localcloud::CloudServer::create(home_.root() / "cloud");
+    ASSERT_TRUE(server_ && server_->start(0));
+    transport_ = std::make_unique<KoANetworkUtils>(server_->url());
+  }
+  void TearDown() override { server_->stop(); }
+
+  std::int32_t send(const KoANetworkUtils::Form& form, Json& output) {
+    return transport_->doPerformRequest(&KoANetworkUtils::sendStatMessage, form, output);
+  }
+  std::size_t received() const { return server_->stats().received().size(); }
+
+  testsupport::TestHome home_;
+  std::unique_ptr<localcloud::CloudServer> server_;
+  std::unique_ptr<KoANetworkUtils> transport_;
+  const KoANetworkUtils::Form form_{{"app_id", "1"}, {"stat_value", "[]"}};
+};
+
+TEST_F(StatsTransport, NothingIsSentWithoutAFormOrANetwork) {
+  Json output;
+  EXPECT_EQ(send({}, output), -5);
+  EXPECT_EQ(transport_->doPerformRequest(nullptr, form_, output), -5);
+  platform::Reachability::setStatusForTesting(platform::NetworkStatus::NotReachable);
+  Fault drop;
+  drop.drop = true;
+  server_->faults().set("/kostats", drop);
+  EXPECT_EQ(send(form_, output), -2);
+  EXPECT_TRUE(output.is_null());
+  // The fault is still armed: no attempt reached the service.
+  server_->faults().clear("/kostats");
+  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  EXPECT_EQ(send(form_, output), 0);
+  EXPECT_EQ(received(), 1u);
+}
+
+TEST_F(StatsTransport, TimeOutsAndBrokenConnectionsAreTriedThreeTimes) {
+  transport_->setTimeoutSeconds(0.3);
+  Fault slow;
+  slow.delayMs = 5000;  // never answered in time; cut short when the server stops
+  slow.drop = true;
+  Fault dropped;
+  dropped.drop = true;
+  struct Case {
+    const char* what;
+    Fault fault;
+    int times;
+    std::int32_t code;
+  } cases[] = {
+      {"two time-outs", slow, 2, 0},
+      {"three time-outs", slow, 3, -1},
+      {"two drops", dropped, 2, 0},
+      {"three drops", dropped, 3, -1},
+  };
+  for (Case& c : cases) {
+    server_->stats().clearReceived();
+    c.fault.times = c.times;
+    server_->faults().set("/kostats", c.fault);
+    Json output;
+    EXPECT_EQ(send(form_, output), c.code) << c.what;
+    EXPECT_EQ(received(), c.code == 0 ? 1u : 0u) << c.what;
+    server_->faults().clear("/kostats");
+  }
+
+  // A refused connection is retried too; a transport error of another kind
+  // is not.
+  KoANetworkUtils nobody("http://127.0.0.1:1");
+  Json output;
+  EXPECT_EQ(nobody.doPerformRequest(&KoANetworkUtils::sendCrashReport, form_, output), -1);
+  KoANetworkUtils plainHttpElsewhere("http://stats.invalid");
+  EXPECT_EQ(plainHttpElsewhere.doPerformRequest(&KoANetworkUtils::sendCrashReport, form_, output), -3);
+}
+
+TEST_F(StatsTransport, RepliesAreJudgedByTheirStatus) {
+  struct Case {
+    std::string body;
+    int status;
+    std::int32_t code;
+    Json output;
+  } cases[] = {
+      {R"({"status":"ok"})", 200, 0, Json::object()},
+      {R"({"status":"ok","data":{"sample_rate":100,"delay":61000}})", 200, 0, {{"sample_rate", 100}, {"delay", 61000}}},
+      {R"({"status":"ok","data":[1]})", 200, 0, Json::object()},
+      {R"({"status":"fail","msg":"x"})", 200, -5, {{"status", "fail"}, {"msg", "x"}}},
+      {R"({"status":"fail","msg":"x"})", 500, -5, {{"status", "fail"}, {"msg", "x"}}},
+      {R"({"result":"ok"})", 200, -5, {{"result", "ok"}}},
+      {"[]", 200, -6, nullptr},
+      {"{}", 200, -6, nullptr},
+      {"not json", 200, -6, nullptr},
+      {"", 502, -6, nullptr},
+  };
+  for (const Case& c : cases) {
+    Fault fault;
+    fault.body = c.body;
+    fault.status = c.status;
+    fault.times = 1;
+    server_->faults().set("/realtime_network", fault);
+    Json output;
+    EXPECT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendNetRequestMessage, form_, output), c.code) << c.body;
+    EXPECT_EQ(output, c.output) << c.body;
+  }
+
+  // The service's own reply data reaches the output.
+  server_->stats().setReplyData("/realtime_network", Json{{"ban_time", 1.5e9}});
+  Json output;
+  EXPECT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendNetRequestMessage, form_, output), 0);
+  EXPECT_EQ(output, (Json{{"ban_time", 1.5e9}}));
+}
+
+TEST_F(StatsTransport, LargeFormsArriveWholeAsMultipart) {
+  std::string statValue = R"([{"content":[{"category":"New York trip","values":[]}]}])";
+  statValue += std::string(64 * 1024, ' ') + "\r\n--end";
+  KoANetworkUtils::Form form{{"stat_value", statValue}, {"device_id", "a\"b"}, {"channel", "App Store"}};
+  Json output;
+  ASSERT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendCrashReport, form, output), 0);
+  auto forms = server_->stats().received("/kocrash");
+  ASSERT_EQ(forms.size(), 1u);
+  EXPECT_EQ(forms[0].encoding, "multipart");
+  EXPECT_EQ(forms[0].field("stat_value"), statValue);
+  EXPECT_EQ(forms[0].field("channel"), "App Store");
+  EXPECT_EQ(forms[0].field("device_id"), "a\"b");
+}
+
+}  // namespace

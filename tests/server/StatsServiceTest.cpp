@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ServerFixture.h"
+
+namespace servertest {
+namespace {
+
+using localcloud::StatsService;
+
+class StatsServiceTest : public ServerTest {
+ protected:
+  Reply send(const std::string& path, const std::string& body, const std::string& contentType) {
+    return plainJsonReply(client()->Post(path, body, contentType.c_str()));
+  }
+  Reply multipart(const std::string& path, const httplib::MultipartFormDataItems& items) {
+    return plainJsonReply(client()->Post(path, items));
+  }
+};
+
+TEST_F(StatsServiceTest, MultipartAndUrlEncodedFormsAreKeptAndAnswered) {
+  // Far beyond the 8 KiB that cpp-httplib takes in a labelled form.
+  const std::string big(20000, ' ');
+  const std::string statValue = "[{\"page\":\"New York\"}]" + big;
+  Reply kept = multipart(StatsService::kStatsPath,
+                         {{"stat_value", statValue, "", ""}, {"app_id", "2882303761517", "", ""}});
+  ASSERT_EQ(kept.status, 200);
+  EXPECT_EQ(kept.json, (Json{{"status", "ok"}, {"data", Json::object()}}));
+
+  ASSERT_TRUE(server_->stats().setReplyData(StatsService::kNetworkPath,
+                                            Json{{"sample_rate", 10000}, {"delay", 61000}, {"ban_time", 0}}));
+  EXPECT_FALSE(server_->stats().setReplyData("/elsewhere", Json::object()));
+  EXPECT_FALSE(server_->stats().setReplyData(StatsService::kNetworkPath, Json::array()));
+  Reply network = post(StatsService::kNetworkPath, {{"net_value", std::string(9000, 'x') + " &="}, {"time", "1"}});
+  ASSERT_EQ(network.status, 200);
+  EXPECT_EQ(Json::parse(network.body)["data"]["delay"], 61000);
+
+  auto forms = server_->stats().received();
+  ASSERT_EQ(forms.size(), 2u);
+  EXPECT_EQ(forms[0].path, "/kostats");
+  EXPECT_EQ(forms[0].encoding, "multipart");
+  EXPECT_EQ(forms[0].field("stat_value"), statValue);
+  EXPECT_EQ(forms[0].field("app_id"), "2882303761517");
+  EXPECT_EQ(forms[1].encoding, "urlencoded");
+  EXPECT_EQ(forms[1].field("net_value"), std::string(9000, 'x') + " &=");
+  EXPECT_EQ(server_->stats().received(StatsService::kNetworkPath).size(), 1u);
+
+  // The admin view lists the same, and clears it.
+  auto listed = client()->Get("/_admin/stats?path=/kostats");
+  ASSERT_TRUE(listed);
+  Json list = Json::parse(listed->body)["received"];
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]["fields"][0], Json::array({"app_id", "2882303761517"}));
+  ASSERT_TRUE(client()->Delete("/_admin/stats"));
+  EXPECT_TRUE(server_->stats().received().empty());
+}
+
+TEST_F(StatsServiceTest, WhatIsNoFormIsRefused) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string contentType;
+  } cases[] = {
+      {"no fields", "", "application/x-www-form-urlencoded"},
+      {"a field twice", "a=1&a=2", "application/x-www-form-urlencoded"},
+      {"JSON", "{\"a\":1}", "application/json"},
+  };
+  for (const Case& c : cases) {
+    Reply reply = send(StatsService::kCrashPath, c.body, c.contentType);
+    EXPECT_EQ(reply.status, 400) << c.what;
+    EXPECT_EQ(reply.json["status"], "fail") << c.what;
+    EXPECT_TRUE(reply.json["msg"].is_string()) << c.what;
+  }
+  Reply file = multipart(StatsService::kCrashPath, {{"crash", "x", "crash.txt", "text/plain"}});
+  EXPECT_EQ(file.status, 400);
+  Reply twice = multipart(StatsService::kCrashPath, {{"a", "1", "", ""}, {"a", "2", "", ""}});
+  EXPECT_EQ(twice.status, 400);
+  EXPECT_TRUE(server_->stats().received().empty());
+}
+
+TEST_F(StatsServiceTest, FaultsAnswerInTheServicesFormOrWithTheGivenBody) {
+  Reply injected = adminPost("/_admin/faults", Json{{"path", "/kostats"}, {"body", "[]"}, {"times", 1}});
+  ASSERT_EQ(injected.status, 200);
+  EXPECT_EQ(post("/kostats", {{"a", "1"}}).body, "[]");
+
+  localcloud::Fault refused;
+  refused.code = 5;
+  refused.times = 1;
+  server_->faults().set("/kostats", refused);
+  Reply reply = post("/kostats", {{"a", "1"}});
+  Json body = Json::parse(reply.body);
+  EXPECT_EQ(body["status"], "fail");
+  EXPECT_EQ(body["code"], 5);
+  EXPECT_EQ(post("/kostats", {{"a", "1"}}).status, 200);
+  EXPECT_EQ(server_->stats().received().size(), 1u);
+}
+
+}  // namespace
+}  // namespace servertest
