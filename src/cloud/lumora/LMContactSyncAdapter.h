@@ -156,6 +156,14 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   // Each follows the request rule above with at least kFileMinimumSeconds
   // per send and returns the last operation.
 
+  // One file part of a multipart request.
+  struct FilePart {
+    std::string name;
+    std::string fileName;
+    std::string mimeType;
+    platform::Bytes data;
+  };
+
   // The description of a stored file (GET, "fileId", "retry": `retry` (0
   // when none) on the first send, one more on each further send).
   std::shared_ptr<LMHTTPRequestOperation> requestFileDownloadURLWithFileID(const std::string& fileId,
@@ -277,14 +285,6 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   static platform::Error invalidSourceError();
 
  protected:
-  // One file part of a multipart request.
-  struct FilePart {
-    std::string name;
-    std::string fileName;
-    std::string mimeType;
-    platform::Bytes data;
-  };
-
   // The not yet started operation of one send; tests replace them.
   virtual std::shared_ptr<LMHTTPRequestOperation> operationWithMethod(const std::string& method,
                                                                       const std::string& URLString,
