@@ -84,9 +84,9 @@ platform::Result<bool> LMContactSyncPhase::applyCloudPhoto(LMContact& cloud, ab:
   const std::optional<std::string> fileId = photoFileIdOf(cloud);
   std::optional<platform::Bytes> data;
   // Neither side changed the photo since this device last had it in step:
-  // nothing to fetch. (It may differ on purpose: a picture the cloud
-  // refused stays here.)
-  bool same = fileId && platform::hasText(localDigest) && knownDigest == localDigest;
+  // nothing to fetch or remove. (The two may differ on purpose: a picture
+  // the cloud refused stays here.)
+  bool same = platform::hasText(localDigest) && knownDigest == localDigest;
   if (fileId && !same) {
     std::optional<platform::Error> failed;
     adapter_.requestDownloadContactPhotoWithFileID(

@@ -81,6 +81,9 @@ class LMContactSyncPhase {
   platform::Status saveAfterPhotoBytes();
   // Writes the cloud's photo of `cloud` into `person`, whose picture has
   // `localDigest` (none for a new person): whether the picture changed.
+  // `knownDigest` is what this device holds for the cloud's photo as it
+  // stands (pushed now, or unchanged since the last sync); equal to the
+  // local digest, nothing moves.
   platform::Result<bool> applyCloudPhoto(LMContact& cloud, platform::addressbook::Record& person,
                                          const std::optional<std::string>& localDigest,
                                          const std::optional<std::string>& knownDigest);
