@@ -296,6 +296,14 @@ TEST_F(ContactPhotoFilesTest, ADownloadIsTakenOnlyWhenItsSha1IsTheStoredFilesOne
         break;
     }
   }
+
+  // A description asked for again says which attempt it is.
+  adapter->sent.clear();
+  adapter->replies = {Error("NSURLErrorDomain", -1005), described(viaLink({}))};
+  adapter->requestDownloadContactPhotoWithFileID("F", std::nullopt, nullptr, nullptr);
+  ASSERT_EQ(adapter->sent.size(), 2u);
+  EXPECT_EQ(adapter->sent[0].parameters["retry"], "0");
+  EXPECT_EQ(adapter->sent[1].parameters["retry"], "1");
 }
 
 }  // namespace
