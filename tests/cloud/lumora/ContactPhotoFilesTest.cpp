@@ -132,6 +132,13 @@ TEST_F(ContactPhotoFilesTest, APictureGoesInChunksOfFourMebibytesAfterTheLookUpB
   const Finished known = upload(personWithPicture(jpegOfSize(100)));
   EXPECT_EQ(known.fileId, "F1");
   EXPECT_EQ(adapter->sent.size(), 1u);
+
+  // A last chunk answered without a file id is a failed upload.
+  adapter->replies = {Json{{"code", 0}, {"data", Json::object()}}, Json{{"code", 0}, {"data", Json::object()}}};
+  const Finished lost = upload(personWithPicture(jpegOfSize(200)));
+  EXPECT_EQ(lost.calls, 1);
+  ASSERT_TRUE(lost.error);
+  EXPECT_EQ(lost.error->code(), kLMServerErrorUnknownReply);
 }
 
 TEST_F(ContactPhotoFilesTest, APictureTheCloudCannotTakeIsRefusedOnceWithoutARequest) {
