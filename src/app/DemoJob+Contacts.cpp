@@ -46,6 +46,18 @@ LMContact demoPerson(int i) {
   return contact;
 }
 
+// The pictures of the first few of the phone's own people: one-pixel GIFs
+// of different colours.
+constexpr int kPictured = 3;
+
+platform::Bytes demoPicture(int i) {
+  platform::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0};
+  const std::uint8_t colour = static_cast<std::uint8_t>(0x40 * (i + 1));
+  gif.insert(gif.end(), {colour, static_cast<std::uint8_t>(0xff - colour), 0x80, 0, 0, 0});
+  gif.insert(gif.end(), {0x2c, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b});
+  return gif;
+}
+
 using Counts = std::vector<std::uint64_t>;
 
 std::string counts(const Counts& c) {
@@ -70,6 +82,7 @@ class DemoReports : public LMContactSyncAdapterDelegate {
   void start(std::uint64_t batches) {
     batches_ = std::max<std::uint64_t>(batches, 1);
     sent_ = 0;
+    photosSent = photosReceived = 0;
     shown_ = -1;
     up = down = groupsUp = groupsDown = {};
     failure.reset();
@@ -80,6 +93,8 @@ class DemoReports : public LMContactSyncAdapterDelegate {
   }
 
   Counts up, down, groupsUp, groupsDown;
+  std::uint64_t photosSent = 0;
+  std::uint64_t photosReceived = 0;
   std::optional<platform::Error> failure;
 
  private:
@@ -102,6 +117,12 @@ class DemoReports : public LMContactSyncAdapterDelegate {
         break;
       case kLMSyncProcessSaved:
         draw(100, "saved");
+        break;
+      case kLMSyncProcessPhotoData:
+        ++photosSent;
+        break;
+      case kLMSyncProcessPhotoDownloaded:
+        ++photosReceived;
         break;
       default:
         break;
@@ -134,7 +155,8 @@ class DemoReports : public LMContactSyncAdapterDelegate {
 
 bool DemoJob::seedAddressBook() {
   step("Filling this phone's address book: " + std::to_string(kSharedPeople + 60) + " people (" +
-       std::to_string(kSharedPeople) + " of them are in the cloud already)");
+       std::to_string(kSharedPeople) + " of them are in the cloud already, " + std::to_string(kPictured) +
+       " with a photo)");
   // The user allows access to the contacts.
   (void)ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized);
   auto book = LMContactSyncAdapter::openAddressBook();
@@ -149,7 +171,9 @@ bool DemoJob::seedAddressBook() {
   }
   for (int i = 0; i < kSharedPeople + 60; ++i) {
     auto person = book->createPerson(source);
-    if (!person.ok() || !demoPerson(i).mergeToLocalRecord(*person).ok()) {
+    const bool pictured = i >= kSharedPeople && i < kSharedPeople + kPictured;
+    if (!person.ok() || !demoPerson(i).mergeToLocalRecord(*person).ok() ||
+        (pictured && !person->setImageData(demoPicture(i - kSharedPeople)).ok())) {
       outcome(false, "cannot add a person");
       return false;
     }
@@ -216,6 +240,9 @@ bool DemoJob::syncContacts(const std::string& title) {
                counts(reports->groupsUp).c_str());
   std::fprintf(out_, "      down to the phone:  contacts %s; groups %s\n", counts(reports->down).c_str(),
                counts(reports->groupsDown).c_str());
+  std::fprintf(out_, "      photos:             %llu sent, %llu received\n",
+               static_cast<unsigned long long>(reports->photosSent),
+               static_cast<unsigned long long>(reports->photosReceived));
   return true;
 }
 

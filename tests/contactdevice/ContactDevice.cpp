@@ -12,6 +12,9 @@
 //                     groups); prints {"added", "edited", "deleted"}
 //   groups NAME...    adds the groups that are missing
 //   people N TAG      adds N people named TAG0 Person, TAG1 Person...
+//   photo NAME FILE   gives the person named NAME the picture in FILE
+//   photos            prints {name: SHA-1 of the picture} of the people
+//                     with one
 //   dump              prints the book in the DeviceDump form
 //
 // With LUMORA_DEVICE_STOP_AT=N the process stops itself (SIGSTOP) at the
@@ -23,7 +26,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -37,6 +42,7 @@
 #include "platform/MainQueue.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
+#include "utils/SHA1.h"
 #include "utils/ServiceHosts.h"
 
 namespace {
@@ -203,6 +209,35 @@ int addPeople(int count, const std::string& tag) {
   return book->save().ok() ? 0 : 3;
 }
 
+ab::Record personNamed(ab::AddressBook& book, const std::string& name) {
+  for (const ab::Record& person : book.peopleInSource(LMManagedRecordContext::defaultSourceInAddressBook(&book))) {
+    if (person.compositeName() == name) return person;
+  }
+  return ab::Record();
+}
+
+int photo(const std::string& name, const std::string& file) {
+  auto book = openBook();
+  ab::Record person = personNamed(*book, name);
+  std::ifstream in(file, std::ios::binary);
+  const platform::Bytes picture((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!person || picture.empty() || !person.setImageData(picture).ok()) return 3;
+  return book->save().ok() ? 0 : 3;
+}
+
+int photos() {
+  auto book = openBook();
+  Json out = Json::object();
+  for (const ab::Record& person : book->peopleInSource(LMManagedRecordContext::defaultSourceInAddressBook(book.get()))) {
+    if (!person.hasImageData()) continue;
+    if (auto picture = person.imageData(ab::ImageFormat::OriginalSize)) {
+      out[person.compositeName().value_or("")] = lumora::sha1String(*picture);
+    }
+  }
+  std::cout << out.dump() << "\n";
+  return 0;
+}
+
 int dump() {
   auto book = openBook();
   ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
@@ -244,6 +279,8 @@ int main(int argc, char** argv) {
   const std::string& command = args[5];
   if (command == "sync") return runSync();
   if (command == "dump") return dump();
+  if (command == "photos") return photos();
+  if (command == "photo" && args.size() >= 8) return photo(args[6], args[7]);
   if (command == "groups") return groups(std::vector<std::string>(args.begin() + 6, args.end()));
   if (command == "people" && args.size() >= 8) return addPeople(std::stoi(args[6]), args[7]);
   if (command == "edit" && args.size() >= 8) return edit(args[6], static_cast<unsigned>(std::stoul(args[7])));

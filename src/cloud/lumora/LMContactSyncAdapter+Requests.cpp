@@ -49,27 +49,28 @@ std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::operationWithMetho
   return httpRequestManager()->requestWithMethod(method, URLString, parameters, kLumoraPassportSid);
 }
 
-std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::sendContactRequest(const std::string& method,
-                                                                                 const std::string& path,
-                                                                                 const platform::Json& parameters,
-                                                                                 double minimumSeconds) {
-  const std::string url = contactURL() + path;
+std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::sendPaced(const OperationFactory& make,
+                                                                        double minimumSeconds) {
   return requestLoop()->run([&] {
-    auto operation = operationWithMethod(method, url, parameters);
+    auto operation = make();
     paceSend(operation, minimumSeconds);
     return operation;
   });
 }
 
-namespace {
+std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::sendContactRequest(const std::string& method,
+                                                                                 const std::string& path,
+                                                                                 const platform::Json& parameters,
+                                                                                 double minimumSeconds) {
+  const std::string url = contactURL() + path;
+  return sendPaced([&] { return operationWithMethod(method, url, parameters); }, minimumSeconds);
+}
 
-std::shared_ptr<LMHTTPRequestOperation> notSignedIn() {
+std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::notSignedIn() {
   platform::Error failure = LMNotLoggedInError();
   LM_LOG_ERROR("{}", failure.description());
   return std::make_shared<LMHTTPRequestOperation>(failure, LMSyncAdapter::kLumoraPassportSid);
 }
-
-}  // namespace
 
 std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::requestRecordListWithSyncTag(
     std::optional<std::int64_t> syncTag, const std::optional<std::string>& syncExtraInfo,

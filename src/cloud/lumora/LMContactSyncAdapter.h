@@ -12,12 +12,13 @@
 //    store (pages of 200, starting again when the cloud answers 52000; the
 //    new watermark is stored with the records, never before them);
 //  - the estimate of a sync (LMContactSyncEstimate keys);
-//  - the full run: groups first, then contacts (reconciliation, pushes in
-//    batches of 5, cloud changes written into the address book), then the
-//    groups' member lists; counts and progress to the delegate.
-//
-// Photo files are not moved by this adapter: a contact's photo ids pass
-// through unchanged.
+//  - the full run: groups first, then contacts (reconciliation, photos,
+//    pushes in batches of 5, cloud changes written into the address book),
+//    then the groups' member lists; counts and progress to the delegate;
+//  - contact photo files: uploads in RC4-encrypted chunks of 4 MiB after a
+//    look-up by digest (the same content is never sent twice), downloads
+//    through a temporary link ("mfs") or the block storage ("kss"), each
+//    checked against its SHA-1; every file request takes at least 0.15 s.
 //
 // Ownership: sharedAdapter() lives for the process (tests may make their
 // own). The adapter owns its store (made on first use); the delegate is held
@@ -44,6 +45,7 @@
 #include "cloud/lumora/LMContactSyncAdapterDelegate.h"
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/modal/LMManagedRecordContext.h"
+#include "platform/Bytes.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
 #include "platform/addressbook/AddressBook.h"
@@ -75,6 +77,15 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   static constexpr double kBatchMinimumSeconds = 0.4;
   // The cloud's code for a listing that must start again.
   static constexpr std::int64_t kListAgainCode = 52000;
+
+  // Contact photo files: the file type every request names, the chunk size,
+  // the size from which a photo is refused (with kPhotoTooLargeCode in the
+  // server domain), and the least time one file request takes.
+  static constexpr const char* kFileType = "ico";
+  static constexpr std::size_t kPhotoChunkSize = 4 * 1024 * 1024;
+  static constexpr std::uint64_t kPhotoSizeLimit = 20 * 1024 * 1024;
+  static constexpr std::int64_t kPhotoTooLargeCode = 80004;
+  static constexpr double kFileMinimumSeconds = 0.15;
 
   // Service-host keys (ServiceHosts) of the contact and file services; the
   // preview ones are used with forTest.
@@ -140,12 +151,97 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   platform::Status pushInBatches(const std::vector<LMContactOperation>& operations,
                                  const std::function<void()>& beforeBatch, const TakeItem& take);
 
+  // ---- File service requests ----
+  //
+  // Each follows the request rule above with at least kFileMinimumSeconds
+  // per send and returns the last operation.
+
+  // One file part of a multipart request.
+  struct FilePart {
+    std::string name;
+    std::string fileName;
+    std::string mimeType;
+    platform::Bytes data;
+  };
+
+  // The description of a stored file (GET, "fileId", "retry": `retry` (0
+  // when none) on the first send, one more on each further send).
+  std::shared_ptr<LMHTTPRequestOperation> requestFileDownloadURLWithFileID(const std::string& fileId,
+                                                                           std::optional<std::int64_t> retry);
+  // The first chunk of an upload, RC4-encrypted under a key made for the
+  // request ("ckeyhint"), as the file part "uploadfile0" named "tmp<ext>";
+  // "st" "2" for the last chunk (which also carries "ext" and "digest"),
+  // else "1". nullptr, sending nothing, for a last chunk without ext or
+  // digest.
+  std::shared_ptr<LMHTTPRequestOperation> requestUploadFileFirstChunkData(const platform::Bytes& chunk,
+                                                                          const std::optional<std::string>& ext,
+                                                                          const std::optional<std::string>& digest,
+                                                                          bool isLast);
+  // A further chunk at `offset` of the upload "tmpid" on "_hostingserver"
+  // (sent in clear); "ext" and "digest" when given.
+  std::shared_ptr<LMHTTPRequestOperation> requestUploadFileOtherChunkData(
+      const platform::Bytes& chunk, const std::string& tmpId, const std::string& serverId, std::uint64_t offset,
+      const std::optional<std::string>& ext, const std::optional<std::string>& digest, bool isLast);
+  // Whether the cloud holds a file of this content ("data" {"fileId"}).
+  std::shared_ptr<LMHTTPRequestOperation> requestFileExistenceWithDigest(const std::string& digest);
+
+  // ---- Contact photos ----
+  //
+  // Each calls its blocks on this thread before it returns.
+
+  // (file id, digest, bytes written into the person, error): exactly once
+  // when called at all.
+  using PhotoUploadFinish =
+      std::function<void(const std::optional<std::string>& fileId, const std::optional<std::string>& digest,
+                         std::uint64_t byteCount, const std::optional<platform::Error>& error)>;
+  using PhotoUploadSuccess = std::function<void(std::uint64_t byteCount)>;
+  // (data, unchanged): unchanged without data when the stored photo has the
+  // digest asked about.
+  using PhotoDownloadSuccess = std::function<void(const std::optional<platform::Bytes>& data, bool unchanged)>;
+  using Failure = std::function<void(const platform::Error& error)>;
+
+  // Uploads a person's picture (the thumbnail with `isThumbnail`). A
+  // picture shown turned is sent upright, and one of a type other than
+  // JPEG, PNG or GIF as JPEG; the new data is written into the person (not
+  // saved) and counted. A thumbnail that would need that sends nothing and
+  // calls nothing. Without a picture: finish with nothing. A picture that
+  // cannot be encoded (the image error) or of kPhotoSizeLimit bytes or more
+  // (kPhotoTooLargeCode, with the contact) is refused without a request.
+  // Content the cloud holds already is not sent again.
+  void requestUploadPhotoWithContact(platform::addressbook::Record person, bool isThumbnail,
+                                     const PhotoUploadFinish& finish);
+  // Uploads the picture of the contact's person when its digest differs
+  // from the contact's photoDigest (and then the thumbnail, when the
+  // contact has a thumbnail id), and sets the contact's photo ids and
+  // digest; success with the bytes written into the person. A person
+  // without a picture clears the contact's photo ids and digest; an
+  // unchanged picture keeps them; neither calls a block. A contact without
+  // a person: -10002. A failed upload fails with its error and the contact
+  // ("contact" in the details); the contact's photo ids stay as they were
+  // and its digest is cleared.
+  void requestUploadPhotoWithContact(LMContact& contact, platform::addressbook::AddressBook* addressBook,
+                                     const PhotoUploadSuccess& success, const Failure& fail);
+  // Downloads a stored photo by file id through its description: the
+  // temporary link ("mfs") or the block storage ("kss"). A `digest` equal
+  // to the stored file's SHA-1 answers unchanged without fetching it.
+  void requestDownloadContactPhotoWithFileID(const std::string& fileId, const std::optional<std::string>& digest,
+                                             const PhotoDownloadSuccess& success, const Failure& fail);
+  // Fetches "tmpUrl" (plain GET), decrypts it under the hex "ckey" when
+  // there is one and checks it against "fileSha1"; a missing link or
+  // SHA-1, a mismatch or a ckey that is not hex is the download failure
+  // (101).
+  void requestDownloadContactPhotoWithMfs(const platform::Json& mfs,
+                                          const std::function<void(platform::Bytes data)>& success,
+                                          const Failure& fail);
+  // A photo that can never be sent: too large, or not a picture that can be
+  // encoded. The contact phase keeps such a photo here only.
+  static bool isRefusedPhotoError(const platform::Error& error);
+
   // ---- Loading changed cloud records ----
 
   using RecordsSuccess =
       std::function<void(std::int64_t syncTag, const std::string& syncExtraInfo, std::vector<LMContact> contacts,
                          std::vector<LMGroup> groups, bool resync)>;
-  using Failure = std::function<void(const platform::Error& error)>;
 
   // Pages through every changed record after the watermark and calls one of
   // the blocks before returning: success with the new watermark and the
@@ -189,18 +285,29 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   static platform::Error invalidSourceError();
 
  protected:
-  // The not yet started operation of one send; tests replace it.
+  // The not yet started operation of one send; tests replace them.
   virtual std::shared_ptr<LMHTTPRequestOperation> operationWithMethod(const std::string& method,
                                                                       const std::string& URLString,
                                                                       const platform::Json& parameters);
+  // A multipart POST: the signed parameters in the query, `part` the body.
+  virtual std::shared_ptr<LMHTTPRequestOperation> multipartOperationWithURL(const std::string& URLString,
+                                                                            const platform::Json& parameters,
+                                                                            const FilePart& part);
 
  private:
-  // The request rule over one request: -10001 without a signed-in user;
-  // otherwise the loop, each send taking at least `minimumSeconds`.
+  // The request rule over one request: the loop over operations made by
+  // `make`, each send taking at least `minimumSeconds`.
+  std::shared_ptr<LMHTTPRequestOperation> sendPaced(const OperationFactory& make, double minimumSeconds);
   std::shared_ptr<LMHTTPRequestOperation> sendContactRequest(const std::string& method, const std::string& path,
                                                              const platform::Json& parameters,
                                                              double minimumSeconds);
+  // A chunk request ("/full" or "/full/more"): the chunk encrypted under a
+  // key of its own, the hint among the parameters.
+  std::shared_ptr<LMHTTPRequestOperation> sendChunk(const std::string& path, platform::Json parameters,
+                                                    const platform::Bytes& chunk, const std::string& ext);
   std::optional<std::string> signedInUserId() const;
+  // An operation carrying -10001 (logged), for a request without a user.
+  static std::shared_ptr<LMHTTPRequestOperation> notSignedIn();
 };
 
 }  // namespace lumora

@@ -13,12 +13,6 @@ namespace {
 
 namespace ab = platform::addressbook;
 
-platform::Status addressBookFailure(const platform::Error& error) {
-  platform::Error converted = LMUtils::errorFromABAddressBookError(error);
-  LM_LOG_ERROR("{}", converted.description());
-  return converted;
-}
-
 }  // namespace
 
 platform::Status LMContactSyncPhase::saveAtCadence() {
@@ -64,13 +58,14 @@ platform::Status LMContactSyncPhase::apply() {
   return platform::Status::success();
 }
 
-// Photo files are not moved here: a contact's photo ids pass through, and
-// the person's picture stays as it is.
 platform::Status LMContactSyncPhase::applyCloudAdds() {
   for (auto& [serverID, cloud] : cloudAdds_) {
     ab::Record person = LMManagedRecordContext::createABPerson(book_.get(), source_);
     if (!person) continue;
     if (platform::Status merged = cloud.mergeToLocalRecord(person); !merged.ok()) return merged;
+    if (platform::Result<bool> photo = applyCloudPhoto(cloud, person, std::nullopt, std::nullopt); !photo.ok()) {
+      return photo.error();
+    }
     // Its groups go with the person in the same save, so a stop before the
     // rows are written cannot leave it outside them; a group that cannot
     // take it is left as it is.
@@ -91,9 +86,16 @@ platform::Status LMContactSyncPhase::applyCloudModifies() {
     std::optional<LMContact> local = LMContact::initWithABRecord(person);
     if (!local) continue;
     if (auto row = store_->searchContactRelationByRecordID(cloud.recordID)) local->loadSyncInfoWithRelation(*row);
+    // The digest of the cloud's photo as this device knows it: the one it
+    // pushed just now, or the one of its last sync when the cloud's photo
+    // is still that one.
+    std::optional<std::string> known = cloud.photoDigest;
+    if (!known && photoFileIdOf(*local) == photoFileIdOf(cloud)) known = local->photoDigest;
+    platform::Result<bool> photo = applyCloudPhoto(cloud, person, pictureDigestOf(person), known);
+    if (!photo.ok()) return photo.error();
+    bool changed = *photo;
     local->photoDigest = cloud.photoDigest;
     local->setPhotoArray(cloud.photoArray());
-    bool changed = false;
     if (!cloud.isEqualToRecord(&*local)) {
       if (platform::Status merged = cloud.mergeToLocalRecord(person); !merged.ok()) return merged;
       changed = true;

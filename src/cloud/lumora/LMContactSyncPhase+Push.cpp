@@ -56,6 +56,8 @@ void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, c
         // differs) and its row follows it.
         cloud->recordID = local.recordID;
         cloud->modificationTime = local.modificationTime;
+        // The photo it kept is the one pushed, whose digest is known here.
+        if (photoFileIdOf(*cloud) == photoFileIdOf(local)) cloud->photoDigest = local.photoDigest;
         cloudModifies_.insert_or_assign(serverID, std::move(*cloud));
       } else {
         mismatch_ = true;

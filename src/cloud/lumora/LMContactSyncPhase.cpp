@@ -77,10 +77,13 @@ platform::Status LMContactSyncPhase::reconcile() {
   cloudModifies_ = store_->lumoraModifyContactDic();
   cloudDeletes_ = store_->lumoraDeleteContactDic();
 
-  // New contacts carry their groups; being new is not a group change.
+  // New contacts send their photos first and carry their groups; being new
+  // is not a group change.
   Membership storedCopy = storedMembership_;
   Membership currentCopy = currentMembership_;
   for (auto& [recordID, contact] : localAdds_) {
+    if (platform::Status uploaded = uploadPhoto(contact); !uploaded.ok()) return uploaded;
+    if (platform::Status saved = saveAfterPhotoBytes(); !saved.ok()) return saved;
     contact.groupIDs = currentGroupsOf(recordID);
     storedCopy.erase(recordID);
     currentCopy.erase(recordID);
@@ -101,8 +104,12 @@ platform::Status LMContactSyncPhase::reconcile() {
     if (localModifies_.count(recordID) == 0) loadGroupOnlyChange(recordID);
   }
 
-  settleLocalModifiesDeletedInCloud();
+  if (platform::Status settled = settleLocalModifiesDeletedInCloud(); !settled.ok()) return settled;
   settleCloudModifiesDeletedHere();
+  for (auto& [recordID, contact] : localModifies_) {
+    if (platform::Status prepared = preparePhoto(contact); !prepared.ok()) return prepared;
+    if (platform::Status saved = saveAfterPhotoBytes(); !saved.ok()) return saved;
+  }
   settleDeletedOnBothSides();
   buildOperations();
   return platform::Status::success();
@@ -116,7 +123,12 @@ void LMContactSyncPhase::linkPair(LMContact& cloud, LMContact& local) {
   // The local photo stays when it is one the cloud does not know.
   const bool ownPhoto = platform::hasText(local.photoId) && !LMUtils::isString(local.photoId, cloud.photoId) &&
                         !LMUtils::isString(local.photoId, cloud.thumbnailId);
-  if (!ownPhoto) local.setPhotoArray(cloud.photoArray());
+  if (!ownPhoto) {
+    local.setPhotoArray(cloud.photoArray());
+    // Without a picture here the pair would push the cloud's photo away:
+    // it is fetched into the person first, like a failed download.
+    if (!local.hasPhoto && photoFileIdOf(local)) local.isPhotoDownloadFail = true;
+  }
 }
 
 void LMContactSyncPhase::pairAddedOnBothSides() {
@@ -155,7 +167,7 @@ void LMContactSyncPhase::loadGroupOnlyChange(std::int32_t recordID) {
   groupOnly_.insert(recordID);
 }
 
-void LMContactSyncPhase::settleLocalModifiesDeletedInCloud() {
+platform::Status LMContactSyncPhase::settleLocalModifiesDeletedInCloud() {
   for (std::int32_t recordID : keysOf(localModifies_)) {
     LMContact& contact = localModifies_.at(recordID);
     contact.groupIDs = currentGroupsOf(recordID);
@@ -169,12 +181,15 @@ void LMContactSyncPhase::settleLocalModifiesDeletedInCloud() {
     // Edited here: the contact stays and goes to the cloud again as a new
     // record. The old row goes with the old record, or the next sync would
     // take its deletion and remove the person.
+    if (platform::Status prepared = preparePhoto(contact); !prepared.ok()) return prepared;
+    if (platform::Status saved = saveAfterPhotoBytes(); !saved.ok()) return saved;
     deletedRelations_.push_back(std::move(deleted->second));
     cloudDeletes_.erase(deleted);
     contact.serverID.reset();
     localAdds_.insert_or_assign(recordID, std::move(contact));
     localModifies_.erase(recordID);
   }
+  return platform::Status::success();
 }
 
 void LMContactSyncPhase::settleCloudModifiesDeletedHere() {

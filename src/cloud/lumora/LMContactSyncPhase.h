@@ -11,6 +11,14 @@
 // batch after the address book was saved; a change whose row is not written
 // is found again by the next sync.
 //
+// Photos: a changed picture is uploaded before its contact is pushed; the
+// cloud's pictures are downloaded into the people they belong to. A photo
+// the cloud refuses (too large, or no picture that can be encoded) stays
+// here only, remembered by its digest so that later syncs neither try it
+// again nor replace it with the cloud's older one. A download that fails
+// for a while keeps the cloud's photo ids and marks the contact, so the next
+// sync fetches it again and a push never drops the cloud's photo.
+//
 // Ownership: made and run once per phase by the adapter, which outlives it;
 // it owns its address book handle and working values. Threading: the
 // adapter's task thread only. Failures: run() returns the first error;
@@ -20,12 +28,15 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "cloud/lumora/LMContactOperation.h"
 #include "cloud/modal/LMManagedRecordContext.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/addressbook/AddressBook.h"
 
 namespace lumora {
@@ -57,12 +68,30 @@ class LMContactSyncPhase {
   void linkPair(LMContact& cloud, LMContact& local);
   void loadGroupChanges();
   void loadGroupOnlyChange(std::int32_t recordID);
-  void settleLocalModifiesDeletedInCloud();
+  platform::Status settleLocalModifiesDeletedInCloud();
   void settleCloudModifiesDeletedHere();
   void settleDeletedOnBothSides();
   void buildOperations();
   // Group record ids of `recordID` now, as the contact's groupIDs.
   std::set<std::int64_t> currentGroupsOf(std::int32_t recordID) const;
+
+  // Photos of local contacts, before they are pushed.
+  platform::Status uploadPhoto(LMContact& contact);
+  platform::Status preparePhoto(LMContact& contact);
+  platform::Status saveAfterPhotoBytes();
+  // Writes the cloud's photo of `cloud` into `person`, whose picture has
+  // `localDigest` (none for a new person): whether the picture changed.
+  // `knownDigest` is what this device holds for the cloud's photo as it
+  // stands (pushed now, or unchanged since the last sync); equal to the
+  // local digest, nothing moves.
+  platform::Result<bool> applyCloudPhoto(LMContact& cloud, platform::addressbook::Record& person,
+                                         const std::optional<std::string>& localDigest,
+                                         const std::optional<std::string>& knownDigest);
+  // The cloud file id of a contact's photo (else of its thumbnail).
+  static std::optional<std::string> photoFileIdOf(const LMContact& contact);
+  // The SHA-1 of a person's picture; none without one.
+  static std::optional<std::string> pictureDigestOf(const platform::addressbook::Record& person);
+  static platform::Error addressBookFailure(const platform::Error& error);
 
   // Pushing the operations and taking in the confirmations.
   platform::Status push();

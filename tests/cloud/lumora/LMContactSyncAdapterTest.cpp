@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cloud/lumora/LMContactSyncAdapter.h"
+#include "cloud/lumora/ScriptedContactAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
@@ -20,76 +21,9 @@
 namespace {
 
 using namespace lumora;
+using namespace scriptedcloud;
 using platform::Error;
 using platform::Json;
-
-// Answers with the reply it was made with; a reply whose "code" is not 0
-// fails in the server domain, as the cloud's replies do.
-class ScriptedSerializer : public LMHTTPResponseSerialization {
- public:
-  explicit ScriptedSerializer(Json reply) : reply_(std::move(reply)) {}
-  LMDecodedReply responseObjectForResponse(const std::optional<platform::http::Response>&, const platform::Bytes&,
-                                           const std::optional<std::string>&) const override {
-    const std::int64_t code = reply_.is_object() ? reply_.value("code", 0) : 0;
-    if (code != 0) return {reply_, Error(kLMServerErrorDomain, code, reply_)};
-    return {reply_, platform::Status::success()};
-  }
-
- private:
-  Json reply_;
-};
-
-// A send: the reply it gets (a JSON reply, or a transport error).
-using Outcome = std::variant<Json, Error>;
-
-class FakeOperation : public LMHTTPRequestOperation {
- public:
-  FakeOperation(platform::http::Request request, Outcome outcome)
-      : LMHTTPRequestOperation(std::move(request), "lumora"), outcome_(std::move(outcome)) {}
-
- protected:
-  void main() override {
-    if (auto* error = std::get_if<Error>(&outcome_)) {
-      setError(*error);
-      return;
-    }
-    setResponseSerializer(std::make_shared<ScriptedSerializer>(std::get<Json>(outcome_)));
-    setResponseData(platform::Bytes{'{', '}'});
-  }
-
- private:
-  Outcome outcome_;
-};
-
-struct Sent {
-  std::string method;
-  std::string url;
-  Json parameters;
-};
-
-class ScriptedAdapter : public LMContactSyncAdapter {
- public:
-  std::mutex mutex;
-  std::deque<Outcome> replies;
-  Outcome fallback = Json{{"code", 0}};  // when the script has run out
-  std::vector<Sent> sent;
-
- protected:
-  std::shared_ptr<LMHTTPRequestOperation> operationWithMethod(const std::string& method, const std::string& url,
-                                                              const Json& parameters) override {
-    std::lock_guard<std::mutex> guard(mutex);
-    sent.push_back({method, url, parameters});
-    Outcome next = fallback;
-    if (!replies.empty()) {
-      next = replies.front();
-      replies.pop_front();
-    }
-    platform::http::Request request;
-    request.method = method;
-    request.url = url;
-    return std::make_shared<FakeOperation>(std::move(request), std::move(next));
-  }
-};
 
 Json contactEntry(std::int64_t id, const std::string& given) {
   return Json{{"type", "contact"},
