@@ -158,6 +158,8 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
   LMImage serverImage = LMImage::initWithLumoraJSON(*content);
   serverImage.assetID = image.assetID;
   if (isTrue(*data, "fileExists")) return serverImage;
+  // The commit names the image: without its id nothing is sent.
+  if (!serverImage.serverID) return uploadFailedError();
 
   auto kss = assetjson::dictionaryAt(*data, "kss");
   if (!kss) return uploadFailedError();
@@ -226,7 +228,6 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
     return *failure;
   }
   if (auto state = checkSyncState()) return *state;
-  if (!serverImage.serverID) return uploadFailedError();
   auto confirmed = requestImageConfirmWithImageID(*serverImage.serverID, plan->fileMeta, commits)->result();
   if (!confirmed.ok()) return confirmed.error();
   auto confirmedData = assetjson::dictionaryAt(*confirmed, "data");
