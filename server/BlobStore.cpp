@@ -100,6 +100,12 @@ BlobStore::Reader BlobStore::open(const std::string& sha1) const {
   return reader;
 }
 
+BlobStore::Reader BlobStore::openStaged(const std::string& name) const {
+  Reader reader;
+  reader.in_.open(stagingPath(name), std::ios::binary);
+  return reader;
+}
+
 std::optional<std::string> BlobStore::Reader::read(std::size_t maxBytes) {
   std::string piece(maxBytes, '\0');
   auto got = readInto(piece.data(), maxBytes);

@@ -60,6 +60,8 @@ class BlobStore {
     std::ifstream in_;
   };
   Reader open(const std::string& sha1) const;
+  // The same over a staged upload (not ok() when there is none).
+  Reader openStaged(const std::string& name) const;
 
  private:
   std::filesystem::path blobPath(const std::string& sha1) const;

@@ -20,6 +20,7 @@
 #include "server/FeedbackService.h"
 #include "server/FileService.h"
 #include "server/HttpUtil.h"
+#include "server/GalleryService.h"
 #include "server/KssNode.h"
 #include "server/RelocationService.h"
 #include "server/WebPages.h"
@@ -71,6 +72,9 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   files_ = files.get();
   services_.push_back(std::move(files));
   kss_ = std::make_unique<KssNode>(*store_, *blobs_, [this] { return port(); });
+  auto gallery = std::make_unique<GalleryService>(*store_, *kss_, *blobs_, [this] { return port(); });
+  gallery_ = gallery.get();
+  services_.push_back(std::move(gallery));
   feedback_ = std::make_unique<FeedbackService>(*store_, dataDir / "feedback", [this] { return port(); });
   for (auto& service : services_) service->registerOn(*signed_);
 }
@@ -221,6 +225,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
+  gallery_->registerPlainOn(server);
 }
 
 void CloudServer::registerAdminRoutes(httplib::Server& server) {

@@ -1,8 +1,8 @@
 // The local cloud: an HTTP server on 127.0.0.1 that speaks the server side of
 // the account service and of the signed cloud services (relocation, device
-// information, contact changes and listings, contact photo files, over
-// SignedEndpoints) and the block storage node (KssNode) over the Store in a
-// data directory, with fault injection and an admin API ("/_admin/...") so
+// information, contact changes and listings, contact photo files, the
+// gallery, over SignedEndpoints) and the block storage node (KssNode) over
+// the Store in a data directory, with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
 // revoke tokens, set the relocation host list and inject faults.
 //
@@ -43,6 +43,7 @@ class ContactSyncService;
 class CoreInfoService;
 class FeedbackService;
 class FileService;
+class GalleryService;
 class KssNode;
 class WebPages;
 
@@ -97,6 +98,8 @@ class CloudServer {
   UploadService& uploads() { return *uploads_; }
   // The block storage node and the file API's side of it.
   KssNode& kss() { return *kss_; }
+  // The gallery service (albums, images, their uploads).
+  GalleryService& gallery() { return *gallery_; }
   // The one content-addressed store of files and blocks (DIR/blobs).
   BlobStore& blobs() { return *blobs_; }
 
@@ -131,6 +134,7 @@ class CloudServer {
   ContactSyncService* contactSync_ = nullptr;  // one of services_
   FileService* files_ = nullptr;               // one of services_
   std::unique_ptr<KssNode> kss_;
+  GalleryService* gallery_ = nullptr;         // one of services_
   std::unique_ptr<SignedEndpoints> signed_;
   UploadService* uploads_ = nullptr;  // one of services_
   std::vector<std::unique_ptr<SignedService>> services_;

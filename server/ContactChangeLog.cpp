@@ -83,26 +83,16 @@ std::string ContactChangeLog::extraInfo(std::int64_t userId, std::int64_t tag) c
                                 "contacts/" + std::to_string(userId) + "/" + std::to_string(tag));
 }
 
-std::optional<ContactChangeLog::Page> ContactChangeLog::page(
-    std::int64_t userId, std::int64_t sinceTag, const std::optional<std::string>& extraInfo,
-    std::size_t limit, const std::set<std::int64_t>& skipTags) {
-  auto set = contacts_.changedSince(userId, sinceTag, limit, kMaxPageBytes, skipTags);
+std::optional<ContactChangeLog::Page> ContactChangeLog::page(std::int64_t userId,
+                                                             const SyncListing& listing) {
+  auto set = contacts_.changedSince(userId, listing.syncTag, listing.limit, kMaxPageBytes,
+                                    listing.skipTags);
   if (!set) return std::nullopt;
   Page page;
-  bool placed = sinceTag == 0 ||
-                (extraInfo && crypto::constantTimeEquals(*extraInfo, this->extraInfo(userId, sinceTag)) &&
-                 sinceTag >= set->horizon && sinceTag <= set->lastTag);
-  if (!placed) {
-    page.restart = true;
-    page.syncExtraInfo = this->extraInfo(userId, 0);
-    return page;
-  }
-  page.entries = std::move(set->records);
-  page.lastPage = !set->more;
-  // After the last page the cursor is the user's newest tag: every change
-  // up to it was listed, and every later one gets a higher tag.
-  page.syncTag = set->more ? set->scannedTag : std::max(set->lastTag, sinceTag);
-  page.syncExtraInfo = this->extraInfo(userId, page.syncTag);
+  static_cast<SyncCursor&>(page) =
+      listing.cursor([this, userId](std::int64_t tag) { return extraInfo(userId, tag); },
+                     set->horizon, set->lastTag, set->more, set->scannedTag);
+  if (!page.restart) page.entries = std::move(set->records);
   return page;
 }
 

@@ -32,6 +32,7 @@
 
 #include "server/ContactStore.h"
 #include "server/Store.h"
+#include "server/SyncListing.h"
 
 namespace localcloud {
 
@@ -70,21 +71,15 @@ class ContactChangeLog {
   static constexpr std::size_t kMaxPageBytes = 4 * 1024 * 1024;
 
   // One page of a listing, or the order to start again.
-  struct Page {
-    bool restart = false;                // the tag cannot be placed: start again
+  struct Page : SyncCursor {
     std::vector<ContactRecord> entries;  // by tag
-    bool lastPage = false;
-    std::int64_t syncTag = 0;            // where the next page starts (0 on restart)
-    std::string syncExtraInfo;           // the text made for syncTag
   };
 
   ContactChangeLog(Store& store, ContactStore& contacts) : store_(store), contacts_(contacts) {}
 
-  // The page of at most `limit` records changed after `sinceTag`, leaving
-  // out records at a tag of `skipTags`; nullopt when reading failed.
-  std::optional<Page> page(std::int64_t userId, std::int64_t sinceTag,
-                           const std::optional<std::string>& extraInfo, std::size_t limit,
-                           const std::set<std::int64_t>& skipTags);
+  // The page of at most `limit` records changed after the listing's tag,
+  // leaving out records at its skipped tags; nullopt when reading failed.
+  std::optional<Page> page(std::int64_t userId, const SyncListing& listing);
   // The extra-information text of a user's sync tag.
   std::string extraInfo(std::int64_t userId, std::int64_t tag) const;
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "server/ContactChangeLog.h"
+#include "server/HttpUtil.h"
 #include "server/SqlStatement.h"
 
 namespace localcloud {
@@ -23,10 +24,6 @@ Json stripOwnKeys(const Json& content) {
   out.erase("tag");
   out.erase("status");
   return out;
-}
-
-std::string dump(const Json& json) {
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 ContactRecord readRow(const SqlStatement& st) {
@@ -72,7 +69,7 @@ bool writeRecord(SqlConnection& db, const ContactRecord& record) {
                   "INSERT OR REPLACE INTO contact_records (user_id, id, type, tag, status, "
                   "content, purged) VALUES (?, ?, ?, ?, ?, ?, ?)");
   st.bindAll(record.userId, record.id, record.type, record.tag, record.status,
-             dump(record.content), record.purged);
+             http::jsonText(record.content), record.purged);
   return st.run();
 }
 

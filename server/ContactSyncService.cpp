@@ -9,6 +9,7 @@
 #include "server/AdminJson.h"
 #include "server/ContactService.h"
 #include "server/HttpUtil.h"
+#include "server/SyncListing.h"
 
 namespace localcloud {
 
@@ -17,26 +18,8 @@ namespace {
 using Json = nlohmann::json;
 using Kind = ContactOperation::Kind;
 
-constexpr std::size_t kMaxExtraInfo = 256;
-
 SignedReply badRequest(const std::string& problem) {
   return SignedReply::error(cloudcode::kBadRequest, problem);
-}
-
-// "1,2,3" -> {1, 2, 3}; nullopt for an empty item, a non-decimal one or
-// too many.
-std::optional<std::set<std::int64_t>> readTags(std::string_view text) {
-  std::set<std::int64_t> tags;
-  std::size_t count = 0;
-  std::size_t pos = 0;
-  while (pos <= text.size()) {
-    std::size_t end = std::min(text.find(',', pos), text.size());
-    auto tag = http::decimal(text.substr(pos, end - pos));
-    if (!tag || ++count > ContactSyncService::kMaxFilterTags) return std::nullopt;
-    tags.insert(*tag);
-    pos = end + 1;
-  }
-  return tags;
 }
 
 // One operation of a batch, as its path and params name it.
@@ -117,35 +100,11 @@ void ContactSyncService::registerOn(SignedEndpoints& endpoints) {
 }
 
 SignedReply ContactSyncService::list(const SignedRequest& req) {
-  auto tagText = req.param("syncTag");
-  if (!tagText) return badRequest("syncTag is missing");
-  auto tag = http::decimal(*tagText);
-  if (!tag) return badRequest("syncTag must be a decimal number");
-  auto extraInfo = req.param("syncExtraInfo");
-  if (extraInfo && (extraInfo->empty() || extraInfo->size() > kMaxExtraInfo)) {
-    return badRequest("syncExtraInfo is malformed");
-  }
-  std::size_t limit = kDefaultLimit;
-  if (auto text = req.param("limit")) {
-    auto value = http::decimal(*text);
-    if (!value || *value < 1 || *value > static_cast<std::int64_t>(kMaxLimit)) {
-      return badRequest("limit must be 1 to 500");
-    }
-    limit = static_cast<std::size_t>(*value);
-  }
-  std::set<std::int64_t> skip;
-  if (auto text = req.param("filterTag")) {
-    auto tags = readTags(*text);
-    if (!tags) return badRequest("filterTag must be decimal tags joined by commas");
-    skip = std::move(*tags);
-  }
-  auto page = log_.page(req.userId, *tag, extraInfo, limit, skip);
+  auto read = SyncListing::read(req);
+  if (auto* refused = std::get_if<SignedReply>(&read)) return *refused;
+  auto page = log_.page(req.userId, std::get<SyncListing>(read));
   if (!page) return SignedReply::error(cloudcode::kServerError, "cannot read the records");
-  if (page->restart) {
-    return SignedReply::error(kListAgain, "the sync tag is unknown or too old: list again",
-                              Json{{"syncTag", page->syncTag},
-                                   {"syncExtraInfo", page->syncExtraInfo}});
-  }
+  if (page->restart) return SyncListing::listAgain(page->syncExtraInfo);
   Json entries = Json::array();
   for (const ContactRecord& record : page->entries) entries.push_back(record.envelope());
   return SignedReply::ok(Json{{"entries", std::move(entries)},

@@ -43,11 +43,6 @@ class ContactSyncService : public SignedService {
  public:
   static constexpr const char* kListPath = "/lum/contact/v3/user/{userId}/full";
   static constexpr const char* kBatchPath = "/lum/contact/v3/user/{userId}/full/batch";
-  // The reply code that makes a listing start again.
-  static constexpr int kListAgain = 52000;
-  static constexpr std::size_t kDefaultLimit = 200;
-  static constexpr std::size_t kMaxLimit = 500;
-  static constexpr std::size_t kMaxFilterTags = 500;
   static constexpr std::size_t kMaxBatch = 50;
   static constexpr std::size_t kMaxBatchText = 4 * 1024 * 1024;
 

@@ -73,6 +73,10 @@ Json parseJson(std::string_view text) {
   return tooDeep ? Json(Json::value_t::discarded) : json;
 }
 
+std::string jsonText(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 std::vector<std::string> cookies(const httplib::Request& req, const std::string& name) {
   std::vector<std::string> values;
   std::size_t count = req.get_header_value_count("Cookie");

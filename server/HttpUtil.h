@@ -47,6 +47,9 @@ std::optional<std::int64_t> decimal(std::string_view text);
 inline constexpr int kMaxJsonDepth = 64;
 Json parseJson(std::string_view text);
 
+// JSON as compact text, any invalid UTF-8 in it replaced (never throws).
+std::string jsonText(const Json& json);
+
 // Every value of the named cookie over all "Cookie" headers, in order.
 std::vector<std::string> cookies(const httplib::Request& req, const std::string& name);
 std::string firstCookie(const httplib::Request& req, const std::string& name);

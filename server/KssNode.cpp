@@ -37,13 +37,7 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
 
-// One block of an upload, as declared.
-struct UploadBlock {
-  std::int64_t index = 0;
-  std::string sha1;
-  std::int64_t size = 0;
-  std::string commitMeta;
-};
+constexpr std::size_t kDigestPiece = 1024 * 1024;
 
 }  // namespace
 
@@ -67,6 +61,7 @@ KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
                "CREATE TABLE IF NOT EXISTS kss_file_blocks ("
                " file_id TEXT NOT NULL, idx INTEGER NOT NULL, sha1 TEXT NOT NULL,"
                " size INTEGER NOT NULL, PRIMARY KEY (file_id, idx));"
+               "CREATE INDEX IF NOT EXISTS kss_file_blocks_sha1 ON kss_file_blocks(sha1);"
                "CREATE TABLE IF NOT EXISTS kss_links ("
                " token TEXT PRIMARY KEY, user_id INTEGER NOT NULL, file_id TEXT NOT NULL,"
                " secure_key TEXT NOT NULL);"
@@ -83,6 +78,14 @@ void KssNode::registerOn(httplib::Server& server) {
 
 std::string KssNode::nodeUrl() const {
   return "http://127.0.0.1:" + std::to_string(port_()) + kNodePath;
+}
+
+bool KssNode::holdsBlock(SqlConnection& db, std::int64_t userId, const std::string& sha1) const {
+  SqlStatement st(db,
+                  "SELECT 1 FROM kss_file_blocks b JOIN kss_files f ON f.file_id = b.file_id "
+                  "WHERE b.sha1 = ? AND f.user_id = ? LIMIT 1");
+  st.bindAll(sha1, userId);
+  return st.step() == SQLITE_ROW && blobs_.has(sha1);
 }
 
 std::mutex& KssNode::uploadLock(const std::string& fileMeta) {
@@ -118,13 +121,21 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
                          "VALUES (?, ?, ?, ?)",
                          fileMeta, userId, secureKey, static_cast<std::int64_t>(blocks.size()));
     for (std::size_t i = 0; stored && i < blocks.size(); ++i) {
-      std::string blockMeta = crypto::randomToken(12);
+      // A block the user holds already (in a stored file) is not sent
+      // again: its commit meta is handed out with the upload.
+      Json meta{{"block_meta", crypto::randomToken(12)}, {"is_existed", false}};
+      std::string commitMeta;
+      if (holdsBlock(db, userId, blocks[i].sha1)) {
+        commitMeta = crypto::randomToken(12);
+        meta["is_existed"] = true;
+        meta["commit_meta"] = commitMeta;
+      }
       stored = runSql(db,
-                      "INSERT INTO kss_upload_blocks (file_meta, idx, block_meta, sha1, size) "
-                      "VALUES (?, ?, ?, ?, ?)",
-                      fileMeta, static_cast<std::int64_t>(i), blockMeta, blocks[i].sha1,
-                      static_cast<std::int64_t>(blocks[i].size));
-      blockMetas.push_back(Json{{"block_meta", blockMeta}, {"is_existed", false}});
+                      "INSERT INTO kss_upload_blocks (file_meta, idx, block_meta, sha1, size, "
+                      "commit_meta) VALUES (?, ?, ?, ?, ?, ?)",
+                      fileMeta, static_cast<std::int64_t>(i), meta["block_meta"].get<std::string>(),
+                      blocks[i].sha1, static_cast<std::int64_t>(blocks[i].size), commitMeta);
+      blockMetas.push_back(std::move(meta));
     }
     if (!stored || !transaction.commit()) {
       return refused(cloudcode::kServerError, "cannot store the upload");
@@ -194,7 +205,7 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res) {
 }
 
 SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMeta,
-                                  const Json& commitMetas) {
+                                  const Json& commitMetas, const std::string& fileSha1) {
   if (!crypto::isToken(fileMeta)) return refused(cloudcode::kBadRequest, "file_meta is malformed");
   std::lock_guard lock(uploadLock(fileMeta));
   std::vector<UploadBlock> blocks;
@@ -220,6 +231,16 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   }
   if (!matches) {
     return refused(cloudcode::kBadRequest, "the commit metas are not those of the received blocks");
+  }
+  if (!fileSha1.empty()) {
+    auto digest = digestOf(fileMeta, blocks);
+    if (!digest) return refused(cloudcode::kServerError, "cannot read the blocks");
+    if (*digest != fileSha1) {
+      // Each block is right, the whole is not the file declared: the
+      // upload can never be committed.
+      dropUpload(fileMeta, static_cast<std::int64_t>(blocks.size()));
+      return refused(cloudcode::kBadRequest, "the blocks do not make the file declared");
+    }
   }
   {
     Store::Access access(store_, Store::Access::Mode::Read);
@@ -255,6 +276,54 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
            runSql(db, "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
   if (!stored || !transaction.commit()) return refused(cloudcode::kServerError, "cannot store the file");
   return SignedReply::ok(Json{{"fileId", fileId}, {"size", size}});
+}
+
+std::optional<std::string> KssNode::digestOf(const std::string& fileMeta,
+                                             const std::vector<UploadBlock>& blocks) const {
+  crypto::Sha1Stream digest;
+  std::string piece(kDigestPiece, '\0');
+  for (const UploadBlock& block : blocks) {
+    // A block sent lies in staging; one the user held already, in the store.
+    BlobStore::Reader reader = blobs_.openStaged(stagingName(fileMeta, block.index));
+    if (!reader.ok()) reader = blobs_.open(block.sha1);
+    if (!reader.ok()) return std::nullopt;
+    while (true) {
+      auto got = reader.readInto(piece.data(), piece.size());
+      if (!got) return std::nullopt;
+      if (*got == 0) break;
+      digest.update(std::string_view(piece.data(), *got));
+    }
+  }
+  std::string hex = digest.finishHex();
+  if (hex.empty()) return std::nullopt;
+  return hex;
+}
+
+std::optional<std::vector<KssNode::BlockDigest>> KssNode::blocksOf(std::int64_t userId,
+                                                                   const std::string& fileId) {
+  std::vector<BlockDigest> blocks;
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(),
+                  "SELECT b.sha1, b.size FROM kss_files f JOIN kss_file_blocks b ON b.file_id = "
+                  "f.file_id WHERE f.file_id = ? AND f.user_id = ? ORDER BY b.idx");
+  st.bindAll(fileId, userId);
+  while (st.step() == SQLITE_ROW) {
+    blocks.push_back(BlockDigest{st.text(0), static_cast<std::uint64_t>(st.integer(1))});
+  }
+  if (blocks.empty()) return std::nullopt;
+  return blocks;
+}
+
+bool KssNode::dropFile(std::int64_t userId, const std::string& fileId) {
+  Store::Access access(store_, Store::Access::Mode::Write);
+  SqlConnection& db = access.connection();
+  SqlTransaction transaction(db, SqlTransaction::Mode::Write);
+  SqlStatement owned(db, "DELETE FROM kss_files WHERE file_id = ? AND user_id = ? RETURNING file_id");
+  owned.bindAll(fileId, userId);
+  if (!transaction.ok() || owned.step() != SQLITE_ROW) return false;
+  owned.step();
+  return runSql(db, "DELETE FROM kss_file_blocks WHERE file_id = ?", fileId) &&
+         runSql(db, "DELETE FROM kss_links WHERE file_id = ?", fileId) && transaction.commit();
 }
 
 SignedReply KssNode::describe(std::int64_t userId, const std::string& fileId) {

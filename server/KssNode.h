@@ -8,8 +8,11 @@
 // Storing a file:
 //   1. beginUpload (called by the file API with the block digests its
 //      client declares): data {"file_meta", "block_metas": [{"block_meta",
-//      "is_existed": false}], "secure_key" (32 hex digits: a fresh RC4 key
-//      of 16 bytes), "node_urls": ["<server>/kss"]}.
+//      "is_existed"}], "secure_key" (32 hex digits: a fresh RC4 key of 16
+//      bytes), "node_urls": ["<server>/kss"]}. A block whose content a
+//      stored file of the same user holds already is "is_existed": true
+//      with its "commit_meta" and need not be sent (another user's blocks
+//      never count: knowing a digest is no proof of having the content).
 //   2. POST <node>/upload_block_chunk?file_meta=..&block_meta=..&chunk_pos=0
 //      [&body_sum=<decimal>], "Content-Type: application/octet-stream", the
 //      block RC4-encrypted under the secure key as the body, unsigned. The
@@ -22,8 +25,9 @@
 //      (length or SHA-1 differ from the declared block), 500
 //      "STORAGE_ERROR"; each with "msg".
 //   3. commitUpload with the commit metas in block order ([{"commit_meta"}],
-//      the list the client sends): every block must have been received;
-//      the blocks move into the blob store and the file gets an id.
+//      the list the client sends): every block must have been received (or
+//      held already), the whole optionally checked against the file's
+//      SHA-1; the blocks move into the blob store and the file gets an id.
 // Reading a file: describe hands out {"blocks": [{"urls":
 // ["<node>/block/<token>/<index>"], "sha1", "size"}], "secure_key"}, a fresh
 // key and link token each time; GET on a block's address answers the block
@@ -52,6 +56,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,17 +96,41 @@ class KssNode {
 
   // The file API's side; data as described above.
   SignedReply beginUpload(std::int64_t userId, const std::vector<BlockDigest>& blocks);
-  // Data {"fileId", "size"}.
+  // Data {"fileId", "size"}. With `fileSha1` (40 lower-case hex digits) the
+  // blocks in order must make a file of that SHA-1, else 400 and the upload
+  // is dropped.
   SignedReply commitUpload(std::int64_t userId, const std::string& fileMeta,
-                           const nlohmann::json& commitMetas);
+                           const nlohmann::json& commitMetas, const std::string& fileSha1 = {});
   SignedReply describe(std::int64_t userId, const std::string& fileId);
+  // The blocks of a stored file of the user, in order; nullopt when there
+  // is no such file.
+  std::optional<std::vector<BlockDigest>> blocksOf(std::int64_t userId, const std::string& fileId);
+  // Forgets a stored file of the user (its rows and links; the blocks stay
+  // in the blob store, which other files may share). False when there is
+  // no such file of the user or storing failed.
+  bool dropFile(std::int64_t userId, const std::string& fileId);
 
  private:
+  // One block of an upload, as declared.
+  struct UploadBlock {
+    std::int64_t index = 0;
+    std::string sha1;
+    std::int64_t size = 0;
+    std::string commitMeta;
+  };
+
   void uploadBlock(const httplib::Request& req, httplib::Response& res);
   void serveBlock(const httplib::Request& req, httplib::Response& res);
   void dropUpload(const std::string& fileMeta, std::int64_t blockCount);
   void trimUploads(std::int64_t userId);
   std::mutex& uploadLock(const std::string& fileMeta);
+  // True when a stored file of the user has a block of this content.
+  bool holdsBlock(SqlConnection& db, std::int64_t userId, const std::string& sha1) const;
+  // The SHA-1 (hex) of an upload's blocks in order, read from staging (or
+  // from the store for the blocks held already); nullopt when one cannot
+  // be read.
+  std::optional<std::string> digestOf(const std::string& fileMeta,
+                                      const std::vector<UploadBlock>& blocks) const;
   static std::string stagingName(const std::string& fileMeta, std::int64_t index);
   // The key stream of a download key over one block's length: every block
   // restarts it, so it is made once per key (the newest few are kept).

@@ -1,6 +1,7 @@
 #include "CloudFixture.h"
 
 #include "server/Crypto.h"
+#include "server/FileCrypto.h"
 
 namespace servertest {
 
@@ -16,6 +17,16 @@ std::string formText(const Params& wire) {
 }
 
 }  // namespace
+
+std::string rc4(const std::string& bytes, const std::string& key) {
+  return localcloud::crypto::Rc4Stream(key).apply(bytes).value_or("");
+}
+
+std::string pattern(std::size_t size, int seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) >> 3);
+  return bytes;
+}
 
 std::string SignedClient::signingText(const std::string& method, const std::string& path,
                                       const Params& wire, const std::string& security) {

@@ -20,6 +20,12 @@ namespace servertest {
 
 using Params = std::map<std::string, std::string>;
 
+// RC4 of the bytes under the raw key (encrypts and decrypts alike), as the
+// clients of the file and block storage send and read them.
+std::string rc4(const std::string& bytes, const std::string& key);
+// `size` bytes of a pattern that differs with `seed`.
+std::string pattern(std::size_t size, int seed);
+
 // A known security key: Base64 of the 16 ASCII bytes "0123456789abcdef".
 inline constexpr const char* kTestKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
 

@@ -18,10 +18,6 @@ constexpr const char* kMore = "/lum/file/v2/user/5201/full/more";
 constexpr const char* kDigest = "/lum/file/v2/user/5201/full/digest";
 constexpr std::size_t kChunk = FileService::kChunkSize;
 
-std::string rc4(const std::string& bytes, const std::string& key) {
-  return crypto::Rc4Stream(key).apply(bytes).value_or("");
-}
-
 class FileServiceTest : public KeyedCloudTest {
  protected:
   FileServiceTest() : KeyedCloudTest(5201) {}

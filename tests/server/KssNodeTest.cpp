@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ServerFixture.h"
+#include "CloudFixture.h"
 #include "server/Crypto.h"
 #include "server/FileCrypto.h"
 #include "server/KssNode.h"
@@ -19,16 +19,6 @@ using localcloud::KssNode;
 namespace crypto = localcloud::crypto;
 
 constexpr std::int64_t kUser = 7001;
-
-std::string rc4(const std::string& bytes, const std::string& key) {
-  return crypto::Rc4Stream(key).apply(bytes).value_or("");
-}
-
-std::string pattern(std::size_t size, int seed) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) >> 3);
-  return bytes;
-}
 
 class KssNodeTest : public ServerTest {
  protected:
