@@ -186,16 +186,20 @@ platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const p
 
 }  // namespace
 
-void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
-                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
-                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
-                                        UploadFinish finish, std::uint64_t chunkPos,
-                                        const Transfer& transfer) {
+namespace {
+
+platform::http::Request blockUploadRequest(const platform::Bytes& blockData, const std::string& blockUrl,
+                                           const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                           const platform::Json& bodySum, std::uint64_t chunkPos) {
   platform::Json parameters{{"file_meta", fileMeta}, {"block_meta", blockMeta}, {"chunk_pos", chunkPos}};
   if (bodySum.is_number()) parameters["body_sum"] = bodySum;
-  const platform::http::Request request = LMHTTPRequestSerialization().postDataRequestWithData(
-      blockData, blockUrl + "/upload_block_chunk", parameters);
+  return LMHTTPRequestSerialization().postDataRequestWithData(blockData, blockUrl + "/upload_block_chunk",
+                                                              parameters);
+}
 
+// The tries of one block upload, each sending `request` anew.
+void uploadBlock(const platform::http::Request& request, const LMKssFileHelper::SendDataBlock& didSendDataBlock,
+                 const LMKssFileHelper::UploadFinish& finish, const LMKssFileHelper::Transfer& transfer) {
   platform::Error error;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     auto operation = LMDataRequestOperation::initWithRequest(request);
@@ -227,6 +231,27 @@ void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platf
   }
   LM_LOG_ERROR("{}", error.description());
   if (finish) finish(std::nullopt, error);
+}
+
+}  // namespace
+
+void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
+                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                        UploadFinish finish, std::uint64_t chunkPos,
+                                        const Transfer& transfer) {
+  uploadBlock(blockUploadRequest(blockData, blockUrl, fileMeta, blockMeta, bodySum, chunkPos), didSendDataBlock,
+              finish, transfer);
+}
+
+void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, platform::http::BodySource blockBody,
+                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                        UploadFinish finish, std::uint64_t chunkPos,
+                                        const Transfer& transfer) {
+  platform::http::Request request = blockUploadRequest({}, blockUrl, fileMeta, blockMeta, bodySum, chunkPos);
+  request.bodySource = std::move(blockBody);
+  uploadBlock(request, didSendDataBlock, finish, transfer);
 }
 
 namespace {

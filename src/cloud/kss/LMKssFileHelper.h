@@ -25,6 +25,7 @@
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/http/Request.h"
 
 namespace lumora {
 
@@ -65,6 +66,13 @@ class LMKssFileHelper {
   // transport error, the JSON reader's (also for an empty reply), or
   // kLMKssErrorBlockNotCompleted with the reply.
   static void uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
+                                const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                UploadFinish finish, std::uint64_t chunkPos = 0,
+                                const Transfer& transfer = {});
+  // The same with a body read as it goes out (opened anew for each try),
+  // such as LMKssEncryptedBody's.
+  static void uploadKSSBlockUrl(const std::string& blockUrl, platform::http::BodySource blockBody,
                                 const platform::Json& fileMeta, const platform::Json& blockMeta,
                                 const platform::Json& bodySum, SendDataBlock didSendDataBlock,
                                 UploadFinish finish, std::uint64_t chunkPos = 0,

@@ -13,11 +13,13 @@
 
 namespace lumora {
 
-void LMImageSyncAdapter::runDataRequest(const std::shared_ptr<LMDataRequestOperation>& operation) {
-  dataRequestOperationQueue().addOperation(operation);
-  // cancelSync marks the adapter before it cancels the queue's operations,
-  // so a transfer queued just after that is cancelled here.
-  if (isCancelled()) operation->cancel();
+LMKssFileHelper::Transfer LMImageSyncAdapter::dataRequestTransfer() {
+  return [this](const std::shared_ptr<LMDataRequestOperation>& operation) {
+    dataRequestOperationQueue().addOperation(operation);
+    // cancelSync marks the adapter before it cancels the queue's
+    // operations, so a transfer queued just after that is cancelled here.
+    if (isCancelled()) operation->cancel();
+  };
 }
 
 void LMImageSyncAdapter::requestUploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
@@ -27,8 +29,7 @@ void LMImageSyncAdapter::requestUploadKSSBlockUrl(const std::string& blockUrl, c
                                                   const LMKssFileHelper::UploadFinish& finish) {
   LMKssFileHelper::uploadKSSBlockUrl(
       blockUrl, blockData, fileMeta, blockMeta, bodySum ? platform::Json(*bodySum) : platform::Json(),
-      std::move(didSendDataBlock), finish, chunkPos,
-      [this](const std::shared_ptr<LMDataRequestOperation>& operation) { runDataRequest(operation); });
+      std::move(didSendDataBlock), finish, chunkPos, dataRequestTransfer());
 }
 
 platform::Result<LMKssFileHelper::FileResult> LMImageSyncAdapter::downloadImage(const LMImage& image,
@@ -64,7 +65,7 @@ platform::Result<LMKssFileHelper::FileResult> LMImageSyncAdapter::downloadImage(
         result = file;
         failure = error;
       },
-      [this](const std::shared_ptr<LMDataRequestOperation>& operation) { runDataRequest(operation); });
+      dataRequestTransfer());
   if (failure && failure->domain() == platform::http::kURLErrorDomain &&
       failure->code() == platform::http::kUrlErrorCancelled) {
     platform::Error cancelled = LMUtils::localErrorWithErrorCode(

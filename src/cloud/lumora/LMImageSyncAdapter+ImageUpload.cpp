@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "cloud/kss/LMKssEncryptedBody.h"
 #include "cloud/lumora/LMImageSyncAdapter.h"
 #include "cloud/modal/LMAssetJSON.h"
 #include "cloud/modal/LMBlockDigests.h"
@@ -17,7 +18,6 @@
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
-#include "utils/RC4.h"
 
 namespace lumora {
 namespace {
@@ -178,7 +178,7 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
 
   platform::Json commits = platform::Json::array();
   std::optional<platform::Error> failure;
-  platform::Bytes block;
+  auto block = std::make_shared<platform::Bytes>();
   std::int64_t offset = 0;
   for (const auto& entry : plan->blocks) {
     if (isTrue(entry, "is_existed")) {
@@ -188,13 +188,10 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
     }
     if ((failure = checkSyncState())) break;
     const auto length = static_cast<std::size_t>(std::min(kLMBlockSize, size - offset));
-    if (auto read = file.read(offset, length, block); !read.ok()) {
+    // The last block's buffer is reused once its transfer has let it go.
+    if (block.use_count() > 1) block = std::make_shared<platform::Bytes>();
+    if (auto read = file.read(offset, length, *block); !read.ok()) {
       failure = read.error();
-      break;
-    }
-    RC4Stream cipher(plan->key);
-    if (!cipher.apply(block.data(), block.data(), block.size())) {
-      failure = uploadFailedError();
       break;
     }
     LMKssFileHelper::SendDataBlock progress;
@@ -208,16 +205,18 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
         });
       };
     }
-    requestUploadKSSBlockUrl(plan->node, block, plan->fileMeta, entry.value("block_meta", platform::Json()), 0,
-                             std::nullopt, std::move(progress),
-                             [&](const std::optional<platform::Json>& commitMeta,
-                                 const std::optional<platform::Error>& error) {
-                               if (error) {
-                                 failure = error;
-                               } else {
-                                 commits.push_back({{"commit_meta", commitMeta.value_or(platform::Json())}});
-                               }
-                             });
+    // Encrypted (RC4 under the key, afresh for each block) as it goes out.
+    LMKssFileHelper::uploadKSSBlockUrl(
+        plan->node, LMKssEncryptedBody::source(block, plan->key), plan->fileMeta,
+        entry.value("block_meta", platform::Json()), platform::Json(), std::move(progress),
+        [&](const std::optional<platform::Json>& commitMeta, const std::optional<platform::Error>& error) {
+          if (error) {
+            failure = error;
+          } else {
+            commits.push_back({{"commit_meta", commitMeta.value_or(platform::Json())}});
+          }
+        },
+        0, dataRequestTransfer());
     if (failure) break;
     offset += kLMBlockSize;
   }

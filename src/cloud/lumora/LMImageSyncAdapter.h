@@ -251,9 +251,9 @@ class LMImageSyncAdapter : public LMSyncAdapter {
   struct GalleryCall;
   // The common procedure of every gallery request.
   std::shared_ptr<LMHTTPRequestOperation> sendGalleryRequest(const GalleryCall& call);
-  // Queues a block transfer on the data-request queue (cancelled at once
-  // when the adapter is).
-  void runDataRequest(const std::shared_ptr<LMDataRequestOperation>& operation);
+  // Runs the storage helper's transfers on the data-request queue (a
+  // transfer queued once the adapter is cancelled is cancelled at once).
+  LMKssFileHelper::Transfer dataRequestTransfer();
   platform::Result<LMImage> uploadImageBlocks(const LMImage& image);
   platform::Result<LMKssFileHelper::FileResult> downloadImage(const LMImage& image,
                                                               const DownloadDataBlock& progress);

@@ -65,7 +65,10 @@ class Node {
         arrived_.notify_all();
       }
       if (hold_) server_.gate().wait();
-      res.set_content(Json{{"stat", "BLOCK_COMPLETED"}, {"commit_meta", "c" + req.get_param_value("block_meta")}}.dump(),
+      const bool refused = refusals_ > 0 && refusals_-- > 0;
+      res.set_content(Json{{"stat", refused ? "BLOCK_BROKEN" : "BLOCK_COMPLETED"},
+                           {"commit_meta", "c" + req.get_param_value("block_meta")}}
+                          .dump(),
                       "application/json");
     });
     server_->Get("/b/(.*)", [this](const httplib::Request& req, httplib::Response& res) {
@@ -97,6 +100,8 @@ class Node {
   }
   std::string url(const std::string& path) const { return server_.url(path); }
   void hold() { hold_ = true; }
+  // The next `count` block uploads are not completed.
+  void refuse(int count) { refusals_ = count; }
 
  private:
   testhttp::TestServer server_;
@@ -106,6 +111,7 @@ class Node {
   std::map<std::string, std::string> bodies_;
   int reads_ = 0;
   std::atomic<bool> hold_{false};
+  std::atomic<int> refusals_{0};
 };
 
 class ImageUploadTest : public ::testing::Test {
@@ -179,14 +185,16 @@ TEST_F(ImageUploadTest, BlocksGoEncryptedAreCommittedInOrderAndTheRelationIsWrit
   adapter->setDelegate(delegate);
   LMImage image = exported(2 * kBlock + 1);
   storesWith(3);
+  node.refuse(1);  // the first block goes twice, encrypted afresh each time
   ASSERT_FALSE(backup(image));
 
   const Bytes key = *lumora::hexData(kKeyText);
   auto uploads = node.uploads();
-  ASSERT_EQ(uploads.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(uploads[i].blockMeta, std::to_string(i));
-    EXPECT_EQ(*lumora::rc4DataWithKey(platform::toBytes(uploads[i].body), key), slice(content, i * kBlock, kBlock));
+  ASSERT_EQ(uploads.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t block = i == 0 ? 0 : i - 1;
+    EXPECT_EQ(uploads[i].blockMeta, std::to_string(block));
+    EXPECT_EQ(*lumora::rc4DataWithKey(platform::toBytes(uploads[i].body), key), slice(content, block * kBlock, kBlock));
   }
   ASSERT_EQ(commits().size(), 1u);
   EXPECT_EQ(Json::parse(commits()[0].parameters["data"].get<std::string>())["kss"],
@@ -210,9 +218,9 @@ TEST_F(ImageUploadTest, BlocksGoEncryptedAreCommittedInOrderAndTheRelationIsWrit
   storesWith(3, {1});
   ASSERT_FALSE(backup(again));
   uploads = node.uploads();
-  ASSERT_EQ(uploads.size(), 5u);
-  EXPECT_EQ(uploads[3].blockMeta, "0");
-  EXPECT_EQ(uploads[4].blockMeta, "2");
+  ASSERT_EQ(uploads.size(), 6u);
+  EXPECT_EQ(uploads[4].blockMeta, "0");
+  EXPECT_EQ(uploads[5].blockMeta, "2");
   EXPECT_EQ(Json::parse(commits()[1].parameters["data"].get<std::string>())["kss"]["commit_metas"][1],
             (Json{{"commit_meta", "kept"}}));
   auto relay = gallery->respond;
@@ -223,7 +231,7 @@ TEST_F(ImageUploadTest, BlocksGoEncryptedAreCommittedInOrderAndTheRelationIsWrit
   };
   LMImage third = exported(2 * kBlock + 1);
   ASSERT_FALSE(backup(third));
-  EXPECT_EQ(node.uploads().size(), 5u);
+  EXPECT_EQ(node.uploads().size(), 6u);
   EXPECT_EQ(commits().size(), 2u);
   EXPECT_FALSE(fs::exists(*third.filePath));
   EXPECT_EQ(adapter->context()->searchAllImageRelations().size(), 1u);
