@@ -235,6 +235,13 @@ TEST_F(ImageUploadTest, BlocksGoEncryptedAreCommittedInOrderAndTheRelationIsWrit
   EXPECT_EQ(commits().size(), 2u);
   EXPECT_FALSE(fs::exists(*third.filePath));
   EXPECT_EQ(adapter->context()->searchAllImageRelations().size(), 1u);
+
+  // A block encrypted by its caller, through the adapter's block upload.
+  std::optional<Json> meta;
+  adapter->requestUploadKSSBlockUrl(node.url("/node"), *lumora::rc4DataWithKey(content, key), "fm", "9", 0,
+                                    std::nullopt, nullptr, [&](const auto& commitMeta, const auto&) { meta = commitMeta; });
+  EXPECT_EQ(meta, Json("c9"));
+  EXPECT_EQ(*lumora::rc4DataWithKey(platform::toBytes(node.uploads().back().body), key), content);
 }
 
 TEST_F(ImageUploadTest, RepliesThatCannotBeFollowedFailBeforeAnyBlock) {
