@@ -16,8 +16,8 @@
 #include "cloud/request/LMDataRequestOperation.h"
 #include "cloud/request/LMHTTPRequestSerialization.h"
 #include "platform/Console.h"
-#include "platform/Semaphore.h"
 #include "platform/SerialQueue.h"
+#include "platform/http/UrlError.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -29,23 +29,24 @@ constexpr int kAttempts = 3;
 constexpr const char* kBlockCompleted = "BLOCK_COMPLETED";
 
 struct Outcome {
-  std::optional<platform::http::Response> response;
   std::optional<platform::Bytes> data;
   std::optional<platform::Error> error;
 };
 
-// Runs the operation and waits for its one finish.
-Outcome runAndWait(const std::shared_ptr<LMDataRequestOperation>& operation) {
-  platform::Semaphore done;
-  Outcome outcome;
-  operation->startWithFinish([&](const std::optional<platform::http::Response>& response,
-                                 const std::optional<platform::Bytes>& data,
-                                 const std::optional<platform::Error>& error) {
-    outcome = Outcome{response, data, error};
-    done.signal();
-  });
-  done.wait();
-  return outcome;
+// Runs the operation (the caller's way, or on its own) until it has ended.
+Outcome runAndWait(const std::shared_ptr<LMDataRequestOperation>& operation,
+                   const LMKssFileHelper::Transfer& transfer) {
+  if (transfer) {
+    transfer(operation);
+  } else {
+    operation->start();
+  }
+  operation->waitUntilFinished();
+  return Outcome{operation->responseData(), operation->error()};
+}
+
+bool isCancelled(const platform::Error& error) {
+  return error.domain() == platform::http::kURLErrorDomain && error.code() == platform::http::kUrlErrorCancelled;
 }
 
 platform::Error fileError(int code, const std::string& what) {
@@ -149,7 +150,8 @@ class Destination {
 platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const platform::Bytes& key,
                                                 std::int64_t index, std::uint64_t taken,
                                                 const LMKssFileHelper::ReadDataBlock& progress,
-                                                platform::Bytes buffer) {
+                                                platform::Bytes buffer,
+                                                const LMKssFileHelper::Transfer& transfer) {
   platform::Error error;
   for (std::size_t attempt = 0; attempt < kAttempts; ++attempt) {
     platform::http::Request request;
@@ -165,9 +167,10 @@ platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const p
         progress(now, before + std::min(total, size), index);
       });
     }
-    Outcome outcome = runAndWait(operation);
+    Outcome outcome = runAndWait(operation, transfer);
     if (outcome.error) {
       error = *outcome.error;
+      if (isCancelled(error)) break;
       platform::consoleLog("Block download failed: " + error.description());
       buffer = stream->takeBuffer();
       continue;
@@ -183,22 +186,28 @@ platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const p
 
 }  // namespace
 
-void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
-                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
-                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
-                                        UploadFinish finish) {
-  platform::Json parameters{{"file_meta", fileMeta}, {"block_meta", blockMeta}, {"chunk_pos", 0}};
-  if (bodySum.is_number()) parameters["body_sum"] = bodySum;
-  const platform::http::Request request = LMHTTPRequestSerialization().postDataRequestWithData(
-      blockData, blockUrl + "/upload_block_chunk", parameters);
+namespace {
 
+platform::http::Request blockUploadRequest(const platform::Bytes& blockData, const std::string& blockUrl,
+                                           const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                           const platform::Json& bodySum, std::uint64_t chunkPos) {
+  platform::Json parameters{{"file_meta", fileMeta}, {"block_meta", blockMeta}, {"chunk_pos", chunkPos}};
+  if (bodySum.is_number()) parameters["body_sum"] = bodySum;
+  return LMHTTPRequestSerialization().postDataRequestWithData(blockData, blockUrl + "/upload_block_chunk",
+                                                              parameters);
+}
+
+// The tries of one block upload, each sending `request` anew.
+void uploadBlock(const platform::http::Request& request, const LMKssFileHelper::SendDataBlock& didSendDataBlock,
+                 const LMKssFileHelper::UploadFinish& finish, const LMKssFileHelper::Transfer& transfer) {
   platform::Error error;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     auto operation = LMDataRequestOperation::initWithRequest(request);
     operation->setSendDataBlock(didSendDataBlock);
-    Outcome outcome = runAndWait(operation);
+    Outcome outcome = runAndWait(operation, transfer);
     if (outcome.error) {
       error = *outcome.error;
+      if (isCancelled(error)) break;
       continue;
     }
     const platform::Bytes& body = outcome.data ? *outcome.data : platform::Bytes();
@@ -224,13 +233,34 @@ void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platf
   if (finish) finish(std::nullopt, error);
 }
 
+}  // namespace
+
+void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
+                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                        UploadFinish finish, std::uint64_t chunkPos,
+                                        const Transfer& transfer) {
+  uploadBlock(blockUploadRequest(blockData, blockUrl, fileMeta, blockMeta, bodySum, chunkPos), didSendDataBlock,
+              finish, transfer);
+}
+
+void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, platform::http::BodySource blockBody,
+                                        const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                        const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                        UploadFinish finish, std::uint64_t chunkPos,
+                                        const Transfer& transfer) {
+  platform::http::Request request = blockUploadRequest({}, blockUrl, fileMeta, blockMeta, bodySum, chunkPos);
+  request.bodySource = std::move(blockBody);
+  uploadBlock(request, didSendDataBlock, finish, transfer);
+}
+
 namespace {
 
 // The whole download; the destination is settled and closed when it
 // returns, so a failed download's file holds every block taken.
 platform::Result<LMKssFileHelper::FileResult> downloadFile(
     const platform::Json& kss, const std::optional<std::string>& fileName,
-    const LMKssFileHelper::ReadDataBlock& progress) {
+    const LMKssFileHelper::ReadDataBlock& progress, const LMKssFileHelper::Transfer& transfer) {
   auto description = LMKssDescription::fromJson(kss);
   if (!description.ok()) return description.error();
 
@@ -249,7 +279,7 @@ platform::Result<LMKssFileHelper::FileResult> downloadFile(
   for (std::size_t index = 0; index < description->blocks.size(); ++index) {
     const LMKssBlock& block = description->blocks[index];
     auto plain = downloadBlock(block, description->secureKey, static_cast<std::int64_t>(index),
-                               taken, progress, destination.spare());
+                               taken, progress, destination.spare(), transfer);
     if (!plain.ok()) return plain.error();
     if (auto written = destination.append(std::move(*plain)); !written.ok()) return written.error();
     taken += block.size;
@@ -261,8 +291,9 @@ platform::Result<LMKssFileHelper::FileResult> downloadFile(
 
 void LMKssFileHelper::downloadKssFileWithKSS(const platform::Json& kss,
                                              const std::optional<std::string>& fileName,
-                                             ReadDataBlock didReadDataBlock, DownloadFinish finish) {
-  auto result = downloadFile(kss, fileName, didReadDataBlock);
+                                             ReadDataBlock didReadDataBlock, DownloadFinish finish,
+                                             const Transfer& transfer) {
+  auto result = downloadFile(kss, fileName, didReadDataBlock, transfer);
   if (!result.ok()) {
     LM_LOG_ERROR("{}", result.error().description());
     if (finish) finish(std::nullopt, result.error());

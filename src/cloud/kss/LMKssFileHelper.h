@@ -9,19 +9,27 @@
 // transfer has ended and call their finish block exactly once, on that
 // thread, before they return; so call them from worker queues, never from
 // the main thread nor the transfers' network thread. Progress blocks run on
-// the network thread. Failures go to the finish block (see each call).
+// the network thread. Failures go to the finish block (see each call). A
+// transfer that ends cancelled (-999 in the URL error domain) is not tried
+// again: the call ends with that error. A caller may run the transfers its
+// own way (on a queue of its own, so that pausing or cancelling the queue
+// reaches them) by passing a Transfer.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/http/Request.h"
 
 namespace lumora {
+
+class LMDataRequestOperation;
 
 // The storage service's own errors.
 inline constexpr const char* kLMKssErrorDomain = "com.quenby.lumora.kss.error";
@@ -44,10 +52,14 @@ class LMKssFileHelper {
   using FileResult = std::variant<std::string, platform::Bytes>;
   using DownloadFinish =
       std::function<void(const std::optional<FileResult>&, const std::optional<platform::Error>&)>;
+  // Starts one transfer its own way (queues it, say); the helper then waits
+  // until it has ended or was dropped unstarted (its error() then says so).
+  // Empty: the transfer is started on its own.
+  using Transfer = std::function<void(const std::shared_ptr<LMDataRequestOperation>&)>;
 
   // POSTs the block to "<blockUrl>/upload_block_chunk" ("application/
   // octet-stream", unsigned, no cookie) with "file_meta", "block_meta",
-  // "chunk_pos" 0 and, when `bodySum` is a number, "body_sum" in the query;
+  // "chunk_pos" and, when `bodySum` is a number, "body_sum" in the query;
   // up to three attempts. Success is a JSON reply whose "stat" is
   // "BLOCK_COMPLETED" and that carries a "commit_meta", handed to `finish`.
   // After three failed attempts `finish` gets the last attempt's error: the
@@ -56,7 +68,15 @@ class LMKssFileHelper {
   static void uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
                                 const platform::Json& fileMeta, const platform::Json& blockMeta,
                                 const platform::Json& bodySum, SendDataBlock didSendDataBlock,
-                                UploadFinish finish);
+                                UploadFinish finish, std::uint64_t chunkPos = 0,
+                                const Transfer& transfer = {});
+  // The same with a body read as it goes out (opened anew for each try),
+  // such as LMKssEncryptedBody's.
+  static void uploadKSSBlockUrl(const std::string& blockUrl, platform::http::BodySource blockBody,
+                                const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                const platform::Json& bodySum, SendDataBlock didSendDataBlock,
+                                UploadFinish finish, std::uint64_t chunkPos = 0,
+                                const Transfer& transfer = {});
 
   // Downloads the file that `kss` describes (LMKssDescription): each block
   // from its first address, then its second, ... (the first again when it
@@ -73,7 +93,8 @@ class LMKssFileHelper {
   // A failed download leaves the blocks taken before it in the file.
   static void downloadKssFileWithKSS(const platform::Json& kss,
                                      const std::optional<std::string>& fileName,
-                                     ReadDataBlock didReadDataBlock, DownloadFinish finish);
+                                     ReadDataBlock didReadDataBlock, DownloadFinish finish,
+                                     const Transfer& transfer = {});
 };
 
 }  // namespace lumora

@@ -5,7 +5,10 @@
 // on which a suspended backup waits. Here: the reserved album names, the
 // stop rule for image errors, storing an album relation, removing a cached
 // download file, and suspension, resumption and cancellation with the state
-// check that every stage of a backup or download calls.
+// check that every stage of a backup or download calls; the gallery
+// service's requests (LMImageSyncAdapter+GalleryRequests.cpp), the block
+// transfers of stored images (+BlockTransfer.cpp) and the upload of one
+// image (+ImageUpload.cpp).
 //
 // Ownership: sharedAdapter() lives for the process (tests may make their
 // own); it owns its store (made on first use) and queues; the delegate is
@@ -14,25 +17,34 @@
 // from any thread; they and checkSyncState's look at the flags hold one
 // recursive state lock, so a resume or cancel cannot slip between a backup's
 // decision to wait and its wait. checkSyncState blocks its caller (the
-// backup thread) while the run is suspended.
+// backup thread) while the run is suspended. Requests, transfers and
+// uploads block their caller (the backup's or a download's thread, never the
+// main thread); block transfers run one at a time on the data-request
+// queue, so suspending or cancelling the adapter reaches them.
 // Failure: cancellation is the -10012 "Backup process is cancelled." error;
 // the rest reports through its results or the SDK log.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "cloud/kss/LMKssFileHelper.h"
 #include "cloud/lumora/LMAdapterMembers.h"
 #include "cloud/lumora/LMImageSyncAdapterDelegate.h"
 #include "cloud/lumora/LMSyncAdapter.h"
 #include "cloud/modal/LMAlbum.h"
+#include "cloud/modal/LMImage.h"
 #include "cloud/modal/LMManagedAssetContext.h"
+#include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/Semaphore.h"
 #include "platform/SerialQueue.h"
 #include "platform/photos/Types.h"
@@ -94,7 +106,148 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // The cancellation error (-10012, "Backup process is cancelled.").
   static platform::Error cancellationError();
 
+  // ---- The gallery service ----
+  //
+  // Every request is signed for "lumora" and goes to galleryURL() +
+  // "/lum/gallery/v3/user/<user id>/..."; at most four sends under the retry
+  // rule, redirects followed without using one; most sends are paced (each
+  // takes at least the gallery's minimum time, on the clock). Each returns
+  // its last operation, never null; its error() or result() tells the
+  // outcome. Nothing is sent, and the operation carries the error, when
+  // nobody is signed in (-10001) or the parameters cannot be built.
+
+  // Service key of the preview (forTest) gallery host; the release host is
+  // ServiceHosts::kCloud.
+  static constexpr const char* kGalleryPreviewHostKey = "cloudPreview";
+  // "http://<host>", the host list's entry replacing the configured host.
+  std::string galleryURL() const;
+
+  // GET .../full: images and albums since a sync tag (limit 200 by default,
+  // at most 500).
+  std::shared_ptr<LMHTTPRequestOperation> requestImageAndAlbumListWithSyncTag(
+      std::optional<std::int64_t> syncTag, const std::optional<std::string>& syncExtraInfo,
+      std::optional<std::int64_t> limit, const std::vector<std::int64_t>& filterTags, bool hiddenData);
+  // GET .../full/album/<id>: one album's images since a sync tag.
+  std::shared_ptr<LMHTTPRequestOperation> requestImageListInAlbumWithSyncTag(
+      std::optional<std::int64_t> syncTag, const std::optional<std::string>& syncExtraInfo, std::int64_t albumId,
+      std::optional<std::int64_t> limit, const std::vector<std::int64_t>& filterTags);
+  // GET .../thumbnails for at most 10 ids (more: -10002, nothing sent).
+  std::shared_ptr<LMHTTPRequestOperation> requestImageThumbnailUrls(const std::vector<std::int64_t>& imageIDs,
+                                                                    double width, double height);
+  // POST .../full: asks to store the image, sending its cloud JSON and its
+  // block list (an image without blocks is refused: -1 "Image is nil").
+  std::shared_ptr<LMHTTPRequestOperation> requestImageUploadUrlsWithImage(const LMImage& image);
+  // POST .../full/<id>/storage: commits the uploaded blocks (not paced).
+  std::shared_ptr<LMHTTPRequestOperation> requestImageConfirmWithImageID(std::int64_t imageID,
+                                                                         const platform::Json& fileMeta,
+                                                                         const platform::Json& commitMetas);
+  // GET .../full/<id>/storage: the stored image's blocks (not paced).
+  std::shared_ptr<LMHTTPRequestOperation> requestImageDownloadBlocksWithImageID(std::int64_t imageID);
+  // POST .../full/<serverID>/delete (an image without serverID: -10002).
+  std::shared_ptr<LMHTTPRequestOperation> requestDeleteImage(const LMImage& image);
+  // POST .../full/image/batchdelete with {"id", "tag"} per image.
+  std::shared_ptr<LMHTTPRequestOperation> requestBatchDeleteImages(const std::vector<LMImage>& images);
+  // GET .../full/album: albums since a sync tag.
+  std::shared_ptr<LMHTTPRequestOperation> requestAlbumListWithSyncTag(std::optional<std::int64_t> syncTag,
+                                                                      const std::optional<std::string>& syncExtraInfo,
+                                                                      std::optional<std::int64_t> limit);
+  // POST .../full/album: a new album from its cloud JSON.
+  std::shared_ptr<LMHTTPRequestOperation> requestCreateAlbum(const LMAlbum& album);
+  // POST .../full/album/<serverID> (an album without serverID: -10002).
+  std::shared_ptr<LMHTTPRequestOperation> requestRenameAlbum(const LMAlbum& album);
+  // POST .../full/album/<id>/delete.
+  std::shared_ptr<LMHTTPRequestOperation> requestDeleteAlbum(std::int64_t albumID, std::int64_t sync);
+
+  using FailBlock = std::function<void(const platform::Error& error)>;
+  // (final sync tag, final extra information, the records, whether the
+  // listing started over from nothing)
+  using ImageListSuccess = std::function<void(std::int64_t syncTag, const std::string& syncExtraInfo,
+                                              const std::vector<LMImage>& images, bool resync)>;
+  using AlbumListSuccess = std::function<void(std::int64_t syncTag, const std::string& syncExtraInfo,
+                                              const std::vector<LMAlbum>& albums, bool resync)>;
+
+  // Every page of a listing, from `sync` with `syncExtraInfo` (without
+  // extra information: from nothing, a resync). The cloud's 52000 starts
+  // the listing over from the tag it names (a resync; what was read is
+  // dropped). Records are kept by server id (a later one replaces an
+  // earlier one; images flagged "isUbiImage" are left out). Exactly one of
+  // the blocks runs, on this thread, before the call returns.
+  void requestImageListInAlbumWithSync(std::optional<std::int64_t> sync,
+                                       const std::optional<std::string>& syncExtraInfo, std::int64_t albumId,
+                                       const ImageListSuccess& success, const FailBlock& fail);
+  void requestAlbumListWithSync(std::optional<std::int64_t> sync, const std::optional<std::string>& syncExtraInfo,
+                                const AlbumListSuccess& success, const FailBlock& fail);
+  // Thumbnail addresses of any number of images, asked 10 at a time;
+  // `success` gets one object from image id (as text) to address.
+  void requestImageThumbnailUrls(const std::vector<std::int64_t>& imageIDs, double width, double height,
+                                 const std::function<void(const platform::Json& urls)>& success,
+                                 const FailBlock& fail);
+  // Deletes in runs of 10, then tries the cloud's refusals again, in at
+  // most three passes. `finish` gets the images still not deleted and no
+  // error, or (a run failed) the ones refused so far in that pass and the
+  // error.
+  void requestBatchDeleteImages(
+      const std::vector<LMImage>& images,
+      const std::function<void(const std::vector<LMImage>& failed, const std::optional<platform::Error>& error)>&
+          finish);
+
+  // ---- Block transfers ----
+
+  // Uploads one block, already encrypted, to a storage node (see
+  // LMKssFileHelper::uploadKSSBlockUrl) as a transfer of the data-request
+  // queue: up to three tries, none after a cancel. `finish` gets the
+  // block's commit meta or the error before the call returns.
+  void requestUploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
+                                const platform::Json& fileMeta, const platform::Json& blockMeta,
+                                std::uint64_t chunkPos, std::optional<std::int64_t> bodySum,
+                                LMKssFileHelper::SendDataBlock didSendDataBlock,
+                                const LMKssFileHelper::UploadFinish& finish);
+  // (bytes now, bytes of the image so far, the image's size)
+  using DownloadDataBlock = std::function<void(std::int64_t, std::int64_t, std::int64_t)>;
+  // Downloads the stored image `image.serverID`: its block list from the
+  // gallery, then each block from the storage (data-request queue), up to
+  // three tries, decrypted and checked against its SHA-1. With a file name
+  // the blocks go to that file in the caches directory, else into memory.
+  // `finish` gets the path or the bytes, or the error; a cancel of the
+  // adapter ends it with -10012 "Downloading image is cancelled.".
+  void downloadDataFromImageObject(const LMImage& image, const DownloadDataBlock& downloadDataBlock,
+                                   const LMKssFileHelper::DownloadFinish& finish);
+
+  // ---- Image upload ----
+
+  // Backs up one exported image (assetID, assetGroupID, serverGroupID,
+  // size, sha1, filePath and blockInfos set): the delegate's cloud image of
+  // the same album when it names one, else uploadImage; then the image's
+  // relation row is written (a store that refuses it is -10003). The
+  // exported file is removed whatever happens. nullopt on success.
+  std::optional<platform::Error> backupImage(LMImage& image);
+  // Asks the gallery to store the image; unless the cloud holds the file
+  // already, sends each block it lacks, RC4-encrypted under the key the
+  // gallery hands out, to the first storage node it names, then commits.
+  // A reply whose block list does not match the file's blocks, or whose
+  // key is missing or not hexadecimal, fails before any block is sent. The
+  // exported file is removed on every way out. Exactly one block runs, on
+  // this thread, before the call returns: `success` with the stored image.
+  void uploadImage(const LMImage& image, const std::function<void(const LMImage& serverImage)>& success,
+                   const FailBlock& fail);
+
+ protected:
+  // The operation of one gallery request (tests replace it).
+  virtual std::shared_ptr<LMHTTPRequestOperation> galleryOperation(const std::string& method,
+                                                                   const std::string& URLString,
+                                                                   const platform::Json& parameters);
+
  private:
+  struct GalleryCall;
+  // The common procedure of every gallery request.
+  std::shared_ptr<LMHTTPRequestOperation> sendGalleryRequest(const GalleryCall& call);
+  // Runs the storage helper's transfers on the data-request queue (a
+  // transfer queued once the adapter is cancelled is cancelled at once).
+  LMKssFileHelper::Transfer dataRequestTransfer();
+  platform::Result<LMImage> uploadImageBlocks(const LMImage& image);
+  platform::Result<LMKssFileHelper::FileResult> downloadImage(const LMImage& image,
+                                                              const DownloadDataBlock& progress);
+
   std::unique_ptr<platform::SerialQueue> dispatchQueue_;  // under memberMutex_
 
   // Guards the run-state changes of this adapter (the base's flag setters

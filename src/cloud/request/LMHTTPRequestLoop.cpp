@@ -66,17 +66,23 @@ void LMHTTPRequestLoop::cancel() {
 }
 
 void LMHTTPRequestLoop::startUnder(platform::Cancellation& cancellation,
-                                   const std::shared_ptr<LMHTTPRequestOperation>& operation) {
+                                   const std::shared_ptr<LMHTTPRequestOperation>& operation,
+                                   platform::Clock::Duration minimum) {
+  auto clock = platform::Clock::current();
+  const auto began = clock->steadyNow();
   std::weak_ptr<LMHTTPRequestOperation> weak = operation;
   auto hook = cancellation.onCancel([weak] {
     if (auto alive = weak.lock()) alive->cancel();
   });
   operation->start();
   cancellation.removeHook(hook);
+  const auto took = clock->steadyNow() - began;
+  if (took < minimum) cancellation.waitFor(minimum - took);
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestLoop::run(const OperationFactory& makeOperation,
-                                                               bool followRedirects) {
+                                                               bool followRedirects,
+                                                               platform::Clock::Duration minimumSendTime) {
   auto cancellation = currentCancellation();
   std::size_t redirects = 0;
   std::shared_ptr<LMHTTPRequestOperation> operation;
@@ -84,7 +90,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestLoop::run(const OperationFa
     auto next = makeOperation ? makeOperation() : nullptr;
     if (!next) break;
     operation = std::move(next);
-    startUnder(*cancellation, operation);
+    startUnder(*cancellation, operation, minimumSendTime);
     bool finished = false;
     while (followRedirects && !cancellation->isCancelled()) {
       auto redirected = redirectRequestOperationForOperation(operation, redirects);
@@ -95,7 +101,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestLoop::run(const OperationFa
         break;
       }
       ++redirects;
-      startUnder(*cancellation, redirected);
+      startUnder(*cancellation, redirected, minimumSendTime);
     }
     if (finished || tries < 2 || cancellation->isCancelled()) break;
     auto delay = LMUtils::retryDelayForRequestWithError(operation->error());

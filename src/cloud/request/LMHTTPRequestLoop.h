@@ -3,6 +3,8 @@
 // (waited for on the clock's steady time), following the cloud's redirect
 // replies (code 308 with data "redirectUrl") up to ten times, with their
 // count in "X-QUENBY-REDIRECT-COUNT"; the eleventh redirect ends in 10034.
+// A run may be paced: each send (a redirected one too) then takes at least a
+// minimum time, what is left of it waited for on the clock's steady time.
 //
 // cancel() ends every run in progress at once: the send in flight is
 // cancelled and a retry wait ends, so the run returns within a few tens of
@@ -55,10 +57,13 @@ class LMHTTPRequestLoop {
   void setPermanentRedirectHandler(std::function<void()> handler);
 
   // Sends operations made by `makeOperation`, following redirects when
-  // `followRedirects`, at most four times under the retry rule; the last
-  // operation (one carrying the local error -1 when the factory gave none).
+  // `followRedirects`, at most four times under the retry rule, each send
+  // taking at least `minimumSendTime`; the last operation (one carrying the
+  // local error -1 when the factory gave none). The factory is asked once
+  // per try (a redirected send repeats the request it was given).
   std::shared_ptr<LMHTTPRequestOperation> run(const OperationFactory& makeOperation,
-                                              bool followRedirects = true);
+                                              bool followRedirects = true,
+                                              platform::Clock::Duration minimumSendTime = {});
   // The loop over a signed request of the manager.
   std::shared_ptr<LMHTTPRequestOperation> requestWithMethod(
       const std::string& method, const std::string& URLString,
@@ -77,9 +82,11 @@ class LMHTTPRequestLoop {
 
  private:
   std::shared_ptr<platform::Cancellation> currentCancellation();
-  // Starts `operation`, cancelled together with the run.
+  // Starts `operation`, cancelled together with the run; then waits for
+  // what is left of `minimum` (ended early by a cancel).
   static void startUnder(platform::Cancellation& cancellation,
-                         const std::shared_ptr<LMHTTPRequestOperation>& operation);
+                         const std::shared_ptr<LMHTTPRequestOperation>& operation,
+                         platform::Clock::Duration minimum);
 
   std::shared_ptr<LMHTTPRequestOperationManager> manager_;
   RedirectFactory redirectFactory_;
