@@ -22,20 +22,6 @@ std::string listPath(const std::string& userId, const char* rest = "") {
   return "/lum/contact/v3/user/" + userId + "/full" + rest;
 }
 
-// Makes one send (the fresh request, whose completion sleeps what is left)
-// take at least `seconds` of the clock's steady time; redirects and the
-// retry rule's pause come on top.
-void paceSend(const std::shared_ptr<LMHTTPRequestOperation>& operation, double seconds) {
-  if (!operation || seconds <= 0) return;
-  auto clock = platform::Clock::current();
-  const auto start = clock->steadyNow();
-  const auto minimum = platform::seconds(seconds);
-  operation->setCompletionBlock([clock, start, minimum](LMHTTPRequestOperation&) {
-    const auto elapsed = clock->steadyNow() - start;
-    if (elapsed < minimum) clock->sleepFor(minimum - elapsed);
-  });
-}
-
 }  // namespace
 
 std::optional<std::string> LMContactSyncAdapter::signedInUserId() const {
@@ -51,11 +37,9 @@ std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::operationWithMetho
 
 std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::sendPaced(const OperationFactory& make,
                                                                         double minimumSeconds) {
-  return requestLoop()->run([&] {
-    auto operation = make();
-    paceSend(operation, minimumSeconds);
-    return operation;
-  });
+  // Each send (redirected ones too) takes at least the minimum on the
+  // clock; a cancel ends the wait.
+  return requestLoop()->run(make, true, platform::seconds(std::max(minimumSeconds, 0.0)));
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::sendContactRequest(const std::string& method,
