@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "server/AdminJson.h"
+#include "server/CrashFormCheck.h"
 #include "server/HttpUtil.h"
 #include "server/SqlStatement.h"
 
@@ -87,6 +88,9 @@ void StatsService::receive(const httplib::Request& req, httplib::Response& res) 
   std::string encoding;
   auto form = formOf(req, encoding);
   if (const auto* problem = std::get_if<std::string>(&form)) return replyStats(res, 400, refusal(*problem));
+  if (req.path == kCrashPath) {
+    if (auto problem = crashFormProblem(std::get<Fields>(form))) return replyStats(res, 400, refusal(*problem));
+  }
   Json fields = Json::array();
   for (const auto& [name, value] : std::get<Fields>(form)) fields.push_back(Json::array({name, value}));
   {

@@ -27,6 +27,13 @@ namespace platform {
 
 class ViewController;
 
+// Posted on the default notification centre by whoever drives the app (the
+// app shell, tests) as the app's state changes, on the main thread.
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
+
 enum class InterfaceOrientation {
   Unknown,
   Portrait,

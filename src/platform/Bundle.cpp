@@ -1,5 +1,6 @@
 #include "platform/Bundle.h"
 
+#include <filesystem>
 #include <mutex>
 
 namespace platform {
@@ -9,6 +10,7 @@ nlohmann::json builtIn() {
   return {
       {"CFBundleName", "Lumora"},
       {"CFBundleDisplayName", "Lumora"},
+      {"CFBundleExecutable", "lumora"},
       {"CFBundleIdentifier", "com.quenby.lumora"},
       {"CFBundleShortVersionString", "1.0.0"},
       {"CFBundleVersion", "1"},
@@ -43,6 +45,12 @@ std::optional<std::string> Bundle::infoString(const std::string& key) {
   auto value = infoValue(key);
   if (!value || !value->is_string()) return std::nullopt;
   return value->get<std::string>();
+}
+
+std::string Bundle::bundlePath() {
+  std::error_code error;
+  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : executable.parent_path().string();
 }
 
 void Bundle::setInfoDictionary(nlohmann::json info) {

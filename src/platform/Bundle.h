@@ -2,7 +2,8 @@
 // keys the side subsystems read). Defaults describe this build; tests and the
 // app may replace or amend it.
 // Ownership: one process-wide dictionary. Threading: thread-safe.
-// Failure: none; a missing key reads as nullopt.
+// Failure: none; a missing key reads as nullopt, an unreadable bundle path
+// as "".
 #pragma once
 
 #include <optional>
@@ -19,6 +20,9 @@ class Bundle {
   static std::optional<nlohmann::json> infoValue(const std::string& key);
   // A string entry, or nullopt when absent or not a string.
   static std::optional<std::string> infoString(const std::string& key);
+
+  // The folder the bundle lies in: the running executable's folder.
+  static std::string bundlePath();
 
   static void setInfoDictionary(nlohmann::json info);
   static void setInfoValue(const std::string& key, nlohmann::json value);

@@ -61,6 +61,8 @@ std::optional<std::string> Device::processName(int pid) {
   return name;
 }
 
+std::optional<std::string> Device::architectureName() { return unameField("hw.machine"); }
+
 std::string Device::model() {
   std::lock_guard<std::mutex> guard(factsMutex());
   return factsSlot().model.value_or("iPhone");

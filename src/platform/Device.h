@@ -30,6 +30,9 @@ class Device {
   static std::optional<std::string> sysInfo(std::string_view name);
   // The command name of process `pid`; nullopt when there is no such process.
   static std::optional<std::string> processName(int pid);
+  // The processor architecture the system runs on (uname's machine, never
+  // the configured model); nullopt when it cannot be read.
+  static std::optional<std::string> architectureName();
 
   static std::string model();
   static std::string systemName();

@@ -122,6 +122,15 @@ std::optional<bool> KeyedArchive::decodeBool(const std::string& key) const {
 std::optional<std::int64_t> KeyedArchive::decodeInt64(const std::string& key) const {
   return decodeAs<std::int64_t>(decodeValue(key), &ArchiveValue::asInt64);
 }
+
+std::optional<std::int32_t> KeyedArchive::decodeInt32(const std::string& key) const {
+  std::optional<std::int64_t> value = decodeInt64(key);
+  if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+      *value > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(*value);
+}
 std::optional<double> KeyedArchive::decodeDouble(const std::string& key) const {
   return decodeAs<double>(decodeValue(key), &ArchiveValue::asDouble);
 }

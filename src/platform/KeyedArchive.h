@@ -88,6 +88,8 @@ class KeyedArchive {
   const ArchiveValue* decodeValue(const std::string& key) const;
   std::optional<bool> decodeBool(const std::string& key) const;
   std::optional<std::int64_t> decodeInt64(const std::string& key) const;
+  // nullopt also for an integer beyond the 32-bit range.
+  std::optional<std::int32_t> decodeInt32(const std::string& key) const;
   std::optional<double> decodeDouble(const std::string& key) const;
   std::optional<std::string> decodeString(const std::string& key) const;
   std::optional<Bytes> decodeBytes(const std::string& key) const;

@@ -2,8 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <limits>
-
 namespace lumora {
 namespace {
 
@@ -16,14 +14,6 @@ constexpr const char* kValueKey = "VALUE";
 constexpr const char* kParamKey = "PARAM";
 constexpr const char* kTimeKey = "TIME";
 constexpr const char* kPointIDKey = "POINT_ID";
-
-std::int32_t decodeInt32(const platform::KeyedArchive& coder, const char* key) {
-  std::int64_t value = coder.decodeInt64(key).value_or(0);
-  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
-    return 0;
-  }
-  return static_cast<std::int32_t>(value);
-}
 
 std::optional<platform::ArchiveValue> encodeValue(const KoAPointValue& value) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) return platform::ArchiveValue(*number);
@@ -82,9 +72,9 @@ void KoAPointLocalModel::encodeWithCoder(platform::KeyedArchive& coder) const {
 
 KoAPointLocalModel KoAPointLocalModel::initWithCoder(const platform::KeyedArchive& coder) {
   KoAPointLocalModel point;
-  point.nPointType = decodeInt32(coder, kPointTypeKey);
-  point.nUploadType = decodeInt32(coder, kUploadTypeKey);
-  point.nSendFlag = decodeInt32(coder, kSendFlagKey);
+  point.nPointType = coder.decodeInt32(kPointTypeKey).value_or(0);
+  point.nUploadType = coder.decodeInt32(kUploadTypeKey).value_or(0);
+  point.nSendFlag = coder.decodeInt32(kSendFlagKey).value_or(0);
   point.strKey = coder.decodeString(kKeyKey).value_or("");
   point.strCategory = coder.decodeString(kCategoryKey);
   point.objValue = decodeValue(coder.decodeValue(kValueKey));

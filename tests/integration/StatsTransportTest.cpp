@@ -132,8 +132,8 @@ TEST_F(StatsTransport, LargeFormsArriveWholeAsMultipart) {
   statValue += std::string(64 * 1024, ' ') + "\r\n--end";
   KoANetworkUtils::Form form{{"stat_value", statValue}, {"device_id", "a\"b"}, {"channel", "App Store"}};
   Json output;
-  ASSERT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendCrashReport, form, output), 0);
-  auto forms = server_->stats().received("/kocrash");
+  ASSERT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendStatMessage, form, output), 0);
+  auto forms = server_->stats().received("/kostats");
   ASSERT_EQ(forms.size(), 1u);
   EXPECT_EQ(forms[0].encoding, "multipart");
   EXPECT_EQ(forms[0].field("stat_value"), statValue);

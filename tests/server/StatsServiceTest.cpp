@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <string>
 
 #include "ServerFixture.h"
@@ -94,6 +96,51 @@ TEST_F(StatsServiceTest, FaultsAnswerInTheServicesFormOrWithTheGivenBody) {
   EXPECT_EQ(body["code"], 5);
   EXPECT_EQ(post("/kostats", {{"a", "1"}}).status, 200);
   EXPECT_EQ(server_->stats().received().size(), 1u);
+}
+
+TEST_F(StatsServiceTest, CrashFormsAreCheckedFieldByField) {
+  // MD5 of "abc", upper-case.
+  const std::string digest = "900150983CD24FB0D6963F7D28E17F72";
+  const std::map<std::string, std::string> valid = {
+      {"app_id", "2882303761517"}, {"app_key", "5601751"},     {"device_uuid", "d1"},
+      {"device_os", "ios9.3"},     {"device_model", "x86_64"}, {"app_version", "1"},
+      {"app_channel", ""},         {"app_start_time", "12000"}, {"app_crash_time", "12500"},
+      {"crash_exception_type", "signal:11 -->segmentation violation"},
+      {"crash_exception_desc", "NULL " + digest}, {"crash_callstack", "abc"}};
+  auto sendWith = [&](const std::string& name, const std::optional<std::string>& value) {
+    httplib::MultipartFormDataItems items;
+    for (const auto& [field, text] : valid) {
+      if (field != name) items.push_back({field, text, "", ""});
+    }
+    if (value) items.push_back({name, *value, "", ""});
+    return multipart(StatsService::kCrashPath, items);
+  };
+  struct Case {
+    std::string field;
+    std::optional<std::string> value;  // nullopt: left out
+    int status;
+  } cases[] = {
+      {"device_uuid", std::nullopt, 200},
+      {"app_crash_time", "0", 200},
+      {"app_id", std::nullopt, 400},
+      {"app_key", "", 400},
+      {"app_channel", std::nullopt, 400},
+      {"device_uuid", "", 400},
+      {"crash_callstack", "", 400},
+      {"app_start_time", "12000.5", 400},
+      {"app_crash_time", "-1", 400},
+      {"app_crash_time", "1e4", 400},
+      {"crash_exception_desc", digest, 400},
+      {"crash_exception_desc", "NULL 900150983cd24fb0d6963f7d28e17f72", 400},
+      {"crash_exception_desc", "NULL " + digest + " ", 400},
+      {"crash_exception_desc", "NULL D41D8CD98F00B204E9800998ECF8427E", 400},
+  };
+  for (const Case& c : cases) {
+    Reply reply = sendWith(c.field, c.value);
+    EXPECT_EQ(reply.status, c.status) << c.field << "=" << c.value.value_or("(left out)");
+    EXPECT_EQ(reply.json["status"], c.status == 200 ? "ok" : "fail") << c.field;
+  }
+  EXPECT_EQ(server_->stats().received(StatsService::kCrashPath).size(), 2u);
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+#include "stats/KoACrashNote.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "platform/CallStack.h"
+#include "platform/FixedText.h"
+#include "stats/KoACrashUtil.h"
+
+namespace lumora {
+namespace {
+
+constexpr const char* kFirstLine = "KOSTAT_CRASH_NOTE 1";
+constexpr const char* kLastLine = "END";
+constexpr std::size_t kLineSize = 2048;
+constexpr std::size_t kFrameSize = 1024;
+
+struct Prepared {
+  std::string path;
+  std::string head;                  // the first line and the app information
+  std::string typeLines[NSIG];       // "EXCEPTION_TYPE=...\n" per prepared signal
+};
+
+std::atomic<const Prepared*> prepared{nullptr};
+
+// One "key=value" line, the value escaped.
+std::string line(const char* key, const std::string& value) {
+  char buffer[kLineSize];
+  platform::FixedText text(buffer, sizeof buffer);
+  text.add(key).add('=').addEscaped(value.c_str()).add('\n');
+  return std::string(text.text(), text.length());
+}
+
+bool writeAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    ssize_t written = write(fd, data, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool writeText(int fd, const platform::FixedText& text) { return writeAll(fd, text.text(), text.length()); }
+
+bool writeNumberLine(int fd, const char* key, std::int64_t value) {
+  char buffer[64];
+  platform::FixedText text(buffer, sizeof buffer);
+  return writeText(fd, text.add(key).add('=').addDecimal(value).add('\n'));
+}
+
+}  // namespace
+
+void KoACrashNote::prepare(const std::filesystem::path& path, const KoACMAppInfo& appInfo,
+                           const std::vector<int>& signals) {
+  auto* parts = new Prepared();  // never freed: a handler may be reading the one it replaces
+  parts->path = path.string();
+  parts->head = std::string(kFirstLine) + "\n";
+  for (const auto& [key, field] : KoACMAppInfo::kFields) {
+    if (const auto& value = appInfo.*field) parts->head += line(key, *value);
+  }
+  for (int signal : signals) {
+    if (signal > 0 && signal < NSIG) {
+      parts->typeLines[signal] = line(KoACMException::kTypeKey, KoACrashUtil::signalString(signal));
+    }
+  }
+  prepared.store(parts, std::memory_order_release);
+}
+
+bool KoACrashNote::writeFromSignal(int signal, const State& state) {
+  const Prepared* parts = prepared.load(std::memory_order_acquire);
+  if (parts == nullptr || signal <= 0 || signal >= NSIG || parts->typeLines[signal].empty()) return false;
+  static void* frames[platform::kMaxCallStackFrames];
+  int count = platform::captureCallStack(frames, platform::kMaxCallStackFrames);
+
+  int fd = open(parts->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = writeAll(fd, parts->head.data(), parts->head.size()) &&
+            writeNumberLine(fd, KoACMState::kAppActiveKey, state.active ? 1 : 0) &&
+            writeNumberLine(fd, KoACMState::kLaunchNumKey, state.launchNum) &&
+            writeNumberLine(fd, KoACMState::kOutOfMemoryNumKey, state.outOfMemoryNum) &&
+            writeNumberLine(fd, KoACMState::kAppRunTimeKey, state.runTime) &&
+            writeNumberLine(fd, KoACMState::kCrashTimeKey, state.crashTime) &&
+            writeAll(fd, parts->typeLines[signal].data(), parts->typeLines[signal].size());
+  char lineBuffer[kLineSize];
+  platform::FixedText text(lineBuffer, sizeof lineBuffer);
+  ok = ok && writeText(fd, text.add(KoACMException::kCodesKey).add("=NULL\n"));
+  char frame[kFrameSize];
+  for (int i = 0; ok && i < count; ++i) {
+    platform::formatCallStackFrame(frame, sizeof frame, i, frames[i]);
+    text.clear();
+    ok = writeText(fd, text.add(KoACMException::kCallStackKey).add('=').addEscaped(frame).add('\n'));
+  }
+  text.clear();
+  ok = ok && writeText(fd, text.add(kLastLine).add('\n'));
+  close(fd);
+  return ok;
+}
+
+std::optional<KoACrashMessage> KoACrashNote::read(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::string current;
+  if (!in || !std::getline(in, current) || current != kFirstLine) return std::nullopt;
+  std::map<std::string, std::string> values;
+  std::vector<std::string> frames;
+  bool whole = false;
+  while (std::getline(in, current)) {
+    if (current == kLastLine) {
+      whole = true;
+      break;
+    }
+    std::size_t equals = current.find('=');
+    if (equals == std::string::npos) return std::nullopt;
+    std::string key = current.substr(0, equals);
+    std::string value = platform::unescapedLine(std::string_view(current).substr(equals + 1));
+    if (key == KoACMException::kCallStackKey) frames.push_back(std::move(value));
+    else values[key] = std::move(value);
+  }
+  if (!whole) return std::nullopt;
+  auto text = [&](const char* key) -> std::optional<std::string> {
+    auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
+  };
+  auto number = [&](const char* key) -> std::int64_t {
+    std::int64_t value = 0;
+    auto it = values.find(key);
+    if (it != values.end()) std::from_chars(it->second.data(), it->second.data() + it->second.size(), value);
+    return value;
+  };
+  KoACrashMessage message;
+  for (const auto& [key, field] : KoACMAppInfo::kFields) message.objAppInfo.*field = text(key);
+  message.objState.blnAppActive = number(KoACMState::kAppActiveKey) != 0;
+  message.objState.nLaunchNum = static_cast<std::int32_t>(number(KoACMState::kLaunchNumKey));
+  message.objState.nOutOfMemoryNum = static_cast<std::int32_t>(number(KoACMState::kOutOfMemoryNumKey));
+  message.objState.nAppRunTime = static_cast<double>(number(KoACMState::kAppRunTimeKey));
+  message.objState.nCrashTime = static_cast<double>(number(KoACMState::kCrashTimeKey));
+  message.objException.strType = text(KoACMException::kTypeKey);
+  message.objException.strDesc = text(KoACMException::kCodesKey);
+  message.objException.arrCallStack = std::move(frames);
+  return message;
+}
+
+}  // namespace lumora
+
