@@ -80,6 +80,13 @@ Json fieldsToJson(const FormFields& fields) {
   return list;
 }
 
+std::optional<std::string> fieldValue(const FormFields& fields, const std::string& name) {
+  for (const auto& [key, value] : fields) {
+    if (key == name) return value;
+  }
+  return std::nullopt;
+}
+
 FormFields fieldsFromJson(const Json& list) {
   FormFields fields;
   if (!list.is_array()) return fields;

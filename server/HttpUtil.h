@@ -50,6 +50,8 @@ std::variant<FormFields, std::string> formFields(const httplib::Request& req, st
 // Form fields as a JSON list of [name, value] pairs, and back (entries of
 // another shape are skipped).
 nlohmann::json fieldsToJson(const FormFields& fields);
+// The value of the first field of that name, if there is one.
+std::optional<std::string> fieldValue(const FormFields& fields, const std::string& name);
 FormFields fieldsFromJson(const nlohmann::json& list);
 
 // A non-negative decimal number of 1 to 18 digits and nothing else (no

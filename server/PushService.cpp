@@ -51,10 +51,7 @@ std::optional<PushService::Reply> appRefusal(PushStore& store, const PushService
 }  // namespace
 
 std::string PushService::Request::field(const std::string& name) const {
-  for (const auto& [key, value] : fields) {
-    if (key == name) return value;
-  }
-  return {};
+  return http::fieldValue(fields, name).value_or("");
 }
 
 PushService::PushService(Store& store) : store_(store) {}

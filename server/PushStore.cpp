@@ -60,18 +60,10 @@ void dropIn(SqlConnection& db, const std::string& regid) {
 }  // namespace
 
 std::string PushReceived::field(const std::string& name) const {
-  for (const auto& [key, value] : fields) {
-    if (key == name) return value;
-  }
-  return {};
+  return http::fieldValue(fields, name).value_or("");
 }
 
-bool PushReceived::has(const std::string& name) const {
-  for (const auto& entry : fields) {
-    if (entry.first == name) return true;
-  }
-  return false;
-}
+bool PushReceived::has(const std::string& name) const { return http::fieldValue(fields, name).has_value(); }
 
 PushStore::PushStore(Store& store) : store_(store) {
   Store::Access access(store_, Store::Access::Mode::Write);

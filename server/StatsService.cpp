@@ -21,18 +21,10 @@ void replyStats(httplib::Response& res, int status, const nlohmann::json& body) 
 }  // namespace
 
 std::string StatsService::Received::field(const std::string& name) const {
-  for (const auto& [key, value] : fields) {
-    if (key == name) return value;
-  }
-  return {};
+  return http::fieldValue(fields, name).value_or("");
 }
 
-bool StatsService::Received::has(const std::string& name) const {
-  for (const auto& entry : fields) {
-    if (entry.first == name) return true;
-  }
-  return false;
-}
+bool StatsService::Received::has(const std::string& name) const { return http::fieldValue(fields, name).has_value(); }
 
 StatsService::StatsService(Store& store) : store_(store) {
   Store::Access access(store_, Store::Access::Mode::Write);
