@@ -10,6 +10,7 @@
 
 #include "platform/Application.h"
 #include "platform/Bundle.h"
+#include "platform/Device.h"
 #include "platform/MainQueue.h"
 #include "platform/Reachability.h"
 #include "push/KoPushAndroidMessage.h"
@@ -68,6 +69,7 @@ class PushClient : public ::testing::Test {
     server_->stop();
     lumora::ServiceHosts::reset();
     platform::Bundle::reset();
+    platform::Device::configure({});
     platform::Application::shared().resetForTesting();
   }
   static void resetPush() {
@@ -164,6 +166,14 @@ TEST_F(PushClient, RegistrationClimbsTheLadderOnceAndAsksThePlatform) {
   EXPECT_EQ(sent("/v1/ios/register").size(), 1u);
   EXPECT_EQ(app.remoteNotificationRegistrationCount(), 2);
   EXPECT_EQ(app.currentUserNotificationTypes(), 2u);
+
+  // Below system version 8.0 the older call asks for the types.
+  platform::DeviceFacts facts;
+  facts.systemVersion = "7.1";
+  platform::Device::configure(facts);
+  KoPushSDK::registerKoPush(delegate_, 0);
+  EXPECT_EQ(app.enabledRemoteNotificationTypes(), 7u);
+  EXPECT_EQ(app.remoteNotificationRegistrationCount(), 3);
 }
 
 TEST_F(PushClient, ARunModeSwitchWipesTheLadderAndMovesToTheOtherHost) {
