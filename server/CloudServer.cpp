@@ -77,6 +77,7 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   services_.push_back(std::move(gallery));
   feedback_ = std::make_unique<FeedbackService>(*store_, dataDir / "feedback", [this] { return port(); });
   stats_ = std::make_unique<StatsService>(*store_);
+  push_ = std::make_unique<PushService>(*store_);
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -207,6 +208,12 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     if (fault->data.is_object()) reply["data"] = fault->data;
     res.status = fault->status != 0 ? fault->status : 200;
     res.set_content(reply.dump(), "application/json");
+  } else if (PushService::serves(req.path) && fault->replyCode() != 0) {
+    // The push service's refusal, carrying the code and data.
+    Json reply = PushService::refusal(fault->replyCode(), "injected fault");
+    if (fault->data.is_object()) reply["data"] = fault->data;
+    res.status = fault->status != 0 ? fault->status : 200;
+    res.set_content(reply.dump(), "application/json");
   } else if (fault->replyCode() == 0) {
     http::replyText(res, fault->status, "injected fault");
   } else {
@@ -239,6 +246,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
   feedback_->registerOn(server);
   stats_->registerOn(server);
+  push_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
@@ -389,6 +397,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
 
   contactSync_->registerAdminOn(server);
   stats_->registerAdminOn(server);
+  push_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

@@ -2,7 +2,8 @@
 // the account service and of the signed cloud services (relocation, device
 // information, contact changes and listings, contact photo files, the
 // gallery, over SignedEndpoints), the block storage node (KssNode) and the
-// statistics service (StatsService) over the Store in a data directory,
+// statistics service (StatsService) and the push service (PushService)
+// over the Store in a data directory,
 // with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
 // revoke tokens, set the relocation host list and inject faults.
@@ -31,6 +32,7 @@
 #include "server/ContactStore.h"
 #include "server/FaultInjector.h"
 #include "server/HttpServer.h"
+#include "server/PushService.h"
 #include "server/SignedEndpoints.h"
 #include "server/StatsService.h"
 #include "server/Store.h"
@@ -106,6 +108,9 @@ class CloudServer {
   BlobStore& blobs() { return *blobs_; }
   // The statistics service (forms received, reply data).
   StatsService& stats() { return *stats_; }
+  // The push service (production and sandbox hosts, apps, registrations,
+  // requests received).
+  PushService& push() { return *push_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -144,6 +149,7 @@ class CloudServer {
   std::vector<std::unique_ptr<SignedService>> services_;
   std::unique_ptr<FeedbackService> feedback_;
   std::unique_ptr<StatsService> stats_;
+  std::unique_ptr<PushService> push_;
   std::unique_ptr<CaService> ca_;
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 

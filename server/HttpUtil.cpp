@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <set>
 
 namespace localcloud::http {
 
@@ -49,6 +50,52 @@ std::map<std::string, std::string> singleValued(
   std::map<std::string, std::string> out;
   for (const auto& [name, value] : params) out.emplace(name, value);
   return out;
+}
+
+std::variant<FormFields, std::string> formFields(const httplib::Request& req, std::string& encoding) {
+  FormFields fields;
+  if (req.is_multipart_form_data()) {
+    encoding = "multipart";
+    for (const auto& [name, part] : req.files) {
+      if (!part.filename.empty()) return std::string("a file part is no form field: " + name);
+      fields.emplace_back(name, part.content);
+    }
+  } else {
+    std::string type = req.get_header_value("Content-Type");
+    if (!type.empty()) return std::string("the body is no form: " + type);
+    encoding = "urlencoded";
+    for (const auto& [name, value] : params(req)) fields.emplace_back(name, value);
+  }
+  if (fields.empty()) return std::string("the form has no fields");
+  std::set<std::string> names;
+  for (const auto& [name, value] : fields) {
+    if (!names.insert(name).second) return std::string("field sent twice: " + name);
+  }
+  return fields;
+}
+
+Json fieldsToJson(const FormFields& fields) {
+  Json list = Json::array();
+  for (const auto& [name, value] : fields) list.push_back(Json::array({name, value}));
+  return list;
+}
+
+std::optional<std::string> fieldValue(const FormFields& fields, const std::string& name) {
+  for (const auto& [key, value] : fields) {
+    if (key == name) return value;
+  }
+  return std::nullopt;
+}
+
+FormFields fieldsFromJson(const Json& list) {
+  FormFields fields;
+  if (!list.is_array()) return fields;
+  for (const Json& entry : list) {
+    if (entry.is_array() && entry.size() == 2 && entry[0].is_string() && entry[1].is_string()) {
+      fields.emplace_back(entry[0].get<std::string>(), entry[1].get<std::string>());
+    }
+  }
+  return fields;
 }
 
 std::optional<std::int64_t> decimal(std::string_view text) {

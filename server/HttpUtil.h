@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -36,6 +38,21 @@ std::optional<std::string> param(const std::multimap<std::string, std::string>& 
 // The parameters with one value per name (the first), for signing.
 std::map<std::string, std::string> singleValued(
     const std::multimap<std::string, std::string>& params);
+
+// The fields of a form POST in the order received: a multipart body's
+// parts (none may carry a file name), or a body without a content type
+// read as URL-encoded (the server takes a URL-encoded form's label off to
+// read bodies past cpp-httplib's own limit for labelled forms). `encoding`
+// becomes "multipart" or "urlencoded". A refusal text for a body that is no
+// form, a form without fields, a field sent twice or a file part.
+using FormFields = std::vector<std::pair<std::string, std::string>>;
+std::variant<FormFields, std::string> formFields(const httplib::Request& req, std::string& encoding);
+// Form fields as a JSON list of [name, value] pairs, and back (entries of
+// another shape are skipped).
+nlohmann::json fieldsToJson(const FormFields& fields);
+// The value of the first field of that name, if there is one.
+std::optional<std::string> fieldValue(const FormFields& fields, const std::string& name);
+FormFields fieldsFromJson(const nlohmann::json& list);
 
 // A non-negative decimal number of 1 to 18 digits and nothing else (no
 // sign, no blanks); nullopt otherwise.

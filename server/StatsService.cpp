@@ -1,6 +1,5 @@
 #include "server/StatsService.h"
 
-#include <set>
 #include <variant>
 
 #include "server/AdminJson.h"
@@ -20,46 +19,13 @@ void replyStats(httplib::Response& res, int status, const nlohmann::json& body) 
   res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
 }
 
-// The form of a request, or a refusal text.
-std::variant<StatsService::Fields, std::string> formOf(const httplib::Request& req, std::string& encoding) {
-  StatsService::Fields fields;
-  if (req.is_multipart_form_data()) {
-    encoding = "multipart";
-    for (const auto& [name, part] : req.files) {
-      if (!part.filename.empty()) return std::string("a file part is no form field: " + name);
-      fields.emplace_back(name, part.content);
-    }
-  } else {
-    std::string type = req.get_header_value("Content-Type");
-    // A URL-encoded form arrives without its label (the server takes it off
-    // to read bodies past cpp-httplib's own limit for labelled forms).
-    if (!type.empty()) return std::string("the body is no form: " + type);
-    encoding = "urlencoded";
-    for (const auto& [name, value] : http::params(req)) fields.emplace_back(name, value);
-  }
-  if (fields.empty()) return std::string("the form has no fields");
-  std::set<std::string> names;
-  for (const auto& [name, value] : fields) {
-    if (!names.insert(name).second) return std::string("field sent twice: " + name);
-  }
-  return fields;
-}
-
 }  // namespace
 
 std::string StatsService::Received::field(const std::string& name) const {
-  for (const auto& [key, value] : fields) {
-    if (key == name) return value;
-  }
-  return {};
+  return http::fieldValue(fields, name).value_or("");
 }
 
-bool StatsService::Received::has(const std::string& name) const {
-  for (const auto& entry : fields) {
-    if (entry.first == name) return true;
-  }
-  return false;
-}
+bool StatsService::Received::has(const std::string& name) const { return http::fieldValue(fields, name).has_value(); }
 
 StatsService::StatsService(Store& store) : store_(store) {
   Store::Access access(store_, Store::Access::Mode::Write);
@@ -86,13 +52,12 @@ void StatsService::registerOn(httplib::Server& server) {
 
 void StatsService::receive(const httplib::Request& req, httplib::Response& res) {
   std::string encoding;
-  auto form = formOf(req, encoding);
+  auto form = http::formFields(req, encoding);
   if (const auto* problem = std::get_if<std::string>(&form)) return replyStats(res, 400, refusal(*problem));
   if (req.path == kCrashPath) {
     if (auto problem = crashFormProblem(std::get<Fields>(form))) return replyStats(res, 400, refusal(*problem));
   }
-  Json fields = Json::array();
-  for (const auto& [name, value] : std::get<Fields>(form)) fields.push_back(Json::array({name, value}));
+  Json fields = http::fieldsToJson(std::get<Fields>(form));
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     bool stored = SqlStatement(access.connection(),
@@ -125,13 +90,7 @@ std::vector<StatsService::Received> StatsService::received(const std::string& pa
     form.id = st.integer(0);
     form.path = st.text(1);
     form.encoding = st.text(2);
-    Json fields = http::parseJson(st.text(3));
-    if (!fields.is_array()) fields = Json::array();
-    for (const Json& entry : fields) {
-      if (entry.is_array() && entry.size() == 2 && entry[0].is_string() && entry[1].is_string()) {
-        form.fields.emplace_back(entry[0].get<std::string>(), entry[1].get<std::string>());
-      }
-    }
+    form.fields = http::fieldsFromJson(http::parseJson(st.text(3)));
     out.push_back(std::move(form));
   }
   return out;
@@ -155,9 +114,10 @@ void StatsService::registerAdminOn(httplib::Server& server) {
   server.Get("/_admin/stats", [this](Req req, Res res) {
     Json list = Json::array();
     for (const Received& form : received(req.get_param_value("path"))) {
-      Json fields = Json::array();
-      for (const auto& [name, value] : form.fields) fields.push_back(Json::array({name, value}));
-      list.push_back(Json{{"id", form.id}, {"path", form.path}, {"encoding", form.encoding}, {"fields", fields}});
+      list.push_back(Json{{"id", form.id},
+                          {"path", form.path},
+                          {"encoding", form.encoding},
+                          {"fields", http::fieldsToJson(form.fields)}});
     }
     adminReply(res, 200, Json{{"ok", true}, {"received", list}});
   });

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
+#include "platform/Device.h"
 #include "platform/MainQueue.h"
 #include "platform/ViewController.h"
 
@@ -80,6 +82,94 @@ std::vector<std::string> Application::openedURLs() const {
   return opened_;
 }
 
+void Application::setDelegate(std::weak_ptr<ApplicationDelegate> delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = std::move(delegate);
+}
+
+namespace {
+// Whether the configured system version ("9.3") is 8.0 or later.
+bool hasNotificationSettings() { return std::strtod(Device::systemVersion().c_str(), nullptr) >= 8.0; }
+}  // namespace
+
+bool Application::registerUserNotificationSettings(unsigned types) {
+  if (!hasNotificationSettings()) return false;
+  std::lock_guard lock(mutex_);
+  notificationTypes_ = types;
+  return true;
+}
+
+bool Application::registerForRemoteNotifications() {
+  if (!hasNotificationSettings()) return false;
+  std::lock_guard lock(mutex_);
+  remoteRegistered_ = true;
+  ++remoteRegistrations_;
+  return true;
+}
+
+bool Application::registerForRemoteNotificationTypes(unsigned types) {
+  if (hasNotificationSettings()) return false;
+  std::lock_guard lock(mutex_);
+  legacyTypes_ = types;
+  remoteRegistered_ = true;
+  ++remoteRegistrations_;
+  return true;
+}
+
+void Application::unregisterForRemoteNotifications() {
+  std::lock_guard lock(mutex_);
+  remoteRegistered_ = false;
+  legacyTypes_ = 0;
+}
+
+unsigned Application::currentUserNotificationTypes() const {
+  std::lock_guard lock(mutex_);
+  return notificationTypes_;
+}
+
+unsigned Application::enabledRemoteNotificationTypes() const {
+  std::lock_guard lock(mutex_);
+  return legacyTypes_;
+}
+
+bool Application::isRegisteredForRemoteNotifications() const {
+  std::lock_guard lock(mutex_);
+  return remoteRegistered_;
+}
+
+int Application::remoteNotificationRegistrationCount() const {
+  std::lock_guard lock(mutex_);
+  return remoteRegistrations_;
+}
+
+bool Application::deliverDeviceToken(Bytes token) {
+  std::weak_ptr<ApplicationDelegate> delegate;
+  {
+    std::lock_guard lock(mutex_);
+    if (!remoteRegistered_) return false;
+    delegate = delegate_;
+  }
+  MainQueue::main().async([delegate, token = std::move(token)] {
+    auto strong = delegate.lock();
+    if (strong && strong->didRegisterForRemoteNotificationsWithDeviceToken) {
+      strong->didRegisterForRemoteNotificationsWithDeviceToken(token);
+    }
+  });
+  return true;
+}
+
+void Application::deliverRemoteNotification(Json userInfo) {
+  std::weak_ptr<ApplicationDelegate> delegate;
+  {
+    std::lock_guard lock(mutex_);
+    delegate = delegate_;
+  }
+  MainQueue::main().async([delegate, userInfo = std::move(userInfo)] {
+    auto strong = delegate.lock();
+    if (strong && strong->didReceiveRemoteNotification) strong->didReceiveRemoteNotification(userInfo);
+  });
+}
+
 void Application::setRootViewController(std::shared_ptr<ViewController> root) {
   keyWindow_->setRootViewController(root);
   if (root && !root->isVisible()) root->becomeVisibleAsRoot();
@@ -94,6 +184,11 @@ void Application::resetForTesting() {
     std::lock_guard lock(mutex_);
     schemes_.clear();
     opened_.clear();
+    delegate_.reset();
+    notificationTypes_ = 0;
+    legacyTypes_ = 0;
+    remoteRegistered_ = false;
+    remoteRegistrations_ = 0;
   }
   keyWindow_ = newKeyWindow();
   orientation_ = InterfaceOrientation::Portrait;

@@ -147,19 +147,21 @@ platform::http::Request KoANetworkUtils::formRequest(const std::string& url, con
   return request;
 }
 
-KoANetworkUtils::Outcome KoANetworkUtils::requestPOSTWithURL(const std::string& url, const Form& form) {
-  auto reply = platform::http::sendSynchronousRequest(formRequest(url, form, timeoutSeconds_));
+KoANetworkUtils::Outcome KoANetworkUtils::exchange(const platform::http::Request& request) {
+  auto reply = platform::http::sendSynchronousRequest(request);
   if (reply.error) return *reply.error;
   return platform::toString(reply.data);
+}
+
+KoANetworkUtils::Outcome KoANetworkUtils::requestPOSTWithURL(const std::string& url, const Form& form) {
+  return exchange(formRequest(url, form, timeoutSeconds_));
 }
 
 KoANetworkUtils::Outcome KoANetworkUtils::requestGETWithURL(const std::string& url) {
   platform::http::Request request;
   request.url = url;
   request.timeoutSeconds = timeoutSeconds_;
-  auto reply = platform::http::sendSynchronousRequest(request);
-  if (reply.error) return *reply.error;
-  return platform::toString(reply.data);
+  return exchange(request);
 }
 
 void KoANetworkUtils::appendURLParam(std::string& url, const Form& input, bool encode) {

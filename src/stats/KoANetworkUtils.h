@@ -74,6 +74,9 @@ class KoANetworkUtils {
 
   // The multipart/form-data POST of a form, one part per entry.
   static platform::http::Request formRequest(const std::string& url, const Form& form, double timeoutSeconds);
+  // One synchronous exchange: the reply body as text, or the HTTP client's
+  // error (for this transport and its twins).
+  static Outcome exchange(const platform::http::Request& request);
 
   // Each attempt's time-out (the HTTP client's default unless set); set it
   // before the transport is used.

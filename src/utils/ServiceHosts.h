@@ -35,7 +35,8 @@ class ServiceHosts {
   static constexpr const char* kFeedback = "feedback";                  // HTTPS base of the feedback service
   static constexpr const char* kFeedbackCallback = "feedbackCallback";  // plain-HTTP host of its "/sts"
   static constexpr const char* kStats = "stats";
-  static constexpr const char* kPush = "push";
+  static constexpr const char* kPush = "push";                      // push service, production
+  static constexpr const char* kPushSandbox = "pushSandbox";        // push service, sandbox
   static constexpr const char* kCrashReports = "crashReports";
 
   static constexpr const char* kDefaultBaseURL = "http://127.0.0.1:8765";
