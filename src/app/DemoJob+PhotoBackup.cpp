@@ -18,8 +18,8 @@ namespace {
 
 namespace photos = platform::photos;
 
-constexpr int kDemoPhotos = 24;
-constexpr int kFamilyPhotos = 8;
+constexpr int kDemoPhotos = 16;
+constexpr int kFamilyPhotos = 6;
 constexpr const char* kFamilyAlbum = "Family";
 constexpr int kWidth = 96;
 constexpr int kHeight = 72;
