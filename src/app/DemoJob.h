@@ -47,6 +47,8 @@ class DemoJob {
   bool syncContacts(const std::string& title);
   // The phone's people against the cloud's contacts.
   bool compareWithCloud();
+  // Backs up the photo library (seeded when empty) with a progress bar.
+  bool backupPhotos();
   // Runs `work` on a global queue (cloud calls block their thread) while
   // this thread keeps pumping the main queue; its operation, or nullptr
   // after a failure printed here (no answer in time: the request loop is

@@ -1,6 +1,7 @@
-// contact_device: one phone of the contact sync tests, as a process of its
-// own (its app home, address book, record store and preferences are those
-// of the process, so two phones of one account are two processes).
+// contact_device: one phone of the contact sync and gallery backup tests, as
+// a process of its own (its app home, address book, photo library, stores
+// and preferences are those of the process, so two phones of one account
+// are two processes).
 //
 //   contact_device HOME CLOUD_URL USER_ID SERVICE_TOKEN KEY COMMAND [ARGS]
 //
@@ -16,10 +17,13 @@
 //   photos            prints {name: SHA-1 of the picture} of the people
 //                     with one
 //   dump              prints the book in the DeviceDump form
+//   backup            backs up the photo library (HOME/Media) once; exit 0
+//                     on success, 2 on failure
 //
 // With LUMORA_DEVICE_STOP_AT=N the process stops itself (SIGSTOP) at the
-// N-th step of a sync (each address-book write, each request, each
-// progress report), so that a test can kill it there.
+// N-th step of a sync or backup (each address-book write, each request,
+// each progress report, each image backed up), so that a test can kill it
+// there.
 #include <signal.h>
 
 #include <atomic>
@@ -27,14 +31,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cloud/lumora/LMContactSyncAdapter.h"
+#include "cloud/lumora/LMImageSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "contactdevice/DeviceDump.h"
 #include "platform/AppHome.h"
@@ -42,6 +49,7 @@
 #include "platform/MainQueue.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
+#include "platform/photos/PhotoLibrary.h"
 #include "utils/SHA1.h"
 #include "utils/ServiceHosts.h"
 
@@ -93,6 +101,47 @@ class SteppingAdapter : public lumora::LMContactSyncAdapter {
   }
 };
 
+class SteppingGallery : public lumora::LMImageSyncAdapter {
+ protected:
+  std::shared_ptr<lumora::LMHTTPRequestOperation> galleryOperation(const std::string& method,
+                                                                   const std::string& url,
+                                                                   const Json& parameters) override {
+    step();
+    return LMImageSyncAdapter::galleryOperation(method, url, parameters);
+  }
+};
+
+// Runs `work` on a worker thread while this thread pumps the main queue.
+void offMain(const std::function<void()>& work) {
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+  });
+  platform::MainQueue::main().runUntil([&] { return done.load(); }, std::chrono::minutes(5));
+  worker.join();
+}
+
+int runBackup() {
+  namespace photos = platform::photos;
+  if (!photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized)) return 3;
+  auto gallery = std::make_shared<SteppingGallery>();
+  auto delegate = std::make_shared<lumora::LMImageSyncAdapterDelegate>();
+  std::optional<platform::Error> failure;
+  delegate->didAdapterUploadImage = [](const std::optional<lumora::LMImage>&, std::uint64_t, std::uint64_t) {
+    step();
+  };
+  delegate->didAdapterFailBackupImages = [&](const platform::Error& error) { failure = error; };
+  gallery->setDelegate(delegate);
+  offMain([&] { gallery->backupAllImages(); });
+  std::cerr << "backup steps: " << steps.load() << "\n";
+  if (failure) {
+    std::cerr << "backup failed: " << failure->description() << "\n";
+    return 2;
+  }
+  return 0;
+}
+
 int runSync() {
   auto adapter = std::make_shared<SteppingAdapter>();
   auto delegate = std::make_shared<lumora::LMContactSyncAdapterDelegate>();
@@ -105,14 +154,10 @@ int runSync() {
     return std::nullopt;
   });
 
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
+  offMain([&] {
     adapter->loadLumoraChangedRecords([] {}, [&](const platform::Error& error) { failure = error; });
     if (!failure) adapter->synchronizeAllRecords();
-    done = true;
   });
-  platform::MainQueue::main().runUntil([&] { return done.load(); }, std::chrono::minutes(5));
-  worker.join();
   std::cerr << "sync steps: " << steps.load() << "\n";
   if (failure) {
     std::cerr << "sync failed: " << failure->description() << "\n";
@@ -279,6 +324,7 @@ int main(int argc, char** argv) {
   const std::string& command = args[5];
   if (command == "sync") return runSync();
   if (command == "dump") return dump();
+  if (command == "backup") return runBackup();
   if (command == "photos") return photos();
   if (command == "photo" && args.size() >= 8) return photo(args[6], args[7]);
   if (command == "groups") return groups(std::vector<std::string>(args.begin() + 6, args.end()));

@@ -7,8 +7,9 @@
 // download file, and suspension, resumption and cancellation with the state
 // check that every stage of a backup or download calls; the gallery
 // service's requests (LMImageSyncAdapter+GalleryRequests.cpp), the block
-// transfers of stored images (+BlockTransfer.cpp) and the upload of one
-// image (+ImageUpload.cpp).
+// transfers of stored images (+BlockTransfer.cpp), the upload of one
+// image (+ImageUpload.cpp), and the backup run (+BackupRun.cpp) with its
+// album stage (+AlbumBackup.cpp) and upload set (+UploadSet.cpp).
 //
 // Ownership: sharedAdapter() lives for the process (tests may make their
 // own); it owns its store (made on first use) and queues; the delegate is
@@ -212,6 +213,50 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // adapter ends it with -10012 "Downloading image is cancelled.".
   void downloadDataFromImageObject(const LMImage& image, const DownloadDataBlock& downloadDataBlock,
                                    const LMKssFileHelper::DownloadFinish& finish);
+
+  // ---- The backup run ----
+
+  // One local album's assets to upload into its cloud album.
+  struct UploadEntry {
+    std::vector<std::string> imageIDs;  // local asset identifiers, never empty
+    std::string assetGroupID;           // the local album
+    std::int64_t serverGroupID = 0;     // its cloud album
+  };
+  // One element per cloud album (in the order walked), holding the entries
+  // of its local albums (possibly none).
+  using UploadSet = std::vector<std::vector<UploadEntry>>;
+  using AlbumsCompletion =
+      std::function<void(const std::optional<std::vector<LMAlbum>>& albums, const std::optional<platform::Error>& error)>;
+  using UploadSetFinish = std::function<void(const std::optional<UploadSet>& uploadSet, std::int64_t totalCount,
+                                             const std::optional<platform::Error>& error)>;
+
+  // One complete backup, on the calling thread (the task queue, never the
+  // main thread): the albums, then each album's upload set, then the images
+  // one by one. Every stage is reported to the delegate; the run ends with
+  // exactly one of didAdapterFinishBackupImages and didAdapterFailBackupImages.
+  // In a background job an asset changed within the last minute is left out.
+  void backupAllImages();
+  // The album stage: the local albums that take part, named for the cloud
+  // (the camera roll "Photos from <model>", a reserved name with
+  // "_<model>"), related to the cloud's albums; the camera roll and a
+  // screenshot album go to the cloud's albums 1 and 2, any other album
+  // without a cloud album gets a new one (one per name). `completion` gets
+  // the local albums, each with its cloud id, or the error (-10013 without
+  // photo access, -10003 when the store cannot relate them, a request's
+  // error, 101 for a creation reply without the album), before the call
+  // returns. Relations are stored only when the whole stage succeeds.
+  void backupAlbums(const AlbumsCompletion& completion);
+  // The upload set: per cloud album, its image list since the stored
+  // watermark (stored at once for each of its local albums), the image
+  // relations the cloud no longer backs dropped, and each local album's
+  // assets without relation. `finish` gets the set and the number of
+  // assets, or the first error with the count reached so far, before the
+  // call returns.
+  void loadUploadImagesWithAlbums(const std::vector<LMAlbum>& albums, const UploadSetFinish& finish);
+  // The names the camera roll and a screenshot album get on this device
+  // (the texts of "KO Camera" and "KO Screenshots").
+  static std::string cameraAlbumName();
+  static std::string screenshotsAlbumName();
 
   // ---- Image upload ----
 

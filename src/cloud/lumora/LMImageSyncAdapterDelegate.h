@@ -63,10 +63,13 @@ class LMImageSyncAdapterDelegate {
   std::function<void(const LMImage& image, std::int64_t bytesWritten, std::int64_t totalBytesWritten,
                      std::int64_t totalBytesExpectedToWrite)>
       didAdapterUploadImageBytesWritten;
-  // An image has been backed up.
-  std::function<void(const LMImage& image, std::uint64_t index, std::uint64_t totalCount)> didAdapterUploadImage;
-  // An image failed without stopping the run.
-  std::function<void(const LMImage& image, const platform::Error& error, std::uint64_t index,
+  // An image has been backed up; no image for an asset left out (changed
+  // within the last minute in the background, or gone from the library).
+  std::function<void(const std::optional<LMImage>& image, std::uint64_t index, std::uint64_t totalCount)>
+      didAdapterUploadImage;
+  // An image failed without stopping the run (no image when the asset could
+  // not be read).
+  std::function<void(const std::optional<LMImage>& image, const platform::Error& error, std::uint64_t index,
                      std::uint64_t totalCount)>
       didAdapterFailUploadImage;
   // The run ended normally, with the images that failed.

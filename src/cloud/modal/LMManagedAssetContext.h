@@ -27,7 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "cloud/modal/LMAlbum.h"
 #include "cloud/modal/LMAlbumRelation.h"
+#include "cloud/modal/LMImage.h"
 #include "cloud/modal/LMImageRelation.h"
 #include "cloud/modal/LMManagedRecordContextDatabase.h"
 #include "platform/Error.h"
@@ -100,6 +102,41 @@ class LMManagedAssetContext {
   bool deleteAllImageRelationsInAlbum(const std::optional<std::string>& albumID);
   bool deleteAllImageRelations();
 
+  // ---- What a backup uploads (LMManagedAssetContext+Backup.cpp) ----
+
+  // Relates the local albums to the cloud's live albums (status 1): a
+  // stored relation whose cloud album is still live keeps its album, one
+  // whose cloud album or local album is gone is deleted; an album left
+  // open takes the live cloud album of its name (a new relation). Each
+  // related local album gets its cloud id in `localAlbums`; the ones left
+  // open become localAddAlbums(). Single-row failures are ignored: true.
+  bool updateAlbumsWithLocalAlbums(std::vector<LMAlbum>& localAlbums, const std::vector<LMAlbum>& lumoraAlbums);
+  // Drops the image relations the cloud no longer backs: on a resync every
+  // relation of these albums whose image is not among the "custom" ones
+  // listed; otherwise every relation of each image listed as "deleted" or
+  // "purged". nullopt (row failures are ignored).
+  std::optional<platform::Error> updateImageRelationsWithServerImages(const std::vector<LMImage>& serverImages,
+                                                                      const std::vector<LMAlbumRelation>& albumRelations,
+                                                                      bool resync);
+  // The photos and videos of a local album that have no image relation yet,
+  // in the album's order; `finish` gets them, or -1 when the album is not in
+  // the library, before the call returns.
+  void searchAllUploadImagesFromAlbum(
+      const LMAlbum& album,
+      const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,
+                               const std::optional<platform::Error>& error)>& finish);
+  std::vector<std::string> allBackupImageIDsInAlbum(const platform::photos::AssetCollection& album);
+  // The assets of the sync albums still to back up (0 without access).
+  // Never fails; `error` (may be null) is left alone.
+  std::int64_t calculateBackupImageNum(std::optional<platform::Error>* error);
+  // Forgets every album and image relation (logout); false as soon as one
+  // table cannot be emptied.
+  bool clearBackupData();
+  // The local albums the last updateAlbumsWithLocalAlbums left without a
+  // cloud album; nullopt before it and after clearBackupData.
+  std::optional<std::vector<LMAlbum>> localAddAlbums();
+  void setLocalAddAlbums(std::optional<std::vector<LMAlbum>> albums);
+
   // ---- The photo library ----
   bool isPhotoLibraryAuthorized();
   // Authorised: completion(true, false) at once. Not determined: the user is
@@ -143,6 +180,7 @@ class LMManagedAssetContext {
   std::mutex mutex_;
   std::unique_ptr<LMManagedRecordContextDatabase> database_;
   bool usable_ = true;
+  std::optional<std::vector<LMAlbum>> localAddAlbums_;  // under mutex_
 };
 
 }  // namespace lumora

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "cloud/modal/LMManagedAssetContext.h"
 #include "utils/LMErrors.h"
@@ -222,3 +224,78 @@ TEST_F(GalleryStoreTest, PhotoLibraryAccessAlbumsAndWrites) {
 }
 
 }  // namespace
+
+namespace {
+
+LMAlbum cloudAlbum(std::int64_t id, const std::string& name, std::int64_t status = 1) {
+  LMAlbum album;
+  album.serverID = id;
+  album.name = name;
+  album.status = status;
+  album.sync = 100 + id;
+  return album;
+}
+
+LMAlbum localAlbum(const std::string& assetID, const std::string& name) {
+  LMAlbum album;
+  album.assetID = assetID;
+  album.name = name;
+  return album;
+}
+
+LMImage cloudImage(std::int64_t id, const std::string& status) {
+  LMImage image;
+  image.serverID = id;
+  image.status = status;
+  return image;
+}
+
+}  // namespace
+
+TEST_F(GalleryStoreTest, BackupMatchesAlbumsAndDropsWhatTheCloudNoLongerBacks) {
+  LMManagedAssetContext store;
+  for (auto relation : {album("kept", 10), album("cloudGone", 11), album("localGone", 12)}) {
+    ASSERT_TRUE(store.addAlbumRelation(relation));
+  }
+  std::vector<LMAlbum> locals = {localAlbum("kept", "K"), localAlbum("cloudGone", "Trips"),
+                                 localAlbum("named", "Family"), localAlbum("open", "New")};
+  const std::vector<LMAlbum> clouds = {cloudAlbum(10, "K"), cloudAlbum(11, "Trips", 2), cloudAlbum(12, "L"),
+                                       cloudAlbum(13, "Family"), cloudAlbum(14, "Trips")};
+  EXPECT_EQ(store.localAddAlbums(), std::nullopt);
+  ASSERT_TRUE(store.updateAlbumsWithLocalAlbums(locals, clouds));
+  // A deleted cloud album's relation goes; the album takes the live one of its name.
+  EXPECT_EQ(locals[0].serverID, 10);
+  EXPECT_EQ(locals[1].serverID, 14);
+  EXPECT_EQ(locals[2].serverID, 13);
+  EXPECT_EQ(locals[3].serverID, std::nullopt);
+  ASSERT_TRUE(store.localAddAlbums());
+  ASSERT_EQ(store.localAddAlbums()->size(), 1u);
+  EXPECT_EQ(store.localAddAlbums()->front().assetID, "open");
+  std::map<std::string, std::int64_t> stored;
+  for (const auto& relation : store.searchAllAlbumRelations()) stored[*relation.assetID] = *relation.serverID;
+  EXPECT_EQ(stored, (std::map<std::string, std::int64_t>{{"kept", 10}, {"cloudGone", 14}, {"named", 13}}));
+
+  // One cloud image backed up from two local albums, and two more.
+  for (auto row : {image("a1", 1, "kept"), image("a1", 1, "named"), image("a2", 2, "kept"), image("a3", 3, "named")}) {
+    ASSERT_TRUE(store.addImageRelation(row));
+  }
+  auto serverIDs = [&store] {
+    std::multiset<std::int64_t> ids;
+    for (const auto& row : store.searchAllImageRelations()) ids.insert(*row.serverID);
+    return ids;
+  };
+  // Incremental: every row of a deleted or purged image goes, whatever album.
+  EXPECT_FALSE(store.updateImageRelationsWithServerImages({cloudImage(1, "deleted"), cloudImage(2, "custom")},
+                                                          {}, false));
+  EXPECT_EQ(serverIDs(), (std::multiset<std::int64_t>{2, 3}));
+  // Resync: rows of the given albums whose image is not listed live go.
+  const auto kept = *store.searchAlbumRelationByAssetID(std::string("kept"));
+  EXPECT_FALSE(store.updateImageRelationsWithServerImages({cloudImage(3, "custom"), cloudImage(2, "purged")},
+                                                          {kept}, true));
+  EXPECT_EQ(serverIDs(), (std::multiset<std::int64_t>{3}));
+
+  EXPECT_TRUE(store.clearBackupData());
+  EXPECT_TRUE(store.searchAllAlbumRelations().empty());
+  EXPECT_TRUE(store.searchAllImageRelations().empty());
+  EXPECT_EQ(store.localAddAlbums(), std::nullopt);
+}

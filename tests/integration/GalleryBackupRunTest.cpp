@@ -1,0 +1,258 @@
+// Whole backups against the local cloud's gallery: a library of three albums
+// (the camera roll, "Family" and a screenshot album) with 50 photos and a
+// video lands in the cloud's camera album, a new "Family" album and the
+// screenshot album; a second run uploads nothing; an image the cloud drops
+// with a resync is uploaded again; a full album skips the rest of its list;
+// in the background a just-changed asset is left out at index 0; an asset
+// gone during the run is counted out, not as uploaded.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "SignedRequestFixture.h"
+#include "cloud/lumora/LMImageSyncAdapter.h"
+#include "platform/Clock.h"
+#include "platform/Semaphore.h"
+#include "platform/photos/PhotoLibrary.h"
+#include "server/GalleryService.h"
+#include "support/TestMedia.h"
+#include "utils/LMErrors.h"
+#include "utils/SHA1.h"
+
+namespace {
+
+namespace photos = platform::photos;
+using lumora::LMImage;
+using lumora::LMImageSyncAdapter;
+
+// What one run reported.
+struct Report {
+  std::uint64_t toUpload = 0;
+  std::vector<std::uint64_t> indexes;  // of each asset handled
+  int uploaded = 0;
+  int leftOut = 0;
+  int tried = 0;
+  std::vector<platform::Error> failures;
+  std::optional<std::vector<LMImage>> finished;
+  std::optional<std::uint64_t> finalCount;
+  std::optional<platform::Error> failed;
+  bool ignored = false;
+};
+
+class GalleryBackupRunTest : public signedtest::SignedRequestCloudTest {
+ protected:
+  void SetUp() override {
+    SignedRequestCloudTest::SetUp();
+    ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+    signInWithKnownKey();
+    gallery = std::make_shared<LMImageSyncAdapter>();
+    delegate = std::make_shared<lumora::LMImageSyncAdapterDelegate>();
+    delegate->willAdapterUploadImagesCount = [this](std::uint64_t count) {
+      run.toUpload = count;
+      if (beforeLoop) beforeLoop();
+    };
+    delegate->willAdapterUploadImage = [this](const LMImage&, std::uint64_t, std::uint64_t) { ++run.tried; };
+    delegate->didAdapterUploadImage = [this](const std::optional<LMImage>& image, std::uint64_t index,
+                                             std::uint64_t) {
+      run.indexes.push_back(index);
+      ++(image ? run.uploaded : run.leftOut);
+    };
+    delegate->didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
+                                                 std::uint64_t index, std::uint64_t) {
+      run.indexes.push_back(index);
+      run.failures.push_back(error);
+    };
+    delegate->didAdapterFinishBackupImages = [this](const std::vector<LMImage>& failed, std::uint64_t count) {
+      run.finished = failed;
+      run.finalCount = count;
+    };
+    delegate->didAdapterFailBackupImages = [this](const platform::Error& error) { run.failed = error; };
+    delegate->didSyncIgnoreGalleryWithAdapter = [this](LMImageSyncAdapter&) { run.ignored = true; };
+    gallery->setDelegate(delegate);
+  }
+  void TearDown() override {
+    gallery.reset();
+    SignedRequestCloudTest::TearDown();
+  }
+
+  // One run as a job of the adapter's task queue; a background job arms
+  // the recent-change rule.
+  Report backUp(bool inBackground = false) {
+    run = Report();
+    auto done = std::make_shared<platform::Semaphore>(0);
+    gallery->performTaskBlock(
+        [this, done] {
+          gallery->backupAllImages();
+          done->signal();
+        },
+        inBackground);
+    offMain([done] { done->wait(); });
+    EXPECT_FALSE(gallery->isSyncing());
+    return run;
+  }
+
+  // Photos of distinct content (their width differs) into the library.
+  std::vector<std::string> addPhotos(const std::string& prefix, int count, int from = 0) {
+    for (int i = from; i < from + count; ++i) {
+      testsupport::writeFile(photos::PhotoLibrary::folder() / (prefix + std::to_string(1000 + i) + ".JPG"),
+                             testsupport::makeJpeg(16 + i, 12));
+    }
+    std::vector<std::string> identifiers;
+    for (const auto& asset : library()->fetchAssetsWithMediaType(photos::MediaType::Image)) {
+      const std::string name = asset.file.filename().string();
+      if (name.rfind(prefix, 0) != 0) continue;
+      const int number = std::stoi(name.substr(prefix.size())) - 1000;
+      if (number >= from && number < from + count) identifiers.push_back(asset.localIdentifier);
+    }
+    EXPECT_EQ(identifiers.size(), static_cast<std::size_t>(count));
+    return identifiers;
+  }
+
+  void addAlbum(const std::string& title, const std::vector<std::string>& assets) {
+    ASSERT_TRUE(library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+      changes.addAssets(changes.creationRequestForAssetCollectionWithTitle(title), assets);
+    }));
+  }
+
+  static std::shared_ptr<photos::PhotoLibrary> library() { return photos::PhotoLibrary::sharedPhotoLibrary(); }
+
+  // Cloud album id -> SHA-1s of its live images (with how often each).
+  std::map<std::int64_t, std::multiset<std::string>> cloudImages() {
+    std::map<std::int64_t, std::multiset<std::string>> byAlbum;
+    for (const auto& image : server_->gallery().records().images(signedtest::kUserId)) {
+      if (image.status == "custom") byAlbum[image.albumId].insert(image.sha1);
+    }
+    return byAlbum;
+  }
+
+  std::int64_t cloudAlbumNamed(const std::string& name) {
+    for (const auto& album : server_->gallery().records().albums(signedtest::kUserId)) {
+      if (album.name == name && album.status == localcloud::GalleryStore::kAlbumLive) return album.id;
+    }
+    return 0;
+  }
+
+  std::shared_ptr<platform::ManualClock> clock = [] {
+    auto manual = std::make_shared<platform::ManualClock>();
+    manual->setAutoAdvanceSleeps(true);
+    manual->setTime(platform::SystemClock().now());
+    return manual;
+  }();
+  platform::ScopedClock scopedClock{clock};
+  std::shared_ptr<LMImageSyncAdapter> gallery;
+  std::shared_ptr<lumora::LMImageSyncAdapterDelegate> delegate;
+  std::function<void()> beforeLoop;  // on the main thread, when the upload set is known
+  Report run;
+};
+
+TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeletionAgain) {
+  const auto family = addPhotos("IMG_", 10);
+  addPhotos("IMG_", 35, 10);
+  const auto screenshots = addPhotos("Screenshot_", 5, 45);
+  testsupport::writeFile(photos::PhotoLibrary::folder() / "MOV_0001.MOV", testsupport::makeMovie(32, 24, 1.0));
+  ASSERT_EQ(library()->fetchAssetsWithMediaType(photos::MediaType::Video).size(), 1u);
+  addAlbum("Family", family);
+  addAlbum(" Screenshots\n", screenshots);
+
+  // The camera roll holds all 51 assets, so the photos of the two albums go
+  // up twice: once in each of their albums.
+  Report first = backUp();
+  ASSERT_FALSE(first.failed) << first.failed->description();
+  ASSERT_TRUE(first.finished);
+  EXPECT_TRUE(first.finished->empty());
+  EXPECT_EQ(first.toUpload, 66u);
+  EXPECT_EQ(first.uploaded, 66);
+  const std::int64_t familyAlbum = cloudAlbumNamed("Family");
+  ASSERT_GT(familyAlbum, 2);
+  auto cloud = cloudImages();
+  EXPECT_EQ(cloud.size(), 3u);
+  EXPECT_EQ(std::set<std::string>(cloud[1].begin(), cloud[1].end()).size(), 51u);
+  EXPECT_EQ(cloud[1].size(), 51u);
+  EXPECT_EQ(cloud[2].size(), 5u);
+  EXPECT_EQ(cloud[familyAlbum].size(), 10u);
+  EXPECT_EQ(gallery->context()->searchAllImageRelations().size(), 66u);
+  EXPECT_EQ(gallery->context()->searchAllAlbumRelations().size(), 3u);
+
+  Report second = backUp();
+  ASSERT_TRUE(second.finished);
+  EXPECT_EQ(second.toUpload, 0u);
+  EXPECT_EQ(second.tried, 0);
+  EXPECT_EQ(cloudImages(), cloud);
+  EXPECT_EQ(gallery->context()->calculateBackupImageNum(nullptr), 0);
+
+  // Another device removes a Family photo and the cloud starts its listings
+  // over: the photo's relation goes and the photo goes up again.
+  std::int64_t dropped = 0;
+  for (const auto& image : server_->gallery().records().images(signedtest::kUserId)) {
+    if (image.albumId == familyAlbum && image.status == "custom") dropped = image.id;
+  }
+  server_->gallery().deleteImage(signedtest::kUserId, dropped, true);
+  EXPECT_EQ(cloudImages()[familyAlbum].size(), 9u);
+  Report third = backUp();
+  ASSERT_TRUE(third.finished);
+  EXPECT_EQ(third.toUpload, 1u);
+  EXPECT_EQ(third.uploaded, 1);
+  EXPECT_EQ(cloudImages(), cloud);
+  EXPECT_EQ(gallery->context()->searchAllImageRelations().size(), 66u);
+}
+
+TEST_F(GalleryBackupRunTest, AFullAlbumSkipsTheRestOfItsListOnly) {
+  const auto photos = addPhotos("IMG_", 4);
+  addAlbum("Family", {photos.begin(), photos.begin() + 3});
+  localcloud::GalleryLimits limits = server_->gallery().records().limits();
+  limits.maxImagesPerAlbum = 2;
+  server_->gallery().records().setLimits(limits);
+
+  Report full = backUp();
+  ASSERT_TRUE(full.finished) << (full.failed ? full.failed->description() : "");
+  // Per album: two stored, the third refused, the camera roll's fourth not tried.
+  EXPECT_EQ(full.tried, 6);
+  EXPECT_EQ(full.uploaded, 4);
+  ASSERT_EQ(full.failures.size(), 2u);
+  for (const auto& error : full.failures) EXPECT_EQ(error.code(), 50023);
+  EXPECT_EQ(full.finished->size(), 2u);
+  EXPECT_EQ(full.indexes, (std::vector<std::uint64_t>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST_F(GalleryBackupRunTest, LeftOutAssetsAreCountedOutNotUploaded) {
+  const auto photos = addPhotos("IMG_", 3);
+  // Changed 30 s ago: in the background the first asset is left out, and
+  // is reported at index 0 like the asset after it.
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (std::size_t i = 0; i < photos.size(); ++i) {
+    auto asset = library()->fetchAssetsWithLocalIdentifiers({photos[i]});
+    ASSERT_EQ(asset.size(), 1u);
+    std::filesystem::last_write_time(asset[0].file, i == 0 ? now : now - std::chrono::hours(1));
+  }
+  library()->rescan();
+  clock->setTime(platform::SystemClock().now() + std::chrono::seconds(30));
+
+  Report background = backUp(true);
+  ASSERT_TRUE(background.finished);
+  EXPECT_EQ(background.leftOut, 1);
+  EXPECT_EQ(background.uploaded, 2);
+  EXPECT_TRUE(background.ignored);
+  EXPECT_EQ(background.finalCount, 2u);
+  EXPECT_EQ(background.indexes, (std::vector<std::uint64_t>{0, 0, 1}));
+
+  // In the foreground it goes up. A photo that vanishes once the upload
+  // set is known is counted out, and nothing is stored for it.
+  const auto more = addPhotos("IMG_", 2, 3);
+  beforeLoop = [&] {
+    ASSERT_TRUE(library()->performChangesAndWait(
+        [&](photos::ChangeRequests& changes) { changes.deleteAssets({more[0]}); }));
+  };
+  Report foreground = backUp();
+  ASSERT_TRUE(foreground.finished);
+  EXPECT_EQ(foreground.toUpload, 3u);
+  EXPECT_EQ(foreground.uploaded, 2);
+  EXPECT_EQ(foreground.leftOut, 1);
+  EXPECT_FALSE(foreground.ignored);
+  EXPECT_EQ(foreground.finalCount, 2u);
+  EXPECT_EQ(cloudImages()[1].size(), 4u);
+}
+
+}  // namespace
