@@ -47,6 +47,9 @@ class DemoJob {
   bool syncContacts(const std::string& title);
   // The phone's people against the cloud's contacts.
   bool compareWithCloud();
+  // Restores one cloud album into a second phone's library and checks
+  // every file byte for byte.
+  bool restoreAlbum();
   // Runs `work` on a global queue (cloud calls block their thread) while
   // this thread keeps pumping the main queue; its operation, or nullptr
   // after a failure printed here (no answer in time: the request loop is
