@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 
+#include "GalleryTestSupport.h"
 #include "SignedRequestFixture.h"
 #include "cloud/lumora/LMImageSyncAdapter.h"
 #include "platform/AppHome.h"
@@ -110,12 +111,7 @@ class GalleryDownloadTest : public signedtest::SignedRequestCloudTest {
 
   std::vector<LMImage> cloudImages(std::int64_t serverAlbum) {
     std::vector<LMImage> listed;
-    offMain([&] {
-      gallery->requestImageListInAlbumWithSync(
-          std::nullopt, std::nullopt, serverAlbum,
-          [&](std::int64_t, const std::string&, const std::vector<LMImage>& images, bool) { listed = images; },
-          [](const Error& error) { ADD_FAILURE() << error.description(); });
-    });
+    offMain([&] { listed = gallerytest::listCloudImages(*gallery, serverAlbum); });
     return listed;
   }
 
@@ -127,11 +123,7 @@ class GalleryDownloadTest : public signedtest::SignedRequestCloudTest {
 
   std::size_t rowCount() { return gallery->context()->searchAllImageRelations().size(); }
 
-  std::shared_ptr<platform::ManualClock> clock = [] {
-    auto manual = std::make_shared<platform::ManualClock>();
-    manual->setAutoAdvanceSleeps(true);
-    return manual;
-  }();
+  std::shared_ptr<platform::ManualClock> clock = gallerytest::pacingFreeClock();
   platform::ScopedClock scopedClock{clock};
   std::shared_ptr<lumora::LMImageSyncAdapter> gallery;
 };
