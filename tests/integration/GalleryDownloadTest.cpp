@@ -1,8 +1,8 @@
 // Cloud images back into the photo library against the local cloud: a whole
-// album downloaded into a fresh library, byte for byte, recorded so that a
-// backup passes it over; the local albums a cloud album lands in; and the
-// ways a single image is put in place (already there, added without a
-// download, nothing taken).
+// album downloaded into a fresh library, byte for byte (after a cancelled
+// try), recorded so that a backup passes it over; the local albums a cloud
+// album lands in; and the ways a single image is put in place (already
+// there, added without a download, nothing taken).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -143,6 +143,19 @@ TEST_F(GalleryDownloadTest, AWholeAlbumComesDownIntoAFreshLibraryByteForByteAndI
 
   testsupport::TestHome fresh;
   openLibrary();
+  // Cancelled while its first image comes down: the batch ends there.
+  std::optional<Error> cancelled;
+  offMain([&] {
+    gallery->downloadAlbums(
+        {family}, {{*family.serverID, images}}, total,
+        [&](std::int64_t, std::int64_t, std::int64_t) { gallery->cancelSync(); },
+        [&](const std::vector<LMImage>&, const std::optional<Error>& e) { cancelled = e; });
+  });
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ(cancelled->code(), lumora::kLMLocalErrorCancelled);
+  EXPECT_FALSE(gallery->isSyncing());
+  EXPECT_LE(rowCount(), 2u);
+
   std::int64_t reported = 0;
   bool beyond = false;
   auto restore = [&] {
@@ -310,6 +323,13 @@ TEST_F(GalleryDownloadTest, AnImageIsAddedWithoutExportOrDownloadAndNothingTaken
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].assetGroupID, family);
   EXPECT_EQ(rows[0].sha1, stored.sha1);
+
+  // Into its own cloud album's local album, made for it: added from there.
+  std::optional<Error> single = Error();
+  offMain([&] { gallery->downloadImageObject(stored, holiday, nullptr, [&](const auto& e) { single = e; }); });
+  EXPECT_FALSE(single) << single->description();
+  EXPECT_FALSE(gallery->isSyncing());
+  EXPECT_EQ(library()->fetchAssetsInAssetCollection(*albumTitled("Holiday")).size(), 1u);
 }
 
 }  // namespace
