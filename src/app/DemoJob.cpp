@@ -95,7 +95,7 @@ int DemoJob::run() {
   contacts_ = LMContactSyncAdapter::sharedAdapter();
   bool ok = signIn() && relocate() && registerDevice() && listDevices() && seedAddressBook() &&
             syncContacts("Syncing the contacts") && syncContacts("Syncing again (nothing changed)") &&
-            compareWithCloud() && backupPhotos();
+            compareWithCloud() && backupPhotos() && restoreAlbum();
   LMLogUtil::setLogDelegate(nullptr);
   std::fprintf(out_, ok ? "Done.\n" : "Stopped after a failure.\n");
   return ok ? 0 : 1;

@@ -49,6 +49,9 @@ class DemoJob {
   bool compareWithCloud();
   // Backs up the photo library (seeded when empty) with a progress bar.
   bool backupPhotos();
+  // Restores one cloud album into a second phone's library and checks
+  // every file byte for byte.
+  bool restoreAlbum();
   // Runs `work` on a global queue (cloud calls block their thread) while
   // this thread keeps pumping the main queue; its operation, or nullptr
   // after a failure printed here (no answer in time: the request loop is

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 
+#include "GalleryTestSupport.h"
 #include "SignedRequestFixture.h"
 #include "cloud/kss/LMKssDescription.h"
 #include "cloud/lumora/LMImageSyncAdapter.h"
@@ -79,12 +80,7 @@ class GalleryBackupTest : public signedtest::SignedRequestCloudTest {
 
   std::vector<LMImage> cloudImages() {
     std::vector<LMImage> listed;
-    offMain([&] {
-      gallery->requestImageListInAlbumWithSync(
-          std::nullopt, std::nullopt, kUntitledAlbum,
-          [&](std::int64_t, const std::string&, const std::vector<LMImage>& images, bool) { listed = images; },
-          [](const Error& error) { ADD_FAILURE() << error.description(); });
-    });
+    offMain([&] { listed = gallerytest::listCloudImages(*gallery, kUntitledAlbum); });
     return listed;
   }
 
@@ -104,11 +100,7 @@ class GalleryBackupTest : public signedtest::SignedRequestCloudTest {
   }
 
   // The gallery's pacing passes at once.
-  std::shared_ptr<platform::ManualClock> clock = [] {
-    auto manual = std::make_shared<platform::ManualClock>();
-    manual->setAutoAdvanceSleeps(true);
-    return manual;
-  }();
+  std::shared_ptr<platform::ManualClock> clock = gallerytest::pacingFreeClock();
   platform::ScopedClock scopedClock{clock};
   std::shared_ptr<lumora::LMImageSyncAdapter> gallery;
   std::shared_ptr<lumora::LMImageSyncAdapterDelegate> delegate;

@@ -267,24 +267,14 @@ std::optional<platform::Error> LMImageSyncAdapter::backupImage(LMImage& image) {
   }
   image.image.reset();
 
-  auto store = context();
   LMImageRelation relation;
-  if (auto found = store->searchImageRelationByServerID(serverImage->serverID, image.assetID, image.assetGroupID)) {
-    relation = *found;
-  }
-  const bool existing = relation.primaryID.has_value();
   relation.assetID = image.assetID;
   relation.serverID = serverImage->serverID;
   relation.serverSync = serverImage->sync;
   relation.assetGroupID = image.assetGroupID;
   relation.sha1 = serverImage->sha1;
   relation.size = image.size;
-  const bool saved = existing ? store->updateImageRelation(relation) : store->addImageRelation(relation);
-  if (!saved) {
-    return logged(LMUtils::localErrorWithErrorCode(
-        kLMLocalErrorDatabase,
-        {{kLMErrorReasonKey, "The image relation cannot be saved."}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}}));
-  }
+  if (auto error = saveImageRelation(relation)) return error;
   return checkSyncState();
 }
 

@@ -110,6 +110,22 @@ std::optional<platform::Error> LMImageSyncAdapter::saveRelationServerAlbum(
   return std::nullopt;
 }
 
+std::optional<platform::Error> LMImageSyncAdapter::saveImageRelation(const LMImageRelation& values) {
+  auto store = context();
+  LMImageRelation relation = values;
+  relation.primaryID.reset();
+  if (auto found = store->searchImageRelationByServerID(values.serverID, values.assetID, values.assetGroupID)) {
+    relation.primaryID = found->primaryID;
+  }
+  const bool saved = relation.primaryID ? store->updateImageRelation(relation) : store->addImageRelation(relation);
+  if (saved) return std::nullopt;
+  platform::Error error = LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorDatabase,
+      {{kLMErrorReasonKey, "The image relation cannot be saved."}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}});
+  LM_LOG_ERROR("{}", error.description());
+  return error;
+}
+
 void LMImageSyncAdapter::removeImageObjectWithFileName(const std::string& fileName) {
   const auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), fileName);
   if (!path) {

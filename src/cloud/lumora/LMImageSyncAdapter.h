@@ -8,8 +8,10 @@
 // check that every stage of a backup or download calls; the gallery
 // service's requests (LMImageSyncAdapter+GalleryRequests.cpp), the block
 // transfers of stored images (+BlockTransfer.cpp), the upload of one
-// image (+ImageUpload.cpp), and the backup run (+BackupRun.cpp) with its
-// album stage (+AlbumBackup.cpp) and upload set (+UploadSet.cpp).
+// image (+ImageUpload.cpp), the backup run (+BackupRun.cpp) with its
+// album stage (+AlbumBackup.cpp) and upload set (+UploadSet.cpp), and the
+// download of cloud images and albums into the photo library
+// (+Download.cpp).
 //
 // Ownership: sharedAdapter() lives for the process (tests may make their
 // own); it owns its store (made on first use) and queues; the delegate is
@@ -29,6 +31,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -276,6 +279,45 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   void uploadImage(const LMImage& image, const std::function<void(const LMImage& serverImage)>& success,
                    const FailBlock& fail);
 
+  // ---- Download into the library ----
+  //
+  // Each runs on its caller's thread (a task of the task queue), stops at
+  // the state checks when the adapter is cancelled (-10012) and waits there
+  // while it is suspended. What lands in the library is recorded in image
+  // relation rows (the target album's and the camera roll's), so that a
+  // later backup passes it over.
+
+  // The local albums that receive a cloud album's images, in order:
+  // those its album relations name (stale relations are dropped); else the
+  // camera roll for "Photos from <model>", or every unbound album titled
+  // like it (a "_<model>" suffix cut); else a new album of its name. The
+  // albums found or made are related to the cloud album. `finish` gets
+  // the ids or the error, once, before the call returns.
+  using AlbumSetFinish = std::function<void(const std::optional<std::vector<std::string>>& albums,
+                                            const std::optional<platform::Error>& error)>;
+  void albumSetToSaveAlbum(const LMAlbum& album, const AlbumSetFinish& finish);
+  // Puts one cloud image into the first of `albums` that takes it: already
+  // in one of them, -10015 "Image already in album"; in the library but
+  // not in them, added (no download); else downloaded and saved as a new
+  // photo or video. Nothing taken by any album is a failure (the last
+  // library error, or -1 when no album resolved). nullopt on success.
+  std::optional<platform::Error> downloadImageObject(const LMImage& image, const std::vector<std::string>& albums,
+                                                     const DownloadDataBlock& downloadDataBlock);
+  // One image into the local albums of its cloud album, marked syncing.
+  void downloadImageObject(const LMImage& image, const LMAlbum& album, const DownloadDataBlock& downloadDataBlock,
+                           const std::function<void(const std::optional<platform::Error>& error)>& finish);
+  // Whole cloud albums with their images (by album server id), marked
+  // syncing. Progress runs over the batch: (bytes now, bytes of finished
+  // images plus the current one's so far, `size`). An image that fails
+  // goes to `failed` (not one already in its album) and the batch goes
+  // on, unless the stop rule ends it; `finish` gets the failed images and
+  // the error that ended the batch.
+  using DownloadAlbumsFinish =
+      std::function<void(const std::vector<LMImage>& failed, const std::optional<platform::Error>& error)>;
+  void downloadAlbums(const std::vector<LMAlbum>& albums, const std::map<std::int64_t, std::vector<LMImage>>& albumImages,
+                      std::int64_t size, const DownloadDataBlock& downloadDataBlock,
+                      const DownloadAlbumsFinish& finish);
+
  protected:
   // The operation of one gallery request (tests replace it).
   virtual std::shared_ptr<LMHTTPRequestOperation> galleryOperation(const std::string& method,
@@ -292,6 +334,16 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   platform::Result<LMImage> uploadImageBlocks(const LMImage& image);
   platform::Result<LMKssFileHelper::FileResult> downloadImage(const LMImage& image,
                                                               const DownloadDataBlock& progress);
+  // Adds or updates the image relation row of (serverID, assetID,
+  // assetGroupID) with `values`; a store that refuses it is -10003.
+  std::optional<platform::Error> saveImageRelation(const LMImageRelation& values);
+  platform::Result<std::vector<std::string>> localAlbumsOfServerAlbum(const LMAlbum& album);
+  // The download's save into the library; the local copy's asset id,
+  // SHA-1 and size, and the album that took it.
+  struct LocalCopy;
+  platform::Result<LocalCopy> saveDownloadedImage(const LMImage& image, const std::vector<std::string>& albums,
+                                                  const DownloadDataBlock& progress);
+  platform::Result<std::string> addToFirstAlbum(const std::string& assetID, const std::vector<std::string>& albums);
 
   std::unique_ptr<platform::SerialQueue> dispatchQueue_;  // under memberMutex_
 
