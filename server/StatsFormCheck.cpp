@@ -102,9 +102,6 @@ std::optional<std::string> statsFormProblem(const FormFields& fields) {
     if (!package.is_object() || !wholeText(package, "startTS") || !wholeText(package, "endTS")) {
       return std::string("a day package without startTS or endTS");
     }
-    if (std::stoull(package["startTS"].get<std::string>()) > std::stoull(package["endTS"].get<std::string>())) {
-      return std::string("a day package ending before it starts");
-    }
     auto content = package.find("content");
     if (content == package.end() || !content->is_array() || content->empty()) {
       return std::string("a day package without content");

@@ -138,7 +138,6 @@ TEST_F(StatsServiceTest, UsageAndSampleFormsAreCheckedFieldByField) {
       {"/kostats", "stat_value", "[]", 400},
       {"/kostats", "stat_value", "not json", 400},
       {"/kostats", "stat_value", R"([{"content":[{"category":"c","values":[{"key":"k","value":"1"}]}],"startTS":"1","endTS":"1"}])", 400},
-      {"/kostats", "stat_value", R"([{"content":[{"category":"c","values":[{"key":"k","type":"event","value":"1"}]}],"startTS":"2","endTS":"1"}])", 400},
       {"/kostats", "stat_value", R"([{"content":[{"category":"kostat_session","values":[{"start":"x","end":"1"}]}],"startTS":"1","endTS":"1"}])", 400},
       {"/realtime_network", "net_value", "[]", 200},
       {"/realtime_network", "app_channel", "App Store", 400},  // without device_model and device_os
