@@ -6,13 +6,9 @@
 #include "server/Crypto.h"
 
 namespace localcloud {
-namespace {
-
-bool wholeNumber(const std::string& text) {
+bool isWholeNumber(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
-
-}  // namespace
 
 std::optional<std::string> crashFormProblem(const std::vector<std::pair<std::string, std::string>>& fields) {
   std::map<std::string, std::string> form(fields.begin(), fields.end());
@@ -26,7 +22,7 @@ std::optional<std::string> crashFormProblem(const std::vector<std::pair<std::str
   if (device != form.end() && device->second.empty()) return std::string("empty: device_uuid");
   for (const char* name : {"app_start_time", "app_crash_time"}) {
     auto it = form.find(name);
-    if (it == form.end() || !wholeNumber(it->second)) return std::string("not whole milliseconds: ") + name;
+    if (it == form.end() || !isWholeNumber(it->second)) return std::string("not whole milliseconds: ") + name;
   }
   const std::string& desc = form["crash_exception_desc"];
   const std::string digest = crypto::md5HexUpper(form["crash_callstack"]);

@@ -15,6 +15,9 @@
 
 namespace localcloud {
 
+// True for a non-empty text of decimal digits only.
+bool isWholeNumber(const std::string& text);
+
 // Why the form is refused; nullopt when it passes.
 std::optional<std::string> crashFormProblem(const std::vector<std::pair<std::string, std::string>>& fields);
 

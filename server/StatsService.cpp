@@ -6,6 +6,7 @@
 #include "server/CrashFormCheck.h"
 #include "server/HttpUtil.h"
 #include "server/SqlStatement.h"
+#include "server/StatsFormCheck.h"
 
 namespace localcloud {
 namespace {
@@ -54,15 +55,18 @@ void StatsService::receive(const httplib::Request& req, httplib::Response& res) 
   std::string encoding;
   auto form = http::formFields(req, encoding);
   if (const auto* problem = std::get_if<std::string>(&form)) return replyStats(res, 400, refusal(*problem));
-  if (req.path == kCrashPath) {
-    if (auto problem = crashFormProblem(std::get<Fields>(form))) return replyStats(res, 400, refusal(*problem));
-  }
-  Json fields = http::fieldsToJson(std::get<Fields>(form));
+  const Fields& fields = std::get<Fields>(form);
+  std::optional<std::string> problem;
+  if (req.path == kCrashPath) problem = crashFormProblem(fields);
+  if (req.path == kStatsPath) problem = statsFormProblem(fields);
+  if (req.path == kNetworkPath) problem = networkFormProblem(fields);
+  if (problem) return replyStats(res, 400, refusal(*problem));
+  Json received = http::fieldsToJson(fields);
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     bool stored = SqlStatement(access.connection(),
                                "INSERT INTO stats_received (path, encoding, fields) VALUES (?, ?, ?)")
-                      .bindAll(req.path, encoding, fields.dump(-1, ' ', false, Json::error_handler_t::replace))
+                      .bindAll(req.path, encoding, received.dump(-1, ' ', false, Json::error_handler_t::replace))
                       .run();
     if (!stored) return replyStats(res, 500, refusal("storage failure"));
     SqlStatement(access.connection(),

@@ -5,7 +5,8 @@
 // {"status":"ok","data":{...}}, the data set per path by tests ({} unless
 // set). Refusals are {"status":"fail","msg"} with HTTP 400: a body that is
 // no form, a form without fields, a field sent twice, a file part. The
-// bodies themselves are checked by the services built on this one.
+// usage and sample forms are checked by StatsFormCheck, crash forms by
+// CrashFormCheck.
 //
 // What it received is kept in the Store's database (table
 // "stats_received"), the newest kMaxKept forms. Admin: GET /_admin/stats

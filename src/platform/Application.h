@@ -44,6 +44,8 @@ inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplic
 inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
 inline constexpr const char* kApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification =
+    "UIApplicationDidEnterBackgroundNotification";
 
 enum class InterfaceOrientation {
   Unknown,

@@ -34,7 +34,19 @@ class StatsTransport : public ::testing::Test {
   testsupport::TestHome home_;
   std::unique_ptr<localcloud::CloudServer> server_;
   std::unique_ptr<KoANetworkUtils> transport_;
-  const KoANetworkUtils::Form form_{{"app_id", "1"}, {"stat_value", "[]"}};
+  // Forms the service accepts on "/kostats" and "/realtime_network".
+  const KoANetworkUtils::Form form_{
+      {"app_id", "1"},
+      {"app_key", "2"},
+      {"device_id", "d"},
+      {"version", "1.0"},
+      {"app_package", "com.quenby.lumora"},
+      {"device_uuid", "d"},
+      {"app_version", "1.0"},
+      {"time", "1"},
+      {"net_value", "[]"},
+      {"stat_value", R"([{"content":[{"category":"c","values":[{"key":"k","type":"event","value":"1"}]}],)"
+                     R"("startTS":"1","endTS":"2"}])"}};
 };
 
 TEST_F(StatsTransport, NothingIsSentWithoutAFormOrANetwork) {
@@ -128,9 +140,11 @@ TEST_F(StatsTransport, RepliesAreJudgedByTheirStatus) {
 }
 
 TEST_F(StatsTransport, LargeFormsArriveWholeAsMultipart) {
-  std::string statValue = R"([{"content":[{"category":"New York trip","values":[]}]}])";
-  statValue += std::string(64 * 1024, ' ') + "\r\n--end";
-  KoANetworkUtils::Form form{{"stat_value", statValue}, {"device_id", "a\"b"}, {"channel", "App Store"}};
+  std::string statValue = R"([{"content":[{"category":"New York trip","values":[{"key":"a\"b","type":"event",)"
+                          R"("value":"1"}]}],"startTS":"1","endTS":"2"})";
+  statValue += std::string(64 * 1024, ' ') + "\r\n]";
+  KoANetworkUtils::Form form{{"stat_value", statValue}, {"device_id", "a\"b"}, {"channel", "App Store"},
+                             {"app_id", "1"}, {"app_key", "2"}, {"version", "1.0"}};
   Json output;
   ASSERT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendStatMessage, form, output), 0);
   auto forms = server_->stats().received("/kostats");

@@ -19,14 +19,36 @@ class StatsServiceTest : public ServerTest {
   Reply multipart(const std::string& path, const httplib::MultipartFormDataItems& items) {
     return plainJsonReply(client()->Post(path, items));
   }
+  // Forms the two services accept, and the same with one field changed
+  // (nullopt: left out).
+  static httplib::Params statsForm() {
+    return {{"app_id", "1"}, {"app_key", "2"}, {"device_id", "d"}, {"version", "1.0"}, {"stat_value", kPackages}};
+  }
+  static httplib::Params networkForm() {
+    return {{"app_id", "1"},        {"app_key", "2"},       {"app_package", "p"}, {"device_uuid", "d"},
+            {"app_version", "1.0"}, {"time", "1500000000000"}, {"net_value", kSamples}};
+  }
+  static httplib::Params with(httplib::Params form, const std::string& name, const std::optional<std::string>& value) {
+    form.erase(name);
+    if (value) form.emplace(name, *value);
+    return form;
+  }
+  static constexpr const char* kPackages =
+      R"([{"content":[{"category":"ui","values":[{"key":"tap","type":"event","value":"3","params":{"a":"1"}}]},)"
+      R"({"category":"kostat_session","values":[{"start":"1000","end":"2000","env":"WIFI"}]},)"
+      R"({"category":"kostat_pv","index":"New York","values":["1"]}],"startTS":"1000","endTS":"2000"}])";
+  static constexpr const char* kSamples =
+      R"([{"url":"http://a","data":[{"cost":12,"t":1500000000000.0,"code":0,"net":"WIFI","dns":"1.2.3.4"}]}])";
 };
 
 TEST_F(StatsServiceTest, MultipartAndUrlEncodedFormsAreKeptAndAnswered) {
   // Far beyond the 8 KiB that cpp-httplib takes in a labelled form.
   const std::string big(20000, ' ');
-  const std::string statValue = "[{\"page\":\"New York\"}]" + big;
+  const std::string statValue =
+      R"([{"content":[{"category":"kostat_pv","index":"New York","values":["1"]}],"startTS":"1","endTS":"1"}])" + big;
   Reply kept = multipart(StatsService::kStatsPath,
-                         {{"stat_value", statValue, "", ""}, {"app_id", "2882303761517", "", ""}});
+                         {{"stat_value", statValue, "", ""}, {"app_id", "2882303761517", "", ""},
+                          {"app_key", "5601751", "", ""}, {"device_id", "d", "", ""}, {"version", "1.0", "", ""}});
   ASSERT_EQ(kept.status, 200);
   EXPECT_EQ(kept.json, (Json{{"status", "ok"}, {"data", Json::object()}}));
 
@@ -34,7 +56,11 @@ TEST_F(StatsServiceTest, MultipartAndUrlEncodedFormsAreKeptAndAnswered) {
                                             Json{{"sample_rate", 10000}, {"delay", 61000}, {"ban_time", 0}}));
   EXPECT_FALSE(server_->stats().setReplyData("/elsewhere", Json::object()));
   EXPECT_FALSE(server_->stats().setReplyData(StatsService::kNetworkPath, Json::array()));
-  Reply network = post(StatsService::kNetworkPath, {{"net_value", std::string(9000, 'x') + " &="}, {"time", "1"}});
+  const std::string netValue =
+      R"([{"url":"http://a/?q= &=)" + std::string(9000, 'x') + R"(","data":[{"cost":1,"t":2.0,"code":200}]}])";
+  Reply network = post(StatsService::kNetworkPath, {{"net_value", netValue}, {"time", "1"}, {"app_id", "1"},
+                                                    {"app_key", "2"}, {"app_package", "p"}, {"device_uuid", "d"},
+                                                    {"app_version", "1.0"}});
   ASSERT_EQ(network.status, 200);
   EXPECT_EQ(Json::parse(network.body)["data"]["delay"], 61000);
 
@@ -45,7 +71,7 @@ TEST_F(StatsServiceTest, MultipartAndUrlEncodedFormsAreKeptAndAnswered) {
   EXPECT_EQ(forms[0].field("stat_value"), statValue);
   EXPECT_EQ(forms[0].field("app_id"), "2882303761517");
   EXPECT_EQ(forms[1].encoding, "urlencoded");
-  EXPECT_EQ(forms[1].field("net_value"), std::string(9000, 'x') + " &=");
+  EXPECT_EQ(forms[1].field("net_value"), netValue);
   EXPECT_EQ(server_->stats().received(StatsService::kNetworkPath).size(), 1u);
 
   // The admin view lists the same, and clears it.
@@ -94,8 +120,39 @@ TEST_F(StatsServiceTest, FaultsAnswerInTheServicesFormOrWithTheGivenBody) {
   Json body = Json::parse(reply.body);
   EXPECT_EQ(body["status"], "fail");
   EXPECT_EQ(body["code"], 5);
-  EXPECT_EQ(post("/kostats", {{"a", "1"}}).status, 200);
+  EXPECT_EQ(post("/kostats", statsForm()).status, 200);
   EXPECT_EQ(server_->stats().received().size(), 1u);
+}
+
+TEST_F(StatsServiceTest, UsageAndSampleFormsAreCheckedFieldByField) {
+  struct Case {
+    const char* path;
+    std::string field;
+    std::optional<std::string> value;
+    int status;
+  } cases[] = {
+      {"/kostats", "channel", "App Store", 200},
+      {"/kostats", "channel", "", 400},
+      {"/kostats", "device_id", std::nullopt, 400},
+      {"/kostats", "version", "", 400},
+      {"/kostats", "stat_value", "[]", 400},
+      {"/kostats", "stat_value", "not json", 400},
+      {"/kostats", "stat_value", R"([{"content":[{"category":"c","values":[{"key":"k","value":"1"}]}],"startTS":"1","endTS":"1"}])", 400},
+      {"/kostats", "stat_value", R"([{"content":[{"category":"kostat_session","values":[{"start":"x","end":"1"}]}],"startTS":"1","endTS":"1"}])", 400},
+      {"/realtime_network", "net_value", "[]", 200},
+      {"/realtime_network", "app_channel", "App Store", 400},  // without device_model and device_os
+      {"/realtime_network", "app_package", std::nullopt, 400},
+      {"/realtime_network", "time", "1.5", 400},
+      {"/realtime_network", "net_value", R"([{"url":"http://a","data":[{"cost":1.5,"t":1,"code":0}]}])", 400},
+      {"/realtime_network", "net_value", R"([{"url":"http://a","data":[{"cost":1,"t":1,"code":0,"exception":""}]}])", 400},
+  };
+  for (const Case& c : cases) {
+    auto form = with(std::string(c.path) == "/kostats" ? statsForm() : networkForm(), c.field, c.value);
+    EXPECT_EQ(post(c.path, form).status, c.status) << c.path << " " << c.field;
+  }
+  auto channel = with(with(with(networkForm(), "app_channel", "c"), "device_model", "m"), "device_os", "ios9.3");
+  EXPECT_EQ(post("/realtime_network", channel).status, 200);
+  EXPECT_EQ(post("/kostats", statsForm()).status, 200);
 }
 
 TEST_F(StatsServiceTest, CrashFormsAreCheckedFieldByField) {

@@ -102,7 +102,7 @@ void Connection::start() {
     ConnectionSink sink([&state](std::function<void(Callbacks&)> call) {
       if (!state->cancelled) State::deliver(state, std::move(call), false);
     });
-    auto error = detail::performTransfer(state->request, sink, &state->cancelled);
+    auto error = loadRequest(state->request, sink, &state->cancelled);
     if (!state->cancelled) {
       if (error) {
         State::deliver(state, [error = *error](Callbacks& c) {

@@ -173,6 +173,7 @@ bool finishHead(Hop& hop) {
     if (auto location = response.valueForHeaderField("Location"); location && !location->empty()) {
       if (auto target = Url::resolve(hop.url, *location)) {
         hop.redirectTo = *target;
+        if (!hop.isCancelled()) hop.sink->wasRedirected(*target, response);
         return true;
       }
     }

@@ -18,20 +18,14 @@
 #include "platform/Error.h"
 #include "platform/http/Request.h"
 #include "platform/http/Response.h"
+#include "platform/http/UrlProtocol.h"
 
 namespace platform::http::detail {
 
-// Receives the events of one transfer, on the thread that runs it. Only the
-// final response (not a redirect that is followed) and its body are reported
-// (the body also when it goes to the request's response sink).
-class TransferSink {
- public:
-  virtual ~TransferSink() = default;
-  virtual void didReceiveResponse(const Response& response) = 0;
-  virtual void didReceiveData(const std::uint8_t* data, std::size_t size) = 0;
-  virtual void didSendBodyData(std::int64_t bytesWritten, std::int64_t totalBytesWritten,
-                               std::int64_t totalBytesExpected) = 0;
-};
+// Receives the events of one transfer, on the thread that runs it: only
+// the final response and its body (the body also when it goes to the
+// request's response sink); a redirect that is followed is announced.
+using TransferSink = UrlProtocolClient;
 
 // Runs `request` to its end; nullopt on success (whatever the status code),
 // else the error in the URL error domain. When `cancelled` turns true the

@@ -1,0 +1,74 @@
+#include "platform/http/UrlProtocol.h"
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <vector>
+
+#include "platform/http/Transfer.h"
+#include "platform/http/UrlError.h"
+
+namespace platform::http {
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<const UrlProtocolClass>> classes;  // last registered first
+};
+
+Registry& registry() {
+  static Registry* shared = new Registry;
+  return *shared;
+}
+
+std::shared_ptr<const UrlProtocolClass> protocolFor(const Request& request) {
+  if (!isHttpUrl(request.url)) return nullptr;
+  std::vector<std::shared_ptr<const UrlProtocolClass>> classes;
+  {
+    std::lock_guard lock(registry().mutex);
+    classes = registry().classes;
+  }
+  for (auto& protocolClass : classes) {
+    if (protocolClass->canInitWithRequest && protocolClass->make && protocolClass->canInitWithRequest(request)) {
+      return protocolClass;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool isHttpUrl(const std::string& url) {
+  auto colon = url.find(':');
+  if (colon == std::string::npos) return false;
+  std::string scheme = url.substr(0, colon);
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+  return scheme == "http" || scheme == "https";
+}
+
+void registerClass(std::shared_ptr<const UrlProtocolClass> protocolClass) {
+  if (!protocolClass) return;
+  std::lock_guard lock(registry().mutex);
+  auto& classes = registry().classes;
+  std::erase(classes, protocolClass);
+  classes.insert(classes.begin(), std::move(protocolClass));
+}
+
+void unregisterClass(const std::shared_ptr<const UrlProtocolClass>& protocolClass) {
+  std::lock_guard lock(registry().mutex);
+  std::erase(registry().classes, protocolClass);
+}
+
+std::optional<Error> loadRequest(const Request& request, UrlProtocolClient& client,
+                                 const std::atomic<bool>* cancelled) {
+  auto protocolClass = protocolFor(request);
+  if (!protocolClass) return detail::performTransfer(request, client, cancelled);
+  auto protocol = protocolClass->make(request);
+  if (!protocol) return detail::performTransfer(request, client, cancelled);
+  std::optional<Error> error = protocol->startLoading(client, cancelled);
+  if (!error && cancelled && cancelled->load()) error = makeUrlError(kUrlErrorCancelled, request.url);
+  protocol->stopLoading();
+  return error;
+}
+
+}  // namespace platform::http
