@@ -43,7 +43,8 @@ struct RecordingDelegate : lumora::QBPassportRequestDelegate {
   std::mutex mutex;
   std::vector<std::int64_t> failures;
   std::vector<platform::Json> loads;
-  RequestPtr failedRequest;
+  // Weak: the request's connection holder holds this delegate.
+  std::weak_ptr<lumora::QBPassportRequest> failedRequest;
 };
 
 class CATest : public accounttest::AccountTest {
@@ -143,7 +144,7 @@ TEST_F(CATest, FailuresBeforeSending) {
   ca->connect();
 
   EXPECT_EQ(delegate_->failures, (std::vector<std::int64_t>{-100, -105}));
-  EXPECT_EQ(delegate_->failedRequest, ca->originalRequest());
+  EXPECT_EQ(delegate_->failedRequest.lock(), ca->originalRequest());
   EXPECT_FALSE(manager().passportCAExternal().loadCAToken()->isLegal());
   EXPECT_EQ(lumora::QBPassportRequestMemoryHolder::count(), 0u);
 }
