@@ -50,7 +50,11 @@ class BlockDigester {
       lane.busy = false;
     }
     const std::size_t index = count_++;
-    infos_.emplace_back();
+    {
+      // Lanes still write earlier slots; growing the list moves them.
+      std::lock_guard<std::mutex> guard(mutex_);
+      infos_.emplace_back();
+    }
     lane.busy = true;
     lane.queue.async([this, &lane, data, size, index] {
       Json info = {{"sha1", platform::hexString(digestOf(DigestKind::SHA1, data, size))},
