@@ -39,7 +39,6 @@ void QBLoginPassport::startFetchCoreInfo(CoreInfoSuccess success, CoreInfoFailur
   auto queue = session->delegateQueue();
   auto wrappedSuccess = joinBlockAndQueue(success, queue);
   auto wrappedFail = joinFailBlockAndQueue(fail, queue);
-  auto retry = [session, success, fail] { session->startFetchCoreInfo(success, fail, false); };
   auto onReply = [parse = getBlockToParseCoreInfo(), wrappedSuccess, wrappedFail](const RequestPtr&,
                                                                                   const platform::Json& reply) {
     platform::Error error;
@@ -49,9 +48,22 @@ void QBLoginPassport::startFetchCoreInfo(CoreInfoSuccess success, CoreInfoFailur
       wrappedFail(error);
     }
   };
-  auto delegate = buildRequestDelegateForST(session, newPassportInstance, std::move(retry), wrappedFail,
-                                            std::move(onReply));
-  getBlockToFetchServiceTokenAndUseIt(session, getBlockToVisitCoreInfo(std::move(delegate)), wrappedFail)();
+  // The session keeps the token step's session delegate, and with it this
+  // consumer, so the consumer refers to the session weakly. The request
+  // delegate it makes holds the session while the request runs (a derived
+  // session has no other owner); the login steps before it hold the session
+  // themselves.
+  std::weak_ptr<QBLoginPassport> weakSession = session;
+  auto visit = [weakSession, newPassportInstance, success, fail, wrappedFail, onReply](
+                   const std::optional<std::string>& userId, const std::optional<std::string>& serviceToken,
+                   const std::optional<std::string>& security) {
+    auto current = weakSession.lock();
+    if (!current) return;
+    auto retry = [current, success, fail] { current->startFetchCoreInfo(success, fail, false); };
+    auto delegate = buildRequestDelegateForST(current, newPassportInstance, std::move(retry), wrappedFail, onReply);
+    getBlockToVisitCoreInfo(std::move(delegate))(userId, serviceToken, security);
+  };
+  getBlockToFetchServiceTokenAndUseIt(session, std::move(visit), wrappedFail)();
 }
 
 std::shared_ptr<QBLoginPassport> QBLoginPassport::partialCopyWithSid(const std::string& sid) const {
