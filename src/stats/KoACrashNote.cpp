@@ -9,7 +9,10 @@
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/CallStack.h"
 #include "platform/FixedText.h"
@@ -29,7 +32,19 @@ struct Prepared {
   std::string typeLines[NSIG];       // "EXCEPTION_TYPE=...\n" per prepared signal
 };
 
+// The parts in use; handlers count themselves in `readers` before they load
+// it. Parts that were replaced are kept among the retired ones until no
+// handler runs, so a handler never reads freed memory. Neither the parts in
+// use nor the retired list is ever destroyed: a handler may run while the
+// process exits.
 std::atomic<const Prepared*> prepared{nullptr};
+std::atomic<int> readers{0};
+
+std::mutex retiredMutex;
+std::vector<std::unique_ptr<const Prepared>>& retired() {
+  static auto* const parts = new std::vector<std::unique_ptr<const Prepared>>();
+  return *parts;
+}
 
 // One "key=value" line, the value escaped.
 std::string line(const char* key, const std::string& value) {
@@ -62,7 +77,7 @@ bool writeNumberLine(int fd, const char* key, std::int64_t value) {
 
 void KoACrashNote::prepare(const std::filesystem::path& path, const KoACMAppInfo& appInfo,
                            const std::vector<int>& signals) {
-  auto* parts = new Prepared();  // never freed: a handler may be reading the one it replaces
+  auto* parts = new Prepared();
   parts->path = path.string();
   parts->head = std::string(kFirstLine) + "\n";
   for (const auto& [key, field] : KoACMAppInfo::kFields) {
@@ -73,11 +88,17 @@ void KoACrashNote::prepare(const std::filesystem::path& path, const KoACMAppInfo
       parts->typeLines[signal] = line(KoACMException::kTypeKey, KoACrashUtil::signalString(signal));
     }
   }
-  prepared.store(parts, std::memory_order_release);
+  const Prepared* previous = prepared.exchange(parts);
+  std::lock_guard<std::mutex> guard(retiredMutex);
+  if (previous != nullptr) retired().emplace_back(previous);
+  // A handler counts itself before it loads the parts: once none is counted
+  // after the exchange, none can still hold a replaced one.
+  if (readers.load() == 0) retired().clear();
 }
 
-bool KoACrashNote::writeFromSignal(int signal, const State& state) {
-  const Prepared* parts = prepared.load(std::memory_order_acquire);
+namespace {
+
+bool writeNote(const Prepared* parts, int signal, const KoACrashNote::State& state) {
   if (parts == nullptr || signal <= 0 || signal >= NSIG || parts->typeLines[signal].empty()) return false;
   static void* frames[platform::kMaxCallStackFrames];
   int count = platform::captureCallStack(frames, platform::kMaxCallStackFrames);
@@ -104,6 +125,15 @@ bool KoACrashNote::writeFromSignal(int signal, const State& state) {
   ok = ok && writeText(fd, text.add(kLastLine).add('\n'));
   close(fd);
   return ok;
+}
+
+}  // namespace
+
+bool KoACrashNote::writeFromSignal(int signal, const State& state) {
+  readers.fetch_add(1);
+  const bool written = writeNote(prepared.load(), signal, state);
+  readers.fetch_sub(1);
+  return written;
 }
 
 std::optional<KoACrashMessage> KoACrashNote::read(const std::filesystem::path& path) {

@@ -9,9 +9,10 @@
 // prepare() gathers the parts that do not change (the app information, the
 // note's path, the signal texts) in ordinary code; writeFromSignal() then
 // only reads them and writes with write(2): it takes no lock and allocates
-// nothing. Ownership: the prepared parts are process-wide and never freed
-// (a handler may be reading them). Failure: a note that cannot be written
-// is skipped; one that cannot be read is nullopt.
+// nothing. Ownership: the prepared parts are process-wide; the ones in use
+// are never freed, and replaced ones only once no handler is running (a
+// handler may be reading them). Failure: a note that cannot be written is
+// skipped; one that cannot be read is nullopt.
 #pragma once
 
 #include <cstdint>
