@@ -62,8 +62,12 @@ bool isValidMethod(std::string_view method) {
 
 // A header that would break the request line structure is not sent.
 bool isSendableHeader(const std::string& name, const std::string& value) {
-  if (name.empty() || name.find_first_of(":\r\n\0 \t", 0, 6) != std::string::npos) return false;
-  return value.find_first_of("\r\n\0", 0, 3) == std::string::npos;
+  auto badInName = [](char c) {
+    return c == ':' || c == '\r' || c == '\n' || c == '\0' || c == ' ' || c == '\t';
+  };
+  auto badInValue = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+  return !name.empty() && std::none_of(name.begin(), name.end(), badInName) &&
+         std::none_of(value.begin(), value.end(), badInValue);
 }
 
 // Names of the cookies a Cookie field value already carries.

@@ -29,6 +29,15 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned flags =
 
 std::optional<Url> Url::parse(std::string_view text) {
   if (text.empty() || text.find('\0') != std::string_view::npos) return std::nullopt;
+  // One request parses the same URL several times (signature, https rule,
+  // cookies): the thread's latest success answers again without libcurl.
+  thread_local std::optional<Url> latest;
+  if (latest && latest->text_ == text) return latest;
+  latest = parseUncached(text);
+  return latest;
+}
+
+std::optional<Url> Url::parseUncached(std::string_view text) {
   std::unique_ptr<CURLU, UrlHandleDeleter> handle(curl_url());
   if (!handle) return std::nullopt;
   std::string copy(text);

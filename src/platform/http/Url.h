@@ -42,6 +42,8 @@ class Url {
   bool hostIsAddress() const;
 
  private:
+  static std::optional<Url> parseUncached(std::string_view text);
+
   std::string text_;
   std::string scheme_;
   std::string host_;
