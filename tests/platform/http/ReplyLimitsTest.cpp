@@ -218,14 +218,18 @@ TEST(ReplyLimits, ConnectionsAreKeptAndSharedAcrossRequestsAndThreads) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures, 0);
+  auto portCount = [&] {
+    std::lock_guard<std::mutex> guard(mutex);
+    return ports.size();
+  };
   // One connection per thread at most, not one per request.
-  EXPECT_LE(ports.size(), static_cast<std::size_t>(kThreads));
+  EXPECT_LE(portCount(), static_cast<std::size_t>(kThreads));
 
   // Closed idle connections are opened afresh.
-  std::size_t before = ports.size();
+  std::size_t before = portCount();
   platform::http::closeIdleConnections();
   ASSERT_TRUE(sendSynchronousRequest(get(server.url("/ping"))).ok());
-  EXPECT_EQ(ports.size(), before + 1);
+  EXPECT_EQ(portCount(), before + 1);
 }
 
 }  // namespace
