@@ -1,7 +1,6 @@
 // The demo's photo backup: a seeded photo library (generated pictures, some
 // of them in a "Family" album) backed up album by album with a progress bar.
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,50 +23,26 @@ constexpr const char* kFamilyAlbum = "Family";
 constexpr int kWidth = 96;
 constexpr int kHeight = 72;
 
-void appendBigEndian(platform::Bytes& into, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) into.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-void appendChunk(platform::Bytes& png, const char* type, const platform::Bytes& data) {
-  appendBigEndian(png, static_cast<std::uint32_t>(data.size()));
-  const std::size_t start = png.size();
-  png.insert(png.end(), type, type + 4);
-  png.insert(png.end(), data.begin(), data.end());
-  appendBigEndian(png, static_cast<std::uint32_t>(
-                           crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
-}
-
-// A PNG of a colour gradient, different for each number.
-platform::Bytes gradientPNG(int number) {
-  platform::Bytes rows;
+// A colour gradient, different for each number, as raw RGB pixels behind a
+// PPM header (libvips reads it and writes the JPEG).
+platform::Bytes gradientPixels(int number) {
+  const std::string header = "P6\n" + std::to_string(kWidth) + " " + std::to_string(kHeight) + "\n255\n";
+  platform::Bytes pixels(header.begin(), header.end());
   for (int y = 0; y < kHeight; ++y) {
-    rows.push_back(0);  // no filter
     for (int x = 0; x < kWidth; ++x) {
-      rows.push_back(static_cast<std::uint8_t>(x * 255 / kWidth));
-      rows.push_back(static_cast<std::uint8_t>((number * 37) % 256));
-      rows.push_back(static_cast<std::uint8_t>(y * 255 / kHeight));
+      pixels.push_back(static_cast<std::uint8_t>(x * 255 / kWidth));
+      pixels.push_back(static_cast<std::uint8_t>((number * 37) % 256));
+      pixels.push_back(static_cast<std::uint8_t>(y * 255 / kHeight));
     }
   }
-  uLongf size = compressBound(static_cast<uLong>(rows.size()));
-  platform::Bytes packed(size);
-  if (compress(packed.data(), &size, rows.data(), static_cast<uLong>(rows.size())) != Z_OK) return {};
-  packed.resize(size);
-  platform::Bytes header;
-  appendBigEndian(header, kWidth);
-  appendBigEndian(header, kHeight);
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
-  platform::Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  appendChunk(png, "IHDR", header);
-  appendChunk(png, "IDAT", packed);
-  appendChunk(png, "IEND", {});
-  return png;
+  return pixels;
 }
 
 // Writes the demo's photos as JPEGs into the library's folder and puts the
 // first few into the "Family" album. An error text, or "" when done.
 std::string seedLibrary(photos::PhotoLibrary& library) {
   for (int i = 0; i < kDemoPhotos; ++i) {
-    auto picture = platform::Image::imageWithData(gradientPNG(i));
+    auto picture = platform::Image::imageWithData(gradientPixels(i));
     auto jpeg = picture.ok() ? picture->JPEGRepresentation(0.8) : platform::Result<platform::Bytes>(picture.error());
     if (!jpeg.ok()) return jpeg.error().description();
     const auto path = photos::PhotoLibrary::folder() / ("IMG_" + std::to_string(2000 + i) + ".JPG");

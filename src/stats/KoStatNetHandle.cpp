@@ -6,14 +6,15 @@
 
 #include <memory>
 
+#include "utils/ServiceHosts.h"
+
 namespace lumora {
 
 std::string KoStatNetHandle::hostOf(std::string_view text) {
+  // A URL goes through the one URL parser; other text is taken up to its
+  // first path, port or query separator.
   for (std::string_view scheme : {"http://", "https://"}) {
-    if (text.substr(0, scheme.size()) == scheme) {
-      text.remove_prefix(scheme.size());
-      break;
-    }
+    if (text.substr(0, scheme.size()) == scheme) return ServiceHosts::hostOfURL(std::string(text));
   }
   text = text.substr(0, text.find_first_of("/?#"));
   if (auto at = text.rfind('@'); at != std::string_view::npos) text.remove_prefix(at + 1);

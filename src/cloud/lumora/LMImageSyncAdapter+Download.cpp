@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <utility>
 #include <variant>
 
 #include "cloud/lumora/LMImageSyncAdapter.h"
 #include "cloud/modal/LMBlockDigests.h"
+#include "platform/Bytes.h"
 #include "platform/Device.h"
+#include "utils/DigestContext.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -32,6 +35,30 @@ bool contains(const std::vector<std::string>& ids, const std::optional<std::stri
 
 void addUnique(std::vector<std::string>& ids, const std::string& id) {
   if (!contains(ids, id)) ids.push_back(id);
+}
+
+// The SHA-1 (hexadecimal) and length of a whole file, read once in 1 MiB
+// pieces (the download checked every block already; the relation wants the
+// whole file's digest).
+struct FileDigest {
+  std::string sha1;
+  std::int64_t size = 0;
+};
+platform::Result<FileDigest> fileSHA1(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return platform::Error(platform::kPOSIXErrorDomain, errno);
+  DigestContext sha1(DigestKind::SHA1);
+  std::vector<char> piece(1 << 20);
+  FileDigest digest;
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto got = in.gcount();
+    sha1.update(reinterpret_cast<const std::uint8_t*>(piece.data()), static_cast<std::size_t>(got));
+    digest.size += got;
+  }
+  if (in.bad()) return platform::Error(platform::kPOSIXErrorDomain, EIO);
+  digest.sha1 = platform::hexString(sha1.finish());
+  return digest;
 }
 
 bool isCameraRoll(const photos::AssetCollection& group) {
@@ -159,10 +186,8 @@ platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownload
   if (auto error = checkSyncState()) return *error;
 
   // What the library will hold is this file, byte for byte.
-  std::error_code ec;
-  const auto bytes = std::filesystem::file_size(*path, ec);
-  auto digests = digestBlocksOfFile(*path, ec ? 0 : static_cast<std::int64_t>(bytes));
-  if (ec || !digests.ok()) return ec ? platform::Error(platform::kPOSIXErrorDomain, ec.value()) : digests.error();
+  auto digests = fileSHA1(*path);
+  if (!digests.ok()) return digests.error();
 
   auto store = context();
   const bool isVideo = image.type == kLMAssetTypeVideo;
