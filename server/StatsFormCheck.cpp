@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "server/CrashFormCheck.h"
+#include "server/HttpUtil.h"
 
 namespace localcloud {
 namespace {
@@ -34,7 +35,7 @@ bool wholeText(const Json& object, const char* name) {
 std::optional<Json> jsonArray(const std::map<std::string, std::string>& form, const char* name) {
   auto it = form.find(name);
   if (it == form.end()) return std::nullopt;
-  Json value = Json::parse(it->second, nullptr, false);
+  Json value = http::parseJson(it->second);  // depth-limited, as all client JSON
   if (value.is_discarded() || !value.is_array()) return std::nullopt;
   return value;
 }

@@ -17,7 +17,7 @@ using admin::adminReply;
 
 void replyStats(httplib::Response& res, int status, const nlohmann::json& body) {
   res.status = status;
-  res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+  res.set_content(http::jsonText(body), "application/json");
 }
 
 }  // namespace
