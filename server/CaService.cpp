@@ -24,12 +24,6 @@ const std::set<std::string> kPlainCookies = {"deviceId", "sdkVersion"};
 // The encrypted cookies the login handlers read.
 const char* const kEncryptedCookies[] = {"userId", "passToken", "ick"};
 
-std::int64_t nowMillis() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 void replyChallenge(httplib::Response& res, const std::string& challenge) {
   http::replyText(res, 401, "CA refused");
   res.set_header("WWW-Authenticate", challenge);
@@ -72,11 +66,11 @@ void CaService::registerOn(httplib::Server& server) {
 }
 
 void CaService::disableFor(std::int64_t seconds) {
-  disabledUntilMs_ = seconds > 0 ? nowMillis() + seconds * 1000 : 0;
+  disabledUntilMs_ = seconds > 0 ? http::nowMs() + seconds * 1000 : 0;
 }
 
 std::int64_t CaService::disabledSecondsLeft() const {
-  std::int64_t left = disabledUntilMs_.load() - nowMillis();
+  std::int64_t left = disabledUntilMs_.load() - http::nowMs();
   return left > 0 ? (left + 999) / 1000 : 0;
 }
 

@@ -18,12 +18,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-std::int64_t nowMillis() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 // "userId" must name the caller: one user cannot read or write another's
 // devices.
 std::optional<SignedReply> checkUser(const SignedRequest& req) {
@@ -86,7 +80,7 @@ SignedReply DeviceInfoService::registerDevice(const SignedRequest& req) {
                   "INSERT OR REPLACE INTO device_settings (user_id, dev_id, content, updated_at) "
                   "VALUES (?, ?, ?, ?)");
   st.bindAll(req.userId, *devId, settings.dump(-1, ' ', false, Json::error_handler_t::replace),
-             nowMillis());
+             http::nowMs());
   if (!st.run()) return SignedReply::error(cloudcode::kServerError, "cannot store the device");
   // A replaced row is inserted anew, so rowid order is the order of the
   // latest registrations: the devices past the limit are the stalest.

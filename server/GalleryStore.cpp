@@ -24,12 +24,6 @@ const char* kUploadColumns =
     "SELECT user_id, image_id, album_id, 0, '', type, sha1, size, hidden, '', file_meta, "
     "content FROM gallery_uploads ";
 
-std::int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 GalleryAlbum readAlbum(const SqlStatement& st) {
   return GalleryAlbum{st.integer(0), st.integer(1), st.integer(2), static_cast<int>(st.integer(3)),
                       st.text(4),    st.text(5),    st.integer(6), st.integer(7)};
@@ -138,7 +132,7 @@ bool writeImage(SqlConnection& db, const GalleryImage& image) {
 
 bool touchAlbum(SqlConnection& db, std::int64_t userId, std::int64_t albumId) {
   return runSql(db, "UPDATE gallery_albums SET update_time = ? WHERE user_id = ? AND id = ?",
-                nowMs(), userId, albumId);
+                http::nowMs(), userId, albumId);
 }
 
 // Drops the oldest tombstones past `max` (of albums, or of images), raising
@@ -289,7 +283,7 @@ bool GalleryStore::ensureUser(std::int64_t userId) {
     }
     if (rc != SQLITE_ROW) return change;
     user.step();
-    const std::int64_t now = nowMs();
+    const std::int64_t now = http::nowMs();
     for (auto [id, name] : {std::pair{kCameraAlbum, "untitled"}, std::pair{kScreenshotAlbum, "snapshot"}}) {
       GalleryAlbum album{userId, id, id, kAlbumLive, name, "", now, now};
       if (!writeAlbum(db, album)) return change;
@@ -370,7 +364,7 @@ GalleryStore::AlbumChange GalleryStore::createAlbum(std::int64_t userId, const s
       change.outcome = Outcome::GalleryFull;
       return change;
     }
-    const std::int64_t now = nowMs();
+    const std::int64_t now = http::nowMs();
     GalleryAlbum album{userId, nextId(db, userId), nextTag(db, userId), kAlbumLive, name, ckey, now, now};
     if (album.id == 0 || album.tag == 0 || !writeAlbum(db, album)) return change;
     change.outcome = Outcome::Applied;
@@ -387,7 +381,7 @@ GalleryStore::AlbumChange GalleryStore::renameAlbum(std::int64_t userId, std::in
     if (!albumChangeable(db, userId, id, baseTag, change)) return change;
     change.album.name = name;
     change.album.tag = nextTag(db, userId);
-    change.album.updateTime = nowMs();
+    change.album.updateTime = http::nowMs();
     if (change.album.tag == 0 || !writeAlbum(db, change.album)) return change;
     change.outcome = Outcome::Applied;
     return change;
@@ -413,7 +407,7 @@ GalleryStore::AlbumChange GalleryStore::deleteAlbum(std::int64_t userId, std::in
     }
     change.album.status = kAlbumDeleted;
     change.album.tag = nextTag(db, userId);
-    change.album.updateTime = nowMs();
+    change.album.updateTime = http::nowMs();
     change.album.imageCount = 0;
     change.album.totalSize = 0;
     // Its images went without tombstones: a user-wide listing from before

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <ctime>
 #include <set>
 
@@ -184,6 +185,11 @@ void replyHtml(httplib::Response& res, const std::string& html) {
 
 void setCookie(httplib::Response& res, const std::string& name, const std::string& value) {
   res.headers.emplace("Set-Cookie", name + "=" + value + "; Path=/");
+}
+
+std::int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 std::string httpDateNow() {

@@ -84,6 +84,8 @@ void setCookie(httplib::Response& res, const std::string& name, const std::strin
 
 // The current time as an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT").
 std::string httpDateNow();
+// The wall clock in whole milliseconds since 1970.
+std::int64_t nowMs();
 
 // Percent-encoding of a query value (cpp-httplib's: letters, digits and
 // "-_.!~*'()" stay).

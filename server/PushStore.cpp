@@ -6,17 +6,13 @@
 #include <fmt/format.h>
 
 #include "server/Crypto.h"
+#include "server/HttpUtil.h"
 #include "server/SqlStatement.h"
 
 namespace localcloud {
 namespace {
 
 using Json = nlohmann::json;
-
-std::int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 // Today's UTC date as the counters name it ("20150301").
 std::string today() {
@@ -180,7 +176,7 @@ PushStore::BindStatus PushStore::bind(const std::string& env, const std::string&
   if (id.empty()) {
     id = "R" + crypto::hexEncode(crypto::randomBytes(12));
     stored = runSql(db, "INSERT INTO push_registrations VALUES (?, ?, ?, ?, ?, ?, ?, ?)", id,
-                    crypto::hexEncode(crypto::randomBytes(16)), nowMs(), env, appId, userId, deviceToken, resourceId);
+                    crypto::hexEncode(crypto::randomBytes(16)), http::nowMs(), env, appId, userId, deviceToken, resourceId);
   } else {
     stored = runSql(db, "UPDATE push_registrations SET device_token = ?, resource_id = ? WHERE regid = ?",
                     deviceToken, resourceId, id);

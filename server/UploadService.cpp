@@ -1,29 +1,18 @@
 #include "server/UploadService.h"
 
-#include <openssl/evp.h>
-
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <system_error>
 
 #include "server/Crypto.h"
+#include "server/FileCrypto.h"
 
 namespace localcloud {
 namespace {
 
 constexpr const char* kTempDir = "tmp";
 constexpr const char* kTempSuffix = ".part";
-
-std::string hex(const unsigned char* bytes, std::size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < size; ++i) {
-    out.push_back(kDigits[bytes[i] >> 4]);
-    out.push_back(kDigits[bytes[i] & 0xf]);
-  }
-  return out;
-}
 
 // One upload's temporary file: removed unless committed.
 class PartialFile {
@@ -92,8 +81,8 @@ SignedReply UploadService::upload(const SignedRequest& req, const httplib::Conte
   } done{*this};
 
   PartialFile file(root_ / kTempDir / (crypto::randomToken(12) + kTempSuffix));
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-  if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha1(), nullptr) != 1 || !file.open()) {
+  crypto::Sha1Stream digest;
+  if (!digest.ok() || !file.open()) {
     return SignedReply::error(cloudcode::kServerError, "the upload cannot be stored");
   }
   int fileParts = 0;
@@ -117,7 +106,7 @@ SignedReply UploadService::upload(const SignedRequest& req, const httplib::Conte
         }
         size += length;
         if (size > kMaxFileBytes) refusal = "the file is too large";
-        if (refusal.empty() && EVP_DigestUpdate(digest.get(), data, length) != 1) refusal = "digest";
+        if (refusal.empty()) digest.update(std::string_view(data, length));
         if (refusal.empty() && !file.write(data, length)) refusal = "the disk refused the file";
         return refusal.empty();
       });
@@ -125,11 +114,8 @@ SignedReply UploadService::upload(const SignedRequest& req, const httplib::Conte
   if (!whole) return SignedReply::error(cloudcode::kBadRequest, "the body did not arrive whole");
   if (fileParts == 0) return SignedReply::error(cloudcode::kBadRequest, "file is missing");
 
-  unsigned char sha1[EVP_MAX_MD_SIZE];
-  unsigned int sha1Size = 0;
-  EVP_DigestFinal_ex(digest.get(), sha1, &sha1Size);
-  std::string sha1Hex = hex(sha1, sha1Size);
-  if (!file.commit(root_ / std::to_string(req.userId) / sha1Hex)) {
+  const std::string sha1Hex = digest.finishHex();
+  if (sha1Hex.empty() || !file.commit(root_ / std::to_string(req.userId) / sha1Hex)) {
     return SignedReply::error(cloudcode::kServerError, "the upload cannot be stored");
   }
   return SignedReply::ok(nlohmann::json{{"size", size}, {"sha1", sha1Hex}, {"fileName", fileName}});
