@@ -186,11 +186,18 @@ void KoStatCrashController::installExceptionHandler() {
 }
 
 void KoStatCrashController::uploadCrashReport() {
-  if (auto message = store_.getCrashMessage()) upload_.sendCrashReport(message, delegate_);
+  if (uploading_.exchange(true)) return;
+  auto message = store_.getCrashMessage();
+  if (!message) {
+    uploading_.store(false);
+    return;
+  }
+  upload_.sendCrashReport(message, delegate_);
 }
 
 void KoStatCrashController::crashReportDidFinish(KoACrashReportUpload&, std::int32_t state) {
   if (state == 0) store_.deleteCrashFile();
+  uploading_.store(false);
 }
 
 void KoACrashExceptionHandler(const platform::Exception& exception) {

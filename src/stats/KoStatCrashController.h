@@ -76,6 +76,9 @@ class KoStatCrashController {
   KoACrashReportUpload& upload_;
   KoACrashReportStore& store_;
   std::atomic<bool> isSyncUpload_{false};
+  // An upload of the record is on its way: another commit does not post the
+  // same record again before it has ended.
+  std::atomic<bool> uploading_{false};
   std::shared_ptr<KoACrashReportUploadDelegate> delegate_;
 };
 

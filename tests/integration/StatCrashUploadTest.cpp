@@ -105,6 +105,7 @@ TEST_F(StatCrashUpload, TheRecordIsDeletedOnlyOnceTheServiceAcceptedIt) {
 
   platform::Bundle::setInfoValue("KoSDKAppID", "2882303761517");
   controller.uploadCrashReport();
+  controller.uploadCrashReport();  // while the first is on its way: not posted twice
   drain();
   EXPECT_FALSE(store_.hasCrashFile());
   auto forms = server_->stats().received("/kocrash");
