@@ -12,8 +12,6 @@ namespace {
 
 using Prefs = KoPushSDKPreferenceUtil;
 
-std::string stored(const char* key) { return Prefs::getStringWithKey(key).value_or(""); }
-
 bool listHolds(const char* key, const std::string& name) {
   auto list = Prefs::getArrayWithKey(key);
   return list && std::find(list->begin(), list->end(), platform::Json(name)) != list->end();
@@ -22,8 +20,8 @@ bool listHolds(const char* key, const std::string& name) {
 }  // namespace
 
 void KoPushSDKController::requestUnregisterTokenWithLogName(const LogName& logName) {
-  std::string regid = stored(KOPUSH_SDK_S_ASSIGNED_REG_ID);
-  if (regid.empty() || stored(KOPUSH_SDK_C_ASSIGNED_DEVICE_TOKEN).empty()) {
+  std::string regid = Prefs::storedString(KOPUSH_SDK_S_ASSIGNED_REG_ID);
+  if (regid.empty() || Prefs::storedString(KOPUSH_SDK_C_ASSIGNED_DEVICE_TOKEN).empty()) {
     return koPushRequestResult(0, logName, platform::Json::object());
   }
   if (blnUnregisterToken_) return koPushRequestResult(kBusy, logName, platform::Json::object());
@@ -43,7 +41,7 @@ void KoPushSDKController::requestUnregisterTokenWithLogName(const LogName& logNa
 void KoPushSDKController::nameCommand(Operation operation, const char* field, const char* listKey, bool adds,
                                       const std::string& name, const LogName& logName) {
   if (name.empty()) return koPushRequestResult(kBadArgument, logName, platform::Json::object());
-  std::string regid = stored(KOPUSH_SDK_S_ASSIGNED_REG_ID);
+  std::string regid = Prefs::storedString(KOPUSH_SDK_S_ASSIGNED_REG_ID);
   if (regid.empty()) return koPushRequestResult(kNoRegistration, logName, platform::Json::object());
   KoPushNetWorkUtils::Form form{{field, name}};
   appendCommonFields(form, regid);
@@ -72,7 +70,7 @@ void KoPushSDKController::requestUnSetAlias(const std::string& alias, const LogN
 }
 
 void KoPushSDKController::requestSubscribe(const std::string& topic, const LogName& logName) {
-  if (!topic.empty() && !stored(KOPUSH_SDK_S_ASSIGNED_REG_ID).empty() &&
+  if (!topic.empty() && !Prefs::storedString(KOPUSH_SDK_S_ASSIGNED_REG_ID).empty() &&
       listHolds(KOPUSH_SDK_C_REGISTER_TOPIC_LIST, topic)) {
     return koPushRequestResult(0, logName, platform::Json{{"topic", topic}});
   }
@@ -86,7 +84,7 @@ void KoPushSDKController::requestUnsubscribe(const std::string& topic, const Log
 
 void KoPushSDKController::requestAppNotifyMsgID(const std::optional<std::string>& messageId,
                                                 const LogName& logName) {
-  std::string regid = stored(KOPUSH_SDK_S_ASSIGNED_REG_ID);
+  std::string regid = Prefs::storedString(KOPUSH_SDK_S_ASSIGNED_REG_ID);
   if (regid.empty()) return koPushRequestResult(kNoRegistration, logName, platform::Json::object());
   KoPushNetWorkUtils::Form form{{"type", "bar:click"}};
   if (messageId && !messageId->empty()) form.emplace_back("messageid", *messageId);

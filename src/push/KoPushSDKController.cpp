@@ -19,8 +19,6 @@ constexpr unsigned kAllNotificationTypes = platform::kRemoteNotificationTypeBadg
                                            platform::kRemoteNotificationTypeSound |
                                            platform::kRemoteNotificationTypeAlert;
 
-std::string stored(const char* key) { return Prefs::getStringWithKey(key).value_or(""); }
-
 // A reply value as text: a string as it is, a number in decimal; nothing
 // for anything else.
 std::optional<std::string> textForm(const platform::Json& data, const char* key) {
@@ -37,7 +35,7 @@ void storeText(const char* key, const platform::Json& data, const char* field) {
 }
 
 void addStored(platform::Json& data, const char* field, const char* key) {
-  std::string value = stored(key);
+  std::string value = Prefs::storedString(key);
   if (!value.empty()) data[field] = value;
 }
 
@@ -83,7 +81,7 @@ void KoPushSDKController::clearDeviceToken() {
 }
 
 void KoPushSDKController::syncSDKFlag() {
-  std::string previous = stored(KOPUSH_SDK_C_ASSIGNED_SERVICE_URL_FLAG);
+  std::string previous = Prefs::storedString(KOPUSH_SDK_C_ASSIGNED_SERVICE_URL_FLAG);
   std::string current = KoPushSDKCoreParam::getServiceURLFlag();
   if (!previous.empty() && !current.empty() && previous != current) {
     resetKoPushInfo();
@@ -103,7 +101,7 @@ void KoPushSDKController::send(Operation operation, KoPushNetWorkUtils::Form for
 }
 
 void KoPushSDKController::requestRegisterKoPushWithLogName(const LogName& logName) {
-  std::string userId = stored(KOPUSH_SDK_S_ASSIGNED_USER_ID);
+  std::string userId = Prefs::storedString(KOPUSH_SDK_S_ASSIGNED_USER_ID);
   if (!userId.empty()) {
     platform::Json data{{"userId", userId}};
     addStored(data, "ssecurity", KOPUSH_SDK_S_ASSIGNED_USER_SECURITY);
@@ -153,12 +151,12 @@ void KoPushSDKController::reqeustRegisterToken(const std::string& token, const L
 
 void KoPushSDKController::bindToken(const std::string& token, const LogName& logName, bool silent) {
   if (token.empty()) return koPushRequestResult(kBadArgument, logName, platform::Json::object());
-  std::string userId = stored(KOPUSH_SDK_S_ASSIGNED_USER_ID);
+  std::string userId = Prefs::storedString(KOPUSH_SDK_S_ASSIGNED_USER_ID);
   if (userId.empty()) return koPushRequestResult(kNoUser, logName, platform::Json::object());
-  std::string regid = stored(KOPUSH_SDK_S_ASSIGNED_REG_ID);
+  std::string regid = Prefs::storedString(KOPUSH_SDK_S_ASSIGNED_REG_ID);
   // The same token needs no request while its registration is kept; after a
   // registration reset whose re-binding failed it is bound again.
-  if (!silent && !regid.empty() && stored(KOPUSH_SDK_C_ASSIGNED_DEVICE_TOKEN) == token) {
+  if (!silent && !regid.empty() && Prefs::storedString(KOPUSH_SDK_C_ASSIGNED_DEVICE_TOKEN) == token) {
     platform::Json data = platform::Json::object();
     addStored(data, "regat", KOPUSH_SDK_S_ASSIGNED_REG_AT);
     addStored(data, "regid", KOPUSH_SDK_S_ASSIGNED_REG_ID);
@@ -211,7 +209,7 @@ void KoPushSDKController::operateError(const platform::Json& data) {
   auto code = data.find("code");
   if (code == data.end() || !code->is_number() || code->get<double>() != kRegistrationResetCode) return;
   resetRegisterInfo();
-  std::string token = stored(KOPUSH_SDK_C_ASSIGNED_DEVICE_TOKEN);
+  std::string token = Prefs::storedString(KOPUSH_SDK_C_ASSIGNED_DEVICE_TOKEN);
   if (!token.empty()) bindToken(token, std::nullopt, true);
 }
 

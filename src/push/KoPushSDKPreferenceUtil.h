@@ -4,6 +4,8 @@
 // Threading, ownership and failures: as KoStatPreferenceUtil.
 #pragma once
 
+#include <string>
+
 #include "stats/KoStatPreferenceUtil.h"
 
 namespace lumora {
@@ -35,6 +37,9 @@ class KoPushSDKPreferenceUtil : private KoStatPreferenceUtil {
   using KoStatPreferenceUtil::setKeyArrayValue;
   using KoStatPreferenceUtil::setKeyRemoveArrayItem;
   using KoStatPreferenceUtil::setKeyStringValue;
+
+  // The text stored under `key`, "" when there is none.
+  static std::string storedString(const std::string& key) { return getStringWithKey(key).value_or(""); }
 };
 
 }  // namespace lumora

@@ -259,10 +259,9 @@ std::optional<platform::Error> LMImageSyncAdapter::backupImage(LMImage& image) {
       if (serverImage && !serverImage->serverID) serverImage.reset();
     }
     if (!serverImage) {
-      std::optional<platform::Error> failure;
-      uploadImage(image, [&](const LMImage& stored) { serverImage = stored; },
-                  [&](const platform::Error& error) { failure = error; });
-      if (failure) return failure;
+      auto uploaded = uploadImageBlocks(image);
+      if (!uploaded.ok()) return uploaded.error();
+      serverImage = std::move(*uploaded);
     }
   }
   image.image.reset();
