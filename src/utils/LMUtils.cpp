@@ -51,6 +51,11 @@ platform::Error LMUtils::localErrorWithErrorCode(std::int64_t code, platform::Js
   return platform::Error(kLMLocalErrorDomain, code, std::move(errorInfo));
 }
 
+platform::Error LMUtils::invalidParametersError() {
+  return localErrorWithErrorCode(kLMLocalErrorInvalidParameters,
+                                 {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
+}
+
 platform::Error LMUtils::errorForLumoraUnknownErrorWithUserInfo(platform::Json userInfo) {
   return platform::Error(kLMServerErrorDomain, kLMServerErrorUnknownReply, std::move(userInfo));
 }

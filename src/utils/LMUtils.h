@@ -37,6 +37,8 @@ class LMUtils {
   // An error in kLMLocalErrorDomain with exactly `code` and `errorInfo`.
   static platform::Error localErrorWithErrorCode(std::int64_t code,
                                                  platform::Json errorInfo = nullptr);
+  // kLMLocalErrorInvalidParameters with the reason "Invalid parameters.".
+  static platform::Error invalidParametersError();
   // Code kLMServerErrorUnknownReply (101) in kLMServerErrorDomain, for a cloud
   // reply that is not a dictionary or lacks what the caller needs.
   static platform::Error errorForLumoraUnknownErrorWithUserInfo(platform::Json userInfo);

@@ -268,9 +268,7 @@ platform::Result<LMKssFileHelper::FileResult> downloadFile(
   if (fileName) {
     auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), *fileName);
     if (!path) {
-      return LMUtils::localErrorWithErrorCode(
-          kLMLocalErrorInvalidParameters,
-          {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
+      return LMUtils::invalidParametersError();
     }
     if (auto opened = destination.openFile(path->string()); !opened.ok()) return opened.error();
   }

@@ -140,9 +140,7 @@ void LMContactSyncAdapter::requestUploadPhotoWithContact(LMContact& contact, ab:
                                                          const PhotoUploadSuccess& success, const Failure& fail) {
   const ab::Record person = LMManagedRecordContext::recordABPersonWithRecordID(contact.recordID, addressBook);
   if (!person || person.id() == ab::kInvalidRecordId) {
-    platform::Error error = LMUtils::localErrorWithErrorCode(
-        kLMLocalErrorInvalidParameters,
-        {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
+    platform::Error error = LMUtils::invalidParametersError();
     LM_LOG_ERROR("{}", error.description());
     if (fail) fail(error);
     return;

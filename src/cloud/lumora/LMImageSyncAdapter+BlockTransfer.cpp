@@ -35,9 +35,7 @@ void LMImageSyncAdapter::requestUploadKSSBlockUrl(const std::string& blockUrl, c
 platform::Result<LMKssFileHelper::FileResult> LMImageSyncAdapter::downloadImage(const LMImage& image,
                                                                                const DownloadDataBlock& progress) {
   if (!image.serverID) {
-    return LMUtils::localErrorWithErrorCode(
-        kLMLocalErrorInvalidParameters,
-        {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
+    return LMUtils::invalidParametersError();
   }
   auto reply = requestImageDownloadBlocksWithImageID(*image.serverID)->result();
   if (!reply.ok()) return reply.error();

@@ -167,8 +167,7 @@ platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownload
   // Only a named file can be handed to the library (its extension says
   // what it is); a nameless image would come down into memory.
   if (!image.fileName || image.fileName->empty()) {
-    return LMUtils::localErrorWithErrorCode(
-        kLMLocalErrorInvalidParameters, {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
+    return LMUtils::invalidParametersError();
   }
   std::optional<std::string> path;
   std::optional<platform::Error> failure;

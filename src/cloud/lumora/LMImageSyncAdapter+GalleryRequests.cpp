@@ -66,12 +66,6 @@ platform::Result<platform::Json> withJSONText(platform::Json parameters, const c
   return parameters;
 }
 
-platform::Error invalidParameters() {
-  return LMUtils::localErrorWithErrorCode(
-      kLMLocalErrorInvalidParameters,
-      {{kLMErrorReasonKey, "Invalid parameters."}, {kLMErrorDescriptionKey, kLMErrorTitleParam}});
-}
-
 platform::Error unknownReply(const std::string& reason) {
   auto error = LMUtils::errorForLumoraUnknownErrorWithUserInfo(
       {{kLMErrorReasonKey, reason}, {kLMErrorDescriptionKey, "Unknown Error"}});
@@ -258,7 +252,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestImageDownload
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestDeleteImage(const LMImage& image) {
-  platform::Result<platform::Json> parameters = invalidParameters();
+  platform::Result<platform::Json> parameters = LMUtils::invalidParametersError();
   if (image.serverID) {
     parameters = withJSONText(platform::Json{{"ckey", std::to_string(*image.serverID)}}, "data",
                               {{"content", image.dictionaryForLumoraJSON()}});
@@ -291,7 +285,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestCreateAlbum(c
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestRenameAlbum(const LMAlbum& album) {
-  platform::Result<platform::Json> parameters = invalidParameters();
+  platform::Result<platform::Json> parameters = LMUtils::invalidParametersError();
   if (album.serverID) {
     parameters = withJSONText(platform::Json{{"ckey", album.assetID.value_or(std::string())}}, "data",
                               {{"content", album.dictionaryForLumoraJSON()}});
