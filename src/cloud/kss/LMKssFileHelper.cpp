@@ -45,10 +45,6 @@ Outcome runAndWait(const std::shared_ptr<LMDataRequestOperation>& operation,
   return Outcome{operation->responseData(), operation->error()};
 }
 
-bool isCancelled(const platform::Error& error) {
-  return error.domain() == platform::http::kURLErrorDomain && error.code() == platform::http::kUrlErrorCancelled;
-}
-
 platform::Error fileError(int code, const std::string& what) {
   return platform::Error(platform::kPOSIXErrorDomain, code,
                          {{platform::Error::kLocalizedDescriptionKey,
@@ -170,7 +166,7 @@ platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const p
     Outcome outcome = runAndWait(operation, transfer);
     if (outcome.error) {
       error = *outcome.error;
-      if (isCancelled(error)) break;
+      if (platform::http::isCancelledError(error)) break;
       platform::consoleLog("Block download failed: " + error.description());
       buffer = stream->takeBuffer();
       continue;
@@ -207,7 +203,7 @@ void uploadBlock(const platform::http::Request& request, const LMKssFileHelper::
     Outcome outcome = runAndWait(operation, transfer);
     if (outcome.error) {
       error = *outcome.error;
-      if (isCancelled(error)) break;
+      if (platform::http::isCancelledError(error)) break;
       continue;
     }
     const platform::Bytes& body = outcome.data ? *outcome.data : platform::Bytes();

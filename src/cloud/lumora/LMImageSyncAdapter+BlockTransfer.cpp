@@ -64,8 +64,7 @@ platform::Result<LMKssFileHelper::FileResult> LMImageSyncAdapter::downloadImage(
         failure = error;
       },
       dataRequestTransfer());
-  if (failure && failure->domain() == platform::http::kURLErrorDomain &&
-      failure->code() == platform::http::kUrlErrorCancelled) {
+  if (failure && platform::http::isCancelledError(*failure)) {
     platform::Error cancelled = LMUtils::localErrorWithErrorCode(
         kLMLocalErrorCancelled,
         {{kLMErrorReasonKey, "Downloading image is cancelled."}, {kLMErrorDescriptionKey, kLMErrorTitleSync}});

@@ -221,7 +221,7 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
     offset += kLMBlockSize;
   }
   if (failure) {
-    if (failure->domain() == platform::http::kURLErrorDomain && failure->code() == platform::http::kUrlErrorCancelled) {
+    if (platform::http::isCancelledError(*failure)) {
       return cancellationError();
     }
     return *failure;

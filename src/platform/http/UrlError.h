@@ -40,6 +40,11 @@ enum UrlErrorCode : std::int64_t {
   kUrlErrorDataLengthExceedsMaximum = -1103,
 };
 
+// Whether `error` is a cancelled request's (-999 in the URL error domain).
+inline bool isCancelledError(const Error& error) {
+  return error.domain() == kURLErrorDomain && error.code() == kUrlErrorCancelled;
+}
+
 // The platform's description text for a code ("The request timed out.").
 std::string urlErrorDescription(std::int64_t code);
 
