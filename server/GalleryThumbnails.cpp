@@ -74,13 +74,17 @@ void GalleryThumbnails::serve(const httplib::Request& req, httplib::Response& re
 std::string GalleryThumbnails::render(const GalleryImage& image, int width, int height) {
   auto blocks = kss_.blocksOf(image.userId, image.fileId);
   if (!blocks || !startVips()) return {};
-  std::string photo;
-  photo.reserve(static_cast<std::size_t>(image.size));
+  std::size_t total = 0;
+  for (const KssNode::BlockDigest& block : *blocks) total += static_cast<std::size_t>(block.size);
+  // Each block is read straight into its place in the photo.
+  std::string photo(total, '\0');
+  std::size_t at = 0;
   for (const KssNode::BlockDigest& block : *blocks) {
+    const auto size = static_cast<std::size_t>(block.size);
     BlobStore::Reader reader = blobs_.open(block.sha1);
-    auto bytes = reader.ok() ? reader.read(static_cast<std::size_t>(block.size)) : std::nullopt;
-    if (!bytes || bytes->size() != block.size) return {};
-    photo += *bytes;
+    auto got = reader.ok() ? reader.readInto(photo.data() + at, size) : std::nullopt;
+    if (!got || *got != size) return {};
+    at += size;
   }
   // The photo's bytes stay ours: the blob borrows them while the thumbnail
   // is made.
