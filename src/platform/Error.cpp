@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <cstring>
+
 namespace platform {
 
 Error::Error(std::string domain, std::int64_t code, Json userInfo)
@@ -54,6 +56,10 @@ std::string Error::description() const {
   }
   if (text.empty()) return fmt::format("{} {}", domain_, code_);
   return fmt::format("{} {}: {}", domain_, code_, text);
+}
+
+Error posixError(int code, const std::string& what) {
+  return Error(kPOSIXErrorDomain, code, Json{{Error::kLocalizedDescriptionKey, what + ": " + std::strerror(code)}});
 }
 
 }  // namespace platform

@@ -54,4 +54,8 @@ class Error {
   Json userInfo_;
 };
 
+// An error of kPOSIXErrorDomain with the errno value `code`, described as
+// "<what>: <the system's text for code>".
+Error posixError(int code, const std::string& what);
+
 }  // namespace platform

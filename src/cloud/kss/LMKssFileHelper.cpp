@@ -45,12 +45,6 @@ Outcome runAndWait(const std::shared_ptr<LMDataRequestOperation>& operation,
   return Outcome{operation->responseData(), operation->error()};
 }
 
-platform::Error fileError(int code, const std::string& what) {
-  return platform::Error(platform::kPOSIXErrorDomain, code,
-                         {{platform::Error::kLocalizedDescriptionKey,
-                           what + ": " + std::strerror(code)}});
-}
-
 // Where the blocks of a download go: a file in the caches directory, or
 // memory. A file is written on a writer thread of its own, one block at a
 // time, while the next block comes in; a block's buffer comes back for the
@@ -65,7 +59,7 @@ class Destination {
   // Creates or empties the file. A link in its place is not followed.
   platform::Status openFile(const std::string& path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) return fileError(errno, "Cannot open " + path);
+    if (fd_ < 0) return platform::posixError(errno, "Cannot open " + path);
     path_ = path;
     writer_ = std::make_unique<platform::SerialQueue>("LMKssFileWriter");
     return platform::Status::success();
@@ -101,7 +95,7 @@ class Destination {
     if (!writer_) return LMKssFileHelper::FileResult(std::move(bytes_));
     if (auto written = settle(); !written.ok()) return written.error();
     const int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0) return fileError(errno, "Cannot write " + path_);
+    if (::close(fd) != 0) return platform::posixError(errno, "Cannot write " + path_);
     return LMKssFileHelper::FileResult(path_);
   }
 
@@ -118,7 +112,7 @@ class Destination {
     for (std::size_t done = 0; done < block.size();) {
       ssize_t wrote = ::write(fd, block.data() + done, block.size() - done);
       if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return fileError(wrote < 0 ? errno : EIO, "Cannot write " + path);
+      if (wrote <= 0) return platform::posixError(wrote < 0 ? errno : EIO, "Cannot write " + path);
       done += static_cast<std::size_t>(wrote);
     }
     return platform::Status::success();

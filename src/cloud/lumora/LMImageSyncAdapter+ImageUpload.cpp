@@ -138,9 +138,7 @@ class BlockFile {
 
  private:
   static platform::Error posixError(int code, const std::string& what) {
-    return logged(platform::Error(platform::kPOSIXErrorDomain, code,
-                                  {{platform::Error::kLocalizedDescriptionKey,
-                                    "Cannot read " + what + ": " + std::strerror(code)}}));
+    return logged(platform::posixError(code, "Cannot read " + what));
   }
 
   int fd_ = -1;

@@ -102,11 +102,6 @@ class BlockDigester {
   std::size_t count_ = 0;
 };
 
-platform::Error posixError(int code, const std::string& what) {
-  return platform::Error(platform::kPOSIXErrorDomain, code,
-                         Json{{platform::Error::kLocalizedDescriptionKey, what + ": " + std::strerror(code)}});
-}
-
 }  // namespace
 
 LMBlockDigests digestBlocksOfData(const platform::Bytes& data) {
@@ -132,7 +127,7 @@ platform::Result<LMBlockDigests> readAndDigest(const std::filesystem::path& file
   while ((fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
     if (errno == EINTR) continue;
     const int failure = errno;
-    if (failure != ENOENT || !more || !more()) return posixError(failure, "Cannot open " + name);
+    if (failure != ENOENT || !more || !more()) return platform::posixError(failure, "Cannot open " + name);
   }
   struct Closer {
     int fd;
@@ -151,9 +146,9 @@ platform::Result<LMBlockDigests> readAndDigest(const std::filesystem::path& file
     while (filled < length) {
       const ssize_t got = ::read(fd, buffer.data() + filled, length - filled);
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return posixError(errno, "Cannot read " + name);
+      if (got < 0) return platform::posixError(errno, "Cannot read " + name);
       if (got == 0) {
-        if (size) return posixError(EIO, name + " ended early");
+        if (size) return platform::posixError(EIO, name + " ended early");
         if (more && more()) continue;
         atEnd = true;
         break;
