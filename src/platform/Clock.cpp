@@ -23,6 +23,23 @@ std::atomic<std::uint64_t>& generation() {
   return value;
 }
 
+// The clock this thread saw last, looked up again (under the lock) only
+// once another one has been installed: reads on many threads share no lock.
+const std::shared_ptr<Clock>& threadCurrent() {
+  struct Seen {
+    std::uint64_t generation = 0;
+    std::shared_ptr<Clock> clock;
+  };
+  thread_local Seen seen;
+  std::uint64_t now = generation().load(std::memory_order_acquire);
+  if (seen.generation != now) {
+    std::lock_guard<std::mutex> guard(currentMutex());
+    seen.clock = currentSlot();
+    seen.generation = now;
+  }
+  return seen.clock;
+}
+
 // A manual clock cannot notify a waiter under the waiter's own mutex without
 // risking lock inversion, so waiters also wake on a short real-time poll.
 constexpr auto kManualPoll = std::chrono::milliseconds(5);
@@ -52,10 +69,7 @@ double Clock::secondsSince1970() const {
   return std::chrono::duration<double>(now().time_since_epoch()).count();
 }
 
-std::shared_ptr<Clock> Clock::current() {
-  std::lock_guard<std::mutex> guard(currentMutex());
-  return currentSlot();
-}
+std::shared_ptr<Clock> Clock::current() { return threadCurrent(); }
 
 void Clock::setCurrent(std::shared_ptr<Clock> clock) {
   std::lock_guard<std::mutex> guard(currentMutex());
@@ -63,19 +77,7 @@ void Clock::setCurrent(std::shared_ptr<Clock> clock) {
   generation().fetch_add(1, std::memory_order_release);
 }
 
-Clock::TimePoint Clock::currentTime() {
-  struct Seen {
-    std::uint64_t generation = 0;
-    std::shared_ptr<Clock> clock;
-  };
-  thread_local Seen seen;
-  std::uint64_t now = generation().load(std::memory_order_acquire);
-  if (seen.generation != now) {
-    seen.clock = current();
-    seen.generation = now;
-  }
-  return seen.clock->now();
-}
+Clock::TimePoint Clock::currentTime() { return threadCurrent()->now(); }
 
 Clock::TimePoint SystemClock::now() const { return std::chrono::system_clock::now(); }
 

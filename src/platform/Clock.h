@@ -65,12 +65,13 @@ class Clock {
   double secondsSince1970() const;
 
   // The process-wide clock; a SystemClock unless a test installed another.
+  // No lock is taken: each thread keeps the clock it last saw until another
+  // one is installed.
   static std::shared_ptr<Clock> current();
   // Installs `clock` (nullptr restores the system clock).
   static void setCurrent(std::shared_ptr<Clock> clock);
-  // current()->now() for hot paths (a time stamp on every log line): no lock
-  // and no shared count touched; each thread keeps the clock it last saw
-  // until another one is installed.
+  // current()->now() for hot paths (a time stamp on every log line): no
+  // shared count touched either.
   static TimePoint currentTime();
 };
 

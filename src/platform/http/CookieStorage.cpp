@@ -22,6 +22,7 @@ bool CookieStorage::setCookie(const Cookie& cookie) {
   } else {
     cookies_.push_back(cookie);
   }
+  noteCountLocked();
   return true;
 }
 
@@ -43,10 +44,7 @@ std::vector<Cookie> CookieStorage::cookies() const {
 
 std::vector<Cookie> CookieStorage::cookiesForURL(std::string_view url) const {
   std::vector<Cookie> matching;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (cookies_.empty()) return matching;
-  }
+  if (!any_.load(std::memory_order_acquire)) return matching;
   auto parsed = Url::parse(url);
   if (!parsed) return matching;
   const auto now = Clock::currentTime();
@@ -69,18 +67,21 @@ bool CookieStorage::deleteCookie(const Cookie& cookie) {
                              [&](const Cookie& c) { return c.sameIdentity(cookie); });
   if (stored == cookies_.end()) return false;
   cookies_.erase(stored);
+  noteCountLocked();
   return true;
 }
 
 void CookieStorage::deleteAllCookies() {
   std::lock_guard<std::mutex> guard(mutex_);
   cookies_.clear();
+  noteCountLocked();
 }
 
 void CookieStorage::dropExpiredLocked(Clock::TimePoint now) const {
   cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(),
                                 [&](const Cookie& c) { return c.isExpired(now); }),
                  cookies_.end());
+  noteCountLocked();
 }
 
 }  // namespace platform::http

@@ -5,6 +5,7 @@
 // against platform::Clock). All members are thread-safe.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -44,9 +45,14 @@ class CookieStorage {
 
  private:
   void dropExpiredLocked(Clock::TimePoint now) const;
+  // Notes whether any cookie is stored; the lock is held.
+  void noteCountLocked() const { any_.store(!cookies_.empty(), std::memory_order_release); }
 
   mutable std::mutex mutex_;
   mutable std::vector<Cookie> cookies_;
+  // Whether cookies_ holds anything: a request to an empty store takes no
+  // lock.
+  mutable std::atomic<bool> any_{false};
 };
 
 }  // namespace platform::http

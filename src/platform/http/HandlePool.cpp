@@ -7,6 +7,7 @@ namespace platform::http::detail {
 struct HandlePool::Entry {
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
+  HandleState state;
 };
 
 void HandlePool::EntryDeleter::operator()(Entry* entry) const {
@@ -21,14 +22,15 @@ HandlePool::Lease::Lease(HandlePool* pool, std::string origin, EntryPtr entry)
 HandlePool::Lease::~Lease() {
   if (!entry_) return;
   if (!keep_ || !pool_) return;  // the deleter closes handles and connections
-  // Settings and pointers of the last transfer go; the multi handle's
-  // connection cache stays.
-  curl_easy_reset(entry_->easy);
+  // The options stay (the next transfer sets what differs) and so does the
+  // multi handle's connection cache; the ended transfer's state goes.
+  entry_->state.transfer = nullptr;
   pool_->giveBack(origin_, std::move(entry_));
 }
 
 CURL* HandlePool::Lease::easy() const { return entry_ ? entry_->easy : nullptr; }
 CURLM* HandlePool::Lease::multi() const { return entry_ ? entry_->multi : nullptr; }
+HandlePool::HandleState& HandlePool::Lease::state() const { return entry_->state; }
 
 HandlePool& HandlePool::shared() {
   // Never destroyed: transfers on other threads may outlive static

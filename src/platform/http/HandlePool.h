@@ -1,7 +1,10 @@
 // Reuse of libcurl handles, and with them of open connections: each pooled
 // entry is an easy handle with a multi handle of its own, whose connection
 // cache keeps the connections of earlier transfers alive for the next one
-// to the same origin (scheme, host and port). Internal to the HTTP client.
+// to the same origin (scheme, host and port). An entry keeps its handle's
+// options from one transfer to the next, with the transfer's own state
+// beside them (HandleState), so options that never change are set once per
+// handle. Internal to the HTTP client.
 //
 // Threading: take() and a lease's end may run on any thread; an entry is
 // used by the one thread that leased it. Ownership: the pool owns idle
@@ -26,15 +29,32 @@ class HandlePool {
   static constexpr std::size_t kMaxIdlePerOrigin = 16;
   static constexpr std::size_t kMaxIdle = 64;
 
+  struct ListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  };
+
+  // What the transfer keeps with a pooled handle between transfers: whether
+  // the options every transfer shares are set, the buffer libcurl writes its
+  // error text to, the state of the running transfer (what the callbacks
+  // are given), and the header list last sent with the lines it holds (sent
+  // again while a request asks for the same lines).
+  struct HandleState {
+    bool configured = false;
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+    void* transfer = nullptr;
+    std::vector<std::string> headerLines;
+    std::unique_ptr<curl_slist, ListDeleter> headers;
+  };
+
   struct Entry;
   struct EntryDeleter {
     void operator()(Entry* entry) const;
   };
   using EntryPtr = std::unique_ptr<Entry, EntryDeleter>;
 
-  // One entry on loan. It goes back to the pool (options reset, connections
-  // kept) when the lease ends after keep(); otherwise it is closed, with its
-  // connections.
+  // One entry on loan. It goes back to the pool (options, state and
+  // connections kept) when the lease ends after keep(); otherwise it is
+  // closed, with its connections.
   class Lease {
    public:
     Lease() = default;
@@ -46,6 +66,7 @@ class HandlePool {
     explicit operator bool() const { return entry_ != nullptr; }
     CURL* easy() const;
     CURLM* multi() const;
+    HandleState& state() const;
     // The transfer ended cleanly: its connection may serve the next one.
     void keep() { keep_ = true; }
 

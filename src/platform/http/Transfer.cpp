@@ -35,10 +35,6 @@ void ensureCurlInitialized() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
 std::string_view trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
@@ -82,26 +78,55 @@ std::vector<std::string> cookieNames(std::string_view value) {
   return names;
 }
 
-// The request's headers plus the stored cookies for `url`. Cookies the
-// request names itself keep the request's value.
-HeaderFields headersWithCookies(const HeaderFields& headers, const std::string& url) {
-  HeaderFields out = headers;
-  auto stored = CookieStorage::shared().cookiesForURL(url);
-  if (stored.empty()) return out;
-  auto explicitValue = headers.value("Cookie");
-  if (!explicitValue) {
-    out.set("Cookie", cookieHeaderValue(stored));
-    return out;
-  }
-  auto present = cookieNames(*explicitValue);
-  std::vector<Cookie> extra;
-  for (auto& cookie : stored) {
-    if (std::find(present.begin(), present.end(), cookie.name) == present.end()) {
-      extra.push_back(std::move(cookie));
+// The lines of the request's headers: one per name (see
+// HeaderFields::combined), the stored cookies for `url` added to the Cookie
+// line when `withCookies` (a cookie the request names itself keeps the
+// request's value), fields that would break the request left out, and
+// "Expect:" (the platform never waits for "100 Continue") unless the request
+// sets Expect.
+std::vector<std::string> headerLines(const HeaderFields& headers, const std::string& url,
+                                     bool withCookies) {
+  std::vector<HeaderFields::Entry> fields = headers.combined();
+  if (withCookies) {
+    auto stored = CookieStorage::shared().cookiesForURL(url);
+    if (!stored.empty()) {
+      auto explicitLine = std::find_if(fields.begin(), fields.end(), [](const HeaderFields::Entry& e) {
+        return equalsIgnoringCase(e.first, "Cookie");
+      });
+      if (explicitLine == fields.end()) {
+        fields.emplace_back("Cookie", cookieHeaderValue(stored));
+      } else {
+        auto present = cookieNames(explicitLine->second);
+        std::vector<Cookie> extra;
+        for (auto& cookie : stored) {
+          if (std::find(present.begin(), present.end(), cookie.name) == present.end()) {
+            extra.push_back(std::move(cookie));
+          }
+        }
+        if (!extra.empty()) {
+          explicitLine->first = "Cookie";
+          explicitLine->second += "; " + cookieHeaderValue(extra);
+        }
+      }
     }
   }
-  if (!extra.empty()) out.set("Cookie", *explicitValue + "; " + cookieHeaderValue(extra));
-  return out;
+  std::vector<std::string> lines;
+  lines.reserve(fields.size() + 1);
+  bool expect = false;
+  for (const auto& [name, value] : fields) {
+    expect = expect || equalsIgnoringCase(name, "Expect");
+    if (!isSendableHeader(name, value)) continue;
+    std::string& line = lines.emplace_back();
+    line.reserve(name.size() + value.size() + 2);
+    line.append(name);
+    if (value.empty()) {
+      line.push_back(';');
+    } else {
+      line.append(": ").append(value);
+    }
+  }
+  if (!expect) lines.emplace_back("Expect:");
+  return lines;
 }
 
 // State of one hop (one HTTP exchange) shared with libcurl's callbacks.
@@ -188,8 +213,14 @@ bool finishHead(Hop& hop) {
   return true;
 }
 
+// The callbacks are given the handle's state, whose `transfer` is the hop
+// running on it.
+Hop& hopOf(void* userData) {
+  return *static_cast<Hop*>(static_cast<HandlePool::HandleState*>(userData)->transfer);
+}
+
 size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
-  auto& hop = *static_cast<Hop*>(userData);
+  auto& hop = hopOf(userData);
   const size_t length = size * count;
   hop.sawActivity = true;
   if (hop.headersDone) return length;  // trailers of a chunked body
@@ -228,7 +259,7 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
 }
 
 size_t onBody(char* data, size_t size, size_t count, void* userData) {
-  auto& hop = *static_cast<Hop*>(userData);
+  auto& hop = hopOf(userData);
   const size_t length = size * count;
   hop.sawActivity = true;
   if (hop.isCancelled()) return 0;  // stops the transfer
@@ -252,7 +283,7 @@ size_t onBody(char* data, size_t size, size_t count, void* userData) {
 // Rewinds the body to its start (libcurl sends it again over a fresh
 // connection when a kept-alive one turns out closed); no other seek.
 int onSeek(void* userData, curl_off_t offset, int origin) {
-  auto& hop = *static_cast<Hop*>(userData);
+  auto& hop = hopOf(userData);
   if (offset != 0 || origin != SEEK_SET || !hop.source || !hop.source->open) return CURL_SEEKFUNC_CANTSEEK;
   hop.upload = hop.source->open();
   if (!hop.upload) return CURL_SEEKFUNC_FAIL;
@@ -261,8 +292,9 @@ int onSeek(void* userData, curl_off_t offset, int origin) {
 }
 
 size_t onRead(char* buffer, size_t size, size_t count, void* userData) {
-  auto& hop = *static_cast<Hop*>(userData);
+  auto& hop = hopOf(userData);
   if (hop.isCancelled()) return CURL_READFUNC_ABORT;
+  if (!hop.upload) return 0;  // nothing is streamed on this hop
   const size_t room = static_cast<size_t>(std::min<std::uint64_t>(size * count, hop.uploadRemaining));
   if (room == 0) return 0;
   auto read = hop.upload->read(reinterpret_cast<std::uint8_t*>(buffer), room);
@@ -283,7 +315,7 @@ size_t onRead(char* buffer, size_t size, size_t count, void* userData) {
 
 int onProgress(void* userData, curl_off_t, curl_off_t downloaded, curl_off_t,
                curl_off_t uploaded) {
-  auto& hop = *static_cast<Hop*>(userData);
+  auto& hop = hopOf(userData);
   if (hop.isCancelled()) return 1;
   curl_off_t elapsed = 0;
   curl_easy_getinfo(hop.easy, CURLINFO_TOTAL_TIME_T, &elapsed);
@@ -405,6 +437,30 @@ struct Outcome {
   bool aborted = false;
 };
 
+// Options every transfer on the handle shares, set once when it is new.
+// The callbacks are given the handle's state.
+void configure(CURL* e, HandlePool::HandleState& state) {
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_PROXY, "");
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, state.errorBuffer);
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &state);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &onBody);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &state);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &onProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, &state);
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(e, CURLOPT_READFUNCTION, &onRead);
+  curl_easy_setopt(e, CURLOPT_READDATA, &state);
+  curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &onSeek);
+  curl_easy_setopt(e, CURLOPT_SEEKDATA, &state);
+  state.configured = true;
+}
+
 Outcome drive(HandlePool::Lease& lease, Hop& hop) {
   Outcome outcome;
   CURLM* multi = lease.multi();
@@ -470,43 +526,32 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   }
 
   CURL* e = lease.easy();
-  char errorBuffer[CURL_ERROR_SIZE] = {0};
+  HandlePool::HandleState& state = lease.state();
+  if (!state.configured) configure(e, state);
+  state.transfer = &hop;
+  state.errorBuffer[0] = '\0';
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_PROXY, "");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
   // Connecting may take neither the idle time nor what is left of the deadline.
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(context.deadline - hop.clock->steadyNow());
   long connectMillis = static_cast<long>(std::min<std::int64_t>(hop.timeoutMicros / 1000, left.count()));
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, connectMillis));
-  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &onHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, &hop);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &onBody);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &hop);
-  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &onProgress);
-  curl_easy_setopt(e, CURLOPT_XFERINFODATA, &hop);
-  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
 
+  // A pooled handle still has the last transfer's method and body: back to a
+  // bodiless GET first.
+  curl_easy_setopt(e, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+  curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
+  curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
+  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   const std::string upper = upperCased(method);
-  if (upper == "GET") {
-    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-  } else if (upper == "HEAD") {
+  if (upper == "HEAD") {
     curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-  } else {
+  } else if (upper != "GET") {
     if (upper == "POST") curl_easy_setopt(e, CURLOPT_POST, 1L);
     else curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
     if (hop.upload) {
       // Read as it goes out: a POST without POSTFIELDS takes the read callback.
       if (upper != "POST") curl_easy_setopt(e, CURLOPT_POST, 1L);
       curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(hop.bodySize));
-      curl_easy_setopt(e, CURLOPT_READFUNCTION, &onRead);
-      curl_easy_setopt(e, CURLOPT_READDATA, &hop);
-      curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &onSeek);
-      curl_easy_setopt(e, CURLOPT_SEEKDATA, &hop);
     } else if (upper == "POST" || !body.bytes->empty()) {
       static const char kEmpty[] = "";
       const Bytes& bytes = *body.bytes;
@@ -516,22 +561,25 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
     }
   }
 
-  std::unique_ptr<curl_slist, ListDeleter> list;
-  auto append = [&](const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown) {
+  // The header list is built again only when the lines differ from the
+  // last ones sent on this handle.
+  std::vector<std::string> lines = headerLines(headers, url, request.shouldHandleCookies);
+  if (lines != state.headerLines) {
+    std::unique_ptr<curl_slist, HandlePool::ListDeleter> list;
+    bool complete = true;
+    for (const auto& line : lines) {
+      curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+      if (!grown) {
+        complete = false;  // sent without that line
+        continue;
+      }
       (void)list.release();
       list.reset(grown);
     }
-  };
-  HeaderFields sent = request.shouldHandleCookies ? headersWithCookies(headers, url) : headers;
-  for (const auto& [name, value] : sent.combined()) {
-    if (!isSendableHeader(name, value)) continue;
-    append(value.empty() ? name + ";" : name + ": " + value);
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
+    state.headers = std::move(list);
+    state.headerLines = complete ? std::move(lines) : std::vector<std::string>{};
   }
-  // The platform never waits for "100 Continue".
-  if (!sent.contains("Expect")) append("Expect:");
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
 
   Outcome outcome = drive(lease, hop);
   if (outcome.aborted || hop.isCancelled()) {
@@ -544,7 +592,7 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   } else if (hop.timedOut) {
     result.error = makeUrlError(kUrlErrorTimedOut, url);
   } else if (outcome.code != CURLE_OK) {
-    result.error = errorForCurl(outcome.code, hop, errorBuffer);
+    result.error = errorForCurl(outcome.code, hop, state.errorBuffer);
   } else if (!hop.headersDone) {
     result.error = makeUrlError(kUrlErrorBadServerResponse, url, "no response head");
   } else {

@@ -1,6 +1,7 @@
 #include "platform/http/UrlProtocol.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <mutex>
 #include <vector>
@@ -14,6 +15,9 @@ namespace {
 struct Registry {
   std::mutex mutex;
   std::vector<std::shared_ptr<const UrlProtocolClass>> classes;  // last registered first
+  // Whether `classes` holds any: while none is registered (the common case)
+  // a request takes no lock.
+  std::atomic<bool> any{false};
 };
 
 Registry& registry() {
@@ -22,7 +26,7 @@ Registry& registry() {
 }
 
 std::shared_ptr<const UrlProtocolClass> protocolFor(const Request& request) {
-  if (!isHttpUrl(request.url)) return nullptr;
+  if (!registry().any.load(std::memory_order_acquire) || !isHttpUrl(request.url)) return nullptr;
   std::vector<std::shared_ptr<const UrlProtocolClass>> classes;
   {
     std::lock_guard lock(registry().mutex);
@@ -52,11 +56,13 @@ void registerClass(std::shared_ptr<const UrlProtocolClass> protocolClass) {
   auto& classes = registry().classes;
   std::erase(classes, protocolClass);
   classes.insert(classes.begin(), std::move(protocolClass));
+  registry().any.store(true, std::memory_order_release);
 }
 
 void unregisterClass(const std::shared_ptr<const UrlProtocolClass>& protocolClass) {
   std::lock_guard lock(registry().mutex);
   std::erase(registry().classes, protocolClass);
+  registry().any.store(!registry().classes.empty(), std::memory_order_release);
 }
 
 std::optional<Error> loadRequest(const Request& request, UrlProtocolClient& client,

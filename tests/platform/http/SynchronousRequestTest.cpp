@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "platform/http/CookieStorage.h"
 #include "platform/http/SynchronousReply.h"
@@ -339,6 +343,64 @@ TEST_F(SynchronousRequest, StreamedBodiesAreReadAsTheyGoAndFailOrCancelCleanly) 
   ASSERT_FALSE(reply.ok());
   EXPECT_EQ(reply.error->code(), platform::http::kUrlErrorCancelled);
   EXPECT_LT(lastRead.load(), body.length / 2 + 1024 * 1024);
+}
+
+// Requests one after another on the same kept-alive connection (so on the
+// same pooled handle) each go out with their own method, body and headers
+// only, never with what the one before them set.
+TEST_F(SynchronousRequest, APooledHandleCarriesOnlyEachRequestsOwnMethodBodyAndHeaders) {
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  std::set<int> ports;
+  auto record = [&](const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> guard(mutex);
+    seen.push_back(req.method + "|" + req.body + "|" + req.get_header_value("X-A") + "|" +
+                   req.get_header_value("Expect"));
+    ports.insert(req.remote_port);
+    res.set_content("ok", "text/plain");
+  };
+  server->Get("/any", record);
+  server->Post("/any", record);
+  server->Put("/any", record);
+  server->Delete("/any", record);
+  server->Patch("/any", record);
+  server.start();
+
+  GeneratedBody streamed;
+  streamed.length = 3;
+  struct Case {
+    const char* method;
+    const char* body;
+    const char* header;  // X-A, when given
+    bool stream;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"POST", "one", "a", false, "POST|one|a|"},
+      {"GET", "", nullptr, false, "GET|||"},
+      {"DELETE", "", nullptr, false, "DELETE|||"},
+      {"PUT", "two", "b", false, "PUT|two|b|"},
+      {"HEAD", "", nullptr, false, "HEAD|||"},
+      {"PATCH", "", nullptr, true, std::string("PATCH|\x00\x01\x02||", 11)},
+      {"POST", "", nullptr, false, "POST|||"},
+      {"GET", "", "c", false, "GET||c|"},
+  };
+  for (const auto& c : cases) {
+    Request request = get(server.url("/any"));
+    request.method = c.method;
+    request.body = toBytes(c.body);
+    if (c.header) request.headers.set("X-A", c.header);
+    if (c.stream) request.bodySource = streamed.source();
+    auto reply = sendSynchronousRequest(request);
+    ASSERT_TRUE(reply.ok()) << c.method << ": " << reply.error->description();
+    EXPECT_EQ(reply.response->statusCode(), 200) << c.method;
+  }
+  std::lock_guard<std::mutex> guard(mutex);
+  ASSERT_EQ(seen.size(), std::size(cases));
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i], cases[i].expected) << i;
+  }
+  EXPECT_EQ(ports.size(), 1u);  // one connection carried them all
 }
 
 TEST_F(SynchronousRequest, CookiesSetByTheServerGoBackOnLaterRequests) {
