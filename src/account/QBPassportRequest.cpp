@@ -44,27 +44,37 @@ std::string urlPath(std::string_view url) {
   return path;
 }
 
+// `Pairs`: (name, value) texts in ascending byte order of the names.
+template <class Pairs>
 std::optional<std::string> signatureOver(std::optional<std::string_view> method,
-                                         std::optional<std::string_view> requestUrl,
-                                         const std::vector<std::pair<std::string, std::string>>& pairs,
+                                         std::optional<std::string_view> requestUrl, const Pairs& pairs,
                                          std::optional<std::string_view> security) {
   if (!security || security->empty()) {
     LM_LOG_ERROR("security is not nullable");
     return std::nullopt;
   }
-  std::vector<std::string> parts;
-  if (method && !method->empty()) {
-    parts.push_back(platform::upperCased(*method));
-  }
-  if (requestUrl && !requestUrl->empty()) parts.push_back(urlPath(*requestUrl));
-  // `pairs` come from ordered maps: ascending byte order of the names.
-  for (const auto& [name, value] : pairs) parts.push_back(name + "=" + value);
-  parts.emplace_back(*security);
+  // The parts joined by "&": method, path, each "name=value", the key.
   std::string joined;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) joined += '&';
-    joined += parts[i];
+  bool first = true;
+  auto separate = [&] {
+    if (!first) joined += '&';
+    first = false;
+  };
+  if (method && !method->empty()) {
+    separate();
+    joined += platform::upperCased(*method);
   }
+  if (requestUrl && !requestUrl->empty()) {
+    separate();
+    joined += urlPath(*requestUrl);
+  }
+  // `pairs` come from ordered maps: ascending byte order of the names.
+  for (const auto& [name, value] : pairs) {
+    separate();
+    joined.append(name).append("=").append(value);
+  }
+  separate();
+  joined += *security;
   return KPQBEnDecryptUtil::buildSHA1AndBase64(joined);
 }
 
@@ -210,8 +220,7 @@ std::optional<std::string> QBPassportRequest::generateSignatureWithMethod(
 std::optional<std::string> QBPassportRequest::generateSignatureWithMethod(
     std::optional<std::string_view> method, std::optional<std::string_view> requestUrl,
     const std::map<std::string, std::string>& params, std::optional<std::string_view> security) {
-  std::vector<std::pair<std::string, std::string>> pairs(params.begin(), params.end());
-  return signatureOver(method, requestUrl, pairs, security);
+  return signatureOver(method, requestUrl, params, security);
 }
 
 std::string QBPassportRequest::urlEncode(std::string_view text) { return platform::http::percentEncoded(text); }

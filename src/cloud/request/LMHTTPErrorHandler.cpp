@@ -62,16 +62,14 @@ void LMHTTPErrorHandler::dropExpiredLocked(platform::Clock::SteadyTimePoint now)
       ++it;
     }
   }
+  noteBlocksLocked();
 }
 
 std::optional<platform::Error> LMHTTPErrorHandler::serverErrorWithURL(
     const std::optional<std::string>& url) {
   if (!url) return std::nullopt;
-  {
-    // The common case, no host blocked, reads neither the URL nor the clock.
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (hostErrors_.empty()) return std::nullopt;
-  }
+  // The common case, no host blocked, reads neither the URL nor the clock.
+  if (!anyBlocked_.load(std::memory_order_acquire)) return std::nullopt;
   const std::string key = keyForURL(*url);
   const auto now = platform::Clock::current()->steadyNow();
   std::lock_guard<std::mutex> guard(mutex_);
@@ -99,6 +97,7 @@ bool LMHTTPErrorHandler::handleServerError(const std::optional<platform::Error>&
         double seconds = retryAfterSeconds(*data);
         if (seconds > 0) {
           hostErrors_[key] = Block{*error, now + platform::seconds(seconds)};
+          noteBlocksLocked();
           LM_LOG_WARN("Host {} is blocked for {} s after a 503", key, seconds);
         }
       }
@@ -107,6 +106,7 @@ bool LMHTTPErrorHandler::handleServerError(const std::optional<platform::Error>&
   }
   if (error->code() == 500) {
     hostErrors_[key] = Block{*error, now + platform::seconds(kLMServerErrorBlockSeconds)};
+    noteBlocksLocked();
     LM_LOG_WARN("Host {} is blocked for {} s after a 500", key, kLMServerErrorBlockSeconds);
     return true;
   }
@@ -129,6 +129,7 @@ void LMHTTPErrorHandler::handleUserAuthenticationError(const std::optional<platf
 void LMHTTPErrorHandler::clearAllErrors() {
   std::lock_guard<std::mutex> guard(mutex_);
   hostErrors_.clear();
+  noteBlocksLocked();
 }
 
 }  // namespace lumora

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -81,8 +82,14 @@ class LMHTTPErrorHandler {
   // Drops blocks whose time has passed; the lock is held.
   void dropExpiredLocked(platform::Clock::SteadyTimePoint now);
 
+  // Notes whether any host is blocked; the lock is held.
+  void noteBlocksLocked() { anyBlocked_.store(!hostErrors_.empty(), std::memory_order_release); }
+
   std::mutex mutex_;
   std::map<std::string, Block> hostErrors_;
+  // Whether hostErrors_ holds anything: the common case, no host blocked,
+  // is answered without the lock.
+  std::atomic<bool> anyBlocked_{false};
 };
 
 }  // namespace lumora

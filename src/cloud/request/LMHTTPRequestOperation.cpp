@@ -26,7 +26,7 @@ LMHTTPRequestOperation::LMHTTPRequestOperation(platform::http::Request request,
                                                std::string passportSid,
                                                std::optional<LMSignedSession> session,
                                                std::shared_ptr<LMSessionSource> sessions)
-    : request_(std::move(request)),
+    : request_(std::make_shared<const platform::http::Request>(std::move(request))),
       passportSid_(std::move(passportSid)),
       session_(std::move(session)),
       sessions_(sessions ? std::move(sessions) : LMPassportsSessionSource::shared()) {}
@@ -56,7 +56,7 @@ void LMHTTPRequestOperation::start() {
     started_ = true;
   }
   if (cancellation_->isCancelled()) {
-    setError(platform::http::makeUrlError(platform::http::kUrlErrorCancelled, request().url));
+    setError(platform::http::makeUrlError(platform::http::kUrlErrorCancelled, requestSnapshot()->url));
   } else if (!buildError_) {
     main();
   }
@@ -103,7 +103,7 @@ std::optional<std::string> LMHTTPRequestOperation::securityKey() const {
 
 void LMHTTPRequestOperation::main() {
   setError(std::nullopt);
-  platform::http::Request request;
+  std::shared_ptr<const platform::http::Request> request;
   platform::http::SendControl control;
   std::shared_ptr<const LMHTTPResponseSerialization> serializer;
   {
@@ -113,7 +113,7 @@ void LMHTTPRequestOperation::main() {
     control.didReceiveData = downloadProgress_;
     serializer = serializerLocked();
   }
-  const std::string url = request.url;
+  const std::string& url = request->url;
   auto& handler = LMHTTPErrorHandler::defaultHandler();
   if (auto blocked = handler.serverErrorWithURL(url)) {
     setError(std::move(blocked));
@@ -122,7 +122,7 @@ void LMHTTPRequestOperation::main() {
 
   // The send runs without the lock: cancel() and the accessors answer at once.
   control.cancelled = &cancellation_->flag();
-  platform::http::SynchronousReply reply = platform::http::sendSynchronousRequest(request, control);
+  platform::http::SynchronousReply reply = platform::http::sendSynchronousRequest(*request, control);
   std::optional<platform::Error> outcome = reply.error;
   std::optional<platform::Json> object;
   bool decoded = true;
@@ -146,7 +146,7 @@ void LMHTTPRequestOperation::main() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (!reply.error || reply.response) {
-      response_ = reply.response;
+      response_ = std::move(reply.response);
       responseData_ = std::move(reply.data);
     }
     responseObject_ = std::move(object);
@@ -170,14 +170,17 @@ void LMHTTPRequestOperation::main() {
       });
 }
 
-platform::http::Request LMHTTPRequestOperation::request() const {
+platform::http::Request LMHTTPRequestOperation::request() const { return *requestSnapshot(); }
+
+std::shared_ptr<const platform::http::Request> LMHTTPRequestOperation::requestSnapshot() const {
   std::lock_guard<std::mutex> guard(lock_);
   return request_;
 }
 
 void LMHTTPRequestOperation::setRequest(platform::http::Request request) {
+  auto replacement = std::make_shared<const platform::http::Request>(std::move(request));
   std::lock_guard<std::mutex> guard(lock_);
-  request_ = std::move(request);
+  request_ = std::move(replacement);
 }
 
 std::shared_ptr<LMHTTPResponseSerialization> LMHTTPRequestOperation::responseSerializer() {
@@ -251,7 +254,7 @@ platform::Result<platform::Json> LMHTTPRequestOperation::result() {
   if (auto failure = error()) return *failure;
   auto object = responseObject();
   if (auto failure = error()) return *failure;
-  return object.value_or(platform::Json());
+  return std::move(object).value_or(platform::Json());
 }
 
 }  // namespace lumora

@@ -119,11 +119,16 @@ class LMHTTPRequestOperation {
 
  private:
   std::optional<std::string> securityKey() const;
+  // The request as it stands now, shared rather than copied.
+  std::shared_ptr<const platform::http::Request> requestSnapshot() const;
   // What decodes the reply now (null: none); lock_ held.
   std::shared_ptr<const LMHTTPResponseSerialization> serializerLocked() const;
 
   mutable std::mutex lock_;  // "com.quenby.networking.operation.lock"
-  platform::http::Request request_;
+  // Replaced whole by setRequest(), never changed in place: main() sends
+  // the one it took without copying it.
+  std::shared_ptr<const platform::http::Request> request_ =
+      std::make_shared<const platform::http::Request>();
   const std::string passportSid_;
   const std::optional<LMSignedSession> session_;
   const std::shared_ptr<LMSessionSource> sessions_;

@@ -28,7 +28,8 @@ std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::signedOpe
     operation->setResponseSerializer(responseSerializer_);
     return operation;
   }
-  return HTTPRequestOperationWithRequest(build(*session), passportSid, *session);
+  platform::http::Request request = build(*session);
+  return HTTPRequestOperationWithRequest(std::move(request), passportSid, std::move(*session));
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMHTTPRequestOperationManager::GET(

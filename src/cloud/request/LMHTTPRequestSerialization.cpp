@@ -134,55 +134,81 @@ platform::http::Request LMHTTPRequestSerialization::newRequest(const std::string
 }
 
 void LMHTTPRequestSerialization::addDefaultHeaders(platform::http::Request& request) const {
-  for (const auto& [name, value] : headers_.combined()) {
-    if (!request.headers.contains(name)) request.headers.set(name, value);
+  // The defaults are only ever set whole (one entry per name).
+  for (const auto& [name, value] : headers_.entries()) {
+    if (!request.headers.contains(name)) request.headers.add(name, value);
   }
 }
 
 std::string LMHTTPRequestSerialization::signedQueryText(
     const platform::http::Request& request, const platform::Json& parameters,
     const std::string& securityKey) const {
+  // One pass over the parameters: each one's signed text by name (ascending,
+  // the order they are signed and sent in). A parameter whose name begins
+  // with "_" goes as it is (and may make several query pairs); the others
+  // go encrypted.
   LMAESCoder coder(securityKey);
-  platform::Json merged = platform::Json::object();
-  platform::Json plain = platform::Json::object();
+  std::map<std::string, std::string> texts;
+  std::map<std::string_view, const platform::Json*> plain;
   if (parameters.is_object()) {
     for (auto it = parameters.begin(); it != parameters.end(); ++it) {
-      if (!it.key().empty() && it.key().front() == '_') {
-        plain[it.key()] = it.value();
+      const std::string& key = it.key();
+      const auto& value = it.value();
+      if (!key.empty() && key.front() == '_') {
+        texts[key] = LMQueryStringValueText(value);
+        plain[key] = &value;
         continue;
       }
       // Values to encrypt are texts; numbers and booleans go as their text.
-      const auto& value = it.value();
       if (!value.is_string() && !value.is_number() && !value.is_boolean()) {
-        LM_LOG_WARN("Parameter {} is not a text and is left out of the request", it.key());
+        LM_LOG_WARN("Parameter {} is not a text and is left out of the request", key);
         continue;
       }
-      auto encrypted = coder.encryptString(LMQueryStringValueText(value));
-      if (encrypted && !encrypted->empty()) merged[it.key()] = *encrypted;
+      auto encrypted = value.is_string() ? coder.encryptString(value.get_ref<const std::string&>())
+                                         : coder.encryptString(LMQueryStringValueText(value));
+      if (encrypted && !encrypted->empty()) texts[key] = std::move(*encrypted);
     }
   }
-  for (auto it = plain.begin(); it != plain.end(); ++it) merged[it.key()] = it.value();
 
-  std::map<std::string, std::string> signed_;
-  for (auto it = merged.begin(); it != merged.end(); ++it) {
-    signed_[it.key()] = LMQueryStringValueText(it.value());
-  }
   auto signature = QBPassportRequest::generateSignatureWithMethod(platform::upperCased(request.method),
-                                                                  request.url, signed_, securityKey);
-  if (signature && !signature->empty()) merged["signature"] = *signature;
-  return LMQueryStringFromParametersWithEncoding(merged, stringEncoding_);
+                                                                  request.url, texts, securityKey);
+  if (signature && !signature->empty()) texts["signature"] = std::move(*signature);
+
+  std::string query;
+  bool first = true;
+  auto append = [&](const std::string& pair) {
+    if (!first) query.push_back('&');
+    first = false;
+    query += pair;
+  };
+  for (const auto& [key, text] : texts) {
+    if (auto value = plain.find(key); value != plain.end()) {
+      for (const auto& pair : LMQueryStringPairsFromKeyAndValue(key, *value->second)) {
+        append(pair.URLEncodedStringValueWithEncoding(stringEncoding_));
+      }
+    } else {
+      append(LMPercentEscapedQueryStringKeyFromStringWithEncoding(key, stringEncoding_) + "=" +
+             LMPercentEscapedQueryStringValueFromStringWithEncoding(text, stringEncoding_));
+    }
+  }
+  return query;
 }
 
 platform::http::Request LMHTTPRequestSerialization::requestWithMethod(
     const std::string& method, const std::string& URLString,
     const std::optional<platform::Json>& parameters, const LMSignedSession& session) const {
-  return requestBySerializingRequest(newRequest(method, URLString), parameters, session);
+  return signedRequest(newRequest(method, URLString), parameters, session);
 }
 
 platform::http::Request LMHTTPRequestSerialization::requestBySerializingRequest(
     const platform::http::Request& original, const std::optional<platform::Json>& parameters,
     const LMSignedSession& session) const {
-  platform::http::Request request = original;
+  return signedRequest(original, parameters, session);
+}
+
+platform::http::Request LMHTTPRequestSerialization::signedRequest(
+    platform::http::Request request, const std::optional<platform::Json>& parameters,
+    const LMSignedSession& session) const {
   addDefaultHeaders(request);
   request.headers.set("Cookie", session.cookie());
   if (!parameters || parameters->is_null()) return request;

@@ -104,6 +104,10 @@ class LMHTTPRequestSerialization {
  private:
   platform::http::Request newRequest(const std::string& method, const std::string& URLString) const;
   void addDefaultHeaders(platform::http::Request& request) const;
+  // requestBySerializingRequest on a request of its own.
+  platform::http::Request signedRequest(platform::http::Request request,
+                                        const std::optional<platform::Json>& parameters,
+                                        const LMSignedSession& session) const;
   // Encrypts and signs the parameters; their query text.
   std::string signedQueryText(const platform::http::Request& request,
                                                 const platform::Json& parameters,

@@ -13,6 +13,8 @@ namespace {
 // `text` in `encoding` (its UTF-8 bytes when the encoding cannot hold it),
 // percent-escaped except for the bytes of `keep`.
 std::string percentEscape(std::string_view text, LMStringEncoding encoding, std::string_view keep) {
+  // UTF-8 text is its own bytes, and text that is no UTF-8 goes as its bytes.
+  if (encoding == kLMUTF8StringEncoding) return platform::http::percentEncoded(text, keep);
   auto encoded = LMEncodeText(text, encoding);
   if (!encoded) return platform::http::percentEncoded(text, keep);
   return platform::http::percentEncoded(platform::toString(*encoded), keep);

@@ -10,6 +10,8 @@
 #include <unicode/ucnv_err.h>
 #include <unicode/ustring.h>
 
+#include "platform/Bytes.h"
+
 namespace lumora {
 namespace {
 
@@ -78,6 +80,10 @@ std::optional<std::string> LMIANACharsetName(LMStringEncoding encoding) {
 
 std::optional<LMStringEncoding> LMStringEncodingFromIANAName(std::string_view name) {
   if (name.empty()) return std::nullopt;
+  // The names of the table itself need no converter.
+  for (const auto& [value, iana] : kEncodings) {
+    if (platform::equalsIgnoringCase(name, iana)) return value;
+  }
   std::string text(name);
   Converter wanted = openStrict(text.c_str());
   if (!wanted) return std::nullopt;
