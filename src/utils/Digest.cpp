@@ -25,7 +25,8 @@ struct DigestContextFree {
 
 platform::Bytes digestOf(DigestKind kind, const std::uint8_t* data, std::size_t size) {
   const EVP_MD* md = digestFor(kind);
-  std::unique_ptr<EVP_MD_CTX, DigestContextFree> ctx(EVP_MD_CTX_new());
+  // Each thread keeps one context and sets it up again for every digest.
+  thread_local std::unique_ptr<EVP_MD_CTX, DigestContextFree> ctx(EVP_MD_CTX_new());
   // These only fail when OpenSSL itself is broken; a wrong digest would be
   // worse than stopping.
   if (md == nullptr || !ctx || EVP_DigestInit_ex2(ctx.get(), md, nullptr) != 1) std::abort();

@@ -18,8 +18,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/http/HeaderFields.h"
 
 namespace platform::http::detail {
 
@@ -36,14 +39,18 @@ class HandlePool {
   // What the transfer keeps with a pooled handle between transfers: whether
   // the options every transfer shares are set, the buffer libcurl writes its
   // error text to, the state of the running transfer (what the callbacks
-  // are given), and the header list last sent with the lines it holds (sent
-  // again while a request asks for the same lines).
+  // are given), and the header list last sent with what it was made from:
+  // the request's fields and the stored cookies that went with them (the
+  // list is sent again while those are the same).
   struct HandleState {
     bool configured = false;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
     void* transfer = nullptr;
-    std::vector<std::string> headerLines;
     std::unique_ptr<curl_slist, ListDeleter> headers;
+    bool headersCurrent = false;  // false: build the list again
+    std::vector<HeaderFields::Entry> sentFields;
+    std::optional<std::string> sentCookieLine;
+    std::string sentCookiesJoined;
   };
 
   struct Entry;

@@ -20,6 +20,7 @@ class HeaderFields {
 
   HeaderFields() = default;
   HeaderFields(std::initializer_list<Entry> entries);
+  explicit HeaderFields(std::vector<Entry> entries) : entries_(std::move(entries)) {}
 
   // Replaces every entry of that name with one entry (kept at the position of
   // the first one it replaces, else appended).

@@ -78,54 +78,56 @@ std::vector<std::string> cookieNames(std::string_view value) {
   return names;
 }
 
+// What the cookie store adds to a request's headers: a Cookie line of its
+// own, or cookies joined to the request's own Cookie line (those it does not
+// name itself: a cookie the request names keeps the request's value).
+struct StoredCookies {
+  std::optional<std::string> line;
+  std::string joined;
+};
+
+StoredCookies storedCookies(const HeaderFields& headers, const std::string& url) {
+  StoredCookies out;
+  auto stored = CookieStorage::shared().cookiesForURL(url);
+  if (stored.empty()) return out;
+  auto explicitValue = headers.value("Cookie");
+  if (!explicitValue) {
+    out.line = cookieHeaderValue(stored);
+    return out;
+  }
+  auto present = cookieNames(*explicitValue);
+  std::vector<Cookie> extra;
+  for (auto& cookie : stored) {
+    if (std::find(present.begin(), present.end(), cookie.name) == present.end()) {
+      extra.push_back(std::move(cookie));
+    }
+  }
+  if (!extra.empty()) out.joined = cookieHeaderValue(extra);
+  return out;
+}
+
 // The lines of the request's headers: one per name (see
-// HeaderFields::combined), the stored cookies for `url` added to the Cookie
-// line when `withCookies` (a cookie the request names itself keeps the
-// request's value), fields that would break the request left out, and
-// "Expect:" (the platform never waits for "100 Continue") unless the request
-// sets Expect.
-std::vector<std::string> headerLines(const HeaderFields& headers, const std::string& url,
-                                     bool withCookies) {
+// HeaderFields::combined) with the stored cookies added, fields that would
+// break the request left out, and "Expect:" (the platform never waits for
+// "100 Continue") unless the request sets Expect.
+std::vector<std::string> headerLines(const HeaderFields& headers, const StoredCookies& cookies) {
   std::vector<HeaderFields::Entry> fields = headers.combined();
-  if (withCookies) {
-    auto stored = CookieStorage::shared().cookiesForURL(url);
-    if (!stored.empty()) {
-      auto explicitLine = std::find_if(fields.begin(), fields.end(), [](const HeaderFields::Entry& e) {
-        return equalsIgnoringCase(e.first, "Cookie");
-      });
-      if (explicitLine == fields.end()) {
-        fields.emplace_back("Cookie", cookieHeaderValue(stored));
-      } else {
-        auto present = cookieNames(explicitLine->second);
-        std::vector<Cookie> extra;
-        for (auto& cookie : stored) {
-          if (std::find(present.begin(), present.end(), cookie.name) == present.end()) {
-            extra.push_back(std::move(cookie));
-          }
-        }
-        if (!extra.empty()) {
-          explicitLine->first = "Cookie";
-          explicitLine->second += "; " + cookieHeaderValue(extra);
-        }
-      }
+  if (cookies.line) {
+    fields.emplace_back("Cookie", *cookies.line);
+  } else if (!cookies.joined.empty()) {
+    for (auto& [name, value] : fields) {
+      if (!equalsIgnoringCase(name, "Cookie")) continue;
+      name = "Cookie";
+      value += "; " + cookies.joined;
     }
   }
   std::vector<std::string> lines;
   lines.reserve(fields.size() + 1);
-  bool expect = false;
   for (const auto& [name, value] : fields) {
-    expect = expect || equalsIgnoringCase(name, "Expect");
     if (!isSendableHeader(name, value)) continue;
-    std::string& line = lines.emplace_back();
-    line.reserve(name.size() + value.size() + 2);
-    line.append(name);
-    if (value.empty()) {
-      line.push_back(';');
-    } else {
-      line.append(": ").append(value);
-    }
+    lines.push_back(value.empty() ? name + ";" : name + ": " + value);
   }
-  if (!expect) lines.emplace_back("Expect:");
+  if (!headers.contains("Expect")) lines.emplace_back("Expect:");
   return lines;
 }
 
@@ -193,10 +195,8 @@ bool acceptHead(Hop& hop, const Response& response) {
 
 // Reports the head of the final response; false stops the transfer.
 bool finishHead(Hop& hop) {
-  HeaderFields headers;
-  for (auto& [name, value] : hop.fields) headers.add(name, std::move(value));
+  Response response(hop.url, static_cast<int>(hop.status), HeaderFields(std::move(hop.fields)));
   hop.fields.clear();
-  Response response(hop.url, static_cast<int>(hop.status), std::move(headers));
   if (hop.request->shouldHandleCookies) CookieStorage::shared().setCookiesFromResponse(response);
   if (hop.request->followRedirects && isFollowedRedirectStatus(hop.status)) {
     if (auto location = response.valueForHeaderField("Location"); location && !location->empty()) {
@@ -398,6 +398,13 @@ Error errorForCurl(CURLcode code, const Hop& hop, const char* detail) {
 // The https rule: plain http only to the loopback interface. On success
 // `origin` is the URL's "scheme://host:port", which names its connections.
 std::optional<Error> checkUrl(const std::string& url, std::string& origin) {
+  // The URL this thread checked last passed: it needs no parse again.
+  thread_local std::string passedUrl;
+  thread_local std::string passedOrigin;
+  if (!passedUrl.empty() && url == passedUrl) {
+    origin = passedOrigin;
+    return std::nullopt;
+  }
   auto parsed = Url::parse(url);
   if (!parsed) return makeUrlError(kUrlErrorBadURL, url);
   if (!parsed->isHttp()) return makeUrlError(kUrlErrorUnsupportedURL, url);
@@ -406,6 +413,8 @@ std::optional<Error> checkUrl(const std::string& url, std::string& origin) {
                         "plain http to " + parsed->host() + " refused");
   }
   origin = parsed->scheme() + "://" + parsed->host() + ":" + std::to_string(parsed->port());
+  passedUrl = url;
+  passedOrigin = origin;
   return std::nullopt;
 }
 
@@ -561,13 +570,15 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
     }
   }
 
-  // The header list is built again only when the lines differ from the
-  // last ones sent on this handle.
-  std::vector<std::string> lines = headerLines(headers, url, request.shouldHandleCookies);
-  if (lines != state.headerLines) {
+  // The header list is built again only when the request's headers or the
+  // stored cookies that go with them differ from the last ones sent on this
+  // handle.
+  StoredCookies cookies = request.shouldHandleCookies ? storedCookies(headers, url) : StoredCookies{};
+  if (!state.headersCurrent || headers.entries() != state.sentFields ||
+      cookies.line != state.sentCookieLine || cookies.joined != state.sentCookiesJoined) {
     std::unique_ptr<curl_slist, HandlePool::ListDeleter> list;
     bool complete = true;
-    for (const auto& line : lines) {
+    for (const auto& line : headerLines(headers, cookies)) {
       curl_slist* grown = curl_slist_append(list.get(), line.c_str());
       if (!grown) {
         complete = false;  // sent without that line
@@ -578,7 +589,10 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
     }
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
     state.headers = std::move(list);
-    state.headerLines = complete ? std::move(lines) : std::vector<std::string>{};
+    state.headersCurrent = complete;
+    state.sentFields = headers.entries();
+    state.sentCookieLine = std::move(cookies.line);
+    state.sentCookiesJoined = std::move(cookies.joined);
   }
 
   Outcome outcome = drive(lease, hop);

@@ -403,6 +403,43 @@ TEST_F(SynchronousRequest, APooledHandleCarriesOnlyEachRequestsOwnMethodBodyAndH
   EXPECT_EQ(ports.size(), 1u);  // one connection carried them all
 }
 
+// What goes on the wire: one line per name with repeated values joined, a
+// field that would break the request left out, and
+// stored cookies added to the request's own Cookie line unless it names them.
+TEST_F(SynchronousRequest, HeadersGoOneLinePerNameWithStoredCookiesJoined) {
+  server->Get("/headers", [](const httplib::Request& req, httplib::Response& res) {
+    std::string seen = req.get_header_value("X-Dup") + "|" + req.get_header_value("Cookie") + "|" +
+                       (req.has_header("X-Bad") || req.has_header("Injected") ? "bad" : "");
+    res.set_content(seen, "text/plain");
+  });
+  server.start();
+  platform::http::Cookie stored;
+  stored.name = "session";
+  stored.value = "abc";
+  stored.domain = "127.0.0.1";
+  ASSERT_TRUE(CookieStorage::shared().setCookie(stored));
+
+  struct Case {
+    const char* ownCookie;  // the request's Cookie field, when given
+    const char* expected;
+  };
+  const Case cases[] = {
+      {nullptr, "1, 2|session=abc|"},
+      {"own=1", "1, 2|own=1; session=abc|"},
+      {"session=mine", "1, 2|session=mine|"},
+  };
+  for (const auto& c : cases) {
+    Request request = get(server.url("/headers"));
+    request.headers.add("X-Dup", "1");
+    request.headers.add("x-dup", "2");
+    request.headers.add("X-Bad", "a\r\nInjected: 1");
+    if (c.ownCookie) request.headers.add("cookie", c.ownCookie);
+    auto reply = sendSynchronousRequest(request);
+    ASSERT_TRUE(reply.ok()) << reply.error->description();
+    EXPECT_EQ(toString(reply.data), c.expected) << (c.ownCookie ? c.ownCookie : "-");
+  }
+}
+
 TEST_F(SynchronousRequest, CookiesSetByTheServerGoBackOnLaterRequests) {
   server->Get("/login", [](const httplib::Request&, httplib::Response& res) {
     res.headers.emplace("Set-Cookie", "session=abc; Path=/");
