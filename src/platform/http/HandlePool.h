@@ -35,17 +35,23 @@ class HandlePool {
   struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
   };
+  struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+  };
 
   // What the transfer keeps with a pooled handle between transfers: whether
   // the options every transfer shares are set, the buffer libcurl writes its
   // error text to, the state of the running transfer (what the callbacks
-  // are given), and the header list last sent with what it was made from:
+  // are given), the last URL sent already parsed (parsed again only for
+  // another URL), and the header list last sent with what it was made from:
   // the request's fields and the stored cookies that went with them (the
   // list is sent again while those are the same).
   struct HandleState {
     bool configured = false;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
     void* transfer = nullptr;
+    std::string parsedText;
+    std::unique_ptr<CURLU, UrlDeleter> parsedUrl;
     std::unique_ptr<curl_slist, ListDeleter> headers;
     bool headersCurrent = false;  // false: build the list again
     std::vector<HeaderFields::Entry> sentFields;

@@ -446,6 +446,27 @@ struct Outcome {
   bool aborted = false;
 };
 
+// Gives the handle `url` already parsed: the handle's last one again when
+// it is the same URL. A URL libcurl's parser refuses goes as text, so the
+// transfer fails as it would have.
+void setUrl(CURL* e, HandlePool::HandleState& state, const std::string& url) {
+  if (state.parsedUrl && state.parsedText == url) return;  // still set
+  if (!state.parsedUrl) state.parsedUrl.reset(curl_url());
+  // libcurl reads the text of a parsed URL again once no text is set.
+  curl_easy_setopt(e, CURLOPT_URL, static_cast<const char*>(nullptr));
+  if (state.parsedUrl &&
+      curl_url_set(state.parsedUrl.get(), CURLUPART_URL, url.c_str(),
+                   CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    state.parsedText = url;
+    curl_easy_setopt(e, CURLOPT_CURLU, state.parsedUrl.get());
+    return;
+  }
+  curl_easy_setopt(e, CURLOPT_CURLU, static_cast<CURLU*>(nullptr));
+  state.parsedUrl.reset();
+  state.parsedText.clear();
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+}
+
 // Options every transfer on the handle shares, set once when it is new.
 // The callbacks are given the handle's state.
 void configure(CURL* e, HandlePool::HandleState& state) {
@@ -539,7 +560,7 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   if (!state.configured) configure(e, state);
   state.transfer = &hop;
   state.errorBuffer[0] = '\0';
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  setUrl(e, state, url);
   // Connecting may take neither the idle time nor what is left of the deadline.
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(context.deadline - hop.clock->steadyNow());
   long connectMillis = static_cast<long>(std::min<std::int64_t>(hop.timeoutMicros / 1000, left.count()));
