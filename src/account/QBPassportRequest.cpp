@@ -33,6 +33,11 @@ std::string textForm(const QBPassportRequest::ParamValue& value) {
 // replaced and a trailing "/" dropped (the root stays "/"). Text that is no
 // absolute URL is read as a relative reference.
 std::string urlPath(std::string_view url) {
+  // Requests sign the same URL over and over: the one this thread read last
+  // is not read again.
+  thread_local std::string lastUrl;
+  thread_local std::string lastPath;
+  if (!lastUrl.empty() && url == lastUrl) return lastPath;
   std::string raw;
   if (auto parsed = platform::http::Url::parse(url)) {
     raw = parsed->path();
@@ -41,6 +46,8 @@ std::string urlPath(std::string_view url) {
   }
   std::string path = QBPassportRequest::urlDecode(raw).value_or(raw);
   if (path.size() > 1 && path.back() == '/') path.pop_back();
+  lastUrl = url;
+  lastPath = path;
   return path;
 }
 
