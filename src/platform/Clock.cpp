@@ -23,13 +23,29 @@ std::atomic<std::uint64_t>& generation() {
   return value;
 }
 
-// The clock this thread saw last, looked up again (under the lock) only
-// once another one has been installed: reads on many threads share no lock.
-const std::shared_ptr<Clock>& threadCurrent() {
+// Set once the thread's kept clock is gone (the thread is ending): later
+// reads on the thread take the lock instead. Plain, so it outlives the kept
+// clock.
+thread_local bool threadClockGone = false;
+
+// Calls `use` with the clock this thread saw last, looked up again (under
+// the lock) only once another one has been installed: reads on many threads
+// share no lock.
+template <class Use>
+auto withThreadClock(Use use) {
   struct Seen {
     std::uint64_t generation = 0;
     std::shared_ptr<Clock> clock;
+    ~Seen() { threadClockGone = true; }
   };
+  if (threadClockGone) {
+    std::shared_ptr<Clock> clock;
+    {
+      std::lock_guard<std::mutex> guard(currentMutex());
+      clock = currentSlot();
+    }
+    return use(clock);
+  }
   thread_local Seen seen;
   std::uint64_t now = generation().load(std::memory_order_acquire);
   if (seen.generation != now) {
@@ -37,7 +53,7 @@ const std::shared_ptr<Clock>& threadCurrent() {
     seen.clock = currentSlot();
     seen.generation = now;
   }
-  return seen.clock;
+  return use(seen.clock);
 }
 
 // A manual clock cannot notify a waiter under the waiter's own mutex without
@@ -69,7 +85,9 @@ double Clock::secondsSince1970() const {
   return std::chrono::duration<double>(now().time_since_epoch()).count();
 }
 
-std::shared_ptr<Clock> Clock::current() { return threadCurrent(); }
+std::shared_ptr<Clock> Clock::current() {
+  return withThreadClock([](const std::shared_ptr<Clock>& clock) { return clock; });
+}
 
 void Clock::setCurrent(std::shared_ptr<Clock> clock) {
   std::lock_guard<std::mutex> guard(currentMutex());
@@ -77,7 +95,9 @@ void Clock::setCurrent(std::shared_ptr<Clock> clock) {
   generation().fetch_add(1, std::memory_order_release);
 }
 
-Clock::TimePoint Clock::currentTime() { return threadCurrent()->now(); }
+Clock::TimePoint Clock::currentTime() {
+  return withThreadClock([](const std::shared_ptr<Clock>& clock) { return clock->now(); });
+}
 
 Clock::TimePoint SystemClock::now() const { return std::chrono::system_clock::now(); }
 
