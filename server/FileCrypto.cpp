@@ -42,6 +42,10 @@ Sha1Stream::Sha1Stream() : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
   ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), EVP_sha1(), nullptr) == 1;
 }
 
+Sha1Stream::Sha1Stream(const Sha1Stream& other) : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
+  ok_ = ctx_ && other.ok_ && EVP_MD_CTX_copy_ex(ctx_.get(), other.ctx_.get()) == 1;
+}
+
 void Sha1Stream::update(std::string_view bytes) {
   if (ok_ && !bytes.empty()) ok_ = EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size()) == 1;
 }

@@ -29,6 +29,10 @@ std::string sha1Hex(std::string_view bytes);
 class Sha1Stream {
  public:
   Sha1Stream();
+  // A stream that goes on from where `other` stands (not ok() when the
+  // copy failed).
+  Sha1Stream(const Sha1Stream& other);
+  Sha1Stream& operator=(const Sha1Stream&) = delete;
   bool ok() const { return ok_; }
   void update(std::string_view bytes);
   // The digest of everything given, as 40 lower-case hexadecimal digits;
