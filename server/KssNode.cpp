@@ -427,36 +427,34 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
       return refused(kStorageFull, "the block storage is full");
     }
   }
-  // The blocks go into the store (a content there already is kept once),
-  // the whole file's digest taken on the way when it is to be checked. The
-  // blocks that came in order were digested as they came (and checked
-  // then): they move unread, and the digest goes on from them.
-  // Every block is found to be its declared content on the way in; a
-  // file of one block is then the file declared when that block's SHA-1 is
-  // the file's.
+  // The blocks go into the store (a content there already is kept once).
+  // Every staged block was found to be its declared content when it came
+  // in, so it moves unread unless the whole file's digest needs its bytes:
+  // a file of one block is the file declared when its block's SHA-1 is the
+  // file's, and the blocks that came in order were digested as they came
+  // (the digest goes on from them).
+  const bool digestWhole = !fileSha1.empty() && blocks.size() > 1;
   std::optional<RunningDigest> carried = takeRunningDigest(fileMeta);
   if (carried && !carried->digest) carried.reset();
   crypto::Sha1Stream fresh;
   crypto::Sha1Stream& whole = carried ? *carried->digest : fresh;
-  crypto::Sha1Stream* digest = fileSha1.empty() || blocks.size() == 1 ? nullptr : &whole;
   for (const UploadBlock& block : blocks) {
     const std::string staged = stagingName(fileMeta, block.index);
-    if (carried && block.index < carried->next) {
-      if (blobs_.has(block.sha1)) {
-        blobs_.discard(staged);
-      } else if (!blobs_.place(staged, block.sha1)) {
-        return refused(cloudcode::kServerError, "cannot store the blocks");
-      }
-    } else if (blobs_.has(block.sha1)) {
-      if (digest && !blobs_.digest(block.sha1, *digest)) {
+    const bool digested = !digestWhole || (carried && block.index < carried->next);
+    bool stored = true;
+    if (blobs_.has(block.sha1)) {
+      if (!digested && !blobs_.digest(block.sha1, whole)) {
         return refused(cloudcode::kServerError, "cannot read the blocks");
       }
       blobs_.discard(staged);
-    } else if (blobs_.commit(staged, block.sha1, nullptr, digest) != BlobStore::CommitResult::Stored) {
-      return refused(cloudcode::kServerError, "cannot store the blocks");
+    } else if (digested) {
+      stored = blobs_.place(staged, block.sha1);
+    } else {
+      stored = blobs_.commit(staged, block.sha1, nullptr, &whole) == BlobStore::CommitResult::Stored;
     }
+    if (!stored) return refused(cloudcode::kServerError, "cannot store the blocks");
   }
-  const bool declared = fileSha1.empty() || (digest ? whole.finishHex() : blocks[0].sha1) == fileSha1;
+  const bool declared = fileSha1.empty() || (digestWhole ? whole.finishHex() : blocks[0].sha1) == fileSha1;
   if (!declared) {
     // Each block is right, the whole is not the file declared: the upload
     // can never be committed. (Its blocks stay in the store unowned: they
