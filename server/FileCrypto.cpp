@@ -73,15 +73,18 @@ std::optional<std::string> Rc4Stream::apply(std::string_view bytes) {
   return out;
 }
 
-bool Rc4Stream::applyInPlace(char* bytes, std::size_t size) {
+bool Rc4Stream::applyInPlace(char* bytes, std::size_t size) { return applyInto(bytes, bytes, size); }
+
+bool Rc4Stream::applyInto(const char* in, char* out, std::size_t size) {
   if (!ok_) return false;
   // EVP_EncryptUpdate takes an int length: long pieces go in parts.
   constexpr std::size_t kStep = 1 << 30;
   for (std::size_t done = 0; done < size; done += kStep) {
     std::size_t step = std::min(kStep, size - done);
-    auto* at = reinterpret_cast<unsigned char*>(bytes + done);
+    auto* to = reinterpret_cast<unsigned char*>(out + done);
+    const auto* from = reinterpret_cast<const unsigned char*>(in + done);
     int written = 0;
-    if (EVP_EncryptUpdate(ctx_.get(), at, &written, at, static_cast<int>(step)) != 1 ||
+    if (EVP_EncryptUpdate(ctx_.get(), to, &written, from, static_cast<int>(step)) != 1 ||
         static_cast<std::size_t>(written) != step) {
       ok_ = false;
       return false;

@@ -55,6 +55,8 @@ class Rc4Stream {
   std::optional<std::string> apply(std::string_view bytes);
   // The same, in place; false when the cipher failed.
   bool applyInPlace(char* bytes, std::size_t size);
+  // The same from `in` into `out` (`size` bytes each).
+  bool applyInto(const char* in, char* out, std::size_t size);
 
  private:
   std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> ctx_;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -47,10 +46,10 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
 
-// One sending of a block taken in as it arrives. The pieces are gathered
-// into runs; each run is decrypted in place on the receiving thread (RC4
-// under the upload's key, restarted for the block) and handed to a helper
-// thread of the sending's own, which feeds it to the block's SHA-1 (and to
+// One sending of a block taken in as it arrives. The pieces are decrypted
+// on the receiving thread (RC4 under the upload's key, restarted for the
+// block) into runs, and each full run is handed to a helper thread of the
+// sending's own, which feeds it to the block's SHA-1 (and to
 // the upload's running digest, when this block is the next in order) and
 // writes it to a staged file, while the next run is received and
 // decrypted. A failure is remembered and the rest of the body read and
@@ -83,7 +82,7 @@ class BlockIntake {
     while (decrypted_ && stored_ && size > 0) {
       if (!current_) current_ = acquire();
       const std::size_t step = std::min(size, kRun - filled_);
-      std::memcpy(runs_[*current_].data() + filled_, data, step);
+      decrypted_ = cipher_.applyInto(data, runs_[*current_].data() + filled_, step);
       filled_ += step;
       data += step;
       size -= step;
@@ -94,7 +93,7 @@ class BlockIntake {
 
   // What was taken; nullopt when it could not be decrypted or stored.
   std::optional<Taken> finish() {
-    if (current_ && decrypted_) handOver();
+    if (current_) handOver();
     close();
     if (!decrypted_ || !stored_) return std::nullopt;
     Taken taken{size_, sha1_.finishHex(), nullptr};
@@ -114,7 +113,6 @@ class BlockIntake {
   }
 
   void handOver() {
-    decrypted_ = cipher_.applyInPlace(runs_[*current_].data(), filled_);
     if (decrypted_) {
       std::lock_guard lock(mutex_);
       ready_.emplace_back(*current_, filled_);
