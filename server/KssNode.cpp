@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -71,7 +72,11 @@ class BlockIntake {
       runs_[i].resize(kRun);
       free_.push_back(i);
     }
-    helper_ = std::thread([this] { store(); });
+    try {
+      helper_ = std::thread([this] { store(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the runs are stored on the receiving thread.
+    }
   }
   ~BlockIntake() { close(); }
   BlockIntake(const BlockIntake&) = delete;
@@ -113,7 +118,9 @@ class BlockIntake {
   }
 
   void handOver() {
-    if (decrypted_) {
+    if (decrypted_ && !helper_.joinable()) {
+      storeRun(*current_, filled_);
+    } else if (decrypted_) {
       std::lock_guard lock(mutex_);
       ready_.emplace_back(*current_, filled_);
     } else {
@@ -134,16 +141,23 @@ class BlockIntake {
       const auto [run, size] = ready_.front();
       ready_.pop_front();
       lock.unlock();
-      if (stored_) {
-        const std::string_view bytes(runs_[run].data(), size);
-        sha1_.update(bytes);
-        if (running_) running_->update(bytes);
-        stored_ = file_.write(bytes.data(), bytes.size());
-      }
+      storeRun(run, size);
       lock.lock();
-      free_.push_back(run);
-      changed_.notify_all();
     }
+  }
+
+  void storeRun(std::size_t run, std::size_t size) {
+    if (stored_) {
+      const std::string_view bytes(runs_[run].data(), size);
+      sha1_.update(bytes);
+      if (running_) running_->update(bytes);
+      stored_ = file_.write(bytes.data(), bytes.size());
+    }
+    {
+      std::lock_guard lock(mutex_);
+      free_.push_back(run);
+    }
+    changed_.notify_all();
   }
 
   void close() {
@@ -329,7 +343,8 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
     }
   }
   if (!found) return refuse(404, kStatNotFound, "no such upload or block");
-  if (req.get_header_value("Content-Length") != std::to_string(block.size)) {
+  if (req.has_header("Content-Length") &&
+      req.get_header_value("Content-Length") != std::to_string(block.size)) {
     return refuse(400, kStatMismatch, "the block's length is not the one declared");
   }
 
