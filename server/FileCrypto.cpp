@@ -38,6 +38,14 @@ std::string sha1Hex(std::string_view bytes) {
   return sha1.finishHex();
 }
 
+bool applyKeyStream(std::string_view stream, std::uint64_t position, const char* in, char* out,
+                    std::size_t size) {
+  if (position > stream.size() || size > stream.size() - position) return false;
+  const char* key = stream.data() + position;
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>(in[i] ^ key[i]);
+  return true;
+}
+
 Sha1Stream::Sha1Stream() : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
   ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), EVP_sha1(), nullptr) == 1;
 }

@@ -12,6 +12,7 @@
 
 #include <openssl/evp.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,12 @@ class Sha1Stream {
   std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
   bool ok_ = false;
 };
+
+// RC4 with its key stream made already: `size` bytes of `in` combined with
+// `stream` from `position` on into `out` (which may be `in`); false when
+// the stream ends before.
+bool applyKeyStream(std::string_view stream, std::uint64_t position, const char* in, char* out,
+                    std::size_t size);
 
 // RC4 under a key of 1 to 256 bytes; successive pieces continue one key
 // stream, so encrypting in pieces gives the bytes of encrypting at once.

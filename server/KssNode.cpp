@@ -63,9 +63,16 @@ class BlockIntake {
     std::unique_ptr<crypto::Sha1Stream> running;
   };
 
+  // `keyStream` (when given) is the key's stream made already; bytes past
+  // `expected` are counted, not kept.
   BlockIntake(BlobStore& blobs, const std::string& name, std::string_view key,
+              std::shared_ptr<const std::string> keyStream, std::uint64_t expected,
               std::unique_ptr<crypto::Sha1Stream> running)
-      : file_(blobs.create(name)), cipher_(key), running_(std::move(running)) {
+      : file_(blobs.create(name)),
+        cipher_(key),
+        keyStream_(std::move(keyStream)),
+        expected_(expected),
+        running_(std::move(running)) {
     decrypted_ = cipher_.ok();
     stored_ = file_.ok() && sha1_.ok();
     for (std::size_t i = 0; i < runs_.size(); ++i) {
@@ -84,10 +91,13 @@ class BlockIntake {
 
   bool take(const char* data, std::size_t size) {
     size_ += size;
+    if (size_ > expected_) return true;  // too long: refused at the end
     while (decrypted_ && stored_ && size > 0) {
       if (!current_) current_ = acquire();
       const std::size_t step = std::min(size, kRun - filled_);
-      decrypted_ = cipher_.applyInto(data, runs_[*current_].data() + filled_, step);
+      char* run = runs_[*current_].data() + filled_;
+      decrypted_ = keyStream_ ? crypto::applyKeyStream(*keyStream_, size_ - size, data, run, step)
+                              : cipher_.applyInto(data, run, step);
       filled_ += step;
       data += step;
       size -= step;
@@ -172,6 +182,8 @@ class BlockIntake {
 
   BlobStore::Writer file_;
   crypto::Rc4Stream cipher_;
+  std::shared_ptr<const std::string> keyStream_;
+  const std::uint64_t expected_;
   crypto::Sha1Stream sha1_;
   std::unique_ptr<crypto::Sha1Stream> running_;
   std::array<std::vector<char>, 3> runs_;
@@ -352,8 +364,12 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
   // alone; only a block found right replaces the block's staged file.
   const std::string partName = stagingName(*fileMeta, block.index) + "-" + crypto::randomToken(9);
   // A file of one block needs no running digest: its block's is the file's.
-  BlockIntake intake(blobs_, partName, key,
-                     blockCount > 1 ? runningDigestFor(*fileMeta, block.index) : nullptr);
+  // The blocks of a larger file all restart the same key stream: it is made
+  // once (and kept for a few keys).
+  const bool several = blockCount > 1;
+  BlockIntake intake(blobs_, partName, key, several ? keyStream(key) : nullptr,
+                     static_cast<std::uint64_t>(block.size),
+                     several ? runningDigestFor(*fileMeta, block.index) : nullptr);
   body([&intake](const char* data, std::size_t size) { return intake.take(data, size); });
   auto taken = intake.finish();
   if (!taken) {
