@@ -24,10 +24,7 @@ struct EncryptedDownload {
 
   bool encrypt(std::size_t size) {
     if (!keyStream) return rc4->applyInPlace(piece.data(), size);
-    if (position + size > keyStream->size()) return false;
-    const char* stream = keyStream->data() + position;
-    for (std::size_t i = 0; i < size; ++i) piece[i] = static_cast<char>(piece[i] ^ stream[i]);
-    return true;
+    return crypto::applyKeyStream(*keyStream, position, piece.data(), piece.data(), size);
   }
 
   bool moveTo(std::uint64_t offset) {

@@ -1,6 +1,10 @@
 #include "server/BlobStore.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <system_error>
 
 #include "server/FileCrypto.h"
@@ -74,15 +78,47 @@ BlobStore::CommitResult BlobStore::commit(const std::string& name, const std::st
     discard(name);
     return CommitResult::Mismatch;
   }
+  if (!place(name, sha1)) return CommitResult::Failed;
+  if (size) *size = length;
+  return CommitResult::Stored;
+}
+
+bool BlobStore::place(const std::string& name, const std::string& sha1) {
+  if (!isBlobName(sha1)) return false;
+  // The same content placed twice lands in the same place: the rename
+  // replaces identical bytes.
   std::error_code ec;
   std::filesystem::path target = blobPath(sha1);
   std::filesystem::create_directories(target.parent_path(), ec);
-  // The same content committed twice lands in the same place: the rename
-  // replaces identical bytes.
-  std::filesystem::rename(staged, target, ec);
-  if (ec) return CommitResult::Failed;
-  if (size) *size = length;
-  return CommitResult::Stored;
+  std::filesystem::rename(stagingPath(name), target, ec);
+  return !ec;
+}
+
+bool BlobStore::rename(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::rename(stagingPath(from), stagingPath(to), ec);
+  return !ec;
+}
+
+BlobStore::Writer BlobStore::create(const std::string& name) {
+  Writer writer;
+  writer.fd_ = ::open(stagingPath(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  return writer;
+}
+
+BlobStore::Writer::~Writer() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool BlobStore::Writer::write(const char* data, std::size_t size) {
+  while (fd_ >= 0 && size > 0) {
+    ssize_t n = ::write(fd_, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return fd_ >= 0;
 }
 
 void BlobStore::discard(const std::string& name) {

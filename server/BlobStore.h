@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace localcloud {
 
@@ -42,8 +43,30 @@ class BlobStore {
   // given) its bytes. Mismatch: the staged bytes are dropped.
   CommitResult commit(const std::string& name, const std::string& sha1, std::uint64_t* size,
                       crypto::Sha1Stream* alsoInto = nullptr);
+  // Moves a staged upload whose content the caller has already checked to
+  // be `sha1` into the store, without reading it again.
+  bool place(const std::string& name, const std::string& sha1);
   // Drops a staged upload (nothing when there is none).
   void discard(const std::string& name);
+  // Renames the staged upload `from` to `to`, replacing what `to` held.
+  bool rename(const std::string& from, const std::string& to);
+
+  // Sequential writing of a new staged upload (replacing one of the same
+  // name); the file is closed when the writer goes.
+  class Writer {
+   public:
+    Writer() = default;
+    Writer(Writer&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Writer& operator=(Writer&&) = delete;
+    ~Writer();
+    bool ok() const { return fd_ >= 0; }
+    bool write(const char* data, std::size_t size);
+
+   private:
+    friend class BlobStore;
+    int fd_ = -1;
+  };
+  Writer create(const std::string& name);
 
   bool has(const std::string& sha1) const;
   // Feeds a blob's bytes to `digest`; false when it cannot be read.

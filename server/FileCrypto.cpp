@@ -38,8 +38,20 @@ std::string sha1Hex(std::string_view bytes) {
   return sha1.finishHex();
 }
 
+bool applyKeyStream(std::string_view stream, std::uint64_t position, const char* in, char* out,
+                    std::size_t size) {
+  if (position > stream.size() || size > stream.size() - position) return false;
+  const char* key = stream.data() + position;
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>(in[i] ^ key[i]);
+  return true;
+}
+
 Sha1Stream::Sha1Stream() : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
   ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), EVP_sha1(), nullptr) == 1;
+}
+
+Sha1Stream::Sha1Stream(const Sha1Stream& other) : ctx_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
+  ok_ = ctx_ && other.ok_ && EVP_MD_CTX_copy_ex(ctx_.get(), other.ctx_.get()) == 1;
 }
 
 void Sha1Stream::update(std::string_view bytes) {
@@ -69,15 +81,18 @@ std::optional<std::string> Rc4Stream::apply(std::string_view bytes) {
   return out;
 }
 
-bool Rc4Stream::applyInPlace(char* bytes, std::size_t size) {
+bool Rc4Stream::applyInPlace(char* bytes, std::size_t size) { return applyInto(bytes, bytes, size); }
+
+bool Rc4Stream::applyInto(const char* in, char* out, std::size_t size) {
   if (!ok_) return false;
   // EVP_EncryptUpdate takes an int length: long pieces go in parts.
   constexpr std::size_t kStep = 1 << 30;
   for (std::size_t done = 0; done < size; done += kStep) {
     std::size_t step = std::min(kStep, size - done);
-    auto* at = reinterpret_cast<unsigned char*>(bytes + done);
+    auto* to = reinterpret_cast<unsigned char*>(out + done);
+    const auto* from = reinterpret_cast<const unsigned char*>(in + done);
     int written = 0;
-    if (EVP_EncryptUpdate(ctx_.get(), at, &written, at, static_cast<int>(step)) != 1 ||
+    if (EVP_EncryptUpdate(ctx_.get(), to, &written, from, static_cast<int>(step)) != 1 ||
         static_cast<std::size_t>(written) != step) {
       ok_ = false;
       return false;

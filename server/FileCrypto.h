@@ -12,6 +12,7 @@
 
 #include <openssl/evp.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,10 @@ std::string sha1Hex(std::string_view bytes);
 class Sha1Stream {
  public:
   Sha1Stream();
+  // A stream that goes on from where `other` stands (not ok() when the
+  // copy failed).
+  Sha1Stream(const Sha1Stream& other);
+  Sha1Stream& operator=(const Sha1Stream&) = delete;
   bool ok() const { return ok_; }
   void update(std::string_view bytes);
   // The digest of everything given, as 40 lower-case hexadecimal digits;
@@ -39,6 +44,12 @@ class Sha1Stream {
   std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
   bool ok_ = false;
 };
+
+// RC4 with its key stream made already: `size` bytes of `in` combined with
+// `stream` from `position` on into `out` (which may be `in`); false when
+// the stream ends before.
+bool applyKeyStream(std::string_view stream, std::uint64_t position, const char* in, char* out,
+                    std::size_t size);
 
 // RC4 under a key of 1 to 256 bytes; successive pieces continue one key
 // stream, so encrypting in pieces gives the bytes of encrypting at once.
@@ -51,6 +62,8 @@ class Rc4Stream {
   std::optional<std::string> apply(std::string_view bytes);
   // The same, in place; false when the cipher failed.
   bool applyInPlace(char* bytes, std::size_t size);
+  // The same from `in` into `out` (`size` bytes each).
+  bool applyInto(const char* in, char* out, std::size_t size);
 
  private:
   std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> ctx_;

@@ -300,7 +300,7 @@ class HttpServer::Connection : public httplib::Stream {
   HttpServer& server_;
   const socket_t sock_;
   std::string pending_;
-  std::array<char, 4096> buffer_{};
+  std::array<char, 64 * 1024> buffer_{};
   std::size_t offset_ = 0;
   std::size_t size_ = 0;
   std::optional<Clock::time_point> headDeadline_;

@@ -3,7 +3,17 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "server/BlobReply.h"
 #include "server/Crypto.h"
@@ -37,6 +47,159 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
 
+// One sending of a block taken in as it arrives. The pieces are decrypted
+// on the receiving thread (RC4 under the upload's key, restarted for the
+// block) into runs and fed to the block's SHA-1; each full run is handed to
+// a helper thread of the sending's own, which feeds it to the upload's
+// running digest (when this block is the next in order) and writes it to a
+// staged file (about as costly as decrypting), while the next run is
+// received. A failure is remembered and the rest of the body read and
+// dropped.
+class BlockIntake {
+ public:
+  struct Taken {
+    std::uint64_t size = 0;
+    std::string sha1;
+    std::unique_ptr<crypto::Sha1Stream> running;
+  };
+
+  // `keyStream` (when given) is the key's stream made already; bytes past
+  // `expected` are counted, not kept.
+  BlockIntake(BlobStore& blobs, const std::string& name, std::string_view key,
+              std::shared_ptr<const std::string> keyStream, std::uint64_t expected,
+              std::unique_ptr<crypto::Sha1Stream> running)
+      : file_(blobs.create(name)),
+        cipher_(key),
+        keyStream_(std::move(keyStream)),
+        expected_(expected),
+        running_(std::move(running)) {
+    decrypted_ = cipher_.ok();
+    stored_ = file_.ok() && sha1_.ok();
+    for (std::size_t i = 0; i < runs_.size(); ++i) {
+      runs_[i].resize(kRun);
+      free_.push_back(i);
+    }
+    try {
+      helper_ = std::thread([this] { store(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the runs are stored on the receiving thread.
+    }
+  }
+  ~BlockIntake() { close(); }
+  BlockIntake(const BlockIntake&) = delete;
+  BlockIntake& operator=(const BlockIntake&) = delete;
+
+  bool take(const char* data, std::size_t size) {
+    size_ += size;
+    if (size_ > expected_) return true;  // too long: refused at the end
+    while (decrypted_ && stored_ && size > 0) {
+      if (!current_) current_ = acquire();
+      const std::size_t step = std::min(size, kRun - filled_);
+      char* run = runs_[*current_].data() + filled_;
+      decrypted_ = keyStream_ ? crypto::applyKeyStream(*keyStream_, size_ - size, data, run, step)
+                              : cipher_.applyInto(data, run, step);
+      sha1_.update(std::string_view(run, step));
+      filled_ += step;
+      data += step;
+      size -= step;
+      if (filled_ == kRun) handOver();
+    }
+    return true;
+  }
+
+  // What was taken; nullopt when it could not be decrypted or stored.
+  std::optional<Taken> finish() {
+    if (current_) handOver();
+    close();
+    if (!decrypted_ || !stored_) return std::nullopt;
+    Taken taken{size_, sha1_.finishHex(), nullptr};
+    if (running_ && running_->ok()) taken.running = std::move(running_);
+    return taken;
+  }
+
+ private:
+  static constexpr std::size_t kRun = 256 * 1024;
+
+  std::size_t acquire() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !free_.empty(); });
+    const std::size_t run = free_.back();
+    free_.pop_back();
+    return run;
+  }
+
+  void handOver() {
+    if (decrypted_ && !helper_.joinable()) {
+      storeRun(*current_, filled_);
+    } else if (decrypted_) {
+      std::lock_guard lock(mutex_);
+      ready_.emplace_back(*current_, filled_);
+    } else {
+      std::lock_guard lock(mutex_);
+      free_.push_back(*current_);
+    }
+    changed_.notify_all();
+    current_.reset();
+    filled_ = 0;
+  }
+
+  // The helper: digests and writes the runs in the order they come.
+  void store() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+      changed_.wait(lock, [this] { return !ready_.empty() || closing_; });
+      if (ready_.empty()) return;
+      const auto [run, size] = ready_.front();
+      ready_.pop_front();
+      lock.unlock();
+      storeRun(run, size);
+      lock.lock();
+    }
+  }
+
+  void storeRun(std::size_t run, std::size_t size) {
+    if (stored_) {
+      const std::string_view bytes(runs_[run].data(), size);
+      if (running_) running_->update(bytes);
+      stored_ = file_.write(bytes.data(), bytes.size());
+    }
+    {
+      std::lock_guard lock(mutex_);
+      free_.push_back(run);
+    }
+    changed_.notify_all();
+  }
+
+  void close() {
+    if (!helper_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    changed_.notify_all();
+    helper_.join();
+  }
+
+  BlobStore::Writer file_;
+  crypto::Rc4Stream cipher_;
+  std::shared_ptr<const std::string> keyStream_;
+  const std::uint64_t expected_;
+  crypto::Sha1Stream sha1_;
+  std::unique_ptr<crypto::Sha1Stream> running_;
+  std::array<std::vector<char>, 3> runs_;
+  std::optional<std::size_t> current_;  // the run being filled
+  std::size_t filled_ = 0;
+  std::uint64_t size_ = 0;
+  bool decrypted_ = false;            // the receiving thread's
+  std::atomic<bool> stored_ = false;  // the helper's
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::size_t> free_;
+  std::deque<std::pair<std::size_t, std::size_t>> ready_;  // run, bytes
+  bool closing_ = false;
+  std::thread helper_;
+};
+
 }  // namespace
 
 KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
@@ -69,7 +232,10 @@ KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
 
 void KssNode::registerOn(httplib::Server& server) {
   const std::string node = kNodePath;
-  server.Post(node + "/upload_block_chunk", std::bind_front(&KssNode::uploadBlock, this));
+  server.Post(node + "/upload_block_chunk",
+              [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& body) {
+                uploadBlock(req, res, body);
+              });
   server.Get(node + "/block/([A-Za-z0-9_-]{1,64})/([0-9]{1,6})",
              std::bind_front(&KssNode::serveBlock, this));
 }
@@ -146,47 +312,95 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
                               {"node_urls", Json::array({nodeUrl()})}});
 }
 
-void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res) {
+void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader& body) {
+  // A refused block's body is read all the same (and dropped), so that the
+  // connection can carry the next request.
+  auto refuse = [&](int status, const char* stat, const std::string& message) {
+    body([](const char*, std::size_t) { return true; });
+    replyStat(res, status, stat, message);
+  };
   auto fileMeta = single(req, "file_meta");
   auto blockMeta = single(req, "block_meta");
   auto chunkPos = single(req, "chunk_pos");
   if (!fileMeta || !blockMeta || !crypto::isToken(*fileMeta) || !crypto::isToken(*blockMeta)) {
-    return replyStat(res, 400, kStatBadRequest, "file_meta and block_meta are needed once each");
+    return refuse(400, kStatBadRequest, "file_meta and block_meta are needed once each");
   }
   if (chunkPos != std::string("0")) {
-    return replyStat(res, 400, kStatBadRequest, "a block goes whole: chunk_pos must be 0");
+    return refuse(400, kStatBadRequest, "a block goes whole: chunk_pos must be 0");
   }
   if (req.has_param("body_sum") &&
       (req.get_param_value_count("body_sum") != 1 || !http::decimal(req.get_param_value("body_sum")))) {
-    return replyStat(res, 400, kStatBadRequest, "body_sum must be a decimal number");
+    return refuse(400, kStatBadRequest, "body_sum must be a decimal number");
   }
   if (req.get_header_value("Content-Type") != "application/octet-stream") {
-    return replyStat(res, 400, kStatBadRequest, "the block goes as application/octet-stream");
+    return refuse(400, kStatBadRequest, "the block goes as application/octet-stream");
   }
 
-  std::lock_guard lock(uploadLock(*fileMeta));
   std::string key;
   UploadBlock block;
+  bool found = false;
+  std::int64_t blockCount = 0;
   {
     Store::Access access(store_, Store::Access::Mode::Read);
     SqlStatement st(access.connection(),
-                    "SELECT u.secure_key, b.idx, b.sha1, b.size, b.commit_meta FROM kss_uploads u "
-                    "JOIN kss_upload_blocks b ON b.file_meta = u.file_meta "
+                    "SELECT u.secure_key, b.idx, b.sha1, b.size, b.commit_meta, u.block_count "
+                    "FROM kss_uploads u JOIN kss_upload_blocks b ON b.file_meta = u.file_meta "
                     "WHERE u.file_meta = ? AND b.block_meta = ?");
     st.bindAll(*fileMeta, *blockMeta);
-    if (st.step() != SQLITE_ROW) return replyStat(res, 404, kStatNotFound, "no such upload or block");
-    key = crypto::hexDecode(st.text(0)).value_or("");
-    block = UploadBlock{st.integer(1), st.text(2), st.integer(3), st.text(4)};
+    if ((found = st.step() == SQLITE_ROW)) {
+      key = crypto::hexDecode(st.text(0)).value_or("");
+      block = UploadBlock{st.integer(1), st.text(2), st.integer(3), st.text(4)};
+      blockCount = st.integer(5);
+    }
   }
-  if (req.body.size() != static_cast<std::size_t>(block.size)) {
+  if (!found) return refuse(404, kStatNotFound, "no such upload or block");
+  if (req.has_header("Content-Length") &&
+      req.get_header_value("Content-Length") != std::to_string(block.size)) {
+    return refuse(400, kStatMismatch, "the block's length is not the one declared");
+  }
+
+  // The body is taken in as it arrives, into a staged file of this sending
+  // alone; only a block found right replaces the block's staged file.
+  const std::string partName = stagingName(*fileMeta, block.index) + "-" + crypto::randomToken(9);
+  // A file of one block needs no running digest: its block's is the file's.
+  // The blocks of a larger file all restart the same key stream: it is made
+  // once (and kept for a few keys).
+  const bool several = blockCount > 1;
+  BlockIntake intake(blobs_, partName, key, several ? keyStream(key) : nullptr,
+                     static_cast<std::uint64_t>(block.size),
+                     several ? runningDigestFor(*fileMeta, block.index) : nullptr);
+  body([&intake](const char* data, std::size_t size) { return intake.take(data, size); });
+  auto taken = intake.finish();
+  if (!taken) {
+    blobs_.discard(partName);
+    return replyStat(res, 500, kStatStorage, "cannot store the block");
+  }
+  if (taken->size != static_cast<std::uint64_t>(block.size)) {
+    blobs_.discard(partName);
     return replyStat(res, 400, kStatMismatch, "the block's length is not the one declared");
   }
-  auto plain = crypto::Rc4Stream(key).apply(req.body);
-  if (!plain) return replyStat(res, 500, kStatStorage, "cannot decrypt the block");
-  if (crypto::sha1Hex(*plain) != block.sha1) {
+  if (taken->sha1 != block.sha1) {
+    blobs_.discard(partName);
     return replyStat(res, 400, kStatMismatch, "the block's SHA-1 is not the one declared");
   }
-  if (!blobs_.writeAt(stagingName(*fileMeta, block.index), 0, *plain)) {
+
+  std::lock_guard lock(uploadLock(*fileMeta));
+  {
+    // Read again under the lock: the upload may have gone meanwhile, or
+    // another sending of the block given it its commit meta.
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT commit_meta FROM kss_upload_blocks WHERE file_meta = ? AND idx = ?");
+    st.bindAll(*fileMeta, block.index);
+    if (st.step() != SQLITE_ROW) {
+      blobs_.discard(partName);
+      return replyStat(res, 404, kStatNotFound, "no such upload or block");
+    }
+    block.commitMeta = st.text(0);
+  }
+  if (!blobs_.rename(partName, stagingName(*fileMeta, block.index))) {
+    blobs_.discard(partName);
     return replyStat(res, 500, kStatStorage, "cannot store the block");
   }
   if (block.commitMeta.empty()) {
@@ -198,6 +412,7 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res) {
       return replyStat(res, 500, kStatStorage, "cannot store the block");
     }
   }
+  if (taken->running) keepRunningDigest(*fileMeta, block.index, std::move(taken->running));
   res.set_content(Json{{"stat", kStatCompleted}, {"commit_meta", block.commitMeta}}.dump(),
                   "application/json");
 }
@@ -241,22 +456,35 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
       return refused(kStorageFull, "the block storage is full");
     }
   }
-  // The blocks go into the store (a content there already is kept once),
-  // the whole file's digest taken on the way when it is to be checked.
-  crypto::Sha1Stream whole;
-  crypto::Sha1Stream* digest = fileSha1.empty() ? nullptr : &whole;
+  // The blocks go into the store (a content there already is kept once).
+  // Every staged block was found to be its declared content when it came
+  // in, so it moves unread unless the whole file's digest needs its bytes:
+  // a file of one block is the file declared when its block's SHA-1 is the
+  // file's, and the blocks that came in order were digested as they came
+  // (the digest goes on from them).
+  const bool digestWhole = !fileSha1.empty() && blocks.size() > 1;
+  std::optional<RunningDigest> carried = takeRunningDigest(fileMeta);
+  if (carried && !carried->digest) carried.reset();
+  crypto::Sha1Stream fresh;
+  crypto::Sha1Stream& whole = carried ? *carried->digest : fresh;
   for (const UploadBlock& block : blocks) {
     const std::string staged = stagingName(fileMeta, block.index);
+    const bool digested = !digestWhole || (carried && block.index < carried->next);
+    bool stored = true;
     if (blobs_.has(block.sha1)) {
-      if (digest && !blobs_.digest(block.sha1, *digest)) {
+      if (!digested && !blobs_.digest(block.sha1, whole)) {
         return refused(cloudcode::kServerError, "cannot read the blocks");
       }
       blobs_.discard(staged);
-    } else if (blobs_.commit(staged, block.sha1, nullptr, digest) != BlobStore::CommitResult::Stored) {
-      return refused(cloudcode::kServerError, "cannot store the blocks");
+    } else if (digested) {
+      stored = blobs_.place(staged, block.sha1);
+    } else {
+      stored = blobs_.commit(staged, block.sha1, nullptr, &whole) == BlobStore::CommitResult::Stored;
     }
+    if (!stored) return refused(cloudcode::kServerError, "cannot store the blocks");
   }
-  if (digest && whole.finishHex() != fileSha1) {
+  const bool declared = fileSha1.empty() || (digestWhole ? whole.finishHex() : blocks[0].sha1) == fileSha1;
+  if (!declared) {
     // Each block is right, the whole is not the file declared: the upload
     // can never be committed. (Its blocks stay in the store unowned: they
     // count for no user.)
@@ -383,7 +611,42 @@ std::shared_ptr<const std::string> KssNode::keyStream(const std::string& key) {
   return stream;
 }
 
+std::unique_ptr<crypto::Sha1Stream> KssNode::runningDigestFor(const std::string& fileMeta,
+                                                              std::int64_t index) {
+  std::lock_guard lock(runningMutex_);
+  auto found = running_.find(fileMeta);
+  if (found == running_.end()) {
+    return index == 0 ? std::make_unique<crypto::Sha1Stream>() : nullptr;
+  }
+  if (found->second.next != index) return nullptr;
+  return std::make_unique<crypto::Sha1Stream>(*found->second.digest);
+}
+
+void KssNode::keepRunningDigest(const std::string& fileMeta, std::int64_t index,
+                                std::unique_ptr<crypto::Sha1Stream> digest) {
+  std::lock_guard lock(runningMutex_);
+  auto found = running_.find(fileMeta);
+  const std::int64_t expected = found == running_.end() ? 0 : found->second.next;
+  if (index != expected) return;  // another sending of the block came first
+  if (found == running_.end()) {
+    // Bounded: a digest given up only costs its commit a reading.
+    if (running_.size() >= kMaxRunningDigests) running_.erase(running_.begin());
+    found = running_.emplace(fileMeta, RunningDigest{}).first;
+  }
+  found->second = RunningDigest{index + 1, std::move(digest)};
+}
+
+std::optional<KssNode::RunningDigest> KssNode::takeRunningDigest(const std::string& fileMeta) {
+  std::lock_guard lock(runningMutex_);
+  auto found = running_.find(fileMeta);
+  if (found == running_.end()) return std::nullopt;
+  RunningDigest taken = std::move(found->second);
+  running_.erase(found);
+  return taken;
+}
+
 void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
+  takeRunningDigest(fileMeta);
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     runSql(access.connection(), "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta);

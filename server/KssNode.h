@@ -16,9 +16,11 @@
 //   2. POST <node>/upload_block_chunk?file_meta=..&block_meta=..&chunk_pos=0
 //      [&body_sum=<decimal>], "Content-Type: application/octet-stream", the
 //      block RC4-encrypted under the secure key as the body, unsigned. The
-//      node decrypts it and checks its size and SHA-1 against the declared
-//      ones; reply (JSON) {"stat": "BLOCK_COMPLETED", "commit_meta"}, the
-//      same commit meta for a block sent again. Refusals: HTTP 400 "stat"
+//      node decrypts it as it arrives (into a staged file of the sending's
+//      own, put in the block's place only when right) and checks its size
+//      and SHA-1 against the declared ones; reply (JSON) {"stat":
+//      "BLOCK_COMPLETED", "commit_meta"}, the same commit meta for a block
+//      sent again. Refusals: HTTP 400 "stat"
 //      "BAD_REQUEST" (a parameter missing or malformed, "chunk_pos" not 0,
 //      another content type), 404 "META_NOT_FOUND" (unknown or dropped
 //      upload, or a block meta of another upload), 400 "BLOCK_MISMATCH"
@@ -27,7 +29,9 @@
 //   3. commitUpload with the commit metas in block order ([{"commit_meta"}],
 //      the list the client sends): every block must have been received (or
 //      held already), the whole optionally checked against the file's
-//      SHA-1; the blocks move into the blob store and the file gets an id.
+//      SHA-1 (carried along while blocks arrive in order, else read from
+//      the blocks); the blocks move into the blob store and the file gets
+//      an id.
 // Reading a file: describe hands out {"blocks": [{"urls":
 // ["<node>/block/<token>/<index>"], "sha1", "size"}], "secure_key"}, a fresh
 // key and link token each time; GET on a block's address answers the block
@@ -40,8 +44,10 @@
 // 507). A file has at most 512 blocks (2 GiB).
 //
 // Ownership: owned by the CloudServer; borrows the Store and the BlobStore.
-// Threading: handlers and the in-process calls run concurrently; the blocks
-// and the commit of one upload are taken one at a time (locks striped by
+// Threading: handlers and the in-process calls run concurrently; a block's
+// body is received and checked under no lock (each sending has a helper
+// thread that digests and writes while it decrypts), then the blocks and
+// the commit of one upload are put in place one at a time (locks striped by
 // file meta; none is held while taking another). Failures: refusals are
 // replies (the upload route's "stat", the in-process calls' SignedReply
 // codes: 400 malformed, 404 unknown, 507 full, 500 storage); nothing
@@ -54,6 +60,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,6 +70,7 @@
 #include <nlohmann/json.hpp>
 
 #include "server/BlobStore.h"
+#include "server/FileCrypto.h"
 #include "server/SignedEndpoints.h"
 #include "server/Store.h"
 
@@ -119,7 +127,24 @@ class KssNode {
     std::string commitMeta;
   };
 
-  void uploadBlock(const httplib::Request& req, httplib::Response& res);
+  // The SHA-1 of an upload's blocks as they came in order, so far: `next`
+  // is the first block it does not cover.
+  struct RunningDigest {
+    std::int64_t next = 0;
+    std::unique_ptr<crypto::Sha1Stream> digest;
+  };
+  static constexpr std::size_t kMaxRunningDigests = 1024;
+
+  void uploadBlock(const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& body);
+  // A copy of the upload's running digest when block `index` is the next
+  // it needs (a fresh one for block 0), else null.
+  std::unique_ptr<crypto::Sha1Stream> runningDigestFor(const std::string& fileMeta, std::int64_t index);
+  // Keeps `digest` (the running digest through block `index`) unless
+  // another sending of the block came first.
+  void keepRunningDigest(const std::string& fileMeta, std::int64_t index,
+                         std::unique_ptr<crypto::Sha1Stream> digest);
+  std::optional<RunningDigest> takeRunningDigest(const std::string& fileMeta);
   void serveBlock(const httplib::Request& req, httplib::Response& res);
   void dropUpload(const std::string& fileMeta, std::int64_t blockCount);
   void trimUploads(std::int64_t userId);
@@ -135,6 +160,8 @@ class KssNode {
   BlobStore& blobs_;
   std::function<int()> port_;
   std::array<std::mutex, 16> uploadLocks_;
+  std::mutex runningMutex_;
+  std::map<std::string, RunningDigest> running_;  // by file meta
   std::mutex keyStreamsMutex_;
   std::list<std::pair<std::string, std::shared_ptr<const std::string>>> keyStreams_;  // newest first
 };

@@ -507,10 +507,16 @@ Result<Bytes> readFile(const std::filesystem::path& file) {
                                                           : kFileReadUnknown;
     return fileError(code, file, "cannot open the file", err);
   }
-  Bytes bytes;
-  std::uint8_t buffer[64 * 1024];
+  // Read straight into place, sized by the file's length (a file that
+  // grows meanwhile is read to its end all the same).
+  struct stat info {};
+  const std::size_t expected =
+      ::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+  Bytes bytes(expected + 1);
+  std::size_t filled = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (filled == bytes.size()) bytes.resize(bytes.size() + 64 * 1024);
+    ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
     if (n < 0) {
       if (errno == EINTR) continue;
       int err = errno;
@@ -518,9 +524,10 @@ Result<Bytes> readFile(const std::filesystem::path& file) {
       return fileError(kFileReadUnknown, file, "cannot read the file", err);
     }
     if (n == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + n);
+    filled += static_cast<std::size_t>(n);
   }
   ::close(fd);
+  bytes.resize(filled);
   return bytes;
 }
 

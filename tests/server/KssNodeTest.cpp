@@ -105,6 +105,46 @@ TEST_F(KssNodeTest, BlocksGoUpEncryptedAndComeBackThroughFreshLinks) {
   EXPECT_EQ(client()->Get("/kss/block/nosuchlink/0")->status, 404);
 }
 
+TEST_F(KssNodeTest, BlocksInAnyOrderMakeTheFileDeclaredAndADamagedSendingStagesNothing) {
+  const std::vector<std::string> blocks{pattern(KssNode::kBlockSize, 2), pattern(KssNode::kBlockSize, 3),
+                                        "the last block"};
+  std::string file;
+  for (const auto& block : blocks) file += block;
+  struct Case {
+    std::vector<std::size_t> order;
+    bool damagedFirst;  // a damaged sending of the first block comes before it
+    bool rightFile;
+    int code;
+  };
+  for (const Case& c : std::vector<Case>{{{0, 1, 2}, false, true, 0},
+                                          {{0, 1, 2}, true, true, 0},
+                                          {{0, 1, 2}, false, false, 400},
+                                          {{2, 0, 1}, false, true, 0},
+                                          {{1, 2, 0}, true, false, 400},
+                                          {{0, 2, 1, 0}, false, true, 0}}) {
+    Json up = begin(blocks);
+    std::vector<Json> metas(blocks.size());
+    for (std::size_t index : c.order) {
+      if (c.damagedFirst && index == c.order.front()) {
+        std::string damaged = rc4(blocks[index], key(up));
+        damaged[damaged.size() / 2] ^= 1;
+        auto refused = upload(query(up, index), damaged);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 400);
+      }
+      auto sent = upload(query(up, index), rc4(blocks[index], key(up)));
+      ASSERT_TRUE(sent);
+      ASSERT_EQ(sent->status, 200) << sent->body;
+      metas[index] = Json{{"commit_meta", Json::parse(sent->body)["commit_meta"]}};
+    }
+    const std::string declared = crypto::sha1Hex(c.rightFile ? file : file + "x");
+    auto committed = kss().commitUpload(kUser, up["file_meta"], metas, declared);
+    EXPECT_EQ(committed.body["code"], c.code) << committed.body.dump();
+    // Nothing of a sending, good or bad, stays staged past the commit.
+    EXPECT_TRUE(std::filesystem::is_empty(dataDir_ / "blobs" / "staging"));
+  }
+}
+
 TEST_F(KssNodeTest, RefusesWhatTheStorageWouldRefuse) {
   const std::string block = "one small block";
   Json up = begin({block});

@@ -176,7 +176,21 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
 
   platform::Json commits = platform::Json::array();
   std::optional<platform::Error> failure;
-  auto block = std::make_shared<platform::Bytes>();
+  std::shared_ptr<platform::Bytes> block;
+  {
+    std::lock_guard<std::mutex> guard(blockBufferMutex_);
+    block.swap(blockBuffer_);
+  }
+  if (!block) block = std::make_shared<platform::Bytes>();
+  // Handed back for the next upload, whichever way this one ends.
+  struct GiveBack {
+    LMImageSyncAdapter& adapter;
+    std::shared_ptr<platform::Bytes>& block;
+    ~GiveBack() {
+      std::lock_guard<std::mutex> guard(adapter.blockBufferMutex_);
+      adapter.blockBuffer_ = std::move(block);
+    }
+  } giveBack{*this, block};
   std::int64_t offset = 0;
   for (const auto& entry : plan->blocks) {
     if (isTrue(entry, "is_existed")) {

@@ -347,6 +347,11 @@ class LMImageSyncAdapter : public LMSyncAdapter,
 
   std::unique_ptr<platform::SerialQueue> dispatchQueue_;  // under memberMutex_
 
+  // The block buffer of the last upload, for the next one to reuse once
+  // its transfers have let it go.
+  std::mutex blockBufferMutex_;
+  std::shared_ptr<platform::Bytes> blockBuffer_;
+
   // Guards the run-state changes of this adapter (the base's flag setters
   // take the base's own lock inside).
   std::recursive_mutex stateLock_;

@@ -23,20 +23,20 @@ namespace {
 using platform::Json;
 
 // Digests blocks in file order: the whole-file SHA-1 on the caller's thread,
-// each block's SHA-1 and MD5 on one of kLanes helper queues, so that up to
-// kLanes blocks are digested at once. A lane's buffer is reused once its
-// previous block is done.
+// each block's SHA-1 and MD5 at once on one of kLanes pairs of helper
+// queues, so that up to kLanes blocks are digested at once. A lane's buffer
+// is reused once its previous block is done. A file known to be one block
+// at most takes its whole-file SHA-1 from the block's.
 class BlockDigester {
  public:
   static constexpr std::size_t kLanes = 3;
 
+  explicit BlockDigester(bool atMostOneBlock) : wholeFromBlock_(atMostOneBlock) {}
+
   // A buffer to fill with the next block (waits for the lane to be free).
   platform::Bytes& nextBuffer() {
     Lane& lane = lanes_[count_ % kLanes];
-    if (lane.busy) {
-      lane.done.wait();
-      lane.busy = false;
-    }
+    lane.settle();
     if (lane.buffer.size() < static_cast<std::size_t>(kLMBlockSize)) lane.buffer.resize(kLMBlockSize);
     return lane.buffer;
   }
@@ -45,56 +45,55 @@ class BlockDigester {
   // memory, which must stay untouched until finish()).
   void add(const std::uint8_t* data, std::size_t size) {
     Lane& lane = lanes_[count_ % kLanes];
-    if (lane.busy) {  // a block of memory: wait for the lane's last block
-      lane.done.wait();
-      lane.busy = false;
-    }
+    lane.settle();  // a block of memory: wait for the lane's last block
     const std::size_t index = count_++;
     {
       // Lanes still write earlier slots; growing the list moves them.
       std::lock_guard<std::mutex> guard(mutex_);
-      infos_.emplace_back();
+      infos_.push_back({{"sha1", ""}, {"md5", ""}, {"size", static_cast<std::int64_t>(size)}});
     }
-    lane.busy = true;
-    lane.queue.async([this, &lane, data, size, index] {
-      Json info = {{"sha1", platform::hexString(digestOf(DigestKind::SHA1, data, size))},
-                   {"md5", platform::hexString(digestOf(DigestKind::MD5, data, size))},
-                   {"size", static_cast<std::int64_t>(size)}};
+    lane.pending = 2;
+    auto digest = [this, &lane, data, size, index](DigestKind kind, const char* key) {
+      std::string hex = platform::hexString(digestOf(kind, data, size));
       {
         std::lock_guard<std::mutex> guard(mutex_);
-        infos_[index] = std::move(info);
+        infos_[index][key] = std::move(hex);
       }
       lane.done.signal();
-    });
-    whole_.update(data, size);
+    };
+    lane.sha1.async([digest] { digest(DigestKind::SHA1, "sha1"); });
+    lane.md5.async([digest] { digest(DigestKind::MD5, "md5"); });
+    if (!wholeFromBlock_) whole_.update(data, size);
   }
 
   LMBlockDigests finish() {
-    for (Lane& lane : lanes_) {
-      if (lane.busy) lane.done.wait();
-      lane.busy = false;
-    }
+    for (Lane& lane : lanes_) lane.settle();
     LMBlockDigests result;
-    result.sha1 = platform::hexString(whole_.finish());
     std::lock_guard<std::mutex> guard(mutex_);
+    result.sha1 = wholeFromBlock_ && infos_.size() == 1 ? infos_[0]["sha1"].get<std::string>()
+                                                        : platform::hexString(whole_.finish());
     for (auto& info : infos_) result.blockInfos.push_back(std::move(info));
     return result;
   }
 
   ~BlockDigester() {
     // Never leave a lane working on a buffer that is about to go.
-    for (Lane& lane : lanes_) {
-      if (lane.busy) lane.done.wait();
-    }
+    for (Lane& lane : lanes_) lane.settle();
   }
 
  private:
   struct Lane {
-    platform::SerialQueue queue{"lumora.digest.block"};
+    platform::SerialQueue sha1{"lumora.digest.block"};
+    platform::SerialQueue md5{"lumora.digest.block"};
     platform::Semaphore done;
     platform::Bytes buffer;
-    bool busy = false;
+    int pending = 0;  // digests of the lane's block still running
+
+    void settle() {
+      for (; pending > 0; --pending) done.wait();
+    }
   };
+  const bool wholeFromBlock_;
   DigestContext whole_{DigestKind::SHA1};
   std::array<Lane, kLanes> lanes_;
   std::mutex mutex_;
@@ -104,11 +103,12 @@ class BlockDigester {
 
 }  // namespace
 
-LMBlockDigests digestBlocksOfData(const platform::Bytes& data) {
-  BlockDigester digester;
+LMBlockDigests digestBlocksOfData(const platform::Bytes& data, const std::function<void()>& meanwhile) {
+  BlockDigester digester(data.size() <= static_cast<std::size_t>(kLMBlockSize));
   for (std::size_t offset = 0; offset < data.size(); offset += kLMBlockSize) {
     digester.add(data.data() + offset, std::min<std::size_t>(kLMBlockSize, data.size() - offset));
   }
+  if (meanwhile) meanwhile();
   LMBlockDigests digests = digester.finish();
   digests.size = static_cast<std::int64_t>(data.size());
   return digests;
@@ -135,7 +135,7 @@ platform::Result<LMBlockDigests> readAndDigest(const std::filesystem::path& file
   } closer{fd};
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-  BlockDigester digester;
+  BlockDigester digester(size && *size <= kLMBlockSize);
   std::int64_t offset = 0;
   bool atEnd = false;
   while (!atEnd && (!size || offset < *size)) {

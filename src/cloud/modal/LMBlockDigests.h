@@ -2,8 +2,10 @@
 // whole file and, for every 4 MiB block, its SHA-1, MD5 and length. Files
 // are read one block at a time (never whole) into three block buffers; the
 // whole-file SHA-1 runs on the caller's thread while up to three blocks get
-// their own SHA-1 and MD5 on helper queues, so a file is digested in about
-// the time its whole-file SHA-1 and reading take.
+// their own SHA-1 and MD5, each on a helper queue of its own, so a file is
+// digested in about the time its whole-file SHA-1 and reading take (a file
+// of one block in about the time of its MD5: its block's SHA-1 is the
+// file's).
 //
 // Stateless functions; any thread (each call owns its helpers and buffer).
 // Failure: a file that cannot be opened or read in full is an Error of the
@@ -29,7 +31,9 @@ struct LMBlockDigests {
   std::int64_t size = 0;  // bytes digested
 };
 
-LMBlockDigests digestBlocksOfData(const platform::Bytes& data);
+// `meanwhile` (when given) runs on the caller's thread while the helpers
+// digest; `data` must not change until the call returns.
+LMBlockDigests digestBlocksOfData(const platform::Bytes& data, const std::function<void()>& meanwhile = nullptr);
 // Reads `size` bytes of the file (its size when it was measured); a file
 // that turns out shorter is an error.
 platform::Result<LMBlockDigests> digestBlocksOfFile(const std::filesystem::path& file, std::int64_t size);

@@ -189,14 +189,18 @@ void LMImage::exportImage(const photos::Asset& asset) {
     return fail(backupError(kLMLocalErrorGeneral, "Fail to get image file name."));
   }
   size = static_cast<std::int64_t>(data.size());
-  LMBlockDigests digests = digestBlocksOfData(data);
+  // The temporary file is written while the helpers digest the bytes.
+  std::optional<platform::Error> unsaved;
+  LMBlockDigests digests = digestBlocksOfData(data, [&] {
+    if (auto removal = clearTemporaryFile(*filePath)) {
+      unsaved = std::move(*removal);
+    } else if (!writeAtomically(*filePath, data)) {
+      unsaved = backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
+    }
+  });
   sha1 = std::move(digests.sha1);
   blockInfos = std::move(digests.blockInfos);
-
-  if (auto removal = clearTemporaryFile(*filePath)) return fail(*removal);
-  if (!writeAtomically(*filePath, data)) {
-    return fail(backupError(kLMLocalErrorGeneral, "Save temp image data to disk error."));
-  }
+  if (unsaved) return fail(*unsaved);
   if (auto properties = platform::imagePropertiesWithData(data)) {
     if (auto exif = LMUtils::exifInfoFromImageMetadata(*properties, static_cast<double>(asset.pixelWidth),
                                                        static_cast<double>(asset.pixelHeight))) {

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include <fmt/format.h>
+#include <sqlite3.h>
 
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
@@ -55,6 +56,14 @@ bool createTables(LMManagedRecordContextDatabase& database) {
   return created;
 }
 
+// Removes the store's file with its write-ahead log and index, so that the
+// new store starts with nothing of the old one.
+bool removeDatabaseFiles(const std::string& path) {
+  std::error_code ec;
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) fs::remove(path + suffix, ec);
+  return fs::remove(path, ec);
+}
+
 }  // namespace
 
 LMManagedAssetContext::LMManagedAssetContext()
@@ -63,7 +72,7 @@ LMManagedAssetContext::LMManagedAssetContext()
   const bool exists = fs::exists(databaseFilePath_, ec);
   const double version = platform::UserDefaults::standard().doubleForKey(kLMGalleryDatabaseVersionKey);
   if (exists && version >= kLMGalleryDatabaseVersion) return;
-  if (exists && !fs::remove(databaseFilePath_, ec)) {
+  if (exists && !removeDatabaseFiles(databaseFilePath_)) {
     // The old file stays, and with it an unknown layout: nothing is written
     // into it, and the next start tries again.
     LM_LOG_ERROR("Database gallery upgrade fail");
@@ -99,7 +108,20 @@ void LMManagedAssetContext::finishCreation(bool created) {
 
 LMManagedRecordContextDatabase* LMManagedAssetContext::databaseQueue() {
   std::lock_guard<std::mutex> guard(mutex_);
-  if (!database_) database_ = LMManagedRecordContextDatabase::open(databaseFilePath_);
+  if (!database_) {
+    database_ = LMManagedRecordContextDatabase::open(databaseFilePath_);
+    // A relation is written after every uploaded image: with a write-ahead
+    // log a commit costs no flush to disk. A commit lost to a power cut
+    // only offers its image again, which the cloud then knows.
+    if (database_) {
+      database_->inDatabase([](sqlite3* db) {
+        if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
+            SQLITE_OK) {
+          LM_LOG_ERROR("Cannot set the gallery database's journal: {}", sqlite3_errmsg(db));
+        }
+      });
+    }
+  }
   return database_.get();
 }
 

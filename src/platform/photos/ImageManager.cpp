@@ -1,10 +1,9 @@
 #include "platform/photos/ImageManager.h"
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "platform/MediaProperties.h"
+#include "platform/PropertyList.h"
 #include "platform/Random.h"
 
 namespace platform::photos {
@@ -24,14 +23,6 @@ std::string dataUTIOf(const std::filesystem::path& file) {
   if (extension == ".bmp") return "com.microsoft.bmp";
   if (extension == ".webp") return "org.webmproject.webp";
   return "public.image";
-}
-
-std::optional<Bytes> readFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return data;
 }
 
 }  // namespace
@@ -112,8 +103,8 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
       info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a photo.");
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
-    auto data = readFile(asset.file);
-    if (!data) {
+    auto data = plist::readFile(asset.file);
+    if (!data.ok()) {
       info.error = requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
@@ -122,7 +113,7 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
       orientation = imageOrientationFromExif(properties->value(kImagePropertyOrientation, 1));
     }
     info.fileURL = asset.file;
-    (*shared)(std::move(data), dataUTIOf(asset.file), orientation, info);
+    (*shared)(std::move(*data), dataUTIOf(asset.file), orientation, info);
   };
   return add(std::move(pending));
 }
