@@ -15,9 +15,12 @@ namespace lumora {
 
 LMKssFileHelper::Transfer LMImageSyncAdapter::dataRequestTransfer() {
   return [this](const std::shared_ptr<LMDataRequestOperation>& operation) {
+    // A transfer asked for after a cancel never reaches the network: it is
+    // cancelled before the queue can start it. cancelSync marks the adapter
+    // before it cancels the queue's operations, so one that slipped in
+    // between is cancelled just after.
+    if (isCancelled()) operation->cancel();
     dataRequestOperationQueue().addOperation(operation);
-    // cancelSync marks the adapter before it cancels the queue's
-    // operations, so a transfer queued just after that is cancelled here.
     if (isCancelled()) operation->cancel();
   };
 }
