@@ -19,6 +19,24 @@ set(LUMORA_PCH_HEADERS
     <optional> <string> <string_view> <vector>
     <fmt/format.h> <nlohmann/json.hpp>)
 
+# Unity builds: each target's sources are compiled in batches of
+# LUMORA_UNITY_BATCH files, so the headers they share (and the template
+# instances those headers make) are compiled once per batch instead of once
+# per file. Names of one file's anonymous namespace must therefore not clash
+# with another file's of the same target. LUMORA_UNITY=OFF compiles file by
+# file.
+option(LUMORA_UNITY "Compile each target's sources in batches (unity build)" ON)
+set(LUMORA_UNITY_BATCH 8 CACHE STRING "Source files per unity batch")
+set(CMAKE_UNITY_BUILD ${LUMORA_UNITY})
+set(CMAKE_UNITY_BUILD_BATCH_SIZE ${LUMORA_UNITY_BATCH})
+if(LUMORA_UNITY AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC takes a source included into a batch for a header and warns that a
+  # test class derived from a fixture of an anonymous namespace "uses" it:
+  # the warning is for headers included by several files, and each source
+  # is included by exactly one batch.
+  list(APPEND LUMORA_WARNINGS -Wno-subobject-linkage)
+endif()
+
 # lumora_precompile(<target> [extra headers...]): precompiles the common
 # headers (and the extra ones) for a target with enough sources.
 function(lumora_precompile target)
