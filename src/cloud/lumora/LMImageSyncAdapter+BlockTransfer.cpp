@@ -15,9 +15,13 @@ namespace lumora {
 
 LMKssFileHelper::Transfer LMImageSyncAdapter::dataRequestTransfer() {
   return [this](const std::shared_ptr<LMDataRequestOperation>& operation) {
+    // A transfer asked for after cancelSync is cancelled before it is
+    // queued, so it never reaches the storage (queued first, the queue could
+    // start it before the cancel). cancelSync marks the adapter before it
+    // cancels the queue's operations, so one queued while that runs is
+    // cancelled just after.
+    if (isCancelled()) operation->cancel();
     dataRequestOperationQueue().addOperation(operation);
-    // cancelSync marks the adapter before it cancels the queue's
-    // operations, so a transfer queued just after that is cancelled here.
     if (isCancelled()) operation->cancel();
   };
 }
