@@ -6,13 +6,39 @@ if(LUMORA_WERROR)
   list(APPEND LUMORA_WARNINGS -Werror)
 endif()
 
+# Unity builds: each target's sources are compiled in batches of
+# LUMORA_UNITY_BATCH files, so the headers they share (and the template
+# instances those headers make) are compiled once per batch instead of once
+# per file. Names of one file's anonymous namespace must therefore not clash
+# with another file's of the same target. LUMORA_UNITY=OFF compiles file by
+# file.
+option(LUMORA_UNITY "Compile each target's sources in batches (unity build)" ON)
+set(LUMORA_UNITY_BATCH 16 CACHE STRING "Source files per unity batch")
+set(CMAKE_UNITY_BUILD ${LUMORA_UNITY})
+set(CMAKE_UNITY_BUILD_BATCH_SIZE ${LUMORA_UNITY_BATCH})
+if(LUMORA_UNITY AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC takes a source included into a batch for a header and warns that a
+  # test class derived from a fixture of an anonymous namespace "uses" it:
+  # the warning is for headers included by several files, and each source
+  # is included by exactly one batch.
+  list(APPEND LUMORA_WARNINGS -Wno-subobject-linkage)
+endif()
+
 # Precompiled headers: nearly every file parses the JSON library (through
 # platform/Error.h), fmt and the standard library, every test GoogleTest too;
-# that parsing was most of the compile time. Each target of a few files or
-# more gets its own precompiled header (targets differ in their -D flags, so
-# they cannot share one). LUMORA_PCH=OFF builds without, which also shows a
-# file that forgot an include the precompiled header hides.
-option(LUMORA_PCH "Precompile the common third-party headers" ON)
+# file by file, that parsing was most of the compile time. Each target of a
+# few files or more gets its own precompiled header (targets differ in their
+# -D flags, so they cannot share one). A unity build parses them once per
+# batch, and a target's few batches no longer repay making the header: it is
+# on by default only without unity builds. LUMORA_UNITY=OFF with
+# LUMORA_PCH=OFF shows a file that forgot an include the others of its batch
+# or the precompiled header hide.
+if(LUMORA_UNITY)
+  set(LUMORA_PCH_DEFAULT OFF)
+else()
+  set(LUMORA_PCH_DEFAULT ON)
+endif()
+option(LUMORA_PCH "Precompile the common third-party headers" ${LUMORA_PCH_DEFAULT})
 set(LUMORA_PCH_MIN_SOURCES 4)
 set(LUMORA_PCH_HEADERS
     <algorithm> <chrono> <filesystem> <functional> <map> <memory> <mutex>

@@ -11,10 +11,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-SignedReply badRequest(const std::string& problem) {
-  return SignedReply::error(cloudcode::kBadRequest, problem);
-}
-
 std::optional<std::string> find(const std::map<std::string, std::string>& params,
                                 const std::string& name) {
   auto it = params.find(name);

@@ -18,10 +18,6 @@ namespace {
 using Json = nlohmann::json;
 using Kind = ContactOperation::Kind;
 
-SignedReply badRequest(const std::string& problem) {
-  return SignedReply::error(cloudcode::kBadRequest, problem);
-}
-
 // One operation of a batch, as its path and params name it.
 struct BatchItem {
   Kind kind = Kind::Add;

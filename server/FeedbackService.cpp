@@ -22,13 +22,13 @@ using Json = nlohmann::json;
 constexpr const char* kSignKey = "Rb7%mQ!xT^Lp93N*dwK_c4j-oy";
 constexpr const char* kAppId = "3";
 constexpr const char* kFilePart = "userfile";
-constexpr const char* kJsonType = "application/json; charset=utf-8";
+constexpr const char* kFeedbackJsonType = "application/json; charset=utf-8";
 
 const char* const kDeviceFields[] = {"appName", "appVersion", "deviceName", "model", "osVersion", "language"};
 const char* const kReportFields[] = {"appName",  "appVersion", "deviceName", "model",  "osVersion",
                                      "language", "appId",      "timestamp",  "logFile"};
 
-std::string dump(const Json& body) { return body.dump(-1, ' ', false, Json::error_handler_t::replace); }
+std::string dumpFeedback(const Json& body) { return body.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 std::string lowerMd5(const std::string& text) {
   std::string hex = crypto::md5HexUpper(text);
@@ -47,9 +47,9 @@ std::optional<Json> objectWithStrings(const std::string& text, const auto& names
   return json;
 }
 
-void replyPlain(httplib::Response& res, int status, const Json& body) {
+void replyFeedbackPlain(httplib::Response& res, int status, const Json& body) {
   res.status = status;
-  res.set_content(dump(body), kJsonType);
+  res.set_content(dumpFeedback(body), kFeedbackJsonType);
 }
 
 void reply(httplib::Response& res, const std::string& security, int code,
@@ -58,7 +58,7 @@ void reply(httplib::Response& res, const std::string& security, int code,
   body["code"] = code;
   body["description"] = description;
   int status = code >= 400 && code < 600 ? code : 200;
-  if (!SignedEndpoints::replyEncrypted(res, status, body, security)) replyPlain(res, status, body);
+  if (!SignedEndpoints::replyEncrypted(res, status, body, security)) replyFeedbackPlain(res, status, body);
 }
 
 }  // namespace
@@ -109,7 +109,7 @@ std::optional<FeedbackService::Verified> FeedbackService::verify(const httplib::
                                                                  const std::string& payloadName) {
   auto who = caller(req);
   if (!who) {
-    replyPlain(res, 401, Json{{"code", 401}, {"description", "no valid cUserId and serviceToken"}});
+    replyFeedbackPlain(res, 401, Json{{"code", 401}, {"description", "no valid cUserId and serviceToken"}});
     return std::nullopt;
   }
   std::map<std::string, std::string> sent;
@@ -165,7 +165,7 @@ void FeedbackService::requestUpload(const httplib::Request& req, httplib::Respon
     SqlStatement st(access.connection(),
                     "INSERT INTO feedback_uploads (ticket, user_id, device_info, state) "
                     "VALUES (?, ?, ?, 'requested')");
-    if (!st.bindAll(ticket, verified->caller.userId, dump(*info)).run()) {
+    if (!st.bindAll(ticket, verified->caller.userId, dumpFeedback(*info)).run()) {
       return reply(res, security, 500, "cannot record the upload");
     }
   }
@@ -177,30 +177,30 @@ void FeedbackService::requestUpload(const httplib::Request& req, httplib::Respon
 void FeedbackService::receiveFile(const httplib::Request& req, httplib::Response& res) {
   auto who = caller(req);
   if (!who) {
-    return replyPlain(res, 401, Json{{"code", 401}, {"description", "no valid cUserId and serviceToken"}});
+    return replyFeedbackPlain(res, 401, Json{{"code", 401}, {"description", "no valid cUserId and serviceToken"}});
   }
   std::string ticket = req.matches[1];
   auto upload = findUpload(ticket, who->userId);
   if (!upload || upload->state != "requested") {
-    return replyPlain(res, 404, Json{{"code", 404}, {"description", "no such upload"}});
+    return replyFeedbackPlain(res, 404, Json{{"code", 404}, {"description", "no such upload"}});
   }
   if (!req.is_multipart_form_data() || !req.has_file(kFilePart) || req.files.count(kFilePart) != 1) {
-    return replyPlain(res, 400, Json{{"code", 400}, {"description", "one file part userfile is needed"}});
+    return replyFeedbackPlain(res, 400, Json{{"code", 400}, {"description", "one file part userfile is needed"}});
   }
   const auto& file = req.get_file_value(kFilePart);
   if (!file.content.starts_with("PK\x03\x04")) {
-    return replyPlain(res, 400, Json{{"code", 400}, {"description", "the file is no zip archive"}});
+    return replyFeedbackPlain(res, 400, Json{{"code", 400}, {"description", "the file is no zip archive"}});
   }
   std::filesystem::path zip = directory_ / (ticket + ".zip");
   {
     std::ofstream out(zip, std::ios::binary | std::ios::trunc);
     out.write(file.content.data(), static_cast<std::streamsize>(file.content.size()));
-    if (!out) return replyPlain(res, 500, Json{{"code", 500}, {"description", "cannot store the file"}});
+    if (!out) return replyFeedbackPlain(res, 500, Json{{"code", 500}, {"description", "cannot store the file"}});
   }
   if (!setState(ticket, "requested", "uploaded", "zip_file", zip.string())) {
-    return replyPlain(res, 404, Json{{"code", 404}, {"description", "no such upload"}});
+    return replyFeedbackPlain(res, 404, Json{{"code", 404}, {"description", "no such upload"}});
   }
-  replyPlain(res, 200, Json{{"fileId", ticket},
+  replyFeedbackPlain(res, 200, Json{{"fileId", ticket},
                             {"size", file.content.size()},
                             {"sha1", crypto::sha1Base64(file.content)}});
 }
@@ -248,7 +248,7 @@ void FeedbackService::receiveReport(const httplib::Request& req, httplib::Respon
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     SqlStatement st(access.connection(), "INSERT INTO feedback_reports (ticket, user_id, data) VALUES (?, ?, ?)");
-    if (!st.bindAll(ticket, verified->caller.userId, dump(*data)).run()) {
+    if (!st.bindAll(ticket, verified->caller.userId, dumpFeedback(*data)).run()) {
       return reply(res, security, 500, "cannot record the report");
     }
   }

@@ -8,7 +8,7 @@ namespace localcloud::crypto {
 
 namespace {
 
-const unsigned char* bytesOf(std::string_view s) {
+const unsigned char* keyBytesOf(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
@@ -72,7 +72,7 @@ Rc4Stream::Rc4Stream(std::string_view key) : ctx_(EVP_CIPHER_CTX_new(), &EVP_CIP
   // The key length is set between choosing the cipher and giving the key.
   ok_ = EVP_EncryptInit_ex(ctx_.get(), cipher, nullptr, nullptr, nullptr) == 1 &&
         EVP_CIPHER_CTX_set_key_length(ctx_.get(), static_cast<int>(key.size())) == 1 &&
-        EVP_EncryptInit_ex(ctx_.get(), nullptr, nullptr, bytesOf(key), nullptr) == 1;
+        EVP_EncryptInit_ex(ctx_.get(), nullptr, nullptr, keyBytesOf(key), nullptr) == 1;
 }
 
 std::optional<std::string> Rc4Stream::apply(std::string_view bytes) {

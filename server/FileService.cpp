@@ -24,10 +24,6 @@ using Json = nlohmann::json;
 
 constexpr std::size_t kMaxHint = 256;
 
-SignedReply badRequest(const std::string& problem) {
-  return SignedReply::error(cloudcode::kBadRequest, problem);
-}
-
 using crypto::isToken;
 
 bool isDigest(const std::string& text) { return BlobStore::isBlobName(text); }

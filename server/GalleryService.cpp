@@ -22,10 +22,6 @@ using Scope = GalleryStore::Scope;
 constexpr const char* kOwnImageKeys[] = {"id",   "groupId", "tag",  "status",
                                          "type", "sha1",    "size", "isUbiImage"};
 
-SignedReply badRequest(const std::string& problem) {
-  return SignedReply::error(cloudcode::kBadRequest, problem);
-}
-
 SignedReply notFound(const std::string& what) {
   return SignedReply::error(cloudcode::kNotFound, "no such " + what);
 }

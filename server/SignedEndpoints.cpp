@@ -141,6 +141,10 @@ SignedReply SignedReply::error(int code, const std::string& description, Json da
   return reply;
 }
 
+SignedReply badRequest(const std::string& problem) {
+  return SignedReply::error(cloudcode::kBadRequest, problem);
+}
+
 SignedEndpoints::SignedEndpoints(Store& store) : store_(store) {}
 
 void SignedEndpoints::get(const std::string& route, const std::string& serviceId,

@@ -91,6 +91,10 @@ struct SignedReply {
                            int status = 0);
 };
 
+// SignedReply::error with cloudcode::kBadRequest: the refusal of a request
+// whose parameters are malformed.
+SignedReply badRequest(const std::string& problem);
+
 using SignedHandler = std::function<SignedReply(const SignedRequest&)>;
 
 // A handler that reads the request body itself, as it arrives (uploads too

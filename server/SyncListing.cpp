@@ -10,10 +10,6 @@ namespace localcloud {
 
 namespace {
 
-SignedReply badRequest(const std::string& problem) {
-  return SignedReply::error(cloudcode::kBadRequest, problem);
-}
-
 // "1,2,3" -> {1, 2, 3}; nullopt for an empty item, a non-decimal one or
 // too many.
 std::optional<std::set<std::int64_t>> readTags(std::string_view text) {

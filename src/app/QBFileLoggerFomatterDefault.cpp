@@ -24,7 +24,7 @@ void QBFileLoggerFomatterDefault::appendTimestamp(platform::Clock::TimePoint tim
                                                   spdlog::memory_buf_t& out) {
   using namespace std::chrono;
   auto sinceEpoch = time.time_since_epoch();
-  auto whole = floor<seconds>(sinceEpoch);
+  auto whole = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
   auto millis = duration_cast<milliseconds>(sinceEpoch - whole).count();
   // Local time changes once a second: each thread keeps the text of the
   // second it last wrote.

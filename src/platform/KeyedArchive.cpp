@@ -11,7 +11,7 @@ namespace platform {
 namespace {
 
 // Archives are private to the user, like everything in the app home.
-constexpr mode_t kFileMode = 0600;
+constexpr mode_t kArchiveFileMode = 0600;
 
 Error archiveError(std::int64_t code, const std::string& reason) {
   return Error(kKeyedArchiveErrorDomain, code, Json{{"reason", reason}});
@@ -179,7 +179,7 @@ Result<KeyedArchive> KeyedArchive::fromBinaryData(const Bytes& data) {
 Status KeyedArchive::writeToFile(const std::filesystem::path& path) const {
   auto data = binaryData();
   if (!data) return data.error();
-  if (!plist::writeFileAtomically(path, *data, kFileMode).ok()) {
+  if (!plist::writeFileAtomically(path, *data, kArchiveFileMode).ok()) {
     return archiveError(kKeyedArchiveErrorFile, "cannot write " + path.string());
   }
   return Status::success();

@@ -12,7 +12,7 @@
 namespace platform {
 namespace {
 
-constexpr mode_t kFileMode = 0600;
+constexpr mode_t kDefaultsFileMode = 0600;
 
 std::int64_t saturatingInteger(double value) {
   if (std::isnan(value)) return 0;
@@ -216,7 +216,7 @@ bool UserDefaults::saveLocked() const {
   }
   plist::Node root(plist_new_dict());
   for (const auto& [key, value] : stored_) plist_dict_set_item(root.get(), key.c_str(), toNode(value));
-  Status written = plist::writeFileAtomically(file_, plist::toBinary(root.get()), kFileMode);
+  Status written = plist::writeFileAtomically(file_, plist::toBinary(root.get()), kDefaultsFileMode);
   if (!written.ok()) {
     lastSaveError_ = written.error();
     return false;

@@ -10,7 +10,7 @@
 namespace platform {
 namespace {
 
-constexpr const char* kFileName = "identifierForVendor";
+constexpr const char* kVendorFileName = "identifierForVendor";
 
 bool isUuidText(const std::string& text) {
   if (text.size() != 36) return false;
@@ -25,7 +25,7 @@ bool isUuidText(const std::string& text) {
 
 std::optional<std::string> VendorIdentifier::identifierForVendor() {
   return readOrCreateIdentifier(
-      AppHome::root() / "Library" / kFileName,
+      AppHome::root() / "Library" / kVendorFileName,
       [](const std::string& line) -> std::optional<std::string> {
         if (!isUuidText(line)) return std::nullopt;
         return upperCased(line);

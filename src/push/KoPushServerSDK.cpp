@@ -3,37 +3,37 @@
 namespace lumora {
 namespace {
 
-KoPushServerSDKController& controller() { return KoPushServerSDKController::sharedKoPushServerSDKSingleton(); }
+KoPushServerSDKController& serverController() { return KoPushServerSDKController::sharedKoPushServerSDKSingleton(); }
 
 }  // namespace
 
 void KoPushServerSDK::registerKoPushServer(std::weak_ptr<KoPushServerSDKDelegate> delegate) {
-  controller().setDelegate(std::move(delegate));
-  controller().syncSDKFlag();
+  serverController().setDelegate(std::move(delegate));
+  serverController().syncSDKFlag();
 }
 
 void KoPushServerSDK::sendWithRegid(const std::string& regid, const Message& message) {
-  controller().sendWithRegid(regid, message);
+  serverController().sendWithRegid(regid, message);
 }
 
 void KoPushServerSDK::sendWithRegids(const std::vector<std::string>& regids, const Message& message) {
-  controller().sendWithRegidList(regids, message);
+  serverController().sendWithRegidList(regids, message);
 }
 
 void KoPushServerSDK::sendWithAlias(const std::string& alias, const Message& message) {
-  controller().sendWithAlias(alias, message);
+  serverController().sendWithAlias(alias, message);
 }
 
 void KoPushServerSDK::sendWithAliases(const std::vector<std::string>& aliases, const Message& message) {
-  controller().sendWithAliasList(aliases, message);
+  serverController().sendWithAliasList(aliases, message);
 }
 
 void KoPushServerSDK::sendWithTopic(const std::string& topic, const Message& message) {
-  controller().sendWithTopic(topic, message);
+  serverController().sendWithTopic(topic, message);
 }
 
 void KoPushServerSDK::getSendStatsWithStart(const std::string& start, const std::string& end) {
-  controller().getSendStatsWithStart(start, end);
+  serverController().getSendStatsWithStart(start, end);
 }
 
 }  // namespace lumora

@@ -12,8 +12,8 @@ constexpr const char* kKeyKey = "KEY";
 constexpr const char* kCategoryKey = "CATEGORY";
 constexpr const char* kValueKey = "VALUE";
 constexpr const char* kParamKey = "PARAM";
-constexpr const char* kTimeKey = "TIME";
-constexpr const char* kPointIDKey = "POINT_ID";
+constexpr const char* kPointTimeKey = "TIME";
+constexpr const char* kPointPoolIDKey = "POINT_ID";
 
 std::optional<platform::ArchiveValue> encodeValue(const KoAPointValue& value) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) return platform::ArchiveValue(*number);
@@ -38,7 +38,7 @@ KoAPointValue decodeValue(const platform::ArchiveValue* value) {
   return {};
 }
 
-std::string orNull(const std::optional<std::string>& text) { return text.value_or("(null)"); }
+std::string orNullText(const std::optional<std::string>& text) { return text.value_or("(null)"); }
 
 }  // namespace
 
@@ -52,7 +52,7 @@ std::optional<std::string> pointValueText(const KoAPointValue& value) {
 
 std::string KoAPointLocalModel::description() const {
   return fmt::format("category:{} key:{}, value:{} (type:{} upload:{} time:{:f})-(flag:{}) param:{}",
-                     orNull(strCategory), strKey, orNull(pointValueText(objValue)), nPointType,
+                     orNullText(strCategory), strKey, orNullText(pointValueText(objValue)), nPointType,
                      nUploadType, nTime, nSendFlag, dicParam ? dicParam->dump() : "(null)");
 }
 
@@ -66,8 +66,8 @@ void KoAPointLocalModel::encodeWithCoder(platform::KeyedArchive& coder) const {
   if (dicParam && dicParam->is_object() && !dicParam->empty()) {
     if (auto params = platform::archiveValueFromJson(*dicParam)) coder.encodeValue(kParamKey, std::move(*params));
   }
-  coder.encodeDouble(kTimeKey, nTime);
-  if (!strPoolID.empty()) coder.encodeString(kPointIDKey, strPoolID);
+  coder.encodeDouble(kPointTimeKey, nTime);
+  if (!strPoolID.empty()) coder.encodeString(kPointPoolIDKey, strPoolID);
 }
 
 KoAPointLocalModel KoAPointLocalModel::initWithCoder(const platform::KeyedArchive& coder) {
@@ -81,8 +81,8 @@ KoAPointLocalModel KoAPointLocalModel::initWithCoder(const platform::KeyedArchiv
   if (const auto* params = coder.decodeValue(kParamKey); params && params->asDictionary()) {
     point.dicParam = platform::jsonFromArchiveValue(*params);
   }
-  point.nTime = coder.decodeDouble(kTimeKey).value_or(0);
-  point.strPoolID = coder.decodeString(kPointIDKey).value_or("");
+  point.nTime = coder.decodeDouble(kPointTimeKey).value_or(0);
+  point.strPoolID = coder.decodeString(kPointPoolIDKey).value_or("");
   return point;
 }
 

@@ -28,7 +28,7 @@ Channel& channel() {
   return c;
 }
 
-std::string infoText(const char* key) { return platform::Bundle::infoString(key).value_or(""); }
+std::string bundleText(const char* key) { return platform::Bundle::infoString(key).value_or(""); }
 
 std::string text(const std::optional<std::string>& value) { return value.value_or(""); }
 
@@ -50,7 +50,7 @@ std::optional<std::string> KoStatCoreParam::getChannel() {
 }
 
 std::string KoStatCoreParam::getServiceURLFlag() {
-  return platform::lowerCased(infoText("KoSDKRun")) == "online" ? "online" : "debug";
+  return platform::lowerCased(bundleText("KoSDKRun")) == "online" ? "online" : "debug";
 }
 
 bool KoStatCoreParam::isDistribution() { return getServiceURLFlag() == "online"; }
@@ -75,13 +75,13 @@ std::string KoStatCoreParam::getProcessName() {
   return platform::Device::processName(static_cast<int>(getppid())).value_or("unknown");
 }
 
-std::string KoStatCoreParam::getAppPackageName() { return infoText("CFBundleIdentifier"); }
+std::string KoStatCoreParam::getAppPackageName() { return bundleText("CFBundleIdentifier"); }
 
-std::string KoStatCoreParam::getAppID() { return infoText("KoSDKAppID"); }
+std::string KoStatCoreParam::getAppID() { return bundleText("KoSDKAppID"); }
 
-std::string KoStatCoreParam::getAppToken() { return infoText("KoSDKAppKey"); }
+std::string KoStatCoreParam::getAppToken() { return bundleText("KoSDKAppKey"); }
 
-std::string KoStatCoreParam::getAppVersion() { return infoText("CFBundleVersion"); }
+std::string KoStatCoreParam::getAppVersion() { return bundleText("CFBundleVersion"); }
 
 std::string KoStatCoreParam::getNetType() {
   using platform::NetworkStatus;

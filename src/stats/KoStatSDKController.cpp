@@ -23,7 +23,7 @@ constexpr std::int32_t kShortestDelayMs = 61000;
 constexpr std::int32_t kLongestDelayMs = 604800999;
 constexpr double kEmptyUploadSpacing = 86400;
 
-double now() { return platform::Clock::current()->secondsSince1970(); }
+double nowSeconds() { return platform::Clock::current()->secondsSince1970(); }
 
 std::uint32_t drawRandom() {
   platform::Bytes bytes = platform::randomBytes(4);
@@ -143,7 +143,7 @@ void KoStatSDKController::checkAndCommit() {
 }
 
 void KoStatSDKController::commitNetRequestList() {
-  const double time = now();
+  const double time = nowSeconds();
   const double banTime = Pref::getDoubleWithKey(kBanTimeKey);
   if (banTime > 0 && time < banTime) return;
   const std::int32_t rate = Pref::getIntWithKey(kSampleKey);
@@ -203,7 +203,7 @@ bool KoStatSDKController::setPointWithKey(const std::string& key, KoAPointValue 
   point.strCategory = std::move(category);
   point.objValue = std::move(value);
   point.dicParam = std::move(params);
-  point.nTime = now();
+  point.nTime = nowSeconds();
   objLocalPoint_.addPoint(std::move(point));
   if (upload == 1) checkAndCommit();
   return true;

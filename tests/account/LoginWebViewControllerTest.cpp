@@ -18,7 +18,7 @@ namespace {
 using lumora::KPWebViewController;
 using platform::Json;
 
-struct Delegate : lumora::KPWebViewControllerDelegate {
+struct WebViewDelegate : lumora::KPWebViewControllerDelegate {
   std::vector<Json> infos;
   int cancels = 0;
   int failures = 0;
@@ -47,7 +47,7 @@ class LoginWebViewControllerTest : public logintest::ScreenTest {
     platform::http::CookieStorage::shared().setCookie(cookie);
   }
 
-  std::shared_ptr<Delegate> delegate = std::make_shared<Delegate>();
+  std::shared_ptr<WebViewDelegate> delegate = std::make_shared<WebViewDelegate>();
 };
 
 TEST_F(LoginWebViewControllerTest, FirstPageCarriesEscapedParamsUntilAnEmptyValueAndTheCookies) {

@@ -28,8 +28,8 @@ using lumora::QBPassportCATokenManager;
 
 constexpr const char* kKey = "MDEyMzQ1Njc4OWFiY2RlZg==";  // 16 bytes
 
-struct RecordingDelegate : lumora::QBPassportRequestDelegate {
-  RecordingDelegate() {
+struct CARecordingDelegate : lumora::QBPassportRequestDelegate {
+  CARecordingDelegate() {
     requestDidFailWithError = [this](const RequestPtr& request, const platform::Error& error) {
       std::lock_guard lock(mutex);
       failures.push_back(error.code());
@@ -58,7 +58,7 @@ class CATest : public accounttest::AccountTest {
     return QBPassportCARequest::initWithWithQBPassportRequest(request);
   }
 
-  std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
+  std::shared_ptr<CARecordingDelegate> delegate_ = std::make_shared<CARecordingDelegate>();
 };
 
 TEST_F(CATest, StoredTokenFormAndLegality) {

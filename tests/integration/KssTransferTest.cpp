@@ -28,7 +28,7 @@ using platform::Bytes;
 using platform::Json;
 
 constexpr std::int64_t kUser = 4401;
-constexpr std::size_t kBlock = 4 * 1024 * 1024;
+constexpr std::size_t kKssBlock = 4 * 1024 * 1024;
 
 class KssTransferTest : public ::testing::Test {
  protected:
@@ -43,9 +43,9 @@ class KssTransferTest : public ::testing::Test {
   std::string store(const Bytes& data) {
     std::vector<localcloud::KssNode::BlockDigest> digests;
     std::vector<Bytes> blocks;
-    for (std::size_t at = 0; at < data.size(); at += kBlock) {
+    for (std::size_t at = 0; at < data.size(); at += kKssBlock) {
       blocks.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(at),
-                          data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), at + kBlock)));
+                          data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), at + kKssBlock)));
       digests.push_back({lumora::sha1String(blocks.back()), blocks.back().size()});
     }
     Json upload = server_->kss().beginUpload(kUser, digests).body["data"];
@@ -94,7 +94,7 @@ Bytes sample(std::size_t size) {
 }
 
 TEST_F(KssTransferTest, TwoFullBlocksAndOneByteComeBackDecryptedAndChecked) {
-  const Bytes data = sample(2 * kBlock + 1);
+  const Bytes data = sample(2 * kKssBlock + 1);
   const std::string fileId = store(data);
   Json kss = describe(fileId);
   ASSERT_EQ(kss["blocks"].size(), 3u);
@@ -121,15 +121,15 @@ TEST_F(KssTransferTest, TwoFullBlocksAndOneByteComeBackDecryptedAndChecked) {
 }
 
 TEST_F(KssTransferTest, ADamagedBlockFailsAfterItsRetries) {
-  const Bytes data = sample(kBlock + 4096);
+  const Bytes data = sample(kKssBlock + 4096);
   const std::string fileId = store(data);
   // Damage the second block where the node keeps it.
-  const std::string sha1 = lumora::sha1String(Bytes(data.begin() + kBlock, data.end()));
+  const std::string sha1 = lumora::sha1String(Bytes(data.begin() + kKssBlock, data.end()));
   {
     std::fstream blob(dataDir_ / "blobs" / sha1.substr(0, 2) / sha1,
                       std::ios::binary | std::ios::in | std::ios::out);
     blob.seekp(100);
-    blob.put('\x5a' ^ static_cast<char>(data[kBlock + 100]));
+    blob.put('\x5a' ^ static_cast<char>(data[kKssBlock + 100]));
   }
   Download got = download(describe(fileId), std::string("photo.bin"));
   ASSERT_TRUE(got.error);
@@ -138,7 +138,7 @@ TEST_F(KssTransferTest, ADamagedBlockFailsAfterItsRetries) {
   // Only the checked first block was taken.
   EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(lumora::LMUtils::applicationCachesDirectoryPath()) /
                                        "photo.bin"),
-            kBlock);
+            kKssBlock);
   EXPECT_LE(got.lastProgress, static_cast<std::int64_t>(data.size()));
 }
 

@@ -32,7 +32,7 @@ using localcloud::PushService;
 using platform::Json;
 using namespace std::chrono_literals;
 
-struct Report {
+struct PushReport {
   std::string selector;
   std::int32_t code = 0;
   Json data;
@@ -118,7 +118,7 @@ class PushClient : public ::testing::Test {
   testsupport::TestHome home_;
   std::unique_ptr<localcloud::CloudServer> server_;
   std::shared_ptr<lumora::KoPushSDKDelegate> delegate_ = std::make_shared<lumora::KoPushSDKDelegate>();
-  std::vector<Report> reports_;
+  std::vector<PushReport> reports_;
 };
 
 TEST_F(PushClient, RegistrationClimbsTheLadderOnceAndAsksThePlatform) {
@@ -304,7 +304,7 @@ TEST_F(PushClient, A66007ReplyDropsTheRegistrationAndBindsAgainSilently) {
 }
 
 TEST_F(PushClient, ServerSideSendsCarryTheSecretOfTheirPlatform) {
-  std::vector<Report> outcomes;
+  std::vector<PushReport> outcomes;
   auto serverDelegate = std::make_shared<lumora::KoPushServerSDKDelegate>();
   serverDelegate->koPushServerSendWithResult = [&](std::int32_t code, const Json& data) {
     outcomes.push_back({"send", code, data});
@@ -323,7 +323,7 @@ TEST_F(PushClient, ServerSideSendsCarryTheSecretOfTheirPlatform) {
   lumora::KoPushServerSDK::sendWithAlias("u1", nullptr);
   lumora::KoPushServerSDK::getSendStatsWithStart("20150301", "20150302");  // debug mode
   ASSERT_EQ(outcomes.size(), 3u);
-  for (const Report& outcome : outcomes) EXPECT_EQ(outcome.code, -5);
+  for (const PushReport& outcome : outcomes) EXPECT_EQ(outcome.code, -5);
 
   lumora::KoPushServerSDK::sendWithRegids({"a", "b", "c"}, ios);
   wait(4);

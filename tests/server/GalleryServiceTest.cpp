@@ -23,9 +23,9 @@ using localcloud::GalleryService;
 using localcloud::KssNode;
 namespace crypto = localcloud::crypto;
 
-constexpr std::int64_t kUser = 6101;
+constexpr std::int64_t kGalleryUser = 6101;
 const std::string kBase = "/lum/gallery/v3/user/6101";
-const std::string kFull = kBase + "/full";
+const std::string kGalleryFull = kBase + "/full";
 
 // The block list as the client digests a file: 4 MiB blocks.
 Json blockInfos(const std::string& file) {
@@ -41,7 +41,7 @@ Json blockInfos(const std::string& file) {
 
 class GalleryTest : public KeyedCloudTest {
  protected:
-  GalleryTest() : KeyedCloudTest(kUser) {}
+  GalleryTest() : KeyedCloudTest(kGalleryUser) {}
 
   static Json content(std::int64_t album, const std::string& file, const std::string& name,
                       const std::string& type = "image") {
@@ -50,7 +50,7 @@ class GalleryTest : public KeyedCloudTest {
                 {"title", "photo"},  {"dateTaken", 1500000000000}, {"isUbiImage", "0"}};
   }
   CloudReply requestUpload(const Json& data, const std::string& ckey = "asset-1") {
-    return cloud_->post(kFull, {{"data", data.dump()}, {"ckey", ckey}, {"isUbiImage", "0"},
+    return cloud_->post(kGalleryFull, {{"data", data.dump()}, {"ckey", ckey}, {"isUbiImage", "0"},
                                 {"retry", "0"}});
   }
   CloudReply requestUpload(std::int64_t album, const std::string& file,
@@ -84,7 +84,7 @@ class GalleryTest : public KeyedCloudTest {
   }
   CloudReply commit(std::int64_t id, const std::string& fileMeta, const Json& commits) {
     Json data{{"kss", {{"file_meta", fileMeta}, {"commit_metas", commits}}}};
-    return cloud_->post(kFull + "/" + std::to_string(id) + "/storage",
+    return cloud_->post(kGalleryFull + "/" + std::to_string(id) + "/storage",
                         {{"data", data.dump()}, {"retry", "0"}});
   }
   // The whole road: the stored image's cloud JSON.
@@ -100,7 +100,7 @@ class GalleryTest : public KeyedCloudTest {
   }
   // The file as the client downloads it: blocks decrypted and checked.
   std::string download(std::int64_t id) {
-    CloudReply listed = cloud_->get(kFull + "/" + std::to_string(id) + "/storage", {{"retry", "0"}});
+    CloudReply listed = cloud_->get(kGalleryFull + "/" + std::to_string(id) + "/storage", {{"retry", "0"}});
     if (listed.code() != 0) return "code " + std::to_string(listed.code());
     const Json& kss = listed.data()["kss"];
     std::string key = crypto::hexDecode(kss["secure_key"].get<std::string>()).value_or("");
@@ -121,7 +121,7 @@ class GalleryTest : public KeyedCloudTest {
   }
   CloudReply createAlbum(const std::string& name, const std::string& ckey) {
     Json data{{"content", {{"fileName", name}, {"type", "group"}, {"dateTaken", 1}}}};
-    return cloud_->post(kFull + "/album", {{"data", data.dump()}, {"ckey", ckey}});
+    return cloud_->post(kGalleryFull + "/album", {{"data", data.dump()}, {"ckey", ckey}});
   }
 
   int blockSends_ = 0;
@@ -137,7 +137,7 @@ TEST_F(GalleryTest, ImageGoesUpInBlocksAndComesBackWhole) {
   EXPECT_EQ(up["kss"]["secure_key"].get<std::string>().size(), 32u);
   EXPECT_EQ(up["kss"]["node_urls"], Json::array({server_->url() + "/kss"}));
   const std::int64_t id = up["content"]["id"];
-  EXPECT_EQ(list(kFull + "/album/1", 0).data()["content"], Json::array()) << "listed before its commit";
+  EXPECT_EQ(list(kGalleryFull + "/album/1", 0).data()["content"], Json::array()) << "listed before its commit";
 
   Json commits = sendBlocks(up, file);
   CloudReply done = commit(id, up["kss"]["file_meta"], commits);
@@ -174,7 +174,7 @@ TEST_F(GalleryTest, ImageGoesUpInBlocksAndComesBackWhole) {
 
 TEST_F(GalleryTest, ListingsFollowSyncTagsAndStartAgainWhenTheyCannot) {
   // The system albums are there from the start.
-  CloudReply albums = list(kFull + "/album", 0);
+  CloudReply albums = list(kGalleryFull + "/album", 0);
   ASSERT_EQ(albums.code(), 0) << albums.json;
   ASSERT_EQ(albums.data()["list"].size(), 2u);
   EXPECT_EQ(albums.data()["list"][0]["name"], "untitled");
@@ -184,20 +184,20 @@ TEST_F(GalleryTest, ListingsFollowSyncTagsAndStartAgainWhenTheyCannot) {
 
   Json first = upload(2, "first screenshot");
   Json second = upload(2, "second screenshot");
-  CloudReply all = list(kFull + "/album/2", 0);
+  CloudReply all = list(kGalleryFull + "/album/2", 0);
   ASSERT_EQ(all.data()["content"].size(), 2u);
   EXPECT_EQ(upload(1, "a camera photo")["groupId"], 1);
   const std::int64_t tag = all.data()["syncTag"];
   const std::string extra = all.data()["syncExtraInfo"];
-  EXPECT_EQ(list(kFull + "/album/2", tag, extra).data()["content"], Json::array());
+  EXPECT_EQ(list(kGalleryFull + "/album/2", tag, extra).data()["content"], Json::array());
 
   // A deletion is listed as such from the watermark on.
   Json data{{"content", {{"id", first["id"]}, {"tag", first["tag"]}}}};
   std::string firstId = std::to_string(first["id"].get<std::int64_t>());
-  CloudReply deleted = cloud_->post(kFull + "/" + firstId + "/delete",
+  CloudReply deleted = cloud_->post(kGalleryFull + "/" + firstId + "/delete",
                                     {{"data", data.dump()}, {"ckey", firstId}});
   ASSERT_EQ(deleted.code(), 0) << deleted.json;
-  CloudReply since = list(kFull + "/album/2", tag, extra);
+  CloudReply since = list(kGalleryFull + "/album/2", tag, extra);
   ASSERT_EQ(since.data()["content"].size(), 1u);
   EXPECT_EQ(since.data()["content"][0]["status"], "deleted");
   EXPECT_EQ(download(first["id"]), "code 404");
@@ -206,7 +206,7 @@ TEST_F(GalleryTest, ListingsFollowSyncTagsAndStartAgainWhenTheyCannot) {
   // and the image is gone from the full listing.
   const std::int64_t later = since.data()["syncTag"];
   const std::string laterExtra = since.data()["syncExtraInfo"];
-  Json removed = admin("/_admin/gallery", {{"userId", kUser}, {"op", "delete"},
+  Json removed = admin("/_admin/gallery", {{"userId", kGalleryUser}, {"op", "delete"},
                                            {"id", second["id"]}, {"resync", true}});
   ASSERT_EQ(removed.value("ok", false), true) << removed;
   struct Case {
@@ -218,28 +218,28 @@ TEST_F(GalleryTest, ListingsFollowSyncTagsAndStartAgainWhenTheyCannot) {
                            {"a tag without its text", later, ""},
                            {"a text of another tag", later + 1, laterExtra}};
   for (const Case& c : restarts) {
-    CloudReply again = list(kFull + "/album/2", c.tag, c.extra);
+    CloudReply again = list(kGalleryFull + "/album/2", c.tag, c.extra);
     EXPECT_EQ(again.code(), 52000) << c.what;
     EXPECT_EQ(again.json["data"]["syncTag"], 0) << c.what;
-    CloudReply full = list(kFull + "/album/2", 0, again.json["data"]["syncExtraInfo"]);
+    CloudReply full = list(kGalleryFull + "/album/2", 0, again.json["data"]["syncExtraInfo"]);
     for (const Json& image : full.data()["content"]) {
       EXPECT_NE(image["id"], second["id"]) << c.what;
     }
   }
   // Tombstones dropped past their limit cannot be listed: a listing from
   // before them starts again.
-  CloudReply current = list(kFull + "/album/2", 0);
+  CloudReply current = list(kGalleryFull + "/album/2", 0);
   localcloud::GalleryLimits limits;
   limits.maxDeletedImages = 0;
   server_->gallery().records().setLimits(limits);
   Json third = upload(2, "third screenshot");
-  ASSERT_EQ(server_->gallery().deleteImage(kUser, third["id"], false).outcome,
+  ASSERT_EQ(server_->gallery().deleteImage(kGalleryUser, third["id"], false).outcome,
             localcloud::GalleryStore::Outcome::Applied);
-  EXPECT_EQ(list(kFull + "/album/2", current.data()["syncTag"], current.data()["syncExtraInfo"]).code(),
+  EXPECT_EQ(list(kGalleryFull + "/album/2", current.data()["syncTag"], current.data()["syncExtraInfo"]).code(),
             52000);
 
   // The user-wide listing holds albums and images.
-  CloudReply everything = cloud_->get(kFull, {{"syncTag", "0"}, {"limit", "2"}, {"returnHiddenData", "0"}});
+  CloudReply everything = cloud_->get(kGalleryFull, {{"syncTag", "0"}, {"limit", "2"}, {"returnHiddenData", "0"}});
   ASSERT_EQ(everything.code(), 0) << everything.json;
   EXPECT_EQ(everything.data()["list"].size() + everything.data()["content"].size(), 2u);
   EXPECT_EQ(everything.data()["lastPage"], false);
@@ -254,7 +254,7 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
   EXPECT_EQ(createAlbum("Family", "local-album-1").data()["content"]["id"], album["id"])
       << "a creation sent again makes no second album";
   const std::string id = std::to_string(album["id"].get<std::int64_t>());
-  const std::string path = kFull + "/album/" + id;
+  const std::string path = kGalleryFull + "/album/" + id;
   auto rename = [&](const std::string& albumPath, const std::string& name, std::int64_t tag) {
     Json data{{"content", {{"fileName", name}, {"type", "group"}, {"tag", tag}}}};
     return cloud_->post(albumPath, {{"data", data.dump()}, {"ckey", "local-album-1"}});
@@ -264,7 +264,7 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
   EXPECT_EQ(rename(path, "Stale", album["tag"]).data()["content"]["name"], "Family 2")
       << "a stale tag changes nothing";
   Json photo = upload(album["id"], "family photo");
-  EXPECT_EQ(list(kFull + "/album", 0).data()["list"][2]["totalImageCount"], 1);
+  EXPECT_EQ(list(kGalleryFull + "/album", 0).data()["list"][2]["totalImageCount"], 1);
 
   struct Case {
     const char* what;
@@ -274,11 +274,11 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
   };
   const std::string renamedTag = std::to_string(renamed["tag"].get<std::int64_t>());
   const Case refused[] = {
-      {"renaming a system album", kFull + "/album/1", {}, 400},
-      {"deleting a system album", kFull + "/album/2/delete", {{"ckey", "2"}, {"tag", "2"}}, 400},
+      {"renaming a system album", kGalleryFull + "/album/1", {}, 400},
+      {"deleting a system album", kGalleryFull + "/album/2/delete", {{"ckey", "2"}, {"tag", "2"}}, 400},
       {"a ckey of another album", path + "/delete", {{"ckey", "1"}, {"tag", renamedTag}}, 400},
       {"no tag", path + "/delete", {{"ckey", id}}, 400},
-      {"an unknown album", kFull + "/album/999/delete", {{"ckey", "999"}, {"tag", "1"}}, 404},
+      {"an unknown album", kGalleryFull + "/album/999/delete", {{"ckey", "999"}, {"tag", "1"}}, 404},
   };
   for (const Case& c : refused) {
     CloudReply reply = c.params.empty() ? rename(c.path, "X", 1) : cloud_->post(c.path, c.params);
@@ -300,18 +300,18 @@ TEST_F(GalleryTest, BatchDeletionReportsWhatItCouldNotDelete) {
   Json content = Json::array({{{"id", gone["id"]}, {"tag", gone["tag"]}},
                               {{"id", kept["id"]}, {"tag", 1}},  // stale
                               {{"id", 424242}, {"tag", 1}}});
-  CloudReply first = cloud_->post(kFull + "/image/batchdelete", {{"content", content.dump()}});
+  CloudReply first = cloud_->post(kGalleryFull + "/image/batchdelete", {{"content", content.dump()}});
   ASSERT_EQ(first.code(), 0) << first.json;
   EXPECT_EQ(first.data()["fail"], Json::array({{{"id", kept["id"]}, {"tag", kept["tag"]}},
                                                {{"id", 424242}, {"tag", 1}}}));
   // A further pass with the cloud's tags deletes; a deleted one stays deleted.
   CloudReply second = cloud_->post(
-      kFull + "/image/batchdelete",
+      kGalleryFull + "/image/batchdelete",
       {{"content", Json::array({first.data()["fail"][0], {{"id", gone["id"]}, {"tag", 0}}}).dump()}});
   EXPECT_EQ(second.data()["fail"], Json::array());
   for (const std::string& bad : {std::string("[]"), std::string("{}"), std::string("[{\"id\": \"1\"}]"),
                                  Json(std::vector<Json>(51, {{"id", 1}, {"tag", 1}})).dump()}) {
-    EXPECT_EQ(cloud_->post(kFull + "/image/batchdelete", {{"content", bad}}).code(), 400) << bad;
+    EXPECT_EQ(cloud_->post(kGalleryFull + "/image/batchdelete", {{"content", bad}}).code(), 400) << bad;
   }
 }
 
@@ -341,7 +341,7 @@ TEST_F(GalleryTest, CommitsKeepNothingPartial) {
   for (const Case& c : refused) {
     EXPECT_EQ(commit(c.id, c.fileMeta, c.commits).code(), c.code) << c.what;
   }
-  EXPECT_EQ(list(kFull + "/album/1", 0).data()["content"], Json::array());
+  EXPECT_EQ(list(kGalleryFull + "/album/1", 0).data()["content"], Json::array());
   EXPECT_EQ(commit(id, fileMeta, commits).code(), 0) << "the refusals spoiled nothing";
 
   // Blocks that are each right but do not make the declared file.
@@ -353,7 +353,7 @@ TEST_F(GalleryTest, CommitsKeepNothingPartial) {
   Json liarCommits = sendBlocks(liar.data(), "block of b");
   EXPECT_EQ(commit(liar.data()["content"]["id"], liar.data()["kss"]["file_meta"], liarCommits).code(),
             400);
-  EXPECT_EQ(list(kFull + "/album/1", 0).data()["content"].size(), 1u);
+  EXPECT_EQ(list(kGalleryFull + "/album/1", 0).data()["content"].size(), 1u);
 }
 
 TEST_F(GalleryTest, MalformedUploadRequestsAreRefused) {
@@ -405,8 +405,8 @@ TEST_F(GalleryTest, MalformedUploadRequestsAreRefused) {
     EXPECT_EQ(requestUpload(c.data).code(), c.code) << c.what;
   }
   EXPECT_EQ(requestUpload(good, "").code(), 400) << "no ckey";
-  EXPECT_EQ(cloud_->post(kFull, {{"data", good.dump()}, {"ckey", "k"}, {"isUbiImage", "2"}}).code(), 400);
-  EXPECT_EQ(cloud_->post(kFull, {{"data", "[1]"}, {"ckey", "k"}}).code(), 400);
+  EXPECT_EQ(cloud_->post(kGalleryFull, {{"data", good.dump()}, {"ckey", "k"}, {"isUbiImage", "2"}}).code(), 400);
+  EXPECT_EQ(cloud_->post(kGalleryFull, {{"data", "[1]"}, {"ckey", "k"}}).code(), 400);
   EXPECT_EQ(requestUpload(good).code(), 0) << "none of that spoiled a good request";
 }
 
@@ -420,7 +420,7 @@ TEST_F(GalleryTest, RecordsAreTheirUsersAndBoundedPerUser) {
                        {{"data", Json{{"content", Json::object()}}.dump()}, {"ckey", id}})
                 .code(),
             404);
-  EXPECT_EQ(other.get(kFull + "/album/1", {{"syncTag", "0"}}).code(), 403) << "another user's path";
+  EXPECT_EQ(other.get(kGalleryFull + "/album/1", {{"syncTag", "0"}}).code(), 403) << "another user's path";
   EXPECT_EQ(other.get(theirs + "/album/1", {{"syncTag", "0"}}).data()["content"], Json::array());
 
   localcloud::GalleryLimits limits;

@@ -18,14 +18,14 @@ namespace {
 using localcloud::KssNode;
 namespace crypto = localcloud::crypto;
 
-constexpr std::int64_t kUser = 7001;
+constexpr std::int64_t kNodeUser = 7001;
 
 class KssNodeTest : public ServerTest {
  protected:
   KssNode& kss() { return server_->kss(); }
 
   // Declares a file of these blocks: the upload's data.
-  Json begin(const std::vector<std::string>& blocks, std::int64_t user = kUser) {
+  Json begin(const std::vector<std::string>& blocks, std::int64_t user = kNodeUser) {
     std::vector<KssNode::BlockDigest> digests;
     for (const auto& block : blocks) digests.push_back({crypto::sha1Hex(block), block.size()});
     auto reply = kss().beginUpload(user, digests);
@@ -70,16 +70,16 @@ TEST_F(KssNodeTest, BlocksGoUpEncryptedAndComeBackThroughFreshLinks) {
   ASSERT_TRUE(again);
   EXPECT_EQ(Json::parse(again->body)["commit_meta"], commits[0]["commit_meta"]);
 
-  auto committed = kss().commitUpload(kUser, up["file_meta"], commits);
+  auto committed = kss().commitUpload(kNodeUser, up["file_meta"], commits);
   ASSERT_EQ(committed.body["code"], 0) << committed.body.dump();
   const std::string fileId = committed.body["data"]["fileId"];
   EXPECT_EQ(committed.body["data"]["size"], KssNode::kBlockSize + 10);
   // The upload is spent.
-  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], commits).body["code"], 404);
+  EXPECT_EQ(kss().commitUpload(kNodeUser, up["file_meta"], commits).body["code"], 404);
 
   // Each description has its own key and links; both stay valid.
-  Json first = kss().describe(kUser, fileId).body["data"];
-  Json second = kss().describe(kUser, fileId).body["data"];
+  Json first = kss().describe(kNodeUser, fileId).body["data"];
+  Json second = kss().describe(kNodeUser, fileId).body["data"];
   EXPECT_NE(first["secure_key"], second["secure_key"]);
   EXPECT_NE(key(first), key(up));
   for (const Json& description : {first, second}) {
@@ -101,7 +101,7 @@ TEST_F(KssNodeTest, BlocksGoUpEncryptedAndComeBackThroughFreshLinks) {
   }
   EXPECT_TRUE(std::filesystem::is_empty(dataDir_ / "blobs" / "staging"));
   // The file is its owner's alone.
-  EXPECT_EQ(kss().describe(kUser + 1, fileId).body["code"], 404);
+  EXPECT_EQ(kss().describe(kNodeUser + 1, fileId).body["code"], 404);
   EXPECT_EQ(client()->Get("/kss/block/nosuchlink/0")->status, 404);
 }
 
@@ -187,19 +187,19 @@ TEST_F(KssNodeTest, RefusesWhatTheStorageWouldRefuse) {
            {{sha1, 0}},
            {{sha1, KssNode::kBlockSize + 1}},
            {{"ABCDEF" + sha1.substr(6), 15}}}) {
-    EXPECT_EQ(kss().beginUpload(kUser, digests).body["code"], 400);
+    EXPECT_EQ(kss().beginUpload(kNodeUser, digests).body["code"], 400);
   }
 
   // A commit needs every block received and its own commit metas, in order.
-  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], Json::array()).body["code"], 400);
-  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], Json::array({{{"commit_meta", ""}}}))
+  EXPECT_EQ(kss().commitUpload(kNodeUser, up["file_meta"], Json::array()).body["code"], 400);
+  EXPECT_EQ(kss().commitUpload(kNodeUser, up["file_meta"], Json::array({{{"commit_meta", ""}}}))
                 .body["code"],
             400);
   auto sent = upload(query(up, 0), good);
   ASSERT_TRUE(sent);
   Json commits = Json::array({{{"commit_meta", Json::parse(sent->body)["commit_meta"]}}});
-  EXPECT_EQ(kss().commitUpload(kUser + 1, up["file_meta"], commits).body["code"], 404);
-  EXPECT_EQ(kss().commitUpload(kUser, up["file_meta"], commits).body["code"], 0);
+  EXPECT_EQ(kss().commitUpload(kNodeUser + 1, up["file_meta"], commits).body["code"], 404);
+  EXPECT_EQ(kss().commitUpload(kNodeUser, up["file_meta"], commits).body["code"], 0);
 
   // A user's oldest open uploads are dropped past the bound.
   for (int i = 0; i < KssNode::kMaxOpenUploadsPerUser; ++i) begin({block});

@@ -9,10 +9,10 @@
 namespace servertest {
 namespace {
 
-constexpr const char* kContacts = "/lum/contact/v2/user/7001/full";
-constexpr const char* kRelocation = "/lum/relocation/v3/user/7001/record";
+constexpr const char* kLimitContacts = "/lum/contact/v2/user/7001/full";
+constexpr const char* kLimitRelocation = "/lum/relocation/v3/user/7001/record";
 constexpr const char* kRegister = "/api/user/device/setting";
-constexpr const char* kList = "/api/user/devices/setting";
+constexpr const char* kLimitList = "/api/user/devices/setting";
 
 class RequestLimits : public KeyedCloudTest {
  protected:
@@ -40,7 +40,7 @@ TEST_F(RequestLimits, OversizedBodiesAreRefusedUnread) {
   EXPECT_EQ(atLimit.status, 400);
 
   // A body of unannounced length could be any size: refused before it is read.
-  EXPECT_EQ(rawPost(port, kContacts, "entry=x", cloud_->cookie(), /*chunked=*/true).status, 411);
+  EXPECT_EQ(rawPost(port, kLimitContacts, "entry=x", cloud_->cookie(), /*chunked=*/true).status, 411);
 }
 
 TEST_F(RequestLimits, DeeplyNestedJsonIsRefusedNotACrash) {
@@ -48,7 +48,7 @@ TEST_F(RequestLimits, DeeplyNestedJsonIsRefusedNotACrash) {
   // it would overflow the stack of the thread serving the request.
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   const std::string entry = R"({"type":"contact","content":{"note":)" + deep + "}}";
-  CloudReply added = cloud_->postUnlabelled(kContacts, cloud_->sign("POST", kContacts,
+  CloudReply added = cloud_->postUnlabelled(kLimitContacts, cloud_->sign("POST", kLimitContacts,
                                                                     {{"entry", entry}}));
   EXPECT_EQ(added.status, 400);
   EXPECT_EQ(added.code(), 400);
@@ -60,8 +60,8 @@ TEST_F(RequestLimits, DeeplyNestedJsonIsRefusedNotACrash) {
   // Records nested as real ones are go through; the server still serves.
   Json nested = {{"type", "contact"},
                  {"content", {{"phones", Json::array({{{"type", "home"}, {"v", {1, 2}}}})}}}};
-  EXPECT_EQ(cloud_->post(kContacts, {{"entry", nested.dump()}}).code(), 0);
-  EXPECT_EQ(cloud_->post(kRelocation, {{"romCountry", ""}}).code(), 0);
+  EXPECT_EQ(cloud_->post(kLimitContacts, {{"entry", nested.dump()}}).code(), 0);
+  EXPECT_EQ(cloud_->post(kLimitRelocation, {{"romCountry", ""}}).code(), 0);
 }
 
 TEST_F(RequestLimits, OverlongPathsAreRefusedNotACrash) {
@@ -69,8 +69,8 @@ TEST_F(RequestLimits, OverlongPathsAreRefusedNotACrash) {
   // recurse once per character and overflow the stack: with or without a
   // token, on a route's own path or under it, the path is now refused.
   const std::string longId(8000, '7');
-  for (const std::string& path : {std::string(kContacts) + "/" + longId,
-                                  std::string(kContacts) + "/" + longId + "/delete",
+  for (const std::string& path : {std::string(kLimitContacts) + "/" + longId,
+                                  std::string(kLimitContacts) + "/" + longId + "/delete",
                                   "/lum/contact/v2/user/" + longId + "/full",
                                   "/pass/serviceLogin" + std::string(8000, '/')}) {
     SCOPED_TRACE(path.substr(0, 40));
@@ -79,15 +79,15 @@ TEST_F(RequestLimits, OverlongPathsAreRefusedNotACrash) {
   }
   // Matching takes no stack per character, even for a path far longer than
   // a request line can carry.
-  const std::string huge = std::string(kContacts) + "/" + std::string(200000, '7');
+  const std::string huge = std::string(kLimitContacts) + "/" + std::string(200000, '7');
   EXPECT_TRUE(server_->signedEndpoints().serves(huge));
   EXPECT_FALSE(server_->signedEndpoints().serves(huge + "/x"));
   // A long segment under the limit still reaches its route, which judges it.
-  CloudReply longSegment = cloud_->post(std::string(kContacts) + "/" + std::string(600, '7'),
+  CloudReply longSegment = cloud_->post(std::string(kLimitContacts) + "/" + std::string(600, '7'),
                                         {{"entry", "{}"}});
   EXPECT_EQ(longSegment.status, 400);
   EXPECT_TRUE(longSegment.encrypted);
-  EXPECT_EQ(cloud_->post(kRelocation, {{"romCountry", ""}}).code(), 0);
+  EXPECT_EQ(cloud_->post(kLimitRelocation, {{"romCountry", ""}}).code(), 0);
 }
 
 TEST_F(RequestLimits, DeviceRecordsAreBounded) {
@@ -106,7 +106,7 @@ TEST_F(RequestLimits, DeviceRecordsAreBounded) {
   for (int i = 0; i < DeviceInfoService::kMaxDevicesPerUser + 2; ++i) {
     ASSERT_EQ(registerDevice("device-" + std::to_string(i), "[]").code(), 0) << i;
   }
-  Json list = devices.get(kList, {{"userId", "7001"}}).data()["list"];
+  Json list = devices.get(kLimitList, {{"userId", "7001"}}).data()["list"];
   ASSERT_EQ(list.size(), static_cast<std::size_t>(DeviceInfoService::kMaxDevicesPerUser));
   for (const Json& item : list) {
     EXPECT_NE(item["devId"], "device-0");
@@ -139,7 +139,7 @@ TEST_F(RequestLimits, ListingLargeDevicesByManyNamesFindsEachNameInOrder) {
     names.push_back("n" + std::to_string(kSettings - 1 - i));
   }
 
-  CloudReply listed = devices.get(kList, {{"userId", "7001"}, {"meta", names.dump()}});
+  CloudReply listed = devices.get(kLimitList, {{"userId", "7001"}, {"meta", names.dump()}});
   ASSERT_EQ(listed.code(), 0) << listed.body;
   const Json& list = listed.data()["list"];
   ASSERT_EQ(list.size(), static_cast<std::size_t>(DeviceInfoService::kMaxDevicesPerUser));

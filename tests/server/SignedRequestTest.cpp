@@ -6,7 +6,7 @@
 namespace servertest {
 namespace {
 
-constexpr const char* kRelocation = "/lum/relocation/v3/user/4001/record";
+constexpr const char* kSignedRelocation = "/lum/relocation/v3/user/4001/record";
 constexpr const char* kDevices = "/api/user/devices/setting";
 
 TEST(CloudCrypto, AesMatchesOpensslVectors) {
@@ -70,13 +70,13 @@ TEST_F(SignedRequests, KnownAnswerSignatureIsAcceptedAndTheReplyDecrypts) {
 TEST_F(SignedRequests, RealLoginSignsGetAndPost) {
   CloudLogin lumora = login(4001, "ann", "lumora");
   ASSERT_FALSE(lumora.serviceToken.empty());
-  CloudReply post = signedClient(lumora).post(kRelocation, {{"romCountry", ""}});
+  CloudReply post = signedClient(lumora).post(kSignedRelocation, {{"romCountry", ""}});
   ASSERT_EQ(post.status, 200) << post.body;
   EXPECT_TRUE(post.encrypted);
   EXPECT_EQ(post.code(), 0);
   EXPECT_EQ(post.data()["hostList"], Json::object());
   // A trailing slash is not part of the signed path.
-  EXPECT_EQ(signedClient(lumora).post(std::string(kRelocation) + "/", {{"romCountry", "CN"}})
+  EXPECT_EQ(signedClient(lumora).post(std::string(kSignedRelocation) + "/", {{"romCountry", "CN"}})
                 .code(),
             0);
 
@@ -86,7 +86,7 @@ TEST_F(SignedRequests, RealLoginSignsGetAndPost) {
   ASSERT_EQ(get.status, 200) << get.body;
   EXPECT_EQ(get.data()["list"], Json::array());
   EXPECT_EQ(signedClient(lumora).get(kDevices, {{"userId", "4001"}}).status, 401);
-  EXPECT_EQ(signedClient(devices).post(kRelocation, {{"romCountry", ""}}).status, 401);
+  EXPECT_EQ(signedClient(devices).post(kSignedRelocation, {{"romCountry", ""}}).status, 401);
 
   // No parameters at all: the client sends the cookie and no signature.
   //   printf '%s' 'GET&/api/user/devices/setting&MDEyMzQ1Njc4OWFiY2RlZg==' | openssl dgst
@@ -105,11 +105,11 @@ TEST_F(SignedRequests, RealLoginSignsGetAndPost) {
 TEST_F(SignedRequests, TamperedRequestsAreRefused) {
   CloudLogin lumora = login(4001, "ann", "lumora");
   SignedClient cloud = signedClient(lumora);
-  Params good = cloud.sign("POST", kRelocation, {{"romCountry", "CN"}, {"_json", "true"}});
-  ASSERT_EQ(cloud.send("POST", kRelocation, good).code(), 0);
+  Params good = cloud.sign("POST", kSignedRelocation, {{"romCountry", "CN"}, {"_json", "true"}});
+  ASSERT_EQ(cloud.send("POST", kSignedRelocation, good).code(), 0);
 
   auto expectRefused = [&](const Params& wire, int status, int code, const char* what) {
-    CloudReply reply = cloud.send("POST", kRelocation, wire);
+    CloudReply reply = cloud.send("POST", kSignedRelocation, wire);
     EXPECT_EQ(reply.status, status) << what;
     EXPECT_EQ(reply.code(), code) << what;
     EXPECT_TRUE(reply.encrypted) << what;  // the caller's key is known: the error is encrypted
@@ -128,19 +128,19 @@ TEST_F(SignedRequests, TamperedRequestsAreRefused) {
   expectRefused(added, 403, 403, "added parameter");
 
   // Correctly signed, but a value that is not the key's AES text.
-  Params plain = cloud.sign("POST", kRelocation, {{"_json", "true"}});
+  Params plain = cloud.sign("POST", kSignedRelocation, {{"_json", "true"}});
   plain["romCountry"] = "CN";
   plain["signature"] = localcloud::crypto::sha1Base64(
-      SignedClient::signingText("POST", kRelocation, plain, lumora.security));
+      SignedClient::signingText("POST", kSignedRelocation, plain, lumora.security));
   expectRefused(plain, 400, 400, "undecryptable parameter");
   // Under another key. A wrong key still finds valid padding about once in
   // 256 keys, so both keys are fixed here rather than drawn at login.
   SignedClient keyed = signedClient(tokenWithKey(4001, "lumora", kTestKey));
-  Params otherKey = keyed.sign("POST", kRelocation, {{"_json", "true"}});
+  Params otherKey = keyed.sign("POST", kSignedRelocation, {{"_json", "true"}});
   otherKey["romCountry"] = *localcloud::crypto::aesEncryptBase64("CN", "ZmVkY2JhOTg3NjU0MzIxMA==");
   otherKey["signature"] = localcloud::crypto::sha1Base64(
-      SignedClient::signingText("POST", kRelocation, otherKey, kTestKey));
-  CloudReply underOtherKey = keyed.send("POST", kRelocation, otherKey);
+      SignedClient::signingText("POST", kSignedRelocation, otherKey, kTestKey));
+  CloudReply underOtherKey = keyed.send("POST", kSignedRelocation, otherKey);
   EXPECT_EQ(underOtherKey.status, 400);
   EXPECT_EQ(underOtherKey.code(), 400);
 
@@ -148,7 +148,7 @@ TEST_F(SignedRequests, TamperedRequestsAreRefused) {
   httplib::Client raw("127.0.0.1", server_->port());
   std::string body = "romCountry=" + enc(good["romCountry"]) + "&_json=true&signature=" +
                      enc(good["signature"]);
-  auto twice = cloud.decode(raw.Post(std::string(kRelocation) + "?_json=true",
+  auto twice = cloud.decode(raw.Post(std::string(kSignedRelocation) + "?_json=true",
                                      {{"Cookie", cloud.cookie()}}, body,
                                      "application/x-www-form-urlencoded"));
   EXPECT_EQ(twice.status, 400);
@@ -163,10 +163,10 @@ TEST_F(SignedRequests, TamperedRequestsAreRefused) {
 TEST_F(SignedRequests, MissingUnknownAndRevokedTokensGet401) {
   CloudLogin lumora = login(4001, "ann", "lumora");
   SignedClient cloud = signedClient(lumora);
-  Params wire = cloud.sign("POST", kRelocation, {{"romCountry", "CN"}});
+  Params wire = cloud.sign("POST", kSignedRelocation, {{"romCountry", "CN"}});
 
   auto expect401 = [&](const std::string& cookie, const char* what) {
-    CloudReply reply = cloud.send("POST", kRelocation, wire, cookie);
+    CloudReply reply = cloud.send("POST", kSignedRelocation, wire, cookie);
     EXPECT_EQ(reply.status, 401) << what;
     EXPECT_FALSE(reply.encrypted) << what;
     EXPECT_EQ(reply.code(), 401) << what;
@@ -178,7 +178,7 @@ TEST_F(SignedRequests, MissingUnknownAndRevokedTokensGet401) {
   expect401("userId=4002; serviceToken=" + lumora.serviceToken, "token of another user");
   expect401("userId=(null); serviceToken=(null)", "nil values");
   // A stale token in front of the valid one does not hide it.
-  EXPECT_EQ(cloud.send("POST", kRelocation, wire,
+  EXPECT_EQ(cloud.send("POST", kSignedRelocation, wire,
                        "userId=4001; serviceToken=stale; serviceToken=" + lumora.serviceToken)
                 .code(),
             0);
@@ -197,12 +197,12 @@ TEST_F(SignedRequests, MissingUnknownAndRevokedTokensGet401) {
   ASSERT_EQ(relogin.code(), 0) << relogin.body;
   Reply token = serviceTokenStep(device, relogin);
   CloudLogin fresh{4001, token.cookies["serviceToken"], relogin.json["ssecurity"]};
-  EXPECT_EQ(signedClient(fresh).post(kRelocation, {{"romCountry", "CN"}}).code(), 0);
+  EXPECT_EQ(signedClient(fresh).post(kSignedRelocation, {{"romCountry", "CN"}}).code(), 0);
 
   // Revoking by service id leaves the other services' tokens alone.
   CloudLogin devices = tokenWithKey(4001, "deviceinfo", kTestKey);
   ASSERT_EQ(admin("/_admin/revoke", {{"userId", 4001}, {"serviceId", "lumora"}})["ok"], true);
-  EXPECT_EQ(signedClient(fresh).post(kRelocation, {{"romCountry", "CN"}}).status, 401);
+  EXPECT_EQ(signedClient(fresh).post(kSignedRelocation, {{"romCountry", "CN"}}).status, 401);
   EXPECT_EQ(signedClient(devices).get(kDevices, {{"userId", "4001"}}).code(), 0);
   EXPECT_TRUE(server_->store().passTokenOwner(device.cookies["passToken"]));
 }
@@ -210,9 +210,9 @@ TEST_F(SignedRequests, MissingUnknownAndRevokedTokensGet401) {
 TEST_F(SignedRequests, JournalRecordsRedirectCountsAndOutcomes) {
   CloudLogin lumora = login(4001, "ann", "lumora");
   SignedClient cloud = signedClient(lumora);
-  Params wire = cloud.sign("POST", kRelocation, {{"romCountry", "CN"}});
-  cloud.send("POST", kRelocation, wire, std::nullopt, {{"X-QUENBY-REDIRECT-COUNT", "3"}});
-  cloud.send("POST", kRelocation, wire, "userId=4001; serviceToken=nope");
+  Params wire = cloud.sign("POST", kSignedRelocation, {{"romCountry", "CN"}});
+  cloud.send("POST", kSignedRelocation, wire, std::nullopt, {{"X-QUENBY-REDIRECT-COUNT", "3"}});
+  cloud.send("POST", kSignedRelocation, wire, "userId=4001; serviceToken=nope");
   auto calls = server_->signedEndpoints().recentCalls();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].redirectCount, "3");
@@ -223,7 +223,7 @@ TEST_F(SignedRequests, JournalRecordsRedirectCountsAndOutcomes) {
   Reply listed = get("/_admin/requests");
   Json requests = Json::parse(listed.body)["requests"];
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0]["path"], kRelocation);
+  EXPECT_EQ(requests[0]["path"], kSignedRelocation);
   EXPECT_EQ(client()->Delete("/_admin/requests")->status, 200);
   EXPECT_TRUE(server_->signedEndpoints().recentCalls().empty());
 }

@@ -21,7 +21,7 @@ using platform::Json;
 constexpr double kToday = 1577836800;  // 2020-01-01 00:00:00 UTC
 constexpr double kNoon = kToday + 12 * 3600;
 
-KoAPointLocalModel point(int type, const std::string& key, KoAPointValue value, double time,
+KoAPointLocalModel uploadPoint(int type, const std::string& key, KoAPointValue value, double time,
                          std::optional<std::string> category = "ui", std::optional<Json> params = std::nullopt) {
   KoAPointLocalModel p;
   p.nPointType = type;
@@ -62,25 +62,25 @@ TEST(StatDayPackages, PointsAreCutAtUtcMidnightsAndNoneIsLeftOut) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<KoAPointLocalModel> points;
-    for (double t : c.times) points.push_back(point(3, "tap", std::int64_t{1}, t));
+    for (double t : c.times) points.push_back(uploadPoint(3, "tap", std::int64_t{1}, t));
     Json doc = document(points);
     ASSERT_EQ(doc.size(), c.packageSizes.size());
     for (std::size_t i = 0; i < doc.size(); ++i) {
       EXPECT_EQ(items(doc[i], "ui")[0]["value"], std::to_string(c.packageSizes[i]));
     }
   }
-  EXPECT_EQ(document({point(3, "tap", std::int64_t{1}, kToday - 60)})[0]["startTS"], "1577836740000");
+  EXPECT_EQ(document({uploadPoint(3, "tap", std::int64_t{1}, kToday - 60)})[0]["startTS"], "1577836740000");
 }
 
 TEST(StatDayPackages, PointsFoldByType) {
   Json params{{"a", "1"}};
   std::vector<KoAPointLocalModel> points = {
-      point(3, "tap", std::int64_t{1}, kNoon), point(3, "tap", std::int64_t{1}, kNoon),
-      point(3, "tap", std::int64_t{1}, kNoon), point(3, "tap", std::int64_t{1}, kNoon, "ui", params),
-      point(2, "size", std::int64_t{4}, kNoon), point(2, "size", std::int64_t{5}, kNoon),
-      point(2, "size", std::int64_t{6}, kNoon), point(1, "mode", std::string("old"), kNoon),
-      point(1, "mode", std::string("new"), kNoon), point(0, "level", std::int64_t{7}, kNoon, std::nullopt),
-      point(7, "upgrade", std::string("1"), kNoon, std::nullopt), point(7, "locale", std::string("en"), kNoon, std::nullopt),
+      uploadPoint(3, "tap", std::int64_t{1}, kNoon), uploadPoint(3, "tap", std::int64_t{1}, kNoon),
+      uploadPoint(3, "tap", std::int64_t{1}, kNoon), uploadPoint(3, "tap", std::int64_t{1}, kNoon, "ui", params),
+      uploadPoint(2, "size", std::int64_t{4}, kNoon), uploadPoint(2, "size", std::int64_t{5}, kNoon),
+      uploadPoint(2, "size", std::int64_t{6}, kNoon), uploadPoint(1, "mode", std::string("old"), kNoon),
+      uploadPoint(1, "mode", std::string("new"), kNoon), uploadPoint(0, "level", std::int64_t{7}, kNoon, std::nullopt),
+      uploadPoint(7, "upgrade", std::string("1"), kNoon, std::nullopt), uploadPoint(7, "locale", std::string("en"), kNoon, std::nullopt),
   };
   Json package = document(points)[0];
   Json ui = items(package, "ui");
@@ -111,11 +111,11 @@ TEST(StatDayPackages, PageViewsGoWithTheirSession) {
   KoATimeModel second{kNoon + 100, kNoon + 160};
   std::string firstKey = "1577880000";  // the first session's start
   std::vector<KoAPointLocalModel> points = {
-      point(5, firstKey, std::string("New York"), kNoon + 1, std::nullopt),
-      point(5, firstKey, std::string("Home"), kNoon + 2, std::nullopt),
-      point(5, firstKey, std::string("New York"), kNoon + 3, std::nullopt),
-      point(6, "session", first, kNoon + 60, std::nullopt, Json{{"env", "WIFI"}}),
-      point(6, "session", second, kNoon + 160, std::nullopt),
+      uploadPoint(5, firstKey, std::string("New York"), kNoon + 1, std::nullopt),
+      uploadPoint(5, firstKey, std::string("Home"), kNoon + 2, std::nullopt),
+      uploadPoint(5, firstKey, std::string("New York"), kNoon + 3, std::nullopt),
+      uploadPoint(6, "session", first, kNoon + 60, std::nullopt, Json{{"env", "WIFI"}}),
+      uploadPoint(6, "session", second, kNoon + 160, std::nullopt),
   };
   Json package = document(points)[0];
   Json pv;

@@ -47,7 +47,7 @@ std::optional<LMAlbum> localAlbum(const photos::AssetCollection& group) {
   return std::nullopt;
 }
 
-platform::Error logged(platform::Error error) {
+platform::Error loggedBackupFailure(platform::Error error) {
   LM_LOG_ERROR("{}", error.description());
   return error;
 }
@@ -74,7 +74,7 @@ void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
     if (auto album = localAlbum(group)) locals.push_back(std::move(*album));
   }
   if (!store->isPhotoLibraryAuthorized()) {
-    return fail(logged(LMUtils::localErrorWithErrorCode(
+    return fail(loggedBackupFailure(LMUtils::localErrorWithErrorCode(
         kLMLocalErrorPhotosAccess,
         {{kLMErrorReasonKey, "Fail to access photos"}, {kLMErrorDescriptionKey, kLMErrorTitlePhotos}})));
   }
@@ -91,11 +91,11 @@ void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
         }
       },
       [&](const platform::Error& error) { failure = error; });
-  if (failure) return fail(logged(*failure));
+  if (failure) return fail(loggedBackupFailure(*failure));
   if (auto state = checkSyncState()) return fail(*state);
 
   if (!store->updateAlbumsWithLocalAlbums(locals, clouds)) {
-    return fail(logged(LMUtils::localErrorWithErrorCode(
+    return fail(loggedBackupFailure(LMUtils::localErrorWithErrorCode(
         kLMLocalErrorDatabase,
         {{kLMErrorReasonKey, "Fail to save database"}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}})));
   }
@@ -147,7 +147,7 @@ void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
     notifyDelegate(&Delegate::willAdapterCreateLumoraAlbums, std::uint64_t{index}, std::uint64_t{nameGroups.size()});
     const std::vector<LMAlbum>& group = nameGroups[index].second;
     auto reply = requestCreateAlbum(group.front())->result();
-    if (!reply.ok()) return fail(logged(reply.error()));
+    if (!reply.ok()) return fail(loggedBackupFailure(reply.error()));
     if (auto state = checkSyncState()) return fail(*state);
     auto data = assetjson::dictionaryAt(*reply, "data");
     auto content = data ? assetjson::dictionaryAt(*data, "content") : std::nullopt;
@@ -155,7 +155,7 @@ void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
     if (content && !content->empty()) created = LMAlbum::initWithLumoraJSON(*content);
     // An album without its id could not be related.
     if (!created || !created->serverID) {
-      return fail(logged(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
+      return fail(loggedBackupFailure(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
           {{kLMErrorReasonKey, "The operation of creating album is failed."}, {kLMErrorDescriptionKey, "Unknown Error"}})));
     }
     for (const LMAlbum& album : group) relate(album, created->serverID, created->sync);

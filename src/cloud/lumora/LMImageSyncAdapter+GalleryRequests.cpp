@@ -90,7 +90,7 @@ std::optional<platform::Error> failure(const std::shared_ptr<LMHTTPRequestOperat
 
 // One listing (of an album's images or of the albums), page by page.
 template <class Record>
-struct Listing {
+struct PagedListing {
   const char* key;   // "content" or "list"
   const char* what;  // "images" or "albums"
   std::function<std::shared_ptr<LMHTTPRequestOperation>(std::int64_t, const std::optional<std::string>&)> page;
@@ -307,7 +307,7 @@ void LMImageSyncAdapter::requestImageListInAlbumWithSync(std::optional<std::int6
                                                          const std::optional<std::string>& syncExtraInfo,
                                                          std::int64_t albumId, const ImageListSuccess& success,
                                                          const FailBlock& fail) {
-  Listing<LMImage> listing{
+  PagedListing<LMImage> listing{
       "content", "images",
       [this, albumId](std::int64_t tag, const std::optional<std::string>& extra) {
         return requestImageListInAlbumWithSyncTag(tag, extra, albumId, std::nullopt, {});
@@ -323,7 +323,7 @@ void LMImageSyncAdapter::requestImageListInAlbumWithSync(std::optional<std::int6
 void LMImageSyncAdapter::requestAlbumListWithSync(std::optional<std::int64_t> sync,
                                                   const std::optional<std::string>& syncExtraInfo,
                                                   const AlbumListSuccess& success, const FailBlock& fail) {
-  Listing<LMAlbum> listing{
+  PagedListing<LMAlbum> listing{
       "list", "albums",
       [this](std::int64_t tag, const std::optional<std::string>& extra) {
         return requestAlbumListWithSyncTag(tag, extra, std::nullopt);

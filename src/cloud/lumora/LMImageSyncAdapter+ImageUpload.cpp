@@ -24,23 +24,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-platform::Error logged(platform::Error error) {
+platform::Error loggedUploadFailure(platform::Error error) {
   LM_LOG_ERROR("{}", error.description());
   return error;
 }
 
 platform::Error uploadFailedError() {
-  return logged(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
+  return loggedUploadFailure(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
       {{kLMErrorReasonKey, "The operation of uploading image is failed."}, {kLMErrorDescriptionKey, "Unknown Error"}}));
 }
 
 platform::Error noNodeError() {
-  return logged(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
+  return loggedUploadFailure(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
       {{kLMErrorReasonKey, "No node to upload image block."}, {kLMErrorDescriptionKey, "Unknown Error"}}));
 }
 
 platform::Error noTemporaryDataError() {
-  return logged(LMUtils::localErrorWithErrorCode(
+  return loggedUploadFailure(LMUtils::localErrorWithErrorCode(
       kLMLocalErrorGeneral,
       {{kLMErrorReasonKey, "No temp image data to read."}, {kLMErrorDescriptionKey, "Unknown Error"}}));
 }
@@ -138,7 +138,7 @@ class BlockFile {
 
  private:
   static platform::Error posixError(int code, const std::string& what) {
-    return logged(platform::posixError(code, "Cannot read " + what));
+    return loggedUploadFailure(platform::posixError(code, "Cannot read " + what));
   }
 
   int fd_ = -1;

@@ -12,6 +12,7 @@
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
+#include "platform/Bytes.h"
 #include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 
@@ -35,7 +36,7 @@ constexpr const char* kImageSize = "imageSize";
 constexpr const char* kAlbumColumns = "primaryID, assetID, serverID, serverSync, imagesSync, imagesExtra";
 constexpr const char* kImageColumns = "primaryID, assetID, serverID, serverSync, assetGroupID, imageSha1, imageSize";
 
-bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
+using platform::hasText;
 
 bool createTables(LMManagedRecordContextDatabase& database) {
   const std::string albumTable =

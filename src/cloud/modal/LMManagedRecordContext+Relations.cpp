@@ -25,8 +25,8 @@ constexpr const char* kLocalName = "localName";
 constexpr const char* kLocalRecordSync = "localRecordSync";
 constexpr const char* kLocalServerSync = "localServerSync";
 constexpr const char* kLocalJson = "localJson";
-constexpr const char* kServerID = "serverID";
-constexpr const char* kServerSync = "serverSync";
+constexpr const char* kRelationServerID = "serverID";
+constexpr const char* kRelationServerSync = "serverSync";
 constexpr const char* kServerName = "serverName";
 constexpr const char* kServerPhoto = "serverPhoto";
 constexpr const char* kServerThumbnail = "serverThumbnail";
@@ -190,12 +190,12 @@ std::optional<LMContactRelation> LMManagedRecordContext::searchContactRelationBy
 
 std::optional<LMGroupRelation> LMManagedRecordContext::searchGroupRelationByServerID(
     std::optional<std::int64_t> serverID) {
-  return first<LMGroupRelation>(databaseQueue(), kServerID, serverID);
+  return first<LMGroupRelation>(databaseQueue(), kRelationServerID, serverID);
 }
 
 std::optional<LMContactRelation> LMManagedRecordContext::searchContactRelationByServerID(
     std::optional<std::int64_t> serverID) {
-  return first<LMContactRelation>(databaseQueue(), kServerID, serverID);
+  return first<LMContactRelation>(databaseQueue(), kRelationServerID, serverID);
 }
 
 std::int64_t LMManagedRecordContext::serverContactNum() {
@@ -277,7 +277,7 @@ bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation
   static const std::string sql =
       fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?",
                   kLMSyncGroupTable, kRecordID, kLocalName, kLocalServerSync, kLocalJson,
-                  kServerSync, kServerName, kServerStatus, kServerID);
+                  kRelationServerSync, kServerName, kServerStatus, kRelationServerID);
   return write(databaseQueue(), sql,
                [&](Statement& s) {
                  s.bind(1, relation.recordID())
@@ -298,8 +298,8 @@ bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) 
       fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, "
                   "{}=?, {}=? where {}=?",
                   kLMSyncContactTable, kRecordID, kLocalRecordSync, kLocalServerSync, kLocalJson,
-                  kServerSync, kServerPhoto, kServerThumbnail, kServerJson, kServerDigest,
-                  kServerPhotoFail, kServerStatus, kServerID);
+                  kRelationServerSync, kServerPhoto, kServerThumbnail, kServerJson, kServerDigest,
+                  kServerPhotoFail, kServerStatus, kRelationServerID);
   return write(databaseQueue(), sql,
                [&](Statement& s) {
                  s.bind(1, relation.recordID())
@@ -320,7 +320,7 @@ bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) 
 bool LMManagedRecordContext::deleteGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID()) return false;
   static const std::string sql =
-      fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kServerID);
+      fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kRelationServerID);
   return write(databaseQueue(), sql,
                [&](Statement& s) { s.bind(1, relation.serverID()); });
 }
@@ -328,7 +328,7 @@ bool LMManagedRecordContext::deleteGroupRelation(const LMGroupRelation& relation
 bool LMManagedRecordContext::deleteContactRelation(const LMContactRelation& relation) {
   if (!relation.serverID()) return false;
   static const std::string sql =
-      fmt::format("delete from {} where {}=?", kLMSyncContactTable, kServerID);
+      fmt::format("delete from {} where {}=?", kLMSyncContactTable, kRelationServerID);
   return write(databaseQueue(), sql,
                [&](Statement& s) { s.bind(1, relation.serverID()); });
 }

@@ -10,7 +10,7 @@ namespace ab = platform::addressbook;
 
 // Image data copied since the last save above which the address book is
 // saved, so that the unsaved state stays bounded.
-constexpr std::size_t kPendingPhotoBytesLimit = 0x4FFFFF;
+constexpr std::size_t kSourcePendingPhotoBytesLimit = 0x4FFFFF;
 
 platform::Error invalidSourceError() {
   return LMUtils::localErrorWithErrorCode(
@@ -116,7 +116,7 @@ void LMManagedRecordContext::mergeContactsSource(const ab::Record& targetSource,
       }
     }
 
-    if (photoAdded && pendingBytes > kPendingPhotoBytesLimit) {
+    if (photoAdded && pendingBytes > kSourcePendingPhotoBytesLimit) {
       if (auto saved = saveAddressBook(addressBook); !saved.ok()) return fail(saved.error());
       pendingBytes = 0;
     }

@@ -55,7 +55,7 @@ void createIndexes(sqlite3* db) {
 
 // Creates both tables in one transaction on `database` (run on its queue or
 // from any other thread).
-bool createTables(LMManagedRecordContextDatabase& database) {
+bool createRecordTables(LMManagedRecordContextDatabase& database) {
   const std::string groupTable = fmt::format(
       "create table {} ({} bigint, {} text, {} bigint, {} text, {} bigint primary key, {} bigint, "
       "{} text, {} text)",
@@ -130,9 +130,9 @@ LMManagedRecordContext::LMManagedRecordContext() {
   if (platform::MainQueue::isMainThread()) {
     // Queued on the database queue itself, so every later statement runs
     // after the tables exist.
-    database->async([database](sqlite3*) { finishCreation(createTables(*database)); });
+    database->async([database](sqlite3*) { finishCreation(createRecordTables(*database)); });
   } else {
-    finishCreation(createTables(*database));
+    finishCreation(createRecordTables(*database));
   }
 }
 
@@ -176,7 +176,7 @@ LMManagedRecordContextDatabase* LMManagedRecordContext::databaseQueue() {
 
 bool LMManagedRecordContext::createDatabase() {
   LMManagedRecordContextDatabase* database = databaseQueue();
-  return database != nullptr && createTables(*database);
+  return database != nullptr && createRecordTables(*database);
 }
 
 platform::Status LMManagedRecordContext::performBatch(

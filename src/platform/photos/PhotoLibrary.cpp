@@ -44,7 +44,7 @@ std::int64_t fileTimeOf(const fs::path& file, std::error_code& ec) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
-Clock::TimePoint fromNanos(std::int64_t value) {
+Clock::TimePoint timeFromNanos(std::int64_t value) {
   return Clock::TimePoint(std::chrono::duration_cast<Clock::Duration>(std::chrono::nanoseconds(value)));
 }
 
@@ -66,7 +66,7 @@ std::optional<CatalogueAsset> readAsset(const fs::path& folder, const fs::path& 
   Asset& asset = row.asset;
   asset.mediaType = type;
   asset.file = file;
-  asset.modificationDate = fromNanos(row.fileTime);
+  asset.modificationDate = timeFromNanos(row.fileTime);
   asset.creationDate = asset.modificationDate;
   if (type == MediaType::Image) {
     auto properties = imagePropertiesOfFile(file);

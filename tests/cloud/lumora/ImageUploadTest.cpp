@@ -40,9 +40,9 @@ using platform::Error;
 using platform::Json;
 
 constexpr std::size_t kBlock = 4194304;
-constexpr const char* kKeyText = "00112233445566778899aabbccddeeff";
+constexpr const char* kUploadKeyText = "00112233445566778899aabbccddeeff";
 
-Bytes pattern(std::size_t size, int seed) {
+Bytes uploadPattern(std::size_t size, int seed) {
   Bytes bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 131 + seed) >> 3);
   return bytes;
@@ -55,9 +55,9 @@ Bytes slice(const Bytes& bytes, std::size_t from, std::size_t length) {
 
 // A stand-in storage node: block uploads (completed with "c<block_meta>"
 // unless held) and block bodies by name.
-class Node {
+class UploadNode {
  public:
-  Node() {
+  UploadNode() {
     server_->Post("/node/upload_block_chunk", [this](const httplib::Request& req, httplib::Response& res) {
       {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -120,7 +120,7 @@ class ImageUploadTest : public ::testing::Test {
 
   // An exported image of `size` bytes, as the library export leaves it.
   LMImage exported(std::size_t size) {
-    content = pattern(size, 7);
+    content = uploadPattern(size, 7);
     const fs::path path = platform::AppHome::tmp() / "IMG_0001.JPG";
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
@@ -141,7 +141,7 @@ class ImageUploadTest : public ::testing::Test {
 
   // The gallery's answer to an upload request for `blocks` blocks, block
   // `existing` already stored; and the stored image on commit.
-  void storesWith(std::size_t blocks, std::set<std::size_t> existing = {}, Json key = kKeyText) {
+  void storesWith(std::size_t blocks, std::set<std::size_t> existing = {}, Json key = kUploadKeyText) {
     gallery->respond = [this, blocks, existing, key](const Call& call) -> platform::Result<Json> {
       Json stored{{"id", 900}, {"tag", 3}, {"sha1", lumora::sha1String(content)}, {"size", content.size()}};
       if (call.path == "/full/900/storage") return Json{{"content", commitContent.is_null() ? stored : commitContent}};
@@ -166,7 +166,7 @@ class ImageUploadTest : public ::testing::Test {
   // The gallery's pacing passes at once.
   std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
   platform::ScopedClock scopedClock{clock};
-  Node node;
+  UploadNode node;
   Bytes content;
   Json commitContent;
   std::shared_ptr<fakegallery::FakeGallery> gallery = std::make_shared<fakegallery::FakeGallery>();
@@ -188,7 +188,7 @@ TEST_F(ImageUploadTest, BlocksGoEncryptedAreCommittedInOrderAndTheRelationIsWrit
   node.refuse(1);  // the first block goes twice, encrypted afresh each time
   ASSERT_FALSE(backup(image));
 
-  const Bytes key = *lumora::hexData(kKeyText);
+  const Bytes key = *lumora::hexData(kUploadKeyText);
   auto uploads = node.uploads();
   ASSERT_EQ(uploads.size(), 4u);
   for (std::size_t i = 0; i < 4; ++i) {
@@ -252,13 +252,13 @@ TEST_F(ImageUploadTest, RepliesThatCannotBeFollowedFailBeforeAnyBlock) {
     std::int64_t code;
   };
   const std::vector<Case> cases = {
-      {4, kKeyText, true, lumora::kLMServerErrorUnknownReply},  // too many blocks listed
-      {2, kKeyText, true, lumora::kLMServerErrorUnknownReply},  // too few: would commit part of the file
+      {4, kUploadKeyText, true, lumora::kLMServerErrorUnknownReply},  // too many blocks listed
+      {2, kUploadKeyText, true, lumora::kLMServerErrorUnknownReply},  // too few: would commit part of the file
       {3, "", true, lumora::kLMServerErrorUnknownReply},
       {3, "zz00", true, lumora::kLMServerErrorUnknownReply},
       {3, "a", true, lumora::kLMServerErrorUnknownReply},  // no whole byte
       {3, nullptr, true, lumora::kLMServerErrorUnknownReply},
-      {3, kKeyText, false, lumora::kLMServerErrorUnknownReply},  // no node
+      {3, kUploadKeyText, false, lumora::kLMServerErrorUnknownReply},  // no node
   };
   for (const Case& c : cases) {
     LMImage image = exported(2 * kBlock + 1);
@@ -342,8 +342,8 @@ TEST_F(ImageUploadTest, ACancelDuringABlockEndsTheUploadWithoutARelation) {
 }
 
 TEST_F(ImageUploadTest, StoredImagesComeBackDecryptedThroughTheDataQueue) {
-  const Bytes plain = pattern(kBlock + 5, 3);
-  const Bytes key = *lumora::hexData(kKeyText);
+  const Bytes plain = uploadPattern(kBlock + 5, 3);
+  const Bytes key = *lumora::hexData(kUploadKeyText);
   Json blocks = Json::array();
   for (std::size_t i = 0; i * kBlock < plain.size(); ++i) {
     Bytes block = slice(plain, i * kBlock, kBlock);
@@ -352,7 +352,7 @@ TEST_F(ImageUploadTest, StoredImagesComeBackDecryptedThroughTheDataQueue) {
                       {"sha1", lumora::sha1String(block)},
                       {"size", block.size()}});
   }
-  Json kss{{"blocks", blocks}, {"secure_key", kKeyText}};
+  Json kss{{"blocks", blocks}, {"secure_key", kUploadKeyText}};
   gallery->respond = [&kss](const Call&) -> platform::Result<Json> { return Json{{"kss", kss}}; };
   LMImage image;
   image.serverID = 900;

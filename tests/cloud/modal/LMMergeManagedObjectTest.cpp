@@ -8,7 +8,7 @@ using lumora::LMContact;
 using lumora::LMMergeManagedObject;
 using platform::Json;
 
-Json item(const std::string& value, const std::string& type = "") {
+Json labelled(const std::string& value, const std::string& type = "") {
   Json j{{"value", value}};
   if (!type.empty()) j["type"] = type;
   return j;
@@ -46,12 +46,12 @@ TEST(LMMergeManagedObject, PropertyListOfADuplicateGroup) {
   LMContact a = member(1, "Kim");
   a.company = "Acme";
   a.birthday = "--03-04";
-  a.phoneNumberArray = Json::array({item("010-1234 5678", "mobile")});
-  a.emailArray = Json::array({item("kim@x", "home")});
+  a.phoneNumberArray = Json::array({labelled("010-1234 5678", "mobile")});
+  a.emailArray = Json::array({labelled("kim@x", "home")});
   LMContact b = member(2, "Kimberly");
   b.name = a.name;  // same display name, different given name
   b.note = "";
-  b.phoneNumberArray = Json::array({item("01012345678", "work"), item("999")});
+  b.phoneNumberArray = Json::array({labelled("01012345678", "work"), labelled("999")});
   b.addressArray = Json{{{"type", "home"}, {"postalCode", "04524"}}, {{"type", "work"}}};
   LMMergeManagedObject merge({a, b});
 
@@ -65,8 +65,8 @@ TEST(LMMergeManagedObject, PropertyListOfADuplicateGroup) {
                              "display": "Kim Lee"}])"));
   EXPECT_EQ(choicesOf(list, "note"), Json::parse(R"([{"value": "", "display": ""}])"));
   EXPECT_EQ(choicesOf(list, "phoneNumberArray"),
-            (Json{{{"value", item("010-1234 5678", "mobile")}, {"display", "010-1234 5678"}},
-                  {{"value", item("999")}, {"display", "999"}}}));
+            (Json{{{"value", labelled("010-1234 5678", "mobile")}, {"display", "010-1234 5678"}},
+                  {{"value", labelled("999")}, {"display", "999"}}}));
   EXPECT_EQ(choicesOf(list, "addressArray"),
             Json::parse(R"([{"value": {"type": "home", "postalCode": "04524"},
                              "display": " 04524"}])"));
@@ -74,15 +74,15 @@ TEST(LMMergeManagedObject, PropertyListOfADuplicateGroup) {
 
 TEST(LMMergeManagedObject, MergedContactTakesFirstValuesAndEveryListItem) {
   LMContact a = member(1, "Kim");
-  a.phoneNumberArray = Json::array({item("010-1", "mobile")});
+  a.phoneNumberArray = Json::array({labelled("010-1", "mobile")});
   LMContact b = member(2, "Kimberly");
   b.company = "Beta";
-  b.phoneNumberArray = Json::array({item("0101"), item("222")});
-  b.emailArray = Json::array({item("b@x")});
+  b.phoneNumberArray = Json::array({labelled("0101"), labelled("222")});
+  b.emailArray = Json::array({labelled("b@x")});
   LMContact c = member(3, "K");
   c.company = "Gamma";
-  c.phoneNumberArray = Json::array({item("333")});
-  c.emailArray = Json::array({item("b@x", "work"), item("c@x")});
+  c.phoneNumberArray = Json::array({labelled("333")});
+  c.emailArray = Json::array({labelled("b@x", "work"), labelled("c@x")});
   LMMergeManagedObject merge({a, b, c});
 
   auto merged = LMMergeManagedObject::contactFromPropertyArray(merge.mergePropertyArray);
@@ -91,8 +91,8 @@ TEST(LMMergeManagedObject, MergedContactTakesFirstValuesAndEveryListItem) {
   EXPECT_EQ(merged->givenName, "Kim");
   EXPECT_EQ(merged->familyName, "Lee");
   EXPECT_EQ(merged->company, "Beta");
-  EXPECT_EQ(merged->phoneNumberArray, (Json::array({item("010-1", "mobile"), item("222"), item("333")})));
-  EXPECT_EQ(merged->emailArray, (Json::array({item("b@x"), item("c@x")})));
+  EXPECT_EQ(merged->phoneNumberArray, (Json::array({labelled("010-1", "mobile"), labelled("222"), labelled("333")})));
+  EXPECT_EQ(merged->emailArray, (Json::array({labelled("b@x"), labelled("c@x")})));
   EXPECT_FALSE(merged->note);
 
   // Leaving the first member out changes the name and the phones.
@@ -101,7 +101,7 @@ TEST(LMMergeManagedObject, MergedContactTakesFirstValuesAndEveryListItem) {
   merged = LMMergeManagedObject::contactFromPropertyArray(merge.mergePropertyArray);
   ASSERT_TRUE(merged);
   EXPECT_EQ(merged->givenName, "Kimberly");
-  EXPECT_EQ(merged->phoneNumberArray, (Json::array({item("0101"), item("222"), item("333")})));
+  EXPECT_EQ(merged->phoneNumberArray, (Json::array({labelled("0101"), labelled("222"), labelled("333")})));
   EXPECT_EQ(merge.mergeContacts().size(), 3u);
 }
 
@@ -145,7 +145,7 @@ TEST(LMMergeManagedObject, ScreenListsAreCheckedFieldByField) {
   EXPECT_FALSE(contact->jobTitle);
   EXPECT_FALSE(contact->note);
   EXPECT_FALSE(contact->nickName);
-  EXPECT_EQ(contact->urlArray, (Json::array({item("u1")})));
+  EXPECT_EQ(contact->urlArray, (Json::array({labelled("u1")})));
   EXPECT_TRUE(contact->emailArray.is_null());
   EXPECT_TRUE(contact->relationsArray.is_null());
 }

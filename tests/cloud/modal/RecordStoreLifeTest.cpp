@@ -21,14 +21,14 @@ using recordstoretest::StoreFixture;
 
 namespace fs = std::filesystem;
 
-LMContactRelation contactRow(std::int64_t serverID, std::int64_t serverSync = 1) {
+LMContactRelation lifeContactRow(std::int64_t serverID, std::int64_t serverSync = 1) {
   LMContactRelation row;
   row.setServerID(serverID);
   row.setServerSync(serverSync);
   return row;
 }
 
-LMGroupRelation groupRow(std::int64_t serverID, std::int64_t serverSync = 1) {
+LMGroupRelation lifeGroupRow(std::int64_t serverID, std::int64_t serverSync = 1) {
   LMGroupRelation row;
   row.setServerID(serverID);
   row.setServerSync(serverSync);
@@ -50,9 +50,9 @@ TEST_F(RecordStoreLife, FirstStartCreatesBothTablesAndRecordsTheVersion) {
   EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
   EXPECT_TRUE(log_->contains("create Lumora database success", lumora::kLMLogFlagDebug));
 
-  auto contact = contactRow(1);
+  auto contact = lifeContactRow(1);
   EXPECT_TRUE(store.addContactRelation(contact));
-  EXPECT_TRUE(store.addGroupRelation(groupRow(2)));
+  EXPECT_TRUE(store.addGroupRelation(lifeGroupRow(2)));
   EXPECT_EQ(store.searchAllContactRelations().size(), 1u);
   EXPECT_EQ(store.searchAllGroupRelations().size(), 1u);
 
@@ -82,7 +82,7 @@ std::set<std::string> indexes() {
 TEST_F(RecordStoreLife, CurrentVersionKeepsRowsAndWatermarkAndGainsIndexes) {
   {
     LMManagedRecordContext store;
-    auto contact = contactRow(7);
+    auto contact = lifeContactRow(7);
     ASSERT_TRUE(store.addContactRelation(contact));
     store.setServerSync(99);
     store.setServerSyncExtraInfo("page-3");
@@ -105,9 +105,9 @@ TEST_F(RecordStoreLife, CurrentVersionKeepsRowsAndWatermarkAndGainsIndexes) {
 TEST_F(RecordStoreLife, OlderVersionDropsFileSnapshotAndWatermark) {
   {
     LMManagedRecordContext store;
-    auto contact = contactRow(7);
+    auto contact = lifeContactRow(7);
     ASSERT_TRUE(store.addContactRelation(contact));
-    ASSERT_TRUE(store.addGroupRelation(groupRow(8)));
+    ASSERT_TRUE(store.addGroupRelation(lifeGroupRow(8)));
     store.setServerSync(99);
     store.setServerSyncExtraInfo("page-3");
   }
@@ -119,7 +119,7 @@ TEST_F(RecordStoreLife, OlderVersionDropsFileSnapshotAndWatermark) {
   EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
   EXPECT_TRUE(upgraded.searchAllContactRelations().empty());
   EXPECT_TRUE(upgraded.searchAllGroupRelations().empty());
-  auto contact = contactRow(7);
+  auto contact = lifeContactRow(7);
   EXPECT_TRUE(upgraded.addContactRelation(contact));  // fresh, usable tables
   EXPECT_FALSE(log_->contains("Database upgrade fail", lumora::kLMLogFlagError));
 
@@ -139,7 +139,7 @@ TEST_F(RecordStoreLife, OnTheMainThreadTablesAreCreatedAheadOfLaterStatements) {
   ASSERT_TRUE(store);
 
   // The first statement waits behind the queued creation.
-  auto contact = contactRow(5);
+  auto contact = lifeContactRow(5);
   EXPECT_TRUE(store->addContactRelation(contact));
   EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
 
@@ -160,7 +160,7 @@ TEST_F(RecordStoreLife, UnremovableOldFileIsLoggedAndOperationsFailQuietly) {
   EXPECT_TRUE(log_->contains("Database upgrade fail", lumora::kLMLogFlagError));
   EXPECT_FALSE(defaults().hasKey("LMDBLastVersion"));
 
-  auto contact = contactRow(1);
+  auto contact = lifeContactRow(1);
   EXPECT_FALSE(store.addContactRelation(contact));
   EXPECT_TRUE(store.searchAllContactRelations().empty());
   EXPECT_EQ(store.serverContactNum(), 0);

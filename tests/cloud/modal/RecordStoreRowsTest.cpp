@@ -13,7 +13,7 @@ using lumora::LMContactRelation;
 using lumora::LMGroupRelation;
 using lumora::LMManagedRecordContext;
 
-LMContactRelation contactRow(std::int64_t serverID, std::optional<std::int32_t> recordID,
+LMContactRelation contactRelation(std::int64_t serverID, std::optional<std::int32_t> recordID,
                              const char* status = "default") {
   LMContactRelation row;
   row.setServerID(serverID);
@@ -24,7 +24,7 @@ LMContactRelation contactRow(std::int64_t serverID, std::optional<std::int32_t> 
 }
 
 LMContactRelation fullContact(std::int64_t serverID) {
-  LMContactRelation row = contactRow(serverID, 12, "custom");
+  LMContactRelation row = contactRelation(serverID, 12, "custom");
   row.setLocalRecordSync(1700000000.625);
   row.setLocalServerSync(40);
   row.setLocalJsonString(R"({"name":"local"})");
@@ -37,7 +37,7 @@ LMContactRelation fullContact(std::int64_t serverID) {
   return row;
 }
 
-LMGroupRelation groupRow(std::int64_t serverID, std::int32_t recordID, const char* status) {
+LMGroupRelation groupRelation(std::int64_t serverID, std::int32_t recordID, const char* status) {
   LMGroupRelation row;
   row.setServerID(serverID);
   row.setServerSync(3);
@@ -59,7 +59,7 @@ TEST_F(RecordStoreRows, ContactRowsRoundTripEveryColumnAndUpdate) {
   EXPECT_EQ(store_.searchContactRelationByServerID(100), row);
   EXPECT_EQ(store_.searchContactRelationByRecordID(12), row);
 
-  LMContactRelation sparse = contactRow(101, 13);
+  LMContactRelation sparse = contactRelation(101, 13);
   ASSERT_TRUE(store_.addContactRelation(sparse));
   auto read = store_.searchContactRelationByServerID(101);
   ASSERT_TRUE(read.has_value());
@@ -90,7 +90,7 @@ TEST_F(RecordStoreRows, WritesNeedServerIdAndVersion) {
 }
 
 TEST_F(RecordStoreRows, MissingTimeAndPhotoFlagAreFilledInTheObjectAndStored) {
-  LMContactRelation row = contactRow(9, 4);
+  LMContactRelation row = contactRelation(9, 4);
   row.setLocalRecordSync(std::nullopt);
   row.setIsPhotoFail(std::nullopt);
   ASSERT_TRUE(store_.addContactRelation(row));
@@ -102,20 +102,20 @@ TEST_F(RecordStoreRows, MissingTimeAndPhotoFlagAreFilledInTheObjectAndStored) {
 TEST_F(RecordStoreRows, DuplicateServerIdIsRefusedAndTheFirstRowKept) {
   LMContactRelation first = fullContact(3);
   ASSERT_TRUE(store_.addContactRelation(first));
-  LMContactRelation second = contactRow(3, 99);
+  LMContactRelation second = contactRelation(3, 99);
   EXPECT_FALSE(store_.addContactRelation(second));
   EXPECT_EQ(store_.searchContactRelationByServerID(3), first);
 }
 
 TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
-  LMGroupRelation row = groupRow(20, 7, "custom");
+  LMGroupRelation row = groupRelation(20, 7, "custom");
   row.setLocalName("Family");
   row.setLocalServerSync(2);
   row.setLocalJsonString("[1,2]");
   row.setServerName("Family & Friends");
   ASSERT_TRUE(store_.addGroupRelation(row));
   EXPECT_EQ(store_.searchGroupRelationByRecordID(7), row);
-  ASSERT_TRUE(store_.addGroupRelation(groupRow(21, -1, "default")));
+  ASSERT_TRUE(store_.addGroupRelation(groupRelation(21, -1, "default")));
   ASSERT_EQ(store_.searchAllUnsyncGroupRelations().size(), 1u);
 
   row.setServerStatus("default");
@@ -132,11 +132,11 @@ TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
 }
 
 TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresCountAndDeletion) {
-  std::vector<LMContactRelation> rows = {contactRow(1, 10, "default"), contactRow(2, 11, "custom"),
-                                         contactRow(3, 12, "deleted"), contactRow(4, 11, "custom")};
+  std::vector<LMContactRelation> rows = {contactRelation(1, 10, "default"), contactRelation(2, 11, "custom"),
+                                         contactRelation(3, 12, "deleted"), contactRelation(4, 11, "custom")};
   for (std::size_t i = 1; i < rows.size(); ++i) rows[i].setIsPhotoFail(true);
   for (auto& row : rows) ASSERT_TRUE(store_.addContactRelation(row));
-  ASSERT_TRUE(store_.addGroupRelation(groupRow(1, 1, "default")));
+  ASSERT_TRUE(store_.addGroupRelation(groupRelation(1, 1, "default")));
 
   auto unsynced = store_.searchAllUnsyncContactRelations();
   ASSERT_EQ(unsynced.size(), 3u);
@@ -148,7 +148,7 @@ TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresCountAndDeletion) {
   EXPECT_EQ(failed.at(12).serverID(), 3);
   EXPECT_EQ(store_.serverContactNum(), 3);  // "default" and "custom", not "deleted"
 
-  ASSERT_TRUE(store_.deleteContactRelation(contactRow(2, std::nullopt)));
+  ASSERT_TRUE(store_.deleteContactRelation(contactRelation(2, std::nullopt)));
   EXPECT_FALSE(store_.searchContactRelationByServerID(2).has_value());
   EXPECT_EQ(store_.searchAllContactRelations().size(), 3u);
   EXPECT_TRUE(store_.deleteAllRelations());
@@ -157,20 +157,20 @@ TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresCountAndDeletion) {
 }
 
 TEST_F(RecordStoreRows, ValuesThatLookLikeSqlAreStoredAsText) {
-  LMContactRelation row = contactRow(1, 1);
+  LMContactRelation row = contactRelation(1, 1);
   const std::string hostile = "x'); drop table SyncContact; --";
   row.setJsonString(hostile);
   row.setServerStatus("default' or '1'='1");
   ASSERT_TRUE(store_.addContactRelation(row));
   EXPECT_EQ(store_.searchContactRelationByServerID(1)->jsonString(), hostile);
   EXPECT_EQ(store_.searchAllUnsyncContactRelations().size(), 1u);
-  LMContactRelation second = contactRow(2, 2);
+  LMContactRelation second = contactRelation(2, 2);
   EXPECT_TRUE(store_.addContactRelation(second));  // the table is still there
 }
 
 TEST_F(RecordStoreRows, BatchesKeepAllOrNothingAndNest) {
   auto add = [this](std::int64_t serverID) {
-    auto row = contactRow(serverID, static_cast<std::int32_t>(serverID));
+    auto row = contactRelation(serverID, static_cast<std::int32_t>(serverID));
     return store_.addContactRelation(row);
   };
   auto failure = [] { return lumora::LMManagedRecordContextDatabase::error("stop"); };
@@ -202,7 +202,7 @@ TEST_F(RecordStoreRows, WritesFromSeveralThreadsAllLand) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([this, t] {
       for (int i = 0; i < 25; ++i) {
-        auto row = contactRow(t * 100 + i, t * 100 + i);
+        auto row = contactRelation(t * 100 + i, t * 100 + i);
         EXPECT_TRUE(store_.addContactRelation(row));
       }
     });

@@ -28,13 +28,13 @@ class LMHTTPErrorHandlerTest : public ::testing::Test {
   LMHTTPErrorHandler& handler = LMHTTPErrorHandler::defaultHandler();
 };
 
-Error serverError(std::int64_t code, Json info = Json::object()) {
+Error httpServerError(std::int64_t code, Json info = Json::object()) {
   return Error(kLMServerErrorDomain, code, std::move(info));
 }
 
 TEST_F(LMHTTPErrorHandlerTest, A500BlocksTheHostForFiveMinutesWithoutExtension) {
   const std::string url = "http://cloud.example:8080/lum/contact/v3/user/1/full";
-  Error first = serverError(500, {{"code", 500}});
+  Error first = httpServerError(500, {{"code", 500}});
   EXPECT_TRUE(handler.handleServerError(first, url));
   // Any path and port of that host is blocked with the same error.
   EXPECT_EQ(handler.serverErrorWithURL("https://cloud.example/other?x=1"), first);
@@ -44,7 +44,7 @@ TEST_F(LMHTTPErrorHandlerTest, A500BlocksTheHostForFiveMinutesWithoutExtension) 
   // The device's clock set back a day does not prolong the block.
   clock->stepWallTime(-std::chrono::hours(24));
   // A second 500 while blocked changes nothing (the block keeps its end).
-  EXPECT_TRUE(handler.handleServerError(serverError(500, {{"code", 500}, {"n", 2}}), url));
+  EXPECT_TRUE(handler.handleServerError(httpServerError(500, {{"code", 500}, {"n", 2}}), url));
   EXPECT_EQ(handler.serverErrorWithURL(url), first);
   clock->advance(platform::seconds(99));
   EXPECT_TRUE(handler.serverErrorWithURL(url));
@@ -58,7 +58,7 @@ TEST_F(LMHTTPErrorHandlerTest, A500BlocksTheHostForFiveMinutesWithoutExtension) 
 
 TEST_F(LMHTTPErrorHandlerTest, A503BlocksForTheNamedTimeAndAnswersNo) {
   const std::string url = "http://busy.example/lum/x";
-  Error busy = serverError(503, {{"code", 503}, {"data", {{"retryAfter", 120}}}});
+  Error busy = httpServerError(503, {{"code", 503}, {"data", {{"retryAfter", 120}}}});
   EXPECT_FALSE(handler.handleServerError(busy, url));
   EXPECT_EQ(handler.serverErrorWithURL(url), busy);
   clock->advance(platform::seconds(119.5));
@@ -70,7 +70,7 @@ TEST_F(LMHTTPErrorHandlerTest, A503BlocksForTheNamedTimeAndAnswersNo) {
   for (Json retryAfter : {Json(1e19), Json(9.3e9), Json("99999999999999999999"), Json(1e300),
                           Json(std::numeric_limits<double>::infinity()),
                           Json(std::numeric_limits<std::uint64_t>::max())}) {
-    EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"retryAfter", retryAfter}}}}), url));
+    EXPECT_FALSE(handler.handleServerError(httpServerError(503, {{"data", {{"retryAfter", retryAfter}}}}), url));
     clock->advance(platform::seconds(24 * 3600 - 1));
     EXPECT_TRUE(handler.serverErrorWithURL(url)) << retryAfter;
     clock->advance(platform::seconds(1));
@@ -80,28 +80,28 @@ TEST_F(LMHTTPErrorHandlerTest, A503BlocksForTheNamedTimeAndAnswersNo) {
 
 TEST_F(LMHTTPErrorHandlerTest, ErrorsThatDoNotBlock) {
   const std::string url = "http://host.example/";
-  EXPECT_FALSE(handler.handleServerError(serverError(503, {{"code", 503}}), url));
-  EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", Json::object()}}), url));
-  EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"other", 1}}}}), url));
-  EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"retryAfter", -1e300}}}}), url));
-  EXPECT_FALSE(handler.handleServerError(serverError(503, {{"data", {{"retryAfter", -std::numeric_limits<double>::infinity()}}}}), url));
+  EXPECT_FALSE(handler.handleServerError(httpServerError(503, {{"code", 503}}), url));
+  EXPECT_FALSE(handler.handleServerError(httpServerError(503, {{"data", Json::object()}}), url));
+  EXPECT_FALSE(handler.handleServerError(httpServerError(503, {{"data", {{"other", 1}}}}), url));
+  EXPECT_FALSE(handler.handleServerError(httpServerError(503, {{"data", {{"retryAfter", -1e300}}}}), url));
+  EXPECT_FALSE(handler.handleServerError(httpServerError(503, {{"data", {{"retryAfter", -std::numeric_limits<double>::infinity()}}}}), url));
   EXPECT_FALSE(handler.handleServerError(Error("elsewhere", 503, {{"data", {{"retryAfter", 9}}}}), url));
-  EXPECT_FALSE(handler.handleServerError(serverError(404), url));
+  EXPECT_FALSE(handler.handleServerError(httpServerError(404), url));
   EXPECT_FALSE(handler.handleServerError(std::nullopt, url));
-  EXPECT_FALSE(handler.handleServerError(serverError(500), std::nullopt));
+  EXPECT_FALSE(handler.handleServerError(httpServerError(500), std::nullopt));
   EXPECT_FALSE(handler.serverErrorWithURL(url));
 }
 
 TEST_F(LMHTTPErrorHandlerTest, ClearAllErrorsUnblocksAndHostlessURLsUseTheirText) {
-  EXPECT_TRUE(handler.handleServerError(serverError(500), "not a url"));
+  EXPECT_TRUE(handler.handleServerError(httpServerError(500), "not a url"));
   EXPECT_TRUE(handler.serverErrorWithURL("not a url"));
-  EXPECT_TRUE(handler.handleServerError(serverError(500), "http://a.example/"));
+  EXPECT_TRUE(handler.handleServerError(httpServerError(500), "http://a.example/"));
   handler.clearAllErrors();
   EXPECT_FALSE(handler.serverErrorWithURL("not a url"));
   EXPECT_FALSE(handler.serverErrorWithURL("http://a.example/"));
   // A new block after the logout runs its own full time.
   clock->advance(platform::seconds(250));
-  EXPECT_TRUE(handler.handleServerError(serverError(500), "http://a.example/"));
+  EXPECT_TRUE(handler.handleServerError(httpServerError(500), "http://a.example/"));
   clock->advance(platform::seconds(100));
   EXPECT_TRUE(handler.serverErrorWithURL("http://a.example/"));
 }
@@ -129,7 +129,7 @@ TEST_F(LMHTTPErrorHandlerTest, OnlyACancelledAuthenticationLogsInAgain) {
   auto record = [&](const platform::Status& relogin, bool handled) {
     finishes.emplace_back(relogin.ok(), handled);
   };
-  handler.handleUserAuthenticationError(serverError(401), sessions, "lumora", record);
+  handler.handleUserAuthenticationError(httpServerError(401), sessions, "lumora", record);
   EXPECT_EQ(sessions.relogins, 0);
   EXPECT_EQ(finishes, (std::vector<std::pair<bool, bool>>{{true, false}}));
 

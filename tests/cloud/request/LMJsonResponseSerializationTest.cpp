@@ -17,7 +17,7 @@ using platform::Json;
 using platform::http::HeaderFields;
 using platform::http::Response;
 
-const std::string kKey = base64Encoding(platform::toBytes("0123456789abcdef"));
+const std::string kSecurityKey = base64Encoding(platform::toBytes("0123456789abcdef"));
 
 Response reply(int status, const std::string& type = "application/json") {
   HeaderFields headers;
@@ -26,7 +26,7 @@ Response reply(int status, const std::string& type = "application/json") {
 }
 
 Bytes encrypted(const std::string& text) {
-  return platform::toBytes(*LMAESCoder(kKey).encryptString(text));
+  return platform::toBytes(*LMAESCoder(kSecurityKey).encryptString(text));
 }
 
 struct Decoded {
@@ -35,7 +35,7 @@ struct Decoded {
 };
 
 Decoded decode(const Response& response, const Bytes& body,
-               std::optional<std::string> key = kKey) {
+               std::optional<std::string> key = kSecurityKey) {
   LMJsonResponseSerialization serializer;
   LMDecodedReply reply = serializer.responseObjectForResponse(response, body, key);
   Decoded out{reply.object, std::nullopt};
@@ -153,7 +153,7 @@ TEST(LMJsonResponseSerialization, RemovesNullsWhenAsked) {
   LMJsonResponseSerialization serializer;
   serializer.setRemovesKeysWithNullValues(true);
   auto decoded = serializer.responseObjectForResponse(
-      reply(200), encrypted(R"({"code":0,"a":null,"b":[{"c":null,"d":1}]})"), kKey);
+      reply(200), encrypted(R"({"code":0,"a":null,"b":[{"c":null,"d":1}]})"), kSecurityKey);
   EXPECT_TRUE(decoded.status.ok());
   EXPECT_EQ(decoded.object, (Json{{"code", 0}, {"b", Json::array({Json{{"d", 1}}})}}));
 }

@@ -15,7 +15,7 @@ namespace {
 using namespace lumora;
 using platform::Json;
 
-constexpr const char* kKey = "MDEyMzQ1Njc4OWFiY2RlZg==";  // Base64 of "0123456789abcdef"
+constexpr const char* kSignedSecurity = "MDEyMzQ1Njc4OWFiY2RlZg==";  // Base64 of "0123456789abcdef"
 
 class LMSignedRequestTest : public ::testing::Test {
  protected:
@@ -25,13 +25,13 @@ class LMSignedRequestTest : public ::testing::Test {
     passport = manager->passportForSid("lumora", "123");
     ASSERT_TRUE(passport);
     passport->setServiceToken("token-1");
-    passport->setSSecurity(kKey);
+    passport->setSSecurity(kSignedSecurity);
   }
   void TearDown() override { QBPassportsManager::sharedManager()->logOut(); }
 
   testsupport::TestHome home;
   std::shared_ptr<QBLoginPassport> passport;
-  const LMSignedSession session{"123", "token-1", kKey};
+  const LMSignedSession session{"123", "token-1", kSignedSecurity};
   LMHTTPRequestSerialization serializer;
 };
 
@@ -122,7 +122,7 @@ TEST_F(LMSignedRequestTest, WithoutASignedInSessionNothingIsBuilt) {
   EXPECT_EQ(noKey.error().code(), kLMLocalErrorNotLoggedIn);
   EXPECT_EQ(noKey.error().userInfo()[kLMErrorReasonKey], "QBPassport isn't logged in.");
 
-  passport->setSSecurity(kKey);
+  passport->setSSecurity(kSignedSecurity);
   passport->setServiceToken(std::nullopt);
   EXPECT_FALSE(sessions.sessionForSid("lumora").ok());
   // Another service without a login.

@@ -23,7 +23,7 @@ using platform::http::Response;
 using testhttp::TestServer;
 
 // A serial queue on a thread of its own, standing in for a caller's queue.
-class SerialQueue {
+class CallerQueue {
  public:
   Connection::Executor executor() {
     return [this](std::function<void()> task) { queue_.async(std::move(task)); };
@@ -50,7 +50,7 @@ struct Recorder {
   std::int64_t expectedSent = 0;
   bool ended = false;
   bool allOnQueue = true;
-  SerialQueue* queue = nullptr;
+  CallerQueue* queue = nullptr;
 
   void note(const std::string& event) {
     std::lock_guard<std::mutex> guard(mutex);
@@ -117,7 +117,7 @@ TEST(Connection, ReportsUploadResponseDataAndFinishInOrderOnTheCallersQueue) {
   });
   server.start();
 
-  SerialQueue queue;
+  CallerQueue queue;
   Recorder recorder;
   recorder.queue = &queue;
   Request upload = request(server.url("/upload"));
@@ -194,7 +194,7 @@ TEST(Connection, NothingIsReportedOnceCancelHasReturned) {
   });
   server.start();
 
-  SerialQueue queue;
+  CallerQueue queue;
   Recorder recorder;
   std::atomic<bool> cancelReturned{false};
   std::atomic<int> afterCancel{0};

@@ -32,7 +32,7 @@ using testhttp::TestServer;
 
 constexpr std::size_t kChunk = 64 << 10;
 
-Request get(const std::string& url) {
+Request getRequest(const std::string& url) {
   Request request;
   request.url = url;
   return request;
@@ -79,7 +79,7 @@ TEST(ReplyLimits, ATricklingReplyEndsAtTheDeadlineOfTheClock) {
 
   auto clock = std::make_shared<platform::ManualClock>();
   platform::ScopedClock scoped(clock);
-  Request request = get(server.url("/trickle"));
+  Request request = getRequest(server.url("/trickle"));
   request.timeoutSeconds = 5;
   request.deadlineSeconds = 120;
   // Time passes while the bytes come: after the fifth, beyond the deadline.
@@ -114,7 +114,7 @@ TEST(ReplyLimits, RepliesLongerThanTheBoundFailWithoutBeingKept) {
     bool fails;
   };
   for (const Case& c : {Case{"/announced", true}, Case{"/unannounced", true}, Case{"/fits", false}}) {
-    Request request = get(server.url(c.path));
+    Request request = getRequest(server.url(c.path));
     request.maxResponseBytes = 1 << 20;
     std::int64_t seen = 0;
     SendControl control;
@@ -132,7 +132,7 @@ TEST(ReplyLimits, RepliesLongerThanTheBoundFailWithoutBeingKept) {
   }
 
   // The asynchronous connection stops at the same bound.
-  Request request = get(server.url("/unannounced"));
+  Request request = getRequest(server.url("/unannounced"));
   request.maxResponseBytes = 1 << 20;
   std::mutex mutex;
   std::condition_variable done;
@@ -167,7 +167,7 @@ TEST(ReplyLimits, AResponseSinkTakesTheFinalBodyWhateverItsLength) {
   testsupport::TestHome home;
 
   auto sink = std::make_shared<platform::http::FileResponseSink>(home.root() / "download.bin");
-  Request request = get(server.url("/moved"));
+  Request request = getRequest(server.url("/moved"));
   request.maxResponseBytes = 1 << 20;  // for memory only
   request.responseSink = sink;
   std::int64_t seen = 0;
@@ -211,7 +211,7 @@ TEST(ReplyLimits, ConnectionsAreKeptAndSharedAcrossRequestsAndThreads) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < kEach; ++i) {
-        auto reply = sendSynchronousRequest(get(server.url("/ping")));
+        auto reply = sendSynchronousRequest(getRequest(server.url("/ping")));
         if (!reply.ok() || platform::toString(reply.data) != "pong") ++failures;
       }
     });
@@ -228,7 +228,7 @@ TEST(ReplyLimits, ConnectionsAreKeptAndSharedAcrossRequestsAndThreads) {
   // Closed idle connections are opened afresh.
   std::size_t before = portCount();
   platform::http::closeIdleConnections();
-  ASSERT_TRUE(sendSynchronousRequest(get(server.url("/ping"))).ok());
+  ASSERT_TRUE(sendSynchronousRequest(getRequest(server.url("/ping"))).ok());
   EXPECT_EQ(portCount(), before + 1);
 }
 

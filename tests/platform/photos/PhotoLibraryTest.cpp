@@ -18,9 +18,9 @@ using namespace platform::photos;
 namespace fs = std::filesystem;
 
 // Collects what the library reports; waits (on a semaphore) for reports.
-class Recorder : public ChangeObserver {
+class ChangeRecorder : public ChangeObserver {
  public:
-  Recorder() {
+  ChangeRecorder() {
     photoLibraryDidChange = [this](const Change& change) {
       {
         std::lock_guard<std::mutex> guard(mutex);
@@ -44,7 +44,7 @@ class Recorder : public ChangeObserver {
 class PhotoLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(AuthorizationStatus::Authorized));
+    ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
     library = PhotoLibrary::sharedPhotoLibrary();
   }
 
@@ -67,17 +67,17 @@ class PhotoLibraryTest : public ::testing::Test {
 };
 
 TEST_F(PhotoLibraryTest, AccessIsAskedOnceAndWithoutItTheLibraryIsClosed) {
-  ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(AuthorizationStatus::NotDetermined));
+  ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::NotDetermined));
   PhotoLibrary::setAuthorizationAnswer(false);
   Semaphore answered;
-  AuthorizationStatus status = AuthorizationStatus::NotDetermined;
-  PhotoLibrary::requestAuthorization([&](AuthorizationStatus s) {
+  photos::AuthorizationStatus status = photos::AuthorizationStatus::NotDetermined;
+  PhotoLibrary::requestAuthorization([&](photos::AuthorizationStatus s) {
     status = s;
     answered.signal();
   });
   ASSERT_TRUE(answered.waitFor(seconds(10)));
-  EXPECT_EQ(status, AuthorizationStatus::Denied);
-  EXPECT_EQ(PhotoLibrary::authorizationStatus(), AuthorizationStatus::Denied);
+  EXPECT_EQ(status, photos::AuthorizationStatus::Denied);
+  EXPECT_EQ(PhotoLibrary::authorizationStatus(), photos::AuthorizationStatus::Denied);
 
   testsupport::writeFile(PhotoLibrary::folder() / "a.jpg", testsupport::makeJpeg(8, 8));
   EXPECT_TRUE(library->fetchAssetsWithMediaType(MediaType::Image).empty());
@@ -88,12 +88,12 @@ TEST_F(PhotoLibraryTest, AccessIsAskedOnceAndWithoutItTheLibraryIsClosed) {
 
   // A second request does not ask again.
   PhotoLibrary::setAuthorizationAnswer(true);
-  PhotoLibrary::requestAuthorization([&](AuthorizationStatus s) {
+  PhotoLibrary::requestAuthorization([&](photos::AuthorizationStatus s) {
     status = s;
     answered.signal();
   });
   ASSERT_TRUE(answered.waitFor(seconds(10)));
-  EXPECT_EQ(status, AuthorizationStatus::Denied);
+  EXPECT_EQ(status, photos::AuthorizationStatus::Denied);
 }
 
 TEST_F(PhotoLibraryTest, FilesInTheFolderBecomeAssetsWithStableIdentifiersAndWhatTheirFilesSay) {
@@ -132,7 +132,7 @@ TEST_F(PhotoLibraryTest, FilesInTheFolderBecomeAssetsWithStableIdentifiersAndWha
 
   // Looking again keeps every identifier; a changed file keeps its own and
   // is reported as changed, a removed one is reported as removed.
-  auto recorder = std::make_shared<Recorder>();
+  auto recorder = std::make_shared<ChangeRecorder>();
   library->registerChangeObserver(recorder);
   EXPECT_EQ(library->fetchAssetsWithLocalIdentifiers({photo->localIdentifier, movie->localIdentifier}).size(), 2u);
   testsupport::writeFile(folder / "clip.mov", testsupport::makeMovie(320, 240, 9));
@@ -147,7 +147,7 @@ TEST_F(PhotoLibraryTest, FilesInTheFolderBecomeAssetsWithStableIdentifiersAndWha
 }
 
 TEST_F(PhotoLibraryTest, ChangeBlocksMakeAlbumsAddAndRemoveAssetsAllOrNothing) {
-  auto recorder = std::make_shared<Recorder>();
+  auto recorder = std::make_shared<ChangeRecorder>();
   library->registerChangeObserver(recorder);
   const fs::path outside = home.root() / "downloads";
   testsupport::writeFile(outside / "trip.jpg", testsupport::makeJpeg(16, 16));
