@@ -138,7 +138,7 @@ TEST_F(KssNodeTest, BlocksInAnyOrderMakeTheFileDeclaredAndADamagedSendingStagesN
       metas[index] = Json{{"commit_meta", Json::parse(sent->body)["commit_meta"]}};
     }
     const std::string declared = crypto::sha1Hex(c.rightFile ? file : file + "x");
-    auto committed = kss().commitUpload(kUser, up["file_meta"], metas, declared);
+    auto committed = kss().commitUpload(kNodeUser, up["file_meta"], metas, declared);
     EXPECT_EQ(committed.body["code"], c.code) << committed.body.dump();
     // Nothing of a sending, good or bad, stays staged past the commit.
     EXPECT_TRUE(std::filesystem::is_empty(dataDir_ / "blobs" / "staging"));
