@@ -16,10 +16,10 @@
 // error is handed to the caller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>

@@ -398,13 +398,6 @@ Error errorForCurl(CURLcode code, const Hop& hop, const char* detail) {
 // The https rule: plain http only to the loopback interface. On success
 // `origin` is the URL's "scheme://host:port", which names its connections.
 std::optional<Error> checkUrl(const std::string& url, std::string& origin) {
-  // The URL this thread checked last passed: it needs no parse again.
-  thread_local std::string passedUrl;
-  thread_local std::string passedOrigin;
-  if (!passedUrl.empty() && url == passedUrl) {
-    origin = passedOrigin;
-    return std::nullopt;
-  }
   auto parsed = Url::parse(url);
   if (!parsed) return makeUrlError(kUrlErrorBadURL, url);
   if (!parsed->isHttp()) return makeUrlError(kUrlErrorUnsupportedURL, url);
@@ -413,8 +406,6 @@ std::optional<Error> checkUrl(const std::string& url, std::string& origin) {
                         "plain http to " + parsed->host() + " refused");
   }
   origin = parsed->scheme() + "://" + parsed->host() + ":" + std::to_string(parsed->port());
-  passedUrl = url;
-  passedOrigin = origin;
   return std::nullopt;
 }
 
