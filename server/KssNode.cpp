@@ -48,8 +48,9 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
 
 // One sending of a block taken in as it arrives. The pieces are decrypted
-// on the receiving thread (RC4 under the upload's key, restarted for the
-// block) into runs and fed to the block's SHA-1; each full run is handed to
+// on the receiving thread (combined with the upload's key stream, made
+// ahead, which every block restarts) into runs and fed to the block's
+// SHA-1; each full run is handed to
 // a helper thread of the sending's own, which feeds it to the upload's
 // running digest (when this block is the next in order) and writes it to a
 // staged file (about as costly as decrypting), while the next run is
@@ -63,17 +64,16 @@ class BlockIntake {
     std::unique_ptr<crypto::Sha1Stream> running;
   };
 
-  // `keyStream` (when given) is the key's stream made already; bytes past
-  // `expected` are counted, not kept.
-  BlockIntake(BlobStore& blobs, const std::string& name, std::string_view key,
-              std::shared_ptr<const std::string> keyStream, std::uint64_t expected,
+  // `keyStream` covers `expected` bytes at least; bytes past `expected` are
+  // counted, not kept.
+  BlockIntake(BlobStore& blobs, const std::string& name,
+              std::shared_ptr<UploadKeyStreams::Stream> keyStream, std::uint64_t expected,
               std::unique_ptr<crypto::Sha1Stream> running)
       : file_(blobs.create(name)),
-        cipher_(key),
         keyStream_(std::move(keyStream)),
         expected_(expected),
         running_(std::move(running)) {
-    decrypted_ = cipher_.ok();
+    decrypted_ = keyStream_ != nullptr;
     stored_ = file_.ok() && sha1_.ok();
     for (std::size_t i = 0; i < runs_.size(); ++i) {
       runs_[i].resize(kRun);
@@ -96,8 +96,9 @@ class BlockIntake {
       if (!current_) current_ = acquire();
       const std::size_t step = std::min(size, kRun - filled_);
       char* run = runs_[*current_].data() + filled_;
-      decrypted_ = keyStream_ ? crypto::applyKeyStream(*keyStream_, size_ - size, data, run, step)
-                              : cipher_.applyInto(data, run, step);
+      const std::uint64_t position = size_ - size;
+      decrypted_ = keyStream_->ensure(position + step) &&
+                   crypto::applyKeyStream(keyStream_->bytes(), position, data, run, step);
       sha1_.update(std::string_view(run, step));
       filled_ += step;
       data += step;
@@ -181,8 +182,7 @@ class BlockIntake {
   }
 
   BlobStore::Writer file_;
-  crypto::Rc4Stream cipher_;
-  std::shared_ptr<const std::string> keyStream_;
+  std::shared_ptr<UploadKeyStreams::Stream> keyStream_;
   const std::uint64_t expected_;
   crypto::Sha1Stream sha1_;
   std::unique_ptr<crypto::Sha1Stream> running_;
@@ -273,8 +273,10 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
     }
   }
   const std::string fileMeta = crypto::randomToken(18);
-  const std::string secureKey = crypto::hexEncode(crypto::randomBytes(16));
+  const std::string rawKey = crypto::randomBytes(16);
+  const std::string secureKey = crypto::hexEncode(rawKey);
   Json blockMetas = Json::array();
+  bool toSend = false;
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     SqlConnection& db = access.connection();
@@ -293,6 +295,8 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
         commitMeta = crypto::randomToken(12);
         meta["is_existed"] = true;
         meta["commit_meta"] = commitMeta;
+      } else {
+        toSend = true;
       }
       stored = runSql(db,
                       "INSERT INTO kss_upload_blocks (file_meta, idx, block_meta, sha1, size, "
@@ -306,6 +310,10 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
     }
   }
   trimUploads(userId);
+  // The first block is the longest.
+  if (toSend) {
+    uploadKeyStreams_.prepare(fileMeta, rawKey, static_cast<std::size_t>(blocks[0].size));
+  }
   return SignedReply::ok(Json{{"file_meta", fileMeta},
                               {"block_metas", std::move(blockMetas)},
                               {"secure_key", secureKey},
@@ -364,10 +372,10 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
   // alone; only a block found right replaces the block's staged file.
   const std::string partName = stagingName(*fileMeta, block.index) + "-" + crypto::randomToken(9);
   // A file of one block needs no running digest: its block's is the file's.
-  // The blocks of a larger file all restart the same key stream: it is made
-  // once (and kept for a few keys).
   const bool several = blockCount > 1;
-  BlockIntake intake(blobs_, partName, key, several ? keyStream(key) : nullptr,
+  // Every block restarts the upload's key stream: it is made once, ahead.
+  BlockIntake intake(blobs_, partName,
+                     uploadKeyStreams_.streamFor(*fileMeta, key, static_cast<std::size_t>(block.size)),
                      static_cast<std::uint64_t>(block.size),
                      several ? runningDigestFor(*fileMeta, block.index) : nullptr);
   body([&intake](const char* data, std::size_t size) { return intake.take(data, size); });
@@ -505,6 +513,7 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   stored = stored && runSql(db, "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta) &&
            runSql(db, "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
   if (!stored || !transaction.commit()) return refused(cloudcode::kServerError, "cannot store the file");
+  uploadKeyStreams_.drop(fileMeta);
   return SignedReply::ok(Json{{"fileId", fileId}, {"size", size}});
 }
 
@@ -647,6 +656,7 @@ std::optional<KssNode::RunningDigest> KssNode::takeRunningDigest(const std::stri
 
 void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
   takeRunningDigest(fileMeta);
+  uploadKeyStreams_.drop(fileMeta);
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     runSql(access.connection(), "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta);
