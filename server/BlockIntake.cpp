@@ -19,11 +19,18 @@ BlockIntake::BlockIntake(BlobStore& blobs, std::string name, std::shared_ptr<Upl
     runs_[i].resize(kRun);
     free_.push_back(i);
   }
-  try {
-    digester_.thread = std::thread([this] { serve(digester_, true); });
-    writer_.thread = std::thread([this] { serve(writer_, false); });
-  } catch (const std::system_error&) {
-    // A helper that cannot be had leaves its work to the receiving thread.
+  const Work works[] = {Work::Digest, Work::Running, Work::Write};
+  for (std::size_t i = 0; i < stages_.size(); ++i) {
+    Stage& stage = stages_[i];
+    stage.work = works[i];
+    stage.active = stage.work != Work::Running || running_;
+    if (!stage.active) continue;
+    ++activeStages_;
+    try {
+      stage.thread = std::thread([this, &stage] { serve(stage); });
+    } catch (const std::system_error&) {
+      // A helper that cannot be had leaves its work to the receiving thread.
+    }
   }
 }
 
@@ -71,16 +78,20 @@ void BlockIntake::handOver() {
   if (!decrypted_) return release(run);
   {
     std::lock_guard lock(mutex_);
-    pending_[run] = 2;
-    if (digester_.thread.joinable()) digester_.ready.emplace_back(run, size);
-    if (writer_.thread.joinable()) writer_.ready.emplace_back(run, size);
+    pending_[run] = activeStages_;
+    for (Stage& stage : stages_) {
+      if (stage.thread.joinable()) stage.ready.emplace_back(run, size);
+    }
   }
   changed_.notify_all();
-  if (!digester_.thread.joinable()) digestRun(run, size);
-  if (!writer_.thread.joinable()) writeRun(run, size);
+  for (Stage& stage : stages_) {
+    if (stage.active && !stage.thread.joinable()) perform(stage.work, run, size);
+  }
 }
 
-void BlockIntake::serve(Stage& stage, bool digests) {
+void BlockIntake::serve(Stage& stage) {
+  // The writer makes the staged file while the first run comes in.
+  if (stage.work == Work::Write) createFile();
   std::unique_lock lock(mutex_);
   while (true) {
     changed_.wait(lock, [&] { return !stage.ready.empty() || closing_; });
@@ -88,27 +99,32 @@ void BlockIntake::serve(Stage& stage, bool digests) {
     const auto [run, size] = stage.ready.front();
     stage.ready.pop_front();
     lock.unlock();
-    if (digests) digestRun(run, size);
-    else writeRun(run, size);
+    perform(stage.work, run, size);
     lock.lock();
   }
 }
 
-void BlockIntake::digestRun(std::size_t run, std::size_t size) {
+void BlockIntake::perform(Work work, std::size_t run, std::size_t size) {
   const std::string_view bytes(runs_[run].data(), size);
-  sha1_.update(bytes);
-  if (running_) running_->update(bytes);
+  switch (work) {
+    case Work::Digest:
+      sha1_.update(bytes);
+      break;
+    case Work::Running:
+      running_->update(bytes);
+      break;
+    case Work::Write:
+      createFile();
+      if (stored_) stored_ = file_->write(bytes.data(), bytes.size());
+      break;
+  }
   release(run);
 }
 
-void BlockIntake::writeRun(std::size_t run, std::size_t size) {
-  // The staged file is made here, off the receiving thread.
-  if (!file_) {
-    file_.emplace(blobs_.create(name_));
-    stored_ = file_->ok();
-  }
-  if (stored_) stored_ = file_->write(runs_[run].data(), size);
-  release(run);
+void BlockIntake::createFile() {
+  if (file_) return;
+  file_.emplace(blobs_.create(name_));
+  stored_ = file_->ok();
 }
 
 void BlockIntake::release(std::size_t run) {
@@ -126,8 +142,8 @@ void BlockIntake::close() {
     closing_ = true;
   }
   changed_.notify_all();
-  for (Stage* stage : {&digester_, &writer_}) {
-    if (stage->thread.joinable()) stage->thread.join();
+  for (Stage& stage : stages_) {
+    if (stage.thread.joinable()) stage.thread.join();
   }
 }
 

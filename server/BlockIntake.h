@@ -1,11 +1,11 @@
 // One sending of a block to the storage node, taken in as it arrives. The
 // receiving thread only decrypts each piece (combining it with the upload's
 // key stream, made ahead: UploadKeyStreams) into runs; each full run goes to
-// two helper threads of the sending's own: one feeds the block's SHA-1 (and
-// the upload's running digest, when this block is the next in order), the
-// other creates the staged file and writes the run to it. So the three
-// costs, about alike, overlap while the next run is received. A failure is
-// remembered and the rest of the body read and dropped.
+// helper threads of the sending's own: one feeds the block's SHA-1, one the
+// upload's running digest (when this block is the next in order), one
+// creates the staged file and writes the run to it. So these costs, about
+// alike, overlap while the next run is received. A failure is remembered
+// and the rest of the body read and dropped.
 //
 // Ownership: owned by the handler of the sending; borrows the BlobStore;
 // owns its helpers (joined by finish() or the destructor). Threading: take()
@@ -54,20 +54,26 @@ class BlockIntake {
   std::optional<Taken> finish();
 
  private:
-  static constexpr std::size_t kRun = 256 * 1024;
-  static constexpr std::size_t kRuns = 4;
+  // Small runs: the last one, handed over at the end, is soon done.
+  static constexpr std::size_t kRun = 64 * 1024;
+  static constexpr std::size_t kRuns = 16;
 
-  // One helper: the runs handed to it, in order, and its thread.
+  // One helper: its work, the runs handed to it (in order) and its thread.
+  enum class Work { Digest, Running, Write };
   struct Stage {
+    Work work = Work::Digest;
+    bool active = false;
     std::deque<std::pair<std::size_t, std::size_t>> ready;  // run, bytes
     std::thread thread;
   };
 
   std::size_t acquire();
   void handOver();
-  void serve(Stage& stage, bool digests);
-  void digestRun(std::size_t run, std::size_t size);
-  void writeRun(std::size_t run, std::size_t size);
+  void serve(Stage& stage);
+  void perform(Work work, std::size_t run, std::size_t size);
+  // Makes the staged file (off the receiving thread, unless no writer could
+  // be had).
+  void createFile();
   void release(std::size_t run);
   void close();
 
@@ -76,10 +82,11 @@ class BlockIntake {
   std::optional<BlobStore::Writer> file_;  // the writer's
   std::shared_ptr<UploadKeyStreams::Stream> keyStream_;
   const std::uint64_t expected_;
-  crypto::Sha1Stream sha1_;                       // the digester's
-  std::unique_ptr<crypto::Sha1Stream> running_;   // the digester's
+  crypto::Sha1Stream sha1_;                      // the digester's
+  std::unique_ptr<crypto::Sha1Stream> running_;  // its helper's
   std::array<std::vector<char>, kRuns> runs_;
   std::array<int, kRuns> pending_{};  // helpers still to do a run
+  int activeStages_ = 0;
   std::optional<std::size_t> current_;  // the run being filled
   std::size_t filled_ = 0;
   std::uint64_t size_ = 0;
@@ -88,8 +95,7 @@ class BlockIntake {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::size_t> free_;
-  Stage digester_;
-  Stage writer_;
+  std::array<Stage, 3> stages_;
   bool closing_ = false;
 };
 
