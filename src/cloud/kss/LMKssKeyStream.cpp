@@ -28,6 +28,8 @@ std::shared_ptr<LMKssKeyStream> LMKssKeyStream::start(const platform::Bytes& key
       if (!held->makeMore(kHelperStep)) break;
     }
   });
+  // The first bytes are made here while the helper wakes up.
+  stream->makeMore(kHelperStep);
   return stream;
 }
 

@@ -26,7 +26,8 @@ class LMKssKeyStream {
   struct Token {};
 
  public:
-  // The stream of `key` over `length` bytes, its making started.
+  // The stream of `key` over `length` bytes, its making started (its first
+  // bytes made already).
   static std::shared_ptr<LMKssKeyStream> start(const platform::Bytes& key, std::size_t length);
 
   LMKssKeyStream(Token, const platform::Bytes& key, std::size_t length);
