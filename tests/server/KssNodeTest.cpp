@@ -227,7 +227,7 @@ TEST(UploadKeyStreams, MadeAheadOrCaughtUpTheyAreTheKeysStreamAndBounded) {
   EXPECT_EQ(held[0], held[1]);
   EXPECT_EQ(streams.size(), 2u);
   std::vector<std::thread> readers;
-  std::vector<bool> made(held.size());
+  std::vector<char> made(held.size());  // not vector<bool>: each thread writes its own
   for (std::size_t i = 0; i < held.size(); ++i) {
     readers.emplace_back([&, i] {
       bool ok = true;

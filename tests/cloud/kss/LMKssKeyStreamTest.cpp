@@ -3,7 +3,9 @@
 // however many readers, and a span it does not cover is refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cloud/kss/LMKssKeyStream.h"
