@@ -3,19 +3,14 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "server/BlobReply.h"
+#include "server/BlockIntake.h"
 #include "server/Crypto.h"
 #include "server/FileCrypto.h"
 #include "server/HttpUtil.h"
@@ -46,159 +41,6 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 }
 
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
-
-// One sending of a block taken in as it arrives. The pieces are decrypted
-// on the receiving thread (RC4 under the upload's key, restarted for the
-// block) into runs and fed to the block's SHA-1; each full run is handed to
-// a helper thread of the sending's own, which feeds it to the upload's
-// running digest (when this block is the next in order) and writes it to a
-// staged file (about as costly as decrypting), while the next run is
-// received. A failure is remembered and the rest of the body read and
-// dropped.
-class BlockIntake {
- public:
-  struct Taken {
-    std::uint64_t size = 0;
-    std::string sha1;
-    std::unique_ptr<crypto::Sha1Stream> running;
-  };
-
-  // `keyStream` (when given) is the key's stream made already; bytes past
-  // `expected` are counted, not kept.
-  BlockIntake(BlobStore& blobs, const std::string& name, std::string_view key,
-              std::shared_ptr<const std::string> keyStream, std::uint64_t expected,
-              std::unique_ptr<crypto::Sha1Stream> running)
-      : file_(blobs.create(name)),
-        cipher_(key),
-        keyStream_(std::move(keyStream)),
-        expected_(expected),
-        running_(std::move(running)) {
-    decrypted_ = cipher_.ok();
-    stored_ = file_.ok() && sha1_.ok();
-    for (std::size_t i = 0; i < runs_.size(); ++i) {
-      runs_[i].resize(kRun);
-      free_.push_back(i);
-    }
-    try {
-      helper_ = std::thread([this] { store(); });
-    } catch (const std::system_error&) {
-      // No thread to be had: the runs are stored on the receiving thread.
-    }
-  }
-  ~BlockIntake() { close(); }
-  BlockIntake(const BlockIntake&) = delete;
-  BlockIntake& operator=(const BlockIntake&) = delete;
-
-  bool take(const char* data, std::size_t size) {
-    size_ += size;
-    if (size_ > expected_) return true;  // too long: refused at the end
-    while (decrypted_ && stored_ && size > 0) {
-      if (!current_) current_ = acquire();
-      const std::size_t step = std::min(size, kRun - filled_);
-      char* run = runs_[*current_].data() + filled_;
-      decrypted_ = keyStream_ ? crypto::applyKeyStream(*keyStream_, size_ - size, data, run, step)
-                              : cipher_.applyInto(data, run, step);
-      sha1_.update(std::string_view(run, step));
-      filled_ += step;
-      data += step;
-      size -= step;
-      if (filled_ == kRun) handOver();
-    }
-    return true;
-  }
-
-  // What was taken; nullopt when it could not be decrypted or stored.
-  std::optional<Taken> finish() {
-    if (current_) handOver();
-    close();
-    if (!decrypted_ || !stored_) return std::nullopt;
-    Taken taken{size_, sha1_.finishHex(), nullptr};
-    if (running_ && running_->ok()) taken.running = std::move(running_);
-    return taken;
-  }
-
- private:
-  static constexpr std::size_t kRun = 256 * 1024;
-
-  std::size_t acquire() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !free_.empty(); });
-    const std::size_t run = free_.back();
-    free_.pop_back();
-    return run;
-  }
-
-  void handOver() {
-    if (decrypted_ && !helper_.joinable()) {
-      storeRun(*current_, filled_);
-    } else if (decrypted_) {
-      std::lock_guard lock(mutex_);
-      ready_.emplace_back(*current_, filled_);
-    } else {
-      std::lock_guard lock(mutex_);
-      free_.push_back(*current_);
-    }
-    changed_.notify_all();
-    current_.reset();
-    filled_ = 0;
-  }
-
-  // The helper: digests and writes the runs in the order they come.
-  void store() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-      changed_.wait(lock, [this] { return !ready_.empty() || closing_; });
-      if (ready_.empty()) return;
-      const auto [run, size] = ready_.front();
-      ready_.pop_front();
-      lock.unlock();
-      storeRun(run, size);
-      lock.lock();
-    }
-  }
-
-  void storeRun(std::size_t run, std::size_t size) {
-    if (stored_) {
-      const std::string_view bytes(runs_[run].data(), size);
-      if (running_) running_->update(bytes);
-      stored_ = file_.write(bytes.data(), bytes.size());
-    }
-    {
-      std::lock_guard lock(mutex_);
-      free_.push_back(run);
-    }
-    changed_.notify_all();
-  }
-
-  void close() {
-    if (!helper_.joinable()) return;
-    {
-      std::lock_guard lock(mutex_);
-      closing_ = true;
-    }
-    changed_.notify_all();
-    helper_.join();
-  }
-
-  BlobStore::Writer file_;
-  crypto::Rc4Stream cipher_;
-  std::shared_ptr<const std::string> keyStream_;
-  const std::uint64_t expected_;
-  crypto::Sha1Stream sha1_;
-  std::unique_ptr<crypto::Sha1Stream> running_;
-  std::array<std::vector<char>, 3> runs_;
-  std::optional<std::size_t> current_;  // the run being filled
-  std::size_t filled_ = 0;
-  std::uint64_t size_ = 0;
-  bool decrypted_ = false;            // the receiving thread's
-  std::atomic<bool> stored_ = false;  // the helper's
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::size_t> free_;
-  std::deque<std::pair<std::size_t, std::size_t>> ready_;  // run, bytes
-  bool closing_ = false;
-  std::thread helper_;
-};
 
 }  // namespace
 
@@ -273,8 +115,10 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
     }
   }
   const std::string fileMeta = crypto::randomToken(18);
-  const std::string secureKey = crypto::hexEncode(crypto::randomBytes(16));
+  const std::string rawKey = crypto::randomBytes(16);
+  const std::string secureKey = crypto::hexEncode(rawKey);
   Json blockMetas = Json::array();
+  bool toSend = false;
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     SqlConnection& db = access.connection();
@@ -293,6 +137,8 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
         commitMeta = crypto::randomToken(12);
         meta["is_existed"] = true;
         meta["commit_meta"] = commitMeta;
+      } else {
+        toSend = true;
       }
       stored = runSql(db,
                       "INSERT INTO kss_upload_blocks (file_meta, idx, block_meta, sha1, size, "
@@ -306,6 +152,10 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
     }
   }
   trimUploads(userId);
+  // The first block is the longest.
+  if (toSend) {
+    uploadKeyStreams_.prepare(fileMeta, rawKey, static_cast<std::size_t>(blocks[0].size));
+  }
   return SignedReply::ok(Json{{"file_meta", fileMeta},
                               {"block_metas", std::move(blockMetas)},
                               {"secure_key", secureKey},
@@ -364,10 +214,10 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
   // alone; only a block found right replaces the block's staged file.
   const std::string partName = stagingName(*fileMeta, block.index) + "-" + crypto::randomToken(9);
   // A file of one block needs no running digest: its block's is the file's.
-  // The blocks of a larger file all restart the same key stream: it is made
-  // once (and kept for a few keys).
   const bool several = blockCount > 1;
-  BlockIntake intake(blobs_, partName, key, several ? keyStream(key) : nullptr,
+  // Every block restarts the upload's key stream: it is made once, ahead.
+  BlockIntake intake(blobs_, partName,
+                     uploadKeyStreams_.streamFor(*fileMeta, key, static_cast<std::size_t>(block.size)),
                      static_cast<std::uint64_t>(block.size),
                      several ? runningDigestFor(*fileMeta, block.index) : nullptr);
   body([&intake](const char* data, std::size_t size) { return intake.take(data, size); });
@@ -505,6 +355,7 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   stored = stored && runSql(db, "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta) &&
            runSql(db, "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
   if (!stored || !transaction.commit()) return refused(cloudcode::kServerError, "cannot store the file");
+  uploadKeyStreams_.drop(fileMeta);
   return SignedReply::ok(Json{{"fileId", fileId}, {"size", size}});
 }
 
@@ -647,6 +498,7 @@ std::optional<KssNode::RunningDigest> KssNode::takeRunningDigest(const std::stri
 
 void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
   takeRunningDigest(fileMeta);
+  uploadKeyStreams_.drop(fileMeta);
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     runSql(access.connection(), "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta);

@@ -16,12 +16,13 @@
 //   2. POST <node>/upload_block_chunk?file_meta=..&block_meta=..&chunk_pos=0
 //      [&body_sum=<decimal>], "Content-Type: application/octet-stream", the
 //      block RC4-encrypted under the secure key as the body, unsigned. The
-//      node decrypts it as it arrives (into a staged file of the sending's
-//      own, put in the block's place only when right) and checks its size
-//      and SHA-1 against the declared ones; reply (JSON) {"stat":
-//      "BLOCK_COMPLETED", "commit_meta"}, the same commit meta for a block
-//      sent again. Refusals: HTTP 400 "stat"
-//      "BAD_REQUEST" (a parameter missing or malformed, "chunk_pos" not 0,
+//      node decrypts it as it arrives (with the upload's key stream, which
+//      every block restarts, made ahead from the upload's declaration on:
+//      UploadKeyStreams) into a staged file of the sending's own, put in
+//      the block's place only when right, and checks its size and SHA-1
+//      against the declared ones; reply (JSON) {"stat": "BLOCK_COMPLETED",
+//      "commit_meta"}, the same commit meta for a block sent again.
+//      Refusals: HTTP 400 "stat" "BAD_REQUEST" (a parameter missing or malformed, "chunk_pos" not 0,
 //      another content type), 404 "META_NOT_FOUND" (unknown or dropped
 //      upload, or a block meta of another upload), 400 "BLOCK_MISMATCH"
 //      (length or SHA-1 differ from the declared block), 500
@@ -73,6 +74,7 @@
 #include "server/FileCrypto.h"
 #include "server/SignedEndpoints.h"
 #include "server/Store.h"
+#include "server/UploadKeyStreams.h"
 
 namespace localcloud {
 
@@ -164,6 +166,7 @@ class KssNode {
   std::map<std::string, RunningDigest> running_;  // by file meta
   std::mutex keyStreamsMutex_;
   std::list<std::pair<std::string, std::shared_ptr<const std::string>>> keyStreams_;  // newest first
+  UploadKeyStreams uploadKeyStreams_;
 };
 
 }  // namespace localcloud

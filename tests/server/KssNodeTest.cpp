@@ -5,17 +5,21 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CloudFixture.h"
 #include "server/Crypto.h"
 #include "server/FileCrypto.h"
+#include "server/BlobReply.h"
 #include "server/KssNode.h"
+#include "server/UploadKeyStreams.h"
 
 namespace servertest {
 namespace {
 
 using localcloud::KssNode;
+using localcloud::UploadKeyStreams;
 namespace crypto = localcloud::crypto;
 
 constexpr std::int64_t kNodeUser = 7001;
@@ -206,6 +210,45 @@ TEST_F(KssNodeTest, RefusesWhatTheStorageWouldRefuse) {
   auto dropped = upload(query(other, 0), rc4(block, key(other)));
   ASSERT_TRUE(dropped);
   EXPECT_EQ(dropped->status, 404);
+}
+
+// The key streams made ahead are the key's RC4 stream however their readers
+// meet the maker, are held for the newest uploads only, and go with their
+// upload (a later block makes its stream again).
+TEST(UploadKeyStreams, MadeAheadOrCaughtUpTheyAreTheKeysStreamAndBounded) {
+  constexpr std::size_t kLength = 1 << 20;
+  UploadKeyStreams streams(2);
+  for (const char* meta : {"a", "b", "c"}) streams.prepare(meta, std::string("key-") + meta, kLength);
+  EXPECT_EQ(streams.size(), 2u);
+
+  std::vector<std::shared_ptr<UploadKeyStreams::Stream>> held{
+      streams.streamFor("c", "key-c", kLength), streams.streamFor("c", "key-c", kLength),
+      streams.streamFor("a", "key-a", kLength)};  // "a" was pushed out: made again
+  EXPECT_EQ(held[0], held[1]);
+  EXPECT_EQ(streams.size(), 2u);
+  std::vector<std::thread> readers;
+  std::vector<char> made(held.size());  // not vector<bool>: each thread writes its own
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    readers.emplace_back([&, i] {
+      bool ok = true;
+      for (std::size_t end = 4096; end <= kLength; end += 4096) ok = ok && held[i]->ensure(end);
+      made[i] = ok;
+    });
+  }
+  for (auto& reader : readers) reader.join();
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    ASSERT_TRUE(made[i]);
+    EXPECT_EQ(held[i]->bytes(), localcloud::rc4KeyStream(held[i]->key(), kLength));
+  }
+  EXPECT_FALSE(held[0]->ensure(kLength + 1));
+
+  // Another key or a longer block is never served a stream that does not fit.
+  EXPECT_NE(streams.streamFor("c", "key-x", kLength), held[0]);
+  EXPECT_NE(streams.streamFor("a", "key-a", kLength + 1), held[2]);
+  streams.drop("c");
+  streams.drop("a");
+  EXPECT_EQ(streams.size(), 0u);
+  EXPECT_FALSE(UploadKeyStreams::Stream("", 16).ensure(1));
 }
 
 }  // namespace

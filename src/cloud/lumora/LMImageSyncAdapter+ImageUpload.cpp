@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <utility>
 
 #include "cloud/kss/LMKssEncryptedBody.h"
+#include "cloud/kss/LMKssKeyStream.h"
 #include "cloud/lumora/LMImageSyncAdapter.h"
 #include "cloud/modal/LMAssetJSON.h"
 #include "cloud/modal/LMBlockDigests.h"
@@ -164,6 +166,14 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
   const std::int64_t size = image.size.value_or(0);
   auto plan = readStoragePlan(*kss, size);
   if (!plan.ok()) return plan.error();
+  // Every block restarts the key stream (RC4 under the key, afresh for each
+  // block): it is made once, from now on, while the first block is read and
+  // its transfer set up.
+  std::shared_ptr<LMKssKeyStream> keyStream;
+  if (std::any_of(plan->blocks.begin(), plan->blocks.end(),
+                  [](const platform::Json& entry) { return !isTrue(entry, "is_existed"); })) {
+    keyStream = LMKssKeyStream::start(plan->key, static_cast<std::size_t>(std::min(kLMBlockSize, size)));
+  }
   BlockFile file;
   if (auto opened = file.open(image.filePath); !opened.ok()) return opened.error();
 
@@ -217,9 +227,9 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
         });
       };
     }
-    // Encrypted (RC4 under the key, afresh for each block) as it goes out.
+    // Encrypted as it goes out.
     LMKssFileHelper::uploadKSSBlockUrl(
-        plan->node, LMKssEncryptedBody::source(block, plan->key), plan->fileMeta,
+        plan->node, LMKssEncryptedBody::source(block, keyStream), plan->fileMeta,
         entry.value("block_meta", platform::Json()), platform::Json(), std::move(progress),
         [&](const std::optional<platform::Json>& commitMeta, const std::optional<platform::Error>& error) {
           if (error) {

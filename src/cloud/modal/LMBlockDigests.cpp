@@ -8,6 +8,7 @@
 #include <cstring>
 #include <array>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -35,7 +36,7 @@ class BlockDigester {
 
   // A buffer to fill with the next block (waits for the lane to be free).
   platform::Bytes& nextBuffer() {
-    Lane& lane = lanes_[count_ % kLanes];
+    Lane& lane = laneFor(count_);
     lane.settle();
     if (lane.buffer.size() < static_cast<std::size_t>(kLMBlockSize)) lane.buffer.resize(kLMBlockSize);
     return lane.buffer;
@@ -44,7 +45,7 @@ class BlockDigester {
   // Digests the next block, held in `data` (a lane's buffer or the caller's
   // memory, which must stay untouched until finish()).
   void add(const std::uint8_t* data, std::size_t size) {
-    Lane& lane = lanes_[count_ % kLanes];
+    Lane& lane = laneFor(count_);
     lane.settle();  // a block of memory: wait for the lane's last block
     const std::size_t index = count_++;
     {
@@ -67,7 +68,7 @@ class BlockDigester {
   }
 
   LMBlockDigests finish() {
-    for (Lane& lane : lanes_) lane.settle();
+    settleAll();
     LMBlockDigests result;
     std::lock_guard<std::mutex> guard(mutex_);
     result.sha1 = wholeFromBlock_ && infos_.size() == 1 ? infos_[0]["sha1"].get<std::string>()
@@ -78,7 +79,7 @@ class BlockDigester {
 
   ~BlockDigester() {
     // Never leave a lane working on a buffer that is about to go.
-    for (Lane& lane : lanes_) lane.settle();
+    settleAll();
   }
 
  private:
@@ -93,9 +94,22 @@ class BlockDigester {
       for (; pending > 0; --pending) done.wait();
     }
   };
+  // The lane of the block at `index`, started when first needed (a file of
+  // one block starts one lane only).
+  Lane& laneFor(std::size_t index) {
+    auto& lane = lanes_[index % kLanes];
+    if (!lane) lane = std::make_unique<Lane>();
+    return *lane;
+  }
+  void settleAll() {
+    for (auto& lane : lanes_) {
+      if (lane) lane->settle();
+    }
+  }
+
   const bool wholeFromBlock_;
   DigestContext whole_{DigestKind::SHA1};
-  std::array<Lane, kLanes> lanes_;
+  std::array<std::unique_ptr<Lane>, kLanes> lanes_;
   std::mutex mutex_;
   std::vector<Json> infos_;
   std::size_t count_ = 0;

@@ -189,24 +189,26 @@ void LMImage::exportImage(const photos::Asset& asset) {
     return fail(backupError(kLMLocalErrorGeneral, "Fail to get image file name."));
   }
   size = static_cast<std::int64_t>(data.size());
-  // The temporary file is written while the helpers digest the bytes.
+  // The temporary file is written, and the photo's properties read, while
+  // the helpers digest the bytes.
   std::optional<platform::Error> unsaved;
+  std::optional<platform::Json> exif;
   LMBlockDigests digests = digestBlocksOfData(data, [&] {
     if (auto removal = clearTemporaryFile(*filePath)) {
       unsaved = std::move(*removal);
     } else if (!writeAtomically(*filePath, data)) {
       unsaved = backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
     }
+    if (unsaved) return;
+    if (auto properties = platform::imagePropertiesWithData(data)) {
+      exif = LMUtils::exifInfoFromImageMetadata(*properties, static_cast<double>(asset.pixelWidth),
+                                                static_cast<double>(asset.pixelHeight));
+    }
   });
   sha1 = std::move(digests.sha1);
   blockInfos = std::move(digests.blockInfos);
   if (unsaved) return fail(*unsaved);
-  if (auto properties = platform::imagePropertiesWithData(data)) {
-    if (auto exif = LMUtils::exifInfoFromImageMetadata(*properties, static_cast<double>(asset.pixelWidth),
-                                                       static_cast<double>(asset.pixelHeight))) {
-      exifInfo = std::move(*exif);
-    }
-  }
+  if (exif) exifInfo = std::move(*exif);
 }
 
 void LMImage::exportVideo(const photos::Asset& asset) {

@@ -1,0 +1,128 @@
+#include "server/UploadKeyStreams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+namespace localcloud {
+
+namespace {
+
+// The maker's step: small enough that a receiving thread that catches up
+// waits little for it.
+constexpr std::size_t kMakerStep = 256 * 1024;
+// What a receiving thread makes at least when it is ahead of the maker.
+constexpr std::size_t kCatchUpStep = 64 * 1024;
+
+}  // namespace
+
+UploadKeyStreams::Stream::Stream(std::string_view key, std::size_t length)
+    : key_(key), length_(length), rc4_(key) {
+  if (!rc4_.ok()) failed_ = true;
+}
+
+bool UploadKeyStreams::Stream::makeMore(std::size_t step) {
+  std::lock_guard lock(making_);
+  const std::size_t from = made_.load(std::memory_order_relaxed);
+  if (failed_ || from >= length_) return false;
+  // Allocated by the first maker, off the thread that declared the upload.
+  if (!bytes_) bytes_ = std::make_unique_for_overwrite<char[]>(length_);
+  // The stream is the cipher run over zeros.
+  const std::size_t count = std::min(step, length_ - from);
+  std::memset(bytes_.get() + from, 0, count);
+  if (!rc4_.applyInPlace(bytes_.get() + from, count)) {
+    failed_ = true;
+    return false;
+  }
+  made_.store(from + count, std::memory_order_release);
+  return from + count < length_;
+}
+
+bool UploadKeyStreams::Stream::ensure(std::size_t end) {
+  if (end > length_) return false;
+  for (std::size_t made; (made = made_.load(std::memory_order_acquire)) < end;) {
+    if (failed_) return false;
+    makeMore(std::max(end - made, kCatchUpStep));
+  }
+  return !failed_;
+}
+
+UploadKeyStreams::UploadKeyStreams(std::size_t kept) : kept_(std::max<std::size_t>(kept, 1)) {
+  try {
+    maker_ = std::thread([this] { make(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: blocks make their streams as they come.
+  }
+}
+
+UploadKeyStreams::~UploadKeyStreams() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (maker_.joinable()) maker_.join();
+}
+
+std::shared_ptr<UploadKeyStreams::Stream> UploadKeyStreams::keep(const std::string& fileMeta,
+                                                                 std::string_view key, std::size_t length) {
+  auto stream = std::make_shared<Stream>(key, length);
+  std::erase_if(streams_, [&fileMeta](const auto& entry) { return entry.first == fileMeta; });
+  streams_.emplace_front(fileMeta, stream);
+  if (streams_.size() > kept_) streams_.pop_back();
+  return stream;
+}
+
+void UploadKeyStreams::prepare(const std::string& fileMeta, std::string_view key, std::size_t length) {
+  {
+    std::lock_guard lock(mutex_);
+    auto stream = keep(fileMeta, key, length);
+    if (!maker_.joinable()) return;
+    queue_.push_back(stream);
+    // Streams pushed out before the maker reached them are passed over.
+    while (queue_.size() > kept_) queue_.pop_front();
+  }
+  wake_.notify_one();
+}
+
+std::shared_ptr<UploadKeyStreams::Stream> UploadKeyStreams::streamFor(const std::string& fileMeta,
+                                                                      std::string_view key, std::size_t length) {
+  std::lock_guard lock(mutex_);
+  auto found = std::find_if(streams_.begin(), streams_.end(),
+                            [&fileMeta](const auto& entry) { return entry.first == fileMeta; });
+  if (found != streams_.end() && found->second->key() == key && found->second->length() >= length) {
+    return found->second;
+  }
+  return keep(fileMeta, key, length);
+}
+
+void UploadKeyStreams::drop(const std::string& fileMeta) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(streams_, [&fileMeta](const auto& entry) { return entry.first == fileMeta; });
+}
+
+std::size_t UploadKeyStreams::size() const {
+  std::lock_guard lock(mutex_);
+  return streams_.size();
+}
+
+void UploadKeyStreams::make() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    std::weak_ptr<Stream> next = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    // A stream nobody holds any more is left unmade.
+    while (auto stream = next.lock()) {
+      if (!stream->makeMore(kMakerStep)) break;
+      std::lock_guard check(mutex_);
+      if (stopping_) break;
+    }
+    lock.lock();
+  }
+}
+
+}  // namespace localcloud
