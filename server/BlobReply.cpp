@@ -18,13 +18,13 @@ struct EncryptedDownload {
   BlobStore::Reader reader;
   std::string key;
   std::unique_ptr<crypto::Rc4Stream> rc4;
-  std::shared_ptr<const std::string> keyStream;
+  std::shared_ptr<KeyStreams::Stream> keyStream;
   std::uint64_t position = 0;
   std::string piece = std::string(kServePiece, '\0');
 
   bool encrypt(std::size_t size) {
     if (!keyStream) return rc4->applyInPlace(piece.data(), size);
-    return crypto::applyKeyStream(*keyStream, position, piece.data(), piece.data(), size);
+    return crypto::applyKeyStream(keyStream->bytes(), position, piece.data(), piece.data(), size);
   }
 
   bool moveTo(std::uint64_t offset) {
@@ -74,21 +74,15 @@ bool replyWithEncryptedBlob(httplib::Response& res, const BlobStore& blobs, cons
 }
 
 bool replyWithKeyStream(httplib::Response& res, const BlobStore& blobs, const std::string& sha1,
-                        std::uint64_t size, std::shared_ptr<const std::string> keyStream) {
+                        std::uint64_t size, std::shared_ptr<KeyStreams::Stream> keyStream) {
   auto download = std::make_shared<EncryptedDownload>();
   download->reader = blobs.open(sha1);
   download->keyStream = std::move(keyStream);
-  if (!download->reader.ok() || !download->keyStream || download->keyStream->size() < size) {
+  if (!download->reader.ok() || !download->keyStream || size > download->keyStream->length() ||
+      !download->keyStream->ensure(static_cast<std::size_t>(size))) {
     return false;
   }
   return reply(res, std::move(download), size);
-}
-
-std::string rc4KeyStream(const std::string& key, std::size_t size) {
-  std::string stream(size, '\0');
-  crypto::Rc4Stream rc4(key);
-  if (!rc4.applyInPlace(stream.data(), stream.size())) return {};
-  return stream;
 }
 
 }  // namespace localcloud

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "server/BlobStore.h"
+#include "server/KeyStreams.h"
 
 namespace localcloud {
 
@@ -26,13 +27,9 @@ namespace localcloud {
 // the raw key bytes `key`, as "application/octet-stream".
 bool replyWithEncryptedBlob(httplib::Response& res, const BlobStore& blobs, const std::string& sha1,
                             std::uint64_t size, const std::string& key);
-// The same with the key stream made already: `keyStream` holds at least
-// `size` bytes of it.
+// The same with the key's stream (KeyStreams), which is made up to `size`
+// bytes first; false also when the stream is shorter or cannot be made.
 bool replyWithKeyStream(httplib::Response& res, const BlobStore& blobs, const std::string& sha1,
-                        std::uint64_t size, std::shared_ptr<const std::string> keyStream);
-
-// The first `size` bytes of the RC4 key stream of `key` (empty when the key
-// is unusable).
-std::string rc4KeyStream(const std::string& key, std::size_t size);
+                        std::uint64_t size, std::shared_ptr<KeyStreams::Stream> keyStream);
 
 }  // namespace localcloud

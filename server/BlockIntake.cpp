@@ -7,7 +7,7 @@
 
 namespace localcloud {
 
-BlockIntake::BlockIntake(BlobStore& blobs, std::string name, std::shared_ptr<UploadKeyStreams::Stream> keyStream,
+BlockIntake::BlockIntake(BlobStore& blobs, std::string name, std::shared_ptr<KeyStreams::Stream> keyStream,
                          std::uint64_t expected, std::unique_ptr<crypto::Sha1Stream> running)
     : blobs_(blobs),
       name_(std::move(name)),

@@ -1,6 +1,6 @@
 // One sending of a block to the storage node, taken in as it arrives. The
 // receiving thread only decrypts each piece (combining it with the upload's
-// key stream, made ahead: UploadKeyStreams) into runs; each full run goes to
+// key stream, made ahead: KeyStreams) into runs; each full run goes to
 // helper threads of the sending's own: one feeds the block's SHA-1, one the
 // upload's running digest (when this block is the next in order), one
 // creates the staged file and writes the run to it. So these costs, about
@@ -27,7 +27,7 @@
 
 #include "server/BlobStore.h"
 #include "server/FileCrypto.h"
-#include "server/UploadKeyStreams.h"
+#include "server/KeyStreams.h"
 
 namespace localcloud {
 
@@ -42,7 +42,7 @@ class BlockIntake {
   // Stages into the BlobStore file `name`. `keyStream` covers `expected`
   // bytes at least; bytes past `expected` are counted, not kept. `running`
   // (when given) is fed the block after what it has digested.
-  BlockIntake(BlobStore& blobs, std::string name, std::shared_ptr<UploadKeyStreams::Stream> keyStream,
+  BlockIntake(BlobStore& blobs, std::string name, std::shared_ptr<KeyStreams::Stream> keyStream,
               std::uint64_t expected, std::unique_ptr<crypto::Sha1Stream> running);
   ~BlockIntake();
   BlockIntake(const BlockIntake&) = delete;
@@ -80,7 +80,7 @@ class BlockIntake {
   BlobStore& blobs_;
   const std::string name_;
   std::optional<BlobStore::Writer> file_;  // the writer's
-  std::shared_ptr<UploadKeyStreams::Stream> keyStream_;
+  std::shared_ptr<KeyStreams::Stream> keyStream_;
   const std::uint64_t expected_;
   crypto::Sha1Stream sha1_;                      // the digester's
   std::unique_ptr<crypto::Sha1Stream> running_;  // its helper's

@@ -154,7 +154,7 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
   trimUploads(userId);
   // The first block is the longest.
   if (toSend) {
-    uploadKeyStreams_.prepare(fileMeta, rawKey, static_cast<std::size_t>(blocks[0].size));
+    keyStreams_.prepare(fileMeta, rawKey, static_cast<std::size_t>(blocks[0].size));
   }
   return SignedReply::ok(Json{{"file_meta", fileMeta},
                               {"block_metas", std::move(blockMetas)},
@@ -217,7 +217,7 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
   const bool several = blockCount > 1;
   // Every block restarts the upload's key stream: it is made once, ahead.
   BlockIntake intake(blobs_, partName,
-                     uploadKeyStreams_.streamFor(*fileMeta, key, static_cast<std::size_t>(block.size)),
+                     keyStreams_.streamFor(*fileMeta, key, static_cast<std::size_t>(block.size)),
                      static_cast<std::uint64_t>(block.size),
                      several ? runningDigestFor(*fileMeta, block.index) : nullptr);
   body([&intake](const char* data, std::size_t size) { return intake.take(data, size); });
@@ -355,7 +355,7 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   stored = stored && runSql(db, "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta) &&
            runSql(db, "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
   if (!stored || !transaction.commit()) return refused(cloudcode::kServerError, "cannot store the file");
-  uploadKeyStreams_.drop(fileMeta);
+  keyStreams_.drop(fileMeta);
   return SignedReply::ok(Json{{"fileId", fileId}, {"size", size}});
 }
 
@@ -441,25 +441,10 @@ void KssNode::serveBlock(const httplib::Request& req, httplib::Response& res) {
     sha1 = st.text(1);
     size = static_cast<std::uint64_t>(st.integer(2));
   }
-  if (!replyWithKeyStream(res, blobs_, sha1, size, keyStream(key))) {
+  // Every block of a download restarts the key's stream: it is made once.
+  if (!replyWithKeyStream(res, blobs_, sha1, size, keyStreams_.streamFor(key, key, kBlockSize))) {
     http::replyText(res, 500, "the block cannot be read");
   }
-}
-
-std::shared_ptr<const std::string> KssNode::keyStream(const std::string& key) {
-  constexpr std::size_t kKept = 4;
-  std::lock_guard lock(keyStreamsMutex_);
-  auto found = std::find_if(keyStreams_.begin(), keyStreams_.end(),
-                            [&key](const auto& entry) { return entry.first == key; });
-  if (found != keyStreams_.end()) {
-    keyStreams_.splice(keyStreams_.begin(), keyStreams_, found);
-    return keyStreams_.front().second;
-  }
-  auto stream = std::make_shared<const std::string>(rc4KeyStream(key, kBlockSize));
-  if (stream->empty()) return nullptr;
-  keyStreams_.emplace_front(key, stream);
-  if (keyStreams_.size() > kKept) keyStreams_.pop_back();
-  return stream;
 }
 
 std::unique_ptr<crypto::Sha1Stream> KssNode::runningDigestFor(const std::string& fileMeta,
@@ -498,7 +483,7 @@ std::optional<KssNode::RunningDigest> KssNode::takeRunningDigest(const std::stri
 
 void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
   takeRunningDigest(fileMeta);
-  uploadKeyStreams_.drop(fileMeta);
+  keyStreams_.drop(fileMeta);
   {
     Store::Access access(store_, Store::Access::Mode::Write);
     runSql(access.connection(), "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta);

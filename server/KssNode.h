@@ -18,7 +18,7 @@
 //      block RC4-encrypted under the secure key as the body, unsigned. The
 //      node decrypts it as it arrives (with the upload's key stream, which
 //      every block restarts, made ahead from the upload's declaration on:
-//      UploadKeyStreams) into a staged file of the sending's own, put in
+//      KeyStreams) into a staged file of the sending's own, put in
 //      the block's place only when right, and checks its size and SHA-1
 //      against the declared ones; reply (JSON) {"stat": "BLOCK_COMPLETED",
 //      "commit_meta"}, the same commit meta for a block sent again.
@@ -60,7 +60,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,9 +71,9 @@
 
 #include "server/BlobStore.h"
 #include "server/FileCrypto.h"
+#include "server/KeyStreams.h"
 #include "server/SignedEndpoints.h"
 #include "server/Store.h"
-#include "server/UploadKeyStreams.h"
 
 namespace localcloud {
 
@@ -154,9 +153,6 @@ class KssNode {
   // True when a stored file of the user has a block of this content.
   bool holdsBlock(SqlConnection& db, std::int64_t userId, const std::string& sha1) const;
   static std::string stagingName(const std::string& fileMeta, std::int64_t index);
-  // The key stream of a download key over one block's length: every block
-  // restarts it, so it is made once per key (the newest few are kept).
-  std::shared_ptr<const std::string> keyStream(const std::string& key);
 
   Store& store_;
   BlobStore& blobs_;
@@ -164,9 +160,7 @@ class KssNode {
   std::array<std::mutex, 16> uploadLocks_;
   std::mutex runningMutex_;
   std::map<std::string, RunningDigest> running_;  // by file meta
-  std::mutex keyStreamsMutex_;
-  std::list<std::pair<std::string, std::shared_ptr<const std::string>>> keyStreams_;  // newest first
-  UploadKeyStreams uploadKeyStreams_;
+  KeyStreams keyStreams_;  // of uploads by file meta, of downloads by key
 };
 
 }  // namespace localcloud

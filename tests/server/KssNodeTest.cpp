@@ -11,15 +11,14 @@
 #include "CloudFixture.h"
 #include "server/Crypto.h"
 #include "server/FileCrypto.h"
-#include "server/BlobReply.h"
+#include "server/KeyStreams.h"
 #include "server/KssNode.h"
-#include "server/UploadKeyStreams.h"
 
 namespace servertest {
 namespace {
 
 using localcloud::KssNode;
-using localcloud::UploadKeyStreams;
+using localcloud::KeyStreams;
 namespace crypto = localcloud::crypto;
 
 constexpr std::int64_t kNodeUser = 7001;
@@ -213,15 +212,15 @@ TEST_F(KssNodeTest, RefusesWhatTheStorageWouldRefuse) {
 }
 
 // The key streams made ahead are the key's RC4 stream however their readers
-// meet the maker, are held for the newest uploads only, and go with their
-// upload (a later block makes its stream again).
-TEST(UploadKeyStreams, MadeAheadOrCaughtUpTheyAreTheKeysStreamAndBounded) {
+// meet the maker, are held for the newest ones only, and go when dropped (a
+// later block makes its stream again).
+TEST(KeyStreams, MadeAheadOrCaughtUpTheyAreTheKeysStreamAndBounded) {
   constexpr std::size_t kLength = 1 << 20;
-  UploadKeyStreams streams(2);
+  KeyStreams streams(2);
   for (const char* meta : {"a", "b", "c"}) streams.prepare(meta, std::string("key-") + meta, kLength);
   EXPECT_EQ(streams.size(), 2u);
 
-  std::vector<std::shared_ptr<UploadKeyStreams::Stream>> held{
+  std::vector<std::shared_ptr<KeyStreams::Stream>> held{
       streams.streamFor("c", "key-c", kLength), streams.streamFor("c", "key-c", kLength),
       streams.streamFor("a", "key-a", kLength)};  // "a" was pushed out: made again
   EXPECT_EQ(held[0], held[1]);
@@ -238,7 +237,9 @@ TEST(UploadKeyStreams, MadeAheadOrCaughtUpTheyAreTheKeysStreamAndBounded) {
   for (auto& reader : readers) reader.join();
   for (std::size_t i = 0; i < held.size(); ++i) {
     ASSERT_TRUE(made[i]);
-    EXPECT_EQ(held[i]->bytes(), localcloud::rc4KeyStream(held[i]->key(), kLength));
+    std::string expected(kLength, '\0');  // the key's RC4 over zeros
+    ASSERT_TRUE(crypto::Rc4Stream(held[i]->key()).applyInPlace(expected.data(), expected.size()));
+    EXPECT_EQ(held[i]->bytes(), expected);
   }
   EXPECT_FALSE(held[0]->ensure(kLength + 1));
 
@@ -248,7 +249,7 @@ TEST(UploadKeyStreams, MadeAheadOrCaughtUpTheyAreTheKeysStreamAndBounded) {
   streams.drop("c");
   streams.drop("a");
   EXPECT_EQ(streams.size(), 0u);
-  EXPECT_FALSE(UploadKeyStreams::Stream("", 16).ensure(1));
+  EXPECT_FALSE(KeyStreams::Stream("", 16).ensure(1));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "server/UploadKeyStreams.h"
+#include "server/KeyStreams.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,12 +17,12 @@ constexpr std::size_t kCatchUpStep = 64 * 1024;
 
 }  // namespace
 
-UploadKeyStreams::Stream::Stream(std::string_view key, std::size_t length)
+KeyStreams::Stream::Stream(std::string_view key, std::size_t length)
     : key_(key), length_(length), rc4_(key) {
   if (!rc4_.ok()) failed_ = true;
 }
 
-bool UploadKeyStreams::Stream::makeMore(std::size_t step) {
+bool KeyStreams::Stream::makeMore(std::size_t step) {
   std::lock_guard lock(making_);
   const std::size_t from = made_.load(std::memory_order_relaxed);
   if (failed_ || from >= length_) return false;
@@ -39,7 +39,7 @@ bool UploadKeyStreams::Stream::makeMore(std::size_t step) {
   return from + count < length_;
 }
 
-bool UploadKeyStreams::Stream::ensure(std::size_t end) {
+bool KeyStreams::Stream::ensure(std::size_t end) {
   if (end > length_) return false;
   for (std::size_t made; (made = made_.load(std::memory_order_acquire)) < end;) {
     if (failed_) return false;
@@ -48,7 +48,7 @@ bool UploadKeyStreams::Stream::ensure(std::size_t end) {
   return !failed_;
 }
 
-UploadKeyStreams::UploadKeyStreams(std::size_t kept) : kept_(std::max<std::size_t>(kept, 1)) {
+KeyStreams::KeyStreams(std::size_t kept) : kept_(std::max<std::size_t>(kept, 1)) {
   try {
     maker_ = std::thread([this] { make(); });
   } catch (const std::system_error&) {
@@ -56,7 +56,7 @@ UploadKeyStreams::UploadKeyStreams(std::size_t kept) : kept_(std::max<std::size_
   }
 }
 
-UploadKeyStreams::~UploadKeyStreams() {
+KeyStreams::~KeyStreams() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -65,19 +65,19 @@ UploadKeyStreams::~UploadKeyStreams() {
   if (maker_.joinable()) maker_.join();
 }
 
-std::shared_ptr<UploadKeyStreams::Stream> UploadKeyStreams::keep(const std::string& fileMeta,
+std::shared_ptr<KeyStreams::Stream> KeyStreams::keep(const std::string& id,
                                                                  std::string_view key, std::size_t length) {
   auto stream = std::make_shared<Stream>(key, length);
-  std::erase_if(streams_, [&fileMeta](const auto& entry) { return entry.first == fileMeta; });
-  streams_.emplace_front(fileMeta, stream);
+  std::erase_if(streams_, [&id](const auto& entry) { return entry.first == id; });
+  streams_.emplace_front(id, stream);
   if (streams_.size() > kept_) streams_.pop_back();
   return stream;
 }
 
-void UploadKeyStreams::prepare(const std::string& fileMeta, std::string_view key, std::size_t length) {
+void KeyStreams::prepare(const std::string& id, std::string_view key, std::size_t length) {
   {
     std::lock_guard lock(mutex_);
-    auto stream = keep(fileMeta, key, length);
+    auto stream = keep(id, key, length);
     if (!maker_.joinable()) return;
     queue_.push_back(stream);
     // Streams pushed out before the maker reached them are passed over.
@@ -86,28 +86,29 @@ void UploadKeyStreams::prepare(const std::string& fileMeta, std::string_view key
   wake_.notify_one();
 }
 
-std::shared_ptr<UploadKeyStreams::Stream> UploadKeyStreams::streamFor(const std::string& fileMeta,
-                                                                      std::string_view key, std::size_t length) {
+std::shared_ptr<KeyStreams::Stream> KeyStreams::streamFor(const std::string& id, std::string_view key,
+                                                          std::size_t length) {
   std::lock_guard lock(mutex_);
   auto found = std::find_if(streams_.begin(), streams_.end(),
-                            [&fileMeta](const auto& entry) { return entry.first == fileMeta; });
+                            [&id](const auto& entry) { return entry.first == id; });
   if (found != streams_.end() && found->second->key() == key && found->second->length() >= length) {
+    streams_.splice(streams_.begin(), streams_, found);  // the newest used
     return found->second;
   }
-  return keep(fileMeta, key, length);
+  return keep(id, key, length);
 }
 
-void UploadKeyStreams::drop(const std::string& fileMeta) {
+void KeyStreams::drop(const std::string& id) {
   std::lock_guard lock(mutex_);
-  std::erase_if(streams_, [&fileMeta](const auto& entry) { return entry.first == fileMeta; });
+  std::erase_if(streams_, [&id](const auto& entry) { return entry.first == id; });
 }
 
-std::size_t UploadKeyStreams::size() const {
+std::size_t KeyStreams::size() const {
   std::lock_guard lock(mutex_);
   return streams_.size();
 }
 
-void UploadKeyStreams::make() {
+void KeyStreams::make() {
   std::unique_lock lock(mutex_);
   while (true) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });

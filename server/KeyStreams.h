@@ -1,15 +1,16 @@
-// The RC4 key streams of the block storage node's open uploads, made ahead
-// of their blocks. Every block of an upload restarts the same key stream,
-// so it is made once per upload: a maker thread starts on it as soon as the
-// upload is declared, and a block's receiving thread only combines what it
-// receives with it. A receiving thread that catches up with the maker (or
-// finds no stream made ahead) makes the next bytes itself, so a block never
-// waits for another upload's stream.
+// The RC4 key streams of the block storage node, each under the id of
+// what uses it (an open upload's file meta, or a download's key). Every
+// block of an upload or a download restarts the same key stream, so it is
+// made once and each block only combines its bytes with it. An upload's
+// stream is made ahead: a maker thread starts on it as soon as the upload
+// is declared. A thread that catches up with the maker (or finds no stream
+// made ahead) makes the next bytes itself, so a block never waits for
+// another stream.
 //
-// Bounded: the newest `kept` uploads' streams are held (one block's length
-// each); an upload's stream goes at its commit or drop, or when newer ones
-// push it out (a block of it then makes the stream again). A stream given
-// out stays whole while its holder uses it.
+// Bounded: the newest `kept` streams are held (one block's length each); an
+// upload's stream goes at its commit or drop, any stream when newer ones
+// push it out (its next block then makes it again). A stream given out
+// stays whole while its holder uses it.
 //
 // Ownership: owned by the KssNode; owns its maker thread (stopped and
 // joined by the destructor). Threading: every call is safe from any thread;
@@ -32,7 +33,7 @@
 
 namespace localcloud {
 
-class UploadKeyStreams {
+class KeyStreams {
  public:
   static constexpr std::size_t kKept = 8;
 
@@ -53,7 +54,7 @@ class UploadKeyStreams {
     const std::string& key() const { return key_; }
 
    private:
-    friend class UploadKeyStreams;
+    friend class KeyStreams;
     // Makes up to `step` more bytes; false when none are left to make or
     // the cipher failed.
     bool makeMore(std::size_t step);
@@ -67,24 +68,24 @@ class UploadKeyStreams {
     std::atomic<bool> failed_{false};
   };
 
-  explicit UploadKeyStreams(std::size_t kept = kKept);
-  ~UploadKeyStreams();
-  UploadKeyStreams(const UploadKeyStreams&) = delete;
-  UploadKeyStreams& operator=(const UploadKeyStreams&) = delete;
+  explicit KeyStreams(std::size_t kept = kKept);
+  ~KeyStreams();
+  KeyStreams(const KeyStreams&) = delete;
+  KeyStreams& operator=(const KeyStreams&) = delete;
 
-  // Starts making the stream of the upload `fileMeta` (raw `key`, `length`
-  // bytes: its longest block) ahead of its blocks.
-  void prepare(const std::string& fileMeta, std::string_view key, std::size_t length);
-  // The upload's stream under `key` of `length` bytes at least: the one
-  // made ahead, else a new one (kept for the upload's next blocks).
-  std::shared_ptr<Stream> streamFor(const std::string& fileMeta, std::string_view key, std::size_t length);
-  // Forgets the upload's stream (its holders keep theirs).
-  void drop(const std::string& fileMeta);
+  // Starts making the stream of `id` (raw `key`, `length` bytes: its
+  // longest block) ahead of its blocks.
+  void prepare(const std::string& id, std::string_view key, std::size_t length);
+  // The stream of `id` under `key` of `length` bytes at least: the one held,
+  // else a new one (kept for the next blocks).
+  std::shared_ptr<Stream> streamFor(const std::string& id, std::string_view key, std::size_t length);
+  // Forgets the stream of `id` (its holders keep theirs).
+  void drop(const std::string& id);
   // How many streams are held.
   std::size_t size() const;
 
  private:
-  std::shared_ptr<Stream> keep(const std::string& fileMeta, std::string_view key, std::size_t length);
+  std::shared_ptr<Stream> keep(const std::string& id, std::string_view key, std::size_t length);
   void make();
 
   const std::size_t kept_;
