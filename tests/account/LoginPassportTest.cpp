@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,8 @@
 #include "platform/Application.h"
 #include "platform/MainQueue.h"
 #include "platform/http/CookieStorage.h"
+#include "platform/http/UrlError.h"
+#include "platform/http/UrlProtocol.h"
 
 namespace {
 
@@ -322,22 +327,77 @@ Json replyOfAccount10001() {
               {"callback", std::string(kBase) + "/sts?sid=passport"}};
 }
 
-// The continuation of the service-login step that `passport` has just sent;
-// the real request (to a closed port) then ends without reaching it.
-lumora::QBPassport::Completion pendingStep(QBLoginPassport& passport) {
+// Holds the requests to the closed port until the test lets one go, which
+// then fails as the port would: a step's real reply cannot reach the step
+// before the test has taken its continuation.
+class HeldRequests {
+ public:
+  HeldRequests()
+      : gate_(std::make_shared<Gate>()), class_(std::make_shared<platform::http::UrlProtocolClass>()) {
+    class_->canInitWithRequest = [](const platform::http::Request& request) {
+      return request.url.rfind(kBase, 0) == 0;
+    };
+    class_->make = [gate = gate_](const platform::http::Request& request) {
+      return std::make_unique<Held>(gate, request.url);
+    };
+    platform::http::registerClass(class_);
+  }
+  ~HeldRequests() {
+    letGo(1 << 20);
+    platform::http::unregisterClass(class_);
+  }
+  void letGo(int count) {
+    {
+      std::lock_guard<std::mutex> guard(gate_->mutex);
+      gate_->open += count;
+    }
+    gate_->changed.notify_all();
+  }
+
+ private:
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int open = 0;
+  };
+  class Held final : public platform::http::UrlProtocol {
+   public:
+    Held(std::shared_ptr<Gate> gate, std::string url) : gate_(std::move(gate)), url_(std::move(url)) {}
+    std::optional<platform::Error> startLoading(platform::http::UrlProtocolClient&,
+                                                const std::atomic<bool>*) override {
+      std::unique_lock<std::mutex> lock(gate_->mutex);
+      gate_->changed.wait(lock, [this] { return gate_->open > 0; });
+      --gate_->open;
+      return platform::http::makeUrlError(platform::http::kUrlErrorCannotConnectToHost, url_);
+    }
+    void stopLoading() override {}
+
+   private:
+    std::shared_ptr<Gate> gate_;
+    std::string url_;
+  };
+  std::shared_ptr<Gate> gate_;
+  std::shared_ptr<platform::http::UrlProtocolClass> class_;
+};
+
+// The continuation of the service-login step that `passport` has just sent
+// (held in `held`); the real request then ends without reaching it.
+lumora::QBPassport::Completion pendingStep(QBLoginPassport& passport, HeldRequests& held) {
   auto pending = passport.blockAfterRequest();
   passport.setBlockAfterRequest([](const platform::Error&) {});
+  held.letGo(1);
   logintest::drainExchanges();
   return pending;
 }
 
 TEST_F(LoginPassportTest, APassTokenOfAnotherAccountIsALoginStillToBeDone) {
+  HeldRequests held;
   // A relogin of 10002 fails as the service's "login needed", and keeps
   // nothing of the reply but the login page's values.
   auto relogin = QBLoginPassport::create(std::string("10002"), std::string("passport"), recorder);
   relogin->setPassToken(std::string("mine"));
   relogin->reLogin();
-  pendingStep(*relogin)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
+  pendingStep(*relogin, held)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
   ASSERT_EQ(pumped(), std::vector<std::string>{"failed 70016"});
   EXPECT_EQ(recorder->errors.back().userInfo(),
             (Json{{"sid", "passport"}, {"qs", "q"}, {"_sign", "s"},
@@ -350,7 +410,7 @@ TEST_F(LoginPassportTest, APassTokenOfAnotherAccountIsALoginStillToBeDone) {
   recorder->clear();
   auto web = QBLoginPassport::create(std::string("10002"), std::string("passport"), recorder);
   web->showLoginWebView();
-  pendingStep(*web)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
+  pendingStep(*web, held)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
   EXPECT_EQ(pumped(), std::vector<std::string>{"webview"});
   ASSERT_NE(webScreen(), nullptr);
   EXPECT_EQ(webScreen()->serverURL(), std::string(kBase) + "/pass/serviceLogin");
@@ -363,7 +423,7 @@ TEST_F(LoginPassportTest, APassTokenOfAnotherAccountIsALoginStillToBeDone) {
   auto anyone = QBLoginPassport::create(std::nullopt, std::string("passport"), recorder);
   anyone->setPassToken(std::string("their-pass"));
   anyone->reLogin();
-  pendingStep(*anyone)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
+  pendingStep(*anyone, held)(platform::Error("QBPassportErrorDomain", 0, replyOfAccount10001()));
   EXPECT_EQ(pumped(), std::vector<std::string>{"login"});
   EXPECT_EQ(anyone->userId(), "10001");
   EXPECT_EQ(anyone->sSecurity(), "their-key");
