@@ -9,9 +9,9 @@ namespace localcloud {
 
 namespace {
 
-// The maker's step: small enough that a receiving thread that catches up
-// waits little for it.
-constexpr std::size_t kMakerStep = 256 * 1024;
+// The maker's step: what a receiving thread that catches up waits for at
+// most.
+constexpr std::size_t kMakerStep = 64 * 1024;
 // What a receiving thread makes at least when it is ahead of the maker.
 constexpr std::size_t kCatchUpStep = 64 * 1024;
 
@@ -23,29 +23,42 @@ KeyStreams::Stream::Stream(std::string_view key, std::size_t length)
 }
 
 bool KeyStreams::Stream::makeMore(std::size_t step) {
-  std::lock_guard lock(making_);
-  const std::size_t from = made_.load(std::memory_order_relaxed);
-  if (failed_ || from >= length_) return false;
-  // Allocated by the first maker, off the thread that declared the upload.
-  if (!bytes_) bytes_ = std::make_unique_for_overwrite<char[]>(length_);
-  // The stream is the cipher run over zeros.
-  const std::size_t count = std::min(step, length_ - from);
-  std::memset(bytes_.get() + from, 0, count);
-  if (!rc4_.applyInPlace(bytes_.get() + from, count)) {
-    failed_ = true;
-    return false;
-  }
-  made_.store(from + count, std::memory_order_release);
-  return from + count < length_;
+  std::unique_lock lock(state_);
+  progressed_.wait(lock, [this] { return !making_; });
+  if (failed_ || made_ >= length_) return false;
+  makeStep(lock, step);
+  return !failed_ && made_ < length_;
 }
 
 bool KeyStreams::Stream::ensure(std::size_t end) {
   if (end > length_) return false;
-  for (std::size_t made; (made = made_.load(std::memory_order_acquire)) < end;) {
-    if (failed_) return false;
-    makeMore(std::max(end - made, kCatchUpStep));
+  if (made_.load(std::memory_order_acquire) >= end) return !failed_;
+  std::unique_lock lock(state_);
+  while (!failed_ && made_ < end) {
+    // Each step is published as it ends: a thread that waits for the maker
+    // waits one step at most, where queueing for a lock that the maker
+    // takes again at once could last until the whole stream was made.
+    if (making_) progressed_.wait(lock);
+    else makeStep(lock, std::max(end - made_, kCatchUpStep));
   }
   return !failed_;
+}
+
+void KeyStreams::Stream::makeStep(std::unique_lock<std::mutex>& lock, std::size_t step) {
+  const std::size_t from = made_;
+  const std::size_t count = std::min(step, length_ - from);
+  // Allocated by the first maker, off the thread that declared the upload.
+  if (!bytes_) bytes_ = std::make_unique_for_overwrite<char[]>(length_);
+  making_ = true;
+  lock.unlock();
+  // The stream is the cipher run over zeros.
+  std::memset(bytes_.get() + from, 0, count);
+  const bool ok = rc4_.applyInPlace(bytes_.get() + from, count);
+  lock.lock();
+  making_ = false;
+  if (ok) made_.store(from + count, std::memory_order_release);
+  else failed_ = true;
+  progressed_.notify_all();
 }
 
 KeyStreams::KeyStreams(std::size_t kept) : kept_(std::max<std::size_t>(kept, 1)) {

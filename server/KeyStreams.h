@@ -3,9 +3,10 @@
 // block of an upload or a download restarts the same key stream, so it is
 // made once and each block only combines its bytes with it. An upload's
 // stream is made ahead: a maker thread starts on it as soon as the upload
-// is declared. A thread that catches up with the maker (or finds no stream
-// made ahead) makes the next bytes itself, so a block never waits for
-// another stream.
+// is declared. One thread makes a stream at a time, step by step: a thread
+// that catches up with the maker waits for its step, or makes the next
+// step itself when nobody is making (as when no stream was made ahead), so
+// a block never waits for another stream.
 //
 // Bounded: the newest `kept` streams are held (one block's length each); an
 // upload's stream goes at its commit or drop, any stream when newer ones
@@ -45,8 +46,9 @@ class KeyStreams {
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
-    // True once bytes [0, end) are made (made now when they are not yet);
-    // false when `end` passes the length or the cipher failed.
+    // True once bytes [0, end) are made (made now when nobody is making,
+    // else waited for step by step); false when `end` passes the length or
+    // the cipher failed.
     bool ensure(std::size_t end);
     // The stream; only its first ensure()d bytes are meaningful.
     std::string_view bytes() const { return std::string_view(bytes_.get(), length_); }
@@ -55,16 +57,21 @@ class KeyStreams {
 
    private:
     friend class KeyStreams;
-    // Makes up to `step` more bytes; false when none are left to make or
-    // the cipher failed.
+    // Makes up to `step` more bytes, after the step another thread is
+    // making, if any; false when none are left to make or the cipher failed.
     bool makeMore(std::size_t step);
+    // Under `lock` (on state_), with nobody making: makes the next step,
+    // the lock released while the cipher runs.
+    void makeStep(std::unique_lock<std::mutex>& lock, std::size_t step);
 
     const std::string key_;
     const std::size_t length_;
-    std::mutex making_;
-    crypto::Rc4Stream rc4_;
+    std::mutex state_;
+    std::condition_variable progressed_;
+    bool making_ = false;         // guarded by state_
+    crypto::Rc4Stream rc4_;       // used by the thread making only
     std::unique_ptr<char[]> bytes_;
-    std::atomic<std::size_t> made_{0};
+    std::atomic<std::size_t> made_{0};  // written under state_
     std::atomic<bool> failed_{false};
   };
 

@@ -8,7 +8,7 @@ namespace lumora {
 namespace {
 
 // The helper's step, and the least a body makes when it catches up.
-constexpr std::size_t kHelperStep = 256 * 1024;
+constexpr std::size_t kHelperStep = 64 * 1024;
 constexpr std::size_t kCatchUpStep = 64 * 1024;
 // The key stream is the cipher applied to zeros.
 constexpr std::size_t kZeroCount = 64 * 1024;
@@ -39,30 +39,47 @@ LMKssKeyStream::LMKssKeyStream(Token, const platform::Bytes& key, std::size_t le
 }
 
 bool LMKssKeyStream::makeMore(std::size_t step) {
-  std::lock_guard<std::mutex> guard(making_);
-  const std::size_t from = made_.load(std::memory_order_relaxed);
-  if (failed_ || from >= length_) return false;
-  if (!bytes_) bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(length_);
-  const std::size_t end = from + std::min(step, length_ - from);
-  for (std::size_t at = from; at < end; at += kZeroCount) {
-    if (!rc4_.apply(kZeros, bytes_.get() + at, std::min(kZeroCount, end - at))) {
-      failed_ = true;
-      return false;
-    }
+  std::unique_lock<std::mutex> lock(state_);
+  progressed_.wait(lock, [this] { return !making_; });
+  if (failed_ || made_ >= length_) return false;
+  makeStep(lock, step);
+  return !failed_ && made_ < length_;
+}
+
+bool LMKssKeyStream::ensure(std::size_t end) {
+  if (made_.load(std::memory_order_acquire) >= end) return !failed_;
+  std::unique_lock<std::mutex> lock(state_);
+  while (!failed_ && made_ < end) {
+    // Whoever is making publishes each step: waiting for it never takes
+    // longer than one step, while queueing for a lock the helper retakes
+    // at once could take until the whole stream was made.
+    if (making_) progressed_.wait(lock);
+    else makeStep(lock, std::max(end - made_, kCatchUpStep));
   }
-  made_.store(end, std::memory_order_release);
-  return end < length_;
+  return !failed_;
+}
+
+void LMKssKeyStream::makeStep(std::unique_lock<std::mutex>& lock, std::size_t step) {
+  const std::size_t from = made_;
+  const std::size_t end = from + std::min(step, length_ - from);
+  if (!bytes_) bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(length_);
+  making_ = true;
+  lock.unlock();
+  bool ok = true;
+  for (std::size_t at = from; ok && at < end; at += kZeroCount) {
+    ok = rc4_.apply(kZeros, bytes_.get() + at, std::min(kZeroCount, end - at));
+  }
+  lock.lock();
+  making_ = false;
+  if (ok) made_.store(end, std::memory_order_release);
+  else failed_ = true;
+  progressed_.notify_all();
 }
 
 bool LMKssKeyStream::apply(std::size_t position, const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
   if (position > length_ || size > length_ - position) return false;
   if (size == 0) return !failed_;
-  const std::size_t end = position + size;
-  for (std::size_t made; (made = made_.load(std::memory_order_acquire)) < end;) {
-    if (failed_) return false;
-    makeMore(std::max(end - made, kCatchUpStep));
-  }
-  if (failed_) return false;
+  if (!ensure(position + size)) return false;
   const std::uint8_t* key = bytes_.get() + position;
   for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(in[i] ^ key[i]);
   return true;
