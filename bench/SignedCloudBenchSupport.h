@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "LocalCloudBenchSupport.h"
 #include "server/Crypto.h"
@@ -67,12 +68,14 @@ class SignedCloud {
 };
 
 // A kept-alive raw libcurl handle: POSTs `body` with the header line
-// `header` when given, else GETs.
+// `header` (or the lines `headers`) when given, else GETs.
 class RawHandle {
  public:
-  RawHandle(const std::string& url, const std::string* body, const std::string* header) {
+  RawHandle(const std::string& url, const std::string* body, const std::string* header)
+      : RawHandle(url, body, header ? std::vector<std::string>{*header} : std::vector<std::string>{}) {}
+  RawHandle(const std::string& url, const std::string* body, const std::vector<std::string>& headers) {
     curl_ = curl_easy_init();
-    if (header) headers_ = curl_slist_append(nullptr, header->c_str());
+    for (const auto& line : headers) headers_ = curl_slist_append(headers_, line.c_str());
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
     if (body) curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body->c_str());
     if (headers_) curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);

@@ -4,9 +4,10 @@
 // sends it (LMHTTPRequestOperation over platform::http), decrypts and parses
 // the reply. The request is the relocation record POST.
 //
-// References in the same run: replaying the very same signed request on a
-// kept-alive raw libcurl handle (BM_SignedRequest_Reference: what the server
-// itself costs), and a plain kept-alive GET of the cloud's ping route
+// References in the same run: replaying the very same signed request (the
+// client's own, built once by its serializer: URL, header lines and body as
+// it sends them) on a kept-alive raw libcurl handle
+// (BM_SignedRequest_Reference: what the server itself costs), and a plain kept-alive GET of the cloud's ping route
 // (BM_KeepAliveGet). Each runs on 1 and on 8 threads; counters give the
 // total rate ("req/s"), the 8-thread rate as a multiple of the 1-thread rate
 // ("x1thread") and the 99th percentile and longest round trip in
@@ -26,6 +27,7 @@
 
 #include "SignedCloudBenchSupport.h"
 #include "cloud/request/LMHTTPRequestOperationManager.h"
+#include "cloud/request/LMHTTPRequestSerialization.h"
 #include "cloud/request/LMSessionSource.h"
 #include "platform/AppHome.h"
 
@@ -35,6 +37,7 @@ using benchcloud::kKey;
 using benchcloud::kSid;
 using benchcloud::RawHandle;
 constexpr int kMaxThreads = 8;
+const platform::Json kParameters{{"romCountry", "CN"}};
 
 // The bench's one signed-in session, handed out as the passports would.
 class FixedSessionSource final : public lumora::LMSessionSource {
@@ -58,10 +61,23 @@ struct Cloud {
     sessions = std::make_shared<FixedSessionSource>(
         lumora::LMSignedSession{benchcloud::kUserIdText, signedCloud.serviceToken(), kKey});
     pingUrl = signedCloud.baseURL() + "/_admin/ping";
+    const lumora::LMSignedSession session{benchcloud::kUserIdText, signedCloud.serviceToken(), kKey};
+    const platform::http::Request request = lumora::LMHTTPRequestSerialization().requestWithMethod(
+        "POST", signedCloud.url(), kParameters, session);
+    replayUrl = request.url;
+    replayBody = platform::toString(request.body);
+    for (const auto& [name, value] : request.headers.combined()) replayHeaders.push_back(name + ": " + value);
+    replayHeaders.emplace_back("Expect:");  // as the client's transfers send it
   }
   benchcloud::SignedCloud signedCloud;
   std::shared_ptr<lumora::LMSessionSource> sessions;
   std::string pingUrl;
+  // The client's signed request, to replay as it goes out.
+  std::string replayUrl;
+  std::string replayBody;
+  std::vector<std::string> replayHeaders;
+
+  RawHandle replayHandle() const { return RawHandle(replayUrl, &replayBody, replayHeaders); }
 };
 
 Cloud& cloud() {
@@ -125,9 +141,8 @@ void measure(benchmark::State& state, const std::string& name, RoundTrip roundTr
 void BM_SignedRequest(benchmark::State& state) {
   Cloud& target = cloud();
   lumora::LMHTTPRequestOperationManager manager(target.sessions);
-  const platform::Json parameters{{"romCountry", "CN"}};
   measure(state, "signed", [&] {
-    auto operation = manager.POST(target.signedCloud.url(), parameters, kSid);
+    auto operation = manager.POST(target.signedCloud.url(), kParameters, kSid);
     operation->start();
     auto reply = operation->result();
     return reply.ok() && reply->is_object();
@@ -135,8 +150,7 @@ void BM_SignedRequest(benchmark::State& state) {
 }
 
 void BM_SignedRequest_Reference(benchmark::State& state) {
-  const auto& target = cloud().signedCloud;
-  RawHandle handle(target.url(), &target.body(), &target.cookie());
+  RawHandle handle = cloud().replayHandle();
   measure(state, "replay", [&] { return handle.perform(); });
 }
 
@@ -152,13 +166,12 @@ void BM_KeepAliveGet(benchmark::State& state) {
 void BM_SignedRequestInTurns(benchmark::State& state) {
   Cloud& target = cloud();
   lumora::LMHTTPRequestOperationManager manager(target.sessions);
-  const platform::Json parameters{{"romCountry", "CN"}};
-  RawHandle replay(target.signedCloud.url(), &target.signedCloud.body(), &target.signedCloud.cookie());
+  RawHandle replay = target.replayHandle();
   using Clock = std::chrono::steady_clock;
   Clock::duration ours{}, theirs{};
   for (auto _ : state) {
     auto t0 = Clock::now();
-    auto operation = manager.POST(target.signedCloud.url(), parameters, kSid);
+    auto operation = manager.POST(target.signedCloud.url(), kParameters, kSid);
     operation->start();
     auto reply = operation->result();
     auto t1 = Clock::now();
