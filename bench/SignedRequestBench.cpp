@@ -7,8 +7,8 @@
 // References in the same run: replaying the very same signed request (the
 // client's own, built once by its serializer: URL, header lines and body as
 // it sends them) on a kept-alive raw libcurl handle
-// (BM_SignedRequest_Reference: what the server itself costs), and a plain kept-alive GET of the cloud's ping route
-// (BM_KeepAliveGet). Each runs on 1 and on 8 threads; counters give the
+// (BM_SignedRequest_Reference: what the server itself costs), and a plain
+// kept-alive GET of the cloud's ping route (BM_KeepAliveGet). Each runs on 1 and on 8 threads; counters give the
 // total rate ("req/s"), the 8-thread rate as a multiple of the 1-thread rate
 // ("x1thread") and the 99th percentile and longest round trip in
 // milliseconds ("p99ms", "maxms"). BM_SignedRequestInTurns takes one signed
@@ -58,10 +58,9 @@ class FixedSessionSource final : public lumora::LMSessionSource {
 struct Cloud {
   Cloud() : signedCloud("lumora-signed-bench") {
     platform::AppHome::setRoot(signedCloud.dir() / "home");
-    sessions = std::make_shared<FixedSessionSource>(
-        lumora::LMSignedSession{benchcloud::kUserIdText, signedCloud.serviceToken(), kKey});
-    pingUrl = signedCloud.baseURL() + "/_admin/ping";
     const lumora::LMSignedSession session{benchcloud::kUserIdText, signedCloud.serviceToken(), kKey};
+    sessions = std::make_shared<FixedSessionSource>(session);
+    pingUrl = signedCloud.baseURL() + "/_admin/ping";
     const platform::http::Request request = lumora::LMHTTPRequestSerialization().requestWithMethod(
         "POST", signedCloud.url(), kParameters, session);
     replayUrl = request.url;

@@ -9,11 +9,9 @@ namespace localcloud {
 
 namespace {
 
-// The maker's step: what a receiving thread that catches up waits for at
-// most.
-constexpr std::size_t kMakerStep = 64 * 1024;
-// What a receiving thread makes at least when it is ahead of the maker.
-constexpr std::size_t kCatchUpStep = 64 * 1024;
+// The maker's step, and the least a receiving thread makes when it is ahead
+// of the maker: what a receiving thread waits for at most.
+constexpr std::size_t kStep = 64 * 1024;
 
 }  // namespace
 
@@ -39,7 +37,7 @@ bool KeyStreams::Stream::ensure(std::size_t end) {
     // waits one step at most, where queueing for a lock that the maker
     // takes again at once could last until the whole stream was made.
     if (making_) progressed_.wait(lock);
-    else makeStep(lock, std::max(end - made_, kCatchUpStep));
+    else makeStep(lock, std::max(end - made_, kStep));
   }
   return !failed_;
 }
@@ -131,7 +129,7 @@ void KeyStreams::make() {
     lock.unlock();
     // A stream nobody holds any more is left unmade.
     while (auto stream = next.lock()) {
-      if (!stream->makeMore(kMakerStep)) break;
+      if (!stream->makeMore(kStep)) break;
       std::lock_guard check(mutex_);
       if (stopping_) break;
     }

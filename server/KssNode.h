@@ -18,15 +18,15 @@
 //      block RC4-encrypted under the secure key as the body, unsigned. The
 //      node decrypts it as it arrives (with the upload's key stream, which
 //      every block restarts, made ahead from the upload's declaration on:
-//      KeyStreams) into a staged file of the sending's own, put in
-//      the block's place only when right, and checks its size and SHA-1
-//      against the declared ones; reply (JSON) {"stat": "BLOCK_COMPLETED",
+//      KeyStreams) into a staged file of the sending's own, put in the
+//      block's place only when right, and checks its size and SHA-1 against
+//      the declared ones; reply (JSON) {"stat": "BLOCK_COMPLETED",
 //      "commit_meta"}, the same commit meta for a block sent again.
-//      Refusals: HTTP 400 "stat" "BAD_REQUEST" (a parameter missing or malformed, "chunk_pos" not 0,
-//      another content type), 404 "META_NOT_FOUND" (unknown or dropped
-//      upload, or a block meta of another upload), 400 "BLOCK_MISMATCH"
-//      (length or SHA-1 differ from the declared block), 500
-//      "STORAGE_ERROR"; each with "msg".
+//      Refusals: HTTP 400 "stat" "BAD_REQUEST" (a parameter missing or
+//      malformed, "chunk_pos" not 0, another content type), 404
+//      "META_NOT_FOUND" (unknown or dropped upload, or a block meta of
+//      another upload), 400 "BLOCK_MISMATCH" (length or SHA-1 differ from
+//      the declared block), 500 "STORAGE_ERROR"; each with "msg".
 //   3. commitUpload with the commit metas in block order ([{"commit_meta"}],
 //      the list the client sends): every block must have been received (or
 //      held already), the whole optionally checked against the file's

@@ -7,9 +7,9 @@
 namespace lumora {
 namespace {
 
-// The helper's step, and the least a body makes when it catches up.
-constexpr std::size_t kHelperStep = 64 * 1024;
-constexpr std::size_t kCatchUpStep = 64 * 1024;
+// The helper's step, and the least a body makes when it catches up: what
+// a body waits for at most.
+constexpr std::size_t kStep = 64 * 1024;
 // The key stream is the cipher applied to zeros.
 constexpr std::size_t kZeroCount = 64 * 1024;
 const std::uint8_t kZeros[kZeroCount] = {};
@@ -25,11 +25,11 @@ std::shared_ptr<LMKssKeyStream> LMKssKeyStream::start(const platform::Bytes& key
   auto stream = std::make_shared<LMKssKeyStream>(Token{}, key, length);
   helperQueue().async([weak = std::weak_ptr<LMKssKeyStream>(stream)] {
     while (auto held = weak.lock()) {
-      if (!held->makeMore(kHelperStep)) break;
+      if (!held->makeMore(kStep)) break;
     }
   });
   // The first bytes are made here while the helper wakes up.
-  stream->makeMore(kHelperStep);
+  stream->makeMore(kStep);
   return stream;
 }
 
@@ -54,7 +54,7 @@ bool LMKssKeyStream::ensure(std::size_t end) {
     // longer than one step, while queueing for a lock the helper retakes
     // at once could take until the whole stream was made.
     if (making_) progressed_.wait(lock);
-    else makeStep(lock, std::max(end - made_, kCatchUpStep));
+    else makeStep(lock, std::max(end - made_, kStep));
   }
   return !failed_;
 }
