@@ -76,8 +76,8 @@ KeyStreams::~KeyStreams() {
   if (maker_.joinable()) maker_.join();
 }
 
-std::shared_ptr<KeyStreams::Stream> KeyStreams::keep(const std::string& id,
-                                                                 std::string_view key, std::size_t length) {
+std::shared_ptr<KeyStreams::Stream> KeyStreams::keep(const std::string& id, std::string_view key,
+                                                     std::size_t length) {
   auto stream = std::make_shared<Stream>(key, length);
   std::erase_if(streams_, [&id](const auto& entry) { return entry.first == id; });
   streams_.emplace_front(id, stream);
