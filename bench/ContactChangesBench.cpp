@@ -5,9 +5,9 @@
 #include <chrono>
 
 #include "ContactsBenchSupport.h"
-#include "cloud/modal/LMManagedRecordContext.h"
+#include "cloud/model/LMManagedRecordContext.h"
 #include "utils/LMUtils.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 
 #include "ContactsBenchSupport.h"
 #include "LocalCloudBenchSupport.h"
-#include "cloud/lumora/LMContactSyncAdapter.h"
+#include "cloud/sync/LMContactSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "server/CloudServer.h"
-#include "server/ContactStore.h"
+#include "server/storage/ContactStore.h"
 #include "utils/ServiceHosts.h"
 
 namespace {

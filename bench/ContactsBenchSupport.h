@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/AppHome.h"
-#include "platform/UserDefaults.h"
+#include "platform/storage/AppHome.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
 

@@ -18,10 +18,10 @@
 #include <iterator>
 #include <mutex>
 
-#include "app/LoggerRegistry.h"
-#include "app/QBFileLoggerFomatterDefault.h"
-#include "app/QBLogUtil.h"
-#include "platform/AppHome.h"
+#include "applog/LoggerRegistry.h"
+#include "applog/QBFileLoggerFomatterDefault.h"
+#include "feedback/QBLogUtil.h"
+#include "platform/storage/AppHome.h"
 
 namespace {
 

@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "cloud/lumora/LMImageSyncAdapter.h"
-#include "cloud/modal/LMImage.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "cloud/model/LMImage.h"
 #include "cloud/passport/QBPassportsManager.h"
-#include "platform/AppHome.h"
-#include "platform/Clock.h"
+#include "platform/storage/AppHome.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "server/CloudServer.h"
 #include "support/TestMedia.h"

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "cloud/kss/LMKssFileHelper.h"
-#include "cloud/request/Hex.h"
-#include "platform/AppHome.h"
+#include "platform/Bytes.h"
+#include "platform/storage/AppHome.h"
 #include "server/CloudServer.h"
-#include "server/KssNode.h"
+#include "server/services/KssNode.h"
 #include "utils/RC4.h"
 #include "utils/SHA1.h"
 
@@ -82,7 +82,7 @@ struct Setup {
       digests.push_back({sha1s.back(), kBlock});
     }
     Json upload = server->kss().beginUpload(kUser, digests).body["data"];
-    const Bytes uploadKey = *lumora::hexData(upload["secure_key"].get<std::string>());
+    const Bytes uploadKey = *platform::hexData(upload["secure_key"].get<std::string>());
     Json commits = Json::array();
     for (std::size_t i = 0; i < kBlocks; ++i) {
       lumora::LMKssFileHelper::uploadKSSBlockUrl(
@@ -96,7 +96,7 @@ struct Setup {
       std::cerr << "cannot store the file: " << committed.body.dump() << "\n";
       std::abort();
     }
-    const Bytes key = *lumora::hexData(kss["secure_key"].get<std::string>());
+    const Bytes key = *platform::hexData(kss["secure_key"].get<std::string>());
     for (const Bytes& block : blocks) encrypted.push_back(*lumora::rc4DataWithKey(block, key));
   }
   ~Setup() {
@@ -135,7 +135,7 @@ void BM_KssDownload_Reference(benchmark::State& state) {
   OSSL_LIB_CTX* ctx = OSSL_LIB_CTX_new();
   OSSL_PROVIDER_load(ctx, "legacy");
   EVP_CIPHER* rc4 = EVP_CIPHER_fetch(ctx, "RC4", nullptr);
-  const Bytes key = *lumora::hexData(s.kss["secure_key"].get<std::string>());
+  const Bytes key = *platform::hexData(s.kss["secure_key"].get<std::string>());
   EVP_CIPHER_CTX* cipher = EVP_CIPHER_CTX_new();
   EVP_MD_CTX* digest = EVP_MD_CTX_new();
   Bytes plain(kBlock);

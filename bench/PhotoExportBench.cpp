@@ -16,10 +16,10 @@
 #include <fstream>
 #include <string>
 
-#include "cloud/modal/LMImage.h"
+#include "cloud/model/LMImage.h"
 #include "utils/Digest.h"
 #include "utils/DigestContext.h"
-#include "platform/AppHome.h"
+#include "platform/storage/AppHome.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "support/TestMedia.h"
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "ContactsBenchSupport.h"
-#include "cloud/modal/LMManagedRecordContext.h"
+#include "cloud/model/LMManagedRecordContext.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "LocalCloudBenchSupport.h"
-#include "server/Crypto.h"
+#include "server/services/Crypto.h"
 
 namespace benchcloud {
 

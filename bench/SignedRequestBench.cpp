@@ -29,7 +29,7 @@
 #include "cloud/request/LMHTTPRequestOperationManager.h"
 #include "cloud/request/LMHTTPRequestSerialization.h"
 #include "cloud/request/LMSessionSource.h"
-#include "platform/AppHome.h"
+#include "platform/storage/AppHome.h"
 
 namespace {
 

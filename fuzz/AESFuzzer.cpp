@@ -12,7 +12,7 @@
 
 #include "account/KPAESCoder.h"
 #include "account/KPAESCrypt.h"
-#include "server/Crypto.h"
+#include "server/services/Crypto.h"
 #include "support/Fuzz.h"
 #include "utils/AESCrypt.h"
 #include "utils/LMAESCoder.h"

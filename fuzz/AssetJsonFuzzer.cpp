@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cloud/modal/LMAlbum.h"
-#include "cloud/modal/LMImage.h"
+#include "cloud/model/LMAlbum.h"
+#include "cloud/model/LMImage.h"
 #include "support/Fuzz.h"
 
 namespace {

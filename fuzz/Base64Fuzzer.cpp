@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "account/KPAESCrypt.h"
-#include "server/Crypto.h"
+#include "server/services/Crypto.h"
 #include "support/Fuzz.h"
 #include "utils/AESCrypt.h"
 

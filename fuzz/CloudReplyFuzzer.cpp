@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cloud/request/LMJsonResponseSerialization.h"
-#include "server/Crypto.h"
+#include "server/services/Crypto.h"
 #include "support/Fuzz.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cloud/modal/LMGroup.h"
-#include "platform/KeyedArchive.h"
+#include "cloud/model/LMGroup.h"
+#include "platform/storage/KeyedArchive.h"
 #include "support/Fuzz.h"
 
 namespace {

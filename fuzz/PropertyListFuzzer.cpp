@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/PropertyList.h"
+#include "platform/storage/PropertyList.h"
 #include "support/Fuzz.h"
 
 namespace {

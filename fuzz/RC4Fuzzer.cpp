@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "server/FileCrypto.h"
+#include "server/services/FileCrypto.h"
 #include "support/Fuzz.h"
 #include "utils/AESCrypt.h"
 #include "utils/RC4.h"

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "cloud/modal/LMContact.h"
-#include "cloud/modal/LMGroup.h"
+#include "cloud/model/LMContact.h"
+#include "cloud/model/LMGroup.h"
 #include "support/Fuzz.h"
 #include "utils/LMUtils.h"
 

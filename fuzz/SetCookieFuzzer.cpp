@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/http/CookieStorage.h"
 #include "support/Fuzz.h"
 

@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "account/QBPassportRequest.h"
-#include "server/Crypto.h"
+#include "server/services/Crypto.h"
 #include "support/Fuzz.h"
 #include "support/LocalCloud.h"
 

@@ -1,47 +1,97 @@
 #!/usr/bin/env bash
-# Checks the layering of docs/architecture.md on the sources: a file under
-# src/ includes project headers only from its own layer or the layers below
-# it, and the local cloud (server/) includes no client code at all.
-# Prints each offending include and fails when there is one.
+# Checks the layer table of docs/architecture.md on the sources:
+#  - every folder under src/ that holds code has a row in the table;
+#  - a file includes project headers only from its own folder or from the
+#    folders its row names;
+#  - a library of src/CMakeLists.txt links only libraries of folders its
+#    folder may include;
+#  - the local cloud (server/) includes no client code.
+# Prints each offence and fails when there is one. LUMORA_LAYERS_ROOT points
+# it at another tree (its own test plants a forbidden include in a copy).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+root=${LUMORA_LAYERS_ROOT:-"$(dirname "$0")/.."}
+cd "$root"
 
-# Bottom up, as in the table.
-layers=(platform utils account cloud/passport cloud/request cloud/kss cloud/modal cloud/lumora
-        stats push harbor blackbox app)
+declare -A allowed=() library_of=()
+folders=()
 
-rank() {
-  local folder=$1 i
-  for i in "${!layers[@]}"; do
-    if [[ $folder == "${layers[$i]}" ]]; then echo "$i"; return; fi
+strip() { local s=${1//\`/}; s=${s#"${s%%[![:space:]]*}"}; echo "${s%"${s##*[![:space:]]}"}"; }
+
+while IFS='|' read -r _ folder library includes _; do
+  folder=$(strip "$folder")
+  [[ -z $folder || $folder == folder || $folder == ---* ]] && continue
+  folders+=("$folder")
+  library_of[$folder]=$(strip "$library")
+  list=""
+  IFS=',' read -ra parts <<<"$includes"
+  for part in "${parts[@]}"; do
+    part=$(strip "$part")
+    [[ -n $part ]] && list+=" $part"
   done
-  echo -1
-}
+  allowed[$folder]=$list
+done < <(sed -n '/<!-- layers:begin -->/,/<!-- layers:end -->/p' docs/architecture.md | grep '^|')
 
-# The layer folder of a path below src/ ("cloud/request", "platform", ...).
-layer_of() {
-  local path=$1
-  if [[ $path == cloud/* ]]; then echo "${path%%/*}/$(cut -d/ -f2 <<<"$path")"; else echo "${path%%/*}"; fi
+if (( ${#folders[@]} == 0 )); then
+  echo "docs/architecture.md has no layer table"; exit 1
+fi
+
+# May a file of folder $1 include a header of folder $2?
+may_include() {
+  local own=$1 target=$2 entry
+  [[ $own == "$target" ]] && return 0
+  for entry in ${allowed[$own]}; do
+    case $entry in
+      platform/\*) [[ ($target == platform || $target == platform/*) && $target != platform/uiqt ]] && return 0 ;;
+      */\*) [[ $target == "${entry%/\*}"/* ]] && return 0 ;;
+      *) [[ $target == "$entry" ]] && return 0 ;;
+    esac
+  done
+  return 1
 }
 
 status=0
+declare -A seen=()
 while IFS= read -r file; do
-  own=$(layer_of "${file#src/}")
-  own_rank=$(rank "$own")
+  own=$(dirname "${file#src/}")
+  if [[ -z ${allowed[$own]+x} ]]; then
+    if [[ -z ${seen[$own]+x} ]]; then
+      echo "src/$own holds code but has no row in the layer table of docs/architecture.md"
+      seen[$own]=1
+    fi
+    status=1
+    continue
+  fi
   while IFS= read -r header; do
-    target=$(layer_of "$header")
-    target_rank=$(rank "$target")
-    if (( target_rank < 0 )); then continue; fi
-    if (( target_rank > own_rank )); then
-      echo "$file includes $header from a layer above its own ($target over $own)"
+    target=$(dirname "$header")
+    [[ $target != . && -d src/${target%%/*} ]] || continue
+    if ! may_include "$own" "$target"; then
+      echo "$file includes $header: $own may not include $target"
       status=1
     fi
-  done < <(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file")
-done < <(find src -name '*.h' -o -name '*.cpp')
+  done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+done < <(find src -name '*.h' -o -name '*.cpp' | sort)
+
+# The linker's view: lumora_library(<target> <folder> DEPS ...) links only
+# libraries whose folders the row allows (lumora_cloud stands for cloud/*).
+declare -A folder_of_library=([lumora_cloud]=cloud/sync)
+while read -r target folder _; do folder_of_library[$target]=$folder; done \
+  < <(sed -n 's/^lumora_library(\([a-z_]*\) \([a-z/]*\) .*/\1 \2/p' src/CMakeLists.txt)
+while read -r target folder deps; do
+  for dep in $deps; do
+    [[ $dep == lumora_* ]] || continue
+    depfolder=${folder_of_library[$dep]:-}
+    [[ -n $depfolder ]] || continue
+    if ! may_include "$folder" "$depfolder"; then
+      echo "src/CMakeLists.txt: $target links $dep, but $folder may not include $depfolder"
+      status=1
+    fi
+  done
+done < <(tr '\n' ' ' < src/CMakeLists.txt | grep -o 'lumora_library([^)]*)' |
+         sed 's/^lumora_library(\([a-z_]*\) \([a-z/]*\) DEPS\(.*\))$/\1 \2 \3/;t;d')
 
 while IFS= read -r line; do
   echo "server code includes client code: $line"
   status=1
-done < <(grep -rnE '^#include "(platform|utils|account|cloud|app|stats|push|harbor|blackbox)/' server || true)
+done < <(grep -rnE '^#include "(platform|utils|applog|account|cloud|app|stats|push|harbor|blackbox|feedback|screens)/' server || true)
 
 exit $status

@@ -9,21 +9,21 @@
 #include <functional>
 #include <utility>
 
-#include "server/AccountService.h"
-#include "server/AdminJson.h"
-#include "server/CaService.h"
-#include "server/ContactChangeLog.h"
-#include "server/ContactService.h"
-#include "server/ContactSyncService.h"
-#include "server/CoreInfoService.h"
-#include "server/DeviceInfoService.h"
-#include "server/FeedbackService.h"
-#include "server/FileService.h"
-#include "server/HttpUtil.h"
-#include "server/GalleryService.h"
-#include "server/KssNode.h"
-#include "server/RelocationService.h"
-#include "server/WebPages.h"
+#include "server/services/AccountService.h"
+#include "server/http/AdminJson.h"
+#include "server/services/CaService.h"
+#include "server/storage/ContactChangeLog.h"
+#include "server/services/ContactService.h"
+#include "server/services/ContactSyncService.h"
+#include "server/services/CoreInfoService.h"
+#include "server/services/DeviceInfoService.h"
+#include "server/services/FeedbackService.h"
+#include "server/services/FileService.h"
+#include "server/http/HttpUtil.h"
+#include "server/services/GalleryService.h"
+#include "server/services/KssNode.h"
+#include "server/services/RelocationService.h"
+#include "server/services/WebPages.h"
 
 namespace localcloud {
 

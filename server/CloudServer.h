@@ -28,15 +28,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "server/BlobStore.h"
-#include "server/ContactStore.h"
-#include "server/FaultInjector.h"
-#include "server/HttpServer.h"
-#include "server/PushService.h"
-#include "server/SignedEndpoints.h"
-#include "server/StatsService.h"
-#include "server/Store.h"
-#include "server/UploadService.h"
+#include "server/storage/BlobStore.h"
+#include "server/storage/ContactStore.h"
+#include "server/http/FaultInjector.h"
+#include "server/http/HttpServer.h"
+#include "server/services/PushService.h"
+#include "server/services/SignedEndpoints.h"
+#include "server/services/StatsService.h"
+#include "server/storage/Store.h"
+#include "server/services/UploadService.h"
 
 namespace localcloud {
 

@@ -12,7 +12,7 @@
 #include <pthread.h>
 
 #include "server/CloudServer.h"
-#include "server/ContactStore.h"
+#include "server/storage/ContactStore.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "platform/Device.h"
+#include "platform/device/Device.h"
 
 namespace lumora {
 namespace {

@@ -6,7 +6,7 @@
 #include "account/KPWebViewController.h"
 #include "utils/LMLogRedaction.h"
 #include "utils/LMLogUtil.h"
-#include "platform/MainQueue.h"
+#include "platform/dispatch/MainQueue.h"
 
 namespace lumora {
 

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Application.h"
+#include "platform/app/Application.h"
 #include "platform/Error.h"
-#include "platform/NotificationCenter.h"
-#include "platform/View.h"
-#include "platform/WebView.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "platform/ui/View.h"
+#include "platform/ui/WebView.h"
 #include "platform/http/Cookie.h"
 
 namespace lumora {

@@ -4,9 +4,9 @@
 
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPUDIDKeyChainUtil.h"
-#include "platform/Bundle.h"
-#include "platform/NetworkInterface.h"
-#include "platform/VendorIdentifier.h"
+#include "platform/device/Bundle.h"
+#include "platform/device/NetworkInterface.h"
+#include "platform/device/VendorIdentifier.h"
 
 namespace lumora {
 namespace {

@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "platform/Bytes.h"
-#include "platform/Keychain.h"
+#include "platform/storage/Keychain.h"
 
 namespace lumora {
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "utils/AESCrypt.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/Random.h"
 
 namespace lumora {

@@ -1,7 +1,7 @@
 #include "account/KPQBPreferenceUtil.h"
 
 #include "account/KPNumberValues.h"
-#include "platform/UserDefaults.h"
+#include "platform/storage/UserDefaults.h"
 
 namespace lumora {
 namespace {

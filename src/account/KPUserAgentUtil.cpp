@@ -1,7 +1,7 @@
 #include "account/KPUserAgentUtil.h"
 
-#include "platform/Bundle.h"
-#include "platform/Device.h"
+#include "platform/device/Bundle.h"
+#include "platform/device/Device.h"
 
 namespace lumora {
 namespace {

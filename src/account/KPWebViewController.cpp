@@ -3,7 +3,7 @@
 #include "account/KPCookieUtil.h"
 #include "account/QBPassportRequest.h"
 #include "utils/LMLogUtil.h"
-#include "platform/Application.h"
+#include "platform/app/Application.h"
 #include "platform/JsonValues.h"
 #include "platform/http/Cookie.h"
 #include "platform/http/CookieStorage.h"

@@ -20,9 +20,9 @@
 
 #include "account/KPWebViewControllerDelegate.h"
 #include "platform/Error.h"
-#include "platform/View.h"
-#include "platform/ViewController.h"
-#include "platform/WebView.h"
+#include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/WebView.h"
 #include "platform/http/Cookie.h"
 
 namespace lumora {

@@ -10,7 +10,7 @@
 #include "utils/ServiceHosts.h"
 #include "platform/Bytes.h"
 #include "platform/JsonValues.h"
-#include "platform/MainQueue.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/http/Url.h"
 
 namespace lumora {

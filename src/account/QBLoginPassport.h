@@ -49,7 +49,7 @@
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "platform/Error.h"
-#include "platform/MainQueue.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/http/Response.h"
 
 namespace lumora {

@@ -8,7 +8,7 @@
 #include "account/QBLoginPassport.h"
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
-#include "platform/MainQueue.h"
+#include "platform/dispatch/MainQueue.h"
 
 namespace lumora {
 namespace {

@@ -14,7 +14,7 @@
 #include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
 #include "platform/JsonValues.h"
-#include "platform/TimePoints.h"
+#include "platform/dispatch/TimePoints.h"
 #include "platform/http/Cookie.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/Url.h"

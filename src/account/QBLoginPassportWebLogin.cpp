@@ -5,9 +5,9 @@
 #include "account/KPWebViewController.h"
 #include "account/QBLoginPassport.h"
 #include "utils/LMLogUtil.h"
-#include "platform/Application.h"
+#include "platform/app/Application.h"
 #include "platform/JsonValues.h"
-#include "platform/MainQueue.h"
+#include "platform/dispatch/MainQueue.h"
 
 namespace lumora {
 

@@ -7,7 +7,7 @@
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
 #include "platform/Bytes.h"
-#include "platform/UserDefaults.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
 
 namespace lumora {

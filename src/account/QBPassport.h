@@ -34,8 +34,8 @@
 #include "account/KPLoginRuntimeMetaData.h"
 #include "account/KPSessionDelegate.h"
 #include "account/QBPassportRequestDelegate.h"
-#include "platform/Clock.h"
-#include "platform/DispatchQueue.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/http/Cookie.h"
 
 namespace lumora {

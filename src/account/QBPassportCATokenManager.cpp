@@ -9,7 +9,7 @@
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "utils/ServiceHosts.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace lumora {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/DemoJob.h"
+#include "app/demo/DemoJob.h"
 
 namespace {
 

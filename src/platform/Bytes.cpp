@@ -97,6 +97,21 @@ std::string_view trimBlanks(std::string_view text) {
   return text;
 }
 
+std::optional<Bytes> hexData(std::string_view text) {
+  // Pairs are counted in characters (UTF-16 units), read from the UTF-8
+  // bytes: a text with anything but digits in its pairs is refused anyway.
+  const std::size_t pairs = utf16Length(text) / 2;
+  Bytes out;
+  out.reserve(pairs);
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const int high = hexDigitValue(text[2 * i]);
+    const int low = hexDigitValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  return out;
+}
+
 std::string hexString(const std::uint8_t* data, std::size_t size) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out(size * 2, '0');

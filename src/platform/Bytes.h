@@ -33,6 +33,11 @@ std::string hexString(const std::uint8_t* data, std::size_t size);
 inline std::string hexString(const Bytes& bytes) { return hexString(bytes.data(), bytes.size()); }
 // The value of one hexadecimal digit (either case), -1 for any other byte.
 int hexDigitValue(char c);
+// The bytes spelled by the text's pairs of hexadecimal digits (either case),
+// from the start: one byte per two characters, a trailing odd character
+// ignored (so a text of fewer than two characters gives no bytes). nullopt
+// when a pair holds anything but a hexadecimal digit.
+std::optional<Bytes> hexData(std::string_view text);
 
 // The text with ASCII upper-case letters made lower-case, and the reverse.
 std::string lowerCased(std::string_view text);

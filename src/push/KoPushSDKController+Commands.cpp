@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/Application.h"
+#include "platform/app/Application.h"
 #include "push/KoPushSDKController.h"
 #include "push/KoPushSDKPreferenceUtil.h"
 

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <utility>
 
-#include "platform/Application.h"
+#include "platform/app/Application.h"
 #include "platform/Bytes.h"
-#include "platform/Device.h"
-#include "platform/MainQueue.h"
+#include "platform/device/Device.h"
+#include "platform/dispatch/MainQueue.h"
 #include "push/KoPushSDKCoreParam.h"
 #include "push/KoPushSDKPreferenceUtil.h"
 

@@ -25,7 +25,7 @@
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "push/KoPushNetWorkUtils.h"
 #include "push/KoPushSDKDelegate.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/Bundle.h"
+#include "platform/device/Bundle.h"
 #include "platform/Random.h"
 #include "push/KoPushSDKPreferenceUtil.h"
 

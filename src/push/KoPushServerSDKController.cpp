@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/MainQueue.h"
+#include "platform/dispatch/MainQueue.h"
 #include "push/KoPushIOSMessage.h"
 #include "push/KoPushSDKCoreParam.h"
 #include "push/KoPushSDKPreferenceUtil.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ConcurrentQueue.h"
+#include "platform/dispatch/ConcurrentQueue.h"
 #include "push/KoPushMessage.h"
 #include "push/KoPushNetworkServerUtils.h"
 #include "push/KoPushServerSDKDelegate.h"

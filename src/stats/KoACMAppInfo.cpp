@@ -6,8 +6,8 @@
 
 #include <fmt/format.h>
 
-#include "platform/Bundle.h"
-#include "platform/Device.h"
+#include "platform/device/Bundle.h"
+#include "platform/device/Device.h"
 #include "stats/KoStatCoreParam.h"
 
 namespace lumora {

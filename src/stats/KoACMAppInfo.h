@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 
 namespace lumora {
 

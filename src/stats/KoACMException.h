@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 
 namespace lumora {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 
 namespace lumora {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 #include "stats/KoACMAppInfo.h"
 #include "stats/KoACMException.h"
 #include "stats/KoACMState.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/CallStack.h"
-#include "platform/FixedText.h"
+#include "platform/diagnostics/CallStack.h"
+#include "platform/diagnostics/FixedText.h"
 #include "stats/KoACrashUtil.h"
 
 namespace lumora {

@@ -1,6 +1,6 @@
 #include "stats/KoACrashReportStore.h"
 
-#include "platform/AppHome.h"
+#include "platform/storage/AppHome.h"
 #include "stats/KoACrashNote.h"
 
 namespace lumora {

@@ -24,7 +24,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "stats/KoACrashMessage.h"
 #include "stats/KoANetworkUtils.h"
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 
 namespace lumora {
 

@@ -3,9 +3,9 @@
 #include <fmt/format.h>
 
 #include "platform/Bytes.h"
-#include "platform/Console.h"
+#include "platform/diagnostics/Console.h"
 #include "platform/Random.h"
-#include "platform/Reachability.h"
+#include "platform/device/Reachability.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/UrlError.h"
 #include "stats/KoStatJSONUtil.h"

@@ -25,8 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/AppHome.h"
-#include "platform/KeyedArchive.h"
+#include "platform/storage/AppHome.h"
+#include "platform/storage/KeyedArchive.h"
 #include "platform/Random.h"
 
 namespace lumora {

@@ -16,7 +16,7 @@
 #include <variant>
 
 #include "platform/Error.h"
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 #include "stats/KoATimeModel.h"
 
 namespace lumora {

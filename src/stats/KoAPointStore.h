@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "stats/KoAPSNet.h"
 #include "stats/KoAPSStat.h"
 #include "stats/KoATimeModel.h"

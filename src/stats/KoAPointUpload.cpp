@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "stats/KoASMJBasicCategory.h"
 #include "stats/KoASMJCustomStatItem.h"
 #include "stats/KoASMJPVCategory.h"

@@ -23,7 +23,7 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "stats/KoANetworkUtils.h"
 #include "stats/KoAPSNet.h"
 #include "stats/KoAPSStat.h"

@@ -5,7 +5,7 @@
 
 #include <fmt/format.h>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "stats/KoStatJSONUtil.h"
 
 namespace lumora {

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace lumora {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 
 namespace lumora {
 

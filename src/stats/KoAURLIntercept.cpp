@@ -1,6 +1,6 @@
 #include "stats/KoAURLIntercept.h"
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace lumora {
 namespace {

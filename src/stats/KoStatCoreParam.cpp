@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/Bundle.h"
+#include "platform/device/Bundle.h"
 #include "platform/Bytes.h"
-#include "platform/Device.h"
-#include "platform/DeviceIdentifier.h"
-#include "platform/Reachability.h"
-#include "platform/TelephonyNetworkInfo.h"
-#include "platform/UserDefaults.h"
+#include "platform/device/Device.h"
+#include "platform/device/DeviceIdentifier.h"
+#include "platform/device/Reachability.h"
+#include "platform/device/TelephonyNetworkInfo.h"
+#include "platform/storage/UserDefaults.h"
 
 namespace lumora {
 namespace {

@@ -9,10 +9,10 @@
 #include <ctime>
 #include <mutex>
 
-#include "platform/Application.h"
-#include "platform/CallStack.h"
-#include "platform/Clock.h"
-#include "platform/NotificationCenter.h"
+#include "platform/app/Application.h"
+#include "platform/diagnostics/CallStack.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "stats/KoACrashNote.h"
 
 namespace lumora {

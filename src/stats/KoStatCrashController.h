@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Exception.h"
+#include "platform/diagnostics/Exception.h"
 #include "stats/KoACMState.h"
 #include "stats/KoACrashReportStore.h"
 #include "stats/KoACrashReportUpload.h"

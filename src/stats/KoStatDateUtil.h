@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace lumora {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/UserDefaults.h"
+#include "platform/storage/UserDefaults.h"
 
 namespace lumora {
 namespace {

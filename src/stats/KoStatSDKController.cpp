@@ -2,12 +2,12 @@
 
 #include <fmt/format.h>
 
-#include "platform/Application.h"
-#include "platform/Clock.h"
-#include "platform/Console.h"
-#include "platform/MainQueue.h"
+#include "platform/app/Application.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/diagnostics/Console.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/Random.h"
-#include "platform/Reachability.h"
+#include "platform/device/Reachability.h"
 #include "stats/KoAURLIntercept.h"
 #include "stats/KoStatCoreParam.h"
 #include "stats/KoStatNetHandle.h"

@@ -28,8 +28,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include "platform/DispatchQueue.h"
-#include "platform/NotificationCenter.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/http/UrlProtocol.h"
 #include "stats/KoAPointStore.h"
 #include "stats/KoAPointUpload.h"

@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "utils/LMLogUtil.h"
-#include "platform/AppHome.h"
-#include "platform/Clock.h"
+#include "platform/storage/AppHome.h"
+#include "platform/dispatch/Clock.h"
 
 namespace lumora {
 namespace {

@@ -20,10 +20,10 @@
 
 #include "utils/LMErrors.h"
 #include "platform/Bytes.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/Error.h"
-#include "platform/Image.h"
-#include "platform/MediaProperties.h"
+#include "platform/media/Image.h"
+#include "platform/media/MediaProperties.h"
 #include "platform/Result.h"
 
 namespace lumora {

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/AppHome.h"
+#include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
 #include "platform/http/Url.h"
 

@@ -16,8 +16,8 @@
 #include "account/KPUDIDKeyChainUtil.h"
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
-#include "platform/NetworkInterface.h"
-#include "platform/UserDefaults.h"
+#include "platform/device/NetworkInterface.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
 #include "support/TestHome.h"
 

@@ -3,7 +3,7 @@
 #include <sys/utsname.h>
 
 #include "account/Hardware.h"
-#include "platform/Device.h"
+#include "platform/device/Device.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPUserAgentUtil.h"
 #include "utils/AESCrypt.h"
-#include "platform/Bundle.h"
-#include "platform/Clock.h"
-#include "platform/Device.h"
+#include "platform/device/Bundle.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/device/Device.h"
 
 namespace {
 

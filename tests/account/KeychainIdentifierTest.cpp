@@ -8,10 +8,10 @@
 #include "account/KPKeyChainUtil.h"
 #include "account/KPQBEnDecryptUtil.h"
 #include "account/KPUDIDKeyChainUtil.h"
-#include "platform/Bundle.h"
-#include "platform/Keychain.h"
-#include "platform/NetworkInterface.h"
-#include "platform/VendorIdentifier.h"
+#include "platform/device/Bundle.h"
+#include "platform/storage/Keychain.h"
+#include "platform/device/NetworkInterface.h"
+#include "platform/device/VendorIdentifier.h"
 #include "utils/LogRecorder.h"
 
 namespace {

@@ -9,9 +9,9 @@
 
 #include "account/KPAuthorizeDialog.h"
 #include "account/LoginTestSupport.h"
-#include "platform/Application.h"
-#include "platform/MainQueue.h"
-#include "platform/NotificationCenter.h"
+#include "platform/app/Application.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 
 namespace {
 

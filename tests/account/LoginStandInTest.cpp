@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "account/LoginTestSupport.h"
-#include "platform/Application.h"
-#include "platform/MainQueue.h"
-#include "platform/ViewController.h"
-#include "platform/WebView.h"
+#include "platform/app/Application.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/WebView.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "account/KPCookieUtil.h"
 #include "account/KPWebViewController.h"
 #include "account/LoginTestSupport.h"
-#include "platform/Application.h"
-#include "platform/MainQueue.h"
+#include "platform/app/Application.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/http/CookieStorage.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "AccountTestSupport.h"
 #include "account/KPCookieUtil.h"
 #include "account/KPQBPreferenceUtil.h"
-#include "platform/UserDefaults.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
 
 namespace {

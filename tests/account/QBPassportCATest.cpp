@@ -17,7 +17,7 @@
 #include "account/QBPassportCARequest.h"
 #include "account/QBPassportCATokenManager.h"
 #include "account/QBPassportRequestMemoryHolder.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/http/CookieStorage.h"
 
 namespace {

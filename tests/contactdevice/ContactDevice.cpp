@@ -40,13 +40,13 @@
 #include <thread>
 #include <vector>
 
-#include "cloud/lumora/LMContactSyncAdapter.h"
-#include "cloud/lumora/LMImageSyncAdapter.h"
+#include "cloud/sync/LMContactSyncAdapter.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "contactdevice/DeviceDump.h"
-#include "platform/AppHome.h"
-#include "platform/Clock.h"
-#include "platform/MainQueue.h"
+#include "platform/storage/AppHome.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
 #include "platform/photos/PhotoLibrary.h"

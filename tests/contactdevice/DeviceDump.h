@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cloud/modal/LMContact.h"
-#include "cloud/modal/LMGroup.h"
+#include "cloud/model/LMContact.h"
+#include "cloud/model/LMGroup.h"
 
 namespace contactdevice {
 

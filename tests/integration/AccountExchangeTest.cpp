@@ -15,7 +15,7 @@
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
 #include "utils/ServiceHosts.h"
-#include "platform/UserDefaults.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/UrlError.h"
 #include "server/CloudServer.h"

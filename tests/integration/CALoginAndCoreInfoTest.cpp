@@ -18,10 +18,10 @@
 #include "account/QBLoginPassport.h"
 #include "account/QBPassportCATokenManager.h"
 #include "utils/ServiceHosts.h"
-#include "platform/MainQueue.h"
-#include "server/CaService.h"
+#include "platform/dispatch/MainQueue.h"
+#include "server/services/CaService.h"
 #include "server/CloudServer.h"
-#include "server/CoreInfoService.h"
+#include "server/services/CoreInfoService.h"
 #include "platform/http/SynchronousReply.h"
 
 namespace {

@@ -18,10 +18,10 @@
 #include <sstream>
 
 #include "SignedRequestFixture.h"
-#include "cloud/modal/LMContact.h"
+#include "cloud/model/LMContact.h"
 #include "contactdevice/DeviceDump.h"
-#include "server/ContactStore.h"
-#include "server/GalleryService.h"
+#include "server/storage/ContactStore.h"
+#include "server/services/GalleryService.h"
 #include "support/TestMedia.h"
 #include "utils/SHA1.h"
 

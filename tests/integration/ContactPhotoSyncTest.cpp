@@ -4,7 +4,7 @@
 // that fails for a while is fetched by the next sync.
 #include "ContactSyncFixture.h"
 
-#include "server/FaultInjector.h"
+#include "server/http/FaultInjector.h"
 #include "support/TestMedia.h"
 #include "utils/SHA1.h"
 

@@ -1,6 +1,6 @@
 #include "ContactSyncFixture.h"
 
-#include "cloud/modal/LMManagedRecordContext.h"
+#include "cloud/model/LMManagedRecordContext.h"
 #include "platform/addressbook/Labels.h"
 
 namespace contactsynctest {

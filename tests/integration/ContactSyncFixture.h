@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "SignedRequestFixture.h"
-#include "cloud/lumora/LMContactSyncAdapter.h"
-#include "platform/Clock.h"
+#include "cloud/sync/LMContactSyncAdapter.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/addressbook/AddressBook.h"
 
 namespace contactsynctest {

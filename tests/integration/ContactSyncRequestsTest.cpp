@@ -5,8 +5,8 @@
 
 #include <chrono>
 
-#include "platform/Clock.h"
-#include "server/ContactChangeLog.h"
+#include "platform/dispatch/Clock.h"
+#include "server/storage/ContactChangeLog.h"
 
 namespace contactsynctest {
 namespace {

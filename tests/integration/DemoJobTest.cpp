@@ -6,8 +6,8 @@
 #include <string>
 
 #include "SignedRequestFixture.h"
-#include "app/DemoJob.h"
-#include "app/QBLogUtil.h"
+#include "app/demo/DemoJob.h"
+#include "feedback/QBLogUtil.h"
 
 namespace signedtest {
 namespace {

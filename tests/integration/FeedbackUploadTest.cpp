@@ -7,12 +7,12 @@
 #include <map>
 
 #include "SignedRequestFixture.h"
-#include "app/LoggerRegistry.h"
-#include "app/QBLogUtil.h"
-#include "platform/AppHome.h"
-#include "platform/MainQueue.h"
-#include "platform/PropertyList.h"
-#include "server/FeedbackService.h"
+#include "applog/LoggerRegistry.h"
+#include "feedback/QBLogUtil.h"
+#include "platform/storage/AppHome.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/PropertyList.h"
+#include "server/services/FeedbackService.h"
 #include "utils/AESCrypt.h"
 
 namespace {

@@ -13,11 +13,11 @@
 #include <set>
 
 #include "SignedRequestFixture.h"
-#include "cloud/lumora/LMImageSyncAdapter.h"
-#include "platform/Clock.h"
-#include "platform/Semaphore.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Semaphore.h"
 #include "platform/photos/PhotoLibrary.h"
-#include "server/GalleryService.h"
+#include "server/services/GalleryService.h"
 #include "support/TestMedia.h"
 #include "utils/LMErrors.h"
 #include "utils/SHA1.h"

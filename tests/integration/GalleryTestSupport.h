@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cloud/lumora/LMImageSyncAdapter.h"
-#include "platform/Clock.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/dispatch/Clock.h"
 
 namespace gallerytest {
 

@@ -13,9 +13,9 @@
 
 #include "cloud/kss/LMKssDescription.h"
 #include "cloud/kss/LMKssFileHelper.h"
-#include "cloud/request/Hex.h"
+#include "platform/Bytes.h"
 #include "server/CloudServer.h"
-#include "server/KssNode.h"
+#include "server/services/KssNode.h"
 #include "support/TestHome.h"
 #include "utils/LMUtils.h"
 #include "utils/RC4.h"
@@ -49,7 +49,7 @@ class KssTransferTest : public ::testing::Test {
       digests.push_back({lumora::sha1String(blocks.back()), blocks.back().size()});
     }
     Json upload = server_->kss().beginUpload(kUser, digests).body["data"];
-    const Bytes key = *lumora::hexData(upload["secure_key"].get<std::string>());
+    const Bytes key = *platform::hexData(upload["secure_key"].get<std::string>());
     Json commits = Json::array();
     for (std::size_t i = 0; i < blocks.size(); ++i) {
       LMKssFileHelper::uploadKSSBlockUrl(

@@ -20,8 +20,8 @@
 #include "account/QBLoginPassport.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "utils/ServiceHosts.h"
-#include "platform/MainQueue.h"
-#include "platform/UserDefaults.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
 #include "server/CloudServer.h"
 #include "platform/http/SynchronousReply.h"
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Application.h"
-#include "platform/Bundle.h"
-#include "platform/Device.h"
-#include "platform/MainQueue.h"
-#include "platform/Reachability.h"
+#include "platform/app/Application.h"
+#include "platform/device/Bundle.h"
+#include "platform/device/Device.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/device/Reachability.h"
 #include "push/KoPushAndroidMessage.h"
 #include "push/KoPushIOSMessage.h"
 #include "push/KoPushNetworkServerUtils.h"

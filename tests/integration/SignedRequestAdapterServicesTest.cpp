@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "SignedRequestFixture.h"
-#include "cloud/lumora/LMContactOperation.h"
-#include "cloud/modal/LMGroup.h"
+#include "cloud/sync/LMContactOperation.h"
+#include "cloud/model/LMGroup.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "utils/LMErrors.h"
 #include "utils/LMUtils.h"
 #include "utils/ServiceHosts.h"
-#include "platform/MainQueue.h"
-#include "platform/UserDefaults.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
 
 namespace signedtest {
 namespace {

@@ -9,8 +9,8 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "utils/LMErrors.h"
-#include "platform/Clock.h"
-#include "platform/UserDefaults.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/storage/UserDefaults.h"
 
 namespace signedtest {
 namespace {

@@ -5,9 +5,9 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "utils/ServiceHosts.h"
-#include "platform/Application.h"
-#include "platform/MainQueue.h"
-#include "platform/UserDefaults.h"
+#include "platform/app/Application.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
 
 namespace signedtest {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "cloud/lumora/LMSyncAdapter.h"
+#include "cloud/sync/LMSyncAdapter.h"
 #include "platform/Error.h"
 #include "server/CloudServer.h"
 #include "support/TestHome.h"

@@ -9,7 +9,7 @@
 #include "cloud/request/LMHTTPRequestOperationManager.h"
 #include "cloud/request/LMHTTPResponseSerialization.h"
 #include "utils/LMErrors.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace signedtest {
 namespace {

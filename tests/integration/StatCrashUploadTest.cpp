@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/Bundle.h"
-#include "platform/Reachability.h"
+#include "platform/device/Bundle.h"
+#include "platform/device/Reachability.h"
 #include "server/CloudServer.h"
 #include "stats/KoACrashReportStore.h"
 #include "stats/KoACrashReportUpload.h"

@@ -7,12 +7,12 @@
 #include <set>
 #include <string>
 
-#include "platform/Application.h"
-#include "platform/Bundle.h"
-#include "platform/Clock.h"
-#include "platform/MainQueue.h"
-#include "platform/NotificationCenter.h"
-#include "platform/Reachability.h"
+#include "platform/app/Application.h"
+#include "platform/device/Bundle.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "platform/device/Reachability.h"
 #include "platform/http/Connection.h"
 #include "platform/http/SynchronousReply.h"
 #include "server/CloudServer.h"

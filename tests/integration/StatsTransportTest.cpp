@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Reachability.h"
+#include "platform/device/Reachability.h"
 #include "server/CloudServer.h"
 #include "stats/KoANetworkUtils.h"
 #include "support/TestHome.h"

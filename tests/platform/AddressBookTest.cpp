@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
 #include "support/TestHome.h"

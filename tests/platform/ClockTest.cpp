@@ -2,9 +2,9 @@
 
 #include <thread>
 
-#include "platform/Clock.h"
-#include "platform/Semaphore.h"
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/dispatch/SerialQueue.h"
 
 namespace {
 

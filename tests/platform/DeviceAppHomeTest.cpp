@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/AppHome.h"
-#include "platform/Device.h"
+#include "platform/storage/AppHome.h"
+#include "platform/device/Device.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ConcurrentQueue.h"
-#include "platform/Semaphore.h"
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/dispatch/SerialQueue.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <vips/vips8>
 
-#include "platform/Image.h"
+#include "platform/media/Image.h"
 #include "platform/addressbook/AddressBook.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/Bundle.h"
-#include "platform/Keychain.h"
-#include "platform/PropertyList.h"
+#include "platform/device/Bundle.h"
+#include "platform/storage/Keychain.h"
+#include "platform/storage/PropertyList.h"
 #include "support/TestHome.h"
 
 namespace {

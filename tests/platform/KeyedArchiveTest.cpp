@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "platform/KeyedArchive.h"
+#include "platform/storage/KeyedArchive.h"
 #include "platform/CraftedPlists.h"
 #include "support/TestHome.h"
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/MainQueue.h"
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "platform/MediaProperties.h"
+#include "platform/media/MediaProperties.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/DeviceIdentifier.h"
-#include "platform/NetworkInterface.h"
-#include "platform/Reachability.h"
+#include "platform/device/DeviceIdentifier.h"
+#include "platform/device/NetworkInterface.h"
+#include "platform/device/Reachability.h"
 #include "support/TestHome.h"
 
 namespace {

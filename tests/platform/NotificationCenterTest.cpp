@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/NotificationCenter.h"
+#include "platform/dispatch/NotificationCenter.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/OperationQueue.h"
-#include "platform/Semaphore.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/dispatch/Semaphore.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/Application.h"
-#include "platform/Device.h"
-#include "platform/MainQueue.h"
+#include "platform/app/Application.h"
+#include "platform/device/Device.h"
+#include "platform/dispatch/MainQueue.h"
 
 namespace {
 

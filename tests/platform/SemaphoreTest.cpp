@@ -3,7 +3,7 @@
 #include <future>
 #include <memory>
 
-#include "platform/Semaphore.h"
+#include "platform/dispatch/Semaphore.h"
 
 namespace {
 

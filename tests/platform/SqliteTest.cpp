@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/Sqlite.h"
+#include "platform/storage/Sqlite.h"
 
 namespace {
 

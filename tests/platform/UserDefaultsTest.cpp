@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/AppHome.h"
-#include "platform/Bundle.h"
-#include "platform/PropertyList.h"
-#include "platform/UserDefaults.h"
+#include "platform/storage/AppHome.h"
+#include "platform/device/Bundle.h"
+#include "platform/storage/PropertyList.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/CraftedPlists.h"
 #include "support/TestHome.h"
 

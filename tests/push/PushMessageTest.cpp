@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/Bundle.h"
+#include "platform/device/Bundle.h"
 #include "push/KoPushAndroidMessage.h"
 #include "push/KoPushIOSMessage.h"
 #include "push/KoPushNetworkServerUtils.h"

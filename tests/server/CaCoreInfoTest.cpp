@@ -8,9 +8,9 @@
 #include <string>
 
 #include "CloudFixture.h"
-#include "server/CaService.h"
-#include "server/CoreInfoService.h"
-#include "server/Crypto.h"
+#include "server/services/CaService.h"
+#include "server/services/CoreInfoService.h"
+#include "server/services/Crypto.h"
 
 namespace servertest {
 namespace {

@@ -1,7 +1,7 @@
 #include "CloudFixture.h"
 
-#include "server/Crypto.h"
-#include "server/FileCrypto.h"
+#include "server/services/Crypto.h"
+#include "server/services/FileCrypto.h"
 
 namespace servertest {
 

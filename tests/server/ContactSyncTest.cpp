@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CloudFixture.h"
-#include "server/ContactChangeLog.h"
+#include "server/storage/ContactChangeLog.h"
 
 namespace servertest {
 namespace {

@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "server/ContactStore.h"
-#include "server/Crypto.h"
-#include "server/Store.h"
+#include "server/storage/ContactStore.h"
+#include "server/services/Crypto.h"
+#include "server/storage/Store.h"
 #include "support/TestHome.h"
 
 namespace {

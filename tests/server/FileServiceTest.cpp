@@ -3,9 +3,9 @@
 #include <string>
 
 #include "CloudFixture.h"
-#include "server/Crypto.h"
-#include "server/FileCrypto.h"
-#include "server/FileService.h"
+#include "server/services/Crypto.h"
+#include "server/services/FileCrypto.h"
+#include "server/services/FileService.h"
 
 namespace servertest {
 namespace {

@@ -11,10 +11,10 @@
 #include <vips/vips8>
 
 #include "CloudFixture.h"
-#include "server/Crypto.h"
-#include "server/FileCrypto.h"
-#include "server/GalleryService.h"
-#include "server/KssNode.h"
+#include "server/services/Crypto.h"
+#include "server/services/FileCrypto.h"
+#include "server/services/GalleryService.h"
+#include "server/services/KssNode.h"
 
 namespace servertest {
 namespace {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "CloudFixture.h"
-#include "server/Crypto.h"
-#include "server/FileCrypto.h"
-#include "server/KeyStreams.h"
-#include "server/KssNode.h"
+#include "server/services/Crypto.h"
+#include "server/services/FileCrypto.h"
+#include "server/storage/KeyStreams.h"
+#include "server/services/KssNode.h"
 
 namespace servertest {
 namespace {

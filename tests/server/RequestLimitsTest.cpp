@@ -4,7 +4,7 @@
 #include <string>
 
 #include "CloudFixture.h"
-#include "server/DeviceInfoService.h"
+#include "server/services/DeviceInfoService.h"
 
 namespace servertest {
 namespace {

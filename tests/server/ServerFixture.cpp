@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "server/Crypto.h"
+#include "server/services/Crypto.h"
 
 namespace servertest {
 

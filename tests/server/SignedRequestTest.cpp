@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "CloudFixture.h"
-#include "server/Crypto.h"
+#include "server/services/Crypto.h"
 
 namespace servertest {
 namespace {

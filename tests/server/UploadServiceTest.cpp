@@ -7,7 +7,7 @@
 #include <string>
 
 #include "CloudFixture.h"
-#include "server/HttpUtil.h"
+#include "server/http/HttpUtil.h"
 
 namespace servertest {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/AppHome.h"
-#include "platform/Clock.h"
-#include "platform/KeyedArchive.h"
+#include "platform/storage/AppHome.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/storage/KeyedArchive.h"
 #include "stats/KoAPointStore.h"
 #include "support/TestHome.h"
 

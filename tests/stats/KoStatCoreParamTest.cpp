@@ -2,12 +2,12 @@
 
 #include <filesystem>
 
-#include "platform/Bundle.h"
-#include "platform/Device.h"
-#include "platform/DeviceIdentifier.h"
-#include "platform/Reachability.h"
-#include "platform/TelephonyNetworkInfo.h"
-#include "platform/UserDefaults.h"
+#include "platform/device/Bundle.h"
+#include "platform/device/Device.h"
+#include "platform/device/DeviceIdentifier.h"
+#include "platform/device/Reachability.h"
+#include "platform/device/TelephonyNetworkInfo.h"
+#include "platform/storage/UserDefaults.h"
 #include "stats/KoStatCoreParam.h"
 #include "stats/KoStatPreferenceUtil.h"
 #include "support/TestHome.h"

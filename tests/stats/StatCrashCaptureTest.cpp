@@ -16,10 +16,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/Application.h"
-#include "platform/Clock.h"
-#include "platform/Exception.h"
-#include "platform/NotificationCenter.h"
+#include "platform/app/Application.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/diagnostics/Exception.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "stats/KoACrashReportStore.h"
 #include "stats/KoACrashUtil.h"
 #include "stats/KoStatCrashController.h"

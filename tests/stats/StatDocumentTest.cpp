@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/Reachability.h"
+#include "platform/device/Reachability.h"
 #include "stats/KoASMJBasicCategory.h"
 #include "stats/KoASMJCustomStatItem.h"
 #include "stats/KoASMJPVCategory.h"

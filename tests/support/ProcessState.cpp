@@ -5,9 +5,9 @@
 // what outlives them.
 #include <gtest/gtest.h>
 
-#include "platform/MainQueue.h"
-#include "platform/Reachability.h"
-#include "platform/TelephonyNetworkInfo.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/device/Reachability.h"
+#include "platform/device/TelephonyNetworkInfo.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace testsupport {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <system_error>
 
-#include "platform/AppHome.h"
-#include "platform/DeviceIdentifier.h"
+#include "platform/storage/AppHome.h"
+#include "platform/device/DeviceIdentifier.h"
 
 namespace testsupport {
 

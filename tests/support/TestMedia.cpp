@@ -12,7 +12,7 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
 
-#include "platform/Image.h"
+#include "platform/media/Image.h"
 
 namespace testsupport {
 namespace {

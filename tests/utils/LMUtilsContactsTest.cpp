@@ -7,7 +7,7 @@
 #include <string>
 
 #include "utils/LMUtils.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "utils/LMUtils.h"
-#include "platform/MediaProperties.h"
+#include "platform/media/MediaProperties.h"
 #include "platform/photos/AssetExportSession.h"
 #include "support/TestMedia.h"
 

@@ -10,7 +10,7 @@
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 #include "utils/LogRecorder.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "cloud/request/Hex.h"
+#include "platform/Bytes.h"
 #include "utils/LMErrors.h"
 #include "utils/LMUtils.h"
 
@@ -58,7 +58,7 @@ platform::Result<LMKssDescription> LMKssDescription::fromJson(const platform::Js
   LMKssDescription description;
   auto key = kss.find("secure_key");
   if (key == kss.end() || !key->is_string()) return LMKssError(kLMKssReasonNoSecureKey);
-  auto keyBytes = hexData(key->get_ref<const std::string&>());
+  auto keyBytes = platform::hexData(key->get_ref<const std::string&>());
   if (!keyBytes || keyBytes->empty()) return LMKssError(kLMKssReasonNoSecureKey);
   description.secureKey = std::move(*keyBytes);
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 
 namespace lumora {
 namespace {

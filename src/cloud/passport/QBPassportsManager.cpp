@@ -1,12 +1,12 @@
 #include "cloud/passport/QBPassportsManager.h"
 
-#include "platform/NotificationCenter.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "platform/Bytes.h"
-#include "platform/MainQueue.h"
-#include "platform/Semaphore.h"
-#include "platform/UserDefaults.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/UrlError.h"
 
 namespace lumora {

@@ -28,7 +28,7 @@
 #include "account/KPSessionDelegate.h"
 #include "account/QBLoginPassport.h"
 #include "cloud/passport/QBPassportBlock.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
 

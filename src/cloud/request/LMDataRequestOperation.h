@@ -41,9 +41,9 @@
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
-#include "platform/Operation.h"
+#include "platform/dispatch/Operation.h"
 #include "platform/OutputStream.h"
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/http/Connection.h"
 #include "platform/http/Request.h"
 #include "platform/http/Response.h"

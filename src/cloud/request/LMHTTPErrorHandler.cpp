@@ -6,7 +6,7 @@
 
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMSessionSource.h"
-#include "platform/NotificationCenter.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/NumberValues.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"

@@ -24,7 +24,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
 

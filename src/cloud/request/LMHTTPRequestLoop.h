@@ -29,7 +29,7 @@
 
 #include "cloud/request/LMHTTPRequestOperation.h"
 #include "cloud/request/LMHTTPRequestOperationManager.h"
-#include "platform/Cancellation.h"
+#include "platform/dispatch/Cancellation.h"
 
 namespace lumora {
 

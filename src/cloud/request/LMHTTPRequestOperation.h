@@ -35,7 +35,7 @@
 #include "cloud/request/LMSessionSource.h"
 #include "cloud/request/LMSignedSession.h"
 #include "platform/Bytes.h"
-#include "platform/Cancellation.h"
+#include "platform/dispatch/Cancellation.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
 #include "platform/http/Request.h"

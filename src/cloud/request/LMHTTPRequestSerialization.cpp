@@ -15,10 +15,10 @@
 #include "cloud/request/LMQueryStringPair.h"
 #include "utils/LMAESCoder.h"
 #include "utils/LMLogUtil.h"
-#include "platform/Bundle.h"
+#include "platform/device/Bundle.h"
 #include "platform/Bytes.h"
-#include "platform/Device.h"
-#include "platform/UserDefaults.h"
+#include "platform/device/Device.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/Url.h"
 
 namespace lumora {

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <utility>
 
-#include "platform/AppHome.h"
+#include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
 #include "platform/addressbook/BookState.h"
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/addressbook/Codec.h"
 
 namespace platform::addressbook::detail {

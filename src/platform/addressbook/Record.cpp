@@ -3,7 +3,7 @@
 #include <mutex>
 #include <type_traits>
 
-#include "platform/Image.h"
+#include "platform/media/Image.h"
 #include "platform/addressbook/BookState.h"
 
 namespace platform::addressbook {

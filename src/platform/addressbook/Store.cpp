@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "platform/Sqlite.h"
+#include "platform/storage/Sqlite.h"
 
 namespace platform::addressbook::detail {
 

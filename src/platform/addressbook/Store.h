@@ -25,7 +25,7 @@
 #include "platform/Bytes.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
-#include "platform/Sqlite.h"
+#include "platform/storage/Sqlite.h"
 #include "platform/addressbook/Types.h"
 
 struct sqlite3;

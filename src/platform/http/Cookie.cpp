@@ -7,7 +7,7 @@
 
 #include "platform/Bytes.h"
 #include "platform/NumberValues.h"
-#include "platform/TimePoints.h"
+#include "platform/dispatch/TimePoints.h"
 
 namespace platform::http {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/http/HeaderFields.h"
 #include "platform/http/Url.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/Bytes.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/HandlePool.h"
 #include "platform/http/Url.h"

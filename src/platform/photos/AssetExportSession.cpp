@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/photos/Types.h"
 
 namespace platform::photos {

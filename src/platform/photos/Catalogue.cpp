@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "platform/Sqlite.h"
+#include "platform/storage/Sqlite.h"
 
 namespace platform::photos {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "platform/MediaProperties.h"
-#include "platform/PropertyList.h"
+#include "platform/media/MediaProperties.h"
+#include "platform/storage/PropertyList.h"
 #include "platform/Random.h"
 
 namespace platform::photos {

@@ -21,8 +21,8 @@
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
-#include "platform/Image.h"
-#include "platform/SerialQueue.h"
+#include "platform/media/Image.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/photos/AssetExportSession.h"
 #include "platform/photos/Types.h"
 

@@ -10,9 +10,9 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/AppHome.h"
+#include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
-#include "platform/Image.h"
+#include "platform/media/Image.h"
 #include "platform/Random.h"
 #include "platform/photos/Catalogue.h"
 

@@ -44,7 +44,7 @@
 
 #include "platform/Error.h"
 #include "platform/Result.h"
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/photos/Types.h"
 
 namespace platform::photos {

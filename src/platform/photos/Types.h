@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/Clock.h"
-#include "platform/MediaProperties.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/media/MediaProperties.h"
 
 namespace platform::photos {
 

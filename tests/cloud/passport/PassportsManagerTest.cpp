@@ -14,8 +14,8 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "utils/LMErrors.h"
-#include "platform/MainQueue.h"
-#include "platform/UserDefaults.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <string>
 
-#include "cloud/request/Hex.h"
+#include "platform/Bytes.h"
 #include "cloud/request/LMDataRequestOperation.h"
-#include "platform/OperationQueue.h"
+#include "platform/dispatch/OperationQueue.h"
 #include "platform/http/TestServer.h"
 #include "platform/http/UrlError.h"
 
@@ -306,7 +306,7 @@ TEST(HexData, PairsOfDigitsFromTheStart) {
   for (const Case& c : {Case{"0aFF", Bytes{0x0a, 0xff}}, Case{"abc", Bytes{0xab}}, Case{"a", Bytes{}},
                         Case{"", Bytes{}}, Case{"0g", std::nullopt}, Case{"zz12", std::nullopt},
                         Case{"12\xC3\xA9", Bytes{0x12}}, Case{"\xC3\xA9\xC3\xA9", std::nullopt}}) {
-    EXPECT_EQ(lumora::hexData(c.text), c.bytes) << c.text;
+    EXPECT_EQ(platform::hexData(c.text), c.bytes) << c.text;
   }
 }
 

@@ -10,7 +10,7 @@
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "cloud/request/LMSessionSource.h"
 #include "utils/LMErrors.h"
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "cloud/request/LMHTTPRequestSerialization.h"
-#include "platform/Bundle.h"
-#include "platform/Device.h"
-#include "platform/UserDefaults.h"
+#include "platform/device/Bundle.h"
+#include "platform/device/Device.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/http/Url.h"
 #include "support/TestHome.h"
 

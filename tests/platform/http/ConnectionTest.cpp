@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/SerialQueue.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/http/Connection.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/TestServer.h"

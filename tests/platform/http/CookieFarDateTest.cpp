@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/Clock.h"
-#include "platform/TimePoints.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/TimePoints.h"
 #include "platform/http/CookieStorage.h"
 
 namespace {

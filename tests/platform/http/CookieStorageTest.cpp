@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/http/CookieStorage.h"
 
 namespace {

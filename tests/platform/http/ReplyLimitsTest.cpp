@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Clock.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/http/Connection.h"
 #include "platform/http/FileResponseSink.h"
 #include "platform/http/SynchronousReply.h"

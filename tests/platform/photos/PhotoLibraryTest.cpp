@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "platform/Semaphore.h"
+#include "platform/dispatch/Semaphore.h"
 #include "platform/photos/ImageManager.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "support/TestHome.h"

@@ -1,0 +1,60 @@
+// The thumbnails of the gallery service: addresses handed out by the
+// thumbnail request, and the plain route that answers them,
+//   GET /gallery/thumbnail/<userId>/<imageId>/<width>x<height>/<sign>
+// with the photo scaled down (libvips) to fit width x height, as JPEG. An
+// address is a capability: its sign is an HMAC of user, image and size
+// under the server's secret, so it needs no cookie and no stored row; it
+// answers while the image is a live photo (404 otherwise, 415 for a photo
+// that cannot be decoded or is larger than kMaxSourceBytes). A photo is
+// read whole to be decoded, so at most kMaxRenders are made at once (the
+// others wait).
+//
+// Ownership: owned by the GalleryService; borrows the Store, the
+// GalleryStore, the KssNode and the BlobStore. Threading: safe from any
+// thread. Failures: replies; nothing throws.
+#pragma once
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <functional>
+#include <semaphore>
+#include <string>
+
+#include "server/storage/BlobStore.h"
+#include "server/storage/GalleryStore.h"
+#include "server/services/KssNode.h"
+#include "server/storage/Store.h"
+
+namespace localcloud {
+
+class GalleryThumbnails {
+ public:
+  static constexpr const char* kPathPrefix = "/gallery/thumbnail/";
+  static constexpr int kMaxSide = 4096;
+  static constexpr std::uint64_t kMaxSourceBytes = 64 * 1024 * 1024;
+  static constexpr int kMaxRenders = 4;
+
+  GalleryThumbnails(Store& store, GalleryStore& gallery, KssNode& kss, BlobStore& blobs,
+                    std::function<int()> port)
+      : store_(store), gallery_(gallery), kss_(kss), blobs_(blobs), port_(std::move(port)) {}
+
+  // The address of the image's thumbnail of at most width x height.
+  std::string address(std::int64_t userId, std::int64_t imageId, int width, int height) const;
+  void registerOn(httplib::Server& server);
+
+ private:
+  std::string sign(std::int64_t userId, std::int64_t imageId, int width, int height) const;
+  void serve(const httplib::Request& req, httplib::Response& res);
+  // The photo scaled down as JPEG; "" when it cannot be read or decoded.
+  std::string render(const GalleryImage& image, int width, int height);
+
+  Store& store_;
+  GalleryStore& gallery_;
+  KssNode& kss_;
+  BlobStore& blobs_;
+  std::function<int()> port_;
+  std::counting_semaphore<kMaxRenders> renders_{kMaxRenders};
+};
+
+}  // namespace localcloud

@@ -1,0 +1,180 @@
+// The demo's photo restore: one cloud album brought down into a second
+// phone's library (an app home of its own beside this one) and checked file
+// by file, byte for byte, against this phone's photos; then the relations
+// that keep a backup of the second phone from sending them up again.
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/demo/DemoJob.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/storage/AppHome.h"
+#include "platform/Bytes.h"
+#include "platform/storage/PropertyList.h"
+#include "platform/photos/PhotoLibrary.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+namespace photos = platform::photos;
+
+constexpr const char* kRestoredAlbum = "Family";
+
+std::optional<photos::AssetCollection> albumTitled(const std::string& title) {
+  for (auto& album : photos::PhotoLibrary::sharedPhotoLibrary()->fetchTopLevelUserCollections()) {
+    if (album.localizedTitle == title) return album;
+  }
+  return std::nullopt;
+}
+
+// What the restore's work hands back; shared with the work, which may end
+// after the step stopped waiting.
+struct Restore {
+  std::optional<platform::Error> failure;
+  std::string problem;  // a check that did not hold
+  LMAlbum album;
+  std::vector<LMImage> images;
+  std::vector<LMImage> failed;
+  std::int64_t bytes = 0;
+  std::size_t checked = 0;
+  std::size_t related = 0;
+};
+
+// Finds the cloud album and its images.
+void findCloudAlbum(LMImageSyncAdapter& gallery, Restore& restore) {
+  gallery.requestAlbumListWithSync(
+      std::nullopt, std::nullopt,
+      [&](std::int64_t, const std::string&, const std::vector<LMAlbum>& albums, bool) {
+        for (const auto& album : albums) {
+          if (album.name == kRestoredAlbum && album.status == 1) restore.album = album;
+        }
+      },
+      [&](const platform::Error& error) { restore.failure = error; });
+  if (restore.failure) return;
+  if (!restore.album.serverID) {
+    restore.problem = fmt::format("the cloud has no album \"{}\"", kRestoredAlbum);
+    return;
+  }
+  gallery.requestImageListInAlbumWithSync(
+      std::nullopt, std::nullopt, *restore.album.serverID,
+      [&](std::int64_t, const std::string&, const std::vector<LMImage>& images, bool) {
+        for (const auto& image : images) {
+          if (image.status == "custom") restore.images.push_back(image);
+        }
+      },
+      [&](const platform::Error& error) { restore.failure = error; });
+}
+
+// This phone's photo files by name.
+std::map<std::string, fs::path> photoFilesByName() {
+  std::map<std::string, fs::path> files;
+  auto library = photos::PhotoLibrary::sharedPhotoLibrary();
+  for (auto type : {photos::MediaType::Image, photos::MediaType::Video}) {
+    for (const auto& asset : library->fetchAssetsWithMediaType(type)) files[asset.file.filename().string()] = asset.file;
+  }
+  return files;
+}
+
+// On the second phone: the album downloaded, each file compared with this
+// phone's, and each restored asset's relations looked up as a backup would.
+void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, Restore& restore,
+                            const std::map<std::string, fs::path>& originals) {
+  findCloudAlbum(*gallery, restore);
+  if (restore.failure || !restore.problem.empty()) return;
+  std::int64_t total = 0;
+  for (const auto& image : restore.images) total += image.size.value_or(0);
+  std::optional<platform::Error> failure;
+  gallery->downloadAlbums(
+      {restore.album}, {{*restore.album.serverID, restore.images}}, total,
+      [&](std::int64_t, std::int64_t soFar, std::int64_t) { restore.bytes = soFar; },
+      [&](const std::vector<LMImage>& failed, const std::optional<platform::Error>& error) {
+        restore.failed = failed;
+        failure = error;
+      });
+  if ((restore.failure = failure) || !restore.failed.empty()) return;
+
+  auto album = albumTitled(kRestoredAlbum);
+  if (!album) {
+    restore.problem = "the second phone has no album \"" + std::string(kRestoredAlbum) + "\"";
+    return;
+  }
+  auto library = photos::PhotoLibrary::sharedPhotoLibrary();
+  auto cameraRoll = gallery->context()->userLibraryAssetsGroup();
+  for (const auto& asset : library->fetchAssetsInAssetCollection(*album)) {
+    const std::string name = asset.file.filename().string();
+    auto original = originals.find(name);
+    auto restored = platform::plist::readFile(asset.file);
+    auto kept = original == originals.end() ? restored : platform::plist::readFile(original->second);
+    if (original == originals.end() || !restored.ok() || !kept.ok() || *restored != *kept) {
+      restore.problem = name + " differs from this phone's file";
+      return;
+    }
+    ++restore.checked;
+    for (const auto& group : {std::optional(*album), cameraRoll}) {
+      if (group && gallery->context()->searchImageRelationByAssetID(asset.localIdentifier, group->localIdentifier)) {
+        ++restore.related;
+      }
+    }
+  }
+  if (restore.checked != restore.images.size()) {
+    restore.problem = fmt::format("{} of {} images arrived", restore.checked, restore.images.size());
+  }
+}
+
+}  // namespace
+
+bool DemoJob::restoreAlbum() {
+  auto gallery = LMImageSyncAdapter::sharedAdapter();
+  // The user lets the app at each phone's photos.
+  auto allowPhotos = [&] {
+    auto allowed = photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
+    if (!allowed.ok()) outcome(false, allowed.error().description());
+    return allowed.ok();
+  };
+  auto restore = std::make_shared<Restore>();
+  // The second phone's adapter, made once its home is in place.
+  std::shared_ptr<LMImageSyncAdapter> secondPhone;
+  auto stopped = [&] {
+    for (const auto& adapter : {gallery, secondPhone}) {
+      if (!adapter) continue;
+      adapter->cancelSync();
+      adapter->requestLoop()->cancel();
+    }
+    return false;
+  };
+
+  // The second phone signs in to the same account and restores the album.
+  const auto originals = photoFilesByName();
+  const fs::path home = platform::AppHome::root();
+  platform::AppHome::setRoot(home / "second-phone");
+  // The album went up with this phone's backup, the step before.
+  bool answered = allowPhotos() && signIn();
+  if (answered) {
+    step(fmt::format("Restoring the cloud album \"{}\" into the second phone's library", kRestoredAlbum));
+    secondPhone = std::make_shared<LMImageSyncAdapter>();
+    answered = offMainWork(
+        [secondPhone, restore, originals] { restoreIntoSecondPhone(secondPhone, *restore, originals); });
+    if (!answered) stopped();
+  }
+  platform::AppHome::setRoot(home);
+  if (!answered) return false;
+  if (restore->failure || !restore->failed.empty() || !restore->problem.empty()) {
+    outcome(false, restore->failure ? restore->failure->description()
+                   : restore->problem.empty() ? fmt::format("{} image(s) failed", restore->failed.size())
+                                              : restore->problem);
+    return false;
+  }
+  outcome(true, fmt::format("{} file(s), {} bytes, each equal byte for byte to this phone's", restore->checked,
+                            restore->bytes));
+  std::fprintf(out_, "      %zu relation rows (album and camera roll): a backup there sends none of them again\n",
+               restore->related);
+  return true;
+}
+
+}  // namespace lumora

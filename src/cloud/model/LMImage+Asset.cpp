@@ -1,0 +1,334 @@
+// LMImage: building an image record from a local asset of the photo library.
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "cloud/model/LMBlockDigests.h"
+#include "cloud/model/LMImage.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+#include "platform/storage/AppHome.h"
+#include "platform/media/MediaProperties.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/photos/ImageManager.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+namespace photos = platform::photos;
+
+// How long the library may take to answer a request, and how long an export
+// may go without progress, before the construction gives up.
+constexpr double kLibraryAnswerDeadlineSeconds = 60;
+constexpr double kExportStallSeconds = 60;
+// How long the digest waits for more of the export's file at a time.
+constexpr double kExportPollSeconds = 0.02;
+
+// The requests and exports of every image being built, so that a cancelled
+// backup can break them off.
+struct PendingWork {
+  std::mutex mutex;
+  std::set<photos::ImageRequestID> requests;
+  std::vector<std::shared_ptr<photos::AssetExportSession>> exporters;
+};
+
+PendingWork& pendingWork() {
+  static auto* work = new PendingWork();
+  return *work;
+}
+
+platform::Error backupError(std::int64_t code, const char* reason) {
+  return LMUtils::localErrorWithErrorCode(
+      code, {{kLMErrorReasonKey, reason}, {kLMErrorDescriptionKey, kLMErrorTitleBackup}});
+}
+
+// One library request's answer, shared with its handler, which may come
+// after the waiter has given up.
+template <class Value>
+struct Answer {
+  platform::Semaphore done;
+  std::mutex mutex;
+  Value value{};
+  photos::ImageRequestInfo info;
+};
+
+// Waits for a request's answer; on time-out the request is cancelled.
+bool waitForAnswer(platform::Semaphore& done, photos::ImageRequestID request) {
+  const bool answered = done.waitFor(platform::seconds(kLibraryAnswerDeadlineSeconds));
+  {
+    std::lock_guard<std::mutex> guard(pendingWork().mutex);
+    pendingWork().requests.erase(request);
+  }
+  if (!answered) photos::ImageManager::defaultManager().cancelImageRequest(request);
+  return answered;
+}
+
+// The name, title and MIME type of an exported file; false for a name that
+// is not a plain file name.
+bool nameFile(LMImage& image, const std::string& name, const char* mediaKind) {
+  if (!LMUtils::isSafeFileName(name)) return false;
+  const fs::path path(name);
+  image.fileName = name;
+  image.title = path.stem().string();
+  const std::string extension = path.extension().string();
+  if (extension.size() > 1) image.mimeType = std::string(mediaKind) + "/" + extension.substr(1);
+  image.filePath = LMUtils::fileInDirectory(platform::AppHome::tmp(), name)->lexically_normal().string();
+  return true;
+}
+
+// Removes an earlier temporary file of the same name.
+std::optional<platform::Error> clearTemporaryFile(const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return std::nullopt;
+  if (fs::remove(path, ec)) return std::nullopt;
+  return platform::Error(platform::kPOSIXErrorDomain, ec.value(),
+                         {{platform::Error::kLocalizedDescriptionKey, ec.message()}});
+}
+
+// Writes the bytes under a private name, then renames it into place.
+bool writeAtomically(const std::string& path, const platform::Bytes& data) {
+  const std::string temporary = path + ".partial";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.close();
+    if (!out) {
+      std::error_code ec;
+      fs::remove(temporary, ec);
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  if (ec) fs::remove(temporary, ec);
+  return !ec;
+}
+
+platform::Error fileError(const std::error_code& ec) {
+  return platform::Error(platform::kPOSIXErrorDomain, ec.value(),
+                         {{platform::Error::kLocalizedDescriptionKey, ec.message()}});
+}
+
+}  // namespace
+
+std::optional<LMImage> LMImage::initWithAsset(const photos::Asset* asset) {
+  if (asset == nullptr) return std::nullopt;
+  LMImage image;
+  if (asset->mediaType == photos::MediaType::Image) image.type = kLMAssetTypeImage;
+  else if (asset->mediaType == photos::MediaType::Video) image.type = kLMAssetTypeVideo;
+  else return std::nullopt;
+  image.setPropertiesWithAsset(*asset);
+  return image;
+}
+
+void LMImage::cancelAllAssetsRequest() {
+  std::set<photos::ImageRequestID> requests;
+  std::vector<std::shared_ptr<photos::AssetExportSession>> exporters;
+  {
+    std::lock_guard<std::mutex> guard(pendingWork().mutex);
+    requests.swap(pendingWork().requests);
+    exporters.swap(pendingWork().exporters);
+  }
+  for (auto request : requests) photos::ImageManager::defaultManager().cancelImageRequest(request);
+  for (const auto& exporter : exporters) exporter->cancelExport();
+}
+
+void LMImage::fail(platform::Error failure) {
+  LM_LOG_ERROR("{}", failure.description());
+  error = std::move(failure);
+}
+
+void LMImage::setPropertiesWithAsset(const photos::Asset& asset) {
+  error.reset();
+  assetID = asset.localIdentifier;
+  creationDate = asset.creationDate;
+  modifyDate = asset.creationDate;
+  if (asset.mediaType == photos::MediaType::Image) exportImage(asset);
+  else if (asset.mediaType == photos::MediaType::Video) exportVideo(asset);
+}
+
+void LMImage::exportImage(const photos::Asset& asset) {
+  auto answer = std::make_shared<Answer<std::optional<platform::Bytes>>>();
+  photos::ImageRequestID request;
+  {
+    // Registered before anyone can cancel: the answer never comes inline.
+    std::lock_guard<std::mutex> guard(pendingWork().mutex);
+    request = photos::ImageManager::defaultManager().requestImageDataForAsset(
+        asset, {.networkAccessAllowed = true},
+        [answer](std::optional<platform::Bytes> data, std::string, platform::ImageOrientation,
+                 const photos::ImageRequestInfo& info) {
+          {
+            std::lock_guard<std::mutex> answerGuard(answer->mutex);
+            answer->value = std::move(data);
+            answer->info = info;
+          }
+          answer->done.signal();
+        });
+    pendingWork().requests.insert(request);
+  }
+  isUbiImage = false;
+  if (!waitForAnswer(answer->done, request)) {
+    return fail(backupError(kLMLocalErrorGeneral, "Request image process timed out."));
+  }
+
+  std::lock_guard<std::mutex> guard(answer->mutex);
+  const photos::ImageRequestInfo& info = answer->info;
+  if (info.error) return fail(*info.error);
+  if (info.cancelled) return fail(backupError(kLMLocalErrorCancelled, "Request image process is cancelled."));
+  if (!answer->value) return fail(backupError(kLMLocalErrorGeneral, "Request image process returned no data."));
+  const platform::Bytes& data = *answer->value;
+  // The temporary file is named after the library's file; without a usable
+  // name there is nowhere safe to put it.
+  if (!info.fileURL || !nameFile(*this, info.fileURL->filename().string(), "image")) {
+    return fail(backupError(kLMLocalErrorGeneral, "Fail to get image file name."));
+  }
+  size = static_cast<std::int64_t>(data.size());
+  // The temporary file is written, and the photo's properties read, while
+  // the helpers digest the bytes.
+  std::optional<platform::Error> unsaved;
+  std::optional<platform::Json> exif;
+  LMBlockDigests digests = digestBlocksOfData(data, [&] {
+    if (auto removal = clearTemporaryFile(*filePath)) {
+      unsaved = std::move(*removal);
+    } else if (!writeAtomically(*filePath, data)) {
+      unsaved = backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
+    }
+    if (unsaved) return;
+    if (auto properties = platform::imagePropertiesWithData(data)) {
+      exif = LMUtils::exifInfoFromImageMetadata(*properties, static_cast<double>(asset.pixelWidth),
+                                                static_cast<double>(asset.pixelHeight));
+    }
+  });
+  sha1 = std::move(digests.sha1);
+  blockInfos = std::move(digests.blockInfos);
+  if (unsaved) return fail(*unsaved);
+  if (exif) exifInfo = std::move(*exif);
+}
+
+void LMImage::exportVideo(const photos::Asset& asset) {
+  duration = asset.duration;
+  exifInfo = LMUtils::exifInfoFromVideoLocation(asset.location, static_cast<double>(asset.pixelWidth),
+                                                static_cast<double>(asset.pixelHeight));
+  auto answer = std::make_shared<Answer<std::shared_ptr<photos::AssetExportSession>>>();
+  photos::ImageRequestID request;
+  {
+    std::lock_guard<std::mutex> guard(pendingWork().mutex);
+    request = photos::ImageManager::defaultManager().requestExportSessionForVideo(
+        asset, {.networkAccessAllowed = true}, photos::kAssetExportPresetHighestQuality,
+        [answer](std::shared_ptr<photos::AssetExportSession> session, const photos::ImageRequestInfo& info) {
+          {
+            std::lock_guard<std::mutex> answerGuard(answer->mutex);
+            answer->value = std::move(session);
+            answer->info = info;
+          }
+          answer->done.signal();
+        });
+    pendingWork().requests.insert(request);
+  }
+  if (!waitForAnswer(answer->done, request)) {
+    return fail(backupError(kLMLocalErrorGeneral, "Request video process timed out."));
+  }
+  std::shared_ptr<photos::AssetExportSession> exporter;
+  photos::ImageRequestInfo info;
+  {
+    std::lock_guard<std::mutex> guard(answer->mutex);
+    exporter = answer->value;
+    info = answer->info;
+  }
+  if (info.error) return fail(*info.error);
+  if (info.cancelled) return fail(backupError(kLMLocalErrorCancelled, "Request video process is cancelled."));
+  if (!exporter) return fail(backupError(kLMLocalErrorGeneral, "Unknown asset class of AVAssetExportSession."));
+
+  std::optional<platform::Result<LMBlockDigests>> exportedDigests;
+  if (exporter->sourceKind() == photos::AssetSourceKind::Composition) {
+    // The file is named after the last piece of the library's read grant.
+    const std::string token = info.sandboxExtensionToken.value_or("");
+    const std::string name = token.substr(token.find_last_of('/') == std::string::npos ? 0 : token.find_last_of('/') + 1);
+    if (token.empty() || !nameFile(*this, name, "video")) {
+      return fail(backupError(kLMLocalErrorGeneral, "Fail to get video file name."));
+    }
+    // An export never writes over a file; an earlier export of the same
+    // video would otherwise fail every later backup of it.
+    if (auto removal = clearTemporaryFile(*filePath)) return fail(*removal);
+    exporter->setOutputURL(*filePath);
+    const std::string extension = fs::path(name).extension().string();
+    exporter->setOutputFileType(
+        LMUtils::videoTypeFromFileExtention(extension.empty() ? std::nullopt : std::optional(extension.substr(1)),
+                                            exporter->supportedFileTypes())
+            .value_or(""));
+    auto exported = std::make_shared<platform::Semaphore>();
+    {
+      std::lock_guard<std::mutex> guard(pendingWork().mutex);
+      pendingWork().exporters.push_back(exporter);
+    }
+    exporter->exportAsynchronously([exported] { exported->signal(); });
+    // The file is digested as the export writes it. At its end the reader
+    // waits a little for more; an export that stops moving for a minute is
+    // given up.
+    bool finished = false;
+    bool stalled = false;
+    float lastProgress = -1;
+    auto clock = platform::Clock::current();
+    auto lastMove = clock->now();
+    auto more = [&]() -> bool {
+      if (finished || stalled) return false;
+      finished = exported->waitFor(platform::seconds(kExportPollSeconds));
+      if (finished) return true;  // one more look for the last bytes
+      const float progress = exporter->progress();
+      if (progress != lastProgress) {
+        lastProgress = progress;
+        lastMove = clock->now();
+      } else if (clock->now() - lastMove >= platform::seconds(kExportStallSeconds)) {
+        stalled = true;
+      }
+      return !stalled;
+    };
+    exportedDigests = digestBlocksOfGrowingFile(*filePath, more);
+    while (more()) {
+    }
+    {
+      std::lock_guard<std::mutex> guard(pendingWork().mutex);
+      std::erase(pendingWork().exporters, exporter);
+    }
+    if (stalled) {
+      exporter->cancelExport();
+      return fail(backupError(kLMLocalErrorGeneral, "Export video process timed out."));
+    }
+    std::error_code ec;
+    switch (exporter->status()) {
+      case photos::ExportStatus::Completed:
+        if (!fs::exists(*filePath, ec)) return fail(backupError(kLMLocalErrorGeneral, "Fail to export video file name."));
+        break;
+      case photos::ExportStatus::Cancelled:
+        return fail(backupError(kLMLocalErrorCancelled, "Export video process is cancelled."));
+      default:
+        return fail(exporter->error().value_or(backupError(kLMLocalErrorGeneral, "Export video process failed.")));
+    }
+  } else {
+    if (!nameFile(*this, exporter->sourceURL().filename().string(), "video")) {
+      return fail(backupError(kLMLocalErrorGeneral, "Fail to get video file name."));
+    }
+    if (auto removal = clearTemporaryFile(*filePath)) return fail(*removal);
+    std::error_code ec;
+    if (!fs::copy_file(exporter->sourceURL(), *filePath, fs::copy_options::none, ec)) return fail(fileError(ec));
+  }
+
+  std::error_code ec;
+  const auto fileSize = fs::file_size(*filePath, ec);
+  if (ec) return fail(fileError(ec));
+  size = static_cast<std::int64_t>(fileSize);
+  // What was digested during the export stands if it covers the whole file.
+  const bool covered = exportedDigests && exportedDigests->ok() && (*exportedDigests)->size == *size;
+  auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(*filePath, *size);
+  if (!digests) return fail(digests.error());
+  sha1 = std::move(digests->sha1);
+  blockInfos = std::move(digests->blockInfos);
+}
+
+}  // namespace lumora

@@ -1,0 +1,94 @@
+// One photo or video of the photo sync: a cloud image read from the gallery
+// service's JSON, or a local asset exported and digested for upload.
+//
+// A plain value, made per use and used from one thread at a time. JSON
+// reading never fails (a value of the wrong kind is skipped). Building from
+// a local asset blocks its caller until the library has answered and the
+// digests are done: call it from a worker queue, never the main thread. Its
+// failures are kept in `error`, not thrown; the image then owns whatever
+// temporary file it already made (filePath), which the upload removes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/Error.h"
+#include "platform/media/Image.h"
+#include "platform/photos/Types.h"
+
+namespace lumora {
+
+// Asset types (LMImage::type).
+inline constexpr const char* kLMAssetTypeImage = "ALAssetTypeImage";    // a photo
+inline constexpr const char* kLMAssetTypePhoto = "ALAssetTypePhoto";    // a photo (older library interface)
+inline constexpr const char* kLMAssetTypeVideo = "ALAssetTypeVideo";
+inline constexpr const char* kLMAssetTypeUnknown = "ALAssetTypeUnknown";
+
+class LMImage {
+ public:
+  // Whether a type is a photo type ("ALAssetTypeImage" or "ALAssetTypePhoto").
+  static bool isPhotoType(const std::optional<std::string>& type);
+
+  // ---- Cloud JSON ----
+
+  static LMImage initWithLumoraJSON(const platform::Json& json);
+  // Reads "id", "status", "type" ("photo" or "video"), "tag", "groupId",
+  // "fileName", "dateTaken", "dateModified", "size", "mimeType", "title",
+  // "duration", "sha1", "shareId", "exifInfo", and "isUbiImage" only for a
+  // photo; a missing key or one of the wrong kind leaves its field.
+  void setPropertiesWithLumoraJSON(const platform::Json& json);
+  // The image's cloud JSON; photos are written as type "image", and
+  // "isUbiImage" is always "0". The block list is not part of it.
+  platform::Json dictionaryForLumoraJSON() const;
+
+  // ---- Local assets ----
+
+  // nullopt for no asset and for one that is neither photo nor video; else
+  // an image built by setPropertiesWithAsset (check `error`).
+  static std::optional<LMImage> initWithAsset(const platform::photos::Asset* asset);
+  // Exports the asset into the app's temporary directory (a file named
+  // after the library's file) and digests it: file name, title, MIME type,
+  // size, dates, EXIF values, SHA-1 and block list (a video's digests are
+  // taken while the export writes it). Waits for the library with
+  // deadlines: a request not answered in a minute, or an export that makes
+  // no progress for a minute, ends with -1.
+  void setPropertiesWithAsset(const platform::photos::Asset& asset);
+  // Breaks off every pending library request and running export of every
+  // image being built; their constructions end with -10012.
+  static void cancelAllAssetsRequest();
+
+  // ---- Fields ----
+
+  std::optional<std::int64_t> serverID;       // "id"
+  std::optional<std::int64_t> sync;           // "tag"
+  std::optional<std::string> status;          // "custom", "deleted", "purged" ...
+  std::optional<std::string> assetID;         // local asset identifier
+  std::optional<std::string> fileName;        // with extension
+  std::optional<std::int64_t> serverGroupID;  // "groupId"
+  std::optional<std::string> assetGroupID;    // local album it was listed from
+  std::optional<platform::Clock::TimePoint> creationDate;  // "dateTaken"
+  std::optional<platform::Clock::TimePoint> modifyDate;    // "dateModified"
+  std::optional<std::int64_t> size;           // bytes
+  std::optional<std::string> mimeType;        // "image/<ext>" or "video/<ext>"
+  std::optional<std::string> title;           // file name without extension
+  std::optional<double> duration;             // seconds (videos)
+  std::optional<std::string> sha1;            // whole file, lower-case hex
+  std::optional<std::string> shareID;         // "shareId"
+  platform::Json exifInfo;                    // object, or null
+  std::optional<bool> isUbiImage;
+  std::optional<platform::Image> image;       // held for display; the sync never fills it
+  platform::Json blockInfos;                  // [{"sha1", "md5", "size"}], or null
+  std::optional<std::string> type;            // kLMAssetType...
+  std::optional<std::string> filePath;        // the exported temporary file
+  std::optional<platform::Error> error;       // why building from an asset failed
+
+ private:
+  void exportImage(const platform::photos::Asset& asset);
+  void exportVideo(const platform::photos::Asset& asset);
+  // Records `failure` as the error and logs it.
+  void fail(platform::Error failure);
+};
+
+}  // namespace lumora

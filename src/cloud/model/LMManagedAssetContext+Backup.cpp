@@ -1,0 +1,158 @@
+// What a backup uploads: local albums matched with the cloud's albums, image
+// relations dropped once the cloud no longer backs them, and the assets of
+// an album that have no relation yet.
+#include <map>
+#include <set>
+#include <utility>
+
+#include "cloud/model/LMManagedAssetContext.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+
+namespace lumora {
+namespace {
+
+namespace photos = platform::photos;
+
+constexpr std::int64_t kLiveAlbum = 1;
+constexpr const char* kLiveImage = "custom";
+
+bool isGone(const std::optional<std::string>& status) { return status == "deleted" || status == "purged"; }
+
+}  // namespace
+
+bool LMManagedAssetContext::updateAlbumsWithLocalAlbums(std::vector<LMAlbum>& localAlbums,
+                                                        const std::vector<LMAlbum>& lumoraAlbums) {
+  setLocalAddAlbums(std::nullopt);
+  std::map<std::string, std::size_t> localByAssetID;
+  for (std::size_t i = 0; i < localAlbums.size(); ++i) {
+    if (localAlbums[i].assetID) localByAssetID.emplace(*localAlbums[i].assetID, i);
+  }
+  std::set<std::int64_t> liveIDs;
+  // By name; when two live albums share one, the later one wins.
+  std::map<std::string, const LMAlbum*> liveByName;
+  for (const LMAlbum& album : lumoraAlbums) {
+    if (album.status != kLiveAlbum || !album.serverID) continue;
+    liveIDs.insert(*album.serverID);
+    if (album.name) liveByName[*album.name] = &album;
+  }
+
+  std::set<std::size_t> done;
+  for (const LMAlbumRelation& relation : searchAllAlbumRelations()) {
+    auto local = relation.assetID ? localByAssetID.find(*relation.assetID) : localByAssetID.end();
+    if (local == localByAssetID.end()) {
+      deleteAlbumRelation(relation);
+      continue;
+    }
+    localAlbums[local->second].serverID = relation.serverID;
+    if (relation.serverID && liveIDs.contains(*relation.serverID)) {
+      done.insert(local->second);
+    } else {
+      deleteAlbumRelation(relation);
+    }
+  }
+
+  std::vector<LMAlbum> open;
+  for (std::size_t i = 0; i < localAlbums.size(); ++i) {
+    if (done.contains(i)) continue;
+    LMAlbum& album = localAlbums[i];
+    auto match = album.name ? liveByName.find(*album.name) : liveByName.end();
+    if (match == liveByName.end()) {
+      open.push_back(album);
+      continue;
+    }
+    LMAlbumRelation relation;
+    relation.assetID = album.assetID;
+    relation.serverID = match->second->serverID;
+    relation.serverSync = match->second->sync;
+    addAlbumRelation(relation);
+    album.serverID = match->second->serverID;
+  }
+  setLocalAddAlbums(std::move(open));
+  return true;
+}
+
+std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithServerImages(
+    const std::vector<LMImage>& serverImages, const std::vector<LMAlbumRelation>& albumRelations, bool resync) {
+  std::vector<LMImageRelation> gone;
+  if (resync) {
+    std::set<std::int64_t> kept;
+    for (const LMImage& image : serverImages) {
+      if (image.status == kLiveImage && image.serverID) kept.insert(*image.serverID);
+    }
+    for (const LMAlbumRelation& album : albumRelations) {
+      for (LMImageRelation& relation : searchAllImageRelationsByAlbumID(album.assetID).value_or(
+               std::vector<LMImageRelation>())) {
+        if (!relation.serverID || !kept.contains(*relation.serverID)) gone.push_back(std::move(relation));
+      }
+    }
+  } else {
+    std::set<std::int64_t> removed;
+    for (const LMImage& image : serverImages) {
+      if (isGone(image.status) && image.serverID) removed.insert(*image.serverID);
+    }
+    // Every row of such an image: the same cloud image may stand for the
+    // same asset listed from two local albums of one cloud album.
+    if (!removed.empty()) {
+      for (LMImageRelation& relation : searchAllImageRelations()) {
+        if (relation.serverID && removed.contains(*relation.serverID)) gone.push_back(std::move(relation));
+      }
+    }
+  }
+  for (const LMImageRelation& relation : gone) deleteImageRelation(relation);
+  return std::nullopt;
+}
+
+std::vector<std::string> LMManagedAssetContext::allBackupImageIDsInAlbum(const photos::AssetCollection& album) {
+  std::vector<std::string> identifiers;
+  for (const photos::Asset& asset : photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsInAssetCollection(album)) {
+    if (asset.mediaType != photos::MediaType::Image && asset.mediaType != photos::MediaType::Video) continue;
+    if (searchImageRelationByAssetID(asset.localIdentifier, album.localIdentifier)) continue;
+    identifiers.push_back(asset.localIdentifier);
+  }
+  return identifiers;
+}
+
+void LMManagedAssetContext::searchAllUploadImagesFromAlbum(
+    const LMAlbum& album,
+    const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,
+                             const std::optional<platform::Error>& error)>& finish) {
+  auto collection = assetsGroupWithAlbumId(album.assetID);
+  if (!collection) {
+    auto error = LMUtils::localErrorWithErrorCode(
+        kLMLocalErrorGeneral, {{kLMErrorReasonKey, "PHAssetCollection is nil."}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
+    LM_LOG_ERROR("{}", error.description());
+    if (finish) finish(std::nullopt, error);
+    return;
+  }
+  auto identifiers = allBackupImageIDsInAlbum(*collection);
+  if (finish) finish(identifiers, std::nullopt);
+}
+
+std::int64_t LMManagedAssetContext::calculateBackupImageNum(std::optional<platform::Error>* /*error*/) {
+  if (!isPhotoLibraryAuthorized()) return 0;
+  std::int64_t count = 0;
+  for (const photos::AssetCollection& album : allSyncAssetsGroups()) {
+    count += static_cast<std::int64_t>(allBackupImageIDsInAlbum(album).size());
+  }
+  return count;
+}
+
+bool LMManagedAssetContext::clearBackupData() {
+  if (!deleteAllAlbumRelations() || !deleteAllImageRelations()) return false;
+  setLocalAddAlbums(std::nullopt);
+  return true;
+}
+
+std::optional<std::vector<LMAlbum>> LMManagedAssetContext::localAddAlbums() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return localAddAlbums_;
+}
+
+void LMManagedAssetContext::setLocalAddAlbums(std::optional<std::vector<LMAlbum>> albums) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  localAddAlbums_ = std::move(albums);
+}
+
+}  // namespace lumora

@@ -1,0 +1,172 @@
+// The gallery store's door to the photo library: access, change observers,
+// the albums that take part in the sync, lookups, and the writes a download
+// makes (new albums, new photos and videos, membership).
+#include <filesystem>
+#include <system_error>
+
+#include "cloud/model/LMManagedAssetContext.h"
+#include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
+#include "platform/dispatch/MainQueue.h"
+
+namespace lumora {
+namespace {
+
+namespace photos = platform::photos;
+using photos::AssetCollection;
+using photos::CollectionSubtype;
+using photos::CollectionType;
+using photos::PhotoLibrary;
+
+std::shared_ptr<PhotoLibrary> library() { return PhotoLibrary::sharedPhotoLibrary(); }
+
+template <class T>
+std::optional<T> onlyOne(std::vector<T> found) {
+  if (found.size() != 1) return std::nullopt;
+  return std::move(found.front());
+}
+
+void appendWithSubtype(std::vector<AssetCollection>& into, CollectionType type, CollectionSubtype subtype) {
+  for (auto& album : library()->fetchAssetCollectionsWithType(type, subtype)) {
+    if (album.collectionSubtype == subtype) into.push_back(std::move(album));
+  }
+}
+
+bool isCameraRoll(const AssetCollection& group) {
+  return group.collectionType == CollectionType::SmartAlbum &&
+         group.collectionSubtype == CollectionSubtype::SmartAlbumUserLibrary;
+}
+
+}  // namespace
+
+bool LMManagedAssetContext::isPhotoLibraryAuthorized() {
+  return PhotoLibrary::authorizationStatus() == photos::AuthorizationStatus::Authorized;
+}
+
+void LMManagedAssetContext::requestPhotoLibraryAuthorized(std::function<void(bool authorized, bool asked)> completion) {
+  switch (PhotoLibrary::authorizationStatus()) {
+    case photos::AuthorizationStatus::Authorized:
+      if (completion) completion(true, false);
+      return;
+    case photos::AuthorizationStatus::NotDetermined:
+      PhotoLibrary::requestAuthorization([completion = std::move(completion)](photos::AuthorizationStatus status) {
+        if (!completion) return;
+        const bool granted = status == photos::AuthorizationStatus::Authorized;
+        if (platform::MainQueue::isMainThread()) completion(granted, true);
+        else platform::MainQueue::main().async([completion, granted] { completion(granted, true); });
+      });
+      return;
+    default:
+      if (completion) completion(false, false);
+      return;
+  }
+}
+
+void LMManagedAssetContext::addPhotoChangeNotificationObserver(
+    const std::shared_ptr<photos::ChangeObserver>& observer, const std::function<void()>& finish) {
+  if (!isPhotoLibraryAuthorized() || !observer || !observer->photoLibraryDidChange) return;
+  library()->registerChangeObserver(observer);
+  if (finish) finish();
+}
+
+void LMManagedAssetContext::removePhotoChangeNotificationObserver(
+    const std::shared_ptr<photos::ChangeObserver>& observer) {
+  library()->unregisterChangeObserver(observer);
+}
+
+std::optional<photos::Asset> LMManagedAssetContext::assetImageWithAssetID(const std::optional<std::string>& assetID) {
+  if (!assetID || assetID->empty()) return std::nullopt;
+  return onlyOne(library()->fetchAssetsWithLocalIdentifiers({*assetID}));
+}
+
+std::optional<AssetCollection> LMManagedAssetContext::assetsGroupWithAlbumId(const std::optional<std::string>& albumID) {
+  if (!albumID || albumID->empty()) return std::nullopt;
+  return onlyOne(library()->fetchAssetCollectionsWithLocalIdentifiers({*albumID}));
+}
+
+std::vector<AssetCollection> LMManagedAssetContext::allSyncAssetsGroups() {
+  std::vector<AssetCollection> groups = library()->fetchTopLevelUserCollections();
+  appendWithSubtype(groups, CollectionType::SmartAlbum, CollectionSubtype::SmartAlbumUserLibrary);
+  appendWithSubtype(groups, CollectionType::Album, CollectionSubtype::AlbumSyncedEvent);
+  appendWithSubtype(groups, CollectionType::Album, CollectionSubtype::AlbumSyncedAlbum);
+  appendWithSubtype(groups, CollectionType::Album, CollectionSubtype::AlbumImported);
+  return groups;
+}
+
+std::optional<AssetCollection> LMManagedAssetContext::userLibraryAssetsGroup() {
+  std::vector<AssetCollection> found;
+  appendWithSubtype(found, CollectionType::SmartAlbum, CollectionSubtype::SmartAlbumUserLibrary);
+  if (found.empty()) return std::nullopt;
+  return found.back();
+}
+
+std::optional<AssetCollection> LMManagedAssetContext::addAssetsGroupWithName(const std::string& name,
+                                                                             std::optional<platform::Error>* error) {
+  std::string created;
+  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+    created = changes.creationRequestForAssetCollectionWithTitle(name);
+  });
+  if (!status) {
+    if (error) *error = status.error();
+    return std::nullopt;
+  }
+  auto album = assetsGroupWithAlbumId(created);
+  if (!album && error) {
+    // The library said yes but has no such album: the caller needs one.
+    *error = LMUtils::localErrorWithErrorCode(
+        kLMLocalErrorAssetsGroup,
+        {{kLMErrorReasonKey, "Create album fail"}, {kLMErrorDescriptionKey, kLMErrorTitleAssetsGroup}});
+  }
+  return album;
+}
+
+std::optional<platform::Error> LMManagedAssetContext::addAssetImage(const photos::Asset& asset,
+                                                                    const AssetCollection& group) {
+  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+    changes.addAssets(group.localIdentifier, {asset.localIdentifier});
+  });
+  if (!status) return status.error();
+  return std::nullopt;
+}
+
+std::optional<photos::Asset> LMManagedAssetContext::addAssetSource(const std::string& path, bool isVideo,
+                                                                   const AssetCollection& group,
+                                                                   std::optional<platform::Error>* error) {
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
+    if (error) {
+      *error = LMUtils::localErrorWithErrorCode(
+          kLMLocalErrorGeneral,
+          {{kLMErrorReasonKey, "Missing temporary file."}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
+    }
+    return std::nullopt;
+  }
+  std::string created;
+  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+    created = isVideo ? changes.creationRequestForAssetFromVideoAtFileURL(path)
+                      : changes.creationRequestForAssetFromImageAtFileURL(path);
+    if (!isCameraRoll(group)) changes.addAssets(group.localIdentifier, {created});
+  });
+  if (!status) {
+    if (error) *error = status.error();
+    return std::nullopt;
+  }
+  return assetImageWithAssetID(created);
+}
+
+std::optional<platform::Error> LMManagedAssetContext::deleteAsset(const photos::Asset& asset,
+                                                                  const AssetCollection& group) {
+  if (!group.canPerformEditOperation(photos::EditOperation::RemoveContent)) {
+    return LMUtils::localErrorWithErrorCode(kLMLocalErrorUnsupportedOperation,
+                                            {{kLMErrorReasonKey, "Can't remove asset from album."},
+                                             {kLMErrorDescriptionKey, kLMErrorTitleUnsupportedOperation}});
+  }
+  auto again = assetImageWithAssetID(asset.localIdentifier);
+  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+    changes.removeAssets(group.localIdentifier, {again ? again->localIdentifier : asset.localIdentifier});
+  });
+  if (!status) return status.error();
+  return std::nullopt;
+}
+
+}  // namespace lumora

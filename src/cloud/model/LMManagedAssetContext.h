@@ -1,0 +1,186 @@
+// The photo sync's local store and its door to the photo library. The store
+// is "gallery.db" in Documents with the tables SyncAlbum (local album ->
+// cloud album, with the album's image-list watermark) and SyncImage (local
+// asset -> cloud image); a file recorded under "LMGalleryDBLastVersion" with
+// a version below 2.0 is dropped and made again. The library half reaches
+// the photo library stand-in (platform/photos) on its interface of system
+// version 8 and later.
+//
+// Ownership: the image sync adapter owns one store; the store owns its
+// database connection and queue.
+// Threading: all SQL runs on the store's one serial database queue, one step
+// at a time; every operation waits for its step, so any thread may call.
+// Library operations run on the caller's thread (never the main thread for
+// the ones that change the library); the authorisation completion runs on
+// the main thread.
+// Failures: row operations answer false / nullopt / an empty list (SQLite's
+// message is logged); when the file could not be replaced or its tables not
+// made, databaseError() says so and every row operation fails. Library
+// operations return the platform's error or the SDK's -10014 / -10015.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cloud/model/LMAlbum.h"
+#include "cloud/model/LMAlbumRelation.h"
+#include "cloud/model/LMImage.h"
+#include "cloud/model/LMImageRelation.h"
+#include "cloud/model/LMManagedRecordContextDatabase.h"
+#include "platform/Error.h"
+#include "platform/photos/PhotoLibrary.h"
+
+namespace lumora {
+
+inline constexpr const char* kLMSyncAlbumTable = "SyncAlbum";
+inline constexpr const char* kLMSyncImageTable = "SyncImage";
+inline constexpr const char* kLMGalleryDatabaseFileName = "gallery.db";
+inline constexpr const char* kLMGalleryDatabaseVersionKey = "LMGalleryDBLastVersion";
+inline constexpr double kLMGalleryDatabaseVersion = 2.0;
+
+class LMManagedAssetContext {
+ public:
+  // Opens the store (see above). On the main thread the tables are made on
+  // the database queue after the constructor returns, ahead of any later
+  // statement; elsewhere before it returns.
+  LMManagedAssetContext();
+  ~LMManagedAssetContext();
+  LMManagedAssetContext(const LMManagedAssetContext&) = delete;
+  LMManagedAssetContext& operator=(const LMManagedAssetContext&) = delete;
+
+  // Documents/"gallery.db".
+  std::string databaseFilePath() const { return databaseFilePath_; }
+  // Opened on first use (read-write, created when missing); nullptr while
+  // the file cannot be opened.
+  LMManagedRecordContextDatabase* databaseQueue();
+  // Creates both tables; false without a queue or when a statement fails.
+  bool createDatabase();
+  // -10003 ("Database Error") while the store has no usable tables.
+  std::optional<platform::Error> databaseError();
+
+  static LMAlbumRelation createAlbumRelationWithResult(const LMManagedRecordContextDatabase::Statement& result);
+  static LMImageRelation createImageRelationWithResult(const LMManagedRecordContextDatabase::Statement& result);
+
+  // ---- SyncAlbum ----
+  std::vector<LMAlbumRelation> searchAllAlbumRelations();
+  // The first row with that local album id; nullopt for no or an empty id.
+  std::optional<LMAlbumRelation> searchAlbumRelationByAssetID(const std::optional<std::string>& assetID);
+  // A list of at most the first row; nullopt for no id.
+  std::optional<std::vector<LMAlbumRelation>> searchAlbumRelationsByServerID(std::optional<std::int64_t> serverID);
+  // Need assetID, serverID and serverSync (update also primaryID); a missing
+  // imagesSync becomes 0 and a missing imagesExtra "", in `relation` itself.
+  // A new row's id is not read back.
+  bool addAlbumRelation(LMAlbumRelation& relation);
+  bool updateAlbumRelation(LMAlbumRelation& relation);
+  bool deleteAlbumRelation(const LMAlbumRelation& relation);
+  bool deleteAllAlbumRelations();
+
+  // ---- SyncImage ----
+  std::vector<LMImageRelation> searchAllImageRelations();
+  // Every row of a local album; nullopt for no or an empty id.
+  std::optional<std::vector<LMImageRelation>> searchAllImageRelationsByAlbumID(
+      const std::optional<std::string>& albumID);
+  // A list of at most the first row; nullopt for no or an empty id.
+  std::optional<std::vector<LMImageRelation>> searchImageRelationByAssetID(
+      const std::optional<std::string>& assetID);
+  std::optional<LMImageRelation> searchImageRelationByAssetID(const std::optional<std::string>& assetID,
+                                                              const std::optional<std::string>& assetsGroupID);
+  // A missing asset or album id matches nothing.
+  std::optional<LMImageRelation> searchImageRelationByServerID(std::optional<std::int64_t> serverID,
+                                                               const std::optional<std::string>& assetID,
+                                                               const std::optional<std::string>& assetGroupID);
+  std::optional<std::vector<LMImageRelation>> searchImageRelationsByServerID(std::optional<std::int64_t> serverID);
+  // Need every field but primaryID (update: all seven).
+  bool addImageRelation(const LMImageRelation& relation);
+  bool updateImageRelation(const LMImageRelation& relation);
+  bool deleteImageRelation(const LMImageRelation& relation);
+  bool deleteAllImageRelationsInAlbum(const std::optional<std::string>& albumID);
+  bool deleteAllImageRelations();
+
+  // ---- What a backup uploads (LMManagedAssetContext+Backup.cpp) ----
+
+  // Relates the local albums to the cloud's live albums (status 1): a
+  // stored relation whose cloud album is still live keeps its album, one
+  // whose cloud album or local album is gone is deleted; an album left
+  // open takes the live cloud album of its name (a new relation). Each
+  // related local album gets its cloud id in `localAlbums`; the ones left
+  // open become localAddAlbums(). Single-row failures are ignored: true.
+  bool updateAlbumsWithLocalAlbums(std::vector<LMAlbum>& localAlbums, const std::vector<LMAlbum>& lumoraAlbums);
+  // Drops the image relations the cloud no longer backs: on a resync every
+  // relation of these albums whose image is not among the "custom" ones
+  // listed; otherwise every relation of each image listed as "deleted" or
+  // "purged". nullopt (row failures are ignored).
+  std::optional<platform::Error> updateImageRelationsWithServerImages(const std::vector<LMImage>& serverImages,
+                                                                      const std::vector<LMAlbumRelation>& albumRelations,
+                                                                      bool resync);
+  // The photos and videos of a local album that have no image relation yet,
+  // in the album's order; `finish` gets them, or -1 when the album is not in
+  // the library, before the call returns.
+  void searchAllUploadImagesFromAlbum(
+      const LMAlbum& album,
+      const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,
+                               const std::optional<platform::Error>& error)>& finish);
+  std::vector<std::string> allBackupImageIDsInAlbum(const platform::photos::AssetCollection& album);
+  // The assets of the sync albums still to back up (0 without access).
+  // Never fails; `error` (may be null) is left alone.
+  std::int64_t calculateBackupImageNum(std::optional<platform::Error>* error);
+  // Forgets every album and image relation (logout); false as soon as one
+  // table cannot be emptied.
+  bool clearBackupData();
+  // The local albums the last updateAlbumsWithLocalAlbums left without a
+  // cloud album; nullopt before it and after clearBackupData.
+  std::optional<std::vector<LMAlbum>> localAddAlbums();
+  void setLocalAddAlbums(std::optional<std::vector<LMAlbum>> albums);
+
+  // ---- The photo library ----
+  bool isPhotoLibraryAuthorized();
+  // Authorised: completion(true, false) at once. Not determined: the user is
+  // asked, then completion(granted, true) on the main thread. Otherwise
+  // completion(false, false). An empty completion is not called.
+  void requestPhotoLibraryAuthorized(std::function<void(bool authorized, bool asked)> completion);
+  // Only with access, and only an observer with its hook: registers it with
+  // the library and calls `finish`; otherwise does nothing.
+  void addPhotoChangeNotificationObserver(const std::shared_ptr<platform::photos::ChangeObserver>& observer,
+                                          const std::function<void()>& finish);
+  void removePhotoChangeNotificationObserver(const std::shared_ptr<platform::photos::ChangeObserver>& observer);
+
+  // Lookups answer only an id that names exactly one object.
+  std::optional<platform::photos::Asset> assetImageWithAssetID(const std::optional<std::string>& assetID);
+  std::optional<platform::photos::AssetCollection> assetsGroupWithAlbumId(const std::optional<std::string>& albumID);
+  // The user albums, then the camera roll, synced events, synced albums and
+  // imported albums.
+  std::vector<platform::photos::AssetCollection> allSyncAssetsGroups();
+  std::optional<platform::photos::AssetCollection> userLibraryAssetsGroup();
+  // A new user album; nullopt with the error when it cannot be made.
+  std::optional<platform::photos::AssetCollection> addAssetsGroupWithName(const std::string& name,
+                                                                          std::optional<platform::Error>* error);
+  std::optional<platform::Error> addAssetImage(const platform::photos::Asset& asset,
+                                               const platform::photos::AssetCollection& group);
+  // Saves a file as a new photo or video, and adds it to `group` unless
+  // that is the camera roll. A path that is not an existing regular file is
+  // refused with -1.
+  std::optional<platform::photos::Asset> addAssetSource(const std::string& path, bool isVideo,
+                                                        const platform::photos::AssetCollection& group,
+                                                        std::optional<platform::Error>* error);
+  // Only from an album that allows removing content, else -10014.
+  std::optional<platform::Error> deleteAsset(const platform::photos::Asset& asset,
+                                             const platform::photos::AssetCollection& group);
+
+ private:
+  void finishCreation(bool created);
+  // The database queue, or nullptr while the store is unusable.
+  LMManagedRecordContextDatabase* usableDatabase();
+
+  const std::string databaseFilePath_;
+  std::mutex mutex_;
+  std::unique_ptr<LMManagedRecordContextDatabase> database_;
+  bool usable_ = true;
+  std::optional<std::vector<LMAlbum>> localAddAlbums_;  // under mutex_
+};
+
+}  // namespace lumora

@@ -1,0 +1,347 @@
+// The relation rows: queries, inserts, updates and deletes on SyncGroup and
+// SyncContact. Every value goes into the SQL as a bound parameter; only the
+// fixed table and column names are part of the statement text. Statements are
+// prepared once per connection, and rows are read by column position (the
+// order of the tables' columns is fixed).
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <type_traits>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "cloud/model/LMManagedRecordContext.h"
+
+namespace lumora {
+namespace {
+
+using Statement = LMManagedRecordContextDatabase::Statement;
+
+// Column names, shared by both tables where they agree.
+constexpr const char* kRecordID = "recordID";
+constexpr const char* kLocalName = "localName";
+constexpr const char* kLocalRecordSync = "localRecordSync";
+constexpr const char* kLocalServerSync = "localServerSync";
+constexpr const char* kLocalJson = "localJson";
+constexpr const char* kRelationServerID = "serverID";
+constexpr const char* kRelationServerSync = "serverSync";
+constexpr const char* kServerName = "serverName";
+constexpr const char* kServerPhoto = "serverPhoto";
+constexpr const char* kServerThumbnail = "serverThumbnail";
+constexpr const char* kServerDigest = "serverDigest";
+constexpr const char* kServerJson = "serverJson";
+constexpr const char* kServerPhotoFail = "serverPhotoFail";
+constexpr const char* kServerStatus = "serverStatus";
+
+template <class Row>
+constexpr const char* tableOf() {
+  if constexpr (std::is_same_v<Row, LMGroupRelation>) {
+    return kLMSyncGroupTable;
+  } else {
+    return kLMSyncContactTable;
+  }
+}
+
+// Column positions of the two tables, in their fixed order.
+enum GroupColumn { kGroupRecordID, kGroupLocalName, kGroupLocalServerSync, kGroupLocalJson,
+                   kGroupServerID, kGroupServerSync, kGroupServerName, kGroupServerStatus };
+enum ContactColumn { kContactRecordID, kContactLocalRecordSync, kContactLocalServerSync,
+                     kContactLocalJson, kContactServerID, kContactServerSync, kContactServerPhoto,
+                     kContactServerThumbnail, kContactServerDigest, kContactServerJson,
+                     kContactServerPhotoFail, kContactServerStatus };
+
+template <class Row>
+Row rowFrom(const Statement& result) {
+  if constexpr (std::is_same_v<Row, LMGroupRelation>) {
+    return LMManagedRecordContext::createGroupRelationWithResult(result);
+  } else {
+    return LMManagedRecordContext::createContactRelationWithResult(result);
+  }
+}
+
+// Fills the defaults a contact row needs before it is written.
+void fillContactDefaults(LMContactRelation& relation) {
+  if (!relation.localRecordSync()) relation.setLocalRecordSync(0.0);
+  if (!relation.isPhotoFail()) relation.setIsPhotoFail(false);
+}
+
+}  // namespace
+
+// ---- Reading rows ----
+
+LMGroupRelation LMManagedRecordContext::createGroupRelationWithResult(const Statement& result) {
+  LMGroupRelation relation;
+  relation.setRecordID(result.int32Column(kGroupRecordID));
+  relation.setLocalName(result.stringColumn(kGroupLocalName));
+  relation.setLocalServerSync(result.int64Column(kGroupLocalServerSync));
+  relation.setLocalJsonString(result.stringColumn(kGroupLocalJson));
+  relation.setServerID(result.int64Column(kGroupServerID));
+  relation.setServerSync(result.int64Column(kGroupServerSync));
+  relation.setServerName(result.stringColumn(kGroupServerName));
+  relation.setServerStatus(result.stringColumn(kGroupServerStatus));
+  return relation;
+}
+
+LMContactRelation LMManagedRecordContext::createContactRelationWithResult(const Statement& result) {
+  LMContactRelation relation;
+  relation.setRecordID(result.int32Column(kContactRecordID));
+  relation.setLocalRecordSync(result.doubleColumn(kContactLocalRecordSync));
+  relation.setLocalServerSync(result.int64Column(kContactLocalServerSync));
+  relation.setLocalJsonString(result.stringColumn(kContactLocalJson));
+  relation.setServerID(result.int64Column(kContactServerID));
+  relation.setServerSync(result.int64Column(kContactServerSync));
+  relation.setPhotoId(result.stringColumn(kContactServerPhoto));
+  relation.setThumbnailId(result.stringColumn(kContactServerThumbnail));
+  relation.setJsonString(result.stringColumn(kContactServerJson));
+  relation.setDigest(result.stringColumn(kContactServerDigest));
+  relation.setIsPhotoFail(result.boolColumn(kContactServerPhotoFail));
+  relation.setServerStatus(result.stringColumn(kContactServerStatus));
+  return relation;
+}
+
+// ---- Queries ----
+
+namespace {
+
+// Runs a query with up to one bound value and collects its rows.
+template <class Row, class Value>
+std::vector<Row> collect(LMManagedRecordContextDatabase* database, const std::string& sql,
+                         const std::optional<Value>& argument, std::size_t limit = SIZE_MAX) {
+  std::vector<Row> rows;
+  if (database == nullptr) return rows;
+  database->inDatabase([&](sqlite3*) {
+    Statement statement(*database, sql);
+    if (argument) statement.bind(1, argument);
+    while (rows.size() < limit && statement.next()) rows.push_back(rowFrom<Row>(statement));
+  });
+  return rows;
+}
+
+template <class Row>
+const std::string& selectAll() {
+  static const std::string sql = fmt::format("select * from {}", tableOf<Row>());
+  return sql;
+}
+
+// The statement text for one table, column and operator, made once.
+template <class Row>
+const std::string& selectWhere(const char* column, const char* op = "=") {
+  static std::mutex mutex;
+  static std::map<std::pair<std::string, std::string>, std::string> texts;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto [it, added] = texts.try_emplace({column, op});
+  if (added) it->second = fmt::format("select * from {} where {}{}?", tableOf<Row>(), column, op);
+  return it->second;
+}
+
+template <class Row, class Value>
+std::optional<Row> first(LMManagedRecordContextDatabase* database, const char* column,
+                         const std::optional<Value>& value) {
+  if (!value) return std::nullopt;
+  auto rows = collect<Row>(database, selectWhere<Row>(column), value, 1);
+  if (rows.empty()) return std::nullopt;
+  return std::move(rows.front());
+}
+
+constexpr std::optional<std::string> kNoArgument = std::nullopt;
+
+}  // namespace
+
+std::vector<LMGroupRelation> LMManagedRecordContext::searchAllGroupRelations() {
+  return collect<LMGroupRelation>(databaseQueue(), selectAll<LMGroupRelation>(), kNoArgument);
+}
+
+std::vector<LMGroupRelation> LMManagedRecordContext::searchAllUnsyncGroupRelations() {
+  return collect<LMGroupRelation>(databaseQueue(), selectWhere<LMGroupRelation>(kServerStatus, "<>"),
+                                  std::optional<std::string>(kLMRelationStatusDefault));
+}
+
+std::vector<LMContactRelation> LMManagedRecordContext::searchAllContactRelations() {
+  return collect<LMContactRelation>(databaseQueue(), selectAll<LMContactRelation>(), kNoArgument);
+}
+
+std::vector<LMContactRelation> LMManagedRecordContext::searchAllUnsyncContactRelations() {
+  return collect<LMContactRelation>(databaseQueue(),
+                                    selectWhere<LMContactRelation>(kServerStatus, "<>"),
+                                    std::optional<std::string>(kLMRelationStatusDefault));
+}
+
+std::map<std::int32_t, LMContactRelation> LMManagedRecordContext::searchAllPhotoFailRelations() {
+  std::map<std::int32_t, LMContactRelation> byRecord;
+  for (auto& relation : collect<LMContactRelation>(databaseQueue(),
+                                                   selectWhere<LMContactRelation>(kServerPhotoFail),
+                                                   std::optional<bool>(true))) {
+    if (relation.recordID()) byRecord.insert_or_assign(*relation.recordID(), std::move(relation));
+  }
+  return byRecord;
+}
+
+std::optional<LMGroupRelation> LMManagedRecordContext::searchGroupRelationByRecordID(
+    std::optional<std::int32_t> recordID) {
+  return first<LMGroupRelation>(databaseQueue(), kRecordID, recordID);
+}
+
+std::optional<LMContactRelation> LMManagedRecordContext::searchContactRelationByRecordID(
+    std::optional<std::int32_t> recordID) {
+  return first<LMContactRelation>(databaseQueue(), kRecordID, recordID);
+}
+
+std::optional<LMGroupRelation> LMManagedRecordContext::searchGroupRelationByServerID(
+    std::optional<std::int64_t> serverID) {
+  return first<LMGroupRelation>(databaseQueue(), kRelationServerID, serverID);
+}
+
+std::optional<LMContactRelation> LMManagedRecordContext::searchContactRelationByServerID(
+    std::optional<std::int64_t> serverID) {
+  return first<LMContactRelation>(databaseQueue(), kRelationServerID, serverID);
+}
+
+std::int64_t LMManagedRecordContext::serverContactNum() {
+  std::int64_t count = 0;
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database == nullptr) return count;
+  static const std::string sql =
+      fmt::format("select count(*) from {} where {}<>?", kLMSyncContactTable, kServerStatus);
+  database->inDatabase([&](sqlite3*) {
+    Statement statement(*database, sql);
+    statement.bind(1, kLMRelationStatusDeleted);
+    if (statement.next()) count = statement.int64Column(0).value_or(0);
+  });
+  return count;
+}
+
+// ---- Writes ----
+
+namespace {
+
+// Runs one write statement prepared by `bind`; true when it completed.
+bool write(LMManagedRecordContextDatabase* database, const std::string& sql,
+           const std::function<void(Statement&)>& bind) {
+  if (database == nullptr) return false;
+  bool done = false;
+  database->inDatabase([&](sqlite3*) {
+    Statement statement(*database, sql);
+    bind(statement);
+    done = statement.execute();
+  });
+  return done;
+}
+
+}  // namespace
+
+bool LMManagedRecordContext::addGroupRelation(const LMGroupRelation& relation) {
+  if (!relation.serverID() || !relation.serverSync()) return false;
+  static const std::string sql =
+      fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncGroupTable);
+  return write(databaseQueue(), sql,
+               [&](Statement& s) {
+                 s.bind(1, relation.recordID())
+                     .bind(2, relation.localName())
+                     .bind(3, relation.localServerSync())
+                     .bind(4, relation.localJsonString())
+                     .bind(5, relation.serverID())
+                     .bind(6, relation.serverSync())
+                     .bind(7, relation.serverName())
+                     .bind(8, relation.serverStatus());
+               });
+}
+
+bool LMManagedRecordContext::addContactRelation(LMContactRelation& relation) {
+  if (!relation.serverID() || !relation.serverSync()) return false;
+  fillContactDefaults(relation);
+  static const std::string sql = fmt::format(
+      "insert into {} values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncContactTable);
+  return write(
+      databaseQueue(), sql,
+      [&](Statement& s) {
+        // Column order: the photo ids and digest come before the content.
+        s.bind(1, relation.recordID())
+            .bind(2, relation.localRecordSync())
+            .bind(3, relation.localServerSync())
+            .bind(4, relation.localJsonString())
+            .bind(5, relation.serverID())
+            .bind(6, relation.serverSync())
+            .bind(7, relation.photoId())
+            .bind(8, relation.thumbnailId())
+            .bind(9, relation.digest())
+            .bind(10, relation.jsonString())
+            .bind(11, relation.isPhotoFail())
+            .bind(12, relation.serverStatus());
+      });
+}
+
+bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation) {
+  if (!relation.serverID() || !relation.serverSync()) return false;
+  static const std::string sql =
+      fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?",
+                  kLMSyncGroupTable, kRecordID, kLocalName, kLocalServerSync, kLocalJson,
+                  kRelationServerSync, kServerName, kServerStatus, kRelationServerID);
+  return write(databaseQueue(), sql,
+               [&](Statement& s) {
+                 s.bind(1, relation.recordID())
+                     .bind(2, relation.localName())
+                     .bind(3, relation.localServerSync())
+                     .bind(4, relation.localJsonString())
+                     .bind(5, relation.serverSync())
+                     .bind(6, relation.serverName())
+                     .bind(7, relation.serverStatus())
+                     .bind(8, relation.serverID());
+               });
+}
+
+bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) {
+  if (!relation.serverID() || !relation.serverSync()) return false;
+  fillContactDefaults(relation);
+  static const std::string sql =
+      fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, "
+                  "{}=?, {}=? where {}=?",
+                  kLMSyncContactTable, kRecordID, kLocalRecordSync, kLocalServerSync, kLocalJson,
+                  kRelationServerSync, kServerPhoto, kServerThumbnail, kServerJson, kServerDigest,
+                  kServerPhotoFail, kServerStatus, kRelationServerID);
+  return write(databaseQueue(), sql,
+               [&](Statement& s) {
+                 s.bind(1, relation.recordID())
+                     .bind(2, relation.localRecordSync())
+                     .bind(3, relation.localServerSync())
+                     .bind(4, relation.localJsonString())
+                     .bind(5, relation.serverSync())
+                     .bind(6, relation.photoId())
+                     .bind(7, relation.thumbnailId())
+                     .bind(8, relation.jsonString())
+                     .bind(9, relation.digest())
+                     .bind(10, relation.isPhotoFail())
+                     .bind(11, relation.serverStatus())
+                     .bind(12, relation.serverID());
+               });
+}
+
+bool LMManagedRecordContext::deleteGroupRelation(const LMGroupRelation& relation) {
+  if (!relation.serverID()) return false;
+  static const std::string sql =
+      fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kRelationServerID);
+  return write(databaseQueue(), sql,
+               [&](Statement& s) { s.bind(1, relation.serverID()); });
+}
+
+bool LMManagedRecordContext::deleteContactRelation(const LMContactRelation& relation) {
+  if (!relation.serverID()) return false;
+  static const std::string sql =
+      fmt::format("delete from {} where {}=?", kLMSyncContactTable, kRelationServerID);
+  return write(databaseQueue(), sql,
+               [&](Statement& s) { s.bind(1, relation.serverID()); });
+}
+
+bool LMManagedRecordContext::deleteAllRelations() {
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database == nullptr) return false;
+  bool done = false;
+  database->inDatabase([&](sqlite3* db) {
+    done = Statement(db, fmt::format("delete from {}", kLMSyncGroupTable)).execute() &&
+           Statement(db, fmt::format("delete from {}", kLMSyncContactTable)).execute();
+  });
+  return done;
+}
+
+}  // namespace lumora

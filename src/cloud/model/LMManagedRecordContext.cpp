@@ -1,0 +1,244 @@
+// Store life, paths, the database queue and table creation, the watermark and
+// the clearing of sync data.
+#include "cloud/model/LMManagedRecordContext.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The store's few user-defaults values, read and written in one place.
+namespace stored {
+
+platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+
+std::optional<std::int64_t> integer(const char* key) {
+  auto value = defaults().objectForKey(key);
+  if (!value) return std::nullopt;
+  if (auto* i = std::get_if<std::int64_t>(&*value)) return *i;
+  if (auto* d = std::get_if<double>(&*value)) return static_cast<std::int64_t>(*d);
+  return std::nullopt;
+}
+
+std::optional<std::string> string(const char* key) { return defaults().stringForKey(key); }
+
+double real(const char* key) { return defaults().doubleForKey(key); }
+
+void setInteger(const char* key, std::int64_t value) { defaults().setInteger(key, value); }
+void setString(const char* key, const std::string& value) { defaults().setString(key, value); }
+void setReal(const char* key, double value) { defaults().setDouble(key, value); }
+void remove(const char* key) { defaults().removeObjectForKey(key); }
+void synchronize() { defaults().synchronize(); }
+
+}  // namespace stored
+
+// Indexes on the record ids, which the sync looks rows up by. Created with the
+// tables, and on opening a file made before they existed; a failure only
+// leaves look-ups slower (and is logged).
+void createIndexes(sqlite3* db) {
+  for (const char* table : {kLMSyncGroupTable, kLMSyncContactTable}) {
+    LMManagedRecordContextDatabase::Statement(
+        db, fmt::format("create index if not exists {0}RecordID on {0} (recordID)", table))
+        .execute();
+  }
+}
+
+// Creates both tables in one transaction on `database` (run on its queue or
+// from any other thread).
+bool createRecordTables(LMManagedRecordContextDatabase& database) {
+  const std::string groupTable = fmt::format(
+      "create table {} ({} bigint, {} text, {} bigint, {} text, {} bigint primary key, {} bigint, "
+      "{} text, {} text)",
+      kLMSyncGroupTable, "recordID", "localName", "localServerSync", "localJson", "serverID",
+      "serverSync", "serverName", "serverStatus");
+  const std::string contactTable = fmt::format(
+      "create table {} ({} bigint, {} double, {} bigint, {} text, {} bigint primary key, "
+      "{} bigint, {} text, {} text, {} text, {} text, {} bool, {} text)",
+      kLMSyncContactTable, "recordID", "localRecordSync", "localServerSync", "localJson",
+      "serverID", "serverSync", "serverPhoto", "serverThumbnail", "serverDigest", "serverJson",
+      "serverPhotoFail", "serverStatus");
+  bool created = false;
+  // The block never rolls back: a group table made before a failure stays.
+  const bool committed = database.inTransaction([&](sqlite3* db, bool&) {
+    created = LMManagedRecordContextDatabase::Statement(db, groupTable).execute() &&
+              LMManagedRecordContextDatabase::Statement(db, contactTable).execute();
+    if (created) createIndexes(db);
+  });
+  if (!created || !committed) {
+    LM_LOG_ERROR("Create table {} and {} in Lumora database failed", kLMSyncGroupTable,
+                 kLMSyncContactTable);
+    return false;
+  }
+  LM_LOG_DEBUG("create Lumora database success");
+  return true;
+}
+
+// Records the schema version after the tables were made.
+void finishCreation(bool created) {
+  if (!created) {
+    LM_LOG_ERROR("Create database fail");
+    return;
+  }
+  stored::setReal(kLMDatabaseVersionKey, kLMDatabaseVersion);
+  stored::synchronize();
+}
+
+}  // namespace
+
+LMManagedRecordContext::LMManagedRecordContext() {
+  const std::string path = databaseFilePath();
+  std::error_code ec;
+  const bool exists = fs::exists(path, ec);
+  const double version = stored::real(kLMDatabaseVersionKey);
+
+  bool create = !exists;
+  if (exists && version < kLMDatabaseVersion) {
+    // No migration: an old file is dropped and the next sync starts over.
+    const bool removed = fs::remove(path, ec) && !ec;
+    const bool cleared = removed && clearLocalSyncGroupDic();
+    if (removed) {
+      setServerSync(std::nullopt);
+      setServerSyncExtraInfo(std::nullopt);
+    }
+    if (!removed || !cleared) LM_LOG_ERROR("Database upgrade fail");
+    create = removed;
+  }
+  if (!create) {
+    if (exists && version >= kLMDatabaseVersion) {
+      if (LMManagedRecordContextDatabase* database = databaseQueue()) {
+        database->async([](sqlite3* db) { createIndexes(db); });
+      }
+    }
+    return;
+  }
+
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database == nullptr) {
+    finishCreation(false);
+    return;
+  }
+  if (platform::MainQueue::isMainThread()) {
+    // Queued on the database queue itself, so every later statement runs
+    // after the tables exist.
+    database->async([database](sqlite3*) { finishCreation(createRecordTables(*database)); });
+  } else {
+    finishCreation(createRecordTables(*database));
+  }
+}
+
+LMManagedRecordContext::~LMManagedRecordContext() = default;
+
+// ---- Paths and queue ----
+
+std::string LMManagedRecordContext::databaseFilePath() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!databaseFilePath_) {
+    databaseFilePath_ = (LMUtils::applicationDocumentsDirectory() / kLMDatabaseFileName).string();
+  }
+  return *databaseFilePath_;
+}
+
+void LMManagedRecordContext::setDatabaseFilePath(std::string path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  databaseFilePath_ = std::move(path);
+}
+
+std::string LMManagedRecordContext::localSyncGroupPath() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!localSyncGroupPath_) {
+    localSyncGroupPath_ =
+        (LMUtils::applicationDocumentsDirectory() / kLMSyncGroupsFileName).string();
+  }
+  return *localSyncGroupPath_;
+}
+
+void LMManagedRecordContext::setLocalSyncGroupPath(std::string path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  localSyncGroupPath_ = std::move(path);
+}
+
+LMManagedRecordContextDatabase* LMManagedRecordContext::databaseQueue() {
+  const std::string path = databaseFilePath();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!database_) database_ = LMManagedRecordContextDatabase::open(path);
+  return database_.get();
+}
+
+bool LMManagedRecordContext::createDatabase() {
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  return database != nullptr && createRecordTables(*database);
+}
+
+platform::Status LMManagedRecordContext::performBatch(
+    const std::function<platform::Status()>& work) {
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database == nullptr) {
+    return LMManagedRecordContextDatabase::error("The record store cannot be opened");
+  }
+  return database->inBatch(work);
+}
+
+// ---- Watermark ----
+
+std::int64_t LMManagedRecordContext::serverSync() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!serverSync_) {
+    serverSync_ = stored::integer(kLMServerSyncKey);
+    if (!serverSync_) {
+      serverSync_ = 0;
+      stored::setInteger(kLMServerSyncKey, 0);
+      stored::synchronize();
+    }
+  }
+  return *serverSync_;
+}
+
+void LMManagedRecordContext::setServerSync(std::optional<std::int64_t> serverSync) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  serverSync_ = serverSync;
+  if (serverSync) {
+    stored::setInteger(kLMServerSyncKey, *serverSync);
+  } else {
+    stored::remove(kLMServerSyncKey);
+  }
+  stored::synchronize();
+}
+
+std::optional<std::string> LMManagedRecordContext::serverSyncExtraInfo() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!serverSyncExtraInfo_) serverSyncExtraInfo_ = stored::string(kLMServerSyncExtraInfoKey);
+  return serverSyncExtraInfo_;
+}
+
+void LMManagedRecordContext::setServerSyncExtraInfo(std::optional<std::string> extraInfo) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (extraInfo && !extraInfo->empty()) {
+    serverSyncExtraInfo_ = extraInfo;
+    stored::setString(kLMServerSyncExtraInfoKey, *extraInfo);
+  } else {
+    serverSyncExtraInfo_.reset();
+    stored::remove(kLMServerSyncExtraInfoKey);
+  }
+  stored::synchronize();
+}
+
+// ---- Clearing ----
+
+bool LMManagedRecordContext::clearSynchronousData() {
+  if (!deleteAllRelations()) return false;
+  setServerSync(0);
+  setServerSyncExtraInfo(std::nullopt);
+  return true;
+}
+
+}  // namespace lumora

@@ -1,0 +1,58 @@
+// One change of one record (contact or group) that the contact sync sends to
+// the cloud: add, modify or delete. Knows the request path and the request
+// parameters; it sends nothing itself.
+//
+// Ownership: a plain object; the record is shared with the caller and is
+// never changed here. Threading: one thread at a time. Failures: a missing
+// record, user, server id or a bad type gives no path (logged); parameters
+// fail only when the record's JSON cannot be written.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cloud/model/LMRecord.h"
+#include "platform/Error.h"
+
+namespace lumora {
+
+class LMContactOperation {
+ public:
+  static constexpr std::int32_t kTypeAdd = 1;
+  static constexpr std::int32_t kTypeModify = 2;
+  static constexpr std::int32_t kTypeDelete = 3;
+
+  // No record, type 0 (none), purge false.
+  LMContactOperation() = default;
+  LMContactOperation(std::shared_ptr<LMRecord> record, std::int32_t type);
+
+  const std::shared_ptr<LMRecord>& record() const { return record_; }
+  void setRecord(std::shared_ptr<LMRecord> record) { record_ = std::move(record); }
+  std::int32_t type() const { return type_; }
+  void setType(std::int32_t type) { type_ = type; }
+  // Sent with a delete as "purge".
+  bool purge() const { return purge_; }
+  void setPurge(bool purge) { purge_ = purge; }
+
+  // "/lum/contact/v2/user/<user>/full" (add), ".../full/<server id>"
+  // (modify), ".../full/<server id>/delete" (delete) for the signed-in user
+  // `userId` (the sender's, so path and signature name the same user);
+  // nullopt without a record, user, server id (modify, delete) or valid
+  // type.
+  std::optional<std::string> path(const std::optional<std::string>& userId) const;
+
+  // "data": the record's JSON text ("tag" left out of an add's content);
+  // "ckey": the local record id in decimal, "0" when it has none (add,
+  // modify); "purge": "1" or "0" (delete). nullopt without a record or when
+  // the JSON cannot be written.
+  std::optional<platform::Json> dictionaryForLumoraJSON() const;
+
+ private:
+  std::shared_ptr<LMRecord> record_;
+  std::int32_t type_ = 0;
+  bool purge_ = false;
+};
+
+}  // namespace lumora

@@ -1,0 +1,175 @@
+// Loading the cloud's changed records: the pager over the record list, and
+// recording its result (rows and watermark together) in the store.
+#include <map>
+#include <utility>
+
+#include "cloud/sync/LMContactSyncAdapter.h"
+#include "platform/Bytes.h"
+#include "platform/JsonValues.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+
+namespace lumora {
+namespace {
+
+constexpr const char* kLoadFailed = "The operation of loading Lumora records is failed.";
+constexpr const char* kListingEndless =
+    "The operation of loading Lumora records is failed, because the listing does not end.";
+constexpr const char* kListingRestarts =
+    "The operation of loading Lumora records is failed, because the listing keeps starting again.";
+
+platform::Error loadError(const std::string& reason) {
+  platform::Error error = LMUtils::errorForLumoraUnknownErrorWithUserInfo(
+      {{kLMErrorReasonKey, reason}, {kLMErrorDescriptionKey, "Unknown Error"}});
+  LM_LOG_ERROR("{}", error.description());
+  return error;
+}
+
+platform::Error missingParameterError(const char* name) {
+  return loadError(std::string("The operation of loading Lumora records is failed, because couldn't find the param \"") +
+                   name + "\".");
+}
+
+bool isTrue(const platform::Json& value) {
+  if (value.is_boolean()) return value.get<bool>();
+  return value.is_number() && value.get<double>() != 0;
+}
+
+// The records of one listing by cloud id; a later page's version replaces
+// an earlier one.
+struct Listing {
+  std::map<std::int64_t, LMContact> contacts;
+  std::map<std::int64_t, LMGroup> groups;
+
+  void clear() {
+    contacts.clear();
+    groups.clear();
+  }
+
+  void take(const platform::Json& entries) {
+    if (!entries.is_array()) return;
+    for (const platform::Json& entry : entries) {
+      if (!entry.is_object()) continue;
+      auto content = entry.find(kLMRecordContentKey);
+      if (content == entry.end()) continue;
+      const std::optional<std::string> type = platform::stringAt(entry, kLMRecordTypeKey);
+      if (type == "group") {
+        if (auto group = LMGroup::initWithLumoraJSON(*content); group && group->serverID) {
+          groups.insert_or_assign(*group->serverID, std::move(*group));
+        }
+      } else if (type == "contact") {
+        if (auto contact = LMContact::initWithLumoraJSON(*content); contact && contact->serverID) {
+          contacts.insert_or_assign(*contact->serverID, std::move(*contact));
+        }
+      }
+    }
+  }
+
+  template <class Record>
+  static std::vector<Record> valuesOf(std::map<std::int64_t, Record>& map) {
+    std::vector<Record> values;
+    values.reserve(map.size());
+    for (auto& [id, record] : map) values.push_back(std::move(record));
+    return values;
+  }
+};
+
+}  // namespace
+
+void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64_t> syncTag,
+                                                        const std::optional<std::string>& syncExtraInfo,
+                                                        const RecordsSuccess& success, const Failure& fail) {
+  auto failWith = [&fail](const platform::Error& error) {
+    if (fail) fail(error);
+  };
+  // Without the text that goes with a tag the cloud cannot place it: the
+  // listing starts from scratch and is the whole cloud.
+  std::int64_t tag = syncTag.value_or(0);
+  std::optional<std::string> extraInfo = syncExtraInfo;
+  bool resync = false;
+  if (!platform::hasText(extraInfo)) {
+    tag = 0;
+    extraInfo.reset();
+    resync = true;
+  }
+
+  Listing listing;
+  int pages = 0;
+  int restarts = 0;
+  for (;;) {
+    if (pages++ >= kMaxListingPages) {
+      return failWith(loadError(kListingEndless));
+    }
+    auto operation = requestRecordListWithSyncTag(tag, extraInfo, std::nullopt, {});
+    platform::Result<platform::Json> reply = operation->result();
+    if (!reply.ok()) {
+      const platform::Error& error = reply.error();
+      if (error.code() != kListAgainCode || error.domain() != kLMServerErrorDomain) {
+        LM_LOG_ERROR("{}", error.description());
+        return failWith(error);
+      }
+      LM_LOG_ERROR("V3 API error need Re-synchronize: {}", error.description());
+      if (restarts++ >= kMaxListingRestarts) {
+        return failWith(loadError(kListingRestarts));
+      }
+      listing.clear();
+      pages = 0;
+      const platform::Json& info = error.userInfo();
+      if (platform::isNonEmptyObject(info)) {
+        auto data = info.find("data");
+        if (data != info.end() && platform::isNonEmptyObject(*data)) {
+          if (auto restartTag = data->find("syncTag"); restartTag != data->end()) {
+            if (auto value = LMRecord::cloudIntegerOf(*restartTag)) tag = *value;
+          }
+          if (auto text = platform::stringAt(*data, "syncExtraInfo"); platform::hasText(text)) extraInfo = text;
+        }
+      }
+      resync = true;
+      continue;
+    }
+
+    auto data = reply->is_object() ? reply->find("data") : reply->end();
+    if (!reply->is_object() || data == reply->end() || !platform::isNonEmptyObject(*data)) {
+      return failWith(loadError(kLoadFailed));
+    }
+    if (auto entries = data->find("entries"); entries != data->end() && platform::isNonEmptyArray(*entries)) {
+      listing.take(*entries);
+    }
+    auto lastPage = data->find("lastPage");
+    const bool last = lastPage != data->end() && isTrue(*lastPage);
+    auto pageTag = data->find("syncTag");
+    std::optional<std::int64_t> newTag;
+    if (pageTag != data->end()) newTag = LMRecord::cloudIntegerOf(*pageTag);
+    if (!newTag) return failWith(missingParameterError("syncTag"));
+    tag = *newTag;
+    auto pageInfo = platform::stringAt(*data, "syncExtraInfo");
+    if (!platform::hasText(pageInfo)) return failWith(missingParameterError("syncExtraInfo"));
+    extraInfo = pageInfo;
+
+    if (last) {
+      if (success) {
+        success(tag, *extraInfo, Listing::valuesOf(listing.contacts), Listing::valuesOf(listing.groups), resync);
+      }
+      return;
+    }
+  }
+}
+
+void LMContactSyncAdapter::loadLumoraChangedRecords(const std::function<void()>& success, const Failure& fail) {
+  auto store = context();
+  requestLumoraRecordsWithSync(
+      store->serverSync(), store->serverSyncExtraInfo(),
+      [&](std::int64_t syncTag, const std::string& syncExtraInfo, std::vector<LMContact> contacts,
+          std::vector<LMGroup> groups, bool resync) {
+        platform::Status saved = store->saveLumoraGroups(groups, contacts, syncTag, syncExtraInfo, resync);
+        if (!saved.ok()) {
+          if (fail) fail(saved.error());
+          return;
+        }
+        if (success) success();
+      },
+      fail);
+}
+
+}  // namespace lumora

@@ -1,0 +1,82 @@
+// The contact phase's push: the local changes in batches of five, and what
+// each confirmation brings back (relation rows of added records, the cloud's
+// versions of changed records to write here, deletions).
+#include <utility>
+
+#include "cloud/sync/LMContactBatchReply.h"
+#include "cloud/sync/LMContactSyncAdapter.h"
+#include "cloud/sync/LMContactSyncPhase.h"
+
+namespace lumora {
+
+platform::Status LMContactSyncPhase::push() {
+  return adapter_.pushInBatches(
+      operations_, [this] { adapter_.callDelegateProcess(kLMSyncProcessPushBatch); },
+      [this](const LMContactOperation& operation, const platform::Json& item) { takeConfirmation(operation, item); });
+}
+
+bool LMContactSyncPhase::groupsKnownHere(const LMContact& cloud) {
+  return store_->localRecordIDsFromLumora(cloud.groupIDs).size() == cloud.groupIDs.size();
+}
+
+void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, const platform::Json& item) {
+  auto content = batchItemContent(item, "contact");
+  if (!content) return;
+  std::optional<LMContact> cloud = LMContact::initWithLumoraJSON(*content);
+  if (!cloud || !cloud->serverID) return;
+  const auto& local = static_cast<const LMContact&>(*operation.record());
+  const std::int64_t serverID = *cloud->serverID;
+  std::optional<LMContactRelation> row = store_->searchContactRelationByServerID(serverID);
+  const bool deleted = cloud->status == kLMRecordStatusDeleted;
+
+  switch (operation.type()) {
+    case LMContactOperation::kTypeDelete:
+      if (!deleted) {
+        // The cloud keeps the contact: it is created here again.
+        if (groupsKnownHere(*cloud)) {
+          cloudAdds_.insert_or_assign(serverID, std::move(*cloud));
+        } else {
+          mismatch_ = true;
+        }
+      } else if (row) {
+        deletedRelations_.push_back(std::move(*row));
+        ++pushedDeletes_;
+      }
+      break;
+    case LMContactOperation::kTypeModify:
+      cloudModifies_.erase(serverID);
+      if (deleted) {
+        // Deleted in the cloud meanwhile: the person goes here too.
+        LMContactRelation& gone = cloudDeletes_[serverID];
+        gone = LMContactRelation();
+        gone.setRecordID(local.recordID);
+        gone.setServerID(serverID);
+      } else if (groupsKnownHere(*cloud)) {
+        // The cloud's version is written back into the person (when it
+        // differs) and its row follows it.
+        cloud->recordID = local.recordID;
+        cloud->modificationTime = local.modificationTime;
+        // The photo it kept is the one pushed, whose digest is known here.
+        if (photoFileIdOf(*cloud) == photoFileIdOf(local)) cloud->photoDigest = local.photoDigest;
+        cloudModifies_.insert_or_assign(serverID, std::move(*cloud));
+      } else {
+        mismatch_ = true;
+      }
+      ++pushedModifies_;
+      break;
+    case LMContactOperation::kTypeAdd: {
+      cloud->recordID = local.recordID;
+      cloud->modificationTime = local.modificationTime;
+      cloud->photoDigest = local.photoDigest;
+      LMContactRelation filled = row.value_or(LMContactRelation());
+      LMContactSyncAdapter::relation(filled, *cloud);
+      (row ? updatedRelations_ : newRelations_).push_back(std::move(filled));
+      ++pushedAdds_;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace lumora

@@ -1,0 +1,158 @@
+// One complete backup run: albums, upload set, then the images one by one,
+// each stage reported to the delegate.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <utility>
+
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/dispatch/Clock.h"
+#include "utils/LMErrors.h"
+
+namespace lumora {
+namespace {
+
+using Delegate = LMImageSyncAdapterDelegate;
+
+// An asset changed this recently is left out of a background run: it may
+// still be being written.
+constexpr double kRecentChangeSeconds = 60.0;
+
+// Server codes that end the current album's list.
+bool endsAlbum(const platform::Error& error) {
+  return error.domain() == kLMServerErrorDomain && (error.code() == 50023 || error.code() == 50012);
+}
+
+// The image loop and its counts.
+class ImageLoop {
+ public:
+  enum class Next { Asset, Album, Stop };
+
+  ImageLoop(LMImageSyncAdapter& adapter, std::int64_t totalCount)
+      : adapter_(adapter), store_(adapter.context()), totalCount_(totalCount), startingCount_(totalCount) {}
+
+  Next asset(const std::string& identifier, const LMImageSyncAdapter::UploadEntry& entry) {
+    if ((runError_ = adapter_.checkSyncState())) return Next::Stop;
+    auto asset = store_->assetImageWithAssetID(identifier);
+    // Gone from the library since the upload set was made: nothing was
+    // uploaded, so it is counted out like a skipped one.
+    if (!asset) return skip(false);
+    if (adapter_.backgroundTaskIsRunning()) {
+      const double distance = std::fabs(
+          std::chrono::duration<double>(platform::Clock::currentTime() - asset->modificationDate).count());
+      if (distance <= kRecentChangeSeconds) return skip(true);
+    }
+    adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
+
+    std::optional<platform::Error> error;
+    std::optional<LMImage> image = LMImage::initWithAsset(&*asset);
+    if (!image) return skip(false);  // neither photo nor video any more
+    if (image->error) {
+      error = image->error;
+      // Whatever the export left behind is not uploaded.
+      if (image->filePath) {
+        std::error_code ec;
+        std::filesystem::remove(*image->filePath, ec);
+      }
+      image.reset();
+    } else {
+      adapter_.notifyDelegate(&Delegate::willAdapterUploadImage, *image, index(), count());
+      image->assetGroupID = entry.assetGroupID;
+      image->serverGroupID = entry.serverGroupID;
+      error = adapter_.backupImage(*image);
+    }
+    if (!error) {
+      adapter_.notifyDelegate(&Delegate::didAdapterUploadImage, image, index(), count());
+      ++handledCount_;
+      return Next::Asset;
+    }
+    if (LMImageSyncAdapter::shouldStopBackupImageWithError(error, &runError_)) return Next::Stop;
+    if (image) failedImages_.push_back(*image);
+    adapter_.notifyDelegate(&Delegate::didAdapterFailUploadImage, image, *error, index(), count());
+    ++handledCount_;
+    return endsAlbum(*error) ? Next::Album : Next::Asset;
+  }
+
+  void run(const LMImageSyncAdapter::UploadSet& uploadSet) {
+    for (const auto& cloudAlbum : uploadSet) {
+      for (const auto& entry : cloudAlbum) {
+        for (const std::string& identifier : entry.imageIDs) {
+          const Next next = asset(identifier, entry);
+          if (next == Next::Stop) return;
+          if (next == Next::Album) break;
+        }
+      }
+    }
+  }
+
+  bool skipped() const { return skipped_; }
+  const std::optional<platform::Error>& runError() const { return runError_; }
+  const std::vector<LMImage>& failedImages() const { return failedImages_; }
+  std::uint64_t count() const { return static_cast<std::uint64_t>(std::max<std::int64_t>(0, totalCount_)); }
+
+ private:
+  // Assets handled before this one, less those left out so far. A skipped
+  // asset reports the index of the one handled before it, which for the
+  // first asset would be -1: it reports 0.
+  std::uint64_t index() const {
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(0, totalCount_ - startingCount_ + handledCount_));
+  }
+
+  Next skip(bool recentlyChanged) {
+    --totalCount_;
+    if (recentlyChanged) skipped_ = true;
+    adapter_.notifyDelegate(&Delegate::didAdapterUploadImage, std::optional<LMImage>(), index(), count());
+    ++handledCount_;
+    return Next::Asset;
+  }
+
+  LMImageSyncAdapter& adapter_;
+  std::shared_ptr<LMManagedAssetContext> store_;
+  std::int64_t totalCount_;
+  const std::int64_t startingCount_;
+  std::int64_t handledCount_ = 0;
+  bool skipped_ = false;
+  std::optional<platform::Error> runError_;
+  std::vector<LMImage> failedImages_;
+};
+
+}  // namespace
+
+void LMImageSyncAdapter::backupAllImages() {
+  setSyncing(true);
+  notifyDelegate(&Delegate::willAdapterBeginBackup);
+  auto failed = [this](const platform::Error& error) {
+    setSyncing(false);
+    notifyDelegate(&Delegate::didAdapterFailBackupImages, error);
+  };
+
+  std::optional<std::vector<LMAlbum>> albums;
+  std::optional<platform::Error> error;
+  backupAlbums([&](const std::optional<std::vector<LMAlbum>>& found, const std::optional<platform::Error>& failure) {
+    albums = found;
+    error = failure;
+  });
+  if (error || (error = checkSyncState())) return failed(*error);
+
+  std::optional<UploadSet> uploadSet;
+  std::int64_t totalCount = 0;
+  loadUploadImagesWithAlbums(albums.value_or(std::vector<LMAlbum>()), [&](const std::optional<UploadSet>& set, std::int64_t count,
+                                          const std::optional<platform::Error>& failure) {
+    uploadSet = set;
+    totalCount = count;
+    error = failure;
+  });
+  if (error) return failed(*error);
+  notifyDelegate(&Delegate::willAdapterUploadImagesCount, static_cast<std::uint64_t>(totalCount));
+  if ((error = checkSyncState())) return failed(*error);
+
+  ImageLoop loop(*this, totalCount);
+  loop.run(uploadSet.value_or(UploadSet()));
+  if (loop.skipped()) notifyDelegate(&Delegate::didSyncIgnoreGalleryWithAdapter, *this);
+  if (loop.runError()) return failed(*loop.runError());
+  setSyncing(false);
+  notifyDelegate(&Delegate::didAdapterFinishBackupImages, loop.failedImages(), loop.count());
+}
+
+}  // namespace lumora

@@ -1,0 +1,337 @@
+// Cloud images back into the photo library: the local albums that receive a
+// cloud album, one image found, added or downloaded and saved, whole albums
+// in a batch; and the relation rows that keep a later backup from uploading
+// what came down.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <utility>
+#include <variant>
+
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "cloud/model/LMBlockDigests.h"
+#include "platform/Bytes.h"
+#include "platform/device/Device.h"
+#include "utils/DigestContext.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+
+namespace lumora {
+namespace {
+
+namespace photos = platform::photos;
+
+constexpr std::int64_t kCameraAlbumServerID = 1;
+constexpr std::int64_t kScreenshotsAlbumServerID = 2;
+
+
+bool contains(const std::vector<std::string>& ids, const std::optional<std::string>& id) {
+  return id && std::find(ids.begin(), ids.end(), *id) != ids.end();
+}
+
+void addUnique(std::vector<std::string>& ids, const std::string& id) {
+  if (!contains(ids, id)) ids.push_back(id);
+}
+
+// The SHA-1 (hexadecimal) and length of a whole file, read once in 1 MiB
+// pieces (the download checked every block already; the relation wants the
+// whole file's digest).
+struct FileDigest {
+  std::string sha1;
+  std::int64_t size = 0;
+};
+platform::Result<FileDigest> fileSHA1(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return platform::Error(platform::kPOSIXErrorDomain, errno);
+  DigestContext sha1(DigestKind::SHA1);
+  std::vector<char> piece(1 << 20);
+  FileDigest digest;
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto got = in.gcount();
+    sha1.update(reinterpret_cast<const std::uint8_t*>(piece.data()), static_cast<std::size_t>(got));
+    digest.size += got;
+  }
+  if (in.bad()) return platform::Error(platform::kPOSIXErrorDomain, EIO);
+  digest.sha1 = platform::hexString(sha1.finish());
+  return digest;
+}
+
+bool isCameraRoll(const photos::AssetCollection& group) {
+  return group.collectionType == photos::CollectionType::SmartAlbum &&
+         group.collectionSubtype == photos::CollectionSubtype::SmartAlbumUserLibrary;
+}
+
+// The local name of a cloud album: the cloud's own names of the camera and
+// screenshot albums become the app's texts for them.
+std::string localAlbumName(const LMAlbum& album) {
+  const std::string name = album.name.value_or("");
+  if (album.serverID == kCameraAlbumServerID && name == "untitled") return LMImageSyncAdapter::cameraAlbumName();
+  if (album.serverID == kScreenshotsAlbumServerID && name == "snapshot") {
+    return LMImageSyncAdapter::screenshotsAlbumName();
+  }
+  return name;
+}
+
+platform::Error alreadyInAlbumError() {
+  return LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorAssetsGroup, {{kLMErrorReasonKey, "Image already in album"}, {kLMErrorDescriptionKey, "Download Error"}});
+}
+
+// No target album could be found in the library: nothing was saved.
+platform::Error noAlbumError() {
+  platform::Error error = LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorGeneral, {{kLMErrorReasonKey, "PHAssetCollection is nil."}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
+  LM_LOG_ERROR("{}", error.description());
+  return error;
+}
+
+}  // namespace
+
+struct LMImageSyncAdapter::LocalCopy {
+  std::string assetID;
+  std::optional<std::string> sha1;
+  std::optional<std::int64_t> size;
+  std::string albumID;  // the target album that holds it
+};
+
+// ---- The local albums of a cloud album ----
+
+platform::Result<std::vector<std::string>> LMImageSyncAdapter::localAlbumsOfServerAlbum(const LMAlbum& album) {
+  auto store = context();
+  std::vector<std::string> ids;
+  std::vector<LMAlbumRelation> stale;
+  for (const auto& relation : store->searchAlbumRelationsByServerID(album.serverID).value_or(std::vector<LMAlbumRelation>{})) {
+    if (auto local = store->assetsGroupWithAlbumId(relation.assetID)) {
+      addUnique(ids, local->localIdentifier);
+    } else {
+      stale.push_back(relation);
+    }
+  }
+  if (auto error = checkSyncState()) return *error;
+  for (const auto& relation : stale) store->deleteAlbumRelation(relation);
+  if (auto error = checkSyncState()) return *error;
+
+  const std::string name = localAlbumName(album);
+  if (ids.empty()) {
+    const std::string model = platform::Device::model();
+    const auto groups = store->allSyncAssetsGroups();
+    if (name == fmt::format("Photos from {}", model)) {
+      // The camera roll is taken even when another cloud album had it.
+      auto cameraRoll = std::find_if(groups.begin(), groups.end(), isCameraRoll);
+      if (cameraRoll != groups.end()) {
+        ids.push_back(cameraRoll->localIdentifier);
+        if (auto error = saveRelationServerAlbum(album, *cameraRoll)) return *error;
+      }
+    } else {
+      std::string title = name;
+      const std::string suffix = "_" + model;
+      if (title.size() > suffix.size() && title.ends_with(suffix)) title.resize(title.size() - suffix.size());
+      for (const auto& group : groups) {
+        if (group.localizedTitle != title || store->searchAlbumRelationByAssetID(group.localIdentifier)) continue;
+        addUnique(ids, group.localIdentifier);
+        if (auto error = saveRelationServerAlbum(album, group)) return *error;
+      }
+    }
+    if (auto error = checkSyncState()) return *error;
+  }
+
+  if (ids.empty()) {
+    std::optional<platform::Error> error;
+    auto created = store->addAssetsGroupWithName(name, &error);
+    if (!created) return error.value_or(noAlbumError());
+    if (auto saved = saveRelationServerAlbum(album, *created)) return *saved;
+    ids.push_back(created->localIdentifier);
+  }
+  return ids;
+}
+
+void LMImageSyncAdapter::albumSetToSaveAlbum(const LMAlbum& album, const AlbumSetFinish& finish) {
+  auto ids = localAlbumsOfServerAlbum(album);
+  if (!finish) return;
+  if (ids.ok()) {
+    finish(std::move(*ids), std::nullopt);
+  } else {
+    finish(std::nullopt, ids.error());
+  }
+}
+
+// ---- One image ----
+
+platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownloadedImage(
+    const LMImage& image, const std::vector<std::string>& albums, const DownloadDataBlock& progress) {
+  // Only a named file can be handed to the library (its extension says
+  // what it is); a nameless image would come down into memory.
+  if (!image.fileName || image.fileName->empty()) {
+    return LMUtils::invalidParametersError();
+  }
+  std::optional<std::string> path;
+  std::optional<platform::Error> failure;
+  downloadDataFromImageObject(image, progress, [&](const auto& result, const auto& error) {
+    failure = error;
+    if (result && std::holds_alternative<std::string>(*result)) path = std::get<std::string>(*result);
+  });
+  struct CachedFileRemoval {
+    LMImageSyncAdapter* adapter;
+    std::string fileName;
+    ~CachedFileRemoval() { adapter->removeImageObjectWithFileName(fileName); }
+  } removal{this, *image.fileName};
+  if (failure) return *failure;
+  if (!path) return noAlbumError();
+  if (auto error = checkSyncState()) return *error;
+
+  // What the library will hold is this file, byte for byte.
+  auto digests = fileSHA1(*path);
+  if (!digests.ok()) return digests.error();
+
+  auto store = context();
+  const bool isVideo = image.type == kLMAssetTypeVideo;
+  std::optional<platform::Error> lastError;
+  for (const auto& id : albums) {
+    auto group = store->assetsGroupWithAlbumId(id);
+    if (!group) continue;
+    std::optional<platform::Error> error;
+    if (auto asset = store->addAssetSource(*path, isVideo, *group, &error)) {
+      return LocalCopy{asset->localIdentifier, digests->sha1, digests->size, group->localIdentifier};
+    }
+    lastError = error;
+  }
+  // Nothing saved is no success.
+  return lastError.value_or(noAlbumError());
+}
+
+platform::Result<std::string> LMImageSyncAdapter::addToFirstAlbum(const std::string& assetID,
+                                                                  const std::vector<std::string>& albums) {
+  auto store = context();
+  auto asset = store->assetImageWithAssetID(assetID);
+  std::optional<platform::Error> lastError;
+  for (const auto& id : albums) {
+    auto group = asset ? store->assetsGroupWithAlbumId(id) : std::nullopt;
+    if (!group) continue;
+    lastError = store->addAssetImage(*asset, *group);
+    if (!lastError) return group->localIdentifier;
+  }
+  // No album took it: no relation may claim one did.
+  if (lastError) LM_LOG_ERROR("{}", lastError->description());
+  return lastError.value_or(noAlbumError());
+}
+
+std::optional<platform::Error> LMImageSyncAdapter::downloadImageObject(const LMImage& image,
+                                                                       const std::vector<std::string>& albums,
+                                                                       const DownloadDataBlock& downloadDataBlock) {
+  auto store = context();
+  // Whether the library holds the image already is told by its relations
+  // and a lookup of the asset; the asset is never exported for it.
+  std::optional<LocalCopy> local;
+  bool inTargetAlbum = false;
+  std::vector<LMImageRelation> stale;
+  std::optional<platform::Error> error;
+  for (const auto& relation : store->searchImageRelationsByServerID(image.serverID).value_or(std::vector<LMImageRelation>{})) {
+    if (auto asset = store->assetImageWithAssetID(relation.assetID)) {
+      local = LocalCopy{asset->localIdentifier, relation.sha1, relation.size, relation.assetGroupID.value_or("")};
+      inTargetAlbum = contains(albums, relation.assetGroupID);
+    } else {
+      stale.push_back(relation);
+    }
+    error = checkSyncState();
+    if (inTargetAlbum || error) break;
+  }
+  if (error) return error;
+  for (const auto& relation : stale) store->deleteImageRelation(relation);
+  if (auto state = checkSyncState()) return state;
+
+  if (inTargetAlbum) {
+    LM_LOG_VERBOSE("Image already in album");
+    return alreadyInAlbumError();
+  }
+  if (!local) {
+    auto saved = saveDownloadedImage(image, albums, downloadDataBlock);
+    if (!saved.ok()) return saved.error();
+    local = std::move(*saved);
+  } else {
+    auto album = addToFirstAlbum(local->assetID, albums);
+    if (!album.ok()) return album.error();
+    local->albumID = std::move(*album);
+  }
+
+  LMImageRelation relation;
+  relation.assetID = local->assetID;
+  relation.serverID = image.serverID;
+  relation.serverSync = image.sync;
+  relation.assetGroupID = local->albumID;
+  relation.sha1 = local->sha1;
+  relation.size = local->size;
+  if (auto saved = saveImageRelation(relation)) return saved;
+  // The camera roll holds every asset: a backup of it must pass this one
+  // over too.
+  auto cameraRoll = store->userLibraryAssetsGroup();
+  if (cameraRoll && cameraRoll->localIdentifier != local->albumID) {
+    relation.assetGroupID = cameraRoll->localIdentifier;
+    if (auto saved = saveImageRelation(relation)) return saved;
+  }
+  return std::nullopt;
+}
+
+void LMImageSyncAdapter::downloadImageObject(const LMImage& image, const LMAlbum& album,
+                                             const DownloadDataBlock& downloadDataBlock,
+                                             const std::function<void(const std::optional<platform::Error>& error)>& finish) {
+  setSyncing(true);
+  std::optional<platform::Error> outcome;
+  auto albums = localAlbumsOfServerAlbum(album);
+  if (!albums.ok()) {
+    outcome = albums.error();
+  } else if (auto state = checkSyncState()) {
+    outcome = state;
+  } else {
+    outcome = downloadImageObject(image, *albums, downloadDataBlock);
+  }
+  setSyncing(false);
+  if (finish) finish(outcome);
+}
+
+// ---- Whole albums ----
+
+void LMImageSyncAdapter::downloadAlbums(const std::vector<LMAlbum>& albums,
+                                        const std::map<std::int64_t, std::vector<LMImage>>& albumImages,
+                                        std::int64_t size, const DownloadDataBlock& downloadDataBlock,
+                                        const DownloadAlbumsFinish& finish) {
+  setSyncing(true);
+  std::vector<LMImage> failed;
+  std::int64_t done = 0;
+  std::optional<platform::Error> runError;
+  for (const auto& album : albums) {
+    auto targets = localAlbumsOfServerAlbum(album);
+    if (!targets.ok()) {
+      runError = targets.error();
+      break;
+    }
+    if ((runError = checkSyncState())) break;
+    auto images = album.serverID ? albumImages.find(*album.serverID) : albumImages.end();
+    if (images == albumImages.end()) continue;
+    for (const auto& image : images->second) {
+      DownloadDataBlock progress;
+      if (downloadDataBlock) {
+        progress = [&downloadDataBlock, done, size](std::int64_t now, std::int64_t soFar, std::int64_t) {
+          downloadDataBlock(now, done + soFar, size);
+        };
+      }
+      auto error = downloadImageObject(image, *targets, progress);
+      done += image.size.value_or(0);
+      if (error) {
+        const bool alreadyThere = error->domain() == kLMLocalErrorDomain && error->code() == kLMLocalErrorAssetsGroup;
+        if (!alreadyThere) failed.push_back(image);
+        if (shouldStopBackupImageWithError(error, &runError)) break;
+      }
+      if ((runError = checkSyncState())) break;
+    }
+    if (runError) break;
+  }
+  setSyncing(false);
+  if (finish) finish(failed, runError);
+}
+
+}  // namespace lumora

@@ -1,0 +1,106 @@
+// The upload set of a backup: per cloud album its image list since the
+// stored watermark, the relations the cloud no longer backs dropped, and
+// the assets of each local album still to upload.
+#include <algorithm>
+#include <utility>
+
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "utils/LMLogUtil.h"
+
+namespace lumora {
+namespace {
+
+using Delegate = LMImageSyncAdapterDelegate;
+
+// The cloud's image list of one album.
+struct AlbumListing {
+  std::int64_t syncTag = 0;
+  std::string syncExtraInfo;
+  std::vector<LMImage> images;
+  bool resync = false;
+};
+
+}  // namespace
+
+void LMImageSyncAdapter::loadUploadImagesWithAlbums(const std::vector<LMAlbum>& albums,
+                                                    const UploadSetFinish& finish) {
+  notifyDelegate(&Delegate::willAdapterLoadImages);
+  // Local albums by cloud album, in the order first met.
+  std::vector<std::pair<std::int64_t, std::vector<const LMAlbum*>>> groups;
+  for (const LMAlbum& album : albums) {
+    if (!album.serverID || !album.assetID) {
+      LM_LOG_WARN("The album {} has no cloud album: left out", album.name.value_or(""));
+      continue;
+    }
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == *album.serverID; });
+    if (group == groups.end()) group = groups.insert(groups.end(), {*album.serverID, {}});
+    group->second.push_back(&album);
+  }
+
+  auto store = context();
+  UploadSet uploadSet;
+  std::int64_t totalCount = 0;
+  auto fail = [&](const platform::Error& error) {
+    if (finish) finish(std::nullopt, totalCount, error);
+  };
+  std::uint64_t done = 0;
+  for (const auto& [serverID, members] : groups) {
+    std::optional<AlbumListing> listing;
+    std::vector<LMAlbumRelation> relations;
+    std::vector<const LMAlbum*> related;
+    for (const LMAlbum* album : members) {
+      if (auto state = checkSyncState()) return fail(*state);
+      auto relation = store->searchAlbumRelationByAssetID(album->assetID);
+      if (!relation) {
+        LM_LOG_WARN("The album {} has no relation: left out", album->name.value_or(""));
+        continue;
+      }
+      if (!listing) {
+        std::optional<platform::Error> failure;
+        const std::int64_t albumID = serverID;
+        requestImageListInAlbumWithSync(
+            relation->imagesSync, relation->imagesExtra, albumID,
+            [&](std::int64_t syncTag, const std::string& extra, const std::vector<LMImage>& images, bool resync) {
+              listing = AlbumListing{syncTag, extra, images, resync};
+              if (auto target = delegate(); target && target->didAdapterLoadAlbumImages) {
+                target->didAdapterLoadAlbumImages(images, albumID, syncTag, extra, resync);
+              }
+            },
+            [&](const platform::Error& error) { failure = error; });
+        if (failure) return fail(*failure);
+      }
+      relation->imagesSync = listing->syncTag;
+      relation->imagesExtra = listing->syncExtraInfo;
+      store->updateAlbumRelation(*relation);
+      relations.push_back(*relation);
+      related.push_back(album);
+    }
+    if (auto state = checkSyncState()) return fail(*state);
+    if (listing) {
+      if (auto error = store->updateImageRelationsWithServerImages(listing->images, relations, listing->resync)) {
+        return fail(*error);
+      }
+    }
+
+    std::vector<UploadEntry> entries;
+    for (const LMAlbum* album : related) {
+      std::optional<platform::Error> failure;
+      std::vector<std::string> identifiers;
+      store->searchAllUploadImagesFromAlbum(
+          *album, [&](const std::optional<std::vector<std::string>>& found, const std::optional<platform::Error>& error) {
+            failure = error;
+            if (found) identifiers = *found;
+          });
+      if (failure) return fail(*failure);
+      if (identifiers.empty()) continue;
+      totalCount += static_cast<std::int64_t>(identifiers.size());
+      entries.push_back(UploadEntry{std::move(identifiers), *album->assetID, serverID});
+    }
+    uploadSet.push_back(std::move(entries));
+    ++done;
+    notifyDelegate(&Delegate::didAdapterLoadAlbumImagesTotalCount, done, std::uint64_t{groups.size()});
+  }
+  if (finish) finish(uploadSet, totalCount, std::nullopt);
+}
+
+}  // namespace lumora

@@ -1,0 +1,198 @@
+#include "cloud/sync/LMImageSyncAdapter.h"
+
+#include <algorithm>
+#include <sstream>
+#include <system_error>
+#include <utility>
+
+#include "account/QBPassport.h"
+#include "cloud/model/LMImage.h"
+#include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
+#include "utils/LMUtils.h"
+#include "platform/Bytes.h"
+#include "platform/http/UrlError.h"
+
+namespace lumora {
+namespace {
+
+// The system's own album names, in the languages the phone shows them.
+constexpr const char* kReservedAlbumNames =
+    "我的照片,截屏,截图,my photo,my photos,screenshot,screenshots,我的照片,截圖,camera photos,相机,相機";
+
+const std::set<std::string>& reservedAlbumNames() {
+  static const std::set<std::string> names = [] {
+    std::set<std::string> set;
+    std::stringstream text(kReservedAlbumNames);
+    for (std::string name; std::getline(text, name, ',');) set.insert(name);
+    return set;
+  }();
+  return names;
+}
+
+constexpr const char* kAssetsLibraryErrorDomain = "ALAssetsLibraryErrorDomain";
+
+}  // namespace
+
+std::shared_ptr<LMImageSyncAdapter> LMImageSyncAdapter::sharedAdapter() {
+  static std::once_flag once;
+  static std::shared_ptr<LMImageSyncAdapter> shared;
+  std::call_once(once, [] {
+    reservedAlbumNames();
+    shared = std::make_shared<LMImageSyncAdapter>();
+  });
+  return shared;
+}
+
+LMImageSyncAdapter::~LMImageSyncAdapter() = default;
+
+// ---- Members ----
+
+platform::SerialQueue& LMImageSyncAdapter::dispatchQueue() {
+  std::lock_guard<std::mutex> guard(memberMutex_);
+  if (!dispatchQueue_) dispatchQueue_ = std::make_unique<platform::SerialQueue>(kGalleryQueueLabel);
+  return *dispatchQueue_;
+}
+
+// ---- Rules ----
+
+bool LMImageSyncAdapter::isAlbumNameReserved(const std::optional<std::string>& name) {
+  if (!name || name->empty()) return false;
+  return reservedAlbumNames().contains(platform::lowerCased(*name));
+}
+
+bool LMImageSyncAdapter::shouldStopBackupImageWithError(const std::optional<platform::Error>& error,
+                                                        std::optional<platform::Error>* syncError) {
+  if (!error) return false;
+  const std::string& domain = error->domain();
+  const std::int64_t code = error->code();
+  auto among = [code](std::initializer_list<std::int64_t> codes) {
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+  };
+  bool stop = false;
+  if (domain == platform::kPOSIXErrorDomain) {
+    stop = true;
+  } else if (domain == kLMLocalErrorDomain) {
+    stop = code == kLMLocalErrorCancelled;
+  } else if (domain == platform::http::kURLErrorDomain) {
+    // Authentication cancelled, offline, DNS failure, connection lost,
+    // cannot connect, cannot find host.
+    stop = among({-1012, -1009, -1006, -1005, -1004, -1003});
+  } else if (domain == kAssetsLibraryErrorDomain) {
+    stop = among({-3312, -3311, -3310});
+  } else if (domain == kLMServerErrorDomain) {
+    stop = among({50006, 50009, 50021});
+  } else if (domain == QBPassport::kErrorDomain) {
+    stop = among({81003, 70016});
+  }
+  if (stop && syncError) *syncError = error;
+  return stop;
+}
+
+// ---- Album relation and cached files ----
+
+std::optional<platform::Error> LMImageSyncAdapter::saveRelationServerAlbum(
+    const LMAlbum& serverAlbum, const platform::photos::AssetCollection& localAlbum) {
+  const auto local = LMAlbum::initWithAssetsGroup(&localAlbum);
+  auto store = context();
+  if (auto relation = store->searchAlbumRelationByAssetID(local->assetID)) {
+    relation->assetID = local->assetID;
+    relation->serverID = serverAlbum.serverID;
+    relation->serverSync = serverAlbum.sync;
+    store->updateAlbumRelation(*relation);
+  } else {
+    LMAlbumRelation added;
+    added.assetID = local->assetID;
+    added.serverID = serverAlbum.serverID;
+    added.serverSync = serverAlbum.sync;
+    store->addAlbumRelation(added);
+  }
+  return std::nullopt;
+}
+
+std::optional<platform::Error> LMImageSyncAdapter::saveImageRelation(const LMImageRelation& values) {
+  auto store = context();
+  LMImageRelation relation = values;
+  relation.primaryID.reset();
+  if (auto found = store->searchImageRelationByServerID(values.serverID, values.assetID, values.assetGroupID)) {
+    relation.primaryID = found->primaryID;
+  }
+  const bool saved = relation.primaryID ? store->updateImageRelation(relation) : store->addImageRelation(relation);
+  if (saved) return std::nullopt;
+  platform::Error error = LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorDatabase,
+      {{kLMErrorReasonKey, "The image relation cannot be saved."}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}});
+  LM_LOG_ERROR("{}", error.description());
+  return error;
+}
+
+void LMImageSyncAdapter::removeImageObjectWithFileName(const std::string& fileName) {
+  const auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), fileName);
+  if (!path) {
+    LM_LOG_ERROR("Not removing a cached file: \"{}\" is not a plain file name", fileName);
+    return;
+  }
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(*path, ec))) return;
+  std::filesystem::remove_all(*path, ec);
+  if (ec) LM_LOG_ERROR("{}", ec.message());
+}
+
+// ---- Suspension, resumption, cancellation ----
+
+platform::Error LMImageSyncAdapter::cancellationError() {
+  return LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorCancelled,
+      {{kLMErrorReasonKey, "Backup process is cancelled."}, {kLMErrorDescriptionKey, kLMErrorTitleSync}});
+}
+
+bool LMImageSyncAdapter::suspendSync() {
+  std::lock_guard<std::recursive_mutex> guard(stateLock_);
+  if (!isSyncing() || isCancelled() || isSuspended()) return false;
+  setSuspended(true);
+  dataRequestOperationQueue().setSuspended(true);
+  return true;
+}
+
+bool LMImageSyncAdapter::resumeSync() {
+  std::lock_guard<std::recursive_mutex> guard(stateLock_);
+  if (!isSyncing() || isCancelled() || !isSuspended()) return false;
+  setSuspended(false);
+  if (suspendSemaphore_) suspendSemaphore_->signal();
+  dataRequestOperationQueue().setSuspended(false);
+  return true;
+}
+
+bool LMImageSyncAdapter::cancelSync() {
+  std::lock_guard<std::recursive_mutex> guard(stateLock_);
+  if (!isSyncing() || isCancelled()) return false;
+  setCancelled(true);
+  if (isSuspended()) {
+    setSuspended(false);
+    if (suspendSemaphore_) suspendSemaphore_->signal();
+  }
+  LMImage::cancelAllAssetsRequest();
+  dataRequestOperationQueue().setSuspended(false);
+  dataRequestOperationQueue().cancelAllOperations();
+  return true;
+}
+
+std::optional<platform::Error> LMImageSyncAdapter::checkSyncState() {
+  std::shared_ptr<platform::Semaphore> semaphore;
+  {
+    std::lock_guard<std::recursive_mutex> guard(stateLock_);
+    if (!isSyncing()) return std::nullopt;
+    if (isCancelled()) return cancellationError();
+    if (!isSuspended()) return std::nullopt;
+    if (!suspendSemaphore_) suspendSemaphore_ = std::make_shared<platform::Semaphore>(0);
+    semaphore = suspendSemaphore_;
+  }
+  // A user's pause has no deadline: the run waits until resumed or cancelled.
+  semaphore->wait();
+  std::lock_guard<std::recursive_mutex> guard(stateLock_);
+  if (suspendSemaphore_ == semaphore) suspendSemaphore_.reset();
+  if (isCancelled()) return cancellationError();
+  return std::nullopt;
+}
+
+}  // namespace lumora

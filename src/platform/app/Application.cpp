@@ -1,0 +1,198 @@
+#include "platform/app/Application.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "platform/device/Device.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/ui/ViewController.h"
+
+namespace platform {
+
+bool isLandscape(InterfaceOrientation orientation) {
+  return orientation == InterfaceOrientation::LandscapeLeft ||
+         orientation == InterfaceOrientation::LandscapeRight;
+}
+
+Application& Application::shared() {
+  static Application* instance = new Application();
+  return *instance;
+}
+
+namespace {
+// Every app has a root screen; the stand-in starts with a plain one.
+std::shared_ptr<Window> newKeyWindow() {
+  auto window = std::make_shared<Window>(Rect{0, 0, 320, 480});
+  auto root = std::make_shared<ViewController>();
+  window->setRootViewController(root);
+  root->becomeVisibleAsRoot();
+  return window;
+}
+}  // namespace
+
+Application::Application() : keyWindow_(newKeyWindow()) {}
+
+std::string Application::schemeOf(const std::string& url) {
+  auto colon = url.find(':');
+  if (colon == std::string::npos || colon == 0) return {};
+  std::string scheme = url.substr(0, colon);
+  if (!std::isalpha(static_cast<unsigned char>(scheme[0]))) return {};
+  for (char& c : scheme) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (!std::isalnum(u) && c != '+' && c != '-' && c != '.') return {};
+    c = static_cast<char>(std::tolower(u));
+  }
+  return scheme;
+}
+
+void Application::registerURLScheme(const std::string& scheme, URLHandler handler) {
+  std::string key = schemeOf(scheme + ":");
+  if (key.empty()) return;
+  std::lock_guard lock(mutex_);
+  schemes_[key] = std::move(handler);
+}
+
+void Application::unregisterURLScheme(const std::string& scheme) {
+  std::lock_guard lock(mutex_);
+  schemes_.erase(schemeOf(scheme + ":"));
+}
+
+bool Application::canOpenURL(const std::string& url) const {
+  std::string scheme = schemeOf(url);
+  std::lock_guard lock(mutex_);
+  return !scheme.empty() && schemes_.count(scheme) > 0;
+}
+
+bool Application::openURL(const std::string& url) {
+  URLHandler handler;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = schemes_.find(schemeOf(url));
+    if (it == schemes_.end()) return false;
+    opened_.push_back(url);
+    handler = it->second;
+  }
+  if (handler) MainQueue::main().async([handler, url] { handler(url); });
+  return true;
+}
+
+std::vector<std::string> Application::openedURLs() const {
+  std::lock_guard lock(mutex_);
+  return opened_;
+}
+
+void Application::setDelegate(std::weak_ptr<ApplicationDelegate> delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = std::move(delegate);
+}
+
+namespace {
+// Whether the configured system version ("9.3") is 8.0 or later.
+bool hasNotificationSettings() { return std::strtod(Device::systemVersion().c_str(), nullptr) >= 8.0; }
+}  // namespace
+
+bool Application::registerUserNotificationSettings(unsigned types) {
+  if (!hasNotificationSettings()) return false;
+  std::lock_guard lock(mutex_);
+  notificationTypes_ = types;
+  return true;
+}
+
+bool Application::registerForRemoteNotifications() {
+  if (!hasNotificationSettings()) return false;
+  std::lock_guard lock(mutex_);
+  remoteRegistered_ = true;
+  ++remoteRegistrations_;
+  return true;
+}
+
+bool Application::registerForRemoteNotificationTypes(unsigned types) {
+  if (hasNotificationSettings()) return false;
+  std::lock_guard lock(mutex_);
+  legacyTypes_ = types;
+  remoteRegistered_ = true;
+  ++remoteRegistrations_;
+  return true;
+}
+
+void Application::unregisterForRemoteNotifications() {
+  std::lock_guard lock(mutex_);
+  remoteRegistered_ = false;
+  legacyTypes_ = 0;
+}
+
+unsigned Application::currentUserNotificationTypes() const {
+  std::lock_guard lock(mutex_);
+  return notificationTypes_;
+}
+
+unsigned Application::enabledRemoteNotificationTypes() const {
+  std::lock_guard lock(mutex_);
+  return legacyTypes_;
+}
+
+bool Application::isRegisteredForRemoteNotifications() const {
+  std::lock_guard lock(mutex_);
+  return remoteRegistered_;
+}
+
+int Application::remoteNotificationRegistrationCount() const {
+  std::lock_guard lock(mutex_);
+  return remoteRegistrations_;
+}
+
+bool Application::deliverDeviceToken(Bytes token) {
+  std::weak_ptr<ApplicationDelegate> delegate;
+  {
+    std::lock_guard lock(mutex_);
+    if (!remoteRegistered_) return false;
+    delegate = delegate_;
+  }
+  MainQueue::main().async([delegate, token = std::move(token)] {
+    auto strong = delegate.lock();
+    if (strong && strong->didRegisterForRemoteNotificationsWithDeviceToken) {
+      strong->didRegisterForRemoteNotificationsWithDeviceToken(token);
+    }
+  });
+  return true;
+}
+
+void Application::deliverRemoteNotification(Json userInfo) {
+  std::weak_ptr<ApplicationDelegate> delegate;
+  {
+    std::lock_guard lock(mutex_);
+    delegate = delegate_;
+  }
+  MainQueue::main().async([delegate, userInfo = std::move(userInfo)] {
+    auto strong = delegate.lock();
+    if (strong && strong->didReceiveRemoteNotification) strong->didReceiveRemoteNotification(userInfo);
+  });
+}
+
+void Application::setRootViewController(std::shared_ptr<ViewController> root) {
+  keyWindow_->setRootViewController(root);
+  if (root && !root->isVisible()) root->becomeVisibleAsRoot();
+}
+
+std::shared_ptr<ViewController> Application::rootViewController() const {
+  return keyWindow_->rootViewController();
+}
+
+void Application::resetForTesting() {
+  {
+    std::lock_guard lock(mutex_);
+    schemes_.clear();
+    opened_.clear();
+    delegate_.reset();
+    notificationTypes_ = 0;
+    legacyTypes_ = 0;
+    remoteRegistered_ = false;
+    remoteRegistrations_ = 0;
+  }
+  keyWindow_ = newKeyWindow();
+  orientation_ = InterfaceOrientation::Portrait;
+  applicationFrame_ = Rect{0, 20, 320, 460};
+}
+
+}  // namespace platform

@@ -1,0 +1,156 @@
+// A stand-in for the running application as the phone presents it to code:
+// the key window with its root screen (a plain screen at start), the status
+// bar orientation and the screen's application frame, remote-notification
+// registration, and opening URLs in other apps. Other apps are
+// modelled by URL schemes registered here: canOpenURL answers whether an app
+// takes the URL's scheme, openURL records the URL and hands it to that app's
+// handler (posted to the main queue, as the platform switches apps
+// asynchronously).
+//
+// Remote notifications: the app asks by types (badge, sound, alert), from
+// system version 8.0 on through user-notification settings followed by
+// registerForRemoteNotifications, below it through the older call by types;
+// each side refuses the other's call, as the system's versions do. The push
+// service's answers come from tests and the demo: deliverDeviceToken hands
+// token bytes to the app delegate (only while registered), and
+// deliverRemoteNotification a notification's payload; both are posted to
+// the main queue.
+//
+// Ownership: shared() is process-wide, created on first use and never
+// destroyed; the app delegate is held weakly. Threading: the scheme table and the record of opened URLs are
+// locked and may be used from any thread; the window and orientation belong
+// to the main thread. Failures: a URL without a registered scheme is not
+// opened (false).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Bytes.h"
+#include "platform/Error.h"
+#include "platform/ui/View.h"
+
+namespace platform {
+
+class ViewController;
+
+// Posted on the default notification centre by whoever drives the app (the
+// app shell, tests) as the app's state changes, on the main thread.
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification =
+    "UIApplicationDidEnterBackgroundNotification";
+
+enum class InterfaceOrientation {
+  Unknown,
+  Portrait,
+  PortraitUpsideDown,
+  LandscapeLeft,
+  LandscapeRight,
+};
+
+bool isLandscape(InterfaceOrientation orientation);
+
+// Remote-notification types, as bits.
+enum RemoteNotificationType : unsigned {
+  kRemoteNotificationTypeNone = 0,
+  kRemoteNotificationTypeBadge = 1,
+  kRemoteNotificationTypeSound = 2,
+  kRemoteNotificationTypeAlert = 4,
+};
+
+// What the application tells the app. Every hook is optional; each runs on
+// the main thread.
+class ApplicationDelegate {
+ public:
+  virtual ~ApplicationDelegate() = default;
+
+  // The push service's device token for this app.
+  std::function<void(const Bytes& deviceToken)> didRegisterForRemoteNotificationsWithDeviceToken;
+  // A remote notification the user opened (its payload).
+  std::function<void(const Json& userInfo)> didReceiveRemoteNotification;
+};
+
+class Application {
+ public:
+  using URLHandler = std::function<void(const std::string& url)>;
+
+  static Application& shared();
+
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Registers an app that opens URLs of `scheme` (compared without case).
+  void registerURLScheme(const std::string& scheme, URLHandler handler = {});
+  void unregisterURLScheme(const std::string& scheme);
+  bool canOpenURL(const std::string& url) const;
+  // Records the URL and posts it to its app's handler; false (nothing
+  // recorded) when no app takes its scheme.
+  bool openURL(const std::string& url);
+  std::vector<std::string> openedURLs() const;
+
+  void setDelegate(std::weak_ptr<ApplicationDelegate> delegate);
+
+  // System version 8.0 and later: false (nothing recorded) below it.
+  bool registerUserNotificationSettings(unsigned types);
+  bool registerForRemoteNotifications();
+  // Below system version 8.0: false (nothing recorded) from it on.
+  bool registerForRemoteNotificationTypes(unsigned types);
+  void unregisterForRemoteNotifications();
+  // The types of the last settings registered (0 when none).
+  unsigned currentUserNotificationTypes() const;
+  // The types of the older call (0 when none, or when unregistered).
+  unsigned enabledRemoteNotificationTypes() const;
+  bool isRegisteredForRemoteNotifications() const;
+  // How many registrations (either call) the app has asked for.
+  int remoteNotificationRegistrationCount() const;
+
+  // Tests and the demo, as the push service: hand `token` to the delegate;
+  // false (nothing posted) unless registered for remote notifications.
+  bool deliverDeviceToken(Bytes token);
+  // Hand an opened notification's payload to the delegate.
+  void deliverRemoteNotification(Json userInfo);
+
+  std::shared_ptr<Window> keyWindow() const { return keyWindow_; }
+  // Sets the key window's root screen and shows it.
+  void setRootViewController(std::shared_ptr<ViewController> root);
+  std::shared_ptr<ViewController> rootViewController() const;
+
+  InterfaceOrientation statusBarOrientation() const { return orientation_; }
+  void setStatusBarOrientation(InterfaceOrientation orientation) { orientation_ = orientation; }
+  // The screen less the status bar, in portrait coordinates.
+  Rect applicationFrame() const { return applicationFrame_; }
+  void setApplicationFrame(const Rect& frame) { applicationFrame_ = frame; }
+
+  // Back to a fresh state: no schemes, nothing opened, no delegate, no
+  // remote-notification registration, a new window with a plain root
+  // screen (as at start), portrait.
+  void resetForTesting();
+
+  // The scheme of a URL text ("kopassportsso://x" -> "kopassportsso"),
+  // lower-cased; empty when it has none.
+  static std::string schemeOf(const std::string& url);
+
+ private:
+  Application();
+
+  mutable std::mutex mutex_;
+  std::map<std::string, URLHandler> schemes_;
+  std::vector<std::string> opened_;
+  std::weak_ptr<ApplicationDelegate> delegate_;
+  unsigned notificationTypes_ = 0;
+  unsigned legacyTypes_ = 0;
+  bool remoteRegistered_ = false;
+  int remoteRegistrations_ = 0;
+  std::shared_ptr<Window> keyWindow_;
+  InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
+  Rect applicationFrame_{0, 20, 320, 460};
+};
+
+}  // namespace platform

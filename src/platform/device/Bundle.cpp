@@ -1,0 +1,76 @@
+#include "platform/device/Bundle.h"
+
+#include <filesystem>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+nlohmann::json builtIn() {
+  return {
+      {"CFBundleName", "Lumora"},
+      {"CFBundleDisplayName", "Lumora"},
+      {"CFBundleExecutable", "lumora"},
+      {"CFBundleIdentifier", "com.quenby.lumora"},
+      {"CFBundleShortVersionString", "1.0.0"},
+      {"CFBundleVersion", "1"},
+  };
+}
+
+std::mutex& infoMutex() {
+  static std::mutex m;
+  return m;
+}
+
+nlohmann::json& infoSlot() {
+  static nlohmann::json info = builtIn();
+  return info;
+}
+
+}  // namespace
+
+nlohmann::json Bundle::infoDictionary() {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  return infoSlot();
+}
+
+std::optional<nlohmann::json> Bundle::infoValue(const std::string& key) {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  auto it = infoSlot().find(key);
+  if (it == infoSlot().end()) return std::nullopt;
+  return *it;
+}
+
+std::optional<std::string> Bundle::infoString(const std::string& key) {
+  auto value = infoValue(key);
+  if (!value || !value->is_string()) return std::nullopt;
+  return value->get<std::string>();
+}
+
+std::string Bundle::bundlePath() {
+  std::error_code error;
+  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : executable.parent_path().string();
+}
+
+void Bundle::setInfoDictionary(nlohmann::json info) {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  infoSlot() = info.is_object() ? std::move(info) : nlohmann::json::object();
+}
+
+void Bundle::setInfoValue(const std::string& key, nlohmann::json value) {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  infoSlot()[key] = std::move(value);
+}
+
+void Bundle::removeInfoValue(const std::string& key) {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  infoSlot().erase(key);
+}
+
+void Bundle::reset() {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  infoSlot() = builtIn();
+}
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+#include "platform/device/Reachability.h"
+
+#include <mutex>
+
+#include "platform/device/NetworkInterface.h"
+
+namespace platform {
+namespace {
+
+struct Override {
+  std::mutex mutex;
+  std::optional<NetworkStatus> internet;
+};
+
+Override& statusOverride() {
+  static Override o;
+  return o;
+}
+
+NetworkStatus internetStatus() {
+  {
+    std::lock_guard<std::mutex> guard(statusOverride().mutex);
+    if (statusOverride().internet) return *statusOverride().internet;
+  }
+  NetworkStatus status = NetworkStatus::NotReachable;
+  for (const NetworkInterface::State& state : NetworkInterface::states()) {
+    if (!state.up || state.loopback) continue;
+    if (state.wireless) return NetworkStatus::ReachableViaWiFi;
+    status = NetworkStatus::ReachableViaWWAN;
+  }
+  return status;
+}
+
+}  // namespace
+
+Reachability Reachability::reachabilityForInternetConnection() { return Reachability(false); }
+
+Reachability Reachability::reachabilityForLocalWiFi() { return Reachability(true); }
+
+NetworkStatus Reachability::currentReachabilityStatus() const {
+  NetworkStatus status = internetStatus();
+  if (localWiFi_ && status != NetworkStatus::ReachableViaWiFi) return NetworkStatus::NotReachable;
+  return status;
+}
+
+void Reachability::setStatusForTesting(std::optional<NetworkStatus> internet) {
+  std::lock_guard<std::mutex> guard(statusOverride().mutex);
+  statusOverride().internet = internet;
+}
+
+}  // namespace platform

@@ -1,0 +1,221 @@
+#include "platform/media/Image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include <vips/vips8>
+
+namespace platform {
+namespace {
+
+// Sizes libvips can hold, and the largest picture we draw into.
+constexpr double kMaxDrawnSide = VIPS_MAX_COORD;
+constexpr double kMaxTargetSide = 65535;
+
+void initialiseVips() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Library warnings (such as "premature end of JPEG file") become errors
+    // through fail_on below; they need not also go to stderr.
+    setenv("VIPS_WARNING", "0", 0);
+    if (VIPS_INIT("lumora") != 0) std::abort();
+    // Cached operations would keep pictures (and the buffers under them)
+    // alive past their owners; every picture is made once anyway.
+    vips_cache_set_max(0);
+    vips_leak_set(FALSE);
+  });
+}
+
+Error imageError(std::int64_t code, const std::string& message) {
+  return Error(kImageErrorDomain, code, Json{{Error::kLocalizedDescriptionKey, message}});
+}
+
+Error vipsError(std::int64_t code, const vips::VError& error) {
+  std::string message = error.what();
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  return imageError(code, message);
+}
+
+vips::VOption* loadOptions() {
+  // Truncated or damaged data is an error, not a grey picture.
+  return vips::VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+}
+
+bool usableSide(double side, double maximum) {
+  return std::isfinite(side) && std::lround(side) >= 1 && side <= maximum;
+}
+
+bool isSideways(ImageOrientation orientation) {
+  switch (orientation) {
+    case ImageOrientation::Left:
+    case ImageOrientation::Right:
+    case ImageOrientation::LeftMirrored:
+    case ImageOrientation::RightMirrored:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+struct Image::Bitmap {
+  vips::VImage image;
+  // The encoded bytes the image reads its pixels from, when it was decoded
+  // from memory; libvips does not copy them.
+  std::shared_ptr<const Bytes> source;
+};
+
+ImageOrientation imageOrientationFromExif(int exifOrientation) {
+  switch (exifOrientation) {
+    case 2: return ImageOrientation::UpMirrored;
+    case 3: return ImageOrientation::Down;
+    case 4: return ImageOrientation::DownMirrored;
+    case 5: return ImageOrientation::LeftMirrored;
+    case 6: return ImageOrientation::Right;
+    case 7: return ImageOrientation::RightMirrored;
+    case 8: return ImageOrientation::Left;
+    default: return ImageOrientation::Up;
+  }
+}
+
+int exifFromImageOrientation(ImageOrientation orientation) {
+  switch (orientation) {
+    case ImageOrientation::UpMirrored: return 2;
+    case ImageOrientation::Down: return 3;
+    case ImageOrientation::DownMirrored: return 4;
+    case ImageOrientation::LeftMirrored: return 5;
+    case ImageOrientation::Right: return 6;
+    case ImageOrientation::RightMirrored: return 7;
+    case ImageOrientation::Left: return 8;
+    case ImageOrientation::Up: break;
+  }
+  return 1;
+}
+
+Image::Image(std::shared_ptr<const Bitmap> bitmap, ImageOrientation orientation)
+    : bitmap_(std::move(bitmap)), orientation_(orientation) {}
+
+namespace {
+
+ImageOrientation orientationOf(const vips::VImage& image) {
+  if (image.get_typeof(VIPS_META_ORIENTATION) == 0) return ImageOrientation::Up;
+  return imageOrientationFromExif(image.get_int(VIPS_META_ORIENTATION));
+}
+
+}  // namespace
+
+Result<Image> Image::imageWithData(Bytes data) {
+  initialiseVips();
+  if (data.empty()) return imageError(kImageErrorUndecodable, "No image data.");
+  auto source = std::make_shared<const Bytes>(std::move(data));
+  try {
+    auto bitmap = std::make_shared<Bitmap>();
+    bitmap->image = vips::VImage::new_from_buffer(source->data(), source->size(), "", loadOptions());
+    bitmap->source = source;
+    const ImageOrientation orientation = orientationOf(bitmap->image);
+    return Image(std::move(bitmap), orientation);
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorUndecodable, error);
+  }
+}
+
+Result<Image> Image::imageWithContentsOfFile(const std::filesystem::path& path) {
+  initialiseVips();
+  try {
+    auto bitmap = std::make_shared<Bitmap>();
+    bitmap->image = vips::VImage::new_from_file(path.c_str(), loadOptions());
+    const ImageOrientation orientation = orientationOf(bitmap->image);
+    return Image(std::move(bitmap), orientation);
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorUndecodable, error);
+  }
+}
+
+Image Image::withOrientation(ImageOrientation orientation) const { return Image(bitmap_, orientation); }
+
+int Image::pixelWidth() const { return bitmap_->image.width(); }
+int Image::pixelHeight() const { return bitmap_->image.height(); }
+int Image::width() const { return isSideways(orientation_) ? pixelHeight() : pixelWidth(); }
+int Image::height() const { return isSideways(orientation_) ? pixelWidth() : pixelHeight(); }
+
+Image Image::uprightImage() const {
+  auto upright = std::make_shared<Bitmap>();
+  upright->source = bitmap_->source;
+  vips::VImage turned = bitmap_->image.copy();
+  if (orientation_ == ImageOrientation::Up) {
+    turned.remove(VIPS_META_ORIENTATION);
+  } else {
+    // libvips turns a picture by its EXIF tag, mirrored ones included.
+    turned.set(VIPS_META_ORIENTATION, exifFromImageOrientation(orientation_));
+    turned = turned.autorot();
+  }
+  upright->image = turned;
+  return Image(std::move(upright), ImageOrientation::Up);
+}
+
+Result<Image> Image::drawnInto(double targetWidth, double targetHeight, double x, double y,
+                               double drawnWidth, double drawnHeight) const {
+  if (!usableSide(targetWidth, kMaxTargetSide) || !usableSide(targetHeight, kMaxTargetSide) ||
+      !usableSide(drawnWidth, kMaxDrawnSide) || !usableSide(drawnHeight, kMaxDrawnSide) ||
+      !std::isfinite(x) || !std::isfinite(y)) {
+    return imageError(kImageErrorInvalidSize, "Cannot draw into a picture of that size.");
+  }
+  try {
+    const vips::VImage upright = uprightImage().bitmap_->image;
+    const double hscale = drawnWidth / upright.width();
+    const double vscale = drawnHeight / upright.height();
+    vips::VImage resized = upright.resize(hscale, vips::VImage::option()->set("vscale", vscale));
+    vips::VImage placed = resized.embed(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)),
+                                        static_cast<int>(std::lround(targetWidth)),
+                                        static_cast<int>(std::lround(targetHeight)),
+                                        vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+    auto bitmap = std::make_shared<Bitmap>();
+    bitmap->image = placed;
+    bitmap->source = bitmap_->source;
+    return Image(std::move(bitmap), ImageOrientation::Up);
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorRendering, error);
+  }
+}
+
+Result<Image> Image::scaledToFill(double targetWidth, double targetHeight) const {
+  const double w = width();
+  const double h = height();
+  double drawnWidth = targetWidth;
+  double drawnHeight = targetWidth * h / w;
+  if (w > h) {
+    drawnWidth = targetHeight * w / h;
+    drawnHeight = targetHeight;
+  }
+  return drawnInto(targetWidth, targetHeight, (targetWidth - drawnWidth) / 2,
+                   (targetHeight - drawnHeight) / 2, drawnWidth, drawnHeight);
+}
+
+Result<Bytes> Image::encode(const char* suffix) const {
+  try {
+    const vips::VImage upright = uprightImage().bitmap_->image;
+    void* buffer = nullptr;
+    std::size_t length = 0;
+    upright.write_to_buffer(suffix, &buffer, &length);
+    Bytes out(static_cast<const std::uint8_t*>(buffer), static_cast<const std::uint8_t*>(buffer) + length);
+    g_free(buffer);
+    return out;
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorRendering, error);
+  }
+}
+
+Result<Bytes> Image::JPEGRepresentation(double quality) const {
+  if (!std::isfinite(quality)) quality = 0.9;
+  const long q = std::lround(std::clamp(quality, 0.0, 1.0) * 100);
+  const std::string suffix = ".jpg[Q=" + std::to_string(std::max(1L, q)) + "]";
+  return encode(suffix.c_str());
+}
+
+Result<Bytes> Image::PNGRepresentation() const { return encode(".png"); }
+
+}  // namespace platform

@@ -1,0 +1,110 @@
+#include "platform/storage/AppHome.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr fs::perms kPrivateFolder = fs::perms::owner_all;
+constexpr fs::perms kPrivateFile = fs::perms::owner_read | fs::perms::owner_write;
+constexpr fs::perms kOthers = fs::perms::group_all | fs::perms::others_all;
+
+struct Home {
+  std::mutex mutex;
+  fs::path root;
+  bool prepared = false;
+};
+
+Home& home() {
+  static Home h;
+  return h;
+}
+
+fs::path defaultRoot() {
+  if (const char* env = std::getenv("LUMORA_HOME"); env && *env) return env;
+  if (const char* home = std::getenv("HOME"); home && *home) return fs::path(home) / ".lumora";
+  return fs::temp_directory_path() / "lumora";
+}
+
+fs::path ensured(const fs::path& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  return dir;
+}
+
+void tighten(const fs::path& path, fs::perms now, fs::perms wanted) {
+  if ((now & kOthers) == fs::perms::none) return;
+  std::error_code ec;
+  fs::permissions(path, wanted, fs::perm_options::replace | fs::perm_options::nofollow, ec);
+}
+
+// Whether `name` is the name of an atomic write's temporary file.
+bool isAtomicWriteLeftover(const std::string& name) {
+  // "." + the file's name + "." + the six characters mkstemp picked.
+  if (name.size() < 1 + 1 + 1 + 6 || name.front() != '.' || name[name.size() - 7] != '.') return false;
+  for (std::size_t i = name.size() - 6; i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+// See the header: the first use of a root makes it private and clears what
+// an earlier run left half-written.
+void prepare(const fs::path& root) {
+  ::umask(077);
+  std::error_code ec;
+  fs::create_directories(root, ec);
+  tighten(root, fs::symlink_status(root, ec).permissions(), kPrivateFolder);
+  // Symbolic links are neither followed nor changed.
+  for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::file_status status = it->symlink_status(ec);
+    if (ec) break;
+    if (fs::is_directory(status)) {
+      tighten(it->path(), status.permissions(), kPrivateFolder);
+    } else if (fs::is_regular_file(status)) {
+      if (isAtomicWriteLeftover(it->path().filename().string())) {
+        fs::remove(it->path(), ec);
+        ec.clear();
+      } else {
+        tighten(it->path(), status.permissions(), kPrivateFile);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+fs::path AppHome::root() {
+  Home& h = home();
+  std::lock_guard<std::mutex> guard(h.mutex);
+  if (h.root.empty()) h.root = defaultRoot();
+  if (!h.prepared) {
+    prepare(h.root);
+    h.prepared = true;
+  }
+  return ensured(h.root);
+}
+
+void AppHome::setRoot(const fs::path& root) {
+  Home& h = home();
+  std::lock_guard<std::mutex> guard(h.mutex);
+  if (root == h.root) return;
+  h.root = root;
+  h.prepared = false;
+}
+
+fs::path AppHome::documents() { return ensured(root() / "Documents"); }
+fs::path AppHome::caches() { return ensured(root() / "Library" / "Caches"); }
+fs::path AppHome::preferences() { return ensured(root() / "Library" / "Preferences"); }
+fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
+
+}  // namespace platform

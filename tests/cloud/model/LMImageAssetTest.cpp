@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <utility>
+#include <thread>
+
+#include "cloud/model/LMBlockDigests.h"
+#include "cloud/model/LMImage.h"
+#include "utils/LMErrors.h"
+#include "platform/storage/AppHome.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/photos/ImageManager.h"
+#include "platform/photos/PhotoLibrary.h"
+#include "support/TestHome.h"
+#include "support/TestMedia.h"
+
+namespace {
+
+using namespace lumora;
+using platform::Bytes;
+using platform::Json;
+namespace fs = std::filesystem;
+namespace photos = platform::photos;
+
+class LMImageAssetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  }
+  void TearDown() override {
+    photos::ImageManager::defaultManager().setRequestsHeld(false);
+    photos::ImageManager::defaultManager().setExportSourceKind(photos::AssetSourceKind::Composition);
+  }
+
+  photos::Asset add(const std::string& name, const Bytes& data) {
+    testsupport::writeFile(photos::PhotoLibrary::folder() / name, data);
+    auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(
+        photos::PhotoLibrary::mediaTypeOfFile(name));
+    for (const auto& asset : assets) {
+      if (asset.file.filename() == name) return asset;
+    }
+    ADD_FAILURE() << name << " is not an asset";
+    return {};
+  }
+
+  // The block list sha1sum and md5sum give for `file`, block by block.
+  Json blocksByTools(const fs::path& file) {
+    const Bytes data = testsupport::readFile(file);
+    Json blocks = Json::array();
+    for (std::size_t offset = 0; offset < data.size(); offset += kLMBlockSize) {
+      const fs::path block = home.root() / "block";
+      const Bytes piece(data.begin() + offset, data.begin() + std::min<std::size_t>(data.size(), offset + kLMBlockSize));
+      testsupport::writeFile(block, piece);
+      blocks.push_back({{"sha1", testsupport::digestWithTool("sha1sum", block)},
+                        {"md5", testsupport::digestWithTool("md5sum", block)},
+                        {"size", piece.size()}});
+    }
+    return blocks;
+  }
+
+  testsupport::TestHome home;
+};
+
+TEST_F(LMImageAssetTest, DigestsAgreeWithTheSystemToolsAtBlockEdges) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t(kLMBlockSize), std::size_t(kLMBlockSize) + 1,
+                           std::size_t(2 * kLMBlockSize) + 5}) {
+    SCOPED_TRACE(size);
+    Bytes data(size);
+    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    const fs::path file = home.root() / "data.bin";
+    testsupport::writeFile(file, data);
+
+    const Json expected = blocksByTools(file);
+    EXPECT_EQ(expected.size(), (size + kLMBlockSize - 1) / kLMBlockSize);
+    auto fromFile = digestBlocksOfFile(file, static_cast<std::int64_t>(size));
+    ASSERT_TRUE(fromFile);
+    EXPECT_EQ(fromFile->blockInfos, expected);
+    EXPECT_EQ(fromFile->sha1, testsupport::digestWithTool("sha1sum", file));
+    const LMBlockDigests fromData = digestBlocksOfData(data);
+    EXPECT_EQ(fromData.blockInfos, expected);
+    EXPECT_EQ(fromData.sha1, fromFile->sha1);
+  }
+  // A file shorter than it was measured, or missing, is an error.
+  auto shorter = digestBlocksOfFile(home.root() / "data.bin", 3 * kLMBlockSize);
+  ASSERT_FALSE(shorter);
+  EXPECT_EQ(shorter.error().domain(), platform::kPOSIXErrorDomain);
+  EXPECT_FALSE(digestBlocksOfFile(home.root() / "missing.bin", 1));
+}
+
+TEST_F(LMImageAssetTest, AFileStillBeingWrittenIsDigestedAsItGrows) {
+  Bytes data(2 * kLMBlockSize + 7);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
+  const std::size_t cuts[] = {0, 3 << 20, 6 << 20, data.size()};
+  const fs::path file = home.root() / "growing.bin";
+  platform::Semaphore askForMore, pieceWritten;
+  int written = 0;  // pieces; touched by the writer only between the two semaphores
+  std::thread writer([&] {
+    std::ofstream out;
+    for (int piece = 0; piece < 3; ++piece) {
+      askForMore.wait();
+      if (piece == 0) out.open(file, std::ios::binary);
+      out.write(reinterpret_cast<const char*>(data.data() + cuts[piece]),
+                static_cast<std::streamsize>(cuts[piece + 1] - cuts[piece]));
+      out.flush();
+      ++written;
+      pieceWritten.signal();
+    }
+  });
+  bool lastLook = false;
+  int waits = 0;
+  auto digests = digestBlocksOfGrowingFile(file, [&] {
+    if (written == 3) return !std::exchange(lastLook, true);
+    ++waits;
+    askForMore.signal();
+    pieceWritten.wait();
+    return true;
+  });
+  writer.join();
+  ASSERT_TRUE(digests);
+  EXPECT_EQ(waits, 3);  // before the file existed, and twice at its end
+  EXPECT_EQ(digests->size, static_cast<std::int64_t>(data.size()));
+  const LMBlockDigests whole = digestBlocksOfData(data);
+  EXPECT_EQ(digests->blockInfos, whole.blockInfos);
+  EXPECT_EQ(digests->sha1, whole.sha1);
+}
+
+TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
+  const Bytes jpeg = testsupport::makeJpeg(
+      60, 40, {.orientation = 6, .dateTaken = "2022:01:02 03:04:05", .latitude = 10.5, .longitude = 20.25});
+  const photos::Asset asset = add("IMG_7.JPG", jpeg);
+  EXPECT_FALSE(LMImage::initWithAsset(nullptr));
+
+  for (int round = 0; round < 2; ++round) {  // the second replaces the first's file
+    auto image = LMImage::initWithAsset(&asset);
+    ASSERT_TRUE(image);
+    ASSERT_FALSE(image->error) << image->error->description();
+    EXPECT_EQ(image->type, kLMAssetTypeImage);
+    EXPECT_EQ(image->assetID, asset.localIdentifier);
+    EXPECT_EQ(image->fileName, "IMG_7.JPG");
+    EXPECT_EQ(image->title, "IMG_7");
+    EXPECT_EQ(image->mimeType, "image/JPG");
+    EXPECT_EQ(image->size, static_cast<std::int64_t>(jpeg.size()));
+    EXPECT_EQ(image->isUbiImage, false);
+    EXPECT_EQ(image->modifyDate, image->creationDate);
+    EXPECT_EQ(image->creationDate, asset.creationDate);
+    ASSERT_TRUE(image->filePath);
+    EXPECT_EQ(fs::path(*image->filePath).parent_path(), platform::AppHome::tmp());
+    EXPECT_EQ(testsupport::readFile(*image->filePath), jpeg);
+    EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", *image->filePath));
+    EXPECT_EQ(image->blockInfos, blocksByTools(*image->filePath));
+    EXPECT_EQ(image->exifInfo["orientation"], 6);
+    EXPECT_EQ(image->exifInfo["dateTime"], "2022:01:02 03:04:05");
+    EXPECT_EQ(image->exifInfo["GPSLatitude"], "10/1,30/1,0.000/1");
+    EXPECT_EQ(image->exifInfo["imageWidth"], 40);
+  }
+}
+
+TEST_F(LMImageAssetTest, VideoIsExportedOrCopiedAndDigestedFromTheFile) {
+  const Bytes movie = testsupport::makeMovie(320, 240, 4, 5 * 1024 * 1024);
+  const photos::Asset asset = add("clip.mov", movie);
+  for (auto kind : {photos::AssetSourceKind::Composition, photos::AssetSourceKind::Composition,
+                    photos::AssetSourceKind::URLAsset}) {
+    photos::ImageManager::defaultManager().setExportSourceKind(kind);
+    auto image = LMImage::initWithAsset(&asset);
+    ASSERT_TRUE(image);
+    ASSERT_FALSE(image->error) << image->error->description();
+    EXPECT_EQ(image->type, kLMAssetTypeVideo);
+    EXPECT_EQ(image->fileName, "clip.mov");
+    EXPECT_EQ(image->mimeType, "video/mov");
+    EXPECT_EQ(image->duration, 4);
+    EXPECT_EQ(image->size, static_cast<std::int64_t>(movie.size()));
+    EXPECT_EQ(testsupport::readFile(*image->filePath), movie);
+    EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", *image->filePath));
+    EXPECT_EQ(image->blockInfos.size(), 2u);
+    EXPECT_EQ(image->exifInfo, (Json{{"imageWidth", 320}, {"imageLength", 240}}));
+  }
+}
+
+TEST_F(LMImageAssetTest, CancelledOrUnansweredRequestsEndTheConstruction) {
+  const photos::Asset asset = add("p.jpg", testsupport::makeJpeg(8, 8));
+  auto& manager = photos::ImageManager::defaultManager();
+  manager.setRequestsHeld(true);
+  auto pending = std::async(std::launch::async, [&] { return LMImage::initWithAsset(&asset); });
+  while (manager.pendingRequestCount() == 0) std::this_thread::yield();
+  LMImage::cancelAllAssetsRequest();
+  auto cancelled = pending.get();
+  ASSERT_TRUE(cancelled && cancelled->error);
+  EXPECT_EQ(cancelled->error->code(), kLMLocalErrorCancelled);
+  EXPECT_EQ(cancelled->error->userInfo()["reason"], "Request image process is cancelled.");
+  EXPECT_FALSE(cancelled->filePath);
+
+  // A library that never answers: the construction gives up after a minute.
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
+  auto waiting = std::async(std::launch::async, [&] { return LMImage::initWithAsset(&asset); });
+  while (manager.pendingRequestCount() == 0) std::this_thread::yield();
+  ASSERT_TRUE(clock->waitForWaiters(1));
+  clock->advance(platform::seconds(61));
+  auto abandoned = waiting.get();
+  ASSERT_TRUE(abandoned && abandoned->error);
+  EXPECT_EQ(abandoned->error->code(), kLMLocalErrorGeneral);
+  manager.setRequestsHeld(false);
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+// Opening the record store: creation, replacement by schema version, the
+// main-thread path and an unusable database file.
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "cloud/model/LMManagedRecordContext.h"
+#include "cloud/model/RecordStoreTestSupport.h"
+#include "utils/LMUtils.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/KeyedArchive.h"
+
+namespace {
+
+using lumora::LMContactRelation;
+using lumora::LMGroupRelation;
+using lumora::LMManagedRecordContext;
+using recordstoretest::StoreFixture;
+
+namespace fs = std::filesystem;
+
+LMContactRelation lifeContactRow(std::int64_t serverID, std::int64_t serverSync = 1) {
+  LMContactRelation row;
+  row.setServerID(serverID);
+  row.setServerSync(serverSync);
+  return row;
+}
+
+LMGroupRelation lifeGroupRow(std::int64_t serverID, std::int64_t serverSync = 1) {
+  LMGroupRelation row;
+  row.setServerID(serverID);
+  row.setServerSync(serverSync);
+  return row;
+}
+
+fs::path databaseFile() { return lumora::LMUtils::applicationDocumentsDirectory() / "lumora.db"; }
+
+using RecordStoreLife = StoreFixture;
+
+TEST_F(RecordStoreLife, FirstStartCreatesBothTablesAndRecordsTheVersion) {
+  ASSERT_FALSE(defaults().hasKey("LMDBLastVersion"));
+  LMManagedRecordContext store;
+
+  EXPECT_EQ(store.databaseFilePath(), databaseFile().string());
+  EXPECT_EQ(store.localSyncGroupPath(),
+            (lumora::LMUtils::applicationDocumentsDirectory() / "syncGroups.data").string());
+  EXPECT_TRUE(fs::exists(databaseFile()));
+  EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
+  EXPECT_TRUE(log_->contains("create Lumora database success", lumora::kLMLogFlagDebug));
+
+  auto contact = lifeContactRow(1);
+  EXPECT_TRUE(store.addContactRelation(contact));
+  EXPECT_TRUE(store.addGroupRelation(lifeGroupRow(2)));
+  EXPECT_EQ(store.searchAllContactRelations().size(), 1u);
+  EXPECT_EQ(store.searchAllGroupRelations().size(), 1u);
+
+  // The tables exist now: creating them again fails and says so.
+  EXPECT_FALSE(store.createDatabase());
+  EXPECT_TRUE(log_->contains("Create table SyncGroup and SyncContact in Lumora database failed",
+                             lumora::kLMLogFlagError));
+}
+
+// The record-id indexes of the file, by name.
+std::set<std::string> indexes() {
+  std::set<std::string> names;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(databaseFile().c_str(), &db) == SQLITE_OK) {
+    sqlite3_exec(
+        db, "select name from sqlite_master where type='index' and name like '%RecordID'",
+        [](void* out, int, char** values, char**) {
+          static_cast<std::set<std::string>*>(out)->insert(values[0]);
+          return 0;
+        },
+        &names, nullptr);
+  }
+  sqlite3_close(db);
+  return names;
+}
+
+TEST_F(RecordStoreLife, CurrentVersionKeepsRowsAndWatermarkAndGainsIndexes) {
+  {
+    LMManagedRecordContext store;
+    auto contact = lifeContactRow(7);
+    ASSERT_TRUE(store.addContactRelation(contact));
+    store.setServerSync(99);
+    store.setServerSyncExtraInfo("page-3");
+  }
+  const std::set<std::string> made = {"SyncContactRecordID", "SyncGroupRecordID"};
+  EXPECT_EQ(indexes(), made);
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(databaseFile().c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "drop index SyncContactRecordID; drop index SyncGroupRecordID", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  LMManagedRecordContext reopened;  // a file from before the indexes
+  EXPECT_EQ(reopened.searchAllContactRelations().size(), 1u);
+  EXPECT_EQ(indexes(), made);
+  EXPECT_EQ(reopened.serverSync(), 99);
+  EXPECT_EQ(reopened.serverSyncExtraInfo(), "page-3");
+}
+
+TEST_F(RecordStoreLife, OlderVersionDropsFileSnapshotAndWatermark) {
+  {
+    LMManagedRecordContext store;
+    auto contact = lifeContactRow(7);
+    ASSERT_TRUE(store.addContactRelation(contact));
+    ASSERT_TRUE(store.addGroupRelation(lifeGroupRow(8)));
+    store.setServerSync(99);
+    store.setServerSyncExtraInfo("page-3");
+  }
+  defaults().setDouble("LMDBLastVersion", 3.0);
+
+  LMManagedRecordContext upgraded;
+  EXPECT_FALSE(defaults().hasKey("LumoraServerSync"));
+  EXPECT_FALSE(defaults().hasKey("LumoraServerSyncExtraInfo"));
+  EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
+  EXPECT_TRUE(upgraded.searchAllContactRelations().empty());
+  EXPECT_TRUE(upgraded.searchAllGroupRelations().empty());
+  auto contact = lifeContactRow(7);
+  EXPECT_TRUE(upgraded.addContactRelation(contact));  // fresh, usable tables
+  EXPECT_FALSE(log_->contains("Database upgrade fail", lumora::kLMLogFlagError));
+
+  // The group snapshot file holds an archive of an empty dictionary.
+  auto snapshot = platform::KeyedArchive::readFromFile(upgraded.localSyncGroupPath());
+  ASSERT_TRUE(snapshot.ok());
+  EXPECT_TRUE(snapshot->values().empty());
+}
+
+TEST_F(RecordStoreLife, OnTheMainThreadTablesAreCreatedAheadOfLaterStatements) {
+  std::unique_ptr<LMManagedRecordContext> store;
+  platform::MainQueue::main().async([&] {
+    ASSERT_TRUE(platform::MainQueue::isMainThread());
+    store = std::make_unique<LMManagedRecordContext>();
+  });
+  platform::MainQueue::main().runUntilIdle();
+  ASSERT_TRUE(store);
+
+  // The first statement waits behind the queued creation.
+  auto contact = lifeContactRow(5);
+  EXPECT_TRUE(store->addContactRelation(contact));
+  EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
+
+  // A store dropped at once still finishes its queued creation first.
+  store.reset();
+  std::filesystem::remove(databaseFile());
+  defaults().removeObjectForKey("LMDBLastVersion");
+  platform::MainQueue::main().async([] { LMManagedRecordContext dropped; });
+  platform::MainQueue::main().runUntilIdle();
+  EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
+}
+
+TEST_F(RecordStoreLife, UnremovableOldFileIsLoggedAndOperationsFailQuietly) {
+  // A non-empty directory in place of the file can be neither removed nor
+  // opened as a database.
+  fs::create_directories(databaseFile() / "blocker");
+  LMManagedRecordContext store;
+  EXPECT_TRUE(log_->contains("Database upgrade fail", lumora::kLMLogFlagError));
+  EXPECT_FALSE(defaults().hasKey("LMDBLastVersion"));
+
+  auto contact = lifeContactRow(1);
+  EXPECT_FALSE(store.addContactRelation(contact));
+  EXPECT_TRUE(store.searchAllContactRelations().empty());
+  EXPECT_EQ(store.serverContactNum(), 0);
+  EXPECT_FALSE(store.clearSynchronousData());
+  EXPECT_FALSE(store.createDatabase());
+}
+
+}  // namespace
