@@ -1,0 +1,75 @@
+#include "harbor/HBRSettings.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+#include "harbor/HBRBundle.h"
+#include "platform/diagnostics/Console.h"
+
+namespace lumora {
+
+HBRSettings::HBRSettings(std::filesystem::path settingsPath) : settingsPath_(std::move(settingsPath)) {}
+
+std::optional<platform::Json> HBRSettings::settingsDictionary() {
+  std::lock_guard lock(mutex_);
+  if (settings_) return settings_;
+  std::ifstream in(settingsPath_, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  platform::Json parsed = platform::Json::parse(text, nullptr, false);
+  if (parsed.is_discarded() || !(parsed.is_object() || parsed.is_array())) {
+    platform::consoleLog("[Harbor] Could not load settings with error: the settings file is no JSON document");
+    std::error_code ignored;
+    std::filesystem::remove(settingsPath_, ignored);
+    return std::nullopt;
+  }
+  settings_ = std::move(parsed);
+  return settings_;
+}
+
+std::optional<platform::Json> HBRSettings::appSettings() {
+  auto settings = settingsDictionary();
+  if (!settings || !settings->is_object()) return std::nullopt;
+  auto app = settings->find("app");
+  if (app == settings->end() || app->is_null()) return std::nullopt;
+  return *app;
+}
+
+std::optional<std::string> HBRSettings::appStatus() {
+  auto app = appSettings();
+  if (!app || !app->is_object()) return std::nullopt;
+  auto status = app->find("status");
+  if (status == app->end() || !status->is_string()) return std::nullopt;
+  return status->get<std::string>();
+}
+
+bool HBRSettings::appNeedsOnboarding() { return appStatus() == "new"; }
+
+bool HBRSettings::appUpdateRequired() {
+  auto app = appSettings();
+  if (!app || !app->is_object()) return false;
+  auto required = app->find("update_required");
+  if (required == app->end()) return false;
+  if (required->is_boolean()) return required->get<bool>();
+  return required->is_number() && required->get<double>() != 0;
+}
+
+void HBRSettings::clearSettingsDictionary() {
+  std::lock_guard lock(mutex_);
+  settings_.reset();
+}
+
+std::optional<std::string> HBRSettings::appBundleIdentifier() { return HBRSanitizedBundleIdentifier(); }
+
+std::string HBRSettings::appPlatform() { return "ios"; }
+
+std::optional<std::string> HBRSettings::appBuildVersion() { return HBRBundleBuildVersion(); }
+
+std::optional<std::string> HBRSettings::appDisplayVersion() { return HBRBundleDisplayVersion(); }
+
+int HBRSettings::appSource() { return HBRInstallSource(); }
+
+}  // namespace lumora
