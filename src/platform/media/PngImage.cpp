@@ -40,6 +40,9 @@ Result<PngImage> PngImage::decode(const Bytes& data) {
 }
 
 Result<Bytes> PngImage::pngData() const {
+  if (width_ == 0 || height_ == 0 || rgba_.size() != std::size_t{width_} * height_ * 4) {
+    return pngError("the pixels do not fill the picture");
+  }
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "platform/Bytes.h"
 #include "platform/Result.h"
@@ -23,6 +24,10 @@ inline constexpr std::size_t kMaxPngPixels = 64u * 1024 * 1024;
 class PngImage {
  public:
   static Result<PngImage> decode(const Bytes& data);
+  // A picture of 8-bit RGBA pixels, row by row (4 x width x height bytes;
+  // pngData refuses any other count).
+  PngImage(std::uint32_t width, std::uint32_t height, Bytes rgba)
+      : width_(width), height_(height), rgba_(std::move(rgba)) {}
 
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
@@ -30,9 +35,6 @@ class PngImage {
   Result<Bytes> pngData() const;
 
  private:
-  PngImage(std::uint32_t width, std::uint32_t height, Bytes rgba)
-      : width_(width), height_(height), rgba_(std::move(rgba)) {}
-
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
   Bytes rgba_;
