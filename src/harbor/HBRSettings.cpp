@@ -62,6 +62,26 @@ void HBRSettings::clearSettingsDictionary() {
   settings_.reset();
 }
 
+std::optional<platform::Error> HBRSettings::replaceSettingsFile(const std::filesystem::path& downloaded,
+                                                               const std::filesystem::path& directory,
+                                                               const std::filesystem::path& settingsPath) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::create_directories(directory, error);
+  const fs::path staged = directory / (settingsPath.filename().string() + ".download");
+  fs::remove(staged, error);
+  if (!fs::copy_file(downloaded, staged, error) || (fs::rename(staged, settingsPath, error), error)) {
+    std::error_code ignored;
+    fs::remove(staged, ignored);
+    return platform::posixError(error.value(), "cannot put the settings in place at " + settingsPath.string());
+  }
+  for (const auto& entry : fs::directory_iterator(directory, error)) {
+    std::error_code ignored;
+    if (entry.path().filename() != settingsPath.filename()) fs::remove_all(entry.path(), ignored);
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> HBRSettings::appBundleIdentifier() { return HBRSanitizedBundleIdentifier(); }
 
 std::string HBRSettings::appPlatform() { return "ios"; }

@@ -36,6 +36,14 @@ class HBRSettings {
 
   const std::filesystem::path& settingsPath() const { return settingsPath_; }
 
+  // Puts a downloaded document in place as `settingsPath` in `directory`
+  // (made when missing): written beside the old file and renamed over it,
+  // so a failure at any step leaves the old file as it was; after success
+  // nothing else is kept in the directory. The error of the failed step.
+  static std::optional<platform::Error> replaceSettingsFile(const std::filesystem::path& downloaded,
+                                                            const std::filesystem::path& directory,
+                                                            const std::filesystem::path& settingsPath);
+
   // The app's identity as the settings service is asked about it.
   static std::optional<std::string> appBundleIdentifier();
   static std::string appPlatform();
