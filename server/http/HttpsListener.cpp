@@ -52,7 +52,9 @@ void HttpsListener::serve(const httplib::Request& req, httplib::Response& res) {
   if (fault && fault->delayMs > 0 && !faults_.wait(*fault)) fault.reset();
   if (!fault) {
     res.status = 200;
-    res.set_content(nlohmann::json{{"ok", true}, {"path", req.path}}.dump(), kJsonType);
+    nlohmann::json headers = nlohmann::json::object();
+    for (const auto& [name, value] : req.headers) headers[name].push_back(value);
+    res.set_content(nlohmann::json{{"ok", true}, {"path", req.path}, {"headers", headers}}.dump(), kJsonType);
     return;
   }
   res.status = fault->status != 0 ? fault->status : 200;

@@ -2,7 +2,7 @@
 // reporting kits meet them, over TLS with a certificate that a
 // CertificateAuthority made for loopback. Every path answers GET and POST
 // with a small JSON reply ("application/json; charset=utf-8", an
-// "X-Request-Id"), unless the fault injector holds a fault for the path:
+// "X-Request-Id") that echoes the request's headers, unless the fault injector holds a fault for the path:
 // then its status, its "Retry-After" (the text as given, else the number),
 // its content type and its body answer instead. It counts the requests
 // each path received, so tests can tell whether a client retried.
