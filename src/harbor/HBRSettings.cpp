@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "harbor/HBRBundle.h"
+#include "harbor/HBRURLBuilder.h"
 #include "platform/diagnostics/Console.h"
 
 namespace lumora {
@@ -91,5 +92,25 @@ std::optional<std::string> HBRSettings::appBuildVersion() { return HBRBundleBuil
 std::optional<std::string> HBRSettings::appDisplayVersion() { return HBRBundleDisplayVersion(); }
 
 int HBRSettings::appSource() { return HBRInstallSource(); }
+
+std::string HBRSettings::settingsURLForEndpoint(const std::string& endpoint, const std::string& appInstanceIdentifer,
+                                                const std::optional<std::string>& appIconHash) {
+  auto optionalJson = [](const std::optional<std::string>& text) -> std::optional<platform::Json> {
+    if (!text) return std::nullopt;
+    return platform::Json(*text);
+  };
+  HBRURLBuilder builder = HBRURLBuilder::URLWithBase(endpoint);
+  builder.appendComponent("/spi/v2/platforms/");
+  builder.escapeAndAppendComponent(appPlatform());
+  builder.appendComponent("/apps/");
+  builder.escapeAndAppendComponent(appBundleIdentifier().value_or(""));
+  builder.appendComponent("/settings");
+  builder.appendValue(optionalJson(appBuildVersion()), "build_version");
+  builder.appendValue(optionalJson(appDisplayVersion()), "display_version");
+  builder.appendValue(platform::Json(appInstanceIdentifer), "instance");
+  builder.appendValue(optionalJson(appIconHash), "icon_hash");
+  builder.appendValue(platform::Json(appSource()), "source");
+  return builder.URL().value_or(builder.URLString());
+}
 
 }  // namespace lumora

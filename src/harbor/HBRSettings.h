@@ -50,6 +50,11 @@ class HBRSettings {
   static std::optional<std::string> appBuildVersion();
   static std::optional<std::string> appDisplayVersion();
   static int appSource();
+  // <endpoint>/spi/v2/platforms/ios/apps/<bundle id>/settings with
+  // build_version, display_version, instance, icon_hash (only with a hash)
+  // and source; an absent value leaves its parameter out.
+  static std::string settingsURLForEndpoint(const std::string& endpoint, const std::string& appInstanceIdentifer,
+                                            const std::optional<std::string>& appIconHash);
 
  private:
   const std::filesystem::path settingsPath_;

@@ -19,11 +19,11 @@ constexpr const char* kDefaultConfigureEndpoint = "https://api.harbor-sdk.io";
 
 }  // namespace
 
-struct HBRSettingsOnboardingManager::Network {};
-
-HBRSettingsOnboardingManager::HBRSettingsOnboardingManager(const HBRApplicationIdentiferModel* model,
+HBRSettingsOnboardingManager::HBRSettingsOnboardingManager(std::shared_ptr<const HBRApplicationIdentiferModel> model,
                                                            Harbor& harbor)
-    : appIdentifierModel_(model), harbor_(harbor), network_(std::make_unique<Network>()) {}
+    : appIdentifierModel_(std::move(model)),
+      harbor_(harbor),
+      networkClient_(HBRNetworkClient::create(nullptr, HBRPinnedCertificates())) {}
 
 HBRSettingsOnboardingManager::~HBRSettingsOnboardingManager() = default;
 
@@ -83,7 +83,8 @@ void HBRSettingsOnboardingManager::postSettingsDownloadCompletedNotification() {
   platform::NotificationCenter::defaultCenter().post(kHBRSettingsAvailableNotification);
 }
 
-void HBRSettingsOnboardingManager::operationDidDownloadAndSaveSettings(const std::optional<platform::Error>& error) {
+void HBRSettingsOnboardingManager::operationDidDownloadAndSaveSettings(HBRDownloadAndSaveSettingsOperation&,
+                                                                       const std::optional<platform::Error>& error) {
   if (error) {
     platform::consoleLog("[Harbor] failed to download settings " + error->description());
     finishNetworkingSession();
@@ -121,28 +122,85 @@ void HBRSettingsOnboardingManager::operationDidDownloadAndSaveSettings(const std
 }
 
 void HBRSettingsOnboardingManager::onboardingOperationDidCompleteAppCreation(
-    const std::optional<platform::Error>& error) {
+    HBROnboardingOperation&, const std::optional<platform::Error>& error) {
   if (error) {
     platform::consoleLog("[Harbor] unable to complete application configure: " + error->description());
     finishNetworkingSession();
     return;
   }
+  {
+    std::lock_guard lock(mutex_);
+    onboardingOperation_.reset();
+  }
   if (harbor_.debug()) platform::consoleLog("[Harbor] completed configure");
   beginSettingsDownload();
 }
 
-void HBRSettingsOnboardingManager::onboardingOperationDidCompleteAppUpdate(const std::optional<platform::Error>& error) {
+void HBRSettingsOnboardingManager::onboardingOperationDidCompleteAppUpdate(HBROnboardingOperation&,
+                                                                           const std::optional<platform::Error>& error) {
   finishNetworkingSession();
   if (error) {
     platform::consoleLog("[Harbor] unable to complete application update: " + error->description());
     return;
   }
+  {
+    std::lock_guard lock(mutex_);
+    onboardingOperation_.reset();
+  }
   if (harbor_.debug()) platform::consoleLog("[Harbor] completed application update");
 }
 
-std::string HBRSettingsOnboardingManager::settingsURL() { return {}; }
-void HBRSettingsOnboardingManager::beginSettingsDownload() {}
-void HBRSettingsOnboardingManager::beginOnboarding(bool, const std::string&) {}
-void HBRSettingsOnboardingManager::finishNetworkingSession() {}
+std::string HBRSettingsOnboardingManager::settingsURL() {
+  std::string instance = appIdentifierModel_ ? appIdentifierModel_->instanceIdentifier() : std::string();
+  return HBRSettings::settingsURLForEndpoint(valueForConfigurationKey(kSettingsEndpointKey).value_or(""), instance,
+                                             appIconHash());
+}
+
+void HBRSettingsOnboardingManager::beginSettingsDownload() {
+  HBRDownloadAndSaveSettingsOperation::Parameters parameters;
+  {
+    std::lock_guard lock(mutex_);
+    parameters.APIKey = apiKey_;
+  }
+  parameters.delegate = weak_from_this();
+  parameters.settingsURL = settingsURL();
+  parameters.settingsDirectoryPath = settingsDirectoryPath();
+  parameters.settingsFilePath = settingsPath();
+  if (appIdentifierModel_) parameters.installIdentifier = appIdentifierModel_->installID();
+  parameters.advertisingToken = advertisingToken();
+  parameters.networkClient = networkClient_;
+  if (auto operation = HBRDownloadAndSaveSettingsOperation::create(std::move(parameters))) operation->start();
+}
+
+void HBRSettingsOnboardingManager::beginOnboarding(bool shouldCreate, const std::string& endpoint) {
+  std::shared_ptr<HBROnboardingOperation> operation;
+  {
+    std::lock_guard lock(mutex_);
+    operation = HBROnboardingOperation::create(weak_from_this(), shouldCreate, apiKey_, kitVersions_,
+                                               appIdentifierModel_, endpoint, networkClient_);
+    onboardingOperation_ = operation;
+  }
+  if (operation) operation->start();
+}
+
+void HBRSettingsOnboardingManager::finishNetworkingSession() {
+  if (networkClient_) networkClient_->invalidateAndCancel();
+  std::function<void()> observer;
+  {
+    std::lock_guard lock(mutex_);
+    observer = sessionFinishedObserver_;
+  }
+  if (observer) observer();
+}
+
+void HBRSettingsOnboardingManager::setSessionFinishedObserver(std::function<void()> observer) {
+  std::lock_guard lock(mutex_);
+  sessionFinishedObserver_ = std::move(observer);
+}
+
+std::shared_ptr<HBROnboardingOperation> HBRSettingsOnboardingManager::onboardingOperation() const {
+  std::lock_guard lock(mutex_);
+  return onboardingOperation_;
+}
 
 }  // namespace lumora

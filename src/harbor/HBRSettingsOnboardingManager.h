@@ -18,6 +18,7 @@
 // logged; every way out ends the sequence with finishNetworkingSession.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,9 @@
 #include <string>
 
 #include "harbor/HBRApplicationIdentiferModel.h"
+#include "harbor/HBRDownloadAndSaveSettingsOperation.h"
+#include "harbor/HBRNetworkClient.h"
+#include "harbor/HBROnboardingOperation.h"
 #include "harbor/HBRSettings.h"
 #include "platform/Error.h"
 
@@ -34,12 +38,14 @@ class Harbor;
 
 inline constexpr const char* kHBRSettingsAvailableNotification = "HBRSettingsAvailableNotification";
 
-class HBRSettingsOnboardingManager : public std::enable_shared_from_this<HBRSettingsOnboardingManager> {
+class HBRSettingsOnboardingManager : public HBRDownloadAndSaveSettingsOperationDelegate,
+                                     public HBROnboardingOperationDelegate,
+                                     public std::enable_shared_from_this<HBRSettingsOnboardingManager> {
  public:
   // `model` may be null (the executable could not be read); `harbor` owns
-  // the manager and outlives it.
-  HBRSettingsOnboardingManager(const HBRApplicationIdentiferModel* model, Harbor& harbor);
-  ~HBRSettingsOnboardingManager();
+  // the manager and outlives it. Starts nothing.
+  HBRSettingsOnboardingManager(std::shared_ptr<const HBRApplicationIdentiferModel> model, Harbor& harbor);
+  ~HBRSettingsOnboardingManager() override;
 
   static std::string settingsDirectoryPath();
   static std::string settingsPath();
@@ -58,24 +64,32 @@ class HBRSettingsOnboardingManager : public std::enable_shared_from_this<HBRSett
   std::optional<std::string> advertisingToken() const;
 
   // What the operations report.
-  void operationDidDownloadAndSaveSettings(const std::optional<platform::Error>& error);
-  void onboardingOperationDidCompleteAppCreation(const std::optional<platform::Error>& error);
-  void onboardingOperationDidCompleteAppUpdate(const std::optional<platform::Error>& error);
+  void operationDidDownloadAndSaveSettings(HBRDownloadAndSaveSettingsOperation& operation,
+                                           const std::optional<platform::Error>& error) override;
+  void onboardingOperationDidCompleteAppCreation(HBROnboardingOperation& operation,
+                                                 const std::optional<platform::Error>& error) override;
+  void onboardingOperationDidCompleteAppUpdate(HBROnboardingOperation& operation,
+                                               const std::optional<platform::Error>& error) override;
 
   HBRSettings& settingsModel();
   bool hasAttemptedAppConfigure() const;
+  const std::shared_ptr<HBRNetworkClient>& networkClient() const { return networkClient_; }
+  std::shared_ptr<HBROnboardingOperation> onboardingOperation() const;
+  // Told each time the sequence ends (the network client was closed), on
+  // the thread that ended it.
+  void setSessionFinishedObserver(std::function<void()> observer);
 
  private:
-  struct Network;
-
-  const HBRApplicationIdentiferModel* appIdentifierModel_;
+  const std::shared_ptr<const HBRApplicationIdentiferModel> appIdentifierModel_;
   Harbor& harbor_;
   mutable std::mutex mutex_;
   std::unique_ptr<HBRSettings> settingsModel_;
   bool hasAttemptedAppConfigure_ = false;
   std::optional<std::string> apiKey_;
   std::map<std::string, std::string> kitVersions_;
-  std::unique_ptr<Network> network_;
+  std::shared_ptr<HBRNetworkClient> networkClient_;
+  std::shared_ptr<HBROnboardingOperation> onboardingOperation_;
+  std::function<void()> sessionFinishedObserver_;
 };
 
 }  // namespace lumora

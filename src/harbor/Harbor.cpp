@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "harbor/BBXUserDefaults.h"
+#include "harbor/HBRDebug.h"
 #include "harbor/HBRMachO.h"
 #include "harbor/HBRObfuscator.h"
 #include "harbor/HBRSettingsOnboardingManager.h"
@@ -58,7 +59,7 @@ Harbor::Harbor(BBXUserDefaults* defaults)
   executionIdentifier_ = platform::lowerCased(executionIdentifier_);
   applicationIdentifierModel_ = HBRApplicationIdentiferModel::initWithInstallID(installID_);
   settingsAndOnboardingManager_ =
-      std::make_shared<HBRSettingsOnboardingManager>(applicationIdentifierModel_.get(), *this);
+      std::make_shared<HBRSettingsOnboardingManager>(applicationIdentifierModel_, *this);
 }
 
 Harbor::~Harbor() = default;
@@ -262,6 +263,10 @@ std::optional<platform::Json> Harbor::settings() {
 std::string Harbor::instanceIdentifier() const {
   return applicationIdentifierModel_ ? applicationIdentifierModel_->instanceIdentifier() : std::string();
 }
+
+bool Harbor::debug() const { return HBRDebugEnabled(); }
+
+void Harbor::setDebug(bool debug) { HBRSetDebugEnabled(debug); }
 
 std::vector<HBRKitClassPtr> Harbor::kitClasses() const {
   std::lock_guard lock(mutex_);

@@ -74,8 +74,9 @@ class Harbor {
   void setAPIKey(std::optional<std::string> key);
   std::optional<std::string> advertisingToken() const;
   void setAdvertisingToken(std::optional<std::string> token);
-  bool debug() const { return debug_.load(); }
-  void setDebug(bool debug) { debug_.store(debug); }
+  // Process-wide: the HTTPS client reads it too.
+  bool debug() const;
+  void setDebug(bool debug);
 
   // The downloaded settings; nullopt while no valid settings file exists.
   std::optional<platform::Json> settings();
@@ -86,13 +87,14 @@ class Harbor {
   bool isFirstInstall() const { return isFirstInstall_; }
   const std::string& executionIdentifier() const { return executionIdentifier_; }
   // Null when the main executable could not be read.
-  const HBRApplicationIdentiferModel* applicationIdentifierModel() const { return applicationIdentifierModel_.get(); }
+  const std::shared_ptr<const HBRApplicationIdentiferModel>& applicationIdentifierModel() const {
+    return applicationIdentifierModel_;
+  }
   HBRSettingsOnboardingManager* settingsAndOnboardingManager() const { return settingsAndOnboardingManager_.get(); }
 
  private:
   BBXUserDefaults& defaults_;
   std::atomic<bool> started_{false};
-  std::atomic<bool> debug_{false};
   mutable std::mutex mutex_;
   std::vector<HBRKitClassPtr> kitClasses_;
   std::optional<platform::Json> harborConfig_;
@@ -101,7 +103,7 @@ class Harbor {
   std::string installID_;
   bool isFirstInstall_ = false;
   std::string executionIdentifier_;
-  std::unique_ptr<HBRApplicationIdentiferModel> applicationIdentifierModel_;
+  std::shared_ptr<const HBRApplicationIdentiferModel> applicationIdentifierModel_;
   std::shared_ptr<HBRSettingsOnboardingManager> settingsAndOnboardingManager_;
 };
 

@@ -8,6 +8,7 @@
 #include "harbor/BBXUserDefaults.h"
 #include "harbor/HBRObfuscator.h"
 #include "harbor/HBRSettings.h"
+#include "harbor/HBRSettingsOnboardingManager.h"
 #include "harbor/Harbor.h"
 #include "platform/device/Bundle.h"
 #include "platform/device/ClassRegistry.h"
@@ -16,6 +17,15 @@
 
 namespace lumora {
 namespace {
+
+class HarborTestKitObject : public HBRKitObject {
+ public:
+  explicit HarborTestKitObject(HBRKitClassPtr kitClass) : kitClass_(std::move(kitClass)) {}
+  HBRKitClassPtr kitClass() const override { return kitClass_; }
+
+ private:
+  HBRKitClassPtr kitClass_;
+};
 
 class HarborTest : public ::testing::Test {
  protected:
@@ -51,11 +61,13 @@ TEST_F(HarborTest, StartsOnceWithTallyAfterBlackboxAndRefusesOtherClasses) {
   HBRRegisterKitClass(blackbox);
   HBRRegisterKitClass(tally);
   Harbor harbor(&defaults);
-  harbor.startWithKits({blackbox});
+  // An instance stands for its class.
+  harbor.startWithKits({std::make_shared<const HarborTestKitObject>(blackbox)});
   harbor.startWithKits({blackbox, tally});
   EXPECT_EQ(blackboxStarts, 1);
   EXPECT_EQ(tallyStarts, 1);
   ASSERT_EQ(harbor.kitClasses().size(), 2u);
+  EXPECT_EQ(harbor.kitClasses()[0], blackbox);
   EXPECT_EQ(harbor.kitClasses()[1], tally);
   auto versions = harbor.kitVersionsByKitBundleIdentifier();
   EXPECT_EQ(versions.size(), 3u);
@@ -133,6 +145,17 @@ TEST_F(HarborTest, SettingsDocumentAnswersTheOnboardingQuestions) {
   HBRSettings broken(path);
   EXPECT_FALSE(broken.settingsDictionary());
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(HarborTest, EndpointComesFromTheEnvironmentThenTheBlackboxDictionaryThenTheDefault) {
+  platform::Bundle::setInfoValue("Blackbox", {{"SettingsEndpoint", "https://info.example"}});
+  EXPECT_EQ(HBRSettingsOnboardingManager::valueForConfigurationKey("SettingsEndpoint"), "http://127.0.0.1:9");
+  unsetenv("SettingsEndpoint");
+  EXPECT_EQ(HBRSettingsOnboardingManager::valueForConfigurationKey("SettingsEndpoint"), "https://info.example");
+  platform::Bundle::removeInfoValue("Blackbox");
+  auto fallback = HBRSettingsOnboardingManager::valueForConfigurationKey("SettingsEndpoint");
+  ASSERT_TRUE(fallback);
+  EXPECT_EQ(fallback->rfind("https://", 0), 0u);
 }
 
 TEST_F(HarborTest, SettingsFileIsReplacedWholeOrNotAtAll) {
