@@ -22,7 +22,7 @@ constexpr const char* kPlatformVersion = "1.5.5";
 
 [[noreturn]] void raiseHarbor(const std::string& reason) { throw platform::Exception("HBRException", reason); }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quotedKitName(const std::string& text) { return "\"" + text + "\""; }
 
 bool holds(const std::vector<HBRKitClassPtr>& kits, const HBRKitClassPtr& kit) {
   return std::find(kits.begin(), kits.end(), kit) != kits.end();
@@ -99,10 +99,10 @@ void Harbor::validateHBRKitConformance(const std::vector<HBRKitClassPtr>& kitCla
     if (kit && kit->adoptsHBRKit && kit->bundleIdentifier && kit->kitDisplayVersion) continue;
     if (kit && kit->sharedInstance) {
       platform::consoleLog("[" + std::string(kHarborClassName) + "] Please upgrade to the latest version of " +
-                           quoted(name));
+                           quotedKitName(name));
       if (answersLegacyKit(*kit)) continue;
     }
-    raiseHarbor("[" + std::string(kHarborClassName) + "] It appears that " + quoted(name) +
+    raiseHarbor("[" + std::string(kHarborClassName) + "] It appears that " + quotedKitName(name) +
                 " is not a valid Harbor Kit. Please make sure you only pass Harbor Kits to [Harbor with:].");
   }
 }
@@ -212,7 +212,7 @@ platform::Json Harbor::validHarborConfigFromInfoPlist(const platform::Json& info
   if (!info.is_object()) raiseHarbor("[" + name + "] Cannot find Info.plist.");
   auto harbor = info.find("Harbor");
   if (harbor == info.end() || !harbor->is_object()) {
-    raiseHarbor("[" + name + "] Value of Info.plist key " + quoted("Harbor") + " must be a NSDictionary.");
+    raiseHarbor("[" + name + "] Value of Info.plist key " + quotedKitName("Harbor") + " must be a NSDictionary.");
   }
   auto kits = harbor->find("Kits");
   if (kits == harbor->end() || !kits->is_array()) {
