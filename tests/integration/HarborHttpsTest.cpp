@@ -156,6 +156,7 @@ TEST_F(HarborHttps, SessionReportsThroughHandlerOrDelegate) {
   auto session = lumora::BBXURLSession::sessionWithConfiguration(configuration, delegate);
   ASSERT_TRUE(session && session->delegateQueue());
   EXPECT_FALSE(lumora::BBXURLSessionConfiguration::backgroundSessionConfiguration("id"));
+  EXPECT_FALSE(lumora::BBXURLSession::sessionWithConfiguration(nullptr, delegate));
 
   platform::http::Request request;
   request.url = url("/echo");
