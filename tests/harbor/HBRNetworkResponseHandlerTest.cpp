@@ -5,6 +5,8 @@
 #include "harbor/HBRNetworkResponseHandler.h"
 #include "harbor/HBRURLBuilder.h"
 #include "platform/device/Locale.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/SerialQueue.h"
 
 namespace lumora {
 namespace {
@@ -103,6 +105,22 @@ TEST(HBRNetworkResponseHandlerTest, RetryDelaysFollowRetryAfterAttemptsAndJitter
     EXPECT_DOUBLE_EQ(client->computeDelayForResponse(handlerReply(503, headers), c.tries), c.seconds * jitter)
         << c.retryAfter.value_or("(none)") << " after attempt " << c.tries;
   }
+  // The wait runs on the platform clock.
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
+  platform::SerialQueue queue("test.retry");
+  bool ran = false;
+  client->runAfterRetryValueFromResponse(handlerReply(503, {{"Retry-After", "7"}}), 0, queue, [&] { ran = true; });
+  auto ranNow = [&] {
+    bool copy = false;
+    queue.sync([&] { copy = ran; });
+    return copy;
+  };
+  clock->advance(std::chrono::milliseconds(6900));
+  EXPECT_FALSE(ranNow());
+  clock->advance(std::chrono::milliseconds(200));
+  EXPECT_TRUE(ranNow());
+
   HBRNetworkClient::setJitterForTesting(nullptr);
   for (int i = 0; i < 100; ++i) {
     double drawn = HBRNetworkClient::generateRandomJitter();

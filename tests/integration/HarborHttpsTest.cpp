@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 
 #include "harbor/BBXURLSession.h"
@@ -155,6 +156,7 @@ TEST_F(HarborHttps, SessionReportsThroughHandlerOrDelegate) {
   auto session = lumora::BBXURLSession::sessionWithConfiguration(configuration, delegate);
   ASSERT_TRUE(session && session->delegateQueue());
   EXPECT_FALSE(lumora::BBXURLSessionConfiguration::backgroundSessionConfiguration("id"));
+  EXPECT_FALSE(lumora::BBXURLSession::sessionWithConfiguration(nullptr, delegate));
 
   platform::http::Request request;
   request.url = url("/echo");
@@ -168,6 +170,23 @@ TEST_F(HarborHttps, SessionReportsThroughHandlerOrDelegate) {
   task->resume();
   auto reply = echoed.get_future().get();
   EXPECT_EQ(reply["headers"]["X-Extra"][0], "own, added");
+
+  // An upload sends the file as its body.
+  auto file = std::filesystem::temp_directory_path() / ("harbor-upload-" + std::to_string(port_));
+  std::ofstream(file) << "12345";
+  platform::http::Request post = request;
+  post.method = "POST";
+  post.body = platform::toBytes("replaced");
+  std::promise<platform::Json> uploaded;
+  session
+      ->uploadTaskWithRequest(post, file,
+                              [&](const auto& body, const auto&, const auto&) {
+                                uploaded.set_value(platform::Json::parse(
+                                    platform::toString(body.value_or(platform::Bytes{})), nullptr, false));
+                              })
+      ->resume();
+  EXPECT_EQ(uploaded.get_future().get()["headers"]["Content-Length"][0], "5");
+  std::filesystem::remove(file);
 
   // A download with a handler: the file is there in the handler, gone after.
   std::filesystem::path downloaded;
