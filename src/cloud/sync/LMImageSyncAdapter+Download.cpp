@@ -261,13 +261,13 @@ std::optional<platform::Error> LMImageSyncAdapter::downloadImageObject(const LMI
   relation.assetGroupID = local->albumID;
   relation.sha1 = local->sha1;
   relation.size = local->size;
-  if (auto saved = saveImageRelation(relation)) return saved;
+  if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   // The camera roll holds every asset: a backup of it must pass this one
   // over too.
   auto cameraRoll = store->userLibraryAssetsGroup();
   if (cameraRoll && cameraRoll->localIdentifier != local->albumID) {
     relation.assetGroupID = cameraRoll->localIdentifier;
-    if (auto saved = saveImageRelation(relation)) return saved;
+    if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   }
   return std::nullopt;
 }

@@ -291,7 +291,7 @@ std::optional<platform::Error> LMImageSyncAdapter::backupImage(LMImage& image) {
   relation.assetGroupID = image.assetGroupID;
   relation.sha1 = serverImage->sha1;
   relation.size = image.size;
-  if (auto error = saveImageRelation(relation)) return error;
+  if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   return checkSyncState();
 }
 
