@@ -4,6 +4,8 @@
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
+#include "platform/JsonParse.h"
+#include "utils/LMErrors.h"
 
 namespace lumora {
 namespace {
@@ -99,8 +101,10 @@ void QBPassportURLConnectionAndDelegate::handleResponseData(const platform::Byte
   if (status && *status >= 400) {
     // An HTTP failure is a failure whatever the body says; the reply, when
     // it is a JSON object, travels as user info.
-    platform::Json reply = result && result->is_object() ? *result : error ? error->userInfo() : platform::Json();
-    failedWithError(formError(*status, reply));
+    platform::Json reply = result && result->is_object() ? std::move(*result)
+                           : error                      ? error->userInfo()
+                                                        : platform::Json();
+    failedWithError(formError(*status, std::move(reply)));
     return;
   }
   if (error) {
@@ -123,13 +127,23 @@ std::optional<platform::Json> QBPassportURLConnectionAndDelegate::parseJsonRespo
   // The marker is only recognised where it belongs: at the very start.
   if (text->starts_with(kReplyStartMarker)) text->erase(0, kReplyStartMarker.size());
 
+  // A reply nested past the bound is malformed: refused before it is
+  // parsed, so nothing copies it.
+  if (platform::jsonNestsDeeperThan(*text)) {
+    if (error) {
+      *error = platform::Error(kLMJSONErrorDomain, kLMJSONErrorCode,
+                               {{platform::Error::kLocalizedDescriptionKey,
+                                 "The reply nests too deeply to be read."}});
+    }
+    return std::nullopt;
+  }
   platform::Json parsed = platform::Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   if (!parsed.is_discarded() && parsed.is_object() && !parsed.empty()) {
     auto code = parsed.find("code");
     if (code == parsed.end()) return parsed;
     std::int32_t value = codeValue(*code);
     if (value == 0) return parsed;
-    if (error) *error = formError(value, parsed);
+    if (error) *error = formError(value, std::move(parsed));
     return std::nullopt;
   }
   return platform::Json(*text);
@@ -155,8 +169,8 @@ void QBPassportURLConnectionAndDelegate::didConnectionFinish() {
   if (recorded) QBPassportRequestMemoryHolder::removeQBPassportRequest(request());
 }
 
-platform::Error QBPassportURLConnectionAndDelegate::formError(std::int64_t code, const platform::Json& userInfo) {
-  return platform::Error(QBPassport::kErrorDomain, code, userInfo);
+platform::Error QBPassportURLConnectionAndDelegate::formError(std::int64_t code, platform::Json userInfo) {
+  return platform::Error(QBPassport::kErrorDomain, code, std::move(userInfo));
 }
 
 platform::Bytes QBPassportURLConnectionAndDelegate::responseData() const {

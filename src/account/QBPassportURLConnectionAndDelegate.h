@@ -55,7 +55,8 @@ class QBPassportURLConnectionAndDelegate
   // Delivers a finished body to the delegate.
   virtual void handleResponseData(const platform::Bytes& data);
   // The result of a body: a non-empty JSON object whose "code" is 0 or
-  // missing; else, for a non-zero "code", nullopt and `error` set; else the
+  // missing; else, for a non-zero "code" or a text nested deeper than
+  // platform::kMaxJsonDepth, nullopt and `error` set; else the
   // text itself as a JSON string (nullopt when the body is no UTF-8 text or
   // the coder gave nothing).
   virtual std::optional<platform::Json> parseJsonResponse(const platform::Bytes& data,
@@ -65,7 +66,7 @@ class QBPassportURLConnectionAndDelegate
   virtual void didConnectionFinish();
 
   // Error of "QBPassportErrorDomain" with the code and the reply as user info.
-  static platform::Error formError(std::int64_t code, const platform::Json& userInfo);
+  static platform::Error formError(std::int64_t code, platform::Json userInfo);
 
   platform::Bytes responseData() const;
   void setResponseData(platform::Bytes data);
