@@ -159,8 +159,11 @@ bool CloudServer::setHostList(const Json& hostList) {
 }
 
 bool CloudServer::refuseOversizedBody(const httplib::Request& req, httplib::Response& res) const {
-  if (signed_->streams(req.method, req.path)) return false;
+  // The streaming route takes more, and may be sent without a length.
+  const bool streams = signed_->streams(req.method, req.path);
+  const std::size_t limit = streams ? kMaxUploadBody : kMaxRequestBody;
   bool chunked = req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+  if (chunked && streams) return false;
   std::size_t length = 0;
   const std::string announced = req.get_header_value("Content-Length");
   if (!announced.empty()) {
@@ -170,7 +173,7 @@ bool CloudServer::refuseOversizedBody(const httplib::Request& req, httplib::Resp
       length = SIZE_MAX;
     }
   }
-  if (!chunked && length <= kMaxRequestBody) return false;
+  if (!chunked && length <= limit) return false;
   // The body stays unread, so the connection cannot carry another request.
   res.set_header("Connection", "close");
   http::replyText(res, chunked ? 411 : 413, chunked ? "length required" : "request body too large");
