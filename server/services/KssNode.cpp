@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -42,10 +43,16 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
 
+std::int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
     : store_(store), blobs_(blobs), port_(std::move(port)) {
+  {
   Store::Access access(store_, Store::Access::Mode::Write);
   sqlite3_exec(access.connection().db(),
                "CREATE TABLE IF NOT EXISTS kss_uploads ("
@@ -70,6 +77,13 @@ KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
                " secure_key TEXT NOT NULL);"
                "CREATE INDEX IF NOT EXISTS kss_links_user ON kss_links(user_id);",
                nullptr, nullptr, nullptr);
+  // When each upload began (those of an older cloud count as old).
+  sqlite3_exec(access.connection().db(),
+               "ALTER TABLE kss_uploads ADD COLUMN created_at INTEGER NOT NULL DEFAULT 0", nullptr,
+               nullptr, nullptr);
+  }
+  expireUploads();
+  cleanStaging();
 }
 
 void KssNode::registerOn(httplib::Server& server) {
@@ -114,6 +128,22 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
                      "blocks are 4 MiB, the last 1 byte to 4 MiB, each with its SHA-1");
     }
   }
+  expireUploads();
+  {
+    // What the user stores and what the open uploads stage count together.
+    std::uint64_t size = 0;
+    for (const BlockDigest& block : blocks) size += block.size;
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT (SELECT COALESCE(SUM(size), 0) FROM kss_files WHERE user_id = ?1) + "
+                    "(SELECT COALESCE(SUM(b.size), 0) FROM kss_uploads u JOIN kss_upload_blocks b "
+                    "ON b.file_meta = u.file_meta WHERE u.user_id = ?1)");
+    st.bind(1, userId);
+    if (st.step() != SQLITE_ROW) return refused(cloudcode::kServerError, "cannot read the files");
+    if (static_cast<std::uint64_t>(st.integer(0)) + size > kMaxBytesPerUser) {
+      return refused(kStorageFull, "the block storage is full");
+    }
+  }
   const std::string fileMeta = crypto::randomToken(18);
   const std::string rawKey = crypto::randomBytes(16);
   const std::string secureKey = crypto::hexEncode(rawKey);
@@ -125,9 +155,10 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
     SqlTransaction transaction(db, SqlTransaction::Mode::Write);
     bool stored = transaction.ok() &&
                   runSql(db,
-                         "INSERT INTO kss_uploads (file_meta, user_id, secure_key, block_count) "
-                         "VALUES (?, ?, ?, ?)",
-                         fileMeta, userId, secureKey, static_cast<std::int64_t>(blocks.size()));
+                         "INSERT INTO kss_uploads (file_meta, user_id, secure_key, block_count, "
+                         "created_at) VALUES (?, ?, ?, ?, ?)",
+                         fileMeta, userId, secureKey, static_cast<std::int64_t>(blocks.size()),
+                         nowSeconds());
     for (std::size_t i = 0; stored && i < blocks.size(); ++i) {
       // A block the user holds already (in a stored file) is not sent
       // again: its commit meta is handed out with the upload.
@@ -490,6 +521,33 @@ void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
     runSql(access.connection(), "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
   }
   for (std::int64_t i = 0; i < blockCount; ++i) blobs_.discard(stagingName(fileMeta, i));
+}
+
+void KssNode::expireUploads() {
+  std::vector<std::pair<std::string, std::int64_t>> dropped;
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(),
+                    "SELECT file_meta, block_count FROM kss_uploads WHERE created_at < ?");
+    st.bind(1, nowSeconds() - std::chrono::seconds(kUploadLifetime).count());
+    while (st.step() == SQLITE_ROW) dropped.emplace_back(st.text(0), st.integer(1));
+  }
+  for (const auto& [fileMeta, blockCount] : dropped) {
+    std::lock_guard lock(uploadLock(fileMeta));
+    dropUpload(fileMeta, blockCount);
+  }
+}
+
+void KssNode::cleanStaging() {
+  std::set<std::string> kept;
+  {
+    Store::Access access(store_, Store::Access::Mode::Read);
+    SqlStatement st(access.connection(), "SELECT file_meta, idx FROM kss_upload_blocks");
+    while (st.step() == SQLITE_ROW) kept.insert(stagingName(st.text(0), st.integer(1)));
+  }
+  for (const std::string& name : blobs_.stagedNames()) {
+    if (name.rfind("kss-", 0) == 0 && kept.count(name) == 0) blobs_.discard(name);
+  }
 }
 
 void KssNode::trimUploads(std::int64_t userId) {
