@@ -193,6 +193,11 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
                                      [](std::size_t, httplib::DataSink&) { return false; });
     return true;
   }
+  if (fault->dropReply) {
+    // The service runs; the signed layer then breaks the reply off.
+    res.set_header(kDropReplyMark, "1");
+    return false;
+  }
   if (!fault->replaces()) return false;
   // The fault answers before the body is read: left unread, it would be
   // taken for the next request on a kept-alive connection.
@@ -244,6 +249,16 @@ void CloudServer::registerRoutes(httplib::Server& server) {
     return refuseOversizedBody(req, res) || applyFault(req, res)
                ? httplib::Server::HandlerResponse::Handled
                : httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    if (!res.has_header(kDropReplyMark)) return;
+    // Served; now the reply breaks off after its head, as when the
+    // connection drops.
+    res.headers.erase(kDropReplyMark);
+    res.headers.erase("Content-Length");
+    res.body.clear();
+    res.set_chunked_content_provider("text/plain",
+                                     [](std::size_t, httplib::DataSink&) { return false; });
   });
   pages_->registerOn(server);
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
@@ -305,6 +320,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.code = member<int>(*body, "code", 0, ok);
     fault.delayMs = member<int>(*body, "delayMs", 0, ok);
     fault.drop = member<bool>(*body, "drop", false, ok);
+    fault.dropReply = member<bool>(*body, "dropReply", false, ok);
     fault.emptyBody = member<bool>(*body, "emptyBody", false, ok);
     fault.redirectUrl = member<std::string>(*body, "redirectUrl", "", ok);
     fault.permanent = member<bool>(*body, "permanent", false, ok);

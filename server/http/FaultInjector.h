@@ -28,6 +28,8 @@ struct Fault {
   int code = 0;        // reply "code" to answer with (0 = no coded reply)
   int delayMs = 0;     // real wait before the request is handled (a slow reply)
   bool drop = false;   // close the connection without a complete reply
+  bool dropReply = false;  // serve the request, then close the connection
+                           // before its reply is complete (a lost reply)
   bool emptyBody = false;   // answer `status` with no body at all
   std::string redirectUrl;  // a redirect: code 308 (unless set), data "redirectUrl"
   bool permanent = false;   // with a redirect: data "isPermanent" true

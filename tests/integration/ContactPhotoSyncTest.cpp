@@ -185,6 +185,52 @@ TEST_F(ContactPhotoSyncTest, APhotoThatCannotBeFetchedIsSkippedReportedAndFetche
   }
 }
 
+TEST_F(ContactPhotoSyncTest, EveryWriteWhoseReplyIsLostOnceIsAppliedOnce) {
+  // Each seed loses another reply of each writing path (batches of
+  // contacts and groups, photo chunks): the cloud applied the write, the
+  // client sends it again.
+  ab::Record local = book_->sourceWithId(ab::kLocalSourceId);
+  std::size_t expected = 0;
+  for (int seed = 0; seed < 3; ++seed) {
+    const std::string tag = std::to_string(seed);
+    auto group = book_->createGroup(local);
+    ASSERT_TRUE(group.ok() && group->setName("Group" + tag).ok());
+    for (int i = 0; i < 7; ++i) {
+      const ab::RecordId id = i % 3 == 0
+                                  ? addPersonWithPicture("Lost" + tag, std::to_string(i), testsupport::makeJpeg(8 + i, 8))
+                                  : addPerson(contactNamed("Lost" + tag, std::to_string(i)));
+      ASSERT_TRUE(group->addMember(book_->personWithId(id)).ok());
+    }
+    ASSERT_TRUE(book_->save().ok());
+    expected += 7;
+    for (const std::string& path : {batchPath(), filePath()}) {
+      localcloud::Fault lost;
+      lost.dropReply = true;
+      lost.times = 1;
+      lost.skip = seed;
+      server_->faults().set(path, lost);
+    }
+    ASSERT_TRUE(sync().ok()) << seed;
+    server_->faults().clearAll();
+    ASSERT_TRUE(sync().ok()) << seed;
+
+    std::map<std::string, int> titles;
+    for (const auto& record : server_->contacts().records(signedtest::kUserId)) {
+      if (record.status == "custom") ++titles[record.type == "group" ? record.content.value("title", "") : ""];
+    }
+    EXPECT_EQ(titles["Group" + tag], 1) << seed;
+    EXPECT_EQ(cloudContacts().size(), expected) << seed;
+    EXPECT_EQ(people().size(), expected) << seed;
+    for (int i = 0; i < 7; i += 3) {
+      EXPECT_TRUE(cloudPhotoId("Lost" + tag + " " + std::to_string(i))) << seed << " " << i;
+    }
+    // In step: nothing more to send.
+    server_->signedEndpoints().clearJournal();
+    ASSERT_TRUE(sync().ok());
+    EXPECT_EQ(fileCalls() + callsTo(batchPath()), 0u) << seed;
+  }
+}
+
 TEST_F(ContactPhotoSyncTest, AContactAddedOnBothSidesKeepsTheCloudsPhoto) {
   const Bytes picture = testsupport::makeJpeg(24, 24);
   lumora::LMContact contact = contactNamed("Both", "Sides", "+1 555 0100");
