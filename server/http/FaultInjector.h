@@ -1,7 +1,8 @@
 // Faults that the local cloud injects into its own replies, per request
 // path: an HTTP status, a reply "code" (with the "data" of a redirect or of
-// an overload), an empty body or a body given whole, a real delay, or a
-// dropped connection, for
+// an overload), an empty body or a body given whole, a real delay, a
+// dropped connection, or a lost reply (the request served, its reply
+// broken off), for
 // the next N requests to that path or for all of them. A coded reply takes
 // the form of the service the path belongs to (CloudServer::applyFault). A
 // fault may let a number of requests through before it applies.
