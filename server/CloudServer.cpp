@@ -176,6 +176,7 @@ bool CloudServer::refuseOversizedBody(const httplib::Request& req, httplib::Resp
   if (!chunked && length <= limit) return false;
   // The body stays unread, so the connection cannot carry another request.
   res.set_header("Connection", "close");
+  HttpServer::closeAfterReply();
   http::replyText(res, chunked ? 411 : 413, chunked ? "length required" : "request body too large");
   return true;
 }
@@ -203,6 +204,7 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
   // taken for the next request on a kept-alive connection.
   if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {
     res.set_header("Connection", "close");
+    HttpServer::closeAfterReply();
   }
   if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;

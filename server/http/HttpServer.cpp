@@ -164,6 +164,7 @@ class HttpServer::Connection : public httplib::Stream {
   void beginHead() {
     headDeadline_ = Clock::now() + server_.limits_.requestHead;
     bodyStart_.reset();
+    bodyRead_ = 0;  // counts the head until it ends
     unheardLimit_ = 0;
   }
   // The body (if any) is read from now on, at the minimum rate.
@@ -194,8 +195,16 @@ class HttpServer::Connection : public httplib::Stream {
     heardAt_ = bodyRead_;
   }
   void heard() { heardAt_ = bodyRead_; }
+  void closeAfterReply() { closeAfter_ = true; }
+  bool closesAfterReply() const { return closeAfter_; }
 
   ssize_t read(char* ptr, size_t size) override {
+    // A head (or what is taken for one: the rest of a body left unread)
+    // that does not end is not kept growing.
+    if (headDeadline_ && bodyRead_ > kMaxHeadBytes) {
+      broken_ = true;
+      return -1;
+    }
     if (unheardLimit_ > 0 && bodyRead_ - heardAt_ > unheardLimit_) {
       broken_ = true;
       return -1;
@@ -341,6 +350,7 @@ class HttpServer::Connection : public httplib::Stream {
   }
 
   static constexpr std::size_t kFlushSize = 64 * 1024;
+  static constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 
   HttpServer& server_;
   const socket_t sock_;
@@ -350,8 +360,9 @@ class HttpServer::Connection : public httplib::Stream {
   std::size_t size_ = 0;
   std::optional<Clock::time_point> headDeadline_;
   std::optional<Clock::time_point> bodyStart_;  // the current request's head was read then
-  std::size_t bodyRead_ = 0;                    // bytes read since
+  std::size_t bodyRead_ = 0;                    // bytes read since (of the head before)
   bool broken_ = false;
+  bool closeAfter_ = false;
   std::size_t unheardLimit_ = 0;  // 0: none
   std::size_t heardAt_ = 0;
   mutable std::optional<Address> remote_;
@@ -385,6 +396,10 @@ void HttpServer::limitUnheardBody(std::size_t bytes) {
 
 void HttpServer::heardBody() {
   if (Connection* connection = Connection::current()) connection->heard();
+}
+
+void HttpServer::closeAfterReply() {
+  if (Connection* connection = Connection::current()) connection->closeAfterReply();
 }
 
 bool HttpServer::admit(const std::string& address) {
@@ -441,7 +456,7 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
     ok = connection.flush() && ok;
     // After a head or body that did not arrive whole in time (or was
     // refused unread), what follows on the connection cannot be trusted.
-    if (!ok || closed || connection.inHead() || connection.broken()) break;
+    if (!ok || closed || connection.inHead() || connection.broken() || connection.closesAfterReply()) break;
   }
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);

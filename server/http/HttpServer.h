@@ -12,7 +12,7 @@
 //    for one;
 //  - a connection's first request must begin within `requestHead`, and the
 //    request line and headers of every request must be complete within
-//    `requestHead` of their first byte; reads of a body each wait at most
+//    `requestHead` of their first byte and 64 KiB; reads of a body each wait at most
 //    the server's read time-out, and a body must keep up a minimum rate
 //    (`minBodyRate` bytes a second after a grace of `bodyGrace`), so a
 //    body sent a byte at a time cannot hold a worker for long;
@@ -67,6 +67,10 @@ class HttpServer : public httplib::Server {
   // it ends) holds at most that much. Lasts until the next request.
   static void limitUnheardBody(std::size_t bytes);
   static void heardBody();
+  // Closes the connection of the request being served (on the worker's
+  // thread) once its reply is out: a reply given without reading the body
+  // ("Connection: close"), whose rest is no next request.
+  static void closeAfterReply();
 
  private:
   class Connection;

@@ -44,7 +44,7 @@ class UploadServiceTest : public KeyedCloudTest {
   std::string rawUpload(std::uint64_t length, const std::string& body) const {
     const std::string signature = cloud_->sign("POST", kUpload, {}).at("signature");
     const std::string head = "POST " + std::string(kUpload) + "?signature=" + localcloud::http::urlEncode(signature) +
-                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nCookie: " + cloud_->cookie() +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cloud_->cookie() +
                              "\r\nContent-Type: multipart/form-data; boundary=B\r\nContent-Length: " +
                              std::to_string(length) + "\r\n\r\n";
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
