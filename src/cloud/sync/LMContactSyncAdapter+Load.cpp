@@ -124,9 +124,10 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
       return failWith(loadError(kListingEndless));
     }
     auto operation = requestRecordListWithSyncTag(tag, extraInfo, std::nullopt, {});
-    platform::Result<platform::Json> reply = operation->result();
-    if (!reply.ok()) {
-      const platform::Error& error = reply.error();
+    // A page may be tens of MiB: read where it lies, not copied.
+    std::shared_ptr<const platform::Json> page = operation->sharedResponseObject();
+    if (std::optional<platform::Error> failure = operation->error()) {
+      const platform::Error& error = *failure;
       if (error.code() != kListAgainCode || error.domain() != kLMServerErrorDomain) {
         LM_LOG_ERROR("{}", error.description());
         return failWith(error);
@@ -151,8 +152,10 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
       continue;
     }
 
-    auto data = reply->is_object() ? reply->find("data") : reply->end();
-    if (!reply->is_object() || data == reply->end() || !platform::isNonEmptyObject(*data)) {
+    static const platform::Json kNoReply;
+    const platform::Json& reply = page ? *page : kNoReply;
+    auto data = reply.is_object() ? reply.find("data") : reply.end();
+    if (!reply.is_object() || data == reply.end() || !platform::isNonEmptyObject(*data)) {
       return failWith(loadError(kLoadFailed));
     }
     if (auto entries = data->find("entries"); entries != data->end() && platform::isNonEmptyArray(*entries)) {
