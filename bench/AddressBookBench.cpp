@@ -19,15 +19,17 @@ namespace ab = platform::addressbook;
 constexpr int kBookPeople = 50000;
 constexpr int kNewPeople = 10000;
 
-// One book of 50,000 people shared by the look-up benchmarks.
+// One book of 50,000 people shared by the look-up benchmarks, removed with
+// its folder when the process exits.
+struct AddressBookBenchLookupBook {
+  AddressBookBenchLookupBook() { contactsbench::filledBook(kBookPeople); }
+  ScratchHome home;
+};
+
 ScratchHome& lookupHome() {
-  static ScratchHome* home = [] {
-    auto* made = new ScratchHome();
-    contactsbench::filledBook(kBookPeople);
-    return made;
-  }();
-  platform::AppHome::setRoot(home->root());
-  return *home;
+  static AddressBookBenchLookupBook book;
+  platform::AppHome::setRoot(book.home.root());
+  return book.home;
 }
 
 ab::RecordId randomPerson(std::mt19937& random) {

@@ -4,9 +4,9 @@
 
 namespace lumora {
 
-LMKssBlockStream::LMKssBlockStream(const platform::Bytes& key, std::uint64_t size,
+LMKssBlockStream::LMKssBlockStream(std::shared_ptr<LMKssKeyStream> keyStream, std::uint64_t size,
                                    platform::Bytes buffer)
-    : cipher_(key), plain_(std::move(buffer)), size_(size) {
+    : keyStream_(std::move(keyStream)), plain_(std::move(buffer)), size_(size) {
   if (plain_.size() < size_) plain_.resize(static_cast<std::size_t>(size_));
 }
 
@@ -16,7 +16,7 @@ platform::Status LMKssBlockStream::write(const std::uint8_t* data, std::size_t s
     return LMKssError(kLMKssReasonWrongBlock);
   }
   std::uint8_t* out = plain_.data() + received_;
-  if (!cipher_.apply(data, out, size)) {
+  if (!keyStream_ || !keyStream_->apply(static_cast<std::size_t>(received_), data, out, size)) {
     failed_ = true;
     return LMKssError(kLMKssReasonWrongBlock);
   }
@@ -26,8 +26,7 @@ platform::Status LMKssBlockStream::write(const std::uint8_t* data, std::size_t s
 }
 
 platform::Result<platform::Bytes> LMKssBlockStream::takeVerifiedBlock(const std::string& sha1) {
-  if (failed_ || received_ != size_ || !cipher_.ok() ||
-      platform::hexString(digest_.finish()) != sha1) {
+  if (failed_ || received_ != size_ || platform::hexString(digest_.finish()) != sha1) {
     failed_ = true;
     return LMKssError(kLMKssReasonWrongBlock);
   }

@@ -1,7 +1,7 @@
 // The output stream of one block download: decrypts the block's bytes as
 // they arrive (RC4 under the file's key, the key stream restarted for the
-// block) into a buffer of the block's size, and takes their SHA-1 on the
-// way, so a block is checked as soon as its last byte is in. More bytes than
+// block: the file's one LMKssKeyStream, made once for all its blocks) into
+// a buffer of the block's size, and takes their SHA-1 on the way, so a block is checked as soon as its last byte is in. More bytes than
 // the block's size stop the transfer at once.
 //
 // Ownership: shared by the download that sets it on its transfer and the
@@ -13,21 +13,24 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "cloud/kss/LMKssKeyStream.h"
 #include "platform/Bytes.h"
 #include "platform/OutputStream.h"
 #include "platform/Result.h"
 #include "utils/DigestContext.h"
-#include "utils/RC4.h"
 
 namespace lumora {
 
 class LMKssBlockStream final : public platform::OutputStream {
  public:
-  // `buffer` is reused for the block when it is large enough (a block
-  // buffer handed back by takeBuffer or takeVerifiedBlock).
-  LMKssBlockStream(const platform::Bytes& key, std::uint64_t size, platform::Bytes buffer = {});
+  // `keyStream` covers at least `size` bytes. `buffer` is reused for the
+  // block when it is large enough (a block buffer handed back by takeBuffer
+  // or takeVerifiedBlock).
+  LMKssBlockStream(std::shared_ptr<LMKssKeyStream> keyStream, std::uint64_t size,
+                   platform::Bytes buffer = {});
 
   platform::Status write(const std::uint8_t* data, std::size_t size) override;
 
@@ -40,7 +43,7 @@ class LMKssBlockStream final : public platform::OutputStream {
   platform::Bytes takeBuffer() { return std::move(plain_); }
 
  private:
-  RC4Stream cipher_;
+  std::shared_ptr<LMKssKeyStream> keyStream_;
   DigestContext digest_{DigestKind::SHA1};
   platform::Bytes plain_;
   std::uint64_t size_;

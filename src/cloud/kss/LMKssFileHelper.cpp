@@ -137,7 +137,8 @@ class Destination {
 
 // One block: up to three attempts, rotating through its addresses. The
 // plain block, or the last attempt's error.
-platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const platform::Bytes& key,
+platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block,
+                                                const std::shared_ptr<LMKssKeyStream>& keyStream,
                                                 std::int64_t index, std::uint64_t taken,
                                                 const LMKssFileHelper::ReadDataBlock& progress,
                                                 platform::Bytes buffer,
@@ -147,7 +148,7 @@ platform::Result<platform::Bytes> downloadBlock(const LMKssBlock& block, const p
     platform::http::Request request;
     request.url = attempt < block.urls.size() ? block.urls[attempt] : block.urls.front();
     auto operation = LMDataRequestOperation::initWithRequest(std::move(request));
-    auto stream = std::make_shared<LMKssBlockStream>(key, block.size, std::move(buffer));
+    auto stream = std::make_shared<LMKssBlockStream>(keyStream, block.size, std::move(buffer));
     operation->setOutputStream(stream);
     if (progress) {
       const auto size = static_cast<std::int64_t>(block.size);
@@ -289,10 +290,16 @@ platform::Result<LMKssFileHelper::FileResult> downloadFile(
     if (auto opened = destination.openFile(path->string()); !opened.ok()) return opened.error();
   }
 
+  // Every block restarts the key's stream: it is made once, over the
+  // longest block, while the first block's transfer is set up.
+  std::uint64_t longest = 0;
+  for (const LMKssBlock& block : description->blocks) longest = std::max(longest, block.size);
+  const auto keyStream = LMKssKeyStream::start(description->secureKey, static_cast<std::size_t>(longest));
+
   std::uint64_t taken = 0;
   for (std::size_t index = 0; index < description->blocks.size(); ++index) {
     const LMKssBlock& block = description->blocks[index];
-    auto plain = downloadBlock(block, description->secureKey, static_cast<std::int64_t>(index),
+    auto plain = downloadBlock(block, keyStream, static_cast<std::int64_t>(index),
                                taken, progress, destination.spare(), transfer);
     if (!plain.ok()) return plain.error();
     if (auto written = destination.append(std::move(*plain)); !written.ok()) return written.error();
