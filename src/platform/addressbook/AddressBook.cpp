@@ -58,6 +58,8 @@ std::vector<Record> liveRecords(const std::shared_ptr<BookState>& state, RecordT
 // The live record of one type with `id`; an empty record without access.
 Record liveRecord(const std::shared_ptr<BookState>& state, RecordId id, RecordType type) {
   Lock lock(state->mutex);
+  // The staleness check and the record's rows take the file's lock once.
+  BookState::ReadScope read(*state);
   state->refreshIfStale();
   if (!state->accessGranted()) return Record();
   auto node = state->liveById(id, type);

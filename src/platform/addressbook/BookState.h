@@ -152,6 +152,19 @@ class BookState {
   static Error accessDenied();
   static Error notPermitted(const std::string& why);
 
+  // One read transaction of the store for the reads within its scope
+  // (taken under `mutex`).
+  class ReadScope {
+   public:
+    explicit ReadScope(BookState& state) : store_(*state.store_) { store_.beginRead(); }
+    ~ReadScope() { store_.endRead(); }
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+   private:
+    Store& store_;
+  };
+
   // The store's status, read again only after authorizationChanged() or
   // another connection's commit.
   AuthorizationStatus authorization();

@@ -174,6 +174,7 @@ Status Store::setMeta(const std::string& key, const std::string& value) {
 
 Result<Store::Snapshot> Store::load() {
   // One read transaction so that the rows and the members agree.
+  endRead();
   if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return failure("load");
   Snapshot snap;
   {
@@ -248,7 +249,22 @@ Result<std::optional<Bytes>> Store::loadImage(RecordId id) {
   return failure("load image");
 }
 
+void Store::beginRead() {
+  if (reading_) return;
+  auto st = prepared("BEGIN");
+  reading_ = st->ok() && st->step() == SQLITE_DONE;
+}
+
+void Store::endRead() {
+  if (!reading_) return;
+  reading_ = false;
+  if (sqlite3_get_autocommit(db_)) return;
+  auto st = prepared("COMMIT");
+  if (!st->ok() || st->step() != SQLITE_DONE) rollback();
+}
+
 Status Store::begin() {
+  endRead();
   if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return failure("begin");
   return Status::success();
 }

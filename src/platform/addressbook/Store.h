@@ -69,6 +69,13 @@ class Store {
   Result<std::vector<RecordId>> members(RecordId group);
   Result<std::optional<Bytes>> loadImage(RecordId id);
 
+  // A read transaction over the next reads, so that they take the file's
+  // lock once (and agree with each other); ended by endRead() or by the
+  // next transaction or whole load begun here. A failed begin leaves the
+  // reads to take the lock each.
+  void beginRead();
+  void endRead();
+
   // Write transaction (BEGIN IMMEDIATE: one writer at a time).
   Status begin();
   Status commit();
@@ -100,6 +107,7 @@ class Store {
   Prepared prepared(const char* sql);
 
   sqlite3* db_ = nullptr;
+  bool reading_ = false;  // a read transaction begun by beginRead is open
   std::map<const char*, std::unique_ptr<sqlite::Statement>> statements_;  // by their (literal) text
 };
 
