@@ -46,7 +46,8 @@ platform::Json BBXTallyPredefinedEvent::serializePriceToMicros(const std::option
 }
 
 platform::Json BBXTallyPredefinedEvent::serializeNSNumberAsInteger(const platform::Json& number) {
-  if (number.is_number_integer() || number.is_boolean()) return number.is_boolean() ? platform::Json(number.get<bool>() ? 1 : 0) : number;
+  if (number.is_boolean()) return number.get<bool>() ? 1 : 0;
+  if (number.is_number_integer()) return number;
   if (number.is_number_float()) {
     const double whole = std::trunc(number.get<double>());
     if (std::isfinite(whole) && std::fabs(whole) < 9.2e18) return static_cast<std::int64_t>(whole);
