@@ -7,8 +7,9 @@
 // makes the next step itself when nobody is making, so it is never held up
 // for longer than one step.
 //
-// Ownership: shared by the upload and the bodies it opens; the helper holds
-// it only weakly and stops once nobody else does. Threading: apply() may be
+// Ownership: shared by the transfer (an upload or a download) and the
+// bodies or block streams it opens; the helper holds it only weakly and
+// stops once nobody else does. Threading: apply() may be
 // called from any thread (concurrent callers share the making). Failures: a
 // key the cipher refuses, or a span past the length, makes apply() false.
 #pragma once
