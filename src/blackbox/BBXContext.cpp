@@ -66,11 +66,13 @@ const char* bbxRecordPath(const std::string& reportPath, std::string_view name) 
   return BBXSafeStrdup(path.c_str());
 }
 
-// The start-up blocks and the protection step after them.
+// The start-up blocks and the protection step after them. Start-up itself
+// holds one count until every block is submitted, so that a block that ends
+// early cannot start the protection step.
 struct BBXStartup {
   std::mutex mutex;
   std::condition_variable changed;
-  int pending = 0;
+  int pending = 1;
   bool protectedDone = false;
 };
 std::mutex gBBXStartupMutex;
@@ -84,6 +86,14 @@ void bbxProtect(const std::shared_ptr<BBXStartup>& startup, BBXContext* context)
   startup->changed.notify_all();
 }
 
+void bbxLeave(const std::shared_ptr<BBXStartup>& startup, BBXContext* context) {
+  std::lock_guard lock(startup->mutex);
+  if (--startup->pending == 0) {
+    startup->changed.notify_all();
+    platform::globalQueue().async([startup, context] { bbxProtect(startup, context); });
+  }
+}
+
 void bbxSubmit(const std::shared_ptr<BBXStartup>& startup, BBXContext* context, std::function<void()> block) {
   {
     std::lock_guard lock(startup->mutex);
@@ -91,11 +101,7 @@ void bbxSubmit(const std::shared_ptr<BBXStartup>& startup, BBXContext* context, 
   }
   platform::globalQueue().async([startup, context, block = std::move(block)] {
     block();
-    std::lock_guard lock(startup->mutex);
-    if (--startup->pending == 0) {
-      startup->changed.notify_all();
-      platform::globalQueue().async([startup, context] { bbxProtect(startup, context); });
-    }
+    bbxLeave(startup, context);
   });
 }
 
@@ -232,6 +238,7 @@ void BBXContextInitialize(const BBXContextInitData* data) {
     BBXSDKLog("%s: Debugger present - not installing handlers\n", __func__);
   }
   bbxSubmit(startup, context, [context, record] { BBXContextRecordMetadata(context->metadataPath, *record); });
+  bbxLeave(startup, context);
 
   std::unique_lock lock(startup->mutex);
   if (!platform::Clock::current()->waitFor(lock, startup->changed, std::chrono::seconds(5),
