@@ -122,6 +122,12 @@ bool bbxRetireSlot(BBXWritableContext* writable, const BBXBinaryImageDetails& de
   return false;
 }
 
+void bbxStopListening() {
+  std::lock_guard lock(gBBXLoaderTokensMutex);
+  for (platform::loader::CallbackToken token : gBBXLoaderTokens) platform::loader::removeCallback(token);
+  gBBXLoaderTokens.clear();
+}
+
 }  // namespace
 
 void BBXBinaryImageStoreNode(const platform::loader::Image& image, bool loaded) {
@@ -143,7 +149,7 @@ void BBXBinaryImageStoreNode(const platform::loader::Image& image, bool loaded) 
 
 void BBXBinaryImageInit(const char* path, BBXWritableContext* writable) {
   if (writable == nullptr) return;
-  BBXBinaryImageResetForTesting();
+  bbxStopListening();
   platform::SerialQueue& queue = BBXContextBinaryImagesQueue();
   queue.sync([path, writable] {
     writable->binaryImageFile = BBXFile{};
@@ -222,10 +228,6 @@ bool BBXBinaryImageRecordMainExecutable(BBXFile* file) {
   return true;
 }
 
-void BBXBinaryImageResetForTesting() {
-  std::lock_guard lock(gBBXLoaderTokensMutex);
-  for (platform::loader::CallbackToken token : gBBXLoaderTokens) platform::loader::removeCallback(token);
-  gBBXLoaderTokens.clear();
-}
+void BBXBinaryImageResetForTesting() { bbxStopListening(); }
 
 }  // namespace lumora
