@@ -41,6 +41,12 @@ BBXBinaryImageDetails bbxDescribe(const platform::loader::Image& image) {
     }
   }
   if (lowest == UINTPTR_MAX) return details;
+  for (const ElfW(Phdr)& header : image.headers) {
+    const std::uintptr_t start = image.bias + header.p_vaddr;
+    if (header.p_type == PT_LOAD && details.ehFrame != 0 && details.ehFrame >= start && details.ehFrame - start < header.p_memsz) {
+      details.ehFrameEnd = start + header.p_memsz;
+    }
+  }
   details.loadAddress = lowest;
   details.size = executableEnd > lowest ? executableEnd - lowest : 0;
   HBRElfUUID uuid{};
@@ -98,6 +104,7 @@ bool bbxClaimSlot(BBXWritableContext* writable, const BBXBinaryImageDetails& det
     if (!node.loadAddress.compare_exchange_strong(expected, details.loadAddress)) continue;
     node.size = details.size;
     node.ehFrame = details.ehFrame;
+    node.ehFrameEnd = details.ehFrameEnd;
     node.unwindInfo = details.unwindInfo;
     node.crashInfo = details.crashInfo;
     return true;
@@ -115,6 +122,7 @@ bool bbxRetireSlot(BBXWritableContext* writable, const BBXBinaryImageDetails& de
     }
     node.size = 0;
     node.ehFrame = 0;
+    node.ehFrameEnd = 0;
     node.unwindInfo = 0;
     node.crashInfo = 0;
     return true;
@@ -155,7 +163,7 @@ void BBXBinaryImageInit(const char* path, BBXWritableContext* writable) {
     writable->binaryImageFile = BBXFile{};
     for (BBXBinaryImageNode& node : writable->binaryImages) {
       node.loadAddress.store(0);
-      node.size = node.ehFrame = node.unwindInfo = node.crashInfo = 0;
+      node.size = node.ehFrame = node.ehFrameEnd = node.unwindInfo = node.crashInfo = 0;
     }
     bbxRecordedUUIDs().clear();
     if (!BBXUnlinkIfExists(path)) BBXSDKLog("%s: Unable to reset the binary image log file %s\n", __func__, path);
@@ -185,6 +193,7 @@ bool BBXBinaryImageSafeFindImageForAddress(std::uintptr_t address, BBXBinaryImag
     node->loadAddress.store(start);
     node->size = slot.size;
     node->ehFrame = slot.ehFrame;
+    node->ehFrameEnd = slot.ehFrameEnd;
     node->unwindInfo = slot.unwindInfo;
     node->crashInfo = slot.crashInfo;
     return true;

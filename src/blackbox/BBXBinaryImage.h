@@ -30,6 +30,7 @@ struct BBXBinaryImageDetails {
   std::uintptr_t loadAddress;
   std::uintptr_t size;
   std::uintptr_t ehFrame;
+  std::uintptr_t ehFrameEnd;
   std::uintptr_t unwindInfo;
   std::uintptr_t crashInfo;
 };

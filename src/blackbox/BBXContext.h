@@ -135,7 +135,8 @@ struct BBXContext {
 struct BBXBinaryImageNode {
   std::atomic<std::uintptr_t> loadAddress;
   std::uintptr_t size;
-  std::uintptr_t ehFrame;
+  std::uintptr_t ehFrame;     // the .eh_frame_hdr table
+  std::uintptr_t ehFrameEnd;  // the end of the segment that holds it and the records
   std::uintptr_t unwindInfo;
   std::uintptr_t crashInfo;
 };
