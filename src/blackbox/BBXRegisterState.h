@@ -5,6 +5,8 @@
 // A plain value; no threading or failure concerns.
 #pragma once
 
+#include <ucontext.h>
+
 #include <cstdint>
 
 namespace lumora {
@@ -18,5 +20,8 @@ struct BBXRegisterState {
   std::uint64_t registers[kBBXDwarfRegisterCount];
   std::uint64_t rflags;
 };
+
+// The registers saved in a signal's (or getcontext's) machine context.
+BBXRegisterState BBXRegisterStateFromUContext(const ucontext_t* context);
 
 }  // namespace lumora
