@@ -240,6 +240,23 @@ std::size_t BBXSafeWrite(int fd, const void* data, std::size_t size) {
   return written;
 }
 
+std::size_t BBXReadFile(const char* path, char* buffer, std::size_t size) {
+  if (path == nullptr || buffer == nullptr || size == 0) return 0;
+  buffer[0] = '\0';
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  std::size_t filled = 0;
+  while (filled + 1 < size) {
+    const ssize_t result = read(fd, buffer + filled, size - 1 - filled);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) break;
+    filled += static_cast<std::size_t>(result);
+  }
+  close(fd);
+  buffer[filled] = '\0';
+  return filled;
+}
+
 bool BBXUnlinkIfExists(const char* path) {
   if (path == nullptr) return false;
   return unlink(path) == 0 || errno == ENOENT;

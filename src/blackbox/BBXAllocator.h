@@ -80,6 +80,10 @@ void BBXHexEncode(const void* bytes, std::size_t count, char* out);
 // number written (less than `size` only when write(2) failed).
 std::size_t BBXSafeWrite(int fd, const void* data, std::size_t size);
 
+// Up to size - 1 bytes of the file at `path` into `buffer`, NUL-terminated;
+// the count read (0 when it cannot be opened).
+std::size_t BBXReadFile(const char* path, char* buffer, std::size_t size);
+
 // True when `path` was removed or did not exist.
 bool BBXUnlinkIfExists(const char* path);
 

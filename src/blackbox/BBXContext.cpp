@@ -13,6 +13,7 @@
 
 #include "blackbox/BBXAllocator.h"
 #include "blackbox/BBXBinaryImage.h"
+#include "blackbox/BBXHost.h"
 #include "blackbox/BBXUserLogging.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/diagnostics/Console.h"
@@ -25,7 +26,7 @@ std::atomic<BBXContext*> gBBXContext{nullptr};
 std::atomic<BBXWritableContext*> gBBXWritableContext{nullptr};
 
 std::mutex gBBXHooksMutex;
-BBXCaptureHooks gBBXHooks;
+BBXCaptureHooks gBBXHooks = BBXHostCaptureHooks();
 
 
 // The record files of a launch, each formed once into the protectable region.

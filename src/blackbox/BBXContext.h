@@ -25,6 +25,7 @@
 #include <string>
 
 #include "blackbox/BBXFile.h"
+#include "blackbox/BBXRegisterState.h"
 #include "platform/dispatch/SerialQueue.h"
 
 namespace lumora {
@@ -79,6 +80,8 @@ struct BBXExceptionContext {
 struct BBXHostContext {
   const char* documentsDirectory;
   std::uint32_t pageSize;
+  std::uint32_t clockTicksPerSecond;
+  int threadStopSignal;  // 0 until the thread-stop handler is installed
 };
 
 struct BBXSignalContext {
@@ -141,6 +144,16 @@ struct BBXBinaryImageNode {
   std::uintptr_t crashInfo;
 };
 
+inline constexpr std::size_t kBBXThreadSlotCount = 256;
+
+// One thread that the crash handler stops: it asks (state 1), the thread's
+// signal handler saves its registers (2) and waits until released (3).
+struct BBXThreadSlot {
+  std::atomic<int> tid;
+  std::atomic<int> state;
+  BBXRegisterState registers;
+};
+
 struct BBXUserLoggingWritableState {
   const char* currentLogFile;
   const char* currentErrorFile;
@@ -155,6 +168,7 @@ struct BBXWritableContext {
   BBXBinaryImageNode binaryImages[kBBXBinaryImageSlotCount];
   BBXUserLoggingWritableState userLogging;
   std::atomic<std::uint32_t> customExceptionCount;
+  BBXThreadSlot threadSlots[kBBXThreadSlotCount];
 };
 
 // The capture mechanisms and host facts that start-up installs. Each one

@@ -11,13 +11,14 @@
 #include <nlohmann/json.hpp>
 
 #include "blackbox/BBXContext.h"
+#include "blackbox/BBXHost.h"
 #include "support/TestHome.h"
 
 namespace bbxtest {
 
 class TestContext {
  public:
-  explicit TestContext(lumora::BBXContextInitData data = {}, lumora::BBXCaptureHooks hooks = {},
+  explicit TestContext(lumora::BBXContextInitData data = {}, lumora::BBXCaptureHooks hooks = lumora::BBXHostCaptureHooks(),
                        bool waitForStartup = true)
       : reportDir_(home_.root() / "report") {
     std::filesystem::create_directories(reportDir_);
@@ -28,7 +29,7 @@ class TestContext {
   }
   ~TestContext() {
     lumora::BBXContextResetForTesting();
-    lumora::BBXContextSetCaptureHooks({});
+    lumora::BBXContextSetCaptureHooks(lumora::BBXHostCaptureHooks());
   }
   TestContext(const TestContext&) = delete;
   TestContext& operator=(const TestContext&) = delete;
