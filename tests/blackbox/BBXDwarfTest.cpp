@@ -69,22 +69,28 @@ TEST(BBXDwarfTest, RulesApplyFromTheirLocationAndMustMoveTheStack) {
   // rbp saved at CFA - 16; after 3 more, CFA = rbp + 16.
   const Bytes common = {0x0c, 7, 8, 0x90, 1};
   const Bytes program = {0x41, 0x0e, 16, 0x86, 2, 0x43, 0x0d, 6};
+  // An epilogue: the state is remembered, the CFA moved, then restored; a
+  // restore puts rbp's rule back to the CIE's (none).
+  const Bytes epilogue = {0x41, 0x0e, 16, 0x86, 2, 0x0a, 0x0e, 8, 0x41, 0x0b, 0xc6};
   const struct {
     Bytes cie;
+    const Bytes& fde;
     std::uint64_t offset;
     bool ok;
     std::uint64_t pc;
     std::uint64_t newSP;
   } cases[] = {
-      {common, 0, true, 0x1111, sp + 8},
-      {common, 1, true, 0x2222, sp + 16},
-      {common, 3, true, 0x2222, sp + 16},
-      {common, 4, true, 0x3333, sp + 24},
-      {{0x0c, 7, 0, 0x90, 1}, 0, false, 0, 0},  // CFA = rsp: the stack does not move
+      {common, program, 0, true, 0x1111, sp + 8},
+      {common, program, 1, true, 0x2222, sp + 16},
+      {common, program, 3, true, 0x2222, sp + 16},
+      {common, program, 4, true, 0x3333, sp + 24},
+      {common, epilogue, 1, true, 0x1111, sp + 8},
+      {common, epilogue, 2, true, 0x2222, sp + 16},
+      {{0x0c, 7, 0, 0x90, 1}, program, 0, false, 0, 0},  // CFA = rsp: the stack does not move
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offset);
-    const Bytes records = bbxDwarfRecords(c.cie, program, begin);
+    const Bytes records = bbxDwarfRecords(c.cie, c.fde, begin);
     const lumora::BBXDwarfBounds bounds{bbxDwarfAddress(records), bbxDwarfAddress(records) + records.size()};
     lumora::BBXDwarfCFIRecord record{};
     const std::uintptr_t fde = bounds.start + 4 + records[0];
