@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "blackbox/BBXAllocator.h"
+#include "blackbox/BBXApplication.h"
 #include "blackbox/BBXHandler.h"
 #include "harbor/HBRHost.h"
-#include "platform/device/Bundle.h"
 #include "platform/storage/AppHome.h"
 
 namespace lumora {
@@ -113,16 +113,6 @@ bool BBXProcessDebuggerAttached() {
   }
   return std::strtol(tracer + std::strlen("TracerPid:"), nullptr, 10) != 0;
 }
-
-std::optional<std::string> BBXApplicationExtensionPointIdentifier() {
-  const auto extension = platform::Bundle::infoValue("NSExtension");
-  if (!extension || !extension->is_object()) return std::nullopt;
-  const auto identifier = extension->find("NSExtensionPointIdentifier");
-  if (identifier == extension->end() || !identifier->is_string()) return std::nullopt;
-  return identifier->get<std::string>();
-}
-
-bool BBXApplicationIsExtension() { return BBXApplicationExtensionPointIdentifier().has_value(); }
 
 BBXCaptureHooks BBXHostCaptureHooks() {
   BBXCaptureHooks hooks;

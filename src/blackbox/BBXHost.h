@@ -1,8 +1,7 @@
 // What the crash reporter records about the host and the process outside a
 // crash: the host block of the crash context (documents folder, page size,
 // the thread-stop signal), the metadata record's "host" section, free
-// storage, the debugger test, the application's extension point, and
-// timing since the program was loaded.
+// storage, the debugger test, and timing since the program was loaded.
 //
 // Stateless functions over the crash context; BBXHostRecordStorage and the
 // timing functions are async-signal-safe. Failure: each answer has a
@@ -25,9 +24,6 @@ bool BBXHostRecordHost(BBXFile* file);
 bool BBXHostRecordStorage(BBXFile* file);
 // A tracer (TracerPid in /proc/self/status) is attached.
 bool BBXProcessDebuggerAttached();
-// Info.plist "NSExtension"."NSExtensionPointIdentifier".
-std::optional<std::string> BBXApplicationExtensionPointIdentifier();
-bool BBXApplicationIsExtension();
 
 // Monotonic nanoseconds now, and milliseconds from `start` (or from the
 // program's load) to now.
