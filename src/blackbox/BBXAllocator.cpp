@@ -12,6 +12,7 @@
 #include <new>
 
 #include "blackbox/BBXContext.h"
+#include "harbor/HBRBundle.h"
 
 namespace lumora {
 namespace {
@@ -215,17 +216,14 @@ bool BBXReadMemory(const void* source, void* destination, std::size_t size) {
 }
 
 void BBXHexEncodeByte(std::uint8_t byte, char out[2]) {
-  static const char kDigits[] = "0123456789abcdef";
-  out[0] = kDigits[byte >> 4];
-  out[1] = kDigits[byte & 0xf];
+  char digits[3];
+  HBRHexEncodeBytes(&byte, 1, digits);
+  out[0] = digits[0];
+  out[1] = digits[1];
 }
 
 void BBXHexEncode(const void* bytes, std::size_t count, char* out) {
-  if (out == nullptr) return;
-  std::memset(out, 0, 2 * count + 1);
-  if (bytes == nullptr) return;
-  const auto* in = static_cast<const std::uint8_t*>(bytes);
-  for (std::size_t i = 0; i < count; ++i) BBXHexEncodeByte(in[i], out + 2 * i);
+  HBRHexEncodeBytes(static_cast<const std::uint8_t*>(bytes), count, out);
 }
 
 std::size_t BBXSafeWrite(int fd, const void* data, std::size_t size) {
