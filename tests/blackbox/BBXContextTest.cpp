@@ -1,5 +1,7 @@
 #include "blackbox/BBXContext.h"
 
+#include "blackbox/BBXAllocator.h"
+
 #include <atomic>
 #include <thread>
 
