@@ -12,6 +12,7 @@
 #include "blackbox/BBXApplication.h"
 #include "blackbox/BBXHandler.h"
 #include "harbor/HBRHost.h"
+#include "platform/device/Locale.h"
 #include "platform/storage/AppHome.h"
 
 namespace lumora {
@@ -21,20 +22,6 @@ constexpr std::uint32_t kBBXMaxPageSize = 16384;
 constexpr std::uint32_t kBBXMinPageSize = 4096;
 
 const std::uint64_t gBBXLoadTime = BBXTimingNow();
-
-// The user's locale as the platform names it ("en_US"), from the
-// environment the way the C library picks it.
-std::string bbxLocaleIdentifier() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') continue;
-    std::string identifier(value);
-    identifier = identifier.substr(0, identifier.find_first_of(".@"));
-    if (identifier == "C" || identifier == "POSIX") break;
-    return identifier;
-  }
-  return "en_US_POSIX";
-}
 
 }  // namespace
 
@@ -81,7 +68,7 @@ bool BBXHostRecordHost(BBXFile* file) {
   BBXFileWriteHashEntryString(file, "os_build_version", build ? build->c_str() : nullptr);
   BBXFileWriteHashEntryString(file, "os_display_version", HBRHostOSDisplayVersion().c_str());
   BBXFileWriteHashEntryString(file, "platform", "ios");
-  BBXFileWriteHashEntryString(file, "locale", bbxLocaleIdentifier().c_str());
+  BBXFileWriteHashEntryString(file, "locale", platform::Locale::currentIdentifier().c_str());
   BBXFileWriteHashEnd(file);
   BBXFileWriteSectionEnd(file);
   return true;
