@@ -32,11 +32,14 @@
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
-#include "platform/ui/View.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/ui/Window.h"
 
 namespace platform {
 
+namespace ui {
 class ViewController;
+}
 
 // Posted on the default notification centre by whoever drives the app (the
 // app shell, tests) as the app's state changes, on the main thread.
@@ -56,6 +59,19 @@ enum class InterfaceOrientation {
 };
 
 bool isLandscape(InterfaceOrientation orientation);
+
+// Where the app is: in front and taking events, in front but not taking
+// them (an alert of the system, a call), or in the background.
+enum class ApplicationState { Active, Inactive, Background };
+
+// A notification the app schedules for the user (shown by the system at its
+// fire date, in front or not).
+struct LocalNotification {
+  std::string alertBody;
+  Clock::TimePoint fireDate;
+  bool hasSound = false;
+  int badgeNumber = 0;
+};
 
 // Remote-notification types, as bits.
 enum RemoteNotificationType : unsigned {
@@ -117,18 +133,28 @@ class Application {
   // Hand an opened notification's payload to the delegate.
   void deliverRemoteNotification(Json userInfo);
 
-  std::shared_ptr<Window> keyWindow() const { return keyWindow_; }
+  std::shared_ptr<ui::Window> keyWindow() const { return keyWindow_; }
   // Sets the key window's root screen and shows it.
-  void setRootViewController(std::shared_ptr<ViewController> root);
-  std::shared_ptr<ViewController> rootViewController() const;
+  void setRootViewController(std::shared_ptr<ui::ViewController> root);
+  std::shared_ptr<ui::ViewController> rootViewController() const;
+
+  // The app's state (Active at start). Whoever drives the app sets it and
+  // posts the matching notification.
+  ApplicationState applicationState() const;
+  void setApplicationState(ApplicationState state);
+
+  // Local notifications: the record of those scheduled, oldest first.
+  void scheduleLocalNotification(LocalNotification notification);
+  std::vector<LocalNotification> scheduledLocalNotifications() const;
 
   InterfaceOrientation statusBarOrientation() const { return orientation_; }
   void setStatusBarOrientation(InterfaceOrientation orientation) { orientation_ = orientation; }
   // The screen less the status bar, in portrait coordinates.
-  Rect applicationFrame() const { return applicationFrame_; }
-  void setApplicationFrame(const Rect& frame) { applicationFrame_ = frame; }
+  ui::Rect applicationFrame() const { return applicationFrame_; }
+  void setApplicationFrame(const ui::Rect& frame) { applicationFrame_ = frame; }
 
-  // Back to a fresh state: no schemes, nothing opened, no delegate, no
+  // Back to a fresh state: active, no local notifications, no schemes,
+  // nothing opened, no delegate, no
   // remote-notification registration, a new window with a plain root
   // screen (as at start), portrait.
   void resetForTesting();
@@ -148,9 +174,11 @@ class Application {
   unsigned legacyTypes_ = 0;
   bool remoteRegistered_ = false;
   int remoteRegistrations_ = 0;
-  std::shared_ptr<Window> keyWindow_;
+  std::shared_ptr<ui::Window> keyWindow_;
+  ApplicationState state_ = ApplicationState::Active;
+  std::vector<LocalNotification> localNotifications_;
   InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
-  Rect applicationFrame_{0, 20, 320, 460};
+  ui::Rect applicationFrame_{0, 20, 320, 460};
 };
 
 }  // namespace platform
