@@ -4,12 +4,14 @@ namespace platform::ui {
 
 TableViewCell::TableViewCell(std::string reuseIdentifier) : reuseIdentifier_(std::move(reuseIdentifier)) {
   setBackgroundColor(Color::white());
-  addSubview(contentView_);
   textLabel_->setFont(Font::systemFont(17));
-  contentView_->addSubview(textLabel_);
 }
 
 void TableViewCell::layoutSubviews() {
+  // Added here, not in the constructor: a view made by make_shared is not
+  // yet shared while it is being constructed.
+  if (!contentView_->superview()) insertSubview(contentView_, 0);
+  if (!textLabel_->superview()) contentView_->addSubview(textLabel_);
   Rect b = bounds();
   contentView_->setFrame({0, 0, b.width, b.height});
   textLabel_->setFrame({15, 0, b.width - 30, b.height});

@@ -1,6 +1,7 @@
 #include "platform/ui/View.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 #include <cmath>
 #include <typeinfo>
@@ -95,6 +96,7 @@ void View::addSubview(const std::shared_ptr<View>& view) { insertSubview(view, s
 
 void View::insertSubview(const std::shared_ptr<View>& view, std::size_t index) {
   if (!view || view.get() == this) return;
+  assert(!weak_from_this().expired() && "subviews are added once the view is shared");
   auto keep = view;
   view->removeFromSuperview();
   index = std::min(index, subviews_.size());

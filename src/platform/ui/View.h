@@ -8,7 +8,8 @@
 // the platform clock; the model value changes at once.
 //
 // Ownership: a view owns its subviews and its recognisers; the superview is
-// held weakly. Views must be made with std::make_shared. Threading: main
+// held weakly. Views must be made with std::make_shared, and a view adds
+// subviews only once it is shared (not in its constructor). Threading: main
 // thread only (not locked). Nothing here fails.
 #pragma once
 
