@@ -40,7 +40,10 @@ std::optional<std::string> firstValue(const platform::Json& list) {
 // then the first phone number, else the first e-mail address.
 std::optional<std::string> photoOwnerName(const platform::Json& userInfo) {
   if (!userInfo.is_object() || !userInfo.contains("contact")) return std::nullopt;
-  auto contact = LMContact::initWithLumoraJSON(userInfo["contact"]);
+  // The contact travels in its cloud form: the record around its content.
+  const platform::Json& record = userInfo["contact"];
+  bool wrapped = record.is_object() && record.contains(kLMRecordContentKey);
+  auto contact = LMContact::initWithLumoraJSON(wrapped ? record[kLMRecordContentKey] : record);
   if (!contact) return std::nullopt;
   if (contact->name) return contact->name;
   if (contact->nickName) return contact->nickName;
