@@ -88,9 +88,10 @@ def stroke(points, width):
 
 
 def progress_track(path, color):
-    # 11 x 9.5 points: caps of 5.5 points on both sides, stretched between.
-    c = Canvas(11, 9.5)
-    c.paint(rounded_rect(0, 0, 11, 9.5, 4.75), hex_color(color))
+    # 12 x 9.5 points: caps of 5.5 points on both sides, the point between
+    # stretched.
+    c = Canvas(12, 9.5)
+    c.paint(rounded_rect(0, 0, 12, 9.5, 4.75), hex_color(color))
     c.write(path)
 
 
