@@ -37,6 +37,7 @@ class PhoneWindow : public QRasterWindow {
   QPointF windowPoint(ui::Point point) const;
   // The screen as painted now.
   QImage grabScreen() { return renderer_.renderScreen(); }
+  Status saveScreen(const std::filesystem::path& path) { return renderer_.writeScreenPNG(path); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

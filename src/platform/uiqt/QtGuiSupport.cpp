@@ -17,6 +17,11 @@ void ensureGuiApplication() {
   new QGuiApplication(argc, argv);  // lives until the process ends
 }
 
+int runEventLoop() {
+  ensureGuiApplication();
+  return QGuiApplication::exec();
+}
+
 namespace {
 const QString& family() {
   static const QString loaded = [] {

@@ -21,6 +21,8 @@ inline constexpr const char* kFontPath = "/usr/share/fonts/truetype/wqy/wqy-micr
 
 // Makes the QGuiApplication when there is none.
 void ensureGuiApplication();
+// Runs Qt's event loop until the last window closes; its exit code.
+int runEventLoop();
 // The kit's font as a QFont (size in logical pixels).
 QFont qtFont(const ui::Font& font);
 // A 72-dpi image for measuring, so that a point is a pixel.
