@@ -8,7 +8,8 @@ CMAKE_FLAGS ?=
 PACKAGES := g++ make cmake pkg-config ccache \
   libssl-dev libcurl4-openssl-dev libsqlite3-dev nlohmann-json3-dev \
   libspdlog-dev libfmt-dev libminizip-dev zlib1g-dev libplist-dev libicu-dev \
-  libcpp-httplib-dev libexiv2-dev libvips-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libcpp-httplib-dev libexiv2-dev libvips-dev libgtest-dev libgmock-dev libbenchmark-dev \
+  qt6-base-dev fonts-wqy-microhei
 
 PACKAGES += ninja-build clang libclang-rt-14-dev lld
 
@@ -52,7 +53,7 @@ SHUFFLE_REPEAT ?= 3
 test-shuffle: build
 	@set -e; for binary in $(BUILD_DIR)/tests/*_tests; do \
 	  echo "$$binary --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT)"; \
-	  "$$binary" --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT) --gtest_brief=1; \
+	  QT_QPA_PLATFORM=offscreen "$$binary" --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT) --gtest_brief=1; \
 	done
 
 # The whole suite built and run under AddressSanitizer and
