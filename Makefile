@@ -84,7 +84,7 @@ BENCH_DIR ?= build-bench
 bench: deps
 	@[ -f $(BENCH_DIR)/CMakeCache.txt ] || cmake -S . -B $(BENCH_DIR) $(NINJA_IF_THERE) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lumora_benchmarks
-	@for b in $(BENCH_DIR)/bench/*Bench; do echo "==> $$b"; "$$b" $(BENCH_ARGS) || exit 1; done
+	@for b in $(BENCH_DIR)/bench/*Bench; do echo "==> $$b"; QT_QPA_PLATFORM=$${QT_QPA_PLATFORM:-offscreen} "$$b" $(BENCH_ARGS) || exit 1; done
 
 # The whole tree with clang, warnings as errors, and its tests: the project
 # builds with clang 14 as well as g++ 12 (CI runs both).
