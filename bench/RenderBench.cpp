@@ -102,7 +102,8 @@ void flatten(ui::View& view, double x, double y, double alpha, std::vector<Rende
   alpha *= view.alpha();
   x += view.frame().x - view.bounds().x;
   y += view.frame().y - view.bounds().y;
-  for (auto& item : view.displayList().items()) out.push_back({item, x, y, alpha});
+  const ui::DisplayList list = view.displayList();
+  for (const auto& item : list.items()) out.push_back({item, x, y, alpha});
   for (auto& child : view.subviews()) flatten(*child, x, y, alpha, out);
 }
 
@@ -118,9 +119,9 @@ void BM_ScreenRender_Reference(benchmark::State& state) {
   platform::uiqt::Renderer rasteriser;
   for (auto& entry : items) {
     if (auto image = std::get_if<ui::DrawImage>(&entry.item)) {
-      ui::ImageView holder(*image->image);
-      holder.setFrame({0, 0, image->image->size().width, image->image->size().height});
-      images[image->image->identity()] = rasteriser.renderView(holder, image->image->scale());
+      auto holder = std::make_shared<ui::ImageView>(*image->image);
+      holder->setFrame({0, 0, image->image->size().width, image->image->size().height});
+      images[image->image->identity()] = rasteriser.renderView(*holder, image->image->scale());
     }
   }
   QFont font = platform::uiqt::qtFont(ui::Font::systemFont(15));
