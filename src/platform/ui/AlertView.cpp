@@ -7,7 +7,7 @@
 namespace platform::ui {
 
 namespace {
-std::vector<std::shared_ptr<AlertView>>& shown() {
+std::vector<std::shared_ptr<AlertView>>& visibleAlertList() {
   static std::vector<std::shared_ptr<AlertView>> alerts;
   return alerts;
 }
@@ -47,7 +47,7 @@ std::shared_ptr<AlertView> AlertView::actionSheet(std::string title, std::option
 void AlertView::show() {
   if (window_) return;
   buildWindow();
-  shown().push_back(shared_from_this());
+  visibleAlertList().push_back(shared_from_this());
   window_->makeKeyAndVisible();
 }
 
@@ -120,14 +120,14 @@ void AlertView::dismiss() {
   auto window = std::move(window_);
   window_.reset();
   window->setHidden(true);
-  std::erase_if(shown(), [this](const auto& a) { return a.get() == this; });
+  std::erase_if(visibleAlertList(), [this](const auto& a) { return a.get() == this; });
 }
 
-std::vector<std::shared_ptr<AlertView>> AlertView::visibleAlerts() { return shown(); }
+std::vector<std::shared_ptr<AlertView>> AlertView::visibleAlerts() { return visibleAlertList(); }
 
 void AlertView::resetForTesting() {
-  for (auto& a : std::vector<std::shared_ptr<AlertView>>(shown())) a->dismiss();
-  shown().clear();
+  for (auto& a : std::vector<std::shared_ptr<AlertView>>(visibleAlertList())) a->dismiss();
+  visibleAlertList().clear();
 }
 
 }  // namespace platform::ui

@@ -7,20 +7,20 @@
 namespace platform::ui {
 
 namespace {
-int hexDigitValue(char c) {
+int colorHexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-int channel(double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
+int colorChannelByte(double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
 }  // namespace
 
 std::string Color::hexString() const {
   char text[10];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x%02x", channel(alpha), channel(red), channel(green),
-                channel(blue));
+  std::snprintf(text, sizeof text, "#%02x%02x%02x%02x", colorChannelByte(alpha), colorChannelByte(red),
+                colorChannelByte(green), colorChannelByte(blue));
   return text;
 }
 
@@ -30,8 +30,8 @@ Color colorWithHexString(std::string_view hex) {
   int bytes[4] = {255, 0, 0, 0};
   int first = hex.size() == 8 ? 0 : 1;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    int hi = hexDigitValue(hex[i]);
-    int lo = hexDigitValue(hex[i + 1]);
+    int hi = colorHexDigit(hex[i]);
+    int lo = colorHexDigit(hex[i + 1]);
     if (hi < 0 || lo < 0) return Color::clear();
     bytes[first + static_cast<int>(i / 2)] = hi * 16 + lo;
   }

@@ -15,18 +15,18 @@
 namespace platform::ui {
 
 namespace {
-using Table = std::map<std::string, std::string>;
+using StringTable = std::map<std::string, std::string>;
 
-std::map<std::string, Table>& tables() {
-  static std::map<std::string, Table> loaded;
+std::map<std::string, StringTable>& stringTables() {
+  static std::map<std::string, StringTable> loaded;
   return loaded;
 }
 
-const Table& tableFor(const std::string& language) {
-  auto& all = tables();
+const StringTable& stringTableFor(const std::string& language) {
+  auto& all = stringTables();
   auto found = all.find(language);
   if (found != all.end()) return found->second;
-  Table table;
+  StringTable table;
   std::ifstream in(resourceDirectory() / "strings" / (language + ".json"));
   auto json = nlohmann::json::parse(in, nullptr, false);
   if (json.is_object()) {
@@ -37,7 +37,7 @@ const Table& tableFor(const std::string& language) {
   return all.emplace(language, std::move(table)).first->second;
 }
 
-std::string preferredLanguage() {
+std::string preferredStringsLanguage() {
   auto languages = UserDefaults::standard().arrayForKey(UserDefaults::kAppleLanguagesKey);
   if (languages && !languages->empty() && languages->front().is_string()) {
     return languages->front().get<std::string>();
@@ -52,8 +52,8 @@ std::filesystem::path resourceDirectory() {
 }
 
 std::string localizedString(const std::string& key) {
-  for (const auto& language : {preferredLanguage(), std::string("en")}) {
-    const auto& table = tableFor(language);
+  for (const auto& language : {preferredStringsLanguage(), std::string("en")}) {
+    const auto& table = stringTableFor(language);
     auto found = table.find(key);
     if (found != table.end()) return found->second;
   }
@@ -61,9 +61,9 @@ std::string localizedString(const std::string& key) {
 }
 
 bool hasLocalizedString(const std::string& language, const std::string& key) {
-  return tableFor(language).count(key) > 0;
+  return stringTableFor(language).count(key) > 0;
 }
 
-void resetLocalizedStringsForTesting() { tables().clear(); }
+void resetLocalizedStringsForTesting() { stringTables().clear(); }
 
 }  // namespace platform::ui

@@ -8,15 +8,15 @@ namespace platform::ui {
 namespace {
 // One conversion at `i` (just past the '%'): its flags/precision and its
 // type letter; `end` is past it.
-struct Spec {
+struct FormatSpec {
   std::string precision;  // ".2"
   std::string length;     // "l", "ll"
   char type = 0;
   std::size_t end = 0;
 };
 
-Spec parseSpec(const std::string& f, std::size_t i) {
-  Spec spec;
+FormatSpec parseFormatSpec(const std::string& f, std::size_t i) {
+  FormatSpec spec;
   while (i < f.size() && (f[i] == '.' || std::isdigit(static_cast<unsigned char>(f[i])))) spec.precision += f[i++];
   while (i < f.size() && (f[i] == 'l' || f[i] == 'q' || f[i] == 'h')) spec.length += f[i++];
   spec.type = i < f.size() ? f[i++] : 0;
@@ -24,7 +24,7 @@ Spec parseSpec(const std::string& f, std::size_t i) {
   return spec;
 }
 
-std::string asText(const FormatArgument& a) {
+std::string formatArgText(const FormatArgument& a) {
   if (auto s = std::get_if<std::string>(&a)) return *s;
   if (auto n = std::get_if<std::int64_t>(&a)) return std::to_string(*n);
   char text[64];
@@ -32,13 +32,13 @@ std::string asText(const FormatArgument& a) {
   return text;
 }
 
-std::int64_t asInteger(const FormatArgument& a) {
+std::int64_t formatArgInteger(const FormatArgument& a) {
   if (auto n = std::get_if<std::int64_t>(&a)) return *n;
   if (auto d = std::get_if<double>(&a)) return static_cast<std::int64_t>(*d);
   return 0;
 }
 
-double asNumber(const FormatArgument& a) {
+double formatArgNumber(const FormatArgument& a) {
   if (auto d = std::get_if<double>(&a)) return *d;
   if (auto n = std::get_if<std::int64_t>(&a)) return static_cast<double>(*n);
   return 0;
@@ -53,7 +53,7 @@ std::string stringWithFormat(const std::string& format, const std::vector<Format
       out += format[i++];
       continue;
     }
-    Spec spec = parseSpec(format, i + 1);
+    FormatSpec spec = parseFormatSpec(format, i + 1);
     i = spec.end;
     if (spec.type == '%') {
       out += '%';
@@ -64,20 +64,20 @@ std::string stringWithFormat(const std::string& format, const std::vector<Format
     char text[128];
     switch (spec.type) {
       case '@':
-        out += asText(argument);
+        out += formatArgText(argument);
         break;
       case 'd':
       case 'i':
-        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(asInteger(argument)));
+        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(formatArgInteger(argument)));
         out += text;
         break;
       case 'u':
-        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(asInteger(argument)));
+        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(formatArgInteger(argument)));
         out += text;
         break;
       case 'f': {
         std::string f = "%" + spec.precision + "f";
-        std::snprintf(text, sizeof text, f.c_str(), asNumber(argument));
+        std::snprintf(text, sizeof text, f.c_str(), formatArgNumber(argument));
         out += text;
         break;
       }
@@ -95,7 +95,7 @@ std::vector<std::string> formatSpecifiers(const std::string& format) {
       ++i;
       continue;
     }
-    Spec spec = parseSpec(format, i + 1);
+    FormatSpec spec = parseFormatSpec(format, i + 1);
     i = spec.end;
     if (spec.type != '%') out.push_back(spec.precision + spec.length + spec.type);
   }

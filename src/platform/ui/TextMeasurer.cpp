@@ -5,16 +5,16 @@
 namespace platform::ui {
 
 namespace {
-std::shared_ptr<TextMeasurer>& currentMeasurer() {
+std::shared_ptr<TextMeasurer>& currentTextMeasurer() {
   static std::shared_ptr<TextMeasurer> measurer = std::make_shared<FixedTextMeasurer>();
   return measurer;
 }
 }  // namespace
 
-std::shared_ptr<TextMeasurer> TextMeasurer::current() { return currentMeasurer(); }
+std::shared_ptr<TextMeasurer> TextMeasurer::current() { return currentTextMeasurer(); }
 
 void TextMeasurer::setCurrent(std::shared_ptr<TextMeasurer> measurer) {
-  currentMeasurer() = measurer ? std::move(measurer) : std::make_shared<FixedTextMeasurer>();
+  currentTextMeasurer() = measurer ? std::move(measurer) : std::make_shared<FixedTextMeasurer>();
 }
 
 Size FixedTextMeasurer::measure(const std::string& text, const Font& font, double maxWidth,

@@ -21,20 +21,20 @@ double mediaTime() {
 
 namespace {
 // The animation block being run (View::animate), if any.
-struct OpenAnimation {
+struct OpenViewAnimation {
   double duration;
   double start;
 };
-OpenAnimation* openAnimation = nullptr;
+OpenViewAnimation* openViewAnimation = nullptr;
 
-double progressOf(double start, double duration, double now) {
+double viewAnimationProgress(double start, double duration, double now) {
   if (duration <= 0) return 1;
   return std::clamp((now - start) / duration, 0.0, 1.0);
 }
 }  // namespace
 
 void View::setFrame(const Rect& frame) {
-  if (openAnimation && !(frame == frame_)) recordAnimation(false, alpha_, presentationFrame());
+  if (openViewAnimation && !(frame == frame_)) recordAnimation(false, alpha_, presentationFrame());
   if (frame.width != frame_.width || frame.height != frame_.height) needsLayout_ = true;
   frame_ = frame;
 }
@@ -49,22 +49,22 @@ void View::setCenter(Point center) {
 }
 
 void View::setAlpha(double alpha) {
-  if (openAnimation && alpha != alpha_) recordAnimation(true, presentationAlpha(), frame_);
+  if (openViewAnimation && alpha != alpha_) recordAnimation(true, presentationAlpha(), frame_);
   alpha_ = alpha;
 }
 
 void View::recordAnimation(bool alpha, double fromAlpha, const Rect& fromFrame) {
   std::erase_if(animations_, [alpha](const Animation& a) { return a.alpha == alpha; });
-  animations_.push_back({alpha, fromAlpha, fromFrame, openAnimation->start, openAnimation->duration});
+  animations_.push_back({alpha, fromAlpha, fromFrame, openViewAnimation->start, openViewAnimation->duration});
 }
 
 void View::animate(double duration, const std::function<void()>& changes,
                    std::function<void(bool finished)> completion) {
-  OpenAnimation open{duration, mediaTime()};
-  OpenAnimation* outer = openAnimation;
-  openAnimation = duration > 0 ? &open : nullptr;
+  OpenViewAnimation open{duration, mediaTime()};
+  OpenViewAnimation* outer = openViewAnimation;
+  openViewAnimation = duration > 0 ? &open : nullptr;
   if (changes) changes();
-  openAnimation = outer;
+  openViewAnimation = outer;
   if (!completion) return;
   MainQueue::main().asyncAfter(seconds(std::max(0.0, duration)),
                                [completion = std::move(completion)] { completion(true); });
@@ -73,7 +73,7 @@ void View::animate(double duration, const std::function<void()>& changes,
 double View::presentationAlpha() const {
   for (const auto& a : animations_) {
     if (!a.alpha) continue;
-    double t = progressOf(a.start, a.duration, mediaTime());
+    double t = viewAnimationProgress(a.start, a.duration, mediaTime());
     return a.fromAlpha + (alpha_ - a.fromAlpha) * t;
   }
   return alpha_;
@@ -82,7 +82,7 @@ double View::presentationAlpha() const {
 Rect View::presentationFrame() const {
   for (const auto& a : animations_) {
     if (a.alpha) continue;
-    double t = progressOf(a.start, a.duration, mediaTime());
+    double t = viewAnimationProgress(a.start, a.duration, mediaTime());
     auto mix = [t](double from, double to) { return from + (to - from) * t; };
     return {mix(a.fromFrame.x, frame_.x), mix(a.fromFrame.y, frame_.y), mix(a.fromFrame.width, frame_.width),
             mix(a.fromFrame.height, frame_.height)};

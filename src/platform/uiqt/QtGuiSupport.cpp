@@ -23,7 +23,7 @@ int runEventLoop() {
 }
 
 namespace {
-const QString& family() {
+const QString& appFontFamily() {
   static const QString loaded = [] {
     ensureGuiApplication();
     int id = QFontDatabase::addApplicationFont(QString::fromUtf8(kFontPath));
@@ -39,7 +39,7 @@ const QString& family() {
 }  // namespace
 
 QFont qtFont(const ui::Font& font) {
-  QFont f(family());
+  QFont f(appFontFamily());
   f.setPointSizeF(font.size);
   f.setBold(font.bold);
   return f;

@@ -28,7 +28,7 @@ LMCustomUtils::FreeSpaceReader& freeSpaceReader() {
   return reader;
 }
 
-std::optional<std::string> firstValue(const platform::Json& list) {
+std::optional<std::string> firstListValue(const platform::Json& list) {
   if (!list.is_array() || list.empty()) return std::nullopt;
   const auto& first = list.front();
   if (!first.is_object() || !first.contains("value") || !first["value"].is_string()) return std::nullopt;
@@ -48,8 +48,8 @@ std::optional<std::string> photoOwnerName(const platform::Json& userInfo) {
   if (contact->name) return contact->name;
   if (contact->nickName) return contact->nickName;
   if (contact->company) return contact->company;
-  if (contact->phoneNumberArray.is_array()) return firstValue(contact->phoneNumberArray);
-  if (contact->emailArray.is_array()) return firstValue(contact->emailArray);
+  if (contact->phoneNumberArray.is_array()) return firstListValue(contact->phoneNumberArray);
+  if (contact->emailArray.is_array()) return firstListValue(contact->emailArray);
   return std::nullopt;
 }
 
@@ -67,7 +67,7 @@ double retryAfterSeconds(const platform::Json& data) {
 }
 
 // The whole part of a positive wait, bounded to the 64-bit range.
-std::int64_t truncatedBounded(double value) {
+std::int64_t truncatedWait(double value) {
   constexpr double kLimit = 9223372036854775807.0;  // 2^63 as a double
   if (value >= kLimit) return std::numeric_limits<std::int64_t>::max();
   return static_cast<std::int64_t>(value);
@@ -80,9 +80,9 @@ std::optional<std::string> retryMessage(const platform::Error& error) {
   double minutes = retryAfterSeconds(info["data"]) / 60.0;
   std::optional<std::string> wait;
   if (minutes > 0 && minutes < 60) {
-    wait = ui::stringWithFormat(ui::localizedString("503 Minute Format"), {truncatedBounded(minutes)});
+    wait = ui::stringWithFormat(ui::localizedString("503 Minute Format"), {truncatedWait(minutes)});
   } else if (minutes >= 60) {
-    wait = ui::stringWithFormat(ui::localizedString("503 Hour Format"), {truncatedBounded(minutes / 60)});
+    wait = ui::stringWithFormat(ui::localizedString("503 Hour Format"), {truncatedWait(minutes / 60)});
   }
   if (!wait) return ui::localizedString("503 Server");
   return ui::stringWithFormat(ui::localizedString("503 Server Format"), {*wait});

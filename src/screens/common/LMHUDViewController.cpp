@@ -7,7 +7,7 @@ namespace lumora {
 namespace ui = platform::ui;
 
 namespace {
-std::shared_ptr<ui::View> screenRoot(std::shared_ptr<ui::View>& bgView) {
+std::shared_ptr<ui::View> hudScreenRoot(std::shared_ptr<ui::View>& bgView) {
   ui::Rect screen = ui::Screen::main().bounds();
   auto root = std::make_shared<ui::View>(screen);
   root->setBackgroundColor(ui::Color::clear());
@@ -17,7 +17,7 @@ std::shared_ptr<ui::View> screenRoot(std::shared_ptr<ui::View>& bgView) {
   return root;
 }
 
-std::shared_ptr<ui::View> panel(double height) {
+std::shared_ptr<ui::View> hudPanel(double height) {
   ui::Rect screen = ui::Screen::main().bounds();
   auto view = std::make_shared<ui::View>(ui::Rect{screen.width / 2 - 100, screen.height / 2 - 70, 200, height});
   view->setBackgroundColor(ui::colorWithHexString("faffffff"));
@@ -25,7 +25,7 @@ std::shared_ptr<ui::View> panel(double height) {
   return view;
 }
 
-std::shared_ptr<ui::Label> label(const ui::Rect& frame, const ui::Font& font, int lines = 1) {
+std::shared_ptr<ui::Label> hudLabel(const ui::Rect& frame, const ui::Font& font, int lines = 1) {
   auto l = std::make_shared<ui::Label>(frame);
   l->setFont(font);
   l->setTextColor(ui::Color::black());
@@ -36,30 +36,30 @@ std::shared_ptr<ui::Label> label(const ui::Rect& frame, const ui::Font& font, in
 }  // namespace
 
 void LMHUDViewController::loadView() {
-  auto root = screenRoot(bgView);
-  processView = panel(140);
+  auto root = hudScreenRoot(bgView);
+  processView = hudPanel(140);
   root->addSubview(processView);
   indicatorView = std::make_shared<ui::ActivityIndicatorView>(ui::Rect{90, 48, 20, 20});
   processView->addSubview(indicatorView);
-  titleLabel = label({20, 82, 160, 0}, ui::Font::boldSystemFont(15), 0);
+  titleLabel = hudLabel({20, 82, 160, 0}, ui::Font::boldSystemFont(15), 0);
   processView->addSubview(titleLabel);
   setView(root);
 }
 
 void LMHUDProgressViewController::loadView() {
-  auto root = screenRoot(bgView);
-  processView = panel(150);
+  auto root = hudScreenRoot(bgView);
+  processView = hudPanel(150);
   processView->setClipsToBounds(true);
   root->addSubview(processView);
 
   progressBgView = std::make_shared<ui::View>(ui::Rect{0, 0, 200, 150});
   progressBgView->setBackgroundColor(ui::Color::clear());
   processView->addSubview(progressBgView);
-  titleLabel = label({20, 25, 160, 0}, ui::Font::systemFont(16), 0);
+  titleLabel = hudLabel({20, 25, 160, 0}, ui::Font::systemFont(16), 0);
   progressBgView->addSubview(titleLabel);
   progressView = LMProgressView::create({47, 50, 106, 9.5});
   progressBgView->addSubview(progressView);
-  processLabel = label({10, 70, 180, 21}, ui::Font::systemFont(13));
+  processLabel = hudLabel({10, 70, 180, 21}, ui::Font::systemFont(13));
   progressBgView->addSubview(processLabel);
   lineView = std::make_shared<ui::View>(ui::Rect{0, 109, 200, 0.5});
   lineView->setBackgroundColor(ui::colorWithHexString("a4a4a4"));
@@ -81,7 +81,7 @@ void LMHUDProgressViewController::loadView() {
   successImageView = std::make_shared<ui::ImageView>(ui::Image::imageNamed("云相册下载成功.png"));
   successImageView->setFrame({86, 54, 28, 28});
   successBgView->addSubview(successImageView);
-  successLabel = label({20, 92, 160, 21}, ui::Font::boldSystemFont(15));
+  successLabel = hudLabel({20, 92, 160, 21}, ui::Font::boldSystemFont(15));
   successLabel->setText(ui::localizedString("Download Photo Success"));
   successBgView->addSubview(successLabel);
   setView(root);

@@ -10,9 +10,9 @@ namespace lumora {
 namespace ui = platform::ui;
 
 namespace {
-bool appIsActive() { return platform::Application::shared().applicationState() == platform::ApplicationState::Active; }
+bool hudAppIsActive() { return platform::Application::shared().applicationState() == platform::ApplicationState::Active; }
 
-double titleHeight(const std::string& title) {
+double hudTitleHeight(const std::string& title) {
   if (title.empty()) return 0;
   return ui::TextMeasurer::current()->measure(title, ui::Font::boldSystemFont(15), 160, 0).height;
 }
@@ -52,7 +52,7 @@ void LMProgressHUD::showWithTitle(const std::string& title, unsigned orientation
   window->setRootViewController(controller);
   viewController_ = controller;
   ui::Rect frame = controller->titleLabel->frame();
-  controller->titleLabel->setFrame({frame.x, frame.y, frame.width, titleHeight(title)});
+  controller->titleLabel->setFrame({frame.x, frame.y, frame.width, hudTitleHeight(title)});
   controller->titleLabel->setText(title);
   controller->indicatorView->startAnimating();
   window->makeKeyAndVisible();
@@ -78,7 +78,7 @@ void LMProgressHUD::showProgressWithTitle(const std::string& title, std::int64_t
   window->setRootViewController(controller);
   progressViewController_ = controller;
   ui::Rect frame = controller->titleLabel->frame();
-  controller->titleLabel->setFrame({20, 25, frame.width, titleHeight(title)});
+  controller->titleLabel->setFrame({20, 25, frame.width, hudTitleHeight(title)});
   controller->titleLabel->setText(title);
   if (cancelButtonTitle && !cancelButtonTitle->empty()) controller->button->setTitle(*cancelButtonTitle);
   setProgressWithTotalBytesRead(0, fileSize);
@@ -102,7 +102,7 @@ void LMProgressHUD::dismissProgressWithFileSize(std::int64_t fileSize, Block suc
     controller->progressBgView->setHidden(true);
     controller->successBgView->setHidden(false);
   };
-  if (!appIsActive()) {
+  if (!hudAppIsActive()) {
     showSuccess();
     dismissWithBlock(std::move(successBlock));
     return;
@@ -124,7 +124,7 @@ void LMProgressHUD::dismissProgressWithFileSize(std::int64_t fileSize, Block suc
 }
 
 void LMProgressHUD::dismissWithBlock(Block block) {
-  if (!appIsActive()) {
+  if (!hudAppIsActive()) {
     tearDown();
     if (block) block();
     return;
