@@ -30,6 +30,7 @@ class AppHome {
   static std::filesystem::path documents();    // <root>/Documents
   static std::filesystem::path caches();       // <root>/Library/Caches
   static std::filesystem::path preferences();  // <root>/Library/Preferences
+  static std::filesystem::path applicationSupport();  // <root>/Library/Application Support
   static std::filesystem::path tmp();          // <root>/tmp
 };
 
