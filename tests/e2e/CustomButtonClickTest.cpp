@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/E2EHarness.h"
+#include "platform/ui/Control.h"
 #include "platform/ui/DisplayLink.h"
 #include "screens/common/LMCustomButton.h"
 
@@ -35,6 +36,22 @@ TEST(CustomButtonClickTest, AClickOnTheButtonPressesItAndOneJustOutsideDoesNot) 
   bool fired = false;
   ui::dispatchAfter(30, [&] { fired = true; });
   EXPECT_TRUE(harness.runUntil([&] { return fired; }));
+}
+
+TEST(CustomButtonClickTest, KeysAndChineseInputGoToTheFieldAClickFocused) {
+  E2EHarness harness;
+  auto screen = std::make_shared<ui::ViewController>();
+  auto field = std::make_shared<ui::TextField>(ui::Rect{20, 100, 280, 40});
+  screen->view()->addSubview(field);
+  harness.showScreen(screen);
+  harness.typeText("x");
+  EXPECT_EQ(field->text(), "") << "nothing has the focus yet";
+  harness.click({100, 120});
+  harness.typeText("ab");
+  harness.commitInputMethodText("同步");
+  harness.pressBackspace();
+  EXPECT_EQ(field->text(), "ab同");
+  harness.screenshot("text-field");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "e2e/E2EHarness.h"
 
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <gtest/gtest.h>
@@ -56,6 +57,19 @@ void E2EHarness::click(ui::Point point) {
 void E2EHarness::typeText(const std::string& text) {
   QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromStdString(text));
   QGuiApplication::sendEvent(window_.get(), &key);
+  runUntil([] { return true; });
+}
+
+void E2EHarness::pressBackspace() {
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+  QGuiApplication::sendEvent(window_.get(), &key);
+  runUntil([] { return true; });
+}
+
+void E2EHarness::commitInputMethodText(const std::string& text) {
+  QInputMethodEvent event;
+  event.setCommitString(QString::fromStdString(text));
+  QGuiApplication::sendEvent(window_.get(), &event);
   runUntil([] { return true; });
 }
 

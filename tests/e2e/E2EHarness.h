@@ -39,6 +39,9 @@ class E2EHarness {
   // A click (press and release) at a point of the phone's screen.
   void click(ui::Point point);
   void typeText(const std::string& text);
+  void pressBackspace();
+  // Text committed by an input method (Chinese input).
+  void commitInputMethodText(const std::string& text);
   // Pumps (see above) until pred() holds; false when the clock went
   // `limit` seconds on without it.
   bool runUntil(const std::function<bool()>& pred, double limit = 60);

@@ -12,6 +12,8 @@
 #include "platform/ui/Control.h"
 #include "platform/ui/DisplayLink.h"
 #include "platform/ui/GestureRecognizer.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/Window.h"
 
@@ -273,6 +275,115 @@ TEST_F(UiKitTest, TouchesGoToTheFrontmostInteractiveViewAndControlsTrackThem) {
   EXPECT_EQ(ui::Screen::main().hitTest({30, 50}), front);
   front->setHidden(true);
   EXPECT_EQ(ui::Screen::main().keyWindow(), window);
+}
+
+struct UiKitScreen : ui::ViewController {
+  std::vector<std::string> events;
+  void viewDidLoad() override { events.push_back("load"); }
+  void viewWillAppear(bool) override { events.push_back("will appear"); }
+  void viewDidAppear(bool) override { events.push_back("did appear"); }
+  void viewWillDisappear(bool) override { events.push_back("will disappear"); }
+  void viewDidDisappear(bool) override { events.push_back("did disappear"); }
+};
+
+TEST_F(UiKitTest, ControllersPresentPushAndPopWithTheirAppearances) {
+  auto window = showWindow();
+  auto root = std::make_shared<UiKitScreen>();
+  window->setRootViewController(root);
+  window->makeKeyAndVisible();
+  EXPECT_EQ(root->events, (std::vector<std::string>{"load", "will appear", "did appear"}));
+
+  auto modal = std::make_shared<UiKitScreen>();
+  bool shown = false;
+  EXPECT_TRUE(root->presentViewController(modal, true, [&] { shown = true; }));
+  EXPECT_FALSE(root->presentViewController(std::make_shared<UiKitScreen>(), true)) << "one at a time";
+  EXPECT_EQ(modal->view()->superview(), window) << "a presented screen covers the window";
+  EXPECT_FALSE(shown);
+  platform::MainQueue::main().runUntilIdle();
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(modal->dismissViewController(true));
+  EXPECT_FALSE(modal->view()->superview());
+  EXPECT_EQ(modal->events.back(), "did disappear");
+
+  auto second = std::make_shared<UiKitScreen>();
+  auto navigation = ui::NavigationController::withRoot(root);
+  second->navigationItem().title = "第二页";
+  window->setRootViewController(navigation);
+  navigation->pushViewController(second, true);
+  EXPECT_EQ(navigation->topViewController(), second);
+  EXPECT_EQ(second->navigationController(), navigation);
+  EXPECT_DOUBLE_EQ(second->view()->frame().y, ui::NavigationController::kBarHeight);
+  EXPECT_EQ(navigation->popViewController(true), second);
+  EXPECT_FALSE(navigation->popViewController(true)) << "the root stays";
+  EXPECT_EQ(second->events.back(), "did disappear");
+
+  auto child = std::make_shared<UiKitScreen>();
+  root->addChildViewController(child);
+  EXPECT_EQ(child->parentViewController(), root);
+  EXPECT_EQ(child->navigationController(), navigation);
+  child->removeFromParentViewController();
+  EXPECT_TRUE(root->childViewControllers().empty());
+}
+
+TEST_F(UiKitTest, ScrollViewsTurnWholePagesAndZoomTheirView) {
+  auto window = showWindow();
+  auto pages = std::make_shared<ui::ScrollView>(ui::Rect{0, 0, 320, 480});
+  pages->setContentSize({960, 480});
+  pages->setPagingEnabled(true);
+  window->addSubview(pages);
+  auto drag = [](double fromX, double toX) {
+    ui::Screen::main().sendTouch(ui::TouchPhase::Began, {fromX, 200});
+    ui::Screen::main().sendTouch(ui::TouchPhase::Moved, {toX, 200});
+    ui::Screen::main().sendTouch(ui::TouchPhase::Ended, {toX, 200});
+  };
+  drag(300, 200);  // a third of a page: turns it
+  EXPECT_DOUBLE_EQ(pages->contentOffset().x, 320);
+  drag(200, 170);  // a tenth: stays
+  EXPECT_DOUBLE_EQ(pages->contentOffset().x, 320);
+  drag(10, 300);
+  EXPECT_DOUBLE_EQ(pages->contentOffset().x, 0);
+
+  struct Zoomer : ui::ScrollViewDelegate {
+    std::shared_ptr<ui::View> photo = std::make_shared<ui::View>(ui::Rect{0, 0, 320, 240});
+    std::shared_ptr<ui::View> viewForZoomingInScrollView(ui::ScrollView&) override { return photo; }
+  };
+  auto zoomer = std::make_shared<Zoomer>();
+  pages->setDelegate(zoomer);
+  pages->setMaximumZoomScale(3);
+  pages->setZoomScale(5);
+  EXPECT_DOUBLE_EQ(pages->zoomScale(), 3);
+  EXPECT_EQ(zoomer->photo->frame().size(), (ui::Size{960, 720}));
+  pages->setZoomScale(1);
+  EXPECT_EQ(pages->contentSize(), (ui::Size{320, 240}));
+}
+
+TEST_F(UiKitTest, LabelsMeasureWrapAndRecordTheirRuns) {
+  auto label = std::make_shared<ui::Label>(ui::Rect{0, 0, 100, 40});
+  label->setFont(ui::Font::systemFont(10));
+  label->setText("abcdefghij");  // 5 points a letter with the fixed measurer
+  EXPECT_EQ(label->sizeThatFits({0, 0}), (ui::Size{50, 12}));
+  label->setNumberOfLines(0);
+  label->setText("停止停止停止停止停止停止");
+  EXPECT_EQ(label->sizeThatFits({50, 0}), (ui::Size{50, 36}));
+
+  label->setTextAlignment(ui::TextAlignment::Center);
+  label->setAttributedText({{"ab", true, 0, 0, std::nullopt}, {"cd", false, 0.2, 3, std::nullopt}});
+  EXPECT_EQ(label->text(), "abcd");
+  auto list = label->displayList();
+  ASSERT_EQ(list.items().size(), 2u);
+  const auto& first = std::get<ui::DrawText>(list.items()[0]);
+  const auto& second = std::get<ui::DrawText>(list.items()[1]);
+  EXPECT_DOUBLE_EQ(first.rect.x, 40);
+  EXPECT_DOUBLE_EQ(second.rect.x, 50);
+  EXPECT_TRUE(first.style.underline);
+  EXPECT_DOUBLE_EQ(second.style.obliqueness, 0.2);
+  EXPECT_DOUBLE_EQ(second.style.baselineOffset, 3);
+
+  auto window = showWindow();
+  window->addSubview(label);
+  std::string tree = window->describe();
+  EXPECT_NE(tree.find("cd"), std::string::npos);
+  EXPECT_NE(tree.find("Label"), std::string::npos);
 }
 
 TEST_F(UiKitTest, HexColoursReadAlphaFirstInEightDigits) {
