@@ -17,7 +17,8 @@
 // the main queue.
 //
 // Ownership: shared() is process-wide, created on first use and never
-// destroyed; the app delegate is held weakly. Threading: the scheme table and the record of opened URLs are
+// destroyed; the app delegate is held weakly. Threading: the scheme table,
+// the record of opened URLs, the app state and the local notifications are
 // locked and may be used from any thread; the window and orientation belong
 // to the main thread. Failures: a URL without a registered scheme is not
 // opened (false).

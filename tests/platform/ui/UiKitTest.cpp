@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/CollectionView.h"
 #include "platform/ui/Control.h"
@@ -384,6 +385,17 @@ TEST_F(UiKitTest, LabelsMeasureWrapAndRecordTheirRuns) {
   std::string tree = window->describe();
   EXPECT_NE(tree.find("cd"), std::string::npos);
   EXPECT_NE(tree.find("Label"), std::string::npos);
+}
+
+TEST_F(UiKitTest, ThePreferredLanguageComesFromTheLocale) {
+  for (auto [locale, language] : std::vector<std::pair<const char*, const char*>>{{"zh_CN.UTF-8", "zh-Hans"},
+                                                                                  {"zh_TW.UTF-8", "zh-Hant"},
+                                                                                  {"de_DE@euro", "de"},
+                                                                                  {"C.UTF-8", "en"},
+                                                                                  {"", "en"},
+                                                                                  {nullptr, "en"}}) {
+    EXPECT_EQ(platform::UserDefaults::languageFromLocale(locale), language) << (locale ? locale : "(none)");
+  }
 }
 
 TEST_F(UiKitTest, HexColoursReadAlphaFirstInEightDigits) {
