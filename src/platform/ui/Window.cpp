@@ -31,7 +31,7 @@ Window::Window(Rect frame) : View(frame) {}
 void Window::setRootViewController(std::shared_ptr<ViewController> root) {
   if (root_ && root_ != root && root_->isViewLoaded()) root_->view()->removeFromSuperview();
   root_ = std::move(root);
-  if (!isHidden() && Screen::main().keyWindow().get() == this) installRootView();
+  if (!isHidden() && Screen::main().isShowing(*this)) installRootView();
 }
 
 void Window::installRootView() {
@@ -82,6 +82,10 @@ void Screen::showWindow(const std::shared_ptr<Window>& window, bool makeKey) {
   auto found = std::find_if(windows_.begin(), windows_.end(), [&](const Shown& s) { return s.window == window; });
   if (found == windows_.end()) windows_.push_back({window, nextOrder_++});
   if (makeKey) key_ = window;
+}
+
+bool Screen::isShowing(const Window& window) const {
+  return std::any_of(windows_.begin(), windows_.end(), [&](const Shown& s) { return s.window.get() == &window; });
 }
 
 void Screen::hideWindow(const Window& window) {

@@ -90,6 +90,7 @@ class Screen {
   std::shared_ptr<Window> keyWindow() const { return key_.lock(); }
   void showWindow(const std::shared_ptr<Window>& window, bool makeKey);
   void hideWindow(const Window& window);
+  bool isShowing(const Window& window) const;
 
   // The status bar: what the key window's front controller asks for.
   StatusBarStyle statusBarStyle() const;
