@@ -1,6 +1,8 @@
 #include "server/storage/Store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -198,6 +200,17 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::st
   static std::once_flag statistics;
   std::call_once(statistics, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   std::filesystem::path file = dataDir / "cloud.db";
+  // The store holds password digests, live tokens and keys: the folder and
+  // the database's files are the owner's alone (older ones tightened), and
+  // the database is made 0600 before SQLite opens it (its log and shared
+  // memory files take the database's mode).
+  namespace fs = std::filesystem;
+  fs::permissions(dataDir, fs::perms::owner_all, fs::perm_options::replace, ec);
+  if (int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600); fd >= 0) ::close(fd);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    fs::permissions(fs::path(file.string() + suffix), fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::replace, ec);
+  }
   auto writer = openConnection(file.string(), true, error);
   if (!writer) return nullptr;
   std::unique_ptr<Store> store(new Store(std::move(writer), file));
@@ -272,6 +285,21 @@ bool Store::exec(const char* sql, std::string* error) {
     return false;
   }
   return true;
+}
+
+void Store::createTables(const std::string& owner, const char* sql) {
+  Access access(*this, Access::Mode::Write);
+  char* message = nullptr;
+  if (sqlite3_exec(access.connection().db(), sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    std::lock_guard lock(schemaMutex_);
+    if (schemaError_.empty()) schemaError_ = owner + ": cannot create its tables: " + (message ? message : "SQL error");
+  }
+  sqlite3_free(message);
+}
+
+std::string Store::schemaError() const {
+  std::lock_guard lock(schemaMutex_);
+  return schemaError_;
 }
 
 bool Store::migrate(std::string* error) {
