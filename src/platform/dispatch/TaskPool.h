@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,7 +32,8 @@ class TaskPool : public std::enable_shared_from_this<TaskPool> {
  public:
   using Task = std::function<void()>;
 
-  static std::shared_ptr<TaskPool> start(std::size_t threadCount);
+  // Workers publish `label` as their queue's (QueueLabels.h).
+  static std::shared_ptr<TaskPool> start(std::size_t threadCount, const std::string& label = "");
   // A pool that runs nothing by itself: its owner pumps it with runOne().
   static std::shared_ptr<TaskPool> withoutWorkers();
   ~TaskPool();
@@ -45,6 +47,10 @@ class TaskPool : public std::enable_shared_from_this<TaskPool> {
   // Blocks the calling thread until a task is ready or due, or until
   // `deadline` (real time) has passed.
   void waitForReady(std::chrono::steady_clock::time_point deadline);
+
+  // When the next delayed task falls due on the current clock (none: no
+  // delayed task of that clock is waiting).
+  std::optional<Clock::SteadyTimePoint> nextDelayedDue();
 
   // Drops every queued and delayed task unrun (their captures are released
   // on the calling thread, outside the pool's lock).
