@@ -1,8 +1,12 @@
 #include "platform/storage/AppHome.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -21,7 +25,15 @@ struct Home {
   std::mutex mutex;
   fs::path root;
   bool prepared = false;
+  int claimFd = -1;  // the lock file of the claimed root, open while claimed
 };
+
+constexpr const char* kClaimFileName = ".lumora.lock";
+
+void releaseClaim(Home& h) {
+  if (h.claimFd >= 0) ::close(h.claimFd);
+  h.claimFd = -1;
+}
 
 Home& home() {
   static Home h;
@@ -98,6 +110,7 @@ void AppHome::setRoot(const fs::path& root) {
   Home& h = home();
   std::lock_guard<std::mutex> guard(h.mutex);
   if (root == h.root) return;
+  releaseClaim(h);
   h.root = root;
   h.prepared = false;
 }
@@ -106,5 +119,29 @@ fs::path AppHome::documents() { return ensured(root() / "Documents"); }
 fs::path AppHome::caches() { return ensured(root() / "Library" / "Caches"); }
 fs::path AppHome::preferences() { return ensured(root() / "Library" / "Preferences"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
+
+Status AppHome::claim() {
+  const fs::path where = root();
+  Home& h = home();
+  std::lock_guard<std::mutex> guard(h.mutex);
+  if (h.claimFd >= 0) return Status::success();
+  std::error_code ec;
+  if (!fs::is_directory(where, ec)) {
+    return posixError(ec ? ec.value() : ENOTDIR, "The app home " + where.string() + " is not a folder");
+  }
+  const fs::path file = where / kClaimFileName;
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return posixError(errno, "Cannot write in the app home " + where.string());
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    ::close(fd);
+    if (code == EWOULDBLOCK) {
+      return posixError(code, "The app home " + where.string() + " is in use by another process");
+    }
+    return posixError(code, "Cannot lock the app home " + where.string());
+  }
+  h.claimFd = fd;
+  return Status::success();
+}
 
 }  // namespace platform
