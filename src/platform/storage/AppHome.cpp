@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -25,15 +26,12 @@ struct Home {
   std::mutex mutex;
   fs::path root;
   bool prepared = false;
-  int claimFd = -1;  // the lock file of the claimed root, open while claimed
+  // The roots this process claimed, each with its lock file, open (and so
+  // locked) until the process ends.
+  std::map<fs::path, int> claimed;
 };
 
 constexpr const char* kClaimFileName = ".lumora.lock";
-
-void releaseClaim(Home& h) {
-  if (h.claimFd >= 0) ::close(h.claimFd);
-  h.claimFd = -1;
-}
 
 Home& home() {
   static Home h;
@@ -110,7 +108,6 @@ void AppHome::setRoot(const fs::path& root) {
   Home& h = home();
   std::lock_guard<std::mutex> guard(h.mutex);
   if (root == h.root) return;
-  releaseClaim(h);
   h.root = root;
   h.prepared = false;
 }
@@ -124,7 +121,7 @@ Status AppHome::claim() {
   const fs::path where = root();
   Home& h = home();
   std::lock_guard<std::mutex> guard(h.mutex);
-  if (h.claimFd >= 0) return Status::success();
+  if (h.claimed.count(where) != 0) return Status::success();
   std::error_code ec;
   if (!fs::is_directory(where, ec)) {
     return posixError(ec ? ec.value() : ENOTDIR, "The app home " + where.string() + " is not a folder");
@@ -140,7 +137,7 @@ Status AppHome::claim() {
     }
     return posixError(code, "Cannot lock the app home " + where.string());
   }
-  h.claimFd = fd;
+  h.claimed.emplace(where, fd);
   return Status::success();
 }
 

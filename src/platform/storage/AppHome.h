@@ -40,8 +40,8 @@ class AppHome {
   // home is refused at once instead of sharing its stores. Also checks that
   // the root is a folder the app can create and write in. A POSIX error:
   // EWOULDBLOCK when another process holds the home, else what failed.
-  // Claiming the held root again succeeds; setRoot() to another root lets
-  // the claim go.
+  // Claiming a root this process holds again succeeds; a claim outlives
+  // setRoot() to another root.
   static Status claim();
 };
 
