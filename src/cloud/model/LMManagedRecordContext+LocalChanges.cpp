@@ -230,10 +230,12 @@ platform::Status LMManagedRecordContext::updateLocalDatabaseGroupMembers(
     }
     changed.push_back(std::move(updated));
   }
+  // A row that cannot be written is logged and passed over: the contacts are
+  // synced already, and the next sync records its members again.
   return performBatch([&]() -> platform::Status {
     for (const LMGroupRelation& row : changed) {
       if (!updateGroupRelation(row)) {
-        return LMManagedRecordContextDatabase::error("Cannot record the members of a group");
+        LM_LOG_ERROR("Cannot record the members of group {}", row.recordID().value_or(-1));
       }
     }
     return platform::Status::success();

@@ -186,7 +186,8 @@ class LMManagedRecordContext {
   // failed read.
   platform::Result<std::map<std::int32_t, LMGroup>> localSyncGroupDic();
   // Records each group's current members in its row (groups without a row
-  // are skipped), all rows in one batch; the JSON or database error.
+  // are skipped), all rows in one batch; a row that cannot be written is
+  // logged and passed over. The error of a failed read or batch.
   platform::Status updateLocalDatabaseGroupMembers(platform::addressbook::AddressBook* addressBook,
                                                    const platform::addressbook::Record& source);
 

@@ -244,3 +244,24 @@ TEST_F(LocalChanges, UnreadableRowsFailEveryReaderInsteadOfLookingEmpty) {
   cloud.sync = 1;
   EXPECT_FALSE(store_.saveLumoraContacts({cloud}, false).ok());
 }
+
+// One group row that cannot be written does not undo the others (the
+// contacts are synced by then); the next sync writes it again.
+TEST_F(LocalChanges, AGroupRowThatCannotBeWrittenLeavesTheOthers) {
+  ab::Record ann = person(local(), "Ann");
+  ab::Record family = group("Family");
+  ab::Record work = group("Work");
+  ASSERT_TRUE(family.addMember(ann).ok());
+  ASSERT_TRUE(work.addMember(ann).ok());
+  ASSERT_TRUE(book_->save().ok());
+  groupRow(family, 1, "Family");
+  groupRow(work, 2, "Work");
+  store_.databaseQueue()->inDatabase([&](sqlite3* db) {
+    const std::string trigger = "create trigger lm_refuse before update on SyncGroup when new.serverID = 2 "
+                                "begin select raise(abort, 'refused'); end";
+    ASSERT_EQ(sqlite3_exec(db, trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  });
+  EXPECT_TRUE(store_.updateLocalDatabaseGroupMembers(book_.get(), local()).ok());
+  EXPECT_TRUE(store_.searchGroupRelationByServerID(1)->localJsonString().has_value());
+  EXPECT_FALSE(store_.searchGroupRelationByServerID(2)->localJsonString().has_value());
+}
