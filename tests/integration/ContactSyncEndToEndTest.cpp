@@ -188,3 +188,45 @@ TEST_F(ContactSyncEndToEndTest, CloudChangesWhosePersonWentMeanwhileAreSettledOn
 
 }  // namespace
 }  // namespace contactsynctest
+
+namespace contactsynctest {
+namespace {
+
+// A name without Latin letters in three parts is read back from the cloud
+// with the middle name joined to the given name; neither the person nor the
+// cloud's copy may change for that, and a save with no change sends nothing.
+TEST_F(ContactSyncEndToEndTest, ANonLatinNameInThreePartsStaysAsItIsOnBothSides) {
+  lumora::LMContact person = contactNamed("明", "张");
+  person.middleName = "小";
+  person.name = "张小明";
+  const ab::RecordId id = addPerson(person);
+  for (int run = 0; run < 10; ++run) {
+    if (run > 0) {
+      // Saved again, in the end unchanged.
+      ab::Record saved = book_->personWithId(id);
+      ASSERT_TRUE(saved.setValue(ab::PersonProperty::Note, "draft").ok());
+      ASSERT_TRUE(book_->save().ok());
+      ASSERT_TRUE(saved.removeValue(ab::PersonProperty::Note).ok());
+      ASSERT_TRUE(book_->save().ok());
+    }
+    server_->signedEndpoints().clearJournal();
+    ASSERT_TRUE(sync().ok()) << run;
+    if (run > 0) {
+      EXPECT_EQ(callsTo(batchPath()), 0u) << run;
+    }
+    auto book = ab::AddressBook::create();
+    ASSERT_TRUE(book.ok());
+    ab::Record here = (*book)->personWithId(id);
+    EXPECT_EQ(here.stringValue(ab::PersonProperty::LastName), "张") << run;
+    EXPECT_EQ(here.stringValue(ab::PersonProperty::MiddleName), "小") << run;
+    EXPECT_EQ(here.stringValue(ab::PersonProperty::FirstName), "明") << run;
+    auto cloud = cloudContacts();
+    ASSERT_EQ(cloud.size(), 1u) << run;
+    const Json& name = cloud.begin()->second["content"]["name"];
+    EXPECT_EQ(name.value("middleName", ""), "小") << run;
+    EXPECT_EQ(name.value("givenName", ""), "明") << run;
+  }
+}
+
+}  // namespace
+}  // namespace contactsynctest

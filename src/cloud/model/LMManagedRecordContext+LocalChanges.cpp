@@ -120,8 +120,10 @@ bool LMManagedRecordContext::isContactModified(const LMContact& contact,
   if (platform::hasText(relation.localJsonString())) {
     if (auto json = LMUtils::jsonObjectFromString(*relation.localJsonString());
         json && json->is_object()) {
+      // The recorded copy is read with the cloud reader's name rule: so is
+      // the person before they are compared.
       const std::optional<LMContact> recorded = LMContact::initWithLumoraJSON(*json);
-      if (!contact.isEqualToRecord(recorded ? &*recorded : nullptr)) return true;
+      if (!contact.withCloudNameRule().isEqualToRecord(recorded ? &*recorded : nullptr)) return true;
     }
   }
   // Then the photo against the digest of the photo last synced.
