@@ -93,6 +93,9 @@ class LMUtils {
   static std::filesystem::path applicationDocumentsDirectory();
   static std::string applicationDocumentsDirectoryPath();
   static std::string applicationCachesDirectoryPath();
+  // The photo sync's own folder under Caches, for the files its downloads
+  // and exports write (and remove): never another folder of the app's.
+  static std::filesystem::path imageTransferDirectory();
 
   // ---- Files from the cloud or the photo library ----
 
