@@ -176,8 +176,8 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(cloud[1].size(), 51u);
   EXPECT_EQ(cloud[2].size(), 5u);
   EXPECT_EQ(cloud[familyAlbum].size(), 10u);
-  EXPECT_EQ(gallery->context()->searchAllImageRelations().size(), 66u);
-  EXPECT_EQ(gallery->context()->searchAllAlbumRelations().size(), 3u);
+  EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 66u);
+  EXPECT_EQ(gallery->context()->searchAllAlbumRelations()->size(), 3u);
 
   Report second = backUp();
   ASSERT_TRUE(second.finished);
@@ -199,7 +199,7 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(third.toUpload, 1u);
   EXPECT_EQ(third.uploaded, 1);
   EXPECT_EQ(cloudImages(), cloud);
-  EXPECT_EQ(gallery->context()->searchAllImageRelations().size(), 66u);
+  EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 66u);
 }
 
 TEST_F(GalleryBackupRunTest, AFullAlbumSkipsTheRestOfItsListOnly) {

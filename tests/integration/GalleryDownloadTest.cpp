@@ -122,7 +122,7 @@ class GalleryDownloadTest : public signedtest::SignedRequestCloudTest {
     return outcome;
   }
 
-  std::size_t rowCount() { return gallery->context()->searchAllImageRelations().size(); }
+  std::size_t rowCount() { return gallery->context()->searchAllImageRelations()->size(); }
 
   std::shared_ptr<platform::ManualClock> clock = gallerytest::pacingFreeClock();
   platform::ScopedClock scopedClock{clock};
@@ -321,7 +321,7 @@ TEST_F(GalleryDownloadTest, AnImageIsAddedWithoutExportOrDownloadAndNothingTaken
 
   ASSERT_FALSE(download(stored, {screenshots, family}));
   EXPECT_EQ(library()->fetchAssetsInAssetCollection(*albumTitled("Family")).size(), 2u);
-  auto rows = gallery->context()->searchAllImageRelations();
+  auto rows = gallery->context()->searchAllImageRelations().value();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].assetGroupID, family);
   EXPECT_EQ(rows[0].sha1, stored.sha1);

@@ -193,7 +193,8 @@ TEST_F(RecordStoreRows, BatchesKeepAllOrNothingAndNest) {
   });
   EXPECT_EQ(dropped.error().code(), lumora::kLMLocalErrorDatabase);
   std::set<std::int64_t> stored;
-  for (const auto& row : store_.searchAllContactRelations().value()) stored.insert(*row.serverID());
+  const auto allRows = store_.searchAllContactRelations().value();
+  for (const auto& row : allRows) stored.insert(*row.serverID());
   EXPECT_EQ(stored, (std::set<std::int64_t>{1, 3}));
 }
 
