@@ -310,6 +310,10 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.skip = member<int>(*body, "skip", 0, ok);
     fault.data = member<Json>(*body, "data", Json(), ok);
     if (body->contains("body")) fault.body = member<std::string>(*body, "body", "", ok);
+    if (body->contains("retryAfterHeader")) {
+      fault.retryAfterHeader = member<std::string>(*body, "retryAfterHeader", "", ok);
+    }
+    if (body->contains("contentType")) fault.contentType = member<std::string>(*body, "contentType", "", ok);
     if (!ok || fault.skip < 0 || !(fault.data.is_null() || fault.data.is_object())) {
       return adminError(res, 400, "a member has the wrong type");
     }

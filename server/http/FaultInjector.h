@@ -38,6 +38,11 @@ struct Fault {
   nlohmann::json data; // an object: members added to the coded reply's "data"
   std::optional<std::string> body;  // answer with exactly this body (`status`,
                                     // default 200): replies no client expects
+  // Headers of a reply that answers in HTTP terms alone (the HTTPS
+  // listener): a "Retry-After" text as given (a word as well as a number),
+  // and the reply's "Content-Type".
+  std::optional<std::string> retryAfterHeader;
+  std::optional<std::string> contentType;
 
   // The reply code, with the defaults of a redirect and of an overload.
   int replyCode() const {

@@ -53,6 +53,11 @@ std::string Bundle::bundlePath() {
   return error ? std::string() : executable.parent_path().string();
 }
 
+std::string Bundle::appStoreReceiptPath() {
+  std::string folder = bundlePath();
+  return folder.empty() ? std::string() : folder + "/StoreKit/receipt";
+}
+
 void Bundle::setInfoDictionary(nlohmann::json info) {
   std::lock_guard<std::mutex> guard(infoMutex());
   infoSlot() = info.is_object() ? std::move(info) : nlohmann::json::object();

@@ -23,6 +23,9 @@ class Bundle {
 
   // The folder the bundle lies in: the running executable's folder.
   static std::string bundlePath();
+  // Where an App Store build keeps its purchase receipt: "StoreKit/receipt"
+  // in the bundle folder ("" when the bundle path cannot be read).
+  static std::string appStoreReceiptPath();
 
   static void setInfoDictionary(nlohmann::json info);
   static void setInfoValue(const std::string& key, nlohmann::json value);

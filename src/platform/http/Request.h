@@ -14,6 +14,7 @@
 #include "platform/Bytes.h"
 #include "platform/Result.h"
 #include "platform/http/HeaderFields.h"
+#include "platform/http/ServerTrust.h"
 
 namespace platform::http {
 
@@ -93,6 +94,9 @@ struct Request {
   // Follow 301/302/303/307/308 replies that carry a Location (at most 16
   // times, else -1007). Off: the redirect reply itself is the response.
   bool followRedirects = true;
+  // Put the server's certificate chain to this handler before trusting it
+  // (https only). When it cancels, the request fails with -999.
+  ServerTrustHandler serverTrustHandler;
 };
 
 }  // namespace platform::http

@@ -1,6 +1,7 @@
 #include "platform/http/Transfer.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
@@ -168,6 +169,8 @@ struct Hop {
   curl_off_t lastActivityMicros = 0;
   bool sawActivity = false;
   bool timedOut = false;
+  // The request's trust handler answered "cancel".
+  bool trustCancelled = false;
 
   bool isCancelled() const { return cancelled && cancelled->load(); }
   bool pastDeadline() const { return clock->steadyNow() >= deadline; }
@@ -458,6 +461,64 @@ void setUrl(CURL* e, HandlePool::HandleState& state, const std::string& url) {
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
 }
 
+// The server's chain put to the request's trust handler, in place of
+// OpenSSL's own verification (which "default handling" runs as usual).
+int verifyServerTrust(X509_STORE_CTX* store, void* data) {
+  auto* hop = static_cast<Hop*>(data);
+  ServerTrust trust;
+  if (std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed{curl_url(), &curl_url_cleanup}) {
+    char* host = nullptr;
+    if (curl_url_set(parsed.get(), CURLUPART_URL, hop->url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+      trust.host = host;
+      curl_free(host);
+    }
+  }
+  auto addCertificate = [&trust](X509* certificate) {
+    int length = i2d_X509(certificate, nullptr);
+    if (length <= 0) return;
+    Bytes der(static_cast<std::size_t>(length));
+    unsigned char* out = der.data();
+    i2d_X509(certificate, &out);
+    trust.certificates.push_back(std::move(der));
+  };
+  if (X509* leaf = X509_STORE_CTX_get0_cert(store)) addCertificate(leaf);
+  if (STACK_OF(X509)* chain = X509_STORE_CTX_get0_untrusted(store)) {
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+      X509* certificate = sk_X509_value(chain, i);
+      if (certificate != X509_STORE_CTX_get0_cert(store)) addCertificate(certificate);
+    }
+  }
+  switch (hop->request->serverTrustHandler(trust)) {
+    case ChallengeDisposition::UseCredential:
+      X509_STORE_CTX_set_error(store, X509_V_OK);
+      return 1;
+    case ChallengeDisposition::PerformDefaultHandling:
+      return X509_verify_cert(store);
+    case ChallengeDisposition::CancelChallenge:
+      break;
+  }
+  hop->trustCancelled = true;
+  X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+  return 0;
+}
+
+CURLcode onSslContext(CURL*, void* context, void* data) {
+  SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(context), &verifyServerTrust, data);
+  return CURLE_OK;
+}
+
+// A request with a trust handler gets a connection and a TLS session of its
+// own, so that its handler sees the chain; the others share as usual.
+void setTrustHandling(CURL* e, Hop& hop) {
+  const bool asked = static_cast<bool>(hop.request->serverTrustHandler);
+  curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, asked ? &onSslContext : nullptr);
+  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, asked ? static_cast<void*>(&hop) : nullptr);
+  curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, asked ? 1L : 0L);
+  curl_easy_setopt(e, CURLOPT_FORBID_REUSE, asked ? 1L : 0L);
+  curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, asked ? 0L : 1L);
+}
+
 // Options every transfer on the handle shares, set once when it is new.
 // The callbacks are given the handle's state.
 void configure(CURL* e, HandlePool::HandleState& state) {
@@ -552,6 +613,7 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   state.transfer = &hop;
   state.errorBuffer[0] = '\0';
   setUrl(e, state, url);
+  setTrustHandling(e, hop);
   // Connecting may take neither the idle time nor what is left of the deadline.
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(context.deadline - hop.clock->steadyNow());
   long connectMillis = static_cast<long>(std::min<std::int64_t>(hop.timeoutMicros / 1000, left.count()));
@@ -608,7 +670,9 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   }
 
   Outcome outcome = drive(lease, hop);
-  if (outcome.aborted || hop.isCancelled()) {
+  if (hop.trustCancelled) {
+    result.error = makeUrlError(kUrlErrorCancelled, url);
+  } else if (outcome.aborted || hop.isCancelled()) {
     result.error = hop.timedOut && !hop.isCancelled() ? makeUrlError(kUrlErrorTimedOut, url)
                                                        : makeUrlError(kUrlErrorCancelled, url);
   } else if (hop.uploadError) {

@@ -115,6 +115,7 @@ void AppHome::setRoot(const fs::path& root) {
 fs::path AppHome::documents() { return ensured(root() / "Documents"); }
 fs::path AppHome::caches() { return ensured(root() / "Library" / "Caches"); }
 fs::path AppHome::preferences() { return ensured(root() / "Library" / "Preferences"); }
+fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Application Support"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
 
 Status AppHome::claim() {

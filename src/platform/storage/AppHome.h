@@ -33,6 +33,7 @@ class AppHome {
   static std::filesystem::path documents();    // <root>/Documents
   static std::filesystem::path caches();       // <root>/Library/Caches
   static std::filesystem::path preferences();  // <root>/Library/Preferences
+  static std::filesystem::path applicationSupport();  // <root>/Library/Application Support
   static std::filesystem::path tmp();          // <root>/tmp
 
   // Makes the current root this process's own for the rest of its life: an

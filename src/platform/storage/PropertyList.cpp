@@ -498,6 +498,18 @@ Bytes toBinary(plist_t root) {
   return bytes;
 }
 
+Bytes toXml(plist_t root) {
+  char* raw = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(root, &raw, &length);
+  if (!raw) return {};
+  // Some versions of the library count the closing NUL.
+  while (length > 0 && raw[length - 1] == '\0') --length;
+  Bytes bytes(reinterpret_cast<std::uint8_t*>(raw), reinterpret_cast<std::uint8_t*>(raw) + length);
+  plist_to_xml_free(raw);
+  return bytes;
+}
+
 Result<Bytes> readFile(const std::filesystem::path& file) {
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

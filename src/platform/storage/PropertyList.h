@@ -93,6 +93,7 @@ Node parse(const Bytes& bytes);
 // character reference.
 bool safeToParse(const Bytes& bytes);
 Bytes toBinary(plist_t root);
+Bytes toXml(plist_t root);
 
 // Reads a whole file. Errors: kFileReadNoSuchFile when absent,
 // kFileReadNoPermission, kFileReadUnknown otherwise.

@@ -122,6 +122,22 @@ std::filesystem::path UserDefaults::standardFile() {
   return AppHome::preferences() / (name + ".plist");
 }
 
+Bytes UserDefaults::encodeDictionary(const Dictionary& values, bool xml) {
+  plist::Node root(plist_new_dict());
+  for (const auto& [key, value] : values) plist_dict_set_item(root.get(), key.c_str(), toNode(value));
+  return xml ? plist::toXml(root.get()) : plist::toBinary(root.get());
+}
+
+std::optional<UserDefaults::Dictionary> UserDefaults::decodeDictionary(const Bytes& bytes) {
+  plist::Node root = plist::parse(bytes);
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+  Dictionary values;
+  plist::forEachEntry(root.get(), [&](const char* key, plist_t node) {
+    if (auto value = fromNode(node)) values[key] = std::move(*value);
+  });
+  return values;
+}
+
 std::optional<UserDefaults::Value> UserDefaults::storable(const Value& value) {
   if (const auto* text = std::get_if<std::string>(&value)) {
     if (!plist::storableString(*text)) return std::nullopt;
@@ -188,11 +204,8 @@ void UserDefaults::loadLocked() const {
     if (bytes.error().code() == plist::kFileReadNoSuchFile) return;  // a new store
     failure = bytes.error();
   } else {
-    plist::Node root = plist::parse(*bytes);
-    if (root && plist_get_node_type(root.get()) == PLIST_DICT) {
-      plist::forEachEntry(root.get(), [&](const char* key, plist_t node) {
-        if (auto value = fromNode(node)) stored_[key] = std::move(*value);
-      });
+    if (auto values = decodeDictionary(*bytes)) {
+      stored_ = std::move(*values);
       return;
     }
     failure = Error(plist::kCocoaErrorDomain, plist::kPropertyListReadCorrupt,
@@ -214,9 +227,7 @@ bool UserDefaults::saveLocked() const {
                              "an unreadable file could not be moved aside; it is not written over"}});
     return false;
   }
-  plist::Node root(plist_new_dict());
-  for (const auto& [key, value] : stored_) plist_dict_set_item(root.get(), key.c_str(), toNode(value));
-  Status written = plist::writeFileAtomically(file_, plist::toBinary(root.get()), kDefaultsFileMode);
+  Status written = plist::writeFileAtomically(file_, encodeDictionary(stored_, false), kDefaultsFileMode);
   if (!written.ok()) {
     lastSaveError_ = written.error();
     return false;

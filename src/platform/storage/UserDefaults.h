@@ -139,13 +139,19 @@ class UserDefaults {
   // The file this store reads and writes.
   std::filesystem::path file() const;
 
+  // Property-list forms of a dictionary of values, shared with stores that
+  // keep their own files: the bytes (binary, or XML when `xml`), and the
+  // values of a property-list dictionary (nullopt when the bytes are none;
+  // entries of no known type are skipped).
+  static Bytes encodeDictionary(const Dictionary& values, bool xml);
+  static std::optional<Dictionary> decodeDictionary(const Bytes& bytes);
+  // `value` in the form kept in memory and on disk; nullopt when it cannot
+  // be stored.
+  static std::optional<Value> storable(const Value& value);
+
  private:
   struct FollowAppHome {};
   explicit UserDefaults(FollowAppHome);
-
-  // Puts `value` in the form kept in memory and on disk; nullopt when it
-  // cannot be stored.
-  static std::optional<Value> storable(const Value& value);
 
   void ensureLoadedLocked() const;
   void loadLocked() const;

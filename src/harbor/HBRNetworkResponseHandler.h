@@ -1,0 +1,64 @@
+// How the reporting kits read an HTTP reply: its response class (success,
+// failure, client error, retryable, retry later), whether its content type
+// is what the request accepted, the delay the server asks for before a
+// retry, and the "HBRNetworkError" errors that describe a failed reply.
+// Stateless functions; any thread. Failure: none (errors are values).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/Error.h"
+#include "platform/http/Request.h"
+#include "platform/http/Response.h"
+
+namespace lumora {
+
+inline constexpr const char* kHBRNetworkErrorDomain = "HBRNetworkError";
+
+enum class HBRResponseType : int {
+  Success = 0,
+  Failure = 1,
+  ClientError = 2,
+  Retryable = 3,
+  RetryLater = 4,
+};
+
+// Codes of "HBRNetworkError".
+inline constexpr std::int64_t kHBRNetworkErrorRetry = -1;
+inline constexpr std::int64_t kHBRNetworkErrorNoTask = -3;
+inline constexpr std::int64_t kHBRNetworkErrorFailedResponse = -4;
+inline constexpr std::int64_t kHBRNetworkErrorClientError = -5;
+inline constexpr std::int64_t kHBRNetworkErrorRetryLimit = -6;
+
+class HBRNetworkResponseHandler {
+ public:
+  HBRNetworkResponseHandler() = delete;
+
+  static std::optional<std::string> headerForResponse(const std::optional<platform::http::Response>& response,
+                                                      const std::string& key);
+  // Seconds to wait: "Retry-After" as a decimal number (a text that is no
+  // number reads 0); 300 when absent or negative.
+  static double retryValueForResponse(const std::optional<platform::http::Response>& response);
+  static std::optional<std::string> requestIdForResponse(const std::optional<platform::http::Response>& response);
+  // True when the request names no Accept type, or the reply's media type is
+  // it (ignoring case) and, when both name a charset, the charsets agree.
+  static bool contentTypeForResponse(const std::optional<platform::http::Response>& response,
+                                     const platform::http::Request& request);
+  static platform::Error errorForCode(std::int64_t code, platform::Json userInfo = platform::Json::object());
+  // None for a success.
+  static std::optional<platform::Error> errorForResponse(const std::optional<platform::http::Response>& response,
+                                                         HBRResponseType type, int status);
+  // Calls `handler` once with the class and the status (0 without one).
+  static void clientResponseType(const std::optional<platform::http::Response>& response,
+                                 const std::function<void(HBRResponseType, int)>& handler);
+  // Calls `block` once with (retry wanted, error).
+  static void handleCompletedResponse(
+      const std::optional<platform::http::Response>& response, const platform::http::Request& request,
+      const std::optional<platform::Error>& error,
+      const std::function<void(bool, const std::optional<platform::Error>&)>& block);
+};
+
+}  // namespace lumora
