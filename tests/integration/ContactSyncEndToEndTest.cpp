@@ -2,6 +2,7 @@
 // batching, the conflict rules and groups, each shown on both sides.
 #include "ContactSyncFixture.h"
 
+#include <atomic>
 #include <string>
 
 namespace contactsynctest {
@@ -226,6 +227,32 @@ TEST_F(ContactSyncEndToEndTest, ANonLatinNameInThreePartsStaysAsItIsOnBothSides)
     EXPECT_EQ(name.value("middleName", ""), "小") << run;
     EXPECT_EQ(name.value("givenName", ""), "明") << run;
   }
+}
+
+}  // namespace
+}  // namespace contactsynctest
+
+namespace contactsynctest {
+namespace {
+
+// Cloud contacts are written to the address book 21 at a time; a save that
+// fails ends the sync as a failure, keeps what the earlier saves wrote, and
+// the next sync brings the rest without doubling anyone.
+TEST_F(ContactSyncEndToEndTest, CloudContactsAreSavedTwentyOneAtATimeAndAFailedSaveLosesNothing) {
+  for (int i = 0; i < 45; ++i) addCloudContact(contactNamed("Cloud" + std::to_string(i), "Saved"));
+  std::atomic<int> saves{0};
+  ab::AddressBook::setWriteFault([&saves](const ab::WriteAttempt& attempt) -> std::optional<platform::Error> {
+    if (attempt.operation == ab::WriteOperation::Save && ++saves == 2) {
+      return platform::Error("ABAddressBookErrorDomain", 1);
+    }
+    return std::nullopt;
+  });
+  EXPECT_FALSE(sync().ok());
+  ab::AddressBook::setWriteFault(nullptr);
+  EXPECT_EQ(people().size(), 21u);
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(people().size(), 45u);
+  EXPECT_EQ(cloudContacts().size(), 45u);
 }
 
 }  // namespace
