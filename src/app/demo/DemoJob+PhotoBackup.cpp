@@ -107,7 +107,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     if (terminal_) {
       constexpr std::uint64_t kBar = 32;
       const std::uint64_t filled = kBar * done / total;
-      std::fprintf(out_, "\r    photos [%s%s] %3llu/%-3llu %-32.32s", std::string(filled, '=').c_str(),
+      std::fprintf(out_, "\r    uploads [%s%s] %3llu/%-3llu %-31.31s", std::string(filled, '=').c_str(),
                    std::string(kBar - filled, ' ').c_str(), static_cast<unsigned long long>(done),
                    static_cast<unsigned long long>(total), what.c_str());
       std::fflush(out_);
@@ -117,7 +117,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     const int quarter = static_cast<int>(4 * done / total);
     if (quarter == quarter_) return;
     quarter_ = quarter;
-    std::fprintf(out_, "    photos %3llu of %llu backed up\n", static_cast<unsigned long long>(done),
+    std::fprintf(out_, "    upload %3llu of %llu done\n", static_cast<unsigned long long>(done),
                  static_cast<unsigned long long>(total));
   }
 
