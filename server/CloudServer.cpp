@@ -78,6 +78,7 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   feedback_ = std::make_unique<FeedbackService>(*store_, dataDir / "feedback", [this] { return port(); });
   stats_ = std::make_unique<StatsService>(*store_);
   push_ = std::make_unique<PushService>(*store_);
+  vendor_ = std::make_unique<VendorService>();
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -247,6 +248,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   feedback_->registerOn(server);
   stats_->registerOn(server);
   push_->registerOn(server);
+  vendor_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
@@ -402,6 +404,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
   contactSync_->registerAdminOn(server);
   stats_->registerAdminOn(server);
   push_->registerAdminOn(server);
+  vendor_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

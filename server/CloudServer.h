@@ -2,7 +2,8 @@
 // the account service and of the signed cloud services (relocation, device
 // information, contact changes and listings, contact photo files, the
 // gallery, over SignedEndpoints), the block storage node (KssNode) and the
-// statistics service (StatsService) and the push service (PushService)
+// statistics service (StatsService), the push service (PushService) and
+// the crash-reporting vendor's service (VendorService)
 // over the Store in a data directory,
 // with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
@@ -37,6 +38,7 @@
 #include "server/services/StatsService.h"
 #include "server/storage/Store.h"
 #include "server/services/UploadService.h"
+#include "server/services/VendorService.h"
 
 namespace localcloud {
 
@@ -111,6 +113,8 @@ class CloudServer {
   // The push service (production and sandbox hosts, apps, registrations,
   // requests received).
   PushService& push() { return *push_; }
+  // The crash-reporting vendor's settings and onboarding service.
+  VendorService& vendor() { return *vendor_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -150,6 +154,7 @@ class CloudServer {
   std::unique_ptr<FeedbackService> feedback_;
   std::unique_ptr<StatsService> stats_;
   std::unique_ptr<PushService> push_;
+  std::unique_ptr<VendorService> vendor_;
   std::unique_ptr<CaService> ca_;
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 

@@ -27,6 +27,12 @@ nlohmann::json& infoSlot() {
   return info;
 }
 
+// A folder set in place of the executable's; empty when none is.
+std::string& bundlePathSlot() {
+  static std::string path;
+  return path;
+}
+
 }  // namespace
 
 nlohmann::json Bundle::infoDictionary() {
@@ -48,6 +54,10 @@ std::optional<std::string> Bundle::infoString(const std::string& key) {
 }
 
 std::string Bundle::bundlePath() {
+  {
+    std::lock_guard<std::mutex> guard(infoMutex());
+    if (!bundlePathSlot().empty()) return bundlePathSlot();
+  }
   std::error_code error;
   std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
   return error ? std::string() : executable.parent_path().string();
@@ -73,9 +83,15 @@ void Bundle::removeInfoValue(const std::string& key) {
   infoSlot().erase(key);
 }
 
+void Bundle::setBundlePath(std::string path) {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  bundlePathSlot() = std::move(path);
+}
+
 void Bundle::reset() {
   std::lock_guard<std::mutex> guard(infoMutex());
   infoSlot() = builtIn();
+  bundlePathSlot().clear();
 }
 
 }  // namespace platform

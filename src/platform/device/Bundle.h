@@ -21,8 +21,11 @@ class Bundle {
   // A string entry, or nullopt when absent or not a string.
   static std::optional<std::string> infoString(const std::string& key);
 
-  // The folder the bundle lies in: the running executable's folder.
+  // The folder the bundle lies in (its resources, such as the app icons):
+  // the running executable's folder unless another was set.
   static std::string bundlePath();
+  // Another folder as the bundle's; "" goes back to the executable's.
+  static void setBundlePath(std::string path);
   // Where an App Store build keeps its purchase receipt: "StoreKit/receipt"
   // in the bundle folder ("" when the bundle path cannot be read).
   static std::string appStoreReceiptPath();
@@ -30,7 +33,7 @@ class Bundle {
   static void setInfoDictionary(nlohmann::json info);
   static void setInfoValue(const std::string& key, nlohmann::json value);
   static void removeInfoValue(const std::string& key);
-  // Back to the built-in dictionary.
+  // Back to the built-in dictionary and the executable's folder.
   static void reset();
 };
 
