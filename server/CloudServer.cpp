@@ -45,7 +45,13 @@ std::unique_ptr<CloudServer> CloudServer::create(const std::filesystem::path& da
                                                  std::string* error) {
   auto store = Store::open(dataDir, error);
   if (!store) return nullptr;
-  return std::unique_ptr<CloudServer>(new CloudServer(std::move(store), dataDir));
+  std::unique_ptr<CloudServer> server(new CloudServer(std::move(store), dataDir));
+  // Every service made its tables in its constructor.
+  if (std::string failed = server->store_->schemaError(); !failed.empty()) {
+    if (error) *error = failed;
+    return nullptr;
+  }
+  return server;
 }
 
 CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::path& dataDir)

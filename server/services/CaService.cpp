@@ -44,15 +44,13 @@ std::optional<std::string> encryptedSetCookie(const std::string& header, const s
 }  // namespace
 
 CaService::CaService(Store& store, AccountService& accounts) : store_(store), accounts_(accounts) {
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS ca_tokens ("
-               " token TEXT PRIMARY KEY, security TEXT NOT NULL, device_id TEXT NOT NULL,"
-               " revoked INTEGER NOT NULL DEFAULT 0);"
-               "CREATE INDEX IF NOT EXISTS ca_tokens_device ON ca_tokens(device_id);"
-               "CREATE TABLE IF NOT EXISTS ca_nonces ("
-               " token TEXT NOT NULL, nonce TEXT NOT NULL, PRIMARY KEY (token, nonce));",
-               nullptr, nullptr, nullptr);
+  store_.createTables("CA logins",
+                      "CREATE TABLE IF NOT EXISTS ca_tokens ("
+                      " token TEXT PRIMARY KEY, security TEXT NOT NULL, device_id TEXT NOT NULL,"
+                      " revoked INTEGER NOT NULL DEFAULT 0);"
+                      "CREATE INDEX IF NOT EXISTS ca_tokens_device ON ca_tokens(device_id);"
+                      "CREATE TABLE IF NOT EXISTS ca_nonces ("
+                      " token TEXT NOT NULL, nonce TEXT NOT NULL, PRIMARY KEY (token, nonce));");
 }
 
 void CaService::registerOn(httplib::Server& server) {

@@ -51,11 +51,9 @@ std::string profileProblem(const Json& profile) {
 }  // namespace
 
 CoreInfoService::CoreInfoService(Store& store) : store_(store) {
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS core_profiles ("
-               " user_id INTEGER PRIMARY KEY, profile TEXT NOT NULL);",
-               nullptr, nullptr, nullptr);
+  store_.createTables("core information service",
+                      "CREATE TABLE IF NOT EXISTS core_profiles ("
+                      " user_id INTEGER PRIMARY KEY, profile TEXT NOT NULL);");
 }
 
 void CoreInfoService::registerOn(SignedEndpoints& endpoints) {

@@ -68,15 +68,13 @@ FeedbackService::FeedbackService(Store& store, std::filesystem::path directory,
     : store_(store), directory_(std::move(directory)), port_(std::move(port)) {
   std::error_code ec;
   std::filesystem::create_directories(directory_, ec);
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS feedback_uploads ("
-               " ticket TEXT PRIMARY KEY, user_id INTEGER NOT NULL, device_info TEXT NOT NULL,"
-               " state TEXT NOT NULL, zip_file TEXT NOT NULL DEFAULT '',"
-               " commit_text TEXT NOT NULL DEFAULT '', download_url TEXT NOT NULL DEFAULT '');"
-               "CREATE TABLE IF NOT EXISTS feedback_reports ("
-               " ticket TEXT NOT NULL, user_id INTEGER NOT NULL, data TEXT NOT NULL);",
-               nullptr, nullptr, nullptr);
+  store_.createTables("feedback service",
+                      "CREATE TABLE IF NOT EXISTS feedback_uploads ("
+                      " ticket TEXT PRIMARY KEY, user_id INTEGER NOT NULL, device_info TEXT NOT NULL,"
+                      " state TEXT NOT NULL, zip_file TEXT NOT NULL DEFAULT '',"
+                      " commit_text TEXT NOT NULL DEFAULT '', download_url TEXT NOT NULL DEFAULT '');"
+                      "CREATE TABLE IF NOT EXISTS feedback_reports ("
+                      " ticket TEXT NOT NULL, user_id INTEGER NOT NULL, data TEXT NOT NULL);");
 }
 
 void FeedbackService::registerOn(httplib::Server& server) {

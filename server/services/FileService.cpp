@@ -1,6 +1,5 @@
 #include "server/services/FileService.h"
 
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
@@ -88,22 +87,20 @@ std::variant<FileService::Chunk, SignedReply> readChunk(const SignedRequest& req
 
 FileService::FileService(Store& store, BlobStore& blobs, std::function<int()> port)
     : store_(store), blobs_(blobs), port_(std::move(port)) {
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS files ("
-               " file_id TEXT PRIMARY KEY, user_id INTEGER NOT NULL, sha1 TEXT NOT NULL,"
-               " size INTEGER NOT NULL, ext TEXT NOT NULL, type TEXT NOT NULL);"
-               "CREATE INDEX IF NOT EXISTS files_user_sha1 ON files(user_id, sha1);"
-               "CREATE TABLE IF NOT EXISTS file_uploads ("
-               " tmp_id TEXT PRIMARY KEY, user_id INTEGER NOT NULL,"
-               " received INTEGER NOT NULL, chunk_start INTEGER NOT NULL,"
-               " file_id TEXT NOT NULL DEFAULT '');"
-               "CREATE INDEX IF NOT EXISTS file_uploads_user ON file_uploads(user_id);"
-               "CREATE TABLE IF NOT EXISTS file_links ("
-               " token TEXT PRIMARY KEY, user_id INTEGER NOT NULL, file_id TEXT NOT NULL,"
-               " ckey TEXT NOT NULL);"
-               "CREATE INDEX IF NOT EXISTS file_links_user ON file_links(user_id);",
-               nullptr, nullptr, nullptr);
+  store_.createTables("file service",
+                      "CREATE TABLE IF NOT EXISTS files ("
+                      " file_id TEXT PRIMARY KEY, user_id INTEGER NOT NULL, sha1 TEXT NOT NULL,"
+                      " size INTEGER NOT NULL, ext TEXT NOT NULL, type TEXT NOT NULL);"
+                      "CREATE INDEX IF NOT EXISTS files_user_sha1 ON files(user_id, sha1);"
+                      "CREATE TABLE IF NOT EXISTS file_uploads ("
+                      " tmp_id TEXT PRIMARY KEY, user_id INTEGER NOT NULL,"
+                      " received INTEGER NOT NULL, chunk_start INTEGER NOT NULL,"
+                      " file_id TEXT NOT NULL DEFAULT '');"
+                      "CREATE INDEX IF NOT EXISTS file_uploads_user ON file_uploads(user_id);"
+                      "CREATE TABLE IF NOT EXISTS file_links ("
+                      " token TEXT PRIMARY KEY, user_id INTEGER NOT NULL, file_id TEXT NOT NULL,"
+                      " ckey TEXT NOT NULL);"
+                      "CREATE INDEX IF NOT EXISTS file_links_user ON file_links(user_id);");
 }
 
 void FileService::registerOn(SignedEndpoints& endpoints) {

@@ -1,7 +1,5 @@
 #include "server/services/KssNode.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -14,7 +12,6 @@
 #include "server/services/Crypto.h"
 #include "server/services/FileCrypto.h"
 #include "server/http/HttpUtil.h"
-#include "server/storage/SqlStatement.h"
 
 namespace localcloud {
 
@@ -45,32 +42,7 @@ SignedReply refused(int code, const std::string& text) { return SignedReply::err
 }  // namespace
 
 KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
-    : store_(store), blobs_(blobs), port_(std::move(port)) {
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS kss_uploads ("
-               " file_meta TEXT PRIMARY KEY, user_id INTEGER NOT NULL,"
-               " secure_key TEXT NOT NULL, block_count INTEGER NOT NULL);"
-               "CREATE INDEX IF NOT EXISTS kss_uploads_user ON kss_uploads(user_id);"
-               "CREATE TABLE IF NOT EXISTS kss_upload_blocks ("
-               " file_meta TEXT NOT NULL, idx INTEGER NOT NULL, block_meta TEXT NOT NULL,"
-               " sha1 TEXT NOT NULL, size INTEGER NOT NULL, commit_meta TEXT NOT NULL DEFAULT '',"
-               " PRIMARY KEY (file_meta, idx));"
-               "CREATE UNIQUE INDEX IF NOT EXISTS kss_upload_blocks_meta"
-               " ON kss_upload_blocks(file_meta, block_meta);"
-               "CREATE TABLE IF NOT EXISTS kss_files ("
-               " file_id TEXT PRIMARY KEY, user_id INTEGER NOT NULL, size INTEGER NOT NULL);"
-               "CREATE INDEX IF NOT EXISTS kss_files_user ON kss_files(user_id);"
-               "CREATE TABLE IF NOT EXISTS kss_file_blocks ("
-               " file_id TEXT NOT NULL, idx INTEGER NOT NULL, sha1 TEXT NOT NULL,"
-               " size INTEGER NOT NULL, PRIMARY KEY (file_id, idx));"
-               "CREATE INDEX IF NOT EXISTS kss_file_blocks_sha1 ON kss_file_blocks(sha1);"
-               "CREATE TABLE IF NOT EXISTS kss_links ("
-               " token TEXT PRIMARY KEY, user_id INTEGER NOT NULL, file_id TEXT NOT NULL,"
-               " secure_key TEXT NOT NULL);"
-               "CREATE INDEX IF NOT EXISTS kss_links_user ON kss_links(user_id);",
-               nullptr, nullptr, nullptr);
-}
+    : files_(store), blobs_(blobs), port_(std::move(port)) {}
 
 void KssNode::registerOn(httplib::Server& server) {
   const std::string node = kNodePath;
@@ -84,14 +56,6 @@ void KssNode::registerOn(httplib::Server& server) {
 
 std::string KssNode::nodeUrl() const {
   return "http://127.0.0.1:" + std::to_string(port_()) + kNodePath;
-}
-
-bool KssNode::holdsBlock(SqlConnection& db, std::int64_t userId, const std::string& sha1) const {
-  SqlStatement st(db,
-                  "SELECT 1 FROM kss_file_blocks b JOIN kss_files f ON f.file_id = b.file_id "
-                  "WHERE b.sha1 = ? AND f.user_id = ? LIMIT 1");
-  st.bindAll(sha1, userId);
-  return st.step() == SQLITE_ROW && blobs_.has(sha1);
 }
 
 std::mutex& KssNode::uploadLock(const std::string& fileMeta) {
@@ -117,39 +81,23 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
   const std::string fileMeta = crypto::randomToken(18);
   const std::string rawKey = crypto::randomBytes(16);
   const std::string secureKey = crypto::hexEncode(rawKey);
+  std::vector<std::pair<std::string, std::int64_t>> declared;
+  for (const BlockDigest& block : blocks) declared.emplace_back(block.sha1, static_cast<std::int64_t>(block.size));
+  // A block the user holds already (in a stored file) is not sent again:
+  // its commit meta is handed out with the upload.
+  auto offered = files_.addUpload(userId, fileMeta, secureKey, declared,
+                                  [this](const std::string& sha1) { return blobs_.has(sha1); });
+  if (!offered) return refused(cloudcode::kServerError, "cannot store the upload");
   Json blockMetas = Json::array();
   bool toSend = false;
-  {
-    Store::Access access(store_, Store::Access::Mode::Write);
-    SqlConnection& db = access.connection();
-    SqlTransaction transaction(db, SqlTransaction::Mode::Write);
-    bool stored = transaction.ok() &&
-                  runSql(db,
-                         "INSERT INTO kss_uploads (file_meta, user_id, secure_key, block_count) "
-                         "VALUES (?, ?, ?, ?)",
-                         fileMeta, userId, secureKey, static_cast<std::int64_t>(blocks.size()));
-    for (std::size_t i = 0; stored && i < blocks.size(); ++i) {
-      // A block the user holds already (in a stored file) is not sent
-      // again: its commit meta is handed out with the upload.
-      Json meta{{"block_meta", crypto::randomToken(12)}, {"is_existed", false}};
-      std::string commitMeta;
-      if (holdsBlock(db, userId, blocks[i].sha1)) {
-        commitMeta = crypto::randomToken(12);
-        meta["is_existed"] = true;
-        meta["commit_meta"] = commitMeta;
-      } else {
-        toSend = true;
-      }
-      stored = runSql(db,
-                      "INSERT INTO kss_upload_blocks (file_meta, idx, block_meta, sha1, size, "
-                      "commit_meta) VALUES (?, ?, ?, ?, ?, ?)",
-                      fileMeta, static_cast<std::int64_t>(i), meta["block_meta"].get<std::string>(),
-                      blocks[i].sha1, static_cast<std::int64_t>(blocks[i].size), commitMeta);
-      blockMetas.push_back(std::move(meta));
+  for (const auto& block : *offered) {
+    Json meta{{"block_meta", block.blockMeta}, {"is_existed", !block.commitMeta.empty()}};
+    if (block.commitMeta.empty()) {
+      toSend = true;
+    } else {
+      meta["commit_meta"] = block.commitMeta;
     }
-    if (!stored || !transaction.commit()) {
-      return refused(cloudcode::kServerError, "cannot store the upload");
-    }
+    blockMetas.push_back(std::move(meta));
   }
   trimUploads(userId);
   // The first block is the longest.
@@ -187,24 +135,11 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
     return refuse(400, kStatBadRequest, "the block goes as application/octet-stream");
   }
 
-  std::string key;
-  UploadBlock block;
-  bool found = false;
-  std::int64_t blockCount = 0;
-  {
-    Store::Access access(store_, Store::Access::Mode::Read);
-    SqlStatement st(access.connection(),
-                    "SELECT u.secure_key, b.idx, b.sha1, b.size, b.commit_meta, u.block_count "
-                    "FROM kss_uploads u JOIN kss_upload_blocks b ON b.file_meta = u.file_meta "
-                    "WHERE u.file_meta = ? AND b.block_meta = ?");
-    st.bindAll(*fileMeta, *blockMeta);
-    if ((found = st.step() == SQLITE_ROW)) {
-      key = crypto::hexDecode(st.text(0)).value_or("");
-      block = UploadBlock{st.integer(1), st.text(2), st.integer(3), st.text(4)};
-      blockCount = st.integer(5);
-    }
-  }
-  if (!found) return refuse(404, kStatNotFound, "no such upload or block");
+  auto target = files_.uploadTarget(*fileMeta, *blockMeta);
+  if (!target) return refuse(404, kStatNotFound, "no such upload or block");
+  const std::string key = crypto::hexDecode(target->secureKey).value_or("");
+  KssFileStore::Block& block = target->block;
+  const std::int64_t blockCount = target->blockCount;
   if (req.has_header("Content-Length") &&
       req.get_header_value("Content-Length") != std::to_string(block.size)) {
     return refuse(400, kStatMismatch, "the block's length is not the one declared");
@@ -236,29 +171,21 @@ void KssNode::uploadBlock(const httplib::Request& req, httplib::Response& res,
   }
 
   std::lock_guard lock(uploadLock(*fileMeta));
-  {
-    // Read again under the lock: the upload may have gone meanwhile, or
-    // another sending of the block given it its commit meta.
-    Store::Access access(store_, Store::Access::Mode::Read);
-    SqlStatement st(access.connection(),
-                    "SELECT commit_meta FROM kss_upload_blocks WHERE file_meta = ? AND idx = ?");
-    st.bindAll(*fileMeta, block.index);
-    if (st.step() != SQLITE_ROW) {
-      blobs_.discard(partName);
-      return replyStat(res, 404, kStatNotFound, "no such upload or block");
-    }
-    block.commitMeta = st.text(0);
+  // Read again under the lock: the upload may have gone meanwhile, or
+  // another sending of the block given it its commit meta.
+  auto commitMeta = files_.commitMetaOf(*fileMeta, block.index);
+  if (!commitMeta) {
+    blobs_.discard(partName);
+    return replyStat(res, 404, kStatNotFound, "no such upload or block");
   }
+  block.commitMeta = std::move(*commitMeta);
   if (!blobs_.rename(partName, stagingName(*fileMeta, block.index))) {
     blobs_.discard(partName);
     return replyStat(res, 500, kStatStorage, "cannot store the block");
   }
   if (block.commitMeta.empty()) {
     block.commitMeta = crypto::randomToken(12);
-    Store::Access access(store_, Store::Access::Mode::Write);
-    if (!runSql(access.connection(),
-                "UPDATE kss_upload_blocks SET commit_meta = ? WHERE file_meta = ? AND idx = ?",
-                block.commitMeta, *fileMeta, block.index)) {
+    if (!files_.setCommitMeta(*fileMeta, block.index, block.commitMeta)) {
       return replyStat(res, 500, kStatStorage, "cannot store the block");
     }
   }
@@ -271,18 +198,7 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
                                   const Json& commitMetas, const std::string& fileSha1) {
   if (!crypto::isToken(fileMeta)) return refused(cloudcode::kBadRequest, "file_meta is malformed");
   std::lock_guard lock(uploadLock(fileMeta));
-  std::vector<UploadBlock> blocks;
-  {
-    Store::Access access(store_, Store::Access::Mode::Read);
-    SqlStatement st(access.connection(),
-                    "SELECT b.idx, b.sha1, b.size, b.commit_meta FROM kss_uploads u "
-                    "JOIN kss_upload_blocks b ON b.file_meta = u.file_meta "
-                    "WHERE u.file_meta = ? AND u.user_id = ? ORDER BY b.idx");
-    st.bindAll(fileMeta, userId);
-    while (st.step() == SQLITE_ROW) {
-      blocks.push_back(UploadBlock{st.integer(0), st.text(1), st.integer(2), st.text(3)});
-    }
-  }
+  std::vector<KssFileStore::Block> blocks = files_.uploadBlocks(userId, fileMeta);
   if (blocks.empty()) return refused(cloudcode::kNotFound, "no such upload");
   bool matches = commitMetas.is_array() && commitMetas.size() == blocks.size();
   std::int64_t size = 0;
@@ -295,16 +211,10 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   if (!matches) {
     return refused(cloudcode::kBadRequest, "the commit metas are not those of the received blocks");
   }
-  {
-    Store::Access access(store_, Store::Access::Mode::Read);
-    SqlStatement st(access.connection(),
-                    "SELECT COUNT(*), COALESCE(SUM(size), 0) FROM kss_files WHERE user_id = ?");
-    st.bind(1, userId);
-    if (st.step() != SQLITE_ROW) return refused(cloudcode::kServerError, "cannot read the files");
-    if (st.integer(0) >= kMaxFilesPerUser ||
-        static_cast<std::uint64_t>(st.integer(1) + size) > kMaxBytesPerUser) {
-      return refused(kStorageFull, "the block storage is full");
-    }
+  auto usage = files_.usage(userId);
+  if (!usage) return refused(cloudcode::kServerError, "cannot read the files");
+  if (usage->first >= kMaxFilesPerUser || static_cast<std::uint64_t>(usage->second + size) > kMaxBytesPerUser) {
+    return refused(kStorageFull, "the block storage is full");
   }
   // The blocks go into the store (a content there already is kept once).
   // Every staged block was found to be its declared content when it came
@@ -317,7 +227,7 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
   if (carried && !carried->digest) carried.reset();
   crypto::Sha1Stream fresh;
   crypto::Sha1Stream& whole = carried ? *carried->digest : fresh;
-  for (const UploadBlock& block : blocks) {
+  for (const KssFileStore::Block& block : blocks) {
     const std::string staged = stagingName(fileMeta, block.index);
     const bool digested = !digestWhole || (carried && block.index < carried->next);
     bool stored = true;
@@ -342,19 +252,9 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
     return refused(cloudcode::kBadRequest, "the blocks do not make the file declared");
   }
   const std::string fileId = crypto::randomToken(12);
-  Store::Access access(store_, Store::Access::Mode::Write);
-  SqlConnection& db = access.connection();
-  SqlTransaction transaction(db, SqlTransaction::Mode::Write);
-  bool stored = transaction.ok() &&
-                runSql(db, "INSERT INTO kss_files (file_id, user_id, size) VALUES (?, ?, ?)",
-                       fileId, userId, size);
-  for (std::size_t i = 0; stored && i < blocks.size(); ++i) {
-    stored = runSql(db, "INSERT INTO kss_file_blocks (file_id, idx, sha1, size) VALUES (?, ?, ?, ?)",
-                    fileId, blocks[i].index, blocks[i].sha1, blocks[i].size);
+  if (!files_.commitUpload(fileMeta, fileId, userId, size, blocks)) {
+    return refused(cloudcode::kServerError, "cannot store the file");
   }
-  stored = stored && runSql(db, "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta) &&
-           runSql(db, "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
-  if (!stored || !transaction.commit()) return refused(cloudcode::kServerError, "cannot store the file");
   keyStreams_.drop(fileMeta);
   return SignedReply::ok(Json{{"fileId", fileId}, {"size", size}});
 }
@@ -362,13 +262,8 @@ SignedReply KssNode::commitUpload(std::int64_t userId, const std::string& fileMe
 std::optional<std::vector<KssNode::BlockDigest>> KssNode::blocksOf(std::int64_t userId,
                                                                    const std::string& fileId) {
   std::vector<BlockDigest> blocks;
-  Store::Access access(store_, Store::Access::Mode::Read);
-  SqlStatement st(access.connection(),
-                  "SELECT b.sha1, b.size FROM kss_files f JOIN kss_file_blocks b ON b.file_id = "
-                  "f.file_id WHERE f.file_id = ? AND f.user_id = ? ORDER BY b.idx");
-  st.bindAll(fileId, userId);
-  while (st.step() == SQLITE_ROW) {
-    blocks.push_back(BlockDigest{st.text(0), static_cast<std::uint64_t>(st.integer(1))});
+  for (const auto& block : files_.fileBlocks(userId, fileId)) {
+    blocks.push_back(BlockDigest{block.sha1, static_cast<std::uint64_t>(block.size)});
   }
   if (blocks.empty()) return std::nullopt;
   return blocks;
@@ -376,71 +271,32 @@ std::optional<std::vector<KssNode::BlockDigest>> KssNode::blocksOf(std::int64_t 
 
 bool KssNode::dropFiles(std::int64_t userId, const std::vector<std::string>& fileIds) {
   if (fileIds.empty()) return true;
-  Store::Access access(store_, Store::Access::Mode::Write);
-  SqlConnection& db = access.connection();
-  SqlTransaction transaction(db, SqlTransaction::Mode::Write);
-  bool stored = transaction.ok();
-  for (const std::string& fileId : fileIds) {
-    SqlStatement owned(db, "DELETE FROM kss_files WHERE file_id = ? AND user_id = ? RETURNING file_id");
-    owned.bindAll(fileId, userId);
-    if (!stored || owned.step() != SQLITE_ROW) continue;
-    owned.step();
-    stored = runSql(db, "DELETE FROM kss_file_blocks WHERE file_id = ?", fileId) &&
-             runSql(db, "DELETE FROM kss_links WHERE file_id = ?", fileId);
-  }
-  return stored && transaction.commit();
+  return files_.dropFiles(userId, fileIds);
 }
 
 SignedReply KssNode::describe(std::int64_t userId, const std::string& fileId) {
   if (!crypto::isToken(fileId)) return refused(cloudcode::kBadRequest, "fileId is malformed");
   Json blocks = Json::array();
   const std::string token = crypto::randomToken(18);
-  {
-    Store::Access access(store_, Store::Access::Mode::Read);
-    SqlStatement st(access.connection(),
-                    "SELECT b.idx, b.sha1, b.size FROM kss_files f "
-                    "JOIN kss_file_blocks b ON b.file_id = f.file_id "
-                    "WHERE f.file_id = ? AND f.user_id = ? ORDER BY b.idx");
-    st.bindAll(fileId, userId);
-    while (st.step() == SQLITE_ROW) {
-      std::string sha1 = st.text(1);
-      if (!blobs_.has(sha1)) return refused(cloudcode::kServerError, "the file is lost");
-      std::string url = nodeUrl() + "/block/" + token + "/" + std::to_string(st.integer(0));
-      blocks.push_back(Json{{"urls", Json::array({url})}, {"sha1", sha1}, {"size", st.integer(2)}});
-    }
+  for (const auto& block : files_.fileBlocks(userId, fileId)) {
+    if (!blobs_.has(block.sha1)) return refused(cloudcode::kServerError, "the file is lost");
+    std::string url = nodeUrl() + "/block/" + token + "/" + std::to_string(block.index);
+    blocks.push_back(Json{{"urls", Json::array({url})}, {"sha1", block.sha1}, {"size", block.size}});
   }
   if (blocks.empty()) return refused(cloudcode::kNotFound, "no such file");
   const std::string secureKey = crypto::hexEncode(crypto::randomBytes(16));
-  {
-    Store::Access access(store_, Store::Access::Mode::Write);
-    SqlConnection& db = access.connection();
-    if (!runSql(db, "INSERT INTO kss_links (token, user_id, file_id, secure_key) VALUES (?, ?, ?, ?)",
-                token, userId, fileId, secureKey)) {
-      return refused(cloudcode::kServerError, "cannot make a download link");
-    }
-    runSql(db,
-           "DELETE FROM kss_links WHERE user_id = ?1 AND rowid <= (SELECT rowid FROM kss_links "
-           "WHERE user_id = ?1 ORDER BY rowid DESC LIMIT 1 OFFSET ?2)",
-           userId, kMaxLinksPerUser);
+  if (!files_.addLink(token, userId, fileId, secureKey, kMaxLinksPerUser)) {
+    return refused(cloudcode::kServerError, "cannot make a download link");
   }
   return SignedReply::ok(Json{{"blocks", std::move(blocks)}, {"secure_key", secureKey}});
 }
 
 void KssNode::serveBlock(const httplib::Request& req, httplib::Response& res) {
-  std::string key;
-  std::string sha1;
-  std::uint64_t size = 0;
-  {
-    Store::Access access(store_, Store::Access::Mode::Read);
-    SqlStatement st(access.connection(),
-                    "SELECT l.secure_key, b.sha1, b.size FROM kss_links l "
-                    "JOIN kss_file_blocks b ON b.file_id = l.file_id WHERE l.token = ? AND b.idx = ?");
-    st.bindAll(std::string(req.matches[1]), static_cast<std::int64_t>(std::stoll(req.matches[2])));
-    if (st.step() != SQLITE_ROW) return http::replyText(res, 404, "no such block");
-    key = crypto::hexDecode(st.text(0)).value_or("");
-    sha1 = st.text(1);
-    size = static_cast<std::uint64_t>(st.integer(2));
-  }
+  auto linked = files_.linkedBlock(std::string(req.matches[1]), static_cast<std::int64_t>(std::stoll(req.matches[2])));
+  if (!linked) return http::replyText(res, 404, "no such block");
+  const std::string key = crypto::hexDecode(linked->secureKey).value_or("");
+  const std::string& sha1 = linked->sha1;
+  const auto size = static_cast<std::uint64_t>(linked->size);
   // Every block of a download restarts the key's stream: it is made once.
   if (!replyWithKeyStream(res, blobs_, sha1, size, keyStreams_.streamFor(key, key, kBlockSize))) {
     http::replyText(res, 500, "the block cannot be read");
@@ -484,24 +340,12 @@ std::optional<KssNode::RunningDigest> KssNode::takeRunningDigest(const std::stri
 void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
   takeRunningDigest(fileMeta);
   keyStreams_.drop(fileMeta);
-  {
-    Store::Access access(store_, Store::Access::Mode::Write);
-    runSql(access.connection(), "DELETE FROM kss_upload_blocks WHERE file_meta = ?", fileMeta);
-    runSql(access.connection(), "DELETE FROM kss_uploads WHERE file_meta = ?", fileMeta);
-  }
+  files_.dropUpload(fileMeta);
   for (std::int64_t i = 0; i < blockCount; ++i) blobs_.discard(stagingName(fileMeta, i));
 }
 
 void KssNode::trimUploads(std::int64_t userId) {
-  std::vector<std::pair<std::string, std::int64_t>> dropped;
-  {
-    Store::Access access(store_, Store::Access::Mode::Read);
-    SqlStatement st(access.connection(),
-                    "SELECT file_meta, block_count FROM kss_uploads WHERE user_id = ? "
-                    "ORDER BY rowid DESC LIMIT -1 OFFSET ?");
-    st.bindAll(userId, kMaxOpenUploadsPerUser);
-    while (st.step() == SQLITE_ROW) dropped.emplace_back(st.text(0), st.integer(1));
-  }
+  const auto dropped = files_.uploadsBeyond(userId, kMaxOpenUploadsPerUser);
   for (const auto& [fileMeta, blockCount] : dropped) {
     std::lock_guard lock(uploadLock(fileMeta));
     dropUpload(fileMeta, blockCount);

@@ -1,48 +1,9 @@
 // The block storage node (KSS) of the local cloud and the storage side of
-// the file API that hands out its addresses.
-//
-// A file is stored as blocks of 4 MiB (the last 1 byte to 4 MiB), each kept
-// once per content in the local cloud's BlobStore under its SHA-1, so a
-// large file costs the node no memory beyond the block in hand.
-//
-// Storing a file:
-//   1. beginUpload (called by the file API with the block digests its
-//      client declares): data {"file_meta", "block_metas": [{"block_meta",
-//      "is_existed"}], "secure_key" (32 hex digits: a fresh RC4 key of 16
-//      bytes), "node_urls": ["<server>/kss"]}. A block whose content a
-//      stored file of the same user holds already is "is_existed": true
-//      with its "commit_meta" and need not be sent (another user's blocks
-//      never count: knowing a digest is no proof of having the content).
-//   2. POST <node>/upload_block_chunk?file_meta=..&block_meta=..&chunk_pos=0
-//      [&body_sum=<decimal>], "Content-Type: application/octet-stream", the
-//      block RC4-encrypted under the secure key as the body, unsigned. The
-//      node decrypts it as it arrives (with the upload's key stream, which
-//      every block restarts, made ahead from the upload's declaration on:
-//      KeyStreams) into a staged file of the sending's own, put in the
-//      block's place only when right, and checks its size and SHA-1 against
-//      the declared ones; reply (JSON) {"stat": "BLOCK_COMPLETED",
-//      "commit_meta"}, the same commit meta for a block sent again.
-//      Refusals: HTTP 400 "stat" "BAD_REQUEST" (a parameter missing or
-//      malformed, "chunk_pos" not 0, another content type), 404
-//      "META_NOT_FOUND" (unknown or dropped upload, or a block meta of
-//      another upload), 400 "BLOCK_MISMATCH" (length or SHA-1 differ from
-//      the declared block), 500 "STORAGE_ERROR"; each with "msg".
-//   3. commitUpload with the commit metas in block order ([{"commit_meta"}],
-//      the list the client sends): every block must have been received (or
-//      held already), the whole optionally checked against the file's
-//      SHA-1 (carried along while blocks arrive in order, else read from
-//      the blocks); the blocks move into the blob store and the file gets
-//      an id.
-// Reading a file: describe hands out {"blocks": [{"urls":
-// ["<node>/block/<token>/<index>"], "sha1", "size"}], "secure_key"}, a fresh
-// key and link token each time; GET on a block's address answers the block
-// RC4-encrypted under that key, its key stream restarted for each block
-// (made once per key and kept for the 4 newest keys, 4 MiB each).
-// Links are capabilities (no cookie); each user's 64 newest stay valid.
-//
-// Bounds per user: 16 open uploads (the oldest are dropped with their
-// received blocks), 64 links, 50,000 files and 4 GiB (further commits get
-// 507). A file has at most 512 blocks (2 GiB).
+// the file API that hands out its addresses: a file is stored as blocks of
+// 4 MiB, each kept once per content in the local cloud's BlobStore under
+// its SHA-1, and its records are in a KssFileStore. The protocol (routes,
+// in-process calls, replies, refusals and bounds) is described in
+// server/README.md, "Block storage node".
 //
 // Ownership: owned by the CloudServer; borrows the Store and the BlobStore.
 // Threading: handlers and the in-process calls run concurrently; a block's
@@ -72,6 +33,7 @@
 #include "server/storage/BlobStore.h"
 #include "server/services/FileCrypto.h"
 #include "server/storage/KeyStreams.h"
+#include "server/storage/KssFileStore.h"
 #include "server/services/SignedEndpoints.h"
 #include "server/storage/Store.h"
 
@@ -120,14 +82,6 @@ class KssNode {
   bool dropFiles(std::int64_t userId, const std::vector<std::string>& fileIds);
 
  private:
-  // One block of an upload, as declared.
-  struct UploadBlock {
-    std::int64_t index = 0;
-    std::string sha1;
-    std::int64_t size = 0;
-    std::string commitMeta;
-  };
-
   // The SHA-1 of an upload's blocks as they came in order, so far: `next`
   // is the first block it does not cover.
   struct RunningDigest {
@@ -150,11 +104,9 @@ class KssNode {
   void dropUpload(const std::string& fileMeta, std::int64_t blockCount);
   void trimUploads(std::int64_t userId);
   std::mutex& uploadLock(const std::string& fileMeta);
-  // True when a stored file of the user has a block of this content.
-  bool holdsBlock(SqlConnection& db, std::int64_t userId, const std::string& sha1) const;
   static std::string stagingName(const std::string& fileMeta, std::int64_t index);
 
-  Store& store_;
+  KssFileStore files_;
   BlobStore& blobs_;
   std::function<int()> port_;
   std::array<std::mutex, 16> uploadLocks_;

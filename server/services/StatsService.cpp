@@ -29,12 +29,10 @@ std::string StatsService::Received::field(const std::string& name) const {
 bool StatsService::Received::has(const std::string& name) const { return http::fieldValue(fields, name).has_value(); }
 
 StatsService::StatsService(Store& store) : store_(store) {
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS stats_received ("
-               " id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL,"
-               " encoding TEXT NOT NULL, fields TEXT NOT NULL);",
-               nullptr, nullptr, nullptr);
+  store_.createTables("statistics service",
+                      "CREATE TABLE IF NOT EXISTS stats_received ("
+                      " id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL,"
+                      " encoding TEXT NOT NULL, fields TEXT NOT NULL);");
 }
 
 bool StatsService::serves(const std::string& path) {

@@ -9,17 +9,14 @@
 
 namespace localcloud {
 
-bool ContactLogTally::createTables(SqlConnection& db) {
-  return sqlite3_exec(db.db(),
-                      "CREATE TABLE IF NOT EXISTS contact_logs ("
-                      " user_id INTEGER PRIMARY KEY,"
-                      " horizon INTEGER NOT NULL DEFAULT 0,"
-                      " live INTEGER NOT NULL DEFAULT 0,"
-                      " deleted INTEGER NOT NULL DEFAULT 0);"
-                      "CREATE INDEX IF NOT EXISTS contact_records_status"
-                      " ON contact_records(user_id, status, tag);",
-                      nullptr, nullptr, nullptr) == SQLITE_OK;
-}
+const char* const ContactLogTally::kTablesSql =
+    "CREATE TABLE IF NOT EXISTS contact_logs ("
+    " user_id INTEGER PRIMARY KEY,"
+    " horizon INTEGER NOT NULL DEFAULT 0,"
+    " live INTEGER NOT NULL DEFAULT 0,"
+    " deleted INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX IF NOT EXISTS contact_records_status"
+    " ON contact_records(user_id, status, tag);";
 
 std::optional<ContactLogTally> ContactLogTally::load(SqlConnection& db, std::int64_t userId) {
   // A user's first change counts the records the user has (records made

@@ -44,8 +44,8 @@ class SqlConnection;
 // the horizon.
 class ContactLogTally {
  public:
-  // Creates the log's table and index when missing.
-  static bool createTables(SqlConnection& db);
+  // The statements that create the log's table and index when missing.
+  static const char* const kTablesSql;
   // The user's state; made from the records on the user's first change.
   static std::optional<ContactLogTally> load(SqlConnection& db, std::int64_t userId);
   // The user's horizon (0 for a user without a log yet).

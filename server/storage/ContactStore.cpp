@@ -138,8 +138,7 @@ Json ContactRecord::envelope() const {
 
 ContactStore::ContactStore(Store& store) : store_(store) {
   setLimits(ContactLimits{});
-  Store::Access access(store_, Store::Access::Mode::Write);
-  ContactLogTally::createTables(access.connection());
+  store_.createTables("contacts", ContactLogTally::kTablesSql);
 }
 
 void ContactStore::setLimits(const ContactLimits& limits) {

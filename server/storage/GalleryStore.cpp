@@ -1,6 +1,5 @@
 #include "server/storage/GalleryStore.h"
 
-#include <sqlite3.h>
 
 #include <chrono>
 #include <utility>
@@ -210,35 +209,33 @@ Json GalleryImage::json() const {
 }
 
 GalleryStore::GalleryStore(Store& store) : store_(store) {
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS gallery_users ("
-               " user_id INTEGER PRIMARY KEY, last_id INTEGER NOT NULL,"
-               " last_tag INTEGER NOT NULL, horizon INTEGER NOT NULL DEFAULT 0,"
-               " albums_horizon INTEGER NOT NULL DEFAULT 0);"
-               "CREATE TABLE IF NOT EXISTS gallery_albums ("
-               " user_id INTEGER NOT NULL, id INTEGER NOT NULL, tag INTEGER NOT NULL,"
-               " status INTEGER NOT NULL, name TEXT NOT NULL, ckey TEXT NOT NULL,"
-               " create_time INTEGER NOT NULL, update_time INTEGER NOT NULL,"
-               " horizon INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (user_id, id));"
-               "CREATE INDEX IF NOT EXISTS gallery_albums_tag ON gallery_albums(user_id, tag);"
-               "CREATE TABLE IF NOT EXISTS gallery_images ("
-               " user_id INTEGER NOT NULL, id INTEGER NOT NULL, album_id INTEGER NOT NULL,"
-               " tag INTEGER NOT NULL, status TEXT NOT NULL, type TEXT NOT NULL,"
-               " sha1 TEXT NOT NULL, size INTEGER NOT NULL, hidden INTEGER NOT NULL,"
-               " file_id TEXT NOT NULL, file_meta TEXT NOT NULL, content TEXT NOT NULL,"
-               " PRIMARY KEY (user_id, id));"
-               "CREATE INDEX IF NOT EXISTS gallery_images_tag ON gallery_images(user_id, tag);"
-               "CREATE INDEX IF NOT EXISTS gallery_images_album"
-               " ON gallery_images(user_id, album_id, tag);"
-               "CREATE INDEX IF NOT EXISTS gallery_images_status"
-               " ON gallery_images(user_id, status, album_id, sha1, size);"
-               "CREATE TABLE IF NOT EXISTS gallery_uploads ("
-               " user_id INTEGER NOT NULL, image_id INTEGER NOT NULL, album_id INTEGER NOT NULL,"
-               " type TEXT NOT NULL, sha1 TEXT NOT NULL, size INTEGER NOT NULL,"
-               " hidden INTEGER NOT NULL, file_meta TEXT NOT NULL, content TEXT NOT NULL,"
-               " PRIMARY KEY (user_id, image_id));",
-               nullptr, nullptr, nullptr);
+  store_.createTables("gallery",
+                      "CREATE TABLE IF NOT EXISTS gallery_users ("
+                      " user_id INTEGER PRIMARY KEY, last_id INTEGER NOT NULL,"
+                      " last_tag INTEGER NOT NULL, horizon INTEGER NOT NULL DEFAULT 0,"
+                      " albums_horizon INTEGER NOT NULL DEFAULT 0);"
+                      "CREATE TABLE IF NOT EXISTS gallery_albums ("
+                      " user_id INTEGER NOT NULL, id INTEGER NOT NULL, tag INTEGER NOT NULL,"
+                      " status INTEGER NOT NULL, name TEXT NOT NULL, ckey TEXT NOT NULL,"
+                      " create_time INTEGER NOT NULL, update_time INTEGER NOT NULL,"
+                      " horizon INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (user_id, id));"
+                      "CREATE INDEX IF NOT EXISTS gallery_albums_tag ON gallery_albums(user_id, tag);"
+                      "CREATE TABLE IF NOT EXISTS gallery_images ("
+                      " user_id INTEGER NOT NULL, id INTEGER NOT NULL, album_id INTEGER NOT NULL,"
+                      " tag INTEGER NOT NULL, status TEXT NOT NULL, type TEXT NOT NULL,"
+                      " sha1 TEXT NOT NULL, size INTEGER NOT NULL, hidden INTEGER NOT NULL,"
+                      " file_id TEXT NOT NULL, file_meta TEXT NOT NULL, content TEXT NOT NULL,"
+                      " PRIMARY KEY (user_id, id));"
+                      "CREATE INDEX IF NOT EXISTS gallery_images_tag ON gallery_images(user_id, tag);"
+                      "CREATE INDEX IF NOT EXISTS gallery_images_album"
+                      " ON gallery_images(user_id, album_id, tag);"
+                      "CREATE INDEX IF NOT EXISTS gallery_images_status"
+                      " ON gallery_images(user_id, status, album_id, sha1, size);"
+                      "CREATE TABLE IF NOT EXISTS gallery_uploads ("
+                      " user_id INTEGER NOT NULL, image_id INTEGER NOT NULL, album_id INTEGER NOT NULL,"
+                      " type TEXT NOT NULL, sha1 TEXT NOT NULL, size INTEGER NOT NULL,"
+                      " hidden INTEGER NOT NULL, file_meta TEXT NOT NULL, content TEXT NOT NULL,"
+                      " PRIMARY KEY (user_id, image_id));");
 }
 
 void GalleryStore::setLimits(const GalleryLimits& limits) {

@@ -62,26 +62,24 @@ std::string PushReceived::field(const std::string& name) const {
 bool PushReceived::has(const std::string& name) const { return http::fieldValue(fields, name).has_value(); }
 
 PushStore::PushStore(Store& store) : store_(store) {
-  Store::Access access(store_, Store::Access::Mode::Write);
-  sqlite3_exec(access.connection().db(),
-               "CREATE TABLE IF NOT EXISTS push_apps (app_id TEXT PRIMARY KEY, app_key TEXT NOT NULL,"
-               " package_name TEXT NOT NULL, secret_ios TEXT NOT NULL, secret_android TEXT NOT NULL);"
-               "CREATE TABLE IF NOT EXISTS push_users (user_id INTEGER PRIMARY KEY AUTOINCREMENT,"
-               " env TEXT NOT NULL, app_id TEXT NOT NULL, dev_id TEXT NOT NULL, model TEXT NOT NULL,"
-               " platform TEXT NOT NULL, ssecurity TEXT NOT NULL, token TEXT NOT NULL,"
-               " UNIQUE (env, app_id, dev_id));"
-               "CREATE TABLE IF NOT EXISTS push_registrations (regid TEXT PRIMARY KEY, regsecret TEXT NOT NULL,"
-               " regat INTEGER NOT NULL, env TEXT NOT NULL, app_id TEXT NOT NULL, user_id INTEGER NOT NULL,"
-               " device_token TEXT NOT NULL, resource_id TEXT NOT NULL);"
-               "CREATE TABLE IF NOT EXISTS push_names (seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-               " regid TEXT NOT NULL, kind TEXT NOT NULL, name TEXT NOT NULL, UNIQUE (regid, kind, name));"
-               "CREATE TABLE IF NOT EXISTS push_messages (id INTEGER PRIMARY KEY AUTOINCREMENT,"
-               " env TEXT NOT NULL, app_id TEXT NOT NULL, platform TEXT NOT NULL, target_kind TEXT NOT NULL,"
-               " targets TEXT NOT NULL, fields TEXT NOT NULL, day TEXT NOT NULL);"
-               "CREATE TABLE IF NOT EXISTS push_received (id INTEGER PRIMARY KEY AUTOINCREMENT,"
-               " env TEXT NOT NULL, method TEXT NOT NULL, path TEXT NOT NULL, fields TEXT NOT NULL,"
-               " authorization TEXT NOT NULL, code INTEGER NOT NULL);",
-               nullptr, nullptr, nullptr);
+  store_.createTables("push service",
+                      "CREATE TABLE IF NOT EXISTS push_apps (app_id TEXT PRIMARY KEY, app_key TEXT NOT NULL,"
+                      " package_name TEXT NOT NULL, secret_ios TEXT NOT NULL, secret_android TEXT NOT NULL);"
+                      "CREATE TABLE IF NOT EXISTS push_users (user_id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " env TEXT NOT NULL, app_id TEXT NOT NULL, dev_id TEXT NOT NULL, model TEXT NOT NULL,"
+                      " platform TEXT NOT NULL, ssecurity TEXT NOT NULL, token TEXT NOT NULL,"
+                      " UNIQUE (env, app_id, dev_id));"
+                      "CREATE TABLE IF NOT EXISTS push_registrations (regid TEXT PRIMARY KEY, regsecret TEXT NOT NULL,"
+                      " regat INTEGER NOT NULL, env TEXT NOT NULL, app_id TEXT NOT NULL, user_id INTEGER NOT NULL,"
+                      " device_token TEXT NOT NULL, resource_id TEXT NOT NULL);"
+                      "CREATE TABLE IF NOT EXISTS push_names (seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " regid TEXT NOT NULL, kind TEXT NOT NULL, name TEXT NOT NULL, UNIQUE (regid, kind, name));"
+                      "CREATE TABLE IF NOT EXISTS push_messages (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " env TEXT NOT NULL, app_id TEXT NOT NULL, platform TEXT NOT NULL, target_kind TEXT NOT NULL,"
+                      " targets TEXT NOT NULL, fields TEXT NOT NULL, day TEXT NOT NULL);"
+                      "CREATE TABLE IF NOT EXISTS push_received (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " env TEXT NOT NULL, method TEXT NOT NULL, path TEXT NOT NULL, fields TEXT NOT NULL,"
+                      " authorization TEXT NOT NULL, code INTEGER NOT NULL);");
 }
 
 bool PushStore::addApp(const PushApp& app, std::string* error) {

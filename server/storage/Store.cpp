@@ -302,6 +302,21 @@ bool Store::exec(const char* sql, std::string* error) {
   return true;
 }
 
+void Store::createTables(const std::string& owner, const char* sql) {
+  Access access(*this, Access::Mode::Write);
+  char* message = nullptr;
+  if (sqlite3_exec(access.connection().db(), sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    std::lock_guard lock(schemaMutex_);
+    if (schemaError_.empty()) schemaError_ = owner + ": cannot create its tables: " + (message ? message : "SQL error");
+  }
+  sqlite3_free(message);
+}
+
+std::string Store::schemaError() const {
+  std::lock_guard lock(schemaMutex_);
+  return schemaError_;
+}
+
 bool Store::migrate(std::string* error) {
   Access access(*this, Access::Mode::Write);
   SqlConnection& db = access.connection();

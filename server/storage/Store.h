@@ -180,6 +180,15 @@ class Store {
   void trustDevice(std::int64_t userId, const std::string& deviceId);
   bool isTrustedDevice(std::int64_t userId, const std::string& deviceId);
 
+  // --- the services' tables -------------------------------------------
+  // Runs a service's table statements (each one that may run again, "IF
+  // NOT EXISTS") on the writing connection. The first failure is kept with
+  // `owner` and the database's message: CloudServer::create then refuses
+  // to start.
+  void createTables(const std::string& owner, const char* sql);
+  // That failure; empty when every service's tables were made.
+  std::string schemaError() const;
+
   // Server-wide secret for the signs the server makes itself ("_sign").
   const std::string& serverSecret() const { return secret_; }
 
@@ -233,6 +242,8 @@ class Store {
   std::vector<std::unique_ptr<SqlConnection>> readers_;  // opened on demand, up to the cap
   std::vector<SqlConnection*> idleReaders_;
   std::string secret_;
+  mutable std::mutex schemaMutex_;
+  std::string schemaError_;
 };
 
 }  // namespace localcloud

@@ -49,6 +49,7 @@
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/Response.h"
 
@@ -198,9 +199,9 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   // A reply that completes a login step.
   void handlePassportLoginRequest(const platform::Json& reply, bool allowUI);
   // Takes the login data out of a reply and starts the service-token step;
-  // the status: code 0 a further step is under way, 1 logged in without a
-  // service token, nullopt a page is shown, else the failure.
-  std::optional<platform::Error> processPassportLoginResponse(const platform::Json& reply, bool allowUI);
+  // the status: an error of code 0 a further step is under way, 1 logged in
+  // without a service token, success a page is shown, else the failure.
+  platform::Status processPassportLoginResponse(const platform::Json& reply, bool allowUI);
   // A sid other than "" and "passport".
   bool needFetchServiceToken() const;
   bool isUrlForServiceToken(const std::string& url) const;

@@ -265,16 +265,16 @@ void QBLoginPassport::handlePassportLoginRequest(const platform::Json& reply, bo
   }
   storeLoginPageValues(reply);
   auto status = processPassportLoginResponse(reply, allowUI);
-  if (status && status->code() == kCodeLoggedInWithoutToken) {
+  if (!status.ok() && status.error().code() == kCodeLoggedInWithoutToken) {
     dispatchPassportDidLoginMessage();
-  } else if (!status || status->code() == kCodeOk) {
+  } else if (status.ok() || status.error().code() == kCodeOk) {
     LM_LOG_DEBUG("login request success, but also having pending request to handle");
   } else {
-    failWithError(*status);
+    failWithError(status.error());
   }
 }
 
-std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
+platform::Status QBLoginPassport::processPassportLoginResponse(
     const platform::Json& reply, bool allowUI) {
   if (auto callback = platform::stringAt(reply, "callback"); platform::hasText(callback)) {
     setCallbackUrl(*callback);
@@ -293,7 +293,7 @@ std::optional<platform::Error> QBLoginPassport::processPassportLoginResponse(
     std::string page = notification.rfind(base, 0) == 0 ? notification : base + notification;
     if (allowUI) {
       showWebViewControllerWithURL(page, platform::Json(), {}, std::nullopt);
-      return std::nullopt;
+      return platform::Status::success();
     }
     return makeError(kCodeVerifyInWebPage, platform::Json{{"notificationFullUrl", page}});
   }

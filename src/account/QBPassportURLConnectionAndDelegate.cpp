@@ -88,8 +88,8 @@ void QBPassportURLConnectionAndDelegate::handleResponseData(const platform::Byte
   if (delegate_->requestDidLoadRawResponse) delegate_->requestDidLoadRawResponse(served, data);
   if (!delegate_->requestDidLoad && !delegate_->requestDidFailWithError) return;
 
-  std::optional<platform::Error> error;
-  std::optional<platform::Json> result = parseJsonResponse(data, &error);
+  auto parsed = parseJsonResponse(data);
+  std::optional<platform::Json> result = parsed.ok() ? *parsed : std::nullopt;
 
   std::optional<int> status;
   {
@@ -99,19 +99,21 @@ void QBPassportURLConnectionAndDelegate::handleResponseData(const platform::Byte
   if (status && *status >= 400) {
     // An HTTP failure is a failure whatever the body says; the reply, when
     // it is a JSON object, travels as user info.
-    platform::Json reply = result && result->is_object() ? *result : error ? error->userInfo() : platform::Json();
+    platform::Json reply = result && result->is_object() ? *result
+                           : parsed.ok()                   ? platform::Json()
+                                                           : parsed.error().userInfo();
     failedWithError(formError(*status, reply));
     return;
   }
-  if (error) {
-    failedWithError(*error);
+  if (!parsed.ok()) {
+    failedWithError(parsed.error());
     return;
   }
   if (delegate_->requestDidLoad) delegate_->requestDidLoad(served, result ? *result : platform::Json::binary(data));
 }
 
-std::optional<platform::Json> QBPassportURLConnectionAndDelegate::parseJsonResponse(
-    const platform::Bytes& data, std::optional<platform::Error>* error) {
+platform::Result<std::optional<platform::Json>> QBPassportURLConnectionAndDelegate::parseJsonResponse(
+    const platform::Bytes& data) {
   std::optional<std::string> text = platform::toString(data);
   if (!platform::isValidUtf8(*text)) text.reset();
   auto served = request();
@@ -119,20 +121,19 @@ std::optional<platform::Json> QBPassportURLConnectionAndDelegate::parseJsonRespo
     text = text ? served->cryptCoder()->decryptString(*text) : std::nullopt;
     if (text && !platform::isValidUtf8(*text)) text.reset();
   }
-  if (!text) return std::nullopt;
+  if (!text) return std::optional<platform::Json>();
   // The marker is only recognised where it belongs: at the very start.
   if (text->starts_with(kReplyStartMarker)) text->erase(0, kReplyStartMarker.size());
 
   platform::Json parsed = platform::Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   if (!parsed.is_discarded() && parsed.is_object() && !parsed.empty()) {
     auto code = parsed.find("code");
-    if (code == parsed.end()) return parsed;
+    if (code == parsed.end()) return std::optional(std::move(parsed));
     std::int32_t value = codeValue(*code);
-    if (value == 0) return parsed;
-    if (error) *error = formError(value, parsed);
-    return std::nullopt;
+    if (value == 0) return std::optional(std::move(parsed));
+    return formError(value, parsed);
   }
-  return platform::Json(*text);
+  return std::optional(platform::Json(*text));
 }
 
 void QBPassportURLConnectionAndDelegate::failedWithError(const platform::Error& error) {

@@ -23,6 +23,7 @@
 #include "account/QBPassportRequestDelegate.h"
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/http/Connection.h"
 #include "platform/http/Request.h"
 #include "platform/http/Response.h"
@@ -55,11 +56,10 @@ class QBPassportURLConnectionAndDelegate
   // Delivers a finished body to the delegate.
   virtual void handleResponseData(const platform::Bytes& data);
   // The result of a body: a non-empty JSON object whose "code" is 0 or
-  // missing; else, for a non-zero "code", nullopt and `error` set; else the
-  // text itself as a JSON string (nullopt when the body is no UTF-8 text or
-  // the coder gave nothing).
-  virtual std::optional<platform::Json> parseJsonResponse(const platform::Bytes& data,
-                                                          std::optional<platform::Error>* error);
+  // missing; for a non-zero "code", the error of that code; else the text
+  // itself as a JSON string (nullopt when the body is no UTF-8 text or the
+  // coder gave nothing).
+  virtual platform::Result<std::optional<platform::Json>> parseJsonResponse(const platform::Bytes& data);
   virtual void failedWithError(const platform::Error& error);
   // Ends the exchange: drops buffer and connection, leaves the registry.
   virtual void didConnectionFinish();

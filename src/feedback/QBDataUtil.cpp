@@ -6,6 +6,7 @@
 #include "platform/device/Device.h"
 #include "platform/http/CookieStorage.h"
 #include "utils/LMAESCoder.h"
+#include "utils/LMErrors.h"
 #include "utils/LMUtils.h"
 #include "utils/MD5.h"
 #include "utils/ServiceHosts.h"
@@ -26,15 +27,18 @@ std::optional<std::string> QBDataUtil::getDeviceInfoByName(std::string_view name
 
 std::string QBDataUtil::md5String(std::string_view text) { return MD5String(text); }
 
-std::optional<std::string> QBDataUtil::stringFromJSONObject(const platform::Json& object,
-                                                            platform::Error* error) {
-  return LMUtils::stringFromJSONObject(object, error);
+platform::Result<std::string> QBDataUtil::stringFromJSONObject(const platform::Json& object) {
+  platform::Error error;
+  auto text = LMUtils::stringFromJSONObject(object, &error);
+  if (!text) return error;
+  return std::move(*text);
 }
 
-std::optional<platform::Json> QBDataUtil::jsonObjectFromString(const std::optional<std::string>& text,
-                                                               platform::Error* error) {
-  if (!text) return std::nullopt;
-  return LMUtils::jsonObjectFromString(*text, error);
+platform::Result<platform::Json> QBDataUtil::jsonObjectFromString(const std::optional<std::string>& text) {
+  platform::Error error(kLMJSONErrorDomain, kLMJSONErrorCode, {{"NSDebugDescription", "The reply is empty."}});
+  auto parsed = text ? LMUtils::jsonObjectFromString(*text, &error) : std::nullopt;
+  if (!parsed) return error;
+  return std::move(*parsed);
 }
 
 bool QBDataUtil::setCookieName(const std::string& name, const std::optional<std::string>& value) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/Error.h"
+#include "platform/Result.h"
 
 namespace lumora {
 
@@ -25,12 +26,11 @@ class QBDataUtil {
   static std::optional<std::string> getDeviceInfoByName(std::string_view name);
   // 32 lower-case hexadecimal digits of the MD5 of the text's bytes.
   static std::string md5String(std::string_view text);
-  // Pretty-printed JSON text; nullopt (and *error) when it cannot be written.
-  static std::optional<std::string> stringFromJSONObject(const platform::Json& object,
-                                                         platform::Error* error = nullptr);
-  // Parsed JSON; nullopt for no text or text that does not parse.
-  static std::optional<platform::Json> jsonObjectFromString(const std::optional<std::string>& text,
-                                                            platform::Error* error = nullptr);
+  // Pretty-printed JSON text, or the writer's error (logged).
+  static platform::Result<std::string> stringFromJSONObject(const platform::Json& object);
+  // Parsed JSON, or the reader's error (logged) for no text or text that
+  // does not parse.
+  static platform::Result<platform::Json> jsonObjectFromString(const std::optional<std::string>& text);
   // Stores a cookie (path "/", the feedback cookie domain) in the shared
   // store; false when it cannot be formed.
   static bool setCookieName(const std::string& name, const std::optional<std::string>& value);

@@ -93,7 +93,8 @@ void sendSigned(const std::string& method, const std::string& url, const std::st
       finish(std::nullopt, false);
       return;
     }
-    finish(QBDataUtil::jsonObjectFromString(QBDataUtil::decryptResponseObject(reply.value())), true);
+    auto parsed = QBDataUtil::jsonObjectFromString(QBDataUtil::decryptResponseObject(reply.value()));
+    finish(parsed.ok() ? std::optional<platform::Json>(std::move(*parsed)) : std::nullopt, true);
   });
 }
 
@@ -206,7 +207,7 @@ void QBLogUtil::requestUploadURL(const std::optional<platform::Json>& info,
     platform::MainQueue::main().async([finish] { finish(std::nullopt); });
     return;
   }
-  std::string request = QBDataUtil::stringFromJSONObject(*info).value_or("");
+  std::string request = QBDataUtil::stringFromJSONObject(*info).valueOr("");
   sendSigned("GET", feedbackBaseURL() + kRequestUploadPath, "request", request,
              [finish](std::optional<platform::Json> reply, bool) { finish(stringField(reply, "uploadUrl")); });
 }
@@ -250,10 +251,9 @@ void QBLogUtil::requestFeedback(const std::optional<std::string>& downloadUrl,
   report["appId"] = kAppId;
   report["timestamp"] = reportTimestamp();
   report["logFile"] = *downloadUrl;
-  platform::Error error;
-  auto data = QBDataUtil::stringFromJSONObject(report, &error);
-  if (!data) {
-    QB_LOG_ERROR("{}", error.description());
+  auto data = QBDataUtil::stringFromJSONObject(report);
+  if (!data.ok()) {
+    QB_LOG_ERROR("{}", data.error().description());
     platform::MainQueue::main().async([finish] { finish(false); });
     return;
   }

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <charconv>
-#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "platform/diagnostics/CallStack.h"
+#include "platform/diagnostics/FatalSignalChain.h"
 #include "platform/diagnostics/FixedText.h"
 #include "stats/KoACrashUtil.h"
 
@@ -54,23 +54,10 @@ std::string line(const char* key, const std::string& value) {
   return std::string(text.text(), text.length());
 }
 
-bool writeAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    ssize_t written = write(fd, data, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-bool writeText(int fd, const platform::FixedText& text) { return writeAll(fd, text.text(), text.length()); }
-
 bool writeNumberLine(int fd, const char* key, std::int64_t value) {
   char buffer[64];
   platform::FixedText text(buffer, sizeof buffer);
-  return writeText(fd, text.add(key).add('=').addDecimal(value).add('\n'));
+  return platform::writeFromSignal(fd, text.add(key).add('=').addDecimal(value).add('\n'));
 }
 
 }  // namespace
@@ -105,24 +92,24 @@ bool writeNote(const Prepared* parts, int signal, const KoACrashNote::State& sta
 
   int fd = open(parts->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool ok = writeAll(fd, parts->head.data(), parts->head.size()) &&
+  bool ok = platform::writeFromSignal(fd, parts->head.data(), parts->head.size()) &&
             writeNumberLine(fd, KoACMState::kAppActiveKey, state.active ? 1 : 0) &&
             writeNumberLine(fd, KoACMState::kLaunchNumKey, state.launchNum) &&
             writeNumberLine(fd, KoACMState::kOutOfMemoryNumKey, state.outOfMemoryNum) &&
             writeNumberLine(fd, KoACMState::kAppRunTimeKey, state.runTime) &&
             writeNumberLine(fd, KoACMState::kCrashTimeKey, state.crashTime) &&
-            writeAll(fd, parts->typeLines[signal].data(), parts->typeLines[signal].size());
+            platform::writeFromSignal(fd, parts->typeLines[signal].data(), parts->typeLines[signal].size());
   char lineBuffer[kLineSize];
   platform::FixedText text(lineBuffer, sizeof lineBuffer);
-  ok = ok && writeText(fd, text.add(KoACMException::kCodesKey).add("=NULL\n"));
+  ok = ok && platform::writeFromSignal(fd, text.add(KoACMException::kCodesKey).add("=NULL\n"));
   char frame[kFrameSize];
   for (int i = 0; ok && i < count; ++i) {
     platform::formatCallStackFrame(frame, sizeof frame, i, frames[i]);
     text.clear();
-    ok = writeText(fd, text.add(KoACMException::kCallStackKey).add('=').addEscaped(frame).add('\n'));
+    ok = platform::writeFromSignal(fd, text.add(KoACMException::kCallStackKey).add('=').addEscaped(frame).add('\n'));
   }
   text.clear();
-  ok = ok && writeText(fd, text.add(kLastLine).add('\n'));
+  ok = ok && platform::writeFromSignal(fd, text.add(kLastLine).add('\n'));
   close(fd);
   return ok;
 }

@@ -1,16 +1,12 @@
 #include "stats/KoStatCrashController.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <mutex>
 
 #include "platform/app/Application.h"
 #include "platform/diagnostics/CallStack.h"
+#include "platform/diagnostics/FatalSignalChain.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "stats/KoACrashNote.h"
@@ -19,10 +15,6 @@ namespace lumora {
 namespace {
 
 constexpr int kCaughtSignals[] = {SIGQUIT, SIGILL, SIGTRAP, SIGFPE, SIGBUS, SIGSEGV, SIGSYS, SIGXCPU, SIGXFSZ};
-constexpr std::size_t kAlternateStackSize = 64 * 1024;
-// How long a second crashing thread lets the first finish its record.
-constexpr int kWriterWaitSteps = 200;
-constexpr long kWriterWaitStepNs = 10'000'000;
 
 // The process-wide crash state; lock-free, read by the signal handler.
 struct LiveState {
@@ -33,68 +25,12 @@ struct LiveState {
 };
 LiveState liveState;
 
-// What the signal handler hands over to, per signal; written at
-// installation (never while our handler is the one installed for that
-// signal), read by the handler.
-struct sigaction previousActions[NSIG];
-bool taken[NSIG];
-std::mutex installMutex;
-
 // The platform clock's wall time less the kernel's, taken at installation:
 // the handler can read only the kernel's.
 std::atomic<std::int64_t> clockOffsetNs{0};
 
-// The thread that writes the record of this process's crash (0: none yet).
-std::atomic<pid_t> writer{0};
-std::atomic<bool> written{false};
-
 std::int64_t wholeSecondsNow() {
   return static_cast<std::int64_t>(std::floor(platform::Clock::current()->secondsSince1970()));
-}
-
-std::int64_t kernelWallNs() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-bool isOurs(const struct sigaction& action) {
-  return (action.sa_flags & SA_SIGINFO) != 0 && action.sa_sigaction == &KoACrashSignalHandler;
-}
-
-bool isIgnored(const struct sigaction& action) {
-  return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
-}
-
-// An alternate signal stack for the calling thread, unless it has one; its
-// memory stays for as long as the thread may use it.
-void installAlternateStack() {
-  stack_t current{};
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return;
-  std::size_t size = std::max<std::size_t>(kAlternateStackSize, SIGSTKSZ);
-  stack_t stack{};
-  stack.ss_sp = new char[size];
-  stack.ss_size = size;
-  sigaltstack(&stack, nullptr);
-}
-
-// Puts back the action installed before ours (the default one when
-// `toDefault` or when there was none) and has the signal delivered again:
-// a fault the kernel raised comes back by itself when the faulting
-// instruction runs again; anything else is raised once more and arrives as
-// soon as this handler returns (the signal is blocked until then).
-void handOver(int signal, const siginfo_t* info, bool toDefault) {
-  struct sigaction action {};
-  if (!toDefault && taken[signal]) {
-    action = previousActions[signal];
-  } else {
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-  }
-  sigaction(signal, &action, nullptr);
-  bool refaults = info != nullptr && info->si_code > 0 &&
-                  (signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL);
-  if (!refaults) raise(signal);
 }
 
 void observeApplication() {
@@ -168,21 +104,8 @@ void KoStatCrashController::installExceptionHandler() {
   KoACrashNote::prepare(store_.getNotePath(), KoACMAppInfo::current(), signals);
   auto platformNow = std::chrono::duration_cast<std::chrono::nanoseconds>(
       platform::Clock::current()->now().time_since_epoch());
-  clockOffsetNs.store(static_cast<std::int64_t>(platformNow.count()) - kernelWallNs());
-  installAlternateStack();
-
-  std::lock_guard lock(installMutex);
-  for (int signal : kCaughtSignals) {
-    struct sigaction current {};
-    if (sigaction(signal, nullptr, &current) != 0 || isOurs(current) || isIgnored(current)) continue;
-    previousActions[signal] = current;
-    taken[signal] = true;
-    struct sigaction action {};
-    action.sa_sigaction = &KoACrashSignalHandler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigaction(signal, &action, nullptr);
-  }
+  clockOffsetNs.store(static_cast<std::int64_t>(platformNow.count()) - platform::kernelWallNanosFromSignal());
+  platform::addFatalSignalHandler(&KoACrashSignalHandler, kCaughtSignals);
 }
 
 void KoStatCrashController::uploadCrashReport() {
@@ -205,33 +128,15 @@ void KoACrashExceptionHandler(const platform::Exception& exception) {
   KoStatCrashController::saveCrashInfoWithType(exception.name(), exception.reason(), exception.callStackSymbols());
 }
 
-void KoACrashSignalHandler(int signal, siginfo_t* info, void*) {
-  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
-  pid_t first = 0;
-  bool reentered = false;
-  if (writer.compare_exchange_strong(first, self)) {
-    std::int64_t crashTime = (kernelWallNs() + clockOffsetNs.load()) / 1'000'000'000;
-    liveState.crashTime.store(crashTime);
-    KoACrashNote::State state;
-    state.active = liveState.active.load();
-    state.launchNum = liveState.launchNum.load();
-    state.runTime = liveState.runTime.load();
-    state.crashTime = crashTime;
-    KoACrashNote::writeFromSignal(signal, state);
-    written.store(true);
-  } else if (first == self) {
-    // A crash inside the crash path (or a chain of handlers that leads back
-    // here): no second record, and the default action ends it.
-    reentered = true;
-  } else {
-    // Another thread is writing the record: let it finish before this
-    // signal may end the process.
-    for (int step = 0; step < kWriterWaitSteps && !written.load(); ++step) {
-      timespec pause{0, kWriterWaitStepNs};
-      nanosleep(&pause, nullptr);
-    }
-  }
-  handOver(signal, info, reentered);
+void KoACrashSignalHandler(int signal, siginfo_t*, void*) {
+  std::int64_t crashTime = (platform::kernelWallNanosFromSignal() + clockOffsetNs.load()) / 1'000'000'000;
+  liveState.crashTime.store(crashTime);
+  KoACrashNote::State state;
+  state.active = liveState.active.load();
+  state.launchNum = liveState.launchNum.load();
+  state.runTime = liveState.runTime.load();
+  state.crashTime = crashTime;
+  KoACrashNote::writeFromSignal(signal, state);
 }
 
 }  // namespace lumora

@@ -4,14 +4,15 @@
 // record (KoACrashReportStore), and uploads it on a later run
 // (KoACrashReportUpload), deleting it once the service accepted it.
 //
-// Installing keeps what was there: a signal that is ignored stays ignored
-// (SIGPIPE and SIGALRM are never taken: network and timer code use them),
-// and after the record is written the action installed before ours is put
-// back and the signal delivered to it again, so an earlier handler still
-// runs and, without one, the process dies by that signal. The signal
-// handler runs on an alternate stack (installed on the installing thread)
-// and writes a raw note with write(2) only, from parts prepared at
-// installation; the exception handler writes the record itself.
+// The signal handler goes on the process's fatal-signal chain
+// (platform/diagnostics/FatalSignalChain.h), which keeps what was there: a
+// signal that is ignored stays ignored (SIGPIPE and SIGALRM are never
+// taken: network and timer code use them), and after the handlers ran the
+// earlier action is put back and the signal delivered to it again, so an
+// earlier handler still runs and, without one, the process dies by that
+// signal. The signal handler writes a raw note with write(2) only, from
+// parts prepared at installation; the exception handler writes the record
+// itself.
 //
 // Ownership: shareSingletion() is process-wide, made on first use, never
 // destroyed; the crash state is process-wide (each controller starts it

@@ -188,8 +188,9 @@ platform::http::Request blockUploadRequest(const platform::Bytes& blockData, con
 }
 
 // The tries of one block upload, each sending `request` anew.
-void uploadBlock(const platform::http::Request& request, const LMKssFileHelper::SendDataBlock& didSendDataBlock,
-                 const LMKssFileHelper::UploadFinish& finish, const LMKssFileHelper::Transfer& transfer) {
+platform::Result<platform::Json> uploadBlock(const platform::http::Request& request,
+                                             const LMKssFileHelper::SendDataBlock& didSendDataBlock,
+                                             const LMKssFileHelper::Transfer& transfer) {
   platform::Error error;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     auto operation = LMDataRequestOperation::initWithRequest(request);
@@ -211,16 +212,23 @@ void uploadBlock(const platform::http::Request& request, const LMKssFileHelper::
     LM_LOG_VERBOSE("{}", reply->dump());
     if (reply->is_object() && reply->value("stat", platform::Json()) == kBlockCompleted) {
       auto commitMeta = reply->find("commit_meta");
-      if (commitMeta != reply->end() && !commitMeta->is_null()) {
-        if (finish) finish(*commitMeta, std::nullopt);
-        return;
-      }
+      if (commitMeta != reply->end() && !commitMeta->is_null()) return *commitMeta;
     }
     error = platform::Error(kLMKssErrorDomain, kLMKssErrorBlockNotCompleted,
                             reply->is_object() ? *reply : platform::Json{{"reply", *reply}});
   }
   LM_LOG_ERROR("{}", error.description());
-  if (finish) finish(std::nullopt, error);
+  return error;
+}
+
+// Hands an outcome to a finish block.
+void finishUpload(const platform::Result<platform::Json>& outcome, const LMKssFileHelper::UploadFinish& finish) {
+  if (!finish) return;
+  if (outcome.ok()) {
+    finish(*outcome, std::nullopt);
+  } else {
+    finish(std::nullopt, outcome.error());
+  }
 }
 
 }  // namespace
@@ -230,8 +238,9 @@ void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, const platf
                                         const platform::Json& bodySum, SendDataBlock didSendDataBlock,
                                         UploadFinish finish, std::uint64_t chunkPos,
                                         const Transfer& transfer) {
-  uploadBlock(blockUploadRequest(blockData, blockUrl, fileMeta, blockMeta, bodySum, chunkPos), didSendDataBlock,
-              finish, transfer);
+  finishUpload(uploadKssBlock(blockUrl, blockData, fileMeta, blockMeta, bodySum, didSendDataBlock, chunkPos,
+                              transfer),
+               finish);
 }
 
 void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, platform::http::BodySource blockBody,
@@ -239,9 +248,26 @@ void LMKssFileHelper::uploadKSSBlockUrl(const std::string& blockUrl, platform::h
                                         const platform::Json& bodySum, SendDataBlock didSendDataBlock,
                                         UploadFinish finish, std::uint64_t chunkPos,
                                         const Transfer& transfer) {
+  finishUpload(uploadKssBlock(blockUrl, std::move(blockBody), fileMeta, blockMeta, bodySum, didSendDataBlock,
+                              chunkPos, transfer),
+               finish);
+}
+
+platform::Result<platform::Json> LMKssFileHelper::uploadKssBlock(
+    const std::string& blockUrl, const platform::Bytes& blockData, const platform::Json& fileMeta,
+    const platform::Json& blockMeta, const platform::Json& bodySum, const SendDataBlock& didSendDataBlock,
+    std::uint64_t chunkPos, const Transfer& transfer) {
+  return uploadBlock(blockUploadRequest(blockData, blockUrl, fileMeta, blockMeta, bodySum, chunkPos),
+                     didSendDataBlock, transfer);
+}
+
+platform::Result<platform::Json> LMKssFileHelper::uploadKssBlock(
+    const std::string& blockUrl, platform::http::BodySource blockBody, const platform::Json& fileMeta,
+    const platform::Json& blockMeta, const platform::Json& bodySum, const SendDataBlock& didSendDataBlock,
+    std::uint64_t chunkPos, const Transfer& transfer) {
   platform::http::Request request = blockUploadRequest({}, blockUrl, fileMeta, blockMeta, bodySum, chunkPos);
   request.bodySource = std::move(blockBody);
-  uploadBlock(request, didSendDataBlock, finish, transfer);
+  return uploadBlock(request, didSendDataBlock, transfer);
 }
 
 namespace {
@@ -287,13 +313,21 @@ void LMKssFileHelper::downloadKssFileWithKSS(const platform::Json& kss,
                                              const std::optional<std::string>& fileName,
                                              ReadDataBlock didReadDataBlock, DownloadFinish finish,
                                              const Transfer& transfer) {
-  auto result = downloadFile(kss, fileName, didReadDataBlock, transfer);
-  if (!result.ok()) {
-    LM_LOG_ERROR("{}", result.error().description());
-    if (finish) finish(std::nullopt, result.error());
-    return;
+  auto result = downloadKssFile(kss, fileName, didReadDataBlock, transfer);
+  if (!finish) return;
+  if (result.ok()) {
+    finish(std::move(*result), std::nullopt);
+  } else {
+    finish(std::nullopt, result.error());
   }
-  if (finish) finish(std::move(*result), std::nullopt);
+}
+
+platform::Result<LMKssFileHelper::FileResult> LMKssFileHelper::downloadKssFile(
+    const platform::Json& kss, const std::optional<std::string>& fileName, const ReadDataBlock& didReadDataBlock,
+    const Transfer& transfer) {
+  auto result = downloadFile(kss, fileName, didReadDataBlock, transfer);
+  if (!result.ok()) LM_LOG_ERROR("{}", result.error().description());
+  return result;
 }
 
 }  // namespace lumora

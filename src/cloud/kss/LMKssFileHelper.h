@@ -5,15 +5,16 @@
 // directory or collected in memory. Every transfer is an
 // LMDataRequestOperation.
 //
-// Both calls are synchronous: they block the calling thread until the
-// transfer has ended and call their finish block exactly once, on that
-// thread, before they return; so call them from worker queues, never from
-// the main thread nor the transfers' network thread. Progress blocks run on
-// the network thread. Failures go to the finish block (see each call). A
-// transfer that ends cancelled (-999 in the URL error domain) is not tried
-// again: the call ends with that error. A caller may run the transfers its
-// own way (on a queue of its own, so that pausing or cancelling the queue
-// reaches them) by passing a Transfer.
+// Every call is synchronous: it blocks the calling thread until the
+// transfer has ended and returns its outcome (the forms that take a finish
+// block call it exactly once, on that thread, before they return); so call
+// them from worker queues, never from the main thread nor the transfers'
+// network thread. Progress blocks run on the network thread. Failures are
+// the error returned or handed on (see each call). A transfer that ends
+// cancelled (-999 in the URL error domain) is not tried again: the call
+// ends with that error. A caller may run the transfers its own way (on a
+// queue of its own, so that pausing or cancelling the queue reaches them)
+// by passing a Transfer.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,7 @@
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/http/Request.h"
 
 namespace lumora {
@@ -77,6 +79,23 @@ class LMKssFileHelper {
                                 const platform::Json& bodySum, SendDataBlock didSendDataBlock,
                                 UploadFinish finish, std::uint64_t chunkPos = 0,
                                 const Transfer& transfer = {});
+  // The same, the commit meta or the error returned.
+  static platform::Result<platform::Json> uploadKssBlock(const std::string& blockUrl,
+                                                         const platform::Bytes& blockData,
+                                                         const platform::Json& fileMeta,
+                                                         const platform::Json& blockMeta,
+                                                         const platform::Json& bodySum,
+                                                         const SendDataBlock& didSendDataBlock,
+                                                         std::uint64_t chunkPos = 0,
+                                                         const Transfer& transfer = {});
+  static platform::Result<platform::Json> uploadKssBlock(const std::string& blockUrl,
+                                                         platform::http::BodySource blockBody,
+                                                         const platform::Json& fileMeta,
+                                                         const platform::Json& blockMeta,
+                                                         const platform::Json& bodySum,
+                                                         const SendDataBlock& didSendDataBlock,
+                                                         std::uint64_t chunkPos = 0,
+                                                         const Transfer& transfer = {});
 
   // Downloads the file that `kss` describes (LMKssDescription): each block
   // from its first address, then its second, ... (the first again when it
@@ -95,6 +114,11 @@ class LMKssFileHelper {
                                      const std::optional<std::string>& fileName,
                                      ReadDataBlock didReadDataBlock, DownloadFinish finish,
                                      const Transfer& transfer = {});
+  // The same, the file returned.
+  static platform::Result<FileResult> downloadKssFile(const platform::Json& kss,
+                                                      const std::optional<std::string>& fileName,
+                                                      const ReadDataBlock& didReadDataBlock,
+                                                      const Transfer& transfer = {});
 };
 
 }  // namespace lumora

@@ -1,6 +1,8 @@
 #include "cloud/model/LMImage.h"
 
+#include "cloud/model/LMAssetExporter.h"
 #include "cloud/model/LMAssetJSON.h"
+#include "utils/LMLogUtil.h"
 
 namespace lumora {
 
@@ -66,5 +68,31 @@ Json LMImage::dictionaryForLumoraJSON() const {
   else if (type && *type == kLMAssetTypeVideo) json["type"] = "video";
   return json;
 }
+
+// ---- Local assets ----
+
+std::optional<LMImage> LMImage::initWithAsset(const platform::photos::Asset* asset) {
+  if (asset == nullptr) return std::nullopt;
+  LMImage image;
+  if (asset->mediaType == platform::photos::MediaType::Image) image.type = kLMAssetTypeImage;
+  else if (asset->mediaType == platform::photos::MediaType::Video) image.type = kLMAssetTypeVideo;
+  else return std::nullopt;
+  image.setPropertiesWithAsset(*asset);
+  return image;
+}
+
+void LMImage::setPropertiesWithAsset(const platform::photos::Asset& asset) {
+  error.reset();
+  assetID = asset.localIdentifier;
+  creationDate = asset.creationDate;
+  modifyDate = asset.creationDate;
+  auto exported = LMAssetExporter::shared().exportAsset(asset, *this);
+  if (!exported.ok()) {
+    LM_LOG_ERROR("{}", exported.error().description());
+    error = exported.error();
+  }
+}
+
+void LMImage::cancelAllAssetsRequest() { LMAssetExporter::shared().cancelAll(); }
 
 }  // namespace lumora

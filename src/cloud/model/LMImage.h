@@ -3,10 +3,11 @@
 //
 // A plain value, made per use and used from one thread at a time. JSON
 // reading never fails (a value of the wrong kind is skipped). Building from
-// a local asset blocks its caller until the library has answered and the
-// digests are done: call it from a worker queue, never the main thread. Its
-// failures are kept in `error`, not thrown; the image then owns whatever
-// temporary file it already made (filePath), which the upload removes.
+// a local asset is LMAssetExporter's work: it blocks its caller until the
+// library has answered and the digests are done, so call it from a worker
+// queue, never the main thread. Its failures are kept in `error`, not
+// thrown; the image then owns whatever temporary file it already made
+// (filePath), which the upload removes.
 #pragma once
 
 #include <cstdint>
@@ -48,15 +49,10 @@ class LMImage {
   // nullopt for no asset and for one that is neither photo nor video; else
   // an image built by setPropertiesWithAsset (check `error`).
   static std::optional<LMImage> initWithAsset(const platform::photos::Asset* asset);
-  // Exports the asset into the app's temporary directory (a file named
-  // after the library's file) and digests it: file name, title, MIME type,
-  // size, dates, EXIF values, SHA-1 and block list (a video's digests are
-  // taken while the export writes it). Waits for the library with
-  // deadlines: a request not answered in a minute, or an export that makes
-  // no progress for a minute, ends with -1.
+  // The asset's identifier and dates, then LMAssetExporter::exportAsset
+  // (its failure logged and kept in `error`).
   void setPropertiesWithAsset(const platform::photos::Asset& asset);
-  // Breaks off every pending library request and running export of every
-  // image being built; their constructions end with -10012.
+  // LMAssetExporter::cancelAll: constructions under way end with -10012.
   static void cancelAllAssetsRequest();
 
   // ---- Fields ----
@@ -83,12 +79,6 @@ class LMImage {
   std::optional<std::string> type;            // kLMAssetType...
   std::optional<std::string> filePath;        // the exported temporary file
   std::optional<platform::Error> error;       // why building from an asset failed
-
- private:
-  void exportImage(const platform::photos::Asset& asset);
-  void exportVideo(const platform::photos::Asset& asset);
-  // Records `failure` as the error and logs it.
-  void fail(platform::Error failure);
 };
 
 }  // namespace lumora

@@ -122,20 +122,29 @@ std::vector<std::string> LMManagedAssetContext::allBackupImageIDsInAlbum(const p
   return identifiers;
 }
 
-void LMManagedAssetContext::searchAllUploadImagesFromAlbum(
-    const LMAlbum& album,
-    const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,
-                             const std::optional<platform::Error>& error)>& finish) {
+platform::Result<std::vector<std::string>> LMManagedAssetContext::searchAllUploadImagesFromAlbum(
+    const LMAlbum& album) {
   auto collection = assetsGroupWithAlbumId(album.assetID);
   if (!collection) {
     auto error = LMUtils::localErrorWithErrorCode(
         kLMLocalErrorGeneral, {{kLMErrorReasonKey, "PHAssetCollection is nil."}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
     LM_LOG_ERROR("{}", error.description());
-    if (finish) finish(std::nullopt, error);
-    return;
+    return error;
   }
-  auto identifiers = allBackupImageIDsInAlbum(*collection);
-  if (finish) finish(identifiers, std::nullopt);
+  return allBackupImageIDsInAlbum(*collection);
+}
+
+void LMManagedAssetContext::searchAllUploadImagesFromAlbum(
+    const LMAlbum& album,
+    const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,
+                             const std::optional<platform::Error>& error)>& finish) {
+  auto identifiers = searchAllUploadImagesFromAlbum(album);
+  if (!finish) return;
+  if (identifiers.ok()) {
+    finish(std::move(*identifiers), std::nullopt);
+  } else {
+    finish(std::nullopt, identifiers.error());
+  }
 }
 
 std::int64_t LMManagedAssetContext::calculateBackupImageNum(std::optional<platform::Error>* /*error*/) {

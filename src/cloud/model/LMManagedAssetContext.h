@@ -33,6 +33,7 @@
 #include "cloud/model/LMImageRelation.h"
 #include "cloud/model/LMManagedRecordContextDatabase.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/photos/PhotoLibrary.h"
 
 namespace lumora {
@@ -121,8 +122,9 @@ class LMManagedAssetContext {
                                                                       const std::vector<LMAlbumRelation>& albumRelations,
                                                                       bool resync);
   // The photos and videos of a local album that have no image relation yet,
-  // in the album's order; `finish` gets them, or -1 when the album is not in
-  // the library, before the call returns.
+  // in the album's order; -1 when the album is not in the library.
+  platform::Result<std::vector<std::string>> searchAllUploadImagesFromAlbum(const LMAlbum& album);
+  // The same handed to `finish` before the call returns.
   void searchAllUploadImagesFromAlbum(
       const LMAlbum& album,
       const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,

@@ -6,7 +6,6 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <type_traits>
@@ -230,14 +229,16 @@ std::int64_t LMManagedRecordContext::serverContactNum() {
 
 namespace {
 
-// Runs one write statement prepared by `bind`; true when it completed.
-bool write(LMManagedRecordContextDatabase* database, const std::string& sql,
-           const std::function<void(Statement&)>& bind) {
+// Runs one write statement with `values` bound in order from parameter 1;
+// true when it completed.
+template <class... Values>
+bool write(LMManagedRecordContextDatabase* database, const std::string& sql, const Values&... values) {
   if (database == nullptr) return false;
   bool done = false;
   database->inDatabase([&](sqlite3*) {
     Statement statement(*database, sql);
-    bind(statement);
+    int index = 0;
+    (statement.bind(++index, values), ...);
     done = statement.execute();
   });
   return done;
@@ -249,17 +250,9 @@ bool LMManagedRecordContext::addGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
   static const std::string sql =
       fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncGroupTable);
-  return write(databaseQueue(), sql,
-               [&](Statement& s) {
-                 s.bind(1, relation.recordID())
-                     .bind(2, relation.localName())
-                     .bind(3, relation.localServerSync())
-                     .bind(4, relation.localJsonString())
-                     .bind(5, relation.serverID())
-                     .bind(6, relation.serverSync())
-                     .bind(7, relation.serverName())
-                     .bind(8, relation.serverStatus());
-               });
+  return write(databaseQueue(), sql, relation.recordID(), relation.localName(),
+               relation.localServerSync(), relation.localJsonString(), relation.serverID(),
+               relation.serverSync(), relation.serverName(), relation.serverStatus());
 }
 
 bool LMManagedRecordContext::addContactRelation(LMContactRelation& relation) {
@@ -267,23 +260,11 @@ bool LMManagedRecordContext::addContactRelation(LMContactRelation& relation) {
   fillContactDefaults(relation);
   static const std::string sql = fmt::format(
       "insert into {} values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncContactTable);
-  return write(
-      databaseQueue(), sql,
-      [&](Statement& s) {
-        // Column order: the photo ids and digest come before the content.
-        s.bind(1, relation.recordID())
-            .bind(2, relation.localRecordSync())
-            .bind(3, relation.localServerSync())
-            .bind(4, relation.localJsonString())
-            .bind(5, relation.serverID())
-            .bind(6, relation.serverSync())
-            .bind(7, relation.photoId())
-            .bind(8, relation.thumbnailId())
-            .bind(9, relation.digest())
-            .bind(10, relation.jsonString())
-            .bind(11, relation.isPhotoFail())
-            .bind(12, relation.serverStatus());
-      });
+  // Column order: the photo ids and digest come before the content.
+  return write(databaseQueue(), sql, relation.recordID(), relation.localRecordSync(),
+               relation.localServerSync(), relation.localJsonString(), relation.serverID(),
+               relation.serverSync(), relation.photoId(), relation.thumbnailId(), relation.digest(),
+               relation.jsonString(), relation.isPhotoFail(), relation.serverStatus());
 }
 
 bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation) {
@@ -292,17 +273,9 @@ bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation
       fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?",
                   kLMSyncGroupTable, kRecordID, kLocalName, kLocalServerSync, kLocalJson,
                   kRelationServerSync, kServerName, kServerStatus, kRelationServerID);
-  return write(databaseQueue(), sql,
-               [&](Statement& s) {
-                 s.bind(1, relation.recordID())
-                     .bind(2, relation.localName())
-                     .bind(3, relation.localServerSync())
-                     .bind(4, relation.localJsonString())
-                     .bind(5, relation.serverSync())
-                     .bind(6, relation.serverName())
-                     .bind(7, relation.serverStatus())
-                     .bind(8, relation.serverID());
-               });
+  return write(databaseQueue(), sql, relation.recordID(), relation.localName(),
+               relation.localServerSync(), relation.localJsonString(), relation.serverSync(),
+               relation.serverName(), relation.serverStatus(), relation.serverID());
 }
 
 bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) {
@@ -314,37 +287,24 @@ bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) 
                   kLMSyncContactTable, kRecordID, kLocalRecordSync, kLocalServerSync, kLocalJson,
                   kRelationServerSync, kServerPhoto, kServerThumbnail, kServerJson, kServerDigest,
                   kServerPhotoFail, kServerStatus, kRelationServerID);
-  return write(databaseQueue(), sql,
-               [&](Statement& s) {
-                 s.bind(1, relation.recordID())
-                     .bind(2, relation.localRecordSync())
-                     .bind(3, relation.localServerSync())
-                     .bind(4, relation.localJsonString())
-                     .bind(5, relation.serverSync())
-                     .bind(6, relation.photoId())
-                     .bind(7, relation.thumbnailId())
-                     .bind(8, relation.jsonString())
-                     .bind(9, relation.digest())
-                     .bind(10, relation.isPhotoFail())
-                     .bind(11, relation.serverStatus())
-                     .bind(12, relation.serverID());
-               });
+  return write(databaseQueue(), sql, relation.recordID(), relation.localRecordSync(),
+               relation.localServerSync(), relation.localJsonString(), relation.serverSync(),
+               relation.photoId(), relation.thumbnailId(), relation.jsonString(), relation.digest(),
+               relation.isPhotoFail(), relation.serverStatus(), relation.serverID());
 }
 
 bool LMManagedRecordContext::deleteGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID()) return false;
   static const std::string sql =
       fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kRelationServerID);
-  return write(databaseQueue(), sql,
-               [&](Statement& s) { s.bind(1, relation.serverID()); });
+  return write(databaseQueue(), sql, relation.serverID());
 }
 
 bool LMManagedRecordContext::deleteContactRelation(const LMContactRelation& relation) {
   if (!relation.serverID()) return false;
   static const std::string sql =
       fmt::format("delete from {} where {}=?", kLMSyncContactTable, kRelationServerID);
-  return write(databaseQueue(), sql,
-               [&](Statement& s) { s.bind(1, relation.serverID()); });
+  return write(databaseQueue(), sql, relation.serverID());
 }
 
 bool LMManagedRecordContext::deleteAllRelations() {

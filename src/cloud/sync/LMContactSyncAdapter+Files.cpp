@@ -174,13 +174,11 @@ void LMContactSyncAdapter::requestDownloadContactPhotoWithFileID(const std::stri
         *mfs, [&](platform::Bytes data) { succeed(std::move(data), false); }, failWith);
   }
   if (auto kss = description->find("kss"); kss != description->end() && platform::isNonEmptyString(*kss)) {
-    return LMKssFileHelper::downloadKssFileWithKSS(
-        *description, std::nullopt, nullptr,
-        [&](const std::optional<LMKssFileHelper::FileResult>& result, const std::optional<platform::Error>& error) {
-          const auto* data = result ? std::get_if<platform::Bytes>(&*result) : nullptr;
-          if (error || data == nullptr) return failWith(error.value_or(downloadFailure()));
-          succeed(*data, false);
-        });
+    auto result = LMKssFileHelper::downloadKssFile(*description, std::nullopt, nullptr);
+    if (!result.ok()) return failWith(result.error());
+    const auto* data = std::get_if<platform::Bytes>(&*result);
+    if (data == nullptr) return failWith(downloadFailure());
+    return succeed(*data, false);
   }
   failWith(loggedDownloadFailure());
 }

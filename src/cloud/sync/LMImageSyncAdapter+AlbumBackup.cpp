@@ -63,9 +63,16 @@ std::string LMImageSyncAdapter::screenshotsAlbumName() {
 }
 
 void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
-  auto fail = [&completion](const platform::Error& error) {
-    if (completion) completion(std::nullopt, error);
-  };
+  auto albums = backupAlbums();
+  if (!completion) return;
+  if (albums.ok()) {
+    completion(std::move(*albums), std::nullopt);
+  } else {
+    completion(std::nullopt, albums.error());
+  }
+}
+
+platform::Result<std::vector<LMAlbum>> LMImageSyncAdapter::backupAlbums() {
   notifyDelegate(&Delegate::willAdapterBeginBackupAlbums);
   notifyDelegate(&Delegate::willAdapterGetLocalAlbums);
   auto store = context();
@@ -74,11 +81,11 @@ void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
     if (auto album = localAlbum(group)) locals.push_back(std::move(*album));
   }
   if (!store->isPhotoLibraryAuthorized()) {
-    return fail(loggedBackupFailure(LMUtils::localErrorWithErrorCode(
+    return loggedBackupFailure(LMUtils::localErrorWithErrorCode(
         kLMLocalErrorPhotosAccess,
-        {{kLMErrorReasonKey, "Fail to access photos"}, {kLMErrorDescriptionKey, kLMErrorTitlePhotos}})));
+        {{kLMErrorReasonKey, "Fail to access photos"}, {kLMErrorDescriptionKey, kLMErrorTitlePhotos}}));
   }
-  if (auto state = checkSyncState()) return fail(*state);
+  if (auto state = checkSyncState()) return *state;
 
   std::vector<LMAlbum> clouds;
   std::optional<platform::Error> failure;
@@ -91,19 +98,18 @@ void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
         }
       },
       [&](const platform::Error& error) { failure = error; });
-  if (failure) return fail(loggedBackupFailure(*failure));
-  if (auto state = checkSyncState()) return fail(*state);
+  if (failure) return loggedBackupFailure(*failure);
+  if (auto state = checkSyncState()) return *state;
 
   if (!store->updateAlbumsWithLocalAlbums(locals, clouds)) {
-    return fail(loggedBackupFailure(LMUtils::localErrorWithErrorCode(
+    return loggedBackupFailure(LMUtils::localErrorWithErrorCode(
         kLMLocalErrorDatabase,
-        {{kLMErrorReasonKey, "Fail to save database"}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}})));
+        {{kLMErrorReasonKey, "Fail to save database"}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}}));
   }
   const std::vector<LMAlbum> adds = store->localAddAlbums().value_or(std::vector<LMAlbum>());
   if (adds.empty()) {
     notifyDelegate(&Delegate::didAdapterFinishBackupAlbums, std::uint64_t{0});
-    if (completion) completion(locals, std::nullopt);
-    return;
+    return locals;
   }
 
   auto cloudAlbum = [&clouds](std::int64_t id) -> const LMAlbum* {
@@ -141,28 +147,28 @@ void LMImageSyncAdapter::backupAlbums(const AlbumsCompletion& completion) {
       group->second.push_back(album);
     }
   }
-  if (auto state = checkSyncState()) return fail(*state);
+  if (auto state = checkSyncState()) return *state;
 
   for (std::size_t index = 0; index < nameGroups.size(); ++index) {
     notifyDelegate(&Delegate::willAdapterCreateLumoraAlbums, std::uint64_t{index}, std::uint64_t{nameGroups.size()});
     const std::vector<LMAlbum>& group = nameGroups[index].second;
     auto reply = requestCreateAlbum(group.front())->result();
-    if (!reply.ok()) return fail(loggedBackupFailure(reply.error()));
-    if (auto state = checkSyncState()) return fail(*state);
+    if (!reply.ok()) return loggedBackupFailure(reply.error());
+    if (auto state = checkSyncState()) return *state;
     auto data = assetjson::dictionaryAt(*reply, "data");
     auto content = data ? assetjson::dictionaryAt(*data, "content") : std::nullopt;
     std::optional<LMAlbum> created;
     if (content && !content->empty()) created = LMAlbum::initWithLumoraJSON(*content);
     // An album without its id could not be related.
     if (!created || !created->serverID) {
-      return fail(loggedBackupFailure(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
-          {{kLMErrorReasonKey, "The operation of creating album is failed."}, {kLMErrorDescriptionKey, "Unknown Error"}})));
+      return loggedBackupFailure(LMUtils::errorForLumoraUnknownErrorWithUserInfo(
+          {{kLMErrorReasonKey, "The operation of creating album is failed."}, {kLMErrorDescriptionKey, "Unknown Error"}}));
     }
     for (const LMAlbum& album : group) relate(album, created->serverID, created->sync);
   }
   for (LMAlbumRelation& relation : relations) store->addAlbumRelation(relation);
-  if (completion) completion(locals, std::nullopt);
   notifyDelegate(&Delegate::didAdapterFinishBackupAlbums, std::uint64_t{nameGroups.size()});
+  return locals;
 }
 
 }  // namespace lumora

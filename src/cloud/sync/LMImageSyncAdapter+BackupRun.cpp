@@ -127,28 +127,18 @@ void LMImageSyncAdapter::backupAllImages() {
     notifyDelegate(&Delegate::didAdapterFailBackupImages, error);
   };
 
-  std::optional<std::vector<LMAlbum>> albums;
-  std::optional<platform::Error> error;
-  backupAlbums([&](const std::optional<std::vector<LMAlbum>>& found, const std::optional<platform::Error>& failure) {
-    albums = found;
-    error = failure;
-  });
-  if (error || (error = checkSyncState())) return failed(*error);
+  auto albums = backupAlbums();
+  if (!albums.ok()) return failed(albums.error());
+  if (auto state = checkSyncState()) return failed(*state);
 
-  std::optional<UploadSet> uploadSet;
-  std::int64_t totalCount = 0;
-  loadUploadImagesWithAlbums(albums.value_or(std::vector<LMAlbum>()), [&](const std::optional<UploadSet>& set, std::int64_t count,
-                                          const std::optional<platform::Error>& failure) {
-    uploadSet = set;
-    totalCount = count;
-    error = failure;
-  });
-  if (error) return failed(*error);
+  auto loaded = loadUploadImagesWithAlbums(*albums);
+  if (!loaded.ok()) return failed(loaded.error());
+  const std::int64_t totalCount = loaded->totalCount;
   notifyDelegate(&Delegate::willAdapterUploadImagesCount, static_cast<std::uint64_t>(totalCount));
-  if ((error = checkSyncState())) return failed(*error);
+  if (auto state = checkSyncState()) return failed(*state);
 
   ImageLoop loop(*this, totalCount);
-  loop.run(uploadSet.value_or(UploadSet()));
+  loop.run(loaded->uploadSet);
   if (loop.skipped()) notifyDelegate(&Delegate::didSyncIgnoreGalleryWithAdapter, *this);
   if (loop.runError()) return failed(*loop.runError());
   setSyncing(false);

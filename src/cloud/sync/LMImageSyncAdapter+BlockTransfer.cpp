@@ -58,25 +58,15 @@ platform::Result<LMKssFileHelper::FileResult> LMImageSyncAdapter::downloadImage(
   if (progress) {
     read = [progress, size](std::int64_t now, std::int64_t soFar, std::int64_t) { progress(now, soFar, size); };
   }
-  std::optional<LMKssFileHelper::FileResult> result;
-  std::optional<platform::Error> failure;
-  LMKssFileHelper::downloadKssFileWithKSS(
-      *kss, image.fileName, read,
-      [&](const std::optional<LMKssFileHelper::FileResult>& file, const std::optional<platform::Error>& error) {
-        result = file;
-        failure = error;
-      },
-      dataRequestTransfer());
-  if (failure && platform::http::isCancelledError(*failure)) {
+  auto result = LMKssFileHelper::downloadKssFile(*kss, image.fileName, read, dataRequestTransfer());
+  if (!result.ok() && platform::http::isCancelledError(result.error())) {
     platform::Error cancelled = LMUtils::localErrorWithErrorCode(
         kLMLocalErrorCancelled,
         {{kLMErrorReasonKey, "Downloading image is cancelled."}, {kLMErrorDescriptionKey, kLMErrorTitleSync}});
     LM_LOG_ERROR("{}", cancelled.description());
     return cancelled;
   }
-  if (failure) return *failure;
-  if (!result) return LMKssError(kLMKssReasonWrongBlock);
-  return std::move(*result);
+  return result;
 }
 
 void LMImageSyncAdapter::downloadDataFromImageObject(const LMImage& image,

@@ -169,19 +169,15 @@ platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownload
   if (!image.fileName || image.fileName->empty()) {
     return LMUtils::invalidParametersError();
   }
-  std::optional<std::string> path;
-  std::optional<platform::Error> failure;
-  downloadDataFromImageObject(image, progress, [&](const auto& result, const auto& error) {
-    failure = error;
-    if (result && std::holds_alternative<std::string>(*result)) path = std::get<std::string>(*result);
-  });
+  auto downloaded = downloadImage(image, progress);
   struct CachedFileRemoval {
     LMImageSyncAdapter* adapter;
     std::string fileName;
     ~CachedFileRemoval() { adapter->removeImageObjectWithFileName(fileName); }
   } removal{this, *image.fileName};
-  if (failure) return *failure;
-  if (!path) return noAlbumError();
+  if (!downloaded.ok()) return downloaded.error();
+  const auto* path = std::get_if<std::string>(&*downloaded);
+  if (path == nullptr) return noAlbumError();
   if (auto error = checkSyncState()) return *error;
 
   // What the library will hold is this file, byte for byte.
@@ -265,13 +261,13 @@ std::optional<platform::Error> LMImageSyncAdapter::downloadImageObject(const LMI
   relation.assetGroupID = local->albumID;
   relation.sha1 = local->sha1;
   relation.size = local->size;
-  if (auto saved = saveImageRelation(relation)) return saved;
+  if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   // The camera roll holds every asset: a backup of it must pass this one
   // over too.
   auto cameraRoll = store->userLibraryAssetsGroup();
   if (cameraRoll && cameraRoll->localIdentifier != local->albumID) {
     relation.assetGroupID = cameraRoll->localIdentifier;
-    if (auto saved = saveImageRelation(relation)) return saved;
+    if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   }
   return std::nullopt;
 }

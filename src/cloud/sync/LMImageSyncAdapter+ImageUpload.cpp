@@ -228,18 +228,14 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
       };
     }
     // Encrypted as it goes out.
-    LMKssFileHelper::uploadKSSBlockUrl(
-        plan->node, LMKssEncryptedBody::source(block, keyStream), plan->fileMeta,
-        entry.value("block_meta", platform::Json()), platform::Json(), std::move(progress),
-        [&](const std::optional<platform::Json>& commitMeta, const std::optional<platform::Error>& error) {
-          if (error) {
-            failure = error;
-          } else {
-            commits.push_back({{"commit_meta", commitMeta.value_or(platform::Json())}});
-          }
-        },
-        0, dataRequestTransfer());
-    if (failure) break;
+    auto commitMeta = LMKssFileHelper::uploadKssBlock(plan->node, LMKssEncryptedBody::source(block, keyStream),
+                                                      plan->fileMeta, entry.value("block_meta", platform::Json()),
+                                                      platform::Json(), progress, 0, dataRequestTransfer());
+    if (!commitMeta.ok()) {
+      failure = commitMeta.error();
+      break;
+    }
+    commits.push_back({{"commit_meta", std::move(*commitMeta)}});
     offset += kLMBlockSize;
   }
   if (failure) {
@@ -295,7 +291,7 @@ std::optional<platform::Error> LMImageSyncAdapter::backupImage(LMImage& image) {
   relation.assetGroupID = image.assetGroupID;
   relation.sha1 = serverImage->sha1;
   relation.size = image.size;
-  if (auto error = saveImageRelation(relation)) return error;
+  if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   return checkSyncState();
 }
 

@@ -24,6 +24,17 @@ struct AlbumListing {
 
 void LMImageSyncAdapter::loadUploadImagesWithAlbums(const std::vector<LMAlbum>& albums,
                                                     const UploadSetFinish& finish) {
+  auto loaded = loadUploadImagesWithAlbums(albums);
+  if (!finish) return;
+  if (loaded.ok()) {
+    finish(std::move(loaded->uploadSet), loaded->totalCount, std::nullopt);
+  } else {
+    finish(std::nullopt, 0, loaded.error());
+  }
+}
+
+platform::Result<LMImageSyncAdapter::UploadLoad> LMImageSyncAdapter::loadUploadImagesWithAlbums(
+    const std::vector<LMAlbum>& albums) {
   notifyDelegate(&Delegate::willAdapterLoadImages);
   // Local albums by cloud album, in the order first met.
   std::vector<std::pair<std::int64_t, std::vector<const LMAlbum*>>> groups;
@@ -40,16 +51,13 @@ void LMImageSyncAdapter::loadUploadImagesWithAlbums(const std::vector<LMAlbum>& 
   auto store = context();
   UploadSet uploadSet;
   std::int64_t totalCount = 0;
-  auto fail = [&](const platform::Error& error) {
-    if (finish) finish(std::nullopt, totalCount, error);
-  };
   std::uint64_t done = 0;
   for (const auto& [serverID, members] : groups) {
     std::optional<AlbumListing> listing;
     std::vector<LMAlbumRelation> relations;
     std::vector<const LMAlbum*> related;
     for (const LMAlbum* album : members) {
-      if (auto state = checkSyncState()) return fail(*state);
+      if (auto state = checkSyncState()) return *state;
       auto relation = store->searchAlbumRelationByAssetID(album->assetID);
       if (!relation) {
         LM_LOG_WARN("The album {} has no relation: left out", album->name.value_or(""));
@@ -67,7 +75,7 @@ void LMImageSyncAdapter::loadUploadImagesWithAlbums(const std::vector<LMAlbum>& 
               }
             },
             [&](const platform::Error& error) { failure = error; });
-        if (failure) return fail(*failure);
+        if (failure) return *failure;
       }
       relation->imagesSync = listing->syncTag;
       relation->imagesExtra = listing->syncExtraInfo;
@@ -75,23 +83,18 @@ void LMImageSyncAdapter::loadUploadImagesWithAlbums(const std::vector<LMAlbum>& 
       relations.push_back(*relation);
       related.push_back(album);
     }
-    if (auto state = checkSyncState()) return fail(*state);
+    if (auto state = checkSyncState()) return *state;
     if (listing) {
       if (auto error = store->updateImageRelationsWithServerImages(listing->images, relations, listing->resync)) {
-        return fail(*error);
+        return *error;
       }
     }
 
     std::vector<UploadEntry> entries;
     for (const LMAlbum* album : related) {
-      std::optional<platform::Error> failure;
-      std::vector<std::string> identifiers;
-      store->searchAllUploadImagesFromAlbum(
-          *album, [&](const std::optional<std::vector<std::string>>& found, const std::optional<platform::Error>& error) {
-            failure = error;
-            if (found) identifiers = *found;
-          });
-      if (failure) return fail(*failure);
+      auto found = store->searchAllUploadImagesFromAlbum(*album);
+      if (!found.ok()) return found.error();
+      std::vector<std::string> identifiers = std::move(*found);
       if (identifiers.empty()) continue;
       totalCount += static_cast<std::int64_t>(identifiers.size());
       entries.push_back(UploadEntry{std::move(identifiers), *album->assetID, serverID});
@@ -100,7 +103,7 @@ void LMImageSyncAdapter::loadUploadImagesWithAlbums(const std::vector<LMAlbum>& 
     ++done;
     notifyDelegate(&Delegate::didAdapterLoadAlbumImagesTotalCount, done, std::uint64_t{groups.size()});
   }
-  if (finish) finish(uploadSet, totalCount, std::nullopt);
+  return UploadLoad{std::move(uploadSet), totalCount};
 }
 
 }  // namespace lumora

@@ -110,7 +110,7 @@ std::optional<platform::Error> LMImageSyncAdapter::saveRelationServerAlbum(
   return std::nullopt;
 }
 
-std::optional<platform::Error> LMImageSyncAdapter::saveImageRelation(const LMImageRelation& values) {
+platform::Status LMImageSyncAdapter::saveImageRelation(const LMImageRelation& values) {
   auto store = context();
   LMImageRelation relation = values;
   relation.primaryID.reset();
@@ -118,7 +118,7 @@ std::optional<platform::Error> LMImageSyncAdapter::saveImageRelation(const LMIma
     relation.primaryID = found->primaryID;
   }
   const bool saved = relation.primaryID ? store->updateImageRelation(relation) : store->addImageRelation(relation);
-  if (saved) return std::nullopt;
+  if (saved) return platform::Status::success();
   platform::Error error = LMUtils::localErrorWithErrorCode(
       kLMLocalErrorDatabase,
       {{kLMErrorReasonKey, "The image relation cannot be saved."}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}});

@@ -242,6 +242,11 @@ class LMImageSyncAdapter : public LMSyncAdapter,
       std::function<void(const std::optional<std::vector<LMAlbum>>& albums, const std::optional<platform::Error>& error)>;
   using UploadSetFinish = std::function<void(const std::optional<UploadSet>& uploadSet, std::int64_t totalCount,
                                              const std::optional<platform::Error>& error)>;
+  // An upload set and the number of assets in it.
+  struct UploadLoad {
+    UploadSet uploadSet;
+    std::int64_t totalCount = 0;
+  };
 
   // One complete backup, on the calling thread (the task queue, never the
   // main thread): the albums, then each album's upload set, then the images
@@ -253,17 +258,21 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // (the camera roll "Photos from <model>", a reserved name with
   // "_<model>"), related to the cloud's albums; the camera roll and a
   // screenshot album go to the cloud's albums 1 and 2, any other album
-  // without a cloud album gets a new one (one per name). `completion` gets
-  // the local albums, each with its cloud id, or the error (-10013 without
-  // photo access, -10003 when the store cannot relate them, a request's
-  // error, 101 for a creation reply without the album), before the call
-  // returns. Relations are stored only when the whole stage succeeds.
+  // without a cloud album gets a new one (one per name). The local albums,
+  // each with its cloud id, or the error (-10013 without photo access,
+  // -10003 when the store cannot relate them, a request's error, 101 for a
+  // creation reply without the album). Relations are stored only when the
+  // whole stage succeeds.
+  platform::Result<std::vector<LMAlbum>> backupAlbums();
+  // The same handed to `completion` before the call returns.
   void backupAlbums(const AlbumsCompletion& completion);
   // The upload set: per cloud album, its image list since the stored
   // watermark (stored at once for each of its local albums), the image
   // relations the cloud no longer backs dropped, and each local album's
-  // assets without relation. `finish` gets the set and the number of
-  // assets, or the first error with the count reached so far, before the
+  // assets without relation: the set and the number of assets, or the
+  // first error.
+  platform::Result<UploadLoad> loadUploadImagesWithAlbums(const std::vector<LMAlbum>& albums);
+  // The same handed to `finish` (a count of 0 with an error) before the
   // call returns.
   void loadUploadImagesWithAlbums(const std::vector<LMAlbum>& albums, const UploadSetFinish& finish);
   // The names the camera roll and a screenshot album get on this device
@@ -346,7 +355,7 @@ class LMImageSyncAdapter : public LMSyncAdapter,
                                                               const DownloadDataBlock& progress);
   // Adds or updates the image relation row of (serverID, assetID,
   // assetGroupID) with `values`; a store that refuses it is -10003.
-  std::optional<platform::Error> saveImageRelation(const LMImageRelation& values);
+  platform::Status saveImageRelation(const LMImageRelation& values);
   platform::Result<std::vector<std::string>> localAlbumsOfServerAlbum(const LMAlbum& album);
   // The download's save into the library; the local copy's asset id,
   // SHA-1 and size, and the album that took it.

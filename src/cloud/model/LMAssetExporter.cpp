@@ -1,9 +1,8 @@
-// LMImage: building an image record from a local asset of the photo library.
+#include "cloud/model/LMAssetExporter.h"
+
 #include <algorithm>
 #include <fstream>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <system_error>
 #include <vector>
 
@@ -30,19 +29,6 @@ constexpr double kExportStallSeconds = 60;
 // How long the digest waits for more of the export's file at a time.
 constexpr double kExportPollSeconds = 0.02;
 
-// The requests and exports of every image being built, so that a cancelled
-// backup can break them off.
-struct PendingWork {
-  std::mutex mutex;
-  std::set<photos::ImageRequestID> requests;
-  std::vector<std::shared_ptr<photos::AssetExportSession>> exporters;
-};
-
-PendingWork& pendingWork() {
-  static auto* work = new PendingWork();
-  return *work;
-}
-
 platform::Error backupError(std::int64_t code, const char* reason) {
   return LMUtils::localErrorWithErrorCode(
       code, {{kLMErrorReasonKey, reason}, {kLMErrorDescriptionKey, kLMErrorTitleBackup}});
@@ -58,17 +44,6 @@ struct Answer {
   photos::ImageRequestInfo info;
 };
 
-// Waits for a request's answer; on time-out the request is cancelled.
-bool waitForAnswer(platform::Semaphore& done, photos::ImageRequestID request) {
-  const bool answered = done.waitFor(platform::seconds(kLibraryAnswerDeadlineSeconds));
-  {
-    std::lock_guard<std::mutex> guard(pendingWork().mutex);
-    pendingWork().requests.erase(request);
-  }
-  if (!answered) photos::ImageManager::defaultManager().cancelImageRequest(request);
-  return answered;
-}
-
 // The name, title and MIME type of an exported file; false for a name that
 // is not a plain file name.
 bool nameFile(LMImage& image, const std::string& name, const char* mediaKind) {
@@ -83,10 +58,10 @@ bool nameFile(LMImage& image, const std::string& name, const char* mediaKind) {
 }
 
 // Removes an earlier temporary file of the same name.
-std::optional<platform::Error> clearTemporaryFile(const std::string& path) {
+platform::Status clearTemporaryFile(const std::string& path) {
   std::error_code ec;
-  if (!fs::exists(path, ec)) return std::nullopt;
-  if (fs::remove(path, ec)) return std::nullopt;
+  if (!fs::exists(path, ec)) return platform::Status::success();
+  if (fs::remove(path, ec)) return platform::Status::success();
   return platform::Error(platform::kPOSIXErrorDomain, ec.value(),
                          {{platform::Error::kLocalizedDescriptionKey, ec.message()}});
 }
@@ -117,48 +92,45 @@ platform::Error fileError(const std::error_code& ec) {
 
 }  // namespace
 
-std::optional<LMImage> LMImage::initWithAsset(const photos::Asset* asset) {
-  if (asset == nullptr) return std::nullopt;
-  LMImage image;
-  if (asset->mediaType == photos::MediaType::Image) image.type = kLMAssetTypeImage;
-  else if (asset->mediaType == photos::MediaType::Video) image.type = kLMAssetTypeVideo;
-  else return std::nullopt;
-  image.setPropertiesWithAsset(*asset);
-  return image;
+LMAssetExporter& LMAssetExporter::shared() {
+  static auto* exporter = new LMAssetExporter();
+  return *exporter;
 }
 
-void LMImage::cancelAllAssetsRequest() {
+void LMAssetExporter::cancelAll() {
   std::set<photos::ImageRequestID> requests;
   std::vector<std::shared_ptr<photos::AssetExportSession>> exporters;
   {
-    std::lock_guard<std::mutex> guard(pendingWork().mutex);
-    requests.swap(pendingWork().requests);
-    exporters.swap(pendingWork().exporters);
+    std::lock_guard<std::mutex> guard(mutex_);
+    requests.swap(requests_);
+    exporters.swap(exporters_);
   }
   for (auto request : requests) photos::ImageManager::defaultManager().cancelImageRequest(request);
   for (const auto& exporter : exporters) exporter->cancelExport();
 }
 
-void LMImage::fail(platform::Error failure) {
-  LM_LOG_ERROR("{}", failure.description());
-  error = std::move(failure);
+platform::Status LMAssetExporter::exportAsset(const photos::Asset& asset, LMImage& image) {
+  if (asset.mediaType == photos::MediaType::Image) return exportImage(asset, image);
+  if (asset.mediaType == photos::MediaType::Video) return exportVideo(asset, image);
+  return platform::Status::success();
 }
 
-void LMImage::setPropertiesWithAsset(const photos::Asset& asset) {
-  error.reset();
-  assetID = asset.localIdentifier;
-  creationDate = asset.creationDate;
-  modifyDate = asset.creationDate;
-  if (asset.mediaType == photos::MediaType::Image) exportImage(asset);
-  else if (asset.mediaType == photos::MediaType::Video) exportVideo(asset);
+bool LMAssetExporter::waitForAnswer(platform::Semaphore& done, photos::ImageRequestID request) {
+  const bool answered = done.waitFor(platform::seconds(kLibraryAnswerDeadlineSeconds));
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    requests_.erase(request);
+  }
+  if (!answered) photos::ImageManager::defaultManager().cancelImageRequest(request);
+  return answered;
 }
 
-void LMImage::exportImage(const photos::Asset& asset) {
+platform::Status LMAssetExporter::exportImage(const photos::Asset& asset, LMImage& image) {
   auto answer = std::make_shared<Answer<std::optional<platform::Bytes>>>();
   photos::ImageRequestID request;
   {
     // Registered before anyone can cancel: the answer never comes inline.
-    std::lock_guard<std::mutex> guard(pendingWork().mutex);
+    std::lock_guard<std::mutex> guard(mutex_);
     request = photos::ImageManager::defaultManager().requestImageDataForAsset(
         asset, {.networkAccessAllowed = true},
         [answer](std::optional<platform::Bytes> data, std::string, platform::ImageOrientation,
@@ -170,55 +142,55 @@ void LMImage::exportImage(const photos::Asset& asset) {
           }
           answer->done.signal();
         });
-    pendingWork().requests.insert(request);
+    requests_.insert(request);
   }
-  isUbiImage = false;
+  image.isUbiImage = false;
   if (!waitForAnswer(answer->done, request)) {
-    return fail(backupError(kLMLocalErrorGeneral, "Request image process timed out."));
+    return backupError(kLMLocalErrorGeneral, "Request image process timed out.");
   }
 
   std::lock_guard<std::mutex> guard(answer->mutex);
   const photos::ImageRequestInfo& info = answer->info;
-  if (info.error) return fail(*info.error);
-  if (info.cancelled) return fail(backupError(kLMLocalErrorCancelled, "Request image process is cancelled."));
-  if (!answer->value) return fail(backupError(kLMLocalErrorGeneral, "Request image process returned no data."));
+  if (info.error) return *info.error;
+  if (info.cancelled) return backupError(kLMLocalErrorCancelled, "Request image process is cancelled.");
+  if (!answer->value) return backupError(kLMLocalErrorGeneral, "Request image process returned no data.");
   const platform::Bytes& data = *answer->value;
   // The temporary file is named after the library's file; without a usable
   // name there is nowhere safe to put it.
-  if (!info.fileURL || !nameFile(*this, info.fileURL->filename().string(), "image")) {
-    return fail(backupError(kLMLocalErrorGeneral, "Fail to get image file name."));
+  if (!info.fileURL || !nameFile(image, info.fileURL->filename().string(), "image")) {
+    return backupError(kLMLocalErrorGeneral, "Fail to get image file name.");
   }
-  size = static_cast<std::int64_t>(data.size());
+  image.size = static_cast<std::int64_t>(data.size());
   // The temporary file is written, and the photo's properties read, while
   // the helpers digest the bytes.
-  std::optional<platform::Error> unsaved;
+  platform::Status unsaved;
   std::optional<platform::Json> exif;
   LMBlockDigests digests = digestBlocksOfData(data, [&] {
-    if (auto removal = clearTemporaryFile(*filePath)) {
-      unsaved = std::move(*removal);
-    } else if (!writeAtomically(*filePath, data)) {
+    unsaved = clearTemporaryFile(*image.filePath);
+    if (unsaved.ok() && !writeAtomically(*image.filePath, data)) {
       unsaved = backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
     }
-    if (unsaved) return;
+    if (!unsaved.ok()) return;
     if (auto properties = platform::imagePropertiesWithData(data)) {
       exif = LMUtils::exifInfoFromImageMetadata(*properties, static_cast<double>(asset.pixelWidth),
                                                 static_cast<double>(asset.pixelHeight));
     }
   });
-  sha1 = std::move(digests.sha1);
-  blockInfos = std::move(digests.blockInfos);
-  if (unsaved) return fail(*unsaved);
-  if (exif) exifInfo = std::move(*exif);
+  image.sha1 = std::move(digests.sha1);
+  image.blockInfos = std::move(digests.blockInfos);
+  if (!unsaved.ok()) return unsaved;
+  if (exif) image.exifInfo = std::move(*exif);
+  return platform::Status::success();
 }
 
-void LMImage::exportVideo(const photos::Asset& asset) {
-  duration = asset.duration;
-  exifInfo = LMUtils::exifInfoFromVideoLocation(asset.location, static_cast<double>(asset.pixelWidth),
-                                                static_cast<double>(asset.pixelHeight));
+platform::Status LMAssetExporter::exportVideo(const photos::Asset& asset, LMImage& image) {
+  image.duration = asset.duration;
+  image.exifInfo = LMUtils::exifInfoFromVideoLocation(asset.location, static_cast<double>(asset.pixelWidth),
+                                                      static_cast<double>(asset.pixelHeight));
   auto answer = std::make_shared<Answer<std::shared_ptr<photos::AssetExportSession>>>();
   photos::ImageRequestID request;
   {
-    std::lock_guard<std::mutex> guard(pendingWork().mutex);
+    std::lock_guard<std::mutex> guard(mutex_);
     request = photos::ImageManager::defaultManager().requestExportSessionForVideo(
         asset, {.networkAccessAllowed = true}, photos::kAssetExportPresetHighestQuality,
         [answer](std::shared_ptr<photos::AssetExportSession> session, const photos::ImageRequestInfo& info) {
@@ -229,10 +201,10 @@ void LMImage::exportVideo(const photos::Asset& asset) {
           }
           answer->done.signal();
         });
-    pendingWork().requests.insert(request);
+    requests_.insert(request);
   }
   if (!waitForAnswer(answer->done, request)) {
-    return fail(backupError(kLMLocalErrorGeneral, "Request video process timed out."));
+    return backupError(kLMLocalErrorGeneral, "Request video process timed out.");
   }
   std::shared_ptr<photos::AssetExportSession> exporter;
   photos::ImageRequestInfo info;
@@ -241,22 +213,22 @@ void LMImage::exportVideo(const photos::Asset& asset) {
     exporter = answer->value;
     info = answer->info;
   }
-  if (info.error) return fail(*info.error);
-  if (info.cancelled) return fail(backupError(kLMLocalErrorCancelled, "Request video process is cancelled."));
-  if (!exporter) return fail(backupError(kLMLocalErrorGeneral, "Unknown asset class of AVAssetExportSession."));
+  if (info.error) return *info.error;
+  if (info.cancelled) return backupError(kLMLocalErrorCancelled, "Request video process is cancelled.");
+  if (!exporter) return backupError(kLMLocalErrorGeneral, "Unknown asset class of AVAssetExportSession.");
 
   std::optional<platform::Result<LMBlockDigests>> exportedDigests;
   if (exporter->sourceKind() == photos::AssetSourceKind::Composition) {
     // The file is named after the last piece of the library's read grant.
     const std::string token = info.sandboxExtensionToken.value_or("");
     const std::string name = token.substr(token.find_last_of('/') == std::string::npos ? 0 : token.find_last_of('/') + 1);
-    if (token.empty() || !nameFile(*this, name, "video")) {
-      return fail(backupError(kLMLocalErrorGeneral, "Fail to get video file name."));
+    if (token.empty() || !nameFile(image, name, "video")) {
+      return backupError(kLMLocalErrorGeneral, "Fail to get video file name.");
     }
     // An export never writes over a file; an earlier export of the same
     // video would otherwise fail every later backup of it.
-    if (auto removal = clearTemporaryFile(*filePath)) return fail(*removal);
-    exporter->setOutputURL(*filePath);
+    if (auto removal = clearTemporaryFile(*image.filePath); !removal.ok()) return removal;
+    exporter->setOutputURL(*image.filePath);
     const std::string extension = fs::path(name).extension().string();
     exporter->setOutputFileType(
         LMUtils::videoTypeFromFileExtention(extension.empty() ? std::nullopt : std::optional(extension.substr(1)),
@@ -264,8 +236,8 @@ void LMImage::exportVideo(const photos::Asset& asset) {
             .value_or(""));
     auto exported = std::make_shared<platform::Semaphore>();
     {
-      std::lock_guard<std::mutex> guard(pendingWork().mutex);
-      pendingWork().exporters.push_back(exporter);
+      std::lock_guard<std::mutex> guard(mutex_);
+      exporters_.push_back(exporter);
     }
     exporter->exportAsynchronously([exported] { exported->signal(); });
     // The file is digested as the export writes it. At its end the reader
@@ -289,46 +261,47 @@ void LMImage::exportVideo(const photos::Asset& asset) {
       }
       return !stalled;
     };
-    exportedDigests = digestBlocksOfGrowingFile(*filePath, more);
+    exportedDigests = digestBlocksOfGrowingFile(*image.filePath, more);
     while (more()) {
     }
     {
-      std::lock_guard<std::mutex> guard(pendingWork().mutex);
-      std::erase(pendingWork().exporters, exporter);
+      std::lock_guard<std::mutex> guard(mutex_);
+      std::erase(exporters_, exporter);
     }
     if (stalled) {
       exporter->cancelExport();
-      return fail(backupError(kLMLocalErrorGeneral, "Export video process timed out."));
+      return backupError(kLMLocalErrorGeneral, "Export video process timed out.");
     }
     std::error_code ec;
     switch (exporter->status()) {
       case photos::ExportStatus::Completed:
-        if (!fs::exists(*filePath, ec)) return fail(backupError(kLMLocalErrorGeneral, "Fail to export video file name."));
+        if (!fs::exists(*image.filePath, ec)) return backupError(kLMLocalErrorGeneral, "Fail to export video file name.");
         break;
       case photos::ExportStatus::Cancelled:
-        return fail(backupError(kLMLocalErrorCancelled, "Export video process is cancelled."));
+        return backupError(kLMLocalErrorCancelled, "Export video process is cancelled.");
       default:
-        return fail(exporter->error().value_or(backupError(kLMLocalErrorGeneral, "Export video process failed.")));
+        return exporter->error().value_or(backupError(kLMLocalErrorGeneral, "Export video process failed."));
     }
   } else {
-    if (!nameFile(*this, exporter->sourceURL().filename().string(), "video")) {
-      return fail(backupError(kLMLocalErrorGeneral, "Fail to get video file name."));
+    if (!nameFile(image, exporter->sourceURL().filename().string(), "video")) {
+      return backupError(kLMLocalErrorGeneral, "Fail to get video file name.");
     }
-    if (auto removal = clearTemporaryFile(*filePath)) return fail(*removal);
+    if (auto removal = clearTemporaryFile(*image.filePath); !removal.ok()) return removal;
     std::error_code ec;
-    if (!fs::copy_file(exporter->sourceURL(), *filePath, fs::copy_options::none, ec)) return fail(fileError(ec));
+    if (!fs::copy_file(exporter->sourceURL(), *image.filePath, fs::copy_options::none, ec)) return fileError(ec);
   }
 
   std::error_code ec;
-  const auto fileSize = fs::file_size(*filePath, ec);
-  if (ec) return fail(fileError(ec));
-  size = static_cast<std::int64_t>(fileSize);
+  const auto fileSize = fs::file_size(*image.filePath, ec);
+  if (ec) return fileError(ec);
+  image.size = static_cast<std::int64_t>(fileSize);
   // What was digested during the export stands if it covers the whole file.
-  const bool covered = exportedDigests && exportedDigests->ok() && (*exportedDigests)->size == *size;
-  auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(*filePath, *size);
-  if (!digests) return fail(digests.error());
-  sha1 = std::move(digests->sha1);
-  blockInfos = std::move(digests->blockInfos);
+  const bool covered = exportedDigests && exportedDigests->ok() && (*exportedDigests)->size == *image.size;
+  auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(*image.filePath, *image.size);
+  if (!digests) return digests.error();
+  image.sha1 = std::move(digests->sha1);
+  image.blockInfos = std::move(digests->blockInfos);
+  return platform::Status::success();
 }
 
 }  // namespace lumora
