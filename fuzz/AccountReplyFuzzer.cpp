@@ -25,6 +25,7 @@
 #include "account/QBLoginPassport.h"
 #include "account/QBPassportCAConnectionHolder.h"
 #include "account/QBPassportRequestMemoryHolder.h"
+#include "platform/JsonParse.h"
 #include "platform/storage/AppHome.h"
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
@@ -90,7 +91,7 @@ Json parsedReply(std::string text) {
   if (text.starts_with(lumora::QBPassportURLConnectionAndDelegate::kReplyStartMarker)) {
     text.erase(0, lumora::QBPassportURLConnectionAndDelegate::kReplyStartMarker.size());
   }
-  return Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  return platform::parseJson(text);
 }
 
 // Lets whatever the reply started end, then clears what it left behind.

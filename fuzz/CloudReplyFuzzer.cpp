@@ -2,7 +2,8 @@
 // as it came (Base64 cipher text from outside) or is a fuzzed plain text
 // encrypted under the session's key, so the JSON behind the encryption is
 // fuzzed too; status, content type and charset vary. A plain UTF-8 JSON
-// object without a "code" that arrives with a good head reads as itself.
+// object without a "code" (nested within the bound) that arrives with a
+// good head reads as itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "cloud/request/LMJsonResponseSerialization.h"
+#include "platform/JsonParse.h"
 #include "server/services/Crypto.h"
 #include "support/Fuzz.h"
 
@@ -47,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // (The client reads only UTF-8; the JSON reader stops at a NUL.)
   if (encryptHere && withKey && goodHead && !serializer->removesKeysWithNullValues() &&
       platform::isValidUtf8(text)) {
-    platform::Json plain = platform::Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    platform::Json plain = platform::parseJson(text);
     if (plain.is_object() && !plain.contains("code")) {
       FUZZ_CHECK(reply.status.ok());
       FUZZ_CHECK(reply.object && *reply.object == plain);

@@ -166,8 +166,11 @@ bool CloudServer::setHostList(const Json& hostList) {
 }
 
 bool CloudServer::refuseOversizedBody(const httplib::Request& req, httplib::Response& res) const {
-  if (signed_->streams(req.method, req.path)) return false;
+  // The streaming route takes more, and may be sent without a length.
+  const bool streams = signed_->streams(req.method, req.path);
+  const std::size_t limit = streams ? kMaxUploadBody : kMaxRequestBody;
   bool chunked = req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+  if (chunked && streams) return false;
   std::size_t length = 0;
   const std::string announced = req.get_header_value("Content-Length");
   if (!announced.empty()) {
@@ -177,9 +180,10 @@ bool CloudServer::refuseOversizedBody(const httplib::Request& req, httplib::Resp
       length = SIZE_MAX;
     }
   }
-  if (!chunked && length <= kMaxRequestBody) return false;
+  if (!chunked && length <= limit) return false;
   // The body stays unread, so the connection cannot carry another request.
   res.set_header("Connection", "close");
+  HttpServer::closeAfterReply();
   http::replyText(res, chunked ? 411 : 413, chunked ? "length required" : "request body too large");
   return true;
 }
@@ -197,11 +201,17 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
                                      [](std::size_t, httplib::DataSink&) { return false; });
     return true;
   }
+  if (fault->dropReply) {
+    // The service runs; the signed layer then breaks the reply off.
+    res.set_header(kDropReplyMark, "1");
+    return false;
+  }
   if (!fault->replaces()) return false;
   // The fault answers before the body is read: left unread, it would be
   // taken for the next request on a kept-alive connection.
   if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {
     res.set_header("Connection", "close");
+    HttpServer::closeAfterReply();
   }
   if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
@@ -248,6 +258,16 @@ void CloudServer::registerRoutes(httplib::Server& server) {
     return refuseOversizedBody(req, res) || applyFault(req, res)
                ? httplib::Server::HandlerResponse::Handled
                : httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    if (!res.has_header(kDropReplyMark)) return;
+    // Served; now the reply breaks off after its head, as when the
+    // connection drops.
+    res.headers.erase(kDropReplyMark);
+    res.headers.erase("Content-Length");
+    res.body.clear();
+    res.set_chunked_content_provider("text/plain",
+                                     [](std::size_t, httplib::DataSink&) { return false; });
   });
   pages_->registerOn(server);
   accounts_->registerOn(server, std::bind_front(&WebPages::loginPage, pages_.get()));
@@ -310,6 +330,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.code = member<int>(*body, "code", 0, ok);
     fault.delayMs = member<int>(*body, "delayMs", 0, ok);
     fault.drop = member<bool>(*body, "drop", false, ok);
+    fault.dropReply = member<bool>(*body, "dropReply", false, ok);
     fault.emptyBody = member<bool>(*body, "emptyBody", false, ok);
     fault.redirectUrl = member<std::string>(*body, "redirectUrl", "", ok);
     fault.permanent = member<bool>(*body, "permanent", false, ok);

@@ -64,6 +64,8 @@ class CloudServer {
   // The longest request path served (decoded); a longer one is answered 414.
   static constexpr std::size_t kMaxPathLength = 1024;
   static constexpr std::size_t kMaxUploadBody = UploadService::kMaxFileBytes + 1024 * 1024;
+  // Marks a reply that a "dropReply" fault breaks off once it is made.
+  static constexpr const char* kDropReplyMark = "X-Lumora-Drop-Reply";
 
   static std::unique_ptr<CloudServer> create(const std::filesystem::path& dataDir,
                                              std::string* error = nullptr);

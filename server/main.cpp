@@ -1,6 +1,8 @@
 // lumora-cloud: runs the local cloud as a process for the demo.
 //   lumora-cloud [--port N] [--data DIR] [--seed-demo]
 // Prints the URL it listens on and runs until SIGINT or SIGTERM.
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +79,8 @@ int usage(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Everything the cloud writes (stores, blobs, uploads) is its user's alone.
+  ::umask(077);
   int port = localcloud::CloudServer::kDefaultPort;
   std::filesystem::path dataDir = "lumora-cloud-data";
   bool seedDemo = false;

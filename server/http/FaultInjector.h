@@ -1,7 +1,8 @@
 // Faults that the local cloud injects into its own replies, per request
 // path: an HTTP status, a reply "code" (with the "data" of a redirect or of
-// an overload), an empty body or a body given whole, a real delay, or a
-// dropped connection, for
+// an overload), an empty body or a body given whole, a real delay, a
+// dropped connection, or a lost reply (the request served, its reply
+// broken off), for
 // the next N requests to that path or for all of them. A coded reply takes
 // the form of the service the path belongs to (CloudServer::applyFault). A
 // fault may let a number of requests through before it applies.
@@ -28,6 +29,8 @@ struct Fault {
   int code = 0;        // reply "code" to answer with (0 = no coded reply)
   int delayMs = 0;     // real wait before the request is handled (a slow reply)
   bool drop = false;   // close the connection without a complete reply
+  bool dropReply = false;  // serve the request, then close the connection
+                           // before its reply is complete (a lost reply)
   bool emptyBody = false;   // answer `status` with no body at all
   std::string redirectUrl;  // a redirect: code 308 (unless set), data "redirectUrl"
   bool permanent = false;   // with a redirect: data "isPermanent" true

@@ -161,10 +161,22 @@ class HttpServer::Connection : public httplib::Stream {
   }
   // The request line and headers are due within the limit from now on,
   // until endHead().
-  void beginHead() { headDeadline_ = Clock::now() + server_.limits_.requestHead; }
-  void endHead() { headDeadline_.reset(); }
+  void beginHead() {
+    headDeadline_ = Clock::now() + server_.limits_.requestHead;
+    bodyStart_.reset();
+    bodyRead_ = 0;  // counts the head until it ends
+    unheardLimit_ = 0;
+  }
+  // The body (if any) is read from now on, at the minimum rate.
+  void endHead() {
+    headDeadline_.reset();
+    bodyStart_ = Clock::now();
+    bodyRead_ = 0;
+  }
   // True while a request's head has not been read whole.
   bool inHead() const { return headDeadline_.has_value(); }
+  // True once a read ran out of time: what is left of the request is lost.
+  bool broken() const { return broken_; }
 
   bool is_readable() const override {
     return offset_ < size_ || wait(POLLIN, readDeadline(), false);
@@ -173,11 +185,35 @@ class HttpServer::Connection : public httplib::Stream {
     return wait(POLLOUT, writeDeadline(), false);
   }
 
+  // The thread's connection while it serves one (null elsewhere).
+  static Connection*& current() {
+    static thread_local Connection* connection = nullptr;
+    return connection;
+  }
+  void limitUnheard(std::size_t bytes) {
+    unheardLimit_ = bytes;
+    heardAt_ = bodyRead_;
+  }
+  void heard() { heardAt_ = bodyRead_; }
+  void closeAfterReply() { closeAfter_ = true; }
+  bool closesAfterReply() const { return closeAfter_; }
+
   ssize_t read(char* ptr, size_t size) override {
+    // A head (or what is taken for one: the rest of a body left unread)
+    // that does not end is not kept growing.
+    if (headDeadline_ && bodyRead_ > kMaxHeadBytes) {
+      broken_ = true;
+      return -1;
+    }
+    if (unheardLimit_ > 0 && bodyRead_ - heardAt_ > unheardLimit_) {
+      broken_ = true;
+      return -1;
+    }
     if (offset_ < size_) {
       std::size_t n = std::min(size, size_ - offset_);
       std::memcpy(ptr, buffer_.data() + offset_, n);
       offset_ += n;
+      bodyRead_ += n;
       return static_cast<ssize_t>(n);
     }
     // Small reads (cpp-httplib reads the head a byte at a time) go through
@@ -192,15 +228,23 @@ class HttpServer::Connection : public httplib::Stream {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         // The peer may wait for what was written (a "100 Continue").
         if (!pending_.empty() && !flush()) return -1;
-        if (!wait(POLLIN, deadline, false)) return -1;
+        if (!wait(POLLIN, deadline, false)) {
+          broken_ = true;
+          return -1;
+        }
         continue;
       }
-      if (n <= 0 || !buffered) return n;
+      if (n <= 0) return n;
+      if (!buffered) {
+        bodyRead_ += static_cast<std::size_t>(n);
+        return n;
+      }
       std::size_t got = static_cast<std::size_t>(n);
       std::size_t out = std::min(size, got);
       std::memcpy(ptr, buffer_.data(), out);
       offset_ = out;
       size_ = got;
+      bodyRead_ += out;
       return static_cast<ssize_t>(out);
     }
   }
@@ -243,7 +287,17 @@ class HttpServer::Connection : public httplib::Stream {
 
   Clock::time_point readDeadline() const {
     if (headDeadline_) return *headDeadline_;
-    return Clock::now() + duration(server_.read_timeout_sec_, server_.read_timeout_usec_);
+    auto deadline = Clock::now() + duration(server_.read_timeout_sec_, server_.read_timeout_usec_);
+    const ConnectionLimits& limits = server_.limits_;
+    if (bodyStart_ && limits.minBodyRate > 0) {
+      // The next byte is due when the body would fall below the rate.
+      auto due = *bodyStart_ + limits.bodyGrace +
+                 std::chrono::duration_cast<Clock::duration>(
+                     std::chrono::duration<double>(static_cast<double>(bodyRead_ + 1) /
+                                                   static_cast<double>(limits.minBodyRate)));
+      deadline = std::min(deadline, due);
+    }
+    return deadline;
   }
   Clock::time_point writeDeadline() const {
     return Clock::now() + duration(server_.write_timeout_sec_, server_.write_timeout_usec_);
@@ -296,6 +350,7 @@ class HttpServer::Connection : public httplib::Stream {
   }
 
   static constexpr std::size_t kFlushSize = 64 * 1024;
+  static constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 
   HttpServer& server_;
   const socket_t sock_;
@@ -304,6 +359,12 @@ class HttpServer::Connection : public httplib::Stream {
   std::size_t offset_ = 0;
   std::size_t size_ = 0;
   std::optional<Clock::time_point> headDeadline_;
+  std::optional<Clock::time_point> bodyStart_;  // the current request's head was read then
+  std::size_t bodyRead_ = 0;                    // bytes read since (of the head before)
+  bool broken_ = false;
+  bool closeAfter_ = false;
+  std::size_t unheardLimit_ = 0;  // 0: none
+  std::size_t heardAt_ = 0;
   mutable std::optional<Address> remote_;
   mutable std::optional<Address> local_;
 };
@@ -335,10 +396,56 @@ int HttpServer::bind(const std::string& host, int port) {
   return bound;
 }
 
+void HttpServer::limitUnheardBody(std::size_t bytes) {
+  if (Connection* connection = Connection::current()) connection->limitUnheard(bytes);
+}
+
+void HttpServer::heardBody() {
+  if (Connection* connection = Connection::current()) connection->heard();
+}
+
+void HttpServer::closeAfterReply() {
+  if (Connection* connection = Connection::current()) connection->closeAfterReply();
+}
+
+bool HttpServer::admit(const std::string& address) {
+  std::lock_guard lock(addressesMutex_);
+  std::size_t& count = served_[address];
+  if (limits_.maxPerAddress > 0 && count >= limits_.maxPerAddress) {
+    if (count == 0) served_.erase(address);
+    return false;
+  }
+  ++count;
+  return true;
+}
+
+void HttpServer::release(const std::string& address) {
+  std::lock_guard lock(addressesMutex_);
+  auto it = served_.find(address);
+  if (it != served_.end() && --it->second == 0) served_.erase(it);
+}
+
 bool HttpServer::process_and_close_socket(socket_t sock) {
   int on = 1;
   ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   Connection connection(*this, sock);
+  std::string address;
+  int port = 0;
+  connection.get_remote_ip_and_port(address, port);
+  if (!admit(address)) {
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return false;
+  }
+  struct ReleaseOnExit {
+    HttpServer& server;
+    const std::string& address;
+    ~ReleaseOnExit() {
+      Connection::current() = nullptr;
+      server.release(address);
+    }
+  } releaseOnExit{*this, address};
+  Connection::current() = &connection;
   bool ok = false;
   for (std::size_t served = 0; served < keep_alive_max_count_; ++served) {
     bool first = served == 0;
@@ -353,9 +460,9 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
       takeFormLabel(req);
     });
     ok = connection.flush() && ok;
-    // After a head that did not arrive whole in time (or was refused
-    // unread), what follows on the connection cannot be trusted.
-    if (!ok || closed || connection.inHead()) break;
+    // After a head or body that did not arrive whole in time (or was
+    // refused unread), what follows on the connection cannot be trusted.
+    if (!ok || closed || connection.inHead() || connection.broken() || connection.closesAfterReply()) break;
   }
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);

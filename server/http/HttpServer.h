@@ -12,8 +12,13 @@
 //    for one;
 //  - a connection's first request must begin within `requestHead`, and the
 //    request line and headers of every request must be complete within
-//    `requestHead` of their first byte; reads of a body each wait at most
-//    the server's read time-out;
+//    `requestHead` of their first byte and 64 KiB; reads of a body each wait at most
+//    the server's read time-out, and a body must keep up a minimum rate
+//    (`minBodyRate` bytes a second after a grace of `bodyGrace`), so a
+//    body sent a byte at a time cannot hold a worker for long;
+//  - one client address has at most `maxPerAddress` connections served at
+//    once; further ones are closed unread, so one client cannot take every
+//    worker;
 //  - a form body is read up to the server's body limit (cpp-httplib's own
 //    limit for forms is 8 KiB): its "Content-Type" label is taken off
 //    before the body is read, and the services read an unlabelled body as
@@ -30,6 +35,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace localcloud {
@@ -38,6 +45,9 @@ struct ConnectionLimits {
   std::chrono::milliseconds requestHead{10000};
   std::chrono::milliseconds keepAliveIdle{5000};
   std::size_t maxWorkers = 512;
+  std::chrono::milliseconds bodyGrace{10000};
+  std::size_t minBodyRate = 16 * 1024;
+  std::size_t maxPerAddress = 128;
 };
 
 class HttpServer : public httplib::Server {
@@ -50,14 +60,31 @@ class HttpServer : public httplib::Server {
   // backlog; the bound port, or -1.
   int bind(const std::string& host, int port);
 
+  // For a handler that streams the body of the request it serves (on the
+  // worker's thread): past `bytes` of body read since the handler last
+  // heard of some (heardBody()), reading fails. So a parser between the
+  // two (cpp-httplib's multipart reader, which holds a part's header until
+  // it ends) holds at most that much. Lasts until the next request.
+  static void limitUnheardBody(std::size_t bytes);
+  static void heardBody();
+  // Closes the connection of the request being served (on the worker's
+  // thread) once its reply is out: a reply given without reading the body
+  // ("Connection: close"), whose rest is no next request.
+  static void closeAfterReply();
+
  private:
   class Connection;
   class WorkerPool;
 
   bool process_and_close_socket(socket_t sock) override;
   bool stopping() const { return svr_sock_ == INVALID_SOCKET; }
+  // Counts a connection of `address` in (false: it is one too many) and out.
+  bool admit(const std::string& address);
+  void release(const std::string& address);
 
   const ConnectionLimits limits_;
+  std::mutex addressesMutex_;
+  std::map<std::string, std::size_t> served_;  // connections served per client address
 };
 
 }  // namespace localcloud

@@ -73,8 +73,12 @@ std::variant<ContactOperation, SignedReply> ContactService::operation(
     if (!find(params, "entry") && !find(params, "data")) return op;
   }
   if (auto problem = readEntry(params, id, op)) return badRequest(*problem);
-  // An add starts a record: the tag it may carry names no version.
-  if (kind == Kind::Add) op.baseTag.reset();
+  // An add starts a record: the tag it may carry names no version; its key
+  // makes a repeated add find the record the first one made.
+  if (kind == Kind::Add) {
+    op.baseTag.reset();
+    op.ckey = find(params, "ckey").value_or("");
+  }
   return op;
 }
 

@@ -92,6 +92,13 @@ std::string GalleryThumbnails::render(const GalleryImage& image, int width, int 
       vips_blob_new(nullptr, photo.data(), photo.size()),
       [](VipsBlob* made) { vips_area_unref(VIPS_AREA(made)); });
   try {
+    // The header tells the size: a photo of more pixels than the bound is
+    // refused before anything of it is decoded.
+    vips::VImage header = vips::VImage::new_from_buffer(photo.data(), photo.size(), "");
+    if (static_cast<std::uint64_t>(header.width()) * static_cast<std::uint64_t>(header.height()) >
+        kMaxSourcePixels) {
+      return {};
+    }
     vips::VImage thumbnail = vips::VImage::thumbnail_buffer(
         blob.get(), width, vips::VImage::option()->set("height", height)->set("size", VIPS_SIZE_DOWN));
     void* buffer = nullptr;

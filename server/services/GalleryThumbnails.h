@@ -5,7 +5,8 @@
 // address is a capability: its sign is an HMAC of user, image and size
 // under the server's secret, so it needs no cookie and no stored row; it
 // answers while the image is a live photo (404 otherwise, 415 for a photo
-// that cannot be decoded or is larger than kMaxSourceBytes). A photo is
+// that cannot be decoded, is larger than kMaxSourceBytes or, as its header
+// tells before any decoding, has more than kMaxSourcePixels). A photo is
 // read whole to be decoded, so at most kMaxRenders are made at once (the
 // others wait).
 //
@@ -33,6 +34,7 @@ class GalleryThumbnails {
   static constexpr const char* kPathPrefix = "/gallery/thumbnail/";
   static constexpr int kMaxSide = 4096;
   static constexpr std::uint64_t kMaxSourceBytes = 64 * 1024 * 1024;
+  static constexpr std::uint64_t kMaxSourcePixels = 100'000'000;
   static constexpr int kMaxRenders = 4;
 
   GalleryThumbnails(Store& store, GalleryStore& gallery, KssNode& kss, BlobStore& blobs,

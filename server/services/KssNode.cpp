@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -39,10 +40,18 @@ std::optional<std::string> single(const httplib::Request& req, const char* name)
 
 SignedReply refused(int code, const std::string& text) { return SignedReply::error(code, text); }
 
+std::int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 KssNode::KssNode(Store& store, BlobStore& blobs, std::function<int()> port)
-    : files_(store), blobs_(blobs), port_(std::move(port)) {}
+    : files_(store), blobs_(blobs), port_(std::move(port)) {
+  expireUploads();
+  cleanStaging();
+}
 
 void KssNode::registerOn(httplib::Server& server) {
   const std::string node = kNodePath;
@@ -78,6 +87,17 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
                      "blocks are 4 MiB, the last 1 byte to 4 MiB, each with its SHA-1");
     }
   }
+  expireUploads();
+  {
+    // What the user stores and what the open uploads stage count together.
+    std::uint64_t size = 0;
+    for (const BlockDigest& block : blocks) size += block.size;
+    auto held = files_.bytesHeldAndStaged(userId);
+    if (!held) return refused(cloudcode::kServerError, "cannot read the files");
+    if (static_cast<std::uint64_t>(*held) + size > kMaxBytesPerUser) {
+      return refused(kStorageFull, "the block storage is full");
+    }
+  }
   const std::string fileMeta = crypto::randomToken(18);
   const std::string rawKey = crypto::randomBytes(16);
   const std::string secureKey = crypto::hexEncode(rawKey);
@@ -85,7 +105,7 @@ SignedReply KssNode::beginUpload(std::int64_t userId, const std::vector<BlockDig
   for (const BlockDigest& block : blocks) declared.emplace_back(block.sha1, static_cast<std::int64_t>(block.size));
   // A block the user holds already (in a stored file) is not sent again:
   // its commit meta is handed out with the upload.
-  auto offered = files_.addUpload(userId, fileMeta, secureKey, declared,
+  auto offered = files_.addUpload(userId, fileMeta, secureKey, nowSeconds(), declared,
                                   [this](const std::string& sha1) { return blobs_.has(sha1); });
   if (!offered) return refused(cloudcode::kServerError, "cannot store the upload");
   Json blockMetas = Json::array();
@@ -342,6 +362,22 @@ void KssNode::dropUpload(const std::string& fileMeta, std::int64_t blockCount) {
   keyStreams_.drop(fileMeta);
   files_.dropUpload(fileMeta);
   for (std::int64_t i = 0; i < blockCount; ++i) blobs_.discard(stagingName(fileMeta, i));
+}
+
+void KssNode::expireUploads() {
+  const auto cutoff = nowSeconds() - std::chrono::seconds(kUploadLifetime).count();
+  for (const auto& [fileMeta, blockCount] : files_.uploadsBefore(cutoff)) {
+    std::lock_guard lock(uploadLock(fileMeta));
+    dropUpload(fileMeta, blockCount);
+  }
+}
+
+void KssNode::cleanStaging() {
+  std::set<std::string> kept;
+  for (const auto& [fileMeta, index] : files_.stagedBlocks()) kept.insert(stagingName(fileMeta, index));
+  for (const std::string& name : blobs_.stagedNames()) {
+    if (name.rfind("kss-", 0) == 0 && kept.count(name) == 0) blobs_.discard(name);
+  }
 }
 
 void KssNode::trimUploads(std::int64_t userId) {

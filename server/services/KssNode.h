@@ -19,6 +19,7 @@
 #include <httplib.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -49,6 +50,8 @@ class KssNode {
   static constexpr std::int64_t kMaxFilesPerUser = 50000;
   static constexpr std::uint64_t kMaxBytesPerUser = 4ULL * 1024 * 1024 * 1024;
   static constexpr int kStorageFull = 507;
+  // An upload not committed within this long is dropped with its blocks.
+  static constexpr std::chrono::hours kUploadLifetime{24};
 
   // A block as the client declares it: SHA-1 of its plain bytes (40
   // lower-case hex digits) and length.
@@ -103,6 +106,11 @@ class KssNode {
   void serveBlock(const httplib::Request& req, httplib::Response& res);
   void dropUpload(const std::string& fileMeta, std::int64_t blockCount);
   void trimUploads(std::int64_t userId);
+  // Drops the uploads older than kUploadLifetime.
+  void expireUploads();
+  // Removes staged files that belong to no open upload's block (a sending
+  // cut off by a stop of the cloud leaves its part file).
+  void cleanStaging();
   std::mutex& uploadLock(const std::string& fileMeta);
   static std::string stagingName(const std::string& fileMeta, std::int64_t index);
 

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "server/services/Crypto.h"
+#include "server/http/HttpServer.h"
 #include "server/http/HttpUtil.h"
 
 namespace localcloud {
@@ -196,6 +197,7 @@ void SignedEndpoints::install(httplib::Server& server) {
                   if (!match || !match->route->streamingHandler) {
                     res.status = 404;
                     res.set_header("Connection", "close");
+                    HttpServer::closeAfterReply();
                     return;
                   }
                   serve(*match, req, res, &body);
@@ -273,7 +275,10 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
     const httplib::ContentReader* body;
     bool read = false;
     ~CloseUnreadOnExit() {
-      if (body && !read) res.set_header("Connection", "close");
+      if (body && !read) {
+        res.set_header("Connection", "close");
+        HttpServer::closeAfterReply();
+      }
     }
   } closeUnread{res, body};
   auto who = caller(req, route.serviceId);
@@ -332,6 +337,9 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
   try {
     closeUnread.read = true;
     reply = body ? route.streamingHandler(request, *body) : route.handler(request);
+    // A refused stream may have been left part read: what follows it on
+    // the connection is no request.
+    if (body && reply.status != 200) closeUnread.read = false;
   } catch (const std::exception& e) {
     reply = SignedReply::error(cloudcode::kServerError, e.what());
   }

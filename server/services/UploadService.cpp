@@ -7,6 +7,7 @@
 
 #include "server/services/Crypto.h"
 #include "server/services/FileCrypto.h"
+#include "server/http/HttpServer.h"
 
 namespace localcloud {
 namespace {
@@ -91,14 +92,19 @@ SignedReply UploadService::upload(const SignedRequest& req, const httplib::Conte
   std::uint64_t size = 0;
   std::size_t fieldBytes = 0;
   std::string refusal;
+  // A part's header is held whole until it ends: bounded, as is what
+  // arrives between two pieces the reader hands on.
+  HttpServer::limitUnheardBody(kMaxPartHeaderBytes);
   bool whole = body(
       [&](const httplib::MultipartFormData& part) {
+        HttpServer::heardBody();
         inFile = part.name == "file";
         if (inFile && ++fileParts > 1) refusal = "more than one file part";
         if (inFile) fileName = part.filename;
         return refusal.empty();
       },
       [&](const char* data, std::size_t length) {
+        HttpServer::heardBody();
         if (!inFile) {
           fieldBytes += length;
           if (fieldBytes > kMaxFieldBytes) refusal = "the fields are too large";

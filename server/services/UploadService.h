@@ -35,6 +35,9 @@ class UploadService : public SignedService {
   static constexpr std::uint64_t kMaxFileBytes = 2ull * 1024 * 1024 * 1024;
   // What the other fields of an upload may hold together.
   static constexpr std::size_t kMaxFieldBytes = 64 * 1024;
+  // The most of the body that may arrive without the multipart reader
+  // handing anything on: a part's header is held until it ends.
+  static constexpr std::size_t kMaxPartHeaderBytes = 16 * 1024;
 
   explicit UploadService(std::filesystem::path dataDir);
   void registerOn(SignedEndpoints& endpoints) override;

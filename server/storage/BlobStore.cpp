@@ -28,6 +28,15 @@ BlobStore::BlobStore(std::filesystem::path root) : root_(std::move(root)) {
   std::filesystem::create_directories(root_ / "staging", ec);
 }
 
+std::vector<std::string> BlobStore::stagedNames() const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(root_ / "staging", ec)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
 std::filesystem::path BlobStore::blobPath(const std::string& sha1) const {
   return root_ / sha1.substr(0, 2) / sha1;
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace localcloud {
 
@@ -48,6 +49,8 @@ class BlobStore {
   bool place(const std::string& name, const std::string& sha1);
   // Drops a staged upload (nothing when there is none).
   void discard(const std::string& name);
+  // The names of the staged uploads there are.
+  std::vector<std::string> stagedNames() const;
   // Renames the staged upload `from` to `to`, replacing what `to` held.
   bool rename(const std::string& from, const std::string& to);
 

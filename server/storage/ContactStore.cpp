@@ -6,6 +6,7 @@
 
 #include "server/storage/ContactChangeLog.h"
 #include "server/http/HttpUtil.h"
+#include "server/services/Crypto.h"
 #include "server/storage/SqlStatement.h"
 
 namespace localcloud {
@@ -73,6 +74,16 @@ bool writeRecord(SqlConnection& db, const ContactRecord& record) {
   return st.run();
 }
 
+// The record an earlier add of the same key and content made, if it is
+// still there; a key that names a record gone is forgotten.
+std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId,
+                                        const std::string& ckey, const std::string& digest) {
+  SqlStatement st(db, "SELECT record_id FROM contact_adds WHERE user_id = ? AND ckey = ? AND digest = ?");
+  st.bindAll(userId, ckey, digest);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  return findRecord(db, userId, st.integer(0));
+}
+
 // Applies one operation inside the transaction, keeping the tally; Failed
 // when storing failed (the caller then rolls everything back).
 ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const ContactOperation& op,
@@ -81,7 +92,16 @@ ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const Cont
   ContactStore::Change change;
   ContactRecord record;
   std::string before;
+  std::string addDigest;
   if (op.kind == ContactOperation::Kind::Add) {
+    if (!op.ckey.empty() && op.ckey != "0") {
+      addDigest = crypto::sha1Base64(op.type + '\n' + http::jsonText(stripOwnKeys(op.content)));
+      if (auto made = earlierAdd(db, userId, op.ckey, addDigest)) {
+        change.outcome = Outcome::Kept;
+        change.record = std::move(*made);
+        return change;
+      }
+    }
     if (!tally.roomForLive(limits)) {
       change.outcome = Outcome::Full;
       return change;
@@ -120,6 +140,12 @@ ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const Cont
   if (op.kind != ContactOperation::Kind::Delete) record.status = ContactStore::kStatusLive;
   record.tag = nextValue(db, userId, Counter::Tag);
   if (record.tag == 0 || !writeRecord(db, record)) return change;
+  if (!addDigest.empty()) {
+    SqlStatement st(db,
+                    "INSERT OR REPLACE INTO contact_adds (user_id, ckey, digest, record_id) "
+                    "VALUES (?, ?, ?, ?)");
+    if (!st.bindAll(userId, op.ckey, addDigest, record.id).run()) return change;
+  }
   tally.changed(before, record.status);
   change.outcome = Outcome::Applied;
   change.record = std::move(record);
@@ -139,6 +165,10 @@ Json ContactRecord::envelope() const {
 ContactStore::ContactStore(Store& store) : store_(store) {
   setLimits(ContactLimits{});
   store_.createTables("contacts", ContactLogTally::kTablesSql);
+  store_.createTables("contact adds",
+                      "CREATE TABLE IF NOT EXISTS contact_adds ("
+                      " user_id INTEGER NOT NULL, ckey TEXT NOT NULL, digest TEXT NOT NULL,"
+                      " record_id INTEGER NOT NULL, PRIMARY KEY (user_id, ckey, digest))");
 }
 
 void ContactStore::setLimits(const ContactLimits& limits) {

@@ -12,6 +12,11 @@
 // limit the oldest deleted records are dropped, which raises the log's
 // horizon (listings from below it must start again).
 //
+// An add names its record by the sender's key ("ckey"). An add whose key
+// and content the user already added gets the record made then (as the
+// cloud holds it now) and makes nothing: a sender that lost the reply and
+// sends again gets the same record, never a second one.
+//
 // Ownership: owned by the CloudServer; borrows the Store, which must
 // outlive it. Threading: safe from any thread; the changes of one apply()
 // run on the Store's writing connection in one transaction, committed
@@ -62,6 +67,7 @@ struct ContactOperation {
   nlohmann::json content;               // add, modify: an object
   std::optional<std::int64_t> baseTag;  // modify, delete: the version meant
   bool purge = false;                   // delete: drop the content too
+  std::string ckey;                     // add: the sender's key of the record ("" none)
 };
 
 class ContactStore {

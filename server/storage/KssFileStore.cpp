@@ -11,7 +11,8 @@ KssFileStore::KssFileStore(Store& store) : store_(store) {
   store_.createTables("block storage",
                       "CREATE TABLE IF NOT EXISTS kss_uploads ("
                       " file_meta TEXT PRIMARY KEY, user_id INTEGER NOT NULL,"
-                      " secure_key TEXT NOT NULL, block_count INTEGER NOT NULL);"
+                      " secure_key TEXT NOT NULL, block_count INTEGER NOT NULL,"
+                      " created_at INTEGER NOT NULL DEFAULT 0);"
                       "CREATE INDEX IF NOT EXISTS kss_uploads_user ON kss_uploads(user_id);"
                       "CREATE TABLE IF NOT EXISTS kss_upload_blocks ("
                       " file_meta TEXT NOT NULL, idx INTEGER NOT NULL, block_meta TEXT NOT NULL,"
@@ -30,10 +31,16 @@ KssFileStore::KssFileStore(Store& store) : store_(store) {
                       " token TEXT PRIMARY KEY, user_id INTEGER NOT NULL, file_id TEXT NOT NULL,"
                       " secure_key TEXT NOT NULL);"
                       "CREATE INDEX IF NOT EXISTS kss_links_user ON kss_links(user_id);");
+  // A cloud of an older version made its uploads without the time they
+  // began: they count as old. (Fails harmlessly where the column exists.)
+  Store::Access access(store_, Store::Access::Mode::Write);
+  sqlite3_exec(access.connection().db(),
+               "ALTER TABLE kss_uploads ADD COLUMN created_at INTEGER NOT NULL DEFAULT 0", nullptr, nullptr,
+               nullptr);
 }
 
 std::optional<std::vector<KssFileStore::OfferedBlock>> KssFileStore::addUpload(
-    std::int64_t userId, const std::string& fileMeta, const std::string& secureKey,
+    std::int64_t userId, const std::string& fileMeta, const std::string& secureKey, std::int64_t createdAt,
     const std::vector<std::pair<std::string, std::int64_t>>& blocks,
     const std::function<bool(const std::string& sha1)>& inBlobs) {
   std::vector<OfferedBlock> offered;
@@ -42,9 +49,9 @@ std::optional<std::vector<KssFileStore::OfferedBlock>> KssFileStore::addUpload(
   SqlTransaction transaction(db, SqlTransaction::Mode::Write);
   bool stored = transaction.ok() &&
                 runSql(db,
-                       "INSERT INTO kss_uploads (file_meta, user_id, secure_key, block_count) "
-                       "VALUES (?, ?, ?, ?)",
-                       fileMeta, userId, secureKey, static_cast<std::int64_t>(blocks.size()));
+                       "INSERT INTO kss_uploads (file_meta, user_id, secure_key, block_count, created_at) "
+                       "VALUES (?, ?, ?, ?, ?)",
+                       fileMeta, userId, secureKey, static_cast<std::int64_t>(blocks.size()), createdAt);
   for (std::size_t i = 0; stored && i < blocks.size(); ++i) {
     const auto& [sha1, size] = blocks[i];
     OfferedBlock block{crypto::randomToken(12), {}};
@@ -140,6 +147,34 @@ std::vector<std::pair<std::string, std::int64_t>> KssFileStore::uploadsBeyond(st
   st.bindAll(userId, keep);
   while (st.step() == SQLITE_ROW) uploads.emplace_back(st.text(0), st.integer(1));
   return uploads;
+}
+
+std::vector<std::pair<std::string, std::int64_t>> KssFileStore::uploadsBefore(std::int64_t time) {
+  std::vector<std::pair<std::string, std::int64_t>> uploads;
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(), "SELECT file_meta, block_count FROM kss_uploads WHERE created_at < ?");
+  st.bindAll(time);
+  while (st.step() == SQLITE_ROW) uploads.emplace_back(st.text(0), st.integer(1));
+  return uploads;
+}
+
+std::vector<std::pair<std::string, std::int64_t>> KssFileStore::stagedBlocks() {
+  std::vector<std::pair<std::string, std::int64_t>> blocks;
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(), "SELECT file_meta, idx FROM kss_upload_blocks");
+  while (st.step() == SQLITE_ROW) blocks.emplace_back(st.text(0), st.integer(1));
+  return blocks;
+}
+
+std::optional<std::int64_t> KssFileStore::bytesHeldAndStaged(std::int64_t userId) {
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(),
+                  "SELECT (SELECT COALESCE(SUM(size), 0) FROM kss_files WHERE user_id = ?1) + "
+                  "(SELECT COALESCE(SUM(b.size), 0) FROM kss_uploads u JOIN kss_upload_blocks b "
+                  "ON b.file_meta = u.file_meta WHERE u.user_id = ?1)");
+  st.bindAll(userId);
+  if (st.step() != SQLITE_ROW) return std::nullopt;
+  return st.integer(0);
 }
 
 std::vector<KssFileStore::Block> KssFileStore::fileBlocks(std::int64_t userId, const std::string& fileId) {

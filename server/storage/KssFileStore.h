@@ -50,12 +50,12 @@ class KssFileStore {
   // Creates the tables (a failure is the Store's schema error).
   explicit KssFileStore(Store& store);
 
-  // Stores a new upload of the user and its blocks (sha1, size) in one
-  // transaction. A block whose content a stored file of the user holds,
+  // Stores a new upload of the user, begun at `createdAt` (seconds since
+  // the epoch), and its blocks (sha1, size) in one transaction. A block whose content a stored file of the user holds,
   // and that `inBlobs` confirms, gets its commit meta at once. The offered
   // blocks in order; nullopt when storing failed.
   std::optional<std::vector<OfferedBlock>> addUpload(
-      std::int64_t userId, const std::string& fileMeta, const std::string& secureKey,
+      std::int64_t userId, const std::string& fileMeta, const std::string& secureKey, std::int64_t createdAt,
       const std::vector<std::pair<std::string, std::int64_t>>& blocks,
       const std::function<bool(const std::string& sha1)>& inBlobs);
   // The upload's block of that block meta; nullopt when unknown.
@@ -75,6 +75,14 @@ class KssFileStore {
   void dropUpload(const std::string& fileMeta);
   // The user's uploads past the newest `keep`: (file meta, block count).
   std::vector<std::pair<std::string, std::int64_t>> uploadsBeyond(std::int64_t userId, int keep);
+
+  // The uploads begun before `time`: (file meta, block count).
+  std::vector<std::pair<std::string, std::int64_t>> uploadsBefore(std::int64_t time);
+  // Every open upload's declared block: (file meta, index).
+  std::vector<std::pair<std::string, std::int64_t>> stagedBlocks();
+  // The bytes of the user's stored files and of the blocks its open
+  // uploads declared; nullopt when unreadable.
+  std::optional<std::int64_t> bytesHeldAndStaged(std::int64_t userId);
 
   // The blocks of the user's stored file in order; empty when unknown.
   std::vector<Block> fileBlocks(std::int64_t userId, const std::string& fileId);

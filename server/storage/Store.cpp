@@ -220,6 +220,17 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::st
     return nullptr;
   }
   std::filesystem::path file = dataDir / "cloud.db";
+  // The store holds password digests, live tokens and keys: the folder and
+  // the database's files are the owner's alone (older ones tightened), and
+  // the database is made 0600 before SQLite opens it (its log and shared
+  // memory files take the database's mode).
+  namespace fs = std::filesystem;
+  fs::permissions(dataDir, fs::perms::owner_all, fs::perm_options::replace, ec);
+  if (int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600); fd >= 0) ::close(fd);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    fs::permissions(fs::path(file.string() + suffix), fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::replace, ec);
+  }
   auto writer = openConnection(file.string(), true, error);
   if (!writer) return nullptr;
   std::unique_ptr<Store> store(new Store(std::exchange(lock.fd, -1), std::move(writer), file));

@@ -4,6 +4,8 @@
 #include "account/QBPassport.h"
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
+#include "platform/JsonParse.h"
+#include "utils/LMErrors.h"
 
 namespace lumora {
 namespace {
@@ -89,7 +91,7 @@ void QBPassportURLConnectionAndDelegate::handleResponseData(const platform::Byte
   if (!delegate_->requestDidLoad && !delegate_->requestDidFailWithError) return;
 
   auto parsed = parseJsonResponse(data);
-  std::optional<platform::Json> result = parsed.ok() ? *parsed : std::nullopt;
+  std::optional<platform::Json> result = parsed.ok() ? std::move(*parsed) : std::nullopt;
 
   std::optional<int> status;
   {
@@ -99,10 +101,10 @@ void QBPassportURLConnectionAndDelegate::handleResponseData(const platform::Byte
   if (status && *status >= 400) {
     // An HTTP failure is a failure whatever the body says; the reply, when
     // it is a JSON object, travels as user info.
-    platform::Json reply = result && result->is_object() ? *result
+    platform::Json reply = result && result->is_object() ? std::move(*result)
                            : parsed.ok()                   ? platform::Json()
                                                            : parsed.error().userInfo();
-    failedWithError(formError(*status, reply));
+    failedWithError(formError(*status, std::move(reply)));
     return;
   }
   if (!parsed.ok()) {
@@ -125,13 +127,19 @@ platform::Result<std::optional<platform::Json>> QBPassportURLConnectionAndDelega
   // The marker is only recognised where it belongs: at the very start.
   if (text->starts_with(kReplyStartMarker)) text->erase(0, kReplyStartMarker.size());
 
+  // A reply nested past the bound is malformed: refused before it is
+  // parsed, so nothing copies it.
+  if (platform::jsonNestsDeeperThan(*text)) {
+    return platform::Error(kLMJSONErrorDomain, kLMJSONErrorCode,
+                           {{platform::Error::kLocalizedDescriptionKey, "The reply nests too deeply to be read."}});
+  }
   platform::Json parsed = platform::Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   if (!parsed.is_discarded() && parsed.is_object() && !parsed.empty()) {
     auto code = parsed.find("code");
     if (code == parsed.end()) return std::optional(std::move(parsed));
     std::int32_t value = codeValue(*code);
     if (value == 0) return std::optional(std::move(parsed));
-    return formError(value, parsed);
+    return formError(value, std::move(parsed));
   }
   return std::optional(platform::Json(*text));
 }
@@ -156,8 +164,8 @@ void QBPassportURLConnectionAndDelegate::didConnectionFinish() {
   if (recorded) QBPassportRequestMemoryHolder::removeQBPassportRequest(request());
 }
 
-platform::Error QBPassportURLConnectionAndDelegate::formError(std::int64_t code, const platform::Json& userInfo) {
-  return platform::Error(QBPassport::kErrorDomain, code, userInfo);
+platform::Error QBPassportURLConnectionAndDelegate::formError(std::int64_t code, platform::Json userInfo) {
+  return platform::Error(QBPassport::kErrorDomain, code, std::move(userInfo));
 }
 
 platform::Bytes QBPassportURLConnectionAndDelegate::responseData() const {

@@ -56,8 +56,9 @@ class QBPassportURLConnectionAndDelegate
   // Delivers a finished body to the delegate.
   virtual void handleResponseData(const platform::Bytes& data);
   // The result of a body: a non-empty JSON object whose "code" is 0 or
-  // missing; for a non-zero "code", the error of that code; else the text
-  // itself as a JSON string (nullopt when the body is no UTF-8 text or the
+  // missing; for a non-zero "code", the error of that code, and for a text
+  // nested deeper than platform::kMaxJsonDepth a malformed-reply error; else
+  // the text itself as a JSON string (nullopt when the body is no UTF-8 text or the
   // coder gave nothing).
   virtual platform::Result<std::optional<platform::Json>> parseJsonResponse(const platform::Bytes& data);
   virtual void failedWithError(const platform::Error& error);
@@ -65,7 +66,7 @@ class QBPassportURLConnectionAndDelegate
   virtual void didConnectionFinish();
 
   // Error of "QBPassportErrorDomain" with the code and the reply as user info.
-  static platform::Error formError(std::int64_t code, const platform::Json& userInfo);
+  static platform::Error formError(std::int64_t code, platform::Json userInfo);
 
   platform::Bytes responseData() const;
   void setResponseData(platform::Bytes data);

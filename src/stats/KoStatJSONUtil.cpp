@@ -1,5 +1,7 @@
 #include "stats/KoStatJSONUtil.h"
 
+#include "platform/JsonParse.h"
+
 namespace lumora {
 
 std::optional<std::string> KoStatJSONUtil::tranToJsonWithObject(const platform::Json& object) {
@@ -10,7 +12,8 @@ std::optional<std::string> KoStatJSONUtil::tranToJsonWithObject(const platform::
 }
 
 std::optional<platform::Json> KoStatJSONUtil::tranToObjectWithJson(std::string_view text) {
-  platform::Json value = platform::Json::parse(text, nullptr, false);
+  // Replies nested past the bound are refused before anything copies them.
+  platform::Json value = platform::parseJson(text);
   if (value.is_discarded()) return std::nullopt;
   return value;
 }

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "utils/LMLogUtil.h"
+#include "platform/JsonParse.h"
 #include "platform/storage/AppHome.h"
 #include "platform/dispatch/Clock.h"
 
@@ -137,6 +138,10 @@ std::optional<platform::Json> LMUtils::jsonObjectFromString(const platform::Json
   const auto& text = object.get_ref<const std::string&>();
   if (text.empty()) return std::nullopt;
 
+  if (platform::jsonNestsDeeperThan(text)) {
+    reportJSONError(jsonError("JSON text nests too deeply."), error);
+    return std::nullopt;
+  }
   platform::Json parsed;
   try {
     parsed = platform::Json::parse(text);

@@ -13,6 +13,8 @@
 #include "account/QBPassportRequest.h"
 #include "account/QBPassportRequestMemoryHolder.h"
 #include "account/QBPassportURLConnectionAndDelegate.h"
+#include "platform/JsonParse.h"
+#include "utils/LMErrors.h"
 
 namespace {
 
@@ -277,6 +279,27 @@ TEST_F(ReplyHandling, EncryptedRepliesAreDecryptedFirst) {
   EXPECT_EQ(recorder->loads[0], (Json{{"code", 0}, {"data", "secret"}}));
   // Nothing came out of the coder: the body bytes themselves.
   EXPECT_TRUE(recorder->loads[1].is_string() || recorder->loads[1].is_binary());
+}
+
+TEST_F(ReplyHandling, RepliesNestedPastTheBoundAreMalformed) {
+  auto nested = [](std::size_t depth, const std::string& open, const std::string& close) {
+    std::string text;
+    for (std::size_t i = 0; i < depth; ++i) text += open;
+    for (std::size_t i = 0; i < depth; ++i) text += close;
+    return text;
+  };
+  const std::size_t deep = 1000000;
+  deliver("{\"code\":0,\"d\":" + nested(deep, "{\"a\":", "}").insert(deep * 5, "1") + "}");
+  deliver("&&&START&&&" + nested(deep, "[", "]"), 503);
+  // Brackets inside texts are no nesting; the bound itself is fine.
+  deliver("{\"code\":0,\"t\":\"" + nested(deep, "[", "") + "\"}");
+  deliver("{\"code\":0,\"d\":" + nested(platform::kMaxJsonDepth - 1, "[", "]") + "}");
+  ASSERT_EQ(recorder->errors.size(), 2u);
+  EXPECT_EQ(recorder->errors[0].code(), lumora::kLMJSONErrorCode);
+  EXPECT_EQ(recorder->errors[1].code(), 503);
+  ASSERT_EQ(recorder->loads.size(), 2u);
+  EXPECT_TRUE(recorder->loads[0].is_object());
+  EXPECT_TRUE(recorder->loads[1].is_object());
 }
 
 TEST_F(ReplyHandling, ADelegateThatOnlyWantsRawBytesGetsNothingElse) {

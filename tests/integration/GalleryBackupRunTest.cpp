@@ -17,6 +17,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "server/http/FaultInjector.h"
 #include "server/services/GalleryService.h"
 #include "support/TestMedia.h"
 #include "utils/LMErrors.h"
@@ -200,6 +201,41 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(third.uploaded, 1);
   EXPECT_EQ(cloudImages(), cloud);
   EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 66u);
+}
+
+TEST_F(GalleryBackupRunTest, EveryWriteWhoseReplyIsLostOnceIsAppliedOnce) {
+  // Each seed loses another reply of each writing path (album made, upload
+  // asked for, block sent): the cloud applied the write, the client sends
+  // it again, and a second run has nothing to do.
+  const std::string base = "/lum/gallery/v3/user/" + std::string(signedtest::kUserIdText);
+  for (int seed = 0; seed < 3; ++seed) {
+    const std::string title = "Lost" + std::to_string(seed);
+    addAlbum(title, addPhotos(title + "_", 3));
+    for (const auto& [path, skip] : std::vector<std::pair<std::string, int>>{
+             {base + "/full/album", 0}, {base + "/full", seed}, {"/kss/upload_block_chunk", seed}}) {
+      localcloud::Fault lost;
+      lost.dropReply = true;
+      lost.times = 1;
+      lost.skip = skip;
+      server_->faults().set(path, lost);
+    }
+    Report first = backUp();
+    server_->faults().clearAll();
+    if (!first.finished || !first.failures.empty()) first = backUp();
+    ASSERT_TRUE(first.finished) << seed;
+    EXPECT_EQ(backUp().toUpload, 0u) << seed;
+    const std::int64_t album = cloudAlbumNamed(title);
+    ASSERT_GT(album, 2) << seed;
+    EXPECT_EQ(cloudImages()[album].size(), 3u) << seed;
+    std::set<std::string> names;
+    for (const auto& made : server_->gallery().records().albums(signedtest::kUserId)) {
+      if (made.status == localcloud::GalleryStore::kAlbumLive) {
+        EXPECT_TRUE(names.insert(made.name).second) << made.name;
+      }
+    }
+  }
+  const auto cloud = cloudImages();
+  EXPECT_EQ(std::set<std::string>(cloud.at(1).begin(), cloud.at(1).end()).size(), cloud.at(1).size());
 }
 
 TEST_F(GalleryBackupRunTest, AFullAlbumSkipsTheRestOfItsListOnly) {

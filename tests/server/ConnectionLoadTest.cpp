@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,20 +37,27 @@ class ConnectionLoad : public ServerTest {
     return result && result->status == 200;
   }
 
-  // A connection that has sent a request line and then nothing.
-  int openSlowConnection() const {
+  // A connection from `from` (a loopback address) that has sent `text`.
+  int openConnection(const std::string& text, const char* from = "127.0.0.1") const {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &source.sin_addr);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(server_->port()));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       ::close(fd);
       return -1;
     }
-    const std::string line = "GET /_admin/ping HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
-    ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
     return fd;
+  }
+  // A connection that has sent a request line and then nothing.
+  int openSlowConnection() const {
+    return openConnection("GET /_admin/ping HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
   }
 };
 
@@ -126,6 +134,48 @@ TEST_F(ConnectionLoad, SlowHeadersNeitherStallOthersNorHoldOn) {
   EXPECT_EQ(closedByServer, kSlow);
   EXPECT_GE(Clock::now() - start, kHeadLimit);
   for (int fd : slow) ::close(fd);
+}
+
+TEST_F(ConnectionLoad, SlowBodiesFromOneAddressNeitherStallOthersNorHoldOn) {
+  // Connections that announce a body and send a byte now and then held
+  // every worker (each byte came within the read time-out), and a ping got
+  // no answer. Now one address has only so many connections served, and a
+  // body below the minimum rate is cut off after its grace.
+  localcloud::ConnectionLimits limits;
+  limits.maxWorkers = 16;
+  limits.maxPerAddress = 4;
+  limits.bodyGrace = 300ms;
+  limits.minBodyRate = 1000;
+  restartWith(limits);
+  constexpr int kSlow = 24;
+  std::vector<int> slow;
+  for (int i = 0; i < kSlow; ++i) {
+    slow.push_back(openConnection(
+        "POST /_admin/faults HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\n{"));
+    ASSERT_GE(slow.back(), 0);
+  }
+  const auto start = Clock::now();
+  const int fd = openConnection("GET /_admin/ping HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+                                "127.0.0.2");
+  ASSERT_GE(fd, 0);
+  pollfd entry{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&entry, 1, 1000), 1);
+  char head[12] = {};
+  EXPECT_EQ(::recv(fd, head, sizeof head - 1, 0), 11);
+  EXPECT_EQ(std::string(head).substr(9), "20");
+  EXPECT_LT(Clock::now() - start, 1s);
+  ::close(fd);
+  // Every slow one is closed by the server, those served once their rate
+  // fell short.
+  for (int slowFd : slow) {
+    bool closed = false;
+    pollfd wait{slowFd, POLLIN, 0};
+    char buffer[256];
+    while (!closed && ::poll(&wait, 1, 3000) == 1) closed = ::recv(slowFd, buffer, sizeof buffer, 0) <= 0;
+    EXPECT_TRUE(closed);
+    ::close(slowFd);
+  }
+  EXPECT_LT(Clock::now() - start, 3s);
 }
 
 }  // namespace

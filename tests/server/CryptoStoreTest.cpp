@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 
 #include <signal.h>
@@ -344,6 +345,31 @@ TEST_F(StoreTest, UpgradesAFirstVersionDatabaseKeepingItsData) {
   EXPECT_EQ(store->hostList(), "{}");
   ASSERT_TRUE(store->setHostList(R"({"a":"b"})"));
   EXPECT_EQ(store->hostList(), R"({"a":"b"})");
+}
+
+TEST_F(StoreTest, TheDatabaseAndItsFolderAreTheOwnersAlone) {
+  namespace fs = std::filesystem;
+  const mode_t previous = ::umask(022);
+  const fs::path data = home_.root() / "data";
+  fs::create_directories(data);
+  fs::permissions(data, fs::perms(0755));
+  for (int round = 0; round < 2; ++round) {
+    {
+      auto store = open();
+      ASSERT_TRUE(store);
+      ASSERT_TRUE(store->seedAccount(7 + round, "user" + std::to_string(round), "pw"));
+      EXPECT_EQ(fs::status(data).permissions(), fs::perms(0700));
+      for (const char* name : {"cloud.db", "cloud.db-wal", "cloud.db-shm"}) {
+        if (fs::exists(data / name)) {
+          EXPECT_EQ(fs::status(data / name).permissions(), fs::perms(0600)) << name;
+        }
+      }
+    }
+    // Files of an older cloud are tightened too.
+    fs::permissions(data / "cloud.db", fs::perms(0644));
+    fs::permissions(data, fs::perms(0755));
+  }
+  ::umask(previous);
 }
 
 TEST_F(StoreTest, RefusesADatabaseFromANewerServer) {

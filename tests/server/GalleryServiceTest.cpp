@@ -463,6 +463,21 @@ TEST_F(GalleryTest, ThumbnailsArePhotosScaledDown) {
   forged.back() = forged.back() == '0' ? '1' : '0';
   EXPECT_EQ(client()->Get(forged)->status, 404);
 
+  // A small file whose header claims 60000 x 60000 pixels: refused from
+  // its header, never decoded.
+  vips::VImage::black(16, 16).write_to_buffer(".jpg", &jpeg, &length);
+  std::string huge(static_cast<const char*>(jpeg), length);
+  g_free(jpeg);
+  const std::size_t frame = huge.find("\xff\xc0");
+  ASSERT_NE(frame, std::string::npos);
+  for (std::size_t at : {frame + 5, frame + 7}) huge.replace(at, 2, "\xea\x60");
+  const std::string hugeId = std::to_string(upload(1, huge)["id"].get<std::int64_t>());
+  asked = cloud_->get(kBase + "/thumbnails",
+                      {{"ids", hugeId}, {"width", "100"}, {"height", "100"}, {"retry", "0"}});
+  ASSERT_EQ(asked.code(), 0) << asked.json;
+  const std::string hugeUrl = asked.data()["content"][hugeId];
+  EXPECT_EQ(client()->Get(hugeUrl.substr(server_->url().size()))->status, 415);
+
   for (const Params& bad : {Params{{"ids", "1,2,3,4,5,6,7,8,9,10,11"}, {"width", "9"}, {"height", "9"}},
                             Params{{"ids", photo}, {"width", "0"}, {"height", "9"}},
                             Params{{"ids", photo + ",x"}, {"width", "9"}, {"height", "9"}}}) {

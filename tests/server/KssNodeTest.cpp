@@ -2,6 +2,7 @@
 // the key handed out, committed, and read back through fresh links, each
 // content kept once on disk; and what a strict node refuses.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "server/services/FileCrypto.h"
 #include "server/storage/KeyStreams.h"
 #include "server/services/KssNode.h"
+#include "server/storage/SqlStatement.h"
 
 namespace servertest {
 namespace {
@@ -209,6 +211,39 @@ TEST_F(KssNodeTest, RefusesWhatTheStorageWouldRefuse) {
   auto dropped = upload(query(other, 0), rc4(block, key(other)));
   ASSERT_TRUE(dropped);
   EXPECT_EQ(dropped->status, 404);
+}
+
+TEST_F(KssNodeTest, StagedBytesCountAndWhatNoUploadOwnsGoes) {
+  // Declared blocks count against the user's storage before they arrive.
+  const std::string sha1 = crypto::sha1Hex("x");
+  const std::vector<KssNode::BlockDigest> large(KssNode::kMaxBlocks, {sha1, KssNode::kBlockSize});
+  EXPECT_EQ(kss().beginUpload(kNodeUser, large).body["code"], 0);
+  EXPECT_EQ(kss().beginUpload(kNodeUser, large).body["code"], 0);
+  EXPECT_EQ(kss().beginUpload(kNodeUser, {{sha1, 1}}).body["code"], KssNode::kStorageFull);
+  EXPECT_EQ(kss().beginUpload(kNodeUser + 1, {{sha1, 1}}).body["code"], 0);
+
+  // A block staged for an open upload stays across a start; a part file a
+  // stopped cloud left goes, and so does an upload left for a day.
+  const std::string block = "a block";
+  Json kept = begin({block}, kNodeUser + 2);
+  Json abandoned = begin({block}, kNodeUser + 2);
+  ASSERT_EQ(upload(query(kept, 0), rc4(block, key(kept)))->status, 200);
+  ASSERT_EQ(upload(query(abandoned, 0), rc4(block, key(abandoned)))->status, 200);
+  ASSERT_TRUE(server_->blobs().writeAt("kss-" + kept["file_meta"].get<std::string>() + "-0-left", 0, "x"));
+  {
+    localcloud::Store::Access access(server_->store(), localcloud::Store::Access::Mode::Write);
+    ASSERT_EQ(sqlite3_exec(access.connection().db(),
+                           ("UPDATE kss_uploads SET created_at = 1 WHERE file_meta = '" +
+                            abandoned["file_meta"].get<std::string>() + "'")
+                               .c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  const std::size_t before = server_->blobs().stagedNames().size();
+  KssNode restarted(server_->store(), server_->blobs(), [] { return 0; });
+  EXPECT_EQ(server_->blobs().stagedNames().size(), before - 2);
+  Json commits = Json::array({{{"commit_meta", ""}}});
+  EXPECT_EQ(restarted.commitUpload(kNodeUser + 2, abandoned["file_meta"], commits).body["code"], 404);
 }
 
 // The key streams made ahead are the key's RC4 stream however their readers

@@ -2,6 +2,12 @@
 // arrives and is committed only when it arrived whole and well formed.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -31,6 +37,37 @@ class UploadServiceTest : public KeyedCloudTest {
                  headers, items));
   }
   std::size_t committed() const { return server_->uploads().committedFiles(7002).size(); }
+
+  // Sends a signed head announcing `length` bytes, then `body` (as much as
+  // the server takes); what the server answers within two seconds ("" for
+  // nothing), the connection being closed by then.
+  std::string rawUpload(std::uint64_t length, const std::string& body) const {
+    const std::string signature = cloud_->sign("POST", kUpload, {}).at("signature");
+    const std::string head = "POST " + std::string(kUpload) + "?signature=" + localcloud::http::urlEncode(signature) +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cloud_->cookie() +
+                             "\r\nContent-Type: multipart/form-data; boundary=B\r\nContent-Length: " +
+                             std::to_string(length) + "\r\n\r\n";
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(server_->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
+    ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    for (std::size_t sent = 0; sent < body.size();) {
+      ssize_t n = ::send(fd, body.data() + sent, body.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      pollfd out{fd, POLLOUT, 0};
+      if (n < 0 && (errno != EAGAIN || ::poll(&out, 1, 200) != 1)) break;  // no longer taken
+    }
+    std::string reply;
+    pollfd in{fd, POLLIN, 0};
+    char buffer[4096];
+    ssize_t n = 0;
+    while (::poll(&in, 1, 2000) == 1 && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) reply.append(buffer, n);
+    ::close(fd);
+    return n <= 0 ? reply : "";
+  }
 };
 
 TEST_F(UploadServiceTest, OnlyWholeSignedUploadsWithOneFileAreCommitted) {
@@ -64,6 +101,18 @@ TEST_F(UploadServiceTest, OnlyWholeSignedUploadsWithOneFileAreCommitted) {
   EXPECT_EQ(cloud_->post(kUpload, {}).status, 400);
   EXPECT_TRUE(server_->uploads().waitUntilIdle(std::chrono::seconds(10)));
   EXPECT_EQ(committed(), 1u);
+  EXPECT_EQ(server_->uploads().pendingFiles(), 0u);
+}
+
+TEST_F(UploadServiceTest, OversizedAndEndlessBodiesAreRefusedWithoutBeingHeld) {
+  // Announced past the route's limit: 413 before a byte of it is read.
+  EXPECT_EQ(rawUpload(localcloud::CloudServer::kMaxUploadBody + 1, "").substr(0, 12), "HTTP/1.1 413");
+  // A part header that never ends: cut off once it is past its bound, not
+  // kept growing while the announced body lasts.
+  const std::string endless =
+      "--B\r\nContent-Disposition: form-data; name=\"file\"\r\nX-Pad: " + std::string(4 << 20, 'a');
+  EXPECT_FALSE(rawUpload(std::uint64_t{512} << 20, endless).empty());
+  EXPECT_TRUE(server_->uploads().waitUntilIdle(std::chrono::seconds(10)));
   EXPECT_EQ(server_->uploads().pendingFiles(), 0u);
 }
 

@@ -90,6 +90,8 @@ TEST(KoStatJSONUtil, CompactTextKeepsWhitespaceInsideTexts) {
   EXPECT_EQ(lumora::KoStatJSONUtil::tranToObjectWithJson(*text), object);
   EXPECT_EQ(lumora::KoStatJSONUtil::tranToJsonWithObject(Json("text")), std::nullopt);
   EXPECT_EQ(lumora::KoStatJSONUtil::tranToObjectWithJson("{not json"), std::nullopt);
+  EXPECT_EQ(lumora::KoStatJSONUtil::tranToObjectWithJson(std::string(1000000, '[') + std::string(1000000, ']')),
+            std::nullopt);
 }
 
 }  // namespace

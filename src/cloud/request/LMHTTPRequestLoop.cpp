@@ -16,9 +16,10 @@ void logOutcome(const std::shared_ptr<LMHTTPRequestOperation>& operation) {
   LM_LOG_INFO("Request URL: {}", LMLoggableURL(operation->request().url));
   // A transfer that failed is not decoded; decoding may fail in its turn.
   auto failure = operation->error();
-  std::optional<platform::Json> object;
+  // The reply is shared, not copied: a listing may be tens of MiB.
+  std::shared_ptr<const platform::Json> object;
   if (!failure) {
-    object = operation->responseObject();
+    object = operation->sharedResponseObject();
     failure = operation->error();
   }
   if (failure) {

@@ -124,7 +124,7 @@ void LMHTTPRequestOperation::main() {
   control.cancelled = &cancellation_->flag();
   platform::http::SynchronousReply reply = platform::http::sendSynchronousRequest(*request, control);
   std::optional<platform::Error> outcome = reply.error;
-  std::optional<platform::Json> object;
+  std::shared_ptr<const platform::Json> object;
   bool decoded = true;
   if (!outcome) {
     if (reply.response && reply.response->statusCode() == 401) {
@@ -135,7 +135,9 @@ void LMHTTPRequestOperation::main() {
     } else if (serializer) {
       LMDecodedReply decodedReply =
           serializer->responseObjectForResponse(reply.response, reply.data, securityKey());
-      object = std::move(decodedReply.object);
+      if (decodedReply.object) {
+        object = std::make_shared<const platform::Json>(std::move(*decodedReply.object));
+      }
       if (!decodedReply.status.ok()) outcome = decodedReply.status.error();
     } else {
       decoded = false;
@@ -223,18 +225,25 @@ void LMHTTPRequestOperation::setResponseData(std::optional<platform::Bytes> data
 }
 
 std::optional<platform::Json> LMHTTPRequestOperation::responseObject() {
+  auto object = sharedResponseObject();
+  if (!object) return std::nullopt;
+  return *object;
+}
+
+std::shared_ptr<const platform::Json> LMHTTPRequestOperation::sharedResponseObject() {
   std::lock_guard<std::mutex> guard(lock_);
   if (decoded_ || responseObject_) return responseObject_;
   // Nothing arrived (blocked host, transport failure, never started).
-  if (!response_ && !responseData_) return std::nullopt;
+  if (!response_ && !responseData_) return nullptr;
   auto serializer = serializerLocked();
   if (!serializer) {
-    if (!responseData_) return std::nullopt;
-    return platform::Json::binary(*responseData_);
+    if (!responseData_) return nullptr;
+    return std::make_shared<const platform::Json>(platform::Json::binary(*responseData_));
   }
   LMDecodedReply reply = serializer->responseObjectForResponse(
       response_, responseData_.value_or(platform::Bytes()), securityKey());
-  responseObject_ = std::move(reply.object);
+  responseObject_ =
+      reply.object ? std::make_shared<const platform::Json>(std::move(*reply.object)) : nullptr;
   decoded_ = true;
   error_ = reply.status.ok() ? std::nullopt : std::optional<platform::Error>(reply.status.error());
   return responseObject_;
@@ -252,9 +261,9 @@ void LMHTTPRequestOperation::setError(std::optional<platform::Error> error) {
 
 platform::Result<platform::Json> LMHTTPRequestOperation::result() {
   if (auto failure = error()) return *failure;
-  auto object = responseObject();
+  auto object = sharedResponseObject();
   if (auto failure = error()) return *failure;
-  return std::move(object).value_or(platform::Json());
+  return object ? *object : platform::Json();
 }
 
 }  // namespace lumora

@@ -103,6 +103,8 @@ class LMHTTPRequestOperation {
   // The decoded reply: decoded once with the response serializer (replacing
   // error() with the serializer's), or the raw body without one.
   std::optional<platform::Json> responseObject();
+  // The same reply shared, not copied (null: no reply); it never changes.
+  std::shared_ptr<const platform::Json> sharedResponseObject();
 
   std::optional<platform::Error> error() const;
   void setError(std::optional<platform::Error> error);
@@ -137,7 +139,8 @@ class LMHTTPRequestOperation {
   bool usesDefaultSerializer_ = true;
   std::optional<platform::http::Response> response_;
   std::optional<platform::Bytes> responseData_;
-  std::optional<platform::Json> responseObject_;
+  // Shared so that readers take it without copying; replaced whole.
+  std::shared_ptr<const platform::Json> responseObject_;
   bool decoded_ = false;
   std::optional<platform::Error> error_;
   std::optional<platform::Error> buildError_;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "cloud/request/LMSignedSession.h"
+#include "platform/JsonParse.h"
 #include "platform/NumberValues.h"
 #include "utils/LMAESCoder.h"
 #include "utils/LMErrors.h"
@@ -104,7 +105,9 @@ LMDecodedReply LMJsonResponseSerialization::responseObjectForResponse(
   } else if (decrypted->empty()) {
     if (statusOK) decodeError = undecryptableReplyError(response);
   } else {
-    platform::Json parsed = platform::Json::parse(*decrypted, nullptr, /*allow_exceptions=*/false);
+    // A reply nested past the bound is refused as malformed before anything
+    // copies it.
+    platform::Json parsed = platform::parseJson(*decrypted);
     bool fragmentsAllowed = (readingOptions_ & kLMJSONReadingAllowFragments) != 0;
     if (parsed.is_discarded() || (!fragmentsAllowed && !parsed.is_object() && !parsed.is_array())) {
       decodeError = platform::Error(kLMJSONErrorDomain, kLMJSONErrorCode,

@@ -16,6 +16,8 @@ namespace {
 constexpr const char* kLoadFailed = "The operation of loading Lumora records is failed.";
 constexpr const char* kListingEndless =
     "The operation of loading Lumora records is failed, because the listing does not end.";
+constexpr const char* kListingTooLarge =
+    "The operation of loading Lumora records is failed, because the listing is too large.";
 constexpr const char* kListingRestarts =
     "The operation of loading Lumora records is failed, because the listing keeps starting again.";
 
@@ -36,15 +38,34 @@ bool isTrue(const platform::Json& value) {
   return value.is_number() && value.get<double>() != 0;
 }
 
+// Roughly the memory a record read from `value` holds: its texts and keys,
+// and a node's worth for each value. (Replies nest only so deep.)
+std::size_t footprintOf(const platform::Json& value) {
+  constexpr std::size_t kNode = sizeof(platform::Json);
+  constexpr std::size_t kEntry = 4 * sizeof(void*);
+  std::size_t bytes = kNode;
+  if (value.is_string()) return bytes + value.get_ref<const std::string&>().size();
+  if (value.is_binary()) return bytes + value.get_binary().size();
+  if (value.is_object()) {
+    for (auto it = value.begin(); it != value.end(); ++it) bytes += kEntry + it.key().size() + footprintOf(it.value());
+  } else if (value.is_array()) {
+    for (const platform::Json& element : value) bytes += footprintOf(element);
+  }
+  return bytes;
+}
+
 // The records of one listing by cloud id; a later page's version replaces
-// an earlier one.
+// an earlier one. `held` counts what every page brought (a replaced
+// record still counts), so a listing that never ends is stopped by it.
 struct Listing {
   std::map<std::int64_t, LMContact> contacts;
   std::map<std::int64_t, LMGroup> groups;
+  std::size_t held = 0;
 
   void clear() {
     contacts.clear();
     groups.clear();
+    held = 0;
   }
 
   void take(const platform::Json& entries) {
@@ -53,6 +74,7 @@ struct Listing {
       if (!entry.is_object()) continue;
       auto content = entry.find(kLMRecordContentKey);
       if (content == entry.end()) continue;
+      held += footprintOf(*content);
       const std::optional<std::string> type = platform::stringAt(entry, kLMRecordTypeKey);
       if (type == "group") {
         if (auto group = LMGroup::initWithLumoraJSON(*content); group && group->serverID) {
@@ -102,9 +124,10 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
       return failWith(loadError(kListingEndless));
     }
     auto operation = requestRecordListWithSyncTag(tag, extraInfo, std::nullopt, {});
-    platform::Result<platform::Json> reply = operation->result();
-    if (!reply.ok()) {
-      const platform::Error& error = reply.error();
+    // A page may be tens of MiB: read where it lies, not copied.
+    std::shared_ptr<const platform::Json> page = operation->sharedResponseObject();
+    if (std::optional<platform::Error> failure = operation->error()) {
+      const platform::Error& error = *failure;
       if (error.code() != kListAgainCode || error.domain() != kLMServerErrorDomain) {
         LM_LOG_ERROR("{}", error.description());
         return failWith(error);
@@ -129,12 +152,17 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
       continue;
     }
 
-    auto data = reply->is_object() ? reply->find("data") : reply->end();
-    if (!reply->is_object() || data == reply->end() || !platform::isNonEmptyObject(*data)) {
+    static const platform::Json kNoReply;
+    const platform::Json& reply = page ? *page : kNoReply;
+    auto data = reply.is_object() ? reply.find("data") : reply.end();
+    if (!reply.is_object() || data == reply.end() || !platform::isNonEmptyObject(*data)) {
       return failWith(loadError(kLoadFailed));
     }
     if (auto entries = data->find("entries"); entries != data->end() && platform::isNonEmptyArray(*entries)) {
       listing.take(*entries);
+      // Past the bound the load fails; nothing is stored, the watermark
+      // stays where it was.
+      if (listing.held > kMaxListingBytes) return failWith(loadError(kListingTooLarge));
     }
     auto lastPage = data->find("lastPage");
     const bool last = lastPage != data->end() && isTrue(*lastPage);

@@ -72,6 +72,9 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   // starts again more often than this, fails instead of going on for ever.
   static constexpr int kMaxListingPages = 1000;
   static constexpr int kMaxListingRestarts = 5;
+  // The most one listing may bring (the records' texts and their overhead);
+  // past it the load fails before memory runs out.
+  static constexpr std::size_t kMaxListingBytes = std::size_t{256} << 20;
   // Changes per batch request, and the least time one batch send takes.
   static constexpr std::size_t kBatchSize = 5;
   static constexpr double kBatchMinimumSeconds = 0.4;

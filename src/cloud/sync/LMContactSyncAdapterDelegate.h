@@ -25,6 +25,7 @@ inline constexpr std::int32_t kLMSyncProcessSaved = 3;             // after the 
 inline constexpr std::int32_t kLMSyncProcessPhotoData = 4;         // before a photo's data is sent
 inline constexpr std::int32_t kLMSyncProcessPhotoUpload = 5;       // a photo upload starts
 inline constexpr std::int32_t kLMSyncProcessPhotoDownloaded = 6;   // after each downloaded photo
+inline constexpr std::int32_t kLMSyncProcessPhotoDownloadFailed = 7;  // a cloud photo skipped, tried next sync
 
 class LMContactSyncAdapterDelegate {
  public:

@@ -5,6 +5,9 @@
 
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "cloud/sync/LMContactSyncPhase.h"
+#include "cloud/request/LMHTTPErrorHandler.h"
+#include "platform/http/UrlError.h"
+#include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 #include "utils/SHA1.h"
@@ -78,6 +81,12 @@ platform::Status LMContactSyncPhase::preparePhoto(LMContact& contact) {
   return platform::Status::success();
 }
 
+bool LMContactSyncPhase::endsTheSync(const platform::Error& error) {
+  if (platform::http::isCancelledError(error) || error.code() == kLMUserAuthenticationErrorCode) return true;
+  return error.domain() == kLMLocalErrorDomain &&
+         (error.code() == kLMLocalErrorCancelled || error.code() == kLMLocalErrorNotLoggedIn);
+}
+
 platform::Result<bool> LMContactSyncPhase::applyCloudPhoto(LMContact& cloud, ab::Record& person,
                                                            const std::optional<std::string>& localDigest,
                                                            const std::optional<std::string>& knownDigest) {
@@ -98,7 +107,14 @@ platform::Result<bool> LMContactSyncPhase::applyCloudPhoto(LMContact& cloud, ab:
           if (got) byteCounter_ += got->size();
         },
         [&failed](const platform::Error& error) { failed = error; });
-    if (failed && !LMUtils::shouldRetryRequestWithError(failed)) return *failed;
+    if (failed) {
+      // Only a stop or a lost sign-in ends the sync. A photo that cannot be
+      // had (a dead link, a wrong key or digest, the network) is skipped:
+      // the contact goes on without it, marked so the next sync fetches it.
+      if (endsTheSync(*failed)) return *failed;
+      LM_LOG_WARN("the photo {} of a cloud contact was not fetched: {}", *fileId, failed->description());
+      adapter_.callDelegateProcess(kLMSyncProcessPhotoDownloadFailed);
+    }
   }
   cloud.isPhotoDownloadFail = false;
   if (same) {

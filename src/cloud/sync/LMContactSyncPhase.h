@@ -83,7 +83,8 @@ class LMContactSyncPhase {
   // `localDigest` (none for a new person): whether the picture changed.
   // `knownDigest` is what this device holds for the cloud's photo as it
   // stands (pushed now, or unchanged since the last sync); equal to the
-  // local digest, nothing moves.
+  // local digest, nothing moves. A photo that cannot be fetched is skipped
+  // and reported; only an error that ends the sync fails it.
   platform::Result<bool> applyCloudPhoto(LMContact& cloud, platform::addressbook::Record& person,
                                          const std::optional<std::string>& localDigest,
                                          const std::optional<std::string>& knownDigest);
@@ -92,6 +93,9 @@ class LMContactSyncPhase {
   // The SHA-1 of a person's picture; none without one.
   static std::optional<std::string> pictureDigestOf(const platform::addressbook::Record& person);
   static platform::Error addressBookFailure(const platform::Error& error);
+  // Whether a request's error stops the whole sync (a cancel, a lost
+  // sign-in) rather than the one thing asked for.
+  static bool endsTheSync(const platform::Error& error);
 
   // Pushing the operations and taking in the confirmations.
   platform::Status push();

@@ -7,6 +7,8 @@
 #include "utils/AESCrypt.h"
 #include "utils/LMAESCoder.h"
 #include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
+#include "platform/JsonParse.h"
 
 namespace {
 
@@ -147,6 +149,27 @@ TEST(LMJsonResponseSerialization, CodesBeyondSixtyFourBitsAreHeldToTheirRange) {
     EXPECT_EQ(decoded.error->code(), expected) << code;
   }
   EXPECT_FALSE(decode(reply(200), encrypted(R"({"code":0.0})")).error);
+}
+
+TEST(LMJsonResponseSerialization, RepliesNestedPastTheBoundAreMalformed) {
+  auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  const std::pair<std::string, bool> cases[] = {
+      {"{\"code\":0,\"d\":" + nested(1000000) + "}", false},
+      {"{\"code\":0,\"d\":" + nested(platform::kMaxJsonDepth + 1) + "}", false},
+      {"{\"code\":0,\"d\":" + nested(platform::kMaxJsonDepth - 1) + "}", true},
+      {"{\"code\":0,\"t\":\"" + std::string(1000, '{') + "\\\"[\"}", true},
+  };
+  for (const auto& [text, readable] : cases) {
+    auto decoded = decode(reply(200), encrypted(text));
+    EXPECT_EQ(decoded.object.has_value(), readable) << text.size();
+    if (!readable) {
+      ASSERT_TRUE(decoded.error);
+      EXPECT_EQ(decoded.error->code(), kLMJSONErrorCode);
+    }
+  }
+  // Record texts read from a reply are held to the same bound.
+  EXPECT_FALSE(LMUtils::jsonObjectFromString(Json(nested(1000000))));
+  EXPECT_TRUE(LMUtils::jsonObjectFromString(Json(nested(8))));
 }
 
 TEST(LMJsonResponseSerialization, RemovesNullsWhenAsked) {

@@ -219,6 +219,21 @@ TEST_F(LMContactSyncAdapterTest, ListingsEndWithAnErrorOnMalformedPagesAndNeverL
   EXPECT_EQ(adapter->sent.size(), static_cast<std::size_t>(LMContactSyncAdapter::kMaxListingRestarts + 1));
 }
 
+TEST_F(LMContactSyncAdapterTest, AListingPastTheMemoryBoundFailsWithTheWatermarkUnmoved) {
+  // Pages that never end, each bringing 64 MiB of notes.
+  Json entries = Json::array();
+  for (std::int64_t id = 1; id <= 4; ++id) {
+    Json entry = contactEntry(id, "N");
+    entry["content"]["note"] = std::string(std::size_t{16} << 20, 'n');
+    entries.push_back(std::move(entry));
+  }
+  adapter->fallback = page(std::move(entries), false, 9);
+  Listed listed = list(3, "info-3");
+  ASSERT_TRUE(listed.error);
+  EXPECT_EQ(listed.tag, -1);  // nothing recorded
+  EXPECT_LE(adapter->sent.size(), LMContactSyncAdapter::kMaxListingBytes / (std::size_t{64} << 20) + 1);
+}
+
 TEST_F(LMContactSyncAdapterTest, BatchRepliesConfirmOnlyWhatTheyAnswer) {
   auto contact = std::make_shared<LMContact>();
   contact->givenName = "A";
