@@ -46,6 +46,9 @@ inline constexpr const char* kApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
 inline constexpr const char* kApplicationDidEnterBackgroundNotification =
     "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+inline constexpr const char* kApplicationDidReceiveMemoryWarningNotification =
+    "UIApplicationDidReceiveMemoryWarningNotification";
 
 enum class InterfaceOrientation {
   Unknown,

@@ -1,5 +1,7 @@
 #include "platform/ui/ViewController.h"
 
+#include "platform/ui/ViewControllerAppearance.h"
+
 namespace platform {
 
 void ViewController::loadViewIfNeeded() {
@@ -12,6 +14,15 @@ void ViewController::appear(bool animated) {
   loadViewIfNeeded();
   visible_ = true;
   viewWillAppear(animated);
+  viewDidAppear(animated);
+}
+
+void ViewController::viewDidAppear(bool animated) {
+  appearanceImplementation(AppearanceMethod::ViewDidAppear)(*this, animated);
+}
+
+void ViewController::viewDidDisappear(bool animated) {
+  appearanceImplementation(AppearanceMethod::ViewDidDisappear)(*this, animated);
 }
 
 void ViewController::disappear(bool animated) {

@@ -36,10 +36,16 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   virtual ~ViewController() = default;
 
   // Life cycle, called by presentation: viewDidLoad once, before the first
-  // viewWillAppear; viewDidDisappear when dismissed.
+  // viewWillAppear; viewDidAppear after it; viewDidDisappear when dismissed.
+  // The base class's viewDidAppear and viewDidDisappear run the replaceable
+  // implementations of ViewControllerAppearance.h.
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool animated) { (void)animated; }
-  virtual void viewDidDisappear(bool animated) { (void)animated; }
+  virtual void viewDidAppear(bool animated);
+  virtual void viewDidDisappear(bool animated);
+
+  const std::optional<std::string>& title() const { return title_; }
+  void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
 
   void loadViewIfNeeded();
   bool isViewLoaded() const { return viewLoaded_; }
@@ -78,6 +84,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   std::weak_ptr<ViewController> presenting_;
   std::weak_ptr<NavigationController> navigation_;
   NavigationItem navigationItem_;
+  std::optional<std::string> title_;
   bool viewLoaded_ = false;
   bool visible_ = false;
 };
