@@ -8,7 +8,8 @@ CMAKE_FLAGS ?=
 PACKAGES := g++ make cmake pkg-config ccache \
   libssl-dev libcurl4-openssl-dev libsqlite3-dev nlohmann-json3-dev \
   libspdlog-dev libfmt-dev libminizip-dev zlib1g-dev libplist-dev libicu-dev \
-  libcpp-httplib-dev libexiv2-dev libvips-dev libpng-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libcpp-httplib-dev libexiv2-dev libvips-dev libpng-dev libgtest-dev libgmock-dev libbenchmark-dev \
+  libunwind-dev
 
 PACKAGES += ninja-build clang libclang-rt-14-dev lld
 

@@ -10,7 +10,7 @@ namespace platform {
 ConcurrentQueue::ConcurrentQueue(std::string label, std::size_t threadCount)
     : label_(std::move(label)),
       threadCount_(std::max<std::size_t>(1, threadCount)),
-      pool_(detail::TaskPool::start(threadCount_)) {}
+      pool_(detail::TaskPool::start(threadCount_, label_)) {}
 
 ConcurrentQueue::~ConcurrentQueue() { pool_->shutdown(); }
 

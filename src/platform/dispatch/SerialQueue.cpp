@@ -5,7 +5,7 @@
 namespace platform {
 
 SerialQueue::SerialQueue(std::string label)
-    : label_(std::move(label)), pool_(detail::TaskPool::start(1)) {}
+    : label_(std::move(label)), pool_(detail::TaskPool::start(1, label_)) {}
 
 SerialQueue::~SerialQueue() { pool_->shutdown(); }
 

@@ -1,5 +1,7 @@
 #include "platform/dispatch/TaskPool.h"
 
+#include "platform/dispatch/QueueLabels.h"
+
 namespace platform::detail {
 namespace {
 
@@ -7,12 +9,16 @@ thread_local const TaskPool* tCurrentPool = nullptr;
 
 }  // namespace
 
-std::shared_ptr<TaskPool> TaskPool::start(std::size_t threadCount) {
+std::shared_ptr<TaskPool> TaskPool::start(std::size_t threadCount, const std::string& label) {
   std::shared_ptr<TaskPool> pool(new TaskPool());
   if (threadCount == 0) threadCount = 1;
   pool->threads_.reserve(threadCount);
   for (std::size_t i = 0; i < threadCount; ++i) {
-    pool->threads_.emplace_back([self = pool] { self->run(); });
+    pool->threads_.emplace_back([self = pool, label] {
+      publishQueueLabel(label.c_str());
+      self->run();
+      withdrawQueueLabel();
+    });
   }
   return pool;
 }

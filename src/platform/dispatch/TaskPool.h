@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,7 +32,8 @@ class TaskPool : public std::enable_shared_from_this<TaskPool> {
  public:
   using Task = std::function<void()>;
 
-  static std::shared_ptr<TaskPool> start(std::size_t threadCount);
+  // Workers publish `label` as their queue's (QueueLabels.h).
+  static std::shared_ptr<TaskPool> start(std::size_t threadCount, const std::string& label = "");
   // A pool that runs nothing by itself: its owner pumps it with runOne().
   static std::shared_ptr<TaskPool> withoutWorkers();
   ~TaskPool();

@@ -1,0 +1,304 @@
+#include "blackbox/BBXFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "blackbox/BBXAllocator.h"
+
+namespace lumora {
+namespace {
+
+void bbxFileFlush(BBXFile* file) {
+  if (file->bufferFill == 0) return;
+  file->bytesWritten += BBXSafeWrite(file->fd, file->buffer, file->bufferFill);
+  file->bufferFill = 0;
+  file->buffer[0] = '\0';
+}
+
+// Every byte of a record goes through here.
+void bbxFileWrite(BBXFile* file, const char* data, std::size_t length) {
+  if (file == nullptr || file->fd < 0 || length == 0) return;
+  if (!file->buffered || file->buffer == nullptr) {
+    file->bytesWritten += BBXSafeWrite(file->fd, data, length);
+    return;
+  }
+  while (file->bufferFill + length >= kBBXFileBufferSize) {
+    const std::size_t room = kBBXFileBufferSize - 1 - file->bufferFill;
+    std::memcpy(file->buffer + file->bufferFill, data, room);
+    file->bufferFill += room;
+    data += room;
+    length -= room;
+    bbxFileFlush(file);
+  }
+  std::memcpy(file->buffer + file->bufferFill, data, length);
+  file->bufferFill += length;
+  file->buffer[file->bufferFill] = '\0';
+}
+
+void bbxFileWriteText(BBXFile* file, const char* text) { bbxFileWrite(file, text, std::strlen(text)); }
+
+void bbxFileWriteCommaIfNeeded(BBXFile* file) {
+  if (file->needsComma) bbxFileWrite(file, ",", 1);
+}
+
+void bbxFileOpen(BBXFile* file, char bracket) {
+  char piece[2] = {',', bracket};
+  if (file->needsComma) {
+    bbxFileWrite(file, piece, 2);
+  } else {
+    bbxFileWrite(file, piece + 1, 1);
+  }
+  ++file->depth;
+  file->needsComma = false;
+}
+
+void bbxFileClose(BBXFile* file, char bracket) {
+  bbxFileWrite(file, &bracket, 1);
+  --file->depth;
+  file->needsComma = file->depth >= 1;
+}
+
+void bbxFileWriteUnsigned(BBXFile* file, std::uint64_t value) {
+  char digits[21];
+  bbxFileWrite(file, digits, BBXFormatUnsigned(value, 10, digits));
+}
+
+void bbxFileWriteSigned(BBXFile* file, std::int64_t value) {
+  if (value < 0) bbxFileWrite(file, "-", 1);
+  bbxFileWriteUnsigned(file, value < 0 ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
+}
+
+// The bytes as the inside of a JSON string: quotes, backslashes and control
+// bytes escaped, gathered in a small scratch area so that a short text goes
+// out in one write.
+void bbxFileWriteEscaped(BBXFile* file, const char* data, std::size_t length) {
+  char scratch[64];
+  std::size_t fill = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (fill > sizeof(scratch) - 6) {
+      bbxFileWrite(file, scratch, fill);
+      fill = 0;
+    }
+    const auto byte = static_cast<unsigned char>(data[i]);
+    if (byte == '"' || byte == '\\') {
+      scratch[fill++] = '\\';
+      scratch[fill++] = static_cast<char>(byte);
+    } else if (byte < 0x20) {
+      std::memcpy(scratch + fill, "\\u00", 4);
+      BBXHexEncodeByte(byte, scratch + fill + 4);
+      fill += 6;
+    } else {
+      scratch[fill++] = static_cast<char>(byte);
+    }
+  }
+  bbxFileWrite(file, scratch, fill);
+}
+
+void bbxFileWriteQuoted(BBXFile* file, const char* data, std::size_t length) {
+  bbxFileWrite(file, "\"", 1);
+  bbxFileWriteEscaped(file, data, length);
+  bbxFileWrite(file, "\"", 1);
+}
+
+void bbxFileWriteQuoted(BBXFile* file, const char* text) {
+  if (text == nullptr) {
+    bbxFileWrite(file, "null", 4);
+  } else {
+    bbxFileWriteQuoted(file, text, std::strlen(text));
+  }
+}
+
+void bbxFileWriteHex(BBXFile* file, const char* text) {
+  if (text == nullptr) {
+    bbxFileWrite(file, "null", 4);
+    return;
+  }
+  bbxFileWrite(file, "\"", 1);
+  char digits[2 * 16 + 1];
+  for (std::size_t left = std::strlen(text); left > 0;) {
+    const std::size_t chunk = left < 16 ? left : 16;
+    BBXHexEncode(text, chunk, digits);
+    bbxFileWrite(file, digits, 2 * chunk);
+    text += chunk;
+    left -= chunk;
+  }
+  bbxFileWrite(file, "\"", 1);
+}
+
+void bbxFileWriteKey(BBXFile* file, const char* key) {
+  const std::size_t length = std::strlen(key);
+  char scratch[64];
+  if (length + 3 <= sizeof(scratch)) {
+    scratch[0] = '"';
+    std::memcpy(scratch + 1, key, length);
+    std::memcpy(scratch + 1 + length, "\":", 2);
+    bbxFileWrite(file, scratch, length + 3);
+  } else {
+    bbxFileWrite(file, "\"", 1);
+    bbxFileWrite(file, key, length);
+    bbxFileWrite(file, "\":", 2);
+  }
+}
+
+}  // namespace
+
+bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool buffered) {
+  if (file == nullptr) {
+    BBXSDKLog("%s: Error: file is null\n", __func__);
+    return false;
+  }
+  *file = BBXFile{};
+  if (path != nullptr) {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    do {
+      file->fd = open(path, flags, 0644);
+    } while (file->fd < 0 && errno == EINTR);
+    if (file->fd < 0) BBXSDKLog("%s: Error: Unable to open file %s\n", "BBXFileInit", strerror(errno));
+  }
+  if (file->fd < 0) {
+    BBXSDKLog("%s: Error: file descriptor invalid\n", "BBXFileInit");
+    return false;
+  }
+  if (append) {
+    struct stat info {};
+    if (fstat(file->fd, &info) == 0 && info.st_size >= 1) file->bytesWritten = static_cast<std::uint64_t>(info.st_size);
+  }
+  if (buffered) {
+    file->buffered = true;
+    file->buffer = static_cast<char*>(std::malloc(kBBXFileBufferSize));
+    if (file->buffer != nullptr) file->buffer[0] = '\0';
+  }
+  return true;
+}
+
+bool BBXFileInitWithPath(BBXFile* file, const char* path, bool buffered) {
+  return BBXFileInitWithPathMode(file, path, true, buffered);
+}
+
+bool BBXFileCloseWithOffset(BBXFile* file, std::uint64_t* size) {
+  if (file == nullptr) return false;
+  if (file->buffer != nullptr) {
+    bbxFileFlush(file);
+    std::free(file->buffer);
+    file->buffer = nullptr;
+  }
+  if (size != nullptr) *size = file->bytesWritten;
+  if (file->fd >= 0 && close(file->fd) != 0 && errno != EINTR) {
+    BBXSDKLog("%s: Error: Unable to close file %s\n", __func__, strerror(errno));
+    return false;
+  }
+  *file = BBXFile{};
+  return true;
+}
+
+bool BBXFileClose(BBXFile* file) { return BBXFileCloseWithOffset(file, nullptr); }
+
+bool BBXFileIsOpen(const BBXFile* file) { return file != nullptr && file->fd >= 0; }
+
+void BBXFileWriteSectionStart(BBXFile* file, const char* name) {
+  bbxFileOpen(file, '{');
+  bbxFileWriteKey(file, name);
+}
+
+void BBXFileWriteSectionEnd(BBXFile* file) {
+  bbxFileClose(file, '}');
+  bbxFileWrite(file, "\n", 1);
+}
+
+void BBXFileWriteHashStart(BBXFile* file) { bbxFileOpen(file, '{'); }
+void BBXFileWriteHashEnd(BBXFile* file) { bbxFileClose(file, '}'); }
+void BBXFileWriteArrayStart(BBXFile* file) { bbxFileOpen(file, '['); }
+void BBXFileWriteArrayEnd(BBXFile* file) { bbxFileClose(file, ']'); }
+
+void BBXFileWriteHashKey(BBXFile* file, const char* key) {
+  bbxFileWriteCommaIfNeeded(file);
+  bbxFileWriteKey(file, key);
+  file->needsComma = false;
+}
+
+void BBXFileWriteHashEntryUint64(BBXFile* file, const char* key, std::uint64_t value) {
+  BBXFileWriteHashKey(file, key);
+  bbxFileWriteUnsigned(file, value);
+  file->needsComma = true;
+}
+
+void BBXFileWriteHashEntryInt64(BBXFile* file, const char* key, std::int64_t value) {
+  BBXFileWriteHashKey(file, key);
+  bbxFileWriteSigned(file, value);
+  file->needsComma = true;
+}
+
+void BBXFileWriteHashEntryString(BBXFile* file, const char* key, const char* text) {
+  BBXFileWriteHashKey(file, key);
+  bbxFileWriteQuoted(file, text);
+  file->needsComma = true;
+}
+
+void BBXFileWriteHashEntryNSString(BBXFile* file, const char* key, std::string_view text) {
+  if (text.empty()) return;
+  BBXFileWriteHashKey(file, key);
+  bbxFileWriteQuoted(file, text.data(), text.size());
+  file->needsComma = true;
+}
+
+void BBXFileWriteHashEntryHexEncodedString(BBXFile* file, const char* key, const char* text) {
+  BBXFileWriteHashKey(file, key);
+  bbxFileWriteHex(file, text);
+  file->needsComma = true;
+}
+
+void BBXFileWriteHashEntryBoolean(BBXFile* file, const char* key, bool value) {
+  BBXFileWriteHashKey(file, key);
+  bbxFileWriteText(file, value ? "true" : "false");
+  file->needsComma = true;
+}
+
+void BBXFileWriteArrayEntryUint64(BBXFile* file, std::uint64_t value) {
+  bbxFileWriteCommaIfNeeded(file);
+  bbxFileWriteUnsigned(file, value);
+  file->needsComma = true;
+}
+
+void BBXFileWriteArrayEntryString(BBXFile* file, const char* text) {
+  bbxFileWriteCommaIfNeeded(file);
+  bbxFileWriteQuoted(file, text);
+  file->needsComma = true;
+}
+
+void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text) {
+  bbxFileWriteCommaIfNeeded(file);
+  bbxFileWriteHex(file, text);
+  file->needsComma = true;
+}
+
+std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,
+                                                               const BBXSectionTransform& transform) {
+  if (path == nullptr) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (deleteIfUnreadable) BBXUnlinkIfExists(path);
+    BBXSDKLog("%s: Unable to read file %s\n", __func__, path);
+    return std::nullopt;
+  }
+  std::vector<nlohmann::json> sections;
+  std::string line;
+  while (std::getline(in, line)) {
+    nlohmann::json section = nlohmann::json::parse(line, nullptr, false);
+    if (!section.is_object()) continue;
+    if (!transform) {
+      sections.push_back(std::move(section));
+    } else if (auto changed = transform(std::move(section))) {
+      sections.push_back(std::move(*changed));
+    }
+  }
+  return sections;
+}
+
+}  // namespace lumora

@@ -1,0 +1,79 @@
+// Record files (".bbxrecord"): one JSON object per line, each with a single
+// member, the section, whose value is an object or an array:
+//
+//   {"signal":{"number":11,"name":"SIGSEGV","code_name":null}}
+//
+// The writer works inside a signal handler: it uses only open, write, fstat
+// and close, formats numbers itself and allocates only when a buffered file
+// is opened (never done at crash time). Text from the system itself is
+// written as a quoted JSON string (escaped: ", \ and control bytes); text
+// from users, exceptions or other processes as a hex string (two lower-case
+// digits per byte), which readers decode per key. A null text is `null`.
+//
+// Ownership: a BBXFile is a plain structure owned by its caller (a stack
+// frame, or the writable crash context). Threading: one thread at a time per
+// file; unbuffered files are async-signal-safe. Failure: opening reports
+// false and logs; a write error never stops a record (the line may be cut
+// short, and readers skip lines that do not parse).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace lumora {
+
+inline constexpr std::size_t kBBXFileBufferSize = 1000;
+
+struct BBXFile {
+  int fd = -1;
+  std::int32_t depth = 0;
+  bool needsComma = false;
+  bool buffered = false;
+  char* buffer = nullptr;
+  std::uint64_t bufferFill = 0;
+  std::uint64_t bytesWritten = 0;  // size at open (append) plus all written since
+};
+
+// Opens `path` (O_APPEND when `append`, else O_TRUNC; created 0644). In
+// append mode the file's current size starts the bytes-written count.
+bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool buffered);
+// Append mode.
+bool BBXFileInitWithPath(BBXFile* file, const char* path, bool buffered);
+// Flushes, frees the buffer, reports the bytes-written count through
+// `size` (optional) and closes; the structure is reset to a closed file.
+bool BBXFileCloseWithOffset(BBXFile* file, std::uint64_t* size);
+bool BBXFileClose(BBXFile* file);
+bool BBXFileIsOpen(const BBXFile* file);
+
+void BBXFileWriteSectionStart(BBXFile* file, const char* name);
+void BBXFileWriteSectionEnd(BBXFile* file);
+void BBXFileWriteHashStart(BBXFile* file);
+void BBXFileWriteHashEnd(BBXFile* file);
+void BBXFileWriteHashKey(BBXFile* file, const char* key);
+void BBXFileWriteHashEntryUint64(BBXFile* file, const char* key, std::uint64_t value);
+void BBXFileWriteHashEntryInt64(BBXFile* file, const char* key, std::int64_t value);
+void BBXFileWriteHashEntryString(BBXFile* file, const char* key, const char* text);
+// Writes nothing at all for an empty text.
+void BBXFileWriteHashEntryNSString(BBXFile* file, const char* key, std::string_view text);
+void BBXFileWriteHashEntryHexEncodedString(BBXFile* file, const char* key, const char* text);
+void BBXFileWriteHashEntryBoolean(BBXFile* file, const char* key, bool value);
+void BBXFileWriteArrayStart(BBXFile* file);
+void BBXFileWriteArrayEnd(BBXFile* file);
+void BBXFileWriteArrayEntryUint64(BBXFile* file, std::uint64_t value);
+void BBXFileWriteArrayEntryString(BBXFile* file, const char* text);
+void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text);
+
+// Every line of the file that parses to a JSON object, in order (others are
+// skipped), each passed through `transform` when given (nullopt drops it).
+// nullopt when the file cannot be read (deleted first when
+// `deleteIfUnreadable`) or the path is null. Ordinary code: it allocates.
+using BBXSectionTransform = std::function<std::optional<nlohmann::json>(nlohmann::json)>;
+std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,
+                                                               const BBXSectionTransform& transform = {});
+
+}  // namespace lumora

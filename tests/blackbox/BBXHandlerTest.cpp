@@ -1,0 +1,114 @@
+#include "blackbox/BBXHandler.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "blackbox/BBXTestContext.h"
+#include "platform/dispatch/SerialQueue.h"
+
+extern "C" int bbxOmitFrameRecurse(int depth, void (*atBottom)(void*), void* data);
+extern "C" int bbxFramePointerRecurse(int depth, void (*atBottom)(void*), void* data);
+
+namespace {
+std::atomic<int> gBBXHandlerParked{0};
+}  // namespace
+
+// Names the thread, then stays until the process ends. Exported, as the
+// next one, so that the loader can name it in a stack.
+extern "C" __attribute__((noinline, visibility("default"))) void bbxHandlerPark(void* name) {
+  pthread_setname_np(pthread_self(), static_cast<const char*>(name));
+  ++gBBXHandlerParked;
+  for (;;) sched_yield();
+}
+
+// In a forked child: four named threads, one on a serial queue, then the
+// process's record into `path`.
+extern "C" [[noreturn]] __attribute__((noinline, visibility("default"))) void bbxHandlerChild(const char* path) {
+  std::thread([] { bbxFramePointerRecurse(3, bbxHandlerPark, const_cast<char*>("bbx-frames")); }).detach();
+  std::thread([] { bbxOmitFrameRecurse(3, bbxHandlerPark, const_cast<char*>("bbx-omitted")); }).detach();
+  auto* queue = new platform::SerialQueue("com.lumora.tests.parked");
+  queue->async([] { bbxHandlerPark(const_cast<char*>("bbx-queue")); });
+  pthread_setname_np(pthread_self(), "bbx-main");
+  while (gBBXHandlerParked.load() < 3) sched_yield();
+  lumora::BBXFile file;
+  if (!lumora::BBXFileInitWithPath(&file, path, false)) _exit(2);
+  ucontext_t machine;
+  getcontext(&machine);
+  lumora::BBXHandler(&file, static_cast<pid_t>(syscall(SYS_gettid)), &machine);
+  lumora::BBXFileClose(&file);
+  _exit(0);
+}
+
+namespace {
+
+std::set<std::string> bbxHandlerSymbols(const nlohmann::json& stack) {
+  std::set<std::string> symbols;
+  for (const nlohmann::json& pc : stack) {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(pc.get<std::uintptr_t>() - 1), &info) != 0 && info.dli_sname != nullptr) {
+      symbols.insert(info.dli_sname);
+    }
+  }
+  return symbols;
+}
+
+TEST(BBXHandlerTest, ALiveProcessIsRecordedThreadByThread) {
+  bbxtest::TestContext context;
+  const std::string path = context.path("signal.bbxrecord").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) bbxHandlerChild(path.c_str());
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  nlohmann::json record;
+  for (const nlohmann::json& section : context.sections("signal.bbxrecord")) record.update(section);
+  const nlohmann::json& threads = record["threads"];
+  ASSERT_EQ(threads.size(), 4u);
+  ASSERT_EQ(record["thread_names"].size(), 4u);
+  ASSERT_EQ(record["dispatch_queue_names"].size(), 4u);
+  EXPECT_EQ(record["runtime"]["objc_selector"], "");
+  EXPECT_TRUE(record["runtime"]["crash_info_entries"].empty());
+  EXPECT_GT(record["process_stats"]["resident"].get<std::uint64_t>(), 0u);
+  EXPECT_GT(record["storage"]["total"].get<std::uint64_t>(), 0u);
+
+  const struct {
+    const char* name;
+    const char* label;
+    const char* function;
+  } expected[] = {{"bbx-main", "", "bbxHandlerChild"},
+                  {"bbx-frames", "", "bbxFramePointerRecurse"},
+                  {"bbx-omitted", "", "bbxOmitFrameRecurse"},
+                  {"bbx-queue", "com.lumora.tests.parked", ""}};
+  int crashed = 0;
+  for (std::size_t i = 0; i < threads.size(); ++i) crashed += threads[i].value("crashed", false);
+  EXPECT_EQ(crashed, 1);
+  for (const auto& want : expected) {
+    SCOPED_TRACE(want.name);
+    std::size_t at = 0;
+    while (at < 4 && record["thread_names"][at] != want.name) ++at;
+    ASSERT_LT(at, 4u);
+    EXPECT_EQ(record["dispatch_queue_names"][at], want.label);
+    EXPECT_EQ(threads[at].value("crashed", false), std::string(want.name) == "bbx-main");
+    EXPECT_GT(threads[at]["registers"]["rsp"].get<std::uint64_t>(), 0u);
+    const auto symbols = bbxHandlerSymbols(threads[at]["stacktrace"]);
+    if (*want.function != '\0') {
+      EXPECT_TRUE(symbols.count(want.function)) << threads[at]["stacktrace"];
+    }
+    EXPECT_TRUE(symbols.count("bbxHandlerPark") || std::string(want.name) == "bbx-main");
+  }
+}
+
+}  // namespace

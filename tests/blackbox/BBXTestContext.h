@@ -1,0 +1,62 @@
+// A crash context started over a fresh report folder for one test, and
+// dropped again at its end.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "blackbox/BBXContext.h"
+#include "blackbox/BBXHost.h"
+#include "support/TestHome.h"
+
+namespace bbxtest {
+
+class TestContext {
+ public:
+  explicit TestContext(lumora::BBXContextInitData data = {}, lumora::BBXCaptureHooks hooks = lumora::BBXHostCaptureHooks(),
+                       bool waitForStartup = true)
+      : reportDir_(home_.root() / "report") {
+    std::filesystem::create_directories(reportDir_);
+    data.reportPath = reportDir_.string();
+    lumora::BBXContextSetCaptureHooks(std::move(hooks));
+    lumora::BBXContextInitialize(&data);
+    if (waitForStartup) lumora::BBXContextWaitForStartupForTesting();
+  }
+  ~TestContext() {
+    lumora::BBXContextResetForTesting();
+    lumora::BBXContextSetCaptureHooks(lumora::BBXHostCaptureHooks());
+  }
+  TestContext(const TestContext&) = delete;
+  TestContext& operator=(const TestContext&) = delete;
+
+  std::filesystem::path path(const std::string& name) const { return reportDir_ / name; }
+  std::string read(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::vector<std::string> lines(const std::string& name) const {
+    std::vector<std::string> result;
+    std::istringstream in(read(name));
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+  }
+  // The sections of a record file, each a parsed line.
+  std::vector<nlohmann::json> sections(const std::string& name) const {
+    std::vector<nlohmann::json> result;
+    for (const std::string& line : lines(name)) result.push_back(nlohmann::json::parse(line));
+    return result;
+  }
+
+ private:
+  testsupport::TestHome home_;
+  std::filesystem::path reportDir_;
+};
+
+}  // namespace bbxtest
