@@ -4,19 +4,13 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string_view>
-
-#include "platform/device/ClassRegistry.h"
 
 namespace lumora {
 namespace {
 
 constexpr std::string_view kBBXBlockInvoke = "_block_invoke";
 constexpr std::size_t kBBXBlockInvokeMinimumIndex = 5;
-
-std::mutex gBBXSwiftDemanglerMutex;
-BBXDemangleOperation::SwiftDemangler gBBXSwiftDemangler;
 
 }  // namespace
 
@@ -51,21 +45,7 @@ std::optional<std::string> BBXDemangleOperation::demangleBlockInvokeCppSymbol(co
   return *function + name.substr(at);
 }
 
-std::optional<std::string> BBXDemangleOperation::demangleSwiftSymbol(const char* symbol) {
-  if (symbol == nullptr || !platform::ClassRegistry::lookUp("BBXDemangler")) return std::nullopt;
-  SwiftDemangler demangler;
-  {
-    std::lock_guard lock(gBBXSwiftDemanglerMutex);
-    demangler = gBBXSwiftDemangler;
-  }
-  if (!demangler) return std::nullopt;
-  return demangler(symbol);
-}
-
-void BBXDemangleOperation::setSwiftDemangler(SwiftDemangler demangler) {
-  std::lock_guard lock(gBBXSwiftDemanglerMutex);
-  gBBXSwiftDemangler = std::move(demangler);
-}
+std::optional<std::string> BBXDemangleOperation::demangleSwiftSymbol(const char*) { return std::nullopt; }
 
 void BBXDemangleOperation::main() {
   enumerateFramesWithBlock([](BBXStackFrame& frame) {

@@ -9,7 +9,7 @@
 //
 // Ownership: shared; the queue holds it from addOperation until it finishes.
 // Threading: cancel() and the state queries may be called from any thread;
-// main() runs on a thread of the queue.
+// main() runs on a thread of the queue, or on the thread that calls start().
 // Failure: an operation runs at most once; one cancelled before it started
 // finishes without running.
 #pragma once
