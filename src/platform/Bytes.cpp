@@ -59,6 +59,43 @@ std::size_t utf16Length(std::string_view text) {
   return units;
 }
 
+std::u16string utf16Units(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = sequenceLength(text, i);
+    if (n == 0) { out.push_back(u'\uFFFD'); ++i; continue; }
+    std::uint32_t value = static_cast<unsigned char>(text[i]);
+    if (n > 1) {
+      static constexpr unsigned char kLeadMask[] = {0, 0, 0x1F, 0x0F, 0x07};
+      value &= kLeadMask[n];
+      for (std::size_t k = 1; k < n; ++k) value = (value << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    if (value >= 0x10000) {
+      value -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(value));
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string_view utf16Prefix(std::string_view text, std::size_t units) {
+  std::size_t used = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t n = sequenceLength(text, i);
+    const std::size_t cost = (n == 4) ? 2 : 1;
+    if (used + cost > units) break;
+    used += cost;
+    i += (n == 0) ? 1 : n;
+  }
+  return text.substr(0, i);
+}
+
 int hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

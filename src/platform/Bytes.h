@@ -27,6 +27,12 @@ bool isValidUtf8(std::string_view text);
 // Number of UTF-16 code units of a UTF-8 text; invalid sequences count one
 // unit per byte.
 std::size_t utf16Length(std::string_view text);
+// The UTF-16 code units of a UTF-8 text; an invalid byte is one unit
+// U+FFFD, so the count agrees with utf16Length.
+std::u16string utf16Units(std::string_view text);
+// The longest start of the text, in whole characters, of at most `units`
+// UTF-16 code units (a character outside the basic plane is never split).
+std::string_view utf16Prefix(std::string_view text, std::size_t units);
 
 // Lower-case hexadecimal of the bytes.
 std::string hexString(const std::uint8_t* data, std::size_t size);

@@ -1,5 +1,7 @@
 #include "platform/device/Device.h"
 
+#include "platform/storage/AppHome.h"
+
 #include <sys/utsname.h>
 
 #include <cstdlib>
@@ -84,6 +86,14 @@ std::string Device::name() {
     if (factsSlot().name) return *factsSlot().name;
   }
   return unameField("kern.hostname").value_or("localhost");
+}
+
+std::string Device::filesystemRoot() {
+  {
+    std::lock_guard<std::mutex> guard(factsMutex());
+    if (factsSlot().filesystemRoot) return *factsSlot().filesystemRoot;
+  }
+  return (AppHome::root() / "Device").string();
 }
 
 void Device::configure(const DeviceFacts& facts) {

@@ -20,6 +20,10 @@ struct DeviceFacts {
   std::optional<std::string> systemVersion;    // "9.3" if unset
   std::optional<std::string> name;             // device name; host name if unset
   std::optional<std::string> systemBuild;      // "kern.osversion"; uname version if unset
+  // Where the phone's own file system is looked at (its "/bin/sh" and the
+  // like, which every Linux host has); an empty folder of the app home
+  // (<root>/Device) if unset.
+  std::optional<std::string> filesystemRoot;
 };
 
 class Device {
@@ -38,6 +42,8 @@ class Device {
   static std::string systemName();
   static std::string systemVersion();
   static std::string name();
+  // The configured file-system root, else <app home>/Device (not created).
+  static std::string filesystemRoot();
 
   // Replaces the configured facts (unset fields fall back to the defaults).
   static void configure(const DeviceFacts& facts);
