@@ -58,26 +58,36 @@ may_include() {
 }
 
 status=0
-declare -A seen=()
+declare -A seen=() verdict=()
+# Every file's folder first (a folder without a row fails once), then every
+# quoted include of every file in one pass; each (folder, target) pair is
+# judged once.
 while IFS= read -r file; do
-  own=$(dirname "${file#src/}")
-  if [[ -z ${allowed[$own]+x} ]]; then
-    if [[ -z ${seen[$own]+x} ]]; then
-      echo "src/$own holds code but has no row in the layer table of docs/architecture.md"
-      seen[$own]=1
-    fi
+  own=${file#src/}; own=${own%/*}
+  if [[ -z ${allowed[$own]+x} && -z ${seen[$own]+x} ]]; then
+    echo "src/$own holds code but has no row in the layer table of docs/architecture.md"
+    seen[$own]=1
     status=1
-    continue
   fi
-  while IFS= read -r header; do
-    target=$(dirname "$header")
-    [[ $target != . && -d src/${target%%/*} ]] || continue
-    if ! may_include "$own" "$target"; then
-      echo "$file includes $header: $own may not include $target"
-      status=1
-    fi
-  done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
 done < <(find src -name '*.h' -o -name '*.cpp' | sort)
+while IFS= read -r line; do
+  file=${line%%:*}
+  header=${line#*:}
+  header=${header#*\"}; header=${header%%\"*}
+  own=${file#src/}; own=${own%/*}
+  [[ -n ${allowed[$own]+x} ]] || continue
+  [[ $header == */* ]] || continue
+  target=${header%/*}
+  [[ -d src/${target%%/*} ]] || continue
+  key="$own>$target"
+  if [[ -z ${verdict[$key]+x} ]]; then
+    if may_include "$own" "$target"; then verdict[$key]=ok; else verdict[$key]=no; fi
+  fi
+  if [[ ${verdict[$key]} == no ]]; then
+    echo "$file includes $header: $own may not include $target"
+    status=1
+  fi
+done < <(find src -name '*.h' -o -name '*.cpp' | sort | xargs grep -H -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' || true)
 
 # The linker's view: lumora_library(<target> <folder> DEPS ...) links only
 # libraries whose folders the row allows (lumora_cloud stands for cloud/*).
