@@ -91,7 +91,9 @@ TEST(BBXProcessReportTest, AnotherProcessesReportIsNamedWhereItsImagesAreLoadedH
   const std::uint64_t recordedBase = load["base"];
   const std::uint64_t recordedSize = load["size"];
   const std::string record = report->pathForContentFile("signal.bbxrecord");
-  const auto [crashed, stack] = bbxProcessCrashedStack(record);
+  const auto crashedStack = bbxProcessCrashedStack(record);
+  const std::size_t crashed = crashedStack.first;
+  const std::vector<std::uint64_t>& stack = crashedStack.second;
   std::size_t inLibrary = 0;
   while (inLibrary < stack.size() && (stack[inLibrary] < recordedBase || stack[inLibrary] - recordedBase >= recordedSize)) {
     ++inLibrary;
