@@ -85,6 +85,7 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   stats_ = std::make_unique<StatsService>(*store_);
   push_ = std::make_unique<PushService>(*store_);
   vendor_ = std::make_unique<VendorService>();
+  reports_ = std::make_unique<ReportService>();
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -213,6 +214,8 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     res.set_header("Connection", "close");
     HttpServer::closeAfterReply();
   }
+  // An overload's delay in HTTP terms, for clients that read the header.
+  if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
   if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
   } else if (fault->body) {
@@ -275,6 +278,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   stats_->registerOn(server);
   push_->registerOn(server);
   vendor_->registerOn(server);
+  reports_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
@@ -432,6 +436,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
   stats_->registerAdminOn(server);
   push_->registerAdminOn(server);
   vendor_->registerAdminOn(server);
+  reports_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

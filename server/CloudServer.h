@@ -3,7 +3,8 @@
 // information, contact changes and listings, contact photo files, the
 // gallery, over SignedEndpoints), the block storage node (KssNode) and the
 // statistics service (StatsService), the push service (PushService) and
-// the crash-reporting vendor's service (VendorService)
+// the crash-reporting vendor's settings, onboarding (VendorService) and
+// report intake (ReportService)
 // over the Store in a data directory,
 // with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
@@ -38,6 +39,7 @@
 #include "server/services/StatsService.h"
 #include "server/storage/Store.h"
 #include "server/services/UploadService.h"
+#include "server/services/ReportService.h"
 #include "server/services/VendorService.h"
 
 namespace localcloud {
@@ -117,6 +119,8 @@ class CloudServer {
   PushService& push() { return *push_; }
   // The crash-reporting vendor's settings and onboarding service.
   VendorService& vendor() { return *vendor_; }
+  // The crash-reporting vendor's report intake.
+  ReportService& reports() { return *reports_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -157,6 +161,7 @@ class CloudServer {
   std::unique_ptr<StatsService> stats_;
   std::unique_ptr<PushService> push_;
   std::unique_ptr<VendorService> vendor_;
+  std::unique_ptr<ReportService> reports_;
   std::unique_ptr<CaService> ca_;
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 

@@ -33,7 +33,27 @@ std::string& bundlePathSlot() {
   return path;
 }
 
+using StringTables = std::map<std::string, std::map<std::string, std::string>>;
+
+StringTables& stringTablesSlot() {
+  static StringTables tables;
+  return tables;
+}
+
 }  // namespace
+
+std::string Bundle::localizedString(const std::string& key, const std::string& fallback, const std::string& table) {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  auto found = stringTablesSlot().find(table);
+  if (found == stringTablesSlot().end()) return fallback;
+  auto text = found->second.find(key);
+  return text == found->second.end() ? fallback : text->second;
+}
+
+void Bundle::setLocalizedStrings(const std::string& table, std::map<std::string, std::string> strings) {
+  std::lock_guard<std::mutex> guard(infoMutex());
+  stringTablesSlot()[table] = std::move(strings);
+}
 
 nlohmann::json Bundle::infoDictionary() {
   std::lock_guard<std::mutex> guard(infoMutex());
@@ -91,6 +111,7 @@ void Bundle::setBundlePath(std::string path) {
 void Bundle::reset() {
   std::lock_guard<std::mutex> guard(infoMutex());
   infoSlot() = builtIn();
+  stringTablesSlot().clear();
   bundlePathSlot().clear();
 }
 

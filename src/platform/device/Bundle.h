@@ -6,6 +6,7 @@
 // as "".
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -30,10 +31,17 @@ class Bundle {
   // in the bundle folder ("" when the bundle path cannot be read).
   static std::string appStoreReceiptPath();
 
+  // The bundle's text for `key` in the strings table `table`; `fallback`
+  // when the bundle has no such table or no such key in it.
+  static std::string localizedString(const std::string& key, const std::string& fallback, const std::string& table);
+  // Gives the bundle a strings table (replacing one of that name).
+  static void setLocalizedStrings(const std::string& table, std::map<std::string, std::string> strings);
+
   static void setInfoDictionary(nlohmann::json info);
   static void setInfoValue(const std::string& key, nlohmann::json value);
   static void removeInfoValue(const std::string& key);
-  // Back to the built-in dictionary and the executable's folder.
+  // Back to the built-in dictionary, no strings tables and the executable's
+  // folder.
   static void reset();
 };
 

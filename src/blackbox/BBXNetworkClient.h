@@ -1,0 +1,107 @@
+// Uploads the crash reporter's packages. An asynchronous upload is an upload
+// task of the reporter's own URL session, described by the package's path
+// relative to the report store's root, so a finished task names its package;
+// an urgent one is a synchronous send that blocks its caller up to the
+// request's timeout. The platform has no background sessions, so every
+// asynchronous upload runs in this process. A reply that asks for a retry
+// restarts the upload after its Retry-After delay (300 s without one or
+// with a negative one), with no limit. Server chains are checked by the
+// pinner unless the debug switch is on.
+//
+// Ownership: created shared; owns its session and pinner; holds its
+// delegate weakly. A waiting restart keeps the client alive.
+// Threading: session events, lookups and restarts run on the work queue;
+// an urgent upload runs on its caller's thread. Failure: an unreadable
+// package is reported as "BBXNetworkError" -2; a failed asynchronous upload
+// with the response handler's error; a failed urgent one reports nothing
+// (the package stays for a later launch).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "blackbox/BBXFileManager.h"
+#include "harbor/BBXURLSession.h"
+#include "harbor/HBRCertificatePinner.h"
+#include "platform/Error.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/http/Request.h"
+
+namespace lumora {
+
+inline constexpr const char* kBBXNetworkErrorDomain = "BBXNetworkError";
+inline constexpr std::int64_t kBBXNetworkErrorUnreadableFile = -2;
+
+class BBXNetworkClient;
+
+class BBXNetworkClientDelegate {
+ public:
+  virtual ~BBXNetworkClientDelegate() = default;
+  // The package at the absolute `path` was uploaded (no error) or failed.
+  virtual void networkClientDidFinishUploadWithPath(BBXNetworkClient& client, const std::string& path,
+                                                    const std::optional<platform::Error>& error) = 0;
+  virtual bool networkClientCanUseBackgroundSessions(BBXNetworkClient& client) = 0;
+};
+
+class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared_from_this<BBXNetworkClient> {
+ public:
+  // Without certificates the pinner holds the vendor's roots.
+  static std::shared_ptr<BBXNetworkClient> create(
+      std::shared_ptr<platform::OperationQueue> queue, BBXFileManager fileManager,
+      std::weak_ptr<BBXNetworkClientDelegate> delegate,
+      std::optional<std::vector<HBRCertificate>> pinnedCertificates = std::nullopt);
+  ~BBXNetworkClient() override;
+
+  static std::shared_ptr<HBRCertificatePinner> pinner();
+
+  // Made on first use; null when it could not be made (logged).
+  std::shared_ptr<BBXURLSession> session();
+  // Never here: the platform has no background sessions.
+  bool supportsBackgroundRequests() const;
+  bool canUseBackgroundSession() const { return canUseBackgroundSession_; }
+
+  // Runs the block at once (there is no background session to reconnect).
+  void attemptToReconnectBackgroundSessionWithCompletionBlock(const std::function<void()>& block);
+  void startUploadRequest(const platform::http::Request& request, const std::string& filePath, bool immediately);
+  void startImmediateUploadRequest(const platform::http::Request& request, const std::string& filePath);
+  void startNewUploadRequest(const platform::http::Request& request, const std::string& filePath);
+
+  const std::string& rootPath() const { return fileManager_.rootPath(); }
+  std::string absolutePathForRelativeTaskPath(const std::string& relativePath) const;
+  // nullopt (logged) when the path does not lie under the root.
+  std::optional<std::string> relativeTaskPathForAbsolutePath(const std::string& absolutePath) const;
+
+  // Calls the block on the work queue with whether the session has a task
+  // of that description (none here: the session lists no tasks).
+  void checkForExistingTaskMatchingDescription(const std::string& description,
+                                               std::function<void(bool)> completionBlock);
+  static bool taskArray(const std::vector<std::shared_ptr<BBXURLSessionTask>>& tasks, const std::string& description);
+
+  // After the reply's Retry-After delay, on the platform clock.
+  void runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,
+                                      std::function<void()> block);
+  void restartTask(BBXURLSessionTask& task);
+  void handleTask(BBXURLSessionTask& task, const std::optional<platform::Error>& error);
+  void handleTaskDescription(const std::string& description, const std::optional<platform::Error>& error);
+
+  std::function<void()> backgroundCompletionHandler;
+  const std::shared_ptr<HBRCertificatePinner>& certPinner() const { return certPinner_; }
+
+ private:
+  BBXNetworkClient() = default;
+  void installSessionHooks();
+  void answerChallenge(const BBXURLAuthenticationChallenge& challenge, const BBXChallengeCompletion& completion);
+  void reportFinished(const std::string& path, const std::optional<platform::Error>& error);
+
+  std::shared_ptr<BBXURLSession> session_;
+  bool canUseBackgroundSession_ = false;
+  std::weak_ptr<BBXNetworkClientDelegate> delegate_;
+  std::shared_ptr<platform::OperationQueue> operationQueue_;
+  std::shared_ptr<HBRCertificatePinner> certPinner_;
+  BBXFileManager fileManager_;
+};
+
+}  // namespace lumora

@@ -1,0 +1,54 @@
+// Packs one report directory into an upload package: a multipart file in
+// the store's "prepared" folder named <boundary>.multipartmime, holding the
+// report's API key and identifier (each only when present) and every entry
+// of the directory gzip-compressed to a ".gz" file beside it (leftover
+// ".gz" files are skipped and made again). The entries themselves stay; the
+// caller removes the directory once a package is there.
+//
+// Ownership: holds the report (shared) and a copy of the store's paths.
+// Threading: run with start() on the caller's thread. Failure: an entry that
+// does not compress whole, or a package file that cannot be written whole,
+// leaves no package (the file is removed and finalPath() stays empty), so
+// the report directory is kept; a cancelled operation also leaves none.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "blackbox/BBXFileManager.h"
+#include "blackbox/BBXInternalReport.h"
+#include "platform/dispatch/Operation.h"
+
+namespace lumora {
+
+class BBXPackageReportOperation : public platform::Operation {
+ public:
+  // gzwrite's shape over an opaque zlib file: the bytes taken.
+  using GzWrite = std::function<int(void* file, const void* data, unsigned length)>;
+
+  BBXPackageReportOperation(std::shared_ptr<BBXInternalReport> report, BBXFileManager fileManager);
+
+  // The entry compressed to "<path>.gz"; nullopt (logged, the partial file
+  // removed) when it could not be read, written whole or closed.
+  std::optional<std::string> compressFile(const std::string& path) const;
+
+  std::string reportPath() const;
+  std::string destinationDirectory() const;
+  std::string packagedPathWithName(const std::string& name) const;
+  const std::optional<std::string>& finalPath() const { return finalPath_; }
+
+  // Replaces the compressed writes (tests); null restores gzwrite.
+  static void setGzWriteForTesting(GzWrite write);
+
+ protected:
+  void main() override;
+
+ private:
+  std::shared_ptr<BBXInternalReport> report_;
+  BBXFileManager fileManager_;
+  std::optional<std::string> finalPath_;
+};
+
+}  // namespace lumora

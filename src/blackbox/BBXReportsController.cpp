@@ -1,0 +1,172 @@
+#include "blackbox/BBXReportsController.h"
+
+#include <filesystem>
+#include <utility>
+
+#include "blackbox/BBXApplication.h"
+#include "blackbox/BBXPackageReportOperation.h"
+#include "blackbox/BBXProcessReportOperation.h"
+#include "blackbox/BBXSymbolResolver.h"
+#include "harbor/HBRDebug.h"
+#include "harbor/HBRMultipartMimeStreamEncoder.h"
+#include "harbor/HBRURLBuilder.h"
+#include "platform/device/Locale.h"
+#include "platform/diagnostics/Console.h"
+
+namespace lumora {
+namespace {
+
+constexpr std::uint64_t kBBXActivityOptions = 0xC000;
+constexpr const char* kBBXActivityReason = "Blackbox Crash Report Processing";
+constexpr double kBBXUploadTimeout = 10.0;
+constexpr double kBBXUrgentUploadTimeout = 2.0;
+constexpr const char* kBBXReportsDeveloperToken = "5b1e93c07a4d2f86e0c9b7a13d58f2046ca9e17b";
+
+void bbxReportsLog(const std::string& message) { platform::consoleLog("[Blackbox:Crash:Reports] " + message); }
+
+void bbxReportsDebugLog(const std::string& message) {
+  if (HBRDebugEnabled()) bbxReportsLog(message);
+}
+
+}  // namespace
+
+BBXReportsController::BBXReportsController(std::shared_ptr<platform::OperationQueue> queue,
+                                           std::weak_ptr<BBXReportsControllerDelegate> delegate,
+                                           std::shared_ptr<BBXNetworkClient> client, BBXFileManager fileManager)
+    : delegate_(std::move(delegate)),
+      operationQueue_(std::move(queue)),
+      networkClient_(std::move(client)),
+      fileManager_(std::move(fileManager)) {}
+
+bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInternalReport>& report, bool urgent,
+                                                  bool processing) {
+  bool started = false;
+  BBXApplicationActivity(kBBXActivityOptions, kBBXActivityReason, [&] {
+    if (!report) return;
+    if (processing) {
+      if (!fileManager_.moveItemAtPath(report->path(), fileManager_.processingPath())) {
+        bbxReportsLog("Unable to move report for processing");
+        return;
+      }
+      report->setPath((std::filesystem::path(fileManager_.processingPath()) / report->directoryName()).string());
+      BBXProcessReportOperation process(report, std::make_shared<BBXSymbolResolver>());
+      process.start();
+    }
+    if (!packagingEnabled()) {
+      bbxReportsLog("Report packaging disabled");
+      return;
+    }
+    BBXPackageReportOperation package(report, fileManager_);
+    package.start();
+    if (!package.finalPath()) {
+      bbxReportsLog("Unable to package report");
+      return;
+    }
+    if (!fileManager_.removeItemAtPath(report->path())) bbxReportsLog("Unable to remove a processing item");
+    bbxReportsDebugLog("Packaged id " + report->identifier() + " for submission");
+    started = uploadPackagedReportAtPath(*package.finalPath(), urgent);
+  });
+  return started;
+}
+
+bool BBXReportsController::uploadPackagedReportAtPath(const std::string& path, bool urgent) {
+  if (!submissionEnabled()) {
+    bbxReportsLog("Submission disabled");
+    return false;
+  }
+  bbxReportsDebugLog(std::string("Submitting report") + (urgent ? " as urgent" : ""));
+  return submitPackageMultipartMimeAtPath(path, urgent);
+}
+
+bool BBXReportsController::submitPackageMultipartMimeAtPath(const std::string& path, bool synchronously) {
+  bbxReportsLog(std::string("Submitting ") + (synchronously ? "sync" : "async") + " " + path);
+  auto size = fileManager_.fileSizeAtPath(path);
+  if (!size || *size == 0) {
+    bbxReportsDebugLog("Already-submitted report being ignored");
+    return false;
+  }
+  double timeout = kBBXUploadTimeout;
+  if (synchronously && !networkClient_->supportsBackgroundRequests()) timeout = kBBXUrgentUploadTimeout;
+  auto url = reportURL();
+  if (!url) return false;
+  auto request = mutableRequestWithURL(*url, timeout);
+  if (!request || !fillInRequest(*request, path)) return false;
+  networkClient_->startUploadRequest(*request, path, synchronously);
+  return true;
+}
+
+void BBXReportsController::reportUploadAtPath(const std::string& path, const std::optional<platform::Error>& error) {
+  bbxReportsDebugLog("completed submission of " + path);
+  if (!error) cleanUpSubmittedReportAtPath(path);
+  if (auto delegate = delegate_.lock()) delegate->reportsControllerDidCompletePackageSubmission(*this, path, error);
+}
+
+bool BBXReportsController::cleanUpSubmittedReportAtPath(const std::string& path) {
+  if (fileManager_.removeItemAtPath(path)) return true;
+  bbxReportsLog("Unable to remove packaged submission");
+  return false;
+}
+
+std::optional<std::string> BBXReportsController::reportURL() {
+  auto builder = HBRURLBuilder::URLWithBase(reportEndpoint());
+  builder.appendComponent("/sdk-api/v1/platforms/");
+  builder.appendComponent("ios");
+  builder.appendComponent("/apps/");
+  builder.appendComponent(appBundleIdentifier().value_or(""));
+  builder.appendComponent("/reports");
+  return builder.URL();
+}
+
+std::optional<platform::http::Request> BBXReportsController::mutableRequestWithURL(const std::string& url,
+                                                                                   double timeout) {
+  platform::http::Request request;
+  request.url = url;
+  request.method = "POST";
+  request.timeoutSeconds = timeout;
+  request.shouldHandleCookies = false;
+  request.headers.set("User-Agent", "Blackbox iOS SDK/3.3.4");
+  request.headers.set("Accept", "application/json");
+  request.headers.set("Accept-Charset", "utf-8");
+  request.headers.set("Accept-Language", localeIdentifier());
+  request.headers.set("Content-Language", localeIdentifier());
+  request.headers.set("X-Blackbox-Developer-Token", kBBXReportsDeveloperToken);
+  request.headers.set("X-Blackbox-API-Client-Id", "com.harbor.blackbox.ios");
+  request.headers.set("X-Blackbox-API-Client-Display-Version", "3.3.4");
+  request.headers.set("X-Blackbox-API-Client-Build-Version", "82");
+  request.headers.set("X-Blackbox-API-Key", APIKey().value_or(""));
+  return request;
+}
+
+bool BBXReportsController::fillInRequest(platform::http::Request& request, const std::string& path) const {
+  auto size = fileManager_.fileSizeAtPath(path);
+  if (!size) {
+    bbxReportsLog("Could not determine size of multipart mime file");
+    return false;
+  }
+  const std::string boundary = std::filesystem::path(path).stem().string();
+  request.headers.set("Content-Type", HBRMultipartMimeStreamEncoder::contentTypeHTTPHeaderValueWithBoundary(boundary));
+  request.headers.set("Content-Length", std::to_string(*size));
+  return true;
+}
+
+BBXSettings BBXReportsController::settings() {
+  if (auto delegate = delegate_.lock()) return delegate->settingsForReportsController(*this);
+  return BBXSettings(std::nullopt);
+}
+
+std::optional<std::string> BBXReportsController::appBundleIdentifier() {
+  if (auto delegate = delegate_.lock()) return delegate->bundleIdentifierForReportsController(*this);
+  return std::nullopt;
+}
+
+std::string BBXReportsController::reportEndpoint() { return settings().reportsEndpoint(); }
+bool BBXReportsController::submissionEnabled() { return settings().shouldSubmitReports(); }
+bool BBXReportsController::packagingEnabled() { return settings().shouldPackageReports(); }
+std::string BBXReportsController::localeIdentifier() { return platform::Locale::currentIdentifier(); }
+
+std::optional<std::string> BBXReportsController::APIKey() {
+  if (auto delegate = delegate_.lock()) return delegate->APIKeyForReportsController(*this);
+  return std::nullopt;
+}
+
+}  // namespace lumora

@@ -1,0 +1,79 @@
+// Runs one crash report through to the service: moves it to "processing"
+// and symbolicates it (when asked), packs it into "prepared", removes the
+// report directory once a package exists, and starts the package's upload
+// (urgent: a synchronous send on the caller's thread). A confirmed upload
+// deletes the package; any other outcome leaves it for a later launch.
+//
+// Ownership: created shared by the crash-reporting controller, which is its
+// delegate (held weakly); shares the network client. Threading: the
+// pipeline runs on the calling thread (the work queue, or the launch thread
+// for urgent reports); upload outcomes arrive on the work queue.
+// Failure: every step that fails is logged and answered false; the report
+// or package stays where it was.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "blackbox/BBXFileManager.h"
+#include "blackbox/BBXInternalReport.h"
+#include "blackbox/BBXNetworkClient.h"
+#include "blackbox/BBXSettings.h"
+#include "platform/Error.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/http/Request.h"
+
+namespace lumora {
+
+class BBXReportsController;
+
+class BBXReportsControllerDelegate {
+ public:
+  virtual ~BBXReportsControllerDelegate() = default;
+  virtual BBXSettings settingsForReportsController(BBXReportsController& controller) = 0;
+  virtual std::optional<std::string> APIKeyForReportsController(BBXReportsController& controller) = 0;
+  // The sanitised bundle identifier.
+  virtual std::optional<std::string> bundleIdentifierForReportsController(BBXReportsController& controller) = 0;
+  virtual void reportsControllerDidCompletePackageSubmission(BBXReportsController& controller,
+                                                             const std::string& path,
+                                                             const std::optional<platform::Error>& error) = 0;
+};
+
+class BBXReportsController {
+ public:
+  BBXReportsController(std::shared_ptr<platform::OperationQueue> queue,
+                       std::weak_ptr<BBXReportsControllerDelegate> delegate,
+                       std::shared_ptr<BBXNetworkClient> client, BBXFileManager fileManager);
+
+  // True when an upload was started.
+  bool prepareAndSubmitReport(const std::shared_ptr<BBXInternalReport>& report, bool urgent, bool processing);
+  bool uploadPackagedReportAtPath(const std::string& path, bool urgent);
+  bool submitPackageMultipartMimeAtPath(const std::string& path, bool synchronously);
+  // The network client's outcome for the package at `path`.
+  void reportUploadAtPath(const std::string& path, const std::optional<platform::Error>& error);
+  bool cleanUpSubmittedReportAtPath(const std::string& path);
+
+  std::optional<std::string> reportURL();
+  std::optional<platform::http::Request> mutableRequestWithURL(const std::string& url, double timeout);
+  // Content-Type from the package's name and Content-Length from its size.
+  bool fillInRequest(platform::http::Request& request, const std::string& path) const;
+
+  BBXSettings settings();
+  std::optional<std::string> appBundleIdentifier();
+  std::string reportEndpoint();
+  bool submissionEnabled();
+  bool packagingEnabled();
+  static std::string localeIdentifier();
+  std::optional<std::string> APIKey();
+
+  const std::shared_ptr<BBXNetworkClient>& networkClient() const { return networkClient_; }
+
+ private:
+  std::weak_ptr<BBXReportsControllerDelegate> delegate_;
+  std::shared_ptr<platform::OperationQueue> operationQueue_;
+  std::shared_ptr<BBXNetworkClient> networkClient_;
+  BBXFileManager fileManager_;
+};
+
+}  // namespace lumora

@@ -1,0 +1,219 @@
+// The crash reporter's report pipeline against the local cloud: packages
+// uploaded asynchronously and urgently to the report service, restarts after
+// the service's delay on the manual clock, and certificate pinning against
+// the HTTPS listener.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+
+#include "blackbox/BBXContext.h"
+#include "blackbox/BBXFile.h"
+#include "blackbox/BBXNetworkClient.h"
+#include "blackbox/BBXReportsController.h"
+#include "harbor/HBRDebug.h"
+#include "platform/device/Bundle.h"
+#include "platform/dispatch/Clock.h"
+#include "server/CloudServer.h"
+#include "server/http/CertificateAuthority.h"
+#include "server/http/HttpsListener.h"
+#include "support/TestHome.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lumora::BBXNetworkClient;
+using lumora::BBXReportsController;
+
+constexpr const char* kReportUploadPath = "/sdk-api/v1/platforms/ios/apps/com.example.app/reports";
+
+// The crash-reporting controller's part: both delegates, outcomes kept.
+class ReportUploadDelegate : public lumora::BBXReportsControllerDelegate, public lumora::BBXNetworkClientDelegate {
+ public:
+  lumora::BBXSettings settingsForReportsController(BBXReportsController&) override {
+    return lumora::BBXSettings(std::nullopt);
+  }
+  std::optional<std::string> APIKeyForReportsController(BBXReportsController&) override { return "key-1"; }
+  std::optional<std::string> bundleIdentifierForReportsController(BBXReportsController&) override {
+    return "com.example.app";
+  }
+  void reportsControllerDidCompletePackageSubmission(BBXReportsController&, const std::string&,
+                                                     const std::optional<platform::Error>& error) override {
+    std::lock_guard lock(mutex);
+    outcomes.push_back(error);
+    if (waiting) waiting->set_value(error);
+    waiting.reset();
+  }
+  void networkClientDidFinishUploadWithPath(BBXNetworkClient&, const std::string& path,
+                                            const std::optional<platform::Error>& error) override {
+    controller->reportUploadAtPath(path, error);
+  }
+  bool networkClientCanUseBackgroundSessions(BBXNetworkClient&) override { return true; }
+
+  std::future<std::optional<platform::Error>> expectOutcome() {
+    std::lock_guard lock(mutex);
+    waiting.emplace();
+    return waiting->get_future();
+  }
+  std::size_t outcomeCount() {
+    std::lock_guard lock(mutex);
+    return outcomes.size();
+  }
+
+  BBXReportsController* controller = nullptr;
+  std::mutex mutex;
+  std::vector<std::optional<platform::Error>> outcomes;
+  std::optional<std::promise<std::optional<platform::Error>>> waiting;
+};
+
+class BlackboxReportUploadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::Bundle::setInfoDictionary({{"CFBundleIdentifier", "com.example.app"}});
+    server_ = localcloud::CloudServer::create(home_.root() / "cloud");
+    ASSERT_TRUE(server_ && server_->start(0));
+    useEndpoint(server_->url());
+    ASSERT_TRUE(store_.prepareForNewLaunch());
+  }
+  void TearDown() override {
+    lumora::HBRSetDebugEnabled(false);
+    controller_.reset();
+    client_.reset();
+    queue_->waitUntilAllOperationsAreFinished();
+    unsetenv("BlackboxReportsEndpoint");
+    platform::Bundle::reset();
+  }
+  void useEndpoint(const std::string& endpoint) {
+    setenv("BlackboxReportsEndpoint", endpoint.c_str(), 1);
+  }
+  void makeController(std::optional<std::vector<lumora::HBRCertificate>> pinned = std::nullopt) {
+    client_ = BBXNetworkClient::create(queue_, store_, delegate_, std::move(pinned));
+    controller_ = std::make_unique<BBXReportsController>(queue_, delegate_, client_, store_);
+    delegate_->controller = controller_.get();
+  }
+  // A crashed launch's report directory, as the record writer leaves it.
+  std::shared_ptr<lumora::BBXInternalReport> writeReport(const std::string& id) {
+    auto directory = store_.setupNewPathForExecutionIdentifier(id);
+    EXPECT_TRUE(directory);
+    lumora::BBXContextInitData data;
+    data.apiKey = "key-1";
+    data.reportIdentifier = id;
+    lumora::BBXContextRecordMetadata((fs::path(*directory) / "metadata.bbxrecord").c_str(), data);
+    lumora::BBXFile file;
+    EXPECT_TRUE(lumora::BBXFileInitWithPath(&file, (fs::path(*directory) / "signal.bbxrecord").c_str(), false));
+    lumora::BBXFileWriteSectionStart(&file, "signal");
+    lumora::BBXFileWriteHashStart(&file);
+    lumora::BBXFileWriteHashEntryString(&file, "name", "SIGSEGV");
+    lumora::BBXFileWriteHashEnd(&file);
+    lumora::BBXFileWriteSectionEnd(&file);
+    lumora::BBXFileClose(&file);
+    return lumora::BBXInternalReport::reportWithPath(*directory);
+  }
+  static std::optional<platform::Error> outcomeOf(std::future<std::optional<platform::Error>>& future) {
+    EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    return future.get();
+  }
+
+  testsupport::TestHome home_;
+  std::unique_ptr<localcloud::CloudServer> server_;
+  lumora::BBXFileManager store_;
+  std::shared_ptr<platform::OperationQueue> queue_ = std::make_shared<platform::OperationQueue>("report-work");
+  std::shared_ptr<ReportUploadDelegate> delegate_ = std::make_shared<ReportUploadDelegate>();
+  std::shared_ptr<BBXNetworkClient> client_;
+  std::unique_ptr<BBXReportsController> controller_;
+};
+
+TEST_F(BlackboxReportUploadTest, AsynchronousAndUrgentUploadsAreAcceptedAndTheirPackagesDeleted) {
+  makeController();
+  auto outcome = delegate_->expectOutcome();
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-async"), false, false));
+  EXPECT_FALSE(outcomeOf(outcome));
+  // An urgent upload has reported before the call returns.
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-urgent"), true, false));
+  EXPECT_EQ(delegate_->outcomeCount(), 2u);
+  EXPECT_FALSE(delegate_->outcomes.back());
+
+  for (const char* id : {"run-async", "run-urgent"}) {
+    auto kept = server_->reports().report(id);
+    ASSERT_TRUE(kept) << id;
+    EXPECT_EQ(kept->apiKey, "key-1");
+    EXPECT_EQ(kept->records.at("signal.bbxrecord").size(), 1u);
+  }
+  EXPECT_TRUE(store_.preparedPathContents().empty());
+  EXPECT_TRUE(store_.activePathContents().empty());
+
+  // A package already sent (emptied) is left alone.
+  const std::string empty = (fs::path(store_.preparedPath()) / "sent.multipartmime").string();
+  std::ofstream{empty};
+  lumora::HBRSetDebugEnabled(true);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(controller_->submitPackageMultipartMimeAtPath(empty, false));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Already-submitted report being ignored"), std::string::npos);
+}
+
+TEST_F(BlackboxReportUploadTest, AnUploadTheServiceDefersRestartsAfterItsDelay) {
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
+  makeController();
+  struct DelayCase {
+    const char* header;
+    int seconds;
+  };
+  for (const DelayCase& c : {DelayCase{"5", 5}, DelayCase{"-4", 300}}) {
+    localcloud::Fault busy;
+    busy.status = 503;
+    busy.retryAfterHeader = c.header;
+    busy.times = 1;
+    server_->faults().set(kReportUploadPath, busy);
+    const std::string id = std::string("run-deferred") + c.header;
+    auto outcome = delegate_->expectOutcome();
+    ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport(id), false, false));
+    ASSERT_TRUE(clock->waitForWaiters(1));  // the restart waits on the clock
+    clock->advance(std::chrono::seconds(c.seconds) - std::chrono::milliseconds(1));
+    ASSERT_TRUE(clock->waitForWaiters(1));  // and still does
+    EXPECT_FALSE(server_->reports().report(id)) << c.header;
+    EXPECT_EQ(outcome.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    clock->advance(std::chrono::milliseconds(1));
+    EXPECT_FALSE(outcomeOf(outcome)) << c.header;
+    EXPECT_TRUE(server_->reports().report(id)) << c.header;
+  }
+  EXPECT_TRUE(store_.preparedPathContents().empty());
+}
+
+TEST_F(BlackboxReportUploadTest, PinningAcceptsTheTestRootAndRefusesTheVendorRoots) {
+  localcloud::FaultInjector faults;
+  auto authority = localcloud::CertificateAuthority::create("Lumora test root");
+  ASSERT_TRUE(authority);
+  auto certificate = authority->issueServerCertificate("localhost");
+  ASSERT_TRUE(certificate);
+  localcloud::HttpsListener listener(*certificate, faults);
+  const int port = listener.start();
+  ASSERT_GT(port, 0);
+  useEndpoint("https://127.0.0.1:" + std::to_string(port));
+  auto der = localcloud::CertificateAuthority::der(authority->root());
+
+  makeController(std::vector<lumora::HBRCertificate>{
+      lumora::HBRCertificatePinner::createCertificationWithData(der.data(), der.size())});
+  auto accepted = delegate_->expectOutcome();
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-pinned"), false, false));
+  EXPECT_FALSE(outcomeOf(accepted));
+  EXPECT_EQ(listener.requestCount(kReportUploadPath), 1u);
+
+  makeController();  // the vendor's eight roots
+  auto refused = delegate_->expectOutcome();
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-refused"), false, false));
+  auto error = outcomeOf(refused);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), -999);
+  // Urgently, a refused chain reports nothing and the package waits.
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-refused-urgent"), true, false));
+  EXPECT_EQ(listener.requestCount(kReportUploadPath), 1u);
+  EXPECT_EQ(store_.preparedPathContents().size(), 2u);
+  listener.stop();
+}
+
+}  // namespace
