@@ -1,5 +1,6 @@
 #include "platform/Random.h"
 
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <pthread.h>
 
@@ -20,6 +21,12 @@ constexpr std::size_t kPoolSize = 4096;
 constexpr std::size_t kPooledRequest = 64;
 
 std::atomic<unsigned> forkGeneration{0};
+
+// OpenSSL frees its tables from an exit handler by default, while a queue
+// thread may still be encrypting or drawing random bytes (queues are never
+// joined at exit): that thread then crashed inside OpenSSL as the process
+// ended. Its memory goes with the process anyway, so it is not freed.
+[[maybe_unused]] const bool kOpenSslKeptUntilExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 void afterFork() { forkGeneration.fetch_add(1, std::memory_order_relaxed); }
 
