@@ -85,6 +85,7 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   stats_ = std::make_unique<StatsService>(*store_);
   push_ = std::make_unique<PushService>(*store_);
   vendor_ = std::make_unique<VendorService>();
+  analytics_ = std::make_unique<AnalyticsService>();
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -207,6 +208,7 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     return false;
   }
   if (!fault->replaces()) return false;
+  if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
   // The fault answers before the body is read: left unread, it would be
   // taken for the next request on a kept-alive connection.
   if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {
@@ -275,6 +277,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   stats_->registerOn(server);
   push_->registerOn(server);
   vendor_->registerOn(server);
+  analytics_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
@@ -432,6 +435,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
   stats_->registerAdminOn(server);
   push_->registerAdminOn(server);
   vendor_->registerAdminOn(server);
+  analytics_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

@@ -3,7 +3,8 @@
 // information, contact changes and listings, contact photo files, the
 // gallery, over SignedEndpoints), the block storage node (KssNode) and the
 // statistics service (StatsService), the push service (PushService) and
-// the crash-reporting vendor's service (VendorService)
+// the crash-reporting vendor's service (VendorService), the event
+// analytics upload (AnalyticsService)
 // over the Store in a data directory,
 // with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
@@ -38,6 +39,7 @@
 #include "server/services/StatsService.h"
 #include "server/storage/Store.h"
 #include "server/services/UploadService.h"
+#include "server/services/AnalyticsService.h"
 #include "server/services/VendorService.h"
 
 namespace localcloud {
@@ -117,6 +119,7 @@ class CloudServer {
   PushService& push() { return *push_; }
   // The crash-reporting vendor's settings and onboarding service.
   VendorService& vendor() { return *vendor_; }
+  AnalyticsService& analytics() { return *analytics_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -157,6 +160,7 @@ class CloudServer {
   std::unique_ptr<StatsService> stats_;
   std::unique_ptr<PushService> push_;
   std::unique_ptr<VendorService> vendor_;
+  std::unique_ptr<AnalyticsService> analytics_;
   std::unique_ptr<CaService> ca_;
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 
