@@ -34,7 +34,6 @@ class AnalyticsUploadTest : public ::testing::Test {
     BBXAnalyticsController::Collaborators collaborators;
     collaborators.harbor = &harbor_;
     collaborators.defaults = &defaults_;
-    collaborators.notificationCenter = &center_;
     auto controller = BBXAnalyticsController::make(session, root_, std::nullopt, collaborators);
     controller->setSettings(platform::Json{
         {"features", {{"collect_analytics", true}}},
@@ -73,7 +72,6 @@ class AnalyticsUploadTest : public ::testing::Test {
   std::unique_ptr<localcloud::CloudServer> server_;
   lumora::BBXUserDefaults defaults_{home_.root() / "defaults"};
   lumora::Harbor harbor_{&defaults_};
-  platform::NotificationCenter center_;
   std::filesystem::path root_ = home_.root() / "analytics";
   std::vector<std::shared_ptr<BBXAnalyticsController>> controllers_;
 };

@@ -57,7 +57,6 @@ class AnalyticsControllerTest : public ::testing::Test {
     BBXAnalyticsController::Collaborators collaborators;
     collaborators.harbor = &harbor_;
     collaborators.defaults = &defaults_;
-    collaborators.notificationCenter = &center_;
     collaborators.identifierGenerator = identifiers_;
     collaborators.networkingClient = uploads_;
     controller_ = BBXAnalyticsController::make(session, root_, std::nullopt, collaborators);
@@ -99,7 +98,6 @@ class AnalyticsControllerTest : public ::testing::Test {
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
   lumora::BBXUserDefaults defaults_{home_.root() / "defaults"};
   lumora::Harbor harbor_{&defaults_};
-  platform::NotificationCenter center_;
   std::shared_ptr<ControllerTestIdentifiers> identifiers_ = std::make_shared<ControllerTestIdentifiers>();
   std::shared_ptr<ControllerTestUploads> uploads_ = std::make_shared<ControllerTestUploads>();
   std::filesystem::path root_ = home_.root() / "analytics";
@@ -110,7 +108,7 @@ TEST_F(AnalyticsControllerTest, BeforeSettingsEventsAreWrittenAndActivationOnlyD
   auto controller = make();
   controller->logCustomEvent(lumora::BBXTallyCustomEvent::make("tap"));
   controller->logPredefinedEvent(lumora::BBXTallySearchEvent("shoes"));
-  center_.post(platform::kApplicationDidBecomeActiveNotification);
+  platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
   platform::ViewController screen;
   auto tracking = lumora::BBXAnalyticsViewControllerTrackingController::sharedInstance();
   controller->viewControllerTrackingControllerDidDetectAppearanceOfViewController(*tracking, screen);
@@ -157,7 +155,7 @@ TEST_F(AnalyticsControllerTest, SizeAndPriorityTriggersStartMaintenance) {
     EXPECT_EQ(controller->currentSessionFragmentDirectoryURL() != before, c.maintains) << c.bound;
   }
   const auto before = controller->currentSessionFragmentDirectoryURL();
-  center_.post(platform::kApplicationDidBecomeActiveNotification);
+  platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
   drain();
   EXPECT_NE(controller->currentSessionFragmentDirectoryURL(), before);
 }
