@@ -14,6 +14,8 @@
 #include "harbor/analytics/BBXAnalyticsMetadataEvent.h"
 #include "harbor/analytics/BBXTallyCustomEvent.h"
 #include "harbor/analytics/BBXTallyPredefinedEvent.h"
+#include "harbor/analytics/Tally.h"
+#include "platform/device/Bundle.h"
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
 #include "support/TestHome.h"
@@ -241,3 +243,18 @@ TEST_F(AnalyticsControllerTest, InstallAndPreviousCrashBelongToTheRightRuns) {
 }
 
 }  // namespace
+
+TEST(TallyFacadeTest, StartsOnceAndNeverInsideAnAppExtension) {
+  testsupport::TestHome home;
+  platform::Bundle::setInfoValue("NSExtension", {{"NSExtensionPointIdentifier", "com.apple.widget-extension"}});
+  EXPECT_FALSE(BBXAnalyticsController::supported());
+  lumora::Tally::sharedInstance().startWithBetaToken("2:first");
+  EXPECT_FALSE(lumora::Tally::sharedInstance().analyticsController());
+  // A later start, now in the app itself, changes nothing; calls do nothing.
+  platform::Bundle::reset();
+  EXPECT_TRUE(BBXAnalyticsController::supported());
+  lumora::Tally::sharedInstance().startWithBetaToken("2:second");
+  EXPECT_FALSE(lumora::Tally::sharedInstance().analyticsController());
+  lumora::Tally::logCustomEventWithName("tap");
+  EXPECT_FALSE(std::filesystem::exists(BBXAnalyticsController::defaultRootDirectoryURL()));
+}
