@@ -412,7 +412,7 @@ void BBXAnalyticsController::logAppLaunched() {
 }
 
 void BBXAnalyticsController::viewControllerTrackingControllerDidDetectAppearanceOfViewController(
-    BBXAnalyticsViewControllerTrackingController&, platform::ViewController& viewController) {
+    BBXAnalyticsViewControllerTrackingController&, platform::ui::ViewController& viewController) {
   if (!settings().trackViewControllers) return;
   auto event = BBXAnalyticsViewControllerEvent::appearedEvent(viewController,
                                                               timestampGenerator_->generateAnalyticsTimestamp(),
@@ -421,7 +421,7 @@ void BBXAnalyticsController::viewControllerTrackingControllerDidDetectAppearance
 }
 
 void BBXAnalyticsController::viewControllerTrackingControllerDidDetectDisappearanceOfViewController(
-    BBXAnalyticsViewControllerTrackingController&, platform::ViewController& viewController) {
+    BBXAnalyticsViewControllerTrackingController&, platform::ui::ViewController& viewController) {
   if (!settings().trackViewControllers) return;
   auto event = BBXAnalyticsViewControllerEvent::disappearedEvent(viewController,
                                                                  timestampGenerator_->generateAnalyticsTimestamp(),

@@ -97,9 +97,9 @@ class BBXAnalyticsController : public BBXAnalyticsViewControllerTrackingDelegate
   // Seconds since 1970 of the previous run's crash.
   void logPreviousSessionCrashedOnDate(std::optional<double> date);
   void viewControllerTrackingControllerDidDetectAppearanceOfViewController(
-      BBXAnalyticsViewControllerTrackingController& controller, platform::ViewController& viewController) override;
+      BBXAnalyticsViewControllerTrackingController& controller, platform::ui::ViewController& viewController) override;
   void viewControllerTrackingControllerDidDetectDisappearanceOfViewController(
-      BBXAnalyticsViewControllerTrackingController& controller, platform::ViewController& viewController) override;
+      BBXAnalyticsViewControllerTrackingController& controller, platform::ui::ViewController& viewController) override;
 
   // Maintenance.
   void scheduleSessionMaintenance();

@@ -111,7 +111,7 @@ TEST_F(AnalyticsControllerTest, BeforeSettingsEventsAreWrittenAndActivationOnlyD
   controller->logCustomEvent(lumora::BBXTallyCustomEvent::make("tap"));
   controller->logPredefinedEvent(lumora::BBXTallySearchEvent("shoes"));
   platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
-  platform::ViewController screen;
+  platform::ui::ViewController screen;
   auto tracking = lumora::BBXAnalyticsViewControllerTrackingController::sharedInstance();
   controller->viewControllerTrackingControllerDidDetectAppearanceOfViewController(*tracking, screen);
   drain();
