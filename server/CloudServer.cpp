@@ -86,6 +86,7 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   push_ = std::make_unique<PushService>(*store_);
   vendor_ = std::make_unique<VendorService>();
   reports_ = std::make_unique<ReportService>();
+  analytics_ = std::make_unique<AnalyticsService>();
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -208,6 +209,7 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     return false;
   }
   if (!fault->replaces()) return false;
+  if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
   // The fault answers before the body is read: left unread, it would be
   // taken for the next request on a kept-alive connection.
   if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {
@@ -279,6 +281,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   push_->registerOn(server);
   vendor_->registerOn(server);
   reports_->registerOn(server);
+  analytics_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
@@ -437,6 +440,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
   push_->registerAdminOn(server);
   vendor_->registerAdminOn(server);
   reports_->registerAdminOn(server);
+  analytics_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

@@ -4,7 +4,8 @@
 // gallery, over SignedEndpoints), the block storage node (KssNode) and the
 // statistics service (StatsService), the push service (PushService) and
 // the crash-reporting vendor's settings, onboarding (VendorService) and
-// report intake (ReportService)
+// report intake (ReportService), the event analytics upload
+// (AnalyticsService)
 // over the Store in a data directory,
 // with fault injection and an admin API ("/_admin/...") so
 // that tests and the demo can seed accounts, read captcha and SMS codes,
@@ -40,6 +41,7 @@
 #include "server/storage/Store.h"
 #include "server/services/UploadService.h"
 #include "server/services/ReportService.h"
+#include "server/services/AnalyticsService.h"
 #include "server/services/VendorService.h"
 
 namespace localcloud {
@@ -121,6 +123,8 @@ class CloudServer {
   VendorService& vendor() { return *vendor_; }
   // The crash-reporting vendor's report intake.
   ReportService& reports() { return *reports_; }
+  // The event analytics upload.
+  AnalyticsService& analytics() { return *analytics_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -162,6 +166,7 @@ class CloudServer {
   std::unique_ptr<PushService> push_;
   std::unique_ptr<VendorService> vendor_;
   std::unique_ptr<ReportService> reports_;
+  std::unique_ptr<AnalyticsService> analytics_;
   std::unique_ptr<CaService> ca_;
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 
