@@ -9,7 +9,7 @@ PACKAGES := g++ make cmake pkg-config ccache \
   libssl-dev libcurl4-openssl-dev libsqlite3-dev nlohmann-json3-dev \
   libspdlog-dev libfmt-dev libminizip-dev zlib1g-dev libplist-dev libicu-dev \
   libcpp-httplib-dev libexiv2-dev libvips-dev libpng-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  libunwind-dev
+  libunwind-dev qt6-base-dev fonts-wqy-microhei
 
 PACKAGES += ninja-build clang libclang-rt-14-dev lld
 
@@ -53,7 +53,7 @@ SHUFFLE_REPEAT ?= 3
 test-shuffle: build
 	@set -e; for binary in $(BUILD_DIR)/tests/*_tests; do \
 	  echo "$$binary --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT)"; \
-	  "$$binary" --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT) --gtest_brief=1; \
+	  QT_QPA_PLATFORM=offscreen "$$binary" --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT) --gtest_brief=1; \
 	done
 
 # The whole suite built and run under AddressSanitizer and
@@ -84,7 +84,7 @@ BENCH_DIR ?= build-bench
 bench: deps
 	@[ -f $(BENCH_DIR)/CMakeCache.txt ] || cmake -S . -B $(BENCH_DIR) $(NINJA_IF_THERE) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target lumora_benchmarks
-	@for b in $(BENCH_DIR)/bench/*Bench; do echo "==> $$b"; "$$b" $(BENCH_ARGS) || exit 1; done
+	@for b in $(BENCH_DIR)/bench/*Bench; do echo "==> $$b"; QT_QPA_PLATFORM=$${QT_QPA_PLATFORM:-offscreen} "$$b" $(BENCH_ARGS) || exit 1; done
 
 # The whole tree with clang, warnings as errors, and its tests: the project
 # builds with clang 14 as well as g++ 12 (CI runs both).

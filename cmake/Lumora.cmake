@@ -63,11 +63,15 @@ function(lumora_precompile target)
   target_precompile_headers(${target} PRIVATE ${LUMORA_PCH_HEADERS} ${ARGN})
 endfunction()
 
-# lumora_library(<target> <folder> [DEPS targets...])
+# lumora_library(<target> <folder> [DEPS targets...] [EXCLUDE regex]): EXCLUDE
+# drops the sources of a sub-folder that is a library of its own.
 function(lumora_library target folder)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  if(ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   if(sources)
     add_library(${target} STATIC ${sources})
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
@@ -89,9 +93,10 @@ set(LUMORA_TEST_OPTIMIZATION -O0)
 # lumora_test(<name> <folder> [DEPS targets...] [PCH headers...]): one
 # GoogleTest binary per folder under tests/, each case registered with CTest.
 # EXCLUDE drops sources matching a regex (a sub-folder that has a binary of
-# its own); PCH adds headers to the target's precompiled header.
+# its own); PCH adds headers to the target's precompiled header; ENV sets
+# environment variables (NAME=value) for its cases.
 function(lumora_test name folder)
-  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS;PCH" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS;PCH;ENV" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(ARG_EXCLUDE)
@@ -108,6 +113,6 @@ function(lumora_test name folder)
   lumora_precompile(${name} <gtest/gtest.h> ${ARG_PCH})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES TIMEOUT 300
+                       PROPERTIES TIMEOUT 300 ENVIRONMENT "${ARG_ENV}"
                        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()

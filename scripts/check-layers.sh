@@ -35,10 +35,18 @@ if (( ${#folders[@]} == 0 )); then
   echo "docs/architecture.md has no layer table"; exit 1
 fi
 
-# May a file of folder $1 include a header of folder $2?
+# May a file of folder $1 include a header of folder $2? A folder without a
+# row of its own (a library over several folders, like screens) may include
+# what one of the folders below it may.
 may_include() {
-  local own=$1 target=$2 entry
+  local own=$1 target=$2 entry sub
   [[ $own == "$target" ]] && return 0
+  if [[ -z ${allowed[$own]+x} ]]; then
+    for sub in "${folders[@]}"; do
+      [[ $sub == "$own"/* ]] && may_include "$sub" "$target" && return 0
+    done
+    return 1
+  fi
   for entry in ${allowed[$own]}; do
     case $entry in
       platform/\*) [[ ($target == platform || $target == platform/*) && $target != platform/uiqt ]] && return 0 ;;
@@ -88,6 +96,23 @@ while read -r target folder deps; do
   done
 done < <(tr '\n' ' ' < src/CMakeLists.txt | grep -o 'lumora_library([^)]*)' |
          sed 's/^lumora_library(\([a-z_]*\) \([a-z/]*\) DEPS\(.*\))$/\1 \2 \3/;t;d')
+
+# Qt stays in the renderer: only platform/uiqt includes its headers, only
+# lumora_ui_qt links it, and only the window program, the render and
+# end-to-end tests and the render benchmark link lumora_ui_qt.
+while IFS= read -r line; do
+  echo "Qt outside platform/uiqt: $line"
+  status=1
+done < <(grep -rnE '^#[[:space:]]*include[[:space:]]*<Q[A-Za-z]+' src | grep -v '^src/platform/uiqt/' || true)
+qt_users='^(lumora_ui_qt|lumora|render_tests|e2e_tests|RenderBench)$'
+while read -r target; do
+  if ! [[ $target =~ $qt_users ]]; then
+    echo "$target links Qt or the Qt renderer: only lumora_ui_qt, lumora, the render and e2e tests may"
+    status=1
+  fi
+done < <(cat src/CMakeLists.txt tests/CMakeLists.txt bench/CMakeLists.txt 2>/dev/null | tr '\n' ' ' |
+         grep -oE '(target_link_libraries|lumora_library|lumora_test|lumora_bench)\([^)]*(Qt6::|lumora_ui_qt)[^)]*\)' |
+         sed -E 's/^[a-z_]+\(([A-Za-z_0-9]+).*/\1/' | sort -u)
 
 while IFS= read -r line; do
   echo "server code includes client code: $line"

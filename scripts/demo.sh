@@ -36,3 +36,15 @@ if ! LUMORA_HOME="$work/home" LUMORA_CLOUD_URL="$url" "$client" --demo 2>"$work/
   tail -n 20 "$work/console.log" | cut -c1-300
   exit 1
 fi
+
+# The same app in its window, on the same local cloud and app home, when
+# there is a display to open it on.
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  echo "==> opening the window on the same local cloud (close it to finish)"
+  LUMORA_HOME="$work/home" LUMORA_CLOUD_URL="$url" "$client" --device "${LUMORA_DEVICE:-375x667}" \
+    2>>"$work/console.log" || true
+else
+  echo "==> no display here: the window opens from a desktop session with"
+  echo "    LUMORA_CLOUD_URL=<a running local cloud> $client --device 375x667"
+  echo "    (or under a virtual display: xvfb-run -a $client --screenshot shot.png)"
+fi

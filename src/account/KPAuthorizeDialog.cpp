@@ -53,7 +53,7 @@ void KPAuthorizeDialog::load() {
 }
 
 void KPAuthorizeDialog::showIndicator() {
-  platform::Rect frame = indicatorView_->frame();
+  platform::ui::Rect frame = indicatorView_->frame();
   frame.width = frame.height = 20;
   frame.x = webViewFrame_.x + (webViewFrame_.width - frame.width) / 2;
   frame.y = webViewFrame_.y + (webViewFrame_.height - frame.height) / 2;
@@ -63,23 +63,23 @@ void KPAuthorizeDialog::showIndicator() {
 
 void KPAuthorizeDialog::hideIndicator() { indicatorView_->stopAnimating(); }
 
-platform::Transform KPAuthorizeDialog::transformForOrientation() const {
+platform::ui::Transform KPAuthorizeDialog::transformForOrientation() const {
   switch (platform::Application::shared().statusBarOrientation()) {
     case InterfaceOrientation::LandscapeRight:
-      return platform::Transform::rotated(std::numbers::pi / 2);
+      return platform::ui::Transform::rotated(std::numbers::pi / 2);
     case InterfaceOrientation::LandscapeLeft:
-      return platform::Transform::rotated(3 * std::numbers::pi / 2);
+      return platform::ui::Transform::rotated(3 * std::numbers::pi / 2);
     case InterfaceOrientation::PortraitUpsideDown:
-      return platform::Transform::rotated(-std::numbers::pi);
+      return platform::ui::Transform::rotated(-std::numbers::pi);
     default:
-      return platform::Transform::identity();
+      return platform::ui::Transform::identity();
   }
 }
 
 void KPAuthorizeDialog::sizeToFitOrientation(bool transform) {
-  if (transform) setTransform(platform::Transform::identity());
+  if (transform) setTransform(platform::ui::Transform::identity());
   auto& app = platform::Application::shared();
-  platform::Rect screen = app.applicationFrame();
+  platform::ui::Rect screen = app.applicationFrame();
   double centerX = screen.x + std::ceil(screen.width / 2);
   double centerY = screen.y + std::ceil(screen.height / 2);
   double width = std::floor(screen.width);
@@ -125,7 +125,7 @@ void KPAuthorizeDialog::removeObservers() {
 void KPAuthorizeDialog::show() {
   load();
   sizeToFitOrientation(false);
-  const platform::Rect& panel = frame();
+  const platform::ui::Rect& panel = frame();
   webViewFrame_ = {1, 1, panel.width - 2, panel.height - 1};
   closeButton_->setFrame({webViewFrame_.x + webViewFrame_.width - kCloseButtonSize, webViewFrame_.y,
                           kCloseButtonSize, kCloseButtonSize});
@@ -182,8 +182,8 @@ void KPAuthorizeDialog::cancel() {
   if (auto delegate = delegate_.lock()) delegate->authorizeDialogDidCancel(*this);
 }
 
-bool KPAuthorizeDialog::webViewShouldStartLoad(platform::WebView&, const platform::WebRequest& request,
-                                               platform::WebNavigationType) {
+bool KPAuthorizeDialog::webViewShouldStartLoad(platform::ui::WebView&, const platform::ui::WebRequest& request,
+                                               platform::ui::WebNavigationType) {
   LM_LOG_INFO("Web request url: {}", LMLoggableURL(request.url));
   if (appRedirectURI_ && !appRedirectURI_->empty() && request.url.rfind(*appRedirectURI_, 0) == 0) {
     auto keep = self();
@@ -196,8 +196,8 @@ bool KPAuthorizeDialog::webViewShouldStartLoad(platform::WebView&, const platfor
   return true;
 }
 
-void KPAuthorizeDialog::webViewDidFinishLoad(platform::WebView&) { hideIndicator(); }
+void KPAuthorizeDialog::webViewDidFinishLoad(platform::ui::WebView&) { hideIndicator(); }
 
-void KPAuthorizeDialog::webViewDidFailLoad(platform::WebView&, const platform::Error&) { hideIndicator(); }
+void KPAuthorizeDialog::webViewDidFailLoad(platform::ui::WebView&, const platform::Error&) { hideIndicator(); }
 
 }  // namespace lumora

@@ -21,6 +21,7 @@
 #include "platform/app/Application.h"
 #include "platform/Error.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/ui/Control.h"
 #include "platform/ui/View.h"
 #include "platform/ui/WebView.h"
 #include "platform/http/Cookie.h"
@@ -36,7 +37,7 @@ class KPAuthorizeDialogDelegate {
   virtual void authorizeDialogDidCancel(KPAuthorizeDialog& dialog) = 0;
 };
 
-class KPAuthorizeDialog : public platform::View, public platform::WebViewDelegate {
+class KPAuthorizeDialog : public platform::ui::View, public platform::ui::WebViewDelegate {
  public:
   static constexpr const char* kCloseImage = "KoPassport.bundle/images/close.png";
   static constexpr const char* kOrientationNotification = "UIDeviceOrientationDidChangeNotification";
@@ -68,7 +69,7 @@ class KPAuthorizeDialog : public platform::View, public platform::WebViewDelegat
   void hideIndicator();
 
   bool shouldRotateToOrientation(platform::InterfaceOrientation orientation) const;
-  platform::Transform transformForOrientation() const;
+  platform::ui::Transform transformForOrientation() const;
   void sizeToFitOrientation(bool transform);
   void updateWebOrientation();
   void deviceOrientationDidChange();
@@ -78,17 +79,17 @@ class KPAuthorizeDialog : public platform::View, public platform::WebViewDelegat
   void bounce1AnimationStopped();
   void bounce2AnimationStopped();
 
-  const std::shared_ptr<platform::WebView>& webView() const { return webView_; }
-  const platform::Rect& webViewFrame() const { return webViewFrame_; }
-  const std::shared_ptr<platform::Button>& closeButton() const { return closeButton_; }
-  const std::shared_ptr<platform::View>& modalBackgroundView() const { return modalBackgroundView_; }
-  const std::shared_ptr<platform::ActivityIndicatorView>& indicatorView() const { return indicatorView_; }
+  const std::shared_ptr<platform::ui::WebView>& webView() const { return webView_; }
+  const platform::ui::Rect& webViewFrame() const { return webViewFrame_; }
+  const std::shared_ptr<platform::ui::Button>& closeButton() const { return closeButton_; }
+  const std::shared_ptr<platform::ui::View>& modalBackgroundView() const { return modalBackgroundView_; }
+  const std::shared_ptr<platform::ui::ActivityIndicatorView>& indicatorView() const { return indicatorView_; }
   platform::InterfaceOrientation previousOrientation() const { return previousOrientation_; }
 
-  bool webViewShouldStartLoad(platform::WebView& webView, const platform::WebRequest& request,
-                              platform::WebNavigationType type) override;
-  void webViewDidFinishLoad(platform::WebView& webView) override;
-  void webViewDidFailLoad(platform::WebView& webView, const platform::Error& error) override;
+  bool webViewShouldStartLoad(platform::ui::WebView& webView, const platform::ui::WebRequest& request,
+                              platform::ui::WebNavigationType type) override;
+  void webViewDidFinishLoad(platform::ui::WebView& webView) override;
+  void webViewDidFailLoad(platform::ui::WebView& webView, const platform::Error& error) override;
 
   KPAuthorizeDialog() = default;
 
@@ -97,12 +98,12 @@ class KPAuthorizeDialog : public platform::View, public platform::WebViewDelegat
   std::shared_ptr<KPAuthorizeDialog> self();
   void afterDelay(double seconds, void (KPAuthorizeDialog::*step)());
 
-  std::shared_ptr<platform::WebView> webView_ = std::make_shared<platform::WebView>();
-  platform::Rect webViewFrame_;
-  std::shared_ptr<platform::Button> closeButton_ = std::make_shared<platform::Button>();
-  std::shared_ptr<platform::View> modalBackgroundView_ = std::make_shared<platform::View>();
-  std::shared_ptr<platform::ActivityIndicatorView> indicatorView_ =
-      std::make_shared<platform::ActivityIndicatorView>();
+  std::shared_ptr<platform::ui::WebView> webView_ = std::make_shared<platform::ui::WebView>();
+  platform::ui::Rect webViewFrame_;
+  std::shared_ptr<platform::ui::Button> closeButton_ = std::make_shared<platform::ui::Button>();
+  std::shared_ptr<platform::ui::View> modalBackgroundView_ = std::make_shared<platform::ui::View>();
+  std::shared_ptr<platform::ui::ActivityIndicatorView> indicatorView_ =
+      std::make_shared<platform::ui::ActivityIndicatorView>();
   platform::InterfaceOrientation previousOrientation_ = platform::InterfaceOrientation::Unknown;
   std::optional<std::string> appRedirectURI_;
   platform::Json authParams_;

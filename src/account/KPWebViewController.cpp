@@ -26,14 +26,14 @@ std::shared_ptr<KPWebViewController> KPWebViewController::create(
   return controller;
 }
 
-std::shared_ptr<platform::ViewController> KPWebViewController::topMostControllerToPresentVC() {
+std::shared_ptr<platform::ui::ViewController> KPWebViewController::topMostControllerToPresentVC() {
   auto top = platform::Application::shared().rootViewController();
   while (top && top->presentedViewController()) top = top->presentedViewController();
   return top;
 }
 
 bool KPWebViewController::show() {
-  auto navigation = platform::NavigationController::withRoot(
+  auto navigation = platform::ui::NavigationController::withRoot(
       std::static_pointer_cast<KPWebViewController>(shared_from_this()));
   auto top = topMostControllerToPresentVC();
   if (!top || !top->presentViewController(navigation, true)) {
@@ -59,7 +59,7 @@ void KPWebViewController::cancel() {
 void KPWebViewController::viewDidLoad() {
   std::weak_ptr<KPWebViewController> weak =
       std::static_pointer_cast<KPWebViewController>(shared_from_this());
-  navigationItem().leftBarButtonItem = platform::BarButtonItem{"Cancel", [weak] {
+  navigationItem().leftBarButtonItem = platform::ui::BarButtonItem{"Cancel", [weak] {
     if (auto self = weak.lock()) self->cancel();
   }};
 }
@@ -81,10 +81,10 @@ std::string KPWebViewController::urlWithParams(const std::string& serverURL,
   return serverURL + "?" + query;
 }
 
-platform::WebRequest KPWebViewController::firstPageRequest(const std::string& serverURL,
+platform::ui::WebRequest KPWebViewController::firstPageRequest(const std::string& serverURL,
                                                           const platform::Json& params,
                                                           const std::vector<platform::http::Cookie>& cookies) {
-  platform::WebRequest request{urlWithParams(serverURL, params), {}};
+  platform::ui::WebRequest request{urlWithParams(serverURL, params), {}};
   if (!cookies.empty()) request.headers.emplace_back("Cookie", platform::http::cookieHeaderValue(cookies));
   return request;
 }
@@ -97,7 +97,7 @@ void KPWebViewController::showIndicator() {
 
 void KPWebViewController::hideIndicator() { indicatorView_->stopAnimating(); }
 
-bool KPWebViewController::checkNotificationResult(platform::WebView& webView) {
+bool KPWebViewController::checkNotificationResult(platform::ui::WebView& webView) {
   if (ended_ || !webView.request()) return false;
   const std::string& url = webView.request()->url;
   std::string passInfo =
@@ -138,9 +138,9 @@ platform::Json KPWebViewController::redirectInfo(const std::string& url) {
   return info;
 }
 
-bool KPWebViewController::webViewShouldStartLoad(platform::WebView& webView,
-                                                 const platform::WebRequest& request,
-                                                 platform::WebNavigationType) {
+bool KPWebViewController::webViewShouldStartLoad(platform::ui::WebView& webView,
+                                                 const platform::ui::WebRequest& request,
+                                                 platform::ui::WebNavigationType) {
   if (checkNotificationResult(webView)) return false;
   if (ended_) return false;
   if (appRedirectURI_ && !appRedirectURI_->empty() && request.url.rfind(*appRedirectURI_, 0) == 0) {
@@ -153,12 +153,12 @@ bool KPWebViewController::webViewShouldStartLoad(platform::WebView& webView,
   return true;
 }
 
-void KPWebViewController::webViewDidFinishLoad(platform::WebView& webView) {
+void KPWebViewController::webViewDidFinishLoad(platform::ui::WebView& webView) {
   checkNotificationResult(webView);
   hideIndicator();
 }
 
-void KPWebViewController::webViewDidFailLoad(platform::WebView&, const platform::Error&) {
+void KPWebViewController::webViewDidFailLoad(platform::ui::WebView&, const platform::Error&) {
   hideIndicator();
 }
 

@@ -27,8 +27,8 @@
 
 namespace lumora {
 
-class KPWebViewController : public platform::ViewController,
-                            public platform::WebViewDelegate {
+class KPWebViewController : public platform::ui::ViewController,
+                            public platform::ui::WebViewDelegate {
  public:
   static constexpr const char* kPassInfoKey = "passInfo";
   static constexpr const char* kNeedRelogin = "need-relogin";
@@ -54,16 +54,16 @@ class KPWebViewController : public platform::ViewController,
   void hideIndicator();
   // Looks for a "passInfo" result cookie for the page shown; true when it
   // handled one (removed the cookie, reported and hid).
-  bool checkNotificationResult(platform::WebView& webView);
+  bool checkNotificationResult(platform::ui::WebView& webView);
 
   // The key window's root screen followed through what it presents.
-  static std::shared_ptr<platform::ViewController> topMostControllerToPresentVC();
+  static std::shared_ptr<platform::ui::ViewController> topMostControllerToPresentVC();
 
   std::shared_ptr<KPWebViewControllerDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(std::weak_ptr<KPWebViewControllerDelegate> delegate) { delegate_ = std::move(delegate); }
 
-  const std::shared_ptr<platform::WebView>& webView() const { return webView_; }
-  const std::shared_ptr<platform::ActivityIndicatorView>& indicatorView() const { return indicatorView_; }
+  const std::shared_ptr<platform::ui::WebView>& webView() const { return webView_; }
+  const std::shared_ptr<platform::ui::ActivityIndicatorView>& indicatorView() const { return indicatorView_; }
   const std::string& serverURL() const { return serverURL_; }
   const platform::Json& authParams() const { return authParams_; }
   const std::optional<std::string>& appRedirectURI() const { return appRedirectURI_; }
@@ -73,7 +73,7 @@ class KPWebViewController : public platform::ViewController,
   static std::string urlWithParams(const std::string& serverURL, const platform::Json& params);
   // The request of the first page: urlWithParams, and the cookies (when
   // there are any) in one Cookie field. The overlay dialog loads it too.
-  static platform::WebRequest firstPageRequest(const std::string& serverURL, const platform::Json& params,
+  static platform::ui::WebRequest firstPageRequest(const std::string& serverURL, const platform::Json& params,
                                                const std::vector<platform::http::Cookie>& cookies);
   // {"url", "query", "fragment"} of an intercepted redirect (query and
   // fragment only when not empty).
@@ -84,17 +84,17 @@ class KPWebViewController : public platform::ViewController,
   void viewWillAppear(bool animated) override;
 
   // Web view delegate.
-  bool webViewShouldStartLoad(platform::WebView& webView, const platform::WebRequest& request,
-                              platform::WebNavigationType type) override;
-  void webViewDidFinishLoad(platform::WebView& webView) override;
-  void webViewDidFailLoad(platform::WebView& webView, const platform::Error& error) override;
+  bool webViewShouldStartLoad(platform::ui::WebView& webView, const platform::ui::WebRequest& request,
+                              platform::ui::WebNavigationType type) override;
+  void webViewDidFinishLoad(platform::ui::WebView& webView) override;
+  void webViewDidFailLoad(platform::ui::WebView& webView, const platform::Error& error) override;
 
   KPWebViewController() = default;
 
  private:
-  std::shared_ptr<platform::WebView> webView_ = std::make_shared<platform::WebView>();
-  std::shared_ptr<platform::ActivityIndicatorView> indicatorView_ =
-      std::make_shared<platform::ActivityIndicatorView>();
+  std::shared_ptr<platform::ui::WebView> webView_ = std::make_shared<platform::ui::WebView>();
+  std::shared_ptr<platform::ui::ActivityIndicatorView> indicatorView_ =
+      std::make_shared<platform::ui::ActivityIndicatorView>();
   std::optional<std::string> appRedirectURI_;
   platform::Json authParams_;
   std::string serverURL_;

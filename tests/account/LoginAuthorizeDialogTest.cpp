@@ -47,9 +47,9 @@ TEST_F(LoginAuthorizeDialogTest, ShowsOverTheWindowAndBouncesInOnTheClock) {
   dialog->show();
 
   EXPECT_TRUE(inWindow(dialog));
-  EXPECT_EQ(dialog->frame(), (platform::Rect{0, 20, 320, 460}));
-  EXPECT_EQ(dialog->webViewFrame(), (platform::Rect{1, 1, 318, 459}));
-  EXPECT_EQ(dialog->closeButton()->frame(), (platform::Rect{290, 1, 29, 29}));
+  EXPECT_EQ(dialog->frame(), (platform::ui::Rect{0, 20, 320, 460}));
+  EXPECT_EQ(dialog->webViewFrame(), (platform::ui::Rect{1, 1, 318, 459}));
+  EXPECT_EQ(dialog->closeButton()->frame(), (platform::ui::Rect{290, 1, 29, 29}));
   EXPECT_EQ(dialog->webView()->request()->url, "https://account.test/oauth2/authorize?client_id=7");
   EXPECT_TRUE(dialog->indicatorView()->isAnimating());
 
@@ -61,7 +61,7 @@ TEST_F(LoginAuthorizeDialogTest, ShowsOverTheWindowAndBouncesInOnTheClock) {
   MainQueue::main().runUntilIdle();
   clock->advance(platform::seconds(0.2));
   MainQueue::main().runUntilIdle();
-  EXPECT_EQ(dialog->transform(), platform::Transform::identity());
+  EXPECT_EQ(dialog->transform(), platform::ui::Transform::identity());
 
   // Turning the device lays the panel out for the new orientation.
   Application::shared().setStatusBarOrientation(platform::InterfaceOrientation::LandscapeRight);

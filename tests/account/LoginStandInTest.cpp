@@ -16,14 +16,14 @@ namespace {
 
 using platform::Application;
 using platform::MainQueue;
-using platform::WebRequest;
-using platform::WebView;
+using platform::ui::WebRequest;
+using platform::ui::WebView;
 
-struct RecordingDelegate : platform::WebViewDelegate {
+struct RecordingDelegate : platform::ui::WebViewDelegate {
   std::vector<std::string> events;
   std::string refusePrefix;
   bool webViewShouldStartLoad(WebView&, const WebRequest& request,
-                              platform::WebNavigationType) override {
+                              platform::ui::WebNavigationType) override {
     events.push_back("should " + request.url);
     return refusePrefix.empty() || request.url.rfind(refusePrefix, 0) != 0;
   }
@@ -59,13 +59,13 @@ TEST(LoginWebViewStandIn, AsksTheDelegateAndKeepsOnlyAllowedLoads) {
 }
 
 TEST(LoginWebViewStandIn, PresentsAndDismissesThroughANavigationController) {
-  auto root = std::make_shared<platform::ViewController>();
-  auto screen = std::make_shared<platform::ViewController>();
-  auto navigation = platform::NavigationController::withRoot(screen);
+  auto root = std::make_shared<platform::ui::ViewController>();
+  auto screen = std::make_shared<platform::ui::ViewController>();
+  auto navigation = platform::ui::NavigationController::withRoot(screen);
   root->becomeVisibleAsRoot();
 
   EXPECT_TRUE(root->presentViewController(navigation, true));
-  EXPECT_FALSE(root->presentViewController(std::make_shared<platform::ViewController>(), true));
+  EXPECT_FALSE(root->presentViewController(std::make_shared<platform::ui::ViewController>(), true));
   EXPECT_TRUE(screen->isVisible());
   EXPECT_TRUE(screen->isViewLoaded());
   EXPECT_EQ(screen->navigationController(), navigation);

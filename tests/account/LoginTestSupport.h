@@ -79,7 +79,7 @@ struct SessionRecorder : lumora::KPSessionDelegate {
 // The login web screen on top of the app, if one is shown.
 inline std::shared_ptr<lumora::KPWebViewController> shownWebScreen() {
   auto top = lumora::KPWebViewController::topMostControllerToPresentVC();
-  auto navigation = std::dynamic_pointer_cast<platform::NavigationController>(top);
+  auto navigation = std::dynamic_pointer_cast<platform::ui::NavigationController>(top);
   if (!navigation) return nullptr;
   return std::dynamic_pointer_cast<lumora::KPWebViewController>(navigation->rootViewController());
 }

@@ -10,6 +10,7 @@ trap 'rm -rf "$work"' EXIT
 fresh_copy() {
   rm -rf "$work/tree"; mkdir -p "$work/tree/docs"
   cp -r "$src_root/src" "$src_root/server" "$work/tree/"
+  mkdir -p "$work/tree/tests"; cp "$src_root/tests/CMakeLists.txt" "$work/tree/tests/"
   cp "$src_root/docs/architecture.md" "$work/tree/docs/"
 }
 expect() {  # expect pass|fail <what>
@@ -32,4 +33,10 @@ fresh_copy; sed -i 's/^lumora_library(lumora_stats stats DEPS lumora_utils)/lumo
 expect fail "a library linking above its row"
 fresh_copy; echo '#include "platform/Error.h"' >> "$work/tree/server/CloudServer.h"
 expect fail "the local cloud including client code"
-echo "7 passed, 0 failed"
+fresh_copy; echo '#include <QImage>' >> "$work/tree/src/screens/common/LMStoryboard.h"
+expect fail "a screen including a Qt header"
+fresh_copy; sed -i 's/^lumora_test(screens_tests screens DEPS lumora_screens)/lumora_test(screens_tests screens DEPS lumora_screens lumora_ui_qt)/' "$work/tree/tests/CMakeLists.txt"
+expect fail "a headless test binary linking the Qt renderer"
+fresh_copy; sed -i 's/^lumora_library(lumora_stats stats DEPS lumora_utils)/lumora_library(lumora_stats stats DEPS lumora_utils Qt6::Gui)/' "$work/tree/src/CMakeLists.txt"
+expect fail "a library other than the renderer linking Qt"
+echo "10 passed, 0 failed"

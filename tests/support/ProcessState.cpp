@@ -8,6 +8,8 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/device/Reachability.h"
 #include "platform/device/TelephonyNetworkInfo.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Window.h"
 
 namespace {
 
@@ -20,6 +22,9 @@ class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
     // Network facts a test fixed go back to the machine's own.
     platform::Reachability::setStatusForTesting(std::nullopt);
     platform::TelephonyNetworkInfo::configure(std::nullopt, std::nullopt);
+    // Windows, alerts and the device profile of the UI kit.
+    platform::ui::AlertView::resetForTesting();
+    platform::ui::Screen::main().resetForTesting();
   }
 };
 

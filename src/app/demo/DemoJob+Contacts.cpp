@@ -179,7 +179,7 @@ bool DemoJob::seedAddressBook() {
     }
   }
   if (auto saved = book->save(); !saved.ok()) {
-    outcome(false, saved.error().description());
+    failed(saved.error());
     return false;
   }
   outcome(true, std::to_string(book->peopleInSource(source).size()) + " people in the address book");
@@ -211,7 +211,7 @@ bool DemoJob::syncContacts(const std::string& title) {
   if (!failure && !estimate.ok()) failure = estimate.error();
   if (failure) {
     contacts_->setDelegate(nullptr);
-    outcome(false, failure->description());
+    failed(*failure);
     return false;
   }
   auto line = [](const platform::Json& c) {
@@ -232,7 +232,7 @@ bool DemoJob::syncContacts(const std::string& title) {
   reports->finish();
   contacts_->setDelegate(nullptr);
   if (reports->failure) {
-    outcome(false, reports->failure->description());
+    failed(*reports->failure);
     return false;
   }
   outcome(true, "synced");

@@ -44,7 +44,7 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
   for (int i = 0; i < kDemoPhotos; ++i) {
     auto picture = platform::Image::imageWithData(gradientPixels(i));
     auto jpeg = picture.ok() ? picture->JPEGRepresentation(0.8) : platform::Result<platform::Bytes>(picture.error());
-    if (!jpeg.ok()) return jpeg.error().description();
+    if (!jpeg.ok()) return failureText(jpeg.error());
     const auto path = photos::PhotoLibrary::folder() / ("IMG_" + std::to_string(2000 + i) + ".JPG");
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return "cannot write " + path.string();
@@ -58,7 +58,7 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
   auto made = library.performChangesAndWait([&](photos::ChangeRequests& changes) {
     changes.addAssets(changes.creationRequestForAssetCollectionWithTitle(kFamilyAlbum), family);
   });
-  return made.ok() ? std::string() : made.error().description();
+  return made.ok() ? std::string() : failureText(made.error());
 }
 
 // Hears the backup's reports (on the main thread) and draws the bar: redrawn
@@ -75,7 +75,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
                                        std::uint64_t index, std::uint64_t total) {
       ++failed;
-      show(index + 1, total, "failed: " + error.description());
+      show(index + 1, total, "failed: " + failureText(error));
     };
     didAdapterFinishBackupImages = [this](const std::vector<LMImage>&, std::uint64_t) { finished = true; };
     didAdapterFailBackupImages = [this](const platform::Error& error) { failure = error; };
@@ -142,7 +142,7 @@ bool DemoJob::backupPhotos() {
   gallery->setDelegate(nullptr);
   if (!answered) return false;
   if (reports->failure || !reports->finished) {
-    outcome(false, reports->failure ? reports->failure->description() : std::string("the backup did not end"));
+    outcome(false, reports->failure ? failureText(*reports->failure) : std::string("the backup did not end"));
     return false;
   }
   const bool ok = reports->failed == 0;

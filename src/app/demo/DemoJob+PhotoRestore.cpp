@@ -134,7 +134,7 @@ bool DemoJob::restoreAlbum() {
   // The user lets the app at each phone's photos.
   auto allowPhotos = [&] {
     auto allowed = photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
-    if (!allowed.ok()) outcome(false, allowed.error().description());
+    if (!allowed.ok()) failed(allowed.error());
     return allowed.ok();
   };
   auto restore = std::make_shared<Restore>();
@@ -165,7 +165,7 @@ bool DemoJob::restoreAlbum() {
   platform::AppHome::setRoot(home);
   if (!answered) return false;
   if (restore->failure || !restore->failed.empty() || !restore->problem.empty()) {
-    outcome(false, restore->failure ? restore->failure->description()
+    outcome(false, restore->failure ? failureText(*restore->failure)
                    : restore->problem.empty() ? fmt::format("{} image(s) failed", restore->failed.size())
                                               : restore->problem);
     return false;

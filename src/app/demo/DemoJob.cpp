@@ -1,5 +1,9 @@
 #include "app/demo/DemoJob.h"
 
+#include "platform/ui/Resources.h"
+#include "platform/ui/StringFormat.h"
+#include "screens/common/LMCustomUtils.h"
+
 #include <fmt/format.h>
 
 #include <atomic>
@@ -79,6 +83,12 @@ void DemoJob::step(const std::string& text) {
   std::fflush(out_);
 }
 
+std::string failureText(const platform::Error& error) {
+  if (auto message = LMCustomUtils::messageForURLError(error, "demo")) return *message;
+  return platform::ui::stringWithFormat(platform::ui::localizedString("Operation Failed Format"),
+                                        {error.description()});
+}
+
 void DemoJob::outcome(bool ok, const std::string& text) {
   std::fprintf(out_, "    %s %s\n", ok ? "ok:" : "FAILED:", text.c_str());
   std::fflush(out_);
@@ -111,7 +121,7 @@ bool DemoJob::signIn() {
   if (!waitFor([handoff] { return handoff->finished.load(); }, options_.signInLimit)) return false;
   platform::Status failure = handoff->take();
   if (!failure.ok()) {
-    outcome(false, failure.error().description());
+    failed(failure.error());
     return false;
   }
   auto passport = manager->passportForSid(kCloudSid);
@@ -153,7 +163,7 @@ bool DemoJob::relocate() {
   auto operation = offMain([adapter = adapter_] { return adapter->requestHostListWithRomCountry(std::nullopt); });
   if (!operation) return false;
   if (auto error = operation->error()) {
-    outcome(false, error->description());
+    failed(*error);
     return false;
   }
   auto hosts = adapter_->hostList();
@@ -172,7 +182,7 @@ bool DemoJob::registerDevice() {
   }
   platform::Status failure = handoff->take();
   if (!failure.ok()) {
-    outcome(false, failure.error().description());
+    failed(failure.error());
     return false;
   }
   outcome(true, "device registered");
@@ -185,7 +195,7 @@ bool DemoJob::listDevices() {
   if (!operation) return false;
   auto reply = operation->result();
   if (!reply.ok() || !reply->is_object()) {
-    outcome(false, reply.ok() ? std::string("empty reply") : reply.error().description());
+    outcome(false, reply.ok() ? std::string("empty reply") : failureText(reply.error()));
     return false;
   }
   auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());

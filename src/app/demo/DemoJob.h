@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Error.h"
+
 namespace lumora {
 
 struct DemoOptions {
@@ -28,6 +30,10 @@ struct DemoOptions {
   std::chrono::milliseconds stepLimit = std::chrono::minutes(5);
 };
 
+// What the user reads of a failure: the screens' message for its code, else
+// a general sentence around the error's own description.
+std::string failureText(const platform::Error& error);
+
 class DemoJob {
  public:
   DemoJob(DemoOptions options, std::FILE* out);
@@ -36,6 +42,7 @@ class DemoJob {
  private:
   void step(const std::string& text);
   void outcome(bool ok, const std::string& text);
+  void failed(const platform::Error& error) { outcome(false, failureText(error)); }
   bool signIn();
   bool relocate();
   bool registerDevice();

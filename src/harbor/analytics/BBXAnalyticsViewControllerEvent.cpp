@@ -9,7 +9,7 @@
 namespace lumora {
 
 std::optional<std::string> BBXAnalyticsViewControllerEvent::classNameOf(
-    const platform::ViewController& viewController) {
+    const platform::ui::ViewController& viewController) {
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> name(
       abi::__cxa_demangle(typeid(viewController).name(), nullptr, nullptr, &status), std::free);
@@ -18,7 +18,7 @@ std::optional<std::string> BBXAnalyticsViewControllerEvent::classNameOf(
 }
 
 std::optional<BBXAnalyticsViewControllerEvent> BBXAnalyticsViewControllerEvent::make(
-    const platform::ViewController& viewController, const std::string& eventKey, std::uint64_t timestamp,
+    const platform::ui::ViewController& viewController, const std::string& eventKey, std::uint64_t timestamp,
     const std::string& eventIdentifier) {
   const auto className = classNameOf(viewController);
   if (!className) return std::nullopt;
@@ -30,12 +30,12 @@ std::optional<BBXAnalyticsViewControllerEvent> BBXAnalyticsViewControllerEvent::
 }
 
 std::optional<BBXAnalyticsViewControllerEvent> BBXAnalyticsViewControllerEvent::appearedEvent(
-    const platform::ViewController& viewController, std::uint64_t timestamp, const std::string& eventIdentifier) {
+    const platform::ui::ViewController& viewController, std::uint64_t timestamp, const std::string& eventIdentifier) {
   return make(viewController, "view_controller_appeared", timestamp, eventIdentifier);
 }
 
 std::optional<BBXAnalyticsViewControllerEvent> BBXAnalyticsViewControllerEvent::disappearedEvent(
-    const platform::ViewController& viewController, std::uint64_t timestamp, const std::string& eventIdentifier) {
+    const platform::ui::ViewController& viewController, std::uint64_t timestamp, const std::string& eventIdentifier) {
   return make(viewController, "view_controller_disappeared", timestamp, eventIdentifier);
 }
 

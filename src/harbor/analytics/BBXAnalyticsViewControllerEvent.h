@@ -16,18 +16,18 @@ namespace lumora {
 
 class BBXAnalyticsViewControllerEvent : public BBXAnalyticsEvent {
  public:
-  static std::optional<BBXAnalyticsViewControllerEvent> make(const platform::ViewController& viewController,
+  static std::optional<BBXAnalyticsViewControllerEvent> make(const platform::ui::ViewController& viewController,
                                                              const std::string& eventKey, std::uint64_t timestamp,
                                                              const std::string& eventIdentifier);
-  static std::optional<BBXAnalyticsViewControllerEvent> appearedEvent(const platform::ViewController& viewController,
+  static std::optional<BBXAnalyticsViewControllerEvent> appearedEvent(const platform::ui::ViewController& viewController,
                                                                       std::uint64_t timestamp,
                                                                       const std::string& eventIdentifier);
   static std::optional<BBXAnalyticsViewControllerEvent> disappearedEvent(
-      const platform::ViewController& viewController, std::uint64_t timestamp, const std::string& eventIdentifier);
+      const platform::ui::ViewController& viewController, std::uint64_t timestamp, const std::string& eventIdentifier);
 
   // The dynamic class's name ("lumora::LoginScreen"); nullopt when the
   // run-time cannot spell it.
-  static std::optional<std::string> classNameOf(const platform::ViewController& viewController);
+  static std::optional<std::string> classNameOf(const platform::ui::ViewController& viewController);
 
  protected:
   const char* className() const override { return "BBXAnalyticsViewControllerEvent"; }

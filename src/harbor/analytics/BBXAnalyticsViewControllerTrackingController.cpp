@@ -8,8 +8,8 @@ namespace {
 
 // What the hooks replaced; kept after tracking stops, as the hooks of a
 // later start replace the same implementations again.
-std::atomic<platform::AppearanceImplementation> gPreviousDidAppear{nullptr};
-std::atomic<platform::AppearanceImplementation> gPreviousDidDisappear{nullptr};
+std::atomic<platform::ui::AppearanceImplementation> gPreviousDidAppear{nullptr};
+std::atomic<platform::ui::AppearanceImplementation> gPreviousDidDisappear{nullptr};
 
 std::mutex& trackingSharedMutex() {
   static std::mutex m;
@@ -48,13 +48,13 @@ void BBXAnalyticsViewControllerTrackingController::setUpUIViewControllerSwizzle(
   isTracking_ = true;
   // A hook that another tracking object installed is not kept as the
   // implementation to call: it would call itself for ever.
-  platform::AppearanceImplementation previous = nullptr;
-  if (replaceMethodImplementationForClass(platform::AppearanceMethod::ViewDidAppear, &appearanceHook, &previous) &&
+  platform::ui::AppearanceImplementation previous = nullptr;
+  if (replaceMethodImplementationForClass(platform::ui::AppearanceMethod::ViewDidAppear, &appearanceHook, &previous) &&
       previous != &appearanceHook) {
     gPreviousDidAppear = previous;
   }
   previous = nullptr;
-  if (replaceMethodImplementationForClass(platform::AppearanceMethod::ViewDidDisappear, &disappearanceHook,
+  if (replaceMethodImplementationForClass(platform::ui::AppearanceMethod::ViewDidDisappear, &disappearanceHook,
                                           &previous) &&
       previous != &disappearanceHook) {
     gPreviousDidDisappear = previous;
@@ -65,10 +65,10 @@ void BBXAnalyticsViewControllerTrackingController::cleanUpUIViewControllerSwizzl
   if (!isTracking_) return;
   isTracking_ = false;
   if (auto previous = gPreviousDidAppear.load()) {
-    replaceMethodImplementationForClass(platform::AppearanceMethod::ViewDidAppear, previous, nullptr);
+    replaceMethodImplementationForClass(platform::ui::AppearanceMethod::ViewDidAppear, previous, nullptr);
   }
   if (auto previous = gPreviousDidDisappear.load()) {
-    replaceMethodImplementationForClass(platform::AppearanceMethod::ViewDidDisappear, previous, nullptr);
+    replaceMethodImplementationForClass(platform::ui::AppearanceMethod::ViewDidDisappear, previous, nullptr);
   }
 }
 
@@ -88,19 +88,19 @@ bool BBXAnalyticsViewControllerTrackingController::isBlacklistedViewControllerCl
 }
 
 bool BBXAnalyticsViewControllerTrackingController::shouldLogViewController(
-    const platform::ViewController& viewController) const {
+    const platform::ui::ViewController& viewController) const {
   return !isBlacklistedViewControllerClass(std::type_index(typeid(viewController)));
 }
 
 bool BBXAnalyticsViewControllerTrackingController::replaceMethodImplementationForClass(
-    platform::AppearanceMethod method, platform::AppearanceImplementation implementation,
-    platform::AppearanceImplementation* oldImplementation) {
-  const platform::AppearanceImplementation previous = platform::replaceAppearanceImplementation(method, implementation);
+    platform::ui::AppearanceMethod method, platform::ui::AppearanceImplementation implementation,
+    platform::ui::AppearanceImplementation* oldImplementation) {
+  const platform::ui::AppearanceImplementation previous = platform::ui::replaceAppearanceImplementation(method, implementation);
   if (oldImplementation && previous) *oldImplementation = previous;
   return previous != nullptr;
 }
 
-void BBXAnalyticsViewControllerTrackingController::appearanceHook(platform::ViewController& receiver, bool animated) {
+void BBXAnalyticsViewControllerTrackingController::appearanceHook(platform::ui::ViewController& receiver, bool animated) {
   if (auto previous = gPreviousDidAppear.load()) previous(receiver, animated);
   auto shared = sharedInstance();
   if (!shared->shouldLogViewController(receiver)) return;
@@ -109,7 +109,7 @@ void BBXAnalyticsViewControllerTrackingController::appearanceHook(platform::View
   }
 }
 
-void BBXAnalyticsViewControllerTrackingController::disappearanceHook(platform::ViewController& receiver,
+void BBXAnalyticsViewControllerTrackingController::disappearanceHook(platform::ui::ViewController& receiver,
                                                                      bool animated) {
   if (auto previous = gPreviousDidDisappear.load()) previous(receiver, animated);
   auto shared = sharedInstance();

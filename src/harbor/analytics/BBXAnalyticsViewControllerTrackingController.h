@@ -31,9 +31,9 @@ class BBXAnalyticsViewControllerTrackingDelegate {
  public:
   virtual ~BBXAnalyticsViewControllerTrackingDelegate() = default;
   virtual void viewControllerTrackingControllerDidDetectAppearanceOfViewController(
-      BBXAnalyticsViewControllerTrackingController& controller, platform::ViewController& viewController) = 0;
+      BBXAnalyticsViewControllerTrackingController& controller, platform::ui::ViewController& viewController) = 0;
   virtual void viewControllerTrackingControllerDidDetectDisappearanceOfViewController(
-      BBXAnalyticsViewControllerTrackingController& controller, platform::ViewController& viewController) = 0;
+      BBXAnalyticsViewControllerTrackingController& controller, platform::ui::ViewController& viewController) = 0;
 };
 
 class BBXAnalyticsViewControllerTrackingController {
@@ -57,13 +57,13 @@ class BBXAnalyticsViewControllerTrackingController {
   void addBlackListViewControllerClass(std::type_index viewControllerClass);
   void removeBlackListViewControllerClass(std::type_index viewControllerClass);
   bool isBlacklistedViewControllerClass(std::type_index viewControllerClass) const;
-  bool shouldLogViewController(const platform::ViewController& viewController) const;
+  bool shouldLogViewController(const platform::ui::ViewController& viewController) const;
 
   // Installs `implementation` for `method`, storing the replaced one in
   // `oldImplementation` when given; whether there was one.
-  static bool replaceMethodImplementationForClass(platform::AppearanceMethod method,
-                                                  platform::AppearanceImplementation implementation,
-                                                  platform::AppearanceImplementation* oldImplementation);
+  static bool replaceMethodImplementationForClass(platform::ui::AppearanceMethod method,
+                                                  platform::ui::AppearanceImplementation implementation,
+                                                  platform::ui::AppearanceImplementation* oldImplementation);
 
   std::shared_ptr<BBXAnalyticsViewControllerTrackingDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(std::weak_ptr<BBXAnalyticsViewControllerTrackingDelegate> delegate) {
@@ -71,8 +71,8 @@ class BBXAnalyticsViewControllerTrackingController {
   }
 
  private:
-  static void appearanceHook(platform::ViewController& receiver, bool animated);
-  static void disappearanceHook(platform::ViewController& receiver, bool animated);
+  static void appearanceHook(platform::ui::ViewController& receiver, bool animated);
+  static void disappearanceHook(platform::ui::ViewController& receiver, bool animated);
 
   bool isTracking_ = false;
   std::weak_ptr<BBXAnalyticsViewControllerTrackingDelegate> delegate_;

@@ -22,9 +22,9 @@ Application& Application::shared() {
 
 namespace {
 // Every app has a root screen; the stand-in starts with a plain one.
-std::shared_ptr<Window> newKeyWindow() {
-  auto window = std::make_shared<Window>(Rect{0, 0, 320, 480});
-  auto root = std::make_shared<ViewController>();
+std::shared_ptr<ui::Window> newKeyWindow() {
+  auto window = std::make_shared<ui::Window>(ui::Rect{0, 0, 320, 480});
+  auto root = std::make_shared<ui::ViewController>();
   window->setRootViewController(root);
   root->becomeVisibleAsRoot();
   return window;
@@ -170,13 +170,33 @@ void Application::deliverRemoteNotification(Json userInfo) {
   });
 }
 
-void Application::setRootViewController(std::shared_ptr<ViewController> root) {
+void Application::setRootViewController(std::shared_ptr<ui::ViewController> root) {
   keyWindow_->setRootViewController(root);
   if (root && !root->isVisible()) root->becomeVisibleAsRoot();
 }
 
-std::shared_ptr<ViewController> Application::rootViewController() const {
+std::shared_ptr<ui::ViewController> Application::rootViewController() const {
   return keyWindow_->rootViewController();
+}
+
+ApplicationState Application::applicationState() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+void Application::setApplicationState(ApplicationState state) {
+  std::lock_guard lock(mutex_);
+  state_ = state;
+}
+
+void Application::scheduleLocalNotification(LocalNotification notification) {
+  std::lock_guard lock(mutex_);
+  localNotifications_.push_back(std::move(notification));
+}
+
+std::vector<LocalNotification> Application::scheduledLocalNotifications() const {
+  std::lock_guard lock(mutex_);
+  return localNotifications_;
 }
 
 void Application::resetForTesting() {
@@ -192,7 +212,9 @@ void Application::resetForTesting() {
   }
   keyWindow_ = newKeyWindow();
   orientation_ = InterfaceOrientation::Portrait;
-  applicationFrame_ = Rect{0, 20, 320, 460};
+  applicationFrame_ = ui::Rect{0, 20, 320, 460};
+  state_ = ApplicationState::Active;
+  localNotifications_.clear();
 }
 
 }  // namespace platform

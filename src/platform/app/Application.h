@@ -17,7 +17,8 @@
 // the main queue.
 //
 // Ownership: shared() is process-wide, created on first use and never
-// destroyed; the app delegate is held weakly. Threading: the scheme table and the record of opened URLs are
+// destroyed; the app delegate is held weakly. Threading: the scheme table,
+// the record of opened URLs, the app state and the local notifications are
 // locked and may be used from any thread; the window and orientation belong
 // to the main thread. Failures: a URL without a registered scheme is not
 // opened (false).
@@ -32,11 +33,14 @@
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
-#include "platform/ui/View.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/ui/Window.h"
 
 namespace platform {
 
+namespace ui {
 class ViewController;
+}
 
 // Posted on the default notification centre by whoever drives the app (the
 // app shell, tests) as the app's state changes, on the main thread.
@@ -59,6 +63,19 @@ enum class InterfaceOrientation {
 };
 
 bool isLandscape(InterfaceOrientation orientation);
+
+// Where the app is: in front and taking events, in front but not taking
+// them (an alert of the system, a call), or in the background.
+enum class ApplicationState { Active, Inactive, Background };
+
+// A notification the app schedules for the user (shown by the system at its
+// fire date, in front or not).
+struct LocalNotification {
+  std::string alertBody;
+  Clock::TimePoint fireDate;
+  bool hasSound = false;
+  int badgeNumber = 0;
+};
 
 // Remote-notification types, as bits.
 enum RemoteNotificationType : unsigned {
@@ -120,18 +137,28 @@ class Application {
   // Hand an opened notification's payload to the delegate.
   void deliverRemoteNotification(Json userInfo);
 
-  std::shared_ptr<Window> keyWindow() const { return keyWindow_; }
+  std::shared_ptr<ui::Window> keyWindow() const { return keyWindow_; }
   // Sets the key window's root screen and shows it.
-  void setRootViewController(std::shared_ptr<ViewController> root);
-  std::shared_ptr<ViewController> rootViewController() const;
+  void setRootViewController(std::shared_ptr<ui::ViewController> root);
+  std::shared_ptr<ui::ViewController> rootViewController() const;
+
+  // The app's state (Active at start). Whoever drives the app sets it and
+  // posts the matching notification.
+  ApplicationState applicationState() const;
+  void setApplicationState(ApplicationState state);
+
+  // Local notifications: the record of those scheduled, oldest first.
+  void scheduleLocalNotification(LocalNotification notification);
+  std::vector<LocalNotification> scheduledLocalNotifications() const;
 
   InterfaceOrientation statusBarOrientation() const { return orientation_; }
   void setStatusBarOrientation(InterfaceOrientation orientation) { orientation_ = orientation; }
   // The screen less the status bar, in portrait coordinates.
-  Rect applicationFrame() const { return applicationFrame_; }
-  void setApplicationFrame(const Rect& frame) { applicationFrame_ = frame; }
+  ui::Rect applicationFrame() const { return applicationFrame_; }
+  void setApplicationFrame(const ui::Rect& frame) { applicationFrame_ = frame; }
 
-  // Back to a fresh state: no schemes, nothing opened, no delegate, no
+  // Back to a fresh state: active, no local notifications, no schemes,
+  // nothing opened, no delegate, no
   // remote-notification registration, a new window with a plain root
   // screen (as at start), portrait.
   void resetForTesting();
@@ -151,9 +178,11 @@ class Application {
   unsigned legacyTypes_ = 0;
   bool remoteRegistered_ = false;
   int remoteRegistrations_ = 0;
-  std::shared_ptr<Window> keyWindow_;
+  std::shared_ptr<ui::Window> keyWindow_;
+  ApplicationState state_ = ApplicationState::Active;
+  std::vector<LocalNotification> localNotifications_;
   InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
-  Rect applicationFrame_{0, 20, 320, 460};
+  ui::Rect applicationFrame_{0, 20, 320, 460};
 };
 
 }  // namespace platform

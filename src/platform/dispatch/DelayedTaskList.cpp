@@ -63,6 +63,15 @@ void DelayedTaskList::takeDue(std::deque<Task>& ready, std::vector<Task>& droppe
   for (auto& entry : due) ready.push_back(std::move(entry.task));
 }
 
+std::optional<Clock::SteadyTimePoint> DelayedTaskList::earliestDue(const std::shared_ptr<Clock>& clock) const {
+  std::optional<Clock::SteadyTimePoint> earliest;
+  for (const auto& entry : entries_) {
+    if (entry.clock.lock() != clock) continue;
+    if (!earliest || entry.due < *earliest) earliest = entry.due;
+  }
+  return earliest;
+}
+
 void DelayedTaskList::clear(std::vector<Task>& dropped) {
   for (auto& entry : entries_) dropped.push_back(std::move(entry.task));
   entries_.clear();

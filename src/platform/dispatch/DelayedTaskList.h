@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
@@ -39,6 +40,8 @@ class DelayedTaskList {
   // moves tasks whose clock is gone to `dropped`.
   void takeDue(std::deque<Task>& ready, std::vector<Task>& dropped);
 
+  // The earliest due time of the entries scheduled on `clock`.
+  std::optional<Clock::SteadyTimePoint> earliestDue(const std::shared_ptr<Clock>& clock) const;
   // Moves every task to `dropped`.
   void clear(std::vector<Task>& dropped);
 

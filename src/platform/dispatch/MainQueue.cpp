@@ -51,6 +51,8 @@ void MainQueue::asyncAfter(Clock::Duration delay, Task task) {
   line_->postAfter(delay, std::move(task));
 }
 
+std::optional<Clock::SteadyTimePoint> MainQueue::nextDueTime() const { return line_->nextDelayedDue(); }
+
 std::size_t MainQueue::runUntilIdle() {
   PumpScope pumping;
   std::size_t count = 0;

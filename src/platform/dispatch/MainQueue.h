@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -49,6 +50,10 @@ class MainQueue final : public DispatchQueue {
   // ran. Never blocks waiting for new work (a task that always queues itself
   // again keeps it running).
   std::size_t runUntilIdle();
+
+  // When the next delayed task falls due on the current clock, if one
+  // waits: a test on a manual clock moves the clock there when idle.
+  std::optional<Clock::SteadyTimePoint> nextDueTime() const;
 
   // Pumps until pred() holds or `realTimeout` of real time has passed,
   // blocking while idle (woken by new tasks; pred and the clock are looked at

@@ -88,6 +88,11 @@ void TaskPool::waitForReady(std::chrono::steady_clock::time_point deadline) {
   workAvailable_.wait_until(lock, deadline, [this] { return !ready_.empty() || delayed_.anyDue(); });
 }
 
+std::optional<Clock::SteadyTimePoint> TaskPool::nextDelayedDue() {
+  std::lock_guard lock(mutex_);
+  return delayed_.earliestDue(Clock::current());
+}
+
 void TaskPool::discardAll() {
   std::vector<Task> dropped;
   std::deque<Task> ready;

@@ -48,6 +48,10 @@ class TaskPool : public std::enable_shared_from_this<TaskPool> {
   // `deadline` (real time) has passed.
   void waitForReady(std::chrono::steady_clock::time_point deadline);
 
+  // When the next delayed task falls due on the current clock (none: no
+  // delayed task of that clock is waiting).
+  std::optional<Clock::SteadyTimePoint> nextDelayedDue();
+
   // Drops every queued and delayed task unrun (their captures are released
   // on the calling thread, outside the pool's lock).
   void discardAll();

@@ -173,9 +173,21 @@ std::optional<UserDefaults::Value> UserDefaults::storable(const Value& value) {
   return value;
 }
 
+std::string UserDefaults::languageFromLocale(const char* locale) {
+  std::string text = locale ? locale : "";
+  if (text.rfind("zh", 0) == 0) {
+    bool traditional = text.find("TW") != std::string::npos || text.find("HK") != std::string::npos ||
+                       text.find("Hant") != std::string::npos;
+    return traditional ? "zh-Hant" : "zh-Hans";
+  }
+  auto end = text.find_first_of("_.@");
+  std::string language = text.substr(0, end);
+  return language.empty() || language == "C" || language == "POSIX" ? "en" : language;
+}
+
 void UserDefaults::resetRegisteredLocked() const {
   registered_.clear();
-  registered_[kAppleLanguagesKey] = Json::array({"en"});
+  registered_[kAppleLanguagesKey] = Json::array({languageFromLocale(std::getenv("LANG"))});
 }
 
 void UserDefaults::ensureLoadedLocked() const {

@@ -17,7 +17,8 @@
 // millisecond, between December 1932 and January 2069.
 //
 // Registered defaults (registerDefaults) answer reads for keys that hold no
-// stored value and are never saved; "AppleLanguages" is registered as ["en"].
+// stored value and are never saved; "AppleLanguages" is registered as the
+// language of $LANG ("en" without one).
 //
 // Ownership: standard() is one process-wide store, created on first use;
 // other suites are plain objects owned by their creator.
@@ -52,6 +53,9 @@ class UserDefaults {
   using Dictionary = std::map<std::string, Value>;
 
   static constexpr const char* kAppleLanguagesKey = "AppleLanguages";
+  // The language a POSIX locale names ("zh_CN.UTF-8" -> "zh-Hans",
+  // "de_DE" -> "de"; none, "C" or "POSIX" -> "en").
+  static std::string languageFromLocale(const char* locale);
 
   // A store of its own in `file` (created on the first change), loaded now.
   explicit UserDefaults(std::filesystem::path file);

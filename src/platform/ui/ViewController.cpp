@@ -1,13 +1,37 @@
 #include "platform/ui/ViewController.h"
 
+#include "platform/dispatch/MainQueue.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/ViewControllerAppearance.h"
 
-namespace platform {
+namespace platform::ui {
 
-void ViewController::loadViewIfNeeded() {
-  if (viewLoaded_) return;
-  viewLoaded_ = true;
-  viewDidLoad();
+std::shared_ptr<View> ViewController::view() {
+  if (!view_) {
+    loadView();
+    if (!view_) view_ = std::make_shared<View>(Screen::main().bounds());
+    view_->setViewController(weak_from_this());
+    viewDidLoad();
+  }
+  return view_;
+}
+
+void ViewController::setView(std::shared_ptr<View> view) {
+  view_ = std::move(view);
+  if (view_) view_->setViewController(weak_from_this());
+}
+
+void ViewController::loadView() {
+  auto v = std::make_shared<View>(Screen::main().bounds());
+  v->setBackgroundColor(Color::white());
+  setView(v);
+}
+
+std::shared_ptr<NavigationController> ViewController::navigationController() const {
+  if (auto navigation = navigation_.lock()) return navigation;
+  if (auto parent = parent_.lock()) return parent->navigationController();
+  return nullptr;
 }
 
 void ViewController::appear(bool animated) {
@@ -31,34 +55,62 @@ void ViewController::disappear(bool animated) {
     presented_.reset();
     child->presenting_.reset();
     child->disappear(animated);
+    if (child->isViewLoaded()) child->view()->removeFromSuperview();
   }
+  viewWillDisappear(animated);
   visible_ = false;
   viewDidDisappear(animated);
 }
 
 void ViewController::becomeVisibleAsRoot() { appear(false); }
 
-bool ViewController::presentViewController(const std::shared_ptr<ViewController>& controller,
-                                           bool animated) {
+bool ViewController::presentViewController(const std::shared_ptr<ViewController>& controller, bool animated,
+                                           std::function<void()> completion) {
   if (!controller || controller.get() == this || presented_) return false;
   if (controller->presentingViewController() || controller->isVisible()) return false;
   presented_ = controller;
   controller->presenting_ = weak_from_this();
+  if (isViewLoaded()) {
+    if (auto window = view()->window()) {
+      auto shown = controller->view();
+      shown->setFrame(window->bounds());
+      window->addSubview(shown);
+    }
+  }
   controller->appear(animated);
+  if (completion) MainQueue::main().async(std::move(completion));
   return true;
 }
 
-bool ViewController::dismissViewController(bool animated) {
+bool ViewController::dismissViewController(bool animated, std::function<void()> completion) {
   if (presented_) {
     auto child = presented_;
     presented_.reset();
     child->presenting_.reset();
     child->disappear(animated);
+    if (child->isViewLoaded()) child->view()->removeFromSuperview();
+    if (completion) MainQueue::main().async(std::move(completion));
     return true;
   }
-  if (auto presenter = presenting_.lock()) return presenter->dismissViewController(animated);
-  if (auto navigation = navigation_.lock()) return navigation->dismissViewController(animated);
+  if (auto presenter = presenting_.lock()) return presenter->dismissViewController(animated, std::move(completion));
+  if (auto navigation = navigationController()) {
+    if (navigation.get() != this) return navigation->dismissViewController(animated, std::move(completion));
+  }
   return false;
+}
+
+void ViewController::addChildViewController(const std::shared_ptr<ViewController>& child) {
+  if (!child || child.get() == this) return;
+  child->removeFromParentViewController();
+  child->parent_ = weak_from_this();
+  children_.push_back(child);
+}
+
+void ViewController::removeFromParentViewController() {
+  auto parent = parent_.lock();
+  parent_.reset();
+  if (!parent) return;
+  std::erase_if(parent->children_, [this](const auto& c) { return c.get() == this; });
 }
 
 bool ViewController::tapLeftBarButton() {
@@ -68,22 +120,123 @@ bool ViewController::tapLeftBarButton() {
   return true;
 }
 
-std::shared_ptr<NavigationController> NavigationController::withRoot(
-    std::shared_ptr<ViewController> root) {
+bool ViewController::tapRightBarButton() {
+  if (!navigationItem_.rightBarButtonItem || !navigationItem_.rightBarButtonItem->action) return false;
+  auto action = navigationItem_.rightBarButtonItem->action;
+  action();
+  return true;
+}
+
+std::shared_ptr<NavigationController> NavigationController::withRoot(std::shared_ptr<ViewController> root) {
   auto navigation = std::make_shared<NavigationController>();
-  if (root) root->navigation_ = navigation;
-  navigation->root_ = std::move(root);
+  if (root) {
+    root->navigation_ = navigation;
+    navigation->stack_.push_back(std::move(root));
+  }
   return navigation;
+}
+
+std::shared_ptr<ViewController> NavigationController::rootViewController() const {
+  return stack_.empty() ? nullptr : stack_.front();
+}
+
+std::shared_ptr<ViewController> NavigationController::topViewController() const {
+  return stack_.empty() ? nullptr : stack_.back();
+}
+
+StatusBarStyle NavigationController::preferredStatusBarStyle() const {
+  auto top = topViewController();
+  return top ? top->preferredStatusBarStyle() : ViewController::preferredStatusBarStyle();
+}
+
+void NavigationController::viewDidLoad() {
+  bar_ = std::make_shared<View>();
+  bar_->setBackgroundColor(colorWithHexString("f7f7f7"));
+  showTop();
+}
+
+void NavigationController::setNavigationBarHidden(bool hidden) {
+  barHidden_ = hidden;
+  if (isViewLoaded()) showTop();
+}
+
+// The top controller's view under the bar, and the bar showing its item.
+void NavigationController::showTop() {
+  auto container = view();
+  Rect b = container->bounds();
+  for (auto& controller : stack_) {
+    if (controller != topViewController() && controller->isViewLoaded()) controller->view()->removeFromSuperview();
+  }
+  auto top = topViewController();
+  double barHeight = barHidden_ ? 0 : kBarHeight;
+  if (top) {
+    auto v = top->view();
+    v->setFrame({0, barHeight, b.width, b.height - barHeight});
+    if (v->superview() != container) container->insertSubview(v, 0);
+  }
+  for (auto& child : std::vector<std::shared_ptr<View>>(bar_->subviews())) child->removeFromSuperview();
+  bar_->setFrame({0, 0, b.width, kBarHeight});
+  bar_->setHidden(barHidden_);
+  if (bar_->superview() != container) container->addSubview(bar_);
+  if (!top) return;
+  auto title = std::make_shared<Label>(Rect{60, kStatusBarHeight, b.width - 120, 44});
+  title->setText(top->navigationItem().title);
+  title->setFont(Font::boldSystemFont(17));
+  title->setTextAlignment(TextAlignment::Center);
+  bar_->addSubview(title);
+  std::weak_ptr<ViewController> weakTop = top;
+  auto addItem = [&](const std::optional<BarButtonItem>& item, bool left) {
+    if (!item) return;
+    auto button = std::make_shared<Button>(Rect{left ? 8 : b.width - 68, kStatusBarHeight, 60, 44});
+    button->setTitle(item->title);
+    button->setTitleColor(colorWithHexString("1c65c5"));
+    button->setAction([weakTop, left] {
+      if (auto controller = weakTop.lock()) left ? controller->tapLeftBarButton() : controller->tapRightBarButton();
+    });
+    bar_->addSubview(button);
+  };
+  addItem(top->navigationItem().leftBarButtonItem, true);
+  addItem(top->navigationItem().rightBarButtonItem, false);
+}
+
+void NavigationController::pushViewController(const std::shared_ptr<ViewController>& controller, bool animated) {
+  if (!controller) return;
+  auto previous = topViewController();
+  controller->navigation_ = std::static_pointer_cast<NavigationController>(shared_from_this());
+  stack_.push_back(controller);
+  if (isViewLoaded()) showTop();
+  if (isVisible()) {
+    if (previous) previous->disappear(animated);
+    controller->appear(animated);
+  }
+}
+
+std::shared_ptr<ViewController> NavigationController::popViewController(bool animated) {
+  if (stack_.size() < 2) return nullptr;
+  auto popped = stack_.back();
+  stack_.pop_back();
+  if (popped->isViewLoaded()) popped->view()->removeFromSuperview();
+  if (isViewLoaded()) showTop();
+  if (isVisible()) {
+    popped->disappear(animated);
+    topViewController()->appear(animated);
+  }
+  popped->navigation_.reset();
+  return popped;
+}
+
+void NavigationController::popToRootViewController(bool animated) {
+  while (stack_.size() > 1) popViewController(animated);
 }
 
 void NavigationController::appear(bool animated) {
   ViewController::appear(animated);
-  if (root_) root_->appear(animated);
+  if (auto top = topViewController()) top->appear(animated);
 }
 
 void NavigationController::disappear(bool animated) {
-  if (root_) root_->disappear(animated);
+  if (auto top = topViewController()) top->disappear(animated);
   ViewController::disappear(animated);
 }
 
-}  // namespace platform
+}  // namespace platform::ui

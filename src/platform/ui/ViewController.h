@@ -1,21 +1,29 @@
-// Headless stand-ins for the phone's screens: a view controller that can
-// present another modally and be dismissed, with the life-cycle hooks a
-// screen overrides, a navigation item with a left bar button that a test
-// can tap, and a navigation controller that wraps one root screen.
+// Screens: a view controller owns a view made on first use (loadView, then
+// viewDidLoad), hears its appearance (will/did appear and disappear), holds
+// child controllers, presents another modally over itself (its view covers
+// the window; the completion runs on the main queue once it shows) and is
+// dismissed, answers its status bar style and orientations, and has a
+// navigation item. A navigation controller keeps a stack of them: push,
+// pop, pop to the root; the top one's view fills it below its bar.
 //
-// Ownership: a presenting controller owns the one it presents; the way back
-// (presenting controller, navigation controller) is held weakly. Controllers
-// must be made with std::make_shared. Threading: main thread only (not
-// locked). Failures: presenting while already presenting is refused (false),
-// as the platform refuses it; nothing throws.
+// Ownership: a presenting controller owns the one it presents, a parent its
+// children, a navigation controller its stack; the ways back are held
+// weakly. Controllers must be made with std::make_shared. Threading: main
+// thread only (not locked). Failures: presenting while already presenting
+// is refused (false), as the platform refuses it; nothing throws.
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
-namespace platform {
+#include "platform/ui/View.h"
+#include "platform/ui/Window.h"
+
+namespace platform::ui {
 
 class NavigationController;
 
@@ -25,7 +33,9 @@ struct BarButtonItem {
 };
 
 struct NavigationItem {
+  std::string title;
   std::optional<BarButtonItem> leftBarButtonItem;
+  std::optional<BarButtonItem> rightBarButtonItem;
 };
 
 class ViewController : public std::enable_shared_from_this<ViewController> {
@@ -35,72 +45,112 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   ViewController& operator=(const ViewController&) = delete;
   virtual ~ViewController() = default;
 
-  // Life cycle, called by presentation: viewDidLoad once, before the first
-  // viewWillAppear; viewDidAppear after it; viewDidDisappear when dismissed.
-  // The base class's viewDidAppear and viewDidDisappear run the replaceable
-  // implementations of ViewControllerAppearance.h.
+  // The view, made (loadView, viewDidLoad) on first use.
+  std::shared_ptr<View> view();
+  bool isViewLoaded() const { return view_ != nullptr; }
+  void loadViewIfNeeded() { view(); }
+  void setView(std::shared_ptr<View> view);
+
+  // Life cycle, called by presentation, windows and containers.
+  virtual void loadView();
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool animated) { (void)animated; }
+  // The base class's viewDidAppear and viewDidDisappear run the replaceable
+  // implementations of ViewControllerAppearance.h.
   virtual void viewDidAppear(bool animated);
+  virtual void viewWillDisappear(bool animated) { (void)animated; }
   virtual void viewDidDisappear(bool animated);
 
   const std::optional<std::string>& title() const { return title_; }
   void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
 
-  void loadViewIfNeeded();
-  bool isViewLoaded() const { return viewLoaded_; }
+  virtual StatusBarStyle preferredStatusBarStyle() const { return StatusBarStyle::LightContent; }
+  virtual unsigned supportedInterfaceOrientations() const { return kOrientationMaskPortrait; }
+  virtual bool shouldAutorotate() const { return false; }
 
   // Presents `controller` over this one; false (nothing changes) when this
   // one already presents another or `controller` is shown elsewhere.
-  bool presentViewController(const std::shared_ptr<ViewController>& controller, bool animated);
+  bool presentViewController(const std::shared_ptr<ViewController>& controller, bool animated,
+                             std::function<void()> completion = {});
   // Dismisses what this controller presents; when it presents nothing, asks
   // the controller that presents it (or its navigation controller) to
   // dismiss it. False when there is nothing to dismiss.
-  bool dismissViewController(bool animated);
+  bool dismissViewController(bool animated, std::function<void()> completion = {});
 
   std::shared_ptr<ViewController> presentedViewController() const { return presented_; }
   std::shared_ptr<ViewController> presentingViewController() const { return presenting_.lock(); }
-  std::shared_ptr<NavigationController> navigationController() const { return navigation_.lock(); }
+  std::shared_ptr<NavigationController> navigationController() const;
+
+  // Children: the parent only keeps them; the caller places their views.
+  void addChildViewController(const std::shared_ptr<ViewController>& child);
+  void removeFromParentViewController();
+  const std::vector<std::shared_ptr<ViewController>>& childViewControllers() const { return children_; }
+  std::shared_ptr<ViewController> parentViewController() const { return parent_.lock(); }
 
   NavigationItem& navigationItem() { return navigationItem_; }
   // Runs the left bar button's action, as a tap does; false without one.
   bool tapLeftBarButton();
+  bool tapRightBarButton();
 
   // Whether the controller is on screen (presented or a window's root, or
-  // the root of such a navigation controller).
+  // in such a container).
   bool isVisible() const { return visible_; }
   // Marks a controller as a window's root screen (shown without
   // presentation).
   void becomeVisibleAsRoot();
 
+  // Named views of a storyboard scene (its outlets), for the scene registry.
+  const std::map<std::string, std::shared_ptr<View>>& outlets() const { return outlets_; }
+
  protected:
   virtual void appear(bool animated);
   virtual void disappear(bool animated);
+  void setOutlet(const std::string& name, std::shared_ptr<View> view) { outlets_[name] = std::move(view); }
 
  private:
   friend class NavigationController;
 
+  std::shared_ptr<View> view_;
   std::shared_ptr<ViewController> presented_;
   std::weak_ptr<ViewController> presenting_;
+  std::weak_ptr<ViewController> parent_;
   std::weak_ptr<NavigationController> navigation_;
+  std::vector<std::shared_ptr<ViewController>> children_;
+  std::map<std::string, std::shared_ptr<View>> outlets_;
   NavigationItem navigationItem_;
   std::optional<std::string> title_;
-  bool viewLoaded_ = false;
   bool visible_ = false;
 };
 
 class NavigationController : public ViewController {
  public:
+  static constexpr double kBarHeight = 64;
+
   // A navigation controller around `root`.
   static std::shared_ptr<NavigationController> withRoot(std::shared_ptr<ViewController> root);
-  std::shared_ptr<ViewController> rootViewController() const { return root_; }
+  std::shared_ptr<ViewController> rootViewController() const;
+  std::shared_ptr<ViewController> topViewController() const;
+  const std::vector<std::shared_ptr<ViewController>>& viewControllers() const { return stack_; }
+
+  void pushViewController(const std::shared_ptr<ViewController>& controller, bool animated);
+  std::shared_ptr<ViewController> popViewController(bool animated);
+  void popToRootViewController(bool animated);
+
+  bool isNavigationBarHidden() const { return barHidden_; }
+  void setNavigationBarHidden(bool hidden);
+
+  StatusBarStyle preferredStatusBarStyle() const override;
+  void viewDidLoad() override;
 
  protected:
   void appear(bool animated) override;
   void disappear(bool animated) override;
 
  private:
-  std::shared_ptr<ViewController> root_;
+  void showTop();
+  std::vector<std::shared_ptr<ViewController>> stack_;
+  std::shared_ptr<View> bar_;
+  bool barHidden_ = false;
 };
 
-}  // namespace platform
+}  // namespace platform::ui

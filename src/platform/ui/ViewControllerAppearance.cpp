@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace platform {
+namespace platform::ui {
 namespace {
 
 void builtInAppearance(ViewController&, bool) {}
@@ -22,4 +22,4 @@ AppearanceImplementation replaceAppearanceImplementation(AppearanceMethod method
   return appearanceSlot(method).exchange(implementation ? implementation : &builtInAppearance);
 }
 
-}  // namespace platform
+}  // namespace platform::ui

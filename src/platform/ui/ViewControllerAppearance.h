@@ -8,7 +8,7 @@
 // Failure: none; a null implementation puts back the built-in one.
 #pragma once
 
-namespace platform {
+namespace platform::ui {
 
 class ViewController;
 
@@ -22,4 +22,4 @@ AppearanceImplementation appearanceImplementation(AppearanceMethod method);
 AppearanceImplementation replaceAppearanceImplementation(AppearanceMethod method,
                                                          AppearanceImplementation implementation);
 
-}  // namespace platform
+}  // namespace platform::ui

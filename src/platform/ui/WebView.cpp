@@ -2,7 +2,7 @@
 
 #include "platform/Bytes.h"
 
-namespace platform {
+namespace platform::ui {
 
 std::optional<std::string> WebRequest::header(const std::string& name) const {
   for (const auto& [key, value] : headers) {
@@ -63,4 +63,4 @@ std::string WebView::evaluateJavaScript(const std::string& script) {
   return {};
 }
 
-}  // namespace platform
+}  // namespace platform::ui

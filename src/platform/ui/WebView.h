@@ -19,7 +19,7 @@
 
 #include "platform/Error.h"
 
-namespace platform {
+namespace platform::ui {
 
 // One request for the web view: an absolute URL and extra header fields.
 struct WebRequest {
@@ -89,4 +89,4 @@ class WebView {
   int stopCount_ = 0;
 };
 
-}  // namespace platform
+}  // namespace platform::ui

@@ -103,17 +103,17 @@ TEST_F(AnalyticsMetadataTest, MetadataDescribesTheSessionAndDevice) {
   EXPECT_EQ(withheld->metadata()["advertising_tracking_enabled"], true);
 }
 
-class TrackingTestScreen : public platform::ViewController {};
+class TrackingTestScreen : public platform::ui::ViewController {};
 class TrackingTestSubScreen : public TrackingTestScreen {};
 
 class TrackingTestDelegate : public BBXAnalyticsViewControllerTrackingDelegate {
  public:
   void viewControllerTrackingControllerDidDetectAppearanceOfViewController(BBXAnalyticsViewControllerTrackingController&,
-                                                                           platform::ViewController&) override {
+                                                                           platform::ui::ViewController&) override {
     ++appeared;
   }
   void viewControllerTrackingControllerDidDetectDisappearanceOfViewController(
-      BBXAnalyticsViewControllerTrackingController&, platform::ViewController&) override {
+      BBXAnalyticsViewControllerTrackingController&, platform::ui::ViewController&) override {
     ++disappeared;
   }
   int appeared = 0;
@@ -121,19 +121,19 @@ class TrackingTestDelegate : public BBXAnalyticsViewControllerTrackingDelegate {
 };
 
 TEST(ViewControllerTrackingTest, HooksInstallOnceRestoreAndSkipBlacklistedClasses) {
-  const auto builtIn = platform::appearanceImplementation(platform::AppearanceMethod::ViewDidAppear);
+  const auto builtIn = platform::ui::appearanceImplementation(platform::ui::AppearanceMethod::ViewDidAppear);
   auto delegate = std::make_shared<TrackingTestDelegate>();
   auto tracking = BBXAnalyticsViewControllerTrackingController::sharedInstance();
   tracking->setDelegate(delegate);
   auto root = std::make_shared<TrackingTestScreen>();
-  auto cycle = [&root](const std::shared_ptr<platform::ViewController>& screen) {
+  auto cycle = [&root](const std::shared_ptr<platform::ui::ViewController>& screen) {
     root->presentViewController(screen, false);
     root->dismissViewController(false);
   };
 
   tracking->startTracking();
   tracking->startTracking();
-  cycle(std::make_shared<platform::ViewController>());
+  cycle(std::make_shared<platform::ui::ViewController>());
   EXPECT_EQ(delegate->appeared, 1);  // once: the hook does not call itself
   EXPECT_EQ(delegate->disappeared, 1);
 
@@ -144,7 +144,7 @@ TEST(ViewControllerTrackingTest, HooksInstallOnceRestoreAndSkipBlacklistedClasse
   EXPECT_EQ(delegate->appeared, 2);
 
   tracking->cleanUpUIViewControllerSwizzle();
-  EXPECT_EQ(platform::appearanceImplementation(platform::AppearanceMethod::ViewDidAppear), builtIn);
+  EXPECT_EQ(platform::ui::appearanceImplementation(platform::ui::AppearanceMethod::ViewDidAppear), builtIn);
   cycle(std::make_shared<TrackingTestSubScreen>());
   EXPECT_EQ(delegate->appeared, 2);
   tracking->startTracking();
@@ -153,8 +153,8 @@ TEST(ViewControllerTrackingTest, HooksInstallOnceRestoreAndSkipBlacklistedClasse
 
   BBXAnalyticsViewControllerTrackingController::disposeSharedInstance();
   tracking.reset();  // the last owner puts the built-in implementations back
-  EXPECT_EQ(platform::appearanceImplementation(platform::AppearanceMethod::ViewDidAppear), builtIn);
-  EXPECT_EQ(platform::appearanceImplementation(platform::AppearanceMethod::ViewDidDisappear), builtIn);
+  EXPECT_EQ(platform::ui::appearanceImplementation(platform::ui::AppearanceMethod::ViewDidAppear), builtIn);
+  EXPECT_EQ(platform::ui::appearanceImplementation(platform::ui::AppearanceMethod::ViewDidDisappear), builtIn);
 }
 
 }  // namespace

@@ -101,12 +101,12 @@ TEST(TallyEventsTest, LifecycleViewControllerAndMetadataRecords) {
   EXPECT_FALSE(BBXAnalyticsApplicationLifecycleEvent::make("SomethingElse", 5, "E", false));
   EXPECT_EQ(BBXAnalyticsApplicationLifecycleEvent::applicationInstalledEvent(5, "E")->priority(), 0u);
 
-  auto screen = std::make_shared<platform::ViewController>();
+  auto screen = std::make_shared<platform::ui::ViewController>();
   auto appeared = BBXAnalyticsViewControllerEvent::appearedEvent(*screen, 5, "E");
   ASSERT_TRUE(appeared);
   EXPECT_EQ(appeared->priority(), 2u);
   EXPECT_EQ(tallyPayload(*appeared)["view_controller_title"], "");
-  EXPECT_EQ(tallyPayload(*appeared)["view_controller_class"], "platform::ViewController");
+  EXPECT_EQ(tallyPayload(*appeared)["view_controller_class"], "platform::ui::ViewController");
 
   const BBXAnalyticsMetadataEvent metadata(1, 9, platform::toBytes("{\"a\":1}"));
   EXPECT_EQ(platform::toString(metadata.eventData()), "9\tmetadata\t7\t{\"a\":1}\n");

@@ -1,0 +1,14 @@
+#include "app/AppScenes.h"
+
+namespace lumora {
+
+void registerAppScenes() {
+  static const bool registered = [] {
+    // The screen areas add their registration calls here as their scenes
+    // land (shell, account, contacts, gallery, settings).
+    return true;
+  }();
+  (void)registered;
+}
+
+}  // namespace lumora

@@ -1,0 +1,133 @@
+#include "app/WindowMode.h"
+
+#include <cstdlib>
+
+#include "app/AppScenes.h"
+#include "platform/app/Application.h"
+#include "platform/app/BackgroundTask.h"
+#include "platform/device/Reachability.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "platform/ui/ViewController.h"
+#include "platform/uiqt/PhoneWindow.h"
+#include "platform/uiqt/QtGuiSupport.h"
+#include "screens/common/LMStoryboard.h"
+
+namespace lumora {
+
+namespace ui = platform::ui;
+
+namespace {
+bool setIn(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+// The world around the phone, one switch per row of the panel.
+std::vector<platform::uiqt::PanelEntry> panelEntries() {
+  using platform::NetworkStatus;
+  auto network = std::make_shared<std::optional<NetworkStatus>>();
+  std::vector<platform::uiqt::PanelEntry> entries;
+  entries.push_back({[network] {
+                       if (!*network) return std::string("Network: this machine's");
+                       switch (**network) {
+                         case NetworkStatus::ReachableViaWiFi:
+                           return std::string("Network: Wi-Fi");
+                         case NetworkStatus::ReachableViaWWAN:
+                           return std::string("Network: mobile data");
+                         default:
+                           return std::string("Network: none");
+                       }
+                     },
+                     [network] {
+                       if (!*network) {
+                         *network = NetworkStatus::ReachableViaWiFi;
+                       } else if (**network == NetworkStatus::ReachableViaWiFi) {
+                         *network = NetworkStatus::ReachableViaWWAN;
+                       } else if (**network == NetworkStatus::ReachableViaWWAN) {
+                         *network = NetworkStatus::NotReachable;
+                       } else {
+                         network->reset();
+                       }
+                       platform::Reachability::setStatusForTesting(*network);
+                     }});
+  entries.push_back({[] {
+                       bool background = platform::Application::shared().applicationState() ==
+                                         platform::ApplicationState::Background;
+                       return std::string(background ? "App: in the background" : "App: in front");
+                     },
+                     [] {
+                       auto& app = platform::Application::shared();
+                       auto& center = platform::NotificationCenter::defaultCenter();
+                       if (app.applicationState() == platform::ApplicationState::Background) {
+                         center.post(platform::kApplicationWillEnterForegroundNotification);
+                         app.setApplicationState(platform::ApplicationState::Active);
+                         center.post(platform::kApplicationDidBecomeActiveNotification);
+                       } else {
+                         center.post(platform::kApplicationWillResignActiveNotification);
+                         app.setApplicationState(platform::ApplicationState::Background);
+                         center.post(platform::kApplicationDidEnterBackgroundNotification);
+                       }
+                     }});
+  entries.push_back({[] {
+                       return "Expire background tasks (" + std::to_string(platform::BackgroundTask::runningCount()) +
+                              ")";
+                     },
+                     [] { platform::BackgroundTask::expireAll(); }});
+  return entries;
+}
+}  // namespace
+
+bool hasDisplay() { return setIn("DISPLAY") || setIn("WAYLAND_DISPLAY") || setIn("QT_QPA_PLATFORM"); }
+
+int runWindow(const WindowOptions& options, std::FILE* err) {
+  auto device = ui::DeviceProfile::named(options.device);
+  if (!device) {
+    std::fprintf(err, "lumora: unknown device '%s' (320x480, 320x568, 375x667 or 414x736)\n",
+                 options.device.c_str());
+    return 2;
+  }
+  if (!hasDisplay()) {
+    std::fprintf(err,
+                 "lumora: there is no display to open the window on (none of DISPLAY, WAYLAND_DISPLAY or\n"
+                 "QT_QPA_PLATFORM is set). Run it from a desktop session, under a virtual display\n"
+                 "(xvfb-run -a lumora), or offscreen (QT_QPA_PLATFORM=offscreen lumora --screenshot FILE);\n"
+                 "`lumora --demo` runs without a window.\n");
+    return 2;
+  }
+  platform::MainQueue::main().bindToCurrentThread();
+  platform::uiqt::ensureGuiApplication();
+  ui::TextMeasurer::setCurrent(std::make_shared<platform::uiqt::QtTextMeasurer>());
+  ui::Screen::main().setProfile(*device);
+  registerAppScenes();
+
+  std::shared_ptr<ui::ViewController> root;
+  if (options.scene) {
+    root = LMStoryboard::instantiateViewControllerWithIdentifier(*options.scene);
+    if (!root) {
+      std::fprintf(err, "lumora: no scene '%s'\n", options.scene->c_str());
+      return 2;
+    }
+  } else {
+    root = std::make_shared<ui::ViewController>();
+  }
+  auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window->setRootViewController(root);
+  window->makeKeyAndVisible();
+
+  platform::uiqt::PhoneWindow phone(!options.screenshot.has_value());
+  phone.setPanelEntries(panelEntries());
+  if (options.screenshot) {
+    platform::MainQueue::main().runUntilIdle();
+    auto written = phone.saveScreen(*options.screenshot);
+    if (!written.ok()) {
+      std::fprintf(err, "lumora: cannot write %s\n", options.screenshot->c_str());
+      return 1;
+    }
+    return 0;
+  }
+  phone.show();
+  return platform::uiqt::runEventLoop();
+}
+
+}  // namespace lumora

@@ -1,0 +1,24 @@
+// `lumora` without --demo: the app in a desktop window. Before Qt starts it
+// checks that there is a display to open the window on (DISPLAY,
+// WAYLAND_DISPLAY or QT_QPA_PLATFORM); without one it says how to get one
+// and returns 2.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace lumora {
+
+struct WindowOptions {
+  std::string device = "375x667";
+  std::optional<std::string> scene;
+  // Paint one frame into this PNG and quit (smoke tests, screenshots).
+  std::optional<std::string> screenshot;
+};
+
+// True when a display (or Qt's offscreen platform) is configured.
+bool hasDisplay();
+int runWindow(const WindowOptions& options, std::FILE* err);
+
+}  // namespace lumora

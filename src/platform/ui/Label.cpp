@@ -1,0 +1,46 @@
+#include "platform/ui/Label.h"
+
+#include <fmt/format.h>
+
+namespace platform::ui {
+
+void Label::setAttributedText(std::vector<TextRun> runs) {
+  text_.clear();
+  for (const auto& run : runs) text_ += run.text;
+  runs_ = std::move(runs);
+}
+
+Size Label::sizeThatFits(Size size) const {
+  double width = style_.numberOfLines == 1 ? 0 : size.width;
+  return TextMeasurer::current()->measure(text_, style_.font, width, style_.numberOfLines);
+}
+
+void Label::draw(DisplayList& list) const {
+  if (text_.empty()) return;
+  Rect b = bounds();
+  if (runs_.empty()) {
+    list.text(b, text_, style_);
+    return;
+  }
+  auto measurer = TextMeasurer::current();
+  double total = measurer->measure(text_, style_.font, 0, 1).width;
+  double x = style_.alignment == TextAlignment::Left     ? b.x
+             : style_.alignment == TextAlignment::Center ? b.midX() - total / 2
+                                                         : b.maxX() - total;
+  for (const auto& run : runs_) {
+    TextStyle style = style_;
+    style.alignment = TextAlignment::Left;
+    style.numberOfLines = 1;
+    style.underline = run.underline;
+    style.obliqueness = run.obliqueness;
+    style.baselineOffset = run.baselineOffset;
+    if (run.color) style.color = *run.color;
+    double w = measurer->measure(run.text, style.font, 0, 1).width;
+    list.text({x, b.y, w, b.height}, run.text, style);
+    x += w;
+  }
+}
+
+std::string Label::describeSelf() const { return fmt::format("Label '{}'", text_); }
+
+}  // namespace platform::ui

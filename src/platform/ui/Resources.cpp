@@ -1,0 +1,69 @@
+#include "platform/ui/Resources.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/storage/UserDefaults.h"
+
+#ifndef LUMORA_RESOURCE_DIR
+#define LUMORA_RESOURCE_DIR "resources"
+#endif
+
+namespace platform::ui {
+
+namespace {
+using StringTable = std::map<std::string, std::string>;
+
+std::map<std::string, StringTable>& stringTables() {
+  static std::map<std::string, StringTable> loaded;
+  return loaded;
+}
+
+const StringTable& stringTableFor(const std::string& language) {
+  auto& all = stringTables();
+  auto found = all.find(language);
+  if (found != all.end()) return found->second;
+  StringTable table;
+  std::ifstream in(resourceDirectory() / "strings" / (language + ".json"));
+  auto json = nlohmann::json::parse(in, nullptr, false);
+  if (json.is_object()) {
+    for (auto& [key, value] : json.items()) {
+      if (value.is_string()) table[key] = value.get<std::string>();
+    }
+  }
+  return all.emplace(language, std::move(table)).first->second;
+}
+
+std::string preferredStringsLanguage() {
+  auto languages = UserDefaults::standard().arrayForKey(UserDefaults::kAppleLanguagesKey);
+  if (languages && !languages->empty() && languages->front().is_string()) {
+    return languages->front().get<std::string>();
+  }
+  return "en";
+}
+}  // namespace
+
+std::filesystem::path resourceDirectory() {
+  if (const char* env = std::getenv("LUMORA_RESOURCES"); env && *env) return env;
+  return LUMORA_RESOURCE_DIR;
+}
+
+std::string localizedString(const std::string& key) {
+  for (const auto& language : {preferredStringsLanguage(), std::string("en")}) {
+    const auto& table = stringTableFor(language);
+    auto found = table.find(key);
+    if (found != table.end()) return found->second;
+  }
+  return key;
+}
+
+bool hasLocalizedString(const std::string& language, const std::string& key) {
+  return stringTableFor(language).count(key) > 0;
+}
+
+void resetLocalizedStringsForTesting() { stringTables().clear(); }
+
+}  // namespace platform::ui

@@ -1,0 +1,27 @@
+// The app's resources: the folder with strings/ (one JSON table per
+// language: "en.json", "zh-Hans.json") and images/. It is $LUMORA_RESOURCES
+// when set, else the resources folder of the source tree the program was
+// built from.
+//
+// Texts are looked up by key in the table of the preferred language (the
+// first entry of the user default "AppleLanguages"), then in English; a key
+// found in neither shows the key itself.
+//
+// Ownership: tables are loaded once per language and kept. Threading: main
+// thread. Failure: a missing or unreadable table counts as empty.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace platform::ui {
+
+std::filesystem::path resourceDirectory();
+
+std::string localizedString(const std::string& key);
+// The table of one language ("en", "zh-Hans"): key -> text.
+bool hasLocalizedString(const std::string& language, const std::string& key);
+// Forget the loaded tables (tests that change the language).
+void resetLocalizedStringsForTesting();
+
+}  // namespace platform::ui

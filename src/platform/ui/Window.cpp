@@ -1,0 +1,209 @@
+#include "platform/ui/Window.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/ui/Control.h"
+#include "platform/ui/GestureRecognizer.h"
+#include "platform/ui/ViewController.h"
+
+namespace platform::ui {
+
+const std::vector<DeviceProfile>& DeviceProfile::all() {
+  static const std::vector<DeviceProfile> profiles = {
+      {"320x480", {320, 480}, 2},
+      {"320x568", {320, 568}, 2},
+      {"375x667", {375, 667}, 2},
+      {"414x736", {414, 736}, 3},
+  };
+  return profiles;
+}
+
+std::optional<DeviceProfile> DeviceProfile::named(const std::string& name) {
+  for (const auto& profile : all()) {
+    if (profile.name == name) return profile;
+  }
+  return std::nullopt;
+}
+
+Window::Window(Rect frame) : View(frame) {}
+
+void Window::setRootViewController(std::shared_ptr<ViewController> root) {
+  if (root_ && root_ != root && root_->isViewLoaded()) root_->view()->removeFromSuperview();
+  root_ = std::move(root);
+  if (!isHidden() && Screen::main().isShowing(*this)) installRootView();
+}
+
+void Window::installRootView() {
+  if (!root_) return;
+  auto view = root_->view();
+  if (view->superview().get() == this) return;
+  view->setFrame(bounds());
+  insertSubview(view, 0);
+  if (!root_->isVisible()) root_->becomeVisibleAsRoot();
+}
+
+void Window::makeKeyAndVisible() {
+  View::setHidden(false);
+  Screen::main().showWindow(std::static_pointer_cast<Window>(shared_from_this()), true);
+  installRootView();
+}
+
+void Window::setHidden(bool hidden) {
+  View::setHidden(hidden);
+  if (hidden) Screen::main().hideWindow(*this);
+}
+
+bool Window::isKeyWindow() const { return Screen::main().keyWindow().get() == this; }
+
+void Window::layoutSubviews() {
+  if (root_ && root_->isViewLoaded() && root_->view()->superview().get() == this) root_->view()->setFrame(bounds());
+}
+
+Screen& Screen::main() {
+  static Screen* screen = new Screen();
+  return *screen;
+}
+
+Screen::Screen() : profile_(DeviceProfile::all().front()) {}
+
+std::vector<std::shared_ptr<Window>> Screen::windows() const {
+  auto shown = windows_;
+  std::stable_sort(shown.begin(), shown.end(), [](const Shown& a, const Shown& b) {
+    if (a.window->windowLevel() != b.window->windowLevel()) return a.window->windowLevel() < b.window->windowLevel();
+    return a.order < b.order;
+  });
+  std::vector<std::shared_ptr<Window>> out;
+  for (auto& s : shown) out.push_back(s.window);
+  return out;
+}
+
+void Screen::showWindow(const std::shared_ptr<Window>& window, bool makeKey) {
+  auto found = std::find_if(windows_.begin(), windows_.end(), [&](const Shown& s) { return s.window == window; });
+  if (found == windows_.end()) windows_.push_back({window, nextOrder_++});
+  if (makeKey) key_ = window;
+}
+
+bool Screen::isShowing(const Window& window) const {
+  return std::any_of(windows_.begin(), windows_.end(), [&](const Shown& s) { return s.window.get() == &window; });
+}
+
+void Screen::hideWindow(const Window& window) {
+  std::shared_ptr<Window> keep;
+  std::erase_if(windows_, [&](const Shown& s) {
+    if (s.window.get() != &window) return false;
+    keep = s.window;
+    return true;
+  });
+  if (key_.lock().get() == &window) {
+    key_.reset();
+    // The front-most normal window becomes key again.
+    auto rest = windows();
+    if (!rest.empty()) key_ = rest.back();
+  }
+}
+
+StatusBarStyle Screen::statusBarStyle() const {
+  auto all = windows();
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    auto root = (*it)->rootViewController();
+    if (!root) continue;
+    auto front = root;
+    while (front->presentedViewController()) front = front->presentedViewController();
+    return front->preferredStatusBarStyle();
+  }
+  return StatusBarStyle::Default;
+}
+
+std::shared_ptr<View> Screen::hitTest(Point location) const {
+  auto all = windows();
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    auto& window = *it;
+    window->layoutIfNeeded();
+    Rect f = window->frame();
+    if (auto hit = window->hitTest({location.x - f.x, location.y - f.y})) return hit;
+  }
+  return nullptr;
+}
+
+void Screen::sendTouch(TouchPhase phase, Point location) {
+  Touch touch{phase, location, 1};
+  if (phase == TouchPhase::Began) {
+    double now = mediaTime();
+    bool near = std::hypot(location.x - lastTapPoint_.x, location.y - lastTapPoint_.y) < 20;
+    tapCount_ = (lastTapTime_ >= 0 && now - lastTapTime_ <= TapGestureRecognizer::kMultiTapInterval && near)
+                    ? tapCount_ + 1
+                    : 1;
+    touch.tapCount = tapCount_;
+    auto hit = hitTest(location);
+    touched_ = hit;
+    recognizers_.clear();
+    if (!hit) return;
+    if (!dynamic_cast<Control*>(hit.get())) {
+      for (auto v = hit; v; v = v->superview()) {
+        for (auto& r : v->gestureRecognizers()) {
+          if (r->isEnabled()) recognizers_.push_back(r);
+        }
+      }
+    }
+    if (responder_.lock() && responder_.lock() != hit) responder_.reset();
+    hit->touchesBegan(touch);
+    for (auto& weak : recognizers_) {
+      if (auto r = weak.lock()) r->touchBegan(touch);
+    }
+    return;
+  }
+  touch.tapCount = tapCount_;
+  auto target = touched_.lock();
+  auto recognizers = recognizers_;
+  if (phase == TouchPhase::Ended || phase == TouchPhase::Cancelled) {
+    touched_.reset();
+    recognizers_.clear();
+    lastTapTime_ = mediaTime();
+    lastTapPoint_ = location;
+  }
+  if (!target) return;
+  switch (phase) {
+    case TouchPhase::Moved:
+      target->touchesMoved(touch);
+      for (auto& weak : recognizers) {
+        if (auto r = weak.lock()) r->touchMoved(touch);
+      }
+      break;
+    case TouchPhase::Ended:
+      target->touchesEnded(touch);
+      for (auto& weak : recognizers) {
+        if (auto r = weak.lock()) r->touchEnded(touch);
+      }
+      break;
+    default:
+      target->touchesCancelled(touch);
+      break;
+  }
+}
+
+void Screen::tap(Point location) {
+  sendTouch(TouchPhase::Began, location);
+  sendTouch(TouchPhase::Ended, location);
+}
+
+void Screen::insertText(const std::string& text) {
+  if (auto field = std::dynamic_pointer_cast<TextField>(responder_.lock())) field->insertText(text);
+}
+
+void Screen::deleteBackward() {
+  if (auto field = std::dynamic_pointer_cast<TextField>(responder_.lock())) field->deleteBackward();
+}
+
+void Screen::resetForTesting() {
+  windows_.clear();
+  key_.reset();
+  responder_.reset();
+  touched_.reset();
+  recognizers_.clear();
+  lastTapTime_ = -1;
+  tapCount_ = 0;
+  profile_ = DeviceProfile::all().front();
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,134 @@
+// Windows and the screen. A window is the root view of a tree, shown on the
+// screen at its level (higher levels in front: normal 0, status bar 1000,
+// alert 2000) once made visible; its root controller's view fills it. The
+// screen knows the device profile (size in points and scale), the visible
+// windows in order, the key window, the status bar and the first responder,
+// and routes touches and typing: a touch goes to the front-most window that
+// has a view under it, to that view and the gesture recognisers of it and
+// its superviews (a control keeps its touches to itself), and the moves and
+// the end go where the touch began.
+//
+// Ownership: Screen::main() is process-wide and holds every visible window
+// until it is hidden; a window owns its views and its root controller.
+// Threading: main thread. Failure: an unknown profile name gives nullopt.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/View.h"
+
+namespace platform::ui {
+
+class ViewController;
+class GestureRecognizer;
+
+inline constexpr double kWindowLevelNormal = 0;
+inline constexpr double kWindowLevelStatusBar = 1000;
+inline constexpr double kWindowLevelAlert = 2000;
+
+inline constexpr double kStatusBarHeight = 20;
+
+enum class StatusBarStyle { Default = 0, LightContent = 1 };
+
+enum InterfaceOrientationMask : unsigned {
+  kOrientationMaskPortrait = 1u << 1,
+  kOrientationMaskPortraitUpsideDown = 1u << 2,
+  kOrientationMaskLandscapeRight = 1u << 3,
+  kOrientationMaskLandscapeLeft = 1u << 4,
+  kOrientationMaskLandscape = (1u << 3) | (1u << 4),
+  kOrientationMaskAll = 30,
+  kOrientationMaskAllButUpsideDown = 26,
+};
+
+struct DeviceProfile {
+  std::string name;  // "375x667"
+  Size size;         // points, portrait
+  double scale = 2;  // pixels per point
+
+  static const std::vector<DeviceProfile>& all();
+  static std::optional<DeviceProfile> named(const std::string& name);
+};
+
+class Window : public View {
+ public:
+  explicit Window(Rect frame = {});
+
+  double windowLevel() const { return level_; }
+  void setWindowLevel(double level) { level_ = level; }
+  std::shared_ptr<ViewController> rootViewController() const { return root_; }
+  // Puts the root's view into the window (filling it) when the window shows.
+  void setRootViewController(std::shared_ptr<ViewController> root);
+
+  // Shows the window on the screen and makes it the key window.
+  void makeKeyAndVisible();
+  // Hiding takes the window off the screen.
+  void setHidden(bool hidden) override;
+  bool isKeyWindow() const;
+  void layoutSubviews() override;
+
+ private:
+  void installRootView();
+  double level_ = kWindowLevelNormal;
+  std::shared_ptr<ViewController> root_;
+};
+
+class Screen {
+ public:
+  static Screen& main();
+
+  const DeviceProfile& profile() const { return profile_; }
+  void setProfile(const DeviceProfile& profile) { profile_ = profile; }
+  Rect bounds() const { return {0, 0, profile_.size.width, profile_.size.height}; }
+  double scale() const { return profile_.scale; }
+
+  // Visible windows, back to front (by level, then by when they showed).
+  std::vector<std::shared_ptr<Window>> windows() const;
+  std::shared_ptr<Window> keyWindow() const { return key_.lock(); }
+  void showWindow(const std::shared_ptr<Window>& window, bool makeKey);
+  void hideWindow(const Window& window);
+  bool isShowing(const Window& window) const;
+
+  // The status bar: what the key window's front controller asks for.
+  StatusBarStyle statusBarStyle() const;
+
+  // Touch input, location in screen points (windows fill the screen).
+  void sendTouch(TouchPhase phase, Point location);
+  // A press and release at one place.
+  void tap(Point location);
+  // The view a touch at `location` would go to.
+  std::shared_ptr<View> hitTest(Point location) const;
+
+  std::shared_ptr<View> firstResponder() const { return responder_.lock(); }
+  void setFirstResponder(std::shared_ptr<View> responder) { responder_ = responder; }
+  // Typing and input-method text go to the first responder (a TextField).
+  void insertText(const std::string& text);
+  void deleteBackward();
+
+  // No windows, no responder, the 320x480 profile.
+  void resetForTesting();
+
+ private:
+  Screen();
+  struct Shown {
+    std::shared_ptr<Window> window;
+    std::uint64_t order;
+  };
+  std::vector<Shown> windows_;
+  std::uint64_t nextOrder_ = 0;
+  std::weak_ptr<Window> key_;
+  std::weak_ptr<View> responder_;
+  DeviceProfile profile_;
+
+  // The touch under way.
+  std::weak_ptr<View> touched_;
+  std::vector<std::weak_ptr<GestureRecognizer>> recognizers_;
+  double lastTapTime_ = -1;
+  Point lastTapPoint_;
+  int tapCount_ = 0;
+};
+
+}  // namespace platform::ui

@@ -1,0 +1,83 @@
+#include "platform/uiqt/QtGuiSupport.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QTextLayout>
+#include <cmath>
+#include <cstdio>
+
+namespace platform::uiqt {
+
+void ensureGuiApplication() {
+  if (QGuiApplication::instance()) return;
+  static int argc = 1;
+  static char name[] = "lumora";
+  static char* argv[] = {name, nullptr};
+  new QGuiApplication(argc, argv);  // lives until the process ends
+}
+
+int runEventLoop() {
+  ensureGuiApplication();
+  return QGuiApplication::exec();
+}
+
+namespace {
+const QString& appFontFamily() {
+  static const QString loaded = [] {
+    ensureGuiApplication();
+    int id = QFontDatabase::addApplicationFont(QString::fromUtf8(kFontPath));
+    auto families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+    if (families.isEmpty()) {
+      std::fprintf(stderr, "lumora: font %s not found; using Qt's default\n", kFontPath);
+      return QString();
+    }
+    return families.front();
+  }();
+  return loaded;
+}
+}  // namespace
+
+QFont qtFont(const ui::Font& font) {
+  QFont f(appFontFamily());
+  f.setPointSizeF(font.size);
+  f.setBold(font.bold);
+  return f;
+}
+
+const QImage& measuringDevice() {
+  static const QImage device = [] {
+    QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
+    image.setDotsPerMeterX(2835);  // 72 dpi
+    image.setDotsPerMeterY(2835);
+    return image;
+  }();
+  return device;
+}
+
+ui::Size QtTextMeasurer::measure(const std::string& text, const ui::Font& font, double maxWidth,
+                                 int maxLines) const {
+  if (text.empty()) return {};
+  QFontMetricsF metrics(qtFont(font), &measuringDevice());
+  QString string = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  if (maxWidth <= 0) {
+    double widest = 0;
+    int lines = 0;
+    for (const auto& line : string.split('\n')) {
+      widest = std::max(widest, metrics.horizontalAdvance(line));
+      ++lines;
+    }
+    if (maxLines > 0) lines = std::min(lines, maxLines);
+    return {std::ceil(widest), std::ceil(lines * metrics.lineSpacing())};
+  }
+  QRectF box = metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), Qt::TextWordWrap | Qt::TextWrapAnywhere, string);
+  double height = box.height();
+  if (maxLines > 0) height = std::min(height, maxLines * metrics.lineSpacing());
+  return {std::ceil(std::min(box.width(), maxWidth)), std::ceil(height)};
+}
+
+double QtTextMeasurer::lineHeight(const ui::Font& font) const {
+  return QFontMetricsF(qtFont(font), &measuringDevice()).lineSpacing();
+}
+
+}  // namespace platform::uiqt

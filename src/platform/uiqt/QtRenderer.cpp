@@ -1,0 +1,268 @@
+#include "platform/uiqt/QtRenderer.h"
+
+#include <QPainterPath>
+#include <QTextLayout>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <numbers>
+#include <variant>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/ui/Image.h"
+#include "platform/uiqt/QtGuiSupport.h"
+
+namespace platform::uiqt {
+
+namespace {
+QColor qtColor(const ui::Color& c) {
+  return QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green), static_cast<float>(c.blue),
+                          static_cast<float>(c.alpha));
+}
+
+QRectF qtRect(const ui::Rect& r) { return {r.x, r.y, r.width, r.height}; }
+
+QPainterPath rounded(const QRectF& rect, double radius) {
+  QPainterPath path;
+  if (radius > 0) {
+    path.addRoundedRect(rect, radius, radius);
+  } else {
+    path.addRect(rect);
+  }
+  return path;
+}
+
+Qt::Alignment qtAlignment(ui::TextAlignment a) {
+  switch (a) {
+    case ui::TextAlignment::Center:
+      return Qt::AlignHCenter;
+    case ui::TextAlignment::Right:
+      return Qt::AlignRight;
+    default:
+      return Qt::AlignLeft;
+  }
+}
+
+QImage newCanvas(int width, int height) {
+  QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
+  image.setDotsPerMeterX(2835);
+  image.setDotsPerMeterY(2835);
+  image.fill(Qt::transparent);
+  return image;
+}
+}  // namespace
+
+Renderer::Renderer() { ensureGuiApplication(); }
+
+const QImage& Renderer::imageFor(const ui::Image& image) {
+  auto found = images_.find(image.identity());
+  if (found != images_.end()) return found->second;
+  QImage decoded;
+  if (const auto& picture = image.picture()) {
+    ui::Size size = image.pixelSize();
+    decoded = newCanvas(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)));
+    QPainter painter(&decoded);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintList(painter, *picture);
+  } else if (!image.path().empty()) {
+    decoded.load(QString::fromStdString(image.path().string()));
+  } else if (const auto& bitmap = image.bitmap()) {
+    auto png = bitmap->PNGRepresentation();
+    if (png.ok()) decoded.loadFromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()));
+  }
+  return images_.emplace(image.identity(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied))
+      .first->second;
+}
+
+void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image) {
+  const QImage& source = imageFor(image);
+  if (source.isNull()) return;
+  ui::EdgeInsets caps = image.capInsets();
+  if (caps == ui::EdgeInsets{}) {
+    painter.drawImage(target, source);
+    return;
+  }
+  double s = image.scale();
+  double sw = source.width();
+  double sh = source.height();
+  // Caps in points on the target, shrunk when the target is too small.
+  double left = caps.left, right = caps.right, top = caps.top, bottom = caps.bottom;
+  if (left + right > target.width() && left + right > 0) {
+    double k = target.width() / (left + right);
+    left *= k;
+    right *= k;
+  }
+  if (top + bottom > target.height() && top + bottom > 0) {
+    double k = target.height() / (top + bottom);
+    top *= k;
+    bottom *= k;
+  }
+  const double sx[4] = {0, caps.left * s, sw - caps.right * s, sw};
+  const double sy[4] = {0, caps.top * s, sh - caps.bottom * s, sh};
+  const double tx[4] = {target.left(), target.left() + left, target.right() - right, target.right()};
+  const double ty[4] = {target.top(), target.top() + top, target.bottom() - bottom, target.bottom()};
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      QRectF dst(tx[col], ty[row], tx[col + 1] - tx[col], ty[row + 1] - ty[row]);
+      QRectF src(sx[col], sy[row], sx[col + 1] - sx[col], sy[row + 1] - sy[row]);
+      if (dst.width() <= 0 || dst.height() <= 0 || src.width() <= 0 || src.height() <= 0) continue;
+      painter.drawImage(dst, source, src);
+    }
+  }
+}
+
+void Renderer::paintList(QPainter& painter, const ui::DisplayList& list) {
+  for (const auto& item : list.items()) {
+    if (auto f = std::get_if<ui::FillRect>(&item)) {
+      painter.fillPath(rounded(qtRect(f->rect), f->cornerRadius), qtColor(f->color));
+    } else if (auto s = std::get_if<ui::StrokeRect>(&item)) {
+      painter.save();
+      painter.setPen(QPen(qtColor(s->color), s->lineWidth));
+      painter.setBrush(Qt::NoBrush);
+      painter.drawPath(rounded(qtRect(s->rect), s->cornerRadius));
+      painter.restore();
+    } else if (auto c = std::get_if<ui::StrokeCircle>(&item)) {
+      painter.save();
+      painter.setPen(QPen(qtColor(c->color), c->lineWidth));
+      painter.setBrush(Qt::NoBrush);
+      painter.drawEllipse(QPointF(c->center.x, c->center.y), c->radius, c->radius);
+      painter.restore();
+    } else if (auto d = std::get_if<ui::FillCircle>(&item)) {
+      painter.save();
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(qtColor(d->color));
+      painter.drawEllipse(QPointF(d->center.x, d->center.y), d->radius, d->radius);
+      painter.restore();
+    } else if (auto l = std::get_if<ui::Line>(&item)) {
+      painter.save();
+      painter.setPen(QPen(qtColor(l->color), l->lineWidth, Qt::SolidLine, Qt::RoundCap));
+      painter.drawLine(QPointF(l->from.x, l->from.y), QPointF(l->to.x, l->to.y));
+      painter.restore();
+    } else if (auto t = std::get_if<ui::DrawText>(&item)) {
+      painter.save();
+      QFont font = qtFont(t->style.font);
+      font.setUnderline(t->style.underline);
+      painter.setFont(font);
+      painter.setPen(qtColor(t->style.color));
+      QString text = QString::fromUtf8(t->text.data(), static_cast<qsizetype>(t->text.size()));
+      int flags = static_cast<int>(qtAlignment(t->style.alignment)) | Qt::AlignVCenter;
+      if (t->style.numberOfLines != 1) flags |= Qt::TextWordWrap;
+      QRectF rect = qtRect(t->rect).translated(0, -t->style.baselineOffset);
+      if (t->style.obliqueness != 0) {
+        // Skew about the text's middle line.
+        double mid = rect.center().y();
+        painter.translate(0, mid);
+        painter.shear(-t->style.obliqueness, 0);
+        painter.translate(0, -mid);
+      }
+      if (t->style.numberOfLines == 1) {
+        QFontMetricsF metrics(font, &measuringDevice());
+        text = metrics.elidedText(text, Qt::ElideRight, rect.width() + 0.5);
+      }
+      painter.drawText(rect, flags, text);
+      painter.restore();
+    } else if (auto i = std::get_if<ui::DrawImage>(&item)) {
+      painter.save();
+      painter.setOpacity(painter.opacity() * i->alpha);
+      drawStretched(painter, qtRect(i->rect), *i->image);
+      painter.restore();
+    }
+  }
+}
+
+void Renderer::paintView(QPainter& painter, ui::View& view, double parentAlpha) {
+  if (view.isHidden()) return;
+  double alpha = view.presentationAlpha() * parentAlpha;
+  if (alpha <= 0.001) return;
+  ui::Rect frame = view.presentationFrame();
+  ui::Rect bounds = view.bounds();
+  painter.save();
+  painter.translate(frame.x, frame.y);
+  const ui::Transform& transform = view.transform();
+  if (!transform.isIdentity()) {
+    painter.translate(frame.width / 2, frame.height / 2);
+    painter.rotate(transform.rotation * 180 / std::numbers::pi);
+    painter.scale(transform.scale, transform.scale);
+    painter.translate(-frame.width / 2, -frame.height / 2);
+  }
+  painter.translate(-bounds.x, -bounds.y);
+  painter.setOpacity(alpha);
+  if (view.clipsToBounds()) {
+    painter.setClipPath(rounded(QRectF(bounds.x, bounds.y, frame.width, frame.height), view.cornerRadius()),
+                        Qt::IntersectClip);
+  }
+  paintList(painter, view.displayList());
+  for (const auto& child : std::vector<std::shared_ptr<ui::View>>(view.subviews())) paintView(painter, *child, alpha);
+  painter.restore();
+}
+
+void Renderer::paintStatusBar(QPainter& painter) {
+  ui::Rect screen = ui::Screen::main().bounds();
+  QColor ink = ui::Screen::main().statusBarStyle() == ui::StatusBarStyle::LightContent ? Qt::white : Qt::black;
+  painter.save();
+  painter.setPen(ink);
+  QFont font = qtFont(ui::Font::boldSystemFont(12));
+  painter.setFont(font);
+  std::time_t now = std::chrono::system_clock::to_time_t(Clock::currentTime());
+  std::tm local{};
+  localtime_r(&now, &local);
+  char time[8];
+  std::strftime(time, sizeof time, "%H:%M", &local);
+  painter.drawText(QRectF(0, 0, screen.width, ui::kStatusBarHeight), Qt::AlignCenter, QString::fromLatin1(time));
+  painter.setFont(qtFont(ui::Font::systemFont(12)));
+  painter.drawText(QRectF(6, 0, 100, ui::kStatusBarHeight), Qt::AlignVCenter | Qt::AlignLeft, "Lumora");
+  QRectF battery(screen.width - 32, 6, 22, 9);
+  painter.setPen(QPen(ink, 1));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(battery, 2, 2);
+  painter.fillRect(battery.adjusted(1.5, 1.5, -1.5, -1.5), ink);
+  painter.fillRect(QRectF(battery.right() + 1, 9, 1.5, 3), ink);
+  painter.restore();
+}
+
+void Renderer::paintScreen(QPainter& painter) {
+  ui::Rect screen = ui::Screen::main().bounds();
+  painter.fillRect(qtRect(screen), Qt::black);
+  for (const auto& window : ui::Screen::main().windows()) {
+    window->layoutIfNeeded();
+    paintView(painter, *window, 1);
+  }
+  paintStatusBar(painter);
+}
+
+QImage Renderer::renderScreen() {
+  const auto& profile = ui::Screen::main().profile();
+  QImage image = newCanvas(static_cast<int>(std::lround(profile.size.width * profile.scale)),
+                           static_cast<int>(std::lround(profile.size.height * profile.scale)));
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.scale(profile.scale, profile.scale);
+  paintScreen(painter);
+  return image;
+}
+
+QImage Renderer::renderView(ui::View& view, double scale) {
+  view.layoutIfNeeded();
+  ui::Rect frame = view.frame();
+  QImage image = newCanvas(static_cast<int>(std::lround(frame.width * scale)),
+                           static_cast<int>(std::lround(frame.height * scale)));
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.scale(scale, scale);
+  painter.translate(-frame.x, -frame.y);
+  paintView(painter, view, 1);
+  return image;
+}
+
+Status Renderer::writeScreenPNG(const std::filesystem::path& path) {
+  QImage image = renderScreen();
+  if (!image.save(QString::fromStdString(path.string()), "PNG")) {
+    return Error("platform.uiqt", 1, {{Error::kLocalizedDescriptionKey, "cannot write " + path.string()}});
+  }
+  return Status();
+}
+
+}  // namespace platform::uiqt

@@ -1,0 +1,49 @@
+// Paints the kit's views with QPainter: each view at its presentation frame
+// and alpha, its transform about its centre, its background (rounded by its
+// corner radius), its clip, its display list, then its subviews. Images
+// from files and bitmaps are decoded once and kept; recorded pictures are
+// rasterised at their pixel size; stretchable images are drawn in nine
+// parts by their cap insets. The screen is painted window by window, back to
+// front, with the status bar (time and battery in the style the front
+// controller asks for) on top.
+//
+// Ownership: a renderer keeps its image cache. Threading: the thread that
+// owns the QGuiApplication. Failure: writing a PNG reports an Error.
+#pragma once
+
+#include <QImage>
+#include <QPainter>
+#include <filesystem>
+#include <map>
+
+#include "platform/Result.h"
+#include "platform/ui/View.h"
+#include "platform/ui/Window.h"
+
+namespace platform::uiqt {
+
+class Renderer {
+ public:
+  Renderer();
+
+  // The whole screen at its profile's scale (pixels), with the status bar.
+  QImage renderScreen();
+  // One view tree (its frame's size) at `scale` on a transparent image.
+  QImage renderView(ui::View& view, double scale);
+  // Paints the screen into `painter`, whose unit is one point.
+  void paintScreen(QPainter& painter);
+  void paintView(QPainter& painter, ui::View& view, double parentAlpha);
+  void paintList(QPainter& painter, const ui::DisplayList& list);
+
+  // The screen drawn to a PNG file.
+  Status writeScreenPNG(const std::filesystem::path& path);
+
+ private:
+  const QImage& imageFor(const ui::Image& image);
+  void paintStatusBar(QPainter& painter);
+  void drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image);
+
+  std::map<const void*, QImage> images_;
+};
+
+}  // namespace platform::uiqt

@@ -1,0 +1,137 @@
+// The widgets as the renderer paints them, probed pixel by pixel at the
+// colours and frames they are given (no golden images). Each screen is also
+// written to render-<name>.png in the working folder, to look at.
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <cmath>
+#include <memory>
+
+#include "platform/app/Application.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
+#include "platform/ui/Resources.h"
+#include "platform/ui/ViewController.h"
+#include "platform/uiqt/QtGuiSupport.h"
+#include "platform/uiqt/QtRenderer.h"
+#include "screens/common/LMCustomNavigationBar.h"
+#include "screens/common/LMProgressHUD.h"
+#include "screens/common/LMSyncAnimationView.h"
+#include "support/TestHome.h"
+
+namespace ui = platform::ui;
+
+namespace lumora {
+namespace {
+
+class RenderTest : public ::testing::Test {
+ protected:
+  RenderTest() {
+    platform::uiqt::ensureGuiApplication();
+    ui::TextMeasurer::setCurrent(std::make_shared<platform::uiqt::QtTextMeasurer>());
+    ui::Screen::main().setProfile(*ui::DeviceProfile::named("320x480"));
+  }
+  ~RenderTest() override {
+    LMProgressHUD::sharedHUD().resetForTesting();
+    ui::TextMeasurer::setCurrent(nullptr);
+    ui::resetLocalizedStringsForTesting();
+  }
+  // A white app screen under whatever is shown.
+  void showAppScreen(const ui::Color& colour = ui::Color::white()) {
+    window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+    auto root = std::make_shared<ui::ViewController>();
+    root->view()->setBackgroundColor(colour);
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+  }
+  QImage render(const char* name) {
+    clock_->advance(platform::seconds(1));  // every fade done
+    QImage image = renderer_.renderScreen();
+    image.save(QString("render-%1.png").arg(name));
+    return image;
+  }
+  // The pixel at a point of the screen (points; 2 pixels each).
+  static QColor at(const QImage& image, double x, double y) {
+    return image.pixelColor(static_cast<int>(std::floor(x * 2)), static_cast<int>(std::floor(y * 2)));
+  }
+  static void expectNear(const QColor& got, int r, int g, int b, const char* what) {
+    EXPECT_NEAR(got.red(), r, 2) << what;
+    EXPECT_NEAR(got.green(), g, 2) << what;
+    EXPECT_NEAR(got.blue(), b, 2) << what;
+  }
+
+  testsupport::TestHome home_;
+  std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped_{clock_};
+  platform::uiqt::Renderer renderer_;
+  std::shared_ptr<ui::Window> window_;
+};
+
+// Over white: 30% black gives 179; the panel "faffffff" over that, 254.
+constexpr int kDimmed = 179;
+constexpr int kPanel = 254;
+
+TEST_F(RenderTest, HudPanelsSitInTheMiddleOverThirtyPercentBlack) {
+  showAppScreen();
+  LMProgressHUD::sharedHUD().showWithTitle("正在登录");
+  QImage spinner = render("hud");
+  // 200 x 140 around the middle (160, 240): x 60..260, y 170..310.
+  for (auto [x, y, inside] : std::vector<std::tuple<double, double, bool>>{
+           {60.5, 240, true}, {259.5, 240, true}, {59.5, 240, false}, {260.5, 240, false},
+           {160, 175, true}, {160, 169.5, false}, {30, 300, false}, {160, 309.5, true}, {160, 310.5, false}}) {
+    int level = inside ? kPanel : kDimmed;
+    expectNear(at(spinner, x, y), level, level, level, inside ? "panel" : "dimmed screen");
+  }
+
+  platform::UserDefaults::standard().registerDefaults({{platform::UserDefaults::kAppleLanguagesKey,
+                                                        platform::Json::array({"zh-Hans"})}});
+  ui::resetLocalizedStringsForTesting();
+  LMProgressHUD::sharedHUD().showProgressWithTitle("下载", 4096, ui::kOrientationMaskPortrait, nullptr, nullptr);
+  QImage panel = render("hud-progress");
+  // The line at y 109 of the panel (panel at y 170), and the stop button's
+  // title "停止" below it in "1c65c5".
+  expectNear(at(panel, 100, 170 + 109.2), 0xa4, 0xa4, 0xa4, "line");
+  expectNear(at(panel, 100, 170 + 108.5), kPanel, kPanel, kPanel, "above the line");
+  int blue = 0;
+  for (int y = (170 + 110) * 2; y < (170 + 150) * 2; ++y) {
+    for (int x = 60 * 2; x < 260 * 2; ++x) {
+      QColor c = panel.pixelColor(x, y);
+      if (c.blue() - c.red() > 60) ++blue;
+    }
+  }
+  EXPECT_GT(blue, 60) << "the title is drawn in blue";
+  EXPECT_EQ(LMProgressHUD::sharedHUD().progressViewController()->button->title(), "停止");
+}
+
+TEST_F(RenderTest, PulseRingsAreDrawnAtTheirRadii) {
+  auto pulse = LMSyncAnimationView::create({0, 0, 300, 300});
+  pulse->setBackgroundColor(ui::Color::black());
+  pulse->setImage(pulse->imageWithAnimateProcess(0));
+  QImage image = renderer_.renderView(*pulse, 2);
+  image.save("render-rings.png");
+  // Centre at 300 px; inner ring 180 px (2 px wide, 55% white), outer 200 px
+  // (1 px wide, 15% white).
+  auto level = [&](int dx) { return image.pixelColor(300 + dx, 300).red(); };
+  EXPECT_NEAR(level(180), 0.55 * 255, 30);
+  EXPECT_NEAR(level(-180), 0.55 * 255, 30);
+  EXPECT_GT(level(200), 15);
+  EXPECT_LT(level(200), 0.15 * 255 + 15);
+  for (int gap : {170, 190, 210, 250, 0}) EXPECT_LT(level(gap), 5) << gap;
+}
+
+TEST_F(RenderTest, NavigationBarIsTranslucentWhiteWithAGreyBottomLine) {
+  showAppScreen({1, 0, 0, 1});
+  auto bar = LMCustomNavigationBar::create();
+  bar->setFrame({0, 0, 320, 64});
+  window_->addSubview(bar);
+  QImage image = render("navbar");
+  // "d0ffffff" over red: 208 of white.
+  expectNear(at(image, 160, 40), 255, 208, 208, "bar");
+  expectNear(at(image, 160, 63.5), 0xa3, 0xa3, 0xa3, "line");
+  expectNear(at(image, 160, 64.5), 255, 0, 0, "below the bar");
+}
+
+}  // namespace
+}  // namespace lumora
