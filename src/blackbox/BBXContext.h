@@ -16,6 +16,7 @@
 // step logs its own failure and start-up goes on.
 #pragma once
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
@@ -90,9 +91,18 @@ struct BBXSignalContext {
   stack_t previousStack;
 };
 
+inline constexpr std::size_t kBBXExceptionTypeCount = 14;
+
 struct BBXMachExceptionContext {
+  std::uint32_t port;
+  pthread_t thread;
   const char* path;
-  std::uint32_t mask;
+  std::uint32_t mask;  // on entry to set-up: the bits left to signals
+  std::uint32_t count;
+  std::uint32_t masks[kBBXExceptionTypeCount];
+  std::uint32_t ports[kBBXExceptionTypeCount];
+  std::uint32_t behaviors[kBBXExceptionTypeCount];
+  std::uint32_t flavors[kBBXExceptionTypeCount];
 };
 
 struct BBXUserLoggingKVStorage {

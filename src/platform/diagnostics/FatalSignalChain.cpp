@@ -12,7 +12,6 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kAlternateStackSize = 64 * 1024;
 // How long a second crashing thread lets the first finish its handlers.
 constexpr int kRunnerWaitSteps = 200;
 constexpr long kRunnerWaitStepNs = 10'000'000;
@@ -86,21 +85,6 @@ void dispatch(int signal, siginfo_t* info, void* context) {
   handOver(signal, info, reentered);
 }
 
-// The calling thread's alternate stack, freed when the thread ends.
-struct AlternateStack {
-  char* memory = nullptr;
-  ~AlternateStack() {
-    if (memory == nullptr) return;
-    stack_t current{};
-    if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == memory) {
-      stack_t off{};
-      off.ss_flags = SS_DISABLE;
-      sigaltstack(&off, nullptr);
-    }
-    delete[] memory;
-  }
-};
-thread_local AlternateStack alternateStack;
 
 }  // namespace
 
@@ -135,20 +119,14 @@ bool addFatalSignalHandler(FatalSignalHandler handler, std::span<const int> sign
   return added;
 }
 
-void installAlternateSignalStack() {
-  stack_t current{};
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return;
-  std::size_t size = std::max<std::size_t>(kAlternateStackSize, SIGSTKSZ);
-  char* memory = new char[size];
-  stack_t stack{};
-  stack.ss_sp = memory;
-  stack.ss_size = size;
-  if (sigaltstack(&stack, nullptr) != 0) {
-    delete[] memory;
-    return;
+bool fatalSignalHandlerInstalled(FatalSignalHandler handler, int signal) {
+  if (signal <= 0 || signal >= NSIG) return false;
+  struct sigaction current {};
+  if (sigaction(signal, nullptr, &current) != 0 || !isDispatcher(current)) return false;
+  for (std::size_t i = 0; i < handlerCounts[signal].load(); ++i) {
+    if (handlers[signal][i].load() == handler) return true;
   }
-  delete[] alternateStack.memory;
-  alternateStack.memory = memory;
+  return false;
 }
 
 bool writeFromSignal(int fd, const char* data, std::size_t length) {

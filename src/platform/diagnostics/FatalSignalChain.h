@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/SignalStack.h"
 #include "platform/diagnostics/FixedText.h"
 
 namespace platform {
@@ -41,8 +42,8 @@ inline constexpr std::size_t kMaxFatalSignalHandlers = 8;
 // it has changes nothing), and gives the calling thread an alternate signal
 // stack. False when some signal's chain was full.
 bool addFatalSignalHandler(FatalSignalHandler handler, std::span<const int> signals);
-// An alternate signal stack for the calling thread, unless it has one.
-void installAlternateSignalStack();
+// Whether the chain is the action installed for `signal` and runs `handler`.
+bool fatalSignalHandlerInstalled(FatalSignalHandler handler, int signal);
 
 // Async-signal-safe helpers for handlers.
 // All of `data` to `fd`, again after an interruption; false on failure.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/SignalStack.h"
 #include "platform/dispatch/TaskPool.h"
 
 namespace platform {
@@ -34,7 +35,10 @@ bool MainQueue::isMainThread() {
   return tPumpDepth > 0 || main().boundThread_.load() == std::this_thread::get_id();
 }
 
-void MainQueue::bindToCurrentThread() { boundThread_.store(std::this_thread::get_id()); }
+void MainQueue::bindToCurrentThread() {
+  installAlternateSignalStack();
+  boundThread_.store(std::this_thread::get_id());
+}
 
 void MainQueue::resetForTesting() {
   boundThread_.store(std::thread::id());

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/SignalStack.h"
+
 namespace platform {
 
 // Shared between the queue object and its workers, so a worker detached by a
@@ -107,7 +109,10 @@ class OperationQueue::State : public std::enable_shared_from_this<OperationQueue
   // Called under the lock. Workers are started lazily, up to the width.
   void spawnWorkers() {
     while (threads_.size() < width_ && !stopping_) {
-      threads_.emplace_back([self = shared_from_this()] { self->run(); });
+      threads_.emplace_back([self = shared_from_this()] {
+        installAlternateSignalStack();
+        self->run();
+      });
     }
   }
 

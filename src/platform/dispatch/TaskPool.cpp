@@ -1,5 +1,6 @@
 #include "platform/dispatch/TaskPool.h"
 
+#include "platform/SignalStack.h"
 #include "platform/dispatch/QueueLabels.h"
 
 namespace platform::detail {
@@ -15,6 +16,7 @@ std::shared_ptr<TaskPool> TaskPool::start(std::size_t threadCount, const std::st
   pool->threads_.reserve(threadCount);
   for (std::size_t i = 0; i < threadCount; ++i) {
     pool->threads_.emplace_back([self = pool, label] {
+      installAlternateSignalStack();
       publishQueueLabel(label.c_str());
       self->run();
       withdrawQueueLabel();
