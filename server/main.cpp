@@ -61,16 +61,19 @@ bool seedDemoContacts(localcloud::CloudServer& server) {
   return true;
 }
 
+// Prints the usage: on standard output when asked for (exit 0), on standard
+// error after a wrong argument (exit 2).
 int usage(const char* message) {
-  if (message) std::cerr << "lumora-cloud: " << message << "\n";
-  std::cerr << "usage: lumora-cloud [--port N] [--data DIR] [--seed-demo]\n"
+  std::ostream& out = message ? std::cerr : std::cout;
+  if (message) out << "lumora-cloud: " << message << "\n";
+  out << "usage: lumora-cloud [--port N] [--data DIR] [--seed-demo]\n"
                "  --port N     port on 127.0.0.1 (default "
             << localcloud::CloudServer::kDefaultPort
             << ", 0 = any free port)\n"
                "  --data DIR   data directory (default ./lumora-cloud-data)\n"
                "  --seed-demo  add the demo account ("
             << kDemoLogin << " / " << kDemoPassword << ") and its cloud contacts\n";
-  return 2;
+  return message ? 2 : 0;
 }
 
 }  // namespace

@@ -374,6 +374,12 @@ HttpServer::HttpServer(ConnectionLimits limits) : limits_(limits) {
   // What the "Keep-Alive" header tells clients.
   auto idleSeconds = std::chrono::ceil<std::chrono::seconds>(limits_.keepAliveIdle).count();
   set_keep_alive_timeout(std::max<time_t>(1, idleSeconds));
+  // Not cpp-httplib's default, which shares the port with any other server
+  // already listening on it (SO_REUSEPORT): a port in use must be refused.
+  set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
 }
 
 int HttpServer::bind(const std::string& host, int port) {

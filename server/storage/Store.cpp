@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <mutex>
+#include <utility>
 
 #include "server/services/Crypto.h"
 #include "server/storage/SqlStatement.h"
@@ -199,6 +203,22 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::st
   // process (later this does nothing).
   static std::once_flag statistics;
   std::call_once(statistics, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+  // One server per data folder: a second one is refused here, before it
+  // waits on the first one's database.
+  FolderLock lock;
+  const std::filesystem::path lockFile = dataDir / "cloud.lock";
+  lock.fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock.fd < 0) {
+    if (error) *error = "cannot open " + lockFile.string() + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+    if (error) {
+      *error = errno == EWOULDBLOCK ? dataDir.string() + " is in use by another lumora-cloud"
+                                    : "cannot lock " + lockFile.string() + ": " + std::strerror(errno);
+    }
+    return nullptr;
+  }
   std::filesystem::path file = dataDir / "cloud.db";
   // The store holds password digests, live tokens and keys: the folder and
   // the database's files are the owner's alone (older ones tightened), and
@@ -213,13 +233,19 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& dataDir, std::st
   }
   auto writer = openConnection(file.string(), true, error);
   if (!writer) return nullptr;
-  std::unique_ptr<Store> store(new Store(std::move(writer), file));
+  std::unique_ptr<Store> store(new Store(std::exchange(lock.fd, -1), std::move(writer), file));
   if (!store->migrate(error)) return nullptr;
   return store;
 }
 
-Store::Store(std::unique_ptr<SqlConnection> writer, std::filesystem::path file)
-    : file_(std::move(file)), writer_(std::move(writer)) {}
+Store::FolderLock::~FolderLock() {
+  if (fd >= 0) ::close(fd);
+}
+
+Store::Store(int lockFd, std::unique_ptr<SqlConnection> writer, std::filesystem::path file)
+    : file_(std::move(file)), writer_(std::move(writer)) {
+  lock_.fd = lockFd;
+}
 
 Store::~Store() = default;
 

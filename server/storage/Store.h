@@ -100,8 +100,9 @@ class Store {
   static constexpr std::size_t kMaxReaders = 16;
 
   // Opens (creating when needed) DIR/cloud.db. nullptr with *error set on
-  // failure (unwritable directory, corrupt file, newer schema, a file that
-  // another process holds).
+  // failure (unwritable directory, corrupt file, newer schema, a folder that
+  // another process holds: refused at once, by an advisory lock on
+  // DIR/cloud.lock held while the store is open).
   static std::unique_ptr<Store> open(const std::filesystem::path& dataDir,
                                      std::string* error = nullptr);
   ~Store();
@@ -211,7 +212,17 @@ class Store {
   };
 
  private:
-  explicit Store(std::unique_ptr<SqlConnection> writer, std::filesystem::path file);
+  // The data folder's lock: closed last, after every connection.
+  struct FolderLock {
+    int fd = -1;
+    FolderLock() = default;
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    ~FolderLock();
+  };
+
+  // Takes the lock's descriptor.
+  Store(int lockFd, std::unique_ptr<SqlConnection> writer, std::filesystem::path file);
   bool migrate(std::string* error);
   bool exec(const char* sql, std::string* error = nullptr);
   SqlConnection* borrowReader();
@@ -222,6 +233,7 @@ class Store {
   std::optional<PendingStep> pendingWhere(SqlConnection& db, const char* tailSql,
                                          const std::string& value);
 
+  FolderLock lock_;
   const std::filesystem::path file_;
   std::mutex writeMutex_;
   std::unique_ptr<SqlConnection> writer_;

@@ -1,30 +1,79 @@
 // lumora: the command-line entry point of the client.
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/WindowMode.h"
 #include "app/demo/DemoJob.h"
+#include "platform/storage/AppHome.h"
+#include "utils/ServiceHosts.h"
 
 namespace {
+
+constexpr const char* kPasswordVariable = "LUMORA_PASSWORD";
 
 void printUsage(std::FILE* out) {
   std::fputs(
       "usage: lumora [--device WxH] [--scene ID] [--screenshot FILE]\n"
-      "       lumora --demo [--verbose] [--login NAME --password TEXT]\n"
+      "       lumora --demo [--verbose] [--login NAME]\n"
       "\n"
-      "  (no --demo)  the app in a window (needs a display, xvfb-run, or\n"
-      "              QT_QPA_PLATFORM=offscreen with --screenshot)\n"
-      "  --device    the phone's screen: 320x480, 320x568, 375x667 (default)\n"
-      "              or 414x736\n"
-      "  --scene     open this scene of the storyboard\n"
-      "  --screenshot  paint the first frame into FILE (PNG) and quit\n"
-      "  --demo      run the main job against the configured cloud\n"
-      "              (LUMORA_CLOUD_URL, or <app home>/hosts.json)\n"
-      "  --verbose   also print the SDK's info-level log lines\n"
-      "  --login, --password   the account to sign in with\n"
-      "              (default: the local cloud's demo account)\n",
+      "  (no --demo)    the app in a window (needs a display, xvfb-run, or\n"
+      "                 QT_QPA_PLATFORM=offscreen with --screenshot)\n"
+      "  --device       the phone's screen: 320x480, 320x568, 375x667 (default)\n"
+      "                 or 414x736\n"
+      "  --scene        open this scene of the storyboard\n"
+      "  --screenshot   paint the first frame into FILE (PNG) and quit\n"
+      "  --demo         run the main job against the configured cloud\n"
+      "  --verbose      also print the SDK's log lines and debug dumps\n"
+      "  --login NAME   the account to sign in with (default: the local\n"
+      "                 cloud's demo account); its password comes from\n"
+      "                 LUMORA_PASSWORD, else a prompt on a terminal,\n"
+      "                 else the first line of standard input\n"
+      "\n"
+      "  LUMORA_HOME       the app home (default ~/.lumora); one lumora at a time\n"
+      "  LUMORA_CLOUD_URL  the cloud (default <app home>/hosts.json, else\n"
+      "                    http://127.0.0.1:8765)\n"
+      "\n"
+      "exit status of --demo: 0 done, 1 a failure on this machine, 2 a wrong\n"
+      "command line, 3 sign-in refused, 4 cloud unreachable, 5 the cloud failed\n"
+      "a request, 130 stopped (Ctrl-C)\n",
       out);
 }
+
+// The password of `login`: the environment, else a prompt without echo on
+// the terminal, else a line of standard input. nullopt when there is none.
+std::optional<std::string> readPassword(const std::string& login) {
+  if (const char* value = std::getenv(kPasswordVariable)) return std::string(value);
+  std::string line;
+  if (isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "Password for %s: ", login.c_str());
+    std::fflush(stderr);
+    termios saved{};
+    const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+      termios silent = saved;
+      silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    const bool read = static_cast<bool>(std::getline(std::cin, line));
+    if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputc('\n', stderr);
+    if (!read) return std::nullopt;
+    return line;
+  }
+  if (!std::getline(std::cin, line)) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+void onInterrupt(int) { lumora::DemoJob::requestStop(); }
 
 }  // namespace
 
@@ -32,6 +81,8 @@ int main(int argc, char** argv) {
   lumora::DemoOptions options;
   lumora::WindowOptions window;
   bool demo = false;
+  std::optional<std::string> password;
+  bool loginGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--demo") {
@@ -40,8 +91,11 @@ int main(int argc, char** argv) {
       options.verbose = true;
     } else if (arg == "--login" && i + 1 < argc) {
       options.login = argv[++i];
+      loginGiven = true;
     } else if (arg == "--password" && i + 1 < argc) {
-      options.password = argv[++i];
+      // Still taken, for older scripts; other users can read it in the
+      // process list, so it is not offered any more.
+      password = argv[++i];
     } else if (arg == "--device" && i + 1 < argc) {
       window.device = argv[++i];
     } else if (arg == "--scene" && i + 1 < argc) {
@@ -54,9 +108,37 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr, "lumora: unknown or incomplete argument '%s'\n", argv[i]);
       printUsage(stderr);
-      return 2;
+      return lumora::kDemoExitUsage;
     }
   }
   if (!demo) return lumora::runWindow(window, stderr);
-  return lumora::DemoJob(options, stdout).run();
+
+  // The app home first: one process at a time, and a home that cannot be
+  // used is found before anything is sent.
+  if (platform::Status claimed = platform::AppHome::claim(); !claimed.ok()) {
+    std::fprintf(stderr, "lumora: %s\n  %s\n", claimed.error().description().c_str(),
+                 claimed.error().code() == EWOULDBLOCK
+                     ? "Wait for the other lumora to end, or set LUMORA_HOME to another folder."
+                     : "Set LUMORA_HOME to a folder you can write in.");
+    return lumora::kDemoExitLocalFailure;
+  }
+  if (auto problem = lumora::ServiceHosts::hostsFileProblem()) {
+    std::fprintf(stderr, "lumora: warning: %s\n", problem->c_str());
+  }
+  if (loginGiven && !password) {
+    password = readPassword(options.login);
+    if (!password) {
+      std::fprintf(stderr, "lumora: no password for %s: set %s, or give it on standard input\n",
+                   options.login.c_str(), kPasswordVariable);
+      return lumora::kDemoExitUsage;
+    }
+  }
+  if (password) options.password = *password;
+
+  struct sigaction interrupt {};
+  interrupt.sa_handler = onInterrupt;
+  interrupt.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the process at once
+  sigemptyset(&interrupt.sa_mask);
+  sigaction(SIGINT, &interrupt, nullptr);
+  return lumora::DemoJob(options, stdout, stderr).run();
 }

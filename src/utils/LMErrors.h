@@ -31,6 +31,7 @@ inline constexpr std::int64_t kLMLocalErrorCancelled = -10012;             // "S
 inline constexpr std::int64_t kLMLocalErrorPhotosAccess = -10013;          // "Photos Error"
 inline constexpr std::int64_t kLMLocalErrorUnsupportedOperation = -10014;  // "Unsupport Operation"
 inline constexpr std::int64_t kLMLocalErrorAssetsGroup = -10015;           // "AssetsGroup Error"
+inline constexpr std::int64_t kLMLocalErrorWriteFail = -10016;             // "Write Fail"
 
 // Code of kLMServerErrorDomain for a reply that is not a dictionary or lacks
 // what the caller needs.
@@ -48,6 +49,7 @@ inline constexpr const char* kLMErrorTitleSync = "Sync Error";
 inline constexpr const char* kLMErrorTitlePhotos = "Photos Error";
 inline constexpr const char* kLMErrorTitleUnsupportedOperation = "Unsupport Operation";
 inline constexpr const char* kLMErrorTitleAssetsGroup = "AssetsGroup Error";
+inline constexpr const char* kLMErrorTitleWriteFail = "Write Fail";
 
 // Domain and code of the JSON reader's and writer's errors (LMUtils JSON
 // helpers), as the platform's JSON serialiser reports them.

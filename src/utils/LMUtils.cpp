@@ -173,4 +173,11 @@ std::string LMUtils::applicationCachesDirectoryPath() {
   return platform::AppHome::caches().string();
 }
 
+std::filesystem::path LMUtils::imageTransferDirectory() {
+  const std::filesystem::path folder = platform::AppHome::caches() / "ImageTransfers";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return folder;
+}
+
 }  // namespace lumora

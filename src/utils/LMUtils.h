@@ -93,6 +93,9 @@ class LMUtils {
   static std::filesystem::path applicationDocumentsDirectory();
   static std::string applicationDocumentsDirectoryPath();
   static std::string applicationCachesDirectoryPath();
+  // The photo sync's own folder under Caches, for the files its downloads
+  // and exports write (and remove): never another folder of the app's.
+  static std::filesystem::path imageTransferDirectory();
 
   // ---- Files from the cloud or the photo library ----
 
@@ -131,6 +134,10 @@ class LMUtils {
   // An upright copy of a picture shown in another orientation; nullopt when
   // it is already upright (callers keep the picture they have).
   static std::optional<platform::Image> imageRecoverOrientationWithImage(const platform::Image& image);
+  // The picture orientation of an older photo-library asset's orientation
+  // number: the two numberings agree on 0 to 7; any other number is upright
+  // (never turned on a guess).
+  static platform::ImageOrientation imageOrientationFromALAssetOrientation(std::int64_t orientation);
   // The picture scaled so that its shorter side fills width x height,
   // centred and cut to exactly that size. A width or height below one pixel
   // (or not a number) is refused.

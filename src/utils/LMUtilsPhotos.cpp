@@ -165,6 +165,11 @@ std::optional<std::string> LMUtils::extFromImageData(const platform::Bytes& data
   }
 }
 
+platform::ImageOrientation LMUtils::imageOrientationFromALAssetOrientation(std::int64_t orientation) {
+  if (orientation < 0 || orientation > 7) return platform::ImageOrientation::Up;
+  return static_cast<platform::ImageOrientation>(orientation);
+}
+
 std::optional<platform::Image> LMUtils::imageRecoverOrientationWithImage(const platform::Image& image) {
   if (image.orientation() == platform::ImageOrientation::Up) return std::nullopt;
   return image.uprightImage();

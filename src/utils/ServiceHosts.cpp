@@ -62,6 +62,18 @@ nlohmann::json hostsFile() {
   return cached;
 }
 
+}  // namespace
+
+std::optional<std::string> ServiceHosts::hostsFileProblem() {
+  const std::filesystem::path path = platform::AppHome::root() / "hosts.json";
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return std::nullopt;
+  if (hostsFile().is_object()) return std::nullopt;
+  return path.string() + " is not a JSON object of service names and URLs; it is ignored";
+}
+
+namespace {
+
 std::optional<std::string> fromFile(const std::string& key) {
   auto json = hostsFile();
   if (!json.is_object()) return std::nullopt;

@@ -11,7 +11,8 @@
 //
 // Thread-safe; values are read on each call so a test may change them.
 // Ownership: the overrides are process-wide. Failure: a missing or unreadable
-// hosts.json (or entry) is skipped and the next source in the order answers.
+// hosts.json (or entry) is skipped and the next source in the order answers;
+// hostsFileProblem() tells a file that is there but cannot be used.
 #pragma once
 
 #include <optional>
@@ -21,6 +22,10 @@ namespace lumora {
 
 class ServiceHosts {
  public:
+  // What is wrong with "<app home>/hosts.json" when it is there but is not
+  // a JSON object (it is then ignored); nullopt when it is missing or fine.
+  static std::optional<std::string> hostsFileProblem();
+
   // Keys of the services the client talks to.
   static constexpr const char* kAccount = "account";                // release account service
   static constexpr const char* kAccountPreview = "accountPreview";  // preview (test) account service

@@ -2,6 +2,7 @@
 // batching, the conflict rules and groups, each shown on both sides.
 #include "ContactSyncFixture.h"
 
+#include <atomic>
 #include <string>
 
 namespace contactsynctest {
@@ -184,6 +185,74 @@ TEST_F(ContactSyncEndToEndTest, CloudChangesWhosePersonWentMeanwhileAreSettledOn
   ASSERT_TRUE(sync().ok());
   EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
   EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace contactsynctest
+
+namespace contactsynctest {
+namespace {
+
+// A name without Latin letters in three parts is read back from the cloud
+// with the middle name joined to the given name; neither the person nor the
+// cloud's copy may change for that, and a save with no change sends nothing.
+TEST_F(ContactSyncEndToEndTest, ANonLatinNameInThreePartsStaysAsItIsOnBothSides) {
+  lumora::LMContact person = contactNamed("明", "张");
+  person.middleName = "小";
+  person.name = "张小明";
+  const ab::RecordId id = addPerson(person);
+  for (int run = 0; run < 10; ++run) {
+    if (run > 0) {
+      // Saved again, in the end unchanged.
+      ab::Record saved = book_->personWithId(id);
+      ASSERT_TRUE(saved.setValue(ab::PersonProperty::Note, "draft").ok());
+      ASSERT_TRUE(book_->save().ok());
+      ASSERT_TRUE(saved.removeValue(ab::PersonProperty::Note).ok());
+      ASSERT_TRUE(book_->save().ok());
+    }
+    server_->signedEndpoints().clearJournal();
+    ASSERT_TRUE(sync().ok()) << run;
+    if (run > 0) {
+      EXPECT_EQ(callsTo(batchPath()), 0u) << run;
+    }
+    auto book = ab::AddressBook::create();
+    ASSERT_TRUE(book.ok());
+    ab::Record here = (*book)->personWithId(id);
+    EXPECT_EQ(here.stringValue(ab::PersonProperty::LastName), "张") << run;
+    EXPECT_EQ(here.stringValue(ab::PersonProperty::MiddleName), "小") << run;
+    EXPECT_EQ(here.stringValue(ab::PersonProperty::FirstName), "明") << run;
+    auto cloud = cloudContacts();
+    ASSERT_EQ(cloud.size(), 1u) << run;
+    const Json& name = cloud.begin()->second["content"]["name"];
+    EXPECT_EQ(name.value("middleName", ""), "小") << run;
+    EXPECT_EQ(name.value("givenName", ""), "明") << run;
+  }
+}
+
+}  // namespace
+}  // namespace contactsynctest
+
+namespace contactsynctest {
+namespace {
+
+// Cloud contacts are written to the address book 21 at a time; a save that
+// fails ends the sync as a failure, keeps what the earlier saves wrote, and
+// the next sync brings the rest without doubling anyone.
+TEST_F(ContactSyncEndToEndTest, CloudContactsAreSavedTwentyOneAtATimeAndAFailedSaveLosesNothing) {
+  for (int i = 0; i < 45; ++i) addCloudContact(contactNamed("Cloud" + std::to_string(i), "Saved"));
+  std::atomic<int> saves{0};
+  ab::AddressBook::setWriteFault([&saves](const ab::WriteAttempt& attempt) -> std::optional<platform::Error> {
+    if (attempt.operation == ab::WriteOperation::Save && ++saves == 2) {
+      return platform::Error("ABAddressBookErrorDomain", 1);
+    }
+    return std::nullopt;
+  });
+  EXPECT_FALSE(sync().ok());
+  ab::AddressBook::setWriteFault(nullptr);
+  EXPECT_EQ(people().size(), 21u);
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(people().size(), 45u);
+  EXPECT_EQ(cloudContacts().size(), 45u);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ TEST_F(ContactSyncRequestsTest, ChangedRecordsArePagedIntoTheStoreWithTheirWater
   ASSERT_TRUE(loaded.ok());
   EXPECT_EQ(callsTo(listPath()), 3u);
   auto store = contacts_->context();
-  EXPECT_EQ(store->searchAllContactRelations().size(), 450u);
+  EXPECT_EQ(store->searchAllContactRelations()->size(), 450u);
   EXPECT_EQ(store->serverSync(), 450);  // the newest tag
   ASSERT_TRUE(store->serverSyncExtraInfo());
   EXPECT_EQ(*store->serverSyncExtraInfo(),

@@ -1,5 +1,5 @@
-// The demo's main job against the local cloud: a step that brings no answer
-// in time is reported as a failure and its request is cancelled.
+// The demo's main job against the local cloud: a refused sign-in and a step
+// that brings no answer in time are failures of their own kinds, told once.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,31 +12,55 @@
 namespace signedtest {
 namespace {
 
-TEST_F(SignedRequestCloudTest, ADemoStepWithoutAnAnswerInTimeFailsTheDemo) {
+// What a run prints and returns: the steps on one stream, the failure once
+// on the other, and the failure's kind as the status.
+struct DemoRunResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+DemoRunResult demoRun(const lumora::DemoOptions& options) {
+  char* outText = nullptr;
+  char* errText = nullptr;
+  std::size_t outSize = 0, errSize = 0;
+  std::FILE* out = open_memstream(&outText, &outSize);
+  std::FILE* err = open_memstream(&errText, &errSize);
+  DemoRunResult result{lumora::DemoJob(options, out, err).run(), "", ""};
+  std::fclose(out);
+  std::fclose(err);
+  result.out.assign(outText, outSize);
+  result.err.assign(errText, errSize);
+  std::free(outText);
+  std::free(errText);
+  lumora::QBLogUtil::stopLog();
+  return result;
+}
+
+TEST_F(SignedRequestCloudTest, ADemoFailureIsToldOnceWithItsKindAsTheStatus) {
+  lumora::DemoOptions refused;
+  refused.login = "alice";
+  refused.password = "wrong";
+  DemoRunResult run = demoRun(refused);
+  EXPECT_EQ(run.status, lumora::kDemoExitSignInRefused) << run.err;
+  EXPECT_EQ(run.out.find("70016"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("70016"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("70016"), run.err.rfind("70016")) << run.err;
+
   // The relocation service sits on the request far longer than the demo waits.
   localcloud::Fault slow;
   slow.delayMs = 20000;
   slow.times = 1;
   server_->faults().set("/lum/relocation/v3/user/10001/record", slow);
-
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  ASSERT_TRUE(out);
   lumora::DemoOptions options;
   options.login = "alice";
   options.password = "secret";
   options.stepLimit = std::chrono::milliseconds(300);
-  int status = lumora::DemoJob(options, out).run();
-  std::fclose(out);
-  std::string printed(text, size);
-  std::free(text);
-  lumora::QBLogUtil::stopLog();
-
-  EXPECT_EQ(status, 1) << printed;
-  EXPECT_NE(printed.find("FAILED: no answer within 0.3 s"), std::string::npos) << printed;
-  EXPECT_EQ(printed.find("ok: no relocation"), std::string::npos) << printed;
-  EXPECT_EQ(printed.find("registering this device"), std::string::npos) << printed;
+  run = demoRun(options);
+  EXPECT_EQ(run.status, lumora::kDemoExitUnreachable) << run.err;
+  EXPECT_NE(run.err.find("no answer within 0.3 s"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("ok: no relocation"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("registering this device"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "server/services/GalleryService.h"
 #include "support/TestMedia.h"
 #include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
 #include "utils/SHA1.h"
 
 namespace {
@@ -37,6 +38,7 @@ struct Report {
   int leftOut = 0;
   int tried = 0;
   std::vector<platform::Error> failures;
+  std::vector<std::string> failedNames;  // of the images the failures came with
   std::optional<std::vector<LMImage>> finished;
   std::optional<std::uint64_t> finalCount;
   std::optional<platform::Error> failed;
@@ -61,9 +63,10 @@ class GalleryBackupRunTest : public signedtest::SignedRequestCloudTest {
       run.indexes.push_back(index);
       ++(image ? run.uploaded : run.leftOut);
     };
-    delegate->didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
+    delegate->didAdapterFailUploadImage = [this](const std::optional<LMImage>& image, const platform::Error& error,
                                                  std::uint64_t index, std::uint64_t) {
       run.indexes.push_back(index);
+      if (image) run.failedNames.push_back(image->fileName.value_or(""));
       run.failures.push_back(error);
     };
     delegate->didAdapterFinishBackupImages = [this](const std::vector<LMImage>& failed, std::uint64_t count) {
@@ -174,8 +177,8 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(cloud[1].size(), 51u);
   EXPECT_EQ(cloud[2].size(), 5u);
   EXPECT_EQ(cloud[familyAlbum].size(), 10u);
-  EXPECT_EQ(gallery->context()->searchAllImageRelations().size(), 66u);
-  EXPECT_EQ(gallery->context()->searchAllAlbumRelations().size(), 3u);
+  EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 66u);
+  EXPECT_EQ(gallery->context()->searchAllAlbumRelations()->size(), 3u);
 
   Report second = backUp();
   ASSERT_TRUE(second.finished);
@@ -197,7 +200,7 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(third.toUpload, 1u);
   EXPECT_EQ(third.uploaded, 1);
   EXPECT_EQ(cloudImages(), cloud);
-  EXPECT_EQ(gallery->context()->searchAllImageRelations().size(), 66u);
+  EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 66u);
 }
 
 TEST_F(GalleryBackupRunTest, EveryWriteWhoseReplyIsLostOnceIsAppliedOnce) {
@@ -289,6 +292,21 @@ TEST_F(GalleryBackupRunTest, LeftOutAssetsAreCountedOutNotUploaded) {
   EXPECT_FALSE(foreground.ignored);
   EXPECT_EQ(foreground.finalCount, 2u);
   EXPECT_EQ(cloudImages()[1].size(), 4u);
+}
+
+// An export that fails after the image was read goes to the delegate with
+// the image, and into the failed list; the run goes on.
+TEST_F(GalleryBackupRunTest, AnImageWhoseExportFailsIsReportedWithItsFailure) {
+  addPhotos("EXP", 2);
+  // Where the export writes its file is taken by a folder.
+  std::filesystem::create_directories(lumora::LMUtils::imageTransferDirectory() / "EXP1000.JPG.partial" / "x");
+  Report report = backUp();
+  ASSERT_TRUE(report.finished);
+  EXPECT_EQ(report.uploaded, 1);
+  ASSERT_EQ(report.failures.size(), 1u);
+  EXPECT_EQ(report.failedNames, std::vector<std::string>{"EXP1000.JPG"});
+  ASSERT_EQ(report.finished->size(), 1u);
+  EXPECT_EQ(report.finished->front().fileName, "EXP1000.JPG");
 }
 
 }  // namespace

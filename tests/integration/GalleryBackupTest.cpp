@@ -117,7 +117,7 @@ TEST_F(GalleryBackupTest, APhotoOfThreeBlocksIsStoredOnceAndComesBackChecked) {
   EXPECT_EQ(sent, static_cast<std::int64_t>(photo.size()));
   EXPECT_FALSE(fs::exists(*image.filePath));
 
-  auto rows = gallery->context()->searchAllImageRelations();
+  auto rows = gallery->context()->searchAllImageRelations().value();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].sha1, lumora::sha1String(photo));
   EXPECT_EQ(rows[0].assetID, asset.localIdentifier);
@@ -130,7 +130,7 @@ TEST_F(GalleryBackupTest, APhotoOfThreeBlocksIsStoredOnceAndComesBackChecked) {
   sent = 0;
   ASSERT_FALSE(backUp(asset));
   EXPECT_EQ(sent, 0);
-  EXPECT_EQ(gallery->context()->searchAllImageRelations().size(), 1u);
+  EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 1u);
 
   // Back from the cloud, into the caches directory.
   LMImage stored = listed[0];
@@ -179,7 +179,7 @@ TEST_F(GalleryBackupTest, ACancelDuringABlockGivesTheCancellationAndNoRelation) 
   auto error = backUp(asset);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), lumora::kLMLocalErrorCancelled);
-  EXPECT_TRUE(gallery->context()->searchAllImageRelations().empty());
+  EXPECT_TRUE(gallery->context()->searchAllImageRelations()->empty());
   gallery->setSyncing(false);
   EXPECT_TRUE(cloudImages().empty());
 }

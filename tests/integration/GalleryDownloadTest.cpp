@@ -19,6 +19,7 @@
 #include "platform/photos/PhotoLibrary.h"
 #include "support/TestMedia.h"
 #include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ class GalleryDownloadTest : public signedtest::SignedRequestCloudTest {
     return outcome;
   }
 
-  std::size_t rowCount() { return gallery->context()->searchAllImageRelations().size(); }
+  std::size_t rowCount() { return gallery->context()->searchAllImageRelations()->size(); }
 
   std::shared_ptr<platform::ManualClock> clock = gallerytest::pacingFreeClock();
   platform::ScopedClock scopedClock{clock};
@@ -320,7 +321,7 @@ TEST_F(GalleryDownloadTest, AnImageIsAddedWithoutExportOrDownloadAndNothingTaken
 
   ASSERT_FALSE(download(stored, {screenshots, family}));
   EXPECT_EQ(library()->fetchAssetsInAssetCollection(*albumTitled("Family")).size(), 2u);
-  auto rows = gallery->context()->searchAllImageRelations();
+  auto rows = gallery->context()->searchAllImageRelations().value();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].assetGroupID, family);
   EXPECT_EQ(rows[0].sha1, stored.sha1);
@@ -331,6 +332,39 @@ TEST_F(GalleryDownloadTest, AnImageIsAddedWithoutExportOrDownloadAndNothingTaken
   EXPECT_FALSE(single) << single->description();
   EXPECT_FALSE(gallery->isSyncing());
   EXPECT_EQ(library()->fetchAssetsInAssetCollection(*albumTitled("Holiday")).size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// A cloud file name is only ever a name in the downloads' own folder: one
+// that matches a folder of the app's never touches it, and a file that
+// cannot be written fails that image alone (the batch goes on).
+TEST_F(GalleryDownloadTest, CloudFileNamesStayInTheDownloadFolderAndAnUnwritableOneFailsOnlyItsImage) {
+  const std::string family = newAlbum("Family");
+  const LMAlbum holiday = createCloudAlbum("Holiday");
+  backUp(addFile("IMG_0300.JPG", testsupport::makeJpeg(50, 40)), *holiday.serverID);
+  const LMImage stored = cloudImages(*holiday.serverID).at(0);
+  ASSERT_TRUE(gallery->context()->deleteAllImageRelations());
+
+  const fs::path logs = platform::AppHome::caches() / "Logs";
+  fs::create_directories(logs);
+  testsupport::writeFile(logs / "app.log", Bytes{1, 2, 3});
+  LMImage named = stored;
+  named.fileName = "Logs";
+  (void)download(named, {family});
+  EXPECT_TRUE(fs::exists(logs / "app.log"));
+
+  const fs::path blocker = lumora::LMUtils::imageTransferDirectory() / *stored.fileName;
+  fs::create_directories(blocker);
+  auto unwritable = download(stored, {family});
+  ASSERT_TRUE(unwritable);
+  EXPECT_EQ(unwritable->code(), lumora::kLMLocalErrorWriteFail);
+  EXPECT_FALSE(lumora::LMImageSyncAdapter::shouldStopBackupImageWithError(unwritable, nullptr));
+  EXPECT_TRUE(fs::is_directory(blocker));
+  fs::remove_all(blocker);
+  EXPECT_FALSE(download(stored, {family}));
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST_F(KssTransferTest, TwoFullBlocksAndOneByteComeBackDecryptedAndChecked) {
   ASSERT_FALSE(toFile.error) << toFile.error->description();
   const std::string path = std::get<std::string>(*toFile.result);
   EXPECT_EQ(std::filesystem::path(path).parent_path(),
-            std::filesystem::path(lumora::LMUtils::applicationCachesDirectoryPath()));
+            lumora::LMUtils::imageTransferDirectory());
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(in), {}) == data);
   EXPECT_EQ(toFile.lastProgress, static_cast<std::int64_t>(data.size()));
@@ -136,7 +136,7 @@ TEST_F(KssTransferTest, ADamagedBlockFailsAfterItsRetries) {
   EXPECT_EQ(got.error->userInfo()["reason"], lumora::kLMKssReasonWrongBlock);
   EXPECT_FALSE(got.result);
   // Only the checked first block was taken.
-  EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(lumora::LMUtils::applicationCachesDirectoryPath()) /
+  EXPECT_EQ(std::filesystem::file_size(lumora::LMUtils::imageTransferDirectory() /
                                        "photo.bin"),
             kKssBlock);
   EXPECT_LE(got.lastProgress, static_cast<std::int64_t>(data.size()));

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -116,3 +118,37 @@ TEST(AppHome, HomeIsPrivateAndAtomicWriteLeftoversAreCleared) {
 }
 
 }  // namespace
+
+// One process per home: a second process is refused while the first lives,
+// and a home that is not a writable folder is found before any work.
+TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
+  testsupport::TestHome home;
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char byte = platform::AppHome::claim().ok() ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(2);
+    if (read(done[0], &byte, 1) != 1) _exit(2);  // holds the home until told
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  platform::Status second = platform::AppHome::claim();
+  ASSERT_FALSE(second.ok());
+  EXPECT_EQ(second.error().code(), EWOULDBLOCK);
+  ASSERT_EQ(write(done[1], "x", 1), 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(platform::AppHome::claim().ok());
+  EXPECT_TRUE(platform::AppHome::claim().ok());  // held already
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+
+  std::ofstream(home.root() / "plain-file") << "x";
+  platform::AppHome::setRoot(home.root() / "plain-file");
+  EXPECT_FALSE(platform::AppHome::claim().ok());
+  platform::AppHome::setRoot(home.root());
+}

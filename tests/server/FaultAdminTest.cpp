@@ -187,6 +187,11 @@ TEST_F(Faults, ServerRefusesADoubleStartAndRestartsAfterStop) {
   std::string error;
   EXPECT_FALSE(server_->start(0, &error));
   EXPECT_FALSE(error.empty());
+  // Neither a second server on this data folder nor one on this port.
+  EXPECT_FALSE(localcloud::CloudServer::create(dataDir_, &error));
+  auto other = localcloud::CloudServer::create(home_.root() / "other", &error);
+  ASSERT_TRUE(other) << error;
+  EXPECT_FALSE(other->start(server_->port(), &error));
   server_->stop();
   server_->stop();  // idempotent
   ASSERT_TRUE(server_->start(0, &error)) << error;

@@ -120,6 +120,10 @@ TEST(LMUtilsPhotosTest, VideoContainerAlbumURLAndSafeFileNames) {
 
   EXPECT_EQ(LMUtils::assetGroupURLFromAssetID("ABC"), "assets-library://group/?id=ABC");
   EXPECT_FALSE(LMUtils::assetGroupURLFromAssetID(""));
+  for (std::int64_t n = -1; n <= 8; ++n) {
+    const bool known = n >= 0 && n <= 7;
+    EXPECT_EQ(static_cast<std::int64_t>(LMUtils::imageOrientationFromALAssetOrientation(n)), known ? n : 0) << n;
+  }
 
   for (const char* bad : {"", ".", "..", "../x.jpg", "a/b.jpg", "/etc"}) {
     EXPECT_FALSE(LMUtils::isSafeFileName(bad)) << bad;

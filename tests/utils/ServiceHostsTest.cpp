@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -18,7 +20,14 @@ class ServiceHostsTest : public ::testing::Test {
 
 TEST_F(ServiceHostsTest, OverridesWinOverFileAndFileOverDefault) {
   EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kCloud), ServiceHosts::kDefaultBaseURL);
+  EXPECT_FALSE(ServiceHosts::hostsFileProblem());
+  std::ofstream(home_.root() / "hosts.json") << R"({"cloud": )";
+  EXPECT_TRUE(ServiceHosts::hostsFileProblem());  // a broken file is told, then ignored
   std::ofstream(home_.root() / "hosts.json") << R"({"cloud": "http://10.1.2.3:99/", "account": 5})";
+  // Another modification time than the broken file's, so it is read again.
+  std::filesystem::last_write_time(home_.root() / "hosts.json", std::filesystem::file_time_type::clock::now() -
+                                                                    std::chrono::hours(1));
+  EXPECT_FALSE(ServiceHosts::hostsFileProblem());
   EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kCloud), "http://10.1.2.3:99");
   // A value of the wrong type is ignored, not fatal.
   EXPECT_EQ(ServiceHosts::baseURL(ServiceHosts::kAccount), ServiceHosts::kDefaultBaseURL);

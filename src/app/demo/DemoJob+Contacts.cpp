@@ -179,7 +179,7 @@ bool DemoJob::seedAddressBook() {
     }
   }
   if (auto saved = book->save(); !saved.ok()) {
-    failed(saved.error());
+    fail(saved.error());
     return false;
   }
   outcome(true, std::to_string(book->peopleInSource(source).size()) + " people in the address book");
@@ -211,7 +211,7 @@ bool DemoJob::syncContacts(const std::string& title) {
   if (!failure && !estimate.ok()) failure = estimate.error();
   if (failure) {
     contacts_->setDelegate(nullptr);
-    failed(*failure);
+    fail(*failure);
     return false;
   }
   auto line = [](const platform::Json& c) {
@@ -225,14 +225,12 @@ bool DemoJob::syncContacts(const std::string& title) {
   const std::uint64_t batches = (changes + LMContactSyncAdapter::kBatchSize - 1) / LMContactSyncAdapter::kBatchSize;
 
   reports->start(batches);
-  if (!offMainWork([contacts = contacts_] { contacts->synchronizeAllRecords(); })) {
-    contacts_->setDelegate(nullptr);
-    return false;
-  }
-  reports->finish();
+  const bool synced = offMainWork([contacts = contacts_] { contacts->synchronizeAllRecords(); });
+  reports->finish();  // the bar's line ends, whatever happened
   contacts_->setDelegate(nullptr);
+  if (!synced) return false;
   if (reports->failure) {
-    failed(*reports->failure);
+    fail(*reports->failure);
     return false;
   }
   outcome(true, "synced");

@@ -2,8 +2,11 @@
 // of them in a "Family" album) backed up album by album with a progress bar.
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,7 +72,10 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     didAdapterFinishBackupAlbums = [this](std::uint64_t created) { albumsCreated = created; };
     willAdapterUploadImagesCount = [this](std::uint64_t count) { toUpload = count; };
     didAdapterUploadImage = [this](const std::optional<LMImage>& image, std::uint64_t index, std::uint64_t total) {
-      if (image) ++uploaded;
+      if (image) {
+        ++uploaded;
+        sentPhotos.insert(image->assetID.value_or(image->fileName.value_or("")));
+      }
       show(index + 1, total, image ? image->fileName.value_or("") : std::string("(left out)"));
     };
     didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
@@ -88,7 +94,8 @@ class BackupReports : public LMImageSyncAdapterDelegate {
 
   std::uint64_t albumsCreated = 0;
   std::uint64_t toUpload = 0;
-  std::uint64_t uploaded = 0;
+  std::uint64_t uploaded = 0;          // uploads, a photo once per album it is in
+  std::set<std::string> sentPhotos;    // the distinct photos among them
   std::uint64_t failed = 0;
   bool finished = false;
   std::optional<platform::Error> failure;
@@ -100,7 +107,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     if (terminal_) {
       constexpr std::uint64_t kBar = 32;
       const std::uint64_t filled = kBar * done / total;
-      std::fprintf(out_, "\r    photos [%s%s] %3llu/%-3llu %-32.32s", std::string(filled, '=').c_str(),
+      std::fprintf(out_, "\r    uploads [%s%s] %3llu/%-3llu %-31.31s", std::string(filled, '=').c_str(),
                    std::string(kBar - filled, ' ').c_str(), static_cast<unsigned long long>(done),
                    static_cast<unsigned long long>(total), what.c_str());
       std::fflush(out_);
@@ -110,7 +117,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     const int quarter = static_cast<int>(4 * done / total);
     if (quarter == quarter_) return;
     quarter_ = quarter;
-    std::fprintf(out_, "    photos %3llu of %llu backed up\n", static_cast<unsigned long long>(done),
+    std::fprintf(out_, "    upload %3llu of %llu done\n", static_cast<unsigned long long>(done),
                  static_cast<unsigned long long>(total));
   }
 
@@ -142,13 +149,19 @@ bool DemoJob::backupPhotos() {
   gallery->setDelegate(nullptr);
   if (!answered) return false;
   if (reports->failure || !reports->finished) {
-    outcome(false, reports->failure ? failureText(*reports->failure) : std::string("the backup did not end"));
+    if (reports->failure) {
+      fail(*reports->failure);
+    } else {
+      fail(kDemoExitLocalFailure, "the backup did not end");
+    }
     return false;
   }
   const bool ok = reports->failed == 0;
-  outcome(ok, std::to_string(reports->uploaded) + " of " + std::to_string(reports->toUpload) +
-                  " photos backed up, " + std::to_string(reports->failed) + " failed, " +
-                  std::to_string(reports->albumsCreated) + " cloud album(s) created");
+  const std::size_t inLibrary = library->fetchAssetsWithMediaType(photos::MediaType::Image).size();
+  outcome(ok, fmt::format("{} photo(s) in the library; sent now: {} photo(s) in {} of {} upload(s) "
+                          "(one per album a photo is in), {} failed; {} cloud album(s) created",
+                          inLibrary, reports->sentPhotos.size(), reports->uploaded, reports->toUpload,
+                          reports->failed, reports->albumsCreated));
   return ok;
 }
 

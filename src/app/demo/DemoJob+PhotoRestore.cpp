@@ -41,7 +41,7 @@ struct Restore {
   LMAlbum album;
   std::vector<LMImage> images;
   std::vector<LMImage> failed;
-  std::int64_t bytes = 0;
+  std::int64_t bytes = 0;  // of the files checked
   std::size_t checked = 0;
   std::size_t related = 0;
 };
@@ -92,7 +92,7 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
   std::optional<platform::Error> failure;
   gallery->downloadAlbums(
       {restore.album}, {{*restore.album.serverID, restore.images}}, total,
-      [&](std::int64_t, std::int64_t soFar, std::int64_t) { restore.bytes = soFar; },
+      [](std::int64_t, std::int64_t, std::int64_t) {},
       [&](const std::vector<LMImage>& failed, const std::optional<platform::Error>& error) {
         restore.failed = failed;
         failure = error;
@@ -116,6 +116,7 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
       return;
     }
     ++restore.checked;
+    restore.bytes += static_cast<std::int64_t>(restored->size());
     for (const auto& group : {std::optional(*album), cameraRoll}) {
       if (group && gallery->context()->searchImageRelationByAssetID(asset.localIdentifier, group->localIdentifier)) {
         ++restore.related;
@@ -134,7 +135,7 @@ bool DemoJob::restoreAlbum() {
   // The user lets the app at each phone's photos.
   auto allowPhotos = [&] {
     auto allowed = photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
-    if (!allowed.ok()) failed(allowed.error());
+    if (!allowed.ok()) fail(allowed.error());
     return allowed.ok();
   };
   auto restore = std::make_shared<Restore>();
@@ -165,9 +166,12 @@ bool DemoJob::restoreAlbum() {
   platform::AppHome::setRoot(home);
   if (!answered) return false;
   if (restore->failure || !restore->failed.empty() || !restore->problem.empty()) {
-    outcome(false, restore->failure ? failureText(*restore->failure)
-                   : restore->problem.empty() ? fmt::format("{} image(s) failed", restore->failed.size())
+    if (restore->failure) {
+      fail(*restore->failure);
+    } else {
+      outcome(false, restore->problem.empty() ? fmt::format("{} image(s) failed", restore->failed.size())
                                               : restore->problem);
+    }
     return false;
   }
   outcome(true, fmt::format("{} file(s), {} bytes, each equal byte for byte to this phone's", restore->checked,

@@ -20,7 +20,11 @@
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
 #include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/http/UrlError.h"
+#include "platform/storage/AppHome.h"
+#include "utils/LMErrors.h"
 
 namespace lumora {
 namespace {
@@ -28,21 +32,61 @@ namespace {
 constexpr const char* kCloudSid = "lumora";
 
 // Forwards the SDK's log lines into the app's log files, as the app's own
-// sink does, and prints them: errors, warnings and (when verbose) info;
-// debug and verbose are dropped.
+// sink does, and (when verbose) prints those of information and above; the
+// run's failure is told once, by the job.
 class PrintingLogSink : public AppLogDelegate {
  public:
   PrintingLogSink(std::FILE* out, bool verbose) {
-    logLevel = verbose ? kLMLogFlagInfo : kLMLogFlagWarning;
+    logLevel = kLMLogFlagInfo;
     appendLogMessage = [out, verbose](const LMLogMessage& message) {
       appendLogMessageToAppLog(message);
       static constexpr const char* kLevels[] = {"", "error", "warning", "info"};
       auto flag = message.flag();
-      if (flag < 1 || flag > 3 || (flag == 3 && !verbose)) return;
+      if (!verbose || flag < 1 || flag > 3) return;
       std::fprintf(out, "      [sdk %s] %s\n", kLevels[flag], message.message().c_str());
     };
   }
 };
+
+std::atomic<bool> gStopRequested{false};
+
+// What to do about a failure of each kind.
+std::string adviceFor(DemoExit kind, const DemoOptions& options) {
+  switch (kind) {
+    case kDemoExitSignInRefused:
+      return "Check the login name and password (--login NAME; the password from LUMORA_PASSWORD, "
+             "standard input or the prompt)" +
+             (options.login == "demo" ? std::string(", and that the cloud was started with --seed-demo.")
+                                      : std::string("."));
+    case kDemoExitUnreachable:
+      return "Start the local cloud (lumora-cloud --seed-demo), or point LUMORA_CLOUD_URL or "
+             "<app home>/hosts.json at a running one.";
+    case kDemoExitCloudFailure:
+      return "The cloud refused a request: its own output says why; running again retries.";
+    case kDemoExitStopped:
+      return "The run was stopped; the next run goes on from what this one stored.";
+    default:
+      return "Check the app home " + platform::AppHome::root().string() +
+             " (free space, permissions; LUMORA_HOME chooses another).";
+  }
+}
+
+bool isNetworkError(const platform::Error& error) {
+  for (std::optional<platform::Error> e = error; e; e = e->underlying()) {
+    if (e->domain() != platform::http::kURLErrorDomain) continue;
+    switch (e->code()) {
+      case platform::http::kUrlErrorTimedOut:
+      case platform::http::kUrlErrorCannotFindHost:
+      case platform::http::kUrlErrorCannotConnectToHost:
+      case platform::http::kUrlErrorNetworkConnectionLost:
+      case platform::http::kUrlErrorNotConnectedToInternet:
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
 
 std::string present(const std::optional<std::string>& value) {
   if (!value || value->empty()) return "missing";
@@ -76,7 +120,10 @@ std::string seconds(std::chrono::milliseconds limit) {
 
 }  // namespace
 
-DemoJob::DemoJob(DemoOptions options, std::FILE* out) : options_(std::move(options)), out_(out) {}
+DemoJob::DemoJob(DemoOptions options, std::FILE* out, std::FILE* err)
+    : options_(std::move(options)), out_(out), err_(err) {}
+
+void DemoJob::requestStop() { gStopRequested.store(true); }
 
 void DemoJob::step(const std::string& text) {
   std::fprintf(out_, "[%d] %s\n", ++stepNumber_, text.c_str());
@@ -90,8 +137,28 @@ std::string failureText(const platform::Error& error) {
 }
 
 void DemoJob::outcome(bool ok, const std::string& text) {
-  std::fprintf(out_, "    %s %s\n", ok ? "ok:" : "FAILED:", text.c_str());
+  if (!ok) {
+    fail(kDemoExitLocalFailure, text);
+    return;
+  }
+  std::fprintf(out_, "    ok: %s\n", text.c_str());
   std::fflush(out_);
+}
+
+void DemoJob::fail(DemoExit kind, const std::string& text) {
+  if (!failure_) failure_.emplace(kind, text);
+}
+
+void DemoJob::fail(const platform::Error& error) {
+  DemoExit kind = kDemoExitCloudFailure;
+  if (isNetworkError(error)) {
+    kind = kDemoExitUnreachable;
+  } else if (signingIn_) {
+    kind = kDemoExitSignInRefused;
+  } else if (error.domain() == kLMLocalErrorDomain || error.domain() == platform::kPOSIXErrorDomain) {
+    kind = kDemoExitLocalFailure;
+  }
+  fail(kind, failureText(error));
 }
 
 int DemoJob::run() {
@@ -99,6 +166,10 @@ int DemoJob::run() {
   QBLogUtil::startLog();
   auto sink = std::make_shared<PrintingLogSink>(out_, options_.verbose);
   LMLogUtil::setLogDelegate(sink);
+  // The console's dumps (debug records, some very long) only when verbose.
+  platform::setConsoleSink([verbose = options_.verbose](std::string_view line) {
+    if (verbose) std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+  });
 
   std::fprintf(out_, "Lumora client, cloud at %s\n", ServiceHosts::baseURL(ServiceHosts::kAccount).c_str());
   adapter_ = std::make_shared<LMSyncAdapter>();
@@ -107,8 +178,22 @@ int DemoJob::run() {
             syncContacts("Syncing the contacts") && syncContacts("Syncing again (nothing changed)") &&
             compareWithCloud() && backupPhotos() && restoreAlbum();
   LMLogUtil::setLogDelegate(nullptr);
-  std::fprintf(out_, ok ? "Done.\n" : "Stopped after a failure.\n");
-  return ok ? 0 : 1;
+  platform::setConsoleSink(nullptr);
+  if (ok && !failure_) {
+    std::fprintf(out_, "Done.\n");
+    return kDemoExitOk;
+  }
+  std::fflush(out_);
+  const auto [kind, text] = failure_.value_or(std::make_pair(kDemoExitLocalFailure, std::string("a step failed")));
+  const char* what = kind == kDemoExitSignInRefused ? "the sign-in was refused"
+                     : kind == kDemoExitUnreachable ? "the cloud cannot be reached"
+                     : kind == kDemoExitCloudFailure ? "the cloud failed a request"
+                     : kind == kDemoExitStopped      ? "stopped"
+                                                     : "a step failed on this machine";
+  std::fprintf(err_, "lumora: %s at step %d: %s\n  %s\n  The log files are in %s\n", what, stepNumber_,
+               text.c_str(), adviceFor(kind, options_).c_str(), QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs").c_str());
+  std::fflush(err_);
+  return kind;
 }
 
 bool DemoJob::signIn() {
@@ -121,7 +206,9 @@ bool DemoJob::signIn() {
   if (!waitFor([handoff] { return handoff->finished.load(); }, options_.signInLimit)) return false;
   platform::Status failure = handoff->take();
   if (!failure.ok()) {
-    failed(failure.error());
+    signingIn_ = true;
+    fail(failure.error());
+    signingIn_ = false;
     return false;
   }
   auto passport = manager->passportForSid(kCloudSid);
@@ -133,8 +220,14 @@ bool DemoJob::signIn() {
 }
 
 bool DemoJob::waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit) {
-  if (platform::MainQueue::main().runUntil(completed, limit)) return true;
-  outcome(false, "no answer within " + seconds(limit));
+  const bool ended = platform::MainQueue::main().runUntil(
+      [&completed] { return gStopRequested.load() || completed(); }, limit);
+  if (gStopRequested.load()) {
+    fail(kDemoExitStopped, "stopped by the user");
+    return false;
+  }
+  if (ended) return true;
+  fail(kDemoExitUnreachable, "no answer within " + seconds(limit));
   return false;
 }
 
@@ -163,7 +256,7 @@ bool DemoJob::relocate() {
   auto operation = offMain([adapter = adapter_] { return adapter->requestHostListWithRomCountry(std::nullopt); });
   if (!operation) return false;
   if (auto error = operation->error()) {
-    failed(*error);
+    fail(*error);
     return false;
   }
   auto hosts = adapter_->hostList();
@@ -182,7 +275,7 @@ bool DemoJob::registerDevice() {
   }
   platform::Status failure = handoff->take();
   if (!failure.ok()) {
-    failed(failure.error());
+    fail(failure.error());
     return false;
   }
   outcome(true, "device registered");
@@ -195,7 +288,11 @@ bool DemoJob::listDevices() {
   if (!operation) return false;
   auto reply = operation->result();
   if (!reply.ok() || !reply->is_object()) {
-    outcome(false, reply.ok() ? std::string("empty reply") : failureText(reply.error()));
+    if (reply.ok()) {
+      fail(kDemoExitCloudFailure, "empty reply");
+    } else {
+      fail(reply.error());
+    }
     return false;
   }
   auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());

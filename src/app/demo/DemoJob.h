@@ -4,15 +4,18 @@
 // address book with a progress bar, and what went up and came down.
 //
 // Runs on the calling thread, which it binds as the main queue's thread and
-// pumps while the account and cloud work is under way. Returns 0 when every
-// step succeeded, 1 otherwise; failures are printed, never thrown. A step
-// that brings no answer in time is a failure: its requests are cancelled,
-// and what it may still deliver goes to state it shares, never to the
-// frame that stopped waiting.
+// pumps while the account and cloud work is under way. The steps and their
+// outcomes go to `out`; the first failure ends the run and is told once on
+// `err`, with what to do and where the log files are, and its kind is the
+// exit status (DemoExit). Nothing is thrown. A step that brings no answer in
+// time is a failure: its requests are cancelled, and what it may still
+// deliver goes to state it shares, never to the frame that stopped waiting.
+// requestStop() (from a signal handler too) ends the run the same way.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,10 +24,23 @@
 
 namespace lumora {
 
+// The run's exit status.
+enum DemoExit : int {
+  kDemoExitOk = 0,
+  kDemoExitLocalFailure = 1,   // this machine: the app home, the stores
+  kDemoExitUsage = 2,          // a wrong command line (main's)
+  kDemoExitSignInRefused = 3,  // the account service said no
+  kDemoExitUnreachable = 4,    // the cloud cannot be reached or does not answer
+  kDemoExitCloudFailure = 5,   // the cloud answered a request with an error
+  kDemoExitStopped = 130,      // stopped by the user (Ctrl-C)
+};
+
 struct DemoOptions {
   std::string login = "demo";
   std::string password = "demo-password";
-  bool verbose = false;  // also print the SDK's info-level log lines
+  // Also print the SDK's log lines of information and above, and the
+  // console's debug dumps; otherwise they only go to the log files.
+  bool verbose = false;
   // How long a step may go without an answer before the demo gives up.
   std::chrono::milliseconds signInLimit = std::chrono::seconds(60);
   std::chrono::milliseconds stepLimit = std::chrono::minutes(5);
@@ -36,13 +52,21 @@ std::string failureText(const platform::Error& error);
 
 class DemoJob {
  public:
-  DemoJob(DemoOptions options, std::FILE* out);
+  DemoJob(DemoOptions options, std::FILE* out, std::FILE* err = stderr);
   int run();
+
+  // Ends the run at the next moment it waits. Async-signal-safe.
+  static void requestStop();
 
  private:
   void step(const std::string& text);
+  // "ok: text", or a failure of this machine's (kDemoExitLocalFailure).
   void outcome(bool ok, const std::string& text);
-  void failed(const platform::Error& error) { outcome(false, failureText(error)); }
+  // A failure of `kind` (the first one is kept and told at the end).
+  void fail(DemoExit kind, const std::string& text);
+  // A failure from an error: a network error is an unreachable cloud, an
+  // error of the SDK's own domain a local failure, any other the cloud's.
+  void fail(const platform::Error& error);
   bool signIn();
   bool relocate();
   bool registerDevice();
@@ -77,7 +101,10 @@ class DemoJob {
   std::shared_ptr<class LMSyncAdapter> adapter_;
   std::shared_ptr<class LMContactSyncAdapter> contacts_;
   std::FILE* out_;
+  std::FILE* err_;
   int stepNumber_ = 0;
+  bool signingIn_ = false;  // a refusal now is a refused sign-in
+  std::optional<std::pair<DemoExit, std::string>> failure_;  // the first
 };
 
 }  // namespace lumora

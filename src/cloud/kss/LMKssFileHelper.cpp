@@ -282,11 +282,17 @@ platform::Result<LMKssFileHelper::FileResult> downloadFile(
 
   Destination destination;
   if (fileName) {
-    auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), *fileName);
+    auto path = LMUtils::fileInDirectory(LMUtils::imageTransferDirectory(), *fileName);
     if (!path) {
       return LMUtils::invalidParametersError();
     }
-    if (auto opened = destination.openFile(path->string()); !opened.ok()) return opened.error();
+    if (auto opened = destination.openFile(path->string()); !opened.ok()) {
+      // Not a fault of the system: this image fails, the run goes on.
+      LM_LOG_ERROR("{}", opened.error().description());
+      return LMUtils::localErrorWithErrorCode(kLMLocalErrorWriteFail,
+                                              {{kLMErrorReasonKey, "Write image data to disk fail"},
+                                               {kLMErrorDescriptionKey, kLMErrorTitleWriteFail}});
+    }
   }
 
   std::uint64_t taken = 0;

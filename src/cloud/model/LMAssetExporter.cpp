@@ -53,7 +53,7 @@ bool nameFile(LMImage& image, const std::string& name, const char* mediaKind) {
   image.title = path.stem().string();
   const std::string extension = path.extension().string();
   if (extension.size() > 1) image.mimeType = std::string(mediaKind) + "/" + extension.substr(1);
-  image.filePath = LMUtils::fileInDirectory(platform::AppHome::tmp(), name)->lexically_normal().string();
+  image.filePath = LMUtils::fileInDirectory(LMUtils::imageTransferDirectory(), name)->lexically_normal().string();
   return true;
 }
 

@@ -70,6 +70,25 @@ std::optional<LMContact> LMContact::initWithLumoraJSON(const Json& content) {
   return contact;
 }
 
+bool LMContact::joinsMiddleNameIntoGivenName(const std::optional<std::string>& family,
+                                             const std::string& middle, const std::string& given) {
+  // Names written without Latin letters (Chinese, for example) may come
+  // with the first part of the given name in "middleName"; then the two
+  // parts together form the given name.
+  if (family && containsEnglishCharacter(*family)) return false;
+  return !containsEnglishCharacter(middle) && !containsEnglishCharacter(given);
+}
+
+LMContact LMContact::withCloudNameRule() const {
+  LMContact ruled = *this;
+  if (platform::hasText(middleName) && givenName &&
+      joinsMiddleNameIntoGivenName(familyName, *middleName, *givenName)) {
+    ruled.givenName = *middleName + *givenName;
+    ruled.middleName.reset();
+  }
+  return ruled;
+}
+
 void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
   Json rest = content.is_object() ? content : Json::object();
 
@@ -81,18 +100,12 @@ void LMContact::setPropertiesWithLumoraJSON(const Json& content) {
     if (auto v = textAt(parts, "familyName")) familyName = v;
     if (auto v = textAt(parts, "givenName")) givenName = v;
     if (auto middle = textAt(parts, "middleName")) {
-      // Names written without Latin letters (Chinese, for example) may come
-      // with the first part of the given name in "middleName"; then the two
-      // parts together form the given name.
       auto family = parts.find("familyName");
       auto given = parts.find("givenName");
-      const bool familyLatin = family != parts.end() && family->is_string() &&
-                               containsEnglishCharacter(family->get_ref<const std::string&>());
-      if (familyLatin) {
-        middleName = middle;
-      } else if (given != parts.end() && given->is_string() &&
-                 !containsEnglishCharacter(*middle) &&
-                 !containsEnglishCharacter(given->get_ref<const std::string&>())) {
+      std::optional<std::string> familyText;
+      if (family != parts.end() && family->is_string()) familyText = family->get<std::string>();
+      if (given != parts.end() && given->is_string() &&
+          joinsMiddleNameIntoGivenName(familyText, *middle, given->get_ref<const std::string&>())) {
         givenName = *middle + given->get<std::string>();
       } else {
         middleName = middle;

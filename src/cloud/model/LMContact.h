@@ -33,6 +33,13 @@ class LMContact : public LMRecord {
   // Fills the fields from a cloud content object without the base keys and
   // replaces extensionData with the keys it did not consume.
   void setPropertiesWithLumoraJSON(const platform::Json& content);
+  // The reader's name rule: a middle name joins the given name when neither
+  // it, the given name nor the family name has Latin letters.
+  static bool joinsMiddleNameIntoGivenName(const std::optional<std::string>& family,
+                                           const std::string& middle, const std::string& given);
+  // This contact as reading its cloud content gives it back (the name rule
+  // applied), for comparing a person with a cloud or recorded copy.
+  LMContact withCloudNameRule() const;
 
   // A contact of type 1 read from an address-book person (every field but
   // the photo ids and the cloud fields; the seven lists are arrays, empty

@@ -38,8 +38,14 @@ bool LMManagedAssetContext::updateAlbumsWithLocalAlbums(std::vector<LMAlbum>& lo
     if (album.name) liveByName[*album.name] = &album;
   }
 
+  // Without the relations every album would look new to the cloud.
+  auto relations = searchAllAlbumRelations();
+  if (!relations.ok()) {
+    LM_LOG_ERROR("{}", relations.error().description());
+    return false;
+  }
   std::set<std::size_t> done;
-  for (const LMAlbumRelation& relation : searchAllAlbumRelations()) {
+  for (const LMAlbumRelation& relation : *relations) {
     auto local = relation.assetID ? localByAssetID.find(*relation.assetID) : localByAssetID.end();
     if (local == localByAssetID.end()) {
       deleteAlbumRelation(relation);
@@ -95,7 +101,9 @@ std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithSe
     // Every row of such an image: the same cloud image may stand for the
     // same asset listed from two local albums of one cloud album.
     if (!removed.empty()) {
-      for (LMImageRelation& relation : searchAllImageRelations()) {
+      auto relations = searchAllImageRelations();
+      if (!relations.ok()) return relations.error();
+      for (LMImageRelation& relation : *relations) {
         if (relation.serverID && removed.contains(*relation.serverID)) gone.push_back(std::move(relation));
       }
     }

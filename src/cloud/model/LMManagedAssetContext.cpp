@@ -169,12 +169,13 @@ LMImageRelation LMManagedAssetContext::createImageRelationWithResult(const State
 namespace {
 
 // Runs one query on the store's queue and reads rows with `read`; at most
-// `limit` rows (0: all).
+// `limit` rows (0: all). A query that cannot run is the database error.
 template <class Row, class Bind>
-std::vector<Row> query(LMManagedRecordContextDatabase* database, const std::string& sql, const Bind& bind,
-                       Row (*read)(const Statement&), std::size_t limit = 0) {
+platform::Result<std::vector<Row>> readRows(LMManagedRecordContextDatabase* database, const std::string& sql,
+                                            const Bind& bind, Row (*read)(const Statement&), std::size_t limit = 0) {
+  if (database == nullptr) return LMManagedRecordContextDatabase::error("Cannot open the gallery store");
   std::vector<Row> rows;
-  if (database == nullptr) return rows;
+  std::optional<platform::Error> failure;
   database->inDatabase([&](sqlite3* db) {
     Statement statement(db, sql);
     bind(statement);
@@ -182,8 +183,20 @@ std::vector<Row> query(LMManagedRecordContextDatabase* database, const std::stri
       rows.push_back(read(statement));
       if (limit != 0 && rows.size() == limit) break;
     }
+    if (statement.failed()) {
+      failure = LMManagedRecordContextDatabase::error(fmt::format("{} [{}]", sqlite3_errmsg(db), sql));
+    }
   });
+  if (failure) return *failure;
   return rows;
+}
+
+// The same, with a failure read as no rows (look-ups whose callers take
+// "not found" for either).
+template <class Row, class Bind>
+std::vector<Row> query(LMManagedRecordContextDatabase* database, const std::string& sql, const Bind& bind,
+                       Row (*read)(const Statement&), std::size_t limit = 0) {
+  return readRows(database, sql, bind, read, limit).valueOr({});
 }
 
 template <class Bind>
@@ -223,8 +236,8 @@ LMManagedRecordContextDatabase* LMManagedAssetContext::usableDatabase() {
   return databaseError() ? nullptr : databaseQueue();
 }
 
-std::vector<LMAlbumRelation> LMManagedAssetContext::searchAllAlbumRelations() {
-  return query(usableDatabase(), fmt::format("select {} from {}", kAlbumColumns, kLMSyncAlbumTable), kNoBinding,
+platform::Result<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAllAlbumRelations() {
+  return readRows(usableDatabase(), fmt::format("select {} from {}", kAlbumColumns, kLMSyncAlbumTable), kNoBinding,
                &createAlbumRelationWithResult);
 }
 
@@ -272,8 +285,8 @@ bool LMManagedAssetContext::deleteAllAlbumRelations() {
   return update(usableDatabase(), fmt::format("delete from {}", kLMSyncAlbumTable), kNoBinding);
 }
 
-std::vector<LMImageRelation> LMManagedAssetContext::searchAllImageRelations() {
-  return query(usableDatabase(), fmt::format("select {} from {}", kImageColumns, kLMSyncImageTable), kNoBinding,
+platform::Result<std::vector<LMImageRelation>> LMManagedAssetContext::searchAllImageRelations() {
+  return readRows(usableDatabase(), fmt::format("select {} from {}", kImageColumns, kLMSyncImageTable), kNoBinding,
                &createImageRelationWithResult);
 }
 

@@ -68,7 +68,8 @@ class LMManagedAssetContext {
   static LMImageRelation createImageRelationWithResult(const LMManagedRecordContextDatabase::Statement& result);
 
   // ---- SyncAlbum ----
-  std::vector<LMAlbumRelation> searchAllAlbumRelations();
+  // A failed read is the database error, never an empty table.
+  platform::Result<std::vector<LMAlbumRelation>> searchAllAlbumRelations();
   // The first row with that local album id; nullopt for no or an empty id.
   std::optional<LMAlbumRelation> searchAlbumRelationByAssetID(const std::optional<std::string>& assetID);
   // A list of at most the first row; nullopt for no id.
@@ -82,7 +83,7 @@ class LMManagedAssetContext {
   bool deleteAllAlbumRelations();
 
   // ---- SyncImage ----
-  std::vector<LMImageRelation> searchAllImageRelations();
+  platform::Result<std::vector<LMImageRelation>> searchAllImageRelations();
   // Every row of a local album; nullopt for no or an empty id.
   std::optional<std::vector<LMImageRelation>> searchAllImageRelationsByAlbumID(
       const std::optional<std::string>& albumID);
@@ -110,7 +111,8 @@ class LMManagedAssetContext {
   // whose cloud album or local album is gone is deleted; an album left
   // open takes the live cloud album of its name (a new relation). Each
   // related local album gets its cloud id in `localAlbums`; the ones left
-  // open become localAddAlbums(). Single-row failures are ignored: true.
+  // open become localAddAlbums(). Single-row failures are ignored: true;
+  // false (nothing changed) when the relations cannot be read.
   bool updateAlbumsWithLocalAlbums(std::vector<LMAlbum>& localAlbums, const std::vector<LMAlbum>& lumoraAlbums);
   // Drops the image relations the cloud no longer backs: on a resync every
   // relation of these albums whose image is not among the "custom" ones

@@ -197,7 +197,9 @@ platform::Status LMManagedRecordContext::saveLumoraGroups(const std::vector<LMGr
                                                           bool resync) {
   if (groups.empty()) return platform::Status::success();
   return performBatch([&]() -> platform::Status {
-    Recording<LMGroupRelation> recording(searchAllGroupRelations());
+    auto rows = searchAllGroupRelations();
+    if (!rows.ok()) return rows.error();
+    Recording<LMGroupRelation> recording(std::move(*rows));
     if (auto planned = recordListing(recording, groups, resync, copyGroup); !planned.ok()) return planned;
     return recording.write([this](LMGroupRelation& row) { return addGroupRelation(row); },
                            [this](LMGroupRelation& row) { return updateGroupRelation(row); },
@@ -209,7 +211,9 @@ platform::Status LMManagedRecordContext::saveLumoraContacts(const std::vector<LM
                                                             bool resync) {
   if (contacts.empty()) return platform::Status::success();
   return performBatch([&]() -> platform::Status {
-    Recording<LMContactRelation> recording(searchAllContactRelations());
+    auto rows = searchAllContactRelations();
+    if (!rows.ok()) return rows.error();
+    Recording<LMContactRelation> recording(std::move(*rows));
     if (auto planned = recordListing(recording, contacts, resync, copyContact); !planned.ok()) {
       return planned;
     }
@@ -223,7 +227,11 @@ platform::Status LMManagedRecordContext::saveLumoraContacts(const std::vector<LM
 
 platform::Status LMManagedRecordContext::filterLumoraChangedRecords() {
   cloud_ = {};
-  for (const LMGroupRelation& row : searchAllUnsyncGroupRelations()) {
+  auto groupRows = searchAllUnsyncGroupRelations();
+  if (!groupRows.ok()) return groupRows.error();
+  auto contactRows = searchAllUnsyncContactRelations();
+  if (!contactRows.ok()) return contactRows.error();
+  for (const LMGroupRelation& row : *groupRows) {
     if (!row.serverID()) continue;
     LMGroup group;
     group.recordID = row.recordID();
@@ -241,7 +249,7 @@ platform::Status LMManagedRecordContext::filterLumoraChangedRecords() {
   }
 
   platform::Status sorted;
-  for (const LMContactRelation& row : searchAllUnsyncContactRelations()) {
+  for (const LMContactRelation& row : *contactRows) {
     if (!row.serverID()) continue;
     platform::Error error;
     std::optional<platform::Json> content;

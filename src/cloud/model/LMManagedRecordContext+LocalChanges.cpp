@@ -63,17 +63,19 @@ std::set<std::int32_t> membersFrom(const std::optional<std::string>& json) {
 
 // ---- Contacts ----
 
-void LMManagedRecordContext::loadLocalChangedContactsIgnoreGroupChanges(
+platform::Status LMManagedRecordContext::loadLocalChangedContactsIgnoreGroupChanges(
     ab::AddressBook* addressBook, const ab::Record& source) {
   local_.addContacts.clear();
   local_.modifyContacts.clear();
   local_.deleteContacts.clear();
-  if (!canRead(addressBook)) return;
+  if (!canRead(addressBook)) return platform::Status::success();
 
   // All rows in one query; a row whose person is gone is a deletion (the
   // people of the source are known to be there; anyone else is looked up).
+  auto read = searchAllContactRelations();
+  if (!read.ok()) return read.error();
+  const std::vector<LMContactRelation>& rows = *read;
   std::map<std::int32_t, LMContact> people = searchAllLocalContacts(addressBook, source);
-  const std::vector<LMContactRelation> rows = searchAllContactRelations();
   const auto byRecord = firstRowByRecordID(rows);
   for (const LMContactRelation& row : rows) {
     if (!row.recordID() || *row.recordID() == ab::kInvalidRecordId) continue;
@@ -108,6 +110,7 @@ void LMManagedRecordContext::loadLocalChangedContactsIgnoreGroupChanges(
   }
   LM_LOG_INFO("local contact add({}) modify({}) delete({})", local_.addContacts.size(),
               local_.modifyContacts.size(), local_.deleteContacts.size());
+  return platform::Status::success();
 }
 
 bool LMManagedRecordContext::isContactModified(const LMContact& contact,
@@ -117,8 +120,10 @@ bool LMManagedRecordContext::isContactModified(const LMContact& contact,
   if (platform::hasText(relation.localJsonString())) {
     if (auto json = LMUtils::jsonObjectFromString(*relation.localJsonString());
         json && json->is_object()) {
+      // The recorded copy is read with the cloud reader's name rule: so is
+      // the person before they are compared.
       const std::optional<LMContact> recorded = LMContact::initWithLumoraJSON(*json);
-      if (!contact.isEqualToRecord(recorded ? &*recorded : nullptr)) return true;
+      if (!contact.withCloudNameRule().isEqualToRecord(recorded ? &*recorded : nullptr)) return true;
     }
   }
   // Then the photo against the digest of the photo last synced.
@@ -135,10 +140,12 @@ bool LMManagedRecordContext::isContactModified(const LMContact& contact,
 
 // ---- Groups ----
 
-const std::map<std::int32_t, LMGroup>& LMManagedRecordContext::localSyncGroupDic() {
+platform::Result<std::map<std::int32_t, LMGroup>> LMManagedRecordContext::localSyncGroupDic() {
   if (!groupSnapshot_) {
+    auto rows = searchAllGroupRelations();
+    if (!rows.ok()) return rows.error();
     groupSnapshot_.emplace();
-    for (const LMGroupRelation& row : searchAllGroupRelations()) {
+    for (const LMGroupRelation& row : *rows) {
       if (!row.recordID() || *row.recordID() == ab::kInvalidRecordId) continue;
       LMGroup group;
       group.recordID = row.recordID();
@@ -155,16 +162,20 @@ const std::map<std::int32_t, LMGroup>& LMManagedRecordContext::localSyncGroupDic
   return *groupSnapshot_;
 }
 
-void LMManagedRecordContext::loadLocalChangedGroups(ab::AddressBook* addressBook,
-                                                    const ab::Record& source) {
+platform::Status LMManagedRecordContext::loadLocalChangedGroups(ab::AddressBook* addressBook,
+                                                                const ab::Record& source) {
   local_.addGroups.clear();
   local_.modifyGroups.clear();
   local_.deleteGroups.clear();
-  if (!canRead(addressBook)) return;
+  if (!canRead(addressBook)) return platform::Status::success();
 
-  const std::vector<LMGroupRelation> rows = searchAllGroupRelations();
+  auto read = searchAllGroupRelations();
+  if (!read.ok()) return read.error();
+  auto snapshot = localSyncGroupDic();
+  if (!snapshot.ok()) return snapshot.error();
+  const std::vector<LMGroupRelation>& rows = *read;
   const auto byRecord = firstRowByRecordID(rows);
-  std::map<std::int32_t, LMGroup> gone = localSyncGroupDic();
+  std::map<std::int32_t, LMGroup> gone = std::move(*snapshot);
   for (auto& [recordID, group] : searchAllLocalGroups(addressBook, source)) {
     auto previous = gone.find(recordID);
     if (const LMGroupRelation* row = rowFor(byRecord, group.recordID)) {
@@ -195,11 +206,14 @@ void LMManagedRecordContext::loadLocalChangedGroups(ab::AddressBook* addressBook
   if (!local_.deleteGroups.empty()) {
     LM_LOG_DEBUG("local group delete: {}", valuesOf(local_.deleteGroups));
   }
+  return platform::Status::success();
 }
 
 platform::Status LMManagedRecordContext::updateLocalDatabaseGroupMembers(
     ab::AddressBook* addressBook, const ab::Record& source) {
-  const std::vector<LMGroupRelation> rows = searchAllGroupRelations();
+  auto read = searchAllGroupRelations();
+  if (!read.ok()) return read.error();
+  const std::vector<LMGroupRelation>& rows = *read;
   const auto byRecord = firstRowByRecordID(rows);
   std::vector<LMGroupRelation> changed;
   for (const auto& [recordID, group] : searchAllLocalGroups(addressBook, source)) {
@@ -218,10 +232,12 @@ platform::Status LMManagedRecordContext::updateLocalDatabaseGroupMembers(
     }
     changed.push_back(std::move(updated));
   }
+  // A row that cannot be written is logged and passed over: the contacts are
+  // synced already, and the next sync records its members again.
   return performBatch([&]() -> platform::Status {
     for (const LMGroupRelation& row : changed) {
       if (!updateGroupRelation(row)) {
-        return LMManagedRecordContextDatabase::error("Cannot record the members of a group");
+        LM_LOG_ERROR("Cannot record the members of group {}", row.recordID().value_or(-1));
       }
     }
     return platform::Status::success();

@@ -3,6 +3,8 @@
 // fixed table and column names are part of the statement text. Statements are
 // prepared once per connection, and rows are read by column position (the
 // order of the tables' columns is fixed).
+#include <sqlite3.h>
+
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -104,17 +106,27 @@ LMContactRelation LMManagedRecordContext::createContactRelationWithResult(const 
 
 namespace {
 
-// Runs a query with up to one bound value and collects its rows.
+// Runs a query with up to one bound value and collects its rows; a query
+// that cannot run is an error, never "no rows".
 template <class Row, class Value>
-std::vector<Row> collect(LMManagedRecordContextDatabase* database, const std::string& sql,
-                         const std::optional<Value>& argument, std::size_t limit = SIZE_MAX) {
+platform::Result<std::vector<Row>> collect(LMManagedRecordContextDatabase* database,
+                                           const std::string& sql,
+                                           const std::optional<Value>& argument,
+                                           std::size_t limit = SIZE_MAX) {
+  if (database == nullptr) {
+    return LMManagedRecordContextDatabase::error(fmt::format("Cannot open the store for {}", sql));
+  }
   std::vector<Row> rows;
-  if (database == nullptr) return rows;
-  database->inDatabase([&](sqlite3*) {
+  std::optional<platform::Error> failure;
+  database->inDatabase([&](sqlite3* db) {
     Statement statement(*database, sql);
     if (argument) statement.bind(1, argument);
     while (rows.size() < limit && statement.next()) rows.push_back(rowFrom<Row>(statement));
+    if (statement.failed()) {
+      failure = LMManagedRecordContextDatabase::error(fmt::format("{} [{}]", sqlite3_errmsg(db), sql));
+    }
   });
+  if (failure) return *failure;
   return rows;
 }
 
@@ -140,38 +152,40 @@ std::optional<Row> first(LMManagedRecordContextDatabase* database, const char* c
                          const std::optional<Value>& value) {
   if (!value) return std::nullopt;
   auto rows = collect<Row>(database, selectWhere<Row>(column), value, 1);
-  if (rows.empty()) return std::nullopt;
-  return std::move(rows.front());
+  if (!rows.ok() || rows->empty()) return std::nullopt;
+  return std::move(rows->front());
 }
 
 constexpr std::optional<std::string> kNoArgument = std::nullopt;
 
 }  // namespace
 
-std::vector<LMGroupRelation> LMManagedRecordContext::searchAllGroupRelations() {
+platform::Result<std::vector<LMGroupRelation>> LMManagedRecordContext::searchAllGroupRelations() {
   return collect<LMGroupRelation>(databaseQueue(), selectAll<LMGroupRelation>(), kNoArgument);
 }
 
-std::vector<LMGroupRelation> LMManagedRecordContext::searchAllUnsyncGroupRelations() {
+platform::Result<std::vector<LMGroupRelation>> LMManagedRecordContext::searchAllUnsyncGroupRelations() {
   return collect<LMGroupRelation>(databaseQueue(), selectWhere<LMGroupRelation>(kServerStatus, "<>"),
                                   std::optional<std::string>(kLMRelationStatusDefault));
 }
 
-std::vector<LMContactRelation> LMManagedRecordContext::searchAllContactRelations() {
+platform::Result<std::vector<LMContactRelation>> LMManagedRecordContext::searchAllContactRelations() {
   return collect<LMContactRelation>(databaseQueue(), selectAll<LMContactRelation>(), kNoArgument);
 }
 
-std::vector<LMContactRelation> LMManagedRecordContext::searchAllUnsyncContactRelations() {
+platform::Result<std::vector<LMContactRelation>> LMManagedRecordContext::searchAllUnsyncContactRelations() {
   return collect<LMContactRelation>(databaseQueue(),
                                     selectWhere<LMContactRelation>(kServerStatus, "<>"),
                                     std::optional<std::string>(kLMRelationStatusDefault));
 }
 
-std::map<std::int32_t, LMContactRelation> LMManagedRecordContext::searchAllPhotoFailRelations() {
+platform::Result<std::map<std::int32_t, LMContactRelation>>
+LMManagedRecordContext::searchAllPhotoFailRelations() {
+  auto rows = collect<LMContactRelation>(databaseQueue(), selectWhere<LMContactRelation>(kServerPhotoFail),
+                                         std::optional<bool>(true));
+  if (!rows.ok()) return rows.error();
   std::map<std::int32_t, LMContactRelation> byRecord;
-  for (auto& relation : collect<LMContactRelation>(databaseQueue(),
-                                                   selectWhere<LMContactRelation>(kServerPhotoFail),
-                                                   std::optional<bool>(true))) {
+  for (auto& relation : *rows) {
     if (relation.recordID()) byRecord.insert_or_assign(*relation.recordID(), std::move(relation));
   }
   return byRecord;

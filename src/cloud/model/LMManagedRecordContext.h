@@ -13,10 +13,10 @@
 // and the group snapshot are not locked: the adapter fills, reads and clears
 // them from its task queue, one task at a time. Address-book handles are the
 // caller's and are used on the caller's thread only.
-// Failures: row operations report failure as false / nullopt / empty results
-// (SQLite's message is logged); batches, recording cloud changes and
-// address-book writes return a Status with the database or converted
-// platform error. Nothing throws.
+// Failures: row writes report failure as false, single-row look-ups as
+// nullopt (SQLite's message is logged); whole-table reads, change detection,
+// batches, recording cloud changes and address-book writes return the
+// database or converted platform error. Nothing throws.
 #pragma once
 
 #include <cstddef>
@@ -90,14 +90,16 @@ class LMManagedRecordContext {
 
   // ---- Rows ----
 
-  std::vector<LMGroupRelation> searchAllGroupRelations();
+  // Whole-table reads: a read that fails is the database error, never an
+  // empty table.
+  platform::Result<std::vector<LMGroupRelation>> searchAllGroupRelations();
   // Rows whose status is not "default".
-  std::vector<LMGroupRelation> searchAllUnsyncGroupRelations();
-  std::vector<LMContactRelation> searchAllContactRelations();
-  std::vector<LMContactRelation> searchAllUnsyncContactRelations();
+  platform::Result<std::vector<LMGroupRelation>> searchAllUnsyncGroupRelations();
+  platform::Result<std::vector<LMContactRelation>> searchAllContactRelations();
+  platform::Result<std::vector<LMContactRelation>> searchAllUnsyncContactRelations();
   // Rows whose photo failed, by record id (a later row with the same record id
   // replaces an earlier one; rows without a record id are left out).
-  std::map<std::int32_t, LMContactRelation> searchAllPhotoFailRelations();
+  platform::Result<std::map<std::int32_t, LMContactRelation>> searchAllPhotoFailRelations();
 
   // The first row with that id; nullopt for a nullopt id or no row.
   std::optional<LMGroupRelation> searchGroupRelationByRecordID(std::optional<std::int32_t> recordID);
@@ -168,21 +170,24 @@ class LMManagedRecordContext {
   // whose row says their photo failed or who changed since the last sync
   // (modified, with the row's sync information), and rows whose person is
   // gone from the address book (deleted, by record id).
-  void loadLocalChangedContactsIgnoreGroupChanges(platform::addressbook::AddressBook* addressBook,
-                                                  const platform::addressbook::Record& source);
+  // A failed read of the rows is returned (the maps stay empty).
+  platform::Status loadLocalChangedContactsIgnoreGroupChanges(
+      platform::addressbook::AddressBook* addressBook, const platform::addressbook::Record& source);
   // Fills the group maps against the group snapshot: groups without a row
   // (added), renamed groups (modified) and snapshot groups no longer in
   // `source` (deleted); then drops the snapshot.
-  void loadLocalChangedGroups(platform::addressbook::AddressBook* addressBook,
-                              const platform::addressbook::Record& source);
+  platform::Status loadLocalChangedGroups(platform::addressbook::AddressBook* addressBook,
+                                          const platform::addressbook::Record& source);
   // Whether a person differs from its content and photo at the last sync.
   bool isContactModified(const LMContact& contact, const LMContactRelation& relation,
                          platform::addressbook::AddressBook* addressBook);
   // The synced groups as they were at the last sync, by record id, built from
-  // the group rows on first read (so it outlives a restart).
-  const std::map<std::int32_t, LMGroup>& localSyncGroupDic();
+  // the group rows on first read (so it outlives a restart); the error of a
+  // failed read.
+  platform::Result<std::map<std::int32_t, LMGroup>> localSyncGroupDic();
   // Records each group's current members in its row (groups without a row
-  // are skipped), all rows in one batch; the JSON or database error.
+  // are skipped), all rows in one batch; a row that cannot be written is
+  // logged and passed over. The error of a failed read or batch.
   platform::Status updateLocalDatabaseGroupMembers(platform::addressbook::AddressBook* addressBook,
                                                    const platform::addressbook::Record& source);
 

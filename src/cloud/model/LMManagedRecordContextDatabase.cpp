@@ -161,6 +161,9 @@ std::unique_ptr<LMManagedRecordContextDatabase> LMManagedRecordContextDatabase::
     sqlite3_close_v2(db);
     return nullptr;
   }
+  // Another connection's write (another store on the file) is waited for
+  // briefly rather than failing the statement at once.
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
   return std::unique_ptr<LMManagedRecordContextDatabase>(
       new LMManagedRecordContextDatabase(db, path));
 }

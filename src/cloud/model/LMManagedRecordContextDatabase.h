@@ -92,6 +92,9 @@ class LMManagedRecordContextDatabase {
   // A kLMLocalErrorDatabase error ("Database Error") with `reason`.
   static platform::Error error(std::string reason);
 
+  // How long a statement waits for another connection's lock on the file.
+  static constexpr int kBusyTimeoutMs = 5000;
+
   // Opens (creating if needed) the database file read-write. nullptr when it
   // cannot be opened.
   static std::unique_ptr<LMManagedRecordContextDatabase> open(const std::string& path);

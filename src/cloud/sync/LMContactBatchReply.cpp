@@ -4,6 +4,7 @@
 
 #include "cloud/model/LMRecord.h"
 #include "platform/JsonValues.h"
+#include "platform/NumberValues.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -29,17 +30,28 @@ platform::Result<platform::Json> batchReplyItems(const platform::Json& reply, st
   return *list;
 }
 
-std::optional<platform::Error> batchItemError(const platform::Json& item) {
-  std::int64_t code = 0;
-  bool present = false;
-  if (item.is_object()) {
-    auto found = item.find("code");
-    if (found != item.end() && found->is_number()) {
-      present = true;
-      code = found->is_number_float() ? static_cast<std::int64_t>(found->get<double>())
-                                      : found->get<std::int64_t>();
-    }
+namespace {
+
+// The integer value of an item's "code": a number (range-checked) or a text
+// that starts with one ("0"); nullopt for anything else.
+std::optional<std::int64_t> codeOf(const platform::Json& item) {
+  if (!item.is_object()) return std::nullopt;
+  auto found = item.find("code");
+  if (found == item.end()) return std::nullopt;
+  if (found->is_string()) {
+    const std::string& text = found->get_ref<const std::string&>();
+    const auto digit = text.find_first_not_of(" \t\n\v\f\r+-");
+    if (digit == std::string::npos || text[digit] < '0' || text[digit] > '9') return std::nullopt;
+    return platform::leadingIntegerValue<std::int64_t>(text);
   }
+  return platform::numberValue<std::int64_t>(*found);
+}
+
+}  // namespace
+
+std::optional<platform::Error> batchItemError(const platform::Json& item) {
+  const std::optional<std::int64_t> present = codeOf(item);
+  const std::int64_t code = present.value_or(0);
   if (present && code == 0) return std::nullopt;
   platform::Error error(kLMServerErrorDomain, code, item);
   LM_LOG_ERROR("{}", error.description());

@@ -3,6 +3,8 @@
 // "content"}}. A reply without that list, or with another number of items
 // than changes sent, confirms none of them and is an error (never a silent
 // success); an item whose "code" is missing or not 0 is an error of its own.
+// A code is read as an integer: a number held to range, or a text that
+// starts with one ("0" is success).
 //
 // Stateless; any thread. Failures are returned, and logged.
 #pragma once

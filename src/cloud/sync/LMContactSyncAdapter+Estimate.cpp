@@ -42,8 +42,9 @@ void dropPaired(Changes& changes, Other& other, KeyOf keyOf, Moved moved) {
 platform::Result<platform::Json> LMContactSyncAdapter::estimateSyncChanges(
     platform::addressbook::AddressBook* addressBook, const platform::addressbook::Record& source) {
   auto store = context();
-  store->loadLocalChangedContactsIgnoreGroupChanges(addressBook, source);
-  if (platform::Status sorted = store->filterLumoraChangedRecords(); !sorted.ok()) {
+  platform::Status sorted = store->loadLocalChangedContactsIgnoreGroupChanges(addressBook, source);
+  if (sorted.ok()) sorted = store->filterLumoraChangedRecords();
+  if (!sorted.ok()) {
     store->clearCacheData();
     return sorted.error();
   }

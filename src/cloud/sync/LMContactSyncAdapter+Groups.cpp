@@ -153,7 +153,7 @@ platform::Status LMContactSyncAdapter::synchronizeGroups() {
   if (!source) return invalidSourceError();
 
   auto store = context();
-  store->loadLocalChangedGroups(book.get(), source);
+  if (platform::Status loaded = store->loadLocalChangedGroups(book.get(), source); !loaded.ok()) return loaded;
   GroupPhase phase;
   phase.localAdds = store->localAddGroupDic();
   phase.localModifies = store->localModifyGroupDic();

@@ -96,7 +96,10 @@ platform::Status LMContactSyncPhase::applyCloudModifies() {
     bool changed = *photo;
     local->photoDigest = cloud.photoDigest;
     local->setPhotoArray(cloud.photoArray());
-    if (!cloud.isEqualToRecord(&*local)) {
+    // Against the person as the cloud reader would give it back: a name
+    // the reader only rearranges is not rewritten.
+    const LMContact ruled = local->withCloudNameRule();
+    if (!cloud.isEqualToRecord(&ruled)) {
       if (platform::Status merged = cloud.mergeToLocalRecord(person); !merged.ok()) return merged;
       changed = true;
     }

@@ -52,6 +52,11 @@ void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, c
         gone.setRecordID(local.recordID);
         gone.setServerID(serverID);
       } else if (groupsKnownHere(*cloud)) {
+        // A change went up only when the cloud kept what was sent; a reply
+        // with a record of its own is a change coming down.
+        LMContact sent = local.withCloudNameRule();
+        sent.setPhotoArray(cloud->photoArray());
+        if (cloud->isEqualToRecord(&sent)) ++pushedModifies_;
         // The cloud's version is written back into the person (when it
         // differs) and its row follows it.
         cloud->recordID = local.recordID;
@@ -61,8 +66,8 @@ void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, c
         cloudModifies_.insert_or_assign(serverID, std::move(*cloud));
       } else {
         mismatch_ = true;
+        ++pushedModifies_;
       }
-      ++pushedModifies_;
       break;
     case LMContactOperation::kTypeAdd: {
       cloud->recordID = local.recordID;

@@ -67,8 +67,13 @@ std::set<std::int64_t> LMContactSyncPhase::currentGroupsOf(std::int32_t recordID
 }
 
 platform::Status LMContactSyncPhase::reconcile() {
-  store_->loadLocalChangedContactsIgnoreGroupChanges(book_.get(), source_);
-  storedMembership_ = membershipOf(store_->localSyncGroupDic());
+  if (platform::Status loaded = store_->loadLocalChangedContactsIgnoreGroupChanges(book_.get(), source_);
+      !loaded.ok()) {
+    return loaded;
+  }
+  auto snapshot = store_->localSyncGroupDic();
+  if (!snapshot.ok()) return snapshot.error();
+  storedMembership_ = membershipOf(*snapshot);
   currentMembership_ = membershipOf(LMManagedRecordContext::searchAllLocalGroups(book_.get(), source_));
   localAdds_ = store_->localAddContactDic();
   localModifies_ = store_->localModifyContactDic();

@@ -49,13 +49,13 @@ class ImageLoop {
     std::optional<LMImage> image = LMImage::initWithAsset(&*asset);
     if (!image) return skip(false);  // neither photo nor video any more
     if (image->error) {
+      // The image goes with its failure to the delegate and the failed list.
       error = image->error;
       // Whatever the export left behind is not uploaded.
       if (image->filePath) {
         std::error_code ec;
         std::filesystem::remove(*image->filePath, ec);
       }
-      image.reset();
     } else {
       adapter_.notifyDelegate(&Delegate::willAdapterUploadImage, *image, index(), count());
       image->assetGroupID = entry.assetGroupID;

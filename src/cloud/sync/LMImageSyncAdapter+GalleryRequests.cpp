@@ -7,6 +7,7 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "cloud/model/LMAssetJSON.h"
 #include "platform/JsonValues.h"
+#include "platform/NumberValues.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -213,18 +214,45 @@ std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestImageListInAl
   return sendGalleryRequest({"GET", "/full/album/" + std::to_string(albumId), std::move(parameters), 0.6, false});
 }
 
-std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestImageThumbnailUrls(
-    const std::vector<std::int64_t>& imageIDs, double width, double height) {
-  platform::Result<platform::Json> parameters = platform::Json{
-      {"ids", joined(imageIDs)},
-      {"width", std::to_string(static_cast<int>(width))},
-      {"height", std::to_string(static_cast<int>(height))}};
+namespace {
+
+platform::Result<platform::Json> thumbnailParameters(const std::vector<std::int64_t>& imageIDs, double width,
+                                                     double height) {
   if (imageIDs.size() > kMaxThumbnailIDs) {
-    parameters = LMUtils::localErrorWithErrorCode(
+    return LMUtils::localErrorWithErrorCode(
         kLMLocalErrorInvalidParameters, {{kLMErrorReasonKey, "The count of image IDs shouldn't be more than 10."},
                                          {kLMErrorDescriptionKey, kLMErrorTitleTooManyImageIDs}});
   }
-  return sendGalleryRequest({"GET", "/thumbnails", std::move(parameters), 0.6, true});
+  return platform::Json{{"ids", joined(imageIDs)},
+                        {"width", std::to_string(platform::saturatingCast<int>(width))},
+                        {"height", std::to_string(platform::saturatingCast<int>(height))}};
+}
+
+}  // namespace
+
+std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestImageThumbnailUrls(
+    const std::vector<std::int64_t>& imageIDs, double width, double height) {
+  return sendGalleryRequest({"GET", "/thumbnails", thumbnailParameters(imageIDs, width, height), 0.6, true});
+}
+
+platform::Result<platform::http::Request> LMImageSyncAdapter::requestImageThumbnailUrls(
+    const std::vector<std::int64_t>& imageIDs, ThumbnailSize size) {
+  auto parameters = thumbnailParameters(imageIDs, size.width, size.height);
+  auto userId = httpRequestManager()->sessionSource()->userId();
+  auto session = httpRequestManager()->sessionSource()->sessionForSid(kLumoraPassportSid);
+  std::optional<platform::Error> refused;
+  if (!userId || userId->empty() || !session.ok()) {
+    refused = LMNotLoggedInError();
+  } else if (!parameters.ok()) {
+    refused = parameters.error();
+  }
+  if (refused) {
+    LM_LOG_ERROR("{}", refused->description());
+    return *refused;
+  }
+  (*parameters)["retry"] = "0";
+  return httpRequestManager()->requestSerializer()->requestWithMethod(
+      "GET", galleryURL() + kGalleryPath + *userId + "/thumbnails", *parameters, *session);
 }
 
 std::shared_ptr<LMHTTPRequestOperation> LMImageSyncAdapter::requestImageUploadUrlsWithImage(const LMImage& image) {

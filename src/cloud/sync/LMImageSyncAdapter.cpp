@@ -127,14 +127,17 @@ platform::Status LMImageSyncAdapter::saveImageRelation(const LMImageRelation& va
 }
 
 void LMImageSyncAdapter::removeImageObjectWithFileName(const std::string& fileName) {
-  const auto path = LMUtils::fileInDirectory(LMUtils::applicationCachesDirectoryPath(), fileName);
+  // Only in the downloads' own folder, and only a file (or a link) a
+  // download may have written: a folder of that name is never touched.
+  const auto path = LMUtils::fileInDirectory(LMUtils::imageTransferDirectory(), fileName);
   if (!path) {
     LM_LOG_ERROR("Not removing a cached file: \"{}\" is not a plain file name", fileName);
     return;
   }
   std::error_code ec;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(*path, ec))) return;
-  std::filesystem::remove_all(*path, ec);
+  const auto status = std::filesystem::symlink_status(*path, ec);
+  if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_symlink(status)) return;
+  std::filesystem::remove(*path, ec);
   if (ec) LM_LOG_ERROR("{}", ec.message());
 }
 

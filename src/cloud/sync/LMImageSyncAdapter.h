@@ -138,6 +138,16 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // GET .../thumbnails for at most 10 ids (more: -10002, nothing sent).
   std::shared_ptr<LMHTTPRequestOperation> requestImageThumbnailUrls(const std::vector<std::int64_t>& imageIDs,
                                                                     double width, double height);
+  // The same request ("retry" "0") signed but not sent: the thumbnail loader
+  // sends it. The -10002 error for more than 10 ids, the not-signed-in error
+  // (-10001) without a user or session, never a request to a path without
+  // the user.
+  struct ThumbnailSize {
+    double width = 0;
+    double height = 0;
+  };
+  platform::Result<platform::http::Request> requestImageThumbnailUrls(const std::vector<std::int64_t>& imageIDs,
+                                                                      ThumbnailSize size);
   // POST .../full: asks to store the image, sending its cloud JSON and its
   // block list (an image without blocks is refused: -1 "Image is nil").
   std::shared_ptr<LMHTTPRequestOperation> requestImageUploadUrlsWithImage(const LMImage& image);

@@ -4,11 +4,12 @@
 // and cancel() to stop work that runs elsewhere (their call of
 // Operation::cancel() marks them cancelled). A subclass that can also be
 // started outside a queue calls finish() when that run ends, so that
-// waitUntilFinished() follows it too.
+// waitUntilFinished() follows it too. start() runs an operation on the
+// calling thread, without a queue.
 //
 // Ownership: shared; the queue holds it from addOperation until it finishes.
 // Threading: cancel() and the state queries may be called from any thread;
-// main() runs on a thread of the queue.
+// main() runs on a thread of the queue, or on the thread that calls start().
 // Failure: an operation runs at most once; one cancelled before it started
 // finishes without running.
 #pragma once
@@ -41,6 +42,10 @@ class Operation {
   // Blocks until the operation has finished (or was dropped by a cancel).
   void waitUntilFinished() const;
 
+  // Runs main() on the calling thread unless cancelled, then finishes. Does
+  // nothing for an operation that has started or finished already.
+  void start();
+
  protected:
   // The work; by default calls the body.
   virtual void main();
@@ -54,8 +59,6 @@ class Operation {
 
   // Marks the operation as taken by a queue; false when it already was.
   bool claim();
-  // Runs main() unless cancelled, then finishes.
-  void start();
 
   Body body_;
   std::atomic<bool> cancelled_{false};

@@ -1,9 +1,14 @@
 #include "platform/storage/AppHome.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -21,7 +26,12 @@ struct Home {
   std::mutex mutex;
   fs::path root;
   bool prepared = false;
+  // The roots this process claimed, each with its lock file, open (and so
+  // locked) until the process ends.
+  std::map<fs::path, int> claimed;
 };
+
+constexpr const char* kClaimFileName = ".lumora.lock";
 
 Home& home() {
   static Home h;
@@ -107,5 +117,29 @@ fs::path AppHome::caches() { return ensured(root() / "Library" / "Caches"); }
 fs::path AppHome::preferences() { return ensured(root() / "Library" / "Preferences"); }
 fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Application Support"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
+
+Status AppHome::claim() {
+  const fs::path where = root();
+  Home& h = home();
+  std::lock_guard<std::mutex> guard(h.mutex);
+  if (h.claimed.count(where) != 0) return Status::success();
+  std::error_code ec;
+  if (!fs::is_directory(where, ec)) {
+    return posixError(ec ? ec.value() : ENOTDIR, "The app home " + where.string() + " is not a folder");
+  }
+  const fs::path file = where / kClaimFileName;
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return posixError(errno, "Cannot write in the app home " + where.string());
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    ::close(fd);
+    if (code == EWOULDBLOCK) {
+      return posixError(code, "The app home " + where.string() + " is in use by another process");
+    }
+    return posixError(code, "Cannot lock the app home " + where.string());
+  }
+  h.claimed.emplace(where, fd);
+  return Status::success();
+}
 
 }  // namespace platform

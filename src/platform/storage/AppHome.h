@@ -15,10 +15,13 @@
 // behind when the process dies mid-write.
 // Ownership: one process-wide root, set or chosen on first use.
 // Failure: a folder that cannot be created or tightened is still returned;
-// the failure shows where the caller first uses the path.
+// the failure shows where the caller first uses the path. claim() is the
+// one call that checks the root and reports what is wrong with it.
 #pragma once
 
 #include <filesystem>
+
+#include "platform/Result.h"
 
 namespace platform {
 
@@ -32,6 +35,15 @@ class AppHome {
   static std::filesystem::path preferences();  // <root>/Library/Preferences
   static std::filesystem::path applicationSupport();  // <root>/Library/Application Support
   static std::filesystem::path tmp();          // <root>/tmp
+
+  // Makes the current root this process's own for the rest of its life: an
+  // advisory lock on a file in the root, so a second process on the same
+  // home is refused at once instead of sharing its stores. Also checks that
+  // the root is a folder the app can create and write in. A POSIX error:
+  // EWOULDBLOCK when another process holds the home, else what failed.
+  // Claiming a root this process holds again succeeds; a claim outlives
+  // setRoot() to another root.
+  static Status claim();
 };
 
 }  // namespace platform

@@ -145,8 +145,8 @@ TEST_F(CloudChanges, StoreFailureMidPageKeepsTheWatermarkAndTheNextRunRecordsThe
     ASSERT_FALSE(failed.ok()) << trigger;
     EXPECT_EQ(failed.error().code(), lumora::kLMLocalErrorDatabase);
     EXPECT_EQ(store_.serverSync(), 10);
-    EXPECT_EQ(store_.searchAllContactRelations().size(), 1u);
-    EXPECT_TRUE(store_.searchAllGroupRelations().empty());
+    EXPECT_EQ(store_.searchAllContactRelations()->size(), 1u);
+    EXPECT_TRUE(store_.searchAllGroupRelations()->empty());
     EXPECT_EQ(row(100), contactRow(100, 1));
     sql("drop trigger fault");
   }
@@ -154,7 +154,7 @@ TEST_F(CloudChanges, StoreFailureMidPageKeepsTheWatermarkAndTheNextRunRecordsThe
   for (int run = 0; run < 2; ++run) {
     ASSERT_TRUE(store_.saveLumoraGroups({}, page, 20, "x", false).ok());
     EXPECT_EQ(store_.serverSync(), 20);
-    EXPECT_EQ(store_.searchAllContactRelations().size(), 51u);
+    EXPECT_EQ(store_.searchAllContactRelations()->size(), 51u);
     EXPECT_EQ(row(100)->serverSync(), 9);
   }
 }
@@ -167,8 +167,8 @@ TEST_F(CloudChanges, ContentThatCannotBeJsonTextRecordsNothing) {
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().domain(), lumora::kLMJSONErrorDomain);
   EXPECT_EQ(store_.serverSync(), 10);
-  EXPECT_TRUE(store_.searchAllContactRelations().empty());
-  EXPECT_TRUE(store_.searchAllGroupRelations().empty());
+  EXPECT_TRUE(store_.searchAllContactRelations()->empty());
+  EXPECT_TRUE(store_.searchAllGroupRelations()->empty());
 }
 
 TEST_F(CloudChanges, SortingStopsAtUnreadableContentAndGroupIdsTranslate) {

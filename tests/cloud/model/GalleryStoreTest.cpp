@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <filesystem>
 #include <map>
 #include <set>
@@ -50,7 +52,7 @@ TEST_F(GalleryStoreTest, CreatesKeepsAndReplacesAnOldFile) {
     auto relation = album("A", 1);
     ASSERT_TRUE(store.addAlbumRelation(relation));
   }
-  EXPECT_EQ(LMManagedAssetContext().searchAllAlbumRelations().size(), 1u);  // current: kept
+  EXPECT_EQ(LMManagedAssetContext().searchAllAlbumRelations()->size(), 1u);  // current: kept
 
   for (std::optional<double> old : {std::optional<double>(1.0), std::optional<double>()}) {
     if (old) platform::UserDefaults::standard().setDouble(kLMGalleryDatabaseVersionKey, *old);
@@ -63,7 +65,7 @@ TEST_F(GalleryStoreTest, CreatesKeepsAndReplacesAnOldFile) {
     if (old) platform::UserDefaults::standard().setDouble(kLMGalleryDatabaseVersionKey, *old);
     else platform::UserDefaults::standard().removeObjectForKey(kLMGalleryDatabaseVersionKey);
     LMManagedAssetContext upgraded;
-    EXPECT_TRUE(upgraded.searchAllAlbumRelations().empty());
+    EXPECT_TRUE(upgraded.searchAllAlbumRelations()->empty());
     EXPECT_FALSE(upgraded.databaseError());
     EXPECT_EQ(storedVersion(), kLMGalleryDatabaseVersion);
   }
@@ -121,10 +123,10 @@ TEST_F(GalleryStoreTest, AlbumRows) {
   EXPECT_FALSE(store.updateAlbumRelation(withoutRow));
   EXPECT_FALSE(store.deleteAlbumRelation(withoutRow));
   ASSERT_TRUE(store.deleteAlbumRelation(*found));
-  EXPECT_TRUE(store.searchAllAlbumRelations().empty());
+  EXPECT_TRUE(store.searchAllAlbumRelations()->empty());
   ASSERT_TRUE(store.addAlbumRelation(first));
   ASSERT_TRUE(store.deleteAllAlbumRelations());
-  EXPECT_TRUE(store.searchAllAlbumRelations().empty());
+  EXPECT_TRUE(store.searchAllAlbumRelations()->empty());
 }
 
 TEST_F(GalleryStoreTest, ImageRows) {
@@ -135,7 +137,7 @@ TEST_F(GalleryStoreTest, ImageRows) {
   auto noSize = image("a4", 102, "g2");
   noSize.size.reset();
   EXPECT_FALSE(store.addImageRelation(noSize));
-  EXPECT_EQ(store.searchAllImageRelations().size(), 3u);
+  EXPECT_EQ(store.searchAllImageRelations()->size(), 3u);
 
   EXPECT_EQ(store.searchImageRelationsByServerID(100)->size(), 1u);
   EXPECT_FALSE(store.searchImageRelationsByServerID(std::nullopt));
@@ -154,10 +156,10 @@ TEST_F(GalleryStoreTest, ImageRows) {
   EXPECT_EQ(store.searchImageRelationByAssetID("a3", "g2"), row);
   ASSERT_TRUE(store.deleteImageRelation(row));
   ASSERT_TRUE(store.deleteAllImageRelationsInAlbum("g1"));
-  EXPECT_TRUE(store.searchAllImageRelations().empty());
+  EXPECT_TRUE(store.searchAllImageRelations()->empty());
   ASSERT_TRUE(store.addImageRelation(image("a1", 100, "g1")));
   ASSERT_TRUE(store.deleteAllImageRelations());
-  EXPECT_TRUE(store.searchAllImageRelations().empty());
+  EXPECT_TRUE(store.searchAllImageRelations()->empty());
 }
 
 TEST_F(GalleryStoreTest, PhotoLibraryAccessAlbumsAndWrites) {
@@ -272,7 +274,8 @@ TEST_F(GalleryStoreTest, BackupMatchesAlbumsAndDropsWhatTheCloudNoLongerBacks) {
   ASSERT_EQ(store.localAddAlbums()->size(), 1u);
   EXPECT_EQ(store.localAddAlbums()->front().assetID, "open");
   std::map<std::string, std::int64_t> stored;
-  for (const auto& relation : store.searchAllAlbumRelations()) stored[*relation.assetID] = *relation.serverID;
+  const auto allRelations = store.searchAllAlbumRelations().value();
+  for (const auto& relation : allRelations) stored[*relation.assetID] = *relation.serverID;
   EXPECT_EQ(stored, (std::map<std::string, std::int64_t>{{"kept", 10}, {"cloudGone", 14}, {"named", 13}}));
 
   // One cloud image backed up from two local albums, and two more.
@@ -281,7 +284,8 @@ TEST_F(GalleryStoreTest, BackupMatchesAlbumsAndDropsWhatTheCloudNoLongerBacks) {
   }
   auto serverIDs = [&store] {
     std::multiset<std::int64_t> ids;
-    for (const auto& row : store.searchAllImageRelations()) ids.insert(*row.serverID);
+    const auto allRows = store.searchAllImageRelations().value();
+    for (const auto& row : allRows) ids.insert(*row.serverID);
     return ids;
   };
   // Incremental: every row of a deleted or purged image goes, whatever album.
@@ -295,7 +299,27 @@ TEST_F(GalleryStoreTest, BackupMatchesAlbumsAndDropsWhatTheCloudNoLongerBacks) {
   EXPECT_EQ(serverIDs(), (std::multiset<std::int64_t>{3}));
 
   EXPECT_TRUE(store.clearBackupData());
-  EXPECT_TRUE(store.searchAllAlbumRelations().empty());
-  EXPECT_TRUE(store.searchAllImageRelations().empty());
+  EXPECT_TRUE(store.searchAllAlbumRelations()->empty());
+  EXPECT_TRUE(store.searchAllImageRelations()->empty());
   EXPECT_EQ(store.localAddAlbums(), std::nullopt);
 }
+
+namespace {
+
+// Relations that cannot be read stop the backup's matching instead of
+// making every album new to the cloud.
+TEST_F(GalleryStoreTest, UnreadableRelationsFailTheMatchingInsteadOfLookingEmpty) {
+  LMManagedAssetContext store;
+  ASSERT_TRUE(store.databaseQueue());
+  store.databaseQueue()->inDatabase([](sqlite3* db) {
+    ASSERT_EQ(sqlite3_exec(db, "drop table SyncAlbum; drop table SyncImage", nullptr, nullptr, nullptr), SQLITE_OK);
+  });
+  EXPECT_FALSE(store.searchAllAlbumRelations().ok());
+  EXPECT_FALSE(store.searchAllImageRelations().ok());
+  std::vector<LMAlbum> locals = {localAlbum("open", "New")};
+  EXPECT_FALSE(store.updateAlbumsWithLocalAlbums(locals, {cloudAlbum(10, "K")}));
+  EXPECT_EQ(store.localAddAlbums(), std::nullopt);
+  EXPECT_TRUE(store.updateImageRelationsWithServerImages({cloudImage(3, "deleted")}, {}, false));
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include "cloud/model/LMBlockDigests.h"
 #include "cloud/model/LMImage.h"
 #include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
 #include "platform/storage/AppHome.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
@@ -147,7 +148,7 @@ TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
     EXPECT_EQ(image->modifyDate, image->creationDate);
     EXPECT_EQ(image->creationDate, asset.creationDate);
     ASSERT_TRUE(image->filePath);
-    EXPECT_EQ(fs::path(*image->filePath).parent_path(), platform::AppHome::tmp());
+    EXPECT_EQ(fs::path(*image->filePath).parent_path(), lumora::LMUtils::imageTransferDirectory());
     EXPECT_EQ(testsupport::readFile(*image->filePath), jpeg);
     EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", *image->filePath));
     EXPECT_EQ(image->blockInfos, blocksByTools(*image->filePath));

@@ -1,7 +1,10 @@
 // Local change detection against the relation rows: the rules for people
 // added, modified and deleted, groups against the snapshot, group members in
 // the rows, and a book of ten thousand people.
+#include <sqlite3.h>
+
 #include <chrono>
+#include <cstdlib>
 
 #include "cloud/model/LMManagedRecordContext.h"
 #include "cloud/model/RecordStoreAddressBookSupport.h"
@@ -105,7 +108,7 @@ TEST_F(LocalChanges, PeopleAreAddedModifiedOrDeletedByTheirRows) {
   ASSERT_TRUE(book_->removeRecord(gone).ok());
   ASSERT_TRUE(book_->save().ok());
 
-  store_.loadLocalChangedContactsIgnoreGroupChanges(book_.get(), local());
+  ASSERT_TRUE(store_.loadLocalChangedContactsIgnoreGroupChanges(book_.get(), local()).ok());
   EXPECT_EQ(keysOf(store_.localAddContactDic()), std::set<std::int32_t>{added.id()});
   EXPECT_EQ(keysOf(store_.localModifyContactDic()),
             (std::set<std::int32_t>{photoFailed.id(), edited.id(), photoAdded.id(), photoRemoved.id()}));
@@ -116,9 +119,9 @@ TEST_F(LocalChanges, PeopleAreAddedModifiedOrDeletedByTheirRows) {
   EXPECT_TRUE(log_->contains("local contact add(1) modify(4) delete(1)", lumora::kLMLogFlagInfo));
 
   // Without a readable book nothing is found (rather than every row deleted).
-  store_.loadLocalChangedContactsIgnoreGroupChanges(nullptr, local());
+  ASSERT_TRUE(store_.loadLocalChangedContactsIgnoreGroupChanges(nullptr, local()).ok());
   EXPECT_TRUE(store_.localDeleteContactDic().empty());
-  store_.loadLocalChangedContactsIgnoreGroupChanges(book_.get(), local());
+  ASSERT_TRUE(store_.loadLocalChangedContactsIgnoreGroupChanges(book_.get(), local()).ok());
   store_.clearCacheData();
   EXPECT_TRUE(store_.localModifyContactDic().empty());
 }
@@ -142,7 +145,7 @@ TEST_F(LocalChanges, GroupsAgainstTheSnapshotThatOutlivesARestart) {
 
   {
     LMManagedRecordContext restarted;
-    const auto& snapshot = restarted.localSyncGroupDic();
+    const auto snapshot = restarted.localSyncGroupDic().value();
     ASSERT_EQ(keysOf(snapshot), (std::set<std::int32_t>{family.id(), work.id(), club.id(), empty.id()}));
     EXPECT_EQ(snapshot.at(family.id()).name, "Family");
     EXPECT_EQ(snapshot.at(family.id()).memberIDs, std::set<std::int32_t>{ann.id()});
@@ -156,10 +159,10 @@ TEST_F(LocalChanges, GroupsAgainstTheSnapshotThatOutlivesARestart) {
   ASSERT_TRUE(work.addMember(ann).ok());  // members only: not a change of the group
   ASSERT_TRUE(book_->removeRecord(club).ok());
   ASSERT_TRUE(book_->save().ok());
-  ASSERT_EQ(store_.localSyncGroupDic().size(), 4u);  // built now, before Late has a row
+  ASSERT_EQ(store_.localSyncGroupDic()->size(), 4u);  // built now, before Late has a row
   groupRow(late, 5, "Late");
 
-  store_.loadLocalChangedGroups(book_.get(), local());
+  ASSERT_TRUE(store_.loadLocalChangedGroups(book_.get(), local()).ok());
   EXPECT_EQ(keysOf(store_.localAddGroupDic()), std::set<std::int32_t>{fresh.id()});
   EXPECT_EQ(keysOf(store_.localModifyGroupDic()), std::set<std::int32_t>{family.id()});
   ASSERT_EQ(keysOf(store_.localDeleteGroupDic()), std::set<std::int32_t>{clubRow.recordID().value()});
@@ -167,7 +170,7 @@ TEST_F(LocalChanges, GroupsAgainstTheSnapshotThatOutlivesARestart) {
   EXPECT_EQ(deleted.serverID, 3);
   EXPECT_EQ(deleted.sync, clubRow.localServerSync());
   EXPECT_EQ(store_.localModifyGroupDic().at(family.id()).serverID, 1);
-  EXPECT_EQ(store_.localSyncGroupDic().size(), 5u);  // dropped by the run, rebuilt with Late
+  EXPECT_EQ(store_.localSyncGroupDic()->size(), 5u);  // dropped by the run, rebuilt with Late
 
   EXPECT_TRUE(store_.clearLocalSyncGroupDic());
   auto archive = platform::KeyedArchive::readFromFile(store_.localSyncGroupPath());
@@ -205,10 +208,60 @@ TEST_F(LocalChanges, TenThousandPeopleWithAHundredOfEachChange) {
   ASSERT_TRUE(book_->save().ok());
   for (const ab::Record& p : fresh) added.insert(p.id());
 
-  store_.loadLocalChangedContactsIgnoreGroupChanges(book_.get(), local());
+  ASSERT_TRUE(store_.loadLocalChangedContactsIgnoreGroupChanges(book_.get(), local()).ok());
   EXPECT_EQ(keysOf(store_.localAddContactDic()), added);
   EXPECT_EQ(keysOf(store_.localModifyContactDic()), edited);
   EXPECT_EQ(keysOf(store_.localDeleteContactDic()), deleted);
 }
 
 }  // namespace
+
+// A store that cannot be read is a failure for every step that reads it,
+// never an empty store (which would send every person again), and the
+// connection waits for another writer instead of failing at once.
+TEST_F(LocalChanges, UnreadableRowsFailEveryReaderInsteadOfLookingEmpty) {
+  person(local(), "Someone");
+  ASSERT_TRUE(book_->save().ok());
+  int busyTimeout = 0;
+  store_.databaseQueue()->inDatabase([&](sqlite3* db) {
+    sqlite3_exec(db, "pragma busy_timeout", [](void* out, int, char** values, char**) {
+      *static_cast<int*>(out) = std::atoi(values[0]);
+      return 0;
+    }, &busyTimeout, nullptr);
+    ASSERT_EQ(sqlite3_exec(db, "drop table SyncContact; drop table SyncGroup", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  });
+  EXPECT_GT(busyTimeout, 0);
+
+  EXPECT_FALSE(store_.loadLocalChangedContactsIgnoreGroupChanges(book_.get(), local()).ok());
+  EXPECT_TRUE(store_.localAddContactDic().empty());
+  EXPECT_FALSE(store_.loadLocalChangedGroups(book_.get(), local()).ok());
+  EXPECT_FALSE(store_.localSyncGroupDic().ok());
+  EXPECT_FALSE(store_.filterLumoraChangedRecords().ok());
+  EXPECT_FALSE(store_.updateLocalDatabaseGroupMembers(book_.get(), local()).ok());
+  lumora::LMContact cloud;
+  cloud.serverID = 1;
+  cloud.sync = 1;
+  EXPECT_FALSE(store_.saveLumoraContacts({cloud}, false).ok());
+}
+
+// One group row that cannot be written does not undo the others (the
+// contacts are synced by then); the next sync writes it again.
+TEST_F(LocalChanges, AGroupRowThatCannotBeWrittenLeavesTheOthers) {
+  ab::Record ann = person(local(), "Ann");
+  ab::Record family = group("Family");
+  ab::Record work = group("Work");
+  ASSERT_TRUE(family.addMember(ann).ok());
+  ASSERT_TRUE(work.addMember(ann).ok());
+  ASSERT_TRUE(book_->save().ok());
+  groupRow(family, 1, "Family");
+  groupRow(work, 2, "Work");
+  store_.databaseQueue()->inDatabase([&](sqlite3* db) {
+    const std::string trigger = "create trigger lm_refuse before update on SyncGroup when new.serverID = 2 "
+                                "begin select raise(abort, 'refused'); end";
+    ASSERT_EQ(sqlite3_exec(db, trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  });
+  EXPECT_TRUE(store_.updateLocalDatabaseGroupMembers(book_.get(), local()).ok());
+  EXPECT_TRUE(store_.searchGroupRelationByServerID(1)->localJsonString().has_value());
+  EXPECT_FALSE(store_.searchGroupRelationByServerID(2)->localJsonString().has_value());
+}

@@ -53,8 +53,8 @@ TEST_F(RecordStoreLife, FirstStartCreatesBothTablesAndRecordsTheVersion) {
   auto contact = lifeContactRow(1);
   EXPECT_TRUE(store.addContactRelation(contact));
   EXPECT_TRUE(store.addGroupRelation(lifeGroupRow(2)));
-  EXPECT_EQ(store.searchAllContactRelations().size(), 1u);
-  EXPECT_EQ(store.searchAllGroupRelations().size(), 1u);
+  EXPECT_EQ(store.searchAllContactRelations()->size(), 1u);
+  EXPECT_EQ(store.searchAllGroupRelations()->size(), 1u);
 
   // The tables exist now: creating them again fails and says so.
   EXPECT_FALSE(store.createDatabase());
@@ -96,7 +96,7 @@ TEST_F(RecordStoreLife, CurrentVersionKeepsRowsAndWatermarkAndGainsIndexes) {
     sqlite3_close(db);
   }
   LMManagedRecordContext reopened;  // a file from before the indexes
-  EXPECT_EQ(reopened.searchAllContactRelations().size(), 1u);
+  EXPECT_EQ(reopened.searchAllContactRelations()->size(), 1u);
   EXPECT_EQ(indexes(), made);
   EXPECT_EQ(reopened.serverSync(), 99);
   EXPECT_EQ(reopened.serverSyncExtraInfo(), "page-3");
@@ -117,8 +117,8 @@ TEST_F(RecordStoreLife, OlderVersionDropsFileSnapshotAndWatermark) {
   EXPECT_FALSE(defaults().hasKey("LumoraServerSync"));
   EXPECT_FALSE(defaults().hasKey("LumoraServerSyncExtraInfo"));
   EXPECT_DOUBLE_EQ(defaults().doubleForKey("LMDBLastVersion"), 4.0);
-  EXPECT_TRUE(upgraded.searchAllContactRelations().empty());
-  EXPECT_TRUE(upgraded.searchAllGroupRelations().empty());
+  EXPECT_TRUE(upgraded.searchAllContactRelations()->empty());
+  EXPECT_TRUE(upgraded.searchAllGroupRelations()->empty());
   auto contact = lifeContactRow(7);
   EXPECT_TRUE(upgraded.addContactRelation(contact));  // fresh, usable tables
   EXPECT_FALSE(log_->contains("Database upgrade fail", lumora::kLMLogFlagError));
@@ -162,7 +162,7 @@ TEST_F(RecordStoreLife, UnremovableOldFileIsLoggedAndOperationsFailQuietly) {
 
   auto contact = lifeContactRow(1);
   EXPECT_FALSE(store.addContactRelation(contact));
-  EXPECT_TRUE(store.searchAllContactRelations().empty());
+  EXPECT_FALSE(store.searchAllContactRelations().ok());
   EXPECT_EQ(store.serverContactNum(), 0);
   EXPECT_FALSE(store.clearSynchronousData());
   EXPECT_FALSE(store.createDatabase());

@@ -71,7 +71,7 @@ TEST_F(RecordStoreRows, ContactRowsRoundTripEveryColumnAndUpdate) {
   changed.setServerStatus("default");
   ASSERT_TRUE(store_.updateContactRelation(changed));
   EXPECT_EQ(store_.searchContactRelationByServerID(101), changed);
-  EXPECT_EQ(store_.searchAllContactRelations().size(), 2u);
+  EXPECT_EQ(store_.searchAllContactRelations()->size(), 2u);
 }
 
 TEST_F(RecordStoreRows, WritesNeedServerIdAndVersion) {
@@ -84,8 +84,8 @@ TEST_F(RecordStoreRows, WritesNeedServerIdAndVersion) {
   EXPECT_FALSE(store_.addGroupRelation(groupNoSync));
   EXPECT_FALSE(store_.deleteGroupRelation(LMGroupRelation()));
   EXPECT_FALSE(store_.deleteContactRelation(LMContactRelation()));
-  EXPECT_TRUE(store_.searchAllContactRelations().empty());
-  EXPECT_TRUE(store_.searchAllGroupRelations().empty());
+  EXPECT_TRUE(store_.searchAllContactRelations()->empty());
+  EXPECT_TRUE(store_.searchAllGroupRelations()->empty());
   EXPECT_FALSE(store_.searchContactRelationByRecordID(std::nullopt).has_value());
 }
 
@@ -116,17 +116,17 @@ TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
   ASSERT_TRUE(store_.addGroupRelation(row));
   EXPECT_EQ(store_.searchGroupRelationByRecordID(7), row);
   ASSERT_TRUE(store_.addGroupRelation(groupRelation(21, -1, "default")));
-  ASSERT_EQ(store_.searchAllUnsyncGroupRelations().size(), 1u);
+  ASSERT_EQ(store_.searchAllUnsyncGroupRelations()->size(), 1u);
 
   row.setServerStatus("default");
   row.setLocalJsonString(std::nullopt);
   row.setRecordID(8);
   ASSERT_TRUE(store_.updateGroupRelation(row));
   EXPECT_EQ(store_.searchGroupRelationByServerID(20), row);
-  EXPECT_TRUE(store_.searchAllUnsyncGroupRelations().empty());
+  EXPECT_TRUE(store_.searchAllUnsyncGroupRelations()->empty());
 
   ASSERT_TRUE(store_.deleteGroupRelation(row));
-  auto all = store_.searchAllGroupRelations();
+  auto all = store_.searchAllGroupRelations().value();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].serverID(), 21);
 }
@@ -138,11 +138,11 @@ TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresCountAndDeletion) {
   for (auto& row : rows) ASSERT_TRUE(store_.addContactRelation(row));
   ASSERT_TRUE(store_.addGroupRelation(groupRelation(1, 1, "default")));
 
-  auto unsynced = store_.searchAllUnsyncContactRelations();
+  auto unsynced = store_.searchAllUnsyncContactRelations().value();
   ASSERT_EQ(unsynced.size(), 3u);
   EXPECT_EQ(unsynced[0].serverID(), 2);
   // By record id: the later of two rows with record id 11 wins.
-  auto failed = store_.searchAllPhotoFailRelations();
+  auto failed = store_.searchAllPhotoFailRelations().value();
   ASSERT_EQ(failed.size(), 2u);
   EXPECT_EQ(failed.at(11).serverID(), 4);
   EXPECT_EQ(failed.at(12).serverID(), 3);
@@ -150,10 +150,10 @@ TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresCountAndDeletion) {
 
   ASSERT_TRUE(store_.deleteContactRelation(contactRelation(2, std::nullopt)));
   EXPECT_FALSE(store_.searchContactRelationByServerID(2).has_value());
-  EXPECT_EQ(store_.searchAllContactRelations().size(), 3u);
+  EXPECT_EQ(store_.searchAllContactRelations()->size(), 3u);
   EXPECT_TRUE(store_.deleteAllRelations());
-  EXPECT_TRUE(store_.searchAllContactRelations().empty());
-  EXPECT_TRUE(store_.searchAllGroupRelations().empty());
+  EXPECT_TRUE(store_.searchAllContactRelations()->empty());
+  EXPECT_TRUE(store_.searchAllGroupRelations()->empty());
 }
 
 TEST_F(RecordStoreRows, ValuesThatLookLikeSqlAreStoredAsText) {
@@ -163,7 +163,7 @@ TEST_F(RecordStoreRows, ValuesThatLookLikeSqlAreStoredAsText) {
   row.setServerStatus("default' or '1'='1");
   ASSERT_TRUE(store_.addContactRelation(row));
   EXPECT_EQ(store_.searchContactRelationByServerID(1)->jsonString(), hostile);
-  EXPECT_EQ(store_.searchAllUnsyncContactRelations().size(), 1u);
+  EXPECT_EQ(store_.searchAllUnsyncContactRelations()->size(), 1u);
   LMContactRelation second = contactRelation(2, 2);
   EXPECT_TRUE(store_.addContactRelation(second));  // the table is still there
 }
@@ -193,7 +193,8 @@ TEST_F(RecordStoreRows, BatchesKeepAllOrNothingAndNest) {
   });
   EXPECT_EQ(dropped.error().code(), lumora::kLMLocalErrorDatabase);
   std::set<std::int64_t> stored;
-  for (const auto& row : store_.searchAllContactRelations()) stored.insert(*row.serverID());
+  const auto allRows = store_.searchAllContactRelations().value();
+  for (const auto& row : allRows) stored.insert(*row.serverID());
   EXPECT_EQ(stored, (std::set<std::int64_t>{1, 3}));
 }
 

@@ -55,7 +55,7 @@ TEST_F(RecordStoreWatermark, ClearingDropsRowsAndResetsWatermark) {
   store_.setServerSync(77);
   store_.setServerSyncExtraInfo("more");
   EXPECT_TRUE(store_.clearSynchronousData());
-  EXPECT_TRUE(store_.searchAllContactRelations().empty());
+  EXPECT_TRUE(store_.searchAllContactRelations()->empty());
   EXPECT_EQ(store_.serverSync(), 0);
   EXPECT_EQ(defaults().integerForKey("LumoraServerSync"), 0);
   EXPECT_TRUE(defaults().hasKey("LumoraServerSync"));

@@ -3,6 +3,7 @@
 // restart (52000); thumbnails in runs of 10; batch deletion passes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -13,6 +14,8 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/dispatch/Clock.h"
 #include "support/TestHome.h"
+#include "platform/http/Url.h"
+#include "utils/LMAESCoder.h"
 #include "utils/LMErrors.h"
 
 namespace {
@@ -262,6 +265,54 @@ TEST_F(GalleryRequestsTest, ThumbnailsGoInRunsOfTenAndDeletionsPassThreeTimesAtM
   EXPECT_EQ(left, std::vector<std::int64_t>{3});
   EXPECT_FALSE(error);
   EXPECT_EQ(gallery->calls().size() - before, 3u + 2u + 1u);  // 25 in 3 runs, then 13, then 1
+}
+
+}  // namespace
+
+namespace {
+
+// The thumbnail loader's request is built and signed here, and sent by the
+// loader: nothing goes out, and what cannot be built is an error.
+TEST_F(GalleryRequestsTest, TheThumbnailRequestIsSignedButNotSent) {
+  struct ThumbnailKeySource : fakegallery::SignedIn {
+    platform::Result<lumora::LMSignedSession> sessionForSid(const std::string&) override {
+      return lumora::LMSignedSession{"10001", "token", "MDEyMzQ1Njc4OWFiY2RlZg=="};  // 16 bytes
+    }
+  };
+  adapter->httpRequestManager()->setSessionSource(std::make_shared<ThumbnailKeySource>());
+  auto request = adapter->requestImageThumbnailUrls({4, 5}, {120.7, 90.2});
+  ASSERT_TRUE(request.ok()) << request.error().description();
+  EXPECT_EQ(request->method, "GET");
+  auto url = platform::http::Url::parse(request->url);
+  ASSERT_TRUE(url);
+  EXPECT_EQ(url->path(), "/lum/gallery/v3/user/10001/thumbnails");
+  std::map<std::string, std::string> sent;
+  lumora::LMAESCoder coder("MDEyMzQ1Njc4OWFiY2RlZg==");
+  std::string query = url->query();
+  for (std::size_t at = 0; at <= query.size();) {
+    std::size_t end = std::min(query.find('&', at), query.size());
+    const std::string pair = query.substr(at, end - at);
+    const std::size_t equals = pair.find('=');
+    const std::string key = pair.substr(0, equals);
+    const std::string value = platform::http::percentDecoded(pair.substr(equals + 1)).value_or("");
+    sent[key] = key == "signature" ? value : coder.decryptString(value).value_or("");
+    at = end + 1;
+  }
+  EXPECT_EQ(sent["ids"], "4,5");
+  EXPECT_EQ(sent["width"], "120");
+  EXPECT_EQ(sent["height"], "90");
+  EXPECT_EQ(sent["retry"], "0");
+  EXPECT_FALSE(sent["signature"].empty());
+  EXPECT_TRUE(gallery->calls().empty());
+
+  auto tooMany = adapter->requestImageThumbnailUrls({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, {10, 10});
+  ASSERT_FALSE(tooMany.ok());
+  EXPECT_EQ(tooMany.error().code(), lumora::kLMLocalErrorInvalidParameters);
+  adapter->httpRequestManager()->setSessionSource(
+      std::make_shared<lumora::LMPassportsSessionSource>(lumora::QBPassportsManager::create()));
+  auto nobody = adapter->requestImageThumbnailUrls({4}, {10, 10});
+  ASSERT_FALSE(nobody.ok());
+  EXPECT_EQ(nobody.error().code(), lumora::kLMLocalErrorNotLoggedIn);
 }
 
 }  // namespace

@@ -234,7 +234,7 @@ TEST_F(ImageUploadTest, BlocksGoEncryptedAreCommittedInOrderAndTheRelationIsWrit
   EXPECT_EQ(node.uploads().size(), 6u);
   EXPECT_EQ(commits().size(), 2u);
   EXPECT_FALSE(fs::exists(*third.filePath));
-  EXPECT_EQ(adapter->context()->searchAllImageRelations().size(), 1u);
+  EXPECT_EQ(adapter->context()->searchAllImageRelations()->size(), 1u);
 
   // A block encrypted by its caller, through the adapter's block upload.
   std::optional<Json> meta;
@@ -284,7 +284,7 @@ TEST_F(ImageUploadTest, RepliesThatCannotBeFollowedFailBeforeAnyBlock) {
 
   EXPECT_TRUE(node.uploads().empty());
   EXPECT_TRUE(commits().empty());
-  EXPECT_TRUE(adapter->context()->searchAllImageRelations().empty());
+  EXPECT_TRUE(adapter->context()->searchAllImageRelations()->empty());
 }
 
 TEST_F(ImageUploadTest, TheDelegatesCloudImageIsRecordedWithoutUploadAndARefusedRowIsAFailure) {

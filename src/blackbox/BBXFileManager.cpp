@@ -1,0 +1,189 @@
+#include "blackbox/BBXFileManager.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "blackbox/BBXInternalReport.h"
+#include "harbor/HBRBundle.h"
+#include "platform/diagnostics/Console.h"
+#include "platform/storage/AppHome.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bbxJoin(const std::string& directory, const std::string& name) { return (fs::path(directory) / name).string(); }
+
+// Renames without replacing: an existing destination, even an empty
+// directory that rename(2) would take over, makes the move fail.
+std::error_code bbxRenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  if (errno != EINVAL && errno != ENOSYS) return {errno, std::generic_category()};
+  // A file system without the flag: look first.
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(to, error))) return std::make_error_code(std::errc::file_exists);
+  fs::rename(from, to, error);
+  return error;
+}
+
+}  // namespace
+
+BBXFileManager::BBXFileManager()
+    : rootPath_((platform::AppHome::caches() / "com.blackbox.data" / pathNamespace()).string()) {}
+
+std::string BBXFileManager::pathNamespace() { return HBRSanitizedBundleIdentifier().value_or(""); }
+
+std::string BBXFileManager::structurePath() const { return bbxJoin(rootPath_, "v3"); }
+std::string BBXFileManager::activePath() const { return bbxJoin(structurePath(), "active"); }
+std::string BBXFileManager::pendingPath() const { return bbxJoin(structurePath(), "pending"); }
+std::string BBXFileManager::processingPath() const { return bbxJoin(structurePath(), "processing"); }
+std::string BBXFileManager::preparedPath() const { return bbxJoin(structurePath(), "prepared"); }
+
+std::vector<std::string> BBXFileManager::activePathContents() const { return contentsOfDirectory(activePath()); }
+std::vector<std::string> BBXFileManager::processingPathContents() const {
+  return contentsOfDirectory(processingPath());
+}
+std::vector<std::string> BBXFileManager::preparedPathContents() const { return contentsOfDirectory(preparedPath()); }
+
+bool BBXFileManager::createDirectoryAtPath(const std::string& path) const {
+  std::error_code error;
+  // The app home's creation mask keeps it the user's own.
+  fs::create_directories(path, error);
+  if (error) {
+    platform::consoleLog("[FileManager] Unable to create directory " + error.message());
+    return false;
+  }
+  return true;
+}
+
+bool BBXFileManager::removeItemAtPath(const std::string& path) const {
+  std::error_code error;
+  const auto removed = fs::remove_all(path, error);
+  if (!error && removed == 0) error = std::make_error_code(std::errc::no_such_file_or_directory);
+  if (error) {
+    platform::consoleLog("[FileManager] Failed to remove file '" + path + "' : " + error.message());
+    return false;
+  }
+  return true;
+}
+
+bool BBXFileManager::removeContentsOfDirectoryAtPath(const std::string& path) const {
+  bool success = true;
+  enumerateFilesInDirectory(path, [&](const std::string& entry, const std::string&) {
+    if (!removeItemAtPath(entry)) success = false;
+  });
+  return success;
+}
+
+bool BBXFileManager::moveItemAtPath(const std::string& path, const std::string& directory) const {
+  if (path.empty() || directory.empty()) {
+    platform::consoleLog("[FileManager] Failed to move file, inputs invalid");
+    return false;
+  }
+  const std::string destination = bbxJoin(directory, fs::path(path).filename().string());
+  if (const std::error_code error = bbxRenameNoReplace(path, destination)) {
+    platform::consoleLog("[FileManager] Failed to move file: " + error.message());
+    return false;
+  }
+  return true;
+}
+
+bool BBXFileManager::moveItemsFromDirectory(const std::string& from, const std::string& to) const {
+  for (const std::string& entry : contentsOfDirectory(from)) {
+    if (!moveItemAtPath(entry, to)) return false;
+  }
+  return true;
+}
+
+void BBXFileManager::enumerateFilesInDirectory(const std::string& directory, const FileBlock& block) const {
+  if (!block) return;
+  for (const std::string& entry : contentsOfDirectory(directory)) {
+    const std::string extension = fs::path(entry).extension().string();
+    block(entry, extension.empty() ? extension : extension.substr(1));
+  }
+}
+
+std::vector<std::string> BBXFileManager::contentsOfDirectory(const std::string& directory) const {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    std::string name = it->path().filename().string();
+    if (!name.empty() && name.front() != '.') names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  for (std::string& name : names) name = bbxJoin(directory, name);
+  return names;
+}
+
+std::optional<std::uint64_t> BBXFileManager::fileSizeAtPath(const std::string& path) const {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    platform::consoleLog(std::string("[Client] Unable to read file size: ") + std::strerror(errno));
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool BBXFileManager::prepareForNewLaunch() const {
+  return createDirectoryAtPath(activePath()) && createDirectoryAtPath(processingPath()) &&
+         createDirectoryAtPath(preparedPath());
+}
+
+std::optional<std::string> BBXFileManager::setupNewPathForExecutionIdentifier(const std::string& identifier) const {
+  if (identifier.empty() || identifier == "." || identifier == ".." || identifier.find('/') != std::string::npos) {
+    platform::consoleLog("[FileManager] Unable to create directory for identifier '" + identifier + "'");
+    return std::nullopt;
+  }
+  std::string path = bbxJoin(activePath(), identifier);
+  if (!createDirectoryAtPath(path)) return std::nullopt;
+  return path;
+}
+
+void BBXFileManager::removeLegacyDirectories() const {
+  std::error_code error;
+  if (!fs::exists(bbxJoin(rootPath_, "sendable"), error)) return;
+  fs::remove_all(rootPath_, error);
+  if (error) platform::consoleLog("[Blackbox:FileManager] Unable to remove legacy directory structure " + error.message());
+  platform::consoleLog("[Blackbox:FileManager] Removed legacy structure at " + rootPath_);
+}
+
+void BBXFileManager::enumerateReportsInProcessingDirectory(const ReportBlock& block) const {
+  if (!block) return;
+  for (const std::string& path : processingPathContents()) block(BBXInternalReport::reportWithPath(path), path);
+}
+
+void BBXFileManager::enumerateFilesInActiveDirectory(const FileBlock& block) const {
+  enumerateFilesInDirectory(activePath(), block);
+}
+
+void BBXFileManager::enumerateFilesInPreparedDirectory(const FileBlock& block) const {
+  enumerateFilesInDirectory(preparedPath(), block);
+}
+
+bool BBXFileManager::moveProcessingContentsToPrepared() const {
+  return moveItemsFromDirectory(processingPath(), preparedPath());
+}
+
+bool BBXFileManager::movePendingToProcessing() const { return moveItemsFromDirectory(pendingPath(), processingPath()); }
+
+bool BBXFileManager::removeContentsOfProcessingPath() const { return removeContentsOfDirectoryAtPath(processingPath()); }
+
+bool BBXFileManager::removeContentsOfPendingPath() const { return removeContentsOfDirectoryAtPath(pendingPath()); }
+
+bool BBXFileManager::removeContentsOfAllPaths() const {
+  bool success = removeContentsOfProcessingPath();
+  success = removeContentsOfPendingPath() && success;
+  success = removeContentsOfDirectoryAtPath(preparedPath()) && success;
+  success = removeContentsOfDirectoryAtPath(activePath()) && success;
+  return success;
+}
+
+}  // namespace lumora

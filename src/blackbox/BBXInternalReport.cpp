@@ -1,0 +1,130 @@
+#include "blackbox/BBXInternalReport.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "blackbox/BBXFile.h"
+#include "platform/diagnostics/Console.h"
+
+namespace lumora {
+namespace {
+
+constexpr const char* kBBXMetadataFile = "metadata.bbxrecord";
+constexpr const char* kBBXBinaryImageFile = "binary_images.bbxrecord";
+
+}  // namespace
+
+std::shared_ptr<BBXInternalReport> BBXInternalReport::reportWithPath(const std::string& path) {
+  auto sections = readMetadataAtPath((std::filesystem::path(path) / kBBXMetadataFile).string());
+  const nlohmann::json* identifier = nullptr;
+  if (sections && !sections->empty()) {
+    const nlohmann::json& identity = sections->front();
+    if (identity.contains("identity") && identity["identity"].is_object()) {
+      const auto found = identity["identity"].find("session_id");
+      if (found != identity["identity"].end() && found->is_string() && !found->get_ref<const std::string&>().empty()) {
+        identifier = &*found;
+      }
+    }
+  }
+  if (identifier == nullptr) {
+    platform::consoleLog("[Blackbox:Crash] Unable to read identifier at path " + path);
+    return nullptr;
+  }
+  auto report = std::make_shared<BBXInternalReport>(Token{}, path, identifier->get<std::string>());
+  report->metadataSections_ = std::move(sections);
+  report->metadataRead_ = true;
+  return report;
+}
+
+std::shared_ptr<BBXInternalReport> BBXInternalReport::reportWithPath(const std::string& path,
+                                                                    const std::string& executionIdentifier) {
+  if (path.empty() || executionIdentifier.empty()) return nullptr;
+  return std::make_shared<BBXInternalReport>(Token{}, path, executionIdentifier);
+}
+
+BBXInternalReport::BBXInternalReport(Token, std::string path, std::string identifier)
+    : path_(std::move(path)), identifier_(std::move(identifier)) {}
+
+std::string BBXInternalReport::directoryName() const { return std::filesystem::path(path_).filename().string(); }
+
+std::string BBXInternalReport::pathForContentFile(const std::string& name) const {
+  return (std::filesystem::path(path_) / name).string();
+}
+
+std::string BBXInternalReport::metadataPath() const { return pathForContentFile(kBBXMetadataFile); }
+std::string BBXInternalReport::binaryImagePath() const { return pathForContentFile(kBBXBinaryImageFile); }
+
+bool BBXInternalReport::needsToBeSubmitted() const {
+  return checkExistenceOfAtLeastOnceFileInArray({"custom_exception.bbxrecord", "exception.bbxrecord",
+                                                 "signal.bbxrecord", "mach_exception.bbxrecord",
+                                                 "errors_a.bbxrecord", "errors_b.bbxrecord"});
+}
+
+bool BBXInternalReport::isCrash() const {
+  return checkExistenceOfAtLeastOnceFileInArray({"signal.bbxrecord", "mach_exception.bbxrecord", "exception.bbxrecord"});
+}
+
+bool BBXInternalReport::checkExistenceOfAtLeastOnceFileInArray(const std::vector<std::string>& names) const {
+  for (const std::string& name : names) {
+    std::error_code error;
+    if (std::filesystem::exists(pathForContentFile(name), error)) return true;
+  }
+  return false;
+}
+
+void BBXInternalReport::enumerateSymbolicatableFilesInContent(const std::function<void(const std::string&)>& block) const {
+  if (!block) return;
+  for (const char* name : {"exception.bbxrecord", "mach_exception.bbxrecord", "signal.bbxrecord"}) {
+    block(pathForContentFile(name));
+  }
+}
+
+std::optional<std::vector<nlohmann::json>> BBXInternalReport::readMetadataAtPath(const std::string& path) {
+  auto sections = BBXFileReadSections(path.c_str(), false);
+  if (!sections || sections->empty()) return std::nullopt;
+  return sections;
+}
+
+const std::optional<std::vector<nlohmann::json>>& BBXInternalReport::metadataSections() {
+  if (!metadataRead_) {
+    metadataSections_ = readMetadataAtPath(metadataPath());
+    metadataRead_ = true;
+  }
+  return metadataSections_;
+}
+
+const nlohmann::json* BBXInternalReport::metadataValue(std::size_t index, const char* section, const char* key) {
+  const auto& sections = metadataSections();
+  if (!sections || sections->size() <= index) return nullptr;
+  const nlohmann::json& line = (*sections)[index];
+  const auto body = line.find(section);
+  if (body == line.end() || !body->is_object()) return nullptr;
+  const auto value = body->find(key);
+  return value == body->end() ? nullptr : &*value;
+}
+
+std::optional<std::string> BBXInternalReport::metadataString(std::size_t index, const char* section, const char* key) {
+  const nlohmann::json* value = metadataValue(index, section, key);
+  if (value == nullptr || !value->is_string()) return std::nullopt;
+  return value->get<std::string>();
+}
+
+std::optional<std::string> BBXInternalReport::APIKey() { return metadataString(0, "identity", "api_key"); }
+std::optional<std::string> BBXInternalReport::bundleVersion() {
+  return metadataString(2, "application", "build_version");
+}
+std::optional<std::string> BBXInternalReport::bundleShortVersionString() {
+  return metadataString(2, "application", "display_version");
+}
+std::optional<std::string> BBXInternalReport::OSVersion() { return metadataString(1, "host", "os_display_version"); }
+std::optional<std::string> BBXInternalReport::OSBuildVersion() {
+  return metadataString(1, "host", "os_build_version");
+}
+
+std::optional<platform::Clock::TimePoint> BBXInternalReport::dateCreated() {
+  const nlohmann::json* value = metadataValue(0, "identity", "started_at");
+  if (value == nullptr || !value->is_number_unsigned()) return std::nullopt;
+  return platform::Clock::TimePoint{} + std::chrono::seconds(value->get<std::uint64_t>());
+}
+
+}  // namespace lumora

@@ -1,0 +1,59 @@
+#include "blackbox/BBXProcessReportOperation.h"
+
+#include "blackbox/BBXDemangleOperation.h"
+#include "blackbox/BBXFile.h"
+#include "blackbox/BBXSerializeSymbolicatedFramesOperation.h"
+#include "blackbox/BBXSymbolicationOperation.h"
+
+namespace lumora {
+
+BBXProcessReportOperation::BBXProcessReportOperation(std::shared_ptr<BBXInternalReport> report,
+                                                     std::shared_ptr<BBXSymbolResolver> resolver)
+    : report_(std::move(report)), symbolResolver_(std::move(resolver)) {}
+
+std::string BBXProcessReportOperation::binaryImagePath() const {
+  return report_ ? report_->binaryImagePath() : std::string();
+}
+
+void BBXProcessReportOperation::main() {
+  if (!report_ || !symbolResolver_ || !symbolResolver_->loadBinaryImagesFromFile(binaryImagePath())) return;
+  report_->enumerateSymbolicatableFilesInContent(
+      [this](const std::string& path) { symbolicateFile(path, symbolResolver_); });
+}
+
+std::shared_ptr<BBXThreadArray> BBXProcessReportOperation::threadArrayFromFile(const std::string& path) {
+  const auto sections = BBXFileReadSections(path.c_str(), false, [](nlohmann::json line) -> std::optional<nlohmann::json> {
+    const auto threads = line.find("threads");
+    if (threads == line.end()) return std::nullopt;
+    return std::move(*threads);
+  });
+  if (!sections || sections->empty() || !sections->front().is_array()) return nullptr;
+  auto threadArray = std::make_shared<BBXThreadArray>();
+  for (const nlohmann::json& thread : sections->front()) {
+    // A thread that cannot be read stays as an empty one, so that the
+    // companion's threads keep the record's order and count.
+    auto& frames = threadArray->emplace_back();
+    if (!thread.is_object()) continue;
+    const auto stack = thread.find("stacktrace");
+    if (stack == thread.end() || !stack->is_array()) continue;
+    for (const nlohmann::json& address : *stack) {
+      frames.push_back(BBXStackFrame::stackFrameWithAddress(address.is_number_unsigned() ? address.get<std::uint64_t>() : 0));
+    }
+  }
+  return threadArray;
+}
+
+bool BBXProcessReportOperation::symbolicateFile(const std::string& path,
+                                                const std::shared_ptr<const BBXSymbolResolver>& resolver) {
+  auto threadArray = threadArrayFromFile(path);
+  if (!threadArray) return false;
+  BBXSymbolicationOperation symbolication(threadArray, resolver);
+  BBXDemangleOperation demangle(threadArray);
+  BBXSerializeSymbolicatedFramesOperation serialize(threadArray, path + ".symbolicated");
+  symbolication.start();
+  demangle.start();
+  serialize.start();
+  return true;
+}
+
+}  // namespace lumora
