@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/MainQueue.h"
+#include "platform/location/LocationManager.h"
 #include "platform/device/Reachability.h"
+#include "platform/device/ReachabilityMonitor.h"
 #include "platform/device/TelephonyNetworkInfo.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Window.h"
@@ -22,6 +24,9 @@ class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
     // Network facts a test fixed go back to the machine's own.
     platform::Reachability::setStatusForTesting(std::nullopt);
     platform::TelephonyNetworkInfo::configure(std::nullopt, std::nullopt);
+    platform::ReachabilityMonitor::sharedMonitor().resetForTesting();
+    platform::location::LocationManager::setAuthorizationAnswer(
+        platform::location::AuthorizationStatus::AuthorizedAlways);
     // Windows, alerts and the device profile of the UI kit.
     platform::ui::AlertView::resetForTesting();
     platform::ui::Screen::main().resetForTesting();
