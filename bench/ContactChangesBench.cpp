@@ -71,7 +71,10 @@ void BM_LocalChangeDetection(benchmark::State& state) {
   }
   std::size_t found = 0;
   onNewHandle(state, [&](ab::AddressBook& book, const ab::Record& local) {
-    store.loadLocalChangedContactsIgnoreGroupChanges(&book, local);
+    if (!store.loadLocalChangedContactsIgnoreGroupChanges(&book, local).ok()) {
+      state.SkipWithError("the store could not be read");
+      return;
+    }
     found = store.localAddContactDic().size() + store.localModifyContactDic().size() +
             store.localDeleteContactDic().size();
   });
