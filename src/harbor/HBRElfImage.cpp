@@ -1,6 +1,10 @@
 #include "harbor/HBRElfImage.h"
 
 #include <elf.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -125,10 +129,22 @@ std::optional<HBRElfIdentity> HBRElfIdentityFromBuffer(const std::uint8_t* bytes
 }
 
 std::optional<HBRElfIdentity> HBRElfIdentityOfFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  platform::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return HBRElfIdentityFromBuffer(bytes.data(), bytes.size());
+  // Mapped, not read: only the pages of the headers and notes the parser
+  // touches are loaded (an executable is many megabytes).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || info.st_size <= 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  const auto size = static_cast<std::size_t>(info.st_size);
+  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (mapped == MAP_FAILED) return std::nullopt;
+  auto identity = HBRElfIdentityFromBuffer(static_cast<const std::uint8_t*>(mapped), size);
+  ::munmap(mapped, size);
+  return identity;
 }
 
 std::optional<HBRElfIdentity> HBRElfIdentityOfMainExecutable() {
