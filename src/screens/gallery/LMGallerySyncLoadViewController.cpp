@@ -80,6 +80,7 @@ void LMGallerySyncLoadViewController::viewDidLoad() {
   animationFinishNum_ = 0;
   processLabel->setProgress(0);
   photoNumLabel->setText("");
+  arrowImageView->setAlpha(0);
   successBlock_ = nullptr;
   failBlock_ = nullptr;
   view()->setBackgroundColor(ui::colorWithHexString("278ff0"));
