@@ -40,7 +40,9 @@ LMGalleryRootViewController::LMGalleryRootViewController() { installReports(); }
 LMGalleryRootViewController::~LMGalleryRootViewController() {
   if (reachabilityToken_) ReachabilityMonitor::sharedMonitor().removeListener(*reachabilityToken_);
   if (wifiObserver_ != 0) platform::NotificationCenter::defaultCenter().removeObserver(wifiObserver_);
-  if (photoObserver_ && adapter_) adapter_->context()->removePhotoChangeNotificationObserver(photoObserver_);
+  if (photoObserver_ && isRegisterGalleryNotice_) {
+    adapter()->context()->removePhotoChangeNotificationObserver(photoObserver_);
+  }
 }
 
 std::weak_ptr<LMGalleryRootViewController> LMGalleryRootViewController::weakSelf() {
