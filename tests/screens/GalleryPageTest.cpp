@@ -5,6 +5,7 @@
 
 #include "cloud/sync/FakeGallery.h"
 #include "platform/app/Application.h"
+#include "platform/app/BackgroundTask.h"
 #include "platform/device/ReachabilityMonitor.h"
 #include "platform/device/Reachability.h"
 #include "platform/dispatch/Clock.h"
@@ -170,6 +171,25 @@ TEST_F(GalleryPageTest, MobileDataSuspendsARunningBackupUntilWiFiOrPermission) {
   ASSERT_TRUE(ui::AlertView::visibleAlerts().front()->pressButtonWithTitle(ui::localizedString("继续")));
   EXPECT_TRUE(page->isBackupWWAN());
   EXPECT_FALSE(adapter->isSuspended());
+}
+
+TEST_F(GalleryPageTest, ABusyAdapterStartsNothingAndTheStopAlertAlwaysDecides) {
+  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  screen->view()->setHidden(true);
+  adapter->setSyncing(true);
+  page->backupGallery();
+  EXPECT_TRUE(screen->view()->isHidden()) << "no spinning screen";
+  EXPECT_EQ(platform::BackgroundTask::runningCount(), 0u) << "no task left open";
+
+  // The stop alert suspends; its answer resumes or cancels the run.
+  for (const char* answer : {"关闭", "停止备份"}) {
+    ui::AlertView::resetForTesting();
+    screen->cancelSyncButtonPressed();
+    ASSERT_TRUE(adapter->isSuspended()) << answer;
+    ASSERT_TRUE(ui::AlertView::visibleAlerts().front()->pressButtonWithTitle(ui::localizedString(answer)));
+    EXPECT_FALSE(adapter->isSuspended()) << answer;
+  }
+  EXPECT_TRUE(adapter->isCancelled());
 }
 
 TEST_F(GalleryPageTest, SkippedPhotosLeadToOneBackupAMinuteAfterTheLastReport) {
