@@ -100,9 +100,7 @@ void BM_GalleryAlbumRefresh(benchmark::State& state) {
     });
     if (store->controller->numberOfObjects() != images.size()) state.SkipWithError("the controller missed images");
   }
-  state.PauseTiming();
   store.reset();
-  state.ResumeTiming();
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_GalleryAlbumRefresh)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -145,10 +143,8 @@ void BM_GalleryAlbumRefresh_Reference(benchmark::State& state) {
     sqlite3_finalize(insert);
     db.exec("COMMIT");
   }
-  state.PauseTiming();
   raw.reset();
   home.reset();
-  state.ResumeTiming();
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_GalleryAlbumRefresh_Reference)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
