@@ -206,6 +206,11 @@ std::optional<ReportService::Report> ReportService::report(const std::string& id
   return found->second;
 }
 
+std::vector<std::string> ReportService::reportIds() const {
+  std::lock_guard lock(mutex_);
+  return order_;
+}
+
 std::size_t ReportService::reportCount() const {
   std::lock_guard lock(mutex_);
   return reports_.size();
