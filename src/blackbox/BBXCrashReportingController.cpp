@@ -17,6 +17,7 @@
 #include "harbor/HBRDebug.h"
 #include "harbor/Harbor.h"
 #include "platform/app/Application.h"
+#include "platform/device/Bundle.h"
 #include "platform/device/Device.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
