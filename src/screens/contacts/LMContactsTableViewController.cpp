@@ -23,6 +23,7 @@ void LMContactsTableViewController::viewDidLoad() {
     return cell;
   });
   tableView()->setRowHeight(51);
+  tableView()->reloadData();
 }
 
 void LMContactsTableViewController::cancel() {

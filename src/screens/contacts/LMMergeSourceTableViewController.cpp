@@ -46,13 +46,14 @@ void LMMergeSourceTableViewController::viewDidAppear(bool animated) {
 }
 
 void LMMergeSourceTableViewController::searchSources() {
-  auto book = ab::AddressBook::create();
-  if (!book) return;
-  auto found = LMManagedRecordContext::otherSourcesInAddressBook(book->get());
-  if (!found || found->empty()) return;
-  std::vector<LMSource> list;
-  for (const auto& source : *found) list.push_back(LMSource::initWithSource(source, book->get()));
-  sources_ = std::move(list);
+  if (auto book = ab::AddressBook::create()) {
+    auto found = LMManagedRecordContext::otherSourcesInAddressBook(book->get());
+    if (found && !found->empty()) {
+      std::vector<LMSource> list;
+      for (const auto& source : *found) list.push_back(LMSource::initWithSource(source, book->get()));
+      sources_ = std::move(list);
+    }
+  }
   tableView()->reloadData();
 }
 

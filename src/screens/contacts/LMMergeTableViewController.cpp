@@ -56,6 +56,7 @@ void LMMergeTableViewController::viewDidLoad() {
   setBackItem(&LMMergeTableViewController::cancelMergeButton);
   setRightItem(ui::localizedString("批量合并"), &LMMergeTableViewController::mergeBatchButton);
   tableView()->registerCell("mergeContactCell", [] { return LMMergeContactCell::create("mergeContactCell"); });
+  tableView()->reloadData();
 }
 
 void LMMergeTableViewController::viewDidAppear(bool animated) {
