@@ -37,6 +37,8 @@ void LMManualMergeTableViewController::viewDidLoad() {
   tableView()->registerCell("mergePropertyCell", [] { return LMPropertySelectCell::create("mergePropertyCell"); });
   tableView()->registerCell("photoPropertyCell", [] {
     auto cell = std::make_shared<ui::TableViewCell>("photoPropertyCell");
+    cell->layoutSubviews();  // puts its text label in place, unused here
+    cell->textLabel()->setHidden(true);
     cell->setBackgroundColor(ui::Color::clear());
     return cell;
   });

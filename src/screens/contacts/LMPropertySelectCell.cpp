@@ -88,6 +88,7 @@ void LMPropertySelectCell::setPropertyDic(std::shared_ptr<LMMergeManagedObject> 
       button->setNormalBackgroundColor(ui::Color::white());
       button->setHighlightedBackgroundColor(ui::colorWithHexString("ebebeb"));
       button->titleLabel()->setFont(ui::Font::boldSystemFont(17));
+      button->titleLabel()->setTextAlignment(ui::TextAlignment::Left);
       button->setTitleColor(ui::Color::black());
       button->setImageRect({0, 0, 40, 50});
       button->addTarget(self, &LMPropertySelectCell::buttonPressed, ui::kControlEventTouchUpInside);
