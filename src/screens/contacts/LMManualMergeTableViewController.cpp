@@ -23,9 +23,9 @@ LMManualMergeTableViewController::LMManualMergeTableViewController() {
 
 std::vector<LMContact> LMManualMergeTableViewController::keptContacts(const LMMergeManagedObject& group) {
   std::vector<LMContact> kept;
-  for (auto& contact : group.mergeContacts()) {
+  for (const auto& contact : group.members()) {
     if (contact.recordID && group.ignoreContactIDs.count(*contact.recordID)) continue;
-    kept.push_back(std::move(contact));
+    kept.push_back(contact);
   }
   return kept;
 }

@@ -60,19 +60,21 @@ void LMMergeContactCell::build() {
   });
 }
 
-std::vector<LMContact> LMMergeContactCell::shownContacts() const {
-  if (!mergeObject_) return {};
+std::vector<const LMContact*> LMMergeContactCell::shownContacts() const {
+  std::vector<const LMContact*> shown;
+  if (!mergeObject_) return shown;
   if (mergeObject_->isMerged) {
-    if (mergeObject_->finalContact) return {*mergeObject_->finalContact};
-    return {};
+    if (mergeObject_->finalContact) shown.push_back(&*mergeObject_->finalContact);
+    return shown;
   }
-  return mergeObject_->mergeContacts();
+  for (const auto& contact : mergeObject_->members()) shown.push_back(&contact);
+  return shown;
 }
 
 void LMMergeContactCell::setMergeObject(LMMergeGroup group) {
   mergeObject_ = std::move(group);
   bool merged = mergeObject_ && mergeObject_->isMerged;
-  std::vector<LMContact> contacts = shownContacts();
+  std::vector<const LMContact*> contacts = shownContacts();
   auto self = std::static_pointer_cast<LMMergeContactCell>(shared_from_this());
   for (std::size_t i = 0; i < contacts.size(); ++i) {
     if (i == contactButtons_.size()) {
@@ -83,7 +85,7 @@ void LMMergeContactCell::setMergeObject(LMMergeGroup group) {
     }
     auto& tile = contactButtons_[i];
     tile->mergedLabel()->setHidden(!merged);
-    tile->setContact(contacts[i], mergeObject_->type);
+    tile->setContact(*contacts[i], mergeObject_->type);
     tile->setTag(static_cast<int>(i));
 
     if (i == selectButtons_.size()) {
@@ -95,7 +97,7 @@ void LMMergeContactCell::setMergeObject(LMMergeGroup group) {
       bgView_->addSubview(check);
     }
     auto& check = selectButtons_[i];
-    bool kept = !contacts[i].recordID || !mergeObject_->ignoreContactIDs.count(*contacts[i].recordID);
+    bool kept = !contacts[i]->recordID || !mergeObject_->ignoreContactIDs.count(*contacts[i]->recordID);
     check->setSelected(kept);
     setSelectImageForButton(*check, kept);
     check->setHidden(merged);
@@ -143,7 +145,7 @@ void LMMergeContactCell::contactButtonPressed(ui::Control& tile) {
     if (mergeObject_->finalContact) delegate->didSelectMergeContact(*mergeObject_->finalContact);
     return;
   }
-  auto contacts = mergeObject_->mergeContacts();
+  const auto& contacts = mergeObject_->members();
   if (tile.tag() >= 0 && tile.tag() < static_cast<int>(contacts.size())) {
     delegate->didSelectMergeContact(contacts[static_cast<std::size_t>(tile.tag())]);
   }
@@ -154,7 +156,7 @@ void LMMergeContactCell::contactSelectButtonPressed(ui::Control& control) {
   button.setSelected(!button.isSelected());
   setSelectImageForButton(button, button.isSelected());
   if (!mergeObject_) return;
-  auto contacts = mergeObject_->mergeContacts();
+  const auto& contacts = mergeObject_->members();
   if (button.tag() < 0 || button.tag() >= static_cast<int>(contacts.size())) return;
   if (auto id = contacts[static_cast<std::size_t>(button.tag())].recordID) {
     if (button.isSelected()) {

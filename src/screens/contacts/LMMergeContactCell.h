@@ -59,7 +59,7 @@ class LMMergeContactCell : public platform::ui::TableViewCell {
  private:
   void build();
   std::shared_ptr<LMCustomButton> actionButton(const std::string& titleKey, const platform::ui::Color& color);
-  std::vector<LMContact> shownContacts() const;
+  std::vector<const LMContact*> shownContacts() const;
 
   std::shared_ptr<platform::ui::View> bgView_ = std::make_shared<platform::ui::View>();
   std::shared_ptr<platform::ui::View> whiteBgView_ = std::make_shared<platform::ui::View>();

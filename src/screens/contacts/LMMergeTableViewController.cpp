@@ -99,7 +99,7 @@ void LMMergeTableViewController::didFinishSearch(std::optional<std::vector<LMMer
   if (groups) {
     std::vector<LMMergeGroup> list;
     for (auto& group : *groups) {
-      for (const auto& contact : group.mergeContacts()) {
+      for (const auto& contact : group.members()) {
         if (contact.recordID) mergeContactIDs_.insert(*contact.recordID);
       }
       list.push_back(std::make_shared<LMMergeManagedObject>(std::move(group)));
@@ -135,7 +135,7 @@ void LMMergeTableViewController::mergeBatchContacts(bool fromUser) {
 void LMMergeTableViewController::confirmBatchMerge(const std::string& buttonTitle) {
   if (buttonTitle != ui::localizedString("批量合并") || !mergeContactArray_ || mergeContactArray_->empty()) return;
   auto& list = *mergeContactArray_;
-  if (list.back()->mergeContacts().size() < 2) {
+  if (list.back()->members().size() < 2) {
     if (list.size() == 1) {
       showAlertViewWithTitle(ui::localizedString("批量合并失败"), ui::localizedString("Add Tow Contacts At Least"));
       return;
@@ -240,7 +240,7 @@ void LMMergeTableViewController::didCancelMergeObject(const LMMergeGroup& group)
   auto& list = *mergeContactArray_;
   auto found = std::find(list.begin(), list.end(), group);
   if (found == list.end()) return;
-  for (const auto& contact : group->mergeContacts()) {
+  for (const auto& contact : group->members()) {
     if (contact.recordID) mergeContactIDs_.erase(*contact.recordID);
   }
   if (found + 1 != list.end()) {
@@ -307,7 +307,7 @@ std::optional<double> LMMergeTableViewController::heightForRowAtIndexPath(ui::Ta
   if (!mergeContactArray_ || path.row < 0 || path.row >= static_cast<int>(mergeContactArray_->size())) return 0;
   const auto& group = (*mergeContactArray_)[static_cast<std::size_t>(path.row)];
   if (group->isMerged) return 67;
-  auto k = static_cast<double>(group->mergeContacts().size());
+  auto k = static_cast<double>(group->members().size());
   bool last = path.row + 1 == static_cast<int>(mergeContactArray_->size());
   if (last) return k == 0 ? 47 : 51 * k + 93;
   return 51 * k + 62;
