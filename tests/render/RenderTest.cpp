@@ -21,6 +21,9 @@
 #include "screens/common/LMSyncAnimationView.h"
 #include "screens/contacts/LMMergeContactCell.h"
 #include "screens/contacts/LMPhotoSelectView.h"
+#include "screens/settings/LMSettingViewController.h"
+#include "screens/shell/LMAppSettingConfig.h"
+#include "screens/shell/LMSynBaseViewController.h"
 #include "support/TestHome.h"
 
 namespace ui = platform::ui;
@@ -167,6 +170,28 @@ TEST_F(RenderTest, MergeGroupLinesDropButtonAndChosenPhotoBorder) {
   // The chosen photo (the first) at 15, 5 of the white area (y 36 of the view).
   expectNear(at(image, 15.2, 250 + 36 + 25), 0x0d, 0x7a, 0xff, "chosen border");
   expectNear(at(image, 77.7, 250 + 36 + 25), 255, 255, 255, "the other has no border");
+}
+
+TEST_F(RenderTest, LocationBarIsYellowAndSwitchesUseTheBlueTint) {
+  auto page = std::make_shared<LMSynBaseViewController>();
+  window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window_->setRootViewController(page);
+  window_->makeKeyAndVisible();
+  page->view()->setBackgroundColor(ui::Color::white());
+  page->addNotifyView();
+  QImage bar = render("location-bar");
+  expectNear(at(bar, 200, 30), 255, 255, 0, "bar");
+  expectNear(at(bar, 200, 44.5), 255, 255, 0, "last row of the bar");
+  expectNear(at(bar, 200, 45.5), 255, 255, 255, "below the bar");
+
+  LMAppSettingConfig::sharedConfig().setAutoBackupContacts(true);
+  auto settings = std::make_shared<LMSettingViewController>();
+  window_->setRootViewController(settings);
+  auto cell = settings->tableView()->cellForRowAtIndexPath({1, 0});
+  ASSERT_TRUE(cell);
+  auto toggle = cell->accessoryView()->frame();
+  QImage screen = render("settings");
+  expectNear(at(screen, toggle.x + 6, cell->frame().y + cell->frame().height / 2), 0x2c, 0x8e, 0xfc, "switch on");
 }
 
 }  // namespace
