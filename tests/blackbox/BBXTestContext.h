@@ -16,6 +16,20 @@
 
 namespace bbxtest {
 
+// Whether this build runs under ThreadSanitizer, whose runtime cannot follow
+// some of what the crash tests do on purpose (see where it is used).
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnderThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kUnderThreadSanitizer = true;
+#else
+inline constexpr bool kUnderThreadSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderThreadSanitizer = false;
+#endif
+
 class TestContext {
  public:
   explicit TestContext(lumora::BBXContextInitData data = {}, lumora::BBXCaptureHooks hooks = lumora::BBXHostCaptureHooks(),
