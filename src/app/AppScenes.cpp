@@ -1,5 +1,6 @@
 #include "app/AppScenes.h"
 
+#include "screens/contacts/LMContactsScenes.h"
 #include "screens/gallery/LMGalleryScenes.h"
 
 namespace lumora {
@@ -8,6 +9,7 @@ void registerAppScenes() {
   static const bool registered = [] {
     // The screen areas add their registration calls here as their scenes
     // land (shell, account, contacts, gallery, settings).
+    registerContactsScenes();
     registerGalleryScenes();
     return true;
   }();

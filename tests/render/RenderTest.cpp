@@ -19,6 +19,8 @@
 #include "screens/common/LMCustomNavigationBar.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMSyncAnimationView.h"
+#include "screens/contacts/LMMergeContactCell.h"
+#include "screens/contacts/LMPhotoSelectView.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/settings/LMSettingViewController.h"
 #include "screens/shell/LMAppSettingConfig.h"
@@ -135,6 +137,40 @@ TEST_F(RenderTest, NavigationBarIsTranslucentWhiteWithAGreyBottomLine) {
   expectNear(at(image, 160, 40), 255, 208, 208, "bar");
   expectNear(at(image, 160, 63.5), 0xa3, 0xa3, 0xa3, "line");
   expectNear(at(image, 160, 64.5), 255, 0, 0, "below the bar");
+}
+
+TEST_F(RenderTest, MergeGroupLinesDropButtonAndChosenPhotoBorder) {
+  showAppScreen(ui::colorWithHexString("efeff4"));
+  std::vector<LMContact> contacts(3);
+  for (int i = 0; i < 3; ++i) {
+    contacts[static_cast<std::size_t>(i)].recordID = i + 1;
+    contacts[static_cast<std::size_t>(i)].name = "Ann Lee";
+  }
+  auto cell = LMMergeContactCell::create("mergeContactCell");
+  cell->setFrame({0, 0, 320, 51 * 3 + 62});
+  cell->addButton()->setHidden(true);
+  cell->setMergeObject(std::make_shared<LMMergeManagedObject>(contacts));
+  window_->addSubview(cell);
+  ui::DisplayList picture;
+  picture.fillRect({0, 0, 80, 80}, {0, 0.5, 0, 1});
+  auto chooser = LMPhotoSelectView::create({0, 250, 320, 87},
+                                           {ui::Image::imageWithPicture(picture, {80, 80}),
+                                            ui::Image::imageWithPicture(picture, {80, 80})});
+  window_->addSubview(chooser);
+  QImage image = render("merge-group");
+  for (double line : {0.5, 51.5, 102.5, 153.5}) expectNear(at(image, 200, line), 0xc8, 0xc7, 0xcc, "line");
+  expectNear(at(image, 200, 26), 255, 255, 255, "tile");
+  int red = 0;
+  for (int x = 0; x < 320; ++x) {
+    for (int y = 2 * 154; y < 2 * 199; ++y) {
+      QColor c = image.pixelColor(x, y);
+      if (std::abs(c.red() - 0xfd) < 6 && std::abs(c.green() - 0x47) < 12 && std::abs(c.blue() - 0x28) < 12) ++red;
+    }
+  }
+  EXPECT_GT(red, 10) << "the drop button's title";
+  // The chosen photo (the first) at 15, 5 of the white area (y 36 of the view).
+  expectNear(at(image, 15.2, 250 + 36 + 25), 0x0d, 0x7a, 0xff, "chosen border");
+  expectNear(at(image, 77.7, 250 + 36 + 25), 255, 255, 255, "the other has no border");
 }
 
 TEST_F(RenderTest, LocationBarIsYellowAndSwitchesUseTheBlueTint) {
