@@ -149,6 +149,11 @@ StatusBarStyle NavigationController::preferredStatusBarStyle() const {
   return top ? top->preferredStatusBarStyle() : ViewController::preferredStatusBarStyle();
 }
 
+bool NavigationController::prefersStatusBarHidden() const {
+  auto top = topViewController();
+  return top ? top->prefersStatusBarHidden() : ViewController::prefersStatusBarHidden();
+}
+
 void NavigationController::viewDidLoad() {
   bar_ = std::make_shared<View>();
   bar_->setBackgroundColor(colorWithHexString("f7f7f7"));

@@ -67,6 +67,15 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   virtual StatusBarStyle preferredStatusBarStyle() const { return StatusBarStyle::LightContent; }
   virtual unsigned supportedInterfaceOrientations() const { return kOrientationMaskPortrait; }
   virtual bool shouldAutorotate() const { return false; }
+  virtual bool prefersStatusBarHidden() const { return false; }
+  // Rotation, as Screen::rotateTo tells it.
+  virtual void willRotateToInterfaceOrientation(InterfaceOrientation orientation, double duration) {
+    (void)orientation;
+    (void)duration;
+  }
+  virtual void didRotateFromInterfaceOrientation(InterfaceOrientation from) { (void)from; }
+  // Runs before the controller's view lays its subviews out.
+  virtual void viewWillLayoutSubviews() {}
 
   // Presents `controller` over this one; false (nothing changes) when this
   // one already presents another or `controller` is shown elsewhere.
@@ -140,6 +149,7 @@ class NavigationController : public ViewController {
   void setNavigationBarHidden(bool hidden);
 
   StatusBarStyle preferredStatusBarStyle() const override;
+  bool prefersStatusBarHidden() const override;
   void viewDidLoad() override;
 
  protected:
