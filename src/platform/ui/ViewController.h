@@ -76,6 +76,9 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   virtual void didRotateFromInterfaceOrientation(InterfaceOrientation from) { (void)from; }
   // Runs before the controller's view lays its subviews out.
   virtual void viewWillLayoutSubviews() {}
+  // Whether a navigation controller lays this screen's view under its
+  // (translucent) bar, over the whole container, rather than below it.
+  virtual bool extendsUnderNavigationBar() const { return false; }
 
   // Presents `controller` over this one; false (nothing changes) when this
   // one already presents another or `controller` is shown elsewhere.
@@ -134,6 +137,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
 class NavigationController : public ViewController {
  public:
   static constexpr double kBarHeight = 64;
+  static constexpr double kLandscapeBarHeight = 32;
 
   // A navigation controller around `root`.
   static std::shared_ptr<NavigationController> withRoot(std::shared_ptr<ViewController> root);
@@ -151,6 +155,7 @@ class NavigationController : public ViewController {
   StatusBarStyle preferredStatusBarStyle() const override;
   bool prefersStatusBarHidden() const override;
   void viewDidLoad() override;
+  void viewWillLayoutSubviews() override;
 
  protected:
   void appear(bool animated) override;
@@ -160,6 +165,7 @@ class NavigationController : public ViewController {
   void showTop();
   std::vector<std::shared_ptr<ViewController>> stack_;
   std::shared_ptr<View> bar_;
+  Size laidOutSize_;
   bool barHidden_ = false;
 };
 

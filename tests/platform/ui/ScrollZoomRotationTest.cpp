@@ -159,12 +159,15 @@ TEST_F(ScrollZoomRotationTest, OnlyScreensThatAllowLandscapeTurn) {
   EXPECT_TRUE(screen.rotateTo(ui::InterfaceOrientation::LandscapeLeft));
   EXPECT_EQ(window->bounds().size(), (ui::Size{667, 375}));
   EXPECT_EQ(navigation->view()->bounds().size(), (ui::Size{667, 375}));
+  // The navigation bar is lower in landscape and the screen below it follows.
+  EXPECT_EQ(grid->view()->frame(), (ui::Rect{0, 32, 667, 343}));
   EXPECT_EQ(screen.bounds().size(), (ui::Size{375, 667}));
   EXPECT_EQ(screen.interfaceBounds().size(), (ui::Size{667, 375}));
   ASSERT_EQ(grid->heard.size(), 2u);
   EXPECT_EQ(grid->heard.back().substr(0, 3), "did");
   EXPECT_TRUE(screen.rotateTo(ui::InterfaceOrientation::Portrait));
   EXPECT_EQ(window->bounds().size(), (ui::Size{375, 667}));
+  EXPECT_EQ(grid->view()->frame(), (ui::Rect{0, 64, 375, 603}));
 }
 
 }  // namespace
