@@ -68,6 +68,16 @@ void LMGalleryPhotoBrowseViewController::viewDidLoad() {
   toolBar_ = LMGalleryToolBar::create(toolBarFrame(b.width, b.height));
   toolBar_->setDelegate(std::weak_ptr<LMGalleryToolBarDelegate>(self));
   view()->addSubview(toolBar_);
+
+  // The network handler: a listener of its own, removed when the browser
+  // closes (another screen's handler stays).
+  alertView_.reset();
+  backupWWAN_ = false;
+  auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
+  networkStatus_ = monitor.networkReachabilityStatus();
+  networkListener_ = monitor.addListener([weak](platform::ReachabilityStatus status) {
+    if (auto browser = weak.lock()) browser->networkChanged(status);
+  });
 }
 
 void LMGalleryPhotoBrowseViewController::show() {
@@ -306,6 +316,8 @@ void LMGalleryPhotoBrowseViewController::photoViewDidEndZoom(LMPhotoView&) { rem
 
 void LMGalleryPhotoBrowseViewController::removeBrowser() {
   auto self = shared_from_this();  // the parent may hold the last reference
+  if (networkListener_) platform::ReachabilityMonitor::sharedMonitor().removeListener(networkListener_);
+  networkListener_ = 0;
   view()->removeFromSuperview();
   removeFromParentViewController();
   if (auto d = delegate_.lock()) d->didPhotoBrowseViewDisappear();
@@ -408,10 +420,31 @@ void LMGalleryPhotoBrowseViewController::updatePhotoIndex(std::size_t row) {
   if (auto page = pageWithIndex(row); page && row < photoCount()) givePagePhoto(*page, row);
 }
 
-std::size_t LMGalleryPhotoBrowseViewController::photoCount() const { return 0; }
+void LMGalleryPhotoBrowseViewController::setFetchedResultsController(
+    std::shared_ptr<platform::objectstore::FetchedResultsController> controller) {
+  fetchedResultsController_ = std::move(controller);
+  if (photoCount() > 0) {
+    visiblePhotoViews_.clear();
+    reusablePhotoViews_.clear();
+  }
+}
 
-void LMGalleryPhotoBrowseViewController::givePagePhoto(LMPhotoView&, std::size_t) {}
+std::size_t LMGalleryPhotoBrowseViewController::photoCount() const {
+  return fetchedResultsController_ ? fetchedResultsController_->numberOfObjects() : 0;
+}
 
-void LMGalleryPhotoBrowseViewController::didPressGalleryToolBarButton(ui::Button&, unsigned) {}
+std::shared_ptr<LMImageObject> LMGalleryPhotoBrowseViewController::photoAt(std::size_t index) const {
+  if (index >= photoCount()) return nullptr;
+  return std::dynamic_pointer_cast<LMImageObject>(fetchedResultsController_->objectAtIndex(index));
+}
+
+void LMGalleryPhotoBrowseViewController::givePagePhoto(LMPhotoView& page, std::size_t index) {
+  page.setReRequested(reRequested_);
+  page.setPhoto(photoAt(index));
+}
+
+std::shared_ptr<LMGalleryPhotoBrowseViewController> LMGalleryPhotoBrowseViewController::self() {
+  return std::static_pointer_cast<LMGalleryPhotoBrowseViewController>(shared_from_this());
+}
 
 }  // namespace lumora

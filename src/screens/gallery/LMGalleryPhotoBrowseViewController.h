@@ -18,8 +18,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "platform/Error.h"
+#include "platform/device/ReachabilityMonitor.h"
+#include "platform/storage/FetchedResultsController.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
@@ -28,6 +34,8 @@
 #include "screens/gallery/LMPhotoView.h"
 
 namespace lumora {
+
+class LMImageSyncAdapter;
 
 // What the browser asks of the grid. Every method is optional.
 class LMGalleryPhotoBrowseViewControllerDelegate {
@@ -55,6 +63,11 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   void setDelegate(std::weak_ptr<LMGalleryPhotoBrowseViewControllerDelegate> delegate) {
     delegate_ = std::move(delegate);
   }
+  // The grid's photo list (section 0, in the grid's order).
+  void setFetchedResultsController(std::shared_ptr<platform::objectstore::FetchedResultsController> controller);
+  const std::shared_ptr<platform::objectstore::FetchedResultsController>& fetchedResultsController() const {
+    return fetchedResultsController_;
+  }
   // Adds the view to the key window and the browser to the window's root.
   void show();
   std::size_t currentPhotoIndex() const { return currentPhotoIndex_; }
@@ -64,6 +77,14 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   // The photo at `row` changed.
   void updatePhotoIndex(std::size_t row);
   void cancelCheck();
+  // Starts a download after the space check.
+  void downloadPhoto(const std::shared_ptr<LMImageObject>& photo);
+  // A failure's alert: the POSIX no-space text, the screens' message for
+  // the error, else `defaultMessage`.
+  void presentTitle(const std::string& title, const std::string& defaultMessage, const platform::Error& error);
+  // The shared image sync adapter unless a test gave another.
+  std::shared_ptr<LMImageSyncAdapter> adapter() const;
+  void setAdapter(std::shared_ptr<LMImageSyncAdapter> adapter) { adapter_ = std::move(adapter); }
 
   std::size_t photoIndex() const { return photoIndex_; }
   bool isBackupWWAN() const { return backupWWAN_; }
@@ -71,6 +92,7 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   const std::shared_ptr<LMCustomNavigationBar>& navigationBar() const { return navigationBar_; }
   const std::shared_ptr<LMGalleryToolBar>& toolBar() const { return toolBar_; }
   const std::shared_ptr<platform::ui::Label>& titleLabel() const { return titleLabel_; }
+  const std::shared_ptr<platform::ui::AlertView>& alertView() const { return alertView_; }
   // The pages in the pager, by photo index.
   std::vector<std::pair<std::size_t, std::shared_ptr<LMPhotoView>>> visiblePages() const;
 
@@ -119,6 +141,14 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   void updateIndexLabel();
   bool barsHidden() const;
   void removeBrowser();
+  std::shared_ptr<LMImageObject> photoAt(std::size_t index) const;
+  std::shared_ptr<LMGalleryPhotoBrowseViewController> self();
+  void confirmDelete();
+  void showMobileDataAlert(const std::string& message, bool beforeDownload);
+  void mobileDataAnswered(bool proceed, bool beforeDownload);
+  void networkChanged(platform::ReachabilityStatus status);
+  void startDownload(const std::shared_ptr<LMImageObject>& photo);
+  void finishDownload(const std::optional<platform::Error>& error, std::int64_t size, std::uint64_t task);
 
   std::weak_ptr<LMGalleryPhotoBrowseViewControllerDelegate> delegate_;
   std::shared_ptr<platform::ui::ScrollView> photoScrollView_;
@@ -134,6 +164,15 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   // The browser moves the pager itself: its scroll events are not page turns.
   bool movingPager_ = false;
   bool backupWWAN_ = false;
+  std::shared_ptr<platform::objectstore::FetchedResultsController> fetchedResultsController_;
+  std::shared_ptr<LMImageObject> deleteImageObject_;
+  std::shared_ptr<LMImageObject> downloadImageObject_;
+  platform::ReachabilityStatus networkStatus_ = platform::ReachabilityStatus::Unknown;
+  platform::ReachabilityMonitor::ListenerToken networkListener_ = 0;
+  std::shared_ptr<platform::ui::AlertView> alertView_;
+  std::shared_ptr<LMImageSyncAdapter> adapter_;
+  // Images whose refused large address was asked for again on this screen.
+  std::shared_ptr<std::set<std::int64_t>> reRequested_ = std::make_shared<std::set<std::int64_t>>();
 };
 
 }  // namespace lumora

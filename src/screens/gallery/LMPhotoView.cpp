@@ -5,6 +5,10 @@
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/Image.h"
+#include "platform/ui/ImageViewWebCache.h"
+#include "platform/ui/WebImageManager.h"
+#include "screens/common/LMCustomUtils.h"
+#include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 
 namespace lumora {
@@ -42,6 +46,86 @@ void LMPhotoView::initialize() {
   addGestureRecognizer(twice);
   addSubview(imageView_);
   addSubview(playView_);
+}
+
+LMPhotoView::~LMPhotoView() {
+  if (imageView_) ui::cancelCurrentImageLoad(*imageView_);
+}
+
+void LMPhotoView::setPhoto(std::shared_ptr<LMImageObject> photo) {
+  photo_ = std::move(photo);
+  clearImageView();
+  showImage();
+}
+
+void LMPhotoView::clearImageView() {
+  ui::cancelCurrentImageLoad(*imageView_);
+  imageView_->setImage(std::nullopt);
+}
+
+bool LMPhotoView::isVideo() const { return photo_ && photo_->type() == kVideoType; }
+
+void LMPhotoView::showImage() {
+  playView_->setHidden(true);
+  if (!photo_) {
+    adjustFrame();
+    return;
+  }
+  auto& cache = ui::WebImageManager::sharedManager().imageCache();
+  const bool hasLarge = photo_->isImageValidate();
+  if (hasLarge) {
+    if (auto cached = cache.imageFromDiskCache(ui::ImageCache::cacheKeyForURL(*photo_->imageUrl()))) {
+      imageView_->setImage(cached);
+      adjustFrame();
+      playView_->setHidden(!isVideo());
+      return;
+    }
+  }
+  std::optional<ui::Image> placeholder;
+  if (photo_->isThumbnailValidate()) {
+    placeholder = cache.imageFromDiskCache(ui::ImageCache::cacheKeyForURL(*photo_->thumbnailUrl()));
+    if (placeholder) playView_->setHidden(!isVideo());
+  }
+  if (hasLarge) {
+    std::weak_ptr<LMPhotoView> weak = std::static_pointer_cast<LMPhotoView>(shared_from_this());
+    auto photo = photo_;
+    ui::WebImageOptions options;
+    options.retryFailed = true;
+    ui::setImageWithURL(
+        imageView_, *photo_->imageUrl(), placeholder, options,
+        [weak, photo](std::optional<ui::Image> image, std::optional<platform::Error> error,
+                      ui::ImageCacheType cacheType, const std::string& url) {
+          auto page = weak.lock();
+          if (!page || page->photo_ != photo) return;
+          if (error) {
+            if (!isNetworkConditionError(*error)) page->requestLargeURL(true);
+            return;
+          }
+          const auto orientation = photo->getImageObjectOrientation();
+          if (image && cacheType == ui::ImageCacheType::None && orientation != 1 && image->bitmap()) {
+            ui::Image upright = ui::Image::imageWithBitmap(
+                LMCustomUtils::rotateImage(*image->bitmap(), static_cast<int>(orientation)), image->scale());
+            page->imageView_->setImage(upright);
+            ui::WebImageManager::sharedManager().saveImageToCache(upright, url);
+          }
+          page->adjustFrame();
+          page->playView_->setHidden(!page->isVideo());
+        });
+  } else {
+    imageView_->setImage(placeholder);
+    requestLargeURL(false);
+  }
+  adjustFrame();
+}
+
+void LMPhotoView::requestLargeURL(bool afterFailure) {
+  auto id = photo_ ? photo_->serverID() : std::nullopt;
+  if (!id) return;
+  // A server that keeps refusing the address it hands out is asked once.
+  if (afterFailure && !reRequested_->insert(*id).second) return;
+  imageView_->requestThumbnailUrl(*id, LMCustomUtils::screenSize(), [](platform::Result<platform::Json> content) {
+    if (content.ok()) LMGalleryManager::sharedManager().setImageThumbnailURLs(*content, true);
+  });
 }
 
 std::shared_ptr<ui::View> LMPhotoView::viewForZoomingInScrollView(ui::ScrollView&) { return imageView_; }

@@ -1,5 +1,9 @@
 // One page of the photo browser: a zooming scroll view showing one cloud
-// photo fitted to the page. It zooms open from the grid cell the browser
+// photo fitted to the page: the large image from the disk cache when it is
+// there, else the cached thumbnail while the large image loads by its
+// address (asked of the cloud when the database has none, or once more
+// when the server refused the one it has). A photo downloaded here is drawn
+// upright for its EXIF orientation and cached upright. It zooms open from the grid cell the browser
 // names the first time, zooms in on a double tap around the tapped point
 // (back out at the largest scale), reports a single tap 0.4 s later unless
 // a double tap came meanwhile, and zooms back into the cell when closed.
@@ -9,10 +13,13 @@
 // page empty.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <set>
 
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/ScrollView.h"
+#include "screens/gallery/LMGalleryObjects.h"
 #include "screens/gallery/LMThumbnailImageView.h"
 
 namespace lumora {
@@ -41,8 +48,20 @@ class LMPhotoView : public platform::ui::ScrollView, public platform::ui::Scroll
   static constexpr double kSingleTapDelay = 0.4;
   static constexpr double kPlaySize = 40;
 
+  static constexpr const char* kVideoType = "ALAssetTypeVideo";
+
   using ScrollView::ScrollView;
+  ~LMPhotoView() override;
   static std::shared_ptr<LMPhotoView> create(const platform::ui::Rect& frame = {});
+
+  const std::shared_ptr<LMImageObject>& photo() const { return photo_; }
+  // Shows `photo` (the previous load cancelled).
+  void setPhoto(std::shared_ptr<LMImageObject> photo);
+  // The images whose refused address was asked for again already, shared by
+  // the pages of one screen.
+  void setReRequested(std::shared_ptr<std::set<std::int64_t>> ids) { reRequested_ = std::move(ids); }
+  void clearImageView();
+  void showImage();
 
   void setPhotoViewDelegate(std::weak_ptr<LMPhotoViewDelegate> delegate) { delegate_ = std::move(delegate); }
   const std::shared_ptr<LMThumbnailImageView>& imageView() const { return imageView_; }
@@ -64,18 +83,20 @@ class LMPhotoView : public platform::ui::ScrollView, public platform::ui::Scroll
   void layoutSubviews() override;
 
  protected:
-  // Whether the mark for a video shows once an image is in (the photo's).
-  virtual bool showsVideoMark() const { return false; }
   std::shared_ptr<LMPhotoViewDelegate> delegate() const { return delegate_.lock(); }
 
  private:
   void initialize();
   void checkSingleTap();
+  bool isVideo() const;
+  void requestLargeURL(bool afterFailure);
 
   std::weak_ptr<LMPhotoViewDelegate> delegate_;
   std::shared_ptr<LMThumbnailImageView> imageView_;
   std::shared_ptr<platform::ui::ImageView> playView_;
   bool doubleTap_ = false;
+  std::shared_ptr<LMImageObject> photo_;
+  std::shared_ptr<std::set<std::int64_t>> reRequested_ = std::make_shared<std::set<std::int64_t>>();
 };
 
 }  // namespace lumora

@@ -96,6 +96,21 @@ platform::Json contentOf(const platform::Json& reply) {
 
 }  // namespace
 
+bool isNetworkConditionError(const platform::Error& error) {
+  if (error.domain() != platform::http::kURLErrorDomain) return false;
+  switch (error.code()) {
+    case platform::http::kUrlErrorUnknown:
+    case platform::http::kUrlErrorCancelled:
+    case platform::http::kUrlErrorTimedOut:
+    case platform::http::kUrlErrorNetworkConnectionLost:
+    case platform::http::kUrlErrorDNSLookupFailed:
+    case platform::http::kUrlErrorNotConnectedToInternet:
+      return true;
+    default:
+      return false;
+  }
+}
+
 platform::OperationQueue& LMThumbnailImageView::operationQueue() {
   static auto* queue = new platform::OperationQueue("com.quenby.LumIOSHelper.thumbnail.operations", 1);
   return *queue;

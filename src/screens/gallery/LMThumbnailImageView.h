@@ -31,6 +31,11 @@
 
 namespace lumora {
 
+// Whether a failed image load is the network's own condition (unknown,
+// cancelled, timed out, connection lost, host not found, offline): the
+// address may be good, so no new one is asked for.
+bool isNetworkConditionError(const platform::Error& error);
+
 class LMThumbnailImageView : public platform::ui::ImageView {
  public:
   // The reply's "data" -> "content": image id -> {"isUrl", "data"}.
