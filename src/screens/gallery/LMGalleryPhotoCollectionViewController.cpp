@@ -97,6 +97,7 @@ void LMGalleryPhotoCollectionViewController::interfaceInitialize() {
   });
   refreshHeader_->addTarget(self, &LMGalleryPhotoCollectionViewController::refreshImages);
   refreshHeader_->addToScrollView(collectionView_);
+  collectionView_->reloadData();
 }
 
 void LMGalleryPhotoCollectionViewController::viewDidAppear(bool animated) {
