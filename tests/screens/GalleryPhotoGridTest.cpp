@@ -28,10 +28,17 @@ class GalleryPhotoGridTest : public ::testing::Test {
     ui::Screen::main().setProfile(*ui::DeviceProfile::named("375x667"));
     LMGalleryStoreStack::setShared(nullptr);
     registerGalleryScenes();
+    // Thumbnail addresses are refused at once (nobody signed in).
+    LMThumbnailImageView::Transport refused;
+    refused.make = [](std::int64_t, ui::Size) -> platform::Result<platform::http::Request> {
+      return platform::Error("test", -1, nullptr);
+    };
+    LMThumbnailImageView::setTransportForTesting(refused);
   }
   ~GalleryPhotoGridTest() override {
     ui::Screen::main().resetForTesting();
     LMGalleryStoreStack::setShared(nullptr);
+    LMThumbnailImageView::setTransportForTesting(std::nullopt);
   }
   std::shared_ptr<LMAlbumObject> storeAlbum(int photos) {
     auto context = LMGalleryStoreStack::shared()->managedObjectContext();
@@ -95,6 +102,13 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
   window->layoutIfNeeded();
   EXPECT_FALSE(ui::Screen::main().isStatusBarHidden());
   EXPECT_EQ(grid->refreshHeader()->originalEdgeInsets().top, 64);
+
+  // The thumbnail requests the cells made are over before the test ends.
+  for (int row = 0; row < 3; ++row) {
+    auto cell = std::dynamic_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
+    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return cell->imageView()->enqueueTimes() == 0; },
+                                                     std::chrono::seconds(10)));
+  }
 
   grid->didDeleteAllPhotos();
   EXPECT_EQ(navigation->topViewController(), albums);
