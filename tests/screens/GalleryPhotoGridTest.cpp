@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 
+#include "cloud/sync/FakeGallery.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/Window.h"
@@ -26,7 +27,10 @@ class GalleryPhotoGridTest : public ::testing::Test {
  protected:
   GalleryPhotoGridTest() {
     ui::Screen::main().setProfile(*ui::DeviceProfile::named("375x667"));
+    clock_->setAutoAdvanceSleeps(true);
     LMGalleryStoreStack::setShared(nullptr);
+    // The album's refresh goes to a scripted gallery.
+    LMGalleryManager::sharedManager().setAdapter(adapter_);
     registerGalleryScenes();
     // Thumbnail addresses are refused at once (nobody signed in).
     LMThumbnailImageView::Transport refused;
@@ -39,6 +43,7 @@ class GalleryPhotoGridTest : public ::testing::Test {
     ui::Screen::main().resetForTesting();
     LMGalleryStoreStack::setShared(nullptr);
     LMThumbnailImageView::setTransportForTesting(std::nullopt);
+    LMGalleryManager::sharedManager().setAdapter(nullptr);
   }
   std::shared_ptr<LMAlbumObject> storeAlbum(int photos) {
     auto context = LMGalleryStoreStack::shared()->managedObjectContext();
@@ -61,6 +66,8 @@ class GalleryPhotoGridTest : public ::testing::Test {
   testsupport::TestHome home_;
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
   platform::ScopedClock scoped_{clock_};
+  std::shared_ptr<fakegallery::FakeGallery> gallery_ = std::make_shared<fakegallery::FakeGallery>();
+  std::shared_ptr<fakegallery::Adapter> adapter_ = std::make_shared<fakegallery::Adapter>(gallery_);
 };
 
 TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturnsWhenEmptied) {
@@ -112,6 +119,13 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
 
   grid->didDeleteAllPhotos();
   EXPECT_EQ(navigation->topViewController(), albums);
+
+  // The refresh's writes are over before the next test.
+  bool written = false;
+  LMGalleryManager::sharedManager().deleteImageByImageID(-1, [&](const std::optional<platform::Error>&) {
+    written = true;
+  });
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return written; }, std::chrono::seconds(10)));
 }
 
 }  // namespace
