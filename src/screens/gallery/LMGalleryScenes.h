@@ -1,7 +1,8 @@
-// The cloud gallery's scenes of the main storyboard: the album photo grid
-// and the photo browser. Registering twice changes nothing.
-//
-// Threading: main thread. Nothing here fails.
+// The gallery area's scenes: "galleryRootViewController",
+// "gallerySyncLoadViewController", "errorPhotoNavigationController", the
+// album photo grid "galleryPhotoCollectionViewController" and the photo
+// browser "galleryPhotoBrowseViewController".
+// Main thread; registering twice replaces the factories with equal ones.
 #pragma once
 
 namespace lumora {
