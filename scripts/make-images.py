@@ -145,6 +145,52 @@ def logo(path, size):
     c.write(path)
 
 
+def select_mark(path):
+    # The album grid's selection mark: a blue disc with a white tick.
+    c = Canvas(24, 24)
+    c.paint(disc(12, 12, 12), hex_color("ffffff"))
+    c.paint(disc(12, 12, 10.5), hex_color("1c8ce5"))
+    c.paint(stroke([(6.5, 12.5), (10.5, 16.5), (17.5, 8.5)], 2.4), hex_color("ffffff"))
+    c.write(path)
+
+
+def video_badge(path):
+    # A play mark on a dark disc, drawn at 40 points (shown at 20 and 40).
+    c = Canvas(40, 40)
+    c.paint(disc(20, 20, 19), hex_color("000000", 0.45))
+    c.paint(lambda x, y: disc(20, 20, 19)(x, y) and not disc(20, 20, 17)(x, y), hex_color("ffffff"))
+    c.paint(triangle([(15, 12), (29, 20), (15, 28)]), hex_color("ffffff"))
+    c.write(path)
+
+
+def toolbar_half(path, width, height, left, state):
+    # One half of the gallery toolbar: a white bar rounded on its outer side
+    # with a hairline border, the icon before the title (a bin on the left
+    # half, an arrow into a tray on the right one). Pressed halves are grey,
+    # disabled ones pale.
+    fill = {"": "ffffff", "按下": "e3e6ea", "Disable": "f4f5f6"}[state]
+    ink = {"": "1c65c5", "按下": "0f4a99", "Disable": "b8c2cc"}[state]
+    r = height / 2
+    c = Canvas(width, height)
+    x0 = 0 if left else -r
+    outer = rounded_rect(x0, 0, width + r, height, r)
+    inner = rounded_rect(x0 + 1, 1, width + r - 2, height - 2, r - 1)
+    c.paint(outer, hex_color("c9d0d8"))
+    c.paint(inner, hex_color(fill))
+    cx = width / 2 - 30 if left else width / 2 - 26
+    cy = height / 2
+    if left:
+        c.paint(stroke([(cx - 6, cy - 5), (cx + 6, cy - 5)], 1.6), hex_color(ink))
+        c.paint(stroke([(cx - 4.5, cy - 5), (cx - 3.5, cy + 7), (cx + 3.5, cy + 7), (cx + 4.5, cy - 5)], 1.6),
+                hex_color(ink))
+        c.paint(stroke([(cx - 2, cy - 7), (cx + 2, cy - 7)], 1.6), hex_color(ink))
+    else:
+        c.paint(stroke([(cx, cy - 8), (cx, cy + 3)], 1.6), hex_color(ink))
+        c.paint(stroke([(cx - 4, cy - 1), (cx, cy + 3), (cx + 4, cy - 1)], 1.6), hex_color(ink))
+        c.paint(stroke([(cx - 7, cy + 2), (cx - 7, cy + 7), (cx + 7, cy + 7), (cx + 7, cy + 2)], 1.6), hex_color(ink))
+    c.write(path)
+
+
 def album_icon(path, width):
     # Two stacked white photo frames with a mountain and a sun.
     k = width / 120.0
@@ -174,6 +220,13 @@ def main():
     logo(os.path.join(out, "Lumora图标.png"), 120)
     logo(os.path.join(out, "Lumora图标6.png"), 140)
     logo(os.path.join(out, "Lumora图标6P.png"), 160)
+    select_mark(os.path.join(out, "相册选择多选.png"))
+    video_badge(os.path.join(out, "云相册视频.png"))
+    # Toolbar halves for the 320, 375 and 414 point screens.
+    for suffix, (width, height) in (("", (145, 48)), ("6", (172.5, 55)), ("6p", (190, 60))):
+        for state in ("", "按下", "Disable"):
+            toolbar_half(os.path.join(out, "云相册删除按钮" + state + suffix + ".png"), width, height, True, state)
+            toolbar_half(os.path.join(out, "云相册下载按钮" + state + suffix + ".png"), width, height, False, state)
 
 
 if __name__ == "__main__":

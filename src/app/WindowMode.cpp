@@ -52,6 +52,17 @@ std::vector<platform::uiqt::PanelEntry> panelEntries() {
                        platform::Reachability::setStatusForTesting(*network);
                      }});
   entries.push_back({[] {
+                       bool landscape = platform::ui::isLandscape(platform::ui::Screen::main().interfaceOrientation());
+                       return std::string(landscape ? "Device: landscape" : "Device: portrait");
+                     },
+                     [] {
+                       // The device turns; screens that stay portrait keep the interface upright.
+                       auto& screen = platform::ui::Screen::main();
+                       bool landscape = platform::ui::isLandscape(screen.interfaceOrientation());
+                       screen.rotateTo(landscape ? platform::ui::InterfaceOrientation::Portrait
+                                                 : platform::ui::InterfaceOrientation::LandscapeLeft);
+                     }});
+  entries.push_back({[] {
                        bool background = platform::Application::shared().applicationState() ==
                                          platform::ApplicationState::Background;
                        return std::string(background ? "App: in the background" : "App: in front");

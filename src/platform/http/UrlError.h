@@ -26,6 +26,7 @@ enum UrlErrorCode : std::int64_t {
   kUrlErrorCannotFindHost = -1003,
   kUrlErrorCannotConnectToHost = -1004,
   kUrlErrorNetworkConnectionLost = -1005,
+  kUrlErrorDNSLookupFailed = -1006,
   kUrlErrorHTTPTooManyRedirects = -1007,
   kUrlErrorNotConnectedToInternet = -1009,
   kUrlErrorBadServerResponse = -1011,

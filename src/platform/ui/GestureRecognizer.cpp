@@ -1,5 +1,7 @@
 #include "platform/ui/GestureRecognizer.h"
 
+#include <cmath>
+
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 
@@ -22,6 +24,7 @@ void GestureRecognizer::fire(State state) {
 void TapGestureRecognizer::touchEnded(const Touch& touch) {
   last_ = touch.location;
   if (!isEnabled() || touch.tapCount != taps_) return;
+  if (std::hypot(last_.x - start_.x, last_.y - start_.y) > kAllowableMovement) return;
   auto other = waitsFor_.lock();
   if (!other) {
     fire(State::Ended);

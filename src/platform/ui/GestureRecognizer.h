@@ -59,10 +59,13 @@ class TapGestureRecognizer : public GestureRecognizer {
   static constexpr double kMultiTapInterval = 0.35;
   int numberOfTapsRequired() const { return taps_; }
   void setNumberOfTapsRequired(int taps) { taps_ = taps; }
-  void touchBegan(const Touch& touch) override { last_ = touch.location; }
+  // A touch that moved further than this is a drag, not a tap.
+  static constexpr double kAllowableMovement = 10;
+  void touchBegan(const Touch& touch) override { last_ = start_ = touch.location; }
   void touchEnded(const Touch& touch) override;
 
  private:
+  Point start_;
   int taps_ = 1;
   int pending_ = 0;  // bumped per held answer, so a stale one is ignored
 };

@@ -1,5 +1,7 @@
 #include "platform/ui/Label.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 namespace platform::ui {
@@ -42,5 +44,18 @@ void Label::draw(DisplayList& list) const {
 }
 
 std::string Label::describeSelf() const { return fmt::format("Label '{}'", text_); }
+
+Rect ImageView::imageRect() const {
+  Rect b = bounds();
+  if (!image_ || contentMode_ == ContentMode::ScaleToFill) return b;
+  Size size = image_->size();
+  if (size.width <= 0 || size.height <= 0) return b;
+  double sx = b.width / size.width;
+  double sy = b.height / size.height;
+  double s = contentMode_ == ContentMode::AspectFit ? std::min(sx, sy) : std::max(sx, sy);
+  double w = size.width * s;
+  double h = size.height * s;
+  return {b.x + (b.width - w) / 2, b.y + (b.height - h) / 2, w, h};
+}
 
 }  // namespace platform::ui

@@ -58,6 +58,11 @@ class Label : public View {
   TextStyle style_;
 };
 
+// How an image view places its image: stretched over its bounds, or scaled
+// to fit inside them or to fill them (the overflow cut off when the view
+// clips), keeping its proportions and centred.
+enum class ContentMode { ScaleToFill, AspectFit, AspectFill };
+
 class ImageView : public View {
  public:
   using View::View;
@@ -66,13 +71,18 @@ class ImageView : public View {
   }
   const std::optional<Image>& image() const { return image_; }
   void setImage(std::optional<Image> image) { image_ = std::move(image); }
+  ContentMode contentMode() const { return contentMode_; }
+  void setContentMode(ContentMode mode) { contentMode_ = mode; }
   Size sizeThatFits(Size size) const override { return image_ ? image_->size() : size; }
+  // Where the image is drawn, in bounds coordinates.
+  Rect imageRect() const;
   void draw(DisplayList& list) const override {
-    if (image_) list.image(bounds(), *image_);
+    if (image_) list.image(imageRect(), *image_);
   }
 
  private:
   std::optional<Image> image_;
+  ContentMode contentMode_ = ContentMode::ScaleToFill;
 };
 
 }  // namespace platform::ui

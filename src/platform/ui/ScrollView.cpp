@@ -5,51 +5,124 @@
 
 namespace platform::ui {
 
+namespace {
+// How far a touch moves before it counts as a drag.
+constexpr double kDragSlop = 10;
+constexpr double kZoomAnimation = 0.3;
+}  // namespace
+
 ScrollView::ScrollView(Rect frame) : View(frame) { setClipsToBounds(true); }
 
 Point ScrollView::clampedOffset(Point offset) const {
-  double maxX = std::max(0.0, contentSize_.width - frame().width);
-  double maxY = std::max(0.0, contentSize_.height - frame().height);
-  return {std::clamp(offset.x, 0.0, maxX), std::clamp(offset.y, 0.0, maxY)};
+  const double minX = -contentInset_.left;
+  const double minY = -contentInset_.top;
+  double maxX = std::max(minX, contentSize_.width + contentInset_.right - frame().width);
+  double maxY = std::max(minY, contentSize_.height + contentInset_.bottom - frame().height);
+  return {std::clamp(offset.x, minX, maxX), std::clamp(offset.y, minY, maxY)};
+}
+
+void ScrollView::setContentInset(const EdgeInsets& inset) { contentInset_ = inset; }
+
+void ScrollView::addObserver(std::weak_ptr<const void> owner, Observer observer) {
+  observers_.emplace_back(std::move(owner), std::move(observer));
+}
+
+void ScrollView::notify(Event event) {
+  std::erase_if(observers_, [](const auto& entry) { return entry.first.expired(); });
+  auto observers = observers_;  // an observer may add another
+  for (auto& [owner, observer] : observers) {
+    if (auto alive = owner.lock()) observer(*this, event);
+  }
 }
 
 void ScrollView::setContentOffset(Point offset, bool) {
   if (offset == contentOffset()) return;
   setBoundsOrigin(offset);
   if (auto d = scrollDelegate_.lock()) d->scrollViewDidScroll(*this);
+  notify(Event::Scrolled);
 }
 
-void ScrollView::setZoomScale(double scale, bool) {
+void ScrollView::applyZoom(double scale, std::optional<Point> focus) {
   auto d = scrollDelegate_.lock();
   auto zoomed = d ? d->viewForZoomingInScrollView(*this) : nullptr;
   if (!zoomed) return;
   scale = std::clamp(scale, minZoom_, std::max(minZoom_, maxZoom_));
-  if (zoomScale_ == 1) unzoomed_ = zoomed->frame().size();
+  if (!(scale > 0)) return;
+  // The zoomed view's size at scale 1.
+  const double current = zoomScale_ > 0 ? zoomScale_ : 1;
+  const Size base{zoomed->frame().width / current, zoomed->frame().height / current};
   zoomScale_ = scale;
-  Size size{unzoomed_.width * scale, unzoomed_.height * scale};
+  const Size size{base.width * scale, base.height * scale};
   zoomed->setFrame({0, 0, size.width, size.height});
   setContentSize(size);
-  setContentOffset(clampedOffset(contentOffset()));
+  setContentOffset(clampedOffset(focus.value_or(contentOffset())));
   d->scrollViewDidZoom(*this);
+}
+
+void ScrollView::setZoomScale(double scale, bool animated) {
+  if (!animated) {
+    applyZoom(scale, std::nullopt);
+    return;
+  }
+  View::animate(kZoomAnimation, [&] { applyZoom(scale, std::nullopt); });
+}
+
+void ScrollView::zoomToRect(const Rect& rect, bool animated) {
+  if (!(rect.width > 0) || !(rect.height > 0)) return;
+  double scale = std::min(frame().width / rect.width, frame().height / rect.height);
+  scale = std::clamp(scale, minZoom_, std::max(minZoom_, maxZoom_));
+  const Point focus{rect.midX() * scale - frame().width / 2, rect.midY() * scale - frame().height / 2};
+  if (!animated) {
+    applyZoom(scale, focus);
+    return;
+  }
+  View::animate(kZoomAnimation, [&] { applyZoom(scale, focus); });
 }
 
 void ScrollView::touchesBegan(const Touch& touch) {
   tracking_ = true;
   dragging_ = false;
+  forwarding_ = false;
   touchStart_ = touch.location;
   offsetStart_ = contentOffset();
 }
 
 void ScrollView::touchesMoved(const Touch& touch) {
-  if (!tracking_ || !scrollEnabled_) return;
+  if (forwarding_) {
+    View::touchesMoved(touch);
+    return;
+  }
+  if (!tracking_) return;
   double dx = touch.location.x - touchStart_.x;
   double dy = touch.location.y - touchStart_.y;
-  if (!dragging_ && std::hypot(dx, dy) < 10) return;
+  if (!dragging_ && std::hypot(dx, dy) < kDragSlop) return;
+  Point wanted{offsetStart_.x - dx, offsetStart_.y - dy};
+  Point clamped = clampedOffset(wanted);
+  if (!dragging_) {
+    const bool pulls = bounceVertical_ && std::abs(dy) > std::abs(dx);
+    if (!scrollEnabled_ || (clamped == offsetStart_ && !pulls)) {
+      // Nothing to scroll this way: the views behind take the drag.
+      forwarding_ = true;
+      tracking_ = false;
+      Touch began = touch;
+      began.phase = TouchPhase::Began;
+      began.location = touchStart_;
+      View::touchesBegan(began);
+      View::touchesMoved(touch);
+      return;
+    }
+  }
   dragging_ = true;
-  setContentOffset(clampedOffset({offsetStart_.x - dx, offsetStart_.y - dy}));
+  if (bounceVertical_ && wanted.y < clamped.y) clamped.y += (wanted.y - clamped.y) / 2;
+  setContentOffset(clamped);
 }
 
 void ScrollView::touchesEnded(const Touch& touch) {
+  if (forwarding_) {
+    forwarding_ = false;
+    View::touchesEnded(touch);
+    return;
+  }
   if (!tracking_) return;
   tracking_ = false;
   if (!dragging_) {
@@ -57,16 +130,25 @@ void ScrollView::touchesEnded(const Touch& touch) {
     return;
   }
   dragging_ = false;
+  notify(Event::EndedDragging);
+  Point o = contentOffset();
   if (paging_ && frame().width > 0 && frame().height > 0) {
-    Point o = contentOffset();
     double dx = touch.location.x - touchStart_.x;
     // A drag of a fifth of a page turns the page.
     double page = offsetStart_.x / frame().width;
     if (dx < -frame().width / 5) page = std::floor(page) + 1;
     if (dx > frame().width / 5) page = std::ceil(page) - 1;
-    setContentOffset(clampedOffset({std::round(page) * frame().width, o.y}));
+    o.x = std::round(page) * frame().width;
   }
+  setContentOffset(clampedOffset(o));
   if (auto d = scrollDelegate_.lock()) d->scrollViewDidEndDecelerating(*this);
+}
+
+void ScrollView::touchesCancelled(const Touch& touch) {
+  if (forwarding_) View::touchesCancelled(touch);
+  forwarding_ = false;
+  tracking_ = false;
+  dragging_ = false;
 }
 
 }  // namespace platform::ui

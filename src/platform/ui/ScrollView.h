@@ -1,12 +1,23 @@
 // A scroll view: its bounds origin is the content offset, moved by dragging
-// within the content size (snapped to whole pages when paging), and its
-// zoom scale resizes the view its delegate names for zooming. The delegate
-// (held weakly) hears of scrolling and zooming; its methods are optional.
+// within the content size widened by the content inset (snapped to whole
+// pages when paging; pulled past the top while dragging when it always
+// bounces vertically, and let go back), and its zoom scale resizes the view
+// its delegate names for zooming (zoomed views keep their size at scale 1,
+// so a frame set at another scale counts as that scale's). A drag that this
+// view cannot follow (nothing to scroll that way) goes on to the views
+// behind it, so a page inside a pager still turns the page. The delegate
+// (held weakly) hears of scrolling and zooming; its methods are optional;
+// observers (held as long as their owner lives) hear of every offset change
+// and of the end of each drag.
 //
 // Ownership: a view, made with std::make_shared. Threading: main thread.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/ui/View.h"
 
@@ -26,6 +37,9 @@ class ScrollViewDelegate {
 
 class ScrollView : public View {
  public:
+  enum class Event { Scrolled, EndedDragging };
+  using Observer = std::function<void(ScrollView&, Event)>;
+
   explicit ScrollView(Rect frame = {});
 
   Size contentSize() const { return contentSize_; }
@@ -37,12 +51,20 @@ class ScrollView : public View {
   bool isScrollEnabled() const { return scrollEnabled_; }
   void setScrollEnabled(bool enabled) { scrollEnabled_ = enabled; }
   bool isDragging() const { return dragging_; }
+  const EdgeInsets& contentInset() const { return contentInset_; }
+  void setContentInset(const EdgeInsets& inset);
+  bool alwaysBounceVertical() const { return bounceVertical_; }
+  void setAlwaysBounceVertical(bool bounces) { bounceVertical_ = bounces; }
+  void addObserver(std::weak_ptr<const void> owner, Observer observer);
 
   void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) { scrollDelegate_ = std::move(delegate); }
   std::shared_ptr<ScrollViewDelegate> scrollViewDelegate() const { return scrollDelegate_.lock(); }
 
   double zoomScale() const { return zoomScale_; }
   void setZoomScale(double scale, bool animated = false);
+  // Zooms so that `rect` (in the zoomed view's unzoomed coordinates) fills
+  // the view as far as the scale limits allow, and scrolls to it.
+  void zoomToRect(const Rect& rect, bool animated);
   double minimumZoomScale() const { return minZoom_; }
   double maximumZoomScale() const { return maxZoom_; }
   void setMinimumZoomScale(double scale) { minZoom_ = scale; }
@@ -51,6 +73,7 @@ class ScrollView : public View {
   void touchesBegan(const Touch& touch) override;
   void touchesMoved(const Touch& touch) override;
   void touchesEnded(const Touch& touch) override;
+  void touchesCancelled(const Touch& touch) override;
 
  protected:
   // A touch that ended without dragging: a tap at `location` (bounds
@@ -59,7 +82,14 @@ class ScrollView : public View {
   Point clampedOffset(Point offset) const;
 
  private:
+  void notify(Event event);
+  void applyZoom(double scale, std::optional<Point> focus);
+
   Size contentSize_;
+  EdgeInsets contentInset_;
+  bool bounceVertical_ = false;
+  bool forwarding_ = false;
+  std::vector<std::pair<std::weak_ptr<const void>, Observer>> observers_;
   bool paging_ = false;
   bool scrollEnabled_ = true;
   bool dragging_ = false;
@@ -69,7 +99,6 @@ class ScrollView : public View {
   double zoomScale_ = 1;
   double minZoom_ = 1;
   double maxZoom_ = 1;
-  Size unzoomed_;
   std::weak_ptr<ScrollViewDelegate> scrollDelegate_;
 };
 

@@ -11,6 +11,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/GestureRecognizer.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
 namespace platform::ui {
@@ -147,6 +148,10 @@ std::shared_ptr<View> View::viewWithTag(int tag) {
 void View::layoutIfNeeded() {
   if (needsLayout_) {
     needsLayout_ = false;
+    auto controller = controller_.lock();
+    if (controller && controller->isViewLoaded() && controller->view().get() == this) {
+      controller->viewWillLayoutSubviews();
+    }
     layoutSubviews();
   }
   auto children = subviews_;  // layout may change the tree

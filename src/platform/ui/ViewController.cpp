@@ -149,10 +149,20 @@ StatusBarStyle NavigationController::preferredStatusBarStyle() const {
   return top ? top->preferredStatusBarStyle() : ViewController::preferredStatusBarStyle();
 }
 
+bool NavigationController::prefersStatusBarHidden() const {
+  auto top = topViewController();
+  return top ? top->prefersStatusBarHidden() : ViewController::prefersStatusBarHidden();
+}
+
 void NavigationController::viewDidLoad() {
   bar_ = std::make_shared<View>();
   bar_->setBackgroundColor(colorWithHexString("f7f7f7"));
   showTop();
+}
+
+void NavigationController::viewWillLayoutSubviews() {
+  // A turned container lays the bar and the top screen out again.
+  if (bar_ && view()->bounds().size() != laidOutSize_) showTop();
 }
 
 void NavigationController::setNavigationBarHidden(bool hidden) {
@@ -164,22 +174,29 @@ void NavigationController::setNavigationBarHidden(bool hidden) {
 void NavigationController::showTop() {
   auto container = view();
   Rect b = container->bounds();
+  laidOutSize_ = b.size();
+  // In landscape the bar is lower and the status bar gone.
+  const bool landscape = b.width > b.height;
+  const double fullBar = landscape ? kLandscapeBarHeight : kBarHeight;
+  const double itemY = landscape ? 0 : kStatusBarHeight;
+  const double itemHeight = fullBar - itemY;
   for (auto& controller : stack_) {
     if (controller != topViewController() && controller->isViewLoaded()) controller->view()->removeFromSuperview();
   }
   auto top = topViewController();
-  double barHeight = barHidden_ ? 0 : kBarHeight;
+  double barHeight = barHidden_ ? 0 : fullBar;
   if (top) {
     auto v = top->view();
+    if (top->extendsUnderNavigationBar()) barHeight = 0;
     v->setFrame({0, barHeight, b.width, b.height - barHeight});
     if (v->superview() != container) container->insertSubview(v, 0);
   }
   for (auto& child : std::vector<std::shared_ptr<View>>(bar_->subviews())) child->removeFromSuperview();
-  bar_->setFrame({0, 0, b.width, kBarHeight});
+  bar_->setFrame({0, 0, b.width, fullBar});
   bar_->setHidden(barHidden_);
   if (bar_->superview() != container) container->addSubview(bar_);
   if (!top) return;
-  auto title = std::make_shared<Label>(Rect{60, kStatusBarHeight, b.width - 120, 44});
+  auto title = std::make_shared<Label>(Rect{60, itemY, b.width - 120, itemHeight});
   title->setText(top->navigationItem().title);
   title->setFont(Font::boldSystemFont(17));
   title->setTextAlignment(TextAlignment::Center);
@@ -187,7 +204,7 @@ void NavigationController::showTop() {
   std::weak_ptr<ViewController> weakTop = top;
   auto addItem = [&](const std::optional<BarButtonItem>& item, bool left) {
     if (!item) return;
-    auto button = std::make_shared<Button>(Rect{left ? 8 : b.width - 68, kStatusBarHeight, 60, 44});
+    auto button = std::make_shared<Button>(Rect{left ? 8 : b.width - 68, itemY, 60, itemHeight});
     if (item->image) {
       button->setImage(item->image);
     } else {

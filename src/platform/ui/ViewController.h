@@ -73,6 +73,18 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   virtual StatusBarStyle preferredStatusBarStyle() const { return StatusBarStyle::LightContent; }
   virtual unsigned supportedInterfaceOrientations() const { return kOrientationMaskPortrait; }
   virtual bool shouldAutorotate() const { return false; }
+  virtual bool prefersStatusBarHidden() const { return false; }
+  // Rotation, as Screen::rotateTo tells it.
+  virtual void willRotateToInterfaceOrientation(InterfaceOrientation orientation, double duration) {
+    (void)orientation;
+    (void)duration;
+  }
+  virtual void didRotateFromInterfaceOrientation(InterfaceOrientation from) { (void)from; }
+  // Runs before the controller's view lays its subviews out.
+  virtual void viewWillLayoutSubviews() {}
+  // Whether a navigation controller lays this screen's view under its
+  // (translucent) bar, over the whole container, rather than below it.
+  virtual bool extendsUnderNavigationBar() const { return false; }
 
   // Presents `controller` over this one; false (nothing changes) when this
   // one already presents another or `controller` is shown elsewhere.
@@ -131,6 +143,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
 class NavigationController : public ViewController {
  public:
   static constexpr double kBarHeight = 64;
+  static constexpr double kLandscapeBarHeight = 32;
 
   // A navigation controller around `root`.
   static std::shared_ptr<NavigationController> withRoot(std::shared_ptr<ViewController> root);
@@ -146,7 +159,9 @@ class NavigationController : public ViewController {
   void setNavigationBarHidden(bool hidden);
 
   StatusBarStyle preferredStatusBarStyle() const override;
+  bool prefersStatusBarHidden() const override;
   void viewDidLoad() override;
+  void viewWillLayoutSubviews() override;
 
  protected:
   void appear(bool animated) override;
@@ -156,6 +171,7 @@ class NavigationController : public ViewController {
   void showTop();
   std::vector<std::shared_ptr<ViewController>> stack_;
   std::shared_ptr<View> bar_;
+  Size laidOutSize_;
   bool barHidden_ = false;
 };
 

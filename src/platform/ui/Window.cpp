@@ -115,6 +115,83 @@ StatusBarStyle Screen::statusBarStyle() const {
   return StatusBarStyle::Default;
 }
 
+namespace {
+
+// The screen in front within `root`: the last one presented, or the top of a
+// navigation controller.
+std::shared_ptr<ViewController> frontController(std::shared_ptr<ViewController> front) {
+  for (;;) {
+    if (auto presented = front->presentedViewController()) {
+      front = presented;
+    } else if (auto navigation = std::dynamic_pointer_cast<NavigationController>(front);
+               navigation && navigation->topViewController()) {
+      front = navigation->topViewController();
+    } else {
+      return front;
+    }
+  }
+}
+
+// Every controller of a tree: children, presented ones, navigation stacks.
+void collectControllers(const std::shared_ptr<ViewController>& controller,
+                        std::vector<std::shared_ptr<ViewController>>& out) {
+  if (!controller || std::find(out.begin(), out.end(), controller) != out.end()) return;
+  out.push_back(controller);
+  for (const auto& child : controller->childViewControllers()) collectControllers(child, out);
+  if (auto navigation = std::dynamic_pointer_cast<NavigationController>(controller)) {
+    for (const auto& stacked : navigation->viewControllers()) collectControllers(stacked, out);
+  }
+  collectControllers(controller->presentedViewController(), out);
+}
+
+}  // namespace
+
+Rect Screen::interfaceBounds() const {
+  Rect b = bounds();
+  if (isLandscape(orientation_)) std::swap(b.width, b.height);
+  return b;
+}
+
+bool Screen::isStatusBarHidden() const {
+  auto all = windows();
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    if (auto root = (*it)->rootViewController()) return frontController(root)->prefersStatusBarHidden();
+  }
+  return false;
+}
+
+bool Screen::rotateTo(InterfaceOrientation orientation, double duration) {
+  if (orientation == orientation_) return false;
+  std::shared_ptr<ViewController> root;
+  auto all = windows();
+  for (auto it = all.rbegin(); it != all.rend() && !root; ++it) {
+    if ((*it)->windowLevel() == kWindowLevelNormal) root = (*it)->rootViewController();
+  }
+  if (!root) return false;
+  auto front = frontController(root);
+  if (!front->shouldAutorotate() || !(front->supportedInterfaceOrientations() & orientationMaskBit(orientation))) {
+    return false;
+  }
+  std::vector<std::shared_ptr<ViewController>> controllers;
+  collectControllers(root, controllers);
+  for (const auto& controller : controllers) controller->willRotateToInterfaceOrientation(orientation, duration);
+  const InterfaceOrientation from = orientation_;
+  orientation_ = orientation;
+  const Rect turned = interfaceBounds();
+  for (const auto& window : all) {
+    const Rect old = window->bounds();
+    window->setFrame({window->frame().x, window->frame().y, turned.width, turned.height});
+    // Views that filled the window (screens, presented ones) fill it again.
+    for (const auto& view : window->subviews()) {
+      if (view->frame() == Rect{0, 0, old.width, old.height}) view->setFrame(window->bounds());
+    }
+    window->setNeedsLayout();
+    window->layoutIfNeeded();
+  }
+  for (const auto& controller : controllers) controller->didRotateFromInterfaceOrientation(from);
+  return true;
+}
+
 std::shared_ptr<View> Screen::hitTest(Point location) const {
   auto all = windows();
   for (auto it = all.rbegin(); it != all.rend(); ++it) {
@@ -204,6 +281,7 @@ void Screen::resetForTesting() {
   lastTapTime_ = -1;
   tapCount_ = 0;
   profile_ = DeviceProfile::all().front();
+  orientation_ = InterfaceOrientation::Portrait;
 }
 
 }  // namespace platform::ui

@@ -34,6 +34,13 @@ inline constexpr double kStatusBarHeight = 20;
 
 enum class StatusBarStyle { Default = 0, LightContent = 1 };
 
+// The way the interface is turned; a mask bit is 1 << the value.
+enum class InterfaceOrientation { Portrait = 1, PortraitUpsideDown = 2, LandscapeRight = 3, LandscapeLeft = 4 };
+inline bool isLandscape(InterfaceOrientation o) {
+  return o == InterfaceOrientation::LandscapeRight || o == InterfaceOrientation::LandscapeLeft;
+}
+inline unsigned orientationMaskBit(InterfaceOrientation o) { return 1u << static_cast<unsigned>(o); }
+
 enum InterfaceOrientationMask : unsigned {
   kOrientationMaskPortrait = 1u << 1,
   kOrientationMaskPortraitUpsideDown = 1u << 2,
@@ -95,6 +102,19 @@ class Screen {
   // The status bar: what the key window's front controller asks for.
   StatusBarStyle statusBarStyle() const;
 
+  // The device turns. The front screen of the front normal window decides
+  // (a presented one, else a navigation controller's top): when it rotates
+  // and allows the orientation, every controller of that window hears
+  // willRotate, the windows take the turned size (the screen's bounds stay
+  // portrait), are laid out, and the controllers hear didRotate. Returns
+  // whether the interface turned.
+  bool rotateTo(InterfaceOrientation orientation, double duration = 0.3);
+  InterfaceOrientation interfaceOrientation() const { return orientation_; }
+  // The screen as the interface is turned now (the windows' size).
+  Rect interfaceBounds() const;
+  // Whether the front screen hides the status bar.
+  bool isStatusBarHidden() const;
+
   // Touch input, location in screen points (windows fill the screen).
   void sendTouch(TouchPhase phase, Point location);
   // A press and release at one place.
@@ -122,6 +142,7 @@ class Screen {
   std::weak_ptr<Window> key_;
   std::weak_ptr<View> responder_;
   DeviceProfile profile_;
+  InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
 
   // The touch under way.
   std::weak_ptr<View> touched_;

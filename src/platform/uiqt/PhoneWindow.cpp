@@ -26,8 +26,8 @@ PhoneWindow::PhoneWindow(bool pumpsMainQueue) {
 }
 
 QSizeF PhoneWindow::phoneSize() const {
-  const auto& profile = ui::Screen::main().profile();
-  return {profile.size.width * profile.scale, profile.size.height * profile.scale};
+  const ui::Rect screen = ui::Screen::main().interfaceBounds();
+  return {screen.width * scale(), screen.height * scale()};
 }
 
 bool PhoneWindow::onPhone(const QPointF& p) const {
@@ -73,6 +73,9 @@ void PhoneWindow::mousePressEvent(QMouseEvent* event) {
     if (row >= 0 && row < static_cast<double>(panel_.size())) {
       auto& entry = panel_[static_cast<std::size_t>(row)];
       if (entry.action) entry.action();
+      // The panel may have turned the device.
+      QSizeF phone = phoneSize();
+      resize(static_cast<int>(phone.width()) + kPanelWidth, static_cast<int>(phone.height()));
     }
   }
   update();

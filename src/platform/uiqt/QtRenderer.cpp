@@ -198,7 +198,8 @@ void Renderer::paintView(QPainter& painter, ui::View& view, double parentAlpha) 
 }
 
 void Renderer::paintStatusBar(QPainter& painter) {
-  ui::Rect screen = ui::Screen::main().bounds();
+  if (ui::Screen::main().isStatusBarHidden()) return;
+  ui::Rect screen = ui::Screen::main().interfaceBounds();
   QColor ink = ui::Screen::main().statusBarStyle() == ui::StatusBarStyle::LightContent ? Qt::white : Qt::black;
   painter.save();
   painter.setPen(ink);
@@ -222,7 +223,7 @@ void Renderer::paintStatusBar(QPainter& painter) {
 }
 
 void Renderer::paintScreen(QPainter& painter) {
-  ui::Rect screen = ui::Screen::main().bounds();
+  ui::Rect screen = ui::Screen::main().interfaceBounds();
   painter.fillRect(qtRect(screen), Qt::black);
   for (const auto& window : ui::Screen::main().windows()) {
     window->layoutIfNeeded();
@@ -233,8 +234,9 @@ void Renderer::paintScreen(QPainter& painter) {
 
 QImage Renderer::renderScreen() {
   const auto& profile = ui::Screen::main().profile();
-  QImage image = newCanvas(static_cast<int>(std::lround(profile.size.width * profile.scale)),
-                           static_cast<int>(std::lround(profile.size.height * profile.scale)));
+  const ui::Rect screen = ui::Screen::main().interfaceBounds();
+  QImage image = newCanvas(static_cast<int>(std::lround(screen.width * profile.scale)),
+                           static_cast<int>(std::lround(screen.height * profile.scale)));
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -2,6 +2,8 @@
 
 #include "screens/common/LMStoryboard.h"
 #include "screens/gallery/LMErrorPhotoCollectionViewController.h"
+#include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
+#include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGallerySyncLoadViewController.h"
 
@@ -14,6 +16,10 @@ void registerGalleryScenes() {
                               [] { return std::make_shared<LMGallerySyncLoadViewController>(); });
   LMStoryboard::registerScene(LMErrorPhotoCollectionViewController::kSceneIdentifier,
                               [] { return LMErrorPhotoCollectionViewController::instantiateScene(); });
+  LMStoryboard::registerScene(LMGalleryPhotoCollectionViewController::kSceneIdentifier,
+                              [] { return std::make_shared<LMGalleryPhotoCollectionViewController>(); });
+  LMStoryboard::registerScene(LMGalleryPhotoBrowseViewController::kSceneIdentifier,
+                              [] { return std::make_shared<LMGalleryPhotoBrowseViewController>(); });
 }
 
 }  // namespace lumora

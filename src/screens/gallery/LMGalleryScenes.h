@@ -1,5 +1,7 @@
 // The gallery area's scenes: "galleryRootViewController",
-// "gallerySyncLoadViewController" and "errorPhotoNavigationController".
+// "gallerySyncLoadViewController", "errorPhotoNavigationController", the
+// album photo grid "galleryPhotoCollectionViewController" and the photo
+// browser "galleryPhotoBrowseViewController".
 // Main thread; registering twice replaces the factories with equal ones.
 #pragma once
 

@@ -1,0 +1,238 @@
+// The browser's toolbar: deleting the photo shown from the cloud, and
+// downloading it into the phone's library with the space check, the
+// mobile-data prompt and the pause and resume as the network changes.
+#include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
+
+#include <atomic>
+
+#include "platform/app/Application.h"
+#include "platform/app/BackgroundTask.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/device/ReachabilityMonitor.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Resources.h"
+#include "platform/ui/StringFormat.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
+#include "screens/common/LMCustomUtils.h"
+#include "screens/common/LMProgressHUD.h"
+#include "screens/gallery/LMGalleryManager.h"
+#include "utils/LMErrors.h"
+
+namespace lumora {
+
+namespace ui = platform::ui;
+
+namespace {
+
+constexpr std::int64_t kKeptFree = 100 * 1024 * 1024;
+constexpr const char* kMobileDataTitle = "流量提示";
+
+std::string text(const char* key) { return ui::localizedString(key); }
+
+void tell(const std::string& title, const std::string& message) {
+  ui::AlertView::alert(title, message, text("我知道了"), {})->show();
+}
+
+}  // namespace
+
+std::shared_ptr<LMImageSyncAdapter> LMGalleryPhotoBrowseViewController::adapter() const {
+  return adapter_ ? adapter_ : LMImageSyncAdapter::sharedAdapter();
+}
+
+void LMGalleryPhotoBrowseViewController::didPressGalleryToolBarButton(ui::Button&, unsigned index) {
+  auto photo = photoAt(photoIndex_);
+  if (!photo) return;
+  std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
+  if (index == LMGalleryToolBar::kDeleteIndex) {
+    deleteImageObject_ = photo;
+    ui::AlertView::alert(text("Remove Photos Title"), "", text("取消"), {text("删除")},
+                         [weak](ui::AlertView&, int button) {
+                           auto browser = weak.lock();
+                           if (browser && button == 1) browser->confirmDelete();
+                         })
+        ->show();
+    return;
+  }
+  const auto status = platform::ReachabilityMonitor::sharedMonitor().networkReachabilityStatus();
+  if (status == platform::ReachabilityStatus::NotReachable) {
+    tell(text("Download Photo Title"), text("Bad Network"));
+  } else if (status != platform::ReachabilityStatus::ReachableViaWiFi && !backupWWAN_) {
+    downloadImageObject_ = photo;
+    const std::string bytes = LMCustomUtils::stringWithByteNum(photo->imageSize().value_or(0));
+    showMobileDataAlert(ui::stringWithFormat(text("Mobile Network Download Format"), {bytes}), true);
+  } else {
+    downloadPhoto(photo);
+  }
+}
+
+void LMGalleryPhotoBrowseViewController::confirmDelete() {
+  auto photo = deleteImageObject_;
+  if (!photo || !photo->serverID()) return;
+  const std::int64_t id = *photo->serverID();
+  std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
+  auto& hud = LMProgressHUD::sharedHUD();
+  hud.statusBarStyle = ui::StatusBarStyle::Default;
+  hud.showWithTitle(text("Removing Selected Photos"), ui::kOrientationMaskAllButUpsideDown, [weak, id] {
+    LMGalleryManager::sharedManager().deleteImageByImageID(id, [weak](const std::optional<platform::Error>& error) {
+      LMProgressHUD::sharedHUD().dismissWithBlock([weak, error] {
+        auto browser = weak.lock();
+        if (browser && error) browser->presentTitle(text("Delete Photo Fail"), text("Delete Fail Info"), *error);
+      });
+      if (auto browser = weak.lock()) browser->deleteImageObject_.reset();
+    });
+  });
+}
+
+void LMGalleryPhotoBrowseViewController::presentTitle(const std::string& title, const std::string& defaultMessage,
+                                                      const platform::Error& error) {
+  std::optional<std::string> message;
+  if (error.domain() == platform::kPOSIXErrorDomain && error.code() == 28) {
+    message = text("No Space Left On Device");
+  } else {
+    message = LMCustomUtils::messageForURLError(error, "照片详情");
+    if (!message) message = defaultMessage;
+  }
+  if (message && !message->empty()) tell(title, *message);
+}
+
+void LMGalleryPhotoBrowseViewController::showMobileDataAlert(const std::string& message, bool beforeDownload) {
+  if (alertView_) alertView_->dismiss();
+  std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
+  alertView_ = ui::AlertView::alert(text(kMobileDataTitle), message, text("取消"), {text("继续")},
+                                    [weak, beforeDownload](ui::AlertView&, int button) {
+                                      if (auto browser = weak.lock()) browser->mobileDataAnswered(button == 1, beforeDownload);
+                                    });
+  alertView_->show();
+}
+
+void LMGalleryPhotoBrowseViewController::mobileDataAnswered(bool proceed, bool beforeDownload) {
+  alertView_.reset();
+  auto adapter = this->adapter();
+  if (!proceed) {
+    if (adapter->isSyncing()) adapter->cancelSync();
+    return;
+  }
+  if (adapter->isSyncing()) {
+    backupWWAN_ = true;
+    if (adapter->isSuspended()) adapter->resumeSync();
+    return;
+  }
+  // Only the prompt asked before a download starts one: a prompt raised for
+  // a paused download that has ended since starts nothing.
+  if (!beforeDownload || !downloadImageObject_) return;
+  backupWWAN_ = true;
+  downloadPhoto(downloadImageObject_);
+}
+
+void LMGalleryPhotoBrowseViewController::networkChanged(platform::ReachabilityStatus status) {
+  using platform::ReachabilityStatus;
+  auto adapter = this->adapter();
+  if (status == ReachabilityStatus::ReachableViaWiFi) {
+    if (networkStatus_ != ReachabilityStatus::ReachableViaWiFi && adapter->resumeSync() && alertView_) {
+      alertView_->dismiss();
+      alertView_.reset();
+    }
+  } else if (status == ReachabilityStatus::ReachableViaWWAN) {
+    if (networkStatus_ == ReachabilityStatus::ReachableViaWiFi && !backupWWAN_ && adapter->suspendSync()) {
+      showMobileDataAlert(text("Mobile Network Info"), false);
+    }
+  }
+  networkStatus_ = status == ReachabilityStatus::NotReachable || status == ReachabilityStatus::ReachableViaWWAN ||
+                           status == ReachabilityStatus::ReachableViaWiFi
+                       ? status
+                       : ReachabilityStatus::Unknown;
+}
+
+void LMGalleryPhotoBrowseViewController::downloadPhoto(const std::shared_ptr<LMImageObject>& photo) {
+  const std::int64_t free = LMCustomUtils::freeSpaceForDevice().value_or(0);
+  const std::int64_t size = photo ? photo->imageSize().value_or(0) : 0;
+  if (2 * size > free - kKeptFree) {
+    tell("", text("No Enough Space Left On Device"));
+    return;
+  }
+  auto adapter = this->adapter();
+  std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
+  LMProgressHUD::sharedHUD().showProgressWithTitle(
+      text("Download To Phone"), size, ui::kOrientationMaskAllButUpsideDown, text("取消"),
+      [adapter] { adapter->cancelSync(); },
+      [weak, photo] {
+        auto browser = weak.lock();
+        if (browser && photo) browser->startDownload(photo);
+      });
+}
+
+void LMGalleryPhotoBrowseViewController::startDownload(const std::shared_ptr<LMImageObject>& photo) {
+  const LMImage image = LMGalleryManager::sharedManager().imageByImageObject(*photo);
+  LMAlbum album;
+  if (auto owner = photo->album()) {
+    album.serverID = owner->serverID();
+    album.sync = owner->albumSync();
+    album.creationDate = owner->createDate();
+    album.name = owner->name();
+    album.totalImageCount = owner->totalImageCount();
+    album.totalSize = owner->totalSize();
+    album.lastUpdateDate = owner->refreshDate();
+    if (auto urls = LMCustomUtils::jsonObjectFromString(owner->thumbnailUrls()); urls && urls->is_array()) {
+      for (const auto& url : *urls) {
+        if (url.is_string()) album.thumbnailUrls.push_back(url.get<std::string>());
+      }
+    }
+  }
+  const std::int64_t size = photo->imageSize().value_or(0);
+  auto adapter = this->adapter();
+  std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
+  auto task = std::make_shared<std::atomic<platform::BackgroundTask::Identifier>>(platform::BackgroundTask::kInvalid);
+  task->store(platform::BackgroundTask::begin("download photo", [weak, adapter, task] {
+    platform::MainQueue::main().sync([weak, adapter] {
+      if (auto browser = weak.lock()) {
+        browser->backupWWAN_ = false;
+        browser->downloadImageObject_.reset();
+      }
+      adapter->cancelSync();
+      LMProgressHUD::sharedHUD().dismiss();
+    });
+    platform::BackgroundTask::end(task->load());
+  }));
+  adapter->performTaskBlock([adapter, image, album, weak, task, size] {
+    adapter->downloadImageObject(
+        image, album,
+        [](std::int64_t, std::int64_t read, std::int64_t expected) {
+          if (platform::Application::shared().applicationState() != platform::ApplicationState::Active) return;
+          platform::MainQueue::main().async(
+              [read, expected] { LMProgressHUD::sharedHUD().setProgressWithTotalBytesRead(read, expected); });
+        },
+        [weak, task, size](const std::optional<platform::Error>& error) {
+          platform::MainQueue::main().async([weak, task, size, error] {
+            if (auto browser = weak.lock()) {
+              browser->finishDownload(error, size, task->load());
+            } else {
+              platform::BackgroundTask::end(task->load());
+            }
+          });
+        });
+  });
+}
+
+void LMGalleryPhotoBrowseViewController::finishDownload(const std::optional<platform::Error>& error,
+                                                        std::int64_t size, platform::BackgroundTask::Identifier task) {
+  backupWWAN_ = false;
+  downloadImageObject_.reset();
+  if (!error) {
+    LMProgressHUD::sharedHUD().dismissProgressWithFileSize(size, [task] { platform::BackgroundTask::end(task); });
+    return;
+  }
+  std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
+  LMProgressHUD::sharedHUD().dismissWithBlock([weak, error] {
+    auto browser = weak.lock();
+    if (!browser) return;
+    if (error->domain() == kLMLocalErrorDomain && error->code() == kLMLocalErrorCancelled) return;
+    if (error->domain() == kLMLocalErrorDomain && error->code() == kLMLocalErrorAssetsGroup) {
+      tell(text("Download Photo Title"), text("Image In Album Info"));
+      return;
+    }
+    browser->presentTitle(text("Download Photo Fail"), text("Download Fail Info"), *error);
+  });
+  platform::BackgroundTask::end(task);
+}
+
+}  // namespace lumora

@@ -1,0 +1,132 @@
+// The album photo grid over a stored album: item sizes, the video badge on
+// reused cells, a refresh at every appearance, landscape without the
+// status bar under a lower header, and the return to the album list when
+// the browser has deleted every photo.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "cloud/sync/FakeGallery.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/ui/Window.h"
+#include "screens/gallery/LMGalleryManager.h"
+#include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
+#include "screens/gallery/LMGalleryScenes.h"
+#include "screens/gallery/LMGalleryStoreStack.h"
+#include "screens/gallery/LMPhotoCollectionViewCell.h"
+#include "support/TestHome.h"
+
+namespace ui = platform::ui;
+
+namespace lumora {
+namespace {
+
+class GalleryPhotoGridTest : public ::testing::Test {
+ protected:
+  GalleryPhotoGridTest() {
+    ui::Screen::main().setProfile(*ui::DeviceProfile::named("375x667"));
+    clock_->setAutoAdvanceSleeps(true);
+    LMGalleryStoreStack::setShared(nullptr);
+    // The album's refresh goes to a scripted gallery.
+    LMGalleryManager::sharedManager().setAdapter(adapter_);
+    registerGalleryScenes();
+    // Thumbnail addresses are refused at once (nobody signed in).
+    LMThumbnailImageView::Transport refused;
+    refused.make = [](std::int64_t, ui::Size) -> platform::Result<platform::http::Request> {
+      return platform::Error("test", -1, nullptr);
+    };
+    LMThumbnailImageView::setTransportForTesting(refused);
+  }
+  ~GalleryPhotoGridTest() override {
+    ui::Screen::main().resetForTesting();
+    LMGalleryStoreStack::setShared(nullptr);
+    LMThumbnailImageView::setTransportForTesting(std::nullopt);
+    LMGalleryManager::sharedManager().setAdapter(nullptr);
+  }
+  std::shared_ptr<LMAlbumObject> storeAlbum(int photos) {
+    auto context = LMGalleryStoreStack::shared()->managedObjectContext();
+    auto album = std::static_pointer_cast<LMAlbumObject>(
+        context->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
+    album->setServerID(9);
+    album->setName(std::string("Trips"));
+    for (int i = 0; i < photos; ++i) {
+      auto image = std::static_pointer_cast<LMImageObject>(
+          context->insertNewObjectForEntityForName(LMImageObject::kEntityName));
+      image->setServerID(100 + i);
+      image->setType(std::string(i == 1 ? "ALAssetTypeVideo" : "ALAssetTypePhoto"));
+      image->setCreateDate(platform::Clock::TimePoint(std::chrono::seconds(1000 - i)));
+      image->setAlbum(album);
+    }
+    EXPECT_TRUE(context->save());
+    return album;
+  }
+
+  testsupport::TestHome home_;
+  std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped_{clock_};
+  std::shared_ptr<fakegallery::FakeGallery> gallery_ = std::make_shared<fakegallery::FakeGallery>();
+  std::shared_ptr<fakegallery::Adapter> adapter_ = std::make_shared<fakegallery::Adapter>(gallery_);
+};
+
+TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturnsWhenEmptied) {
+  auto album = storeAlbum(3);
+  auto albums = std::make_shared<ui::ViewController>();
+  auto navigation = ui::NavigationController::withRoot(albums);
+  auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window->setRootViewController(navigation);
+  window->makeKeyAndVisible();
+  auto grid = std::make_shared<LMGalleryPhotoCollectionViewController>();
+  grid->setAlbumObject(album);
+  navigation->pushViewController(grid, false);
+  window->layoutIfNeeded();
+
+  EXPECT_EQ(grid->navigationItem().title, "Trips");
+  EXPECT_TRUE(grid->refreshHeader()->isRefreshing());
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return !grid->refreshHeader()->isRefreshing(); },
+                                                   std::chrono::seconds(10)));
+  auto& view = *grid->collectionView();
+  view.reloadData();
+  ASSERT_EQ(view.numberOfItemsInSection(0), 3);
+  EXPECT_EQ(view.frameForItemAtIndexPath({0, 0}).size(), (ui::Size{91, 91}));
+  for (int pass = 0; pass < 2; ++pass) {  // the second pass reuses the cells
+    view.reloadData();
+    view.layoutIfNeeded();
+    for (int row = 0; row < 3; ++row) {
+      auto cell = std::dynamic_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
+      ASSERT_NE(cell, nullptr);
+      EXPECT_EQ(!cell->playView()->isHidden(), row == 1) << row;
+      EXPECT_EQ(cell->button()->gestureRecognizers().size(), 2u) << "attached once per cell";
+    }
+  }
+
+  EXPECT_TRUE(ui::Screen::main().rotateTo(ui::InterfaceOrientation::LandscapeLeft));
+  window->layoutIfNeeded();
+  EXPECT_TRUE(ui::Screen::main().isStatusBarHidden());
+  EXPECT_EQ(grid->refreshHeader()->originalEdgeInsets().top, 32);
+  EXPECT_TRUE(ui::Screen::main().rotateTo(ui::InterfaceOrientation::Portrait));
+  window->layoutIfNeeded();
+  EXPECT_FALSE(ui::Screen::main().isStatusBarHidden());
+  EXPECT_EQ(grid->refreshHeader()->originalEdgeInsets().top, 64);
+
+  // The thumbnail requests the cells made are over before the test ends.
+  for (int row = 0; row < 3; ++row) {
+    auto cell = std::dynamic_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
+    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return cell->imageView()->enqueueTimes() == 0; },
+                                                     std::chrono::seconds(10)));
+  }
+
+  grid->didDeleteAllPhotos();
+  EXPECT_EQ(navigation->topViewController(), albums);
+
+  // The refresh's writes are over before the next test.
+  bool written = false;
+  LMGalleryManager::sharedManager().deleteImageByImageID(-1, [&](const std::optional<platform::Error>&) {
+    written = true;
+  });
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return written; }, std::chrono::seconds(10)));
+}
+
+}  // namespace
+}  // namespace lumora
