@@ -6,6 +6,7 @@
 
 #include "platform/device/Device.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/ui/ViewController.h"
 
 namespace platform {
@@ -170,6 +171,77 @@ void Application::deliverRemoteNotification(Json userInfo) {
   });
 }
 
+void Application::deliverRegistrationError(Error error) {
+  std::weak_ptr<ApplicationDelegate> delegate;
+  {
+    std::lock_guard lock(mutex_);
+    delegate = delegate_;
+  }
+  MainQueue::main().async([delegate, error = std::move(error)] {
+    auto strong = delegate.lock();
+    if (strong && strong->didFailToRegisterForRemoteNotificationsWithError) {
+      strong->didFailToRegisterForRemoteNotificationsWithError(error);
+    }
+  });
+}
+
+std::shared_ptr<ApplicationDelegate> Application::currentDelegate() const {
+  std::lock_guard lock(mutex_);
+  return delegate_.lock();
+}
+
+bool Application::finishLaunching(Json launchOptions) {
+  auto delegate = currentDelegate();
+  if (!delegate || !delegate->didFinishLaunchingWithOptions) return true;
+  return delegate->didFinishLaunchingWithOptions(launchOptions);
+}
+
+void Application::enterBackground() {
+  auto& center = NotificationCenter::defaultCenter();
+  auto delegate = currentDelegate();
+  if (delegate && delegate->willResignActive) delegate->willResignActive();
+  center.post(kApplicationWillResignActiveNotification);
+  setApplicationState(ApplicationState::Background);
+  if (delegate && delegate->didEnterBackground) delegate->didEnterBackground();
+  center.post(kApplicationDidEnterBackgroundNotification);
+}
+
+void Application::becomeActive() {
+  auto& center = NotificationCenter::defaultCenter();
+  auto delegate = currentDelegate();
+  if (applicationState() == ApplicationState::Background) {
+    if (delegate && delegate->willEnterForeground) delegate->willEnterForeground();
+    center.post(kApplicationWillEnterForegroundNotification);
+  }
+  setApplicationState(ApplicationState::Active);
+  if (delegate && delegate->didBecomeActive) delegate->didBecomeActive();
+  center.post(kApplicationDidBecomeActiveNotification);
+}
+
+void Application::receiveMemoryWarning() {
+  auto delegate = currentDelegate();
+  if (delegate && delegate->didReceiveMemoryWarning) delegate->didReceiveMemoryWarning();
+  NotificationCenter::defaultCenter().post(kApplicationDidReceiveMemoryWarningNotification);
+}
+
+std::optional<int> Application::performFetch() {
+  auto delegate = currentDelegate();
+  if (!delegate || !delegate->performFetchWithCompletionHandler) return std::nullopt;
+  auto answer = std::make_shared<std::optional<int>>();
+  delegate->performFetchWithCompletionHandler([answer](int result) { *answer = result; });
+  return *answer;
+}
+
+void Application::setMinimumBackgroundFetchInterval(double seconds) {
+  std::lock_guard lock(mutex_);
+  fetchInterval_ = seconds;
+}
+
+double Application::minimumBackgroundFetchInterval() const {
+  std::lock_guard lock(mutex_);
+  return fetchInterval_;
+}
+
 void Application::setRootViewController(std::shared_ptr<ui::ViewController> root) {
   keyWindow_->setRootViewController(root);
   if (root && !root->isVisible()) root->becomeVisibleAsRoot();
@@ -209,6 +281,7 @@ void Application::resetForTesting() {
     legacyTypes_ = 0;
     remoteRegistered_ = false;
     remoteRegistrations_ = 0;
+    fetchInterval_ = -1;
   }
   keyWindow_ = newKeyWindow();
   orientation_ = InterfaceOrientation::Portrait;
