@@ -117,6 +117,8 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
                        platform::isNonEmptyString(reply.value("location", platform::Json()));
     if (method == "GET") {
       if (hasLocation) {
+        // The phone the code will go to, for the app's verification screen.
+        if (auto phone = platform::stringAt(reply, "phone"); phone && !phone->empty()) setMaskedPhone(phone);
         failWithError(makeError(kCodeVerifyPhoneAnnounced));
       } else {
         LM_LOG_ERROR("Verify no location");
