@@ -241,6 +241,14 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
     return;
   }
   if (pathIs(path, {"/auth/check", "/auth/verifyPhone"})) {
+    // The service refusing the SMS code (a wrong one) names no next step:
+    // that refusal is the outcome, not a reply that lacks its location.
+    const bool named = platform::isNonEmptyObject(info) &&
+                       platform::isNonEmptyString(info.value("location", platform::Json()));
+    if (!named && pathIs(path, {"/auth/verifyPhone"}) && error.domain() == kErrorDomain && error.code() != 0) {
+      failWithError(error);
+      return;
+    }
     followVerification(
         platform::isNonEmptyObject(info) ? info.value("location", platform::Json()) : platform::Json(),
         "Verify no location");
