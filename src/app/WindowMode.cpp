@@ -100,11 +100,15 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
     platform::Application::shared().registerURLScheme(
         scheme, [](const std::string& url) { platform::uiqt::openInDesktopBrowser(url); });
   }
+  // The app's services start with a running app, not for a screenshot of
+  // one scene.
   auto delegate = AppDelegate::create();
-  platform::Application::shared().setDelegate(delegate);
-  platform::Json launchOptions;
-  if (options.locationLaunch) launchOptions = {{platform::kApplicationLaunchOptionsLocationKey, true}};
-  platform::Application::shared().finishLaunching(launchOptions);
+  if (!options.screenshot) {
+    platform::Application::shared().setDelegate(delegate);
+    platform::Json launchOptions;
+    if (options.locationLaunch) launchOptions = {{platform::kApplicationLaunchOptionsLocationKey, true}};
+    platform::Application::shared().finishLaunching(launchOptions);
+  }
 
   std::shared_ptr<ui::ViewController> root;
   if (options.scene) {

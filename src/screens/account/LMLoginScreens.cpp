@@ -56,8 +56,26 @@ std::shared_ptr<ui::View> LMStaticTable::viewForHeaderInSection(ui::TableView&, 
   return header;
 }
 
+namespace {
+// Views tagged kLoginStretchTag reach to 15 points before the right edge.
+class LMLoginCell : public ui::TableViewCell {
+ public:
+  void layoutSubviews() override {
+    TableViewCell::layoutSubviews();
+    textLabel()->setHidden(true);  // the rows show their own views only
+    const double width = bounds().width;
+    for (const auto& view : contentView()->subviews()) {
+      if (view->tag() != kLoginStretchTag) continue;
+      auto frame = view->frame();
+      frame.width = width - frame.x - 15;
+      view->setFrame(frame);
+    }
+  }
+};
+}  // namespace
+
 std::shared_ptr<ui::TableViewCell> loginCellWith(std::initializer_list<std::shared_ptr<ui::View>> views) {
-  auto cell = std::make_shared<ui::TableViewCell>();
+  auto cell = std::make_shared<LMLoginCell>();
   cell->setClipsToBounds(true);
   for (const auto& view : views) cell->contentView()->addSubview(view);
   return cell;

@@ -63,7 +63,9 @@ class LMStaticTable : public platform::ui::TableViewDataSource, public platform:
   HeightFor height_;
 };
 
-// A plain table cell holding `views`.
+// A plain table cell holding `views`; those tagged kLoginStretchTag take
+// the cell's width.
+inline constexpr int kLoginStretchTag = 0x51;
 std::shared_ptr<platform::ui::TableViewCell> loginCellWith(
     std::initializer_list<std::shared_ptr<platform::ui::View>> views);
 

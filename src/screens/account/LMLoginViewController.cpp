@@ -33,14 +33,15 @@ void countButton(bool fromButton, const char* category) {
 std::shared_ptr<ui::TextField> loginField(const char* placeholder) {
   auto field = std::make_shared<ui::TextField>(ui::Rect{15, 0, 290, 44});
   field->setPlaceholder(loc(placeholder));
+  field->setTag(kLoginStretchTag);
   return field;
 }
 
 std::shared_ptr<ui::Button> linkButton(ui::Rect frame, const char* key) {
   auto button = std::make_shared<ui::Button>(frame);
-  button->titleLabel()->setAttributedText({ui::TextRun{loc(key), true, 0, 0, ui::colorWithHexString("2c8efc")}});
   button->setTitle(loc(key));
   button->setTitleColor(ui::colorWithHexString("2c8efc"));
+  button->titleLabel()->setAttributedText({ui::TextRun{loc(key), true, 0, 0, ui::colorWithHexString("2c8efc")}});
   return button;
 }
 }  // namespace
@@ -50,11 +51,13 @@ void LMLoginViewController::loadView() {
   pwdTextField = loginField("密码");
   codeTextField = loginField("验证码");
   codeTextField->setFrame({15, 0, 180, 44});
+  codeTextField->setTag(0);
   codeImageView = std::make_shared<ui::ImageView>(ui::Rect{200, 4, 105, 36});
   codeButton = std::make_shared<ui::Button>(ui::Rect{200, 4, 105, 36});
   alertLabel = std::make_shared<ui::Label>(ui::Rect{15, 6, 290, 30});
   alertLabel->setFont(ui::Font::systemFont(13));
   alertLabel->setNumberOfLines(0);
+  alertLabel->setTag(kLoginStretchTag);
   privacyButton = linkButton({15, 36, 120, 24}, "用户隐私");
   agreementButton = linkButton({185, 36, 120, 24}, "用户协议");
 
@@ -100,6 +103,11 @@ void LMLoginViewController::viewDidLoad() {
   privacyButton->setAction(act(&LMLoginViewController::showUserPrivacy));
   agreementButton->setAction(act(&LMLoginViewController::showUserAgreement));
   tableView->reloadData();
+}
+
+void LMLoginViewController::viewWillAppear(bool animated) {
+  ViewController::viewWillAppear(animated);
+  tableView->reloadData();  // the rows at the width the screen has now
 }
 
 void LMLoginViewController::viewDidAppear(bool animated) {

@@ -49,6 +49,7 @@ class LMLoginViewController : public platform::ui::ViewController, public LMLogi
 
   void loadView() override;
   void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
   void viewDidAppear(bool animated) override;
   platform::ui::StatusBarStyle preferredStatusBarStyle() const override {
     return platform::ui::StatusBarStyle::Default;

@@ -17,8 +17,8 @@ std::string otpText(const char* key) { return ui::localizedString(key); }
 }  // namespace
 
 void updateTrustDevice(LMCustomButton& button, bool trusted) {
-  auto chosen = LMCustomUtils::bundleImageForName("信任设备选择.png");
-  auto open = LMCustomUtils::bundleImageForName("信任设备未选择.png");
+  auto chosen = ui::Image::imageNamed("信任设备选择.png");
+  auto open = ui::Image::imageNamed("信任设备未选择.png");
   button.setImage(trusted ? chosen : open, ui::ControlState::Normal);
   button.setImage(trusted ? open : chosen, ui::ControlState::Highlighted);
   button.setSelected(trusted);
@@ -27,13 +27,16 @@ void updateTrustDevice(LMCustomButton& button, bool trusted) {
 void LMOTPViewController::loadView() {
   codeTextField = std::make_shared<ui::TextField>(ui::Rect{15, 0, 290, 44});
   codeTextField->setPlaceholder(otpText("安全令牌验证码"));
+  codeTextField->setTag(kLoginStretchTag);
   trustDeviceBtn = LMCustomButton::create({15, 7, 30, 30});
   trustDeviceBtn->setImageRect({0, 0, 30, 30});
   auto trustLabel = std::make_shared<ui::Label>(ui::Rect{52, 0, 250, 44});
   trustLabel->setText(otpText("信任此设备"));
+  trustLabel->setTag(kLoginStretchTag);
   alertLabel = std::make_shared<ui::Label>(ui::Rect{15, 0, 290, 34});
   alertLabel->setFont(ui::Font::systemFont(13));
   alertLabel->setNumberOfLines(0);
+  alertLabel->setTag(kLoginStretchTag);
   auto cells = std::make_shared<std::vector<std::shared_ptr<ui::TableViewCell>>>(
       std::vector<std::shared_ptr<ui::TableViewCell>>{loginCellWith({codeTextField}),
                                                       loginCellWith({trustDeviceBtn, trustLabel}),
@@ -61,6 +64,11 @@ void LMOTPViewController::viewDidLoad() {
   });
   trust_ = false;
   updateTrustDevice(*trustDeviceBtn, false);
+  tableView->reloadData();
+}
+
+void LMOTPViewController::viewWillAppear(bool animated) {
+  ViewController::viewWillAppear(animated);
   tableView->reloadData();
 }
 

@@ -30,6 +30,7 @@ class LMOTPViewController : public platform::ui::ViewController, public LMLoginD
 
   void loadView() override;
   void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
   void viewDidAppear(bool animated) override;
   platform::ui::StatusBarStyle preferredStatusBarStyle() const override {
     return platform::ui::StatusBarStyle::Default;

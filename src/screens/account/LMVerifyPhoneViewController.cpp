@@ -20,10 +20,13 @@ constexpr const char* kPhoneSid = "lumora";
 std::string phoneText(const char* key) { return ui::localizedString(key); }
 
 std::optional<ui::Image> stretchable(const char* name) {
-  auto image = LMCustomUtils::bundleImageForName(name);
+  auto image = ui::Image::imageNamed(name);
   if (!image) return std::nullopt;
-  const auto size = image->size();
-  return image->resizableImageWithCapInsets({size.height / 2, size.width / 2, size.height / 2, size.width / 2});
+  // Caps of half the image less half a point: the point between them
+  // stretches.
+  const double v = image->size().height / 2 - 0.5;
+  const double h = image->size().width / 2 - 0.5;
+  return image->resizableImageWithCapInsets({v, h, v, h});
 }
 
 void countPhoneButton(bool fromButton, const char* category) {
@@ -70,6 +73,7 @@ void LMVerifyPhoneViewController::loadView() {
   safePhoneLabel->setNumberOfLines(2);
   firstPhoneTicketBtn = std::make_shared<ui::Button>(ui::Rect{15, 70, 290, 44});
   firstPhoneTicketBtn->setTitle(phoneText("发送验证码"));
+  firstPhoneTicketBtn->setTitleColor(ui::colorWithHexString("6d6d72"));
   phoneTicketTextField = LMVerifyCodeField::create({15, 70, 170, 44});
   sendPhoneTicketBtn = LMSendPhoneButton::create({195, 70, 110, 44});
   trustDeviceBtn = LMCustomButton::create({15, 127, 30, 30});
@@ -101,8 +105,10 @@ void LMVerifyPhoneViewController::viewDidLoad() {
   isTrustDevice = false;
   trustDeviceBtn->setImageRect({0, 0, 30, 30});
   updateTrustDevice(*trustDeviceBtn, false);
-  verifyCodeHelpInfoBtn->titleLabel()->setAttributedText({ui::TextRun{phoneText("短信无法获取"), true, 0, 0, std::nullopt}});
   verifyCodeHelpInfoBtn->setTitle(phoneText("短信无法获取"));
+  verifyCodeHelpInfoBtn->setTitleColor(ui::colorWithHexString("2c8efc"));
+  verifyCodeHelpInfoBtn->titleLabel()->setAttributedText(
+      {ui::TextRun{phoneText("短信无法获取"), true, 0, 0, ui::colorWithHexString("2c8efc")}});
 
   std::weak_ptr<LMVerifyPhoneViewController> weak =
       std::static_pointer_cast<LMVerifyPhoneViewController>(shared_from_this());
