@@ -17,7 +17,9 @@
 #include "platform/dispatch/NotificationCenter.h"
 #include "screens/shell/AppDelegate.h"
 #include "screens/shell/LMAppSettingConfig.h"
+#include "screens/shell/LMLocationAccess.h"
 #include "screens/shell/LMLocationHelper.h"
+#include "screens/shell/LMSynBaseViewController.h"
 #include "support/TestHome.h"
 
 namespace lumora {
@@ -41,6 +43,7 @@ class AppDelegateTest : public ::testing::Test {
     LMLocationHelper::sharedHelper()->resetForTesting();
   }
   ~AppDelegateTest() override {
+    setLocationAccessRequester(nullptr);
     platform::Application::shared().resetForTesting();
     LMLocationHelper::sharedHelper()->resetForTesting();
   }
@@ -193,8 +196,8 @@ TEST_F(AppDelegateTest, LocationPermissionDrivesTheAutomaticSwitches) {
   auto& config = LMAppSettingConfig::sharedConfig();
   auto& center = platform::NotificationCenter::defaultCenter();
   Calls posted;
-  auto always = center.addObserver(kLocationChangeToAlwaysNotification, [&](auto&, auto&) { posted.push_back("always"); });
-  auto deny = center.addObserver(kLocationChangeToDenyNotification, [&](auto&, auto&) { posted.push_back("deny"); });
+  auto always = center.addObserver(LMSynBaseViewController::kLocationChangeToAlwaysNotification, [&](auto&, auto&) { posted.push_back("always"); });
+  auto deny = center.addObserver(LMSynBaseViewController::kLocationChangeToDenyNotification, [&](auto&, auto&) { posted.push_back("deny"); });
   auto setStatus = [this](location::AuthorizationStatus status) {
     location::LocationManager::setAuthorizationStatus(status);
     pump();

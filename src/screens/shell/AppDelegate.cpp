@@ -9,7 +9,9 @@
 #include "push/KoPushSDK.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMDeviceUtils.h"
+#include "screens/shell/LMLocationAccess.h"
 #include "screens/shell/LMLocationHelper.h"
+#include "screens/shell/LMSynBaseViewController.h"
 #include "stats/KoStatCrashReporter.h"
 #include "stats/KoStatSDK.h"
 #include "utils/LMLogUtil.h"
@@ -115,6 +117,9 @@ bool AppDelegate::didFinishLaunching(const platform::Json& launchOptions) {
   auto call = [](const auto& step, auto&&... args) {
     if (step) step(std::forward<decltype(args)>(args)...);
   };
+  // The screens ask for location access through the helper, which also
+  // restarts monitoring.
+  setLocationAccessRequester([] { LMLocationHelper::sharedHelper()->startBackgroundMonitorLocation(); });
   call(services_.loadUniqueDeviceIdentifier);
   call(services_.setLogDelegate, logDelegate_);
   call(services_.startLog);
@@ -219,12 +224,12 @@ void AppDelegate::checkBackupSwitchStatus() {
   if (!alwaysAuthorized()) {
     config.setAutoBackupGallery(false);
     config.setAutoBackupContacts(false);
-    center.post(kLocationChangeToDenyNotification);
+    center.post(LMSynBaseViewController::kLocationChangeToDenyNotification);
     return;
   }
   if (config.tryOpenBackupGallerySwitch() && !config.autoBackupGallery()) config.setAutoBackupGallery(true);
   if (config.tryOpenBackupContactsSwitch() && !config.autoBackupContacts()) config.setAutoBackupContacts(true);
-  center.post(kLocationChangeToAlwaysNotification);
+  center.post(LMSynBaseViewController::kLocationChangeToAlwaysNotification);
 }
 
 std::string AppDelegate::getOperateType(const std::string& selector) {

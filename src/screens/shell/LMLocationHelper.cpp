@@ -1,4 +1,5 @@
 #include "screens/shell/LMLocationHelper.h"
+#include "screens/shell/LMSynBaseViewController.h"
 
 #include <cstdlib>
 
@@ -71,14 +72,14 @@ void LMLocationHelper::didChangeAuthorizationStatus(location::AuthorizationStatu
   if (status != location::AuthorizationStatus::AuthorizedAlways) {
     config.setAutoBackupGallery(false);
     config.setAutoBackupContacts(false);
-    center.post(kLocationChangeToDenyNotification);
+    center.post(LMSynBaseViewController::kLocationChangeToDenyNotification);
     return;
   }
   if (!config.isFirstLocationAuth()) return;
   config.setAutoBackupGallery(true);
   config.setAutoBackupContacts(true);
   config.setFirstLocationAuth(true);
-  center.post(kLocationChangeToAlwaysNotification);
+  center.post(LMSynBaseViewController::kLocationChangeToAlwaysNotification);
 }
 
 }  // namespace lumora

@@ -17,9 +17,6 @@
 
 namespace lumora {
 
-inline constexpr const char* kLocationChangeToAlwaysNotification = "locationChangeToAwlays";
-inline constexpr const char* kLocationChangeToDenyNotification = "locationChangeToDeny";
-
 class LMLocationHelper {
  public:
   static std::shared_ptr<LMLocationHelper> sharedHelper();
