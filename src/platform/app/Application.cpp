@@ -143,46 +143,31 @@ int Application::remoteNotificationRegistrationCount() const {
   return remoteRegistrations_;
 }
 
-bool Application::deliverDeviceToken(Bytes token) {
+template <class Value>
+void Application::postToDelegate(std::function<void(const Value&)> ApplicationDelegate::*hook, Value value) {
   std::weak_ptr<ApplicationDelegate> delegate;
   {
     std::lock_guard lock(mutex_);
-    if (!remoteRegistered_) return false;
     delegate = delegate_;
   }
-  MainQueue::main().async([delegate, token = std::move(token)] {
+  MainQueue::main().async([delegate, hook, value = std::move(value)] {
     auto strong = delegate.lock();
-    if (strong && strong->didRegisterForRemoteNotificationsWithDeviceToken) {
-      strong->didRegisterForRemoteNotificationsWithDeviceToken(token);
-    }
+    if (strong && (*strong).*hook) ((*strong).*hook)(value);
   });
-  return true;
 }
 
 void Application::deliverRemoteNotification(Json userInfo) {
-  std::weak_ptr<ApplicationDelegate> delegate;
-  {
-    std::lock_guard lock(mutex_);
-    delegate = delegate_;
-  }
-  MainQueue::main().async([delegate, userInfo = std::move(userInfo)] {
-    auto strong = delegate.lock();
-    if (strong && strong->didReceiveRemoteNotification) strong->didReceiveRemoteNotification(userInfo);
-  });
+  postToDelegate(&ApplicationDelegate::didReceiveRemoteNotification, std::move(userInfo));
+}
+
+bool Application::deliverDeviceToken(Bytes token) {
+  if (!isRegisteredForRemoteNotifications()) return false;
+  postToDelegate(&ApplicationDelegate::didRegisterForRemoteNotificationsWithDeviceToken, std::move(token));
+  return true;
 }
 
 void Application::deliverRegistrationError(Error error) {
-  std::weak_ptr<ApplicationDelegate> delegate;
-  {
-    std::lock_guard lock(mutex_);
-    delegate = delegate_;
-  }
-  MainQueue::main().async([delegate, error = std::move(error)] {
-    auto strong = delegate.lock();
-    if (strong && strong->didFailToRegisterForRemoteNotificationsWithError) {
-      strong->didFailToRegisterForRemoteNotificationsWithError(error);
-    }
-  });
+  postToDelegate(&ApplicationDelegate::didFailToRegisterForRemoteNotificationsWithError, std::move(error));
 }
 
 std::shared_ptr<ApplicationDelegate> Application::currentDelegate() const {

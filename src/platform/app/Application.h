@@ -211,6 +211,9 @@ class Application {
  private:
   Application();
   std::shared_ptr<ApplicationDelegate> currentDelegate() const;
+  // Posts `value` to the delegate's `hook` on the main queue.
+  template <class Value>
+  void postToDelegate(std::function<void(const Value&)> ApplicationDelegate::*hook, Value value);
 
   mutable std::mutex mutex_;
   std::map<std::string, URLHandler> schemes_;

@@ -22,6 +22,8 @@ std::string accountPageURL(const std::string& key) {
   return text;
 }
 
+bool isBadNetworkCode(std::int64_t code) { return code == -1009 || code == -1003 || code == -1002; }
+
 bool isUsableCaptchaPath(const std::string& path) {
   if (path.size() < 2 || path[0] != '/' || path[1] == '/') return false;
   for (unsigned char c : path) {

@@ -6,6 +6,7 @@
 // Threading: main thread. Failures: an unusable captcha path is none.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -23,6 +24,11 @@ void showLoginAlert(const std::optional<std::string>& title, const std::optional
 // Policy", "Bind Phone", ...): a text beginning with "/" is a path on the
 // account service's host.
 std::string accountPageURL(const std::string& key);
+
+// The failures the sign-in screens answer with "Bad Network" (no
+// connection, host not found, unsupported address); other network codes
+// get the general message for their code.
+bool isBadNetworkCode(std::int64_t code);
 
 // A captcha path from a login reply: a path (query allowed) beginning with
 // a single "/", without backslashes, blanks or control characters; anything

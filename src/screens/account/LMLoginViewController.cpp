@@ -245,13 +245,12 @@ void LMLoginViewController::routeError(const platform::Error& error) {
   auto count = [](const char* category, const char* key = kLoginEvent) {
     KoStatSDK::recordCountEvent(std::string(category), key);
   };
+  if (isBadNetworkCode(error.code())) {
+    count("fail_bad_network");
+    showLoginAlert(std::nullopt, loc("Bad Network"));
+    return;
+  }
   switch (error.code()) {
-    case -1009:
-    case -1003:
-    case -1002:
-      count("fail_bad_network");
-      showLoginAlert(std::nullopt, loc("Bad Network"));
-      return;
     case 2: {
       count("fail_need_verify_phone");
       auto passport = QBPassportsManager::sharedManager()->passportForSid(kLoginSid);

@@ -117,21 +117,15 @@ void LMOTPViewController::sendOTPCode(bool fromButton) {
         const auto& error = status.error();
         QB_LOG_ERROR("2Step Login Error: {}", error.description());
         auto count = [](const char* category) { KoStatSDK::recordCountEvent(std::string(category), kOTPEvent); };
-        switch (error.code()) {
-          case -1009:
-          case -1003:
-          case -1002:
-            count("fail_bad_network");
-            showLoginAlert(std::nullopt, otpText("Bad Network"));
-            return;
-          case 81003:
-          case 403:
-            count("fail_invalid_verify_code");
-            showLoginAlert(std::nullopt, otpText("Invalid 2Step Verify Code"));
-            return;
-          default:
-            showLoginAlert(std::nullopt,
-                           LMCustomUtils::messageForURLError(error, kOTPEvent).value_or(otpText("Bad Login")));
+        if (isBadNetworkCode(error.code())) {
+          count("fail_bad_network");
+          showLoginAlert(std::nullopt, otpText("Bad Network"));
+        } else if (error.code() == 81003 || error.code() == 403) {
+          count("fail_invalid_verify_code");
+          showLoginAlert(std::nullopt, otpText("Invalid 2Step Verify Code"));
+        } else {
+          showLoginAlert(std::nullopt,
+                         LMCustomUtils::messageForURLError(error, kOTPEvent).value_or(otpText("Bad Login")));
         }
       });
     });
