@@ -6,6 +6,7 @@
 #include "platform/app/BackgroundTask.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/ui/ImageCache.h"
 #include "push/KoPushSDK.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMDeviceUtils.h"
@@ -54,6 +55,7 @@ AppDelegate::Services AppDelegate::Services::standard() {
   s.setAlias = &KoPushSDK::setAlias;
   s.openAppNotify = &KoPushSDK::openAppNotify;
   s.signedInUserId = [] { return QBPassportsManager::sharedManager()->userId(); };
+  s.clearMemoryCaches = [] { platform::ui::ImageCache::sharedImageCache().clearMemory(); };
   return s;
 }
 

@@ -62,7 +62,7 @@ class AppDelegate : public platform::ApplicationDelegate, public KoPushSDKDelega
     std::function<void(const std::string&)> setAlias;
     std::function<void(const std::optional<std::string>&)> openAppNotify;
     std::function<std::optional<std::string>()> signedInUserId;
-    // Drops memory caches on a memory warning (none yet: empty).
+    // Drops memory caches on a memory warning (the shared image cache's).
     std::function<void()> clearMemoryCaches;
     // The pages a location wake-up builds off screen (none until wired).
     LMBackgroundPageFactories pages;
