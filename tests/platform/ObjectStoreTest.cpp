@@ -19,6 +19,7 @@
 namespace {
 
 using namespace platform::objectstore;
+using platform::Result;
 
 std::shared_ptr<const ObjectModel> objectStoreTestModel(bool withImages = true) {
   EntityDescription folder{"Folder", {{"name", AttributeType::String}, {"rank", AttributeType::Integer}}, {}, {}};
