@@ -6,6 +6,8 @@
 #include "screens/account/LMVerifyPhoneViewController.h"
 #include "screens/account/LMWebViewController.h"
 #include "screens/common/LMStoryboard.h"
+#include "screens/contacts/LMContactsScenes.h"
+#include "screens/gallery/LMGalleryScenes.h"
 #include "screens/shell/LMNavViewController.h"
 
 namespace lumora {
@@ -30,6 +32,8 @@ void registerAppScenes() {
     LMStoryboard::registerScene(LMOTPViewController::kSceneIdentifier,
                                 [] { return titled<LMOTPViewController>("Quenby安全令牌"); });
     LMStoryboard::registerScene(LMWebViewController::kSceneIdentifier, [] { return std::make_shared<LMWebViewController>(); });
+    registerContactsScenes();
+    registerGalleryScenes();
     return true;
   }();
   (void)registered;

@@ -19,6 +19,9 @@
 #include "screens/common/LMCustomNavigationBar.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMSyncAnimationView.h"
+#include "screens/contacts/LMMergeContactCell.h"
+#include "screens/contacts/LMPhotoSelectView.h"
+#include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/settings/LMSettingViewController.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMSynBaseViewController.h"
@@ -136,6 +139,40 @@ TEST_F(RenderTest, NavigationBarIsTranslucentWhiteWithAGreyBottomLine) {
   expectNear(at(image, 160, 64.5), 255, 0, 0, "below the bar");
 }
 
+TEST_F(RenderTest, MergeGroupLinesDropButtonAndChosenPhotoBorder) {
+  showAppScreen(ui::colorWithHexString("efeff4"));
+  std::vector<LMContact> contacts(3);
+  for (int i = 0; i < 3; ++i) {
+    contacts[static_cast<std::size_t>(i)].recordID = i + 1;
+    contacts[static_cast<std::size_t>(i)].name = "Ann Lee";
+  }
+  auto cell = LMMergeContactCell::create("mergeContactCell");
+  cell->setFrame({0, 0, 320, 51 * 3 + 62});
+  cell->addButton()->setHidden(true);
+  cell->setMergeObject(std::make_shared<LMMergeManagedObject>(contacts));
+  window_->addSubview(cell);
+  ui::DisplayList picture;
+  picture.fillRect({0, 0, 80, 80}, {0, 0.5, 0, 1});
+  auto chooser = LMPhotoSelectView::create({0, 250, 320, 87},
+                                           {ui::Image::imageWithPicture(picture, {80, 80}),
+                                            ui::Image::imageWithPicture(picture, {80, 80})});
+  window_->addSubview(chooser);
+  QImage image = render("merge-group");
+  for (double line : {0.5, 51.5, 102.5, 153.5}) expectNear(at(image, 200, line), 0xc8, 0xc7, 0xcc, "line");
+  expectNear(at(image, 200, 26), 255, 255, 255, "tile");
+  int red = 0;
+  for (int x = 0; x < 320; ++x) {
+    for (int y = 2 * 154; y < 2 * 199; ++y) {
+      QColor c = image.pixelColor(x, y);
+      if (std::abs(c.red() - 0xfd) < 6 && std::abs(c.green() - 0x47) < 12 && std::abs(c.blue() - 0x28) < 12) ++red;
+    }
+  }
+  EXPECT_GT(red, 10) << "the drop button's title";
+  // The chosen photo (the first) at 15, 5 of the white area (y 36 of the view).
+  expectNear(at(image, 15.2, 250 + 36 + 25), 0x0d, 0x7a, 0xff, "chosen border");
+  expectNear(at(image, 77.7, 250 + 36 + 25), 255, 255, 255, "the other has no border");
+}
+
 TEST_F(RenderTest, LocationBarIsYellowAndSwitchesUseTheBlueTint) {
   auto page = std::make_shared<LMSynBaseViewController>();
   window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
@@ -156,6 +193,33 @@ TEST_F(RenderTest, LocationBarIsYellowAndSwitchesUseTheBlueTint) {
   auto toggle = cell->accessoryView()->frame();
   QImage screen = render("settings");
   expectNear(at(screen, toggle.x + 6, cell->frame().y + cell->frame().height / 2), 0x2c, 0x8e, 0xfc, "switch on");
+}
+
+TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
+  struct Case {
+    const char* device;
+    double offset;
+    double pictureWidth;
+  };
+  for (const Case& c : {Case{"320x480", -2, 120}, Case{"320x568", 36, 120}, Case{"375x667", 68, 140},
+                        Case{"414x736", 104, 160}}) {
+    ui::Screen::main().setProfile(*ui::DeviceProfile::named(c.device));
+    auto page = std::make_shared<LMGalleryRootViewController>();
+    window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+    window_->setRootViewController(page);
+    window_->makeKeyAndVisible();
+    EXPECT_EQ(page->numLabel->frame().y, c.offset) << c.device;
+    const ui::Rect picture = page->imageView->frame();
+    EXPECT_EQ(picture.width, c.pictureWidth) << c.device;
+    QImage screen = render((std::string("gallery-") + c.device).c_str());
+    const double scale = static_cast<double>(screen.width()) / ui::Screen::main().bounds().width;
+    auto probe = [&](double x, double y) {
+      return screen.pixelColor(static_cast<int>(x * scale), static_cast<int>(y * scale));
+    };
+    const double k = c.pictureWidth / 120;
+    expectNear(probe(picture.x + 10 * k, picture.y + 20 * k), 255, 255, 255, c.device);
+    expectNear(probe(2, picture.y + 20 * k), 0x27, 0x8f, 0xf0, c.device);
+  }
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ class LMMergeManagedObject {
 
   // A copy of the members, in the order given at creation.
   std::vector<LMContact> mergeContacts() const { return contacts_; }
+  // The members without a copy (valid while the group lives unchanged).
+  const std::vector<LMContact>& members() const { return contacts_; }
 
   // Rebuilds mergePropertyArray from the members whose recordID is not in
   // ignoreContactIDs (members taken in group order). Does nothing when the

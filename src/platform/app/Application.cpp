@@ -275,4 +275,10 @@ void Application::resetForTesting() {
   localNotifications_.clear();
 }
 
+void Application::setStatusBarOrientation(InterfaceOrientation orientation) {
+  if (orientation_ == orientation) return;
+  orientation_ = orientation;
+  NotificationCenter::defaultCenter().post(kApplicationDidChangeStatusBarOrientationNotification);
+}
+
 }  // namespace platform

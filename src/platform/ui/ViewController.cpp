@@ -194,7 +194,11 @@ void NavigationController::showTop() {
   auto addItem = [&](const std::optional<BarButtonItem>& item, bool left) {
     if (!item) return;
     auto button = std::make_shared<Button>(Rect{left ? 8 : b.width - 68, kStatusBarHeight, 60, 44});
-    button->setTitle(item->title);
+    if (item->image) {
+      button->setImage(item->image);
+    } else {
+      button->setTitle(item->title);
+    }
     button->setTitleColor(colorWithHexString("1c65c5"));
     button->setAction([weakTop, left] {
       if (auto controller = weakTop.lock()) left ? controller->tapLeftBarButton() : controller->tapRightBarButton();

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/Image.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
 
@@ -27,9 +28,14 @@ namespace platform::ui {
 
 class NavigationController;
 
+// A text item, or an image item when `image` is set (then shown instead of
+// the title).
 struct BarButtonItem {
+  BarButtonItem(std::string title, std::function<void()> action, std::optional<Image> image = std::nullopt)
+      : title(std::move(title)), action(std::move(action)), image(std::move(image)) {}
   std::string title;
   std::function<void()> action;
+  std::optional<Image> image;
   // A disabled item ignores taps.
   bool enabled = true;
 };

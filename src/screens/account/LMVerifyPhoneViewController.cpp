@@ -118,8 +118,8 @@ void LMVerifyPhoneViewController::viewDidLoad() {
     };
   };
   navigationItem().leftBarButtonItem = ui::BarButtonItem{phoneText("取消"), act(&LMVerifyPhoneViewController::cancelLogin)};
-  navigationItem().rightBarButtonItem =
-      ui::BarButtonItem{phoneText("登录"), act(&LMVerifyPhoneViewController::verifyPhone), false};
+  navigationItem().rightBarButtonItem = ui::BarButtonItem{phoneText("登录"), act(&LMVerifyPhoneViewController::verifyPhone)};
+  setLoginEnabled(false);
   firstPhoneTicketBtn->setAction(act(&LMVerifyPhoneViewController::sendPhoneTicket));
   sendPhoneTicketBtn->setAction(act(&LMVerifyPhoneViewController::sendPhoneTicket));
   verifyCodeHelpInfoBtn->setAction(act(&LMVerifyPhoneViewController::showVerifyCodeHelpInfo));

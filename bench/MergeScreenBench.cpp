@@ -1,0 +1,89 @@
+// The duplicate-merge screen over 10,000 people in 1,000 groups of
+// duplicates: its search (through the contact adapter's queue and the HUD)
+// and the layout of every row, next to the contacts store's search alone.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+
+#include "ContactsBenchSupport.h"
+#include "cloud/model/LMManagedRecordContext.h"
+#include "cloud/sync/LMContactSyncAdapter.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
+#include "screens/common/LMProgressHUD.h"
+#include "screens/contacts/LMMergeTableViewController.h"
+
+namespace {
+
+namespace ab = platform::addressbook;
+using contactsbench::ScratchHome;
+
+constexpr int kPeople = 9000;
+constexpr int kTwins = 1000;
+
+// 9,000 people and a twin (same name) of every ninth one.
+void fillMergeBook() {
+  auto book = contactsbench::filledBook(kPeople);
+  const ab::Record local = book->sourceWithId(ab::kLocalSourceId);
+  for (int i = 0; i < kTwins; ++i) contactsbench::addPerson(*book, local, i * 9);
+  (void)book->save();
+}
+
+void BM_MergeScreenSearchAndList(benchmark::State& state) {
+  ScratchHome home;
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
+  fillMergeBook();
+  auto adapter = lumora::LMContactSyncAdapter::sharedAdapter();
+  std::size_t rows = 0;
+  double layoutSeconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto screen = std::make_shared<lumora::LMMergeTableViewController>();
+    screen->loadViewIfNeeded();
+    state.ResumeTiming();
+    screen->searchRepeatedContacts();
+    while (!screen->mergeContactArray()) {
+      clock->advance(platform::seconds(0.1));  // the HUD's fade-in
+      platform::MainQueue::main().runUntilIdle();
+      adapter->taskOperationQueue().waitUntilAllOperationsAreFinished();
+      platform::MainQueue::main().runUntilIdle();
+    }
+    // Every row laid out: a table as tall as all of them.
+    auto listed = std::chrono::steady_clock::now();
+    auto table = screen->tableView();
+    double height = 0;
+    for (int row = 0; row < table->numberOfRowsInSection(0); ++row) {
+      height += *screen->heightForRowAtIndexPath(*table, {0, row});
+    }
+    table->setFrame({0, 0, 320, height});
+    table->layoutIfNeeded();
+    rows = table->indexPathsForVisibleRows().size();
+    layoutSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - listed).count();
+    state.PauseTiming();
+    clock->advance(platform::seconds(1));  // the HUD's fade-out
+    platform::MainQueue::main().runUntilIdle();
+    lumora::LMProgressHUD::sharedHUD().resetForTesting();
+    screen.reset();
+    state.ResumeTiming();
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["layout_ms"] = benchmark::Counter(layoutSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_MergeScreenSearchAndList)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_MergeScreenSearchAndList_Reference(benchmark::State& state) {
+  ScratchHome home;
+  fillMergeBook();
+  std::size_t groups = 0;
+  for (auto _ : state) {
+    auto book = *ab::AddressBook::create();
+    auto found = lumora::LMManagedRecordContext::searchForMergeContacts(
+        book.get(), lumora::LMManagedRecordContext::defaultSourceInAddressBook(book.get()));
+    groups = found ? found->size() : 0;
+  }
+  state.counters["groups"] = static_cast<double>(groups);
+}
+BENCHMARK(BM_MergeScreenSearchAndList_Reference)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
