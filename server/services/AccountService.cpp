@@ -216,6 +216,8 @@ void AccountService::registerOn(httplib::Server& server, httplib::Server::Handle
   server.Post("/pass/loginStep2", std::bind_front(&AccountService::loginStep2, this));
   server.Post("/auth/sendPhoneTicket", std::bind_front(&AccountService::sendPhoneTicket, this));
   server.Post("/auth/verifyPhone", std::bind_front(&AccountService::verifyPhone, this));
+  server.Get("/auth/verifyPhone", std::bind_front(&AccountService::verifyPhoneNotice, this));
+  server.Get(kSafePhoneCheckPath, std::bind_front(&AccountService::safePhoneCheck, this));
   server.Get("/auth/service", std::bind_front(&AccountService::authService, this));
   server.Get(kCaptchaPath, std::bind_front(&AccountService::captchaImage, this));
   server.Get(kServiceTokenPath, std::bind_front(&AccountService::serviceToken, this));
@@ -261,12 +263,14 @@ void AccountService::passwordLogin(const httplib::Request& req, httplib::Respons
     return;
   }
   if (pageSigned && !requireSignedPage(p, *sid, res)) return;
+  bool checkSafePhone = false;
   if (auto serviceParam = http::param(p, "serviceParam")) {
     auto parsed = http::parseJson(*serviceParam);
     if (parsed.is_discarded() || !parsed.is_object()) {
       http::replyText(res, 400, "serviceParam is not a JSON object");
       return;
     }
+    checkSafePhone = parsed.value("checkSafePhone", false) == true;
   }
   auto pwd = http::param(p, "pwd");
   auto hash = http::param(p, "hash");
@@ -311,6 +315,21 @@ void AccountService::passwordLogin(const httplib::Request& req, httplib::Respons
   if (account->options.needsPhoneVerification && !trusted) {
     PendingStep step = store_.createPendingStep(PendingStep::Kind::Phone, account->userId, *sid,
                                                 callback, deviceId);
+    if (checkSafePhone) {
+      // The app verifies the phone itself: the login goes on to the check,
+      // which names the verification; the step ticket stands in for a pass
+      // token that is only handed out once the phone is verified.
+      Json body = loginMeta(base, *sid);
+      body["code"] = kCodeOk;
+      body["desc"] = "phone check required";
+      body["location"] = std::string(kSafePhoneCheckPath) + "?t=" + step.ticket;
+      body["passToken"] = step.ticket;
+      body["userId"] = account->userId;
+      body["nonce"] = 0;
+      body["ssecurity"] = crypto::randomToken(16);
+      http::replyJson(res, body);
+      return;
+    }
     Json body = loginMeta(base, *sid);
     body["code"] = kCodeOk;
     body["desc"] = "phone verification required";
@@ -395,6 +414,41 @@ void AccountService::sendPhoneTicket(const httplib::Request& req, httplib::Respo
     return;
   }
   http::replyJson(res, Json{{"code", kCodeOk}, {"desc", "sent"}});
+}
+
+std::optional<PendingStep> AccountService::openPhoneStep(const Params& p) {
+  auto step = store_.pendingStep(http::param(p, "t").value_or(""));
+  if (!step || step->kind != PendingStep::Kind::Phone || step->state != PendingStep::State::Open) {
+    return std::nullopt;
+  }
+  return step;
+}
+
+void AccountService::safePhoneCheck(const httplib::Request& req, httplib::Response& res) {
+  Params p = http::params(req);
+  auto step = openPhoneStep(p);
+  if (!step) {
+    replyFailure(res, kCodeNeedLogin, "no phone verification pending");
+    return;
+  }
+  replyFailure(res, kCodeVerifyPhone, "phone verification required",
+               Json{{"location", baseUrl(req) + "/auth/verifyPhone?t=" + step->ticket}});
+}
+
+void AccountService::verifyPhoneNotice(const httplib::Request& req, httplib::Response& res) {
+  Params p = http::params(req);
+  if (!requireJson(p, res)) return;
+  auto step = openPhoneStep(p);
+  auto account = step ? store_.accountById(step->userId) : std::nullopt;
+  if (!step || !account) {
+    replyFailure(res, kCodeNeedLogin, "no phone verification pending");
+    return;
+  }
+  Json body{{"code", kCodeOk},
+            {"desc", "verify the phone"},
+            {"location", "/auth/verifyPhone?t=" + step->ticket}};
+  if (!account->options.phone.empty()) body["phone"] = maskPhone(account->options.phone);
+  http::replyJson(res, body);
 }
 
 void AccountService::verifyPhone(const httplib::Request& req, httplib::Response& res) {

@@ -31,6 +31,7 @@ class AccountService {
  public:
   // Reply codes of the account service.
   static constexpr int kCodeOk = 0;
+  static constexpr int kCodeVerifyPhone = 2;  // the phone is to be verified
   static constexpr int kCodeUserNotFound = 20003;
   static constexpr int kCodeNoSafePhone = 66108;
   static constexpr int kCodeWrongPhoneTicket = 70014;
@@ -44,6 +45,11 @@ class AccountService {
 
   static constexpr const char* kCaptchaPath = "/pass/getCode";
   static constexpr const char* kServiceTokenPath = "/sts";
+  // A login asking for the phone check ("checkSafePhone") of an account
+  // whose phone is to be verified goes on here: the check answers
+  // kCodeVerifyPhone with the location of the verification, whose GET names
+  // the masked phone; the SMS code then finishes the login as usual.
+  static constexpr const char* kSafePhoneCheckPath = "/auth/check";
 
   // `port` tells the port the server listens on (for absolute URLs when a
   // request has no usable Host header).
@@ -95,6 +101,10 @@ class AccountService {
   void loginStep2(const httplib::Request& req, httplib::Response& res);
   void sendPhoneTicket(const httplib::Request& req, httplib::Response& res);
   void verifyPhone(const httplib::Request& req, httplib::Response& res);
+  void safePhoneCheck(const httplib::Request& req, httplib::Response& res);
+  void verifyPhoneNotice(const httplib::Request& req, httplib::Response& res);
+  // The open phone step named by "t".
+  std::optional<PendingStep> openPhoneStep(const Params& p);
   void authService(const httplib::Request& req, httplib::Response& res);
   // The captcha image: a new captcha session in the "ick" cookie.
   void captchaImage(const httplib::Request& req, httplib::Response& res);

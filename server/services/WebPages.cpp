@@ -31,6 +31,23 @@ void replyEnded(httplib::Response& res) {
 }  // namespace
 
 void WebPages::registerOn(httplib::Server& server) {
+  // The account's information pages that the app opens in its web page.
+  struct InfoPage {
+    const char* path;
+    const char* title;
+    const char* text;
+  };
+  static const InfoPage kInfoPages[] = {
+      {kPrivacyPolicyPath, "Privacy Policy", "What the account service keeps about you, and why."},
+      {kPrivacyAgreementPath, "User Agreement", "The terms under which you use your account."},
+      {kBindPhonePath, "Bind Phone", "Bind a phone to your account to verify new devices by SMS."},
+      {kSmsHelpPath, "SMS Error", "When no code arrives, check the phone's signal and ask again in a minute."},
+  };
+  for (const auto& info : kInfoPages) {
+    server.Get(info.path, [info](const httplib::Request&, httplib::Response& res) {
+      http::replyHtml(res, page(info.title, paragraph(info.text)));
+    });
+  }
   server.Post(kWebLoginPath, std::bind_front(&WebPages::webLogin, this));
   server.Get(kNotificationPath, std::bind_front(&WebPages::notificationPage, this));
   server.Post(kNotificationSendPath, std::bind_front(&WebPages::notificationSend, this));

@@ -1,6 +1,7 @@
 // The account service's web pages: the web login page (the login page opened
-// without "_json") and the verification page that a login reply's
-// "notificationUrl" names. A page that completes a login sets the cookies
+// without "_json"), the verification page that a login reply's
+// "notificationUrl" names, and the information pages (privacy policy, user
+// agreement, phone binding, help for SMS codes). A page that completes a login sets the cookies
 // the client's web view reads: "passInfo" = "login-end", "userId",
 // "passToken" and "cUserId".
 //
@@ -24,6 +25,10 @@ class WebPages {
   static constexpr const char* kNotificationSendPath = "/pass/notification/send";
   static constexpr const char* kNotificationVerifyPath = "/pass/notification/verify";
   static constexpr const char* kWebLoginPath = "/pass/webLogin";
+  static constexpr const char* kPrivacyPolicyPath = "/about/privacy";
+  static constexpr const char* kPrivacyAgreementPath = "/about/agreement";
+  static constexpr const char* kBindPhonePath = "/pass/bindPhone";
+  static constexpr const char* kSmsHelpPath = "/pass/smsHelp";
 
   WebPages(Store& store, AccountService& accounts) : store_(store), accounts_(accounts) {}
 

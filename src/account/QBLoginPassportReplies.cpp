@@ -117,6 +117,8 @@ void QBLoginPassport::onLoad(const RequestPtr& request, const platform::Json& re
                        platform::isNonEmptyString(reply.value("location", platform::Json()));
     if (method == "GET") {
       if (hasLocation) {
+        // The phone the code will go to, for the app's verification screen.
+        if (auto phone = platform::stringAt(reply, "phone"); phone && !phone->empty()) setMaskedPhone(phone);
         failWithError(makeError(kCodeVerifyPhoneAnnounced));
       } else {
         LM_LOG_ERROR("Verify no location");
@@ -239,6 +241,14 @@ void QBLoginPassport::onFailure(const RequestPtr& request, const platform::Error
     return;
   }
   if (pathIs(path, {"/auth/check", "/auth/verifyPhone"})) {
+    // The service refusing the SMS code (a wrong one) names no next step:
+    // that refusal is the outcome, not a reply that lacks its location.
+    const bool named = platform::isNonEmptyObject(info) &&
+                       platform::isNonEmptyString(info.value("location", platform::Json()));
+    if (!named && pathIs(path, {"/auth/verifyPhone"}) && error.domain() == kErrorDomain && error.code() != 0) {
+      failWithError(error);
+      return;
+    }
     followVerification(
         platform::isNonEmptyObject(info) ? info.value("location", platform::Json()) : platform::Json(),
         "Verify no location");

@@ -1,14 +1,37 @@
 #include "app/AppScenes.h"
 
+#include "platform/ui/Resources.h"
+#include "screens/account/LMLoginViewController.h"
+#include "screens/account/LMOTPViewController.h"
+#include "screens/account/LMVerifyPhoneViewController.h"
+#include "screens/account/LMWebViewController.h"
+#include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
 #include "screens/gallery/LMGalleryScenes.h"
+#include "screens/shell/LMNavViewController.h"
 
 namespace lumora {
 
+namespace {
+template <class Screen>
+std::shared_ptr<Screen> titled(const char* titleKey) {
+  auto screen = std::make_shared<Screen>();
+  screen->setTitle(platform::ui::localizedString(titleKey));
+  return screen;
+}
+}  // namespace
+
 void registerAppScenes() {
   static const bool registered = [] {
-    // The screen areas add their registration calls here as their scenes
-    // land (shell, account, contacts, gallery, settings).
+    // The sign-in flow.
+    LMStoryboard::registerScene(LMLoginViewController::kSceneIdentifier, [] {
+      return LMNavViewController::withRoot(titled<LMLoginViewController>("Quenby帐号登录"));
+    });
+    LMStoryboard::registerScene(LMVerifyPhoneViewController::kSceneIdentifier,
+                                [] { return titled<LMVerifyPhoneViewController>("短信验证"); });
+    LMStoryboard::registerScene(LMOTPViewController::kSceneIdentifier,
+                                [] { return titled<LMOTPViewController>("Quenby安全令牌"); });
+    LMStoryboard::registerScene(LMWebViewController::kSceneIdentifier, [] { return std::make_shared<LMWebViewController>(); });
     registerContactsScenes();
     registerGalleryScenes();
     return true;

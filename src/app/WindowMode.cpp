@@ -7,11 +7,11 @@
 #include "platform/app/BackgroundTask.h"
 #include "platform/device/Reachability.h"
 #include "platform/dispatch/MainQueue.h"
-#include "platform/dispatch/NotificationCenter.h"
 #include "platform/ui/ViewController.h"
 #include "platform/uiqt/PhoneWindow.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "screens/common/LMStoryboard.h"
+#include "screens/shell/AppDelegate.h"
 
 namespace lumora {
 
@@ -69,15 +69,10 @@ std::vector<platform::uiqt::PanelEntry> panelEntries() {
                      },
                      [] {
                        auto& app = platform::Application::shared();
-                       auto& center = platform::NotificationCenter::defaultCenter();
                        if (app.applicationState() == platform::ApplicationState::Background) {
-                         center.post(platform::kApplicationWillEnterForegroundNotification);
-                         app.setApplicationState(platform::ApplicationState::Active);
-                         center.post(platform::kApplicationDidBecomeActiveNotification);
+                         app.becomeActive();
                        } else {
-                         center.post(platform::kApplicationWillResignActiveNotification);
-                         app.setApplicationState(platform::ApplicationState::Background);
-                         center.post(platform::kApplicationDidEnterBackgroundNotification);
+                         app.enterBackground();
                        }
                      }});
   entries.push_back({[] {
@@ -111,6 +106,20 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
   ui::TextMeasurer::setCurrent(std::make_shared<platform::uiqt::QtTextMeasurer>());
   ui::Screen::main().setProfile(*device);
   registerAppScenes();
+  // Pages open in the desktop's browser.
+  for (const char* scheme : {"http", "https"}) {
+    platform::Application::shared().registerURLScheme(
+        scheme, [](const std::string& url) { platform::uiqt::openInDesktopBrowser(url); });
+  }
+  // The app's services start with a running app, not for a screenshot of
+  // one scene.
+  auto delegate = AppDelegate::create();
+  if (!options.screenshot) {
+    platform::Application::shared().setDelegate(delegate);
+    platform::Json launchOptions;
+    if (options.locationLaunch) launchOptions = {{platform::kApplicationLaunchOptionsLocationKey, true}};
+    platform::Application::shared().finishLaunching(launchOptions);
+  }
 
   std::shared_ptr<ui::ViewController> root;
   if (options.scene) {

@@ -15,6 +15,8 @@ struct WindowOptions {
   std::optional<std::string> scene;
   // Paint one frame into this PNG and quit (smoke tests, screenshots).
   std::optional<std::string> screenshot;
+  // Launch as the system does after a location change.
+  bool locationLaunch = false;
 };
 
 // True when a display (or Qt's offscreen platform) is configured.

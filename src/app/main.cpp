@@ -30,6 +30,8 @@ void printUsage(std::FILE* out) {
       "                 or 414x736\n"
       "  --scene        open this scene of the storyboard\n"
       "  --screenshot   paint the first frame into FILE (PNG) and quit\n"
+      "  --location-launch  start as after a location change (the background\n"
+      "                 rule runs 10 s later)\n"
       "  --demo         run the main job against the configured cloud\n"
       "  --verbose      also print the SDK's log lines and debug dumps\n"
       "  --login NAME   the account to sign in with (default: the local\n"
@@ -100,6 +102,8 @@ int main(int argc, char** argv) {
       window.device = argv[++i];
     } else if (arg == "--scene" && i + 1 < argc) {
       window.scene = argv[++i];
+    } else if (arg == "--location-launch") {
+      window.locationLaunch = true;
     } else if (arg == "--screenshot" && i + 1 < argc) {
       window.screenshot = argv[++i];
     } else if (arg == "--help" || arg == "-h") {

@@ -12,7 +12,9 @@ void AppLogDelegate::appendLogMessageToAppLog(const LMLogMessage& message) {
     case kLMLogFlagError: flag = kLogFlagError; break;
     case kLMLogFlagWarning: flag = kLogFlagWarning; break;
     case kLMLogFlagInfo: flag = kLogFlagInfo; break;
-    default: return;
+    case kLMLogFlagDebug:
+    case kLMLogFlagVerbose: return;
+    default: flag = kLogFlagError; break;  // a level nobody knows is shown, as an error
   }
   LoggerRegistry::log(flag != kLogFlagError, flag, kAppLogContext, message.fileName(),
                       message.funcName(), message.line(), message.message());

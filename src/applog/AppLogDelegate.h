@@ -1,7 +1,8 @@
 // The app's sink for the cloud SDK's log lines: SDK errors, warnings and
 // information become app log lines (errors written synchronously), with the
 // SDK caller's file, function and line; debug and verbose lines are
-// dropped. Install it with LMLogUtil::setLogDelegate (held weakly there,
+// dropped; a level outside the SDK's five becomes an error line. Install
+// it with LMLogUtil::setLogDelegate (held weakly there,
 // so the app keeps it). Thread-safe: it keeps no state.
 #pragma once
 

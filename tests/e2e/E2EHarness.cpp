@@ -1,5 +1,7 @@
 #include "e2e/E2EHarness.h"
 
+#include "support/MainQueuePump.h"
+
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -84,6 +86,13 @@ bool E2EHarness::runUntil(const std::function<bool()>& pred, double limit) {
     if (!next || *next > end) return pred();
     if (*next > clock_->steadyNow()) clock_->advance(*next - clock_->steadyNow());
   }
+}
+
+bool E2EHarness::waitFor(const std::function<bool()>& pred) {
+  return testsupport::pumpUntil(*clock_, [&] {
+    QGuiApplication::processEvents();
+    return pred();
+  });
 }
 
 void E2EHarness::settle(double seconds) {

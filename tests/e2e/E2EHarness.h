@@ -31,6 +31,9 @@ class E2EHarness {
   E2EHarness& operator=(const E2EHarness&) = delete;
 
   std::string cloudURL() const { return server_->url(); }
+  localcloud::CloudServer& cloud() { return *server_; }
+  // Pumps while the network works too (see support/MainQueuePump.h).
+  bool waitFor(const std::function<bool()>& pred);
   platform::ManualClock& clock() { return *clock_; }
   platform::uiqt::PhoneWindow& window() { return *window_; }
 

@@ -178,8 +178,9 @@ TEST_F(LoginFlowTest, PhoneVerificationShowsThePageThenTicketAndCodeLogIn) {
 
   recorder_->clear();
   passport->verifyPhoneTicket("000000", true);
-  // A wrong code comes back without a "location" to follow.
-  EXPECT_EQ(ends(), std::vector<std::string>{"failed 10003"});
+  // A wrong code comes back without a "location" to follow: the refusal
+  // itself ends the step.
+  EXPECT_EQ(ends(), std::vector<std::string>{"failed 70014"});
   recorder_->clear();
   passport->verifyPhoneTicket(*ticket, true);
   EXPECT_EQ(ends(), std::vector<std::string>{"login"});
@@ -328,6 +329,7 @@ TEST_F(LoginFlowTest, RepliesAreRoutedByTheirPathAndVerificationHopsFollowed) {
       {"GET", "/auth/verifyPhone", Json{{"code", 0}}, std::nullopt, {"failed 10003"}, {}},
       {"POST", "/auth/verifyPhone", Json{{"location", "/auth/next?t=1"}}, std::nullopt,
        {"failed -2000"}, {"/auth/next?t=1&_json=true"}},
+      {"POST", "/auth/verifyPhone", nullptr, Error(domain, 70014), {"failed 70014"}, {}},
       {"GET", "/auth/check", loginReply, std::nullopt, {"login"}, {"/sts?sid=lumora&nonce=5&clientSign="}},
       {"GET", "/auth/check", nullptr, Error(domain, 81003, Json{{"location", "/auth/next?t=2"}}),
        {"failed -2000"}, {"/auth/next?t=2&_json=true"}},

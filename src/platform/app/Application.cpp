@@ -143,32 +143,88 @@ int Application::remoteNotificationRegistrationCount() const {
   return remoteRegistrations_;
 }
 
-bool Application::deliverDeviceToken(Bytes token) {
+template <class Value>
+void Application::postToDelegate(std::function<void(const Value&)> ApplicationDelegate::*hook, Value value) {
   std::weak_ptr<ApplicationDelegate> delegate;
   {
     std::lock_guard lock(mutex_);
-    if (!remoteRegistered_) return false;
     delegate = delegate_;
   }
-  MainQueue::main().async([delegate, token = std::move(token)] {
+  MainQueue::main().async([delegate, hook, value = std::move(value)] {
     auto strong = delegate.lock();
-    if (strong && strong->didRegisterForRemoteNotificationsWithDeviceToken) {
-      strong->didRegisterForRemoteNotificationsWithDeviceToken(token);
-    }
+    if (strong && (*strong).*hook) ((*strong).*hook)(value);
   });
-  return true;
 }
 
 void Application::deliverRemoteNotification(Json userInfo) {
-  std::weak_ptr<ApplicationDelegate> delegate;
-  {
-    std::lock_guard lock(mutex_);
-    delegate = delegate_;
+  postToDelegate(&ApplicationDelegate::didReceiveRemoteNotification, std::move(userInfo));
+}
+
+bool Application::deliverDeviceToken(Bytes token) {
+  if (!isRegisteredForRemoteNotifications()) return false;
+  postToDelegate(&ApplicationDelegate::didRegisterForRemoteNotificationsWithDeviceToken, std::move(token));
+  return true;
+}
+
+void Application::deliverRegistrationError(Error error) {
+  postToDelegate(&ApplicationDelegate::didFailToRegisterForRemoteNotificationsWithError, std::move(error));
+}
+
+std::shared_ptr<ApplicationDelegate> Application::currentDelegate() const {
+  std::lock_guard lock(mutex_);
+  return delegate_.lock();
+}
+
+bool Application::finishLaunching(Json launchOptions) {
+  auto delegate = currentDelegate();
+  if (!delegate || !delegate->didFinishLaunchingWithOptions) return true;
+  return delegate->didFinishLaunchingWithOptions(launchOptions);
+}
+
+void Application::enterBackground() {
+  auto& center = NotificationCenter::defaultCenter();
+  auto delegate = currentDelegate();
+  if (delegate && delegate->willResignActive) delegate->willResignActive();
+  center.post(kApplicationWillResignActiveNotification);
+  setApplicationState(ApplicationState::Background);
+  if (delegate && delegate->didEnterBackground) delegate->didEnterBackground();
+  center.post(kApplicationDidEnterBackgroundNotification);
+}
+
+void Application::becomeActive() {
+  auto& center = NotificationCenter::defaultCenter();
+  auto delegate = currentDelegate();
+  if (applicationState() == ApplicationState::Background) {
+    if (delegate && delegate->willEnterForeground) delegate->willEnterForeground();
+    center.post(kApplicationWillEnterForegroundNotification);
   }
-  MainQueue::main().async([delegate, userInfo = std::move(userInfo)] {
-    auto strong = delegate.lock();
-    if (strong && strong->didReceiveRemoteNotification) strong->didReceiveRemoteNotification(userInfo);
-  });
+  setApplicationState(ApplicationState::Active);
+  if (delegate && delegate->didBecomeActive) delegate->didBecomeActive();
+  center.post(kApplicationDidBecomeActiveNotification);
+}
+
+void Application::receiveMemoryWarning() {
+  auto delegate = currentDelegate();
+  if (delegate && delegate->didReceiveMemoryWarning) delegate->didReceiveMemoryWarning();
+  NotificationCenter::defaultCenter().post(kApplicationDidReceiveMemoryWarningNotification);
+}
+
+std::optional<int> Application::performFetch() {
+  auto delegate = currentDelegate();
+  if (!delegate || !delegate->performFetchWithCompletionHandler) return std::nullopt;
+  auto answer = std::make_shared<std::optional<int>>();
+  delegate->performFetchWithCompletionHandler([answer](int result) { *answer = result; });
+  return *answer;
+}
+
+void Application::setMinimumBackgroundFetchInterval(double seconds) {
+  std::lock_guard lock(mutex_);
+  fetchInterval_ = seconds;
+}
+
+double Application::minimumBackgroundFetchInterval() const {
+  std::lock_guard lock(mutex_);
+  return fetchInterval_;
 }
 
 void Application::setRootViewController(std::shared_ptr<ui::ViewController> root) {
@@ -210,6 +266,7 @@ void Application::resetForTesting() {
     legacyTypes_ = 0;
     remoteRegistered_ = false;
     remoteRegistrations_ = 0;
+    fetchInterval_ = -1;
   }
   keyWindow_ = newKeyWindow();
   orientation_ = InterfaceOrientation::Portrait;

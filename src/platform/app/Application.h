@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,13 @@ namespace ui {
 class ViewController;
 }
 
-// Posted on the default notification centre by whoever drives the app (the
-// app shell, tests) as the app's state changes, on the main thread.
+// Launch options: a JSON object or null. The system relaunched the app for a
+// location event when it holds this key.
+inline constexpr const char* kApplicationLaunchOptionsLocationKey = "UIApplicationLaunchOptionsLocationKey";
+
+// Posted on the default notification centre as the app's state changes, on
+// the main thread (by the lifecycle calls below, or by whoever drives the
+// app).
 inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
 inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
 inline constexpr const char* kApplicationWillEnterForegroundNotification =
@@ -97,6 +103,19 @@ class ApplicationDelegate {
   std::function<void(const Bytes& deviceToken)> didRegisterForRemoteNotificationsWithDeviceToken;
   // A remote notification the user opened (its payload).
   std::function<void(const Json& userInfo)> didReceiveRemoteNotification;
+  // The push service refused the registration.
+  std::function<void(const Error& error)> didFailToRegisterForRemoteNotificationsWithError;
+
+  // Lifecycle, called by the Application's lifecycle calls below.
+  std::function<bool(const Json& launchOptions)> didFinishLaunchingWithOptions;
+  std::function<void()> willResignActive;
+  std::function<void()> didEnterBackground;
+  std::function<void()> willEnterForeground;
+  std::function<void()> didBecomeActive;
+  std::function<void()> didReceiveMemoryWarning;
+  // A background fetch; the hook answers through the completion (0: new
+  // data, 1: no data, 2: failed).
+  std::function<void(std::function<void(int result)> completion)> performFetchWithCompletionHandler;
 };
 
 class Application {
@@ -142,6 +161,25 @@ class Application {
   // Hand an opened notification's payload to the delegate.
   void deliverRemoteNotification(Json userInfo);
 
+  // The push service refused: posts the error to the delegate.
+  void deliverRegistrationError(Error error);
+
+  // The lifecycle as the system drives it (the entry point, the panel,
+  // tests), on the main thread: each call sets the state, calls the
+  // delegate's hook and posts the matching notifications.
+  // finishLaunching answers what the delegate answers (true without a hook).
+  bool finishLaunching(Json launchOptions = Json());
+  void enterBackground();
+  void becomeActive();
+  void receiveMemoryWarning();
+  // The system's background fetch: the delegate's answer, nullopt when it
+  // has no hook or has not answered yet.
+  std::optional<int> performFetch();
+
+  // The wish for background fetches (seconds between them; recorded only).
+  void setMinimumBackgroundFetchInterval(double seconds);
+  double minimumBackgroundFetchInterval() const;
+
   std::shared_ptr<ui::Window> keyWindow() const { return keyWindow_; }
   // Sets the key window's root screen and shows it.
   void setRootViewController(std::shared_ptr<ui::ViewController> root);
@@ -175,6 +213,10 @@ class Application {
 
  private:
   Application();
+  std::shared_ptr<ApplicationDelegate> currentDelegate() const;
+  // Posts `value` to the delegate's `hook` on the main queue.
+  template <class Value>
+  void postToDelegate(std::function<void(const Value&)> ApplicationDelegate::*hook, Value value);
 
   mutable std::mutex mutex_;
   std::map<std::string, URLHandler> schemes_;
@@ -184,6 +226,7 @@ class Application {
   unsigned legacyTypes_ = 0;
   bool remoteRegistered_ = false;
   int remoteRegistrations_ = 0;
+  double fetchInterval_ = -1;  // never
   std::shared_ptr<ui::Window> keyWindow_;
   ApplicationState state_ = ApplicationState::Active;
   std::vector<LocalNotification> localNotifications_;

@@ -118,4 +118,49 @@ bool LocationManager::isMonitoringSignificantLocationChanges() const {
   return monitoring_;
 }
 
+void LocationManager::startUpdatingLocation() {
+  std::lock_guard lock(mutex_);
+  updating_ = true;
+}
+
+void LocationManager::stopUpdatingLocation() {
+  std::lock_guard lock(mutex_);
+  updating_ = false;
+}
+
+bool LocationManager::isUpdatingLocation() const {
+  std::lock_guard lock(mutex_);
+  return updating_;
+}
+
+LocationManager::Settings LocationManager::settings() const {
+  std::lock_guard lock(mutex_);
+  return settings_;
+}
+
+void LocationManager::setDistanceFilter(double metres) {
+  std::lock_guard lock(mutex_);
+  settings_.distanceFilter = metres;
+}
+
+void LocationManager::setDesiredAccuracy(double metres) {
+  std::lock_guard lock(mutex_);
+  settings_.desiredAccuracy = metres;
+}
+
+void LocationManager::setActivityType(int type) {
+  std::lock_guard lock(mutex_);
+  settings_.activityType = type;
+}
+
+void LocationManager::setPausesLocationUpdatesAutomatically(bool pauses) {
+  std::lock_guard lock(mutex_);
+  settings_.pausesLocationUpdatesAutomatically = pauses;
+}
+
+void LocationManager::setAllowsBackgroundLocationUpdates(bool allows) {
+  std::lock_guard lock(mutex_);
+  settings_.allowsBackgroundLocationUpdates = allows;
+}
+
 }  // namespace platform::location

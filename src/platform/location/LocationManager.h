@@ -4,7 +4,8 @@
 // per app home; requestAlwaysAuthorization gets the answer set beforehand
 // with setAuthorizationAnswer (always by default), and only while the status
 // is not determined; the panel or a test changes the status later with
-// setAuthorizationStatus. Monitoring is only recorded on the manager.
+// setAuthorizationStatus. Monitoring, standard updates and the manager's
+// settings are only recorded on the manager; no position is ever reported.
 //
 // Ownership: managers are plain objects owned by their creators; delegates
 // are held weakly. Threading: any thread; a changed status is sent to the
@@ -57,6 +58,26 @@ class LocationManager : public std::enable_shared_from_this<LocationManager> {
   void startMonitoringSignificantLocationChanges();
   void stopMonitoringSignificantLocationChanges();
   bool isMonitoringSignificantLocationChanges() const;
+  void startUpdatingLocation();
+  void stopUpdatingLocation();
+  bool isUpdatingLocation() const;
+
+  // What the app asks of the updates (recorded only). Accuracy and filter
+  // are in metres; the activity type is the platform's number (4: other
+  // navigation).
+  struct Settings {
+    double distanceFilter = -1;  // none
+    double desiredAccuracy = -1;  // best
+    int activityType = 1;
+    bool pausesLocationUpdatesAutomatically = true;
+    bool allowsBackgroundLocationUpdates = false;
+  };
+  Settings settings() const;
+  void setDistanceFilter(double metres);
+  void setDesiredAccuracy(double metres);
+  void setActivityType(int type);
+  void setPausesLocationUpdatesAutomatically(bool pauses);
+  void setAllowsBackgroundLocationUpdates(bool allows);
 
  private:
   LocationManager() = default;
@@ -65,6 +86,11 @@ class LocationManager : public std::enable_shared_from_this<LocationManager> {
   mutable std::mutex mutex_;
   std::weak_ptr<LocationManagerDelegate> delegate_;
   bool monitoring_ = false;
+  bool updating_ = false;
+  Settings settings_;
 };
+
+// The accuracy of a hundred metres.
+inline constexpr double kLocationAccuracyHundredMeters = 100.0;
 
 }  // namespace platform::location

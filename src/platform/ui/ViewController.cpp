@@ -114,14 +114,20 @@ void ViewController::removeFromParentViewController() {
 }
 
 bool ViewController::tapLeftBarButton() {
-  if (!navigationItem_.leftBarButtonItem || !navigationItem_.leftBarButtonItem->action) return false;
+  if (!navigationItem_.leftBarButtonItem || !navigationItem_.leftBarButtonItem->action ||
+      !navigationItem_.leftBarButtonItem->enabled) {
+    return false;
+  }
   auto action = navigationItem_.leftBarButtonItem->action;  // the action may replace the item
   action();
   return true;
 }
 
 bool ViewController::tapRightBarButton() {
-  if (!navigationItem_.rightBarButtonItem || !navigationItem_.rightBarButtonItem->action) return false;
+  if (!navigationItem_.rightBarButtonItem || !navigationItem_.rightBarButtonItem->action ||
+      !navigationItem_.rightBarButtonItem->enabled) {
+    return false;
+  }
   auto action = navigationItem_.rightBarButtonItem->action;
   action();
   return true;

@@ -36,6 +36,8 @@ struct BarButtonItem {
   std::string title;
   std::function<void()> action;
   std::optional<Image> image;
+  // A disabled item ignores taps.
+  bool enabled = true;
 };
 
 struct NavigationItem {
@@ -106,7 +108,8 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   std::shared_ptr<ViewController> parentViewController() const { return parent_.lock(); }
 
   NavigationItem& navigationItem() { return navigationItem_; }
-  // Runs the left bar button's action, as a tap does; false without one.
+  // Runs the left bar button's action, as a tap does; false without one
+  // (or while it is disabled).
   bool tapLeftBarButton();
   bool tapRightBarButton();
 

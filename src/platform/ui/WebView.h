@@ -1,9 +1,12 @@
-// A headless stand-in for the phone's embedded web view. It renders nothing
-// and fetches nothing: it keeps the request it was asked to load (URL and
-// header fields, so the Cookie field travels with it) and asks its delegate
-// about every navigation, as the real view does. A test or the demo plays
-// the page: navigate() is a navigation the page starts (a link, a form, a
-// redirect), finishLoad() and failLoad() end the current load.
+// A headless stand-in for the phone's embedded web view. It renders nothing:
+// it keeps the request it was asked to load (URL and header fields, so the
+// Cookie field travels with it) and asks its delegate about every
+// navigation, as the real view does. A test or the demo plays the page:
+// navigate() is a navigation the page starts (a link, a form, a redirect),
+// finishLoad() and failLoad() end the current load. A view told to fetch
+// pages GETs each one it starts instead (on the global queue, through
+// platform::http) and ends the load itself on the main queue: failed on a
+// transport error, else finished, with the page's <title> kept.
 //
 // Ownership: a plain object, usually owned by the screen that shows it; the
 // delegate is held weakly. Threading: main thread only (not locked), like
@@ -50,6 +53,7 @@ class WebViewDelegate {
 class WebView {
  public:
   WebView() = default;
+  ~WebView();
   WebView(const WebView&) = delete;
   WebView& operator=(const WebView&) = delete;
 
@@ -75,6 +79,11 @@ class WebView {
   // How often stopLoading() was called.
   int stopCount() const { return stopCount_; }
 
+  // Off by default.
+  void setFetchesPages(bool fetches) { fetches_ = fetches; }
+  // The <title> of the last page fetched ("" when it had none).
+  const std::string& pageTitle() const { return pageTitle_; }
+
   // Scripts are kept, not run; the page's answer is what the page player
   // gives (empty without one).
   std::string evaluateJavaScript(const std::string& script);
@@ -84,6 +93,17 @@ class WebView {
 
  private:
   bool start(const WebRequest& request, WebNavigationType type);
+  void fetch(const WebRequest& request);
+
+  // Lets a fetch that ends after the view is gone, or after a newer load
+  // began, know it (main thread only).
+  struct FetchTicket {
+    WebView* view = nullptr;
+    unsigned generation = 0;
+  };
+  std::shared_ptr<FetchTicket> ticket_ = std::make_shared<FetchTicket>(FetchTicket{this, 0});
+  bool fetches_ = false;
+  std::string pageTitle_;
 
   std::weak_ptr<WebViewDelegate> delegate_;
   std::optional<WebRequest> current_;

@@ -1,9 +1,11 @@
 #include "platform/uiqt/QtGuiSupport.h"
 
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QTextLayout>
+#include <QUrl>
 #include <cmath>
 #include <cstdio>
 
@@ -15,6 +17,10 @@ void ensureGuiApplication() {
   static char name[] = "lumora";
   static char* argv[] = {name, nullptr};
   new QGuiApplication(argc, argv);  // lives until the process ends
+}
+
+bool openInDesktopBrowser(const std::string& url) {
+  return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
 int runEventLoop() {

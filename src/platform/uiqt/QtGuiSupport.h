@@ -12,6 +12,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <string>
 
 #include "platform/ui/TextMeasurer.h"
 
@@ -21,6 +22,8 @@ inline constexpr const char* kFontPath = "/usr/share/fonts/truetype/wqy/wqy-micr
 
 // Makes the QGuiApplication when there is none.
 void ensureGuiApplication();
+// Hands a web address to the desktop's browser; false when none took it.
+bool openInDesktopBrowser(const std::string& url);
 // Runs Qt's event loop until the last window closes; its exit code.
 int runEventLoop();
 // The kit's font as a QFont (size in logical pixels).

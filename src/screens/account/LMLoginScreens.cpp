@@ -1,0 +1,86 @@
+#include "screens/account/LMLoginScreens.h"
+
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Resources.h"
+#include "screens/account/LMWebViewController.h"
+#include "screens/common/LMStoryboard.h"
+#include "utils/ServiceHosts.h"
+
+namespace lumora {
+
+namespace ui = platform::ui;
+
+void showLoginAlert(const std::optional<std::string>& title, const std::optional<std::string>& message) {
+  ui::AlertView::alert(title.value_or(ui::localizedString("Login Failed")), message.value_or(""), std::nullopt,
+                       {ui::localizedString("我知道了")})
+      ->show();
+}
+
+std::string accountPageURL(const std::string& key) {
+  std::string text = ui::localizedString(key);
+  if (text.starts_with('/')) return ServiceHosts::baseURL(ServiceHosts::kAccount) + text;
+  return text;
+}
+
+bool isBadNetworkCode(std::int64_t code) { return code == -1009 || code == -1003 || code == -1002; }
+
+bool isUsableCaptchaPath(const std::string& path) {
+  if (path.size() < 2 || path[0] != '/' || path[1] == '/') return false;
+  for (unsigned char c : path) {
+    if (c <= 0x20 || c == 0x7f || c == '\\' || c == '#') return false;
+  }
+  return true;
+}
+
+void pushAccountWebPage(ui::ViewController& from, const std::string& key, const std::string& recordTitle,
+                        bool scalesPageToFit) {
+  auto page = std::dynamic_pointer_cast<LMWebViewController>(
+      LMStoryboard::instantiateViewControllerWithIdentifier(LMWebViewController::kSceneIdentifier));
+  auto navigation = from.navigationController();
+  if (!page || !navigation) return;
+  page->url = accountPageURL(key);
+  page->pageRecordTitle = recordTitle;
+  page->scalesPageToFit = scalesPageToFit;
+  navigation->pushViewController(page, false);
+}
+
+std::shared_ptr<ui::TableView> LMStaticTable::makeTable(const std::shared_ptr<LMStaticTable>& table, ui::Rect frame) {
+  auto view = std::make_shared<ui::TableView>(frame);
+  view->setDataSource(table);
+  view->setDelegate(table);
+  view->setBackgroundColor(ui::colorWithHexString("efeff4"));
+  return view;
+}
+
+std::shared_ptr<ui::View> LMStaticTable::viewForHeaderInSection(ui::TableView&, int) {
+  auto header = std::make_shared<ui::View>();
+  header->setBackgroundColor(ui::Color::clear());
+  return header;
+}
+
+namespace {
+// Views tagged kLoginStretchTag reach to 15 points before the right edge.
+class LMLoginCell : public ui::TableViewCell {
+ public:
+  void layoutSubviews() override {
+    TableViewCell::layoutSubviews();
+    textLabel()->setHidden(true);  // the rows show their own views only
+    const double width = bounds().width;
+    for (const auto& view : contentView()->subviews()) {
+      if (view->tag() != kLoginStretchTag) continue;
+      auto frame = view->frame();
+      frame.width = width - frame.x - 15;
+      view->setFrame(frame);
+    }
+  }
+};
+}  // namespace
+
+std::shared_ptr<ui::TableViewCell> loginCellWith(std::initializer_list<std::shared_ptr<ui::View>> views) {
+  auto cell = std::make_shared<LMLoginCell>();
+  cell->setClipsToBounds(true);
+  for (const auto& view : views) cell->contentView()->addSubview(view);
+  return cell;
+}
+
+}  // namespace lumora
