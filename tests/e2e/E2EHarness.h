@@ -31,6 +31,8 @@ class E2EHarness {
   E2EHarness& operator=(const E2EHarness&) = delete;
 
   std::string cloudURL() const { return server_->url(); }
+  // The local cloud, for seeding and fault injection.
+  localcloud::CloudServer& cloud() { return *server_; }
   platform::ManualClock& clock() { return *clock_; }
   platform::uiqt::PhoneWindow& window() { return *window_; }
 
