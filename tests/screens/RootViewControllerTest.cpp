@@ -23,6 +23,9 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
 #include "platform/ui/Window.h"
+#include "screens/common/LMProgressHUD.h"
+#include "screens/shell/LMAppSettingConfig.h"
+#include "utils/ServiceHosts.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
 #include "screens/contacts/LMRootViewController.h"
@@ -61,6 +64,7 @@ class RootViewControllerTest : public ::testing::Test {
     LMRootViewController::adapter()->setDelegate(nullptr);
     LMRootViewController::adapter()->setContext(nullptr);
     QBPassportsManager::sharedManager()->setUserId(std::nullopt);
+    LMProgressHUD::sharedHUD().resetForTesting();
     platform::Application::shared().resetForTesting();
   }
   // Pumps the main queue until the adapter's queued tasks are done.
@@ -298,6 +302,59 @@ TEST_F(RootViewControllerTest, TheRoadStopsWhileSyncingAndSignedOutOpensTheLogin
   EXPECT_EQ(opened, std::vector<std::string>{"login"});
   EXPECT_TRUE(page_->presentedViewController());
   EXPECT_EQ(root_->begins, 0);
+}
+
+TEST_F(RootViewControllerTest, NoSyncedSourceEndsTheRunAndTheRemovalAsFailures) {
+  auto manager = QBPassportsManager::sharedManager();
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  // The address book goes away between the start and the preparation.
+  std::promise<void> release;
+  auto held = release.get_future().share();
+  LMRootViewController::adapter()->performTaskBlock([held] { held.wait(); });
+  page_->synchronize(true);
+  EXPECT_EQ(root_->begins, 1);
+  ASSERT_TRUE(page_->syncLoadViewController());
+  ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Denied).ok());
+  release.set_value();
+  settle();
+  advance(2.1);
+  EXPECT_TRUE(page_->syncLoadViewController()->view()->isHidden()) << "the progress screen stops";
+  EXPECT_GE(root_->ends, 1) << "the root container hears the end";
+  ASSERT_TRUE(lastAlert());
+  EXPECT_EQ(lastAlert()->title(), ui::localizedString("Invalid Account Error"));
+  lastAlert()->dismiss();
+
+  page_->removeAllContacts();
+  advance(1.0);
+  settle();
+  advance(1.0);
+  EXPECT_FALSE(LMProgressHUD::sharedHUD().window()) << "the HUD goes";
+  ASSERT_TRUE(lastAlert());
+  EXPECT_EQ(lastAlert()->title(), ui::localizedString("Remove All Contacts Fail"));
+}
+
+TEST_F(RootViewControllerTest, BackgroundSyncPassesTheGateAndNeverAsks) {
+  ServiceHosts::setAll("http://127.0.0.1:9");  // nothing listens: the load fails at once
+  auto manager = QBPassportsManager::sharedManager();
+  auto& config = LMAppSettingConfig::sharedConfig();
+  config.setLastSyncContactsTime(now());
+  page_->syncContactsOnBackground();
+  settle();
+  EXPECT_EQ(root_->begins, 0) << "not signed in";
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  page_->syncContactsOnBackground();
+  settle();
+  EXPECT_EQ(root_->begins, 0) << "synced lately and nothing changed";
+  config.setContactsChangeTime(now() + 1);
+  page_->syncContactsOnBackground();
+  settle();
+  settle();
+  EXPECT_EQ(root_->begins, 1);
+  EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+  EXPECT_FALSE(page_->syncLoadViewController()) << "no progress screen in the background";
+  ServiceHosts::reset();
 }
 
 }  // namespace
