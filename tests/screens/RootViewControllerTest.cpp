@@ -302,6 +302,36 @@ TEST_F(RootViewControllerTest, TheRoadStopsWhileSyncingAndSignedOutOpensTheLogin
   EXPECT_EQ(opened, std::vector<std::string>{"login"});
   EXPECT_TRUE(page_->presentedViewController());
   EXPECT_EQ(root_->begins, 0);
+
+  // Signed in, the sync follows the login; the first one with people outside
+  // the synced source asks about them once, and "不用了" syncs.
+  ServiceHosts::setAll("http://127.0.0.1:9");
+  {
+    auto book = *ab::AddressBook::create();
+    ASSERT_TRUE(book->createPerson(book->sourceWithId(ab::kLocalSourceId)).ok());
+    ASSERT_TRUE(book->addSource("Card", ab::SourceKind::CardDAV).ok());
+    ASSERT_TRUE(book->save().ok());
+  }
+  auto manager = QBPassportsManager::sharedManager();
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  std::vector<platform::Json> logins;
+  auto token = platform::NotificationCenter::defaultCenter().addObserver(
+      "LMPassportDidLoginNotification", [&](const std::string&, const platform::Json& info) { logins.push_back(info); });
+  page_->didSuccessLogin();
+  settle();
+  EXPECT_FALSE(page_->presentedViewController());
+  ASSERT_EQ(logins.size(), 1u);
+  EXPECT_EQ(logins[0].value("type", ""), "contacts");
+  ASSERT_TRUE(lastAlert());
+  EXPECT_EQ(lastAlert()->title(), ui::localizedString("同步提醒"));
+  EXPECT_EQ(root_->begins, 0);
+  ASSERT_TRUE(lastAlert()->pressButtonWithTitle(ui::localizedString("不用了")));
+  settle();
+  EXPECT_EQ(root_->begins, 1);
+  settle();
+  platform::NotificationCenter::defaultCenter().removeObserver(token);
+  ServiceHosts::reset();
 }
 
 TEST_F(RootViewControllerTest, NoSyncedSourceEndsTheRunAndTheRemovalAsFailures) {
