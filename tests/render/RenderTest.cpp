@@ -5,8 +5,10 @@
 
 #include <QColor>
 #include <QImage>
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
@@ -213,6 +215,13 @@ TEST_F(RenderTest, ContactsPageAtFourSizesWithItsProgressRings) {
     EXPECT_GT(ring.red(), gap.red() + 40) << "the inner ring";
     expectNear(gap, 0x27, 0x8f, 0xf0, "inside the ring");
     window_->setHidden(true);
+    // The page's first appearance waits on the main queue from the adapter's.
+    std::atomic<bool> drained{false};
+    LMRootViewController::adapter()->performTaskBlock([&] { drained = true; });
+    while (!drained) {
+      platform::MainQueue::main().runUntilIdle();
+      std::this_thread::yield();
+    }
   }
 }
 

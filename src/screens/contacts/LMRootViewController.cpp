@@ -203,7 +203,11 @@ void LMRootViewController::viewDidAppear(bool animated) {
         page->requestLumoraChangedContacts(book.get(), source, false, nullptr, nullptr);
       }
     }
-    LMSyncAdapter::performMainThreadBlock([&] { page->isRefreshLumoraNum_ = false; });
+    // Posted, not waited for: a queue that waits for the main thread would
+    // hold the app's exit while the main queue no longer runs.
+    platform::MainQueue::main().async([weak] {
+      if (auto current = weak.lock()) current->isRefreshLumoraNum_ = false;
+    });
   });
   isFirstLauch_ = false;
 }
