@@ -3,10 +3,7 @@
 // same 5,000 when nothing changed (load of the changes and the full run).
 // The minimum time of batch sends goes through a manual clock: it passes at
 // once and is reported apart as "min_call_s" (the time it would add).
-// The first sync started from the contacts page's button (the screens'
-// work on the main queue, pumped here, with its pulse and end animations on
-// the clock) runs next to the same first sync by the adapter alone, its
-// reference: the page should add 10% or less.
+// No reference: nothing else does this work.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -15,17 +12,12 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "ContactsBenchSupport.h"
 #include "LocalCloudBenchSupport.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/dispatch/Clock.h"
-#include "platform/dispatch/MainQueue.h"
-#include "platform/ui/AlertView.h"
-#include "platform/ui/Window.h"
-#include "screens/contacts/LMRootViewController.h"
 #include "server/CloudServer.h"
 #include "server/storage/ContactStore.h"
 #include "utils/ServiceHosts.h"
@@ -128,65 +120,5 @@ void BM_ContactSyncNoChange(benchmark::State& state) {
   state.counters["min_call_s"] = std::chrono::duration<double>(scene.clock->sleptTotal() - before).count();
 }
 BENCHMARK(BM_ContactSyncNoChange)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The page's first sync: the button, the estimate, the full run, the end
-// sequence up to the result alert. Timers fall due as the main queue idles.
-void syncFromPage(lumora::LMRootViewController& page, platform::ManualClock& clock) {
-  page.syncButton()->tap();
-  auto& main = platform::MainQueue::main();
-  while (true) {
-    main.runUntilIdle();
-    if (!platform::ui::AlertView::visibleAlerts().empty()) break;
-    auto next = main.nextDueTime();
-    if (next && !lumora::LMRootViewController::adapter()->isSyncing()) {
-      if (*next > clock.steadyNow()) clock.advance(*next - clock.steadyNow());
-    } else {
-      std::this_thread::yield();
-    }
-  }
-  platform::ui::AlertView::resetForTesting();
-}
-
-void BM_ContactSyncFromPage(benchmark::State& state) {
-  platform::MainQueue::main().bindToCurrentThread();
-  platform::ui::Screen::main().setProfile(*platform::ui::DeviceProfile::named("375x667"));
-  for (auto _ : state) {
-    state.PauseTiming();
-    {
-      SyncScene scene;
-      auto shared = lumora::LMRootViewController::adapter();
-      shared->setContext(std::make_shared<lumora::LMManagedRecordContext>());
-      auto page = std::make_shared<lumora::LMRootViewController>();
-      page->loadViewIfNeeded();
-      platform::MainQueue::main().runUntilIdle();
-      state.ResumeTiming();
-      syncFromPage(*page, *scene.clock);
-      state.PauseTiming();
-      if (contactsbench::ab::AddressBook::create().value()->personCount() != kContacts) std::abort();
-      shared->setDelegate(nullptr);
-      shared->setContext(nullptr);
-    }
-    state.ResumeTiming();
-  }
-}
-BENCHMARK(BM_ContactSyncFromPage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-void BM_ContactSyncFromPage_Reference(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    {
-      SyncScene scene;
-      auto shared = lumora::LMRootViewController::adapter();
-      shared->setContext(std::make_shared<lumora::LMManagedRecordContext>());
-      state.ResumeTiming();
-      syncOnce(*shared);
-      state.PauseTiming();
-      if (contactsbench::ab::AddressBook::create().value()->personCount() != kContacts) std::abort();
-      shared->setContext(nullptr);
-    }
-    state.ResumeTiming();
-  }
-}
-BENCHMARK(BM_ContactSyncFromPage_Reference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
