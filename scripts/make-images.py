@@ -145,9 +145,21 @@ def logo(path, size):
     c.write(path)
 
 
+<<<<<<< HEAD
 def finish_mark(path):
     c = Canvas(60, 60)
     c.paint(stroke([(15, 31), (26, 42), (46, 19)], 5), hex_color("ffffff"))
+=======
+def album_icon(path, width):
+    # Two stacked white photo frames with a mountain and a sun.
+    k = width / 120.0
+    c = Canvas(width, 96 * k)
+    c.paint(rounded_rect(18 * k, 0, 96 * k, 72 * k, 6 * k), hex_color("ffffff", 0.45))
+    c.paint(rounded_rect(4 * k, 14 * k, 100 * k, 78 * k, 6 * k), hex_color("ffffff"))
+    c.paint(triangle([(14 * k, 84 * k), (44 * k, 44 * k), (74 * k, 84 * k)]), hex_color("278ff0"))
+    c.paint(triangle([(50 * k, 84 * k), (70 * k, 58 * k), (94 * k, 84 * k)]), hex_color("5aaaf4"))
+    c.paint(disc(80 * k, 34 * k, 8 * k), hex_color("f5a623"))
+>>>>>>> main
     c.write(path)
 
 
@@ -162,7 +174,13 @@ def main():
     sync_button(os.path.join(out, "同步按钮.png"), "ffffff")
     sync_button(os.path.join(out, "同步按钮按下.png"), "d6e8fc")
     sync_button(os.path.join(out, "同步按钮无效.png"), "ffffff", 0.5)
+<<<<<<< HEAD
     finish_mark(os.path.join(out, "同步完成.png"))
+=======
+    album_icon(os.path.join(out, "相册图标.png"), 120)
+    album_icon(os.path.join(out, "相册图标6.png"), 140)
+    album_icon(os.path.join(out, "相册图标6P.png"), 160)
+>>>>>>> main
     logo(os.path.join(out, "Lumora图标.png"), 120)
     logo(os.path.join(out, "Lumora图标6.png"), 140)
     logo(os.path.join(out, "Lumora图标6P.png"), 160)

@@ -1,6 +1,7 @@
 #include "app/AppScenes.h"
 
 #include "screens/contacts/LMContactsScenes.h"
+#include "screens/gallery/LMGalleryScenes.h"
 
 namespace lumora {
 
@@ -9,6 +10,7 @@ void registerAppScenes() {
     // The screen areas add their registration calls here as their scenes
     // land (shell, account, contacts, gallery, settings).
     registerContactsScenes();
+    registerGalleryScenes();
     return true;
   }();
   (void)registered;

@@ -19,6 +19,7 @@
 namespace {
 
 using namespace platform::objectstore;
+using platform::Result;
 
 std::shared_ptr<const ObjectModel> objectStoreTestModel(bool withImages = true) {
   EntityDescription folder{"Folder", {{"name", AttributeType::String}, {"rank", AttributeType::Integer}}, {}, {}};
@@ -34,7 +35,7 @@ FetchRequest objectStoreTestItems(Predicate predicate = {}) {
   return FetchRequest{"Item", std::move(predicate), {{"rank", true}}, 0, {}};
 }
 
-std::vector<std::string> objectStoreTestNames(const Result<std::vector<std::shared_ptr<ManagedObject>>>& objects) {
+std::vector<std::string> objectStoreTestNames(const platform::Result<std::vector<std::shared_ptr<ManagedObject>>>& objects) {
   std::vector<std::string> names;
   if (!objects) return {"<error>"};
   for (const auto& object : *objects) names.push_back(object->stringForKey("name").value_or("?"));
@@ -193,7 +194,7 @@ TEST_F(ObjectStoreTest, FetchedResultsReportEachSavesChangesBetweenWillAndDid) {
     ASSERT_TRUE(main->save());
     EXPECT_EQ(recorder->log, step.expected);
   }
-  EXPECT_EQ(objectStoreTestNames(Result<std::vector<std::shared_ptr<ManagedObject>>>(controller.fetchedObjects())),
+  EXPECT_EQ(objectStoreTestNames(platform::Result<std::vector<std::shared_ptr<ManagedObject>>>(controller.fetchedObjects())),
             (std::vector<std::string>{"e", "B", "d", "a"}));
 }
 

@@ -192,16 +192,31 @@ Result<std::vector<std::shared_ptr<ManagedObject>>> ManagedObjectContext::execut
   }
   FetchRequest whole = request;
   whole.propertiesToFetch.clear();  // objects are always whole
-  Result<std::vector<ObjectRow>> rows = noStore();
-  if (parent_) {
-    parent_->performAndWait([&] { rows = parent_->rowsFor(whole); });
-  } else {
-    rows = coordinator_->fetch(whole);
-  }
-  if (!rows) return rows.error();
   std::vector<std::shared_ptr<ManagedObject>> objects;
-  objects.reserve(rows->size());
-  for (auto& row : *rows) objects.push_back(registerRow(*entity, std::move(row)));
+  if (!parent_ && !registered_.empty()) {
+    // Objects this context holds already need no reading: when it holds
+    // every one the request selects, their ids are enough.
+    auto ids = coordinator_->fetchIDs(whole);
+    if (!ids) return ids.error();
+    objects.reserve(ids->size());
+    for (std::int64_t id : *ids) {
+      auto found = registered_.find(id);
+      if (found == registered_.end()) break;
+      objects.push_back(found->second);
+    }
+    if (objects.size() != ids->size()) objects.clear();
+  }
+  if (objects.empty()) {
+    Result<std::vector<ObjectRow>> rows = noStore();
+    if (parent_) {
+      parent_->performAndWait([&] { rows = parent_->rowsFor(whole); });
+    } else {
+      rows = coordinator_->fetch(whole);
+    }
+    if (!rows) return rows.error();
+    objects.reserve(rows->size());
+    for (auto& row : *rows) objects.push_back(registerRow(*entity, std::move(row)));
+  }
   if (!hasChanges()) return objects;
 
   // Unsaved changes here: what they insert, change and delete decides.
@@ -275,10 +290,13 @@ Status ManagedObjectContext::save() {
 
 void ManagedObjectContext::applyChildChanges(const ChildChanges& changes) {
   for (const auto& [entity, row] : changes.inserted) {
+    const bool known = registered_.count(row.id) > 0;
     auto object = registerRow(*entity, row);
     if (!object->inserted_ && !object->updated_ && !object->deleted_) changed_.push_back(object);
-    object->values_ = row.values;
-    object->links_ = row.links;
+    if (known) {
+      object->values_ = row.values;
+      object->links_ = row.links;
+    }
     object->deleted_ = false;
     object->inserted_ = true;
   }

@@ -81,19 +81,21 @@ struct Selection {
   std::vector<int> linkColumns;
 };
 
-Selection selectionFor(const EntityDescription& entity, const std::vector<std::string>& properties) {
+Selection selectionFor(const EntityDescription& entity, const std::vector<std::string>& properties,
+                       bool idsOnly = false) {
   Selection selection;
   selection.sql = std::string("SELECT t.") + kIDColumn;
   int column = 1;
   for (const auto& attribute : entity.attributes) {
-    bool wanted = properties.empty();
+    bool wanted = properties.empty() && !idsOnly;
     for (const auto& property : properties) wanted = wanted || property == attribute.name;
     selection.attributeColumns.push_back(wanted ? column++ : -1);
     if (wanted) selection.sql += ", t." + quoted(attribute.name);
   }
   for (const auto& relationship : entity.relationships) {
-    selection.linkColumns.push_back(isToOne(relationship) ? column++ : -1);
-    if (isToOne(relationship)) selection.sql += ", t." + quoted(relationship.name);
+    const bool wanted = isToOne(relationship) && !idsOnly;
+    selection.linkColumns.push_back(wanted ? column++ : -1);
+    if (wanted) selection.sql += ", t." + quoted(relationship.name);
   }
   selection.sql += " FROM " + quoted(entity.name) + " AS t";
   return selection;
@@ -221,9 +223,22 @@ Status PersistentStoreCoordinator::migrate() {
 }
 
 Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetch(const FetchRequest& request) {
+  return fetchRows(request, false);
+}
+
+Result<std::vector<std::int64_t>> PersistentStoreCoordinator::fetchIDs(const FetchRequest& request) {
+  auto rows = fetchRows(request, true);
+  if (!rows) return rows.error();
+  std::vector<std::int64_t> ids;
+  ids.reserve(rows->size());
+  for (const auto& row : *rows) ids.push_back(row.id);
+  return ids;
+}
+
+Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetchRows(const FetchRequest& request, bool idsOnly) {
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return unknownName(request.entityName);
-  Selection selection = selectionFor(*entity, request.propertiesToFetch);
+  Selection selection = selectionFor(*entity, request.propertiesToFetch, idsOnly);
   std::string sql = selection.sql;
   std::vector<const Value*> arguments;
   const char* joiner = " WHERE ";

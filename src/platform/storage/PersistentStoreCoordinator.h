@@ -69,6 +69,8 @@ class PersistentStoreCoordinator {
   // The rows the request selects, in its order (propertiesToFetch limits
   // the attributes read; the others stay null).
   Result<std::vector<ObjectRow>> fetch(const FetchRequest& request);
+  // Only the ids of those rows, in order.
+  Result<std::vector<std::int64_t>> fetchIDs(const FetchRequest& request);
   // One row by id; nullopt when it is not stored.
   Result<std::optional<ObjectRow>> row(const EntityDescription& entity, std::int64_t id);
   Status save(const Changes& changes);
@@ -79,6 +81,7 @@ class PersistentStoreCoordinator {
   PersistentStoreCoordinator(std::shared_ptr<const ObjectModel> model, std::filesystem::path file,
                              std::unique_ptr<Connection> reader, std::unique_ptr<Connection> writer);
   Status migrate();
+  Result<std::vector<ObjectRow>> fetchRows(const FetchRequest& request, bool idsOnly);
   Status writeRow(const EntityDescription& entity, const ObjectRow& row, bool insert);
   Status deleteRow(const EntityDescription& entity, std::int64_t id);
   EntityStatements& statementsFor(const EntityDescription& entity);

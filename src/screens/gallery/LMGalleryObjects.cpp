@@ -1,6 +1,7 @@
 #include "screens/gallery/LMGalleryObjects.h"
 
 #include "platform/JsonParse.h"
+#include "platform/storage/ManagedObjectContext.h"
 
 namespace lumora {
 
