@@ -203,6 +203,12 @@ def album_icon(path, width):
     c.write(path)
 
 
+def finish_mark(path):
+    c = Canvas(60, 60)
+    c.paint(stroke([(15, 31), (26, 42), (46, 19)], 5), hex_color("ffffff"))
+    c.write(path)
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "resources", "images")
     os.makedirs(out, exist_ok=True)
@@ -214,6 +220,7 @@ def main():
     sync_button(os.path.join(out, "同步按钮.png"), "ffffff")
     sync_button(os.path.join(out, "同步按钮按下.png"), "d6e8fc")
     sync_button(os.path.join(out, "同步按钮无效.png"), "ffffff", 0.5)
+    finish_mark(os.path.join(out, "同步完成.png"))
     album_icon(os.path.join(out, "相册图标.png"), 120)
     album_icon(os.path.join(out, "相册图标6.png"), 140)
     album_icon(os.path.join(out, "相册图标6P.png"), 160)

@@ -128,6 +128,9 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
       std::fprintf(err, "lumora: no scene '%s'\n", options.scene->c_str());
       return 2;
     }
+  } else if (auto contacts = LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController")) {
+    // The contacts page until the root container holds both pages.
+    root = ui::NavigationController::withRoot(contacts);
   } else {
     root = std::make_shared<ui::ViewController>();
   }

@@ -31,6 +31,7 @@ class E2EHarness {
   E2EHarness& operator=(const E2EHarness&) = delete;
 
   std::string cloudURL() const { return server_->url(); }
+  // The local cloud, for seeding and fault injection.
   localcloud::CloudServer& cloud() { return *server_; }
   // Pumps while the network works too (see support/MainQueuePump.h).
   bool waitFor(const std::function<bool()>& pred);

@@ -5,13 +5,16 @@
 
 #include <QColor>
 #include <QImage>
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/ViewController.h"
 #include "platform/uiqt/QtGuiSupport.h"
@@ -21,6 +24,7 @@
 #include "screens/common/LMSyncAnimationView.h"
 #include "screens/contacts/LMMergeContactCell.h"
 #include "screens/contacts/LMPhotoSelectView.h"
+#include "screens/contacts/LMRootViewController.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/settings/LMSettingViewController.h"
 #include "screens/shell/LMAppSettingConfig.h"
@@ -193,6 +197,69 @@ TEST_F(RenderTest, LocationBarIsYellowAndSwitchesUseTheBlueTint) {
   auto toggle = cell->accessoryView()->frame();
   QImage screen = render("settings");
   expectNear(at(screen, toggle.x + 6, cell->frame().y + cell->frame().height / 2), 0x2c, 0x8e, 0xfc, "switch on");
+}
+
+TEST_F(RenderTest, ContactsPageAtFourSizesWithItsProgressRings) {
+  struct Size {
+    const char* profile;
+    double logoTop;
+  };
+  for (const auto& size : std::vector<Size>{{"320x480", 50}, {"320x568", 83}, {"375x667", 109}, {"414x736", 136}}) {
+    SCOPED_TRACE(size.profile);
+    ui::Screen::main().setProfile(*ui::DeviceProfile::named(size.profile));
+    auto page = std::make_shared<LMRootViewController>();
+    window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+    window_->setRootViewController(page);
+    window_->makeKeyAndVisible();
+    for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();
+    page->removeNotifyView();
+    page->locationView()->removeFromSuperview();
+    QImage image = render((std::string("contacts-") + size.profile).c_str());
+    const double scale = image.width() / ui::Screen::main().bounds().width;
+    auto px = [&](double x, double y) {
+      return image.pixelColor(static_cast<int>(std::floor(x * scale)), static_cast<int>(std::floor(y * scale)));
+    };
+    expectNear(px(4, ui::Screen::main().bounds().height / 2), 0x27, 0x8f, 0xf0, "background");
+
+    const ui::Rect logo = page->imageView()->frame();
+    EXPECT_EQ(logo.y, size.logoTop);
+    expectNear(px(logo.midX(), logo.y + logo.height / 2), 255, 255, 255, "logo's cloud");
+    expectNear(px(logo.midX(), logo.y - 1), 0x27, 0x8f, 0xf0, "above the logo");
+
+    // The title sits in the middle of the 165 x 50 image.
+    auto button = page->syncButton();
+    const ui::Rect title = button->titleLabel()->frame();
+    EXPECT_NEAR(title.midX(), 82.5, 0.5);
+    EXPECT_NEAR(title.midY(), 25, 0.5);
+    expectNear(px(button->frame().x + 10, button->frame().y + 25), 255, 255, 255, "button image");
+    int blue = 0;
+    for (double x = title.x; x < title.maxX(); x += 0.5) {
+      for (double y = title.y; y < title.maxY(); y += 0.5) {
+        QColor c = px(button->frame().x + x, button->frame().y + y);
+        blue += c.blue() - c.red() > 100;
+      }
+    }
+    EXPECT_GT(blue, 20) << "the title in blue";
+
+    // The progress screen's rings at phase 0: the inner one 90 points out.
+    page->hideSyncLoadViewController(false);
+    page->syncLoadViewController()->beginSyncAnimation();
+    QImage rings = renderer_.renderScreen();
+    rings.save(QString("render-contacts-progress-%1.png").arg(size.profile));
+    const auto pulse = page->syncLoadViewController()->animationView()->frame();
+    auto ring = rings.pixelColor(static_cast<int>((pulse.midX() + 90) * scale), static_cast<int>(pulse.midY() * scale));
+    auto gap = rings.pixelColor(static_cast<int>((pulse.midX() + 80) * scale), static_cast<int>(pulse.midY() * scale));
+    EXPECT_GT(ring.red(), gap.red() + 40) << "the inner ring";
+    expectNear(gap, 0x27, 0x8f, 0xf0, "inside the ring");
+    window_->setHidden(true);
+    // The page's first appearance waits on the main queue from the adapter's.
+    std::atomic<bool> drained{false};
+    LMRootViewController::adapter()->performTaskBlock([&] { drained = true; });
+    while (!drained) {
+      platform::MainQueue::main().runUntilIdle();
+      std::this_thread::yield();
+    }
+  }
 }
 
 TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {

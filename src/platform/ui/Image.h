@@ -41,6 +41,9 @@ class Image {
   Size pixelSize() const { return source_->pixelSize; }
   // The same for every copy of one image: a key for the renderer's caches.
   const void* identity() const { return source_.get(); }
+  // Expires with the image's pixels: what tells a cache keyed by identity()
+  // that the address now names another image.
+  std::weak_ptr<const void> identityOwner() const { return source_; }
 
  private:
   struct Source {

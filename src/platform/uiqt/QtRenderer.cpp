@@ -57,7 +57,11 @@ Renderer::Renderer() { ensureGuiApplication(); }
 
 const QImage& Renderer::imageFor(const ui::Image& image) {
   auto found = images_.find(image.identity());
-  if (found != images_.end()) return found->second;
+  if (found != images_.end()) {
+    if (!found->second.owner.expired()) return found->second.image;
+    images_.erase(found);
+  }
+  if (images_.size() >= 256) std::erase_if(images_, [](const auto& entry) { return entry.second.owner.expired(); });
   QImage decoded;
   if (const auto& picture = image.picture()) {
     ui::Size size = image.pixelSize();
@@ -71,8 +75,8 @@ const QImage& Renderer::imageFor(const ui::Image& image) {
     auto png = bitmap->PNGRepresentation();
     if (png.ok()) decoded.loadFromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()));
   }
-  return images_.emplace(image.identity(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied))
-      .first->second;
+  CachedImage entry{image.identityOwner(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied)};
+  return images_.emplace(image.identity(), std::move(entry)).first->second.image;
 }
 
 void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image) {

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 #include "platform/Result.h"
 #include "platform/ui/View.h"
@@ -43,7 +44,13 @@ class Renderer {
   void paintStatusBar(QPainter& painter);
   void drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image);
 
-  std::map<const void*, QImage> images_;
+  // Decoded images by identity; an entry whose owner expired is stale (the
+  // address may be reused by a newer image) and is dropped.
+  struct CachedImage {
+    std::weak_ptr<const void> owner;
+    QImage image;
+  };
+  std::map<const void*, CachedImage> images_;
 };
 
 }  // namespace platform::uiqt

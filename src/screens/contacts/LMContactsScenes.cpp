@@ -6,6 +6,8 @@
 #include "screens/contacts/LMManualMergeTableViewController.h"
 #include "screens/contacts/LMMergeSourceTableViewController.h"
 #include "screens/contacts/LMMergeTableViewController.h"
+#include "screens/contacts/LMRootViewController.h"
+#include "screens/contacts/LMSyncLoadViewController.h"
 
 namespace lumora {
 
@@ -21,6 +23,10 @@ std::shared_ptr<T> contactsScene(const char* titleKey) {
 }  // namespace
 
 void registerContactsScenes() {
+  LMStoryboard::registerScene(LMRootViewController::kSceneIdentifier,
+                              [] { return std::make_shared<LMRootViewController>(); });
+  LMStoryboard::registerScene(LMSyncLoadViewController::kSceneIdentifier,
+                              [] { return std::make_shared<LMSyncLoadViewController>(); });
   LMStoryboard::registerScene("mergeViewController", [] {
     return platform::ui::NavigationController::withRoot(contactsScene<LMMergeTableViewController>("合并重复联系人"));
   });

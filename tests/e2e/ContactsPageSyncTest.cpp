@@ -1,0 +1,158 @@
+// The contacts page in the offscreen window against the local cloud: a user
+// clicks "立即同步", the percentage runs to "同步成功" with the rating prompt
+// and both sides agree; after deletions in the cloud the estimate asks first
+// ("继续同步"); a relogin fault on the listing ends on the login screen.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "cloud/model/LMContact.h"
+#include "cloud/model/LMManagedRecordContext.h"
+#include "cloud/passport/QBPassportsManager.h"
+#include "e2e/E2EHarness.h"
+#include "platform/addressbook/AddressBook.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Resources.h"
+#include "screens/common/LMStoryboard.h"
+#include "screens/contacts/LMContactsScenes.h"
+#include "screens/contacts/LMRootViewController.h"
+
+namespace e2e {
+namespace {
+
+namespace ab = platform::addressbook;
+using lumora::LMRootViewController;
+
+constexpr std::int64_t kPageUserId = 10001;
+constexpr const char* kPageKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
+
+lumora::LMContact pageContact(const std::string& name) {
+  lumora::LMContact contact;
+  contact.givenName = name.substr(0, name.find(' '));
+  contact.familyName = name.substr(name.find(' ') + 1);
+  contact.name = name;
+  return contact;
+}
+
+std::set<std::string> pagePeople() {
+  std::set<std::string> names;
+  auto book = *ab::AddressBook::create();
+  auto source = lumora::LMManagedRecordContext::defaultSourceInAddressBook(book.get());
+  for (auto& [id, contact] : lumora::LMManagedRecordContext::searchAllLocalContacts(book.get(), source)) {
+    names.insert(contact.name.value_or(""));
+  }
+  return names;
+}
+
+TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterARelogin) {
+  E2EHarness harness;
+  harness.clock().setAutoAdvanceSleeps(true);
+  auto& cloud = harness.cloud();
+  ASSERT_TRUE(cloud.seedAccount(kPageUserId, "page", "page-password"));
+  localcloud::LoginGrant grant;
+  grant.userId = kPageUserId;
+  grant.serviceId = "lumora";
+  grant.ssecurity = kPageKey;
+  auto manager = lumora::QBPassportsManager::sharedManager();
+  manager->setUserId(std::to_string(kPageUserId));
+  auto passport = manager->passportForSid("lumora", std::to_string(kPageUserId));
+  ASSERT_TRUE(passport);
+  passport->setServiceToken(cloud.store().issueServiceToken(grant));
+  passport->setSSecurity(kPageKey);
+
+  ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
+  {
+    auto book = *ab::AddressBook::create();
+    for (const char* name : {"Ann Lee", "Bo Chen", "Cy Park"}) {
+      auto person = book->createPerson(book->sourceWithId(ab::kLocalSourceId));
+      ASSERT_TRUE(person.ok());
+      ASSERT_TRUE(pageContact(name).mergeToLocalRecord(*person).ok());
+    }
+    ASSERT_TRUE(book->save().ok());
+  }
+  std::vector<std::int64_t> cloudIds;
+  for (const char* name : {"Di Wu", "Ed Ma"}) {
+    auto change = cloud.contacts().add(kPageUserId, "contact", pageContact(name).dictionaryForLumoraJSON()["content"]);
+    cloudIds.push_back(change.record.id);
+  }
+
+  lumora::registerContactsScenes();
+  auto page = std::dynamic_pointer_cast<LMRootViewController>(
+      lumora::LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController"));
+  ASSERT_TRUE(page);
+  harness.showScreen(ui::NavigationController::withRoot(page));
+  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();  // the first-launch location question
+
+  // The clock runs on with the pulse while the run waits for the network:
+  // a generous limit.
+  constexpr double kRunLimit = 1e6;
+  auto clickSync = [&] {
+    // The adapter clears its syncing flag just after its last report.
+    // (off the clock: no timer is due by then).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (LMRootViewController::adapter()->isSyncing() && std::chrono::steady_clock::now() < until) {
+      harness.runUntil([] { return true; });
+      std::this_thread::yield();
+    }
+    ASSERT_FALSE(LMRootViewController::adapter()->isSyncing());
+    auto frame = page->syncButton()->frame();
+    auto at = page->syncButton()->superview()->convertPointToView({frame.midX(), frame.midY()}, nullptr);
+    harness.click(at);
+  };
+  auto alertTitled = [](const std::string& key) -> std::shared_ptr<ui::AlertView> {
+    for (auto& alert : ui::AlertView::visibleAlerts()) {
+      if (alert->title() == ui::localizedString(key)) return alert;
+    }
+    return nullptr;
+  };
+
+  clickSync();
+  float highest = 0;
+  ASSERT_TRUE(harness.runUntil([&] {
+    if (auto screen = page->syncLoadViewController()) highest = std::max(highest, screen->processLabel()->progress());
+    return alertTitled("同步成功") != nullptr;
+  }, kRunLimit));
+  EXPECT_GT(highest, 0.5f) << "the percentage rose";
+
+  EXPECT_NE(alertTitled("同步成功")->message().find(ui::localizedString("Rating Info")), std::string::npos);
+  alertTitled("同步成功")->dismiss();
+  EXPECT_EQ(pagePeople(), (std::set<std::string>{"Ann Lee", "Bo Chen", "Cy Park", "Di Wu", "Ed Ma"}));
+  std::size_t live = 0;
+  for (const auto& record : cloud.contacts().records(kPageUserId)) {
+    live += record.type == "contact" && record.status == localcloud::ContactStore::kStatusLive;
+  }
+  EXPECT_EQ(live, 5u);
+  page->syncLoadViewController()->finishSyncButtonPressed();
+
+  // Deletions in the cloud are predicted and confirmed first.
+  for (auto id : cloudIds) cloud.contacts().remove(kPageUserId, id, std::nullopt, false);
+  clickSync();
+  ASSERT_TRUE(harness.runUntil([&] { return alertTitled("提示") != nullptr; }, kRunLimit));
+  ASSERT_TRUE(alertTitled("提示")->pressButtonWithTitle(ui::localizedString("继续同步")));
+  ASSERT_TRUE(harness.runUntil([&] { return alertTitled("同步成功") != nullptr; }, kRunLimit));
+  EXPECT_EQ(pagePeople(), (std::set<std::string>{"Ann Lee", "Bo Chen", "Cy Park"}));
+  alertTitled("同步成功")->dismiss();
+  page->syncLoadViewController()->finishSyncButtonPressed();
+
+  // A relogin fault on the listing: the next click ends on the login screen.
+  bool loginOpened = false;
+  if (!lumora::LMStoryboard::instantiateViewControllerWithIdentifier("passportViewController")) {
+    lumora::LMStoryboard::registerScene("passportViewController", [] { return std::make_shared<ui::ViewController>(); });
+  }
+  localcloud::Fault relogin;
+  relogin.code = 70016;
+  cloud.faults().set("/lum/contact/v3/user/" + std::to_string(kPageUserId) + "/full", relogin);
+  clickSync();
+  ASSERT_TRUE(harness.runUntil([&] {
+    loginOpened = page->presentedViewController() != nullptr;
+    return loginOpened;
+  }, kRunLimit));
+  harness.screenshot("contacts-page-login");
+}
+
+}  // namespace
+}  // namespace e2e
