@@ -169,8 +169,8 @@ void BM_GalleryUpload(benchmark::State& state) {
       if (!image || image->error) break;
       image->assetGroupID = "camera-roll";
       image->serverGroupID = 1;
-      if (auto error = adapter->backupImage(*image)) {
-        std::cerr << error->description() << "\n";
+      if (auto outcome = adapter->backupImage(*image); !outcome) {
+        std::cerr << outcome.error().description() << "\n";
         break;
       }
       ++backedUp;

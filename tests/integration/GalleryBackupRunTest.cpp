@@ -185,7 +185,7 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(second.toUpload, 0u);
   EXPECT_EQ(second.tried, 0);
   EXPECT_EQ(cloudImages(), cloud);
-  EXPECT_EQ(gallery->context()->calculateBackupImageNum(nullptr), 0);
+  EXPECT_EQ(gallery->context()->calculateBackupImageNum().value(), 0);
 
   // Another device removes a Family photo and the cloud starts its listings
   // over: the photo's relation goes and the photo goes up again.

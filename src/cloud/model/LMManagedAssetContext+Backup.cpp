@@ -79,7 +79,7 @@ bool LMManagedAssetContext::updateAlbumsWithLocalAlbums(std::vector<LMAlbum>& lo
   return true;
 }
 
-std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithServerImages(
+platform::Status LMManagedAssetContext::updateImageRelationsWithServerImages(
     const std::vector<LMImage>& serverImages, const std::vector<LMAlbumRelation>& albumRelations, bool resync) {
   std::vector<LMImageRelation> gone;
   if (resync) {
@@ -88,8 +88,9 @@ std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithSe
       if (image.status == kLiveImage && image.serverID) kept.insert(*image.serverID);
     }
     for (const LMAlbumRelation& album : albumRelations) {
-      for (LMImageRelation& relation : searchAllImageRelationsByAlbumID(album.assetID).value_or(
-               std::vector<LMImageRelation>())) {
+      auto relations = searchAllImageRelationsByAlbumID(album.assetID);
+      if (!relations) return relations.error();
+      for (LMImageRelation& relation : *relations) {
         if (!relation.serverID || !kept.contains(*relation.serverID)) gone.push_back(std::move(relation));
       }
     }
@@ -109,14 +110,17 @@ std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithSe
     }
   }
   for (const LMImageRelation& relation : gone) deleteImageRelation(relation);
-  return std::nullopt;
+  return platform::Status::success();
 }
 
-std::vector<std::string> LMManagedAssetContext::allBackupImageIDsInAlbum(const photos::AssetCollection& album) {
+platform::Result<std::vector<std::string>> LMManagedAssetContext::allBackupImageIDsInAlbum(
+    const photos::AssetCollection& album) {
   std::vector<std::string> identifiers;
   for (const photos::Asset& asset : photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsInAssetCollection(album)) {
     if (asset.mediaType != photos::MediaType::Image && asset.mediaType != photos::MediaType::Video) continue;
-    if (searchImageRelationByAssetID(asset.localIdentifier, album.localIdentifier)) continue;
+    auto relation = searchImageRelationByAssetID(asset.localIdentifier, album.localIdentifier);
+    if (!relation) return relation.error();
+    if (*relation) continue;
     identifiers.push_back(asset.localIdentifier);
   }
   return identifiers;
@@ -147,11 +151,13 @@ void LMManagedAssetContext::searchAllUploadImagesFromAlbum(
   }
 }
 
-std::int64_t LMManagedAssetContext::calculateBackupImageNum(std::optional<platform::Error>* /*error*/) {
-  if (!isPhotoLibraryAuthorized()) return 0;
+platform::Result<std::int64_t> LMManagedAssetContext::calculateBackupImageNum() {
+  if (!isPhotoLibraryAuthorized()) return std::int64_t{0};
   std::int64_t count = 0;
   for (const photos::AssetCollection& album : allSyncAssetsGroups()) {
-    count += static_cast<std::int64_t>(allBackupImageIDsInAlbum(album).size());
+    auto identifiers = allBackupImageIDsInAlbum(album);
+    if (!identifiers) return identifiers.error();
+    count += static_cast<std::int64_t>(identifiers->size());
   }
   return count;
 }

@@ -100,73 +100,58 @@ std::optional<AssetCollection> LMManagedAssetContext::userLibraryAssetsGroup() {
   return found.back();
 }
 
-std::optional<AssetCollection> LMManagedAssetContext::addAssetsGroupWithName(const std::string& name,
-                                                                             std::optional<platform::Error>* error) {
+platform::Result<AssetCollection> LMManagedAssetContext::addAssetsGroupWithName(const std::string& name) {
   std::string created;
   auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     created = changes.creationRequestForAssetCollectionWithTitle(name);
   });
-  if (!status) {
-    if (error) *error = status.error();
-    return std::nullopt;
-  }
+  if (!status) return status.error();
   auto album = assetsGroupWithAlbumId(created);
-  if (!album && error) {
+  if (!album) {
     // The library said yes but has no such album: the caller needs one.
-    *error = LMUtils::localErrorWithErrorCode(
+    return LMUtils::localErrorWithErrorCode(
         kLMLocalErrorAssetsGroup,
         {{kLMErrorReasonKey, "Create album fail"}, {kLMErrorDescriptionKey, kLMErrorTitleAssetsGroup}});
   }
-  return album;
+  return std::move(*album);
 }
 
-std::optional<platform::Error> LMManagedAssetContext::addAssetImage(const photos::Asset& asset,
-                                                                    const AssetCollection& group) {
-  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+platform::Status LMManagedAssetContext::addAssetImage(const photos::Asset& asset, const AssetCollection& group) {
+  return library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     changes.addAssets(group.localIdentifier, {asset.localIdentifier});
   });
-  if (!status) return status.error();
-  return std::nullopt;
 }
 
-std::optional<photos::Asset> LMManagedAssetContext::addAssetSource(const std::string& path, bool isVideo,
-                                                                   const AssetCollection& group,
-                                                                   std::optional<platform::Error>* error) {
+platform::Result<photos::Asset> LMManagedAssetContext::addAssetSource(const std::string& path, bool isVideo,
+                                                                      const AssetCollection& group) {
+  auto missing = [](const char* reason) {
+    return LMUtils::localErrorWithErrorCode(kLMLocalErrorGeneral,
+                                            {{kLMErrorReasonKey, reason}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
+  };
   std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
-    if (error) {
-      *error = LMUtils::localErrorWithErrorCode(
-          kLMLocalErrorGeneral,
-          {{kLMErrorReasonKey, "Missing temporary file."}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
-    }
-    return std::nullopt;
-  }
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return missing("Missing temporary file.");
   std::string created;
   auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     created = isVideo ? changes.creationRequestForAssetFromVideoAtFileURL(path)
                       : changes.creationRequestForAssetFromImageAtFileURL(path);
     if (!isCameraRoll(group)) changes.addAssets(group.localIdentifier, {created});
   });
-  if (!status) {
-    if (error) *error = status.error();
-    return std::nullopt;
-  }
-  return assetImageWithAssetID(created);
+  if (!status) return status.error();
+  auto asset = assetImageWithAssetID(created);
+  if (!asset) return missing("The saved asset cannot be found.");
+  return std::move(*asset);
 }
 
-std::optional<platform::Error> LMManagedAssetContext::deleteAsset(const photos::Asset& asset,
-                                                                  const AssetCollection& group) {
+platform::Status LMManagedAssetContext::deleteAsset(const photos::Asset& asset, const AssetCollection& group) {
   if (!group.canPerformEditOperation(photos::EditOperation::RemoveContent)) {
     return LMUtils::localErrorWithErrorCode(kLMLocalErrorUnsupportedOperation,
                                             {{kLMErrorReasonKey, "Can't remove asset from album."},
                                              {kLMErrorDescriptionKey, kLMErrorTitleUnsupportedOperation}});
   }
   auto again = assetImageWithAssetID(asset.localIdentifier);
-  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+  return library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     changes.removeAssets(group.localIdentifier, {again ? again->localIdentifier : asset.localIdentifier});
   });
-  if (!status) return status.error();
-  return std::nullopt;
 }
 
 }  // namespace lumora

@@ -62,7 +62,7 @@ class LMManagedAssetContext {
   // Creates both tables; false without a queue or when a statement fails.
   bool createDatabase();
   // -10003 ("Database Error") while the store has no usable tables.
-  std::optional<platform::Error> databaseError();
+  platform::Status databaseError();
 
   static LMAlbumRelation createAlbumRelationWithResult(const LMManagedRecordContextDatabase::Statement& result);
   static LMImageRelation createImageRelationWithResult(const LMManagedRecordContextDatabase::Statement& result);
@@ -70,10 +70,12 @@ class LMManagedAssetContext {
   // ---- SyncAlbum ----
   // A failed read is the database error, never an empty table.
   platform::Result<std::vector<LMAlbumRelation>> searchAllAlbumRelations();
-  // The first row with that local album id; nullopt for no or an empty id.
-  std::optional<LMAlbumRelation> searchAlbumRelationByAssetID(const std::optional<std::string>& assetID);
-  // A list of at most the first row; nullopt for no id.
-  std::optional<std::vector<LMAlbumRelation>> searchAlbumRelationsByServerID(std::optional<std::int64_t> serverID);
+  // Look-ups: a failed read is the database error, never "no row"; no id
+  // (or an empty one) finds nothing.
+  // The first row with that local album id.
+  platform::Result<std::optional<LMAlbumRelation>> searchAlbumRelationByAssetID(const std::optional<std::string>& assetID);
+  // A list of at most the first row.
+  platform::Result<std::vector<LMAlbumRelation>> searchAlbumRelationsByServerID(std::optional<std::int64_t> serverID);
   // Need assetID, serverID and serverSync (update also primaryID); a missing
   // imagesSync becomes 0 and a missing imagesExtra "", in `relation` itself.
   // A new row's id is not read back.
@@ -84,19 +86,18 @@ class LMManagedAssetContext {
 
   // ---- SyncImage ----
   platform::Result<std::vector<LMImageRelation>> searchAllImageRelations();
-  // Every row of a local album; nullopt for no or an empty id.
-  std::optional<std::vector<LMImageRelation>> searchAllImageRelationsByAlbumID(
+  // Every row of a local album.
+  platform::Result<std::vector<LMImageRelation>> searchAllImageRelationsByAlbumID(
       const std::optional<std::string>& albumID);
-  // A list of at most the first row; nullopt for no or an empty id.
-  std::optional<std::vector<LMImageRelation>> searchImageRelationByAssetID(
-      const std::optional<std::string>& assetID);
-  std::optional<LMImageRelation> searchImageRelationByAssetID(const std::optional<std::string>& assetID,
-                                                              const std::optional<std::string>& assetsGroupID);
+  // A list of at most the first row.
+  platform::Result<std::vector<LMImageRelation>> searchImageRelationByAssetID(const std::optional<std::string>& assetID);
+  platform::Result<std::optional<LMImageRelation>> searchImageRelationByAssetID(
+      const std::optional<std::string>& assetID, const std::optional<std::string>& assetsGroupID);
   // A missing asset or album id matches nothing.
-  std::optional<LMImageRelation> searchImageRelationByServerID(std::optional<std::int64_t> serverID,
-                                                               const std::optional<std::string>& assetID,
-                                                               const std::optional<std::string>& assetGroupID);
-  std::optional<std::vector<LMImageRelation>> searchImageRelationsByServerID(std::optional<std::int64_t> serverID);
+  platform::Result<std::optional<LMImageRelation>> searchImageRelationByServerID(
+      std::optional<std::int64_t> serverID, const std::optional<std::string>& assetID,
+      const std::optional<std::string>& assetGroupID);
+  platform::Result<std::vector<LMImageRelation>> searchImageRelationsByServerID(std::optional<std::int64_t> serverID);
   // Need every field but primaryID (update: all seven).
   bool addImageRelation(const LMImageRelation& relation);
   bool updateImageRelation(const LMImageRelation& relation);
@@ -117,10 +118,10 @@ class LMManagedAssetContext {
   // Drops the image relations the cloud no longer backs: on a resync every
   // relation of these albums whose image is not among the "custom" ones
   // listed; otherwise every relation of each image listed as "deleted" or
-  // "purged". nullopt (row failures are ignored).
-  std::optional<platform::Error> updateImageRelationsWithServerImages(const std::vector<LMImage>& serverImages,
-                                                                      const std::vector<LMAlbumRelation>& albumRelations,
-                                                                      bool resync);
+  // "purged". Fails only when the relations cannot be read (row failures
+  // are ignored).
+  platform::Status updateImageRelationsWithServerImages(const std::vector<LMImage>& serverImages,
+                                                        const std::vector<LMAlbumRelation>& albumRelations, bool resync);
   // The photos and videos of a local album that have no image relation yet,
   // in the album's order; -1 when the album is not in the library.
   platform::Result<std::vector<std::string>> searchAllUploadImagesFromAlbum(const LMAlbum& album);
@@ -129,10 +130,12 @@ class LMManagedAssetContext {
       const LMAlbum& album,
       const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,
                                const std::optional<platform::Error>& error)>& finish);
-  std::vector<std::string> allBackupImageIDsInAlbum(const platform::photos::AssetCollection& album);
-  // The assets of the sync albums still to back up (0 without access).
-  // Never fails; `error` (may be null) is left alone.
-  std::int64_t calculateBackupImageNum(std::optional<platform::Error>* error);
+  // The photos and videos of the album without an image relation; the
+  // store's error when the relations cannot be read.
+  platform::Result<std::vector<std::string>> allBackupImageIDsInAlbum(const platform::photos::AssetCollection& album);
+  // The assets of the sync albums still to back up (0 without access); the
+  // store's error when the relations cannot be read.
+  platform::Result<std::int64_t> calculateBackupImageNum();
   // Forgets every album and image relation (logout); false as soon as one
   // table cannot be emptied.
   bool clearBackupData();
@@ -160,20 +163,16 @@ class LMManagedAssetContext {
   // imported albums.
   std::vector<platform::photos::AssetCollection> allSyncAssetsGroups();
   std::optional<platform::photos::AssetCollection> userLibraryAssetsGroup();
-  // A new user album; nullopt with the error when it cannot be made.
-  std::optional<platform::photos::AssetCollection> addAssetsGroupWithName(const std::string& name,
-                                                                          std::optional<platform::Error>* error);
-  std::optional<platform::Error> addAssetImage(const platform::photos::Asset& asset,
-                                               const platform::photos::AssetCollection& group);
+  // A new user album, or why it cannot be made.
+  platform::Result<platform::photos::AssetCollection> addAssetsGroupWithName(const std::string& name);
+  platform::Status addAssetImage(const platform::photos::Asset& asset, const platform::photos::AssetCollection& group);
   // Saves a file as a new photo or video, and adds it to `group` unless
   // that is the camera roll. A path that is not an existing regular file is
-  // refused with -1.
-  std::optional<platform::photos::Asset> addAssetSource(const std::string& path, bool isVideo,
-                                                        const platform::photos::AssetCollection& group,
-                                                        std::optional<platform::Error>* error);
+  // refused with -1, and so is a saved asset the library cannot find.
+  platform::Result<platform::photos::Asset> addAssetSource(const std::string& path, bool isVideo,
+                                                           const platform::photos::AssetCollection& group);
   // Only from an album that allows removing content, else -10014.
-  std::optional<platform::Error> deleteAsset(const platform::photos::Asset& asset,
-                                             const platform::photos::AssetCollection& group);
+  platform::Status deleteAsset(const platform::photos::Asset& asset, const platform::photos::AssetCollection& group);
 
  private:
   void finishCreation(bool created);

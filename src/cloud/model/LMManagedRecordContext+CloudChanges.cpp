@@ -153,13 +153,12 @@ platform::Status copyGroup(const LMGroup& group, LMGroupRelation& row) {
 }
 
 platform::Status copyContact(const LMContact& contact, LMContactRelation& row) {
-  platform::Error error;
   const platform::Json envelope = contact.dictionaryForLumoraJSON();
-  auto text = LMUtils::stringFromJSONObject(envelope.at(kLMRecordContentKey), &error);
-  if (!text) return error;
+  auto text = LMUtils::stringFromJSONObject(envelope.at(kLMRecordContentKey));
+  if (!text) return text.error();
   row.setServerID(contact.serverID);
   row.setServerSync(contact.sync);
-  row.setJsonString(std::move(text));
+  row.setJsonString(std::move(*text));
   row.setServerStatus(contact.status);
   return platform::Status::success();
 }
@@ -251,11 +250,14 @@ platform::Status LMManagedRecordContext::filterLumoraChangedRecords() {
   platform::Status sorted;
   for (const LMContactRelation& row : *contactRows) {
     if (!row.serverID()) continue;
-    platform::Error error;
     std::optional<platform::Json> content;
     if (platform::hasText(row.jsonString())) {
-      content = LMUtils::jsonObjectFromString(*row.jsonString(), &error);
-      if (!content) sorted = error;
+      auto parsed = LMUtils::jsonObjectFromString(*row.jsonString());
+      if (parsed) {
+        content = std::move(*parsed);
+      } else {
+        sorted = parsed.error();
+      }
     }
     if (row.serverStatus() == kLMRelationStatusDeleted) {
       cloud_.deleteContacts.insert_or_assign(*row.serverID(), row);

@@ -118,9 +118,8 @@ std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::requestRecordBatch
     }
     batch.push_back(std::move(item));
   }
-  platform::Error writeError;
-  auto content = LMUtils::stringFromJSONObject(batch, &writeError);
-  if (!content) return std::make_shared<LMHTTPRequestOperation>(writeError, kLumoraPassportSid);
+  auto content = LMUtils::stringFromJSONObject(batch);
+  if (!content) return std::make_shared<LMHTTPRequestOperation>(content.error(), kLumoraPassportSid);
   return sendContactRequest("POST", listPath(*userId, "/batch"), platform::Json{{"batchContent", *content}},
                             kBatchMinimumSeconds);
 }
@@ -140,7 +139,7 @@ platform::Status LMContactSyncAdapter::pushInBatches(const std::vector<LMContact
     if (!items.ok()) return items.error();
     for (std::size_t i = 0; i < batch.size(); ++i) {
       const platform::Json& item = (*items)[i];
-      if (auto failed = batchItemError(item)) return *failed;
+      if (auto outcome = batchItemStatus(item); !outcome) return outcome;
       if (take) take(batch[i], item);
     }
   }

@@ -85,7 +85,7 @@ platform::Result<std::vector<LMAlbum>> LMImageSyncAdapter::backupAlbums() {
         kLMLocalErrorPhotosAccess,
         {{kLMErrorReasonKey, "Fail to access photos"}, {kLMErrorDescriptionKey, kLMErrorTitlePhotos}}));
   }
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   std::vector<LMAlbum> clouds;
   std::optional<platform::Error> failure;
@@ -99,7 +99,7 @@ platform::Result<std::vector<LMAlbum>> LMImageSyncAdapter::backupAlbums() {
       },
       [&](const platform::Error& error) { failure = error; });
   if (failure) return loggedBackupFailure(*failure);
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   if (!store->updateAlbumsWithLocalAlbums(locals, clouds)) {
     return loggedBackupFailure(LMUtils::localErrorWithErrorCode(
@@ -147,14 +147,14 @@ platform::Result<std::vector<LMAlbum>> LMImageSyncAdapter::backupAlbums() {
       group->second.push_back(album);
     }
   }
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   for (std::size_t index = 0; index < nameGroups.size(); ++index) {
     notifyDelegate(&Delegate::willAdapterCreateLumoraAlbums, std::uint64_t{index}, std::uint64_t{nameGroups.size()});
     const std::vector<LMAlbum>& group = nameGroups[index].second;
     auto reply = requestCreateAlbum(group.front())->result();
     if (!reply.ok()) return loggedBackupFailure(reply.error());
-    if (auto state = checkSyncState()) return *state;
+    if (auto state = checkSyncState(); !state) return state.error();
     auto data = assetjson::dictionaryAt(*reply, "data");
     auto content = data ? assetjson::dictionaryAt(*data, "content") : std::nullopt;
     std::optional<LMAlbum> created;

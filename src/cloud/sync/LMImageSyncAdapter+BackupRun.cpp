@@ -33,7 +33,7 @@ class ImageLoop {
       : adapter_(adapter), store_(adapter.context()), totalCount_(totalCount), startingCount_(totalCount) {}
 
   Next asset(const std::string& identifier, const LMImageSyncAdapter::UploadEntry& entry) {
-    if ((runError_ = adapter_.checkSyncState())) return Next::Stop;
+    if (!(runError_ = adapter_.checkSyncState())) return Next::Stop;
     auto asset = store_->assetImageWithAssetID(identifier);
     // Gone from the library since the upload set was made: nothing was
     // uploaded, so it is counted out like a skipped one.
@@ -45,12 +45,12 @@ class ImageLoop {
     }
     adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
 
-    std::optional<platform::Error> error;
+    platform::Status outcome;
     std::optional<LMImage> image = LMImage::initWithAsset(&*asset);
     if (!image) return skip(false);  // neither photo nor video any more
     if (image->error) {
       // The image goes with its failure to the delegate and the failed list.
-      error = image->error;
+      outcome = *image->error;
       // Whatever the export left behind is not uploaded.
       if (image->filePath) {
         std::error_code ec;
@@ -60,18 +60,22 @@ class ImageLoop {
       adapter_.notifyDelegate(&Delegate::willAdapterUploadImage, *image, index(), count());
       image->assetGroupID = entry.assetGroupID;
       image->serverGroupID = entry.serverGroupID;
-      error = adapter_.backupImage(*image);
+      outcome = adapter_.backupImage(*image);
     }
-    if (!error) {
+    if (outcome) {
       adapter_.notifyDelegate(&Delegate::didAdapterUploadImage, image, index(), count());
       ++handledCount_;
       return Next::Asset;
     }
-    if (LMImageSyncAdapter::shouldStopBackupImageWithError(error, &runError_)) return Next::Stop;
+    const platform::Error& error = outcome.error();
+    if (LMImageSyncAdapter::shouldStopBackupImageWithError(error)) {
+      runError_ = error;
+      return Next::Stop;
+    }
     if (image) failedImages_.push_back(*image);
-    adapter_.notifyDelegate(&Delegate::didAdapterFailUploadImage, image, *error, index(), count());
+    adapter_.notifyDelegate(&Delegate::didAdapterFailUploadImage, image, error, index(), count());
     ++handledCount_;
-    return endsAlbum(*error) ? Next::Album : Next::Asset;
+    return endsAlbum(error) ? Next::Album : Next::Asset;
   }
 
   void run(const LMImageSyncAdapter::UploadSet& uploadSet) {
@@ -87,7 +91,7 @@ class ImageLoop {
   }
 
   bool skipped() const { return skipped_; }
-  const std::optional<platform::Error>& runError() const { return runError_; }
+  const platform::Status& runError() const { return runError_; }
   const std::vector<LMImage>& failedImages() const { return failedImages_; }
   std::uint64_t count() const { return static_cast<std::uint64_t>(std::max<std::int64_t>(0, totalCount_)); }
 
@@ -113,7 +117,7 @@ class ImageLoop {
   const std::int64_t startingCount_;
   std::int64_t handledCount_ = 0;
   bool skipped_ = false;
-  std::optional<platform::Error> runError_;
+  platform::Status runError_;
   std::vector<LMImage> failedImages_;
 };
 
@@ -129,18 +133,18 @@ void LMImageSyncAdapter::backupAllImages() {
 
   auto albums = backupAlbums();
   if (!albums.ok()) return failed(albums.error());
-  if (auto state = checkSyncState()) return failed(*state);
+  if (auto state = checkSyncState(); !state) return failed(state.error());
 
   auto loaded = loadUploadImagesWithAlbums(*albums);
   if (!loaded.ok()) return failed(loaded.error());
   const std::int64_t totalCount = loaded->totalCount;
   notifyDelegate(&Delegate::willAdapterUploadImagesCount, static_cast<std::uint64_t>(totalCount));
-  if (auto state = checkSyncState()) return failed(*state);
+  if (auto state = checkSyncState(); !state) return failed(state.error());
 
   ImageLoop loop(*this, totalCount);
   loop.run(loaded->uploadSet);
   if (loop.skipped()) notifyDelegate(&Delegate::didSyncIgnoreGalleryWithAdapter, *this);
-  if (loop.runError()) return failed(*loop.runError());
+  if (!loop.runError()) return failed(loop.runError().error());
   setSyncing(false);
   notifyDelegate(&Delegate::didAdapterFinishBackupImages, loop.failedImages(), loop.count());
 }

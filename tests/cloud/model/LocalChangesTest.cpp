@@ -38,7 +38,7 @@ class LocalChanges : public recordstoretest::AddressBookFixture {
     row.setLocalRecordSync(
         std::chrono::duration<double>(contact->modificationTime->time_since_epoch()).count());
     row.setLocalJsonString(
-        lumora::LMUtils::stringFromJSONObject(contact->dictionaryForLumoraJSON()["content"]));
+        lumora::LMUtils::stringFromJSONObject(contact->dictionaryForLumoraJSON()["content"]).value());
     if (auto image = p.imageData()) row.setDigest(lumora::sha1String(*image));
     return row;
   }
