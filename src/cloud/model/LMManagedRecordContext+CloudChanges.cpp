@@ -292,24 +292,26 @@ platform::Status LMManagedRecordContext::filterLumoraChangedRecords() {
 
 // ---- Group ids ----
 
-std::set<std::int32_t> LMManagedRecordContext::localRecordIDsFromLumora(
+platform::Result<std::set<std::int32_t>> LMManagedRecordContext::localRecordIDsFromLumora(
     const std::set<std::int64_t>& serverIDs) {
   std::set<std::int32_t> recordIDs;
   for (std::int64_t serverID : serverIDs) {
     auto row = searchGroupRelationByServerID(serverID);
-    if (row && row->recordID() && *row->recordID() != ab::kInvalidRecordId) {
-      recordIDs.insert(*row->recordID());
+    if (!row) return row.error();
+    if (*row && (*row)->recordID() && *(*row)->recordID() != ab::kInvalidRecordId) {
+      recordIDs.insert(*(*row)->recordID());
     }
   }
   return recordIDs;
 }
 
-std::set<std::int64_t> LMManagedRecordContext::lumoraRecordIDsFromLocal(
+platform::Result<std::set<std::int64_t>> LMManagedRecordContext::lumoraRecordIDsFromLocal(
     const std::set<std::int32_t>& recordIDs) {
   std::set<std::int64_t> serverIDs;
   for (std::int32_t recordID : recordIDs) {
     auto row = searchGroupRelationByRecordID(recordID);
-    if (row && row->serverID()) serverIDs.insert(*row->serverID());
+    if (!row) return row.error();
+    if (*row && (*row)->serverID()) serverIDs.insert(*(*row)->serverID());
   }
   return serverIDs;
 }

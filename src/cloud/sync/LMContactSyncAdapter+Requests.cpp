@@ -140,7 +140,8 @@ platform::Status LMContactSyncAdapter::pushInBatches(const std::vector<LMContact
     for (std::size_t i = 0; i < batch.size(); ++i) {
       const platform::Json& item = (*items)[i];
       if (auto outcome = batchItemStatus(item); !outcome) return outcome;
-      if (take) take(batch[i], item);
+      if (!take) continue;
+      if (auto taken = take(batch[i], item); !taken) return taken;
     }
   }
   return platform::Status::success();
