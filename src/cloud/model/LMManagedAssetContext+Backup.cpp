@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cloud/model/LMManagedAssetContext.h"
+#include "platform/device/Device.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -128,6 +129,11 @@ platform::Result<std::vector<std::string>> LMManagedAssetContext::allBackupImage
 
 platform::Result<std::vector<std::string>> LMManagedAssetContext::searchAllUploadImagesFromAlbum(
     const LMAlbum& album) {
+  if (!platform::Device::systemVersionIsAtLeast(8.0)) {
+    auto identifiers = searchAllUploadImagesBelow8(album);
+    if (!identifiers) LM_LOG_ERROR("{}", identifiers.error().description());
+    return identifiers;
+  }
   auto collection = assetsGroupWithAlbumId(album.assetID);
   if (!collection) {
     auto error = LMUtils::localErrorWithErrorCode(
@@ -152,6 +158,7 @@ void LMManagedAssetContext::searchAllUploadImagesFromAlbum(
 }
 
 platform::Result<std::int64_t> LMManagedAssetContext::calculateBackupImageNum() {
+  if (!platform::Device::systemVersionIsAtLeast(8.0)) return calculateBackupImageNumBelow8();
   if (!isPhotoLibraryAuthorized()) return std::int64_t{0};
   std::int64_t count = 0;
   for (const photos::AssetCollection& album : allSyncAssetsGroups()) {

@@ -7,7 +7,9 @@
 #include "cloud/model/LMManagedAssetContext.h"
 #include "utils/LMErrors.h"
 #include "utils/LMUtils.h"
+#include "platform/device/Device.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 
 namespace lumora {
 namespace {
@@ -49,6 +51,11 @@ void LMManagedAssetContext::requestPhotoLibraryAuthorized(std::function<void(boo
       if (completion) completion(true, false);
       return;
     case photos::AuthorizationStatus::NotDetermined:
+      // The older interface asks the user itself on first use.
+      if (!platform::Device::systemVersionIsAtLeast(8.0)) {
+        if (completion) completion(true, true);
+        return;
+      }
       PhotoLibrary::requestAuthorization([completion = std::move(completion)](photos::AuthorizationStatus status) {
         if (!completion) return;
         const bool granted = status == photos::AuthorizationStatus::Authorized;
@@ -65,13 +72,42 @@ void LMManagedAssetContext::requestPhotoLibraryAuthorized(std::function<void(boo
 void LMManagedAssetContext::addPhotoChangeNotificationObserver(
     const std::shared_ptr<photos::ChangeObserver>& observer, const std::function<void()>& finish) {
   if (!isPhotoLibraryAuthorized() || !observer || !observer->photoLibraryDidChange) return;
-  library()->registerChangeObserver(observer);
+  if (platform::Device::systemVersionIsAtLeast(8.0)) {
+    library()->registerChangeObserver(observer);
+  } else {
+    // The older interface reports changes through the notification centre,
+    // for as long as a library exists.
+    auto assets = std::make_shared<photos::AssetsLibrary>();
+    assets->enumerateGroupsWithTypes(photos::kGroupSavedPhotos, nullptr, nullptr);
+    std::weak_ptr<photos::ChangeObserver> weak = observer;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        photos::AssetsLibrary::kChangedNotification, [weak](const std::string&, const platform::Json&) {
+          if (auto target = weak.lock(); target && target->photoLibraryDidChange) target->photoLibraryDidChange({});
+        });
+    std::lock_guard<std::mutex> guard(mutex_);
+    assetsLibrary_ = std::move(assets);
+    changeTokens_.emplace_back(weak, token);
+  }
   if (finish) finish();
 }
 
 void LMManagedAssetContext::removePhotoChangeNotificationObserver(
     const std::shared_ptr<photos::ChangeObserver>& observer) {
-  library()->unregisterChangeObserver(observer);
+  if (platform::Device::systemVersionIsAtLeast(8.0)) {
+    library()->unregisterChangeObserver(observer);
+    return;
+  }
+  std::vector<std::uint64_t> tokens;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::erase_if(changeTokens_, [&](const auto& entry) {
+      auto held = entry.first.lock();
+      if (held && held != observer) return false;
+      tokens.push_back(entry.second);
+      return true;
+    });
+  }
+  for (auto token : tokens) platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 std::optional<photos::Asset> LMManagedAssetContext::assetImageWithAssetID(const std::optional<std::string>& assetID) {

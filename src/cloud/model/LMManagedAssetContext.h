@@ -4,7 +4,8 @@
 // asset -> cloud image); a file recorded under "LMGalleryDBLastVersion" with
 // a version below 2.0 is dropped and made again. The library half reaches
 // the photo library stand-in (platform/photos) on its interface of system
-// version 8 and later.
+// version 8 and later, and below it on the older one (AssetsLibrary), whose
+// forms wait for the library's answer without a time limit.
 //
 // Ownership: the image sync adapter owns one store; the store owns its
 // database connection and queue.
@@ -34,6 +35,7 @@
 #include "cloud/model/LMManagedRecordContextDatabase.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
+#include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/PhotoLibrary.h"
 
 namespace lumora {
@@ -174,7 +176,42 @@ class LMManagedAssetContext {
   // Only from an album that allows removing content, else -10014.
   platform::Status deleteAsset(const platform::photos::Asset& asset, const platform::photos::AssetCollection& group);
 
+  // ---- Below system version 8.0 (LMManagedAssetContext+AssetsLibrary.cpp) ----
+  // Each waits for `library`'s answer; the library's failure is the error.
+  // An id or URL that names nothing finds none, without an error.
+
+  platform::Result<std::optional<platform::photos::LibraryAsset>> assetImageWithAssetID(
+      const std::optional<std::string>& assetURL, platform::photos::AssetsLibrary& library);
+  platform::Result<std::optional<platform::photos::AssetsGroup>> assetsGroupWithAlbumURL(
+      const std::optional<std::string>& albumURL, platform::photos::AssetsLibrary& library);
+  // The album and saved-photos groups, in the library's order.
+  platform::Result<std::vector<platform::photos::AssetsGroup>> allSyncAssetsGroups(
+      platform::photos::AssetsLibrary& library);
+  platform::Result<std::vector<platform::photos::AssetsGroup>> assetsGroups(std::uint32_t types,
+                                                                            platform::photos::AssetsLibrary& library);
+  // None, without an error, for an empty name or a name the library
+  // refuses.
+  platform::Result<std::optional<platform::photos::AssetsGroup>> addAssetsGroupWithName(
+      const std::string& name, platform::photos::AssetsLibrary& library);
+  // -10015 unless the group is there, editable and takes the asset.
+  platform::Status addALAsset(const std::optional<platform::photos::LibraryAsset>& asset,
+                              const std::optional<platform::photos::AssetsGroup>& group,
+                              platform::photos::AssetsLibrary& library);
+  // Saves the file into the saved photos, then adds it to `group` unless
+  // that is the saved-photos group (-10015 when the group does not take it:
+  // the new asset stays in the camera roll).
+  platform::Result<platform::photos::LibraryAsset> addAssetSource(const std::string& path, bool isVideo,
+                                                                  const platform::photos::AssetsGroup& group,
+                                                                  platform::photos::AssetsLibrary& library);
+  // The URLs of the group's photos and videos to upload: those without an
+  // image relation, and those whose relation's size is not the file's any
+  // more (that relation is deleted, so the asset is backed up again).
+  platform::Result<std::vector<std::string>> allBackupImageIDsInAlbum(const platform::photos::AssetsGroup& group,
+                                                                      platform::photos::AssetsLibrary& library);
+
  private:
+  platform::Result<std::int64_t> calculateBackupImageNumBelow8();
+  platform::Result<std::vector<std::string>> searchAllUploadImagesBelow8(const LMAlbum& album);
   void finishCreation(bool created);
   // The database queue, or nullptr while the store is unusable.
   LMManagedRecordContextDatabase* usableDatabase();
@@ -184,6 +221,10 @@ class LMManagedAssetContext {
   std::unique_ptr<LMManagedRecordContextDatabase> database_;
   bool usable_ = true;
   std::optional<std::vector<LMAlbum>> localAddAlbums_;  // under mutex_
+  // Below 8.0: the library whose changes the observers hear, made anew at
+  // each registration, and the observers' notification tokens.
+  std::shared_ptr<platform::photos::AssetsLibrary> assetsLibrary_;                         // under mutex_
+  std::vector<std::pair<std::weak_ptr<platform::photos::ChangeObserver>, std::uint64_t>> changeTokens_;  // under mutex_
 };
 
 }  // namespace lumora

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <utility>
 
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
 #include "utils/LMErrors.h"
 
@@ -34,20 +36,31 @@ class ImageLoop {
 
   Next asset(const std::string& identifier, const LMImageSyncAdapter::UploadEntry& entry) {
     if (!(runError_ = adapter_.checkSyncState())) return Next::Stop;
-    auto asset = store_->assetImageWithAssetID(identifier);
     // Gone from the library since the upload set was made: nothing was
     // uploaded, so it is counted out like a skipped one.
-    if (!asset) return skip(false);
-    if (adapter_.backgroundTaskIsRunning()) {
-      const double distance = std::fabs(
-          std::chrono::duration<double>(platform::Clock::currentTime() - asset->modificationDate).count());
-      if (distance <= kRecentChangeSeconds) return skip(true);
+    std::optional<LMImage> image;
+    if (platform::Device::systemVersionIsAtLeast(8.0)) {
+      auto asset = store_->assetImageWithAssetID(identifier);
+      if (!asset) return skip(false);
+      if (changedJustNow(asset->modificationDate)) return skip(true);
+      adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
+      image = LMImage::initWithAsset(&*asset);
+    } else {
+      if (!library_) library_ = std::make_unique<platform::photos::AssetsLibrary>();
+      auto asset = store_->assetImageWithAssetID(identifier, *library_);
+      if (!asset) {
+        // The library refuses to answer at all: so it would for every asset.
+        runError_ = asset.error();
+        return Next::Stop;
+      }
+      if (!*asset) return skip(false);
+      if (changedJustNow((*asset)->date)) return skip(true);
+      adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
+      image = LMImage::initWithAsset(&**asset);
     }
-    adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
+    if (!image) return skip(false);  // neither photo nor video any more
 
     platform::Status outcome;
-    std::optional<LMImage> image = LMImage::initWithAsset(&*asset);
-    if (!image) return skip(false);  // neither photo nor video any more
     if (image->error) {
       // The image goes with its failure to the delegate and the failed list.
       outcome = *image->error;
@@ -103,6 +116,14 @@ class ImageLoop {
     return static_cast<std::uint64_t>(std::max<std::int64_t>(0, totalCount_ - startingCount_ + handledCount_));
   }
 
+  // In a background run, an asset changed this recently is left out.
+  bool changedJustNow(platform::Clock::TimePoint changed) const {
+    if (!adapter_.backgroundTaskIsRunning()) return false;
+    const double distance =
+        std::fabs(std::chrono::duration<double>(platform::Clock::currentTime() - changed).count());
+    return distance <= kRecentChangeSeconds;
+  }
+
   Next skip(bool recentlyChanged) {
     --totalCount_;
     if (recentlyChanged) skipped_ = true;
@@ -119,6 +140,7 @@ class ImageLoop {
   bool skipped_ = false;
   platform::Status runError_;
   std::vector<LMImage> failedImages_;
+  std::unique_ptr<platform::photos::AssetsLibrary> library_;  // below system version 8.0
 };
 
 }  // namespace

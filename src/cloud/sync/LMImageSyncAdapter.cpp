@@ -30,8 +30,6 @@ const std::set<std::string>& reservedAlbumNames() {
   return names;
 }
 
-constexpr const char* kAssetsLibraryErrorDomain = "ALAssetsLibraryErrorDomain";
-
 }  // namespace
 
 std::shared_ptr<LMImageSyncAdapter> LMImageSyncAdapter::sharedAdapter() {
@@ -76,7 +74,7 @@ bool LMImageSyncAdapter::shouldStopBackupImageWithError(const platform::Error& e
     // Authentication cancelled, offline, DNS failure, connection lost,
     // cannot connect, cannot find host.
     stop = among({-1012, -1009, -1006, -1005, -1004, -1003});
-  } else if (domain == kAssetsLibraryErrorDomain) {
+  } else if (domain == platform::photos::kAssetsLibraryErrorDomain) {
     stop = among({-3312, -3311, -3310});
   } else if (domain == kLMServerErrorDomain) {
     stop = among({50006, 50009, 50021});
