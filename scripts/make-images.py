@@ -102,12 +102,63 @@ def download_success(path):
     c.write(path)
 
 
+def triangle(points):
+    (ax, ay), (bx, by), (cx, cy) = points
+    def side(px, py, x0, y0, x1, y1):
+        return (x1 - x0) * (py - y0) - (y1 - y0) * (px - x0)
+    def inside(x, y):
+        d = (side(x, y, ax, ay, bx, by), side(x, y, bx, by, cx, cy), side(x, y, cx, cy, ax, ay))
+        return all(v >= 0 for v in d) or all(v <= 0 for v in d)
+    return inside
+
+
+def warning_icon(path):
+    c = Canvas(23, 23)
+    c.paint(triangle([(11.5, 1.5), (22, 21), (1, 21)]), hex_color("e8532f"))
+    c.paint(stroke([(11.5, 8), (11.5, 14.5)], 2.4), hex_color("ffffff"))
+    c.paint(disc(11.5, 17.8, 1.3), hex_color("ffffff"))
+    c.write(path)
+
+
+def close_icon(path):
+    c = Canvas(33, 33)
+    c.paint(stroke([(11.5, 11.5), (21.5, 21.5)], 1.8), hex_color("333333"))
+    c.paint(stroke([(21.5, 11.5), (11.5, 21.5)], 1.8), hex_color("333333"))
+    c.write(path)
+
+
+def sync_button(path, color, alpha=1.0):
+    c = Canvas(165, 50)
+    c.paint(rounded_rect(0, 0, 165, 50, 25), hex_color(color, alpha))
+    c.write(path)
+
+
+def logo(path, size):
+    # A white cloud over two turning arrows' ring.
+    c = Canvas(size, size)
+    k = size / 120.0
+    ring = lambda x, y: 46 * k <= math.hypot(x - 60 * k, y - 60 * k) <= 56 * k
+    c.paint(ring, hex_color("ffffff", 0.35))
+    for cx, cy, r in ((44, 66, 16), (62, 54, 22), (80, 66, 15)):
+        c.paint(disc(cx * k, cy * k, r * k), hex_color("ffffff"))
+    c.paint(rounded_rect(30 * k, 62 * k, 62 * k, 19 * k, 9.5 * k), hex_color("ffffff"))
+    c.write(path)
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "resources", "images")
     os.makedirs(out, exist_ok=True)
     progress_track(os.path.join(out, "云相册进度条灰色.png"), "d5d5d5")
     progress_track(os.path.join(out, "云相册进度条蓝色.png"), "1c8ce5")
     download_success(os.path.join(out, "云相册下载成功.png"))
+    warning_icon(os.path.join(out, "警示icon.png"))
+    close_icon(os.path.join(out, "关闭icon.png"))
+    sync_button(os.path.join(out, "同步按钮.png"), "ffffff")
+    sync_button(os.path.join(out, "同步按钮按下.png"), "d6e8fc")
+    sync_button(os.path.join(out, "同步按钮无效.png"), "ffffff", 0.5)
+    logo(os.path.join(out, "Lumora图标.png"), 120)
+    logo(os.path.join(out, "Lumora图标6.png"), 140)
+    logo(os.path.join(out, "Lumora图标6P.png"), 160)
 
 
 if __name__ == "__main__":

@@ -19,6 +19,9 @@
 #include "screens/common/LMCustomNavigationBar.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMSyncAnimationView.h"
+#include "screens/settings/LMSettingViewController.h"
+#include "screens/shell/LMAppSettingConfig.h"
+#include "screens/shell/LMSynBaseViewController.h"
 #include "support/TestHome.h"
 
 namespace ui = platform::ui;
@@ -131,6 +134,28 @@ TEST_F(RenderTest, NavigationBarIsTranslucentWhiteWithAGreyBottomLine) {
   expectNear(at(image, 160, 40), 255, 208, 208, "bar");
   expectNear(at(image, 160, 63.5), 0xa3, 0xa3, 0xa3, "line");
   expectNear(at(image, 160, 64.5), 255, 0, 0, "below the bar");
+}
+
+TEST_F(RenderTest, LocationBarIsYellowAndSwitchesUseTheBlueTint) {
+  auto page = std::make_shared<LMSynBaseViewController>();
+  window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window_->setRootViewController(page);
+  window_->makeKeyAndVisible();
+  page->view()->setBackgroundColor(ui::Color::white());
+  page->addNotifyView();
+  QImage bar = render("location-bar");
+  expectNear(at(bar, 200, 30), 255, 255, 0, "bar");
+  expectNear(at(bar, 200, 44.5), 255, 255, 0, "last row of the bar");
+  expectNear(at(bar, 200, 45.5), 255, 255, 255, "below the bar");
+
+  LMAppSettingConfig::sharedConfig().setAutoBackupContacts(true);
+  auto settings = std::make_shared<LMSettingViewController>();
+  window_->setRootViewController(settings);
+  auto cell = settings->tableView()->cellForRowAtIndexPath({1, 0});
+  ASSERT_TRUE(cell);
+  auto toggle = cell->accessoryView()->frame();
+  QImage screen = render("settings");
+  expectNear(at(screen, toggle.x + 6, cell->frame().y + cell->frame().height / 2), 0x2c, 0x8e, 0xfc, "switch on");
 }
 
 }  // namespace

@@ -101,6 +101,9 @@ class Application {
  public:
   using URLHandler = std::function<void(const std::string& url)>;
 
+  // The address of the app's own page in the system settings.
+  static constexpr const char* kOpenSettingsURLString = "app-settings:";
+
   static Application& shared();
 
   Application(const Application&) = delete;

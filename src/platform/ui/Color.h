@@ -18,6 +18,7 @@ struct Color {
   static Color clear() { return {}; }
   static Color black() { return {0, 0, 0, 1}; }
   static Color white() { return {1, 1, 1, 1}; }
+  static Color yellow() { return {1, 1, 0, 1}; }
   static Color gray(double white, double alpha = 1) { return {white, white, white, alpha}; }
   Color withAlpha(double a) const { return {red, green, blue, a}; }
   bool isClear() const { return alpha <= 0; }

@@ -174,7 +174,7 @@ void Switch::touchesEnded(const Touch& touch) {
 
 void Switch::draw(DisplayList& list) const {
   Rect b = bounds();
-  list.fillRect(b, on_ ? colorWithHexString("4cd964") : colorWithHexString("e5e5e5"), b.height / 2);
+  list.fillRect(b, on_ ? onTint_ : colorWithHexString("e5e5e5"), b.height / 2);
   double knob = b.height - 2;
   list.fillCircle({on_ ? b.maxX() - 1 - knob / 2 : b.x + 1 + knob / 2, b.midY()}, knob / 2, Color::white());
 }

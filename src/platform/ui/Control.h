@@ -123,11 +123,15 @@ class Switch : public Control {
   explicit Switch(Rect frame = {}) : Control(Rect{frame.x, frame.y, 51, 31}) {}
   bool isOn() const { return on_; }
   void setOn(bool on) { on_ = on; }
+  // The track's colour while on (a green by default).
+  const Color& onTintColor() const { return onTint_; }
+  void setOnTintColor(const Color& color) { onTint_ = color; }
   void touchesEnded(const Touch& touch) override;
   void draw(DisplayList& list) const override;
 
  private:
   bool on_ = false;
+  Color onTint_ = colorWithHexString("4cd964");
 };
 
 // A single-line text field: the keys typed while it is the screen's first

@@ -10,7 +10,10 @@ std::optional<Image> Image::imageNamed(const std::string& name) {
   static std::map<std::string, std::optional<Image>> cache;
   auto found = cache.find(name);
   if (found != cache.end()) return found->second;
-  auto image = imageWithContentsOfFile(resourceDirectory() / "images" / name);
+  auto path = resourceDirectory() / "images" / name;
+  // A name without an extension means a PNG, as on the phone.
+  if (!path.has_extension()) path += ".png";
+  auto image = imageWithContentsOfFile(path);
   cache.emplace(name, image);
   return image;
 }

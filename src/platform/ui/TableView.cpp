@@ -14,7 +14,21 @@ void TableViewCell::layoutSubviews() {
   if (!textLabel_->superview()) contentView_->addSubview(textLabel_);
   Rect b = bounds();
   contentView_->setFrame({0, 0, b.width, b.height});
-  textLabel_->setFrame({15, 0, b.width - 30, b.height});
+  double right = 15;
+  if (accessoryView_) {
+    Rect a = accessoryView_->frame();
+    accessoryView_->setFrame({b.width - 15 - a.width, (b.height - a.height) / 2, a.width, a.height});
+    right += a.width + 10;
+  }
+  textLabel_->setFrame({15, 0, b.width - 15 - right, b.height});
+}
+
+void TableViewCell::setAccessoryView(std::shared_ptr<View> view) {
+  if (accessoryView_ == view) return;
+  if (accessoryView_) accessoryView_->removeFromSuperview();
+  accessoryView_ = std::move(view);
+  if (accessoryView_) addSubview(accessoryView_);
+  setNeedsLayout();
 }
 
 void TableViewCell::draw(DisplayList& list) const {
@@ -50,9 +64,12 @@ void TableView::reloadData() {
   }
   visible_.clear();
   for (auto& [section, header] : headers_) header->removeFromSuperview();
+  for (auto& [section, footer] : footers_) footer->removeFromSuperview();
   headers_.clear();
+  footers_.clear();
   rows_.clear();
   headerRects_.clear();
+  footerRects_.clear();
   selected_.reset();
   auto source = dataSource_.lock();
   auto delegate = delegate_.lock();
@@ -71,6 +88,9 @@ void TableView::reloadData() {
       y += h;
     }
     rows_.push_back(std::move(rects));
+    double footerHeight = delegate ? delegate->heightForFooterInSection(*this, s).value_or(0) : 0;
+    footerRects_.push_back({0, y, width, footerHeight});
+    y += footerHeight;
   }
   setContentSize({width, y});
   setContentOffset(clampedOffset(contentOffset()));
@@ -99,6 +119,18 @@ std::optional<IndexPath> TableView::indexPathForRowAtPoint(Point point) const {
 std::shared_ptr<TableViewCell> TableView::cellForRowAtIndexPath(IndexPath p) const {
   auto found = visible_.find(p);
   return found == visible_.end() ? nullptr : found->second;
+}
+
+std::optional<IndexPath> TableView::indexPathForCell(const TableViewCell& cell) const {
+  for (auto& [path, shown] : visible_) {
+    if (shown.get() == &cell) return path;
+  }
+  return std::nullopt;
+}
+
+std::shared_ptr<View> TableView::footerViewForSection(int section) const {
+  auto found = footers_.find(section);
+  return found == footers_.end() ? nullptr : found->second;
 }
 
 std::vector<IndexPath> TableView::indexPathsForVisibleRows() const {
@@ -147,6 +179,14 @@ void TableView::layoutSubviews() {
         header->setFrame(headerRect);
         addSubview(header);
         headers_[s] = header;
+      }
+    }
+    const Rect& footerRect = footerRects_[static_cast<std::size_t>(s)];
+    if (footerRect.height > 0 && !footers_.count(s) && delegate) {
+      if (auto footer = delegate->viewForFooterInSection(*this, s)) {
+        footer->setFrame(footerRect);
+        addSubview(footer);
+        footers_[s] = footer;
       }
     }
     for (int r = 0; r < numberOfRowsInSection(s); ++r) {

@@ -1,7 +1,9 @@
 // A table view: rows in sections, one cell per visible row, cells reused by
 // identifier as rows scroll out and in (dequeueReusableCell), selection by
 // tap. Data source and delegate are held weakly; the delegate's methods
-// are optional (an unanswered height is the table's rowHeight).
+// are optional (an unanswered height is the table's rowHeight, an
+// unanswered header or footer height 0). A cell may carry an accessory view
+// at its right edge (a switch, say).
 //
 // Ownership: a view, made with std::make_shared; it owns its cells and its
 // reuse pool. Threading: main thread. Nothing fails: a data source that
@@ -33,6 +35,8 @@ class TableViewCell : public View {
   const std::string& reuseIdentifier() const { return reuseIdentifier_; }
   const std::shared_ptr<View>& contentView() const { return contentView_; }
   const std::shared_ptr<Label>& textLabel() const { return textLabel_; }
+  const std::shared_ptr<View>& accessoryView() const { return accessoryView_; }
+  void setAccessoryView(std::shared_ptr<View> view);
   bool isSelected() const { return selected_; }
   virtual void setSelected(bool selected) { selected_ = selected; }
   // Called when the cell is taken from the reuse pool.
@@ -44,6 +48,7 @@ class TableViewCell : public View {
   std::string reuseIdentifier_;
   std::shared_ptr<View> contentView_ = std::make_shared<View>();
   std::shared_ptr<Label> textLabel_ = std::make_shared<Label>();
+  std::shared_ptr<View> accessoryView_;
   bool selected_ = false;
 };
 
@@ -62,6 +67,8 @@ class TableViewDelegate : public ScrollViewDelegate {
   virtual std::optional<double> heightForRowAtIndexPath(TableView&, IndexPath) { return std::nullopt; }
   virtual std::optional<double> heightForHeaderInSection(TableView&, int) { return std::nullopt; }
   virtual std::shared_ptr<View> viewForHeaderInSection(TableView&, int) { return nullptr; }
+  virtual std::optional<double> heightForFooterInSection(TableView&, int) { return std::nullopt; }
+  virtual std::shared_ptr<View> viewForFooterInSection(TableView&, int) { return nullptr; }
   virtual void didSelectRowAtIndexPath(TableView&, IndexPath) {}
 };
 
@@ -86,6 +93,10 @@ class TableView : public ScrollView {
   std::optional<IndexPath> indexPathForRowAtPoint(Point point) const;
   // The cell shown for a visible row (nullptr when the row is not visible).
   std::shared_ptr<TableViewCell> cellForRowAtIndexPath(IndexPath indexPath) const;
+  // The row a visible cell shows.
+  std::optional<IndexPath> indexPathForCell(const TableViewCell& cell) const;
+  // A section's footer view, once laid out (nullptr when it has none).
+  std::shared_ptr<View> footerViewForSection(int section) const;
   std::vector<IndexPath> indexPathsForVisibleRows() const;
   std::optional<IndexPath> indexPathForSelectedRow() const { return selected_; }
   void selectRowAtIndexPath(std::optional<IndexPath> indexPath);
@@ -103,7 +114,9 @@ class TableView : public ScrollView {
   double rowHeight_ = 44;
   std::vector<std::vector<Rect>> rows_;
   std::vector<Rect> headerRects_;
+  std::vector<Rect> footerRects_;
   std::map<int, std::shared_ptr<View>> headers_;
+  std::map<int, std::shared_ptr<View>> footers_;
   std::map<IndexPath, std::shared_ptr<TableViewCell>> visible_;
   std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> pool_;
   std::map<std::string, std::function<std::shared_ptr<TableViewCell>()>> factories_;
