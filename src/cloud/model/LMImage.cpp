@@ -87,11 +87,7 @@ void LMImage::setPropertiesWithAsset(const platform::photos::Asset& asset) {
   assetID = asset.localIdentifier;
   creationDate = asset.creationDate;
   modifyDate = asset.creationDate;
-  auto exported = LMAssetExporter::shared().exportAsset(asset, *this);
-  if (!exported.ok()) {
-    LM_LOG_ERROR("{}", exported.error().description());
-    error = exported.error();
-  }
+  keepExportFailure(LMAssetExporter::shared().exportAsset(asset, *this));
 }
 
 std::optional<LMImage> LMImage::initWithAsset(const platform::photos::LibraryAsset* asset) {
@@ -108,11 +104,13 @@ void LMImage::setPropertiesWithAsset(const platform::photos::LibraryAsset& asset
   assetID = asset.url;
   creationDate = asset.date;
   modifyDate = asset.date;
-  auto exported = LMAssetExporter::shared().exportRepresentation(asset, *this);
-  if (!exported.ok()) {
-    LM_LOG_ERROR("{}", exported.error().description());
-    error = exported.error();
-  }
+  keepExportFailure(LMAssetExporter::shared().exportRepresentation(asset, *this));
+}
+
+void LMImage::keepExportFailure(const platform::Status& exported) {
+  if (exported.ok()) return;
+  LM_LOG_ERROR("{}", exported.error().description());
+  error = exported.error();
 }
 
 void LMImage::cancelAllAssetsRequest() {

@@ -16,6 +16,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/media/Image.h"
 #include "platform/photos/Types.h"
 
@@ -61,6 +62,8 @@ class LMImage {
   // LMAssetExporter::cancelAll: constructions under way end with -10012.
   // Below system version 8.0 nothing is under way to break off.
   static void cancelAllAssetsRequest();
+  // A failed export is logged and kept in `error`.
+  void keepExportFailure(const platform::Status& exported);
 
   // ---- Fields ----
 

@@ -158,6 +158,12 @@ AssetsLibrary::AssetsLibrary()
 
 AssetsLibrary::~AssetsLibrary() { library_->unregisterChangeObserver(relay_); }
 
+bool AssetsLibrary::refused(const Failure& failure) const {
+  auto refusedAccess = refusal();
+  if (refusedAccess && failure) failure(*refusedAccess);
+  return refusedAccess.has_value();
+}
+
 std::optional<Error> AssetsLibrary::refusal() const {
   if (authorizationStatus() == AuthorizationStatus::Authorized) return std::nullopt;
   return Error(kAssetsLibraryErrorDomain, kAssetsLibraryErrorAccessDenied,
@@ -168,10 +174,7 @@ void AssetsLibrary::enumerateGroupsWithTypes(std::uint32_t types,
                                              std::function<void(std::optional<AssetsGroup>)> result,
                                              Failure failure) {
   queue_.async([this, types, result = std::move(result), failure = std::move(failure)] {
-    if (auto refused = refusal()) {
-      if (failure) failure(*refused);
-      return;
-    }
+    if (refused(failure)) return;
     std::vector<AssetCollection> albums = library_->fetchTopLevelUserCollections();
     for (auto& roll : library_->fetchAssetCollectionsWithType(CollectionType::SmartAlbum,
                                                               CollectionSubtype::SmartAlbumUserLibrary)) {
@@ -211,10 +214,7 @@ std::int64_t AssetsLibrary::numberOfAssets(const AssetsGroup& group) {
 void AssetsLibrary::assetForURL(const std::string& url, std::function<void(std::optional<LibraryAsset>)> result,
                                 Failure failure) {
   queue_.async([this, url, result = std::move(result), failure = std::move(failure)] {
-    if (auto refused = refusal()) {
-      if (failure) failure(*refused);
-      return;
-    }
+    if (refused(failure)) return;
     std::optional<LibraryAsset> found;
     if (auto id = localIdentifierOfAssetURL(url)) {
       auto assets = library_->fetchAssetsWithLocalIdentifiers({*id});
@@ -227,10 +227,7 @@ void AssetsLibrary::assetForURL(const std::string& url, std::function<void(std::
 void AssetsLibrary::groupForURL(const std::string& url, std::function<void(std::optional<AssetsGroup>)> result,
                                 Failure failure) {
   queue_.async([this, url, result = std::move(result), failure = std::move(failure)] {
-    if (auto refused = refusal()) {
-      if (failure) failure(*refused);
-      return;
-    }
+    if (refused(failure)) return;
     std::optional<AssetsGroup> found;
     if (url.rfind(kGroupURLPrefix, 0) == 0) {
       if (auto album = albumWithId(*library_, url.substr(std::string(kGroupURLPrefix).size()))) found = groupOf(*album);
@@ -243,10 +240,7 @@ void AssetsLibrary::addAssetsGroupAlbumWithName(const std::string& name,
                                                 std::function<void(std::optional<AssetsGroup>)> result,
                                                 Failure failure) {
   queue_.async([this, name, result = std::move(result), failure = std::move(failure)] {
-    if (auto refused = refusal()) {
-      if (failure) failure(*refused);
-      return;
-    }
+    if (refused(failure)) return;
     for (const auto& album : library_->fetchTopLevelUserCollections()) {
       if (album.localizedTitle == name) {
         if (result) result(std::nullopt);

@@ -142,6 +142,8 @@ class AssetsLibrary {
 
  private:
   std::optional<Error> refusal() const;
+  // Hands the refusal to `failure` (when set): true when access is refused.
+  bool refused(const Failure& failure) const;
   void write(const std::filesystem::path& file, bool video, WriteCompletion completion);
 
   std::shared_ptr<PhotoLibrary> library_;
