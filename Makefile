@@ -67,6 +67,7 @@ sanitize: deps
 	cmake -S . -B $(BUILD_DIR)-asan -DLUMORA_SANITIZE=address,undefined -DLUMORA_UNITY=OFF $(SANITIZE_FLAGS)
 	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
 	cd $(BUILD_DIR)-asan && ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1 ctest -j $(JOBS) --output-on-failure
 
 tsan: deps

@@ -145,6 +145,18 @@ def logo(path, size):
     c.write(path)
 
 
+def album_icon(path, width):
+    # Two stacked white photo frames with a mountain and a sun.
+    k = width / 120.0
+    c = Canvas(width, 96 * k)
+    c.paint(rounded_rect(18 * k, 0, 96 * k, 72 * k, 6 * k), hex_color("ffffff", 0.45))
+    c.paint(rounded_rect(4 * k, 14 * k, 100 * k, 78 * k, 6 * k), hex_color("ffffff"))
+    c.paint(triangle([(14 * k, 84 * k), (44 * k, 44 * k), (74 * k, 84 * k)]), hex_color("278ff0"))
+    c.paint(triangle([(50 * k, 84 * k), (70 * k, 58 * k), (94 * k, 84 * k)]), hex_color("5aaaf4"))
+    c.paint(disc(80 * k, 34 * k, 8 * k), hex_color("f5a623"))
+    c.write(path)
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "resources", "images")
     os.makedirs(out, exist_ok=True)
@@ -156,6 +168,9 @@ def main():
     sync_button(os.path.join(out, "同步按钮.png"), "ffffff")
     sync_button(os.path.join(out, "同步按钮按下.png"), "d6e8fc")
     sync_button(os.path.join(out, "同步按钮无效.png"), "ffffff", 0.5)
+    album_icon(os.path.join(out, "相册图标.png"), 120)
+    album_icon(os.path.join(out, "相册图标6.png"), 140)
+    album_icon(os.path.join(out, "相册图标6P.png"), 160)
     logo(os.path.join(out, "Lumora图标.png"), 120)
     logo(os.path.join(out, "Lumora图标6.png"), 140)
     logo(os.path.join(out, "Lumora图标6P.png"), 160)

@@ -87,6 +87,7 @@ CloudServer::CloudServer(std::unique_ptr<Store> store, const std::filesystem::pa
   vendor_ = std::make_unique<VendorService>();
   reports_ = std::make_unique<ReportService>();
   analytics_ = std::make_unique<AnalyticsService>();
+  beta_ = std::make_unique<BetaService>();
   for (auto& service : services_) service->registerOn(*signed_);
 }
 
@@ -282,6 +283,7 @@ void CloudServer::registerRoutes(httplib::Server& server) {
   vendor_->registerOn(server);
   reports_->registerOn(server);
   analytics_->registerOn(server);
+  beta_->registerOn(server);
   ca_->registerOn(server);
   files_->registerDownloadsOn(server);
   kss_->registerOn(server);
@@ -441,6 +443,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
   vendor_->registerAdminOn(server);
   reports_->registerAdminOn(server);
   analytics_->registerAdminOn(server);
+  beta_->registerAdminOn(server);
 
   server.Get("/_admin/requests", [this](Req, Res res) {
     Json list = Json::array();

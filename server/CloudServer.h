@@ -42,6 +42,7 @@
 #include "server/services/UploadService.h"
 #include "server/services/ReportService.h"
 #include "server/services/AnalyticsService.h"
+#include "server/services/BetaService.h"
 #include "server/services/VendorService.h"
 
 namespace localcloud {
@@ -125,6 +126,8 @@ class CloudServer {
   ReportService& reports() { return *reports_; }
   // The event analytics upload.
   AnalyticsService& analytics() { return *analytics_; }
+  // The crash-reporting vendor's beta update check.
+  BetaService& beta() { return *beta_; }
 
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
@@ -167,6 +170,7 @@ class CloudServer {
   std::unique_ptr<VendorService> vendor_;
   std::unique_ptr<ReportService> reports_;
   std::unique_ptr<AnalyticsService> analytics_;
+  std::unique_ptr<BetaService> beta_;
   std::unique_ptr<CaService> ca_;
   CoreInfoService* coreInfo_ = nullptr;  // one of services_
 

@@ -39,6 +39,8 @@ SignedReply refusal(Outcome outcome, const std::string& what) {
       return SignedReply::error(GalleryService::kAlbumFull, "the album is full");
     case Outcome::GalleryFull:
       return SignedReply::error(GalleryService::kGalleryFull, "the gallery is full");
+    case Outcome::SpaceFull:
+      return SignedReply::error(GalleryService::kSpaceFull, "the cloud space is full");
     default:
       return failed();
   }
@@ -348,8 +350,9 @@ SignedReply GalleryService::thumbnails(const SignedRequest& req) {
   for (std::int64_t id : wanted) {
     auto image = gallery_.image(req.userId, id);
     if (!image || image->status != GalleryStore::kImageLive || image->type != "photo") continue;
-    content[std::to_string(id)] = thumbnails_.address(req.userId, id, static_cast<int>(*width),
-                                                      static_cast<int>(*height));
+    content[std::to_string(id)] = Json{
+        {"isUrl", true},
+        {"data", thumbnails_.address(req.userId, id, static_cast<int>(*width), static_cast<int>(*height))}};
   }
   return SignedReply::ok(Json{{"content", std::move(content)}});
 }
@@ -406,7 +409,7 @@ SignedReply GalleryService::commit(const SignedRequest& req, std::int64_t imageI
   SignedReply stored = kss_.commitUpload(req.userId, fileMeta, kss["commit_metas"], upload->sha1);
   const int code = stored.body.value("code", -1);
   if (code == cloudcode::kNotFound) gallery_.dropUpload(req.userId, imageId);
-  if (code == KssNode::kStorageFull) return refusal(Outcome::GalleryFull, "upload");
+  if (code == KssNode::kStorageFull) return refusal(Outcome::SpaceFull, "upload");
   if (code != cloudcode::kOk) return stored;
   const std::string fileId = stored.body["data"]["fileId"];
   auto change = gallery_.commitUpload(req.userId, imageId, fileId);

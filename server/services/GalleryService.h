@@ -9,7 +9,8 @@
 //        album's images], ...}; 404 for an album that is not live.
 //   GET  /thumbnails           "ids" (1 to 10 image ids joined by ","),
 //        "width", "height" (1 to 4096), "retry": data {"content": {id:
-//        address}} for the ids that are live photos of the caller.
+//        {"isUrl": true, "data": address}}} for the ids that are live
+//        photos of the caller.
 //   POST /full                 the upload request: "data" = {"content": the
 //        image (its album "groupId", "fileName", "type" "image"/"video",
 //        "sha1", "size", ...), "block_infos": [{"sha1", "md5", "size"}]
@@ -38,8 +39,8 @@
 // and is answered with the record as the cloud holds it (code 0).
 // Codes: 400 malformed (and renaming or deleting a system album), 404
 // unknown album, image or upload (other users' records are unknown),
-// 50023 the album is full, 50021 the user's gallery is full (albums,
-// images or bytes), 500 storage, and the block storage's own refusals.
+// 50023 the album is full, 50021 the user's gallery is full (albums or
+// images), 50006 the user's cloud space is full (bytes), 500 storage, and the block storage's own refusals.
 // Admin (JSON):
 //   POST /_admin/gallery {"userId", "op": "delete", "id", "resync"} -> {"ok",
 //        "image"}: a deletion as another device makes it; "resync" removes
@@ -77,6 +78,7 @@ class GalleryService : public SignedService {
   static constexpr const char* kBasePath = "/lum/gallery/v3/user/{userId}";
   static constexpr int kAlbumFull = 50023;
   static constexpr int kGalleryFull = 50021;
+  static constexpr int kSpaceFull = 50006;
   static constexpr std::size_t kMaxContentBytes = 64 * 1024;
   static constexpr std::size_t kMaxNameBytes = 1024;
   static constexpr std::size_t kMaxKeyBytes = 1024;

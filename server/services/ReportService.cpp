@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "server/http/HttpUtil.h"
+#include "server/services/SdkHeaders.h"
 
 namespace localcloud {
 namespace {
@@ -29,32 +30,10 @@ void refuseReport(httplib::Response& res, const std::string& message) {
   replyReports(res, 400, Json{{"error", message}});
 }
 
-// The one value of a header sent once, else nullopt.
-std::optional<std::string> onceHeader(const httplib::Request& req, const char* name) {
-  if (req.get_header_value_count(name) != 1) return std::nullopt;
-  return req.get_header_value(name);
-}
-
 std::optional<std::string> reportHeaderProblem(const httplib::Request& req) {
-  const std::pair<const char*, const char*> exact[] = {
-      {"User-Agent", "Blackbox iOS SDK/3.3.4"},
-      {"Accept", "application/json"},
-      {"Accept-Charset", "utf-8"},
-      {"X-Blackbox-Developer-Token", "5b1e93c07a4d2f86e0c9b7a13d58f2046ca9e17b"},
-      {"X-Blackbox-API-Client-Id", "com.harbor.blackbox.ios"},
-      {"X-Blackbox-API-Client-Display-Version", "3.3.4"},
-      {"X-Blackbox-API-Client-Build-Version", "82"},
-  };
-  for (const auto& [name, expected] : exact) {
-    if (onceHeader(req, name) != expected) return std::string("a missing or wrong header: ") + name;
-  }
-  for (const char* name : {"Accept-Language", "Content-Language", "X-Blackbox-API-Key", "Content-Length"}) {
-    auto value = onceHeader(req, name);
-    if (!value || value->empty()) return std::string("a missing header: ") + name;
-  }
-  if (req.get_header_value("Accept-Language") != req.get_header_value("Content-Language")) {
-    return std::string("the two language headers differ");
-  }
+  if (auto problem = sdkHeaderProblem(req)) return problem;
+  auto length = onceHeader(req, "Content-Length");
+  if (!length || length->empty()) return std::string("a missing header: Content-Length");
   const std::string type = req.get_header_value("Content-Type");
   constexpr std::string_view kMultipart = "multipart/form-data; boundary=";
   if (type.size() <= kMultipart.size() || type.compare(0, kMultipart.size(), kMultipart) != 0) {
@@ -225,6 +204,11 @@ std::optional<ReportService::Report> ReportService::report(const std::string& id
   auto found = reports_.find(id);
   if (found == reports_.end()) return std::nullopt;
   return found->second;
+}
+
+std::vector<std::string> ReportService::reportIds() const {
+  std::lock_guard lock(mutex_);
+  return order_;
 }
 
 std::size_t ReportService::reportCount() const {

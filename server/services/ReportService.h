@@ -49,6 +49,8 @@ class ReportService {
   void registerAdminOn(httplib::Server& server);
 
   std::optional<Report> report(const std::string& id) const;
+  // The kept reports' ids, oldest first.
+  std::vector<std::string> reportIds() const;
   std::size_t reportCount() const;
   void clear();
 

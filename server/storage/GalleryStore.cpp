@@ -104,9 +104,8 @@ Outcome roomIn(SqlConnection& db, std::int64_t userId, std::int64_t albumId, std
                   "WHERE user_id = ? AND status = ?");
   st.bindAll(userId, GalleryStore::kImageLive);
   if (st.step() != SQLITE_ROW) return Outcome::Failed;
-  if (st.integer(0) >= limits.maxImages || st.integer(1) + size > limits.maxBytes) {
-    return Outcome::GalleryFull;
-  }
+  if (st.integer(0) >= limits.maxImages) return Outcome::GalleryFull;
+  if (st.integer(1) + size > limits.maxBytes) return Outcome::SpaceFull;
   return Outcome::Applied;
 }
 

@@ -104,7 +104,8 @@ class GalleryStore {
     NotFound,     // no such record of the user (or the album is deleted)
     SystemAlbum,  // the system albums cannot be renamed or deleted
     AlbumFull,    // the album holds its most images
-    GalleryFull,  // the user's albums, images or bytes are at their limit
+    GalleryFull,  // the user's albums or images are at their limit
+    SpaceFull,    // the user's bytes are at their limit
     Failed,       // storing failed
   };
   struct AlbumChange {

@@ -26,7 +26,7 @@ std::atomic<BBXContext*> gBBXContext{nullptr};
 std::atomic<BBXWritableContext*> gBBXWritableContext{nullptr};
 
 std::mutex gBBXHooksMutex;
-BBXCaptureHooks gBBXHooks = BBXHostCaptureHooks();
+BBXCaptureHooks gBBXHooks = BBXProcessCaptureHooks();
 
 
 // The record files of a launch, each formed once into the protectable region.

@@ -10,7 +10,10 @@
 
 #include "blackbox/BBXAllocator.h"
 #include "blackbox/BBXApplication.h"
+#include "blackbox/BBXException.h"
 #include "blackbox/BBXHandler.h"
+#include "blackbox/BBXMachException.h"
+#include "blackbox/BBXSignal.h"
 #include "harbor/HBRHost.h"
 #include "platform/device/Locale.h"
 #include "platform/storage/AppHome.h"
@@ -107,6 +110,14 @@ BBXCaptureHooks BBXHostCaptureHooks() {
   hooks.recordHost = BBXHostRecordHost;
   hooks.debuggerAttached = BBXProcessDebuggerAttached;
   hooks.extensionPointIdentifier = BBXApplicationExtensionPointIdentifier;
+  return hooks;
+}
+
+BBXCaptureHooks BBXProcessCaptureHooks() {
+  BBXCaptureHooks hooks = BBXHostCaptureHooks();
+  hooks.signalInitialize = BBXSignalInitialize;
+  hooks.machExceptionInitialize = [](BBXMachExceptionContext* mach) { BBXMachExceptionInit(mach, mach->mask); };
+  hooks.exceptionInitialize = BBXExceptionInitialize;
   return hooks;
 }
 

@@ -33,5 +33,9 @@ double BBXTimingSinceLoad();
 
 // The hooks with the host, debugger and application parts filled.
 BBXCaptureHooks BBXHostCaptureHooks();
+// The host hooks and every capture mechanism: signals, Mach exceptions (the
+// in-process stand-in) and exceptions. What start-up installs unless a test
+// set other hooks.
+BBXCaptureHooks BBXProcessCaptureHooks();
 
 }  // namespace lumora

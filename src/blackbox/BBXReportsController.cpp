@@ -117,24 +117,30 @@ std::optional<std::string> BBXReportsController::reportURL() {
   return builder.URL();
 }
 
-std::optional<platform::http::Request> BBXReportsController::mutableRequestWithURL(const std::string& url,
-                                                                                   double timeout) {
+platform::http::Request BBXServiceRequest(const std::string& url, const std::string& method, double timeout,
+                                          const std::string& apiKey) {
   platform::http::Request request;
   request.url = url;
-  request.method = "POST";
+  request.method = method;
   request.timeoutSeconds = timeout;
   request.shouldHandleCookies = false;
+  const std::string locale = BBXReportsController::localeIdentifier();
   request.headers.set("User-Agent", "Blackbox iOS SDK/3.3.4");
   request.headers.set("Accept", "application/json");
   request.headers.set("Accept-Charset", "utf-8");
-  request.headers.set("Accept-Language", localeIdentifier());
-  request.headers.set("Content-Language", localeIdentifier());
+  request.headers.set("Accept-Language", locale);
+  request.headers.set("Content-Language", locale);
   request.headers.set("X-Blackbox-Developer-Token", kBBXReportsDeveloperToken);
   request.headers.set("X-Blackbox-API-Client-Id", "com.harbor.blackbox.ios");
   request.headers.set("X-Blackbox-API-Client-Display-Version", "3.3.4");
   request.headers.set("X-Blackbox-API-Client-Build-Version", "82");
-  request.headers.set("X-Blackbox-API-Key", APIKey().value_or(""));
+  request.headers.set("X-Blackbox-API-Key", apiKey);
   return request;
+}
+
+std::optional<platform::http::Request> BBXReportsController::mutableRequestWithURL(const std::string& url,
+                                                                                   double timeout) {
+  return BBXServiceRequest(url, "POST", timeout, APIKey().value_or(""));
 }
 
 bool BBXReportsController::fillInRequest(platform::http::Request& request, const std::string& path) const {

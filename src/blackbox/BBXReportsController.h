@@ -28,6 +28,11 @@ namespace lumora {
 
 class BBXReportsController;
 
+// A request to the vendor's service with the kit's identifying headers
+// (agent, languages, developer token, client and API key).
+platform::http::Request BBXServiceRequest(const std::string& url, const std::string& method, double timeout,
+                                          const std::string& apiKey);
+
 class BBXReportsControllerDelegate {
  public:
   virtual ~BBXReportsControllerDelegate() = default;

@@ -35,6 +35,9 @@ lumora::BBXMachExceptionReply bbxMachAsk(platform::PortName server, platform::Po
 }
 
 TEST(BBXMachExceptionTest, InjectedRequestsAreRecordedAnsweredAndHandedBack) {
+  // The exception server runs on a stack of its own, too small for
+  // ThreadSanitizer's per-thread state: the server cannot start there.
+  if (bbxtest::kUnderThreadSanitizer) GTEST_SKIP() << "the server's own stack cannot hold the sanitizer's state";
   lumora::BBXCaptureHooks hooks = lumora::BBXHostCaptureHooks();
   hooks.debuggerAttached = {};
   hooks.machExceptionInitialize = [](lumora::BBXMachExceptionContext* mach) {
@@ -46,7 +49,8 @@ TEST(BBXMachExceptionTest, InjectedRequestsAreRecordedAnsweredAndHandedBack) {
   const lumora::BBXMachExceptionContext& mach = lumora::BBXContextGet()->machException;
   const std::uint32_t full = lumora::HBRHostOSVersionCode() >= 60000 ? 0x104E : 0x4E;
   EXPECT_EQ(mach.mask, full & ~0x40u);
-  EXPECT_EQ(platform::exceptionPortFor(1).port, mach.port);
+  // Without its server nobody would answer the requests below.
+  ASSERT_EQ(platform::exceptionPortFor(1).port, mach.port);
   EXPECT_EQ(platform::exceptionPortFor(6).port, platform::kNullPort);
 
   const platform::PortName replyPort = platform::allocateReceivePort().value();

@@ -12,9 +12,24 @@
 
 #include "blackbox/BBXContext.h"
 #include "blackbox/BBXHost.h"
+#include "blackbox/BBXInternalReport.h"
 #include "support/TestHome.h"
 
 namespace bbxtest {
+
+// Whether this build runs under ThreadSanitizer, whose runtime cannot follow
+// some of what the crash tests do on purpose (see where it is used).
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnderThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kUnderThreadSanitizer = true;
+#else
+inline constexpr bool kUnderThreadSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderThreadSanitizer = false;
+#endif
 
 class TestContext {
  public:
@@ -58,5 +73,25 @@ class TestContext {
   testsupport::TestHome home_;
   std::filesystem::path reportDir_;
 };
+
+// A crashed launch's report directory as the record writer leaves it:
+// metadata and a signal record, in `directory` (which must exist).
+inline std::shared_ptr<lumora::BBXInternalReport> writeCrashedReport(const std::filesystem::path& directory,
+                                                                     const std::string& id,
+                                                                     const std::string& apiKey = "key-1") {
+  lumora::BBXContextInitData data;
+  data.apiKey = apiKey;
+  data.reportIdentifier = id;
+  lumora::BBXContextRecordMetadata((directory / "metadata.bbxrecord").c_str(), data);
+  lumora::BBXFile file;
+  if (!lumora::BBXFileInitWithPath(&file, (directory / "signal.bbxrecord").c_str(), false)) return nullptr;
+  lumora::BBXFileWriteSectionStart(&file, "signal");
+  lumora::BBXFileWriteHashStart(&file);
+  lumora::BBXFileWriteHashEntryString(&file, "name", "SIGSEGV");
+  lumora::BBXFileWriteHashEnd(&file);
+  lumora::BBXFileWriteSectionEnd(&file);
+  lumora::BBXFileClose(&file);
+  return lumora::BBXInternalReport::reportWithPath(directory.string());
+}
 
 }  // namespace bbxtest

@@ -15,6 +15,7 @@
 #include "blackbox/BBXFile.h"
 #include "blackbox/BBXNetworkClient.h"
 #include "blackbox/BBXReportsController.h"
+#include "blackbox/BBXTestContext.h"
 #include "harbor/HBRDebug.h"
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/Clock.h"
@@ -99,19 +100,7 @@ class BlackboxReportUploadTest : public ::testing::Test {
   std::shared_ptr<lumora::BBXInternalReport> writeReport(const std::string& id) {
     auto directory = store_.setupNewPathForExecutionIdentifier(id);
     EXPECT_TRUE(directory);
-    lumora::BBXContextInitData data;
-    data.apiKey = "key-1";
-    data.reportIdentifier = id;
-    lumora::BBXContextRecordMetadata((fs::path(*directory) / "metadata.bbxrecord").c_str(), data);
-    lumora::BBXFile file;
-    EXPECT_TRUE(lumora::BBXFileInitWithPath(&file, (fs::path(*directory) / "signal.bbxrecord").c_str(), false));
-    lumora::BBXFileWriteSectionStart(&file, "signal");
-    lumora::BBXFileWriteHashStart(&file);
-    lumora::BBXFileWriteHashEntryString(&file, "name", "SIGSEGV");
-    lumora::BBXFileWriteHashEnd(&file);
-    lumora::BBXFileWriteSectionEnd(&file);
-    lumora::BBXFileClose(&file);
-    return lumora::BBXInternalReport::reportWithPath(*directory);
+    return bbxtest::writeCrashedReport(*directory, id);
   }
   static std::optional<platform::Error> outcomeOf(std::future<std::optional<platform::Error>>& future) {
     EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);

@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <string>
 
 #include "SignedRequestFixture.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "server/http/FaultInjector.h"
@@ -308,6 +310,108 @@ TEST_F(GalleryBackupRunTest, AnImageWhoseExportFailsIsReportedWithItsFailure) {
   EXPECT_EQ(report.failedNames, std::vector<std::string>{"EXP1000.JPG"});
   ASSERT_EQ(report.finished->size(), 1u);
   EXPECT_EQ(report.finished->front().fileName, "EXP1000.JPG");
+}
+
+// The image stage's reports, in order, for runs that meet a full album, an
+// asset gone once the upload set is known, an export that fails, a pause and
+// a cancel. Nothing exported is left in the transfer folder.
+TEST_F(GalleryBackupRunTest, TheReportsOfScriptedRunsComeInTheirOrder) {
+  const auto photos = addPhotos("IMG_", 4);
+  addAlbum("Family", {photos.begin(), photos.begin() + 3});
+  localcloud::GalleryLimits limits = server_->gallery().records().limits();
+  limits.maxImagesPerAlbum = 2;
+  server_->gallery().records().setLimits(limits);
+
+  std::vector<std::string> said;
+  auto at = [](std::uint64_t index, std::uint64_t count) {
+    return " " + std::to_string(index) + "/" + std::to_string(count);
+  };
+  auto name = [](const std::optional<LMImage>& image) {
+    return !image ? std::string("-") : image->fileName.value_or("").substr(0, 3);
+  };
+  std::function<void()> afterUpload;
+  delegate->willAdapterUploadImagesCount = [&](std::uint64_t count) {
+    said.push_back("count " + std::to_string(count));
+    if (beforeLoop) beforeLoop();
+  };
+  delegate->willAdapterLoadImageIndex = [&](std::uint64_t index, std::uint64_t count) {
+    said.push_back("load" + at(index, count));
+  };
+  delegate->willAdapterUploadImage = [&](const LMImage& image, std::uint64_t index, std::uint64_t count) {
+    said.push_back("upload " + name(image) + at(index, count));
+    // Paused until the main queue's next turn.
+    if (index == 1 && gallery->suspendSync()) {
+      platform::MainQueue::main().async([this] { gallery->resumeSync(); });
+    }
+  };
+  delegate->didAdapterUploadImage = [&](const std::optional<LMImage>& image, std::uint64_t index,
+                                        std::uint64_t count) {
+    said.push_back("done " + name(image) + at(index, count));
+    if (afterUpload) afterUpload();
+  };
+  delegate->didAdapterFailUploadImage = [&](const std::optional<LMImage>& image, const platform::Error& error,
+                                            std::uint64_t index, std::uint64_t count) {
+    said.push_back("fail " + name(image) + " " + std::to_string(error.code()) + at(index, count));
+  };
+  delegate->didAdapterFinishBackupImages = [&](const std::vector<LMImage>& failed, std::uint64_t count) {
+    said.push_back("finish " + std::to_string(failed.size()) + " " + std::to_string(count));
+  };
+  delegate->didAdapterFailBackupImages = [&](const platform::Error& error) {
+    said.push_back("stop " + std::to_string(error.code()));
+  };
+  auto transferFiles = [] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(lumora::LMUtils::imageTransferDirectory())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  };
+
+  // Per album two stored, the third refused and the rest of the list passed over.
+  backUp();
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "count 7",
+                      "load 0/7", "upload IMG 0/7", "done IMG 0/7",
+                      "load 1/7", "upload IMG 1/7", "done IMG 1/7",
+                      "load 2/7", "upload IMG 2/7", "fail IMG 50023 2/7",
+                      "load 3/7", "upload IMG 3/7", "done IMG 3/7",
+                      "load 4/7", "upload IMG 4/7", "done IMG 4/7",
+                      "load 5/7", "upload IMG 5/7", "fail IMG 50023 5/7",
+                      "finish 2 7"}));
+  EXPECT_TRUE(transferFiles().empty());
+
+  // Room again; a new photo goes before the loop starts, and another's
+  // export finds its temporary file's place taken.
+  limits.maxImagesPerAlbum = 100;
+  server_->gallery().records().setLimits(limits);
+  const auto added = addPhotos("NEW_", 2);
+  addPhotos("EXP", 1);
+  std::filesystem::create_directories(lumora::LMUtils::imageTransferDirectory() / "EXP1000.JPG.partial" / "x");
+  beforeLoop = [&] {
+    ASSERT_TRUE(library()->performChangesAndWait(
+        [&](photos::ChangeRequests& changes) { changes.deleteAssets({added[0]}); }));
+  };
+  said.clear();
+  backUp();
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "count 6",
+                      "load 0/6", "upload IMG 0/6", "done IMG 0/6",
+                      "load 1/6", "upload IMG 1/6", "done IMG 1/6",
+                      "load 2/6", "upload IMG 2/6", "done IMG 2/6",
+                      "done - 2/5",
+                      "load 3/5", "upload NEW 3/5", "done NEW 3/5",
+                      "load 4/5", "fail EXP -1 4/5",
+                      "finish 1 5"}));
+  EXPECT_EQ(transferFiles(), std::set<std::string>{"EXP1000.JPG.partial"});
+
+  beforeLoop = nullptr;
+  std::filesystem::remove_all(lumora::LMUtils::imageTransferDirectory() / "EXP1000.JPG.partial");
+  addPhotos("END_", 3);
+  afterUpload = [this] { gallery->cancelSync(); };
+  said.clear();
+  backUp();
+  EXPECT_EQ(said, (std::vector<std::string>{"count 4", "load 0/4", "upload EXP 0/4", "done EXP 0/4", "stop -10012"}));
+  EXPECT_TRUE(transferFiles().empty());
 }
 
 }  // namespace

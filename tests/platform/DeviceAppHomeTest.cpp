@@ -6,9 +6,11 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/storage/AppHome.h"
 #include "platform/device/Device.h"
@@ -151,4 +153,26 @@ TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
   platform::AppHome::setRoot(home.root() / "plain-file");
   EXPECT_FALSE(platform::AppHome::claim().ok());
   platform::AppHome::setRoot(home.root());
+}
+
+// A worker of a process-wide object still reads the root while the process
+// exits: the root outlives the exit handlers.
+TEST(AppHome, TheRootCanBeReadWhileTheProcessExits) {
+  testsupport::TestHome home;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    static std::atomic<bool> reading{false};
+    std::thread([] {
+      for (;;) {
+        if (platform::AppHome::root().empty()) _exit(3);
+        reading = true;
+      }
+    }).detach();
+    while (!reading) std::this_thread::yield();
+    std::exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }

@@ -19,6 +19,7 @@
 #include "screens/common/LMCustomNavigationBar.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMSyncAnimationView.h"
+#include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/settings/LMSettingViewController.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMSynBaseViewController.h"
@@ -156,6 +157,33 @@ TEST_F(RenderTest, LocationBarIsYellowAndSwitchesUseTheBlueTint) {
   auto toggle = cell->accessoryView()->frame();
   QImage screen = render("settings");
   expectNear(at(screen, toggle.x + 6, cell->frame().y + cell->frame().height / 2), 0x2c, 0x8e, 0xfc, "switch on");
+}
+
+TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
+  struct Case {
+    const char* device;
+    double offset;
+    double pictureWidth;
+  };
+  for (const Case& c : {Case{"320x480", -2, 120}, Case{"320x568", 36, 120}, Case{"375x667", 68, 140},
+                        Case{"414x736", 104, 160}}) {
+    ui::Screen::main().setProfile(*ui::DeviceProfile::named(c.device));
+    auto page = std::make_shared<LMGalleryRootViewController>();
+    window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+    window_->setRootViewController(page);
+    window_->makeKeyAndVisible();
+    EXPECT_EQ(page->numLabel->frame().y, c.offset) << c.device;
+    const ui::Rect picture = page->imageView->frame();
+    EXPECT_EQ(picture.width, c.pictureWidth) << c.device;
+    QImage screen = render((std::string("gallery-") + c.device).c_str());
+    const double scale = static_cast<double>(screen.width()) / ui::Screen::main().bounds().width;
+    auto probe = [&](double x, double y) {
+      return screen.pixelColor(static_cast<int>(x * scale), static_cast<int>(y * scale));
+    };
+    const double k = c.pictureWidth / 120;
+    expectNear(probe(picture.x + 10 * k, picture.y + 20 * k), 255, 255, 255, c.device);
+    expectNear(probe(2, picture.y + 20 * k), 0x27, 0x8f, 0xf0, c.device);
+  }
 }
 
 }  // namespace

@@ -434,6 +434,12 @@ TEST_F(GalleryTest, RecordsAreTheirUsersAndBoundedPerUser) {
   EXPECT_EQ(requestUpload(2, "one too many").code(), GalleryService::kGalleryFull);
   EXPECT_EQ(createAlbum("one", "a").code(), 0);
   EXPECT_EQ(createAlbum("two", "b").code(), GalleryService::kGalleryFull);
+
+  limits.maxImages = 100;
+  limits.maxBytes = 42;  // the three stored photos take 32
+  server_->gallery().records().setLimits(limits);
+  EXPECT_EQ(requestUpload(2, "eleven bytes").code(), GalleryService::kSpaceFull);
+  EXPECT_EQ(requestUpload(2, "ten bytes!").code(), 0) << "exactly at the byte limit";
 }
 
 TEST_F(GalleryTest, ThumbnailsArePhotosScaledDown) {
@@ -452,7 +458,8 @@ TEST_F(GalleryTest, ThumbnailsArePhotosScaledDown) {
                                                         {"retry", "0"}});
   ASSERT_EQ(asked.code(), 0) << asked.json;
   ASSERT_EQ(asked.data()["content"].size(), 1u) << "only photos of the caller";
-  const std::string url = asked.data()["content"][photo];
+  ASSERT_EQ(asked.data()["content"][photo]["isUrl"], true);
+  const std::string url = asked.data()["content"][photo]["data"];
   auto got = client()->Get(url.substr(server_->url().size()));
   ASSERT_TRUE(got);
   ASSERT_EQ(got->status, 200) << got->body;
@@ -475,7 +482,7 @@ TEST_F(GalleryTest, ThumbnailsArePhotosScaledDown) {
   asked = cloud_->get(kBase + "/thumbnails",
                       {{"ids", hugeId}, {"width", "100"}, {"height", "100"}, {"retry", "0"}});
   ASSERT_EQ(asked.code(), 0) << asked.json;
-  const std::string hugeUrl = asked.data()["content"][hugeId];
+  const std::string hugeUrl = asked.data()["content"][hugeId]["data"];
   EXPECT_EQ(client()->Get(hugeUrl.substr(server_->url().size()))->status, 415);
 
   for (const Params& bad : {Params{{"ids", "1,2,3,4,5,6,7,8,9,10,11"}, {"width", "9"}, {"height", "9"}},

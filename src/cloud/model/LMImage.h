@@ -18,6 +18,7 @@
 #include "platform/Error.h"
 #include "platform/Result.h"
 #include "platform/media/Image.h"
+#include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/Types.h"
 
 namespace lumora {

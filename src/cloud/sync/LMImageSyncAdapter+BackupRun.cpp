@@ -1,5 +1,9 @@
 // One complete backup run: albums, upload set, then the images one by one,
-// each stage reported to the delegate.
+// each stage reported to the delegate. While one image uploads, the next
+// asset of the run is exported on a queue of the run's own (one ahead): the
+// export is work done early, taken at the asset's turn only if the asset is
+// still the one exported; every report, state check and stop stays where
+// the run has it.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -10,6 +14,8 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "utils/LMErrors.h"
 
 namespace lumora {
@@ -26,6 +32,57 @@ bool endsAlbum(const platform::Error& error) {
   return error.domain() == kLMServerErrorDomain && (error.code() == 50023 || error.code() == 50012);
 }
 
+// Whatever an export left behind is not uploaded.
+void removeExportedFile(const std::optional<LMImage>& image) {
+  if (!image || !image->filePath) return;
+  std::error_code ec;
+  std::filesystem::remove(*image->filePath, ec);
+}
+
+// The next asset's export, running on the run's export queue.
+class ExportAhead {
+ public:
+  ExportAhead(platform::SerialQueue& queue, platform::photos::Asset asset) : asset_(std::move(asset)) {
+    auto state = state_;
+    queue.async([state, asset = asset_] {
+      state->image = LMImage::initWithAsset(&asset);
+      state->done.signal();
+    });
+  }
+  // Waits for the export, then removes what it made.
+  ~ExportAhead() {
+    if (!taken_) removeExportedFile(wait());
+  }
+  ExportAhead(const ExportAhead&) = delete;
+  ExportAhead& operator=(const ExportAhead&) = delete;
+
+  // Whether the export is of this very asset (same library file, same time).
+  bool isOf(const platform::photos::Asset& asset) const {
+    return asset.localIdentifier == asset_.localIdentifier && asset.file == asset_.file &&
+           asset.modificationDate == asset_.modificationDate;
+  }
+  // The export's result, once it is done; the file is then the caller's.
+  std::optional<LMImage> take() {
+    taken_ = true;
+    return wait();
+  }
+
+ private:
+  struct State {
+    platform::Semaphore done;
+    std::optional<LMImage> image;
+  };
+  std::optional<LMImage> wait() {
+    state_->done.wait();
+    state_->done.signal();
+    return std::move(state_->image);
+  }
+
+  platform::photos::Asset asset_;
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+  bool taken_ = false;
+};
+
 // The image loop and its counts.
 class ImageLoop {
  public:
@@ -34,29 +91,33 @@ class ImageLoop {
   ImageLoop(LMImageSyncAdapter& adapter, std::int64_t totalCount)
       : adapter_(adapter), store_(adapter.context()), totalCount_(totalCount), startingCount_(totalCount) {}
 
-  Next asset(const std::string& identifier, const LMImageSyncAdapter::UploadEntry& entry) {
+  Next asset(std::size_t position) {
+    const std::string& identifier = positions_[position].identifier;
+    const LMImageSyncAdapter::UploadEntry& entry = *positions_[position].entry;
     if (!(runError_ = adapter_.checkSyncState())) return Next::Stop;
     // Gone from the library since the upload set was made: nothing was
     // uploaded, so it is counted out like a skipped one.
     std::optional<LMImage> image;
+    std::optional<platform::photos::Asset> asset;
     if (platform::Device::systemVersionIsAtLeast(8.0)) {
-      auto asset = store_->assetImageWithAssetID(identifier);
+      asset = store_->assetImageWithAssetID(identifier);
       if (!asset) return skip(false);
       if (changedJustNow(asset->modificationDate)) return skip(true);
       adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
-      image = LMImage::initWithAsset(&*asset);
+      image = exportOf(*asset);
     } else {
+      // The older interface: each asset exported at its turn.
       if (!library_) library_ = std::make_unique<platform::photos::AssetsLibrary>();
-      auto asset = store_->assetImageWithAssetID(identifier, *library_);
-      if (!asset) {
+      auto older = store_->assetImageWithAssetID(identifier, *library_);
+      if (!older) {
         // The library refuses to answer at all: so it would for every asset.
-        runError_ = asset.error();
+        runError_ = older.error();
         return Next::Stop;
       }
-      if (!*asset) return skip(false);
-      if (changedJustNow((*asset)->date)) return skip(true);
+      if (!*older) return skip(false);
+      if (changedJustNow((*older)->date)) return skip(true);
       adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
-      image = LMImage::initWithAsset(&**asset);
+      image = LMImage::initWithAsset(&**older);
     }
     if (!image) return skip(false);  // neither photo nor video any more
 
@@ -64,15 +125,12 @@ class ImageLoop {
     if (image->error) {
       // The image goes with its failure to the delegate and the failed list.
       outcome = *image->error;
-      // Whatever the export left behind is not uploaded.
-      if (image->filePath) {
-        std::error_code ec;
-        std::filesystem::remove(*image->filePath, ec);
-      }
+      removeExportedFile(image);
     } else {
       adapter_.notifyDelegate(&Delegate::willAdapterUploadImage, *image, index(), count());
       image->assetGroupID = entry.assetGroupID;
       image->serverGroupID = entry.serverGroupID;
+      if (asset) exportNext(position, *asset);
       outcome = adapter_.backupImage(*image);
     }
     if (outcome) {
@@ -94,13 +152,19 @@ class ImageLoop {
   void run(const LMImageSyncAdapter::UploadSet& uploadSet) {
     for (const auto& cloudAlbum : uploadSet) {
       for (const auto& entry : cloudAlbum) {
-        for (const std::string& identifier : entry.imageIDs) {
-          const Next next = asset(identifier, entry);
-          if (next == Next::Stop) return;
-          if (next == Next::Album) break;
-        }
+        for (const std::string& identifier : entry.imageIDs) positions_.push_back({identifier, &entry});
       }
     }
+    for (std::size_t position = 0; position < positions_.size(); ++position) {
+      const Next next = asset(position);
+      if (next == Next::Stop) break;
+      if (next != Next::Album) continue;
+      // The rest of the album's list is passed over.
+      while (position + 1 < positions_.size() && positions_[position + 1].entry == positions_[position].entry) {
+        ++position;
+      }
+    }
+    ahead_.reset();
   }
 
   bool skipped() const { return skipped_; }
@@ -109,6 +173,11 @@ class ImageLoop {
   std::uint64_t count() const { return static_cast<std::uint64_t>(std::max<std::int64_t>(0, totalCount_)); }
 
  private:
+  struct Position {
+    std::string identifier;
+    const LMImageSyncAdapter::UploadEntry* entry;
+  };
+
   // Assets handled before this one, less those left out so far. A skipped
   // asset reports the index of the one handled before it, which for the
   // first asset would be -1: it reports 0.
@@ -132,6 +201,26 @@ class ImageLoop {
     return Next::Asset;
   }
 
+  // The asset's export: the one made ahead if it is of this asset as it is
+  // now, else made here.
+  std::optional<LMImage> exportOf(const platform::photos::Asset& asset) {
+    std::unique_ptr<ExportAhead> ahead = std::move(ahead_);
+    if (ahead && ahead->isOf(asset)) return ahead->take();
+    ahead.reset();
+    return LMImage::initWithAsset(&asset);
+  }
+
+  // Starts the export of the asset after `position` while `current`
+  // uploads. Both exports write a temporary file named after the library's
+  // file: an asset whose file has the current one's name waits its turn.
+  void exportNext(std::size_t position, const platform::photos::Asset& current) {
+    if (position + 1 >= positions_.size()) return;
+    auto next = store_->assetImageWithAssetID(positions_[position + 1].identifier);
+    if (!next || next->file.filename() == current.file.filename()) return;
+    if (!queue_) queue_ = std::make_unique<platform::SerialQueue>("com.lumora.backup.export");
+    ahead_ = std::make_unique<ExportAhead>(*queue_, std::move(*next));
+  }
+
   LMImageSyncAdapter& adapter_;
   std::shared_ptr<LMManagedAssetContext> store_;
   std::int64_t totalCount_;
@@ -141,6 +230,9 @@ class ImageLoop {
   platform::Status runError_;
   std::vector<LMImage> failedImages_;
   std::unique_ptr<platform::photos::AssetsLibrary> library_;  // below system version 8.0
+  std::vector<Position> positions_;
+  std::unique_ptr<platform::SerialQueue> queue_;
+  std::unique_ptr<ExportAhead> ahead_;  // after queue_: destroyed first
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "platform/device/Device.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/ui/ViewController.h"
 
 namespace platform {
@@ -215,6 +216,12 @@ void Application::resetForTesting() {
   applicationFrame_ = ui::Rect{0, 20, 320, 460};
   state_ = ApplicationState::Active;
   localNotifications_.clear();
+}
+
+void Application::setStatusBarOrientation(InterfaceOrientation orientation) {
+  if (orientation_ == orientation) return;
+  orientation_ = orientation;
+  NotificationCenter::defaultCenter().post(kApplicationDidChangeStatusBarOrientationNotification);
 }
 
 }  // namespace platform

@@ -50,6 +50,8 @@ inline constexpr const char* kApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
 inline constexpr const char* kApplicationDidEnterBackgroundNotification =
     "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationDidChangeStatusBarOrientationNotification =
+    "UIApplicationDidChangeStatusBarOrientationNotification";
 inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
 inline constexpr const char* kApplicationDidReceiveMemoryWarningNotification =
     "UIApplicationDidReceiveMemoryWarningNotification";
@@ -155,7 +157,8 @@ class Application {
   std::vector<LocalNotification> scheduledLocalNotifications() const;
 
   InterfaceOrientation statusBarOrientation() const { return orientation_; }
-  void setStatusBarOrientation(InterfaceOrientation orientation) { orientation_ = orientation; }
+  // A change posts kApplicationDidChangeStatusBarOrientationNotification.
+  void setStatusBarOrientation(InterfaceOrientation orientation);
   // The screen less the status bar, in portrait coordinates.
   ui::Rect applicationFrame() const { return applicationFrame_; }
   void setApplicationFrame(const ui::Rect& frame) { applicationFrame_ = frame; }

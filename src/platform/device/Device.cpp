@@ -1,9 +1,11 @@
 #include "platform/device/Device.h"
 
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/storage/AppHome.h"
 
 #include <sys/utsname.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -108,6 +110,17 @@ void Device::configure(const DeviceFacts& facts) {
 DeviceFacts Device::configured() {
   std::lock_guard<std::mutex> guard(factsMutex());
   return factsSlot();
+}
+
+namespace {
+std::atomic<int> gDeviceOrientation{static_cast<int>(DeviceOrientation::Unknown)};
+}  // namespace
+
+DeviceOrientation Device::orientation() { return static_cast<DeviceOrientation>(gDeviceOrientation.load()); }
+
+void Device::setOrientation(DeviceOrientation orientation) {
+  if (gDeviceOrientation.exchange(static_cast<int>(orientation)) == static_cast<int>(orientation)) return;
+  NotificationCenter::defaultCenter().post(kDeviceOrientationDidChangeNotification);
 }
 
 }  // namespace platform

@@ -3,6 +3,9 @@
 // configured (API or LUMORA_DEVICE_MODEL / LUMORA_SYSTEM_NAME /
 // LUMORA_SYSTEM_VERSION / LUMORA_SYSTEM_BUILD), since the cloud expects
 // phone-like values. Process names come from /proc.
+// The device's physical orientation is set by whoever plays the device (the
+// app, tests); a change posts kDeviceOrientationDidChangeNotification on the
+// default notification centre.
 // Ownership: one process-wide set of facts. Thread-safe. Failure: a kernel
 // parameter that cannot be read is nullopt; the other facts have defaults.
 #pragma once
@@ -25,6 +28,19 @@ struct DeviceFacts {
   // (<root>/Device) if unset.
   std::optional<std::string> filesystemRoot;
 };
+
+// The values the phone gives its orientations.
+enum class DeviceOrientation {
+  Unknown = 0,
+  Portrait = 1,
+  PortraitUpsideDown = 2,
+  LandscapeLeft = 3,
+  LandscapeRight = 4,
+  FaceUp = 5,
+  FaceDown = 6,
+};
+
+inline constexpr const char* kDeviceOrientationDidChangeNotification = "UIDeviceOrientationDidChangeNotification";
 
 class Device {
  public:
@@ -51,6 +67,11 @@ class Device {
   // Replaces the configured facts (unset fields fall back to the defaults).
   static void configure(const DeviceFacts& facts);
   static DeviceFacts configured();
+
+  // Unknown until set.
+  static DeviceOrientation orientation();
+  // Posts the change notification (on the calling thread) when it changes.
+  static void setOrientation(DeviceOrientation orientation);
 };
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/photos/ImageManager.h"
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "platform/media/MediaProperties.h"
@@ -114,6 +116,42 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
     }
     info.fileURL = asset.file;
     (*shared)(std::move(*data), dataUTIOf(asset.file), orientation, info);
+  };
+  return add(std::move(pending));
+}
+
+ImageRequestID ImageManager::requestImageForAsset(const Asset& asset, double targetWidth, double targetHeight,
+                                                  ImageContentMode contentMode, const ImageRequestOptions&,
+                                                  ImageResultHandler handler) {
+  auto shared = std::make_shared<ImageResultHandler>(std::move(handler));
+  Pending pending;
+  pending.cancel = [shared] {
+    ImageRequestInfo info;
+    info.cancelled = true;
+    if (*shared) (*shared)(std::nullopt, info);
+  };
+  pending.answer = [shared, asset, targetWidth, targetHeight, contentMode] {
+    if (!*shared) return;
+    ImageRequestInfo info;
+    auto fail = [&](const std::string& message) {
+      info.error = requestError(kPhotosErrorInvalidResource, message);
+      (*shared)(std::nullopt, info);
+    };
+    if (asset.mediaType != MediaType::Image) return fail("The asset is not a photo.");
+    auto decoded = Image::imageWithContentsOfFile(asset.file);
+    if (!decoded) return fail("The photo's file cannot be read.");
+    const double scale = std::min(targetWidth / decoded->width(), targetHeight / decoded->height());
+    const double width = std::max(1.0, std::round(decoded->width() * scale));
+    const double height = std::max(1.0, std::round(decoded->height() * scale));
+    Result<Image> drawn = contentMode == ImageContentMode::AspectFill
+                              ? decoded->scaledToFill(targetWidth, targetHeight)
+                              : decoded->drawnInto(width, height, 0, 0, width, height);
+    if (!drawn) {
+      info.error = drawn.error();
+      return (*shared)(std::nullopt, info);
+    }
+    info.fileURL = asset.file;
+    (*shared)(std::move(*drawn), info);
   };
   return add(std::move(pending));
 }

@@ -7,7 +7,8 @@
 // Ownership: defaultManager() lives for the process.
 // Threading: every member may be called from any thread.
 // Failure: a handler gets info.error (kPhotosErrorDomain) for an asset of
-// the wrong kind or whose file cannot be read.
+// the wrong kind or whose file cannot be read, or a picture that cannot be
+// drawn at the size asked.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +43,11 @@ struct ImageRequestOptions {
   bool networkAccessAllowed = false;
 };
 
+// How a picture meets a target size: wholly inside it (AspectFit), or
+// covering it, cut to it (AspectFill).
+enum class ImageContentMode { AspectFit, AspectFill };
+
+using ImageResultHandler = std::function<void(std::optional<Image> image, const ImageRequestInfo& info)>;
 using ImageDataHandler = std::function<void(std::optional<Bytes> data, std::string dataUTI,
                                             ImageOrientation orientation, const ImageRequestInfo& info)>;
 using ExportSessionHandler =
@@ -53,6 +59,11 @@ class ImageManager {
 
   ImageRequestID requestImageDataForAsset(const Asset& asset, const ImageRequestOptions& options,
                                           ImageDataHandler handler);
+  // A photo drawn upright at a target size in pixels (the result of
+  // AspectFit keeps the photo's proportions inside it).
+  ImageRequestID requestImageForAsset(const Asset& asset, double targetWidth, double targetHeight,
+                                      ImageContentMode contentMode, const ImageRequestOptions& options,
+                                      ImageResultHandler handler);
   ImageRequestID requestExportSessionForVideo(const Asset& asset, const ImageRequestOptions& options,
                                               const std::string& exportPreset, ExportSessionHandler handler);
   // A request not yet answered is answered as cancelled; others are left.

@@ -33,9 +33,12 @@ struct Home {
 
 constexpr const char* kClaimFileName = ".lumora.lock";
 
+// Never destroyed: the queues of process-wide objects (the statistics
+// store's, say) go on reading the root while exit handlers run, and a
+// destroyed root would be read after it was freed.
 Home& home() {
-  static Home h;
-  return h;
+  static Home* const h = new Home();
+  return *h;
 }
 
 fs::path defaultRoot() {

@@ -113,6 +113,16 @@ void AlertView::pressButtonAtIndex(int index) {
     auto clicked = clicked_;
     clicked(*this, index);
   }
+  if (auto delegate = delegate_.lock()) delegate->alertViewClickedButtonAtIndex(*this, index);
+}
+
+int AlertView::addButton(std::string title) {
+  if (style_ == Style::ActionSheet && cancelIndex_) {
+    buttons_.insert(buttons_.begin() + *cancelIndex_, std::move(title));
+    return (*cancelIndex_)++;
+  }
+  buttons_.push_back(std::move(title));
+  return static_cast<int>(buttons_.size()) - 1;
 }
 
 void AlertView::dismiss() {

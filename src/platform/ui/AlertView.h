@@ -21,6 +21,15 @@
 
 namespace platform::ui {
 
+class AlertView;
+
+// Told of a button press after the clicked callback; held weakly.
+class AlertViewDelegate {
+ public:
+  virtual ~AlertViewDelegate() = default;
+  virtual void alertViewClickedButtonAtIndex(AlertView& alert, int buttonIndex) = 0;
+};
+
 class AlertView : public std::enable_shared_from_this<AlertView> {
  public:
   enum class Style { Alert, ActionSheet };
@@ -44,6 +53,11 @@ class AlertView : public std::enable_shared_from_this<AlertView> {
   int tag() const { return tag_; }
   void setTag(int tag) { tag_ = tag; }
   void setClicked(Clicked clicked) { clicked_ = std::move(clicked); }
+  void setDelegate(std::weak_ptr<AlertViewDelegate> delegate) { delegate_ = std::move(delegate); }
+  std::shared_ptr<AlertViewDelegate> delegate() const { return delegate_.lock(); }
+  // Adds a button after the others (before an action sheet's cancel
+  // button); answers its index. Only before show().
+  int addButton(std::string title);
 
   void show();
   bool isVisible() const { return window_ != nullptr; }
@@ -68,6 +82,7 @@ class AlertView : public std::enable_shared_from_this<AlertView> {
   std::optional<int> cancelIndex_;
   int tag_ = 0;
   Clicked clicked_;
+  std::weak_ptr<AlertViewDelegate> delegate_;
   std::shared_ptr<Window> window_;
 };
 

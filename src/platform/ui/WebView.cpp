@@ -60,7 +60,7 @@ void WebView::stopLoading() {
 
 std::string WebView::evaluateJavaScript(const std::string& script) {
   scripts_.push_back(script);
-  return {};
+  return scriptAnswerer_ ? scriptAnswerer_(script) : std::string();
 }
 
 }  // namespace platform::ui

@@ -11,6 +11,7 @@
 // as it was; nothing throws.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,8 +75,11 @@ class WebView {
   // How often stopLoading() was called.
   int stopCount() const { return stopCount_; }
 
-  // Scripts are kept, not run; the answer is always empty.
+  // Scripts are kept, not run; the page's answer is what the page player
+  // gives (empty without one).
   std::string evaluateJavaScript(const std::string& script);
+  using ScriptAnswerer = std::function<std::string(const std::string& script)>;
+  void setScriptAnswerer(ScriptAnswerer answerer) { scriptAnswerer_ = std::move(answerer); }
   const std::vector<std::string>& evaluatedScripts() const { return scripts_; }
 
  private:
@@ -85,6 +89,7 @@ class WebView {
   std::optional<WebRequest> current_;
   std::vector<WebRequest> loaded_;
   std::vector<std::string> scripts_;
+  ScriptAnswerer scriptAnswerer_;
   bool loading_ = false;
   int stopCount_ = 0;
 };

@@ -6,7 +6,10 @@
 #include <mutex>
 
 #include "platform/dispatch/Semaphore.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/photos/CachingImageManager.h"
 #include "platform/photos/ImageManager.h"
+#include "platform/photos/MainQueueChangeObserver.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
@@ -287,6 +290,57 @@ TEST_F(PhotoLibraryTest, ImageManagerHandsOutBytesAndExportsThatCanBeCancelled) 
   ASSERT_TRUE(done.waitFor(seconds(30)));
   EXPECT_EQ(cancelled->status(), ExportStatus::Cancelled);
   EXPECT_FALSE(fs::exists(home.root() / "cancelled.mp4"));
+}
+
+TEST_F(PhotoLibraryTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachTheMainQueue) {
+  MainQueue::main().bindToCurrentThread();
+  std::optional<Change> heard;
+  auto observer = mainQueueChangeObserver([&](const Change& change) { heard = change; });
+  library->registerChangeObserver(observer);
+  testsupport::writeFile(PhotoLibrary::folder() / "wide.jpg", testsupport::makeJpeg(400, 200, {.orientation = 6}));
+  const Asset photo = library->fetchAssetsWithMediaType(MediaType::Image).at(0);
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return heard.has_value(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(heard->insertedAssets, std::vector<std::string>{photo.localIdentifier});
+
+  // Shown upright the photo is 200 x 400.
+  struct Case {
+    ImageContentMode mode;
+    int width, height;
+  };
+  CachingImageManager caching;
+  for (const Case& c : {Case{ImageContentMode::AspectFit, 50, 100}, Case{ImageContentMode::AspectFill, 100, 100}}) {
+    Semaphore done;
+    std::optional<Image> image;
+    ImageManager::defaultManager().requestImageForAsset(photo, 100, 100, c.mode, {},
+                                                        [&](std::optional<Image> got, const ImageRequestInfo&) {
+                                                          image = std::move(got);
+                                                          done.signal();
+                                                        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), c.width);
+    EXPECT_EQ(image->height(), c.height);
+  }
+  caching.startCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
+  // A request queued behind the preparation: once answered, the
+  // preparation is in.
+  Semaphore done;
+  std::optional<Image> image;
+  caching.requestImageForAsset(photo, 10, 10, ImageContentMode::AspectFit, {},
+                               [&](std::optional<Image>, const ImageRequestInfo&) { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_EQ(caching.cachedImageCount(), 1u);
+  // Answered from what was prepared, even with the file gone.
+  fs::remove(photo.file);
+  caching.requestImageForAsset(photo, 100, 100, ImageContentMode::AspectFill, {},
+                               [&](std::optional<Image> got, const ImageRequestInfo&) {
+                                 image = std::move(got);
+                                 done.signal();
+                               });
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  EXPECT_TRUE(image);
+  caching.stopCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
+  EXPECT_EQ(caching.cachedImageCount(), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,116 @@
+#include "screens/gallery/LMErrorPhotoCollectionViewController.h"
+
+#include "platform/dispatch/MainQueue.h"
+#include "platform/photos/PhotoLibrary.h"
+#include "platform/ui/ImageCache.h"
+#include "platform/ui/Resources.h"
+#include "platform/ui/Window.h"
+
+namespace lumora {
+
+namespace ui = platform::ui;
+namespace photos = platform::photos;
+
+LMErrorImageCollectionViewCell::LMErrorImageCollectionViewCell(const ui::Rect& frame)
+    : CollectionViewCell(kReuseIdentifier) {
+  setFrame(frame);
+  imageView = std::make_shared<ui::ImageView>(ui::Rect{0, 0, frame.width, frame.height});
+  addSubview(imageView);
+}
+
+void LMErrorImageCollectionViewCell::layoutSubviews() {
+  CollectionViewCell::layoutSubviews();
+  imageView->setFrame(bounds());
+}
+
+std::shared_ptr<ui::ViewController> LMErrorPhotoCollectionViewController::instantiateScene() {
+  return ui::NavigationController::withRoot(std::make_shared<LMErrorPhotoCollectionViewController>());
+}
+
+void LMErrorPhotoCollectionViewController::loadView() {
+  const ui::Rect bounds = ui::Screen::main().bounds();
+  ui::FlowLayout layout;
+  layout.itemSize = {kItemSide, kItemSide};
+  layout.minimumInteritemSpacing = 2;
+  layout.minimumLineSpacing = 2;
+  collectionView_ = std::make_shared<ui::CollectionView>(bounds, layout);
+  collectionView_->setBackgroundColor(ui::Color::white());
+  setView(collectionView_);
+}
+
+void LMErrorPhotoCollectionViewController::viewDidLoad() {
+  ViewController::viewDidLoad();
+  std::weak_ptr<LMErrorPhotoCollectionViewController> weak =
+      std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this());
+  navigationItem().title = ui::localizedString("Photos");
+  navigationItem().leftBarButtonItem = ui::BarButtonItem{"", [weak] {
+                                                          if (auto grid = weak.lock()) grid->cancelCheckErrorPhotos();
+                                                        }};
+  collectionView_->registerCell(LMErrorImageCollectionViewCell::kReuseIdentifier, [] {
+    return std::make_shared<LMErrorImageCollectionViewCell>(ui::Rect{0, 0, kItemSide, kItemSide});
+  });
+  collectionView_->setDataSource(std::static_pointer_cast<ui::CollectionViewDataSource>(
+      std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this())));
+  imageManager_ = std::make_unique<photos::CachingImageManager>();
+  collectionView_->reloadData();
+}
+
+void LMErrorPhotoCollectionViewController::setErrorImages(std::vector<LMImage> images) {
+  errorImages_ = std::move(images);
+  if (errorImages_.empty()) return;
+  if (imageManager_) {
+    std::vector<std::string> identifiers;
+    for (const auto& image : errorImages_) {
+      if (image.assetID) identifiers.push_back(*image.assetID);
+    }
+    const double side = kItemSide * ui::Screen::main().scale();
+    imageManager_->startCachingImagesForAssets(
+        photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers(identifiers), side, side,
+        photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true});
+  }
+  if (collectionView_) collectionView_->reloadData();
+}
+
+void LMErrorPhotoCollectionViewController::cancelCheckErrorPhotos() {
+  auto delegate = delegate_.lock();
+  if (delegate && delegate->didCancelErrorPhotoCollectionViewController) {
+    delegate->didCancelErrorPhotoCollectionViewController();
+  }
+}
+
+int LMErrorPhotoCollectionViewController::numberOfItemsInSection(ui::CollectionView&, int) {
+  return static_cast<int>(errorImages_.size());
+}
+
+std::shared_ptr<ui::CollectionViewCell> LMErrorPhotoCollectionViewController::cellForItemAtIndexPath(
+    ui::CollectionView& collectionView, ui::IndexPath indexPath) {
+  auto cell = std::static_pointer_cast<LMErrorImageCollectionViewCell>(
+      collectionView.dequeueReusableCell(LMErrorImageCollectionViewCell::kReuseIdentifier));
+  if (!cell || indexPath.row < 0 || static_cast<std::size_t>(indexPath.row) >= errorImages_.size()) return cell;
+  const std::string assetID = errorImages_[static_cast<std::size_t>(indexPath.row)].assetID.value_or("");
+  cell->imageIdentifier = assetID;
+  // A reused cell must not go on showing the photo of its previous use.
+  cell->imageView->setImage(std::nullopt);
+  auto& cache = ui::ImageCache::sharedImageCache();
+  if (auto cached = cache.imageFromMemoryCache(assetID)) {
+    cell->imageView->setImage(cached);
+    return cell;
+  }
+  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers({assetID});
+  if (assets.empty() || !imageManager_) return cell;
+  std::weak_ptr<LMErrorImageCollectionViewCell> weakCell = cell;
+  imageManager_->requestImageForAsset(
+      assets.front(), kItemSide, kItemSide, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
+      [weakCell, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo&) {
+        if (!image) return;
+        platform::MainQueue::main().async([weakCell, assetID, image = std::move(*image)] {
+          const ui::Image thumbnail = ui::Image::imageWithBitmap(image);
+          ui::ImageCache::sharedImageCache().storeImage(thumbnail, std::nullopt, assetID, false);
+          auto cell = weakCell.lock();
+          if (cell && cell->imageIdentifier == assetID) cell->imageView->setImage(thumbnail);
+        });
+      });
+  return cell;
+}
+
+}  // namespace lumora

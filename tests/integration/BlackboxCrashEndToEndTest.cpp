@@ -1,0 +1,157 @@
+// A crash from start to the service: a child process starts the kit against
+// the local cloud, notes a user, a key and an error and dies by SIGSEGV; the
+// next launch of the same app home processes, symbolicates and uploads the
+// report, and the analytics of the crashed session carry "app_crashed".
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "blackbox/Blackbox.h"
+#include "blackbox/BBXFileManager.h"
+#include "harbor/Harbor.h"
+#include "harbor/analytics/Tally.h"
+#include "platform/device/Bundle.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/http/SynchronousReply.h"
+#include "server/CloudServer.h"
+#include "support/TestHome.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kE2EBundle = "com.example.crashapp";
+
+std::string e2eEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Runs the child phase; answers its wait status.
+int e2eRunChild(const char* phase, const fs::path& home, const std::string& cloud) {
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("BBX_E2E_PHASE", phase, 1);
+    setenv("LUMORA_HOME", home.c_str(), 1);
+    for (const char* name : {"SettingsEndpoint", "ConfigureEndpoint", "BlackboxReportsEndpoint"}) {
+      setenv(name, cloud.c_str(), 1);
+    }
+    execl("/proc/self/exe", "crashapp", "--gtest_filter=BlackboxCrashChild.Run", static_cast<char*>(nullptr));
+    _exit(6);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+// The hex text of `text`, as record files hold outside texts.
+std::string e2eHex(const std::string& text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" __attribute__((noinline, visibility("default"))) void bbxE2ECrashHere(volatile int* target) {
+  *target = 1;
+}
+
+// The app: runs only when the parent below executes it.
+TEST(BlackboxCrashChild, Run) {
+  const std::string phase = e2eEnv("BBX_E2E_PHASE");
+  if (phase.empty()) GTEST_SKIP();
+  platform::Bundle::setInfoDictionary({{"CFBundleIdentifier", kE2EBundle},
+                                       {"CFBundleVersion", "3"},
+                                       {"CFBundleShortVersionString", "1.0"},
+                                       {"Harbor", {{"APIKey", "key-1"}}}});
+  platform::MainQueue::main().bindToCurrentThread();
+  auto blackbox = lumora::Blackbox::startWithAPIKey("key-1");
+  ASSERT_TRUE(blackbox->isBlackboxStarted());
+  if (phase == "crash") {
+    platform::MainQueue::main().runUntilIdle();
+    blackbox->setUserIdentifier("user-7");
+    blackbox->setObjectValue("blue", "colour");
+    blackbox->recordError(platform::Error("E2EDomain", 7));
+    volatile std::uintptr_t null = 0;
+    bbxE2ECrashHere(reinterpret_cast<volatile int*>(null));
+    FAIL() << "still alive";
+  }
+  // The next launch: the earlier report goes through to the service.
+  const lumora::BBXFileManager store;
+  ASSERT_TRUE(platform::MainQueue::main().runUntil(
+      [&] {
+        return store.activePathContents().size() == 1 && store.processingPathContents().empty() &&
+               store.preparedPathContents().empty() && lumora::Harbor::sharedSDK().settings().has_value();
+      },
+      std::chrono::seconds(30)));
+  auto analytics = lumora::Tally::sharedInstance().analyticsController();
+  ASSERT_TRUE(analytics);
+  // The crash event is written as the report is found; the uploads that
+  // follow carry it to the service.
+  auto crashEventArrived = [] {
+    platform::http::Request request;
+    request.url = e2eEnv("BlackboxReportsEndpoint") + "/_admin/analytics";
+    return platform::toString(platform::http::sendSynchronousRequest(request).data).find("app_crashed") !=
+           std::string::npos;
+  };
+  bool arrived = false;
+  for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
+    platform::MainQueue::main().runUntilIdle();
+    platform::Semaphore done(0);
+    analytics->maintainSessionFragments([&](const platform::Status&) { done.signal(); });
+    done.wait();
+    arrived = crashEventArrived();
+  }
+  EXPECT_TRUE(arrived);
+}
+
+namespace {
+
+TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedByTheNext) {
+  testsupport::TestHome home;
+  auto cloud = localcloud::CloudServer::create(home.root() / "cloud");
+  ASSERT_TRUE(cloud && cloud->start(0));
+  nlohmann::json document = cloud->vendor().document(kE2EBundle);
+  document["features"]["collect_analytics"] = true;
+  document["analytics"]["url"] = cloud->url() + localcloud::AnalyticsService::kPath;
+  cloud->vendor().setDocument(kE2EBundle, {{"features", document["features"]}, {"analytics", document["analytics"]}});
+  const fs::path appHome = home.root() / "app";
+  fs::create_directories(appHome);
+
+  const int crashed = e2eRunChild("crash", appHome, cloud->url());
+  ASSERT_TRUE(WIFSIGNALED(crashed)) << crashed;
+  EXPECT_EQ(WTERMSIG(crashed), SIGSEGV);
+  const int next = e2eRunChild("next", appHome, cloud->url());
+  ASSERT_TRUE(WIFEXITED(next) && WEXITSTATUS(next) == 0) << next;
+
+  ASSERT_EQ(cloud->reports().reportCount(), 1u);
+  const auto report = cloud->reports().report(cloud->reports().reportIds().front());
+  ASSERT_TRUE(report);
+  auto file = [&](const std::string& name) {
+    auto found = report->files.find(name);
+    return found == report->files.end() ? std::string() : found->second;
+  };
+  EXPECT_NE(file("metadata.bbxrecord").find("\"identity\""), std::string::npos);
+  EXPECT_NE(file("signal.bbxrecord").find("\"SIGSEGV\""), std::string::npos);
+  EXPECT_NE(file("signal.bbxrecord.symbolicated").find("bbxE2ECrashHere"), std::string::npos);
+  EXPECT_NE(file("internal_incremental_kv.bbxrecord").find(e2eHex("user-7")), std::string::npos);
+  EXPECT_NE(file("user_incremental_kv.bbxrecord").find(e2eHex("colour")), std::string::npos);
+  EXPECT_NE(file("errors_a.bbxrecord").find(e2eHex("E2EDomain")), std::string::npos);
+  std::vector<std::string> sessions = cloud->analytics().sessions();
+  bool appCrashed = false;
+  for (const std::string& session : sessions) {
+    for (const auto& record : cloud->analytics().events(session)) appCrashed = appCrashed || record.key == "app_crashed";
+  }
+  EXPECT_TRUE(appCrashed);
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+// Pictures by address: the network, then memory and disk; failed addresses
+// are not asked again unless retried; an image view shows only its latest
+// load.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/http/TestServer.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/ui/ImageViewWebCache.h"
+#include "platform/ui/WebImageManager.h"
+#include "support/TestHome.h"
+#include "support/TestMedia.h"
+
+namespace {
+
+struct WebImageTestLoad {
+  bool done = false;
+  std::optional<platform::ui::Image> image;
+  std::optional<platform::Error> error;
+  platform::ui::ImageCacheType type = platform::ui::ImageCacheType::None;
+};
+
+class WebImageTest : public ::testing::Test {
+ protected:
+  WebImageTest() {
+    platform::MainQueue::main().bindToCurrentThread();
+    manager.imageCache().clearMemory();
+    manager.resetFailedURLs();
+    server->Get("/pic.png", [this](const httplib::Request&, httplib::Response& res) {
+      ++requests;
+      res.set_content(platform::toString(testsupport::makePng(8, 6)), "image/png");
+    });
+    server->Get("/slow.png", [this](const httplib::Request&, httplib::Response& res) {
+      server.gate().wait();
+      res.set_content(platform::toString(testsupport::makePng(3, 3)), "image/png");
+    });
+    server->Get("/broken", [this](const httplib::Request&, httplib::Response& res) {
+      ++requests;
+      res.set_content("not a picture", "image/png");
+    });
+    server.start();
+  }
+  ~WebImageTest() override {
+    manager.imageCache().clearMemory();
+    manager.resetFailedURLs();
+  }
+
+  WebImageTestLoad load(const std::string& url, platform::ui::WebImageOptions options = {}) {
+    WebImageTestLoad result;
+    manager.downloadImageWithURL(url, options,
+                                 [&](std::optional<platform::ui::Image> image, std::optional<platform::Error> error,
+                                     platform::ui::ImageCacheType type, const std::string&) {
+                                   result = {true, std::move(image), std::move(error), type};
+                                 });
+    EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return result.done; }, std::chrono::seconds(10)));
+    return result;
+  }
+
+  testsupport::TestHome home;
+  testhttp::TestServer server;
+  std::atomic<int> requests{0};
+  platform::ui::WebImageManager& manager = platform::ui::WebImageManager::sharedManager();
+};
+
+TEST_F(WebImageTest, PicturesComeFromTheNetworkThenMemoryThenDisk) {
+  const std::string url = server.url("/pic.png");
+  struct Step {
+    std::function<void()> before;
+    platform::ui::ImageCacheType type;
+    int requests;
+  };
+  const std::vector<Step> steps = {
+      {[] {}, platform::ui::ImageCacheType::None, 1},
+      {[] {}, platform::ui::ImageCacheType::Memory, 1},
+      {[&] { manager.imageCache().clearMemory(); }, platform::ui::ImageCacheType::Disk, 1},
+      {[&] {
+         manager.imageCache().clearMemory();
+         manager.imageCache().clearDisk();
+       },
+       platform::ui::ImageCacheType::None, 2},
+  };
+  for (const auto& step : steps) {
+    step.before();
+    WebImageTestLoad got = load(url);
+    ASSERT_TRUE(got.image);
+    EXPECT_EQ(got.image->size().width, 8);
+    EXPECT_EQ(got.type, step.type);
+    EXPECT_EQ(requests, step.requests);
+  }
+
+  // An image got elsewhere becomes the one of its address.
+  manager.saveImageToCache(*load(url).image, server.url("/elsewhere.png"));
+  EXPECT_TRUE(manager.cachedImageExistsForURL(server.url("/elsewhere.png")));
+  EXPECT_EQ(load(server.url("/elsewhere.png")).type, platform::ui::ImageCacheType::Memory);
+}
+
+TEST_F(WebImageTest, FailedAddressesAreAskedAgainOnlyWhenRetried) {
+  const std::string url = server.url("/broken");
+  EXPECT_TRUE(load(url).error);
+  EXPECT_TRUE(load(url).error);
+  EXPECT_EQ(requests, 1) << "not asked again";
+  EXPECT_TRUE(load(url, {.retryFailed = true}).error);
+  EXPECT_EQ(requests, 2);
+  EXPECT_TRUE(load(server.url("/missing")).error);
+}
+
+TEST_F(WebImageTest, AViewShowsOnlyItsLatestLoad) {
+  auto view = std::make_shared<platform::ui::ImageView>();
+  const platform::ui::Image placeholder = platform::ui::Image::imageWithBitmap(*platform::Image::imageWithData(testsupport::makePng(4, 4)));
+  platform::ui::setImageWithURL(view, server.url("/slow.png"), placeholder);
+  EXPECT_EQ(view->image()->size().width, 4) << "the placeholder at once";
+  bool shown = false;
+  platform::ui::setImageWithURL(view, server.url("/pic.png"), placeholder, {},
+                  [&](std::optional<platform::ui::Image>, std::optional<platform::Error>, platform::ui::ImageCacheType, const std::string&) {
+                    shown = true;
+                  });
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return shown; }, std::chrono::seconds(10)));
+  server.gate().open();
+  // The late picture is kept for later but never shown here.
+  ASSERT_TRUE(platform::MainQueue::main().runUntil(
+      [&] { return manager.cachedImageExistsForURL(server.url("/slow.png")); }, std::chrono::seconds(10)));
+  platform::MainQueue::main().runUntilIdle();
+  EXPECT_EQ(view->image()->size().width, 8);
+}
+
+}  // namespace
