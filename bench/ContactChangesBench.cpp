@@ -33,7 +33,7 @@ void recordSynced(LMManagedRecordContext& store, ab::AddressBook& book) {
       row.setLocalServerSync(serverID++);
       row.setLocalRecordSync(
           std::chrono::duration<double>(contact.modificationTime->time_since_epoch()).count());
-      row.setLocalJsonString(lumora::LMUtils::stringFromJSONObject(contact.dictionaryForLumoraJSON()["content"]));
+      row.setLocalJsonString(lumora::LMUtils::stringFromJSONObject(contact.dictionaryForLumoraJSON()["content"]).value());
       store.addContactRelation(row);
     }
     return platform::Status::success();

@@ -43,11 +43,8 @@ KPUserCoreInfo::KPUserCoreInfo(Text userId, Text userName, Text iconUrl, Text us
       phones_(std::move(phones)),
       email_(std::move(email)) {}
 
-std::optional<KPUserCoreInfo> KPUserCoreInfo::parseReply(const platform::Json& reply, platform::Error* error) {
-  auto fail = [error](const char* reason) -> std::optional<KPUserCoreInfo> {
-    if (error) *error = parseError(reason);
-    return std::nullopt;
-  };
+platform::Result<KPUserCoreInfo> KPUserCoreInfo::parseReply(const platform::Json& reply) {
+  auto fail = [](const char* reason) -> platform::Result<KPUserCoreInfo> { return parseError(reason); };
   if (!reply.is_object()) return fail("coreinfo result is not dictionary");
   auto code = reply.find("code");
   if (code == reply.end() || kpLongLongValue(*code) != 0) return fail("code != 0");

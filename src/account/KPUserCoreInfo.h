@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/Result.h"
 
 namespace lumora {
 
@@ -34,10 +35,10 @@ class KPUserCoreInfo {
   // its "userAddresses", of which only verified entries with an address
   // count: phones in order, the secure phone (flag bit 2 on a phone) moved
   // to the front, the secure e-mail (flag bit 2 on an e-mail entry), and the
-  // last e-mail. nullopt, with *error set when given, for a reply that is
-  // no object ("coreinfo result is not dictionary"), whose "code" is
-  // missing or not 0 ("code != 0"), or without a "data" object ("!data").
-  static std::optional<KPUserCoreInfo> parseReply(const platform::Json& reply, platform::Error* error);
+  // last e-mail. An error for a reply that is no object ("coreinfo result is
+  // not dictionary"), whose "code" is missing or not 0 ("code != 0"), or
+  // without a "data" object ("!data").
+  static platform::Result<KPUserCoreInfo> parseReply(const platform::Json& reply);
 
   const Text& userId() const { return userId_; }
   const Text& userName() const { return userName_; }

@@ -168,8 +168,7 @@ class QBLoginPassport : public QBPassport, public KPWebViewControllerDelegate {
   static constexpr const char* kCoreInfoPath = "/pass/v2/safe/user/coreInfo";
   using CoreInfoSuccess = std::function<void(const KPUserCoreInfo& info)>;
   using CoreInfoFailure = std::function<void(const platform::Error& error)>;
-  using CoreInfoParser = std::function<std::optional<KPUserCoreInfo>(const platform::Json& reply,
-                                                                     platform::Error* error)>;
+  using CoreInfoParser = std::function<platform::Result<KPUserCoreInfo>(const platform::Json& reply)>;
 
   // startFetchCoreInfo with a derived session.
   void startFetchCoreInfo(CoreInfoSuccess success, CoreInfoFailure fail);

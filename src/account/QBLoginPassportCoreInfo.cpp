@@ -41,11 +41,10 @@ void QBLoginPassport::startFetchCoreInfo(CoreInfoSuccess success, CoreInfoFailur
   auto wrappedFail = joinFailBlockAndQueue(fail, queue);
   auto onReply = [parse = getBlockToParseCoreInfo(), wrappedSuccess, wrappedFail](const RequestPtr&,
                                                                                   const platform::Json& reply) {
-    platform::Error error;
-    if (auto info = parse(reply, &error)) {
+    if (auto info = parse(reply)) {
       wrappedSuccess(*info);
     } else {
-      wrappedFail(error);
+      wrappedFail(info.error());
     }
   };
   // The session keeps the token step's session delegate, and with it this
@@ -104,7 +103,7 @@ QBPassport::ServiceTokenConsumer QBLoginPassport::getBlockToVisitCoreInfo(Reques
 }
 
 QBLoginPassport::CoreInfoParser QBLoginPassport::getBlockToParseCoreInfo() {
-  return [](const platform::Json& reply, platform::Error* error) { return KPUserCoreInfo::parseReply(reply, error); };
+  return [](const platform::Json& reply) { return KPUserCoreInfo::parseReply(reply); };
 }
 
 }  // namespace lumora

@@ -28,17 +28,11 @@ std::optional<std::string> QBDataUtil::getDeviceInfoByName(std::string_view name
 std::string QBDataUtil::md5String(std::string_view text) { return MD5String(text); }
 
 platform::Result<std::string> QBDataUtil::stringFromJSONObject(const platform::Json& object) {
-  platform::Error error;
-  auto text = LMUtils::stringFromJSONObject(object, &error);
-  if (!text) return error;
-  return std::move(*text);
+  return LMUtils::stringFromJSONObject(object);
 }
 
 platform::Result<platform::Json> QBDataUtil::jsonObjectFromString(const std::optional<std::string>& text) {
-  platform::Error error(kLMJSONErrorDomain, kLMJSONErrorCode, {{"NSDebugDescription", "The reply is empty."}});
-  auto parsed = text ? LMUtils::jsonObjectFromString(*text, &error) : std::nullopt;
-  if (!parsed) return error;
-  return std::move(*parsed);
+  return LMUtils::jsonObjectFromString(text ? platform::Json(*text) : platform::Json());
 }
 
 bool QBDataUtil::setCookieName(const std::string& name, const std::optional<std::string>& value) {

@@ -68,7 +68,8 @@ void HBRDownloadAndSaveSettingsOperation::complete(const std::optional<std::file
   error_ = error;
   if (!error_ && !file) error_ = HBRNetworkResponseHandler::errorForCode(-3);
   if (!error_) {
-    error_ = HBRSettings::replaceSettingsFile(*file, parameters_.settingsDirectoryPath, parameters_.settingsFilePath);
+    auto replaced = HBRSettings::replaceSettingsFile(*file, parameters_.settingsDirectoryPath, parameters_.settingsFilePath);
+    if (!replaced) error_ = replaced.error();
     if (error_) platform::consoleLog("[Harbor] Unable to complete settings download " + error_->description());
   }
   if (auto delegate = parameters_.delegate.lock()) delegate->operationDidDownloadAndSaveSettings(*this, error_);

@@ -63,9 +63,9 @@ void HBRSettings::clearSettingsDictionary() {
   settings_.reset();
 }
 
-std::optional<platform::Error> HBRSettings::replaceSettingsFile(const std::filesystem::path& downloaded,
-                                                               const std::filesystem::path& directory,
-                                                               const std::filesystem::path& settingsPath) {
+platform::Status HBRSettings::replaceSettingsFile(const std::filesystem::path& downloaded,
+                                                 const std::filesystem::path& directory,
+                                                 const std::filesystem::path& settingsPath) {
   namespace fs = std::filesystem;
   std::error_code error;
   fs::create_directories(directory, error);
@@ -80,7 +80,7 @@ std::optional<platform::Error> HBRSettings::replaceSettingsFile(const std::files
     std::error_code ignored;
     if (entry.path().filename() != settingsPath.filename()) fs::remove_all(entry.path(), ignored);
   }
-  return std::nullopt;
+  return platform::Status::success();
 }
 
 std::optional<std::string> HBRSettings::appBundleIdentifier() { return HBRSanitizedBundleIdentifier(); }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/Error.h"
+#include "platform/Result.h"
 
 namespace lumora {
 
@@ -40,9 +41,9 @@ class HBRSettings {
   // (made when missing): written beside the old file and renamed over it,
   // so a failure at any step leaves the old file as it was; after success
   // nothing else is kept in the directory. The error of the failed step.
-  static std::optional<platform::Error> replaceSettingsFile(const std::filesystem::path& downloaded,
-                                                            const std::filesystem::path& directory,
-                                                            const std::filesystem::path& settingsPath);
+  static platform::Status replaceSettingsFile(const std::filesystem::path& downloaded,
+                                              const std::filesystem::path& directory,
+                                              const std::filesystem::path& settingsPath);
 
   // The app's identity as the settings service is asked about it.
   static std::optional<std::string> appBundleIdentifier();

@@ -49,8 +49,7 @@ std::shared_ptr<const platform::http::UrlProtocolClass> KoAURLIntercept::protoco
 KoAURLIntercept::KoAURLIntercept(platform::http::Request request, Report report)
     : request_(std::move(request)), report_(std::move(report)) {}
 
-std::optional<platform::Error> KoAURLIntercept::startLoading(UrlProtocolClient& client,
-                                                             const std::atomic<bool>* cancelled) {
+platform::Status KoAURLIntercept::startLoading(UrlProtocolClient& client, const std::atomic<bool>* cancelled) {
   nStart = now();
   platform::http::Request copy = request_;
   copy.headers.set(kMarkerHeader, "");

@@ -33,7 +33,7 @@ class KoAURLIntercept final : public platform::http::UrlProtocol {
 
   KoAURLIntercept(platform::http::Request request, Report report);
 
-  std::optional<platform::Error> startLoading(platform::http::UrlProtocolClient& client,
+  platform::Status startLoading(platform::http::UrlProtocolClient& client,
                                               const std::atomic<bool>* cancelled) override;
   void stopLoading() override;
 

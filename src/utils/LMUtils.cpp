@@ -38,10 +38,9 @@ platform::Error jsonError(const std::string& detail) {
                          platform::Json{{"NSDebugDescription", detail}});
 }
 
-void reportJSONError(const platform::Error& failure, platform::Error* error) {
-  if (error == nullptr) return;
-  *error = failure;
+platform::Error reportJSONError(platform::Error failure) {
   LM_LOG_ERROR("{}", failure.description());
+  return failure;
 }
 
 }  // namespace
@@ -61,10 +60,8 @@ platform::Error LMUtils::errorForLumoraUnknownErrorWithUserInfo(platform::Json u
   return platform::Error(kLMServerErrorDomain, kLMServerErrorUnknownReply, std::move(userInfo));
 }
 
-std::optional<platform::Error> LMUtils::errorFromCoreFoundationError(
-    const std::optional<platform::Error>& error) {
-  if (!error) return std::nullopt;
-  return platform::Error(error->domain(), error->code(), error->userInfo());
+platform::Error LMUtils::errorFromCoreFoundationError(const platform::Error& error) {
+  return platform::Error(error.domain(), error.code(), error.userInfo());
 }
 
 platform::Error LMUtils::errorFromABAddressBookError(const platform::Error& error) {
@@ -122,39 +119,30 @@ bool LMUtils::shouldRetryRequestWithErrorCode(std::int64_t code) {
 
 // ---- JSON text ----
 
-std::optional<std::string> LMUtils::stringFromJSONObject(const platform::Json& object,
-                                                         platform::Error* error) {
+platform::Result<std::string> LMUtils::stringFromJSONObject(const platform::Json& object) {
   try {
     return object.dump(2, ' ', false, platform::Json::error_handler_t::strict);
   } catch (const std::exception& e) {
-    reportJSONError(jsonError(e.what()), error);
-    return std::nullopt;
+    return reportJSONError(jsonError(e.what()));
   }
 }
 
-std::optional<platform::Json> LMUtils::jsonObjectFromString(const platform::Json& object,
-                                                            platform::Error* error) {
-  if (!object.is_string()) return std::nullopt;
-  const auto& text = object.get_ref<const std::string&>();
-  if (text.empty()) return std::nullopt;
-
-  if (platform::jsonNestsDeeperThan(text)) {
-    reportJSONError(jsonError("JSON text nests too deeply."), error);
-    return std::nullopt;
+platform::Result<platform::Json> LMUtils::jsonObjectFromString(const platform::Json& object) {
+  if (!object.is_string() || object.get_ref<const std::string&>().empty()) {
+    return jsonError("No JSON text.");
   }
+  const auto& text = object.get_ref<const std::string&>();
+  if (platform::jsonNestsDeeperThan(text)) return reportJSONError(jsonError("JSON text nests too deeply."));
   platform::Json parsed;
   try {
     parsed = platform::Json::parse(text);
   } catch (const std::exception& e) {
-    reportJSONError(jsonError(e.what()), error);
-    return std::nullopt;
+    return reportJSONError(jsonError(e.what()));
   }
   // The platform reader takes only an array or an object at the top level.
   if (!parsed.is_array() && !parsed.is_object()) {
-    reportJSONError(jsonError("JSON text did not start with array or object and option to "
-                              "allow fragments not set."),
-                    error);
-    return std::nullopt;
+    return reportJSONError(jsonError("JSON text did not start with array or object and option to "
+                                     "allow fragments not set."));
   }
   return parsed;
 }

@@ -42,10 +42,8 @@ class LMUtils {
   // Code kLMServerErrorUnknownReply (101) in kLMServerErrorDomain, for a cloud
   // reply that is not a dictionary or lacks what the caller needs.
   static platform::Error errorForLumoraUnknownErrorWithUserInfo(platform::Json userInfo);
-  // A copy of a platform error (same domain, code and user info); nullopt in,
-  // nullopt out.
-  static std::optional<platform::Error> errorFromCoreFoundationError(
-      const std::optional<platform::Error>& error);
+  // A copy of a platform error (same domain, code and user info).
+  static platform::Error errorFromCoreFoundationError(const platform::Error& error);
   // An address-book failure as a local error: code 0 becomes -10004 and code 1
   // -10005, each with its "reason" and "description"; any other code is kept,
   // with no user info.
@@ -75,18 +73,15 @@ class LMUtils {
   // ---- JSON text ----
 
   // The object as pretty-printed UTF-8 JSON text (indented, one member per
-  // line). Fails only on strings that are not valid UTF-8: then nullopt, and
-  // when `error` is given it receives the writer's error (kLMJSONErrorDomain)
-  // and the error is logged at flag 1.
-  static std::optional<std::string> stringFromJSONObject(const platform::Json& object,
-                                                         platform::Error* error = nullptr);
-  // Parses JSON text. A value that is not a string, or an empty string, gives
-  // nullopt and leaves `error` untouched. Text that does not parse, or whose
-  // top level is not an array or object, gives nullopt; when `error` is given
-  // it receives the reader's error and the error is logged at flag 1.
+  // line). Fails only on strings that are not valid UTF-8: the writer's
+  // error (kLMJSONErrorDomain), logged at flag 1.
+  static platform::Result<std::string> stringFromJSONObject(const platform::Json& object);
+  // Parses JSON text. A value that is not a string, or an empty string, is an
+  // error of its own (kLMJSONErrorDomain, not logged: there was nothing to
+  // read). Text that does not parse, or whose top level is not an array or
+  // object, gives the reader's error, logged at flag 1.
   // A std::string argument converts implicitly.
-  static std::optional<platform::Json> jsonObjectFromString(const platform::Json& object,
-                                                            platform::Error* error = nullptr);
+  static platform::Result<platform::Json> jsonObjectFromString(const platform::Json& object);
 
   // ---- Directories (under platform::AppHome, created on first use) ----
 

@@ -36,12 +36,12 @@ TEST(KPUserCoreInfo, RepliesThatCannotBeReadAreRefusedWithTheirReason) {
   };
   auto parse = lumora::QBLoginPassport::getBlockToParseCoreInfo();
   for (const auto& [body, reason] : cases) {
-    platform::Error error;
-    EXPECT_FALSE(parse(body, &error)) << body;
+    auto parsed = parse(body);
+    ASSERT_FALSE(parsed) << body;
+    const platform::Error& error = parsed.error();
     EXPECT_EQ(error.domain(), "QBPassportErrorDomain");
     EXPECT_EQ(error.code(), 10003);
     EXPECT_EQ(error.userInfo(), (Json{{"reason", reason}, {"description", ""}})) << body;
-    EXPECT_FALSE(parse(body, nullptr));
   }
 }
 
@@ -77,7 +77,7 @@ TEST(KPUserCoreInfo, VerifiedAddressesMakeThePhonesAndEmails) {
        {"P1"}, "P1", std::nullopt, std::nullopt},
   };
   for (const auto& c : cases) {
-    auto info = KPUserCoreInfo::parseReply(reply(c.addresses), nullptr);
+    auto info = KPUserCoreInfo::parseReply(reply(c.addresses));
     ASSERT_TRUE(info) << c.what;
     EXPECT_EQ(info->phones(), c.phones) << c.what;
     EXPECT_EQ(info->securePhone(), c.securePhone) << c.what;
@@ -85,7 +85,7 @@ TEST(KPUserCoreInfo, VerifiedAddressesMakeThePhonesAndEmails) {
     EXPECT_EQ(info->email(), c.email) << c.what;
   }
 
-  auto info = KPUserCoreInfo::parseReply(reply(Json::array()), nullptr);
+  auto info = KPUserCoreInfo::parseReply(reply(Json::array()));
   ASSERT_TRUE(info);
   EXPECT_EQ(info->userId(), "123");  // a number in decimal
   EXPECT_EQ(info->iconUrl(), "http://i/1.png");

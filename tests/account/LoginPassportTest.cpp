@@ -363,8 +363,7 @@ class HeldRequests {
   class Held final : public platform::http::UrlProtocol {
    public:
     Held(std::shared_ptr<Gate> gate, std::string url) : gate_(std::move(gate)), url_(std::move(url)) {}
-    std::optional<platform::Error> startLoading(platform::http::UrlProtocolClient&,
-                                                const std::atomic<bool>*) override {
+    platform::Status startLoading(platform::http::UrlProtocolClient&, const std::atomic<bool>*) override {
       std::unique_lock<std::mutex> lock(gate_->mutex);
       gate_->changed.wait(lock, [this] { return gate_->open > 0; });
       --gate_->open;

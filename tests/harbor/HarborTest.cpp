@@ -166,17 +166,17 @@ TEST_F(HarborTest, SettingsFileIsReplacedWholeOrNotAtAll) {
   std::ofstream(file) << R"({"v":1})";
   std::ofstream(dir / "stray") << "x";
   std::ofstream(download) << R"({"v":2})";
-  ASSERT_FALSE(HBRSettings::replaceSettingsFile(download, dir, file));
+  ASSERT_TRUE(HBRSettings::replaceSettingsFile(download, dir, file));
   EXPECT_EQ(HBRSettings(file).settingsDictionary(), (platform::Json{{"v", 2}}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 
   // A download that is gone, and a target that cannot be replaced: the
   // settings there stay readable.
-  EXPECT_TRUE(HBRSettings::replaceSettingsFile(home_.root() / "missing", dir, file));
+  EXPECT_FALSE(HBRSettings::replaceSettingsFile(home_.root() / "missing", dir, file));
   EXPECT_EQ(HBRSettings(file).settingsDictionary(), (platform::Json{{"v", 2}}));
   const std::filesystem::path blocked = dir / "blocked.json";
   std::filesystem::create_directories(blocked / "inside");
-  EXPECT_TRUE(HBRSettings::replaceSettingsFile(download, dir, blocked));
+  EXPECT_FALSE(HBRSettings::replaceSettingsFile(download, dir, blocked));
   EXPECT_EQ(HBRSettings(file).settingsDictionary(), (platform::Json{{"v", 2}}));
   EXPECT_FALSE(std::filesystem::exists(dir / "blocked.json.download"));
 }

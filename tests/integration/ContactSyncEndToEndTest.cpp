@@ -2,8 +2,15 @@
 // batching, the conflict rules and groups, each shown on both sides.
 #include "ContactSyncFixture.h"
 
+#include <sqlite3.h>
+
 #include <atomic>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "server/http/FaultInjector.h"
 
 namespace contactsynctest {
 namespace {
@@ -253,6 +260,129 @@ TEST_F(ContactSyncEndToEndTest, CloudContactsAreSavedTwentyOneAtATimeAndAFailedS
   ASSERT_TRUE(sync().ok());
   EXPECT_EQ(people().size(), 45u);
   EXPECT_EQ(cloudContacts().size(), 45u);
+}
+
+}  // namespace
+}  // namespace contactsynctest
+
+namespace contactsynctest {
+namespace {
+
+class ContactPushRepliesTest : public ContactSyncCloudTest {
+ protected:
+  // Runs `change` on the cloud once, as the first batch of the next sync
+  // goes out (after the sync read both sides), so what it sends is stale.
+  void changeCloudDuringPush(std::function<void()> change) {
+    auto pending = std::make_shared<std::function<void()>>(std::move(change));
+    delegate_->didAdapterSyncProcess = [pending](std::int32_t process) {
+      if (process != lumora::kLMSyncProcessPushBatch || !*pending) return;
+      std::exchange(*pending, nullptr)();
+    };
+  }
+  void noteCloud(std::int64_t id, const std::string& given, const std::string& family, const std::string& note) {
+    lumora::LMContact edit = contactNamed(given, family);
+    edit.note = note;
+    server_->contacts().modify(signedtest::kUserId, id, "contact", edit.dictionaryForLumoraJSON()["content"],
+                               std::nullopt);
+  }
+};
+
+// The cloud answers a push with its own record when it holds a newer one:
+// a delete it keeps brings the person back here, a modify it answers with
+// another version writes that version here and is not counted as sent.
+TEST_F(ContactPushRepliesTest, RepliesWithTheCloudsOwnRecordWinHere) {
+  const std::int64_t kept = addCloudContact(contactNamed("Kept", "There"));
+  const std::int64_t edited = addCloudContact(contactNamed("Edited", "Both"));
+  ASSERT_TRUE(sync().ok());
+  auto here = people();
+  ASSERT_TRUE(book_->removeRecord(book_->personWithId(*here["Kept There"].recordID)).ok());
+  ASSERT_TRUE(book_->save().ok());
+  editPerson(*book_, *here["Edited Both"].recordID, "edited here");
+  changeCloudDuringPush([&] {
+    noteCloud(kept, "Kept", "There", "kept there");
+    noteCloud(edited, "Edited", "Both", "edited there");
+  });
+
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+  EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{1, 1, 0}));
+  here = people();
+  auto cloud = cloudContacts();
+  for (const auto& [name, note] : {std::pair{"Kept There", "kept there"}, std::pair{"Edited Both", "edited there"}}) {
+    ASSERT_EQ(here.count(name), 1u) << name;
+    EXPECT_EQ(here[name].note, note) << name;
+    EXPECT_EQ(cloud[name]["content"]["note"], note) << name;
+  }
+
+  // Both sides agree: nothing is left to send.
+  server_->signedEndpoints().clearJournal();
+  ASSERT_TRUE(sync().ok());
+  EXPECT_EQ(callsTo(batchPath()), 0u);
+  EXPECT_EQ(people().size(), 2u);
+}
+
+// Each step of a run that fails ends it there: the delegate hears the
+// steps before it and the failure, nothing after it, and the adapter is
+// no longer syncing.
+TEST_F(ContactPushRepliesTest, ARunEndsAtTheStepThatFails) {
+  auto dropTables = [this] {
+    contacts_->context()->databaseQueue()->inDatabase([](sqlite3* db) {
+      ASSERT_EQ(sqlite3_exec(db, "drop table SyncContact; drop table SyncGroup", nullptr, nullptr, nullptr), SQLITE_OK);
+    });
+  };
+  localcloud::Fault refused;
+  refused.code = 40001;
+  refused.times = 1;
+  struct Step {
+    const char* what;
+    std::function<void()> arrange;
+    std::vector<std::string> heard;  // the reports of the run, in order
+  };
+  const std::vector<Step> steps = {
+      {"the group phase",
+       [&] {
+         auto group = book_->createGroup(book_->sourceWithId(ab::kLocalSourceId));
+         ASSERT_TRUE(group.ok() && group->setName("Club").ok() && book_->save().ok());
+         server_->faults().set(batchPath(), refused);
+       },
+       {"begin", "groups", "fail"}},
+      {"the contact phase",
+       [&] {
+         addPerson(contactNamed("New", "Here"));
+         // The group the first step left unsent goes first; the contacts' batch is refused.
+         localcloud::Fault second = refused;
+         second.skip = 1;
+         server_->faults().set(batchPath(), second);
+       },
+       {"begin", "groups", "localGroups", "lumoraGroups", "contacts", "fail"}},
+      {"the member lists",
+       [&] {
+         addPerson(contactNamed("Newer", "Here"));
+         delegate_->didAdapterSynchronizeLumoraContacts = [&, heard = delegate_->didAdapterSynchronizeLumoraContacts](
+                                                              std::uint64_t a, std::uint64_t m, std::uint64_t d) {
+           heard(a, m, d);
+           dropTables();
+         };
+       },
+       {"begin", "groups", "localGroups", "lumoraGroups", "contacts", "localContacts", "lumoraContacts", "fail"}},
+      {"sorting the cloud's changes",
+       [&] {
+         ASSERT_TRUE(contacts_->context()->createDatabase());
+         delegate_->willAdapterBeginSynchronize = [&, heard = delegate_->willAdapterBeginSynchronize] {
+           heard();
+           dropTables();
+         };
+       },
+       {"begin", "fail"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.arrange();
+    EXPECT_FALSE(sync().ok());
+    EXPECT_EQ(lastReports.calls, step.heard);
+    EXPECT_FALSE(contacts_->isSyncing());
+    server_->faults().clearAll();
+  }
 }
 
 }  // namespace

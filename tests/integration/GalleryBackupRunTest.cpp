@@ -15,6 +15,7 @@
 
 #include "SignedRequestFixture.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
@@ -187,7 +188,7 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(second.toUpload, 0u);
   EXPECT_EQ(second.tried, 0);
   EXPECT_EQ(cloudImages(), cloud);
-  EXPECT_EQ(gallery->context()->calculateBackupImageNum(nullptr), 0);
+  EXPECT_EQ(gallery->context()->calculateBackupImageNum().value(), 0);
 
   // Another device removes a Family photo and the cloud starts its listings
   // over: the photo's relation goes and the photo goes up again.
@@ -411,6 +412,67 @@ TEST_F(GalleryBackupRunTest, TheReportsOfScriptedRunsComeInTheirOrder) {
   backUp();
   EXPECT_EQ(said, (std::vector<std::string>{"count 4", "load 0/4", "upload EXP 0/4", "done EXP 0/4", "stop -10012"}));
   EXPECT_TRUE(transferFiles().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Below system version 8.0 the backup reads the library through its older
+// interface: the same assets go up, named by their URLs; an asset edited
+// since its backup goes up again; refused access ends the album stage.
+class GalleryBackupBelow8Test : public GalleryBackupRunTest {
+ protected:
+  void SetUp() override {
+    GalleryBackupRunTest::SetUp();
+    platform::DeviceFacts facts = saved;
+    facts.systemVersion = "7.1.2";
+    platform::Device::configure(facts);
+  }
+  void TearDown() override {
+    platform::Device::configure(saved);
+    GalleryBackupRunTest::TearDown();
+  }
+  platform::DeviceFacts saved = platform::Device::configured();
+};
+
+TEST_F(GalleryBackupBelow8Test, TheOlderInterfaceBacksUpTheSameAssetsAndAnEditedOneAgain) {
+  const auto family = addPhotos("IMG_", 3);
+  testsupport::writeFile(photos::PhotoLibrary::folder() / "MOV_0001.MOV", testsupport::makeMovie(32, 24, 1.0));
+  addAlbum("Family", {family[0], family[1]});
+  auto store = gallery->context();
+  EXPECT_EQ(store->calculateBackupImageNum().value(), 6);  // no album related yet: every asset counts
+
+  Report first = backUp();
+  ASSERT_FALSE(first.failed) << first.failed->description();
+  EXPECT_EQ(first.uploaded, 6);
+  const std::int64_t familyAlbum = cloudAlbumNamed("Family");
+  auto cloud = cloudImages();
+  EXPECT_EQ(cloud[1].size(), 4u);
+  EXPECT_EQ(cloud[familyAlbum].size(), 2u);
+  const auto relations = store->searchAllImageRelations();
+  ASSERT_TRUE(relations);
+  for (const auto& relation : *relations) {
+    EXPECT_EQ(relation.assetID->rfind("assets-library://asset/asset.", 0), 0u) << *relation.assetID;
+  }
+  EXPECT_EQ(backUp().toUpload, 0u);
+  EXPECT_EQ(store->calculateBackupImageNum().value(), 0);
+
+  // A photo of Family edited in place: its size changes, so both of its
+  // rows go and it is counted and sent again, in both albums.
+  const auto edited = library()->fetchAssetsWithLocalIdentifiers({family[0]}).at(0).file;
+  testsupport::writeFile(edited, testsupport::makeJpeg(64, 48));
+  library()->rescan();
+  EXPECT_EQ(store->calculateBackupImageNum().value(), 2);
+  Report again = backUp();
+  EXPECT_EQ(again.toUpload, 2u);
+  EXPECT_EQ(again.uploaded, 2);
+  EXPECT_EQ(cloudImages()[familyAlbum].size(), 3u);
+
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Denied));
+  Report refused = backUp();
+  ASSERT_TRUE(refused.failed);
+  EXPECT_EQ(refused.failed->code(), lumora::kLMLocalErrorPhotosAccess);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ class GalleryBackupTest : public signedtest::SignedRequestCloudTest {
       ASSERT_TRUE(image && !image->error);
       image->assetGroupID = "camera-roll";
       image->serverGroupID = kUntitledAlbum;
-      outcome = gallery->backupImage(*image);
+      if (auto done = gallery->backupImage(*image); !done) outcome = done.error();
       if (exported) *exported = *image;
     });
     return outcome;

@@ -105,8 +105,8 @@ class GalleryDownloadTest : public signedtest::SignedRequestCloudTest {
       ASSERT_TRUE(image && !image->error);
       image->assetGroupID = "elsewhere";
       image->serverGroupID = serverAlbum;
-      auto error = gallery->backupImage(*image);
-      ASSERT_FALSE(error) << error->description();
+      auto backedUp = gallery->backupImage(*image);
+      ASSERT_TRUE(backedUp) << backedUp.error().description();
     });
   }
 
@@ -118,7 +118,9 @@ class GalleryDownloadTest : public signedtest::SignedRequestCloudTest {
 
   std::optional<Error> download(const LMImage& image, const std::vector<std::string>& albums) {
     std::optional<Error> outcome;
-    offMain([&] { outcome = gallery->downloadImageObject(image, albums, nullptr); });
+    offMain([&] {
+      if (auto done = gallery->downloadImageObject(image, albums, nullptr); !done) outcome = done.error();
+    });
     return outcome;
   }
 
@@ -193,7 +195,7 @@ TEST_F(GalleryDownloadTest, AWholeAlbumComesDownIntoAFreshLibraryByteForByteAndI
   // What a backup's upload set asks of each album: every asset is related.
   for (const auto& group : {*album, cameraRoll()}) {
     for (const auto& asset : library()->fetchAssetsInAssetCollection(group)) {
-      auto row = gallery->context()->searchImageRelationByAssetID(asset.localIdentifier, group.localIdentifier);
+      auto row = gallery->context()->searchImageRelationByAssetID(asset.localIdentifier, group.localIdentifier).value();
       ASSERT_TRUE(row) << asset.file << " in " << group.localizedTitle;
       EXPECT_EQ(row->size, static_cast<std::int64_t>(fs::file_size(asset.file)));
     }
@@ -256,10 +258,10 @@ TEST_F(GalleryDownloadTest, ACloudAlbumLandsInTheLocalAlbumsItsNameAndRelationsG
       EXPECT_EQ(*ids, c.ids) << c.name;
     }
     for (const auto& id : *ids) {
-      EXPECT_EQ(gallery->context()->searchAlbumRelationByAssetID(id)->serverID, c.serverID) << c.name;
+      EXPECT_EQ(gallery->context()->searchAlbumRelationByAssetID(id).value()->serverID, c.serverID) << c.name;
     }
   }
-  EXPECT_FALSE(gallery->context()->searchAlbumRelationByAssetID("removed-album"));
+  EXPECT_FALSE(gallery->context()->searchAlbumRelationByAssetID("removed-album").value());
 }
 
 TEST_F(GalleryDownloadTest, AnImageIsAddedWithoutExportOrDownloadAndNothingTakenIsAFailure) {
@@ -284,7 +286,7 @@ TEST_F(GalleryDownloadTest, AnImageIsAddedWithoutExportOrDownloadAndNothingTaken
   EXPECT_EQ(inFamily[0].localIdentifier, asset.localIdentifier);
   EXPECT_TRUE(fs::is_empty(platform::AppHome::tmp()));
   for (const auto& group : {family, cameraRoll().localIdentifier}) {
-    auto row = gallery->context()->searchImageRelationByServerID(987654, asset.localIdentifier, group);
+    auto row = gallery->context()->searchImageRelationByServerID(987654, asset.localIdentifier, group).value();
     ASSERT_TRUE(row);
     EXPECT_EQ(row->serverSync, 4);
     EXPECT_EQ(row->sha1, "ab");
@@ -361,7 +363,7 @@ TEST_F(GalleryDownloadTest, CloudFileNamesStayInTheDownloadFolderAndAnUnwritable
   auto unwritable = download(stored, {family});
   ASSERT_TRUE(unwritable);
   EXPECT_EQ(unwritable->code(), lumora::kLMLocalErrorWriteFail);
-  EXPECT_FALSE(lumora::LMImageSyncAdapter::shouldStopBackupImageWithError(unwritable, nullptr));
+  EXPECT_FALSE(lumora::LMImageSyncAdapter::shouldStopBackupImageWithError(*unwritable));
   EXPECT_TRUE(fs::is_directory(blocker));
   fs::remove_all(blocker);
   EXPECT_FALSE(download(stored, {family}));

@@ -28,7 +28,8 @@ TEST(LMUtilsErrors, ConstructorsUseTheirDomains) {
   Json info{{"reason", "Fail to save database"}};
   EXPECT_EQ(LMUtils::localErrorWithErrorCode(-10003, info), Error("com.quenby.lumora.sdk.error", -10003, info));
   EXPECT_EQ(LMUtils::errorForLumoraUnknownErrorWithUserInfo(info), Error("com.quenby.vantri.error.server", 101, info));
-  EXPECT_FALSE(LMUtils::errorFromCoreFoundationError(std::nullopt));
+  EXPECT_EQ(LMUtils::errorFromCoreFoundationError(Error("CFErrorDomainOSStatus", -50, info)),
+            Error("CFErrorDomainOSStatus", -50, info));
 }
 
 TEST(LMUtilsErrors, AddressBookErrorsBecomeLocalErrors) {
@@ -144,17 +145,15 @@ TEST_F(JSONText, WritesPrettyPrintedTextThatReadsBack) {
   auto recordText = LMUtils::stringFromJSONObject(record);
   ASSERT_TRUE(recordText);
   EXPECT_NE(recordText->find("\n    \"name\": \"Zo\xC3\xAB\""), std::string::npos);
-  EXPECT_EQ(LMUtils::jsonObjectFromString(*recordText), record);
+  EXPECT_EQ(LMUtils::jsonObjectFromString(*recordText).value(), record);
   EXPECT_TRUE(sink_->records.empty());
 }
 
-TEST_F(JSONText, WriteFailureIsReportedAndLoggedOnlyWhenAsked) {
+TEST_F(JSONText, WriteFailureIsReportedAndLogged) {
   Json bad = Json::array({std::string("\xFF\xFE")});
-  EXPECT_FALSE(LMUtils::stringFromJSONObject(bad));
-  EXPECT_TRUE(sink_->records.empty());
-
-  Error error;
-  EXPECT_FALSE(LMUtils::stringFromJSONObject(bad, &error));
+  auto written = LMUtils::stringFromJSONObject(bad);
+  ASSERT_FALSE(written);
+  const Error& error = written.error();
   EXPECT_EQ(error.domain(), lumora::kLMJSONErrorDomain);
   EXPECT_EQ(error.code(), lumora::kLMJSONErrorCode);
   ASSERT_EQ(sink_->records.size(), 1u);
@@ -163,23 +162,21 @@ TEST_F(JSONText, WriteFailureIsReportedAndLoggedOnlyWhenAsked) {
 }
 
 TEST_F(JSONText, ReadsOnlyNonEmptyTextOfAContainer) {
-  Error untouched("sentinel", 7);
-  Error error = untouched;
-  EXPECT_FALSE(LMUtils::jsonObjectFromString("", &error));
-  EXPECT_FALSE(LMUtils::jsonObjectFromString(Json(12), &error));
-  EXPECT_FALSE(LMUtils::jsonObjectFromString(Json::object(), &error));
-  EXPECT_EQ(error, untouched);
+  // No text at all is refused without a log line: there was nothing to read.
+  for (const Json& none : {Json(""), Json(12), Json::object()}) {
+    auto parsed = LMUtils::jsonObjectFromString(none);
+    ASSERT_FALSE(parsed) << none;
+    EXPECT_EQ(parsed.error().domain(), lumora::kLMJSONErrorDomain) << none;
+  }
   EXPECT_TRUE(sink_->records.empty());
 
-  EXPECT_EQ(LMUtils::jsonObjectFromString(std::string(R"({"a":[1,"x"]})")), (Json{{"a", {1, "x"}}}));
+  EXPECT_EQ(LMUtils::jsonObjectFromString(std::string(R"({"a":[1,"x"]})")).value(), (Json{{"a", {1, "x"}}}));
 
   for (const char* text : {"{\"a\":", "not json", "5", "\"text\""}) {
-    error = untouched;
-    EXPECT_FALSE(LMUtils::jsonObjectFromString(text, &error)) << text;
-    EXPECT_EQ(error.domain(), lumora::kLMJSONErrorDomain) << text;
+    auto parsed = LMUtils::jsonObjectFromString(text);
+    ASSERT_FALSE(parsed) << text;
+    EXPECT_EQ(parsed.error().domain(), lumora::kLMJSONErrorDomain) << text;
   }
-  EXPECT_EQ(sink_->records.size(), 4u);
-  EXPECT_FALSE(LMUtils::jsonObjectFromString("{\"a\":"));  // no out-parameter: not logged
   EXPECT_EQ(sink_->records.size(), 4u);
 }
 

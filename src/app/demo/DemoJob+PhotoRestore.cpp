@@ -118,9 +118,13 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
     ++restore.checked;
     restore.bytes += static_cast<std::int64_t>(restored->size());
     for (const auto& group : {std::optional(*album), cameraRoll}) {
-      if (group && gallery->context()->searchImageRelationByAssetID(asset.localIdentifier, group->localIdentifier)) {
-        ++restore.related;
+      if (!group) continue;
+      auto row = gallery->context()->searchImageRelationByAssetID(asset.localIdentifier, group->localIdentifier);
+      if (!row) {
+        restore.problem = row.error().description();
+        return;
       }
+      if (*row) ++restore.related;
     }
   }
   if (restore.checked != restore.images.size()) {

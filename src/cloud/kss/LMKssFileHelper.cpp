@@ -203,11 +203,9 @@ platform::Result<platform::Json> uploadBlock(const platform::http::Request& requ
       continue;
     }
     const platform::Bytes& body = outcome.data ? *outcome.data : platform::Bytes();
-    platform::Error parseError(kLMJSONErrorDomain, kLMJSONErrorCode,
-                               {{"NSDebugDescription", "The reply is empty."}});
-    auto reply = LMUtils::jsonObjectFromString(platform::toString(body), &parseError);
+    auto reply = LMUtils::jsonObjectFromString(platform::toString(body));
     if (!reply) {
-      error = parseError;
+      error = reply.error();
       continue;
     }
     LM_LOG_VERBOSE("{}", reply->dump());

@@ -1,6 +1,7 @@
 #include "cloud/model/LMAlbum.h"
 
 #include "cloud/model/LMAssetJSON.h"
+#include "platform/device/Device.h"
 #include "platform/photos/PhotoLibrary.h"
 
 namespace lumora {
@@ -17,8 +18,29 @@ LMAlbum LMAlbum::initWithLumoraJSON(const Json& json) {
 std::optional<LMAlbum> LMAlbum::initWithAssetsGroup(const platform::photos::AssetCollection* group) {
   if (group == nullptr) return std::nullopt;
   LMAlbum album;
-  album.setPropertiesWithAssetsGroup(*group);
+  if (platform::Device::systemVersionIsAtLeast(8.0)) album.setPropertiesWithAssetsGroup(*group);
   return album;
+}
+
+std::optional<LMAlbum> LMAlbum::initWithAssetsGroup(platform::photos::AssetsGroup* group,
+                                                    platform::photos::AssetsLibrary& library) {
+  if (group == nullptr) return std::nullopt;
+  LMAlbum album;
+  if (!platform::Device::systemVersionIsAtLeast(8.0)) album.setPropertiesWithAssetsGroup(*group, library);
+  return album;
+}
+
+void LMAlbum::setPropertiesWithAssetsGroup(platform::photos::AssetsGroup& group,
+                                           platform::photos::AssetsLibrary& library) {
+  using platform::photos::AssetsFilter;
+  name = group.name;
+  assetsGroupType = static_cast<std::int64_t>(group.type);
+  assetID = group.persistentID;
+  assetUrl = group.url;
+  group.setAssetsFilter(AssetsFilter::AllPhotos);
+  totalImageCount = library.numberOfAssets(group);
+  group.setAssetsFilter(AssetsFilter::AllVideos);
+  totalVideoCount = library.numberOfAssets(group);
 }
 
 void LMAlbum::setPropertiesWithLumoraJSON(const Json& json) {

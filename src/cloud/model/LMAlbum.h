@@ -13,6 +13,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/Error.h"
+#include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/Types.h"
 
 namespace lumora {
@@ -20,8 +21,11 @@ namespace lumora {
 class LMAlbum {
  public:
   static LMAlbum initWithLumoraJSON(const platform::Json& json);
-  // nullopt for no album; else an album filled from it.
+  // nullopt for no album; else an album filled from it. The system version
+  // picks the interface: an album of the other interface fills nothing.
   static std::optional<LMAlbum> initWithAssetsGroup(const platform::photos::AssetCollection* group);
+  static std::optional<LMAlbum> initWithAssetsGroup(platform::photos::AssetsGroup* group,
+                                                    platform::photos::AssetsLibrary& library);
 
   // Reads "albumId", then "id" (which wins), "createTime", "description",
   // "fullBuildTag", "incrementalTag", "lastUpdateTime", "name",
@@ -31,6 +35,10 @@ class LMAlbum {
   // Name, type and local id from the album; the image and video counts of
   // the whole library (as the library counts them, not the album's own).
   void setPropertiesWithAssetsGroup(const platform::photos::AssetCollection& group);
+  // Below system version 8.0: name, type, persistent id and URL of the
+  // group, and its own photo and video counts (the group is left filtered
+  // to videos).
+  void setPropertiesWithAssetsGroup(platform::photos::AssetsGroup& group, platform::photos::AssetsLibrary& library);
 
   // {"dateModified", "dateTaken" (ms), "fileName", "tag", "id" when set;
   //  "type": "group"}.
@@ -42,6 +50,7 @@ class LMAlbum {
   std::optional<std::int64_t> fullBuildTag;
   std::optional<std::int64_t> incrementalTag;
   std::optional<std::string> assetID;          // the local album's identifier
+  std::optional<std::string> assetUrl;         // the group's URL (below system version 8.0)
   std::optional<std::string> name;             // "name"; the local title
   std::optional<std::int64_t> sharerCount;
   std::optional<platform::Clock::TimePoint> creationDate;    // "createTime"
@@ -51,7 +60,7 @@ class LMAlbum {
   std::optional<std::int64_t> totalImageCount;
   std::optional<std::int64_t> totalVideoCount;  // local albums only
   std::optional<std::int64_t> totalSize;
-  std::optional<std::int64_t> assetsGroupType;  // the local album's collection type
+  std::optional<std::int64_t> assetsGroupType;  // the collection type, or the group type below 8.0
 };
 
 }  // namespace lumora

@@ -115,6 +115,53 @@ platform::Status LMAssetExporter::exportAsset(const photos::Asset& asset, LMImag
   return platform::Status::success();
 }
 
+platform::Status LMAssetExporter::exportRepresentation(const photos::LibraryAsset& asset, LMImage& image) {
+  image.exifInfo = platform::Json::object();
+  auto representation = asset.defaultRepresentation();
+  if (!representation) return platform::Status::success();
+  const bool video = image.type == kLMAssetTypeVideo;
+  if (!nameFile(image, representation->filename(), video ? "video" : "image")) {
+    return backupError(kLMLocalErrorGeneral, "Fail to get image file name.");
+  }
+  const auto width = static_cast<double>(representation->width());
+  const auto height = static_cast<double>(representation->height());
+  if (video) {
+    image.duration = asset.duration;
+    image.exifInfo = LMUtils::exifInfoFromVideoLocation(asset.location, width, height);
+  } else {
+    image.exifInfo = LMUtils::exifInfoFromImageMetadata(representation->metadata(), width, height)
+                         .value_or(platform::Json::object());
+    image.isUbiImage = false;
+  }
+  image.size = representation->size();
+
+  // One block-sized buffer, read at each block's offset. A read that fails
+  // fails the export: digests of part of the file would upload a torn photo.
+  if (auto cleared = clearTemporaryFile(*image.filePath); !cleared.ok()) return cleared;
+  std::int64_t copied = 0;
+  {
+    std::ofstream out(*image.filePath, std::ios::binary | std::ios::trunc);
+    platform::Bytes buffer;
+    buffer.reserve(static_cast<std::size_t>(kLMBlockSize));
+    while (out && copied < *image.size) {
+      auto read = representation->getBytes(copied, static_cast<std::size_t>(std::min<std::int64_t>(
+                                                        kLMBlockSize, *image.size - copied)),
+                                            buffer);
+      if (!read.ok() || *read == 0) break;
+      out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(*read));
+      copied += static_cast<std::int64_t>(*read);
+    }
+    out.close();
+    if (!out) return backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
+  }
+  if (copied != *image.size) return backupError(kLMLocalErrorGeneral, "Read asset data error.");
+  auto digests = digestBlocksOfFile(*image.filePath, copied);
+  if (!digests) return digests.error();
+  image.sha1 = std::move(digests->sha1);
+  image.blockInfos = std::move(digests->blockInfos);
+  return platform::Status::success();
+}
+
 bool LMAssetExporter::waitForAnswer(platform::Semaphore& done, photos::ImageRequestID request) {
   const bool answered = done.waitFor(platform::seconds(kLibraryAnswerDeadlineSeconds));
   {

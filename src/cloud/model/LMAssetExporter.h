@@ -20,6 +20,7 @@
 #include "platform/Result.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/AssetExportSession.h"
+#include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/ImageManager.h"
 
 namespace lumora {
@@ -35,6 +36,12 @@ class LMAssetExporter {
   // with deadlines: a request not answered in a minute, or an export that
   // makes no progress for a minute, ends with -1.
   platform::Status exportAsset(const platform::photos::Asset& asset, LMImage& image);
+  // An asset of the older interface: its default representation's file
+  // name, size and EXIF values (a video's duration and location), its bytes
+  // read block by block through the representation into the temporary
+  // file (which the upload reads), and the digests of that file. Without a
+  // representation nothing but the (empty) EXIF values is set.
+  platform::Status exportRepresentation(const platform::photos::LibraryAsset& asset, LMImage& image);
   // Breaks off every pending library request and running export; their
   // exports end with -10012.
   void cancelAll();

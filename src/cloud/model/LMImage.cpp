@@ -1,3 +1,4 @@
+#include "platform/device/Device.h"
 #include "cloud/model/LMImage.h"
 
 #include "cloud/model/LMAssetExporter.h"
@@ -72,7 +73,7 @@ Json LMImage::dictionaryForLumoraJSON() const {
 // ---- Local assets ----
 
 std::optional<LMImage> LMImage::initWithAsset(const platform::photos::Asset* asset) {
-  if (asset == nullptr) return std::nullopt;
+  if (asset == nullptr || !platform::Device::systemVersionIsAtLeast(8.0)) return std::nullopt;
   LMImage image;
   if (asset->mediaType == platform::photos::MediaType::Image) image.type = kLMAssetTypeImage;
   else if (asset->mediaType == platform::photos::MediaType::Video) image.type = kLMAssetTypeVideo;
@@ -86,13 +87,34 @@ void LMImage::setPropertiesWithAsset(const platform::photos::Asset& asset) {
   assetID = asset.localIdentifier;
   creationDate = asset.creationDate;
   modifyDate = asset.creationDate;
-  auto exported = LMAssetExporter::shared().exportAsset(asset, *this);
-  if (!exported.ok()) {
-    LM_LOG_ERROR("{}", exported.error().description());
-    error = exported.error();
-  }
+  keepExportFailure(LMAssetExporter::shared().exportAsset(asset, *this));
 }
 
-void LMImage::cancelAllAssetsRequest() { LMAssetExporter::shared().cancelAll(); }
+std::optional<LMImage> LMImage::initWithAsset(const platform::photos::LibraryAsset* asset) {
+  if (asset == nullptr || platform::Device::systemVersionIsAtLeast(8.0)) return std::nullopt;
+  if (asset->type.empty() || asset->type == kLMAssetTypeUnknown) return std::nullopt;
+  LMImage image;
+  image.type = asset->type;
+  image.setPropertiesWithAsset(*asset);
+  return image;
+}
+
+void LMImage::setPropertiesWithAsset(const platform::photos::LibraryAsset& asset) {
+  error.reset();
+  assetID = asset.url;
+  creationDate = asset.date;
+  modifyDate = asset.date;
+  keepExportFailure(LMAssetExporter::shared().exportRepresentation(asset, *this));
+}
+
+void LMImage::keepExportFailure(const platform::Status& exported) {
+  if (exported.ok()) return;
+  LM_LOG_ERROR("{}", exported.error().description());
+  error = exported.error();
+}
+
+void LMImage::cancelAllAssetsRequest() {
+  if (platform::Device::systemVersionIsAtLeast(8.0)) LMAssetExporter::shared().cancelAll();
+}
 
 }  // namespace lumora

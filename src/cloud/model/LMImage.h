@@ -16,7 +16,9 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/media/Image.h"
+#include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/Types.h"
 
 namespace lumora {
@@ -49,11 +51,20 @@ class LMImage {
   // nullopt for no asset and for one that is neither photo nor video; else
   // an image built by setPropertiesWithAsset (check `error`).
   static std::optional<LMImage> initWithAsset(const platform::photos::Asset* asset);
+  // Below system version 8.0, an asset of the older interface: its type is
+  // the asset's own, and an asset of unknown type is refused. An asset of
+  // the interface the system version does not use is refused too.
+  static std::optional<LMImage> initWithAsset(const platform::photos::LibraryAsset* asset);
   // The asset's identifier and dates, then LMAssetExporter::exportAsset
   // (its failure logged and kept in `error`).
   void setPropertiesWithAsset(const platform::photos::Asset& asset);
+  // The URL and date of the asset, then LMAssetExporter::exportRepresentation.
+  void setPropertiesWithAsset(const platform::photos::LibraryAsset& asset);
   // LMAssetExporter::cancelAll: constructions under way end with -10012.
+  // Below system version 8.0 nothing is under way to break off.
   static void cancelAllAssetsRequest();
+  // A failed export is logged and kept in `error`.
+  void keepExportFailure(const platform::Status& exported);
 
   // ---- Fields ----
 

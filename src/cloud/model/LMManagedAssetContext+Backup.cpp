@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cloud/model/LMManagedAssetContext.h"
+#include "platform/device/Device.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -79,7 +80,7 @@ bool LMManagedAssetContext::updateAlbumsWithLocalAlbums(std::vector<LMAlbum>& lo
   return true;
 }
 
-std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithServerImages(
+platform::Status LMManagedAssetContext::updateImageRelationsWithServerImages(
     const std::vector<LMImage>& serverImages, const std::vector<LMAlbumRelation>& albumRelations, bool resync) {
   std::vector<LMImageRelation> gone;
   if (resync) {
@@ -88,8 +89,9 @@ std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithSe
       if (image.status == kLiveImage && image.serverID) kept.insert(*image.serverID);
     }
     for (const LMAlbumRelation& album : albumRelations) {
-      for (LMImageRelation& relation : searchAllImageRelationsByAlbumID(album.assetID).value_or(
-               std::vector<LMImageRelation>())) {
+      auto relations = searchAllImageRelationsByAlbumID(album.assetID);
+      if (!relations) return relations.error();
+      for (LMImageRelation& relation : *relations) {
         if (!relation.serverID || !kept.contains(*relation.serverID)) gone.push_back(std::move(relation));
       }
     }
@@ -109,14 +111,17 @@ std::optional<platform::Error> LMManagedAssetContext::updateImageRelationsWithSe
     }
   }
   for (const LMImageRelation& relation : gone) deleteImageRelation(relation);
-  return std::nullopt;
+  return platform::Status::success();
 }
 
-std::vector<std::string> LMManagedAssetContext::allBackupImageIDsInAlbum(const photos::AssetCollection& album) {
+platform::Result<std::vector<std::string>> LMManagedAssetContext::allBackupImageIDsInAlbum(
+    const photos::AssetCollection& album) {
   std::vector<std::string> identifiers;
   for (const photos::Asset& asset : photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsInAssetCollection(album)) {
     if (asset.mediaType != photos::MediaType::Image && asset.mediaType != photos::MediaType::Video) continue;
-    if (searchImageRelationByAssetID(asset.localIdentifier, album.localIdentifier)) continue;
+    auto relation = searchImageRelationByAssetID(asset.localIdentifier, album.localIdentifier);
+    if (!relation) return relation.error();
+    if (*relation) continue;
     identifiers.push_back(asset.localIdentifier);
   }
   return identifiers;
@@ -124,6 +129,11 @@ std::vector<std::string> LMManagedAssetContext::allBackupImageIDsInAlbum(const p
 
 platform::Result<std::vector<std::string>> LMManagedAssetContext::searchAllUploadImagesFromAlbum(
     const LMAlbum& album) {
+  if (!platform::Device::systemVersionIsAtLeast(8.0)) {
+    auto identifiers = searchAllUploadImagesBelow8(album);
+    if (!identifiers) LM_LOG_ERROR("{}", identifiers.error().description());
+    return identifiers;
+  }
   auto collection = assetsGroupWithAlbumId(album.assetID);
   if (!collection) {
     auto error = LMUtils::localErrorWithErrorCode(
@@ -147,11 +157,14 @@ void LMManagedAssetContext::searchAllUploadImagesFromAlbum(
   }
 }
 
-std::int64_t LMManagedAssetContext::calculateBackupImageNum(std::optional<platform::Error>* /*error*/) {
-  if (!isPhotoLibraryAuthorized()) return 0;
+platform::Result<std::int64_t> LMManagedAssetContext::calculateBackupImageNum() {
+  if (!platform::Device::systemVersionIsAtLeast(8.0)) return calculateBackupImageNumBelow8();
+  if (!isPhotoLibraryAuthorized()) return std::int64_t{0};
   std::int64_t count = 0;
   for (const photos::AssetCollection& album : allSyncAssetsGroups()) {
-    count += static_cast<std::int64_t>(allBackupImageIDsInAlbum(album).size());
+    auto identifiers = allBackupImageIDsInAlbum(album);
+    if (!identifiers) return identifiers.error();
+    count += static_cast<std::int64_t>(identifiers->size());
   }
   return count;
 }

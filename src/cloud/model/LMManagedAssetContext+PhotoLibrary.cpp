@@ -7,7 +7,9 @@
 #include "cloud/model/LMManagedAssetContext.h"
 #include "utils/LMErrors.h"
 #include "utils/LMUtils.h"
+#include "platform/device/Device.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 
 namespace lumora {
 namespace {
@@ -49,6 +51,11 @@ void LMManagedAssetContext::requestPhotoLibraryAuthorized(std::function<void(boo
       if (completion) completion(true, false);
       return;
     case photos::AuthorizationStatus::NotDetermined:
+      // The older interface asks the user itself on first use.
+      if (!platform::Device::systemVersionIsAtLeast(8.0)) {
+        if (completion) completion(true, true);
+        return;
+      }
       PhotoLibrary::requestAuthorization([completion = std::move(completion)](photos::AuthorizationStatus status) {
         if (!completion) return;
         const bool granted = status == photos::AuthorizationStatus::Authorized;
@@ -65,13 +72,42 @@ void LMManagedAssetContext::requestPhotoLibraryAuthorized(std::function<void(boo
 void LMManagedAssetContext::addPhotoChangeNotificationObserver(
     const std::shared_ptr<photos::ChangeObserver>& observer, const std::function<void()>& finish) {
   if (!isPhotoLibraryAuthorized() || !observer || !observer->photoLibraryDidChange) return;
-  library()->registerChangeObserver(observer);
+  if (platform::Device::systemVersionIsAtLeast(8.0)) {
+    library()->registerChangeObserver(observer);
+  } else {
+    // The older interface reports changes through the notification centre,
+    // for as long as a library exists.
+    auto assets = std::make_shared<photos::AssetsLibrary>();
+    assets->enumerateGroupsWithTypes(photos::kGroupSavedPhotos, nullptr, nullptr);
+    std::weak_ptr<photos::ChangeObserver> weak = observer;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        photos::AssetsLibrary::kChangedNotification, [weak](const std::string&, const platform::Json&) {
+          if (auto target = weak.lock(); target && target->photoLibraryDidChange) target->photoLibraryDidChange({});
+        });
+    std::lock_guard<std::mutex> guard(mutex_);
+    assetsLibrary_ = std::move(assets);
+    changeTokens_.emplace_back(weak, token);
+  }
   if (finish) finish();
 }
 
 void LMManagedAssetContext::removePhotoChangeNotificationObserver(
     const std::shared_ptr<photos::ChangeObserver>& observer) {
-  library()->unregisterChangeObserver(observer);
+  if (platform::Device::systemVersionIsAtLeast(8.0)) {
+    library()->unregisterChangeObserver(observer);
+    return;
+  }
+  std::vector<std::uint64_t> tokens;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::erase_if(changeTokens_, [&](const auto& entry) {
+      auto held = entry.first.lock();
+      if (held && held != observer) return false;
+      tokens.push_back(entry.second);
+      return true;
+    });
+  }
+  for (auto token : tokens) platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 std::optional<photos::Asset> LMManagedAssetContext::assetImageWithAssetID(const std::optional<std::string>& assetID) {
@@ -100,73 +136,58 @@ std::optional<AssetCollection> LMManagedAssetContext::userLibraryAssetsGroup() {
   return found.back();
 }
 
-std::optional<AssetCollection> LMManagedAssetContext::addAssetsGroupWithName(const std::string& name,
-                                                                             std::optional<platform::Error>* error) {
+platform::Result<AssetCollection> LMManagedAssetContext::addAssetsGroupWithName(const std::string& name) {
   std::string created;
   auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     created = changes.creationRequestForAssetCollectionWithTitle(name);
   });
-  if (!status) {
-    if (error) *error = status.error();
-    return std::nullopt;
-  }
+  if (!status) return status.error();
   auto album = assetsGroupWithAlbumId(created);
-  if (!album && error) {
+  if (!album) {
     // The library said yes but has no such album: the caller needs one.
-    *error = LMUtils::localErrorWithErrorCode(
+    return LMUtils::localErrorWithErrorCode(
         kLMLocalErrorAssetsGroup,
         {{kLMErrorReasonKey, "Create album fail"}, {kLMErrorDescriptionKey, kLMErrorTitleAssetsGroup}});
   }
-  return album;
+  return std::move(*album);
 }
 
-std::optional<platform::Error> LMManagedAssetContext::addAssetImage(const photos::Asset& asset,
-                                                                    const AssetCollection& group) {
-  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+platform::Status LMManagedAssetContext::addAssetImage(const photos::Asset& asset, const AssetCollection& group) {
+  return library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     changes.addAssets(group.localIdentifier, {asset.localIdentifier});
   });
-  if (!status) return status.error();
-  return std::nullopt;
 }
 
-std::optional<photos::Asset> LMManagedAssetContext::addAssetSource(const std::string& path, bool isVideo,
-                                                                   const AssetCollection& group,
-                                                                   std::optional<platform::Error>* error) {
+platform::Result<photos::Asset> LMManagedAssetContext::addAssetSource(const std::string& path, bool isVideo,
+                                                                      const AssetCollection& group) {
+  auto missing = [](const char* reason) {
+    return LMUtils::localErrorWithErrorCode(kLMLocalErrorGeneral,
+                                            {{kLMErrorReasonKey, reason}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
+  };
   std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
-    if (error) {
-      *error = LMUtils::localErrorWithErrorCode(
-          kLMLocalErrorGeneral,
-          {{kLMErrorReasonKey, "Missing temporary file."}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
-    }
-    return std::nullopt;
-  }
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return missing("Missing temporary file.");
   std::string created;
   auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     created = isVideo ? changes.creationRequestForAssetFromVideoAtFileURL(path)
                       : changes.creationRequestForAssetFromImageAtFileURL(path);
     if (!isCameraRoll(group)) changes.addAssets(group.localIdentifier, {created});
   });
-  if (!status) {
-    if (error) *error = status.error();
-    return std::nullopt;
-  }
-  return assetImageWithAssetID(created);
+  if (!status) return status.error();
+  auto asset = assetImageWithAssetID(created);
+  if (!asset) return missing("The saved asset cannot be found.");
+  return std::move(*asset);
 }
 
-std::optional<platform::Error> LMManagedAssetContext::deleteAsset(const photos::Asset& asset,
-                                                                  const AssetCollection& group) {
+platform::Status LMManagedAssetContext::deleteAsset(const photos::Asset& asset, const AssetCollection& group) {
   if (!group.canPerformEditOperation(photos::EditOperation::RemoveContent)) {
     return LMUtils::localErrorWithErrorCode(kLMLocalErrorUnsupportedOperation,
                                             {{kLMErrorReasonKey, "Can't remove asset from album."},
                                              {kLMErrorDescriptionKey, kLMErrorTitleUnsupportedOperation}});
   }
   auto again = assetImageWithAssetID(asset.localIdentifier);
-  auto status = library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
+  return library()->performChangesAndWait([&](photos::ChangeRequests& changes) {
     changes.removeAssets(group.localIdentifier, {again ? again->localIdentifier : asset.localIdentifier});
   });
-  if (!status) return status.error();
-  return std::nullopt;
 }
 
 }  // namespace lumora

@@ -131,11 +131,11 @@ bool LMManagedAssetContext::createDatabase() {
   return database != nullptr && createTables(*database);
 }
 
-std::optional<platform::Error> LMManagedAssetContext::databaseError() {
+platform::Status LMManagedAssetContext::databaseError() {
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database != nullptr) database->inDatabase([](sqlite3*) {});  // let a pending creation finish
   std::lock_guard<std::mutex> guard(mutex_);
-  if (usable_ && database != nullptr) return std::nullopt;
+  if (usable_ && database != nullptr) return platform::Status::success();
   return LMUtils::localErrorWithErrorCode(
       kLMLocalErrorDatabase,
       {{kLMErrorReasonKey, "The gallery database cannot be used."}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}});
@@ -191,12 +191,14 @@ platform::Result<std::vector<Row>> readRows(LMManagedRecordContextDatabase* data
   return rows;
 }
 
-// The same, with a failure read as no rows (look-ups whose callers take
-// "not found" for either).
+// The first row of such a query, if any.
 template <class Row, class Bind>
-std::vector<Row> query(LMManagedRecordContextDatabase* database, const std::string& sql, const Bind& bind,
-                       Row (*read)(const Statement&), std::size_t limit = 0) {
-  return readRows(database, sql, bind, read, limit).valueOr({});
+platform::Result<std::optional<Row>> readRow(LMManagedRecordContextDatabase* database, const std::string& sql,
+                                             const Bind& bind, Row (*read)(const Statement&)) {
+  auto rows = readRows(database, sql, bind, read, 1);
+  if (!rows) return rows.error();
+  if (rows->empty()) return std::optional<Row>();
+  return std::optional<Row>(std::move(rows->front()));
 }
 
 template <class Bind>
@@ -224,16 +226,10 @@ auto inOrder(const Values&... values) {
   };
 }
 
-template <class T>
-std::optional<T> first(std::vector<T> rows) {
-  if (rows.empty()) return std::nullopt;
-  return std::move(rows.front());
-}
-
 }  // namespace
 
 LMManagedRecordContextDatabase* LMManagedAssetContext::usableDatabase() {
-  return databaseError() ? nullptr : databaseQueue();
+  return databaseError().ok() ? databaseQueue() : nullptr;
 }
 
 platform::Result<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAllAlbumRelations() {
@@ -241,18 +237,18 @@ platform::Result<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAllA
                &createAlbumRelationWithResult);
 }
 
-std::optional<LMAlbumRelation> LMManagedAssetContext::searchAlbumRelationByAssetID(
+platform::Result<std::optional<LMAlbumRelation>> LMManagedAssetContext::searchAlbumRelationByAssetID(
     const std::optional<std::string>& assetID) {
-  if (!hasText(assetID)) return std::nullopt;
-  return first(query(usableDatabase(), fmt::format("select {} from {} where {}=?", kAlbumColumns, kLMSyncAlbumTable, kAssetID),
-                     inOrder(assetID), &createAlbumRelationWithResult, 1));
+  if (!hasText(assetID)) return std::optional<LMAlbumRelation>();
+  return readRow(usableDatabase(), fmt::format("select {} from {} where {}=?", kAlbumColumns, kLMSyncAlbumTable, kAssetID),
+                 inOrder(assetID), &createAlbumRelationWithResult);
 }
 
-std::optional<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAlbumRelationsByServerID(
+platform::Result<std::vector<LMAlbumRelation>> LMManagedAssetContext::searchAlbumRelationsByServerID(
     std::optional<std::int64_t> serverID) {
-  if (!serverID) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kAlbumColumns, kLMSyncAlbumTable, kServerID),
-               inOrder(serverID), &createAlbumRelationWithResult, 1);
+  if (!serverID) return std::vector<LMAlbumRelation>();
+  return readRows(usableDatabase(), fmt::format("select {} from {} where {}=?", kAlbumColumns, kLMSyncAlbumTable, kServerID),
+                  inOrder(serverID), &createAlbumRelationWithResult, 1);
 }
 
 bool LMManagedAssetContext::addAlbumRelation(LMAlbumRelation& relation) {
@@ -290,44 +286,42 @@ platform::Result<std::vector<LMImageRelation>> LMManagedAssetContext::searchAllI
                &createImageRelationWithResult);
 }
 
-std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchAllImageRelationsByAlbumID(
+platform::Result<std::vector<LMImageRelation>> LMManagedAssetContext::searchAllImageRelationsByAlbumID(
     const std::optional<std::string>& albumID) {
-  if (!hasText(albumID)) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kAssetGroupID),
-               inOrder(albumID), &createImageRelationWithResult);
+  if (!hasText(albumID)) return std::vector<LMImageRelation>();
+  return readRows(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kAssetGroupID),
+                  inOrder(albumID), &createImageRelationWithResult);
 }
 
-std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationByAssetID(
+platform::Result<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationByAssetID(
     const std::optional<std::string>& assetID) {
-  if (!hasText(assetID)) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kAssetID),
-               inOrder(assetID), &createImageRelationWithResult, 1);
+  if (!hasText(assetID)) return std::vector<LMImageRelation>();
+  return readRows(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kAssetID),
+                  inOrder(assetID), &createImageRelationWithResult, 1);
 }
 
-std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByAssetID(
+platform::Result<std::optional<LMImageRelation>> LMManagedAssetContext::searchImageRelationByAssetID(
     const std::optional<std::string>& assetID, const std::optional<std::string>& assetsGroupID) {
-  if (!hasText(assetID) || !hasText(assetsGroupID)) return std::nullopt;
-  return first(query(usableDatabase(),
-                     fmt::format("select {} from {} where {}=? and {}=?", kImageColumns, kLMSyncImageTable, kAssetID, kAssetGroupID),
-                     inOrder(assetID, assetsGroupID), &createImageRelationWithResult,
-                     1));
+  if (!hasText(assetID) || !hasText(assetsGroupID)) return std::optional<LMImageRelation>();
+  return readRow(usableDatabase(),
+                 fmt::format("select {} from {} where {}=? and {}=?", kImageColumns, kLMSyncImageTable, kAssetID, kAssetGroupID),
+                 inOrder(assetID, assetsGroupID), &createImageRelationWithResult);
 }
 
-std::optional<LMImageRelation> LMManagedAssetContext::searchImageRelationByServerID(
+platform::Result<std::optional<LMImageRelation>> LMManagedAssetContext::searchImageRelationByServerID(
     std::optional<std::int64_t> serverID, const std::optional<std::string>& assetID,
     const std::optional<std::string>& assetGroupID) {
-  if (!serverID) return std::nullopt;
-  return first(query(usableDatabase(),
-                     fmt::format("select {} from {} where {}=? and {}=? and {}=?", kImageColumns, kLMSyncImageTable, kServerID,
-                                 kAssetID, kAssetGroupID),
-                     inOrder(serverID, assetID, assetGroupID),
-                     &createImageRelationWithResult, 1));
+  if (!serverID) return std::optional<LMImageRelation>();
+  return readRow(usableDatabase(),
+                 fmt::format("select {} from {} where {}=? and {}=? and {}=?", kImageColumns, kLMSyncImageTable, kServerID,
+                             kAssetID, kAssetGroupID),
+                 inOrder(serverID, assetID, assetGroupID), &createImageRelationWithResult);
 }
 
-std::optional<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationsByServerID(
+platform::Result<std::vector<LMImageRelation>> LMManagedAssetContext::searchImageRelationsByServerID(
     std::optional<std::int64_t> serverID) {
-  if (!serverID) return std::nullopt;
-  return query(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kServerID),
+  if (!serverID) return std::vector<LMImageRelation>();
+  return readRows(usableDatabase(), fmt::format("select {} from {} where {}=?", kImageColumns, kLMSyncImageTable, kServerID),
                inOrder(serverID), &createImageRelationWithResult, 1);
 }
 

@@ -4,7 +4,8 @@
 // asset -> cloud image); a file recorded under "LMGalleryDBLastVersion" with
 // a version below 2.0 is dropped and made again. The library half reaches
 // the photo library stand-in (platform/photos) on its interface of system
-// version 8 and later.
+// version 8 and later, and below it on the older one (AssetsLibrary), whose
+// forms wait for the library's answer without a time limit.
 //
 // Ownership: the image sync adapter owns one store; the store owns its
 // database connection and queue.
@@ -34,6 +35,7 @@
 #include "cloud/model/LMManagedRecordContextDatabase.h"
 #include "platform/Error.h"
 #include "platform/Result.h"
+#include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/PhotoLibrary.h"
 
 namespace lumora {
@@ -62,7 +64,7 @@ class LMManagedAssetContext {
   // Creates both tables; false without a queue or when a statement fails.
   bool createDatabase();
   // -10003 ("Database Error") while the store has no usable tables.
-  std::optional<platform::Error> databaseError();
+  platform::Status databaseError();
 
   static LMAlbumRelation createAlbumRelationWithResult(const LMManagedRecordContextDatabase::Statement& result);
   static LMImageRelation createImageRelationWithResult(const LMManagedRecordContextDatabase::Statement& result);
@@ -70,10 +72,12 @@ class LMManagedAssetContext {
   // ---- SyncAlbum ----
   // A failed read is the database error, never an empty table.
   platform::Result<std::vector<LMAlbumRelation>> searchAllAlbumRelations();
-  // The first row with that local album id; nullopt for no or an empty id.
-  std::optional<LMAlbumRelation> searchAlbumRelationByAssetID(const std::optional<std::string>& assetID);
-  // A list of at most the first row; nullopt for no id.
-  std::optional<std::vector<LMAlbumRelation>> searchAlbumRelationsByServerID(std::optional<std::int64_t> serverID);
+  // Look-ups: a failed read is the database error, never "no row"; no id
+  // (or an empty one) finds nothing.
+  // The first row with that local album id.
+  platform::Result<std::optional<LMAlbumRelation>> searchAlbumRelationByAssetID(const std::optional<std::string>& assetID);
+  // A list of at most the first row.
+  platform::Result<std::vector<LMAlbumRelation>> searchAlbumRelationsByServerID(std::optional<std::int64_t> serverID);
   // Need assetID, serverID and serverSync (update also primaryID); a missing
   // imagesSync becomes 0 and a missing imagesExtra "", in `relation` itself.
   // A new row's id is not read back.
@@ -84,19 +88,18 @@ class LMManagedAssetContext {
 
   // ---- SyncImage ----
   platform::Result<std::vector<LMImageRelation>> searchAllImageRelations();
-  // Every row of a local album; nullopt for no or an empty id.
-  std::optional<std::vector<LMImageRelation>> searchAllImageRelationsByAlbumID(
+  // Every row of a local album.
+  platform::Result<std::vector<LMImageRelation>> searchAllImageRelationsByAlbumID(
       const std::optional<std::string>& albumID);
-  // A list of at most the first row; nullopt for no or an empty id.
-  std::optional<std::vector<LMImageRelation>> searchImageRelationByAssetID(
-      const std::optional<std::string>& assetID);
-  std::optional<LMImageRelation> searchImageRelationByAssetID(const std::optional<std::string>& assetID,
-                                                              const std::optional<std::string>& assetsGroupID);
+  // A list of at most the first row.
+  platform::Result<std::vector<LMImageRelation>> searchImageRelationByAssetID(const std::optional<std::string>& assetID);
+  platform::Result<std::optional<LMImageRelation>> searchImageRelationByAssetID(
+      const std::optional<std::string>& assetID, const std::optional<std::string>& assetsGroupID);
   // A missing asset or album id matches nothing.
-  std::optional<LMImageRelation> searchImageRelationByServerID(std::optional<std::int64_t> serverID,
-                                                               const std::optional<std::string>& assetID,
-                                                               const std::optional<std::string>& assetGroupID);
-  std::optional<std::vector<LMImageRelation>> searchImageRelationsByServerID(std::optional<std::int64_t> serverID);
+  platform::Result<std::optional<LMImageRelation>> searchImageRelationByServerID(
+      std::optional<std::int64_t> serverID, const std::optional<std::string>& assetID,
+      const std::optional<std::string>& assetGroupID);
+  platform::Result<std::vector<LMImageRelation>> searchImageRelationsByServerID(std::optional<std::int64_t> serverID);
   // Need every field but primaryID (update: all seven).
   bool addImageRelation(const LMImageRelation& relation);
   bool updateImageRelation(const LMImageRelation& relation);
@@ -117,10 +120,10 @@ class LMManagedAssetContext {
   // Drops the image relations the cloud no longer backs: on a resync every
   // relation of these albums whose image is not among the "custom" ones
   // listed; otherwise every relation of each image listed as "deleted" or
-  // "purged". nullopt (row failures are ignored).
-  std::optional<platform::Error> updateImageRelationsWithServerImages(const std::vector<LMImage>& serverImages,
-                                                                      const std::vector<LMAlbumRelation>& albumRelations,
-                                                                      bool resync);
+  // "purged". Fails only when the relations cannot be read (row failures
+  // are ignored).
+  platform::Status updateImageRelationsWithServerImages(const std::vector<LMImage>& serverImages,
+                                                        const std::vector<LMAlbumRelation>& albumRelations, bool resync);
   // The photos and videos of a local album that have no image relation yet,
   // in the album's order; -1 when the album is not in the library.
   platform::Result<std::vector<std::string>> searchAllUploadImagesFromAlbum(const LMAlbum& album);
@@ -129,10 +132,12 @@ class LMManagedAssetContext {
       const LMAlbum& album,
       const std::function<void(const std::optional<std::vector<std::string>>& imageIDs,
                                const std::optional<platform::Error>& error)>& finish);
-  std::vector<std::string> allBackupImageIDsInAlbum(const platform::photos::AssetCollection& album);
-  // The assets of the sync albums still to back up (0 without access).
-  // Never fails; `error` (may be null) is left alone.
-  std::int64_t calculateBackupImageNum(std::optional<platform::Error>* error);
+  // The photos and videos of the album without an image relation; the
+  // store's error when the relations cannot be read.
+  platform::Result<std::vector<std::string>> allBackupImageIDsInAlbum(const platform::photos::AssetCollection& album);
+  // The assets of the sync albums still to back up (0 without access); the
+  // store's error when the relations cannot be read.
+  platform::Result<std::int64_t> calculateBackupImageNum();
   // Forgets every album and image relation (logout); false as soon as one
   // table cannot be emptied.
   bool clearBackupData();
@@ -160,22 +165,53 @@ class LMManagedAssetContext {
   // imported albums.
   std::vector<platform::photos::AssetCollection> allSyncAssetsGroups();
   std::optional<platform::photos::AssetCollection> userLibraryAssetsGroup();
-  // A new user album; nullopt with the error when it cannot be made.
-  std::optional<platform::photos::AssetCollection> addAssetsGroupWithName(const std::string& name,
-                                                                          std::optional<platform::Error>* error);
-  std::optional<platform::Error> addAssetImage(const platform::photos::Asset& asset,
-                                               const platform::photos::AssetCollection& group);
+  // A new user album, or why it cannot be made.
+  platform::Result<platform::photos::AssetCollection> addAssetsGroupWithName(const std::string& name);
+  platform::Status addAssetImage(const platform::photos::Asset& asset, const platform::photos::AssetCollection& group);
   // Saves a file as a new photo or video, and adds it to `group` unless
   // that is the camera roll. A path that is not an existing regular file is
-  // refused with -1.
-  std::optional<platform::photos::Asset> addAssetSource(const std::string& path, bool isVideo,
-                                                        const platform::photos::AssetCollection& group,
-                                                        std::optional<platform::Error>* error);
+  // refused with -1, and so is a saved asset the library cannot find.
+  platform::Result<platform::photos::Asset> addAssetSource(const std::string& path, bool isVideo,
+                                                           const platform::photos::AssetCollection& group);
   // Only from an album that allows removing content, else -10014.
-  std::optional<platform::Error> deleteAsset(const platform::photos::Asset& asset,
-                                             const platform::photos::AssetCollection& group);
+  platform::Status deleteAsset(const platform::photos::Asset& asset, const platform::photos::AssetCollection& group);
+
+  // ---- Below system version 8.0 (LMManagedAssetContext+AssetsLibrary.cpp) ----
+  // Each waits for `library`'s answer; the library's failure is the error.
+  // An id or URL that names nothing finds none, without an error.
+
+  platform::Result<std::optional<platform::photos::LibraryAsset>> assetImageWithAssetID(
+      const std::optional<std::string>& assetURL, platform::photos::AssetsLibrary& library);
+  platform::Result<std::optional<platform::photos::AssetsGroup>> assetsGroupWithAlbumURL(
+      const std::optional<std::string>& albumURL, platform::photos::AssetsLibrary& library);
+  // The album and saved-photos groups, in the library's order.
+  platform::Result<std::vector<platform::photos::AssetsGroup>> allSyncAssetsGroups(
+      platform::photos::AssetsLibrary& library);
+  platform::Result<std::vector<platform::photos::AssetsGroup>> assetsGroups(std::uint32_t types,
+                                                                            platform::photos::AssetsLibrary& library);
+  // None, without an error, for an empty name or a name the library
+  // refuses.
+  platform::Result<std::optional<platform::photos::AssetsGroup>> addAssetsGroupWithName(
+      const std::string& name, platform::photos::AssetsLibrary& library);
+  // -10015 unless the group is there, editable and takes the asset.
+  platform::Status addALAsset(const std::optional<platform::photos::LibraryAsset>& asset,
+                              const std::optional<platform::photos::AssetsGroup>& group,
+                              platform::photos::AssetsLibrary& library);
+  // Saves the file into the saved photos, then adds it to `group` unless
+  // that is the saved-photos group (-10015 when the group does not take it:
+  // the new asset stays in the camera roll).
+  platform::Result<platform::photos::LibraryAsset> addAssetSource(const std::string& path, bool isVideo,
+                                                                  const platform::photos::AssetsGroup& group,
+                                                                  platform::photos::AssetsLibrary& library);
+  // The URLs of the group's photos and videos to upload: those without an
+  // image relation, and those whose relation's size is not the file's any
+  // more (that relation is deleted, so the asset is backed up again).
+  platform::Result<std::vector<std::string>> allBackupImageIDsInAlbum(const platform::photos::AssetsGroup& group,
+                                                                      platform::photos::AssetsLibrary& library);
 
  private:
+  platform::Result<std::int64_t> calculateBackupImageNumBelow8();
+  platform::Result<std::vector<std::string>> searchAllUploadImagesBelow8(const LMAlbum& album);
   void finishCreation(bool created);
   // The database queue, or nullptr while the store is unusable.
   LMManagedRecordContextDatabase* usableDatabase();
@@ -185,6 +221,10 @@ class LMManagedAssetContext {
   std::unique_ptr<LMManagedRecordContextDatabase> database_;
   bool usable_ = true;
   std::optional<std::vector<LMAlbum>> localAddAlbums_;  // under mutex_
+  // Below 8.0: the library whose changes the observers hear, made anew at
+  // each registration, and the observers' notification tokens.
+  std::shared_ptr<platform::photos::AssetsLibrary> assetsLibrary_;                         // under mutex_
+  std::vector<std::pair<std::weak_ptr<platform::photos::ChangeObserver>, std::uint64_t>> changeTokens_;  // under mutex_
 };
 
 }  // namespace lumora

@@ -44,9 +44,7 @@ void LMManagedRecordContext::requestAuthorizationAddressBook(
       break;
   }
   addressBook->requestAccess([finish](bool granted, std::optional<platform::Error> error) {
-    if (auto converted = LMUtils::errorFromCoreFoundationError(error)) {
-      LM_LOG_ERROR("{}", converted->description());
-    }
+    if (error) LM_LOG_ERROR("{}", LMUtils::errorFromCoreFoundationError(*error).description());
     // The answer goes to the screen on the main thread.
     if (platform::MainQueue::isMainThread()) {
       finish(granted, true);

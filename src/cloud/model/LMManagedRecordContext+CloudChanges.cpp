@@ -153,13 +153,12 @@ platform::Status copyGroup(const LMGroup& group, LMGroupRelation& row) {
 }
 
 platform::Status copyContact(const LMContact& contact, LMContactRelation& row) {
-  platform::Error error;
   const platform::Json envelope = contact.dictionaryForLumoraJSON();
-  auto text = LMUtils::stringFromJSONObject(envelope.at(kLMRecordContentKey), &error);
-  if (!text) return error;
+  auto text = LMUtils::stringFromJSONObject(envelope.at(kLMRecordContentKey));
+  if (!text) return text.error();
   row.setServerID(contact.serverID);
   row.setServerSync(contact.sync);
-  row.setJsonString(std::move(text));
+  row.setJsonString(std::move(*text));
   row.setServerStatus(contact.status);
   return platform::Status::success();
 }
@@ -251,11 +250,14 @@ platform::Status LMManagedRecordContext::filterLumoraChangedRecords() {
   platform::Status sorted;
   for (const LMContactRelation& row : *contactRows) {
     if (!row.serverID()) continue;
-    platform::Error error;
     std::optional<platform::Json> content;
     if (platform::hasText(row.jsonString())) {
-      content = LMUtils::jsonObjectFromString(*row.jsonString(), &error);
-      if (!content) sorted = error;
+      auto parsed = LMUtils::jsonObjectFromString(*row.jsonString());
+      if (parsed) {
+        content = std::move(*parsed);
+      } else {
+        sorted = parsed.error();
+      }
     }
     if (row.serverStatus() == kLMRelationStatusDeleted) {
       cloud_.deleteContacts.insert_or_assign(*row.serverID(), row);
@@ -290,24 +292,26 @@ platform::Status LMManagedRecordContext::filterLumoraChangedRecords() {
 
 // ---- Group ids ----
 
-std::set<std::int32_t> LMManagedRecordContext::localRecordIDsFromLumora(
+platform::Result<std::set<std::int32_t>> LMManagedRecordContext::localRecordIDsFromLumora(
     const std::set<std::int64_t>& serverIDs) {
   std::set<std::int32_t> recordIDs;
   for (std::int64_t serverID : serverIDs) {
     auto row = searchGroupRelationByServerID(serverID);
-    if (row && row->recordID() && *row->recordID() != ab::kInvalidRecordId) {
-      recordIDs.insert(*row->recordID());
+    if (!row) return row.error();
+    if (*row && (*row)->recordID() && *(*row)->recordID() != ab::kInvalidRecordId) {
+      recordIDs.insert(*(*row)->recordID());
     }
   }
   return recordIDs;
 }
 
-std::set<std::int64_t> LMManagedRecordContext::lumoraRecordIDsFromLocal(
+platform::Result<std::set<std::int64_t>> LMManagedRecordContext::lumoraRecordIDsFromLocal(
     const std::set<std::int32_t>& recordIDs) {
   std::set<std::int64_t> serverIDs;
   for (std::int32_t recordID : recordIDs) {
     auto row = searchGroupRelationByRecordID(recordID);
-    if (row && row->serverID()) serverIDs.insert(*row->serverID());
+    if (!row) return row.error();
+    if (*row && (*row)->serverID()) serverIDs.insert(*(*row)->serverID());
   }
   return serverIDs;
 }

@@ -223,12 +223,10 @@ platform::Status LMManagedRecordContext::updateLocalDatabaseGroupMembers(
     if (group.memberIDs.empty()) {
       updated.setLocalJsonString(std::nullopt);
     } else {
-      platform::Error error;
       auto text = LMUtils::stringFromJSONObject(
-          platform::Json(std::vector<std::int32_t>(group.memberIDs.begin(), group.memberIDs.end())),
-          &error);
-      if (!text) return error;
-      updated.setLocalJsonString(std::move(text));
+          platform::Json(std::vector<std::int32_t>(group.memberIDs.begin(), group.memberIDs.end())));
+      if (!text) return text.error();
+      updated.setLocalJsonString(std::move(*text));
     }
     changed.push_back(std::move(updated));
   }

@@ -148,12 +148,13 @@ const std::string& selectWhere(const char* column, const char* op = "=") {
 }
 
 template <class Row, class Value>
-std::optional<Row> first(LMManagedRecordContextDatabase* database, const char* column,
-                         const std::optional<Value>& value) {
-  if (!value) return std::nullopt;
+platform::Result<std::optional<Row>> first(LMManagedRecordContextDatabase* database, const char* column,
+                                           const std::optional<Value>& value) {
+  if (!value) return std::optional<Row>();
   auto rows = collect<Row>(database, selectWhere<Row>(column), value, 1);
-  if (!rows.ok() || rows->empty()) return std::nullopt;
-  return std::move(rows->front());
+  if (!rows.ok()) return rows.error();
+  if (rows->empty()) return std::optional<Row>();
+  return std::optional<Row>(std::move(rows->front()));
 }
 
 constexpr std::optional<std::string> kNoArgument = std::nullopt;
@@ -191,22 +192,22 @@ LMManagedRecordContext::searchAllPhotoFailRelations() {
   return byRecord;
 }
 
-std::optional<LMGroupRelation> LMManagedRecordContext::searchGroupRelationByRecordID(
+platform::Result<std::optional<LMGroupRelation>> LMManagedRecordContext::searchGroupRelationByRecordID(
     std::optional<std::int32_t> recordID) {
   return first<LMGroupRelation>(databaseQueue(), kRecordID, recordID);
 }
 
-std::optional<LMContactRelation> LMManagedRecordContext::searchContactRelationByRecordID(
+platform::Result<std::optional<LMContactRelation>> LMManagedRecordContext::searchContactRelationByRecordID(
     std::optional<std::int32_t> recordID) {
   return first<LMContactRelation>(databaseQueue(), kRecordID, recordID);
 }
 
-std::optional<LMGroupRelation> LMManagedRecordContext::searchGroupRelationByServerID(
+platform::Result<std::optional<LMGroupRelation>> LMManagedRecordContext::searchGroupRelationByServerID(
     std::optional<std::int64_t> serverID) {
   return first<LMGroupRelation>(databaseQueue(), kRelationServerID, serverID);
 }
 
-std::optional<LMContactRelation> LMManagedRecordContext::searchContactRelationByServerID(
+platform::Result<std::optional<LMContactRelation>> LMManagedRecordContext::searchContactRelationByServerID(
     std::optional<std::int64_t> serverID) {
   return first<LMContactRelation>(databaseQueue(), kRelationServerID, serverID);
 }

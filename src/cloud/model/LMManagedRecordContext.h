@@ -101,12 +101,13 @@ class LMManagedRecordContext {
   // replaces an earlier one; rows without a record id are left out).
   platform::Result<std::map<std::int32_t, LMContactRelation>> searchAllPhotoFailRelations();
 
-  // The first row with that id; nullopt for a nullopt id or no row.
-  std::optional<LMGroupRelation> searchGroupRelationByRecordID(std::optional<std::int32_t> recordID);
-  std::optional<LMContactRelation> searchContactRelationByRecordID(
+  // The first row with that id; none for a nullopt id or no row. A read
+  // that fails is the store's error, never "no row".
+  platform::Result<std::optional<LMGroupRelation>> searchGroupRelationByRecordID(std::optional<std::int32_t> recordID);
+  platform::Result<std::optional<LMContactRelation>> searchContactRelationByRecordID(
       std::optional<std::int32_t> recordID);
-  std::optional<LMGroupRelation> searchGroupRelationByServerID(std::optional<std::int64_t> serverID);
-  std::optional<LMContactRelation> searchContactRelationByServerID(
+  platform::Result<std::optional<LMGroupRelation>> searchGroupRelationByServerID(std::optional<std::int64_t> serverID);
+  platform::Result<std::optional<LMContactRelation>> searchContactRelationByServerID(
       std::optional<std::int64_t> serverID);
 
   // Insert / update require serverID and serverSync; delete requires serverID.
@@ -228,8 +229,8 @@ class LMManagedRecordContext {
   platform::Status filterLumoraChangedRecords();
   // Group ids translated through the rows; ids without a row (or without a
   // local group) are left out.
-  std::set<std::int32_t> localRecordIDsFromLumora(const std::set<std::int64_t>& serverIDs);
-  std::set<std::int64_t> lumoraRecordIDsFromLocal(const std::set<std::int32_t>& recordIDs);
+  platform::Result<std::set<std::int32_t>> localRecordIDsFromLumora(const std::set<std::int64_t>& serverIDs);
+  platform::Result<std::set<std::int64_t>> lumoraRecordIDsFromLocal(const std::set<std::int32_t>& recordIDs);
 
   // The cloud change maps, by cloud id; empty until a sorting run fills them.
   const std::map<std::int64_t, LMContact>& lumoraAddContactDic() const { return cloud_.addContacts; }

@@ -65,17 +65,16 @@ void LMHTTPErrorHandler::dropExpiredLocked(platform::Clock::SteadyTimePoint now)
   noteBlocksLocked();
 }
 
-std::optional<platform::Error> LMHTTPErrorHandler::serverErrorWithURL(
-    const std::optional<std::string>& url) {
-  if (!url) return std::nullopt;
+platform::Status LMHTTPErrorHandler::serverErrorWithURL(const std::optional<std::string>& url) {
+  if (!url) return platform::Status::success();
   // The common case, no host blocked, reads neither the URL nor the clock.
-  if (!anyBlocked_.load(std::memory_order_acquire)) return std::nullopt;
+  if (!anyBlocked_.load(std::memory_order_acquire)) return platform::Status::success();
   const std::string key = keyForURL(*url);
   const auto now = platform::Clock::current()->steadyNow();
   std::lock_guard<std::mutex> guard(mutex_);
   dropExpiredLocked(now);
   auto it = hostErrors_.find(key);
-  if (it == hostErrors_.end()) return std::nullopt;
+  if (it == hostErrors_.end()) return platform::Status::success();
   return it->second.error;
 }
 

@@ -46,8 +46,8 @@ class LMHTTPErrorHandler {
   static LMHTTPErrorHandler& defaultHandler();
 
   // The error blocking the URL's host (the whole URL text when it has no
-  // host), or nullopt.
-  std::optional<platform::Error> serverErrorWithURL(const std::optional<std::string>& url);
+  // host); success while it is not blocked.
+  platform::Status serverErrorWithURL(const std::optional<std::string>& url);
 
   // Blocks the URL's host for a 500 (any domain; answers true) or a 503 of
   // the server domain whose user info holds a non-empty "data" dictionary

@@ -115,8 +115,8 @@ void LMHTTPRequestOperation::main() {
   }
   const std::string& url = request->url;
   auto& handler = LMHTTPErrorHandler::defaultHandler();
-  if (auto blocked = handler.serverErrorWithURL(url)) {
-    setError(std::move(blocked));
+  if (auto blocked = handler.serverErrorWithURL(url); !blocked) {
+    setError(blocked.error());
     return;
   }
 

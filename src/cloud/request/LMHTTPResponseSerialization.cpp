@@ -22,9 +22,8 @@ platform::Json LMHTTPResponseSerialization::responseInfo(const platform::http::R
   return {{"url", response.url()}, {"statusCode", response.statusCode()}, {"headers", headers}};
 }
 
-bool LMHTTPResponseSerialization::validateResponse(
-    const std::optional<platform::http::Response>& response, const platform::Bytes& data,
-    std::optional<platform::Error>* error) const {
+platform::Result<bool> LMHTTPResponseSerialization::validateResponse(
+    const std::optional<platform::http::Response>& response, const platform::Bytes& data) const {
   if (!response) return true;
   bool acceptable = true;
   std::optional<platform::Error> validationError;
@@ -58,17 +57,16 @@ bool LMHTTPResponseSerialization::validateResponse(
     acceptable = false;
   }
 
-  if (!acceptable && error) *error = validationError;
+  if (validationError) return *validationError;
   return acceptable;
 }
 
 LMDecodedReply LMHTTPResponseSerialization::responseObjectForResponse(
     const std::optional<platform::http::Response>& response, const platform::Bytes& data,
     const std::optional<std::string>& /*securityKey*/) const {
-  std::optional<platform::Error> error;
-  validateResponse(response, data, &error);
+  auto validated = validateResponse(response, data);
   LMDecodedReply reply{platform::Json::binary(data), {}};
-  if (error) reply.status = *error;
+  if (!validated) reply.status = validated.error();
   return reply;
 }
 

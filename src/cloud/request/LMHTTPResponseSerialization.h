@@ -61,11 +61,11 @@ class LMHTTPResponseSerialization {
 
   // True when acceptable. A missing response is acceptable. A content type
   // outside the accepted set fails, with the -1016 error only when the body
-  // is not empty ("retriable" true); a status outside the accepted set
-  // fails with -1011 ("retriable" false), the content-type error as its
-  // underlying error. The error (if any) goes to `error` when it fails.
-  bool validateResponse(const std::optional<platform::http::Response>& response,
-                        const platform::Bytes& data, std::optional<platform::Error>* error) const;
+  // is not empty ("retriable" true), else as false with nothing to report;
+  // a status outside the accepted set fails with -1011 ("retriable"
+  // false), the content-type error as its underlying error.
+  platform::Result<bool> validateResponse(const std::optional<platform::http::Response>& response,
+                                          const platform::Bytes& data) const;
 
   // Validates and returns the body unchanged (a JSON binary value).
   // `securityKey` is the key of the session the request was signed with

@@ -65,9 +65,10 @@ LMJsonResponseSerialization::LMJsonResponseSerialization() {
 LMDecodedReply LMJsonResponseSerialization::responseObjectForResponse(
     const std::optional<platform::http::Response>& response, const platform::Bytes& data,
     const std::optional<std::string>& securityKey) const {
+  auto validated = validateResponse(response, data);
   std::optional<platform::Error> validationError;
-  bool acceptable = validateResponse(response, data, &validationError);
-  if (!acceptable && chainHasDecodingError(validationError)) return {std::nullopt, *validationError};
+  if (!validated) validationError = validated.error();
+  if (chainHasDecodingError(validationError)) return {std::nullopt, *validationError};
 
   // Whether the server answered with a success status: then a body that
   // cannot be read is an error of its own.
@@ -119,7 +120,9 @@ LMDecodedReply LMJsonResponseSerialization::responseObjectForResponse(
     }
   }
 
-  if (!decodeError) validateLMJSONObject(object, &decodeError);
+  if (!decodeError) {
+    if (auto checked = validateLMJSONObject(object); !checked) decodeError = checked.error();
+  }
 
   LMDecodedReply reply{std::move(object), {}};
   if (decodeError) {
@@ -133,16 +136,14 @@ LMDecodedReply LMJsonResponseSerialization::responseObjectForResponse(
   return reply;
 }
 
-bool LMJsonResponseSerialization::validateLMJSONObject(const std::optional<platform::Json>& object,
-                                                       std::optional<platform::Error>* error) {
-  if (!object || !object->is_object()) return true;
+platform::Status LMJsonResponseSerialization::validateLMJSONObject(const std::optional<platform::Json>& object) {
+  if (!object || !object->is_object()) return platform::Status::success();
   auto code = object->find("code");
-  if (code == object->end() || !code->is_number()) return true;
+  if (code == object->end() || !code->is_number()) return platform::Status::success();
   bool zero = code->is_number_float() ? code->get<double>() == 0.0 : code->get<std::uint64_t>() == 0;
-  if (zero) return true;
+  if (zero) return platform::Status::success();
   // A code beyond 64 bits is held to their range (a fraction is cut).
-  if (error) *error = platform::Error(kLMServerErrorDomain, *platform::numberValue<std::int64_t>(*code), *object);
-  return false;
+  return platform::Error(kLMServerErrorDomain, *platform::numberValue<std::int64_t>(*code), *object);
 }
 
 }  // namespace lumora

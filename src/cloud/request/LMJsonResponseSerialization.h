@@ -41,8 +41,7 @@ class LMJsonResponseSerialization : public LMHTTPResponseSerialization {
   // A dictionary whose "code" is a number other than 0 fails with the server
   // error of that code, the dictionary as its user info; anything else
   // passes.
-  static bool validateLMJSONObject(const std::optional<platform::Json>& object,
-                                   std::optional<platform::Error>* error);
+  static platform::Status validateLMJSONObject(const std::optional<platform::Json>& object);
 
  private:
   unsigned readingOptions_ = 0;

@@ -49,10 +49,10 @@ std::optional<std::int64_t> codeOf(const platform::Json& item) {
 
 }  // namespace
 
-std::optional<platform::Error> batchItemError(const platform::Json& item) {
+platform::Status batchItemStatus(const platform::Json& item) {
   const std::optional<std::int64_t> present = codeOf(item);
   const std::int64_t code = present.value_or(0);
-  if (present && code == 0) return std::nullopt;
+  if (present && code == 0) return platform::Status::success();
   platform::Error error(kLMServerErrorDomain, code, item);
   LM_LOG_ERROR("{}", error.description());
   return error;

@@ -20,9 +20,9 @@ namespace lumora {
 // The reply's items, one per change sent; the unknown-reply error (101)
 // otherwise.
 platform::Result<platform::Json> batchReplyItems(const platform::Json& reply, std::size_t sent);
-// The error of one item (server domain, its code or 0 when missing, the item
-// as details); nullopt when it succeeded.
-std::optional<platform::Error> batchItemError(const platform::Json& item);
+// The outcome of one item: success, or the error (server domain, its code
+// or 0 when missing, the item as details).
+platform::Status batchItemStatus(const platform::Json& item);
 // The item's "data" when it is of `type` ("contact" or "group") and carries
 // a "content" object (the record as the cloud now holds it); nullopt for
 // anything else, which is passed over.

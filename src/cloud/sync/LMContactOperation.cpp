@@ -69,10 +69,9 @@ std::optional<platform::Json> LMContactOperation::dictionaryForLumoraJSON() cons
     parameters["ckey"] = std::to_string(record_->recordID.value_or(0));
   }
 
-  platform::Error writeError;
-  auto text = LMUtils::stringFromJSONObject(json, &writeError);
+  auto text = LMUtils::stringFromJSONObject(json);
   if (!text) {
-    LM_LOG_ERROR("The record's JSON could not be written: {}", writeError.description());
+    LM_LOG_ERROR("The record's JSON could not be written: {}", text.error().description());
     return std::nullopt;
   }
   parameters["data"] = *text;

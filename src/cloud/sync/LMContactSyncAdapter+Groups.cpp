@@ -34,7 +34,7 @@ struct GroupPhase {
   std::uint64_t pushedAdds = 0, pushedModifies = 0, pushedDeletes = 0;
 
   // Groups added on both sides with the same name become one.
-  void pairByName(LMManagedRecordContext& store) {
+  platform::Status pairByName(LMManagedRecordContext& store) {
     std::map<std::string, std::deque<std::int32_t>> localByName;
     for (const auto& [recordID, group] : localAdds) localByName[group.name.value_or("")].push_back(recordID);
     for (auto it = cloudAdds.begin(); it != cloudAdds.end();) {
@@ -49,7 +49,9 @@ struct GroupPhase {
       local.serverID = cloud.serverID;
       local.sync = cloud.sync;
       cloud.recordID = local.recordID;
-      if (auto row = store.searchGroupRelationByServerID(cloud.serverID)) {
+      auto found = store.searchGroupRelationByServerID(cloud.serverID);
+      if (!found) return found.error();
+      if (auto& row = *found) {
         fillRow(*row, local, cloud);
         row->setLocalName(local.name);
         row->setLocalJsonString(std::nullopt);
@@ -58,9 +60,10 @@ struct GroupPhase {
       localAdds.erase(*local.recordID);
       it = cloudAdds.erase(it);
     }
+    return platform::Status::success();
   }
 
-  void resolveConflicts(LMManagedRecordContext& store) {
+  platform::Status resolveConflicts(LMManagedRecordContext& store) {
     // Changed here, deleted in the cloud: the deletion wins.
     std::erase_if(localModifies, [&](const auto& entry) {
       return entry.second.serverID && cloudDeletes.count(*entry.second.serverID) != 0;
@@ -74,14 +77,23 @@ struct GroupPhase {
       return true;
     });
     // Deleted on both sides: only the row goes.
-    std::erase_if(localDeletes, [&](const auto& entry) {
-      if (!entry.second.serverID || cloudDeletes.count(*entry.second.serverID) == 0) return false;
-      auto row = store.searchGroupRelationByRecordID(entry.second.recordID);
-      if (!row) return false;
-      cloudDeletes.erase(*row->serverID());
-      deleted.push_back(std::move(*row));
-      return true;
-    });
+    for (auto it = localDeletes.begin(); it != localDeletes.end();) {
+      const LMGroup& group = it->second;
+      if (!group.serverID || cloudDeletes.count(*group.serverID) == 0) {
+        ++it;
+        continue;
+      }
+      auto row = store.searchGroupRelationByRecordID(group.recordID);
+      if (!row) return row.error();
+      if (!*row) {
+        ++it;
+        continue;
+      }
+      cloudDeletes.erase(*(*row)->serverID());
+      deleted.push_back(std::move(**row));
+      it = localDeletes.erase(it);
+    }
+    return platform::Status::success();
   }
 
   std::vector<LMContactOperation> operations() const {
@@ -99,13 +111,16 @@ struct GroupPhase {
   }
 
   // One confirmed change: the cloud's group as it now stands.
-  void take(LMManagedRecordContext& store, const LMContactOperation& operation, const platform::Json& item) {
+  platform::Status take(LMManagedRecordContext& store, const LMContactOperation& operation,
+                        const platform::Json& item) {
     auto content = batchItemContent(item, "group");
-    if (!content) return;
+    if (!content) return platform::Status::success();
     std::optional<LMGroup> cloud = LMGroup::initWithLumoraJSON(*content);
-    if (!cloud || !cloud->serverID) return;
+    if (!cloud || !cloud->serverID) return platform::Status::success();
     const auto& local = static_cast<const LMGroup&>(*operation.record());
-    std::optional<LMGroupRelation> row = store.searchGroupRelationByServerID(cloud->serverID);
+    auto found = store.searchGroupRelationByServerID(cloud->serverID);
+    if (!found) return found.error();
+    std::optional<LMGroupRelation> row = std::move(*found);
     auto keep = [&] {
       LMGroupRelation filled = row.value_or(LMGroupRelation());
       fillRow(filled, local, *cloud);
@@ -141,6 +156,7 @@ struct GroupPhase {
       default:
         break;
     }
+    return platform::Status::success();
   }
 };
 
@@ -161,11 +177,11 @@ platform::Status LMContactSyncAdapter::synchronizeGroups() {
   phase.cloudAdds = store->lumoraAddGroupDic();
   phase.cloudModifies = store->lumoraModifyGroupDic();
   phase.cloudDeletes = store->lumoraDeleteGroupDic();
-  phase.pairByName(*store);
-  phase.resolveConflicts(*store);
+  if (platform::Status paired = phase.pairByName(*store); !paired.ok()) return paired;
+  if (platform::Status resolved = phase.resolveConflicts(*store); !resolved.ok()) return resolved;
   platform::Status pushed = pushInBatches(
       phase.operations(), nullptr,
-      [&](const LMContactOperation& operation, const platform::Json& item) { phase.take(*store, operation, item); });
+      [&](const LMContactOperation& operation, const platform::Json& item) { return phase.take(*store, operation, item); });
   if (!pushed.ok()) return pushed;
 
   // The cloud's changes into the address book.
@@ -180,7 +196,9 @@ platform::Status LMContactSyncAdapter::synchronizeGroups() {
     ab::Record group = LMManagedRecordContext::recordABGroupWithRecordID(cloud.recordID, book.get());
     if (!group) continue;
     (void)group.setName(cloud.name.value_or(kLMGroupDefaultName));
-    if (auto row = store->searchGroupRelationByServerID(serverID)) {
+    auto found = store->searchGroupRelationByServerID(serverID);
+    if (!found) return found.error();
+    if (auto& row = *found) {
       row->setLocalName(cloud.name);
       row->setServerName(cloud.name);
       row->setLocalServerSync(cloud.sync);
@@ -192,7 +210,9 @@ platform::Status LMContactSyncAdapter::synchronizeGroups() {
   for (const auto& [serverID, cloud] : phase.cloudDeletes) {
     ab::Record group = LMManagedRecordContext::recordABGroupWithRecordID(cloud.recordID, book.get());
     if (!group || !LMManagedRecordContext::deleteABRecord(group, book.get())) continue;
-    if (auto row = store->searchGroupRelationByServerID(serverID)) phase.deleted.push_back(std::move(*row));
+    auto row = store->searchGroupRelationByServerID(serverID);
+    if (!row) return row.error();
+    if (*row) phase.deleted.push_back(std::move(**row));
   }
   if (platform::Status saved = LMManagedRecordContext::saveAddressBook(book.get()); !saved.ok()) return saved;
 
@@ -204,7 +224,9 @@ platform::Status LMContactSyncAdapter::synchronizeGroups() {
     for (const auto& [cloud, group] : created) {
       std::optional<LMGroup> local = LMGroup::initWithABRecord(group);
       if (!local) continue;
-      std::optional<LMGroupRelation> row = store->searchGroupRelationByServerID(cloud->serverID);
+      auto found = store->searchGroupRelationByServerID(cloud->serverID);
+      if (!found) return found.error();
+      const std::optional<LMGroupRelation>& row = *found;
       LMGroupRelation filled = row.value_or(LMGroupRelation());
       fillRow(filled, *local, *cloud);
       filled.setLocalName(local->name);

@@ -118,9 +118,8 @@ std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::requestRecordBatch
     }
     batch.push_back(std::move(item));
   }
-  platform::Error writeError;
-  auto content = LMUtils::stringFromJSONObject(batch, &writeError);
-  if (!content) return std::make_shared<LMHTTPRequestOperation>(writeError, kLumoraPassportSid);
+  auto content = LMUtils::stringFromJSONObject(batch);
+  if (!content) return std::make_shared<LMHTTPRequestOperation>(content.error(), kLumoraPassportSid);
   return sendContactRequest("POST", listPath(*userId, "/batch"), platform::Json{{"batchContent", *content}},
                             kBatchMinimumSeconds);
 }
@@ -140,8 +139,9 @@ platform::Status LMContactSyncAdapter::pushInBatches(const std::vector<LMContact
     if (!items.ok()) return items.error();
     for (std::size_t i = 0; i < batch.size(); ++i) {
       const platform::Json& item = (*items)[i];
-      if (auto failed = batchItemError(item)) return *failed;
-      if (take) take(batch[i], item);
+      if (auto outcome = batchItemStatus(item); !outcome) return outcome;
+      if (!take) continue;
+      if (auto taken = take(batch[i], item); !taken) return taken;
     }
   }
   return platform::Status::success();

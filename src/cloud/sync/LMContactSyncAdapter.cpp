@@ -35,7 +35,9 @@ std::optional<std::string> LMContactSyncAdapter::relationJsonStringFromContact(c
   const platform::Json envelope = contact.dictionaryForLumoraJSON();
   auto content = envelope.find(kLMRecordContentKey);
   if (content == envelope.end()) return std::nullopt;
-  return LMUtils::stringFromJSONObject(*content);
+  auto text = LMUtils::stringFromJSONObject(*content);
+  if (!text) return std::nullopt;
+  return std::move(*text);
 }
 
 void LMContactSyncAdapter::relation(LMContactRelation& relation, const LMContact& contact) {

@@ -150,7 +150,8 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   // its reply item. The first failure ends it (later batches are not sent,
   // the rest of the batch's items are not taken): a request error, a reply
   // that does not answer every change, an item whose code is not 0.
-  using TakeItem = std::function<void(const LMContactOperation& operation, const platform::Json& item)>;
+  // A confirmation that cannot be taken (its store read failed) ends the push.
+  using TakeItem = std::function<platform::Status(const LMContactOperation& operation, const platform::Json& item)>;
   platform::Status pushInBatches(const std::vector<LMContactOperation>& operations,
                                  const std::function<void()>& beforeBatch, const TakeItem& take);
 

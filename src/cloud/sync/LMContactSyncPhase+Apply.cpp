@@ -69,7 +69,9 @@ platform::Status LMContactSyncPhase::applyCloudAdds() {
     // Its groups go with the person in the same save, so a stop before the
     // rows are written cannot leave it outside them; a group that cannot
     // take it is left as it is.
-    for (std::int32_t groupID : store_->localRecordIDsFromLumora(cloud.groupIDs)) {
+    auto groups = store_->localRecordIDsFromLumora(cloud.groupIDs);
+    if (!groups) return groups.error();
+    for (std::int32_t groupID : *groups) {
       ab::Record group = LMManagedRecordContext::recordABGroupWithRecordID(groupID, book_.get());
       if (group) (void)group.addMember(person);
     }
@@ -85,7 +87,9 @@ platform::Status LMContactSyncPhase::applyCloudModifies() {
     if (!person) continue;
     std::optional<LMContact> local = LMContact::initWithABRecord(person);
     if (!local) continue;
-    if (auto row = store_->searchContactRelationByRecordID(cloud.recordID)) local->loadSyncInfoWithRelation(*row);
+    auto row = store_->searchContactRelationByRecordID(cloud.recordID);
+    if (!row) return row.error();
+    if (*row) local->loadSyncInfoWithRelation(**row);
     // The digest of the cloud's photo as this device knows it: the one it
     // pushed just now, or the one of its last sync when the cloud's photo
     // is still that one.
@@ -112,7 +116,9 @@ platform::Status LMContactSyncPhase::applyCloudModifies() {
 }
 
 platform::Status LMContactSyncPhase::applyGroups(const LMContact& cloud, const ab::Record& person, bool& changed) {
-  const std::set<std::int32_t> wanted = store_->localRecordIDsFromLumora(cloud.groupIDs);
+  auto found = store_->localRecordIDsFromLumora(cloud.groupIDs);
+  if (!found) return found.error();
+  const std::set<std::int32_t>& wanted = *found;
   std::set<std::int32_t> now;
   if (cloud.recordID) {
     if (auto found = currentMembership_.find(*cloud.recordID); found != currentMembership_.end()) now = found->second;
@@ -157,14 +163,16 @@ platform::Status LMContactSyncPhase::applyCloudDeletes() {
 platform::Status LMContactSyncPhase::writeRelations() {
   // The persons made and changed above, as saved (new ones have their ids
   // now), with their rows.
-  auto rowFor = [this](std::int64_t serverID, const ab::Record& person, LMContact& cloud) {
+  auto rowFor = [this](std::int64_t serverID, const ab::Record& person, LMContact& cloud) -> platform::Status {
     ab::Record saved = LMManagedRecordContext::recordABPersonWithRecordID(person.id(), book_.get());
-    if (!saved) return false;
+    if (!saved) return platform::Status::success();
     std::optional<LMContact> local = LMContact::initWithABRecord(saved);
-    if (!local) return false;
+    if (!local) return platform::Status::success();
     cloud.recordID = local->recordID;
     cloud.modificationTime = local->modificationTime;
-    std::optional<LMContactRelation> row = store_->searchContactRelationByServerID(serverID);
+    auto found = store_->searchContactRelationByServerID(serverID);
+    if (!found) return found.error();
+    const std::optional<LMContactRelation>& row = *found;
     LMContactRelation filled = row.value_or(LMContactRelation());
     LMContactSyncAdapter::relation(filled, cloud);
     if (row) {
@@ -172,14 +180,18 @@ platform::Status LMContactSyncPhase::writeRelations() {
     } else {
       store_->addContactRelation(filled);
     }
-    return true;
+    return platform::Status::success();
   };
   return store_->performBatch([&]() -> platform::Status {
     for (LMContactRelation& row : newRelations_) store_->addContactRelation(row);
     for (LMContactRelation& row : updatedRelations_) store_->updateContactRelation(row);
     for (const LMContactRelation& row : deletedRelations_) store_->deleteContactRelation(row);
-    for (const auto& [serverID, person] : addedPersons_) rowFor(serverID, person, cloudAdds_.at(serverID));
-    for (const auto& [serverID, person] : modifiedPersons_) rowFor(serverID, person, cloudModifies_.at(serverID));
+    for (const auto& [serverID, person] : addedPersons_) {
+      if (auto written = rowFor(serverID, person, cloudAdds_.at(serverID)); !written) return written;
+    }
+    for (const auto& [serverID, person] : modifiedPersons_) {
+      if (auto written = rowFor(serverID, person, cloudModifies_.at(serverID)); !written) return written;
+    }
     return platform::Status::success();
   });
 }

@@ -12,28 +12,37 @@ namespace lumora {
 platform::Status LMContactSyncPhase::push() {
   return adapter_.pushInBatches(
       operations_, [this] { adapter_.callDelegateProcess(kLMSyncProcessPushBatch); },
-      [this](const LMContactOperation& operation, const platform::Json& item) { takeConfirmation(operation, item); });
+      [this](const LMContactOperation& operation, const platform::Json& item) {
+        return takeConfirmation(operation, item);
+      });
 }
 
-bool LMContactSyncPhase::groupsKnownHere(const LMContact& cloud) {
-  return store_->localRecordIDsFromLumora(cloud.groupIDs).size() == cloud.groupIDs.size();
+platform::Result<bool> LMContactSyncPhase::groupsKnownHere(const LMContact& cloud) {
+  auto known = store_->localRecordIDsFromLumora(cloud.groupIDs);
+  if (!known) return known.error();
+  return known->size() == cloud.groupIDs.size();
 }
 
-void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, const platform::Json& item) {
+platform::Status LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation,
+                                                      const platform::Json& item) {
   auto content = batchItemContent(item, "contact");
-  if (!content) return;
+  if (!content) return platform::Status::success();
   std::optional<LMContact> cloud = LMContact::initWithLumoraJSON(*content);
-  if (!cloud || !cloud->serverID) return;
+  if (!cloud || !cloud->serverID) return platform::Status::success();
   const auto& local = static_cast<const LMContact&>(*operation.record());
   const std::int64_t serverID = *cloud->serverID;
-  std::optional<LMContactRelation> row = store_->searchContactRelationByServerID(serverID);
+  auto found = store_->searchContactRelationByServerID(serverID);
+  if (!found) return found.error();
+  std::optional<LMContactRelation> row = std::move(*found);
+  auto known = groupsKnownHere(*cloud);
+  if (!known) return known.error();
   const bool deleted = cloud->status == kLMRecordStatusDeleted;
 
   switch (operation.type()) {
     case LMContactOperation::kTypeDelete:
       if (!deleted) {
         // The cloud keeps the contact: it is created here again.
-        if (groupsKnownHere(*cloud)) {
+        if (*known) {
           cloudAdds_.insert_or_assign(serverID, std::move(*cloud));
         } else {
           mismatch_ = true;
@@ -51,7 +60,7 @@ void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, c
         gone = LMContactRelation();
         gone.setRecordID(local.recordID);
         gone.setServerID(serverID);
-      } else if (groupsKnownHere(*cloud)) {
+      } else if (*known) {
         // A change went up only when the cloud kept what was sent; a reply
         // with a record of its own is a change coming down.
         LMContact sent = local.withCloudNameRule();
@@ -82,6 +91,7 @@ void LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation, c
     default:
       break;
   }
+  return platform::Status::success();
 }
 
 }  // namespace lumora

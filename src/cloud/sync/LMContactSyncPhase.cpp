@@ -102,11 +102,12 @@ platform::Status LMContactSyncPhase::reconcile() {
     if (stored != storedCopy.end() && stored->second == groups) {
       storedCopy.erase(stored);
     } else if (localModifies_.count(recordID) == 0) {
-      loadGroupOnlyChange(recordID);
+      if (platform::Status loaded = loadGroupOnlyChange(recordID); !loaded.ok()) return loaded;
     }
   }
   for (const auto& [recordID, groups] : storedCopy) {
-    if (localModifies_.count(recordID) == 0) loadGroupOnlyChange(recordID);
+    if (localModifies_.count(recordID) != 0) continue;
+    if (platform::Status loaded = loadGroupOnlyChange(recordID); !loaded.ok()) return loaded;
   }
 
   if (platform::Status settled = settleLocalModifiesDeletedInCloud(); !settled.ok()) return settled;
@@ -116,8 +117,7 @@ platform::Status LMContactSyncPhase::reconcile() {
     if (platform::Status saved = saveAfterPhotoBytes(); !saved.ok()) return saved;
   }
   settleDeletedOnBothSides();
-  buildOperations();
-  return platform::Status::success();
+  return buildOperations();
 }
 
 void LMContactSyncPhase::linkPair(LMContact& cloud, LMContact& local) {
@@ -160,16 +160,19 @@ void LMContactSyncPhase::pairAddedOnBothSides() {
   }
 }
 
-void LMContactSyncPhase::loadGroupOnlyChange(std::int32_t recordID) {
+platform::Status LMContactSyncPhase::loadGroupOnlyChange(std::int32_t recordID) {
   const ab::Record person = LMManagedRecordContext::recordABPersonWithRecordID(recordID, book_.get());
-  std::optional<LMContactRelation> row = store_->searchContactRelationByRecordID(recordID);
-  if (!person || !row) return;
+  auto found = store_->searchContactRelationByRecordID(recordID);
+  if (!found) return found.error();
+  const std::optional<LMContactRelation>& row = *found;
+  if (!person || !row) return platform::Status::success();
   std::optional<LMContact> contact = LMContact::initWithABRecord(person);
-  if (!contact) return;
+  if (!contact) return platform::Status::success();
   contact->loadSyncInfoWithRelation(*row);
   contact->sync = row->localServerSync();
   localModifies_.insert_or_assign(recordID, std::move(*contact));
   groupOnly_.insert(recordID);
+  return platform::Status::success();
 }
 
 platform::Status LMContactSyncPhase::settleLocalModifiesDeletedInCloud() {
@@ -224,17 +227,20 @@ void LMContactSyncPhase::settleDeletedOnBothSides() {
   }
 }
 
-void LMContactSyncPhase::buildOperations() {
-  auto withCloudGroups = [this](const LMContact& contact) {
+platform::Status LMContactSyncPhase::buildOperations() {
+  auto add = [this](const LMContact& contact, std::int32_t type) -> platform::Status {
+    auto groups = store_->lumoraRecordIDsFromLocal(asRecordIDs(contact.groupIDs));
+    if (!groups) return groups.error();
     auto record = std::make_shared<LMContact>(contact);
-    record->groupIDs = store_->lumoraRecordIDsFromLocal(asRecordIDs(contact.groupIDs));
-    return record;
+    record->groupIDs = std::move(*groups);
+    operations_.emplace_back(std::move(record), type);
+    return platform::Status::success();
   };
   for (const auto& [recordID, contact] : localAdds_) {
-    operations_.emplace_back(withCloudGroups(contact), LMContactOperation::kTypeAdd);
+    if (auto added = add(contact, LMContactOperation::kTypeAdd); !added) return added;
   }
   for (const auto& [recordID, contact] : localModifies_) {
-    operations_.emplace_back(withCloudGroups(contact), LMContactOperation::kTypeModify);
+    if (auto added = add(contact, LMContactOperation::kTypeModify); !added) return added;
   }
   for (const auto& [recordID, row] : localDeletes_) {
     auto record = std::make_shared<LMContact>();
@@ -243,6 +249,7 @@ void LMContactSyncPhase::buildOperations() {
     record->sync = row.serverSync();
     operations_.emplace_back(std::move(record), LMContactOperation::kTypeDelete);
   }
+  return platform::Status::success();
 }
 
 }  // namespace lumora

@@ -67,11 +67,11 @@ class LMContactSyncPhase {
   void pairAddedOnBothSides();
   void linkPair(LMContact& cloud, LMContact& local);
   void loadGroupChanges();
-  void loadGroupOnlyChange(std::int32_t recordID);
+  platform::Status loadGroupOnlyChange(std::int32_t recordID);
   platform::Status settleLocalModifiesDeletedInCloud();
   void settleCloudModifiesDeletedHere();
   void settleDeletedOnBothSides();
-  void buildOperations();
+  platform::Status buildOperations();
   // Group record ids of `recordID` now, as the contact's groupIDs.
   std::set<std::int64_t> currentGroupsOf(std::int32_t recordID) const;
 
@@ -99,8 +99,8 @@ class LMContactSyncPhase {
 
   // Pushing the operations and taking in the confirmations.
   platform::Status push();
-  void takeConfirmation(const LMContactOperation& operation, const platform::Json& item);
-  bool groupsKnownHere(const LMContact& cloud);
+  platform::Status takeConfirmation(const LMContactOperation& operation, const platform::Json& item);
+  platform::Result<bool> groupsKnownHere(const LMContact& cloud);
 
   // Writing the cloud changes, the rows, and the reports.
   platform::Status apply();

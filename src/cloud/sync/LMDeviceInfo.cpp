@@ -65,7 +65,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMDeviceInfo::requestAllDeviceInfo() {
   platform::Json meta = platform::Json::array(
       {"capability", "deviceName", "model", "osVersion", "_phoneInfo", "channel_id"});
   platform::Json parameters{{"userId", *userId},
-                            {"meta", LMUtils::stringFromJSONObject(meta).value_or("[]")}};
+                            {"meta", LMUtils::stringFromJSONObject(meta).valueOr("[]")}};
   return loop_->requestWithMethod("GET", LMRelocation::deviceInfoURL() + "/api/user/devices/setting",
                                   parameters, kPassportSid);
 }
@@ -93,7 +93,7 @@ std::shared_ptr<LMHTTPRequestOperation> LMDeviceInfo::requestRegisterDeviceInfo(
   });
   platform::Json parameters{{"userId", *userId},
                             {"devId", deviceId.substr(0, std::min<std::size_t>(16, deviceId.size()))},
-                            {"content", LMUtils::stringFromJSONObject(content).value_or("[]")}};
+                            {"content", LMUtils::stringFromJSONObject(content).valueOr("[]")}};
   return loop_->requestWithMethod("POST", LMRelocation::deviceInfoURL() + "/api/user/device/setting",
                                   parameters, kPassportSid);
 }

@@ -47,6 +47,32 @@ std::optional<LMAlbum> localAlbum(const photos::AssetCollection& group) {
   return std::nullopt;
 }
 
+// Below system version 8.0: a group of the older interface, likewise.
+std::optional<LMAlbum> localAlbum(photos::AssetsGroup& group, photos::AssetsLibrary& library) {
+  auto album = LMAlbum::initWithAssetsGroup(&group, library);
+  switch (group.type) {
+    case photos::kGroupAlbum: {
+      std::string name = trimmed(group.name);
+      if (LMImageSyncAdapter::isAlbumNameReserved(name)) name = fmt::format("{}_{}", name, platform::Device::model());
+      album->name = std::move(name);
+      return album;
+    }
+    case photos::kGroupSavedPhotos:
+      album->name = LMImageSyncAdapter::cameraAlbumName();
+      return album;
+    case photos::kGroupEvent:
+      album->name = "Events";
+      return album;
+    default:
+      return std::nullopt;
+  }
+}
+
+platform::Error photosAccessError() {
+  return LMUtils::localErrorWithErrorCode(
+      kLMLocalErrorPhotosAccess, {{kLMErrorReasonKey, "Fail to access photos"}, {kLMErrorDescriptionKey, kLMErrorTitlePhotos}});
+}
+
 platform::Error loggedBackupFailure(platform::Error error) {
   LM_LOG_ERROR("{}", error.description());
   return error;
@@ -77,15 +103,25 @@ platform::Result<std::vector<LMAlbum>> LMImageSyncAdapter::backupAlbums() {
   notifyDelegate(&Delegate::willAdapterGetLocalAlbums);
   auto store = context();
   std::vector<LMAlbum> locals;
-  for (const photos::AssetCollection& group : store->allSyncAssetsGroups()) {
-    if (auto album = localAlbum(group)) locals.push_back(std::move(*album));
+  if (platform::Device::systemVersionIsAtLeast(8.0)) {
+    for (const photos::AssetCollection& group : store->allSyncAssetsGroups()) {
+      if (auto album = localAlbum(group)) locals.push_back(std::move(*album));
+    }
+    if (!store->isPhotoLibraryAuthorized()) return loggedBackupFailure(photosAccessError());
+  } else {
+    photos::AssetsLibrary library;
+    auto groups = store->allSyncAssetsGroups(library);
+    if (!groups) {
+      const platform::Error& error = groups.error();
+      const bool denied = error.domain() == photos::kAssetsLibraryErrorDomain &&
+                          error.code() == photos::kAssetsLibraryErrorAccessDenied;
+      return loggedBackupFailure(denied ? photosAccessError() : error);
+    }
+    for (photos::AssetsGroup& group : *groups) {
+      if (auto album = localAlbum(group, library)) locals.push_back(std::move(*album));
+    }
   }
-  if (!store->isPhotoLibraryAuthorized()) {
-    return loggedBackupFailure(LMUtils::localErrorWithErrorCode(
-        kLMLocalErrorPhotosAccess,
-        {{kLMErrorReasonKey, "Fail to access photos"}, {kLMErrorDescriptionKey, kLMErrorTitlePhotos}}));
-  }
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   std::vector<LMAlbum> clouds;
   std::optional<platform::Error> failure;
@@ -99,7 +135,7 @@ platform::Result<std::vector<LMAlbum>> LMImageSyncAdapter::backupAlbums() {
       },
       [&](const platform::Error& error) { failure = error; });
   if (failure) return loggedBackupFailure(*failure);
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   if (!store->updateAlbumsWithLocalAlbums(locals, clouds)) {
     return loggedBackupFailure(LMUtils::localErrorWithErrorCode(
@@ -147,14 +183,14 @@ platform::Result<std::vector<LMAlbum>> LMImageSyncAdapter::backupAlbums() {
       group->second.push_back(album);
     }
   }
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   for (std::size_t index = 0; index < nameGroups.size(); ++index) {
     notifyDelegate(&Delegate::willAdapterCreateLumoraAlbums, std::uint64_t{index}, std::uint64_t{nameGroups.size()});
     const std::vector<LMAlbum>& group = nameGroups[index].second;
     auto reply = requestCreateAlbum(group.front())->result();
     if (!reply.ok()) return loggedBackupFailure(reply.error());
-    if (auto state = checkSyncState()) return *state;
+    if (auto state = checkSyncState(); !state) return state.error();
     auto data = assetjson::dictionaryAt(*reply, "data");
     auto content = data ? assetjson::dictionaryAt(*data, "content") : std::nullopt;
     std::optional<LMAlbum> created;

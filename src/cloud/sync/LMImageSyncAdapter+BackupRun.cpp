@@ -8,9 +8,11 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <utility>
 
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -92,42 +94,59 @@ class ImageLoop {
   Next asset(std::size_t position) {
     const std::string& identifier = positions_[position].identifier;
     const LMImageSyncAdapter::UploadEntry& entry = *positions_[position].entry;
-    if ((runError_ = adapter_.checkSyncState())) return Next::Stop;
-    auto asset = store_->assetImageWithAssetID(identifier);
+    if (!(runError_ = adapter_.checkSyncState())) return Next::Stop;
     // Gone from the library since the upload set was made: nothing was
     // uploaded, so it is counted out like a skipped one.
-    if (!asset) return skip(false);
-    if (adapter_.backgroundTaskIsRunning()) {
-      const double distance = std::fabs(
-          std::chrono::duration<double>(platform::Clock::currentTime() - asset->modificationDate).count());
-      if (distance <= kRecentChangeSeconds) return skip(true);
+    std::optional<LMImage> image;
+    std::optional<platform::photos::Asset> asset;
+    if (platform::Device::systemVersionIsAtLeast(8.0)) {
+      asset = store_->assetImageWithAssetID(identifier);
+      if (!asset) return skip(false);
+      if (changedJustNow(asset->modificationDate)) return skip(true);
+      adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
+      image = exportOf(*asset);
+    } else {
+      // The older interface: each asset exported at its turn.
+      if (!library_) library_ = std::make_unique<platform::photos::AssetsLibrary>();
+      auto older = store_->assetImageWithAssetID(identifier, *library_);
+      if (!older) {
+        // The library refuses to answer at all: so it would for every asset.
+        runError_ = older.error();
+        return Next::Stop;
+      }
+      if (!*older) return skip(false);
+      if (changedJustNow((*older)->date)) return skip(true);
+      adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
+      image = LMImage::initWithAsset(&**older);
     }
-    adapter_.notifyDelegate(&Delegate::willAdapterLoadImageIndex, index(), count());
-
-    std::optional<platform::Error> error;
-    std::optional<LMImage> image = exportOf(*asset);
     if (!image) return skip(false);  // neither photo nor video any more
+
+    platform::Status outcome;
     if (image->error) {
       // The image goes with its failure to the delegate and the failed list.
-      error = image->error;
+      outcome = *image->error;
       removeExportedFile(image);
     } else {
       adapter_.notifyDelegate(&Delegate::willAdapterUploadImage, *image, index(), count());
       image->assetGroupID = entry.assetGroupID;
       image->serverGroupID = entry.serverGroupID;
-      exportNext(position, *asset);
-      error = adapter_.backupImage(*image);
+      if (asset) exportNext(position, *asset);
+      outcome = adapter_.backupImage(*image);
     }
-    if (!error) {
+    if (outcome) {
       adapter_.notifyDelegate(&Delegate::didAdapterUploadImage, image, index(), count());
       ++handledCount_;
       return Next::Asset;
     }
-    if (LMImageSyncAdapter::shouldStopBackupImageWithError(error, &runError_)) return Next::Stop;
+    const platform::Error& error = outcome.error();
+    if (LMImageSyncAdapter::shouldStopBackupImageWithError(error)) {
+      runError_ = error;
+      return Next::Stop;
+    }
     if (image) failedImages_.push_back(*image);
-    adapter_.notifyDelegate(&Delegate::didAdapterFailUploadImage, image, *error, index(), count());
+    adapter_.notifyDelegate(&Delegate::didAdapterFailUploadImage, image, error, index(), count());
     ++handledCount_;
-    return endsAlbum(*error) ? Next::Album : Next::Asset;
+    return endsAlbum(error) ? Next::Album : Next::Asset;
   }
 
   void run(const LMImageSyncAdapter::UploadSet& uploadSet) {
@@ -149,7 +168,7 @@ class ImageLoop {
   }
 
   bool skipped() const { return skipped_; }
-  const std::optional<platform::Error>& runError() const { return runError_; }
+  const platform::Status& runError() const { return runError_; }
   const std::vector<LMImage>& failedImages() const { return failedImages_; }
   std::uint64_t count() const { return static_cast<std::uint64_t>(std::max<std::int64_t>(0, totalCount_)); }
 
@@ -164,6 +183,14 @@ class ImageLoop {
   // first asset would be -1: it reports 0.
   std::uint64_t index() const {
     return static_cast<std::uint64_t>(std::max<std::int64_t>(0, totalCount_ - startingCount_ + handledCount_));
+  }
+
+  // In a background run, an asset changed this recently is left out.
+  bool changedJustNow(platform::Clock::TimePoint changed) const {
+    if (!adapter_.backgroundTaskIsRunning()) return false;
+    const double distance =
+        std::fabs(std::chrono::duration<double>(platform::Clock::currentTime() - changed).count());
+    return distance <= kRecentChangeSeconds;
   }
 
   Next skip(bool recentlyChanged) {
@@ -200,8 +227,9 @@ class ImageLoop {
   const std::int64_t startingCount_;
   std::int64_t handledCount_ = 0;
   bool skipped_ = false;
-  std::optional<platform::Error> runError_;
+  platform::Status runError_;
   std::vector<LMImage> failedImages_;
+  std::unique_ptr<platform::photos::AssetsLibrary> library_;  // below system version 8.0
   std::vector<Position> positions_;
   std::unique_ptr<platform::SerialQueue> queue_;
   std::unique_ptr<ExportAhead> ahead_;  // after queue_: destroyed first
@@ -219,18 +247,18 @@ void LMImageSyncAdapter::backupAllImages() {
 
   auto albums = backupAlbums();
   if (!albums.ok()) return failed(albums.error());
-  if (auto state = checkSyncState()) return failed(*state);
+  if (auto state = checkSyncState(); !state) return failed(state.error());
 
   auto loaded = loadUploadImagesWithAlbums(*albums);
   if (!loaded.ok()) return failed(loaded.error());
   const std::int64_t totalCount = loaded->totalCount;
   notifyDelegate(&Delegate::willAdapterUploadImagesCount, static_cast<std::uint64_t>(totalCount));
-  if (auto state = checkSyncState()) return failed(*state);
+  if (auto state = checkSyncState(); !state) return failed(state.error());
 
   ImageLoop loop(*this, totalCount);
   loop.run(loaded->uploadSet);
   if (loop.skipped()) notifyDelegate(&Delegate::didSyncIgnoreGalleryWithAdapter, *this);
-  if (loop.runError()) return failed(*loop.runError());
+  if (!loop.runError()) return failed(loop.runError().error());
   setSyncing(false);
   notifyDelegate(&Delegate::didAdapterFinishBackupImages, loop.failedImages(), loop.count());
 }

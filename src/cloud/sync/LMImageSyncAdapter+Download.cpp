@@ -105,16 +105,18 @@ platform::Result<std::vector<std::string>> LMImageSyncAdapter::localAlbumsOfServ
   auto store = context();
   std::vector<std::string> ids;
   std::vector<LMAlbumRelation> stale;
-  for (const auto& relation : store->searchAlbumRelationsByServerID(album.serverID).value_or(std::vector<LMAlbumRelation>{})) {
+  auto relations = store->searchAlbumRelationsByServerID(album.serverID);
+  if (!relations) return relations.error();
+  for (const auto& relation : *relations) {
     if (auto local = store->assetsGroupWithAlbumId(relation.assetID)) {
       addUnique(ids, local->localIdentifier);
     } else {
       stale.push_back(relation);
     }
   }
-  if (auto error = checkSyncState()) return *error;
+  if (auto state = checkSyncState(); !state) return state.error();
   for (const auto& relation : stale) store->deleteAlbumRelation(relation);
-  if (auto error = checkSyncState()) return *error;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   const std::string name = localAlbumName(album);
   if (ids.empty()) {
@@ -125,26 +127,28 @@ platform::Result<std::vector<std::string>> LMImageSyncAdapter::localAlbumsOfServ
       auto cameraRoll = std::find_if(groups.begin(), groups.end(), isCameraRoll);
       if (cameraRoll != groups.end()) {
         ids.push_back(cameraRoll->localIdentifier);
-        if (auto error = saveRelationServerAlbum(album, *cameraRoll)) return *error;
+        if (auto saved = saveRelationServerAlbum(album, *cameraRoll); !saved) return saved.error();
       }
     } else {
       std::string title = name;
       const std::string suffix = "_" + model;
       if (title.size() > suffix.size() && title.ends_with(suffix)) title.resize(title.size() - suffix.size());
       for (const auto& group : groups) {
-        if (group.localizedTitle != title || store->searchAlbumRelationByAssetID(group.localIdentifier)) continue;
+        if (group.localizedTitle != title) continue;
+        auto bound = store->searchAlbumRelationByAssetID(group.localIdentifier);
+        if (!bound) return bound.error();
+        if (*bound) continue;
         addUnique(ids, group.localIdentifier);
-        if (auto error = saveRelationServerAlbum(album, group)) return *error;
+        if (auto saved = saveRelationServerAlbum(album, group); !saved) return saved.error();
       }
     }
-    if (auto error = checkSyncState()) return *error;
+    if (auto state = checkSyncState(); !state) return state.error();
   }
 
   if (ids.empty()) {
-    std::optional<platform::Error> error;
-    auto created = store->addAssetsGroupWithName(name, &error);
-    if (!created) return error.value_or(noAlbumError());
-    if (auto saved = saveRelationServerAlbum(album, *created)) return *saved;
+    auto created = store->addAssetsGroupWithName(name);
+    if (!created) return created.error();
+    if (auto saved = saveRelationServerAlbum(album, *created); !saved) return saved.error();
     ids.push_back(created->localIdentifier);
   }
   return ids;
@@ -178,7 +182,7 @@ platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownload
   if (!downloaded.ok()) return downloaded.error();
   const auto* path = std::get_if<std::string>(&*downloaded);
   if (path == nullptr) return noAlbumError();
-  if (auto error = checkSyncState()) return *error;
+  if (auto state = checkSyncState(); !state) return state.error();
 
   // What the library will hold is this file, byte for byte.
   auto digests = fileSHA1(*path);
@@ -190,11 +194,9 @@ platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownload
   for (const auto& id : albums) {
     auto group = store->assetsGroupWithAlbumId(id);
     if (!group) continue;
-    std::optional<platform::Error> error;
-    if (auto asset = store->addAssetSource(*path, isVideo, *group, &error)) {
-      return LocalCopy{asset->localIdentifier, digests->sha1, digests->size, group->localIdentifier};
-    }
-    lastError = error;
+    auto asset = store->addAssetSource(*path, isVideo, *group);
+    if (asset) return LocalCopy{asset->localIdentifier, digests->sha1, digests->size, group->localIdentifier};
+    lastError = asset.error();
   }
   // Nothing saved is no success.
   return lastError.value_or(noAlbumError());
@@ -208,37 +210,39 @@ platform::Result<std::string> LMImageSyncAdapter::addToFirstAlbum(const std::str
   for (const auto& id : albums) {
     auto group = asset ? store->assetsGroupWithAlbumId(id) : std::nullopt;
     if (!group) continue;
-    lastError = store->addAssetImage(*asset, *group);
-    if (!lastError) return group->localIdentifier;
+    auto added = store->addAssetImage(*asset, *group);
+    if (added) return group->localIdentifier;
+    lastError = added.error();
   }
   // No album took it: no relation may claim one did.
   if (lastError) LM_LOG_ERROR("{}", lastError->description());
   return lastError.value_or(noAlbumError());
 }
 
-std::optional<platform::Error> LMImageSyncAdapter::downloadImageObject(const LMImage& image,
-                                                                       const std::vector<std::string>& albums,
-                                                                       const DownloadDataBlock& downloadDataBlock) {
+platform::Status LMImageSyncAdapter::downloadImageObject(const LMImage& image, const std::vector<std::string>& albums,
+                                                         const DownloadDataBlock& downloadDataBlock) {
   auto store = context();
   // Whether the library holds the image already is told by its relations
   // and a lookup of the asset; the asset is never exported for it.
   std::optional<LocalCopy> local;
   bool inTargetAlbum = false;
   std::vector<LMImageRelation> stale;
-  std::optional<platform::Error> error;
-  for (const auto& relation : store->searchImageRelationsByServerID(image.serverID).value_or(std::vector<LMImageRelation>{})) {
+  platform::Status state;
+  auto relations = store->searchImageRelationsByServerID(image.serverID);
+  if (!relations) return relations.error();
+  for (const auto& relation : *relations) {
     if (auto asset = store->assetImageWithAssetID(relation.assetID)) {
       local = LocalCopy{asset->localIdentifier, relation.sha1, relation.size, relation.assetGroupID.value_or("")};
       inTargetAlbum = contains(albums, relation.assetGroupID);
     } else {
       stale.push_back(relation);
     }
-    error = checkSyncState();
-    if (inTargetAlbum || error) break;
+    state = checkSyncState();
+    if (inTargetAlbum || !state) break;
   }
-  if (error) return error;
+  if (!state) return state;
   for (const auto& relation : stale) store->deleteImageRelation(relation);
-  if (auto state = checkSyncState()) return state;
+  if (state = checkSyncState(); !state) return state;
 
   if (inTargetAlbum) {
     LM_LOG_VERBOSE("Image already in album");
@@ -269,24 +273,24 @@ std::optional<platform::Error> LMImageSyncAdapter::downloadImageObject(const LMI
     relation.assetGroupID = cameraRoll->localIdentifier;
     if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   }
-  return std::nullopt;
+  return platform::Status::success();
 }
 
 void LMImageSyncAdapter::downloadImageObject(const LMImage& image, const LMAlbum& album,
                                              const DownloadDataBlock& downloadDataBlock,
                                              const std::function<void(const std::optional<platform::Error>& error)>& finish) {
   setSyncing(true);
-  std::optional<platform::Error> outcome;
+  platform::Status outcome;
   auto albums = localAlbumsOfServerAlbum(album);
   if (!albums.ok()) {
     outcome = albums.error();
-  } else if (auto state = checkSyncState()) {
+  } else if (auto state = checkSyncState(); !state) {
     outcome = state;
   } else {
     outcome = downloadImageObject(image, *albums, downloadDataBlock);
   }
   setSyncing(false);
-  if (finish) finish(outcome);
+  if (finish) finish(outcome.ok() ? std::nullopt : std::optional(outcome.error()));
 }
 
 // ---- Whole albums ----
@@ -305,7 +309,10 @@ void LMImageSyncAdapter::downloadAlbums(const std::vector<LMAlbum>& albums,
       runError = targets.error();
       break;
     }
-    if ((runError = checkSyncState())) break;
+    if (auto state = checkSyncState(); !state) {
+      runError = state.error();
+      break;
+    }
     auto images = album.serverID ? albumImages.find(*album.serverID) : albumImages.end();
     if (images == albumImages.end()) continue;
     for (const auto& image : images->second) {
@@ -315,14 +322,21 @@ void LMImageSyncAdapter::downloadAlbums(const std::vector<LMAlbum>& albums,
           downloadDataBlock(now, done + soFar, size);
         };
       }
-      auto error = downloadImageObject(image, *targets, progress);
+      auto outcome = downloadImageObject(image, *targets, progress);
       done += image.size.value_or(0);
-      if (error) {
-        const bool alreadyThere = error->domain() == kLMLocalErrorDomain && error->code() == kLMLocalErrorAssetsGroup;
+      if (!outcome) {
+        const platform::Error& error = outcome.error();
+        const bool alreadyThere = error.domain() == kLMLocalErrorDomain && error.code() == kLMLocalErrorAssetsGroup;
         if (!alreadyThere) failed.push_back(image);
-        if (shouldStopBackupImageWithError(error, &runError)) break;
+        if (shouldStopBackupImageWithError(error)) {
+          runError = error;
+          break;
+        }
       }
-      if ((runError = checkSyncState())) break;
+      if (auto state = checkSyncState(); !state) {
+        runError = state.error();
+        break;
+      }
     }
     if (runError) break;
   }

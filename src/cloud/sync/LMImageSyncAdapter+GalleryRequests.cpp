@@ -60,9 +60,8 @@ void addFilterTags(platform::Json& parameters, const std::vector<std::int64_t>& 
 // The JSON text of `object` as one parameter, or the writer's error.
 platform::Result<platform::Json> withJSONText(platform::Json parameters, const char* name,
                                               const platform::Json& object) {
-  platform::Error error;
-  auto text = LMUtils::stringFromJSONObject(object, &error);
-  if (!text) return error;
+  auto text = LMUtils::stringFromJSONObject(object);
+  if (!text) return text.error();
   parameters[name] = *text;
   return parameters;
 }
@@ -83,9 +82,9 @@ std::optional<platform::Json> replyData(const std::shared_ptr<LMHTTPRequestOpera
   return *data;
 }
 
-std::optional<platform::Error> failure(const std::shared_ptr<LMHTTPRequestOperation>& operation) {
+platform::Status outcomeOf(const std::shared_ptr<LMHTTPRequestOperation>& operation) {
   auto reply = operation->result();
-  if (reply.ok()) return std::nullopt;
+  if (reply.ok()) return platform::Status::success();
   return reply.error();
 }
 
@@ -108,19 +107,20 @@ struct PagedListing {
     const std::string failed = std::string("The operation of loading Lumora ") + what + " is failed";
     for (;;) {
       auto operation = page(tag, extra);
-      if (auto error = failure(operation)) {
-        if (error->domain() == kLMServerErrorDomain && error->code() == kResyncCode) {
-          LM_LOG_ERROR("V3 API error need Re-synchronize: {}", error->description());
+      if (auto outcome = outcomeOf(operation); !outcome) {
+        const platform::Error& error = outcome.error();
+        if (error.domain() == kLMServerErrorDomain && error.code() == kResyncCode) {
+          LM_LOG_ERROR("V3 API error need Re-synchronize: {}", error.description());
           records.clear();
-          const platform::Json& info = error->userInfo();
+          const platform::Json& info = error.userInfo();
           const platform::Json data = info.is_object() ? info.value("data", platform::Json()) : platform::Json();
           if (auto restart = assetjson::integerAt(data, "syncTag")) tag = *restart;
           if (auto text = assetjson::textAt(data, "syncExtraInfo")) extra = *text;
           resync = true;
           continue;
         }
-        LM_LOG_ERROR("{}", error->description());
-        if (fail) fail(*error);
+        LM_LOG_ERROR("{}", error.description());
+        if (fail) fail(error);
         return;
       }
       auto data = replyData(operation);
@@ -371,8 +371,8 @@ void LMImageSyncAdapter::requestImageThumbnailUrls(const std::vector<std::int64_
         std::vector<std::int64_t>(imageIDs.begin() + static_cast<std::ptrdiff_t>(start),
                                   imageIDs.begin() + static_cast<std::ptrdiff_t>(end)),
         width, height);
-    if (auto error = failure(operation)) {
-      if (fail) fail(*error);
+    if (auto outcome = outcomeOf(operation); !outcome) {
+      if (fail) fail(outcome.error());
       return;
     }
     auto data = replyData(operation);
@@ -398,8 +398,8 @@ void LMImageSyncAdapter::requestBatchDeleteImages(
       auto operation = requestBatchDeleteImages(
           std::vector<LMImage>(pending.begin() + static_cast<std::ptrdiff_t>(start),
                                pending.begin() + static_cast<std::ptrdiff_t>(end)));
-      if (auto error = failure(operation)) {
-        if (finish) finish(refused, error);
+      if (auto outcome = outcomeOf(operation); !outcome) {
+        if (finish) finish(refused, outcome.error());
         return;
       }
       auto data = replyData(operation);

@@ -151,7 +151,7 @@ class BlockFile {
 platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& image) {
   auto asked = requestImageUploadUrlsWithImage(image)->result();
   if (!asked.ok()) return asked.error();
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
   auto data = assetjson::dictionaryAt(*asked, "data");
   auto content = data ? assetjson::dictionaryAt(*data, "content") : std::nullopt;
   if (!content) return uploadFailedError();
@@ -208,7 +208,10 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
       offset += kLMBlockSize;
       continue;
     }
-    if ((failure = checkSyncState())) break;
+    if (auto state = checkSyncState(); !state) {
+      failure = state.error();
+      break;
+    }
     const auto length = static_cast<std::size_t>(std::min(kLMBlockSize, size - offset));
     // The last block's buffer is reused once its transfer has let it go.
     if (block.use_count() > 1) block = std::make_shared<platform::Bytes>();
@@ -244,7 +247,7 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
     }
     return *failure;
   }
-  if (auto state = checkSyncState()) return *state;
+  if (auto state = checkSyncState(); !state) return state.error();
   auto confirmed = requestImageConfirmWithImageID(*serverImage.serverID, plan->fileMeta, commits)->result();
   if (!confirmed.ok()) return confirmed.error();
   auto confirmedData = assetjson::dictionaryAt(*confirmed, "data");
@@ -267,7 +270,7 @@ void LMImageSyncAdapter::uploadImage(const LMImage& image,
   }
 }
 
-std::optional<platform::Error> LMImageSyncAdapter::backupImage(LMImage& image) {
+platform::Status LMImageSyncAdapter::backupImage(LMImage& image) {
   std::optional<LMImage> serverImage;
   {
     TemporaryFileRemoval removal(image.filePath);

@@ -57,8 +57,10 @@ platform::Result<LMImageSyncAdapter::UploadLoad> LMImageSyncAdapter::loadUploadI
     std::vector<LMAlbumRelation> relations;
     std::vector<const LMAlbum*> related;
     for (const LMAlbum* album : members) {
-      if (auto state = checkSyncState()) return *state;
-      auto relation = store->searchAlbumRelationByAssetID(album->assetID);
+      if (auto state = checkSyncState(); !state) return state.error();
+      auto found = store->searchAlbumRelationByAssetID(album->assetID);
+      if (!found) return found.error();
+      auto& relation = *found;
       if (!relation) {
         LM_LOG_WARN("The album {} has no relation: left out", album->name.value_or(""));
         continue;
@@ -83,10 +85,11 @@ platform::Result<LMImageSyncAdapter::UploadLoad> LMImageSyncAdapter::loadUploadI
       relations.push_back(*relation);
       related.push_back(album);
     }
-    if (auto state = checkSyncState()) return *state;
+    if (auto state = checkSyncState(); !state) return state.error();
     if (listing) {
-      if (auto error = store->updateImageRelationsWithServerImages(listing->images, relations, listing->resync)) {
-        return *error;
+      if (auto updated = store->updateImageRelationsWithServerImages(listing->images, relations, listing->resync);
+          !updated) {
+        return updated.error();
       }
     }
 

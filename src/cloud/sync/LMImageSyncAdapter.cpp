@@ -30,8 +30,6 @@ const std::set<std::string>& reservedAlbumNames() {
   return names;
 }
 
-constexpr const char* kAssetsLibraryErrorDomain = "ALAssetsLibraryErrorDomain";
-
 }  // namespace
 
 std::shared_ptr<LMImageSyncAdapter> LMImageSyncAdapter::sharedAdapter() {
@@ -61,11 +59,9 @@ bool LMImageSyncAdapter::isAlbumNameReserved(const std::optional<std::string>& n
   return reservedAlbumNames().contains(platform::lowerCased(*name));
 }
 
-bool LMImageSyncAdapter::shouldStopBackupImageWithError(const std::optional<platform::Error>& error,
-                                                        std::optional<platform::Error>* syncError) {
-  if (!error) return false;
-  const std::string& domain = error->domain();
-  const std::int64_t code = error->code();
+bool LMImageSyncAdapter::shouldStopBackupImageWithError(const platform::Error& error) {
+  const std::string& domain = error.domain();
+  const std::int64_t code = error.code();
   auto among = [code](std::initializer_list<std::int64_t> codes) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
   };
@@ -78,24 +74,25 @@ bool LMImageSyncAdapter::shouldStopBackupImageWithError(const std::optional<plat
     // Authentication cancelled, offline, DNS failure, connection lost,
     // cannot connect, cannot find host.
     stop = among({-1012, -1009, -1006, -1005, -1004, -1003});
-  } else if (domain == kAssetsLibraryErrorDomain) {
+  } else if (domain == platform::photos::kAssetsLibraryErrorDomain) {
     stop = among({-3312, -3311, -3310});
   } else if (domain == kLMServerErrorDomain) {
     stop = among({50006, 50009, 50021});
   } else if (domain == QBPassport::kErrorDomain) {
     stop = among({81003, 70016});
   }
-  if (stop && syncError) *syncError = error;
   return stop;
 }
 
 // ---- Album relation and cached files ----
 
-std::optional<platform::Error> LMImageSyncAdapter::saveRelationServerAlbum(
-    const LMAlbum& serverAlbum, const platform::photos::AssetCollection& localAlbum) {
+platform::Status LMImageSyncAdapter::saveRelationServerAlbum(const LMAlbum& serverAlbum,
+                                                            const platform::photos::AssetCollection& localAlbum) {
   const auto local = LMAlbum::initWithAssetsGroup(&localAlbum);
   auto store = context();
-  if (auto relation = store->searchAlbumRelationByAssetID(local->assetID)) {
+  auto found = store->searchAlbumRelationByAssetID(local->assetID);
+  if (!found) return found.error();
+  if (auto& relation = *found) {
     relation->assetID = local->assetID;
     relation->serverID = serverAlbum.serverID;
     relation->serverSync = serverAlbum.sync;
@@ -107,16 +104,16 @@ std::optional<platform::Error> LMImageSyncAdapter::saveRelationServerAlbum(
     added.serverSync = serverAlbum.sync;
     store->addAlbumRelation(added);
   }
-  return std::nullopt;
+  return platform::Status::success();
 }
 
 platform::Status LMImageSyncAdapter::saveImageRelation(const LMImageRelation& values) {
   auto store = context();
   LMImageRelation relation = values;
   relation.primaryID.reset();
-  if (auto found = store->searchImageRelationByServerID(values.serverID, values.assetID, values.assetGroupID)) {
-    relation.primaryID = found->primaryID;
-  }
+  auto found = store->searchImageRelationByServerID(values.serverID, values.assetID, values.assetGroupID);
+  if (!found) return found.error();
+  if (*found) relation.primaryID = (*found)->primaryID;
   const bool saved = relation.primaryID ? store->updateImageRelation(relation) : store->addImageRelation(relation);
   if (saved) return platform::Status::success();
   platform::Error error = LMUtils::localErrorWithErrorCode(
@@ -180,13 +177,13 @@ bool LMImageSyncAdapter::cancelSync() {
   return true;
 }
 
-std::optional<platform::Error> LMImageSyncAdapter::checkSyncState() {
+platform::Status LMImageSyncAdapter::checkSyncState() {
   std::shared_ptr<platform::Semaphore> semaphore;
   {
     std::lock_guard<std::recursive_mutex> guard(stateLock_);
-    if (!isSyncing()) return std::nullopt;
+    if (!isSyncing()) return platform::Status::success();
     if (isCancelled()) return cancellationError();
-    if (!isSuspended()) return std::nullopt;
+    if (!isSuspended()) return platform::Status::success();
     if (!suspendSemaphore_) suspendSemaphore_ = std::make_shared<platform::Semaphore>(0);
     semaphore = suspendSemaphore_;
   }
@@ -195,7 +192,7 @@ std::optional<platform::Error> LMImageSyncAdapter::checkSyncState() {
   std::lock_guard<std::recursive_mutex> guard(stateLock_);
   if (suspendSemaphore_ == semaphore) suspendSemaphore_.reset();
   if (isCancelled()) return cancellationError();
-  return std::nullopt;
+  return platform::Status::success();
 }
 
 }  // namespace lumora

@@ -79,14 +79,13 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // Whether an error met while backing up or downloading one image ends the
   // whole run: every POSIX error, cancellation (-10012), lost or missing
   // network, library access refused, and the server's and account's fatal
-  // codes. When it does and `syncError` is given, the error goes there.
-  static bool shouldStopBackupImageWithError(const std::optional<platform::Error>& error,
-                                             std::optional<platform::Error>* syncError = nullptr);
+  // codes. The caller ends its run with that error.
+  static bool shouldStopBackupImageWithError(const platform::Error& error);
 
   // Stores (adds or updates) the relation between a local album and its
   // cloud album. Reports no failure of the store.
-  std::optional<platform::Error> saveRelationServerAlbum(const LMAlbum& serverAlbum,
-                                                         const platform::photos::AssetCollection& localAlbum);
+  platform::Status saveRelationServerAlbum(const LMAlbum& serverAlbum,
+                                          const platform::photos::AssetCollection& localAlbum);
 
   // Removes the file or folder of that name in the caches directory. A name
   // that is not a plain file name is refused (logged), so neither the
@@ -102,10 +101,10 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   bool resumeSync() override;
   bool cancelSync() override;
 
-  // Called by the backup between steps: nil when not syncing or not
+  // Called by the backup between steps: success when not syncing or not
   // stopped; the cancellation error when cancelled; while suspended, waits
-  // until resumed (nil) or cancelled (the error).
-  std::optional<platform::Error> checkSyncState();
+  // until resumed (success) or cancelled (the error).
+  platform::Status checkSyncState();
 
   // The cancellation error (-10012, "Backup process is cancelled.").
   static platform::Error cancellationError();
@@ -286,8 +285,8 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // size, sha1, filePath and blockInfos set): the delegate's cloud image of
   // the same album when it names one, else uploadImage; then the image's
   // relation row is written (a store that refuses it is -10003). The
-  // exported file is removed whatever happens. nullopt on success.
-  std::optional<platform::Error> backupImage(LMImage& image);
+  // exported file is removed whatever happens.
+  platform::Status backupImage(LMImage& image);
   // Asks the gallery to store the image; unless the cloud holds the file
   // already, sends each block it lacks, RC4-encrypted under the key the
   // gallery hands out, to the first storage node it names, then commits.
@@ -319,9 +318,9 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // in one of them, -10015 "Image already in album"; in the library but
   // not in them, added (no download); else downloaded and saved as a new
   // photo or video. Nothing taken by any album is a failure (the last
-  // library error, or -1 when no album resolved). nullopt on success.
-  std::optional<platform::Error> downloadImageObject(const LMImage& image, const std::vector<std::string>& albums,
-                                                     const DownloadDataBlock& downloadDataBlock);
+  // library error, or -1 when no album resolved).
+  platform::Status downloadImageObject(const LMImage& image, const std::vector<std::string>& albums,
+                                       const DownloadDataBlock& downloadDataBlock);
   // One image into the local albums of its cloud album, marked syncing.
   void downloadImageObject(const LMImage& image, const LMAlbum& album, const DownloadDataBlock& downloadDataBlock,
                            const std::function<void(const std::optional<platform::Error>& error)>& finish);

@@ -90,7 +90,7 @@ void Application::setDelegate(std::weak_ptr<ApplicationDelegate> delegate) {
 
 namespace {
 // Whether the configured system version ("9.3") is 8.0 or later.
-bool hasNotificationSettings() { return std::strtod(Device::systemVersion().c_str(), nullptr) >= 8.0; }
+bool hasNotificationSettings() { return Device::systemVersionIsAtLeast(8.0); }
 }  // namespace
 
 bool Application::registerUserNotificationSettings(unsigned types) {

@@ -77,6 +77,10 @@ std::string Device::systemName() {
   return factsSlot().systemName.value_or("iPhone OS");
 }
 
+bool Device::systemVersionIsAtLeast(double version) {
+  return std::strtod(systemVersion().c_str(), nullptr) >= version;
+}
+
 std::string Device::systemVersion() {
   std::lock_guard<std::mutex> guard(factsMutex());
   return factsSlot().systemVersion.value_or("9.3");

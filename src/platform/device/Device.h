@@ -57,6 +57,9 @@ class Device {
   static std::string model();
   static std::string systemName();
   static std::string systemVersion();
+  // Whether the system version, read as a number ("7.1.2" as 7.1), is
+  // `version` or later: the test by which callers pick a platform interface.
+  static bool systemVersionIsAtLeast(double version);
   static std::string name();
   // The configured file-system root, else <app home>/Device (not created).
   static std::string filesystemRoot();

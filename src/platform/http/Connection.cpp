@@ -102,10 +102,10 @@ void Connection::start() {
     ConnectionSink sink([&state](std::function<void(Callbacks&)> call) {
       if (!state->cancelled) State::deliver(state, std::move(call), false);
     });
-    auto error = loadRequest(state->request, sink, &state->cancelled);
+    auto loaded = loadRequest(state->request, sink, &state->cancelled);
     if (!state->cancelled) {
-      if (error) {
-        State::deliver(state, [error = *error](Callbacks& c) {
+      if (!loaded) {
+        State::deliver(state, [error = loaded.error()](Callbacks& c) {
           if (c.didFailWithError) c.didFailWithError(error);
         }, true);
       } else {

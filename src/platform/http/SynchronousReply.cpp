@@ -41,7 +41,7 @@ class CollectingSink final : public detail::TransferSink {
 SynchronousReply sendSynchronousRequest(const Request& request, const SendControl& control) {
   SynchronousReply reply;
   CollectingSink sink(reply, control, !request.responseSink);
-  reply.error = loadRequest(request, sink, control.cancelled);
+  if (auto loaded = loadRequest(request, sink, control.cancelled); !loaded) reply.error = loaded.error();
   if (!reply.error && reply.response && reply.response->statusCode() == 401 &&
       reply.response->allHeaderFields().contains("WWW-Authenticate")) {
     reply.error = makeUrlError(kUrlErrorUserCancelledAuthentication, reply.response->url());

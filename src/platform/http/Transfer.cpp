@@ -398,9 +398,9 @@ Error errorForCurl(CURLcode code, const Hop& hop, const char* detail) {
   return makeUrlError(urlCode, hop.url, text);
 }
 
-// The https rule: plain http only to the loopback interface. On success
-// `origin` is the URL's "scheme://host:port", which names its connections.
-std::optional<Error> checkUrl(const std::string& url, std::string& origin) {
+// The https rule: plain http only to the loopback interface. The URL's
+// "scheme://host:port", which names its connections, when it passes.
+Result<std::string> checkUrl(const std::string& url) {
   auto parsed = Url::parse(url);
   if (!parsed) return makeUrlError(kUrlErrorBadURL, url);
   if (!parsed->isHttp()) return makeUrlError(kUrlErrorUnsupportedURL, url);
@@ -408,8 +408,7 @@ std::optional<Error> checkUrl(const std::string& url, std::string& origin) {
     return makeUrlError(kUrlErrorSecureConnectionRequired, url,
                         "plain http to " + parsed->host() + " refused");
   }
-  origin = parsed->scheme() + "://" + parsed->host() + ":" + std::to_string(parsed->port());
-  return std::nullopt;
+  return parsed->scheme() + "://" + parsed->host() + ":" + std::to_string(parsed->port());
 }
 
 // What stays the same for every hop of one transfer.
@@ -696,8 +695,7 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
 
 }  // namespace
 
-std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
-                                     const std::atomic<bool>* cancelled) {
+Status performTransfer(const Request& request, TransferSink& sink, const std::atomic<bool>* cancelled) {
   ensureCurlInitialized();
   std::string url = request.url;
   std::string method = request.method.empty() ? "GET" : request.method;
@@ -725,15 +723,14 @@ std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
   for (int redirects = 0;; ++redirects) {
     if (cancelled && cancelled->load()) return makeUrlError(kUrlErrorCancelled, url);
     if (context.clock->steadyNow() >= context.deadline) return makeUrlError(kUrlErrorTimedOut, url);
-    std::string origin;
-    if (auto refused = checkUrl(url, origin)) return refused;
-    HopResult hop = runHop(context, url, origin, method, HopBody{body, source ? &*source : nullptr},
+    auto origin = checkUrl(url);
+    if (!origin) return origin.error();
+    HopResult hop = runHop(context, url, *origin, method, HopBody{body, source ? &*source : nullptr},
                            headers);
-    if (hop.error) return hop.error;
+    if (hop.error) return *hop.error;
     if (!hop.redirectTo) {
-      if (!request.responseSink) return std::nullopt;
-      Status finished = request.responseSink->finish();
-      return finished.ok() ? std::nullopt : std::optional<Error>(finished.error());
+      if (!request.responseSink) return Status::success();
+      return request.responseSink->finish();
     }
     if (redirects == kMaxRedirects) return makeUrlError(kUrlErrorHTTPTooManyRedirects, url);
     const std::string upper = upperCased(method);

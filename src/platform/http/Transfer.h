@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/http/Request.h"
 #include "platform/http/Response.h"
 #include "platform/http/UrlProtocol.h"
@@ -27,11 +28,10 @@ namespace platform::http::detail {
 // request's response sink); a redirect that is followed is announced.
 using TransferSink = UrlProtocolClient;
 
-// Runs `request` to its end; nullopt on success (whatever the status code),
-// else the error in the URL error domain. When `cancelled` turns true the
-// transfer stops within a few tens of milliseconds with -999 and reports
-// nothing further.
-std::optional<Error> performTransfer(const Request& request, TransferSink& sink,
-                                     const std::atomic<bool>* cancelled = nullptr);
+// Runs `request` to its end; success whatever the status code, else the
+// error in the URL error domain. When `cancelled` turns true the transfer
+// stops within a few tens of milliseconds with -999 and reports nothing
+// further.
+Status performTransfer(const Request& request, TransferSink& sink, const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace platform::http::detail

@@ -65,16 +65,15 @@ void unregisterClass(const std::shared_ptr<const UrlProtocolClass>& protocolClas
   registry().any.store(!registry().classes.empty(), std::memory_order_release);
 }
 
-std::optional<Error> loadRequest(const Request& request, UrlProtocolClient& client,
-                                 const std::atomic<bool>* cancelled) {
+Status loadRequest(const Request& request, UrlProtocolClient& client, const std::atomic<bool>* cancelled) {
   auto protocolClass = protocolFor(request);
   if (!protocolClass) return detail::performTransfer(request, client, cancelled);
   auto protocol = protocolClass->make(request);
   if (!protocol) return detail::performTransfer(request, client, cancelled);
-  std::optional<Error> error = protocol->startLoading(client, cancelled);
-  if (!error && cancelled && cancelled->load()) error = makeUrlError(kUrlErrorCancelled, request.url);
+  Status status = protocol->startLoading(client, cancelled);
+  if (status && cancelled && cancelled->load()) status = makeUrlError(kUrlErrorCancelled, request.url);
   protocol->stopLoading();
-  return error;
+  return status;
 }
 
 }  // namespace platform::http

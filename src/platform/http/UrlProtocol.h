@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/http/Request.h"
 #include "platform/http/Response.h"
 
@@ -49,7 +50,7 @@ class UrlProtocolClient {
 class UrlProtocol {
  public:
   virtual ~UrlProtocol() = default;
-  virtual std::optional<Error> startLoading(UrlProtocolClient& client, const std::atomic<bool>* cancelled) = 0;
+  virtual Status startLoading(UrlProtocolClient& client, const std::atomic<bool>* cancelled) = 0;
   virtual void stopLoading() = 0;
 };
 
@@ -66,9 +67,8 @@ void registerClass(std::shared_ptr<const UrlProtocolClass> protocolClass);
 void unregisterClass(const std::shared_ptr<const UrlProtocolClass>& protocolClass);
 
 // Loads `request` through the first protocol that accepts it, else over the
-// network; nullopt on success (whatever the status code), else the error.
-// When `cancelled` turns true the load stops with -999.
-std::optional<Error> loadRequest(const Request& request, UrlProtocolClient& client,
-                                 const std::atomic<bool>* cancelled = nullptr);
+// network; success whatever the status code, else the error. When
+// `cancelled` turns true the load stops with -999.
+Status loadRequest(const Request& request, UrlProtocolClient& client, const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace platform::http

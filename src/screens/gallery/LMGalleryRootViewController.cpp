@@ -1,6 +1,8 @@
 #include "screens/gallery/LMGalleryRootViewController.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
@@ -17,6 +19,7 @@
 #include "screens/common/LMStoryboard.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMSyncAdapter+LMHook.h"
+#include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
 
 namespace lumora {
@@ -353,11 +356,19 @@ void LMGalleryRootViewController::updateBackupImageNum() {
   std::weak_ptr<LMGalleryRootViewController> weak = weakSelf();
   auto gallery = adapter();
   gallery->performTaskBlock([weak, gallery] {
-    const std::int64_t count = gallery->context()->calculateBackupImageNum(nullptr);
+    // A store that cannot be read leaves the number shown as it was: it is
+    // not "nothing to back up".
+    auto counted = gallery->context()->calculateBackupImageNum();
+    std::optional<std::int64_t> count;
+    if (counted) {
+      count = *counted;
+    } else {
+      LM_LOG_ERROR("{}", counted.error().description());
+    }
     platform::MainQueue::main().async([weak, count] {
       auto page = weak.lock();
       if (!page) return;
-      page->displayBackupImageNum(static_cast<std::uint64_t>(std::max<std::int64_t>(0, count)));
+      if (count) page->displayBackupImageNum(static_cast<std::uint64_t>(std::max<std::int64_t>(0, *count)));
       page->isCaculateBackupImage_ = false;
     });
   });

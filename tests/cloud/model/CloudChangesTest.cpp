@@ -48,7 +48,7 @@ class CloudChanges : public recordstoretest::StoreFixture {
     for (auto& row : rows) ASSERT_TRUE(store_.addContactRelation(row));
   }
   std::optional<LMContactRelation> row(std::int64_t serverID) {
-    return store_.searchContactRelationByServerID(serverID);
+    return store_.searchContactRelationByServerID(serverID).value();
   }
   // Runs SQL on the store's file through a connection of its own.
   void sql(const std::string& text) {
@@ -92,8 +92,8 @@ TEST_F(CloudChanges, IncrementalPageRecordsNewerVersionsAndSortsThem) {
   EXPECT_EQ(row(5)->recordID(), -1);
   EXPECT_EQ(row(5)->serverStatus(), "custom");
   for (std::int64_t absent : {6, 7, 8}) EXPECT_FALSE(row(absent).has_value()) << absent;
-  EXPECT_EQ(store_.searchGroupRelationByServerID(1)->serverName(), "Friends");
-  EXPECT_FALSE(store_.searchGroupRelationByServerID(3).has_value());
+  EXPECT_EQ(store_.searchGroupRelationByServerID(1).value()->serverName(), "Friends");
+  EXPECT_FALSE(store_.searchGroupRelationByServerID(3).value().has_value());
 
   ASSERT_TRUE(store_.filterLumoraChangedRecords().ok());
   EXPECT_EQ(keysOf(store_.lumoraAddContactDic()), std::set<std::int64_t>{5});
@@ -127,7 +127,7 @@ TEST_F(CloudChanges, FullListingMarksMissingRowsAndHonoursDeletions) {
   EXPECT_FALSE(row(5).has_value());
   EXPECT_EQ(row(8)->serverSync(), 2);
   EXPECT_NE(row(8)->jsonString()->find("Latest"), std::string::npos);
-  EXPECT_EQ(store_.searchGroupRelationByServerID(9)->serverStatus(), "deleted");
+  EXPECT_EQ(store_.searchGroupRelationByServerID(9).value()->serverStatus(), "deleted");
   EXPECT_FALSE(defaults().hasKey("LumoraServerSyncExtraInfo"));
 }
 
@@ -189,8 +189,8 @@ TEST_F(CloudChanges, SortingStopsAtUnreadableContentAndGroupIdsTranslate) {
     group.setRecordID(recordID);
     ASSERT_TRUE(store_.addGroupRelation(group));
   }
-  EXPECT_EQ(store_.localRecordIDsFromLumora({100, 101, 102}), std::set<std::int32_t>{7});
-  EXPECT_EQ(store_.lumoraRecordIDsFromLocal({7, 8}), std::set<std::int64_t>{100});
+  EXPECT_EQ(store_.localRecordIDsFromLumora({100, 101, 102}).value(), std::set<std::int32_t>{7});
+  EXPECT_EQ(store_.lumoraRecordIDsFromLocal({7, 8}).value(), std::set<std::int64_t>{100});
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST_F(GalleryStoreTest, CreatesKeepsAndReplacesAnOldFile) {
     else platform::UserDefaults::standard().removeObjectForKey(kLMGalleryDatabaseVersionKey);
     LMManagedAssetContext upgraded;
     EXPECT_TRUE(upgraded.searchAllAlbumRelations()->empty());
-    EXPECT_FALSE(upgraded.databaseError());
+    EXPECT_TRUE(upgraded.databaseError());
     EXPECT_EQ(storedVersion(), kLMGalleryDatabaseVersion);
   }
 
@@ -76,8 +76,8 @@ TEST_F(GalleryStoreTest, CreatesKeepsAndReplacesAnOldFile) {
   platform::UserDefaults::standard().setDouble(kLMGalleryDatabaseVersionKey, 1.0);
   LMManagedAssetContext stuck;
   auto error = stuck.databaseError();
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), kLMLocalErrorDatabase);
+  ASSERT_FALSE(error);
+  EXPECT_EQ(error.error().code(), kLMLocalErrorDatabase);
   auto relation = album("C", 3);
   EXPECT_FALSE(stuck.addAlbumRelation(relation));
   EXPECT_EQ(storedVersion(), 1.0);
@@ -104,12 +104,12 @@ TEST_F(GalleryStoreTest, AlbumRows) {
   incomplete.serverSync.reset();
   EXPECT_FALSE(store.addAlbumRelation(incomplete));
 
-  EXPECT_FALSE(store.searchAlbumRelationByAssetID(""));
-  EXPECT_FALSE(store.searchAlbumRelationByAssetID(std::nullopt));
-  auto found = store.searchAlbumRelationByAssetID("local-1");
+  EXPECT_FALSE(store.searchAlbumRelationByAssetID("").value());
+  EXPECT_FALSE(store.searchAlbumRelationByAssetID(std::nullopt).value());
+  auto found = store.searchAlbumRelationByAssetID("local-1").value();
   ASSERT_TRUE(found);
   EXPECT_EQ(found->serverID, 10);
-  EXPECT_FALSE(store.searchAlbumRelationsByServerID(std::nullopt));
+  EXPECT_TRUE(store.searchAlbumRelationsByServerID(std::nullopt)->empty());
   EXPECT_EQ(store.searchAlbumRelationsByServerID(10)->size(), 1u);
   EXPECT_TRUE(store.searchAlbumRelationsByServerID(99)->empty());
 
@@ -117,7 +117,7 @@ TEST_F(GalleryStoreTest, AlbumRows) {
   found->imagesExtra = "page-2";
   found->serverID = 12;
   ASSERT_TRUE(store.updateAlbumRelation(*found));
-  EXPECT_EQ(store.searchAlbumRelationByAssetID("local-1"), found);
+  EXPECT_EQ(store.searchAlbumRelationByAssetID("local-1").value(), found);
   LMAlbumRelation withoutRow = *found;
   withoutRow.primaryID.reset();
   EXPECT_FALSE(store.updateAlbumRelation(withoutRow));
@@ -140,20 +140,20 @@ TEST_F(GalleryStoreTest, ImageRows) {
   EXPECT_EQ(store.searchAllImageRelations()->size(), 3u);
 
   EXPECT_EQ(store.searchImageRelationsByServerID(100)->size(), 1u);
-  EXPECT_FALSE(store.searchImageRelationsByServerID(std::nullopt));
+  EXPECT_TRUE(store.searchImageRelationsByServerID(std::nullopt)->empty());
   EXPECT_EQ(store.searchAllImageRelationsByAlbumID("g1")->size(), 2u);
-  EXPECT_FALSE(store.searchAllImageRelationsByAlbumID(""));
+  EXPECT_TRUE(store.searchAllImageRelationsByAlbumID("")->empty());
   EXPECT_EQ(store.searchImageRelationByAssetID("a3")->at(0).serverID, 101);
-  EXPECT_TRUE(store.searchImageRelationByAssetID("a3", "g2"));
-  EXPECT_FALSE(store.searchImageRelationByAssetID("a3", "g1"));
-  EXPECT_TRUE(store.searchImageRelationByServerID(101, "a3", "g2"));
-  EXPECT_FALSE(store.searchImageRelationByServerID(101, std::nullopt, "g2"));
+  EXPECT_TRUE(store.searchImageRelationByAssetID("a3", "g2").value());
+  EXPECT_FALSE(store.searchImageRelationByAssetID("a3", "g1").value());
+  EXPECT_TRUE(store.searchImageRelationByServerID(101, "a3", "g2").value());
+  EXPECT_FALSE(store.searchImageRelationByServerID(101, std::nullopt, "g2").value());
 
-  auto row = *store.searchImageRelationByAssetID("a3", "g2");
+  auto row = **store.searchImageRelationByAssetID("a3", "g2");
   row.sha1 = std::string(40, 'b');
   row.serverSync = 9;
   ASSERT_TRUE(store.updateImageRelation(row));
-  EXPECT_EQ(store.searchImageRelationByAssetID("a3", "g2"), row);
+  EXPECT_EQ(store.searchImageRelationByAssetID("a3", "g2").value(), row);
   ASSERT_TRUE(store.deleteImageRelation(row));
   ASSERT_TRUE(store.deleteAllImageRelationsInAlbum("g1"));
   EXPECT_TRUE(store.searchAllImageRelations()->empty());
@@ -186,42 +186,40 @@ TEST_F(GalleryStoreTest, PhotoLibraryAccessAlbumsAndWrites) {
   EXPECT_TRUE(finished);
   store.removePhotoChangeNotificationObserver(observer);
 
-  std::optional<platform::Error> error;
-  auto trips = store.addAssetsGroupWithName("Trips", &error);
-  ASSERT_TRUE(trips) << error->description();
+  auto trips = store.addAssetsGroupWithName("Trips");
+  ASSERT_TRUE(trips) << trips.error().description();
   auto cameraRoll = store.userLibraryAssetsGroup();
   ASSERT_TRUE(cameraRoll);
   auto groups = store.allSyncAssetsGroups();
   ASSERT_EQ(groups.size(), 2u);
   EXPECT_EQ(groups[0], *trips);  // the user's albums first
   EXPECT_EQ(groups[1], *cameraRoll);
-  EXPECT_EQ(store.assetsGroupWithAlbumId(trips->localIdentifier), trips);
+  EXPECT_EQ(store.assetsGroupWithAlbumId(trips->localIdentifier), *trips);
   EXPECT_FALSE(store.assetsGroupWithAlbumId("nothing"));
 
   const fs::path download = LMUtils::applicationCachesDirectoryPath() + "/d.jpg";
   testsupport::writeFile(download, testsupport::makeJpeg(8, 8));
-  auto intoRoll = store.addAssetSource(download.string(), false, *cameraRoll, &error);
+  auto intoRoll = store.addAssetSource(download.string(), false, *cameraRoll);
   ASSERT_TRUE(intoRoll);
   auto library = photos::PhotoLibrary::sharedPhotoLibrary();
   EXPECT_TRUE(library->fetchAssetsInAssetCollection(*trips).empty());  // only created
-  auto intoTrips = store.addAssetSource(download.string(), false, *trips, &error);
+  auto intoTrips = store.addAssetSource(download.string(), false, *trips);
   ASSERT_TRUE(intoTrips);
   EXPECT_EQ(library->fetchAssetsInAssetCollection(*trips).size(), 1u);
-  EXPECT_EQ(store.assetImageWithAssetID(intoTrips->localIdentifier), intoTrips);
+  EXPECT_EQ(store.assetImageWithAssetID(intoTrips->localIdentifier), *intoTrips);
   EXPECT_FALSE(store.assetImageWithAssetID(""));
-  EXPECT_FALSE(store.addAssetImage(*intoRoll, *trips));
+  EXPECT_TRUE(store.addAssetImage(*intoRoll, *trips));
   EXPECT_EQ(library->fetchAssetsInAssetCollection(*trips).size(), 2u);
 
   for (const std::string& bad : {std::string(), LMUtils::applicationCachesDirectoryPath()}) {
-    error.reset();
-    EXPECT_FALSE(store.addAssetSource(bad, false, *trips, &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), kLMLocalErrorGeneral);
+    auto saved = store.addAssetSource(bad, false, *trips);
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().code(), kLMLocalErrorGeneral);
   }
   auto refused = store.deleteAsset(*intoRoll, *cameraRoll);
-  ASSERT_TRUE(refused);
-  EXPECT_EQ(refused->code(), kLMLocalErrorUnsupportedOperation);
-  EXPECT_FALSE(store.deleteAsset(*intoRoll, *trips));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code(), kLMLocalErrorUnsupportedOperation);
+  EXPECT_TRUE(store.deleteAsset(*intoRoll, *trips));
   EXPECT_EQ(library->fetchAssetsInAssetCollection(*trips).size(), 1u);
 }
 
@@ -289,13 +287,13 @@ TEST_F(GalleryStoreTest, BackupMatchesAlbumsAndDropsWhatTheCloudNoLongerBacks) {
     return ids;
   };
   // Incremental: every row of a deleted or purged image goes, whatever album.
-  EXPECT_FALSE(store.updateImageRelationsWithServerImages({cloudImage(1, "deleted"), cloudImage(2, "custom")},
-                                                          {}, false));
+  EXPECT_TRUE(store.updateImageRelationsWithServerImages({cloudImage(1, "deleted"), cloudImage(2, "custom")},
+                                                         {}, false));
   EXPECT_EQ(serverIDs(), (std::multiset<std::int64_t>{2, 3}));
   // Resync: rows of the given albums whose image is not listed live go.
-  const auto kept = *store.searchAlbumRelationByAssetID(std::string("kept"));
-  EXPECT_FALSE(store.updateImageRelationsWithServerImages({cloudImage(3, "custom"), cloudImage(2, "purged")},
-                                                          {kept}, true));
+  const auto kept = **store.searchAlbumRelationByAssetID(std::string("kept"));
+  EXPECT_TRUE(store.updateImageRelationsWithServerImages({cloudImage(3, "custom"), cloudImage(2, "purged")},
+                                                         {kept}, true));
   EXPECT_EQ(serverIDs(), (std::multiset<std::int64_t>{3}));
 
   EXPECT_TRUE(store.clearBackupData());
@@ -319,7 +317,17 @@ TEST_F(GalleryStoreTest, UnreadableRelationsFailTheMatchingInsteadOfLookingEmpty
   std::vector<LMAlbum> locals = {localAlbum("open", "New")};
   EXPECT_FALSE(store.updateAlbumsWithLocalAlbums(locals, {cloudAlbum(10, "K")}));
   EXPECT_EQ(store.localAddAlbums(), std::nullopt);
-  EXPECT_TRUE(store.updateImageRelationsWithServerImages({cloudImage(3, "deleted")}, {}, false));
+  EXPECT_FALSE(store.updateImageRelationsWithServerImages({cloudImage(3, "deleted")}, {}, false));
+  // Nor does a look-up of one row read the failure as "no such row".
+  EXPECT_FALSE(store.searchAlbumRelationByAssetID(std::string("open")));
+  EXPECT_FALSE(store.searchAlbumRelationsByServerID(10));
+  EXPECT_FALSE(store.searchImageRelationByAssetID(std::string("a"), std::string("g")));
+  EXPECT_FALSE(store.searchImageRelationByServerID(3, std::string("a"), std::string("g")));
+  EXPECT_FALSE(store.searchImageRelationsByServerID(3));
+  EXPECT_FALSE(store.searchAllImageRelationsByAlbumID(std::string("g")));
+  LMAlbumRelation related;
+  related.assetID = "g";
+  EXPECT_FALSE(store.updateImageRelationsWithServerImages({}, {related}, true));
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
   const Bytes jpeg = testsupport::makeJpeg(
       60, 40, {.orientation = 6, .dateTaken = "2022:01:02 03:04:05", .latitude = 10.5, .longitude = 20.25});
   const photos::Asset asset = add("IMG_7.JPG", jpeg);
-  EXPECT_FALSE(LMImage::initWithAsset(nullptr));
+  EXPECT_FALSE(LMImage::initWithAsset(static_cast<const platform::photos::Asset*>(nullptr)));
 
   for (int round = 0; round < 2; ++round) {  // the second replaces the first's file
     auto image = LMImage::initWithAsset(&asset);

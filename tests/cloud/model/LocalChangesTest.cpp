@@ -38,7 +38,7 @@ class LocalChanges : public recordstoretest::AddressBookFixture {
     row.setLocalRecordSync(
         std::chrono::duration<double>(contact->modificationTime->time_since_epoch()).count());
     row.setLocalJsonString(
-        lumora::LMUtils::stringFromJSONObject(contact->dictionaryForLumoraJSON()["content"]));
+        lumora::LMUtils::stringFromJSONObject(contact->dictionaryForLumoraJSON()["content"]).value());
     if (auto image = p.imageData()) row.setDigest(lumora::sha1String(*image));
     return row;
   }
@@ -141,7 +141,7 @@ TEST_F(LocalChanges, GroupsAgainstTheSnapshotThatOutlivesARestart) {
   LMGroupRelation clubRow = groupRow(club, 3, "Club");
   groupRow(empty, 4, "Empty");
   ASSERT_TRUE(store_.updateLocalDatabaseGroupMembers(book_.get(), local()).ok());
-  EXPECT_FALSE(store_.searchGroupRelationByRecordID(empty.id())->localJsonString().has_value());
+  EXPECT_FALSE(store_.searchGroupRelationByRecordID(empty.id()).value()->localJsonString().has_value());
 
   {
     LMManagedRecordContext restarted;
@@ -243,6 +243,13 @@ TEST_F(LocalChanges, UnreadableRowsFailEveryReaderInsteadOfLookingEmpty) {
   cloud.serverID = 1;
   cloud.sync = 1;
   EXPECT_FALSE(store_.saveLumoraContacts({cloud}, false).ok());
+  // Single rows too: a failed read is no "no such row".
+  EXPECT_FALSE(store_.searchContactRelationByServerID(1).ok());
+  EXPECT_FALSE(store_.searchContactRelationByRecordID(1).ok());
+  EXPECT_FALSE(store_.searchGroupRelationByServerID(1).ok());
+  EXPECT_FALSE(store_.searchGroupRelationByRecordID(1).ok());
+  EXPECT_FALSE(store_.localRecordIDsFromLumora({1}).ok());
+  EXPECT_FALSE(store_.lumoraRecordIDsFromLocal({1}).ok());
 }
 
 // One group row that cannot be written does not undo the others (the
@@ -262,6 +269,6 @@ TEST_F(LocalChanges, AGroupRowThatCannotBeWrittenLeavesTheOthers) {
     ASSERT_EQ(sqlite3_exec(db, trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
   });
   EXPECT_TRUE(store_.updateLocalDatabaseGroupMembers(book_.get(), local()).ok());
-  EXPECT_TRUE(store_.searchGroupRelationByServerID(1)->localJsonString().has_value());
-  EXPECT_FALSE(store_.searchGroupRelationByServerID(2)->localJsonString().has_value());
+  EXPECT_TRUE(store_.searchGroupRelationByServerID(1).value()->localJsonString().has_value());
+  EXPECT_FALSE(store_.searchGroupRelationByServerID(2).value()->localJsonString().has_value());
 }

@@ -56,12 +56,12 @@ TEST_F(RecordStoreRows, ContactRowsRoundTripEveryColumnAndUpdate) {
   ASSERT_TRUE(store_.addContactRelation(row));
   // Every column comes back in its place (the digest and the content are
   // distinct columns; the fraction of the time survives).
-  EXPECT_EQ(store_.searchContactRelationByServerID(100), row);
-  EXPECT_EQ(store_.searchContactRelationByRecordID(12), row);
+  EXPECT_EQ(store_.searchContactRelationByServerID(100).value(), row);
+  EXPECT_EQ(store_.searchContactRelationByRecordID(12).value(), row);
 
   LMContactRelation sparse = contactRelation(101, 13);
   ASSERT_TRUE(store_.addContactRelation(sparse));
-  auto read = store_.searchContactRelationByServerID(101);
+  auto read = store_.searchContactRelationByServerID(101).value();
   ASSERT_TRUE(read.has_value());
   EXPECT_FALSE(read->localJsonString().has_value());
   EXPECT_FALSE(read->localServerSync().has_value());
@@ -70,7 +70,7 @@ TEST_F(RecordStoreRows, ContactRowsRoundTripEveryColumnAndUpdate) {
   changed.setRecordID(14);
   changed.setServerStatus("default");
   ASSERT_TRUE(store_.updateContactRelation(changed));
-  EXPECT_EQ(store_.searchContactRelationByServerID(101), changed);
+  EXPECT_EQ(store_.searchContactRelationByServerID(101).value(), changed);
   EXPECT_EQ(store_.searchAllContactRelations()->size(), 2u);
 }
 
@@ -86,7 +86,7 @@ TEST_F(RecordStoreRows, WritesNeedServerIdAndVersion) {
   EXPECT_FALSE(store_.deleteContactRelation(LMContactRelation()));
   EXPECT_TRUE(store_.searchAllContactRelations()->empty());
   EXPECT_TRUE(store_.searchAllGroupRelations()->empty());
-  EXPECT_FALSE(store_.searchContactRelationByRecordID(std::nullopt).has_value());
+  EXPECT_FALSE(store_.searchContactRelationByRecordID(std::nullopt).value().has_value());
 }
 
 TEST_F(RecordStoreRows, MissingTimeAndPhotoFlagAreFilledInTheObjectAndStored) {
@@ -96,7 +96,7 @@ TEST_F(RecordStoreRows, MissingTimeAndPhotoFlagAreFilledInTheObjectAndStored) {
   ASSERT_TRUE(store_.addContactRelation(row));
   EXPECT_EQ(row.localRecordSync(), 0.0);
   EXPECT_EQ(row.isPhotoFail(), false);
-  EXPECT_EQ(store_.searchContactRelationByServerID(9), row);
+  EXPECT_EQ(store_.searchContactRelationByServerID(9).value(), row);
 }
 
 TEST_F(RecordStoreRows, DuplicateServerIdIsRefusedAndTheFirstRowKept) {
@@ -104,7 +104,7 @@ TEST_F(RecordStoreRows, DuplicateServerIdIsRefusedAndTheFirstRowKept) {
   ASSERT_TRUE(store_.addContactRelation(first));
   LMContactRelation second = contactRelation(3, 99);
   EXPECT_FALSE(store_.addContactRelation(second));
-  EXPECT_EQ(store_.searchContactRelationByServerID(3), first);
+  EXPECT_EQ(store_.searchContactRelationByServerID(3).value(), first);
 }
 
 TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
@@ -114,7 +114,7 @@ TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
   row.setLocalJsonString("[1,2]");
   row.setServerName("Family & Friends");
   ASSERT_TRUE(store_.addGroupRelation(row));
-  EXPECT_EQ(store_.searchGroupRelationByRecordID(7), row);
+  EXPECT_EQ(store_.searchGroupRelationByRecordID(7).value(), row);
   ASSERT_TRUE(store_.addGroupRelation(groupRelation(21, -1, "default")));
   ASSERT_EQ(store_.searchAllUnsyncGroupRelations()->size(), 1u);
 
@@ -122,7 +122,7 @@ TEST_F(RecordStoreRows, GroupRowsInsertUpdateQueryAndDelete) {
   row.setLocalJsonString(std::nullopt);
   row.setRecordID(8);
   ASSERT_TRUE(store_.updateGroupRelation(row));
-  EXPECT_EQ(store_.searchGroupRelationByServerID(20), row);
+  EXPECT_EQ(store_.searchGroupRelationByServerID(20).value(), row);
   EXPECT_TRUE(store_.searchAllUnsyncGroupRelations()->empty());
 
   ASSERT_TRUE(store_.deleteGroupRelation(row));
@@ -149,7 +149,7 @@ TEST_F(RecordStoreRows, StatusQueriesPhotoFailuresCountAndDeletion) {
   EXPECT_EQ(store_.serverContactNum(), 3);  // "default" and "custom", not "deleted"
 
   ASSERT_TRUE(store_.deleteContactRelation(contactRelation(2, std::nullopt)));
-  EXPECT_FALSE(store_.searchContactRelationByServerID(2).has_value());
+  EXPECT_FALSE(store_.searchContactRelationByServerID(2).value().has_value());
   EXPECT_EQ(store_.searchAllContactRelations()->size(), 3u);
   EXPECT_TRUE(store_.deleteAllRelations());
   EXPECT_TRUE(store_.searchAllContactRelations()->empty());
@@ -162,7 +162,7 @@ TEST_F(RecordStoreRows, ValuesThatLookLikeSqlAreStoredAsText) {
   row.setJsonString(hostile);
   row.setServerStatus("default' or '1'='1");
   ASSERT_TRUE(store_.addContactRelation(row));
-  EXPECT_EQ(store_.searchContactRelationByServerID(1)->jsonString(), hostile);
+  EXPECT_EQ(store_.searchContactRelationByServerID(1).value()->jsonString(), hostile);
   EXPECT_EQ(store_.searchAllUnsyncContactRelations()->size(), 1u);
   LMContactRelation second = contactRelation(2, 2);
   EXPECT_TRUE(store_.addContactRelation(second));  // the table is still there
@@ -181,7 +181,7 @@ TEST_F(RecordStoreRows, BatchesKeepAllOrNothingAndNest) {
       return failure();
     });
     EXPECT_FALSE(inner.ok());
-    EXPECT_FALSE(store_.searchContactRelationByServerID(2).has_value());  // only its own part undone
+    EXPECT_FALSE(store_.searchContactRelationByServerID(2).value().has_value());  // only its own part undone
     EXPECT_TRUE(add(3));
     return platform::Status::success();
   });

@@ -202,18 +202,18 @@ TEST_F(PassportsManagerTest, LogoutUnblocksEveryHostButAnEmptyLogoutChangesNothi
 
   ASSERT_TRUE(handler.handleServerError(overload, url));
   manager->logOut();  // nothing signed in: the block stays
-  EXPECT_TRUE(handler.serverErrorWithURL(url).has_value());
+  EXPECT_TRUE(!handler.serverErrorWithURL(url).ok());
 
   manager->setUserId(std::string("10001"));
   ASSERT_NE(manager->passportForSid("lumora", std::string("10001")), nullptr);
   manager->logOutForSid("lumora");
-  EXPECT_FALSE(handler.serverErrorWithURL(url).has_value());
+  EXPECT_FALSE(!handler.serverErrorWithURL(url).ok());
 
   ASSERT_TRUE(handler.handleServerError(overload, url));
   manager->setUserId(std::string("10001"));
   ASSERT_NE(manager->passportForSid("lumora", std::string("10001")), nullptr);
   manager->logOut();
-  EXPECT_FALSE(handler.serverErrorWithURL(url).has_value());
+  EXPECT_FALSE(!handler.serverErrorWithURL(url).ok());
 }
 
 }  // namespace

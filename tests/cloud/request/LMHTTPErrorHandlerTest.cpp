@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -17,6 +19,13 @@ namespace {
 using namespace lumora;
 using platform::Error;
 using platform::Json;
+
+// The error blocking the URL's host, if any.
+std::optional<Error> errorHandlerBlockOf(LMHTTPErrorHandler& handler, const std::string& url) {
+  auto blocked = handler.serverErrorWithURL(url);
+  if (blocked) return std::nullopt;
+  return blocked.error();
+}
 
 class LMHTTPErrorHandlerTest : public ::testing::Test {
  protected:
@@ -37,34 +46,34 @@ TEST_F(LMHTTPErrorHandlerTest, A500BlocksTheHostForFiveMinutesWithoutExtension) 
   Error first = httpServerError(500, {{"code", 500}});
   EXPECT_TRUE(handler.handleServerError(first, url));
   // Any path and port of that host is blocked with the same error.
-  EXPECT_EQ(handler.serverErrorWithURL("https://cloud.example/other?x=1"), first);
-  EXPECT_FALSE(handler.serverErrorWithURL("http://elsewhere.example/"));
+  EXPECT_EQ(errorHandlerBlockOf(handler, "https://cloud.example/other?x=1"), first);
+  EXPECT_FALSE(errorHandlerBlockOf(handler, "http://elsewhere.example/"));
 
   clock->advance(platform::seconds(200));
   // The device's clock set back a day does not prolong the block.
   clock->stepWallTime(-std::chrono::hours(24));
   // A second 500 while blocked changes nothing (the block keeps its end).
   EXPECT_TRUE(handler.handleServerError(httpServerError(500, {{"code", 500}, {"n", 2}}), url));
-  EXPECT_EQ(handler.serverErrorWithURL(url), first);
+  EXPECT_EQ(errorHandlerBlockOf(handler, url), first);
   clock->advance(platform::seconds(99));
-  EXPECT_TRUE(handler.serverErrorWithURL(url));
+  EXPECT_TRUE(errorHandlerBlockOf(handler, url));
   clock->advance(platform::seconds(1));
-  EXPECT_FALSE(handler.serverErrorWithURL(url));
+  EXPECT_FALSE(errorHandlerBlockOf(handler, url));
 
   // 500 in any domain blocks.
   EXPECT_TRUE(handler.handleServerError(Error("other", 500), url));
-  EXPECT_TRUE(handler.serverErrorWithURL(url));
+  EXPECT_TRUE(errorHandlerBlockOf(handler, url));
 }
 
 TEST_F(LMHTTPErrorHandlerTest, A503BlocksForTheNamedTimeAndAnswersNo) {
   const std::string url = "http://busy.example/lum/x";
   Error busy = httpServerError(503, {{"code", 503}, {"data", {{"retryAfter", 120}}}});
   EXPECT_FALSE(handler.handleServerError(busy, url));
-  EXPECT_EQ(handler.serverErrorWithURL(url), busy);
+  EXPECT_EQ(errorHandlerBlockOf(handler, url), busy);
   clock->advance(platform::seconds(119.5));
-  EXPECT_TRUE(handler.serverErrorWithURL(url));
+  EXPECT_TRUE(errorHandlerBlockOf(handler, url));
   clock->advance(platform::seconds(0.5));
-  EXPECT_FALSE(handler.serverErrorWithURL(url));
+  EXPECT_FALSE(errorHandlerBlockOf(handler, url));
 
   // A time beyond what the clock can hold blocks for a day, number or text.
   for (Json retryAfter : {Json(1e19), Json(9.3e9), Json("99999999999999999999"), Json(1e300),
@@ -72,9 +81,9 @@ TEST_F(LMHTTPErrorHandlerTest, A503BlocksForTheNamedTimeAndAnswersNo) {
                           Json(std::numeric_limits<std::uint64_t>::max())}) {
     EXPECT_FALSE(handler.handleServerError(httpServerError(503, {{"data", {{"retryAfter", retryAfter}}}}), url));
     clock->advance(platform::seconds(24 * 3600 - 1));
-    EXPECT_TRUE(handler.serverErrorWithURL(url)) << retryAfter;
+    EXPECT_TRUE(errorHandlerBlockOf(handler, url)) << retryAfter;
     clock->advance(platform::seconds(1));
-    EXPECT_FALSE(handler.serverErrorWithURL(url)) << retryAfter;
+    EXPECT_FALSE(errorHandlerBlockOf(handler, url)) << retryAfter;
   }
 }
 
@@ -89,21 +98,21 @@ TEST_F(LMHTTPErrorHandlerTest, ErrorsThatDoNotBlock) {
   EXPECT_FALSE(handler.handleServerError(httpServerError(404), url));
   EXPECT_FALSE(handler.handleServerError(std::nullopt, url));
   EXPECT_FALSE(handler.handleServerError(httpServerError(500), std::nullopt));
-  EXPECT_FALSE(handler.serverErrorWithURL(url));
+  EXPECT_FALSE(errorHandlerBlockOf(handler, url));
 }
 
 TEST_F(LMHTTPErrorHandlerTest, ClearAllErrorsUnblocksAndHostlessURLsUseTheirText) {
   EXPECT_TRUE(handler.handleServerError(httpServerError(500), "not a url"));
-  EXPECT_TRUE(handler.serverErrorWithURL("not a url"));
+  EXPECT_TRUE(errorHandlerBlockOf(handler, "not a url"));
   EXPECT_TRUE(handler.handleServerError(httpServerError(500), "http://a.example/"));
   handler.clearAllErrors();
-  EXPECT_FALSE(handler.serverErrorWithURL("not a url"));
-  EXPECT_FALSE(handler.serverErrorWithURL("http://a.example/"));
+  EXPECT_FALSE(errorHandlerBlockOf(handler, "not a url"));
+  EXPECT_FALSE(errorHandlerBlockOf(handler, "http://a.example/"));
   // A new block after the logout runs its own full time.
   clock->advance(platform::seconds(250));
   EXPECT_TRUE(handler.handleServerError(httpServerError(500), "http://a.example/"));
   clock->advance(platform::seconds(100));
-  EXPECT_TRUE(handler.serverErrorWithURL("http://a.example/"));
+  EXPECT_TRUE(errorHandlerBlockOf(handler, "http://a.example/"));
 }
 
 // Sessions that count relogins and answer them with `outcome`.

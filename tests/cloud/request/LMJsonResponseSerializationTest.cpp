@@ -130,11 +130,9 @@ TEST(LMJsonResponseSerialization, CodeCheckPassesWhatItCannotJudge) {
   EXPECT_FALSE(array.error);
   EXPECT_EQ(array.object, Json::array({1, 2}));
 
-  std::optional<Error> error;
-  EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(std::nullopt, &error));
-  EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"x", 1}}, &error));
-  EXPECT_FALSE(error);
-  EXPECT_FALSE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"code", -3}}, nullptr));
+  EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(std::nullopt));
+  EXPECT_TRUE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"x", 1}}));
+  EXPECT_FALSE(LMJsonResponseSerialization::validateLMJSONObject(Json{{"code", -3}}));
 }
 
 TEST(LMJsonResponseSerialization, CodesBeyondSixtyFourBitsAreHeldToTheirRange) {
@@ -183,25 +181,24 @@ TEST(LMJsonResponseSerialization, RemovesNullsWhenAsked) {
 
 TEST(LMHTTPResponseSerialization, ValidationWithoutResponseOrContentTypeRules) {
   LMHTTPResponseSerialization plain;
-  std::optional<Error> error;
-  EXPECT_TRUE(plain.validateResponse(std::nullopt, {}, &error));
-  EXPECT_TRUE(plain.validateResponse(reply(204, ""), {}, &error));
-  EXPECT_FALSE(plain.validateResponse(reply(404, "text/html"), platform::toBytes("x"), &error));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), kLMResponseErrorBadServerResponse);
-  EXPECT_FALSE(error->underlying());  // no content-type rule, so nothing under it
+  EXPECT_TRUE(plain.validateResponse(std::nullopt, {}).value());
+  EXPECT_TRUE(plain.validateResponse(reply(204, ""), {}).value());
+  auto refused = plain.validateResponse(reply(404, "text/html"), platform::toBytes("x"));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code(), kLMResponseErrorBadServerResponse);
+  EXPECT_FALSE(refused.error().underlying());  // no content-type rule, so nothing under it
 
   LMJsonResponseSerialization json;
-  error.reset();
   // Wrong type with an empty body fails without an error object.
-  EXPECT_FALSE(json.validateResponse(reply(200, "text/plain"), {}, &error));
-  EXPECT_FALSE(error);
+  auto emptyBody = json.validateResponse(reply(200, "text/plain"), {});
+  ASSERT_TRUE(emptyBody);
+  EXPECT_FALSE(*emptyBody);
   // Wrong type and wrong status: the status error with the type error under it.
-  EXPECT_FALSE(json.validateResponse(reply(502, "text/html"), platform::toBytes("x"), &error));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), kLMResponseErrorBadServerResponse);
-  ASSERT_TRUE(error->underlying());
-  EXPECT_EQ(error->underlying()->code(), kLMResponseErrorCannotDecodeContentData);
+  auto both = json.validateResponse(reply(502, "text/html"), platform::toBytes("x"));
+  ASSERT_FALSE(both);
+  EXPECT_EQ(both.error().code(), kLMResponseErrorBadServerResponse);
+  ASSERT_TRUE(both.error().underlying());
+  EXPECT_EQ(both.error().underlying()->code(), kLMResponseErrorCannotDecodeContentData);
 }
 
 }  // namespace

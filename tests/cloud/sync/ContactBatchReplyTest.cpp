@@ -42,10 +42,10 @@ TEST(ContactBatchReply, EveryChangeMustBeAnsweredAndCodesAreReadAsIntegers) {
       {Json::object(), 0},
   };
   for (const auto& c : codes) {
-    auto error = lumora::batchItemError(c.item);
-    ASSERT_EQ(error.has_value(), c.error.has_value()) << c.item;
-    if (error) {
-      EXPECT_EQ(error->code(), *c.error) << c.item;
+    auto outcome = lumora::batchItemStatus(c.item);
+    ASSERT_EQ(!outcome.ok(), c.error.has_value()) << c.item;
+    if (!outcome) {
+      EXPECT_EQ(outcome.error().code(), *c.error) << c.item;
     }
   }
 }

@@ -34,11 +34,11 @@ class ContactSyncEstimate : public recordstoretest::AddressBookFixture {
     relation.setLocalRecordSync(0.0);
     // What the person was at the last sync: something else, so a person
     // that has changed since reads as modified.
-    relation.setLocalJsonString(lumora::LMUtils::stringFromJSONObject(Json{{"note", "before"}}));
+    relation.setLocalJsonString(lumora::LMUtils::stringFromJSONObject(Json{{"note", "before"}}).value());
     Json content = cloudContent.is_object() ? cloudContent : Json{{"name", {{"givenName", "Cloud"}}}};
     content["id"] = serverID;
     content["tag"] = serverID;
-    relation.setJsonString(lumora::LMUtils::stringFromJSONObject(content));
+    relation.setJsonString(lumora::LMUtils::stringFromJSONObject(content).value());
     relation.setServerStatus(std::string(status));
     EXPECT_TRUE(adapter_->context()->addContactRelation(relation));
   }

@@ -71,8 +71,7 @@ class PlainJsonSerialization : public lumora::LMHTTPResponseSerialization {
                                                    const std::optional<std::string>&) const override {
     lumora::LMDecodedReply reply;
     reply.object = Json::parse(platform::toString(data));
-    std::optional<platform::Error> error;
-    if (!lumora::LMJsonResponseSerialization::validateLMJSONObject(reply.object, &error)) reply.status = *error;
+    reply.status = lumora::LMJsonResponseSerialization::validateLMJSONObject(reply.object);
     return reply;
   }
 };

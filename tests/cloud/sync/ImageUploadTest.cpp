@@ -156,9 +156,13 @@ class ImageUploadTest : public ::testing::Test {
     };
   }
 
-  std::optional<Error> backup(LMImage& image) { return adapter->backupImage(image); }
+  std::optional<Error> backup(LMImage& image) {
+    auto outcome = adapter->backupImage(image);
+    if (outcome) return std::nullopt;
+    return outcome.error();
+  }
   std::optional<lumora::LMImageRelation> relation() {
-    return adapter->context()->searchImageRelationByServerID(900, "asset-1", "album-1");
+    return adapter->context()->searchImageRelationByServerID(900, "asset-1", "album-1").value();
   }
   std::vector<Call> commits() { return gallery->callsTo("POST", "/full/900/storage"); }
 

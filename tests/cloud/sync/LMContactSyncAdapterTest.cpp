@@ -257,7 +257,10 @@ TEST_F(LMContactSyncAdapterTest, BatchRepliesConfirmOnlyWhatTheyAnswer) {
     std::size_t batches = 0;
     std::size_t taken = 0;
     platform::Status pushed = adapter->pushInBatches(
-        operations, [&] { ++batches; }, [&](const LMContactOperation&, const Json&) { ++taken; });
+        operations, [&] { ++batches; }, [&](const LMContactOperation&, const Json&) {
+          ++taken;
+          return platform::Status::success();
+        });
     EXPECT_EQ(batches, 2u);
     EXPECT_EQ(taken, c.taken);
     EXPECT_EQ(pushed.ok(), !c.code);

@@ -48,14 +48,8 @@ TEST(LMImageSyncAdapterRulesTest, StopRule) {
       {Error("SomeOtherDomain", -1009), false},
   };
   for (const auto& [error, stops] : cases) {
-    std::optional<Error> syncError;
-    EXPECT_EQ(LMImageSyncAdapter::shouldStopBackupImageWithError(error, &syncError), stops) << error.description();
-    EXPECT_EQ(syncError.has_value(), stops);
-    if (stops) {
-      EXPECT_EQ(*syncError, error);
-    }
+    EXPECT_EQ(LMImageSyncAdapter::shouldStopBackupImageWithError(error), stops) << error.description();
   }
-  EXPECT_FALSE(LMImageSyncAdapter::shouldStopBackupImageWithError(std::nullopt));
 }
 
 class LMImageSyncAdapterTest : public ::testing::Test {
@@ -68,7 +62,7 @@ TEST_F(LMImageSyncAdapterTest, SuspendResumeAndCancelOnlyWhileSyncing) {
   EXPECT_FALSE(adapter->suspendSync());
   EXPECT_FALSE(adapter->dataRequestOperationQueue().isSuspended());
   EXPECT_FALSE(adapter->cancelSync());
-  EXPECT_FALSE(adapter->checkSyncState());
+  EXPECT_TRUE(adapter->checkSyncState());
 
   adapter->setSyncing(true);
   EXPECT_TRUE(adapter->suspendSync());
@@ -81,15 +75,15 @@ TEST_F(LMImageSyncAdapterTest, SuspendResumeAndCancelOnlyWhileSyncing) {
   EXPECT_FALSE(adapter->cancelSync());
   EXPECT_FALSE(adapter->resumeSync());
   EXPECT_FALSE(adapter->suspendSync());
-  auto error = adapter->checkSyncState();
-  ASSERT_TRUE(error);
-  EXPECT_EQ(*error, LMImageSyncAdapter::cancellationError());
-  EXPECT_EQ(error->userInfo()["reason"], "Backup process is cancelled.");
+  auto state = adapter->checkSyncState();
+  ASSERT_FALSE(state);
+  EXPECT_EQ(state.error(), LMImageSyncAdapter::cancellationError());
+  EXPECT_EQ(state.error().userInfo()["reason"], "Backup process is cancelled.");
 
   // A new run starts clean.
   adapter->setSyncing(false);
   adapter->setSyncing(true);
-  EXPECT_FALSE(adapter->checkSyncState());
+  EXPECT_TRUE(adapter->checkSyncState());
 }
 
 TEST_F(LMImageSyncAdapterTest, ASuspendedRunWaitsUntilResumedOrCancelledFromAnotherThread) {
@@ -100,13 +94,13 @@ TEST_F(LMImageSyncAdapterTest, ASuspendedRunWaitsUntilResumedOrCancelledFromAnot
     EXPECT_EQ(run.wait_for(50ms), std::future_status::timeout);  // still held
     if (cancel) {
       ASSERT_TRUE(adapter->cancelSync());
-      auto error = run.get();
-      ASSERT_TRUE(error);
-      EXPECT_EQ(error->code(), kLMLocalErrorCancelled);
+      auto state = run.get();
+      ASSERT_FALSE(state);
+      EXPECT_EQ(state.error().code(), kLMLocalErrorCancelled);
       EXPECT_FALSE(adapter->isSuspended());
     } else {
       ASSERT_TRUE(adapter->resumeSync());
-      EXPECT_FALSE(run.get());
+      EXPECT_TRUE(run.get());
     }
   }
   // Many runs of resume and suspend racing with the backup never lose a wake-up.
@@ -114,7 +108,7 @@ TEST_F(LMImageSyncAdapterTest, ASuspendedRunWaitsUntilResumedOrCancelledFromAnot
   adapter->setSyncing(true);
   auto backup = std::async(std::launch::async, [&] {
     for (int step = 0; step < 2000; ++step) {
-      if (adapter->checkSyncState()) return step;
+      if (!adapter->checkSyncState()) return step;
     }
     return -1;
   });
@@ -125,7 +119,7 @@ TEST_F(LMImageSyncAdapterTest, ASuspendedRunWaitsUntilResumedOrCancelledFromAnot
   adapter->suspendSync();
   adapter->cancelSync();
   ASSERT_EQ(backup.wait_for(10s), std::future_status::ready);  // never left waiting
-  EXPECT_TRUE(adapter->checkSyncState());
+  EXPECT_FALSE(adapter->checkSyncState());
 }
 
 TEST_F(LMImageSyncAdapterTest, AlbumRelationIsStoredOnceAndCachedFilesRemovedSafely) {
@@ -138,9 +132,9 @@ TEST_F(LMImageSyncAdapterTest, AlbumRelationIsStoredOnceAndCachedFilesRemovedSaf
   LMAlbum cloud;
   cloud.serverID = 5;
   cloud.sync = 1;
-  EXPECT_FALSE(adapter->saveRelationServerAlbum(cloud, cameraRoll));
+  EXPECT_TRUE(adapter->saveRelationServerAlbum(cloud, cameraRoll));
   cloud.sync = 2;
-  EXPECT_FALSE(adapter->saveRelationServerAlbum(cloud, cameraRoll));
+  EXPECT_TRUE(adapter->saveRelationServerAlbum(cloud, cameraRoll));
   auto rows = adapter->context()->searchAllAlbumRelations().value();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].assetID, cameraRoll.localIdentifier);
