@@ -38,6 +38,11 @@ class GalleryPageTest : public ::testing::Test {
     screen = page->syncLoadViewController();
   }
   ~GalleryPageTest() override {
+    // A backup a test started must not outlive it: the process would end
+    // with the adapter's task still running.
+    adapter->cancelSync();
+    MainQueue::main().runUntil([this] { return adapter->taskOperationQueue().operationCount() == 0; },
+                               std::chrono::seconds(10));
     adapter->setSyncing(false);
     LMGalleryStoreStack::setShared(nullptr);
     platform::Application::shared().resetForTesting();
