@@ -7,6 +7,8 @@
 #include "screens/account/LMWebViewController.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
+#include "screens/contacts/LMRootViewController.h"
+#include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryScenes.h"
 #include "screens/shell/LMNavViewController.h"
 
@@ -37,6 +39,13 @@ void registerAppScenes() {
     return true;
   }();
   (void)registered;
+}
+
+LMBackgroundPageFactories appBackgroundPages() {
+  LMBackgroundPageFactories pages;
+  pages.contacts = [] { return std::make_shared<LMRootViewController>(); };
+  pages.gallery = [] { return std::make_shared<LMGalleryRootViewController>(); };
+  return pages;
 }
 
 }  // namespace lumora

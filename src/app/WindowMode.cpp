@@ -113,7 +113,9 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
   }
   // The app's services start with a running app, not for a screenshot of
   // one scene.
-  auto delegate = AppDelegate::create();
+  auto services = AppDelegate::Services::standard();
+  services.pages = appBackgroundPages();
+  auto delegate = AppDelegate::create(std::move(services));
   if (!options.screenshot) {
     platform::Application::shared().setDelegate(delegate);
     platform::Json launchOptions;

@@ -23,12 +23,18 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
 #include "platform/ui/Window.h"
+#include "platform/device/Reachability.h"
+#include "platform/device/ReachabilityMonitor.h"
+#include "screens/account/LMLoginViewController.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "utils/ServiceHosts.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
 #include "screens/contacts/LMRootViewController.h"
+#include "screens/gallery/LMGalleryRootViewController.h"
+#include "screens/shell/AppDelegate.h"
+#include "screens/shell/LMLocationHelper.h"
 #include "support/TestHome.h"
 
 namespace ui = platform::ui;
@@ -388,4 +394,84 @@ TEST_F(RootViewControllerTest, BackgroundSyncPassesTheGateAndNeverAsks) {
 }
 
 }  // namespace
+TEST_F(RootViewControllerTest, TheLoginItPresentsReportsBackToThePage) {
+  LMStoryboard::registerScene(LMLoginViewController::kSceneIdentifier, [] {
+    return ui::NavigationController::withRoot(std::make_shared<LMLoginViewController>());
+  });
+  std::vector<platform::Json> logins;
+  auto token = platform::NotificationCenter::defaultCenter().addObserver(
+      "LMPassportDidLoginNotification", [&](const std::string&, const platform::Json& info) { logins.push_back(info); });
+  auto presentedLogin = [this]() -> std::shared_ptr<LMLoginViewController> {
+    auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(page_->presentedViewController());
+    return navigation ? std::dynamic_pointer_cast<LMLoginViewController>(navigation->rootViewController()) : nullptr;
+  };
+  // Cancelled by its button, then signed in: each time the page hears it
+  // and takes the login away; a success is announced as the contacts' and
+  // the sync follows.
+  ServiceHosts::setAll("http://127.0.0.1:9");
+  for (bool success : {false, true}) {
+    SCOPED_TRACE(success ? "success" : "cancel");
+    page_->synchronize(true);
+    settle();
+    auto login = presentedLogin();
+    ASSERT_TRUE(login);
+    if (success) {
+      QBPassportsManager::sharedManager()->setUserId("7");
+      ASSERT_TRUE(QBPassportsManager::sharedManager()->passportForSid("lumora", "7"));
+      auto delegate = login->delegate.lock();
+      ASSERT_TRUE(delegate && delegate->didSuccessLogin);
+      delegate->didSuccessLogin();
+    } else {
+      login->cancelLogin(false);
+    }
+    settle();
+    EXPECT_FALSE(page_->presentedViewController());
+    EXPECT_EQ(logins.size(), success ? 1u : 0u);
+    EXPECT_EQ(root_->begins, success ? 1 : 0);
+    for (const auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();
+  }
+  platform::NotificationCenter::defaultCenter().removeObserver(token);
+  ServiceHosts::reset();
+}
+
+TEST_F(RootViewControllerTest, ALocationWakeUpSyncsThroughTheRealPages) {
+  ServiceHosts::setAll("http://127.0.0.1:9");
+  auto manager = QBPassportsManager::sharedManager();
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  auto& config = LMAppSettingConfig::sharedConfig();
+  config.setAutoBackupContacts(true);
+  config.setAutoBackupGallery(false);
+  config.setLastSyncContactsTime(now());
+  config.setContactsChangeTime(now() + 1);
+  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+
+  AppDelegate::Services services;
+  services.startReachabilityMonitoring = [] { platform::ReachabilityMonitor::sharedMonitor().startMonitoring(); };
+  auto recorder = std::make_shared<RootPageRecorder>();
+  services.pages.contacts = [recorder] {
+    auto page = std::make_shared<LMRootViewController>();
+    page->setDelegate(recorder);  // as the root container would
+    return page;
+  };
+  services.pages.gallery = [] { return std::make_shared<LMGalleryRootViewController>(); };
+  auto app = AppDelegate::create(std::move(services));
+  platform::Application::shared().setDelegate(app);
+  platform::Application::shared().finishLaunching({{platform::kApplicationLaunchOptionsLocationKey, true}});
+  clock_->advance(platform::seconds(10));
+  platform::MainQueue::main().runUntilIdle();
+
+  auto contacts = std::dynamic_pointer_cast<LMRootViewController>(app->contactsVC());
+  ASSERT_TRUE(contacts);
+  EXPECT_TRUE(std::dynamic_pointer_cast<LMGalleryRootViewController>(app->galleryVC()));
+  settle();
+  settle();
+  EXPECT_EQ(recorder->begins, 1) << "the rule's sync reaches the page and passes the gate";
+  EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+  app.reset();
+  platform::Reachability::setStatusForTesting(std::nullopt);
+  LMLocationHelper::sharedHelper()->resetForTesting();
+  ServiceHosts::reset();
+}
+
 }  // namespace lumora

@@ -315,6 +315,17 @@ void LMLoginViewController::showBindPhoneAlert() {
       ->show();
 }
 
+std::shared_ptr<platform::ui::ViewController> LMLoginViewController::instantiateWithDelegate(
+    std::weak_ptr<LMLoginViewControllerDelegate> delegate) {
+  auto scene = LMStoryboard::instantiateViewControllerWithIdentifier(kSceneIdentifier);
+  std::shared_ptr<platform::ui::ViewController> top = scene;
+  if (auto navigation = std::dynamic_pointer_cast<platform::ui::NavigationController>(scene)) {
+    top = navigation->rootViewController();
+  }
+  if (auto login = std::dynamic_pointer_cast<LMLoginDelegateHolder>(top)) login->delegate = std::move(delegate);
+  return scene;
+}
+
 void LMLoginViewController::pushScene(const std::string& identifier) {
   auto next = LMStoryboard::instantiateViewControllerWithIdentifier(identifier);
   auto navigation = navigationController();

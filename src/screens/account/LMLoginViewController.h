@@ -33,6 +33,11 @@ class LMLoginViewController : public platform::ui::ViewController, public LMLogi
   static constexpr const char* kSceneIdentifier = "passportViewController";
   static constexpr const char* kLastLoginUserKey = "LMLastLoginUserID";
 
+  // The login scene (the navigation controller around this screen) with
+  // `delegate` on its login screen; null when the scene is not registered.
+  static std::shared_ptr<platform::ui::ViewController> instantiateWithDelegate(
+      std::weak_ptr<LMLoginViewControllerDelegate> delegate);
+
   std::shared_ptr<platform::ui::TextField> nameTextField;
   std::shared_ptr<platform::ui::TextField> pwdTextField;
   std::shared_ptr<platform::ui::TextField> codeTextField;

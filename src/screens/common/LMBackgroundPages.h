@@ -4,7 +4,7 @@
 // work through the background gate, so a call that is not due does nothing.
 //
 // Ownership: the app delegate owns the pages it makes through the factories
-// that the app wiring installs (none until the pages are wired in).
+// that the app wiring installs.
 // Threading: main thread. Failures: the pages report nothing back.
 #pragma once
 

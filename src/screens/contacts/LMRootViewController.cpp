@@ -17,6 +17,7 @@
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/shell/LMAppSettingConfig.h"
+#include "screens/account/LMLoginViewController.h"
 #include "screens/shell/LMLocationAccess.h"
 #include "screens/shell/LMSyncAdapter+LMHook.h"
 #include "stats/KoStatSDK.h"
@@ -54,6 +55,14 @@ void rootOnMain(std::function<void()> task) {
 }
 
 }  // namespace
+
+LMRootViewController::LMRootViewController()
+    : localNumLabel_(std::make_shared<ui::Label>(ui::Rect{})),
+      serverNumLabel_(std::make_shared<ui::Label>(ui::Rect{})),
+      syncTimeLabel_(std::make_shared<ui::Label>(ui::Rect{})),
+      sourceLabel_(std::make_shared<ui::Label>(ui::Rect{})),
+      imageView_(std::make_shared<ui::ImageView>(ui::Rect{})),
+      syncButton_(LMCustomButton::create()) {}
 
 LMRootViewController::~LMRootViewController() {
   if (noticeAddressBook_ && addressBookCallback_ != 0) {
@@ -409,7 +418,15 @@ void LMRootViewController::syncContactsOnBackground() {
 }
 
 void LMRootViewController::presentLogin() {
-  auto login = LMStoryboard::instantiateViewControllerWithIdentifier("passportViewController");
+  loginDelegate_ = std::make_shared<LMLoginViewControllerDelegate>();
+  std::weak_ptr<LMRootViewController> weak = weakSelf();
+  loginDelegate_->didSuccessLogin = [weak] {
+    if (auto page = weak.lock()) page->didSuccessLogin();
+  };
+  loginDelegate_->didCancelLogin = [weak] {
+    if (auto page = weak.lock()) page->didCancelLogin();
+  };
+  auto login = LMLoginViewController::instantiateWithDelegate(loginDelegate_);
   if (!login) return;
   presentViewController(login, true);
 }

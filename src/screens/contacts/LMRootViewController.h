@@ -13,7 +13,8 @@
 //
 // Ownership: a controller made with std::make_shared (scene
 // "rootViewController"); it owns its progress screen and its address-book
-// handle for the change callback; the adapter, the settings and the
+// handle for the change callback and the delegate of the login screen it
+// presents; the adapter, the settings and the
 // passports manager are the process-wide ones.
 // Threading: main thread; store and cloud work runs as tasks on the
 // adapter's task queue and hops back to the main queue.
@@ -31,6 +32,8 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/ui/Label.h"
+#include "screens/account/LMLoginViewControllerDelegate.h"
+#include "screens/common/LMBackgroundPages.h"
 #include "screens/common/LMCustomButton.h"
 #include "screens/common/LMSyncLoadViewControllerDelegate.h"
 #include "screens/contacts/LMSyncLoadViewController.h"
@@ -40,7 +43,8 @@ namespace lumora {
 
 class LMRootViewController : public LMSynBaseViewController,
                              public LMContactSyncAdapterDelegate,
-                             public LMSyncLoadViewControllerDelegate {
+                             public LMSyncLoadViewControllerDelegate,
+                             public LMBackgroundContactsPage {
  public:
   using Estimate = platform::Json;
   static constexpr const char* kSceneIdentifier = "rootViewController";
@@ -53,6 +57,9 @@ class LMRootViewController : public LMSynBaseViewController,
   // ("LMAppStoreURL").
   static constexpr const char* kDefaultAppStoreURL = "https://apps.apple.com/app/lumora/id1000000000";
 
+  // Outlets start detached, so a page whose view is never loaded (the app
+  // delegate's off-screen one) can run a sync; loadView puts the real ones.
+  LMRootViewController();
   ~LMRootViewController() override;
 
   void loadView() override;
@@ -75,7 +82,7 @@ class LMRootViewController : public LMSynBaseViewController,
   // The button's action (fromButton: recorded as a button press).
   void synchronize(bool fromButton);
   void syncContactsWithIsBackground(bool background);
-  void syncContactsOnBackground();
+  void syncContactsOnBackground() override;
   void requestAddressBookAuthorization(std::function<void()> granted);
   // On the adapter's task queue: loads the cloud's changes and, when asked,
   // the estimate; success and fail run on the main queue.
@@ -136,6 +143,8 @@ class LMRootViewController : public LMSynBaseViewController,
   std::shared_ptr<LMCustomButton> syncButton_;
   std::shared_ptr<LMSyncLoadViewController> syncLoadViewController_;
   std::shared_ptr<platform::addressbook::AddressBook> noticeAddressBook_;
+  // The login screen's delegate while this page presents it.
+  std::shared_ptr<LMLoginViewControllerDelegate> loginDelegate_;
   int addressBookCallback_ = 0;
   std::vector<platform::ObserverToken> observers_;
   double lastProcess_ = 0;

@@ -15,6 +15,7 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
 #include "platform/ui/Window.h"
+#include "screens/account/LMLoginViewController.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/shell/LMAppSettingConfig.h"
@@ -233,7 +234,15 @@ void LMGalleryRootViewController::checkAuthorizeGallery(std::function<void()> bl
 }
 
 void LMGalleryRootViewController::presentLogin() {
-  if (auto login = LMStoryboard::instantiateViewControllerWithIdentifier("passportViewController")) {
+  loginDelegate_ = std::make_shared<LMLoginViewControllerDelegate>();
+  std::weak_ptr<LMGalleryRootViewController> weak = weakSelf();
+  loginDelegate_->didSuccessLogin = [weak] {
+    if (auto page = weak.lock()) page->didSuccessLogin();
+  };
+  loginDelegate_->didCancelLogin = [weak] {
+    if (auto page = weak.lock()) page->didCancelLogin();
+  };
+  if (auto login = LMLoginViewController::instantiateWithDelegate(loginDelegate_)) {
     presentViewController(login, true);
   }
 }

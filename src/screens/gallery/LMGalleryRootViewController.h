@@ -10,7 +10,7 @@
 // cancelBackgroundBackupGalleryForWWAN).
 //
 // Ownership: made by its scene (std::make_shared); owns its progress
-// screen; holds the adapter (the shared one unless set) and its own
+// screen and the delegate of the login screen it presents; holds the adapter (the shared one unless set) and its own
 // reachability listener, removed when it goes.
 // Threading: main thread; the adapter's reports arrive there, except the
 // duplicate query, which runs on the adapter's worker and reads the gallery
@@ -31,6 +31,8 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/Label.h"
+#include "screens/account/LMLoginViewControllerDelegate.h"
+#include "screens/common/LMBackgroundPages.h"
 #include "screens/common/LMCustomButton.h"
 #include "screens/common/LMSyncLoadViewControllerDelegate.h"
 #include "screens/gallery/LMErrorPhotoCollectionViewController.h"
@@ -44,7 +46,8 @@ class LMImageSyncAdapter;
 class LMGalleryRootViewController : public LMSynBaseViewController,
                                     public LMImageSyncAdapterDelegate,
                                     public LMSyncLoadViewControllerDelegate,
-                                    public LMErrorPhotoCollectionViewControllerDelegate {
+                                    public LMErrorPhotoCollectionViewControllerDelegate,
+                                    public LMBackgroundGalleryPage {
  public:
   static constexpr const char* kSceneIdentifier = "galleryRootViewController";
   static constexpr const char* kBackupGalleryWifiStatusNotification = "backupGalleryWifiStatusNotif";
@@ -69,9 +72,9 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   // The button (a user's tap) and the checked start.
   void backupGalleryPressed();
   void backupGallery();
-  void backupGalleryOnBackground();
+  void backupGalleryOnBackground() override;
   void cancelBackupGallery();
-  void cancelBackgroundBackupGalleryForWWAN();
+  void cancelBackgroundBackupGalleryForWWAN() override;
   void backupGalleryWifiStatusChange();
   void checkAuthorizeGallery(std::function<void()> block);
   void hideSyncLoadViewController(bool hide);
@@ -139,6 +142,8 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   std::optional<platform::ReachabilityMonitor::ListenerToken> reachabilityToken_;
   platform::ObserverToken wifiObserver_ = 0;
   std::shared_ptr<platform::photos::ChangeObserver> photoObserver_;
+  // The login screen's delegate while this page presents it.
+  std::shared_ptr<LMLoginViewControllerDelegate> loginDelegate_;
 };
 
 }  // namespace lumora

@@ -64,7 +64,7 @@ class AppDelegate : public platform::ApplicationDelegate, public KoPushSDKDelega
     std::function<std::optional<std::string>()> signedInUserId;
     // Drops memory caches on a memory warning (the shared image cache's).
     std::function<void()> clearMemoryCaches;
-    // The pages a location wake-up builds off screen (none until wired).
+    // The pages a location wake-up builds off screen (the app installs them).
     LMBackgroundPageFactories pages;
 
     // The real ones.
