@@ -84,7 +84,6 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   harness.settle(1);
   harness.click(galleryE2ECentre(*page->backupButton));
 
-  constexpr double kRunLimit = 1e6;
   std::set<std::string> statuses;
   std::set<std::string> fileNames;
   bool faulted = false;
@@ -97,7 +96,7 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   };
   // Mid-run: the cloud refuses the next two uploads, and the network moves
   // to mobile data.
-  ASSERT_TRUE(harness.runUntil([&] { watch(); return fileNames.size() >= 5; }, kRunLimit));
+  ASSERT_TRUE(harness.waitFor([&] { watch(); return fileNames.size() >= 5; }));
   localcloud::Fault refused;
   refused.code = 50001;
   refused.times = 2;
@@ -105,15 +104,15 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   faulted = true;
   platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWWAN);
   monitor.refresh();
-  ASSERT_TRUE(harness.runUntil([&] { watch(); return galleryE2EAlert("流量提示") != nullptr; }, kRunLimit));
+  ASSERT_TRUE(harness.waitFor([&] { watch(); return galleryE2EAlert("流量提示") != nullptr; }));
   prompted = true;
   EXPECT_TRUE(page->adapter()->isSuspended());
   harness.screenshot("gallery-page-mobile-data");
   ASSERT_TRUE(galleryE2EAlert("流量提示")->pressButtonWithTitle(ui::localizedString("继续")));
   EXPECT_FALSE(page->adapter()->isSuspended());
 
-  ASSERT_TRUE(harness.runUntil([&] { watch(); return !screen()->finishSyncButton->isHidden(); }, kRunLimit));
-  ASSERT_TRUE(harness.runUntil([&] { return !screen()->linkLabel->isHidden(); }, kRunLimit));
+  ASSERT_TRUE(harness.waitFor([&] { watch(); return !screen()->finishSyncButton->isHidden(); }));
+  ASSERT_TRUE(harness.waitFor([&] { return !screen()->linkLabel->isHidden(); }));
   harness.screenshot("gallery-page-done");
   EXPECT_TRUE(faulted && prompted);
   EXPECT_TRUE(statuses.count(ui::localizedString("正在获取云端信息")));
@@ -124,13 +123,18 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   auto link = screen()->linkLabel;
   auto rect = link->linkRect();
   harness.click(link->convertPointToView({rect.midX(), rect.midY()}, nullptr));
-  ASSERT_TRUE(harness.runUntil([&] { return page->presentedViewController() != nullptr; }, 30));
+  ASSERT_TRUE(harness.waitFor([&] { return page->presentedViewController() != nullptr; }));
   auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(page->presentedViewController());
   ASSERT_TRUE(navigation);
   auto grid = std::dynamic_pointer_cast<lumora::LMErrorPhotoCollectionViewController>(navigation->topViewController());
   ASSERT_TRUE(grid);
-  harness.settle(1);
-  EXPECT_EQ(grid->collectionView()->numberOfItemsInSection(0), 2);
+  ASSERT_EQ(grid->collectionView()->numberOfItemsInSection(0), 2);
+  for (int row = 0; row < 2; ++row) {
+    auto cell = std::dynamic_pointer_cast<lumora::LMErrorImageCollectionViewCell>(
+        grid->collectionView()->cellForItemAtIndexPath({0, row}));
+    ASSERT_TRUE(cell) << row;
+    EXPECT_TRUE(harness.waitFor([&] { return cell->imageView->image().has_value(); })) << "thumbnail " << row;
+  }
   harness.screenshot("gallery-page-failed-photos");
 
   monitor.stopMonitoring();
