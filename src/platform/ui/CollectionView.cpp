@@ -55,11 +55,24 @@ void CollectionView::reloadData() {
     double x = left;
     double rowHeight = 0;
     std::vector<Rect> rects;
+    std::size_t rowStart = 0;
+    // A line of several items spreads the room left over evenly between
+    // them, so the columns of a grid meet both edges.
+    auto justifyRow = [&] {
+      const std::size_t n = rects.size() - rowStart;
+      if (n < 2) return;
+      const double spare = right - rects.back().maxX();
+      for (std::size_t k = 1; k < n; ++k) {
+        rects[rowStart + k].x += spare * static_cast<double>(k) / static_cast<double>(n - 1);
+      }
+    };
     int count = source->numberOfItemsInSection(*this, s);
     for (int i = 0; i < count; ++i) {
       Size size = delegate ? delegate->sizeForItemAtIndexPath(*this, {s, i}).value_or(layout_.itemSize)
                            : layout_.itemSize;
       if (x > left && x + size.width > right + 0.001) {
+        justifyRow();
+        rowStart = rects.size();
         x = left;
         y += rowHeight + layout_.minimumLineSpacing;
         rowHeight = 0;
@@ -68,6 +81,7 @@ void CollectionView::reloadData() {
       x += size.width + layout_.minimumInteritemSpacing;
       rowHeight = std::max(rowHeight, size.height);
     }
+    justifyRow();
     y += rowHeight + layout_.sectionInset.bottom;
     frames_.push_back(std::move(rects));
   }
