@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -155,6 +156,24 @@ TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
   platform::AppHome::setRoot(home.root());
 }
 
+// The exiting program: runs only when the test below executes it, so its
+// exit handlers are those of a fresh process, not of whatever tests ran
+// before in this one.
+TEST(AppHomeExitChild, ReadsTheRootWhileExiting) {
+  const char* root = std::getenv("APPHOME_EXIT_ROOT");
+  if (!root) GTEST_SKIP();
+  platform::AppHome::setRoot(root);
+  static std::atomic<bool> reading{false};
+  std::thread([] {
+    for (;;) {
+      if (platform::AppHome::root().empty()) _exit(3);
+      reading = true;
+    }
+  }).detach();
+  while (!reading) std::this_thread::yield();
+  std::exit(0);
+}
+
 // A worker of a process-wide object still reads the root while the process
 // exits: the root outlives the exit handlers.
 TEST(AppHome, TheRootCanBeReadWhileTheProcessExits) {
@@ -162,15 +181,10 @@ TEST(AppHome, TheRootCanBeReadWhileTheProcessExits) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    static std::atomic<bool> reading{false};
-    std::thread([] {
-      for (;;) {
-        if (platform::AppHome::root().empty()) _exit(3);
-        reading = true;
-      }
-    }).detach();
-    while (!reading) std::this_thread::yield();
-    std::exit(0);
+    setenv("APPHOME_EXIT_ROOT", home.root().c_str(), 1);
+    execl("/proc/self/exe", "exiting", "--gtest_filter=AppHomeExitChild.ReadsTheRootWhileExiting",
+          static_cast<char*>(nullptr));
+    _exit(6);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
