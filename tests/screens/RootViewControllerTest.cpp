@@ -370,6 +370,65 @@ TEST_F(RootViewControllerTest, NoSyncedSourceEndsTheRunAndTheRemovalAsFailures) 
   EXPECT_EQ(lastAlert()->title(), ui::localizedString("Remove All Contacts Fail"));
 }
 
+TEST_F(RootViewControllerTest, FirstSyncAsksAboutPeopleOutsideTheSyncedSourceThenSyncsOnNo) {
+  ServiceHosts::setAll("http://127.0.0.1:9");  // nothing listens: the load fails at once
+  {
+    auto book = *ab::AddressBook::create();
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(book->createPerson(book->sourceWithId(ab::kLocalSourceId)).ok());
+    ASSERT_TRUE(book->addSource("Card", ab::SourceKind::CardDAV).ok());
+    ASSERT_TRUE(book->save().ok());
+  }
+  auto manager = QBPassportsManager::sharedManager();
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  page_->synchronize(true);
+  settle();
+  const std::string card = ui::localizedString("iCloud Account");
+  ASSERT_TRUE(lastAlert());
+  EXPECT_EQ(lastAlert()->message(), format("Merge Source Sync Format", {card, std::int64_t{2}, card}));
+  EXPECT_EQ(root_->begins, 0) << "no sync before the answer";
+  ASSERT_TRUE(lastAlert()->pressButtonWithTitle(ui::localizedString("不用了")));
+  settle();
+  EXPECT_EQ(root_->begins, 1);
+  EXPECT_TRUE(page_->syncLoadViewController()) << "the sync runs in the foreground";
+  advance(2.1);
+  settle();
+  ServiceHosts::reset();
+}
+
+TEST_F(RootViewControllerTest, AnEmptiedAddressBookClearsTheStoreFirst) {
+  ServiceHosts::setAll("http://127.0.0.1:9");  // the load fails once the store is (or is not) cleared
+  auto manager = QBPassportsManager::sharedManager();
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  auto store = LMRootViewController::adapter()->context();
+  for (const int people : {1, 0}) {
+    SCOPED_TRACE(people);
+    {
+      auto book = *ab::AddressBook::create();
+      for (const auto& person : book->people()) ASSERT_TRUE(book->removeRecord(person).ok());
+      for (int i = 0; i < people; ++i) ASSERT_TRUE(book->createPerson(book->sourceWithId(ab::kLocalSourceId)).ok());
+      ASSERT_TRUE(book->save().ok());
+    }
+    LMContactRelation row;
+    row.setServerID(501);
+    row.setServerSync(5);
+    row.setRecordID(1);
+    ASSERT_TRUE(store->addContactRelation(row));
+    store->setServerSync(42);
+    store->setServerSyncExtraInfo("cursor");
+    page_->synchronize(true);
+    settle();
+    advance(2.1);
+    EXPECT_EQ(store->serverContactNum(), people == 0 ? 0 : 1);
+    EXPECT_EQ(store->serverSync(), people == 0 ? 0 : 42);
+    EXPECT_EQ(store->serverSyncExtraInfo().has_value(), people != 0);
+    for (auto alert : ui::AlertView::visibleAlerts()) alert->dismiss();
+    ASSERT_TRUE(store->deleteAllRelations());
+  }
+  ServiceHosts::reset();
+}
+
 TEST_F(RootViewControllerTest, BackgroundSyncPassesTheGateAndNeverAsks) {
   ServiceHosts::setAll("http://127.0.0.1:9");  // nothing listens: the load fails at once
   auto manager = QBPassportsManager::sharedManager();
