@@ -25,7 +25,8 @@ void Label::draw(DisplayList& list) const {
     return;
   }
   auto measurer = TextMeasurer::current();
-  double total = measurer->measure(text_, style_.font, 0, 1).width;
+  double total = 0;
+  for (const auto& run : runs_) total += measurer->measure(run.text, run.font.value_or(style_.font), 0, 1).width;
   double x = style_.alignment == TextAlignment::Left     ? b.x
              : style_.alignment == TextAlignment::Center ? b.midX() - total / 2
                                                          : b.maxX() - total;
@@ -37,8 +38,15 @@ void Label::draw(DisplayList& list) const {
     style.obliqueness = run.obliqueness;
     style.baselineOffset = run.baselineOffset;
     if (run.color) style.color = *run.color;
+    if (run.font) style.font = *run.font;
     double w = measurer->measure(run.text, style.font, 0, 1).width;
-    list.text({x, b.y, w, b.height}, run.text, style);
+    Rect rect{x, b.y, w, b.height};
+    if (run.font) {
+      const double bottom = b.midY() + measurer->lineHeight(style_.font) / 2;
+      const double height = measurer->lineHeight(style.font);
+      rect = {x, bottom - height, w, height};
+    }
+    list.text(rect, run.text, style);
     x += w;
   }
 }

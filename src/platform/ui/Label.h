@@ -22,6 +22,9 @@ struct TextRun {
   double obliqueness = 0;
   double baselineOffset = 0;
   std::optional<Color> color;
+  // A font of its own (else the label's); its line sits on the bottom of
+  // the label's line, so a smaller run shares the larger text's foot.
+  std::optional<Font> font;
 };
 
 class Label : public View {

@@ -15,11 +15,12 @@ LMErrorImageCollectionViewCell::LMErrorImageCollectionViewCell(const ui::Rect& f
     : CollectionViewCell(kReuseIdentifier) {
   setFrame(frame);
   imageView = std::make_shared<ui::ImageView>(ui::Rect{0, 0, frame.width, frame.height});
-  addSubview(imageView);
 }
 
 void LMErrorImageCollectionViewCell::layoutSubviews() {
   CollectionViewCell::layoutSubviews();
+  // A view takes subviews only once it is shared, so not in the constructor.
+  if (imageView->superview().get() != this) addSubview(imageView);
   imageView->setFrame(bounds());
 }
 

@@ -401,7 +401,8 @@ void LMGalleryRootViewController::displayBackupImageNum(std::uint64_t count) {
       while (unit < rest.size() && (static_cast<unsigned char>(rest[unit]) & 0xC0) == 0x80) ++unit;
     }
     numLabel->setAttributedText({ui::TextRun{text.substr(0, at + digits.size()), false, 0, 0, ui::Color::white()},
-                                 ui::TextRun{rest.substr(0, unit), false, 0, 48, ui::colorWithHexString("#99FFFFFF")},
+                                 ui::TextRun{rest.substr(0, unit), false, 0, 48, ui::colorWithHexString("#99FFFFFF"),
+                                             ui::Font::systemFont(14)},
                                  ui::TextRun{rest.substr(unit), false, 0, 0, ui::Color::white()}});
   } else {
     numLabel->setAttributedText({ui::TextRun{text, false, 0, 0, ui::Color::white()}});

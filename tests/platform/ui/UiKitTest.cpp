@@ -380,6 +380,16 @@ TEST_F(UiKitTest, LabelsMeasureWrapAndRecordTheirRuns) {
   EXPECT_DOUBLE_EQ(second.style.obliqueness, 0.2);
   EXPECT_DOUBLE_EQ(second.style.baselineOffset, 3);
 
+  // A run in a font of its own is measured in it and stands on the line's foot.
+  label->setAttributedText({{"ab", false, 0, 0, std::nullopt}, {"cd", false, 0, 0, std::nullopt, ui::Font::systemFont(20)}});
+  list = label->displayList();
+  const auto& small = std::get<ui::DrawText>(list.items()[0]);
+  const auto& large = std::get<ui::DrawText>(list.items()[1]);
+  EXPECT_DOUBLE_EQ(small.rect.x, 35);
+  EXPECT_DOUBLE_EQ(large.rect.x, 45);
+  EXPECT_DOUBLE_EQ(large.style.font.size, 20);
+  EXPECT_DOUBLE_EQ(large.rect.maxY(), 20 + 12 / 2.0);
+
   auto window = showWindow();
   window->addSubview(label);
   std::string tree = window->describe();
