@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/Image.h"
@@ -17,6 +18,15 @@
 namespace platform::ui {
 
 struct TextRun {
+  TextRun(std::string text = {}, bool underline = false, double obliqueness = 0, double baselineOffset = 0,
+          std::optional<Color> color = std::nullopt, std::optional<Font> font = std::nullopt)
+      : text(std::move(text)),
+        underline(underline),
+        obliqueness(obliqueness),
+        baselineOffset(baselineOffset),
+        color(std::move(color)),
+        font(std::move(font)) {}
+
   std::string text;
   bool underline = false;
   double obliqueness = 0;
