@@ -62,7 +62,14 @@ LMRootViewController::LMRootViewController()
       syncTimeLabel_(std::make_shared<ui::Label>(ui::Rect{})),
       sourceLabel_(std::make_shared<ui::Label>(ui::Rect{})),
       imageView_(std::make_shared<ui::ImageView>(ui::Rect{})),
-      syncButton_(LMCustomButton::create()) {}
+      syncButton_(LMCustomButton::create()) {
+  // The merge screens' requests to be closed: the screen this page's
+  // container presented goes.
+  auto close = [this] { dismissViewController(true); };
+  didCancelMerge = close;
+  didSuccessMergeSource = [close](bool) { close(); };
+  didCancelMergeSource = close;
+}
 
 LMRootViewController::~LMRootViewController() {
   if (noticeAddressBook_ && addressBookCallback_ != 0) {

@@ -11,6 +11,9 @@
 // ends as a failure (the progress screen does not spin on, the root
 // container hears the end).
 //
+// As delegate of the merge and source-import screens that the root
+// container presents, it closes them when they ask.
+//
 // Ownership: a controller made with std::make_shared (scene
 // "rootViewController"); it owns its progress screen and its address-book
 // handle for the change callback and the delegate of the login screen it
@@ -36,6 +39,8 @@
 #include "screens/common/LMBackgroundPages.h"
 #include "screens/common/LMCustomButton.h"
 #include "screens/common/LMSyncLoadViewControllerDelegate.h"
+#include "screens/contacts/LMMergeSourceTableViewController.h"
+#include "screens/contacts/LMMergeTableViewController.h"
 #include "screens/contacts/LMSyncLoadViewController.h"
 #include "screens/shell/LMSynBaseViewController.h"
 
@@ -44,7 +49,9 @@ namespace lumora {
 class LMRootViewController : public LMSynBaseViewController,
                              public LMContactSyncAdapterDelegate,
                              public LMSyncLoadViewControllerDelegate,
-                             public LMBackgroundContactsPage {
+                             public LMBackgroundContactsPage,
+                             public LMMergeTableViewControllerDelegate,
+                             public LMMergeSourceTableViewControllerDelegate {
  public:
   using Estimate = platform::Json;
   static constexpr const char* kSceneIdentifier = "rootViewController";
