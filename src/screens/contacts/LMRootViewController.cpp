@@ -62,14 +62,7 @@ LMRootViewController::LMRootViewController()
       syncTimeLabel_(std::make_shared<ui::Label>(ui::Rect{})),
       sourceLabel_(std::make_shared<ui::Label>(ui::Rect{})),
       imageView_(std::make_shared<ui::ImageView>(ui::Rect{})),
-      syncButton_(LMCustomButton::create()) {
-  // The merge screens' requests to be closed: the screen this page's
-  // container presented goes.
-  auto close = [this] { dismissViewController(true); };
-  didCancelMerge = close;
-  didSuccessMergeSource = [close](bool) { close(); };
-  didCancelMergeSource = close;
-}
+      syncButton_(LMCustomButton::create()) {}
 
 LMRootViewController::~LMRootViewController() {
   if (noticeAddressBook_ && addressBookCallback_ != 0) {

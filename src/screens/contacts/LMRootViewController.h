@@ -11,9 +11,6 @@
 // ends as a failure (the progress screen does not spin on, the root
 // container hears the end).
 //
-// As delegate of the merge and source-import screens that the root
-// container presents, it closes them when they ask.
-//
 // Ownership: a controller made with std::make_shared (scene
 // "rootViewController"); it owns its progress screen and its address-book
 // handle for the change callback and the delegate of the login screen it
@@ -49,9 +46,7 @@ namespace lumora {
 class LMRootViewController : public LMSynBaseViewController,
                              public LMContactSyncAdapterDelegate,
                              public LMSyncLoadViewControllerDelegate,
-                             public LMBackgroundContactsPage,
-                             public LMMergeTableViewControllerDelegate,
-                             public LMMergeSourceTableViewControllerDelegate {
+                             public LMBackgroundContactsPage {
  public:
   using Estimate = platform::Json;
   static constexpr const char* kSceneIdentifier = "rootViewController";
@@ -117,6 +112,10 @@ class LMRootViewController : public LMSynBaseViewController,
   void removeAllContacts();
 
   // ---- Sub-screens ----
+  const std::shared_ptr<LMMergeTableViewControllerDelegate>& mergeDelegate() const { return mergeDelegate_; }
+  const std::shared_ptr<LMMergeSourceTableViewControllerDelegate>& mergeSourceDelegate() const {
+    return mergeSourceDelegate_;
+  }
   void didSuccessLogin();
   void didCancelLogin();
   void alertView(platform::ui::AlertView& alert, int buttonIndex) override;
@@ -152,6 +151,10 @@ class LMRootViewController : public LMSynBaseViewController,
   std::shared_ptr<platform::addressbook::AddressBook> noticeAddressBook_;
   // The login screen's delegate while this page presents it.
   std::shared_ptr<LMLoginViewControllerDelegate> loginDelegate_;
+  std::shared_ptr<LMMergeTableViewControllerDelegate> mergeDelegate_ =
+      std::make_shared<LMMergeTableViewControllerDelegate>();
+  std::shared_ptr<LMMergeSourceTableViewControllerDelegate> mergeSourceDelegate_ =
+      std::make_shared<LMMergeSourceTableViewControllerDelegate>();
   int addressBookCallback_ = 0;
   std::vector<platform::ObserverToken> observers_;
   double lastProcess_ = 0;

@@ -179,7 +179,7 @@ void LMGalleryManager::write(std::function<void(const Context& child)> change, s
 }
 
 bool LMGalleryManager::isSignedInAs(const LMImageSyncAdapter& gallery, const std::optional<std::string>& user) {
-  return user && gallery.passports()->userId() == user;
+  return gallery.passports()->userId() == user;
 }
 
 void LMGalleryManager::deleteAllObjects(std::function<void()> finish) {

@@ -57,8 +57,9 @@ class LMGalleryManager {
   LMGalleryManager();
 
   // Whether `user`, the account a cloud list was fetched for, is still the
-  // one `gallery` signs for. Lists of an account that signed out meanwhile
-  // are dropped: the logout has cleared (or is clearing) the cache.
+  // one `gallery` signs for (nobody then, nobody now counts as the same).
+  // Lists of an account that signed out meanwhile are dropped: the logout
+  // has cleared (or is clearing) the cache.
   static bool isSignedInAs(const LMImageSyncAdapter& gallery, const std::optional<std::string>& user);
 
   // The adapter the requests go through (the shared one unless set).

@@ -272,7 +272,7 @@ void LMBaseRootViewController::actionSheetClickedButtonAtIndex(ui::AlertView& sh
           "mergeViewController",
           [contacts](ui::ViewController& top) {
             if (auto merge = dynamic_cast<LMMergeTableViewController*>(&top)) {
-              merge->setDelegate(std::shared_ptr<LMMergeTableViewControllerDelegate>(contacts.lock()));
+              if (auto page = contacts.lock()) merge->setDelegate(page->mergeDelegate());
             }
           },
           [](ui::ViewController& top) {
@@ -287,7 +287,7 @@ void LMBaseRootViewController::actionSheetClickedButtonAtIndex(ui::AlertView& sh
       if (!self) return;
       self->presentScene("mergeSourceViewController", [contacts](ui::ViewController& top) {
         if (auto import = dynamic_cast<LMMergeSourceTableViewController*>(&top)) {
-          import->setDelegate(std::shared_ptr<LMMergeSourceTableViewControllerDelegate>(contacts.lock()));
+          if (auto page = contacts.lock()) import->setDelegate(page->mergeSourceDelegate());
         }
       });
     });
