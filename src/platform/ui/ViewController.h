@@ -160,6 +160,10 @@ class NavigationController : public ViewController {
 
   bool isNavigationBarHidden() const { return barHidden_; }
   void setNavigationBarHidden(bool hidden);
+  // The top screen changed its navigation item: the bar shows it again.
+  void reloadNavigationBar() {
+    if (isViewLoaded()) showTop();
+  }
 
   StatusBarStyle preferredStatusBarStyle() const override;
   bool prefersStatusBarHidden() const override;

@@ -164,20 +164,7 @@ void LMGalleryPhotoBrowseViewController::downloadPhoto(const std::shared_ptr<LMI
 void LMGalleryPhotoBrowseViewController::startDownload(const std::shared_ptr<LMImageObject>& photo) {
   const LMImage image = LMGalleryManager::sharedManager().imageByImageObject(*photo);
   LMAlbum album;
-  if (auto owner = photo->album()) {
-    album.serverID = owner->serverID();
-    album.sync = owner->albumSync();
-    album.creationDate = owner->createDate();
-    album.name = owner->name();
-    album.totalImageCount = owner->totalImageCount();
-    album.totalSize = owner->totalSize();
-    album.lastUpdateDate = owner->refreshDate();
-    if (auto urls = LMCustomUtils::jsonObjectFromString(owner->thumbnailUrls()); urls && urls->is_array()) {
-      for (const auto& url : *urls) {
-        if (url.is_string()) album.thumbnailUrls.push_back(url.get<std::string>());
-      }
-    }
-  }
+  if (auto owner = photo->album()) album = LMGalleryManager::sharedManager().albumByAlbumObject(*owner);
   const std::int64_t size = photo->imageSize().value_or(0);
   auto adapter = this->adapter();
   std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
