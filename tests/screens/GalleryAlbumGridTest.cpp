@@ -252,6 +252,21 @@ TEST_F(GalleryAlbumGridTest, SelectionByLongPressOrButtonSlidesTheToolbarAndTaps
   auto photos = std::dynamic_pointer_cast<LMGalleryPhotoCollectionViewController>(navigation->topViewController());
   ASSERT_TRUE(photos);
   EXPECT_EQ(photos->albumObject()->serverID(), 8);
+
+  // The back button: nothing without a delegate; the gallery page that
+  // presented the grid takes it down.
+  grid->cancelCheck(true);
+  auto page = std::make_shared<LMGalleryRootViewController>();
+  page->setAdapter(adapter);
+  auto pageWindow = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  pageWindow->setRootViewController(page);
+  pageWindow->makeKeyAndVisible();
+  auto presented = Grid::instantiateScene();
+  ASSERT_TRUE(page->presentViewController(presented, false));
+  auto other = std::dynamic_pointer_cast<Grid>(std::static_pointer_cast<ui::NavigationController>(presented)->topViewController());
+  other->setDelegate(std::weak_ptr<LMGalleryAlbumCollectionViewControllerDelegate>(page));
+  other->cancelCheck(true);
+  EXPECT_FALSE(page->presentedViewController());
 }
 
 TEST_F(GalleryAlbumGridTest, DeletingIsBlockedBySystemAlbumsAndKeepsFailedAlbumsSelected) {

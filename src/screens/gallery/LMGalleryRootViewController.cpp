@@ -233,16 +233,6 @@ void LMGalleryRootViewController::checkAuthorizeGallery(std::function<void()> bl
   });
 }
 
-void LMGalleryRootViewController::didCancelGalleryBrowse() {
-  for (auto controller = shared_from_this(); controller; controller = controller->parentViewController()) {
-    if (controller->presentedViewController()) {
-      controller->dismissViewController(true);
-      return;
-    }
-  }
-  dismissViewController(true);
-}
-
 void LMGalleryRootViewController::presentLogin() {
   loginDelegate_ = std::make_shared<LMLoginViewControllerDelegate>();
   std::weak_ptr<LMGalleryRootViewController> weak = weakSelf();

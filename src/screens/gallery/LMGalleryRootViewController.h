@@ -90,9 +90,7 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   void alertView(platform::ui::AlertView& alert, int buttonIndex) override;
   void didSuccessLogin();
   void didCancelLogin();
-  // The album grid's back button: the grid goes, whether this page or the
-  // container it sits in presented it.
-  void didCancelGalleryBrowse() override;
+  void didCancelGalleryBrowse() override { dismissGalleryBrowse(*this); }
   void reachabilityStatusChanged(platform::ReachabilityStatus status);
 
   // The run's reports (+Reports).
