@@ -17,7 +17,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -42,6 +41,7 @@
 #include "screens/gallery/LMGalleryScenes.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "server/CloudServer.h"
+#include "support/TestMedia.h"
 #include "utils/ServiceHosts.h"
 
 namespace {
@@ -108,6 +108,10 @@ struct AlbumSetup {
       }
     }
     if (albums.empty()) {
+      for (const auto& album : manager.getAllAlbums(context).value_or(std::vector<std::shared_ptr<lumora::LMAlbumObject>>{})) {
+        std::cerr << "album " << album->serverID().value_or(-1) << " " << album->name().value_or("") << " "
+                  << album->images().size() << "\n";
+      }
       std::cerr << "the backed-up album is not in the gallery cache\n";
       std::abort();
     }
@@ -120,19 +124,20 @@ struct AlbumSetup {
     fs::remove_all(root, ec);
   }
 
+  // Small real pictures, each padded after its end with bytes of its own.
   void fillLibrary() {
     const fs::path folder = photos::PhotoLibrary::folder();
     fs::create_directories(folder);
-    std::vector<char> photo(kPhotoBytes);
     std::uint32_t state = 2463534242u;
     for (int i = 0; i < kPhotos; ++i) {
-      for (auto& byte : photo) {
+      platform::Bytes photo = testsupport::makeJpeg(64 + i % 16, 48);
+      const std::size_t picture = photo.size();
+      photo.resize(kPhotoBytes);
+      for (std::size_t at = picture; at < photo.size(); ++at) {
         state ^= state << 13, state ^= state >> 17, state ^= state << 5;
-        byte = static_cast<char>(state);
+        photo[at] = static_cast<std::uint8_t>(state);
       }
-      photo[0] = static_cast<char>(0xff), photo[1] = static_cast<char>(0xd8), photo[2] = static_cast<char>(0xff);
-      std::ofstream(folder / ("IMG_" + std::to_string(1000 + i) + ".JPG"), std::ios::binary)
-          .write(photo.data(), static_cast<std::streamsize>(photo.size()));
+      testsupport::writeFile(folder / ("IMG_" + std::to_string(1000 + i) + ".JPG"), photo);
     }
   }
 
