@@ -100,8 +100,7 @@ LMGalleryAlbumCollectionViewController::DownloadRequest LMGalleryAlbumCollection
 
 void LMGalleryAlbumCollectionViewController::downloadAlbums() {
   const DownloadRequest request = downloadRequest();
-  const std::int64_t free = LMCustomUtils::freeSpaceForDevice().value_or(0);
-  if (2 * request.size > free - kKeptFree) {
+  if (!LMCustomUtils::hasSpaceForDownload(request.size)) {
     downloadNotice("", downloadText("No Enough Space Left On Device"));
     return;
   }

@@ -54,8 +54,6 @@ class LMGalleryAlbumCollectionViewController : public platform::ui::ViewControll
   static constexpr const char* kCellIdentifier = "LMAlbumCollectionCell";
   static constexpr double kToolBarSlide = 0.3;
   static constexpr double kToolBarLift = 14;
-  // Free space a download leaves on the device.
-  static constexpr std::int64_t kKeptFree = 104857600;
 
   // The scene: a navigation controller with a new grid on top.
   static std::shared_ptr<platform::ui::ViewController> instantiateScene();

@@ -24,7 +24,6 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr std::int64_t kKeptFree = 100 * 1024 * 1024;
 
 std::string text(const char* key) { return ui::localizedString(key); }
 
@@ -95,9 +94,8 @@ void LMGalleryPhotoBrowseViewController::presentTitle(const std::string& title, 
 }
 
 void LMGalleryPhotoBrowseViewController::downloadPhoto(const std::shared_ptr<LMImageObject>& photo) {
-  const std::int64_t free = LMCustomUtils::freeSpaceForDevice().value_or(0);
   const std::int64_t size = photo ? photo->imageSize().value_or(0) : 0;
-  if (2 * size > free - kKeptFree) {
+  if (!LMCustomUtils::hasSpaceForDownload(size)) {
     tell("", text("No Enough Space Left On Device"));
     return;
   }
