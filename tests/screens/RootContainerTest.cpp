@@ -26,6 +26,7 @@
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
 #include "screens/contacts/LMRootViewController.h"
+#include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryScenes.h"
@@ -212,14 +213,19 @@ TEST_F(RootContainerTest, MenuItemsFollowSignInAndTab) {
       EXPECT_EQ(menuTitles(*container), c.items);
     }
   }
-  // Without a scene for it, the cloud albums item presents nothing.
+  // The cloud albums item presents the album grid for the gallery page.
   user_ = "u1";
   container->presentMenu();
   ASSERT_TRUE(ui::AlertView::visibleAlerts().back()->pressButtonWithTitle(ui::localizedString("查看我的云相册")));
   MainQueue::main().runUntilIdle();
-  if (LMStoryboard::instantiateViewControllerWithIdentifier("galleryDownloadViewController") == nullptr) {
-    EXPECT_EQ(navigation_->presentedViewController(), nullptr);
-  }
+  auto presented = std::dynamic_pointer_cast<ui::NavigationController>(navigation_->presentedViewController());
+  ASSERT_TRUE(presented);
+  auto grid = std::dynamic_pointer_cast<LMGalleryAlbumCollectionViewController>(presented->topViewController());
+  ASSERT_TRUE(grid);
+  // Its back button asks the gallery page to close it.
+  grid->cancelCheck(false);
+  MainQueue::main().runUntilIdle();
+  EXPECT_EQ(navigation_->presentedViewController(), nullptr);
 }
 
 TEST_F(RootContainerTest, TabAndPageStayInStepAndSyncsLockThem) {

@@ -177,6 +177,10 @@ class NavigationController : public ViewController {
   void setBarShadowImage(std::optional<Image> image);
   // The bar's view (made with the controller's view).
   const std::shared_ptr<View>& navigationBar() const { return bar_; }
+  // The top screen changed its navigation item: the bar shows it again.
+  void reloadNavigationBar() {
+    if (isViewLoaded()) showTop();
+  }
 
   StatusBarStyle preferredStatusBarStyle() const override;
   bool prefersStatusBarHidden() const override;

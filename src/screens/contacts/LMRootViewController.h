@@ -35,6 +35,7 @@
 #include "screens/account/LMLoginViewControllerDelegate.h"
 #include "screens/common/LMBackgroundPages.h"
 #include "screens/common/LMCustomButton.h"
+#include "screens/common/LMGalleryAlbumCollectionViewControllerDelegate.h"
 #include "screens/common/LMSyncLoadViewControllerDelegate.h"
 #include "screens/contacts/LMMergeSourceTableViewController.h"
 #include "screens/contacts/LMMergeTableViewController.h"
@@ -46,8 +47,11 @@ namespace lumora {
 class LMRootViewController : public LMSynBaseViewController,
                              public LMContactSyncAdapterDelegate,
                              public LMSyncLoadViewControllerDelegate,
-                             public LMBackgroundContactsPage {
+                             public LMBackgroundContactsPage,
+                             public LMGalleryAlbumCollectionViewControllerDelegate {
  public:
+  // The cloud album grid's back button.
+  void didCancelGalleryBrowse() override { dismissGalleryBrowse(*this); }
   using Estimate = platform::Json;
   static constexpr const char* kSceneIdentifier = "rootViewController";
   static constexpr const char* kAddressBookChangedNotification = "kAddressBookChanged";

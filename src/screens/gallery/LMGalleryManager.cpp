@@ -570,6 +570,23 @@ LMImage LMGalleryManager::imageByImageObject(const LMImageObject& object) {
   return image;
 }
 
+LMAlbum LMGalleryManager::albumByAlbumObject(const LMAlbumObject& object) {
+  LMAlbum album;
+  album.serverID = object.serverID();
+  album.sync = object.albumSync();
+  album.creationDate = object.createDate();
+  album.name = object.name();
+  album.totalImageCount = object.totalImageCount();
+  album.totalSize = object.totalSize();
+  album.lastUpdateDate = object.refreshDate();
+  if (auto urls = LMCustomUtils::jsonObjectFromString(object.thumbnailUrls()); urls && urls->is_array()) {
+    for (const auto& url : *urls) {
+      if (url.is_string()) album.thumbnailUrls.push_back(url.get<std::string>());
+    }
+  }
+  return album;
+}
+
 void LMGalleryManager::deleteImageByImageID(std::int64_t imageID, ErrorFinish finish) {
   auto failure = std::make_shared<std::optional<platform::Error>>();
   write(

@@ -120,6 +120,8 @@ class LMGalleryManager {
   void requestAllImageWithAlbumID(std::optional<std::int64_t> albumID, double width, double height,
                                   bool isLargeSize);
   LMImage imageByImageObject(const LMImageObject& object);
+  // The cloud record of a stored album.
+  LMAlbum albumByAlbumObject(const LMAlbumObject& object);
   void deleteImageByImageID(std::int64_t imageID, ErrorFinish finish);
 
  private:

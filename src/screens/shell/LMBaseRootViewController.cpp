@@ -13,6 +13,7 @@
 #include "screens/contacts/LMMergeSourceTableViewController.h"
 #include "screens/contacts/LMMergeTableViewController.h"
 #include "screens/contacts/LMRootViewController.h"
+#include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/settings/LMSettingViewController.h"
 #include "screens/shell/AppDelegate.h"
@@ -301,7 +302,13 @@ void LMBaseRootViewController::actionSheetClickedButtonAtIndex(ui::AlertView& sh
     services_.recordCountEvent("菜单注销Quenby帐号按钮", kButtonKey);
     showAlert("Whether Logout", kLogoutConfirm);
   } else if (is(kCloudAlbumsItem)) {
-    presentScene("galleryDownloadViewController", nullptr);
+    std::weak_ptr<LMGalleryRootViewController> gallery = galleryVC_;
+    presentScene(LMGalleryAlbumCollectionViewController::kSceneIdentifier, [gallery](ui::ViewController& top) {
+      auto grid = dynamic_cast<LMGalleryAlbumCollectionViewController*>(&top);
+      if (auto page = gallery.lock(); grid && page) {
+        grid->setDelegate(std::static_pointer_cast<LMGalleryAlbumCollectionViewControllerDelegate>(page));
+      }
+    });
   }
 }
 
