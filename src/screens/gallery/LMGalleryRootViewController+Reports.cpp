@@ -3,6 +3,7 @@
 // to the gallery cache, the duplicate query, and the end of a run.
 #include <chrono>
 
+#include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
