@@ -321,34 +321,35 @@ void LMRootViewController::hideSyncLoadViewController(bool hide) {
 }
 
 void LMRootViewController::didLocalContactsChangedNotice(bool fromNotification) {
-  if (fromNotification) {
-    // A sync saves the book every few records: the time of its last change
-    // is stored once the run is over (before the next refresh), not with
-    // every save.
-    const double now = rootSecondsSince1970();
-    if (adapter()->isSyncing()) {
-      pendingChangeTime_ = now;
-    } else {
-      pendingChangeTime_.reset();
-      appConfig().setContactsChangeTime(now);
+  // The refresh's state is the main thread's (the background road may call
+  // from the adapter's queue).
+  auto weak = weakSelf();
+  platform::MainQueue::runOrPost([weak, fromNotification] {
+    auto page = weak.lock();
+    if (!page) return;
+    if (fromNotification) {
+      // A sync saves the book every few records: the time of its last
+      // change is stored once the run is over (before the next refresh),
+      // not with every save.
+      const double now = rootSecondsSince1970();
+      if (adapter()->isSyncing()) {
+        page->pendingChangeTime_ = now;
+      } else {
+        page->pendingChangeTime_.reset();
+        page->appConfig().setContactsChangeTime(now);
+      }
     }
-  }
-  refreshLocalCount();
+    page->refreshLocalCount();
+  });
 }
 
 // Reading the count loads the whole book, and a sync or a merge saves it
 // many times over: one refresh runs at a time and the changes that arrive
 // meanwhile are read by one more after it. While the adapter syncs (the
 // progress screen covers the counts) that one waits on the adapter's queue
-// until the run is over.
+// until the run is over. Main thread.
 void LMRootViewController::refreshLocalCount() {
   auto weak = weakSelf();
-  if (!platform::MainQueue::isMainThread()) {
-    platform::MainQueue::main().async([weak] {
-      if (auto page = weak.lock()) page->refreshLocalCount();
-    });
-    return;
-  }
   if (localRefreshRunning_) {
     localRefreshAgain_ = true;
     return;
