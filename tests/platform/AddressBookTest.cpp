@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/storage/AppHome.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
 #include "support/TestHome.h"
@@ -609,3 +614,41 @@ TEST(AddressBookMultiValue, IdentifiersStayWithTheirEntries) {
 }
 
 }  // namespace
+
+// The exiting program: runs only when the test below executes it, so its
+// exit handlers are those of a fresh process.
+TEST(AddressBookExitChild, OpensHandlesWhileExiting) {
+  const char* root = std::getenv("ADDRESSBOOK_EXIT_ROOT");
+  if (!root) GTEST_SKIP();
+  platform::AppHome::setRoot(root);
+  (void)platform::addressbook::AddressBook::setAuthorizationStatus(platform::addressbook::AuthorizationStatus::Authorized);
+  static std::atomic<bool> opening{false};
+  std::thread([] {
+    for (;;) {
+      auto book = platform::addressbook::AddressBook::create();
+      if (book.ok()) (void)(*book)->personCount();
+      opening = true;
+    }
+  }).detach();
+  while (!opening) std::this_thread::yield();
+  std::exit(0);
+}
+
+// A background refresh still opens and closes address-book handles while
+// the process exits: the handles' registry outlives the exit handlers.
+TEST(AddressBookExit, HandlesCanBeOpenedWhileTheProcessExits) {
+  testsupport::TestHome home;
+  for (int run = 0; run < 5; ++run) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      setenv("ADDRESSBOOK_EXIT_ROOT", home.root().c_str(), 1);
+      execl("/proc/self/exe", "exiting", "--gtest_filter=AddressBookExitChild.OpensHandlesWhileExiting",
+            static_cast<char*>(nullptr));
+      _exit(6);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}

@@ -262,6 +262,36 @@ TEST_F(RenderTest, ContactsPageAtFourSizesWithItsProgressRings) {
   }
 }
 
+// Without address-book access only the cloud's count is known; the local
+// one still shows (0) in its half, not a lone number right of the middle.
+TEST_F(RenderTest, ContactsPageShowsBothCountsWithoutAddressBookAccess) {
+  ui::Screen::main().setProfile(*ui::DeviceProfile::named("414x736"));
+  auto page = std::make_shared<LMRootViewController>();
+  window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window_->setRootViewController(page);
+  window_->makeKeyAndVisible();
+  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();
+  std::atomic<bool> drained{false};
+  LMRootViewController::adapter()->performTaskBlock([&] { drained = true; });
+  while (!drained) std::this_thread::yield();
+  platform::MainQueue::main().runUntilIdle();
+  QImage image = render("contacts-counts");
+  const double scale = image.width() / ui::Screen::main().bounds().width;
+  for (const auto& label : {page->localNumLabel(), page->serverNumLabel()}) {
+    const ui::Rect frame = label->frame();
+    int white = 0;
+    for (double x = frame.x; x < frame.maxX(); x += 0.5) {
+      for (double y = frame.y; y < frame.maxY(); y += 0.5) {
+        QColor c = image.pixelColor(static_cast<int>(x * scale), static_cast<int>(y * scale));
+        white += c.red() > 230 && c.green() > 230 && c.blue() > 230;
+      }
+    }
+    EXPECT_GT(white, 20) << "a count in white in " << (label == page->localNumLabel() ? "the left" : "the right")
+                         << " half";
+  }
+  window_->setHidden(true);
+}
+
 TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
   struct Case {
     const char* device;

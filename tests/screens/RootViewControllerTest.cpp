@@ -153,6 +153,44 @@ TEST_F(RootViewControllerTest, LabelsShowTheLastSyncTheSourceAndRefreshAfterBeco
   EXPECT_FALSE(page_->isRefreshLumoraNum());
 }
 
+// A sync saves the book every few records: while it runs, the changes it
+// makes neither reload the book for the local count nor store the change
+// time; both happen once the run is over, with the time of the last change.
+TEST_F(RootViewControllerTest, AddressBookChangesDuringASyncRefreshOnceItIsOver) {
+  auto& config = LMAppSettingConfig::sharedConfig();
+  const double before = config.contactsChangeTime();
+  auto adapter = LMRootViewController::adapter();
+  std::promise<void> release;
+  auto held = release.get_future().share();
+  adapter->setSyncing(true);
+  adapter->performTaskBlock([held] { held.wait(); });
+
+  auto book = *ab::AddressBook::create();
+  for (int i = 0; i < 3; ++i) {
+    ab::Record person = *book->createPerson(book->sourceWithId(ab::kLocalSourceId));
+    ASSERT_TRUE(person.setValue(ab::PersonProperty::FirstName, "Changed" + std::to_string(i)).ok());
+    ASSERT_TRUE(book->save().ok());
+  }
+  const double changed = now();
+  platform::MainQueue::main().runUntilIdle();
+  // One refresh waits behind the run (the held task), not one per save.
+  EXPECT_EQ(adapter->taskOperationQueue().operationCount(), 2u);
+  EXPECT_EQ(page_->localNumLabel()->text(), "0");
+  EXPECT_EQ(config.contactsChangeTime(), before);
+
+  clock_->advance(platform::seconds(30));
+  adapter->setSyncing(false);
+  release.set_value();
+  settle();
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (page_->localNumLabel()->text() != "3" && std::chrono::steady_clock::now() < limit) {
+    platform::MainQueue::main().runUntilIdle();
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(page_->localNumLabel()->text(), "3");
+  EXPECT_EQ(config.contactsChangeTime(), changed);
+}
+
 TEST_F(RootViewControllerTest, EstimateAsksOnlyForNetLossesAndProgressFollowsTheRequests) {
   page_->hideSyncLoadViewController(false);
   page_->syncLoadViewController()->beginSyncAnimation();

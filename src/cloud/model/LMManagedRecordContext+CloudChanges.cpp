@@ -163,9 +163,15 @@ platform::Status copyContact(const LMContact& contact, LMContactRelation& row) {
   return platform::Status::success();
 }
 
+// The console line of one change set: a first sync brings thousands, so a
+// long set shows its first values and how many more there are.
+constexpr std::size_t kConsoleChangesListed = 20;
+
 template <class Map>
 void printChanges(const char* what, const Map& map) {
-  if (!map.empty()) platform::consoleLog(fmt::format("lumora {}: {}", what, valuesOf(map)));
+  if (!map.empty()) {
+    platform::consoleLog(fmt::format("lumora {}: {}", what, valuesOf(map, kConsoleChangesListed)));
+  }
 }
 
 }  // namespace

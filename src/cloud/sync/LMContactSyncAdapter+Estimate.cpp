@@ -1,5 +1,7 @@
 // The estimate of a sync: the contact changes found on both sides, those
 // left after the conflict rules, and the number of requests.
+#include <map>
+#include <optional>
 #include <utility>
 
 #include "cloud/sync/LMContactSyncAdapter.h"
@@ -7,6 +9,25 @@
 
 namespace lumora {
 namespace {
+
+// What the estimate needs of one change: the id that pairs it with a change
+// of the other side, and whether it costs a photo request. Working on these
+// instead of copies of the contacts keeps the estimate of a large first sync
+// cheap.
+struct EstimateEntry {
+  std::optional<std::int64_t> pairKey;
+  bool photo = false;
+};
+
+template <class Id>
+using EstimateEntries = std::map<Id, EstimateEntry>;
+
+template <class Id, class Map, class Make>
+EstimateEntries<Id> estimateEntries(const Map& map, const Make& make) {
+  EstimateEntries<Id> entries;
+  for (const auto& [id, value] : map) entries.emplace_hint(entries.end(), id, make(value));
+  return entries;
+}
 
 template <class A, class B, class C>
 platform::Json counts(const A& add, const B& modify, const C& remove) {
@@ -19,20 +40,19 @@ bool hasPhotoFile(const LMContact& contact) {
   return platform::hasText(contact.photoId) || platform::hasText(contact.thumbnailId);
 }
 
-// Removes from `changes` every entry whose key in `other` (`keyOf`, an
-// optional) is there, removes that entry of `other` too, and hands the
-// removed change to `moved` first.
-template <class Changes, class Other, class KeyOf, class Moved>
-void dropPaired(Changes& changes, Other& other, KeyOf keyOf, Moved moved) {
+// Removes from `changes` every entry whose pair key is a key of `other`,
+// removes that entry of `other` too, and moves the removed change into
+// `movedTo` when one is given.
+template <class Id, class OtherId>
+void dropPaired(EstimateEntries<Id>& changes, EstimateEntries<OtherId>& other, EstimateEntries<Id>* movedTo) {
   for (auto it = changes.begin(); it != changes.end();) {
-    const auto key = keyOf(it->second);
-    auto match = key ? other.find(*key) : other.end();
+    auto match = it->second.pairKey ? other.find(static_cast<OtherId>(*it->second.pairKey)) : other.end();
     if (match == other.end()) {
       ++it;
       continue;
     }
     other.erase(match);
-    moved(it->first, it->second);
+    if (movedTo) movedTo->insert_or_assign(it->first, it->second);
     it = changes.erase(it);
   }
 }
@@ -48,39 +68,44 @@ platform::Result<platform::Json> LMContactSyncAdapter::estimateSyncChanges(
     store->clearCacheData();
     return sorted.error();
   }
-  auto localAdds = store->localAddContactDic();
-  auto localModifies = store->localModifyContactDic();
-  auto localDeletes = store->localDeleteContactDic();
-  auto cloudAdds = store->lumoraAddContactDic();
-  auto cloudModifies = store->lumoraModifyContactDic();
-  auto cloudDeletes = store->lumoraDeleteContactDic();
+  const auto local = [](const LMContact& c) { return EstimateEntry{c.serverID, c.hasPhoto}; };
+  const auto cloud = [](const LMContact& c) {
+    return EstimateEntry{c.recordID ? std::optional<std::int64_t>(*c.recordID) : std::nullopt, hasPhotoFile(c)};
+  };
+  const auto row = [](const LMContactRelation& r) { return EstimateEntry{r.serverID(), false}; };
+  auto localAdds = estimateEntries<std::int32_t>(store->localAddContactDic(), local);
+  auto localModifies = estimateEntries<std::int32_t>(store->localModifyContactDic(), local);
+  auto localDeletes = estimateEntries<std::int32_t>(store->localDeleteContactDic(), row);
+  auto cloudAdds = estimateEntries<std::int64_t>(store->lumoraAddContactDic(), cloud);
+  auto cloudModifies = estimateEntries<std::int64_t>(store->lumoraModifyContactDic(), cloud);
+  auto cloudDeletes = estimateEntries<std::int64_t>(store->lumoraDeleteContactDic(), row);
+  store->clearCacheData();
 
   platform::Json estimate = platform::Json::object();
   estimate[kLMEstimateLocalKey] = counts(localAdds, localModifies, localDeletes);
   estimate[kLMEstimateLumoraKey] = counts(cloudAdds, cloudModifies, cloudDeletes);
 
   // Edited here, deleted in the cloud: sent again as new.
-  dropPaired(localModifies, cloudDeletes, [](const LMContact& c) { return c.serverID; },
-             [&](auto id, LMContact& c) { localAdds.insert_or_assign(id, std::move(c)); });
+  dropPaired(localModifies, cloudDeletes, &localAdds);
   // Edited in the cloud, deleted here: created again here.
-  dropPaired(cloudModifies, localDeletes, [](const LMContact& c) { return c.recordID; },
-             [&](auto id, LMContact& c) { cloudAdds.insert_or_assign(id, std::move(c)); });
+  dropPaired(cloudModifies, localDeletes, &cloudAdds);
   // Deleted on both sides: nothing to do.
-  dropPaired(localDeletes, cloudDeletes, [](const auto& row) { return row.serverID(); }, [](auto, auto&) {});
+  dropPaired(localDeletes, cloudDeletes, static_cast<EstimateEntries<std::int32_t>*>(nullptr));
 
   std::int64_t requests = 0;
-  for (const auto& [id, contact] : localAdds) requests += contact.hasPhoto ? 1 : 0;
-  for (const auto& [id, contact] : localModifies) requests += contact.hasPhoto ? 1 : 0;
+  for (const auto* side : {&localAdds, &localModifies}) {
+    for (const auto& [id, entry] : *side) requests += entry.photo ? 1 : 0;
+  }
   const auto changes = static_cast<std::int64_t>(localAdds.size() + localModifies.size() + localDeletes.size());
   const auto batch = static_cast<std::int64_t>(kBatchSize);
   requests += (changes + batch - 1) / batch;
-  for (const auto& [id, contact] : cloudAdds) requests += hasPhotoFile(contact) ? 1 : 0;
-  for (const auto& [id, contact] : cloudModifies) requests += hasPhotoFile(contact) ? 1 : 0;
+  for (const auto* side : {&cloudAdds, &cloudModifies}) {
+    for (const auto& [id, entry] : *side) requests += entry.photo ? 1 : 0;
+  }
 
   estimate[kLMEstimateLocalPredictKey] = counts(localAdds, localModifies, localDeletes);
   estimate[kLMEstimateLumoraPredictKey] = counts(cloudAdds, cloudModifies, cloudDeletes);
   estimate[kLMEstimateRequestCountKey] = requests;
-  store->clearCacheData();
   return estimate;
 }
 

@@ -28,9 +28,11 @@ struct Registry {
   std::vector<std::pair<std::string, std::weak_ptr<AddressBook>>> books;
 };
 
+// Never destroyed: a handle may still be opened or closed on a background
+// thread while the process exits.
 Registry& registry() {
-  static Registry r;
-  return r;
+  static Registry* r = new Registry();
+  return *r;
 }
 
 std::string storeKey(const std::filesystem::path& path) {

@@ -19,9 +19,11 @@ std::mutex& faultMutex() {
   return m;
 }
 
+// Never destroyed, as the handles' registry: writes may run while the
+// process exits.
 WriteFault& faultSlot() {
-  static WriteFault fault;
-  return fault;
+  static WriteFault* fault = new WriteFault();
+  return *fault;
 }
 
 // Whether a fault hook is installed: writes skip the lock when none is.

@@ -118,6 +118,12 @@ void AppHome::setRoot(const fs::path& root) {
 fs::path AppHome::documents() { return ensured(root() / "Documents"); }
 fs::path AppHome::caches() { return ensured(root() / "Library" / "Caches"); }
 fs::path AppHome::preferences() { return ensured(root() / "Library" / "Preferences"); }
+
+fs::path AppHome::preferencesPath() {
+  Home& h = home();
+  std::lock_guard<std::mutex> guard(h.mutex);
+  return (h.root.empty() ? defaultRoot() : h.root) / "Library" / "Preferences";
+}
 fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Application Support"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
 

@@ -112,15 +112,21 @@ void UserDefaults::resetStandardForTesting() {
   defaults.writesBlocked_ = false;
 }
 
-std::filesystem::path UserDefaults::standardFile() {
+namespace {
+
+std::string standardFileName() {
   std::string name = Bundle::infoString("CFBundleIdentifier").value_or("");
   // The identifier names a file in the preferences folder and nothing else.
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
       name.find('\0') != std::string::npos) {
     name = "UserDefaults";
   }
-  return AppHome::preferences() / (name + ".plist");
+  return name + ".plist";
 }
+
+}  // namespace
+
+std::filesystem::path UserDefaults::standardFile() { return AppHome::preferences() / standardFileName(); }
 
 Bytes UserDefaults::encodeDictionary(const Dictionary& values, bool xml) {
   plist::Node root(plist_new_dict());
@@ -195,11 +201,11 @@ void UserDefaults::ensureLoadedLocked() const {
     if (!loaded_) loadLocked();
     return;
   }
-  std::filesystem::path current = standardFile();
-  if (!loaded_ || current != file_) {
-    file_ = std::move(current);
-    loadLocked();
-  }
+  // Every read looks: the path is only computed here; a (re)load prepares
+  // the home's folders.
+  if (loaded_ && AppHome::preferencesPath() / standardFileName() == file_) return;
+  file_ = standardFile();
+  loadLocked();
 }
 
 void UserDefaults::loadLocked() const {
@@ -239,6 +245,7 @@ bool UserDefaults::saveLocked() const {
                              "an unreadable file could not be moved aside; it is not written over"}});
     return false;
   }
+  if (followsAppHome_) (void)AppHome::preferences();  // the folder again, should it have gone
   Status written = plist::writeFileAtomically(file_, encodeDictionary(stored_, false), kDefaultsFileMode);
   if (!written.ok()) {
     lastSaveError_ = written.error();

@@ -143,7 +143,10 @@ void LMRootViewController::interfaceInitialize() {
     installAddressBookObserver();
     didLocalContactsChangedNotice(false);
   } else {
+    // Nothing of the book can be counted: the local count reads 0 beside
+    // the cloud's rather than staying blank.
     sourceLabel_->setText(ui::localizedString("No Accounts"));
+    updateLocalChangedNum(nullptr, {});
   }
 }
 
@@ -154,8 +157,12 @@ void LMRootViewController::installAddressBookObserver() {
     noticeAddressBook_ = std::move(book).value();
   }
   if (addressBookCallback_ != 0) return;
-  addressBookCallback_ = noticeAddressBook_->registerExternalChangeCallback(
-      [](ab::AddressBook&) { platform::NotificationCenter::defaultCenter().post(kAddressBookChangedNotification); });
+  // The book calls back on the thread that saved; the page hears it on the
+  // main thread, as the platform's callback would.
+  addressBookCallback_ = noticeAddressBook_->registerExternalChangeCallback([](ab::AddressBook&) {
+    platform::MainQueue::main().async(
+        [] { platform::NotificationCenter::defaultCenter().post(kAddressBookChangedNotification); });
+  });
   auto weak = weakSelf();
   observers_.push_back(platform::NotificationCenter::defaultCenter().addObserver(
       kAddressBookChangedNotification, [weak](const std::string&, const platform::Json&) {
@@ -314,15 +321,72 @@ void LMRootViewController::hideSyncLoadViewController(bool hide) {
 }
 
 void LMRootViewController::didLocalContactsChangedNotice(bool fromNotification) {
-  if (fromNotification) appConfig().setContactsChangeTime(rootSecondsSince1970());
+  // The refresh's state is the main thread's (the background road may call
+  // from the adapter's queue).
   auto weak = weakSelf();
-  platform::globalQueue().async([weak] {
+  platform::MainQueue::runOrPost([weak, fromNotification] {
     auto page = weak.lock();
     if (!page) return;
-    auto book = LMContactSyncAdapter::openAddressBook();
-    ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
-    page->updateLocalChangedNum(book.get(), source);
-    page->updateSourceLabel(source);
+    if (fromNotification) {
+      // A sync saves the book every few records: the time of its last
+      // change is stored once the run is over (before the next refresh),
+      // not with every save.
+      const double now = rootSecondsSince1970();
+      if (adapter()->isSyncing()) {
+        page->pendingChangeTime_ = now;
+      } else {
+        page->pendingChangeTime_.reset();
+        page->appConfig().setContactsChangeTime(now);
+      }
+    }
+    page->refreshLocalCount();
+  });
+}
+
+// Reading the count loads the whole book, and a sync or a merge saves it
+// many times over: one refresh runs at a time and the changes that arrive
+// meanwhile are read by one more after it. While the adapter syncs (the
+// progress screen covers the counts) that one waits on the adapter's queue
+// until the run is over. Main thread.
+void LMRootViewController::refreshLocalCount() {
+  auto weak = weakSelf();
+  if (localRefreshRunning_) {
+    localRefreshAgain_ = true;
+    return;
+  }
+  if (adapter()->isSyncing()) {
+    if (localRefreshAfterSync_) return;
+    localRefreshAfterSync_ = true;
+    adapter()->performTaskBlock([weak] {
+      platform::MainQueue::main().async([weak] {
+        auto page = weak.lock();
+        if (!page) return;
+        page->localRefreshAfterSync_ = false;
+        page->refreshLocalCount();
+      });
+    });
+    return;
+  }
+  if (pendingChangeTime_) {
+    appConfig().setContactsChangeTime(*pendingChangeTime_);
+    pendingChangeTime_.reset();
+  }
+  localRefreshRunning_ = true;
+  platform::globalQueue().async([weak] {
+    if (auto page = weak.lock()) {
+      auto book = LMContactSyncAdapter::openAddressBook();
+      ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
+      page->updateLocalChangedNum(book.get(), source);
+      page->updateSourceLabel(source);
+    }
+    platform::MainQueue::main().async([weak] {
+      auto page = weak.lock();
+      if (!page) return;
+      page->localRefreshRunning_ = false;
+      if (!page->localRefreshAgain_) return;
+      page->localRefreshAgain_ = false;
+      page->refreshLocalCount();
+    });
   });
 }
 

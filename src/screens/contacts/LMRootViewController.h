@@ -142,6 +142,7 @@ class LMRootViewController : public LMSynBaseViewController,
   void endSyncAsFailure(std::function<void()> fail);
   void requestStep();
   void installAddressBookObserver();
+  void refreshLocalCount();
   void presentLogin();
   void showAlert(const std::string& titleKey, const std::string& message, const std::string& cancelKey,
                  std::vector<std::string> otherKeys = {});
@@ -165,6 +166,13 @@ class LMRootViewController : public LMSynBaseViewController,
   std::uint64_t allRequestCount_ = 0;
   std::uint64_t currentRequestCount_ = 0;
   bool isRefreshLumoraNum_ = false;
+  // The local count's refresh (main thread): one running, one more asked
+  // for, one waiting behind the adapter's sync.
+  bool localRefreshRunning_ = false;
+  bool localRefreshAgain_ = false;
+  bool localRefreshAfterSync_ = false;
+  // The time of the last change heard during a sync, stored after it.
+  std::optional<double> pendingChangeTime_;
   bool isFirstLauch_ = true;
   bool isFirstSync_ = true;
   platform::Clock::TimePoint syncBeginDate_{};
