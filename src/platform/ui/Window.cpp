@@ -216,11 +216,12 @@ void Screen::sendTouch(TouchPhase phase, Point location) {
     touched_ = hit;
     recognizers_.clear();
     if (!hit) return;
-    if (!dynamic_cast<Control*>(hit.get())) {
-      for (auto v = hit; v; v = v->superview()) {
-        for (auto& r : v->gestureRecognizers()) {
-          if (r->isEnabled()) recognizers_.push_back(r);
-        }
+    // A control's own recognisers see its touches; those of the views
+    // around it do not (the control's action comes first).
+    const bool control = dynamic_cast<Control*>(hit.get()) != nullptr;
+    for (auto v = hit; v; v = control ? nullptr : v->superview()) {
+      for (auto& r : v->gestureRecognizers()) {
+        if (r->isEnabled()) recognizers_.push_back(r);
       }
     }
     if (responder_.lock() && responder_.lock() != hit) responder_.reset();

@@ -39,6 +39,9 @@ class Renderer {
   // The screen drawn to a PNG file.
   Status writeScreenPNG(const std::filesystem::path& path);
 
+  // Pictures held decoded now.
+  std::size_t cachedImageCount() const { return images_.size(); }
+
  private:
   const QImage& imageFor(const ui::Image& image);
   void paintStatusBar(QPainter& painter);
