@@ -218,4 +218,20 @@ Result<Bytes> Image::JPEGRepresentation(double quality) const {
 
 Result<Bytes> Image::PNGRepresentation() const { return encode(".png"); }
 
+Result<Bytes> Image::RGBARepresentation() const {
+  try {
+    vips::VImage pixels = uprightImage().bitmap_->image.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (pixels.format() != VIPS_FORMAT_UCHAR) pixels = pixels.cast(VIPS_FORMAT_UCHAR);
+    if (!pixels.has_alpha()) pixels = pixels.bandjoin_const({255});
+    if (pixels.bands() != 4) return imageError(kImageErrorRendering, "The picture has no RGBA form.");
+    std::size_t length = 0;
+    void* buffer = pixels.write_to_memory(&length);
+    Bytes out(static_cast<const std::uint8_t*>(buffer), static_cast<const std::uint8_t*>(buffer) + length);
+    g_free(buffer);
+    return out;
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorRendering, error);
+  }
+}
+
 }  // namespace platform

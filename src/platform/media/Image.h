@@ -83,6 +83,10 @@ class Image {
   // (a truncated file) surface here. quality is 0 to 1.
   Result<Bytes> JPEGRepresentation(double quality = 0.9) const;
   Result<Bytes> PNGRepresentation() const;
+  // The upright picture's pixels for drawing: 8-bit sRGB with alpha (not
+  // premultiplied), width() x height(), rows of width() * 4 bytes, top
+  // row first. The same errors as the encodings.
+  Result<Bytes> RGBARepresentation() const;
 
  private:
   struct Bitmap;

@@ -58,10 +58,12 @@ Renderer::Renderer() { ensureGuiApplication(); }
 const QImage& Renderer::imageFor(const ui::Image& image) {
   auto found = images_.find(image.identity());
   if (found != images_.end()) {
-    if (!found->second.owner.expired()) return found->second.image;
-    images_.erase(found);
+    if (!found->second.owner.expired()) {
+      recent_.splice(recent_.begin(), recent_, found->second.recent);
+      return found->second.image;
+    }
+    forget(found);
   }
-  if (images_.size() >= 256) std::erase_if(images_, [](const auto& entry) { return entry.second.owner.expired(); });
   QImage decoded;
   if (const auto& picture = image.picture()) {
     ui::Size size = image.pixelSize();
@@ -72,11 +74,32 @@ const QImage& Renderer::imageFor(const ui::Image& image) {
   } else if (!image.path().empty()) {
     decoded.load(QString::fromStdString(image.path().string()));
   } else if (const auto& bitmap = image.bitmap()) {
-    auto png = bitmap->PNGRepresentation();
-    if (png.ok()) decoded.loadFromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()));
+    // The pixels as they are, without an encoding in between.
+    auto pixels = bitmap->RGBARepresentation();
+    const int width = bitmap->width();
+    const int height = bitmap->height();
+    if (pixels.ok() && pixels->size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
+      decoded = QImage(pixels->data(), width, height, width * 4, QImage::Format_RGBA8888)
+                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
   }
-  CachedImage entry{image.identityOwner(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied)};
-  return images_.emplace(image.identity(), std::move(entry)).first->second.image;
+  CachedImage entry{image.identityOwner(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied), {}};
+  recent_.push_front(image.identity());
+  entry.recent = recent_.begin();
+  cachedPixels_ += static_cast<std::uint64_t>(entry.image.width()) * static_cast<std::uint64_t>(entry.image.height());
+  auto& kept = images_.emplace(image.identity(), std::move(entry)).first->second;
+  // The least recently drawn go first; the one just decoded stays.
+  while ((images_.size() > kMaxCachedImages || cachedPixels_ > kMaxCachedPixels) && recent_.size() > 1) {
+    forget(images_.find(recent_.back()));
+  }
+  return kept.image;
+}
+
+void Renderer::forget(std::map<const void*, CachedImage>::iterator entry) {
+  cachedPixels_ -= static_cast<std::uint64_t>(entry->second.image.width()) *
+                   static_cast<std::uint64_t>(entry->second.image.height());
+  recent_.erase(entry->second.recent);
+  images_.erase(entry);
 }
 
 void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image) {
