@@ -159,6 +159,7 @@ void BM_GalleryGridScroll_Reference(benchmark::State& state) {
   thumbnail.loadFromData(reinterpret_cast<const uchar*>(scene.thumbnail.data()),
                          static_cast<int>(scene.thumbnail.size()));
   thumbnail = thumbnail.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  if (thumbnail.isNull()) state.SkipWithError("Qt cannot decode the thumbnail");
   auto& view = *scene.grid->collectionView();
   const double scale = ui::Screen::main().scale();
   for (auto _ : state) {

@@ -67,6 +67,8 @@ struct Image::Bitmap {
   // The encoded bytes the image reads its pixels from, when it was decoded
   // from memory; libvips does not copy them.
   std::shared_ptr<const Bytes> source;
+  // The image is the decoding of `source` itself.
+  bool asStored = false;
 };
 
 ImageOrientation imageOrientationFromExif(int exifOrientation) {
@@ -116,6 +118,7 @@ Result<Image> Image::imageWithData(Bytes data) {
     auto bitmap = std::make_shared<Bitmap>();
     bitmap->image = vips::VImage::new_from_buffer(source->data(), source->size(), "", loadOptions());
     bitmap->source = source;
+    bitmap->asStored = true;
     const ImageOrientation orientation = orientationOf(bitmap->image);
     return Image(std::move(bitmap), orientation);
   } catch (const vips::VError& error) {
@@ -136,6 +139,8 @@ Result<Image> Image::imageWithContentsOfFile(const std::filesystem::path& path) 
 }
 
 Image Image::withOrientation(ImageOrientation orientation) const { return Image(bitmap_, orientation); }
+
+std::shared_ptr<const Bytes> Image::encodedData() const { return bitmap_->asStored ? bitmap_->source : nullptr; }
 
 int Image::pixelWidth() const { return bitmap_->image.width(); }
 int Image::pixelHeight() const { return bitmap_->image.height(); }

@@ -1,6 +1,9 @@
 #include "platform/uiqt/QtRenderer.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QPainterPath>
+#include <QTransform>
 #include <QTextLayout>
 #include <algorithm>
 #include <chrono>
@@ -44,6 +47,30 @@ Qt::Alignment qtAlignment(ui::TextAlignment a) {
   }
 }
 
+// A file's picture turned as the phone shows it in `orientation`; a null
+// image when Qt cannot decode the file.
+QImage decodedUpright(const Bytes& data, ImageOrientation orientation) {
+  QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
+                                             static_cast<qsizetype>(data.size()));
+  QBuffer buffer(&bytes);
+  QImageReader reader(&buffer);
+  reader.setAutoTransform(false);
+  QImage picture = reader.read();
+  if (picture.isNull()) return picture;
+  const auto turned = [&](double degrees) { return picture.transformed(QTransform().rotate(degrees)); };
+  switch (orientation) {
+    case ImageOrientation::Up: return picture;
+    case ImageOrientation::Down: return turned(180);
+    case ImageOrientation::Left: return turned(270);
+    case ImageOrientation::Right: return turned(90);
+    case ImageOrientation::UpMirrored: return picture.mirrored(true, false);
+    case ImageOrientation::DownMirrored: return picture.mirrored(false, true);
+    case ImageOrientation::LeftMirrored: return turned(90).mirrored(true, false);
+    case ImageOrientation::RightMirrored: return turned(90).mirrored(false, true);
+  }
+  return picture;
+}
+
 QImage newCanvas(int width, int height) {
   QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
   image.setDotsPerMeterX(2835);
@@ -74,7 +101,13 @@ const QImage& Renderer::imageFor(const ui::Image& image) {
   } else if (!image.path().empty()) {
     decoded.load(QString::fromStdString(image.path().string()));
   } else if (const auto& bitmap = image.bitmap()) {
-    // The pixels as they are, without an encoding in between.
+    // A picture as stored in its file is decoded here, turned as it is
+    // shown; any other is drawn from its pixels, without an encoding in
+    // between.
+    if (auto data = bitmap->encodedData()) decoded = decodedUpright(*data, bitmap->orientation());
+  }
+  if (decoded.isNull() && image.bitmap()) {
+    const auto& bitmap = image.bitmap();
     auto pixels = bitmap->RGBARepresentation();
     const int width = bitmap->width();
     const int height = bitmap->height();
