@@ -103,6 +103,13 @@ void E2EHarness::drag(ui::Point from, ui::Point to, int steps) {
   runUntil([] { return true; });
 }
 
+void E2EHarness::longPress(ui::Point point, double seconds) {
+  mouse(QEvent::MouseButtonPress, point);
+  settle(seconds);
+  mouse(QEvent::MouseButtonRelease, point);
+  runUntil([] { return true; });
+}
+
 void E2EHarness::typeText(const std::string& text) {
   QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromStdString(text));
   QGuiApplication::sendEvent(window_.get(), &key);

@@ -54,6 +54,8 @@ class E2EHarness {
   void doubleClick(ui::Point point);
   // Presses at `from`, moves to `to` in `steps` moves, releases there.
   void drag(ui::Point from, ui::Point to, int steps = 8);
+  // A press held for `seconds` of clock time, then released.
+  void longPress(ui::Point point, double seconds = 1);
   void typeText(const std::string& text);
   void pressBackspace();
   // Text committed by an input method (Chinese input).

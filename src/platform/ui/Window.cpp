@@ -216,10 +216,10 @@ void Screen::sendTouch(TouchPhase phase, Point location) {
     touched_ = hit;
     recognizers_.clear();
     if (!hit) return;
-    // A control's own recognisers see its touches; those of the views
-    // around it do not (the control's action comes first).
+    // A control keeps its touches from the recognisers of the views around
+    // it, not from those attached to the control itself.
     const bool control = dynamic_cast<Control*>(hit.get()) != nullptr;
-    for (auto v = hit; v; v = control ? nullptr : v->superview()) {
+    for (auto v = hit; v && (!control || v == hit); v = v->superview()) {
       for (auto& r : v->gestureRecognizers()) {
         if (r->isEnabled()) recognizers_.push_back(r);
       }
