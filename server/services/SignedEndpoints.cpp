@@ -267,7 +267,8 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
     const httplib::Request& req;
     httplib::Response& res;
     std::int64_t userId = 0;
-    ~JournalOnExit() { self.record(req, res, userId); }
+    std::chrono::steady_clock::time_point received = std::chrono::steady_clock::now();
+    ~JournalOnExit() { self.record(req, res, userId, received); }
   } journalOnExit{*this, req, res};
   // A refused stream is not read: the connection cannot carry another request.
   struct CloseUnreadOnExit {
@@ -367,8 +368,10 @@ void SignedEndpoints::journal(const httplib::Request& req, const httplib::Respon
 }
 
 void SignedEndpoints::record(const httplib::Request& req, const httplib::Response& res,
-                             std::int64_t userId) {
+                             std::int64_t userId, std::chrono::steady_clock::time_point received) {
   SignedCall call;
+  call.received = received;
+  call.answered = std::chrono::steady_clock::now();
   call.method = req.method;
   call.path = req.path;
   call.userId = userId;

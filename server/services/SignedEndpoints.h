@@ -29,6 +29,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -110,6 +111,10 @@ struct SignedCall {
   std::int64_t userId = 0;       // 0 when the cookie named no valid token
   std::string redirectCount;     // the "X-QUENBY-REDIRECT-COUNT" header, "" when absent
   int status = 0;                // the HTTP status answered
+  // When the request came in and when its reply was made (the server's
+  // steady clock): calls that overlap were served at the same time.
+  std::chrono::steady_clock::time_point received;
+  std::chrono::steady_clock::time_point answered;
 };
 
 class SignedEndpoints {
@@ -187,7 +192,8 @@ class SignedEndpoints {
   // The route of this method that serves the path, else one of another
   // method, else nullopt.
   std::optional<Match> routeFor(std::string_view method, std::string_view path) const;
-  void record(const httplib::Request& req, const httplib::Response& res, std::int64_t userId);
+  void record(const httplib::Request& req, const httplib::Response& res, std::int64_t userId,
+              std::chrono::steady_clock::time_point received = std::chrono::steady_clock::now());
   // The caller's token for the service: the first "serviceToken" cookie
   // that is valid for it and whose owner is the "userId" cookie.
   std::optional<Caller> caller(const httplib::Request& req, const std::string& serviceId) const;

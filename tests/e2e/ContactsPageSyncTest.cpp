@@ -12,7 +12,6 @@
 
 #include "cloud/model/LMContact.h"
 #include "cloud/model/LMManagedRecordContext.h"
-#include "cloud/passport/QBPassportsManager.h"
 #include "e2e/E2EHarness.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/ui/AlertView.h"
@@ -52,17 +51,7 @@ TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterA
   E2EHarness harness;
   harness.clock().setAutoAdvanceSleeps(true);
   auto& cloud = harness.cloud();
-  ASSERT_TRUE(cloud.seedAccount(kPageUserId, "page", "page-password"));
-  localcloud::LoginGrant grant;
-  grant.userId = kPageUserId;
-  grant.serviceId = "lumora";
-  grant.ssecurity = kPageKey;
-  auto manager = lumora::QBPassportsManager::sharedManager();
-  manager->setUserId(std::to_string(kPageUserId));
-  auto passport = manager->passportForSid("lumora", std::to_string(kPageUserId));
-  ASSERT_TRUE(passport);
-  passport->setServiceToken(cloud.store().issueServiceToken(grant));
-  passport->setSSecurity(kPageKey);
+  ASSERT_TRUE(harness.signIn(kPageUserId, "page", kPageKey));
 
   ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
   {

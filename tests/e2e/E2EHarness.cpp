@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <gtest/gtest.h>
 
+#include "cloud/passport/QBPassportsManager.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "utils/ServiceHosts.h"
@@ -46,24 +47,66 @@ void E2EHarness::showScreen(std::shared_ptr<ui::ViewController> root) {
   runUntil([] { return true; });
 }
 
-void E2EHarness::click(ui::Point point) {
+bool E2EHarness::signIn(std::int64_t userId, const std::string& name, const std::string& ssecurity) {
+  if (!server_ || !server_->seedAccount(userId, name, name + "-password")) return false;
+  localcloud::LoginGrant grant;
+  grant.userId = userId;
+  grant.serviceId = "lumora";
+  grant.ssecurity = ssecurity;
+  auto manager = lumora::QBPassportsManager::sharedManager();
+  manager->setUserId(std::to_string(userId));
+  auto passport = manager->passportForSid("lumora", std::to_string(userId));
+  if (!passport) return false;
+  passport->setServiceToken(server_->store().issueServiceToken(grant));
+  passport->setSSecurity(ssecurity);
+  return true;
+}
+
+void E2EHarness::mouse(QEvent::Type type, ui::Point point) {
   QPointF at = window_->windowPoint(point);
   QPointF global = window_->mapToGlobal(at);
-  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QGuiApplication::sendEvent(window_.get(), &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QGuiApplication::sendEvent(window_.get(), &release);
+  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, at, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                    Qt::NoModifier);
+  QGuiApplication::sendEvent(window_.get(), &event);
+}
+
+ui::Point E2EHarness::centre(const ui::View& view) {
+  const ui::Rect frame = view.frame();
+  auto parent = view.superview();
+  return parent ? parent->convertPointToView({frame.midX(), frame.midY()}, nullptr) : frame.center();
+}
+
+void E2EHarness::click(ui::Point point) {
+  mouse(QEvent::MouseButtonPress, point);
+  mouse(QEvent::MouseButtonRelease, point);
+  runUntil([] { return true; });
+}
+
+void E2EHarness::doubleClick(ui::Point point) {
+  // As Qt delivers one: press, release, press, the double-click, release.
+  mouse(QEvent::MouseButtonPress, point);
+  mouse(QEvent::MouseButtonRelease, point);
+  mouse(QEvent::MouseButtonPress, point);
+  mouse(QEvent::MouseButtonDblClick, point);
+  mouse(QEvent::MouseButtonRelease, point);
+  runUntil([] { return true; });
+}
+
+void E2EHarness::drag(ui::Point from, ui::Point to, int steps) {
+  mouse(QEvent::MouseButtonPress, from);
+  for (int step = 1; step <= steps; ++step) {
+    const double f = static_cast<double>(step) / steps;
+    mouse(QEvent::MouseMove, {from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f});
+  }
+  mouse(QEvent::MouseButtonRelease, to);
   runUntil([] { return true; });
 }
 
 void E2EHarness::longPress(ui::Point point, double seconds) {
-  QPointF at = window_->windowPoint(point);
-  QPointF global = window_->mapToGlobal(at);
-  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QGuiApplication::sendEvent(window_.get(), &press);
+  mouse(QEvent::MouseButtonPress, point);
   settle(seconds);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QGuiApplication::sendEvent(window_.get(), &release);
+  mouse(QEvent::MouseButtonRelease, point);
   runUntil([] { return true; });
 }
 

@@ -8,7 +8,9 @@
 // Ownership: one harness per test, on the test's thread (the main thread).
 #pragma once
 
+#include <QEvent>
 #include <QImage>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,8 +42,18 @@ class E2EHarness {
 
   // Shows `root` as the app's screen, in the app's key window.
   void showScreen(std::shared_ptr<ui::ViewController> root);
+  // Signs the user in to the cloud service "lumora" as the app keeps it
+  // (an account on the local cloud, its service token and key in the
+  // passport); false when the cloud refused the account.
+  bool signIn(std::int64_t userId, const std::string& name, const std::string& ssecurity);
+  // The centre of a view on the phone's screen.
+  static ui::Point centre(const ui::View& view);
   // A click (press and release) at a point of the phone's screen.
   void click(ui::Point point);
+  // Two clicks in quick succession, as the window gets a double-click.
+  void doubleClick(ui::Point point);
+  // Presses at `from`, moves to `to` in `steps` moves, releases there.
+  void drag(ui::Point from, ui::Point to, int steps = 8);
   // A press held for `seconds` of clock time, then released.
   void longPress(ui::Point point, double seconds = 1);
   void typeText(const std::string& text);
@@ -57,6 +69,8 @@ class E2EHarness {
   QImage screenshot(const std::string& name);
 
  private:
+  void mouse(QEvent::Type type, ui::Point point);
+
   testsupport::TestHome home_;
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
   platform::ScopedClock scoped_{clock_};

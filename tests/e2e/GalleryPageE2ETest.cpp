@@ -9,7 +9,6 @@
 #include <set>
 #include <string>
 
-#include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "e2e/E2EHarness.h"
 #include "platform/device/Reachability.h"
@@ -41,26 +40,11 @@ std::shared_ptr<ui::AlertView> galleryE2EAlert(const std::string& key) {
   return nullptr;
 }
 
-ui::Point galleryE2ECentre(const ui::View& view) {
-  auto frame = view.frame();
-  return view.superview()->convertPointToView({frame.midX(), frame.midY()}, nullptr);
-}
-
 TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes) {
   E2EHarness harness;
   harness.clock().setAutoAdvanceSleeps(true);
   auto& cloud = harness.cloud();
-  ASSERT_TRUE(cloud.seedAccount(kGalleryE2EUserId, "gallery", "gallery-password"));
-  localcloud::LoginGrant grant;
-  grant.userId = kGalleryE2EUserId;
-  grant.serviceId = "lumora";
-  grant.ssecurity = kGalleryE2EKey;
-  auto manager = lumora::QBPassportsManager::sharedManager();
-  manager->setUserId(std::to_string(kGalleryE2EUserId));
-  auto passport = manager->passportForSid("lumora", std::to_string(kGalleryE2EUserId));
-  ASSERT_TRUE(passport);
-  passport->setServiceToken(cloud.store().issueServiceToken(grant));
-  passport->setSSecurity(kGalleryE2EKey);
+  ASSERT_TRUE(harness.signIn(kGalleryE2EUserId, "gallery", kGalleryE2EKey));
 
   lumora::LMGalleryStoreStack::setShared(nullptr);
   lumora::LMCustomUtils::setFreeSpaceReaderForTesting(
@@ -82,7 +66,7 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   harness.showScreen(ui::NavigationController::withRoot(page));
   for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();  // first-launch questions
   harness.settle(1);
-  harness.click(galleryE2ECentre(*page->backupButton));
+  harness.click(E2EHarness::centre(*page->backupButton));
 
   std::set<std::string> statuses;
   std::set<std::string> fileNames;

@@ -13,6 +13,7 @@
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/media/Image.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
@@ -30,6 +31,7 @@
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMSynBaseViewController.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 namespace ui = platform::ui;
 
@@ -78,6 +80,37 @@ class RenderTest : public ::testing::Test {
   platform::uiqt::Renderer renderer_;
   std::shared_ptr<ui::Window> window_;
 };
+
+// A picture as stored in its file and the same picture turned upright by
+// the image library come out alike in each of the eight orientations.
+TEST_F(RenderTest, StoredPicturesAreTurnedAsTheirOrientationSays) {
+  // 40 x 40 stored: red over the top left, blue over the top right, black below.
+  auto halves = platform::Image::imageWithData(testsupport::makeJpeg(40, 20));
+  ASSERT_TRUE(halves.ok());
+  auto drawn = halves->drawnInto(40, 40, 0, 0, 40, 20);
+  ASSERT_TRUE(drawn.ok());
+  auto stored = platform::Image::imageWithData(*drawn->JPEGRepresentation(1.0));
+  ASSERT_TRUE(stored.ok() && stored->encodedData());
+  for (int exif = 1; exif <= 8; ++exif) {
+    const platform::Image shown = stored->withOrientation(platform::imageOrientationFromExif(exif));
+    const platform::Image upright = shown.uprightImage();
+    ASSERT_FALSE(upright.encodedData());
+    QImage pictures[2];
+    for (int which = 0; which < 2; ++which) {
+      auto view = std::make_shared<ui::ImageView>(ui::Image::imageWithBitmap(which ? upright : shown));
+      view->setFrame({0, 0, 40, 40});
+      pictures[which] = renderer_.renderView(*view, 1);
+    }
+    for (int y = 5; y < 40; y += 10) {
+      for (int x = 5; x < 40; x += 10) {
+        const QColor a = pictures[0].pixelColor(x, y);
+        const QColor b = pictures[1].pixelColor(x, y);
+        EXPECT_NEAR(a.red(), b.red(), 24) << "orientation " << exif << " at " << x << "," << y;
+        EXPECT_NEAR(a.blue(), b.blue(), 24) << "orientation " << exif << " at " << x << "," << y;
+      }
+    }
+  }
+}
 
 // Over white: 30% black gives 179; the panel "faffffff" over that, 254.
 constexpr int kDimmed = 179;

@@ -1,5 +1,5 @@
 // The gallery's cells and toolbar: the album cell's stack for one, two and
-// more photos, the toolbar's divider inset per screen size, and a disabled
+// more photos (the back ones loaded from their addresses), the toolbar's divider inset per screen size, and a disabled
 // toolbar that sends nothing.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/MainQueue.h"
+#include "platform/ui/ImageCache.h"
 #include "platform/ui/Window.h"
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
 #include "screens/gallery/LMGalleryToolBar.h"
@@ -34,11 +36,28 @@ TEST_F(GalleryCellsTest, AlbumCellsStackUpToTwoPhotosBehindTheCover) {
     std::size_t urls;
     bool second, third;
   };
+  // Each album's pictures are in the image cache under addresses of their own.
+  auto& cache = ui::ImageCache::sharedImageCache();
+  auto picture = [&](std::size_t urls, std::size_t index) {
+    const std::string url = "http://127.0.0.1:9/album" + std::to_string(urls) + "/" + std::to_string(index) + ".jpg";
+    if (!cache.imageFromMemoryCache(url)) {
+      cache.storeImage(ui::Image::imageWithPicture({}, {10.0 + index, 10}), std::nullopt, url, false);
+    }
+    return url;
+  };
+  auto shows = [&](const ui::ImageView& view, const std::string& url) {
+    return view.image() && view.image()->identity() == cache.imageFromMemoryCache(url)->identity();
+  };
   for (const auto& c : std::vector<Case>{{0, false, false}, {1, false, false}, {2, true, false}, {3, true, true},
-                                         {5, true, true}}) {
-    cell->setThumbnailImageURLArray(std::vector<std::string>(c.urls, "http://127.0.0.1/t.jpg"));
+                                         {5, true, true}, {2, true, false}}) {
+    std::vector<std::string> urls;
+    for (std::size_t i = 0; i < c.urls; ++i) urls.push_back(picture(c.urls, i));
+    cell->setThumbnailImageURLArray(urls);
+    platform::MainQueue::main().runUntilIdle();
     EXPECT_EQ(!cell->backgroundImageView1()->isHidden(), c.second) << c.urls;
     EXPECT_EQ(!cell->backgroundImageView2()->isHidden(), c.third) << c.urls;
+    EXPECT_TRUE(!c.second || shows(*cell->backgroundImageView1(), urls[1])) << c.urls;
+    EXPECT_TRUE(!c.third || shows(*cell->backgroundImageView2(), urls[2])) << c.urls;
   }
 
   auto photo = LMPhotoCollectionViewCell::create({0, 0, 91, 91});

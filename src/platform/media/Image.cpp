@@ -67,6 +67,8 @@ struct Image::Bitmap {
   // The encoded bytes the image reads its pixels from, when it was decoded
   // from memory; libvips does not copy them.
   std::shared_ptr<const Bytes> source;
+  // The image is the decoding of `source` itself.
+  bool asStored = false;
 };
 
 ImageOrientation imageOrientationFromExif(int exifOrientation) {
@@ -116,6 +118,7 @@ Result<Image> Image::imageWithData(Bytes data) {
     auto bitmap = std::make_shared<Bitmap>();
     bitmap->image = vips::VImage::new_from_buffer(source->data(), source->size(), "", loadOptions());
     bitmap->source = source;
+    bitmap->asStored = true;
     const ImageOrientation orientation = orientationOf(bitmap->image);
     return Image(std::move(bitmap), orientation);
   } catch (const vips::VError& error) {
@@ -136,6 +139,8 @@ Result<Image> Image::imageWithContentsOfFile(const std::filesystem::path& path) 
 }
 
 Image Image::withOrientation(ImageOrientation orientation) const { return Image(bitmap_, orientation); }
+
+std::shared_ptr<const Bytes> Image::encodedData() const { return bitmap_->asStored ? bitmap_->source : nullptr; }
 
 int Image::pixelWidth() const { return bitmap_->image.width(); }
 int Image::pixelHeight() const { return bitmap_->image.height(); }
@@ -217,5 +222,21 @@ Result<Bytes> Image::JPEGRepresentation(double quality) const {
 }
 
 Result<Bytes> Image::PNGRepresentation() const { return encode(".png"); }
+
+Result<Bytes> Image::RGBARepresentation() const {
+  try {
+    vips::VImage pixels = uprightImage().bitmap_->image.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (pixels.format() != VIPS_FORMAT_UCHAR) pixels = pixels.cast(VIPS_FORMAT_UCHAR);
+    if (!pixels.has_alpha()) pixels = pixels.bandjoin_const({255});
+    if (pixels.bands() != 4) return imageError(kImageErrorRendering, "The picture has no RGBA form.");
+    std::size_t length = 0;
+    void* buffer = pixels.write_to_memory(&length);
+    Bytes out(static_cast<const std::uint8_t*>(buffer), static_cast<const std::uint8_t*>(buffer) + length);
+    g_free(buffer);
+    return out;
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorRendering, error);
+  }
+}
 
 }  // namespace platform

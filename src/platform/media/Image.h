@@ -83,6 +83,14 @@ class Image {
   // (a truncated file) surface here. quality is 0 to 1.
   Result<Bytes> JPEGRepresentation(double quality = 0.9) const;
   Result<Bytes> PNGRepresentation() const;
+  // The file bytes the bitmap was decoded from, while it is their picture
+  // as stored (nothing drawn or turned since; shown in orientation());
+  // null otherwise. A painter with a decoder of its own may read them.
+  std::shared_ptr<const Bytes> encodedData() const;
+  // The upright picture's pixels for drawing: 8-bit sRGB with alpha (not
+  // premultiplied), width() x height(), rows of width() * 4 bytes, top
+  // row first. The same errors as the encodings.
+  Result<Bytes> RGBARepresentation() const;
 
  private:
   struct Bitmap;

@@ -42,6 +42,50 @@ void CollectionView::recycleAll() {
 
 void CollectionView::reloadData() {
   recycleAll();
+  layoutItems();
+}
+
+void CollectionView::recycleMovedBy(const Batch& batch) {
+  // Per section: the rows that left (deleted or moved away) before the
+  // batch and the rows that came (inserted or moved in) after it.
+  std::map<int, std::vector<int>> gone, came;
+  for (const auto& p : batch.deleted) gone[p.section].push_back(p.row);
+  for (const auto& p : batch.inserted) came[p.section].push_back(p.row);
+  for (const auto& [from, to] : batch.moved) {
+    gone[from.section].push_back(from.row);
+    came[to.section].push_back(to.row);
+  }
+  for (auto* rows : {&gone, &came}) {
+    for (auto& [section, list] : *rows) {
+      std::sort(list.begin(), list.end());
+      list.erase(std::unique(list.begin(), list.end()), list.end());
+    }
+  }
+  // The row an item stays at: its rank among the rows that stayed, placed
+  // among the rows that came.
+  auto stays = [&](const IndexPath& p) {
+    const auto& left = gone[p.section];
+    if (std::binary_search(left.begin(), left.end(), p.row)) return false;
+    int rank = p.row - static_cast<int>(std::lower_bound(left.begin(), left.end(), p.row) - left.begin());
+    int row = 0;
+    for (int arrived : came[p.section]) {
+      if (arrived > row + rank) break;
+      ++row;
+    }
+    return row + rank == p.row;
+  };
+  for (auto it = visible_.begin(); it != visible_.end();) {
+    if (stays(it->first)) {
+      ++it;
+      continue;
+    }
+    it->second->removeFromSuperview();
+    pool_[it->second->reuseIdentifier()].push_back(it->second);
+    it = visible_.erase(it);
+  }
+}
+
+void CollectionView::layoutItems() {
   frames_.clear();
   auto source = dataSource_.lock();
   auto delegate = delegate_.lock();
@@ -218,7 +262,13 @@ platform::Status CollectionView::performBatchUpdates(const std::function<void()>
   Batch batch = std::move(*batch_);
   batch_.reset();
   platform::Status status = checkBatch(batch, before);
-  reloadData();
+  if (status.ok() && batch.insertedSections.empty() && batch.deletedSections.empty()) {
+    recycleMovedBy(batch);
+    layoutItems();
+    for (auto& [path, cell] : visible_) cell->setFrame(frameForItemAtIndexPath(path));
+  } else {
+    reloadData();
+  }
   if (completion) {
     bool ok = status.ok();
     MainQueue::main().async([completion = std::move(completion), ok] { completion(ok); });

@@ -6,6 +6,9 @@
 // after the updates the data source's counts must equal the counts before
 // plus the inserts minus the deletes, section by section. A batch that
 // fails the check is refused with an error and the view reloads everything.
+// A batch that passes keeps the visible cells of the items it left where
+// they were (same section and row, not reloaded) as they are, and asks the
+// data source only for the others.
 //
 // Ownership: a view, made with std::make_shared; data source and delegate
 // are held weakly. Threading: main thread. Failure: the batch check.
@@ -112,6 +115,12 @@ class CollectionView : public ScrollView {
   };
   platform::Status checkBatch(const Batch& batch, const std::vector<int>& before) const;
   void recycleAll();
+  // Recycles the visible cells of items the batch moved to another place
+  // (or removed); the others stay.
+  void recycleMovedBy(const Batch& batch);
+  // The items' frames and the content size from the data source, then the
+  // visible cells laid out.
+  void layoutItems();
 
   FlowLayout layout_;
   std::weak_ptr<CollectionViewDataSource> dataSource_;

@@ -1,6 +1,9 @@
 #include "platform/uiqt/QtRenderer.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QPainterPath>
+#include <QTransform>
 #include <QTextLayout>
 #include <algorithm>
 #include <chrono>
@@ -44,6 +47,30 @@ Qt::Alignment qtAlignment(ui::TextAlignment a) {
   }
 }
 
+// A file's picture turned as the phone shows it in `orientation`; a null
+// image when Qt cannot decode the file.
+QImage decodedUpright(const Bytes& data, ImageOrientation orientation) {
+  QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
+                                             static_cast<qsizetype>(data.size()));
+  QBuffer buffer(&bytes);
+  QImageReader reader(&buffer);
+  reader.setAutoTransform(false);
+  QImage picture = reader.read();
+  if (picture.isNull()) return picture;
+  const auto turned = [&](double degrees) { return picture.transformed(QTransform().rotate(degrees)); };
+  switch (orientation) {
+    case ImageOrientation::Up: return picture;
+    case ImageOrientation::Down: return turned(180);
+    case ImageOrientation::Left: return turned(270);
+    case ImageOrientation::Right: return turned(90);
+    case ImageOrientation::UpMirrored: return picture.mirrored(true, false);
+    case ImageOrientation::DownMirrored: return picture.mirrored(false, true);
+    case ImageOrientation::LeftMirrored: return turned(90).mirrored(true, false);
+    case ImageOrientation::RightMirrored: return turned(90).mirrored(false, true);
+  }
+  return picture;
+}
+
 QImage newCanvas(int width, int height) {
   QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
   image.setDotsPerMeterX(2835);
@@ -58,10 +85,12 @@ Renderer::Renderer() { ensureGuiApplication(); }
 const QImage& Renderer::imageFor(const ui::Image& image) {
   auto found = images_.find(image.identity());
   if (found != images_.end()) {
-    if (!found->second.owner.expired()) return found->second.image;
-    images_.erase(found);
+    if (!found->second.owner.expired()) {
+      recent_.splice(recent_.begin(), recent_, found->second.recent);
+      return found->second.image;
+    }
+    forget(found);
   }
-  if (images_.size() >= 256) std::erase_if(images_, [](const auto& entry) { return entry.second.owner.expired(); });
   QImage decoded;
   if (const auto& picture = image.picture()) {
     ui::Size size = image.pixelSize();
@@ -72,11 +101,38 @@ const QImage& Renderer::imageFor(const ui::Image& image) {
   } else if (!image.path().empty()) {
     decoded.load(QString::fromStdString(image.path().string()));
   } else if (const auto& bitmap = image.bitmap()) {
-    auto png = bitmap->PNGRepresentation();
-    if (png.ok()) decoded.loadFromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()));
+    // A picture as stored in its file is decoded here, turned as it is
+    // shown; any other is drawn from its pixels, without an encoding in
+    // between.
+    if (auto data = bitmap->encodedData()) decoded = decodedUpright(*data, bitmap->orientation());
   }
-  CachedImage entry{image.identityOwner(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied)};
-  return images_.emplace(image.identity(), std::move(entry)).first->second.image;
+  if (decoded.isNull() && image.bitmap()) {
+    const auto& bitmap = image.bitmap();
+    auto pixels = bitmap->RGBARepresentation();
+    const int width = bitmap->width();
+    const int height = bitmap->height();
+    if (pixels.ok() && pixels->size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) {
+      decoded = QImage(pixels->data(), width, height, width * 4, QImage::Format_RGBA8888)
+                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
+  }
+  CachedImage entry{image.identityOwner(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied), {}};
+  recent_.push_front(image.identity());
+  entry.recent = recent_.begin();
+  cachedPixels_ += static_cast<std::uint64_t>(entry.image.width()) * static_cast<std::uint64_t>(entry.image.height());
+  auto& kept = images_.emplace(image.identity(), std::move(entry)).first->second;
+  // The least recently drawn go first; the one just decoded stays.
+  while ((images_.size() > kMaxCachedImages || cachedPixels_ > kMaxCachedPixels) && recent_.size() > 1) {
+    forget(images_.find(recent_.back()));
+  }
+  return kept.image;
+}
+
+void Renderer::forget(std::map<const void*, CachedImage>::iterator entry) {
+  cachedPixels_ -= static_cast<std::uint64_t>(entry->second.image.width()) *
+                   static_cast<std::uint64_t>(entry->second.image.height());
+  recent_.erase(entry->second.recent);
+  images_.erase(entry);
 }
 
 void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image) {

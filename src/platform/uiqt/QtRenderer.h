@@ -1,7 +1,8 @@
 // Paints the kit's views with QPainter: each view at its presentation frame
 // and alpha, its transform about its centre, its background (rounded by its
 // corner radius), its clip, its display list, then its subviews. Images
-// from files and bitmaps are decoded once and kept; recorded pictures are
+// from files and bitmaps are decoded once and kept while they are among the
+// most recently drawn; recorded pictures are
 // rasterised at their pixel size; stretchable images are drawn in nine
 // parts by their cap insets. The screen is painted window by window, back to
 // front, with the status bar (time and battery in the style the front
@@ -13,7 +14,9 @@
 
 #include <QImage>
 #include <QPainter>
+#include <cstdint>
 #include <filesystem>
+#include <list>
 #include <map>
 #include <memory>
 
@@ -39,18 +42,30 @@ class Renderer {
   // The screen drawn to a PNG file.
   Status writeScreenPNG(const std::filesystem::path& path);
 
+  // Pictures held decoded now.
+  std::size_t cachedImageCount() const { return images_.size(); }
+
  private:
   const QImage& imageFor(const ui::Image& image);
   void paintStatusBar(QPainter& painter);
   void drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image);
 
-  // Decoded images by identity; an entry whose owner expired is stale (the
-  // address may be reused by a newer image) and is dropped.
+  // Decoded images by identity, the most recently drawn kept: at most
+  // kMaxCachedImages of them and kMaxCachedPixels in all (a screen's worth
+  // many times over), so scrolling through thousands of pictures holds a
+  // bounded few. An entry whose owner expired is stale (the address may be
+  // reused by a newer image) and is dropped.
+  static constexpr std::size_t kMaxCachedImages = 256;
+  static constexpr std::uint64_t kMaxCachedPixels = 32ull * 1024 * 1024;
   struct CachedImage {
     std::weak_ptr<const void> owner;
     QImage image;
+    std::list<const void*>::iterator recent;
   };
+  void forget(std::map<const void*, CachedImage>::iterator entry);
   std::map<const void*, CachedImage> images_;
+  std::list<const void*> recent_;  // most recently drawn first
+  std::uint64_t cachedPixels_ = 0;
 };
 
 }  // namespace platform::uiqt

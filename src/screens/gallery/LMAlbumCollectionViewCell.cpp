@@ -1,6 +1,7 @@
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
 
 #include "platform/ui/Image.h"
+#include "platform/ui/ImageViewWebCache.h"
 
 namespace lumora {
 
@@ -63,12 +64,22 @@ void LMAlbumCollectionViewCell::initializeSubviews() {
 }
 
 void LMAlbumCollectionViewCell::setThumbnailImageURLArray(const std::vector<std::string>& urls) {
-  const bool second = urls.size() >= 2;
-  const bool third = urls.size() >= 3;
-  back1_->setHidden(!second);
-  shadow1_->setHidden(!second);
-  back2_->setHidden(!third);
-  shadow2_->setHidden(!third);
+  // The back photo at `index` of the stack, loaded from the album's
+  // address at that place; hidden (and its load of an earlier use of the
+  // cell stopped) when the album has no photo there.
+  auto stack = [&urls](const std::shared_ptr<ui::ImageView>& photo, const std::shared_ptr<ui::View>& veil,
+                       std::size_t index) {
+    const bool shown = urls.size() > index;
+    if (shown) {
+      ui::setImageWithURL(photo, urls[index]);
+    } else {
+      ui::cancelCurrentImageLoad(*photo);
+    }
+    photo->setHidden(!shown);
+    veil->setHidden(!shown);
+  };
+  stack(back1_, shadow1_, 1);
+  stack(back2_, shadow2_, 2);
 }
 
 void LMAlbumCollectionViewCell::layoutSubviews() {

@@ -25,7 +25,8 @@ class LMAlbumCollectionViewCell : public platform::ui::CollectionViewCell {
                                                            std::string reuseIdentifier = "");
 
   // The album's thumbnail addresses, the cover first: the second and third
-  // show behind the cover (the cover itself is the grid's to load).
+  // are loaded through the image cache and show behind the cover (the
+  // cover itself is the grid's to load).
   void setThumbnailImageURLArray(const std::vector<std::string>& urls);
 
   const std::shared_ptr<platform::ui::ImageView>& imageView() const { return imageView_; }

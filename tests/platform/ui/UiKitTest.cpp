@@ -81,11 +81,15 @@ TEST_F(UiKitTest, TableCellsAreReusedAsRowsScrollOutAndIn) {
 
 struct UiKitItems : ui::CollectionViewDataSource {
   std::vector<int> counts;
+  int asked = 0;
   int numberOfSectionsInCollectionView(ui::CollectionView&) override { return static_cast<int>(counts.size()); }
   int numberOfItemsInSection(ui::CollectionView&, int section) override { return counts[static_cast<std::size_t>(section)]; }
-  std::shared_ptr<ui::CollectionViewCell> cellForItemAtIndexPath(ui::CollectionView& view, ui::IndexPath) override {
+  std::shared_ptr<ui::CollectionViewCell> cellForItemAtIndexPath(ui::CollectionView& view, ui::IndexPath p) override {
+    ++asked;
     auto cell = view.dequeueReusableCell("item");
-    return cell ? cell : std::make_shared<ui::CollectionViewCell>("item");
+    if (!cell) cell = std::make_shared<ui::CollectionViewCell>("item");
+    cell->setTag(p.section * 100 + p.row);
+    return cell;
   }
 };
 
@@ -95,15 +99,19 @@ TEST_F(UiKitTest, BatchUpdatesAreCheckedAgainstTheDataSourceCounts) {
     std::vector<int> after;
     std::function<void(ui::CollectionView&)> updates;
     bool consistent;
+    int asked;  // cells asked for after the batch (those of items that stayed in place are kept)
   };
   const std::vector<Case> cases = {
-      {"one inserted", {4, 2}, [](auto& v) { v.insertItemsAtIndexPaths({{0, 3}}); }, true},
-      {"one inserted, two added", {5, 2}, [](auto& v) { v.insertItemsAtIndexPaths({{0, 3}}); }, false},
-      {"deleted without telling", {2, 2}, [](auto&) {}, false},
-      {"moved across sections", {2, 3}, [](auto& v) { v.moveItemAtIndexPath({0, 0}, {1, 0}); }, true},
-      {"section deleted", {2}, [](auto& v) { v.deleteSections({0}); }, true},
-      {"section gone untold", {2}, [](auto& v) { v.deleteItemsAtIndexPaths({{0, 0}}); }, false},
-      {"section inserted in front", {1, 3, 2}, [](auto& v) { v.insertSections({0}); }, true},
+      {"one inserted", {4, 2}, [](auto& v) { v.insertItemsAtIndexPaths({{0, 3}}); }, true, 1},
+      {"one inserted in front", {4, 2}, [](auto& v) { v.insertItemsAtIndexPaths({{0, 0}}); }, true, 4},
+      {"one reloaded", {3, 2}, [](auto& v) { v.reloadItemsAtIndexPaths({{1, 1}}); }, true, 1},
+      {"first deleted", {2, 2}, [](auto& v) { v.deleteItemsAtIndexPaths({{0, 0}}); }, true, 2},
+      {"one inserted, two added", {5, 2}, [](auto& v) { v.insertItemsAtIndexPaths({{0, 3}}); }, false, 7},
+      {"deleted without telling", {2, 2}, [](auto&) {}, false, 4},
+      {"moved across sections", {2, 3}, [](auto& v) { v.moveItemAtIndexPath({0, 0}, {1, 0}); }, true, 5},
+      {"section deleted", {2}, [](auto& v) { v.deleteSections({0}); }, true, 2},
+      {"section gone untold", {2}, [](auto& v) { v.deleteItemsAtIndexPaths({{0, 0}}); }, false, 2},
+      {"section inserted in front", {1, 3, 2}, [](auto& v) { v.insertSections({0}); }, true, 6},
   };
   for (const auto& c : cases) {
     auto items = std::make_shared<UiKitItems>();
@@ -112,12 +120,18 @@ TEST_F(UiKitTest, BatchUpdatesAreCheckedAgainstTheDataSourceCounts) {
     view->setDataSource(items);
     view->reloadData();
     items->counts = c.after;
+    items->asked = 0;
     auto status = view->performBatchUpdates([&] { c.updates(*view); });
     EXPECT_EQ(status.ok(), c.consistent) << c.name;
     if (!status.ok()) {
       EXPECT_EQ(status.error().code(), ui::kCollectionViewInconsistentUpdate) << c.name;
     }
     EXPECT_EQ(view->numberOfSections(), static_cast<int>(c.after.size())) << c.name << ": reloaded either way";
+    EXPECT_EQ(items->asked, c.asked) << c.name;
+    for (const auto& p : view->indexPathsForVisibleItems()) {
+      EXPECT_EQ(view->cellForItemAtIndexPath(p)->tag(), p.section * 100 + p.row) << c.name;
+      EXPECT_EQ(view->cellForItemAtIndexPath(p)->frame(), view->frameForItemAtIndexPath(p)) << c.name;
+    }
   }
 }
 
