@@ -144,6 +144,14 @@ TEST_F(AssetsLibraryFormsTest, AlbumsAndSavedFilesAndTheirRefusals) {
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().code(), kLMLocalErrorAssetsGroup);
   }
+  // An event takes no save, and leaves no copy in the camera roll.
+  ASSERT_TRUE(photos::PhotoLibrary::sharedPhotoLibrary()->importSyncedEvent("Birthday", {}));
+  const auto before = library.numberOfAssets(roll);
+  auto intoEvent = store.addAssetSource(download.string(), false,
+                                        store.assetsGroups(photos::kGroupEvent, library)->at(0), library);
+  ASSERT_FALSE(intoEvent);
+  EXPECT_EQ(intoEvent.error().code(), kLMLocalErrorAssetsGroup);
+  EXPECT_EQ(library.numberOfAssets(roll), before);
 
   // The older interface asks for access itself: a request asks nobody.
   ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::NotDetermined));
