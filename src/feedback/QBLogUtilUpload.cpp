@@ -122,11 +122,7 @@ std::string QBLogUtil::feedbackBaseURL() { return ServiceHosts::baseURL(ServiceH
 std::string QBLogUtil::feedbackCallbackURL() { return ServiceHosts::feedbackCallbackURL(); }
 
 void QBLogUtil::uploadLogFiles(Completion completion) {
-  if (platform::MainQueue::isMainThread()) {
-    uploadLogs(std::move(completion));
-  } else {
-    platform::MainQueue::main().async([completion = std::move(completion)] { uploadLogs(completion); });
-  }
+  platform::MainQueue::runOrPost([completion = std::move(completion)] { uploadLogs(completion); });
 }
 
 void QBLogUtil::uploadLogs(Completion completion) {

@@ -26,6 +26,13 @@ std::map<std::string, std::string>& overrides() {
   return values;
 }
 
+// A cookie domain with its leading dot. Built in place: g++ 12 at -O3 warns
+// falsely (-Wrestrict) on "." + std::string.
+std::string dotted(std::string host) {
+  host.insert(host.begin(), '.');
+  return host;
+}
+
 std::string trimSlash(std::string url) {
   while (!url.empty() && url.back() == '/') url.pop_back();
   return url;
@@ -110,9 +117,9 @@ std::string ServiceHosts::host(const std::string& key) { return hostOfURL(baseUR
 
 std::string ServiceHosts::accountCookieDomain() {
   if (auto value = lookup("accountCookieDomain")) {
-    return value->empty() || value->front() == '.' ? *value : "." + *value;
+    return value->empty() || value->front() == '.' ? *value : dotted(*value);
   }
-  return "." + host(kAccount);
+  return dotted(host(kAccount));
 }
 
 std::string ServiceHosts::feedbackCallbackURL() {
@@ -121,14 +128,14 @@ std::string ServiceHosts::feedbackCallbackURL() {
   if (!parsed) return "/sts";
   std::string authority = parsed->host();
   if (parsed->port() != 80 && parsed->port() != 443 && parsed->port() != 0) {
-    authority += ":" + std::to_string(parsed->port());
+    authority.append(1, ':').append(std::to_string(parsed->port()));
   }
   return "http://" + authority + "/sts";
 }
 
 std::string ServiceHosts::feedbackCookieDomain() {
   if (auto value = lookup("feedbackCookieDomain")) {
-    return value->empty() || value->front() == '.' ? *value : "." + *value;
+    return value->empty() || value->front() == '.' ? *value : dotted(*value);
   }
   auto parsed = platform::http::Url::parse(baseURL(kFeedback));
   if (!parsed) return {};
@@ -136,7 +143,7 @@ std::string ServiceHosts::feedbackCookieDomain() {
   if (!parsed->hostIsAddress() && std::count(host.begin(), host.end(), '.') >= 2) {
     host.erase(0, host.find('.') + 1);
   }
-  return "." + host;
+  return dotted(std::move(host));
 }
 
 void ServiceHosts::set(const std::string& key, std::optional<std::string> baseURL) {

@@ -59,8 +59,7 @@ void LMManagedAssetContext::requestPhotoLibraryAuthorized(std::function<void(boo
       PhotoLibrary::requestAuthorization([completion = std::move(completion)](photos::AuthorizationStatus status) {
         if (!completion) return;
         const bool granted = status == photos::AuthorizationStatus::Authorized;
-        if (platform::MainQueue::isMainThread()) completion(granted, true);
-        else platform::MainQueue::main().async([completion, granted] { completion(granted, true); });
+        platform::MainQueue::runOrPost([completion, granted] { completion(granted, true); });
       });
       return;
     default:

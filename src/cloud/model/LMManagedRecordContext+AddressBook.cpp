@@ -46,11 +46,7 @@ void LMManagedRecordContext::requestAuthorizationAddressBook(
   addressBook->requestAccess([finish](bool granted, std::optional<platform::Error> error) {
     if (error) LM_LOG_ERROR("{}", LMUtils::errorFromCoreFoundationError(*error).description());
     // The answer goes to the screen on the main thread.
-    if (platform::MainQueue::isMainThread()) {
-      finish(granted, true);
-    } else {
-      platform::MainQueue::main().async([finish, granted] { finish(granted, true); });
-    }
+    platform::MainQueue::runOrPost([finish, granted] { finish(granted, true); });
   });
 }
 

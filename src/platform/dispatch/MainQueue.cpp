@@ -35,6 +35,14 @@ bool MainQueue::isMainThread() {
   return tPumpDepth > 0 || main().boundThread_.load() == std::this_thread::get_id();
 }
 
+void MainQueue::runOrPost(Task task) {
+  if (isMainThread()) {
+    task();
+  } else {
+    main().async(std::move(task));
+  }
+}
+
 void MainQueue::bindToCurrentThread() {
   installAlternateSignalStack();
   boundThread_.store(std::this_thread::get_id());

@@ -32,6 +32,8 @@ class MainQueue final : public DispatchQueue {
  public:
   static MainQueue& main();
   static bool isMainThread();
+  // Runs `task` at once when called on the main thread, else queues it there.
+  static void runOrPost(Task task);
 
   // Makes the calling thread the main thread from now on (the app's loop
   // thread).

@@ -45,15 +45,6 @@ bool rootSignedInToCloud() {
   return userId && manager->passportForSid(kRootSid, *userId) != nullptr;
 }
 
-// Runs on the main queue: directly when already there.
-void rootOnMain(std::function<void()> task) {
-  if (platform::MainQueue::isMainThread()) {
-    task();
-  } else {
-    platform::MainQueue::main().async(std::move(task));
-  }
-}
-
 }  // namespace
 
 LMRootViewController::LMRootViewController()
@@ -246,7 +237,7 @@ void LMRootViewController::updateLastSyncTimeLabel() {
 void LMRootViewController::updateLocalChangedNum(ab::AddressBook* addressBook, const ab::Record& source) {
   const std::size_t count = addressBook && source ? LMManagedRecordContext::getABPersonCount(addressBook, source) : 0;
   auto weak = weakSelf();
-  rootOnMain([weak, count] {
+  platform::MainQueue::runOrPost([weak, count] {
     if (auto page = weak.lock()) page->localNumLabel_->setText(rootCountText(count));
   });
 }
@@ -272,7 +263,7 @@ void LMRootViewController::updateSourceLabel(const ab::Record& source) {
   }
   if (!text) return;
   auto weak = weakSelf();
-  rootOnMain([weak, key = *text] {
+  platform::MainQueue::runOrPost([weak, key = *text] {
     if (auto page = weak.lock()) page->sourceLabel_->setText(ui::localizedString(key));
   });
 }

@@ -127,11 +127,7 @@ void LMGalleryPhotoCollectionViewController::refreshImages() {
       auto end = [header] {
         if (auto held = header.lock()) held->endRefreshing();
       };
-      if (platform::MainQueue::isMainThread()) {
-        end();
-      } else {
-        platform::MainQueue::main().async(end);
-      }
+      platform::MainQueue::runOrPost(end);
     });
   });
 }
