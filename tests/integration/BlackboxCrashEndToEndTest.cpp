@@ -62,7 +62,8 @@ std::string e2eHex(const std::string& text) {
 
 }  // namespace
 
-extern "C" __attribute__((noinline, visibility("default"))) void bbxE2ECrashHere(volatile int* target) {
+extern "C" __attribute__((noinline, visibility("default"), no_sanitize("undefined"))) void bbxE2ECrashHere(
+    volatile int* target) {
   *target = 1;
 }
 
