@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 #include <iterator>
+#include <string_view>
 
 namespace lumora {
 
@@ -14,10 +15,21 @@ std::string QBFileLoggerFomatterDefault::formatLogMessage(const LogMessage& mess
 
 void QBFileLoggerFomatterDefault::appendLogMessage(const LogMessage& message,
                                                    spdlog::memory_buf_t& out) const {
+  // Appended piece by piece: a format string would be parsed again for
+  // every line.
+  auto append = [&out](std::string_view text) { out.append(text.data(), text.data() + text.size()); };
   appendTimestamp(message.timestamp, out);
   const char* letter = levelLetter(message.flag);
-  fmt::format_to(fmt::appender(out), " [{}] {} ({}{}):  {}", letter ? letter : "(null)",
-                 message.function, fileNameOf(message.file), message.line, message.message);
+  append(" [");
+  append(letter ? letter : "(null)");
+  append("] ");
+  append(message.function);
+  append(" (");
+  append(fileNameOf(message.file));
+  const fmt::format_int line(message.line);
+  append(std::string_view(line.data(), line.size()));
+  append("):  ");
+  append(message.message);
 }
 
 void QBFileLoggerFomatterDefault::appendTimestamp(platform::Clock::TimePoint time,
@@ -42,7 +54,9 @@ void QBFileLoggerFomatterDefault::appendTimestamp(platform::Clock::TimePoint tim
     cached.value = seconds;
   }
   out.append(cached.text, cached.text + cached.size);
-  fmt::format_to(fmt::appender(out), ":{:03}", millis);
+  const char fraction[4] = {':', static_cast<char>('0' + millis / 100), static_cast<char>('0' + millis / 10 % 10),
+                            static_cast<char>('0' + millis % 10)};
+  out.append(fraction, fraction + 4);
 }
 
 const char* QBFileLoggerFomatterDefault::levelLetter(std::uint32_t flag) {

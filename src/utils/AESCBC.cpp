@@ -52,14 +52,15 @@ EVP_CIPHER_CTX* threadContext(const EVP_CIPHER* cipher, std::span<const std::uin
   return ctx.get();
 }
 
-// Input is fed to the cipher in pieces, so output is produced (and written
-// once) while the input piece is still in the processor's cache. A multiple
-// of 3 and of 16, so encrypted pieces turn into whole Base64 groups.
+// Input turned into Base64 is fed to the cipher in pieces, so its output is
+// encoded while still in the processor's cache. A multiple of 3 and of 16,
+// so encrypted pieces turn into whole Base64 groups.
 constexpr std::size_t kPiece = 30 * 1024;
 
-// Runs the cipher over `data` into `target`, which provides room(size) (a
-// buffer for up to `size` bytes of output) and commit(produced) (that many
-// bytes of it were written), in order. False when the cipher fails; the
+// Runs the cipher over `data`, Target::kPiece bytes at a time, into
+// `target`, which provides room(size) (a buffer for up to `size` bytes of
+// output) and commit(produced) (that many bytes of it were written), in
+// order. False when the cipher fails; the
 // target may then hold part of the output, which the caller drops.
 template <class Target>
 bool run(bool encrypt, std::span<const std::uint8_t> data, std::span<const std::uint8_t> key,
@@ -69,8 +70,8 @@ bool run(bool encrypt, std::span<const std::uint8_t> data, std::span<const std::
   EVP_CIPHER_CTX* ctx = threadContext(cipher, key, iv, encrypt);
   if (ctx == nullptr) return false;
   // Each call may also give out one block held back before, or the padding.
-  for (std::size_t offset = 0; offset < data.size(); offset += kPiece) {
-    const std::size_t take = std::min(kPiece, data.size() - offset);
+  for (std::size_t offset = 0; offset < data.size(); offset += Target::kPiece) {
+    const std::size_t take = std::min(Target::kPiece, data.size() - offset);
     int produced = 0;
     if (EVP_CipherUpdate(ctx, target.room(take + 16), &produced, data.data() + offset,
                          static_cast<int>(take)) != 1) {
@@ -89,10 +90,13 @@ bool run(bool encrypt, std::span<const std::uint8_t> data, std::span<const std::
 }
 
 // Output straight into a byte container: each piece's room is added to its
-// end just before the cipher writes it (so it is still in cache), then cut
-// to what was produced.
+// end just before the cipher writes it, then cut to what was produced.
 template <class Container>
 struct ContainerTarget {
+  // The cipher takes the input in one call (pieces of 256 MiB for a longer
+  // one): each call has a cost of its own, and in smaller pieces it was
+  // most of a decryption's time.
+  static constexpr std::size_t kPiece = std::size_t{256} << 20;
   Container out;
   std::size_t used = 0;
   std::uint8_t* room(std::size_t size) {
@@ -119,6 +123,7 @@ std::optional<Container> collect(bool encrypt, std::span<const std::uint8_t> dat
 // Cipher text turned into Base64 piece by piece, written into `text` (sized
 // for the whole result beforehand).
 struct Base64Target {
+  static constexpr std::size_t kPiece = lumora::kPiece;
   explicit Base64Target(char* text) : w(text) {}
   std::uint8_t* room(std::size_t) { return piece; }
   void commit(std::size_t produced) {

@@ -17,6 +17,7 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/photos/ImageManager.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/PhotoLibrary.h"
@@ -82,6 +83,7 @@ class GalleryBackupRunTest : public signedtest::SignedRequestCloudTest {
     gallery->setDelegate(delegate);
   }
   void TearDown() override {
+    photos::ImageManager::defaultManager().setPhotoDataRendered(false);
     gallery.reset();
     SignedRequestCloudTest::TearDown();
   }
@@ -317,7 +319,9 @@ TEST_F(GalleryBackupRunTest, LeftOutAssetsAreCountedOutNotUploaded) {
 // the image, and into the failed list; the run goes on.
 TEST_F(GalleryBackupRunTest, AnImageWhoseExportFailsIsReportedWithItsFailure) {
   addPhotos("EXP", 2);
-  // Where the export writes its file is taken by a folder.
+  // The library hands renderings, which go to temporary files; where the
+  // export writes its file is taken by a folder.
+  photos::ImageManager::defaultManager().setPhotoDataRendered(true);
   std::filesystem::create_directories(lumora::LMUtils::imageTransferDirectory() / "EXP1000.JPG.partial" / "x");
   Report report = backUp();
   ASSERT_TRUE(report.finished);
@@ -397,7 +401,8 @@ TEST_F(GalleryBackupRunTest, TheReportsOfScriptedRunsComeInTheirOrder) {
   EXPECT_TRUE(transferFiles().empty());
 
   // Room again; a new photo goes before the loop starts, and another's
-  // export finds its temporary file's place taken.
+  // export (of a rendering) finds its temporary file's place taken.
+  photos::ImageManager::defaultManager().setPhotoDataRendered(true);
   limits.maxImagesPerAlbum = 100;
   server_->gallery().records().setLimits(limits);
   const auto added = addPhotos("NEW_", 2);
@@ -421,6 +426,7 @@ TEST_F(GalleryBackupRunTest, TheReportsOfScriptedRunsComeInTheirOrder) {
   EXPECT_EQ(transferFiles(), std::set<std::string>{"EXP1000.JPG.partial"});
 
   beforeLoop = nullptr;
+  photos::ImageManager::defaultManager().setPhotoDataRendered(false);
   std::filesystem::remove_all(lumora::LMUtils::imageTransferDirectory() / "EXP1000.JPG.partial");
   addPhotos("END_", 3);
   afterUpload = [this] { gallery->cancelSync(); };

@@ -115,7 +115,10 @@ TEST_F(GalleryBackupTest, APhotoOfThreeBlocksIsStoredOnceAndComesBackChecked) {
   ASSERT_FALSE(backUp(asset, &image));
   EXPECT_EQ(image.blockInfos.size(), 3u);
   EXPECT_EQ(sent, static_cast<std::int64_t>(photo.size()));
-  EXPECT_FALSE(fs::exists(*image.filePath));
+  // Read from the library's file where it lies: no copy made, the file kept.
+  EXPECT_FALSE(image.filePath);
+  EXPECT_EQ(image.libraryFilePath, asset.file.string());
+  EXPECT_TRUE(fs::exists(asset.file));
 
   auto rows = gallery->context()->searchAllImageRelations().value();
   ASSERT_EQ(rows.size(), 1u);
@@ -172,7 +175,6 @@ TEST_F(GalleryBackupTest, ACancelDuringABlockGivesTheCancellationAndNoRelation) 
     slow.delayMs = 3000;
     slow.times = 1;
     server_->faults().set(path, slow);
-    std::filesystem::remove(*image->filePath);
   });
   cancelOnProgress = true;
   gallery->setSyncing(true);

@@ -44,8 +44,8 @@ struct Answer {
   photos::ImageRequestInfo info;
 };
 
-// The name, title and MIME type of an exported file; false for a name that
-// is not a plain file name.
+// The name, title and MIME type of an exported file, and the temporary
+// file it goes to; false for a name that is not a plain file name.
 bool nameFile(LMImage& image, const std::string& name, const char* mediaKind) {
   if (!LMUtils::isSafeFileName(name)) return false;
   const fs::path path(name);
@@ -55,6 +55,23 @@ bool nameFile(LMImage& image, const std::string& name, const char* mediaKind) {
   if (extension.size() > 1) image.mimeType = std::string(mediaKind) + "/" + extension.substr(1);
   image.filePath = LMUtils::fileInDirectory(LMUtils::imageTransferDirectory(), name)->lexically_normal().string();
   return true;
+}
+
+// The same for a file the upload reads where it lies, with no copy.
+bool nameLibraryFile(LMImage& image, const fs::path& file, const char* mediaKind) {
+  if (!nameFile(image, file.filename().string(), mediaKind)) return false;
+  image.filePath.reset();
+  image.libraryFilePath = file.string();
+  return true;
+}
+
+// Whether the library's data for a photo is its file as it lies (not a
+// rendering of an edit), so that the upload can read the file instead of a
+// copy.
+bool isLibraryFile(const photos::ImageRequestInfo& info, const platform::Bytes& data) {
+  std::error_code ec;
+  return info.dataIsFile && info.fileURL && fs::is_regular_file(*info.fileURL, ec) &&
+         fs::file_size(*info.fileURL, ec) == data.size() && !ec;
 }
 
 // Removes an earlier temporary file of the same name.
@@ -208,14 +225,21 @@ platform::Status LMAssetExporter::exportImage(const photos::Asset& asset, LMImag
     return backupError(kLMLocalErrorGeneral, "Fail to get image file name.");
   }
   image.size = static_cast<std::int64_t>(data.size());
+  // Data that is the photo's own file is not copied: the upload reads that
+  // file (one that changes meanwhile no longer matches its digests, and the
+  // storage refuses its blocks). A rendering goes to a temporary file.
+  const bool inPlace = isLibraryFile(info, data);
+  if (inPlace) nameLibraryFile(image, *info.fileURL, "image");
   // The temporary file is written, and the photo's properties read, while
   // the helpers digest the bytes.
   platform::Status unsaved;
   std::optional<platform::Json> exif;
   LMBlockDigests digests = digestBlocksOfData(data, [&] {
-    unsaved = clearTemporaryFile(*image.filePath);
-    if (unsaved.ok() && !writeAtomically(*image.filePath, data)) {
-      unsaved = backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
+    if (!inPlace) {
+      unsaved = clearTemporaryFile(*image.filePath);
+      if (unsaved.ok() && !writeAtomically(*image.filePath, data)) {
+        unsaved = backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
+      }
     }
     if (!unsaved.ok()) return;
     if (auto properties = platform::imagePropertiesWithData(data)) {
@@ -330,21 +354,20 @@ platform::Status LMAssetExporter::exportVideo(const photos::Asset& asset, LMImag
         return exporter->error().value_or(backupError(kLMLocalErrorGeneral, "Export video process failed."));
     }
   } else {
-    if (!nameFile(image, exporter->sourceURL().filename().string(), "video")) {
+    // The movie file itself, unchanged: the upload reads it where it lies.
+    if (!nameLibraryFile(image, exporter->sourceURL(), "video")) {
       return backupError(kLMLocalErrorGeneral, "Fail to get video file name.");
     }
-    if (auto removal = clearTemporaryFile(*image.filePath); !removal.ok()) return removal;
-    std::error_code ec;
-    if (!fs::copy_file(exporter->sourceURL(), *image.filePath, fs::copy_options::none, ec)) return fileError(ec);
   }
 
+  const std::string& file = image.filePath ? *image.filePath : *image.libraryFilePath;
   std::error_code ec;
-  const auto fileSize = fs::file_size(*image.filePath, ec);
+  const auto fileSize = fs::file_size(file, ec);
   if (ec) return fileError(ec);
   image.size = static_cast<std::int64_t>(fileSize);
   // What was digested during the export stands if it covers the whole file.
   const bool covered = exportedDigests && exportedDigests->ok() && (*exportedDigests)->size == *image.size;
-  auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(*image.filePath, *image.size);
+  auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(file, *image.size);
   if (!digests) return digests.error();
   image.sha1 = std::move(digests->sha1);
   image.blockInfos = std::move(digests->blockInfos);

@@ -32,7 +32,9 @@ class LMAssetExporter {
   // Exports the asset into the app's temporary directory (a file named
   // after the library's file) and digests it into `image`: file name,
   // title, MIME type, size, EXIF values, SHA-1 and block list (a video's
-  // digests are taken while the export writes it). Waits for the library
+  // digests are taken while the export writes it). A photo whose data is
+  // its library file, and a movie held as a plain file, are not copied:
+  // the image names that file (libraryFilePath) instead. Waits for the library
   // with deadlines: a request not answered in a minute, or an export that
   // makes no progress for a minute, ends with -1.
   platform::Status exportAsset(const platform::photos::Asset& asset, LMImage& image);

@@ -7,7 +7,9 @@
 // library has answered and the digests are done, so call it from a worker
 // queue, never the main thread. Its failures are kept in `error`, not
 // thrown; the image then owns whatever temporary file it already made
-// (filePath), which the upload removes.
+// (filePath), which the upload removes. A photo, or a movie held as a plain
+// file, is not copied: the upload reads the library's file
+// (libraryFilePath), which nothing removes.
 #pragma once
 
 #include <cstdint>
@@ -89,6 +91,9 @@ class LMImage {
   platform::Json blockInfos;                  // [{"sha1", "md5", "size"}], or null
   std::optional<std::string> type;            // kLMAssetType...
   std::optional<std::string> filePath;        // the exported temporary file
+  // Instead of filePath, when the export would copy the library's file
+  // unchanged: that file, read where it lies and never removed.
+  std::optional<std::string> libraryFilePath;
   std::optional<platform::Error> error;       // why building from an asset failed
 };
 

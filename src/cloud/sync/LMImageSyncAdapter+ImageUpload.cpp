@@ -110,7 +110,7 @@ platform::Result<StoragePlan> readStoragePlan(const platform::Json& kss, std::in
   return plan;
 }
 
-// The exported file, read one block at a time.
+// The exported file (or the library's own), read one block at a time.
 class BlockFile {
  public:
   ~BlockFile() {
@@ -175,7 +175,9 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
     keyStream = LMKssKeyStream::start(plan->key, static_cast<std::size_t>(std::min(kLMBlockSize, size)));
   }
   BlockFile file;
-  if (auto opened = file.open(image.filePath); !opened.ok()) return opened.error();
+  if (auto opened = file.open(image.filePath ? image.filePath : image.libraryFilePath); !opened.ok()) {
+    return opened.error();
+  }
 
   // Progress goes to the main thread without holding up the transfer.
   std::weak_ptr<LMImageSyncAdapterDelegate> weakDelegate = delegate();

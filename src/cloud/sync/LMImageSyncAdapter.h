@@ -286,10 +286,11 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // ---- Image upload ----
 
   // Backs up one exported image (assetID, assetGroupID, serverGroupID,
-  // size, sha1, filePath and blockInfos set): the delegate's cloud image of
-  // the same album when it names one, else uploadImage; then the image's
-  // relation row is written (a store that refuses it is -10003). The
-  // exported file is removed whatever happens.
+  // size, sha1, filePath or libraryFilePath and blockInfos set): the
+  // delegate's cloud image of the same album when it names one, else
+  // uploadImage; then the image's relation row is written (a store that
+  // refuses it is -10003). The exported file is removed whatever happens
+  // (the library's file never).
   platform::Status backupImage(LMImage& image);
   // Asks the gallery to store the image; unless the cloud holds the file
   // already, sends each block it lacks, RC4-encrypted under the key the

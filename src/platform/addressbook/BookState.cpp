@@ -246,7 +246,7 @@ Status BookState::loadAll() {
     if (p == byId_.end() || g->second->type != RecordType::Group || p->second->type != RecordType::Person) continue;
     g->second->members.push_back(p->second);
   }
-  std::erase_if(byId_, [&](const auto& entry) { return fresh.count(entry.first) && !entry.second->live; });
+  byId_.eraseIf([&](const auto& entry) { return fresh.count(entry.first) && !entry.second->live; });
   complete_ = sourcesComplete_ = true;
   return Status::success();
 }
@@ -316,7 +316,7 @@ Status BookState::reload() {
         }
       }
     }
-    std::erase_if(byId_, [](const auto& entry) { return !entry.second->live; });
+    byId_.eraseIf([](const auto& entry) { return !entry.second->live; });
     sourcesComplete_ = false;  // sources added elsewhere are read with the next list
   }
   dataVersion_ = version;

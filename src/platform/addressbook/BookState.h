@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Bytes.h"
@@ -130,6 +131,66 @@ struct Node {
   }
 };
 
+// The loaded stored records by id: in id order (the view's order), with a
+// hash index beside the tree so that a look-up by id does not walk it.
+class NodesById {
+ public:
+  using Map = std::map<RecordId, std::shared_ptr<Node>>;
+  using iterator = Map::iterator;
+  using const_iterator = Map::const_iterator;
+
+  iterator begin() { return map_.begin(); }
+  iterator end() { return map_.end(); }
+  const_iterator begin() const { return map_.begin(); }
+  const_iterator end() const { return map_.end(); }
+
+  iterator find(RecordId id) {
+    auto it = index_.find(id);
+    return it == index_.end() ? map_.end() : it->second;
+  }
+  std::size_t count(RecordId id) const { return index_.count(id); }
+  void emplace(RecordId id, std::shared_ptr<Node> node) {
+    auto [it, added] = map_.emplace(id, std::move(node));
+    if (added) index_.emplace(id, it);
+  }
+  std::shared_ptr<Node>& operator[](RecordId id) {
+    auto it = find(id);
+    if (it == map_.end()) {
+      it = map_.emplace(id, nullptr).first;
+      index_.emplace(id, it);
+    }
+    return it->second;
+  }
+  void erase(RecordId id) {
+    auto it = index_.find(id);
+    if (it == index_.end()) return;
+    map_.erase(it->second);
+    index_.erase(it);
+  }
+  template <class Predicate>
+  void eraseIf(const Predicate& predicate) {
+    for (auto it = map_.begin(); it != map_.end();) {
+      if (predicate(*it)) {
+        index_.erase(it->first);
+        it = map_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  NodesById& operator=(Map map) {
+    map_ = std::move(map);
+    index_.clear();
+    index_.reserve(map_.size());
+    for (auto it = map_.begin(); it != map_.end(); ++it) index_.emplace(it->first, it);
+    return *this;
+  }
+
+ private:
+  Map map_;
+  std::unordered_map<RecordId, iterator> index_;
+};
+
 struct LinkOp {
   bool link = true;  // false: unlink `a`
   std::shared_ptr<Node> a;
@@ -227,7 +288,7 @@ class BookState {
   void forgetEdits();
 
   std::unique_ptr<Store> store_;
-  std::map<RecordId, std::shared_ptr<Node>> byId_;  // loaded stored records, in id order
+  NodesById byId_;                                  // loaded stored records, in id order
   std::vector<std::shared_ptr<Node>> created_;      // records new in the handle, in creation order
   bool complete_ = false;                           // byId_ holds every stored record
   bool sourcesComplete_ = false;                    // byId_ holds every stored source

@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
+#include <utility>
 
 #include "platform/storage/Sqlite.h"
 
@@ -80,31 +83,56 @@ bool Catalogue::begin() { return run("begin immediate transaction"); }
 bool Catalogue::commit() { return run("commit transaction"); }
 void Catalogue::rollback() { run("rollback transaction"); }
 
+namespace {
+
+constexpr const char* kAssetColumns =
+    "select id, path, mediaType, screenshot, created, modified, width, height, duration, "
+    "latitude, longitude, altitude, fileSize, fileTime, rowid from assets";
+
+// The row a statement over kAssetColumns stands on, and its rowid.
+std::pair<CatalogueAsset, std::int64_t> assetRow(Statement& s, const std::filesystem::path& folder) {
+  CatalogueAsset row;
+  row.asset.localIdentifier = s.text(0);
+  row.relativePath = s.text(1);
+  row.asset.file = folder / row.relativePath;
+  row.asset.mediaType = static_cast<MediaType>(s.integer(2));
+  row.asset.isScreenshot = s.integer(3) != 0;
+  row.asset.creationDate = fromNanos(s.integer(4));
+  row.asset.modificationDate = fromNanos(s.integer(5));
+  row.asset.pixelWidth = s.integer(6);
+  row.asset.pixelHeight = s.integer(7);
+  row.asset.duration = s.real(8);
+  if (!s.isNull(9) && !s.isNull(10)) {
+    row.asset.location = Location{s.real(9), s.real(10), std::nullopt};
+    if (!s.isNull(11)) row.asset.location->altitude = s.real(11);
+  }
+  row.fileSize = s.integer(12);
+  row.fileTime = s.integer(13);
+  return {std::move(row), s.integer(14)};
+}
+
+}  // namespace
+
 std::vector<CatalogueAsset> Catalogue::assets(const std::filesystem::path& folder) {
   std::vector<CatalogueAsset> rows;
-  Statement s(db_,
-              "select id, path, mediaType, screenshot, created, modified, width, height, duration, "
-              "latitude, longitude, altitude, fileSize, fileTime from assets order by rowid");
-  while (s.step() == SQLITE_ROW) {
-    CatalogueAsset row;
-    row.asset.localIdentifier = s.text(0);
-    row.relativePath = s.text(1);
-    row.asset.file = folder / row.relativePath;
-    row.asset.mediaType = static_cast<MediaType>(s.integer(2));
-    row.asset.isScreenshot = s.integer(3) != 0;
-    row.asset.creationDate = fromNanos(s.integer(4));
-    row.asset.modificationDate = fromNanos(s.integer(5));
-    row.asset.pixelWidth = s.integer(6);
-    row.asset.pixelHeight = s.integer(7);
-    row.asset.duration = s.real(8);
-    if (!s.isNull(9) && !s.isNull(10)) {
-      row.asset.location = Location{s.real(9), s.real(10), std::nullopt};
-      if (!s.isNull(11)) row.asset.location->altitude = s.real(11);
-    }
-    row.fileSize = s.integer(12);
-    row.fileTime = s.integer(13);
-    rows.push_back(std::move(row));
+  Statement s(db_, std::string(kAssetColumns) + " order by rowid");
+  while (s.step() == SQLITE_ROW) rows.push_back(assetRow(s, folder).first);
+  return rows;
+}
+
+std::vector<CatalogueAsset> Catalogue::assets(const std::filesystem::path& folder,
+                                              const std::set<std::string>& identifiers) {
+  std::vector<std::pair<CatalogueAsset, std::int64_t>> found;
+  Statement s(db_, std::string(kAssetColumns) + " where id = ?");
+  for (const std::string& identifier : identifiers) {
+    s.reset();
+    s.bind(1, std::string_view(identifier));
+    if (s.step() == SQLITE_ROW) found.push_back(assetRow(s, folder));
   }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  std::vector<CatalogueAsset> rows;
+  rows.reserve(found.size());
+  for (auto& entry : found) rows.push_back(std::move(entry.first));
   return rows;
 }
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,8 @@ class Catalogue {
   // Every asset row, in the order they were added; their files are made
   // absolute against `folder`.
   std::vector<CatalogueAsset> assets(const std::filesystem::path& folder);
+  // The rows of those identifiers (unknown ones left out), in the same order.
+  std::vector<CatalogueAsset> assets(const std::filesystem::path& folder, const std::set<std::string>& identifiers);
   bool insertAsset(const CatalogueAsset& row);
   bool updateAsset(const CatalogueAsset& row);
   // Removes the asset and its album memberships.

@@ -84,6 +84,11 @@ void ImageManager::setExportSourceKind(AssetSourceKind kind) {
   exportKind_ = kind;
 }
 
+void ImageManager::setPhotoDataRendered(bool rendered) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  rendered_ = rendered;
+}
+
 std::size_t ImageManager::pendingRequestCount() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return pending_.size();
@@ -98,14 +103,24 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
     info.cancelled = true;
     if (*shared) (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
   };
-  pending.answer = [shared, asset] {
+  bool rendered;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    rendered = rendered_;
+  }
+  pending.answer = [shared, asset, rendered] {
     if (!*shared) return;
     ImageRequestInfo info;
     if (asset.mediaType != MediaType::Image) {
       info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a photo.");
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
-    auto data = plist::readFile(asset.file);
+    Result<Bytes> data = plist::readFile(asset.file);
+    info.dataIsFile = data.ok() && !rendered;
+    if (data.ok() && rendered) {
+      auto image = Image::imageWithData(*data);
+      data = image ? image->JPEGRepresentation() : Result<Bytes>(image.error());
+    }
     if (!data.ok()) {
       info.error = requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);

@@ -36,6 +36,7 @@ struct ImageRequestInfo {
   std::optional<Error> error;
   bool cancelled = false;
   std::optional<std::filesystem::path> fileURL;      // a photo's file
+  bool dataIsFile = false;  // a photo's data is its file's bytes as they lie (not a rendering)
   std::optional<std::string> sandboxExtensionToken;  // a video's read grant, ending with its path
 };
 
@@ -71,9 +72,12 @@ class ImageManager {
 
   // Test seams. While held, answers wait (so that a test can cancel a
   // pending request); releasing sends them. The source kind of the export
-  // sessions handed out (a composition unless set).
+  // sessions handed out (a composition unless set). Rendered photo data:
+  // a photo's data is a new JPEG of its pixels, as for an edited photo,
+  // not its file.
   void setRequestsHeld(bool held);
   void setExportSourceKind(AssetSourceKind kind);
+  void setPhotoDataRendered(bool rendered);
 
   // Requests asked for and not yet answered.
   std::size_t pendingRequestCount() const;
@@ -92,6 +96,7 @@ class ImageManager {
   ImageRequestID nextID_ = 1;
   bool held_ = false;
   AssetSourceKind exportKind_ = AssetSourceKind::Composition;
+  bool rendered_ = false;
   SerialQueue queue_{"platform.photos.image-manager"};
 };
 

@@ -358,7 +358,30 @@ auto PhotoLibrary::fetch(const Body& body) -> decltype(body()) {
 
 std::vector<Asset> PhotoLibrary::fetchAssetsWithLocalIdentifiers(const std::vector<std::string>& identifiers) {
   const std::set<std::string> wanted(identifiers.begin(), identifiers.end());
-  return fetch([&] { return filtered(assetsLocked(), [&](const Asset& a) { return wanted.contains(a.localIdentifier); }); });
+  Change change;
+  std::vector<Asset> result;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!authorized() || !catalogue_) return result;
+    // Only the files of the assets asked for are looked at: the folder is
+    // scanned when one of them changed or went, not for every look-up (a
+    // backup looks up each of its assets in turn).
+    auto rows = catalogue_->assets(folder_, wanted);
+    const bool current = std::all_of(rows.begin(), rows.end(), [](const CatalogueAsset& row) {
+      std::error_code ec;
+      if (!fs::is_regular_file(row.asset.file, ec)) return false;
+      const auto size = static_cast<std::int64_t>(fs::file_size(row.asset.file, ec));
+      const auto time = fileTimeOf(row.asset.file, ec);
+      return !ec && size == row.fileSize && time == row.fileTime;
+    });
+    if (!current) {
+      change = scanLocked();
+      rows = catalogue_->assets(folder_, wanted);
+    }
+    for (auto& row : rows) result.push_back(std::move(row.asset));
+  }
+  notify(std::move(change));
+  return result;
 }
 
 std::vector<Asset> PhotoLibrary::fetchAssetsWithMediaType(MediaType mediaType) {

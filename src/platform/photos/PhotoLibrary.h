@@ -139,7 +139,9 @@ class PhotoLibrary : public std::enable_shared_from_this<PhotoLibrary> {
   void rescan();
 
   // ---- Fetches (each looks at the folder first) ----
-  // Assets in the order added to the library.
+  // Assets in the order added to the library. A fetch by identifier looks
+  // at those assets' files only, and at the whole folder when one of them
+  // changed or is gone.
   std::vector<Asset> fetchAssetsWithLocalIdentifiers(const std::vector<std::string>& identifiers);
   std::vector<Asset> fetchAssetsWithMediaType(MediaType mediaType);
   std::vector<Asset> fetchAssetsInAssetCollection(const AssetCollection& collection);

@@ -134,8 +134,13 @@ TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
   const photos::Asset asset = add("IMG_7.JPG", jpeg);
   EXPECT_FALSE(LMImage::initWithAsset(static_cast<const platform::photos::Asset*>(nullptr)));
 
-  for (int round = 0; round < 2; ++round) {  // the second replaces the first's file
+  // The photo's own file is read where it lies; a rendering (an edited
+  // photo's data) goes to a temporary file, twice: the second replaces the
+  // first's.
+  for (bool rendered : {false, true, true}) {
+    photos::ImageManager::defaultManager().setPhotoDataRendered(rendered);
     auto image = LMImage::initWithAsset(&asset);
+    photos::ImageManager::defaultManager().setPhotoDataRendered(false);
     ASSERT_TRUE(image);
     ASSERT_FALSE(image->error) << image->error->description();
     EXPECT_EQ(image->type, kLMAssetTypeImage);
@@ -143,20 +148,27 @@ TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
     EXPECT_EQ(image->fileName, "IMG_7.JPG");
     EXPECT_EQ(image->title, "IMG_7");
     EXPECT_EQ(image->mimeType, "image/JPG");
-    EXPECT_EQ(image->size, static_cast<std::int64_t>(jpeg.size()));
     EXPECT_EQ(image->isUbiImage, false);
     EXPECT_EQ(image->modifyDate, image->creationDate);
     EXPECT_EQ(image->creationDate, asset.creationDate);
-    ASSERT_TRUE(image->filePath);
-    EXPECT_EQ(fs::path(*image->filePath).parent_path(), lumora::LMUtils::imageTransferDirectory());
-    EXPECT_EQ(testsupport::readFile(*image->filePath), jpeg);
-    EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", *image->filePath));
-    EXPECT_EQ(image->blockInfos, blocksByTools(*image->filePath));
-    EXPECT_EQ(image->exifInfo["orientation"], 6);
-    EXPECT_EQ(image->exifInfo["dateTime"], "2022:01:02 03:04:05");
-    EXPECT_EQ(image->exifInfo["GPSLatitude"], "10/1,30/1,0.000/1");
-    EXPECT_EQ(image->exifInfo["imageWidth"], 40);
+    ASSERT_NE(image->filePath.has_value(), image->libraryFilePath.has_value());
+    const std::string file = image->filePath.value_or(image->libraryFilePath.value_or(""));
+    if (rendered) {
+      EXPECT_EQ(fs::path(file).parent_path(), lumora::LMUtils::imageTransferDirectory());
+      EXPECT_NE(testsupport::readFile(file), jpeg);
+    } else {
+      EXPECT_EQ(file, asset.file.string());
+      EXPECT_EQ(image->size, static_cast<std::int64_t>(jpeg.size()));
+      EXPECT_EQ(image->exifInfo["orientation"], 6);
+      EXPECT_EQ(image->exifInfo["dateTime"], "2022:01:02 03:04:05");
+      EXPECT_EQ(image->exifInfo["GPSLatitude"], "10/1,30/1,0.000/1");
+      EXPECT_EQ(image->exifInfo["imageWidth"], 40);
+    }
+    EXPECT_EQ(image->size, static_cast<std::int64_t>(fs::file_size(file)));
+    EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", file));
+    EXPECT_EQ(image->blockInfos, blocksByTools(file));
   }
+  EXPECT_EQ(testsupport::readFile(asset.file), jpeg);
 }
 
 TEST_F(LMImageAssetTest, VideoIsExportedOrCopiedAndDigestedFromTheFile) {
@@ -173,8 +185,13 @@ TEST_F(LMImageAssetTest, VideoIsExportedOrCopiedAndDigestedFromTheFile) {
     EXPECT_EQ(image->mimeType, "video/mov");
     EXPECT_EQ(image->duration, 4);
     EXPECT_EQ(image->size, static_cast<std::int64_t>(movie.size()));
-    EXPECT_EQ(testsupport::readFile(*image->filePath), movie);
-    EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", *image->filePath));
+    // A movie held as a plain file is read where it lies.
+    const bool inPlace = kind == photos::AssetSourceKind::URLAsset;
+    ASSERT_EQ(image->libraryFilePath.has_value(), inPlace);
+    const std::string file = inPlace ? *image->libraryFilePath : image->filePath.value_or("");
+    EXPECT_EQ(inPlace, file == asset.file.string());
+    EXPECT_EQ(testsupport::readFile(file), movie);
+    EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", file));
     EXPECT_EQ(image->blockInfos.size(), 2u);
     EXPECT_EQ(image->exifInfo, (Json{{"imageWidth", 320}, {"imageLength", 240}}));
   }

@@ -147,6 +147,16 @@ TEST_F(PhotoLibraryTest, FilesInTheFolderBecomeAssetsWithStableIdentifiersAndWha
   auto again = library->fetchAssetsWithLocalIdentifiers({movie->localIdentifier});
   ASSERT_EQ(again.size(), 1u);
   EXPECT_DOUBLE_EQ(again[0].duration, 9);
+
+  // A look-up by identifier sees its own asset's change, and its removal,
+  // with no rescan asked for.
+  testsupport::writeFile(folder / "clip.mov", testsupport::makeMovie(320, 240, 5, 1024));
+  again = library->fetchAssetsWithLocalIdentifiers({movie->localIdentifier});
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_DOUBLE_EQ(again[0].duration, 5);
+  EXPECT_EQ(recorder->next().changedAssets, std::vector<std::string>{movie->localIdentifier});
+  fs::remove(folder / "clip.mov");
+  EXPECT_EQ(library->fetchAssetsWithLocalIdentifiers({movie->localIdentifier, photo->localIdentifier}).size(), 1u);
 }
 
 TEST_F(PhotoLibraryTest, ChangeBlocksMakeAlbumsAddAndRemoveAssetsAllOrNothing) {
