@@ -16,4 +16,16 @@ inline constexpr bool kUnderThreadSanitizer = false;
 inline constexpr bool kUnderThreadSanitizer = false;
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kUnderAddressSanitizer = true;
+#else
+inline constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderAddressSanitizer = false;
+#endif
+
 }  // namespace testsupport
