@@ -209,6 +209,52 @@ def finish_mark(path):
     c.write(path)
 
 
+def nav_background(path):
+    # A swatch of the bar's blue, stretched over the navigation bar (and
+    # drawn once more along its edge in place of the hairline).
+    c = Canvas(2, 2)
+    c.paint(lambda x, y: True, hex_color("2384e6"))
+    c.write(path)
+
+
+def nav_menu_button(path):
+    # Three white bars.
+    c = Canvas(22, 22)
+    for y in (5.5, 11, 16.5):
+        c.paint(stroke([(3.5, y), (18.5, y)], 2.2), hex_color("ffffff"))
+    c.write(path)
+
+
+def settings_icon(path):
+    # A white gear with eight teeth around a hole.
+    c = Canvas(22, 22)
+    cx = cy = 11
+    def gear(x, y):
+        r = math.hypot(x - cx, y - cy)
+        if r < 3.2 or r > 9.5:
+            return False
+        if r <= 7:
+            return True
+        angle = (math.degrees(math.atan2(y - cy, x - cx)) + 360) % 45
+        return 12 <= angle <= 33
+    c.paint(gear, hex_color("ffffff"))
+    c.write(path)
+
+
+def nav_tab(path, width, height, left):
+    # The two-tab switch with one half selected: a white outline, the
+    # selected half washed in white (the titles are drawn over it in white).
+    r = height / 2
+    c = Canvas(width, height)
+    outer = rounded_rect(0, 0, width, height, r)
+    inner = rounded_rect(1, 1, width - 2, height - 2, r - 1)
+    c.paint(lambda x, y: outer(x, y) and not inner(x, y), hex_color("ffffff"))
+    half = (lambda x, y: x < width / 2) if left else (lambda x, y: x >= width / 2)
+    c.paint(lambda x, y: inner(x, y) and half(x, y), hex_color("ffffff", 0.32))
+    c.paint(stroke([(width / 2, 1), (width / 2, height - 1)], 1), hex_color("ffffff"))
+    c.write(path)
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "resources", "images")
     os.makedirs(out, exist_ok=True)
@@ -234,6 +280,14 @@ def main():
         for state in ("", "按下", "Disable"):
             toolbar_half(os.path.join(out, "云相册删除按钮" + state + suffix + ".png"), width, height, True, state)
             toolbar_half(os.path.join(out, "云相册下载按钮" + state + suffix + ".png"), width, height, False, state)
+
+    nav_background(os.path.join(out, "导航栏背景.png"))
+    nav_menu_button(os.path.join(out, "导航栏菜单按钮.png"))
+    settings_icon(os.path.join(out, "设置icon.png"))
+    # The tab switch for the 320, 375 and 414 point screens.
+    for suffix, (width, height) in (("", (172, 29)), ("6", (190, 31)), ("6p", (204, 33))):
+        nav_tab(os.path.join(out, "导航Tab左" + suffix + ".png"), width, height, True)
+        nav_tab(os.path.join(out, "导航Tab右" + suffix + ".png"), width, height, False)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 #include "screens/contacts/LMRootViewController.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryScenes.h"
+#include "screens/shell/LMBaseRootViewController.h"
 #include "screens/shell/LMNavViewController.h"
 
 namespace lumora {
@@ -36,6 +37,9 @@ void registerAppScenes() {
     LMStoryboard::registerScene(LMWebViewController::kSceneIdentifier, [] { return std::make_shared<LMWebViewController>(); });
     registerContactsScenes();
     registerGalleryScenes();
+    // The app opens with the root container of the two pages.
+    LMStoryboard::registerInitialScene(
+        [] { return LMNavViewController::withRoot(std::make_shared<LMBaseRootViewController>()); });
     return true;
   }();
   (void)registered;

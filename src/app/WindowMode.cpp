@@ -112,7 +112,7 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
         scheme, [](const std::string& url) { platform::uiqt::openInDesktopBrowser(url); });
   }
   // The app's services start with a running app, not for a screenshot of
-  // one scene.
+  // its first frame.
   auto services = AppDelegate::Services::standard();
   services.pages = appBackgroundPages();
   auto delegate = AppDelegate::create(std::move(services));
@@ -123,19 +123,8 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
     platform::Application::shared().finishLaunching(launchOptions);
   }
 
-  std::shared_ptr<ui::ViewController> root;
-  if (options.scene) {
-    root = LMStoryboard::instantiateViewControllerWithIdentifier(*options.scene);
-    if (!root) {
-      std::fprintf(err, "lumora: no scene '%s'\n", options.scene->c_str());
-      return 2;
-    }
-  } else if (auto contacts = LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController")) {
-    // The contacts page until the root container holds both pages.
-    root = ui::NavigationController::withRoot(contacts);
-  } else {
-    root = std::make_shared<ui::ViewController>();
-  }
+  auto root = LMStoryboard::instantiateInitialViewController();
+  if (!root) root = std::make_shared<ui::ViewController>();
   auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
   window->setRootViewController(root);
   window->makeKeyAndVisible();

@@ -12,8 +12,8 @@ namespace lumora {
 
 struct WindowOptions {
   std::string device = "375x667";
-  std::optional<std::string> scene;
-  // Paint one frame into this PNG and quit (smoke tests, screenshots).
+  // Paint the app's first frame into this PNG and quit (smoke tests,
+  // screenshots).
   std::optional<std::string> screenshot;
   // Launch as the system does after a location change.
   bool locationLaunch = false;

@@ -21,15 +21,14 @@ constexpr const char* kPasswordVariable = "LUMORA_PASSWORD";
 
 void printUsage(std::FILE* out) {
   std::fputs(
-      "usage: lumora [--device WxH] [--scene ID] [--screenshot FILE]\n"
+      "usage: lumora [--device WxH] [--screenshot FILE] [--location-launch]\n"
       "       lumora --demo [--verbose] [--login NAME]\n"
       "\n"
       "  (no --demo)    the app in a window (needs a display, xvfb-run, or\n"
       "                 QT_QPA_PLATFORM=offscreen with --screenshot)\n"
       "  --device       the phone's screen: 320x480, 320x568, 375x667 (default)\n"
       "                 or 414x736\n"
-      "  --scene        open this scene of the storyboard\n"
-      "  --screenshot   paint the first frame into FILE (PNG) and quit\n"
+      "  --screenshot   paint the app's first frame into FILE (PNG) and quit\n"
       "  --location-launch  start as after a location change (the background\n"
       "                 rule runs 10 s later)\n"
       "  --demo         run the main job against the configured cloud\n"
@@ -100,8 +99,6 @@ int main(int argc, char** argv) {
       password = argv[++i];
     } else if (arg == "--device" && i + 1 < argc) {
       window.device = argv[++i];
-    } else if (arg == "--scene" && i + 1 < argc) {
-      window.scene = argv[++i];
     } else if (arg == "--location-launch") {
       window.locationLaunch = true;
     } else if (arg == "--screenshot" && i + 1 < argc) {

@@ -56,6 +56,17 @@ void E2EHarness::click(ui::Point point) {
   runUntil([] { return true; });
 }
 
+void E2EHarness::longPress(ui::Point point, double seconds) {
+  QPointF at = window_->windowPoint(point);
+  QPointF global = window_->mapToGlobal(at);
+  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QGuiApplication::sendEvent(window_.get(), &press);
+  settle(seconds);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QGuiApplication::sendEvent(window_.get(), &release);
+  runUntil([] { return true; });
+}
+
 void E2EHarness::typeText(const std::string& text) {
   QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromStdString(text));
   QGuiApplication::sendEvent(window_.get(), &key);

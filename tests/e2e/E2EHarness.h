@@ -42,6 +42,8 @@ class E2EHarness {
   void showScreen(std::shared_ptr<ui::ViewController> root);
   // A click (press and release) at a point of the phone's screen.
   void click(ui::Point point);
+  // A press held for `seconds` of clock time, then released.
+  void longPress(ui::Point point, double seconds = 1);
   void typeText(const std::string& text);
   void pressBackspace();
   // Text committed by an input method (Chinese input).

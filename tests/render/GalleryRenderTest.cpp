@@ -17,6 +17,7 @@
 #include "platform/ui/Window.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "platform/uiqt/QtRenderer.h"
+#include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
@@ -149,6 +150,43 @@ TEST_F(GalleryRenderTest, GridCellsAndLinesThenTheBrowsersBars) {
   EXPECT_EQ(browser->toolBar()->frame(), (ui::Rect{15, 667 - 69, 345, 55}));
   expectNear(at(bars, 187.6, 667 - 69 + 27), 0x89, 0x92, 0x9c, "toolbar divider");
   for (double y : {667.0 - 69 - 1, 667.0 - 14 + 1}) expectNear(at(bars, 187.6, y), 0, 0, 0, "outside the toolbar");
+}
+
+TEST_F(GalleryRenderTest, AlbumGridItemsInsetsAndTheLiftedToolbar) {
+  for (std::int64_t id : {11, 12, 13}) {
+    auto album = std::static_pointer_cast<LMAlbumObject>(
+        context_->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
+    album->setServerID(id);
+    album->setName("Album " + std::to_string(id));
+    album->setLastUpdateDate(platform::Clock::TimePoint(std::chrono::seconds(id)));
+  }
+  ASSERT_TRUE(context_->save());
+  auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(LMGalleryAlbumCollectionViewController::instantiateScene());
+  auto grid = std::dynamic_pointer_cast<LMGalleryAlbumCollectionViewController>(navigation->topViewController());
+  window_->setFrame(ui::Screen::main().bounds());
+  window_->setRootViewController(navigation);
+  window_->layoutIfNeeded();
+  grid->collectionView()->reloadData();
+  grid->albumButtonLongPressed(0);
+  QImage screen = render("album-grid");
+
+  // Under the 64-point bar: items 130 x 182 at insets 10 / 36, 22 apart.
+  auto& view = *grid->collectionView();
+  const ui::Rect first = view.frameForItemAtIndexPath({0, 0});
+  const ui::Rect below = view.frameForItemAtIndexPath({0, 2});
+  EXPECT_EQ(first, (ui::Rect{36, 10, 130, 182}));
+  EXPECT_EQ(view.frameForItemAtIndexPath({0, 1}).maxX(), 375 - 36);
+  EXPECT_EQ(below.y - first.maxY(), 22);
+  const double top = 64;
+  expectNear(at(screen, first.midX(), top + first.y + 24 + 65), 0x89, 0x89, 0x89, "cover");
+  expectNear(at(screen, 18, top + first.midY()), 0xef, 0xef, 0xf4, "left inset");
+  expectNear(at(screen, first.midX(), top + 5), 0xef, 0xef, 0xf4, "top inset");
+  expectNear(at(screen, first.midX(), top + first.maxY() + 11), 0xef, 0xef, 0xf4, "line spacing");
+  // Selecting lifted the toolbar to H - 69 over the grid.
+  const double H = grid->view()->bounds().height;
+  EXPECT_EQ(grid->toolBar()->frame(), (ui::Rect{15, H - 69, 345, 55}));
+  expectNear(at(screen, 187.6, top + H - 69 + 27), 0x89, 0x92, 0x9c, "toolbar divider");
+  expectNear(at(screen, 187.6, top + H - 69 - 2), 0xef, 0xef, 0xf4, "above the toolbar");
 }
 
 TEST_F(GalleryRenderTest, PhotoStoredOnItsSideIsDrawnUpright) {

@@ -170,20 +170,20 @@ void Application::deliverRegistrationError(Error error) {
   postToDelegate(&ApplicationDelegate::didFailToRegisterForRemoteNotificationsWithError, std::move(error));
 }
 
-std::shared_ptr<ApplicationDelegate> Application::currentDelegate() const {
+std::shared_ptr<ApplicationDelegate> Application::delegate() const {
   std::lock_guard lock(mutex_);
   return delegate_.lock();
 }
 
 bool Application::finishLaunching(Json launchOptions) {
-  auto delegate = currentDelegate();
+  auto delegate = this->delegate();
   if (!delegate || !delegate->didFinishLaunchingWithOptions) return true;
   return delegate->didFinishLaunchingWithOptions(launchOptions);
 }
 
 void Application::enterBackground() {
   auto& center = NotificationCenter::defaultCenter();
-  auto delegate = currentDelegate();
+  auto delegate = this->delegate();
   if (delegate && delegate->willResignActive) delegate->willResignActive();
   center.post(kApplicationWillResignActiveNotification);
   setApplicationState(ApplicationState::Background);
@@ -193,7 +193,7 @@ void Application::enterBackground() {
 
 void Application::becomeActive() {
   auto& center = NotificationCenter::defaultCenter();
-  auto delegate = currentDelegate();
+  auto delegate = this->delegate();
   if (applicationState() == ApplicationState::Background) {
     if (delegate && delegate->willEnterForeground) delegate->willEnterForeground();
     center.post(kApplicationWillEnterForegroundNotification);
@@ -204,13 +204,13 @@ void Application::becomeActive() {
 }
 
 void Application::receiveMemoryWarning() {
-  auto delegate = currentDelegate();
+  auto delegate = this->delegate();
   if (delegate && delegate->didReceiveMemoryWarning) delegate->didReceiveMemoryWarning();
   NotificationCenter::defaultCenter().post(kApplicationDidReceiveMemoryWarningNotification);
 }
 
 std::optional<int> Application::performFetch() {
-  auto delegate = currentDelegate();
+  auto delegate = this->delegate();
   if (!delegate || !delegate->performFetchWithCompletionHandler) return std::nullopt;
   auto answer = std::make_shared<std::optional<int>>();
   delegate->performFetchWithCompletionHandler([answer](int result) { *answer = result; });

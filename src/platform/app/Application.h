@@ -140,6 +140,8 @@ class Application {
   std::vector<std::string> openedURLs() const;
 
   void setDelegate(std::weak_ptr<ApplicationDelegate> delegate);
+  // The delegate, while somebody keeps it.
+  std::shared_ptr<ApplicationDelegate> delegate() const;
 
   // System version 8.0 and later: false (nothing recorded) below it.
   bool registerUserNotificationSettings(unsigned types);
@@ -213,7 +215,6 @@ class Application {
 
  private:
   Application();
-  std::shared_ptr<ApplicationDelegate> currentDelegate() const;
   // Posts `value` to the delegate's `hook` on the main queue.
   template <class Value>
   void postToDelegate(std::function<void(const Value&)> ApplicationDelegate::*hook, Value value);

@@ -62,7 +62,9 @@ void AlertView::buildWindow() {
   double titleHeight = title_.empty() ? 0 : measurer->measure(title_, Font::boldSystemFont(17), width - 32, 0).height;
   double messageHeight = message_.empty() ? 0 : measurer->measure(message_, Font::systemFont(13), width - 32, 0).height;
   double rows = 44.0 * static_cast<double>(buttons_.size());
-  double height = 20 + titleHeight + 4 + messageHeight + 20 + rows;
+  // A sheet without title and message is its buttons alone.
+  const bool header = !title_.empty() || !message_.empty();
+  double height = (header ? 20 + titleHeight + 4 + messageHeight + 20 : 0) + rows;
   double y = style_ == Style::Alert ? (screen.height - height) / 2 : screen.height - height - 8;
   auto box = std::make_shared<View>(Rect{(screen.width - width) / 2, y, width, height});
   box->setBackgroundColor(colorWithHexString("f8f8f8"));

@@ -42,6 +42,19 @@ void ScrollView::setContentOffset(Point offset, bool) {
   notify(Event::Scrolled);
 }
 
+void ScrollView::scrollRectToVisible(const Rect& rect, bool animated) {
+  const Size view = frame().size();
+  Point o = contentOffset();
+  auto axis = [](double offset, double start, double length, double visible) {
+    if (start < offset) return start;
+    if (start + length > offset + visible) return std::min(start, start + length - visible);
+    return offset;
+  };
+  o.x = axis(o.x, rect.x, rect.width, view.width);
+  o.y = axis(o.y, rect.y, rect.height, view.height);
+  setContentOffset(clampedOffset(o), animated);
+}
+
 void ScrollView::applyZoom(double scale, std::optional<Point> focus) {
   auto d = scrollDelegate_.lock();
   auto zoomed = d ? d->viewForZoomingInScrollView(*this) : nullptr;
@@ -140,7 +153,11 @@ void ScrollView::touchesEnded(const Touch& touch) {
     if (dx > frame().width / 5) page = std::ceil(page) - 1;
     o.x = std::round(page) * frame().width;
   }
-  setContentOffset(clampedOffset(o));
+  o = clampedOffset(o);
+  const bool decelerates = o != contentOffset();
+  if (auto d = scrollDelegate_.lock()) d->scrollViewDidEndDragging(*this, decelerates);
+  if (!decelerates) return;
+  setContentOffset(o);
   if (auto d = scrollDelegate_.lock()) d->scrollViewDidEndDecelerating(*this);
 }
 

@@ -29,6 +29,9 @@ class ScrollViewDelegate {
  public:
   virtual ~ScrollViewDelegate() = default;
   virtual void scrollViewDidScroll(ScrollView&) {}
+  // A drag ended; `willDecelerate`: the view goes on to a page of its own
+  // (then scrollViewDidEndDecelerating follows once it is there).
+  virtual void scrollViewDidEndDragging(ScrollView&, bool willDecelerate) { (void)willDecelerate; }
   virtual void scrollViewDidEndDecelerating(ScrollView&) {}
   virtual void scrollViewDidZoom(ScrollView&) {}
   // The view that zooming resizes; nullptr: the view does not zoom.
@@ -46,6 +49,9 @@ class ScrollView : public View {
   void setContentSize(Size size) { contentSize_ = size; }
   Point contentOffset() const { return bounds().origin(); }
   void setContentOffset(Point offset, bool animated = false);
+  // Scrolls as little as it takes to show `rect` (content coordinates),
+  // as far as the content allows.
+  void scrollRectToVisible(const Rect& rect, bool animated);
   bool isPagingEnabled() const { return paging_; }
   void setPagingEnabled(bool paging) { paging_ = paging; }
   bool isScrollEnabled() const { return scrollEnabled_; }

@@ -7,6 +7,11 @@
 
 namespace platform::ui {
 
+namespace {
+// Between a bar's edge and a screen's own item view.
+constexpr double kBarItemMargin = 16;
+}  // namespace
+
 std::shared_ptr<View> ViewController::view() {
   if (!view_) {
     loadView();
@@ -176,6 +181,16 @@ void NavigationController::setNavigationBarHidden(bool hidden) {
   if (isViewLoaded()) showTop();
 }
 
+void NavigationController::setBarBackgroundImage(std::optional<Image> image) {
+  barBackground_ = std::move(image);
+  if (isViewLoaded()) showTop();
+}
+
+void NavigationController::setBarShadowImage(std::optional<Image> image) {
+  barShadow_ = std::move(image);
+  if (isViewLoaded()) showTop();
+}
+
 // The top controller's view under the bar, and the bar showing its item.
 void NavigationController::showTop() {
   auto container = view();
@@ -201,15 +216,39 @@ void NavigationController::showTop() {
   bar_->setFrame({0, 0, b.width, fullBar});
   bar_->setHidden(barHidden_);
   if (bar_->superview() != container) container->addSubview(bar_);
+  if (barBackground_) {
+    auto background = std::make_shared<ImageView>(Rect{0, 0, b.width, fullBar});
+    background->setImage(barBackground_);
+    bar_->addSubview(background);
+  }
+  if (barShadow_) {
+    auto shadow = std::make_shared<ImageView>(Rect{0, fullBar, b.width, barShadow_->size().height});
+    shadow->setImage(barShadow_);
+    bar_->addSubview(shadow);
+  }
   if (!top) return;
-  auto title = std::make_shared<Label>(Rect{60, itemY, b.width - 120, itemHeight});
-  title->setText(top->navigationItem().title);
-  title->setFont(Font::boldSystemFont(17));
-  title->setTextAlignment(TextAlignment::Center);
-  bar_->addSubview(title);
+  if (auto titleView = top->navigationItem().titleView) {
+    Rect f = titleView->frame();
+    titleView->setFrame({(b.width - f.width) / 2, itemY + (itemHeight - f.height) / 2, f.width, f.height});
+    bar_->addSubview(titleView);
+  } else {
+    auto title = std::make_shared<Label>(Rect{60, itemY, b.width - 120, itemHeight});
+    title->setText(top->navigationItem().title);
+    title->setFont(Font::boldSystemFont(17));
+    title->setTextAlignment(TextAlignment::Center);
+    bar_->addSubview(title);
+  }
   std::weak_ptr<ViewController> weakTop = top;
   auto addItem = [&](const std::optional<BarButtonItem>& item, bool left) {
     if (!item) return;
+    if (item->customView) {
+      Rect f = item->customView->frame();
+      item->customView->setFrame(
+          {left ? kBarItemMargin : b.width - kBarItemMargin - f.width, itemY + (itemHeight - f.height) / 2, f.width,
+           f.height});
+      bar_->addSubview(item->customView);
+      return;
+    }
     auto button = std::make_shared<Button>(Rect{left ? 8 : b.width - 68, itemY, 60, itemHeight});
     if (item->image) {
       button->setImage(item->image);

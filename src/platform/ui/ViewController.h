@@ -29,21 +29,27 @@ namespace platform::ui {
 class NavigationController;
 
 // A text item, or an image item when `image` is set (then shown instead of
-// the title).
+// the title), or a view of the screen's own (`customView`, placed at its
+// size at the bar's edge; its own controls take the taps).
 struct BarButtonItem {
   BarButtonItem(std::string title, std::function<void()> action, std::optional<Image> image = std::nullopt)
       : title(std::move(title)), action(std::move(action)), image(std::move(image)) {}
+  explicit BarButtonItem(std::shared_ptr<View> customView) : customView(std::move(customView)) {}
   std::string title;
   std::function<void()> action;
   std::optional<Image> image;
+  std::shared_ptr<View> customView;
   // A disabled item ignores taps.
   bool enabled = true;
 };
 
+// `titleView`, when set, is shown at its size in the bar's middle instead
+// of the title.
 struct NavigationItem {
   std::string title;
   std::optional<BarButtonItem> leftBarButtonItem;
   std::optional<BarButtonItem> rightBarButtonItem;
+  std::shared_ptr<View> titleView;
 };
 
 class ViewController : public std::enable_shared_from_this<ViewController> {
@@ -103,6 +109,9 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
 
   // Children: the parent only keeps them; the caller places their views.
   void addChildViewController(const std::shared_ptr<ViewController>& child);
+  // A container runs its child's whole appearance (will and did) as it
+  // appears or disappears itself.
+  void beginAppearanceTransition(bool appearing, bool animated) { appearing ? appear(animated) : disappear(animated); }
   void removeFromParentViewController();
   const std::vector<std::shared_ptr<ViewController>>& childViewControllers() const { return children_; }
   std::shared_ptr<ViewController> parentViewController() const { return parent_.lock(); }
@@ -160,6 +169,18 @@ class NavigationController : public ViewController {
 
   bool isNavigationBarHidden() const { return barHidden_; }
   void setNavigationBarHidden(bool hidden);
+  // The bar's look: an image stretched over the whole bar (nullopt: the
+  // plain grey), and one drawn along its lower edge at its own height.
+  const std::optional<Image>& barBackgroundImage() const { return barBackground_; }
+  void setBarBackgroundImage(std::optional<Image> image);
+  const std::optional<Image>& barShadowImage() const { return barShadow_; }
+  void setBarShadowImage(std::optional<Image> image);
+  // The bar's view (made with the controller's view).
+  const std::shared_ptr<View>& navigationBar() const { return bar_; }
+  // The top screen changed its navigation item: the bar shows it again.
+  void reloadNavigationBar() {
+    if (isViewLoaded()) showTop();
+  }
 
   StatusBarStyle preferredStatusBarStyle() const override;
   bool prefersStatusBarHidden() const override;
@@ -174,6 +195,8 @@ class NavigationController : public ViewController {
   void showTop();
   std::vector<std::shared_ptr<ViewController>> stack_;
   std::shared_ptr<View> bar_;
+  std::optional<Image> barBackground_;
+  std::optional<Image> barShadow_;
   Size laidOutSize_;
   bool barHidden_ = false;
 };

@@ -216,11 +216,12 @@ void Screen::sendTouch(TouchPhase phase, Point location) {
     touched_ = hit;
     recognizers_.clear();
     if (!hit) return;
-    if (!dynamic_cast<Control*>(hit.get())) {
-      for (auto v = hit; v; v = v->superview()) {
-        for (auto& r : v->gestureRecognizers()) {
-          if (r->isEnabled()) recognizers_.push_back(r);
-        }
+    // A control keeps its touches from the recognisers of the views around
+    // it, not from those attached to the control itself.
+    const bool control = dynamic_cast<Control*>(hit.get()) != nullptr;
+    for (auto v = hit; v && (!control || v == hit); v = v->superview()) {
+      for (auto& r : v->gestureRecognizers()) {
+        if (r->isEnabled()) recognizers_.push_back(r);
       }
     }
     if (responder_.lock() && responder_.lock() != hit) responder_.reset();

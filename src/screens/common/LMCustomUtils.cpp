@@ -205,6 +205,11 @@ std::optional<std::int64_t> LMCustomUtils::freeSpaceForDevice() {
   return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
 }
 
+bool LMCustomUtils::hasSpaceForDownload(std::int64_t bytes) {
+  constexpr std::int64_t kKeptFree = 104857600;
+  return 2 * bytes <= freeSpaceForDevice().value_or(0) - kKeptFree;
+}
+
 void LMCustomUtils::setFreeSpaceReaderForTesting(FreeSpaceReader reader) { freeSpaceReader() = std::move(reader); }
 
 void LMCustomUtils::localNotifWithMessage(const std::string& message) {

@@ -41,6 +41,9 @@ class LMCustomUtils {
   static std::string bundleImageNameForName(const std::string& name);
   static std::optional<platform::ui::Image> bundleImageForName(const std::string& name);
   static std::optional<std::int64_t> freeSpaceForDevice();
+  // Whether the device holds twice `bytes` and keeps 100 MiB free besides
+  // (free space that cannot be read counts as none): the downloads' rule.
+  static bool hasSpaceForDownload(std::int64_t bytes);
   static void localNotifWithMessage(const std::string& message);
 
   // Tests: where the free space is read from (nullptr: statvfs).

@@ -9,7 +9,17 @@ std::map<std::string, LMStoryboard::Factory>& sceneRegistry() {
   static std::map<std::string, LMStoryboard::Factory> registry;
   return registry;
 }
+LMStoryboard::Factory& initialScene() {
+  static LMStoryboard::Factory factory;
+  return factory;
+}
 }  // namespace
+
+void LMStoryboard::registerInitialScene(Factory factory) { initialScene() = std::move(factory); }
+
+std::shared_ptr<platform::ui::ViewController> LMStoryboard::instantiateInitialViewController() {
+  return initialScene() ? initialScene()() : nullptr;
+}
 
 void LMStoryboard::registerScene(const std::string& identifier, Factory factory) {
   sceneRegistry()[identifier] = std::move(factory);

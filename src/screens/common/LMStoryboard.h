@@ -22,6 +22,10 @@ class LMStoryboard {
   static void registerScene(const std::string& identifier, Factory factory);
   static std::shared_ptr<platform::ui::ViewController> instantiateViewControllerWithIdentifier(
       const std::string& identifier);
+  // The start scene, the one the app opens with (nullptr before one is
+  // registered).
+  static void registerInitialScene(Factory factory);
+  static std::shared_ptr<platform::ui::ViewController> instantiateInitialViewController();
   // Every registered identifier, sorted.
   static std::vector<std::string> identifiers();
 };

@@ -35,7 +35,10 @@
 #include "screens/account/LMLoginViewControllerDelegate.h"
 #include "screens/common/LMBackgroundPages.h"
 #include "screens/common/LMCustomButton.h"
+#include "screens/common/LMGalleryAlbumCollectionViewControllerDelegate.h"
 #include "screens/common/LMSyncLoadViewControllerDelegate.h"
+#include "screens/contacts/LMMergeSourceTableViewController.h"
+#include "screens/contacts/LMMergeTableViewController.h"
 #include "screens/contacts/LMSyncLoadViewController.h"
 #include "screens/shell/LMSynBaseViewController.h"
 
@@ -44,8 +47,11 @@ namespace lumora {
 class LMRootViewController : public LMSynBaseViewController,
                              public LMContactSyncAdapterDelegate,
                              public LMSyncLoadViewControllerDelegate,
-                             public LMBackgroundContactsPage {
+                             public LMBackgroundContactsPage,
+                             public LMGalleryAlbumCollectionViewControllerDelegate {
  public:
+  // The cloud album grid's back button.
+  void didCancelGalleryBrowse() override { dismissGalleryBrowse(*this); }
   using Estimate = platform::Json;
   static constexpr const char* kSceneIdentifier = "rootViewController";
   static constexpr const char* kAddressBookChangedNotification = "kAddressBookChanged";
@@ -110,6 +116,10 @@ class LMRootViewController : public LMSynBaseViewController,
   void removeAllContacts();
 
   // ---- Sub-screens ----
+  const std::shared_ptr<LMMergeTableViewControllerDelegate>& mergeDelegate() const { return mergeDelegate_; }
+  const std::shared_ptr<LMMergeSourceTableViewControllerDelegate>& mergeSourceDelegate() const {
+    return mergeSourceDelegate_;
+  }
   void didSuccessLogin();
   void didCancelLogin();
   void alertView(platform::ui::AlertView& alert, int buttonIndex) override;
@@ -145,6 +155,10 @@ class LMRootViewController : public LMSynBaseViewController,
   std::shared_ptr<platform::addressbook::AddressBook> noticeAddressBook_;
   // The login screen's delegate while this page presents it.
   std::shared_ptr<LMLoginViewControllerDelegate> loginDelegate_;
+  std::shared_ptr<LMMergeTableViewControllerDelegate> mergeDelegate_ =
+      std::make_shared<LMMergeTableViewControllerDelegate>();
+  std::shared_ptr<LMMergeSourceTableViewControllerDelegate> mergeSourceDelegate_ =
+      std::make_shared<LMMergeSourceTableViewControllerDelegate>();
   int addressBookCallback_ = 0;
   std::vector<platform::ObserverToken> observers_;
   double lastProcess_ = 0;

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "applog/LoggerRegistry.h"
+#include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
@@ -177,15 +178,22 @@ void LMGalleryManager::write(std::function<void(const Context& child)> change, s
   });
 }
 
-void LMGalleryManager::deleteAllObjects() {
+bool LMGalleryManager::isSignedInAs(const LMImageSyncAdapter& gallery, const std::optional<std::string>& user) {
+  return gallery.passports()->userId() == user;
+}
+
+void LMGalleryManager::deleteAllObjects(std::function<void()> finish) {
   write(
       [](const Context& child) {
         for (const auto& album : fetch<LMAlbumObject>(child, FetchRequest{LMAlbumObject::kEntityName, {}, {}, 0, {}})) {
           child->deleteObject(album);
         }
       },
-      nullptr);
+      [finish = std::move(finish)](bool) {
+        if (finish) finish();
+      });
 }
+
 
 // ---- Album list tokens ----
 
@@ -270,10 +278,17 @@ void LMGalleryManager::saveAlbumObjectsWithArray(std::vector<LMAlbum> albums, st
 }
 
 void LMGalleryManager::requestAlbumObjectWithFinish(ErrorFinish finish) {
-  adapter()->requestAlbumListWithSync(
+  auto gallery = adapter();
+  const auto user = gallery->passports()->userId();
+  gallery->requestAlbumListWithSync(
       albumSync(), albumSyncExtraInfo(),
-      [this, finish](std::int64_t syncTag, const std::string& extraInfo, const std::vector<LMAlbum>& albums,
-                     bool resync) {
+      [this, finish, gallery, user](std::int64_t syncTag, const std::string& extraInfo,
+                                    const std::vector<LMAlbum>& albums, bool resync) {
+        // A logout meanwhile cleared the cache: the old account's albums stay out.
+        if (!isSignedInAs(*gallery, user)) {
+          if (finish) finish(std::nullopt);
+          return;
+        }
         saveAlbumObjectsWithArray(albums, syncTag, extraInfo, resync, [finish] {
           if (finish) finish(std::nullopt);
         });
@@ -486,10 +501,16 @@ void LMGalleryManager::requestImageObjectsWithAlbum(const std::shared_ptr<LMAlbu
   } else {
     read();
   }
-  adapter()->requestImageListInAlbumWithSync(
+  auto gallery = adapter();
+  const auto user = gallery->passports()->userId();
+  gallery->requestImageListInAlbumWithSync(
       imagesSync, imagesExtra, albumID,
-      [this, albumID, finish](std::int64_t syncTag, const std::string& extraInfo, const std::vector<LMImage>& images,
-                              bool resync) {
+      [this, albumID, finish, gallery, user](std::int64_t syncTag, const std::string& extraInfo,
+                                             const std::vector<LMImage>& images, bool resync) {
+        if (!isSignedInAs(*gallery, user)) {
+          if (finish) finish(std::nullopt);
+          return;
+        }
         saveAlbumImageObjects(images, albumID, syncTag, extraInfo, resync, [finish] {
           if (finish) finish(std::nullopt);
         });
@@ -547,6 +568,23 @@ LMImage LMGalleryManager::imageByImageObject(const LMImageObject& object) {
   if (auto owner = object.album()) image.serverGroupID = owner->serverID();
   image.type = object.type();
   return image;
+}
+
+LMAlbum LMGalleryManager::albumByAlbumObject(const LMAlbumObject& object) {
+  LMAlbum album;
+  album.serverID = object.serverID();
+  album.sync = object.albumSync();
+  album.creationDate = object.createDate();
+  album.name = object.name();
+  album.totalImageCount = object.totalImageCount();
+  album.totalSize = object.totalSize();
+  album.lastUpdateDate = object.refreshDate();
+  if (auto urls = LMCustomUtils::jsonObjectFromString(object.thumbnailUrls()); urls && urls->is_array()) {
+    for (const auto& url : *urls) {
+      if (url.is_string()) album.thumbnailUrls.push_back(url.get<std::string>());
+    }
+  }
+  return album;
 }
 
 void LMGalleryManager::deleteImageByImageID(std::int64_t imageID, ErrorFinish finish) {

@@ -56,6 +56,12 @@ class LMGalleryManager {
   static LMGalleryManager& sharedManager();
   LMGalleryManager();
 
+  // Whether `user`, the account a cloud list was fetched for, is still the
+  // one `gallery` signs for (nobody then, nobody now counts as the same).
+  // Lists of an account that signed out meanwhile are dropped: the logout
+  // has cleared (or is clearing) the cache.
+  static bool isSignedInAs(const LMImageSyncAdapter& gallery, const std::optional<std::string>& user);
+
   // The adapter the requests go through (the shared one unless set).
   std::shared_ptr<LMImageSyncAdapter> adapter();
   void setAdapter(std::shared_ptr<LMImageSyncAdapter> adapter);
@@ -64,7 +70,9 @@ class LMGalleryManager {
   Context managedObjectContext();
   bool saveContext(const Context& context);
   bool saveContext();
-  void deleteAllObjects();
+  // `finish` (optional) runs on the main queue once the store is empty,
+  // after the tails of the writes asked for before.
+  void deleteAllObjects(std::function<void()> finish = nullptr);
 
   // ---- Album list tokens ----
   std::optional<std::int64_t> albumSync();
@@ -81,6 +89,8 @@ class LMGalleryManager {
   void saveAlbumObjectsWithArray(std::vector<LMAlbum> albums, std::optional<std::int64_t> serverSync,
                                  std::optional<std::string> syncExtraInfo, bool resync,
                                  std::function<void()> finish);
+  // A listing whose reply arrives after its account signed out is dropped
+  // unsaved (the finish hears no error).
   void requestAlbumObjectWithFinish(ErrorFinish finish);
   void saveAlbum(std::int64_t albumID, platform::Clock::TimePoint date);
   // `finish` gets the ids of the albums that could not be deleted.
@@ -110,6 +120,8 @@ class LMGalleryManager {
   void requestAllImageWithAlbumID(std::optional<std::int64_t> albumID, double width, double height,
                                   bool isLargeSize);
   LMImage imageByImageObject(const LMImageObject& object);
+  // The cloud record of a stored album.
+  LMAlbum albumByAlbumObject(const LMAlbumObject& object);
   void deleteImageByImageID(std::int64_t imageID, ErrorFinish finish);
 
  private:

@@ -24,8 +24,6 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr std::int64_t kKeptFree = 100 * 1024 * 1024;
-constexpr const char* kMobileDataTitle = "流量提示";
 
 std::string text(const char* key) { return ui::localizedString(key); }
 
@@ -56,10 +54,10 @@ void LMGalleryPhotoBrowseViewController::didPressGalleryToolBarButton(ui::Button
   const auto status = platform::ReachabilityMonitor::sharedMonitor().networkReachabilityStatus();
   if (status == platform::ReachabilityStatus::NotReachable) {
     tell(text("Download Photo Title"), text("Bad Network"));
-  } else if (status != platform::ReachabilityStatus::ReachableViaWiFi && !backupWWAN_) {
+  } else if (status != platform::ReachabilityStatus::ReachableViaWiFi && !networkGuard_->isBackupWWAN()) {
     downloadImageObject_ = photo;
     const std::string bytes = LMCustomUtils::stringWithByteNum(photo->imageSize().value_or(0));
-    showMobileDataAlert(ui::stringWithFormat(text("Mobile Network Download Format"), {bytes}), true);
+    networkGuard_->askBeforeDownload(ui::stringWithFormat(text("Mobile Network Download Format"), {bytes}));
   } else {
     downloadPhoto(photo);
   }
@@ -95,58 +93,9 @@ void LMGalleryPhotoBrowseViewController::presentTitle(const std::string& title, 
   if (message && !message->empty()) tell(title, *message);
 }
 
-void LMGalleryPhotoBrowseViewController::showMobileDataAlert(const std::string& message, bool beforeDownload) {
-  if (alertView_) alertView_->dismiss();
-  std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
-  alertView_ = ui::AlertView::alert(text(kMobileDataTitle), message, text("取消"), {text("继续")},
-                                    [weak, beforeDownload](ui::AlertView&, int button) {
-                                      if (auto browser = weak.lock()) browser->mobileDataAnswered(button == 1, beforeDownload);
-                                    });
-  alertView_->show();
-}
-
-void LMGalleryPhotoBrowseViewController::mobileDataAnswered(bool proceed, bool beforeDownload) {
-  alertView_.reset();
-  auto adapter = this->adapter();
-  if (!proceed) {
-    if (adapter->isSyncing()) adapter->cancelSync();
-    return;
-  }
-  if (adapter->isSyncing()) {
-    backupWWAN_ = true;
-    if (adapter->isSuspended()) adapter->resumeSync();
-    return;
-  }
-  // Only the prompt asked before a download starts one: a prompt raised for
-  // a paused download that has ended since starts nothing.
-  if (!beforeDownload || !downloadImageObject_) return;
-  backupWWAN_ = true;
-  downloadPhoto(downloadImageObject_);
-}
-
-void LMGalleryPhotoBrowseViewController::networkChanged(platform::ReachabilityStatus status) {
-  using platform::ReachabilityStatus;
-  auto adapter = this->adapter();
-  if (status == ReachabilityStatus::ReachableViaWiFi) {
-    if (networkStatus_ != ReachabilityStatus::ReachableViaWiFi && adapter->resumeSync() && alertView_) {
-      alertView_->dismiss();
-      alertView_.reset();
-    }
-  } else if (status == ReachabilityStatus::ReachableViaWWAN) {
-    if (networkStatus_ == ReachabilityStatus::ReachableViaWiFi && !backupWWAN_ && adapter->suspendSync()) {
-      showMobileDataAlert(text("Mobile Network Info"), false);
-    }
-  }
-  networkStatus_ = status == ReachabilityStatus::NotReachable || status == ReachabilityStatus::ReachableViaWWAN ||
-                           status == ReachabilityStatus::ReachableViaWiFi
-                       ? status
-                       : ReachabilityStatus::Unknown;
-}
-
 void LMGalleryPhotoBrowseViewController::downloadPhoto(const std::shared_ptr<LMImageObject>& photo) {
-  const std::int64_t free = LMCustomUtils::freeSpaceForDevice().value_or(0);
   const std::int64_t size = photo ? photo->imageSize().value_or(0) : 0;
-  if (2 * size > free - kKeptFree) {
+  if (!LMCustomUtils::hasSpaceForDownload(size)) {
     tell("", text("No Enough Space Left On Device"));
     return;
   }
@@ -164,20 +113,7 @@ void LMGalleryPhotoBrowseViewController::downloadPhoto(const std::shared_ptr<LMI
 void LMGalleryPhotoBrowseViewController::startDownload(const std::shared_ptr<LMImageObject>& photo) {
   const LMImage image = LMGalleryManager::sharedManager().imageByImageObject(*photo);
   LMAlbum album;
-  if (auto owner = photo->album()) {
-    album.serverID = owner->serverID();
-    album.sync = owner->albumSync();
-    album.creationDate = owner->createDate();
-    album.name = owner->name();
-    album.totalImageCount = owner->totalImageCount();
-    album.totalSize = owner->totalSize();
-    album.lastUpdateDate = owner->refreshDate();
-    if (auto urls = LMCustomUtils::jsonObjectFromString(owner->thumbnailUrls()); urls && urls->is_array()) {
-      for (const auto& url : *urls) {
-        if (url.is_string()) album.thumbnailUrls.push_back(url.get<std::string>());
-      }
-    }
-  }
+  if (auto owner = photo->album()) album = LMGalleryManager::sharedManager().albumByAlbumObject(*owner);
   const std::int64_t size = photo->imageSize().value_or(0);
   auto adapter = this->adapter();
   std::weak_ptr<LMGalleryPhotoBrowseViewController> weak = self();
@@ -185,7 +121,7 @@ void LMGalleryPhotoBrowseViewController::startDownload(const std::shared_ptr<LMI
   task->store(platform::BackgroundTask::begin("download photo", [weak, adapter, task] {
     platform::MainQueue::main().sync([weak, adapter] {
       if (auto browser = weak.lock()) {
-        browser->backupWWAN_ = false;
+        browser->networkGuard_->downloadEnded();
         browser->downloadImageObject_.reset();
       }
       adapter->cancelSync();
@@ -215,7 +151,7 @@ void LMGalleryPhotoBrowseViewController::startDownload(const std::shared_ptr<LMI
 
 void LMGalleryPhotoBrowseViewController::finishDownload(const std::optional<platform::Error>& error,
                                                         std::int64_t size, platform::BackgroundTask::Identifier task) {
-  backupWWAN_ = false;
+  networkGuard_->downloadEnded();
   downloadImageObject_.reset();
   if (!error) {
     LMProgressHUD::sharedHUD().dismissProgressWithFileSize(size, [task] { platform::BackgroundTask::end(task); });

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/StringFormat.h"
 #include "platform/ui/Window.h"
@@ -69,15 +70,18 @@ void LMGalleryPhotoBrowseViewController::viewDidLoad() {
   toolBar_->setDelegate(std::weak_ptr<LMGalleryToolBarDelegate>(self));
   view()->addSubview(toolBar_);
 
-  // The network handler: a listener of its own, removed when the browser
+  // The network rule: a listener of its own, removed when the browser
   // closes (another screen's handler stays).
-  alertView_.reset();
-  backupWWAN_ = false;
-  auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
-  networkStatus_ = monitor.networkReachabilityStatus();
-  networkListener_ = monitor.addListener([weak](platform::ReachabilityStatus status) {
-    if (auto browser = weak.lock()) browser->networkChanged(status);
-  });
+  networkGuard_ = LMDownloadNetworkGuard::make(
+      [weak] {
+        auto browser = weak.lock();
+        return browser ? browser->adapter() : LMImageSyncAdapter::sharedAdapter();
+      },
+      [weak] {
+        auto browser = weak.lock();
+        if (browser && browser->downloadImageObject_) browser->downloadPhoto(browser->downloadImageObject_);
+      });
+  networkGuard_->startListening();
 }
 
 void LMGalleryPhotoBrowseViewController::show() {
@@ -316,8 +320,7 @@ void LMGalleryPhotoBrowseViewController::photoViewDidEndZoom(LMPhotoView&) { rem
 
 void LMGalleryPhotoBrowseViewController::removeBrowser() {
   auto self = shared_from_this();  // the parent may hold the last reference
-  if (networkListener_) platform::ReachabilityMonitor::sharedMonitor().removeListener(networkListener_);
-  networkListener_ = 0;
+  if (networkGuard_) networkGuard_->stopListening();
   view()->removeFromSuperview();
   removeFromParentViewController();
   if (auto d = delegate_.lock()) d->didPhotoBrowseViewDisappear();

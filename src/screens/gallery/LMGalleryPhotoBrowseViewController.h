@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/device/ReachabilityMonitor.h"
 #include "platform/storage/FetchedResultsController.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
 #include "screens/common/LMCustomNavigationBar.h"
+#include "screens/gallery/LMDownloadNetworkGuard.h"
 #include "screens/gallery/LMGalleryToolBar.h"
 #include "screens/gallery/LMPhotoView.h"
 
@@ -87,12 +87,15 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   void setAdapter(std::shared_ptr<LMImageSyncAdapter> adapter) { adapter_ = std::move(adapter); }
 
   std::size_t photoIndex() const { return photoIndex_; }
-  bool isBackupWWAN() const { return backupWWAN_; }
+  bool isBackupWWAN() const { return networkGuard_ && networkGuard_->isBackupWWAN(); }
   const std::shared_ptr<platform::ui::ScrollView>& photoScrollView() const { return photoScrollView_; }
   const std::shared_ptr<LMCustomNavigationBar>& navigationBar() const { return navigationBar_; }
   const std::shared_ptr<LMGalleryToolBar>& toolBar() const { return toolBar_; }
   const std::shared_ptr<platform::ui::Label>& titleLabel() const { return titleLabel_; }
-  const std::shared_ptr<platform::ui::AlertView>& alertView() const { return alertView_; }
+  // The mobile-data prompt on screen, or nullptr.
+  std::shared_ptr<platform::ui::AlertView> alertView() const {
+    return networkGuard_ ? networkGuard_->alertView() : nullptr;
+  }
   // The pages in the pager, by photo index.
   std::vector<std::pair<std::size_t, std::shared_ptr<LMPhotoView>>> visiblePages() const;
 
@@ -144,9 +147,6 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   std::shared_ptr<LMImageObject> photoAt(std::size_t index) const;
   std::shared_ptr<LMGalleryPhotoBrowseViewController> self();
   void confirmDelete();
-  void showMobileDataAlert(const std::string& message, bool beforeDownload);
-  void mobileDataAnswered(bool proceed, bool beforeDownload);
-  void networkChanged(platform::ReachabilityStatus status);
   void startDownload(const std::shared_ptr<LMImageObject>& photo);
   void finishDownload(const std::optional<platform::Error>& error, std::int64_t size, std::uint64_t task);
 
@@ -163,13 +163,10 @@ class LMGalleryPhotoBrowseViewController : public platform::ui::ViewController,
   bool isRotating_ = false;
   // The browser moves the pager itself: its scroll events are not page turns.
   bool movingPager_ = false;
-  bool backupWWAN_ = false;
   std::shared_ptr<platform::objectstore::FetchedResultsController> fetchedResultsController_;
   std::shared_ptr<LMImageObject> deleteImageObject_;
   std::shared_ptr<LMImageObject> downloadImageObject_;
-  platform::ReachabilityStatus networkStatus_ = platform::ReachabilityStatus::Unknown;
-  platform::ReachabilityMonitor::ListenerToken networkListener_ = 0;
-  std::shared_ptr<platform::ui::AlertView> alertView_;
+  std::shared_ptr<LMDownloadNetworkGuard> networkGuard_;
   std::shared_ptr<LMImageSyncAdapter> adapter_;
   // Images whose refused large address was asked for again on this screen.
   std::shared_ptr<std::set<std::int64_t>> reRequested_ = std::make_shared<std::set<std::int64_t>>();

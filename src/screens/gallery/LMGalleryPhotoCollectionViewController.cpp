@@ -291,39 +291,19 @@ void LMGalleryPhotoCollectionViewController::didDeleteAllPhotos() {
 }
 
 void LMGalleryPhotoCollectionViewController::willChangeContent() {
-  itemChanges_.clear();
+  itemChanges_.begin();
   browserDeletes_.clear();
 }
 
 void LMGalleryPhotoCollectionViewController::didChangeObject(std::optional<std::size_t> from,
                                                              store::FetchedResultsChangeType type,
                                                              std::optional<std::size_t> to) {
-  itemChanges_.push_back({type, from, to});
+  itemChanges_.record(from, type, to);
   if (browser_ && type == store::FetchedResultsChangeType::Delete && from) browserDeletes_.push_back(*from);
 }
 
 void LMGalleryPhotoCollectionViewController::didChangeContent() {
-  auto changes = std::move(itemChanges_);
-  itemChanges_.clear();
-  auto status = collectionView_->performBatchUpdates([&] {
-    for (const auto& change : changes) {
-      switch (change.type) {
-        case store::FetchedResultsChangeType::Insert:
-          collectionView_->insertItemsAtIndexPaths({{0, static_cast<int>(*change.to)}});
-          break;
-        case store::FetchedResultsChangeType::Delete:
-          collectionView_->deleteItemsAtIndexPaths({{0, static_cast<int>(*change.from)}});
-          break;
-        case store::FetchedResultsChangeType::Move:
-          collectionView_->moveItemAtIndexPath({0, static_cast<int>(*change.from)}, {0, static_cast<int>(*change.to)});
-          break;
-        case store::FetchedResultsChangeType::Update:
-          collectionView_->reloadItemsAtIndexPaths({{0, static_cast<int>(*change.from)}});
-          break;
-      }
-    }
-  });
-  if (!status.ok()) QB_LOG_ERROR("{}", status.error().description());
+  const auto changes = itemChanges_.apply(*collectionView_);
   if (!browser_) return;
   // Rows that left the browser's list, the last first, so that each row
   // still names the photo it named before the change; then the changed ones

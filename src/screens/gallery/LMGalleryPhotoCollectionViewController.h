@@ -22,6 +22,7 @@
 #include "platform/ui/CollectionView.h"
 #include "platform/ui/RefreshHeaderView.h"
 #include "platform/ui/ViewController.h"
+#include "screens/gallery/LMFetchedChangesBatch.h"
 #include "screens/gallery/LMGalleryObjects.h"
 #include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
 
@@ -83,10 +84,6 @@ class LMGalleryPhotoCollectionViewController : public platform::ui::ViewControll
   void didDeleteAllPhotos() override;
 
  private:
-  struct ItemChange {
-    platform::objectstore::FetchedResultsChangeType type;
-    std::optional<std::size_t> from, to;
-  };
   void interfaceInitialize();
   std::shared_ptr<LMImageObject> imageAt(std::size_t row);
   void requestThumbnail(const std::shared_ptr<LMPhotoCollectionViewCell>& cell, std::int64_t imageID,
@@ -104,7 +101,7 @@ class LMGalleryPhotoCollectionViewController : public platform::ui::ViewControll
   bool statusBarHidden_ = false;
   std::shared_ptr<LMGalleryPhotoBrowseViewController> browser_;
   std::shared_ptr<LMAlbumObject> albumObject_;
-  std::vector<ItemChange> itemChanges_;
+  LMFetchedChangesBatch itemChanges_;
   // Rows of the open browser that left, told to it once the change is over.
   std::vector<std::size_t> browserDeletes_;
   std::shared_ptr<platform::objectstore::FetchedResultsController> fetchedResultsController_;

@@ -3,6 +3,7 @@
 // to the gallery cache, the duplicate query, and the end of a run.
 #include <chrono>
 
+#include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
@@ -60,9 +61,14 @@ void LMGalleryRootViewController::installReports() {
   willAdapterBeginBackupAlbums = [cancelled, setStatus] {
     if (!cancelled()) setStatus(ui::localizedString("正在获取云端信息"));
   };
-  didAdapterGetAllServerAlbums = [](const std::vector<LMAlbum>& albums, std::optional<std::int64_t> sync,
-                                    const std::optional<std::string>& extra) {
-    platform::MainQueue::main().async([albums, sync, extra] {
+  // The lists arrive on the adapter's worker, for the account it signed
+  // for then; one whose account has signed out by the time it would be
+  // saved stays out of the cache that the logout cleared.
+  didAdapterGetAllServerAlbums = [this](const std::vector<LMAlbum>& albums, std::optional<std::int64_t> sync,
+                                        const std::optional<std::string>& extra) {
+    auto gallery = adapter();
+    platform::MainQueue::main().async([albums, sync, extra, gallery, user = gallery->passports()->userId()] {
+      if (!LMGalleryManager::isSignedInAs(*gallery, user)) return;
       LMGalleryManager::sharedManager().saveAlbumObjectsWithArray(albums, sync, extra, true, nullptr);
     });
   };
@@ -77,11 +83,14 @@ void LMGalleryRootViewController::installReports() {
   willAdapterLoadImages = [cancelled, setProgress] {
     if (!cancelled()) setProgress(0.1);
   };
-  didAdapterLoadAlbumImages = [](const std::vector<LMImage>& images, std::optional<std::int64_t> albumID,
-                                 std::optional<std::int64_t> sync, const std::optional<std::string>& extra,
-                                 bool resync) {
+  didAdapterLoadAlbumImages = [this](const std::vector<LMImage>& images, std::optional<std::int64_t> albumID,
+                                     std::optional<std::int64_t> sync, const std::optional<std::string>& extra,
+                                     bool resync) {
     if (!albumID) return;
-    platform::MainQueue::main().async([images, albumID, sync, extra, resync] {
+    auto gallery = adapter();
+    platform::MainQueue::main().async([images, albumID, sync, extra, resync, gallery,
+                                       user = gallery->passports()->userId()] {
+      if (!LMGalleryManager::isSignedInAs(*gallery, user)) return;
       LMGalleryManager::sharedManager().saveAlbumImageObjects(images, *albumID, sync, extra, resync, nullptr);
     });
   };

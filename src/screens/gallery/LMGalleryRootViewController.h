@@ -34,6 +34,7 @@
 #include "screens/account/LMLoginViewControllerDelegate.h"
 #include "screens/common/LMBackgroundPages.h"
 #include "screens/common/LMCustomButton.h"
+#include "screens/common/LMGalleryAlbumCollectionViewControllerDelegate.h"
 #include "screens/common/LMSyncLoadViewControllerDelegate.h"
 #include "screens/gallery/LMErrorPhotoCollectionViewController.h"
 #include "screens/gallery/LMGallerySyncLoadViewController.h"
@@ -47,7 +48,8 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
                                     public LMImageSyncAdapterDelegate,
                                     public LMSyncLoadViewControllerDelegate,
                                     public LMErrorPhotoCollectionViewControllerDelegate,
-                                    public LMBackgroundGalleryPage {
+                                    public LMBackgroundGalleryPage,
+                                    public LMGalleryAlbumCollectionViewControllerDelegate {
  public:
   static constexpr const char* kSceneIdentifier = "galleryRootViewController";
   static constexpr const char* kBackupGalleryWifiStatusNotification = "backupGalleryWifiStatusNotif";
@@ -88,6 +90,7 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   void alertView(platform::ui::AlertView& alert, int buttonIndex) override;
   void didSuccessLogin();
   void didCancelLogin();
+  void didCancelGalleryBrowse() override { dismissGalleryBrowse(*this); }
   void reachabilityStatusChanged(platform::ReachabilityStatus status);
 
   // The run's reports (+Reports).

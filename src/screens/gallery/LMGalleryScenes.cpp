@@ -2,6 +2,7 @@
 
 #include "screens/common/LMStoryboard.h"
 #include "screens/gallery/LMErrorPhotoCollectionViewController.h"
+#include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
@@ -16,6 +17,8 @@ void registerGalleryScenes() {
                               [] { return std::make_shared<LMGallerySyncLoadViewController>(); });
   LMStoryboard::registerScene(LMErrorPhotoCollectionViewController::kSceneIdentifier,
                               [] { return LMErrorPhotoCollectionViewController::instantiateScene(); });
+  LMStoryboard::registerScene(LMGalleryAlbumCollectionViewController::kSceneIdentifier,
+                              [] { return LMGalleryAlbumCollectionViewController::instantiateScene(); });
   LMStoryboard::registerScene(LMGalleryPhotoCollectionViewController::kSceneIdentifier,
                               [] { return std::make_shared<LMGalleryPhotoCollectionViewController>(); });
   LMStoryboard::registerScene(LMGalleryPhotoBrowseViewController::kSceneIdentifier,

@@ -1,6 +1,7 @@
 // The gallery area's scenes: "galleryRootViewController",
 // "gallerySyncLoadViewController", "errorPhotoNavigationController", the
-// album photo grid "galleryPhotoCollectionViewController" and the photo
+// cloud album grid "galleryDownloadViewController" (a navigation
+// controller), the album photo grid "galleryPhotoCollectionViewController" and the photo
 // browser "galleryPhotoBrowseViewController".
 // Main thread; registering twice replaces the factories with equal ones.
 #pragma once

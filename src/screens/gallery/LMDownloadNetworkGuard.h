@@ -1,0 +1,73 @@
+// The network rule of a screen that downloads photos through the shared
+// image sync adapter: before a download on mobile data it asks ("流量提示",
+// "取消" / "继续"), and while any job of the adapter runs it follows the
+// network: a move from Wi-Fi to mobile data suspends the job and asks, a
+// return to Wi-Fi resumes it (and takes back the question). The user's
+// "继续" holds for the current download only: the screen clears it when a
+// download ends.
+//
+// "继续" starts a download only when the prompt was asked before one; a
+// prompt raised for a suspended job that has ended since starts nothing.
+//
+// Ownership: made by make() and owned by its screen; it holds a listener of
+// the shared reachability monitor of its own from startListening() until
+// stopListening() or its end, and leaves other screens' listeners alone.
+// The callbacks hold the screen weakly.
+// Threading: main thread (the monitor's listeners run there).
+// Failure: nothing fails here.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/device/ReachabilityMonitor.h"
+#include "platform/ui/AlertView.h"
+
+namespace lumora {
+
+class LMImageSyncAdapter;
+
+class LMDownloadNetworkGuard : public std::enable_shared_from_this<LMDownloadNetworkGuard> {
+ public:
+  static constexpr const char* kPromptTitle = "流量提示";
+
+  using AdapterSource = std::function<std::shared_ptr<LMImageSyncAdapter>()>;
+  // `startDownload`: the screen's download, run by "继续" on a prompt asked
+  // before a download while the adapter is idle.
+  static std::shared_ptr<LMDownloadNetworkGuard> make(AdapterSource adapter, std::function<void()> startDownload);
+  ~LMDownloadNetworkGuard();
+  LMDownloadNetworkGuard(const LMDownloadNetworkGuard&) = delete;
+  LMDownloadNetworkGuard& operator=(const LMDownloadNetworkGuard&) = delete;
+
+  // Reads the current status and listens from now on; forgets any
+  // permission and prompt.
+  void startListening();
+  void stopListening();
+
+  // The user allowed the current download to use mobile data.
+  bool isBackupWWAN() const { return backupWWAN_; }
+  // A download ended (or its time ran out): the next one asks again.
+  void downloadEnded() { backupWWAN_ = false; }
+  platform::ReachabilityStatus networkStatus() const { return networkStatus_; }
+  // The prompt on screen, or nullptr.
+  const std::shared_ptr<platform::ui::AlertView>& alertView() const { return alertView_; }
+
+  // Asks before a download, with the message given (its size in words).
+  void askBeforeDownload(const std::string& message);
+  void networkChanged(platform::ReachabilityStatus status);
+
+ private:
+  LMDownloadNetworkGuard(AdapterSource adapter, std::function<void()> startDownload);
+  void showPrompt(const std::string& message, bool beforeDownload);
+  void answered(bool proceed, bool beforeDownload);
+
+  AdapterSource adapter_;
+  std::function<void()> startDownload_;
+  bool backupWWAN_ = false;
+  platform::ReachabilityStatus networkStatus_ = platform::ReachabilityStatus::Unknown;
+  platform::ReachabilityMonitor::ListenerToken listener_ = 0;
+  std::shared_ptr<platform::ui::AlertView> alertView_;
+};
+
+}  // namespace lumora
