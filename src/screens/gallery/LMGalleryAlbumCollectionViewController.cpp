@@ -4,6 +4,7 @@
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 
 #include "applog/LoggerRegistry.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/NotificationCenter.h"
