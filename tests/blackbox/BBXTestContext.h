@@ -13,23 +13,14 @@
 #include "blackbox/BBXContext.h"
 #include "blackbox/BBXHost.h"
 #include "blackbox/BBXInternalReport.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace bbxtest {
 
 // Whether this build runs under ThreadSanitizer, whose runtime cannot follow
 // some of what the crash tests do on purpose (see where it is used).
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kUnderThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-inline constexpr bool kUnderThreadSanitizer = true;
-#else
-inline constexpr bool kUnderThreadSanitizer = false;
-#endif
-#else
-inline constexpr bool kUnderThreadSanitizer = false;
-#endif
+inline constexpr bool kUnderThreadSanitizer = testsupport::kUnderThreadSanitizer;
 
 class TestContext {
  public:

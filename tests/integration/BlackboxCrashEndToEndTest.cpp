@@ -19,6 +19,7 @@
 #include "platform/dispatch/Semaphore.h"
 #include "platform/http/SynchronousReply.h"
 #include "server/CloudServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -61,7 +62,8 @@ std::string e2eHex(const std::string& text) {
 
 }  // namespace
 
-extern "C" __attribute__((noinline, visibility("default"))) void bbxE2ECrashHere(volatile int* target) {
+extern "C" __attribute__((noinline, visibility("default"), no_sanitize("undefined"))) void bbxE2ECrashHere(
+    volatile int* target) {
   *target = 1;
 }
 
@@ -117,6 +119,10 @@ TEST(BlackboxCrashChild, Run) {
 namespace {
 
 TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedByTheNext) {
+  // The kit's exception server runs on a small stack of its own, which
+  // cannot hold ThreadSanitizer's per-thread state: there the crash never
+  // reaches the kit, and the sanitizer ends the child itself.
+  if (testsupport::kUnderThreadSanitizer) GTEST_SKIP() << "the exception server cannot start under the sanitizer";
   testsupport::TestHome home;
   auto cloud = localcloud::CloudServer::create(home.root() / "cloud");
   ASSERT_TRUE(cloud && cloud->start(0));
@@ -128,8 +134,15 @@ TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedByTheNext) {
   fs::create_directories(appHome);
 
   const int crashed = e2eRunChild("crash", appHome, cloud->url());
-  ASSERT_TRUE(WIFSIGNALED(crashed)) << crashed;
-  EXPECT_EQ(WTERMSIG(crashed), SIGSEGV);
+  // The kit hands the signal on to the handler it found: under
+  // AddressSanitizer that is the sanitizer's, which ends the child with a
+  // report instead of the signal.
+  if (testsupport::kUnderAddressSanitizer && WIFEXITED(crashed)) {
+    EXPECT_NE(WEXITSTATUS(crashed), 0);
+  } else {
+    ASSERT_TRUE(WIFSIGNALED(crashed)) << crashed;
+    EXPECT_EQ(WTERMSIG(crashed), SIGSEGV);
+  }
   const int next = e2eRunChild("next", appHome, cloud->url());
   ASSERT_TRUE(WIFEXITED(next) && WEXITSTATUS(next) == 0) << next;
 

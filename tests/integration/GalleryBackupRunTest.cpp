@@ -21,6 +21,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "platform/storage/AppHome.h"
 #include "server/http/FaultInjector.h"
 #include "server/services/GalleryService.h"
 #include "support/TestMedia.h"
@@ -206,6 +207,21 @@ TEST_F(GalleryBackupRunTest, ALibraryOfThreeAlbumsIsBackedUpOnceAndAResyncDeleti
   EXPECT_EQ(third.uploaded, 1);
   EXPECT_EQ(cloudImages(), cloud);
   EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 66u);
+}
+
+TEST_F(GalleryBackupRunTest, SyncedEventsGoUpTogetherAsTheEventsAlbum) {
+  const std::filesystem::path incoming = platform::AppHome::tmp() / "events";
+  testsupport::writeFile(incoming / "A.JPG", testsupport::makeJpeg(20, 12));
+  testsupport::writeFile(incoming / "B.JPG", testsupport::makeJpeg(22, 12));
+  ASSERT_TRUE(library()->importSyncedEvent("Birthday", {incoming / "A.JPG"}));
+  ASSERT_TRUE(library()->importSyncedEvent("Holiday", {incoming / "B.JPG"}));
+  Report first = backUp();
+  ASSERT_FALSE(first.failed) << first.failed->description();
+  EXPECT_EQ(first.uploaded, 4);  // each photo in the camera roll and in its event
+  const std::int64_t events = cloudAlbumNamed("Events");
+  ASSERT_GT(events, 2);
+  EXPECT_EQ(cloudImages()[events].size(), 2u);
+  EXPECT_EQ(cloudAlbumNamed("Birthday"), 0);
 }
 
 TEST_F(GalleryBackupRunTest, EveryWriteWhoseReplyIsLostOnceIsAppliedOnce) {

@@ -116,6 +116,10 @@ platform::Status LMManagedAssetContext::addALAsset(const std::optional<LibraryAs
 platform::Result<LibraryAsset> LMManagedAssetContext::addAssetSource(const std::string& path, bool isVideo,
                                                                      const AssetsGroup& group,
                                                                      AssetsLibrary& library) {
+  // A group that cannot take the asset refuses before anything is written,
+  // so no copy is left behind in the camera roll.
+  const bool savedPhotos = group.type == photos::kGroupSavedPhotos;
+  if (!savedPhotos && !group.editable) return notAddedError();
   auto written = awaitAnswer<std::string>([&](auto result, auto failure) {
     auto completion = [result, failure](std::optional<std::string> url, std::optional<platform::Error> error) {
       if (error || !url) {
@@ -137,7 +141,7 @@ platform::Result<LibraryAsset> LMManagedAssetContext::addAssetSource(const std::
   auto asset = assetImageWithAssetID(*written, library);
   if (!asset) return asset.error();
   if (!*asset) return notAddedError();
-  if (group.type == photos::kGroupSavedPhotos) return std::move(**asset);
+  if (savedPhotos) return std::move(**asset);
   if (auto added = addALAsset(*asset, group, library); !added) return added.error();
   return std::move(**asset);
 }

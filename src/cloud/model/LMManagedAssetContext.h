@@ -198,8 +198,9 @@ class LMManagedAssetContext {
                               const std::optional<platform::photos::AssetsGroup>& group,
                               platform::photos::AssetsLibrary& library);
   // Saves the file into the saved photos, then adds it to `group` unless
-  // that is the saved-photos group (-10015 when the group does not take it:
-  // the new asset stays in the camera roll).
+  // that is the saved-photos group. A group that is not editable is -10015
+  // before anything is written; one that refuses the add after all is
+  // -10015 with the new asset left in the camera roll.
   platform::Result<platform::photos::LibraryAsset> addAssetSource(const std::string& path, bool isVideo,
                                                                   const platform::photos::AssetsGroup& group,
                                                                   platform::photos::AssetsLibrary& library);

@@ -61,11 +61,6 @@ platform::Result<FileDigest> fileSHA1(const std::string& path) {
   return digest;
 }
 
-bool isCameraRoll(const photos::AssetCollection& group) {
-  return group.collectionType == photos::CollectionType::SmartAlbum &&
-         group.collectionSubtype == photos::CollectionSubtype::SmartAlbumUserLibrary;
-}
-
 // The local name of a cloud album: the cloud's own names of the camera and
 // screenshot albums become the app's texts for them.
 std::string localAlbumName(const LMAlbum& album) {
@@ -99,17 +94,149 @@ struct LMImageSyncAdapter::LocalCopy {
   std::string albumID;  // the target album that holds it
 };
 
+// ---- The library on either interface ----
+
+// Albums and assets by their local ids on the interface the system version
+// picks; below 8.0 through a library of the older interface made for the
+// one operation, each answer awaited, each failed look-up logged.
+struct LMImageSyncAdapter::DownloadLibrary {
+  struct Album {
+    std::string id;
+    std::string title;
+    bool cameraRoll = false;
+    std::variant<photos::AssetCollection, photos::AssetsGroup> group;
+  };
+  struct Asset {
+    std::string id;
+    std::variant<photos::Asset, photos::LibraryAsset> asset;
+  };
+
+  explicit DownloadLibrary(std::shared_ptr<LMManagedAssetContext> context) : store(std::move(context)) {
+    if (!platform::Device::systemVersionIsAtLeast(8.0)) older = std::make_unique<photos::AssetsLibrary>();
+  }
+
+  static Album albumOf(const photos::AssetCollection& group) {
+    const bool roll = group.collectionType == photos::CollectionType::SmartAlbum &&
+                      group.collectionSubtype == photos::CollectionSubtype::SmartAlbumUserLibrary;
+    return Album{group.localIdentifier, group.localizedTitle, roll, group};
+  }
+  static Album albumOf(const photos::AssetsGroup& group) {
+    return Album{group.persistentID, group.name, group.type == photos::kGroupSavedPhotos, group};
+  }
+
+  template <class T>
+  static platform::Result<T> logged(platform::Result<T> answer) {
+    if (!answer) LM_LOG_ERROR("{}", answer.error().description());
+    return answer;
+  }
+
+  // None when the library holds no such album.
+  platform::Result<std::optional<Album>> album(const std::optional<std::string>& id) {
+    if (!older) {
+      auto group = store->assetsGroupWithAlbumId(id);
+      return group ? std::optional(albumOf(*group)) : std::nullopt;
+    }
+    auto url = id ? LMUtils::assetGroupURLFromAssetID(*id) : std::nullopt;
+    auto group = logged(store->assetsGroupWithAlbumURL(url, *older));
+    if (!group) return group.error();
+    return *group ? std::optional(albumOf(**group)) : std::nullopt;
+  }
+
+  // The albums that take part in the sync.
+  platform::Result<std::vector<Album>> syncAlbums() {
+    std::vector<Album> albums;
+    if (!older) {
+      for (const auto& group : store->allSyncAssetsGroups()) albums.push_back(albumOf(group));
+      return albums;
+    }
+    auto groups = logged(store->allSyncAssetsGroups(*older));
+    if (!groups) return groups.error();
+    for (const auto& group : *groups) albums.push_back(albumOf(group));
+    return albums;
+  }
+
+  // A new album; one the library does not hand back is -10015.
+  platform::Result<Album> createAlbum(const std::string& name) {
+    if (!older) {
+      auto created = store->addAssetsGroupWithName(name);
+      if (!created) return created.error();
+      return albumOf(*created);
+    }
+    auto created = logged(store->addAssetsGroupWithName(name, *older));
+    if (!created) return created.error();
+    if (!*created) {
+      return LMUtils::localErrorWithErrorCode(
+          kLMLocalErrorAssetsGroup,
+          {{kLMErrorReasonKey, "Create album fail"}, {kLMErrorDescriptionKey, kLMErrorTitleAssetsGroup}});
+    }
+    return albumOf(**created);
+  }
+
+  // None when the library holds no such asset.
+  platform::Result<std::optional<Asset>> asset(const std::optional<std::string>& id) {
+    if (!older) {
+      auto found = store->assetImageWithAssetID(id);
+      return found ? std::optional(Asset{found->localIdentifier, *found}) : std::nullopt;
+    }
+    auto found = logged(store->assetImageWithAssetID(id, *older));
+    if (!found) return found.error();
+    return *found ? std::optional(Asset{(*found)->url, **found}) : std::nullopt;
+  }
+
+  // The file saved as a new photo or video of `album`.
+  platform::Result<Asset> save(const std::string& path, bool isVideo, const Album& album) {
+    if (!older) {
+      auto saved = store->addAssetSource(path, isVideo, std::get<photos::AssetCollection>(album.group));
+      if (!saved) return saved.error();
+      return Asset{saved->localIdentifier, *saved};
+    }
+    auto saved = store->addAssetSource(path, isVideo, std::get<photos::AssetsGroup>(album.group), *older);
+    if (!saved) return saved.error();
+    return Asset{saved->url, *saved};
+  }
+
+  platform::Status add(const Asset& asset, const Album& album) {
+    if (!older) {
+      return store->addAssetImage(std::get<photos::Asset>(asset.asset), std::get<photos::AssetCollection>(album.group));
+    }
+    return store->addALAsset(std::get<photos::LibraryAsset>(asset.asset), std::get<photos::AssetsGroup>(album.group),
+                            *older);
+  }
+
+  // The camera roll's id, none when the library shows none.
+  platform::Result<std::optional<std::string>> cameraRollID() {
+    if (!older) {
+      auto roll = store->userLibraryAssetsGroup();
+      return roll ? std::optional(roll->localIdentifier) : std::nullopt;
+    }
+    auto rolls = logged(store->assetsGroups(photos::kGroupSavedPhotos, *older));
+    if (!rolls) return rolls.error();
+    return rolls->empty() ? std::nullopt : std::optional(rolls->front().persistentID);
+  }
+
+  platform::Status relate(LMImageSyncAdapter& adapter, const LMAlbum& serverAlbum, const Album& album) {
+    if (!older) return adapter.saveRelationServerAlbum(serverAlbum, std::get<photos::AssetCollection>(album.group));
+    return adapter.saveRelationServerAlbum(serverAlbum, std::get<photos::AssetsGroup>(album.group), *older);
+  }
+
+  std::shared_ptr<LMManagedAssetContext> store;
+  std::unique_ptr<photos::AssetsLibrary> older;  // below system version 8.0
+};
+
 // ---- The local albums of a cloud album ----
 
-platform::Result<std::vector<std::string>> LMImageSyncAdapter::localAlbumsOfServerAlbum(const LMAlbum& album) {
+platform::Result<std::vector<std::string>> LMImageSyncAdapter::localAlbumsOfServerAlbum(const LMAlbum& album,
+                                                                                       DownloadLibrary& library) {
   auto store = context();
   std::vector<std::string> ids;
   std::vector<LMAlbumRelation> stale;
   auto relations = store->searchAlbumRelationsByServerID(album.serverID);
   if (!relations) return relations.error();
   for (const auto& relation : *relations) {
-    if (auto local = store->assetsGroupWithAlbumId(relation.assetID)) {
-      addUnique(ids, local->localIdentifier);
+    auto local = library.album(relation.assetID);
+    if (!local) return local.error();
+    if (*local) {
+      addUnique(ids, (*local)->id);
     } else {
       stale.push_back(relation);
     }
@@ -121,41 +248,43 @@ platform::Result<std::vector<std::string>> LMImageSyncAdapter::localAlbumsOfServ
   const std::string name = localAlbumName(album);
   if (ids.empty()) {
     const std::string model = platform::Device::model();
-    const auto groups = store->allSyncAssetsGroups();
+    auto groups = library.syncAlbums();
+    if (!groups) return groups.error();
     if (name == fmt::format("Photos from {}", model)) {
       // The camera roll is taken even when another cloud album had it.
-      auto cameraRoll = std::find_if(groups.begin(), groups.end(), isCameraRoll);
-      if (cameraRoll != groups.end()) {
-        ids.push_back(cameraRoll->localIdentifier);
-        if (auto saved = saveRelationServerAlbum(album, *cameraRoll); !saved) return saved.error();
+      auto cameraRoll = std::find_if(groups->begin(), groups->end(), [](const auto& group) { return group.cameraRoll; });
+      if (cameraRoll != groups->end()) {
+        ids.push_back(cameraRoll->id);
+        if (auto saved = library.relate(*this, album, *cameraRoll); !saved) return saved.error();
       }
     } else {
       std::string title = name;
       const std::string suffix = "_" + model;
       if (title.size() > suffix.size() && title.ends_with(suffix)) title.resize(title.size() - suffix.size());
-      for (const auto& group : groups) {
-        if (group.localizedTitle != title) continue;
-        auto bound = store->searchAlbumRelationByAssetID(group.localIdentifier);
+      for (const auto& group : *groups) {
+        if (group.title != title) continue;
+        auto bound = store->searchAlbumRelationByAssetID(group.id);
         if (!bound) return bound.error();
         if (*bound) continue;
-        addUnique(ids, group.localIdentifier);
-        if (auto saved = saveRelationServerAlbum(album, group); !saved) return saved.error();
+        addUnique(ids, group.id);
+        if (auto saved = library.relate(*this, album, group); !saved) return saved.error();
       }
     }
     if (auto state = checkSyncState(); !state) return state.error();
   }
 
   if (ids.empty()) {
-    auto created = store->addAssetsGroupWithName(name);
+    auto created = library.createAlbum(name);
     if (!created) return created.error();
-    if (auto saved = saveRelationServerAlbum(album, *created); !saved) return saved.error();
-    ids.push_back(created->localIdentifier);
+    if (auto saved = library.relate(*this, album, *created); !saved) return saved.error();
+    ids.push_back(created->id);
   }
   return ids;
 }
 
 void LMImageSyncAdapter::albumSetToSaveAlbum(const LMAlbum& album, const AlbumSetFinish& finish) {
-  auto ids = localAlbumsOfServerAlbum(album);
+  DownloadLibrary library(context());
+  auto ids = localAlbumsOfServerAlbum(album, library);
   if (!finish) return;
   if (ids.ok()) {
     finish(std::move(*ids), std::nullopt);
@@ -167,7 +296,8 @@ void LMImageSyncAdapter::albumSetToSaveAlbum(const LMAlbum& album, const AlbumSe
 // ---- One image ----
 
 platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownloadedImage(
-    const LMImage& image, const std::vector<std::string>& albums, const DownloadDataBlock& progress) {
+    const LMImage& image, const std::vector<std::string>& albums, const DownloadDataBlock& progress,
+    DownloadLibrary& library) {
   // Only a named file can be handed to the library (its extension says
   // what it is); a nameless image would come down into memory.
   if (!image.fileName || image.fileName->empty()) {
@@ -188,14 +318,14 @@ platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownload
   auto digests = fileSHA1(*path);
   if (!digests.ok()) return digests.error();
 
-  auto store = context();
   const bool isVideo = image.type == kLMAssetTypeVideo;
   std::optional<platform::Error> lastError;
   for (const auto& id : albums) {
-    auto group = store->assetsGroupWithAlbumId(id);
-    if (!group) continue;
-    auto asset = store->addAssetSource(*path, isVideo, *group);
-    if (asset) return LocalCopy{asset->localIdentifier, digests->sha1, digests->size, group->localIdentifier};
+    auto group = library.album(id);
+    if (!group) return group.error();
+    if (!*group) continue;
+    auto asset = library.save(*path, isVideo, **group);
+    if (asset) return LocalCopy{asset->id, digests->sha1, digests->size, (*group)->id};
     lastError = asset.error();
   }
   // Nothing saved is no success.
@@ -203,15 +333,18 @@ platform::Result<LMImageSyncAdapter::LocalCopy> LMImageSyncAdapter::saveDownload
 }
 
 platform::Result<std::string> LMImageSyncAdapter::addToFirstAlbum(const std::string& assetID,
-                                                                  const std::vector<std::string>& albums) {
-  auto store = context();
-  auto asset = store->assetImageWithAssetID(assetID);
+                                                                  const std::vector<std::string>& albums,
+                                                                  DownloadLibrary& library) {
+  auto asset = library.asset(assetID);
+  if (!asset) return asset.error();
   std::optional<platform::Error> lastError;
   for (const auto& id : albums) {
-    auto group = asset ? store->assetsGroupWithAlbumId(id) : std::nullopt;
-    if (!group) continue;
-    auto added = store->addAssetImage(*asset, *group);
-    if (added) return group->localIdentifier;
+    if (!*asset) break;
+    auto group = library.album(id);
+    if (!group) return group.error();
+    if (!*group) continue;
+    auto added = library.add(**asset, **group);
+    if (added) return (*group)->id;
     lastError = added.error();
   }
   // No album took it: no relation may claim one did.
@@ -221,6 +354,13 @@ platform::Result<std::string> LMImageSyncAdapter::addToFirstAlbum(const std::str
 
 platform::Status LMImageSyncAdapter::downloadImageObject(const LMImage& image, const std::vector<std::string>& albums,
                                                          const DownloadDataBlock& downloadDataBlock) {
+  DownloadLibrary library(context());
+  return putImageIntoAlbums(image, albums, downloadDataBlock, library);
+}
+
+platform::Status LMImageSyncAdapter::putImageIntoAlbums(const LMImage& image, const std::vector<std::string>& albums,
+                                                        const DownloadDataBlock& downloadDataBlock,
+                                                        DownloadLibrary& library) {
   auto store = context();
   // Whether the library holds the image already is told by its relations
   // and a lookup of the asset; the asset is never exported for it.
@@ -231,8 +371,13 @@ platform::Status LMImageSyncAdapter::downloadImageObject(const LMImage& image, c
   auto relations = store->searchImageRelationsByServerID(image.serverID);
   if (!relations) return relations.error();
   for (const auto& relation : *relations) {
-    if (auto asset = store->assetImageWithAssetID(relation.assetID)) {
-      local = LocalCopy{asset->localIdentifier, relation.sha1, relation.size, relation.assetGroupID.value_or("")};
+    auto asset = library.asset(relation.assetID);
+    if (!asset) {
+      state = asset.error();
+      break;
+    }
+    if (*asset) {
+      local = LocalCopy{(*asset)->id, relation.sha1, relation.size, relation.assetGroupID.value_or("")};
       inTargetAlbum = contains(albums, relation.assetGroupID);
     } else {
       stale.push_back(relation);
@@ -249,15 +394,17 @@ platform::Status LMImageSyncAdapter::downloadImageObject(const LMImage& image, c
     return alreadyInAlbumError();
   }
   if (!local) {
-    auto saved = saveDownloadedImage(image, albums, downloadDataBlock);
+    auto saved = saveDownloadedImage(image, albums, downloadDataBlock, library);
     if (!saved.ok()) return saved.error();
     local = std::move(*saved);
   } else {
-    auto album = addToFirstAlbum(local->assetID, albums);
+    auto album = addToFirstAlbum(local->assetID, albums, library);
     if (!album.ok()) return album.error();
     local->albumID = std::move(*album);
   }
 
+  auto cameraRoll = library.cameraRollID();
+  if (!cameraRoll) return cameraRoll.error();
   LMImageRelation relation;
   relation.assetID = local->assetID;
   relation.serverID = image.serverID;
@@ -268,9 +415,8 @@ platform::Status LMImageSyncAdapter::downloadImageObject(const LMImage& image, c
   if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   // The camera roll holds every asset: a backup of it must pass this one
   // over too.
-  auto cameraRoll = store->userLibraryAssetsGroup();
-  if (cameraRoll && cameraRoll->localIdentifier != local->albumID) {
-    relation.assetGroupID = cameraRoll->localIdentifier;
+  if (*cameraRoll && **cameraRoll != local->albumID) {
+    relation.assetGroupID = **cameraRoll;
     if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   }
   return platform::Status::success();
@@ -280,14 +426,15 @@ void LMImageSyncAdapter::downloadImageObject(const LMImage& image, const LMAlbum
                                              const DownloadDataBlock& downloadDataBlock,
                                              const std::function<void(const std::optional<platform::Error>& error)>& finish) {
   setSyncing(true);
+  DownloadLibrary library(context());
   platform::Status outcome;
-  auto albums = localAlbumsOfServerAlbum(album);
+  auto albums = localAlbumsOfServerAlbum(album, library);
   if (!albums.ok()) {
     outcome = albums.error();
   } else if (auto state = checkSyncState(); !state) {
     outcome = state;
   } else {
-    outcome = downloadImageObject(image, *albums, downloadDataBlock);
+    outcome = putImageIntoAlbums(image, *albums, downloadDataBlock, library);
   }
   setSyncing(false);
   if (finish) finish(outcome.ok() ? std::nullopt : std::optional(outcome.error()));
@@ -300,11 +447,12 @@ void LMImageSyncAdapter::downloadAlbums(const std::vector<LMAlbum>& albums,
                                         std::int64_t size, const DownloadDataBlock& downloadDataBlock,
                                         const DownloadAlbumsFinish& finish) {
   setSyncing(true);
+  DownloadLibrary library(context());
   std::vector<LMImage> failed;
   std::int64_t done = 0;
   std::optional<platform::Error> runError;
   for (const auto& album : albums) {
-    auto targets = localAlbumsOfServerAlbum(album);
+    auto targets = localAlbumsOfServerAlbum(album, library);
     if (!targets.ok()) {
       runError = targets.error();
       break;
@@ -322,7 +470,7 @@ void LMImageSyncAdapter::downloadAlbums(const std::vector<LMAlbum>& albums,
           downloadDataBlock(now, done + soFar, size);
         };
       }
-      auto outcome = downloadImageObject(image, *targets, progress);
+      auto outcome = putImageIntoAlbums(image, *targets, progress, library);
       done += image.size.value_or(0);
       if (!outcome) {
         const platform::Error& error = outcome.error();

@@ -88,21 +88,39 @@ bool LMImageSyncAdapter::shouldStopBackupImageWithError(const platform::Error& e
 
 platform::Status LMImageSyncAdapter::saveRelationServerAlbum(const LMAlbum& serverAlbum,
                                                             const platform::photos::AssetCollection& localAlbum) {
-  const auto local = LMAlbum::initWithAssetsGroup(&localAlbum);
+  return saveAlbumRelation(serverAlbum, LMAlbum::initWithAssetsGroup(&localAlbum));
+}
+
+platform::Status LMImageSyncAdapter::saveRelationServerAlbum(const LMAlbum& serverAlbum,
+                                                            platform::photos::AssetsGroup localAlbum,
+                                                            platform::photos::AssetsLibrary& library) {
+  return saveAlbumRelation(serverAlbum, LMAlbum::initWithAssetsGroup(&localAlbum, library));
+}
+
+platform::Status LMImageSyncAdapter::saveAlbumRelation(const LMAlbum& serverAlbum,
+                                                      const std::optional<LMAlbum>& localAlbum) {
+  // An album of the other interface fills nothing: a relation without its
+  // local album would bind nothing.
+  if (!localAlbum || !localAlbum->assetID || localAlbum->assetID->empty()) {
+    platform::Error error = LMUtils::localErrorWithErrorCode(
+        kLMLocalErrorGeneral,
+        {{kLMErrorReasonKey, "The local album has no identifier."}, {kLMErrorDescriptionKey, kLMErrorTitlePhoto}});
+    LM_LOG_ERROR("{}", error.description());
+    return error;
+  }
   auto store = context();
-  auto found = store->searchAlbumRelationByAssetID(local->assetID);
+  auto found = store->searchAlbumRelationByAssetID(localAlbum->assetID);
   if (!found) return found.error();
-  if (auto& relation = *found) {
-    relation->assetID = local->assetID;
-    relation->serverID = serverAlbum.serverID;
-    relation->serverSync = serverAlbum.sync;
-    store->updateAlbumRelation(*relation);
+  LMAlbumRelation relation = found->value_or(LMAlbumRelation());
+  relation.assetID = localAlbum->assetID;
+  relation.serverID = serverAlbum.serverID;
+  relation.serverSync = serverAlbum.sync;
+  // The store's answer is not examined: a row it refused is made again by
+  // the next download or backup of the album.
+  if (*found) {
+    store->updateAlbumRelation(relation);
   } else {
-    LMAlbumRelation added;
-    added.assetID = local->assetID;
-    added.serverID = serverAlbum.serverID;
-    added.serverSync = serverAlbum.sync;
-    store->addAlbumRelation(added);
+    store->addAlbumRelation(relation);
   }
   return platform::Status::success();
 }

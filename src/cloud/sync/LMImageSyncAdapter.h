@@ -83,9 +83,13 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   static bool shouldStopBackupImageWithError(const platform::Error& error);
 
   // Stores (adds or updates) the relation between a local album and its
-  // cloud album. Reports no failure of the store.
+  // cloud album: an album of the newer interface, or below system version
+  // 8.0 a group of the older one. An album the running interface does not
+  // name is an error (-1); the store's answer is not examined.
   platform::Status saveRelationServerAlbum(const LMAlbum& serverAlbum,
                                           const platform::photos::AssetCollection& localAlbum);
+  platform::Status saveRelationServerAlbum(const LMAlbum& serverAlbum, platform::photos::AssetsGroup localAlbum,
+                                          platform::photos::AssetsLibrary& library);
 
   // Removes the file or folder of that name in the caches directory. A name
   // that is not a plain file name is refused (logged), so neither the
@@ -304,7 +308,10 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // the state checks when the adapter is cancelled (-10012) and waits there
   // while it is suspended. What lands in the library is recorded in image
   // relation rows (the target album's and the camera roll's), so that a
-  // later backup passes it over.
+  // later backup passes it over. The system version picks the library's
+  // interface for each operation: album and asset ids are those of that
+  // interface (below 8.0 group persistent ids and asset URLs), and there a
+  // failed library look-up ends the step it is in with its error.
 
   // The local albums that receive a cloud album's images, in order:
   // those its album relations name (stale relations are dropped); else the
@@ -356,13 +363,21 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // Adds or updates the image relation row of (serverID, assetID,
   // assetGroupID) with `values`; a store that refuses it is -10003.
   platform::Status saveImageRelation(const LMImageRelation& values);
-  platform::Result<std::vector<std::string>> localAlbumsOfServerAlbum(const LMAlbum& album);
+  // The photo library on the interface of the running system version.
+  struct DownloadLibrary;
+  // Stores the relation of a local album (filled from the running
+  // interface's album) to its cloud album.
+  platform::Status saveAlbumRelation(const LMAlbum& serverAlbum, const std::optional<LMAlbum>& localAlbum);
+  platform::Result<std::vector<std::string>> localAlbumsOfServerAlbum(const LMAlbum& album, DownloadLibrary& library);
+  platform::Status putImageIntoAlbums(const LMImage& image, const std::vector<std::string>& albums,
+                                      const DownloadDataBlock& progress, DownloadLibrary& library);
   // The download's save into the library; the local copy's asset id,
   // SHA-1 and size, and the album that took it.
   struct LocalCopy;
   platform::Result<LocalCopy> saveDownloadedImage(const LMImage& image, const std::vector<std::string>& albums,
-                                                  const DownloadDataBlock& progress);
-  platform::Result<std::string> addToFirstAlbum(const std::string& assetID, const std::vector<std::string>& albums);
+                                                  const DownloadDataBlock& progress, DownloadLibrary& library);
+  platform::Result<std::string> addToFirstAlbum(const std::string& assetID, const std::vector<std::string>& albums,
+                                                DownloadLibrary& library);
 
   std::unique_ptr<platform::SerialQueue> dispatchQueue_;  // under memberMutex_
 

@@ -40,6 +40,9 @@ std::optional<AssetsGroup> groupOf(const AssetCollection& album) {
              album.collectionSubtype == CollectionSubtype::AlbumRegular) {
     group.type = kGroupAlbum;
     group.editable = true;
+  } else if (album.collectionType == CollectionType::Album &&
+             album.collectionSubtype == CollectionSubtype::AlbumSyncedEvent) {
+    group.type = kGroupEvent;
   } else {
     return std::nullopt;
   }
@@ -176,9 +179,9 @@ void AssetsLibrary::enumerateGroupsWithTypes(std::uint32_t types,
   queue_.async([this, types, result = std::move(result), failure = std::move(failure)] {
     if (refused(failure)) return;
     std::vector<AssetCollection> albums = library_->fetchTopLevelUserCollections();
-    for (auto& roll : library_->fetchAssetCollectionsWithType(CollectionType::SmartAlbum,
-                                                              CollectionSubtype::SmartAlbumUserLibrary)) {
-      albums.push_back(std::move(roll));
+    for (auto subtype : {CollectionSubtype::SmartAlbumUserLibrary, CollectionSubtype::AlbumSyncedEvent}) {
+      const auto type = subtype == CollectionSubtype::AlbumSyncedEvent ? CollectionType::Album : CollectionType::SmartAlbum;
+      for (auto& album : library_->fetchAssetCollectionsWithType(type, subtype)) albums.push_back(std::move(album));
     }
     for (const auto& album : albums) {
       auto group = groupOf(album);

@@ -4,7 +4,8 @@
 // whose answers arrive in result and failure blocks.
 //
 // Groups: the camera roll is the saved-photos group (kGroupSavedPhotos), the
-// user albums are album groups (kGroupAlbum); the library keeps no events.
+// user albums are album groups (kGroupAlbum), the synced events event groups
+// (kGroupEvent, not editable); other smart albums are not shown.
 // A group's persistent id is its album's local identifier and its URL
 // "assets-library://group/?id=<id>". An asset's URL is
 // "assets-library://asset/asset.<EXT>?id=<local identifier>&ext=<EXT>".

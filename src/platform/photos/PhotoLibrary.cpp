@@ -422,8 +422,9 @@ std::vector<AssetCollection> PhotoLibrary::fetchAssetCollectionsWithLocalIdentif
 }
 
 std::vector<AssetCollection> PhotoLibrary::fetchTopLevelUserCollections() {
-  return fetch([&] { return 
-      filtered(albumsLocked(), [](const AssetCollection& a) { return a.collectionType == CollectionType::Album; }); });
+  return fetch([&] { return filtered(albumsLocked(), [](const AssetCollection& a) {
+    return a.collectionType == CollectionType::Album && a.collectionSubtype == CollectionSubtype::AlbumRegular;
+  }); });
 }
 
 std::vector<AssetCollection> PhotoLibrary::fetchAssetCollectionsWithType(CollectionType type,
@@ -465,12 +466,15 @@ Result<Change> PhotoLibrary::applyLocked(const ChangeRequests::Request& request,
 
   switch (request.kind) {
     case Kind::CreateAlbum:
-      if (!catalogue_->insertAlbum({request.identifier, request.text, CollectionType::Album,
-                                    CollectionSubtype::AlbumRegular})) {
-        return photosError(kPhotosErrorFileSystem, "The album cannot be stored.");
-      }
+    case Kind::CreateSyncedEvent: {
+      const bool event = request.kind == Kind::CreateSyncedEvent;
+      bool ok = catalogue_->insertAlbum({request.identifier, request.text, CollectionType::Album,
+                                         event ? CollectionSubtype::AlbumSyncedEvent : CollectionSubtype::AlbumRegular});
+      for (const auto& id : request.assets) ok = ok && catalogue_->addMember(request.identifier, id);
+      if (!ok) return photosError(kPhotosErrorFileSystem, "The album cannot be stored.");
       change.changedCollections.push_back(request.identifier);
       return change;
+    }
 
     case Kind::CreateImage:
     case Kind::CreateVideo: {
@@ -524,6 +528,23 @@ Result<Change> PhotoLibrary::applyLocked(const ChangeRequests::Request& request,
 Status PhotoLibrary::performChangesAndWait(const std::function<void(ChangeRequests&)>& changes) {
   ChangeRequests requests;
   if (changes) changes(requests);
+  return apply(requests);
+}
+
+Result<std::string> PhotoLibrary::importSyncedEvent(const std::string& title, const std::vector<fs::path>& files) {
+  ChangeRequests requests;
+  std::vector<std::string> assets;
+  for (const auto& file : files) {
+    assets.push_back(mediaTypeOfFile(file) == MediaType::Video ? requests.creationRequestForAssetFromVideoAtFileURL(file)
+                                                               : requests.creationRequestForAssetFromImageAtFileURL(file));
+  }
+  requests.requests_.push_back({ChangeRequests::Kind::CreateSyncedEvent, newAlbumIdentifier(), title, {}, assets});
+  const std::string event = requests.requests_.back().identifier;
+  if (auto applied = apply(requests); !applied) return applied.error();
+  return event;
+}
+
+Status PhotoLibrary::apply(const ChangeRequests& requests) {
   Change scanned;
   Change applied;
   std::optional<Error> failure;

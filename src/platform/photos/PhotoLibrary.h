@@ -5,7 +5,9 @@
 //
 // Albums: the camera roll (a smart album holding every asset), Screenshots
 // (a smart album of the images whose file name starts with "Screenshot",
-// any case) and the user albums made through a change block. Assets are the
+// any case), the user albums made through a change block, and the synced
+// events a sync from a computer brings (importSyncedEvent), which the device
+// cannot edit. Assets are the
 // files with a photo or video extension anywhere under the folder (hidden
 // files and PhotoData left out); their dates, pixel size, duration and
 // location are read from the file (EXIF, movie header), else the file's
@@ -86,7 +88,7 @@ class ChangeRequests {
 
  private:
   friend class PhotoLibrary;
-  enum class Kind { CreateAlbum, CreateImage, CreateVideo, AddToAlbum, RemoveFromAlbum, Delete };
+  enum class Kind { CreateAlbum, CreateImage, CreateVideo, AddToAlbum, RemoveFromAlbum, Delete, CreateSyncedEvent };
   struct Request {
     Kind kind;
     std::string identifier;  // the new object, or the album
@@ -127,6 +129,11 @@ class PhotoLibrary : public std::enable_shared_from_this<PhotoLibrary> {
   // identifier, kPhotosErrorNotEditable for a smart album,
   // kPhotosErrorFileSystem when the folder or catalogue fails.
   Status performChangesAndWait(const std::function<void(ChangeRequests&)>& changes);
+  // What a sync from a computer brings (set-up): an album of subtype
+  // AlbumSyncedEvent titled `title`, holding copies of the photo and video
+  // `files` in their order. Its local identifier, or the error of the change
+  // (nothing applied).
+  Result<std::string> importSyncedEvent(const std::string& title, const std::vector<std::filesystem::path>& files);
   // Brings the catalogue in line with the folder (new, changed and removed
   // files) and tells the observers.
   void rescan();
@@ -140,7 +147,8 @@ class PhotoLibrary : public std::enable_shared_from_this<PhotoLibrary> {
   std::vector<Asset> fetchAssetsInAssetCollection(const AssetCollection& collection);
   std::vector<AssetCollection> fetchAssetCollectionsWithLocalIdentifiers(
       const std::vector<std::string>& identifiers);
-  // The user albums (the library keeps no folders of albums).
+  // The albums the user made (the library keeps no folders of albums;
+  // synced events are not the user's).
   std::vector<AssetCollection> fetchTopLevelUserCollections();
   // Albums of a type, and of a subtype when one is given.
   std::vector<AssetCollection> fetchAssetCollectionsWithType(
@@ -158,6 +166,8 @@ class PhotoLibrary : public std::enable_shared_from_this<PhotoLibrary> {
   Change scanLocked();
   std::vector<Asset> assetsLocked();
   std::vector<AssetCollection> albumsLocked();
+  // Applies every request of `requests`, all or nothing.
+  Status apply(const ChangeRequests& requests);
   Result<Change> applyLocked(const ChangeRequests::Request& request,
                              std::vector<std::filesystem::path>& copied,
                              std::vector<std::filesystem::path>& toRemove);

@@ -185,8 +185,16 @@ void LMVerifyPhoneViewController::sendPhoneTicket(bool fromButton) {
         self->timerFire();
         self->sendPhoneTicketBtn->setEnabled(false);
         if (self->timer) self->timer->invalidate();
-        // The timer holds the screen until the countdown ends.
-        self->timer = ui::Timer::scheduled(1.0, true, [self](ui::Timer&) { self->timerFire(); });
+        // The screen holds its timer, never the other way round: a screen
+        // closed during the countdown goes, and its timer stops at its next
+        // tick.
+        self->timer = ui::Timer::scheduled(1.0, true, [weak](ui::Timer& ticking) {
+          if (auto screen = weak.lock()) {
+            screen->timerFire();
+          } else {
+            ticking.invalidate();
+          }
+        });
       });
     });
   });

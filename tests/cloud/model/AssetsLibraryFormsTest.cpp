@@ -93,12 +93,22 @@ TEST_F(AssetsLibraryFormsTest, RecordsComeFromGroupsAssetsAndRepresentations) {
       EXPECT_DOUBLE_EQ(image->duration.value_or(0), 2.0);
     }
   }
-  // The upload set of an album goes by its URL, of the events by type (the
-  // library keeps none).
-  EXPECT_EQ(store.searchAllUploadImagesFromAlbum(*album)->size(), 2u);
+  // The upload set of an album goes by its URL, of the events by type:
+  // every event group's, though the groups of a backup leave events out.
+  const fs::path incoming = home.root() / "incoming";
+  testsupport::writeFile(incoming / "A.JPG", testsupport::makeJpeg(20, 10));
+  testsupport::writeFile(incoming / "B.JPG", testsupport::makeJpeg(22, 10));
+  auto photoLibrary = photos::PhotoLibrary::sharedPhotoLibrary();
+  ASSERT_TRUE(photoLibrary->importSyncedEvent("Birthday", {incoming / "A.JPG"}));
+  ASSERT_TRUE(photoLibrary->importSyncedEvent("Holiday", {incoming / "B.JPG"}));
+  EXPECT_EQ(store.searchAllUploadImagesFromAlbum(*album)->size(), 4u);
   LMAlbum events;
   events.assetsGroupType = photos::kGroupEvent;
-  EXPECT_TRUE(store.searchAllUploadImagesFromAlbum(events)->empty());
+  EXPECT_EQ(store.searchAllUploadImagesFromAlbum(events)->size(), 2u);
+  const auto eventGroups = store.assetsGroups(photos::kGroupEvent, library).value();
+  ASSERT_EQ(eventGroups.size(), 2u);
+  EXPECT_FALSE(eventGroups[0].editable);
+  EXPECT_EQ(store.allSyncAssetsGroups(library)->size(), 1u);
   // Each interface's records come only from its own objects.
   EXPECT_FALSE(store.assetImageWithAssetID(std::string("assets-library://asset/asset.JPG?id=none"), library).value());
   const auto newer = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
@@ -134,6 +144,14 @@ TEST_F(AssetsLibraryFormsTest, AlbumsAndSavedFilesAndTheirRefusals) {
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().code(), kLMLocalErrorAssetsGroup);
   }
+  // An event takes no save, and leaves no copy in the camera roll.
+  ASSERT_TRUE(photos::PhotoLibrary::sharedPhotoLibrary()->importSyncedEvent("Birthday", {}));
+  const auto before = library.numberOfAssets(roll);
+  auto intoEvent = store.addAssetSource(download.string(), false,
+                                        store.assetsGroups(photos::kGroupEvent, library)->at(0), library);
+  ASSERT_FALSE(intoEvent);
+  EXPECT_EQ(intoEvent.error().code(), kLMLocalErrorAssetsGroup);
+  EXPECT_EQ(library.numberOfAssets(roll), before);
 
   // The older interface asks for access itself: a request asks nobody.
   ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::NotDetermined));

@@ -12,6 +12,8 @@
 #include "utils/LMUtils.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/UrlError.h"
+#include "platform/device/Device.h"
+#include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "support/TestHome.h"
 
@@ -139,6 +141,24 @@ TEST_F(LMImageSyncAdapterTest, AlbumRelationIsStoredOnceAndCachedFilesRemovedSaf
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].assetID, cameraRoll.localIdentifier);
   EXPECT_EQ(rows[0].serverSync, 2);
+  // Below 8.0 only a group of the older interface names an album (the same
+  // row); the newer interface's album names none and stores nothing.
+  const platform::DeviceFacts saved = platform::Device::configured();
+  platform::DeviceFacts older = saved;
+  older.systemVersion = "7.1";
+  platform::Device::configure(older);
+  photos::AssetsLibrary library;
+  photos::AssetsGroup group;
+  group.persistentID = cameraRoll.localIdentifier;
+  cloud.sync = 3;
+  const auto newerForm = adapter->saveRelationServerAlbum(cloud, cameraRoll);
+  const auto olderForm = adapter->saveRelationServerAlbum(cloud, group, library);
+  platform::Device::configure(saved);
+  EXPECT_FALSE(newerForm);
+  EXPECT_TRUE(olderForm);
+  rows = adapter->context()->searchAllAlbumRelations().value();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].serverSync, 3);
 
   const fs::path caches = LMUtils::imageTransferDirectory();
   std::filesystem::create_directories(caches / "folder");

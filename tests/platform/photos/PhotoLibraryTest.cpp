@@ -178,10 +178,18 @@ TEST_F(PhotoLibraryTest, ChangeBlocksMakeAlbumsAddAndRemoveAssetsAllOrNothing) {
   auto trips = library->fetchAssetCollectionsWithLocalIdentifiers({albumID});
   ASSERT_EQ(trips.size(), 1u);
   EXPECT_EQ(trips[0].localizedTitle, "Trips");
-  EXPECT_EQ(library->fetchTopLevelUserCollections(), trips);
   auto members = library->fetchAssetsInAssetCollection(trips[0]);
   ASSERT_EQ(members.size(), 2u);
   EXPECT_EQ(members[0].file.parent_path(), PhotoLibrary::folder());
+  // A sync from a computer brings an event of its own copies: no user
+  // album, and closed to changes (below).
+  auto event = library->importSyncedEvent("Birthday", {outside / "trip.jpg", outside / "trip.mov"});
+  ASSERT_TRUE(event) << event.error().description();
+  EXPECT_EQ(recorder->next().insertedAssets.size(), 2u);
+  auto events = library->fetchAssetCollectionsWithType(CollectionType::Album, CollectionSubtype::AlbumSyncedEvent);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(library->fetchAssetsInAssetCollection(events[0]).size(), 2u);
+  EXPECT_EQ(library->fetchTopLevelUserCollections(), trips);
 
   // A file dropped into the folder is an asset too, once the library looks.
   testsupport::writeFile(PhotoLibrary::folder() / "dropped.jpg", testsupport::makeJpeg(8, 8));
@@ -206,6 +214,7 @@ TEST_F(PhotoLibraryTest, ChangeBlocksMakeAlbumsAddAndRemoveAssetsAllOrNothing) {
          c.addAssets("no such album", {photoID});
        },
        kPhotosErrorNotFound},
+      {[&](ChangeRequests& c) { c.addAssets(*event, {photoID}); }, kPhotosErrorNotEditable},
       {[&](ChangeRequests& c) { c.creationRequestForAssetFromImageAtFileURL(outside / "trip.mov"); },
        kPhotosErrorInvalidResource},
       {[&](ChangeRequests& c) { c.creationRequestForAssetFromVideoAtFileURL(outside / "missing.mov"); },
