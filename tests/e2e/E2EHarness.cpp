@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "cloud/passport/QBPassportsManager.h"
+#include "cloud/sync/LMContactSyncAdapter.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "utils/ServiceHosts.h"
@@ -33,6 +34,13 @@ E2EHarness::E2EHarness(const std::string& profile) {
 }
 
 E2EHarness::~E2EHarness() {
+  // The shared contact adapter outlives the test: let what it queued
+  // finish, then drop the record store it opened in this test's home and the
+  // screen it reports to, so the next test's sync starts from its own.
+  auto contacts = lumora::LMContactSyncAdapter::sharedAdapter();
+  runUntil([&] { return contacts->taskOperationQueue().operationCount() == 0; }, 30);
+  contacts->setDelegate(nullptr);
+  contacts->setContext(nullptr);
   window_.reset();
   if (appWindow_) appWindow_->setHidden(true);
   ui::TextMeasurer::setCurrent(nullptr);
