@@ -8,7 +8,6 @@
 #include <set>
 #include <string>
 
-#include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "e2e/E2EHarness.h"
 #include "platform/device/Reachability.h"
@@ -33,11 +32,6 @@ using lumora::LMGalleryAlbumCollectionViewController;
 constexpr std::int64_t kAlbumE2EUserId = 10003;
 constexpr const char* kAlbumE2EKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
 
-ui::Point albumE2ECentre(const ui::View& view) {
-  auto frame = view.frame();
-  return view.superview()->convertPointToView({frame.midX(), frame.midY()}, nullptr);
-}
-
 std::set<std::string> albumE2EFiles() {
   std::set<std::string> names;
   for (const auto& asset : photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image)) {
@@ -49,18 +43,7 @@ std::set<std::string> albumE2EFiles() {
 TEST(AlbumDownloadE2ETest, ALongPressedAlbumComesBackIntoTheLibrary) {
   E2EHarness harness;
   harness.clock().setAutoAdvanceSleeps(true);
-  auto& cloud = harness.cloud();
-  ASSERT_TRUE(cloud.seedAccount(kAlbumE2EUserId, "albums", "albums-password"));
-  localcloud::LoginGrant grant;
-  grant.userId = kAlbumE2EUserId;
-  grant.serviceId = "lumora";
-  grant.ssecurity = kAlbumE2EKey;
-  auto manager = lumora::QBPassportsManager::sharedManager();
-  manager->setUserId(std::to_string(kAlbumE2EUserId));
-  auto passport = manager->passportForSid("lumora", std::to_string(kAlbumE2EUserId));
-  ASSERT_TRUE(passport);
-  passport->setServiceToken(cloud.store().issueServiceToken(grant));
-  passport->setSSecurity(kAlbumE2EKey);
+  ASSERT_TRUE(harness.signIn(kAlbumE2EUserId, "albums", kAlbumE2EKey));
 
   lumora::LMGalleryStoreStack::setShared(nullptr);
   lumora::LMCustomUtils::setFreeSpaceReaderForTesting(
@@ -101,12 +84,12 @@ TEST(AlbumDownloadE2ETest, ALongPressedAlbumComesBackIntoTheLibrary) {
       grid->collectionView()->cellForItemAtIndexPath({0, 0}));
   ASSERT_TRUE(cell);
 
-  harness.longPress(albumE2ECentre(*cell->button()));
+  harness.longPress(E2EHarness::centre(*cell->button()));
   ASSERT_TRUE(grid->isBeginSelectAlbums());
   ASSERT_EQ(grid->selectedItemIDs().size(), 1u);
   harness.settle(1);
   harness.screenshot("album-grid-selected");
-  harness.click(albumE2ECentre(*grid->toolBar()->downloadButton()));
+  harness.click(E2EHarness::centre(*grid->toolBar()->downloadButton()));
 
   auto& hud = lumora::LMProgressHUD::sharedHUD();
   bool progressShown = false;

@@ -46,11 +46,6 @@ using lumora::LMBaseRootViewController;
 constexpr std::int64_t kAppE2EDemoUser = 10001;
 constexpr const char* kAppE2EDemoKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
 
-ui::Point appE2ECentre(const ui::View& view) {
-  auto frame = view.frame();
-  return view.superview()->convertPointToView({frame.midX(), frame.midY()}, nullptr);
-}
-
 bool appE2EPress(const std::string& key) {
   auto alerts = ui::AlertView::visibleAlerts();
   return !alerts.empty() && alerts.back()->pressButtonWithTitle(ui::localizedString(key.c_str()));
@@ -58,18 +53,7 @@ bool appE2EPress(const std::string& key) {
 
 // The demo account seeded in the local cloud and signed in.
 void appE2ESignIn(E2EHarness& harness) {
-  auto& cloud = harness.cloud();
-  ASSERT_TRUE(cloud.seedAccount(kAppE2EDemoUser, "demo", "demo-password"));
-  localcloud::LoginGrant grant;
-  grant.userId = kAppE2EDemoUser;
-  grant.serviceId = "lumora";
-  grant.ssecurity = kAppE2EDemoKey;
-  auto manager = lumora::QBPassportsManager::sharedManager();
-  manager->setUserId(std::to_string(kAppE2EDemoUser));
-  auto passport = manager->passportForSid("lumora", std::to_string(kAppE2EDemoUser));
-  ASSERT_TRUE(passport);
-  passport->setServiceToken(cloud.store().issueServiceToken(grant));
-  passport->setSSecurity(kAppE2EDemoKey);
+  ASSERT_TRUE(harness.signIn(kAppE2EDemoUser, "demo", kAppE2EDemoKey));
 }
 
 // The app as it opens, its first-launch question answered.
@@ -111,15 +95,15 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   // The two tabs, by clicks on the switch.
   auto& tab = *app->tabView();
   const double width = ui::Screen::main().bounds().width;
-  harness.click(appE2ECentre(*tab.rightButton()));
+  harness.click(E2EHarness::centre(*tab.rightButton()));
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->contentOffset().x == width; }));
   EXPECT_FALSE(tab.isSelectLeftTab());
   harness.screenshot("app-gallery-tab");
-  harness.click(appE2ECentre(*tab.leftButton()));
+  harness.click(E2EHarness::centre(*tab.leftButton()));
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->contentOffset().x == 0; }));
 
   // The settings and back.
-  harness.click(appE2ECentre(*app->settingsButton()));
+  harness.click(E2EHarness::centre(*app->settingsButton()));
   ASSERT_TRUE(harness.runUntil(
       [&] { return std::dynamic_pointer_cast<lumora::LMSettingViewController>(navigation->topViewController()) != nullptr; }));
   navigation->popViewController(true);
@@ -128,7 +112,7 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   // A contacts sync locks the paging until its screen is left.
   auto contacts = app->contactVC();
   bool locked = false;
-  harness.click(appE2ECentre(*contacts->syncButton()));
+  harness.click(E2EHarness::centre(*contacts->syncButton()));
   ASSERT_TRUE(harness.runUntil(
       [&] {
         locked = locked || !app->scrollView()->isScrollEnabled();
@@ -141,12 +125,12 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();  // the result
   auto finish = contacts->syncLoadViewController()->finishSyncButton();
   ASSERT_TRUE(harness.runUntil([&] { return !finish->isHidden(); }));
-  harness.click(appE2ECentre(*finish));
+  harness.click(E2EHarness::centre(*finish));
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->isScrollEnabled(); }));
 
   // The logout from the menu.
   auto& defaults = platform::UserDefaults::standard();
-  harness.click(appE2ECentre(*app->menuButton()));
+  harness.click(E2EHarness::centre(*app->menuButton()));
   ASSERT_TRUE(appE2EPress("注销Quenby帐号"));
   ASSERT_TRUE(harness.runUntil([] { return !ui::AlertView::visibleAlerts().empty(); }));
   ASSERT_TRUE(appE2EPress("注销"));
@@ -161,7 +145,7 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   EXPECT_FALSE(gallery.getAllAlbums(gallery.managedObjectContext()).has_value());
   EXPECT_FALSE(gallery.albumSync().has_value());
   EXPECT_FALSE(defaults.boolForKey(lumora::LMDeviceUtils::kRegisteredKey));
-  harness.click(appE2ECentre(*tab.rightButton()));
+  harness.click(E2EHarness::centre(*tab.rightButton()));
   ASSERT_TRUE(harness.runUntil([&] { return !tab.isSelectLeftTab(); }));
   EXPECT_FALSE(app->menuButton()->isEnabled());
   harness.screenshot("app-signed-out-gallery-tab");
@@ -210,9 +194,9 @@ TEST(AppE2ETest, TheMenusCloudAlbumsDownloadALongPressedAlbumIntoTheLibrary) {
   auto navigation = appE2EOpen(harness);
   ASSERT_TRUE(navigation);
   auto app = std::dynamic_pointer_cast<LMBaseRootViewController>(navigation->rootViewController());
-  harness.click(appE2ECentre(*app->tabView()->rightButton()));
+  harness.click(E2EHarness::centre(*app->tabView()->rightButton()));
   ASSERT_TRUE(harness.runUntil([&] { return !app->tabView()->isSelectLeftTab(); }));
-  harness.click(appE2ECentre(*app->menuButton()));
+  harness.click(E2EHarness::centre(*app->menuButton()));
   ASSERT_TRUE(appE2EPress("查看我的云相册"));
   std::shared_ptr<lumora::LMGalleryAlbumCollectionViewController> grid;
   ASSERT_TRUE(harness.waitFor([&] {
@@ -226,10 +210,10 @@ TEST(AppE2ETest, TheMenusCloudAlbumsDownloadALongPressedAlbumIntoTheLibrary) {
   auto cell = std::dynamic_pointer_cast<lumora::LMAlbumCollectionViewCell>(
       grid->collectionView()->cellForItemAtIndexPath({0, 0}));
   ASSERT_TRUE(cell);
-  harness.longPress(appE2ECentre(*cell->button()));
+  harness.longPress(E2EHarness::centre(*cell->button()));
   ASSERT_EQ(grid->selectedItemIDs().size(), 1u);
   harness.settle(1);
-  harness.click(appE2ECentre(*grid->toolBar()->downloadButton()));
+  harness.click(E2EHarness::centre(*grid->toolBar()->downloadButton()));
   auto& hud = lumora::LMProgressHUD::sharedHUD();
   bool progressShown = false;
   ASSERT_TRUE(harness.waitFor([&] {
