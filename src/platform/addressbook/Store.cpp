@@ -30,7 +30,7 @@ constexpr const char* kSelectRows = "SELECT id, type, source, link, data, image 
 // The text of a query made from kSelectRows, kept for the life of the
 // process: a handle may still be read on a worker thread while the process
 // exits, after function-level statics are destroyed.
-const char* rowsQuery(const char* rest) { return (new std::string(std::string(kSelectRows) + rest))->c_str(); }
+const std::string* rowsQuery(const char* rest) { return new std::string(std::string(kSelectRows) + rest); }
 
 // A row of a kSelectRows query.
 Store::Row rowOf(const Statement& st) {
@@ -210,8 +210,8 @@ Result<Store::Snapshot> Store::load() {
 }
 
 Result<std::optional<Store::Row>> Store::loadRecord(RecordId id) {
-  static const char* const sql = rowsQuery(" WHERE id=?");
-  auto st = prepared(sql);
+  static const std::string* const sql = rowsQuery(" WHERE id=?");
+  auto st = prepared(sql->c_str());
   if (!st->ok()) return failure("load");
   st->bind(1, id);
   int rc = st->step();
@@ -221,8 +221,8 @@ Result<std::optional<Store::Row>> Store::loadRecord(RecordId id) {
 }
 
 Result<std::vector<Store::Row>> Store::loadSources() {
-  static const char* const sql = rowsQuery(" WHERE type=2 ORDER BY id");
-  auto st = prepared(sql);
+  static const std::string* const sql = rowsQuery(" WHERE type=2 ORDER BY id");
+  auto st = prepared(sql->c_str());
   if (!st->ok()) return failure("load sources");
   std::vector<Row> rows;
   int rc;
