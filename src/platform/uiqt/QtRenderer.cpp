@@ -10,6 +10,7 @@
 #include <cmath>
 #include <ctime>
 #include <numbers>
+#include <optional>
 #include <variant>
 
 #include "platform/dispatch/Clock.h"
@@ -71,6 +72,64 @@ QImage decodedUpright(const Bytes& data, ImageOrientation orientation) {
   return picture;
 }
 
+// Where `rect` (in the painter's units) lands on the device when it covers
+// whole device pixels under a transform that only scales and moves; nullopt
+// when it is turned, mirrored, straddles pixels, or the device has a scale
+// of its own.
+std::optional<QRect> wholeDevicePixels(const QPainter& painter, const QRectF& rect) {
+  const QTransform& world = painter.worldTransform();
+  if (world.type() > QTransform::TxScale || world.m11() <= 0 || world.m22() <= 0) return std::nullopt;
+  if (painter.deviceTransform() != world) return std::nullopt;
+  const QRectF mapped = world.mapRect(rect);
+  const auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+  if (!whole(mapped.left()) || !whole(mapped.top()) || !whole(mapped.right()) || !whole(mapped.bottom())) {
+    return std::nullopt;
+  }
+  const auto pixel = [](double v) { return static_cast<int>(std::lround(v)); };
+  return QRect(QPoint(pixel(mapped.left()), pixel(mapped.top())),
+               QSize(pixel(mapped.width()), pixel(mapped.height())));
+}
+
+// Draws `source` (a part of `image`) into `target`. A part whose pixels land
+// one to one on whole device pixels is copied without resampling: the
+// resampling path, even at one to one, hands each picture taller than a
+// hundred rows to Qt's worker threads, which costs more than the copy.
+// Resampling at one to one on whole pixels gives the same pixels.
+void drawImagePart(QPainter& painter, const QRectF& target, const QImage& image, const QRectF& source) {
+  const auto device = wholeDevicePixels(painter, target);
+  const bool oneToOne = device && std::abs(device->width() - source.width()) < 1e-6 &&
+                        std::abs(device->height() - source.height()) < 1e-6 &&
+                        source.toAlignedRect() == source;
+  if (!oneToOne) {
+    painter.drawImage(target, image, source);
+    return;
+  }
+  const QTransform world = painter.worldTransform();
+  const bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
+  painter.setWorldTransform(QTransform());
+  if (smooth) painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(device->topLeft(), image, source.toAlignedRect());
+  if (smooth) painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter.setWorldTransform(world);
+}
+
+// A rectangle on whole device pixels needs no edge coverage: it is filled
+// as whole pixels, which gives the same pixels far more cheaply.
+void fillRect(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& colour) {
+  const auto device = cornerRadius > 0 ? std::nullopt : wholeDevicePixels(painter, rect);
+  if (!device) {
+    painter.fillPath(rounded(rect, cornerRadius), colour);
+    return;
+  }
+  const QTransform world = painter.worldTransform();
+  const bool antialiased = painter.testRenderHint(QPainter::Antialiasing);
+  painter.setWorldTransform(QTransform());
+  if (antialiased) painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.fillRect(*device, colour);
+  if (antialiased) painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setWorldTransform(world);
+}
+
 QImage newCanvas(int width, int height) {
   QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
   image.setDotsPerMeterX(2835);
@@ -116,7 +175,9 @@ const QImage& Renderer::imageFor(const ui::Image& image) {
                     .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
   }
-  CachedImage entry{image.identityOwner(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied), {}};
+  // In place where Qt can (a picture just decoded is ours alone).
+  decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
+  CachedImage entry{image.identityOwner(), std::move(decoded), {}};
   recent_.push_front(image.identity());
   entry.recent = recent_.begin();
   cachedPixels_ += static_cast<std::uint64_t>(entry.image.width()) * static_cast<std::uint64_t>(entry.image.height());
@@ -140,7 +201,7 @@ void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::
   if (source.isNull()) return;
   ui::EdgeInsets caps = image.capInsets();
   if (caps == ui::EdgeInsets{}) {
-    painter.drawImage(target, source);
+    drawImagePart(painter, target, source, source.rect());
     return;
   }
   double s = image.scale();
@@ -167,7 +228,7 @@ void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::
       QRectF dst(tx[col], ty[row], tx[col + 1] - tx[col], ty[row + 1] - ty[row]);
       QRectF src(sx[col], sy[row], sx[col + 1] - sx[col], sy[row + 1] - sy[row]);
       if (dst.width() <= 0 || dst.height() <= 0 || src.width() <= 0 || src.height() <= 0) continue;
-      painter.drawImage(dst, source, src);
+      drawImagePart(painter, dst, source, src);
     }
   }
 }
@@ -175,7 +236,7 @@ void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::
 void Renderer::paintList(QPainter& painter, const ui::DisplayList& list) {
   for (const auto& item : list.items()) {
     if (auto f = std::get_if<ui::FillRect>(&item)) {
-      painter.fillPath(rounded(qtRect(f->rect), f->cornerRadius), qtColor(f->color));
+      fillRect(painter, qtRect(f->rect), f->cornerRadius, qtColor(f->color));
     } else if (auto s = std::get_if<ui::StrokeRect>(&item)) {
       painter.save();
       painter.setPen(QPen(qtColor(s->color), s->lineWidth));
