@@ -5,6 +5,8 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPainter>
+#include <QPainterPath>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -349,6 +351,66 @@ TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
     const double k = c.pictureWidth / 120;
     expectNear(probe(picture.x + 10 * k, picture.y + 20 * k), 255, 255, 255, c.device);
     expectNear(probe(2, picture.y + 20 * k), 0x27, 0x8f, 0xf0, c.device);
+  }
+}
+
+
+// What lands on whole device pixels is copied or filled as pixels, and a
+// picture drawn one to one off the pixel grid is resampled once and then
+// copied; each comes out exactly as Qt draws it itself, also after the
+// picture moves to another fraction of a pixel, and when it is scaled.
+TEST_F(RenderTest, PicturesAndFillsOnAndOffThePixelGridComeOutAsQtDrawsThem) {
+  const platform::Bytes jpeg = testsupport::makeJpeg(24, 24);
+  QImage picture;
+  ASSERT_TRUE(picture.loadFromData(reinterpret_cast<const uchar*>(jpeg.data()), static_cast<int>(jpeg.size())));
+  picture.convertTo(QImage::Format_ARGB32_Premultiplied);
+  auto canvas = std::make_shared<ui::View>();
+  canvas->setFrame({0, 0, 40, 40});
+  canvas->setBackgroundColor(ui::Color::white());
+  auto fill = std::make_shared<ui::View>();
+  fill->setBackgroundColor(ui::colorWithHexString("803366cc"));
+  auto view = std::make_shared<ui::ImageView>(ui::Image::imageWithBitmap(*platform::Image::imageWithData(jpeg)));
+  canvas->addSubview(fill);
+  canvas->addSubview(view);
+  const std::vector<std::pair<ui::Rect, double>> cases = {
+      {{3, 4, 12, 12}, 1},        {{3 + 1.0 / 3, 4, 12, 12}, 1}, {{3 + 2.0 / 3, 4.25, 12, 12}, 1},
+      {{3.5, 4.5, 12, 12}, 1},    {{3.25, 4.5, 15, 9}, 1},       {{3 + 2.0 / 3, 4.25, 12, 12}, 0.5},
+      {{3, 4, 12, 12}, 0.5}};
+  for (const auto& [frame, alpha] : cases) {
+    view->setFrame(frame);
+    view->setAlpha(alpha);
+    fill->setFrame({frame.x + 20, frame.y + 20, frame.width, 7});
+    QImage expected(80, 80, QImage::Format_ARGB32_Premultiplied);
+    expected.fill(Qt::transparent);
+    QPainter painter(&expected);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    painter.scale(2, 2);
+    for (const auto& [at, size, drawn] : {std::tuple{ui::Point{0, 0}, ui::Size{40, 40}, false},
+                                          std::tuple{fill->frame().origin(), fill->frame().size(), false},
+                                          std::tuple{frame.origin(), frame.size(), true}}) {
+      painter.save();
+      painter.translate(at.x, at.y);
+      const QRectF rect(0, 0, size.width, size.height);
+      if (drawn) {
+        painter.setOpacity(alpha);
+        painter.drawImage(rect, picture);
+      } else {
+        QPainterPath path;
+        path.addRect(rect);
+        painter.fillPath(path, at.x == 0 ? QColor(Qt::white) : QColor::fromRgb(0x33, 0x66, 0xcc, 0x80));
+      }
+      painter.restore();
+    }
+    painter.end();
+    for (int pass = 0; pass < 2; ++pass) {  // the second from what the first kept
+      const QImage drawn = renderer_.renderView(*canvas, 2).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      int differing = 0;
+      for (int y = 0; y < 80; ++y) {
+        for (int x = 0; x < 80; ++x) differing += drawn.pixel(x, y) != expected.pixel(x, y) ? 1 : 0;
+      }
+      EXPECT_EQ(differing, 0) << "at " << frame.x << "," << frame.y << " " << frame.width << "x" << frame.height
+                              << " alpha " << alpha << " pass " << pass;
+    }
   }
 }
 

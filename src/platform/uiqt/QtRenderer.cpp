@@ -10,6 +10,7 @@
 #include <cmath>
 #include <ctime>
 #include <numbers>
+#include <optional>
 #include <variant>
 
 #include "platform/dispatch/Clock.h"
@@ -71,6 +72,82 @@ QImage decodedUpright(const Bytes& data, ImageOrientation orientation) {
   return picture;
 }
 
+bool isWhole(double v) { return std::abs(v - std::round(v)) < 1e-6; }
+
+// Where `rect` (in the painter's units) lands on the device under a
+// transform that only scales and moves; nullopt when it is turned or
+// mirrored, or the device has a scale of its own.
+std::optional<QRectF> deviceRect(const QPainter& painter, const QRectF& rect) {
+  const QTransform& world = painter.worldTransform();
+  if (world.type() > QTransform::TxScale || world.m11() <= 0 || world.m22() <= 0) return std::nullopt;
+  if (painter.deviceTransform() != world) return std::nullopt;
+  return world.mapRect(rect);
+}
+
+// The whole device pixels `rect` covers exactly, if it does (nullopt too
+// where deviceRect gives none).
+std::optional<QRect> wholeDevicePixels(const QPainter& painter, const QRectF& rect) {
+  const auto found = deviceRect(painter, rect);
+  if (!found) return std::nullopt;
+  const QRectF& mapped = *found;
+  if (!isWhole(mapped.left()) || !isWhole(mapped.top()) || !isWhole(mapped.right()) || !isWhole(mapped.bottom())) {
+    return std::nullopt;
+  }
+  const auto pixel = [](double v) { return static_cast<int>(std::lround(v)); };
+  return QRect(QPoint(pixel(mapped.left()), pixel(mapped.top())),
+               QSize(pixel(mapped.width()), pixel(mapped.height())));
+}
+
+// Copies `source` (a part of `image`) one to one to the device pixel `at`,
+// in the painter's clip and opacity.
+void copyToDevice(QPainter& painter, const QPoint& at, const QImage& image, const QRect& source) {
+  const QTransform world = painter.worldTransform();
+  const bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
+  painter.setWorldTransform(QTransform());
+  if (smooth) painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(at, image, source);
+  if (smooth) painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter.setWorldTransform(world);
+}
+
+// Draws `source` (a part of `image`) into `target`. A part whose pixels land
+// one to one on whole device pixels is copied without resampling: the
+// resampling path, even at one to one, hands each picture taller than a
+// hundred rows to Qt's worker threads, which costs more than the copy.
+// Resampling at one to one on whole pixels gives the same pixels.
+void drawImagePart(QPainter& painter, const QRectF& target, const QImage& image, const QRectF& source) {
+  const auto device = wholeDevicePixels(painter, target);
+  const bool oneToOne = device && std::abs(device->width() - source.width()) < 1e-6 &&
+                        std::abs(device->height() - source.height()) < 1e-6 &&
+                        source.toAlignedRect() == source;
+  if (!oneToOne) {
+    painter.drawImage(target, image, source);
+    return;
+  }
+  copyToDevice(painter, device->topLeft(), image, source.toAlignedRect());
+}
+
+// A rectangle on whole device pixels needs no edge coverage: it is filled
+// as whole pixels, which gives the same pixels far more cheaply.
+void fillRect(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& colour) {
+  const auto device = cornerRadius > 0 ? std::nullopt : wholeDevicePixels(painter, rect);
+  if (!device) {
+    painter.fillPath(rounded(rect, cornerRadius), colour);
+    return;
+  }
+  const QTransform world = painter.worldTransform();
+  const bool antialiased = painter.testRenderHint(QPainter::Antialiasing);
+  painter.setWorldTransform(QTransform());
+  if (antialiased) painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.fillRect(*device, colour);
+  if (antialiased) painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setWorldTransform(world);
+}
+
+std::uint64_t pixelCount(const QImage& image) {
+  return static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(image.height());
+}
+
 QImage newCanvas(int width, int height) {
   QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
   image.setDotsPerMeterX(2835);
@@ -82,12 +159,12 @@ QImage newCanvas(int width, int height) {
 
 Renderer::Renderer() { ensureGuiApplication(); }
 
-const QImage& Renderer::imageFor(const ui::Image& image) {
+Renderer::CachedImage& Renderer::cachedFor(const ui::Image& image) {
   auto found = images_.find(image.identity());
   if (found != images_.end()) {
     if (!found->second.owner.expired()) {
       recent_.splice(recent_.begin(), recent_, found->second.recent);
-      return found->second.image;
+      return found->second;
     }
     forget(found);
   }
@@ -116,31 +193,69 @@ const QImage& Renderer::imageFor(const ui::Image& image) {
                     .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
   }
-  CachedImage entry{image.identityOwner(), decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied), {}};
+  // In place where Qt can (a picture just decoded is ours alone).
+  decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
+  CachedImage entry{image.identityOwner(), std::move(decoded), {}, {}, {}};
   recent_.push_front(image.identity());
   entry.recent = recent_.begin();
-  cachedPixels_ += static_cast<std::uint64_t>(entry.image.width()) * static_cast<std::uint64_t>(entry.image.height());
+  cachedPixels_ += pixelCount(entry.image);
   auto& kept = images_.emplace(image.identity(), std::move(entry)).first->second;
-  // The least recently drawn go first; the one just decoded stays.
+  trim();
+  return kept;
+}
+
+void Renderer::trim() {
+  // The least recently drawn go first; the one drawn last stays.
   while ((images_.size() > kMaxCachedImages || cachedPixels_ > kMaxCachedPixels) && recent_.size() > 1) {
     forget(images_.find(recent_.back()));
   }
-  return kept.image;
 }
 
 void Renderer::forget(std::map<const void*, CachedImage>::iterator entry) {
-  cachedPixels_ -= static_cast<std::uint64_t>(entry->second.image.width()) *
-                   static_cast<std::uint64_t>(entry->second.image.height());
+  cachedPixels_ -= pixelCount(entry->second.image) + pixelCount(entry->second.shifted);
   recent_.erase(entry->second.recent);
   images_.erase(entry);
 }
 
+bool Renderer::drawShifted(QPainter& painter, const QRectF& target, CachedImage& entry) {
+  const QImage& image = entry.image;
+  // Only a scale resamples: Qt puts a picture that is only moved on whole
+  // pixels itself. Under a fade the edges would round otherwise than in one
+  // draw, so a faded picture is drawn as it comes.
+  if (painter.worldTransform().type() != QTransform::TxScale || painter.opacity() < 1) return false;
+  const auto mapped = deviceRect(painter, target);
+  if (!mapped || std::abs(mapped->width() - image.width()) > 1e-6 ||
+      std::abs(mapped->height() - image.height()) > 1e-6) {
+    return false;
+  }
+  const QPoint at(static_cast<int>(std::floor(mapped->left())), static_cast<int>(std::floor(mapped->top())));
+  const QPointF shift = mapped->topLeft() - QPointF(at);
+  if (isWhole(shift.x()) && isWhole(shift.y())) return false;  // on the grid: copied as it is
+  if (entry.shifted.isNull() || entry.shift != shift) {
+    cachedPixels_ -= pixelCount(entry.shifted);
+    entry.shifted = newCanvas(static_cast<int>(std::ceil(shift.x() + image.width())),
+                              static_cast<int>(std::ceil(shift.y() + image.height())));
+    entry.shift = shift;
+    cachedPixels_ += pixelCount(entry.shifted);
+    trim();
+    // The same scale as on the screen, so that the same pixels come out.
+    const QTransform& world = painter.worldTransform();
+    QPainter resampler(&entry.shifted);
+    resampler.setRenderHints(painter.renderHints());
+    resampler.setWorldTransform(QTransform(world.m11(), 0, 0, world.m22(), shift.x(), shift.y()));
+    resampler.drawImage(QRectF(QPointF(), target.size()), image);
+  }
+  copyToDevice(painter, at, entry.shifted, entry.shifted.rect());
+  return true;
+}
+
 void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image) {
-  const QImage& source = imageFor(image);
+  CachedImage& entry = cachedFor(image);
+  const QImage& source = entry.image;
   if (source.isNull()) return;
   ui::EdgeInsets caps = image.capInsets();
   if (caps == ui::EdgeInsets{}) {
-    painter.drawImage(target, source);
+    if (!drawShifted(painter, target, entry)) drawImagePart(painter, target, source, source.rect());
     return;
   }
   double s = image.scale();
@@ -167,7 +282,7 @@ void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::
       QRectF dst(tx[col], ty[row], tx[col + 1] - tx[col], ty[row + 1] - ty[row]);
       QRectF src(sx[col], sy[row], sx[col + 1] - sx[col], sy[row + 1] - sy[row]);
       if (dst.width() <= 0 || dst.height() <= 0 || src.width() <= 0 || src.height() <= 0) continue;
-      painter.drawImage(dst, source, src);
+      drawImagePart(painter, dst, source, src);
     }
   }
 }
@@ -175,7 +290,7 @@ void Renderer::drawStretched(QPainter& painter, const QRectF& target, const ui::
 void Renderer::paintList(QPainter& painter, const ui::DisplayList& list) {
   for (const auto& item : list.items()) {
     if (auto f = std::get_if<ui::FillRect>(&item)) {
-      painter.fillPath(rounded(qtRect(f->rect), f->cornerRadius), qtColor(f->color));
+      fillRect(painter, qtRect(f->rect), f->cornerRadius, qtColor(f->color));
     } else if (auto s = std::get_if<ui::StrokeRect>(&item)) {
       painter.save();
       painter.setPen(QPen(qtColor(s->color), s->lineWidth));

@@ -6,7 +6,10 @@
 // rasterised at their pixel size; stretchable images are drawn in nine
 // parts by their cap insets. The screen is painted window by window, back to
 // front, with the status bar (time and battery in the style the front
-// controller asks for) on top.
+// controller asks for) on top. Pictures and rectangles that land on whole
+// device pixels are copied and filled as pixels; a picture drawn one to one
+// a fraction of a pixel off the grid is resampled there once and then
+// copied while it stays, so a scrolling grid of thumbnails never resamples.
 //
 // Ownership: a renderer keeps its image cache. Threading: the thread that
 // owns the QGuiApplication. Failure: writing a PNG reports an Error.
@@ -46,9 +49,11 @@ class Renderer {
   std::size_t cachedImageCount() const { return images_.size(); }
 
  private:
-  const QImage& imageFor(const ui::Image& image);
+  struct CachedImage;
+  CachedImage& cachedFor(const ui::Image& image);
   void paintStatusBar(QPainter& painter);
   void drawStretched(QPainter& painter, const QRectF& target, const ui::Image& image);
+  bool drawShifted(QPainter& painter, const QRectF& target, CachedImage& entry);
 
   // Decoded images by identity, the most recently drawn kept: at most
   // kMaxCachedImages of them and kMaxCachedPixels in all (a screen's worth
@@ -60,9 +65,14 @@ class Renderer {
   struct CachedImage {
     std::weak_ptr<const void> owner;
     QImage image;
+    // The picture as last drawn one to one but a fraction of a device pixel
+    // off the pixel grid, resampled there once (counted in the pixels).
+    QImage shifted;
+    QPointF shift;
     std::list<const void*>::iterator recent;
   };
   void forget(std::map<const void*, CachedImage>::iterator entry);
+  void trim();
   std::map<const void*, CachedImage> images_;
   std::list<const void*> recent_;  // most recently drawn first
   std::uint64_t cachedPixels_ = 0;
