@@ -19,7 +19,8 @@ std::string toText(const Json& json) { return json.dump(-1, ' ', false, Json::er
 // The stored data of a row; text that is not a JSON object reads as an empty one.
 Json objectFromText(const std::string& text) {
   Json data = Json::parse(text, nullptr, false);
-  return data.is_object() ? data : Json::object();
+  if (!data.is_object()) return Json::object();
+  return data;
 }
 
 using sqlite::Statement;
@@ -33,7 +34,7 @@ Store::Row rowOf(const Statement& st) {
   row.type = static_cast<RecordType>(st.integer(1));
   row.source = static_cast<RecordId>(st.integer(2));
   row.link = st.isNull(3) ? 0 : st.integer(3);
-  row.data = objectFromText(st.text(4));
+  row.text = st.text(4);
   row.hasImage = st.integer(5) != 0;
   return row;
 }
@@ -57,6 +58,8 @@ CREATE INDEX IF NOT EXISTS GroupMemberPerson ON GroupMember(person_id);
 )sql";
 
 }  // namespace
+
+Json Store::Row::data() const { return objectFromText(text); }
 
 Result<std::unique_ptr<Store>> Store::open(const std::filesystem::path& path) {
   std::error_code ec;
