@@ -17,7 +17,7 @@ Json encodeScalar(const Dictionary& v) { return Json(v); }
 
 std::optional<std::string> decodeScalar(const Json& j, std::string*) {
   if (!j.is_string()) return std::nullopt;
-  return j.get<std::string>();
+  return j.get_ref<const std::string&>();
 }
 std::optional<Date> decodeScalar(const Json& j, Date*) {
   if (!j.is_number_integer()) return std::nullopt;
@@ -43,22 +43,37 @@ Json encodeMulti(const MultiValue<T>& mv) {
   return Json{{"next", mv.nextIdentifier()}, {"entries", std::move(entries)}};
 }
 
+// The member `key` of an object, null when there is none (one look-up).
+const Json* member(const Json& object, const char* key) {
+  auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
+}
+
 template <class T>
 std::optional<PropertyValue> decodeMulti(const Json& j) {
-  if (!j.is_object() || !j.contains("entries") || !j["entries"].is_array()) return std::nullopt;
+  if (!j.is_object()) return std::nullopt;
+  const Json* list = member(j, "entries");
+  if (!list || !list->is_array()) return std::nullopt;
   std::vector<MultiValueEntry<T>> entries;
-  for (const auto& item : j["entries"]) {
-    if (!item.is_object() || !item.contains("value")) continue;
-    auto value = decodeScalar(item["value"], static_cast<T*>(nullptr));
+  entries.reserve(list->size());
+  for (const auto& item : *list) {
+    if (!item.is_object()) continue;
+    const Json* stored = member(item, "value");
+    if (!stored) continue;
+    auto value = decodeScalar(*stored, static_cast<T*>(nullptr));
     if (!value) continue;
     MultiValueEntry<T> e;
-    if (item.contains("id") && item["id"].is_number_integer()) e.identifier = item["id"].get<MultiValueIdentifier>();
-    if (item.contains("label") && item["label"].is_string()) e.label = item["label"].get<std::string>();
+    if (const Json* id = member(item, "id"); id && id->is_number_integer()) {
+      e.identifier = id->get<MultiValueIdentifier>();
+    }
+    if (const Json* label = member(item, "label"); label && label->is_string()) {
+      e.label = label->get_ref<const std::string&>();
+    }
     e.value = std::move(*value);
     entries.push_back(std::move(e));
   }
   MultiValueIdentifier next = 0;
-  if (j.contains("next") && j["next"].is_number_integer()) next = j["next"].get<MultiValueIdentifier>();
+  if (const Json* n = member(j, "next"); n && n->is_number_integer()) next = n->get<MultiValueIdentifier>();
   return PropertyValue(MultiValue<T>::fromEntries(std::move(entries), next));
 }
 
@@ -82,7 +97,7 @@ Json encodeValue(const PropertyValue& value) {
 std::optional<PropertyValue> decodeValue(PersonProperty property, const Json& json) {
   switch (propertyType(property)) {
     case PropertyType::String:
-      if (auto v = decodeScalar(json, static_cast<std::string*>(nullptr))) return PropertyValue(*v);
+      if (auto v = decodeScalar(json, static_cast<std::string*>(nullptr))) return PropertyValue(std::move(*v));
       return std::nullopt;
     case PropertyType::Date:
       if (auto v = decodeScalar(json, static_cast<Date*>(nullptr))) return PropertyValue(*v);

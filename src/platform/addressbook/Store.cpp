@@ -17,7 +17,7 @@ using Json = nlohmann::json;
 std::string toText(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 // The stored data of a row; text that is not a JSON object reads as an empty one.
-Json objectFromText(const std::string& text) {
+Json objectFromText(std::string_view text) {
   Json data = Json::parse(text, nullptr, false);
   if (!data.is_object()) return Json::object();
   return data;

@@ -82,9 +82,12 @@ std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(
 
 double Statement::real(int column) const { return sqlite3_column_double(statement_, column); }
 
-std::string Statement::text(int column) const {
+std::string Statement::text(int column) const { return std::string(textView(column)); }
+
+std::string_view Statement::textView(int column) const {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-  return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))) : std::string();
+  return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+           : std::string_view();
 }
 
 Bytes Statement::blob(int column) const {

@@ -56,6 +56,8 @@ class Statement {
   double real(int column) const;
   // NULL reads as "" / empty data.
   std::string text(int column) const;
+  // The same text without a copy, valid until the next step or reset.
+  std::string_view textView(int column) const;
   Bytes blob(int column) const;
 
  private:
