@@ -307,7 +307,7 @@ Result<std::optional<Json>> Store::recordData(RecordId id) {
   int rc = st->step();
   if (rc == SQLITE_DONE) return std::optional<Json>();
   if (rc != SQLITE_ROW) return failure("read");
-  return std::optional<Json>(objectFromText(st->text(0)));
+  return std::optional<Json>(objectFromText(st->textView(0)));
 }
 
 Status Store::updateData(RecordId id, const Json& data) {
