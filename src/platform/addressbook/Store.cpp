@@ -27,6 +27,11 @@ using sqlite::Statement;
 
 constexpr const char* kSelectRows = "SELECT id, type, source, link, data, image IS NOT NULL FROM Record";
 
+// The text of a query made from kSelectRows, kept for the life of the
+// process: a handle may still be read on a worker thread while the process
+// exits, after function-level statics are destroyed.
+const char* rowsQuery(const char* rest) { return (new std::string(std::string(kSelectRows) + rest))->c_str(); }
+
 // A row of a kSelectRows query.
 Store::Row rowOf(const Statement& st) {
   Store::Row row;
@@ -207,8 +212,8 @@ Result<Store::Snapshot> Store::load() {
 }
 
 Result<std::optional<Store::Row>> Store::loadRecord(RecordId id) {
-  static const std::string sql = std::string(kSelectRows) + " WHERE id=?";
-  auto st = prepared(sql.c_str());
+  static const char* const sql = rowsQuery(" WHERE id=?");
+  auto st = prepared(sql);
   if (!st->ok()) return failure("load");
   st->bind(1, id);
   int rc = st->step();
@@ -218,8 +223,8 @@ Result<std::optional<Store::Row>> Store::loadRecord(RecordId id) {
 }
 
 Result<std::vector<Store::Row>> Store::loadSources() {
-  static const std::string sql = std::string(kSelectRows) + " WHERE type=2 ORDER BY id";
-  auto st = prepared(sql.c_str());
+  static const char* const sql = rowsQuery(" WHERE type=2 ORDER BY id");
+  auto st = prepared(sql);
   if (!st->ok()) return failure("load sources");
   std::vector<Row> rows;
   int rc;
