@@ -151,8 +151,9 @@ void BookState::fill(Node& node, const Store::Row& row, const SourceOf& sourceOf
   node.imageLoaded = false;
   node.image.reset();
   node.linkTag = row.link;
+  const Json data = row.data();
   if (row.type == RecordType::Person) {
-    if (auto values = row.data.find("values"); values != row.data.end() && values->is_object()) {
+    if (auto values = data.find("values"); values != data.end() && values->is_object()) {
       node.values.reserve(values->size());
       for (auto it = values->begin(); it != values->end(); ++it) {
         auto property = propertyNamed(it.key());
@@ -161,11 +162,11 @@ void BookState::fill(Node& node, const Store::Row& row, const SourceOf& sourceOf
       }
     }
   } else {
-    if (auto name = row.data.find("name"); name != row.data.end() && name->is_string()) {
+    if (auto name = data.find("name"); name != data.end() && name->is_string()) {
       node.name = name->get<std::string>();
     }
-    if (auto kind = row.data.find("kind");
-        row.type == RecordType::Source && kind != row.data.end() && kind->is_number_integer()) {
+    if (auto kind = data.find("kind");
+        row.type == RecordType::Source && kind != data.end() && kind->is_number_integer()) {
       node.kind = static_cast<SourceKind>(kind->get<int>());
     }
   }

@@ -39,7 +39,7 @@ Store::Row rowOf(const Statement& st) {
   row.type = static_cast<RecordType>(st.integer(1));
   row.source = static_cast<RecordId>(st.integer(2));
   row.link = st.isNull(3) ? 0 : st.integer(3);
-  row.data = objectFromText(st.textView(4));
+  row.text = st.text(4);
   row.hasImage = st.integer(5) != 0;
   return row;
 }
@@ -63,6 +63,8 @@ CREATE INDEX IF NOT EXISTS GroupMemberPerson ON GroupMember(person_id);
 )sql";
 
 }  // namespace
+
+Json Store::Row::data() const { return objectFromText(text); }
 
 Result<std::unique_ptr<Store>> Store::open(const std::filesystem::path& path) {
   std::error_code ec;
@@ -310,7 +312,7 @@ Result<std::optional<Json>> Store::recordData(RecordId id) {
   int rc = st->step();
   if (rc == SQLITE_DONE) return std::optional<Json>();
   if (rc != SQLITE_ROW) return failure("read");
-  return std::optional<Json>(objectFromText(st->text(0)));
+  return std::optional<Json>(objectFromText(st->textView(0)));
 }
 
 Status Store::updateData(RecordId id, const Json& data) {

@@ -39,8 +39,13 @@ class Store {
     RecordType type = RecordType::Person;
     RecordId source = kInvalidRecordId;
     std::int64_t link = 0;  // 0: not linked
-    nlohmann::json data;
+    std::string text;       // the stored JSON data, parsed by data()
     bool hasImage = false;
+
+    // The stored data; text that is not a JSON object reads as an empty one.
+    // Parsed on each call, so that a whole load holds the small texts and
+    // each record's parsed form only while it is read.
+    nlohmann::json data() const;
   };
 
   static Result<std::unique_ptr<Store>> open(const std::filesystem::path& path);

@@ -119,10 +119,10 @@ fs::path AppHome::documents() { return ensured(root() / "Documents"); }
 fs::path AppHome::caches() { return ensured(root() / "Library" / "Caches"); }
 fs::path AppHome::preferences() { return ensured(root() / "Library" / "Preferences"); }
 
-fs::path AppHome::preferencesPath() {
+fs::path AppHome::rootPath() {
   Home& h = home();
   std::lock_guard<std::mutex> guard(h.mutex);
-  return (h.root.empty() ? defaultRoot() : h.root) / "Library" / "Preferences";
+  return h.root.empty() ? defaultRoot() : h.root;
 }
 fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Application Support"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }

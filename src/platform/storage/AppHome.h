@@ -28,14 +28,14 @@ namespace platform {
 class AppHome {
  public:
   static std::filesystem::path root();
+  // Where root() is, computed only: nothing is created or prepared (cheap
+  // enough for a check on every read of a store under the root).
+  static std::filesystem::path rootPath();
   static void setRoot(const std::filesystem::path& root);
 
   static std::filesystem::path documents();    // <root>/Documents
   static std::filesystem::path caches();       // <root>/Library/Caches
   static std::filesystem::path preferences();  // <root>/Library/Preferences
-  // Where preferences() is, computed only: nothing is created or prepared
-  // (cheap enough for a check on every read of a store under the root).
-  static std::filesystem::path preferencesPath();
   static std::filesystem::path applicationSupport();  // <root>/Library/Application Support
   static std::filesystem::path tmp();          // <root>/tmp
 

@@ -105,6 +105,8 @@ void UserDefaults::resetStandardForTesting() {
   std::lock_guard<std::mutex> guard(defaults.mutex_);
   defaults.loaded_ = false;
   defaults.file_.clear();
+  defaults.fileRoot_.clear();
+  defaults.fileName_.clear();
   defaults.stored_.clear();
   defaults.registered_.clear();
   defaults.lastLoadError_.reset();
@@ -201,10 +203,15 @@ void UserDefaults::ensureLoadedLocked() const {
     if (!loaded_) loadLocked();
     return;
   }
-  // Every read looks: the path is only computed here; a (re)load prepares
-  // the home's folders.
-  if (loaded_ && AppHome::preferencesPath() / standardFileName() == file_) return;
-  file_ = standardFile();
+  // Every read looks, comparing what the file's path is made of (building
+  // and comparing paths costs more than most reads); a (re)load prepares the
+  // home's folders.
+  std::filesystem::path root = AppHome::rootPath();
+  std::string name = standardFileName();
+  if (loaded_ && root.native() == fileRoot_.native() && name == fileName_) return;
+  fileRoot_ = std::move(root);
+  fileName_ = std::move(name);
+  file_ = AppHome::preferences() / fileName_;
   loadLocked();
 }
 

@@ -172,6 +172,9 @@ class UserDefaults {
   mutable std::mutex mutex_;
   // Loading is lazy for the app-home store, so these change under const reads.
   mutable std::filesystem::path file_;
+  // For the app-home store: the root and file name file_ was made from.
+  mutable std::filesystem::path fileRoot_;
+  mutable std::string fileName_;
   mutable bool loaded_ = false;
   mutable bool writesBlocked_ = false;
   mutable Dictionary stored_;
