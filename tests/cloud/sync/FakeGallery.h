@@ -32,6 +32,25 @@ struct Call {
 // What the gallery answers: the reply's "data", or an error.
 using Responder = std::function<platform::Result<Json>(const Call&)>;
 
+// The responder, set from the test's thread while a screen's request may
+// read it on a worker.
+class GuardedResponder {
+ public:
+  GuardedResponder& operator=(Responder responder) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    responder_ = std::move(responder);
+    return *this;
+  }
+  operator Responder() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return responder_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Responder responder_;
+};
+
 class FakeGallery {
  public:
   platform::Result<Json> answer(Call call) {
@@ -56,7 +75,7 @@ class FakeGallery {
     return matching;
   }
 
-  Responder respond;  // set before use
+  GuardedResponder respond;
 
  private:
   std::mutex mutex_;

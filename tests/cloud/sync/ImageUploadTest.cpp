@@ -227,7 +227,7 @@ TEST_F(ImageUploadTest, BlocksGoEncryptedAreCommittedInOrderAndTheRelationIsWrit
   EXPECT_EQ(uploads[5].blockMeta, "2");
   EXPECT_EQ(Json::parse(commits()[1].parameters["data"].get<std::string>())["kss"]["commit_metas"][1],
             (Json{{"commit_meta", "kept"}}));
-  auto relay = gallery->respond;
+  fakegallery::Responder relay = gallery->respond;
   gallery->respond = [relay](const Call& call) -> platform::Result<Json> {
     auto reply = relay(call);
     if (reply.ok() && call.path == "/full") (*reply)["fileExists"] = true;
@@ -268,7 +268,7 @@ TEST_F(ImageUploadTest, RepliesThatCannotBeFollowedFailBeforeAnyBlock) {
     LMImage image = exported(2 * kBlock + 1);
     storesWith(c.metas, {}, c.key);
     if (!c.nodes) {
-      auto relay = gallery->respond;
+      fakegallery::Responder relay = gallery->respond;
       gallery->respond = [relay](const Call& call) -> platform::Result<Json> {
         auto reply = relay(call);
         if (reply.ok() && call.path == "/full") (*reply)["kss"]["node_urls"] = Json::array();
