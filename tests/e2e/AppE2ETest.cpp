@@ -113,12 +113,11 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   auto contacts = app->contactVC();
   bool locked = false;
   harness.click(E2EHarness::centre(*contacts->syncButton()));
-  ASSERT_TRUE(harness.runUntil(
-      [&] {
-        locked = locked || !app->scrollView()->isScrollEnabled();
-        return !contacts->adapter()->isSyncing() && !ui::AlertView::visibleAlerts().empty();
-      },
-      1e6));
+  // The sync talks to the local cloud on the adapter's thread: wait in real time too.
+  ASSERT_TRUE(harness.waitFor([&] {
+    locked = locked || !app->scrollView()->isScrollEnabled();
+    return !contacts->adapter()->isSyncing() && !ui::AlertView::visibleAlerts().empty();
+  }));
   EXPECT_TRUE(locked);
   EXPECT_FALSE(app->scrollView()->isScrollEnabled());
   EXPECT_EQ(contacts->adapter()->context()->searchAllContactRelations()->size(), 2u);
