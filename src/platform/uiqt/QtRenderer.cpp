@@ -98,16 +98,34 @@ std::optional<QRect> wholeDevicePixels(const QPainter& painter, const QRectF& re
                QSize(pixel(mapped.width()), pixel(mapped.height())));
 }
 
+// For the life of the scope, the painter works in device pixels without
+// `hint` (the clip and opacity stay); both come back when it ends.
+class InDevicePixels {
+ public:
+  InDevicePixels(QPainter& painter, QPainter::RenderHint hint)
+      : painter_(painter), world_(painter.worldTransform()), hint_(hint), had_(painter.testRenderHint(hint)) {
+    painter_.setWorldTransform(QTransform());
+    if (had_) painter_.setRenderHint(hint_, false);
+  }
+  ~InDevicePixels() {
+    if (had_) painter_.setRenderHint(hint_, true);
+    painter_.setWorldTransform(world_);
+  }
+  InDevicePixels(const InDevicePixels&) = delete;
+  InDevicePixels& operator=(const InDevicePixels&) = delete;
+
+ private:
+  QPainter& painter_;
+  const QTransform world_;
+  const QPainter::RenderHint hint_;
+  const bool had_;
+};
+
 // Copies `source` (a part of `image`) one to one to the device pixel `at`,
 // in the painter's clip and opacity.
 void copyToDevice(QPainter& painter, const QPoint& at, const QImage& image, const QRect& source) {
-  const QTransform world = painter.worldTransform();
-  const bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
-  painter.setWorldTransform(QTransform());
-  if (smooth) painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  InDevicePixels device(painter, QPainter::SmoothPixmapTransform);
   painter.drawImage(at, image, source);
-  if (smooth) painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter.setWorldTransform(world);
 }
 
 // Draws `source` (a part of `image`) into `target`. A part whose pixels land
@@ -135,13 +153,8 @@ void fillRect(QPainter& painter, const QRectF& rect, double cornerRadius, const 
     painter.fillPath(rounded(rect, cornerRadius), colour);
     return;
   }
-  const QTransform world = painter.worldTransform();
-  const bool antialiased = painter.testRenderHint(QPainter::Antialiasing);
-  painter.setWorldTransform(QTransform());
-  if (antialiased) painter.setRenderHint(QPainter::Antialiasing, false);
+  InDevicePixels inDevice(painter, QPainter::Antialiasing);
   painter.fillRect(*device, colour);
-  if (antialiased) painter.setRenderHint(QPainter::Antialiasing, true);
-  painter.setWorldTransform(world);
 }
 
 std::uint64_t pixelCount(const QImage& image) {
