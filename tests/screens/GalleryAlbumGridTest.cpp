@@ -130,7 +130,11 @@ class GalleryAlbumGridTest : public ::testing::Test {
     grid->setAdapter(adapter);
     window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
     window->setRootViewController(navigation);
+    const auto slept = clock->sleptTotal();
     window->makeKeyAndVisible();
+    // The refresh on appearing paces its album listing on this clock from a
+    // worker: let that jump in time happen now, not in the middle of a step.
+    EXPECT_TRUE(pump([&] { return clock->sleptTotal() >= slept + platform::seconds(2.5); }));
     window->layoutIfNeeded();
     grid->collectionView()->reloadData();
     grid->collectionView()->layoutIfNeeded();
