@@ -16,6 +16,7 @@
 #include "platform/http/Connection.h"
 #include "platform/http/SynchronousReply.h"
 #include "server/CloudServer.h"
+#include "stats/KoAPointStore.h"
 #include "stats/KoStatCoreParam.h"
 #include "stats/KoStatPreferenceUtil.h"
 #include "stats/KoStatSDKController.h"
@@ -45,6 +46,13 @@ class StatSDK : public ::testing::Test {
     upload_ = std::make_unique<lumora::KoAPointUpload>(*transport_);
     crashUpload_ = std::make_unique<lumora::KoACrashReportUpload>(*transport_);
     crash_ = std::make_unique<lumora::KoStatCrashController>(*crashUpload_);
+    // The SDK's own controller, once an earlier test of this process counted
+    // an event through it, hears the same app notifications and keeps its
+    // pool in the same file as ours: each test starts with its pool empty.
+    lumora::KoStatSDKController::shareKoStatSDKSingletion();
+    auto& shared = lumora::KoAPointStore::shareSingletion();
+    shared.cleanSendPoint(shared.getSendPoint().nUploadID);
+    shared.getTaskQueue().sync([] {});
   }
   void TearDown() override {
     controller_.reset();
