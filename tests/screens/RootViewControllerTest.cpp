@@ -73,12 +73,13 @@ class RootViewControllerTest : public ::testing::Test {
     LMProgressHUD::sharedHUD().resetForTesting();
     platform::Application::shared().resetForTesting();
   }
-  // Pumps the main queue until the adapter's queued tasks are done.
+  // Pumps the main queue until the adapter's queued tasks and the page's
+  // count of the local book are done.
   void settle() {
     std::atomic<bool> done{false};
     LMRootViewController::adapter()->performTaskBlock([&] { done = true; });
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done && std::chrono::steady_clock::now() < limit) {
+    while ((!done || page_->isRefreshingLocalCount()) && std::chrono::steady_clock::now() < limit) {
       platform::MainQueue::main().runUntilIdle();
       std::this_thread::yield();
     }

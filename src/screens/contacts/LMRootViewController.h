@@ -134,6 +134,8 @@ class LMRootViewController : public LMSynBaseViewController,
   std::int64_t addLumoraContactNum = 0, modifyLumoraContactNum = 0, deleteLumoraContactNum = 0;
   double lastProcess() const { return lastProcess_; }
   bool isRefreshLumoraNum() const { return isRefreshLumoraNum_; }
+  // A count of the local book is being read on a worker (main thread).
+  bool isRefreshingLocalCount() const { return localRefreshRunning_; }
 
  private:
   void startSync(bool background);
