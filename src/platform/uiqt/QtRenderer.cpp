@@ -244,11 +244,18 @@ bool Renderer::drawShifted(QPainter& painter, const QRectF& target, CachedImage&
   const QPoint at(static_cast<int>(std::floor(mapped->left())), static_cast<int>(std::floor(mapped->top())));
   const QPointF shift = mapped->topLeft() - QPointF(at);
   if (isWhole(shift.x()) && isWhole(shift.y())) return false;  // on the grid: copied as it is
-  if (entry.shifted.isNull() || entry.shift != shift) {
+  if (entry.shift != shift) {
+    // A new fraction is drawn as it comes, and kept only when the next draw
+    // has it too: a picture dragged by fractions of a pixel every frame
+    // would otherwise be resampled into the cache each time for nothing.
     cachedPixels_ -= pixelCount(entry.shifted);
+    entry.shifted = QImage();
+    entry.shift = shift;
+    return false;
+  }
+  if (entry.shifted.isNull()) {
     entry.shifted = newCanvas(static_cast<int>(std::ceil(shift.x() + image.width())),
                               static_cast<int>(std::ceil(shift.y() + image.height())));
-    entry.shift = shift;
     cachedPixels_ += pixelCount(entry.shifted);
     trim();
     // The same scale as on the screen, so that the same pixels come out.

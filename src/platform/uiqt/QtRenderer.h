@@ -8,8 +8,9 @@
 // front, with the status bar (time and battery in the style the front
 // controller asks for) on top. Pictures and rectangles that land on whole
 // device pixels are copied and filled as pixels; a picture drawn one to one
-// a fraction of a pixel off the grid is resampled there once and then
-// copied while it stays, so a scrolling grid of thumbnails never resamples.
+// at the same fraction of a pixel off the grid twice running is resampled
+// there once and then copied while it stays, so a grid of thumbnails
+// scrolled by whole pixels does not resample.
 //
 // Ownership: a renderer keeps its image cache. Threading: the thread that
 // owns the QGuiApplication. Failure: writing a PNG reports an Error.
@@ -65,10 +66,11 @@ class Renderer {
   struct CachedImage {
     std::weak_ptr<const void> owner;
     QImage image;
-    // The picture as last drawn one to one but a fraction of a device pixel
-    // off the pixel grid, resampled there once (counted in the pixels).
-    QImage shifted;
+    // The fraction of a device pixel off the pixel grid that the picture was
+    // last drawn one to one at, and, from its second draw there on, the
+    // picture resampled at it (counted in the pixels).
     QPointF shift;
+    QImage shifted;
     std::list<const void*>::iterator recent;
   };
   void forget(std::map<const void*, CachedImage>::iterator entry);
