@@ -228,7 +228,7 @@ TEST_F(GalleryPhotosE2ETest, GridAsksOneAtATimeBrowserTurnsZoomsDownloadsAndDele
   const std::int64_t id = *shown->serverID();
   harness_.click(E2EHarness::centre(*browser->toolBar()->deleteButton()));
   ASSERT_NE(photosE2EAlert("Remove Photos Title"), nullptr);
-  ASSERT_TRUE(photosE2EAlert("Remove Photos Title")->pressButtonWithTitle(ui::localizedString("删除")));
+  harness_.clickButton(ui::localizedString("删除"));
   auto& records = harness_.cloud().gallery().records();
   ASSERT_TRUE(harness_.waitFor([&] {
     auto image = records.image(kPhotosE2EUserId, id);

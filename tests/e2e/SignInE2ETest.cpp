@@ -57,7 +57,7 @@ class SignInE2ETest : public ::testing::Test {
   void clickSignIn() { harness_.click({ui::Screen::main().bounds().width - 38, 42}); }
   void pressAlert() {
     ASSERT_TRUE(harness_.waitFor([] { return !ui::AlertView::visibleAlerts().empty(); }));
-    ui::AlertView::visibleAlerts().front()->pressButtonAtIndex(0);
+    harness_.clickButton(ui::localizedString("我知道了"));
   }
   template <class Screen>
   bool onTop() {

@@ -1,6 +1,9 @@
 #include "platform/ui/ViewController.h"
 
+#include <algorithm>
+
 #include "platform/dispatch/MainQueue.h"
+#include "platform/ui/BackBarButton.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewControllerAppearance.h"
@@ -10,6 +13,7 @@ namespace platform::ui {
 namespace {
 // Between a bar's edge and a screen's own item view.
 constexpr double kBarItemMargin = 16;
+const Color kBarItemColor = colorWithHexString("1c65c5");
 }  // namespace
 
 std::shared_ptr<View> ViewController::view() {
@@ -255,7 +259,7 @@ void NavigationController::showTop() {
     } else {
       button->setTitle(item->title);
     }
-    button->setTitleColor(colorWithHexString("1c65c5"));
+    button->setTitleColor(tint_.value_or(kBarItemColor));
     button->setAction([weakTop, left] {
       if (auto controller = weakTop.lock()) left ? controller->tapLeftBarButton() : controller->tapRightBarButton();
     });
@@ -263,6 +267,18 @@ void NavigationController::showTop() {
   };
   addItem(top->navigationItem().leftBarButtonItem, true);
   addItem(top->navigationItem().rightBarButtonItem, false);
+  if (!top->navigationItem().leftBarButtonItem && stack_.size() > 1) addBackButton(itemY, itemHeight);
+}
+
+// A pushed screen without a left item of its own can always go back.
+void NavigationController::addBackButton(double y, double height) {
+  auto button = std::make_shared<BackBarButton>(8, y, height);
+  button->setTitleColor(tint_.value_or(kBarItemColor));
+  std::weak_ptr<NavigationController> weak = std::static_pointer_cast<NavigationController>(shared_from_this());
+  button->setAction([weak] {
+    if (auto navigation = weak.lock()) navigation->popViewController(true);
+  });
+  bar_->addSubview(button);
 }
 
 void NavigationController::pushViewController(const std::shared_ptr<ViewController>& controller, bool animated) {
@@ -293,6 +309,11 @@ std::shared_ptr<ViewController> NavigationController::popViewController(bool ani
 
 void NavigationController::popToRootViewController(bool animated) {
   while (stack_.size() > 1) popViewController(animated);
+}
+
+void NavigationController::popToViewController(const std::shared_ptr<ViewController>& controller, bool animated) {
+  if (std::find(stack_.begin(), stack_.end(), controller) == stack_.end()) return;
+  while (topViewController() != controller) popViewController(animated);
 }
 
 void NavigationController::appear(bool animated) {

@@ -4,7 +4,9 @@
 // the window; the completion runs on the main queue once it shows) and is
 // dismissed, answers its status bar style and orientations, and has a
 // navigation item. A navigation controller keeps a stack of them: push,
-// pop, pop to the root; the top one's view fills it below its bar.
+// pop, pop to the root; the top one's view fills it below its bar, which
+// shows the top one's items, and on a pushed screen without a left item
+// the back item that pops it.
 //
 // Ownership: a presenting controller owns the one it presents, a parent its
 // children, a navigation controller its stack; the ways back are held
@@ -166,6 +168,8 @@ class NavigationController : public ViewController {
   void pushViewController(const std::shared_ptr<ViewController>& controller, bool animated);
   std::shared_ptr<ViewController> popViewController(bool animated);
   void popToRootViewController(bool animated);
+  // Pops the screens above `controller` (nothing when it is not stacked).
+  void popToViewController(const std::shared_ptr<ViewController>& controller, bool animated);
 
   bool isNavigationBarHidden() const { return barHidden_; }
   void setNavigationBarHidden(bool hidden);
@@ -175,6 +179,11 @@ class NavigationController : public ViewController {
   void setBarBackgroundImage(std::optional<Image> image);
   const std::optional<Image>& barShadowImage() const { return barShadow_; }
   void setBarShadowImage(std::optional<Image> image);
+  // The colour of the bar's item titles and back item (nullopt: the kit's
+  // blue); it applies from the bar's next showing on, as a screen that sets
+  // it while it loads does.
+  const std::optional<Color>& tintColor() const { return tint_; }
+  void setTintColor(std::optional<Color> color) { tint_ = std::move(color); }
   // The bar's view (made with the controller's view).
   const std::shared_ptr<View>& navigationBar() const { return bar_; }
   // The top screen changed its navigation item: the bar shows it again.
@@ -193,10 +202,12 @@ class NavigationController : public ViewController {
 
  private:
   void showTop();
+  void addBackButton(double y, double height);
   std::vector<std::shared_ptr<ViewController>> stack_;
   std::shared_ptr<View> bar_;
   std::optional<Image> barBackground_;
   std::optional<Image> barShadow_;
+  std::optional<Color> tint_;
   Size laidOutSize_;
   bool barHidden_ = false;
 };

@@ -27,8 +27,16 @@ class MergeScreenTest : public ContactsScreensFixture {
     for (int row = 0; row < rows; ++row) out.push_back(*screen_->heightForRowAtIndexPath(*screen_->tableView(), {0, row}));
     return out;
   }
-  // Picks the person with `id` in a newly opened picker.
+  void TearDown() override {
+    if (window_) window_->setHidden(true);
+  }
+  // Picks the person with `id` in a newly opened picker: a tap on its row.
   void pick(std::int32_t id) {
+    if (!window_) {
+      window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+      window_->setRootViewController(navigation_);
+      window_->makeKeyAndVisible();
+    }
     screen_->willAddContactToMergeObject(list().back());
     auto picker = std::dynamic_pointer_cast<platform::addressbookui::PeoplePickerNavigationController>(
         screen_->presentedViewController());
@@ -36,7 +44,13 @@ class MergeScreenTest : public ContactsScreensFixture {
     const auto& listed = picker->people();
     auto found = std::find_if(listed.begin(), listed.end(), [&](const ab::Record& p) { return p.id() == id; });
     ASSERT_NE(found, listed.end());
-    picker->selectPersonAtIndex(static_cast<std::size_t>(found - listed.begin()));
+    window_->layoutIfNeeded();
+    auto rows = std::dynamic_pointer_cast<ui::TableView>(picker->topViewController()->view()->subviews().front());
+    ASSERT_TRUE(rows);
+    auto cell = rows->cellForRowAtIndexPath({0, static_cast<int>(found - listed.begin())});
+    ASSERT_TRUE(cell) << "the row is shown";
+    EXPECT_EQ(cell->textLabel()->text(), found->compositeName().value_or(""));
+    ui::Screen::main().tap(cell->convertPointToView(cell->bounds().center(), nullptr));
     pump();
     EXPECT_FALSE(screen_->presentedViewController()) << "the screen dismisses the picker";
   }
@@ -52,6 +66,7 @@ class MergeScreenTest : public ContactsScreensFixture {
   std::vector<std::int32_t> ids_;
   std::shared_ptr<LMMergeTableViewController> screen_ = std::make_shared<LMMergeTableViewController>();
   std::shared_ptr<ui::NavigationController> navigation_ = ui::NavigationController::withRoot(screen_);
+  std::shared_ptr<ui::Window> window_;
 };
 
 TEST_F(MergeScreenTest, SearchListsGroupsThenTheOwnGroupGrowsThroughThePicker) {
