@@ -142,15 +142,29 @@ class AppWalkE2ETest : public ::testing::Test {
     pool.getTaskQueue().sync([] {});
   }
   ~AppWalkE2ETest() override {
+    // What the walk queued on the shared adapters ends with it, and its
+    // screens go before the stores they read.
+    harness_.waitFor([] {
+      auto images = lumora::LMImageSyncAdapter::sharedAdapter();
+      return images->taskOperationQueue().operationCount() == 0 && !images->isSyncing() &&
+             lumora::LMContactSyncAdapter::sharedAdapter()->taskOperationQueue().operationCount() == 0;
+    });
+    ui::AlertView::resetForTesting();
+    lumora::LMProgressHUD::sharedHUD().resetForTesting();
+    app_.reset();
+    navigation_.reset();
+    harness_.closeScreen();
     platform::ReachabilityMonitor::sharedMonitor().stopMonitoring();
     lumora::LMCustomUtils::setFreeSpaceReaderForTesting(nullptr);
-    lumora::QBPassportsManager::sharedManager()->setNeedVerifyPhone(false);
-    harness_.runUntil([] { return lumora::LMImageSyncAdapter::sharedAdapter()->taskOperationQueue().operationCount() == 0; });
+    // The logins the walk made through the login screen go with it.
+    auto manager = lumora::QBPassportsManager::sharedManager();
+    manager->setNeedVerifyPhone(false);
+    manager->setPassportDic({});
+    manager->setUserId(std::nullopt);
+    lumora::LMContactSyncAdapter::sharedAdapter()->setHostList(std::nullopt);
     lumora::LMContactSyncAdapter::sharedAdapter()->setContext(nullptr);
     lumora::LMImageSyncAdapter::sharedAdapter()->setContext(nullptr);
     lumora::LMGalleryStoreStack::setShared(nullptr);
-    lumora::LMProgressHUD::sharedHUD().resetForTesting();
-    ui::AlertView::resetForTesting();
   }
 
   // The statistics in the pool: count and calculate events as

@@ -58,6 +58,12 @@ void E2EHarness::showScreen(std::shared_ptr<ui::ViewController> root) {
   runUntil([] { return true; });
 }
 
+void E2EHarness::closeScreen() {
+  if (appWindow_) appWindow_->setHidden(true);
+  appWindow_.reset();
+  runUntil([] { return true; });
+}
+
 bool E2EHarness::signIn(std::int64_t userId, const std::string& name, const std::string& ssecurity) {
   if (!server_ || !server_->seedAccount(userId, name, name + "-password")) return false;
   localcloud::LoginGrant grant;

@@ -42,6 +42,9 @@ class E2EHarness {
 
   // Shows `root` as the app's screen, in the app's key window.
   void showScreen(std::shared_ptr<ui::ViewController> root);
+  // Takes the app's window off the screen and lets its screens go (before
+  // a test drops the stores they read).
+  void closeScreen();
   // Signs the user in to the cloud service "lumora" as the app keeps it
   // (an account on the local cloud, its service token and key in the
   // passport); false when the cloud refused the account.

@@ -50,14 +50,9 @@ class MergeScreensE2ETest : public ::testing::Test {
     EXPECT_TRUE(book_->save().ok());
     return p.id();
   }
-  // Pumps the window and the contact adapter's queue until `pred` holds.
-  bool waitFor(const std::function<bool()>& pred) {
-    for (int i = 0; i < 50; ++i) {
-      if (harness_.runUntil(pred, 5)) return true;
-      lumora::LMContactSyncAdapter::sharedAdapter()->taskOperationQueue().waitUntilAllOperationsAreFinished();
-    }
-    return pred();
-  }
+  // Pumps the window while the contact adapter's tasks run, until `pred`
+  // holds (the tasks hop to the main queue and wait for it).
+  bool waitFor(const std::function<bool()>& pred) { return harness_.waitFor(pred); }
   bool hudDown() { return !LMProgressHUD::sharedHUD().window(); }
   // The message of the alert in front, answered with its "我知道了".
   std::string alertMessage() {

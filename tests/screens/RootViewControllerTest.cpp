@@ -26,6 +26,7 @@
 #include "platform/device/Reachability.h"
 #include "platform/device/ReachabilityMonitor.h"
 #include "screens/account/LMLoginViewController.h"
+#include "screens/account/LMOTPViewController.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "utils/ServiceHosts.h"
@@ -276,6 +277,39 @@ TEST_F(RootViewControllerTest, ResultLinesNotificationAndRatingOncePerInstallati
   another->loadViewIfNeeded();
   another->presentSyncResultMessage();
   EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+  settle();
+}
+
+TEST_F(RootViewControllerTest, TheScreensItOpensReportToThePageWhichClosesThem) {
+  // The merge and import screens, presented over the page.
+  for (const auto& report : std::vector<std::function<void()>>{
+           [&] { page_->mergeDelegate()->didCancelMerge(); },
+           [&] { page_->mergeSourceDelegate()->didCancelMergeSource(); },
+           [&] { page_->mergeSourceDelegate()->didSuccessMergeSource(true); }}) {
+    ASSERT_TRUE(navigation_->presentViewController(std::make_shared<ui::ViewController>(), false));
+    report();
+    EXPECT_FALSE(navigation_->presentedViewController());
+  }
+  // The two-step screen a sync's 81003 pushes: cancel returns to the page,
+  // success goes on with the login's notice.
+  LMStoryboard::registerScene(LMOTPViewController::kSceneIdentifier, [] { return std::make_shared<LMOTPViewController>(); });
+  int logins = 0;
+  auto login = platform::NotificationCenter::defaultCenter().addObserver(
+      "LMPassportDidLoginNotification", [&](const std::string&, const platform::Json&) { ++logins; });
+  for (bool success : {false, true}) {
+    page_->hideSyncLoadViewController(false);
+    page_->syncLoadViewController()->beginSyncAnimation();
+    page_->didAdapterFailSynchronize(platform::Error("test", 81003));
+    advance(2.1);
+    auto code = std::dynamic_pointer_cast<LMOTPViewController>(navigation_->topViewController());
+    ASSERT_TRUE(code) << success;
+    auto delegate = code->delegate.lock();
+    ASSERT_TRUE(delegate && delegate->didSuccessLogin && delegate->didCancelLogin) << "it reports to the page";
+    success ? delegate->didSuccessLogin() : delegate->didCancelLogin();
+    EXPECT_EQ(navigation_->topViewController(), page_) << success;
+  }
+  EXPECT_EQ(logins, 1);
+  platform::NotificationCenter::defaultCenter().removeObserver(login);
   settle();
 }
 
