@@ -6,8 +6,8 @@
 // asynchronous upload runs in this process. A reply that asks for a retry
 // restarts the upload after its Retry-After delay (300 s without a usable
 // one: absent, negative, not finite or past kHBRMaxRetryAfterSeconds), with
-// no limit. Server chains are checked by the
-// pinner unless the debug switch is on.
+// no limit. Server chains are checked by the pinner unless the debug switch
+// is on.
 //
 // Ownership: created shared; owns its session and pinner; holds its
 // delegate weakly. A waiting restart keeps the client alive.

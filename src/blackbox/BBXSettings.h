@@ -5,8 +5,8 @@
 // never downloaded settings runs on defaults alone.
 //
 // Ownership: a small value made fresh for each request; shares the
-// platform's parsed document (never copies it). Threading: any thread; it changes nothing. Failure: none; a
-// value of the wrong type reads as absent.
+// platform's parsed document (never copies it). Threading: any thread; it
+// changes nothing. Failure: none; a value of the wrong type reads as absent.
 #pragma once
 
 #include <cstdint>

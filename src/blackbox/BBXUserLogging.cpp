@@ -30,6 +30,13 @@ void bbxWriteKVSection(BBXFile* file, const char* key, const char* value, bool h
   BBXFileWriteSectionEnd(file);
 }
 
+template <class Number>
+std::string bbxShortestText(Number value) {
+  char text[64];
+  const auto written = std::to_chars(std::begin(text), std::end(text), value);
+  return std::string(text, written.ptr);
+}
+
 void bbxWritePairs(BBXFile* file, const char* key, const nlohmann::json& dictionary) {
   if (!dictionary.is_object() || dictionary.empty()) return;
   BBXFileWriteHashKey(file, key);
@@ -91,8 +98,8 @@ void BBXUserLoggingRecordKeyValue(const std::string& key, const std::optional<st
                                   std::shared_ptr<const BBXUserLoggingKVStorage> storage,
                                   std::shared_ptr<std::uint32_t> counter) {
   if (!BBXContextIsInitialized() || !storage || !counter) return;
-  auto owner = std::make_shared<std::pair<std::shared_ptr<const BBXUserLoggingKVStorage>, std::shared_ptr<std::uint32_t>>>(
-      storage, counter);
+  using Owned = std::pair<std::shared_ptr<const BBXUserLoggingKVStorage>, std::shared_ptr<std::uint32_t>>;
+  auto owner = std::make_shared<Owned>(storage, counter);
   BBXContextLoggingQueue().sync([&] {
     BBXUserLoggingWriteKeyValue(key.c_str(), value ? value->c_str() : nullptr, storage.get(), counter.get(),
                                 std::move(owner));
@@ -166,17 +173,8 @@ void BBXUserLoggingCompactKVEntries(const BBXUserLoggingKVStorage* storage) {
   }
 }
 
-std::string BBXUserLoggingNumberText(float value) {
-  char text[64];
-  const auto written = std::to_chars(std::begin(text), std::end(text), value);
-  return std::string(text, written.ptr);
-}
-
-std::string BBXUserLoggingNumberText(double value) {
-  char text[64];
-  const auto written = std::to_chars(std::begin(text), std::end(text), value);
-  return std::string(text, written.ptr);
-}
+std::string BBXUserLoggingNumberText(float value) { return bbxShortestText(value); }
+std::string BBXUserLoggingNumberText(double value) { return bbxShortestText(value); }
 
 void BBXUserLoggingWriteAndCheckABFiles(const BBXUserLoggingABFiles* files, const char** currentFile,
                                         const std::function<void(BBXFile*)>& writer) {

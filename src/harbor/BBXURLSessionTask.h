@@ -2,10 +2,11 @@
 // reply body in memory, an upload task sends a file as its body, a download
 // task writes the body to a temporary file in the kit's own folder, no
 // longer than the request's maxResponseBytes, and removes it once its
-// handler (or the delegate) has had it, after a failure at once. Each task runs one request over
-// platform::http::Connection; every event of the connection moves onto the
-// task's own serial queue, where its state changes and its completion
-// handler runs. A task completes exactly once, a cancelled one with -999.
+// handler (or the delegate) has had it, after a failure at once. Each task
+// runs one request over platform::http::Connection; every event of the
+// connection moves onto the task's own serial queue, where its state
+// changes and its completion handler runs. A task completes exactly once, a
+// cancelled one with -999.
 // Ownership: shared by the session (until completion) and the caller; the
 // task refers to its session weakly.
 // Threading: resume() and cancel() from any thread; accessors are read on
