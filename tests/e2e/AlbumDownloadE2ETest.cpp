@@ -90,7 +90,7 @@ TEST(AlbumDownloadE2ETest, ALongPressedAlbumComesBackIntoTheLibrary) {
   ASSERT_EQ(grid->selectedItemIDs().size(), 1u);
   harness.settle(1);
   harness.screenshot("album-grid-selected");
-  harness.click(E2EHarness::centre(*grid->toolBar()->downloadButton()));
+  harness.click(*grid->toolBar()->downloadButton());
 
   auto& hud = lumora::LMProgressHUD::sharedHUD();
   bool progressShown = false;

@@ -94,15 +94,15 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   // The two tabs, by clicks on the switch.
   auto& tab = *app->tabView();
   const double width = ui::Screen::main().bounds().width;
-  harness.click(E2EHarness::centre(*tab.rightButton()));
+  harness.click(*tab.rightButton());
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->contentOffset().x == width; }));
   EXPECT_FALSE(tab.isSelectLeftTab());
   harness.screenshot("app-gallery-tab");
-  harness.click(E2EHarness::centre(*tab.leftButton()));
+  harness.click(*tab.leftButton());
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->contentOffset().x == 0; }));
 
   // The settings and back, by the bar's back item.
-  harness.click(E2EHarness::centre(*app->settingsButton()));
+  harness.click(*app->settingsButton());
   ASSERT_TRUE(harness.runUntil(
       [&] { return std::dynamic_pointer_cast<lumora::LMSettingViewController>(navigation->topViewController()) != nullptr; }));
   harness.clickBarItem(*navigation, true);
@@ -111,7 +111,7 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   // A contacts sync locks the paging until its screen is left.
   auto contacts = app->contactVC();
   bool locked = false;
-  harness.click(E2EHarness::centre(*contacts->syncButton()));
+  harness.click(*contacts->syncButton());
   // The sync talks to the local cloud on the adapter's thread: wait in real time too.
   ASSERT_TRUE(harness.waitFor([&] {
     locked = locked || !app->scrollView()->isScrollEnabled();
@@ -123,12 +123,12 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   harness.clickButton(ui::localizedString("我知道了"));  // the result
   auto finish = contacts->syncLoadViewController()->finishSyncButton();
   ASSERT_TRUE(harness.runUntil([&] { return !finish->isHidden(); }));
-  harness.click(E2EHarness::centre(*finish));
+  harness.click(*finish);
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->isScrollEnabled(); }));
 
   // The logout from the menu.
   auto& defaults = platform::UserDefaults::standard();
-  harness.click(E2EHarness::centre(*app->menuButton()));
+  harness.click(*app->menuButton());
   ASSERT_TRUE(appE2EPress(harness, "注销Quenby帐号"));
   ASSERT_TRUE(harness.runUntil([] { return !ui::AlertView::visibleAlerts().empty(); }));
   ASSERT_TRUE(appE2EPress(harness, "注销"));
@@ -143,7 +143,7 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   EXPECT_FALSE(gallery.getAllAlbums(gallery.managedObjectContext()).has_value());
   EXPECT_FALSE(gallery.albumSync().has_value());
   EXPECT_FALSE(defaults.boolForKey(lumora::LMDeviceUtils::kRegisteredKey));
-  harness.click(E2EHarness::centre(*tab.rightButton()));
+  harness.click(*tab.rightButton());
   ASSERT_TRUE(harness.runUntil([&] { return !tab.isSelectLeftTab(); }));
   EXPECT_FALSE(app->menuButton()->isEnabled());
   harness.screenshot("app-signed-out-gallery-tab");
@@ -192,9 +192,9 @@ TEST(AppE2ETest, TheMenusCloudAlbumsDownloadALongPressedAlbumIntoTheLibrary) {
   auto navigation = appE2EOpen(harness);
   ASSERT_TRUE(navigation);
   auto app = std::dynamic_pointer_cast<LMBaseRootViewController>(navigation->rootViewController());
-  harness.click(E2EHarness::centre(*app->tabView()->rightButton()));
+  harness.click(*app->tabView()->rightButton());
   ASSERT_TRUE(harness.runUntil([&] { return !app->tabView()->isSelectLeftTab(); }));
-  harness.click(E2EHarness::centre(*app->menuButton()));
+  harness.click(*app->menuButton());
   ASSERT_TRUE(appE2EPress(harness, "查看我的云相册"));
   std::shared_ptr<lumora::LMGalleryAlbumCollectionViewController> grid;
   ASSERT_TRUE(harness.waitFor([&] {
@@ -211,7 +211,7 @@ TEST(AppE2ETest, TheMenusCloudAlbumsDownloadALongPressedAlbumIntoTheLibrary) {
   harness.longPress(E2EHarness::centre(*cell->button()));
   ASSERT_EQ(grid->selectedItemIDs().size(), 1u);
   harness.settle(1);
-  harness.click(E2EHarness::centre(*grid->toolBar()->downloadButton()));
+  harness.click(*grid->toolBar()->downloadButton());
   auto& hud = lumora::LMProgressHUD::sharedHUD();
   bool progressShown = false;
   ASSERT_TRUE(harness.waitFor([&] {

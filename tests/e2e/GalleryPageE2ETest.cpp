@@ -66,7 +66,7 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   harness.showScreen(ui::NavigationController::withRoot(page));
   harness.answerAlerts(ui::localizedString("取消"));  // first-launch questions
   harness.settle(1);
-  harness.click(E2EHarness::centre(*page->backupButton));
+  harness.click(*page->backupButton);
 
   std::set<std::string> statuses;
   std::set<std::string> fileNames;

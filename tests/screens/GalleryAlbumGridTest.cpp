@@ -22,10 +22,9 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
 #include "platform/ui/Window.h"
-#include "screens/account/LMOTPViewController.h"
+#include "screens/TwoStepScreenCheck.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMProgressHUD.h"
-#include "screens/common/LMStoryboard.h"
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryManager.h"
@@ -435,17 +434,8 @@ TEST_F(GalleryAlbumGridTest, TheGridListensBesideTheGalleryPageAndStopsWhenItGoe
 }
 
 TEST_F(GalleryAlbumGridTest, ATwoStepDemandPushesTheCodeScreenWhoseCancelReturnsToTheGrid) {
-  LMStoryboard::registerScene(LMOTPViewController::kSceneIdentifier, [] { return std::make_shared<LMOTPViewController>(); });
   open();
-  for (bool success : {false, true}) {
-    grid->presentTitle("", "", platform::Error("any", 81003));
-    auto code = std::dynamic_pointer_cast<LMOTPViewController>(navigation->topViewController());
-    ASSERT_TRUE(code) << success;
-    auto delegate = code->delegate.lock();
-    ASSERT_TRUE(delegate && delegate->didSuccessLogin && delegate->didCancelLogin) << "it reports to the grid";
-    success ? delegate->didSuccessLogin() : delegate->didCancelLogin();
-    EXPECT_EQ(navigation->topViewController(), grid) << success;
-  }
+  expectTwoStepScreenReturnsToItsOwner(*navigation, grid, [&] { grid->presentTitle("", "", platform::Error("any", 81003)); });
 }
 
 TEST_F(GalleryAlbumGridTest, OutcomesCountFailedPhotosStillShowInTheBackgroundAndExpiryCancels) {

@@ -16,8 +16,7 @@
 #include "screens/shell/LMAppSettingConfig.h"
 #include "platform/ui/TextMeasurer.h"
 #include "platform/dispatch/NotificationCenter.h"
-#include "screens/account/LMOTPViewController.h"
-#include "screens/common/LMStoryboard.h"
+#include "screens/TwoStepScreenCheck.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "support/TestHome.h"
@@ -157,24 +156,17 @@ TEST_F(GalleryPageTest, AFailedRunCountsWhatWasHandledAndReactsToItsError) {
 }
 
 TEST_F(GalleryPageTest, ATwoStepDemandPushesTheCodeScreenWhoseCancelReturnsAndWhoseSuccessGoesOn) {
-  LMStoryboard::registerScene(LMOTPViewController::kSceneIdentifier, [] { return std::make_shared<LMOTPViewController>(); });
   auto navigation = ui::NavigationController::withRoot(page);
   navigation->loadViewIfNeeded();
   int logins = 0;
   auto login = platform::NotificationCenter::defaultCenter().addObserver(
       LMGalleryRootViewController::kDidLoginNotification, [&](const std::string&, const platform::Json&) { ++logins; });
-  for (bool success : {false, true}) {
+  expectTwoStepScreenReturnsToItsOwner(*navigation, page, [&] {
     screen->beginSyncAnimation();
     page->willAdapterBeginBackup();
     page->didAdapterFailBackupImages(platform::Error("any", 81003));
     endCycle();
-    auto code = std::dynamic_pointer_cast<LMOTPViewController>(navigation->topViewController());
-    ASSERT_TRUE(code) << success;
-    auto delegate = code->delegate.lock();
-    ASSERT_TRUE(delegate && delegate->didSuccessLogin && delegate->didCancelLogin) << "it reports to the page";
-    success ? delegate->didSuccessLogin() : delegate->didCancelLogin();
-    EXPECT_EQ(navigation->topViewController(), page) << success;
-  }
+  });
   EXPECT_EQ(logins, 1);
   platform::NotificationCenter::defaultCenter().removeObserver(login);
 }

@@ -26,7 +26,7 @@
 #include "platform/device/Reachability.h"
 #include "platform/device/ReachabilityMonitor.h"
 #include "screens/account/LMLoginViewController.h"
-#include "screens/account/LMOTPViewController.h"
+#include "screens/TwoStepScreenCheck.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "utils/ServiceHosts.h"
@@ -292,22 +292,15 @@ TEST_F(RootViewControllerTest, TheScreensItOpensReportToThePageWhichClosesThem) 
   }
   // The two-step screen a sync's 81003 pushes: cancel returns to the page,
   // success goes on with the login's notice.
-  LMStoryboard::registerScene(LMOTPViewController::kSceneIdentifier, [] { return std::make_shared<LMOTPViewController>(); });
   int logins = 0;
   auto login = platform::NotificationCenter::defaultCenter().addObserver(
       "LMPassportDidLoginNotification", [&](const std::string&, const platform::Json&) { ++logins; });
-  for (bool success : {false, true}) {
+  expectTwoStepScreenReturnsToItsOwner(*navigation_, page_, [&] {
     page_->hideSyncLoadViewController(false);
     page_->syncLoadViewController()->beginSyncAnimation();
     page_->didAdapterFailSynchronize(platform::Error("test", 81003));
     advance(2.1);
-    auto code = std::dynamic_pointer_cast<LMOTPViewController>(navigation_->topViewController());
-    ASSERT_TRUE(code) << success;
-    auto delegate = code->delegate.lock();
-    ASSERT_TRUE(delegate && delegate->didSuccessLogin && delegate->didCancelLogin) << "it reports to the page";
-    success ? delegate->didSuccessLogin() : delegate->didCancelLogin();
-    EXPECT_EQ(navigation_->topViewController(), page_) << success;
-  }
+  });
   EXPECT_EQ(logins, 1);
   platform::NotificationCenter::defaultCenter().removeObserver(login);
   settle();
