@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -158,6 +159,12 @@ bool BBXContextIsInitialized() {
   return reinterpret_cast<std::uintptr_t>(context) >= kBBXMinimumValidAddress && context->initialized.load();
 }
 
+bool BBXContextIsOwnProcess() {
+  const BBXContext* context = BBXContextGet();
+  return reinterpret_cast<std::uintptr_t>(context) >= kBBXMinimumValidAddress &&
+         context->pid == static_cast<pid_t>(syscall(SYS_getpid));
+}
+
 bool BBXContextMarkAndCheckIfCrashed() {
   BBXWritableContext* writable = BBXWritableContextGet();
   if (!BBXContextIsInitialized() || writable == nullptr) return false;
@@ -189,6 +196,7 @@ void BBXContextInitialize(const BBXContextInitData* data) {
   writable->sdkLogDescriptor.store(-1);
   writable->crashRecorded.store(false);
   context->initialized.store(false);
+  context->pid = static_cast<pid_t>(syscall(SYS_getpid));
   gBBXContext.store(context);
   gBBXWritableContext.store(writable);
 

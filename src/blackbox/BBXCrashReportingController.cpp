@@ -310,12 +310,21 @@ void BBXCrashReportingController::handleExistingFilesInProcessing() {
     auto self = weak.lock();
     if (!self) return;
     for (const std::string& path : paths) {
-      self->reportsController()->prepareAndSubmitReport(BBXInternalReport::reportWithPath(path), false, false);
+      // An earlier run ended while this report was processed (killed, or a
+      // full disk): its companions may be cut, so it is processed again. One
+      // without an identifier can never be sent and goes, as in active.
+      auto report = BBXInternalReport::reportWithPath(path);
+      if (!report) {
+        self->fileManager_.removeItemAtPath(path);
+        continue;
+      }
+      self->reportsController()->prepareAndSubmitReport(report, false, true);
     }
   });
 }
 
 void BBXCrashReportingController::handleExistingFilesInPrepared() {
+  fileManager_.removePartialPackages();
   const std::vector<std::string> paths = fileManager_.preparedPathContents();
   std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
   networkClient_->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, paths] {
@@ -527,6 +536,9 @@ void BBXCrashReportingController::reportsControllerDidCompletePackageSubmission(
   }
   bbxControllerDebugLog("report submission failed with error " + error->description());
   BBXSDKLog("%s: Error: failed to submit report '%s'\n", __func__, error->description().c_str());
+  // A package set aside (refused for what it is) is not tried again.
+  std::error_code missing;
+  if (!std::filesystem::exists(path, missing)) return;
   retryUploadForReportAtPath(path);
 }
 

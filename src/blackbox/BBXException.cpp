@@ -95,9 +95,12 @@ void BBXExceptionInitialize(BBXExceptionContext* exception, std::atomic<std::uin
 void BBXExceptionRecord(int type, const char* name, const char* reason, const BBXStackFrames* frames,
                         bool notifyCrash) {
   BBXContext* context = BBXContextGet();
-  if (context == nullptr || !BBXContextIsInitialized()) return;
+  // A forked child has no queue to write on, and its report is not its
+  // parent's: it records nothing.
+  if (context == nullptr || !BBXContextIsInitialized() || !BBXContextIsOwnProcess()) return;
   const bool fatal = type == kBBXExceptionTypeObjectiveC || type == kBBXExceptionTypeCpp;
   const char* path = fatal ? context->exception.path : context->exception.customPath;
+  if (fatal) BBXSDKLogHoldForCrash();
   BBXSDKLog("%s: Recording an exception structure (%d, %d)\n", __func__, notifyCrash ? 1 : 0, fatal ? 1 : 0);
   // The thread that threw is the crashed one, not the queue's thread that
   // writes the record: take its id before the hop.
@@ -132,6 +135,7 @@ void BBXExceptionRecord(int type, const char* name, const char* reason, const BB
     }
   });
   BBXSDKLog("%s: Finished recording an exception structure\n", __func__);
+  if (fatal) BBXSDKLogReleaseAfterCrash();
 }
 
 void BBXExceptionRecordNSException(const platform::Exception& exception) {

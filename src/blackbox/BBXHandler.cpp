@@ -42,9 +42,15 @@ void bbxThreadStopHandler(int, siginfo_t*, void* machineContext) {
   if (writable != nullptr) {
     for (BBXThreadSlot& slot : writable->threadSlots) {
       if (slot.tid.load() != tid || slot.state.load() != kBBXThreadAsked) continue;
+      // Read after the ask, which follows the count's step.
+      const std::uint32_t generation = writable->threadStopGeneration.load();
       slot.registers = BBXRegisterStateFromUContext(static_cast<const ucontext_t*>(machineContext));
       slot.state.store(kBBXThreadStopped);
-      while (slot.state.load() != kBBXThreadReleased) sched_yield();
+      // Released, or a later stop has begun (its signal waits until this
+      // handler returns, and stops this thread again).
+      while (slot.state.load() == kBBXThreadStopped && writable->threadStopGeneration.load() == generation) {
+        sched_yield();
+      }
       break;
     }
   }
@@ -124,6 +130,7 @@ void bbxRecordStack(BBXFile* file, const BBXRegisterState& state) {
 // Asks every other thread to stop; waits a short while for their answers.
 void bbxStopThreads(BBXWritableContext* writable, const pid_t* tids, std::size_t count, pid_t self) {
   const int signal = gBBXThreadStopSignal.load();
+  writable->threadStopGeneration.fetch_add(1);
   for (std::size_t i = 0; i < count; ++i) {
     BBXThreadSlot& slot = writable->threadSlots[i];
     slot.state.store(0);
