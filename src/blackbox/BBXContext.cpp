@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -221,8 +222,11 @@ void BBXContextInitialize(const BBXContextInitData* data) {
   if (hooks.hostInitialize) bbxSubmit(startup, context, [context, hooks] { hooks.hostInitialize(&context->host); });
   bbxSubmit(startup, context, [context, writable, record] {
     BBXUserLoggingContext& logging = context->userLogging;
-    logging.logFiles.maxSize = record->logBufferSize;
-    logging.errorFiles.maxSize = record->errorReportingEnabled ? record->errorLogBufferSize : 0;
+    // A file turns over once past its size: the size stays well inside a
+    // record file's bound, whatever the settings ask.
+    constexpr std::uint32_t kLargest = static_cast<std::uint32_t>(kBBXMaxRecordFileBytes / 2);
+    logging.logFiles.maxSize = std::min(record->logBufferSize, kLargest);
+    logging.errorFiles.maxSize = record->errorReportingEnabled ? std::min(record->errorLogBufferSize, kLargest) : 0;
     logging.userKVStorage.maxKeys = record->maxCustomKeys;
     BBXUserLoggingInit(&logging, &writable->userLogging);
   });

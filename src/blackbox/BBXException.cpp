@@ -14,6 +14,7 @@
 #include "blackbox/BBXApplication.h"
 #include "blackbox/BBXDemangleOperation.h"
 #include "blackbox/BBXHandler.h"
+#include "blackbox/BBXUnwind.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/diagnostics/FatalSignalChain.h"
 
@@ -35,8 +36,12 @@ const char* bbxExceptionTypeName(int type) {
 void bbxWriteFrames(BBXFile* file, const BBXStackFrames& frames) {
   BBXFileWriteHashKey(file, "frames");
   BBXFileWriteArrayStart(file);
+  // As many as a thread's walk gives at most: a record stays within bounds
+  // whatever the caller passes.
+  std::size_t written = 0;
   for (const std::shared_ptr<BBXStackFrame>& frame : frames) {
     if (!frame) continue;
+    if (written++ == kBBXMaxUnwindFrames) break;
     BBXFileWriteHashStart(file);
     BBXFileWriteHashEntryUint64(file, "pc", frame->address);
     if (frame->symbol) BBXFileWriteHashEntryHexEncodedString(file, "symbol", frame->symbol->c_str());
