@@ -40,6 +40,14 @@ std::string bbxResponseReason(const std::string& text) {
 
 }  // namespace
 
+bool BBXNetworkErrorIsRefusal(const platform::Error& error) {
+  if (error.domain() != kHBRNetworkErrorDomain || !error.userInfo().is_object()) return false;
+  const auto found = error.userInfo().find("status_code");
+  if (found == error.userInfo().end() || !found->is_number_integer()) return false;
+  const auto status = found->get<int>();
+  return status >= 400 && status <= 499 && status != 408 && status != 429;
+}
+
 std::shared_ptr<BBXNetworkClient> BBXNetworkClient::create(
     std::shared_ptr<platform::OperationQueue> queue, BBXFileManager fileManager,
     std::weak_ptr<BBXNetworkClientDelegate> delegate, std::optional<std::vector<HBRCertificate>> pinnedCertificates) {
@@ -182,7 +190,9 @@ void BBXNetworkClient::startImmediateUploadRequest(const platform::http::Request
   auto reply = platform::http::sendSynchronousRequest(send);
   HBRNetworkResponseHandler::handleCompletedResponse(
       reply.response, send, reply.error, [&](bool retry, const std::optional<platform::Error>& error) {
-        if (!retry && !error) reportFinished(filePath, std::nullopt);
+        // A refusal is final: it is reported, so that the package is set
+        // aside rather than sent again at every launch.
+        if (!retry && (!error || BBXNetworkErrorIsRefusal(*error))) reportFinished(filePath, error);
       });
 }
 

@@ -18,8 +18,8 @@
 // Threading: session events, lookups and restarts run on the work queue;
 // an urgent upload runs on its caller's thread. Failure: an unreadable
 // package is reported as "BBXNetworkError" -2; a failed asynchronous upload
-// with the response handler's error; a failed urgent one reports nothing
-// (the package stays for a later launch).
+// with the response handler's error; a failed urgent one reports only a
+// refusal (any other failure leaves the package for a later launch).
 #pragma once
 
 #include <deque>
@@ -44,6 +44,11 @@ inline constexpr const char* kBBXNetworkErrorDomain = "BBXNetworkError";
 inline constexpr std::int64_t kBBXNetworkErrorUnreadableFile = -2;
 
 class BBXNetworkClient;
+
+// Whether an upload's error is the service refusing the package for what it
+// is: an answer of 4xx other than 408 (time-out) and 429 (too many), which
+// sending it again would only meet again.
+bool BBXNetworkErrorIsRefusal(const platform::Error& error);
 
 class BBXNetworkClientDelegate {
  public:

@@ -10,7 +10,6 @@
 #include "blackbox/BBXSymbolResolver.h"
 #include "harbor/HBRDebug.h"
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
-#include "harbor/HBRNetworkResponseHandler.h"
 #include "harbor/HBRURLBuilder.h"
 #include "platform/device/Locale.h"
 #include "platform/diagnostics/Console.h"
@@ -30,13 +29,6 @@ void bbxReportsDebugLog(const std::string& message) {
   if (HBRDebugEnabled()) bbxReportsLog(message);
 }
 
-// The HTTP status of an answer the service gave, when the error carries one.
-std::optional<int> bbxStatusOfError(const platform::Error& error) {
-  if (error.domain() != kHBRNetworkErrorDomain || !error.userInfo().is_object()) return std::nullopt;
-  const auto status = error.userInfo().find("status_code");
-  if (status == error.userInfo().end() || !status->is_number_integer()) return std::nullopt;
-  return status->get<int>();
-}
 
 // The first entry of the report directory larger than capture ever writes
 // (its name and size).
@@ -53,10 +45,7 @@ std::optional<std::pair<std::string, std::uint64_t>> bbxOversizedEntry(const std
 
 }  // namespace
 
-bool BBXReportsRefusedForWhatItIs(const platform::Error& error) {
-  const std::optional<int> status = bbxStatusOfError(error);
-  return status && *status >= 400 && *status <= 499 && *status != 408 && *status != 429;
-}
+
 
 BBXReportsController::BBXReportsController(std::shared_ptr<platform::OperationQueue> queue,
                                            std::weak_ptr<BBXReportsControllerDelegate> delegate,
@@ -142,8 +131,8 @@ void BBXReportsController::reportUploadAtPath(const std::string& path, const std
   // Refused for what it is (malformed, too large): sending it again would
   // be refused again. It is kept aside; network failures and the service's
   // own troubles are tried again.
-  if (error && BBXReportsRefusedForWhatItIs(*error)) {
-    std::string reason = "HTTP " + std::to_string(*bbxStatusOfError(*error));
+  if (error && BBXNetworkErrorIsRefusal(*error)) {
+    std::string reason = "HTTP " + error->userInfo().value("status_code", platform::Json(0)).dump();
     const auto said = error->userInfo().find("response_text");
     if (said != error->userInfo().end() && said->is_string() && !said->get_ref<const std::string&>().empty()) {
       reason += ": " + said->get<std::string>();

@@ -36,10 +36,6 @@ class BBXReportsController;
 platform::http::Request BBXServiceRequest(const std::string& url, const std::string& method, double timeout,
                                           const std::string& apiKey);
 
-// Whether an upload's error is the service refusing the package for what it
-// is: an answer of 4xx other than 408 (time-out) and 429 (too many).
-bool BBXReportsRefusedForWhatItIs(const platform::Error& error);
-
 class BBXReportsControllerDelegate {
  public:
   virtual ~BBXReportsControllerDelegate() = default;

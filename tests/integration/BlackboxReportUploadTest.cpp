@@ -225,8 +225,9 @@ TEST_F(BlackboxReportUploadTest, APackageRefusedForWhatItIsIsSetAsideAndOthersWa
   makeController();
   const struct {
     int status;  // the service's answer, or 0 for no service at all
+    bool urgent;
     bool setAside;
-  } cases[] = {{400, true}, {413, true}, {0, false}};
+  } cases[] = {{400, false, true}, {413, true, true}, {0, false, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
     for (const std::string& path : store_.preparedPathContents()) fs::remove(path);
@@ -241,7 +242,8 @@ TEST_F(BlackboxReportUploadTest, APackageRefusedForWhatItIsIsSetAsideAndOthersWa
     const std::size_t before = store_.contentsOfDirectory(store_.refusedPath()).size();
     auto outcome = delegate_->expectOutcome();
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-" + std::to_string(c.status)), false, false));
+    ASSERT_TRUE(
+        controller_->prepareAndSubmitReport(writeReport("run-" + std::to_string(c.status)), c.urgent, false));
     ASSERT_TRUE(outcomeOf(outcome));
     const std::string console = testing::internal::GetCapturedStderr();
     const std::vector<std::string> refused = store_.contentsOfDirectory(store_.refusedPath());
