@@ -8,6 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "blackbox/BBXAllocator.h"
@@ -21,7 +22,12 @@ namespace {
 constexpr int kBBXThreadStopped = 2;
 constexpr int kBBXThreadAsked = 1;
 constexpr int kBBXThreadReleased = 3;
+// How long the other threads have to answer a stop: 200 ms, and while they
+// keep answering (a loaded machine runs them late) 100 ms past the latest
+// answer, but never more than 1 s in all.
 constexpr std::uint64_t kBBXThreadStopWaitNanoseconds = 200000000;
+constexpr std::uint64_t kBBXThreadStopGraceNanoseconds = 100000000;
+constexpr std::uint64_t kBBXThreadStopMostNanoseconds = 1000000000;
 
 std::atomic<int> gBBXThreadStopSignal{0};
 
@@ -139,9 +145,17 @@ void bbxStopThreads(BBXWritableContext* writable, const pid_t* tids, std::size_t
     slot.state.store(kBBXThreadAsked);
     if (syscall(SYS_tgkill, getpid(), tids[i], signal) != 0) slot.state.store(0);
   }
-  const std::uint64_t deadline = BBXTimingNow() + kBBXThreadStopWaitNanoseconds;
-  for (std::size_t i = 0; i < count; ++i) {
-    while (writable->threadSlots[i].state.load() == kBBXThreadAsked && BBXTimingNow() < deadline) sched_yield();
+  const std::uint64_t start = BBXTimingNow();
+  std::uint64_t deadline = start + kBBXThreadStopWaitNanoseconds;
+  std::size_t waiting = count;
+  for (std::uint64_t now = start; waiting > 0 && now < deadline; now = BBXTimingNow()) {
+    std::size_t asked = 0;
+    for (std::size_t i = 0; i < count; ++i) asked += writable->threadSlots[i].state.load() == kBBXThreadAsked;
+    if (asked < waiting) {
+      deadline = std::max(deadline, std::min(now + kBBXThreadStopGraceNanoseconds, start + kBBXThreadStopMostNanoseconds));
+    }
+    waiting = asked;
+    sched_yield();
   }
 }
 

@@ -211,6 +211,10 @@ void BBXNetworkClient::startNewUploadRequest(const platform::http::Request& requ
 
 bool BBXNetworkClient::hasUploadWithDescription(const std::string& description) {
   std::lock_guard lock(uploadsMutex_);
+  return hasUploadWithDescriptionLocked(description);
+}
+
+bool BBXNetworkClient::hasUploadWithDescriptionLocked(const std::string& description) const {
   for (const Upload& waiting : waitingUploads_) {
     if (waiting.description == description) return true;
   }
@@ -221,14 +225,14 @@ bool BBXNetworkClient::hasUploadWithDescription(const std::string& description) 
 }
 
 void BBXNetworkClient::enqueueUpload(Upload upload) {
-  if (!upload.description.empty() && hasUploadWithDescription(upload.description)) {
-    if (HBRDebugEnabled()) {
-      platform::consoleLog("[Blackbox:Crash:Client] A task currently exists for this upload, skipping");
-    }
-    return;
-  }
   {
     std::lock_guard lock(uploadsMutex_);
+    if (!upload.description.empty() && hasUploadWithDescriptionLocked(upload.description)) {
+      if (HBRDebugEnabled()) {
+        platform::consoleLog("[Blackbox:Crash:Client] A task currently exists for this upload, skipping");
+      }
+      return;
+    }
     waitingUploads_.push_back(std::move(upload));
   }
   startWaitingUploads();
@@ -239,18 +243,21 @@ void BBXNetworkClient::startWaitingUploads() {
   if (!session) return;
   for (;;) {
     Upload upload;
-    std::shared_ptr<BBXURLSessionUploadTask> task;
     {
       std::lock_guard lock(uploadsMutex_);
-      if (waitingUploads_.empty() || runningUploads_.size() >= kMaxRunningUploads) return;
+      if (waitingUploads_.empty() || runningUploads_.size() + startingUploads_ >= kMaxRunningUploads) return;
       upload = std::move(waitingUploads_.front());
       waitingUploads_.pop_front();
-      // The task is made under the lock, so that its slot is taken before
-      // another caller counts the running ones; it starts after.
-      task = session->uploadTaskWithRequest(upload.request, upload.filePath);
+      // Its slot is taken now; the task is made without the lock.
+      ++startingUploads_;
+    }
+    auto task = session->uploadTaskWithRequest(upload.request, upload.filePath);
+    task->setTaskDescription(upload.description);
+    {
+      std::lock_guard lock(uploadsMutex_);
+      --startingUploads_;
       runningUploads_.emplace(task.get(), upload.description);
     }
-    task->setTaskDescription(upload.description);
     task->resume();
   }
 }

@@ -124,6 +124,7 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
   // it had is handed back.
   std::string uploadEnded(const BBXURLSessionTask& task);
   bool hasUploadWithDescription(const std::string& description);
+  bool hasUploadWithDescriptionLocked(const std::string& description) const;
 
   std::shared_ptr<BBXURLSession> session_;
   bool canUseBackgroundSession_ = false;
@@ -134,6 +135,7 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
 
   std::mutex uploadsMutex_;
   std::deque<Upload> waitingUploads_;
+  std::size_t startingUploads_ = 0;  // slots taken by tasks being made
   std::map<const BBXURLSessionTask*, std::string> runningUploads_;  // task -> description
   std::map<const BBXURLSessionTask*, std::string> responseTexts_;
 };

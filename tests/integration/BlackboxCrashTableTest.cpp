@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "blackbox/Blackbox.h"
+#include "blackbox/BBXContext.h"
 #include "blackbox/BBXFileManager.h"
 #include "harbor/Harbor.h"
 #include "platform/device/Bundle.h"
@@ -194,6 +195,9 @@ TEST(BlackboxCrashTableChild, Run) {
   ASSERT_TRUE(blackbox->isBlackboxStarted());
   platform::MainQueue::main().runUntilIdle();
   if (phase == "crash") {
+    // The launch's image records are written (a crash in the first
+    // milliseconds of a launch would find them not yet there).
+    lumora::BBXContextBinaryImagesQueue().sync([] {});
     tableCrash(tableEnv("BBX_TABLE_WAY"));
     FAIL() << "still alive";
   }
@@ -356,11 +360,9 @@ TEST(BlackboxCrashTableTest, EachWayOfCrashingIsNamedAndSentOnce) {
     std::ifstream(appHome / "anchor") >> anchor;
     tableCheckReport(*report, row.check, anchor);
     if (std::string(row.way) == "throw") {
-      // The abort after the exception's record stops every thread again.
-      nlohmann::json second;
-      for (const nlohmann::json& section : report->records.at("signal.bbxrecord")) second.update(section);
-      ASSERT_FALSE(second["threads"].empty());
-      for (const nlohmann::json& thread : second["threads"]) EXPECT_NE(thread["registers"]["rsp"], 0) << thread;
+      // The abort after the exception's record makes a second one.
+      tableCheckReport(*report, {"signal.bbxrecord", "(anonymous namespace)::probeThrow()", false, "bbx-main", ""},
+                       anchor);
     }
     if (std::string(row.way) == "fork") {
       EXPECT_EQ(report->records.at("signal.bbxrecord").front()["signal"]["number"], SIGTRAP);
