@@ -22,12 +22,13 @@ namespace {
 constexpr int kBBXThreadStopped = 2;
 constexpr int kBBXThreadAsked = 1;
 constexpr int kBBXThreadReleased = 3;
-// How long the other threads have to answer a stop: 200 ms, and while they
-// keep answering (a loaded machine runs them late) 100 ms past the latest
-// answer, but never more than 1 s in all.
-constexpr std::uint64_t kBBXThreadStopWaitNanoseconds = 200000000;
-constexpr std::uint64_t kBBXThreadStopGraceNanoseconds = 100000000;
-constexpr std::uint64_t kBBXThreadStopMostNanoseconds = 1000000000;
+// How long the other threads have to answer a stop: 500 ms, and while they
+// keep answering (a loaded machine runs them late) 250 ms past the latest
+// answer, but never more than 2 s in all. A thread that cannot answer (one
+// in an uninterruptible wait, one that is ending) costs that much at most.
+constexpr std::uint64_t kBBXThreadStopWaitNanoseconds = 500000000;
+constexpr std::uint64_t kBBXThreadStopGraceNanoseconds = 250000000;
+constexpr std::uint64_t kBBXThreadStopMostNanoseconds = 2000000000;
 
 std::atomic<int> gBBXThreadStopSignal{0};
 

@@ -7,12 +7,10 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,8 +22,7 @@
 
 #include "blackbox/Blackbox.h"
 #include "blackbox/BBXContext.h"
-#include "blackbox/BBXFileManager.h"
-#include "harbor/Harbor.h"
+#include "integration/BlackboxChildLaunch.h"
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -201,13 +198,7 @@ TEST(BlackboxCrashTableChild, Run) {
     tableCrash(tableEnv("BBX_TABLE_WAY"));
     FAIL() << "still alive";
   }
-  const lumora::BBXFileManager store;
-  ASSERT_TRUE(platform::MainQueue::main().runUntil(
-      [&] {
-        return store.activePathContents().size() == 1 && store.processingPathContents().empty() &&
-               store.preparedPathContents().empty() && lumora::Harbor::sharedSDK().settings().has_value();
-      },
-      std::chrono::seconds(30)));
+  ASSERT_TRUE(bbxlaunch::waitUntilEarlierReportsAreSent());
 }
 
 namespace {
@@ -215,23 +206,11 @@ namespace {
 // Runs a phase of the app over `home` in a new process; its wait status.
 int tableRun(const char* phase, const fs::path& home, const std::string& cloud, const std::string& way,
              const fs::path& filler = {}) {
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("BBX_TABLE_PHASE", phase, 1);
-    setenv("BBX_TABLE_WAY", way.c_str(), 1);
-    setenv("BBX_TABLE_ANCHOR", (home / "anchor").c_str(), 1);
-    setenv("BBX_TABLE_FILLER", filler.c_str(), 1);
-    setenv("LUMORA_HOME", home.c_str(), 1);
-    for (const char* name : {"SettingsEndpoint", "ConfigureEndpoint", "BlackboxReportsEndpoint"}) {
-      setenv(name, cloud.c_str(), 1);
-    }
-    execl("/proc/self/exe", "crashtable", "--gtest_filter=BlackboxCrashTableChild.Run", "--gtest_catch_exceptions=0",
-          static_cast<char*>(nullptr));
-    _exit(6);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return status;
+  return bbxlaunch::run("BlackboxCrashTableChild.Run", home, cloud,
+                        {{"BBX_TABLE_PHASE", phase},
+                         {"BBX_TABLE_WAY", way},
+                         {"BBX_TABLE_ANCHOR", (home / "anchor").string()},
+                         {"BBX_TABLE_FILLER", filler.string()}});
 }
 
 // The report store's "v3" folder in an app home.
