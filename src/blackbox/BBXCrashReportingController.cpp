@@ -313,6 +313,8 @@ void BBXCrashReportingController::handleExistingFilesInProcessing() {
       // An earlier run ended while this report was processed (killed, or a
       // full disk): its companions may be cut, so it is processed again. One
       // without an identifier can never be sent and goes, as in active.
+      std::error_code gone;
+      if (!std::filesystem::exists(path, gone)) continue;  // sent meanwhile by this launch
       auto report = BBXInternalReport::reportWithPath(path);
       if (!report) {
         self->fileManager_.removeItemAtPath(path);
@@ -324,14 +326,18 @@ void BBXCrashReportingController::handleExistingFilesInProcessing() {
 }
 
 void BBXCrashReportingController::handleExistingFilesInPrepared() {
-  fileManager_.removePartialPackages();
   const std::vector<std::string> paths = fileManager_.preparedPathContents();
   std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
   networkClient_->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, paths] {
     auto self = weak.lock();
     if (!self) return;
     self->operationQueue_->addOperation([weak, paths] {
-      if (auto self = weak.lock()) self->uploadPreexistingFiles(paths);
+      auto self = weak.lock();
+      if (!self) return;
+      // What an earlier run's packaging left half written goes; packaging
+      // runs only on this queue, so none of this launch's is under way.
+      self->fileManager_.removePartialPackages();
+      self->uploadPreexistingFiles(paths);
     });
   });
 }

@@ -101,10 +101,10 @@ void BBXSignalInitialize(BBXSignalContext* signal) {
 }
 
 void BBXSignalHandler(int signal, siginfo_t* info, void* context) {
-  const int savedErrno = errno;
-  errno = 0;
   // A forked child's crash is not its parent's: it records nothing.
   if (!BBXContextIsOwnProcess()) return;
+  const int savedErrno = errno;
+  errno = 0;
   // The record takes the disk before any diagnostic line.
   BBXSDKLogHoldForCrash();
   BBXSDKLog("%s: Signal: %d\n", __func__, signal);
