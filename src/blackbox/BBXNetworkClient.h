@@ -8,10 +8,11 @@
 // the others wait their turn in order, so thousands of pending packages go
 // one after another; a package already waiting or running is not queued
 // twice. A reply that asks for a retry restarts the upload after its
-// Retry-After delay (300 s without one or with a negative one), with no
-// limit, through the same pool. Server chains are checked by the pinner
-// unless the debug switch is on. The start of the service's answer to a
-// failed upload comes with its error (user info "response_text").
+// Retry-After delay (300 s without a usable one: absent, negative, not
+// finite or past kHBRMaxRetryAfterSeconds), with no limit, through the same
+// pool. Server chains are checked by the pinner unless the debug switch is
+// on. The start of the service's answer to a failed upload comes with its
+// error (user info "response_text").
 //
 // Ownership: created shared; owns its session and pinner; holds its
 // delegate weakly. A waiting restart keeps the client alive.

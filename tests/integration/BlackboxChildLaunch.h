@@ -47,7 +47,7 @@ inline bool waitUntilEarlierReportsAreSent() {
   return platform::MainQueue::main().runUntil(
       [&] {
         return store.activePathContents().size() == 1 && store.processingPathContents().empty() &&
-               store.preparedPathContents().empty() && lumora::Harbor::sharedSDK().settings().has_value();
+               store.preparedPathContents().empty() && lumora::Harbor::sharedSDK().settings() != nullptr;
       },
       std::chrono::seconds(30));
 }
