@@ -9,6 +9,7 @@
 #include "app/NetworkSwitch.h"
 #include "platform/app/Application.h"
 #include "platform/app/BackgroundTask.h"
+#include "platform/device/DeviceIdentifier.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/AppHome.h"
@@ -17,6 +18,7 @@
 #include "platform/uiqt/QtGuiSupport.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/shell/AppDelegate.h"
+#include "utils/SHA1.h"
 
 namespace lumora {
 
@@ -63,6 +65,17 @@ std::vector<platform::uiqt::PanelEntry> panelEntries() {
                      },
                      [] { platform::BackgroundTask::expireAll(); }});
   return entries;
+}
+// The token this machine's push service stands in for: the phone's system
+// hands one to every app that registers, the same for as long as the app
+// stays installed. Made from the device's identifier (32 bytes, as the
+// phone's are).
+platform::Bytes deviceToken() {
+  const std::string seed = "remote-notifications:" + platform::DeviceIdentifier::value().value_or("lumora");
+  platform::Bytes token = sha1Data(platform::Bytes(seed.begin(), seed.end()));
+  const platform::Bytes more = sha1Data(token);
+  token.insert(token.end(), more.begin(), more.begin() + 12);
+  return token;
 }
 }  // namespace
 
@@ -123,6 +136,7 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
   services.pages = appBackgroundPages();
   auto delegate = AppDelegate::create(std::move(services));
   if (!options.screenshot) {
+    platform::Application::shared().setIssuedDeviceToken(deviceToken());
     platform::Application::shared().setDelegate(delegate);
     platform::Json launchOptions;
     if (options.locationLaunch) launchOptions = {{platform::kApplicationLaunchOptionsLocationKey, true}};
