@@ -4,9 +4,13 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include <QtGlobal>
+#include <QString>
+
 #include "app/AppBundle.h"
 #include "app/AppScenes.h"
 #include "app/NetworkSwitch.h"
+#include "applog/LoggerRegistry.h"
 #include "platform/app/Application.h"
 #include "platform/app/BackgroundTask.h"
 #include "platform/device/DeviceIdentifier.h"
@@ -121,6 +125,17 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
   // keeps it off the terminal. What the app logs goes to its log files.
   platform::setConsoleSink([](std::string_view) {});
   platform::MainQueue::main().bindToCurrentThread();
+  // Qt's notes on its surroundings (a desktop without XDG_RUNTIME_DIR under
+  // xvfb-run, say) go to the app's log; what stops it still reaches the
+  // terminal.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+    const std::string text = message.toStdString();
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    } else {
+      QB_LOG_WARN("Qt: {}", text);
+    }
+  });
   platform::uiqt::ensureGuiApplication();
   ui::TextMeasurer::setCurrent(std::make_shared<platform::uiqt::QtTextMeasurer>());
   ui::Screen::main().setProfile(*device);
