@@ -70,6 +70,7 @@ std::vector<platform::uiqt::PanelEntry> panelEntries() {
                      [] { platform::BackgroundTask::expireAll(); }});
   return entries;
 }
+
 // The token this machine's push service stands in for: the phone's system
 // hands one to every app that registers, the same for as long as the app
 // stays installed. Made from the device's identifier (32 bytes, as the
