@@ -4,9 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include <QtGlobal>
-#include <QString>
-
 #include "app/AppBundle.h"
 #include "app/AppScenes.h"
 #include "app/NetworkSwitch.h"
@@ -129,14 +126,7 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
   // Qt's notes on its surroundings (a desktop without XDG_RUNTIME_DIR under
   // xvfb-run, say) go to the app's log; what stops it still reaches the
   // terminal.
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-    const std::string text = message.toStdString();
-    if (type == QtCriticalMsg || type == QtFatalMsg) {
-      std::fprintf(stderr, "%s\n", text.c_str());
-    } else {
-      QB_LOG_WARN("Qt: {}", text);
-    }
-  });
+  platform::uiqt::setQtNoteSink([](const std::string& note) { QB_LOG_WARN("Qt: {}", note); });
   platform::uiqt::ensureGuiApplication();
   ui::TextMeasurer::setCurrent(std::make_shared<platform::uiqt::QtTextMeasurer>());
   ui::Screen::main().setProfile(*device);

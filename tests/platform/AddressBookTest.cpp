@@ -384,6 +384,7 @@ TEST_F(AddressBookTest, SavesOfAnotherProcessReachEveryHandleThatListens) {
   newPerson(*b, "Cy");
   ASSERT_TRUE(b->save());
   ASSERT_TRUE(AddressBook::setAccessAnswer(true));
+  heard.wait();  // b's save, heard by a
   EXPECT_EQ(onA, 1);
   EXPECT_EQ(onB, 0);
 
