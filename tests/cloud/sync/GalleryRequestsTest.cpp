@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cloud/sync/FakeGallery.h"
+#include "cloud/sync/LMListingBounds.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/dispatch/Clock.h"
 #include "support/TestHome.h"
@@ -225,6 +226,92 @@ TEST_F(GalleryRequestsTest, ListingsReadEveryPageAndStartOverOnTheCloudsRestart)
   gallery->respond = [](const Call&) -> platform::Result<Json> { return serverError(50006); };
   adapter->requestAlbumListWithSync(0, "x", nullptr, [&](const Error& error) { failed = error; });
   EXPECT_EQ(failed->code(), 50006);
+}
+
+// The gallery handing its pages over as they are, with no text between: a
+// page of tens of MiB costs a copy, not an encoding and a parse.
+class HandedPages : public fakegallery::Adapter {
+ public:
+  explicit HandedPages(std::shared_ptr<fakegallery::FakeGallery> gallery) : Adapter(std::move(gallery)) {}
+  Json page;
+  int sends = 0;
+
+ protected:
+  class Reply : public lumora::LMHTTPResponseSerialization {
+   public:
+    explicit Reply(const Json& page) : page_(page) {}
+    lumora::LMDecodedReply responseObjectForResponse(const std::optional<platform::http::Response>&,
+                                                     const platform::Bytes&,
+                                                     const std::optional<std::string>&) const override {
+      return {Json{{"code", 0}, {"data", page_}}, platform::Status::success()};
+    }
+
+   private:
+    const Json& page_;
+  };
+  class Operation : public lumora::LMHTTPRequestOperation {
+   public:
+    Operation(platform::http::Request request, const Json& page)
+        : LMHTTPRequestOperation(std::move(request), "lumora") {
+      setResponseSerializer(std::make_shared<Reply>(page));
+    }
+
+   protected:
+    void main() override { setResponseData(platform::Bytes{'{', '}'}); }
+  };
+  std::shared_ptr<lumora::LMHTTPRequestOperation> galleryOperation(const std::string& method, const std::string& url,
+                                                                   const Json&) override {
+    ++sends;
+    platform::http::Request request;
+    request.method = method;
+    request.url = url;
+    return std::make_shared<Operation>(std::move(request), page);
+  }
+};
+
+TEST_F(GalleryRequestsTest, ListingsThatNeverEndGrowWithoutEndOrKeepRestartingFail) {
+  using Bounds = lumora::LMListingBounds;
+  auto handed = std::make_shared<HandedPages>(gallery);
+  // Pages of the album list and of an album's images, never the last: of
+  // one small record, of one record of 64 MiB; or the cloud's restart.
+  auto never = [](Json entry) {
+    return Json{{"list", Json::array({entry})}, {"content", Json::array({entry})},
+                {"lastPage", false}, {"syncTag", 9}, {"syncExtraInfo", "e9"}};
+  };
+  const std::size_t heavy = std::size_t{64} << 20;
+  struct Case {
+    const char* what;
+    Json page;  // null: the restart
+    std::size_t most;  // sends at most
+  } cases[] = {
+      {"not the last page", never({{"id", 5}}), Bounds::kMaxPages},
+      {"always restarting", nullptr, Bounds::kMaxRestarts + 1},
+      {"pages that hold too much", never({{"id", 5}, {"name", std::string(heavy, 'n')}}), Bounds::kMaxBytes / heavy + 1},
+  };
+  gallery->respond = [](const Call&) { return serverError(52000, {{"syncTag", 0}}); };
+  for (const Case& c : cases) {
+    for (const bool albums : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (albums ? " (albums)" : " (images)"));
+      lumora::LMImageSyncAdapter& target = c.page.is_null() ? static_cast<lumora::LMImageSyncAdapter&>(*adapter) : *handed;
+      handed->page = c.page;
+      handed->sends = 0;
+      const std::size_t before = gallery->calls().size();
+      bool listed = false;
+      std::optional<Error> failed;
+      auto fail = [&](const Error& error) { failed = error; };
+      if (albums) {
+        target.requestAlbumListWithSync(3, "e3", [&](auto&&...) { listed = true; }, fail);
+      } else {
+        target.requestImageListInAlbumWithSync(3, "e3", 4, [&](auto&&...) { listed = true; }, fail);
+      }
+      EXPECT_FALSE(listed);
+      ASSERT_TRUE(failed);
+      EXPECT_EQ(failed->code(), lumora::kLMServerErrorUnknownReply);
+      const std::size_t sent = handed->sends + (gallery->calls().size() - before);
+      EXPECT_LE(sent, c.most);
+      EXPECT_GE(sent, c.most / 2);
+    }
+  }
 }
 
 TEST_F(GalleryRequestsTest, ThumbnailsGoInRunsOfTenAndDeletionsPassThreeTimesAtMost) {
