@@ -158,6 +158,11 @@ TEST(ImageTest, ContactThumbnailIsTheStoredPictureScaledDown) {
   ASSERT_TRUE(thumbnail);
   EXPECT_EQ(sizeOf(*thumbnail), std::make_pair(ab::Record::kThumbnailSide, ab::Record::kThumbnailSide));
   EXPECT_LT(thumbnail->size(), original.size());
+
+  // A photo of more pixels than any picture from elsewhere may have: none.
+  ASSERT_TRUE(person->setImageData(testsupport::makePixelBombPng(60000, 60000)));
+  ASSERT_TRUE((*book)->save());
+  EXPECT_FALSE(person->imageData(ab::ImageFormat::Thumbnail));
 }
 
 }  // namespace
