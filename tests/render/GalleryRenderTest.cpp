@@ -77,6 +77,21 @@ class GalleryRenderTest : public ::testing::Test {
     image->setExifInfo(exif);
     return image;
   }
+  // A photo grid over album 9 holding `photos`, on the whole screen.
+  std::shared_ptr<LMGalleryPhotoCollectionViewController> openGrid(
+      const std::vector<std::shared_ptr<LMImageObject>>& photos) {
+    auto album = std::static_pointer_cast<LMAlbumObject>(
+        context_->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
+    album->setServerID(9);
+    for (const auto& image : photos) image->setAlbum(album);
+    EXPECT_TRUE(context_->save());
+    auto grid = std::make_shared<LMGalleryPhotoCollectionViewController>();
+    grid->setAlbumObject(album);
+    window_->addSubview(grid->view());
+    grid->collectionView()->setFrame(ui::Screen::main().bounds());
+    grid->collectionView()->reloadData();
+    return grid;
+  }
   std::shared_ptr<GalleryRenderBrowser> openBrowser(std::vector<std::shared_ptr<LMImageObject>> photos) {
     auto browser = std::make_shared<GalleryRenderBrowser>();
     browser->photos = std::move(photos);
@@ -111,17 +126,10 @@ class GalleryRenderTest : public ::testing::Test {
 };
 
 TEST_F(GalleryRenderTest, GridCellsAndLinesThenTheBrowsersBars) {
-  auto album = std::static_pointer_cast<LMAlbumObject>(
-      context_->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
-  album->setServerID(9);
-  for (int i = 0; i < 12; ++i) photo(100 + i)->setAlbum(album);
-  ASSERT_TRUE(context_->save());
-  auto grid = std::make_shared<LMGalleryPhotoCollectionViewController>();
-  grid->setAlbumObject(album);
-  window_->addSubview(grid->view());
+  std::vector<std::shared_ptr<LMImageObject>> photos;
+  for (int i = 0; i < 12; ++i) photos.push_back(photo(100 + i));
+  auto grid = openGrid(photos);
   auto& view = *grid->collectionView();
-  view.setFrame(ui::Screen::main().bounds());
-  view.reloadData();
   QImage cells = render("gallery-grid");
   const ui::Rect first = view.frameForItemAtIndexPath({0, 0});
   const ui::Rect below = view.frameForItemAtIndexPath({0, 4});
@@ -201,22 +209,14 @@ TEST_F(GalleryRenderTest, APixelBombThumbnailStaysGreyAndTheOthersComeAtTheCells
     res.set_content(platform::toString(testsupport::makeJpeg(1820, 1820)), "image/jpeg");
   });
   server.start();
-  auto album = std::static_pointer_cast<LMAlbumObject>(
-      context_->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
-  album->setServerID(9);
   const std::vector<std::string> addresses = {server.url("/bomb.png"), server.url("/large.jpg")};
+  std::vector<std::shared_ptr<LMImageObject>> photos;
   for (std::size_t i = 0; i < addresses.size(); ++i) {
-    auto image = photo(static_cast<std::int64_t>(400 + i));
-    image->setThumbnailUrl(addresses[i]);
-    image->setAlbum(album);
+    photos.push_back(photo(static_cast<std::int64_t>(400 + i)));
+    photos.back()->setThumbnailUrl(addresses[i]);
   }
-  ASSERT_TRUE(context_->save());
-  auto grid = std::make_shared<LMGalleryPhotoCollectionViewController>();
-  grid->setAlbumObject(album);
-  window_->addSubview(grid->view());
+  auto grid = openGrid(photos);
   auto& view = *grid->collectionView();
-  view.setFrame(ui::Screen::main().bounds());
-  view.reloadData();
   window_->layoutIfNeeded();
   auto cellAt = [&](int row) {
     return std::static_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
