@@ -137,7 +137,9 @@ TEST(ImageTest, PicturesToBeShownAreBoundedAndDecodedAtTheSizeShown) {
     auto pixels = shown->RGBARepresentation();
     ASSERT_TRUE(pixels);
     EXPECT_EQ(pixels->size(), static_cast<std::size_t>(c.width) * c.height * 4);
-    if (c.top != '?') EXPECT_EQ(colourAt(*shown->PNGRepresentation(), c.width / 2, 2), c.top);
+    if (c.top != '?') {
+      EXPECT_EQ(colourAt(*shown->PNGRepresentation(), c.width / 2, 2), c.top);
+    }
   }
 }
 

@@ -54,16 +54,18 @@ platform::Result<bool> LMManagedRecordContext::startOverIfAddressBookReplaced(ab
   if (addressBook == nullptr || !isAddressBookAuthorized()) return false;
   auto mark = addressBook->storeMark();
   if (!mark.ok()) return false;
+  auto& defaults = platform::UserDefaults::standard();
+  const std::optional<std::string> recorded = defaults.stringForKey(kLMAddressBookMarkKey);
+  if (recorded == *mark) return false;  // the same book (the usual case: no rows read)
+
   auto contacts = searchAllContactRelations();
   if (!contacts.ok()) return contacts.error();
   auto groups = searchAllGroupRelations();
   if (!groups.ok()) return groups.error();
-
-  auto& defaults = platform::UserDefaults::standard();
-  const std::optional<std::string> recorded = defaults.stringForKey(kLMAddressBookMarkKey);
   bool replaced = false;
   if (anyLinked(*contacts) || anyLinked(*groups)) {
-    replaced = recorded ? *recorded != *mark : idsStartedOver(*contacts, *addressBook);
+    // Another book's mark; or, with none recorded, ids that started over.
+    replaced = recorded.has_value() || idsStartedOver(*contacts, *addressBook);
   }
   if (replaced) {
     LM_LOG_INFO("The address book was replaced; the next sync starts over");
@@ -71,10 +73,8 @@ platform::Result<bool> LMManagedRecordContext::startOverIfAddressBookReplaced(ab
       return LMManagedRecordContextDatabase::error("The sync data of a replaced address book cannot be cleared");
     }
   }
-  if (recorded != *mark) {
-    defaults.setString(kLMAddressBookMarkKey, *mark);
-    defaults.synchronize();
-  }
+  defaults.setString(kLMAddressBookMarkKey, *mark);
+  defaults.synchronize();
   return replaced;
 }
 
