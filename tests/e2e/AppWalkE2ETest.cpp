@@ -505,6 +505,15 @@ TEST_F(AppWalkE2ETest, EveryScreenOpensAndIsLeftThroughWhatItShows) {
        },
        [&] { harness_.click(*contacts()->syncLoadViewController()->finishSyncButton()); },
        {"同步按钮/button", "sync_success/同步", "sync_time/同步时长"}},
+      // A sync the cloud refuses for want of space: its message and its
+      // failure event under the sync's key.
+      {"sync-failure", "",
+       [&] {
+         fault("/lum/contact/v3/user/" + user + "/full", 80007, 1);
+         harness_.click(*contacts()->syncButton());
+       },
+       [&] { return hudDown() && E2EHarness::buttonTitled(L("我知道了")); },
+       [&] { waitAlertAndClick("我知道了"); }, {"同步按钮/button", "fail_space_exceed/同步"}},
       // A sync the cloud answers with a two-step demand.
       {"two-step-from-contacts", "",
        [&] {
