@@ -1,7 +1,7 @@
 // The duplicate-merge screen against a real address book: the search and
 // its rows, the people picker's own group, dropping groups, the batch merge
-// (with an own group of one, with a failed closing save) and the states
-// without address-book access.
+// (with an own group of one, with a failed closing save), a drag from a
+// tile scrolling the list, and the states without address-book access.
 #include <gtest/gtest.h>
 
 #include "platform/ui/StringFormat.h"
@@ -132,6 +132,33 @@ TEST_F(MergeScreenTest, AFailedClosingSaveReportsNoneAndLeavesTheGroupsOpen) {
   ab::AddressBook::setWriteFault(nullptr);
   EXPECT_FALSE(list()[0]->isMerged || list()[1]->isMerged);
   EXPECT_EQ(personCount(), 5u);
+}
+
+TEST_F(MergeScreenTest, ADragFromATileScrollsTheListAndATapStillPressesIt) {
+  people({{"Dan", "Fox"}, {"Dan", "Fox"}, {"Eve", "Gray"}, {"Eve", "Gray"}, {"Fay", "Hart"}, {"Fay", "Hart"}});
+  window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window_->setRootViewController(navigation_);
+  window_->makeKeyAndVisible();
+  screen_->searchRepeatedContacts();
+  pump();
+  ASSERT_EQ(list().size(), 6u);
+  window_->layoutIfNeeded();
+  auto table = screen_->tableView();
+  auto cell = std::static_pointer_cast<LMMergeContactCell>(table->cellForRowAtIndexPath({0, 1}));
+  ASSERT_TRUE(cell);
+  const ui::Point tile = cell->contactButtons().front()->convertPointToView({20, 20}, nullptr);
+  auto& touches = ui::Screen::main();
+  touches.sendTouch(ui::TouchPhase::Began, tile);
+  for (double dy = 10; dy <= 150; dy += 10) touches.sendTouch(ui::TouchPhase::Moved, {tile.x, tile.y - dy});
+  touches.sendTouch(ui::TouchPhase::Ended, {tile.x, tile.y - 150});
+  pump();
+  EXPECT_GT(table->contentOffset().y, 100);
+  EXPECT_EQ(navigation_->topViewController(), screen_) << "the drag opened the tile's person";
+
+  const ui::Point moved = cell->contactButtons().front()->convertPointToView({20, 20}, nullptr);
+  touches.tap(moved);
+  pump();
+  EXPECT_NE(navigation_->topViewController(), screen_) << "a tap opens the person";
 }
 
 TEST_F(MergeScreenTest, WithoutAccessTheHudComesDownOnTheEmptyState) {
