@@ -11,6 +11,7 @@
 #include "e2e/E2EHarness.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Resources.h"
 #include "screens/account/LMLoginViewController.h"
 #include "screens/account/LMOTPViewController.h"
 #include "screens/account/LMVerifyPhoneViewController.h"

@@ -271,9 +271,15 @@ TEST_F(UiKitTest, TouchesGoToTheFrontmostInteractiveViewAndControlsTrackThem) {
   ui::Screen::main().sendTouch(ui::TouchPhase::Moved, {200, 60});
   EXPECT_FALSE(button->isHighlighted());
   ui::Screen::main().sendTouch(ui::TouchPhase::Ended, {200, 60});
+  // An underlined title stays underlined through a press.
+  button->setTitle("link");
+  button->titleLabel()->setAttributedText({ui::TextRun{"link", true, 0, 0, ui::Color::white()}});
   ui::Screen::main().tap({129, 89});
   EXPECT_EQ(inside, 1);
   EXPECT_EQ(outside, 1);
+  EXPECT_EQ(button->titleLabel()->attributedText().size(), 1u);
+  button->setTitle("other");
+  EXPECT_TRUE(button->titleLabel()->attributedText().empty()) << "a new title replaces it";
 
   for (auto hide : std::vector<std::function<void()>>{[&] { button->setHidden(true); },
                                                       [&] { button->setAlpha(0); },
