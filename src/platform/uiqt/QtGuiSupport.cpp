@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QTextLayout>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -51,13 +52,18 @@ QFont qtFont(const ui::Font& font) {
   return f;
 }
 
+QImage canvas(int width, int height, double pixelRatio) {
+  QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
+  const int dotsPerMeter = static_cast<int>(std::lround(kFontResolution / 0.0254));
+  image.setDotsPerMeterX(dotsPerMeter);
+  image.setDotsPerMeterY(dotsPerMeter);
+  image.setDevicePixelRatio(pixelRatio);
+  image.fill(Qt::transparent);
+  return image;
+}
+
 const QImage& measuringDevice() {
-  static const QImage device = [] {
-    QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
-    image.setDotsPerMeterX(2835);  // 72 dpi
-    image.setDotsPerMeterY(2835);
-    return image;
-  }();
+  static const QImage device = canvas(1, 1);
   return device;
 }
 
