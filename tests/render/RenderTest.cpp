@@ -333,7 +333,7 @@ TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
     double offset;
     double pictureWidth;
   };
-  for (const Case& c : {Case{"320x480", -2, 120}, Case{"320x568", 36, 120}, Case{"375x667", 68, 140},
+  for (const Case& c : {Case{"320x480", 32, 120}, Case{"320x568", 36, 120}, Case{"375x667", 68, 140},
                         Case{"414x736", 104, 160}}) {
     ui::Screen::main().setProfile(*ui::DeviceProfile::named(c.device));
     auto page = std::make_shared<LMGalleryRootViewController>();
@@ -351,6 +351,19 @@ TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
     const double k = c.pictureWidth / 120;
     expectNear(probe(picture.x + 10 * k, picture.y + 20 * k), 255, 255, 255, c.device);
     expectNear(probe(2, picture.y + 20 * k), 0x27, 0x8f, 0xf0, c.device);
+    // The count's digits begin below the location notice bar's 45 points.
+    const ui::Rect count = page->numLabel->frame();
+    double inkTop = count.maxY();
+    for (double y = count.y; y < count.maxY() && inkTop == count.maxY(); y += 0.5) {
+      for (double x = count.x; x < count.maxX(); x += 0.5) {
+        if (probe(x, y).lightness() > 240) {
+          inkTop = y;
+          break;
+        }
+      }
+    }
+    EXPECT_LT(inkTop, count.maxY()) << c.device << ": the count is drawn";
+    EXPECT_GE(inkTop, 45) << c.device;
   }
 }
 

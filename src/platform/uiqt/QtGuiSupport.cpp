@@ -82,7 +82,7 @@ ui::Size QtTextMeasurer::measure(const std::string& text, const ui::Font& font, 
     if (maxLines > 0) lines = std::min(lines, maxLines);
     return {std::ceil(widest), std::ceil(lines * metrics.lineSpacing())};
   }
-  QRectF box = metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), Qt::TextWordWrap | Qt::TextWrapAnywhere, string);
+  QRectF box = metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), kWrappedTextFlags, string);
   double height = box.height();
   if (maxLines > 0) height = std::min(height, maxLines * metrics.lineSpacing());
   return {std::ceil(std::min(box.width(), maxWidth)), std::ceil(height)};

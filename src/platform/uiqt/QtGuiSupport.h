@@ -40,6 +40,9 @@ QFont qtFont(const ui::Font& font);
 QImage canvas(int width, int height, double pixelRatio = 1);
 // The canvas that text is measured on.
 const QImage& measuringDevice();
+// How text of more than one line is broken, where it is measured and
+// where it is painted.
+inline constexpr int kWrappedTextFlags = Qt::TextWordWrap;
 
 // Measures with the real font; installed as the kit's measurer by the
 // window and the render tests.

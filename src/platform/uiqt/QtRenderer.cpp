@@ -335,7 +335,7 @@ void Renderer::paintList(QPainter& painter, const ui::DisplayList& list) {
       painter.setPen(qtColor(t->style.color));
       QString text = QString::fromUtf8(t->text.data(), static_cast<qsizetype>(t->text.size()));
       int flags = static_cast<int>(qtAlignment(t->style.alignment)) | Qt::AlignVCenter;
-      if (t->style.numberOfLines != 1) flags |= Qt::TextWordWrap;
+      if (t->style.numberOfLines != 1) flags |= kWrappedTextFlags;
       QRectF rect = qtRect(t->rect).translated(0, -t->style.baselineOffset);
       if (t->style.obliqueness != 0) {
         // Skew about the text's middle line.

@@ -58,7 +58,10 @@ std::shared_ptr<LMImageSyncAdapter> LMGalleryRootViewController::adapter() const
 }
 
 double LMGalleryRootViewController::numLabelOffsetForHeight(double height) {
-  if (height == 480) return -2;
+  // At 480 the count once sat at -2, under the 45-point location notice
+  // bar; 4 points above its place at 568 it clears the bar, and the page
+  // below it still has room.
+  if (height == 480) return 32;
   if (height == 568) return 36;
   if (height == 667) return 68;
   if (height == 736) return 104;
