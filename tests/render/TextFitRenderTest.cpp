@@ -28,6 +28,7 @@
 #include "render/TextFit.h"
 #include "screens/account/LMLoginViewController.h"
 #include "screens/common/LMProgressHUD.h"
+#include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
 #include "screens/contacts/LMRootViewController.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
@@ -201,6 +202,14 @@ class TextFitRenderTest : public ::testing::Test {
 
     navigation->pushViewController(std::make_shared<LMSettingViewController>(), false);
     expectTextsFit("settings");
+    navigation->popViewController(false);
+    // The merge screens' bars.
+    for (const char* scene : {"mergeViewController", "mergeSourceViewController", "manualMergeTableViewController"}) {
+      navigation->pushViewController(LMStoryboard::instantiateViewControllerWithIdentifier(scene), false);
+      expectTextsFit(scene);
+      LMProgressHUD::sharedHUD().resetForTesting();
+      navigation->popViewController(false);
+    }
     window->setHidden(true);
 
     auto login = std::make_shared<LMLoginViewController>();
