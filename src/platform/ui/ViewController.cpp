@@ -168,8 +168,11 @@ std::shared_ptr<ViewController> NavigationController::topViewController() const 
 
 StatusBarStyle NavigationController::preferredStatusBarStyle() const {
   auto top = topViewController();
+  if (!barHidden_) return StatusBarStyle::Default;
   return top ? top->preferredStatusBarStyle() : ViewController::preferredStatusBarStyle();
 }
+
+void NavigationController::setTintColor(const Color& color) { tint_ = color; }
 
 bool NavigationController::prefersStatusBarHidden() const {
   auto top = topViewController();
@@ -287,7 +290,7 @@ void NavigationController::showTop() {
       button->setTitle(item->title);
     }
     button->titleLabel()->setFont(kBarItemFont);
-    button->setTitleColor(colorWithHexString("1c65c5"));
+    button->setTitleColor(tint_);
     button->setAction([weakTop, left] {
       if (auto controller = weakTop.lock()) left ? controller->tapLeftBarButton() : controller->tapRightBarButton();
     });

@@ -719,6 +719,7 @@ void LMRootViewController::removeNotifyView() {
 
 void LMRootViewController::removeAllContacts() {
   auto& hud = LMProgressHUD::sharedHUD();
+  hud.statusBarStyle = ui::StatusBarStyle::LightContent;
   auto weak = weakSelf();
   hud.showWithTitle(ui::localizedString("Removing All Contacts"), [weak] {
     adapter()->performTaskBlock([weak] {
