@@ -326,6 +326,18 @@ std::vector<GalleryImage> GalleryStore::images(std::int64_t userId) {
   return out;
 }
 
+std::vector<std::int64_t> GalleryStore::coverPhotoIds(std::int64_t userId, std::int64_t albumId,
+                                                      std::size_t limit) {
+  std::vector<std::int64_t> ids;
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(),
+                  "SELECT id FROM gallery_images WHERE user_id = ? AND album_id = ? AND status = ? "
+                  "AND type = 'photo' AND hidden = 0 ORDER BY id DESC LIMIT ?");
+  st.bindAll(userId, albumId, kImageLive, static_cast<std::int64_t>(limit));
+  while (st.step() == SQLITE_ROW) ids.push_back(st.integer(0));
+  return ids;
+}
+
 std::optional<GalleryImage> GalleryStore::liveImageWith(std::int64_t userId, std::int64_t albumId,
                                                         const std::string& sha1, std::int64_t size) {
   Store::Access access(store_, Store::Access::Mode::Read);

@@ -264,7 +264,15 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
   EXPECT_EQ(rename(path, "Stale", album["tag"]).data()["content"]["name"], "Family 2")
       << "a stale tag changes nothing";
   Json photo = upload(album["id"], "family photo");
-  EXPECT_EQ(list(kGalleryFull + "/album", 0).data()["list"][2]["totalImageCount"], 1);
+  const Json listed = list(kGalleryFull + "/album", 0).data()["list"];
+  EXPECT_EQ(listed[2]["totalImageCount"], 1);
+  // Its cover is the photo's thumbnail as the thumbnail request hands it
+  // out, the size of the grid's largest cell at 3x; an empty album has none.
+  const std::string photoId = std::to_string(photo["id"].get<std::int64_t>());
+  CloudReply cover = cloud_->get(kBase + "/thumbnails",
+                                 {{"ids", photoId}, {"width", "450"}, {"height", "450"}, {"retry", "0"}});
+  EXPECT_EQ(listed[2]["thumbnailUrls"], Json::array({cover.data()["content"][photoId]["data"]}));
+  EXPECT_FALSE(listed[0].contains("thumbnailUrls"));
 
   struct Case {
     const char* what;

@@ -254,9 +254,6 @@ TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) 
     return grid && grid->collectionView()->numberOfItemsInSection(0) >= 3;
   }));
   harness_.settle(1);
-  expectLiveMatchesOffscreen("album-grid");
-
-  // An album's photos and the browser over the first.
   std::shared_ptr<lumora::LMAlbumCollectionViewCell> trips;
   for (int row = 0; row < grid->collectionView()->numberOfItemsInSection(0); ++row) {
     auto cell = std::dynamic_pointer_cast<lumora::LMAlbumCollectionViewCell>(
@@ -264,6 +261,10 @@ TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) 
     if (cell && cell->nameLabel()->text() == "Trips") trips = cell;
   }
   ASSERT_TRUE(trips);
+  ASSERT_TRUE(harness_.waitFor([&] { return trips->imageView()->image().has_value(); })) << "the album's cover";
+  expectLiveMatchesOffscreen("album-grid");
+
+  // An album's photos and the browser over the first.
   harness_.click(E2EHarness::centre(*trips->button()));
   std::shared_ptr<lumora::LMGalleryPhotoCollectionViewController> photos;
   ASSERT_TRUE(harness_.waitFor([&] {
