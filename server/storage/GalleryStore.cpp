@@ -128,9 +128,13 @@ bool writeImage(SqlConnection& db, const GalleryImage& image) {
                 http::jsonText(image.content));
 }
 
+// An image of the album came or went: the album's record changed (its
+// count, size, update time and cover), so it takes a new tag and the album
+// listings report it again.
 bool touchAlbum(SqlConnection& db, std::int64_t userId, std::int64_t albumId) {
-  return runSql(db, "UPDATE gallery_albums SET update_time = ? WHERE user_id = ? AND id = ?",
-                http::nowMs(), userId, albumId);
+  const std::int64_t tag = nextTag(db, userId);
+  return tag != 0 && runSql(db, "UPDATE gallery_albums SET update_time = ?, tag = ? WHERE user_id = ? AND id = ?",
+                            http::nowMs(), tag, userId, albumId);
 }
 
 // Drops the oldest tombstones past `max` (of albums, or of images), raising

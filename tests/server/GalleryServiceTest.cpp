@@ -273,6 +273,10 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
                                  {{"ids", photoId}, {"width", "450"}, {"height", "450"}, {"retry", "0"}});
   EXPECT_EQ(listed[2]["thumbnailUrls"], Json::array({cover.data()["content"][photoId]["data"]}));
   EXPECT_FALSE(listed[0].contains("thumbnailUrls"));
+  // The photo changed the album's record (count, size, cover): it has a new
+  // tag, so listings from the rename's tag on report it again.
+  EXPECT_GT(listed[2]["tag"].get<std::int64_t>(), renamed["tag"].get<std::int64_t>());
+  EXPECT_EQ(list(kGalleryFull + "/album", renamed["tag"].get<std::int64_t>()).data()["list"].size(), 1u);
 
   struct Case {
     const char* what;
@@ -280,11 +284,11 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
     Params params;
     int code;
   };
-  const std::string renamedTag = std::to_string(renamed["tag"].get<std::int64_t>());
+  const std::string albumTag = std::to_string(listed[2]["tag"].get<std::int64_t>());
   const Case refused[] = {
       {"renaming a system album", kGalleryFull + "/album/1", {}, 400},
       {"deleting a system album", kGalleryFull + "/album/2/delete", {{"ckey", "2"}, {"tag", "2"}}, 400},
-      {"a ckey of another album", path + "/delete", {{"ckey", "1"}, {"tag", renamedTag}}, 400},
+      {"a ckey of another album", path + "/delete", {{"ckey", "1"}, {"tag", albumTag}}, 400},
       {"no tag", path + "/delete", {{"ckey", id}}, 400},
       {"an unknown album", kGalleryFull + "/album/999/delete", {{"ckey", "999"}, {"tag", "1"}}, 404},
   };
@@ -292,7 +296,7 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
     CloudReply reply = c.params.empty() ? rename(c.path, "X", 1) : cloud_->post(c.path, c.params);
     EXPECT_EQ(reply.code(), c.code) << c.what << ": " << reply.json;
   }
-  CloudReply deleted = cloud_->post(path + "/delete", {{"ckey", id}, {"tag", renamedTag}});
+  CloudReply deleted = cloud_->post(path + "/delete", {{"ckey", id}, {"tag", albumTag}});
   ASSERT_EQ(deleted.code(), 0) << deleted.json;
   EXPECT_EQ(deleted.data()["content"]["status"], 2);
   // Its images went with it.
