@@ -343,6 +343,9 @@ TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
     EXPECT_EQ(page->numLabel->frame().y, c.offset) << c.device;
     const ui::Rect picture = page->imageView->frame();
     EXPECT_EQ(picture.width, c.pictureWidth) << c.device;
+    // The picture between the text under the count and the button.
+    EXPECT_GE(picture.y, page->numInfoLabel->frame().maxY()) << c.device;
+    EXPECT_LE(picture.maxY(), page->backupButton->frame().y) << c.device;
     QImage screen = render((std::string("gallery-") + c.device).c_str());
     const double scale = static_cast<double>(screen.width()) / ui::Screen::main().bounds().width;
     auto probe = [&](double x, double y) {

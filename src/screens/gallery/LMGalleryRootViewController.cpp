@@ -141,8 +141,11 @@ void LMGalleryRootViewController::interfaceInitialize() {
   const ui::Size pictureSize = imageView->image() ? imageView->image()->size() : ui::Size{0, 0};
   const double offset = numLabelOffsetForHeight(height);
   numLabel->setFrame({0, offset, bounds.width, 110});
-  imageView->setFrame({(bounds.width - pictureSize.width) / 2, offset + 120, pictureSize.width, pictureSize.height});
   numInfoLabel->setFrame({0, numLabel->frame().maxY(), bounds.width, 20});
+  // The picture below the text under the count (at the count's top + 120
+  // it covered that text's lower half).
+  imageView->setFrame({(bounds.width - pictureSize.width) / 2, numInfoLabel->frame().maxY() + 10, pictureSize.width,
+                       pictureSize.height});
   numInfoLabel->setText(ui::localizedString("Backup Image Info"));
   numInfoLabel->setTextColor(ui::Color::white());
   numInfoLabel->setFont(ui::Font::systemFont(14));
