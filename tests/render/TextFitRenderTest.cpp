@@ -197,7 +197,18 @@ class TextFitRenderTest : public ::testing::Test {
     expectTextsFit("gallery");
     auto gallery = container->galleryVC();
     gallery->hideSyncLoadViewController(false);
+    auto backup = gallery->syncLoadViewController();
+    backup->beginSyncAnimation();
+    backup->photoNumLabel->setPrefixStr(std::string("IMG_0001.JPG  "));
+    backup->photoNumLabel->setProgress(0.5f);
     expectTextsFit("gallery-progress");
+    // Its lines clear the stop button, which is inside the page.
+    const ui::Rect stop = backup->cancelSyncButton->frame();
+    EXPECT_LE(stop.maxY(), gallery->view()->bounds().height);
+    for (const auto& line : std::vector<std::shared_ptr<ui::Label>>{backup->photoNumLabel, backup->statusLabel,
+                                                                     backup->linkLabel}) {
+      EXPECT_LE(line->frame().maxY(), stop.y) << line->text();
+    }
     gallery->hideSyncLoadViewController(true);
 
     navigation->pushViewController(std::make_shared<LMSettingViewController>(), false);
