@@ -23,6 +23,7 @@
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMPhotoView.h"
 #include "screens/gallery/LMThumbnailImageView.h"
+#include "render/TextFit.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -90,6 +91,9 @@ class GalleryRenderTest : public ::testing::Test {
     window_->layoutIfNeeded();
     QImage image = renderer_.renderScreen();
     image.save(QString("render-%1.png").arg(name));
+    for (const auto& window : ui::Screen::main().windows()) {
+      for (const auto& misfit : testsupport::textMisfits(*window)) ADD_FAILURE() << name << ": " << misfit;
+    }
     return image;
   }
   static QColor at(const QImage& image, double x, double y) {

@@ -32,6 +32,7 @@
 #include "screens/settings/LMSettingViewController.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMSynBaseViewController.h"
+#include "render/TextFit.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -64,6 +65,9 @@ class RenderTest : public ::testing::Test {
     clock_->advance(platform::seconds(1));  // every fade done
     QImage image = renderer_.renderScreen();
     image.save(QString("render-%1.png").arg(name));
+    for (const auto& window : ui::Screen::main().windows()) {
+      for (const auto& misfit : testsupport::textMisfits(*window)) ADD_FAILURE() << name << ": " << misfit;
+    }
     return image;
   }
   // The pixel at a point of the screen (points; 2 pixels each).
