@@ -27,14 +27,14 @@
 #include <string>
 
 #include "app/AppScenes.h"
-#include "cloud/model/LMBlockDigests.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "e2e/E2EHarness.h"
 #include "platform/addressbook/AddressBook.h"
+#include "platform/device/Reachability.h"
+#include "platform/device/ReachabilityMonitor.h"
 #include "platform/photos/PhotoLibrary.h"
-#include "platform/storage/AppHome.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
@@ -44,16 +44,18 @@
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
+#include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
+#include "screens/gallery/LMGallerySyncLoadViewController.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 #include "screens/shell/LMBaseRootViewController.h"
-#include "server/services/GalleryService.h"
 #include "support/TestMedia.h"
 
 namespace e2e {
 namespace {
 
 namespace ab = platform::addressbook;
+namespace photos = platform::photos;
 using lumora::LMBaseRootViewController;
 
 constexpr int kChannelTolerance = 24;
@@ -158,43 +160,25 @@ class LiveWindowTest : public ::testing::TestWithParam<const char*> {
   }
   bool alertShown() const { return !ui::AlertView::visibleAlerts().empty(); }
 
-  // Two people in the phone's book.
-  void seedPeople() {
+  // Access to the address book and the photo library, whose three photos
+  // a backup takes into the cloud's camera roll; the network is Wi-Fi.
+  void grantAccess() {
     ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
-    auto book = *ab::AddressBook::create();
-    for (const char* name : {"Ann", "Bob"}) {
-      auto person = *book->createPerson(book->sourceWithId(ab::kLocalSourceId));
-      ASSERT_TRUE(person.setValue(ab::PersonProperty::FirstName, std::string(name)).ok());
+    ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+    for (int i = 0; i < 3; ++i) {
+      testsupport::writeFile(photos::PhotoLibrary::folder() / ("IMG_" + std::to_string(100 + i) + ".JPG"),
+                             testsupport::makeJpeg(60 + 20 * i, 40));
     }
-    ASSERT_TRUE(book->save().ok());
+    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::ReachabilityMonitor::sharedMonitor().startMonitoring();
     lumora::LMContactSyncAdapter::sharedAdapter()->setContext(std::make_shared<lumora::LMManagedRecordContext>());
     lumora::LMImageSyncAdapter::sharedAdapter()->setContext(std::make_shared<lumora::LMManagedAssetContext>());
   }
-  // Three photos in a cloud album of the signed-in user.
-  void seedPhotos() {
-    ASSERT_TRUE(platform::photos::PhotoLibrary::setAuthorizationStatus(platform::photos::AuthorizationStatus::Authorized));
-    auto& records = harness_.cloud().gallery().records();
-    ASSERT_TRUE(records.ensureUser(kUser));
-    const std::int64_t album = records.createAlbum(kUser, "Trips", "trips").album.id;
-    for (int i = 0; i < 3; ++i) {
-      const std::string name = "IMG_" + std::to_string(100 + i) + ".JPG";
-      const platform::Bytes data = testsupport::makeJpeg(60 + 20 * i, 40);
-      const std::filesystem::path path = platform::AppHome::tmp() / name;
-      testsupport::writeFile(path, data);
-      const lumora::LMBlockDigests digests = lumora::digestBlocksOfData(data);
-      lumora::LMImage image;
-      image.assetID = name;
-      image.serverGroupID = album;
-      image.fileName = name;
-      image.type = lumora::kLMAssetTypeImage;
-      image.size = static_cast<std::int64_t>(data.size());
-      image.sha1 = digests.sha1;
-      image.blockInfos = digests.blockInfos;
-      image.filePath = path.string();
-      image.creationDate = platform::Clock::TimePoint(std::chrono::seconds(1'600'000'000 + i));
-      lumora::LMImageSyncAdapter::sharedAdapter()->uploadImage(
-          image, [](const lumora::LMImage&) {}, [](const platform::Error& error) { ADD_FAILURE() << error.description(); });
-    }
+  // The top screen of what `navigation` presents, when it is a `Screen`.
+  template <class Screen>
+  static std::shared_ptr<Screen> presentedTop(const ui::NavigationController& navigation) {
+    auto shown = std::dynamic_pointer_cast<ui::NavigationController>(navigation.presentedViewController());
+    return shown ? std::dynamic_pointer_cast<Screen>(shown->topViewController()) : nullptr;
   }
 
   static constexpr std::int64_t kUser = 10001;
@@ -202,7 +186,7 @@ class LiveWindowTest : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) {
-  seedPeople();
+  grantAccess();
   auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
       lumora::LMStoryboard::instantiateInitialViewController());
   ASSERT_TRUE(navigation);
@@ -224,7 +208,6 @@ TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) 
 
   // Signed in, a sync ends in its result alert.
   ASSERT_TRUE(harness_.signIn(kUser, "demo", "MDEyMzQ1Njc4OWFiY2RlZg=="));
-  seedPhotos();
   harness_.click(E2EHarness::centre(*contacts->syncButton()));
   ASSERT_TRUE(harness_.waitFor([&] { return !contacts->adapter()->isSyncing() && alertShown(); }));
   harness_.settle(1);
@@ -235,11 +218,21 @@ TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) 
   harness_.click(E2EHarness::centre(*finish));
   ASSERT_TRUE(harness_.runUntil([&] { return app->scrollView()->isScrollEnabled(); }));
 
-  // The gallery page, its menu and the cloud albums.
+  // The gallery page backs its photos up; its menu opens the cloud albums.
   harness_.click(E2EHarness::centre(*app->tabView()->rightButton()));
   ASSERT_TRUE(harness_.runUntil([&] { return !app->tabView()->isSelectLeftTab(); }));
   harness_.settle(1);
   expectLiveMatchesOffscreen("gallery");
+  auto gallery = app->galleryVC();
+  harness_.click(E2EHarness::centre(*gallery->backupButton));
+  ASSERT_TRUE(harness_.waitFor([&] {
+    auto backup = gallery->syncLoadViewController();
+    return backup && !backup->finishSyncButton->isHidden();
+  }));
+  harness_.settle(1);
+  expectLiveMatchesOffscreen("backup-done");
+  harness_.click(E2EHarness::centre(*gallery->syncLoadViewController()->finishSyncButton));
+  ASSERT_TRUE(harness_.runUntil([&] { return app->scrollView()->isScrollEnabled(); }));
   harness_.click(E2EHarness::centre(*app->menuButton()));
   ASSERT_TRUE(alertShown());
   harness_.settle(1);
@@ -247,25 +240,23 @@ TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) 
   clickTitled(ui::localizedString("查看我的云相册"));
   std::shared_ptr<lumora::LMGalleryAlbumCollectionViewController> grid;
   ASSERT_TRUE(harness_.waitFor([&] {
-    auto presented = std::dynamic_pointer_cast<ui::NavigationController>(navigation->presentedViewController());
-    grid = presented ? std::dynamic_pointer_cast<lumora::LMGalleryAlbumCollectionViewController>(
-                           presented->topViewController())
-                     : nullptr;
-    return grid && grid->collectionView()->numberOfItemsInSection(0) >= 3;
+    grid = presentedTop<lumora::LMGalleryAlbumCollectionViewController>(*navigation);
+    return grid && grid->collectionView()->numberOfItemsInSection(0) >= 2;
   }));
   harness_.settle(1);
-  std::shared_ptr<lumora::LMAlbumCollectionViewCell> trips;
+  // The camera roll, listed with its cover now that it holds the photos.
+  std::shared_ptr<lumora::LMAlbumCollectionViewCell> roll;
   for (int row = 0; row < grid->collectionView()->numberOfItemsInSection(0); ++row) {
     auto cell = std::dynamic_pointer_cast<lumora::LMAlbumCollectionViewCell>(
         grid->collectionView()->cellForItemAtIndexPath({0, row}));
-    if (cell && cell->nameLabel()->text() == "Trips") trips = cell;
+    if (cell && cell->nameLabel()->text() == ui::localizedString("untitled")) roll = cell;
   }
-  ASSERT_TRUE(trips);
-  ASSERT_TRUE(harness_.waitFor([&] { return trips->imageView()->image().has_value(); })) << "the album's cover";
+  ASSERT_TRUE(roll);
+  ASSERT_TRUE(harness_.waitFor([&] { return roll->imageView()->image().has_value(); })) << "the album's cover";
   expectLiveMatchesOffscreen("album-grid");
 
   // An album's photos and the browser over the first.
-  harness_.click(E2EHarness::centre(*trips->button()));
+  harness_.click(E2EHarness::centre(*roll->button()));
   std::shared_ptr<lumora::LMGalleryPhotoCollectionViewController> photos;
   ASSERT_TRUE(harness_.waitFor([&] {
     photos = std::dynamic_pointer_cast<lumora::LMGalleryPhotoCollectionViewController>(
