@@ -1,9 +1,10 @@
 // Every key the app's sources hand to the string tables has an entry in
 // both the Chinese and the English table, so no screen shows a bare key.
 // The sources are read as text: a key is a string literal (or a named
-// constant of one) given to localizedString, to a one-line wrapper of it,
-// or to a function's key parameter (titleKey, messageKey, cancelKey,
-// otherKey(s), buttonKeys, formatKey).
+// constant of one, of the file or a header it includes) given to
+// localizedString, to a one-line wrapper of it, or to a function's key
+// parameter (titleKey, messageKey, cancelKey, otherKey(s), buttonKeys,
+// formatKey, or a `key` its body hands to the tables).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -105,6 +106,18 @@ std::vector<std::string> literalsIn(std::string code, const std::map<std::string
   return out;
 }
 
+// Whether the function or lambda whose parameter list opens at `open`
+// passes its parameter `key` to the tables in its body.
+bool handsKeyToTables(const std::string& text, std::size_t open) {
+  const std::size_t close = pastClosing(text, open);
+  if (close == std::string::npos) return false;
+  const std::size_t body = text.find_first_of("{;", close);
+  if (body == std::string::npos || text[body] != '{') return false;
+  const std::size_t end = pastClosing(text, body);
+  return text.substr(body, end == std::string::npos ? std::string::npos : end - body).find("localizedString(key)") !=
+         std::string::npos;
+}
+
 TEST(StringTablesTest, EveryKeyTheSourcesLookUpHasBothTranslations) {
   const auto files = appSources();
   ASSERT_GT(files.size(), 50u);
@@ -118,7 +131,7 @@ TEST(StringTablesTest, EveryKeyTheSourcesLookUpHasBothTranslations) {
   std::map<std::string, std::set<std::size_t>> lookups = {{"localizedString", {0}}};
   static const std::regex wrapper(
       R"(std::string\s+(\w+)\(const (?:char\s*\*|std::string\s*&)\s*(\w+)\)\s*\{\s*return\s+(?:\w+::)*localizedString\(\2\);\s*\})");
-  static const std::regex keyParameter(R"(\b(?:title|message|cancel|other|button|format)Keys?\b)");
+  static const std::regex keyParameter(R"(\b(?:(?:title|message|cancel|other|button|format)Keys?|key)\b)");
   for (const auto& file : files) {
     for (std::sregex_iterator it(file.text.begin(), file.text.end(), wrapper), end; it != end; ++it) {
       lookups[(*it)[1].str()].insert(0);
@@ -151,20 +164,41 @@ TEST(StringTablesTest, EveryKeyTheSourcesLookUpHasBothTranslations) {
       }
       const std::string function = file.text.substr(first, name - first);
       if (function.empty() || function == "for" || function == "if" || function == "while") continue;
+      // A parameter named plainly `key` is one only where the body hands
+      // it to the tables.
+      if (it->str() == "key" && !handsKeyToTables(file.text, open - 1)) continue;
       for (std::size_t i = 0; i < parameters.size(); ++i) {
-        if (std::regex_search(parameters[i], keyParameter)) lookups[function].insert(i);
+        std::smatch found;
+        if (std::regex_search(parameters[i], found, keyParameter) && (found.str() != "key" || it->str() == "key")) {
+          lookups[function].insert(i);
+        }
       }
     }
   }
   ASSERT_GE(lookups.size(), 8u) << "the wrappers and key parameters were found";
 
-  std::size_t keys = 0;
-  for (const auto& file : files) {
+  // The named constants of a file and of the app's headers it includes.
+  std::map<std::string, const SourceFile*> byName;
+  for (const auto& file : files) byName[file.name] = &file;
+  const auto constantsOf = [&byName](const SourceFile& file) {
     std::map<std::string, std::string> constants;
     static const std::regex constant(R"re(constexpr const char\s*\*\s*(k\w+)\s*=\s*"((?:[^"\\]|\\.)*)")re");
-    for (std::sregex_iterator it(file.text.begin(), file.text.end(), constant), end; it != end; ++it) {
-      constants[(*it)[1].str()] = (*it)[2].str();
+    static const std::regex include(R"re(#include "([^"]+)")re");
+    std::vector<const SourceFile*> sources = {&file};
+    for (std::sregex_iterator it(file.text.begin(), file.text.end(), include), end; it != end; ++it) {
+      if (auto header = byName.find("src/" + (*it)[1].str()); header != byName.end()) sources.push_back(header->second);
     }
+    for (const SourceFile* source : sources) {
+      for (std::sregex_iterator it(source->text.begin(), source->text.end(), constant), end; it != end; ++it) {
+        constants.emplace((*it)[1].str(), (*it)[2].str());
+      }
+    }
+    return constants;
+  };
+
+  std::size_t keys = 0;
+  for (const auto& file : files) {
+    const auto constants = constantsOf(file);
     static const std::regex call(R"(\b(\w+)\s*(?:<[\w:, ]*>)?\s*\()");
     for (std::sregex_iterator it(file.text.begin(), file.text.end(), call), end; it != end; ++it) {
       const auto lookup = lookups.find((*it)[1].str());
