@@ -202,7 +202,11 @@ class TextFitRenderTest : public ::testing::Test {
     backup->photoNumLabel->setPrefixStr(std::string("IMG_0001.JPG  "));
     backup->photoNumLabel->setProgress(0.5f);
     expectTextsFit("gallery-progress");
-    // Its lines clear the stop button, which is inside the page.
+    // The pulse at its widest fits its view (a ring past it is cut flat);
+    // the lines clear the stop button, which is inside the page.
+    const double widest = 2 * backup->animationView->bigCircleEndRadius / ui::Screen::main().scale();
+    EXPECT_GE(backup->animationView->frame().width, widest);
+    EXPECT_GE(backup->animationView->frame().height, widest);
     const ui::Rect stop = backup->cancelSyncButton->frame();
     EXPECT_LE(stop.maxY(), gallery->view()->bounds().height);
     for (const auto& line : std::vector<std::shared_ptr<ui::Label>>{backup->photoNumLabel, backup->statusLabel,

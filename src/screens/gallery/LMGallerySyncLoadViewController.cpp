@@ -14,7 +14,10 @@ namespace lumora {
 namespace ui = platform::ui;
 
 namespace {
-constexpr double kRingsSide = 240;
+// Room for the pulse at its widest (radius 130), centred 120 points below
+// the top of the rings' place.
+constexpr double kRingsSide = 300;
+constexpr double kRingsCentre = 120;
 constexpr double kButtonWidth = 165;
 constexpr double kButtonHeight = 50;
 }  // namespace
@@ -94,7 +97,7 @@ void LMGallerySyncLoadViewController::viewWillLayoutSubviews() {
     top -= rise;
     buttonY = std::min(buttonY + missing - rise, bounds.height - kButtonHeight - 14);
   }
-  animationView->setFrame({(width - kRingsSide) / 2, top, kRingsSide, kRingsSide});
+  animationView->setFrame({(width - kRingsSide) / 2, top + kRingsCentre - kRingsSide / 2, kRingsSide, kRingsSide});
   processLabel->setFrame({0, top + 90, width, 40});
   arrowImageView->setFrame({(width - 60) / 2, top + 90, 60, 60});
   photoNumLabel->setFrame({20, top + 260, width - 40, 20});
