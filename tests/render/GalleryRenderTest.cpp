@@ -17,6 +17,7 @@
 #include "platform/ui/Window.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "platform/uiqt/QtRenderer.h"
+#include "render/GivenPhotosBrowser.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
@@ -32,16 +33,6 @@ namespace ui = platform::ui;
 
 namespace lumora {
 namespace {
-
-// A browser over photos given directly.
-class GalleryRenderBrowser : public LMGalleryPhotoBrowseViewController {
- public:
-  std::vector<std::shared_ptr<LMImageObject>> photos;
-
- protected:
-  std::size_t photoCount() const override { return photos.size(); }
-  void givePagePhoto(LMPhotoView& page, std::size_t index) override { page.setPhoto(photos.at(index)); }
-};
 
 class GalleryRenderTest : public ::testing::Test {
  protected:
@@ -93,8 +84,8 @@ class GalleryRenderTest : public ::testing::Test {
     grid->collectionView()->reloadData();
     return grid;
   }
-  std::shared_ptr<GalleryRenderBrowser> openBrowser(std::vector<std::shared_ptr<LMImageObject>> photos) {
-    auto browser = std::make_shared<GalleryRenderBrowser>();
+  std::shared_ptr<GivenPhotosBrowser> openBrowser(std::vector<std::shared_ptr<LMImageObject>> photos) {
+    auto browser = std::make_shared<GivenPhotosBrowser>();
     browser->photos = std::move(photos);
     browser->show();
     browser->setCurrentPhotoIndex(0);

@@ -25,6 +25,7 @@
 #include "platform/ui/Window.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "platform/uiqt/QtRenderer.h"
+#include "render/GivenPhotosBrowser.h"
 #include "render/TextFit.h"
 #include "screens/account/LMLoginViewController.h"
 #include "screens/common/LMProgressHUD.h"
@@ -49,16 +50,6 @@ namespace ui = platform::ui;
 
 namespace lumora {
 namespace {
-
-// A browser over photos given directly.
-class TextFitBrowser : public LMGalleryPhotoBrowseViewController {
- public:
-  std::vector<std::shared_ptr<LMImageObject>> photos;
-
- protected:
-  std::size_t photoCount() const override { return photos.size(); }
-  void givePagePhoto(LMPhotoView& page, std::size_t index) override { page.setPhoto(photos.at(index)); }
-};
 
 class TextFitRenderTest : public ::testing::Test {
  protected:
@@ -270,7 +261,7 @@ class TextFitRenderTest : public ::testing::Test {
     photoGrid->collectionView()->reloadData();
     expectTextsFit("photo-grid");
 
-    auto browser = std::make_shared<TextFitBrowser>();
+    auto browser = std::make_shared<GivenPhotosBrowser>();
     browser->photos = photos;
     browser->show();
     browser->setCurrentPhotoIndex(0);
