@@ -1,6 +1,7 @@
 #include "platform/ui/ViewController.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/BackBarButton.h"
@@ -13,7 +14,14 @@ namespace platform::ui {
 namespace {
 // Between a bar's edge and a screen's own item view.
 constexpr double kBarItemMargin = 16;
-const Color kBarItemColor = colorWithHexString("1c65c5");
+// Text and picture items: their distance from the bar's edge, the room on
+// each side of their content, their least width, and the title's least
+// distance from the edges.
+constexpr double kBarItemEdge = 8;
+constexpr double kBarItemPadding = 8;
+constexpr double kBarItemMinimumWidth = 44;
+constexpr double kBarTitleInset = 60;
+const Font kBarItemFont = Font::systemFont(15);
 }  // namespace
 
 std::shared_ptr<View> ViewController::view() {
@@ -161,8 +169,11 @@ std::shared_ptr<ViewController> NavigationController::topViewController() const 
 
 StatusBarStyle NavigationController::preferredStatusBarStyle() const {
   auto top = topViewController();
+  if (!barHidden_) return StatusBarStyle::Default;
   return top ? top->preferredStatusBarStyle() : ViewController::preferredStatusBarStyle();
 }
+
+void NavigationController::setTintColor(const Color& color) { tint_ = color; }
 
 bool NavigationController::prefersStatusBarHidden() const {
   auto top = topViewController();
@@ -231,12 +242,33 @@ void NavigationController::showTop() {
     bar_->addSubview(shadow);
   }
   if (!top) return;
+  // A bar item is as wide as its title or picture (with a little room on
+  // each side, and never narrower than a finger); a view of the screen's
+  // own keeps its size. The title keeps clear of both.
+  const auto itemWidth = [](const std::optional<BarButtonItem>& item) -> double {
+    if (!item) return 0;
+    if (item->customView) return item->customView->frame().width;
+    const double content = item->image ? item->image->size().width
+                                       : TextMeasurer::current()->measure(item->title, kBarItemFont, 0, 1).width;
+    return std::max(kBarItemMinimumWidth, std::ceil(content) + 2 * kBarItemPadding);
+  };
+  const auto& leftItem = top->navigationItem().leftBarButtonItem;
+  const auto& rightItem = top->navigationItem().rightBarButtonItem;
+  const double leftWidth = itemWidth(leftItem);
+  const double rightWidth = itemWidth(rightItem);
+  const auto extent = [](const std::optional<BarButtonItem>& item, double width) {
+    return item ? (item->customView ? kBarItemMargin : kBarItemEdge) + width : 0;
+  };
+  std::shared_ptr<BackBarButton> back;
+  if (!leftItem && stack_.size() > 1) back = addBackButton(itemY, itemHeight);
+  const double titleInset = std::max({kBarTitleInset, extent(leftItem, leftWidth), extent(rightItem, rightWidth),
+                                      back ? back->frame().maxX() : 0.0});
   if (auto titleView = top->navigationItem().titleView) {
     Rect f = titleView->frame();
     titleView->setFrame({(b.width - f.width) / 2, itemY + (itemHeight - f.height) / 2, f.width, f.height});
     bar_->addSubview(titleView);
   } else {
-    auto title = std::make_shared<Label>(Rect{60, itemY, b.width - 120, itemHeight});
+    auto title = std::make_shared<Label>(Rect{titleInset, itemY, std::max(0.0, b.width - 2 * titleInset), itemHeight});
     title->setText(top->navigationItem().title);
     title->setFont(Font::boldSystemFont(17));
     title->setTextAlignment(TextAlignment::Center);
@@ -253,32 +285,34 @@ void NavigationController::showTop() {
       bar_->addSubview(item->customView);
       return;
     }
-    auto button = std::make_shared<Button>(Rect{left ? 8 : b.width - 68, itemY, 60, itemHeight});
+    const double width = left ? leftWidth : rightWidth;
+    auto button = std::make_shared<Button>(Rect{left ? kBarItemEdge : b.width - kBarItemEdge - width, itemY, width, itemHeight});
     if (item->image) {
       button->setImage(item->image);
     } else {
       button->setTitle(item->title);
     }
-    button->setTitleColor(tint_.value_or(kBarItemColor));
+    button->titleLabel()->setFont(kBarItemFont);
+    button->setTitleColor(tint_);
     button->setAction([weakTop, left] {
       if (auto controller = weakTop.lock()) left ? controller->tapLeftBarButton() : controller->tapRightBarButton();
     });
     bar_->addSubview(button);
   };
-  addItem(top->navigationItem().leftBarButtonItem, true);
-  addItem(top->navigationItem().rightBarButtonItem, false);
-  if (!top->navigationItem().leftBarButtonItem && stack_.size() > 1) addBackButton(itemY, itemHeight);
+  addItem(leftItem, true);
+  addItem(rightItem, false);
 }
 
 // A pushed screen without a left item of its own can always go back.
-void NavigationController::addBackButton(double y, double height) {
-  auto button = std::make_shared<BackBarButton>(8, y, height);
-  button->setTitleColor(tint_.value_or(kBarItemColor));
+std::shared_ptr<BackBarButton> NavigationController::addBackButton(double y, double height) {
+  auto button = std::make_shared<BackBarButton>(kBarItemEdge, y, height);
+  button->setTitleColor(tint_);
   std::weak_ptr<NavigationController> weak = std::static_pointer_cast<NavigationController>(shared_from_this());
   button->setAction([weak] {
     if (auto navigation = weak.lock()) navigation->popViewController(true);
   });
   bar_->addSubview(button);
+  return button;
 }
 
 void NavigationController::pushViewController(const std::shared_ptr<ViewController>& controller, bool animated) {

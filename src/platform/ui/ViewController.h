@@ -28,6 +28,8 @@
 
 namespace platform::ui {
 
+class BackBarButton;
+
 class NavigationController;
 
 // A text item, or an image item when `image` is set (then shown instead of
@@ -179,11 +181,10 @@ class NavigationController : public ViewController {
   void setBarBackgroundImage(std::optional<Image> image);
   const std::optional<Image>& barShadowImage() const { return barShadow_; }
   void setBarShadowImage(std::optional<Image> image);
-  // The colour of the bar's item titles and back item (nullopt: the kit's
-  // blue); it applies from the bar's next showing on, as a screen that sets
-  // it while it loads does.
-  const std::optional<Color>& tintColor() const { return tint_; }
-  void setTintColor(std::optional<Color> color) { tint_ = std::move(color); }
+  // The colour of the bar's items (their titles), from the next time the
+  // bar shows them (a screen sets it as it loads); "1c65c5" when made.
+  const Color& tintColor() const { return tint_; }
+  void setTintColor(const Color& color);
   // The bar's view (made with the controller's view).
   const std::shared_ptr<View>& navigationBar() const { return bar_; }
   // The top screen changed its navigation item: the bar shows it again.
@@ -191,6 +192,8 @@ class NavigationController : public ViewController {
     if (isViewLoaded()) showTop();
   }
 
+  // With its bar shown, the bar's default style (dark text over the light
+  // bar); with the bar hidden, the top screen's.
   StatusBarStyle preferredStatusBarStyle() const override;
   bool prefersStatusBarHidden() const override;
   void viewDidLoad() override;
@@ -202,14 +205,14 @@ class NavigationController : public ViewController {
 
  private:
   void showTop();
-  void addBackButton(double y, double height);
+  std::shared_ptr<BackBarButton> addBackButton(double y, double height);
   std::vector<std::shared_ptr<ViewController>> stack_;
   std::shared_ptr<View> bar_;
   std::optional<Image> barBackground_;
   std::optional<Image> barShadow_;
-  std::optional<Color> tint_;
   Size laidOutSize_;
   bool barHidden_ = false;
+  Color tint_ = colorWithHexString("1c65c5");
 };
 
 }  // namespace platform::ui

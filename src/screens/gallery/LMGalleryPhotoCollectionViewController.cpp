@@ -60,6 +60,7 @@ void LMGalleryPhotoCollectionViewController::interfaceInitialize() {
   auto self = std::static_pointer_cast<LMGalleryPhotoCollectionViewController>(shared_from_this());
   std::weak_ptr<LMGalleryPhotoCollectionViewController> weak = self;
   collectionView_->setBackgroundColor(ui::colorWithHexString("efeff4"));
+  // The back arrow (without its picture the item was there but unseen).
   navigationItem().leftBarButtonItem = ui::BarButtonItem{"",
                                                          [weak] {
                                                            if (auto grid = weak.lock()) grid->cancelCheck();
