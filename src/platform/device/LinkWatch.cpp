@@ -70,6 +70,17 @@ struct LinkWatch::Loop {
     }
   }
 
+  // Ends a poll at once, and a settling wait.
+  void stopNow() {
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      stopping = true;
+    }
+    stop.notify_all();
+    const std::uint64_t one = 1;
+    (void)::write(wake, &one, sizeof one);
+  }
+
   // Waits out the settling time; false when stopped meanwhile.
   bool settle() {
     std::unique_lock<std::mutex> lock(mutex);
@@ -107,17 +118,10 @@ LinkWatch::LinkWatch(std::shared_ptr<Loop> loop)
     : loop_(std::move(loop)), thread_([loop = loop_] { loop->run(); }) {}
 
 LinkWatch::~LinkWatch() {
-  {
-    std::lock_guard<std::mutex> guard(loop_->mutex);
-    loop_->stopping = true;
-  }
-  loop_->stop.notify_all();
-  const std::uint64_t one = 1;
-  (void)::write(loop_->wake, &one, sizeof one);
-  if (!thread_.joinable()) return;
+  loop_->stopNow();
   if (thread_.get_id() == std::this_thread::get_id()) {
     thread_.detach();
-  } else {
+  } else if (thread_.joinable()) {
     thread_.join();
   }
 }
