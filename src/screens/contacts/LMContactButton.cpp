@@ -45,8 +45,14 @@ std::shared_ptr<LMContactButton> LMContactButton::create() {
 }
 
 void LMContactButton::setContact(const LMContact& contact, std::int32_t propertyType) {
+  setContact(std::make_shared<const LMContact>(contact), propertyType);
+}
+
+void LMContactButton::setContact(std::shared_ptr<const LMContact> shown, std::int32_t propertyType) {
   (void)propertyType;
-  contact_ = contact;
+  if (!shown) return;
+  contact_ = std::move(shown);
+  const LMContact& contact = *contact_;
   nameLabel_->setText("");
   mergePropertyLabel_->setText("");
   std::string phones = contactTileLine(contact.phoneNumberArray);
