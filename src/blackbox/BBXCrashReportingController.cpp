@@ -108,6 +108,11 @@ std::shared_ptr<BBXReportsController> BBXCrashReportingController::reportsContro
   return reportsController_;
 }
 
+std::shared_ptr<BBXInternalReport> BBXCrashReportingController::promptedReport() {
+  std::lock_guard lock(mutex_);
+  return promptedReport_;
+}
+
 // ---- launch sequence ----
 
 bool BBXCrashReportingController::startWithProfilingMark(std::uint64_t profilingMark,
@@ -133,20 +138,19 @@ bool BBXCrashReportingController::startWithProfilingMark(std::uint64_t profiling
   if (!report) platform::consoleLog("[Blackbox:Crash] Unable to setup a new report");
   std::optional<std::string> apiKey;
   if (auto delegate = delegate_.lock()) apiKey = delegate->APIKeyForCrashReportingController(*this);
-  bool started = false;
-  if (report) {
-    started = startCrashReporterWithAPIKey(apiKey.value_or(""), betaToken.value_or(""), report);
-    if (!started) {
-      platform::consoleLog("[Blackbox:Crash] Unable to start crash reporter");
-      report.reset();
-    }
+  // Started even without a report: capture then installs nothing, but the
+  // launch still reaches its first main-queue turn, which removes the marker.
+  const bool started = startCrashReporterWithAPIKey(apiKey.value_or(""), betaToken.value_or(""), report);
+  if (!started) {
+    platform::consoleLog("[Blackbox:Crash] Unable to start crash reporter");
+    report.reset();
   }
 
   processExistingReportPaths(earlier, urgent);
   handleContentsInOtherReportingDirectories();
 
-  const auto elapsed = static_cast<long long>(BBXTimingElapsedMilliseconds(profilingMark));
-  bbxRecordInternalKeyLater("com.blackbox.kit-start-time", std::to_string(elapsed));
+  bbxRecordInternalKeyLater("com.blackbox.kit-start-time",
+                            BBXUserLoggingNumberText(BBXTimingElapsedMilliseconds(profilingMark)));
   return report != nullptr && started;
 }
 
@@ -212,8 +216,7 @@ void BBXCrashReportingController::crashReportingSetupCompleted() {
   });
   platform::MainQueue::main().async([weak] {
     if (auto self = weak.lock()) self->removeLaunchFailureMarker();
-    bbxRecordInternalKeyLater("com.blackbox.first-run-loop-time",
-                              std::to_string(static_cast<long long>(BBXTimingSinceLoad())));
+    bbxRecordInternalKeyLater("com.blackbox.first-run-loop-time", BBXUserLoggingNumberText(BBXTimingSinceLoad()));
   });
 }
 
@@ -310,7 +313,17 @@ void BBXCrashReportingController::handleExistingFilesInProcessing() {
     auto self = weak.lock();
     if (!self) return;
     for (const std::string& path : paths) {
-      self->reportsController()->prepareAndSubmitReport(BBXInternalReport::reportWithPath(path), false, false);
+      // An earlier run ended while this report was processed (killed, or a
+      // full disk): its companions may be cut, so it is processed again. One
+      // without an identifier can never be sent and goes, as in active.
+      std::error_code gone;
+      if (!std::filesystem::exists(path, gone)) continue;  // sent meanwhile by this launch
+      auto report = BBXInternalReport::reportWithPath(path);
+      if (!report) {
+        self->fileManager_.removeItemAtPath(path);
+        continue;
+      }
+      self->reportsController()->prepareAndSubmitReport(report, false, true);
     }
   });
 }
@@ -322,7 +335,12 @@ void BBXCrashReportingController::handleExistingFilesInPrepared() {
     auto self = weak.lock();
     if (!self) return;
     self->operationQueue_->addOperation([weak, paths] {
-      if (auto self = weak.lock()) self->uploadPreexistingFiles(paths);
+      auto self = weak.lock();
+      if (!self) return;
+      // What an earlier run's packaging left half written goes; packaging
+      // runs only on this queue, so none of this launch's is under way.
+      self->fileManager_.removePartialPackages();
+      self->uploadPreexistingFiles(paths);
     });
   });
 }
@@ -384,7 +402,10 @@ void BBXCrashReportingController::setupAndDisplayAlert(const std::string& title,
     handlePromptCompleteForReport(report, true, false);
     return;
   }
-  promptedReport_ = report;
+  {
+    std::lock_guard lock(mutex_);
+    promptedReport_ = report;
+  }
   crashReportSubmissionAlert_ = platform::ui::AlertView::alert(title, message, cancel, {});
   crashReportSubmissionAlert_->setDelegate(std::weak_ptr<platform::ui::AlertViewDelegate>(shared_from_this()));
   crashReportSubmissionAlert_->addButton(send);
@@ -395,12 +416,18 @@ void BBXCrashReportingController::setupAndDisplayAlert(const std::string& title,
 
 void BBXCrashReportingController::alertViewClickedButtonAtIndex(platform::ui::AlertView& alert, int buttonIndex) {
   if (crashReportSubmissionAlert_.get() != &alert) return;
-  auto report = promptedReport_;
+  std::shared_ptr<BBXInternalReport> report;
+  {
+    std::lock_guard lock(mutex_);
+    report = std::move(promptedReport_);
+    promptedReport_.reset();
+  }
   const bool cancelled = alert.cancelButtonIndex() == buttonIndex;
   // "Always Send" answers every later report of this process too.
   if (!cancelled && buttonIndex == alwaysSendButtonIndex_) promptChoice_.store(kBBXPromptAlwaysSend);
-  promptedReport_.reset();
   crashReportSubmissionAlert_.reset();
+  // A prompt settled meanwhile forgot its report: the click decides nothing.
+  if (!report) return;
   std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
   operationQueue_->addOperation([weak, report, cancelled] {
     auto self = weak.lock();
@@ -420,6 +447,10 @@ void BBXCrashReportingController::handlePromptCompleteForReport(const std::share
   operationQueue_->addOperation([weak, report, submit, markAlwaysSubmit] {
     auto self = weak.lock();
     if (!self) return;
+    {
+      std::lock_guard lock(self->mutex_);
+      self->promptedReport_.reset();
+    }
     if (!submit) {
       self->promptChoice_.store(kBBXPromptDeclined);
       bbxControllerDebugLog("Removing report at request of user");
@@ -527,6 +558,9 @@ void BBXCrashReportingController::reportsControllerDidCompletePackageSubmission(
   }
   bbxControllerDebugLog("report submission failed with error " + error->description());
   BBXSDKLog("%s: Error: failed to submit report '%s'\n", __func__, error->description().c_str());
+  // A package set aside (refused for what it is) is not tried again.
+  std::error_code missing;
+  if (!std::filesystem::exists(path, missing)) return;
   retryUploadForReportAtPath(path);
 }
 

@@ -112,6 +112,11 @@ class LMImageSyncAdapter : public LMSyncAdapter,
 
   // The cancellation error (-10012, "Backup process is cancelled.").
   static platform::Error cancellationError();
+  // Whether a download's error says the photo is in its album on the phone
+  // already (-10015, "Image already in album"): nothing was saved, and
+  // nothing needed to be. The same code also reports a saved photo that
+  // could not be put into its album.
+  static bool isImageAlreadyInAlbumError(const platform::Error& error);
 
   // ---- The gallery service ----
   //

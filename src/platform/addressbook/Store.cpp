@@ -74,6 +74,7 @@ Result<std::unique_ptr<Store>> Store::open(const std::filesystem::path& path) {
                            nullptr);
   std::unique_ptr<Store> store(new Store(db));
   if (rc != SQLITE_OK) return store->failure("open " + path.string());
+  store->key_ = ExternalChanges::keyOf(path);
   sqlite3_busy_timeout(db, 10000);
   if (auto st = store->ensureSchema(); !st) return st.error();
   return store;
@@ -273,7 +274,12 @@ void Store::endRead() {
 
 Status Store::begin() {
   endRead();
-  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return failure("begin");
+  ownWrite_ = ExternalChanges::beginOwnWrite(key_);
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Error e = failure("begin");
+    ownWrite_.reset();
+    return e;
+  }
   return Status::success();
 }
 
@@ -283,11 +289,14 @@ Status Store::commit() {
     rollback();
     return e;
   }
+  if (ownWrite_) ownWrite_->committed();
+  ownWrite_.reset();
   return Status::success();
 }
 
 void Store::rollback() {
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  ownWrite_.reset();
 }
 
 Result<RecordId> Store::insertRecord(RecordType type, RecordId source, const Json& data,

@@ -26,6 +26,7 @@
 #include "platform/Error.h"
 #include "platform/Result.h"
 #include "platform/storage/Sqlite.h"
+#include "platform/addressbook/ExternalChanges.h"
 #include "platform/addressbook/Types.h"
 
 struct sqlite3;
@@ -81,7 +82,9 @@ class Store {
   void beginRead();
   void endRead();
 
-  // Write transaction (BEGIN IMMEDIATE: one writer at a time).
+  // Write transaction (BEGIN IMMEDIATE: one writer at a time). While one
+  // is open, a watch of the file for other processes' saves
+  // (ExternalChanges) counts what it commits as this process's own.
   Status begin();
   Status commit();
   void rollback();
@@ -112,6 +115,8 @@ class Store {
   Prepared prepared(const char* sql);
 
   sqlite3* db_ = nullptr;
+  std::string key_;  // the file's name in this process (ExternalChanges::keyOf)
+  std::optional<ExternalChanges::OwnWrite> ownWrite_;
   bool reading_ = false;  // a read transaction begun by beginRead is open
   std::map<const char*, std::unique_ptr<sqlite::Statement>> statements_;  // by their (literal) text
 };
