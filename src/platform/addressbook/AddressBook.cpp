@@ -8,6 +8,7 @@
 
 #include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
+#include "platform/Random.h"
 #include "platform/addressbook/BookState.h"
 
 namespace platform::addressbook {
@@ -19,6 +20,7 @@ using detail::Node;
 using Lock = std::lock_guard<std::recursive_mutex>;
 
 constexpr const char* kAuthorizationKey = "authorization";
+constexpr const char* kStoreMarkKey = "storeMark";
 constexpr const char* kAccessAnswerKey = "accessAnswer";
 
 // Open handles of this process, by store file, for the external-change
@@ -138,6 +140,20 @@ void AddressBook::requestAccess(const AccessCompletion& completion) {
     }
   }
   if (completion) completion(granted, std::move(error));
+}
+
+Result<std::string> AddressBook::storeMark() {
+  Lock lock(state_->mutex);
+  detail::Store& store = state_->store();
+  auto mark = store.meta(kStoreMarkKey);
+  if (mark && !*mark) {
+    // Whoever stores a mark first (another handle, another process) sets it.
+    if (auto st = store.addMeta(kStoreMarkKey, randomUUIDString()); !st) return st.error();
+    mark = store.meta(kStoreMarkKey);
+  }
+  if (!mark) return mark.error();
+  if (!*mark) return Error(kErrorDomain, kOperationNotPermittedByStoreError, Json::object());
+  return **mark;
 }
 
 bool AddressBook::hasUnsavedChanges() const {

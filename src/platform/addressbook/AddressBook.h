@@ -120,6 +120,11 @@ class AddressBook {
   // before this returns.
   void requestAccess(const AccessCompletion& completion);
 
+  // A mark of the store itself, made with it (on first ask for a store from
+  // before marks) and kept for its life: a store made again, its file
+  // removed or emptied, has another, and its record ids start over.
+  Result<std::string> storeMark();
+
   bool hasUnsavedChanges() const;
   // ABAddressBookSave. Succeeds at once when there is nothing to save.
   Status save();

@@ -171,8 +171,16 @@ Result<std::optional<std::string>> Store::meta(const std::string& key) {
 }
 
 Status Store::setMeta(const std::string& key, const std::string& value) {
+  return writeMeta("INSERT OR REPLACE INTO Meta(key, value) VALUES (?, ?)", key, value);
+}
+
+Status Store::addMeta(const std::string& key, const std::string& value) {
+  return writeMeta("INSERT OR IGNORE INTO Meta(key, value) VALUES (?, ?)", key, value);
+}
+
+Status Store::writeMeta(const char* sql, const std::string& key, const std::string& value) {
   if (auto st = begin(); !st) return st;
-  Statement st(db_, "INSERT OR REPLACE INTO Meta(key, value) VALUES (?, ?)");
+  Statement st(db_, sql);
   if (!st.ok() || st.bind(1, key).bind(2, value).step() != SQLITE_DONE) {
     Error e = failure("write setting");
     rollback();

@@ -60,6 +60,8 @@ class Store {
   Result<std::optional<std::string>> meta(const std::string& key);
   // Writes one setting in its own transaction.
   Status setMeta(const std::string& key, const std::string& value);
+  // The same, unless the setting is there already.
+  Status addMeta(const std::string& key, const std::string& value);
 
   struct Snapshot {
     std::vector<Row> rows;                                // ordered by id
@@ -110,6 +112,7 @@ class Store {
 
   explicit Store(sqlite3* db) : db_(db) {}
   Status exec(const char* sql);
+  Status writeMeta(const char* sql, const std::string& key, const std::string& value);
   Status ensureSchema();
   Error failure(const std::string& what) const;
   Prepared prepared(const char* sql);
