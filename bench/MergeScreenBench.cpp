@@ -4,7 +4,9 @@
 // And the screen as the window shows it, over 297 people in 60 groups: the
 // search, the list and the frame painted with the window's renderer and
 // text measures, next to the store's search of the same people (the window
-// should show the list in under 0.3 s).
+// should show the list in under 0.3 s). Pairs are compared on real time; the
+// CPU column is the whole process's (the screen searches on the adapter's
+// thread), which a busy machine moves less.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -94,7 +96,7 @@ void BM_MergeScreenSearchAndList(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(rows);
   state.counters["layout_ms"] = benchmark::Counter(layoutSeconds * 1000, benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_MergeScreenSearchAndList)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MergeScreenSearchAndList)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 void BM_MergeScreenSearchAndList_Reference(benchmark::State& state) {
   ScratchHome home;
@@ -112,7 +114,7 @@ void BM_MergeScreenSearchAndList_Reference(benchmark::State& state) {
   }
   state.counters["groups"] = static_cast<double>(groups);
 }
-BENCHMARK(BM_MergeScreenSearchAndList_Reference)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MergeScreenSearchAndList_Reference)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 // The screen opened in a window as the app's menu opens it, searched, and
 // its first frame with the list painted as the window paints it.
@@ -149,7 +151,7 @@ void BM_MergeScreenInWindow(benchmark::State& state) {
   platform::ui::TextMeasurer::setCurrent(nullptr);
   state.counters["groups"] = static_cast<double>(groups);
 }
-BENCHMARK(BM_MergeScreenInWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MergeScreenInWindow)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 void BM_MergeScreenInWindow_Reference(benchmark::State& state) {
   ScratchHome home;
@@ -161,6 +163,6 @@ void BM_MergeScreenInWindow_Reference(benchmark::State& state) {
         book.get(), lumora::LMManagedRecordContext::defaultSourceInAddressBook(book.get())));
   }
 }
-BENCHMARK(BM_MergeScreenInWindow_Reference)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MergeScreenInWindow_Reference)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 }  // namespace
