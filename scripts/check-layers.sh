@@ -109,13 +109,13 @@ done < <(tr '\n' ' ' < src/CMakeLists.txt | grep -o 'lumora_library([^)]*)' |
 
 # Qt stays in the renderer: only platform/uiqt includes its headers, only
 # lumora_ui_qt links it, and only the window program, the render and
-# end-to-end tests and the render and grid scroll benchmarks link
-# lumora_ui_qt.
+# end-to-end tests and the render, grid scroll and merge screen benchmarks
+# link lumora_ui_qt.
 while IFS= read -r line; do
   echo "Qt outside platform/uiqt: $line"
   status=1
 done < <(grep -rnE '^#[[:space:]]*include[[:space:]]*<Q[A-Za-z]+' src | grep -v '^src/platform/uiqt/' || true)
-qt_users='^(lumora_ui_qt|lumora|render_tests|e2e_tests|live_window_test|RenderBench|GalleryGridScrollBench)$'
+qt_users='^(lumora_ui_qt|lumora|render_tests|e2e_tests|live_window_test|RenderBench|GalleryGridScrollBench|MergeScreenBench)$'
 while read -r target; do
   if ! [[ $target =~ $qt_users ]]; then
     echo "$target links Qt or the Qt renderer: only lumora_ui_qt, lumora, the render, e2e and live window tests may"

@@ -12,12 +12,14 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -159,6 +161,46 @@ class HttpServer::Connection : public httplib::Stream {
     if (offset_ < size_) return true;
     return wait(POLLIN, Clock::now() + limit, yield);
   }
+  // A request is awaited or has begun: it counts as unfinished until its
+  // head and body are read whole (or its reply goes out), unless its head
+  // has come in whole already (then its body counts, once the head is
+  // read). What has come in already counts for it.
+  void beginRequest() {
+    std::size_t have = size_ - offset_;
+    if (have == 0) {
+      ssize_t n = ::recv(sock_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+      if (n > 0) {
+        offset_ = 0;
+        size_ = static_cast<std::size_t>(n);
+        have = size_;
+      }
+    }
+    requestBegan_ = Clock::now().time_since_epoch().count();
+    requestBytes_ = have;
+    if (std::string_view(buffer_.data() + offset_, have).find("\r\n\r\n") == std::string_view::npos) {
+      server_.beginUnfinished(*this);
+    }
+  }
+  // The request has arrived whole, or its reply is going out.
+  void finishRequest() {
+    awaitingBody_ = false;
+    server_.endUnfinished(*this);
+  }
+  // Bytes a second the current request has come in at, the first
+  // kUnfinishedJudgedAfter counting as that long.
+  double requestRate(Clock::time_point now) const {
+    auto began = Clock::time_point(Clock::duration(requestBegan_.load(std::memory_order_relaxed)));
+    auto age = std::max<Clock::duration>(now - began, kUnfinishedJudgedAfter);
+    return static_cast<double>(requestBytes_.load(std::memory_order_relaxed)) /
+           std::chrono::duration<double>(age).count();
+  }
+  Clock::rep requestBegan() const { return requestBegan_.load(std::memory_order_relaxed); }
+  // Ends the connection from another thread: its waits and reads end at
+  // once. Called under the server's lock on the unfinished connections,
+  // while this one is listed (so its socket is still open).
+  void drop() { ::shutdown(sock_, SHUT_RDWR); }
+  bool listedUnfinished = false;  // guarded by the server's lock on them
+
   // The request line and headers are due within the limit from now on,
   // until endHead().
   void beginHead() {
@@ -167,11 +209,26 @@ class HttpServer::Connection : public httplib::Stream {
     bodyRead_ = 0;  // counts the head until it ends
     unheardLimit_ = 0;
   }
-  // The body (if any) is read from now on, at the minimum rate.
-  void endHead() {
+  // The body (if any) is read from now on, at the minimum rate; the request
+  // is whole once the announced length is read (a chunked body: once the
+  // reply goes out).
+  void endHead(const httplib::Request& req) {
     headDeadline_.reset();
     bodyStart_ = Clock::now();
     bodyRead_ = 0;
+    bodyDue_.reset();
+    if (req.get_header_value("Transfer-Encoding").find("chunked") == std::string::npos) {
+      const std::string length = req.get_header_value("Content-Length");
+      std::size_t due = 0;
+      std::from_chars(length.data(), length.data() + length.size(), due);
+      if (due == 0) {
+        finishRequest();
+        return;
+      }
+      bodyDue_ = due;
+    }
+    awaitingBody_ = true;
+    server_.beginUnfinished(*this);
   }
   // True while a request's head has not been read whole.
   bool inHead() const { return headDeadline_.has_value(); }
@@ -214,6 +271,7 @@ class HttpServer::Connection : public httplib::Stream {
       std::memcpy(ptr, buffer_.data() + offset_, n);
       offset_ += n;
       bodyRead_ += n;
+      noteBodyRead();
       return static_cast<ssize_t>(n);
     }
     // Small reads (cpp-httplib reads the head a byte at a time) go through
@@ -235,8 +293,10 @@ class HttpServer::Connection : public httplib::Stream {
         continue;
       }
       if (n <= 0) return n;
+      requestBytes_.fetch_add(static_cast<std::size_t>(n), std::memory_order_relaxed);
       if (!buffered) {
         bodyRead_ += static_cast<std::size_t>(n);
+        noteBodyRead();
         return n;
       }
       std::size_t got = static_cast<std::size_t>(n);
@@ -245,11 +305,13 @@ class HttpServer::Connection : public httplib::Stream {
       offset_ = out;
       size_ = got;
       bodyRead_ += out;
+      noteBodyRead();
       return static_cast<ssize_t>(out);
     }
   }
 
   ssize_t write(const char* ptr, size_t size) override {
+    if (awaitingBody_ && !bodyDue_) finishRequest();
     if (pending_.size() + size < kFlushSize) {
       pending_.append(ptr, size);
       return static_cast<ssize_t>(size);
@@ -298,6 +360,9 @@ class HttpServer::Connection : public httplib::Stream {
       deadline = std::min(deadline, due);
     }
     return deadline;
+  }
+  void noteBodyRead() {
+    if (awaitingBody_ && bodyDue_ && bodyRead_ >= *bodyDue_) finishRequest();
   }
   Clock::time_point writeDeadline() const {
     return Clock::now() + duration(server_.write_timeout_sec_, server_.write_timeout_usec_);
@@ -365,6 +430,10 @@ class HttpServer::Connection : public httplib::Stream {
   bool closeAfter_ = false;
   std::size_t unheardLimit_ = 0;  // 0: none
   std::size_t heardAt_ = 0;
+  bool awaitingBody_ = false;           // the head is read, the body not yet whole
+  std::optional<std::size_t> bodyDue_;  // its announced length (none: chunked)
+  std::atomic<Clock::rep> requestBegan_{0};
+  std::atomic<std::size_t> requestBytes_{0};  // received for the current request
   mutable std::optional<Address> remote_;
   mutable std::optional<Address> local_;
 };
@@ -425,6 +494,33 @@ void HttpServer::release(const std::string& address) {
   if (it != served_.end() && --it->second == 0) served_.erase(it);
 }
 
+void HttpServer::beginUnfinished(Connection& connection) {
+  if (limits_.maxUnfinished == 0) return;
+  std::lock_guard lock(unfinishedMutex_);
+  if (connection.listedUnfinished) return;
+  if (unfinished_.size() >= limits_.maxUnfinished) {
+    const auto now = Clock::now();
+    auto slowest = std::min_element(unfinished_.begin(), unfinished_.end(), [now](Connection* a, Connection* b) {
+      const double rateA = a->requestRate(now);
+      const double rateB = b->requestRate(now);
+      if (rateA != rateB) return rateA < rateB;
+      return a->requestBegan() < b->requestBegan();
+    });
+    (*slowest)->drop();
+    (*slowest)->listedUnfinished = false;
+    unfinished_.erase(slowest);
+  }
+  unfinished_.push_back(&connection);
+  connection.listedUnfinished = true;
+}
+
+void HttpServer::endUnfinished(Connection& connection) {
+  std::lock_guard lock(unfinishedMutex_);
+  if (!connection.listedUnfinished) return;
+  connection.listedUnfinished = false;
+  unfinished_.erase(std::find(unfinished_.begin(), unfinished_.end(), &connection));
+}
+
 bool HttpServer::process_and_close_socket(socket_t sock) {
   int on = 1;
   ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -449,21 +545,27 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
   bool ok = false;
   for (std::size_t served = 0; served < keep_alive_max_count_; ++served) {
     bool first = served == 0;
+    // A connection's first request counts as unfinished from the start;
+    // a kept-alive one's next request once it begins.
+    if (first) connection.beginRequest();
     if (!connection.awaitRequest(first ? limits_.requestHead : limits_.keepAliveIdle, !first)) {
       break;
     }
+    if (!first) connection.beginRequest();
     connection.beginHead();
     bool closed = false;
     bool last = served + 1 == keep_alive_max_count_;
     ok = process_request(connection, last, closed, [&connection](httplib::Request& req) {
-      connection.endHead();
+      connection.endHead(req);
       takeFormLabel(req);
     });
+    connection.finishRequest();
     ok = connection.flush() && ok;
     // After a head or body that did not arrive whole in time (or was
     // refused unread), what follows on the connection cannot be trusted.
     if (!ok || closed || connection.inHead() || connection.broken() || connection.closesAfterReply()) break;
   }
+  connection.finishRequest();  // unlisted before its socket closes
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);
   return ok;

@@ -19,6 +19,14 @@
 //  - one client address has at most `maxPerAddress` connections served at
 //    once; further ones are closed unread, so one client cannot take every
 //    worker;
+//  - at most `maxUnfinished` connections, whatever their addresses (any
+//    local process can bind any 127.x address), are served while their
+//    request's head or body has not arrived whole (a head that came whole
+//    in the request's first bytes does not count, its body does); one
+//    more drops the slowest of them (fewest bytes a second since its
+//    request began, the first kUnfinishedJudgedAfter counting as that
+//    long; the oldest on a tie), so slow senders hold at most that many
+//    workers and the others stay free for whole requests;
 //  - a form body is read up to the server's body limit (cpp-httplib's own
 //    limit for forms is 8 KiB): its "Content-Type" label is taken off
 //    before the body is read, and the services read an unlabelled body as
@@ -38,6 +46,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace localcloud {
 
@@ -48,11 +57,13 @@ struct ConnectionLimits {
   std::chrono::milliseconds bodyGrace{10000};
   std::size_t minBodyRate = 16 * 1024;
   std::size_t maxPerAddress = 128;
+  std::size_t maxUnfinished = 256;
 };
 
 class HttpServer : public httplib::Server {
  public:
   static constexpr int kListenBacklog = 1024;
+  static constexpr std::chrono::milliseconds kUnfinishedJudgedAfter{100};
 
   explicit HttpServer(ConnectionLimits limits = {});
 
@@ -81,10 +92,17 @@ class HttpServer : public httplib::Server {
   // Counts a connection of `address` in (false: it is one too many) and out.
   bool admit(const std::string& address);
   void release(const std::string& address);
+  // A request of the connection has begun (or is awaited) and has not
+  // arrived whole: counted in, dropping the slowest other one when the
+  // count is full; and out again (also when it was dropped).
+  void beginUnfinished(Connection& connection);
+  void endUnfinished(Connection& connection);
 
   const ConnectionLimits limits_;
   std::mutex addressesMutex_;
   std::map<std::string, std::size_t> served_;  // connections served per client address
+  std::mutex unfinishedMutex_;
+  std::vector<Connection*> unfinished_;  // their sockets stay open while listed here
 };
 
 }  // namespace localcloud

@@ -2,7 +2,7 @@
 
 #include <vips/vips8>
 
-#include <memory>
+#include <algorithm>
 #include <optional>
 
 #include "server/services/Crypto.h"
@@ -15,6 +15,45 @@ namespace {
 bool startVips() {
   static const bool started = vips_init("lumora-cloud") == 0;
   return started;
+}
+
+// The photo formats, by the libvips loader that reads them, and whether
+// the loader can decode at a reduced size.
+struct PhotoLoader {
+  std::string_view name;
+  bool decodesReduced;
+};
+constexpr PhotoLoader kPhotoLoaders[] = {
+    {"VipsForeignLoadJpegBuffer", true},  {"VipsForeignLoadPngBuffer", false},
+    {"VipsForeignLoadWebpBuffer", false}, {"VipsForeignLoadHeifBuffer", false},
+    {"VipsForeignLoadTiffBuffer", false}, {"VipsForeignLoadNsgifBuffer", false},
+};
+
+// The factor (1, 2, 4 or 8) a photo is shrunk by as it is decoded: the
+// largest whose image still covers the thumbnail that fits in
+// width x height (the photo turned upright as its orientation says); 1
+// where the format cannot decode at a reduced size, or a JPEG is
+// progressive (its decoder keeps every coefficient at full size anyway).
+int loadShrink(vips::VImage& header, bool decodesReduced, int width, int height) {
+  const bool interlaced = header.get_typeof("interlaced") != 0 && header.get_int("interlaced") != 0;
+  if (!decodesReduced || interlaced) return 1;
+  const int orientation = header.get_typeof("orientation") != 0 ? header.get_int("orientation") : 1;
+  const bool turned = orientation >= 5 && orientation <= 8;
+  const double upright[2] = {static_cast<double>(turned ? header.height() : header.width()),
+                             static_cast<double>(turned ? header.width() : header.height())};
+  const double scale = std::min({1.0, width / upright[0], height / upright[1]});
+  int shrink = 1;
+  while (shrink < 8 && 2 * shrink * scale <= 1.0) shrink *= 2;
+  return shrink;
+}
+
+const PhotoLoader* photoLoader(std::string_view photo) {
+  const char* name = vips_foreign_find_load_buffer(photo.data(), photo.size());
+  if (!name) return nullptr;
+  for (const PhotoLoader& loader : kPhotoLoaders) {
+    if (loader.name == name) return &loader;
+  }
+  return nullptr;
 }
 
 // The digits of a decimal text that fits an int, else nullopt.
@@ -73,7 +112,7 @@ void GalleryThumbnails::serve(const httplib::Request& req, httplib::Response& re
 
 std::string GalleryThumbnails::render(const GalleryImage& image, int width, int height) {
   auto blocks = kss_.blocksOf(image.userId, image.fileId);
-  if (!blocks || !startVips()) return {};
+  if (!blocks) return {};
   std::size_t total = 0;
   for (const KssNode::BlockDigest& block : *blocks) total += static_cast<std::size_t>(block.size);
   // Each block is read straight into its place in the photo.
@@ -86,21 +125,31 @@ std::string GalleryThumbnails::render(const GalleryImage& image, int width, int 
     if (!got || *got != size) return {};
     at += size;
   }
-  // The photo's bytes stay ours: the blob borrows them while the thumbnail
-  // is made.
-  std::unique_ptr<VipsBlob, void (*)(VipsBlob*)> blob(
-      vips_blob_new(nullptr, photo.data(), photo.size()),
-      [](VipsBlob* made) { vips_area_unref(VIPS_AREA(made)); });
+  return thumbnailOf(photo, width, height);
+}
+
+std::string GalleryThumbnails::thumbnailOf(std::string_view photo, int width, int height) {
+  if (!startVips() || photo.empty()) return {};
+  const PhotoLoader* loader = photoLoader(photo);
+  if (!loader) return {};
+  // The photo's bytes stay the caller's: libvips borrows them while the
+  // thumbnail is made.
   try {
-    // The header tells the size: a photo of more pixels than the bound is
-    // refused before anything of it is decoded.
+    // The header tells the size and the layout: a photo beyond its bounds
+    // is refused before anything of it is decoded.
     vips::VImage header = vips::VImage::new_from_buffer(photo.data(), photo.size(), "");
-    if (static_cast<std::uint64_t>(header.width()) * static_cast<std::uint64_t>(header.height()) >
-        kMaxSourcePixels) {
-      return {};
-    }
-    vips::VImage thumbnail = vips::VImage::thumbnail_buffer(
-        blob.get(), width, vips::VImage::option()->set("height", height)->set("size", VIPS_SIZE_DOWN));
+    const auto photoWidth = static_cast<std::uint64_t>(header.width());
+    const auto photoHeight = static_cast<std::uint64_t>(header.height());
+    if (photoWidth * photoHeight > kMaxSourcePixels) return {};
+    const int shrink = loadShrink(header, loader->decodesReduced, width, height);
+    const std::uint64_t decoded = ((photoWidth + static_cast<std::uint64_t>(shrink) - 1) / shrink) *
+                                  ((photoHeight + static_cast<std::uint64_t>(shrink) - 1) / shrink);
+    if (decoded > kMaxDecodedPixels) return {};
+    vips::VOption* load = vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL);
+    if (shrink > 1) load->set("shrink", shrink);
+    vips::VImage image = vips::VImage::new_from_buffer(photo.data(), photo.size(), "", load);
+    vips::VImage thumbnail =
+        image.thumbnail_image(width, vips::VImage::option()->set("height", height)->set("size", VIPS_SIZE_DOWN));
     void* buffer = nullptr;
     std::size_t length = 0;
     thumbnail.write_to_buffer(".jpg", &buffer, &length);

@@ -6,9 +6,18 @@
 // under the server's secret, so it needs no cookie and no stored row; it
 // answers while the image is a live photo (404 otherwise, 415 for a photo
 // that cannot be decoded, is larger than kMaxSourceBytes or, as its header
-// tells before any decoding, has more than kMaxSourcePixels). A photo is
-// read whole to be decoded, so at most kMaxRenders are made at once (the
-// others wait).
+// tells before any decoding, has more than kMaxSourcePixels or would
+// decode more than kMaxDecodedPixels).
+//
+// Photos are JPEG, PNG, WebP, HEIF, TIFF or GIF (other formats libvips
+// reads, such as SVG or PDF, are no photos). A baseline JPEG is decoded at
+// the smallest of 1/1, 1/2, 1/4 and 1/8 of its size that still covers the
+// thumbnail (libjpeg's scaled decoding, a strip at a time), so even the
+// largest one costs the reading of its bytes and little memory; every other
+// photo (a progressive JPEG, whose every coefficient is kept until its
+// last scan, any PNG, WebP, HEIF, TIFF or GIF) is decoded at its full size.
+// What is decoded is held to kMaxDecodedPixels. A photo is read whole to
+// be decoded, so at most kMaxRenders are made at once (the others wait).
 //
 // Ownership: owned by the GalleryService; borrows the Store, the
 // GalleryStore, the KssNode and the BlobStore. Threading: safe from any
@@ -21,6 +30,7 @@
 #include <functional>
 #include <semaphore>
 #include <string>
+#include <string_view>
 
 #include "server/storage/BlobStore.h"
 #include "server/storage/GalleryStore.h"
@@ -35,6 +45,7 @@ class GalleryThumbnails {
   static constexpr int kMaxSide = 4096;
   static constexpr std::uint64_t kMaxSourceBytes = 64 * 1024 * 1024;
   static constexpr std::uint64_t kMaxSourcePixels = 100'000'000;
+  static constexpr std::uint64_t kMaxDecodedPixels = 16'000'000;
   static constexpr int kMaxRenders = 4;
 
   GalleryThumbnails(Store& store, GalleryStore& gallery, KssNode& kss, BlobStore& blobs,
@@ -45,10 +56,15 @@ class GalleryThumbnails {
   std::string address(std::int64_t userId, std::int64_t imageId, int width, int height) const;
   void registerOn(httplib::Server& server);
 
+  // The photo's bytes scaled down to fit width x height, as JPEG; "" when
+  // they are no photo, cannot be decoded or are beyond the bounds above.
+  static std::string thumbnailOf(std::string_view photo, int width, int height);
+
  private:
   std::string sign(std::int64_t userId, std::int64_t imageId, int width, int height) const;
   void serve(const httplib::Request& req, httplib::Response& res);
-  // The photo scaled down as JPEG; "" when it cannot be read or decoded.
+  // The stored photo scaled down as JPEG (thumbnailOf); "" when it cannot
+  // be read.
   std::string render(const GalleryImage& image, int width, int height);
 
   Store& store_;

@@ -139,6 +139,37 @@ TEST_F(ObjectStoreTest, ChildChangesReachTheFileThroughTheMainContext) {
   EXPECT_TRUE(mainContext(objectStoreTestModel())->executeFetchRequest(objectStoreTestItems())->empty());
 }
 
+TEST_F(ObjectStoreTest, ManyNewRowsOfSeveralEntitiesAreAllWrittenWhole) {
+  // New rows are written several to a statement: runs of every length
+  // (one row, a batch, a batch and some) of alternating entities must all
+  // arrive with their own values and links.
+  auto main = mainContext(objectStoreTestModel());
+  int expected = 0;
+  for (int run : {1, 32, 70, 0, 5}) {
+    auto folder = main->insertNewObjectForEntityForName("Folder");
+    folder->setString("name", "folder" + std::to_string(run));
+    for (int i = 0; i < run; ++i) {
+      auto item = main->insertNewObjectForEntityForName("Item");
+      item->setString("name", folder->stringForKey("name").value_or("") + "/" + std::to_string(i));
+      item->setInteger("rank", expected++);
+      item->setObjectForKey("folder", folder);
+    }
+  }
+  ASSERT_TRUE(main->save());
+  auto reopened = mainContext(objectStoreTestModel());
+  auto items = reopened->executeFetchRequest(objectStoreTestItems());
+  ASSERT_TRUE(items);
+  ASSERT_EQ(items->size(), static_cast<std::size_t>(expected));
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    const auto& item = (*items)[i];
+    EXPECT_EQ(item->integerForKey("rank"), static_cast<std::int64_t>(i));
+    auto folder = item->objectForKey("folder");
+    ASSERT_TRUE(folder);
+    const std::string name = item->stringForKey("name").value_or("");
+    EXPECT_EQ(name.substr(0, name.find('/')), folder->stringForKey("name")) << name;
+  }
+}
+
 struct ObjectStoreTestRecorder : FetchedResultsControllerDelegate {
   ObjectStoreTestRecorder() {
     controllerWillChangeContent = [this] { log.push_back("will"); };

@@ -178,5 +178,82 @@ TEST_F(ConnectionLoad, SlowBodiesFromOneAddressNeitherStallOthersNorHoldOn) {
   EXPECT_LT(Clock::now() - start, 3s);
 }
 
+TEST_F(ConnectionLoad, SlowConnectionsFromManyAddressesGiveWayToOthers) {
+  // Slow heads and bodies spread over many loopback addresses stay under
+  // the per-address cap and (due only after a minute here) held every
+  // worker: a ping waited for one. Now only so many connections are served
+  // unfinished, and one more drops the slowest of them; a body that comes
+  // in at a steady pace all along is not among those dropped.
+  localcloud::ConnectionLimits limits;
+  limits.maxWorkers = 64;
+  limits.maxPerAddress = 16;
+  limits.maxUnfinished = 32;
+  limits.requestHead = 60s;
+  limits.bodyGrace = 60s;
+  restartWith(limits);
+  constexpr int kChunks = 100;
+  constexpr std::size_t kChunk = 1000;
+  const int steady = openConnection("POST /_admin/faults HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                                        std::to_string(kChunks * kChunk) + "\r\n\r\n",
+                                    "127.0.0.3");
+  ASSERT_GE(steady, 0);
+  std::thread sender([steady] {
+    std::string chunk(kChunk, ' ');
+    for (int i = 0; i < kChunks; ++i) {
+      chunk.front() = i == 0 ? '{' : ' ';
+      chunk.back() = i + 1 == kChunks ? '}' : ' ';
+      if (::send(steady, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) return;
+      std::this_thread::sleep_for(10ms);  // the uploader's pace
+    }
+  });
+
+  constexpr int kSlow = 400;
+  std::vector<int> slow;
+  for (int i = 0; i < kSlow; ++i) {
+    const std::string from = "127.0.1." + std::to_string(1 + i % 50);
+    slow.push_back(openConnection(i % 2 == 0 ? "GET /_admin/ping HTTP/1.1\r\nHost: x\r\nX-Slow: "
+                                             : "POST /_admin/faults HTTP/1.1\r\nHost: x\r\n"
+                                               "Content-Length: 100000\r\n\r\n{",
+                                  from.c_str()));
+    EXPECT_GE(slow.back(), 0);
+  }
+  const auto start = Clock::now();
+  const int fd = openConnection("GET /_admin/ping HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+                                "127.0.0.2");
+  EXPECT_GE(fd, 0);
+  // The first bytes of a reply on `sock` within `limit` ("" when none).
+  const auto replyHead = [](int sock, int limitMs) {
+    pollfd entry{sock, POLLIN, 0};
+    char head[13] = {};
+    if (::poll(&entry, 1, limitMs) == 1) (void)::recv(sock, head, sizeof head - 1, MSG_WAITALL);
+    return std::string(head);
+  };
+  EXPECT_EQ(replyHead(fd, 1000), "HTTP/1.1 200");
+  EXPECT_LT(Clock::now() - start, 1s);
+  ::close(fd);
+
+  sender.join();
+  EXPECT_EQ(replyHead(steady, 5000).substr(0, 9), "HTTP/1.1 ") << "the steady upload was dropped";
+  ::close(steady);
+  // All but the last few slow ones were dropped.
+  std::size_t closed = 0;
+  std::vector<pollfd> waits;
+  for (int slowFd : slow) waits.push_back(pollfd{slowFd, POLLIN, 0});
+  const auto deadline = Clock::now() + 3s;
+  while (closed < kSlow - limits.maxUnfinished && Clock::now() < deadline) {
+    if (::poll(waits.data(), waits.size(), 100) <= 0) continue;
+    for (auto& wait : waits) {
+      char buffer[256];
+      if (wait.fd < 0 || !(wait.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      if (::recv(wait.fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) {
+        ++closed;
+        wait.fd = -1;
+      }
+    }
+  }
+  EXPECT_GE(closed, kSlow - limits.maxUnfinished);
+  for (int slowFd : slow) ::close(slowFd);
+}
+
 }  // namespace
 }  // namespace servertest

@@ -170,14 +170,14 @@ void applyFieldEntry(LMContact& contact, const Json& entry) {
 }  // namespace
 
 LMMergeManagedObject::LMMergeManagedObject(std::vector<LMContact> contacts)
-    : contacts_(std::move(contacts)) {
+    : contacts_(std::make_shared<const std::vector<LMContact>>(std::move(contacts))) {
   generateMergePropertyArray();
 }
 
 void LMMergeManagedObject::generateMergePropertyArray() {
-  if (contacts_.empty()) return;
+  if (contacts_->empty()) return;
   std::vector<const LMContact*> candidates;
-  for (const LMContact& contact : contacts_) {
+  for (const LMContact& contact : *contacts_) {
     if (contact.recordID && ignoreContactIDs.contains(*contact.recordID)) continue;
     candidates.push_back(&contact);
   }
@@ -227,11 +227,11 @@ void LMMergeManagedObject::generateMergePropertyArray() {
 }
 
 bool LMMergeManagedObject::isContactsCanMerge() const {
-  if (isMerged || contacts_.empty()) return false;
+  if (isMerged || contacts_->empty()) return false;
   // Counts the members actually left, so an ignored id that belongs to no
   // member does not make a mergeable group look too small.
   std::size_t left = 0;
-  for (const LMContact& contact : contacts_) {
+  for (const LMContact& contact : *contacts_) {
     if (!contact.recordID || !ignoreContactIDs.contains(*contact.recordID)) ++left;
   }
   return left > 1;

@@ -10,12 +10,14 @@
 // entry appears only when it has a choice. contactFromPropertyArray turns
 // such a list (possibly edited by a screen) back into one contact.
 //
-// Ownership: a plain value held by the screen or merge run that uses it.
+// Ownership: a plain value held by the screen or merge run that uses it;
+// the members never change after creation and are shared by its copies.
 // No locking: a caller uses an object from one thread at a time. Nothing
 // fails; unusable entries of a property list are skipped.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
@@ -43,9 +45,12 @@ class LMMergeManagedObject {
   }
 
   // A copy of the members, in the order given at creation.
-  std::vector<LMContact> mergeContacts() const { return contacts_; }
+  std::vector<LMContact> mergeContacts() const { return *contacts_; }
   // The members without a copy (valid while the group lives unchanged).
-  const std::vector<LMContact>& members() const { return contacts_; }
+  const std::vector<LMContact>& members() const { return *contacts_; }
+  // The members, shared: they outlive a change of the group (a view that
+  // shows one keeps it so).
+  const std::shared_ptr<const std::vector<LMContact>>& sharedMembers() const { return contacts_; }
 
   // Rebuilds mergePropertyArray from the members whose recordID is not in
   // ignoreContactIDs (members taken in group order). Does nothing when the
@@ -69,7 +74,7 @@ class LMMergeManagedObject {
   std::set<std::int32_t> ignoreContactIDs;   // recordIDs left out by the user
 
  private:
-  std::vector<LMContact> contacts_;
+  std::shared_ptr<const std::vector<LMContact>> contacts_;
 };
 
 }  // namespace lumora

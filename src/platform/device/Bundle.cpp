@@ -1,5 +1,6 @@
 #include "platform/device/Bundle.h"
 
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 
@@ -25,6 +26,12 @@ std::mutex& infoMutex() {
 nlohmann::json& infoSlot() {
   static nlohmann::json info = builtIn();
   return info;
+}
+
+// Bumped under the mutex with every change of the dictionary.
+std::atomic<std::uint64_t>& infoVersionSlot() {
+  static std::atomic<std::uint64_t> version{0};
+  return version;
 }
 
 // A folder set in place of the executable's; empty when none is.
@@ -88,19 +95,24 @@ std::string Bundle::appStoreReceiptPath() {
   return folder.empty() ? std::string() : folder + "/StoreKit/receipt";
 }
 
+std::uint64_t Bundle::infoVersion() { return infoVersionSlot().load(std::memory_order_acquire); }
+
 void Bundle::setInfoDictionary(nlohmann::json info) {
   std::lock_guard<std::mutex> guard(infoMutex());
   infoSlot() = info.is_object() ? std::move(info) : nlohmann::json::object();
+  infoVersionSlot().fetch_add(1, std::memory_order_release);
 }
 
 void Bundle::setInfoValue(const std::string& key, nlohmann::json value) {
   std::lock_guard<std::mutex> guard(infoMutex());
   infoSlot()[key] = std::move(value);
+  infoVersionSlot().fetch_add(1, std::memory_order_release);
 }
 
 void Bundle::removeInfoValue(const std::string& key) {
   std::lock_guard<std::mutex> guard(infoMutex());
   infoSlot().erase(key);
+  infoVersionSlot().fetch_add(1, std::memory_order_release);
 }
 
 void Bundle::setBundlePath(std::string path) {
@@ -111,6 +123,7 @@ void Bundle::setBundlePath(std::string path) {
 void Bundle::reset() {
   std::lock_guard<std::mutex> guard(infoMutex());
   infoSlot() = builtIn();
+  infoVersionSlot().fetch_add(1, std::memory_order_release);
   stringTablesSlot().clear();
   bundlePathSlot().clear();
 }

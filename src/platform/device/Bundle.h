@@ -6,6 +6,7 @@
 // as "".
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ class Bundle {
   static std::string localizedString(const std::string& key, const std::string& fallback, const std::string& table);
   // Gives the bundle a strings table (replacing one of that name).
   static void setLocalizedStrings(const std::string& table, std::map<std::string, std::string> strings);
+
+  // Changes each time the dictionary is replaced, amended or reset, so a
+  // reader may keep what it read of it until then.
+  static std::uint64_t infoVersion();
 
   static void setInfoDictionary(nlohmann::json info);
   static void setInfoValue(const std::string& key, nlohmann::json value);

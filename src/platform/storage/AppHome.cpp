@@ -124,6 +124,12 @@ fs::path AppHome::rootPath() {
   std::lock_guard<std::mutex> guard(h.mutex);
   return h.root.empty() ? defaultRoot() : h.root;
 }
+
+bool AppHome::isRootPath(const fs::path& path) {
+  Home& h = home();
+  std::lock_guard<std::mutex> guard(h.mutex);
+  return h.root.empty() ? defaultRoot().native() == path.native() : h.root.native() == path.native();
+}
 fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Application Support"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
 

@@ -31,6 +31,8 @@ class AppHome {
   // Where root() is, computed only: nothing is created or prepared (cheap
   // enough for a check on every read of a store under the root).
   static std::filesystem::path rootPath();
+  // Whether rootPath() is `path`, without a copy of it.
+  static bool isRootPath(const std::filesystem::path& path);
   static void setRoot(const std::filesystem::path& root);
 
   static std::filesystem::path documents();    // <root>/Documents

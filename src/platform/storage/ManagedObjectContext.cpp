@@ -258,28 +258,29 @@ void ManagedObjectContext::forgetChanges() {
 Status ManagedObjectContext::save() {
   if (!hasChanges()) return Status();
   if (!coordinator_) return noStore();
-  ChildChanges changes;
   SaveInfo info;
+  ChildChanges copies;                         // for a parent, which keeps rows of its own
+  PersistentStoreCoordinator::Changes stored;  // for the store, which writes the objects' rows as they are
   for (const auto& object : changed_) {
-    const EntityDescription* entity = &object->entity();
     if (object->inserted_ && object->deleted_) continue;
+    const EntityDescription* entity = &object->entity();
     if (object->deleted_) {
-      changes.deleted.emplace_back(entity, object->id_);
       info.deleted.insert(object->id_);
-    } else if (object->inserted_) {
-      changes.inserted.emplace_back(entity, object->row());
-      info.inserted.insert(object->id_);
+      (parent_ ? copies.deleted : stored.deleted).emplace_back(entity, object->id_);
+      continue;
+    }
+    (object->inserted_ ? info.inserted : info.updated).insert(object->id_);
+    if (parent_) {
+      (object->inserted_ ? copies.inserted : copies.updated).emplace_back(entity, object->row());
     } else {
-      changes.updated.emplace_back(entity, object->row());
-      info.updated.insert(object->id_);
+      (object->inserted_ ? stored.inserted : stored.updated)
+          .emplace_back(entity, PersistentStoreCoordinator::RowView{object->id_, &object->values_, &object->links_});
     }
   }
   if (parent_) {
-    parent_->performAndWait([&] { parent_->applyChildChanges(changes); });
-  } else {
-    PersistentStoreCoordinator::Changes stored{std::move(changes.inserted), std::move(changes.updated),
-                                               std::move(changes.deleted)};
-    if (auto st = coordinator_->save(stored); !st) return st;
+    parent_->performAndWait([&] { parent_->applyChildChanges(std::move(copies)); });
+  } else if (auto st = coordinator_->save(stored); !st) {
+    return st;
   }
   forgetChanges();
   if (info.inserted.empty() && info.updated.empty() && info.deleted.empty()) return Status();
@@ -288,24 +289,26 @@ Status ManagedObjectContext::save() {
   return Status();
 }
 
-void ManagedObjectContext::applyChildChanges(const ChildChanges& changes) {
-  for (const auto& [entity, row] : changes.inserted) {
-    const bool known = registered_.count(row.id) > 0;
-    auto object = registerRow(*entity, row);
-    if (!object->inserted_ && !object->updated_ && !object->deleted_) changed_.push_back(object);
-    if (known) {
-      object->values_ = row.values;
-      object->links_ = row.links;
+void ManagedObjectContext::applyChildChanges(ChildChanges&& changes) {
+  for (auto& [entity, row] : changes.inserted) {
+    std::shared_ptr<ManagedObject> object;
+    if (auto known = registered_.find(row.id); known != registered_.end()) {
+      object = known->second;
+      object->values_ = std::move(row.values);
+      object->links_ = std::move(row.links);
+    } else {
+      object = registerRow(*entity, std::move(row));
     }
+    if (!object->inserted_ && !object->updated_ && !object->deleted_) changed_.push_back(object);
     object->deleted_ = false;
     object->inserted_ = true;
   }
-  for (const auto& [entity, row] : changes.updated) {
+  for (auto& [entity, row] : changes.updated) {
     auto object = existingObject(*entity, row.id);
     if (!object) continue;
     object->willChange();
-    object->values_ = row.values;
-    object->links_ = row.links;
+    object->values_ = std::move(row.values);
+    object->links_ = std::move(row.links);
   }
   for (const auto& [entity, id] : changes.deleted) {
     auto object = existingObject(*entity, id);

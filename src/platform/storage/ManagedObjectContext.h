@@ -94,7 +94,7 @@ class ManagedObjectContext : public std::enable_shared_from_this<ManagedObjectCo
   Result<std::vector<ObjectRow>> rowsFor(const FetchRequest& request);
   std::optional<ObjectRow> rowFor(const EntityDescription& entity, std::int64_t id);
   bool matches(ManagedObject& object, const Predicate& predicate);
-  void applyChildChanges(const ChildChanges& changes);
+  void applyChildChanges(ChildChanges&& changes);
   void markChanged(ManagedObject& object);
   void forgetChanges();
   friend class ManagedObject;

@@ -11,6 +11,9 @@ namespace platform::objectstore {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// New rows of one entity are written this many to a statement: each
+// statement opens the table and every index again.
+constexpr std::size_t kInsertBatch = 32;
 constexpr const char* kIDColumn = "Z_PK";
 
 Error storeError(int rc, const std::string& what, sqlite3* db = nullptr) {
@@ -145,6 +148,7 @@ struct PersistentStoreCoordinator::Connection {
 
 struct PersistentStoreCoordinator::EntityStatements {
   std::unique_ptr<sqlite::Statement> insert;
+  std::unique_ptr<sqlite::Statement> insertBatch;  // kInsertBatch rows
   std::unique_ptr<sqlite::Statement> update;
   std::unique_ptr<sqlite::Statement> remove;
 };
@@ -230,22 +234,20 @@ Status PersistentStoreCoordinator::migrate() {
 }
 
 Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetch(const FetchRequest& request) {
-  return fetchRows(request, false);
+  return fetchRows(request);
 }
 
 Result<std::vector<std::int64_t>> PersistentStoreCoordinator::fetchIDs(const FetchRequest& request) {
-  auto rows = fetchRows(request, true);
-  if (!rows) return rows.error();
   std::vector<std::int64_t> ids;
-  ids.reserve(rows->size());
-  for (const auto& row : *rows) ids.push_back(row.id);
+  if (auto read = fetchRows(request, &ids); !read) return read.error();
   return ids;
 }
 
-Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetchRows(const FetchRequest& request, bool idsOnly) {
+Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetchRows(const FetchRequest& request,
+                                                                     std::vector<std::int64_t>* ids) {
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return unknownName(request.entityName);
-  Selection selection = selectionFor(*entity, request.propertiesToFetch, idsOnly);
+  Selection selection = selectionFor(*entity, request.propertiesToFetch, ids != nullptr);
   std::string sql = selection.sql;
   std::vector<const Value*> arguments;
   const char* joiner = " WHERE ";
@@ -286,7 +288,13 @@ Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetchRows(const Fetch
   for (std::size_t i = 0; i < arguments.size(); ++i) bindValue(st, static_cast<int>(i + 1), *arguments[i]);
   std::vector<ObjectRow> rows;
   int rc;
-  while ((rc = st.step()) == SQLITE_ROW) rows.push_back(readRow(st, *entity, selection));
+  while ((rc = st.step()) == SQLITE_ROW) {
+    if (ids) {
+      ids->push_back(st.integer(0));
+    } else {
+      rows.push_back(readRow(st, *entity, selection));
+    }
+  }
   if (rc != SQLITE_DONE) return storeError(rc, "cannot fetch " + entity->name, reader_->db);
   return rows;
 }
@@ -320,8 +328,11 @@ PersistentStoreCoordinator::EntityStatements& PersistentStoreCoordinator::statem
     if (isToOne(relationship)) addColumn(relationship.name);
   }
   const std::string table = quoted(entity.name);
-  slot->insert = std::make_unique<sqlite::Statement>(
-      writer_->db, "INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + marks + ")");
+  const std::string insert = "INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + marks + ")";
+  slot->insert = std::make_unique<sqlite::Statement>(writer_->db, insert);
+  std::string batch = insert;
+  for (std::size_t i = 1; i < kInsertBatch; ++i) batch += ", (" + marks + ")";
+  slot->insertBatch = std::make_unique<sqlite::Statement>(writer_->db, batch);
   slot->update = std::make_unique<sqlite::Statement>(
       writer_->db, "UPDATE " + table + " SET " + assignments + " WHERE " + kIDColumn + " = ?");
   slot->remove = std::make_unique<sqlite::Statement>(writer_->db,
@@ -329,27 +340,55 @@ PersistentStoreCoordinator::EntityStatements& PersistentStoreCoordinator::statem
   return *slot;
 }
 
-Status PersistentStoreCoordinator::writeRow(const EntityDescription& entity, const ObjectRow& row, bool insert) {
-  auto& statements = statementsFor(entity);
-  sqlite::Statement& st = insert ? *statements.insert : *statements.update;
-  if (!st.ok()) return storeError(sqlite3_errcode(writer_->db), "cannot write " + entity.name, writer_->db);
-  st.reset();
-  int index = 1;
-  if (insert) st.bind(index++, row.id);
+namespace {
+
+// Binds a row's columns from `index` on (the id first when `withID`);
+// the index after them.
+int bindRow(sqlite::Statement& st, int index, const EntityDescription& entity,
+            const PersistentStoreCoordinator::RowView& row, bool withID) {
+  const std::vector<Value>& values = *row.values;
+  const std::vector<std::optional<std::int64_t>>& links = *row.links;
+  if (withID) st.bind(index++, row.id);
   for (std::size_t i = 0; i < entity.attributes.size(); ++i) {
-    bindValue(st, index++, i < row.values.size() ? row.values[i] : Value());
+    bindValue(st, index++, i < values.size() ? values[i] : Value());
   }
   for (std::size_t i = 0; i < entity.relationships.size(); ++i) {
     if (!isToOne(entity.relationships[i])) continue;
-    if (i < row.links.size() && row.links[i]) {
-      st.bind(index++, *row.links[i]);
+    if (i < links.size() && links[i]) {
+      st.bind(index++, *links[i]);
     } else {
       st.bindNull(index++);
     }
   }
-  if (!insert) st.bind(index++, row.id);
+  return index;
+}
+
+}  // namespace
+
+Status PersistentStoreCoordinator::writeRow(const EntityDescription& entity, const RowView& row, bool insert) {
+  auto& statements = statementsFor(entity);
+  sqlite::Statement& st = insert ? *statements.insert : *statements.update;
+  if (!st.ok()) return storeError(sqlite3_errcode(writer_->db), "cannot write " + entity.name, writer_->db);
+  st.reset();
+  const int index = bindRow(st, 1, entity, row, insert);
+  if (!insert) st.bind(index, row.id);
   const int rc = st.step();
   if (rc != SQLITE_DONE) return storeError(rc, "cannot write " + entity.name, writer_->db);
+  return Status();
+}
+
+Status PersistentStoreCoordinator::insertRows(const EntityDescription& entity, const RowView* rows, std::size_t count) {
+  for (; count >= kInsertBatch; rows += kInsertBatch, count -= kInsertBatch) {
+    sqlite::Statement& st = *statementsFor(entity).insertBatch;
+    if (!st.ok()) return storeError(sqlite3_errcode(writer_->db), "cannot write " + entity.name, writer_->db);
+    st.reset();
+    int index = 1;
+    for (std::size_t i = 0; i < kInsertBatch; ++i) index = bindRow(st, index, entity, rows[i], true);
+    if (int rc = st.step(); rc != SQLITE_DONE) return storeError(rc, "cannot write " + entity.name, writer_->db);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (auto st = writeRow(entity, rows[i], true); !st) return st;
+  }
   return Status();
 }
 
@@ -390,8 +429,15 @@ Status PersistentStoreCoordinator::save(const Changes& changes) {
   std::lock_guard lock(writer_->mutex);
   if (auto st = writer_->exec("BEGIN IMMEDIATE"); !st) return st;
   Status result;
-  for (const auto& [entity, row] : changes.inserted) {
-    if (result) result = writeRow(*entity, row, true);
+  // New rows go in runs of one entity.
+  std::vector<RowView> run;
+  for (std::size_t i = 0; i < changes.inserted.size() && result;) {
+    const EntityDescription* entity = changes.inserted[i].first;
+    run.clear();
+    for (; i < changes.inserted.size() && changes.inserted[i].first == entity; ++i) {
+      run.push_back(changes.inserted[i].second);
+    }
+    result = insertRows(*entity, run.data(), run.size());
   }
   for (const auto& [entity, row] : changes.updated) {
     if (result) result = writeRow(*entity, row, false);

@@ -46,11 +46,17 @@ inline constexpr std::int64_t kObjectStoreErrorNoStore = 1002;
 
 class PersistentStoreCoordinator {
  public:
+  // A row to write, as its holder keeps it (borrowed for the save).
+  struct RowView {
+    std::int64_t id = 0;
+    const std::vector<Value>* values = nullptr;
+    const std::vector<std::optional<std::int64_t>>* links = nullptr;
+  };
   // What one save writes, in one transaction. Deleting an object also
   // applies its delete rules to the rows that point at it.
   struct Changes {
-    std::vector<std::pair<const EntityDescription*, ObjectRow>> inserted;
-    std::vector<std::pair<const EntityDescription*, ObjectRow>> updated;
+    std::vector<std::pair<const EntityDescription*, RowView>> inserted;
+    std::vector<std::pair<const EntityDescription*, RowView>> updated;
     std::vector<std::pair<const EntityDescription*, std::int64_t>> deleted;
     bool empty() const { return inserted.empty() && updated.empty() && deleted.empty(); }
   };
@@ -83,8 +89,11 @@ class PersistentStoreCoordinator {
   PersistentStoreCoordinator(std::shared_ptr<const ObjectModel> model, std::filesystem::path file,
                              std::unique_ptr<Connection> reader, std::unique_ptr<Connection> writer);
   Status migrate();
-  Result<std::vector<ObjectRow>> fetchRows(const FetchRequest& request, bool idsOnly);
-  Status writeRow(const EntityDescription& entity, const ObjectRow& row, bool insert);
+  // The rows, or with `ids` only their ids into it (and no rows).
+  Result<std::vector<ObjectRow>> fetchRows(const FetchRequest& request, std::vector<std::int64_t>* ids = nullptr);
+  Status writeRow(const EntityDescription& entity, const RowView& row, bool insert);
+  // New rows of one entity, several to a statement.
+  Status insertRows(const EntityDescription& entity, const RowView* rows, std::size_t count);
   Status deleteRow(const EntityDescription& entity, std::int64_t id);
   EntityStatements& statementsFor(const EntityDescription& entity);
 

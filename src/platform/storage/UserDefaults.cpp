@@ -204,10 +204,14 @@ void UserDefaults::ensureLoadedLocked() const {
     return;
   }
   // Every read looks, comparing what the file's path is made of (building
-  // and comparing paths costs more than most reads); a (re)load prepares the
+  // and comparing paths costs more than most reads; the name is made again
+  // only after the bundle's dictionary changed); a (re)load prepares the
   // home's folders.
+  const std::uint64_t infoVersion = Bundle::infoVersion();
+  if (loaded_ && infoVersion == fileInfoVersion_ && AppHome::isRootPath(fileRoot_)) return;
   std::filesystem::path root = AppHome::rootPath();
   std::string name = standardFileName();
+  fileInfoVersion_ = infoVersion;
   if (loaded_ && root.native() == fileRoot_.native() && name == fileName_) return;
   fileRoot_ = std::move(root);
   fileName_ = std::move(name);

@@ -175,6 +175,7 @@ class UserDefaults {
   // For the app-home store: the root and file name file_ was made from.
   mutable std::filesystem::path fileRoot_;
   mutable std::string fileName_;
+  mutable std::uint64_t fileInfoVersion_ = 0;  // of the bundle's dictionary fileName_ was made from
   mutable bool loaded_ = false;
   mutable bool writesBlocked_ = false;
   mutable Dictionary stored_;

@@ -52,8 +52,10 @@ std::filesystem::path resourceDirectory() {
 }
 
 std::string localizedString(const std::string& key) {
-  for (const auto& language : {preferredStringsLanguage(), std::string("en")}) {
-    const auto& table = stringTableFor(language);
+  static const std::string english = "en";
+  const std::string preferred = preferredStringsLanguage();
+  for (const std::string* language : {&preferred, &english}) {
+    const auto& table = stringTableFor(*language);
     auto found = table.find(key);
     if (found != table.end()) return found->second;
   }

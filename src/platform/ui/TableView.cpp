@@ -196,7 +196,9 @@ void TableView::layoutSubviews() {
       if (!cell) continue;
       cell->setFrame(rect);
       cell->setSelected(selected_ == IndexPath{s, r});
-      insertSubview(cell, 0);
+      // Cells lie below the other subviews (headers, footers): after the
+      // cells already shown, which come first.
+      insertSubview(cell, visible_.size());
       visible_[{s, r}] = cell;
     }
   }

@@ -1,5 +1,7 @@
 #include "screens/contacts/LMContactButton.h"
 
+#include <string_view>
+
 #include "platform/ui/Color.h"
 #include "platform/ui/Resources.h"
 
@@ -9,19 +11,28 @@ namespace ui = platform::ui;
 
 namespace {
 
-// The "value" of list item `index`, when it is a non-empty text.
-std::string contactTileValue(const platform::Json& list, std::size_t index) {
+// The "value" of list item `index`, when it is a text (else empty), as the
+// list holds it.
+std::string_view contactTileValue(const platform::Json& list, std::size_t index) {
   if (!list.is_array() || index >= list.size() || !list[index].is_object()) return {};
-  auto found = list[index].find("value");
-  return found != list[index].end() && found->is_string() ? found->get<std::string>() : std::string();
+  const platform::Json& item = list[index];
+  auto found = item.find("value");
+  if (found == item.end() || !found->is_string()) return {};
+  return found->get_ref<const std::string&>();
 }
 
 // The first value, then " / " and the second: empty when the first is.
 std::string contactTileLine(const platform::Json& list) {
-  std::string text = contactTileValue(list, 0);
-  if (text.empty()) return text;
-  std::string second = contactTileValue(list, 1);
-  if (!second.empty()) text += " / " + second;
+  const std::string_view first = contactTileValue(list, 0);
+  if (first.empty()) return {};
+  const std::string_view second = contactTileValue(list, 1);
+  std::string text;
+  text.reserve(first.size() + 3 + second.size());
+  text += first;
+  if (!second.empty()) {
+    text += " / ";
+    text += second;
+  }
   return text;
 }
 
@@ -45,8 +56,14 @@ std::shared_ptr<LMContactButton> LMContactButton::create() {
 }
 
 void LMContactButton::setContact(const LMContact& contact, std::int32_t propertyType) {
+  setContact(std::make_shared<const LMContact>(contact), propertyType);
+}
+
+void LMContactButton::setContact(std::shared_ptr<const LMContact> shown, std::int32_t propertyType) {
   (void)propertyType;
-  contact_ = contact;
+  if (!shown) return;
+  contact_ = std::move(shown);
+  const LMContact& contact = *contact_;
   nameLabel_->setText("");
   mergePropertyLabel_->setText("");
   std::string phones = contactTileLine(contact.phoneNumberArray);
@@ -55,10 +72,10 @@ void LMContactButton::setContact(const LMContact& contact, std::int32_t property
     nameLabel_->setText(*contact.name);
     mergePropertyLabel_->setText(!phones.empty() ? phones : emails);
   } else if (!emails.empty()) {
-    nameLabel_->setText(contactTileValue(contact.emailArray, 0));
+    nameLabel_->setText(std::string(contactTileValue(contact.emailArray, 0)));
     mergePropertyLabel_->setText(phones);
   } else if (!phones.empty()) {
-    nameLabel_->setText(contactTileValue(contact.phoneNumberArray, 0));
+    nameLabel_->setText(std::string(contactTileValue(contact.phoneNumberArray, 0)));
   } else {
     nameLabel_->setText(ui::localizedString("无名称"));
   }

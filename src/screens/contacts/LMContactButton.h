@@ -23,17 +23,19 @@ class LMContactButton : public platform::ui::Control {
   const std::shared_ptr<platform::ui::Label>& nameLabel() const { return nameLabel_; }
   const std::shared_ptr<platform::ui::Label>& mergePropertyLabel() const { return mergePropertyLabel_; }
   const std::shared_ptr<platform::ui::Label>& mergedLabel() const { return mergedLabel_; }
-  const std::optional<LMContact>& contact() const { return contact_; }
+  const std::shared_ptr<const LMContact>& contact() const { return contact_; }
 
-  // `propertyType` (the group's type) does not change what is shown.
+  // `propertyType` (the group's type) does not change what is shown. The
+  // first form keeps a copy of the contact, the second the contact given.
   void setContact(const LMContact& contact, std::int32_t propertyType);
+  void setContact(std::shared_ptr<const LMContact> contact, std::int32_t propertyType);
   void layoutSubviews() override;
 
  private:
   std::shared_ptr<platform::ui::Label> nameLabel_ = std::make_shared<platform::ui::Label>();
   std::shared_ptr<platform::ui::Label> mergePropertyLabel_ = std::make_shared<platform::ui::Label>();
   std::shared_ptr<platform::ui::Label> mergedLabel_ = std::make_shared<platform::ui::Label>();
-  std::optional<LMContact> contact_;
+  std::shared_ptr<const LMContact> contact_;
 };
 
 }  // namespace lumora

@@ -85,7 +85,13 @@ void LMMergeContactCell::setMergeObject(LMMergeGroup group) {
     }
     auto& tile = contactButtons_[i];
     tile->mergedLabel()->setHidden(!merged);
-    tile->setContact(*contacts[i], mergeObject_->type);
+    if (merged) {
+      tile->setContact(*contacts[i], mergeObject_->type);
+    } else {
+      // A member is shown as the group holds it, without a copy.
+      tile->setContact(std::shared_ptr<const LMContact>(mergeObject_->sharedMembers(), contacts[i]),
+                       mergeObject_->type);
+    }
     tile->setTag(static_cast<int>(i));
 
     if (i == selectButtons_.size()) {
