@@ -31,7 +31,7 @@ constexpr const char* kScratchVariable = "LUMORA_TEST_SCRATCH";
 constexpr std::string_view kKeptNames[] = {"PATH", "HOME", "TERM", "LD_LIBRARY_PATH", "LD_PRELOAD",
                                            "LUMORA_CONVERGENCE_SEEDS"};
 constexpr std::string_view kKeptPrefixes[] = {"GTEST_", "ASAN_", "LSAN_", "UBSAN_", "TSAN_", "MSAN_",
-                                              "LLVM_",  "GCOV_", "LUMORA_BENCH_"};
+                                              "LLVM_",  "GCOV_", "LUMORA_BENCH_", "LUMORA_FUZZ_"};
 
 bool kept(std::string_view name) {
   for (std::string_view each : kKeptNames) {

@@ -1,4 +1,4 @@
-// The process every test and benchmark runs in, the same on any machine:
+// The process every test, benchmark and fuzz target runs in, the same on any machine:
 // what the user's shell holds (the app's LUMORA_* variables, a display, a
 // locale, a time zone, the configuration keys the crash and reporting kits
 // read from the environment) changes no outcome, and nothing the process or
@@ -6,7 +6,8 @@
 //
 // Entering it, the process keeps only the variables of the tools around it
 // (PATH, HOME, TERM, the loader's, the sanitizers', GoogleTest's, coverage's)
-// and the tests' own knobs (LUMORA_CONVERGENCE_SEEDS, LUMORA_BENCH_*), and
+// and the tests' own knobs (LUMORA_CONVERGENCE_SEEDS, LUMORA_BENCH_*,
+// LUMORA_FUZZ_*), and
 // sets the few that every test may rely on:
 //   TMPDIR           a scratch folder of its own under the caller's TMPDIR
 //   LUMORA_HOME      <scratch>/home, the app home of a test that sets none
@@ -27,8 +28,8 @@ namespace testsupport {
 
 class TestEnvironment {
  public:
-  // Enters the environment; later calls do nothing. Every test and
-  // benchmark binary (and run_in_test_environment, which runs the script
+  // Enters the environment; later calls do nothing. Every test, benchmark
+  // and fuzz binary (and run_in_test_environment, which runs the script
   // tests) enters it before main, ahead of other static initialisers.
   static void enter();
 };
