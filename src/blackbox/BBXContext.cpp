@@ -166,6 +166,12 @@ bool BBXContextMarkAndCheckIfCrashed() {
 
 void BBXContextInitialize(const BBXContextInitData* data) {
   if (data == nullptr) return;
+  // Without a report folder nothing could be recorded: no context, no
+  // handlers (a crash then ends the process as it would without the kit).
+  if (data->reportPath.empty()) {
+    platform::consoleLog("[Blackbox:Crash] No report directory - not installing handlers");
+    return;
+  }
   // The blocks below may outlive the caller's record (after the time-out):
   // they share this copy.
   auto record = std::make_shared<const BBXContextInitData>(*data);
@@ -241,9 +247,12 @@ void BBXContextInitialize(const BBXContextInitData* data) {
   bbxSubmit(startup, context, [context, record] { BBXContextRecordMetadata(context->metadataPath, *record); });
   bbxLeave(startup, context);
 
+  // Waits for the protection step itself, not only the blocks before it:
+  // the context counts as initialised when this returns, so a key recorded
+  // right after is written, not dropped.
   std::unique_lock lock(startup->mutex);
   if (!platform::Clock::current()->waitFor(lock, startup->changed, std::chrono::seconds(5),
-                                           [&] { return startup->pending == 0; })) {
+                                           [&] { return startup->protectedDone; })) {
     BBXSDKLog("%s: Error: Delayed initialization\n", __func__);
   }
 }

@@ -195,7 +195,8 @@ struct BBXCaptureHooks {
 void BBXContextSetCaptureHooks(BBXCaptureHooks hooks);
 BBXCaptureHooks BBXContextCaptureHooks();
 
-// Does nothing for null.
+// Does nothing for null or a record without a report path. Returns once
+// the context counts as initialised (or after 5 s, logged).
 void BBXContextInitialize(const BBXContextInitData* data);
 bool BBXContextIsInitialized();
 // False without an initialised context; otherwise whether a crash was

@@ -108,6 +108,11 @@ std::shared_ptr<BBXReportsController> BBXCrashReportingController::reportsContro
   return reportsController_;
 }
 
+std::shared_ptr<BBXInternalReport> BBXCrashReportingController::promptedReport() {
+  std::lock_guard lock(mutex_);
+  return promptedReport_;
+}
+
 // ---- launch sequence ----
 
 bool BBXCrashReportingController::startWithProfilingMark(std::uint64_t profilingMark,
@@ -133,20 +138,19 @@ bool BBXCrashReportingController::startWithProfilingMark(std::uint64_t profiling
   if (!report) platform::consoleLog("[Blackbox:Crash] Unable to setup a new report");
   std::optional<std::string> apiKey;
   if (auto delegate = delegate_.lock()) apiKey = delegate->APIKeyForCrashReportingController(*this);
-  bool started = false;
-  if (report) {
-    started = startCrashReporterWithAPIKey(apiKey.value_or(""), betaToken.value_or(""), report);
-    if (!started) {
-      platform::consoleLog("[Blackbox:Crash] Unable to start crash reporter");
-      report.reset();
-    }
+  // Started even without a report: capture then installs nothing, but the
+  // launch still reaches its first main-queue turn, which removes the marker.
+  const bool started = startCrashReporterWithAPIKey(apiKey.value_or(""), betaToken.value_or(""), report);
+  if (!started) {
+    platform::consoleLog("[Blackbox:Crash] Unable to start crash reporter");
+    report.reset();
   }
 
   processExistingReportPaths(earlier, urgent);
   handleContentsInOtherReportingDirectories();
 
-  const auto elapsed = static_cast<long long>(BBXTimingElapsedMilliseconds(profilingMark));
-  bbxRecordInternalKeyLater("com.blackbox.kit-start-time", std::to_string(elapsed));
+  bbxRecordInternalKeyLater("com.blackbox.kit-start-time",
+                            BBXUserLoggingNumberText(BBXTimingElapsedMilliseconds(profilingMark)));
   return report != nullptr && started;
 }
 
@@ -212,8 +216,7 @@ void BBXCrashReportingController::crashReportingSetupCompleted() {
   });
   platform::MainQueue::main().async([weak] {
     if (auto self = weak.lock()) self->removeLaunchFailureMarker();
-    bbxRecordInternalKeyLater("com.blackbox.first-run-loop-time",
-                              std::to_string(static_cast<long long>(BBXTimingSinceLoad())));
+    bbxRecordInternalKeyLater("com.blackbox.first-run-loop-time", BBXUserLoggingNumberText(BBXTimingSinceLoad()));
   });
 }
 
@@ -384,7 +387,10 @@ void BBXCrashReportingController::setupAndDisplayAlert(const std::string& title,
     handlePromptCompleteForReport(report, true, false);
     return;
   }
-  promptedReport_ = report;
+  {
+    std::lock_guard lock(mutex_);
+    promptedReport_ = report;
+  }
   crashReportSubmissionAlert_ = platform::ui::AlertView::alert(title, message, cancel, {});
   crashReportSubmissionAlert_->setDelegate(std::weak_ptr<platform::ui::AlertViewDelegate>(shared_from_this()));
   crashReportSubmissionAlert_->addButton(send);
@@ -395,12 +401,18 @@ void BBXCrashReportingController::setupAndDisplayAlert(const std::string& title,
 
 void BBXCrashReportingController::alertViewClickedButtonAtIndex(platform::ui::AlertView& alert, int buttonIndex) {
   if (crashReportSubmissionAlert_.get() != &alert) return;
-  auto report = promptedReport_;
+  std::shared_ptr<BBXInternalReport> report;
+  {
+    std::lock_guard lock(mutex_);
+    report = std::move(promptedReport_);
+    promptedReport_.reset();
+  }
   const bool cancelled = alert.cancelButtonIndex() == buttonIndex;
   // "Always Send" answers every later report of this process too.
   if (!cancelled && buttonIndex == alwaysSendButtonIndex_) promptChoice_.store(kBBXPromptAlwaysSend);
-  promptedReport_.reset();
   crashReportSubmissionAlert_.reset();
+  // A prompt settled meanwhile forgot its report: the click decides nothing.
+  if (!report) return;
   std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
   operationQueue_->addOperation([weak, report, cancelled] {
     auto self = weak.lock();
@@ -420,6 +432,10 @@ void BBXCrashReportingController::handlePromptCompleteForReport(const std::share
   operationQueue_->addOperation([weak, report, submit, markAlwaysSubmit] {
     auto self = weak.lock();
     if (!self) return;
+    {
+      std::lock_guard lock(self->mutex_);
+      self->promptedReport_.reset();
+    }
     if (!submit) {
       self->promptChoice_.store(kBBXPromptDeclined);
       bbxControllerDebugLog("Removing report at request of user");

@@ -138,6 +138,8 @@ class BBXCrashReportingController : public BBXNetworkClientDelegate,
   const BBXFileManager& fileManager() const { return fileManager_; }
   const std::shared_ptr<platform::OperationQueue>& operationQueue() const { return operationQueue_; }
   std::shared_ptr<BBXReportsController> reportsController();
+  // The report the showing prompt asks about, if any.
+  std::shared_ptr<BBXInternalReport> promptedReport();
 
  private:
   BBXCrashReportingController(BBXFileManager fileManager, std::weak_ptr<BBXCrashReportingControllerDelegate> delegate);
@@ -156,7 +158,9 @@ class BBXCrashReportingController : public BBXNetworkClientDelegate,
   std::atomic<int> promptChoice_{kBBXPromptNone};
   std::weak_ptr<BBXCrashReportingControllerDelegate> delegate_;
   std::vector<platform::ObserverToken> observers_;
-  std::mutex mutex_;  // settings_ and reportsController_, made on first use from several threads
+  // settings_ and reportsController_ (made on first use from several
+  // threads) and promptedReport_ (main queue and work queue).
+  std::mutex mutex_;
 };
 
 }  // namespace lumora

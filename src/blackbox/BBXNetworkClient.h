@@ -4,9 +4,10 @@
 // an urgent one is a synchronous send that blocks its caller up to the
 // request's timeout. The platform has no background sessions, so every
 // asynchronous upload runs in this process. A reply that asks for a retry
-// restarts the upload after its Retry-After delay (300 s without one or
-// with a negative one), with no limit. Server chains are checked by the
-// pinner unless the debug switch is on.
+// restarts the upload after its Retry-After delay (300 s without a usable
+// one: absent, negative, not finite or past kHBRMaxRetryAfterSeconds), with
+// no limit. Server chains are checked by the pinner unless the debug switch
+// is on.
 //
 // Ownership: created shared; owns its session and pinner; holds its
 // delegate weakly. A waiting restart keeps the client alive.

@@ -24,12 +24,21 @@ BBXReport::KVStorage BBXReport::internalKVStorage() const {
   return kv;
 }
 
+std::uint32_t BBXReport::internalKVCounter() const {
+  std::uint32_t count = 0;
+  BBXContextLoggingQueue().sync([&] { count = *internalKVCounter_; });
+  return count;
+}
+
 void BBXReport::recordValue(const std::optional<std::string>& value, const std::string& internalKey) {
   if (!BBXContextIsInitialized()) return;
-  KVStorage kv = internalKVStorage();
-  kv.storage.incrementalPath = kv.incrementalPath.c_str();
-  kv.storage.compactedPath = kv.compactedPath.c_str();
-  BBXUserLoggingRecordKeyValue(internalKey, value, &kv.storage, &internalKVCounter_);
+  // The descriptor points into its own strings; a compaction queued by this
+  // write holds both until it has run.
+  auto kv = std::make_shared<KVStorage>(internalKVStorage());
+  kv->storage.incrementalPath = kv->incrementalPath.c_str();
+  kv->storage.compactedPath = kv->compactedPath.c_str();
+  BBXUserLoggingRecordKeyValue(internalKey, value, std::shared_ptr<const BBXUserLoggingKVStorage>(kv, &kv->storage),
+                               internalKVCounter_);
 }
 
 }  // namespace lumora

@@ -4,8 +4,9 @@
 // records to that report's own files).
 //
 // Ownership: shared; wraps the internal report it was made with.
-// Threading: one thread at a time. Failure: outside a started kit the
-// setters record nothing.
+// Threading: one thread at a time; the writes and the compactions they
+// queue run on the logging queue, each with its own copy of the storage
+// descriptor. Failure: outside a started kit the setters record nothing.
 #pragma once
 
 #include <cstdint>
@@ -51,11 +52,13 @@ class BBXReport {
     BBXUserLoggingKVStorage storage;
   };
   KVStorage internalKVStorage() const;
-  std::uint32_t internalKVCounter() const { return internalKVCounter_; }
+  std::uint32_t internalKVCounter() const;
 
  private:
   std::shared_ptr<BBXInternalReport> internalReport_;
-  std::uint32_t internalKVCounter_ = 0;
+  // Shared with the compaction a write may queue, which resets it on the
+  // logging queue after this object may be gone.
+  std::shared_ptr<std::uint32_t> internalKVCounter_ = std::make_shared<std::uint32_t>(0);
 };
 
 }  // namespace lumora

@@ -15,8 +15,13 @@ constexpr const char* kBBXStringsTable = "Blackbox";
 
 }  // namespace
 
-BBXSettings::BBXSettings(std::optional<nlohmann::json> settingsDictionary)
+BBXSettings::BBXSettings(std::shared_ptr<const nlohmann::json> settingsDictionary)
     : settingsDictionary_(std::move(settingsDictionary)) {}
+
+BBXSettings::BBXSettings(std::optional<nlohmann::json> settingsDictionary)
+    : settingsDictionary_(settingsDictionary
+                              ? std::make_shared<const nlohmann::json>(std::move(*settingsDictionary))
+                              : nullptr) {}
 
 std::optional<nlohmann::json> BBXSettings::configuration() { return platform::Bundle::infoValue(kBBXConfigurationKey); }
 

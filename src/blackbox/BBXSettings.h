@@ -4,12 +4,13 @@
 // answers its fixed default when the value is absent, so a reporter that
 // never downloaded settings runs on defaults alone.
 //
-// Ownership: a small value made fresh for each request; holds a copy of the
-// document. Threading: any thread; it changes nothing. Failure: none; a
-// value of the wrong type reads as absent.
+// Ownership: a small value made fresh for each request; shares the
+// platform's parsed document (never copies it). Threading: any thread; it
+// changes nothing. Failure: none; a value of the wrong type reads as absent.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,9 +20,11 @@ namespace lumora {
 
 class BBXSettings {
  public:
+  explicit BBXSettings(std::shared_ptr<const nlohmann::json> settingsDictionary);
   explicit BBXSettings(std::optional<nlohmann::json> settingsDictionary);
 
-  const std::optional<nlohmann::json>& settingsDictionary() const { return settingsDictionary_; }
+  // None without a document.
+  const std::shared_ptr<const nlohmann::json>& settingsDictionary() const { return settingsDictionary_; }
 
   // The Info "Blackbox" value (read on every call) and the built-in table.
   static std::optional<nlohmann::json> configuration();
@@ -68,7 +71,7 @@ class BBXSettings {
   std::uint32_t documentUnsigned(const char* group, const char* key, std::uint32_t fallback) const;
   bool configurationBool(const std::string& key) const;
 
-  std::optional<nlohmann::json> settingsDictionary_;
+  std::shared_ptr<const nlohmann::json> settingsDictionary_;
 };
 
 }  // namespace lumora

@@ -1,6 +1,9 @@
 #include "blackbox/BBXUserLogging.h"
 
+#include <charconv>
+#include <iterator>
 #include <map>
+#include <utility>
 
 #include "blackbox/BBXAllocator.h"
 #include "platform/diagnostics/CallStack.h"
@@ -25,6 +28,13 @@ void bbxWriteKVSection(BBXFile* file, const char* key, const char* value, bool h
   }
   BBXFileWriteHashEnd(file);
   BBXFileWriteSectionEnd(file);
+}
+
+template <class Number>
+std::string bbxShortestText(Number value) {
+  char text[64];
+  const auto written = std::to_chars(std::begin(text), std::end(text), value);
+  return std::string(text, written.ptr);
 }
 
 void bbxWritePairs(BBXFile* file, const char* key, const nlohmann::json& dictionary) {
@@ -56,7 +66,7 @@ void BBXUserLoggingInit(BBXUserLoggingContext* logging, BBXUserLoggingWritableSt
 }
 
 void BBXUserLoggingWriteKeyValue(const char* key, const char* value, const BBXUserLoggingKVStorage* storage,
-                                 std::uint32_t* counter) {
+                                 std::uint32_t* counter, std::shared_ptr<const void> owner) {
   if (storage == nullptr || counter == nullptr) {
     BBXSDKLog("%s: Bad parameters\n", __func__);
     return;
@@ -69,7 +79,7 @@ void BBXUserLoggingWriteKeyValue(const char* key, const char* value, const BBXUs
   bbxWriteKVSection(&file, key, value, true);
   BBXFileClose(&file);
   if (++*counter == storage->compactionThreshold) {
-    BBXContextLoggingQueue().async([storage, counter] {
+    BBXContextLoggingQueue().async([storage, counter, owner = std::move(owner)] {
       BBXUserLoggingCompactKVEntries(storage);
       *counter = 0;
     });
@@ -81,6 +91,18 @@ void BBXUserLoggingRecordKeyValue(const std::string& key, const std::optional<st
   if (!BBXContextIsInitialized()) return;
   BBXContextLoggingQueue().sync([&] {
     BBXUserLoggingWriteKeyValue(key.c_str(), value ? value->c_str() : nullptr, storage, counter);
+  });
+}
+
+void BBXUserLoggingRecordKeyValue(const std::string& key, const std::optional<std::string>& value,
+                                  std::shared_ptr<const BBXUserLoggingKVStorage> storage,
+                                  std::shared_ptr<std::uint32_t> counter) {
+  if (!BBXContextIsInitialized() || !storage || !counter) return;
+  using Owned = std::pair<std::shared_ptr<const BBXUserLoggingKVStorage>, std::shared_ptr<std::uint32_t>>;
+  auto owner = std::make_shared<Owned>(storage, counter);
+  BBXContextLoggingQueue().sync([&] {
+    BBXUserLoggingWriteKeyValue(key.c_str(), value ? value->c_str() : nullptr, storage.get(), counter.get(),
+                                std::move(owner));
   });
 }
 
@@ -150,6 +172,9 @@ void BBXUserLoggingCompactKVEntries(const BBXUserLoggingKVStorage* storage) {
               storage->incrementalPath);
   }
 }
+
+std::string BBXUserLoggingNumberText(float value) { return bbxShortestText(value); }
+std::string BBXUserLoggingNumberText(double value) { return bbxShortestText(value); }
 
 void BBXUserLoggingWriteAndCheckABFiles(const BBXUserLoggingABFiles* files, const char** currentFile,
                                         const std::function<void(BBXFile*)>& writer) {

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,14 +32,22 @@ namespace lumora {
 
 void BBXUserLoggingInit(BBXUserLoggingContext* logging, BBXUserLoggingWritableState* state);
 
-// Writes one "kv" section (value nullopt: a removal) into a store.
+// Writes one "kv" section (value nullopt: a removal) into a store whose
+// descriptor and counter live for the process (the crash context's).
 void BBXUserLoggingRecordKeyValue(const std::string& key, const std::optional<std::string>& value,
                                   const BBXUserLoggingKVStorage* storage, std::uint32_t* counter);
+// The same for a store the caller owns (a report of the last run): the
+// descriptor and the counter are kept alive until the compaction that the
+// write may queue has run, however soon the caller lets them go.
+void BBXUserLoggingRecordKeyValue(const std::string& key, const std::optional<std::string>& value,
+                                  std::shared_ptr<const BBXUserLoggingKVStorage> storage,
+                                  std::shared_ptr<std::uint32_t> counter);
 void BBXUserLoggingRecordUserKeyValue(const std::string& key, const std::optional<std::string>& value);
 void BBXUserLoggingRecordInternalKeyValue(const std::string& key, const std::optional<std::string>& value);
-// The write itself, for callers on the logging queue.
+// The write itself, for callers on the logging queue. `owner` keeps the
+// descriptor and the counter alive for the compaction it may queue.
 void BBXUserLoggingWriteKeyValue(const char* key, const char* value, const BBXUserLoggingKVStorage* storage,
-                                 std::uint32_t* counter);
+                                 std::uint32_t* counter, std::shared_ptr<const void> owner = nullptr);
 void BBXUserLoggingWriteInternalKeyValue(const char* key, const char* value);
 // Folds the incremental file into the compacted one (last write wins, null
 // removes), keeping at most the store's maximum of keys.
@@ -46,6 +55,11 @@ void BBXUserLoggingCompactKVEntries(const BBXUserLoggingKVStorage* storage);
 // The "kv" objects of a file (an unreadable one is deleted); nullopt before
 // the context is initialised or when the file cannot be read.
 std::optional<std::vector<nlohmann::json>> BBXUserLoggingReadKVEntries(const char* path);
+
+// The shortest decimal text that reads back as the same number ("0.1" for
+// 0.1f, "12.25"), as the phone's number description writes it.
+std::string BBXUserLoggingNumberText(float value);
+std::string BBXUserLoggingNumberText(double value);
 
 // Records an error with the calling thread's return addresses; `extraInfo`
 // is an object of additional entries (anything else counts as none).

@@ -58,9 +58,10 @@ HBRKitClassPtr Blackbox::kitClassObject() {
 
 void Blackbox::initializeIfNeeded() { sharedInstance()->start(); }
 
-std::shared_ptr<Blackbox> Blackbox::startWithAPIKey(const std::string& apiKey, std::weak_ptr<BlackboxDelegate> delegate) {
+std::shared_ptr<Blackbox> Blackbox::startWithAPIKey(const std::string& apiKey,
+                                                    std::shared_ptr<BlackboxDelegate> delegate) {
   auto blackbox = sharedInstance();
-  if (!delegate.expired()) blackbox->setDelegate(std::move(delegate));
+  if (delegate) blackbox->setDelegate(std::move(delegate));
   // The platform has no class method that starts the kits from a key, so
   // the key is stored and the kits start through with().
   Harbor::sharedSDK().setAPIKey(apiKey);
@@ -69,8 +70,8 @@ std::shared_ptr<Blackbox> Blackbox::startWithAPIKey(const std::string& apiKey, s
 }
 
 std::shared_ptr<Blackbox> Blackbox::startWithAPIKeyAfterDelay(const std::string& apiKey,
-                                                              std::weak_ptr<BlackboxDelegate> delegate, double) {
-  bbxFacadeLog(delegate.expired() ? "Warning, startWithAPIKey:afterDelay: is deprecated."
+                                                              std::shared_ptr<BlackboxDelegate> delegate, double) {
+  bbxFacadeLog(!delegate ? "Warning, startWithAPIKey:afterDelay: is deprecated."
                                   : "Warning, startWithAPIKey:delegate:afterDelay: is deprecated.");
   return startWithAPIKey(apiKey, std::move(delegate));
 }
@@ -131,7 +132,7 @@ void Blackbox::setDebugMode(bool debug) {
 
 bool Blackbox::debugMode() const { return HBRDebugEnabled(); }
 
-void Blackbox::setDelegate(std::weak_ptr<BlackboxDelegate> delegate) {
+void Blackbox::setDelegate(std::shared_ptr<BlackboxDelegate> delegate) {
   {
     std::lock_guard lock(mutex_);
     delegate_ = std::move(delegate);
@@ -145,7 +146,7 @@ void Blackbox::setDelegate(std::weak_ptr<BlackboxDelegate> delegate) {
 
 std::shared_ptr<BlackboxDelegate> Blackbox::delegate() const {
   std::lock_guard lock(mutex_);
-  return delegate_.lock();
+  return delegate_;
 }
 
 std::shared_ptr<BBXBetaController> Blackbox::betaController() const {
@@ -191,7 +192,11 @@ void Blackbox::setObjectValue(const platform::Json& value, const std::string& ke
 }
 void Blackbox::setIntValue(std::int32_t value, const std::string& key) { setObjectValue(value, key); }
 void Blackbox::setBoolValue(bool value, const std::string& key) { setObjectValue(value, key); }
-void Blackbox::setFloatValue(float value, const std::string& key) { setObjectValue(value, key); }
+// The float's own shortest text ("0.1"), not that of the double it widens
+// to ("0.10000000149011612").
+void Blackbox::setFloatValue(float value, const std::string& key) {
+  BBXUserLoggingRecordUserKeyValue(key, BBXUserLoggingNumberText(value));
+}
 
 void Blackbox::recordError(const platform::Error& error, const platform::Json& additionalUserInfo) {
   BBXUserLoggingRecordError(error, additionalUserInfo);

@@ -10,7 +10,7 @@
 // nothing kept for later.
 //
 // Ownership: sharedInstance() lives for the process and owns both
-// controllers; the host's delegate is held weakly. Threading: any thread;
+// controllers and the host's delegate. Threading: any thread;
 // start runs once; report callbacks reach the delegate on the main queue
 // (the completion handler may be called anywhere). Failure: a controller
 // that does not start is logged; the kit still counts as started.
@@ -67,10 +67,10 @@ class Blackbox : public HBRKitObject,
   static void initializeIfNeeded();
 
   static std::shared_ptr<Blackbox> startWithAPIKey(const std::string& apiKey,
-                                                   std::weak_ptr<BlackboxDelegate> delegate = {});
+                                                   std::shared_ptr<BlackboxDelegate> delegate = nullptr);
   // The delay is not used: the kit starts at once (logged as deprecated).
   static std::shared_ptr<Blackbox> startWithAPIKeyAfterDelay(const std::string& apiKey,
-                                                             std::weak_ptr<BlackboxDelegate> delegate, double delay);
+                                                             std::shared_ptr<BlackboxDelegate> delegate, double delay);
 
   HBRKitClassPtr kitClass() const override { return kitClassObject(); }
   std::string version() const { return kitDisplayVersion(); }
@@ -83,7 +83,9 @@ class Blackbox : public HBRKitObject,
   bool isFirstInstall() const;
   void setDebugMode(bool debug);
   bool debugMode() const;
-  void setDelegate(std::weak_ptr<BlackboxDelegate> delegate);
+  // Kept (strongly) for the process or until replaced: the callbacks come
+  // long after the host handed it over, at crash time too.
+  void setDelegate(std::shared_ptr<BlackboxDelegate> delegate);
   std::shared_ptr<BlackboxDelegate> delegate() const;
   std::shared_ptr<BBXBetaController> betaController() const;
   std::shared_ptr<BBXCrashReportingController> crashReportingController() const;
@@ -147,7 +149,7 @@ class Blackbox : public HBRKitObject,
   BBXSettings currentSettings() const;
 
   mutable std::mutex mutex_;
-  std::weak_ptr<BlackboxDelegate> delegate_;
+  std::shared_ptr<BlackboxDelegate> delegate_;
   std::shared_ptr<BBXCrashReportingController> crashReportingController_;
   std::shared_ptr<BBXBetaController> betaController_;
   std::once_flag started_;

@@ -1,11 +1,13 @@
 #include "harbor/BBXURLSessionTask.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "harbor/BBXURLSession.h"
 #include "harbor/HBRMachO.h"
 #include "platform/http/FileResponseSink.h"
 #include "platform/http/UrlError.h"
+#include "platform/storage/AppHome.h"
 
 namespace lumora {
 
@@ -131,19 +133,74 @@ std::shared_ptr<BBXURLSessionDownloadTask> BBXURLSessionDownloadTask::task() {
   return std::shared_ptr<BBXURLSessionDownloadTask>(new BBXURLSessionDownloadTask());
 }
 
+namespace {
+
+constexpr const char* kBBXDownloadPrefix = "bbx-download-";
+
+// The reply body into the download's file, no longer than the request's
+// maxResponseBytes (a longer one fails the send with -1103, as a reply
+// kept in memory does).
+class BBXBoundedFileSink final : public platform::http::ResponseSink {
+ public:
+  BBXBoundedFileSink(std::filesystem::path path, std::uint64_t maxBytes, std::string url)
+      : file_(std::move(path)), maxBytes_(maxBytes), url_(std::move(url)) {}
+
+  platform::Status begin(const platform::http::Response& response) override {
+    received_ = 0;
+    const std::int64_t announced = response.expectedContentLength();
+    if (announced > 0 && static_cast<std::uint64_t>(announced) > maxBytes_) return tooLong();
+    return file_.begin(response);
+  }
+  platform::Status write(const std::uint8_t* data, std::size_t size) override {
+    if (size > maxBytes_ - received_) return tooLong();
+    received_ += size;
+    return file_.write(data, size);
+  }
+  platform::Status finish() override { return file_.finish(); }
+
+ private:
+  platform::Error tooLong() const {
+    return platform::http::makeUrlError(platform::http::kUrlErrorDataLengthExceedsMaximum, url_,
+                                        "the download is longer than " + std::to_string(maxBytes_) + " bytes");
+  }
+
+  platform::http::FileResponseSink file_;
+  const std::uint64_t maxBytes_;
+  const std::string url_;
+  std::uint64_t received_ = 0;
+};
+
+}  // namespace
+
 BBXURLSessionDownloadTask::BBXURLSessionDownloadTask() : targetURL_(temporaryFileURL()) {}
 
-BBXURLSessionDownloadTask::~BBXURLSessionDownloadTask() = default;
+// A task that never completed (never resumed, or dropped mid-transfer)
+// leaves nothing behind either.
+BBXURLSessionDownloadTask::~BBXURLSessionDownloadTask() { cleanup(); }
+
+std::filesystem::path BBXURLSessionDownloadTask::temporaryDirectory() {
+  return platform::AppHome::caches() / "io.harbor.sdk.ios.data" / "downloads";
+}
 
 std::filesystem::path BBXURLSessionDownloadTask::temporaryFileURL() {
+  const std::filesystem::path folder = temporaryDirectory();
   std::error_code error;
-  auto folder = std::filesystem::temp_directory_path(error);
-  if (error) folder = "/tmp";
-  return folder / ("bbx-download-" + HBRCreateUUIDString());
+  // What a process that ended mid-download left (each completed download
+  // removes its own file): swept once, before this process's first one.
+  static std::once_flag swept;
+  std::call_once(swept, [&] {
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+      if (it->path().filename().string().rfind(kBBXDownloadPrefix, 0) != 0) continue;
+      std::error_code ignored;
+      std::filesystem::remove(it->path(), ignored);
+    }
+  });
+  std::filesystem::create_directories(folder, error);
+  return folder / (kBBXDownloadPrefix + HBRCreateUUIDString());
 }
 
 void BBXURLSessionDownloadTask::prepareRequest(platform::http::Request& request) {
-  request.responseSink = std::make_shared<platform::http::FileResponseSink>(targetURL_);
+  request.responseSink = std::make_shared<BBXBoundedFileSink>(targetURL_, request.maxResponseBytes, request.url);
 }
 
 void BBXURLSessionDownloadTask::complete() {
@@ -153,6 +210,9 @@ void BBXURLSessionDownloadTask::complete() {
   if (error_ && error_->domain() != platform::http::kURLErrorDomain) {
     error_ = platform::Error(kBBXURLSessionDownloadTaskErrorDomain, -1);
   }
+  // What a failed or cut download wrote is of no use to anyone: gone
+  // before anyone hears of the failure.
+  if (error_) cleanup();
   if (downloadCompletionHandler_) downloadCompletionHandler_(targetURL_, response_, error_);
   auto session = session_.lock();
   if (!error_) {

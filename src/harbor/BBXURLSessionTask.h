@@ -1,9 +1,12 @@
 // The tasks of the reporting kits' own URL session: a data task keeps the
 // reply body in memory, an upload task sends a file as its body, a download
-// task writes the body to a temporary file. Each task runs one request over
-// platform::http::Connection; every event of the connection moves onto the
-// task's own serial queue, where its state changes and its completion
-// handler runs. A task completes exactly once, a cancelled one with -999.
+// task writes the body to a temporary file in the kit's own folder, no
+// longer than the request's maxResponseBytes, and removes it once its
+// handler (or the delegate) has had it, after a failure at once. Each task
+// runs one request over platform::http::Connection; every event of the
+// connection moves onto the task's own serial queue, where its state
+// changes and its completion handler runs. A task completes exactly once, a
+// cancelled one with -999.
 // Ownership: shared by the session (until completion) and the caller; the
 // task refers to its session weakly.
 // Threading: resume() and cancel() from any thread; accessors are read on
@@ -119,12 +122,14 @@ class BBXURLSessionDownloadTask final : public BBXURLSessionDataTask {
   // Removes the temporary file (a failure is ignored).
   void cleanup() override;
   const std::filesystem::path& targetURL() const { return targetURL_; }
+  // The kit's own folder for downloads in progress.
+  static std::filesystem::path temporaryDirectory();
 
  private:
   BBXURLSessionDownloadTask();
 
   friend class BBXURLSession;
-  // A unique path in the temporary folder.
+  // A unique path in temporaryDirectory().
   static std::filesystem::path temporaryFileURL();
   void complete() override;
   void didReceiveData(const platform::Bytes&) override {}

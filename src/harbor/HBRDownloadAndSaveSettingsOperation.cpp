@@ -44,6 +44,8 @@ platform::http::Request HBRDownloadAndSaveSettingsOperation::mutableRequestWithD
   setIfPresent(request, "X-Blackbox-OS-Build-Version", HBRHostOSBuildVersion());
   request.headers.set("X-Blackbox-OS-Display-Version", HBRHostOSDisplayVersion());
   request.headers.set("X-Blackbox-API-Client-Version", kSettingsClientVersion);
+  // A document is a few kilobytes: a longer reply is cut off at the bound.
+  request.maxResponseBytes = HBRSettings::kMaxDocumentBytes;
   if (platform::hasText(parameters_.advertisingToken)) {
     request.headers.set("X-Blackbox-Advertising-Token", *parameters_.advertisingToken);
   }
@@ -68,9 +70,20 @@ void HBRDownloadAndSaveSettingsOperation::complete(const std::optional<std::file
   error_ = error;
   if (!error_ && !file) error_ = HBRNetworkResponseHandler::errorForCode(-3);
   if (!error_) {
-    auto replaced = HBRSettings::replaceSettingsFile(*file, parameters_.settingsDirectoryPath, parameters_.settingsFilePath);
-    if (!replaced) error_ = replaced.error();
+    // A document that every later start would refuse (or choke on) is
+    // refused now, and the settings of the last good download stay.
+    if (!HBRSettings::readDocument(*file)) {
+      error_ = HBRNetworkResponseHandler::errorForCode(
+          kHBRNetworkErrorFailedResponse, {{"reason", "the settings reply is no JSON object within bounds"}});
+    } else if (auto replaced = HBRSettings::replaceSettingsFile(*file, parameters_.settingsDirectoryPath,
+                                                                parameters_.settingsFilePath);
+               !replaced) {
+      error_ = replaced.error();
+    }
     if (error_) platform::consoleLog("[Harbor] Unable to complete settings download " + error_->description());
+    // Put in place (copied) or refused: the download is done with either way.
+    std::error_code ignored;
+    std::filesystem::remove(*file, ignored);
   }
   if (auto delegate = parameters_.delegate.lock()) delegate->operationDidDownloadAndSaveSettings(*this, error_);
   finish();

@@ -1,14 +1,17 @@
 // Downloads the app's settings document (GET with the vendor's headers and
 // the installation, device and system facts; the advertising token only
 // when device identifiers may be collected and it is not empty), retried
-// at most once, and puts it in place as the settings file. The delegate
+// at most once, and puts it in place as the settings file, but only a
+// reply that reads as a settings document within bounds (at most
+// HBRSettings::kMaxDocumentBytes; a longer body is cut off). The delegate
 // hears once, with the error or none, then the operation finishes.
 //
 // Ownership: created shared; holds its delegate and the network client
 // weakly. Threading: main() runs on the global queue, the delegate is told
-// where the client completes. Failure: the client's error, or the error of
-// putting the file in place; a client already gone is reported as
-// "HBRNetworkError" -3 (no task).
+// where the client completes. Failure: the client's error (-1103 for a
+// reply past the bound), "HBRNetworkError" -4 for a reply that is no
+// settings document, or the error of putting the file in place; a client
+// already gone is reported as "HBRNetworkError" -3 (no task).
 #pragma once
 
 #include <filesystem>

@@ -6,6 +6,7 @@
 
 #include "harbor/HBRDebug.h"
 #include "harbor/HBRNetworkResponseHandler.h"
+#include "platform/NumberValues.h"
 #include "platform/Random.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 
@@ -163,7 +164,7 @@ void HBRNetworkClient::runAfterRetryValueFromResponse(const std::optional<platfo
                                                       std::uint64_t attempts, platform::DispatchQueue& queue,
                                                       std::function<void()> block) {
   double delay = computeDelayForResponse(response, attempts);
-  auto nanoseconds = static_cast<std::int64_t>(delay * 1e9);
+  auto nanoseconds = platform::saturatingCast<std::int64_t>(delay * 1e9);
   queue.asyncAfter(std::chrono::duration_cast<platform::Clock::Duration>(std::chrono::nanoseconds(nanoseconds)),
                    std::move(block));
 }

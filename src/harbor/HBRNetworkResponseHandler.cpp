@@ -1,7 +1,9 @@
 #include "harbor/HBRNetworkResponseHandler.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <charconv>
+#include <cmath>
+#include <system_error>
 
 #include "platform/Bytes.h"
 
@@ -63,9 +65,25 @@ std::optional<std::string> HBRNetworkResponseHandler::headerForResponse(
 double HBRNetworkResponseHandler::retryValueForResponse(const std::optional<platform::http::Response>& response) {
   auto header = headerForResponse(response, "Retry-After");
   if (!header) return kDefaultRetrySeconds;
-  // Read as a decimal number from the start: "7" is 7, a word is 0.
-  double seconds = std::strtod(header->c_str(), nullptr);
-  return seconds < 0 ? kDefaultRetrySeconds : seconds;
+  return retryValueForHeaderValue(std::string_view(*header));
+}
+
+double HBRNetworkResponseHandler::retryValueForHeaderValue(const std::optional<std::string_view>& value) {
+  if (!value) return kDefaultRetrySeconds;
+  // Read as a decimal number from the start, whatever the locale: "7" is
+  // 7, a word is 0.
+  std::string_view text = *value;
+  while (!text.empty() && (text.front() == ' ' || (text.front() >= '\t' && text.front() <= '\r'))) {
+    text.remove_prefix(1);
+  }
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double seconds = 0;
+  const auto read = std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::general);
+  if (read.ec == std::errc::invalid_argument) return 0;
+  if (read.ec != std::errc() || !std::isfinite(seconds) || seconds < 0 || seconds > kHBRMaxRetryAfterSeconds) {
+    return kDefaultRetrySeconds;
+  }
+  return seconds;
 }
 
 std::optional<std::string> HBRNetworkResponseHandler::requestIdForResponse(

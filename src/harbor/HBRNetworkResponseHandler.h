@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/Error.h"
 #include "platform/http/Request.h"
@@ -26,6 +27,12 @@ enum class HBRResponseType : int {
   RetryLater = 4,
 };
 
+// The longest delay a server may ask for before a retry: ten minutes, the
+// wait the crash reporter itself puts between two tries of a report. A
+// longer ask (99999999 s would park an upload chain for years) gets the
+// kit's own backoff instead.
+inline constexpr double kHBRMaxRetryAfterSeconds = 600;
+
 // Codes of "HBRNetworkError".
 inline constexpr std::int64_t kHBRNetworkErrorRetry = -1;
 inline constexpr std::int64_t kHBRNetworkErrorNoTask = -3;
@@ -39,9 +46,13 @@ class HBRNetworkResponseHandler {
 
   static std::optional<std::string> headerForResponse(const std::optional<platform::http::Response>& response,
                                                       const std::string& key);
-  // Seconds to wait: "Retry-After" as a decimal number (a text that is no
-  // number reads 0); 300 when absent or negative.
+  // Seconds to wait: the response's "Retry-After" (retryValueForHeaderValue).
   static double retryValueForResponse(const std::optional<platform::http::Response>& response);
+  // A "Retry-After" value as seconds: a decimal number read from the start
+  // (a text that starts with no number reads 0, a retry at once). Only a
+  // finite delay up to kHBRMaxRetryAfterSeconds is taken; an absent,
+  // negative, infinite, NaN or longer one gives the kit's own 300 s.
+  static double retryValueForHeaderValue(const std::optional<std::string_view>& value);
   static std::optional<std::string> requestIdForResponse(const std::optional<platform::http::Response>& response);
   // True when the request names no Accept type, or the reply's media type is
   // it (ignoring case) and, when both name a charset, the charsets agree.

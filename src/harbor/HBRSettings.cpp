@@ -1,33 +1,67 @@
 #include "harbor/HBRSettings.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <system_error>
 #include <utility>
 
 #include "harbor/HBRBundle.h"
 #include "harbor/HBRURLBuilder.h"
+#include "platform/JsonParse.h"
 #include "platform/diagnostics/Console.h"
 
 namespace lumora {
 
 HBRSettings::HBRSettings(std::filesystem::path settingsPath) : settingsPath_(std::move(settingsPath)) {}
 
-std::optional<platform::Json> HBRSettings::settingsDictionary() {
+HBRSettingsDocument HBRSettings::parseDocument(std::string_view bytes) {
+  if (bytes.size() > kMaxDocumentBytes) return nullptr;
+  platform::Json parsed = platform::parseJson(bytes);
+  if (parsed.is_discarded() || !parsed.is_object()) return nullptr;
+  return std::make_shared<const platform::Json>(std::move(parsed));
+}
+
+HBRSettingsDocument HBRSettings::readDocument(const std::filesystem::path& path) {
+  // A regular file only: a link, a FIFO or a device in its place is no
+  // document (and a FIFO must not block the start).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                       static_cast<std::uint64_t>(info.st_size) <= kMaxDocumentBytes;
+  std::string text;
+  if (regular) {
+    // One byte past the bound tells a file that grew meanwhile.
+    text.resize(kMaxDocumentBytes + 1);
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+      const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      filled += static_cast<std::size_t>(got);
+    }
+    text.resize(filled);
+  }
+  ::close(fd);
+  return regular ? parseDocument(text) : nullptr;
+}
+
+HBRSettingsDocument HBRSettings::settingsDictionary() {
   std::lock_guard lock(mutex_);
   if (settings_) return settings_;
-  std::ifstream in(settingsPath_, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
-  platform::Json parsed = platform::Json::parse(text, nullptr, false);
-  if (parsed.is_discarded() || !(parsed.is_object() || parsed.is_array())) {
-    platform::consoleLog("[Harbor] Could not load settings with error: the settings file is no JSON document");
-    std::error_code ignored;
-    std::filesystem::remove(settingsPath_, ignored);
-    return std::nullopt;
+  std::error_code error;
+  if (std::filesystem::symlink_status(settingsPath_, error).type() == std::filesystem::file_type::not_found) {
+    return nullptr;
   }
-  settings_ = std::move(parsed);
+  settings_ = readDocument(settingsPath_);
+  if (!settings_) {
+    platform::consoleLog("[Harbor] Could not load settings with error: the settings file is no JSON document "
+                         "within bounds");
+    std::filesystem::remove(settingsPath_, error);
+  }
   return settings_;
 }
 

@@ -1,30 +1,52 @@
 // The per-app settings document of the vendor's service as stored on disk
 // (one JSON object in the settings file), loaded on first read and kept
-// until cleared, and the answers the onboarding decisions need. A file that
-// does not parse is deleted, so the next start has no settings until a
-// download succeeds.
+// until cleared, and the answers the onboarding decisions need. A document
+// is read only within bounds (kMaxDocumentBytes, and the nesting of the
+// cloud replies' reader), so no document can run a reader's stack or
+// memory out; a file that does not pass is deleted, so the next start has
+// no settings until a download succeeds.
 //
-// Ownership: owned by the settings manager. Threading: any thread; the
-// cached document is under a lock. Failure: no file or an unparseable one
-// reads as nullopt.
+// Ownership: owned by the settings manager; the parsed document is made
+// once and shared, read-only, with every reader. Threading: any thread;
+// the cached document is under a lock. Failure: no file or a bad one reads
+// as none.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/Error.h"
 #include "platform/Result.h"
 
 namespace lumora {
 
+// A parsed settings document, shared and never changed; null for none.
+using HBRSettingsDocument = std::shared_ptr<const platform::Json>;
+
 class HBRSettings {
  public:
+  // The largest settings document read or stored: the service's documents
+  // are a few kilobytes, so 1 MiB leaves room to grow while a hostile or
+  // broken reply cannot take the process's memory.
+  static constexpr std::uint64_t kMaxDocumentBytes = 1u << 20;
+
   explicit HBRSettings(std::filesystem::path settingsPath);
 
+  // `bytes` as a settings document: one JSON object of at most
+  // kMaxDocumentBytes, nested no deeper than the cloud replies' bound;
+  // none otherwise.
+  static HBRSettingsDocument parseDocument(std::string_view bytes);
+  // The file at `path` read as a settings document (read no further than
+  // the bound); none when it is missing, too long or no document.
+  static HBRSettingsDocument readDocument(const std::filesystem::path& path);
+
   // The cached document, else the one in the settings file.
-  std::optional<platform::Json> settingsDictionary();
+  HBRSettingsDocument settingsDictionary();
   // The document's "app" object; nullopt also when it is null.
   std::optional<platform::Json> appSettings();
   // The app's "status"; nullopt also when it is null or not a string.
@@ -60,7 +82,7 @@ class HBRSettings {
  private:
   const std::filesystem::path settingsPath_;
   std::mutex mutex_;
-  std::optional<platform::Json> settings_;
+  HBRSettingsDocument settings_;
 };
 
 }  // namespace lumora

@@ -256,7 +256,7 @@ void Harbor::setAdvertisingToken(std::optional<std::string> token) {
   advertisingToken_ = std::move(token);
 }
 
-std::optional<platform::Json> Harbor::settings() {
+HBRSettingsDocument Harbor::settings() {
   return settingsAndOnboardingManager_->settingsModel().settingsDictionary();
 }
 

@@ -25,6 +25,7 @@
 
 #include "harbor/HBRApplicationIdentiferModel.h"
 #include "harbor/HBRKit.h"
+#include "harbor/HBRSettings.h"
 #include "platform/Error.h"
 
 namespace lumora {
@@ -78,8 +79,9 @@ class Harbor {
   bool debug() const;
   void setDebug(bool debug);
 
-  // The downloaded settings; nullopt while no valid settings file exists.
-  std::optional<platform::Json> settings();
+  // The downloaded settings, parsed once and shared; null while no valid
+  // settings file exists.
+  HBRSettingsDocument settings();
   std::string instanceIdentifier() const;
 
   std::vector<HBRKitClassPtr> kitClasses() const;

@@ -1,17 +1,26 @@
 #include "blackbox/BBXCrashReportingController.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include <gtest/gtest.h>
 
 #include "blackbox/BBXTestContext.h"
 #include "blackbox/BBXUserLogging.h"
+#include "harbor/Harbor.h"
 #include "platform/device/Bundle.h"
 #include "platform/device/Device.h"
+#include "platform/storage/AppHome.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/AlertView.h"
 
@@ -19,6 +28,19 @@ namespace {
 
 namespace fs = std::filesystem;
 using lumora::BBXCrashReportingController;
+
+// How many times each fresh process of the launch-key test starts the crash
+// context again after its launch.
+constexpr int kBBXLaunchKeysRestarts = 24;
+
+// The text of a record file's hex string.
+std::string bbxUnhex(const std::string& hex) {
+  std::string text;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    text.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return text;
+}
 
 class BBXControllerTestDelegate : public lumora::BBXCrashReportingControllerDelegate {
  public:
@@ -89,6 +111,18 @@ class BBXCrashReportingControllerTest : public ::testing::Test {
     controller_->operationQueue()->waitUntilAllOperationsAreFinished();
   }
   std::size_t packages() const { return store_.preparedPathContents().size(); }
+  // The current launch's internal keys and their texts, decoded.
+  std::map<std::string, std::string> launchKeys() {
+    lumora::BBXContextLoggingQueue().sync([] {});
+    std::map<std::string, std::string> keys;
+    const auto current = store_.activePathContents();
+    if (current.empty()) return keys;
+    const fs::path path = fs::path(current.back()) / "internal_incremental_kv.bbxrecord";
+    for (const auto& kv : lumora::BBXUserLoggingReadKVEntries(path.c_str()).value_or(std::vector<nlohmann::json>{})) {
+      if (kv["key"].is_string() && kv["value"].is_string()) keys[bbxUnhex(kv["key"])] = bbxUnhex(kv["value"]);
+    }
+    return keys;
+  }
 
   testsupport::TestHome home_;
   lumora::BBXFileManager store_;
@@ -121,6 +155,45 @@ TEST_F(BBXCrashReportingControllerTest, ALaunchThatDiedEarlySendsItsReportsBefor
   // "com.blackbox.device-orientation" = "3", hex-encoded as written.
   EXPECT_EQ(entries->back()["key"], "636f6d2e626c61636b626f782e6465766963652d6f7269656e746174696f6e");
   EXPECT_EQ(entries->back()["value"], "33");
+  // The two times keep their fraction of a millisecond (the clock counts
+  // nanoseconds: a whole number here is a one in a million chance).
+  const auto keys = launchKeys();
+  for (const char* key : {"com.blackbox.kit-start-time", "com.blackbox.first-run-loop-time"}) {
+    ASSERT_TRUE(keys.count(key)) << key;
+    EXPECT_NE(keys.at(key).find('.'), std::string::npos) << key << " = " << keys.at(key);
+  }
+}
+
+TEST_F(BBXCrashReportingControllerTest, WithoutAReportFolderTheLaunchStillClearsItsMarker) {
+  // A file where this launch's report folder would go.
+  std::ofstream(fs::path(store_.activePath()) / lumora::Harbor::sharedSDK().executionIdentifier()) << "x";
+  EXPECT_FALSE(start());
+  EXPECT_FALSE(lumora::BBXContextIsInitialized());
+  EXPECT_TRUE(controller_->launchFailureMarkerPresent());
+  platform::MainQueue::main().runUntilIdle();
+  EXPECT_FALSE(controller_->launchFailureMarkerPresent());
+}
+
+TEST_F(BBXCrashReportingControllerTest, ASettledPromptForgetsTheReportItAskedAbout) {
+  delegate_->submit = true;
+  delegate_->settings = {{"features", {{"prompt_enabled", true}}}};
+  const std::string earlier = earlierReport("earlier-run");
+  ASSERT_TRUE(start());
+  settle();
+  auto alerts = platform::ui::AlertView::visibleAlerts();
+  ASSERT_EQ(alerts.size(), 1u);
+  ASSERT_TRUE(controller_->promptedReport());
+  // Another report settled by a choice made before: the showing prompt's
+  // report is forgotten, and its late answer sends nothing.
+  controller_->handlePromptCompleteForReport(lumora::BBXInternalReport::reportWithPath(earlierReport("other")), false,
+                                             false);
+  settle();
+  EXPECT_FALSE(controller_->promptedReport());
+  ASSERT_TRUE(alerts[0]->pressButtonWithTitle("Send"));
+  settle();
+  EXPECT_TRUE(fs::exists(earlier));
+  EXPECT_EQ(packages(), 0u);
+  platform::ui::AlertView::resetForTesting();
 }
 
 TEST_F(BBXCrashReportingControllerTest, DelegateAndPromptDecideEachReport) {
@@ -185,6 +258,92 @@ TEST_F(BBXCrashReportingControllerTest, SwitchedOffReportingEmptiesTheStoreAndIn
   struct sigaction after {};
   sigaction(SIGSEGV, nullptr, &after);
   EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+// One launch, in a process of its own: starts crash reporting in the app
+// home the parent names and records a key right after; then starts the
+// crash context afresh a number of times, each time recording a key at
+// once. Exits with the count of starts that lost a key (the launch's state
+// keys or the one recorded after it).
+TEST(BBXLaunchKeysChild, Run) {
+  const char* home = std::getenv("BBX_LAUNCH_HOME");
+  if (home == nullptr) GTEST_SKIP();
+  platform::AppHome::setRoot(home);
+  platform::Bundle::setInfoDictionary({{"CFBundleIdentifier", "com.example.launch"}});
+  platform::MainQueue::main().bindToCurrentThread();
+  lumora::BBXContextSetCaptureHooks(lumora::BBXHostCaptureHooks());
+  auto keysIn = [](const fs::path& report) {
+    lumora::BBXContextLoggingQueue().sync([] {});
+    std::set<std::string> keys;
+    const fs::path path = report / "internal_incremental_kv.bbxrecord";
+    for (const auto& kv : lumora::BBXUserLoggingReadKVEntries(path.c_str()).value_or(std::vector<nlohmann::json>{})) {
+      if (kv["key"].is_string()) keys.insert(bbxUnhex(kv["key"]));
+    }
+    return keys;
+  };
+  int lost = 0;
+  lumora::BBXFileManager store;
+  auto delegate = std::make_shared<BBXControllerTestDelegate>();
+  auto controller = BBXCrashReportingController::create(store, delegate);
+  controller->startWithProfilingMark(lumora::BBXTimingNow(), std::nullopt);
+  lumora::BBXUserLoggingRecordInternalKeyValue("com.blackbox.user-id", "right-after-start");
+  const auto active = store.activePathContents();
+  const auto launch = active.empty() ? std::set<std::string>() : keysIn(active.back());
+  for (const char* key : {"com.blackbox.in-background", "com.blackbox.device-orientation", "com.blackbox.ui-orientation",
+                          "com.blackbox.user-id"}) {
+    if (!launch.count(key)) ++lost;
+  }
+  for (int round = 0; round < kBBXLaunchKeysRestarts; ++round) {
+    lumora::BBXContextResetForTesting();
+    lumora::BBXContextInitData data;
+    data.reportPath = (fs::path(home) / ("restart-" + std::to_string(round))).string();
+    fs::create_directories(data.reportPath);
+    lumora::BBXContextInitialize(&data);
+    lumora::BBXUserLoggingRecordInternalKeyValue("com.blackbox.user-id", "right-after-start");
+    if (!keysIn(data.reportPath).count("com.blackbox.user-id")) ++lost;
+  }
+  std::_Exit(std::min(lost, 100));
+}
+
+// The first keys of a start, in fresh processes: written once start has
+// returned, never dropped because the context's last start-up step had not
+// run yet (a race that lost them in about one start of a hundred).
+TEST(BBXLaunchKeysTest, KeysRecordedRightAfterStartAreKeptInEveryFreshLaunch) {
+  constexpr int kLaunches = 20;
+  constexpr std::size_t kAtOnce = 4;
+  testsupport::TestHome home;
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  int lost = 0;
+  int broken = 0;
+  for (int next = 0; next < kLaunches;) {
+    std::vector<pid_t> running;
+    while (running.size() < kAtOnce && next < kLaunches) {
+      const fs::path launchHome = home.root() / std::to_string(next++);
+      fs::create_directories(launchHome);
+      std::vector<std::string> environment{"BBX_LAUNCH_HOME=" + launchHome.string()};
+      for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+      std::vector<char*> envp;
+      for (auto& entry : environment) envp.push_back(entry.data());
+      envp.push_back(nullptr);
+      std::string name = "launch", filter = "--gtest_filter=BBXLaunchKeysChild.Run";
+      char* argv[] = {name.data(), filter.data(), nullptr};
+      pid_t child = -1;
+      ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", &quiet, nullptr, argv, envp.data()), 0);
+      running.push_back(child);
+    }
+    for (pid_t child : running) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      if (WIFEXITED(status)) lost += WEXITSTATUS(status);
+      else ++broken;
+    }
+  }
+  posix_spawn_file_actions_destroy(&quiet);
+  EXPECT_EQ(broken, 0);
+  EXPECT_EQ(lost, 0) << "of " << kLaunches * (1 + kBBXLaunchKeysRestarts) << " starts";
 }
 
 }  // namespace

@@ -52,6 +52,49 @@ TEST(BlackboxTest, IdentityIsDroppedBeforeStartAndAppendedToAnOldReportAfter) {
   EXPECT_FALSE(fs::exists(running.path("internal_incremental_kv.bbxrecord")));
 }
 
+// Overwrites the stack below its caller, as the caller's next calls would.
+__attribute__((noinline)) void bbxReuseStack() {
+  volatile char junk[16384];
+  for (std::size_t i = 0; i < sizeof junk; ++i) junk[i] = static_cast<char>(0xa5);
+}
+
+TEST(BlackboxTest, AReportsCompactionRunsAfterTheCallThatQueuedItAndTheReportAreGone) {
+  testsupport::TestHome home;
+  bbxtest::TestContext running;
+  const fs::path old = home.root() / "old";
+  fs::create_directories(old);
+  auto report = std::make_shared<lumora::BBXReport>(bbxtest::writeCrashedReport(old, "old-run"));
+  for (int i = 1; i < 64; ++i) report->setUserIdentifier("user-" + std::to_string(i));
+  // The 64th write queues the compaction behind this block, which holds the
+  // logging queue: the compaction runs once the call that queued it has
+  // returned, its frame has been reused and the report is gone.
+  lumora::BBXContextLoggingQueue().sync([&] {
+    report->setUserIdentifier("user-64");
+    report.reset();
+    bbxReuseStack();
+  });
+  const auto compacted = bbxFacadeSections(old / "internal_compacted_kv.bbxrecord");
+  ASSERT_EQ(compacted.size(), 1u);
+  EXPECT_EQ(compacted[0]["kv"]["value"], "757365722d3634");  // user-64
+  EXPECT_FALSE(fs::exists(old / "internal_incremental_kv.bbxrecord"));
+}
+
+TEST(BlackboxTest, CustomValuesKeepTheShortestTextOfTheirNumber) {
+  bbxtest::TestContext running;
+  auto blackbox = lumora::Blackbox::makeForTesting();
+  blackbox->setFloatValue(0.1f, "f1");
+  blackbox->setFloatValue(-2.5e-7f, "f2");
+  blackbox->setIntValue(-7, "i");
+  blackbox->setBoolValue(true, "b");
+  blackbox->setObjectValue(0.1, "d");
+  std::vector<std::string> values;
+  for (const auto& section : bbxFacadeSections(running.path("user_incremental_kv.bbxrecord"))) {
+    values.push_back(section["kv"]["value"]);
+  }
+  // "0.1", "-2.5e-07", "-7", "1", "0.1", hex-encoded as written.
+  EXPECT_EQ(values, (std::vector<std::string>{"302e31", "2d322e35652d3037", "2d37", "31", "302e31"}));
+}
+
 TEST(BlackboxTest, ReportsOfTheLastRunReachOnlyTheDelegateMethodsItHas) {
   platform::MainQueue::main().bindToCurrentThread();
   auto blackbox = lumora::Blackbox::makeForTesting();
@@ -61,7 +104,8 @@ TEST(BlackboxTest, ReportsOfTheLastRunReachOnlyTheDelegateMethodsItHas) {
     calls.push_back("legacy-report:" + report->identifier());
   };
   delegate->blackboxDidDetectCrashDuringPreviousExecution = [&](lumora::Blackbox&) { calls.push_back("legacy"); };
-  blackbox->setDelegate(delegate);
+  // The host keeps no reference of its own: the facade holds the delegate.
+  blackbox->setDelegate(std::move(delegate));
   testsupport::TestHome home;
   auto store = lumora::BBXFileManager();
   auto& controller = *lumora::BBXCrashReportingController::create(store, blackbox);

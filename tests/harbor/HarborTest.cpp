@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -141,10 +143,22 @@ TEST_F(HarborTest, SettingsDocumentAnswersTheOnboardingQuestions) {
     EXPECT_EQ(settings.appNeedsOnboarding(), c.needsOnboarding) << c.document;
     EXPECT_EQ(settings.appUpdateRequired(), c.updateRequired) << c.document;
   }
-  std::ofstream(path) << "{\"app\":";
-  HBRSettings broken(path);
-  EXPECT_FALSE(broken.settingsDictionary());
+  // Whatever a reader would choke on is no document, and is deleted, so
+  // that it cannot fail every later start too.
+  const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+  const std::string huge = R"({"pad":")" + std::string(HBRSettings::kMaxDocumentBytes, 'x') + "\"}";
+  for (const std::string& bad : {std::string("{\"app\":"), deep, std::string("[1]"), huge}) {
+    std::ofstream(path, std::ios::trunc) << bad;
+    EXPECT_FALSE(HBRSettings(path).settingsDictionary()) << bad.substr(0, 8);
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // would block a plain read
+  EXPECT_FALSE(HBRSettings(path).settingsDictionary());
   EXPECT_FALSE(std::filesystem::exists(path));
+  // The document is parsed once and shared by every reader.
+  std::ofstream(path) << R"({"app":{"status":"new"}})";
+  HBRSettings shared(path);
+  EXPECT_EQ(shared.settingsDictionary().get(), shared.settingsDictionary().get());
 }
 
 TEST_F(HarborTest, EndpointComesFromTheEnvironmentThenTheBlackboxDictionaryThenTheDefault) {
@@ -158,6 +172,11 @@ TEST_F(HarborTest, EndpointComesFromTheEnvironmentThenTheBlackboxDictionaryThenT
   EXPECT_EQ(fallback->rfind("https://", 0), 0u);
 }
 
+platform::Json settingsIn(const std::filesystem::path& file) {
+  auto document = HBRSettings(file).settingsDictionary();
+  return document ? *document : platform::Json();
+}
+
 TEST_F(HarborTest, SettingsFileIsReplacedWholeOrNotAtAll) {
   const std::filesystem::path dir = home_.root() / "settings";
   const std::filesystem::path file = dir / "settings.json";
@@ -167,17 +186,17 @@ TEST_F(HarborTest, SettingsFileIsReplacedWholeOrNotAtAll) {
   std::ofstream(dir / "stray") << "x";
   std::ofstream(download) << R"({"v":2})";
   ASSERT_TRUE(HBRSettings::replaceSettingsFile(download, dir, file));
-  EXPECT_EQ(HBRSettings(file).settingsDictionary(), (platform::Json{{"v", 2}}));
+  EXPECT_EQ(settingsIn(file), (platform::Json{{"v", 2}}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 
   // A download that is gone, and a target that cannot be replaced: the
   // settings there stay readable.
   EXPECT_FALSE(HBRSettings::replaceSettingsFile(home_.root() / "missing", dir, file));
-  EXPECT_EQ(HBRSettings(file).settingsDictionary(), (platform::Json{{"v", 2}}));
+  EXPECT_EQ(settingsIn(file), (platform::Json{{"v", 2}}));
   const std::filesystem::path blocked = dir / "blocked.json";
   std::filesystem::create_directories(blocked / "inside");
   EXPECT_FALSE(HBRSettings::replaceSettingsFile(download, dir, blocked));
-  EXPECT_EQ(HBRSettings(file).settingsDictionary(), (platform::Json{{"v", 2}}));
+  EXPECT_EQ(settingsIn(file), (platform::Json{{"v", 2}}));
   EXPECT_FALSE(std::filesystem::exists(dir / "blocked.json.download"));
 }
 

@@ -92,7 +92,7 @@ TEST(BlackboxCrashChild, Run) {
   ASSERT_TRUE(platform::MainQueue::main().runUntil(
       [&] {
         return store.activePathContents().size() == 1 && store.processingPathContents().empty() &&
-               store.preparedPathContents().empty() && lumora::Harbor::sharedSDK().settings().has_value();
+               store.preparedPathContents().empty() && lumora::Harbor::sharedSDK().settings() != nullptr;
       },
       std::chrono::seconds(30)));
   auto analytics = lumora::Tally::sharedInstance().analyticsController();

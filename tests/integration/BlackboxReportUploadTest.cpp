@@ -152,7 +152,10 @@ TEST_F(BlackboxReportUploadTest, AnUploadTheServiceDefersRestartsAfterItsDelay) 
     const char* header;
     int seconds;
   };
-  for (const DelayCase& c : {DelayCase{"5", 5}, DelayCase{"-4", 300}}) {
+  // A delay that is not finite or longer than any server may ask for gets
+  // the kit's own 300 s: neither a tight loop nor a chain stalled for years.
+  for (const DelayCase& c : {DelayCase{"5", 5}, DelayCase{"-4", 300}, DelayCase{"inf", 300}, DelayCase{"nan", 300},
+                             DelayCase{"1e300", 300}, DelayCase{"99999999", 300}}) {
     localcloud::Fault busy;
     busy.status = 503;
     busy.retryAfterHeader = c.header;

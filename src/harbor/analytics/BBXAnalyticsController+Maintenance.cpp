@@ -263,9 +263,8 @@ BBXAnalyticsController::mutableSortedFileURLsGroupedByPrioritiesFromLogFileURLs(
 
 platform::Status BBXAnalyticsController::runPruneSessionFragmentLogFiles() {
   const auto values = settings();
-  // Without a bound in the settings nothing is pruned.
-  if (!values.haveSettings || !values.maxPendingSendFileCount) return platform::Status::success();
-  const std::uint64_t bound = *values.maxPendingSendFileCount;
+  if (!values.haveSettings) return platform::Status::success();
+  const std::uint64_t bound = values.maxPendingSendFileCount;
   auto all = repository_.logFileURLsForAllStates();
   if (!all) return all.error();
   const auto current = currentSessionFragmentDirectoryURL();

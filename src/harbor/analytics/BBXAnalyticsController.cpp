@@ -13,6 +13,7 @@
 #include "platform/JsonValues.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/http/Url.h"
 #include "platform/storage/AppHome.h"
 #include "platform/device/Bundle.h"
 
@@ -156,12 +157,17 @@ BBXAnalyticsController::URL BBXAnalyticsController::defaultRootDirectoryURL() {
 
 // Settings.
 
-void BBXAnalyticsController::setSettings(const std::optional<platform::Json>& settings) {
-  onMaintenanceQueue([this, settings] { applySettings(settings); });
+void BBXAnalyticsController::setSettings(std::shared_ptr<const platform::Json> settings) {
+  onMaintenanceQueue([this, settings = std::move(settings)] { applySettings(settings.get()); });
 }
 
-void BBXAnalyticsController::applySettings(const std::optional<platform::Json>& settings) {
-  const platform::Json document = settings.value_or(platform::Json());
+void BBXAnalyticsController::setSettings(const std::optional<platform::Json>& settings) {
+  setSettings(settings ? std::make_shared<const platform::Json>(*settings) : nullptr);
+}
+
+void BBXAnalyticsController::applySettings(const platform::Json* settings) {
+  static const platform::Json kNone;
+  const platform::Json& document = settings ? *settings : kNone;
   const platform::Json features = document.is_object() ? document.value("features", platform::Json()) : platform::Json();
   const platform::Json analytics =
       document.is_object() ? document.value("analytics", platform::Json()) : platform::Json();
@@ -172,9 +178,13 @@ void BBXAnalyticsController::applySettings(const std::optional<platform::Json>& 
   defaults_.synchronize();
 
   SettingsValues values;
-  values.haveSettings = settings.has_value();
+  values.haveSettings = settings != nullptr;
   values.collect = collect;
-  if (auto url = platform::stringAt(analytics, "url"); url && !url->empty()) values.url = url;
+  // An address that does not parse counts as none: the upload step fails
+  // at once (-2) rather than trying it on every chain.
+  if (auto url = platform::stringAt(analytics, "url")) {
+    if (auto parsed = platform::http::Url::parse(*url); parsed && parsed->isHttp()) values.url = url;
+  }
   values.trackViewControllers = trackVC;
   values.flushOnBackground = analyticsJsonBool(analytics, "flush_on_background");
   values.trackCustomEvents = settings ? analyticsJsonBool(analytics, "track_custom_events") : true;
@@ -182,11 +192,27 @@ void BBXAnalyticsController::applySettings(const std::optional<platform::Json>& 
   values.maxByteSizePerFile = static_cast<std::uint64_t>(analyticsJsonInteger(analytics, "max_byte_size_per_file"));
   values.samplingRate = analyticsJsonInteger(analytics, "sampling_rate");
   values.flushIntervalSecs = analyticsJsonUInt32(analytics, "flush_interval_secs");
-  // A document that names no bound sets none: a missing key must not read
-  // as 0, which would delete every waiting file after each upload step.
+  // A document that names no bound gets the default one: read as 0 it
+  // would delete every packaged file whenever one upload fails, and no
+  // bound at all would let files pile up while uploads fail.
+  values.maxPendingSendFileCount = kBBXAnalyticsDefaultMaxPendingSendFileCount;
   if (analytics.is_object() && analytics.contains("max_pending_send_file_count") &&
       analytics["max_pending_send_file_count"].is_number()) {
     values.maxPendingSendFileCount = analyticsJsonUInt32(analytics, "max_pending_send_file_count");
+  }
+
+  // Switched on again after the off path dropped the open fragment (and
+  // deleted the tree): a new fragment is opened before the switch shows
+  // on, so the next event is written at once rather than after the next
+  // maintenance, which with a flush interval of 0 may never come.
+  const SettingsValues previous = this->settings();
+  const bool wasOff = previous.haveSettings && !previous.collect;
+  if (wasOff && (!values.haveSettings || values.collect)) {
+    if (auto reopened = prepareNewSessionFragment(identifierGenerator_->generateSessionFragmentIdentifier(),
+                                                  timestampGenerator_->generateAnalyticsTimestamp());
+        !reopened) {
+      analyticsDebugLog("Unable to prepare new session fragment {error: " + reopened.error().description() + "}");
+    }
   }
   {
     std::lock_guard lock(settingsMutex_);

@@ -46,6 +46,12 @@ class Harbor;
 class BBXUserDefaults;
 
 inline constexpr const char* kBBXAnalyticsControllerErrorDomain = "BBXAnalyticsControllerErrorDomain";
+// The bound on waiting files when the settings name none: a hundred files
+// hold the logs of at least 33 closed fragments (one file per priority), so
+// the events of many maintenance chains survive a run of failed uploads,
+// while a host that can never upload stops growing there (priority 2
+// pruned first).
+inline constexpr std::uint32_t kBBXAnalyticsDefaultMaxPendingSendFileCount = 100;
 
 class BBXAnalyticsController : public BBXAnalyticsViewControllerTrackingDelegate,
                                public std::enable_shared_from_this<BBXAnalyticsController> {
@@ -81,6 +87,7 @@ class BBXAnalyticsController : public BBXAnalyticsViewControllerTrackingDelegate
   static URL defaultRootDirectoryURL();
 
   // Settings, applied on the maintenance queue; none counts as no settings.
+  void setSettings(std::shared_ptr<const platform::Json> settings);
   void setSettings(const std::optional<platform::Json>& settings);
   bool analyticsFeatureSwitchEnabled() const;
   bool customEventsFeatureSwitchEnabled() const;
@@ -139,7 +146,7 @@ class BBXAnalyticsController : public BBXAnalyticsViewControllerTrackingDelegate
     bool flushOnBackground = false;
     std::uint64_t maxByteSizePerFile = 0;
     std::uint32_t flushIntervalSecs = 0;
-    std::optional<std::uint32_t> maxPendingSendFileCount;
+    std::uint32_t maxPendingSendFileCount = 0;
     bool trackCustomEvents = true;
     bool trackPredefinedEvents = true;
     std::int64_t samplingRate = 0;
@@ -150,7 +157,7 @@ class BBXAnalyticsController : public BBXAnalyticsViewControllerTrackingDelegate
                          BBXAnalyticsMetadataController metadataController);
   bool start();
   SettingsValues settings() const;
-  void applySettings(const std::optional<platform::Json>& settings);
+  void applySettings(const platform::Json* settings);
   void handleDisabledFeatureSwitch();
   void dispatchToQueue(platform::SerialQueue& queue, bool asynchronous, std::function<void()> block);
   platform::Status ensureLogFileExistsForPriority(std::uint64_t priority);

@@ -94,6 +94,10 @@ struct Request {
   // Follow 301/302/303/307/308 replies that carry a Location (at most 16
   // times, else -1007). Off: the redirect reply itself is the response.
   bool followRedirects = true;
+  // Off: only redirects to the same scheme, host and port are followed; a
+  // redirect elsewhere (where the request's credentials must not go) is
+  // the response itself.
+  bool followRedirectsToOtherOrigins = true;
   // Put the server's certificate chain to this handler before trusting it
   // (https only). When it cancels, the request fails with -999.
   ServerTrustHandler serverTrustHandler;

@@ -49,6 +49,13 @@ bool isFollowedRedirectStatus(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// Same scheme, host and port.
+bool isSameOrigin(std::string_view from, std::string_view to) {
+  auto a = Url::parse(from);
+  auto b = Url::parse(to);
+  return a && b && a->scheme() == b->scheme() && a->host() == b->host() && a->port() == b->port();
+}
+
 // A method must be an HTTP token; anything else could rewrite the request.
 bool isValidMethod(std::string_view method) {
   static constexpr std::string_view kExtra = "!#$%&'*+-.^_`|~";
@@ -203,7 +210,11 @@ bool finishHead(Hop& hop) {
   if (hop.request->shouldHandleCookies) CookieStorage::shared().setCookiesFromResponse(response);
   if (hop.request->followRedirects && isFollowedRedirectStatus(hop.status)) {
     if (auto location = response.valueForHeaderField("Location"); location && !location->empty()) {
-      if (auto target = Url::resolve(hop.url, *location)) {
+      auto target = Url::resolve(hop.url, *location);
+      if (target && !hop.request->followRedirectsToOtherOrigins && !isSameOrigin(hop.url, *target)) {
+        target.reset();
+      }
+      if (target) {
         hop.redirectTo = *target;
         if (!hop.isCancelled()) hop.sink->wasRedirected(*target, response);
         return true;

@@ -135,6 +135,13 @@ TEST_F(AnalyticsControllerTest, BeforeSettingsEventsAreWrittenAndActivationOnlyD
   controller->logCustomEvent(lumora::BBXTallyCustomEvent::make("tap"));
   drain();
   EXPECT_EQ(written(), "");
+
+  // On again (no timer: flush interval 0): the next event is written at once.
+  apply(enabled({{"flush_interval_secs", 0}}));
+  controller->logCustomEvent(lumora::BBXTallyCustomEvent::make("again"));
+  drain();
+  EXPECT_TRUE(holds(written(), "custom"));
+  EXPECT_FALSE(controller->maintenanceTimerScheduled());
 }
 
 TEST_F(AnalyticsControllerTest, SizeAndPriorityTriggersStartMaintenance) {
@@ -177,23 +184,25 @@ TEST_F(AnalyticsControllerTest, TimerFiresAfterTheRestOfTheIntervalSinceTheLastM
   EXPECT_NE(controller->currentSessionFragmentDirectoryURL(), fragment);
 }
 
-TEST_F(AnalyticsControllerTest, PruningDropsLowPriorityFilesFirstAndOnlyWithABound) {
+TEST_F(AnalyticsControllerTest, PruningDropsLowPriorityFilesFirstDownToTheBound) {
   auto controller = make();
-  // Waiting files: three of priority 2 and two of priority 0 in closed
-  // fragments of an older session.
+  // Waiting files in closed fragments of an older session: priority 2 ones
+  // past the default bound, and two of priority 0.
   auto& repository = controller->logSessionRepository();
-  for (int i = 0; i < 3; ++i) {
+  const int lowPriority = static_cast<int>(lumora::kBBXAnalyticsDefaultMaxPendingSendFileCount) + 3;
+  for (int i = 0; i < lowPriority; ++i) {
     for (std::uint64_t p : {std::uint64_t{0}, std::uint64_t{2}}) {
-      if (p == 0 && i == 2) continue;
+      if (p == 0 && i >= 2) continue;
       auto url = repository.eventLogFileURLForStateName("ACTIVE", "old", 1, "F" + std::to_string(i), 10 + i, p);
       ASSERT_TRUE(url);
       std::ofstream(url.value()) << "1\tkey\n";
     }
   }
   struct { platform::Json analytics; std::size_t remaining; } cases[] = {
-      // No bound in the document: nothing is pruned.
-      {platform::Json::object(), 5},
+      // No bound in the document: the default one.
+      {platform::Json::object(), lumora::kBBXAnalyticsDefaultMaxPendingSendFileCount},
       {{{"max_pending_send_file_count", 2}}, 2},
+      {{{"max_pending_send_file_count", 0}}, 0},
   };
   for (const auto& c : cases) {
     platform::Json settings = enabled(c.analytics);
@@ -211,8 +220,24 @@ TEST_F(AnalyticsControllerTest, PruningDropsLowPriorityFilesFirstAndOnlyWithABou
         EXPECT_EQ(lumora::BBXEventLogSessionRepository::priorityForEventLogFileWithName(file.filename().string()), 0);
       }
     }
-    EXPECT_EQ(waiting, c.remaining);
+    EXPECT_EQ(waiting, c.remaining) << c.analytics.dump();
   }
+}
+
+TEST_F(AnalyticsControllerTest, WithoutAUsableUploadAddressTheUploadStepFailsAtOnce) {
+  auto controller = make();
+  for (const platform::Json& url : {platform::Json(), platform::Json("::not a url::"), platform::Json("")}) {
+    platform::Json settings = enabled(platform::Json::object());
+    if (url.is_null()) settings["analytics"].erase("url");
+    else settings["analytics"]["url"] = url;
+    apply(settings);
+    std::int64_t code = 0;
+    controller->transmitPackagedSessionFragments(
+        [&code](const platform::Status& status) { code = status ? 0 : status.error().code(); });
+    drain();
+    EXPECT_EQ(code, -2) << url.dump();
+  }
+  EXPECT_EQ(uploads_->sent, 0);
 }
 
 TEST_F(AnalyticsControllerTest, InstallAndPreviousCrashBelongToTheRightRuns) {
