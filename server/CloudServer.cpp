@@ -142,6 +142,12 @@ void CloudServer::stop() {
 
 std::string CloudServer::url() const { return "http://127.0.0.1:" + std::to_string(port()); }
 
+const PushApp& CloudServer::lumoraApp() {
+  static const PushApp app{"2882303761517418", "5801751418", "com.quenby.lumora", "bHVtb3JhLWlvcy1wdXNoLXNlY3JldA",
+                           "bHVtb3JhLWFuZHJvaWQtcHVzaA"};
+  return app;
+}
+
 bool CloudServer::seedAccount(std::int64_t userId, const std::string& loginName,
                               const std::string& password, const AccountOptions& options,
                               std::string* error) {

@@ -129,6 +129,12 @@ class CloudServer {
   // The crash-reporting vendor's beta update check.
   BetaService& beta() { return *beta_; }
 
+  // The Lumora app as its push service knows it: the ids, key and secrets
+  // its bundle carries. registerLumoraApp() adds it (again: it is kept as
+  // it is); lumora-cloud does so at every start.
+  static const PushApp& lumoraApp();
+  bool registerLumoraApp(std::string* error = nullptr) { return push_->addApp(lumoraApp(), error); }
+
   // Seeding and inspection for tests (the same as the admin endpoints).
   bool seedAccount(std::int64_t userId, const std::string& loginName,
                    const std::string& password, const AccountOptions& options = {},

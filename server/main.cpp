@@ -119,6 +119,11 @@ int main(int argc, char** argv) {
     std::cerr << "lumora-cloud: " << error << "\n";
     return 1;
   }
+  // The app whose phones use this cloud: its push service knows it.
+  if (!server->registerLumoraApp(&error)) {
+    std::cerr << "lumora-cloud: cannot register the app with the push service: " << error << "\n";
+    return 1;
+  }
   if (seedDemo && !server->seedAccount(kDemoUserId, kDemoLogin, kDemoPassword, {}, &error)) {
     std::cerr << "lumora-cloud: cannot seed the demo account: " << error << "\n";
     return 1;

@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <sstream>
+#include <string_view>
 #include <utility>
 
 #include "server/http/HttpUtil.h"
@@ -81,13 +81,22 @@ bool isRecordFile(const std::string& unpackedName) {
 }
 
 // One JSON object per non-empty line; nullopt at the first line that is not.
+// A dying process may be cut off mid-line: a last line without its line end
+// that is no object is dropped, and the whole lines before it are kept.
 std::optional<std::vector<Json>> recordLines(const std::string& text) {
   std::vector<Json> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
+  std::string_view rest(text);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view line = rest.substr(0, end);
+    const bool cutOff = end == std::string_view::npos;
+    rest.remove_prefix(cutOff ? rest.size() : end + 1);
     if (line.empty()) continue;
-    Json parsed = Json::parse(line, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+    Json parsed = http::parseJson(line);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+      if (cutOff) break;
+      return std::nullopt;
+    }
     lines.push_back(std::move(parsed));
   }
   return lines;

@@ -7,7 +7,9 @@
 //   arrived. The body is multipart: "api_key" and "report_id" text parts,
 //   then one gzip part per report file, its field name the file name
 //   without its last two extensions. Every part is unpacked; record files
-//   (".bbxrecord", also symbolicated) must hold one JSON object per line.
+//   (".bbxrecord", also symbolicated) must hold one JSON object per line,
+//   but for a last line cut off before its line end (a process that died
+//   while writing), which is dropped.
 //   The report is kept by its id (a report sent again replaces the kept
 //   one), answered 201 with {"id"} as "application/json; charset=utf-8".
 // - Refusals: 400 with {"error"} for a bad request.

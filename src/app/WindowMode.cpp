@@ -1,17 +1,25 @@
 #include "app/WindowMode.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
+#include "app/AppBundle.h"
 #include "app/AppScenes.h"
+#include "app/NetworkSwitch.h"
+#include "applog/LoggerRegistry.h"
 #include "platform/app/Application.h"
 #include "platform/app/BackgroundTask.h"
-#include "platform/device/Reachability.h"
+#include "platform/device/DeviceIdentifier.h"
+#include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/AppHome.h"
 #include "platform/ui/ViewController.h"
 #include "platform/uiqt/PhoneWindow.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/shell/AppDelegate.h"
+#include "utils/SHA1.h"
 
 namespace lumora {
 
@@ -25,32 +33,9 @@ bool setIn(const char* name) {
 
 // The world around the phone, one switch per row of the panel.
 std::vector<platform::uiqt::PanelEntry> panelEntries() {
-  using platform::NetworkStatus;
-  auto network = std::make_shared<std::optional<NetworkStatus>>();
+  auto network = std::make_shared<NetworkSwitch>();
   std::vector<platform::uiqt::PanelEntry> entries;
-  entries.push_back({[network] {
-                       if (!*network) return std::string("Network: this machine's");
-                       switch (**network) {
-                         case NetworkStatus::ReachableViaWiFi:
-                           return std::string("Network: Wi-Fi");
-                         case NetworkStatus::ReachableViaWWAN:
-                           return std::string("Network: mobile data");
-                         default:
-                           return std::string("Network: none");
-                       }
-                     },
-                     [network] {
-                       if (!*network) {
-                         *network = NetworkStatus::ReachableViaWiFi;
-                       } else if (**network == NetworkStatus::ReachableViaWiFi) {
-                         *network = NetworkStatus::ReachableViaWWAN;
-                       } else if (**network == NetworkStatus::ReachableViaWWAN) {
-                         *network = NetworkStatus::NotReachable;
-                       } else {
-                         network->reset();
-                       }
-                       platform::Reachability::setStatusForTesting(*network);
-                     }});
+  entries.push_back({[network] { return network->label(); }, [network] { network->next(); }});
   entries.push_back({[] {
                        bool landscape = platform::ui::isLandscape(platform::ui::Screen::main().interfaceOrientation());
                        return std::string(landscape ? "Device: landscape" : "Device: portrait");
@@ -82,7 +67,30 @@ std::vector<platform::uiqt::PanelEntry> panelEntries() {
                      [] { platform::BackgroundTask::expireAll(); }});
   return entries;
 }
+
+// The token this machine's push service stands in for: the phone's system
+// hands one to every app that registers, the same for as long as the app
+// stays installed. Made from the device's identifier (32 bytes, as the
+// phone's are).
+platform::Bytes deviceToken() {
+  const std::string seed = "remote-notifications:" + platform::DeviceIdentifier::value().value_or("lumora");
+  platform::Bytes token = sha1Data(platform::Bytes(seed.begin(), seed.end()));
+  const platform::Bytes more = sha1Data(token);
+  token.insert(token.end(), more.begin(), more.begin() + 12);
+  return token;
+}
 }  // namespace
+
+bool claimAppHome(std::FILE* err) {
+  platform::Status claimed = platform::AppHome::claim();
+  if (claimed.ok()) return true;
+  std::fprintf(err, "lumora: %s\n  %s\n", claimed.error().description().c_str(),
+               claimed.error().code() == EWOULDBLOCK
+                   ? "Another lumora (a window or --demo) uses this app home: end it, or set LUMORA_HOME to "
+                     "another folder."
+                   : "Set LUMORA_HOME to a folder you can write in.");
+  return false;
+}
 
 bool hasDisplay() { return setIn("DISPLAY") || setIn("WAYLAND_DISPLAY") || setIn("QT_QPA_PLATFORM"); }
 
@@ -94,14 +102,31 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
     return 2;
   }
   if (!hasDisplay()) {
+    // A virtual screen that holds the window beside its panel, either way up.
+    const double side = std::max(device->size.width, device->size.height) * device->scale;
+    const int width = static_cast<int>(side) + platform::uiqt::PhoneWindow::kPanelWidth;
+    const int height = static_cast<int>(side);
     std::fprintf(err,
                  "lumora: there is no display to open the window on (none of DISPLAY, WAYLAND_DISPLAY or\n"
-                 "QT_QPA_PLATFORM is set). Run it from a desktop session, under a virtual display\n"
-                 "(xvfb-run -a lumora), or offscreen (QT_QPA_PLATFORM=offscreen lumora --screenshot FILE);\n"
-                 "`lumora --demo` runs without a window.\n");
+                 "QT_QPA_PLATFORM is set). Run it from a desktop session, under a virtual display:\n"
+                 "  xvfb-run -a -s '-screen 0 %dx%dx24' lumora%s%s\n"
+                 "or offscreen (QT_QPA_PLATFORM=offscreen lumora --screenshot FILE);\n"
+                 "`lumora --demo` runs without a window.\n",
+                 width, height, options.device == WindowOptions{}.device ? "" : " --device ",
+                 options.device == WindowOptions{}.device ? "" : options.device.c_str());
     return 2;
   }
+  if (!claimAppHome(err)) return 1;
+  installAppBundle();
+  // The phone's console is the system log, which nobody reads in normal
+  // use (the statistics kit dumps every form it sends there): the window
+  // keeps it off the terminal. What the app logs goes to its log files.
+  platform::setConsoleSink([](std::string_view) {});
   platform::MainQueue::main().bindToCurrentThread();
+  // Qt's notes on its surroundings (a desktop without XDG_RUNTIME_DIR under
+  // xvfb-run, say) go to the app's log; what stops it still reaches the
+  // terminal.
+  platform::uiqt::setQtNoteSink([](const std::string& note) { QB_LOG_WARN("Qt: {}", note); });
   platform::uiqt::ensureGuiApplication();
   ui::TextMeasurer::setCurrent(std::make_shared<platform::uiqt::QtTextMeasurer>());
   ui::Screen::main().setProfile(*device);
@@ -117,6 +142,7 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
   services.pages = appBackgroundPages();
   auto delegate = AppDelegate::create(std::move(services));
   if (!options.screenshot) {
+    platform::Application::shared().setIssuedDeviceToken(deviceToken());
     platform::Application::shared().setDelegate(delegate);
     platform::Json launchOptions;
     if (options.locationLaunch) launchOptions = {{platform::kApplicationLaunchOptionsLocationKey, true}};

@@ -1,7 +1,8 @@
 // `lumora` without --demo: the app in a desktop window. Before Qt starts it
 // checks that there is a display to open the window on (DISPLAY,
 // WAYLAND_DISPLAY or QT_QPA_PLATFORM); without one it says how to get one
-// and returns 2.
+// and returns 2. Then it claims the app home, as --demo does: a home another
+// lumora uses is refused (1), with what to do.
 #pragma once
 
 #include <cstdio>
@@ -21,6 +22,9 @@ struct WindowOptions {
 
 // True when a display (or Qt's offscreen platform) is configured.
 bool hasDisplay();
+// Makes the app home this process's own (platform::AppHome::claim); false,
+// with the reason and what to do written to `err`, when it cannot.
+bool claimAppHome(std::FILE* err);
 int runWindow(const WindowOptions& options, std::FILE* err);
 
 }  // namespace lumora

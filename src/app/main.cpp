@@ -12,7 +12,6 @@
 
 #include "app/WindowMode.h"
 #include "app/demo/DemoJob.h"
-#include "platform/storage/AppHome.h"
 #include "utils/ServiceHosts.h"
 
 namespace {
@@ -116,13 +115,7 @@ int main(int argc, char** argv) {
 
   // The app home first: one process at a time, and a home that cannot be
   // used is found before anything is sent.
-  if (platform::Status claimed = platform::AppHome::claim(); !claimed.ok()) {
-    std::fprintf(stderr, "lumora: %s\n  %s\n", claimed.error().description().c_str(),
-                 claimed.error().code() == EWOULDBLOCK
-                     ? "Wait for the other lumora to end, or set LUMORA_HOME to another folder."
-                     : "Set LUMORA_HOME to a folder you can write in.");
-    return lumora::kDemoExitLocalFailure;
-  }
+  if (!lumora::claimAppHome(stderr)) return lumora::kDemoExitLocalFailure;
   if (auto problem = lumora::ServiceHosts::hostsFileProblem()) {
     std::fprintf(stderr, "lumora: warning: %s\n", problem->c_str());
   }

@@ -2,6 +2,7 @@
 
 #include <spdlog/details/file_helper.h>
 
+#include "platform/SignalStack.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 
 namespace lumora {
@@ -11,7 +12,10 @@ QBFileLogger::QBFileLogger() : QBFileLogger(std::make_shared<QBLogFileManagerDef
 QBFileLogger::QBFileLogger(std::shared_ptr<QBLogFileManagerDefault> logFileManager)
     : manager_(logFileManager ? std::move(logFileManager)
                               : std::make_shared<QBLogFileManagerDefault>()),
-      writer_([this] { run(); }) {}
+      writer_([this] {
+        platform::installAlternateSignalStack();
+        run();
+      }) {}
 
 QBFileLogger::~QBFileLogger() {
   queue_.push([](LogLineQueue::Slot& slot) { slot.kind = LogLineQueue::Kind::Stop; });

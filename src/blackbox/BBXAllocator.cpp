@@ -3,9 +3,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -44,17 +46,31 @@ void* bbxAllocateFromRange(BBXAllocatorRange& range, std::size_t size) {
   }
 }
 
-void bbxLogWrite(int fd, const char* text, std::size_t length) { BBXSafeWrite(fd, text, length); }
+// One diagnostic line, formatted in place before it goes anywhere.
+constexpr std::size_t kBBXSDKLogLineBytes = 512;
 
-void bbxLogNumber(int fd, std::uint64_t value, unsigned base) {
-  char digits[21];
-  bbxLogWrite(fd, digits, BBXFormatUnsigned(value, base, digits));
-}
+struct BBXLogLine {
+  char text[kBBXSDKLogLineBytes];
+  std::size_t length = 0;
+
+  void append(const char* data, std::size_t size) {
+    const std::size_t room = sizeof(text) - length;
+    if (size > room) size = room;
+    std::memcpy(text + length, data, size);
+    length += size;
+  }
+  void appendNumber(std::uint64_t value, unsigned base) {
+    char digits[21];
+    append(digits, BBXFormatUnsigned(value, base, digits));
+  }
+};
 
 int bbxLogDescriptor() {
   const BBXContext* context = BBXContextGet();
   BBXWritableContext* writable = BBXWritableContextGet();
-  if (context == nullptr || writable == nullptr || context->sdkLogPath == nullptr) return -1;
+  if (context == nullptr || writable == nullptr || context->sdkLogPath == nullptr || !BBXContextIsOwnProcess()) {
+    return -1;
+  }
   int fd = writable->sdkLogDescriptor.load();
   if (fd >= 0) return fd;
   fd = open(context->sdkLogPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -65,6 +81,18 @@ int bbxLogDescriptor() {
     return expected;
   }
   return fd;
+}
+
+// Holds the line in the crash's buffer when it has room; false when no crash
+// is being recorded.
+bool bbxLogHold(BBXWritableContext* writable, const BBXLogLine& line) {
+  if (writable->sdkLogHeldBy.load() == 0) return false;
+  std::uint32_t fill = writable->sdkLogHeldFill.load();
+  do {
+    if (fill + line.length > sizeof(writable->sdkLogHeld)) return true;  // dropped
+  } while (!writable->sdkLogHeldFill.compare_exchange_weak(fill, static_cast<std::uint32_t>(fill + line.length)));
+  std::memcpy(writable->sdkLogHeld + fill, line.text, line.length);
+  return true;
 }
 
 }  // namespace
@@ -164,46 +192,71 @@ std::size_t BBXFormatUnsigned(std::uint64_t value, unsigned base, char* out) {
 }
 
 void BBXSDKLog(const char* format, ...) {
-  const int fd = bbxLogDescriptor();
-  if (fd < 0 || format == nullptr) return;
+  BBXWritableContext* writable = BBXWritableContextGet();
+  if (format == nullptr || writable == nullptr || !BBXContextIsOwnProcess()) return;
+  BBXLogLine line;
   va_list args;
   va_start(args, format);
   for (const char* at = format; *at != '\0'; ++at) {
     if (*at != '%' || at[1] == '\0') {
-      bbxLogWrite(fd, at, 1);
+      line.append(at, 1);
       continue;
     }
     switch (*++at) {
       case 'd': {
         const int value = va_arg(args, int);
-        if (value < 0) bbxLogWrite(fd, "-", 1);
-        bbxLogNumber(fd, value < 0 ? 0u - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
-                                   : static_cast<std::uint64_t>(value),
-                     10);
+        if (value < 0) line.append("-", 1);
+        line.appendNumber(value < 0 ? 0u - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
+                                    : static_cast<std::uint64_t>(value),
+                          10);
         break;
       }
       case 'u':
-        bbxLogNumber(fd, va_arg(args, unsigned), 10);
+        line.appendNumber(va_arg(args, unsigned), 10);
         break;
       case 'x':
-        bbxLogNumber(fd, va_arg(args, unsigned), 16);
+        line.appendNumber(va_arg(args, unsigned), 16);
         break;
       case 'p':
-        bbxLogWrite(fd, "0x", 2);
-        bbxLogNumber(fd, reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), 16);
+        line.append("0x", 2);
+        line.appendNumber(reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), 16);
         break;
       case 's': {
         const char* text = va_arg(args, const char*);
         if (text == nullptr) text = "(null)";
-        bbxLogWrite(fd, text, std::strlen(text));
+        line.append(text, strnlen(text, sizeof(line.text)));
         break;
       }
       default:
-        bbxLogWrite(fd, at - 1, 2);
+        line.append(at - 1, 2);
         break;
     }
   }
   va_end(args);
+  if (line.length == 0 || bbxLogHold(writable, line)) return;
+  // Past the launch's share the log takes no more: a long run (or a loop of
+  // failures) must not fill the disk that the crash record needs.
+  if (writable->sdkLogBytes.fetch_add(line.length) + line.length > kBBXSDKLogMaxBytes) return;
+  const int fd = bbxLogDescriptor();
+  if (fd >= 0) BBXSafeWrite(fd, line.text, line.length);
+}
+
+void BBXSDKLogHoldForCrash() {
+  BBXWritableContext* writable = BBXWritableContextGet();
+  if (writable == nullptr) return;
+  pid_t none = 0;
+  if (writable->sdkLogHeldBy.compare_exchange_strong(none, static_cast<pid_t>(syscall(SYS_gettid)))) {
+    writable->sdkLogHeldFill.store(0);
+  }
+}
+
+void BBXSDKLogReleaseAfterCrash() {
+  BBXWritableContext* writable = BBXWritableContextGet();
+  if (writable == nullptr || writable->sdkLogHeldBy.load() != static_cast<pid_t>(syscall(SYS_gettid))) return;
+  const std::uint32_t fill = writable->sdkLogHeldFill.exchange(0);
+  writable->sdkLogHeldBy.store(0);
+  const int fd = bbxLogDescriptor();
+  if (fd >= 0 && fill > 0) BBXSafeWrite(fd, writable->sdkLogHeld, std::min<std::size_t>(fill, sizeof(writable->sdkLogHeld)));
 }
 
 bool BBXReadMemory(const void* source, void* destination, std::size_t size) {

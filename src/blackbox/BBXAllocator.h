@@ -62,8 +62,16 @@ void BBXAllocatorSet(BBXAllocator* allocator);
 // The diagnostic log. Conversions: %d (int), %u and %x (unsigned), %p
 // (pointer, "0x" and hex), %s (text or "(null)"); any other pair after a %
 // is written as it stands and takes no argument. Writes only once the crash
-// context exists and names a log path.
+// context exists and names a log path, never from a forked child, one whole
+// line (cut at 512 bytes) per call, and no more than kBBXSDKLogMaxBytes in a
+// launch.
 void BBXSDKLog(const char* format, ...);
+// While a crash is recorded the log goes to a buffer of kBBXSDKLogCrashBytes
+// (what does not fit is dropped), written out when the recording thread
+// releases it: the record takes the disk first. Holding while another
+// thread holds changes nothing; only the holder releases.
+void BBXSDKLogHoldForCrash();
+void BBXSDKLogReleaseAfterCrash();
 
 // Copies `size` bytes from `source` of this process into `destination`
 // through the kernel: false, never a fault, when any of it is unreadable or

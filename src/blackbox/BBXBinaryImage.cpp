@@ -220,6 +220,16 @@ bool BBXBinaryImageFindImageForUUID(const char* uuid, BBXBinaryImageDetails* det
   return false;
 }
 
+std::optional<platform::loader::Image> BBXBinaryImageLoadedImageForUUID(const char* uuid) {
+  if (uuid == nullptr || *uuid == '\0') return std::nullopt;
+  for (platform::loader::Image& image : platform::loader::loadedImages()) {
+    if (std::strncmp(bbxDescribe(image).uuid, uuid, sizeof(BBXBinaryImageDetails::uuid)) != 0) continue;
+    image.path = bbxImagePath(image);
+    return image;
+  }
+  return std::nullopt;
+}
+
 bool BBXBinaryImageRecordMainExecutable(BBXFile* file) {
   const std::vector<platform::loader::Image> images = platform::loader::loadedImages();
   if (images.empty() || !BBXFileIsOpen(file)) return false;

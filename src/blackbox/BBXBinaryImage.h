@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "blackbox/BBXContext.h"
 #include "platform/diagnostics/DynamicLoader.h"
@@ -45,6 +46,9 @@ bool BBXBinaryImageSafeFindImageForAddress(std::uintptr_t address, BBXBinaryImag
 bool BBXBinaryImageHasUnwindInfo(const BBXBinaryImageNode* node);
 // The first loaded image whose uuid text equals `uuid`.
 bool BBXBinaryImageFindImageForUUID(const char* uuid, BBXBinaryImageDetails* details);
+// The same image as the loader lists it, its path filled in for the
+// executable; nullopt when none is loaded.
+std::optional<platform::loader::Image> BBXBinaryImageLoadedImageForUUID(const char* uuid);
 // The metadata record's "executable" section.
 bool BBXBinaryImageRecordMainExecutable(BBXFile* file);
 // Stores (or, `loaded` false, retires) one image's slot and queues its record.

@@ -2,8 +2,10 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -158,6 +160,12 @@ bool BBXContextIsInitialized() {
   return reinterpret_cast<std::uintptr_t>(context) >= kBBXMinimumValidAddress && context->initialized.load();
 }
 
+bool BBXContextIsOwnProcess() {
+  const BBXContext* context = BBXContextGet();
+  return reinterpret_cast<std::uintptr_t>(context) >= kBBXMinimumValidAddress &&
+         context->pid == static_cast<pid_t>(syscall(SYS_getpid));
+}
+
 bool BBXContextMarkAndCheckIfCrashed() {
   BBXWritableContext* writable = BBXWritableContextGet();
   if (!BBXContextIsInitialized() || writable == nullptr) return false;
@@ -195,6 +203,7 @@ void BBXContextInitialize(const BBXContextInitData* data) {
   writable->sdkLogDescriptor.store(-1);
   writable->crashRecorded.store(false);
   context->initialized.store(false);
+  context->pid = static_cast<pid_t>(syscall(SYS_getpid));
   gBBXContext.store(context);
   gBBXWritableContext.store(writable);
 
@@ -219,8 +228,11 @@ void BBXContextInitialize(const BBXContextInitData* data) {
   if (hooks.hostInitialize) bbxSubmit(startup, context, [context, hooks] { hooks.hostInitialize(&context->host); });
   bbxSubmit(startup, context, [context, writable, record] {
     BBXUserLoggingContext& logging = context->userLogging;
-    logging.logFiles.maxSize = record->logBufferSize;
-    logging.errorFiles.maxSize = record->errorReportingEnabled ? record->errorLogBufferSize : 0;
+    // A file turns over once past its size: the size stays well inside a
+    // record file's bound, whatever the settings ask.
+    constexpr std::uint32_t kLargest = static_cast<std::uint32_t>(kBBXMaxRecordFileBytes / 2);
+    logging.logFiles.maxSize = std::min(record->logBufferSize, kLargest);
+    logging.errorFiles.maxSize = record->errorReportingEnabled ? std::min(record->errorLogBufferSize, kLargest) : 0;
     logging.userKVStorage.maxKeys = record->maxCustomKeys;
     BBXUserLoggingInit(&logging, &writable->userLogging);
   });

@@ -128,6 +128,7 @@ struct BBXUserLoggingContext {
 
 struct BBXContext {
   std::atomic<bool> initialized;
+  pid_t pid;  // the process that started it; a forked child records nothing
   bool debuggerAttached;
   const char* sdkLogPath;
   void* signalStack;
@@ -155,6 +156,11 @@ struct BBXBinaryImageNode {
 };
 
 inline constexpr std::size_t kBBXThreadSlotCount = 256;
+// What the diagnostic log "sdk.log" may take in one launch before a crash,
+// and what the crash itself may add: its lines are held in memory while the
+// record is written and follow it.
+inline constexpr std::size_t kBBXSDKLogMaxBytes = 64 * 1024;
+inline constexpr std::size_t kBBXSDKLogCrashBytes = 4 * 1024;
 
 // One thread that the crash handler stops: it asks (state 1), the thread's
 // signal handler saves its registers (2) and waits until released (3).
@@ -173,11 +179,19 @@ struct BBXUserLoggingWritableState {
 
 struct BBXWritableContext {
   std::atomic<int> sdkLogDescriptor;
+  std::atomic<std::uint64_t> sdkLogBytes;  // written so far this launch
+  std::atomic<pid_t> sdkLogHeldBy;         // the thread recording a crash (0: none)
+  std::atomic<std::uint32_t> sdkLogHeldFill;
+  char sdkLogHeld[kBBXSDKLogCrashBytes];
   std::atomic<bool> crashRecorded;
   BBXFile binaryImageFile;
   BBXBinaryImageNode binaryImages[kBBXBinaryImageSlotCount];
   BBXUserLoggingWritableState userLogging;
   std::atomic<std::uint32_t> customExceptionCount;
+  // Counts the crash handler's stops of the other threads: a thread still
+  // held by an earlier stop lets go when a new one begins, so that a second
+  // record (the abort after a fatal exception) can stop it again.
+  std::atomic<std::uint32_t> threadStopGeneration;
   BBXThreadSlot threadSlots[kBBXThreadSlotCount];
 };
 
@@ -199,6 +213,9 @@ BBXCaptureHooks BBXContextCaptureHooks();
 // the context counts as initialised (or after 5 s, logged).
 void BBXContextInitialize(const BBXContextInitData* data);
 bool BBXContextIsInitialized();
+// Whether the context was started by this process (false in a forked child,
+// whose crashes and notes must not land in its parent's report).
+bool BBXContextIsOwnProcess();
 // False without an initialised context; otherwise whether a crash was
 // already recorded, marking it recorded (one atomic exchange).
 bool BBXContextMarkAndCheckIfCrashed();

@@ -313,7 +313,17 @@ void BBXCrashReportingController::handleExistingFilesInProcessing() {
     auto self = weak.lock();
     if (!self) return;
     for (const std::string& path : paths) {
-      self->reportsController()->prepareAndSubmitReport(BBXInternalReport::reportWithPath(path), false, false);
+      // An earlier run ended while this report was processed (killed, or a
+      // full disk): its companions may be cut, so it is processed again. One
+      // without an identifier can never be sent and goes, as in active.
+      std::error_code gone;
+      if (!std::filesystem::exists(path, gone)) continue;  // sent meanwhile by this launch
+      auto report = BBXInternalReport::reportWithPath(path);
+      if (!report) {
+        self->fileManager_.removeItemAtPath(path);
+        continue;
+      }
+      self->reportsController()->prepareAndSubmitReport(report, false, true);
     }
   });
 }
@@ -325,7 +335,12 @@ void BBXCrashReportingController::handleExistingFilesInPrepared() {
     auto self = weak.lock();
     if (!self) return;
     self->operationQueue_->addOperation([weak, paths] {
-      if (auto self = weak.lock()) self->uploadPreexistingFiles(paths);
+      auto self = weak.lock();
+      if (!self) return;
+      // What an earlier run's packaging left half written goes; packaging
+      // runs only on this queue, so none of this launch's is under way.
+      self->fileManager_.removePartialPackages();
+      self->uploadPreexistingFiles(paths);
     });
   });
 }
@@ -543,6 +558,9 @@ void BBXCrashReportingController::reportsControllerDidCompletePackageSubmission(
   }
   bbxControllerDebugLog("report submission failed with error " + error->description());
   BBXSDKLog("%s: Error: failed to submit report '%s'\n", __func__, error->description().c_str());
+  // A package set aside (refused for what it is) is not tried again.
+  std::error_code missing;
+  if (!std::filesystem::exists(path, missing)) return;
   retryUploadForReportAtPath(path);
 }
 

@@ -14,6 +14,7 @@
 #include "blackbox/BBXApplication.h"
 #include "blackbox/BBXDemangleOperation.h"
 #include "blackbox/BBXHandler.h"
+#include "blackbox/BBXUnwind.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/diagnostics/FatalSignalChain.h"
 
@@ -35,8 +36,12 @@ const char* bbxExceptionTypeName(int type) {
 void bbxWriteFrames(BBXFile* file, const BBXStackFrames& frames) {
   BBXFileWriteHashKey(file, "frames");
   BBXFileWriteArrayStart(file);
+  // As many as a thread's walk gives at most: a record stays within bounds
+  // whatever the caller passes.
+  std::size_t written = 0;
   for (const std::shared_ptr<BBXStackFrame>& frame : frames) {
     if (!frame) continue;
+    if (written++ == kBBXMaxUnwindFrames) break;
     BBXFileWriteHashStart(file);
     BBXFileWriteHashEntryUint64(file, "pc", frame->address);
     if (frame->symbol) BBXFileWriteHashEntryHexEncodedString(file, "symbol", frame->symbol->c_str());
@@ -95,9 +100,12 @@ void BBXExceptionInitialize(BBXExceptionContext* exception, std::atomic<std::uin
 void BBXExceptionRecord(int type, const char* name, const char* reason, const BBXStackFrames* frames,
                         bool notifyCrash) {
   BBXContext* context = BBXContextGet();
-  if (context == nullptr || !BBXContextIsInitialized()) return;
+  // A forked child has no queue to write on, and its report is not its
+  // parent's: it records nothing.
+  if (context == nullptr || !BBXContextIsInitialized() || !BBXContextIsOwnProcess()) return;
   const bool fatal = type == kBBXExceptionTypeObjectiveC || type == kBBXExceptionTypeCpp;
   const char* path = fatal ? context->exception.path : context->exception.customPath;
+  if (fatal) BBXSDKLogHoldForCrash();
   BBXSDKLog("%s: Recording an exception structure (%d, %d)\n", __func__, notifyCrash ? 1 : 0, fatal ? 1 : 0);
   // The thread that threw is the crashed one, not the queue's thread that
   // writes the record: take its id before the hop.
@@ -132,6 +140,7 @@ void BBXExceptionRecord(int type, const char* name, const char* reason, const BB
     }
   });
   BBXSDKLog("%s: Finished recording an exception structure\n", __func__);
+  if (fatal) BBXSDKLogReleaseAfterCrash();
 }
 
 void BBXExceptionRecordNSException(const platform::Exception& exception) {

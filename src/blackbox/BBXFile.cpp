@@ -5,15 +5,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "blackbox/BBXAllocator.h"
+#include "platform/JsonParse.h"
 
 namespace lumora {
 namespace {
+
+// Records nest a few levels (a section, a thread, its registers); a line
+// deeper than this is no record.
+constexpr std::size_t kBBXMaxRecordDepth = 16;
 
 void bbxFileFlush(BBXFile* file) {
   if (file->bufferFill == 0) return;
@@ -24,7 +28,12 @@ void bbxFileFlush(BBXFile* file) {
 
 // Every byte of a record goes through here.
 void bbxFileWrite(BBXFile* file, const char* data, std::size_t length) {
-  if (file == nullptr || file->fd < 0 || length == 0) return;
+  if (file == nullptr || file->fd < 0 || length == 0 || file->full) return;
+  if (file->bytesWritten + file->bufferFill + length > kBBXMaxRecordFileBytes) {
+    file->full = true;
+    BBXSDKLog("%s: Error: the record file is at its bound\n", "BBXFileWrite");
+    return;
+  }
   if (!file->buffered || file->buffer == nullptr) {
     file->bytesWritten += BBXSafeWrite(file->fd, data, length);
     return;
@@ -111,7 +120,7 @@ void bbxFileWriteQuoted(BBXFile* file, const char* text) {
   if (text == nullptr) {
     bbxFileWrite(file, "null", 4);
   } else {
-    bbxFileWriteQuoted(file, text, std::strlen(text));
+    bbxFileWriteQuoted(file, text, strnlen(text, kBBXMaxRecordedTextBytes));
   }
 }
 
@@ -122,7 +131,7 @@ void bbxFileWriteHex(BBXFile* file, const char* text) {
   }
   bbxFileWrite(file, "\"", 1);
   char digits[2 * 16 + 1];
-  for (std::size_t left = std::strlen(text); left > 0;) {
+  for (std::size_t left = strnlen(text, kBBXMaxRecordedTextBytes); left > 0;) {
     const std::size_t chunk = left < 16 ? left : 16;
     BBXHexEncode(text, chunk, digits);
     bbxFileWrite(file, digits, 2 * chunk);
@@ -244,7 +253,7 @@ void BBXFileWriteHashEntryString(BBXFile* file, const char* key, const char* tex
 void BBXFileWriteHashEntryNSString(BBXFile* file, const char* key, std::string_view text) {
   if (text.empty()) return;
   BBXFileWriteHashKey(file, key);
-  bbxFileWriteQuoted(file, text.data(), text.size());
+  bbxFileWriteQuoted(file, text.data(), std::min(text.size(), kBBXMaxRecordedTextBytes));
   file->needsComma = true;
 }
 
@@ -278,19 +287,61 @@ void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text) {
   file->needsComma = true;
 }
 
-std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,
-                                                               const BBXSectionTransform& transform) {
-  if (path == nullptr) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (deleteIfUnreadable) BBXUnlinkIfExists(path);
-    BBXSDKLog("%s: Unable to read file %s\n", __func__, path);
+std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit, BBXFileReadProblem* problem) {
+  BBXFileReadProblem ignored;
+  BBXFileReadProblem& why = problem != nullptr ? *problem : ignored;
+  why = BBXFileReadProblem::None;
+  if (path == nullptr) {
+    why = BBXFileReadProblem::Missing;
     return std::nullopt;
   }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    why = errno == ENOENT ? BBXFileReadProblem::Missing
+                          : errno == ELOOP ? BBXFileReadProblem::NotRegular : BBXFileReadProblem::Unreadable;
+    return std::nullopt;
+  }
+  struct stat info {};
+  std::optional<std::string> contents;
+  if (fstat(fd, &info) != 0) {
+    why = BBXFileReadProblem::Unreadable;
+  } else if (!S_ISREG(info.st_mode)) {
+    why = BBXFileReadProblem::NotRegular;
+  } else if (static_cast<std::uint64_t>(info.st_size) > limit) {
+    why = BBXFileReadProblem::TooLarge;
+  } else {
+    // The size may change while it is read: no more than the bound is taken
+    // whatever it says.
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    for (;;) {
+      if (filled == bytes.size()) {
+        if (bytes.size() > limit) break;
+        bytes.resize(std::min<std::uint64_t>(bytes.size() + 4096, limit + 1));
+      }
+      const ssize_t got = read(fd, bytes.data() + filled, bytes.size() - filled);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    if (filled > limit) {
+      why = BBXFileReadProblem::TooLarge;
+    } else {
+      contents = std::move(bytes);
+    }
+  }
+  close(fd);
+  return contents;
+}
+
+std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const BBXSectionTransform& transform) {
   std::vector<nlohmann::json> sections;
-  std::string line;
-  while (std::getline(in, line)) {
-    nlohmann::json section = nlohmann::json::parse(line, nullptr, false);
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    const std::string_view line = bytes.substr(0, end);
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    nlohmann::json section = platform::parseJson(line, kBBXMaxRecordDepth);
     if (!section.is_object()) continue;
     if (!transform) {
       sections.push_back(std::move(section));
@@ -299,6 +350,18 @@ std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path,
     }
   }
   return sections;
+}
+
+std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,
+                                                               const BBXSectionTransform& transform) {
+  if (path == nullptr) return std::nullopt;
+  auto bytes = BBXFileReadBounded(path, kBBXMaxRecordFileBytes);
+  if (!bytes) {
+    if (deleteIfUnreadable) BBXUnlinkIfExists(path);
+    BBXSDKLog("%s: Unable to read file %s\n", __func__, path);
+    return std::nullopt;
+  }
+  return BBXFileParseSections(*bytes, transform);
 }
 
 }  // namespace lumora

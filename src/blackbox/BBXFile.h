@@ -10,6 +10,16 @@
 // from users, exceptions or other processes as a hex string (two lower-case
 // digits per byte), which readers decode per key. A null text is `null`.
 //
+// What capture writes is bounded so that every record fits the report
+// service's limits: a text field holds at most kBBXMaxRecordedTextBytes of
+// its text (the rest is cut), and a file takes no byte past
+// kBBXMaxRecordFileBytes (the line under way is cut there and nothing more
+// is written). The largest record by construction, a crash record of
+// kBBXThreadSlotCount threads of kBBXMaxUnwindFrames frames each with
+// their registers and names, stays under 3.5 MiB. Readers at a later
+// launch take no more than that bound from a file, and only from a regular
+// file: never through a link, never from a device or a pipe.
+//
 // Ownership: a BBXFile is a plain structure owned by its caller (a stack
 // frame, or the writable crash context). Threading: one thread at a time per
 // file; unbuffered files are async-signal-safe. Failure: opening reports
@@ -20,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +39,8 @@
 namespace lumora {
 
 inline constexpr std::size_t kBBXFileBufferSize = 1000;
+inline constexpr std::uint64_t kBBXMaxRecordFileBytes = std::uint64_t{4} << 20;
+inline constexpr std::size_t kBBXMaxRecordedTextBytes = 8 * 1024;
 
 struct BBXFile {
   int fd = -1;
@@ -37,6 +50,7 @@ struct BBXFile {
   char* buffer = nullptr;
   std::uint64_t bufferFill = 0;
   std::uint64_t bytesWritten = 0;  // size at open (append) plus all written since
+  bool full = false;               // reached kBBXMaxRecordFileBytes: takes nothing more
 };
 
 // Opens `path` (O_APPEND when `append`, else O_TRUNC; created 0644). In
@@ -69,11 +83,23 @@ void BBXFileWriteArrayEntryString(BBXFile* file, const char* text);
 void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text);
 
 // Every line of the file that parses to a JSON object, in order (others are
-// skipped), each passed through `transform` when given (nullopt drops it).
-// nullopt when the file cannot be read (deleted first when
+// skipped, and so are lines nested deeper than a record ever is), each
+// passed through `transform` when given (nullopt drops it). nullopt when the
+// file cannot be read as BBXFileReadBounded reads it (deleted first when
 // `deleteIfUnreadable`) or the path is null. Ordinary code: it allocates.
 using BBXSectionTransform = std::function<std::optional<nlohmann::json>(nlohmann::json)>;
 std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,
                                                                const BBXSectionTransform& transform = {});
+// The same over the bytes of a record file.
+std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const BBXSectionTransform& transform = {});
+
+// Why a file cannot be read as a report file.
+enum class BBXFileReadProblem { None, Missing, NotRegular, TooLarge, Unreadable };
+// The whole of the regular file at `path` when it holds at most `limit`
+// bytes. It is opened without following a link and without blocking, so a
+// link, a pipe or a device is refused, never read. `problem` (optional)
+// says why nothing came back.
+std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit,
+                                              BBXFileReadProblem* problem = nullptr);
 
 }  // namespace lumora

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -46,6 +48,7 @@ std::string BBXFileManager::activePath() const { return bbxJoin(structurePath(),
 std::string BBXFileManager::pendingPath() const { return bbxJoin(structurePath(), "pending"); }
 std::string BBXFileManager::processingPath() const { return bbxJoin(structurePath(), "processing"); }
 std::string BBXFileManager::preparedPath() const { return bbxJoin(structurePath(), "prepared"); }
+std::string BBXFileManager::refusedPath() const { return bbxJoin(structurePath(), "refused"); }
 
 std::vector<std::string> BBXFileManager::activePathContents() const { return contentsOfDirectory(activePath()); }
 std::vector<std::string> BBXFileManager::processingPathContents() const {
@@ -155,6 +158,43 @@ void BBXFileManager::removeLegacyDirectories() const {
   platform::consoleLog("[Blackbox:FileManager] Removed legacy structure at " + rootPath_);
 }
 
+bool BBXFileManager::moveItemAside(const std::string& path) const {
+  const std::string refused = refusedPath();
+  std::vector<std::string> kept = createDirectoryAtPath(refused) ? contentsOfDirectory(refused)
+                                                                 : std::vector<std::string>{};
+  // Numbered after the newest kept, so that names sort oldest first.
+  std::uint64_t next = 1;
+  for (const std::string& entry : kept) {
+    const std::string name = fs::path(entry).filename().string();
+    std::uint64_t number = 0;
+    const auto parsed = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (parsed.ec == std::errc() && number >= next) next = number + 1;
+  }
+  char prefix[24];
+  std::snprintf(prefix, sizeof(prefix), "%010llu-", static_cast<unsigned long long>(next));
+  const std::string destination = bbxJoin(refused, prefix + fs::path(path).filename().string());
+  if (const std::error_code error = bbxRenameNoReplace(path, destination)) {
+    platform::consoleLog("[FileManager] Failed to move file: " + error.message());
+    removeItemAtPath(path);
+    return false;
+  }
+  kept.push_back(destination);
+  std::sort(kept.begin(), kept.end());
+  for (std::size_t i = 0; i + kMaxRefusedItems < kept.size(); ++i) removeItemAtPath(kept[i]);
+  return true;
+}
+
+void BBXFileManager::removePartialPackages() const {
+  std::error_code error;
+  for (fs::directory_iterator it(preparedPath(), error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > 1 && name.front() == '.' && it->path().extension() == ".partial") {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+    }
+  }
+}
+
 void BBXFileManager::enumerateReportsInProcessingDirectory(const ReportBlock& block) const {
   if (!block) return;
   for (const std::string& path : processingPathContents()) block(BBXInternalReport::reportWithPath(path), path);
@@ -183,6 +223,7 @@ bool BBXFileManager::removeContentsOfAllPaths() const {
   success = removeContentsOfPendingPath() && success;
   success = removeContentsOfDirectoryAtPath(preparedPath()) && success;
   success = removeContentsOfDirectoryAtPath(activePath()) && success;
+  success = removeContentsOfDirectoryAtPath(refusedPath()) && success;
   return success;
 }
 

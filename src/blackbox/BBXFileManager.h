@@ -6,7 +6,13 @@
 //       pending/                                       never made by launch preparation
 //       processing/<execution id>/                     reports being symbolicated and packaged
 //       prepared/<boundary>.multipartmime              upload packages
+//       refused/<n>-<name>                             reports and packages set aside
 //     sendable/                                        a legacy layout: the whole root goes
+//
+// A report or package that can never go through (the service refused it
+// for what it is, or it holds a file larger than capture ever writes) is
+// moved to "refused" under a numbered name rather than deleted or tried for
+// ever; the newest kMaxRefusedItems are kept there, the oldest dropped.
 //
 // Every file operation on the tree goes through here. Listings and the bulk
 // moves and removals skip hidden entries (names beginning with "."); they
@@ -32,6 +38,8 @@ class BBXInternalReport;
 
 class BBXFileManager {
  public:
+  static constexpr std::size_t kMaxRefusedItems = 10;
+
   // (full path, extension without its dot; "" for none)
   using FileBlock = std::function<void(const std::string& path, const std::string& extension)>;
   // The report is null when the directory has no readable identifier.
@@ -50,6 +58,7 @@ class BBXFileManager {
   std::string pendingPath() const;
   std::string processingPath() const;
   std::string preparedPath() const;
+  std::string refusedPath() const;
 
   std::vector<std::string> activePathContents() const;
   std::vector<std::string> processingPathContents() const;
@@ -79,6 +88,13 @@ class BBXFileManager {
   std::optional<std::string> setupNewPathForExecutionIdentifier(const std::string& identifier) const;
   // With root/"sendable" present, the whole root goes.
   void removeLegacyDirectories() const;
+  // Moves a report directory or package into "refused" (made when missing)
+  // and drops the oldest there beyond kMaxRefusedItems; false when it could
+  // not be moved (it is then removed, so that it is not tried again).
+  bool moveItemAside(const std::string& path) const;
+  // Removes what an interrupted packaging left in "prepared" (hidden
+  // ".partial" files).
+  void removePartialPackages() const;
 
   void enumerateReportsInProcessingDirectory(const ReportBlock& block) const;
   void enumerateFilesInActiveDirectory(const FileBlock& block) const;
@@ -88,8 +104,8 @@ class BBXFileManager {
   bool movePendingToProcessing() const;
   bool removeContentsOfProcessingPath() const;
   bool removeContentsOfPendingPath() const;
-  // Empties processing, pending, prepared and active; each is attempted,
-  // true only if all succeed.
+  // Empties processing, pending, prepared, active and refused; each is
+  // attempted, true only if all succeed.
   bool removeContentsOfAllPaths() const;
 
  private:

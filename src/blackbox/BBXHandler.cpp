@@ -8,6 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "blackbox/BBXAllocator.h"
@@ -21,7 +22,13 @@ namespace {
 constexpr int kBBXThreadStopped = 2;
 constexpr int kBBXThreadAsked = 1;
 constexpr int kBBXThreadReleased = 3;
-constexpr std::uint64_t kBBXThreadStopWaitNanoseconds = 200000000;
+// How long the other threads have to answer a stop: 500 ms, and while they
+// keep answering (a loaded machine runs them late) 250 ms past the latest
+// answer, but never more than 2 s in all. A thread that cannot answer (one
+// in an uninterruptible wait, one that is ending) costs that much at most.
+constexpr std::uint64_t kBBXThreadStopWaitNanoseconds = 500000000;
+constexpr std::uint64_t kBBXThreadStopGraceNanoseconds = 250000000;
+constexpr std::uint64_t kBBXThreadStopMostNanoseconds = 2000000000;
 
 std::atomic<int> gBBXThreadStopSignal{0};
 
@@ -42,9 +49,15 @@ void bbxThreadStopHandler(int, siginfo_t*, void* machineContext) {
   if (writable != nullptr) {
     for (BBXThreadSlot& slot : writable->threadSlots) {
       if (slot.tid.load() != tid || slot.state.load() != kBBXThreadAsked) continue;
+      // Read after the ask, which follows the count's step.
+      const std::uint32_t generation = writable->threadStopGeneration.load();
       slot.registers = BBXRegisterStateFromUContext(static_cast<const ucontext_t*>(machineContext));
       slot.state.store(kBBXThreadStopped);
-      while (slot.state.load() != kBBXThreadReleased) sched_yield();
+      // Released, or a later stop has begun (its signal waits until this
+      // handler returns, and stops this thread again).
+      while (slot.state.load() == kBBXThreadStopped && writable->threadStopGeneration.load() == generation) {
+        sched_yield();
+      }
       break;
     }
   }
@@ -124,6 +137,7 @@ void bbxRecordStack(BBXFile* file, const BBXRegisterState& state) {
 // Asks every other thread to stop; waits a short while for their answers.
 void bbxStopThreads(BBXWritableContext* writable, const pid_t* tids, std::size_t count, pid_t self) {
   const int signal = gBBXThreadStopSignal.load();
+  writable->threadStopGeneration.fetch_add(1);
   for (std::size_t i = 0; i < count; ++i) {
     BBXThreadSlot& slot = writable->threadSlots[i];
     slot.state.store(0);
@@ -132,9 +146,17 @@ void bbxStopThreads(BBXWritableContext* writable, const pid_t* tids, std::size_t
     slot.state.store(kBBXThreadAsked);
     if (syscall(SYS_tgkill, getpid(), tids[i], signal) != 0) slot.state.store(0);
   }
-  const std::uint64_t deadline = BBXTimingNow() + kBBXThreadStopWaitNanoseconds;
-  for (std::size_t i = 0; i < count; ++i) {
-    while (writable->threadSlots[i].state.load() == kBBXThreadAsked && BBXTimingNow() < deadline) sched_yield();
+  const std::uint64_t start = BBXTimingNow();
+  std::uint64_t deadline = start + kBBXThreadStopWaitNanoseconds;
+  std::size_t waiting = count;
+  for (std::uint64_t now = start; waiting > 0 && now < deadline; now = BBXTimingNow()) {
+    std::size_t asked = 0;
+    for (std::size_t i = 0; i < count; ++i) asked += writable->threadSlots[i].state.load() == kBBXThreadAsked;
+    if (asked < waiting) {
+      deadline = std::max(deadline, std::min(now + kBBXThreadStopGraceNanoseconds, start + kBBXThreadStopMostNanoseconds));
+    }
+    waiting = asked;
+    sched_yield();
   }
 }
 

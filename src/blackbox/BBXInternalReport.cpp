@@ -17,22 +17,28 @@ constexpr const char* kBBXBinaryImageFile = "binary_images.bbxrecord";
 }  // namespace
 
 std::shared_ptr<BBXInternalReport> BBXInternalReport::reportWithPath(const std::string& path) {
-  auto sections = readMetadataAtPath((std::filesystem::path(path) / kBBXMetadataFile).string());
-  const nlohmann::json* identifier = nullptr;
+  const std::string metadataPath = (std::filesystem::path(path) / kBBXMetadataFile).string();
+  auto sections = readMetadataAtPath(metadataPath);
+  std::optional<std::string> identifier;
   if (sections && !sections->empty()) {
     const nlohmann::json& identity = sections->front();
     if (identity.contains("identity") && identity["identity"].is_object()) {
       const auto found = identity["identity"].find("session_id");
       if (found != identity["identity"].end() && found->is_string() && !found->get_ref<const std::string&>().empty()) {
-        identifier = &*found;
+        identifier = found->get<std::string>();
       }
     }
+  } else if (std::error_code error; std::filesystem::is_regular_file(std::filesystem::symlink_status(metadataPath, error))) {
+    // The metadata was begun but holds nothing whole (a full disk at
+    // launch): the folder is named by the same identifier.
+    const std::string name = std::filesystem::path(path).filename().string();
+    if (!name.empty() && name.front() != '.') identifier = name;
   }
-  if (identifier == nullptr) {
+  if (!identifier) {
     platform::consoleLog("[Blackbox:Crash] Unable to read identifier at path " + path);
     return nullptr;
   }
-  auto report = std::make_shared<BBXInternalReport>(Token{}, path, identifier->get<std::string>());
+  auto report = std::make_shared<BBXInternalReport>(Token{}, path, *identifier);
   report->metadataSections_ = std::move(sections);
   report->metadataRead_ = true;
   return report;
@@ -67,9 +73,10 @@ bool BBXInternalReport::isCrash() const {
 }
 
 bool BBXInternalReport::checkExistenceOfAtLeastOnceFileInArray(const std::vector<std::string>& names) const {
+  // Capture writes plain files: a link of that name is no record of it.
   for (const std::string& name : names) {
     std::error_code error;
-    if (std::filesystem::exists(pathForContentFile(name), error)) return true;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(pathForContentFile(name), error))) return true;
   }
   return false;
 }

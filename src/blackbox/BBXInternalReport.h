@@ -1,6 +1,7 @@
 // One report directory of the store: its path (which changes as the
 // directory moves), its identifier (the execution identifier of the launch
-// that wrote it), which record files it holds and what its metadata says.
+// that wrote it), which record files it holds (plain files only: a link is
+// none) and what its metadata says.
 //
 // The metadata is "metadata.bbxrecord", read once on first use and read by
 // position: section 0 is the identity, 1 the host, 2 the application.
@@ -26,8 +27,9 @@ class BBXInternalReport {
   struct Token {};
 
  public:
-  // The identifier is the metadata's identity "session_id"; nullptr without
-  // one (logged).
+  // The identifier is the metadata's identity "session_id"; a metadata file
+  // that holds no whole section (cut by a full disk) leaves the folder's
+  // name, which is the same identifier. nullptr without one (logged).
   static std::shared_ptr<BBXInternalReport> reportWithPath(const std::string& path);
   // nullptr when either is empty.
   static std::shared_ptr<BBXInternalReport> reportWithPath(const std::string& path,

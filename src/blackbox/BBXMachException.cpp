@@ -9,6 +9,7 @@
 #include "blackbox/BBXHandler.h"
 #include "blackbox/BBXSignal.h"
 #include "harbor/HBRHost.h"
+#include "platform/SignalStack.h"
 #include "platform/diagnostics/ExceptionPorts.h"
 #include "platform/diagnostics/FatalSignalChain.h"
 
@@ -98,6 +99,7 @@ void* bbxMachExceptionServer(void* argument) {
   const auto* mach = static_cast<const BBXMachExceptionContext*>(argument);
   // Thread names hold 15 characters.
   pthread_setname_np(pthread_self(), "MachExcServer");
+  platform::installAlternateSignalStack();
   for (;;) {
     BBXMachExceptionRequest request{};
     auto buffer = std::as_writable_bytes(std::span(&request, 1));

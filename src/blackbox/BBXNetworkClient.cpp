@@ -1,5 +1,6 @@
 #include "blackbox/BBXNetworkClient.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "blackbox/BBXAllocator.h"
 #include "harbor/HBRDebug.h"
 #include "harbor/HBRNetworkResponseHandler.h"
+#include "platform/JsonParse.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/http/FileBodySource.h"
@@ -17,12 +19,34 @@
 namespace lumora {
 namespace {
 
+// How much of a failed upload's answer is kept to say why.
+constexpr std::size_t kBBXResponseTextBytes = 512;
+
 bool bbxClientFileReadable(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return file.good();
 }
 
+// The service's own words from the start of its answer: the "error" text of
+// a JSON body, else the text itself.
+std::string bbxResponseReason(const std::string& text) {
+  const platform::Json body = platform::parseJson(text, 4);
+  if (body.is_object()) {
+    const auto said = body.find("error");
+    if (said != body.end() && said->is_string()) return said->get<std::string>();
+  }
+  return text;
+}
+
 }  // namespace
+
+bool BBXNetworkErrorIsRefusal(const platform::Error& error) {
+  if (error.domain() != kHBRNetworkErrorDomain || !error.userInfo().is_object()) return false;
+  const auto found = error.userInfo().find("status_code");
+  if (found == error.userInfo().end() || !found->is_number_integer()) return false;
+  const auto status = found->get<int>();
+  return status >= 400 && status <= 499 && status != 408 && status != 429;
+}
 
 std::shared_ptr<BBXNetworkClient> BBXNetworkClient::create(
     std::shared_ptr<platform::OperationQueue> queue, BBXFileManager fileManager,
@@ -70,19 +94,33 @@ void BBXNetworkClient::installSessionHooks() {
       completion(platform::http::ChallengeDisposition::CancelChallenge);
     }
   };
+  dataTaskDidReceiveData = [weak](BBXURLSession&, BBXURLSessionDataTask& task, const platform::Bytes& data) {
+    auto self = weak.lock();
+    if (!self) return;
+    std::lock_guard lock(self->uploadsMutex_);
+    std::string& text = self->responseTexts_[&task];
+    const std::size_t take = std::min(data.size(), kBBXResponseTextBytes - std::min(text.size(), kBBXResponseTextBytes));
+    text.append(reinterpret_cast<const char*>(data.data()), take);
+  };
   taskDidCompleteWithError = [weak](BBXURLSession&, BBXURLSessionTask& task,
                                     const std::optional<platform::Error>& error) {
     auto self = weak.lock();
     if (!self) return;
+    const std::string said = self->uploadEnded(task);
     HBRNetworkResponseHandler::handleCompletedResponse(
         task.response(), task.originalRequest(), error,
         [&](bool retry, const std::optional<platform::Error>& handled) {
           if (retry) {
             self->restartTask(task);
+          } else if (handled && !said.empty() && handled->userInfo().is_object()) {
+            platform::Error withText = *handled;
+            withText.mutableUserInfo()["response_text"] = bbxResponseReason(said);
+            self->handleTask(task, withText);
           } else {
             self->handleTask(task, handled);
           }
         });
+    self->startWaitingUploads();
   };
 }
 
@@ -153,7 +191,9 @@ void BBXNetworkClient::startImmediateUploadRequest(const platform::http::Request
   auto reply = platform::http::sendSynchronousRequest(send);
   HBRNetworkResponseHandler::handleCompletedResponse(
       reply.response, send, reply.error, [&](bool retry, const std::optional<platform::Error>& error) {
-        if (!retry && !error) reportFinished(filePath, std::nullopt);
+        // A refusal is final: it is reported, so that the package is set
+        // aside rather than sent again at every launch.
+        if (!retry && (!error || BBXNetworkErrorIsRefusal(*error))) reportFinished(filePath, error);
       });
 }
 
@@ -167,9 +207,71 @@ void BBXNetworkClient::startNewUploadRequest(const platform::http::Request& requ
     });
     return;
   }
-  auto task = session->uploadTaskWithRequest(request, filePath);
-  task->setTaskDescription(relativeTaskPathForAbsolutePath(filePath).value_or(""));
-  task->resume();
+  enqueueUpload(Upload{request, filePath, relativeTaskPathForAbsolutePath(filePath).value_or("")});
+}
+
+bool BBXNetworkClient::hasUploadWithDescription(const std::string& description) {
+  std::lock_guard lock(uploadsMutex_);
+  return hasUploadWithDescriptionLocked(description);
+}
+
+bool BBXNetworkClient::hasUploadWithDescriptionLocked(const std::string& description) const {
+  for (const Upload& waiting : waitingUploads_) {
+    if (waiting.description == description) return true;
+  }
+  for (const auto& [task, running] : runningUploads_) {
+    if (running == description) return true;
+  }
+  return false;
+}
+
+void BBXNetworkClient::enqueueUpload(Upload upload) {
+  {
+    std::lock_guard lock(uploadsMutex_);
+    if (!upload.description.empty() && hasUploadWithDescriptionLocked(upload.description)) {
+      if (HBRDebugEnabled()) {
+        platform::consoleLog("[Blackbox:Crash:Client] A task currently exists for this upload, skipping");
+      }
+      return;
+    }
+    waitingUploads_.push_back(std::move(upload));
+  }
+  startWaitingUploads();
+}
+
+void BBXNetworkClient::startWaitingUploads() {
+  auto session = this->session();
+  if (!session) return;
+  for (;;) {
+    Upload upload;
+    {
+      std::lock_guard lock(uploadsMutex_);
+      if (waitingUploads_.empty() || runningUploads_.size() + startingUploads_ >= kMaxRunningUploads) return;
+      upload = std::move(waitingUploads_.front());
+      waitingUploads_.pop_front();
+      // Its slot is taken now; the task is made without the lock.
+      ++startingUploads_;
+    }
+    auto task = session->uploadTaskWithRequest(upload.request, upload.filePath);
+    task->setTaskDescription(upload.description);
+    {
+      std::lock_guard lock(uploadsMutex_);
+      --startingUploads_;
+      runningUploads_.emplace(task.get(), upload.description);
+    }
+    task->resume();
+  }
+}
+
+std::string BBXNetworkClient::uploadEnded(const BBXURLSessionTask& task) {
+  std::lock_guard lock(uploadsMutex_);
+  runningUploads_.erase(&task);
+  std::string said;
+  if (auto found = responseTexts_.find(&task); found != responseTexts_.end()) {
+    said = std::move(found->second);
+    responseTexts_.erase(found);
+  }
+  return said;
 }
 
 std::string BBXNetworkClient::absolutePathForRelativeTaskPath(const std::string& relativePath) const {
@@ -197,17 +299,19 @@ bool BBXNetworkClient::taskArray(const std::vector<std::shared_ptr<BBXURLSession
 void BBXNetworkClient::checkForExistingTaskMatchingDescription(const std::string& description,
                                                                std::function<void(bool)> completionBlock) {
   auto session = session_;
-  operationQueue_->addOperation([session, description, completionBlock = std::move(completionBlock)] {
-    if (!session) {
+  std::weak_ptr<BBXNetworkClient> weak = weak_from_this();
+  operationQueue_->addOperation([weak, session, description, completionBlock = std::move(completionBlock)] {
+    auto self = weak.lock();
+    if (!session || !self) {
       completionBlock(false);
       return;
     }
-    session->getTasksWithCompletionHandler([description, completionBlock](const auto& data, const auto& uploads,
-                                                                          const auto& downloads) {
+    session->getTasksWithCompletionHandler([self, description, completionBlock](
+                                               const auto& data, const auto& uploads, const auto& downloads) {
       std::vector<std::shared_ptr<BBXURLSessionTask>> all(data.begin(), data.end());
       all.insert(all.end(), uploads.begin(), uploads.end());
       all.insert(all.end(), downloads.begin(), downloads.end());
-      completionBlock(taskArray(all, description));
+      completionBlock(taskArray(all, description) || self->hasUploadWithDescription(description));
     });
   });
 }
@@ -226,11 +330,7 @@ void BBXNetworkClient::restartTask(BBXURLSessionTask& task) {
   platform::http::Request request = task.originalRequest();
   std::string description = task.taskDescription();
   runAfterRetryValueFromResponse(task.response(), [self, request, description] {
-    auto session = self->session();
-    if (!session) return;
-    auto restarted = session->uploadTaskWithRequest(request, self->absolutePathForRelativeTaskPath(description));
-    restarted->setTaskDescription(description);
-    restarted->resume();
+    self->enqueueUpload(Upload{request, self->absolutePathForRelativeTaskPath(description), description});
   });
 }
 

@@ -3,23 +3,31 @@
 // relative to the report store's root, so a finished task names its package;
 // an urgent one is a synchronous send that blocks its caller up to the
 // request's timeout. The platform has no background sessions, so every
-// asynchronous upload runs in this process. A reply that asks for a retry
-// restarts the upload after its Retry-After delay (300 s without a usable
-// one: absent, negative, not finite or past kHBRMaxRetryAfterSeconds), with
-// no limit. Server chains are checked by the pinner unless the debug switch
-// is on.
+// asynchronous upload runs in this process. Upload tasks share a pool: at
+// most kMaxRunningUploads run at once (each task holds threads of its own),
+// the others wait their turn in order, so thousands of pending packages go
+// one after another; a package already waiting or running is not queued
+// twice. A reply that asks for a retry restarts the upload after its
+// Retry-After delay (300 s without a usable one: absent, negative, not
+// finite or past kHBRMaxRetryAfterSeconds), with no limit, through the same
+// pool. Server chains are checked by the pinner unless the debug switch is
+// on. The start of the service's answer to a failed upload comes with its
+// error (user info "response_text").
 //
 // Ownership: created shared; owns its session and pinner; holds its
 // delegate weakly. A waiting restart keeps the client alive.
 // Threading: session events, lookups and restarts run on the work queue;
 // an urgent upload runs on its caller's thread. Failure: an unreadable
 // package is reported as "BBXNetworkError" -2; a failed asynchronous upload
-// with the response handler's error; a failed urgent one reports nothing
-// (the package stays for a later launch).
+// with the response handler's error; a failed urgent one reports only a
+// refusal (any other failure leaves the package for a later launch).
 #pragma once
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +46,11 @@ inline constexpr std::int64_t kBBXNetworkErrorUnreadableFile = -2;
 
 class BBXNetworkClient;
 
+// Whether an upload's error is the service refusing the package for what it
+// is: an answer of 4xx other than 408 (time-out) and 429 (too many), which
+// sending it again would only meet again.
+bool BBXNetworkErrorIsRefusal(const platform::Error& error);
+
 class BBXNetworkClientDelegate {
  public:
   virtual ~BBXNetworkClientDelegate() = default;
@@ -49,6 +62,8 @@ class BBXNetworkClientDelegate {
 
 class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared_from_this<BBXNetworkClient> {
  public:
+  static constexpr std::size_t kMaxRunningUploads = 4;
+
   // Without certificates the pinner holds the vendor's roots.
   static std::shared_ptr<BBXNetworkClient> create(
       std::shared_ptr<platform::OperationQueue> queue, BBXFileManager fileManager,
@@ -75,8 +90,8 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
   // nullopt (logged) when the path does not lie under the root.
   std::optional<std::string> relativeTaskPathForAbsolutePath(const std::string& absolutePath) const;
 
-  // Calls the block on the work queue with whether the session has a task
-  // of that description (none here: the session lists no tasks).
+  // Calls the block on the work queue with whether an upload of that
+  // description is waiting or running in the pool.
   void checkForExistingTaskMatchingDescription(const std::string& description,
                                                std::function<void(bool)> completionBlock);
   static bool taskArray(const std::vector<std::shared_ptr<BBXURLSessionTask>>& tasks, const std::string& description);
@@ -97,12 +112,33 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
   void answerChallenge(const BBXURLAuthenticationChallenge& challenge, const BBXChallengeCompletion& completion);
   void reportFinished(const std::string& path, const std::optional<platform::Error>& error);
 
+  struct Upload {
+    platform::http::Request request;
+    std::string filePath;
+    std::string description;
+  };
+  // Queues an upload unless one of that description waits or runs, then
+  // starts what the pool has room for.
+  void enqueueUpload(Upload upload);
+  void startWaitingUploads();
+  // A task of the pool ended: its slot frees, and the start of the answer
+  // it had is handed back.
+  std::string uploadEnded(const BBXURLSessionTask& task);
+  bool hasUploadWithDescription(const std::string& description);
+  bool hasUploadWithDescriptionLocked(const std::string& description) const;
+
   std::shared_ptr<BBXURLSession> session_;
   bool canUseBackgroundSession_ = false;
   std::weak_ptr<BBXNetworkClientDelegate> delegate_;
   std::shared_ptr<platform::OperationQueue> operationQueue_;
   std::shared_ptr<HBRCertificatePinner> certPinner_;
   BBXFileManager fileManager_;
+
+  std::mutex uploadsMutex_;
+  std::deque<Upload> waitingUploads_;
+  std::size_t startingUploads_ = 0;  // slots taken by tasks being made
+  std::map<const BBXURLSessionTask*, std::string> runningUploads_;  // task -> description
+  std::map<const BBXURLSessionTask*, std::string> responseTexts_;
 };
 
 }  // namespace lumora

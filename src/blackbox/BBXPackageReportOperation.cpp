@@ -1,16 +1,20 @@
 #include "blackbox/BBXPackageReportOperation.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 #include "blackbox/BBXAllocator.h"
+#include "blackbox/BBXFile.h"
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
 #include "platform/FileOutputStream.h"
 #include "platform/diagnostics/Console.h"
@@ -20,6 +24,7 @@ namespace {
 
 constexpr std::size_t kBBXGzipChunk = 64 * 1024;
 constexpr const char* kBBXPackageExtension = ".multipartmime";
+constexpr const char* kBBXPartialPackageExtension = ".partial";
 constexpr const char* kBBXGzipMimeType = "application/x-gzip";
 
 std::mutex& bbxGzWriteMutex() {
@@ -54,8 +59,9 @@ std::string bbxFieldNameForCompressedName(std::string name) {
 }  // namespace
 
 BBXPackageReportOperation::BBXPackageReportOperation(std::shared_ptr<BBXInternalReport> report,
-                                                     BBXFileManager fileManager)
-    : report_(std::move(report)), fileManager_(std::move(fileManager)) {}
+                                                     BBXFileManager fileManager,
+                                                     std::optional<std::string> fallbackAPIKey)
+    : report_(std::move(report)), fileManager_(std::move(fileManager)), fallbackAPIKey_(std::move(fallbackAPIKey)) {}
 
 void BBXPackageReportOperation::setGzWriteForTesting(GzWrite write) {
   std::lock_guard lock(bbxGzWriteMutex());
@@ -70,27 +76,31 @@ std::string BBXPackageReportOperation::packagedPathWithName(const std::string& n
   return (std::filesystem::path(destinationDirectory()) / (name + kBBXPackageExtension)).string();
 }
 
+std::string BBXPackageReportOperation::partialPathWithName(const std::string& name) const {
+  return (std::filesystem::path(destinationDirectory()) / ("." + name + kBBXPartialPackageExtension)).string();
+}
+
 std::optional<std::string> BBXPackageReportOperation::compressFile(const std::string& path) const {
   const std::string target = path + ".gz";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  auto contents = BBXFileReadBounded(path.c_str(), kBBXMaxRecordFileBytes);
+  if (!contents) {
     BBXSDKLog("Error: Failed to read a report file for compression\n");
     return std::nullopt;
   }
-  std::vector<char> contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    BBXSDKLog("Error: Failed to read a report file for compression\n");
-    return std::nullopt;
-  }
-  gzFile file = gzopen(target.c_str(), "w");
+  // A new file of our own: whatever lies at that name (a leftover, a link
+  // planted there) goes first, and the open follows no link.
+  unlink(target.c_str());
+  const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  gzFile file = fd >= 0 ? gzdopen(fd, "w") : nullptr;
   if (!file) {
+    if (fd >= 0) close(fd);
     BBXSDKLog("Error: Failed to open the compressed file\n");
     return std::nullopt;
   }
   bool whole = true;
-  for (std::size_t offset = 0; offset < contents.size(); offset += kBBXGzipChunk) {
-    unsigned length = static_cast<unsigned>(std::min(kBBXGzipChunk, contents.size() - offset));
-    if (bbxGzWrite(file, contents.data() + offset, length) != static_cast<int>(length)) {
+  for (std::size_t offset = 0; offset < contents->size(); offset += kBBXGzipChunk) {
+    unsigned length = static_cast<unsigned>(std::min(kBBXGzipChunk, contents->size() - offset));
+    if (bbxGzWrite(file, contents->data() + offset, length) != static_cast<int>(length)) {
       BBXSDKLog("Error: Failed to write all compressed bytes\n");
       whole = false;
       break;
@@ -114,20 +124,36 @@ void BBXPackageReportOperation::main() {
   if (!report_) return;
   const std::string boundary = HBRMultipartMimeStreamEncoder::generateBoundary();
   const std::string packagePath = packagedPathWithName(boundary);
-  auto stream = platform::FileOutputStream::open(packagePath);
+  // Written under a hidden name and renamed once whole, so that an
+  // interrupted run never leaves a torn package to be sent.
+  const std::string partialPath = partialPathWithName(boundary);
+  unlink(partialPath.c_str());
+  auto stream = platform::FileOutputStream::open(partialPath);
   if (!stream) {
     platform::consoleLog("[Blackbox:Crash:Reports] Unable to open the package: " + stream.error().description());
     return;
   }
   auto encoder = HBRMultipartMimeStreamEncoder::encoderWithStream(*stream, boundary);
-  if (!encoder) return;
+  if (!encoder) {
+    fileManager_.removeItemAtPath(partialPath);
+    return;
+  }
 
   bool failed = false;
   encoder->encode([&](HBRMultipartMimeStreamEncoder& body) {
-    if (auto key = report_->APIKey(); key && !key->empty()) body.addValue(platform::Json(*key), "api_key");
+    auto key = report_->APIKey();
+    if (!key || key->empty()) key = fallbackAPIKey_;
+    if (key && !key->empty()) body.addValue(platform::Json(*key), "api_key");
     if (!report_->identifier().empty()) body.addValue(platform::Json(report_->identifier()), "report_id");
     fileManager_.enumerateFilesInDirectory(reportPath(), [&](const std::string& path, const std::string& extension) {
       if (failed || isCancelled() || extension == "gz") return;
+      // Capture writes plain files only: a link, a folder, a pipe or a
+      // device is no part of the report and is never opened.
+      struct stat info {};
+      if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        platform::consoleLog("[Blackbox:Crash:Reports] Skipping a report entry that is no plain file: " + path);
+        return;
+      }
       auto compressed = compressFile(path);
       if (!compressed) {
         failed = true;
@@ -140,12 +166,17 @@ void BBXPackageReportOperation::main() {
   });
 
   // A write the file refused leaves a torn package.
+  (*stream)->close();
   if (!failed && (*stream)->failed()) {
     platform::consoleLog("[Blackbox:Crash:Reports] The package was not written whole");
     failed = true;
   }
+  if (!failed && !isCancelled() && rename(partialPath.c_str(), packagePath.c_str()) != 0) {
+    platform::consoleLog(std::string("[Blackbox:Crash:Reports] Unable to finish the package: ") + std::strerror(errno));
+    failed = true;
+  }
   if (failed || isCancelled()) {
-    fileManager_.removeItemAtPath(packagePath);
+    fileManager_.removeItemAtPath(partialPath);
     return;
   }
   finalPath_ = packagePath;

@@ -1,8 +1,12 @@
 // Packs one report directory into an upload package: a multipart file in
 // the store's "prepared" folder named <boundary>.multipartmime, holding the
-// report's API key and identifier (each only when present) and every entry
-// of the directory gzip-compressed to a ".gz" file beside it (leftover
-// ".gz" files are skipped and made again). The entries themselves stay; the
+// report's API key (the running app's when the report's metadata has none)
+// and identifier (each only when present) and every plain file of the
+// directory gzip-compressed to a ".gz" file beside it (leftover ".gz" files
+// are skipped and made again; links, folders, pipes and devices are never
+// opened). The package is written under a hidden name
+// (".<boundary>.partial") and renamed when whole, so that an interrupted
+// run leaves no torn package to be sent. The entries themselves stay; the
 // caller removes the directory once a package is there.
 //
 // Ownership: holds the report (shared) and a copy of the store's paths.
@@ -28,7 +32,8 @@ class BBXPackageReportOperation : public platform::Operation {
   // gzwrite's shape over an opaque zlib file: the bytes taken.
   using GzWrite = std::function<int(void* file, const void* data, unsigned length)>;
 
-  BBXPackageReportOperation(std::shared_ptr<BBXInternalReport> report, BBXFileManager fileManager);
+  BBXPackageReportOperation(std::shared_ptr<BBXInternalReport> report, BBXFileManager fileManager,
+                            std::optional<std::string> fallbackAPIKey = std::nullopt);
 
   // The entry compressed to "<path>.gz"; nullopt (logged, the partial file
   // removed) when it could not be read, written whole or closed.
@@ -37,6 +42,8 @@ class BBXPackageReportOperation : public platform::Operation {
   std::string reportPath() const;
   std::string destinationDirectory() const;
   std::string packagedPathWithName(const std::string& name) const;
+  // Where the package is written until it is whole.
+  std::string partialPathWithName(const std::string& name) const;
   const std::optional<std::string>& finalPath() const { return finalPath_; }
 
   // Replaces the compressed writes (tests); null restores gzwrite.
@@ -48,6 +55,7 @@ class BBXPackageReportOperation : public platform::Operation {
  private:
   std::shared_ptr<BBXInternalReport> report_;
   BBXFileManager fileManager_;
+  std::optional<std::string> fallbackAPIKey_;
   std::optional<std::string> finalPath_;
 };
 

@@ -1,5 +1,7 @@
 #include "blackbox/BBXProcessReportOperation.h"
 
+#include <unistd.h>
+
 #include "blackbox/BBXDemangleOperation.h"
 #include "blackbox/BBXFile.h"
 #include "blackbox/BBXSerializeSymbolicatedFramesOperation.h"
@@ -16,7 +18,12 @@ std::string BBXProcessReportOperation::binaryImagePath() const {
 }
 
 void BBXProcessReportOperation::main() {
-  if (!report_ || !symbolResolver_ || !symbolResolver_->loadBinaryImagesFromFile(binaryImagePath())) return;
+  if (!report_) return;
+  // What an interrupted run left (a companion cut short by a full disk) is
+  // no result: each is made again or not at all.
+  report_->enumerateSymbolicatableFilesInContent(
+      [](const std::string& path) { unlink((path + ".symbolicated").c_str()); });
+  if (!symbolResolver_ || !symbolResolver_->loadBinaryImagesFromFile(binaryImagePath())) return;
   report_->enumerateSymbolicatableFilesInContent(
       [this](const std::string& path) { symbolicateFile(path, symbolResolver_); });
 }
@@ -39,6 +46,9 @@ std::shared_ptr<BBXThreadArray> BBXProcessReportOperation::threadArrayFromFile(c
     for (const nlohmann::json& address : *stack) {
       frames.push_back(BBXStackFrame::stackFrameWithAddress(address.is_number_unsigned() ? address.get<std::uint64_t>() : 0));
     }
+    // The walk starts at the thread's own pc; every later frame is a return
+    // address.
+    if (!frames.empty()) frames.front()->exact = true;
   }
   return threadArray;
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "blackbox/BBXApplication.h"
+#include "blackbox/BBXFile.h"
 #include "blackbox/BBXPackageReportOperation.h"
 #include "blackbox/BBXProcessReportOperation.h"
 #include "blackbox/BBXSymbolResolver.h"
@@ -28,7 +29,23 @@ void bbxReportsDebugLog(const std::string& message) {
   if (HBRDebugEnabled()) bbxReportsLog(message);
 }
 
+
+// The first entry of the report directory larger than capture ever writes
+// (its name and size).
+std::optional<std::pair<std::string, std::uint64_t>> bbxOversizedEntry(const std::string& directory) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    std::error_code statusError;
+    if (!it->is_regular_file(statusError) || it->is_symlink(statusError)) continue;
+    const std::uint64_t size = it->file_size(statusError);
+    if (!statusError && size > kBBXMaxRecordFileBytes) return std::make_pair(it->path().filename().string(), size);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+
 
 BBXReportsController::BBXReportsController(std::shared_ptr<platform::OperationQueue> queue,
                                            std::weak_ptr<BBXReportsControllerDelegate> delegate,
@@ -43,12 +60,25 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
   bool started = false;
   BBXApplicationActivity(kBBXActivityOptions, kBBXActivityReason, [&] {
     if (!report) return;
+    // A file larger than capture ever writes is no record of ours: the
+    // report is set aside, not read, and not tried again.
+    if (auto oversized = bbxOversizedEntry(report->path())) {
+      bbxReportsLog("Report " + report->identifier() + " holds " + oversized->first + " of " +
+                    std::to_string(oversized->second) + " bytes, more than a record can be: set aside");
+      fileManager_.moveItemAside(report->path());
+      return;
+    }
     if (processing) {
-      if (!fileManager_.moveItemAtPath(report->path(), fileManager_.processingPath())) {
-        bbxReportsLog("Unable to move report for processing");
-        return;
+      // A report found in processing (an earlier run ended there) is
+      // processed again where it lies.
+      const std::filesystem::path processingPath(fileManager_.processingPath());
+      if (std::filesystem::path(report->path()).parent_path() != processingPath) {
+        if (!fileManager_.moveItemAtPath(report->path(), fileManager_.processingPath())) {
+          bbxReportsLog("Unable to move report for processing");
+          return;
+        }
+        report->setPath((processingPath / report->directoryName()).string());
       }
-      report->setPath((std::filesystem::path(fileManager_.processingPath()) / report->directoryName()).string());
       BBXProcessReportOperation process(report, std::make_shared<BBXSymbolResolver>());
       process.start();
     }
@@ -56,7 +86,7 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
       bbxReportsLog("Report packaging disabled");
       return;
     }
-    BBXPackageReportOperation package(report, fileManager_);
+    BBXPackageReportOperation package(report, fileManager_, APIKey());
     package.start();
     if (!package.finalPath()) {
       bbxReportsLog("Unable to package report");
@@ -98,6 +128,19 @@ bool BBXReportsController::submitPackageMultipartMimeAtPath(const std::string& p
 void BBXReportsController::reportUploadAtPath(const std::string& path, const std::optional<platform::Error>& error) {
   bbxReportsDebugLog("completed submission of " + path);
   if (!error) cleanUpSubmittedReportAtPath(path);
+  // Refused for what it is (malformed, too large): sending it again would
+  // be refused again. It is kept aside; network failures and the service's
+  // own troubles are tried again.
+  if (error && BBXNetworkErrorIsRefusal(*error)) {
+    std::string reason = "HTTP " + error->userInfo().value("status_code", platform::Json(0)).dump();
+    const auto said = error->userInfo().find("response_text");
+    if (said != error->userInfo().end() && said->is_string() && !said->get_ref<const std::string&>().empty()) {
+      reason += ": " + said->get<std::string>();
+    }
+    bbxReportsLog("The service refused " + std::filesystem::path(path).filename().string() + " (" + reason +
+                  "); it is kept aside and not sent again");
+    fileManager_.moveItemAside(path);
+  }
   if (auto delegate = delegate_.lock()) delegate->reportsControllerDidCompletePackageSubmission(*this, path, error);
 }
 

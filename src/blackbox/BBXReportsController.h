@@ -2,7 +2,10 @@
 // and symbolicates it (when asked), packs it into "prepared", removes the
 // report directory once a package exists, and starts the package's upload
 // (urgent: a synchronous send on the caller's thread). A confirmed upload
-// deletes the package; any other outcome leaves it for a later launch.
+// deletes the package; one the service refuses for what it is (a 4xx
+// answer other than 408 and 429) is moved aside with a console line saying
+// why; any other outcome leaves it for a later launch. A report holding a
+// file larger than capture ever writes is moved aside unread.
 //
 // Ownership: created shared by the crash-reporting controller, which is its
 // delegate (held weakly); shares the network client. Threading: the

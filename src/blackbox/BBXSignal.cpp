@@ -101,8 +101,12 @@ void BBXSignalInitialize(BBXSignalContext* signal) {
 }
 
 void BBXSignalHandler(int signal, siginfo_t* info, void* context) {
+  // A forked child's crash is not its parent's: it records nothing.
+  if (!BBXContextIsOwnProcess()) return;
   const int savedErrno = errno;
   errno = 0;
+  // The record takes the disk before any diagnostic line.
+  BBXSDKLogHoldForCrash();
   BBXSDKLog("%s: Signal: %d\n", __func__, signal);
   if (reinterpret_cast<std::uintptr_t>(info) < kBBXMinimumValidAddress) info = nullptr;
   if (reinterpret_cast<std::uintptr_t>(context) < kBBXMinimumValidAddress) context = nullptr;
@@ -123,6 +127,7 @@ void BBXSignalHandler(int signal, siginfo_t* info, void* context) {
       }
     }
   }
+  BBXSDKLogReleaseAfterCrash();
   errno = savedErrno;
 }
 

@@ -1,4 +1,4 @@
-// One frame of a recorded stack: the return address from the crash record,
+// One frame of a recorded stack: the address from the crash record,
 // and what symbolication and demangling learnt of it. Line numbers and file
 // names are never filled here.
 //
@@ -26,6 +26,9 @@ class BBXStackFrame {
   std::optional<std::string> fileName;
   std::uint64_t offset = 0;   // from the symbol's start
   std::uint64_t address = 0;  // as recorded
+  // The address is the instruction itself (a thread's first frame: where it
+  // faulted or was stopped), not a return address that follows a call.
+  bool exact = false;
 
   // "{[0x<address>] <file> - <symbol>:<line>}" with a file name, else
   // "{[0x<address> + <line>] <symbol>}"; "(null)" for an absent text.

@@ -11,10 +11,6 @@
 namespace lumora {
 namespace {
 
-// A return address this far back from a symbol's first byte lies inside the
-// function whose last instruction was the call.
-constexpr std::uint64_t kBBXCallBackStep = 2;
-
 bool bbxIsAddress(const nlohmann::json& image, const char* key) {
   const auto value = image.find(key);
   return value != image.end() && value->is_number_unsigned();
@@ -64,6 +60,20 @@ std::shared_ptr<BBXStackFrame> BBXSymbolResolver::frameForAddress(std::uint64_t 
   return updateStackFrame(*frame) ? frame : nullptr;
 }
 
+const BBXSymbolResolver::LoadedImage* BBXSymbolResolver::loadedImageForUUID(const std::string& uuid) const {
+  auto found = loadedImages_.find(uuid);
+  if (found == loadedImages_.end()) {
+    std::optional<LoadedImage> loaded;
+    if (auto image = BBXBinaryImageLoadedImageForUUID(uuid.c_str())) {
+      loaded.emplace();
+      loaded->bias = image->bias;
+      loaded->symbols = BBXElfSymbolTable::fromFile(image->path);
+    }
+    found = loadedImages_.emplace(uuid, std::move(loaded)).first;
+  }
+  return found->second ? &*found->second : nullptr;
+}
+
 bool BBXSymbolResolver::updateStackFrame(BBXStackFrame& frame) const {
   if (frame.address == 0) return false;
   const auto image = loadedBinaryImageForPC(frame.address);
@@ -73,18 +83,26 @@ bool BBXSymbolResolver::updateStackFrame(BBXStackFrame& frame) const {
   if (uuid == image->end() || !uuid->is_string() || !fillInImageDetails(&details, uuid->get<std::string>())) {
     return false;
   }
-  std::uint64_t moved = details.loadAddress + (frame.address - bbxAddress(*image, "base"));
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(moved), &info) == 0) return false;
-  if (info.dli_saddr != nullptr && reinterpret_cast<std::uint64_t>(info.dli_saddr) == moved) {
-    moved -= kBBXCallBackStep;
-    info = Dl_info{};
-    if (dladdr(reinterpret_cast<void*>(moved), &info) == 0) return false;
+  const std::uint64_t moved = details.loadAddress + (frame.address - bbxAddress(*image, "base"));
+  // A return address follows its call: the byte before it is the call's.
+  const std::uint64_t lookup = frame.exact || moved == 0 ? moved : moved - 1;
+  std::optional<std::string> symbol;
+  std::optional<std::uint64_t> start;
+  const LoadedImage* loaded = loadedImageForUUID(uuid->get<std::string>());
+  if (loaded != nullptr && loaded->symbols) {
+    if (auto found = loaded->symbols->symbolForAddress(lookup - loaded->bias)) {
+      symbol = std::string(found->name);
+      start = found->start + loaded->bias;
+    }
+  } else {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(lookup), &info) == 0) return false;
+    if (info.dli_sname != nullptr) symbol = info.dli_sname;
+    if (info.dli_saddr != nullptr) start = reinterpret_cast<std::uint64_t>(info.dli_saddr);
   }
-  if (info.dli_sname != nullptr) frame.symbol = info.dli_sname;
   // Only from a symbol that was found: without one there is no start.
-  const auto start = reinterpret_cast<std::uint64_t>(info.dli_saddr);
-  if (info.dli_saddr != nullptr && moved > start) frame.offset = moved - start;
+  if (symbol && start && moved > *start) frame.offset = moved - *start;
+  if (symbol) frame.symbol = std::move(symbol);
   const auto path = image->find("path");
   if (path != image->end() && path->is_string()) {
     frame.library = std::filesystem::path(path->get<std::string>()).filename().string();

@@ -2,16 +2,23 @@
 // "binary_images.bbxrecord" gives each image's uuid, base, size and path at
 // crash time; a frame's image is found by address there, the same image
 // (same build-id) is found loaded in this process, the address is moved
-// into it, and the loader names the nearest exported symbol. A return
-// address on a symbol's first byte (a call that never returns, at the end
-// of a function) is looked up 2 bytes back, inside the calling function.
+// into it, and the symbol holding it is read from that image's file: its
+// full symbol table where it has one (static functions and ".cold" parts
+// are named too), else its dynamic one; the loader (exported symbols) where
+// the file cannot be read. A return address is looked up one byte back,
+// inside the call that made it (a call that never returns may be the last
+// instruction of its function); an exact address (a thread's first frame:
+// where it faulted or was stopped) is looked up as it stands. The offset is
+// the address less the symbol's start.
 //
-// Ownership: a plain value holding the images it read. Threading: one
-// thread at a time. Failure: a frame that cannot be named keeps only its
-// address (false); an unreadable image record is logged.
+// Ownership: a plain value holding the images it read and the symbol tables
+// it has opened. Threading: one thread at a time. Failure: a frame that
+// cannot be named keeps only its address (false); an unreadable image
+// record is logged.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +27,7 @@
 #include <nlohmann/json.hpp>
 
 #include "blackbox/BBXBinaryImage.h"
+#include "blackbox/BBXElfSymbolTable.h"
 #include "blackbox/BBXStackFrame.h"
 
 namespace lumora {
@@ -42,7 +50,16 @@ class BBXSymbolResolver {
   const std::vector<nlohmann::json>& binaryImages() const { return binaryImages_; }
 
  private:
+  struct LoadedImage {
+    std::uint64_t bias = 0;
+    std::optional<BBXElfSymbolTable> symbols;
+  };
+  // The image of that uuid loaded here, with its file's symbols; null when
+  // none is loaded. Opened once per uuid.
+  const LoadedImage* loadedImageForUUID(const std::string& uuid) const;
+
   std::vector<nlohmann::json> binaryImages_;
+  mutable std::map<std::string, std::optional<LoadedImage>> loadedImages_;
 };
 
 }  // namespace lumora

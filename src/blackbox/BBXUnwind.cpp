@@ -95,11 +95,11 @@ bool bbxCompactLookupSecondLevelCompressed(BBXCompactUnwindContext* context, std
 
 bool bbxUnwindWithCompactUnwindInfo(BBXUnwindContext* context, const BBXBinaryImageNode& node, std::uint64_t pc,
                                     std::uint64_t lookupPC) {
-  if (!BBXBinaryImageHasUnwindInfo(&node)) {
-    BBXSDKLog("%s: Binary image at %p has no unwind info\n", "BBXUnwindWithCompactUnwindInfo",
-              reinterpret_cast<void*>(node.loadAddress.load()));
-    return false;
-  }
+  // ELF images carry no compact unwind section: their frames take the DWARF
+  // step, the usual road here, without a line for each.
+  if (!BBXBinaryImageHasUnwindInfo(&node)) return false;
+  BBXSDKLog("%s: Binary image for %p at %p\n", "BBXUnwindWithCompactUnwindInfo", reinterpret_cast<void*>(pc),
+            reinterpret_cast<void*>(node.loadAddress.load()));
   if (!BBXCompactUnwindInit(&context->compact, node.unwindInfo, node.ehFrame, node.ehFrameEnd,
                             node.loadAddress.load())) {
     BBXSDKLog("%s: Error: Unable to read unwind info\n", "BBXUnwindWithCompactUnwindInfo");
@@ -136,8 +136,6 @@ bool bbxUnwindWithAllStrategies(BBXUnwindContext* context) {
   if (!bbxValid(lookupPC)) return false;
   BBXBinaryImageNode node{};
   if (BBXBinaryImageSafeFindImageForAddress(lookupPC, &node)) {
-    BBXSDKLog("%s: Binary image for %p at %p\n", "BBXUnwindWithCompactUnwindInfo", reinterpret_cast<void*>(pc),
-              reinterpret_cast<void*>(node.loadAddress.load()));
     if (bbxUnwindWithCompactUnwindInfo(context, node, pc, lookupPC) || bbxUnwindWithDwarf(context, node, lookupPC)) {
       return true;
     }

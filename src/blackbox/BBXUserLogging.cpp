@@ -88,7 +88,9 @@ void BBXUserLoggingWriteKeyValue(const char* key, const char* value, const BBXUs
 
 void BBXUserLoggingRecordKeyValue(const std::string& key, const std::optional<std::string>& value,
                                   const BBXUserLoggingKVStorage* storage, std::uint32_t* counter) {
-  if (!BBXContextIsInitialized()) return;
+  // A forked child has no logging queue to wait on, and its notes are not
+  // its parent's.
+  if (!BBXContextIsInitialized() || !BBXContextIsOwnProcess()) return;
   BBXContextLoggingQueue().sync([&] {
     BBXUserLoggingWriteKeyValue(key.c_str(), value ? value->c_str() : nullptr, storage, counter);
   });
@@ -199,7 +201,7 @@ void BBXUserLoggingWriteAndCheckABFiles(const BBXUserLoggingABFiles* files, cons
 }
 
 void BBXUserLoggingRecordError(const platform::Error& error, const nlohmann::json& extraInfo) {
-  if (!BBXContextIsInitialized()) return;
+  if (!BBXContextIsInitialized() || !BBXContextIsOwnProcess()) return;
   const std::vector<void*> stack = platform::callStackReturnAddresses();
   const auto time = static_cast<std::uint64_t>(platform::Clock::current()->secondsSince1970());
   BBXUserLoggingWriteAndCheckABFiles(

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -58,6 +59,32 @@ TEST(BBXAllocatorTest, LogFormatsItsConversionsAndPassesOthersThrough) {
   lumora::BBXSDKLog("<%d|%u|%x|%p|%s|%s>", -42, 42u, 255u, reinterpret_cast<void*>(0xbeef), "text",
                     static_cast<const char*>(nullptr));
   EXPECT_NE(context.read("sdk.log").find("%q|<-42|42|ff|0xbeef|text|(null)>"), std::string::npos);
+}
+
+TEST(BBXAllocatorTest, TheLogIsBoundedAndACrashsLinesFollowItsRecord) {
+  bbxtest::TestContext context;
+  // A forked child writes nothing into its parent's log.
+  const pid_t child = fork();
+  if (child == 0) {
+    lumora::BBXSDKLog("from the child\n");
+    _exit(0);
+  }
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(context.read("sdk.log").find("from the child"), std::string::npos);
+
+  // While a crash is recorded the lines wait, within their own bound.
+  lumora::BBXSDKLogHoldForCrash();
+  const std::size_t before = context.read("sdk.log").size();
+  for (int i = 0; i < 1000; ++i) lumora::BBXSDKLog("%s: held line %d\n", "crash", i);
+  EXPECT_EQ(context.read("sdk.log").size(), before);
+  lumora::BBXSDKLogReleaseAfterCrash();
+  const std::string released = context.read("sdk.log");
+  EXPECT_NE(released.find("held line 0\n"), std::string::npos);
+  EXPECT_LE(released.size() - before, lumora::kBBXSDKLogCrashBytes);
+
+  // A long run (or a loop of failures) stops at the launch's share.
+  for (int i = 0; i < 10000; ++i) lumora::BBXSDKLog("%s: a long line of a long run %d\n", "run", i);
+  EXPECT_LE(context.read("sdk.log").size(), lumora::kBBXSDKLogMaxBytes + lumora::kBBXSDKLogCrashBytes);
 }
 
 }  // namespace

@@ -101,6 +101,14 @@ TEST_F(BBXFileManagerTest, AReportIsItsMetadataReadByPositionAndItsFilesDecideSu
   EXPECT_EQ(BBXInternalReport::reportWithPath(dir.string()), nullptr);  // no metadata
   bbxStoreWrite(dir / "metadata.bbxrecord", R"({"identity":{"api_key":"k"}})" "\n");
   EXPECT_EQ(BBXInternalReport::reportWithPath(dir.string()), nullptr);  // no session id
+  // Metadata begun but cut before its first line was whole (a full disk):
+  // the folder's name is the identifier.
+  for (const char* cut : {"", R"({"identity":{"api_k)"}) {
+    bbxStoreWrite(dir / "metadata.bbxrecord", cut);
+    const auto named = BBXInternalReport::reportWithPath(dir.string());
+    ASSERT_NE(named, nullptr) << cut;
+    EXPECT_EQ(named->identifier(), "run-1");
+  }
   EXPECT_EQ(BBXInternalReport::reportWithPath(dir.string(), ""), nullptr);
 
   bbxStoreWrite(dir / "metadata.bbxrecord", identity + "\n" + host + "\n" + application + "\n");
@@ -145,7 +153,33 @@ TEST_F(BBXFileManagerTest, AReportIsItsMetadataReadByPositionAndItsFilesDecideSu
     const auto report = BBXInternalReport::reportWithPath(other.string(), "id");
     EXPECT_EQ(report->needsToBeSubmitted(), c.submit) << c.file;
     EXPECT_EQ(report->isCrash(), c.crash) << c.file;
+    // A link of that name is no record of the launch.
+    fs::remove(other / c.file);
+    fs::create_symlink(dir / "metadata.bbxrecord", other / c.file);
+    EXPECT_FALSE(report->needsToBeSubmitted()) << c.file;
   }
+}
+
+TEST_F(BBXFileManagerTest, ItemsSetAsideAreNumberedAndTheOldestGoFirst) {
+  const std::size_t kept = BBXFileManager::kMaxRefusedItems;
+  for (std::size_t i = 0; i < kept + 2; ++i) {
+    const fs::path item = fs::path(store_->preparedPath()) / ("p" + std::to_string(i) + ".multipartmime");
+    bbxStoreWrite(item, "x");
+    ASSERT_TRUE(store_->moveItemAside(item.string()));
+    EXPECT_FALSE(fs::exists(item));
+  }
+  const std::vector<std::string> refused = store_->contentsOfDirectory(store_->refusedPath());
+  ASSERT_EQ(refused.size(), kept);
+  EXPECT_NE(fs::path(refused.front()).filename().string().find("-p2."), std::string::npos);
+  EXPECT_NE(fs::path(refused.back()).filename().string().find("-p" + std::to_string(kept + 1) + "."), std::string::npos);
+
+  // What an interrupted packaging left goes; finished packages stay.
+  bbxStoreWrite(fs::path(store_->preparedPath()) / ".b1.partial", "--b1");
+  bbxStoreWrite(fs::path(store_->preparedPath()) / "b2.multipartmime", "--b2");
+  store_->removePartialPackages();
+  EXPECT_EQ(bbxStoreNames(store_->preparedPath()), std::set<std::string>{"b2.multipartmime"});
+  EXPECT_TRUE(store_->removeContentsOfAllPaths());
+  EXPECT_TRUE(store_->contentsOfDirectory(store_->refusedPath()).empty());
 }
 
 }  // namespace

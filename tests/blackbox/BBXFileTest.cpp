@@ -1,5 +1,7 @@
 #include "blackbox/BBXFile.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,6 +117,65 @@ TEST(BBXFileTest, ReaderKeepsParsedObjectsAndTransformsThem) {
 
   EXPECT_FALSE(lumora::BBXFileReadSections((home.root() / "missing").c_str(), true).has_value());
   EXPECT_FALSE(lumora::BBXFileReadSections(nullptr, false).has_value());
+  // A line nested deeper than any record is none.
+  std::ofstream(path) << std::string(100, '[') << std::string(100, ']') << "\n{\"a\":{}}\n";
+  EXPECT_EQ(lumora::BBXFileReadSections(path.c_str(), false)->size(), 1u);
+}
+
+TEST(BBXFileTest, WhatCaptureWritesAndLaterLaunchesReadIsBounded) {
+  testsupport::TestHome home;
+  const std::filesystem::path path = home.root() / "bounded.bbxrecord";
+  BBXFile file;
+  ASSERT_TRUE(lumora::BBXFileInitWithPathMode(&file, path.c_str(), false, true));
+  // A text field keeps the first part of a long text.
+  const std::string longText(lumora::kBBXMaxRecordedTextBytes + 100, 'a');
+  lumora::BBXFileWriteSectionStart(&file, "s");
+  lumora::BBXFileWriteHashStart(&file);
+  lumora::BBXFileWriteHashEntryHexEncodedString(&file, "hex", longText.c_str());
+  lumora::BBXFileWriteHashEntryString(&file, "text", longText.c_str());
+  lumora::BBXFileWriteHashEnd(&file);
+  lumora::BBXFileWriteSectionEnd(&file);
+  // The file takes nothing past its bound: the line under way is cut there.
+  const std::string digits(1000, '7');
+  for (std::uint64_t written = 0; written < lumora::kBBXMaxRecordFileBytes + 10000; written += digits.size() + 12) {
+    lumora::BBXFileWriteSectionStart(&file, "n");
+    lumora::BBXFileWriteHashStart(&file);
+    lumora::BBXFileWriteHashEntryString(&file, "d", digits.c_str());
+    lumora::BBXFileWriteHashEnd(&file);
+    lumora::BBXFileWriteSectionEnd(&file);
+  }
+  ASSERT_TRUE(lumora::BBXFileClose(&file));
+  EXPECT_LE(std::filesystem::file_size(path), lumora::kBBXMaxRecordFileBytes);
+  const auto sections = lumora::BBXFileReadSections(path.c_str(), false);
+  ASSERT_TRUE(sections && sections->size() > 1);
+  EXPECT_EQ(sections->front()["s"]["hex"].get<std::string>().size(), 2 * lumora::kBBXMaxRecordedTextBytes);
+  EXPECT_EQ(sections->front()["s"]["text"].get<std::string>().size(), lumora::kBBXMaxRecordedTextBytes);
+
+  // Only a regular file within the bound is read: never a link, never a pipe
+  // (which would block), never more than the bound.
+  const std::filesystem::path link = home.root() / "link";
+  const std::filesystem::path pipe = home.root() / "pipe";
+  const std::filesystem::path large = home.root() / "large";
+  std::filesystem::create_symlink(path, link);
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::ofstream{large};
+  std::filesystem::resize_file(large, lumora::kBBXMaxRecordFileBytes + 1);
+  using Problem = lumora::BBXFileReadProblem;
+  const struct {
+    std::filesystem::path path;
+    Problem problem;
+  } reads[] = {{path, Problem::None},
+               {link, Problem::NotRegular},
+               {pipe, Problem::NotRegular},
+               {large, Problem::TooLarge},
+               {home.root() / "missing", Problem::Missing},
+               {home.root(), Problem::NotRegular}};
+  for (const auto& read : reads) {
+    Problem problem = Problem::Unreadable;
+    const auto bytes = lumora::BBXFileReadBounded(read.path.c_str(), lumora::kBBXMaxRecordFileBytes, &problem);
+    EXPECT_EQ(problem, read.problem) << read.path;
+    EXPECT_EQ(bytes.has_value(), read.problem == Problem::None) << read.path;
+  }
 }
 
 }  // namespace

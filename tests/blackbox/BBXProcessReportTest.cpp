@@ -135,14 +135,32 @@ TEST(BBXProcessReportTest, AnotherProcessesReportIsNamedWhereItsImagesAreLoadedH
   // start-up) has no symbol to count an offset from.
   for (const auto& frame : frames) EXPECT_TRUE(!frame["symbol"].is_null() || frame["offset"] == 0) << frame;
 
-  // A return address on a symbol's first byte belongs to the function before.
+  // A return address on a symbol's first byte belongs to the call before it;
+  // an exact one (a thread's first frame) to that symbol. A local function
+  // is named from the library's own table.
   lumora::BBXSymbolResolver resolver;
   ASSERT_TRUE(resolver.loadBinaryImagesFromFile(report->binaryImagePath()));
-  const auto atFirstByte = resolver.frameForAddress(recorded("bbxCrasherNext"));
-  ASSERT_NE(atFirstByte, nullptr);
-  EXPECT_EQ(atFirstByte->symbol, "bbxCrasherTail");
-  EXPECT_EQ(atFirstByte->offset, 2u);
-  EXPECT_EQ(atFirstByte->library, library);
+  using LocalAddress = void* (*)();
+  const auto local = reinterpret_cast<LocalAddress>(dlsym(handle, "bbxCrasherLocalAddress"));
+  ASSERT_NE(local, nullptr);
+  const std::uint64_t localStart = recordedBase + (reinterpret_cast<std::uint64_t>(local()) - here.loadAddress);
+  const struct {
+    std::uint64_t address;
+    bool exact;
+    const char* symbol;
+    std::uint64_t offset;
+  } lookups[] = {{recorded("bbxCrasherNext"), false, "bbxCrasherTail", 4},
+                 {recorded("bbxCrasherNext"), true, "bbxCrasherNext", 0},
+                 {localStart, true, "bbxCrasherLocal", 0},
+                 {localStart + 1, false, "bbxCrasherLocal", 1}};
+  for (const auto& lookup : lookups) {
+    auto frame = lumora::BBXStackFrame::stackFrameWithAddress(lookup.address);
+    frame->exact = lookup.exact;
+    ASSERT_TRUE(resolver.updateStackFrame(*frame)) << lookup.symbol;
+    EXPECT_EQ(frame->symbol, lookup.symbol);
+    EXPECT_EQ(frame->offset, lookup.offset) << lookup.symbol;
+    EXPECT_EQ(frame->library, library);
+  }
   platform::loader::close(handle);
 }
 

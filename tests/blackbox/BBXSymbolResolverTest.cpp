@@ -1,8 +1,11 @@
 #include "blackbox/BBXSymbolResolver.h"
 
+#include <link.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "blackbox/BBXDemangleOperation.h"
+#include "blackbox/BBXElfSymbolTable.h"
 #include "blackbox/BBXFile.h"
 #include "blackbox/BBXProcessReportOperation.h"
 #include "support/TestHome.h"
@@ -97,6 +101,38 @@ TEST(BBXSymbolResolverTest, ACancelledWalkEntersEachLaterThreadForOneFrame) {
     if (frame.address == 1) operation.cancel();
   });
   EXPECT_EQ(visited, (std::vector<std::uint64_t>{0, 1, 10, 20}));
+}
+
+TEST(BBXSymbolResolverTest, AnImagesOwnTableIsReadWithinItsBytesAndTheDynamicOneStandsIn) {
+  std::ifstream in(BBX_TEST_CRASHER, std::ios::binary);
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), sizeof(ElfW(Ehdr)));
+  const auto full = lumora::BBXElfSymbolTable::fromBytes(bytes.data(), bytes.size());
+  ASSERT_TRUE(full && full->isFullTable());
+  EXPECT_FALSE(full->symbolForAddress(0));
+
+  // Without its full table (a stripped file) the dynamic one names less.
+  auto stripped = bytes;
+  const auto* header = reinterpret_cast<const ElfW(Ehdr)*>(stripped.data());
+  for (std::size_t i = 0; i < header->e_shnum; ++i) {
+    auto* section = reinterpret_cast<ElfW(Shdr)*>(stripped.data() + header->e_shoff + i * sizeof(ElfW(Shdr)));
+    if (section->sh_type == SHT_SYMTAB) section->sh_type = SHT_PROGBITS;
+  }
+  const auto dynamic = lumora::BBXElfSymbolTable::fromBytes(stripped.data(), stripped.size());
+  ASSERT_TRUE(dynamic);
+  EXPECT_FALSE(dynamic->isFullTable());
+  EXPECT_LT(dynamic->count(), full->count());
+
+  // Cut anywhere, or pointing anywhere, the bytes give a table or none.
+  for (std::size_t length = 0; length < bytes.size(); length += 61) {
+    (void)lumora::BBXElfSymbolTable::fromBytes(bytes.data(), length);
+  }
+  auto wild = bytes;
+  auto* wildHeader = reinterpret_cast<ElfW(Ehdr)*>(wild.data());
+  for (const auto offset : {std::uint64_t{1} << 62, std::uint64_t{bytes.size() - 8}, std::uint64_t{0}}) {
+    wildHeader->e_shoff = offset;
+    EXPECT_FALSE(lumora::BBXElfSymbolTable::fromBytes(wild.data(), wild.size()));
+  }
 }
 
 TEST(BBXSymbolResolverTest, AReportGetsACompanionForEachCrashRecordWithThreads) {

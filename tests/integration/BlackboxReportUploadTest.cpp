@@ -1,9 +1,14 @@
 // The crash reporter's report pipeline against the local cloud: packages
 // uploaded asynchronously and urgently to the report service, restarts after
-// the service's delay on the manual clock, and certificate pinning against
-// the HTTPS listener.
+// the service's delay on the manual clock, certificate pinning against the
+// HTTPS listener, packages the service refuses, and report folders that hold
+// what capture never writes.
+#include <sys/stat.h>
+#include <zlib.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +22,8 @@
 #include "blackbox/BBXReportsController.h"
 #include "blackbox/BBXTestContext.h"
 #include "harbor/HBRDebug.h"
+#include "harbor/HBRMultipartMimeStreamEncoder.h"
+#include "platform/FileOutputStream.h"
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/Clock.h"
 #include "server/CloudServer.h"
@@ -44,10 +51,15 @@ class ReportUploadDelegate : public lumora::BBXReportsControllerDelegate, public
   }
   void reportsControllerDidCompletePackageSubmission(BBXReportsController&, const std::string&,
                                                      const std::optional<platform::Error>& error) override {
-    std::lock_guard lock(mutex);
-    outcomes.push_back(error);
-    if (waiting) waiting->set_value(error);
-    waiting.reset();
+    std::function<void()> told;
+    {
+      std::lock_guard lock(mutex);
+      outcomes.push_back(error);
+      if (waiting) waiting->set_value(error);
+      waiting.reset();
+      told = onOutcome;
+    }
+    if (told) told();
   }
   void networkClientDidFinishUploadWithPath(BBXNetworkClient&, const std::string& path,
                                             const std::optional<platform::Error>& error) override {
@@ -69,6 +81,7 @@ class ReportUploadDelegate : public lumora::BBXReportsControllerDelegate, public
   std::mutex mutex;
   std::vector<std::optional<platform::Error>> outcomes;
   std::optional<std::promise<std::optional<platform::Error>>> waiting;
+  std::function<void()> onOutcome;  // called after each outcome
 };
 
 class BlackboxReportUploadTest : public ::testing::Test {
@@ -209,6 +222,148 @@ TEST_F(BlackboxReportUploadTest, PinningAcceptsTheTestRootAndRefusesTheVendorRoo
   EXPECT_EQ(listener.requestCount(kReportUploadPath), 1u);
   EXPECT_EQ(store_.preparedPathContents().size(), 2u);
   listener.stop();
+}
+
+TEST_F(BlackboxReportUploadTest, APackageRefusedForWhatItIsIsSetAsideAndOthersWait) {
+  makeController();
+  const struct {
+    int status;  // the service's answer, or 0 for no service at all
+    bool urgent;
+    bool setAside;
+  } cases[] = {{400, false, true}, {413, true, true}, {0, false, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    for (const std::string& path : store_.preparedPathContents()) fs::remove(path);
+    if (c.status == 0) {
+      useEndpoint("http://127.0.0.1:1");
+    } else {
+      localcloud::Fault refusal;
+      refusal.status = c.status;
+      refusal.times = 1;
+      server_->faults().set(kReportUploadPath, refusal);
+    }
+    const std::size_t before = store_.contentsOfDirectory(store_.refusedPath()).size();
+    auto outcome = delegate_->expectOutcome();
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(
+        controller_->prepareAndSubmitReport(writeReport("run-" + std::to_string(c.status)), c.urgent, false));
+    ASSERT_TRUE(outcomeOf(outcome));
+    const std::string console = testing::internal::GetCapturedStderr();
+    const std::vector<std::string> refused = store_.contentsOfDirectory(store_.refusedPath());
+    EXPECT_EQ(refused.size(), before + (c.setAside ? 1 : 0));
+    EXPECT_EQ(store_.preparedPathContents().size(), c.setAside ? 0u : 1u);
+    if (c.setAside) {
+      // The console names the package and the answer.
+      const std::string name = fs::path(refused.back()).filename().string();
+      EXPECT_NE(console.find(name.substr(name.find('-') + 1)), std::string::npos) << console;
+      EXPECT_NE(console.find(std::to_string(c.status)), std::string::npos) << console;
+    }
+  }
+}
+
+TEST_F(BlackboxReportUploadTest, ACutRecordArrivesWithItsWholeLines) {
+  makeController();
+  auto report = writeReport("run-cut");
+  std::ofstream(fs::path(report->path()) / "signal.bbxrecord", std::ios::app) << R"({"threads":[{"registers":{"ri)";
+  auto outcome = delegate_->expectOutcome();
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(report, false, true));
+  EXPECT_FALSE(outcomeOf(outcome));
+  const auto kept = server_->reports().report("run-cut");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->records.at("signal.bbxrecord").size(), 1u);
+}
+
+TEST_F(BlackboxReportUploadTest, ReportFilesAreReadWithinBoundsAndNeverThroughLinksOrPipes) {
+  makeController();
+  const fs::path outside = home_.root() / "outside";
+  std::ofstream(outside) << "not the report's";
+  // Links (one to a device that never ends), a pipe and a planted link at a
+  // compressed file's name: the report goes without them, and nothing
+  // outside it is read or written.
+  auto linked = writeReport("run-linked");
+  const fs::path dir = linked->path();
+  fs::create_symlink("/dev/zero", dir / "sdk.log");
+  fs::create_symlink(outside, dir / "custom_exception.bbxrecord");
+  fs::create_symlink(outside, dir / "signal.bbxrecord.gz");
+  ASSERT_EQ(mkfifo((dir / "log_a.bbxrecord").c_str(), 0600), 0);
+  auto outcome = delegate_->expectOutcome();
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(linked, false, true));
+  EXPECT_FALSE(outcomeOf(outcome));
+  const auto kept = server_->reports().report("run-linked");
+  ASSERT_TRUE(kept);
+  for (const auto& [name, bytes] : kept->files) {
+    EXPECT_TRUE(name == "metadata.bbxrecord" || name == "signal.bbxrecord") << name;
+  }
+  std::string text;
+  std::getline(std::ifstream(outside), text);
+  EXPECT_EQ(text, "not the report's");
+
+  // A record far larger than capture ever writes (sparse: it costs no disk)
+  // is not read: the report is set aside unsent.
+  auto large = writeReport("run-large");
+  {
+    std::ofstream grown(fs::path(large->path()) / "errors_a.bbxrecord");
+  }
+  fs::resize_file(fs::path(large->path()) / "errors_a.bbxrecord", std::uintmax_t{4} << 30);
+  EXPECT_FALSE(controller_->prepareAndSubmitReport(large, false, true));
+  EXPECT_FALSE(server_->reports().report("run-large"));
+  EXPECT_EQ(store_.contentsOfDirectory(store_.refusedPath()).size(), 1u);
+  EXPECT_TRUE(store_.activePathContents().empty() && store_.processingPathContents().empty());
+}
+
+TEST_F(BlackboxReportUploadTest, ThousandsOfPendingPackagesAreSentInTurn) {
+  makeController();
+  // Packages as packaging leaves them, each under its own boundary.
+  const fs::path part = home_.root() / "signal.bbxrecord.gz";
+  {
+    gzFile gz = gzopen(part.c_str(), "w");
+    const std::string record = "{\"signal\":{\"name\":\"SIGSEGV\"}}\n";
+    gzwrite(gz, record.data(), static_cast<unsigned>(record.size()));
+    gzclose(gz);
+  }
+  constexpr int kPending = 1000;
+  std::vector<std::string> packages;
+  for (int i = 0; i < kPending; ++i) {
+    const std::string boundary = "pending-" + std::to_string(i);
+    const std::string path = (fs::path(store_.preparedPath()) / (boundary + ".multipartmime")).string();
+    auto stream = platform::FileOutputStream::open(path);
+    ASSERT_TRUE(stream);
+    lumora::HBRMultipartMimeStreamEncoder(*stream, boundary).encode([&](lumora::HBRMultipartMimeStreamEncoder& body) {
+      body.addValue(platform::Json("key-1"), "api_key");
+      body.addValue(platform::Json("run-pending-" + std::to_string(i)), "report_id");
+      body.addFile(part, "signal.bbxrecord.gz", std::string("application/x-gzip"), "signal");
+    });
+    packages.push_back(path);
+  }
+  const auto threadCount = [] {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+    }
+    return 0;
+  };
+  const int base = threadCount();
+  std::atomic<int> most{0};
+  std::promise<void> allDone;
+  std::atomic<int> done{0};
+  {
+    std::lock_guard lock(delegate_->mutex);
+    delegate_->onOutcome = [&] {
+      const int now = threadCount();
+      for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+      }
+      if (++done == kPending) allDone.set_value();
+    };
+  }
+  for (const std::string& path : packages) ASSERT_TRUE(controller_->uploadPackagedReportAtPath(path, false));
+  ASSERT_EQ(allDone.get_future().wait_for(std::chrono::seconds(120)), std::future_status::ready);
+  std::lock_guard lock(delegate_->mutex);
+  delegate_->onOutcome = nullptr;
+  for (const auto& outcome : delegate_->outcomes) EXPECT_FALSE(outcome);
+  EXPECT_TRUE(store_.preparedPathContents().empty());
+  // Each running upload holds two threads: the pool, not the number
+  // waiting, sets how many there are.
+  EXPECT_LE(most.load() - base, 32);
 }
 
 }  // namespace

@@ -328,6 +328,7 @@ TEST_P(GalleryDownloadEitherInterfaceTest, AnImageIsAddedWithoutExportOrDownload
   auto again = download(known, {family});
   ASSERT_TRUE(again);
   EXPECT_EQ(again->code(), lumora::kLMLocalErrorAssetsGroup);
+  EXPECT_TRUE(lumora::LMImageSyncAdapter::isImageAlreadyInAlbumError(*again)) << "told apart from a failed save";
 
   // No target album takes it: a failure, and no row claims an album.
   ASSERT_TRUE(gallery->context()->deleteAllImageRelations());

@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "platform/dispatch/Semaphore.h"
 #include "platform/storage/AppHome.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
@@ -360,6 +363,54 @@ TEST_F(AddressBookTest, ExternalChangeCallbacksReachOtherHandlesOnly) {
   EXPECT_EQ(onC, 1);
 }
 
+TEST_F(AddressBookTest, SavesOfAnotherProcessReachEveryHandleThatListens) {
+  auto a = open();
+  auto b = open();
+  newPerson(*a, "Ann");
+  newPerson(*a, "Bob");
+  ASSERT_TRUE(a->save());
+  platform::Semaphore heard;
+  std::atomic<int> onA{0}, onB{0};
+  a->registerExternalChangeCallback([&](AddressBook&) {
+    ++onA;
+    heard.signal();
+  });
+  b->registerExternalChangeCallback([&](AddressBook&) {
+    ++onB;
+    heard.signal();
+  });
+  // This process's own writes are no external change (and nothing of
+  // them is heard later either: see the counts below).
+  newPerson(*b, "Cy");
+  ASSERT_TRUE(b->save());
+  ASSERT_TRUE(AddressBook::setAccessAnswer(true));
+  heard.wait();  // b's save, heard by a
+  EXPECT_EQ(onA, 1);
+  EXPECT_EQ(onB, 0);
+
+  // Another process removes Ann and saves: both handles hear of it once.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("ADDRESSBOOK_OTHER_ROOT", platform::AppHome::root().c_str(), 1);
+    execl("/proc/self/exe", "other", "--gtest_filter=AddressBookOtherProcess.RemovesAnn", static_cast<char*>(nullptr));
+    _exit(6);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  heard.wait();
+  heard.wait();
+  EXPECT_EQ(onA, 2);
+  EXPECT_EQ(onB, 1);
+  EXPECT_EQ(a->personCount(), 2u);
+
+  // Becoming active looks again; with nothing new, nobody hears anything.
+  platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
+  EXPECT_EQ(onA, 2);
+  EXPECT_EQ(onB, 1);
+}
+
 TEST_F(AddressBookTest, GroupsKeepNamesAndMembersInOrder) {
   RecordId groupId;
   RecordId annId, bobId;
@@ -614,6 +665,22 @@ TEST(AddressBookMultiValue, IdentifiersStayWithTheirEntries) {
 }
 
 }  // namespace
+
+// The other process of SavesOfAnotherProcessReachEveryHandleThatListens:
+// runs only when that test executes it.
+TEST(AddressBookOtherProcess, RemovesAnn) {
+  const char* root = std::getenv("ADDRESSBOOK_OTHER_ROOT");
+  if (!root) GTEST_SKIP();
+  platform::AppHome::setRoot(root);
+  auto book = platform::addressbook::AddressBook::create();
+  ASSERT_TRUE(book.ok());
+  for (const auto& person : (*book)->people()) {
+    if (person.stringValue(platform::addressbook::PersonProperty::FirstName) == "Ann") {
+      ASSERT_TRUE((*book)->removeRecord(person));
+    }
+  }
+  ASSERT_TRUE((*book)->save());
+}
 
 // The exiting program: runs only when the test below executes it, so its
 // exit handlers are those of a fresh process.

@@ -101,6 +101,48 @@ TEST(ImageTest, CorruptAndTruncatedDataIsRefusedWithAnError) {
   }
 }
 
+// A picture to be shown is refused past the pixel bound by its header, and
+// is otherwise decoded at once, upright, no larger than covers its box.
+TEST(ImageTest, PicturesToBeShownAreBoundedAndDecodedAtTheSizeShown) {
+  struct Case {
+    const char* what;
+    Bytes data;
+    int boxWidth, boxHeight;
+    std::int64_t error;        // 0: decoded
+    int width = 0, height = 0;  // as decoded, upright
+    int storedWidth = 0;        // upright
+    char top = '?';             // colour at the middle of the top rows
+  } cases[] = {
+      {"a pixel bomb", testsupport::makePixelBombPng(60000, 60000), 200, 200, platform::kImageErrorTooLarge},
+      {"just past the bound", testsupport::makePixelBombPng(10000, 10001), 200, 200, platform::kImageErrorTooLarge},
+      {"shrunk to cover its box", testsupport::makeJpeg(2000, 1000), 100, 100, 0, 200, 100, 2000},
+      {"turned upright first", testsupport::makeJpeg(2000, 1000, {.orientation = 6}), 100, 100, 0, 100, 200, 1000,
+       'r'},
+      {"never enlarged", testsupport::makePng(8, 6), 100, 100, 0, 8, 6, 8},
+      {"a long side four boxes at most", testsupport::makeJpeg(8000, 100), 100, 100, 0, 400, 5, 8000},
+      {"no box", testsupport::makePng(8, 6), 0, 100, platform::kImageErrorInvalidSize},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    double shrink = 0;
+    auto shown = Image::shownImageWithData(std::move(c.data), c.boxWidth, c.boxHeight, &shrink);
+    if (c.error != 0) {
+      ASSERT_FALSE(shown);
+      EXPECT_EQ(shown.error().code(), c.error);
+      continue;
+    }
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(std::make_pair(shown->width(), shown->height()), std::make_pair(c.width, c.height));
+    EXPECT_NEAR(shrink, static_cast<double>(c.width) / c.storedWidth, 1e-9);
+    auto pixels = shown->RGBARepresentation();
+    ASSERT_TRUE(pixels);
+    EXPECT_EQ(pixels->size(), static_cast<std::size_t>(c.width) * c.height * 4);
+    if (c.top != '?') {
+      EXPECT_EQ(colourAt(*shown->PNGRepresentation(), c.width / 2, 2), c.top);
+    }
+  }
+}
+
 TEST(ImageTest, ContactThumbnailIsTheStoredPictureScaledDown) {
   testsupport::TestHome home;
   namespace ab = platform::addressbook;
@@ -118,6 +160,11 @@ TEST(ImageTest, ContactThumbnailIsTheStoredPictureScaledDown) {
   ASSERT_TRUE(thumbnail);
   EXPECT_EQ(sizeOf(*thumbnail), std::make_pair(ab::Record::kThumbnailSide, ab::Record::kThumbnailSide));
   EXPECT_LT(thumbnail->size(), original.size());
+
+  // A photo of more pixels than any picture from elsewhere may have: none.
+  ASSERT_TRUE(person->setImageData(testsupport::makePixelBombPng(60000, 60000)));
+  ASSERT_TRUE((*book)->save());
+  EXPECT_FALSE(person->imageData(ab::ImageFormat::Thumbnail));
 }
 
 }  // namespace

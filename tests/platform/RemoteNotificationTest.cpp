@@ -65,6 +65,16 @@ TEST_F(RemoteNotifications, EachSystemVersionOffersItsOwnCallAndTokensComeOnlyWh
   ASSERT_EQ(notifications_.size(), 1u);
   EXPECT_EQ(notifications_[0]["_id_"], "m1");
 
+  // A system whose push service answers by itself: each registration
+  // brings its token.
+  const platform::Bytes issued(32, 0x5A);
+  app.setIssuedDeviceToken(issued);
+  EXPECT_TRUE(app.registerForRemoteNotifications());
+  platform::MainQueue::main().runUntilIdle();
+  ASSERT_EQ(tokens_.size(), 2u);
+  EXPECT_EQ(tokens_[1], issued);
+  app.setIssuedDeviceToken(std::nullopt);
+
   app.unregisterForRemoteNotifications();
   EXPECT_FALSE(app.isRegisteredForRemoteNotifications());
   EXPECT_FALSE(app.deliverDeviceToken(token));

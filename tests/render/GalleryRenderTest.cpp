@@ -21,6 +21,7 @@
 #include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
+#include "screens/gallery/LMPhotoCollectionViewCell.h"
 #include "screens/gallery/LMPhotoView.h"
 #include "screens/gallery/LMThumbnailImageView.h"
 #include "support/TestHome.h"
@@ -76,6 +77,21 @@ class GalleryRenderTest : public ::testing::Test {
     image->setExifInfo(exif);
     return image;
   }
+  // A photo grid over album 9 holding `photos`, on the whole screen.
+  std::shared_ptr<LMGalleryPhotoCollectionViewController> openGrid(
+      const std::vector<std::shared_ptr<LMImageObject>>& photos) {
+    auto album = std::static_pointer_cast<LMAlbumObject>(
+        context_->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
+    album->setServerID(9);
+    for (const auto& image : photos) image->setAlbum(album);
+    EXPECT_TRUE(context_->save());
+    auto grid = std::make_shared<LMGalleryPhotoCollectionViewController>();
+    grid->setAlbumObject(album);
+    window_->addSubview(grid->view());
+    grid->collectionView()->setFrame(ui::Screen::main().bounds());
+    grid->collectionView()->reloadData();
+    return grid;
+  }
   std::shared_ptr<GalleryRenderBrowser> openBrowser(std::vector<std::shared_ptr<LMImageObject>> photos) {
     auto browser = std::make_shared<GalleryRenderBrowser>();
     browser->photos = std::move(photos);
@@ -110,17 +126,10 @@ class GalleryRenderTest : public ::testing::Test {
 };
 
 TEST_F(GalleryRenderTest, GridCellsAndLinesThenTheBrowsersBars) {
-  auto album = std::static_pointer_cast<LMAlbumObject>(
-      context_->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
-  album->setServerID(9);
-  for (int i = 0; i < 12; ++i) photo(100 + i)->setAlbum(album);
-  ASSERT_TRUE(context_->save());
-  auto grid = std::make_shared<LMGalleryPhotoCollectionViewController>();
-  grid->setAlbumObject(album);
-  window_->addSubview(grid->view());
+  std::vector<std::shared_ptr<LMImageObject>> photos;
+  for (int i = 0; i < 12; ++i) photos.push_back(photo(100 + i));
+  auto grid = openGrid(photos);
   auto& view = *grid->collectionView();
-  view.setFrame(ui::Screen::main().bounds());
-  view.reloadData();
   QImage cells = render("gallery-grid");
   const ui::Rect first = view.frameForItemAtIndexPath({0, 0});
   const ui::Rect below = view.frameForItemAtIndexPath({0, 4});
@@ -187,6 +196,50 @@ TEST_F(GalleryRenderTest, AlbumGridItemsInsetsAndTheLiftedToolbar) {
   EXPECT_EQ(grid->toolBar()->frame(), (ui::Rect{15, H - 69, 345, 55}));
   expectNear(at(screen, 187.6, top + H - 69 + 27), 0x89, 0x92, 0x9c, "toolbar divider");
   expectNear(at(screen, 187.6, top + H - 69 - 2), 0xef, 0xef, 0xf4, "above the toolbar");
+}
+
+TEST_F(GalleryRenderTest, APixelBombThumbnailStaysGreyAndTheOthersComeAtTheCellsSize) {
+  // A thumbnail address that answers 60000 x 60000 pixels, and one that
+  // answers a picture ten times larger than its cell.
+  testhttp::TestServer server;
+  server->Get("/bomb.png", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(platform::toString(testsupport::makePixelBombPng(60000, 60000)), "image/png");
+  });
+  server->Get("/large.jpg", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(platform::toString(testsupport::makeJpeg(1820, 1820)), "image/jpeg");
+  });
+  server.start();
+  const std::vector<std::string> addresses = {server.url("/bomb.png"), server.url("/large.jpg")};
+  std::vector<std::shared_ptr<LMImageObject>> photos;
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    photos.push_back(photo(static_cast<std::int64_t>(400 + i)));
+    photos.back()->setThumbnailUrl(addresses[i]);
+  }
+  auto grid = openGrid(photos);
+  auto& view = *grid->collectionView();
+  window_->layoutIfNeeded();
+  auto cellAt = [&](int row) {
+    return std::static_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
+  };
+  ASSERT_TRUE(cellAt(0) && cellAt(1));
+  auto& manager = ui::WebImageManager::sharedManager();
+  ASSERT_TRUE(platform::MainQueue::main().runUntil(
+      [&] { return manager.isFailedURL(addresses[0]) && cellAt(1)->imageView()->image().has_value(); },
+      std::chrono::seconds(20)));
+  // Refused before anything of it was decoded: nothing for the painter.
+  ASSERT_FALSE(cellAt(0)->imageView()->image().has_value());
+  // Decoded off the main thread just large enough to cover its cell.
+  const ui::Image shown = *cellAt(1)->imageView()->image();
+  EXPECT_EQ(shown.pixelSize(), (ui::Size{182, 182}));
+  QImage screen = render("gallery-pixel-bomb");
+  const double top = -view.contentOffset().y;
+  const ui::Rect bombed = view.frameForItemAtIndexPath({0, 0});
+  const ui::Rect loaded = view.frameForItemAtIndexPath({0, 1});
+  expectNear(at(screen, bombed.midX(), top + bombed.midY()), 0x89, 0x89, 0x89, "the refused cell");
+  expectNear(at(screen, loaded.x + 10, top + loaded.midY()), 255, 0, 0, "the loaded cell's left");
+  expectNear(at(screen, loaded.maxX() - 10, top + loaded.midY()), 0, 0, 255, "the loaded cell's right");
+  grid->view()->removeFromSuperview();
+  manager.resetFailedURLs();
 }
 
 TEST_F(GalleryRenderTest, PhotoStoredOnItsSideIsDrawnUpright) {

@@ -358,7 +358,7 @@ TEST_F(GalleryAlbumGridTest, DownloadsAreRefusedOfflineAndWithoutTwiceTheirSizeP
 TEST_F(GalleryAlbumGridTest, MobileDataAsksWithTheSizeSuspendsOnTheWayFromWiFiAndContinuesOnlyWhatItAskedFor) {
   store({{5, "Trips", 10, {3 * kAlbumGridMiB}}});
   open();
-  // The first photo's blocks are asked for and held until the test lets go.
+  // Each photo's blocks are asked for and held until the test lets go.
   std::atomic<bool> release{false};
   std::atomic<int> asked{0};
   gallery->respond = [&](const fakegallery::Call& call) -> platform::Result<platform::Json> {
@@ -368,6 +368,9 @@ TEST_F(GalleryAlbumGridTest, MobileDataAsksWithTheSizeSuspendsOnTheWayFromWiFiAn
       return platform::Error(kLMServerErrorDomain, 50001);
     }
     return platform::Json::object();
+  };
+  auto ended = [&] {
+    return pump([&] { return !adapter->isSyncing() && !LMProgressHUD::sharedHUD().window(); });
   };
   network(NetworkStatus::ReachableViaWWAN);
   select({5});
@@ -381,16 +384,32 @@ TEST_F(GalleryAlbumGridTest, MobileDataAsksWithTheSizeSuspendsOnTheWayFromWiFiAn
   ASSERT_TRUE(alert(ui::localizedString("流量提示"))->pressButtonWithTitle(ui::localizedString("继续")));
   EXPECT_TRUE(grid->isBackupWWAN());
   ASSERT_TRUE(pump([&] { return asked.load() == 1; }));
+  // Allowed for this download: a move to mobile data leaves it running.
+  network(NetworkStatus::ReachableViaWWAN);
+  EXPECT_FALSE(adapter->isSuspended());
+  EXPECT_FALSE(alert(ui::localizedString("Mobile Network Info")));
+  release = true;
+  ASSERT_TRUE(ended());
+  EXPECT_FALSE(grid->isBackupWWAN()) << "the permission ends with the download";
+  ui::AlertView::resetForTesting();
 
-  // Wi-Fi to mobile data suspends the running download; Wi-Fi again resumes
-  // it and takes the question back.
-  grid->networkGuard()->downloadEnded();
+  // Begun on Wi-Fi: a move to mobile data suspends the download and asks;
+  // Wi-Fi again resumes it and takes the question back.
+  release = false;
+  network(NetworkStatus::ReachableViaWiFi);
+  pressDownload();
+  ASSERT_TRUE(pump([&] { return asked.load() == 2; }));
   network(NetworkStatus::ReachableViaWWAN);
   EXPECT_TRUE(adapter->isSuspended());
   ASSERT_TRUE(alert(ui::localizedString("Mobile Network Info")));
   network(NetworkStatus::ReachableViaWiFi);
   EXPECT_FALSE(adapter->isSuspended());
   EXPECT_FALSE(alert(ui::localizedString("Mobile Network Info")));
+  // Mobile data again after no network at all is no move from Wi-Fi.
+  network(NetworkStatus::NotReachable);
+  network(NetworkStatus::ReachableViaWWAN);
+  EXPECT_FALSE(adapter->isSuspended());
+  network(NetworkStatus::ReachableViaWiFi);
 
   // Asked while suspended, answered after the job ended: nothing starts.
   network(NetworkStatus::ReachableViaWWAN);
@@ -398,28 +417,54 @@ TEST_F(GalleryAlbumGridTest, MobileDataAsksWithTheSizeSuspendsOnTheWayFromWiFiAn
   adapter->cancelSync();
   adapter->resumeSync();
   release = true;
-  ASSERT_TRUE(pump([&] { return !adapter->isSyncing() && !LMProgressHUD::sharedHUD().window(); }));
-  EXPECT_FALSE(grid->isBackupWWAN()) << "the permission ends with the download";
+  ASSERT_TRUE(ended());
+  EXPECT_FALSE(grid->isBackupWWAN());
   ASSERT_TRUE(alert(ui::localizedString("Mobile Network Info"))->pressButtonWithTitle(ui::localizedString("继续")));
   MainQueue::main().runUntilIdle();
   EXPECT_FALSE(LMProgressHUD::sharedHUD().window());
   EXPECT_FALSE(grid->isBackupWWAN());
-  EXPECT_EQ(asked.load(), 1);
+  EXPECT_EQ(asked.load(), 2);
   EXPECT_TRUE(ui::AlertView::visibleAlerts().empty()) << "a cancelled download says nothing";
 }
 
-TEST_F(GalleryAlbumGridTest, TheGridListensBesideTheGalleryPageAndStopsWhenItGoes) {
+// Each screen's question answers for its own job: the page's for backups,
+// the grid's for its downloads, whichever listener hears the network first.
+TEST_F(GalleryAlbumGridTest, TheGridAndTheGalleryPageEachAskForTheirOwnJobOnly) {
   auto page = std::make_shared<LMGalleryRootViewController>();
   page->setAdapter(adapter);
   page->loadViewIfNeeded();
+  store({{5, "Trips", 10, {kAlbumGridMiB}}});
   open();
-  adapter->setSyncing(true);
+  std::atomic<bool> release{false};
+  gallery->respond = [&](const fakegallery::Call& call) -> platform::Result<platform::Json> {
+    if (call.path.find("/storage") != std::string::npos) {
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return platform::Error(kLMServerErrorDomain, 50001);
+    }
+    return platform::Json::object();
+  };
+  select({5});
+  pressDownload();
+  ASSERT_TRUE(pump([&] { return adapter->isSyncing(); }));
   network(NetworkStatus::ReachableViaWWAN);
   EXPECT_TRUE(adapter->isSuspended());
-  EXPECT_TRUE(page->mobileDataAlert()) << "the page still hears the network";
-  network(NetworkStatus::ReachableViaWiFi);
+  EXPECT_FALSE(page->mobileDataAlert()) << "the download is not the page's";
+  auto question = alert(ui::localizedString("Mobile Network Info"));
+  ASSERT_TRUE(question);
+  ASSERT_TRUE(question->pressButtonWithTitle(ui::localizedString("继续")));
   EXPECT_FALSE(adapter->isSuspended());
+  EXPECT_TRUE(grid->isBackupWWAN());
+  EXPECT_FALSE(page->isBackupWWAN());
+  release = true;
+  ASSERT_TRUE(pump([&] { return !adapter->isSyncing() && !LMProgressHUD::sharedHUD().window(); }));
+  ui::AlertView::resetForTesting();
 
+  // The next backup on mobile data asks.
+  page->backupGallery();
+  EXPECT_TRUE(page->mobileDataAlert());
+  EXPECT_FALSE(adapter->isSyncing());
+
+  // The grid goes; the page still hears the network for its backups.
   std::weak_ptr<Grid> gone = grid;
   std::weak_ptr<LMDownloadNetworkGuard> guard = grid->networkGuard();
   window->setRootViewController(nullptr);
@@ -427,8 +472,14 @@ TEST_F(GalleryAlbumGridTest, TheGridListensBesideTheGalleryPageAndStopsWhenItGoe
   grid.reset();
   ASSERT_TRUE(gone.expired());
   EXPECT_TRUE(guard.expired());
+  ui::AlertView::resetForTesting();
+  network(NetworkStatus::ReachableViaWiFi);
+  adapter->setSyncing(true);
+  page->willAdapterBeginBackup();
   network(NetworkStatus::ReachableViaWWAN);
+  EXPECT_TRUE(adapter->isSuspended());
   EXPECT_TRUE(page->mobileDataAlert());
+  page->didAdapterFailBackupImages(platform::Error(kLMLocalErrorDomain, -10012));
   adapter->setSyncing(false);
 }
 

@@ -131,6 +131,52 @@ TEST_F(GalleryManagerTest, TheStoreOpensOnceMigratesAndMovesAnUnreadableFileAsid
   EXPECT_GE(movedAside, 1);
 }
 
+TEST_F(GalleryManagerTest, ARebuiltStoreListsEveryCloudAlbumAgain) {
+  // The cloud holds three albums; asked for changes since 25 it has none.
+  gallery->respond = [](const fakegallery::Call& call) -> platform::Result<Json> {
+    Json list = Json::array();
+    if (call.parameters["syncTag"] == "0") {
+      for (int id : {1, 7, 8}) list.push_back({{"id", id}, {"status", 1}, {"tag", 3}, {"name", "A" + std::to_string(id)}});
+    }
+    return Json{{"list", list}, {"lastPage", true}, {"syncTag", 25}, {"syncExtraInfo", "e25"}};
+  };
+  const auto store = LMGalleryStoreStack::storeURL();
+  const auto elsewhere = store.parent_path() / "elsewhere";
+  namespace fs = std::filesystem;
+  auto write = [](const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; };
+  const std::string badHeader = std::string("SQLite format 3", 16) + std::string(84, '\xff');
+  const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+      {"garbage", [&] { write(store, std::string(8192, '\x7f')); }},
+      {"empty", [&] { write(store, ""); }},
+      {"bad header", [&] { write(store, badHeader + std::string(4096, '\0')); }},
+      {"link", [&] {
+         write(elsewhere, std::string(4096, 'g'));
+         fs::create_symlink(elsewhere, store);
+       }},
+      {"folder", [&] { fs::create_directory(store); }},
+      {"sparse 4 GiB", [&] {
+         write(store, "");
+         fs::resize_file(store, std::uint64_t{4} << 30);
+       }},
+      {"missing", [] {}},
+  };
+  for (const auto& [what, damage] : damages) {
+    SCOPED_TRACE(what);
+    LMGalleryStoreStack::setShared(nullptr);
+    fs::create_directories(store.parent_path());
+    for (const auto& entry : fs::directory_iterator(store.parent_path())) fs::remove_all(entry.path());
+    damage();
+    manager.setAlbumSync(25);
+    manager.setAlbumSyncExtraInfo("e25");
+    std::optional<platform::Error> failed;
+    offMain([&] { manager.requestAlbumObjectWithFinish([&](std::optional<platform::Error> error) { failed = error; }); });
+    settle();
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(albumNames(), (std::vector<std::string>{"1:A1:1", "7:A7:0", "8:A8:0"}));
+    EXPECT_EQ(manager.albumSync(), 25);
+  }
+}
+
 TEST_F(GalleryManagerTest, AlbumListsMergeByStatusAndTagAndKeepTheirTokens) {
   platform::UserDefaults::standard().setObject(LMGalleryManager::kAlbumSyncExtraInfoKey, std::string("old"));
   bool finished = false;

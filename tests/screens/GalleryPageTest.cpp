@@ -153,7 +153,14 @@ TEST_F(GalleryPageTest, AFailedRunCountsWhatWasHandledAndReactsToItsError) {
                                  ui::localizedString("备份照片结果样式3"), {std::int64_t{1}, std::int64_t{4}})});
 }
 
-TEST_F(GalleryPageTest, MobileDataSuspendsARunningBackupUntilWiFiOrPermission) {
+TEST_F(GalleryPageTest, MobileDataSuspendsTheRunningBackupUntilWiFiOrPermissionForThatRunOnly) {
+  struct Container : LMSynBaseViewControllerDelegate {
+    void didControllerBeginSync(LMSynBaseViewController&) override { ++locks; }
+    void didControllerEndSync(LMSynBaseViewController&) override { --locks; }
+    int locks = 0;
+  };
+  auto container = std::make_shared<Container>();
+  page->setDelegate(container);
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
   auto set = [&](platform::NetworkStatus status) {
     platform::Reachability::setStatusForTesting(status);
@@ -162,7 +169,16 @@ TEST_F(GalleryPageTest, MobileDataSuspendsARunningBackupUntilWiFiOrPermission) {
   };
   monitor.startMonitoring();
   set(platform::NetworkStatus::ReachableViaWiFi);
+  // A job that is no backup (an album screen's download) is not the page's
+  // to suspend or ask about.
   adapter->setSyncing(true);
+  set(platform::NetworkStatus::ReachableViaWWAN);
+  EXPECT_FALSE(adapter->isSuspended());
+  EXPECT_FALSE(page->mobileDataAlert());
+  set(platform::NetworkStatus::ReachableViaWiFi);
+
+  page->willAdapterBeginBackup();
+  EXPECT_EQ(container->locks, 1);
   set(platform::NetworkStatus::ReachableViaWWAN);
   EXPECT_TRUE(adapter->isSuspended());
   ASSERT_TRUE(page->mobileDataAlert());
@@ -176,6 +192,17 @@ TEST_F(GalleryPageTest, MobileDataSuspendsARunningBackupUntilWiFiOrPermission) {
   ASSERT_TRUE(ui::AlertView::visibleAlerts().front()->pressButtonWithTitle(ui::localizedString("继续")));
   EXPECT_TRUE(page->isBackupWWAN());
   EXPECT_FALSE(adapter->isSuspended());
+
+  // The run ends without an animating screen (started in the background):
+  // the permission and the container's lock end with it all the same.
+  adapter->setSyncing(false);
+  page->didAdapterFinishBackupImages({}, 0);
+  EXPECT_FALSE(page->isBackupWWAN());
+  EXPECT_EQ(container->locks, 0);
+  page->willAdapterBeginBackup();
+  page->didAdapterFailBackupImages(platform::Error(kLMLocalErrorDomain, -10012));
+  EXPECT_EQ(container->locks, 0);
+  EXPECT_TRUE(alertTitles().empty());
 }
 
 TEST_F(GalleryPageTest, ABusyAdapterStartsNothingAndTheStopAlertAlwaysDecides) {

@@ -74,10 +74,11 @@ class ReportServiceTest : public ServerTest {
 
 TEST_F(ReportServiceTest, KeepsAWholePackageAndRefusesAnyOtherByItsHeadersOrParts) {
   const std::string record = "{\"signal\":{\"number\":11}}\n{\"threads\":[]}\n";
+  // A dying process's last line, cut off: dropped, the whole lines kept.
   const std::vector<ReportTestPart> good = {
       {"api_key", "", "", "key-1"},
       {"report_id", "", "", "run-1"},
-      {"signal", "signal.bbxrecord.gz", "application/x-gzip", reportGzip(record)},
+      {"signal", "signal.bbxrecord.gz", "application/x-gzip", reportGzip(record + "{\"runtime\":{\"objc_s")},
       {"signal.bbxrecord", "signal.bbxrecord.symbolicated.gz", "application/x-gzip", reportGzip("{}\n")},
       {"sdk", "sdk.log.gz", "application/x-gzip", reportGzip("not a record")}};
   ASSERT_EQ(send(reportHeaders(), good), 201);
@@ -116,6 +117,8 @@ TEST_F(ReportServiceTest, KeepsAWholePackageAndRefusesAnyOtherByItsHeadersOrPart
        partChanged(2, {"signal.bbxrecord", "signal.bbxrecord.gz", "application/x-gzip", reportGzip(record)})},
       {"record", reportHeaders(),
        partChanged(2, {"signal", "signal.bbxrecord.gz", "application/x-gzip", reportGzip("[1]\n")})},
+      {"cut inside", reportHeaders(),
+       partChanged(2, {"signal", "signal.bbxrecord.gz", "application/x-gzip", reportGzip("{\"a\":\n" + record)})},
   };
   for (const auto& c : cases) EXPECT_EQ(send(c.headers, c.parts), 400) << c.what;
   EXPECT_EQ(server_->reports().reportCount(), 1u);

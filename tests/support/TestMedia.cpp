@@ -1,5 +1,6 @@
 #include "support/TestMedia.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -95,6 +96,42 @@ platform::Bytes makeJpeg(int width, int height, const TestExif& exif) {
 }
 
 platform::Bytes makePng(int width, int height) { return encode(width, height, ".png"); }
+
+platform::Bytes makePixelBombPng(std::uint32_t width, std::uint32_t height) {
+  auto crc = [](const platform::Bytes& data, std::size_t from) {
+    std::uint32_t c = 0xffffffffu;
+    for (std::size_t i = from; i < data.size(); ++i) {
+      c ^= data[i];
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+    }
+    return c ^ 0xffffffffu;
+  };
+  platform::Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  auto chunk = [&](const char* type, const platform::Bytes& body) {
+    put(png, static_cast<std::uint32_t>(body.size()), 4);
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), body.begin(), body.end());
+    put(png, crc(png, start), 4);
+  };
+  platform::Bytes header;
+  put(header, width, 4);
+  put(header, height, 4);
+  header.insert(header.end(), {1, 0, 0, 0, 0});  // 1-bit grey, no interlace
+  chunk("IHDR", header);
+  // A zlib stream of one stored block: the first rows (a filter byte each,
+  // then the row's bits), and no more.
+  const std::size_t rows = 4;
+  const std::size_t row = 1 + (width + 7) / 8;
+  const auto length = static_cast<std::uint16_t>(std::min<std::size_t>(rows * row, 0xffff));
+  platform::Bytes data = {0x78, 0x01, 0x00, static_cast<std::uint8_t>(length & 0xff),
+                          static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(~length & 0xff),
+                          static_cast<std::uint8_t>((~length >> 8) & 0xff)};
+  data.resize(data.size() + length, 0);
+  chunk("IDAT", data);
+  chunk("IEND", {});
+  return png;
+}
 
 platform::Bytes makeMovie(int width, int height, double seconds, std::size_t payload) {
   constexpr std::uint32_t kTimeScale = 600;

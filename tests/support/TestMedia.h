@@ -26,6 +26,9 @@ struct TestExif {
 // A picture whose left half is red and right half blue.
 platform::Bytes makeJpeg(int width, int height, const TestExif& exif = {});
 platform::Bytes makePng(int width, int height);
+// A PNG whose header names width x height pixels but which carries only
+// its first rows: a pixel bomb's header, without the bytes of one.
+platform::Bytes makePixelBombPng(std::uint32_t width, std::uint32_t height);
 // A QuickTime movie header: `width` x `height`, `seconds` long, padded with
 // `payload` bytes of media data.
 platform::Bytes makeMovie(int width, int height, double seconds, std::size_t payload = 64);

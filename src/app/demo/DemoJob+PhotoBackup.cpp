@@ -54,9 +54,14 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
     const bool written = std::fwrite(jpeg->data(), 1, jpeg->size(), file) == jpeg->size();
     if (std::fclose(file) != 0 || !written) return "cannot write " + path.string();
   }
+  // The album holds the demo's own first pictures, whatever else the
+  // library has.
   std::vector<std::string> family;
   for (const auto& asset : library.fetchAssetsWithMediaType(photos::MediaType::Image)) {
-    if (family.size() < static_cast<std::size_t>(kFamilyPhotos)) family.push_back(asset.localIdentifier);
+    const std::string name = asset.file.filename().string();
+    for (int i = 0; i < kFamilyPhotos; ++i) {
+      if (name == "IMG_" + std::to_string(2000 + i) + ".JPG") family.push_back(asset.localIdentifier);
+    }
   }
   auto made = library.performChangesAndWait([&](photos::ChangeRequests& changes) {
     changes.addAssets(changes.creationRequestForAssetCollectionWithTitle(kFamilyAlbum), family);
@@ -129,12 +134,18 @@ class BackupReports : public LMImageSyncAdapterDelegate {
 }  // namespace
 
 bool DemoJob::backupPhotos() {
-  step("Backing up the photo library (" + std::to_string(kDemoPhotos) + " photos, " +
+  step("Backing up the photo library (with the demo's " + std::to_string(kDemoPhotos) + " photos, " +
        std::to_string(kFamilyPhotos) + " of them also in the album \"" + kFamilyAlbum + "\")");
   // The user allows access to the photos.
   (void)photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
   auto library = photos::PhotoLibrary::sharedPhotoLibrary();
-  if (library->fetchAssetsWithMediaType(photos::MediaType::Image).empty()) {
+  // Seeded beside the user's own photos until the album the restore step
+  // brings back is there.
+  const auto albums = library->fetchTopLevelUserCollections();
+  const bool seeded = std::any_of(albums.begin(), albums.end(), [](const photos::AssetCollection& album) {
+    return album.localizedTitle == kFamilyAlbum;
+  });
+  if (!seeded) {
     if (std::string failure = seedLibrary(*library); !failure.empty()) {
       outcome(false, "cannot seed the photo library: " + failure);
       return false;

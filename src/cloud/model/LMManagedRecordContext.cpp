@@ -6,10 +6,12 @@
 #include <system_error>
 
 #include <fmt/format.h>
+#include <sqlite3.h>
 
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/DamagedStore.h"
 #include "platform/storage/UserDefaults.h"
 
 namespace lumora {
@@ -83,6 +85,36 @@ bool createRecordTables(LMManagedRecordContextDatabase& database) {
   return true;
 }
 
+// Whether the file at `path` holds the store's two tables with their columns.
+// Only what proves damage counts against it (not a database, a corrupt or
+// empty file, tables or columns missing, not a plain file); a file that is
+// merely busy or cannot be read now is left alone.
+bool isDamaged(const std::string& path) {
+  if (!platform::isMissingOrPlainFile(path)) return true;
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  bool damaged = rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT;
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db, LMManagedRecordContextDatabase::kBusyTimeoutMs);
+    for (const std::string& sql :
+         {fmt::format("select recordID, localName, localServerSync, localJson, serverID, serverSync, serverName, "
+                      "serverStatus from {} limit 0",
+                      kLMSyncGroupTable),
+          fmt::format("select recordID, localRecordSync, localServerSync, localJson, serverID, serverSync, "
+                      "serverPhoto, serverThumbnail, serverDigest, serverJson, serverPhotoFail, serverStatus "
+                      "from {} limit 0",
+                      kLMSyncContactTable)}) {
+      sqlite3_stmt* statement = nullptr;
+      rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+      sqlite3_finalize(statement);
+      if (rc == SQLITE_ERROR || rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT) damaged = true;
+      if (rc != SQLITE_OK) break;
+    }
+  }
+  sqlite3_close_v2(db);
+  return damaged;
+}
+
 // Records the schema version after the tables were made.
 void finishCreation(bool created) {
   if (!created) {
@@ -98,22 +130,32 @@ void finishCreation(bool created) {
 LMManagedRecordContext::LMManagedRecordContext() {
   const std::string path = databaseFilePath();
   std::error_code ec;
-  const bool exists = fs::exists(path, ec);
+  // A link counts as there, whether or not it leads anywhere.
+  const bool exists = fs::symlink_status(path, ec).type() != fs::file_type::not_found;
   const double version = stored::real(kLMDatabaseVersionKey);
 
   bool create = !exists;
+  if (exists && version >= kLMDatabaseVersion && isDamaged(path)) {
+    // A store that cannot be read is put aside and made again; the next
+    // sync starts over from the whole cloud and the whole address book, as
+    // a first sync does, so neither side loses anything.
+    LM_LOG_ERROR("The record store {} cannot be read; moving it aside", path);
+    create = platform::moveDamagedStoreAside(path);
+    if (!create || !clearLocalSyncGroupDic()) LM_LOG_ERROR("The record store cannot be made again");
+  }
   if (exists && version < kLMDatabaseVersion) {
     // No migration: an old file is dropped and the next sync starts over.
     const bool removed = fs::remove(path, ec) && !ec;
     const bool cleared = removed && clearLocalSyncGroupDic();
-    if (removed) {
-      setServerSync(std::nullopt);
-      setServerSyncExtraInfo(std::nullopt);
-    }
     if (!removed || !cleared) LM_LOG_ERROR("Database upgrade fail");
     create = removed;
   }
-  if (!create) {
+  if (create) {
+    // The watermark names a point of the rows' past: new rows have none,
+    // and the first listing must be the whole cloud.
+    setServerSync(std::nullopt);
+    setServerSyncExtraInfo(std::nullopt);
+  } else {
     if (exists && version >= kLMDatabaseVersion) {
       if (LMManagedRecordContextDatabase* database = databaseQueue()) {
         database->async([](sqlite3* db) { createIndexes(db); });

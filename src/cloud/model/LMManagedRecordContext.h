@@ -51,6 +51,8 @@ inline constexpr const char* kLMSyncGroupsFileName = "syncGroups.data";
 inline constexpr const char* kLMDatabaseVersionKey = "LMDBLastVersion";
 inline constexpr const char* kLMServerSyncKey = "LumoraServerSync";
 inline constexpr const char* kLMServerSyncExtraInfoKey = "LumoraServerSyncExtraInfo";
+// The mark of the address book the rows were made against.
+inline constexpr const char* kLMAddressBookMarkKey = "LumoraAddressBookMark";
 // Schema version of lumora.db; a file recorded with a lower one is replaced.
 inline constexpr double kLMDatabaseVersion = 4.0;
 
@@ -63,7 +65,11 @@ class LMManagedRecordContext {
  public:
   // Opens the store: a database file recorded with a schema version below
   // kLMDatabaseVersion is dropped together with the group snapshot and the
-  // watermark, and a missing file is created with both tables. On the main
+  // watermark, and a missing file is created with both tables. A file of the
+  // current version that cannot be read (not a database, empty, damaged,
+  // without the tables, or not a plain file) is moved aside
+  // ("lumora.db.unreadable-<time>") and made again. A store made anew starts
+  // without a watermark, so the next sync is a first one. On the main
   // thread the tables are created on the database queue after the constructor
   // returns (ahead of any later statement); elsewhere before it returns.
   LMManagedRecordContext();
@@ -124,6 +130,17 @@ class LMManagedRecordContext {
   bool deleteAllRelations();
   // Contact rows whose status is not "deleted": the number of cloud contacts.
   std::int64_t serverContactNum();
+
+  // Whether `addressBook` is the book the rows were made against. It is not
+  // when its mark (AddressBook::storeMark) differs from the one recorded
+  // with the rows, or, for rows from before marks were recorded, when a
+  // person holds the record id of a row but was made after that row's last
+  // sync: the book was replaced and its ids started over, so rows that find
+  // no person, or a stranger, say nothing of what the user deleted or
+  // changed. Then all sync data is cleared (clearSynchronousData), so that
+  // the next sync is a first one, and the new mark is recorded. Returns
+  // whether the sync data was cleared; an unreadable book changes nothing.
+  platform::Result<bool> startOverIfAddressBookReplaced(platform::addressbook::AddressBook* addressBook);
 
   // Runs `work` with all the row operations it makes (on any thread) in one
   // database transaction: they are kept together when `work` succeeds, and

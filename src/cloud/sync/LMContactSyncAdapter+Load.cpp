@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "cloud/sync/LMContactSyncAdapter.h"
+#include "cloud/sync/LMListingBounds.h"
 #include "platform/Bytes.h"
 #include "platform/JsonValues.h"
 #include "utils/LMErrors.h"
@@ -13,13 +14,7 @@
 namespace lumora {
 namespace {
 
-constexpr const char* kLoadFailed = "The operation of loading Lumora records is failed.";
-constexpr const char* kListingEndless =
-    "The operation of loading Lumora records is failed, because the listing does not end.";
-constexpr const char* kListingTooLarge =
-    "The operation of loading Lumora records is failed, because the listing is too large.";
-constexpr const char* kListingRestarts =
-    "The operation of loading Lumora records is failed, because the listing keeps starting again.";
+constexpr const char* kLoadFailed = "The operation of loading Lumora records is failed";
 
 platform::Error loadError(const std::string& reason) {
   platform::Error error = LMUtils::errorForLumoraUnknownErrorWithUserInfo(
@@ -38,43 +33,26 @@ bool isTrue(const platform::Json& value) {
   return value.is_number() && value.get<double>() != 0;
 }
 
-// Roughly the memory a record read from `value` holds: its texts and keys,
-// and a node's worth for each value. (Replies nest only so deep.)
-std::size_t footprintOf(const platform::Json& value) {
-  constexpr std::size_t kNode = sizeof(platform::Json);
-  constexpr std::size_t kEntry = 4 * sizeof(void*);
-  std::size_t bytes = kNode;
-  if (value.is_string()) return bytes + value.get_ref<const std::string&>().size();
-  if (value.is_binary()) return bytes + value.get_binary().size();
-  if (value.is_object()) {
-    for (auto it = value.begin(); it != value.end(); ++it) bytes += kEntry + it.key().size() + footprintOf(it.value());
-  } else if (value.is_array()) {
-    for (const platform::Json& element : value) bytes += footprintOf(element);
-  }
-  return bytes;
-}
-
 // The records of one listing by cloud id; a later page's version replaces
-// an earlier one. `held` counts what every page brought (a replaced
-// record still counts), so a listing that never ends is stopped by it.
+// an earlier one. The bounds count what every page brought.
 struct Listing {
   std::map<std::int64_t, LMContact> contacts;
   std::map<std::int64_t, LMGroup> groups;
-  std::size_t held = 0;
+  LMListingBounds bounds;
 
   void clear() {
     contacts.clear();
     groups.clear();
-    held = 0;
   }
 
-  void take(const platform::Json& entries) {
-    if (!entries.is_array()) return;
+  // False once the listing holds more than its bound.
+  bool take(const platform::Json& entries) {
+    if (!entries.is_array()) return true;
     for (const platform::Json& entry : entries) {
       if (!entry.is_object()) continue;
       auto content = entry.find(kLMRecordContentKey);
       if (content == entry.end()) continue;
-      held += footprintOf(*content);
+      if (!bounds.hold(*content)) return false;
       const std::optional<std::string> type = platform::stringAt(entry, kLMRecordTypeKey);
       if (type == "group") {
         if (auto group = LMGroup::initWithLumoraJSON(*content); group && group->serverID) {
@@ -86,6 +64,7 @@ struct Listing {
         }
       }
     }
+    return true;
   }
 
   template <class Record>
@@ -117,12 +96,9 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
   }
 
   Listing listing;
-  int pages = 0;
-  int restarts = 0;
+  auto refused = [&] { return failWith(loadError(kLoadFailed + listing.bounds.refusal())); };
   for (;;) {
-    if (pages++ >= kMaxListingPages) {
-      return failWith(loadError(kListingEndless));
-    }
+    if (!listing.bounds.nextPage()) return refused();
     auto operation = requestRecordListWithSyncTag(tag, extraInfo, std::nullopt, {});
     // A page may be tens of MiB: read where it lies, not copied.
     std::shared_ptr<const platform::Json> page = operation->sharedResponseObject();
@@ -133,11 +109,8 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
         return failWith(error);
       }
       LM_LOG_ERROR("V3 API error need Re-synchronize: {}", error.description());
-      if (restarts++ >= kMaxListingRestarts) {
-        return failWith(loadError(kListingRestarts));
-      }
+      if (!listing.bounds.restart()) return refused();
       listing.clear();
-      pages = 0;
       const platform::Json& info = error.userInfo();
       if (platform::isNonEmptyObject(info)) {
         auto data = info.find("data");
@@ -156,13 +129,12 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
     const platform::Json& reply = page ? *page : kNoReply;
     auto data = reply.is_object() ? reply.find("data") : reply.end();
     if (!reply.is_object() || data == reply.end() || !platform::isNonEmptyObject(*data)) {
-      return failWith(loadError(kLoadFailed));
+      return failWith(loadError(std::string(kLoadFailed) + "."));
     }
     if (auto entries = data->find("entries"); entries != data->end() && platform::isNonEmptyArray(*entries)) {
-      listing.take(*entries);
       // Past the bound the load fails; nothing is stored, the watermark
       // stays where it was.
-      if (listing.held > kMaxListingBytes) return failWith(loadError(kListingTooLarge));
+      if (!listing.take(*entries)) return refused();
     }
     auto lastPage = data->find("lastPage");
     const bool last = lastPage != data->end() && isTrue(*lastPage);
@@ -186,6 +158,15 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
 
 void LMContactSyncAdapter::loadLumoraChangedRecords(const std::function<void()>& success, const Failure& fail) {
   auto store = context();
+  // Rows made against an address book that was since replaced would read
+  // its new people as strangers and the old ones as deleted: such a sync
+  // starts over as a first one, before anything is listed.
+  if (auto book = openAddressBook()) {
+    if (auto replaced = store->startOverIfAddressBookReplaced(book.get()); !replaced.ok()) {
+      if (fail) fail(replaced.error());
+      return;
+    }
+  }
   requestLumoraRecordsWithSync(
       store->serverSync(), store->serverSyncExtraInfo(),
       [&](std::int64_t syncTag, const std::string& syncExtraInfo, std::vector<LMContact> contacts,

@@ -43,6 +43,7 @@
 #include "cloud/sync/LMAdapterMembers.h"
 #include "cloud/sync/LMContactOperation.h"
 #include "cloud/sync/LMContactSyncAdapterDelegate.h"
+#include "cloud/sync/LMListingBounds.h"
 #include "cloud/sync/LMSyncAdapter.h"
 #include "cloud/model/LMManagedRecordContext.h"
 #include "platform/Bytes.h"
@@ -68,13 +69,11 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   // Records per page when no limit is given, and the most the cloud lists.
   static constexpr std::int64_t kDefaultPageLimit = 200;
   static constexpr std::int64_t kMaxPageLimit = 500;
-  // A listing that has not ended after this many pages, or that the cloud
-  // starts again more often than this, fails instead of going on for ever.
-  static constexpr int kMaxListingPages = 1000;
-  static constexpr int kMaxListingRestarts = 5;
-  // The most one listing may bring (the records' texts and their overhead);
-  // past it the load fails before memory runs out.
-  static constexpr std::size_t kMaxListingBytes = std::size_t{256} << 20;
+  // The bounds of one listing (LMListingBounds): pages, restarts, and the
+  // most its records may hold; past any of them the load fails.
+  static constexpr int kMaxListingPages = LMListingBounds::kMaxPages;
+  static constexpr int kMaxListingRestarts = LMListingBounds::kMaxRestarts;
+  static constexpr std::size_t kMaxListingBytes = LMListingBounds::kMaxBytes;
   // Changes per batch request, and the least time one batch send takes.
   static constexpr std::size_t kBatchSize = 5;
   static constexpr double kBatchMinimumSeconds = 0.4;
@@ -257,7 +256,9 @@ class LMContactSyncAdapter : public LMSyncAdapter,
                                     const Failure& fail);
   // Lists from the stored watermark and records the result in the store
   // (rows and the new watermark together); then `success`, or `fail` with
-  // the listing's or the store's error.
+  // the listing's or the store's error. Rows made against an address book
+  // that was replaced since are cleared first, so that the sync is a first
+  // one (LMManagedRecordContext::startOverIfAddressBookReplaced).
   void loadLumoraChangedRecords(const std::function<void()>& success, const Failure& fail);
 
   // ---- Estimate ----

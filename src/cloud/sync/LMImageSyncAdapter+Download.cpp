@@ -72,9 +72,11 @@ std::string localAlbumName(const LMAlbum& album) {
   return name;
 }
 
+constexpr const char* kAlreadyInAlbumReason = "Image already in album";
+
 platform::Error alreadyInAlbumError() {
   return LMUtils::localErrorWithErrorCode(
-      kLMLocalErrorAssetsGroup, {{kLMErrorReasonKey, "Image already in album"}, {kLMErrorDescriptionKey, "Download Error"}});
+      kLMLocalErrorAssetsGroup, {{kLMErrorReasonKey, kAlreadyInAlbumReason}, {kLMErrorDescriptionKey, "Download Error"}});
 }
 
 // No target album could be found in the library: nothing was saved.
@@ -420,6 +422,13 @@ platform::Status LMImageSyncAdapter::putImageIntoAlbums(const LMImage& image, co
     if (auto saved = saveImageRelation(relation); !saved.ok()) return saved.error();
   }
   return platform::Status::success();
+}
+
+bool LMImageSyncAdapter::isImageAlreadyInAlbumError(const platform::Error& error) {
+  if (error.domain() != kLMLocalErrorDomain || error.code() != kLMLocalErrorAssetsGroup) return false;
+  const auto& info = error.userInfo();
+  const auto reason = info.is_object() ? info.find(kLMErrorReasonKey) : info.end();
+  return reason != info.end() && reason->is_string() && reason->get<std::string>() == kAlreadyInAlbumReason;
 }
 
 void LMImageSyncAdapter::downloadImageObject(const LMImage& image, const LMAlbum& album,

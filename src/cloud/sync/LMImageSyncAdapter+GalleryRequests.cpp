@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "cloud/sync/LMListingBounds.h"
 #include "cloud/model/LMAssetJSON.h"
 #include "platform/JsonValues.h"
 #include "platform/NumberValues.h"
@@ -105,12 +106,19 @@ struct PagedListing {
     if (resync) tag = 0;
     std::map<std::int64_t, Record> records;
     const std::string failed = std::string("The operation of loading Lumora ") + what + " is failed";
+    // Past a bound the listing fails; nothing of it is stored.
+    LMListingBounds bounds;
+    auto refused = [&] {
+      if (fail) fail(unknownReply(failed + bounds.refusal()));
+    };
     for (;;) {
+      if (!bounds.nextPage()) return refused();
       auto operation = page(tag, extra);
       if (auto outcome = outcomeOf(operation); !outcome) {
         const platform::Error& error = outcome.error();
         if (error.domain() == kLMServerErrorDomain && error.code() == kResyncCode) {
           LM_LOG_ERROR("V3 API error need Re-synchronize: {}", error.description());
+          if (!bounds.restart()) return refused();
           records.clear();
           const platform::Json& info = error.userInfo();
           const platform::Json data = info.is_object() ? info.value("data", platform::Json()) : platform::Json();
@@ -131,6 +139,7 @@ struct PagedListing {
       auto list = data->find(key);
       if (list != data->end() && platform::isNonEmptyArray(*list)) {
         for (const auto& json : *list) {
+          if (!bounds.hold(json)) return refused();
           auto record = read(json);
           if (record && record->serverID) records.insert_or_assign(*record->serverID, std::move(*record));
         }

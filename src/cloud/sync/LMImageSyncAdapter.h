@@ -112,6 +112,11 @@ class LMImageSyncAdapter : public LMSyncAdapter,
 
   // The cancellation error (-10012, "Backup process is cancelled.").
   static platform::Error cancellationError();
+  // Whether a download's error says the photo is in its album on the phone
+  // already (-10015, "Image already in album"): nothing was saved, and
+  // nothing needed to be. The same code also reports a saved photo that
+  // could not be put into its album.
+  static bool isImageAlreadyInAlbumError(const platform::Error& error);
 
   // ---- The gallery service ----
   //
@@ -187,8 +192,10 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // extra information: from nothing, a resync). The cloud's 52000 starts
   // the listing over from the tag it names (a resync; what was read is
   // dropped). Records are kept by server id (a later one replaces an
-  // earlier one; images flagged "isUbiImage" are left out). Exactly one of
-  // the blocks runs, on this thread, before the call returns.
+  // earlier one; images flagged "isUbiImage" are left out). A listing past
+  // the bounds of LMListingBounds (pages, restarts, what its records hold)
+  // fails. Exactly one of the blocks runs, on this thread, before the call
+  // returns.
   void requestImageListInAlbumWithSync(std::optional<std::int64_t> sync,
                                        const std::optional<std::string>& syncExtraInfo, std::int64_t albumId,
                                        const ImageListSuccess& success, const FailBlock& fail);

@@ -8,6 +8,7 @@
 
 #include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
+#include "platform/Random.h"
 #include "platform/addressbook/BookState.h"
 
 namespace platform::addressbook {
@@ -19,6 +20,7 @@ using detail::Node;
 using Lock = std::lock_guard<std::recursive_mutex>;
 
 constexpr const char* kAuthorizationKey = "authorization";
+constexpr const char* kStoreMarkKey = "storeMark";
 constexpr const char* kAccessAnswerKey = "accessAnswer";
 
 // Open handles of this process, by store file, for the external-change
@@ -35,11 +37,7 @@ Registry& registry() {
   return *r;
 }
 
-std::string storeKey(const std::filesystem::path& path) {
-  std::error_code ec;
-  auto canonical = std::filesystem::weakly_canonical(path, ec);
-  return (ec ? path : canonical).string();
-}
+std::string storeKey(const std::filesystem::path& path) { return detail::ExternalChanges::keyOf(path); }
 
 std::string folded(const std::optional<std::string>& text) { return lowerCased(text.value_or("")); }
 
@@ -144,6 +142,20 @@ void AddressBook::requestAccess(const AccessCompletion& completion) {
   if (completion) completion(granted, std::move(error));
 }
 
+Result<std::string> AddressBook::storeMark() {
+  Lock lock(state_->mutex);
+  detail::Store& store = state_->store();
+  auto mark = store.meta(kStoreMarkKey);
+  if (mark && !*mark) {
+    // Whoever stores a mark first (another handle, another process) sets it.
+    if (auto st = store.addMeta(kStoreMarkKey, randomUUIDString()); !st) return st.error();
+    mark = store.meta(kStoreMarkKey);
+  }
+  if (!mark) return mark.error();
+  if (!*mark) return Error(kErrorDomain, kOperationNotPermittedByStoreError, Json::object());
+  return **mark;
+}
+
 bool AddressBook::hasUnsavedChanges() const {
   Lock lock(state_->mutex);
   return state_->hasUnsavedChanges();
@@ -167,26 +179,40 @@ void AddressBook::revert() {
 }
 
 int AddressBook::registerExternalChangeCallback(ExternalChangeCallback callback) {
+  std::shared_ptr<detail::ExternalChanges> external;
+  {
+    std::lock_guard<std::mutex> guard(callbacksMutex_);
+    external = external_;
+  }
+  if (!external) {
+    // Outside the lock: making the watch opens the store.
+    external = detail::ExternalChanges::watch(
+        state_->path, [key = storeKey(state_->path)] { notifyHandles(key, nullptr); });
+  }
   std::lock_guard<std::mutex> guard(callbacksMutex_);
+  if (!external_) external_ = std::move(external);
   int token = nextToken_++;
   callbacks_.emplace(token, std::move(callback));
   return token;
 }
 
 void AddressBook::unregisterExternalChangeCallback(int token) {
+  std::shared_ptr<detail::ExternalChanges> last;
   std::lock_guard<std::mutex> guard(callbacksMutex_);
   callbacks_.erase(token);
+  if (callbacks_.empty()) last = std::move(external_);
 }
 
-void AddressBook::notifyOtherHandles() {
+void AddressBook::notifyOtherHandles() { notifyHandles(storeKey(state_->path), this); }
+
+void AddressBook::notifyHandles(const std::string& key, const AddressBook* except) {
   std::vector<std::shared_ptr<AddressBook>> others;
   {
     auto& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
-    std::string key = storeKey(state_->path);
     for (const auto& [path, weak] : r.books) {
       auto book = weak.lock();
-      if (book && book.get() != this && path == key) others.push_back(std::move(book));
+      if (book && book.get() != except && path == key) others.push_back(std::move(book));
     }
   }
   for (const auto& book : others) {

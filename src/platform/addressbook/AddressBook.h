@@ -22,7 +22,11 @@
 //
 // After a successful save, the external-change callbacks registered on every
 // other open handle of the same store in this process are called, on the
-// saving thread, with that handle (saves in other processes call none).
+// saving thread, with that handle. Saves of other processes call the
+// callbacks of every handle (ExternalChanges): the store's folder is
+// watched while a handle has callbacks, and looked at again when the app
+// becomes active; those calls come on the watch's thread or the thread
+// that posted the activation.
 //
 // Access: the authorisation status belongs to the store (it is kept in it)
 // and starts NotDetermined. A handle reads it again after any change made in
@@ -52,6 +56,7 @@
 
 #include "platform/Error.h"
 #include "platform/Result.h"
+#include "platform/addressbook/ExternalChanges.h"
 #include "platform/addressbook/Record.h"
 #include "platform/addressbook/Types.h"
 
@@ -115,6 +120,11 @@ class AddressBook {
   // before this returns.
   void requestAccess(const AccessCompletion& completion);
 
+  // A mark of the store itself, made with it (on first ask for a store from
+  // before marks) and kept for its life: a store made again, its file
+  // removed or emptied, has another, and its record ids start over.
+  Result<std::string> storeMark();
+
   bool hasUnsavedChanges() const;
   // ABAddressBookSave. Succeeds at once when there is nothing to save.
   Status save();
@@ -167,9 +177,13 @@ class AddressBook {
 
  private:
   explicit AddressBook(std::shared_ptr<detail::BookState> state);
+  // Calls the callbacks of every handle of this store but `except`.
   void notifyOtherHandles();
+  static void notifyHandles(const std::string& key, const AddressBook* except);
 
   std::shared_ptr<detail::BookState> state_;
+  // Held while callbacks are registered: the watch for other processes.
+  std::shared_ptr<detail::ExternalChanges> external_;
   mutable std::mutex callbacksMutex_;
   std::map<int, ExternalChangeCallback> callbacks_;
   int nextToken_ = 1;

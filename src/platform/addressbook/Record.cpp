@@ -174,7 +174,9 @@ std::optional<Bytes> Record::imageData(ImageFormat format) const {
     original = std::move(**image);
   }
   if (format == ImageFormat::OriginalSize) return original;
-  auto picture = Image::imageWithData(std::move(*original));
+  // A contact's photo may have come from the cloud: bounded in pixels and
+  // shrunk as it loads, like every picture from elsewhere.
+  auto picture = Image::shownImageWithData(std::move(*original), kThumbnailSide, kThumbnailSide);
   if (!picture) return std::nullopt;
   auto thumbnail = picture->scaledToFill(kThumbnailSide, kThumbnailSide);
   if (!thumbnail) return std::nullopt;

@@ -88,7 +88,8 @@ class Record {
   // ABPersonHasImageData / ABPersonCopyImageDataWithFormat. The thumbnail is
   // made from the stored picture: turned upright, scaled to fill
   // kThumbnailSide x kThumbnailSide and encoded as JPEG; nullopt when the
-  // stored data is not a picture that decodes.
+  // stored data is not a picture that decodes, or has more pixels than a
+  // picture from elsewhere may (platform::Image::kMaxPixels).
   static constexpr int kThumbnailSide = 320;
   bool hasImageData() const;
   std::optional<Bytes> imageData(ImageFormat format = ImageFormat::OriginalSize) const;

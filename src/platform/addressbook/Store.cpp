@@ -74,6 +74,7 @@ Result<std::unique_ptr<Store>> Store::open(const std::filesystem::path& path) {
                            nullptr);
   std::unique_ptr<Store> store(new Store(db));
   if (rc != SQLITE_OK) return store->failure("open " + path.string());
+  store->key_ = ExternalChanges::keyOf(path);
   sqlite3_busy_timeout(db, 10000);
   if (auto st = store->ensureSchema(); !st) return st.error();
   return store;
@@ -170,8 +171,16 @@ Result<std::optional<std::string>> Store::meta(const std::string& key) {
 }
 
 Status Store::setMeta(const std::string& key, const std::string& value) {
+  return writeMeta("INSERT OR REPLACE INTO Meta(key, value) VALUES (?, ?)", key, value);
+}
+
+Status Store::addMeta(const std::string& key, const std::string& value) {
+  return writeMeta("INSERT OR IGNORE INTO Meta(key, value) VALUES (?, ?)", key, value);
+}
+
+Status Store::writeMeta(const char* sql, const std::string& key, const std::string& value) {
   if (auto st = begin(); !st) return st;
-  Statement st(db_, "INSERT OR REPLACE INTO Meta(key, value) VALUES (?, ?)");
+  Statement st(db_, sql);
   if (!st.ok() || st.bind(1, key).bind(2, value).step() != SQLITE_DONE) {
     Error e = failure("write setting");
     rollback();
@@ -273,7 +282,12 @@ void Store::endRead() {
 
 Status Store::begin() {
   endRead();
-  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return failure("begin");
+  ownWrite_ = ExternalChanges::beginOwnWrite(key_);
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Error e = failure("begin");
+    ownWrite_.reset();
+    return e;
+  }
   return Status::success();
 }
 
@@ -283,11 +297,14 @@ Status Store::commit() {
     rollback();
     return e;
   }
+  if (ownWrite_) ownWrite_->committed();
+  ownWrite_.reset();
   return Status::success();
 }
 
 void Store::rollback() {
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  ownWrite_.reset();
 }
 
 Result<RecordId> Store::insertRecord(RecordType type, RecordId source, const Json& data,

@@ -26,6 +26,7 @@
 #include "platform/Error.h"
 #include "platform/Result.h"
 #include "platform/storage/Sqlite.h"
+#include "platform/addressbook/ExternalChanges.h"
 #include "platform/addressbook/Types.h"
 
 struct sqlite3;
@@ -59,6 +60,8 @@ class Store {
   Result<std::optional<std::string>> meta(const std::string& key);
   // Writes one setting in its own transaction.
   Status setMeta(const std::string& key, const std::string& value);
+  // The same, unless the setting is there already.
+  Status addMeta(const std::string& key, const std::string& value);
 
   struct Snapshot {
     std::vector<Row> rows;                                // ordered by id
@@ -81,7 +84,9 @@ class Store {
   void beginRead();
   void endRead();
 
-  // Write transaction (BEGIN IMMEDIATE: one writer at a time).
+  // Write transaction (BEGIN IMMEDIATE: one writer at a time). While one
+  // is open, a watch of the file for other processes' saves
+  // (ExternalChanges) counts what it commits as this process's own.
   Status begin();
   Status commit();
   void rollback();
@@ -107,11 +112,14 @@ class Store {
 
   explicit Store(sqlite3* db) : db_(db) {}
   Status exec(const char* sql);
+  Status writeMeta(const char* sql, const std::string& key, const std::string& value);
   Status ensureSchema();
   Error failure(const std::string& what) const;
   Prepared prepared(const char* sql);
 
   sqlite3* db_ = nullptr;
+  std::string key_;  // the file's name in this process (ExternalChanges::keyOf)
+  std::optional<ExternalChanges::OwnWrite> ownWrite_;
   bool reading_ = false;  // a read transaction begun by beginRead is open
   std::map<const char*, std::unique_ptr<sqlite::Statement>> statements_;  // by their (literal) text
 };

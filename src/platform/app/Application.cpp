@@ -102,19 +102,34 @@ bool Application::registerUserNotificationSettings(unsigned types) {
 
 bool Application::registerForRemoteNotifications() {
   if (!hasNotificationSettings()) return false;
-  std::lock_guard lock(mutex_);
-  remoteRegistered_ = true;
-  ++remoteRegistrations_;
+  std::optional<Bytes> token;
+  {
+    std::lock_guard lock(mutex_);
+    remoteRegistered_ = true;
+    ++remoteRegistrations_;
+    token = issuedToken_;
+  }
+  if (token) deliverDeviceToken(std::move(*token));
   return true;
 }
 
 bool Application::registerForRemoteNotificationTypes(unsigned types) {
   if (hasNotificationSettings()) return false;
-  std::lock_guard lock(mutex_);
-  legacyTypes_ = types;
-  remoteRegistered_ = true;
-  ++remoteRegistrations_;
+  std::optional<Bytes> token;
+  {
+    std::lock_guard lock(mutex_);
+    legacyTypes_ = types;
+    remoteRegistered_ = true;
+    ++remoteRegistrations_;
+    token = issuedToken_;
+  }
+  if (token) deliverDeviceToken(std::move(*token));
   return true;
+}
+
+void Application::setIssuedDeviceToken(std::optional<Bytes> token) {
+  std::lock_guard lock(mutex_);
+  issuedToken_ = std::move(token);
 }
 
 void Application::unregisterForRemoteNotifications() {
@@ -266,6 +281,7 @@ void Application::resetForTesting() {
     legacyTypes_ = 0;
     remoteRegistered_ = false;
     remoteRegistrations_ = 0;
+    issuedToken_.reset();
     fetchInterval_ = -1;
   }
   keyWindow_ = newKeyWindow();

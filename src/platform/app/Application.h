@@ -160,6 +160,10 @@ class Application {
   // Tests and the demo, as the push service: hand `token` to the delegate;
   // false (nothing posted) unless registered for remote notifications.
   bool deliverDeviceToken(Bytes token);
+  // The push service of a running system (the window's): once set, every
+  // registration for remote notifications is answered with this token, as
+  // the phone's system answers it. nullopt: nobody answers by himself.
+  void setIssuedDeviceToken(std::optional<Bytes> token);
   // Hand an opened notification's payload to the delegate.
   void deliverRemoteNotification(Json userInfo);
 
@@ -205,7 +209,7 @@ class Application {
 
   // Back to a fresh state: active, no local notifications, no schemes,
   // nothing opened, no delegate, no
-  // remote-notification registration, a new window with a plain root
+  // remote-notification registration nor issued token, a new window with a plain root
   // screen (as at start), portrait.
   void resetForTesting();
 
@@ -227,6 +231,7 @@ class Application {
   unsigned legacyTypes_ = 0;
   bool remoteRegistered_ = false;
   int remoteRegistrations_ = 0;
+  std::optional<Bytes> issuedToken_;
   double fetchInterval_ = -1;  // never
   std::shared_ptr<ui::Window> keyWindow_;
   ApplicationState state_ = ApplicationState::Active;

@@ -63,6 +63,16 @@ bool isLoopback(const std::filesystem::path& dir) {
   return type && std::atoi(type->c_str()) == kLoopbackType;
 }
 
+// The kernel's device type of the interface (its "DEVTYPE=" line), "" for none.
+std::string deviceType(const std::filesystem::path& dir) {
+  std::ifstream in(dir / "uevent");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("DEVTYPE=", 0) == 0) return line.substr(8);
+  }
+  return {};
+}
+
 bool allZero(const NetworkInterface::HardwareAddress& a) {
   for (auto b : a)
     if (b != 0) return false;
@@ -114,6 +124,7 @@ std::vector<NetworkInterface::State> NetworkInterface::states() {
     state.loopback = isLoopback(dir);
     std::error_code ec;
     state.wireless = std::filesystem::exists(dir / "wireless", ec);
+    state.mobile = deviceType(dir) == "wwan";
     out.push_back(std::move(state));
   }
   return out;

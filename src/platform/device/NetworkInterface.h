@@ -24,12 +24,14 @@ class NetworkInterface {
   using HardwareAddress = std::array<std::uint8_t, 6>;
 
   // One interface's link state: up (administratively up, and its link not
-  // known to be down), loopback, wireless (it has a "wireless" entry).
+  // known to be down), loopback, wireless (it has a "wireless" entry),
+  // mobile (a mobile-broadband modem: the kernel's device type "wwan").
   struct State {
     std::string name;
     bool up = false;
     bool loopback = false;
     bool wireless = false;
+    bool mobile = false;
   };
   // Every interface, in name order.
   static std::vector<State> states();

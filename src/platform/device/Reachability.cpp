@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/device/MeteredNetwork.h"
 #include "platform/device/NetworkInterface.h"
 
 namespace platform {
@@ -22,13 +23,17 @@ NetworkStatus internetStatus() {
     std::lock_guard<std::mutex> guard(statusOverride().mutex);
     if (statusOverride().internet) return *statusOverride().internet;
   }
-  NetworkStatus status = NetworkStatus::NotReachable;
+  bool unmetered = false;
+  bool mobile = false;
   for (const NetworkInterface::State& state : NetworkInterface::states()) {
     if (!state.up || state.loopback) continue;
-    if (state.wireless) return NetworkStatus::ReachableViaWiFi;
-    status = NetworkStatus::ReachableViaWWAN;
+    (state.mobile ? mobile : unmetered) = true;
   }
-  return status;
+  if (!unmetered && !mobile) return NetworkStatus::NotReachable;
+  if (auto metered = MeteredNetwork::systemMetered()) {
+    return *metered ? NetworkStatus::ReachableViaWWAN : NetworkStatus::ReachableViaWiFi;
+  }
+  return unmetered ? NetworkStatus::ReachableViaWiFi : NetworkStatus::ReachableViaWWAN;
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // Network reachability as the phone reports it: whether the internet can be
-// reached, and whether that is over Wi-Fi. Read from the kernel's interface
-// list (NetworkInterface): an interface that is up and not a loopback makes
-// the internet reachable, over Wi-Fi when it is a wireless one (else it
-// counts as the mobile network). Tests fix the status instead.
+// reached, and whether over Wi-Fi or over mobile data. Read from the
+// kernel's interface list (NetworkInterface): an interface that is up and
+// not a loopback makes the internet reachable. What the phone calls Wi-Fi
+// is a link nobody pays for by the amount: a wired or wireless link counts
+// as Wi-Fi, a mobile-broadband modem as mobile data, and where the system
+// marks its connection metered or unmetered (MeteredNetwork) that mark
+// decides. Tests and the window's panel fix the status instead.
 //
-// Threading: any thread; the status is read afresh on every call and the
-// override is guarded by a lock. Ownership: the override is process-wide.
+// Threading: any thread; the status is read afresh on every call (the
+// system's mark is kept a few seconds) and the override is guarded by a
+// lock. Ownership: the override is process-wide.
 // Failures: an unreadable interface list reads as not reachable.
 #pragma once
 
@@ -23,7 +27,7 @@ class Reachability {
  public:
   // The internet connection: any route out.
   static Reachability reachabilityForInternetConnection();
-  // The local Wi-Fi: reachable only over a wireless interface.
+  // The local Wi-Fi: reachable only over a link that counts as Wi-Fi.
   static Reachability reachabilityForLocalWiFi();
 
   NetworkStatus currentReachabilityStatus() const;

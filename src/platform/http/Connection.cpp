@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/SignalStack.h"
 #include "platform/http/Transfer.h"
 
 namespace platform::http {
@@ -99,6 +100,7 @@ void Connection::start() {
   std::lock_guard<std::mutex> guard(startMutex_);
   if (worker_.joinable() || state_->cancelled) return;
   worker_ = std::thread([state = state_] {
+    installAlternateSignalStack();
     ConnectionSink sink([&state](std::function<void(Callbacks&)> call) {
       if (!state->cancelled) State::deliver(state, std::move(call), false);
     });

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -133,6 +134,48 @@ Result<Image> Image::imageWithContentsOfFile(const std::filesystem::path& path) 
     bitmap->image = vips::VImage::new_from_file(path.c_str(), loadOptions());
     const ImageOrientation orientation = orientationOf(bitmap->image);
     return Image(std::move(bitmap), orientation);
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorUndecodable, error);
+  }
+}
+
+Result<Image> Image::shownImageWithData(Bytes data, int boxWidth, int boxHeight, double* shrink) {
+  initialiseVips();
+  if (data.empty()) return imageError(kImageErrorUndecodable, "No image data.");
+  if (!usableSide(boxWidth, kMaxTargetSide) || !usableSide(boxHeight, kMaxTargetSide)) {
+    return imageError(kImageErrorInvalidSize, "Cannot show a picture in a box of that size.");
+  }
+  const auto source = std::make_shared<const Bytes>(std::move(data));
+  try {
+    // The header alone: the pixels are not decoded yet.
+    const vips::VImage header = vips::VImage::new_from_buffer(source->data(), source->size(), "", loadOptions());
+    if (static_cast<std::uint64_t>(header.width()) * static_cast<std::uint64_t>(header.height()) > kMaxPixels) {
+      return imageError(kImageErrorTooLarge, "The picture has more pixels than a picture may have to be shown.");
+    }
+    const bool sideways = isSideways(orientationOf(header));
+    const double storedWidth = sideways ? header.height() : header.width();
+    const double storedHeight = sideways ? header.width() : header.height();
+    double scale = std::min(1.0, std::max(boxWidth / storedWidth, boxHeight / storedHeight));
+    scale = std::min(scale, 4.0 * std::max(boxWidth, boxHeight) / std::max(storedWidth, storedHeight));
+    const int shownWidth = std::max(1, static_cast<int>(std::lround(storedWidth * scale)));
+    const int shownHeight = std::max(1, static_cast<int>(std::lround(storedHeight * scale)));
+    // The blob borrows the bytes, which outlive it.
+    std::unique_ptr<VipsBlob, void (*)(VipsBlob*)> blob(vips_blob_new(nullptr, source->data(), source->size()),
+                                                       [](VipsBlob* made) { vips_area_unref(VIPS_AREA(made)); });
+    vips::VImage shown = vips::VImage::thumbnail_buffer(blob.get(), shownWidth,
+                                                        vips::VImage::option()
+                                                            ->set("height", shownHeight)
+                                                            ->set("size", VIPS_SIZE_DOWN)
+                                                            ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+    shown = shown.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (shown.format() != VIPS_FORMAT_UCHAR) shown = shown.cast(VIPS_FORMAT_UCHAR);
+    if (!shown.has_alpha()) shown = shown.bandjoin_const({255});
+    if (shown.bands() != 4) return imageError(kImageErrorRendering, "The picture has no RGBA form.");
+    auto bitmap = std::make_shared<Bitmap>();
+    bitmap->image = shown.copy_memory();
+    bitmap->image.remove(VIPS_META_ORIENTATION);  // upright now
+    if (shrink) *shrink = bitmap->image.width() / storedWidth;
+    return Image(std::move(bitmap), ImageOrientation::Up);
   } catch (const vips::VError& error) {
     return vipsError(kImageErrorUndecodable, error);
   }

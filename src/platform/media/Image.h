@@ -26,6 +26,7 @@ inline constexpr const char* kImageErrorDomain = "platform.image";
 inline constexpr std::int64_t kImageErrorUndecodable = 1;   // not an image we can read
 inline constexpr std::int64_t kImageErrorInvalidSize = 2;   // a target size that cannot be drawn
 inline constexpr std::int64_t kImageErrorRendering = 3;     // damage met while producing pixels
+inline constexpr std::int64_t kImageErrorTooLarge = 4;      // more pixels than a shown picture may have
 
 // The eight orientations of a picture, numbered as the phone numbers them.
 enum class ImageOrientation : int {
@@ -50,6 +51,20 @@ class Image {
   // orientation comes from the file's EXIF data (Up when there is none).
   static Result<Image> imageWithData(Bytes data);
   static Result<Image> imageWithContentsOfFile(const std::filesystem::path& path);
+
+  // The most pixels a picture from elsewhere may have, as its header tells
+  // (the local cloud refuses larger photos the same way).
+  static constexpr std::uint64_t kMaxPixels = 100'000'000;
+  // Decodes the bytes of a picture from elsewhere (the network, or a cache
+  // of what came from it) to be shown: refused with kImageErrorTooLarge
+  // when its header names more than kMaxPixels, before anything of it is
+  // decoded; otherwise decoded now, shrunk as it loads to the least size
+  // that still covers boxWidth x boxHeight pixels (never enlarged, and its
+  // long side at most four times the box's), turned upright, into memory
+  // as 8-bit sRGB with alpha, so that drawing it decodes nothing. `shrink`
+  // (when given) receives the shown size over the stored one (1: not
+  // shrunk). The work is the decoding's: call it off the main thread.
+  static Result<Image> shownImageWithData(Bytes data, int boxWidth, int boxHeight, double* shrink = nullptr);
 
   // The same bitmap shown in another orientation.
   Image withOrientation(ImageOrientation orientation) const;

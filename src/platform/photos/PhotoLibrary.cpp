@@ -10,6 +10,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/app/Application.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
 #include "platform/media/Image.h"
@@ -166,7 +168,10 @@ PhotoLibrary::PhotoLibrary(fs::path folder) : folder_(std::move(folder)) {
   }
 }
 
-PhotoLibrary::~PhotoLibrary() = default;
+PhotoLibrary::~PhotoLibrary() {
+  if (activeObserver_ != 0) NotificationCenter::defaultCenter().removeObserver(activeObserver_);
+  watch_.reset();
+}
 
 // ---- Access ----
 
@@ -223,6 +228,36 @@ void PhotoLibrary::registerChangeObserver(const std::shared_ptr<ChangeObserver>&
   std::lock_guard<std::mutex> guard(mutex_);
   std::erase_if(observers_, [&](const auto& weak) { return weak.expired() || weak.lock() == observer; });
   observers_.push_back(observer);
+  watchFolderLocked();
+}
+
+void PhotoLibrary::watchFolderLocked() {
+  if (activeObserver_ != 0) return;
+  std::weak_ptr<PhotoLibrary> weak = weak_from_this();
+  activeObserver_ = NotificationCenter::defaultCenter().addObserver(
+      kApplicationDidBecomeActiveNotification, [weak](const std::string&, const Json&) {
+        if (auto library = weak.lock()) library->requestRescan();
+      });
+  FolderWatch::Options options;
+  options.subfolders = true;
+  // The catalogue's own writes are not changes of the library.
+  options.skip = [catalogue = folder_ / kCatalogueFolder](const fs::path& folder) {
+    return folder == catalogue || isHidden(folder);
+  };
+  // The watch ends before the library's members do (it is destroyed
+  // first), so it may use them.
+  watch_ = FolderWatch::start(folder_, std::move(options), [this] { requestRescan(); });
+}
+
+void PhotoLibrary::requestRescan() {
+  if (rescanQueued_.exchange(true)) return;
+  std::weak_ptr<PhotoLibrary> weak = weak_from_this();
+  queue_.async([weak] {
+    auto library = weak.lock();
+    if (!library) return;
+    library->rescanQueued_ = false;
+    library->rescan();
+  });
 }
 
 void PhotoLibrary::unregisterChangeObserver(const std::shared_ptr<ChangeObserver>& observer) {

@@ -19,7 +19,11 @@
 // creates albums, adds assets from image or video files (copied into the
 // folder), adds them to and removes them from user albums, and deletes them.
 // Either way the registered observers hear of what changed, on the library's
-// notification queue, after the change is in the catalogue.
+// notification queue, after the change is in the catalogue. Files put into
+// or taken out of the folder by anyone else are noticed as the phone's
+// library notices a sync: once an observer is registered, the library
+// watches its folder (FolderWatch) and looks again after each change there,
+// and each time the app becomes active.
 //
 // Access: the authorisation status is kept in the catalogue and starts
 // NotDetermined; requestAuthorization asks the "user", whose answer is set
@@ -36,6 +40,8 @@
 // unusable catalogue fetches nothing).
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -47,6 +53,7 @@
 #include "platform/Error.h"
 #include "platform/Result.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/storage/FolderWatch.h"
 #include "platform/photos/Types.h"
 
 namespace platform::photos {
@@ -176,13 +183,22 @@ class PhotoLibrary : public std::enable_shared_from_this<PhotoLibrary> {
   template <class Body>
   auto fetch(const Body& body) -> decltype(body());
   Result<std::string> copyIntoFolderLocked(const std::filesystem::path& file);
+  // Starts the folder watch and the look on activation (once; with the
+  // lock held).
+  void watchFolderLocked();
+  // A rescan on the library's queue, unless one is queued already.
+  void requestRescan();
 
   const std::filesystem::path folder_;
   std::mutex mutex_;
   std::unique_ptr<Catalogue> catalogue_;
   std::vector<std::weak_ptr<ChangeObserver>> observers_;
   bool grantAnswer_ = true;
+  std::atomic<bool> rescanQueued_{false};
+  std::uint64_t activeObserver_ = 0;
   SerialQueue queue_{"platform.photos.library"};
+  // Last: it ends (and its thread with it) before the queue it posts to.
+  std::unique_ptr<FolderWatch> watch_;
 };
 
 }  // namespace platform::photos

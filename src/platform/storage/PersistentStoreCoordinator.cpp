@@ -181,6 +181,13 @@ Status PersistentStoreCoordinator::migrate() {
     (void)writer_->exec("ROLLBACK");
     return Status(std::move(error));
   };
+  {
+    // A file with none of the model's tables is a store made just now.
+    sqlite::Statement tables(writer_->db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'");
+    const int rc = tables.step();
+    if (rc != SQLITE_ROW) return fail(storeError(rc, "cannot read the tables", writer_->db));
+    isNew_ = tables.integer(0) == 0;
+  }
   std::int64_t largestID = 0;
   for (const auto& entity : model_->entities()) {
     const std::string table = quoted(entity.name);

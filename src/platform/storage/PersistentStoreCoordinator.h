@@ -65,6 +65,8 @@ class PersistentStoreCoordinator {
   const std::shared_ptr<const ObjectModel>& sharedModel() const { return model_; }
   const std::filesystem::path& file() const { return file_; }
   std::int64_t newObjectID() { return nextID_.fetch_add(1); }
+  // Whether open() made the store: the file was missing or held no tables.
+  bool isNew() const { return isNew_; }
 
   // The rows the request selects, in its order (propertiesToFetch limits
   // the attributes read; the others stay null).
@@ -92,6 +94,7 @@ class PersistentStoreCoordinator {
   std::unique_ptr<Connection> writer_;
   std::map<const EntityDescription*, std::unique_ptr<EntityStatements>> statements_;  // writer's
   std::atomic<std::int64_t> nextID_{1};
+  bool isNew_ = false;
 };
 
 }  // namespace platform::objectstore

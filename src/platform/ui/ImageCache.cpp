@@ -2,12 +2,14 @@
 
 #include <openssl/evp.h>
 
+#include <cmath>
 #include <fstream>
 #include <system_error>
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/AppHome.h"
 #include "platform/storage/PropertyList.h"
+#include "platform/ui/Window.h"
 
 namespace platform::ui {
 namespace {
@@ -50,10 +52,20 @@ bool writeCacheFile(const std::filesystem::path& file, const Bytes& bytes) {
 
 }  // namespace
 
-std::optional<Image> decodedImage(const Bytes& data) {
-  auto bitmap = platform::Image::imageWithData(data);
+Size shownPixelsOr(Size shownPixels) {
+  if (shownPixels.width >= 1 && shownPixels.height >= 1) return shownPixels;
+  const Size screen = Screen::main().profile().size;
+  const double side = std::max(screen.width, screen.height) * Screen::main().scale();
+  return {side, side};
+}
+
+std::optional<Image> decodedImage(const Bytes& data, Size shownPixels) {
+  shownPixels = shownPixelsOr(shownPixels);
+  double shrink = 1;
+  auto bitmap = platform::Image::shownImageWithData(data, static_cast<int>(std::ceil(shownPixels.width)),
+                                                    static_cast<int>(std::ceil(shownPixels.height)), &shrink);
   if (!bitmap) return std::nullopt;
-  return Image::imageWithBitmap(std::move(*bitmap), 1);
+  return Image::imageWithBitmap(std::move(*bitmap), shrink);
 }
 
 ImageCache& ImageCache::sharedImageCache() {
@@ -115,12 +127,12 @@ std::optional<Image> ImageCache::imageFromMemoryCache(const std::string& key) {
   return found->second.image;
 }
 
-std::optional<Image> ImageCache::imageFromDiskCache(const std::string& key) {
+std::optional<Image> ImageCache::imageFromDiskCache(const std::string& key, Size shownPixels) {
   if (auto image = imageFromMemoryCache(key)) return image;
   const std::filesystem::path file = cachePathForKey(key);
   auto bytes = plist::readFile(file);
   if (!bytes) return std::nullopt;
-  auto image = decodedImage(*bytes);
+  auto image = decodedImage(*bytes, shownPixels);
   if (!image) {
     std::error_code ec;
     std::filesystem::remove(file, ec);
@@ -131,14 +143,15 @@ std::optional<Image> ImageCache::imageFromDiskCache(const std::string& key) {
 }
 
 void ImageCache::queryDiskCacheForKey(const std::string& key,
-                                      std::function<void(std::optional<Image> image, ImageCacheType type)> done) {
+                                      std::function<void(std::optional<Image> image, ImageCacheType type)> done,
+                                      Size shownPixels) {
   if (!done) return;
   if (auto image = imageFromMemoryCache(key)) {
     MainQueue::main().async([done = std::move(done), image = std::move(image)] { done(image, ImageCacheType::Memory); });
     return;
   }
-  io_->async([this, key, done = std::move(done)]() mutable {
-    auto image = imageFromDiskCache(key);
+  io_->async([this, key, done = std::move(done), shownPixels = shownPixelsOr(shownPixels)]() mutable {
+    auto image = imageFromDiskCache(key, shownPixels);
     const ImageCacheType type = image ? ImageCacheType::Disk : ImageCacheType::None;
     MainQueue::main().async([done = std::move(done), image = std::move(image), type] { done(image, type); });
   });

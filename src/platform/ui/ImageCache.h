@@ -47,12 +47,14 @@ class ImageCache {
   // image's PNG encoding when no bytes are given).
   void storeImage(const Image& image, std::optional<Bytes> data, const std::string& key, bool toDisk = true);
   std::optional<Image> imageFromMemoryCache(const std::string& key);
-  // Memory, else the disk (synchronously; a hit goes into memory).
-  std::optional<Image> imageFromDiskCache(const std::string& key);
+  // Memory, else the disk (synchronously; a hit goes into memory), decoded
+  // for showing at `shownPixels` (decodedImage).
+  std::optional<Image> imageFromDiskCache(const std::string& key, Size shownPixels = {});
   // Memory at once, else the disk on the cache's queue; `done` runs on the
   // main queue with where the image was found (None: nowhere).
   void queryDiskCacheForKey(const std::string& key,
-                            std::function<void(std::optional<Image> image, ImageCacheType type)> done);
+                            std::function<void(std::optional<Image> image, ImageCacheType type)> done,
+                            Size shownPixels = {});
   void removeImageForKey(const std::string& key);
 
   void clearMemory();
@@ -84,7 +86,15 @@ class ImageCache {
   std::shared_ptr<SerialQueue> io_;
 };
 
-// Decodes file bytes into a kit image (scale 1).
-std::optional<Image> decodedImage(const Bytes& data);
+// Decodes the bytes of a picture from the network (or the disk cache of
+// it) to be shown at most `shownPixels` large (none: anywhere on the main
+// screen, in either orientation): refused past platform::Image::kMaxPixels,
+// decoded now into memory and shrunk as it loads
+// (platform::Image::shownImageWithData). Its size in points is the stored
+// picture's: a shrunk one has fewer pixels per point. Off the main thread.
+std::optional<Image> decodedImage(const Bytes& data, Size shownPixels = {});
+// `shownPixels`, or, when it is empty, the box decodedImage uses then (read
+// from the main screen: call it where the screen is not being changed).
+Size shownPixelsOr(Size shownPixels);
 
 }  // namespace platform::ui

@@ -35,6 +35,7 @@ std::shared_ptr<WebImageOperation> WebImageManager::downloadImageWithURL(const s
                                                                          WebImageOptions options,
                                                                          WebImageCompletion completed) {
   auto operation = std::make_shared<WebImageOperation>();
+  options.shownSize = shownPixelsOr(options.shownSize);
   if (url.empty() || (!options.retryFailed && isFailedURL(url))) {
     finish(operation, completed, std::nullopt,
            Error(kWebImageErrorDomain, kWebImageErrorFailedURL, Json{{"url", url}}), ImageCacheType::None, url);
@@ -44,7 +45,8 @@ std::shared_ptr<WebImageOperation> WebImageManager::downloadImageWithURL(const s
                                [this, url, options, operation, completed](std::optional<Image> image, ImageCacheType type) {
                                  if (!image) return download(url, options, operation, completed);
                                  if (!operation->isCancelled() && completed) completed(image, std::nullopt, type, url);
-                               });
+                               },
+                               options.shownSize);
   return operation;
 }
 
@@ -60,7 +62,7 @@ void WebImageManager::download(const std::string& url, WebImageOptions options,
       error = http::makeUrlError(http::kUrlErrorBadServerResponse, url);
     }
     if (!error) {
-      image = decodedImage(reply.data);
+      image = decodedImage(reply.data, options.shownSize);
       if (!image) error = http::makeUrlError(http::kUrlErrorCannotDecodeRawData, url);
     }
     if (error) {

@@ -1,8 +1,9 @@
 // Loads pictures by address through the shared image cache (the web image
 // manager of the phone's image library): the memory cache, then the disk
 // cache, then a GET through platform::http on a loading queue (at most
-// kMaxConcurrentDownloads at once), decoded with libvips and kept in both
-// caches. The completion runs on the main queue with where the image came
+// kMaxConcurrentDownloads at once), decoded with libvips there (bounded in
+// pixels and shrunk to the size it is shown at: decodedImage) and kept in
+// both caches, so that nothing is decoded on the main thread. The completion runs on the main queue with where the image came
 // from, unless the load was cancelled first: a cancel stops only the
 // delivery, so a picture asked for is still fetched and cached for the next
 // time it is wanted. An address that failed to load
@@ -14,7 +15,8 @@
 // Threading: every member may be called from any thread; completions run
 // on the main queue.
 // Failure: Errors of the URL domain (a status other than 2xx is -1011, an
-// undecodable body -1015, a refused address -1100 in kWebImageErrorDomain).
+// undecodable body or a picture of too many pixels -1015, a refused
+// address -1100 in kWebImageErrorDomain).
 #pragma once
 
 #include <atomic>
@@ -37,6 +39,9 @@ inline constexpr std::int64_t kWebImageErrorFailedURL = -1100;  // failed before
 struct WebImageOptions {
   bool retryFailed = false;  // try an address that failed before
   bool cacheMemoryOnly = false;
+  // The most the picture is shown at, in pixels: it is decoded no larger
+  // than it takes to cover that (empty: the main screen's longer side).
+  Size shownSize = {};
 };
 
 class WebImageOperation {

@@ -19,6 +19,19 @@ void ensureGuiApplication() {
   new QGuiApplication(argc, argv);  // lives until the process ends
 }
 
+void setQtNoteSink(std::function<void(const std::string& note)> sink) {
+  static std::function<void(const std::string&)> notes;
+  notes = std::move(sink);
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+    const std::string text = message.toStdString();
+    if (type == QtCriticalMsg || type == QtFatalMsg || !notes) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    } else {
+      notes(text);
+    }
+  });
+}
+
 bool openInDesktopBrowser(const std::string& url) {
   return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }

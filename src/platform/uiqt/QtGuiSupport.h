@@ -12,6 +12,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <functional>
 #include <string>
 
 #include "platform/ui/TextMeasurer.h"
@@ -22,6 +23,10 @@ inline constexpr const char* kFontPath = "/usr/share/fonts/truetype/wqy/wqy-micr
 
 // Makes the QGuiApplication when there is none.
 void ensureGuiApplication();
+// Where Qt's notes go from now on (its debug, info and warning messages,
+// such as remarks on the desktop it runs in); its critical and fatal
+// messages still reach standard error.
+void setQtNoteSink(std::function<void(const std::string& note)> sink);
 // Hands a web address to the desktop's browser; false when none took it.
 bool openInDesktopBrowser(const std::string& url);
 // Runs Qt's event loop until the last window closes; its exit code.

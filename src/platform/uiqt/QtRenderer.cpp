@@ -161,6 +161,14 @@ std::uint64_t pixelCount(const QImage& image) {
   return static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(image.height());
 }
 
+// The most pixels a picture may have to be decoded while painting: the
+// cache's whole budget (32 Mi pixels).
+bool isDrawable(const Image& bitmap) {
+  constexpr std::uint64_t kMaxPixels = 32ull * 1024 * 1024;
+  return static_cast<std::uint64_t>(bitmap.pixelWidth()) * static_cast<std::uint64_t>(bitmap.pixelHeight()) <=
+         kMaxPixels;
+}
+
 QImage newCanvas(int width, int height) {
   QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
   image.setDotsPerMeterX(2835);
@@ -190,13 +198,17 @@ Renderer::CachedImage& Renderer::cachedFor(const ui::Image& image) {
     paintList(painter, *picture);
   } else if (!image.path().empty()) {
     decoded.load(QString::fromStdString(image.path().string()));
-  } else if (const auto& bitmap = image.bitmap()) {
+  } else if (const auto& bitmap = image.bitmap(); bitmap && !isDrawable(*bitmap)) {
+    // More than the whole cache holds is not decoded while painting: the
+    // picture stays undrawn (pictures from the network come decoded and
+    // bounded already).
+  } else if (bitmap) {
     // A picture as stored in its file is decoded here, turned as it is
     // shown; any other is drawn from its pixels, without an encoding in
     // between.
     if (auto data = bitmap->encodedData()) decoded = decodedUpright(*data, bitmap->orientation());
   }
-  if (decoded.isNull() && image.bitmap()) {
+  if (decoded.isNull() && image.bitmap() && isDrawable(*image.bitmap())) {
     const auto& bitmap = image.bitmap();
     auto pixels = bitmap->RGBARepresentation();
     const int width = bitmap->width();

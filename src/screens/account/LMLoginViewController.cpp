@@ -1,5 +1,8 @@
 #include "screens/account/LMLoginViewController.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "applog/LoggerRegistry.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/JsonValues.h"
@@ -10,6 +13,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/Window.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMStoryboard.h"
@@ -186,18 +190,26 @@ void LMLoginViewController::updateVerifyCodeFinished(CaptchaBlock block) {
     return;
   }
   const std::string address = ServiceHosts::baseURL(ServiceHosts::kAccount) + *verifyCodeURL;
-  platform::globalQueue().async([address, block = std::move(block)] {
+  // Decoded here, no larger than its view shows it (and refused past the
+  // bound of pictures from elsewhere), so that drawing decodes nothing.
+  const double scale = ui::Screen::main().scale();
+  const ui::Size shown{std::max(1.0, codeImageView->bounds().width * scale),
+                       std::max(1.0, codeImageView->bounds().height * scale)};
+  platform::globalQueue().async([address, shown, block = std::move(block)] {
     QB_LOG_INFO("Request Update Verify Code");
     platform::http::Request request;
     request.url = address;
     auto reply = platform::http::sendSynchronousRequest(request);
     std::optional<platform::Image> picture;
+    double shrink = 1;
     if (reply.ok() && !reply.data.empty()) {
-      if (auto decoded = platform::Image::imageWithData(reply.data); decoded.ok()) picture = std::move(decoded.value());
+      auto decoded = platform::Image::shownImageWithData(reply.data, static_cast<int>(std::ceil(shown.width)),
+                                                         static_cast<int>(std::ceil(shown.height)), &shrink);
+      if (decoded.ok()) picture = std::move(decoded.value());
     }
-    platform::MainQueue::main().async([reply = std::move(reply), picture = std::move(picture), block] {
+    platform::MainQueue::main().async([reply = std::move(reply), picture = std::move(picture), shrink, block] {
       std::optional<ui::Image> image;
-      if (picture) image = ui::Image::imageWithBitmap(*picture, 2);
+      if (picture) image = ui::Image::imageWithBitmap(*picture, 2 * shrink);
       block(image, reply.error);
     });
   });

@@ -63,15 +63,18 @@ void LMAlbumCollectionViewCell::initializeSubviews() {
   }
 }
 
-void LMAlbumCollectionViewCell::setThumbnailImageURLArray(const std::vector<std::string>& urls) {
+void LMAlbumCollectionViewCell::setThumbnailImageURLArray(const std::vector<std::string>& urls,
+                                                          ui::Size shownPixels) {
   // The back photo at `index` of the stack, loaded from the album's
   // address at that place; hidden (and its load of an earlier use of the
   // cell stopped) when the album has no photo there.
-  auto stack = [&urls](const std::shared_ptr<ui::ImageView>& photo, const std::shared_ptr<ui::View>& veil,
-                       std::size_t index) {
+  ui::WebImageOptions options;
+  options.shownSize = shownPixels;
+  auto stack = [&urls, &options](const std::shared_ptr<ui::ImageView>& photo, const std::shared_ptr<ui::View>& veil,
+                                 std::size_t index) {
     const bool shown = urls.size() > index;
     if (shown) {
-      ui::setImageWithURL(photo, urls[index]);
+      ui::setImageWithURL(photo, urls[index], std::nullopt, options);
     } else {
       ui::cancelCurrentImageLoad(*photo);
     }

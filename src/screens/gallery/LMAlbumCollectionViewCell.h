@@ -26,8 +26,9 @@ class LMAlbumCollectionViewCell : public platform::ui::CollectionViewCell {
 
   // The album's thumbnail addresses, the cover first: the second and third
   // are loaded through the image cache and show behind the cover (the
-  // cover itself is the grid's to load).
-  void setThumbnailImageURLArray(const std::vector<std::string>& urls);
+  // cover itself is the grid's to load), each decoded for `shownPixels`
+  // (none: the screen's size).
+  void setThumbnailImageURLArray(const std::vector<std::string>& urls, platform::ui::Size shownPixels = {});
 
   const std::shared_ptr<platform::ui::ImageView>& imageView() const { return imageView_; }
   const std::shared_ptr<platform::ui::ImageView>& backgroundImageView1() const { return back1_; }

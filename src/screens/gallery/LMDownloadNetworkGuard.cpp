@@ -53,17 +53,17 @@ void LMDownloadNetworkGuard::answered(bool proceed, bool beforeDownload) {
   auto adapter = adapter_();
   if (!proceed) {
     backupWWAN_ = false;
-    if (adapter->isSyncing()) adapter->cancelSync();
+    if (downloading_ && adapter->isSyncing()) adapter->cancelSync();
     return;
   }
-  if (adapter->isSyncing()) {
+  if (downloading_) {
     backupWWAN_ = true;
     if (adapter->isSuspended()) adapter->resumeSync();
     return;
   }
-  // Only the prompt asked before a download starts one: a prompt raised for
-  // a suspended job that has ended since starts nothing (and allows nothing
-  // for the next download).
+  // Only the prompt asked before a download starts one (behind any job the
+  // adapter runs now): a prompt raised for a suspended download that has
+  // ended since starts nothing, and allows nothing for the next download.
   if (!beforeDownload) return;
   backupWWAN_ = true;
   if (startDownload_) startDownload_();
@@ -72,12 +72,14 @@ void LMDownloadNetworkGuard::answered(bool proceed, bool beforeDownload) {
 void LMDownloadNetworkGuard::networkChanged(ReachabilityStatus status) {
   auto adapter = adapter_();
   if (status == ReachabilityStatus::ReachableViaWiFi) {
-    if (networkStatus_ != ReachabilityStatus::ReachableViaWiFi && adapter->resumeSync() && alertView_) {
+    if (networkStatus_ != ReachabilityStatus::ReachableViaWiFi && downloading_ && adapter->resumeSync() &&
+        alertView_) {
       if (alertView_->isVisible()) alertView_->dismiss();
       alertView_.reset();
     }
   } else if (status == ReachabilityStatus::ReachableViaWWAN) {
-    if (networkStatus_ == ReachabilityStatus::ReachableViaWiFi && !backupWWAN_ && adapter->suspendSync()) {
+    if (networkStatus_ == ReachabilityStatus::ReachableViaWiFi && !backupWWAN_ && downloading_ &&
+        adapter->suspendSync()) {
       showPrompt(ui::localizedString("Mobile Network Info"), false);
     }
   }

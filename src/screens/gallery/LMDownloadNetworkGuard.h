@@ -1,22 +1,27 @@
 // The network rule of a screen that downloads photos through the shared
 // image sync adapter: before a download on mobile data it asks ("流量提示",
-// "取消" / "继续"), and while any job of the adapter runs it follows the
-// network: a move from Wi-Fi to mobile data suspends the job and asks, a
-// return to Wi-Fi resumes it (and takes back the question). The user's
-// "继续" holds for the current download only: the screen clears it when a
-// download ends.
+// "取消" / "继续"), and while the screen's own download runs it follows the
+// network: a move from Wi-Fi to mobile data suspends it and asks, a return
+// to Wi-Fi resumes it (and takes back the question). The user's "继续"
+// holds for the current download only: the screen clears it when a
+// download ends. Other jobs of the adapter (the gallery page's backups,
+// another screen's download) are left to the screens that run them, so no
+// answer given here allows or stops them.
 //
 // "继续" starts a download only when the prompt was asked before one; a
-// prompt raised for a suspended job that has ended since starts nothing.
+// prompt raised for a suspended download that has ended since starts
+// nothing.
 //
 // Ownership: made by make() and owned by its screen; it holds a listener of
 // the shared reachability monitor of its own from startListening() until
 // stopListening() or its end, and leaves other screens' listeners alone.
 // The callbacks hold the screen weakly.
-// Threading: main thread (the monitor's listeners run there).
+// Threading: main thread (the monitor's listeners run there), except
+// downloadBegan(), which the download's task calls on the adapter's worker.
 // Failure: nothing fails here.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,8 +52,14 @@ class LMDownloadNetworkGuard : public std::enable_shared_from_this<LMDownloadNet
 
   // The user allowed the current download to use mobile data.
   bool isBackupWWAN() const { return backupWWAN_; }
+  // The screen's download task has begun on the adapter (any thread).
+  void downloadBegan() { downloading_ = true; }
   // A download ended (or its time ran out): the next one asks again.
-  void downloadEnded() { backupWWAN_ = false; }
+  void downloadEnded() {
+    downloading_ = false;
+    backupWWAN_ = false;
+  }
+  bool isDownloading() const { return downloading_; }
   platform::ReachabilityStatus networkStatus() const { return networkStatus_; }
   // The prompt on screen, or nullptr.
   const std::shared_ptr<platform::ui::AlertView>& alertView() const { return alertView_; }
@@ -65,6 +76,7 @@ class LMDownloadNetworkGuard : public std::enable_shared_from_this<LMDownloadNet
   AdapterSource adapter_;
   std::function<void()> startDownload_;
   bool backupWWAN_ = false;
+  std::atomic<bool> downloading_{false};
   platform::ReachabilityStatus networkStatus_ = platform::ReachabilityStatus::Unknown;
   platform::ReachabilityMonitor::ListenerToken listener_ = 0;
   std::shared_ptr<platform::ui::AlertView> alertView_;

@@ -128,7 +128,9 @@ void LMGalleryAlbumCollectionViewController::startDownload(const DownloadRequest
     platform::BackgroundTask::end(*task);
     *task = platform::BackgroundTask::kInvalid;
   });
-  adapter->performTaskBlock([adapter, request, weak, task] {
+  std::weak_ptr<LMDownloadNetworkGuard> guard = networkGuard_;
+  adapter->performTaskBlock([adapter, request, weak, task, guard] {
+    if (auto running = guard.lock()) running->downloadBegan();
     adapter->downloadAlbums(
         request.albums, request.albumImages, request.size,
         [](std::int64_t, std::int64_t read, std::int64_t expected) {

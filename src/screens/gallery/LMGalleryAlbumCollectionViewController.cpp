@@ -272,10 +272,13 @@ std::shared_ptr<ui::CollectionViewCell> LMGalleryAlbumCollectionViewController::
   if (urls && urls->is_array() && !urls->empty()) {
     std::vector<std::string> addresses;
     for (const auto& url : *urls) addresses.push_back(url.is_string() ? url.get<std::string>() : std::string());
+    // Covers are squares as wide as the item at most.
+    const double side = itemSize_.width * ui::Screen::main().scale();
     ui::WebImageOptions options;
     options.retryFailed = true;
+    options.shownSize = {side, side};
     if (!addresses.front().empty()) ui::setImageWithURL(cell->imageView(), addresses.front(), std::nullopt, options);
-    cell->setThumbnailImageURLArray(addresses);
+    cell->setThumbnailImageURLArray(addresses, options.shownSize);
   }
   return cell;
 }

@@ -197,11 +197,16 @@ void LMGalleryManager::deleteAllObjects(std::function<void()> finish) {
 
 // ---- Album list tokens ----
 
-std::optional<std::int64_t> LMGalleryManager::albumSync() { return storedToken<std::int64_t>(kAlbumSyncKey); }
+// The store is opened before its tokens are read: one made anew forgets them.
+std::optional<std::int64_t> LMGalleryManager::albumSync() {
+  LMGalleryStoreStack::shared()->persistentStoreCoordinator();
+  return storedToken<std::int64_t>(kAlbumSyncKey);
+}
 
 void LMGalleryManager::setAlbumSync(std::optional<std::int64_t> sync) { storeToken(kAlbumSyncKey, sync); }
 
 std::optional<std::string> LMGalleryManager::albumSyncExtraInfo() {
+  LMGalleryStoreStack::shared()->persistentStoreCoordinator();
   return storedToken<std::string>(kAlbumSyncExtraInfoKey);
 }
 

@@ -129,7 +129,9 @@ void LMGalleryPhotoBrowseViewController::startDownload(const std::shared_ptr<LMI
     });
     platform::BackgroundTask::end(task->load());
   }));
-  adapter->performTaskBlock([adapter, image, album, weak, task, size] {
+  std::weak_ptr<LMDownloadNetworkGuard> guard = networkGuard_;
+  adapter->performTaskBlock([adapter, image, album, weak, task, size, guard] {
+    if (auto running = guard.lock()) running->downloadBegan();
     adapter->downloadImageObject(
         image, album,
         [](std::int64_t, std::int64_t read, std::int64_t expected) {
@@ -163,7 +165,11 @@ void LMGalleryPhotoBrowseViewController::finishDownload(const std::optional<plat
     if (!browser) return;
     if (error->domain() == kLMLocalErrorDomain && error->code() == kLMLocalErrorCancelled) return;
     if (error->domain() == kLMLocalErrorDomain && error->code() == kLMLocalErrorAssetsGroup) {
-      tell(text("Download Photo Title"), text("Image In Album Info"));
+      // The same code tells a photo that was on the phone already, in its
+      // album: nothing was saved, and that is what the user is told.
+      tell(text("Download Photo Title"), text(LMImageSyncAdapter::isImageAlreadyInAlbumError(*error)
+                                                  ? "Image Already In Album Info"
+                                                  : "Image In Album Info"));
       return;
     }
     browser->presentTitle(text("Download Photo Fail"), text("Download Fail Info"), *error);

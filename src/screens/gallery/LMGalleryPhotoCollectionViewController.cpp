@@ -228,8 +228,10 @@ void LMGalleryPhotoCollectionViewController::loadThumbnail(const std::shared_ptr
   std::weak_ptr<LMPhotoCollectionViewCell> weakCell = cell;
   std::weak_ptr<LMGalleryPhotoCollectionViewController> weak =
       std::static_pointer_cast<LMGalleryPhotoCollectionViewController>(shared_from_this());
+  const double scale = ui::Screen::main().scale();
   ui::WebImageOptions options;
   options.retryFailed = true;
+  options.shownSize = {itemSize_.width * scale, itemSize_.height * scale};
   ui::setImageWithURL(
       cell->imageView(), *image->thumbnailUrl(), std::nullopt, options,
       [weak, weakCell, image, row](std::optional<ui::Image> loaded, std::optional<platform::Error> error,

@@ -52,6 +52,7 @@ void LMGalleryRootViewController::installReports() {
   };
 
   willAdapterBeginBackup = [this] {
+    backupRunning_ = true;
     photoSyncIndex_ = 0;
     photoSyncNum_ = 0;
     photosHandled_ = 0;
@@ -181,7 +182,15 @@ std::optional<LMImage> LMGalleryRootViewController::serverImage(const LMImage& i
   return found;
 }
 
+bool LMGalleryRootViewController::endRunWithoutScreen() {
+  if (syncLoadViewController_ && !syncLoadViewController_->isStop()) return false;
+  backupWWAN_ = false;
+  if (auto owner = delegate()) owner->didControllerEndSync(*this);
+  return true;
+}
+
 void LMGalleryRootViewController::finishRun(const std::vector<LMImage>& failed, std::uint64_t totalCount) {
+  backupRunning_ = false;
   updateBackupImageNum();
   // The photos of the run that went up: the failed ones are not among them.
   const auto failedCount = static_cast<std::uint64_t>(failed.size());
@@ -190,7 +199,7 @@ void LMGalleryRootViewController::finishRun(const std::vector<LMImage>& failed, 
   LMAppSettingConfig::sharedConfig().setLastBackupGalleryTime(
       std::chrono::duration<double>(platform::Clock::current()->now().time_since_epoch()).count());
   raiseProgress(0.99);
-  if (!syncLoadViewController_) return;
+  if (endRunWithoutScreen()) return;
   std::weak_ptr<LMGalleryRootViewController> weak = weakSelf();
   syncLoadViewController_->endSyncAnimationWithSuccess(
       [weak, failed, totalCount] {
@@ -209,12 +218,13 @@ void LMGalleryRootViewController::finishRun(const std::vector<LMImage>& failed, 
 }
 
 void LMGalleryRootViewController::failRun(const platform::Error& error) {
+  backupRunning_ = false;
   updateBackupImageNum();
   // What was handled before the stop; nothing when no photo was reached.
   const auto handled = static_cast<std::int64_t>(photosHandled_);
   const auto left = static_cast<std::int64_t>(photoSyncNum_ > photosHandled_ ? photoSyncNum_ - photosHandled_ : 0);
   notifyBackupGalleryWithSuccessCount(handled, left, true);
-  if (!syncLoadViewController_) return;
+  if (endRunWithoutScreen()) return;
   std::weak_ptr<LMGalleryRootViewController> weak = weakSelf();
   syncLoadViewController_->endSyncAnimationWithSuccess(nullptr, [weak, error] {
     if (auto page = weak.lock()) page->failureReaction(error);

@@ -172,14 +172,15 @@ void LMGalleryRootViewController::reachabilityStatusChanged(ReachabilityStatus s
   auto gallery = adapter();
   switch (status) {
     case ReachabilityStatus::ReachableViaWiFi:
-      if (networkStatus_ != 2 && gallery->resumeSync() && alertView_) {
+      if (networkStatus_ != 2 && backupRunning_ && gallery->resumeSync() && alertView_) {
         if (alertView_->isVisible()) alertView_->dismiss();
         alertView_.reset();
       }
       networkStatus_ = 2;
       break;
     case ReachabilityStatus::ReachableViaWWAN:
-      if (networkStatus_ != 1 && !backupWWAN_ && gallery->suspendSync()) showMobileDataPrompt();
+      // A download of the album screens is theirs to suspend and ask about.
+      if (networkStatus_ != 1 && !backupWWAN_ && backupRunning_ && gallery->suspendSync()) showMobileDataPrompt();
       networkStatus_ = 1;
       break;
     case ReachabilityStatus::NotReachable:
@@ -452,16 +453,22 @@ void LMGalleryRootViewController::alertView(ui::AlertView& alert, int buttonInde
   const bool background = gallery->backgroundTaskIsRunning();
   if (alert.title() == ui::localizedString("流量提示")) {
     alertView_.reset();
+    // The answer is for a backup: the page's running one, or the one it
+    // starts now. A download that runs meanwhile is the album screens' to
+    // ask about, and keeps no permission of this page's.
     if (button == ui::localizedString("继续")) {
-      backupWWAN_ = true;
-      if (gallery->isSuspended() && !background) {
-        gallery->resumeSync();
+      if (backupRunning_) {
+        // Also a run of a background task: this prompt suspended it, and
+        // nothing else would let it go on over mobile data.
+        backupWWAN_ = true;
+        if (gallery->isSuspended()) gallery->resumeSync();
       } else if (!gallery->isSyncing() && !background) {
+        backupWWAN_ = true;
         backupGallery();
       }
     } else if (button == ui::localizedString("取消")) {
       backupWWAN_ = false;
-      if (gallery->isSyncing() && !background) cancelBackupGallery();
+      if (backupRunning_ && !background) cancelBackupGallery();
     }
     return;
   }

@@ -1,7 +1,9 @@
 // The gallery page: how many photos still wait for backup, the backup
 // button, the network rule (a backup on mobile data asks first, and a move
 // to mobile data suspends a running one until the user allows it or Wi-Fi
-// comes back), photo-library access and sign-in, background and deferred
+// comes back; the rule and its answer are for backups only: the screens
+// that download photos ask for their own downloads), photo-library access
+// and sign-in, background and deferred
 // backups, and the progress screen with the run's reports and result
 // (this class's +Reports file). It is the image sync adapter's delegate.
 //
@@ -111,6 +113,9 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   const std::vector<LMImage>& failImages() const { return failImages_; }
   bool isBackupWWAN() const { return backupWWAN_; }
   std::int64_t networkStatus() const { return networkStatus_; }
+  // A backup run of the adapter is under way (between its first and last
+  // report): the one job this page's network rule acts on.
+  bool isBackupRunning() const { return backupRunning_; }
   // The offset of numLabel's top from the view's top for a screen height,
   // and the album picture's name ("" for none).
   static double numLabelOffsetForHeight(double height);
@@ -125,6 +130,10 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   void endBackgroundTask();
   void finishRun(const std::vector<LMImage>& failed, std::uint64_t totalCount);
   void failRun(const platform::Error& error);
+  // The end of a run whose progress screen does not animate (a background
+  // or deferred run): no result reaction, but the permission and the
+  // container's lock end with it. False when the screen animates.
+  bool endRunWithoutScreen();
   void failureReaction(const platform::Error& error);
   void raiseProgress(double progress);
   std::weak_ptr<LMGalleryRootViewController> weakSelf();
@@ -140,6 +149,7 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   bool isRegisterGalleryNotice_ = false;
   bool isCaculateBackupImage_ = false;
   bool backupWWAN_ = false;
+  bool backupRunning_ = false;
   std::uint64_t deferredGeneration_ = 0;
   platform::BackgroundTask::Identifier backgroundTask_ = platform::BackgroundTask::kInvalid;
   std::optional<platform::ReachabilityMonitor::ListenerToken> reachabilityToken_;

@@ -3,8 +3,10 @@
 #include <system_error>
 
 #include "applog/LoggerRegistry.h"
-#include "platform/dispatch/Clock.h"
+#include "platform/storage/DamagedStore.h"
+#include "platform/storage/UserDefaults.h"
 #include "screens/common/LMCustomUtils.h"
+#include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryObjects.h"
 
 namespace lumora {
@@ -20,21 +22,13 @@ std::shared_ptr<LMGalleryStoreStack>& sharedStack() {
   return *stack;
 }
 
-// Moves the store and its journal files aside; false when the store stays.
-bool moveAside(const std::filesystem::path& store) {
-  const auto stamp = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         platform::Clock::current()->now().time_since_epoch())
-                         .count();
-  const std::string suffix = ".unreadable-" + std::to_string(stamp);
-  std::error_code ec;
-  std::filesystem::rename(store, store.string() + suffix, ec);
-  if (ec) return false;
-  for (const char* journal : {"-wal", "-shm"}) {
-    std::error_code ignored;
-    std::filesystem::path file = store.string() + journal;
-    if (std::filesystem::exists(file, ignored)) std::filesystem::rename(file, store.string() + suffix + journal, ignored);
-  }
-  return true;
+// The album list's tokens name changes since a point of the cache's past:
+// a store made anew has no such past, and its first listing must be a
+// whole one, or every album listed before would stay out of it for good.
+void forgetAlbumListTokens() {
+  auto& defaults = platform::UserDefaults::standard();
+  defaults.removeObjectForKey(LMGalleryManager::kAlbumSyncKey);
+  defaults.removeObjectForKey(LMGalleryManager::kAlbumSyncExtraInfoKey);
 }
 
 }  // namespace
@@ -65,16 +59,23 @@ std::shared_ptr<platform::objectstore::PersistentStoreCoordinator> LMGalleryStor
   const std::filesystem::path store = storeURL();
   std::error_code ec;
   std::filesystem::create_directories(store.parent_path(), ec);
+  if (!platform::isMissingOrPlainFile(store)) {
+    QB_LOG_ERROR("The gallery cache is not a plain file; moving it aside");
+    platform::moveDamagedStoreAside(store);
+  }
   auto opened = platform::objectstore::PersistentStoreCoordinator::open(managedObjectModel(), store);
   if (!opened) {
     QB_LOG_ERROR("Cannot open the gallery cache: {}; moving it aside", opened.error().description());
-    if (moveAside(store)) opened = platform::objectstore::PersistentStoreCoordinator::open(managedObjectModel(), store);
+    if (platform::moveDamagedStoreAside(store)) {
+      opened = platform::objectstore::PersistentStoreCoordinator::open(managedObjectModel(), store);
+    }
   }
   if (!opened) {
     QB_LOG_ERROR("No gallery cache: {}", opened.error().description());
     return nullptr;
   }
   coordinator_ = std::move(*opened);
+  if (coordinator_->isNew()) forgetAlbumListTokens();
   return coordinator_;
 }
 

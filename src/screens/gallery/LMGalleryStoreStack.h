@@ -4,9 +4,11 @@
 // and installs it as the shared stack; without one, shared() makes it.
 //
 // A store file that cannot be opened (not a database, or a schema that
-// cannot be migrated) is moved aside under a name of its own
-// ("database.sqlite.unreadable-<time>") and a new store is made in its
-// place, so the cache starts empty rather than not at all.
+// cannot be migrated), or that is not a plain file at all, is moved aside
+// under a name of its own ("database.sqlite.unreadable-<time>") and a new
+// store is made in its place, so the cache starts empty rather than not at
+// all. A store made anew (also over a missing or empty file) starts without
+// the album list's tokens, so its first listing is a whole one.
 //
 // Ownership: shared (shared_ptr); the coordinator and context live as long
 // as the stack.

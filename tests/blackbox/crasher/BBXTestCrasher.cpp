@@ -15,9 +15,22 @@ __attribute__((noinline, visibility("default"))) int crasher(int value) {
 }  // namespace ns
 
 // Two functions back to back: a call as the last instruction of the first
-// would return to the first byte of the second.
+// would return to the first byte of the second. And a local one, which only
+// the library's full symbol table names (the loader knows nothing of it).
+extern "C" void* bbxCrasherLocalAddress();
 asm(R"(
   .pushsection .text
+  .type bbxCrasherLocal, @function
+bbxCrasherLocal:
+  nop
+  ret
+  .size bbxCrasherLocal, .-bbxCrasherLocal
+  .globl bbxCrasherLocalAddress
+  .type bbxCrasherLocalAddress, @function
+bbxCrasherLocalAddress:
+  leaq bbxCrasherLocal(%rip), %rax
+  ret
+  .size bbxCrasherLocalAddress, .-bbxCrasherLocalAddress
   .globl bbxCrasherTail
   .type bbxCrasherTail, @function
 bbxCrasherTail:

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cloud/model/LMManagedAssetContext.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/device/Device.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/photos/AssetsLibrary.h"
@@ -143,6 +144,7 @@ TEST_F(AssetsLibraryFormsTest, AlbumsAndSavedFilesAndTheirRefusals) {
     auto refused = store.addALAsset(*intoRoll, group, library);
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().code(), kLMLocalErrorAssetsGroup);
+    EXPECT_FALSE(LMImageSyncAdapter::isImageAlreadyInAlbumError(refused.error())) << "nothing was there before";
   }
   // An event takes no save, and leaves no copy in the camera roll.
   ASSERT_TRUE(photos::PhotoLibrary::sharedPhotoLibrary()->importSyncedEvent("Birthday", {}));

@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -127,6 +129,63 @@ TEST_F(RecordStoreLife, OlderVersionDropsFileSnapshotAndWatermark) {
   auto snapshot = platform::KeyedArchive::readFromFile(upgraded.localSyncGroupPath());
   ASSERT_TRUE(snapshot.ok());
   EXPECT_TRUE(snapshot->values().empty());
+}
+
+TEST_F(RecordStoreLife, AnUnreadableStoreIsMovedAsideAndMadeAgainWithoutAWatermark) {
+  const fs::path file = databaseFile();
+  auto write = [](const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+      {"garbage", [&] { write(file, std::string(4096, '\x5a')); }},
+      {"empty", [&] { write(file, ""); }},
+      {"bad header", [&] { write(file, std::string("SQLite format 3", 16) + std::string(4080, '\xff')); }},
+      {"other tables", [&] {
+         sqlite3* db = nullptr;
+         sqlite3_open(file.c_str(), &db);
+         sqlite3_exec(db, "create table SyncContact (recordID bigint)", nullptr, nullptr, nullptr);
+         sqlite3_close(db);
+       }},
+      {"folder", [&] { fs::create_directories(file / "inside"); }},
+      {"link to nowhere", [&] { fs::create_symlink(file.parent_path() / "gone.db", file); }},
+  };
+  for (const auto& [what, damage] : damages) {
+    SCOPED_TRACE(what);
+    {
+      LMManagedRecordContext store;
+      auto contact = lifeContactRow(7);
+      ASSERT_TRUE(store.addContactRelation(contact));
+      store.setServerSync(99);
+      store.setServerSyncExtraInfo("page-3");
+    }
+    fs::remove(file);
+    damage();
+
+    LMManagedRecordContext rebuilt;
+    EXPECT_TRUE(rebuilt.searchAllContactRelations()->empty());
+    auto contact = lifeContactRow(8);
+    EXPECT_TRUE(rebuilt.addContactRelation(contact));
+    EXPECT_EQ(rebuilt.serverSync(), 0) << "the next listing is the whole cloud";
+    EXPECT_FALSE(rebuilt.serverSyncExtraInfo());
+    std::size_t aside = 0;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+      if (entry.path().filename().string().rfind("lumora.db.unreadable-", 0) == 0) {
+        ++aside;
+        fs::remove_all(entry.path());
+      }
+    }
+    EXPECT_EQ(aside, 1u);
+  }
+  // A missing file is made again without the watermark of the rows it held.
+  {
+    LMManagedRecordContext store;
+    store.setServerSync(99);
+    store.setServerSyncExtraInfo("page-3");
+  }
+  fs::remove(file);
+  LMManagedRecordContext remade;
+  EXPECT_EQ(remade.serverSync(), 0);
+  EXPECT_FALSE(remade.serverSyncExtraInfo());
 }
 
 TEST_F(RecordStoreLife, OnTheMainThreadTablesAreCreatedAheadOfLaterStatements) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cloud/sync/FakeGallery.h"
+#include "cloud/sync/LMListingBounds.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/dispatch/Clock.h"
 #include "support/TestHome.h"
@@ -225,6 +226,92 @@ TEST_F(GalleryRequestsTest, ListingsReadEveryPageAndStartOverOnTheCloudsRestart)
   gallery->respond = [](const Call&) -> platform::Result<Json> { return serverError(50006); };
   adapter->requestAlbumListWithSync(0, "x", nullptr, [&](const Error& error) { failed = error; });
   EXPECT_EQ(failed->code(), 50006);
+}
+
+// The gallery handing its pages over as they are, with no text between: a
+// page of tens of MiB costs a copy, not an encoding and a parse. Every page
+// holds `entry` alone and is not the last.
+class HandedPages : public fakegallery::Adapter {
+ public:
+  explicit HandedPages(std::shared_ptr<fakegallery::FakeGallery> gallery) : Adapter(std::move(gallery)) {}
+  std::shared_ptr<const Json> entry;
+  int sends = 0;
+
+ protected:
+  class Reply : public lumora::LMHTTPResponseSerialization {
+   public:
+    Reply(std::shared_ptr<const Json> entry, const char* key) : entry_(std::move(entry)), key_(key) {}
+    lumora::LMDecodedReply responseObjectForResponse(const std::optional<platform::http::Response>&,
+                                                     const platform::Bytes&,
+                                                     const std::optional<std::string>&) const override {
+      Json data{{key_, Json::array({*entry_})}, {"lastPage", false}, {"syncTag", 9}, {"syncExtraInfo", "e9"}};
+      return {Json{{"code", 0}, {"data", std::move(data)}}, platform::Status::success()};
+    }
+
+   private:
+    std::shared_ptr<const Json> entry_;
+    const char* key_;
+  };
+  class Operation : public lumora::LMHTTPRequestOperation {
+   public:
+    Operation(platform::http::Request request, std::shared_ptr<lumora::LMHTTPResponseSerialization> reply)
+        : LMHTTPRequestOperation(std::move(request), "lumora") {
+      setResponseSerializer(std::move(reply));
+    }
+
+   protected:
+    void main() override { setResponseData(platform::Bytes{'{', '}'}); }
+  };
+  std::shared_ptr<lumora::LMHTTPRequestOperation> galleryOperation(const std::string& method, const std::string& url,
+                                                                   const Json&) override {
+    ++sends;
+    const bool albums = url.size() >= 11 && url.compare(url.size() - 11, 11, "/full/album") == 0;
+    platform::http::Request request;
+    request.method = method;
+    request.url = url;
+    return std::make_shared<Operation>(std::move(request), std::make_shared<Reply>(entry, albums ? "list" : "content"));
+  }
+};
+
+TEST_F(GalleryRequestsTest, ListingsThatNeverEndGrowWithoutEndOrKeepRestartingFail) {
+  using Bounds = lumora::LMListingBounds;
+  auto handed = std::make_shared<HandedPages>(gallery);
+  // Pages of one small record, of one record of 64 MiB; or the restart.
+  const std::size_t heavy = std::size_t{64} << 20;
+  struct Case {
+    const char* what;
+    std::shared_ptr<const Json> entry;  // null: the restart
+    std::size_t most;                    // sends at most
+  } cases[] = {
+      {"not the last page", std::make_shared<const Json>(Json{{"id", 5}}), Bounds::kMaxPages},
+      {"always restarting", nullptr, Bounds::kMaxRestarts + 1},
+      {"pages that hold too much",
+       std::make_shared<const Json>(Json{{"id", 5}, {"name", std::string(heavy, 'n')}}), Bounds::kMaxBytes / heavy + 1},
+  };
+  gallery->respond = [](const Call&) { return serverError(52000, {{"syncTag", 0}}); };
+  for (const Case& c : cases) {
+    for (const bool albums : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (albums ? " (albums)" : " (images)"));
+      lumora::LMImageSyncAdapter& target = c.entry ? static_cast<lumora::LMImageSyncAdapter&>(*handed) : *adapter;
+      handed->entry = c.entry;
+      handed->sends = 0;
+      const std::size_t before = gallery->calls().size();
+      bool listed = false;
+      std::optional<Error> failed;
+      auto fail = [&](const Error& error) { failed = error; };
+      if (albums) {
+        target.requestAlbumListWithSync(3, "e3", [&](auto&&...) { listed = true; }, fail);
+      } else {
+        target.requestImageListInAlbumWithSync(3, "e3", 4, [&](auto&&...) { listed = true; }, fail);
+      }
+      EXPECT_FALSE(listed);
+      ASSERT_TRUE(failed);
+      EXPECT_EQ(failed->code(), lumora::kLMServerErrorUnknownReply);
+      const std::size_t sent = handed->sends + (gallery->calls().size() - before);
+      EXPECT_LE(sent, c.most);
+      EXPECT_GE(sent, c.most / 2);
+    }
+  }
 }
 
 TEST_F(GalleryRequestsTest, ThumbnailsGoInRunsOfTenAndDeletionsPassThreeTimesAtMost) {

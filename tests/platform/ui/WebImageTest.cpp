@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/http/TestServer.h"
+#include "platform/http/UrlError.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/ImageViewWebCache.h"
 #include "platform/ui/WebImageManager.h"
@@ -37,6 +38,13 @@ class WebImageTest : public ::testing::Test {
     server->Get("/slow.png", [this](const httplib::Request&, httplib::Response& res) {
       server.gate().wait();
       res.set_content(platform::toString(testsupport::makePng(3, 3)), "image/png");
+    });
+    server->Get("/bomb.png", [this](const httplib::Request&, httplib::Response& res) {
+      ++requests;
+      res.set_content(platform::toString(testsupport::makePixelBombPng(60000, 60000)), "image/png");
+    });
+    server->Get("/large.jpg", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(platform::toString(testsupport::makeJpeg(1600, 800)), "image/jpeg");
     });
     server->Get("/broken", [this](const httplib::Request&, httplib::Response& res) {
       ++requests;
@@ -106,6 +114,26 @@ TEST_F(WebImageTest, FailedAddressesAreAskedAgainOnlyWhenRetried) {
   EXPECT_TRUE(load(url, {.retryFailed = true}).error);
   EXPECT_EQ(requests, 2);
   EXPECT_TRUE(load(server.url("/missing")).error);
+}
+
+TEST_F(WebImageTest, APixelBombIsRefusedAndPicturesAreDecodedAtTheSizeTheyAreShown) {
+  WebImageTestLoad bomb = load(server.url("/bomb.png"));
+  EXPECT_FALSE(bomb.image);
+  ASSERT_TRUE(bomb.error);
+  EXPECT_EQ(bomb.error->code(), platform::http::kUrlErrorCannotDecodeRawData);
+  EXPECT_FALSE(manager.cachedImageExistsForURL(server.url("/bomb.png")));
+
+  // From the network, then from the disk: decoded just large enough to
+  // cover 80 x 80 pixels, and as many points large as the stored picture.
+  for (auto type : {platform::ui::ImageCacheType::None, platform::ui::ImageCacheType::Disk}) {
+    manager.imageCache().clearMemory();
+    WebImageTestLoad got = load(server.url("/large.jpg"), {.shownSize = {80, 80}});
+    ASSERT_TRUE(got.image);
+    EXPECT_EQ(got.type, type);
+    EXPECT_EQ(got.image->pixelSize(), (platform::ui::Size{160, 80}));
+    EXPECT_NEAR(got.image->size().width, 1600, 1e-6);
+    EXPECT_NEAR(got.image->size().height, 800, 1e-6);
+  }
 }
 
 TEST_F(WebImageTest, AViewShowsOnlyItsLatestLoad) {

@@ -1,0 +1,100 @@
+// Syncs that meet a store they cannot trust, against the local cloud: a
+// record store that cannot be read is made again, and an address book that
+// was replaced (emptied and filled again, its record ids taken anew) is
+// synced as a first sync; neither side loses anyone.
+#include "ContactSyncFixture.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "cloud/model/LMManagedRecordContext.h"
+#include "platform/storage/UserDefaults.h"
+#include "utils/LMUtils.h"
+
+namespace contactsynctest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ContactStoreRecoveryTest : public ContactSyncCloudTest {
+ protected:
+  // A new adapter, as at the next launch: its store is opened afresh.
+  void relaunch() {
+    contacts_ = std::make_shared<lumora::LMContactSyncAdapter>();
+    contacts_->setDelegate(delegate_);
+  }
+  std::set<std::string> names(const std::map<std::string, lumora::LMContact>& people) {
+    std::set<std::string> out;
+    for (const auto& [name, person] : people) out.insert(name);
+    return out;
+  }
+  std::set<std::string> names(const std::map<std::string, Json>& records) {
+    std::set<std::string> out;
+    for (const auto& [name, record] : records) out.insert(name);
+    return out;
+  }
+};
+
+TEST_F(ContactStoreRecoveryTest, ADamagedRecordStoreIsMadeAgainAndTheNextSyncLosesNothing) {
+  const fs::path file = lumora::LMUtils::applicationDocumentsDirectory() / lumora::kLMDatabaseFileName;
+  for (const std::string& damage : {std::string(4096, '\x5a'), std::string(), std::string("SQLite format 3", 16) + std::string(4080, '\xff')}) {
+    SCOPED_TRACE(damage.size());
+    const std::string n = std::to_string(cloudContacts().size());
+    addCloudContact(contactNamed("Cloud" + n, "Person", "+1 555 1" + n));
+    addPerson(contactNamed("Local" + n, "Person", "+1 555 2" + n));
+    ASSERT_TRUE(sync().ok());
+    const auto before = names(people());
+    ASSERT_EQ(names(cloudContacts()), before);
+
+    contacts_.reset();
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << damage;
+    relaunch();
+    ASSERT_TRUE(sync().ok());
+    EXPECT_EQ(names(people()), before);
+    EXPECT_EQ(names(cloudContacts()), before);
+    // The rows are whole again: nothing more to do either way.
+    ASSERT_TRUE(sync().ok());
+    EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+    EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
+  }
+}
+
+TEST_F(ContactStoreRecoveryTest, AReplacedAddressBookIsAFirstSyncNotTheUserDeletingEveryone) {
+  // Rows with the book's mark, and rows from before marks were recorded.
+  for (const bool marked : {true, false}) {
+    SCOPED_TRACE(marked ? "marked" : "from before marks");
+    const std::string round = marked ? "A" : "B";
+    for (int i = 0; i < 12; ++i) {
+      addCloudContact(contactNamed("Cloud" + round + std::to_string(i), "Person", "+1 555 3" + round + std::to_string(i)));
+    }
+    ASSERT_TRUE(sync().ok());
+    const auto cloudBefore = names(cloudContacts());
+    ASSERT_EQ(names(people()), cloudBefore);
+    if (!marked) platform::UserDefaults::standard().removeObjectForKey(lumora::kLMAddressBookMarkKey);
+
+    // The book's file is emptied; the phone's own people fill it again and
+    // take the record ids from the first on.
+    book_.reset();
+    const fs::path store = ab::AddressBook::storePath();
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store.string() + suffix);
+    std::ofstream(store, std::ios::binary | std::ios::trunc).flush();
+    ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
+    book_ = *ab::AddressBook::create();
+    clock_->advance(std::chrono::minutes(5));
+    std::set<std::string> own;
+    for (int i = 0; i < 5; ++i) {
+      const std::string name = "Own" + round + std::to_string(i);
+      ASSERT_LE(addPerson(contactNamed(name, "Person")), 12) << "an id of the book before";
+      own.insert(name + " Person");
+    }
+
+    ASSERT_TRUE(sync().ok());
+    std::set<std::string> everyone = cloudBefore;
+    everyone.insert(own.begin(), own.end());
+    EXPECT_EQ(names(cloudContacts()), everyone) << "nobody deleted, nobody overwritten";
+    EXPECT_EQ(names(people()), everyone);
+  }
+}
+
+}  // namespace
+}  // namespace contactsynctest

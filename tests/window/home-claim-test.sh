@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# One lumora per app home: while another process holds the home, the window
+# (even for a screenshot) and --demo say so and exit 1, before any work.
+set -uo pipefail
+lumora=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+home="$work/home"
+mkdir -p "$home"
+
+refused() {  # what, command...
+  local what=$1
+  shift
+  out=$(flock -n "$home/.lumora.lock" true 2>&1) || { echo "FAIL: the home is held before $what"; exit 1; }
+  out=$(flock -n "$home/.lumora.lock" env LUMORA_HOME="$home" LUMORA_CLOUD_URL=http://127.0.0.1:9 "$@" 2>&1 </dev/null)
+  rc=$?
+  [[ $rc == 1 ]] || { echo "FAIL: $what beside another lumora exits $rc: $out"; exit 1; }
+  [[ $out == *"in use by another process"* && $out == *LUMORA_HOME* ]] ||
+    { echo "FAIL: $what does not say why and what to do: $out"; exit 1; }
+}
+refused "the window" env QT_QPA_PLATFORM=offscreen "$lumora" --screenshot "$work/shot.png"
+[[ ! -e $work/shot.png ]] || { echo "FAIL: the refused window painted"; exit 1; }
+refused "--demo" "$lumora" --demo
+
+# Free again, the window takes the home.
+QT_QPA_PLATFORM=offscreen LUMORA_HOME="$home" "$lumora" --screenshot "$work/shot.png" >/dev/null 2>&1 ||
+  { echo "FAIL: the window on a free home"; exit 1; }
+echo "ok"
