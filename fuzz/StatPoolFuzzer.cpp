@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/storage/AppHome.h"
 #include "stats/KoACrashReportStore.h"
@@ -34,13 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return true;
   }();
   (void)ready;
+  // What the last input left (the unreadable files moved aside, above all)
+  // goes first: each input is a launch over only its own files.
+  std::error_code ec;
+  std::vector<std::filesystem::path> left;
+  for (const auto& entry : std::filesystem::directory_iterator(platform::AppHome::tmp(), ec)) left.push_back(entry);
+  for (const auto& path : left) std::filesystem::remove_all(path, ec);
   FuzzedDataProvider input(data, size);
   auto& crashes = lumora::KoACrashReportStore::shareSingletion();
   write(*lumora::KoAPSStat::directoryPath(lumora::KoAPSStat::kFileName), input.ConsumeRandomLengthString(1 << 20));
   write(*lumora::KoAPSNet::directoryPath(lumora::KoAPSNet::kFileName), input.ConsumeRandomLengthString(1 << 20));
   write(crashes.getPath(), input.ConsumeRandomLengthString(1 << 20));
-  std::error_code ec;
-  std::filesystem::remove(crashes.getNotePath(), ec);
   if (input.remaining_bytes() > 0) write(crashes.getNotePath(), input.ConsumeRemainingBytesAsString());
 
   lumora::KoAPSStat points;
