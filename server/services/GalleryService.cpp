@@ -1,5 +1,6 @@
 #include "server/services/GalleryService.h"
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,12 @@ namespace {
 using Json = nlohmann::json;
 using Outcome = GalleryStore::Outcome;
 using Scope = GalleryStore::Scope;
+
+// An album's cover photos in its listing: the cover and the two stacked
+// behind it, as thumbnails that fill the album grid's largest cell (150
+// points) at 3x.
+constexpr std::size_t kCoverPhotos = 3;
+constexpr int kCoverSide = 450;
 
 // The keys of an image's content that the server keeps in columns.
 constexpr const char* kOwnImageKeys[] = {"id",   "groupId", "tag",  "status",
@@ -217,8 +224,10 @@ std::variant<UploadRequest, SignedReply> readUpload(const Json& data) {
   return upload;
 }
 
-// The image listing as the client reads it.
-Json listingData(const GalleryLog::Page& page, bool images, bool albums) {
+// The image listing as the client reads it (each album in the form
+// `albumJson` gives).
+Json listingData(const GalleryLog::Page& page, bool images, bool albums,
+                 const std::function<Json(const GalleryAlbum&)>& albumJson) {
   Json data{{"lastPage", page.lastPage},
             {"syncTag", page.syncTag},
             {"syncExtraInfo", page.syncExtraInfo}};
@@ -229,7 +238,7 @@ Json listingData(const GalleryLog::Page& page, bool images, bool albums) {
   }
   if (albums) {
     Json list = Json::array();
-    for (const GalleryAlbum& album : page.albums) list.push_back(album.json());
+    for (const GalleryAlbum& album : page.albums) list.push_back(albumJson(album));
     data["list"] = std::move(list);
   }
   return data;
@@ -308,8 +317,20 @@ SignedReply GalleryService::list(const SignedRequest& req, const Scope& scope) {
   auto page = log_.page(req.userId, scope, std::get<SyncListing>(read));
   if (!page) return SignedReply::error(cloudcode::kServerError, "cannot read the gallery");
   if (page->restart) return SyncListing::listAgain(page->syncExtraInfo);
+  // A live album lists the thumbnail addresses of its cover and of the
+  // photos stacked behind it, which the album grid's cells show.
+  const auto albumJson = [&](const GalleryAlbum& album) {
+    Json json = album.json();
+    if (album.status != GalleryStore::kAlbumLive) return json;
+    Json urls = Json::array();
+    for (std::int64_t id : gallery_.coverPhotoIds(req.userId, album.id, kCoverPhotos)) {
+      urls.push_back(thumbnails_.address(req.userId, id, kCoverSide, kCoverSide));
+    }
+    if (!urls.empty()) json["thumbnailUrls"] = std::move(urls);
+    return json;
+  };
   return SignedReply::ok(listingData(*page, scope.kind != Scope::Kind::Albums,
-                                     scope.kind != Scope::Kind::Album));
+                                     scope.kind != Scope::Kind::Album, albumJson));
 }
 
 SignedReply GalleryService::listAll(const SignedRequest& req) {

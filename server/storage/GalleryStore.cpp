@@ -128,9 +128,13 @@ bool writeImage(SqlConnection& db, const GalleryImage& image) {
                 http::jsonText(image.content));
 }
 
+// An image of the album came or went: the album's record changed (its
+// count, size, update time and cover), so it takes a new tag and the album
+// listings report it again.
 bool touchAlbum(SqlConnection& db, std::int64_t userId, std::int64_t albumId) {
-  return runSql(db, "UPDATE gallery_albums SET update_time = ? WHERE user_id = ? AND id = ?",
-                http::nowMs(), userId, albumId);
+  const std::int64_t tag = nextTag(db, userId);
+  return tag != 0 && runSql(db, "UPDATE gallery_albums SET update_time = ?, tag = ? WHERE user_id = ? AND id = ?",
+                            http::nowMs(), tag, userId, albumId);
 }
 
 // Drops the oldest tombstones past `max` (of albums, or of images), raising
@@ -324,6 +328,18 @@ std::vector<GalleryImage> GalleryStore::images(std::int64_t userId) {
   st.bind(1, userId);
   while (st.step() == SQLITE_ROW) out.push_back(readImage(st));
   return out;
+}
+
+std::vector<std::int64_t> GalleryStore::coverPhotoIds(std::int64_t userId, std::int64_t albumId,
+                                                      std::size_t limit) {
+  std::vector<std::int64_t> ids;
+  Store::Access access(store_, Store::Access::Mode::Read);
+  SqlStatement st(access.connection(),
+                  "SELECT id FROM gallery_images WHERE user_id = ? AND album_id = ? AND status = ? "
+                  "AND type = 'photo' AND hidden = 0 ORDER BY id DESC LIMIT ?");
+  st.bindAll(userId, albumId, kImageLive, static_cast<std::int64_t>(limit));
+  while (st.step() == SQLITE_ROW) ids.push_back(st.integer(0));
+  return ids;
 }
 
 std::optional<GalleryImage> GalleryStore::liveImageWith(std::int64_t userId, std::int64_t albumId,

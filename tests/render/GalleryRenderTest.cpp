@@ -17,6 +17,7 @@
 #include "platform/ui/Window.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "platform/uiqt/QtRenderer.h"
+#include "render/GivenPhotosBrowser.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryPhotoBrowseViewController.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
@@ -24,6 +25,7 @@
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 #include "screens/gallery/LMPhotoView.h"
 #include "screens/gallery/LMThumbnailImageView.h"
+#include "render/TextFit.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -31,16 +33,6 @@ namespace ui = platform::ui;
 
 namespace lumora {
 namespace {
-
-// A browser over photos given directly.
-class GalleryRenderBrowser : public LMGalleryPhotoBrowseViewController {
- public:
-  std::vector<std::shared_ptr<LMImageObject>> photos;
-
- protected:
-  std::size_t photoCount() const override { return photos.size(); }
-  void givePagePhoto(LMPhotoView& page, std::size_t index) override { page.setPhoto(photos.at(index)); }
-};
 
 class GalleryRenderTest : public ::testing::Test {
  protected:
@@ -92,8 +84,8 @@ class GalleryRenderTest : public ::testing::Test {
     grid->collectionView()->reloadData();
     return grid;
   }
-  std::shared_ptr<GalleryRenderBrowser> openBrowser(std::vector<std::shared_ptr<LMImageObject>> photos) {
-    auto browser = std::make_shared<GalleryRenderBrowser>();
+  std::shared_ptr<GivenPhotosBrowser> openBrowser(std::vector<std::shared_ptr<LMImageObject>> photos) {
+    auto browser = std::make_shared<GivenPhotosBrowser>();
     browser->photos = std::move(photos);
     browser->show();
     browser->setCurrentPhotoIndex(0);
@@ -106,6 +98,9 @@ class GalleryRenderTest : public ::testing::Test {
     window_->layoutIfNeeded();
     QImage image = renderer_.renderScreen();
     image.save(QString("render-%1.png").arg(name));
+    for (const auto& window : ui::Screen::main().windows()) {
+      for (const auto& misfit : testsupport::textMisfits(*window)) ADD_FAILURE() << name << ": " << misfit;
+    }
     return image;
   }
   static QColor at(const QImage& image, double x, double y) {

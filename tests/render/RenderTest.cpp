@@ -32,6 +32,7 @@
 #include "screens/settings/LMSettingViewController.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMSynBaseViewController.h"
+#include "render/TextFit.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -64,6 +65,9 @@ class RenderTest : public ::testing::Test {
     clock_->advance(platform::seconds(1));  // every fade done
     QImage image = renderer_.renderScreen();
     image.save(QString("render-%1.png").arg(name));
+    for (const auto& window : ui::Screen::main().windows()) {
+      for (const auto& misfit : testsupport::textMisfits(*window)) ADD_FAILURE() << name << ": " << misfit;
+    }
     return image;
   }
   // The pixel at a point of the screen (points; 2 pixels each).
@@ -333,7 +337,7 @@ TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
     double offset;
     double pictureWidth;
   };
-  for (const Case& c : {Case{"320x480", -2, 120}, Case{"320x568", 36, 120}, Case{"375x667", 68, 140},
+  for (const Case& c : {Case{"320x480", 32, 120}, Case{"320x568", 36, 120}, Case{"375x667", 68, 140},
                         Case{"414x736", 104, 160}}) {
     ui::Screen::main().setProfile(*ui::DeviceProfile::named(c.device));
     auto page = std::make_shared<LMGalleryRootViewController>();
@@ -343,6 +347,9 @@ TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
     EXPECT_EQ(page->numLabel->frame().y, c.offset) << c.device;
     const ui::Rect picture = page->imageView->frame();
     EXPECT_EQ(picture.width, c.pictureWidth) << c.device;
+    // The picture between the text under the count and the button.
+    EXPECT_GE(picture.y, page->numInfoLabel->frame().maxY()) << c.device;
+    EXPECT_LE(picture.maxY(), page->backupButton->frame().y) << c.device;
     QImage screen = render((std::string("gallery-") + c.device).c_str());
     const double scale = static_cast<double>(screen.width()) / ui::Screen::main().bounds().width;
     auto probe = [&](double x, double y) {
@@ -351,6 +358,19 @@ TEST_F(RenderTest, GalleryPageSetsItsCountAndPicturePerScreenHeight) {
     const double k = c.pictureWidth / 120;
     expectNear(probe(picture.x + 10 * k, picture.y + 20 * k), 255, 255, 255, c.device);
     expectNear(probe(2, picture.y + 20 * k), 0x27, 0x8f, 0xf0, c.device);
+    // The count's digits begin below the location notice bar's 45 points.
+    const ui::Rect count = page->numLabel->frame();
+    double inkTop = count.maxY();
+    for (double y = count.y; y < count.maxY() && inkTop == count.maxY(); y += 0.5) {
+      for (double x = count.x; x < count.maxX(); x += 0.5) {
+        if (probe(x, y).lightness() > 240) {
+          inkTop = y;
+          break;
+        }
+      }
+    }
+    EXPECT_LT(inkTop, count.maxY()) << c.device << ": the count is drawn";
+    EXPECT_GE(inkTop, 45) << c.device;
   }
 }
 

@@ -19,6 +19,7 @@
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/shell/LMBaseRootViewController.h"
 #include "screens/shell/LMNavViewController.h"
+#include "render/TextFit.h"
 #include "support/TestHome.h"
 
 namespace ui = platform::ui;
@@ -49,6 +50,9 @@ class RootContainerRenderTest : public ::testing::Test {
     window_->layoutIfNeeded();
     QImage image = renderer_.renderScreen();
     image.save(QString("render-%1.png").arg(name));
+    for (const auto& window : ui::Screen::main().windows()) {
+      for (const auto& misfit : testsupport::textMisfits(*window)) ADD_FAILURE() << name << ": " << misfit;
+    }
     return image;
   }
   static QColor at(const QImage& image, double x, double y) {

@@ -11,6 +11,8 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/Window.h"
+#include "screens/gallery/LMErrorPhotoCollectionViewController.h"
+#include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryScenes.h"
@@ -126,6 +128,23 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
     written = true;
   });
   ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return written; }, std::chrono::seconds(10)));
+}
+
+// The gallery's grids show their back arrow (the photo grid's and the
+// failed-photo grid's items had no picture: there, but unseen).
+TEST_F(GalleryPhotoGridTest, TheGridsShowTheirBackArrow) {
+  auto top = [](const std::shared_ptr<ui::ViewController>& scene) {
+    auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(scene);
+    return navigation ? navigation->topViewController() : scene;
+  };
+  for (const auto& grid : {std::static_pointer_cast<ui::ViewController>(std::make_shared<LMGalleryPhotoCollectionViewController>()),
+                           top(LMErrorPhotoCollectionViewController::instantiateScene()),
+                           top(LMGalleryAlbumCollectionViewController::instantiateScene())}) {
+    grid->loadViewIfNeeded();
+    const auto& back = grid->navigationItem().leftBarButtonItem;
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->image.has_value()) << grid->view()->describeSelf();
+  }
 }
 
 }  // namespace

@@ -135,6 +135,10 @@ TEST_F(ProgressWidgetsTest, PercentageLabelMovesInLegsAndTellsItsDelegateNearThe
     EXPECT_EQ(LMProcessLabel::textFor(std::nullopt, odd), "0%");
   }
   EXPECT_EQ(LMProcessLabel::textFor(std::nullopt, 1e30f), std::to_string(std::numeric_limits<int>::max()) + "%");
+  // Every value k/100 shows k (in double, 0.9f showed 89 and 50 others k - 1).
+  for (int k = 0; k <= 100; ++k) {
+    EXPECT_EQ(LMProcessLabel::textFor(std::nullopt, static_cast<float>(k) / 100), std::to_string(k) + "%") << k;
+  }
 }
 
 TEST_F(ProgressWidgetsTest, ProgressBarFillsFromElevenPointsAndItsLinkDoesNotKeepItAlive) {

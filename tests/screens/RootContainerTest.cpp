@@ -226,6 +226,25 @@ TEST_F(RootContainerTest, MenuItemsFollowSignInAndTab) {
   grid->cancelCheck(false);
   MainQueue::main().runUntilIdle();
   EXPECT_EQ(navigation_->presentedViewController(), nullptr);
+
+  // The merge and import screens close by their back buttons, which ask
+  // the contacts page.
+  ASSERT_TRUE(platform::addressbook::AddressBook::setAuthorizationStatus(
+                  platform::addressbook::AuthorizationStatus::Authorized)
+                  .ok());
+  container->tabView()->setSelectLeftTab(true);
+  for (const char* item : {"合并联系人", "导入联系人"}) {
+    container->presentMenu();
+    ASSERT_TRUE(ui::AlertView::visibleAlerts().back()->pressButtonWithTitle(ui::localizedString(item)));
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return navigation_->presentedViewController() != nullptr; },
+                                           std::chrono::seconds(10)))
+        << item;
+    auto shown = std::dynamic_pointer_cast<ui::NavigationController>(navigation_->presentedViewController());
+    ASSERT_TRUE(shown && shown->topViewController()->tapLeftBarButton()) << item;
+    MainQueue::main().runUntilIdle();
+    EXPECT_EQ(navigation_->presentedViewController(), nullptr) << item;
+    LMProgressHUD::sharedHUD().resetForTesting();
+  }
 }
 
 TEST_F(RootContainerTest, TabAndPageStayInStepAndSyncsLockThem) {

@@ -263,8 +263,24 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
   EXPECT_EQ(renamed["name"], "Family 2");
   EXPECT_EQ(rename(path, "Stale", album["tag"]).data()["content"]["name"], "Family 2")
       << "a stale tag changes nothing";
+  const CloudReply before = list(kGalleryFull + "/album", 0);
   Json photo = upload(album["id"], "family photo");
-  EXPECT_EQ(list(kGalleryFull + "/album", 0).data()["list"][2]["totalImageCount"], 1);
+  const Json listed = list(kGalleryFull + "/album", 0).data()["list"];
+  EXPECT_EQ(listed[2]["totalImageCount"], 1);
+  // Its cover is the photo's thumbnail as the thumbnail request hands it
+  // out, the size of the grid's largest cell at 3x; an empty album has none.
+  const std::string photoId = std::to_string(photo["id"].get<std::int64_t>());
+  CloudReply cover = cloud_->get(kBase + "/thumbnails",
+                                 {{"ids", photoId}, {"width", "450"}, {"height", "450"}, {"retry", "0"}});
+  EXPECT_EQ(listed[2]["thumbnailUrls"], Json::array({cover.data()["content"][photoId]["data"]}));
+  EXPECT_FALSE(listed[0].contains("thumbnailUrls"));
+  // The photo changed the album's record (count, size, cover): it has a new
+  // tag, so the listing from before the photo reports it again.
+  EXPECT_GT(listed[2]["tag"].get<std::int64_t>(), renamed["tag"].get<std::int64_t>());
+  const CloudReply since = list(kGalleryFull + "/album", before.data()["syncTag"].get<std::int64_t>(),
+                                before.data()["syncExtraInfo"].get<std::string>());
+  ASSERT_TRUE(since.data().contains("list")) << since.json;
+  EXPECT_EQ(since.data()["list"], Json::array({listed[2]}));
 
   struct Case {
     const char* what;
@@ -272,11 +288,11 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
     Params params;
     int code;
   };
-  const std::string renamedTag = std::to_string(renamed["tag"].get<std::int64_t>());
+  const std::string albumTag = std::to_string(listed[2]["tag"].get<std::int64_t>());
   const Case refused[] = {
       {"renaming a system album", kGalleryFull + "/album/1", {}, 400},
       {"deleting a system album", kGalleryFull + "/album/2/delete", {{"ckey", "2"}, {"tag", "2"}}, 400},
-      {"a ckey of another album", path + "/delete", {{"ckey", "1"}, {"tag", renamedTag}}, 400},
+      {"a ckey of another album", path + "/delete", {{"ckey", "1"}, {"tag", albumTag}}, 400},
       {"no tag", path + "/delete", {{"ckey", id}}, 400},
       {"an unknown album", kGalleryFull + "/album/999/delete", {{"ckey", "999"}, {"tag", "1"}}, 404},
   };
@@ -284,7 +300,7 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
     CloudReply reply = c.params.empty() ? rename(c.path, "X", 1) : cloud_->post(c.path, c.params);
     EXPECT_EQ(reply.code(), c.code) << c.what << ": " << reply.json;
   }
-  CloudReply deleted = cloud_->post(path + "/delete", {{"ckey", id}, {"tag", renamedTag}});
+  CloudReply deleted = cloud_->post(path + "/delete", {{"ckey", id}, {"tag", albumTag}});
   ASSERT_EQ(deleted.code(), 0) << deleted.json;
   EXPECT_EQ(deleted.data()["content"]["status"], 2);
   // Its images went with it.

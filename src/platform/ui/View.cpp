@@ -27,6 +27,7 @@ struct OpenViewAnimation {
   double start;
 };
 OpenViewAnimation* openViewAnimation = nullptr;
+double lastAnimationEnd = 0;
 
 double viewAnimationProgress(double start, double duration, double now) {
   if (duration <= 0) return 1;
@@ -62,6 +63,7 @@ void View::recordAnimation(bool alpha, double fromAlpha, const Rect& fromFrame) 
 void View::animate(double duration, const std::function<void()>& changes,
                    std::function<void(bool finished)> completion) {
   OpenViewAnimation open{duration, mediaTime()};
+  if (duration > 0) lastAnimationEnd = std::max(lastAnimationEnd, open.start + duration);
   OpenViewAnimation* outer = openViewAnimation;
   openViewAnimation = duration > 0 ? &open : nullptr;
   if (changes) changes();
@@ -92,6 +94,8 @@ Rect View::presentationFrame() const {
 }
 
 void View::removeAllAnimations() { animations_.clear(); }
+
+double View::animationsEnd() { return lastAnimationEnd; }
 
 void View::addSubview(const std::shared_ptr<View>& view) { insertSubview(view, subviews_.size() + 1); }
 

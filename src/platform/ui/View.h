@@ -134,6 +134,9 @@ class View : public std::enable_shared_from_this<View> {
                       std::function<void(bool finished)> completion = {});
   double presentationAlpha() const;
   Rect presentationFrame() const;
+  // The media time by which every animation begun so far has ended: until
+  // then presentation values move without anything else happening.
+  static double animationsEnd();
   bool hasAnimations() const { return !animations_.empty(); }
   void removeAllAnimations();
 

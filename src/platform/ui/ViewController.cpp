@@ -1,5 +1,8 @@
 #include "platform/ui/ViewController.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/Label.h"
@@ -10,6 +13,14 @@ namespace platform::ui {
 namespace {
 // Between a bar's edge and a screen's own item view.
 constexpr double kBarItemMargin = 16;
+// Text and picture items: their distance from the bar's edge, the room on
+// each side of their content, their least width, and the title's least
+// distance from the edges.
+constexpr double kBarItemEdge = 8;
+constexpr double kBarItemPadding = 8;
+constexpr double kBarItemMinimumWidth = 44;
+constexpr double kBarTitleInset = 60;
+const Font kBarItemFont = Font::systemFont(15);
 }  // namespace
 
 std::shared_ptr<View> ViewController::view() {
@@ -157,8 +168,11 @@ std::shared_ptr<ViewController> NavigationController::topViewController() const 
 
 StatusBarStyle NavigationController::preferredStatusBarStyle() const {
   auto top = topViewController();
+  if (!barHidden_) return StatusBarStyle::Default;
   return top ? top->preferredStatusBarStyle() : ViewController::preferredStatusBarStyle();
 }
+
+void NavigationController::setTintColor(const Color& color) { tint_ = color; }
 
 bool NavigationController::prefersStatusBarHidden() const {
   auto top = topViewController();
@@ -227,12 +241,31 @@ void NavigationController::showTop() {
     bar_->addSubview(shadow);
   }
   if (!top) return;
+  // A bar item is as wide as its title or picture (with a little room on
+  // each side, and never narrower than a finger); a view of the screen's
+  // own keeps its size. The title keeps clear of both.
+  const auto itemWidth = [](const std::optional<BarButtonItem>& item) -> double {
+    if (!item) return 0;
+    if (item->customView) return item->customView->frame().width;
+    const double content = item->image ? item->image->size().width
+                                       : TextMeasurer::current()->measure(item->title, kBarItemFont, 0, 1).width;
+    return std::max(kBarItemMinimumWidth, std::ceil(content) + 2 * kBarItemPadding);
+  };
+  const auto& leftItem = top->navigationItem().leftBarButtonItem;
+  const auto& rightItem = top->navigationItem().rightBarButtonItem;
+  const double leftWidth = itemWidth(leftItem);
+  const double rightWidth = itemWidth(rightItem);
+  const auto extent = [](const std::optional<BarButtonItem>& item, double width) {
+    return item ? (item->customView ? kBarItemMargin : kBarItemEdge) + width : 0;
+  };
+  const double titleInset =
+      std::max({kBarTitleInset, extent(leftItem, leftWidth), extent(rightItem, rightWidth)});
   if (auto titleView = top->navigationItem().titleView) {
     Rect f = titleView->frame();
     titleView->setFrame({(b.width - f.width) / 2, itemY + (itemHeight - f.height) / 2, f.width, f.height});
     bar_->addSubview(titleView);
   } else {
-    auto title = std::make_shared<Label>(Rect{60, itemY, b.width - 120, itemHeight});
+    auto title = std::make_shared<Label>(Rect{titleInset, itemY, std::max(0.0, b.width - 2 * titleInset), itemHeight});
     title->setText(top->navigationItem().title);
     title->setFont(Font::boldSystemFont(17));
     title->setTextAlignment(TextAlignment::Center);
@@ -249,20 +282,22 @@ void NavigationController::showTop() {
       bar_->addSubview(item->customView);
       return;
     }
-    auto button = std::make_shared<Button>(Rect{left ? 8 : b.width - 68, itemY, 60, itemHeight});
+    const double width = left ? leftWidth : rightWidth;
+    auto button = std::make_shared<Button>(Rect{left ? kBarItemEdge : b.width - kBarItemEdge - width, itemY, width, itemHeight});
     if (item->image) {
       button->setImage(item->image);
     } else {
       button->setTitle(item->title);
     }
-    button->setTitleColor(colorWithHexString("1c65c5"));
+    button->titleLabel()->setFont(kBarItemFont);
+    button->setTitleColor(tint_);
     button->setAction([weakTop, left] {
       if (auto controller = weakTop.lock()) left ? controller->tapLeftBarButton() : controller->tapRightBarButton();
     });
     bar_->addSubview(button);
   };
-  addItem(top->navigationItem().leftBarButtonItem, true);
-  addItem(top->navigationItem().rightBarButtonItem, false);
+  addItem(leftItem, true);
+  addItem(rightItem, false);
 }
 
 void NavigationController::pushViewController(const std::shared_ptr<ViewController>& controller, bool animated) {

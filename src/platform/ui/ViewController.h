@@ -175,6 +175,10 @@ class NavigationController : public ViewController {
   void setBarBackgroundImage(std::optional<Image> image);
   const std::optional<Image>& barShadowImage() const { return barShadow_; }
   void setBarShadowImage(std::optional<Image> image);
+  // The colour of the bar's items (their titles), from the next time the
+  // bar shows them (a screen sets it as it loads); "1c65c5" when made.
+  const Color& tintColor() const { return tint_; }
+  void setTintColor(const Color& color);
   // The bar's view (made with the controller's view).
   const std::shared_ptr<View>& navigationBar() const { return bar_; }
   // The top screen changed its navigation item: the bar shows it again.
@@ -182,6 +186,8 @@ class NavigationController : public ViewController {
     if (isViewLoaded()) showTop();
   }
 
+  // With its bar shown, the bar's default style (dark text over the light
+  // bar); with the bar hidden, the top screen's.
   StatusBarStyle preferredStatusBarStyle() const override;
   bool prefersStatusBarHidden() const override;
   void viewDidLoad() override;
@@ -199,6 +205,7 @@ class NavigationController : public ViewController {
   std::optional<Image> barShadow_;
   Size laidOutSize_;
   bool barHidden_ = false;
+  Color tint_ = colorWithHexString("1c65c5");
 };
 
 }  // namespace platform::ui

@@ -103,13 +103,32 @@ void Screen::hideWindow(const Window& window) {
   }
 }
 
+namespace {
+
+// A screen presented by `controller` or by a screen inside it (a child, or
+// a navigation controller's top): a page of a container presents its login.
+std::shared_ptr<ViewController> presentedWithin(const ViewController& controller) {
+  if (auto presented = controller.presentedViewController()) return presented;
+  auto inner = controller.childViewControllers();
+  if (auto navigation = dynamic_cast<const NavigationController*>(&controller)) {
+    if (auto top = navigation->topViewController()) inner.push_back(top);
+  }
+  for (const auto& child : inner) {
+    if (auto presented = presentedWithin(*child)) return presented;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// The last screen presented in the front window with a root, which decides
+// (a navigation controller by its own rule).
 StatusBarStyle Screen::statusBarStyle() const {
   auto all = windows();
   for (auto it = all.rbegin(); it != all.rend(); ++it) {
-    auto root = (*it)->rootViewController();
-    if (!root) continue;
-    auto front = root;
-    while (front->presentedViewController()) front = front->presentedViewController();
+    auto front = (*it)->rootViewController();
+    if (!front) continue;
+    while (auto presented = presentedWithin(*front)) front = presented;
     return front->preferredStatusBarStyle();
   }
   return StatusBarStyle::Default;
@@ -121,7 +140,7 @@ namespace {
 // navigation controller.
 std::shared_ptr<ViewController> frontController(std::shared_ptr<ViewController> front) {
   for (;;) {
-    if (auto presented = front->presentedViewController()) {
+    if (auto presented = presentedWithin(*front)) {
       front = presented;
     } else if (auto navigation = std::dynamic_pointer_cast<NavigationController>(front);
                navigation && navigation->topViewController()) {

@@ -17,10 +17,7 @@ PhoneWindow::PhoneWindow(bool pumpsMainQueue) {
   resize(static_cast<int>(phone.width()) + kPanelWidth, static_cast<int>(phone.height()));
   setTitle("Lumora");
   if (pumpsMainQueue) {
-    QObject::connect(&pump_, &QTimer::timeout, [this] {
-      MainQueue::main().runUntilIdle();
-      update();
-    });
+    QObject::connect(&pump_, &QTimer::timeout, [this] { pump(); });
     pump_.start(16);
   }
 }
@@ -39,19 +36,40 @@ ui::Point PhoneWindow::phonePoint(const QPointF& p) const { return {p.x() / scal
 
 QPointF PhoneWindow::windowPoint(ui::Point point) const { return {point.x * scale(), point.y * scale()}; }
 
+void PhoneWindow::pump() {
+  const bool ran = MainQueue::main().runUntilIdle() > 0;
+  const double now = ui::mediaTime();
+  // One look after an animation's end, for its last frame.
+  constexpr double kLastFrame = 0.05;
+  if (ran || now <= ui::View::animationsEnd() + kLastFrame || now - lastLook_ >= 1 || lastLook_ < 0) {
+    lastLook_ = now;
+    updateIfChanged();
+  }
+}
+
+void PhoneWindow::updateIfChanged() {
+  if (digest_.changed()) {
+    frameStale_ = true;
+    update();
+  }
+}
+
 void PhoneWindow::paintEvent(QPaintEvent*) {
+  const double ratio = devicePixelRatio();
+  if (digest_.changed() || frameStale_ || frame_.isNull() || frame_.devicePixelRatio() != ratio) {
+    frame_ = renderer_.renderScreen(ratio);
+    frameStale_ = false;
+  }
   QPainter painter(this);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.save();
-  painter.scale(scale(), scale());
-  renderer_.paintScreen(painter);
-  painter.restore();
-  // The panel.
   QSizeF phone = phoneSize();
+  painter.drawImage(QPointF(0, 0), frame_);
+  // The panel, in pixels of the window.
+  painter.setRenderHint(QPainter::Antialiasing);
   QRectF area(phone.width(), 0, kPanelWidth, std::max<double>(phone.height(), height()));
   painter.fillRect(area, QColor(0x2b, 0x2d, 0x31));
-  painter.setFont(qtFont(ui::Font::systemFont(13)));
+  QFont font = qtFont(ui::Font::systemFont(13));
+  font.setPixelSize(13);
+  painter.setFont(font);
   for (std::size_t i = 0; i < panel_.size(); ++i) {
     QRectF row(area.left() + 10, 10 + static_cast<double>(i) * kPanelRowHeight, kPanelWidth - 20, kPanelRowHeight - 8);
     painter.setPen(Qt::NoPen);

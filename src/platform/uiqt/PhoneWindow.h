@@ -4,7 +4,12 @@
 // background, background-task expiry, permissions, a location relaunch).
 // Mouse presses, moves and releases on the screen become touches; keys and
 // input-method text (Chinese input) go to the focused text field. Unless a
-// test pumps it, a 60 Hz timer pumps the main queue and repaints.
+// test pumps it, a 60 Hz timer pumps the main queue and repaints when the
+// screen changed (an idle window paints nothing).
+//
+// The phone's screen is rendered on a canvas (QtGuiSupport.h) and copied
+// into the window, so the window shows exactly what an offscreen render of
+// the same moment gives, whatever the screen's DPI.
 //
 // Ownership: the window holds its panel entries. Threading: the Qt main
 // thread, which is also the app's main thread. Nothing fails.
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "platform/uiqt/QtRenderer.h"
+#include "platform/uiqt/ScreenDigest.h"
 
 namespace platform::uiqt {
 
@@ -35,8 +41,15 @@ class PhoneWindow : public QRasterWindow {
   void setPanelEntries(std::vector<PanelEntry> entries) { panel_ = std::move(entries); }
   // Where a point of the phone's screen lies in the window.
   QPointF windowPoint(ui::Point point) const;
-  // The screen as painted now.
+  // The screen as an offscreen render gives it now.
   QImage grabScreen() { return renderer_.renderScreen(); }
+  // Schedules a repaint when the screen changed since it was last painted.
+  void updateIfChanged();
+  // The pump's turn: runs the main queue, then repaints when the screen
+  // changed. It looks only when something may have changed it: a task
+  // ran, a view animation is under way, or a second passed (the status
+  // bar's clock).
+  void pump();
   Status saveScreen(const std::filesystem::path& path) { return renderer_.writeScreenPNG(path); }
 
  protected:
@@ -54,8 +67,13 @@ class PhoneWindow : public QRasterWindow {
   ui::Point phonePoint(const QPointF& p) const;
 
   Renderer renderer_;
+  ScreenDigest digest_;
+  // The screen as last rendered, and whether it is out of date.
+  QImage frame_;
+  bool frameStale_ = true;
   std::vector<PanelEntry> panel_;
   QTimer pump_;
+  double lastLook_ = -1;
   bool touching_ = false;
 };
 

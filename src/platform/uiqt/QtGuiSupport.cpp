@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QTextLayout>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -64,13 +65,18 @@ QFont qtFont(const ui::Font& font) {
   return f;
 }
 
+QImage canvas(int width, int height, double pixelRatio) {
+  QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
+  const int dotsPerMeter = static_cast<int>(std::lround(kFontResolution / 0.0254));
+  image.setDotsPerMeterX(dotsPerMeter);
+  image.setDotsPerMeterY(dotsPerMeter);
+  image.setDevicePixelRatio(pixelRatio);
+  image.fill(Qt::transparent);
+  return image;
+}
+
 const QImage& measuringDevice() {
-  static const QImage device = [] {
-    QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
-    image.setDotsPerMeterX(2835);  // 72 dpi
-    image.setDotsPerMeterY(2835);
-    return image;
-  }();
+  static const QImage device = canvas(1, 1);
   return device;
 }
 
@@ -89,7 +95,7 @@ ui::Size QtTextMeasurer::measure(const std::string& text, const ui::Font& font, 
     if (maxLines > 0) lines = std::min(lines, maxLines);
     return {std::ceil(widest), std::ceil(lines * metrics.lineSpacing())};
   }
-  QRectF box = metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), Qt::TextWordWrap | Qt::TextWrapAnywhere, string);
+  QRectF box = metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), kWrappedTextFlags, string);
   double height = box.height();
   if (maxLines > 0) height = std::min(height, maxLines * metrics.lineSpacing());
   return {std::ceil(std::min(box.width(), maxWidth)), std::ceil(height)};

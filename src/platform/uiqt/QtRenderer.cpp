@@ -168,14 +168,6 @@ bool isDrawable(const Image& bitmap) {
   return static_cast<std::uint64_t>(bitmap.pixelWidth()) * static_cast<std::uint64_t>(bitmap.pixelHeight()) <=
          kMaxPixels;
 }
-
-QImage newCanvas(int width, int height) {
-  QImage image(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
-  image.setDotsPerMeterX(2835);
-  image.setDotsPerMeterY(2835);
-  image.fill(Qt::transparent);
-  return image;
-}
 }  // namespace
 
 Renderer::Renderer() { ensureGuiApplication(); }
@@ -192,7 +184,7 @@ Renderer::CachedImage& Renderer::cachedFor(const ui::Image& image) {
   QImage decoded;
   if (const auto& picture = image.picture()) {
     ui::Size size = image.pixelSize();
-    decoded = newCanvas(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)));
+    decoded = canvas(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)));
     QPainter painter(&decoded);
     painter.setRenderHint(QPainter::Antialiasing);
     paintList(painter, *picture);
@@ -266,8 +258,8 @@ bool Renderer::drawShifted(QPainter& painter, const QRectF& target, CachedImage&
     return false;
   }
   if (entry.shifted.isNull()) {
-    entry.shifted = newCanvas(static_cast<int>(std::ceil(shift.x() + image.width())),
-                              static_cast<int>(std::ceil(shift.y() + image.height())));
+    entry.shifted = canvas(static_cast<int>(std::ceil(shift.x() + image.width())),
+                           static_cast<int>(std::ceil(shift.y() + image.height())));
     cachedPixels_ += pixelCount(entry.shifted);
     trim();
     // The same scale as on the screen, so that the same pixels come out.
@@ -354,7 +346,7 @@ void Renderer::paintList(QPainter& painter, const ui::DisplayList& list) {
       painter.setPen(qtColor(t->style.color));
       QString text = QString::fromUtf8(t->text.data(), static_cast<qsizetype>(t->text.size()));
       int flags = static_cast<int>(qtAlignment(t->style.alignment)) | Qt::AlignVCenter;
-      if (t->style.numberOfLines != 1) flags |= Qt::TextWordWrap;
+      if (t->style.numberOfLines != 1) flags |= kWrappedTextFlags;
       QRectF rect = qtRect(t->rect).translated(0, -t->style.baselineOffset);
       if (t->style.obliqueness != 0) {
         // Skew about the text's middle line.
@@ -439,11 +431,12 @@ void Renderer::paintScreen(QPainter& painter) {
   paintStatusBar(painter);
 }
 
-QImage Renderer::renderScreen() {
+QImage Renderer::renderScreen(double pixelRatio) {
   const auto& profile = ui::Screen::main().profile();
   const ui::Rect screen = ui::Screen::main().interfaceBounds();
-  QImage image = newCanvas(static_cast<int>(std::lround(screen.width * profile.scale)),
-                           static_cast<int>(std::lround(screen.height * profile.scale)));
+  const double pixels = profile.scale * pixelRatio;
+  QImage image = canvas(static_cast<int>(std::lround(screen.width * pixels)),
+                        static_cast<int>(std::lround(screen.height * pixels)), pixelRatio);
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -455,8 +448,8 @@ QImage Renderer::renderScreen() {
 QImage Renderer::renderView(ui::View& view, double scale) {
   view.layoutIfNeeded();
   ui::Rect frame = view.frame();
-  QImage image = newCanvas(static_cast<int>(std::lround(frame.width * scale)),
-                           static_cast<int>(std::lround(frame.height * scale)));
+  QImage image = canvas(static_cast<int>(std::lround(frame.width * scale)),
+                        static_cast<int>(std::lround(frame.height * scale)));
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);

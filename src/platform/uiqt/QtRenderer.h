@@ -34,11 +34,13 @@ class Renderer {
  public:
   Renderer();
 
-  // The whole screen at its profile's scale (pixels), with the status bar.
-  QImage renderScreen();
+  // The whole screen at its profile's scale (pixels) times `pixelRatio`,
+  // with the status bar, on a canvas (see QtGuiSupport.h).
+  QImage renderScreen(double pixelRatio = 1);
   // One view tree (its frame's size) at `scale` on a transparent image.
   QImage renderView(ui::View& view, double scale);
-  // Paints the screen into `painter`, whose unit is one point.
+  // Paints the screen into `painter`, whose unit is one point and whose
+  // device is a canvas.
   void paintScreen(QPainter& painter);
   void paintView(QPainter& painter, ui::View& view, double parentAlpha);
   void paintList(QPainter& painter, const ui::DisplayList& list);

@@ -1,6 +1,9 @@
 #include "screens/common/LMProcessLabel.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "platform/ui/StringFormat.h"
@@ -64,9 +67,20 @@ void LMProcessLabel::animateFrame(ui::DisplayLink& displayLink) {
 }
 
 std::string LMProcessLabel::textFor(const std::optional<std::string>& prefix, float progress) {
-  double percent = static_cast<double>(progress) * 100;
+  // The percentage of the value the float stands for: the shortest decimal
+  // that reads back as the same float ("0.53" for 0.53f) with its point
+  // moved two places, cut to a whole number. Multiplying in double (0.9f is
+  // 0.8999999761...) cut 50 of the 101 values k/100 to k - 1; in single
+  // precision 0.53f times 100 still rounds below 53.
   std::int64_t whole = 0;
-  if (std::isfinite(percent)) {
+  char buffer[64];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, progress, std::chars_format::fixed);
+  if (std::isfinite(progress) && written.ec == std::errc()) {
+    std::string digits(buffer, written.ptr);
+    const std::size_t point = std::min(digits.find('.'), digits.size());
+    std::string fraction = point < digits.size() ? digits.substr(point + 1) : std::string();
+    fraction.resize(2, '0');
+    const double percent = std::strtod((digits.substr(0, point) + fraction.substr(0, 2)).c_str(), nullptr);
     constexpr double kHighest = std::numeric_limits<int>::max();
     constexpr double kLowest = std::numeric_limits<int>::min();
     whole = static_cast<std::int64_t>(std::clamp(percent, kLowest, kHighest));

@@ -50,8 +50,9 @@ class LMProcessLabel : public platform::ui::Label, public LMDisplayLinkTarget {
   double startTime() const { return startTime_; }
   const std::shared_ptr<platform::ui::DisplayLink>& displayLink() const { return displayLink_; }
 
-  // The text for a value: prefix, whole percentage (0 for a value that is
-  // not finite, bounded to the integer range), "%".
+  // The text for a value: prefix, whole percentage of the decimal value the
+  // float stands for (0 for a value that is not finite, bounded to the
+  // integer range), "%".
   static std::string textFor(const std::optional<std::string>& prefix, float progress);
 
  private:

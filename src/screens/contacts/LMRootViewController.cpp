@@ -105,6 +105,15 @@ void LMRootViewController::loadView() {
 
 void LMRootViewController::viewDidLoad() {
   LMSynBaseViewController::viewDidLoad();
+  // The merge and import screens close by dismissing what the container
+  // presented (their back buttons did nothing before).
+  auto weak = weakSelf();
+  const auto close = [weak] {
+    if (auto page = weak.lock()) dismissGalleryBrowse(*page);
+  };
+  mergeDelegate_->didCancelMerge = close;
+  mergeSourceDelegate_->didCancelMergeSource = close;
+  mergeSourceDelegate_->didSuccessMergeSource = [close](bool) { close(); };
   isFirstLauch_ = true;
   isFirstSync_ = true;
   isRefreshLumoraNum_ = false;
@@ -719,6 +728,7 @@ void LMRootViewController::removeNotifyView() {
 
 void LMRootViewController::removeAllContacts() {
   auto& hud = LMProgressHUD::sharedHUD();
+  hud.statusBarStyle = ui::StatusBarStyle::LightContent;
   auto weak = weakSelf();
   hud.showWithTitle(ui::localizedString("Removing All Contacts"), [weak] {
     adapter()->performTaskBlock([weak] {

@@ -14,6 +14,9 @@ namespace {
 constexpr double kSyncButtonWidth = 165;
 constexpr double kSyncButtonHeight = 50;
 constexpr double kRingsSide = 300;
+// As the contacts page's own button: 130 above the screen's bottom, under
+// the 64-point bar.
+constexpr double kFinishBottomMargin = 16;
 
 }  // namespace
 
@@ -33,45 +36,57 @@ void LMSyncLoadViewController::styleSyncButton(LMCustomButton& button, const std
 }
 
 // The scene: the rings in the upper middle with the percentage and the arrow
-// in their centre, the status line below them, the button near the bottom.
+// in their centre, the status line below them, the button near the bottom
+// (laid out by viewWillLayoutSubviews).
 void LMSyncLoadViewController::loadView() {
   const ui::Rect screen = ui::Screen::main().bounds();
   auto root = std::make_shared<ui::View>(ui::Rect{0, 0, screen.width, screen.height});
-  const double centreX = screen.width / 2;
-  const double centreY = screen.height * 0.4;
-
-  animationView_ = LMSyncAnimationView::create(
-      {centreX - kRingsSide / 2, centreY - kRingsSide / 2, kRingsSide, kRingsSide});
+  animationView_ = LMSyncAnimationView::create({0, 0, kRingsSide, kRingsSide});
   animationView_->awakeFromNib();
   root->addSubview(animationView_);
 
-  processLabel_ = std::make_shared<LMProcessLabel>(ui::Rect{centreX - 100, centreY - 30, 200, 60});
+  processLabel_ = std::make_shared<LMProcessLabel>();
   processLabel_->setFont(ui::Font::systemFont(44));
   processLabel_->setTextColor(ui::Color::white());
   processLabel_->setTextAlignment(ui::TextAlignment::Center);
   processLabel_->awakeFromNib();
   root->addSubview(processLabel_);
 
-  arrowImageView_ = std::make_shared<ui::ImageView>(ui::Rect{centreX - 30, centreY - 30, 60, 60});
+  arrowImageView_ = std::make_shared<ui::ImageView>();
   arrowImageView_->setImage(ui::Image::imageNamed("同步完成.png"));
   root->addSubview(arrowImageView_);
 
-  statusLabel_ = std::make_shared<ui::Label>(ui::Rect{20, centreY + kRingsSide / 2 + 10, screen.width - 40, 24});
+  statusLabel_ = std::make_shared<ui::Label>();
   statusLabel_->setFont(ui::Font::systemFont(16));
   statusLabel_->setTextColor(ui::Color::white());
   statusLabel_->setTextAlignment(ui::TextAlignment::Center);
   root->addSubview(statusLabel_);
 
-  finishSyncButton_ = std::make_shared<LMCustomButton>(ui::Rect{
-      centreX - kSyncButtonWidth / 2, screen.height - kSyncButtonHeight - 60, kSyncButtonWidth, kSyncButtonHeight});
+  finishSyncButton_ = std::make_shared<LMCustomButton>();
   root->addSubview(finishSyncButton_);
 
   setView(root);
+  viewWillLayoutSubviews();
   setOutlet("processLabel", processLabel_);
   setOutlet("statusLabel", statusLabel_);
   setOutlet("animationView", animationView_);
   setOutlet("arrowImageView", arrowImageView_);
   setOutlet("finishSyncButton", finishSyncButton_);
+}
+
+// Laid out by the view's own size, which the page gives it (the page's
+// height, not the screen's): the button sits where the page's own
+// "立即同步" does, inside the page.
+void LMSyncLoadViewController::viewWillLayoutSubviews() {
+  const ui::Rect bounds = view()->bounds();
+  const double centreX = bounds.width / 2;
+  const double centreY = bounds.height * 0.4;
+  animationView_->setFrame({centreX - kRingsSide / 2, centreY - kRingsSide / 2, kRingsSide, kRingsSide});
+  processLabel_->setFrame({centreX - 100, centreY - 30, 200, 60});
+  arrowImageView_->setFrame({centreX - 30, centreY - 30, 60, 60});
+  statusLabel_->setFrame({20, centreY + kRingsSide / 2 + 10, bounds.width - 40, 24});
+  finishSyncButton_->setFrame({centreX - kSyncButtonWidth / 2, bounds.height - kSyncButtonHeight - kFinishBottomMargin,
+                               kSyncButtonWidth, kSyncButtonHeight});
 }
 
 void LMSyncLoadViewController::viewDidLoad() {

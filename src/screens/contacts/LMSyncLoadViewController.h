@@ -46,6 +46,7 @@ class LMSyncLoadViewController : public platform::ui::ViewController,
 
   void loadView() override;
   void viewDidLoad() override;
+  void viewWillLayoutSubviews() override;
 
   const std::shared_ptr<LMProcessLabel>& processLabel() const { return processLabel_; }
   const std::shared_ptr<platform::ui::Label>& statusLabel() const { return statusLabel_; }

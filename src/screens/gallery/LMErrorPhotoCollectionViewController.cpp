@@ -44,9 +44,11 @@ void LMErrorPhotoCollectionViewController::viewDidLoad() {
   std::weak_ptr<LMErrorPhotoCollectionViewController> weak =
       std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this());
   navigationItem().title = ui::localizedString("Photos");
-  navigationItem().leftBarButtonItem = ui::BarButtonItem{"", [weak] {
-                                                          if (auto grid = weak.lock()) grid->cancelCheckErrorPhotos();
-                                                        }};
+  navigationItem().leftBarButtonItem = ui::BarButtonItem{"",
+                                                         [weak] {
+                                                           if (auto grid = weak.lock()) grid->cancelCheckErrorPhotos();
+                                                         },
+                                                         ui::Image::imageNamed("返回按钮.png")};
   collectionView_->registerCell(LMErrorImageCollectionViewCell::kReuseIdentifier, [] {
     return std::make_shared<LMErrorImageCollectionViewCell>(ui::Rect{0, 0, kItemSide, kItemSide});
   });

@@ -60,9 +60,12 @@ void LMGalleryPhotoCollectionViewController::interfaceInitialize() {
   auto self = std::static_pointer_cast<LMGalleryPhotoCollectionViewController>(shared_from_this());
   std::weak_ptr<LMGalleryPhotoCollectionViewController> weak = self;
   collectionView_->setBackgroundColor(ui::colorWithHexString("efeff4"));
-  navigationItem().leftBarButtonItem = ui::BarButtonItem{"", [weak] {
+  // The back arrow (without its picture the item was there but unseen).
+  navigationItem().leftBarButtonItem = ui::BarButtonItem{"",
+                                                         [weak] {
                                                            if (auto grid = weak.lock()) grid->cancelCheck();
-                                                         }};
+                                                         },
+                                                         ui::Image::imageNamed("返回按钮.png")};
 
   const ui::Size screen = ui::Screen::main().bounds().size();
   auto side = [&](double points) { return screen.width == points || screen.height == points; };

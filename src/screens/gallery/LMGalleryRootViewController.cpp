@@ -58,7 +58,10 @@ std::shared_ptr<LMImageSyncAdapter> LMGalleryRootViewController::adapter() const
 }
 
 double LMGalleryRootViewController::numLabelOffsetForHeight(double height) {
-  if (height == 480) return -2;
+  // At 480 the count once sat at -2, under the 45-point location notice
+  // bar; 4 points above its place at 568 it clears the bar, and the page
+  // below it still has room.
+  if (height == 480) return 32;
   if (height == 568) return 36;
   if (height == 667) return 68;
   if (height == 736) return 104;
@@ -138,8 +141,11 @@ void LMGalleryRootViewController::interfaceInitialize() {
   const ui::Size pictureSize = imageView->image() ? imageView->image()->size() : ui::Size{0, 0};
   const double offset = numLabelOffsetForHeight(height);
   numLabel->setFrame({0, offset, bounds.width, 110});
-  imageView->setFrame({(bounds.width - pictureSize.width) / 2, offset + 120, pictureSize.width, pictureSize.height});
   numInfoLabel->setFrame({0, numLabel->frame().maxY(), bounds.width, 20});
+  // The picture below the text under the count (at the count's top + 120
+  // it covered that text's lower half).
+  imageView->setFrame({(bounds.width - pictureSize.width) / 2, numInfoLabel->frame().maxY() + 10, pictureSize.width,
+                       pictureSize.height});
   numInfoLabel->setText(ui::localizedString("Backup Image Info"));
   numInfoLabel->setTextColor(ui::Color::white());
   numInfoLabel->setFont(ui::Font::systemFont(14));

@@ -1,5 +1,6 @@
 #include "screens/gallery/LMGallerySyncLoadViewController.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "platform/ui/Color.h"
@@ -11,6 +12,15 @@
 namespace lumora {
 
 namespace ui = platform::ui;
+
+namespace {
+// Room for the pulse at its widest (radius 130), centred 120 points below
+// the top of the rings' place.
+constexpr double kRingsSide = 300;
+constexpr double kRingsCentre = 120;
+constexpr double kButtonWidth = 165;
+constexpr double kButtonHeight = 50;
+}  // namespace
 
 void styleGalleryButton(LMCustomButton& button, const std::string& titleKey) {
   button.setImage(ui::Image::imageNamed("同步按钮"), ui::ControlState::Normal);
@@ -26,41 +36,39 @@ void styleGalleryButton(LMCustomButton& button, const std::string& titleKey) {
 }
 
 void LMGallerySyncLoadViewController::loadView() {
-  const ui::Rect bounds = ui::Screen::main().bounds();
-  auto root = std::make_shared<ui::View>(bounds);
-  const double width = bounds.width;
-  animationView = LMSyncAnimationView::create({(width - 240) / 2, 60, 240, 240});
+  auto root = std::make_shared<ui::View>(ui::Screen::main().bounds());
+  animationView = LMSyncAnimationView::create({0, 0, kRingsSide, kRingsSide});
   root->addSubview(animationView);
-  processLabel = std::make_shared<LMProcessLabel>(ui::Rect{0, 150, width, 40});
+  processLabel = std::make_shared<LMProcessLabel>();
   processLabel->awakeFromNib();
   processLabel->setFont(ui::Font::systemFont(34));
   processLabel->setTextColor(ui::Color::white());
   processLabel->setTextAlignment(ui::TextAlignment::Center);
   root->addSubview(processLabel);
-  arrowImageView = std::make_shared<ui::ImageView>(ui::Rect{(width - 60) / 2, 150, 60, 60});
+  arrowImageView = std::make_shared<ui::ImageView>();
   arrowImageView->setImage(ui::Image::imageNamed("云相册下载成功"));
   root->addSubview(arrowImageView);
-  photoNumLabel = std::make_shared<LMProcessLabel>(ui::Rect{20, 320, width - 40, 20});
+  photoNumLabel = std::make_shared<LMProcessLabel>();
   photoNumLabel->awakeFromNib();
   photoNumLabel->setFont(ui::Font::systemFont(13));
   photoNumLabel->setTextColor(ui::Color::white());
   photoNumLabel->setTextAlignment(ui::TextAlignment::Center);
   root->addSubview(photoNumLabel);
-  statusLabel = std::make_shared<ui::Label>(ui::Rect{20, 345, width - 40, 22});
+  statusLabel = std::make_shared<ui::Label>();
   statusLabel->setFont(ui::Font::systemFont(15));
   statusLabel->setTextColor(ui::Color::white());
   statusLabel->setTextAlignment(ui::TextAlignment::Center);
   root->addSubview(statusLabel);
-  linkLabel = std::make_shared<LMGalleryLinkLabel>(ui::Rect{20, 372, width - 40, 22});
+  linkLabel = std::make_shared<LMGalleryLinkLabel>();
   linkLabel->setTextAlignment(ui::TextAlignment::Center);
   linkLabel->setUserInteractionEnabled(true);
   root->addSubview(linkLabel);
-  const double buttonY = bounds.height - 64 - 50 - 40;
-  finishSyncButton = LMCustomButton::create({(width - 165) / 2, buttonY, 165, 50});
-  cancelSyncButton = LMCustomButton::create({(width - 165) / 2, buttonY, 165, 50});
+  finishSyncButton = LMCustomButton::create({0, 0, kButtonWidth, kButtonHeight});
+  cancelSyncButton = LMCustomButton::create({0, 0, kButtonWidth, kButtonHeight});
   root->addSubview(finishSyncButton);
   root->addSubview(cancelSyncButton);
   setView(root);
+  viewWillLayoutSubviews();
   for (const auto& [name, outlet] :
        std::vector<std::pair<std::string, std::shared_ptr<ui::View>>>{{"processLabel", processLabel},
                                                                       {"photoNumLabel", photoNumLabel},
@@ -69,6 +77,34 @@ void LMGallerySyncLoadViewController::loadView() {
                                                                       {"finishSyncButton", finishSyncButton},
                                                                       {"cancelSyncButton", cancelSyncButton}}) {
     setOutlet(name, outlet);
+  }
+}
+
+// Laid out by the view's own size (the page's, under the bar): the rings
+// from 60 points down with the percentage in them, the photo's line, the
+// status line and the link below, the buttons 40 points above the bottom.
+// Where that does not fit (480 points) the rings rise by up to 50 points
+// and the buttons come nearer the bottom, so that no line sits under them.
+void LMGallerySyncLoadViewController::viewWillLayoutSubviews() {
+  const ui::Rect bounds = view()->bounds();
+  const double width = bounds.width;
+  constexpr double kTextBottom = 334;  // the link line's bottom, from the rings' top
+  double top = 60;
+  double buttonY = bounds.height - kButtonHeight - 40;
+  const double missing = top + kTextBottom + 8 - buttonY;
+  if (missing > 0) {
+    const double rise = std::min(missing, 50.0);
+    top -= rise;
+    buttonY = std::min(buttonY + missing - rise, bounds.height - kButtonHeight - 14);
+  }
+  animationView->setFrame({(width - kRingsSide) / 2, top + kRingsCentre - kRingsSide / 2, kRingsSide, kRingsSide});
+  processLabel->setFrame({0, top + 90, width, 40});
+  arrowImageView->setFrame({(width - 60) / 2, top + 90, 60, 60});
+  photoNumLabel->setFrame({20, top + 260, width - 40, 20});
+  statusLabel->setFrame({20, top + 285, width - 40, 22});
+  linkLabel->setFrame({20, top + 312, width - 40, 22});
+  for (const auto& button : {finishSyncButton, cancelSyncButton}) {
+    button->setFrame({(width - kButtonWidth) / 2, buttonY, kButtonWidth, kButtonHeight});
   }
 }
 

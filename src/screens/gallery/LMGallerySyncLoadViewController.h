@@ -35,6 +35,7 @@ class LMGallerySyncLoadViewController : public platform::ui::ViewController,
 
   void loadView() override;
   void viewDidLoad() override;
+  void viewWillLayoutSubviews() override;
 
   void beginSyncAnimation();
   void endSyncAnimationWithSuccess(std::function<void()> success, std::function<void()> fail);

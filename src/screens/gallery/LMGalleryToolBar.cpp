@@ -21,7 +21,7 @@ double dividerInsetForScreen() {
   return 0;
 }
 
-std::shared_ptr<LMCustomButton> toolBarButton(const std::string& title, const std::string& image,
+std::shared_ptr<LMCustomButton> toolBarButton(const std::string& titleKey, const std::string& image,
                                               const ui::EdgeInsets& insets, int tag) {
   auto button = LMCustomButton::create();
   button->setTag(tag);
@@ -31,7 +31,7 @@ std::shared_ptr<LMCustomButton> toolBarButton(const std::string& title, const st
   label->setFont(ui::Font::systemFont(15));
   label->setTextColor(ui::colorWithHexString("1c65c5"));
   label->setTextAlignment(ui::TextAlignment::Center);
-  label->setText(ui::localizedString(title));
+  label->setText(ui::localizedString(titleKey));
   button->setCustomTitleLabel(label);
   button->setBackgroundImage(LMCustomUtils::bundleImageForName(image), ui::ControlState::Normal);
   button->setBackgroundImage(LMCustomUtils::bundleImageForName(image + "按下"), ui::ControlState::Highlighted);

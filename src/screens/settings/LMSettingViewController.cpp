@@ -38,6 +38,8 @@ LMSettingViewController::~LMSettingViewController() {
 void LMSettingViewController::viewDidLoad() {
   ViewController::viewDidLoad();
   view()->addSubview(tableView());
+  // White items over the app's blue bar.
+  if (auto navigation = navigationController()) navigation->setTintColor(ui::Color::white());
   setTitle(ui::localizedString("自动备份"));
   navigationItem().title = *title();
   auto& center = platform::NotificationCenter::defaultCenter();

@@ -14,6 +14,11 @@ bool LMNavViewController::shouldAutorotate() const {
   return top ? top->shouldAutorotate() : NavigationController::shouldAutorotate();
 }
 
+platform::ui::StatusBarStyle LMNavViewController::preferredStatusBarStyle() const {
+  auto top = topViewController();
+  return top ? top->preferredStatusBarStyle() : NavigationController::preferredStatusBarStyle();
+}
+
 unsigned LMNavViewController::supportedInterfaceOrientations() const {
   auto top = topViewController();
   return top ? top->supportedInterfaceOrientations() : NavigationController::supportedInterfaceOrientations();

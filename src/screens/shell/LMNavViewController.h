@@ -16,6 +16,7 @@ class LMNavViewController : public platform::ui::NavigationController {
 
   bool shouldAutorotate() const override;
   unsigned supportedInterfaceOrientations() const override;
+  platform::ui::StatusBarStyle preferredStatusBarStyle() const override;
 };
 
 }  // namespace lumora
