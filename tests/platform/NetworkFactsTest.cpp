@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -8,7 +11,11 @@
 #include "platform/device/DeviceIdentifier.h"
 #include "platform/device/MeteredNetwork.h"
 #include "platform/device/NetworkInterface.h"
+#include "platform/device/LinkWatch.h"
 #include "platform/device/Reachability.h"
+#include "platform/device/ReachabilityMonitor.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -17,6 +24,8 @@ using platform::MeteredNetwork;
 using platform::NetworkInterface;
 using platform::NetworkStatus;
 using platform::Reachability;
+using platform::ReachabilityMonitor;
+using platform::ReachabilityStatus;
 
 struct FakeInterface {
   std::string name;
@@ -113,6 +122,57 @@ TEST_F(NetworkFacts, ReachabilityFollowsTheLinksThatAreUpAndWhetherTheyAreMetere
   EXPECT_EQ(wifi(), NetworkStatus::NotReachable);
   Reachability::setStatusForTesting(std::nullopt);
   EXPECT_EQ(internet(), NetworkStatus::ReachableViaWiFi);
+}
+
+TEST_F(NetworkFacts, TheMonitorHearsSettledLinkChangesAndPostsOnlyANewStatus) {
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
+  int sockets[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sockets), 0);
+  lay({{"eth0", "0x1003", "up", 1, false}});
+  std::atomic<bool> mark{false};
+  std::atomic<int> readings{0};
+  MeteredNetwork::setReaderForTesting([&]() -> std::optional<bool> {
+    ++readings;
+    return mark.load();
+  });
+  std::vector<ReachabilityStatus> heard;
+  auto& monitor = ReachabilityMonitor::sharedMonitor();
+  struct Stop {
+    int kernel;
+    ~Stop() {
+      ReachabilityMonitor::sharedMonitor().resetForTesting();
+      ::close(kernel);
+    }
+  } stop{sockets[1]};
+  monitor.setLinkWatchForTesting(
+      [&](std::function<void()> changed) { return platform::LinkWatch::startOn(sockets[0], std::move(changed)); });
+  monitor.addListener([&](ReachabilityStatus s) { heard.push_back(s); });
+  monitor.startMonitoring();
+  auto tell = [&](int messages) {
+    for (int i = 0; i < messages; ++i) ASSERT_EQ(::send(stop.kernel, "l", 1, 0), 1);
+    ASSERT_TRUE(clock->waitForWaiters(1)) << "settling";
+  };
+  auto settled = [&](const std::function<bool()>& done) {
+    clock->advance(platform::seconds(platform::LinkWatch::kSettleSeconds));
+    return platform::MainQueue::main().runUntil(done, std::chrono::seconds(10));
+  };
+
+  mark = true;
+  tell(3);  // one burst, one reading
+  ASSERT_TRUE(settled([&] { return heard.size() == 2; }));
+  tell(1);  // read again unchanged: nothing posted
+  ASSERT_TRUE(settled([&] { return readings == 3; }));
+  mark = false;
+  tell(1);
+  ASSERT_TRUE(settled([&] { return heard.size() == 3; }));
+  EXPECT_EQ(heard, (std::vector<ReachabilityStatus>{ReachabilityStatus::ReachableViaWiFi,
+                                                    ReachabilityStatus::ReachableViaWWAN,
+                                                    ReachabilityStatus::ReachableViaWiFi}));
+  EXPECT_EQ(readings, 4);
+  tell(1);  // stopping ends a wait for messages to settle
+  monitor.stopMonitoring();
+  EXPECT_EQ(readings, 4);
 }
 
 TEST_F(NetworkFacts, TheSystemsMeteredMarkIsReadFromItsReply) {

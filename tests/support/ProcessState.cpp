@@ -5,6 +5,8 @@
 // what outlives them.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "platform/dispatch/MainQueue.h"
 #include "platform/location/LocationManager.h"
 #include "platform/device/Reachability.h"
@@ -14,6 +16,15 @@
 #include "platform/ui/Window.h"
 
 namespace {
+
+// The host's own link changes reach no test; one that wants link messages
+// gives the monitor a watch of its own.
+void hearNoLinks() {
+  platform::ReachabilityMonitor::sharedMonitor().setLinkWatchForTesting(
+      [](std::function<void()>) -> platform::Result<std::unique_ptr<platform::LinkWatch>> {
+        return platform::posixError(ENOTSUP, "link messages in a test");
+      });
+}
 
 class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
   void OnTestEnd(const ::testing::TestInfo&) override {
@@ -25,6 +36,7 @@ class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
     platform::Reachability::setStatusForTesting(std::nullopt);
     platform::TelephonyNetworkInfo::configure(std::nullopt, std::nullopt);
     platform::ReachabilityMonitor::sharedMonitor().resetForTesting();
+    hearNoLinks();
     platform::location::LocationManager::setAuthorizationAnswer(
         platform::location::AuthorizationStatus::AuthorizedAlways);
     // Windows, alerts and the device profile of the UI kit.
@@ -34,6 +46,7 @@ class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
 };
 
 [[maybe_unused]] const bool kRegistered = [] {
+  hearNoLinks();
   ::testing::UnitTest::GetInstance()->listeners().Append(new ResetAfterEachTest);
   return true;
 }();

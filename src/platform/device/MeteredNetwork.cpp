@@ -127,6 +127,13 @@ std::optional<bool> MeteredNetwork::systemMetered() {
   return s.answer;
 }
 
+void MeteredNetwork::forgetAnswer() {
+  State& s = state();
+  std::lock_guard<std::mutex> guard(s.mutex);
+  s.answer.reset();
+  s.askedAt.reset();
+}
+
 void MeteredNetwork::setReaderForTesting(std::function<std::optional<bool>()> reader) {
   State& s = state();
   std::lock_guard<std::mutex> guard(s.mutex);

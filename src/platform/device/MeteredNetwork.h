@@ -24,6 +24,9 @@ class MeteredNetwork {
   // true: metered (marked or guessed so); false: unmetered (likewise);
   // nullopt: unknown.
   static std::optional<bool> systemMetered();
+  // Drops the answer kept, so the next question asks again (a link came
+  // or went, and the connection in use may be another).
+  static void forgetAnswer();
 
   // The answer to "busctl get-property ... Metered" ("u N", N as
   // NetworkManager numbers it: 1 yes, 2 no, 3 guessed yes, 4 guessed no,

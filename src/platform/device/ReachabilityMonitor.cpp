@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/device/MeteredNetwork.h"
 #include "platform/device/Reachability.h"
 #include "platform/dispatch/MainQueue.h"
 
@@ -29,20 +30,39 @@ ReachabilityMonitor& ReachabilityMonitor::sharedMonitor() {
 }
 
 void ReachabilityMonitor::startMonitoring() {
+  std::lock_guard life(lifecycle_);
   {
     std::lock_guard lock(mutex_);
     monitoring_ = true;
   }
-  update(readNetworkStatus());
+  if (!watch_) {
+    auto changed = [this] { linkChanged(); };
+    auto started = startWatch_ ? startWatch_(changed) : LinkWatch::start(changed);
+    // Without the kernel's messages the status is still read now and on
+    // every refresh().
+    if (started.ok()) watch_ = std::move(started).value();
+  }
+  refresh();
 }
 
 void ReachabilityMonitor::stopMonitoring() {
-  std::lock_guard lock(mutex_);
-  monitoring_ = false;
-  status_ = ReachabilityStatus::Unknown;
+  std::lock_guard life(lifecycle_);
+  {
+    std::lock_guard lock(mutex_);
+    monitoring_ = false;
+    status_ = ReachabilityStatus::Unknown;
+  }
+  watch_.reset();
+}
+
+void ReachabilityMonitor::linkChanged() {
+  // The connection in use may be another one now, with another mark.
+  MeteredNetwork::forgetAnswer();
+  refresh();
 }
 
 void ReachabilityMonitor::refresh() {
+  std::lock_guard reading(reading_);
   {
     std::lock_guard lock(mutex_);
     if (!monitoring_) return;
@@ -76,10 +96,16 @@ void ReachabilityMonitor::removeListener(ListenerToken token) {
   listeners_.erase(token);
 }
 
+void ReachabilityMonitor::setLinkWatchForTesting(LinkWatchStarter start) {
+  std::lock_guard life(lifecycle_);
+  startWatch_ = std::move(start);
+}
+
 void ReachabilityMonitor::resetForTesting() {
+  stopMonitoring();
+  std::lock_guard life(lifecycle_);
+  startWatch_ = nullptr;
   std::lock_guard lock(mutex_);
-  monitoring_ = false;
-  status_ = ReachabilityStatus::Unknown;
   listeners_.clear();
 }
 
