@@ -14,6 +14,7 @@
 #include "platform/device/ReachabilityMonitor.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Resources.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMStoryboard.h"
@@ -77,7 +78,7 @@ TEST(AlbumDownloadE2ETest, ALongPressedAlbumComesBackIntoTheLibrary) {
   auto grid = std::dynamic_pointer_cast<LMGalleryAlbumCollectionViewController>(navigation->topViewController());
   ASSERT_TRUE(grid);
   harness.showScreen(navigation);
-  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();
+  harness.answerAlerts(ui::localizedString("取消"));
   ASSERT_TRUE(harness.waitFor([&] { return grid->collectionView()->numberOfItemsInSection(0) >= 1; }));
   harness.settle(1);
   auto cell = std::dynamic_pointer_cast<lumora::LMAlbumCollectionViewCell>(
@@ -89,7 +90,7 @@ TEST(AlbumDownloadE2ETest, ALongPressedAlbumComesBackIntoTheLibrary) {
   ASSERT_EQ(grid->selectedItemIDs().size(), 1u);
   harness.settle(1);
   harness.screenshot("album-grid-selected");
-  harness.click(E2EHarness::centre(*grid->toolBar()->downloadButton()));
+  harness.click(*grid->toolBar()->downloadButton());
 
   auto& hud = lumora::LMProgressHUD::sharedHUD();
   bool progressShown = false;

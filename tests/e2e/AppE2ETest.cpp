@@ -46,9 +46,8 @@ using lumora::LMBaseRootViewController;
 constexpr std::int64_t kAppE2EDemoUser = 10001;
 constexpr const char* kAppE2EDemoKey = "MDEyMzQ1Njc4OWFiY2RlZg==";
 
-bool appE2EPress(const std::string& key) {
-  auto alerts = ui::AlertView::visibleAlerts();
-  return !alerts.empty() && alerts.back()->pressButtonWithTitle(ui::localizedString(key.c_str()));
+bool appE2EPress(E2EHarness& harness, const std::string& key) {
+  return !ui::AlertView::visibleAlerts().empty() && harness.clickButton(ui::localizedString(key));
 }
 
 // The demo account seeded in the local cloud and signed in.
@@ -63,7 +62,7 @@ std::shared_ptr<ui::NavigationController> appE2EOpen(E2EHarness& harness) {
       lumora::LMStoryboard::instantiateInitialViewController());
   if (!navigation) return nullptr;
   harness.showScreen(navigation);
-  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();
+  harness.answerAlerts(ui::localizedString("取消"));
   harness.settle(1);
   return navigation;
 }
@@ -95,24 +94,24 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   // The two tabs, by clicks on the switch.
   auto& tab = *app->tabView();
   const double width = ui::Screen::main().bounds().width;
-  harness.click(E2EHarness::centre(*tab.rightButton()));
+  harness.click(*tab.rightButton());
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->contentOffset().x == width; }));
   EXPECT_FALSE(tab.isSelectLeftTab());
   harness.screenshot("app-gallery-tab");
-  harness.click(E2EHarness::centre(*tab.leftButton()));
+  harness.click(*tab.leftButton());
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->contentOffset().x == 0; }));
 
-  // The settings and back.
-  harness.click(E2EHarness::centre(*app->settingsButton()));
+  // The settings and back, by the bar's back item.
+  harness.click(*app->settingsButton());
   ASSERT_TRUE(harness.runUntil(
       [&] { return std::dynamic_pointer_cast<lumora::LMSettingViewController>(navigation->topViewController()) != nullptr; }));
-  navigation->popViewController(true);
+  harness.clickBarItem(*navigation, true);
   ASSERT_TRUE(harness.runUntil([&] { return navigation->topViewController() == app; }));
 
   // A contacts sync locks the paging until its screen is left.
   auto contacts = app->contactVC();
   bool locked = false;
-  harness.click(E2EHarness::centre(*contacts->syncButton()));
+  harness.click(*contacts->syncButton());
   // The sync talks to the local cloud on the adapter's thread: wait in real time too.
   ASSERT_TRUE(harness.waitFor([&] {
     locked = locked || !app->scrollView()->isScrollEnabled();
@@ -121,18 +120,18 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   EXPECT_TRUE(locked);
   EXPECT_FALSE(app->scrollView()->isScrollEnabled());
   EXPECT_EQ(contacts->adapter()->context()->searchAllContactRelations()->size(), 2u);
-  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();  // the result
+  harness.clickButton(ui::localizedString("我知道了"));  // the result
   auto finish = contacts->syncLoadViewController()->finishSyncButton();
   ASSERT_TRUE(harness.runUntil([&] { return !finish->isHidden(); }));
-  harness.click(E2EHarness::centre(*finish));
+  harness.click(*finish);
   ASSERT_TRUE(harness.runUntil([&] { return app->scrollView()->isScrollEnabled(); }));
 
   // The logout from the menu.
   auto& defaults = platform::UserDefaults::standard();
-  harness.click(E2EHarness::centre(*app->menuButton()));
-  ASSERT_TRUE(appE2EPress("注销Quenby帐号"));
+  harness.click(*app->menuButton());
+  ASSERT_TRUE(appE2EPress(harness, "注销Quenby帐号"));
   ASSERT_TRUE(harness.runUntil([] { return !ui::AlertView::visibleAlerts().empty(); }));
-  ASSERT_TRUE(appE2EPress("注销"));
+  ASSERT_TRUE(appE2EPress(harness, "注销"));
   ASSERT_TRUE(harness.waitFor([] { return lumora::LMProgressHUD::sharedHUD().window() != nullptr; }));
   ASSERT_TRUE(harness.waitFor([] { return lumora::LMProgressHUD::sharedHUD().window() == nullptr; }));
   EXPECT_FALSE(manager->userId().has_value());
@@ -144,7 +143,7 @@ TEST(AppE2ETest, TabsSettingsASyncLockAndTheLogoutThatEmptiesEveryStore) {
   EXPECT_FALSE(gallery.getAllAlbums(gallery.managedObjectContext()).has_value());
   EXPECT_FALSE(gallery.albumSync().has_value());
   EXPECT_FALSE(defaults.boolForKey(lumora::LMDeviceUtils::kRegisteredKey));
-  harness.click(E2EHarness::centre(*tab.rightButton()));
+  harness.click(*tab.rightButton());
   ASSERT_TRUE(harness.runUntil([&] { return !tab.isSelectLeftTab(); }));
   EXPECT_FALSE(app->menuButton()->isEnabled());
   harness.screenshot("app-signed-out-gallery-tab");
@@ -193,10 +192,10 @@ TEST(AppE2ETest, TheMenusCloudAlbumsDownloadALongPressedAlbumIntoTheLibrary) {
   auto navigation = appE2EOpen(harness);
   ASSERT_TRUE(navigation);
   auto app = std::dynamic_pointer_cast<LMBaseRootViewController>(navigation->rootViewController());
-  harness.click(E2EHarness::centre(*app->tabView()->rightButton()));
+  harness.click(*app->tabView()->rightButton());
   ASSERT_TRUE(harness.runUntil([&] { return !app->tabView()->isSelectLeftTab(); }));
-  harness.click(E2EHarness::centre(*app->menuButton()));
-  ASSERT_TRUE(appE2EPress("查看我的云相册"));
+  harness.click(*app->menuButton());
+  ASSERT_TRUE(appE2EPress(harness, "查看我的云相册"));
   std::shared_ptr<lumora::LMGalleryAlbumCollectionViewController> grid;
   ASSERT_TRUE(harness.waitFor([&] {
     auto presented = std::dynamic_pointer_cast<ui::NavigationController>(navigation->presentedViewController());
@@ -212,7 +211,7 @@ TEST(AppE2ETest, TheMenusCloudAlbumsDownloadALongPressedAlbumIntoTheLibrary) {
   harness.longPress(E2EHarness::centre(*cell->button()));
   ASSERT_EQ(grid->selectedItemIDs().size(), 1u);
   harness.settle(1);
-  harness.click(E2EHarness::centre(*grid->toolBar()->downloadButton()));
+  harness.click(*grid->toolBar()->downloadButton());
   auto& hud = lumora::LMProgressHUD::sharedHUD();
   bool progressShown = false;
   ASSERT_TRUE(harness.waitFor([&] {

@@ -74,7 +74,7 @@ TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterA
       lumora::LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController"));
   ASSERT_TRUE(page);
   harness.showScreen(ui::NavigationController::withRoot(page));
-  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();  // the first-launch location question
+  harness.answerAlerts(ui::localizedString("取消"));  // the first-launch location question
 
   // The clock runs on with the pulse while the run waits for the network:
   // a generous limit.
@@ -92,6 +92,12 @@ TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterA
     auto at = page->syncButton()->superview()->convertPointToView({frame.midX(), frame.midY()}, nullptr);
     harness.click(at);
   };
+  // The progress screen's "完成", once it shows.
+  auto clickFinish = [&] {
+    auto finish = page->syncLoadViewController()->finishSyncButton();
+    ASSERT_TRUE(harness.runUntil([&] { return E2EHarness::reachable(*finish); }, kRunLimit));
+    harness.click(*finish);
+  };
   auto alertTitled = [](const std::string& key) -> std::shared_ptr<ui::AlertView> {
     for (auto& alert : ui::AlertView::visibleAlerts()) {
       if (alert->title() == ui::localizedString(key)) return alert;
@@ -108,24 +114,24 @@ TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterA
   EXPECT_GT(highest, 0.5f) << "the percentage rose";
 
   EXPECT_NE(alertTitled("同步成功")->message().find(ui::localizedString("Rating Info")), std::string::npos);
-  alertTitled("同步成功")->dismiss();
+  harness.clickButton(ui::localizedString("我知道了"));
   EXPECT_EQ(pagePeople(), (std::set<std::string>{"Ann Lee", "Bo Chen", "Cy Park", "Di Wu", "Ed Ma"}));
   std::size_t live = 0;
   for (const auto& record : cloud.contacts().records(kPageUserId)) {
     live += record.type == "contact" && record.status == localcloud::ContactStore::kStatusLive;
   }
   EXPECT_EQ(live, 5u);
-  page->syncLoadViewController()->finishSyncButtonPressed();
+  clickFinish();
 
   // Deletions in the cloud are predicted and confirmed first.
   for (auto id : cloudIds) cloud.contacts().remove(kPageUserId, id, std::nullopt, false);
   clickSync();
   ASSERT_TRUE(harness.runUntil([&] { return alertTitled("提示") != nullptr; }, kRunLimit));
-  ASSERT_TRUE(alertTitled("提示")->pressButtonWithTitle(ui::localizedString("继续同步")));
+  harness.clickButton(ui::localizedString("继续同步"));
   ASSERT_TRUE(harness.runUntil([&] { return alertTitled("同步成功") != nullptr; }, kRunLimit));
   EXPECT_EQ(pagePeople(), (std::set<std::string>{"Ann Lee", "Bo Chen", "Cy Park"}));
-  alertTitled("同步成功")->dismiss();
-  page->syncLoadViewController()->finishSyncButtonPressed();
+  harness.clickButton(ui::localizedString("我知道了"));
+  clickFinish();
 
   // A relogin fault on the listing: the next click ends on the login screen.
   bool loginOpened = false;

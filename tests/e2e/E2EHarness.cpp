@@ -11,6 +11,9 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/Resources.h"
 #include "platform/uiqt/QtGuiSupport.h"
 #include "utils/ServiceHosts.h"
 
@@ -55,6 +58,12 @@ void E2EHarness::showScreen(std::shared_ptr<ui::ViewController> root) {
   runUntil([] { return true; });
 }
 
+void E2EHarness::closeScreen() {
+  if (appWindow_) appWindow_->setHidden(true);
+  appWindow_.reset();
+  runUntil([] { return true; });
+}
+
 bool E2EHarness::signIn(std::int64_t userId, const std::string& name, const std::string& ssecurity) {
   if (!server_ || !server_->seedAccount(userId, name, name + "-password")) return false;
   localcloud::LoginGrant grant;
@@ -89,6 +98,94 @@ void E2EHarness::click(ui::Point point) {
   mouse(QEvent::MouseButtonPress, point);
   mouse(QEvent::MouseButtonRelease, point);
   runUntil([] { return true; });
+}
+
+bool E2EHarness::reachable(const ui::View& view) {
+  for (const ui::View* v = &view; v; v = v->superview().get()) {
+    if (v->isHidden() || v->alpha() <= 0) return false;
+    if (auto window = dynamic_cast<const ui::Window*>(v)) {
+      if (!ui::Screen::main().isShowing(*window)) return false;
+    }
+  }
+  const ui::Point at = centre(view);
+  if (!ui::Screen::main().bounds().contains(at)) return false;
+  for (auto hit = ui::Screen::main().hitTest(at); hit; hit = hit->superview()) {
+    if (hit.get() == &view) return true;
+  }
+  return false;
+}
+
+bool E2EHarness::click(const ui::View& view) {
+  if (!reachable(view)) {
+    ADD_FAILURE() << "not reachable by a touch: " << view.describeSelf();
+    return false;
+  }
+  click(centre(view));
+  return true;
+}
+
+namespace {
+
+// Depth first, front-most subviews first.
+std::shared_ptr<ui::View> findView(const std::shared_ptr<ui::View>& root,
+                                   const std::function<bool(const ui::View&)>& match) {
+  const auto& subviews = root->subviews();
+  for (auto it = subviews.rbegin(); it != subviews.rend(); ++it) {
+    if (auto found = findView(*it, match)) return found;
+  }
+  return match(*root) ? root : nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<ui::View> E2EHarness::buttonTitled(const std::string& title) {
+  auto windows = ui::Screen::main().windows();
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+    auto found = findView(*it, [&](const ui::View& v) {
+      auto button = dynamic_cast<const ui::Button*>(&v);
+      return button && button->title() == title && reachable(v);
+    });
+    if (found) return found;
+  }
+  return nullptr;
+}
+
+bool E2EHarness::clickButton(const std::string& title) {
+  auto button = buttonTitled(title);
+  if (!button) {
+    ADD_FAILURE() << "no button \"" << title << "\" on screen";
+    return false;
+  }
+  return click(*button);
+}
+
+void E2EHarness::answerAlerts(const std::string& title) {
+  for (std::size_t n = ui::AlertView::visibleAlerts().size(); n > 0; --n) {
+    if (!clickButton(title)) return;
+  }
+}
+
+std::shared_ptr<ui::View> E2EHarness::barItem(const ui::NavigationController& navigation, bool left) {
+  const auto& bar = navigation.navigationBar();
+  if (!bar || bar->isHidden()) return nullptr;
+  const double middle = bar->bounds().width / 2;
+  std::shared_ptr<ui::View> best;
+  for (const auto& item : bar->subviews()) {
+    if (!dynamic_cast<ui::Control*>(item.get()) || item->isHidden()) continue;
+    const ui::Rect f = item->frame();
+    if (left ? f.maxX() > middle : f.x < middle) continue;
+    if (!best || (left ? f.x < best->frame().x : f.maxX() > best->frame().maxX())) best = item;
+  }
+  return best;
+}
+
+bool E2EHarness::clickBarItem(const ui::NavigationController& navigation, bool left) {
+  auto item = barItem(navigation, left);
+  if (!item) {
+    ADD_FAILURE() << "the bar has no " << (left ? "left" : "right") << " item";
+    return false;
+  }
+  return click(*item);
 }
 
 void E2EHarness::doubleClick(ui::Point point) {

@@ -42,6 +42,9 @@ class E2EHarness {
 
   // Shows `root` as the app's screen, in the app's key window.
   void showScreen(std::shared_ptr<ui::ViewController> root);
+  // Takes the app's window off the screen and lets its screens go (before
+  // a test drops the stores they read).
+  void closeScreen();
   // Signs the user in to the cloud service "lumora" as the app keeps it
   // (an account on the local cloud, its service token and key in the
   // passport); false when the cloud refused the account.
@@ -50,6 +53,24 @@ class E2EHarness {
   static ui::Point centre(const ui::View& view);
   // A click (press and release) at a point of the phone's screen.
   void click(ui::Point point);
+  // A click at the centre of `view`; fails the test (and clicks nothing)
+  // unless a touch there reaches it: shown, in a window on screen, not
+  // covered by another view.
+  bool click(const ui::View& view);
+  // Whether a touch at the centre of `view` reaches it.
+  static bool reachable(const ui::View& view);
+  // The front-most reachable button (a bar item, an alert's or a sheet's
+  // button) showing `title`; nullptr when none.
+  static std::shared_ptr<ui::View> buttonTitled(const std::string& title);
+  // Clicks it; fails the test when none is on screen.
+  bool clickButton(const std::string& title);
+  // Answers every alert on screen with its button `title` (the first
+  // launch's questions, say).
+  void answerAlerts(const std::string& title);
+  // The left or right item of a navigation bar as drawn (the control
+  // nearest that edge); nullptr when it has none.
+  static std::shared_ptr<ui::View> barItem(const ui::NavigationController& navigation, bool left);
+  bool clickBarItem(const ui::NavigationController& navigation, bool left);
   // Two clicks in quick succession, as the window gets a double-click.
   void doubleClick(ui::Point point);
   // Presses at `from`, moves to `to` in `steps` moves, releases there.

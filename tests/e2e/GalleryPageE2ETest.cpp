@@ -64,9 +64,9 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
       lumora::LMStoryboard::instantiateViewControllerWithIdentifier(LMGalleryRootViewController::kSceneIdentifier));
   ASSERT_TRUE(page);
   harness.showScreen(ui::NavigationController::withRoot(page));
-  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();  // first-launch questions
+  harness.answerAlerts(ui::localizedString("取消"));  // first-launch questions
   harness.settle(1);
-  harness.click(E2EHarness::centre(*page->backupButton));
+  harness.click(*page->backupButton);
 
   std::set<std::string> statuses;
   std::set<std::string> fileNames;
@@ -92,7 +92,7 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   prompted = true;
   EXPECT_TRUE(page->adapter()->isSuspended());
   harness.screenshot("gallery-page-mobile-data");
-  ASSERT_TRUE(galleryE2EAlert("流量提示")->pressButtonWithTitle(ui::localizedString("继续")));
+  harness.clickButton(ui::localizedString("继续"));
   EXPECT_FALSE(page->adapter()->isSuspended());
 
   ASSERT_TRUE(harness.waitFor([&] { watch(); return !screen()->finishSyncButton->isHidden(); }));

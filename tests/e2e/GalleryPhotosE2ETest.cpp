@@ -183,7 +183,7 @@ TEST_F(GalleryPhotosE2ETest, GridAsksOneAtATimeBrowserTurnsZoomsDownloadsAndDele
 
   // The second cell opens the browser at the newest photo; three drags to
   // the left turn three pages.
-  harness_.click(E2EHarness::centre(*cellAt(*grid, 1)));
+  harness_.click(*cellAt(*grid, 1));
   auto browser = grid->photoBrowser();
   ASSERT_TRUE(browser);
   harness_.settle(1);
@@ -209,7 +209,7 @@ TEST_F(GalleryPhotosE2ETest, GridAsksOneAtATimeBrowserTurnsZoomsDownloadsAndDele
 
   // Download: the library gains the photo shown (photo 26).
   const auto before = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
-  harness_.click(E2EHarness::centre(*browser->toolBar()->downloadButton()));
+  harness_.click(*browser->toolBar()->downloadButton());
   std::vector<photos::Asset> after;
   ASSERT_TRUE(harness_.waitFor([&] {
     after = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
@@ -226,9 +226,9 @@ TEST_F(GalleryPhotosE2ETest, GridAsksOneAtATimeBrowserTurnsZoomsDownloadsAndDele
       grid->fetchedResultsController()->objectAtIndex(browser->photoIndex()));
   ASSERT_TRUE(shown && shown->serverID());
   const std::int64_t id = *shown->serverID();
-  harness_.click(E2EHarness::centre(*browser->toolBar()->deleteButton()));
+  harness_.click(*browser->toolBar()->deleteButton());
   ASSERT_NE(photosE2EAlert("Remove Photos Title"), nullptr);
-  ASSERT_TRUE(photosE2EAlert("Remove Photos Title")->pressButtonWithTitle(ui::localizedString("删除")));
+  harness_.clickButton(ui::localizedString("删除"));
   auto& records = harness_.cloud().gallery().records();
   ASSERT_TRUE(harness_.waitFor([&] {
     auto image = records.image(kPhotosE2EUserId, id);
@@ -264,7 +264,7 @@ TEST_F(GalleryPhotosE2ETest, APhotoTheCloudCannotShowIsAskedForAfreshOncePerScre
   for (const auto& call : thumbnailCalls()) EXPECT_EQ(call.status, 200);
 
   // The browser: the large address, refused, asked for once more.
-  harness_.click(E2EHarness::centre(*cellAt(*grid, 0)));
+  harness_.click(*cellAt(*grid, 0));
   ASSERT_TRUE(grid->photoBrowser());
   EXPECT_EQ(quiet(4), 4u);
   drain(*grid);

@@ -11,6 +11,7 @@
 #include "e2e/E2EHarness.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Resources.h"
 #include "screens/account/LMLoginViewController.h"
 #include "screens/account/LMOTPViewController.h"
 #include "screens/account/LMVerifyPhoneViewController.h"
@@ -57,7 +58,7 @@ class SignInE2ETest : public ::testing::Test {
   void clickSignIn() { harness_.click({ui::Screen::main().bounds().width - 38, 42}); }
   void pressAlert() {
     ASSERT_TRUE(harness_.waitFor([] { return !ui::AlertView::visibleAlerts().empty(); }));
-    ui::AlertView::visibleAlerts().front()->pressButtonAtIndex(0);
+    harness_.clickButton(ui::localizedString("我知道了"));
   }
   template <class Screen>
   bool onTop() {

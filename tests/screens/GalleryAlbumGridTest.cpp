@@ -22,6 +22,7 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
 #include "platform/ui/Window.h"
+#include "screens/TwoStepScreenCheck.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
@@ -481,6 +482,11 @@ TEST_F(GalleryAlbumGridTest, TheGridAndTheGalleryPageEachAskForTheirOwnJobOnly) 
   EXPECT_TRUE(page->mobileDataAlert());
   page->didAdapterFailBackupImages(platform::Error(kLMLocalErrorDomain, -10012));
   adapter->setSyncing(false);
+}
+
+TEST_F(GalleryAlbumGridTest, ATwoStepDemandPushesTheCodeScreenWhoseCancelReturnsToTheGrid) {
+  open();
+  expectTwoStepScreenReturnsToItsOwner(*navigation, grid, [&] { grid->presentTitle("", "", platform::Error("any", 81003)); });
 }
 
 TEST_F(GalleryAlbumGridTest, OutcomesCountFailedPhotosStillShowInTheBackgroundAndExpiryCancels) {

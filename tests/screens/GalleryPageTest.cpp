@@ -15,6 +15,8 @@
 #include "platform/ui/StringFormat.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "platform/ui/TextMeasurer.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "screens/TwoStepScreenCheck.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "support/TestHome.h"
@@ -151,6 +153,22 @@ TEST_F(GalleryPageTest, AFailedRunCountsWhatWasHandledAndReactsToItsError) {
   page->didAdapterFailBackupImages(platform::Error(kLMLocalErrorDomain, -10012));
   EXPECT_EQ(notifications(), std::vector<std::string>{ui::stringWithFormat(
                                  ui::localizedString("备份照片结果样式3"), {std::int64_t{1}, std::int64_t{4}})});
+}
+
+TEST_F(GalleryPageTest, ATwoStepDemandPushesTheCodeScreenWhoseCancelReturnsAndWhoseSuccessGoesOn) {
+  auto navigation = ui::NavigationController::withRoot(page);
+  navigation->loadViewIfNeeded();
+  int logins = 0;
+  auto login = platform::NotificationCenter::defaultCenter().addObserver(
+      LMGalleryRootViewController::kDidLoginNotification, [&](const std::string&, const platform::Json&) { ++logins; });
+  expectTwoStepScreenReturnsToItsOwner(*navigation, page, [&] {
+    screen->beginSyncAnimation();
+    page->willAdapterBeginBackup();
+    page->didAdapterFailBackupImages(platform::Error("any", 81003));
+    endCycle();
+  });
+  EXPECT_EQ(logins, 1);
+  platform::NotificationCenter::defaultCenter().removeObserver(login);
 }
 
 TEST_F(GalleryPageTest, MobileDataSuspendsTheRunningBackupUntilWiFiOrPermissionForThatRunOnly) {

@@ -26,6 +26,7 @@
 #include "platform/device/Reachability.h"
 #include "platform/device/ReachabilityMonitor.h"
 #include "screens/account/LMLoginViewController.h"
+#include "screens/TwoStepScreenCheck.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "utils/ServiceHosts.h"
@@ -276,6 +277,32 @@ TEST_F(RootViewControllerTest, ResultLinesNotificationAndRatingOncePerInstallati
   another->loadViewIfNeeded();
   another->presentSyncResultMessage();
   EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+  settle();
+}
+
+TEST_F(RootViewControllerTest, TheScreensItOpensReportToThePageWhichClosesThem) {
+  // The merge and import screens, presented over the page.
+  for (const auto& report : std::vector<std::function<void()>>{
+           [&] { page_->mergeDelegate()->didCancelMerge(); },
+           [&] { page_->mergeSourceDelegate()->didCancelMergeSource(); },
+           [&] { page_->mergeSourceDelegate()->didSuccessMergeSource(true); }}) {
+    ASSERT_TRUE(navigation_->presentViewController(std::make_shared<ui::ViewController>(), false));
+    report();
+    EXPECT_FALSE(navigation_->presentedViewController());
+  }
+  // The two-step screen a sync's 81003 pushes: cancel returns to the page,
+  // success goes on with the login's notice.
+  int logins = 0;
+  auto login = platform::NotificationCenter::defaultCenter().addObserver(
+      "LMPassportDidLoginNotification", [&](const std::string&, const platform::Json&) { ++logins; });
+  expectTwoStepScreenReturnsToItsOwner(*navigation_, page_, [&] {
+    page_->hideSyncLoadViewController(false);
+    page_->syncLoadViewController()->beginSyncAnimation();
+    page_->didAdapterFailSynchronize(platform::Error("test", 81003));
+    advance(2.1);
+  });
+  EXPECT_EQ(logins, 1);
+  platform::NotificationCenter::defaultCenter().removeObserver(login);
   settle();
 }
 

@@ -189,7 +189,10 @@ void QBPassportsManager::logOut() {
   std::map<std::string, std::shared_ptr<QBLoginPassport>> passports;
   {
     std::lock_guard lock(mutex_);
-    if (passports_.empty()) return;
+    // A user id kept without a stored login (its login was never restored
+    // or dropped on its own) is signed out too: a logout that leaves the
+    // user signed in would report success for a failure.
+    if (passports_.empty() && !userId_) return;
     passports.swap(passports_);
   }
   for (auto& [sid, passport] : passports) passport->logOut();

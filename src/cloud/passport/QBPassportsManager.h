@@ -86,6 +86,8 @@ class QBPassportsManager : public KPSessionDelegate,
   std::shared_ptr<QBLoginPassport> newPassportForSid(const std::string& sid,
                                                 const std::optional<std::string>& userId);
   void logOutForSid(const std::string& sid);
+  // Logs every stored login out and signs the user out; with neither a
+  // stored login nor a user id it does nothing.
   void logOut();
   std::map<std::string, std::shared_ptr<QBLoginPassport>> passportDic() const;
   void setPassportDic(std::map<std::string, std::shared_ptr<QBLoginPassport>> passports);

@@ -27,6 +27,15 @@ class PeopleListController : public ui::ViewController,
     navigationItem().rightBarButtonItem = ui::BarButtonItem{ui::localizedString("取消"), [weak] {
       if (auto picker = weak.lock()) picker->cancel();
     }};
+    table_->reloadData();
+  }
+
+  // The list fills the screen below the bar, down to its last row.
+  void viewWillLayoutSubviews() override {
+    if (table_ && table_->frame() != view()->bounds()) {
+      table_->setFrame(view()->bounds());
+      table_->reloadData();
+    }
   }
 
   int numberOfRowsInSection(ui::TableView&, int) override {

@@ -111,7 +111,9 @@ std::optional<Image> Button::currentImage() const { return lookUp(images_, state
 std::optional<Image> Button::currentBackgroundImage() const { return lookUp(backgrounds_, state()); }
 
 void Button::refresh() {
-  titleLabel_->setText(title());
+  // An attributed title of the same text (an underlined link) outlives a
+  // press: only a new title replaces it.
+  if (titleLabel_->text() != title()) titleLabel_->setText(title());
   if (auto color = lookUp(titleColors_, state())) titleLabel_->setTextColor(*color);
   imageView_->setImage(currentImage());
   setNeedsLayout();

@@ -65,4 +65,12 @@ void LongPressGestureRecognizer::touchEnded(const Touch& touch) {
   fire(State::Ended);
 }
 
+void LongPressGestureRecognizer::touchCancelled(const Touch& touch) {
+  last_ = touch.location;
+  down_ = false;
+  if (!began_) return;
+  began_ = false;
+  fire(State::Cancelled);
+}
+
 }  // namespace platform::ui

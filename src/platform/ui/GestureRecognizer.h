@@ -38,6 +38,8 @@ class GestureRecognizer : public std::enable_shared_from_this<GestureRecognizer>
   virtual void touchBegan(const Touch& touch) = 0;
   virtual void touchMoved(const Touch& touch) { last_ = touch.location; }
   virtual void touchEnded(const Touch& touch) = 0;
+  // The touch went to a scroll view's drag: no gesture comes of it.
+  virtual void touchCancelled(const Touch& touch) { last_ = touch.location; }
 
  protected:
   void fire(State state);
@@ -77,6 +79,7 @@ class LongPressGestureRecognizer : public GestureRecognizer {
   void setMinimumPressDuration(double seconds) { duration_ = seconds; }
   void touchBegan(const Touch& touch) override;
   void touchEnded(const Touch& touch) override;
+  void touchCancelled(const Touch& touch) override;
 
  private:
   double duration_ = 0.5;

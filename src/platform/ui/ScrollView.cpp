@@ -6,8 +6,6 @@
 namespace platform::ui {
 
 namespace {
-// How far a touch moves before it counts as a drag.
-constexpr double kDragSlop = 10;
 constexpr double kZoomAnimation = 0.3;
 }  // namespace
 
@@ -19,6 +17,13 @@ Point ScrollView::clampedOffset(Point offset) const {
   double maxX = std::max(minX, contentSize_.width + contentInset_.right - frame().width);
   double maxY = std::max(minY, contentSize_.height + contentInset_.bottom - frame().height);
   return {std::clamp(offset.x, minX, maxX), std::clamp(offset.y, minY, maxY)};
+}
+
+bool ScrollView::canScrollBy(double dx, double dy) const {
+  if (!scrollEnabled_) return false;
+  const Point offset = contentOffset();
+  const bool pulls = bounceVertical_ && std::abs(dy) > std::abs(dx);
+  return pulls || clampedOffset({offset.x - dx, offset.y - dy}) != offset;
 }
 
 void ScrollView::setContentInset(const EdgeInsets& inset) { contentInset_ = inset; }
@@ -112,8 +117,7 @@ void ScrollView::touchesMoved(const Touch& touch) {
   Point wanted{offsetStart_.x - dx, offsetStart_.y - dy};
   Point clamped = clampedOffset(wanted);
   if (!dragging_) {
-    const bool pulls = bounceVertical_ && std::abs(dy) > std::abs(dx);
-    if (!scrollEnabled_ || (clamped == offsetStart_ && !pulls)) {
+    if (!canScrollBy(dx, dy)) {
       // Nothing to scroll this way: the views behind take the drag.
       forwarding_ = true;
       tracking_ = false;

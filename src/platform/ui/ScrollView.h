@@ -43,6 +43,9 @@ class ScrollView : public View {
   enum class Event { Scrolled, EndedDragging };
   using Observer = std::function<void(ScrollView&, Event)>;
 
+  // How far a touch moves before it counts as a drag.
+  static constexpr double kDragSlop = 10;
+
   explicit ScrollView(Rect frame = {});
 
   Size contentSize() const { return contentSize_; }
@@ -62,6 +65,9 @@ class ScrollView : public View {
   bool alwaysBounceVertical() const { return bounceVertical_; }
   void setAlwaysBounceVertical(bool bounces) { bounceVertical_ = bounces; }
   void addObserver(std::weak_ptr<const void> owner, Observer observer);
+  // Whether a drag by (dx, dy) from the present offset would move the
+  // content (or pull it past the top, when it always bounces vertically).
+  bool canScrollBy(double dx, double dy) const;
 
   void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) { scrollDelegate_ = std::move(delegate); }
   std::shared_ptr<ScrollViewDelegate> scrollViewDelegate() const { return scrollDelegate_.lock(); }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/dispatch/MainQueue.h"
+#include "platform/ui/BackBarButton.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewControllerAppearance.h"
@@ -258,8 +259,10 @@ void NavigationController::showTop() {
   const auto extent = [](const std::optional<BarButtonItem>& item, double width) {
     return item ? (item->customView ? kBarItemMargin : kBarItemEdge) + width : 0;
   };
-  const double titleInset =
-      std::max({kBarTitleInset, extent(leftItem, leftWidth), extent(rightItem, rightWidth)});
+  std::shared_ptr<BackBarButton> back;
+  if (!leftItem && stack_.size() > 1) back = addBackButton(itemY, itemHeight);
+  const double titleInset = std::max({kBarTitleInset, extent(leftItem, leftWidth), extent(rightItem, rightWidth),
+                                      back ? back->frame().maxX() : 0.0});
   if (auto titleView = top->navigationItem().titleView) {
     Rect f = titleView->frame();
     titleView->setFrame({(b.width - f.width) / 2, itemY + (itemHeight - f.height) / 2, f.width, f.height});
@@ -300,6 +303,18 @@ void NavigationController::showTop() {
   addItem(rightItem, false);
 }
 
+// A pushed screen without a left item of its own can always go back.
+std::shared_ptr<BackBarButton> NavigationController::addBackButton(double y, double height) {
+  auto button = std::make_shared<BackBarButton>(kBarItemEdge, y, height);
+  button->setTitleColor(tint_);
+  std::weak_ptr<NavigationController> weak = std::static_pointer_cast<NavigationController>(shared_from_this());
+  button->setAction([weak] {
+    if (auto navigation = weak.lock()) navigation->popViewController(true);
+  });
+  bar_->addSubview(button);
+  return button;
+}
+
 void NavigationController::pushViewController(const std::shared_ptr<ViewController>& controller, bool animated) {
   if (!controller) return;
   auto previous = topViewController();
@@ -328,6 +343,11 @@ std::shared_ptr<ViewController> NavigationController::popViewController(bool ani
 
 void NavigationController::popToRootViewController(bool animated) {
   while (stack_.size() > 1) popViewController(animated);
+}
+
+void NavigationController::popToViewController(const std::shared_ptr<ViewController>& controller, bool animated) {
+  if (std::find(stack_.begin(), stack_.end(), controller) == stack_.end()) return;
+  while (topViewController() != controller) popViewController(animated);
 }
 
 void NavigationController::appear(bool animated) {

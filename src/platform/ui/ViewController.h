@@ -4,7 +4,9 @@
 // the window; the completion runs on the main queue once it shows) and is
 // dismissed, answers its status bar style and orientations, and has a
 // navigation item. A navigation controller keeps a stack of them: push,
-// pop, pop to the root; the top one's view fills it below its bar.
+// pop, pop to the root; the top one's view fills it below its bar, which
+// shows the top one's items, and on a pushed screen without a left item
+// the back item that pops it.
 //
 // Ownership: a presenting controller owns the one it presents, a parent its
 // children, a navigation controller its stack; the ways back are held
@@ -25,6 +27,8 @@
 #include "platform/ui/Window.h"
 
 namespace platform::ui {
+
+class BackBarButton;
 
 class NavigationController;
 
@@ -166,6 +170,8 @@ class NavigationController : public ViewController {
   void pushViewController(const std::shared_ptr<ViewController>& controller, bool animated);
   std::shared_ptr<ViewController> popViewController(bool animated);
   void popToRootViewController(bool animated);
+  // Pops the screens above `controller` (nothing when it is not stacked).
+  void popToViewController(const std::shared_ptr<ViewController>& controller, bool animated);
 
   bool isNavigationBarHidden() const { return barHidden_; }
   void setNavigationBarHidden(bool hidden);
@@ -199,6 +205,7 @@ class NavigationController : public ViewController {
 
  private:
   void showTop();
+  std::shared_ptr<BackBarButton> addBackButton(double y, double height);
   std::vector<std::shared_ptr<ViewController>> stack_;
   std::shared_ptr<View> bar_;
   std::optional<Image> barBackground_;

@@ -5,6 +5,7 @@
 
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
 
 namespace platform::ui {
@@ -233,6 +234,7 @@ void Screen::sendTouch(TouchPhase phase, Point location) {
     touch.tapCount = tapCount_;
     auto hit = hitTest(location);
     touched_ = hit;
+    touchStart_ = location;
     recognizers_.clear();
     if (!hit) return;
     // A control keeps its touches from the recognisers of the views around
@@ -262,6 +264,7 @@ void Screen::sendTouch(TouchPhase phase, Point location) {
   if (!target) return;
   switch (phase) {
     case TouchPhase::Moved:
+      if (handDragToScrollView(target, touch)) break;
       target->touchesMoved(touch);
       for (auto& weak : recognizers) {
         if (auto r = weak.lock()) r->touchMoved(touch);
@@ -277,6 +280,30 @@ void Screen::sendTouch(TouchPhase phase, Point location) {
       target->touchesCancelled(touch);
       break;
   }
+}
+
+bool Screen::handDragToScrollView(const std::shared_ptr<View>& control, const Touch& touch) {
+  if (!dynamic_cast<Control*>(control.get())) return false;
+  const double dx = touch.location.x - touchStart_.x;
+  const double dy = touch.location.y - touchStart_.y;
+  if (std::hypot(dx, dy) < ScrollView::kDragSlop) return false;
+  for (auto v = control->superview(); v; v = v->superview()) {
+    auto scroll = std::dynamic_pointer_cast<ScrollView>(v);
+    if (!scroll || !scroll->canScrollBy(dx, dy)) continue;
+    control->touchesCancelled(touch);
+    for (auto& weak : recognizers_) {
+      if (auto r = weak.lock()) r->touchCancelled(touch);
+    }
+    recognizers_.clear();
+    touched_ = scroll;
+    Touch began = touch;
+    began.phase = TouchPhase::Began;
+    began.location = touchStart_;
+    scroll->touchesBegan(began);
+    scroll->touchesMoved(touch);
+    return true;
+  }
+  return false;
 }
 
 void Screen::tap(Point location) {

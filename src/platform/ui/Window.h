@@ -6,7 +6,9 @@
 // and routes touches and typing: a touch goes to the front-most window that
 // has a view under it, to that view and the gesture recognisers of it and
 // its superviews (a control keeps its touches to itself), and the moves and
-// the end go where the touch began.
+// the end go where the touch began, except that a control's touch that
+// moves past the drag slop in a way an enclosing scroll view can scroll
+// becomes that scroll view's drag (the control's touch is cancelled).
 //
 // Ownership: Screen::main() is process-wide and holds every visible window
 // until it is hidden; a window owns its views and its root controller.
@@ -133,6 +135,7 @@ class Screen {
 
  private:
   Screen();
+  bool handDragToScrollView(const std::shared_ptr<View>& control, const Touch& touch);
   struct Shown {
     std::shared_ptr<Window> window;
     std::uint64_t order;
@@ -146,6 +149,7 @@ class Screen {
 
   // The touch under way.
   std::weak_ptr<View> touched_;
+  Point touchStart_;
   std::vector<std::weak_ptr<GestureRecognizer>> recognizers_;
   double lastTapTime_ = -1;
   Point lastTapPoint_;

@@ -1,7 +1,10 @@
 #include "screens/account/LMLoginScreens.h"
 
+#include <algorithm>
+
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
+#include "screens/account/LMOTPViewController.h"
 #include "screens/account/LMWebViewController.h"
 #include "screens/common/LMStoryboard.h"
 #include "utils/ServiceHosts.h"
@@ -42,6 +45,34 @@ void pushAccountWebPage(ui::ViewController& from, const std::string& key, const 
   page->pageRecordTitle = recordTitle;
   page->scalesPageToFit = scalesPageToFit;
   navigation->pushViewController(page, false);
+}
+
+void pushTwoStepScreen(ui::ViewController& from, std::weak_ptr<LMLoginViewControllerDelegate> delegate) {
+  auto screen = LMStoryboard::instantiateViewControllerWithIdentifier(LMOTPViewController::kSceneIdentifier);
+  auto navigation = from.navigationController();
+  if (!screen || !navigation) return;
+  if (auto holder = std::dynamic_pointer_cast<LMLoginDelegateHolder>(screen)) holder->delegate = std::move(delegate);
+  navigation->pushViewController(screen, false);
+}
+
+void closeSignInScreens(ui::ViewController& owner) {
+  if (owner.presentedViewController()) {
+    owner.dismissViewController(true);
+    return;
+  }
+  // The navigation controller stacks `owner` or the container it is a child of.
+  auto navigation = owner.navigationController();
+  std::shared_ptr<ui::ViewController> level = owner.shared_from_this();
+  auto stacked = [&](const std::shared_ptr<ui::ViewController>& controller) {
+    const auto& stack = navigation->viewControllers();
+    return std::find(stack.begin(), stack.end(), controller) != stack.end();
+  };
+  while (navigation && level && !stacked(level)) level = level->parentViewController();
+  if (navigation && level && navigation->topViewController() != level) {
+    navigation->popToViewController(level, true);
+    return;
+  }
+  owner.dismissViewController(true);
 }
 
 std::shared_ptr<ui::TableView> LMStaticTable::makeTable(const std::shared_ptr<LMStaticTable>& table, ui::Rect frame) {

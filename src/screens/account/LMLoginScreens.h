@@ -40,6 +40,17 @@ bool isUsableCaptchaPath(const std::string& path);
 void pushAccountWebPage(platform::ui::ViewController& from, const std::string& key, const std::string& recordTitle,
                         bool scalesPageToFit);
 
+// After a sign-in failure that asks for a two-step code: the two-step code
+// screen, reporting to `delegate`, pushed without animation on the
+// navigation controller `from` stands in.
+void pushTwoStepScreen(platform::ui::ViewController& from, std::weak_ptr<LMLoginViewControllerDelegate> delegate);
+
+// What a delegate of the sign-in screens does with them at the end: the
+// login screens `owner` presents are dismissed; a two-step screen pushed
+// above `owner` on its navigation controller is popped, so `owner` is on
+// top again. Both animated.
+void closeSignInScreens(platform::ui::ViewController& owner);
+
 // A static table of rows of the given heights; cells come from `cell`.
 class LMStaticTable : public platform::ui::TableViewDataSource, public platform::ui::TableViewDelegate {
  public:

@@ -37,9 +37,11 @@ void LMWebViewController::viewDidLoad() {
   std::weak_ptr<LMWebViewController> weak = std::static_pointer_cast<LMWebViewController>(shared_from_this());
   webView->setDelegate(weak);
   indicatorView->setHidden(true);
-  navigationItem().leftBarButtonItem = ui::BarButtonItem{ui::localizedString("返回"), [weak] {
-                                                            if (auto self = weak.lock()) self->back();
-                                                          }};
+  navigationItem().leftBarButtonItem = ui::BarButtonItem{"",
+                                                         [weak] {
+                                                           if (auto self = weak.lock()) self->back();
+                                                         },
+                                                         ui::Image::imageNamed("返回按钮.png")};
   browserButton->setAction([weak] {
     if (auto self = weak.lock()) self->openInBrowser();
   });

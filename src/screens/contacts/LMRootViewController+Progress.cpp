@@ -8,6 +8,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
+#include "screens/account/LMLoginScreens.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMRootViewController.h"
@@ -141,9 +142,7 @@ void LMRootViewController::installAdapterCallbacks() {
       switch (error.code()) {
         case 81003:
           KoStatSDK::recordCountEvent("fail_2step", "同步");
-          if (auto screen = LMStoryboard::instantiateViewControllerWithIdentifier("OTPViewController")) {
-            if (auto navigation = current->navigationController()) navigation->pushViewController(screen, false);
-          }
+          pushTwoStepScreen(*current, current->loginDelegate());
           return;
         case 70016:
           KoStatSDK::recordCountEvent("fail_relogin", "同步");

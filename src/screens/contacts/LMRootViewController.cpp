@@ -18,6 +18,7 @@
 #include "screens/common/LMStoryboard.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/account/LMLoginViewController.h"
+#include "screens/account/LMLoginScreens.h"
 #include "screens/shell/LMLocationAccess.h"
 #include "screens/shell/LMSyncAdapter+LMHook.h"
 #include "stats/KoStatSDK.h"
@@ -482,18 +483,50 @@ void LMRootViewController::syncContactsOnBackground() {
 }
 
 void LMRootViewController::presentLogin() {
-  loginDelegate_ = std::make_shared<LMLoginViewControllerDelegate>();
-  std::weak_ptr<LMRootViewController> weak = weakSelf();
-  loginDelegate_->didSuccessLogin = [weak] {
-    if (auto page = weak.lock()) page->didSuccessLogin();
-  };
-  loginDelegate_->didCancelLogin = [weak] {
-    if (auto page = weak.lock()) page->didCancelLogin();
-  };
-  auto login = LMLoginViewController::instantiateWithDelegate(loginDelegate_);
+  auto login = LMLoginViewController::instantiateWithDelegate(loginDelegate());
   if (!login) return;
   presentViewController(login, true);
 }
+
+const std::shared_ptr<LMLoginViewControllerDelegate>& LMRootViewController::loginDelegate() {
+  if (!loginDelegate_->didSuccessLogin) {
+    auto weak = weakSelf();
+    loginDelegate_->didSuccessLogin = [weak] {
+      if (auto page = weak.lock()) page->didSuccessLogin();
+    };
+    loginDelegate_->didCancelLogin = [weak] {
+      if (auto page = weak.lock()) page->didCancelLogin();
+    };
+  }
+  return loginDelegate_;
+}
+
+const std::shared_ptr<LMMergeTableViewControllerDelegate>& LMRootViewController::mergeDelegate() {
+  if (!mergeDelegate_->didCancelMerge) {
+    auto weak = weakSelf();
+    mergeDelegate_->didCancelMerge = [weak] {
+      if (auto page = weak.lock()) page->didCancelMerge();
+    };
+  }
+  return mergeDelegate_;
+}
+
+const std::shared_ptr<LMMergeSourceTableViewControllerDelegate>& LMRootViewController::mergeSourceDelegate() {
+  if (!mergeSourceDelegate_->didCancelMergeSource) {
+    auto weak = weakSelf();
+    mergeSourceDelegate_->didSuccessMergeSource = [weak](bool success) {
+      if (auto page = weak.lock()) page->didSuccessMergeSource(success);
+    };
+    mergeSourceDelegate_->didCancelMergeSource = [weak] {
+      if (auto page = weak.lock()) page->didCancelMergeSource();
+    };
+  }
+  return mergeSourceDelegate_;
+}
+
+void LMRootViewController::didCancelMerge() { dismissViewController(true); }
+void LMRootViewController::didSuccessMergeSource(bool) { dismissViewController(true); }
+void LMRootViewController::didCancelMergeSource() { dismissViewController(true); }
 
 void LMRootViewController::startSync(bool background) {
   auto manager = QBPassportsManager::sharedManager();
@@ -678,12 +711,12 @@ void LMRootViewController::runFullSync(bool inBackground) {
 }
 
 void LMRootViewController::didSuccessLogin() {
-  dismissViewController(true);
+  closeSignInScreens(*this);
   platform::NotificationCenter::defaultCenter().post("LMPassportDidLoginNotification", {{"type", "contacts"}});
   synchronize(false);
 }
 
-void LMRootViewController::didCancelLogin() { dismissViewController(true); }
+void LMRootViewController::didCancelLogin() { closeSignInScreens(*this); }
 
 void LMRootViewController::alertView(ui::AlertView& alert, int buttonIndex) {
   if (buttonIndex < 0 || buttonIndex >= static_cast<int>(alert.buttonTitles().size())) return;
@@ -701,8 +734,12 @@ void LMRootViewController::alertView(ui::AlertView& alert, int buttonIndex) {
     auto weak = weakSelf();
     requestAddressBookAuthorization([weak] {
       auto page = weak.lock();
-      auto screen = LMStoryboard::instantiateViewControllerWithIdentifier("mergeSourceViewController");
+      auto screen = std::dynamic_pointer_cast<ui::NavigationController>(
+          LMStoryboard::instantiateViewControllerWithIdentifier("mergeSourceViewController"));
       if (!page || !screen) return;
+      if (auto import = std::dynamic_pointer_cast<LMMergeSourceTableViewController>(screen->topViewController())) {
+        import->setDelegate(page->mergeSourceDelegate());
+      }
       if (auto navigation = page->navigationController()) {
         navigation->presentViewController(screen, true);
       } else {

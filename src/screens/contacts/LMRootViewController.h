@@ -13,8 +13,8 @@
 //
 // Ownership: a controller made with std::make_shared (scene
 // "rootViewController"); it owns its progress screen and its address-book
-// handle for the change callback and the delegate of the login screen it
-// presents; the adapter, the settings and the
+// handle for the change callback and its delegates of the sign-in and merge
+// screens; the adapter, the settings and the
 // passports manager are the process-wide ones.
 // Threading: main thread; store and cloud work runs as tasks on the
 // adapter's task queue and hops back to the main queue.
@@ -116,10 +116,16 @@ class LMRootViewController : public LMSynBaseViewController,
   void removeAllContacts();
 
   // ---- Sub-screens ----
-  const std::shared_ptr<LMMergeTableViewControllerDelegate>& mergeDelegate() const { return mergeDelegate_; }
-  const std::shared_ptr<LMMergeSourceTableViewControllerDelegate>& mergeSourceDelegate() const {
-    return mergeSourceDelegate_;
-  }
+  // The page as delegate of the two merge screens, which it presents (or
+  // the root container does) and closes when they ask.
+  const std::shared_ptr<LMMergeTableViewControllerDelegate>& mergeDelegate();
+  const std::shared_ptr<LMMergeSourceTableViewControllerDelegate>& mergeSourceDelegate();
+  void didCancelMerge();
+  void didSuccessMergeSource(bool success);
+  void didCancelMergeSource();
+  // The page as delegate of the sign-in screens: the login screen it
+  // presents and the two-step screen it pushes.
+  const std::shared_ptr<LMLoginViewControllerDelegate>& loginDelegate();
   void didSuccessLogin();
   void didCancelLogin();
   void alertView(platform::ui::AlertView& alert, int buttonIndex) override;
@@ -156,8 +162,7 @@ class LMRootViewController : public LMSynBaseViewController,
   std::shared_ptr<LMCustomButton> syncButton_;
   std::shared_ptr<LMSyncLoadViewController> syncLoadViewController_;
   std::shared_ptr<platform::addressbook::AddressBook> noticeAddressBook_;
-  // The login screen's delegate while this page presents it.
-  std::shared_ptr<LMLoginViewControllerDelegate> loginDelegate_;
+  std::shared_ptr<LMLoginViewControllerDelegate> loginDelegate_ = std::make_shared<LMLoginViewControllerDelegate>();
   std::shared_ptr<LMMergeTableViewControllerDelegate> mergeDelegate_ =
       std::make_shared<LMMergeTableViewControllerDelegate>();
   std::shared_ptr<LMMergeSourceTableViewControllerDelegate> mergeSourceDelegate_ =

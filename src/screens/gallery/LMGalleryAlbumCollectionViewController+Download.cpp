@@ -15,6 +15,7 @@
 #include "platform/ui/StringFormat.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMProgressHUD.h"
+#include "screens/account/LMLoginScreens.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryManager.h"
@@ -190,8 +191,7 @@ void LMGalleryAlbumCollectionViewController::presentTitle(const std::string& tit
     return;
   } else if (error.code() == 81003) {
     KoStatSDK::recordCountEvent("fail_2step", "备份");
-    auto otp = LMStoryboard::instantiateViewControllerWithIdentifier("OTPViewController");
-    if (otp && navigationController()) navigationController()->pushViewController(otp, false);
+    pushTwoStepScreen(*this, newLoginDelegate());
     return;
   } else {
     message = LMCustomUtils::messageForURLError(error, "相册下载");

@@ -19,6 +19,7 @@
 #include "screens/account/LMLoginViewController.h"
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMProgressHUD.h"
+#include "screens/account/LMLoginScreens.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
 #include "screens/gallery/LMGalleryManager.h"
@@ -427,7 +428,7 @@ void LMGalleryAlbumCollectionViewController::finishDelete(const std::vector<std:
   });
 }
 
-void LMGalleryAlbumCollectionViewController::presentLogin() {
+const std::shared_ptr<LMLoginViewControllerDelegate>& LMGalleryAlbumCollectionViewController::newLoginDelegate() {
   loginDelegate_ = std::make_shared<LMLoginViewControllerDelegate>();
   std::weak_ptr<LMGalleryAlbumCollectionViewController> weak = self();
   loginDelegate_->didSuccessLogin = [weak] {
@@ -436,16 +437,20 @@ void LMGalleryAlbumCollectionViewController::presentLogin() {
   loginDelegate_->didCancelLogin = [weak] {
     if (auto grid = weak.lock()) grid->didCancelLogin();
   };
-  if (auto login = LMLoginViewController::instantiateWithDelegate(loginDelegate_)) presentViewController(login, true);
+  return loginDelegate_;
+}
+
+void LMGalleryAlbumCollectionViewController::presentLogin() {
+  if (auto login = LMLoginViewController::instantiateWithDelegate(newLoginDelegate())) presentViewController(login, true);
 }
 
 void LMGalleryAlbumCollectionViewController::didSuccessLogin() {
-  dismissViewController(true);
+  closeSignInScreens(*this);
   platform::NotificationCenter::defaultCenter().post("LMPassportDidLoginNotification",
                                                      platform::Json{{"type", "photos"}});
   platform::globalQueue().async([] { LMGalleryManager::sharedManager().requestAlbumObjectWithFinish(nullptr); });
 }
 
-void LMGalleryAlbumCollectionViewController::didCancelLogin() { dismissViewController(true); }
+void LMGalleryAlbumCollectionViewController::didCancelLogin() { closeSignInScreens(*this); }
 
 }  // namespace lumora

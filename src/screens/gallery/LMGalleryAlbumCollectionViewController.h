@@ -138,6 +138,8 @@ class LMGalleryAlbumCollectionViewController : public platform::ui::ViewControll
   void finishDownload(const std::vector<LMImage>& failed, const std::optional<platform::Error>& error,
                       std::int64_t size, platform::BackgroundTask::Identifier task);
   void presentLogin();
+  // A fresh delegate of the sign-in screens reporting to this grid.
+  const std::shared_ptr<LMLoginViewControllerDelegate>& newLoginDelegate();
 
   platform::ui::Size itemSize_;
   platform::ui::EdgeInsets itemInsets_;

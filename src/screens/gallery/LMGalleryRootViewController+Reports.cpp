@@ -10,6 +10,7 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
 #include "screens/common/LMCustomUtils.h"
+#include "screens/account/LMLoginScreens.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
@@ -248,8 +249,7 @@ void LMGalleryRootViewController::failureReaction(const platform::Error& error) 
     presentLogin();
   } else if (error.code() == 81003) {
     KoStatSDK::recordCountEvent("fail_2step", kBackupEvent);
-    auto otp = LMStoryboard::instantiateViewControllerWithIdentifier("OTPViewController");
-    if (otp && navigationController()) navigationController()->pushViewController(otp, false);
+    pushTwoStepScreen(*this, newLoginDelegate());
   } else {
     auto message = LMCustomUtils::messageForURLError(error, kBackupEvent);
     auto alert = ui::AlertView::alert(ui::localizedString("备份失败"),

@@ -17,6 +17,7 @@
 #include "platform/ui/Window.h"
 #include "screens/account/LMLoginViewController.h"
 #include "screens/common/LMCustomUtils.h"
+#include "screens/account/LMLoginScreens.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/shell/LMAppSettingConfig.h"
 #include "screens/shell/LMSyncAdapter+LMHook.h"
@@ -240,7 +241,7 @@ void LMGalleryRootViewController::checkAuthorizeGallery(std::function<void()> bl
   });
 }
 
-void LMGalleryRootViewController::presentLogin() {
+const std::shared_ptr<LMLoginViewControllerDelegate>& LMGalleryRootViewController::newLoginDelegate() {
   loginDelegate_ = std::make_shared<LMLoginViewControllerDelegate>();
   std::weak_ptr<LMGalleryRootViewController> weak = weakSelf();
   loginDelegate_->didSuccessLogin = [weak] {
@@ -249,7 +250,11 @@ void LMGalleryRootViewController::presentLogin() {
   loginDelegate_->didCancelLogin = [weak] {
     if (auto page = weak.lock()) page->didCancelLogin();
   };
-  if (auto login = LMLoginViewController::instantiateWithDelegate(loginDelegate_)) {
+  return loginDelegate_;
+}
+
+void LMGalleryRootViewController::presentLogin() {
+  if (auto login = LMLoginViewController::instantiateWithDelegate(newLoginDelegate())) {
     presentViewController(login, true);
   }
 }
@@ -496,12 +501,12 @@ void LMGalleryRootViewController::alertView(ui::AlertView& alert, int buttonInde
 }
 
 void LMGalleryRootViewController::didSuccessLogin() {
-  dismissViewController(true);
+  closeSignInScreens(*this);
   platform::NotificationCenter::defaultCenter().post(kDidLoginNotification, platform::Json{{"type", "photos"}});
   updateBackupImageNum();
   backupGalleryPressed();
 }
 
-void LMGalleryRootViewController::didCancelLogin() { dismissViewController(true); }
+void LMGalleryRootViewController::didCancelLogin() { closeSignInScreens(*this); }
 
 }  // namespace lumora

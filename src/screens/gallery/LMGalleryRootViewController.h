@@ -127,6 +127,8 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   void showAlert(const std::string& titleKey, const std::string& messageKey, std::vector<std::string> buttonKeys,
                  bool withDelegate, std::optional<std::string> message = std::nullopt);
   void presentLogin();
+  // A fresh delegate of the sign-in screens reporting to this page.
+  const std::shared_ptr<LMLoginViewControllerDelegate>& newLoginDelegate();
   void endBackgroundTask();
   void finishRun(const std::vector<LMImage>& failed, std::uint64_t totalCount);
   void failRun(const platform::Error& error);

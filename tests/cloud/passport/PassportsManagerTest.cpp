@@ -67,13 +67,15 @@ TEST_F(PassportsManagerTest, OnePassportPerSidForItsUser) {
   EXPECT_TRUE(manager->passportForSid("lumora")->needVerifyPhone());
   EXPECT_TRUE(manager->passportForSid("photos", std::nullopt)->forTest());  // new ones too
 
-  // Logging out with passports clears everything; with none it changes nothing.
+  // Logging out with passports clears everything; a user id kept without
+  // a stored login is signed out too.
   manager->logOut();
   EXPECT_TRUE(manager->passportDic().empty());
   EXPECT_FALSE(manager->userId().has_value());
   manager->setUserId(std::string("3"));
   manager->logOut();
-  EXPECT_EQ(manager->userId(), "3");
+  EXPECT_FALSE(manager->userId().has_value());
+  EXPECT_FALSE(platform::UserDefaults::standard().stringForKey(QBPassportsManager::kUserIdDefaultsKey).has_value());
 }
 
 TEST_F(PassportsManagerTest, AnAttachedPassportBringsItsUserDeviceAndFlagsToTheSharedManager) {

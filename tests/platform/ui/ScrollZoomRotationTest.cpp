@@ -1,5 +1,6 @@
 // The kit's scrolling stand-ins: the pull-to-refresh header and its insets,
-// a drag that an inner scroll view cannot follow turning the outer pager,
+// a drag that an inner scroll view cannot follow turning the outer pager, a
+// drag from a control scrolling its list instead of pressing the control,
 // zooming to a rectangle and back, and the device turning only the screens
 // that allow it.
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/RefreshHeaderView.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
@@ -122,6 +125,53 @@ TEST_F(ScrollZoomRotationTest, InnerPagesPassDragsTheyCannotFollowAndZoomToRecta
   page->setMinimumZoomScale(0.5);
   page->setZoomScale(0.5);
   EXPECT_EQ(page->content->frame().size(), (ui::Size{50, 25}));
+}
+
+TEST_F(ScrollZoomRotationTest, ADragPastTheSlopFromAControlScrollsAndCancelsTheControlsTouch) {
+  auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window->makeKeyAndVisible();
+  auto list = std::make_shared<ui::ScrollView>(ui::Rect{0, 0, 375, 667});
+  list->setContentSize({375, 2000});
+  window->addSubview(list);
+  auto button = std::make_shared<ui::Button>(ui::Rect{0, 100, 375, 50});
+  list->addSubview(button);
+  int presses = 0;
+  button->setAction([&] { ++presses; });
+  int holds = 0;
+  button->addGestureRecognizer(std::make_shared<ui::LongPressGestureRecognizer>([&](ui::GestureRecognizer& r) {
+    if (r.state() == ui::GestureRecognizer::State::Began) ++holds;
+  }));
+  auto& screen = ui::Screen::main();
+
+  // A tap presses, and so does a touch that stays within the slop.
+  screen.tap({100, 125});
+  drag({100, 125}, {104, 128});
+  EXPECT_EQ(presses, 2);
+  // Past the slop the list scrolls and the button hears no more of it.
+  drag({100, 125}, {100, 25});
+  EXPECT_EQ(list->contentOffset().y, 100);
+  EXPECT_EQ(presses, 2);
+  EXPECT_FALSE(button->isHighlighted());
+  // Nor is a press held after the drag began a long press.
+  list->setContentOffset({0, 0});
+  screen.sendTouch(ui::TouchPhase::Began, {100, 125});
+  screen.sendTouch(ui::TouchPhase::Moved, {100, 90});
+  clock_->advance(platform::seconds(1));
+  platform::MainQueue::main().runUntilIdle();
+  screen.sendTouch(ui::TouchPhase::Ended, {100, 90});
+  EXPECT_EQ(holds, 0);
+  EXPECT_EQ(presses, 2);
+
+  // Sideways, where the list cannot scroll, the button keeps the touch.
+  list->setContentOffset({0, 0});
+  drag({100, 125}, {300, 125});
+  EXPECT_EQ(list->contentOffset(), (ui::Point{0, 0}));
+  EXPECT_EQ(presses, 3);
+  // A list that does not scroll leaves its controls alone: up and out.
+  list->setScrollEnabled(false);
+  drag({100, 125}, {100, 60});
+  EXPECT_EQ(list->contentOffset(), (ui::Point{0, 0}));
+  EXPECT_EQ(presses, 3);
 }
 
 struct ScrollZoomScreen : ui::ViewController {

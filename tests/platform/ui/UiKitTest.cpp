@@ -1,6 +1,7 @@
 // The headless UI kit: cell reuse, the batch-update check, alerts pressed by
 // title, tap recognisers that wait for each other, the time sources on the
-// manual clock, hit testing and the touch path into controls, colours.
+// manual clock, hit testing and the touch path into controls, the bar's back
+// item, colours.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +10,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/BackBarButton.h"
 #include "platform/ui/CollectionView.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/DisplayLink.h"
@@ -269,9 +271,15 @@ TEST_F(UiKitTest, TouchesGoToTheFrontmostInteractiveViewAndControlsTrackThem) {
   ui::Screen::main().sendTouch(ui::TouchPhase::Moved, {200, 60});
   EXPECT_FALSE(button->isHighlighted());
   ui::Screen::main().sendTouch(ui::TouchPhase::Ended, {200, 60});
+  // An underlined title stays underlined through a press.
+  button->setTitle("link");
+  button->titleLabel()->setAttributedText({ui::TextRun{"link", true, 0, 0, ui::Color::white()}});
   ui::Screen::main().tap({129, 89});
   EXPECT_EQ(inside, 1);
   EXPECT_EQ(outside, 1);
+  EXPECT_EQ(button->titleLabel()->attributedText().size(), 1u);
+  button->setTitle("other");
+  EXPECT_TRUE(button->titleLabel()->attributedText().empty()) << "a new title replaces it";
 
   for (auto hide : std::vector<std::function<void()>>{[&] { button->setHidden(true); },
                                                       [&] { button->setAlpha(0); },
@@ -338,6 +346,48 @@ TEST_F(UiKitTest, ControllersPresentPushAndPopWithTheirAppearances) {
   EXPECT_EQ(child->navigationController(), navigation);
   child->removeFromParentViewController();
   EXPECT_TRUE(root->childViewControllers().empty());
+}
+
+TEST_F(UiKitTest, APushedScreenWithoutALeftItemOfItsOwnGoesBackByTheBarsBackItem) {
+  auto window = showWindow();
+  auto root = std::make_shared<UiKitScreen>();
+  auto navigation = ui::NavigationController::withRoot(root);
+  window->setRootViewController(navigation);
+  auto back = [&]() -> std::shared_ptr<ui::BackBarButton> {
+    for (const auto& item : navigation->navigationBar()->subviews()) {
+      if (auto button = std::dynamic_pointer_cast<ui::BackBarButton>(item)) return button;
+    }
+    return nullptr;
+  };
+  EXPECT_FALSE(back()) << "the root has nowhere to go back to";
+
+  auto plain = std::make_shared<UiKitScreen>();
+  navigation->pushViewController(plain, true);
+  ASSERT_TRUE(back());
+  ui::DisplayList drawn;
+  back()->draw(drawn);
+  EXPECT_FALSE(drawn.empty()) << "the chevron";
+  EXPECT_FALSE(back()->title().empty());
+  EXPECT_GT(back()->frame().width, back()->titleLabel()->sizeThatFits({}).width);
+
+  auto own = std::make_shared<UiKitScreen>();
+  own->navigationItem().leftBarButtonItem = ui::BarButtonItem{"取消", [] {}};
+  navigation->pushViewController(own, true);
+  EXPECT_FALSE(back()) << "a screen's own left item stands instead";
+  navigation->pushViewController(std::make_shared<UiKitScreen>(), false);
+  navigation->popToViewController(std::make_shared<UiKitScreen>(), true);
+  EXPECT_EQ(navigation->viewControllers().size(), 4u) << "a screen not stacked pops nothing";
+  navigation->popToViewController(plain, true);
+  EXPECT_EQ(navigation->topViewController(), plain);
+  EXPECT_EQ(own->events.back(), "did disappear");
+
+  // A tap on the back item pops, animated, as the phone's does.
+  ASSERT_TRUE(back());
+  window->layoutIfNeeded();
+  ui::Screen::main().tap(back()->convertPointToView(back()->bounds().center(), nullptr));
+  EXPECT_EQ(navigation->topViewController(), root);
+  EXPECT_EQ(plain->events.back(), "did disappear");
+  EXPECT_FALSE(back());
 }
 
 TEST_F(UiKitTest, ScrollViewsTurnWholePagesAndZoomTheirView) {

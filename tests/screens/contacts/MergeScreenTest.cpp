@@ -1,7 +1,7 @@
 // The duplicate-merge screen against a real address book: the search and
 // its rows, the people picker's own group, dropping groups, the batch merge
-// (with an own group of one, with a failed closing save) and the states
-// without address-book access.
+// (with an own group of one, with a failed closing save), a drag from a
+// tile scrolling the list, and the states without address-book access.
 #include <gtest/gtest.h>
 
 #include "platform/ui/StringFormat.h"
@@ -27,8 +27,16 @@ class MergeScreenTest : public ContactsScreensFixture {
     for (int row = 0; row < rows; ++row) out.push_back(*screen_->heightForRowAtIndexPath(*screen_->tableView(), {0, row}));
     return out;
   }
-  // Picks the person with `id` in a newly opened picker.
+  void TearDown() override {
+    if (window_) window_->setHidden(true);
+  }
+  // Picks the person with `id` in a newly opened picker: a tap on its row.
   void pick(std::int32_t id) {
+    if (!window_) {
+      window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+      window_->setRootViewController(navigation_);
+      window_->makeKeyAndVisible();
+    }
     screen_->willAddContactToMergeObject(list().back());
     auto picker = std::dynamic_pointer_cast<platform::addressbookui::PeoplePickerNavigationController>(
         screen_->presentedViewController());
@@ -36,7 +44,13 @@ class MergeScreenTest : public ContactsScreensFixture {
     const auto& listed = picker->people();
     auto found = std::find_if(listed.begin(), listed.end(), [&](const ab::Record& p) { return p.id() == id; });
     ASSERT_NE(found, listed.end());
-    picker->selectPersonAtIndex(static_cast<std::size_t>(found - listed.begin()));
+    window_->layoutIfNeeded();
+    auto rows = std::dynamic_pointer_cast<ui::TableView>(picker->topViewController()->view()->subviews().front());
+    ASSERT_TRUE(rows);
+    auto cell = rows->cellForRowAtIndexPath({0, static_cast<int>(found - listed.begin())});
+    ASSERT_TRUE(cell) << "the row is shown";
+    EXPECT_EQ(cell->textLabel()->text(), found->compositeName().value_or(""));
+    ui::Screen::main().tap(cell->convertPointToView(cell->bounds().center(), nullptr));
     pump();
     EXPECT_FALSE(screen_->presentedViewController()) << "the screen dismisses the picker";
   }
@@ -52,6 +66,7 @@ class MergeScreenTest : public ContactsScreensFixture {
   std::vector<std::int32_t> ids_;
   std::shared_ptr<LMMergeTableViewController> screen_ = std::make_shared<LMMergeTableViewController>();
   std::shared_ptr<ui::NavigationController> navigation_ = ui::NavigationController::withRoot(screen_);
+  std::shared_ptr<ui::Window> window_;
 };
 
 TEST_F(MergeScreenTest, SearchListsGroupsThenTheOwnGroupGrowsThroughThePicker) {
@@ -117,6 +132,33 @@ TEST_F(MergeScreenTest, AFailedClosingSaveReportsNoneAndLeavesTheGroupsOpen) {
   ab::AddressBook::setWriteFault(nullptr);
   EXPECT_FALSE(list()[0]->isMerged || list()[1]->isMerged);
   EXPECT_EQ(personCount(), 5u);
+}
+
+TEST_F(MergeScreenTest, ADragFromATileScrollsTheListAndATapStillPressesIt) {
+  people({{"Dan", "Fox"}, {"Dan", "Fox"}, {"Eve", "Gray"}, {"Eve", "Gray"}, {"Fay", "Hart"}, {"Fay", "Hart"}});
+  window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window_->setRootViewController(navigation_);
+  window_->makeKeyAndVisible();
+  screen_->searchRepeatedContacts();
+  pump();
+  ASSERT_EQ(list().size(), 6u);
+  window_->layoutIfNeeded();
+  auto table = screen_->tableView();
+  auto cell = std::static_pointer_cast<LMMergeContactCell>(table->cellForRowAtIndexPath({0, 1}));
+  ASSERT_TRUE(cell);
+  const ui::Point tile = cell->contactButtons().front()->convertPointToView({20, 20}, nullptr);
+  auto& touches = ui::Screen::main();
+  touches.sendTouch(ui::TouchPhase::Began, tile);
+  for (double dy = 10; dy <= 150; dy += 10) touches.sendTouch(ui::TouchPhase::Moved, {tile.x, tile.y - dy});
+  touches.sendTouch(ui::TouchPhase::Ended, {tile.x, tile.y - 150});
+  pump();
+  EXPECT_GT(table->contentOffset().y, 100);
+  EXPECT_EQ(navigation_->topViewController(), screen_) << "the drag opened the tile's person";
+
+  const ui::Point moved = cell->contactButtons().front()->convertPointToView({20, 20}, nullptr);
+  touches.tap(moved);
+  pump();
+  EXPECT_NE(navigation_->topViewController(), screen_) << "a tap opens the person";
 }
 
 TEST_F(MergeScreenTest, WithoutAccessTheHudComesDownOnTheEmptyState) {
