@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <iterator>
 #include <mutex>
+#include <string>
 
 #include "applog/LoggerRegistry.h"
 #include "applog/QBFileLoggerFomatterDefault.h"
@@ -30,8 +31,8 @@ constexpr std::uint64_t kFileSize = 1024 * 1024;
 struct BenchHome {
   std::filesystem::path root;
   BenchHome() {
-    char pattern[] = "/tmp/lumora-bench-XXXXXX";
-    root = mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumora-bench-XXXXXX").string();
+    root = mkdtemp(pattern.data());
     platform::AppHome::setRoot(root);
   }
   ~BenchHome() {

@@ -20,7 +20,7 @@ namespace cloudbench {
 class BenchCloud {
  public:
   explicit BenchCloud(const std::string& name = "lumora-cloud-bench") {
-    std::string pattern = "/tmp/" + name + "-XXXXXX";
+    std::string pattern = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
     if (!mkdtemp(pattern.data())) std::abort();
     dir_ = pattern;
     std::string error;

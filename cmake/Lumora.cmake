@@ -105,10 +105,11 @@ set(LUMORA_TEST_OPTIMIZATION -O0)
 # lumora_test(<name> <folder> [DEPS targets...] [PCH headers...]): one
 # GoogleTest binary per folder under tests/, each case registered with CTest.
 # EXCLUDE drops sources matching a regex (a sub-folder that has a binary of
-# its own); PCH adds headers to the target's precompiled header; ENV sets
-# environment variables (NAME=value) for its cases.
+# its own); PCH adds headers to the target's precompiled header. The cases
+# run in the environment of tests/environment/TestEnvironment.h, whatever
+# the caller's.
 function(lumora_test name folder)
-  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS;PCH;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS;PCH" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(ARG_EXCLUDE)
@@ -120,11 +121,11 @@ function(lumora_test name folder)
   add_executable(${name} ${sources})
   target_compile_options(${name} PRIVATE ${LUMORA_WARNINGS} ${LUMORA_TEST_OPTIMIZATION})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE lumora_testsupport ${ARG_DEPS}
+  target_link_libraries(${name} PRIVATE lumora_testenvironment lumora_testsupport ${ARG_DEPS}
                         GTest::gmock GTest::gtest_main)
   lumora_precompile(${name} <gtest/gtest.h> ${ARG_PCH})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES TIMEOUT 300 ENVIRONMENT "${ARG_ENV}"
+                       PROPERTIES TIMEOUT 300
                        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()

@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Json reply = plain ? parsedReply(*plain) : Json();
   if (!reply.is_discarded()) {
     if (namesOtherHost(reply)) return 0;
-    (void)lumora::KPUserCoreInfo::parseReply(reply, nullptr);
+    (void)lumora::KPUserCoreInfo::parseReply(reply);
   }
   if (head.find('@') != std::string::npos || head.find("http") != std::string::npos) return 0;
 

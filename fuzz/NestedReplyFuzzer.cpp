@@ -44,10 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool tooDeep = platform::jsonNestsDeeperThan(text);
 
   auto holder = lumora::QBPassportURLConnectionAndDelegate::initWithDelegate(nullptr);
-  std::optional<platform::Error> accountError;
-  auto account = holder->parseJsonResponse(platform::toBytes(text), &accountError);
+  auto account = holder->parseJsonResponse(platform::toBytes(text));
   // (A body that is no UTF-8 text is handed on as bytes, with no error.)
-  if (tooDeep) FUZZ_CHECK(!account && (accountError || !platform::isValidUtf8(text)));
+  if (tooDeep) FUZZ_CHECK(!account.ok() || (!*account && !platform::isValidUtf8(text)));
 
   auto serializer = lumora::LMJsonResponseSerialization::serializer();
   platform::http::HeaderFields headers;

@@ -28,6 +28,13 @@ std::uint8_t bbxDwarfByte(std::uintptr_t* cursor, std::uintptr_t end, bool* ok) 
 
 bool bbxDwarfValidRegister(std::uint64_t reg) { return reg < kBBXDwarfRegisterCount; }
 
+// A factored offset times the CIE's data alignment, wrapping as the
+// addresses it is added to do: bad unwind data makes a bad address (read
+// safely later), not an overflow.
+std::int64_t bbxDwarfAligned(std::int64_t factored, std::int64_t alignment) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(factored) * static_cast<std::uint64_t>(alignment));
+}
+
 // A ULEB128 length and the block after it; false when it runs past `end`.
 bool bbxDwarfSkipBlock(std::uintptr_t* cursor, std::uintptr_t end) {
   bool ok = true;
@@ -197,7 +204,7 @@ bool bbxDwarfExecuteInstruction(std::uint8_t opcode, std::uintptr_t* cursor, std
       BBXSDKLog("%s: Error: Found an invalid DW_CFA_offset register number\n", "BBXDwarfInstructionsEnumerate");
       return false;
     }
-    rules->registers[reg] = {kind, factored * cie->dataAlignment};
+    rules->registers[reg] = {kind, bbxDwarfAligned(factored, cie->dataAlignment)};
     return true;
   };
   const auto restoreRule = [&](std::uint64_t reg) {
@@ -269,8 +276,9 @@ bool bbxDwarfExecuteInstruction(std::uint8_t opcode, std::uintptr_t* cursor, std
     case 0x0c:  // def_cfa
     case 0x12: {  // def_cfa_sf
       const std::uint64_t reg = BBXDwarfReadULEB128(cursor, end, &ok);
-      const std::int64_t offset = opcode == 0x0c ? static_cast<std::int64_t>(BBXDwarfReadULEB128(cursor, end, &ok))
-                                                 : BBXDwarfReadSLEB128(cursor, end, &ok) * cie->dataAlignment;
+      const std::int64_t offset =
+          opcode == 0x0c ? static_cast<std::int64_t>(BBXDwarfReadULEB128(cursor, end, &ok))
+                         : bbxDwarfAligned(BBXDwarfReadSLEB128(cursor, end, &ok), cie->dataAlignment);
       if (!ok || !bbxDwarfValidRegister(reg)) return false;
       rules->cfaRegister = reg;
       rules->cfaOffset = offset;
@@ -288,7 +296,7 @@ bool bbxDwarfExecuteInstruction(std::uint8_t opcode, std::uintptr_t* cursor, std
       rules->cfaOffset = static_cast<std::int64_t>(BBXDwarfReadULEB128(cursor, end, &ok));
       return ok;
     case 0x13:  // def_cfa_offset_sf
-      rules->cfaOffset = BBXDwarfReadSLEB128(cursor, end, &ok) * cie->dataAlignment;
+      rules->cfaOffset = bbxDwarfAligned(BBXDwarfReadSLEB128(cursor, end, &ok), cie->dataAlignment);
       return ok;
     case 0x0f:  // def_cfa_expression
       rules->cfaRegister = kBBXDwarfCFARegisterExpression;

@@ -1,5 +1,7 @@
 #include "blackbox/BBXInternalReport.h"
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 
@@ -131,7 +133,12 @@ std::optional<std::string> BBXInternalReport::OSBuildVersion() {
 std::optional<platform::Clock::TimePoint> BBXInternalReport::dateCreated() {
   const nlohmann::json* value = metadataValue(0, "identity", "started_at");
   if (value == nullptr || !value->is_number_unsigned()) return std::nullopt;
-  return platform::Clock::TimePoint{} + std::chrono::seconds(value->get<std::uint64_t>());
+  // A start the clock's time cannot hold (a damaged record) is no date.
+  constexpr auto kLatest =
+      std::chrono::duration_cast<std::chrono::seconds>(platform::Clock::TimePoint::max().time_since_epoch()).count();
+  const std::uint64_t seconds = value->get<std::uint64_t>();
+  if (seconds > static_cast<std::uint64_t>(kLatest)) return std::nullopt;
+  return platform::Clock::TimePoint{} + std::chrono::seconds(static_cast<std::int64_t>(seconds));
 }
 
 }  // namespace lumora

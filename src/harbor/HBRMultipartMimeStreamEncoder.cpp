@@ -1,11 +1,12 @@
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
 
-#include <fstream>
-#include <iterator>
+#include <filesystem>
+#include <system_error>
 
 #include "harbor/HBRBundle.h"
 #include "harbor/HBRMachO.h"
 #include "platform/diagnostics/Console.h"
+#include "platform/storage/PropertyList.h"
 
 namespace lumora {
 
@@ -96,11 +97,14 @@ void HBRMultipartMimeStreamEncoder::addFile(const std::filesystem::path& file,
                                             const std::optional<std::string>& fileName,
                                             const std::optional<std::string>& mimeType,
                                             const std::optional<std::string>& fieldName) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return;
-  platform::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return;
-  addFileData(bytes, fileName, mimeType, fieldName);
+  // Only a regular file that reads whole makes a part: a directory where a
+  // packaged log belongs (its read threw) or a pipe (its open waited for a
+  // writer) makes none.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error)) return;
+  auto bytes = platform::plist::readFile(file);
+  if (!bytes) return;
+  addFileData(*bytes, fileName, mimeType, fieldName);
 }
 
 bool HBRMultipartMimeStreamEncoder::writeBytes(const std::uint8_t* bytes, std::size_t length) {

@@ -59,7 +59,8 @@ class HBRMultipartMimeStreamEncoder {
   // A text part: a string as it is, any other value as its JSON text;
   // nothing for an absent or null value or an absent field name.
   void addValue(const std::optional<platform::Json>& value, const std::optional<std::string>& fieldName);
-  // The whole file as a file part; nothing when it cannot be read.
+  // The whole file as a file part; nothing when it is no regular file or
+  // cannot be read.
   void addFile(const std::filesystem::path& file, const std::optional<std::string>& fileName,
                const std::optional<std::string>& mimeType, const std::optional<std::string>& fieldName);
   // True when the stream took every byte.

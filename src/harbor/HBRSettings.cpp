@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -34,16 +35,17 @@ HBRSettingsDocument HBRSettings::readDocument(const std::filesystem::path& path)
                        static_cast<std::uint64_t>(info.st_size) <= kMaxDocumentBytes;
   std::string text;
   if (regular) {
-    // One byte past the bound tells a file that grew meanwhile.
-    text.resize(kMaxDocumentBytes + 1);
-    std::size_t filled = 0;
-    while (filled < text.size()) {
-      const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+    // Read in pieces, so that a small file costs no buffer of the bound's
+    // size; one byte past the bound tells a file that grew meanwhile.
+    text.reserve(static_cast<std::size_t>(info.st_size) + 1);
+    char piece[16 * 1024];
+    while (text.size() <= kMaxDocumentBytes) {
+      const std::size_t wanted = std::min<std::size_t>(sizeof piece, kMaxDocumentBytes + 1 - text.size());
+      const ssize_t got = ::read(fd, piece, wanted);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
-      filled += static_cast<std::size_t>(got);
+      text.append(piece, static_cast<std::size_t>(got));
     }
-    text.resize(filled);
   }
   ::close(fd);
   return regular ? parseDocument(text) : nullptr;

@@ -21,8 +21,12 @@ KoASMJNetRequest::KoASMJNetRequest(double cost, double startTime, std::int64_t s
       strException(std::move(exception)) {}
 
 std::optional<platform::Json> KoASMJNetRequest::getSource() const {
+  // A damaged sample (a cost no count of milliseconds holds, a start that
+  // is no number) is left out.
+  const double cost = std::trunc(nCostTime * 1000);
+  if (!(cost >= -0x1p63 && cost < 0x1p63) || !std::isfinite(nStartTime)) return std::nullopt;
   platform::Json source = platform::Json::object();
-  source["cost"] = static_cast<std::int64_t>(std::trunc(nCostTime * 1000));
+  source["cost"] = static_cast<std::int64_t>(cost);
   if (strNetType && !strNetType->empty()) source["net"] = *strNetType;
   if (strDNS && !strDNS->empty()) source["dns"] = *strDNS;
   source["t"] = std::round(nStartTime * 1000);

@@ -72,6 +72,7 @@ TEST(BBXDwarfTest, RulesApplyFromTheirLocationAndMustMoveTheStack) {
   // An epilogue: the state is remembered, the CFA moved, then restored; a
   // restore puts rbp's rule back to the CIE's (none).
   const Bytes epilogue = {0x41, 0x0e, 16, 0x86, 2, 0x0a, 0x0e, 8, 0x41, 0x0b, 0xc6};
+  const Bytes none;
   const struct {
     Bytes cie;
     const Bytes& fde;
@@ -87,6 +88,9 @@ TEST(BBXDwarfTest, RulesApplyFromTheirLocationAndMustMoveTheStack) {
       {common, epilogue, 1, true, 0x1111, sp + 8},
       {common, epilogue, 2, true, 0x2222, sp + 16},
       {{0x0c, 7, 0, 0x90, 1}, program, 0, false, 0, 0},  // CFA = rsp: the stack does not move
+      // A factored offset of 2^61 times the alignment -8 wraps, as the
+      // addresses do, to CFA + 0 (it overflowed a signed product).
+      {{0x0c, 7, 8, 0x90, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x20}, none, 0, true, 0x2222, sp + 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offset);

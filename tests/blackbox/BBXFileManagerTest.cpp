@@ -132,6 +132,12 @@ TEST_F(BBXFileManagerTest, AReportIsItsMetadataReadByPositionAndItsFilesDecideSu
   // By position: with the host section missing, the application is not found.
   bbxStoreWrite(dir / "metadata.bbxrecord", identity + "\n" + application + "\n");
   EXPECT_FALSE(BBXInternalReport::reportWithPath(dir.string())->bundleVersion());
+  // A start time the clock cannot hold (a damaged record) is no date.
+  for (const char* startedAt : {"51700000000", "18446744073709551615"}) {
+    bbxStoreWrite(dir / "metadata.bbxrecord",
+                  std::string(R"({"identity":{"started_at":)") + startedAt + R"(,"session_id":"run-1"}})" "\n");
+    EXPECT_FALSE(BBXInternalReport::reportWithPath(dir.string())->dateCreated()) << startedAt;
+  }
 
   const struct {
     const char* file;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
+#include "support/TestHome.h"
 
 namespace lumora {
 namespace {
@@ -59,6 +64,27 @@ TEST(HBRMultipartMimeStreamEncoderTest, BodiesAreByteExact) {
   HBRMultipartMimeStreamEncoder::populateRequest(request, [](auto& e) { e.addValue(platform::Json("x"), std::string("k")); });
   EXPECT_EQ(request.headers.value("Content-Length"), std::to_string(request.body.size()));
   EXPECT_EQ(request.headers.value("Content-Type")->rfind("multipart/form-data; boundary=", 0), 0u);
+}
+
+// A file part holds the whole file. What is no file that reads whole (a
+// directory or a pipe where an analytics upload expects a packaged log, or
+// nothing) makes no part and stops nothing.
+TEST(HBRMultipartMimeStreamEncoderTest, FilePartsComeOnlyFromRegularFilesThatRead) {
+  testsupport::TestHome home;
+  const std::filesystem::path file = home.root() / "0.log.zip";
+  std::ofstream(file, std::ios::binary) << "GZ";
+  const std::filesystem::path directory = home.root() / "1.log.zip";
+  std::filesystem::create_directory(directory);
+  const std::filesystem::path pipe = home.root() / "2.log.zip";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const std::string body = multipartEncode([&](auto& e) {
+    for (const auto& path : {directory, pipe, home.root() / "missing", file}) {
+      e.addFile(path, path.filename().string(), std::nullopt, std::string("f"));
+    }
+  });
+  EXPECT_EQ(body, multipartEncode([](auto& e) {
+              e.addFileData(platform::toBytes("GZ"), std::string("0.log.zip"), std::nullopt, std::string("f"));
+            }));
 }
 
 TEST(HBRMultipartMimeStreamEncoderTest, RefusedWritesAreNotCounted) {

@@ -143,6 +143,9 @@ TEST_F(HarborTest, SettingsDocumentAnswersTheOnboardingQuestions) {
     EXPECT_EQ(settings.appNeedsOnboarding(), c.needsOnboarding) << c.document;
     EXPECT_EQ(settings.appUpdateRequired(), c.updateRequired) << c.document;
   }
+  // A document longer than one read reads whole.
+  std::ofstream(path, std::ios::trunc) << R"({"pad":")" << std::string(100000, 'x') << R"(","app":{"status":"new"}})";
+  EXPECT_TRUE(HBRSettings(path).appNeedsOnboarding());
   // Whatever a reader would choke on is no document, and is deleted, so
   // that it cannot fail every later start too.
   const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');

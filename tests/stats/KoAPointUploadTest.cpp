@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stats/KoAPointUpload.h"
@@ -142,6 +144,10 @@ TEST(StatDayPackages, PageViewsGoWithTheirSession) {
 TEST(StatNetworkSamples, SamplesGroupByUrlWithTheirFields) {
   lumora::KoASMJNetRequest failed(0.1234, 12.3456, 0, "WIFI", std::nullopt, std::nullopt);
   EXPECT_EQ(*failed.getSource(), (Json{{"cost", 123}, {"t", 12346.0}, {"code", 0}, {"net", "WIFI"}}));
+  // A damaged sample's cost or start is no number of milliseconds: it is left out.
+  for (const auto& [cost, start] : {std::pair{1.4e96, 1.0}, {NAN, 1.0}, {-INFINITY, 1.0}, {1.0, NAN}}) {
+    EXPECT_FALSE(lumora::KoASMJNetRequest(cost, start, 200, "WIFI", {}, {}).getSource()) << cost << " " << start;
+  }
 
   lumora::KoASMJNetPackage package;
   package.addItemWithKey("http://a", failed);
