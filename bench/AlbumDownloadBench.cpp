@@ -76,7 +76,7 @@ struct AlbumSetup {
     (void)photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
     fillLibrary();
     startCloud();
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     platform::ReachabilityMonitor::sharedMonitor().startMonitoring();
     lumora::LMCustomUtils::setFreeSpaceReaderForTesting(
         [](const fs::path&) { return std::optional<std::int64_t>(std::int64_t{1} << 40); });

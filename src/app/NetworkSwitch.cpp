@@ -29,7 +29,7 @@ void NetworkSwitch::next() {
   } else {
     setting_.reset();
   }
-  platform::Reachability::setStatusForTesting(setting_);
+  platform::Reachability::overrideStatus(setting_);
   platform::ReachabilityMonitor::sharedMonitor().refresh();
 }
 

@@ -57,7 +57,7 @@ TEST(AlbumDownloadE2ETest, ALongPressedAlbumComesBackIntoTheLibrary) {
   const std::set<std::string> originals = albumE2EFiles();
   ASSERT_EQ(originals.size(), 4u);
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   monitor.startMonitoring();
   monitor.refresh();
 

@@ -176,7 +176,7 @@ TEST(AppE2ETest, TheMenusCloudAlbumsDownloadALongPressedAlbumIntoTheLibrary) {
   }
   const std::set<std::string> originals = appE2ELibraryFiles();
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   monitor.startMonitoring();
   monitor.refresh();
   // Backed up, then gone from the phone.

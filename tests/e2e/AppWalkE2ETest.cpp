@@ -131,7 +131,7 @@ class AppWalkE2ETest : public ::testing::Test {
     }
     lumora::LMCustomUtils::setFreeSpaceReaderForTesting(
         [](const std::filesystem::path&) { return std::optional<std::int64_t>(std::int64_t{1} << 40); });
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     platform::ReachabilityMonitor::sharedMonitor().startMonitoring();
     platform::ReachabilityMonitor::sharedMonitor().refresh();
     lumora::LMGalleryStoreStack::setShared(nullptr);

@@ -55,7 +55,7 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
                            testsupport::makeJpeg(16 + i, 12));
   }
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   monitor.startMonitoring();
   monitor.refresh();
 
@@ -86,7 +86,7 @@ TEST(GalleryPageE2ETest, BackupShowsPhotosWaitsOnMobileDataAndOpensTheFailedOnes
   refused.times = 2;
   cloud.faults().set("/lum/gallery/v3/user/" + std::to_string(kGalleryE2EUserId) + "/full", refused);
   faulted = true;
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWWAN);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWWAN);
   monitor.refresh();
   ASSERT_TRUE(harness.waitFor([&] { watch(); return galleryE2EAlert("流量提示") != nullptr; }));
   prompted = true;

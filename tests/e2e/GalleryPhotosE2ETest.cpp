@@ -156,7 +156,7 @@ TEST_F(GalleryPhotosE2ETest, GridAsksOneAtATimeBrowserTurnsZoomsDownloadsAndDele
   lumora::LMCustomUtils::setFreeSpaceReaderForTesting(
       [](const std::filesystem::path&) { return std::optional<std::int64_t>(std::int64_t{1} << 40); });
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   monitor.startMonitoring();
   monitor.refresh();
 

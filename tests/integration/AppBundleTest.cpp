@@ -40,7 +40,7 @@ void resetPushClient() {
 
 TEST(AppBundleTest, TheLocalCloudKnowsTheAppItsBundleNames) {
   testsupport::TestHome home;
-  platform::Reachability::setStatusForTesting(NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(NetworkStatus::ReachableViaWiFi);
   platform::MainQueue::main().bindToCurrentThread();
   platform::Application::shared().resetForTesting();
   resetPushClient();
@@ -78,7 +78,7 @@ TEST(AppBundleTest, TheLocalCloudKnowsTheAppItsBundleNames) {
 TEST(AppBundleTest, ThePanelsNetworkSwitchReachesEveryListenerAtOnce) {
   platform::MainQueue::main().bindToCurrentThread();
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
-  platform::Reachability::setStatusForTesting(NetworkStatus::NotReachable);  // whatever this machine has
+  platform::Reachability::overrideStatus(NetworkStatus::NotReachable);  // whatever this machine has
   monitor.startMonitoring();
   std::vector<ReachabilityStatus> first, second;
   monitor.addListener([&](ReachabilityStatus status) { first.push_back(status); });

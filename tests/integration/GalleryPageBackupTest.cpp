@@ -34,7 +34,7 @@ class GalleryPageBackupTest : public signedtest::SignedRequestCloudTest {
     lumora::LMCustomUtils::setFreeSpaceReaderForTesting(
         [](const std::filesystem::path&) { return std::optional<std::int64_t>(std::int64_t{1} << 40); });
     ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     platform::ReachabilityMonitor::sharedMonitor().startMonitoring();
     platform::ReachabilityMonitor::sharedMonitor().refresh();
     signInWithKnownKey();

@@ -43,7 +43,7 @@ const platform::Bytes kToken{0xAB, 0x01, 0xFF, 0x00};
 class PushClient : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     server_ = localcloud::CloudServer::create(home_.root() / "cloud");
     ASSERT_TRUE(server_ && server_->start(0));
     ASSERT_TRUE(server_->push().addApp({"2882303761517", "5111", "com.quenby.lumora", "ios-secret", "android-secret"}));

@@ -27,7 +27,7 @@ using lumora::KoStatCrashController;
 class StatCrashUpload : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     platform::Bundle::setInfoValue("KoSDKAppID", "2882303761517");
     platform::Bundle::setInfoValue("KoSDKAppKey", "5601751");
     server_ = localcloud::CloudServer::create(home_.root() / "cloud");
@@ -93,10 +93,10 @@ TEST_F(StatCrashUpload, TheRecordIsDeletedOnlyOnceTheServiceAcceptedIt) {
   writeRecord();
 
   // Without a network, or refused by the service (no app id): kept.
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::NotReachable);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::NotReachable);
   controller.uploadCrashReport();
   drain();
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   platform::Bundle::removeInfoValue("KoSDKAppID");
   controller.uploadCrashReport();
   drain();

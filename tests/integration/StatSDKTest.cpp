@@ -34,7 +34,7 @@ class StatSDK : public ::testing::Test {
   void SetUp() override {
     platform::MainQueue::main().resetForTesting();
     platform::MainQueue::main().bindToCurrentThread();
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     platform::Bundle::setInfoValue("KoSDKAppID", "2882303761517");
     platform::Bundle::setInfoValue("KoSDKAppKey", "5601751");
     platform::Bundle::setInfoValue("CFBundleIdentifier", "com.quenby.lumora");

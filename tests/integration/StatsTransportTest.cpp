@@ -19,7 +19,7 @@ using platform::Json;
 class StatsTransport : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWWAN);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWWAN);
     server_ = localcloud::CloudServer::create(home_.root() / "cloud");
     ASSERT_TRUE(server_ && server_->start(0));
     transport_ = std::make_unique<KoANetworkUtils>(server_->url());
@@ -53,7 +53,7 @@ TEST_F(StatsTransport, NothingIsSentWithoutAFormOrANetwork) {
   Json output;
   EXPECT_EQ(send({}, output), -5);
   EXPECT_EQ(transport_->doPerformRequest(nullptr, form_, output), -5);
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::NotReachable);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::NotReachable);
   Fault drop;
   drop.drop = true;
   server_->faults().set("/kostats", drop);
@@ -61,7 +61,7 @@ TEST_F(StatsTransport, NothingIsSentWithoutAFormOrANetwork) {
   EXPECT_TRUE(output.is_null());
   // The fault is still armed: no attempt reached the service.
   server_->faults().clear("/kostats");
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   EXPECT_EQ(send(form_, output), 0);
   EXPECT_EQ(received(), 1u);
 }

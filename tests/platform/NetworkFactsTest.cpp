@@ -116,11 +116,11 @@ TEST_F(NetworkFacts, ReachabilityFollowsTheLinksThatAreUpAndWhetherTheyAreMetere
   }
 
   // A test fixes the status; the interfaces count again once it lets go.
-  Reachability::setStatusForTesting(NetworkStatus::NotReachable);
+  Reachability::overrideStatus(NetworkStatus::NotReachable);
   EXPECT_EQ(internet(), NetworkStatus::NotReachable);
-  Reachability::setStatusForTesting(NetworkStatus::ReachableViaWWAN);
+  Reachability::overrideStatus(NetworkStatus::ReachableViaWWAN);
   EXPECT_EQ(wifi(), NetworkStatus::NotReachable);
-  Reachability::setStatusForTesting(std::nullopt);
+  Reachability::overrideStatus(std::nullopt);
   EXPECT_EQ(internet(), NetworkStatus::ReachableViaWiFi);
 }
 

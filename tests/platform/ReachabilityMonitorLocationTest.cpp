@@ -20,18 +20,18 @@ TEST(ReachabilityMonitorTest, EveryListenerHearsChangesUntilItsOwnerRemovesIt) {
   EXPECT_NE(firstToken, secondToken);
   EXPECT_EQ(monitor.addListener(nullptr), 0u);
 
-  Reachability::setStatusForTesting(NetworkStatus::ReachableViaWWAN);
+  Reachability::overrideStatus(NetworkStatus::ReachableViaWWAN);
   monitor.refresh();  // not monitoring yet: ignored
   monitor.startMonitoring();
   EXPECT_TRUE(first.empty()) << "delivered on the main queue only";
   MainQueue::main().runUntilIdle();
-  Reachability::setStatusForTesting(NetworkStatus::ReachableViaWWAN);
+  Reachability::overrideStatus(NetworkStatus::ReachableViaWWAN);
   monitor.refresh();  // unchanged: nothing
-  Reachability::setStatusForTesting(NetworkStatus::ReachableViaWiFi);
+  Reachability::overrideStatus(NetworkStatus::ReachableViaWiFi);
   monitor.refresh();
   monitor.removeListener(secondToken);  // before its turn: not called
   MainQueue::main().runUntilIdle();
-  Reachability::setStatusForTesting(NetworkStatus::NotReachable);
+  Reachability::overrideStatus(NetworkStatus::NotReachable);
   monitor.refresh();
   MainQueue::main().runUntilIdle();
 

@@ -84,7 +84,7 @@ class AppDelegateTest : public ::testing::Test {
     pump();
   }
   static void network(std::optional<platform::NetworkStatus> status) {
-    platform::Reachability::setStatusForTesting(status);
+    platform::Reachability::overrideStatus(status);
     platform::ReachabilityMonitor::sharedMonitor().refresh();
   }
 

@@ -85,7 +85,7 @@ class GalleryAlbumGridTest : public ::testing::Test {
     LMProgressHUD::sharedHUD().resetForTesting();
     ui::AlertView::resetForTesting();
     monitor().resetForTesting();
-    platform::Reachability::setStatusForTesting(std::nullopt);
+    platform::Reachability::overrideStatus(std::nullopt);
     LMCustomUtils::setFreeSpaceReaderForTesting(nullptr);
     LMGalleryManager::sharedManager().setAdapter(nullptr);
     platform::BackgroundTask::resetForTesting();
@@ -96,7 +96,7 @@ class GalleryAlbumGridTest : public ::testing::Test {
 
   static platform::ReachabilityMonitor& monitor() { return platform::ReachabilityMonitor::sharedMonitor(); }
   void network(NetworkStatus status) {
-    platform::Reachability::setStatusForTesting(status);
+    platform::Reachability::overrideStatus(status);
     monitor().refresh();
     MainQueue::main().runUntilIdle();
   }

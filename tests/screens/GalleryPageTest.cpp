@@ -181,7 +181,7 @@ TEST_F(GalleryPageTest, MobileDataSuspendsTheRunningBackupUntilWiFiOrPermissionF
   page->setDelegate(container);
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
   auto set = [&](platform::NetworkStatus status) {
-    platform::Reachability::setStatusForTesting(status);
+    platform::Reachability::overrideStatus(status);
     monitor.refresh();
     MainQueue::main().runUntilIdle();
   };
@@ -224,7 +224,7 @@ TEST_F(GalleryPageTest, MobileDataSuspendsTheRunningBackupUntilWiFiOrPermissionF
 }
 
 TEST_F(GalleryPageTest, ABusyAdapterStartsNothingAndTheStopAlertAlwaysDecides) {
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   screen->view()->setHidden(true);
   adapter->setSyncing(true);
   page->backupGallery();

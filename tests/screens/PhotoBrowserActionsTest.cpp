@@ -84,7 +84,7 @@ class PhotoBrowserActionsTest : public ::testing::Test {
   }
 
   void setNetwork(platform::NetworkStatus status) {
-    platform::Reachability::setStatusForTesting(status);
+    platform::Reachability::overrideStatus(status);
     platform::ReachabilityMonitor::sharedMonitor().refresh();
     pump([] { return true; });
   }

@@ -569,7 +569,7 @@ TEST_F(RootViewControllerTest, ALocationWakeUpSyncsThroughTheRealPages) {
   config.setAutoBackupGallery(false);
   config.setLastSyncContactsTime(now());
   config.setContactsChangeTime(now() + 1);
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
 
   AppDelegate::Services services;
   services.startReachabilityMonitoring = [] { platform::ReachabilityMonitor::sharedMonitor().startMonitoring(); };
@@ -594,7 +594,7 @@ TEST_F(RootViewControllerTest, ALocationWakeUpSyncsThroughTheRealPages) {
   EXPECT_EQ(recorder->begins, 1) << "the rule's sync reaches the page and passes the gate";
   EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
   app.reset();
-  platform::Reachability::setStatusForTesting(std::nullopt);
+  platform::Reachability::overrideStatus(std::nullopt);
   LMLocationHelper::sharedHelper()->resetForTesting();
   ServiceHosts::reset();
 }

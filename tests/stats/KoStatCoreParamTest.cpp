@@ -95,7 +95,7 @@ TEST_F(StatParams, NetworkTypeFollowsReachabilityAndRadio) {
       {NetworkStatus::ReachableViaWWAN, std::nullopt, "6.1.3", "MOBILE"},
   };
   for (const Case& c : cases) {
-    platform::Reachability::setStatusForTesting(c.status);
+    platform::Reachability::overrideStatus(c.status);
     platform::TelephonyNetworkInfo::configure(std::nullopt, c.radio);
     platform::DeviceFacts facts;
     facts.systemVersion = c.system;

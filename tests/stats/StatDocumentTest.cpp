@@ -61,7 +61,7 @@ TEST(StatDocument, CustomCategoriesAreFoundByNameAmongCustomOnes) {
 }
 
 TEST(StatDocument, SessionsAndPageViews) {
-  platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
   KoASMJTimeCategory sessions;
   KoASMJTimeStatItem plain(100.0, 160.5);
   KoASMJTimeStatItem withEnv(200.0, 230.0);

@@ -33,7 +33,7 @@ class ResetAfterEachTest final : public ::testing::EmptyTestEventListener {
     // run inside the next test's pumping.
     platform::MainQueue::main().resetForTesting();
     // Network facts a test fixed go back to the machine's own.
-    platform::Reachability::setStatusForTesting(std::nullopt);
+    platform::Reachability::overrideStatus(std::nullopt);
     platform::TelephonyNetworkInfo::configure(std::nullopt, std::nullopt);
     platform::ReachabilityMonitor::sharedMonitor().resetForTesting();
     hearNoLinks();

@@ -173,7 +173,7 @@ class LiveWindowTest : public ::testing::TestWithParam<const char*> {
       testsupport::writeFile(photos::PhotoLibrary::folder() / ("IMG_" + std::to_string(100 + i) + ".JPG"),
                              testsupport::makeJpeg(60 + 20 * i, 40));
     }
-    platform::Reachability::setStatusForTesting(platform::NetworkStatus::ReachableViaWiFi);
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     platform::ReachabilityMonitor::sharedMonitor().startMonitoring();
     lumora::LMContactSyncAdapter::sharedAdapter()->setContext(std::make_shared<lumora::LMManagedRecordContext>());
     lumora::LMImageSyncAdapter::sharedAdapter()->setContext(std::make_shared<lumora::LMManagedAssetContext>());

@@ -48,7 +48,7 @@ NetworkStatus Reachability::currentReachabilityStatus() const {
   return status;
 }
 
-void Reachability::setStatusForTesting(std::optional<NetworkStatus> internet) {
+void Reachability::overrideStatus(std::optional<NetworkStatus> internet) {
   std::lock_guard<std::mutex> guard(statusOverride().mutex);
   statusOverride().internet = internet;
 }

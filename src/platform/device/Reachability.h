@@ -32,9 +32,10 @@ class Reachability {
 
   NetworkStatus currentReachabilityStatus() const;
 
-  // Tests: the internet status every reachability reports from now on
-  // (local Wi-Fi follows it); nullopt reads the interfaces again.
-  static void setStatusForTesting(std::optional<NetworkStatus> internet);
+  // The internet status every reachability reports from now on (local
+  // Wi-Fi follows it): the app's network switch, and tests; nullopt reads
+  // the interfaces again.
+  static void overrideStatus(std::optional<NetworkStatus> internet);
 
  private:
   explicit Reachability(bool localWiFi) : localWiFi_(localWiFi) {}
