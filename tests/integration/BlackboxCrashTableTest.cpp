@@ -161,14 +161,27 @@ void tableCrash(const std::string& way) {
     probeTrap();
   } else if (way == "full") {
     tableNoteAnchor(reinterpret_cast<const void*>(&probeNullWrite));
-    // Leaves 16 KiB of the app home's small disk free, then crashes.
-    struct statvfs disk {};
+    // Leaves 16 KiB of the app home's small disk free, then crashes. What
+    // the kit's queues still had to write at start lands first (a loaded
+    // machine runs them late), so the room is measured again after them
+    // and the filler grown or cut to match.
     const fs::path filler = tableEnv("BBX_TABLE_FILLER");
-    if (statvfs(filler.parent_path().c_str(), &disk) == 0) {
+    constexpr std::uint64_t kLeft = 16384;
+    const std::string block(4096, 'x');
+    for (int round = 0; round < 3; ++round) {
+      lumora::BBXContextLoggingQueue().sync([] {});
+      struct statvfs disk {};
+      if (statvfs(filler.parent_path().c_str(), &disk) != 0) break;
       const std::uint64_t free = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
-      std::ofstream out(filler, std::ios::binary);
-      const std::string block(4096, 'x');
-      for (std::uint64_t left = free > 16384 ? free - 16384 : 0; left >= block.size(); left -= block.size()) {
+      std::error_code error;
+      if (free < kLeft) {
+        const std::uint64_t size = fs::file_size(filler, error);
+        const std::uint64_t cut = (kLeft - free + block.size() - 1) / block.size() * block.size();
+        if (!error) fs::resize_file(filler, size > cut ? size - cut : 0, error);
+        continue;
+      }
+      std::ofstream out(filler, std::ios::binary | std::ios::app);
+      for (std::uint64_t left = free - kLeft; left >= block.size(); left -= block.size()) {
         out.write(block.data(), static_cast<std::streamsize>(block.size()));
       }
     }
