@@ -134,6 +134,7 @@ void BBXNetworkClient::answerChallenge(const BBXURLAuthenticationChallenge& chal
 }
 
 std::shared_ptr<BBXURLSession> BBXNetworkClient::session() {
+  std::lock_guard lock(sessionMutex_);
   if (session_) return session_;
   auto configuration = BBXURLSessionConfiguration::defaultSessionConfiguration();
   if (configuration) {
@@ -298,7 +299,11 @@ bool BBXNetworkClient::taskArray(const std::vector<std::shared_ptr<BBXURLSession
 
 void BBXNetworkClient::checkForExistingTaskMatchingDescription(const std::string& description,
                                                                std::function<void(bool)> completionBlock) {
-  auto session = session_;
+  std::shared_ptr<BBXURLSession> session;
+  {
+    std::lock_guard lock(sessionMutex_);
+    session = session_;
+  }
   std::weak_ptr<BBXNetworkClient> weak = weak_from_this();
   operationQueue_->addOperation([weak, session, description, completionBlock = std::move(completionBlock)] {
     auto self = weak.lock();

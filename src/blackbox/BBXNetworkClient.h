@@ -127,6 +127,8 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
   bool hasUploadWithDescription(const std::string& description);
   bool hasUploadWithDescriptionLocked(const std::string& description) const;
 
+  // Made on first use by whichever thread starts an upload; read by others.
+  std::mutex sessionMutex_;
   std::shared_ptr<BBXURLSession> session_;
   bool canUseBackgroundSession_ = false;
   std::weak_ptr<BBXNetworkClientDelegate> delegate_;

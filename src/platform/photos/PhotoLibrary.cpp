@@ -127,12 +127,14 @@ void ChangeRequests::deleteAssets(const std::vector<std::string>& assets) {
 fs::path PhotoLibrary::folder() { return AppHome::root() / "Media"; }
 
 MediaType PhotoLibrary::mediaTypeOfFile(const fs::path& file) {
-  static const std::set<std::string> images = {".jpg", ".jpeg", ".png", ".gif", ".heic", ".heif",
-                                               ".tif", ".tiff", ".bmp", ".webp"};
-  static const std::set<std::string> videos = {".mov", ".qt", ".mp4", ".m4v", ".3gp", ".3gpp", ".3g2"};
+  // Never destroyed: a rescan on the watch's worker may still ask while the
+  // process exits.
+  static const auto* images = new std::set<std::string>{".jpg", ".jpeg", ".png", ".gif", ".heic", ".heif",
+                                                        ".tif", ".tiff", ".bmp", ".webp"};
+  static const auto* videos = new std::set<std::string>{".mov", ".qt", ".mp4", ".m4v", ".3gp", ".3gpp", ".3g2"};
   const std::string extension = lowerCased(file.extension().string());
-  if (images.contains(extension)) return MediaType::Image;
-  if (videos.contains(extension)) return MediaType::Video;
+  if (images->contains(extension)) return MediaType::Image;
+  if (videos->contains(extension)) return MediaType::Video;
   return MediaType::Unknown;
 }
 
