@@ -177,7 +177,21 @@ TEST_F(GalleryPhotosE2ETest, GridAsksOneAtATimeBrowserTurnsZoomsDownloadsAndDele
     return photosShown >= 20;
   }));
   EXPECT_FALSE(cellAt(*grid, 0)->playView()->isHidden());
-  EXPECT_GE(thumbnailCalls().size(), photosShown);
+  // The grid's requests: none began before the one before it was answered.
+  // (Only the grid's: a browser page given its photo again cancels its
+  // request on the network, and the cloud still finishes that one while
+  // the next is on its way.)
+  ASSERT_TRUE(harness_.waitFor([&] {
+    for (const auto& path : view.indexPathsForVisibleItems()) {
+      if (auto cell = cellAt(*grid, path.row); cell && cell->imageView()->enqueueTimes() != 0) return false;
+    }
+    return true;
+  }));
+  const auto calls = thumbnailCalls();
+  EXPECT_GE(calls.size(), photosShown);
+  for (std::size_t i = 1; i < calls.size(); ++i) {
+    EXPECT_GE(calls[i].received, calls[i - 1].answered) << i;
+  }
   harness_.settle(0.5);  // the thumbnails' fade
   harness_.screenshot("gallery-photos-grid");
 
@@ -237,11 +251,6 @@ TEST_F(GalleryPhotosE2ETest, GridAsksOneAtATimeBrowserTurnsZoomsDownloadsAndDele
   ASSERT_TRUE(harness_.waitFor([&] { return browser->titleLabel()->text().ends_with("/30"); }));
   harness_.screenshot("gallery-photos-deleted");
 
-  // No thumbnail-address request began before the one before it was answered.
-  auto calls = thumbnailCalls();
-  for (std::size_t i = 1; i < calls.size(); ++i) {
-    EXPECT_GE(calls[i].received, calls[i - 1].answered) << i;
-  }
   drain(*grid);
   monitor.stopMonitoring();
   lumora::LMCustomUtils::setFreeSpaceReaderForTesting(nullptr);
