@@ -1,14 +1,18 @@
 // Syncs that meet a store they cannot trust, against the local cloud: a
-// record store that cannot be read is made again, and an address book that
+// record store that cannot be read or is found damaged (at launch or while
+// in use) is made again, and an address book that
 // was replaced (emptied and filled again, its record ids taken anew) is
 // synced as a first sync; neither side loses anyone.
 #include "ContactSyncFixture.h"
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
 
 #include "cloud/model/LMManagedRecordContext.h"
 #include "platform/storage/UserDefaults.h"
+#include "support/DamagedFile.h"
 #include "utils/LMUtils.h"
 
 namespace contactsynctest {
@@ -37,8 +41,24 @@ class ContactStoreRecoveryTest : public ContactSyncCloudTest {
 
 TEST_F(ContactStoreRecoveryTest, ADamagedRecordStoreIsMadeAgainAndTheNextSyncLosesNothing) {
   const fs::path file = lumora::LMUtils::applicationDocumentsDirectory() / lumora::kLMDatabaseFileName;
-  for (const std::string& damage : {std::string(4096, '\x5a'), std::string(), std::string("SQLite format 3", 16) + std::string(4080, '\xff')}) {
-    SCOPED_TRACE(damage.size());
+  auto write = [&](const std::string& bytes) { std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes; };
+  struct Damage {
+    const char* what;
+    std::function<void()> done;
+    bool whileRunning;  // else between two launches
+  };
+  const std::vector<Damage> damages = {
+      {"garbage", [&] { write(std::string(4096, '\x5a')); }, false},
+      {"empty", [&] { write(""); }, false},
+      {"bad header", [&] { write(std::string("SQLite format 3", 16) + std::string(4080, '\xff')); }, false},
+      {"page zeroed", [&] { testsupport::damagePages(file, '\0'); }, false},
+      {"page of garbage", [&] { testsupport::damagePages(file, '\x5a'); }, false},
+      {"pages zeroed while running", [&] { testsupport::damagePagesInUse(file, '\0'); }, true},
+      {"pages of garbage while running", [&] { testsupport::damagePagesInUse(file, '\x5a'); }, true},
+  };
+  int aside = 0;
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
     const std::string n = std::to_string(cloudContacts().size());
     addCloudContact(contactNamed("Cloud" + n, "Person", "+1 555 1" + n));
     addPerson(contactNamed("Local" + n, "Person", "+1 555 2" + n));
@@ -46,12 +66,20 @@ TEST_F(ContactStoreRecoveryTest, ADamagedRecordStoreIsMadeAgainAndTheNextSyncLos
     const auto before = names(people());
     ASSERT_EQ(names(cloudContacts()), before);
 
-    contacts_.reset();
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << damage;
-    relaunch();
+    if (damage.whileRunning) {
+      damage.done();
+      // The sync that meets the damage may fail; the store is made anew for
+      // the next one at the latest.
+      (void)sync();
+    } else {
+      contacts_.reset();
+      damage.done();
+      relaunch();
+    }
     ASSERT_TRUE(sync().ok());
     EXPECT_EQ(names(people()), before);
     EXPECT_EQ(names(cloudContacts()), before);
+    EXPECT_EQ(testsupport::movedAside(file), ++aside);
     // The rows are whole again: nothing more to do either way.
     ASSERT_TRUE(sync().ok());
     EXPECT_EQ(lastReports.counts["localContacts"], (std::vector<std::uint64_t>{0, 0, 0}));

@@ -1,7 +1,8 @@
 // One photo of the library backed up to the local cloud's gallery and
 // brought back: exported, asked for, sent as three RC4-encrypted blocks,
-// committed and recorded; a second backup sends no block; a cancel during
-// a block leaves no relation; the stored image downloads checked block by
+// committed and recorded; a second backup sends no block, nor does one after
+// a damaged store was made again; a cancel during a block leaves no
+// relation; the stored image downloads checked block by
 // block, and a damaged block fails after its tries.
 #include <gtest/gtest.h>
 
@@ -16,8 +17,10 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "support/DamagedFile.h"
 #include "support/TestMedia.h"
 #include "utils/LMErrors.h"
+#include "utils/LMUtils.h"
 #include "utils/SHA1.h"
 
 namespace {
@@ -157,6 +160,37 @@ TEST_F(GalleryBackupTest, APhotoOfThreeBlocksIsStoredOnceAndComesBackChecked) {
   Download broken = download(stored);
   ASSERT_TRUE(broken.error);
   EXPECT_EQ(broken.error->userInfo()[lumora::kLMErrorReasonKey], lumora::kLMKssReasonWrongBlock);
+}
+
+TEST_F(GalleryBackupTest, ADamagedStoreIsMadeAgainAndTheNextBackupStoresNothingTwice) {
+  const photos::Asset asset = addPhoto("IMG_0002.JPG", 1000);
+  ASSERT_FALSE(backUp(asset));
+  const fs::path file = lumora::LMUtils::applicationDocumentsDirectory() / lumora::kLMGalleryDatabaseFileName;
+  struct Damage {
+    const char* what;
+    char fill;
+    bool whileRunning;  // else between two launches
+  };
+  int aside = 0;
+  for (const Damage& damage : {Damage{"page zeroed", '\0', false}, Damage{"page of garbage", '\x5a', false},
+                               Damage{"pages zeroed while running", '\0', true}}) {
+    SCOPED_TRACE(damage.what);
+    if (damage.whileRunning) {
+      testsupport::damagePagesInUse(file, damage.fill);
+      (void)backUp(asset);  // may fail: it meets the damage
+    } else {
+      gallery.reset();
+      testsupport::damagePages(file, damage.fill);
+      gallery = std::make_shared<lumora::LMImageSyncAdapter>();
+      gallery->setDelegate(delegate);
+    }
+    sent = 0;
+    ASSERT_FALSE(backUp(asset));
+    EXPECT_EQ(sent, 0) << "the cloud holds the photo already";
+    EXPECT_EQ(cloudImages().size(), 1u);
+    EXPECT_EQ(gallery->context()->searchAllImageRelations()->size(), 1u);
+    EXPECT_EQ(testsupport::movedAside(file), ++aside);
+  }
 }
 
 TEST_F(GalleryBackupTest, ACancelDuringABlockGivesTheCancellationAndNoRelation) {

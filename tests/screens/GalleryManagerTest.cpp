@@ -17,6 +17,7 @@
 #include "screens/common/LMCustomUtils.h"
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
+#include "support/DamagedFile.h"
 #include "support/TestHome.h"
 
 namespace lumora {
@@ -143,6 +144,15 @@ TEST_F(GalleryManagerTest, ARebuiltStoreListsEveryCloudAlbumAgain) {
   const auto store = LMGalleryStoreStack::storeURL();
   const auto elsewhere = store.parent_path() / "elsewhere";
   namespace fs = std::filesystem;
+  // A whole store of a few pages, closed again.
+  auto withSavedAlbum = [&] {
+    auto coordinator = platform::objectstore::PersistentStoreCoordinator::open(galleryObjectModel(), store);
+    ASSERT_TRUE(coordinator);
+    auto context = platform::objectstore::ManagedObjectContext::make(platform::objectstore::ConcurrencyType::MainQueue);
+    context->setPersistentStoreCoordinator(*coordinator);
+    context->insertNewObjectForEntityForName(LMAlbumObject::kEntityName)->setInteger("serverID", 42);
+    ASSERT_TRUE(context->save());
+  };
   auto write = [](const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; };
   const std::string badHeader = std::string("SQLite format 3", 16) + std::string(84, '\xff');
   const std::vector<std::pair<const char*, std::function<void()>>> damages = {
@@ -159,15 +169,31 @@ TEST_F(GalleryManagerTest, ARebuiltStoreListsEveryCloudAlbumAgain) {
          fs::resize_file(store, std::uint64_t{4} << 30);
        }},
       {"missing", [] {}},
+      {"page zeroed", [&] {
+         withSavedAlbum();
+         testsupport::damagePages(store, '\0');
+       }},
+      {"page of garbage", [&] {
+         withSavedAlbum();
+         testsupport::damagePages(store, '\x5a');
+       }},
+      {"pages zeroed while in use", [&] {
+         // The listing's tokens are taken while the store is whole; the
+         // next read meets the damage.
+         albumNames();
+         manager.setAlbumSync(25);
+         testsupport::damagePagesInUse(store, '\0');
+         albumNames();
+       }},
   };
   for (const auto& [what, damage] : damages) {
     SCOPED_TRACE(what);
     LMGalleryStoreStack::setShared(nullptr);
     fs::create_directories(store.parent_path());
     for (const auto& entry : fs::directory_iterator(store.parent_path())) fs::remove_all(entry.path());
-    damage();
     manager.setAlbumSync(25);
     manager.setAlbumSyncExtraInfo("e25");
+    damage();
     std::optional<platform::Error> failed;
     offMain([&] { manager.requestAlbumObjectWithFinish([&](std::optional<platform::Error> error) { failed = error; }); });
     settle();

@@ -14,6 +14,7 @@
 #include "utils/LMUtils.h"
 #include "platform/Bytes.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/DamagedStore.h"
 #include "platform/storage/UserDefaults.h"
 
 namespace lumora {
@@ -57,6 +58,25 @@ bool createTables(LMManagedRecordContextDatabase& database) {
   return created;
 }
 
+// Whether the file at `path` holds both tables with their columns and is
+// whole (see platform::isDamagedStore).
+bool isDamaged(const std::string& path) {
+  return platform::isDamagedStore(path, {fmt::format("select {} from {} limit 0", kAlbumColumns, kLMSyncAlbumTable),
+                                         fmt::format("select {} from {} limit 0", kImageColumns, kLMSyncImageTable)});
+}
+
+// A relation is written after every uploaded image: with a write-ahead log a
+// commit costs no flush to disk. A commit lost to a power cut only offers
+// its image again, which the cloud then knows.
+void setJournal(LMManagedRecordContextDatabase& database) {
+  database.inDatabase([](sqlite3* db) {
+    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+      LM_LOG_ERROR("Cannot set the gallery database's journal: {}", sqlite3_errmsg(db));
+    }
+  });
+}
+
 // Removes the store's file with its write-ahead log and index, so that the
 // new store starts with nothing of the old one.
 bool removeDatabaseFiles(const std::string& path) {
@@ -70,10 +90,21 @@ bool removeDatabaseFiles(const std::string& path) {
 LMManagedAssetContext::LMManagedAssetContext()
     : databaseFilePath_((LMUtils::applicationDocumentsDirectory() / kLMGalleryDatabaseFileName).string()) {
   std::error_code ec;
-  const bool exists = fs::exists(databaseFilePath_, ec);
+  // A link counts as there, whether or not it leads anywhere.
+  const bool exists = fs::symlink_status(databaseFilePath_, ec).type() != fs::file_type::not_found;
   const double version = platform::UserDefaults::standard().doubleForKey(kLMGalleryDatabaseVersionKey);
-  if (exists && version >= kLMGalleryDatabaseVersion) return;
-  if (exists && !removeDatabaseFiles(databaseFilePath_)) {
+  if (exists && version >= kLMGalleryDatabaseVersion) {
+    if (!isDamaged(databaseFilePath_)) return;
+    // Its rows only say which images the cloud already has: a new store
+    // offers each image again, and the cloud knows the ones it holds.
+    LM_LOG_ERROR("The gallery store {} cannot be read; moving it aside", databaseFilePath_);
+    if (!platform::moveDamagedStoreAside(databaseFilePath_)) {
+      LM_LOG_ERROR("The gallery store cannot be made again");
+      std::lock_guard<std::mutex> guard(mutex_);
+      usable_ = false;
+      return;
+    }
+  } else if (exists && !removeDatabaseFiles(databaseFilePath_)) {
     // The old file stays, and with it an unknown layout: nothing is written
     // into it, and the next start tries again.
     LM_LOG_ERROR("Database gallery upgrade fail");
@@ -111,15 +142,12 @@ LMManagedRecordContextDatabase* LMManagedAssetContext::databaseQueue() {
   std::lock_guard<std::mutex> guard(mutex_);
   if (!database_) {
     database_ = LMManagedRecordContextDatabase::open(databaseFilePath_);
-    // A relation is written after every uploaded image: with a write-ahead
-    // log a commit costs no flush to disk. A commit lost to a power cut
-    // only offers its image again, which the cloud then knows.
     if (database_) {
-      database_->inDatabase([](sqlite3* db) {
-        if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
-            SQLITE_OK) {
-          LM_LOG_ERROR("Cannot set the gallery database's journal: {}", sqlite3_errmsg(db));
-        }
+      setJournal(*database_);
+      // A file found damaged while in use was replaced by an empty one.
+      database_->setRemadeHandler([this, database = database_.get()] {
+        setJournal(*database);
+        finishCreation(createTables(*database));
       });
     }
   }

@@ -2,7 +2,10 @@
 // is "gallery.db" in Documents with the tables SyncAlbum (local album ->
 // cloud album, with the album's image-list watermark) and SyncImage (local
 // asset -> cloud image); a file recorded under "LMGalleryDBLastVersion" with
-// a version below 2.0 is dropped and made again. The library half reaches
+// a version below 2.0 is dropped and made again; one that is damaged (on
+// opening, or when a statement meets the damage later) is moved aside
+// ("gallery.db.unreadable-<time>") and made again, so the next backup
+// offers every image again and the cloud skips the ones it holds. The library half reaches
 // the photo library stand-in (platform/photos) on its interface of system
 // version 8 and later, and below it on the older one (AssetsLibrary), whose
 // forms wait for the library's answer without a time limit.

@@ -12,6 +12,7 @@
 #include "utils/LMUtils.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/DamagedStore.h"
+#include "platform/storage/KeyedArchive.h"
 #include "platform/storage/UserDefaults.h"
 
 namespace lumora {
@@ -85,34 +86,17 @@ bool createRecordTables(LMManagedRecordContextDatabase& database) {
   return true;
 }
 
-// Whether the file at `path` holds the store's two tables with their columns.
-// Only what proves damage counts against it (not a database, a corrupt or
-// empty file, tables or columns missing, not a plain file); a file that is
-// merely busy or cannot be read now is left alone.
+// Whether the file at `path` holds the store's two tables with their columns
+// and is whole (see platform::isDamagedStore).
 bool isDamaged(const std::string& path) {
-  if (!platform::isMissingOrPlainFile(path)) return true;
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  bool damaged = rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT;
-  if (rc == SQLITE_OK) {
-    sqlite3_busy_timeout(db, LMManagedRecordContextDatabase::kBusyTimeoutMs);
-    for (const std::string& sql :
-         {fmt::format("select recordID, localName, localServerSync, localJson, serverID, serverSync, serverName, "
-                      "serverStatus from {} limit 0",
-                      kLMSyncGroupTable),
-          fmt::format("select recordID, localRecordSync, localServerSync, localJson, serverID, serverSync, "
-                      "serverPhoto, serverThumbnail, serverDigest, serverJson, serverPhotoFail, serverStatus "
-                      "from {} limit 0",
-                      kLMSyncContactTable)}) {
-      sqlite3_stmt* statement = nullptr;
-      rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-      sqlite3_finalize(statement);
-      if (rc == SQLITE_ERROR || rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT) damaged = true;
-      if (rc != SQLITE_OK) break;
-    }
-  }
-  sqlite3_close_v2(db);
-  return damaged;
+  return platform::isDamagedStore(
+      path, {fmt::format("select recordID, localName, localServerSync, localJson, serverID, serverSync, serverName, "
+                         "serverStatus from {} limit 0",
+                         kLMSyncGroupTable),
+             fmt::format("select recordID, localRecordSync, localServerSync, localJson, serverID, serverSync, "
+                         "serverPhoto, serverThumbnail, serverDigest, serverJson, serverPhotoFail, serverStatus "
+                         "from {} limit 0",
+                         kLMSyncContactTable)});
 }
 
 // Records the schema version after the tables were made.
@@ -212,7 +196,22 @@ void LMManagedRecordContext::setLocalSyncGroupPath(std::string path) {
 LMManagedRecordContextDatabase* LMManagedRecordContext::databaseQueue() {
   const std::string path = databaseFilePath();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!database_) database_ = LMManagedRecordContextDatabase::open(path);
+  if (!database_) {
+    database_ = LMManagedRecordContextDatabase::open(path);
+    if (database_) {
+      // A file found damaged while in use was replaced by an empty one: as
+      // on opening a damaged file, the next sync starts over from the whole
+      // cloud and the whole address book.
+      database_->setRemadeHandler([this, database = database_.get()] {
+        if (!platform::KeyedArchive().writeToFile(localSyncGroupPath()).ok()) {
+          LM_LOG_ERROR("The group snapshot cannot be cleared");
+        }
+        setServerSync(std::nullopt);
+        setServerSyncExtraInfo(std::nullopt);
+        finishCreation(createRecordTables(*database));
+      });
+    }
+  }
   return database_.get();
 }
 
@@ -232,8 +231,13 @@ platform::Status LMManagedRecordContext::performBatch(
 
 // ---- Watermark ----
 
+std::uint64_t LMManagedRecordContext::storeGeneration() const {
+  return database_ ? database_->generation() : 0;
+}
+
 std::int64_t LMManagedRecordContext::serverSync() {
   std::lock_guard<std::mutex> lock(mutex_);
+  watermarkGeneration_ = storeGeneration();
   if (!serverSync_) {
     serverSync_ = stored::integer(kLMServerSyncKey);
     if (!serverSync_) {
@@ -247,6 +251,9 @@ std::int64_t LMManagedRecordContext::serverSync() {
 
 void LMManagedRecordContext::setServerSync(std::optional<std::int64_t> serverSync) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A listing begun before the rows were made anew names a point of rows
+  // that are gone: the next one must be whole.
+  if (watermarkGeneration_ != storeGeneration()) serverSync.reset();
   serverSync_ = serverSync;
   if (serverSync) {
     stored::setInteger(kLMServerSyncKey, *serverSync);
@@ -264,6 +271,7 @@ std::optional<std::string> LMManagedRecordContext::serverSyncExtraInfo() {
 
 void LMManagedRecordContext::setServerSyncExtraInfo(std::optional<std::string> extraInfo) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (watermarkGeneration_ != storeGeneration()) extraInfo.reset();
   if (extraInfo && !extraInfo->empty()) {
     serverSyncExtraInfo_ = extraInfo;
     stored::setString(kLMServerSyncExtraInfoKey, *extraInfo);

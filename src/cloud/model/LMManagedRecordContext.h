@@ -66,10 +66,12 @@ class LMManagedRecordContext {
   // Opens the store: a database file recorded with a schema version below
   // kLMDatabaseVersion is dropped together with the group snapshot and the
   // watermark, and a missing file is created with both tables. A file of the
-  // current version that cannot be read (not a database, empty, damaged,
-  // without the tables, or not a plain file) is moved aside
-  // ("lumora.db.unreadable-<time>") and made again. A store made anew starts
-  // without a watermark, so the next sync is a first one. On the main
+  // current version that cannot be read (not a database, empty, a damaged
+  // page, without the tables, or not a plain file) is moved aside
+  // ("lumora.db.unreadable-<time>") and made again; so is one that a
+  // statement finds damaged later, once that statement's block is done. A
+  // store made anew starts without a watermark (the group snapshot emptied
+  // too), so the next sync is a first one. On the main
   // thread the tables are created on the database queue after the constructor
   // returns (ahead of any later statement); elsewhere before it returns.
   LMManagedRecordContext();
@@ -160,7 +162,8 @@ class LMManagedRecordContext {
   // The cloud sync tag of the last recorded page; 0 (and written as 0) when
   // none is stored.
   std::int64_t serverSync();
-  // nullopt removes the stored watermark.
+  // nullopt removes the stored watermark, and so does any value when the
+  // file was made anew since serverSync() was last read.
   void setServerSync(std::optional<std::int64_t> serverSync);
   // The extra information that goes with the watermark.
   std::optional<std::string> serverSyncExtraInfo();
@@ -380,7 +383,12 @@ class LMManagedRecordContext {
   std::optional<std::map<std::int32_t, LMGroup>> groupSnapshot_;
 
   std::mutex mutex_;  // guards the fields below
+  // The database's replacements so far (mutex_ held).
+  std::uint64_t storeGeneration() const;
   std::unique_ptr<LMManagedRecordContextDatabase> database_;
+  // The database's generation when the watermark was last read: a
+  // watermark from before the file was made anew is not kept.
+  std::uint64_t watermarkGeneration_ = 0;
   std::optional<std::int64_t> serverSync_;
   std::optional<std::string> serverSyncExtraInfo_;
   std::optional<std::string> databaseFilePath_;

@@ -1,14 +1,48 @@
 #include "cloud/model/LMManagedRecordContextDatabase.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <tuple>
+#include <utility>
 
 #include <fmt/format.h>
 
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
+#include "platform/storage/DamagedStore.h"
 
 namespace lumora {
+namespace {
+
+// The database whose connection this thread holds (innermost first).
+thread_local LMManagedRecordContextDatabase* heldHere = nullptr;
+
+// Opens `path` read-write, creating it when missing; nullptr (logged) when
+// it cannot be opened.
+sqlite3* openFile(const std::string& path) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    LM_LOG_ERROR("Cannot open database {}: {}", path, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  // Another connection's write (another store on the file) is waited for
+  // briefly rather than failing the statement at once.
+  sqlite3_busy_timeout(db, LMManagedRecordContextDatabase::kBusyTimeoutMs);
+  return db;
+}
+
+// The device and inode of the file at `path`; zeros when there is none.
+std::pair<std::uint64_t, std::uint64_t> fileIdentity(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return {0, 0};
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+}  // namespace
 
 // ---- Statement ----
 
@@ -47,6 +81,7 @@ Statement::~Statement() {
 
 void Statement::logFailure(const char* what) const {
   sqlite3* db = statement_->database();
+  if (db) LMManagedRecordContextDatabase::noteFailure(db, sqlite3_extended_errcode(db));
   LM_LOG_ERROR("SQLite {} failed ({}): {} [{}]", what, db ? sqlite3_extended_errcode(db) : 0,
                db ? sqlite3_errmsg(db) : "no database", *sql_);
 }
@@ -153,17 +188,8 @@ std::optional<std::string> Statement::stringColumn(int column) const {
 
 std::unique_ptr<LMManagedRecordContextDatabase> LMManagedRecordContextDatabase::open(
     const std::string& path) {
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                 nullptr);
-  if (rc != SQLITE_OK) {
-    LM_LOG_ERROR("Cannot open database {}: {}", path, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    sqlite3_close_v2(db);
-    return nullptr;
-  }
-  // Another connection's write (another store on the file) is waited for
-  // briefly rather than failing the statement at once.
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3* db = openFile(path);
+  if (db == nullptr) return nullptr;
   return std::unique_ptr<LMManagedRecordContextDatabase>(
       new LMManagedRecordContextDatabase(db, path));
 }
@@ -171,7 +197,9 @@ std::unique_ptr<LMManagedRecordContextDatabase> LMManagedRecordContextDatabase::
 LMManagedRecordContextDatabase::LMManagedRecordContextDatabase(sqlite3* db, std::string path)
     : db_(db),
       path_(std::move(path)),
-      queue_(std::make_unique<platform::SerialQueue>("lumora.record-store.database")) {}
+      queue_(std::make_unique<platform::SerialQueue>("lumora.record-store.database")) {
+  std::tie(device_, inode_) = fileIdentity(path_);
+}
 
 LMManagedRecordContextDatabase::~LMManagedRecordContextDatabase() {
   // What is already queued may still use the connection: let it run first.
@@ -193,16 +221,43 @@ void LMManagedRecordContextDatabase::serialized(const std::function<void()>& wor
     return;
   }
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  owner_ = std::this_thread::get_id();
-  work();
-  owner_ = std::thread::id();
+  holding(work);
 }
 
 void LMManagedRecordContextDatabase::serializedQueued(const std::function<void()>& work) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  holding(work);
+}
+
+void LMManagedRecordContextDatabase::holding(const std::function<void()>& work) {
+  LMManagedRecordContextDatabase* const outer = heldHere;
+  heldHere = this;
   owner_ = std::this_thread::get_id();
   work();
+  if (damaged_) replaceDamagedFile();
   owner_ = std::thread::id();
+  heldHere = outer;
+}
+
+void LMManagedRecordContextDatabase::noteFailure(sqlite3* db, int rc) {
+  if (heldHere != nullptr && heldHere->db_ == db && platform::isDamageCode(rc)) heldHere->damaged_ = true;
+}
+
+void LMManagedRecordContextDatabase::replaceDamagedFile() {
+  damaged_ = false;
+  LM_LOG_ERROR("The database {} is damaged; moving it aside and making it anew", path_);
+  statements_.clear();  // finalised before the connection closes
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  // Another connection on the file may have replaced it already: only the
+  // file this connection had open is moved.
+  if (fileIdentity(path_) == std::make_pair(device_, inode_) && !platform::moveDamagedStoreAside(path_)) {
+    LM_LOG_ERROR("The damaged database {} cannot be moved aside", path_);
+  }
+  db_ = openFile(path_);
+  std::tie(device_, inode_) = fileIdentity(path_);
+  ++generation_;
+  if (remade_) remade_();
 }
 
 void LMManagedRecordContextDatabase::inDatabase(const std::function<void(sqlite3* db)>& work) {

@@ -16,6 +16,11 @@
 // Failures: open() gives nullptr (logged); a statement that cannot be prepared
 // or run reports false and logs SQLite's message at error level; a batch that
 // cannot begin or commit reports a database error. Nothing throws.
+// A statement that finds the file damaged (SQLite's "malformed" or "not a
+// database", from a read or a write) fails as any other; once the function
+// that ran it returns and nothing holds the connection, the file is moved
+// aside ("<name>.unreadable-<time>"), a new empty one is opened in its place
+// and the owner's remade handler runs, so the next operation works again.
 #pragma once
 
 #include <atomic>
@@ -118,6 +123,12 @@ class LMManagedRecordContextDatabase {
   // Queues `work` on the queue and returns at once.
   void async(std::function<void(sqlite3* db)> work);
 
+  // Set once by the owner before use: what follows the replacement of a
+  // damaged file (making the tables, forgetting what named the old rows).
+  // Runs with the connection to itself, on the thread that met the damage.
+  void setRemadeHandler(std::function<void()> handler) { remade_ = std::move(handler); }
+  // How many times a damaged file was replaced since open().
+  std::uint64_t generation() const { return generation_; }
 
  private:
   LMManagedRecordContextDatabase(sqlite3* db, std::string path);
@@ -125,6 +136,13 @@ class LMManagedRecordContextDatabase {
   void serialized(const std::function<void()>& work);
   // The same for queued work, already on the queue.
   void serializedQueued(const std::function<void()>& work);
+  // Runs `work` as the connection's holder on this thread, then replaces a
+  // file found damaged meanwhile (mutex_ held).
+  void holding(const std::function<void()>& work);
+  // Notes a failed statement's code on the connection this thread holds.
+  static void noteFailure(sqlite3* db, int rc);
+  void openConnection();
+  void replaceDamagedFile();
 
   sqlite3* db_ = nullptr;
   std::string path_;
@@ -134,6 +152,12 @@ class LMManagedRecordContextDatabase {
   std::atomic<std::thread::id> owner_;       // the thread that holds it
   std::atomic<int> queued_{0};               // async work not finished yet
   std::unique_ptr<platform::SerialQueue> queue_;
+  std::function<void()> remade_;
+  bool damaged_ = false;                     // under mutex_
+  std::atomic<std::uint64_t> generation_{0};
+  // The file the connection opened, to tell whether it is still in place.
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
 };
 
 }  // namespace lumora

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "platform/storage/DamagedStore.h"
 #include "platform/storage/Sqlite.h"
 
 namespace platform::objectstore {
@@ -130,12 +131,25 @@ struct PersistentStoreCoordinator::Connection {
 
   static Result<std::unique_ptr<Connection>> open(const std::filesystem::path& file) {
     auto connection = std::make_unique<Connection>();
-    const int rc = sqlite3_open_v2(file.c_str(), &connection->db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) return storeError(rc, "cannot open " + file.string());
-    sqlite3_busy_timeout(connection->db, kBusyTimeoutMs);
+    if (auto st = connection->reopen(file); !st) return st.error();
     return connection;
   }
+  // Closes the connection (if open) and opens `file` (the caller holds `mutex`).
+  void close() {
+    sqlite3_close_v2(db);
+    db = nullptr;
+  }
+  Status reopen(const std::filesystem::path& file) {
+    close();
+    const int rc =
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return storeError(rc, "cannot open " + file.string());
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    return Status();
+  }
+  // The write-ahead log lets reads run beside a save; NORMAL syncs at
+  // checkpoints only, which a cache can afford.
+  Status setJournal() { return exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"); }
   Status exec(const std::string& sql) {
     char* message = nullptr;
     const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
@@ -157,9 +171,8 @@ Result<std::shared_ptr<PersistentStoreCoordinator>> PersistentStoreCoordinator::
     std::shared_ptr<const ObjectModel> model, const std::filesystem::path& file) {
   auto writer = Connection::open(file);
   if (!writer) return writer.error();
-  // The write-ahead log lets reads run beside a save; NORMAL syncs at
-  // checkpoints only, which a cache can afford.
-  if (auto st = (*writer)->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"); !st) return st.error();
+  if (auto st = (*writer)->setJournal(); !st) return st.error();
+  if (failsQuickCheck((*writer)->db)) return storeError(SQLITE_CORRUPT, "damaged " + file.string());
   auto reader = Connection::open(file);
   if (!reader) return reader.error();
   std::shared_ptr<PersistentStoreCoordinator> coordinator(
@@ -180,6 +193,10 @@ PersistentStoreCoordinator::~PersistentStoreCoordinator() {
 
 Status PersistentStoreCoordinator::migrate() {
   std::lock_guard lock(writer_->mutex);
+  return migrateLocked();
+}
+
+Status PersistentStoreCoordinator::migrateLocked() {
   if (auto st = writer_->exec("BEGIN IMMEDIATE"); !st) return st;
   auto fail = [&](Error error) {
     (void)writer_->exec("ROLLBACK");
@@ -229,8 +246,32 @@ Status PersistentStoreCoordinator::migrate() {
     if (largest.step() == SQLITE_ROW && !largest.isNull(0)) largestID = std::max(largestID, largest.integer(0));
   }
   if (auto st = writer_->exec("COMMIT"); !st) return fail(st.error());
-  nextID_ = largestID + 1;
+  // Never below ids handed out before: a store made anew keeps them unused.
+  if (nextID_ < largestID + 1) nextID_ = largestID + 1;
   return Status();
+}
+
+void PersistentStoreCoordinator::afterFailure(const Error& error, std::uint64_t generation) {
+  if (error.domain() != kObjectStoreErrorDomain || !isDamageCode(static_cast<int>(error.code()))) return;
+  {
+    std::scoped_lock lock(writer_->mutex, reader_->mutex);
+    // Another read or save met the damage first and made the store anew.
+    if (generation_ != generation) return;
+    ++generation_;
+    statements_.clear();  // before the writer closes
+    reader_->close();
+    writer_->close();
+    // A file that stays where it is is opened again, and the next failure
+    // tries again.
+    (void)moveDamagedStoreAside(file_);
+    Status opened = writer_->reopen(file_);
+    if (opened) opened = writer_->setJournal();
+    if (opened) opened = reader_->reopen(file_);
+    if (opened) opened = migrateLocked();
+    if (!opened) return;
+    isNew_ = true;
+  }
+  if (remade_) remade_();
 }
 
 Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetch(const FetchRequest& request) {
@@ -282,32 +323,49 @@ Result<std::vector<ObjectRow>> PersistentStoreCoordinator::fetchRows(const Fetch
   }
   if (request.fetchLimit > 0) sql += " LIMIT " + std::to_string(request.fetchLimit);
 
-  std::lock_guard lock(reader_->mutex);
-  sqlite::Statement st(reader_->db, sql);
-  if (!st.ok()) return storeError(sqlite3_errcode(reader_->db), "cannot fetch " + entity->name, reader_->db);
-  for (std::size_t i = 0; i < arguments.size(); ++i) bindValue(st, static_cast<int>(i + 1), *arguments[i]);
-  std::vector<ObjectRow> rows;
-  int rc;
-  while ((rc = st.step()) == SQLITE_ROW) {
-    if (ids) {
-      ids->push_back(st.integer(0));
+  std::uint64_t generation = 0;
+  Result<std::vector<ObjectRow>> result = std::vector<ObjectRow>();
+  {
+    std::lock_guard lock(reader_->mutex);
+    generation = generation_;
+    sqlite::Statement st(reader_->db, sql);
+    if (!st.ok()) {
+      result = storeError(sqlite3_errcode(reader_->db), "cannot fetch " + entity->name, reader_->db);
     } else {
-      rows.push_back(readRow(st, *entity, selection));
+      for (std::size_t i = 0; i < arguments.size(); ++i) bindValue(st, static_cast<int>(i + 1), *arguments[i]);
+      int rc;
+      while ((rc = st.step()) == SQLITE_ROW) {
+        if (ids) {
+          ids->push_back(st.integer(0));
+        } else {
+          result->push_back(readRow(st, *entity, selection));
+        }
+      }
+      if (rc != SQLITE_DONE) result = storeError(rc, "cannot fetch " + entity->name, reader_->db);
     }
   }
-  if (rc != SQLITE_DONE) return storeError(rc, "cannot fetch " + entity->name, reader_->db);
-  return rows;
+  if (!result) afterFailure(result.error(), generation);
+  return result;
 }
 
 Result<std::optional<ObjectRow>> PersistentStoreCoordinator::row(const EntityDescription& entity, std::int64_t id) {
   Selection selection = selectionFor(entity, {});
-  std::lock_guard lock(reader_->mutex);
-  sqlite::Statement st(reader_->db, selection.sql + " WHERE t." + kIDColumn + " = ?");
-  st.bind(1, id);
-  const int rc = st.step();
-  if (rc == SQLITE_DONE) return std::optional<ObjectRow>();
-  if (rc != SQLITE_ROW) return storeError(rc, "cannot read " + entity.name, reader_->db);
-  return std::optional<ObjectRow>(readRow(st, entity, selection));
+  std::uint64_t generation = 0;
+  Result<std::optional<ObjectRow>> result = std::optional<ObjectRow>();
+  {
+    std::lock_guard lock(reader_->mutex);
+    generation = generation_;
+    sqlite::Statement st(reader_->db, selection.sql + " WHERE t." + kIDColumn + " = ?");
+    st.bind(1, id);
+    const int rc = st.step();
+    if (rc == SQLITE_ROW) {
+      result = std::optional<ObjectRow>(readRow(st, entity, selection));
+    } else if (rc != SQLITE_DONE) {
+      result = storeError(rc, "cannot read " + entity.name, reader_->db);
+    }
+  }
+  if (!result) afterFailure(result.error(), generation);
+  return result;
 }
 
 PersistentStoreCoordinator::EntityStatements& PersistentStoreCoordinator::statementsFor(
@@ -426,7 +484,18 @@ Status PersistentStoreCoordinator::deleteRow(const EntityDescription& entity, st
 
 Status PersistentStoreCoordinator::save(const Changes& changes) {
   if (changes.empty()) return Status();
-  std::lock_guard lock(writer_->mutex);
+  std::uint64_t generation = 0;
+  Status result;
+  {
+    std::lock_guard lock(writer_->mutex);
+    generation = generation_;
+    result = saveLocked(changes);
+  }
+  if (!result) afterFailure(result.error(), generation);
+  return result;
+}
+
+Status PersistentStoreCoordinator::saveLocked(const Changes& changes) {
   if (auto st = writer_->exec("BEGIN IMMEDIATE"); !st) return st;
   Status result;
   // New rows go in runs of one entity.

@@ -15,11 +15,17 @@
 // Threading: every member may be called from any thread; each connection is
 // used by one thread at a time (a lock each).
 // Failure: Errors in kObjectStoreErrorDomain with the SQLite result code;
-// a file that is not a database fails open() with SQLITE_NOTADB.
+// a file that is not a database fails open() with SQLITE_NOTADB, one that
+// fails SQLite's quick check with SQLITE_CORRUPT. A read or save that finds
+// the file damaged later fails too, and then the file is moved aside
+// ("<name>.unreadable-<time>"), a new store is made in its place (isNew()
+// from then on; ids handed out before are never handed out again) and the
+// remade handler runs, so the next read or save works on the new store.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -71,8 +77,13 @@ class PersistentStoreCoordinator {
   const std::shared_ptr<const ObjectModel>& sharedModel() const { return model_; }
   const std::filesystem::path& file() const { return file_; }
   std::int64_t newObjectID() { return nextID_.fetch_add(1); }
-  // Whether open() made the store: the file was missing or held no tables.
+  // Whether the store was made here: the file was missing or held no
+  // tables, or a damaged one was replaced.
   bool isNew() const { return isNew_; }
+  // Set once by the owner before use: runs after a damaged file was
+  // replaced, on the thread whose read or save met the damage, with no lock
+  // held.
+  void setRemadeHandler(std::function<void()> handler) { remade_ = std::move(handler); }
 
   // The rows the request selects, in its order (propertiesToFetch limits
   // the attributes read; the others stay null).
@@ -89,6 +100,11 @@ class PersistentStoreCoordinator {
   PersistentStoreCoordinator(std::shared_ptr<const ObjectModel> model, std::filesystem::path file,
                              std::unique_ptr<Connection> reader, std::unique_ptr<Connection> writer);
   Status migrate();
+  Status migrateLocked();  // the writer's lock held
+  Status saveLocked(const Changes& changes);
+  // Makes the store anew when `error` says the file is damaged and no other
+  // failure did so since `generation`.
+  void afterFailure(const Error& error, std::uint64_t generation);
   // The rows, or with `ids` only their ids into it (and no rows).
   Result<std::vector<ObjectRow>> fetchRows(const FetchRequest& request, std::vector<std::int64_t>* ids = nullptr);
   Status writeRow(const EntityDescription& entity, const RowView& row, bool insert);
@@ -103,7 +119,9 @@ class PersistentStoreCoordinator {
   std::unique_ptr<Connection> writer_;
   std::map<const EntityDescription*, std::unique_ptr<EntityStatements>> statements_;  // writer's
   std::atomic<std::int64_t> nextID_{1};
-  bool isNew_ = false;
+  std::atomic<bool> isNew_{false};
+  std::uint64_t generation_ = 0;  // replacements so far; under both locks to change
+  std::function<void()> remade_;
 };
 
 }  // namespace platform::objectstore

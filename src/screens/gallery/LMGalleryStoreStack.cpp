@@ -76,6 +76,11 @@ std::shared_ptr<platform::objectstore::PersistentStoreCoordinator> LMGalleryStor
   }
   coordinator_ = std::move(*opened);
   if (coordinator_->isNew()) forgetAlbumListTokens();
+  // A store found damaged while in use is made anew by the coordinator.
+  coordinator_->setRemadeHandler([] {
+    QB_LOG_ERROR("The gallery cache was damaged; it was moved aside and made anew");
+    forgetAlbumListTokens();
+  });
   return coordinator_;
 }
 

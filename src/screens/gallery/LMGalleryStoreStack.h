@@ -3,8 +3,9 @@
 // context, each made on first use and then kept. The app delegate owns one
 // and installs it as the shared stack; without one, shared() makes it.
 //
-// A store file that cannot be opened (not a database, or a schema that
-// cannot be migrated), or that is not a plain file at all, is moved aside
+// A store file that cannot be opened (not a database, a damaged page, or a
+// schema that cannot be migrated), or that is not a plain file at all, or
+// that a read or save finds damaged later, is moved aside
 // under a name of its own ("database.sqlite.unreadable-<time>") and a new
 // store is made in its place, so the cache starts empty rather than not at
 // all. A store made anew (also over a missing or empty file) starts without

@@ -1,5 +1,5 @@
 // Opening the record store: creation, replacement by schema version, the
-// main-thread path and an unusable database file.
+// main-thread path and an unusable database file, found at opening or in use.
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -13,6 +13,7 @@
 #include "utils/LMUtils.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/KeyedArchive.h"
+#include "support/DamagedFile.h"
 
 namespace {
 
@@ -186,6 +187,27 @@ TEST_F(RecordStoreLife, AnUnreadableStoreIsMovedAsideAndMadeAgainWithoutAWaterma
   LMManagedRecordContext remade;
   EXPECT_EQ(remade.serverSync(), 0);
   EXPECT_FALSE(remade.serverSyncExtraInfo());
+}
+
+TEST_F(RecordStoreLife, AStoreFoundDamagedInUseIsMadeAgainAndAListingBegunBeforeKeepsNoWatermark) {
+  LMManagedRecordContext store;
+  auto contact = lifeContactRow(7);
+  ASSERT_TRUE(store.addContactRelation(contact));
+  store.setServerSync(99);
+  ASSERT_EQ(store.serverSync(), 99);  // a listing from 99 begins
+
+  testsupport::damagePagesInUse(databaseFile(), '\0');
+  EXPECT_FALSE(store.searchAllContactRelations().ok()) << "the read that meets the damage fails";
+  EXPECT_EQ(testsupport::movedAside(databaseFile()), 1);
+  auto rows = store.searchAllContactRelations();
+  ASSERT_TRUE(rows.ok());
+  EXPECT_TRUE(rows->empty());
+  store.setServerSync(120);  // the listing begun before ends
+  EXPECT_EQ(store.serverSync(), 0) << "the next listing is the whole cloud";
+  store.setServerSync(121);
+  EXPECT_EQ(store.serverSync(), 121);
+  contact = lifeContactRow(8);
+  EXPECT_TRUE(store.addContactRelation(contact));
 }
 
 TEST_F(RecordStoreLife, OnTheMainThreadTablesAreCreatedAheadOfLaterStatements) {
