@@ -87,6 +87,31 @@ TEST_F(ContactStoreRecoveryTest, ADamagedRecordStoreIsMadeAgainAndTheNextSyncLos
   }
 }
 
+TEST_F(ContactStoreRecoveryTest, ADamagedAddressBookIsLeftWhereItIsAndDeletesNobody) {
+  for (int i = 0; i < 3; ++i) addPerson(contactNamed("Local" + std::to_string(i), "Person"));
+  addCloudContact(contactNamed("Cloud", "Person"));
+  ASSERT_TRUE(sync().ok());
+  const auto before = names(cloudContacts());
+  ASSERT_EQ(before.size(), 4u);
+
+  // The book is the user's own: it is never moved aside or emptied.
+  const fs::path store = ab::AddressBook::storePath();
+  for (const bool whileRunning : {true, false}) {
+    SCOPED_TRACE(whileRunning ? "while running" : "between launches");
+    if (whileRunning) {
+      testsupport::damagePagesInUse(store, '\0');
+    } else {
+      book_.reset();
+      testsupport::damagePages(store, '\x5a');
+      if (auto book = ab::AddressBook::create()) book_ = *book;
+      relaunch();
+    }
+    for (int run = 0; run < 2; ++run) EXPECT_FALSE(sync().ok());
+    EXPECT_EQ(names(cloudContacts()), before) << "nobody deleted in the cloud";
+    EXPECT_EQ(testsupport::movedAside(store), 0);
+  }
+}
+
 TEST_F(ContactStoreRecoveryTest, AReplacedAddressBookIsAFirstSyncNotTheUserDeletingEveryone) {
   // Rows with the book's mark, and rows from before marks were recorded.
   for (const bool marked : {true, false}) {
