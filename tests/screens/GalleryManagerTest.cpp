@@ -185,6 +185,21 @@ TEST_F(GalleryManagerTest, ARebuiltStoreListsEveryCloudAlbumAgain) {
          testsupport::damagePagesInUse(store, '\0');
          albumNames();
        }},
+      {"damage met by the save of a listing begun before", [&] {
+         albumNames();
+         manager.setAlbumSync(25);
+         manager.setAlbumSyncExtraInfo("e25");
+         fakegallery::Responder whole = gallery->respond;
+         gallery->respond = [&, whole](const fakegallery::Call& call) -> platform::Result<Json> {
+           if (call.parameters["syncTag"] != "25") return whole(call);
+           testsupport::damagePagesInUse(store, '\0');
+           return Json{{"list", Json::array({{{"id", 7}, {"status", 1}, {"tag", 3}, {"name", "A7"}}})},
+                       {"lastPage", true}, {"syncTag", 30}, {"syncExtraInfo", "e30"}};
+         };
+         offMain([&] { manager.requestAlbumObjectWithFinish(nullptr); });
+         settle();
+         gallery->respond = whole;
+       }},
   };
   for (const auto& [what, damage] : damages) {
     SCOPED_TRACE(what);

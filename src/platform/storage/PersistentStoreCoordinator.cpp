@@ -134,11 +134,12 @@ struct PersistentStoreCoordinator::Connection {
     if (auto st = connection->reopen(file); !st) return st.error();
     return connection;
   }
-  // Closes the connection (if open) and opens `file` (the caller holds `mutex`).
+  // The caller holds `mutex`.
   void close() {
     sqlite3_close_v2(db);
     db = nullptr;
   }
+  // Closes the connection (if open) and opens `file`.
   Status reopen(const std::filesystem::path& file) {
     close();
     const int rc =

@@ -84,6 +84,8 @@ class PersistentStoreCoordinator {
   // replaced, on the thread whose read or save met the damage, with no lock
   // held.
   void setRemadeHandler(std::function<void()> handler) { remade_ = std::move(handler); }
+  // How many times a damaged file was replaced since open().
+  std::uint64_t generation() const { return generation_; }
 
   // The rows the request selects, in its order (propertiesToFetch limits
   // the attributes read; the others stay null).
@@ -120,7 +122,7 @@ class PersistentStoreCoordinator {
   std::map<const EntityDescription*, std::unique_ptr<EntityStatements>> statements_;  // writer's
   std::atomic<std::int64_t> nextID_{1};
   std::atomic<bool> isNew_{false};
-  std::uint64_t generation_ = 0;  // replacements so far; under both locks to change
+  std::atomic<std::uint64_t> generation_{0};  // changed under both locks
   std::function<void()> remade_;
 };
 

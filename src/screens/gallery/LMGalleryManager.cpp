@@ -197,9 +197,25 @@ void LMGalleryManager::deleteAllObjects(std::function<void()> finish) {
 
 // ---- Album list tokens ----
 
+LMGalleryManager::StoreMark LMGalleryManager::storeMark() {
+  auto coordinator = LMGalleryStoreStack::shared()->persistentStoreCoordinator();
+  return {coordinator.get(), coordinator ? coordinator->generation() : 0};
+}
+
+bool LMGalleryManager::storeUnchangedSince(const StoreMark& mark) {
+  const StoreMark now = storeMark();
+  std::lock_guard lock(tokenMutex_);
+  // A read on another coordinator (a stack made since) says nothing here.
+  return now == mark && (!tokensRead_ || tokensRead_->first != now.first || tokensRead_->second == now.second);
+}
+
 // The store is opened before its tokens are read: one made anew forgets them.
 std::optional<std::int64_t> LMGalleryManager::albumSync() {
-  LMGalleryStoreStack::shared()->persistentStoreCoordinator();
+  const StoreMark mark = storeMark();
+  {
+    std::lock_guard lock(tokenMutex_);
+    tokensRead_ = mark;
+  }
   return storedToken<std::int64_t>(kAlbumSyncKey);
 }
 
@@ -271,10 +287,12 @@ void LMGalleryManager::updateAlbumObjects(const std::vector<LMAlbum>& albums, bo
 void LMGalleryManager::saveAlbumObjectsWithArray(std::vector<LMAlbum> albums, std::optional<std::int64_t> serverSync,
                                                  std::optional<std::string> syncExtraInfo, bool resync,
                                                  std::function<void()> finish) {
+  const StoreMark mark = storeMark();
   write([this, albums = std::move(albums), resync](const Context& child) { updateAlbumObjects(albums, resync, child); },
-        [this, serverSync, syncExtraInfo, finish](bool saved) {
-          // Tokens of changes that were not stored would skip them for good.
-          if (saved) {
+        [this, serverSync, syncExtraInfo, finish, mark](bool saved) {
+          // Tokens of changes that were not stored would skip them for good;
+          // so would those of a listing whose store was made anew meanwhile.
+          if (saved && storeUnchangedSince(mark)) {
             setAlbumSync(serverSync);
             setAlbumSyncExtraInfo(syncExtraInfo);
           }

@@ -26,8 +26,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cloud/model/LMAlbum.h"
@@ -75,6 +77,8 @@ class LMGalleryManager {
   void deleteAllObjects(std::function<void()> finish = nullptr);
 
   // ---- Album list tokens ----
+  // Reading it marks the start of a listing: the tokens of a listing begun
+  // before the store was made anew are not kept by its save.
   std::optional<std::int64_t> albumSync();
   void setAlbumSync(std::optional<std::int64_t> sync);
   std::optional<std::string> albumSyncExtraInfo();
@@ -131,7 +135,15 @@ class LMGalleryManager {
   std::vector<std::shared_ptr<LMImageObject>> imagesOfAlbum(const std::shared_ptr<LMAlbumObject>& album,
                                                             const Context& context);
 
+  // Which store the tokens name: the coordinator and how often it was made
+  // anew. Tokens of a listing begun on a store since made anew are not kept.
+  using StoreMark = std::pair<const void*, std::uint64_t>;
+  static StoreMark storeMark();
+  bool storeUnchangedSince(const StoreMark& mark);
+
   std::shared_ptr<platform::SerialQueue> writer_;
+  std::mutex tokenMutex_;
+  std::optional<StoreMark> tokensRead_;  // when albumSync() was last read
   std::mutex adapterMutex_;
   std::shared_ptr<LMImageSyncAdapter> adapter_;
 };
