@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/Utf8.h"
+
 namespace platform {
 namespace {
 
@@ -29,6 +31,21 @@ std::size_t sequenceLength(std::string_view text, std::size_t i) {
 }
 
 }  // namespace
+
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+  return at < text.size() ? sequenceLength(text, at) : 0;
+}
+
+std::size_t utf8CharacterBoundary(std::string_view text, std::size_t limit) {
+  if (limit >= text.size()) return text.size();
+  // Back to the lead byte of the character that holds text[limit], if it
+  // is one: a cut there leaves that character out.
+  std::size_t lead = limit;
+  while (lead > 0 && limit - lead < 3 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
+  if (lead == limit) return limit;
+  const std::size_t length = sequenceLength(text, lead);
+  return length != 0 && lead + length > limit ? lead : limit;
+}
 
 bool isValidUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
