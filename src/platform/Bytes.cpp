@@ -43,8 +43,11 @@ std::size_t utf8CharacterBoundary(std::string_view text, std::size_t limit) {
   std::size_t lead = limit;
   while (lead > 0 && limit - lead < 3 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
   if (lead == limit) return limit;
-  const std::size_t length = sequenceLength(text, lead);
-  return length != 0 && lead + length > limit ? lead : limit;
+  // The length its lead byte declares: the rest of it may lie past the text
+  // (a text already cut short).
+  const auto first = static_cast<unsigned char>(text[lead]);
+  const std::size_t length = (first & 0xE0) == 0xC0 ? 2 : (first & 0xF0) == 0xE0 ? 3 : (first & 0xF8) == 0xF0 ? 4 : 0;
+  return lead + length > limit ? lead : limit;
 }
 
 bool isValidUtf8(std::string_view text) {
