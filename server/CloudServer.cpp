@@ -225,7 +225,10 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
   }
   // An overload's delay in HTTP terms, for clients that read the header.
   if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
-  if (fault->emptyBody) {
+  if (!fault->location.empty()) {
+    res.status = fault->status != 0 ? fault->status : 302;
+    res.set_header("Location", redirectTarget(fault->location, req.target));
+  } else if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
   } else if (fault->body) {
     res.status = fault->status != 0 ? fault->status : 200;
@@ -349,6 +352,7 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.emptyBody = member<bool>(*body, "emptyBody", false, ok);
     fault.redirectUrl = member<std::string>(*body, "redirectUrl", "", ok);
     fault.permanent = member<bool>(*body, "permanent", false, ok);
+    fault.location = member<std::string>(*body, "location", "", ok);
     fault.retryAfter = member<int>(*body, "retryAfter", -1, ok);
     fault.times = member<int>(*body, "times", -1, ok);
     fault.skip = member<int>(*body, "skip", 0, ok);
@@ -370,6 +374,10 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     if (!fault.redirectUrl.empty() && fault.redirectUrl.rfind("http://", 0) != 0 &&
         fault.redirectUrl.rfind("https://", 0) != 0) {
       return adminError(res, 400, "redirectUrl must be an http(s) URL");
+    }
+    if (!fault.location.empty() && fault.location.rfind("http://", 0) != 0 &&
+        fault.location.rfind("https://", 0) != 0) {
+      return adminError(res, 400, "location must be an http(s) URL");
     }
     faults_.set(path, fault);
     adminReply(res, 200, Json{{"ok", true}});

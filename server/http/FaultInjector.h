@@ -33,6 +33,8 @@ struct Fault {
                            // before its reply is complete (a lost reply)
   bool emptyBody = false;   // answer `status` with no body at all
   std::string redirectUrl;  // a redirect: code 308 (unless set), data "redirectUrl"
+  std::string location;     // a redirect in HTTP terms: `status` (default 302)
+                            // with this "Location", completed as redirectUrl is
   bool permanent = false;   // with a redirect: data "isPermanent" true
   int retryAfter = -1;      // >= 0: code 503 (unless set), data "retryAfter"
   int times = -1;      // how many requests it applies to; -1 = always
@@ -56,7 +58,7 @@ struct Fault {
   }
   // True when the request is answered by the fault instead of the service.
   bool replaces() const {
-    return status != 0 || replyCode() != 0 || drop || emptyBody || body.has_value();
+    return status != 0 || replyCode() != 0 || drop || emptyBody || body.has_value() || !location.empty();
   }
 };
 
@@ -68,6 +70,9 @@ struct Fault {
 // request's path and query), so the request is repeated there unchanged.
 nlohmann::json faultReply(const Fault& fault, const std::string& target,
                           const std::string& descKey);
+
+// `url`, or when it is a bare origin, that origin followed by `target`.
+std::string redirectTarget(const std::string& url, const std::string& target);
 
 class FaultInjector {
  public:
