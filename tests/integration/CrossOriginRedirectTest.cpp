@@ -159,6 +159,7 @@ TEST_F(CrossOriginRedirectTest, CredentialsStayWithTheCloudWhereverItRedirects) 
     auto credentialed = other_.credentialed();
     EXPECT_EQ(credentialed.size(), before) << "first: " << credentialed.back();
   }
+  EXPECT_GT(other_.requests(), 0);  // the GETs went there, without credentials
   // Within the cloud's own origin the same redirects are followed with
   // the credentials and bodies they need.
   for (const auto& c : cases) {
