@@ -3,9 +3,11 @@
 // request as it is. A hop that leaves it carries none of the request's
 // credentials: only the fields that describe what is asked for (see
 // headersForOtherOrigin), no cookie of the request or of the store, and no
-// body: a redirect that would send the body again (307/308, or 301/302 of
-// a method other than POST) to another origin is not followed. Nothing is
-// followed from https to plain http. Stateless functions; any thread.
+// body: a redirect to another origin that keeps a method other than GET or
+// HEAD (307/308, or 301/302 of a method other than POST) is not followed.
+// Once left, the origin's credentials do not come back on a later hop.
+// Nothing is followed from https to plain http. Stateless functions; any
+// thread.
 // Internal to the HTTP client.
 #pragma once
 
