@@ -194,6 +194,35 @@ TEST_F(ContactSyncEndToEndTest, CloudChangesWhosePersonWentMeanwhileAreSettledOn
   EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
 }
 
+// A batch of adds whose reply is lost for good made its records in the
+// cloud; the person deleted here before the next sync stays deleted there
+// too, and the others are neither duplicated nor lost. Before it, a
+// deletion after a lost reply came back at the next sync.
+TEST_F(ContactSyncEndToEndTest, ADeletionAfterABatchWhoseReplyWasLostStaysOnBothSides) {
+  std::vector<ab::RecordId> ids;
+  for (const char* given : {"Ann", "Bob", "Cid"}) ids.push_back(addPerson(contactNamed(given, "Lost")));
+  localcloud::Fault lost;
+  lost.dropReply = true;
+  server_->faults().set(batchPath(), lost);
+  ASSERT_FALSE(sync().ok());
+  server_->faults().clearAll();
+  ASSERT_EQ(cloudContacts().size(), 3u);  // the batch was applied
+
+  ASSERT_TRUE(book_->removeRecord(book_->personWithId(ids[1])).ok());
+  ASSERT_TRUE(book_->save().ok());
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_TRUE(sync().ok()) << run;
+    auto here = people();
+    auto there = cloudContacts();
+    EXPECT_EQ(here.size(), 2u) << run;
+    EXPECT_EQ(there.size(), 2u) << run;
+    for (const char* name : {"Ann Lost", "Cid Lost"}) {
+      EXPECT_EQ(here.count(name), 1u) << run << name;
+      EXPECT_EQ(there.count(name), 1u) << run << name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace contactsynctest
 
