@@ -196,11 +196,15 @@ TEST_F(ContactSyncEndToEndTest, CloudChangesWhosePersonWentMeanwhileAreSettledOn
 
 // A batch of adds whose reply is lost for good made its records in the
 // cloud; the person deleted here before the next sync stays deleted there
-// too, and the others are neither duplicated nor lost. Before it, a
-// deletion after a lost reply came back at the next sync.
-TEST_F(ContactSyncEndToEndTest, ADeletionAfterABatchWhoseReplyWasLostStaysOnBothSides) {
+// too, one edited meanwhile is still one person, and nobody is lost. Before,
+// the deleted one came back at the next sync and the edited one doubled.
+TEST_F(ContactSyncEndToEndTest, ChangesAfterABatchWhoseReplyWasLostApplyToTheRecordsItMade) {
   std::vector<ab::RecordId> ids;
-  for (const char* given : {"Ann", "Bob", "Cid"}) ids.push_back(addPerson(contactNamed(given, "Lost")));
+  for (const char* given : {"Ann", "Bob", "Cid"}) {
+    lumora::LMContact contact = contactNamed(given, "Lost");
+    contact.note = "first";
+    ids.push_back(addPerson(contact));
+  }
   localcloud::Fault lost;
   lost.dropReply = true;
   server_->faults().set(batchPath(), lost);
@@ -210,6 +214,7 @@ TEST_F(ContactSyncEndToEndTest, ADeletionAfterABatchWhoseReplyWasLostStaysOnBoth
 
   ASSERT_TRUE(book_->removeRecord(book_->personWithId(ids[1])).ok());
   ASSERT_TRUE(book_->save().ok());
+  editPerson(*book_, ids[0], "second");
   for (int run = 0; run < 2; ++run) {
     ASSERT_TRUE(sync().ok()) << run;
     auto here = people();
@@ -220,6 +225,8 @@ TEST_F(ContactSyncEndToEndTest, ADeletionAfterABatchWhoseReplyWasLostStaysOnBoth
       EXPECT_EQ(here.count(name), 1u) << run << name;
       EXPECT_EQ(there.count(name), 1u) << run << name;
     }
+    EXPECT_EQ(here["Ann Lost"].note, "second") << run;
+    EXPECT_EQ(there["Ann Lost"]["content"].value("note", ""), "second") << run;
   }
 }
 
