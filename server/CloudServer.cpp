@@ -215,6 +215,11 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     res.set_header(kDropReplyMark, "1");
     return false;
   }
+  if (fault->replyData.is_object() && !fault->replyData.empty()) {
+    // The service runs; the signed layer changes its reply's data.
+    res.set_header(SignedEndpoints::kReplyDataMark, fault->replyData.dump());
+    return false;
+  }
   if (!fault->replaces()) return false;
   if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
   // The fault answers before the body is read: left unread, it would be
@@ -357,12 +362,14 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.times = member<int>(*body, "times", -1, ok);
     fault.skip = member<int>(*body, "skip", 0, ok);
     fault.data = member<Json>(*body, "data", Json(), ok);
+    fault.replyData = member<Json>(*body, "replyData", Json(), ok);
     if (body->contains("body")) fault.body = member<std::string>(*body, "body", "", ok);
     if (body->contains("retryAfterHeader")) {
       fault.retryAfterHeader = member<std::string>(*body, "retryAfterHeader", "", ok);
     }
     if (body->contains("contentType")) fault.contentType = member<std::string>(*body, "contentType", "", ok);
-    if (!ok || fault.skip < 0 || !(fault.data.is_null() || fault.data.is_object())) {
+    if (!ok || fault.skip < 0 || !(fault.data.is_null() || fault.data.is_object()) ||
+        !(fault.replyData.is_null() || fault.replyData.is_object())) {
       return adminError(res, 400, "a member has the wrong type");
     }
     if (path.empty() || path.front() != '/' || path.rfind(kAdminPrefix, 0) == 0) {

@@ -1,8 +1,8 @@
 // Faults that the local cloud injects into its own replies, per request
 // path: an HTTP status, a reply "code" (with the "data" of a redirect or of
 // an overload), an empty body or a body given whole, a real delay, a
-// dropped connection, or a lost reply (the request served, its reply
-// broken off), for
+// dropped connection, a lost reply (the request served, its reply
+// broken off), or a served reply with members of its "data" changed, for
 // the next N requests to that path or for all of them. A coded reply takes
 // the form of the service the path belongs to (CloudServer::applyFault). A
 // fault may let a number of requests through before it applies.
@@ -41,6 +41,10 @@ struct Fault {
   int skip = 0;        // requests let through untouched before it applies
                        // (a fault on page N of a listing: skip N - 1)
   nlohmann::json data; // an object: members added to the coded reply's "data"
+  // An object: the request is served (on a signed path), then these members
+  // are set in its reply's "data", as a faulty service would answer (a
+  // listing page whose "syncTag" or "lastPage" the service never sends).
+  nlohmann::json replyData;
   std::optional<std::string> body;  // answer with exactly this body (`status`,
                                     // default 200): replies no client expects
   // Headers of a reply that answers in HTTP terms alone (the HTTPS
