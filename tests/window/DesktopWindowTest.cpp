@@ -16,9 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "app/AppScenes.h"
 #include "cloud/model/LMContact.h"
-#include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "e2e/E2EHarness.h"
@@ -28,16 +26,14 @@
 #include "platform/device/Reachability.h"
 #include "platform/device/ReachabilityMonitor.h"
 #include "platform/photos/PhotoLibrary.h"
-#include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/ScrollView.h"
-#include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMRootViewController.h"
 #include "screens/contacts/LMSyncLoadViewController.h"
-#include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/shell/LMBaseRootViewController.h"
+#include "window/AppWindowState.h"
 
 namespace e2e {
 namespace {
@@ -90,24 +86,10 @@ class DesktopWindowTest : public ::testing::TestWithParam<const char*> {
  protected:
   explicit DesktopWindowTest(const char* device = GetParam()) : harness_(device) {
     harness_.clock().setAutoAdvanceSleeps(true);
-    platform::UserDefaults::standard().registerDefaults(
-        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({"zh-Hans"})}});
-    ui::resetLocalizedStringsForTesting();
-    lumora::LMGalleryStoreStack::setShared(nullptr);
-    lumora::registerAppScenes();
     EXPECT_TRUE(xdotool("version")) << "xdotool is not installed (make deps installs it)";
     EXPECT_TRUE(waitFor([&] { return window().isExposed(); }));
   }
-  ~DesktopWindowTest() override {
-    lumora::QBPassportsManager::sharedManager()->setUserId(std::nullopt);
-    lumora::LMContactSyncAdapter::sharedAdapter()->setContext(nullptr);
-    lumora::LMImageSyncAdapter::sharedAdapter()->setContext(nullptr);
-    lumora::LMGalleryStoreStack::setShared(nullptr);
-    lumora::LMProgressHUD::sharedHUD().resetForTesting();
-    ui::AlertView::resetForTesting();
-    ui::resetLocalizedStringsForTesting();
-    platform::Application::shared().resetForTesting();
-  }
+  ~DesktopWindowTest() override { platform::Application::shared().resetForTesting(); }
 
   platform::uiqt::PhoneWindow& window() { return harness_.window(); }
   std::string windowId() { return std::to_string(window().winId()); }
@@ -191,6 +173,7 @@ class DesktopWindowTest : public ::testing::TestWithParam<const char*> {
   }
 
   E2EHarness harness_;
+  AppWindowState state_;
   int cloudContacts_ = 0;
 };
 
