@@ -11,7 +11,6 @@
 #include <QRasterWindow>
 #include <QScreen>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -46,25 +45,6 @@ constexpr std::int64_t kUser = 10001;
 
 // xdotool with `args`; false when it failed (or is missing).
 bool xdotool(const std::string& args) { return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0; }
-
-// The window's frame as the X server has it (x, y, width, height).
-QRect serverGeometry(WId window) {
-  QRect geometry;
-  const std::string command = "xdotool getwindowgeometry --shell " + std::to_string(window);
-  if (std::FILE* out = popen(command.c_str(), "r")) {
-    int x = 0, y = 0, width = 0, height = 0;
-    char line[128];
-    while (std::fgets(line, sizeof line, out)) {
-      std::sscanf(line, "X=%d", &x);
-      std::sscanf(line, "Y=%d", &y);
-      std::sscanf(line, "WIDTH=%d", &width);
-      std::sscanf(line, "HEIGHT=%d", &height);
-    }
-    pclose(out);
-    geometry = QRect(x, y, width, height);
-  }
-  return geometry;
-}
 
 lumora::LMContact cloudContact(int number) {
   lumora::LMContact contact;
@@ -119,7 +99,7 @@ class DesktopWindowTest : public ::testing::TestWithParam<const char*> {
   void expectWholePhoneOnScreen(const std::string& when) {
     SCOPED_TRACE(when);
     const QRect screen = window().screen()->geometry();
-    const QRect frame = serverGeometry(window().winId());
+    const QRect frame = window().frameGeometry();
     EXPECT_TRUE(screen.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x"
                                         << frame.height() << " on " << screen.width() << "x" << screen.height();
     const ui::Size points = ui::Screen::main().interfaceBounds().size();
@@ -190,7 +170,7 @@ TEST_P(FittedWindowTest, OpensWholeOnTheScreenAndStaysWholeWhenResized) {
   // As large as the screen allows: the phone's own scale, or the screen's
   // width or height taken up.
   const QRect screen = window().screen()->geometry();
-  const QRect opened = serverGeometry(window().winId());
+  const QRect opened = window().frameGeometry();
   EXPECT_TRUE(window().phoneScale() == ownScale || opened.width() >= screen.width() - 1 ||
               opened.height() >= screen.height() - 1)
       << opened.width() << "x" << opened.height() << " at " << window().phoneScale();
