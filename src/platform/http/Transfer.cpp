@@ -18,6 +18,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/HandlePool.h"
+#include "platform/http/PhoneNetwork.h"
 #include "platform/http/RedirectRule.h"
 #include "platform/http/Url.h"
 #include "platform/http/UrlError.h"
@@ -178,6 +179,8 @@ struct Hop {
   bool timedOut = false;
   // The request's trust handler answered "cancel".
   bool trustCancelled = false;
+  // The phone lost its network before or while the hop ran.
+  bool offline = false;
 
   bool isCancelled() const { return cancelled && cancelled->load(); }
   bool pastDeadline() const { return clock->steadyNow() >= deadline; }
@@ -561,6 +564,12 @@ Outcome drive(HandlePool::Lease& lease, Hop& hop) {
   CURLM* multi = lease.multi();
   curl_multi_add_handle(multi, lease.easy());
   while (true) {
+    // Checked before anything is sent, and between every turn after.
+    if (!PhoneNetwork::isConnected()) {
+      hop.offline = true;
+      outcome.aborted = true;
+      break;
+    }
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
       outcome.code = CURLE_OUT_OF_MEMORY;
@@ -689,6 +698,8 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   Outcome outcome = drive(lease, hop);
   if (hop.trustCancelled) {
     result.error = makeUrlError(kUrlErrorCancelled, url);
+  } else if (hop.offline && !hop.isCancelled()) {
+    result.error = makeUrlError(kUrlErrorNotConnectedToInternet, url, "the phone has no network");
   } else if (outcome.aborted || hop.isCancelled()) {
     result.error = hop.timedOut && !hop.isCancelled() ? makeUrlError(kUrlErrorTimedOut, url)
                                                        : makeUrlError(kUrlErrorCancelled, url);
