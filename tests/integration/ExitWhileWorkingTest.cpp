@@ -116,7 +116,7 @@ TEST(ExitWhileWorkingTest, ProcessesThatReturnFromMainMidTransferEndCleanly) {
   // A few at a time, each over an app home of its own that the next one
   // in its place starts from again (with what the kit left there).
   constexpr int kAtOnce = 3;
-  const int runsPerMode = testsupport::kUnderAddressSanitizer || testsupport::kUnderThreadSanitizer ? 30 : 120;
+  const int runsPerMode = testsupport::kUnderAddressSanitizer || testsupport::kUnderThreadSanitizer ? 30 : 100;
   const std::string modes[] = {"kits", "upload"};
   std::map<std::string, int> endings;  // how the failed runs ended, counted
   for (int runs = 0; runs < 2 * runsPerMode;) {
