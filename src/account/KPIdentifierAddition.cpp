@@ -17,7 +17,7 @@ struct IdentifierCache {
 };
 
 IdentifierCache& cache() {
-  static IdentifierCache c;
+  static auto& c = *new IdentifierCache();
   return c;
 }
 

@@ -88,11 +88,11 @@ KPKeyChainUtil& KPKeyChainUtil::sharedUtilForKeyChainItemIdentifierUUID() {
 }
 
 KPKeyChainUtil& KPKeyChainUtil::sharedUtilForKeyChainItemIdentifierCATOKEN() {
-  static KPKeyChainUtil util = [] {
+  static auto& util = *new KPKeyChainUtil([] {
     KPKeyChainUtil u("CATOKEN");
     u.setKeyChainAccessGroup("com.quenby.passport.catoken");
     return u;
-  }();
+  }());
   return util;
 }
 

@@ -15,7 +15,7 @@ struct GroupSlot {
 };
 
 GroupSlot& groupSlot() {
-  static GroupSlot slot;
+  static auto& slot = *new GroupSlot();
   return slot;
 }
 

@@ -17,7 +17,7 @@ std::string infoText(const std::string& key) {
 }  // namespace
 
 KPUserAgentUtil& KPUserAgentUtil::sharedInstance() {
-  static KPUserAgentUtil instance;
+  static auto& instance = *new KPUserAgentUtil();
   return instance;
 }
 

@@ -82,7 +82,7 @@ void QBPassportCATokenManager::didGetCATokenOnline(const std::optional<QBPasspor
 }
 
 void QBPassportCATokenManager::invalidateAllCAToken() {
-  static const QBPassportCAToken kBlank = *QBPassportCAToken::initWithToken("", "");
+  static const auto& kBlank = *new QBPassportCAToken(*QBPassportCAToken::initWithToken("", ""));
   passportCAExternal_.saveCAToken(kBlank);
 }
 

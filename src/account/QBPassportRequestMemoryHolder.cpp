@@ -11,7 +11,7 @@ struct Registry {
 };
 
 Registry& registry() {
-  static Registry r;
+  static auto& r = *new Registry();
   return r;
 }
 

@@ -28,7 +28,7 @@ std::atomic<BBXContext*> gBBXContext{nullptr};
 std::atomic<BBXWritableContext*> gBBXWritableContext{nullptr};
 
 std::mutex gBBXHooksMutex;
-BBXCaptureHooks gBBXHooks = BBXProcessCaptureHooks();
+BBXCaptureHooks& gBBXHooks = *new BBXCaptureHooks(BBXProcessCaptureHooks());
 
 
 // The record files of a launch, each formed once into the protectable region.

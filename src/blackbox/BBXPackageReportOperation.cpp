@@ -33,7 +33,7 @@ std::mutex& bbxGzWriteMutex() {
 }
 
 BBXPackageReportOperation::GzWrite& bbxGzWriteSlot() {
-  static BBXPackageReportOperation::GzWrite write;
+  static auto& write = *new BBXPackageReportOperation::GzWrite();
   return write;
 }
 

@@ -26,7 +26,7 @@ BBXSettings::BBXSettings(std::optional<nlohmann::json> settingsDictionary)
 std::optional<nlohmann::json> BBXSettings::configuration() { return platform::Bundle::infoValue(kBBXConfigurationKey); }
 
 const nlohmann::json& BBXSettings::defaultConfiguration() {
-  static const nlohmann::json defaults = {
+  static const auto& defaults = *new nlohmann::json{
       {"ReportsEndpoint", "https://reports.harbor-sdk.io"},
       {"BetaEndpoint", "https://api.harbor-sdk.io"},
       {"PackageReports", true},

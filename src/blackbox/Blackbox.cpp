@@ -32,18 +32,18 @@ std::optional<std::string> bbxValueDescription(const platform::Json& value) {
 }  // namespace
 
 std::shared_ptr<Blackbox> Blackbox::sharedInstance() {
-  static const std::shared_ptr<Blackbox> instance = [] {
+  static const auto& instance = *new std::shared_ptr<Blackbox>([] {
     HBRRegisterKitClass(Blackbox::kitClassObject());
     HBRRegisterKitClass(Tally::kitClass());
     return std::shared_ptr<Blackbox>(new Blackbox());
-  }();
+  }());
   return instance;
 }
 
 std::shared_ptr<Blackbox> Blackbox::makeForTesting() { return std::shared_ptr<Blackbox>(new Blackbox()); }
 
 HBRKitClassPtr Blackbox::kitClassObject() {
-  static const HBRKitClassPtr blackbox = [] {
+  static const auto& blackbox = *new HBRKitClassPtr([] {
     auto kit = std::make_shared<HBRKitClass>();
     kit->name = "Blackbox";
     kit->adoptsHBRKit = true;
@@ -52,7 +52,7 @@ HBRKitClassPtr Blackbox::kitClassObject() {
     kit->kitBuildVersion = &Blackbox::kitBuildVersion;
     kit->initializeIfNeeded = &Blackbox::initializeIfNeeded;
     return HBRKitClassPtr(kit);
-  }();
+  }());
   return blackbox;
 }
 

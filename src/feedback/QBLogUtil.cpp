@@ -142,7 +142,7 @@ std::vector<std::string> QBLogUtil::sortedLogFileNames() {
 // --- device information ---------------------------------------------------------
 
 const platform::Json& QBLogUtil::deviceInfo() {
-  static const platform::Json info = [] {
+  static const auto& info = *new platform::Json([] {
     auto appName = platform::Bundle::infoString("CFBundleDisplayName");
     if (!appName) appName = platform::Bundle::infoString("CFBundleExecutable");
     auto languages = platform::UserDefaults::standard().arrayForKey(
@@ -157,7 +157,7 @@ const platform::Json& QBLogUtil::deviceInfo() {
         {"osVersion", platform::Device::systemVersion()},
         {"language", text(language)},
     };
-  }();
+  }());
   return info;
 }
 

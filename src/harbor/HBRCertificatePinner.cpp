@@ -92,7 +92,7 @@ bool HBRCertificatePinner::handleChallenge(const BBXURLAuthenticationChallenge& 
 }
 
 const std::vector<HBRCertificate>& HBRPinnedCertificates() {
-  static const std::vector<HBRCertificate> certificates = [] {
+  static const auto& certificates = *new std::vector<HBRCertificate>([] {
     std::vector<HBRCertificate> built;
     for (const auto& root : HBRPinnedCertificateDER()) {
       if (auto certificate = HBRCertificatePinner::createCertificationWithData(root.der, root.length)) {
@@ -100,7 +100,7 @@ const std::vector<HBRCertificate>& HBRPinnedCertificates() {
       }
     }
     return built;
-  }();
+  }());
   return certificates;
 }
 

@@ -148,7 +148,7 @@ const std::uint8_t kEntrustRootCertificationAuthority[1173] = {
 };
 
 const std::vector<HBRPinnedCertificateData>& HBRPinnedCertificateDER() {
-  static const std::vector<HBRPinnedCertificateData> roots = {
+  static const auto& roots = *new std::vector<HBRPinnedCertificateData>{
       {"Entrust Root Certification Authority", kEntrustRootCertificationAuthority, sizeof kEntrustRootCertificationAuthority},
       {"DigiCert High Assurance EV Root CA", kDigiCertHighAssuranceEVRootCA, sizeof kDigiCertHighAssuranceEVRootCA},
   };

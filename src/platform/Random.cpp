@@ -9,6 +9,8 @@
 #include <cstring>
 #include <random>
 
+#include "platform/ExitSafety.h"
+
 namespace platform {
 namespace {
 
@@ -22,12 +24,6 @@ constexpr std::size_t kPooledRequest = 64;
 
 std::atomic<unsigned> forkGeneration{0};
 
-// OpenSSL frees its tables from an exit handler by default, while a queue
-// thread may still be encrypting or drawing random bytes (queues are never
-// joined at exit): that thread then crashed inside OpenSSL as the process
-// ended. Its memory goes with the process anyway, so it is not freed.
-[[maybe_unused]] const bool kOpenSslKeptUntilExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
-
 void afterFork() { forkGeneration.fetch_add(1, std::memory_order_relaxed); }
 
 struct Pool {
@@ -37,6 +33,7 @@ struct Pool {
 };
 
 bool generate(std::uint8_t* out, std::size_t count) {
+  keepCryptoThroughExit();
   return count <= INT_MAX && RAND_bytes(out, static_cast<int>(count)) == 1;
 }
 

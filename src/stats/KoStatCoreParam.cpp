@@ -24,7 +24,7 @@ struct Channel {
 };
 
 Channel& channel() {
-  static Channel c;
+  static auto& c = *new Channel();
   return c;
 }
 

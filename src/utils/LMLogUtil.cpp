@@ -3,7 +3,7 @@
 namespace lumora {
 
 LMLogUtil& LMLogUtil::defaultUtil() {
-  static LMLogUtil util;
+  static auto& util = *new LMLogUtil();
   return util;
 }
 

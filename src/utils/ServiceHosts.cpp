@@ -22,7 +22,7 @@ std::mutex& overridesMutex() {
 }
 
 std::map<std::string, std::string>& overrides() {
-  static std::map<std::string, std::string> values;
+  static auto& values = *new std::map<std::string, std::string>();
   return values;
 }
 
@@ -48,9 +48,9 @@ std::optional<std::string> fromEnv(const std::string& name) {
 // file's modification time changes (every request asks for a base URL).
 nlohmann::json hostsFile() {
   static std::mutex mutex;
-  static std::filesystem::path cachedPath;
+  static auto& cachedPath = *new std::filesystem::path();
   static std::filesystem::file_time_type cachedTime;
-  static nlohmann::json cached;
+  static auto& cached = *new nlohmann::json();
   std::filesystem::path path = platform::AppHome::root() / "hosts.json";
   std::error_code ec;
   auto modified = std::filesystem::last_write_time(path, ec);

@@ -25,8 +25,8 @@ platform::Status LMManagedRecordContext::recordPendingContactAdds(const std::map
   if (contents.empty()) return platform::Status::success();
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database == nullptr) return LMManagedRecordContextDatabase::error("The record store cannot be opened.");
-  static const std::string sql =
-      fmt::format("insert or replace into {} (recordID, content) values (?, ?)", kLMPendingContactAddTable);
+  static const auto& sql = *new std::string(
+      fmt::format("insert or replace into {} (recordID, content) values (?, ?)", kLMPendingContactAddTable));
   return database->inBatch([&]() -> platform::Status {
     bool done = true;
     database->inDatabase([&](sqlite3* db) {

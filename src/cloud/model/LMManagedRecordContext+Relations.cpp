@@ -132,7 +132,7 @@ platform::Result<std::vector<Row>> collect(LMManagedRecordContextDatabase* datab
 
 template <class Row>
 const std::string& selectAll() {
-  static const std::string sql = fmt::format("select * from {}", tableOf<Row>());
+  static const auto& sql = *new std::string(fmt::format("select * from {}", tableOf<Row>()));
   return sql;
 }
 
@@ -140,7 +140,7 @@ const std::string& selectAll() {
 template <class Row>
 const std::string& selectWhere(const char* column, const char* op = "=") {
   static std::mutex mutex;
-  static std::map<std::pair<std::string, std::string>, std::string> texts;
+  static auto& texts = *new std::map<std::pair<std::string, std::string>, std::string>();
   std::lock_guard<std::mutex> lock(mutex);
   auto [it, added] = texts.try_emplace({column, op});
   if (added) it->second = fmt::format("select * from {} where {}{}?", tableOf<Row>(), column, op);
@@ -216,8 +216,8 @@ std::int64_t LMManagedRecordContext::serverContactNum() {
   std::int64_t count = 0;
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database == nullptr) return count;
-  static const std::string sql =
-      fmt::format("select count(*) from {} where {}<>?", kLMSyncContactTable, kServerStatus);
+  static const auto& sql = *new std::string(
+      fmt::format("select count(*) from {} where {}<>?", kLMSyncContactTable, kServerStatus));
   database->inDatabase([&](sqlite3*) {
     Statement statement(*database, sql);
     statement.bind(1, kLMRelationStatusDeleted);
@@ -249,8 +249,8 @@ bool write(LMManagedRecordContextDatabase* database, const std::string& sql, con
 
 bool LMManagedRecordContext::addGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
-  static const std::string sql =
-      fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncGroupTable);
+  static const auto& sql = *new std::string(
+      fmt::format("insert into {} values (?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncGroupTable));
   return write(databaseQueue(), sql, relation.recordID(), relation.localName(),
                relation.localServerSync(), relation.localJsonString(), relation.serverID(),
                relation.serverSync(), relation.serverName(), relation.serverStatus());
@@ -259,8 +259,8 @@ bool LMManagedRecordContext::addGroupRelation(const LMGroupRelation& relation) {
 bool LMManagedRecordContext::addContactRelation(LMContactRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
   fillContactDefaults(relation);
-  static const std::string sql = fmt::format(
-      "insert into {} values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncContactTable);
+  static const auto& sql = *new std::string(fmt::format(
+      "insert into {} values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", kLMSyncContactTable));
   // Column order: the photo ids and digest come before the content.
   return write(databaseQueue(), sql, relation.recordID(), relation.localRecordSync(),
                relation.localServerSync(), relation.localJsonString(), relation.serverID(),
@@ -270,10 +270,10 @@ bool LMManagedRecordContext::addContactRelation(LMContactRelation& relation) {
 
 bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
-  static const std::string sql =
+  static const auto& sql = *new std::string(
       fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=? where {}=?",
                   kLMSyncGroupTable, kRecordID, kLocalName, kLocalServerSync, kLocalJson,
-                  kRelationServerSync, kServerName, kServerStatus, kRelationServerID);
+                  kRelationServerSync, kServerName, kServerStatus, kRelationServerID));
   return write(databaseQueue(), sql, relation.recordID(), relation.localName(),
                relation.localServerSync(), relation.localJsonString(), relation.serverSync(),
                relation.serverName(), relation.serverStatus(), relation.serverID());
@@ -282,12 +282,12 @@ bool LMManagedRecordContext::updateGroupRelation(const LMGroupRelation& relation
 bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) {
   if (!relation.serverID() || !relation.serverSync()) return false;
   fillContactDefaults(relation);
-  static const std::string sql =
+  static const auto& sql = *new std::string(
       fmt::format("update {} set {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, {}=?, "
                   "{}=?, {}=? where {}=?",
                   kLMSyncContactTable, kRecordID, kLocalRecordSync, kLocalServerSync, kLocalJson,
                   kRelationServerSync, kServerPhoto, kServerThumbnail, kServerJson, kServerDigest,
-                  kServerPhotoFail, kServerStatus, kRelationServerID);
+                  kServerPhotoFail, kServerStatus, kRelationServerID));
   return write(databaseQueue(), sql, relation.recordID(), relation.localRecordSync(),
                relation.localServerSync(), relation.localJsonString(), relation.serverSync(),
                relation.photoId(), relation.thumbnailId(), relation.jsonString(), relation.digest(),
@@ -296,15 +296,15 @@ bool LMManagedRecordContext::updateContactRelation(LMContactRelation& relation) 
 
 bool LMManagedRecordContext::deleteGroupRelation(const LMGroupRelation& relation) {
   if (!relation.serverID()) return false;
-  static const std::string sql =
-      fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kRelationServerID);
+  static const auto& sql = *new std::string(
+      fmt::format("delete from {} where {}=?", kLMSyncGroupTable, kRelationServerID));
   return write(databaseQueue(), sql, relation.serverID());
 }
 
 bool LMManagedRecordContext::deleteContactRelation(const LMContactRelation& relation) {
   if (!relation.serverID()) return false;
-  static const std::string sql =
-      fmt::format("delete from {} where {}=?", kLMSyncContactTable, kRelationServerID);
+  static const auto& sql = *new std::string(
+      fmt::format("delete from {} where {}=?", kLMSyncContactTable, kRelationServerID));
   return write(databaseQueue(), sql, relation.serverID());
 }
 

@@ -295,9 +295,9 @@ platform::Status LMManagedRecordContextDatabase::inBatch(
   platform::Status outcome;
   serialized([&] {
     // A savepoint opens a transaction when none is open, and nests inside one.
-    static const std::string begin = "savepoint lm_batch";
-    static const std::string release = "release lm_batch";
-    static const std::string rollback = "rollback to lm_batch";
+    static const auto& begin = *new std::string("savepoint lm_batch");
+    static const auto& release = *new std::string("release lm_batch");
+    static const auto& rollback = *new std::string("rollback to lm_batch");
     if (!Statement(*this, begin).execute()) {
       outcome = failure("Cannot begin a batch");
       return;

@@ -15,8 +15,8 @@ namespace {
 // What an operation decodes with until it is given a serializer or asked for
 // its own: one JSON serializer with the default settings, never changed.
 const std::shared_ptr<const LMHTTPResponseSerialization>& defaultSerializer() {
-  static const std::shared_ptr<const LMHTTPResponseSerialization> shared =
-      LMJsonResponseSerialization::serializer();
+  static const auto& shared = *new std::shared_ptr<const LMHTTPResponseSerialization>(
+      LMJsonResponseSerialization::serializer());
   return shared;
 }
 

@@ -114,7 +114,7 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
       continue;
     }
 
-    static const platform::Json kNoReply;
+    static const auto& kNoReply = *new platform::Json();
     const platform::Json& reply = page ? *page : kNoReply;
     auto data = reply.is_object() ? reply.find("data") : reply.end();
     if (!reply.is_object() || data == reply.end() || !platform::isNonEmptyObject(*data)) {

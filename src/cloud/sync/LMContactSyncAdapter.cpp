@@ -13,7 +13,7 @@ namespace lumora {
 
 std::shared_ptr<LMContactSyncAdapter> LMContactSyncAdapter::sharedAdapter() {
   static std::once_flag once;
-  static std::shared_ptr<LMContactSyncAdapter> shared;
+  static auto& shared = *new std::shared_ptr<LMContactSyncAdapter>();
   std::call_once(once, [] { shared = std::make_shared<LMContactSyncAdapter>(); });
   return shared;
 }

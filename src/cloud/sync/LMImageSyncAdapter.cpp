@@ -21,12 +21,12 @@ constexpr const char* kReservedAlbumNames =
     "我的照片,截屏,截图,my photo,my photos,screenshot,screenshots,我的照片,截圖,camera photos,相机,相機";
 
 const std::set<std::string>& reservedAlbumNames() {
-  static const std::set<std::string> names = [] {
+  static const auto& names = *new std::set<std::string>([] {
     std::set<std::string> set;
     std::stringstream text(kReservedAlbumNames);
     for (std::string name; std::getline(text, name, ',');) set.insert(name);
     return set;
-  }();
+  }());
   return names;
 }
 
@@ -34,7 +34,7 @@ const std::set<std::string>& reservedAlbumNames() {
 
 std::shared_ptr<LMImageSyncAdapter> LMImageSyncAdapter::sharedAdapter() {
   static std::once_flag once;
-  static std::shared_ptr<LMImageSyncAdapter> shared;
+  static auto& shared = *new std::shared_ptr<LMImageSyncAdapter>();
   std::call_once(once, [] {
     reservedAlbumNames();
     shared = std::make_shared<LMImageSyncAdapter>();

@@ -166,7 +166,7 @@ void BBXAnalyticsController::setSettings(const std::optional<platform::Json>& se
 }
 
 void BBXAnalyticsController::applySettings(const platform::Json* settings) {
-  static const platform::Json kNone;
+  static const auto& kNone = *new platform::Json();
   const platform::Json& document = settings ? *settings : kNone;
   const platform::Json features = document.is_object() ? document.value("features", platform::Json()) : platform::Json();
   const platform::Json analytics =

@@ -17,7 +17,7 @@ bool BBXAnalyticsEventFilter::shouldDiscardEvent(const BBXEventLogEvent* event,
 }
 
 bool BBXAnalyticsEventFilter::samplingEnabledForEventType(const std::string& eventKey) {
-  static const std::set<std::string> kSampledKeys = {
+  static const auto& kSampledKeys = *new std::set<std::string>{
       "app_launched",           "app_terminated",         "app_crashed",         "app_memory_warning",
       "app_entered_background", "app_entered_foreground", "app_became_inactive", "app_became_active"};
   return kSampledKeys.count(eventKey) != 0;

@@ -17,7 +17,7 @@ std::mutex& trackingSharedMutex() {
 }
 
 std::shared_ptr<BBXAnalyticsViewControllerTrackingController>& trackingSharedSlot() {
-  static std::shared_ptr<BBXAnalyticsViewControllerTrackingController> shared;
+  static auto& shared = *new std::shared_ptr<BBXAnalyticsViewControllerTrackingController>();
   return shared;
 }
 

@@ -11,7 +11,7 @@ Tally& Tally::sharedInstance() {
 }
 
 HBRKitClassPtr Tally::kitClass() {
-  static const HBRKitClassPtr tally = [] {
+  static const auto& tally = *new HBRKitClassPtr([] {
     auto kit = std::make_shared<HBRKitClass>();
     kit->name = "Tally";
     kit->adoptsHBRKit = true;
@@ -20,7 +20,7 @@ HBRKitClassPtr Tally::kitClass() {
     kit->kitBuildVersion = &Tally::kitBuildVersion;
     kit->initializeIfNeeded = &Tally::initializeIfNeeded;
     return HBRKitClassPtr(kit);
-  }();
+  }());
   return tally;
 }
 

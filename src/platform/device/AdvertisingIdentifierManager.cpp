@@ -11,7 +11,7 @@ std::mutex& advertisingManagerMutex() {
 }
 
 std::shared_ptr<AdvertisingIdentifierManager>& advertisingManagerSlot() {
-  static std::shared_ptr<AdvertisingIdentifierManager> manager;
+  static auto& manager = *new std::shared_ptr<AdvertisingIdentifierManager>();
   return manager;
 }
 

@@ -24,7 +24,7 @@ std::mutex& infoMutex() {
 }
 
 nlohmann::json& infoSlot() {
-  static nlohmann::json info = builtIn();
+  static auto& info = *new nlohmann::json(builtIn());
   return info;
 }
 
@@ -36,14 +36,14 @@ std::atomic<std::uint64_t>& infoVersionSlot() {
 
 // A folder set in place of the executable's; empty when none is.
 std::string& bundlePathSlot() {
-  static std::string path;
+  static auto& path = *new std::string();
   return path;
 }
 
 using StringTables = std::map<std::string, std::map<std::string, std::string>>;
 
 StringTables& stringTablesSlot() {
-  static StringTables tables;
+  static auto& tables = *new StringTables();
   return tables;
 }
 

@@ -14,7 +14,7 @@ std::mutex& registryMutex() {
 }
 
 std::map<std::string, std::string>& registrySlot() {
-  static std::map<std::string, std::string> classes;
+  static auto& classes = *new std::map<std::string, std::string>();
   return classes;
 }
 

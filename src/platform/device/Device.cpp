@@ -20,7 +20,7 @@ std::mutex& factsMutex() {
 }
 
 DeviceFacts& factsSlot() {
-  static DeviceFacts facts = [] {
+  static auto& facts = *new DeviceFacts([] {
     DeviceFacts f;
     auto env = [](const char* key) -> std::optional<std::string> {
       const char* v = std::getenv(key);
@@ -32,7 +32,7 @@ DeviceFacts& factsSlot() {
     f.systemVersion = env("LUMORA_SYSTEM_VERSION");
     f.systemBuild = env("LUMORA_SYSTEM_BUILD");
     return f;
-  }();
+  }());
   return facts;
 }
 

@@ -19,7 +19,7 @@ struct Setting {
 };
 
 Setting& setting() {
-  static Setting s;
+  static auto& s = *new Setting();
   return s;
 }
 

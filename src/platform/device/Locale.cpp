@@ -12,7 +12,7 @@ std::mutex& localeMutex() {
 }
 
 std::optional<std::string>& localeSlot() {
-  static std::optional<std::string> configured;
+  static auto& configured = *new std::optional<std::string>();
   return configured;
 }
 

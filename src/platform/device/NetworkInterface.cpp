@@ -22,7 +22,7 @@ struct Config {
 };
 
 Config& config() {
-  static Config c;
+  static auto& c = *new Config();
   return c;
 }
 

@@ -14,7 +14,7 @@ struct Override {
 };
 
 Override& statusOverride() {
-  static Override o;
+  static auto& o = *new Override();
   return o;
 }
 

@@ -12,7 +12,7 @@ struct Configuration {
 };
 
 Configuration& configuration() {
-  static Configuration c;
+  static auto& c = *new Configuration();
   return c;
 }
 

@@ -20,7 +20,7 @@ struct PortEnds {
 };
 
 std::mutex gPortMutex;
-std::map<PortName, PortEnds> gPorts;
+std::map<PortName, PortEnds>& gPorts = *new std::map<PortName, PortEnds>();
 PortName gNextPort = 0x1003;
 ExceptionPortEntry gExceptionPorts[kExceptionTypeCount];
 

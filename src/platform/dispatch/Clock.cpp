@@ -13,7 +13,7 @@ std::mutex& currentMutex() {
 }
 
 std::shared_ptr<Clock>& currentSlot() {
-  static std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
+  static auto& clock = *new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
   return clock;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Bytes.h"
+#include "platform/ExitSafety.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/HandlePool.h"
@@ -35,7 +36,12 @@ constexpr double kDefaultDeadlineSeconds = 300.0;
 
 void ensureCurlInitialized() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  // Once, and never cleaned up: a transfer may still run on a queue thread
+  // while the process exits.
+  std::call_once(once, [] {
+    keepCryptoThroughExit();
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+  });
 }
 
 std::string_view trim(std::string_view text) {
@@ -745,7 +751,7 @@ Status performTransfer(const Request& request, TransferSink& sink, const std::at
                              : 60.0;
   context.timeoutMicros = static_cast<curl_off_t>(timeout * 1e6);
 
-  static const Bytes kNoBody;
+  static const auto& kNoBody = *new Bytes();
   const Bytes* body = &request.body;
   std::optional<BodySource> source = request.bodySource;
   HeaderFields headers = request.headers;

@@ -140,7 +140,7 @@ MediaType PhotoLibrary::mediaTypeOfFile(const fs::path& file) {
 
 std::shared_ptr<PhotoLibrary> PhotoLibrary::sharedPhotoLibrary() {
   static std::mutex mutex;
-  static std::shared_ptr<PhotoLibrary> shared;
+  static auto& shared = *new std::shared_ptr<PhotoLibrary>();
   std::lock_guard<std::mutex> guard(mutex);
   const fs::path current = folder();
   if (!shared || shared->folder_ != current) shared.reset(new PhotoLibrary(current));

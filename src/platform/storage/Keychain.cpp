@@ -205,7 +205,7 @@ Keychain::Keychain(std::filesystem::path file, std::string defaultAccessGroup)
       defaultAccessGroup_(defaultAccessGroup.empty() ? "default" : std::move(defaultAccessGroup)) {}
 
 Keychain& Keychain::shared() {
-  static Keychain instance;
+  static auto& instance = *new Keychain();
   return instance;
 }
 

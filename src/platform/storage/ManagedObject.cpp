@@ -7,7 +7,10 @@
 namespace platform::objectstore {
 namespace {
 
-const Value kNull;
+const Value& nullValue() {
+  static const auto& value = *new Value();
+  return value;
+}
 
 double secondsOf(Clock::TimePoint time) {
   return std::chrono::duration<double>(time.time_since_epoch()).count();
@@ -21,7 +24,7 @@ Clock::TimePoint timeOf(double seconds) {
 
 const Value& ManagedObject::valueForKey(std::string_view key) const {
   const int index = entity_ ? entity_->attributeIndex(key) : -1;
-  return index < 0 ? kNull : values_[static_cast<std::size_t>(index)];
+  return index < 0 ? nullValue() : values_[static_cast<std::size_t>(index)];
 }
 
 void ManagedObject::setValueForKey(std::string_view key, Value value) {

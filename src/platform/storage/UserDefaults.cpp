@@ -96,7 +96,7 @@ UserDefaults::UserDefaults(std::filesystem::path file) : followsAppHome_(false) 
 UserDefaults::UserDefaults(FollowAppHome) : followsAppHome_(true) {}
 
 UserDefaults& UserDefaults::standard() {
-  static UserDefaults instance{FollowAppHome{}};
+  static auto& instance = *new UserDefaults(FollowAppHome{});
   return instance;
 }
 

@@ -24,7 +24,7 @@ namespace ui = platform::ui;
 
 namespace {
 LMCustomUtils::FreeSpaceReader& freeSpaceReader() {
-  static LMCustomUtils::FreeSpaceReader reader;
+  static auto& reader = *new LMCustomUtils::FreeSpaceReader();
   return reader;
 }
 

@@ -46,7 +46,7 @@ std::int64_t LMImageObject::getImageObjectOrientation() {
 }
 
 std::shared_ptr<const ObjectModel> galleryObjectModel() {
-  static const std::shared_ptr<const ObjectModel> model = [] {
+  static const auto& model = *new std::shared_ptr<const ObjectModel>([] {
     EntityDescription album;
     album.name = LMAlbumObject::kEntityName;
     album.attributes = {{"albumSync", AttributeType::Integer},      {"createDate", AttributeType::Date},
@@ -70,7 +70,7 @@ std::shared_ptr<const ObjectModel> galleryObjectModel() {
                                                    DeleteRule::Nullify}};
     image.make = [] { return std::make_shared<LMImageObject>(); };
     return std::make_shared<const ObjectModel>(std::vector<EntityDescription>{std::move(album), std::move(image)});
-  }();
+  }());
   return model;
 }
 

@@ -74,7 +74,7 @@ Shared& shared() {
 LMThumbnailImageView::Transport currentTransport() {
   std::lock_guard<std::mutex> lock(shared().mutex);
   if (shared().testing) return *shared().testing;
-  static const LMThumbnailImageView::Transport fallback = defaultTransport();
+  static const auto& fallback = *new LMThumbnailImageView::Transport(defaultTransport());
   return fallback;
 }
 

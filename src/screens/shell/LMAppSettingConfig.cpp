@@ -39,7 +39,7 @@ double secondsSince1970Now() {
 }  // namespace
 
 LMAppSettingConfig& LMAppSettingConfig::sharedConfig() {
-  static LMAppSettingConfig config;
+  static auto& config = *new LMAppSettingConfig();
   return config;
 }
 

@@ -1,0 +1,141 @@
+// Processes that start the kits, or an upload, against the local cloud and
+// return from main at once, while their queue threads still draw random
+// bytes, encrypt and transfer: a library or a process-wide object torn
+// down at exit under such a thread ends the process by a signal now and
+// then, so each kind runs many times over. The processes are this program
+// run again (it loads, as every test program does, a library that starts
+// OpenSSL as it loads).
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "blackbox/Blackbox.h"
+#include "cloud/request/LMHTTPRequestOperationManager.h"
+#include "platform/device/Bundle.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "server/CloudServer.h"
+#include "support/Sanitizers.h"
+#include "support/TestHome.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kModeVariable = "EXIT_CHILD_MODE";
+constexpr const char* kCloudVariable = "EXIT_CHILD_CLOUD";
+
+// A fixed session: the upload is signed and sent whatever the cloud makes
+// of it.
+class FixedSession final : public lumora::LMSessionSource {
+ public:
+  std::optional<std::string> userId() override { return "10001"; }
+  platform::Result<lumora::LMSignedSession> sessionForSid(const std::string&) override {
+    return lumora::LMSignedSession{"10001", "token", "MDEyMzQ1Njc4OWFiY2RlZg=="};
+  }
+  bool canReLoginForSid(const std::string&) override { return false; }
+  platform::Status reLoginForSid(const std::string&) override { return lumora::LMNotLoggedInError(); }
+};
+
+void startUpload(const std::string& cloud) {
+  const lumora::LMHTTPRequestOperationManager manager(std::make_shared<FixedSession>());
+  auto upload = manager.POST(cloud + "/lum/file/v3/user/10001/upload", platform::Json{{"_name", "a.bin"}}, "lumora",
+                             [](lumora::LMStreamingMultipartFormData& form) {
+                               form.appendPartWithFileData(platform::Bytes(1 << 20, 0x5a), "file", "a.bin",
+                                                           "application/octet-stream");
+                             });
+  // Made once and never destroyed, as the app's queues are.
+  static auto& queue = *new platform::OperationQueue("exit.upload");
+  queue.addOperation([upload] { upload->start(); });
+}
+
+// Runs this program's child test in `mode` against `cloud` over `appHome`,
+// its output dropped; -1 when it cannot start.
+pid_t spawnChild(const std::string& mode, const std::string& cloud, const fs::path& appHome) {
+  std::vector<std::string> variables{"LUMORA_HOME=" + appHome.string(), std::string(kModeVariable) + "=" + mode,
+                                     std::string(kCloudVariable) + "=" + cloud};
+  for (char** at = environ; *at != nullptr; ++at) {
+    if (!std::string_view(*at).starts_with("LUMORA_HOME=")) variables.emplace_back(*at);
+  }
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  std::string program = "/proc/self/exe";
+  std::string filter = "--gtest_filter=ExitWhileWorkingChild.Run";
+  char* argv[] = {program.data(), filter.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  pid_t child = -1;
+  const int failed = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return failed == 0 ? child : -1;
+}
+
+}  // namespace
+
+// The app: runs only when the parent below executes it. Starts the work
+// and returns (and the process with it) at once.
+TEST(ExitWhileWorkingChild, Run) {
+  const char* mode = std::getenv(kModeVariable);
+  const char* cloud = std::getenv(kCloudVariable);
+  if (mode == nullptr || cloud == nullptr) GTEST_SKIP();
+  // A process stuck at exit ends by this signal, which the parent counts.
+  alarm(20);
+  for (const char* endpoint : {"SettingsEndpoint", "ConfigureEndpoint", "BlackboxReportsEndpoint"}) {
+    setenv(endpoint, cloud, 1);
+  }
+  platform::Bundle::setInfoDictionary({{"CFBundleIdentifier", "com.example.exit"},
+                                       {"CFBundleVersion", "1"},
+                                       {"CFBundleShortVersionString", "1.0"},
+                                       {"Harbor", {{"APIKey", "key-1"}}}});
+  platform::MainQueue::main().bindToCurrentThread();
+  if (std::string_view(mode) == "kits") {
+    lumora::Blackbox::startWithAPIKey("key-1");
+  } else {
+    startUpload(cloud);
+  }
+}
+
+TEST(ExitWhileWorkingTest, ProcessesThatReturnFromMainMidTransferEndCleanly) {
+  testsupport::TestHome home;
+  auto cloud = localcloud::CloudServer::create(home.root() / "cloud");
+  ASSERT_TRUE(cloud && cloud->start(0));
+  // A few at a time, each over an app home of its own that the next one
+  // in its place starts from again (with what the kit left there).
+  constexpr int kAtOnce = 3;
+  const int runsPerMode = testsupport::kUnderAddressSanitizer || testsupport::kUnderThreadSanitizer ? 30 : 100;
+  const std::string modes[] = {"kits", "upload"};
+  std::map<std::string, int> endings;  // how the failed runs ended, counted
+  for (int runs = 0; runs < 2 * runsPerMode;) {
+    std::vector<std::pair<pid_t, std::string>> wave;
+    for (int slot = 0; slot < kAtOnce && runs < 2 * runsPerMode; ++slot, ++runs) {
+      const std::string& mode = modes[runs % 2];
+      const pid_t child = spawnChild(mode, cloud->url(), home.root() / ("app" + std::to_string(slot)));
+      ASSERT_GT(child, 0);
+      wave.emplace_back(child, mode);
+    }
+    for (const auto& [child, mode] : wave) {
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      if (WIFSIGNALED(status)) {
+        ++endings[mode + " ended by signal " + std::to_string(WTERMSIG(status))];
+      } else if (WEXITSTATUS(status) != 0) {
+        ++endings[mode + " exited with " + std::to_string(WEXITSTATUS(status))];
+      }
+    }
+  }
+  for (const auto& [ending, count] : endings) ADD_FAILURE() << count << " of " << runsPerMode << " " << ending;
+}
