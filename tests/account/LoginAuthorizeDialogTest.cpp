@@ -48,7 +48,7 @@ TEST_F(LoginAuthorizeDialogTest, ShowsOverTheWindowAndBouncesInOnTheClock) {
 
   EXPECT_TRUE(inWindow(dialog));
   EXPECT_EQ(dialog->frame(), (platform::ui::Rect{0, 20, 320, 460}));
-  EXPECT_EQ(dialog->webViewFrame(), (platform::ui::Rect{1, 1, 318, 459}));
+  EXPECT_EQ(dialog->webView()->frame(), (platform::ui::Rect{1, 1, 318, 459}));
   EXPECT_EQ(dialog->closeButton()->frame(), (platform::ui::Rect{290, 1, 29, 29}));
   EXPECT_EQ(dialog->webView()->request()->url, "https://account.test/oauth2/authorize?client_id=7");
   EXPECT_TRUE(dialog->indicatorView()->isAnimating());
