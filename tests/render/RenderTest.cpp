@@ -160,7 +160,11 @@ TEST_F(RenderTest, HudPanelsSitInTheMiddleOverThirtyPercentBlack) {
 // point below the top and along the other edges, and the close picture (a
 // dark disc with a white cross) in the 29-point square at the top right.
 TEST_F(RenderTest, AuthorizeDialogPanelFillBorderAndCloseButton) {
-  showAppScreen();
+  // The panel goes on the application's key window: that one is shown.
+  auto screen = std::make_shared<ui::ViewController>();
+  screen->view()->setBackgroundColor(ui::Color::white());
+  platform::Application::shared().keyWindow()->setRootViewController(screen);
+  platform::Application::shared().keyWindow()->makeKeyAndVisible();
   auto dialog = KPAuthorizeDialog::create("https://account.test/authorize", platform::Json::object(), {},
                                           std::nullopt, {});
   dialog->show();
@@ -188,6 +192,7 @@ TEST_F(RenderTest, AuthorizeDialogPanelFillBorderAndCloseButton) {
   }
   EXPECT_EQ(dialog->subviews().front(), dialog->webView());
   dialog->_hide();
+  platform::Application::shared().resetForTesting();
 }
 
 TEST_F(RenderTest, PulseRingsAreDrawnAtTheirRadii) {
