@@ -1,12 +1,11 @@
 #include "server/services/CaptchaImage.h"
 
-#include <vips/vips8>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
+
+#include "server/services/VipsBuffers.h"
 
 namespace localcloud {
 
@@ -31,11 +30,6 @@ constexpr std::array<std::array<std::uint8_t, kGlyphRows>, 10> kDigits{{
     {0x0e, 0x11, 0x11, 0x0e, 0x11, 0x11, 0x0e},  // 8
     {0x0e, 0x11, 0x11, 0x0f, 0x01, 0x02, 0x0c},  // 9
 }};
-
-bool startVips() {
-  static const bool started = vips_init("lumora-cloud") == 0;
-  return started;
-}
 
 class Canvas {
  public:
@@ -71,16 +65,12 @@ class Canvas {
 
   std::string png() const {
     if (!startVips()) return {};
+    // The pixels stay ours: libvips borrows them while it writes the PNG.
     try {
-      vips::VImage image = vips::VImage::new_from_memory(const_cast<std::uint8_t*>(pixels_.data()), pixels_.size(),
-                                                         kCaptchaPixelWidth, kCaptchaPixelHeight, 1,
-                                                         VIPS_FORMAT_UCHAR);
-      void* buffer = nullptr;
-      std::size_t length = 0;
-      image.write_to_buffer(".png", &buffer, &length);
-      std::string bytes(static_cast<const char*>(buffer), length);
-      g_free(buffer);
-      return bytes;
+      return writeImageToBuffer(vips::VImage::new_from_memory(const_cast<std::uint8_t*>(pixels_.data()),
+                                                              pixels_.size(), kCaptchaPixelWidth,
+                                                              kCaptchaPixelHeight, 1, VIPS_FORMAT_UCHAR),
+                                ".png");
     } catch (const vips::VError&) {
       return {};
     }
