@@ -73,7 +73,7 @@ int bbxLogDescriptor() {
   }
   int fd = writable->sdkLogDescriptor.load();
   if (fd >= 0) return fd;
-  fd = open(context->sdkLogPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  fd = open(context->sdkLogPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return -1;
   int expected = -1;
   if (!writable->sdkLogDescriptor.compare_exchange_strong(expected, fd)) {

@@ -168,7 +168,7 @@ bool BBXContextIsOwnProcess() {
 
 bool BBXContextMarkAndCheckIfCrashed() {
   BBXWritableContext* writable = BBXWritableContextGet();
-  if (!BBXContextIsInitialized() || writable == nullptr) return false;
+  if (reinterpret_cast<std::uintptr_t>(BBXContextGet()) < kBBXMinimumValidAddress || writable == nullptr) return false;
   return writable->crashRecorded.exchange(true);
 }
 

@@ -39,7 +39,8 @@ inline constexpr std::size_t kBBXHandledSignalCount = 7;
 class BBXCrashOccurredReceiver {
  public:
   virtual ~BBXCrashOccurredReceiver() = default;
-  virtual void potentiallySubmittableCrashOccurred() = 0;
+  // Whether an upload of the report was started.
+  virtual bool potentiallySubmittableCrashOccurred() = 0;
 };
 
 // Called synchronously on the crashing thread.
@@ -193,6 +194,11 @@ struct BBXWritableContext {
   // record (the abort after a fatal exception) can stop it again.
   std::atomic<std::uint32_t> threadStopGeneration;
   BBXThreadSlot threadSlots[kBBXThreadSlotCount];
+  // Threads past the slots are stopped too, unrecorded: they hold while
+  // threadStopActive names the stop under way (0: none), and count their
+  // answers in threadStopUnlisted.
+  std::atomic<std::uint32_t> threadStopActive;
+  std::atomic<std::uint32_t> threadStopUnlisted;
 };
 
 // The capture mechanisms and host facts that start-up installs. Each one
@@ -216,8 +222,11 @@ bool BBXContextIsInitialized();
 // Whether the context was started by this process (false in a forked child,
 // whose crashes and notes must not land in its parent's report).
 bool BBXContextIsOwnProcess();
-// False without an initialised context; otherwise whether a crash was
-// already recorded, marking it recorded (one atomic exchange).
+// False without a context; otherwise whether a crash was already recorded,
+// marking it recorded (one atomic exchange). A context counts from the
+// moment it is made, before start-up has finished: a crash in the last
+// moments of start-up is recorded too (its paths are set before any
+// handler is installed).
 bool BBXContextMarkAndCheckIfCrashed();
 
 // The serial queues of user logging, the binary image store and exception

@@ -227,7 +227,7 @@ std::string BBXCrashReportingController::launchFailureMarkerPath() const {
 }
 
 bool BBXCrashReportingController::createLaunchFailureMarker() const {
-  const int fd = open(launchFailureMarkerPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = open(launchFailureMarkerPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return false;
   return close(fd) == 0;
 }
@@ -503,10 +503,17 @@ void BBXCrashReportingController::deliverCrashDelegateCallback() {
   if (auto delegate = delegate_.lock()) delegate->detectedCrash();
 }
 
-void BBXCrashReportingController::potentiallySubmittableCrashOccurred() {
-  if (!canProcessUrgentReports()) return;
+bool BBXCrashReportingController::potentiallySubmittableCrashOccurred() {
+  if (!canProcessUrgentReports()) return false;
   BBXSDKLog("%s: Attempting submission\n", __func__);
-  attemptCurrentReportSubmission();
+  // The last effort of a dying process: whatever fails on the way ends here
+  // rather than in the crash path that called it.
+  try {
+    return attemptCurrentReportSubmission();
+  } catch (...) {
+    BBXSDKLog("%s: Last effort exception\n", __func__);
+    return false;
+  }
 }
 
 bool BBXCrashReportingController::attemptCurrentReportSubmission() {

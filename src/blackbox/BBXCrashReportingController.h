@@ -115,7 +115,10 @@ class BBXCrashReportingController : public BBXNetworkClientDelegate,
   void captureInitialNotificationStates();
 
   void deliverCrashDelegateCallback() override;
-  void potentiallySubmittableCrashOccurred() override;
+  // Sends the current launch's report at once when urgent reports may go;
+  // false when none was started, also when the attempt failed on the way
+  // (it is written to the SDK log, never let through into the crash path).
+  bool potentiallySubmittableCrashOccurred() override;
   bool attemptCurrentReportSubmission();
 
   // BBXNetworkClientDelegate

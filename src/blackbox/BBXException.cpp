@@ -102,7 +102,7 @@ void BBXExceptionRecord(int type, const char* name, const char* reason, const BB
   BBXContext* context = BBXContextGet();
   // A forked child has no queue to write on, and its report is not its
   // parent's: it records nothing.
-  if (context == nullptr || !BBXContextIsInitialized() || !BBXContextIsOwnProcess()) return;
+  if (context == nullptr || !BBXContextIsOwnProcess()) return;
   const bool fatal = type == kBBXExceptionTypeObjectiveC || type == kBBXExceptionTypeCpp;
   const char* path = fatal ? context->exception.path : context->exception.customPath;
   if (fatal) BBXSDKLogHoldForCrash();

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "blackbox/BBXAllocator.h"
+#include "platform/Utf8.h"
 #include "platform/JsonParse.h"
 
 namespace lumora {
@@ -85,12 +86,17 @@ void bbxFileWriteSigned(BBXFile* file, std::int64_t value) {
 }
 
 // The bytes as the inside of a JSON string: quotes, backslashes and control
-// bytes escaped, gathered in a small scratch area so that a short text goes
-// out in one write.
+// bytes escaped, well-formed UTF-8 kept as it is, and every byte that is no
+// part of a well-formed character (a name cut mid-character, a Latin-1
+// path) written as U+FFFD, so that the line stays JSON that any reader
+// takes. Gathered in a small scratch area so that a short text goes out in
+// one write.
 void bbxFileWriteEscaped(BBXFile* file, const char* data, std::size_t length) {
+  static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+  const std::string_view text(data, length);
   char scratch[64];
   std::size_t fill = 0;
-  for (std::size_t i = 0; i < length; ++i) {
+  for (std::size_t i = 0; i < length;) {
     if (fill > sizeof(scratch) - 6) {
       bbxFileWrite(file, scratch, fill);
       fill = 0;
@@ -99,12 +105,23 @@ void bbxFileWriteEscaped(BBXFile* file, const char* data, std::size_t length) {
     if (byte == '"' || byte == '\\') {
       scratch[fill++] = '\\';
       scratch[fill++] = static_cast<char>(byte);
+      ++i;
     } else if (byte < 0x20) {
       std::memcpy(scratch + fill, "\\u00", 4);
       BBXHexEncodeByte(byte, scratch + fill + 4);
       fill += 6;
-    } else {
+      ++i;
+    } else if (byte < 0x80) {
       scratch[fill++] = static_cast<char>(byte);
+      ++i;
+    } else if (const std::size_t character = platform::utf8SequenceLength(text, i); character != 0) {
+      std::memcpy(scratch + fill, data + i, character);
+      fill += character;
+      i += character;
+    } else {
+      std::memcpy(scratch + fill, kReplacement, 3);
+      fill += 3;
+      ++i;
     }
   }
   bbxFileWrite(file, scratch, fill);
@@ -120,7 +137,8 @@ void bbxFileWriteQuoted(BBXFile* file, const char* text) {
   if (text == nullptr) {
     bbxFileWrite(file, "null", 4);
   } else {
-    bbxFileWriteQuoted(file, text, strnlen(text, kBBXMaxRecordedTextBytes));
+    const std::string_view whole(text, strnlen(text, kBBXMaxRecordedTextBytes + 1));
+    bbxFileWriteQuoted(file, text, platform::utf8CharacterBoundary(whole, kBBXMaxRecordedTextBytes));
   }
 }
 
@@ -165,7 +183,8 @@ bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool 
   }
   *file = BBXFile{};
   if (path != nullptr) {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    // A link at a record's name is never written through.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
     do {
       file->fd = open(path, flags, 0644);
     } while (file->fd < 0 && errno == EINTR);
@@ -253,7 +272,7 @@ void BBXFileWriteHashEntryString(BBXFile* file, const char* key, const char* tex
 void BBXFileWriteHashEntryNSString(BBXFile* file, const char* key, std::string_view text) {
   if (text.empty()) return;
   BBXFileWriteHashKey(file, key);
-  bbxFileWriteQuoted(file, text.data(), std::min(text.size(), kBBXMaxRecordedTextBytes));
+  bbxFileWriteQuoted(file, text.data(), platform::utf8CharacterBoundary(text, kBBXMaxRecordedTextBytes));
   file->needsComma = true;
 }
 

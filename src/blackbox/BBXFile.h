@@ -6,19 +6,21 @@
 // The writer works inside a signal handler: it uses only open, write, fstat
 // and close, formats numbers itself and allocates only when a buffered file
 // is opened (never done at crash time). Text from the system itself is
-// written as a quoted JSON string (escaped: ", \ and control bytes); text
+// written as a quoted JSON string (escaped: ", \ and control bytes; each
+// byte that is no part of well-formed UTF-8, as in a thread name the kernel
+// cut mid-character or a Latin-1 path, becomes U+FFFD); text
 // from users, exceptions or other processes as a hex string (two lower-case
 // digits per byte), which readers decode per key. A null text is `null`.
 //
 // What capture writes is bounded so that every record fits the report
 // service's limits: a text field holds at most kBBXMaxRecordedTextBytes of
-// its text (the rest is cut), and a file takes no byte past
-// kBBXMaxRecordFileBytes (the line under way is cut there and nothing more
-// is written). The largest record by construction, a crash record of
-// kBBXThreadSlotCount threads of kBBXMaxUnwindFrames frames each with
-// their registers and names, stays under 3.5 MiB. Readers at a later
-// launch take no more than that bound from a file, and only from a regular
-// file: never through a link, never from a device or a pipe.
+// its text (the rest is cut, a quoted text between characters), and a file
+// takes no byte past kBBXMaxRecordFileBytes (the line under way is cut
+// there and nothing more is written). The largest record by construction,
+// a crash record of kBBXThreadSlotCount threads of kBBXMaxUnwindFrames
+// frames each with their registers and names, stays under 3.5 MiB. Readers
+// at a later launch take no more than that bound from a file, and only from
+// a regular file: never through a link, never from a device or a pipe.
 //
 // Ownership: a BBXFile is a plain structure owned by its caller (a stack
 // frame, or the writable crash context). Threading: one thread at a time per
@@ -53,8 +55,9 @@ struct BBXFile {
   bool full = false;               // reached kBBXMaxRecordFileBytes: takes nothing more
 };
 
-// Opens `path` (O_APPEND when `append`, else O_TRUNC; created 0644). In
-// append mode the file's current size starts the bytes-written count.
+// Opens `path` (O_APPEND when `append`, else O_TRUNC; created 0644; a link
+// at `path` is not followed, the open fails). In append mode the file's
+// current size starts the bytes-written count.
 bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool buffered);
 // Append mode.
 bool BBXFileInitWithPath(BBXFile* file, const char* path, bool buffered);

@@ -58,6 +58,16 @@ std::vector<std::string> BBXFileManager::preparedPathContents() const { return c
 
 bool BBXFileManager::createDirectoryAtPath(const std::string& path) const {
   std::error_code error;
+  // A link in the directory's place is no folder of the store: it goes (the
+  // link, never what it points to), so that nothing is written through it.
+  if (fs::is_symlink(fs::symlink_status(path, error))) {
+    platform::consoleLog("[FileManager] Removing a link in the place of " + path);
+    if (!fs::remove(path, error) && !error) error = std::make_error_code(std::errc::file_exists);
+    if (error) {
+      platform::consoleLog("[FileManager] Unable to create directory " + error.message());
+      return false;
+    }
+  }
   // The app home's creation mask keeps it the user's own.
   fs::create_directories(path, error);
   if (error) {
@@ -119,7 +129,17 @@ std::vector<std::string> BBXFileManager::contentsOfDirectory(const std::string& 
   std::error_code error;
   for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
     std::string name = it->path().filename().string();
-    if (!name.empty() && name.front() != '.') names.push_back(std::move(name));
+    if (name.empty() || name.front() == '.') continue;
+    // The store holds no links: one found is removed (the link, never what
+    // it points to) and never listed, so nothing is read or written through
+    // it.
+    std::error_code statusError;
+    if (it->is_symlink(statusError)) {
+      platform::consoleLog("[FileManager] Removing a link in the store: " + it->path().string());
+      fs::remove(it->path(), statusError);
+      continue;
+    }
+    names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
   for (std::string& name : names) name = bbxJoin(directory, name);
@@ -128,7 +148,7 @@ std::vector<std::string> BBXFileManager::contentsOfDirectory(const std::string& 
 
 std::optional<std::uint64_t> BBXFileManager::fileSizeAtPath(const std::string& path) const {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
+  if (::lstat(path.c_str(), &info) != 0) {
     platform::consoleLog(std::string("[Client] Unable to read file size: ") + std::strerror(errno));
     return std::nullopt;
   }
@@ -136,8 +156,8 @@ std::optional<std::uint64_t> BBXFileManager::fileSizeAtPath(const std::string& p
 }
 
 bool BBXFileManager::prepareForNewLaunch() const {
-  return createDirectoryAtPath(activePath()) && createDirectoryAtPath(processingPath()) &&
-         createDirectoryAtPath(preparedPath());
+  return createDirectoryAtPath(structurePath()) && createDirectoryAtPath(activePath()) &&
+         createDirectoryAtPath(processingPath()) && createDirectoryAtPath(preparedPath());
 }
 
 std::optional<std::string> BBXFileManager::setupNewPathForExecutionIdentifier(const std::string& identifier) const {

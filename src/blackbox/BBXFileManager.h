@@ -17,7 +17,9 @@
 // Every file operation on the tree goes through here. Listings and the bulk
 // moves and removals skip hidden entries (names beginning with "."); they
 // list in name order. A move never replaces what is already at its
-// destination.
+// destination. The store holds no links: a link found in a listing, or in
+// the place of one of its folders, is removed (the link itself), so that
+// nothing outside the store is read or written through one.
 //
 // Ownership: a plain value; it holds only its root. Threading: no locking of
 // its own; the crash-reporting controller's work queue and the launch thread
@@ -64,7 +66,8 @@ class BBXFileManager {
   std::vector<std::string> processingPathContents() const;
   std::vector<std::string> preparedPathContents() const;
 
-  // With its missing parents; true when it already exists.
+  // With its missing parents; true when it already exists. A link in its
+  // place is removed first.
   bool createDirectoryAtPath(const std::string& path) const;
   // A file or a whole directory; false when nothing is there.
   bool removeItemAtPath(const std::string& path) const;
@@ -78,10 +81,11 @@ class BBXFileManager {
   // The listed entries, in order; nothing for an unreadable directory.
   void enumerateFilesInDirectory(const std::string& directory, const FileBlock& block) const;
   std::vector<std::string> contentsOfDirectory(const std::string& directory) const;
+  // Of the entry itself: a link is not followed.
   std::optional<std::uint64_t> fileSizeAtPath(const std::string& path) const;
 
-  // Creates active, processing and prepared, in that order; false at the
-  // first that fails.
+  // Creates the structure folder, active, processing and prepared, in that
+  // order; false at the first that fails.
   bool prepareForNewLaunch() const;
   // The new directory in active; nullopt when it cannot be made or the
   // identifier is no plain name.

@@ -47,8 +47,10 @@ void bbxThreadStopHandler(int, siginfo_t*, void* machineContext) {
   BBXWritableContext* writable = BBXWritableContextGet();
   const pid_t tid = bbxThreadId();
   if (writable != nullptr) {
+    bool listed = false;
     for (BBXThreadSlot& slot : writable->threadSlots) {
       if (slot.tid.load() != tid || slot.state.load() != kBBXThreadAsked) continue;
+      listed = true;
       // Read after the ask, which follows the count's step.
       const std::uint32_t generation = writable->threadStopGeneration.load();
       slot.registers = BBXRegisterStateFromUContext(static_cast<const ucontext_t*>(machineContext));
@@ -60,18 +62,22 @@ void bbxThreadStopHandler(int, siginfo_t*, void* machineContext) {
       }
       break;
     }
+    // A thread past the slots holds, unrecorded, until the stop ends.
+    const std::uint32_t active = writable->threadStopActive.load();
+    if (!listed && active != 0) {
+      writable->threadStopUnlisted.fetch_add(1);
+      while (writable->threadStopActive.load() == active) sched_yield();
+    }
   }
   errno = savedErrno;
 }
 
-// The ids of the process's threads, in the order the kernel lists them.
-std::size_t bbxListThreads(pid_t* tids, std::size_t capacity) {
+// Calls `visit` with each thread id of the process, in the order the kernel
+// lists them; false when the list cannot be read.
+template <typename Visit>
+bool bbxEachThread(Visit visit) {
   const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    BBXSDKLog("%s: Error: unable to get task threads\n", "BBXProcessInit");
-    return 0;
-  }
-  std::size_t count = 0;
+  if (fd < 0) return false;
   alignas(8) char buffer[4096];
   for (;;) {
     const long length = syscall(SYS_getdents64, fd, buffer, sizeof(buffer));
@@ -82,10 +88,41 @@ std::size_t bbxListThreads(pid_t* tids, std::size_t capacity) {
       long tid = 0;
       const char* name = entry->d_name;
       for (; *name >= '0' && *name <= '9'; ++name) tid = tid * 10 + (*name - '0');
-      if (*name == '\0' && tid > 0 && count < capacity) tids[count++] = static_cast<pid_t>(tid);
+      if (*name == '\0' && tid > 0) visit(static_cast<pid_t>(tid));
     }
   }
   close(fd);
+  return true;
+}
+
+bool bbxListed(const pid_t* tids, std::size_t count, pid_t tid) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (tids[i] == tid) return true;
+  }
+  return false;
+}
+
+// The threads to record, at most `capacity` (a process may have more): the
+// crashed thread first, then the handler's own, then the others in the
+// order the kernel lists them.
+std::size_t bbxListThreads(pid_t* tids, std::size_t capacity, pid_t crashed, pid_t self) {
+  bool crashedFound = false;
+  std::size_t count = 0;
+  if (crashed > 0 && crashed != self) tids[count++] = crashed;
+  tids[count++] = self;
+  const bool listed = bbxEachThread([&](pid_t tid) {
+    if (tid == crashed) crashedFound = true;
+    if (tid != crashed && tid != self && count < capacity) tids[count++] = tid;
+  });
+  if (!listed) {
+    BBXSDKLog("%s: Error: unable to get task threads\n", "BBXProcessInit");
+    return 0;
+  }
+  // A crashed thread that is gone is not recorded.
+  if (crashed > 0 && crashed != self && !crashedFound) {
+    std::memmove(tids, tids + 1, (count - 1) * sizeof(pid_t));
+    --count;
+  }
   return count;
 }
 
@@ -134,10 +171,14 @@ void bbxRecordStack(BBXFile* file, const BBXRegisterState& state) {
   BBXFileWriteArrayEnd(file);
 }
 
-// Asks every other thread to stop; waits a short while for their answers.
+// Asks every other thread to stop, those past the listed ones too; waits a
+// short while for their answers.
 void bbxStopThreads(BBXWritableContext* writable, const pid_t* tids, std::size_t count, pid_t self) {
   const int signal = gBBXThreadStopSignal.load();
-  writable->threadStopGeneration.fetch_add(1);
+  std::uint32_t generation = writable->threadStopGeneration.fetch_add(1) + 1;
+  if (generation == 0) generation = writable->threadStopGeneration.fetch_add(1) + 1;
+  writable->threadStopUnlisted.store(0);
+  writable->threadStopActive.store(generation);
   for (std::size_t i = 0; i < count; ++i) {
     BBXThreadSlot& slot = writable->threadSlots[i];
     slot.state.store(0);
@@ -146,12 +187,21 @@ void bbxStopThreads(BBXWritableContext* writable, const pid_t* tids, std::size_t
     slot.state.store(kBBXThreadAsked);
     if (syscall(SYS_tgkill, getpid(), tids[i], signal) != 0) slot.state.store(0);
   }
+  std::uint32_t unlistedAsked = 0;
+  if (signal != 0) {
+    bbxEachThread([&](pid_t tid) {
+      if (tid == self || bbxListed(tids, count, tid)) return;
+      if (syscall(SYS_tgkill, getpid(), tid, signal) == 0) ++unlistedAsked;
+    });
+  }
   const std::uint64_t start = BBXTimingNow();
   std::uint64_t deadline = start + kBBXThreadStopWaitNanoseconds;
-  std::size_t waiting = count;
+  std::size_t waiting = count + unlistedAsked;
   for (std::uint64_t now = start; waiting > 0 && now < deadline; now = BBXTimingNow()) {
     std::size_t asked = 0;
     for (std::size_t i = 0; i < count; ++i) asked += writable->threadSlots[i].state.load() == kBBXThreadAsked;
+    const std::uint32_t answered = writable->threadStopUnlisted.load();
+    asked += answered < unlistedAsked ? unlistedAsked - answered : 0;
     if (asked < waiting) {
       deadline = std::max(deadline, std::min(now + kBBXThreadStopGraceNanoseconds, start + kBBXThreadStopMostNanoseconds));
     }
@@ -164,6 +214,7 @@ void bbxResumeThreads(BBXWritableContext* writable, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     if (writable->threadSlots[i].state.load() != 0) writable->threadSlots[i].state.store(kBBXThreadReleased);
   }
+  writable->threadStopActive.store(0);
 }
 
 void bbxRecordThreads(BBXFile* file, BBXWritableContext* writable, const pid_t* tids, std::size_t count, pid_t self,
@@ -291,8 +342,8 @@ void BBXHandler(BBXFile* file, pid_t crashedThread, const ucontext_t* context) {
   if (!BBXFileIsOpen(file) || writable == nullptr) return;
   const BBXContext* crashContext = BBXContextGet();
   pid_t tids[kBBXThreadSlotCount];
-  const std::size_t count = bbxListThreads(tids, kBBXThreadSlotCount);
   const pid_t self = bbxThreadId();
+  const std::size_t count = bbxListThreads(tids, kBBXThreadSlotCount, crashedThread, self);
   bbxStopThreads(writable, tids, count, self);
   bbxRecordThreads(file, writable, tids, count, self, crashedThread, context);
 

@@ -1,5 +1,7 @@
 #include "blackbox/BBXNetworkClient.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include "harbor/HBRDebug.h"
 #include "harbor/HBRNetworkResponseHandler.h"
 #include "platform/JsonParse.h"
+#include "platform/NumberValues.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/http/FileBodySource.h"
@@ -22,7 +25,10 @@ namespace {
 // How much of a failed upload's answer is kept to say why.
 constexpr std::size_t kBBXResponseTextBytes = 512;
 
+// A plain file that can be read: a link is not followed.
 bool bbxClientFileReadable(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   std::ifstream file(path, std::ios::binary);
   return file.good();
 }
@@ -45,7 +51,7 @@ bool BBXNetworkErrorIsRefusal(const platform::Error& error) {
   const auto found = error.userInfo().find("status_code");
   if (found == error.userInfo().end() || !found->is_number_integer()) return false;
   const auto status = found->get<int>();
-  return status >= 400 && status <= 499 && status != 408 && status != 429;
+  return status == 400 || status == 413 || status == 415 || status == 422;
 }
 
 std::shared_ptr<BBXNetworkClient> BBXNetworkClient::create(
@@ -324,7 +330,8 @@ void BBXNetworkClient::checkForExistingTaskMatchingDescription(const std::string
 void BBXNetworkClient::runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,
                                                       std::function<void()> block) {
   double delay = HBRNetworkResponseHandler::retryValueForResponse(response);
-  auto nanoseconds = std::chrono::nanoseconds(static_cast<std::int64_t>(delay * 1e9));
+  // A delay past the clock's range waits as long as it can.
+  auto nanoseconds = std::chrono::nanoseconds(platform::saturatingCast<std::int64_t>(delay * 1e9));
   auto queue = operationQueue_;
   platform::globalQueue().asyncAfter(std::chrono::duration_cast<platform::Clock::Duration>(nanoseconds),
                                      [queue, block = std::move(block)] { queue->addOperation(block); });

@@ -9,8 +9,7 @@
 // one after another; a package already waiting or running is not queued
 // twice. A reply that asks for a retry restarts the upload after its
 // Retry-After delay (300 s without a usable one: absent, negative, not
-// finite or past kHBRMaxRetryAfterSeconds), with no limit, through the same
-// pool. Server chains are checked by the pinner unless the debug switch is
+// finite or out of range), with no limit, through the same pool. Server chains are checked by the pinner unless the debug switch is
 // on. The start of the service's answer to a failed upload comes with its
 // error (user info "response_text").
 //
@@ -47,8 +46,9 @@ inline constexpr std::int64_t kBBXNetworkErrorUnreadableFile = -2;
 class BBXNetworkClient;
 
 // Whether an upload's error is the service refusing the package for what it
-// is: an answer of 4xx other than 408 (time-out) and 429 (too many), which
-// sending it again would only meet again.
+// is (400, 413, 415, 422), which sending it again would only meet again.
+// Every other answer (401, 403 and 404 about the sender or the address,
+// 408, 429, 5xx) is tried again.
 bool BBXNetworkErrorIsRefusal(const platform::Error& error);
 
 class BBXNetworkClientDelegate {

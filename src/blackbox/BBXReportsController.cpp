@@ -1,5 +1,7 @@
 #include "blackbox/BBXReportsController.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <utility>
 
@@ -60,6 +62,14 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
   bool started = false;
   BBXApplicationActivity(kBBXActivityOptions, kBBXActivityReason, [&] {
     if (!report) return;
+    // A report is a folder of the store: a link in its place would have its
+    // target read, and written into, outside the store. The link goes.
+    struct stat info {};
+    if (lstat(report->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      bbxReportsLog("Report " + report->identifier() + " is no folder of the store: not processed");
+      if (S_ISLNK(info.st_mode)) fileManager_.removeItemAtPath(report->path());
+      return;
+    }
     // A file larger than capture ever writes is no record of ours: the
     // report is set aside, not read, and not tried again.
     if (auto oversized = bbxOversizedEntry(report->path())) {
@@ -110,9 +120,22 @@ bool BBXReportsController::uploadPackagedReportAtPath(const std::string& path, b
 
 bool BBXReportsController::submitPackageMultipartMimeAtPath(const std::string& path, bool synchronously) {
   bbxReportsLog(std::string("Submitting ") + (synchronously ? "sync" : "async") + " " + path);
-  auto size = fileManager_.fileSizeAtPath(path);
-  if (!size || *size == 0) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
     bbxReportsDebugLog("Already-submitted report being ignored");
+    return false;
+  }
+  // Packaging writes plain files only, and never leaves one empty: a link
+  // (whose target lies outside the store) or an empty file would otherwise
+  // be met again at every launch. Either goes (a link itself, not what it
+  // points to).
+  if (!S_ISREG(info.st_mode) || info.st_size == 0) {
+    if (S_ISREG(info.st_mode)) {
+      bbxReportsDebugLog("Already-submitted report being ignored");
+    } else {
+      bbxReportsLog("A package that is no plain file is not sent: " + path);
+    }
+    fileManager_.removeItemAtPath(path);
     return false;
   }
   double timeout = kBBXUploadTimeout;
@@ -128,9 +151,10 @@ bool BBXReportsController::submitPackageMultipartMimeAtPath(const std::string& p
 void BBXReportsController::reportUploadAtPath(const std::string& path, const std::optional<platform::Error>& error) {
   bbxReportsDebugLog("completed submission of " + path);
   if (!error) cleanUpSubmittedReportAtPath(path);
-  // Refused for what it is (malformed, too large): sending it again would
-  // be refused again. It is kept aside; network failures and the service's
-  // own troubles are tried again.
+  // Refused for what it is (malformed, too large, of a type or content the
+  // service does not take): sending it again would be refused again. It is
+  // kept aside; network failures, the service's own troubles and answers
+  // about the sender (a wrong key, a moved endpoint) are tried again.
   if (error && BBXNetworkErrorIsRefusal(*error)) {
     std::string reason = "HTTP " + error->userInfo().value("status_code", platform::Json(0)).dump();
     const auto said = error->userInfo().find("response_text");

@@ -111,7 +111,9 @@ void BBXSignalHandler(int signal, siginfo_t* info, void* context) {
   if (reinterpret_cast<std::uintptr_t>(info) < kBBXMinimumValidAddress) info = nullptr;
   if (reinterpret_cast<std::uintptr_t>(context) < kBBXMinimumValidAddress) context = nullptr;
   BBXContext* crashContext = BBXContextGet();
-  if (crashContext != nullptr && BBXContextIsInitialized()) {
+  // Recorded whenever the context exists, also while start-up is still
+  // finishing (the handler is installed before the context is protected).
+  if (crashContext != nullptr) {
     if (BBXContextMarkAndCheckIfCrashed()) {
       // The first crash's record stands; returning lets the chain hand this
       // signal on once that record is done.

@@ -1,7 +1,7 @@
 // The reporting kits' HTTPS client: runs data and download tasks on a URL
 // session, classifies each finished reply, retries retryable ones after
 // the server's Retry-After (300 s without a usable one: absent, negative,
-// not finite or past kHBRMaxRetryAfterSeconds) times the attempt number
+// not finite or out of range) times the attempt number
 // times a random jitter in [0.9, 1.1), and answers server-trust challenges
 // through its certificate pinner (unless the debug switch is on or it pins
 // nothing). Each started request's completion handler runs exactly once.

@@ -80,7 +80,7 @@ double HBRNetworkResponseHandler::retryValueForHeaderValue(const std::optional<s
   double seconds = 0;
   const auto read = std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::general);
   if (read.ec == std::errc::invalid_argument) return 0;
-  if (read.ec != std::errc() || !std::isfinite(seconds) || seconds < 0 || seconds > kHBRMaxRetryAfterSeconds) {
+  if (read.ec != std::errc() || !std::isfinite(seconds) || seconds < 0) {
     return kDefaultRetrySeconds;
   }
   return seconds;

@@ -27,12 +27,6 @@ enum class HBRResponseType : int {
   RetryLater = 4,
 };
 
-// The longest delay a server may ask for before a retry: ten minutes, the
-// wait the crash reporter itself puts between two tries of a report. A
-// longer ask (99999999 s would park an upload chain for years) gets the
-// kit's own backoff instead.
-inline constexpr double kHBRMaxRetryAfterSeconds = 600;
-
 // Codes of "HBRNetworkError".
 inline constexpr std::int64_t kHBRNetworkErrorRetry = -1;
 inline constexpr std::int64_t kHBRNetworkErrorNoTask = -3;
@@ -49,9 +43,10 @@ class HBRNetworkResponseHandler {
   // Seconds to wait: the response's "Retry-After" (retryValueForHeaderValue).
   static double retryValueForResponse(const std::optional<platform::http::Response>& response);
   // A "Retry-After" value as seconds: a decimal number read from the start
-  // (a text that starts with no number reads 0, a retry at once). Only a
-  // finite delay up to kHBRMaxRetryAfterSeconds is taken; an absent,
-  // negative, infinite, NaN or longer one gives the kit's own 300 s.
+  // (a text that starts with no number reads 0, a retry at once), however
+  // long: the server is never asked again sooner than it said. An absent,
+  // negative, infinite or NaN value, or one out of a double's range, gives
+  // the kit's own 300 s.
   static double retryValueForHeaderValue(const std::optional<std::string_view>& value);
   static std::optional<std::string> requestIdForResponse(const std::optional<platform::http::Response>& response);
   // True when the request names no Accept type, or the reply's media type is

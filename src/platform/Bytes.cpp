@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/Utf8.h"
+
 namespace platform {
 namespace {
 
@@ -29,6 +31,24 @@ std::size_t sequenceLength(std::string_view text, std::size_t i) {
 }
 
 }  // namespace
+
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+  return at < text.size() ? sequenceLength(text, at) : 0;
+}
+
+std::size_t utf8CharacterBoundary(std::string_view text, std::size_t limit) {
+  if (limit >= text.size()) return text.size();
+  // Back to the lead byte of the character that holds text[limit], if it
+  // is one: a cut there leaves that character out.
+  std::size_t lead = limit;
+  while (lead > 0 && limit - lead < 3 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
+  if (lead == limit) return limit;
+  // The length its lead byte declares: the rest of it may lie past the text
+  // (a text already cut short).
+  const auto first = static_cast<unsigned char>(text[lead]);
+  const std::size_t length = (first & 0xE0) == 0xC0 ? 2 : (first & 0xF0) == 0xE0 ? 3 : (first & 0xF8) == 0xF0 ? 4 : 0;
+  return lead + length > limit ? lead : limit;
+}
 
 bool isValidUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {

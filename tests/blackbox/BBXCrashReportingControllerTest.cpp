@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,7 @@ class BBXControllerTestDelegate : public lumora::BBXCrashReportingControllerDele
     return signal == SIGTRAP || signal == SIGBUS;
   }
   std::optional<std::string> APIKeyForCrashReportingController(BBXCrashReportingController&) override {
+    if (failKey) throw std::runtime_error("no key");
     return "key-1";
   }
   std::string installIDForCrashReportingController(BBXCrashReportingController&) override { return "install-1"; }
@@ -72,6 +74,7 @@ class BBXControllerTestDelegate : public lumora::BBXCrashReportingControllerDele
   }
 
   std::optional<bool> submit;  // set: the delegate is asked and answers this
+  bool failKey = false;        // the key's look-up fails
   nlohmann::json settings = nullptr;
   int reportsSeen = 0;
 };
@@ -258,6 +261,51 @@ TEST_F(BBXCrashReportingControllerTest, SwitchedOffReportingEmptiesTheStoreAndIn
   struct sigaction after {};
   sigaction(SIGSEGV, nullptr, &after);
   EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+// Every file under `root`, with its size.
+std::map<std::string, std::uintmax_t> bbxTreeFiles(const fs::path& root) {
+  std::map<std::string, std::uintmax_t> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = entry.file_size();
+  }
+  return files;
+}
+
+TEST_F(BBXCrashReportingControllerTest, ALaunchNeitherReadsNorWritesThroughLinksInTheStore) {
+  // Reports and a package outside the store, reached by links in its place.
+  const fs::path outside = home_.root() / "outside";
+  for (const char* name : {"active-report", "processing-report"}) {
+    fs::create_directories(outside / name);
+    bbxtest::writeCrashedReport(outside / name, name);
+  }
+  fs::create_directories(outside / "packages");
+  std::ofstream(outside / "packages" / "waiting.multipartmime") << "x";
+  fs::create_symlink(outside / "active-report", fs::path(store_.activePath()) / "active-report");
+  fs::create_symlink(outside / "processing-report", fs::path(store_.processingPath()) / "processing-report");
+  fs::remove(store_.preparedPath());
+  fs::create_symlink(outside / "packages", store_.preparedPath());
+  const auto before = bbxTreeFiles(outside);
+  ASSERT_TRUE(start());
+  settle();
+  EXPECT_EQ(bbxTreeFiles(outside), before);
+  EXPECT_EQ(delegate_->reportsSeen, 0);
+  EXPECT_FALSE(fs::is_symlink(store_.preparedPath()));
+  EXPECT_EQ(store_.activePathContents().size(), 1u);  // this launch's own
+  EXPECT_TRUE(store_.processingPathContents().empty());
+  EXPECT_TRUE(store_.contentsOfDirectory(store_.refusedPath()).empty());
+}
+
+TEST_F(BBXCrashReportingControllerTest, AFailedLastEffortSubmissionIsLoggedAndReportsNone) {
+  ASSERT_TRUE(start());
+  settle();
+  delegate_->failKey = true;
+  EXPECT_FALSE(controller_->potentiallySubmittableCrashOccurred());
+  const auto current = store_.activePathContents();
+  ASSERT_FALSE(current.empty());
+  std::ifstream log(fs::path(current.front()) / "sdk.log");
+  const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Last effort exception"), std::string::npos) << text;
 }
 
 // One launch, in a process of its own: starts crash reporting in the app

@@ -53,6 +53,34 @@ extern "C" [[noreturn]] __attribute__((noinline, visibility("default"))) void bb
   _exit(0);
 }
 
+// In a forked child: 300 threads, the last one started records the
+// process. Exits 0 when every thread past the record's slots was stopped
+// too.
+extern "C" [[noreturn]] __attribute__((noinline)) void bbxHandlerManyThreadsChild(const char* path) {
+  constexpr int kThreads = 300;
+  gBBXHandlerParked = 0;
+  for (int i = 0; i < kThreads - 1; ++i) {
+    std::thread([] {
+      ++gBBXHandlerParked;
+      for (;;) pause();
+    }).detach();
+  }
+  while (gBBXHandlerParked.load() < kThreads - 1) sched_yield();
+  std::thread([path] {
+    pthread_setname_np(pthread_self(), "bbx-last");
+    lumora::BBXFile file;
+    if (!lumora::BBXFileInitWithPath(&file, path, false)) _exit(2);
+    ucontext_t machine;
+    getcontext(&machine);
+    lumora::BBXHandler(&file, static_cast<pid_t>(syscall(SYS_gettid)), &machine);
+    lumora::BBXFileClose(&file);
+    // This process's threads: the forking one and the 300.
+    const std::uint32_t unlisted = kThreads + 1 - lumora::kBBXThreadSlotCount;
+    _exit(lumora::BBXWritableContextGet()->threadStopUnlisted.load() == unlisted ? 0 : 3);
+  }).join();
+  _exit(4);
+}
+
 namespace {
 
 std::set<std::string> bbxHandlerSymbols(const nlohmann::json& stack) {
@@ -119,6 +147,26 @@ TEST(BBXHandlerTest, ALiveProcessIsRecordedThreadByThread) {
       EXPECT_TRUE(symbols.count("bbxHandlerPark") || std::string(want.name) == "bbx-main");
     }
   }
+}
+
+TEST(BBXHandlerTest, TheCrashedThreadLeadsARecordOfMoreThreadsThanItHolds) {
+  if (bbxtest::kUnderThreadSanitizer) GTEST_SKIP() << "threads in a child forked from a threaded process";
+  bbxtest::TestContext context;
+  const std::string path = context.path("signal.bbxrecord").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) bbxHandlerManyThreadsChild(path.c_str());
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  nlohmann::json record;
+  for (const nlohmann::json& section : context.sections("signal.bbxrecord")) record.update(section);
+  const nlohmann::json& threads = record["threads"];
+  ASSERT_EQ(threads.size(), lumora::kBBXThreadSlotCount);
+  EXPECT_EQ(record["thread_names"].size(), lumora::kBBXThreadSlotCount);
+  EXPECT_EQ(threads[0].value("crashed", false), true);
+  EXPECT_EQ(record["thread_names"][0], "bbx-last");
+  EXPECT_FALSE(threads[0]["stacktrace"].empty());
 }
 
 }  // namespace

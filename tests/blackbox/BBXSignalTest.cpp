@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "blackbox/BBXTestContext.h"
+#include "platform/diagnostics/FatalSignalChain.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/SerialQueue.h"
 
@@ -92,12 +94,20 @@ TEST(BBXSignalChild, Crash) {
   lumora::BBXCaptureHooks hooks = lumora::BBXHostCaptureHooks();
   hooks.signalInitialize = lumora::BBXSignalInitialize;
   hooks.debuggerAttached = {};
+  const std::string frames = bbxSignalEnv("BBX_CRASH_FRAMES");
+  if (frames == "startup") {
+    // A crash in the last moments of start-up: the signal handler is in
+    // place, the context not yet counted as initialised.
+    hooks.exceptionInitialize = [](lumora::BBXExceptionContext*, std::atomic<std::uint32_t>*) {
+      while (!platform::fatalSignalHandlerInstalled(&lumora::BBXSignalHandler, SIGSEGV)) sched_yield();
+      bbxSignalCrash(nullptr);
+    };
+  }
   lumora::BBXContextSetCaptureHooks(hooks);
   lumora::BBXContextInitData data;
   data.reportPath = dir;
   lumora::BBXContextInitialize(&data);
   lumora::BBXContextWaitForStartupForTesting();
-  const std::string frames = bbxSignalEnv("BBX_CRASH_FRAMES");
   if (frames == "queue") {
     auto* queue = new platform::SerialQueue("com.lumora.tests.crash");
     queue->async([] { bbxSignalCrash(nullptr); });
@@ -112,7 +122,7 @@ TEST(BBXSignalTest, EveryCrashIsRecordedOnceAndEndsByItsSignal) {
   const struct {
     const char* kind;
     int signal;
-    const char* frames;  // "pointer", "omit" or "queue"
+    const char* frames;  // "pointer", "omit", "queue" or "startup"
     const char* function;  // expected in the crashed thread's stack, or ""
   } cases[] = {
       {"null", SIGSEGV, "pointer", "bbxFramePointerRecurse"}, {"null", SIGSEGV, "omit", "bbxOmitFrameRecurse"},
@@ -121,6 +131,7 @@ TEST(BBXSignalTest, EveryCrashIsRecordedOnceAndEndsByItsSignal) {
       {"int3", SIGTRAP, "omit", "bbxOmitFrameRecurse"},      {"abort", SIGABRT, "pointer", "bbxFramePointerRecurse"},
       {"abort", SIGABRT, "omit", "bbxOmitFrameRecurse"},     {"overflow", SIGSEGV, "pointer", "bbxSignalOverflow"},
       {"overflow", SIGSEGV, "queue", "bbxSignalOverflow"},   {"kill", SIGSEGV, "omit", "bbxOmitFrameRecurse"},
+      {"null", SIGSEGV, "startup", "bbxSignalCrash"},
   };
   testsupport::TestHome home;
   int run = 0;

@@ -99,10 +99,10 @@ TEST(HBRNetworkResponseHandlerTest, RetryDelaysFollowRetryAfterAttemptsAndJitter
   };
   const Case cases[] = {{"7", 0, 7},   {"7", 1, 7},          {"7", 2, 14},         {"-3", 0, 300},
                         {"-3", 3, 900}, {"soon", 1, 0},      {std::nullopt, 0, 300}, {"2.5", 0, 2.5},
-                        {" 600", 0, 600},
-                        // What no server may ask for: the kit's own backoff.
-                        {"600.5", 0, 300}, {"99999999", 1, 300}, {"1e300", 0, 300}, {"1e999", 0, 300},
-                        {"inf", 2, 600}, {"-inf", 0, 300}, {"nan", 0, 300}, {"NaN", 1, 300}};
+                        // However long the server asks for, never sooner.
+                        {" 600", 0, 600}, {"600.5", 0, 600.5}, {"99999999", 1, 99999999}, {"1e300", 0, 1e300},
+                        // No usable number: the kit's own backoff.
+                        {"1e999", 0, 300}, {"inf", 2, 600}, {"-inf", 0, 300}, {"nan", 0, 300}, {"NaN", 1, 300}};
   for (const auto& c : cases) {
     HeaderFields headers;
     if (c.retryAfter) headers.set("Retry-After", *c.retryAfter);

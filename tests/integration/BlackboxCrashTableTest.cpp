@@ -145,6 +145,18 @@ void tableCrash(const std::string& way) {
       pthread_setname_np(pthread_self(), "bbx-second");
       probeNullWrite();
     }).join();
+  } else if (way == "threads") {
+    // More threads than a record holds: the last one started crashes.
+    tableNoteAnchor(reinterpret_cast<const void*>(&probeNullWrite));
+    for (int i = 0; i < 299; ++i) {
+      std::thread([] {
+        for (;;) pause();
+      }).detach();
+    }
+    std::thread([] {
+      pthread_setname_np(pthread_self(), "bbx-last");
+      probeNullWrite();
+    }).join();
   } else if (way == "malloc") {
     tableNoteAnchor(reinterpret_cast<const void*>(&probeDoubleFree));
     // A handler that allocated would wait for ever on the lock its own
@@ -314,6 +326,7 @@ TEST(BlackboxCrashTableTest, EachWayOfCrashingIsNamedAndSentOnce) {
       {"overflow", SIGSEGV, {"signal.bbxrecord", "(anonymous namespace)::probeOverflow(char volatile*)", true, "bbx-main", ""}},
       {"queue", SIGSEGV, {"signal.bbxrecord", "(anonymous namespace)::probeOverflow(char volatile*)", true, "", kTableQueue}},
       {"thread", SIGSEGV, {"signal.bbxrecord", "probeNullWrite", true, "bbx-second", ""}},
+      {"threads", SIGSEGV, {"signal.bbxrecord", "probeNullWrite", true, "bbx-last", ""}},
       {"malloc", SIGABRT, {"signal.bbxrecord", "(anonymous namespace)::probeDoubleFree()", false, "bbx-main", ""}},
       {"fork", SIGTRAP, {"signal.bbxrecord", "probeTrap", true, "bbx-main", ""}},
       // A report that an earlier launch left in processing, its companion

@@ -4,6 +4,8 @@
 // HTTPS listener, packages the service refuses, and report folders that hold
 // what capture never writes.
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -26,6 +28,7 @@
 #include "platform/FileOutputStream.h"
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/QueueLabels.h"
 #include "server/CloudServer.h"
 #include "server/http/CertificateAuthority.h"
 #include "server/http/HttpsListener.h"
@@ -148,13 +151,15 @@ TEST_F(BlackboxReportUploadTest, AsynchronousAndUrgentUploadsAreAcceptedAndTheir
   EXPECT_TRUE(store_.preparedPathContents().empty());
   EXPECT_TRUE(store_.activePathContents().empty());
 
-  // A package already sent (emptied) is left alone.
+  // A package already sent (emptied) is ignored, and goes: it is not met
+  // again at every launch.
   const std::string empty = (fs::path(store_.preparedPath()) / "sent.multipartmime").string();
   std::ofstream{empty};
   lumora::HBRSetDebugEnabled(true);
   testing::internal::CaptureStderr();
   EXPECT_FALSE(controller_->submitPackageMultipartMimeAtPath(empty, false));
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Already-submitted report being ignored"), std::string::npos);
+  EXPECT_FALSE(fs::exists(empty));
 }
 
 TEST_F(BlackboxReportUploadTest, AnUploadTheServiceDefersRestartsAfterItsDelay) {
@@ -165,10 +170,10 @@ TEST_F(BlackboxReportUploadTest, AnUploadTheServiceDefersRestartsAfterItsDelay) 
     const char* header;
     int seconds;
   };
-  // A delay that is not finite or longer than any server may ask for gets
-  // the kit's own 300 s: neither a tight loop nor a chain stalled for years.
+  // The server's delay however long; one that is no usable number gets the
+  // kit's own 300 s, never a tight loop.
   for (const DelayCase& c : {DelayCase{"5", 5}, DelayCase{"-4", 300}, DelayCase{"inf", 300}, DelayCase{"nan", 300},
-                             DelayCase{"1e300", 300}, DelayCase{"99999999", 300}}) {
+                             DelayCase{"1e999", 300}, DelayCase{"99999999", 99999999}}) {
     localcloud::Fault busy;
     busy.status = 503;
     busy.retryAfterHeader = c.header;
@@ -230,7 +235,8 @@ TEST_F(BlackboxReportUploadTest, APackageRefusedForWhatItIsIsSetAsideAndOthersWa
     int status;  // the service's answer, or 0 for no service at all
     bool urgent;
     bool setAside;
-  } cases[] = {{400, false, true}, {413, true, true}, {0, false, false}};
+  } cases[] = {{400, false, true},  {413, true, true},   {415, true, true},   {422, false, true},
+               {401, false, false}, {403, false, false}, {404, false, false}, {0, false, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
     for (const std::string& path : store_.preparedPathContents()) fs::remove(path);
@@ -259,6 +265,64 @@ TEST_F(BlackboxReportUploadTest, APackageRefusedForWhatItIsIsSetAsideAndOthersWa
       EXPECT_NE(console.find(std::to_string(c.status)), std::string::npos) << console;
     }
   }
+}
+
+TEST_F(BlackboxReportUploadTest, NamesOfAnyBytesLeaveLinesThatBothReadersTake) {
+  // A queue label longer than the labels' table holds, cut there by the
+  // table itself: between characters.
+  const std::string same = "\xE5\x90\x8C";  // one CJK character
+  std::string label;
+  for (int i = 0; i < 43; ++i) label += same;
+  platform::publishQueueLabel(label.c_str());
+  char cut[128];
+  ASSERT_TRUE(platform::queueLabelOfThread(static_cast<pid_t>(syscall(SYS_gettid)), cut, sizeof(cut)));
+  platform::withdrawQueueLabel();
+  const std::string whole = label.substr(0, 42 * same.size());
+  const std::string fffd = "\xEF\xBF\xBD";
+  const struct {
+    std::string text;
+    std::string read;  // as both readers take it
+  } rows[] = {
+      {"\xE7\x85\xA7\xE7\x89\x87-\xE5\x90\x8C\xE6\xAD\xA5\xE7\xBA\xBF\xE7\xA8\x8B",
+       "\xE7\x85\xA7\xE7\x89\x87-\xE5\x90\x8C\xE6\xAD\xA5\xE7\xBA\xBF\xE7\xA8\x8B"},
+      // The same thread name as the kernel keeps it: 15 bytes, the sixth
+      // character cut.
+      {"\xE7\x85\xA7\xE7\x89\x87-\xE5\x90\x8C\xE6\xAD\xA5\xE7\xBA",
+       "\xE7\x85\xA7\xE7\x89\x87-\xE5\x90\x8C\xE6\xAD\xA5" + fffd + fffd},
+      {cut, whole},
+      {whole + "\xE5", whole + fffd},
+      {"/home/user/caf\xE9/app", "/home/user/caf" + fffd + "/app"},
+      {"\x80\xBF", fffd + fffd},
+      {"a\xFF" "b", "a" + fffd + "b"},
+      {"\xC0\xAF\xED\xA0\x80", fffd + fffd + fffd + fffd + fffd},  // overlong, surrogate
+      {"\xF0\x9F\x98\x80 \"q\"\t", "\xF0\x9F\x98\x80 \"q\"\t"},
+  };
+  auto report = writeReport("run-bytes");
+  const std::string record = (fs::path(report->path()) / "signal.bbxrecord").string();
+  lumora::BBXFile file;
+  ASSERT_TRUE(lumora::BBXFileInitWithPath(&file, record.c_str(), false));
+  for (const auto& row : rows) {
+    lumora::BBXFileWriteSectionStart(&file, "thread_names");
+    lumora::BBXFileWriteArrayStart(&file);
+    lumora::BBXFileWriteArrayEntryString(&file, row.text.c_str());
+    lumora::BBXFileWriteArrayEnd(&file);
+    lumora::BBXFileWriteSectionEnd(&file);
+  }
+  lumora::BBXFileClose(&file);
+
+  // The next launch's reader.
+  const auto sections = lumora::BBXFileReadSections(record.c_str(), false);
+  ASSERT_TRUE(sections);
+  ASSERT_EQ(sections->size(), std::size(rows) + 1);
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ((*sections)[i + 1]["thread_names"][0], rows[i].read) << i;
+  }
+  // The service.
+  makeController();
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(report, true, false));
+  const auto kept = server_->reports().report("run-bytes");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->records.at("signal.bbxrecord"), *sections);
 }
 
 TEST_F(BlackboxReportUploadTest, ACutRecordArrivesWithItsWholeLines) {
@@ -294,6 +358,21 @@ TEST_F(BlackboxReportUploadTest, ReportFilesAreReadWithinBoundsAndNeverThroughLi
   for (const auto& [name, bytes] : kept->files) {
     EXPECT_TRUE(name == "metadata.bbxrecord" || name == "signal.bbxrecord") << name;
   }
+  // A package, or a whole report, that is a link to something outside the
+  // store is neither sent nor processed, and the link goes.
+  const fs::path elsewhere = home_.root() / "elsewhere";
+  fs::create_directories(elsewhere);
+  bbxtest::writeCrashedReport(elsewhere, "run-elsewhere");
+  const fs::path linkedReport = fs::path(store_.activePath()) / "run-elsewhere";
+  fs::create_symlink(elsewhere, linkedReport);
+  EXPECT_FALSE(controller_->prepareAndSubmitReport(lumora::BBXInternalReport::reportWithPath(linkedReport.string()),
+                                                   true, true));
+  const fs::path linkedPackage = fs::path(store_.preparedPath()) / "linked.multipartmime";
+  fs::create_symlink(outside, linkedPackage);
+  EXPECT_FALSE(controller_->uploadPackagedReportAtPath(linkedPackage.string(), true));
+  for (const fs::path& link : {linkedReport, linkedPackage}) EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << link;
+  EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 2);
+  EXPECT_FALSE(server_->reports().report("run-elsewhere"));
   std::string text;
   std::getline(std::ifstream(outside), text);
   EXPECT_EQ(text, "not the report's");

@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <string_view>
+
+#include "platform/Utf8.h"
 
 namespace platform {
 namespace {
@@ -30,8 +33,10 @@ void publishQueueLabel(const char* label) {
   for (QueueLabelEntry& entry : gQueueLabels) {
     pid_t expected = 0;
     if (!entry.tid.compare_exchange_strong(expected, kQueueLabelWriting)) continue;
-    std::strncpy(entry.label, label, kQueueLabelSize - 1);
-    entry.label[kQueueLabelSize - 1] = '\0';
+    const std::string_view text(label, strnlen(label, kQueueLabelSize));
+    const std::size_t length = utf8CharacterBoundary(text, kQueueLabelSize - 1);
+    std::memcpy(entry.label, label, length);
+    entry.label[length] = '\0';
     entry.tid.store(tid);
     return;
   }
@@ -49,8 +54,8 @@ bool queueLabelOfThread(pid_t tid, char* out, std::size_t size) {
   if (out == nullptr || size == 0 || tid <= 0) return false;
   for (const QueueLabelEntry& entry : gQueueLabels) {
     if (entry.tid.load() != tid) continue;
-    std::size_t length = strnlen(entry.label, kQueueLabelSize);
-    if (length >= size) length = size - 1;
+    const std::string_view label(entry.label, strnlen(entry.label, kQueueLabelSize));
+    const std::size_t length = utf8CharacterBoundary(label, size - 1);
     std::memcpy(out, entry.label, length);
     out[length] = '\0';
     return true;

@@ -14,11 +14,11 @@
 
 namespace platform {
 
-// Labels are cut to 127 bytes.
+// Labels are cut to at most 127 bytes, between characters.
 void publishQueueLabel(const char* label);
 void withdrawQueueLabel();
-// The label of thread `tid` into `out` (NUL-terminated, cut to fit); false
-// when the thread serves no queue.
+// The label of thread `tid` into `out` (NUL-terminated, cut between
+// characters to fit); false when the thread serves no queue.
 bool queueLabelOfThread(pid_t tid, char* out, std::size_t size);
 
 }  // namespace platform
