@@ -6,12 +6,12 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
 # xvfb (with xauth for xvfb-run): the window tests open the app on a
-# virtual X server of their own.
+# virtual X server of their own, and use it with xdotool.
 PACKAGES := g++ make cmake pkg-config ccache \
   libssl-dev libcurl4-openssl-dev libsqlite3-dev nlohmann-json3-dev \
   libspdlog-dev libfmt-dev libminizip-dev zlib1g-dev libplist-dev libicu-dev \
   libcpp-httplib-dev libexiv2-dev libvips-dev libpng-dev libgtest-dev libgmock-dev libbenchmark-dev \
-  libunwind-dev qt6-base-dev fonts-wqy-microhei xvfb xauth
+  libunwind-dev qt6-base-dev fonts-wqy-microhei xvfb xauth xdotool
 
 PACKAGES += ninja-build clang libclang-rt-14-dev lld
 

@@ -215,6 +215,11 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     res.set_header(kDropReplyMark, "1");
     return false;
   }
+  if (fault->replyData.is_object() && !fault->replyData.empty()) {
+    // The service runs; the signed layer changes its reply's data.
+    res.set_header(SignedEndpoints::kReplyDataMark, fault->replyData.dump());
+    return false;
+  }
   if (!fault->replaces()) return false;
   if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
   // The fault answers before the body is read: left unread, it would be
@@ -225,7 +230,10 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
   }
   // An overload's delay in HTTP terms, for clients that read the header.
   if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
-  if (fault->emptyBody) {
+  if (!fault->location.empty()) {
+    res.status = fault->status != 0 ? fault->status : 302;
+    res.set_header("Location", redirectTarget(fault->location, req.target));
+  } else if (fault->emptyBody) {
     res.status = fault->status != 0 ? fault->status : 500;
   } else if (fault->body) {
     res.status = fault->status != 0 ? fault->status : 200;
@@ -349,16 +357,19 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     fault.emptyBody = member<bool>(*body, "emptyBody", false, ok);
     fault.redirectUrl = member<std::string>(*body, "redirectUrl", "", ok);
     fault.permanent = member<bool>(*body, "permanent", false, ok);
+    fault.location = member<std::string>(*body, "location", "", ok);
     fault.retryAfter = member<int>(*body, "retryAfter", -1, ok);
     fault.times = member<int>(*body, "times", -1, ok);
     fault.skip = member<int>(*body, "skip", 0, ok);
     fault.data = member<Json>(*body, "data", Json(), ok);
+    fault.replyData = member<Json>(*body, "replyData", Json(), ok);
     if (body->contains("body")) fault.body = member<std::string>(*body, "body", "", ok);
     if (body->contains("retryAfterHeader")) {
       fault.retryAfterHeader = member<std::string>(*body, "retryAfterHeader", "", ok);
     }
     if (body->contains("contentType")) fault.contentType = member<std::string>(*body, "contentType", "", ok);
-    if (!ok || fault.skip < 0 || !(fault.data.is_null() || fault.data.is_object())) {
+    if (!ok || fault.skip < 0 || !(fault.data.is_null() || fault.data.is_object()) ||
+        !(fault.replyData.is_null() || fault.replyData.is_object())) {
       return adminError(res, 400, "a member has the wrong type");
     }
     if (path.empty() || path.front() != '/' || path.rfind(kAdminPrefix, 0) == 0) {
@@ -370,6 +381,10 @@ void CloudServer::registerAdminRoutes(httplib::Server& server) {
     if (!fault.redirectUrl.empty() && fault.redirectUrl.rfind("http://", 0) != 0 &&
         fault.redirectUrl.rfind("https://", 0) != 0) {
       return adminError(res, 400, "redirectUrl must be an http(s) URL");
+    }
+    if (!fault.location.empty() && fault.location.rfind("http://", 0) != 0 &&
+        fault.location.rfind("https://", 0) != 0) {
+      return adminError(res, 400, "location must be an http(s) URL");
     }
     faults_.set(path, fault);
     adminReply(res, 200, Json{{"ok", true}});

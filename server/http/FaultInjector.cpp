@@ -9,14 +9,7 @@ nlohmann::json faultReply(const Fault& fault, const std::string& target,
   nlohmann::json body{{"code", fault.replyCode()}, {descKey, "injected fault"}};
   nlohmann::json data = nlohmann::json::object();
   if (!fault.redirectUrl.empty()) {
-    std::string url = fault.redirectUrl;
-    std::size_t scheme = url.find("://");
-    std::size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    if (slash == std::string::npos || slash + 1 == url.size()) {
-      if (slash != std::string::npos) url.pop_back();
-      url += target;
-    }
-    data["redirectUrl"] = url;
+    data["redirectUrl"] = redirectTarget(fault.redirectUrl, target);
     if (fault.permanent) data["isPermanent"] = true;
   }
   if (fault.retryAfter >= 0) data["retryAfter"] = fault.retryAfter;
@@ -25,6 +18,17 @@ nlohmann::json faultReply(const Fault& fault, const std::string& target,
   }
   if (!data.empty()) body["data"] = std::move(data);
   return body;
+}
+
+std::string redirectTarget(const std::string& url, const std::string& target) {
+  std::string completed = url;
+  std::size_t scheme = completed.find("://");
+  std::size_t slash = completed.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  if (slash == std::string::npos || slash + 1 == completed.size()) {
+    if (slash != std::string::npos) completed.pop_back();
+    completed += target;
+  }
+  return completed;
 }
 
 void FaultInjector::set(const std::string& path, Fault fault) {

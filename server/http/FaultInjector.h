@@ -1,8 +1,8 @@
 // Faults that the local cloud injects into its own replies, per request
 // path: an HTTP status, a reply "code" (with the "data" of a redirect or of
 // an overload), an empty body or a body given whole, a real delay, a
-// dropped connection, or a lost reply (the request served, its reply
-// broken off), for
+// dropped connection, a lost reply (the request served, its reply
+// broken off), or a served reply with members of its "data" changed, for
 // the next N requests to that path or for all of them. A coded reply takes
 // the form of the service the path belongs to (CloudServer::applyFault). A
 // fault may let a number of requests through before it applies.
@@ -33,12 +33,18 @@ struct Fault {
                            // before its reply is complete (a lost reply)
   bool emptyBody = false;   // answer `status` with no body at all
   std::string redirectUrl;  // a redirect: code 308 (unless set), data "redirectUrl"
+  std::string location;     // a redirect in HTTP terms: `status` (default 302)
+                            // with this "Location", completed as redirectUrl is
   bool permanent = false;   // with a redirect: data "isPermanent" true
   int retryAfter = -1;      // >= 0: code 503 (unless set), data "retryAfter"
   int times = -1;      // how many requests it applies to; -1 = always
   int skip = 0;        // requests let through untouched before it applies
                        // (a fault on page N of a listing: skip N - 1)
   nlohmann::json data; // an object: members added to the coded reply's "data"
+  // An object: the request is served (on a signed path), then these members
+  // are set in its reply's "data", as a faulty service would answer (a
+  // listing page whose "syncTag" or "lastPage" the service never sends).
+  nlohmann::json replyData;
   std::optional<std::string> body;  // answer with exactly this body (`status`,
                                     // default 200): replies no client expects
   // Headers of a reply that answers in HTTP terms alone (the HTTPS
@@ -56,7 +62,7 @@ struct Fault {
   }
   // True when the request is answered by the fault instead of the service.
   bool replaces() const {
-    return status != 0 || replyCode() != 0 || drop || emptyBody || body.has_value();
+    return status != 0 || replyCode() != 0 || drop || emptyBody || body.has_value() || !location.empty();
   }
 };
 
@@ -68,6 +74,9 @@ struct Fault {
 // request's path and query), so the request is repeated there unchanged.
 nlohmann::json faultReply(const Fault& fault, const std::string& target,
                           const std::string& descKey);
+
+// `url`, or when it is a bare origin, that origin followed by `target`.
+std::string redirectTarget(const std::string& url, const std::string& target);
 
 class FaultInjector {
  public:

@@ -63,6 +63,10 @@ void HttpsListener::serve(const httplib::Request& req, httplib::Response& res) {
   } else if (fault->retryAfter >= 0) {
     res.set_header("Retry-After", std::to_string(fault->retryAfter));
   }
+  if (!fault->location.empty()) {
+    if (fault->status == 0) res.status = 302;
+    res.set_header("Location", redirectTarget(fault->location, req.target));
+  }
   std::string type = fault->contentType.value_or(kJsonType);
   if (fault->emptyBody) {
     if (fault->contentType) res.set_header("Content-Type", type);

@@ -344,6 +344,13 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
   } catch (const std::exception& e) {
     reply = SignedReply::error(cloudcode::kServerError, e.what());
   }
+  if (res.has_header(kReplyDataMark)) {
+    // An injected fault: the served reply's data, changed.
+    Json changes = Json::parse(res.get_header_value(kReplyDataMark), nullptr, false);
+    res.headers.erase(kReplyDataMark);
+    auto data = reply.body.find("data");
+    if (changes.is_object() && data != reply.body.end() && data->is_object()) data->update(changes);
+  }
   if (!replyEncrypted(res, reply.status, reply.body, security)) {
     replyPlain(res, 500, Json{{"code", cloudcode::kServerError},
                               {"description", "the security key is unusable"}});

@@ -122,6 +122,9 @@ class SignedEndpoints {
   using Json = nlohmann::json;
   static constexpr const char* kRedirectCountHeader = "X-QUENBY-REDIRECT-COUNT";
   static constexpr std::size_t kJournalSize = 256;
+  // Set on a reply by a fault before the request is served: a JSON object
+  // whose members are then set in the served reply's "data".
+  static constexpr const char* kReplyDataMark = "X-Lumora-Reply-Data";
 
   explicit SignedEndpoints(Store& store);
 

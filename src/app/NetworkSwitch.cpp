@@ -1,6 +1,7 @@
 #include "app/NetworkSwitch.h"
 
 #include "platform/device/ReachabilityMonitor.h"
+#include "platform/http/PhoneNetwork.h"
 
 namespace lumora {
 
@@ -30,6 +31,7 @@ void NetworkSwitch::next() {
     setting_.reset();
   }
   platform::Reachability::overrideStatus(setting_);
+  platform::http::PhoneNetwork::setConnected(setting_ != NetworkStatus::NotReachable);
   platform::ReachabilityMonitor::sharedMonitor().refresh();
 }
 

@@ -2,6 +2,8 @@
 // machine's own, Wi-Fi, mobile data and none. A turn takes effect at once:
 // the shared reachability monitor reads the network again, so every screen
 // listening to it hears the change, as on a phone whose network changes.
+// With none the phone is offline: the app's requests fail as a phone's
+// without a network do, those under way too (PhoneNetwork).
 //
 // Ownership: the panel keeps one. Threading: main thread. Failure: none.
 #pragma once

@@ -185,7 +185,6 @@ void BBXNetworkClient::startImmediateUploadRequest(const platform::http::Request
   platform::http::Request send = request;
   send.bodySource = std::move(body);
   send.deadlineSeconds = request.timeoutSeconds;
-  send.followRedirectsToOtherOrigins = false;  // the API key stays with the reports host
   std::weak_ptr<BBXNetworkClient> weak = weak_from_this();
   send.serverTrustHandler = [weak](const platform::http::ServerTrust& trust) {
     auto self = weak.lock();

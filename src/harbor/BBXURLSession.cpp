@@ -102,10 +102,6 @@ void BBXURLSession::configureTask(const std::shared_ptr<BBXURLSessionTask>& task
     asksDelegate = delegate && delegate->didReceiveChallenge;
   });
   if (block) block(prepared);
-  // The kits' requests carry their API key, installation id and developer
-  // token: a redirect is followed only to the same scheme, host and port.
-  // One elsewhere is the reply itself (a failed response to the client).
-  prepared.followRedirectsToOtherOrigins = false;
   if (asksDelegate) {
     std::weak_ptr<BBXURLSession> weak = weak_from_this();
     prepared.serverTrustHandler = [weak](const platform::http::ServerTrust& trust) {

@@ -5,9 +5,9 @@
 // session is the only one. It puts every server-trust challenge to its
 // delegate when the delegate answers challenges (that is how certificate
 // pinning applies); otherwise the system's trust decides. Redirects are
-// followed within the request's own origin only: the credentials the kits'
-// requests carry never go to another host, and the other host's reply is
-// never taken for the intended one's.
+// followed; a hop to another origin carries none of the kits' keys, tokens
+// or bodies (the HTTP client's rule), and a pinned request's every hop
+// passes the pinning.
 // Ownership: created shared; holds its delegate weakly and its live tasks
 // until they complete. Threading: any thread; a serial queue guards the
 // task set; delegate hooks run on the delegate queue, completion handlers on

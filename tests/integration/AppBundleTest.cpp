@@ -15,6 +15,7 @@
 #include "platform/device/Reachability.h"
 #include "platform/device/ReachabilityMonitor.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/http/PhoneNetwork.h"
 #include "push/KoPushSDK.h"
 #include "push/KoPushSDKController.h"
 #include "push/KoPushNetWorkUtils.h"
@@ -93,10 +94,13 @@ TEST(AppBundleTest, ThePanelsNetworkSwitchReachesEveryListenerAtOnce) {
     ASSERT_FALSE(first.empty() || second.empty());
     EXPECT_EQ(first.back(), expected);
     EXPECT_EQ(second.back(), expected);
+    // Only "none" takes the phone offline (its requests fail).
+    EXPECT_EQ(platform::http::PhoneNetwork::isConnected(), expected != ReachabilityStatus::NotReachable);
   }
   // Back to the machine's own network: the switch fixes nothing any more.
   network.next();
   EXPECT_FALSE(network.setting());
+  EXPECT_TRUE(platform::http::PhoneNetwork::isConnected());
   EXPECT_EQ(first, second);
   monitor.resetForTesting();
 }

@@ -194,6 +194,42 @@ TEST_F(ContactSyncEndToEndTest, CloudChangesWhosePersonWentMeanwhileAreSettledOn
   EXPECT_EQ(lastReports.counts["lumoraContacts"], (std::vector<std::uint64_t>{0, 0, 0}));
 }
 
+// A batch of adds whose reply is lost for good made its records in the
+// cloud; the person deleted here before the next sync stays deleted there
+// too, one edited meanwhile is still one person, and nobody is lost. Before,
+// the deleted one came back at the next sync and the edited one doubled.
+TEST_F(ContactSyncEndToEndTest, ChangesAfterABatchWhoseReplyWasLostApplyToTheRecordsItMade) {
+  std::vector<ab::RecordId> ids;
+  for (const char* given : {"Ann", "Bob", "Cid"}) {
+    lumora::LMContact contact = contactNamed(given, "Lost");
+    contact.note = "first";
+    ids.push_back(addPerson(contact));
+  }
+  localcloud::Fault lost;
+  lost.dropReply = true;
+  server_->faults().set(batchPath(), lost);
+  ASSERT_FALSE(sync().ok());
+  server_->faults().clearAll();
+  ASSERT_EQ(cloudContacts().size(), 3u);  // the batch was applied
+
+  ASSERT_TRUE(book_->removeRecord(book_->personWithId(ids[1])).ok());
+  ASSERT_TRUE(book_->save().ok());
+  editPerson(*book_, ids[0], "second");
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_TRUE(sync().ok()) << run;
+    auto here = people();
+    auto there = cloudContacts();
+    EXPECT_EQ(here.size(), 2u) << run;
+    EXPECT_EQ(there.size(), 2u) << run;
+    for (const char* name : {"Ann Lost", "Cid Lost"}) {
+      EXPECT_EQ(here.count(name), 1u) << run << name;
+      EXPECT_EQ(there.count(name), 1u) << run << name;
+    }
+    EXPECT_EQ(here["Ann Lost"].note, "second") << run;
+    EXPECT_EQ(there["Ann Lost"]["content"].value("note", ""), "second") << run;
+  }
+}
+
 }  // namespace
 }  // namespace contactsynctest
 

@@ -51,6 +51,7 @@
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 #include "screens/shell/LMBaseRootViewController.h"
 #include "support/TestMedia.h"
+#include "window/AppWindowState.h"
 
 namespace e2e {
 namespace {
@@ -83,23 +84,7 @@ class LiveWindowPaints : public QObject {
 
 class LiveWindowTest : public ::testing::TestWithParam<const char*> {
  protected:
-  LiveWindowTest() : harness_(GetParam()) {
-    harness_.clock().setAutoAdvanceSleeps(true);
-    platform::UserDefaults::standard().registerDefaults(
-        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({"zh-Hans"})}});
-    ui::resetLocalizedStringsForTesting();
-    lumora::LMGalleryStoreStack::setShared(nullptr);
-    lumora::registerAppScenes();
-  }
-  ~LiveWindowTest() override {
-    lumora::QBPassportsManager::sharedManager()->setUserId(std::nullopt);
-    lumora::LMContactSyncAdapter::sharedAdapter()->setContext(nullptr);
-    lumora::LMImageSyncAdapter::sharedAdapter()->setContext(nullptr);
-    lumora::LMGalleryStoreStack::setShared(nullptr);
-    lumora::LMProgressHUD::sharedHUD().resetForTesting();
-    ui::AlertView::resetForTesting();
-    ui::resetLocalizedStringsForTesting();
-  }
+  LiveWindowTest() : harness_(GetParam()) { harness_.clock().setAutoAdvanceSleeps(true); }
 
   // The window as the X server shows it, once it has painted what is on
   // the phone's screen now.
@@ -187,6 +172,7 @@ class LiveWindowTest : public ::testing::TestWithParam<const char*> {
 
   static constexpr std::int64_t kUser = 10001;
   E2EHarness harness_;
+  AppWindowState state_;
 };
 
 TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) {

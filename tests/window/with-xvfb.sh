@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# with-xvfb.sh COMMAND...: runs COMMAND on a virtual X server of its own
-# (1280 x 1400, 24 bits, on the first free display) with Qt's X11 plugin,
-# and stops the server after. Where no server can start (Xvfb missing, or
-# it fails), says so and exits 77, which ctest counts as skipped.
+# with-xvfb.sh [--screen WxH] COMMAND...: runs COMMAND on a virtual X
+# server of its own (1280 x 1400 unless --screen says otherwise, 24 bits, on
+# the first free display) with Qt's X11 plugin, and stops the server after.
+# Where no server can start (Xvfb missing, or it fails), says so and exits
+# 77, which ctest counts as skipped.
 set -uo pipefail
+screen=1280x1400
+if [[ ${1:-} == --screen ]]; then screen=$2; shift 2; fi
 command -v Xvfb >/dev/null 2>&1 || { echo "skipped: Xvfb is not installed (make deps installs it)"; exit 77; }
 work=$(mktemp -d)
 server=""
@@ -14,7 +17,7 @@ cleanup() {
 trap cleanup EXIT
 # -displayfd: the server picks a free display and writes its number once it
 # accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x1400x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 server=$!
 for _ in $(seq 1 200); do
   [[ -s $work/display ]] && break

@@ -278,6 +278,7 @@ void LMManagedRecordContext::setServerSyncExtraInfo(std::optional<std::string> e
 
 bool LMManagedRecordContext::clearSynchronousData() {
   if (!deleteAllRelations()) return false;
+  clearPendingContactAdds();
   setServerSync(0);
   setServerSyncExtraInfo(std::nullopt);
   return true;

@@ -46,6 +46,8 @@ namespace lumora {
 // Names of the store's tables and columns, and its persistent keys.
 inline constexpr const char* kLMSyncGroupTable = "SyncGroup";
 inline constexpr const char* kLMSyncContactTable = "SyncContact";
+// Contacts whose add was sent before their row was written.
+inline constexpr const char* kLMPendingContactAddTable = "PendingContactAdd";
 inline constexpr const char* kLMDatabaseFileName = "lumora.db";
 inline constexpr const char* kLMSyncGroupsFileName = "syncGroups.data";
 inline constexpr const char* kLMDatabaseVersionKey = "LMDBLastVersion";
@@ -167,10 +169,23 @@ class LMManagedRecordContext {
   // nullopt or an empty text removes it.
   void setServerSyncExtraInfo(std::optional<std::string> extraInfo);
 
+  // ---- Adds in flight ----
+  //
+  // The cloud content each local contact was sent with while its add has
+  // no row here yet, by record id: an add whose reply is lost for good made
+  // a cloud record that no row names, and the next sync tells it by this
+  // content. Kept until the rows of a sync are written.
+
+  // Records (or replaces) the contents of adds about to be sent.
+  platform::Status recordPendingContactAdds(const std::map<std::int32_t, std::string>& contents);
+  platform::Result<std::map<std::int32_t, std::string>> pendingContactAdds();
+  bool clearPendingContactAdds();
+
   // ---- Clearing ----
 
-  // Deletes every row, then sets the watermark to 0 and removes the extra
-  // info. False (watermark untouched) when the rows could not be deleted.
+  // Deletes every row and the adds in flight, then sets the watermark to 0
+  // and removes the extra info. False (watermark untouched) when the rows
+  // could not be deleted.
   bool clearSynchronousData();
   // Drops the in-memory group snapshot and writes an archive of an empty
   // dictionary to localSyncGroupPath(); false when it cannot be written.

@@ -86,41 +86,30 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
   };
   // Without the text that goes with a tag the cloud cannot place it: the
   // listing starts from scratch and is the whole cloud.
-  std::int64_t tag = syncTag.value_or(0);
-  std::optional<std::string> extraInfo = syncExtraInfo;
+  LMListingBounds::Watermark from{syncTag.value_or(0), syncExtraInfo};
   bool resync = false;
-  if (!platform::hasText(extraInfo)) {
-    tag = 0;
-    extraInfo.reset();
+  if (!platform::hasText(from.extraInfo)) {
+    from = LMListingBounds::Watermark{};
     resync = true;
   }
 
   Listing listing;
   auto refused = [&] { return failWith(loadError(kLoadFailed + listing.bounds.refusal())); };
   for (;;) {
-    if (!listing.bounds.nextPage()) return refused();
-    auto operation = requestRecordListWithSyncTag(tag, extraInfo, std::nullopt, {});
+    if (!listing.bounds.nextPage(from)) return refused();
+    auto operation = requestRecordListWithSyncTag(from.tag, from.extraInfo, std::nullopt, {});
     // A page may be tens of MiB: read where it lies, not copied.
     std::shared_ptr<const platform::Json> page = operation->sharedResponseObject();
     if (std::optional<platform::Error> failure = operation->error()) {
       const platform::Error& error = *failure;
-      if (error.code() != kListAgainCode || error.domain() != kLMServerErrorDomain) {
+      auto again = LMListingBounds::restartAfter(error, from);
+      if (!again) {
         LM_LOG_ERROR("{}", error.description());
         return failWith(error);
       }
-      LM_LOG_ERROR("V3 API error need Re-synchronize: {}", error.description());
       if (!listing.bounds.restart()) return refused();
       listing.clear();
-      const platform::Json& info = error.userInfo();
-      if (platform::isNonEmptyObject(info)) {
-        auto data = info.find("data");
-        if (data != info.end() && platform::isNonEmptyObject(*data)) {
-          if (auto restartTag = data->find("syncTag"); restartTag != data->end()) {
-            if (auto value = LMRecord::cloudIntegerOf(*restartTag)) tag = *value;
-          }
-          if (auto text = platform::stringAt(*data, "syncExtraInfo"); platform::hasText(text)) extraInfo = text;
-        }
-      }
+      from = std::move(*again);
       resync = true;
       continue;
     }
@@ -138,18 +127,20 @@ void LMContactSyncAdapter::requestLumoraRecordsWithSync(std::optional<std::int64
     }
     auto lastPage = data->find("lastPage");
     const bool last = lastPage != data->end() && isTrue(*lastPage);
+    // Only a tag the cloud can be sent back becomes the watermark.
     auto pageTag = data->find("syncTag");
     std::optional<std::int64_t> newTag;
-    if (pageTag != data->end()) newTag = LMRecord::cloudIntegerOf(*pageTag);
+    if (pageTag != data->end()) newTag = LMListingBounds::syncTagOf(*pageTag);
     if (!newTag) return failWith(missingParameterError("syncTag"));
-    tag = *newTag;
+    from.tag = *newTag;
     auto pageInfo = platform::stringAt(*data, "syncExtraInfo");
     if (!platform::hasText(pageInfo)) return failWith(missingParameterError("syncExtraInfo"));
-    extraInfo = pageInfo;
+    from.extraInfo = pageInfo;
 
     if (last) {
       if (success) {
-        success(tag, *extraInfo, Listing::valuesOf(listing.contacts), Listing::valuesOf(listing.groups), resync);
+        success(from.tag, *from.extraInfo, Listing::valuesOf(listing.contacts), Listing::valuesOf(listing.groups),
+                resync);
       }
       return;
     }

@@ -125,13 +125,14 @@ std::shared_ptr<LMHTTPRequestOperation> LMContactSyncAdapter::requestRecordBatch
 }
 
 platform::Status LMContactSyncAdapter::pushInBatches(const std::vector<LMContactOperation>& operations,
-                                                     const std::function<void()>& beforeBatch,
-                                                     const TakeItem& take) {
+                                                     const BeforeBatch& beforeBatch, const TakeItem& take) {
   for (std::size_t start = 0; start < operations.size(); start += kBatchSize) {
-    if (beforeBatch) beforeBatch();
     const std::size_t end = std::min(operations.size(), start + kBatchSize);
     const std::vector<LMContactOperation> batch(operations.begin() + static_cast<std::ptrdiff_t>(start),
                                                 operations.begin() + static_cast<std::ptrdiff_t>(end));
+    if (beforeBatch) {
+      if (platform::Status ready = beforeBatch(batch); !ready.ok()) return ready;
+    }
     auto operation = requestRecordBatchOperations(batch);
     platform::Result<platform::Json> reply = operation ? operation->result() : platform::Json();
     if (!reply.ok()) return reply.error();

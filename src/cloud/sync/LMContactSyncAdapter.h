@@ -78,7 +78,7 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   static constexpr std::size_t kBatchSize = 5;
   static constexpr double kBatchMinimumSeconds = 0.4;
   // The cloud's code for a listing that must start again.
-  static constexpr std::int64_t kListAgainCode = 52000;
+  static constexpr std::int64_t kListAgainCode = LMListingBounds::kListAgainCode;
 
   // Contact photo files: the file type every request names, the chunk size,
   // the size from which a photo is refused (with kPhotoTooLargeCode in the
@@ -145,14 +145,16 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   std::shared_ptr<LMHTTPRequestOperation> requestRecordBatchOperations(
       const std::vector<LMContactOperation>& operations);
   // Sends `operations` in batches of kBatchSize, in order: `beforeBatch`
-  // (may be empty) before each request, then `take` with each operation and
-  // its reply item. The first failure ends it (later batches are not sent,
-  // the rest of the batch's items are not taken): a request error, a reply
+  // (may be empty) with each batch before its request, then `take` with
+  // each operation and its reply item. The first failure ends it (later
+  // batches are not sent, the rest of the batch's items are not taken):
+  // `beforeBatch` failing (the batch is not sent), a request error, a reply
   // that does not answer every change, an item whose code is not 0.
   // A confirmation that cannot be taken (its store read failed) ends the push.
+  using BeforeBatch = std::function<platform::Status(const std::vector<LMContactOperation>& batch)>;
   using TakeItem = std::function<platform::Status(const LMContactOperation& operation, const platform::Json& item)>;
-  platform::Status pushInBatches(const std::vector<LMContactOperation>& operations,
-                                 const std::function<void()>& beforeBatch, const TakeItem& take);
+  platform::Status pushInBatches(const std::vector<LMContactOperation>& operations, const BeforeBatch& beforeBatch,
+                                 const TakeItem& take);
 
   // ---- File service requests ----
   //
@@ -250,7 +252,9 @@ class LMContactSyncAdapter : public LMSyncAdapter,
   // the blocks before returning: success with the new watermark and the
   // records (a later page's version of a record replaces an earlier one),
   // and whether they are the whole cloud (a start from scratch or a
-  // restart); or fail. No extra info starts from scratch.
+  // restart); or fail. No extra info starts from scratch, and so does a
+  // watermark the cloud refuses to read. A page whose tag the cloud could
+  // not be sent back is malformed (LMListingBounds).
   void requestLumoraRecordsWithSync(std::optional<std::int64_t> syncTag,
                                     const std::optional<std::string>& syncExtraInfo, const RecordsSuccess& success,
                                     const Failure& fail);

@@ -192,6 +192,10 @@ platform::Status LMContactSyncPhase::writeRelations() {
     for (const auto& [serverID, person] : modifiedPersons_) {
       if (auto written = rowFor(serverID, person, cloudModifies_.at(serverID)); !written) return written;
     }
+    // Every add sent has its row now, or was settled by this sync.
+    if (!store_->clearPendingContactAdds()) {
+      return LMManagedRecordContextDatabase::error("The contacts in flight cannot be cleared.");
+    }
     return platform::Status::success();
   });
 }

@@ -1,6 +1,9 @@
 // The contact phase's push: the local changes in batches of five, and what
 // each confirmation brings back (relation rows of added records, the cloud's
 // versions of changed records to write here, deletions).
+#include <algorithm>
+#include <map>
+#include <string>
 #include <utility>
 
 #include "cloud/sync/LMContactBatchReply.h"
@@ -11,10 +14,53 @@ namespace lumora {
 
 platform::Status LMContactSyncPhase::push() {
   return adapter_.pushInBatches(
-      operations_, [this] { adapter_.callDelegateProcess(kLMSyncProcessPushBatch); },
+      operations_,
+      [this](const std::vector<LMContactOperation>& batch) {
+        adapter_.callDelegateProcess(kLMSyncProcessPushBatch);
+        return recordAddsInFlight(batch);
+      },
       [this](const LMContactOperation& operation, const platform::Json& item) {
         return takeConfirmation(operation, item);
       });
+}
+
+platform::Status LMContactSyncPhase::recordAddsInFlight(const std::vector<LMContactOperation>& batch) {
+  // What each add sends, kept until the rows are written: should the reply
+  // be lost, the next sync knows the records the adds made by it.
+  std::map<std::int32_t, std::string> contents;
+  for (const LMContactOperation& operation : batch) {
+    if (operation.type() != LMContactOperation::kTypeAdd || !operation.record()->recordID) continue;
+    platform::Json content = operation.record()->dictionaryForLumoraJSON().value("content", platform::Json::object());
+    contents.emplace(*operation.record()->recordID, content.dump());
+  }
+  return store_->recordPendingContactAdds(contents);
+}
+
+platform::Status LMContactSyncPhase::settleAddsInFlight() {
+  auto pending = store_->pendingContactAdds();
+  if (!pending) return pending.error();
+  for (const auto& [recordID, text] : *pending) {
+    platform::Json content = platform::Json::parse(text, nullptr, false);
+    std::optional<LMContact> sent =
+        content.is_object() ? LMContact::initWithLumoraJSON(content) : std::optional<LMContact>();
+    if (!sent) continue;
+    auto made = std::find_if(cloudAdds_.begin(), cloudAdds_.end(),
+                             [&](const auto& entry) { return entry.second.isEqualToRecord(&*sent); });
+    if (made == cloudAdds_.end()) continue;
+    if (auto local = localAdds_.find(recordID); local != localAdds_.end()) {
+      // Still here, perhaps changed since: the pair is the cloud's record.
+      pairUp(made, local, false);
+    } else if (!LMManagedRecordContext::recordABPersonWithRecordID(recordID, book_.get())) {
+      // Deleted here since: the deletion goes to the record the add made.
+      LMContactRelation row;
+      row.setRecordID(recordID);
+      row.setServerID(made->first);
+      row.setServerSync(made->second.sync);
+      localDeletes_.insert_or_assign(recordID, std::move(row));
+      cloudAdds_.erase(made);
+    }
+  }
+  return platform::Status::success();
 }
 
 platform::Result<bool> LMContactSyncPhase::groupsKnownHere(const LMContact& cloud) {

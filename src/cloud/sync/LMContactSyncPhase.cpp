@@ -93,6 +93,7 @@ platform::Status LMContactSyncPhase::reconcile() {
     storedCopy.erase(recordID);
     currentCopy.erase(recordID);
   }
+  if (platform::Status settled = settleAddsInFlight(); !settled.ok()) return settled;
   pairAddedOnBothSides();
 
   // A contact whose group membership changed since the last sync is sent as
@@ -148,16 +149,21 @@ void LMContactSyncPhase::pairAddedOnBothSides() {
         const bool pairs = merge ? !cloud->second.hasConflictWithContact(&local->second)
                                  : cloud->second.isEqualToRecord(&local->second);
         if (!pairs) continue;
-        linkPair(cloud->second, local->second);
-        if (merge) cloud->second.mergeWithRecord(&local->second);
-        const std::int32_t recordID = local->first;
-        localModifies_.insert_or_assign(recordID, std::move(local->second));
-        localAdds_.erase(local);
-        cloudAdds_.erase(cloud);
+        pairUp(cloud, local, merge);
         break;
       }
     }
   }
+}
+
+void LMContactSyncPhase::pairUp(std::map<std::int64_t, LMContact>::iterator cloud,
+                                std::map<std::int32_t, LMContact>::iterator local, bool merge) {
+  linkPair(cloud->second, local->second);
+  if (merge) cloud->second.mergeWithRecord(&local->second);
+  const std::int32_t recordID = local->first;
+  localModifies_.insert_or_assign(recordID, std::move(local->second));
+  localAdds_.erase(local);
+  cloudAdds_.erase(cloud);
 }
 
 platform::Status LMContactSyncPhase::loadGroupOnlyChange(std::int32_t recordID) {

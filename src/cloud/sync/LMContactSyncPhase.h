@@ -64,7 +64,16 @@ class LMContactSyncPhase {
 
   // Reconciliation, up to the list of operations to push.
   platform::Status reconcile();
+  // Adds sent by an earlier sync whose rows were never written (the reply
+  // was lost): the cloud record each made, told by the content it was sent
+  // with, pairs with the contact still here, or is deleted when the
+  // contact was deleted here since.
+  platform::Status settleAddsInFlight();
   void pairAddedOnBothSides();
+  // The two records are one: the local contact goes up as a change of the
+  // cloud's record (merged first with `merge`); both leave the adds.
+  void pairUp(std::map<std::int64_t, LMContact>::iterator cloud, std::map<std::int32_t, LMContact>::iterator local,
+              bool merge);
   void linkPair(LMContact& cloud, LMContact& local);
   void loadGroupChanges();
   platform::Status loadGroupOnlyChange(std::int32_t recordID);
@@ -99,6 +108,7 @@ class LMContactSyncPhase {
 
   // Pushing the operations and taking in the confirmations.
   platform::Status push();
+  platform::Status recordAddsInFlight(const std::vector<LMContactOperation>& batch);
   platform::Status takeConfirmation(const LMContactOperation& operation, const platform::Json& item);
   platform::Result<bool> groupsKnownHere(const LMContact& cloud);
 

@@ -30,7 +30,6 @@ constexpr const char* kGalleryPath = "/lum/gallery/v3/user/";
 constexpr std::size_t kMaxThumbnailIDs = 10;
 constexpr std::size_t kBatchDeleteRun = 10;
 constexpr int kBatchDeletePasses = 3;
-constexpr std::int64_t kResyncCode = 52000;
 
 std::string joined(const std::vector<std::int64_t>& numbers) {
   std::string text;
@@ -100,10 +99,9 @@ struct PagedListing {
   void run(std::optional<std::int64_t> sync, const std::optional<std::string>& syncExtraInfo,
            const std::function<void(std::int64_t, const std::string&, const std::vector<Record>&, bool)>& success,
            const LMImageSyncAdapter::FailBlock& fail) const {
-    std::int64_t tag = sync.value_or(0);
-    std::optional<std::string> extra = syncExtraInfo;
-    bool resync = !extra || extra->empty();
-    if (resync) tag = 0;
+    LMListingBounds::Watermark from{sync.value_or(0), syncExtraInfo};
+    bool resync = !from.extraInfo || from.extraInfo->empty();
+    if (resync) from = LMListingBounds::Watermark{};
     std::map<std::int64_t, Record> records;
     const std::string failed = std::string("The operation of loading Lumora ") + what + " is failed";
     // Past a bound the listing fails; nothing of it is stored.
@@ -112,18 +110,14 @@ struct PagedListing {
       if (fail) fail(unknownReply(failed + bounds.refusal()));
     };
     for (;;) {
-      if (!bounds.nextPage()) return refused();
-      auto operation = page(tag, extra);
+      if (!bounds.nextPage(from)) return refused();
+      auto operation = page(from.tag, from.extraInfo);
       if (auto outcome = outcomeOf(operation); !outcome) {
         const platform::Error& error = outcome.error();
-        if (error.domain() == kLMServerErrorDomain && error.code() == kResyncCode) {
-          LM_LOG_ERROR("V3 API error need Re-synchronize: {}", error.description());
+        if (auto again = LMListingBounds::restartAfter(error, from)) {
           if (!bounds.restart()) return refused();
           records.clear();
-          const platform::Json& info = error.userInfo();
-          const platform::Json data = info.is_object() ? info.value("data", platform::Json()) : platform::Json();
-          if (auto restart = assetjson::integerAt(data, "syncTag")) tag = *restart;
-          if (auto text = assetjson::textAt(data, "syncExtraInfo")) extra = *text;
+          from = std::move(*again);
           resync = true;
           continue;
         }
@@ -145,7 +139,9 @@ struct PagedListing {
         }
       }
       const bool last = assetjson::integerAt(*data, "lastPage").value_or(0) != 0;
-      auto nextTag = assetjson::integerAt(*data, "syncTag");
+      // Only a tag the cloud can be sent back becomes the watermark.
+      auto tagValue = data->find("syncTag");
+      auto nextTag = tagValue == data->end() ? std::nullopt : LMListingBounds::syncTagOf(*tagValue);
       if (!nextTag) {
         if (fail) fail(unknownReply(failed + ", because couldn't find the param \"syncTag\"."));
         return;
@@ -155,13 +151,12 @@ struct PagedListing {
         if (fail) fail(unknownReply(failed + ", because couldn't find the param \"syncExtraInfo\"."));
         return;
       }
-      tag = *nextTag;
-      extra = *nextExtra;
+      from = LMListingBounds::Watermark{*nextTag, *nextExtra};
       if (last) {
         std::vector<Record> result;
         result.reserve(records.size());
         for (auto& entry : records) result.push_back(std::move(entry.second));
-        if (success) success(tag, *extra, result, resync);
+        if (success) success(from.tag, *from.extraInfo, result, resync);
         return;
       }
     }

@@ -196,11 +196,18 @@ bool Application::finishLaunching(Json launchOptions) {
   return delegate->didFinishLaunchingWithOptions(launchOptions);
 }
 
+void Application::resignActive() {
+  if (applicationState() != ApplicationState::Active) return;
+  auto delegate = this->delegate();
+  if (delegate && delegate->willResignActive) delegate->willResignActive();
+  NotificationCenter::defaultCenter().post(kApplicationWillResignActiveNotification);
+  setApplicationState(ApplicationState::Inactive);
+}
+
 void Application::enterBackground() {
   auto& center = NotificationCenter::defaultCenter();
   auto delegate = this->delegate();
-  if (delegate && delegate->willResignActive) delegate->willResignActive();
-  center.post(kApplicationWillResignActiveNotification);
+  resignActive();
   setApplicationState(ApplicationState::Background);
   if (delegate && delegate->didEnterBackground) delegate->didEnterBackground();
   center.post(kApplicationDidEnterBackgroundNotification);

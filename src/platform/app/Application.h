@@ -175,6 +175,10 @@ class Application {
   // delegate's hook and posts the matching notifications.
   // finishLaunching answers what the delegate answers (true without a hook).
   bool finishLaunching(Json launchOptions = Json());
+  // In front but no longer taking events (the desktop window lost the
+  // focus); nothing unless active.
+  void resignActive();
+  // Resigns first when still active.
   void enterBackground();
   void becomeActive();
   void receiveMemoryWarning();

@@ -89,15 +89,14 @@ struct Request {
   // reply's data stays empty.
   std::shared_ptr<ResponseSink> responseSink;
   // Attach the shared store's cookies for the URL and store the cookies that
-  // responses set.
+  // responses set (only while the request is at its own URL's origin).
   bool shouldHandleCookies = true;
   // Follow 301/302/303/307/308 replies that carry a Location (at most 16
-  // times, else -1007). Off: the redirect reply itself is the response.
+  // times, else -1007). Off: the redirect reply itself is the response. A
+  // hop to another scheme, host or port carries no cookie, credential or
+  // body of the request, and a redirect that would repeat the body there,
+  // or go from https to http, is the response itself (RedirectRule).
   bool followRedirects = true;
-  // Off: only redirects to the same scheme, host and port are followed; a
-  // redirect elsewhere (where the request's credentials must not go) is
-  // the response itself.
-  bool followRedirectsToOtherOrigins = true;
   // Put the server's certificate chain to this handler before trusting it
   // (https only). When it cancels, the request fails with -999.
   ServerTrustHandler serverTrustHandler;

@@ -18,6 +18,8 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/HandlePool.h"
+#include "platform/http/PhoneNetwork.h"
+#include "platform/http/RedirectRule.h"
 #include "platform/http/Url.h"
 #include "platform/http/UrlError.h"
 
@@ -47,13 +49,6 @@ std::string_view trim(std::string_view text) {
 
 bool isFollowedRedirectStatus(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// Same scheme, host and port.
-bool isSameOrigin(std::string_view from, std::string_view to) {
-  auto a = Url::parse(from);
-  auto b = Url::parse(to);
-  return a && b && a->scheme() == b->scheme() && a->host() == b->host() && a->port() == b->port();
 }
 
 // A method must be an HTTP token; anything else could rewrite the request.
@@ -144,6 +139,12 @@ struct Hop {
   CURL* easy = nullptr;
   const Request* request = nullptr;
   std::string url;
+  // This hop's method, and the origin of the request's own URL.
+  std::string method;
+  const std::string* requestOrigin = nullptr;
+  // Cookies are attached and stored only while the request is in its own
+  // origin.
+  bool handlesCookies = false;
   TransferSink* sink = nullptr;
   const std::atomic<bool>* cancelled = nullptr;
   curl_off_t timeoutMicros = 0;
@@ -178,6 +179,8 @@ struct Hop {
   bool timedOut = false;
   // The request's trust handler answered "cancel".
   bool trustCancelled = false;
+  // The phone lost its network before or while the hop ran.
+  bool offline = false;
 
   bool isCancelled() const { return cancelled && cancelled->load(); }
   bool pastDeadline() const { return clock->steadyNow() >= deadline; }
@@ -207,11 +210,13 @@ bool acceptHead(Hop& hop, const Response& response) {
 bool finishHead(Hop& hop) {
   Response response(hop.url, static_cast<int>(hop.status), HeaderFields(std::move(hop.fields)));
   hop.fields.clear();
-  if (hop.request->shouldHandleCookies) CookieStorage::shared().setCookiesFromResponse(response);
+  if (hop.handlesCookies) CookieStorage::shared().setCookiesFromResponse(response);
   if (hop.request->followRedirects && isFollowedRedirectStatus(hop.status)) {
     if (auto location = response.valueForHeaderField("Location"); location && !location->empty()) {
+      // One that may not be followed is the response itself.
       auto target = Url::resolve(hop.url, *location);
-      if (target && !hop.request->followRedirectsToOtherOrigins && !isSameOrigin(hop.url, *target)) {
+      if (target && !RedirectRule::mayFollow(hop.url, *target, *hop.requestOrigin,
+                                             RedirectRule::methodAfter(hop.status, hop.method))) {
         target.reset();
       }
       if (target) {
@@ -419,12 +424,13 @@ Result<std::string> checkUrl(const std::string& url) {
     return makeUrlError(kUrlErrorSecureConnectionRequired, url,
                         "plain http to " + parsed->host() + " refused");
   }
-  return parsed->scheme() + "://" + parsed->host() + ":" + std::to_string(parsed->port());
+  return RedirectRule::originOf(*parsed);
 }
 
 // What stays the same for every hop of one transfer.
 struct TransferContext {
   const Request* request = nullptr;
+  std::string requestOrigin;
   TransferSink* sink = nullptr;
   const std::atomic<bool>* cancelled = nullptr;
   std::shared_ptr<Clock> clock;
@@ -558,6 +564,12 @@ Outcome drive(HandlePool::Lease& lease, Hop& hop) {
   CURLM* multi = lease.multi();
   curl_multi_add_handle(multi, lease.easy());
   while (true) {
+    // Checked before anything is sent, and between every turn after.
+    if (!PhoneNetwork::isConnected()) {
+      hop.offline = true;
+      outcome.aborted = true;
+      break;
+    }
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
       outcome.code = CURLE_OUT_OF_MEMORY;
@@ -586,7 +598,8 @@ Outcome drive(HandlePool::Lease& lease, Hop& hop) {
 }
 
 HopResult runHop(const TransferContext& context, const std::string& url, const std::string& origin,
-                 const std::string& method, const HopBody& body, const HeaderFields& headers) {
+                 const std::string& method, const HopBody& body, const HeaderFields& headers,
+                 bool handlesCookies) {
   HopResult result;
   HandlePool::Lease lease = HandlePool::shared().take(origin);
   if (!lease) {
@@ -598,6 +611,9 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   hop.easy = lease.easy();
   hop.request = &request;
   hop.url = url;
+  hop.method = method;
+  hop.requestOrigin = &context.requestOrigin;
+  hop.handlesCookies = handlesCookies;
   hop.sink = context.sink;
   hop.cancelled = context.cancelled;
   hop.clock = context.clock.get();
@@ -657,7 +673,7 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   // The header list is built again only when the request's headers or the
   // stored cookies that go with them differ from the last ones sent on this
   // handle.
-  StoredCookies cookies = request.shouldHandleCookies ? storedCookies(headers, url) : StoredCookies{};
+  StoredCookies cookies = handlesCookies ? storedCookies(headers, url) : StoredCookies{};
   if (!state.headersCurrent || headers.entries() != state.sentFields ||
       cookies.line != state.sentCookieLine || cookies.joined != state.sentCookiesJoined) {
     std::unique_ptr<curl_slist, HandlePool::ListDeleter> list;
@@ -682,6 +698,8 @@ HopResult runHop(const TransferContext& context, const std::string& url, const s
   Outcome outcome = drive(lease, hop);
   if (hop.trustCancelled) {
     result.error = makeUrlError(kUrlErrorCancelled, url);
+  } else if (hop.offline && !hop.isCancelled()) {
+    result.error = makeUrlError(kUrlErrorNotConnectedToInternet, url, "the phone has no network");
   } else if (outcome.aborted || hop.isCancelled()) {
     result.error = hop.timedOut && !hop.isCancelled() ? makeUrlError(kUrlErrorTimedOut, url)
                                                        : makeUrlError(kUrlErrorCancelled, url);
@@ -731,24 +749,33 @@ Status performTransfer(const Request& request, TransferSink& sink, const std::at
   const Bytes* body = &request.body;
   std::optional<BodySource> source = request.bodySource;
   HeaderFields headers = request.headers;
+  bool leftOrigin = false;
   for (int redirects = 0;; ++redirects) {
     if (cancelled && cancelled->load()) return makeUrlError(kUrlErrorCancelled, url);
     if (context.clock->steadyNow() >= context.deadline) return makeUrlError(kUrlErrorTimedOut, url);
     auto origin = checkUrl(url);
     if (!origin) return origin.error();
+    if (redirects == 0) {
+      context.requestOrigin = *origin;
+    } else if (!leftOrigin && *origin != context.requestOrigin) {
+      // For good: a way back to the request's origin through another one
+      // is not the request's own either.
+      leftOrigin = true;
+      headers = RedirectRule::headersForOtherOrigin(headers);
+      body = &kNoBody;
+      source.reset();
+    }
     HopResult hop = runHop(context, url, *origin, method, HopBody{body, source ? &*source : nullptr},
-                           headers);
+                           headers, request.shouldHandleCookies && !leftOrigin);
     if (hop.error) return *hop.error;
     if (!hop.redirectTo) {
       if (!request.responseSink) return Status::success();
       return request.responseSink->finish();
     }
     if (redirects == kMaxRedirects) return makeUrlError(kUrlErrorHTTPTooManyRedirects, url);
-    const std::string upper = upperCased(method);
-    bool toGet = (hop.status == 303 && upper != "HEAD") ||
-                 ((hop.status == 301 || hop.status == 302) && upper == "POST");
-    if (toGet) {
-      method = "GET";
+    const std::string next = RedirectRule::methodAfter(hop.status, method);
+    if (next != upperCased(method)) {
+      method = next;
       body = &kNoBody;
       source.reset();
       headers.remove("Content-Type");

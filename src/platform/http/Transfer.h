@@ -6,8 +6,8 @@
 // Connections are kept open between requests (HandlePool) and reused for
 // the next request to the same origin. Internal to the HTTP client.
 // Threading: blocks the calling thread, which also receives the sink's
-// events. Failure: an Error in the URL error domain; a status code is no
-// failure.
+// events. Failure: an Error in the URL error domain (-1009 whenever the
+// phone has no network, see PhoneNetwork.h); a status code is no failure.
 #pragma once
 
 #include <atomic>

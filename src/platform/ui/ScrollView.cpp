@@ -26,6 +26,15 @@ bool ScrollView::canScrollBy(double dx, double dy) const {
   return pulls || clampedOffset({offset.x - dx, offset.y - dy}) != offset;
 }
 
+bool ScrollView::scrollBy(double dx, double dy) {
+  if (!scrollEnabled_ || paging_ || tracking_ || dragging_) return false;
+  const Point offset = contentOffset();
+  const Point target = clampedOffset({offset.x + dx, offset.y + dy});
+  if (target == offset) return false;
+  setContentOffset(target);
+  return true;
+}
+
 void ScrollView::setContentInset(const EdgeInsets& inset) { contentInset_ = inset; }
 
 void ScrollView::addObserver(std::weak_ptr<const void> owner, Observer observer) {

@@ -8,7 +8,7 @@
 // behind it, so a page inside a pager still turns the page. The delegate
 // (held weakly) hears of scrolling and zooming; its methods are optional;
 // observers (held as long as their owner lives) hear of every offset change
-// and of the end of each drag.
+// and of the end of each drag. A mouse wheel scrolls it too (scrollBy).
 //
 // Ownership: a view, made with std::make_shared. Threading: main thread.
 #pragma once
@@ -68,6 +68,11 @@ class ScrollView : public View {
   // Whether a drag by (dx, dy) from the present offset would move the
   // content (or pull it past the top, when it always bounces vertically).
   bool canScrollBy(double dx, double dy) const;
+  // Moves the content offset by (dx, dy) as a mouse wheel or a touchpad
+  // does, within the content; false when it cannot move that way (nothing
+  // left to scroll, scrolling off, a drag under way, or paging, whose pages
+  // only a drag turns).
+  bool scrollBy(double dx, double dy);
 
   void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) { scrollDelegate_ = std::move(delegate); }
   std::shared_ptr<ScrollViewDelegate> scrollViewDelegate() const { return scrollDelegate_.lock(); }

@@ -311,6 +311,14 @@ void Screen::tap(Point location) {
   sendTouch(TouchPhase::Ended, location);
 }
 
+bool Screen::scrollWheel(Point location, double dx, double dy) {
+  for (auto v = hitTest(location); v; v = v->superview()) {
+    auto scroll = std::dynamic_pointer_cast<ScrollView>(v);
+    if (scroll && scroll->scrollBy(dx, dy)) return true;
+  }
+  return false;
+}
+
 void Screen::insertText(const std::string& text) {
   if (auto field = std::dynamic_pointer_cast<TextField>(responder_.lock())) field->insertText(text);
 }

@@ -121,6 +121,10 @@ class Screen {
   void sendTouch(TouchPhase phase, Point location);
   // A press and release at one place.
   void tap(Point location);
+  // A mouse wheel or a touchpad's scroll at `location`: the innermost
+  // scroll view under it that can move by (dx, dy) points of content
+  // offset does; false when none can.
+  bool scrollWheel(Point location, double dx, double dy);
   // The view a touch at `location` would go to.
   std::shared_ptr<View> hitTest(Point location) const;
 

@@ -6,25 +6,78 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 
+#include "platform/app/Application.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/uiqt/QtGuiSupport.h"
 
 namespace platform::uiqt {
 
+namespace {
+// The smallest the phone is drawn, in window pixels a point: its text is
+// past reading well before that.
+constexpr double kSmallestFactor = 0.25;
+// One notch of a mouse wheel, in Qt's eighths of a degree.
+constexpr double kWheelNotch = 120;
+
+// `length` points at `factor`, in whole window pixels (a hair of rounding
+// error does not take a pixel away).
+int scaledLength(double length, double factor) { return static_cast<int>(std::floor(length * factor + 1e-6)); }
+}  // namespace
+
 PhoneWindow::PhoneWindow(bool pumpsMainQueue) {
-  QSizeF phone = phoneSize();
-  resize(static_cast<int>(phone.width()) + kPanelWidth, static_cast<int>(phone.height()));
   setTitle("Lumora");
+  setMinimumSize(QSize(kPanelWidth + 80, 200));
+  fitToScreen();
   if (pumpsMainQueue) {
     QObject::connect(&pump_, &QTimer::timeout, [this] { pump(); });
     pump_.start(16);
   }
 }
 
+ui::Size PhoneWindow::phonePoints() { return ui::Screen::main().interfaceBounds().size(); }
+
+void PhoneWindow::fitToScreen() {
+  const ui::Size points = phonePoints();
+  double factor = ui::Screen::main().scale();
+  QScreen* shownOn = screen();
+  const bool realScreen = shownOn && QGuiApplication::platformName() != QLatin1String("offscreen");
+  QRect available;
+  QMargins frame;
+  if (realScreen) {
+    available = shownOn->availableGeometry();
+    frame = frameMargins();
+    const QRect inside = available.marginsRemoved(frame);
+    factor = std::min({factor, (inside.width() - kPanelWidth) / points.width, inside.height() / points.height});
+    factor = std::max(factor, kSmallestFactor);
+  }
+  const QSize size(kPanelWidth + scaledLength(points.width, factor), scaledLength(points.height, factor));
+  resize(size);
+  takeSize(size);
+  if (!realScreen) return;
+  // Whole on the screen: moved into the available area when it sticks out.
+  const QSize framed = size.grownBy(frame);
+  const QRect placed(framePosition(), framed);
+  if (!available.contains(placed)) {
+    setFramePosition(QPoint(std::clamp(placed.x(), available.left(), available.right() + 1 - framed.width()),
+                            std::clamp(placed.y(), available.top(), available.bottom() + 1 - framed.height())));
+  }
+}
+
+void PhoneWindow::takeSize(const QSize& size) {
+  const ui::Size points = phonePoints();
+  const double factor = std::min((size.width() - kPanelWidth) / points.width, size.height() / points.height);
+  factor_ = std::max(factor, kSmallestFactor);
+  frameStale_ = true;
+}
+
 QSizeF PhoneWindow::phoneSize() const {
-  const ui::Rect screen = ui::Screen::main().interfaceBounds();
-  return {screen.width * scale(), screen.height * scale()};
+  const ui::Size points = phonePoints();
+  return {points.width * factor_, points.height * factor_};
 }
 
 bool PhoneWindow::onPhone(const QPointF& p) const {
@@ -32,9 +85,9 @@ bool PhoneWindow::onPhone(const QPointF& p) const {
   return p.x() >= 0 && p.y() >= 0 && p.x() < size.width() && p.y() < size.height();
 }
 
-ui::Point PhoneWindow::phonePoint(const QPointF& p) const { return {p.x() / scale(), p.y() / scale()}; }
+ui::Point PhoneWindow::phonePoint(const QPointF& p) const { return {p.x() / factor_, p.y() / factor_}; }
 
-QPointF PhoneWindow::windowPoint(ui::Point point) const { return {point.x * scale(), point.y * scale()}; }
+QPointF PhoneWindow::windowPoint(ui::Point point) const { return {point.x * factor_, point.y * factor_}; }
 
 void PhoneWindow::pump() {
   const bool ran = MainQueue::main().runUntilIdle() > 0;
@@ -57,15 +110,19 @@ void PhoneWindow::updateIfChanged() {
 void PhoneWindow::paintEvent(QPaintEvent*) {
   const double ratio = devicePixelRatio();
   if (digest_.changed() || frameStale_ || frame_.isNull() || frame_.devicePixelRatio() != ratio) {
-    frame_ = renderer_.renderScreen(ratio);
+    frame_ = renderer_.renderScreenScaled(factor_, ratio);
     frameStale_ = false;
   }
   QPainter painter(this);
-  QSizeF phone = phoneSize();
+  const QSizeF phone = phoneSize();
   painter.drawImage(QPointF(0, 0), frame_);
-  // The panel, in pixels of the window.
+  // Below the phone, when the window is taller than the phone's aspect.
+  if (height() > phone.height()) {
+    painter.fillRect(QRectF(0, phone.height(), phone.width(), height() - phone.height()), QColor(0x1e, 0x1f, 0x22));
+  }
+  // The panel, in pixels of the window, over the rest of its width.
   painter.setRenderHint(QPainter::Antialiasing);
-  QRectF area(phone.width(), 0, kPanelWidth, std::max<double>(phone.height(), height()));
+  QRectF area(phone.width(), 0, std::max<double>(kPanelWidth, width() - phone.width()), height());
   painter.fillRect(area, QColor(0x2b, 0x2d, 0x31));
   QFont font = qtFont(ui::Font::systemFont(13));
   font.setPixelSize(13);
@@ -86,18 +143,55 @@ void PhoneWindow::mousePressEvent(QMouseEvent* event) {
   if (onPhone(p)) {
     touching_ = true;
     ui::Screen::main().sendTouch(ui::TouchPhase::Began, phonePoint(p));
-  } else {
+  } else if (p.x() >= phoneSize().width()) {
     double row = (p.y() - 10) / kPanelRowHeight;
     if (row >= 0 && row < static_cast<double>(panel_.size())) {
+      const ui::Size before = phonePoints();
       auto& entry = panel_[static_cast<std::size_t>(row)];
       if (entry.action) entry.action();
       // The panel may have turned the device.
-      QSizeF phone = phoneSize();
-      resize(static_cast<int>(phone.width()) + kPanelWidth, static_cast<int>(phone.height()));
+      if (phonePoints() != before) fitToScreen();
     }
   }
   update();
 }
+
+void PhoneWindow::resizeEvent(QResizeEvent*) {
+  takeSize(size());
+  update();
+}
+
+void PhoneWindow::exposeEvent(QExposeEvent* event) {
+  // Under a window manager the frame's size is known once it is shown:
+  // the window is fitted again with it, once.
+  if (isExposed() && !refitted_) {
+    refitted_ = true;
+    if (frameMargins() != QMargins()) fitToScreen();
+  }
+  QRasterWindow::exposeEvent(event);
+}
+
+void PhoneWindow::wheelEvent(QWheelEvent* event) {
+  event->accept();
+  const QPointF p = event->position();
+  if (touching_ || !onPhone(p)) return;
+  // A touchpad tells pixels of the window, a wheel notches.
+  const QPointF delta = !event->pixelDelta().isNull()
+                            ? QPointF(event->pixelDelta()) / factor_
+                            : QPointF(event->angleDelta()) / kWheelNotch * kWheelNotchPoints;
+  // Turned away from the user, the wheel moves the content down: the
+  // offset goes back.
+  if (ui::Screen::main().scrollWheel(phonePoint(p), -delta.x(), -delta.y())) update();
+}
+
+void PhoneWindow::focusInEvent(QFocusEvent*) {
+  // Back from another window: the app that resigned becomes active again
+  // (one the panel sent to the background stays there).
+  auto& app = Application::shared();
+  if (app.applicationState() == ApplicationState::Inactive) app.becomeActive();
+}
+
+void PhoneWindow::focusOutEvent(QFocusEvent*) { Application::shared().resignActive(); }
 
 void PhoneWindow::mouseMoveEvent(QMouseEvent* event) {
   if (!touching_) return;

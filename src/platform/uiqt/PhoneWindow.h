@@ -1,15 +1,26 @@
-// The desktop window of the app: the phone's screen painted at its scale
-// (2x, 3x for the 414-point profile) with the status bar, and beside it a
-// panel of switches standing in for the world around the phone (network,
-// background, background-task expiry, permissions, a location relaunch).
-// Mouse presses, moves and releases on the screen become touches; keys and
-// input-method text (Chinese input) go to the focused text field. Unless a
-// test pumps it, a 60 Hz timer pumps the main queue and repaints when the
-// screen changed (an idle window paints nothing).
+// The desktop window of the app: the phone's screen with the status bar,
+// and beside it a panel of switches standing in for the world around the
+// phone (network, background, background-task expiry, permissions, a
+// location relaunch). Mouse presses, moves and releases on the screen
+// become touches; the mouse wheel (or a touchpad's two-finger scroll)
+// scrolls the scroll view under the pointer; keys and input-method text
+// (Chinese input) go to the focused text field. The window taking the
+// focus is the app becoming active again, losing it the app resigning
+// active. Unless a test pumps it, a 60 Hz timer pumps the main queue and
+// repaints when the screen changed (an idle window paints nothing).
 //
-// The phone's screen is rendered on a canvas (QtGuiSupport.h) and copied
-// into the window, so the window shows exactly what an offscreen render of
-// the same moment gives, whatever the screen's DPI.
+// Size: the window opens at the largest size that the available area of
+// its screen holds, the phone's points times a factor no larger than the
+// phone's own scale (2x, 3x for the 414-point profile), beside the panel.
+// Resized, the phone scales with the window, keeping its aspect; clicks
+// map back to points. On Qt's offscreen platform, which has no real screen,
+// the phone keeps its own scale.
+//
+// The phone's screen is rendered on a canvas (QtGuiSupport.h) at the
+// window's factor and device pixel ratio, and copied into the window: at
+// the phone's own scale the window shows exactly what an offscreen render
+// of the same moment gives, whatever the screen's DPI, and text stays
+// sharp at any size.
 //
 // Ownership: the window holds its panel entries. Threading: the Qt main
 // thread, which is also the app's main thread. Nothing fails.
@@ -35,10 +46,14 @@ class PhoneWindow : public QRasterWindow {
  public:
   static constexpr int kPanelWidth = 220;
   static constexpr int kPanelRowHeight = 44;
+  // Points of content one notch of a mouse wheel scrolls.
+  static constexpr double kWheelNotchPoints = 40;
 
   explicit PhoneWindow(bool pumpsMainQueue = true);
 
   void setPanelEntries(std::vector<PanelEntry> entries) { panel_ = std::move(entries); }
+  // Window pixels (logical) per point of the phone now.
+  double phoneScale() const { return factor_; }
   // Where a point of the phone's screen lies in the window.
   QPointF windowPoint(ui::Point point) const;
   // The screen as an offscreen render gives it now.
@@ -54,20 +69,31 @@ class PhoneWindow : public QRasterWindow {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void exposeEvent(QExposeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
-  double scale() const { return ui::Screen::main().scale(); }
+  // The phone's size in points as the interface is turned now.
+  static ui::Size phonePoints();
+  // Sizes the window for the phone as it is turned now (see above).
+  void fitToScreen();
+  // Takes the factor the window's `size` gives the phone beside the panel.
+  void takeSize(const QSize& size);
   QSizeF phoneSize() const;
   bool onPhone(const QPointF& p) const;
   ui::Point phonePoint(const QPointF& p) const;
 
   Renderer renderer_;
   ScreenDigest digest_;
+  double factor_ = 1;
   // The screen as last rendered, and whether it is out of date.
   QImage frame_;
   bool frameStale_ = true;
@@ -75,6 +101,8 @@ class PhoneWindow : public QRasterWindow {
   QTimer pump_;
   double lastLook_ = -1;
   bool touching_ = false;
+  // Whether the window was fitted again once the window manager framed it.
+  bool refitted_ = false;
 };
 
 }  // namespace platform::uiqt

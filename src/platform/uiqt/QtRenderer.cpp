@@ -432,15 +432,18 @@ void Renderer::paintScreen(QPainter& painter) {
 }
 
 QImage Renderer::renderScreen(double pixelRatio) {
-  const auto& profile = ui::Screen::main().profile();
+  return renderScreenScaled(ui::Screen::main().profile().scale, pixelRatio);
+}
+
+QImage Renderer::renderScreenScaled(double pointScale, double pixelRatio) {
   const ui::Rect screen = ui::Screen::main().interfaceBounds();
-  const double pixels = profile.scale * pixelRatio;
+  const double pixels = pointScale * pixelRatio;
   QImage image = canvas(static_cast<int>(std::lround(screen.width * pixels)),
                         static_cast<int>(std::lround(screen.height * pixels)), pixelRatio);
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.scale(profile.scale, profile.scale);
+  painter.scale(pointScale, pointScale);
   paintScreen(painter);
   return image;
 }

@@ -37,6 +37,9 @@ class Renderer {
   // The whole screen at its profile's scale (pixels) times `pixelRatio`,
   // with the status bar, on a canvas (see QtGuiSupport.h).
   QImage renderScreen(double pixelRatio = 1);
+  // The same at `pointScale` logical pixels a point (a window that shows
+  // the phone larger or smaller than its own scale).
+  QImage renderScreenScaled(double pointScale, double pixelRatio = 1);
   // One view tree (its frame's size) at `scale` on a transparent image.
   QImage renderView(ui::View& view, double scale);
   // Paints the screen into `painter`, whose unit is one point and whose

@@ -230,7 +230,7 @@ TEST_F(GalleryRequestsTest, ListingsReadEveryPageAndStartOverOnTheCloudsRestart)
 
 // The gallery handing its pages over as they are, with no text between: a
 // page of tens of MiB costs a copy, not an encoding and a parse. Every page
-// holds `entry` alone and is not the last.
+// holds `entry` alone, is not the last and moves the listing on.
 class HandedPages : public fakegallery::Adapter {
  public:
   explicit HandedPages(std::shared_ptr<fakegallery::FakeGallery> gallery) : Adapter(std::move(gallery)) {}
@@ -240,17 +240,19 @@ class HandedPages : public fakegallery::Adapter {
  protected:
   class Reply : public lumora::LMHTTPResponseSerialization {
    public:
-    Reply(std::shared_ptr<const Json> entry, const char* key) : entry_(std::move(entry)), key_(key) {}
+    Reply(std::shared_ptr<const Json> entry, const char* key, int tag)
+        : entry_(std::move(entry)), key_(key), tag_(tag) {}
     lumora::LMDecodedReply responseObjectForResponse(const std::optional<platform::http::Response>&,
                                                      const platform::Bytes&,
                                                      const std::optional<std::string>&) const override {
-      Json data{{key_, Json::array({*entry_})}, {"lastPage", false}, {"syncTag", 9}, {"syncExtraInfo", "e9"}};
+      Json data{{key_, Json::array({*entry_})}, {"lastPage", false}, {"syncTag", tag_}, {"syncExtraInfo", "e"}};
       return {Json{{"code", 0}, {"data", std::move(data)}}, platform::Status::success()};
     }
 
    private:
     std::shared_ptr<const Json> entry_;
     const char* key_;
+    int tag_;  // each page moves the listing on
   };
   class Operation : public lumora::LMHTTPRequestOperation {
    public:
@@ -269,7 +271,7 @@ class HandedPages : public fakegallery::Adapter {
     platform::http::Request request;
     request.method = method;
     request.url = url;
-    return std::make_shared<Operation>(std::move(request), std::make_shared<Reply>(entry, albums ? "list" : "content"));
+    return std::make_shared<Operation>(std::move(request), std::make_shared<Reply>(entry, albums ? "list" : "content", sends));
   }
 };
 

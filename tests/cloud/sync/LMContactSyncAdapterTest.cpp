@@ -190,6 +190,11 @@ TEST_F(LMContactSyncAdapterTest, ListingsEndWithAnErrorOnMalformedPagesAndNeverL
       {Json{{"code", 0}}, kLMServerErrorUnknownReply, "The operation of loading Lumora records is failed."},
       {Json{{"code", 0}, {"data", {{"lastPage", true}, {"syncExtraInfo", "x"}}}}, kLMServerErrorUnknownReply,
        "The operation of loading Lumora records is failed, because couldn't find the param \"syncTag\"."},
+      // Tags the cloud could not be sent back are no tags.
+      {page(nullptr, true, -1), kLMServerErrorUnknownReply, nullptr},
+      {page(nullptr, true, LMListingBounds::kMaxSyncTag + 1), kLMServerErrorUnknownReply, nullptr},
+      {Json{{"code", 0}, {"data", {{"lastPage", true}, {"syncTag", 2.5}, {"syncExtraInfo", "x"}}}},
+       kLMServerErrorUnknownReply, nullptr},
       {Json{{"code", 0}, {"data", {{"lastPage", true}, {"syncTag", 4}, {"syncExtraInfo", ""}}}},
        kLMServerErrorUnknownReply,
        "The operation of loading Lumora records is failed, because couldn't find the param \"syncExtraInfo\"."},
@@ -205,13 +210,20 @@ TEST_F(LMContactSyncAdapterTest, ListingsEndWithAnErrorOnMalformedPagesAndNeverL
     }
   }
 
-  // A listing that never reaches its last page, or that the cloud keeps
-  // starting again, stops with an error.
+  // A listing that never reaches its last page, one whose page does not
+  // move it on, or one that the cloud keeps starting again, stops with an
+  // error.
   adapter->sent.clear();
   adapter->fallback = page(Json::array(), false, 1);
+  adapter->fallbackMoves = true;
   Listed endless = list(0, "x");
   ASSERT_TRUE(endless.error);
   EXPECT_EQ(adapter->sent.size(), static_cast<std::size_t>(LMContactSyncAdapter::kMaxListingPages));
+  adapter->sent.clear();
+  adapter->fallbackMoves = false;
+  Listed unmoving = list(0, "x");
+  ASSERT_TRUE(unmoving.error);
+  EXPECT_EQ(adapter->sent.size(), 2u);
   adapter->sent.clear();
   adapter->fallback = Json{{"code", 52000}, {"data", {{"syncTag", 0}}}};
   Listed restarting = list(0, "x");
@@ -228,6 +240,7 @@ TEST_F(LMContactSyncAdapterTest, AListingPastTheMemoryBoundFailsWithTheWatermark
     entries.push_back(std::move(entry));
   }
   adapter->fallback = page(std::move(entries), false, 9);
+  adapter->fallbackMoves = true;
   Listed listed = list(3, "info-3");
   ASSERT_TRUE(listed.error);
   EXPECT_EQ(listed.tag, -1);  // nothing recorded
@@ -257,7 +270,12 @@ TEST_F(LMContactSyncAdapterTest, BatchRepliesConfirmOnlyWhatTheyAnswer) {
     std::size_t batches = 0;
     std::size_t taken = 0;
     platform::Status pushed = adapter->pushInBatches(
-        operations, [&] { ++batches; }, [&](const LMContactOperation&, const Json&) {
+        operations,
+        [&](const std::vector<LMContactOperation>&) {
+          ++batches;
+          return platform::Status::success();
+        },
+        [&](const LMContactOperation&, const Json&) {
           ++taken;
           return platform::Status::success();
         });

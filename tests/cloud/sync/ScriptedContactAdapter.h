@@ -71,6 +71,9 @@ class ScriptedAdapter : public LMContactSyncAdapter {
   std::mutex mutex;
   std::deque<Outcome> replies;
   Outcome fallback = Json{{"code", 0}};  // when the script has run out
+  // A fallback page's "syncTag" becomes the number of sends, so that each
+  // one moves the listing on.
+  bool fallbackMoves = false;
   std::vector<Sent> sent;
 
  protected:
@@ -94,6 +97,8 @@ class ScriptedAdapter : public LMContactSyncAdapter {
     if (!replies.empty()) {
       next = replies.front();
       replies.pop_front();
+    } else if (auto* page = std::get_if<Json>(&next); fallbackMoves && page && page->contains("data")) {
+      (*page)["data"]["syncTag"] = sent.size();
     }
     return std::make_shared<FakeOperation>(std::move(request), std::move(next));
   }

@@ -12,9 +12,11 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/http/CookieStorage.h"
+#include "platform/http/PhoneNetwork.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/UrlError.h"
 #include "platform/http/TestServer.h"
@@ -162,6 +164,47 @@ TEST_F(SynchronousRequest, TransportFailuresCarryPlatformCodesAndTheFailingUrl) 
   Request smuggled = get(url);
   smuggled.method = "GET / HTTP/1.1\r\nX:";
   EXPECT_EQ(sendSynchronousRequest(smuggled).error->code(), -1);
+}
+
+TEST_F(SynchronousRequest, WithoutANetworkEveryRequestFailsNotConnectedThoseUnderWayToo) {
+  using platform::http::PhoneNetwork;
+  std::atomic<int> reached{0};
+  server->Get("/held", [&](const httplib::Request&, httplib::Response& res) {
+    ++reached;
+    server.gate().wait();
+    res.set_content("late", "text/plain");
+  });
+  server->Get("/x", [&](const httplib::Request&, httplib::Response& res) {
+    ++reached;
+    res.set_content("ok", "text/plain");
+  });
+  server.start();
+  struct Reconnect {
+    ~Reconnect() { PhoneNetwork::setConnected(true); }
+  } reconnect;
+
+  // Under way when the network goes: it stops at once.
+  platform::http::SynchronousReply held;
+  std::thread sender([&] { held = sendSynchronousRequest(get(server.url("/held"))); });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (reached == 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  PhoneNetwork::setConnected(false);
+  sender.join();
+  server.gate().open();
+  ASSERT_FALSE(held.ok());
+  EXPECT_EQ(held.error->code(), -1009);
+  EXPECT_EQ(failingUrl(*held.error), server.url("/held"));
+
+  // A new one fails before anything is sent.
+  auto reply = sendSynchronousRequest(get(server.url("/x")));
+  ASSERT_FALSE(reply.ok());
+  EXPECT_EQ(reply.error->code(), -1009);
+  EXPECT_EQ(reached, 1);
+
+  PhoneNetwork::setConnected(true);
+  reply = sendSynchronousRequest(get(server.url("/x")));
+  ASSERT_TRUE(reply.ok()) << reply.error->description();
+  EXPECT_EQ(toString(reply.data), "ok");
 }
 
 TEST_F(SynchronousRequest, IdleTimeoutEndsARequestTheServerSitsOn) {

@@ -1,8 +1,8 @@
 // The kit's scrolling stand-ins: the pull-to-refresh header and its insets,
 // a drag that an inner scroll view cannot follow turning the outer pager, a
 // drag from a control scrolling its list instead of pressing the control,
-// zooming to a rectangle and back, and the device turning only the screens
-// that allow it.
+// the mouse wheel scrolling the list under it, zooming to a rectangle and
+// back, and the device turning only the screens that allow it.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -125,6 +125,35 @@ TEST_F(ScrollZoomRotationTest, InnerPagesPassDragsTheyCannotFollowAndZoomToRecta
   page->setMinimumZoomScale(0.5);
   page->setZoomScale(0.5);
   EXPECT_EQ(page->content->frame().size(), (ui::Size{50, 25}));
+}
+
+TEST_F(ScrollZoomRotationTest, TheWheelMovesTheInnermostListThatCanMoveWithinItsContentNeverAPager) {
+  auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window->makeKeyAndVisible();
+  auto pager = std::make_shared<ui::ScrollView>(ui::Rect{0, 0, 375, 667});
+  pager->setPagingEnabled(true);
+  pager->setContentSize({375 * 2, 667});
+  window->addSubview(pager);
+  auto list = std::make_shared<ui::ScrollView>(ui::Rect{0, 0, 375, 667});
+  list->setContentSize({375, 1000});
+  pager->addSubview(list);
+  list->addSubview(std::make_shared<ui::Button>(ui::Rect{0, 0, 375, 1000}));
+
+  // Over the button: the list around it moves, up to its end and back to
+  // its top; past them, and sideways, nothing moves (the pager turns only
+  // by a drag).
+  const struct {
+    double dx, dy;
+    bool moved;
+    double listY;
+  } turns[] = {{0, 100, true, 100}, {0, 1000, true, 333}, {0, 40, false, 333},
+               {0, -2000, true, 0}, {0, -40, false, 0},   {120, 0, false, 0}};
+  for (const auto& turn : turns) {
+    SCOPED_TRACE(testing::Message() << turn.dx << "," << turn.dy);
+    EXPECT_EQ(ui::Screen::main().scrollWheel({200, 300}, turn.dx, turn.dy), turn.moved);
+    EXPECT_EQ(list->contentOffset(), (ui::Point{0, turn.listY}));
+    EXPECT_EQ(pager->contentOffset(), (ui::Point{0, 0}));
+  }
 }
 
 TEST_F(ScrollZoomRotationTest, ADragPastTheSlopFromAControlScrollsAndCancelsTheControlsTouch) {
