@@ -196,7 +196,7 @@ platform::Status LMAssetExporter::exportImage(const photos::Asset& asset, LMImag
     // Registered before anyone can cancel: the answer never comes inline.
     std::lock_guard<std::mutex> guard(mutex_);
     request = photos::ImageManager::defaultManager().requestImageDataForAsset(
-        asset, {.networkAccessAllowed = true},
+        asset, {.networkAccessAllowed = true, .fileOnlyWhenUnedited = true},
         [answer](std::optional<platform::Bytes> data, std::string, platform::ImageOrientation,
                  const photos::ImageRequestInfo& info) {
           {
@@ -217,13 +217,18 @@ platform::Status LMAssetExporter::exportImage(const photos::Asset& asset, LMImag
   const photos::ImageRequestInfo& info = answer->info;
   if (info.error) return *info.error;
   if (info.cancelled) return backupError(kLMLocalErrorCancelled, "Request image process is cancelled.");
-  if (!answer->value) return backupError(kLMLocalErrorGeneral, "Request image process returned no data.");
-  const platform::Bytes& data = *answer->value;
+  // An unedited photo comes as its file alone: it is never held whole.
+  const bool fileOnly = !answer->value && info.dataIsFile && info.fileURL;
+  if (!answer->value && !fileOnly) {
+    return backupError(kLMLocalErrorGeneral, "Request image process returned no data.");
+  }
   // The temporary file is named after the library's file; without a usable
   // name there is nowhere safe to put it.
   if (!info.fileURL || !nameFile(image, info.fileURL->filename().string(), "image")) {
     return backupError(kLMLocalErrorGeneral, "Fail to get image file name.");
   }
+  if (fileOnly) return digestLibraryPhoto(asset, *info.fileURL, image);
+  const platform::Bytes& data = *answer->value;
   image.size = static_cast<std::int64_t>(data.size());
   // Data that is the photo's own file is not copied: the upload reads that
   // file (one that changes meanwhile no longer matches its digests, and the
@@ -251,6 +256,27 @@ platform::Status LMAssetExporter::exportImage(const photos::Asset& asset, LMImag
   image.blockInfos = std::move(digests.blockInfos);
   if (!unsaved.ok()) return unsaved;
   if (exif) image.exifInfo = std::move(*exif);
+  return platform::Status::success();
+}
+
+platform::Status LMAssetExporter::digestLibraryPhoto(const photos::Asset& asset, const fs::path& file,
+                                                   LMImage& image) {
+  // Read where it lies, block by block, as the upload reads it again later.
+  nameLibraryFile(image, file, "image");
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  if (ec) return fileError(ec);
+  image.size = static_cast<std::int64_t>(size);
+  auto digests = digestBlocksOfFile(file, *image.size);
+  if (!digests) return digests.error();
+  image.sha1 = std::move(digests->sha1);
+  image.blockInfos = std::move(digests->blockInfos);
+  if (auto properties = platform::imagePropertiesOfFile(file)) {
+    if (auto exif = LMUtils::exifInfoFromImageMetadata(*properties, static_cast<double>(asset.pixelWidth),
+                                                       static_cast<double>(asset.pixelHeight))) {
+      image.exifInfo = std::move(*exif);
+    }
+  }
   return platform::Status::success();
 }
 

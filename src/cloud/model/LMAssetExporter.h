@@ -11,6 +11,7 @@
 // image then keeps whatever temporary file it already made (filePath).
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -33,8 +34,8 @@ class LMAssetExporter {
   // after the library's file) and digests it into `image`: file name,
   // title, MIME type, size, EXIF values, SHA-1 and block list (a video's
   // digests are taken while the export writes it). A photo whose data is
-  // its library file, and a movie held as a plain file, are not copied:
-  // the image names that file (libraryFilePath) instead. Waits for the library
+  // its library file, and a movie held as a plain file, are not copied (nor
+  // held whole): the image names that file (libraryFilePath) instead. Waits for the library
   // with deadlines: a request not answered in a minute, or an export that
   // makes no progress for a minute, ends with -1.
   platform::Status exportAsset(const platform::photos::Asset& asset, LMImage& image);
@@ -50,6 +51,9 @@ class LMAssetExporter {
 
  private:
   platform::Status exportImage(const platform::photos::Asset& asset, LMImage& image);
+  // An unedited photo's own file, digested where it lies.
+  platform::Status digestLibraryPhoto(const platform::photos::Asset& asset, const std::filesystem::path& file,
+                                      LMImage& image);
   platform::Status exportVideo(const platform::photos::Asset& asset, LMImage& image);
   // Waits for a request's answer; on time-out the request is cancelled.
   bool waitForAnswer(platform::Semaphore& done, platform::photos::ImageRequestID request);

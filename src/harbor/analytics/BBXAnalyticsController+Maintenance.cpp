@@ -163,6 +163,7 @@ bool BBXAnalyticsController::isOpenSessionFragmentDirectoryURL(const URL& url) c
 }
 
 platform::Status BBXAnalyticsController::runPackageClosedSessionFragments() {
+  const auto pass = repository_.beginPass();
   if (auto purged = repository_.purgePrepSessionFragmentDirectoriesForStateName(kBBXEventLogPackagedStateName);
       !purged) {
     maintenanceDebugLog("Unable to purge packaged prep session fragments {error = " + purged.error().description() + "}");
@@ -206,8 +207,10 @@ void BBXAnalyticsController::transmitPackagedSessionFragments(Completion complet
   onMaintenanceQueue([this, completion] {
     if (!settings().url) return completion(maintenanceError(-2));
     if (sessionFragmentsToTransmit_) return completion(maintenanceError(-1));
+    transmitPass_.emplace(repository_.beginPass());
     auto listed = sessionFragmentDirectoryURLsForStateName(kBBXEventLogPackagedStateName);
-    sessionFragmentsToTransmit_ = listed ? listed.value() : std::vector<URL>();
+    sessionFragmentsToTransmit_.emplace();
+    if (listed) sessionFragmentsToTransmit_->assign(listed.value().begin(), listed.value().end());
     transmitNextPackagedSessionFragment(completion);
   });
 }
@@ -215,6 +218,7 @@ void BBXAnalyticsController::transmitPackagedSessionFragments(Completion complet
 void BBXAnalyticsController::transmitNextPackagedSessionFragment(Completion completion) {
   if (!sessionFragmentsToTransmit_ || sessionFragmentsToTransmit_->empty()) {
     sessionFragmentsToTransmit_.reset();
+    transmitPass_.reset();
     return completion(platform::Status::success());
   }
   const URL fragment = sessionFragmentsToTransmit_->front();
@@ -233,7 +237,7 @@ void BBXAnalyticsController::transmitNextPackagedSessionFragment(Completion comp
             }
           }
           if (self->sessionFragmentsToTransmit_ && !self->sessionFragmentsToTransmit_->empty()) {
-            self->sessionFragmentsToTransmit_->erase(self->sessionFragmentsToTransmit_->begin());
+            self->sessionFragmentsToTransmit_->pop_front();
           }
           self->transmitNextPackagedSessionFragment(completion);
         });
@@ -265,6 +269,7 @@ platform::Status BBXAnalyticsController::runPruneSessionFragmentLogFiles() {
   const auto values = settings();
   if (!values.haveSettings) return platform::Status::success();
   const std::uint64_t bound = values.maxPendingSendFileCount;
+  const auto pass = repository_.beginPass();
   auto all = repository_.logFileURLsForAllStates();
   if (!all) return all.error();
   const auto current = currentSessionFragmentDirectoryURL();
@@ -276,12 +281,15 @@ platform::Status BBXAnalyticsController::runPruneSessionFragmentLogFiles() {
   std::uint64_t count = waiting.size();
   if (count <= bound) return platform::Status::success();
   auto groups = mutableSortedFileURLsGroupedByPrioritiesFromLogFileURLs(waiting);
+  // Each group is taken from its front; `taken[p]` counts what is gone.
+  std::vector<std::size_t> taken(groups.size(), 0);
+  auto exhausted = [&](std::size_t p) { return taken[p] == groups[p].size(); };
   while (!groups.empty()) {
-    auto& group = groups.back();
-    if (group.empty()) break;
-    if (auto removed = repository_.removeLogFile(group.front()); !removed) return removed;
-    group.erase(group.begin());
-    while (!groups.empty() && groups.back().empty()) groups.pop_back();
+    const std::size_t last = groups.size() - 1;
+    if (exhausted(last)) break;
+    if (auto removed = repository_.removeLogFile(groups[last][taken[last]]); !removed) return removed;
+    ++taken[last];
+    while (!groups.empty() && exhausted(groups.size() - 1)) groups.pop_back();
     if (--count <= bound) return platform::Status::success();
   }
   return maintenanceError(-3);

@@ -265,6 +265,7 @@ void BBXAnalyticsController::handleDisabledFeatureSwitch() {
       });
     }
     std::filesystem::remove_all(rootDirectoryURL_, ec);
+    repository_.noteRemoved(rootDirectoryURL_);
     if (ec) analyticsDebugLog("Unable to purge analytics directory {error = " + ec.message() + "}");
   }
   performSessionMaintenanceAfterSettingsArrive_ = false;

@@ -21,6 +21,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -198,7 +199,9 @@ class BBXAnalyticsController : public BBXAnalyticsViewControllerTrackingDelegate
   std::uint64_t currentSessionFragmentTimestamp_ = 0;
   mutable std::mutex fragmentMutex_;
   std::optional<URL> currentSessionFragmentDirectoryURL_;
-  std::optional<std::vector<URL>> sessionFragmentsToTransmit_;
+  std::optional<std::deque<URL>> sessionFragmentsToTransmit_;
+  // Open while the work list exists.
+  std::optional<BBXEventLogSessionRepository::Pass> transmitPass_;
   std::atomic<std::uint64_t> timerGeneration_{0};
   std::atomic<bool> timerScheduled_{false};
 

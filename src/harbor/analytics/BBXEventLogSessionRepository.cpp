@@ -37,6 +37,48 @@ bool isLogFileName(const URL& url) {
 BBXEventLogSessionRepository::BBXEventLogSessionRepository(URL rootDirectoryURL)
     : rootDirectoryURL_(std::move(rootDirectoryURL)) {}
 
+BBXEventLogSessionRepository::Pass BBXEventLogSessionRepository::beginPass() {
+  std::lock_guard<std::mutex> guard(counts_->mutex);
+  ++counts_->passes;
+  return Pass(this);
+}
+
+BBXEventLogSessionRepository::Pass::~Pass() {
+  if (!repository_) return;
+  Counts& counts = *repository_->counts_;
+  std::lock_guard<std::mutex> guard(counts.mutex);
+  if (--counts.passes == 0) counts.entries.clear();
+}
+
+std::string BBXEventLogSessionRepository::countKey(const URL& url) {
+  std::string key = url.lexically_normal().string();
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+void BBXEventLogSessionRepository::noteRemoved(const URL& url) {
+  std::lock_guard<std::mutex> guard(counts_->mutex);
+  if (counts_->passes == 0) return;
+  auto& entries = counts_->entries;
+  const std::string key = countKey(url);
+  entries.erase(key);
+  // Everything below it went too: the keys between "<key>/" and "<key>0".
+  entries.erase(entries.lower_bound(key + '/'), entries.lower_bound(key + char('/' + 1)));
+  auto parent = entries.find(countKey(URL(key).parent_path()));
+  if (parent != entries.end() && parent->second > 0) --parent->second;
+}
+
+platform::Result<bool> BBXEventLogSessionRepository::isEmptyDirectoryURL(const URL& directory) {
+  {
+    std::lock_guard<std::mutex> guard(counts_->mutex);
+    auto known = counts_->entries.find(countKey(directory));
+    if (counts_->passes > 0 && known != counts_->entries.end() && known->second > 0) return false;
+  }
+  auto contents = contentsOfDirectoryURL(directory);
+  if (!contents) return contents.error();
+  return contents->empty();
+}
+
 std::optional<std::string> BBXEventLogSessionRepository::activeEventLogFileNameForPriority(std::uint64_t priority) {
   if (priority > 2) return std::nullopt;
   return fmt::format("{}.log", priority);
@@ -128,6 +170,8 @@ platform::Result<URLs> BBXEventLogSessionRepository::contentsOfDirectoryURL(cons
   }
   if (ec) return repositoryError(ec, "list", directory);
   std::sort(out.begin(), out.end());
+  std::lock_guard<std::mutex> guard(counts_->mutex);
+  if (counts_->passes > 0) counts_->entries[countKey(directory)] = out.size();
   return out;
 }
 
@@ -198,6 +242,7 @@ platform::Status BBXEventLogSessionRepository::deleteItemAtPath(const URL& path,
   if (!fs::exists(status)) return {};
   if (fs::is_directory(status) == (type == kDirectory)) return {};
   fs::remove_all(path, ec);
+  noteRemoved(path);
   if (ec) return repositoryError(ec, "remove", path);
   return {};
 }
@@ -242,10 +287,17 @@ platform::Result<URL> BBXEventLogSessionRepository::removePrepStatusFromSessionF
   }
   URL finalURL = prep.parent_path() / prep.stem();
   std::error_code ec;
-  fs::remove_all(finalURL, ec);
+  if (fs::remove_all(finalURL, ec) > 0 || ec) noteRemoved(finalURL);
   if (ec) return repositoryError(ec, "remove", finalURL);
   fs::rename(prep, finalURL, ec);
   if (ec) return repositoryError(ec, "rename", prep);
+  {
+    // The directory holds as many entries as before; what was known below
+    // the old name no longer applies.
+    std::lock_guard<std::mutex> guard(counts_->mutex);
+    const std::string key = countKey(prep);
+    counts_->entries.erase(counts_->entries.lower_bound(key), counts_->entries.lower_bound(key + char('/' + 1)));
+  }
   return finalURL;
 }
 
@@ -261,35 +313,43 @@ platform::Status BBXEventLogSessionRepository::purgePrepSessionFragmentDirectori
       if (!isPrepDirectoryURL(fragment)) continue;
       std::error_code ec;
       fs::remove_all(fragment, ec);
+      noteRemoved(fragment);
       if (ec && result) result = repositoryError(ec, "remove", fragment);
     }
   }
   return result;
 }
 
-platform::Status BBXEventLogSessionRepository::removeSessionFragmentDirectory(const URL& fragmentDirectory) {
-  std::error_code ec;
-  fs::remove_all(fragmentDirectory, ec);
-  if (ec) return repositoryError(ec, "remove", fragmentDirectory);
-  URL parent = sessionDirectoryURLForSessionFragmentDirectoryURL(fragmentDirectory);
-  for (int level = 0; level < 2; ++level, parent = parent.parent_path()) {
-    auto contents = contentsOfDirectoryURL(parent);
-    if (!contents) return contents.error();
-    if (!contents->empty()) break;
+platform::Status BBXEventLogSessionRepository::removeParentsLeftEmpty(URL parent, int levels) {
+  for (int level = 0; level < levels; ++level, parent = parent.parent_path()) {
+    auto empty = isEmptyDirectoryURL(parent);
+    if (!empty) return empty.error();
+    if (!*empty) break;
+    std::error_code ec;
     fs::remove_all(parent, ec);
+    noteRemoved(parent);
     if (ec) return repositoryError(ec, "remove", parent);
   }
   return {};
 }
 
+platform::Status BBXEventLogSessionRepository::removeSessionFragmentDirectory(const URL& fragmentDirectory) {
+  std::error_code ec;
+  fs::remove_all(fragmentDirectory, ec);
+  noteRemoved(fragmentDirectory);
+  if (ec) return repositoryError(ec, "remove", fragmentDirectory);
+  return removeParentsLeftEmpty(sessionDirectoryURLForSessionFragmentDirectoryURL(fragmentDirectory), 2);
+}
+
 platform::Status BBXEventLogSessionRepository::removeLogFile(const URL& logFile) {
   std::error_code ec;
   fs::remove(logFile, ec);
+  noteRemoved(logFile);
   if (ec) return repositoryError(ec, "remove", logFile);
   const URL fragment = sessionFragmentDirectoryURLForLogFileURL(logFile);
-  auto contents = contentsOfDirectoryURL(fragment);
-  if (!contents) return contents.error();
-  if (!contents->empty()) return {};
+  auto empty = isEmptyDirectoryURL(fragment);
+  if (!empty) return empty.error();
+  if (!*empty) return {};
   return removeSessionFragmentDirectory(fragment);
 }
 
@@ -298,6 +358,7 @@ platform::Status BBXEventLogSessionRepository::deleteItemAtURL(const URL& url) {
   if (::access((parent.empty() ? URL(".") : parent).c_str(), W_OK | X_OK) != 0) return {};
   std::error_code ec;
   fs::remove_all(url, ec);
+  noteRemoved(url);
   if (ec) return repositoryError(ec, "remove", url);
   return {};
 }

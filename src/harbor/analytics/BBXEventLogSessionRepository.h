@@ -9,7 +9,18 @@
 // "prep" until it is complete. Paths are made on demand; removals take
 // emptied parents along; the repair sweep removes whatever does not belong.
 //
-// Ownership: holds only the root path. Threading: not locked; the analytics
+// A maintenance pass (packaging, upload, pruning) removes fragments one by
+// one and must learn each time whether their parents were left empty.
+// While a pass is open (beginPass), the repository remembers how many
+// entries each directory it listed holds and keeps that count through its
+// own removals; a parent still known to hold entries is not listed again,
+// so a pass over n fragments costs n, not n squared. Entries added behind
+// its back only make a count low, and a count that reaches zero is checked
+// with a listing before anything goes, so what is removed is the same as
+// with a listing after every removal.
+//
+// Ownership: holds the root path and, while a pass is open, the counts.
+// Threading: the counts are locked; otherwise not locked, the analytics
 // controller runs every change on its maintenance queue. Construction
 // touches no file.
 // Failure: errors of the file system are passed on as values; nothing is
@@ -19,8 +30,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Result.h"
@@ -39,6 +54,24 @@ class BBXEventLogSessionRepository {
   using CleanUpBlock = std::function<platform::Status(const URL& child, bool& shouldDelete)>;
 
   explicit BBXEventLogSessionRepository(URL rootDirectoryURL);
+  virtual ~BBXEventLogSessionRepository() = default;
+  BBXEventLogSessionRepository(BBXEventLogSessionRepository&&) = default;
+  BBXEventLogSessionRepository& operator=(BBXEventLogSessionRepository&&) = default;
+
+  // Keeps the repository's directory counts while it lives; passes may
+  // overlap, and the counts go when the last one ends.
+  class Pass {
+   public:
+    Pass(Pass&& other) noexcept : repository_(std::exchange(other.repository_, nullptr)) {}
+    Pass& operator=(Pass&&) = delete;
+    ~Pass();
+
+   private:
+    friend class BBXEventLogSessionRepository;
+    explicit Pass(BBXEventLogSessionRepository* repository) : repository_(repository) {}
+    BBXEventLogSessionRepository* repository_;
+  };
+  Pass beginPass();
 
   const URL& rootDirectoryURL() const { return rootDirectoryURL_; }
 
@@ -78,7 +111,7 @@ class BBXEventLogSessionRepository {
   platform::Result<URLs> logFileURLsForSessionFragmentDirectory(const URL& fragmentDirectory);
   // Every log file of "ACTIVE", then of "PACKAGED".
   platform::Result<URLs> logFileURLsForAllStates();
-  platform::Result<URLs> contentsOfDirectoryURL(const URL& directory);
+  virtual platform::Result<URLs> contentsOfDirectoryURL(const URL& directory);
   static bool isDirectoryURL(const URL& url);
   static bool itemURLHasNameMatching(const URL& url, const std::string& name);
   static bool itemURLHasPathExtensionMatching(const URL& url, const std::string& extension);
@@ -103,6 +136,9 @@ class BBXEventLogSessionRepository {
   platform::Status removeLogFile(const URL& logFile);
   // Removes the item unless its directory does not allow it (then success).
   platform::Status deleteItemAtURL(const URL& url);
+  // Takes an item removed (here or by other means) out of an open pass's
+  // counts: its own and those below it go, its parent's drops by one.
+  void noteRemoved(const URL& url);
 
   // The repair sweep: removes everything under "v1" that is not a
   // well-formed state, session, fragment or log file, and emptied
@@ -115,7 +151,19 @@ class BBXEventLogSessionRepository {
   platform::Status cleanUpDirectoryURL(const URL& url, bool& shouldDelete, const CleanUpBlock& block);
 
  private:
+  struct Counts {
+    std::mutex mutex;
+    int passes = 0;
+    std::map<std::string, std::size_t> entries;  // directory -> entries listed, less those removed since
+  };
+  static std::string countKey(const URL& url);
+  // Whether the directory holds no (visible) entries: from the counts when
+  // they know it holds some, else by listing it.
+  platform::Result<bool> isEmptyDirectoryURL(const URL& directory);
+  platform::Status removeParentsLeftEmpty(URL parent, int levels);
+
   URL rootDirectoryURL_;
+  std::unique_ptr<Counts> counts_ = std::make_unique<Counts>();
 };
 
 }  // namespace lumora

@@ -94,7 +94,7 @@ std::size_t ImageManager::pendingRequestCount() const {
   return pending_.size();
 }
 
-ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const ImageRequestOptions&,
+ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const ImageRequestOptions& options,
                                                       ImageDataHandler handler) {
   auto shared = std::make_shared<ImageDataHandler>(std::move(handler));
   Pending pending;
@@ -108,12 +108,27 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
     std::lock_guard<std::mutex> guard(mutex_);
     rendered = rendered_;
   }
-  pending.answer = [shared, asset, rendered] {
+  const bool fileOnly = options.fileOnlyWhenUnedited && !rendered;
+  pending.answer = [shared, asset, rendered, fileOnly] {
     if (!*shared) return;
     ImageRequestInfo info;
     if (asset.mediaType != MediaType::Image) {
       info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a photo.");
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
+    }
+    if (fileOnly) {
+      std::error_code ec;
+      if (!std::filesystem::is_regular_file(asset.file, ec)) {
+        info.error = requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
+        return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
+      }
+      ImageOrientation orientation = ImageOrientation::Up;
+      if (auto properties = imagePropertiesOfFile(asset.file)) {
+        orientation = imageOrientationFromExif(properties->value(kImagePropertyOrientation, 1));
+      }
+      info.fileURL = asset.file;
+      info.dataIsFile = true;
+      return (*shared)(std::nullopt, dataUTIOf(asset.file), orientation, info);
     }
     Result<Bytes> data = plist::readFile(asset.file);
     info.dataIsFile = data.ok() && !rendered;

@@ -42,6 +42,10 @@ struct ImageRequestInfo {
 
 struct ImageRequestOptions {
   bool networkAccessAllowed = false;
+  // A photo whose data would be its file's bytes as they lie is answered
+  // without them (no data; info.fileURL and info.dataIsFile set): the
+  // caller reads the file itself, as far as it needs at a time.
+  bool fileOnlyWhenUnedited = false;
 };
 
 // How a picture meets a target size: wholly inside it (AspectFit), or

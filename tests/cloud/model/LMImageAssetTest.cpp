@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <string>
 #include <utility>
 #include <thread>
 
@@ -169,6 +171,38 @@ TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
     EXPECT_EQ(image->blockInfos, blocksByTools(file));
   }
   EXPECT_EQ(testsupport::readFile(asset.file), jpeg);
+}
+
+// Resident memory now and at its peak since the peak was last reset, in KiB.
+std::int64_t residentKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return std::stoll(line.substr(std::strlen(field)));
+  }
+  return -1;
+}
+
+TEST_F(LMImageAssetTest, AnUneditedPhotoIsDigestedWithoutBeingHeldWhole) {
+  constexpr std::size_t kPhotoBytes = 48u << 20;
+  Bytes photo = testsupport::makeJpeg(60, 40, {});
+  photo.resize(kPhotoBytes, 0x5a);  // a picture followed by what its decoders skip
+  const photos::Asset asset = add("IMG_BIG.JPG", photo);
+  photo = Bytes();
+  {
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5";  // the peak starts again from now
+    if (!reset.flush()) GTEST_SKIP() << "the resident peak cannot be reset here";
+  }
+  const std::int64_t before = residentKiB("VmRSS:");
+  auto image = LMImage::initWithAsset(&asset);
+  const std::int64_t grown = residentKiB("VmHWM:") - before;
+  ASSERT_TRUE(image);
+  ASSERT_FALSE(image->error) << image->error->description();
+  EXPECT_EQ(image->libraryFilePath, asset.file.string());
+  EXPECT_EQ(image->sha1, testsupport::digestWithTool("sha1sum", asset.file));
+  EXPECT_EQ(image->blockInfos.size(), kPhotoBytes / kLMBlockSize);
+  // A few blocks at a time, never the photo.
+  EXPECT_LT(grown, static_cast<std::int64_t>(kPhotoBytes / 2 / 1024));
 }
 
 TEST_F(LMImageAssetTest, VideoIsExportedOrCopiedAndDigestedFromTheFile) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "harbor/analytics/BBXAnalyticsCompressFile.h"
 #include "harbor/analytics/BBXEventLogSessionRepository.h"
@@ -81,6 +83,54 @@ TEST_F(EventLogRepositoryTest, PackagingMovesAFragmentThroughItsPrepTwin) {
   ASSERT_TRUE(repository_.removeLogFile(*packaged / "1.log.zip"));
   EXPECT_FALSE(fs::exists(root() / "v1" / "PACKAGED"));
   EXPECT_TRUE(fs::exists(root() / "v1"));
+}
+
+// Counts the listings of each directory.
+class CountingRepository : public BBXEventLogSessionRepository {
+ public:
+  using BBXEventLogSessionRepository::BBXEventLogSessionRepository;
+  platform::Result<URLs> contentsOfDirectoryURL(const URL& directory) override {
+    ++listings[directory.filename().string()];
+    return BBXEventLogSessionRepository::contentsOfDirectoryURL(directory);
+  }
+  std::map<std::string, int> listings;
+};
+
+TEST_F(EventLogRepositoryTest, APassListsEachDirectoryOnceHoweverManyItRemoves) {
+  // 40 sessions of one fragment, and one session of 40 fragments.
+  CountingRepository repository(root());
+  std::vector<fs::path> added;
+  for (int i = 0; i < 40; ++i) {
+    for (const auto& [session, fragmentName] : {std::pair("s" + std::to_string(i), std::string("f")),
+                                                std::pair(std::string("big"), "f" + std::to_string(i))}) {
+      auto url = repository.eventLogFileURLForStateName("ACTIVE", session, 1, fragmentName, 2, 1);
+      ASSERT_TRUE(url);
+      write(*url, "1\tk\n");
+    }
+  }
+  const fs::path state = root() / "v1" / "ACTIVE";
+  const fs::path late = state / "1_big" / "2_late";  // added behind the pass's back
+  {
+    const auto pass = repository.beginPass();
+    auto files = repository.logFileURLsForAllStates();
+    ASSERT_TRUE(files);
+    ASSERT_EQ(files->size(), 80u);
+    fs::create_directories(late);
+    for (const fs::path& file : *files) ASSERT_TRUE(repository.removeLogFile(file)) << file;
+  }
+  // Every emptied fragment and session went, the added fragment and its
+  // parents stayed (the listing made the other state).
+  std::vector<fs::path> left;
+  for (const auto& entry : fs::recursive_directory_iterator(root() / "v1")) left.push_back(entry.path());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<fs::path>{state, state / "1_big", late, root() / "v1" / "PACKAGED"}));
+  // The pass's own listing and one more when a count ran out.
+  EXPECT_LE(repository.listings["ACTIVE"], 2);
+  EXPECT_LE(repository.listings["1_big"], 2);
+
+  // Without a pass every removal looks again.
+  ASSERT_TRUE(repository.removeSessionFragmentDirectory(late));
+  EXPECT_FALSE(fs::exists(root() / "v1" / "ACTIVE"));
 }
 
 TEST_F(EventLogRepositoryTest, SweepRemovesStrayItemsButKeepsTheOpenFragment) {
