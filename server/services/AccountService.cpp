@@ -520,9 +520,14 @@ void AccountService::captchaImage(const httplib::Request&, httplib::Response& re
     http::replyText(res, 500, "cannot create a captcha");
     return;
   }
+  std::string png = captchaImagePng(code);
+  if (png.empty()) {
+    http::replyText(res, 500, "cannot draw the captcha");
+    return;
+  }
   http::setCookie(res, "ick", ick);
   res.status = 200;
-  res.set_content(captchaImagePng(), "image/png");
+  res.set_content(png, "image/png");
 }
 
 void AccountService::serviceToken(const httplib::Request& req, httplib::Response& res) {

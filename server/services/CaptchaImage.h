@@ -1,12 +1,22 @@
-// The picture served for a captcha: a fixed small grey PNG (the expected
-// text is kept by the Store and read through the admin API). The bytes are
-// one immutable static, safe from any thread; nothing can fail.
+// The picture served for a captcha: its code written in dark digits on a
+// light ground, kPixelWidth x kPixelHeight pixels (the sign-in screen shows
+// it at two pixels a point), with two faint lines across so that it is no
+// plain text. The digits come from a small bitmap font of our own, each
+// glyph cell drawn as a square block, every digit a little higher or lower
+// than its neighbour. Characters other than the digits are left blank.
+// The expected text is kept by the Store and read through the admin API.
+//
+// Stateless, safe from any thread. Failure: an empty string when the PNG
+// encoder fails.
 #pragma once
 
 #include <string>
 
 namespace localcloud {
 
-const std::string& captchaImagePng();
+inline constexpr int kCaptchaPixelWidth = 210;
+inline constexpr int kCaptchaPixelHeight = 72;
+
+std::string captchaImagePng(const std::string& code);
 
 }  // namespace localcloud

@@ -6,16 +6,12 @@
 #include <optional>
 
 #include "server/services/Crypto.h"
+#include "server/services/VipsBuffers.h"
 #include "server/http/HttpUtil.h"
 
 namespace localcloud {
 
 namespace {
-
-bool startVips() {
-  static const bool started = vips_init("lumora-cloud") == 0;
-  return started;
-}
 
 // The photo formats, by the libvips loader that reads them, and whether
 // the loader can decode at a reduced size.
@@ -150,12 +146,7 @@ std::string GalleryThumbnails::thumbnailOf(std::string_view photo, int width, in
     vips::VImage image = vips::VImage::new_from_buffer(photo.data(), photo.size(), "", load);
     vips::VImage thumbnail =
         image.thumbnail_image(width, vips::VImage::option()->set("height", height)->set("size", VIPS_SIZE_DOWN));
-    void* buffer = nullptr;
-    std::size_t length = 0;
-    thumbnail.write_to_buffer(".jpg", &buffer, &length);
-    std::string jpeg(static_cast<const char*>(buffer), length);
-    g_free(buffer);
-    return jpeg;
+    return writeImageToBuffer(thumbnail, ".jpg");
   } catch (const vips::VError&) {
     return {};
   }

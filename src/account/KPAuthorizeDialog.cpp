@@ -39,13 +39,53 @@ std::shared_ptr<KPAuthorizeDialog> KPAuthorizeDialog::self() {
 
 void KPAuthorizeDialog::build() {
   webView_->setDelegate(self());
-  closeButton_->setTitle(kCloseImage);
+  addSubview(webView_);
+  closeButton_->setImage(platform::ui::Image::imageNamed(kCloseImage));
+  closeButton_->setTitleColor(
+      {kCloseTitleRed / 255.0, kCloseTitleGreen / 255.0, kCloseTitleBlue / 255.0, 1});
+  closeButton_->setTitleColor(platform::ui::Color::white(), platform::ui::ControlState::Highlighted);
+  closeButton_->titleLabel()->setFont(platform::ui::Font::boldSystemFont(kCloseTitleFontSize));
   std::weak_ptr<KPAuthorizeDialog> weak = self();
   closeButton_->setAction([weak] {
     if (auto dialog = weak.lock()) dialog->cancel();
   });
   addSubview(closeButton_);
   addSubview(indicatorView_);
+}
+
+void KPAuthorizeDialog::draw(platform::ui::DisplayList& list) const {
+  const platform::ui::Rect b = bounds();
+  drawRect(list, b, platform::ui::Color::gray(kPanelGrey, kPanelFillAlpha), 0);
+  strokeLines(list,
+              {std::ceil(b.x), std::ceil(b.y + 1), std::ceil(b.width), std::ceil(b.height - 1)},
+              platform::ui::Color::gray(kPanelGrey));
+}
+
+void KPAuthorizeDialog::drawRect(platform::ui::DisplayList& list, const platform::ui::Rect& rect,
+                                 const platform::ui::Color& fill, double radius) {
+  if (radius == 0) {
+    list.fillRect(rect, fill);
+    return;
+  }
+  list.fillRect({rect.x + 1, rect.y + 1, rect.width - 1, rect.height - 1}, fill, radius);
+}
+
+void KPAuthorizeDialog::strokeLines(platform::ui::DisplayList& list, const platform::ui::Rect& rect,
+                                    const platform::ui::Color& stroke) {
+  const double left = rect.x;
+  const double top = rect.y;
+  const double right = rect.x + rect.width;
+  const double bottom = rect.y + rect.height;
+  list.line({left, top}, {right, top}, kBorderWidth, stroke);
+  list.line({right, top}, {right, bottom}, kBorderWidth, stroke);
+  list.line({right, bottom}, {left, bottom}, kBorderWidth, stroke);
+  list.line({left, bottom}, {left, top}, kBorderWidth, stroke);
+}
+
+void KPAuthorizeDialog::layoutSubviews() {
+  if (webView_->frame().width <= 0) return;  // not placed yet
+  const platform::ui::Rect b = bounds();
+  webView_->setFrame({1, 1, b.width - 2, b.height - 1});
 }
 
 void KPAuthorizeDialog::load() {
@@ -55,8 +95,9 @@ void KPAuthorizeDialog::load() {
 void KPAuthorizeDialog::showIndicator() {
   platform::ui::Rect frame = indicatorView_->frame();
   frame.width = frame.height = 20;
-  frame.x = webViewFrame_.x + (webViewFrame_.width - frame.width) / 2;
-  frame.y = webViewFrame_.y + (webViewFrame_.height - frame.height) / 2;
+  const platform::ui::Rect& web = webView_->frame();
+  frame.x = web.x + (web.width - frame.width) / 2;
+  frame.y = web.y + (web.height - frame.height) / 2;
   indicatorView_->setFrame(frame);
   indicatorView_->startAnimating();
 }
@@ -126,9 +167,10 @@ void KPAuthorizeDialog::show() {
   load();
   sizeToFitOrientation(false);
   const platform::ui::Rect& panel = frame();
-  webViewFrame_ = {1, 1, panel.width - 2, panel.height - 1};
-  closeButton_->setFrame({webViewFrame_.x + webViewFrame_.width - kCloseButtonSize, webViewFrame_.y,
-                          kCloseButtonSize, kCloseButtonSize});
+  closeButton_->sizeToFit();
+  webView_->setFrame({1, 1, panel.width - 2, panel.height - 1});
+  const platform::ui::Rect& web = webView_->frame();
+  closeButton_->setFrame({web.x + web.width - kCloseButtonSize, web.y, kCloseButtonSize, kCloseButtonSize});
   showWebView();
   showIndicator();
   addObservers();

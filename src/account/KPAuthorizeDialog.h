@@ -3,8 +3,9 @@
 // a bounce-in appearance and its own rotation handling. It loads its first
 // page as the login web screen does and ends when the page navigates to the
 // redirect URI (the "url" / "query" / "fragment" info goes to the delegate)
-// or when the user closes it. Nothing draws here: the panel is a headless
-// view tree whose frames and transforms tests can read.
+// or when the user closes it. The panel draws itself as a dark translucent
+// sheet with a one-point border; the web view fills it but for a point at
+// the top and the sides, and the close button sits at its top right.
 //
 // Ownership: make it with create(); while shown, the window's view tree
 // owns it. The delegate is held weakly. Threading: main thread only; the
@@ -42,6 +43,15 @@ class KPAuthorizeDialog : public platform::ui::View, public platform::ui::WebVie
   static constexpr const char* kCloseImage = "KoPassport.bundle/images/close.png";
   static constexpr const char* kOrientationNotification = "UIDeviceOrientationDidChangeNotification";
   static constexpr double kCloseButtonSize = 29;
+  // The close button's title colours (red, green, blue of 255) and font size.
+  static constexpr int kCloseTitleRed = 167;
+  static constexpr int kCloseTitleGreen = 184;
+  static constexpr int kCloseTitleBlue = 216;
+  static constexpr double kCloseTitleFontSize = 12;
+  // The panel's grey, its fill opacity and border width.
+  static constexpr double kPanelGrey = 0.3;
+  static constexpr double kPanelFillAlpha = 0.8;
+  static constexpr double kBorderWidth = 1;
   // Durations of the three bounce steps, in seconds.
   static constexpr double kBounce1Duration = 0.2;
   static constexpr double kBounce2Duration = 0.15;
@@ -79,8 +89,20 @@ class KPAuthorizeDialog : public platform::ui::View, public platform::ui::WebVie
   void bounce1AnimationStopped();
   void bounce2AnimationStopped();
 
+  // The panel: the bounds filled, then the border along them.
+  void draw(platform::ui::DisplayList& list) const override;
+  // `rect` filled with `fill`, with corners of `radius` points when it is
+  // not 0 (the rounded rectangle then inset and moved by half a point).
+  static void drawRect(platform::ui::DisplayList& list, const platform::ui::Rect& rect,
+                       const platform::ui::Color& fill, double radius);
+  // The four edges of `rect` as one-point lines of `stroke`.
+  static void strokeLines(platform::ui::DisplayList& list, const platform::ui::Rect& rect,
+                          const platform::ui::Color& stroke);
+  // The web view keeps its margins when the panel changes size; the close
+  // button keeps its place from the top left.
+  void layoutSubviews() override;
+
   const std::shared_ptr<platform::ui::WebView>& webView() const { return webView_; }
-  const platform::ui::Rect& webViewFrame() const { return webViewFrame_; }
   const std::shared_ptr<platform::ui::Button>& closeButton() const { return closeButton_; }
   const std::shared_ptr<platform::ui::View>& modalBackgroundView() const { return modalBackgroundView_; }
   const std::shared_ptr<platform::ui::ActivityIndicatorView>& indicatorView() const { return indicatorView_; }
@@ -99,7 +121,6 @@ class KPAuthorizeDialog : public platform::ui::View, public platform::ui::WebVie
   void afterDelay(double seconds, void (KPAuthorizeDialog::*step)());
 
   std::shared_ptr<platform::ui::WebView> webView_ = std::make_shared<platform::ui::WebView>();
-  platform::ui::Rect webViewFrame_;
   std::shared_ptr<platform::ui::Button> closeButton_ = std::make_shared<platform::ui::Button>();
   std::shared_ptr<platform::ui::View> modalBackgroundView_ = std::make_shared<platform::ui::View>();
   std::shared_ptr<platform::ui::ActivityIndicatorView> indicatorView_ =

@@ -48,7 +48,7 @@ TEST_F(LoginAuthorizeDialogTest, ShowsOverTheWindowAndBouncesInOnTheClock) {
 
   EXPECT_TRUE(inWindow(dialog));
   EXPECT_EQ(dialog->frame(), (platform::ui::Rect{0, 20, 320, 460}));
-  EXPECT_EQ(dialog->webViewFrame(), (platform::ui::Rect{1, 1, 318, 459}));
+  EXPECT_EQ(dialog->webView()->frame(), (platform::ui::Rect{1, 1, 318, 459}));
   EXPECT_EQ(dialog->closeButton()->frame(), (platform::ui::Rect{290, 1, 29, 29}));
   EXPECT_EQ(dialog->webView()->request()->url, "https://account.test/oauth2/authorize?client_id=7");
   EXPECT_TRUE(dialog->indicatorView()->isAnimating());
@@ -69,6 +69,10 @@ TEST_F(LoginAuthorizeDialogTest, ShowsOverTheWindowAndBouncesInOnTheClock) {
   EXPECT_EQ(dialog->previousOrientation(), platform::InterfaceOrientation::LandscapeRight);
   EXPECT_DOUBLE_EQ(dialog->frame().width, 460);
   EXPECT_DOUBLE_EQ(dialog->transform().rotation, std::numbers::pi / 2);
+  // The web view keeps its margins; the close button its place from the top left.
+  dialog->layoutIfNeeded();
+  EXPECT_EQ(dialog->webView()->frame(), (platform::ui::Rect{1, 1, 458, dialog->frame().height - 1}));
+  EXPECT_EQ(dialog->closeButton()->frame(), (platform::ui::Rect{290, 1, 29, 29}));
   EXPECT_FALSE(dialog->shouldRotateToOrientation(platform::InterfaceOrientation::LandscapeRight));
   dialog->updateWebOrientation();
   EXPECT_EQ(dialog->webView()->evaluatedScripts().back(),

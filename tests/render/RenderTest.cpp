@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "account/KPAuthorizeDialog.h"
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
@@ -152,6 +153,46 @@ TEST_F(RenderTest, HudPanelsSitInTheMiddleOverThirtyPercentBlack) {
   }
   EXPECT_GT(blue, 60) << "the title is drawn in blue";
   EXPECT_EQ(LMProgressHUD::sharedHUD().progressViewController()->button->title(), "停止");
+}
+
+// The overlay sign-in panel once its bounce is over: grey 0.3 at 0.8 over
+// the white screen (112), its one-point border in opaque grey 0.3 (77) one
+// point below the top and along the other edges, and the close picture (a
+// dark disc with a white cross) in the 29-point square at the top right.
+TEST_F(RenderTest, AuthorizeDialogPanelFillBorderAndCloseButton) {
+  // The panel goes on the application's key window: that one is shown.
+  auto screen = std::make_shared<ui::ViewController>();
+  screen->view()->setBackgroundColor(ui::Color::white());
+  platform::Application::shared().keyWindow()->setRootViewController(screen);
+  platform::Application::shared().keyWindow()->makeKeyAndVisible();
+  auto dialog = KPAuthorizeDialog::create("https://account.test/authorize", platform::Json::object(), {},
+                                          std::nullopt, {});
+  dialog->show();
+  for (double step : {0.2, 0.15, 0.15}) {
+    clock_->advance(platform::seconds(step));
+    platform::MainQueue::main().runUntilIdle();
+  }
+  QImage image = render("authorize-dialog");
+  const ui::Rect panel = dialog->frame();  // (0, 20, 320, 460)
+  const double top = panel.y;
+  const double bottom = panel.y + panel.height;
+  for (auto [x, y, level, what] : std::vector<std::tuple<double, double, int, const char*>>{
+           {80, top + 300, 112, "sheet"},
+           {100, top + 0.25, 112, "sheet above the border"},
+           {100, top + 1.25, 77, "top border"},
+           {0.25, top + 200, 77, "left border"},
+           {0.75, top + 200, 112, "sheet inside the left border"},
+           {319.75, top + 200, 77, "right border"},
+           {100, bottom - 0.25, 77, "bottom border"},
+           {100, top - 0.5, 255, "screen above the panel"},
+           {304.5, top + 1 + 14.5, 255, "cross at the button's middle"},
+           {304.5, top + 1 + 7.5, 58, "disc above the cross"},
+       }) {
+    expectNear(at(image, x, y), level, level, level, what);
+  }
+  EXPECT_EQ(dialog->subviews().front(), dialog->webView());
+  dialog->_hide();
+  platform::Application::shared().resetForTesting();
 }
 
 TEST_F(RenderTest, PulseRingsAreDrawnAtTheirRadii) {

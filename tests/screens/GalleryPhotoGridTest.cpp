@@ -4,12 +4,15 @@
 // the browser has deleted every photo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
 #include "cloud/sync/FakeGallery.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/UserDefaults.h"
+#include "platform/ui/Resources.h"
 #include "platform/ui/Window.h"
 #include "screens/gallery/LMErrorPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
@@ -73,7 +76,7 @@ class GalleryPhotoGridTest : public ::testing::Test {
 };
 
 TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturnsWhenEmptied) {
-  auto album = storeAlbum(3);
+  auto album = storeAlbum(6);
   auto albums = std::make_shared<ui::ViewController>();
   auto navigation = ui::NavigationController::withRoot(albums);
   auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
@@ -90,12 +93,16 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
                                                    std::chrono::seconds(10)));
   auto& view = *grid->collectionView();
   view.reloadData();
-  ASSERT_EQ(view.numberOfItemsInSection(0), 3);
+  ASSERT_EQ(view.numberOfItemsInSection(0), 6);
   EXPECT_EQ(view.frameForItemAtIndexPath({0, 0}).size(), (ui::Size{91, 91}));
+  // Four to a line; the last, shorter line keeps to the columns above.
+  for (int row = 4; row < 6; ++row) {
+    EXPECT_DOUBLE_EQ(view.frameForItemAtIndexPath({0, row}).x, view.frameForItemAtIndexPath({0, row - 4}).x) << row;
+  }
   for (int pass = 0; pass < 2; ++pass) {  // the second pass reuses the cells
     view.reloadData();
     view.layoutIfNeeded();
-    for (int row = 0; row < 3; ++row) {
+    for (int row = 0; row < 6; ++row) {
       auto cell = std::dynamic_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
       ASSERT_NE(cell, nullptr);
       EXPECT_EQ(!cell->playView()->isHidden(), row == 1) << row;
@@ -103,17 +110,20 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
     }
   }
 
+  // Each way the content rests just under the bar, the header hidden above it.
   EXPECT_TRUE(ui::Screen::main().rotateTo(ui::InterfaceOrientation::LandscapeLeft));
   window->layoutIfNeeded();
   EXPECT_TRUE(ui::Screen::main().isStatusBarHidden());
   EXPECT_EQ(grid->refreshHeader()->originalEdgeInsets().top, 32);
+  EXPECT_EQ(view.contentOffset().y, -32);
   EXPECT_TRUE(ui::Screen::main().rotateTo(ui::InterfaceOrientation::Portrait));
   window->layoutIfNeeded();
   EXPECT_FALSE(ui::Screen::main().isStatusBarHidden());
   EXPECT_EQ(grid->refreshHeader()->originalEdgeInsets().top, 64);
+  EXPECT_EQ(view.contentOffset().y, -64);
 
   // The thumbnail requests the cells made are over before the test ends.
-  for (int row = 0; row < 3; ++row) {
+  for (int row = 0; row < 6; ++row) {
     auto cell = std::dynamic_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
     ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return cell->imageView()->enqueueTimes() == 0; },
                                                      std::chrono::seconds(10)));
@@ -128,6 +138,28 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
     written = true;
   });
   ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return written; }, std::chrono::seconds(10)));
+}
+
+// The pull-down header tells when the album was last refreshed in the
+// app's language: no Chinese left in the English words, and the time after
+// them.
+TEST_F(GalleryPhotoGridTest, HeaderTellsTheLastRefreshInTheAppsLanguage) {
+  auto album = storeAlbum(0);
+  album->setRefreshDate(clock_->now());
+  for (const bool chinese : {false, true}) {
+    platform::UserDefaults::standard().registerDefaults(
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({chinese ? "zh-Hans" : "en"})}});
+    ui::resetLocalizedStringsForTesting();
+    auto grid = std::make_shared<LMGalleryPhotoCollectionViewController>();
+    grid->setAlbumObject(album);
+    grid->loadViewIfNeeded();
+    const std::string text = grid->refreshHeader()->timeLabel()->text();
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    EXPECT_EQ(ascii, !chinese) << text;
+    ASSERT_GE(text.size(), 8u);
+    EXPECT_TRUE(text[text.size() - 6] == ':' && text[text.size() - 3] == ':') << "HH:mm:ss at the end: " << text;
+  }
+  ui::resetLocalizedStringsForTesting();
 }
 
 // The gallery's grids show their back arrow (the photo grid's and the

@@ -280,6 +280,41 @@ TEST_F(RootViewControllerTest, ResultLinesNotificationAndRatingOncePerInstallati
   settle();
 }
 
+// The result message is punctuated as its language writes a sentence, with
+// and without the rating prompt after it.
+TEST_F(RootViewControllerTest, ResultMessageJoinsAndEndsItsLinesInTheTablesLanguage) {
+  auto& defaults = platform::UserDefaults::standard();
+  struct Punctuation {
+    const char* language;
+    const char* separator;
+    const char* end;
+    const char* endBeforePrompt;
+  };
+  for (const auto& [language, separator, end, endBeforePrompt] :
+       {Punctuation{"en", ", ", ".", ". "}, Punctuation{"zh-Hans", "，", "。", "。"}}) {
+    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    ui::resetLocalizedStringsForTesting();
+    defaults.removeObjectForKey(LMRootViewController::kNotFirstRatingKey);
+    auto page = std::make_shared<LMRootViewController>();
+    page->loadViewIfNeeded();
+    page->addLocalContactNum = 1;
+    page->addLumoraContactNum = 299;
+    const auto lines = page->getSyncResult();
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string joined = lines[0] + separator + lines[1];
+    page->presentSyncResultMessage();
+    ASSERT_TRUE(lastAlert());
+    EXPECT_EQ(lastAlert()->message(), joined + endBeforePrompt + ui::localizedString("Rating Info")) << language;
+    lastAlert()->dismiss();
+    page->presentSyncResultMessage();
+    ASSERT_TRUE(lastAlert());
+    EXPECT_EQ(lastAlert()->message(), joined + end) << language;
+    lastAlert()->dismiss();
+  }
+  ui::resetLocalizedStringsForTesting();
+  settle();
+}
+
 TEST_F(RootViewControllerTest, TheScreensItOpensReportToThePageWhichClosesThem) {
   // The merge and import screens, presented over the page.
   for (const auto& report : std::vector<std::function<void()>>{

@@ -4,7 +4,10 @@
 #include <future>
 #include <vector>
 
+#include <vips/vips8>
+
 #include "ServerFixture.h"
+#include "server/services/CaptchaImage.h"
 
 namespace servertest {
 namespace {
@@ -93,6 +96,52 @@ TEST_F(Verification, CaptchaIsDemandedFetchedAndChecked) {
   Reply ok = passwordStep(device, page, "carol",
                           {{"pwd", "pw"}, {"captCode", *server_->captchaCode()}});
   EXPECT_EQ(ok.code(), 0) << ok.body;
+}
+
+// The picture shows its code: a digit wherever the code has one, each
+// digit as its own mark, at a size the sign-in screen shows readably.
+TEST_F(Verification, CaptchaPictureDrawsItsDigitsLegibly) {
+  ASSERT_EQ(vips_init("server-tests"), 0);
+  // The columns of dark ink, as runs: one run per digit.
+  const auto inkRuns = [](const std::string& png, int* width, int* height) {
+    vips::VImage image = vips::VImage::new_from_buffer(png.data(), png.size(), "").colourspace(VIPS_INTERPRETATION_B_W);
+    *width = image.width();
+    *height = image.height();
+    std::size_t size = 0;
+    auto* pixels = static_cast<unsigned char*>(image.write_to_memory(&size));
+    int runs = 0;
+    bool inRun = false;
+    for (int x = 0; x < *width; ++x) {
+      bool ink = false;
+      for (int y = 0; y < *height; ++y) ink = ink || pixels[static_cast<std::size_t>(y * *width + x)] < 100;
+      runs += ink && !inRun ? 1 : 0;
+      inRun = ink;
+    }
+    g_free(pixels);
+    return runs;
+  };
+
+  ASSERT_TRUE(server_->seedAccount(2005, "erin", "pw", [] {
+    AccountOptions options;
+    options.needsCaptcha = true;
+    return options;
+  }()));
+  Device device;
+  Reply page = serviceLogin(device);
+  Reply first = passwordStep(device, page, "erin", {{"pwd", "pw"}});
+  Reply served = get(first.json["captchaUrl"], &device);
+  ASSERT_EQ(served.status, 200);
+  int width = 0, height = 0;
+  EXPECT_EQ(inkRuns(served.body, &width, &height), 5);
+  EXPECT_GE(width, 200);  // 100 x 30 points or more at two pixels a point
+  EXPECT_GE(height, 60);
+
+  std::vector<std::string> pictures;
+  for (char digit = '0'; digit <= '9'; ++digit) {
+    pictures.push_back(localcloud::captchaImagePng(std::string(5, digit)));
+    EXPECT_EQ(inkRuns(pictures.back(), &width, &height), 5) << digit;
+    for (std::size_t i = 0; i + 1 < pictures.size(); ++i) EXPECT_NE(pictures[i], pictures.back()) << digit;
+  }
 }
 
 TEST_F(Verification, TwoStepCodeCompletesTheLoginAndTrustSkipsItLater) {

@@ -110,6 +110,27 @@ void CollectionView::layoutItems() {
         rects[rowStart + k].x += spare * static_cast<double>(k) / static_cast<double>(n - 1);
       }
     };
+    // The last line, when it holds fewer items than fit, keeps to the
+    // columns a full line of its items has (spreading it out instead left
+    // gaps like missing items in its middle); items of other sizes stay
+    // at the minimum spacing.
+    auto alignLastRow = [&] {
+      const std::size_t n = rects.size() - rowStart;
+      if (n < 2) return;
+      const double width = rects[rowStart].width;
+      for (std::size_t k = rowStart; k < rects.size(); ++k) {
+        if (rects[k].width != width) return;
+      }
+      const double room = right - left;
+      const auto fit = static_cast<std::size_t>(
+          std::floor((room + layout_.minimumInteritemSpacing + 0.001) / (width + layout_.minimumInteritemSpacing)));
+      if (fit <= n) {
+        justifyRow();
+        return;
+      }
+      const double spacing = (room - static_cast<double>(fit) * width) / static_cast<double>(fit - 1);
+      for (std::size_t k = 0; k < n; ++k) rects[rowStart + k].x = left + static_cast<double>(k) * (width + spacing);
+    };
     int count = source->numberOfItemsInSection(*this, s);
     for (int i = 0; i < count; ++i) {
       Size size = delegate ? delegate->sizeForItemAtIndexPath(*this, {s, i}).value_or(layout_.itemSize)
@@ -125,7 +146,7 @@ void CollectionView::layoutItems() {
       x += size.width + layout_.minimumInteritemSpacing;
       rowHeight = std::max(rowHeight, size.height);
     }
-    justifyRow();
+    alignLastRow();
     y += rowHeight + layout_.sectionInset.bottom;
     frames_.push_back(std::move(rects));
   }

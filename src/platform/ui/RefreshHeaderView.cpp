@@ -10,14 +10,14 @@ std::shared_ptr<RefreshHeaderView> RefreshHeaderView::refreshView() {
   return header;
 }
 
-std::string RefreshHeaderView::refreshingTimeStringFromDate(std::optional<Clock::TimePoint> date) {
+std::string RefreshHeaderView::refreshingTimeStringFromDate(std::optional<Clock::TimePoint> date) const {
   if (!date) return {};
   std::time_t seconds = Clock::TimePoint::clock::to_time_t(*date);
   std::tm local{};
   localtime_r(&seconds, &local);
   char text[16];
   std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return std::string("最后更新：") + text;
+  return lastUpdatedText_ + text;
 }
 
 void RefreshHeaderView::build() {
@@ -57,9 +57,21 @@ void RefreshHeaderView::applyInsets() {
 }
 
 void RefreshHeaderView::setOriginalEdgeInsets(const EdgeInsets& insets) {
+  const double oldRest = restingOffset();
+  const bool changed = insets != original_;
   original_ = insets;
   applyInsets();
+  if (!changed) return;
+  // A view resting at its top (or pulled past it) rests at the new top: the
+  // header stays hidden above the content (or shown whole while it
+  // refreshes) after a rotation changed the bar's height.
+  if (auto scrollView = scrollView_.lock()) {
+    const Point offset = scrollView->contentOffset();
+    if (offset.y <= oldRest + 0.5) scrollView->setContentOffset({offset.x, restingOffset()});
+  }
 }
+
+double RefreshHeaderView::restingOffset() const { return -(original_.top + (refreshing_ ? kHeight : 0)); }
 
 void RefreshHeaderView::beginRefreshing() {
   if (refreshing_) return;

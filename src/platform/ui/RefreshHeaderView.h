@@ -4,7 +4,8 @@
 // view's top inset grows by its height), its refreshing-time operation gives
 // the date it shows as "last updated", and its refresh actions run.
 // endRefreshing() hides it again and puts back the original edge insets,
-// which its owner may change at any time (a rotation does).
+// which its owner may change at any time (a rotation does): a scroll view
+// resting at its top then moves to the new top.
 //
 // Ownership: a view (refreshView()); the scroll view owns it once added,
 // and it holds the scroll view weakly; refresh targets are held weakly.
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
@@ -29,8 +31,11 @@ class RefreshHeaderView : public View {
   using TimeOperation = std::function<Clock::TimePoint()>;
 
   static std::shared_ptr<RefreshHeaderView> refreshView();
-  // "最后更新：" and the local time "HH:mm:ss"; empty without a date.
-  static std::string refreshingTimeStringFromDate(std::optional<Clock::TimePoint> date);
+  // The owner's words before the time ("last updated", in the app's
+  // language; none by default).
+  void setLastUpdatedText(std::string text) { lastUpdatedText_ = std::move(text); }
+  // Those words and the local time "HH:mm:ss"; empty without a date.
+  std::string refreshingTimeStringFromDate(std::optional<Clock::TimePoint> date) const;
 
   void addToScrollView(const std::shared_ptr<ScrollView>& scrollView);
   template <class T>
@@ -57,10 +62,13 @@ class RefreshHeaderView : public View {
   void build();
   void scrolled(ScrollView& scrollView, ScrollView::Event event);
   void applyInsets();
+  // The offset at which the scroll view shows its content from the top.
+  double restingOffset() const;
 
   std::weak_ptr<ScrollView> scrollView_;
   std::vector<std::function<void()>> actions_;
   TimeOperation timeOperation_;
+  std::string lastUpdatedText_;
   EdgeInsets original_;
   bool refreshing_ = false;
   std::shared_ptr<Label> timeLabel_;

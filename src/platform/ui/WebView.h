@@ -1,5 +1,5 @@
-// A headless stand-in for the phone's embedded web view. It renders nothing:
-// it keeps the request it was asked to load (URL and header fields, so the
+// A headless stand-in for the phone's embedded web view: a view that draws
+// nothing of the page (what is behind it shows through). It keeps the request it was asked to load (URL and header fields, so the
 // Cookie field travels with it) and asks its delegate about every
 // navigation, as the real view does. A test or the demo plays the page:
 // navigate() is a navigation the page starts (a link, a form, a redirect),
@@ -8,8 +8,9 @@
 // platform::http) and ends the load itself on the main queue: failed on a
 // transport error, else finished, with the page's <title> kept.
 //
-// Ownership: a plain object, usually owned by the screen that shows it; the
-// delegate is held weakly. Threading: main thread only (not locked), like
+// Ownership: a view (made with std::make_shared to take part in a view
+// tree), usually owned by the screen that shows it; the delegate is held
+// weakly. Threading: main thread only (not locked), like
 // the real view. Failures: a refused navigation leaves the current request
 // as it was; nothing throws.
 #pragma once
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/ui/View.h"
 
 namespace platform::ui {
 
@@ -50,10 +52,10 @@ class WebViewDelegate {
   virtual void webViewDidFailLoad(WebView& webView, const Error& error);
 };
 
-class WebView {
+class WebView : public View {
  public:
   WebView() = default;
-  ~WebView();
+  ~WebView() override;
   WebView(const WebView&) = delete;
   WebView& operator=(const WebView&) = delete;
 

@@ -8,6 +8,16 @@ namespace lumora {
 
 namespace ab = platform::addressbook;
 
+const std::vector<ab::PersonProperty>& LMPersonCard::displayedProperties() {
+  static const std::vector<ab::PersonProperty> properties = {
+      ab::PersonProperty::FirstNamePhonetic, ab::PersonProperty::LastNamePhonetic,
+      ab::PersonProperty::MiddleNamePhonetic, ab::PersonProperty::Organization, ab::PersonProperty::JobTitle,
+      ab::PersonProperty::Department, ab::PersonProperty::Email, ab::PersonProperty::Birthday,
+      ab::PersonProperty::Note, ab::PersonProperty::Address, ab::PersonProperty::Date, ab::PersonProperty::Phone,
+      ab::PersonProperty::InstantMessage, ab::PersonProperty::URL, ab::PersonProperty::RelatedNames};
+  return properties;
+}
+
 std::shared_ptr<platform::addressbookui::PersonViewController> LMPersonCard::personViewController(
     std::optional<std::int32_t> recordID, std::shared_ptr<ab::AddressBook>& addressBook,
     std::function<void()> backAction) {
@@ -20,12 +30,7 @@ std::shared_ptr<platform::addressbookui::PersonViewController> LMPersonCard::per
   auto card = std::make_shared<platform::addressbookui::PersonViewController>();
   card->setAddressBook(addressBook);
   card->setDisplayedPerson(person);
-  card->setDisplayedProperties({
-      ab::PersonProperty::FirstNamePhonetic, ab::PersonProperty::LastNamePhonetic,
-      ab::PersonProperty::MiddleNamePhonetic, ab::PersonProperty::Organization, ab::PersonProperty::JobTitle,
-      ab::PersonProperty::Department, ab::PersonProperty::Email, ab::PersonProperty::Birthday,
-      ab::PersonProperty::Note, ab::PersonProperty::Address, ab::PersonProperty::Date, ab::PersonProperty::Phone,
-      ab::PersonProperty::InstantMessage, ab::PersonProperty::URL, ab::PersonProperty::RelatedNames});
+  card->setDisplayedProperties(displayedProperties());
   card->navigationItem().title = platform::ui::localizedString("简介");
   card->navigationItem().leftBarButtonItem = LMTableViewController::backItem(std::move(backAction));
   return card;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbookui/PersonViewController.h"
@@ -21,6 +22,8 @@ namespace lumora {
 class LMPersonCard {
  public:
   LMPersonCard() = delete;
+  // The properties the card shows, in its order.
+  static const std::vector<platform::addressbook::PersonProperty>& displayedProperties();
   static std::shared_ptr<platform::addressbookui::PersonViewController> personViewController(
       std::optional<std::int32_t> recordID, std::shared_ptr<platform::addressbook::AddressBook>& addressBook,
       std::function<void()> backAction);

@@ -208,13 +208,19 @@ void LMRootViewController::presentSyncResultMessage() {
     if (prompt) showAlert("同步成功", ui::localizedString("Rating Info"), "我知道了", {"去评分"});
     return;
   }
+  // Joined and ended as the language writes a sentence ("，" and "。" in
+  // Chinese, ", " and "." in English).
+  const std::string separator = ui::localizedString("Sync Result Separator");
   std::string joined;
-  for (const auto& line : lines) joined += (joined.empty() ? "" : "，") + line;
+  for (const auto& line : lines) joined += (joined.empty() ? "" : separator) + line;
   if (prompt) {
-    showAlert("同步成功", ui::stringWithFormat("%@。%@", {joined, ui::localizedString("Rating Info")}), "我知道了",
-              {"去评分"});
+    showAlert("同步成功",
+              ui::stringWithFormat(ui::localizedString("Sync Result Rating Format"),
+                                   {joined, ui::localizedString("Rating Info")}),
+              "我知道了", {"去评分"});
   } else {
-    ui::AlertView::alert(ui::localizedString("同步成功"), ui::stringWithFormat("%@。", {joined}),
+    ui::AlertView::alert(ui::localizedString("同步成功"),
+                         ui::stringWithFormat(ui::localizedString("Sync Result Message Format"), {joined}),
                          ui::localizedString("我知道了"), {})
         ->show();
   }

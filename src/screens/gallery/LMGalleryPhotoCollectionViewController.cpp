@@ -90,8 +90,9 @@ void LMGalleryPhotoCollectionViewController::interfaceInitialize() {
   collectionView_->setDelegate(std::weak_ptr<ui::CollectionViewDelegate>(self));
 
   refreshHeader_ = ui::RefreshHeaderView::refreshView();
+  refreshHeader_->setLastUpdatedText(ui::localizedString("最后更新："));
   refreshHeader_->timeLabel()->setText(
-      ui::RefreshHeaderView::refreshingTimeStringFromDate(albumObject_ ? albumObject_->refreshDate() : std::nullopt));
+      refreshHeader_->refreshingTimeStringFromDate(albumObject_ ? albumObject_->refreshDate() : std::nullopt));
   std::weak_ptr<LMAlbumObject> album = albumObject_;
   refreshHeader_->setRefreshingTimeOperation([album] {
     const auto now = platform::Clock::current()->now();

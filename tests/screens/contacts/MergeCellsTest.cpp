@@ -3,7 +3,13 @@
 // group cell (keep / leave out, merged look, tile texts, reuse).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string_view>
+
+#include "platform/addressbook/Labels.h"
 #include "platform/addressbookui/PersonViewController.h"
+#include "platform/storage/UserDefaults.h"
+#include "screens/contacts/LMPersonCard.h"
 #include "screens/contacts/ContactsScreensFixture.h"
 #include "screens/contacts/LMContactsTableViewController.h"
 #include "screens/contacts/LMMergeContactCell.h"
@@ -96,6 +102,57 @@ TEST_F(MergeCellsTest, ContactsListNamesRowsMarksTheLastAndOpensOnlyLivingPeople
   EXPECT_EQ(card->rows()[0].value, "123");
   card->tapLeftBarButton();
   EXPECT_EQ(navigation->viewControllers().size(), 1u);
+}
+
+// The person card shows the person's name over the values, and labels
+// them in the app's language: in Chinese none of the address book's own
+// labels or the card's properties is left an English word, in English
+// none is Chinese. A label the user typed shows as typed.
+TEST_F(MergeCellsTest, PersonCardShowsTheNameAndLabelsInTheAppsLanguage) {
+  ab::Record ada = *book_->createPerson(local());
+  ASSERT_TRUE(ada.setValue(ab::PersonProperty::FirstName, std::string("Ada")).ok());
+  ASSERT_TRUE(ada.setValue(ab::PersonProperty::LastName, std::string("Lovelace")).ok());
+  ab::MultiValue<std::string> phones;
+  phones.add("+1 555 01101", std::string(ab::kPersonPhoneMobileLabel));
+  phones.add("+1 555 01102", std::string("boat"));
+  ASSERT_TRUE(ada.setValue(ab::PersonProperty::Phone, phones).ok());
+  ASSERT_TRUE(book_->save().ok());
+
+  const std::string_view labels[] = {
+      ab::kHomeLabel, ab::kWorkLabel, ab::kOtherLabel, ab::kPersonPhoneMobileLabel, ab::kPersonPhoneMainLabel,
+      ab::kPersonPhoneHomeFAXLabel, ab::kPersonPhoneWorkFAXLabel, ab::kPersonPhoneOtherFAXLabel,
+      ab::kPersonPhonePagerLabel, ab::kPersonHomePageLabel, ab::kPersonAnniversaryLabel, ab::kPersonFatherLabel,
+      ab::kPersonMotherLabel, ab::kPersonParentLabel, ab::kPersonBrotherLabel, ab::kPersonSisterLabel,
+      ab::kPersonChildLabel, ab::kPersonFriendLabel, ab::kPersonSpouseLabel, ab::kPersonPartnerLabel,
+      ab::kPersonAssistantLabel, ab::kPersonManagerLabel};
+  const auto ascii = [](const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  };
+  for (const bool chinese : {false, true}) {
+    platform::UserDefaults::standard().registerDefaults(
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({chinese ? "zh-Hans" : "en"})}});
+    ui::resetLocalizedStringsForTesting();
+    std::vector<std::string> texts;
+    for (auto label : labels) {
+      texts.push_back(platform::addressbookui::PersonViewController::labelText(std::string(label),
+                                                                              ab::PersonProperty::Phone));
+    }
+    for (auto property : LMPersonCard::displayedProperties()) {
+      texts.push_back(platform::addressbookui::PersonViewController::labelText(std::nullopt, property));
+    }
+    for (const auto& text : texts) EXPECT_EQ(ascii(text), !chinese) << text;
+
+    std::shared_ptr<ab::AddressBook> held;
+    auto card = LMPersonCard::personViewController(ada.id(), held, [] {});
+    ASSERT_TRUE(card);
+    card->loadViewIfNeeded();
+    EXPECT_EQ(card->nameLabel()->text(), ada.compositeName().value_or(""));
+    EXPECT_NE(card->nameLabel()->text(), "");
+    ASSERT_EQ(card->rows().size(), 2u);
+    EXPECT_EQ(card->rows()[0].label, texts[3]);
+    EXPECT_EQ(card->rows()[1].label, "boat");
+  }
+  ui::resetLocalizedStringsForTesting();
 }
 
 TEST_F(MergeCellsTest, GroupCellKeepsAndLeavesOutContactsAndShowsAMergedGroupAsOneTile) {
