@@ -1,6 +1,6 @@
 // The picture served for a captcha: its code written in dark digits on a
-// light ground, kPixelWidth x kPixelHeight pixels (the sign-in screen shows
-// it at two pixels a point), with two faint lines across so that it is no
+// light ground, kCaptchaPixelWidth x kCaptchaPixelHeight pixels (the
+// sign-in screen shows it at two pixels a point), with two faint lines across so that it is no
 // plain text. The digits come from a small bitmap font of our own, each
 // glyph cell drawn as a square block, every digit a little higher or lower
 // than its neighbour. Characters other than the digits are left blank.

@@ -9,8 +9,8 @@
 // one after another; a package already waiting or running is not queued
 // twice. A reply that asks for a retry restarts the upload after its
 // Retry-After delay (300 s without a usable one: absent, negative, not
-// finite or out of range), with no limit, through the same pool. Server chains are checked by the pinner unless the debug switch is
-// on. The start of the service's answer to a failed upload comes with its
+// finite or out of range), with no limit, through the same pool. Server
+// chains are checked by the pinner unless the debug switch is on. The start of the service's answer to a failed upload comes with its
 // error (user info "response_text").
 //
 // Ownership: created shared; owns its session and pinner; holds its

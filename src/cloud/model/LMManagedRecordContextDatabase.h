@@ -141,7 +141,6 @@ class LMManagedRecordContextDatabase {
   void holding(const std::function<void()>& work);
   // Notes a failed statement's code on the connection this thread holds.
   static void noteFailure(sqlite3* db, int rc);
-  void openConnection();
   void replaceDamagedFile();
 
   sqlite3* db_ = nullptr;

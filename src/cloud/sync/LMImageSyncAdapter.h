@@ -192,8 +192,9 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // extra information: from nothing, a resync). The cloud's 52000 starts
   // the listing over from the tag it names (a resync; what was read is
   // dropped), and its refusal of the watermark starts it from nothing; a
-  // page whose tag the cloud could not be sent back is malformed. Records are kept by server id (a later one replaces an
-  // earlier one; images flagged "isUbiImage" are left out). A listing past
+  // page whose tag the cloud could not be sent back is malformed. Records
+  // are kept by server id (a later one replaces an earlier one; images
+  // flagged "isUbiImage" are left out). A listing past
   // the bounds of LMListingBounds (pages, restarts, what its records hold)
   // fails. Exactly one of the blocks runs, on this thread, before the call
   // returns.

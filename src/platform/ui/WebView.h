@@ -1,7 +1,8 @@
 // A headless stand-in for the phone's embedded web view: a view that draws
-// nothing of the page (what is behind it shows through). It keeps the request it was asked to load (URL and header fields, so the
-// Cookie field travels with it) and asks its delegate about every
-// navigation, as the real view does. A test or the demo plays the page:
+// nothing of the page (what is behind it shows through). It keeps the
+// request it was asked to load (URL and header fields, so the Cookie field
+// travels with it) and asks its delegate about every navigation, as the
+// real view does. A test or the demo plays the page:
 // navigate() is a navigation the page starts (a link, a form, a redirect),
 // finishLoad() and failLoad() end the current load. A view told to fetch
 // pages GETs each one it starts instead (on the global queue, through
