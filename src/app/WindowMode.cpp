@@ -14,6 +14,9 @@
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/UserDefaults.h"
+#include "platform/ui/Resources.h"
+#include "platform/ui/StringFormat.h"
 #include "platform/ui/ViewController.h"
 #include "platform/uiqt/PhoneWindow.h"
 #include "platform/uiqt/QtGuiSupport.h"
@@ -84,11 +87,18 @@ platform::Bytes deviceToken() {
 bool claimAppHome(std::FILE* err) {
   platform::Status claimed = platform::AppHome::claim();
   if (claimed.ok()) return true;
+  if (claimed.error().domain() == platform::kPOSIXErrorDomain && claimed.error().code() == EWOULDBLOCK) {
+    // Told in the user's language; the home's own settings are another
+    // process's now, so the language is the environment's.
+    const std::string language = platform::UserDefaults::languageFromLocale(std::getenv("LANG"));
+    std::fprintf(err, "lumora: %s\n",
+                 ui::stringWithFormat(ui::localizedString("App Home In Use Format", language),
+                                      {platform::AppHome::root().string()})
+                     .c_str());
+    return false;
+  }
   std::fprintf(err, "lumora: %s\n  %s\n", claimed.error().description().c_str(),
-               claimed.error().code() == EWOULDBLOCK
-                   ? "Another lumora (a window or --demo) uses this app home: end it, or set LUMORA_HOME to "
-                     "another folder."
-                   : "Set LUMORA_HOME to a folder you can write in.");
+               "Set LUMORA_HOME to a folder you can write in.");
   return false;
 }
 

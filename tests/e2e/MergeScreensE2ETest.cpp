@@ -127,7 +127,7 @@ TEST_F(MergeScreensE2ETest, ManualThenBatchMergeThenThePickerThenImportOfTheSeco
   harness_.clickButton(ui::localizedString("批量合并"));
   ASSERT_TRUE(waitFor([&] { return hudDown() && !ui::AlertView::visibleAlerts().empty(); }));
   harness_.screenshot("merge-batch");
-  EXPECT_EQ(alertMessage(), ui::stringWithFormat(ui::localizedString("Merge Contacts Format"), {std::int64_t{1}}));
+  EXPECT_EQ(alertMessage(), ui::localizedCountString("Merge Contacts Format", 1));
   EXPECT_EQ(localPeople(), 3u);
 
   // The people picker lists the book; a tap on a row puts that person in

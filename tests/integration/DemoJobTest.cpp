@@ -1,13 +1,18 @@
 // The demo's main job against the local cloud: a refused sign-in and a step
-// that brings no answer in time are failures of their own kinds, told once.
+// that brings no answer in time are failures of their own kinds, told once;
+// a sync it made is the one the contacts page tells.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "SignedRequestFixture.h"
 #include "app/demo/DemoJob.h"
 #include "feedback/QBLogUtil.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/storage/UserDefaults.h"
+#include "screens/common/LMLastContactSync.h"
 
 namespace signedtest {
 namespace {
@@ -61,6 +66,22 @@ TEST_F(SignedRequestCloudTest, ADemoFailureIsToldOnceWithItsKindAsTheStatus) {
   EXPECT_NE(run.err.find("no answer within 0.3 s"), std::string::npos) << run.err;
   EXPECT_EQ(run.out.find("ok: no relocation"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("registering this device"), std::string::npos) << run.out;
+}
+
+// The window on a home the demo synced tells that sync: the demo records it
+// where the contacts page reads it.
+TEST_F(SignedRequestCloudTest, ADemoContactSyncIsTheLastSyncTheContactsPageTells) {
+  auto& defaults = platform::UserDefaults::standard();
+  ASSERT_EQ(defaults.doubleForKey(lumora::LMLastContactSync::kShownKey), 0);
+  lumora::DemoOptions options;
+  options.login = "alice";
+  options.password = "secret";
+  const DemoRunResult run = demoRun(options);
+  ASSERT_NE(run.out.find("ok: synced"), std::string::npos) << run.out << run.err;
+  const double now = std::chrono::duration<double>(platform::Clock::current()->now().time_since_epoch()).count();
+  for (const char* key : {lumora::LMLastContactSync::kShownKey, lumora::LMLastContactSync::kRuleKey}) {
+    EXPECT_NEAR(defaults.doubleForKey(key), now, 600) << key;
+  }
 }
 
 }  // namespace

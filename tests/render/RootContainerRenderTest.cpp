@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -101,6 +102,38 @@ TEST_F(RootContainerRenderTest, BarPictureLeftTabSelectedAndTheMenuSheet) {
   // screen.
   EXPECT_GT(at(menu, 187, 667 - 30).lightness(), 200);
   EXPECT_LT(at(menu, 10, 300).lightness(), at(shot, 10, 300).lightness());
+}
+
+// Signed out, the menu has nothing to offer on the gallery tab: its button
+// is disabled and drawn faded, as the platform draws a disabled button.
+TEST_F(RootContainerRenderTest, TheDisabledMenuButtonIsDrawnFaded) {
+  auto services = LMBaseRootViewController::Services::standard();
+  services.userId = [] { return std::optional<std::string>(); };
+  auto container = std::make_shared<LMBaseRootViewController>(services);
+  window_ = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  window_->setRootViewController(LMNavViewController::withRoot(container));
+  window_->makeKeyAndVisible();
+  platform::MainQueue::main().runUntilIdle();
+  for (auto& alert : ui::AlertView::visibleAlerts()) alert->dismiss();
+  // The lightest point of the button: its white picture, or what shows of it.
+  auto lightest = [&](const QImage& image) {
+    const auto& button = *container->menuButton();
+    const ui::Point origin = button.convertPointToView({0, 0}, nullptr);
+    int most = 0;
+    for (double x = 0; x < button.bounds().width; x += 0.5) {
+      for (double y = 0; y < button.bounds().height; y += 0.5) most = std::max(most, at(image, origin.x + x, origin.y + y).lightness());
+    }
+    return most;
+  };
+  ASSERT_TRUE(container->menuButton()->isEnabled());
+  const int enabled = lightest(render("menu-enabled"));
+  auto& tabView = *container->tabView();
+  ui::Screen::main().tap(tabView.convertPointToView({tabView.bounds().width * 3 / 4, tabView.bounds().height / 2}, nullptr));
+  ASSERT_FALSE(tabView.isSelectLeftTab());
+  ASSERT_FALSE(container->menuButton()->isEnabled());
+  const int disabled = lightest(render("menu-disabled"));
+  EXPECT_GT(enabled, 230);
+  EXPECT_LT(disabled, enabled - 40);
 }
 
 }  // namespace

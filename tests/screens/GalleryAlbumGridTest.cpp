@@ -17,6 +17,7 @@
 #include "platform/device/ReachabilityMonitor.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/http/UrlError.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
@@ -521,6 +522,66 @@ TEST_F(GalleryAlbumGridTest, OutcomesCountFailedPhotosStillShowInTheBackgroundAn
   ASSERT_TRUE(pump([&] { return !adapter->isSyncing() && !LMProgressHUD::sharedHUD().window(); }));
   MainQueue::main().runUntilIdle();
   EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+}
+
+// Offline, the grid tells why it is empty, and the network's return fills
+// it; a mobile-data question gives way to the offline failure once there
+// is no network at all.
+TEST_F(GalleryAlbumGridTest, OfflineTheListingFailureIsToldAndTheMobileDataQuestionGivesWayToIt) {
+  std::atomic<bool> offline{true};
+  std::atomic<bool> release{false};
+  gallery->respond = [&](const fakegallery::Call& call) -> platform::Result<platform::Json> {
+    if (call.path.find("/storage") != std::string::npos) {
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (offline) return platform::http::makeUrlError(platform::http::kUrlErrorNotConnectedToInternet, call.path);
+    if (call.path.find("/storage") != std::string::npos) return platform::Error(kLMServerErrorDomain, 50001);
+    if (call.method != "GET" || call.path != "/full/album") return platform::Json::object();
+    return platform::Json{{"list", {{{"id", 5}, {"status", 1}, {"tag", 3}, {"name", "Trips"}},
+                                    {{"id", 6}, {"status", 1}, {"tag", 3}, {"name", "Pets"}}}},
+                          {"lastPage", true}, {"syncTag", 25}, {"syncExtraInfo", "e25"}};
+  };
+  store({{6, "Pets", 5, {kAlbumGridMiB}}});
+  network(NetworkStatus::NotReachable);
+  open();
+  const std::string title = ui::localizedString("我的云相册");
+  ASSERT_TRUE(pump([&] { return alert(title) != nullptr; }));
+  EXPECT_EQ(alert(title)->message(), ui::localizedString("Bad Network"));
+  EXPECT_EQ(grid->collectionView()->numberOfItemsInSection(0), 1) << "what is stored";
+  ui::AlertView::resetForTesting();
+  offline = false;
+  network(NetworkStatus::ReachableViaWiFi);
+  ASSERT_TRUE(pump([&] { return grid->fetchedResultsController()->numberOfObjects() == 2; }));
+  EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+
+  // Asked before a download: the question goes, the download is refused.
+  network(NetworkStatus::ReachableViaWWAN);
+  grid->networkGuard()->askBeforeDownload("3 MB");
+  ASSERT_TRUE(alert(ui::localizedString("流量提示")));
+  network(NetworkStatus::NotReachable);
+  EXPECT_FALSE(alert(ui::localizedString("流量提示")));
+  ASSERT_TRUE(alert(ui::localizedString("Download Albums")));
+  EXPECT_EQ(alert(ui::localizedString("Download Albums"))->message(), ui::localizedString("Bad Network"));
+  ui::AlertView::resetForTesting();
+
+  // Asked for a download it suspended: the download goes on, fails offline
+  // and says so.
+  network(NetworkStatus::ReachableViaWiFi);
+  select({6});
+  grid->downloadAlbums();
+  ASSERT_TRUE(pump([&] { return grid->networkGuard()->isDownloading() && gallery->callsTo("GET", "/full/1000/storage").size() == 1; }));
+  network(NetworkStatus::ReachableViaWWAN);
+  ASSERT_TRUE(adapter->isSuspended());
+  ASSERT_TRUE(alert(ui::localizedString("Mobile Network Info")));
+  offline = true;
+  network(NetworkStatus::NotReachable);
+  EXPECT_FALSE(alert(ui::localizedString("Mobile Network Info")));
+  EXPECT_FALSE(adapter->isSuspended());
+  release = true;
+  ASSERT_TRUE(pump([&] { return !adapter->isSyncing() && !LMProgressHUD::sharedHUD().window(); }));
+  MainQueue::main().runUntilIdle();
+  ASSERT_TRUE(alert(ui::localizedString("Download Photo Fail")));
+  EXPECT_EQ(alert(ui::localizedString("Download Photo Fail"))->message(), ui::localizedString("Bad Network"));
 }
 
 }  // namespace

@@ -204,6 +204,15 @@ TEST_F(GalleryPageTest, MobileDataSuspendsTheRunningBackupUntilWiFiOrPermissionF
   EXPECT_FALSE(adapter->isSuspended());
   EXPECT_FALSE(page->mobileDataAlert()) << "dismissed with the resumed run";
   EXPECT_TRUE(alertTitles().empty());
+  // No network at all: the question gives way, the run goes on to fail
+  // offline as any run does.
+  set(platform::NetworkStatus::ReachableViaWWAN);
+  ASSERT_TRUE(page->mobileDataAlert());
+  set(platform::NetworkStatus::NotReachable);
+  EXPECT_FALSE(adapter->isSuspended());
+  EXPECT_FALSE(page->mobileDataAlert());
+  EXPECT_TRUE(alertTitles().empty());
+  set(platform::NetworkStatus::ReachableViaWiFi);
 
   // Allowed: a later move to mobile data leaves the run alone.
   set(platform::NetworkStatus::ReachableViaWWAN);
@@ -221,6 +230,15 @@ TEST_F(GalleryPageTest, MobileDataSuspendsTheRunningBackupUntilWiFiOrPermissionF
   page->didAdapterFailBackupImages(platform::Error(kLMLocalErrorDomain, -10012));
   EXPECT_EQ(container->locks, 0);
   EXPECT_TRUE(alertTitles().empty());
+
+  // Asked before a backup, then no network: the backup is refused offline.
+  set(platform::NetworkStatus::ReachableViaWWAN);
+  page->backupGallery();
+  ASSERT_TRUE(page->mobileDataAlert());
+  set(platform::NetworkStatus::NotReachable);
+  EXPECT_EQ(alertTitles(), (std::vector<std::string>{ui::localizedString("照片备份")}));
+  EXPECT_EQ(ui::AlertView::visibleAlerts().front()->message(), ui::localizedString("Bad Network"));
+  ui::AlertView::resetForTesting();
 }
 
 TEST_F(GalleryPageTest, ABusyAdapterStartsNothingAndTheStopAlertAlwaysDecides) {

@@ -114,7 +114,8 @@ TEST_F(RootViewControllerTest, LabelsShowTheLastSyncTheSourceAndRefreshAfterBeco
   auto& defaults = platform::UserDefaults::standard();
   const std::vector<std::pair<double, std::string>> ages = {
       {599, ui::localizedString("Sync Just Now")},   {600, format("Sync Minute Format", {10})},
-      {3600, format("Sync Hour Format", {1})},       {863999, format("Sync Day Format", {9})},
+      {3600, ui::localizedCountString("Sync Hour Format", 1)}, {7200, format("Sync Hour Format", {2})},
+      {86400, ui::localizedCountString("Sync Day Format", 1)}, {863999, format("Sync Day Format", {9})},
       {864000, ui::localizedString("Sync Weak")}};
   page_->updateLastSyncTimeLabel();
   EXPECT_EQ(page_->syncTimeLabel()->text(), ui::localizedString("Have Not Sync Yet"));
@@ -129,9 +130,12 @@ TEST_F(RootViewControllerTest, LabelsShowTheLastSyncTheSourceAndRefreshAfterBeco
   ASSERT_TRUE(card.ok());
   const std::vector<std::pair<ab::Record, const char*>> sources = {
       {ab::Record{}, "Invalid Account"}, {*card, "Sync iCloud Account"}, {book->sourceWithId(ab::kLocalSourceId), "Sync Local Account"}};
+  // Labels of the idle page: none reads as the status of a running sync.
+  const std::string running = ui::localizedString("正在同步数据");
   for (const auto& [source, key] : sources) {
     page_->updateSourceLabel(source);
     EXPECT_EQ(page_->sourceLabel()->text(), ui::localizedString(key));
+    EXPECT_NE(page_->sourceLabel()->text().rfind(running, 0), 0u) << page_->sourceLabel()->text();
   }
   ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Denied).ok());
   page_->updateSourceLabel(book->sourceWithId(ab::kLocalSourceId));

@@ -12,11 +12,18 @@ refused() {  # what, command...
   local what=$1
   shift
   out=$(flock -n "$home/.lumora.lock" true 2>&1) || { echo "FAIL: the home is held before $what"; exit 1; }
-  out=$(flock -n "$home/.lumora.lock" env LUMORA_HOME="$home" LUMORA_CLOUD_URL=http://127.0.0.1:9 "$@" 2>&1 </dev/null)
-  rc=$?
-  [[ $rc == 1 ]] || { echo "FAIL: $what beside another lumora exits $rc: $out"; exit 1; }
-  [[ $out == *"in use by another process"* && $out == *LUMORA_HOME* ]] ||
-    { echo "FAIL: $what does not say why and what to do: $out"; exit 1; }
+  # Said in words in the user's language, never as an error code.
+  for lang in C.UTF-8 zh_CN.UTF-8; do
+    out=$(flock -n "$home/.lumora.lock" env LANG=$lang LC_ALL= LUMORA_HOME="$home" \
+      LUMORA_CLOUD_URL=http://127.0.0.1:9 "$@" 2>&1 </dev/null)
+    rc=$?
+    [[ $rc == 1 ]] || { echo "FAIL: $what beside another lumora exits $rc: $out"; exit 1; }
+    [[ $lang == C.UTF-8 ]] && words="Another Lumora is using this app home" || words="另一个 Lumora 正在使用这个应用目录"
+    [[ $out == *"$words"* && $out == *"$home"* && $out == *LUMORA_HOME* ]] ||
+      { echo "FAIL: $what ($lang) does not say why and what to do: $out"; exit 1; }
+    [[ $out != *Domain* && $out != *"temporarily unavailable"* ]] ||
+      { echo "FAIL: $what ($lang) tells an error code: $out"; exit 1; }
+  done
 }
 refused "the window" env QT_QPA_PLATFORM=offscreen "$lumora" --screenshot "$work/shot.png"
 [[ ! -e $work/shot.png ]] || { echo "FAIL: the refused window painted"; exit 1; }

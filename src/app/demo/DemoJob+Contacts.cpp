@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "cloud/model/LMManagedRecordContext.h"
 #include "platform/addressbook/AddressBook.h"
+#include "platform/dispatch/Clock.h"
+#include "screens/common/LMLastContactSync.h"
 
 namespace lumora {
 namespace {
@@ -234,6 +237,9 @@ bool DemoJob::syncContacts(const std::string& title) {
     return false;
   }
   outcome(true, "synced");
+  // The window on this home tells this sync as one of its own.
+  LMLastContactSync::record(
+      std::chrono::duration<double>(platform::Clock::current()->now().time_since_epoch()).count());
   std::fprintf(out_, "      up to the cloud:    contacts %s; groups %s\n", counts(reports->up).c_str(),
                counts(reports->groupsUp).c_str());
   std::fprintf(out_, "      down to the phone:  contacts %s; groups %s\n", counts(reports->down).c_str(),

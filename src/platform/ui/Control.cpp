@@ -116,7 +116,14 @@ void Button::refresh() {
   if (titleLabel_->text() != title()) titleLabel_->setText(title());
   if (auto color = lookUp(titleColors_, state())) titleLabel_->setTextColor(*color);
   imageView_->setImage(currentImage());
+  const bool dimmed = !isEnabled() && adjustsImageWhenDisabled_ && !images_.count(ControlState::Disabled);
+  imageView_->setAlpha(dimmed ? kDisabledImageAlpha : 1);
   setNeedsLayout();
+}
+
+void Button::setAdjustsImageWhenDisabled(bool adjusts) {
+  adjustsImageWhenDisabled_ = adjusts;
+  refresh();
 }
 
 void Button::setEnabled(bool enabled) {

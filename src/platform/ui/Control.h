@@ -93,6 +93,11 @@ class Button : public Control {
 
   const std::shared_ptr<Label>& titleLabel() const { return titleLabel_; }
   const std::shared_ptr<ImageView>& imageView() const { return imageView_; }
+  // A disabled button without a picture of its own for that state draws
+  // its picture lighter, as the platform does (on unless turned off).
+  bool adjustsImageWhenDisabled() const { return adjustsImageWhenDisabled_; }
+  void setAdjustsImageWhenDisabled(bool adjusts);
+  static constexpr double kDisabledImageAlpha = 0.35;
 
   // The layout's two rectangles for a content rectangle (the bounds).
   virtual Rect titleRectForContentRect(const Rect& content) const;
@@ -116,6 +121,7 @@ class Button : public Control {
   std::map<ControlState, Image> backgrounds_;
   std::shared_ptr<Label> titleLabel_ = std::make_shared<Label>();
   std::shared_ptr<ImageView> imageView_ = std::make_shared<ImageView>();
+  bool adjustsImageWhenDisabled_ = true;
 };
 
 class Switch : public Control {

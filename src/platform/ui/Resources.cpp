@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/storage/UserDefaults.h"
+#include "platform/ui/StringFormat.h"
 
 #ifndef LUMORA_RESOURCE_DIR
 #define LUMORA_RESOURCE_DIR "resources"
@@ -51,15 +52,22 @@ std::filesystem::path resourceDirectory() {
   return LUMORA_RESOURCE_DIR;
 }
 
-std::string localizedString(const std::string& key) {
+std::string localizedString(const std::string& key) { return localizedString(key, preferredStringsLanguage()); }
+
+std::string localizedString(const std::string& key, const std::string& preferred) {
   static const std::string english = "en";
-  const std::string preferred = preferredStringsLanguage();
   for (const std::string* language : {&preferred, &english}) {
     const auto& table = stringTableFor(*language);
     auto found = table.find(key);
     if (found != table.end()) return found->second;
   }
   return key;
+}
+
+std::string localizedCountString(const std::string& formatKey, std::int64_t count) {
+  const std::string one = formatKey + " One";
+  const bool singular = count == 1 && hasLocalizedString(preferredStringsLanguage(), one);
+  return stringWithFormat(localizedString(singular ? one : formatKey), {count});
 }
 
 bool hasLocalizedString(const std::string& language, const std::string& key) {

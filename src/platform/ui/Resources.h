@@ -11,6 +11,7 @@
 // thread. Failure: a missing or unreadable table counts as empty.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -19,6 +20,13 @@ namespace platform::ui {
 std::filesystem::path resourceDirectory();
 
 std::string localizedString(const std::string& key);
+// The same in the language given (then English), without the user defaults:
+// for what is told before the app home may be read.
+std::string localizedString(const std::string& key, const std::string& language);
+// A count in words: the format `formatKey` filled with the count, or for
+// one its singular "<formatKey> One" where the language has it ("1 account
+// holds…", not "1 accounts hold…").
+std::string localizedCountString(const std::string& formatKey, std::int64_t count);
 // The table of one language ("en", "zh-Hans"): key -> text.
 bool hasLocalizedString(const std::string& language, const std::string& key);
 // Forget the loaded tables (tests that change the language).

@@ -140,6 +140,14 @@ bool ViewController::tapLeftBarButton() {
   return true;
 }
 
+void ViewController::setRightBarButtonItemEnabled(bool enabled) {
+  auto& item = navigationItem_.rightBarButtonItem;
+  if (!item || item->enabled == enabled) return;
+  item->enabled = enabled;
+  auto navigation = navigationController();
+  if (navigation && navigation->topViewController().get() == this) navigation->reloadNavigationBar();
+}
+
 bool ViewController::tapRightBarButton() {
   if (!navigationItem_.rightBarButtonItem || !navigationItem_.rightBarButtonItem->action ||
       !navigationItem_.rightBarButtonItem->enabled) {
@@ -294,6 +302,9 @@ void NavigationController::showTop() {
     }
     button->titleLabel()->setFont(kBarItemFont);
     button->setTitleColor(tint_);
+    // A disabled item is drawn faded, title and picture alike.
+    button->setTitleColor(tint_.withAlpha(tint_.alpha * Button::kDisabledImageAlpha), ControlState::Disabled);
+    button->setEnabled(item->enabled);
     button->setAction([weakTop, left] {
       if (auto controller = weakTop.lock()) left ? controller->tapLeftBarButton() : controller->tapRightBarButton();
     });

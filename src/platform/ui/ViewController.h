@@ -125,6 +125,8 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   // (or while it is disabled).
   bool tapLeftBarButton();
   bool tapRightBarButton();
+  // Enables or disables the right item; the bar shows the change.
+  void setRightBarButtonItemEnabled(bool enabled);
 
   // Whether the controller is on screen (presented or a window's root, or
   // in such a container).

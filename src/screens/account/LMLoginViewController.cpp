@@ -120,7 +120,7 @@ void LMLoginViewController::viewDidAppear(bool animated) {
 }
 
 void LMLoginViewController::setLoginEnabled(bool enabled) {
-  if (auto& item = navigationItem().rightBarButtonItem) item->enabled = enabled;
+  setRightBarButtonItemEnabled(enabled);
 }
 
 void LMLoginViewController::endEditing() {

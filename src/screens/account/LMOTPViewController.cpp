@@ -104,12 +104,12 @@ void LMOTPViewController::sendOTPCode(bool fromButton) {
     auto self = weak.lock();
     if (!self) return;
     QB_LOG_INFO("2Step Login Begin");
-    if (auto& item = self->navigationItem().rightBarButtonItem) item->enabled = false;
+    self->setRightBarButtonItemEnabled(false);
     QBPassportsManager::sharedManager()->checkOTPCode(code, "lumora", trust, [weak](const platform::Status& status) {
       LMProgressHUD::sharedHUD().dismissWithBlock([weak, status] {
         auto self = weak.lock();
         if (!self) return;
-        if (auto& item = self->navigationItem().rightBarButtonItem) item->enabled = true;
+        self->setRightBarButtonItemEnabled(true);
         if (status.ok()) {
           self->reportSuccess();
           return;

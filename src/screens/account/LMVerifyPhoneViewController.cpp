@@ -141,7 +141,7 @@ void LMVerifyPhoneViewController::viewDidAppear(bool animated) {
 }
 
 void LMVerifyPhoneViewController::setLoginEnabled(bool enabled) {
-  if (auto& item = navigationItem().rightBarButtonItem) item->enabled = enabled;
+  setRightBarButtonItemEnabled(enabled);
 }
 
 void LMVerifyPhoneViewController::sendPhoneTicket(bool fromButton) {

@@ -155,8 +155,8 @@ void LMMergeSourceTableViewController::didFinishImport(const ImportResult& resul
       return;
     }
     std::string message = result.added >= 1
-                              ? ui::stringWithFormat(ui::localizedString("Merge Source Success Format"),
-                                                     {static_cast<std::int64_t>(result.added)})
+                              ? ui::localizedCountString("Merge Source Success Format",
+                                                         static_cast<std::int64_t>(result.added))
                               : std::string();
     ui::AlertView::alert(ui::localizedString("Merge Source Success"), message, ui::localizedString("我知道了"), {})
         ->show();
@@ -168,8 +168,8 @@ int LMMergeSourceTableViewController::numberOfRowsInSection(ui::TableView&, int)
     numLabel()->setText(ui::localizedString("No Sources to Merge"));
     return 0;
   }
-  numLabel()->setText(ui::stringWithFormat(ui::localizedString("Merge Sources Prompt Format"),
-                                           {static_cast<std::int64_t>(sources_->size())}));
+  numLabel()->setText(
+      ui::localizedCountString("Merge Sources Prompt Format", static_cast<std::int64_t>(sources_->size())));
   return static_cast<int>(sources_->size());
 }
 
@@ -184,7 +184,7 @@ std::shared_ptr<ui::TableViewCell> LMMergeSourceTableViewController::cellForRowA
   cell->setIsSelect(source.selected);
   cell->textLabel()->setText(source.name.value_or(""));
   cell->detailTextLabel()->setText(
-      ui::stringWithFormat(ui::localizedString("Merge Source Info Format"), {source.contactNum}));
+      ui::localizedCountString("Merge Source Info Format", source.contactNum));
   return cell;
 }
 

@@ -185,8 +185,8 @@ void LMMergeTableViewController::didFinishBatchMerge(std::vector<LMMergeGroup> g
     auto self = weak.lock();
     if (!self) return;
     self->tableView()->reloadData();
-    self->showAlertViewWithTitle(std::nullopt, ui::stringWithFormat(ui::localizedString("Merge Contacts Format"),
-                                                                    {static_cast<std::int64_t>(result)}));
+    self->showAlertViewWithTitle(std::nullopt,
+                                 ui::localizedCountString("Merge Contacts Format", static_cast<std::int64_t>(result)));
   });
 }
 
@@ -287,9 +287,15 @@ int LMMergeTableViewController::numberOfRowsInSection(ui::TableView&, int) {
   }
   auto n = std::count_if(mergeContactArray_->begin(), mergeContactArray_->end(),
                          [](const LMMergeGroup& g) { return g->isContactsCanMerge(); });
-  numLabel()->setText(n > 0 ? ui::stringWithFormat(ui::localizedString("Merge Contacts Prompt Format"),
-                                                   {static_cast<std::int64_t>(n)})
-                            : ui::localizedString("No Contacts to Merge"));
+  // A group the user is building is not "nothing to merge": it wants a
+  // second contact.
+  const auto& own = mergeContactArray_->back();
+  const bool building = !own->isMerged && !own->mergeContacts().empty();
+  if (n > 0) {
+    numLabel()->setText(ui::localizedCountString("Merge Contacts Prompt Format", static_cast<std::int64_t>(n)));
+  } else {
+    numLabel()->setText(ui::localizedString(building ? "Add Tow Contacts At Least" : "No Contacts to Merge"));
+  }
   return static_cast<int>(mergeContactArray_->size());
 }
 

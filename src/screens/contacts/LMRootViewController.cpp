@@ -241,9 +241,9 @@ void LMRootViewController::updateLastSyncTimeLabel() {
     } else if (d < 3600) {
       text = ui::stringWithFormat(ui::localizedString("Sync Minute Format"), {d / 60});
     } else if (d < 86400) {
-      text = ui::stringWithFormat(ui::localizedString("Sync Hour Format"), {d / 3600});
+      text = ui::localizedCountString("Sync Hour Format", d / 3600);
     } else if (d <= 863999) {
-      text = ui::stringWithFormat(ui::localizedString("Sync Day Format"), {d / 86400});
+      text = ui::localizedCountString("Sync Day Format", d / 86400);
     } else {
       text = ui::localizedString("Sync Weak");
     }

@@ -36,6 +36,7 @@
 #include "screens/common/LMBackgroundPages.h"
 #include "screens/common/LMCustomButton.h"
 #include "screens/common/LMGalleryAlbumCollectionViewControllerDelegate.h"
+#include "screens/common/LMLastContactSync.h"
 #include "screens/common/LMSyncLoadViewControllerDelegate.h"
 #include "screens/contacts/LMMergeSourceTableViewController.h"
 #include "screens/contacts/LMMergeTableViewController.h"
@@ -55,7 +56,7 @@ class LMRootViewController : public LMSynBaseViewController,
   using Estimate = platform::Json;
   static constexpr const char* kSceneIdentifier = "rootViewController";
   static constexpr const char* kAddressBookChangedNotification = "kAddressBookChanged";
-  static constexpr const char* kLastSyncTimeKey = "kLumoraLastSyncTime";
+  static constexpr const char* kLastSyncTimeKey = LMLastContactSync::kShownKey;
   static constexpr const char* kNotFirstContactSyncKey = "kNotFirstContactSync";
   static constexpr const char* kNotFirstRatingKey = "kNotFirstRating";
   static constexpr const char* kFirstLaunchKey = "firstLauch";

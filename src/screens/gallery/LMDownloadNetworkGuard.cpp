@@ -10,12 +10,23 @@ using platform::ReachabilityMonitor;
 using platform::ReachabilityStatus;
 
 std::shared_ptr<LMDownloadNetworkGuard> LMDownloadNetworkGuard::make(AdapterSource adapter,
-                                                                     std::function<void()> startDownload) {
-  return std::shared_ptr<LMDownloadNetworkGuard>(new LMDownloadNetworkGuard(std::move(adapter), std::move(startDownload)));
+                                                                     std::function<void()> startDownload,
+                                                                     std::string offlineTitleKey) {
+  return std::shared_ptr<LMDownloadNetworkGuard>(
+      new LMDownloadNetworkGuard(std::move(adapter), std::move(startDownload), std::move(offlineTitleKey)));
 }
 
-LMDownloadNetworkGuard::LMDownloadNetworkGuard(AdapterSource adapter, std::function<void()> startDownload)
-    : adapter_(std::move(adapter)), startDownload_(std::move(startDownload)) {}
+LMDownloadNetworkGuard::LMDownloadNetworkGuard(AdapterSource adapter, std::function<void()> startDownload,
+                                               std::string offlineTitleKey)
+    : adapter_(std::move(adapter)),
+      startDownload_(std::move(startDownload)),
+      offlineTitleKey_(std::move(offlineTitleKey)) {}
+
+void LMDownloadNetworkGuard::tellOffline() const {
+  ui::AlertView::alert(ui::localizedString(offlineTitleKey_), ui::localizedString("Bad Network"),
+                       ui::localizedString("我知道了"), {})
+      ->show();
+}
 
 LMDownloadNetworkGuard::~LMDownloadNetworkGuard() { stopListening(); }
 
@@ -40,6 +51,7 @@ void LMDownloadNetworkGuard::askBeforeDownload(const std::string& message) { sho
 
 void LMDownloadNetworkGuard::showPrompt(const std::string& message, bool beforeDownload) {
   if (alertView_) alertView_->dismiss();
+  promptBeforeDownload_ = beforeDownload;
   std::weak_ptr<LMDownloadNetworkGuard> weak = weak_from_this();
   alertView_ = ui::AlertView::alert(ui::localizedString(kPromptTitle), message, ui::localizedString("取消"),
                                     {ui::localizedString("继续")}, [weak, beforeDownload](ui::AlertView&, int button) {
@@ -82,11 +94,27 @@ void LMDownloadNetworkGuard::networkChanged(ReachabilityStatus status) {
         adapter->suspendSync()) {
       showPrompt(ui::localizedString("Mobile Network Info"), false);
     }
+  } else if (status == ReachabilityStatus::NotReachable) {
+    wentOffline();
   }
   networkStatus_ = status == ReachabilityStatus::NotReachable || status == ReachabilityStatus::ReachableViaWWAN ||
                            status == ReachabilityStatus::ReachableViaWiFi
                        ? status
                        : ReachabilityStatus::Unknown;
+}
+
+void LMDownloadNetworkGuard::wentOffline() {
+  if (!alertView_ || !alertView_->isVisible()) return;
+  const bool beforeDownload = promptBeforeDownload_;
+  alertView_->dismiss();
+  alertView_.reset();
+  auto adapter = adapter_();
+  if (downloading_) {
+    // The download finds the network gone and tells its own failure.
+    if (adapter->isSuspended()) adapter->resumeSync();
+  } else if (beforeDownload) {
+    tellOffline();
+  }
 }
 
 }  // namespace lumora

@@ -12,6 +12,10 @@
 // prompt raised for a suspended download that has ended since starts
 // nothing.
 //
+// With no network at all the question has no sense: it is taken back, a
+// suspended download resumes and fails offline as any download does, and a
+// download not yet begun is refused with the offline notice.
+//
 // Ownership: made by make() and owned by its screen; it holds a listener of
 // the shared reachability monitor of its own from startListening() until
 // stopListening() or its end, and leaves other screens' listeners alone.
@@ -39,8 +43,10 @@ class LMDownloadNetworkGuard : public std::enable_shared_from_this<LMDownloadNet
 
   using AdapterSource = std::function<std::shared_ptr<LMImageSyncAdapter>()>;
   // `startDownload`: the screen's download, run by "继续" on a prompt asked
-  // before a download while the adapter is idle.
-  static std::shared_ptr<LMDownloadNetworkGuard> make(AdapterSource adapter, std::function<void()> startDownload);
+  // before a download while the adapter is idle. `offlineTitleKey`: the
+  // title of the screen's notice that a download needs a network.
+  static std::shared_ptr<LMDownloadNetworkGuard> make(AdapterSource adapter, std::function<void()> startDownload,
+                                                      std::string offlineTitleKey);
   ~LMDownloadNetworkGuard();
   LMDownloadNetworkGuard(const LMDownloadNetworkGuard&) = delete;
   LMDownloadNetworkGuard& operator=(const LMDownloadNetworkGuard&) = delete;
@@ -64,22 +70,28 @@ class LMDownloadNetworkGuard : public std::enable_shared_from_this<LMDownloadNet
   // The prompt on screen, or nullptr.
   const std::shared_ptr<platform::ui::AlertView>& alertView() const { return alertView_; }
 
+  // The notice that a download cannot start without a network.
+  void tellOffline() const;
   // Asks before a download, with the message given (its size in words).
   void askBeforeDownload(const std::string& message);
   void networkChanged(platform::ReachabilityStatus status);
 
  private:
-  LMDownloadNetworkGuard(AdapterSource adapter, std::function<void()> startDownload);
+  LMDownloadNetworkGuard(AdapterSource adapter, std::function<void()> startDownload, std::string offlineTitleKey);
+  void wentOffline();
   void showPrompt(const std::string& message, bool beforeDownload);
   void answered(bool proceed, bool beforeDownload);
 
   AdapterSource adapter_;
   std::function<void()> startDownload_;
+  std::string offlineTitleKey_;
   bool backupWWAN_ = false;
   std::atomic<bool> downloading_{false};
   platform::ReachabilityStatus networkStatus_ = platform::ReachabilityStatus::Unknown;
   platform::ReachabilityMonitor::ListenerToken listener_ = 0;
   std::shared_ptr<platform::ui::AlertView> alertView_;
+  // The prompt on screen was asked before a download.
+  bool promptBeforeDownload_ = false;
 };
 
 }  // namespace lumora

@@ -39,7 +39,7 @@ void downloadNotice(const std::string& title, const std::string& message) {
 void LMGalleryAlbumCollectionViewController::downloadButtonPressed() {
   auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
   if (!monitor.isReachable()) {
-    downloadNotice(downloadText("Download Albums"), downloadText("Bad Network"));
+    networkGuard_->tellOffline();
     return;
   }
   std::weak_ptr<LMGalleryAlbumCollectionViewController> weak = self();

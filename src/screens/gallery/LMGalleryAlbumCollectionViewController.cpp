@@ -9,6 +9,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/device/ReachabilityMonitor.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/Image.h"
@@ -48,6 +49,7 @@ std::shared_ptr<ui::ViewController> LMGalleryAlbumCollectionViewController::inst
 
 LMGalleryAlbumCollectionViewController::~LMGalleryAlbumCollectionViewController() {
   if (fetchedResultsController_) fetchedResultsController_->setDelegate({});
+  if (networkListener_) platform::ReachabilityMonitor::sharedMonitor().removeListener(networkListener_);
 }
 
 bool LMGalleryAlbumCollectionViewController::isSystemAlbum(const std::optional<std::string>& name,
@@ -132,8 +134,17 @@ void LMGalleryAlbumCollectionViewController::interfaceInitialize() {
       },
       [weak] {
         if (auto held = weak.lock()) held->downloadAlbums();
-      });
+      },
+      "Download Albums");
   networkGuard_->startListening();
+  // A list that could not be fetched is fetched again when the network is back.
+  networkListener_ = platform::ReachabilityMonitor::sharedMonitor().addListener([weak](platform::ReachabilityStatus status) {
+    auto held = weak.lock();
+    if (held && held->listingFailed_ && (status == platform::ReachabilityStatus::ReachableViaWiFi ||
+                                         status == platform::ReachabilityStatus::ReachableViaWWAN)) {
+      held->refreshAlbums();
+    }
+  });
   collectionView_->reloadData();
 }
 
@@ -154,7 +165,27 @@ ui::Rect LMGalleryAlbumCollectionViewController::toolBarFrame() {
 
 void LMGalleryAlbumCollectionViewController::viewDidAppear(bool animated) {
   ViewController::viewDidAppear(animated);
-  platform::globalQueue().async([] { LMGalleryManager::sharedManager().requestAlbumObjectWithFinish(nullptr); });
+  refreshAlbums();
+}
+
+void LMGalleryAlbumCollectionViewController::refreshAlbums() {
+  listingFailed_ = false;
+  std::weak_ptr<LMGalleryAlbumCollectionViewController> weak = self();
+  platform::globalQueue().async([weak] {
+    LMGalleryManager::sharedManager().requestAlbumObjectWithFinish([weak](const std::optional<platform::Error>& error) {
+      if (!error) return;
+      platform::MainQueue::runOrPost([weak, error = *error] {
+        if (auto grid = weak.lock()) grid->albumListingFailed(error);
+      });
+    });
+  });
+}
+
+void LMGalleryAlbumCollectionViewController::albumListingFailed(const platform::Error& error) {
+  QB_LOG_ERROR("Album List Error: {}", error.description());
+  // An empty grid would read as no albums at all: the failure is told.
+  listingFailed_ = true;
+  if (isVisible()) presentTitle(albumText("我的云相册"), "", error);
 }
 
 void LMGalleryAlbumCollectionViewController::setIsBeginSelectAlbums(bool on) {
@@ -448,7 +479,7 @@ void LMGalleryAlbumCollectionViewController::didSuccessLogin() {
   closeSignInScreens(*this);
   platform::NotificationCenter::defaultCenter().post("LMPassportDidLoginNotification",
                                                      platform::Json{{"type", "photos"}});
-  platform::globalQueue().async([] { LMGalleryManager::sharedManager().requestAlbumObjectWithFinish(nullptr); });
+  refreshAlbums();
 }
 
 void LMGalleryAlbumCollectionViewController::didCancelLogin() { closeSignInScreens(*this); }

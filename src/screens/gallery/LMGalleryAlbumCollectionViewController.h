@@ -13,9 +13,10 @@
 // Threading: main thread; the album refresh, the size refresh and the delete
 // walk run on a global queue, the download on the image sync adapter's task
 // queue; their results come back on the main queue.
-// Failure: delete and download failures are shown in alerts (failed albums
-// stay selected); a cancelled download is silent; a failed fetch is logged
-// and leaves the grid empty.
+// Failure: a failed album listing, delete and download failures are shown
+// in alerts (failed albums stay selected), and a failed listing is made
+// again when the network comes back; a cancelled download is
+// silent; a failed fetch is logged and leaves the grid empty.
 #pragma once
 
 #include <cstdint>
@@ -124,6 +125,9 @@ class LMGalleryAlbumCollectionViewController : public platform::ui::ViewControll
     std::int64_t size = 0;
   };
   void interfaceInitialize();
+  // Asks the database for the cloud's album list; a failure is told.
+  void refreshAlbums();
+  void albumListingFailed(const platform::Error& error);
   std::shared_ptr<LMGalleryAlbumCollectionViewController> self();
   std::shared_ptr<LMAlbumObject> albumAt(std::size_t row);
   void attachRecognizers(const std::shared_ptr<LMAlbumCollectionViewCell>& cell);
@@ -152,6 +156,9 @@ class LMGalleryAlbumCollectionViewController : public platform::ui::ViewControll
   std::shared_ptr<platform::objectstore::FetchedResultsControllerDelegate> fetchDelegate_;
   std::shared_ptr<platform::ui::CollectionView> collectionView_;
   std::shared_ptr<LMDownloadNetworkGuard> networkGuard_;
+  platform::ReachabilityMonitor::ListenerToken networkListener_ = 0;
+  // The last album listing failed: the network's return asks again.
+  bool listingFailed_ = false;
   std::shared_ptr<LMImageSyncAdapter> adapter_;
   // The login screen's delegate while the grid presents it.
   std::shared_ptr<LMLoginViewControllerDelegate> loginDelegate_;

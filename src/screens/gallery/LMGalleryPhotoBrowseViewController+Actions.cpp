@@ -53,7 +53,7 @@ void LMGalleryPhotoBrowseViewController::didPressGalleryToolBarButton(ui::Button
   }
   const auto status = platform::ReachabilityMonitor::sharedMonitor().networkReachabilityStatus();
   if (status == platform::ReachabilityStatus::NotReachable) {
-    tell(text("Download Photo Title"), text("Bad Network"));
+    networkGuard_->tellOffline();
   } else if (status != platform::ReachabilityStatus::ReachableViaWiFi && !networkGuard_->isBackupWWAN()) {
     downloadImageObject_ = photo;
     const std::string bytes = LMCustomUtils::stringWithByteNum(photo->imageSize().value_or(0));

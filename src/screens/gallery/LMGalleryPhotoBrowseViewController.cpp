@@ -80,7 +80,8 @@ void LMGalleryPhotoBrowseViewController::viewDidLoad() {
       [weak] {
         auto browser = weak.lock();
         if (browser && browser->downloadImageObject_) browser->downloadPhoto(browser->downloadImageObject_);
-      });
+      },
+      "Download Photo Title");
   networkGuard_->startListening();
 }
 

@@ -191,6 +191,18 @@ void LMGalleryRootViewController::reachabilityStatusChanged(ReachabilityStatus s
       networkStatus_ = 1;
       break;
     case ReachabilityStatus::NotReachable:
+      // No network at all: the mobile-data question has no sense any more.
+      // A suspended backup resumes and fails offline, telling it as any
+      // backup does; one not yet begun is refused as offline.
+      if (alertView_ && alertView_->isVisible()) {
+        alertView_->dismiss();
+        alertView_.reset();
+        if (backupRunning_) {
+          if (gallery->isSuspended()) gallery->resumeSync();
+        } else {
+          showAlert("照片备份", "Bad Network", {"我知道了"}, false);
+        }
+      }
       networkStatus_ = 0;
       break;
     default:

@@ -7,6 +7,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/storage/UserDefaults.h"
+#include "screens/common/LMLastContactSync.h"
 
 namespace lumora {
 namespace {
@@ -60,8 +61,8 @@ void LMAppSettingConfig::setAutoSyncContactsOnWWAN(bool value) {
   storeSettingBool("autoSyncContactsOnWWAN", value);
 }
 
-double LMAppSettingConfig::lastSyncContactsTime() const { return settingDouble("lastSyncContactsTime"); }
-void LMAppSettingConfig::setLastSyncContactsTime(double value) { storeSettingDouble("lastSyncContactsTime", value); }
+double LMAppSettingConfig::lastSyncContactsTime() const { return settingDouble(LMLastContactSync::kRuleKey); }
+void LMAppSettingConfig::setLastSyncContactsTime(double value) { storeSettingDouble(LMLastContactSync::kRuleKey, value); }
 double LMAppSettingConfig::contactsChangeTime() const { return settingDouble("contactsChangeTime"); }
 void LMAppSettingConfig::setContactsChangeTime(double value) { storeSettingDouble("contactsChangeTime", value); }
 double LMAppSettingConfig::lastBackupGalleryTime() const { return settingDouble("lastBackupGalleryTime"); }

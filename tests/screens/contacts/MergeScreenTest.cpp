@@ -173,5 +173,22 @@ TEST_F(MergeScreenTest, WithoutAccessTheHudComesDownOnTheEmptyState) {
   EXPECT_EQ(takeAlert().second, L("No Contacts to Auto Merge"));
 }
 
+// The prompt over a group the user builds: not "nothing to merge" while it
+// waits for a second contact, then one group, told as one.
+TEST_F(MergeScreenTest, ThePromptFollowsAGroupBeingBuilt) {
+  screen_->searchRepeatedContacts();
+  pump();
+  screen_->didCancelMergeObject(list()[0]);
+  screen_->didCancelMergeObject(list()[0]);
+  ASSERT_EQ(list().size(), 1u);
+  EXPECT_EQ(screen_->numLabel()->text(), L("No Contacts to Merge"));
+  pick(ids_[4]);
+  EXPECT_EQ(screen_->numLabel()->text(), L("Add Tow Contacts At Least"));
+  pick(ids_[0]);
+  EXPECT_EQ(screen_->numLabel()->text(), ui::localizedCountString("Merge Contacts Prompt Format", 1));
+  EXPECT_NE(screen_->numLabel()->text(), ui::stringWithFormat(L("Merge Contacts Prompt Format"), {std::int64_t{1}}))
+      << "one group reads as one";
+}
+
 }  // namespace
 }  // namespace lumora

@@ -3,6 +3,8 @@
 // outcomes of linked people and of a source that fails first.
 #include <gtest/gtest.h>
 
+#include "platform/storage/UserDefaults.h"
+#include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
 #include "screens/contacts/ContactsScreensFixture.h"
 #include "screens/contacts/LMMergeSourceTableViewController.h"
@@ -94,6 +96,25 @@ TEST_F(SourceMergeScreenTest, LinkedPeopleAddNothingAndAFailedFirstSourceIsStill
   pump();
   ab::AddressBook::setWriteFault(nullptr);
   EXPECT_EQ(takeAlert().first, L("Merge Source Fail"));
+}
+
+// Counts of one read as one in English; the Chinese forms do not change.
+TEST_F(SourceMergeScreenTest, OneSourceOfOneContactReadsAsOneInBothLanguages) {
+  people({{"Own", "One"}});
+  people({{"A", "a"}}, addSource("Work"));
+  for (const bool chinese : {false, true}) {
+    platform::UserDefaults::standard().registerDefaults(
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({chinese ? "zh-Hans" : "en"})}});
+    ui::resetLocalizedStringsForTesting();
+    auto screen = open();
+    const auto plural = [](const char* key) { return ui::stringWithFormat(L(key), {std::int64_t{1}}); };
+    EXPECT_EQ(screen->numLabel()->text() == plural("Merge Sources Prompt Format"), chinese) << screen->numLabel()->text();
+    const std::string info = cell(*screen, 0)->detailTextLabel()->text();
+    EXPECT_EQ(info == plural("Merge Source Info Format"), chinese) << info;
+  }
+  platform::UserDefaults::standard().registerDefaults(
+      {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({"en"})}});
+  ui::resetLocalizedStringsForTesting();
 }
 
 }  // namespace
