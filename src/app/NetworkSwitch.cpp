@@ -2,22 +2,24 @@
 
 #include "platform/device/ReachabilityMonitor.h"
 #include "platform/http/PhoneNetwork.h"
+#include "platform/ui/Resources.h"
 
 namespace lumora {
 
 using platform::NetworkStatus;
 
 std::string NetworkSwitch::label() const {
-  if (!setting_) return "Network: this machine's";
+  using platform::ui::localizedString;
+  if (!setting_) return localizedString("网络：本机");
   switch (*setting_) {
     case NetworkStatus::ReachableViaWiFi:
-      return "Network: Wi-Fi";
+      return localizedString("网络：Wi-Fi");
     case NetworkStatus::ReachableViaWWAN:
-      return "Network: mobile data";
+      return localizedString("网络：移动数据");
     case NetworkStatus::NotReachable:
       break;
   }
-  return "Network: none";
+  return localizedString("网络：无");
 }
 
 void NetworkSwitch::next() {

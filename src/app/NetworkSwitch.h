@@ -17,7 +17,7 @@ namespace lumora {
 
 class NetworkSwitch {
  public:
-  // "Network: ..." with the current setting.
+  // The current setting, in the app's language.
   std::string label() const;
   // The next setting, told to the monitor.
   void next();

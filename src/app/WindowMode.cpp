@@ -6,10 +6,9 @@
 
 #include "app/AppBundle.h"
 #include "app/AppScenes.h"
-#include "app/NetworkSwitch.h"
+#include "app/WindowPanel.h"
 #include "applog/LoggerRegistry.h"
 #include "platform/app/Application.h"
-#include "platform/app/BackgroundTask.h"
 #include "platform/device/DeviceIdentifier.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
@@ -32,43 +31,6 @@ namespace {
 bool setIn(const char* name) {
   const char* value = std::getenv(name);
   return value && *value;
-}
-
-// The world around the phone, one switch per row of the panel.
-std::vector<platform::uiqt::PanelEntry> panelEntries() {
-  auto network = std::make_shared<NetworkSwitch>();
-  std::vector<platform::uiqt::PanelEntry> entries;
-  entries.push_back({[network] { return network->label(); }, [network] { network->next(); }});
-  entries.push_back({[] {
-                       bool landscape = platform::ui::isLandscape(platform::ui::Screen::main().interfaceOrientation());
-                       return std::string(landscape ? "Device: landscape" : "Device: portrait");
-                     },
-                     [] {
-                       // The device turns; screens that stay portrait keep the interface upright.
-                       auto& screen = platform::ui::Screen::main();
-                       bool landscape = platform::ui::isLandscape(screen.interfaceOrientation());
-                       screen.rotateTo(landscape ? platform::ui::InterfaceOrientation::Portrait
-                                                 : platform::ui::InterfaceOrientation::LandscapeLeft);
-                     }});
-  entries.push_back({[] {
-                       bool background = platform::Application::shared().applicationState() ==
-                                         platform::ApplicationState::Background;
-                       return std::string(background ? "App: in the background" : "App: in front");
-                     },
-                     [] {
-                       auto& app = platform::Application::shared();
-                       if (app.applicationState() == platform::ApplicationState::Background) {
-                         app.becomeActive();
-                       } else {
-                         app.enterBackground();
-                       }
-                     }});
-  entries.push_back({[] {
-                       return "Expire background tasks (" + std::to_string(platform::BackgroundTask::runningCount()) +
-                              ")";
-                     },
-                     [] { platform::BackgroundTask::expireAll(); }});
-  return entries;
 }
 
 // The token this machine's push service stands in for: the phone's system
@@ -166,7 +128,9 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
   window->makeKeyAndVisible();
 
   platform::uiqt::PhoneWindow phone(!options.screenshot.has_value());
-  phone.setPanelEntries(panelEntries());
+  std::vector<platform::uiqt::PanelEntry> entries;
+  for (auto& row : windowPanelRows()) entries.push_back({std::move(row.label), std::move(row.action)});
+  phone.setPanelEntries(std::move(entries));
   if (options.screenshot) {
     platform::MainQueue::main().runUntilIdle();
     auto written = phone.saveScreen(*options.screenshot);

@@ -189,12 +189,16 @@ bool E2EHarness::clickBarItem(const ui::NavigationController& navigation, bool l
 }
 
 void E2EHarness::doubleClick(ui::Point point) {
-  // As Qt delivers one: press, release, press, the double-click, release.
+  // As Qt delivers one: press, release, press, the double-click, release,
+  // all at one instant of the clock, which workers sleeping meanwhile do not
+  // move on (however slowly a loaded machine delivers the events).
+  clock_->setHeld(true);
   mouse(QEvent::MouseButtonPress, point);
   mouse(QEvent::MouseButtonRelease, point);
   mouse(QEvent::MouseButtonPress, point);
   mouse(QEvent::MouseButtonDblClick, point);
   mouse(QEvent::MouseButtonRelease, point);
+  clock_->setHeld(false);
   runUntil([] { return true; });
 }
 

@@ -11,6 +11,7 @@
 #include <QRasterWindow>
 #include <QScreen>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -29,6 +30,12 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/ScrollView.h"
 #include "screens/common/LMStoryboard.h"
+#include "platform/storage/UserDefaults.h"
+#include "screens/account/LMLoginViewController.h"
+#include "screens/account/LMOTPViewController.h"
+#include "screens/contacts/LMContactsTableViewController.h"
+#include "screens/contacts/LMMergeSourceCell.h"
+#include "screens/contacts/LMMergeSourceTableViewController.h"
 #include "screens/contacts/LMRootViewController.h"
 #include "screens/contacts/LMSyncLoadViewController.h"
 #include "screens/shell/LMBaseRootViewController.h"
@@ -105,6 +112,15 @@ class DesktopWindowTest : public ::testing::TestWithParam<const char*> {
     const ui::Size points = ui::Screen::main().interfaceBounds().size();
     EXPECT_LE(points.width * window().phoneScale() + platform::uiqt::PhoneWindow::kPanelWidth, frame.width() + 1e-6);
     EXPECT_LE(points.height * window().phoneScale(), frame.height() + 1e-6);
+  }
+
+  // The window as the X server shows it now, written to `name` (to be
+  // looked at).
+  void saveLiveWindow(const std::string& name) {
+    window().update();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < end) QGuiApplication::processEvents(QEventLoop::AllEvents, 20);
+    window().screen()->grabWindow(window().winId()).save(QString::fromStdString(name));
   }
 
   // Access to the address book and the photo library, two contacts in the
@@ -263,6 +279,117 @@ TEST_F(DesktopHabitsTest, ComingBackToTheWindowIsTheAppBecomingActive) {
   ASSERT_TRUE(xdotool("windowfocus --sync " + windowId()));
   ASSERT_TRUE(waitFor([&] { return application.applicationState() == platform::ApplicationState::Active; }));
   EXPECT_TRUE(waitFor([&] { return cloudCount() == "3"; })) << cloudCount();
+}
+
+// Import Contacts with sixty people in another source: the wheel, turned
+// over the list of that source's people until it stops, shows the last
+// of them whole, in either language.
+TEST_F(DesktopHabitsTest, TheWheelBringsTheLastOfSixtyPeopleToImportWhollyIntoView) {
+  ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
+  {
+    auto book = *ab::AddressBook::create();
+    auto work = book->addSource("Work", ab::SourceKind::CardDAV);
+    ASSERT_TRUE(work.ok());
+    for (int i = 1; i <= 60; ++i) {
+      auto person = book->createPerson(*work);
+      ASSERT_TRUE(person.ok());
+      ASSERT_TRUE(cloudContact(i).mergeToLocalRecord(*person).ok());
+    }
+    ASSERT_TRUE(book->save().ok());
+  }
+  for (const char* language : {"zh-Hans", "en"}) {
+    SCOPED_TRACE(language);
+    platform::UserDefaults::standard().registerDefaults(
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    ui::resetLocalizedStringsForTesting();
+    auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
+        lumora::LMStoryboard::instantiateViewControllerWithIdentifier("mergeSourceViewController"));
+    ASSERT_TRUE(navigation);
+    harness_.showScreen(navigation);
+    auto sources = std::dynamic_pointer_cast<lumora::LMMergeSourceTableViewController>(navigation->topViewController());
+    ASSERT_TRUE(sources);
+    auto source = std::dynamic_pointer_cast<lumora::LMMergeSourceCell>(
+        sources->tableView()->cellForRowAtIndexPath({0, 0}));
+    ASSERT_TRUE(source);
+    serverClick(*source->checkButton());
+    std::shared_ptr<lumora::LMContactsTableViewController> people;
+    ASSERT_TRUE(waitFor([&] {
+      people = std::dynamic_pointer_cast<lumora::LMContactsTableViewController>(navigation->topViewController());
+      return people != nullptr;
+    }));
+    auto list = people->tableView();
+    ASSERT_EQ(list->numberOfRowsInSection(0), 60);
+    const QPointF middle = window().windowPoint(E2EHarness::centre(*list));
+    ASSERT_TRUE(xdotool("mousemove --window " + windowId() + " " + std::to_string(static_cast<int>(middle.x())) +
+                        " " + std::to_string(static_cast<int>(middle.y()))));
+    const int notches = static_cast<int>(list->contentSize().height / platform::uiqt::PhoneWindow::kWheelNotchPoints) + 20;
+    ASSERT_TRUE(xdotool("click --repeat " + std::to_string(notches) + " --delay 1 5"));
+    const auto lastRow = [&] {
+      const ui::Rect row = list->rectForRowAtIndexPath({0, 59});
+      const ui::Point top = list->convertPointToView(row.origin(), nullptr);
+      return ui::Rect{top.x, top.y, row.width, row.height};
+    };
+    EXPECT_TRUE(waitFor([&] { return lastRow().maxY() <= ui::Screen::main().interfaceBounds().height; }))
+        << "the 60th person ends at " << lastRow().maxY() << ", below the screen";
+    EXPECT_GE(lastRow().y, navigation->navigationBar()->frame().maxY());
+    harness_.settle(1);
+    saveLiveWindow(std::string("window-import-last-row-") + language + ".png");
+    harness_.closeScreen();
+  }
+}
+
+// Tab and Shift-Tab of the X server's keyboard move between a form's fields,
+// in the order they stand; what is typed goes to the field moved to.
+TEST_F(DesktopHabitsTest, TabAndShiftTabMoveBetweenTheFieldsOfEveryForm) {
+  const auto key = [&](const std::string& keys) {
+    ASSERT_TRUE(xdotool("key --window " + windowId() + " " + keys));
+  };
+  const auto type = [&](const std::string& text) {
+    ASSERT_TRUE(xdotool("type --window " + windowId() + " " + text));
+  };
+  const auto focused = [] { return ui::Screen::main().firstResponder(); };
+  // The sign-in form: name, then password; the captcha row once there is a captcha.
+  auto scene = lumora::LMStoryboard::instantiateViewControllerWithIdentifier(
+      lumora::LMLoginViewController::kSceneIdentifier);
+  auto signIn = std::dynamic_pointer_cast<ui::NavigationController>(scene);
+  if (!signIn) signIn = ui::NavigationController::withRoot(scene);
+  harness_.showScreen(signIn);
+  auto login = std::dynamic_pointer_cast<lumora::LMLoginViewController>(signIn->topViewController());
+  ASSERT_TRUE(login);
+  ASSERT_TRUE(xdotool("windowfocus --sync " + windowId()));
+  serverClick(*login->nameTextField);
+  ASSERT_TRUE(waitFor([&] { return focused() == login->nameTextField; }));
+  type("alice");
+  key("Tab");
+  ASSERT_TRUE(waitFor([&] { return focused() == login->pwdTextField; })) << "Tab left the name field";
+  type("secret");
+  key("shift+Tab");
+  ASSERT_TRUE(waitFor([&] { return focused() == login->nameTextField; }));
+  type("2");
+  EXPECT_TRUE(waitFor([&] { return login->nameTextField->text() == "alice2"; })) << login->nameTextField->text();
+  EXPECT_EQ(login->pwdTextField->text(), "secret");
+  harness_.settle(1);
+  saveLiveWindow("window-sign-in-tab.png");
+  harness_.closeScreen();
+
+  // The two-step code: Tab focuses its field and stays within the form.
+  // (The phone code's field shows only once a code was sent.)
+  for (const char* scene : {lumora::LMOTPViewController::kSceneIdentifier}) {
+    SCOPED_TRACE(scene);
+    auto screen = lumora::LMStoryboard::instantiateViewControllerWithIdentifier(scene);
+    ASSERT_TRUE(screen);
+    harness_.showScreen(ui::NavigationController::withRoot(screen));
+    harness_.settle(1);
+    ui::Screen::main().setFirstResponder(nullptr);
+    key("Tab");
+    ASSERT_TRUE(waitFor([&] { return focused() != nullptr; })) << "Tab focused no field";
+    auto first = focused();
+    EXPECT_TRUE(first->isDescendantOf(*screen->view()));
+    key("Tab");
+    key("shift+Tab");
+    EXPECT_TRUE(waitFor([&] { return focused() == first; }));
+    harness_.closeScreen();
+  }
 }
 
 }  // namespace

@@ -169,8 +169,9 @@ bool ManualClock::waitWhile(std::unique_lock<std::mutex>& lock, std::condition_v
 
 bool ManualClock::autoAdvanceSleep(Duration duration) {
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::unique_lock<std::mutex> guard(mutex_);
     if (!autoAdvance_) return false;
+    released_.wait(guard, [this] { return !held_; });
     if (duration > Duration::zero()) {
       now_ += duration;
       steady_ += duration;
@@ -221,6 +222,14 @@ void ManualClock::stepWallTime(Duration by) {
 void ManualClock::setAutoAdvanceSleeps(bool on) {
   std::lock_guard<std::mutex> guard(mutex_);
   autoAdvance_ = on;
+}
+
+void ManualClock::setHeld(bool held) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    held_ = held;
+  }
+  released_.notify_all();
 }
 
 std::size_t ManualClock::waiterCount() const {

@@ -115,6 +115,11 @@ class ManualClock final : public Clock {
   void setTime(TimePoint to);
   void stepWallTime(Duration by);
   void setAutoAdvanceSleeps(bool on);
+  // Held, the clock stands still: an auto-advancing sleep on another thread
+  // waits (in real time) for the hold to end before it moves the clock on.
+  // For input whose parts must fall within one instant whatever the
+  // machine's speed (the two clicks of a double click).
+  void setHeld(bool held);
 
   // Number of threads blocked in a timed wait or sleep on this clock, so a
   // test can tell that a worker has reached its wait before moving time on.
@@ -137,6 +142,8 @@ class ManualClock final : public Clock {
   TimePoint now_;
   SteadyTimePoint steady_;
   bool autoAdvance_ = false;
+  bool held_ = false;
+  std::condition_variable released_;
   Duration slept_{0};
   std::vector<std::condition_variable*> waiters_;
 };

@@ -90,6 +90,7 @@ void CollectionView::layoutItems() {
   auto source = dataSource_.lock();
   auto delegate = delegate_.lock();
   double width = frame().width;
+  laidOutWidth_ = width;
   double y = 0;
   int sections = source ? source->numberOfSectionsInCollectionView(*this) : 0;
   for (int s = 0; s < sections; ++s) {
@@ -298,6 +299,11 @@ platform::Status CollectionView::performBatchUpdates(const std::function<void()>
 }
 
 void CollectionView::layoutSubviews() {
+  // A new width (a turn) flows the items into rows of its own.
+  if (frame().width != laidOutWidth_) {
+    layoutItems();
+    for (auto& [path, cell] : visible_) cell->setFrame(frameForItemAtIndexPath(path));
+  }
   Rect visibleRect = bounds();
   for (auto it = visible_.begin(); it != visible_.end();) {
     if (frameForItemAtIndexPath(it->first).intersects(visibleRect)) {

@@ -1,6 +1,6 @@
 // A collection view with a flow layout: items of one size (or the size the
 // delegate answers) in rows, row after row, section after section, each
-// section inside its insets; cells reused by identifier as in the table
+// section inside its insets (flowed again when the view's width changes); cells reused by identifier as in the table
 // view; selection by tap. Batch updates (inserting, deleting, reloading
 // and moving items and sections) are checked as the platform checks them:
 // after the updates the data source's counts must equal the counts before
@@ -131,6 +131,7 @@ class CollectionView : public ScrollView {
   std::map<std::string, std::function<std::shared_ptr<CollectionViewCell>()>> factories_;
   std::vector<IndexPath> selected_;
   std::optional<Batch> batch_;
+  double laidOutWidth_ = 0;
   bool multiple_ = false;
 };
 

@@ -37,8 +37,23 @@ double viewAnimationProgress(double start, double duration, double now) {
 
 void View::setFrame(const Rect& frame) {
   if (openViewAnimation && !(frame == frame_)) recordAnimation(false, alpha_, presentationFrame());
-  if (frame.width != frame_.width || frame.height != frame_.height) needsLayout_ = true;
+  const double dw = frame.width - frame_.width;
+  const double dh = frame.height - frame_.height;
   frame_ = frame;
+  if (dw == 0 && dh == 0) return;
+  needsLayout_ = true;
+  for (auto& child : subviews_) {
+    const unsigned mask = child->autoresizing_;
+    if (mask == kAutoresizingNone) continue;
+    Rect f = child->frame_;
+    if (mask & kAutoresizingFlexibleWidth) f.width = std::max(0.0, f.width + dw);
+    if (mask & kAutoresizingFlexibleHeight) {
+      f.height = std::max(0.0, f.height + dh);
+    } else if (mask & kAutoresizingFlexibleTopMargin) {
+      f.y += dh;
+    }
+    child->setFrame(f);
+  }
 }
 
 void View::setBoundsOrigin(Point origin) {

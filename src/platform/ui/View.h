@@ -41,6 +41,16 @@ struct Touch {
 // Seconds of media time on the platform clock's steady line.
 double mediaTime();
 
+// How a view follows its superview's size (the platform's autoresizing):
+// a flexible width or height changes by as much as the superview's does;
+// a flexible top margin keeps the view's distance from the bottom edge.
+enum AutoresizingMask : unsigned {
+  kAutoresizingNone = 0,
+  kAutoresizingFlexibleWidth = 1u << 1,
+  kAutoresizingFlexibleTopMargin = 1u << 3,
+  kAutoresizingFlexibleHeight = 1u << 4,
+};
+
 class View : public std::enable_shared_from_this<View> {
  public:
   View() = default;
@@ -58,6 +68,8 @@ class View : public std::enable_shared_from_this<View> {
   void setCenter(Point center);
   const Transform& transform() const { return transform_; }
   void setTransform(const Transform& transform) { transform_ = transform; }
+  unsigned autoresizingMask() const { return autoresizing_; }
+  void setAutoresizingMask(unsigned mask) { autoresizing_ = mask; }
 
   // Look.
   double alpha() const { return alpha_; }
@@ -163,6 +175,7 @@ class View : public std::enable_shared_from_this<View> {
   bool userInteractionEnabled_ = true;
   bool needsLayout_ = true;
   int tag_ = 0;
+  unsigned autoresizing_ = kAutoresizingNone;
   std::weak_ptr<View> superview_;
   std::weak_ptr<ViewController> controller_;
   std::vector<std::shared_ptr<View>> subviews_;

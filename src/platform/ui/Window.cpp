@@ -327,6 +327,44 @@ void Screen::deleteBackward() {
   if (auto field = std::dynamic_pointer_cast<TextField>(responder_.lock())) field->deleteBackward();
 }
 
+namespace {
+// The text fields a user sees in `view`'s tree (shown, enabled), with
+// their places in the window.
+void collectTextFields(const std::shared_ptr<View>& view,
+                       std::vector<std::pair<Point, std::shared_ptr<TextField>>>& out) {
+  if (view->isHidden() || view->alpha() <= 0) return;
+  // Nothing of a view folded to no room shows (a row 0 points high).
+  if (!dynamic_cast<Window*>(view.get()) && (view->frame().width <= 0 || view->frame().height <= 0)) return;
+  if (auto field = std::dynamic_pointer_cast<TextField>(view); field && field->isEnabled()) {
+    out.emplace_back(field->convertPointToView({0, 0}, nullptr), field);
+  }
+  for (const auto& child : view->subviews()) collectTextFields(child, out);
+}
+}  // namespace
+
+bool Screen::focusNextTextField(bool backwards) {
+  auto all = windows();
+  std::vector<std::pair<Point, std::shared_ptr<TextField>>> fields;
+  for (auto it = all.rbegin(); it != all.rend() && fields.empty(); ++it) {
+    (*it)->layoutIfNeeded();
+    collectTextFields(*it, fields);
+  }
+  if (fields.empty()) return false;
+  std::stable_sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) {
+    return a.first.y != b.first.y ? a.first.y < b.first.y : a.first.x < b.first.x;
+  });
+  const auto current = responder_.lock();
+  const auto at = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.second == current; });
+  const auto n = static_cast<std::ptrdiff_t>(fields.size());
+  std::ptrdiff_t next = 0;
+  if (at == fields.end()) {
+    next = backwards ? n - 1 : 0;
+  } else {
+    next = ((at - fields.begin()) + (backwards ? n - 1 : 1)) % n;
+  }
+  return fields[static_cast<std::size_t>(next)].second->becomeFirstResponder();
+}
+
 void Screen::resetForTesting() {
   windows_.clear();
   key_.reset();

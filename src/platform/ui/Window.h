@@ -133,6 +133,12 @@ class Screen {
   // Typing and input-method text go to the first responder (a TextField).
   void insertText(const std::string& text);
   void deleteBackward();
+  // Tab and Shift-Tab of a hardware keyboard: the next (or previous) text
+  // field of the front-most window that shows any, in reading order (top
+  // to bottom, then left to right), becomes the first responder, wrapping
+  // round; without one in that window, the first (or last). False when no
+  // field is shown.
+  bool focusNextTextField(bool backwards);
 
   // No windows, no responder, the 320x480 profile.
   void resetForTesting();

@@ -209,6 +209,11 @@ void PhoneWindow::mouseReleaseEvent(QMouseEvent* event) {
 void PhoneWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Backspace) {
     ui::Screen::main().deleteBackward();
+  } else if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) {
+    // Between the fields of a form, as a hardware keyboard moves on a phone
+    // (Shift-Tab comes as Backtab).
+    ui::Screen::main().focusNextTextField(event->key() == Qt::Key_Backtab ||
+                                          (event->modifiers() & Qt::ShiftModifier));
   } else if (!event->text().isEmpty() && event->text().at(0).isPrint()) {
     ui::Screen::main().insertText(event->text().toStdString());
   }

@@ -16,7 +16,11 @@ void LMTableViewController::loadView() {
   numLabel_ = std::make_shared<ui::Label>(ui::Rect{15, 0, screen.width - 30, prompt});
   numLabel_->setFont(ui::Font::systemFont(13));
   numLabel_->setHidden(!showsPrompt());
+  numLabel_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth);
+  // The table fills the rest of the view whatever the navigation controller
+  // makes of it (the room below its bar), so its last row can be shown.
   tableView_ = std::make_shared<ui::TableView>(ui::Rect{0, prompt, screen.width, screen.height - prompt});
+  tableView_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight);
   tableView_->setBackgroundColor(ui::colorWithHexString("efeff4"));
   setView(root);
   root->addSubview(numLabel_);

@@ -6,6 +6,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
+#include "platform/ui/Window.h"
 #include "screens/contacts/ContactsScreensFixture.h"
 #include "screens/contacts/LMMergeSourceTableViewController.h"
 
@@ -69,6 +70,35 @@ TEST_F(SourceMergeScreenTest, ListsTickedSourcesAndImportsTheTickedOnes) {
   EXPECT_EQ(takeAlert(), (std::pair{L("Merge Source Success"),
                                     ui::stringWithFormat(L("Merge Source Success Format"), {std::int64_t{7}})}));
   EXPECT_EQ(localCount(), 8u);
+}
+
+TEST_F(SourceMergeScreenTest, TheLastOfSixtyPeopleScrollsWhollyIntoViewOnEveryDevice) {
+  std::vector<PersonSpec> sixty;
+  for (int i = 0; i < 60; ++i) sixty.push_back({"Person", std::to_string(100 + i)});
+  people(sixty, addSource("Work"));
+  for (const char* device : {"320x480", "320x568", "375x667", "414x736"}) {
+    SCOPED_TRACE(device);
+    auto& screen = ui::Screen::main();
+    screen.resetForTesting();
+    screen.setProfile(*ui::DeviceProfile::named(device));
+    auto window = std::make_shared<ui::Window>(screen.bounds());
+    auto sources = open();
+    window->setRootViewController(navigation_);
+    window->makeKeyAndVisible();
+    cell(*sources, 0)->checkButton()->tap();
+    auto list = std::dynamic_pointer_cast<LMContactsTableViewController>(navigation_->topViewController());
+    ASSERT_TRUE(list);
+    window->layoutIfNeeded();
+    auto table = list->tableView();
+    ASSERT_EQ(table->numberOfRowsInSection(0), 60);
+    const ui::Point middle = table->convertPointToView({table->bounds().midX(), table->bounds().midY()}, nullptr);
+    for (int notch = 0; notch < 200 && screen.scrollWheel(middle, 0, 40); ++notch) window->layoutIfNeeded();
+    const ui::Rect last = table->rectForRowAtIndexPath({0, 59});
+    const ui::Point top = table->convertPointToView(last.origin(), nullptr);
+    EXPECT_GE(top.y, navigation_->navigationBar()->frame().maxY());
+    EXPECT_LE(top.y + last.height, window->bounds().maxY()) << "the 60th person ends below the window";
+  }
+  ui::Screen::main().resetForTesting();
 }
 
 TEST_F(SourceMergeScreenTest, LinkedPeopleAddNothingAndAFailedFirstSourceIsStillReported) {
