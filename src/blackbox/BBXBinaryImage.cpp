@@ -181,7 +181,11 @@ void BBXBinaryImageInit(const char* path, BBXWritableContext* writable) {
     platform::consoleLog("[Blackbox:Crash] Warning: iOS 9 workaround for binary image loading issue in place.");
     for (const platform::loader::Image& image : platform::loader::loadedImages()) BBXBinaryImageStoreNode(image, true);
   }
-  queue.async([writable] { BBXFileClose(&writable->binaryImageFile); });
+  // The records of the images known now were queued before this.
+  queue.async([writable] {
+    BBXFileClose(&writable->binaryImageFile);
+    BBXContextStartupRecordDone();
+  });
 }
 
 bool BBXBinaryImageSafeFindImageForAddress(std::uintptr_t address, BBXBinaryImageNode* node) {

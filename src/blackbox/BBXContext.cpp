@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +52,9 @@ constexpr std::string_view kBBXRecordFileNames[] = {
 };
 
 constexpr std::uint32_t kBBXCompactionThreshold = 64;
+// The image list and the metadata; and how long a crash waits for them.
+constexpr std::uint32_t kBBXStartupRecordCount = 2;
+constexpr std::uint64_t kBBXStartupRecordWaitNanoseconds = 1000000000;
 constexpr std::uint32_t kBBXInternalMaxKeys = 32;
 
 // The protectable region holds the context, every path of a launch and the
@@ -172,6 +176,22 @@ bool BBXContextMarkAndCheckIfCrashed() {
   return writable->crashRecorded.exchange(true);
 }
 
+void BBXContextStartupRecordDone() {
+  if (BBXWritableContext* writable = BBXWritableContextGet()) writable->startupRecordsPending.fetch_sub(1);
+}
+
+void BBXContextAwaitStartupRecords() {
+  const BBXWritableContext* writable = BBXWritableContextGet();
+  if (writable == nullptr) return;
+  // They take milliseconds; a crash on the very thread that writes one, or
+  // holding what it needs, must not keep the record from being written.
+  const std::uint64_t deadline = BBXTimingNow() + kBBXStartupRecordWaitNanoseconds;
+  while (writable->startupRecordsPending.load() != 0 && BBXTimingNow() < deadline) {
+    const timespec pause{0, 200000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 void BBXContextInitialize(const BBXContextInitData* data) {
   if (data == nullptr) return;
   // Without a report folder nothing could be recorded: no context, no
@@ -202,6 +222,7 @@ void BBXContextInitialize(const BBXContextInitData* data) {
           BBXWritableContext{};
   writable->sdkLogDescriptor.store(-1);
   writable->crashRecorded.store(false);
+  writable->startupRecordsPending.store(kBBXStartupRecordCount);
   context->initialized.store(false);
   context->pid = static_cast<pid_t>(syscall(SYS_getpid));
   gBBXContext.store(context);
@@ -256,7 +277,10 @@ void BBXContextInitialize(const BBXContextInitData* data) {
   } else {
     BBXSDKLog("%s: Debugger present - not installing handlers\n", __func__);
   }
-  bbxSubmit(startup, context, [context, record] { BBXContextRecordMetadata(context->metadataPath, *record); });
+  bbxSubmit(startup, context, [context, record] {
+    BBXContextRecordMetadata(context->metadataPath, *record);
+    BBXContextStartupRecordDone();
+  });
   bbxLeave(startup, context);
 
   // Waits for the protection step itself, not only the blocks before it:

@@ -185,6 +185,9 @@ struct BBXWritableContext {
   std::atomic<std::uint32_t> sdkLogHeldFill;
   char sdkLogHeld[kBBXSDKLogCrashBytes];
   std::atomic<bool> crashRecorded;
+  // The start-up records a crash record is read with (the image list and
+  // the metadata) still being written: a crash meanwhile lets them finish.
+  std::atomic<std::uint32_t> startupRecordsPending;
   BBXFile binaryImageFile;
   BBXBinaryImageNode binaryImages[kBBXBinaryImageSlotCount];
   BBXUserLoggingWritableState userLogging;
@@ -228,6 +231,13 @@ bool BBXContextIsOwnProcess();
 // moments of start-up is recorded too (its paths are set before any
 // handler is installed).
 bool BBXContextMarkAndCheckIfCrashed();
+// Marks one of the start-up records (the image list, the metadata) done.
+void BBXContextStartupRecordDone();
+// For a crash during start-up: waits, at most a short while, until the image
+// list and the metadata of the launch are written by the blocks running
+// beside the crashed thread, so that its record goes with them.
+// Async-signal-safe.
+void BBXContextAwaitStartupRecords();
 
 // The serial queues of user logging, the binary image store and exception
 // capture; created on first use, never destroyed.

@@ -354,21 +354,48 @@ std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t li
   return contents;
 }
 
-std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const BBXSectionTransform& transform) {
-  std::vector<nlohmann::json> sections;
+namespace {
+
+// Calls `visit` with each line of a record file and what it parses to (not
+// an object when it is no section).
+template <typename Visit>
+void bbxEachRecordLine(std::string_view bytes, Visit visit) {
   while (!bytes.empty()) {
     const std::size_t end = bytes.find('\n');
     const std::string_view line = bytes.substr(0, end);
     bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
-    nlohmann::json section = platform::parseJson(line, kBBXMaxRecordDepth);
-    if (!section.is_object()) continue;
+    visit(line, platform::parseJson(line, kBBXMaxRecordDepth));
+  }
+}
+
+}  // namespace
+
+std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const BBXSectionTransform& transform) {
+  std::vector<nlohmann::json> sections;
+  bbxEachRecordLine(bytes, [&](std::string_view, nlohmann::json section) {
+    if (!section.is_object()) return;
     if (!transform) {
       sections.push_back(std::move(section));
     } else if (auto changed = transform(std::move(section))) {
       sections.push_back(std::move(*changed));
     }
-  }
+  });
   return sections;
+}
+
+std::string BBXFileReadableLines(std::string_view bytes, std::size_t* dropped) {
+  std::string kept;
+  std::size_t left = 0;
+  bbxEachRecordLine(bytes, [&](std::string_view line, const nlohmann::json& section) {
+    if (!section.is_object()) {
+      left += !line.empty();
+      return;
+    }
+    kept.append(line);
+    kept.push_back('\n');
+  });
+  if (dropped != nullptr) *dropped = left;
+  return kept;
 }
 
 std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,

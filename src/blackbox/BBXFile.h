@@ -95,6 +95,11 @@ std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path,
                                                                const BBXSectionTransform& transform = {});
 // The same over the bytes of a record file.
 std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const BBXSectionTransform& transform = {});
+// The bytes of a record file less every line that a reader skips (one that
+// does not parse to an object, an empty one, one cut off); each line kept
+// ends in a newline. `dropped` (optional) counts the non-empty lines left
+// out.
+std::string BBXFileReadableLines(std::string_view bytes, std::size_t* dropped = nullptr);
 
 // Why a file cannot be read as a report file.
 enum class BBXFileReadProblem { None, Missing, NotRegular, TooLarge, Unreadable };

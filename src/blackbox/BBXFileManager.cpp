@@ -36,6 +36,15 @@ std::error_code bbxRenameNoReplace(const std::string& from, const std::string& t
   return error;
 }
 
+// Removes a link in the place of `path` (the link itself); false when one
+// is there and stays.
+bool bbxRemoveLinkInPlaceOf(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_symlink(fs::symlink_status(path, error))) return true;
+  platform::consoleLog("[FileManager] Removing a link in the place of " + path.string());
+  return fs::remove(path, error) && !error;
+}
+
 }  // namespace
 
 BBXFileManager::BBXFileManager()
@@ -155,8 +164,15 @@ std::optional<std::uint64_t> BBXFileManager::fileSizeAtPath(const std::string& p
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+bool BBXFileManager::removeLinksAboveStructure() const {
+  // The data folder first (a link there takes the root along); without a
+  // bundle identifier the root is the data folder itself.
+  const fs::path root(rootPath_);
+  return bbxRemoveLinkInPlaceOf(root.parent_path()) && (!root.has_filename() || bbxRemoveLinkInPlaceOf(root));
+}
+
 bool BBXFileManager::prepareForNewLaunch() const {
-  return createDirectoryAtPath(structurePath()) && createDirectoryAtPath(activePath()) &&
+  return removeLinksAboveStructure() && createDirectoryAtPath(structurePath()) && createDirectoryAtPath(activePath()) &&
          createDirectoryAtPath(processingPath()) && createDirectoryAtPath(preparedPath());
 }
 
@@ -171,6 +187,7 @@ std::optional<std::string> BBXFileManager::setupNewPathForExecutionIdentifier(co
 }
 
 void BBXFileManager::removeLegacyDirectories() const {
+  if (!removeLinksAboveStructure()) return;
   std::error_code error;
   if (!fs::exists(bbxJoin(rootPath_, "sendable"), error)) return;
   fs::remove_all(rootPath_, error);
@@ -239,6 +256,7 @@ bool BBXFileManager::removeContentsOfProcessingPath() const { return removeConte
 bool BBXFileManager::removeContentsOfPendingPath() const { return removeContentsOfDirectoryAtPath(pendingPath()); }
 
 bool BBXFileManager::removeContentsOfAllPaths() const {
+  if (!removeLinksAboveStructure()) return false;
   bool success = removeContentsOfProcessingPath();
   success = removeContentsOfPendingPath() && success;
   success = removeContentsOfDirectoryAtPath(preparedPath()) && success;

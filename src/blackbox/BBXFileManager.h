@@ -10,7 +10,7 @@
 //     sendable/                                        a legacy layout: the whole root goes
 //
 // A report or package that can never go through (the service refused it
-// for what it is, or it holds a file larger than capture ever writes) is
+// for what it is) is
 // moved to "refused" under a numbered name rather than deleted or tried for
 // ever; the newest kMaxRefusedItems are kept there, the oldest dropped.
 //
@@ -18,8 +18,9 @@
 // moves and removals skip hidden entries (names beginning with "."); they
 // list in name order. A move never replaces what is already at its
 // destination. The store holds no links: a link found in a listing, or in
-// the place of one of its folders, is removed (the link itself), so that
-// nothing outside the store is read or written through one.
+// the place of one of its folders (the data folder and the root above the
+// structure folder included), is removed (the link itself), so that nothing
+// outside the store is read or written through one.
 //
 // Ownership: a plain value; it holds only its root. Threading: no locking of
 // its own; the crash-reporting controller's work queue and the launch thread
@@ -85,7 +86,8 @@ class BBXFileManager {
   std::optional<std::uint64_t> fileSizeAtPath(const std::string& path) const;
 
   // Creates the structure folder, active, processing and prepared, in that
-  // order; false at the first that fails.
+  // order (a link in the place of the data folder or the root goes first);
+  // false at the first that fails.
   bool prepareForNewLaunch() const;
   // The new directory in active; nullopt when it cannot be made or the
   // identifier is no plain name.
@@ -113,6 +115,10 @@ class BBXFileManager {
   bool removeContentsOfAllPaths() const;
 
  private:
+  // Removes a link in the place of the data folder or the root (where the
+  // launch's preparation makes real folders again); false when one stays.
+  bool removeLinksAboveStructure() const;
+
   std::string rootPath_;
 };
 

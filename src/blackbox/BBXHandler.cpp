@@ -341,6 +341,9 @@ void BBXHandler(BBXFile* file, pid_t crashedThread, const ucontext_t* context) {
   BBXWritableContext* writable = BBXWritableContextGet();
   if (!BBXFileIsOpen(file) || writable == nullptr) return;
   const BBXContext* crashContext = BBXContextGet();
+  // A crash during start-up: the image list and the metadata are finished
+  // first, by their threads, which are stopped only after that.
+  BBXContextAwaitStartupRecords();
   pid_t tids[kBBXThreadSlotCount];
   const pid_t self = bbxThreadId();
   const std::size_t count = bbxListThreads(tids, kBBXThreadSlotCount, crashedThread, self);

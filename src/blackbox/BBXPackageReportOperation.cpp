@@ -81,12 +81,39 @@ std::string BBXPackageReportOperation::partialPathWithName(const std::string& na
 }
 
 std::optional<std::string> BBXPackageReportOperation::compressFile(const std::string& path) const {
-  const std::string target = path + ".gz";
   auto contents = BBXFileReadBounded(path.c_str(), kBBXMaxRecordFileBytes);
   if (!contents) {
     BBXSDKLog("Error: Failed to read a report file for compression\n");
     return std::nullopt;
   }
+  return compressContents(path, *contents);
+}
+
+std::optional<std::string> BBXPackageReportOperation::contentsToSend(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  BBXFileReadProblem problem = BBXFileReadProblem::None;
+  auto contents = BBXFileReadBounded(path.c_str(), kBBXMaxRecordFileBytes, &problem);
+  if (!contents) {
+    platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + name +
+                         (problem == BBXFileReadProblem::TooLarge ? ": larger than capture ever writes"
+                                                                  : ": it cannot be read"));
+    return std::nullopt;
+  }
+  if (name.find(".bbxrecord") == std::string::npos) return contents;
+  // A line no reader takes (a torn write, damage) would have the service
+  // refuse the whole package: the record goes without it.
+  std::size_t dropped = 0;
+  std::string readable = BBXFileReadableLines(*contents, &dropped);
+  if (dropped == 0) return contents;
+  platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + std::to_string(dropped) + " line(s) of " + name +
+                       " that are no record");
+  if (readable.empty()) return std::nullopt;
+  return readable;
+}
+
+std::optional<std::string> BBXPackageReportOperation::compressContents(const std::string& path,
+                                                                      const std::string& contents) const {
+  const std::string target = path + ".gz";
   // A new file of our own: whatever lies at that name (a leftover, a link
   // planted there) goes first, and the open follows no link.
   unlink(target.c_str());
@@ -98,9 +125,9 @@ std::optional<std::string> BBXPackageReportOperation::compressFile(const std::st
     return std::nullopt;
   }
   bool whole = true;
-  for (std::size_t offset = 0; offset < contents->size(); offset += kBBXGzipChunk) {
-    unsigned length = static_cast<unsigned>(std::min(kBBXGzipChunk, contents->size() - offset));
-    if (bbxGzWrite(file, contents->data() + offset, length) != static_cast<int>(length)) {
+  for (std::size_t offset = 0; offset < contents.size(); offset += kBBXGzipChunk) {
+    unsigned length = static_cast<unsigned>(std::min(kBBXGzipChunk, contents.size() - offset));
+    if (bbxGzWrite(file, contents.data() + offset, length) != static_cast<int>(length)) {
       BBXSDKLog("Error: Failed to write all compressed bytes\n");
       whole = false;
       break;
@@ -154,7 +181,10 @@ void BBXPackageReportOperation::main() {
         platform::consoleLog("[Blackbox:Crash:Reports] Skipping a report entry that is no plain file: " + path);
         return;
       }
-      auto compressed = compressFile(path);
+      // A file that cannot be sent as it is stays out; the rest goes.
+      const auto contents = contentsToSend(path);
+      if (!contents) return;
+      auto compressed = compressContents(path, *contents);
       if (!compressed) {
         failed = true;
         return;

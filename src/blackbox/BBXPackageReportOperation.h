@@ -4,7 +4,9 @@
 // and identifier (each only when present) and every plain file of the
 // directory gzip-compressed to a ".gz" file beside it (leftover ".gz" files
 // are skipped and made again; links, folders, pipes and devices are never
-// opened). The package is written under a hidden name
+// opened). A file larger than capture ever writes, or one that cannot be
+// read, is left out (logged), and so are the lines of a record file that no
+// reader takes: one bad file never keeps the rest of a report from going. The package is written under a hidden name
 // (".<boundary>.partial") and renamed when whole, so that an interrupted
 // run leaves no torn package to be sent. The entries themselves stay; the
 // caller removes the directory once a package is there.
@@ -38,6 +40,9 @@ class BBXPackageReportOperation : public platform::Operation {
   // The entry compressed to "<path>.gz"; nullopt (logged, the partial file
   // removed) when it could not be read, written whole or closed.
   std::optional<std::string> compressFile(const std::string& path) const;
+  // What of the entry goes into the package: nullopt (logged) when it is
+  // left out.
+  static std::optional<std::string> contentsToSend(const std::string& path);
 
   std::string reportPath() const;
   std::string destinationDirectory() const;
@@ -53,6 +58,9 @@ class BBXPackageReportOperation : public platform::Operation {
   void main() override;
 
  private:
+  // `contents` compressed to "<path>.gz", as compressFile.
+  std::optional<std::string> compressContents(const std::string& path, const std::string& contents) const;
+
   std::shared_ptr<BBXInternalReport> report_;
   BBXFileManager fileManager_;
   std::optional<std::string> fallbackAPIKey_;

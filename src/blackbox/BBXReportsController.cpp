@@ -31,23 +31,7 @@ void bbxReportsDebugLog(const std::string& message) {
   if (HBRDebugEnabled()) bbxReportsLog(message);
 }
 
-
-// The first entry of the report directory larger than capture ever writes
-// (its name and size).
-std::optional<std::pair<std::string, std::uint64_t>> bbxOversizedEntry(const std::string& directory) {
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    std::error_code statusError;
-    if (!it->is_regular_file(statusError) || it->is_symlink(statusError)) continue;
-    const std::uint64_t size = it->file_size(statusError);
-    if (!statusError && size > kBBXMaxRecordFileBytes) return std::make_pair(it->path().filename().string(), size);
-  }
-  return std::nullopt;
-}
-
 }  // namespace
-
-
 
 BBXReportsController::BBXReportsController(std::shared_ptr<platform::OperationQueue> queue,
                                            std::weak_ptr<BBXReportsControllerDelegate> delegate,
@@ -68,14 +52,6 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
     if (lstat(report->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
       bbxReportsLog("Report " + report->identifier() + " is no folder of the store: not processed");
       if (S_ISLNK(info.st_mode)) fileManager_.removeItemAtPath(report->path());
-      return;
-    }
-    // A file larger than capture ever writes is no record of ours: the
-    // report is set aside, not read, and not tried again.
-    if (auto oversized = bbxOversizedEntry(report->path())) {
-      bbxReportsLog("Report " + report->identifier() + " holds " + oversized->first + " of " +
-                    std::to_string(oversized->second) + " bytes, more than a record can be: set aside");
-      fileManager_.moveItemAside(report->path());
       return;
     }
     if (processing) {

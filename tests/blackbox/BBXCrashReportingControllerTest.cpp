@@ -296,6 +296,36 @@ TEST_F(BBXCrashReportingControllerTest, ALaunchNeitherReadsNorWritesThroughLinks
   EXPECT_TRUE(store_.contentsOfDirectory(store_.refusedPath()).empty());
 }
 
+// The same for a link in the place of the data folder or of the bundle's
+// folder above the structure: it goes, and real folders are made instead.
+TEST_F(BBXCrashReportingControllerTest, ALaunchNeitherReadsNorWritesThroughLinksAboveTheStructure) {
+  const fs::path root(store_.rootPath());
+  for (const fs::path& place : {root.parent_path(), root}) {
+    SCOPED_TRACE(place.filename().string());
+    // A whole store outside, with an earlier crash and a package waiting.
+    const fs::path outside = home_.root() / ("outside-" + place.filename().string());
+    const fs::path outsideRoot = place == root ? outside : outside / root.filename();
+    const fs::path report = outsideRoot / "v3" / "active" / "earlier";
+    fs::create_directories(report);
+    bbxtest::writeCrashedReport(report, "earlier");
+    fs::create_directories(outsideRoot / "v3" / "prepared");
+    std::ofstream(outsideRoot / "v3" / "prepared" / "waiting.multipartmime") << "x";
+    fs::remove_all(place);
+    fs::create_directory_symlink(outside, place);
+    const auto before = bbxTreeFiles(outside);
+    ASSERT_TRUE(start());
+    settle();
+    EXPECT_EQ(bbxTreeFiles(outside), before);
+    EXPECT_EQ(delegate_->reportsSeen, 0);
+    EXPECT_FALSE(fs::is_symlink(root.parent_path()));
+    EXPECT_FALSE(fs::is_symlink(root));
+    EXPECT_EQ(store_.activePathContents().size(), 1u);  // this launch's own, written in the store
+    controller_->operationQueue()->waitUntilAllOperationsAreFinished();
+    controller_.reset();
+    lumora::BBXContextResetForTesting();
+  }
+}
+
 TEST_F(BBXCrashReportingControllerTest, AFailedLastEffortSubmissionIsLoggedAndReportsNone) {
   ASSERT_TRUE(start());
   settle();

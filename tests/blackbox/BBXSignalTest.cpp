@@ -12,10 +12,14 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "blackbox/BBXSymbolResolver.h"
 #include "blackbox/BBXTestContext.h"
+#include "platform/diagnostics/DynamicLoader.h"
 #include "platform/diagnostics/FatalSignalChain.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -103,11 +107,38 @@ TEST(BBXSignalChild, Crash) {
       bbxSignalCrash(nullptr);
     };
   }
+  if (frames == "sweep") {
+    // A crash on a thread of the app's own, some microseconds after the
+    // signal handler is in place, while the rest of start-up runs beside
+    // it. The images the record must name: every one the loader lists.
+    std::size_t images = 0;
+    for (const platform::loader::Image& image : platform::loader::loadedImages()) {
+      for (const ElfW(Phdr)& header : image.headers) {
+        if (header.p_type == PT_LOAD) {
+          ++images;
+          break;
+        }
+      }
+    }
+    std::ofstream(dir + "/images") << images;
+    const long delay = std::stol(bbxSignalEnv("BBX_CRASH_DELAY"));
+    std::thread([delay] {
+      while (!platform::fatalSignalHandlerInstalled(&lumora::BBXSignalHandler, SIGSEGV)) sched_yield();
+      const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(delay);
+      while (std::chrono::steady_clock::now() < until) {
+      }
+      bbxSignalCrash(nullptr);
+    }).detach();
+  }
   lumora::BBXContextSetCaptureHooks(hooks);
   lumora::BBXContextInitData data;
   data.reportPath = dir;
+  data.reportIdentifier = std::filesystem::path(dir).filename().string();
   lumora::BBXContextInitialize(&data);
   lumora::BBXContextWaitForStartupForTesting();
+  if (frames == "sweep") {
+    for (;;) pause();
+  }
   if (frames == "queue") {
     auto* queue = new platform::SerialQueue("com.lumora.tests.crash");
     queue->async([] { bbxSignalCrash(nullptr); });
@@ -117,6 +148,29 @@ TEST(BBXSignalChild, Crash) {
 }
 
 namespace {
+
+// Runs the crash program over `dir`; its process id.
+pid_t bbxSignalLaunch(const std::filesystem::path& dir, const char* kind, const char* frames, long delay = 0) {
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("BBX_CRASH_DIR", dir.c_str(), 1);
+    setenv("BBX_CRASH_KIND", kind, 1);
+    setenv("BBX_CRASH_FRAMES", frames, 1);
+    setenv("BBX_CRASH_DELAY", std::to_string(delay).c_str(), 1);
+    execl("/proc/self/exe", "crash", "--gtest_filter=BBXSignalChild.Crash", static_cast<char*>(nullptr));
+    _exit(6);
+  }
+  return child;
+}
+
+// The record file's sections merged into one object.
+nlohmann::json bbxSignalRecord(const std::filesystem::path& path) {
+  nlohmann::json record = nlohmann::json::object();
+  for (const nlohmann::json& section : lumora::BBXFileReadSections(path.c_str(), false).value_or(std::vector<nlohmann::json>{})) {
+    record.update(section);
+  }
+  return record;
+}
 
 TEST(BBXSignalTest, EveryCrashIsRecordedOnceAndEndsByItsSignal) {
   const struct {
@@ -139,25 +193,16 @@ TEST(BBXSignalTest, EveryCrashIsRecordedOnceAndEndsByItsSignal) {
     SCOPED_TRACE(std::string(each.kind) + " " + each.frames);
     const std::filesystem::path dir = home.root() / std::to_string(run++);
     std::filesystem::create_directories(dir);
-    const pid_t child = fork();
+    const pid_t child = bbxSignalLaunch(dir, each.kind, each.frames);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      setenv("BBX_CRASH_DIR", dir.c_str(), 1);
-      setenv("BBX_CRASH_KIND", each.kind, 1);
-      setenv("BBX_CRASH_FRAMES", each.frames, 1);
-      execl("/proc/self/exe", "crash", "--gtest_filter=BBXSignalChild.Crash", static_cast<char*>(nullptr));
-      _exit(6);
-    }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), each.signal);
     EXPECT_EQ(std::filesystem::file_size(dir / "earlier"), 1u);
 
-    nlohmann::json record;
-    auto sections = lumora::BBXFileReadSections((dir / "signal.bbxrecord").c_str(), false);
-    ASSERT_TRUE(sections.has_value());
-    for (const nlohmann::json& section : *sections) record.update(section);
+    const nlohmann::json record = bbxSignalRecord(dir / "signal.bbxrecord");
+    ASSERT_TRUE(record.contains("signal"));
     const nlohmann::json& signal = record["signal"];
     EXPECT_EQ(signal["number"], each.signal);
     EXPECT_EQ(signal["name"], lumora::BBXSignalNameFromSignal(each.signal));
@@ -181,6 +226,64 @@ TEST(BBXSignalTest, EveryCrashIsRecordedOnceAndEndsByItsSignal) {
     EXPECT_EQ(crashed, 1);
     EXPECT_TRUE(symbols.count(each.function)) << record["threads"];
   }
+}
+
+// Crashes across start-up, from the moment the signal handler is in place
+// until start-up has finished: every record names its report and holds the
+// whole image list, so that it is kept, sent and symbolicated.
+TEST(BBXSignalTest, ACrashAtAnyMomentOfStartUpLeavesAWholeRecord) {
+  const long delays[] = {0, 0, 0, 0, 0, 0, 0, 0, 25, 50, 75, 100, 150, 200, 300, 400, 600, 800, 1200, 1600,
+                         2400, 3200, 5000, 8000};  // microseconds
+  constexpr std::size_t kAtOnce = 4;
+  testsupport::TestHome home;
+  std::vector<std::pair<pid_t, std::filesystem::path>> running;
+  int recorded = 0;
+  int whole = 0;
+  auto collect = [&](const std::pair<pid_t, std::filesystem::path>& each) {
+    int status = 0;
+    ASSERT_EQ(waitpid(each.first, &status, 0), each.first);
+    const std::filesystem::path& dir = each.second;
+    SCOPED_TRACE(dir.filename().string());
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status;
+    const nlohmann::json record = bbxSignalRecord(dir / "signal.bbxrecord");
+    if (!record.contains("signal")) return;
+    ++recorded;
+    std::uint64_t frame0 = 0;
+    for (const nlohmann::json& thread : record.value("threads", nlohmann::json::array())) {
+      if (thread.value("crashed", false) && !thread["stacktrace"].empty()) frame0 = thread["stacktrace"][0];
+    }
+    std::size_t images = 0;
+    std::ifstream(dir / "images") >> images;
+    std::size_t loads = 0;
+    for (const nlohmann::json& line : lumora::BBXFileReadSections((dir / "binary_images.bbxrecord").c_str(), false)
+                                          .value_or(std::vector<nlohmann::json>{})) {
+      loads += line.contains("load");
+    }
+    lumora::BBXSymbolResolver resolver;
+    const auto report = lumora::BBXInternalReport::reportWithPath(dir.string());
+    const bool named = report && report->identifier() == dir.filename().string() && report->APIKey().has_value();
+    const bool symbolicated = resolver.loadBinaryImagesFromFile((dir / "binary_images.bbxrecord").string()) &&
+                              resolver.loadedBinaryImageForPC(frame0).has_value();
+    EXPECT_TRUE(named && symbolicated && loads >= images)
+        << "report named: " << named << ", frame 0 in a recorded image: " << symbolicated << ", images " << loads
+        << " of " << images;
+    whole += named && symbolicated && loads >= images;
+  };
+  int run = 0;
+  for (const long delay : delays) {
+    const std::filesystem::path dir = home.root() / ("sweep-" + std::to_string(run++) + "-" + std::to_string(delay));
+    std::filesystem::create_directories(dir);
+    const pid_t child = bbxSignalLaunch(dir, "null", "sweep", delay);
+    ASSERT_GE(child, 0);
+    running.emplace_back(child, dir);
+    if (running.size() == kAtOnce) {
+      for (const auto& each : running) collect(each);
+      running.clear();
+    }
+  }
+  for (const auto& each : running) collect(each);
+  EXPECT_EQ(recorded, static_cast<int>(std::size(delays)));
+  std::printf("crashes across start-up: %d recorded of %zu, %d whole\n", recorded, std::size(delays), whole);
 }
 
 }  // namespace

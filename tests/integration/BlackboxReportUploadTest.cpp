@@ -2,7 +2,7 @@
 // uploaded asynchronously and urgently to the report service, restarts after
 // the service's delay on the manual clock, certificate pinning against the
 // HTTPS listener, packages the service refuses, and report folders that hold
-// what capture never writes.
+// what capture never writes (left out, the rest sent).
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <mutex>
 
 #include "blackbox/BBXContext.h"
@@ -377,17 +378,39 @@ TEST_F(BlackboxReportUploadTest, ReportFilesAreReadWithinBoundsAndNeverThroughLi
   std::getline(std::ifstream(outside), text);
   EXPECT_EQ(text, "not the report's");
 
-  // A record far larger than capture ever writes (sparse: it costs no disk)
-  // is not read: the report is set aside unsent.
-  auto large = writeReport("run-large");
-  {
-    std::ofstream grown(fs::path(large->path()) / "errors_a.bbxrecord");
+}
+
+// Files no capture writes beside a whole crash record: one far larger than
+// a record can be (sparse: it costs no disk), a log of 20 MB, record files
+// with lines no reader takes. Each is left out (or its bad lines are), and
+// the crash arrives.
+TEST_F(BlackboxReportUploadTest, OneBadFileNeverCostsTheCrash) {
+  makeController();
+  auto report = writeReport("run-bad-files");
+  const fs::path dir = report->path();
+  const std::pair<const char*, std::uintmax_t> large[] = {{"errors_a.bbxrecord", std::uintmax_t{4} << 30},
+                                                          {"sdk.log", std::uintmax_t{20} << 20}};
+  for (const auto& [name, size] : large) {
+    std::ofstream{dir / name};
+    fs::resize_file(dir / name, size);
   }
-  fs::resize_file(fs::path(large->path()) / "errors_a.bbxrecord", std::uintmax_t{4} << 30);
-  EXPECT_FALSE(controller_->prepareAndSubmitReport(large, false, true));
-  EXPECT_FALSE(server_->reports().report("run-large"));
-  EXPECT_EQ(store_.contentsOfDirectory(store_.refusedPath()).size(), 1u);
+  std::ofstream(dir / "signal.bbxrecord", std::ios::app) << "}{not a record\n{\"runtime\":{}}\n";
+  std::ofstream(dir / "user_compacted_kv.bbxrecord")
+      << "{\"kv\":{\"key\":\"61\",\"value\":\"62\"}}\n\x01\x02\n{\"kv\":{\"key\":\"63\",\"value\":null}}\n";
+  std::ofstream(dir / "internal_incremental_kv.bbxrecord") << "[1]\ngarbage\n";
+  auto outcome = delegate_->expectOutcome();
+  ASSERT_TRUE(controller_->prepareAndSubmitReport(report, false, true));
+  EXPECT_FALSE(outcomeOf(outcome));
+  const auto kept = server_->reports().report("run-bad-files");
+  ASSERT_TRUE(kept);
+  std::map<std::string, std::size_t> records;
+  for (const auto& [name, lines] : kept->records) records[name] = name == "metadata.bbxrecord" ? 0 : lines.size();
+  EXPECT_EQ(records, (std::map<std::string, std::size_t>{
+                         {"metadata.bbxrecord", 0}, {"signal.bbxrecord", 2}, {"user_compacted_kv.bbxrecord", 2}}));
+  EXPECT_FALSE(kept->files.count("sdk.log"));
+  EXPECT_TRUE(store_.contentsOfDirectory(store_.refusedPath()).empty());
   EXPECT_TRUE(store_.activePathContents().empty() && store_.processingPathContents().empty());
+  EXPECT_TRUE(store_.preparedPathContents().empty());
 }
 
 TEST_F(BlackboxReportUploadTest, ThousandsOfPendingPackagesAreSentInTurn) {
