@@ -114,13 +114,16 @@ class DesktopWindowTest : public ::testing::TestWithParam<const char*> {
     EXPECT_LE(points.height * window().phoneScale(), frame.height() + 1e-6);
   }
 
-  // The window as the X server shows it now, written to `name` (to be
-  // looked at).
+  // The window as the X server shows it now, written to `name` behind the
+  // screen's size (to be looked at; the runs on each screen size go at the
+  // same time in one folder).
   void saveLiveWindow(const std::string& name) {
     window().update();
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     while (std::chrono::steady_clock::now() < end) QGuiApplication::processEvents(QEventLoop::AllEvents, 20);
-    window().screen()->grabWindow(window().winId()).save(QString::fromStdString(name));
+    const QSize screen = window().screen()->size();
+    const QString file = QStringLiteral("%1x%2-").arg(screen.width()).arg(screen.height()) + QString::fromStdString(name);
+    window().screen()->grabWindow(window().winId()).save(file);
   }
 
   // Access to the address book and the photo library, two contacts in the
