@@ -1,8 +1,9 @@
 // A collection view with a flow layout: items of one size (or the size the
 // delegate answers) in rows, row after row, section after section, each
-// section inside its insets (flowed again when the view's width changes); cells reused by identifier as in the table
-// view; selection by tap. Batch updates (inserting, deleting, reloading
-// and moving items and sections) are checked as the platform checks them:
+// section inside its insets (flowed again when the view's width changes);
+// cells reused by identifier as in the table view; selection by tap. Batch
+// updates (inserting, deleting, reloading and moving items and sections)
+// are checked as the platform checks them:
 // after the updates the data source's counts must equal the counts before
 // plus the inserts minus the deletes, section by section. A batch that
 // fails the check is refused with an error and the view reloads everything.
