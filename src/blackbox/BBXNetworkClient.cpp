@@ -327,8 +327,9 @@ void BBXNetworkClient::checkForExistingTaskMatchingDescription(const std::string
 }
 
 void BBXNetworkClient::runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,
-                                                      std::function<void()> block) {
-  double delay = HBRNetworkResponseHandler::retryValueForResponse(response);
+                                                      std::uint64_t restarts, std::function<void()> block) {
+  const double delay = std::max(HBRNetworkResponseHandler::retryValueForResponse(response),
+                                HBRNetworkResponseHandler::minimumRetrySeconds(restarts));
   // A delay past the clock's range waits as long as it can.
   auto nanoseconds = std::chrono::nanoseconds(platform::saturatingCast<std::int64_t>(delay * 1e9));
   auto queue = operationQueue_;
@@ -340,7 +341,12 @@ void BBXNetworkClient::restartTask(BBXURLSessionTask& task) {
   auto self = shared_from_this();
   platform::http::Request request = task.originalRequest();
   std::string description = task.taskDescription();
-  runAfterRetryValueFromResponse(task.response(), [self, request, description] {
+  std::uint64_t restarts = 0;
+  {
+    std::lock_guard lock(uploadsMutex_);
+    restarts = restarts_[description]++;
+  }
+  runAfterRetryValueFromResponse(task.response(), restarts, [self, request, description] {
     self->enqueueUpload(Upload{request, self->absolutePathForRelativeTaskPath(description), description});
   });
 }
@@ -351,6 +357,10 @@ void BBXNetworkClient::handleTask(BBXURLSessionTask& task, const std::optional<p
 
 void BBXNetworkClient::handleTaskDescription(const std::string& description,
                                              const std::optional<platform::Error>& error) {
+  {
+    std::lock_guard lock(uploadsMutex_);
+    restarts_.erase(description);
+  }
   reportFinished(absolutePathForRelativeTaskPath(description), error);
 }
 

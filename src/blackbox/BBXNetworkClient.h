@@ -8,10 +8,13 @@
 // the others wait their turn in order, so thousands of pending packages go
 // one after another; a package already waiting or running is not queued
 // twice. A reply that asks for a retry restarts the upload after its
-// Retry-After delay (300 s without a usable one: absent, negative, not
-// finite or out of range), with no limit, through the same pool. Server
-// chains are checked by the pinner unless the debug switch is on. The start of the service's answer to a failed upload comes with its
-// error (user info "response_text").
+// Retry-After delay (300 s without a usable one: absent, empty, no number
+// or date, negative, not finite or out of range), with no limit, through
+// the same pool; but never sooner than a least wait that doubles with each
+// restart of that package (1 s up to 300 s), so a service that says "0"
+// each time is not flooded. Server chains are checked by the pinner unless
+// the debug switch is on. The start of the service's answer to a failed
+// upload comes with its error (user info "response_text").
 //
 // Ownership: created shared; owns its session and pinner; holds its
 // delegate weakly. A waiting restart keeps the client alive.
@@ -96,9 +99,10 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
                                                std::function<void(bool)> completionBlock);
   static bool taskArray(const std::vector<std::shared_ptr<BBXURLSessionTask>>& tasks, const std::string& description);
 
-  // After the reply's Retry-After delay, on the platform clock.
+  // After the reply's Retry-After delay, and at least the least wait of a
+  // package's restart number `restarts` + 1, on the platform clock.
   void runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,
-                                      std::function<void()> block);
+                                      std::uint64_t restarts, std::function<void()> block);
   void restartTask(BBXURLSessionTask& task);
   void handleTask(BBXURLSessionTask& task, const std::optional<platform::Error>& error);
   void handleTaskDescription(const std::string& description, const std::optional<platform::Error>& error);
@@ -141,6 +145,9 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
   std::size_t startingUploads_ = 0;  // slots taken by tasks being made
   std::map<const BBXURLSessionTask*, std::string> runningUploads_;  // task -> description
   std::map<const BBXURLSessionTask*, std::string> responseTexts_;
+  // Restarts so far of each package (by description) since it was last
+  // reported finished.
+  std::map<std::string, std::uint64_t> restarts_;
 };
 
 }  // namespace lumora

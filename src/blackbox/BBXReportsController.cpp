@@ -183,7 +183,11 @@ platform::http::Request BBXServiceRequest(const std::string& url, const std::str
 
 std::optional<platform::http::Request> BBXReportsController::mutableRequestWithURL(const std::string& url,
                                                                                    double timeout) {
-  return BBXServiceRequest(url, "POST", timeout, APIKey().value_or(""));
+  auto request = BBXServiceRequest(url, "POST", timeout, APIKey().value_or(""));
+  // A package is deleted once its upload succeeds: only a reply to the
+  // package itself may say so.
+  request.bodyMustArrive = true;
+  return request;
 }
 
 bool BBXReportsController::fillInRequest(platform::http::Request& request, const std::string& path) const {

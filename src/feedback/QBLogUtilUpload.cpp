@@ -51,6 +51,8 @@ bool acceptedContentType(const platform::http::Response& response) {
 // status from 200 to 299 with an accepted content type) or the failure to
 // `finish` on the main queue.
 void send(platform::http::Request request, std::function<void(Reply)> finish) {
+  // Only the service that received a POST's body may answer for it.
+  request.bodyMustArrive = true;
   platform::globalQueue().async([request = std::move(request), finish = std::move(finish)] {
     auto reply = platform::http::sendSynchronousRequest(request);
     Reply result = platform::Error(kResponseErrorDomain, kResponseErrorBadReply);

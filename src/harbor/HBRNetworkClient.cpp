@@ -1,5 +1,6 @@
 #include "harbor/HBRNetworkClient.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -157,7 +158,7 @@ double HBRNetworkClient::computeDelayForResponse(const std::optional<platform::h
                                                  std::uint64_t retryCount) const {
   double base = HBRNetworkResponseHandler::retryValueForResponse(response);
   double factor = retryCount == 0 ? 1.0 : static_cast<double>(retryCount);
-  return base * factor * generateRandomJitter();
+  return std::max(base * factor * generateRandomJitter(), HBRNetworkResponseHandler::minimumRetrySeconds(retryCount));
 }
 
 void HBRNetworkClient::runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,

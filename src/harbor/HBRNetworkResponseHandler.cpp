@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <system_error>
 
 #include "platform/Bytes.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/http/HttpDate.h"
 
 namespace lumora {
 namespace {
@@ -71,19 +74,29 @@ double HBRNetworkResponseHandler::retryValueForResponse(const std::optional<plat
 double HBRNetworkResponseHandler::retryValueForHeaderValue(const std::optional<std::string_view>& value) {
   if (!value) return kDefaultRetrySeconds;
   // Read as a decimal number from the start, whatever the locale: "7" is
-  // 7, a word is 0.
+  // 7; else as a date.
   std::string_view text = *value;
   while (!text.empty() && (text.front() == ' ' || (text.front() >= '\t' && text.front() <= '\r'))) {
     text.remove_prefix(1);
   }
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return kDefaultRetrySeconds;
+  if (text.front() == '+') text.remove_prefix(1);
   double seconds = 0;
   const auto read = std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::general);
-  if (read.ec == std::errc::invalid_argument) return 0;
+  if (read.ec == std::errc::invalid_argument) {
+    auto date = platform::http::parseHttpDate(text);
+    if (!date) return kDefaultRetrySeconds;
+    const auto now = platform::Clock::currentTime();
+    return *date <= now ? 0.0 : std::chrono::duration<double>(*date - now).count();
+  }
   if (read.ec != std::errc() || !std::isfinite(seconds) || seconds < 0) {
     return kDefaultRetrySeconds;
   }
   return seconds;
+}
+
+double HBRNetworkResponseHandler::minimumRetrySeconds(std::uint64_t retries) {
+  return std::min(kDefaultRetrySeconds, std::ldexp(1.0, static_cast<int>(std::min<std::uint64_t>(retries, 9))));
 }
 
 std::optional<std::string> HBRNetworkResponseHandler::requestIdForResponse(

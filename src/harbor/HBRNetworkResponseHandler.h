@@ -42,12 +42,17 @@ class HBRNetworkResponseHandler {
                                                       const std::string& key);
   // Seconds to wait: the response's "Retry-After" (retryValueForHeaderValue).
   static double retryValueForResponse(const std::optional<platform::http::Response>& response);
-  // A "Retry-After" value as seconds: a decimal number read from the start
-  // (a text that starts with no number reads 0, a retry at once), however
-  // long: the server is never asked again sooner than it said. An absent,
-  // negative, infinite or NaN value, or one out of a double's range, gives
+  // A "Retry-After" value as seconds: a decimal number read from the start,
+  // however long: the server is never asked again sooner than it said; an
+  // HTTP date, the seconds from the platform clock's now until then (0 for
+  // a date gone by). An absent or empty value, one that is neither, and a
+  // negative, infinite or NaN number, or one out of a double's range, give
   // the kit's own 300 s.
   static double retryValueForHeaderValue(const std::optional<std::string_view>& value);
+  // The least wait before retry number `retries` + 1 of one request,
+  // whatever the server said: 1 s, doubling with each retry, up to 300 s. A
+  // server that answers "0" every time gets a handful of requests a minute.
+  static double minimumRetrySeconds(std::uint64_t retries);
   static std::optional<std::string> requestIdForResponse(const std::optional<platform::http::Response>& response);
   // True when the request names no Accept type, or the reply's media type is
   // it (ignoring case) and, when both name a charset, the charsets agree.

@@ -135,6 +135,9 @@ platform::http::Request KoANetworkUtils::formRequest(const std::string& url, con
   request.url = url;
   request.method = "POST";
   request.timeoutSeconds = timeoutSeconds;
+  // What a form carries is dropped once the service took it (points,
+  // crash records, push commands): a redirect that loses it is no answer.
+  request.bodyMustArrive = true;
   std::string boundary = boundaryFor(form);
   std::string body;
   for (const auto& [name, value] : form) {

@@ -338,6 +338,35 @@ TEST_F(BBXCrashReportingControllerTest, AFailedLastEffortSubmissionIsLoggedAndRe
   EXPECT_NE(text.find("Last effort exception"), std::string::npos) << text;
 }
 
+TEST_F(BBXCrashReportingControllerTest, ALastEffortSubmissionHappensOnlyWhereUrgentReportsMay) {
+  const struct {
+    const char* name;
+    bool urgentReports;          // the configuration allows them
+    bool prompts;                // the user is to be asked first
+    std::optional<bool> submit;  // set: the delegate is to be told first
+    bool attempted;
+  } cases[] = {{"allowed", true, false, std::nullopt, true},
+               {"configured off", false, false, std::nullopt, false},
+               {"prompt", true, true, std::nullopt, false},
+               {"delegate", true, false, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    fs::remove_all(store_.rootPath());
+    SetUp();
+    if (!c.urgentReports) platform::Bundle::setInfoValue("Blackbox", {{"UrgentReports", "no"}});
+    delegate_->settings = c.prompts ? nlohmann::json{{"features", {{"prompt_enabled", true}}}} : nlohmann::json();
+    delegate_->submit = c.submit;
+    ASSERT_TRUE(start());
+    settle();
+    ASSERT_EQ(store_.activePathContents().size(), 1u);
+    // The upload goes nowhere: an attempt leaves its package.
+    EXPECT_EQ(controller_->potentiallySubmittableCrashOccurred(), c.attempted);
+    EXPECT_EQ(packages(), c.attempted ? 1u : 0u);
+    EXPECT_EQ(store_.activePathContents().size(), 1u);  // the copy it works on is gone
+  }
+}
+
 // One launch, in a process of its own: starts crash reporting in the app
 // home the parent names and records a key right after; then starts the
 // crash context afresh a number of times, each time recording a key at

@@ -88,6 +88,9 @@ TEST(HBRNetworkResponseHandlerTest, ContentTypeMatchesTheAcceptedTypeAndCharset)
 }
 
 TEST(HBRNetworkResponseHandlerTest, RetryDelaysFollowRetryAfterAttemptsAndJitter) {
+  // Dates are read against the platform clock: 2020-01-01 00:00:00 UTC.
+  auto clock = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock);
   HBRNetworkClient::setJitterForTesting([] { return 0.5; });
   auto client = HBRNetworkClient::create();
   const double jitter = HBRNetworkClient::generateRandomJitter();
@@ -98,11 +101,17 @@ TEST(HBRNetworkResponseHandlerTest, RetryDelaysFollowRetryAfterAttemptsAndJitter
     double seconds;
   };
   const Case cases[] = {{"7", 0, 7},   {"7", 1, 7},          {"7", 2, 14},         {"-3", 0, 300},
-                        {"-3", 3, 900}, {"soon", 1, 0},      {std::nullopt, 0, 300}, {"2.5", 0, 2.5},
+                        {"-3", 3, 900}, {std::nullopt, 0, 300}, {"2.5", 0, 2.5},
                         // However long the server asks for, never sooner.
                         {" 600", 0, 600}, {"600.5", 0, 600.5}, {"99999999", 1, 99999999}, {"1e300", 0, 1e300},
-                        // No usable number: the kit's own backoff.
-                        {"1e999", 0, 300}, {"inf", 2, 600}, {"-inf", 0, 300}, {"nan", 0, 300}, {"NaN", 1, 300}};
+                        // No usable number or date: the kit's own backoff.
+                        {"soon", 1, 300}, {"", 0, 300}, {"  ", 2, 600},
+                        {"1e999", 0, 300}, {"inf", 2, 600}, {"-inf", 0, 300}, {"nan", 0, 300}, {"NaN", 1, 300},
+                        // A date: the time until it.
+                        {"Wed, 01 Jan 2020 00:05:00 GMT", 0, 300}, {"Wednesday, 01-Jan-20 00:00:30 GMT", 1, 30},
+                        // Sooner than the least wait, which doubles with each retry.
+                        {"0", 0, 1}, {"0", 1, 2}, {"0.2", 3, 8}, {"0", 9, 300}, {"0", 60, 300},
+                        {"Sun, 06 Nov 1994 08:49:37 GMT", 2, 4}, {"Wed, 01 Jan 2020 00:00:01 GMT", 4, 16}};
   for (const auto& c : cases) {
     HeaderFields headers;
     if (c.retryAfter) headers.set("Retry-After", *c.retryAfter);
@@ -110,8 +119,6 @@ TEST(HBRNetworkResponseHandlerTest, RetryDelaysFollowRetryAfterAttemptsAndJitter
         << c.retryAfter.value_or("(none)") << " after attempt " << c.tries;
   }
   // The wait runs on the platform clock.
-  auto clock = std::make_shared<platform::ManualClock>();
-  platform::ScopedClock scoped(clock);
   platform::SerialQueue queue("test.retry");
   bool ran = false;
   client->runAfterRetryValueFromResponse(handlerReply(503, {{"Retry-After", "7"}}), 0, queue, [&] { ran = true; });

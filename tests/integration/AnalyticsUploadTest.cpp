@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 
 #include "harbor/BBXUserDefaults.h"
 #include "harbor/Harbor.h"
@@ -12,6 +13,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 #include "server/CloudServer.h"
+#include "support/ClockMover.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -88,8 +90,8 @@ TEST_F(AnalyticsUploadTest, ChainsUploadClosedFragmentsAndKeepRefusedOnes) {
   EXPECT_EQ(fragments("ACTIVE"), 1u);  // only the open one
   EXPECT_EQ(fragments("PACKAGED"), 0u);
 
-  // Refused on every attempt (the retries come at once): kept for the next
-  // chain, which sends it.
+  // Refused on every attempt (the retries wait only the least wait, which
+  // the clock is moved over): kept for the next chain, which sends it.
   localcloud::Fault overloaded;
   overloaded.status = 503;
   overloaded.retryAfterHeader = "0";
@@ -97,7 +99,11 @@ TEST_F(AnalyticsUploadTest, ChainsUploadClosedFragmentsAndKeepRefusedOnes) {
   server_->faults().set(localcloud::AnalyticsService::kPath, overloaded);
   controller->logCustomEvent(lumora::BBXTallyCustomEvent::make("second"));
   controller->priorityEventLoggingQueue(2).sync([] {});
-  EXPECT_TRUE(await([&](auto done) { controller->maintainSessionFragments(done); }).ok());
+  std::promise<platform::Status> refused;
+  controller->maintainSessionFragments([&refused](const platform::Status& status) { refused.set_value(status); });
+  auto refusedDone = refused.get_future();
+  ASSERT_TRUE(testsupport::waitMovingClock(refusedDone, *clock_));
+  EXPECT_TRUE(refusedDone.get().ok());
   EXPECT_EQ(server_->analytics().uploads().size(), 1u);
   EXPECT_EQ(fragments("PACKAGED"), 1u);
   EXPECT_TRUE(await([&](auto done) { controller->maintainSessionFragments(done); }).ok());

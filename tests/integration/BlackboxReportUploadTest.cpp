@@ -1,6 +1,7 @@
 // The crash reporter's report pipeline against the local cloud: packages
 // uploaded asynchronously and urgently to the report service, restarts after
-// the service's delay on the manual clock, certificate pinning against the
+// the service's delay on the manual clock (and never in a tight loop),
+// redirects that would drop the package, certificate pinning against the
 // HTTPS listener, packages the service refuses, and report folders that hold
 // what capture never writes (left out, the rest sent).
 #include <sys/stat.h>
@@ -10,14 +11,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 #include "blackbox/BBXContext.h"
 #include "blackbox/BBXFile.h"
@@ -29,7 +35,9 @@
 #include "platform/FileOutputStream.h"
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/dispatch/QueueLabels.h"
+#include "platform/http/TestServer.h"
 #include "server/CloudServer.h"
 #include "server/http/CertificateAuthority.h"
 #include "server/http/HttpsListener.h"
@@ -86,6 +94,51 @@ class ReportUploadDelegate : public lumora::BBXReportsControllerDelegate, public
   std::vector<std::optional<platform::Error>> outcomes;
   std::optional<std::promise<std::optional<platform::Error>>> waiting;
   std::function<void()> onOutcome;  // called after each outcome
+};
+
+// A report service of its own: answers every upload (and any other request)
+// with `status`, a "Retry-After" of `retryAfter` when set, and an empty JSON
+// body, and notes when each request came on the platform clock.
+class PlainReportService {
+ public:
+  PlainReportService() {
+    auto answer = [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard lock(mutex_);
+      arrivals_.push_back(platform::Clock::current()->steadyNow());
+      res.status = status_;
+      if (retryAfter_) res.set_header("Retry-After", *retryAfter_);
+      res.set_content("{}", "application/json");
+    };
+    (*server_).Get(".*", answer);
+    (*server_).Post(".*", answer);
+    server_.start();
+  }
+  std::string url() const { return server_.url(""); }
+  // From now on; the requests so far are forgotten.
+  void answer(int status, std::optional<std::string> retryAfter = std::nullopt) {
+    std::lock_guard lock(mutex_);
+    arrivals_.clear();
+    status_ = status;
+    retryAfter_ = std::move(retryAfter);
+  }
+  std::size_t requests() {
+    std::lock_guard lock(mutex_);
+    return arrivals_.size();
+  }
+  // Requests that came in [from, from + window) on the clock.
+  std::size_t requestsWithin(platform::Clock::SteadyTimePoint from, platform::Clock::Duration window) {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(arrivals_.begin(), arrivals_.end(), [&](auto at) {
+      return at >= from && at < from + window;
+    }));
+  }
+
+ private:
+  testhttp::TestServer server_;
+  std::mutex mutex_;
+  int status_ = 200;
+  std::optional<std::string> retryAfter_;
+  std::vector<platform::Clock::SteadyTimePoint> arrivals_;
 };
 
 class BlackboxReportUploadTest : public ::testing::Test {
@@ -196,6 +249,93 @@ TEST_F(BlackboxReportUploadTest, AnUploadTheServiceDefersRestartsAfterItsDelay) 
     EXPECT_TRUE(server_->reports().report(id)) << c.header;
   }
   EXPECT_TRUE(store_.preparedPathContents().empty());
+}
+
+TEST_F(BlackboxReportUploadTest, AServiceThatAsksForNoWaitGetsAFewUploadsNotAFlood) {
+  auto clock = std::make_shared<platform::ManualClock>();  // 2020-01-01
+  platform::ScopedClock scoped(clock);
+  PlainReportService service;
+  useEndpoint(service.url());
+  makeController();
+  struct Case {
+    std::string retryAfter;
+    std::size_t least, most;  // uploads in 15 s
+  };
+  // A word and an empty value are no value: 300 s. "0", and a date gone by,
+  // get the least wait, 1 s doubling with each restart (uploads at 0, 1, 3
+  // and 7 s). A date to come is waited for.
+  const Case cases[] = {{"Wed, 21 Oct 2026 07:28:00 GMT", 1, 1},
+                        {"abc", 1, 1},
+                        {"", 1, 1},
+                        {"0", 3, 5},
+                        {"Sun, 06 Nov 1994 08:49:37 GMT", 3, 5}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE("Retry-After: \"" + c.retryAfter + "\"");
+    service.answer(503, c.retryAfter);
+    const auto start = clock->steadyNow();
+    auto outcome = delegate_->expectOutcome();
+    ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-busy-" + std::to_string(i)), false, false));
+    // Each time the last upload was answered and its restart waits, the
+    // clock moves on to it, until 15 s have passed (or uploads flood).
+    for (std::size_t came = 1; came <= 50; ++came) {
+      std::optional<platform::Clock::SteadyTimePoint> due;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!(service.requests() >= came && (due = platform::globalQueue().nextDueTime())) &&
+             std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      if (!due || *due >= start + std::chrono::seconds(15)) break;
+      clock->advance(std::max(*due - clock->steadyNow(), platform::Clock::Duration::zero()));
+    }
+    const std::size_t uploads = service.requestsWithin(start, std::chrono::seconds(15));
+    EXPECT_GE(uploads, c.least);
+    EXPECT_LE(uploads, c.most);
+    // Taken at last: the package goes and its restarts end.
+    service.answer(200);
+    clock->advance(std::chrono::hours(24 * 365 * 10));
+    EXPECT_FALSE(outcomeOf(outcome));
+  }
+  EXPECT_TRUE(store_.preparedPathContents().empty());
+}
+
+TEST_F(BlackboxReportUploadTest, ARedirectThatWouldDropThePackageIsNoDelivery) {
+  PlainReportService elsewhere;  // another host that takes anything
+  makeController();
+  const struct {
+    int status;
+    bool toOtherHost;
+    bool delivered;
+  } cases[] = {{301, true, false},  {302, true, false},  {303, true, false},  {302, false, false},
+               {303, false, false}, {307, false, true},  {308, false, true}};
+  int run = 0;
+  for (const auto& c : cases) {
+    for (bool urgent : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.status) + (c.toOtherHost ? " elsewhere" : " within") +
+                   (urgent ? " urgent" : " async"));
+      for (const std::string& path : store_.preparedPathContents()) fs::remove(path);
+      localcloud::Fault moved;
+      moved.status = c.status;
+      moved.location = c.toOtherHost ? elsewhere.url() + "/landing" : server_->url();
+      moved.times = 1;
+      server_->faults().set(kReportUploadPath, moved);
+      const std::string id = "run-moved-" + std::to_string(++run);
+      const std::size_t told = delegate_->outcomeCount();
+      auto outcome = delegate_->expectOutcome();
+      ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport(id), urgent, false));
+      // Asynchronously the failure is reported; urgently it waits for a
+      // later launch without a word.
+      if (!urgent || c.delivered) {
+        EXPECT_EQ(static_cast<bool>(outcomeOf(outcome)), !c.delivered);
+      } else {
+        EXPECT_EQ(delegate_->outcomeCount(), told);
+      }
+      EXPECT_EQ(static_cast<bool>(server_->reports().report(id)), c.delivered);
+      EXPECT_EQ(store_.preparedPathContents().size(), c.delivered ? 0u : 1u);
+      EXPECT_EQ(elsewhere.requests(), 0u);
+      server_->faults().clear(kReportUploadPath);
+    }
+  }
 }
 
 TEST_F(BlackboxReportUploadTest, PinningAcceptsTheTestRootAndRefusesTheVendorRoots) {

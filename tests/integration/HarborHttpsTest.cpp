@@ -15,6 +15,7 @@
 #include "harbor/HBRNetworkResponseHandler.h"
 #include "server/http/CertificateAuthority.h"
 #include "server/http/HttpsListener.h"
+#include "support/ClockMover.h"
 
 namespace {
 
@@ -60,12 +61,15 @@ class HarborHttps : public ::testing::Test {
                                        if (calls->fetch_add(1) == 0) done->set_value({body, response, error});
                                      });
     auto future = done->get_future();
-    EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_TRUE(clock_ ? testsupport::waitMovingClock(future, *clock_)
+                       : future.wait_for(std::chrono::seconds(20)) == std::future_status::ready);
     HarborReply reply = future.get();
     EXPECT_EQ(calls->load(), 1);
     return reply;
   }
 
+  // When set (and current), retries wait on it and fetch moves it on.
+  std::shared_ptr<platform::ManualClock> clock_;
   localcloud::FaultInjector faults_;
   std::unique_ptr<localcloud::CertificateAuthority> authority_;
   std::unique_ptr<localcloud::IssuedCertificate> serverCertificate_;
@@ -96,10 +100,12 @@ TEST_F(HarborHttps, PinningAcceptsTheTestRootAndRefusesTheVendorRoots) {
 }
 
 TEST_F(HarborHttps, RepliesAreClassifiedAndRetriedWithinTheLimit) {
+  clock_ = std::make_shared<platform::ManualClock>();
+  platform::ScopedClock scoped(clock_);
   auto client = HBRNetworkClient::create(nullptr, std::vector<lumora::HBRCertificate>{testRoot_});
   localcloud::Fault busy;
   busy.status = 503;
-  busy.retryAfterHeader = "soon";  // no number: retried at once
+  busy.retryAfterHeader = "soon";  // no number: the kit's own delay
   faults_.set("/busy", busy);
   HarborReply limited = fetch(client, "/busy", 1);
   ASSERT_TRUE(limited.error);

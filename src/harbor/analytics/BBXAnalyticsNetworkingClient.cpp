@@ -17,6 +17,8 @@ platform::http::Request BBXAnalyticsNetworkingClient::requestForLogFilesAtURLs(
   request.url = url;
   request.method = "POST";
   request.timeoutSeconds = kTimeoutSeconds;
+  // The fragments are removed once the upload succeeds.
+  request.bodyMustArrive = true;
   request.headers.set("User-Agent", "Tally iOS SDK/0.9.1");
   request.headers.set("X-BLACKBOX-DEVELOPER-TOKEN", kAnalyticsDeveloperToken);
   request.headers.set("X-BLACKBOX-API-CLIENT-TYPE", "Tally iOS SDK");

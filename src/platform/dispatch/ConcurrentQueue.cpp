@@ -20,6 +20,8 @@ void ConcurrentQueue::asyncAfter(Clock::Duration delay, Task task) {
   pool_->postAfter(delay, std::move(task));
 }
 
+std::optional<Clock::SteadyTimePoint> ConcurrentQueue::nextDueTime() const { return pool_->nextDelayedDue(); }
+
 bool ConcurrentQueue::isCurrent() const { return pool_->isWorkerThread(); }
 
 ConcurrentQueue& globalQueue() {

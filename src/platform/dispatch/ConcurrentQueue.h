@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/dispatch/DispatchQueue.h"
@@ -35,6 +36,9 @@ class ConcurrentQueue final : public DispatchQueue {
   bool isCurrent() const override;
 
   std::size_t threadCount() const { return threadCount_; }
+  // When the next delayed task falls due on the current clock, if one
+  // waits: a test on a manual clock moves the clock there.
+  std::optional<Clock::SteadyTimePoint> nextDueTime() const;
 
  private:
   std::string label_;

@@ -1,13 +1,12 @@
 #include "platform/http/Cookie.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 
 #include "platform/Bytes.h"
 #include "platform/NumberValues.h"
 #include "platform/dispatch/TimePoints.h"
+#include "platform/http/HttpDate.h"
 
 namespace platform::http {
 namespace {
@@ -59,13 +58,6 @@ std::optional<Clock::TimePoint> parseMaxAge(std::string_view text, Clock::TimePo
   std::int64_t seconds = std::min(leadingIntegerValue<std::int64_t>(digits), kCap);
   if (seconds <= 0) return Clock::TimePoint::min();
   return now + std::chrono::seconds(seconds);
-}
-
-std::optional<Clock::TimePoint> parseExpires(std::string_view text) {
-  std::string copy(text);
-  time_t when = curl_getdate(copy.c_str(), nullptr);
-  if (when == static_cast<time_t>(-1)) return std::nullopt;
-  return timePointFromSeconds(when);
 }
 
 }  // namespace
@@ -125,7 +117,7 @@ std::optional<Cookie> parseSetCookie(std::string_view fieldValue, const Url& url
     std::string_view value =
         split == std::string_view::npos ? std::string_view() : trimBlanks(attribute.substr(split + 1));
     if (key == "expires") {
-      if (auto when = parseExpires(value)) expires = when;
+      if (auto when = parseHttpDate(value)) expires = when;
     } else if (key == "max-age") {
       if (auto when = parseMaxAge(value, now)) maxAge = when;
     } else if (key == "domain") {

@@ -30,11 +30,12 @@ std::string RedirectRule::methodAfter(long status, const std::string& method) {
 }
 
 bool RedirectRule::mayFollow(std::string_view from, std::string_view to, std::string_view requestOrigin,
-                             std::string_view nextMethod) {
+                             std::string_view method, std::string_view nextMethod, bool bodyMustArrive) {
   auto source = Url::parse(from);
   auto target = Url::parse(to);
   if (!source || !target) return false;
   if (source->isSecure() && !target->isSecure()) return false;
+  if (bodyMustArrive && !isBodiless(upperCased(method)) && isBodiless(nextMethod)) return false;
   return originOf(*target) == requestOrigin || isBodiless(nextMethod);
 }
 

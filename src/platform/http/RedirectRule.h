@@ -6,7 +6,8 @@
 // body: a redirect to another origin that keeps a method other than GET or
 // HEAD (307/308, or 301/302 of a method other than POST) is not followed.
 // Once left, the origin's credentials do not come back on a later hop.
-// Nothing is followed from https to plain http. Stateless functions; any
+// Nothing is followed from https to plain http, and a request whose body
+// must arrive follows no redirect that drops it. Stateless functions; any
 // thread.
 // Internal to the HTTP client.
 #pragma once
@@ -27,9 +28,10 @@ class RedirectRule {
   // (but for HEAD) and after a 301 or 302 to a POST, else the same.
   static std::string methodAfter(long status, const std::string& method);
   // Whether the redirect from `from` to `to` is followed by a request of
-  // `requestOrigin` that goes on with `nextMethod`.
+  // `requestOrigin` that goes on from `method` with `nextMethod`; with
+  // `bodyMustArrive`, not when that leaves the body behind.
   static bool mayFollow(std::string_view from, std::string_view to, std::string_view requestOrigin,
-                        std::string_view nextMethod);
+                        std::string_view method, std::string_view nextMethod, bool bodyMustArrive);
   // The fields of `headers` that go on to another origin.
   static HeaderFields headersForOtherOrigin(const HeaderFields& headers);
 };

@@ -97,6 +97,11 @@ struct Request {
   // body of the request, and a redirect that would repeat the body there,
   // or go from https to http, is the response itself (RedirectRule).
   bool followRedirects = true;
+  // The body is what the request is for (an upload whose success lets the
+  // sender discard what it sent): a redirect that would go on without it
+  // (a 303, or a 301/302 to a POST, which turn into a GET) is not followed,
+  // and its reply is the response. 307 and 308 still are, within the origin.
+  bool bodyMustArrive = false;
   // Put the server's certificate chain to this handler before trusting it
   // (https only). When it cancels, the request fails with -999.
   ServerTrustHandler serverTrustHandler;

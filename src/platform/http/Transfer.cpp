@@ -221,8 +221,9 @@ bool finishHead(Hop& hop) {
     if (auto location = response.valueForHeaderField("Location"); location && !location->empty()) {
       // One that may not be followed is the response itself.
       auto target = Url::resolve(hop.url, *location);
-      if (target && !RedirectRule::mayFollow(hop.url, *target, *hop.requestOrigin,
-                                             RedirectRule::methodAfter(hop.status, hop.method))) {
+      if (target && !RedirectRule::mayFollow(hop.url, *target, *hop.requestOrigin, hop.method,
+                                             RedirectRule::methodAfter(hop.status, hop.method),
+                                             hop.request->bodyMustArrive)) {
         target.reset();
       }
       if (target) {
