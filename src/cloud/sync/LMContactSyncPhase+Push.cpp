@@ -55,10 +55,12 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
     cloudDeletes_.erase(row);
   };
 
-  for (const auto& [recordID, sent] : *pending) {
+  for (const auto& entry : *pending) {
+    const std::int32_t recordID = entry.first;
+    const LMContact& sent = entry.second;
     auto local = localAdds_.find(recordID);
     auto made = std::find_if(cloudAdds_.begin(), cloudAdds_.end(),
-                             [&](const auto& entry) { return entry.second.isEqualToRecord(&sent); });
+                             [&](const auto& cloud) { return cloud.second.isEqualToRecord(&sent); });
     if (made != cloudAdds_.end()) {
       if (local != localAdds_.end()) {
         // Still here, perhaps changed since: the pair is the cloud's record.
@@ -75,7 +77,7 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
       continue;
     }
     auto gone = std::find_if(unheard.begin(), unheard.end(),
-                             [&](const auto& entry) { return entry.second.isEqualToRecord(&sent); });
+                             [&](const auto& record) { return record.second.isEqualToRecord(&sent); });
     if (gone == unheard.end()) continue;
     if (local != localAdds_.end() && sent.isEqualToRecord(&local->second)) {
       // Deleted in the cloud, unchanged here: the person is deleted here,
