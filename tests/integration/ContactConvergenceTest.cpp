@@ -217,6 +217,61 @@ TEST_F(ContactDevicesTest, ASyncKilledAtARandomStepAndRunAgainConvergesWithNoDup
   }
 }
 
+// A phone adds three people and dies at a step of its sync after the cloud
+// made their records (the reply lost, or the rows unwritten while two
+// people from the cloud are written into the book); another device
+// then deletes one of them; the phone's next syncs succeed and leave it
+// and the cloud with the same two people. Each step's people on both sides
+// are recorded (property "step<N>").
+TEST_F(ContactDevicesTest, APersonDeletedElsewhereAfterASyncDiedOnceItsAddsWereMadeGoesHereToo) {
+  auto names = [](const Json& dump) {
+    std::set<std::string> out;
+    for (const auto& [name, person] : dump["people"].items()) out.insert(name);
+    return out;
+  };
+  auto text = [](const std::set<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+    return "{" + out + "}";
+  };
+  int killedAfterTheAdds = 0;
+  for (long step = 1;; ++step) {
+    SCOPED_TRACE("killed at step " + std::to_string(step));
+    ASSERT_LT(step, 100) << "the sync never ran to its end";
+    const std::int64_t user = 70000 + step;
+    Device d = device(user, "s" + std::to_string(step));
+    ASSERT_EQ(run(d, {"people", "3", "Kill"}).exitCode, 0);
+    // Two people from elsewhere to write here, after the adds went up.
+    for (const char* given : {"Cloud0", "Cloud1"}) {
+      lumora::LMContact contact;
+      contact.givenName = given;
+      contact.familyName = "Person";
+      contact.name = std::string(given) + " Person";
+      server_->contacts().add(user, "contact", contact.dictionaryForLumoraJSON()["content"]);
+    }
+    if (run(d, {"sync"}, step).exitCode != -1) break;  // the sync ended before that step
+    std::int64_t deleted = 0;
+    for (const auto& record : server_->contacts().records(user)) {
+      auto contact = lumora::LMContact::initWithLumoraJSON(record.envelope()["content"]);
+      if (contact && contact->name == "Kill1 Person") deleted = record.id;
+    }
+    if (cloudDump(d.user)["people"].size() != 5u) continue;  // the adds had not reached the cloud
+    ++killedAfterTheAdds;
+    ASSERT_NE(deleted, 0);
+    const std::set<std::string> before = names(dump(d));
+    ASSERT_EQ(server_->contacts().remove(user, deleted, std::nullopt, false).outcome,
+              localcloud::ContactStore::Outcome::Applied);
+    for (int run = 0; run < 3; ++run) sync(d);
+    const Json here = dump(d);
+    const Json there = cloudDump(d.user);
+    RecordProperty("step" + std::to_string(step), "before " + text(before) + "; after: phone " + text(names(here)) +
+                                                     ", cloud " + text(names(there)));
+    EXPECT_EQ(names(here), (std::set<std::string>{"Cloud0 Person", "Cloud1 Person", "Kill0 Person", "Kill2 Person"}));
+    EXPECT_EQ(here, there);
+  }
+  EXPECT_GE(killedAfterTheAdds, 5);
+}
+
 TEST_F(ContactDevicesTest, APhotoReachesTheOtherPhoneWithTheSameBytesAndAChangeComesBack) {
   Device a = device(50001, "pa");
   Device b = device(50001, "pb");

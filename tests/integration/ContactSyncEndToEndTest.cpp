@@ -230,6 +230,40 @@ TEST_F(ContactSyncEndToEndTest, ChangesAfterABatchWhoseReplyWasLostApplyToTheRec
   }
 }
 
+// A batch of adds whose reply was lost made a record that another device
+// deleted before the next sync: the listing's deletion settles the add, so
+// the person unchanged since is deleted here without being sent again; one
+// edited since goes up as a new record and stays on both sides.
+TEST_F(ContactSyncEndToEndTest, ARecordALostReplyMadeAndAnotherDeviceDeletedSettlesItsAdd) {
+  for (const bool edited : {false, true}) {
+    SCOPED_TRACE(edited ? "edited here since" : "unchanged here");
+    const std::string given = edited ? "Eve" : "Fay";
+    const std::string name = given + " Gone";
+    const ab::RecordId id = addPerson(contactNamed(given, "Gone"));
+    localcloud::Fault lost;
+    lost.dropReply = true;
+    server_->faults().set(batchPath(), lost);
+    ASSERT_FALSE(sync().ok());
+    server_->faults().clearAll();
+    auto there = cloudContacts();
+    ASSERT_EQ(there.count(name), 1u);
+    const std::int64_t made = there[name]["content"]["id"].get<std::int64_t>();
+    ASSERT_EQ(server_->contacts().remove(signedtest::kUserId, made, std::nullopt, false).outcome,
+              localcloud::ContactStore::Outcome::Applied);
+    if (edited) editPerson(*book_, id, "edited");
+
+    for (int run = 0; run < 2; ++run) {
+      server_->signedEndpoints().clearJournal();
+      ASSERT_TRUE(sync().ok()) << run;
+      if (!edited || run > 0) {
+        EXPECT_EQ(callsTo(batchPath()), 0u) << run << ": nothing sent again";
+      }
+      EXPECT_EQ(people().count(name), edited ? 1u : 0u) << run;
+      EXPECT_EQ(cloudContacts().count(name), edited ? 1u : 0u) << run;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace contactsynctest
 

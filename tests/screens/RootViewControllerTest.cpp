@@ -5,12 +5,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "applog/QBLogFileManagerDefault.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "platform/app/Application.h"
 #include "platform/addressbook/AddressBook.h"
@@ -531,6 +535,72 @@ TEST_F(RootViewControllerTest, AnEmptiedAddressBookClearsTheStoreFirst) {
     for (auto alert : ui::AlertView::visibleAlerts()) alert->dismiss();
     ASSERT_TRUE(store->deleteAllRelations());
   }
+  ServiceHosts::reset();
+}
+
+// A damaged address book is told as what it is, with where the logs are,
+// in the tables' language; a real denial keeps the permission text.
+TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreADenialAsksForAccess) {
+  ServiceHosts::setAll("http://127.0.0.1:9");  // a sync that got through would fail at the load
+  auto manager = QBPassportsManager::sharedManager();
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  const std::filesystem::path store = ab::AddressBook::storePath();
+  // A whole book of 40 people, made anew; the bytes of its file.
+  auto fresh = [&] {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(store.string() + suffix);
+    EXPECT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
+    auto book = *ab::AddressBook::create();
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(book->createPerson(book->sourceWithId(ab::kLocalSourceId)).ok());
+    EXPECT_TRUE(book->save().ok());
+    book.reset();
+    for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(store.string() + suffix);
+    std::ifstream in(store, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  auto write = [&](const std::string& bytes) { std::ofstream(store, std::ios::binary | std::ios::trunc) << bytes; };
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+    const char* title;
+    bool logs;  // the message names the logs folder
+  };
+  const std::vector<Case> cases = {
+      {"cut in half", [&] { const std::string whole = fresh(); write(whole.substr(0, whole.size() / 2)); },
+       "Unreadable AddressBook", true},
+      {"garbage", [&] { write(std::string(fresh().size(), '\x5a')); }, "Unreadable AddressBook", true},
+      {"denied",
+       [&] {
+         fresh();
+         ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Denied).ok());
+       },
+       "No AddressBook Authority", false},
+  };
+  auto& defaults = platform::UserDefaults::standard();
+  for (const char* language : {"en", "zh-Hans"}) {
+    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    ui::resetLocalizedStringsForTesting();
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(language) + " " + c.what);
+      c.damage();
+      page_->synchronize(true);
+      settle();
+      advance(2.1);
+      auto alerts = ui::AlertView::visibleAlerts();
+      ASSERT_EQ(alerts.size(), 1u);
+      EXPECT_EQ(alerts.front()->title(), ui::localizedString(c.title));
+      const std::string logs = QBLogFileManagerDefault().logsDirectory().string();
+      if (c.logs) {
+        EXPECT_EQ(alerts.front()->message(), format("Unreadable AddressBook Message Format", {logs}));
+      } else {
+        EXPECT_EQ(alerts.front()->message(), ui::localizedString("No AddressBook Authority Message"));
+      }
+      alerts.front()->dismiss();
+      EXPECT_EQ(root_->begins, root_->ends) << "no sync left running";
+    }
+  }
+  fresh();
+  ui::resetLocalizedStringsForTesting();
   ServiceHosts::reset();
 }
 

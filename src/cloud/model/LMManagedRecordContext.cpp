@@ -3,7 +3,9 @@
 #include "cloud/model/LMManagedRecordContext.h"
 
 #include <filesystem>
+#include <map>
 #include <system_error>
+#include <utility>
 
 #include <fmt/format.h>
 #include <sqlite3.h>
@@ -119,11 +121,19 @@ LMManagedRecordContext::LMManagedRecordContext() {
   const double version = stored::real(kLMDatabaseVersionKey);
 
   bool create = !exists;
+  std::map<std::int32_t, std::string> carried;
   if (exists && version >= kLMDatabaseVersion && isDamaged(path)) {
     // A store that cannot be read is put aside and made again; the next
     // sync starts over from the whole cloud and the whole address book, as
-    // a first sync does, so neither side loses anything.
+    // a first sync does, so neither side loses anything. The adds in
+    // flight go into the new file when they can still be read: the next
+    // sync needs them to tell the records they made.
     LM_LOG_ERROR("The record store {} cannot be read; moving it aside", path);
+    sqlite3* damaged = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &damaged, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      carried = salvagePendingContactAdds(damaged);
+    }
+    sqlite3_close_v2(damaged);
     create = platform::moveDamagedStoreAside(path);
     if (!create || !clearLocalSyncGroupDic()) LM_LOG_ERROR("The record store cannot be made again");
   }
@@ -153,12 +163,19 @@ LMManagedRecordContext::LMManagedRecordContext() {
     finishCreation(false);
     return;
   }
+  auto makeTables = [database, carried = std::move(carried)] {
+    const bool created = createRecordTables(*database);
+    finishCreation(created);
+    if (created && !writePendingContactAdds(*database, carried).ok()) {
+      LM_LOG_ERROR("The contacts in flight cannot be carried into the new record store");
+    }
+  };
   if (platform::MainQueue::isMainThread()) {
     // Queued on the database queue itself, so every later statement runs
     // after the tables exist.
-    database->async([database](sqlite3*) { finishCreation(createRecordTables(*database)); });
+    database->async([makeTables = std::move(makeTables)](sqlite3*) { makeTables(); });
   } else {
-    finishCreation(createRecordTables(*database));
+    makeTables();
   }
 }
 
@@ -202,13 +219,19 @@ LMManagedRecordContextDatabase* LMManagedRecordContext::databaseQueue() {
       // A file found damaged while in use was replaced by an empty one: as
       // on opening a damaged file, the next sync starts over from the whole
       // cloud and the whole address book.
+      // The adds in flight are carried into the new file, as on opening.
+      database_->setSalvageHandler([this](sqlite3* damaged) { carriedAdds_ = salvagePendingContactAdds(damaged); });
       database_->setRemadeHandler([this, database = database_.get()] {
         if (!platform::KeyedArchive().writeToFile(localSyncGroupPath()).ok()) {
           LM_LOG_ERROR("The group snapshot cannot be cleared");
         }
         setServerSync(std::nullopt);
         setServerSyncExtraInfo(std::nullopt);
-        finishCreation(createRecordTables(*database));
+        const bool created = createRecordTables(*database);
+        finishCreation(created);
+        if (created && !writePendingContactAdds(*database, std::exchange(carriedAdds_, {})).ok()) {
+          LM_LOG_ERROR("The contacts in flight cannot be carried into the new record store");
+        }
       });
     }
   }

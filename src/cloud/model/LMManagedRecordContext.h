@@ -182,6 +182,9 @@ class LMManagedRecordContext {
   // Records (or replaces) the contents of adds about to be sent.
   platform::Status recordPendingContactAdds(const std::map<std::int32_t, std::string>& contents);
   platform::Result<std::map<std::int32_t, std::string>> pendingContactAdds();
+  // The same as the contacts they sent; a text that does not read as a
+  // contact is left out.
+  platform::Result<std::map<std::int32_t, LMContact>> pendingContactAddRecords();
   bool clearPendingContactAdds();
 
   // ---- Clearing ----
@@ -382,6 +385,13 @@ class LMManagedRecordContext {
                                   const SourceMergeFinish& finish);
 
  private:
+  // The adds in flight that can still be read through a connection to a
+  // damaged file (the rows before the first that cannot), to be carried
+  // into the file made in its place; and the writing of them there.
+  static std::map<std::int32_t, std::string> salvagePendingContactAdds(sqlite3* db);
+  static platform::Status writePendingContactAdds(LMManagedRecordContextDatabase& database,
+                                                  const std::map<std::int32_t, std::string>& contents);
+
   template <class Key>
   struct ChangeMaps {
     std::map<Key, LMContact> addContacts;
@@ -408,6 +418,8 @@ class LMManagedRecordContext {
   std::optional<std::string> serverSyncExtraInfo_;
   std::optional<std::string> databaseFilePath_;
   std::optional<std::string> localSyncGroupPath_;
+  // Salvaged from a damaged file until the new one is made (database queue).
+  std::map<std::int32_t, std::string> carriedAdds_;
 };
 
 }  // namespace lumora

@@ -244,6 +244,7 @@ void LMManagedRecordContextDatabase::noteFailure(sqlite3* db, int rc) {
 }
 
 void LMManagedRecordContextDatabase::replaceDamagedFile() {
+  if (salvage_) salvage_(db_);
   damaged_ = false;
   LM_LOG_ERROR("The database {} is damaged; moving it aside and making it anew", path_);
   statements_.clear();  // finalised before the connection closes

@@ -19,8 +19,9 @@
 // A statement that finds the file damaged (SQLite's "malformed" or "not a
 // database", from a read or a write) fails as any other; once the function
 // that ran it returns and nothing holds the connection, the file is moved
-// aside ("<name>.unreadable-<time>"), a new empty one is opened in its place
-// and the owner's remade handler runs, so the next operation works again.
+// aside ("<name>.unreadable-<time>") after the owner's salvage handler read
+// what it can of it, a new empty one is opened in its place and the owner's
+// remade handler runs, so the next operation works again.
 #pragma once
 
 #include <atomic>
@@ -127,6 +128,10 @@ class LMManagedRecordContextDatabase {
   // damaged file (making the tables, forgetting what named the old rows).
   // Runs with the connection to itself, on the thread that met the damage.
   void setRemadeHandler(std::function<void()> handler) { remade_ = std::move(handler); }
+  // Set once by the owner before use, optional: reads what is worth keeping
+  // of a damaged file through its connection, before the file is moved
+  // aside (a read that fails there does not count as new damage).
+  void setSalvageHandler(std::function<void(sqlite3* damaged)> handler) { salvage_ = std::move(handler); }
   // How many times a damaged file was replaced since open().
   std::uint64_t generation() const { return generation_; }
 
@@ -152,6 +157,7 @@ class LMManagedRecordContextDatabase {
   std::atomic<int> queued_{0};               // async work not finished yet
   std::unique_ptr<platform::SerialQueue> queue_;
   std::function<void()> remade_;
+  std::function<void(sqlite3*)> salvage_;
   bool damaged_ = false;                     // under mutex_
   std::atomic<std::uint64_t> generation_{0};
   // The file the connection opened, to tell whether it is still in place.

@@ -37,29 +37,61 @@ platform::Status LMContactSyncPhase::recordAddsInFlight(const std::vector<LMCont
 }
 
 platform::Status LMContactSyncPhase::settleAddsInFlight() {
-  auto pending = store_->pendingContactAdds();
+  auto pending = store_->pendingContactAddRecords();
   if (!pending) return pending.error();
-  for (const auto& [recordID, text] : *pending) {
-    platform::Json content = platform::Json::parse(text, nullptr, false);
-    std::optional<LMContact> sent =
+  // Records deleted in the cloud that have a row but no person here: the
+  // listing keeps these only for records an add in flight may have made.
+  std::map<std::int64_t, LMContact> unheard;
+  for (const auto& [serverID, row] : cloudDeletes_) {
+    if (row.recordID() && *row.recordID() != platform::addressbook::kInvalidRecordId) continue;
+    const platform::Json content = platform::Json::parse(row.jsonString().value_or(""), nullptr, false);
+    std::optional<LMContact> record =
         content.is_object() ? LMContact::initWithLumoraJSON(content) : std::optional<LMContact>();
-    if (!sent) continue;
-    auto made = std::find_if(cloudAdds_.begin(), cloudAdds_.end(),
-                             [&](const auto& entry) { return entry.second.isEqualToRecord(&*sent); });
-    if (made == cloudAdds_.end()) continue;
-    if (auto local = localAdds_.find(recordID); local != localAdds_.end()) {
-      // Still here, perhaps changed since: the pair is the cloud's record.
-      pairUp(made, local, false);
-    } else if (!LMManagedRecordContext::recordABPersonWithRecordID(recordID, book_.get())) {
-      // Deleted here since: the deletion goes to the record the add made.
-      LMContactRelation row;
-      row.setRecordID(recordID);
-      row.setServerID(made->first);
-      row.setServerSync(made->second.sync);
-      localDeletes_.insert_or_assign(recordID, std::move(row));
-      cloudAdds_.erase(made);
-    }
+    unheard.emplace(serverID, record.value_or(LMContact()));
   }
+  auto forget = [this](std::int64_t serverID) {
+    auto row = cloudDeletes_.find(serverID);
+    deletedRelations_.push_back(std::move(row->second));
+    cloudDeletes_.erase(row);
+  };
+
+  for (const auto& entry : *pending) {
+    const std::int32_t recordID = entry.first;
+    const LMContact& sent = entry.second;
+    auto local = localAdds_.find(recordID);
+    auto made = std::find_if(cloudAdds_.begin(), cloudAdds_.end(),
+                             [&](const auto& cloud) { return cloud.second.isEqualToRecord(&sent); });
+    if (made != cloudAdds_.end()) {
+      if (local != localAdds_.end()) {
+        // Still here, perhaps changed since: the pair is the cloud's record.
+        pairUp(made, local, false);
+      } else if (!LMManagedRecordContext::recordABPersonWithRecordID(recordID, book_.get())) {
+        // Deleted here since: the deletion goes to the record the add made.
+        LMContactRelation row;
+        row.setRecordID(recordID);
+        row.setServerID(made->first);
+        row.setServerSync(made->second.sync);
+        localDeletes_.insert_or_assign(recordID, std::move(row));
+        cloudAdds_.erase(made);
+      }
+      continue;
+    }
+    auto gone = std::find_if(unheard.begin(), unheard.end(),
+                             [&](const auto& record) { return record.second.isEqualToRecord(&sent); });
+    if (gone == unheard.end()) continue;
+    if (local != localAdds_.end() && sent.isEqualToRecord(&local->second)) {
+      // Deleted in the cloud, unchanged here: the person is deleted here,
+      // as with any deletion from the cloud.
+      cloudDeletes_.at(gone->first).setRecordID(recordID);
+      localAdds_.erase(local);
+    } else {
+      // Edited here since (it goes up as a new record), or gone here too.
+      forget(gone->first);
+    }
+    unheard.erase(gone);
+  }
+  // Rows of deleted records that no add in flight made: nothing to do.
+  for (const auto& [serverID, record] : unheard) forget(serverID);
   return platform::Status::success();
 }
 
@@ -67,6 +99,13 @@ platform::Result<bool> LMContactSyncPhase::groupsKnownHere(const LMContact& clou
   auto known = store_->localRecordIDsFromLumora(cloud.groupIDs);
   if (!known) return known.error();
   return known->size() == cloud.groupIDs.size();
+}
+
+void LMContactSyncPhase::deleteHere(std::int64_t serverID, std::optional<std::int32_t> recordID) {
+  LMContactRelation& gone = cloudDeletes_[serverID];
+  gone = LMContactRelation();
+  gone.setRecordID(recordID);
+  gone.setServerID(serverID);
 }
 
 platform::Status LMContactSyncPhase::takeConfirmation(const LMContactOperation& operation,
@@ -102,10 +141,7 @@ platform::Status LMContactSyncPhase::takeConfirmation(const LMContactOperation& 
       cloudModifies_.erase(serverID);
       if (deleted) {
         // Deleted in the cloud meanwhile: the person goes here too.
-        LMContactRelation& gone = cloudDeletes_[serverID];
-        gone = LMContactRelation();
-        gone.setRecordID(local.recordID);
-        gone.setServerID(serverID);
+        deleteHere(serverID, local.recordID);
       } else if (*known) {
         // A change went up only when the cloud kept what was sent; a reply
         // with a record of its own is a change coming down.
@@ -125,6 +161,12 @@ platform::Status LMContactSyncPhase::takeConfirmation(const LMContactOperation& 
       }
       break;
     case LMContactOperation::kTypeAdd: {
+      if (deleted) {
+        // The record an earlier send of this add made (its reply was lost),
+        // deleted in the cloud since: the person goes here too.
+        deleteHere(serverID, local.recordID);
+        break;
+      }
       cloud->recordID = local.recordID;
       cloud->modificationTime = local.modificationTime;
       cloud->photoDigest = local.photoDigest;

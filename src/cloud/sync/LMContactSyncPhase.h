@@ -67,7 +67,9 @@ class LMContactSyncPhase {
   // Adds sent by an earlier sync whose rows were never written (the reply
   // was lost): the cloud record each made, told by the content it was sent
   // with, pairs with the contact still here, or is deleted when the
-  // contact was deleted here since.
+  // contact was deleted here since. A record the cloud deleted meanwhile
+  // deletes the contact here when it is unchanged since it was sent; an
+  // edited one goes up again as a new record.
   platform::Status settleAddsInFlight();
   void pairAddedOnBothSides();
   // The two records are one: the local contact goes up as a change of the
@@ -111,6 +113,8 @@ class LMContactSyncPhase {
   platform::Status recordAddsInFlight(const std::vector<LMContactOperation>& batch);
   platform::Status takeConfirmation(const LMContactOperation& operation, const platform::Json& item);
   platform::Result<bool> groupsKnownHere(const LMContact& cloud);
+  // The cloud deleted `serverID`: the person `recordID` is deleted here.
+  void deleteHere(std::int64_t serverID, std::optional<std::int32_t> recordID);
 
   // Writing the cloud changes, the rows, and the reports.
   platform::Status apply();

@@ -1,8 +1,13 @@
 #include "platform/storage/DamagedStore.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include <sqlite3.h>
 
@@ -13,6 +18,44 @@ namespace {
 
 // How long the check waits for another connection's lock on the file.
 constexpr int kDamageCheckBusyTimeoutMs = 5000;
+
+constexpr const char* kMovedAsideMark = ".unreadable-";
+constexpr const char* kJournalSuffixes[] = {"-wal", "-shm", "-journal"};
+
+// Removes a path whatever it is (a link itself, not what it leads to).
+void removeEntry(const std::filesystem::path& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+// Removes the copies of `store` moved aside before `latest`, beyond the
+// newest kMovedAsideKept - 1, with their journal files; `latest` stays even
+// when the clock went back. Names whose time is not a number are another
+// file's and stay.
+void removeOldCopies(const std::filesystem::path& store, const std::filesystem::path& latest) {
+  const std::string prefix = store.filename().string() + kMovedAsideMark;
+  const std::filesystem::path folder = store.has_parent_path() ? store.parent_path() : ".";
+  std::vector<std::pair<std::int64_t, std::filesystem::path>> copies;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::int64_t stamp = 0;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    const auto [past, error] = std::from_chars(first, last, stamp);
+    if (error != std::errc() || past != last) continue;  // a journal file, or not a copy
+    if (it->path().filename() == latest.filename()) continue;
+    copies.emplace_back(stamp, it->path());
+  }
+  constexpr std::size_t kOthersKept = kMovedAsideKept - 1;
+  if (copies.size() <= kOthersKept) return;
+  std::sort(copies.begin(), copies.end(), [](const auto& a, const auto& b) { return a > b; });
+  for (auto old = copies.begin() + kOthersKept; old != copies.end(); ++old) {
+    removeEntry(old->second);
+    for (const char* journal : kJournalSuffixes) removeEntry(old->second.string() + journal);
+  }
+}
 
 }  // namespace
 
@@ -72,17 +115,18 @@ bool moveDamagedStoreAside(const std::filesystem::path& store) {
   const auto stamp = std::chrono::duration_cast<std::chrono::milliseconds>(
                          Clock::current()->now().time_since_epoch())
                          .count();
-  const std::string aside = store.string() + ".unreadable-" + std::to_string(stamp);
+  const std::string aside = store.string() + kMovedAsideMark + std::to_string(stamp);
   std::error_code ec;
   std::filesystem::rename(store, aside, ec);
   if (ec) return false;
-  for (const char* journal : {"-wal", "-shm", "-journal"}) {
+  for (const char* journal : kJournalSuffixes) {
     const std::filesystem::path file = store.string() + journal;
     std::error_code ignored;
     if (std::filesystem::symlink_status(file, ignored).type() != std::filesystem::file_type::not_found) {
       std::filesystem::rename(file, aside + journal, ignored);
     }
   }
+  removeOldCopies(store, aside);
   return true;
 }
 

@@ -3,13 +3,15 @@
 // the store's place is never opened, and a store that cannot be read is
 // moved aside, with its journal files, under a name of its own
 // ("<name>.unreadable-<milliseconds on the clock>"), so that a new store can
-// be made in its place and the old one is still there to look at. Damage
+// be made in its place and the old one is still there to look at; the
+// newest kMovedAsideKept copies of a store are kept, older ones go. Damage
 // counts wherever SQLite reports it: on opening (a quick check of every
 // page), and from any later statement, read or write.
 //
 // Threading: any thread. Failures: false when the file stays where it is.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,8 +39,13 @@ bool isMissingOrPlainFile(const std::filesystem::path& store);
 // that is missing, busy or cannot be opened now is not.
 bool isDamagedStore(const std::filesystem::path& store, const std::vector<std::string>& probes);
 
+// Copies of one store kept moved aside; each further move removes the oldest.
+inline constexpr std::size_t kMovedAsideKept = 3;
+
 // Moves `store` (whatever it is: a link is moved, not followed) and its
 // "-wal", "-shm" and "-journal" files aside; false when the store stays.
+// Then removes the store's copies moved aside before, beyond the newest
+// kMovedAsideKept (by the time in their names), with their journal files.
 bool moveDamagedStoreAside(const std::filesystem::path& store);
 
 }  // namespace platform

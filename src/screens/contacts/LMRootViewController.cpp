@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "applog/LoggerRegistry.h"
+#include "applog/QBLogFileManagerDefault.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMDeviceInfo.h"
 #include "platform/app/Application.h"
@@ -38,6 +39,13 @@ double rootSecondsSince1970() {
 
 std::string rootCountText(std::uint64_t count) {
   return ui::stringWithFormat("%lu", {static_cast<std::int64_t>(count)});
+}
+
+// Whether the address book could not be opened because its store cannot be
+// read (damaged or cut short): no permission mends that.
+bool isUnreadableAddressBook(const platform::Result<std::shared_ptr<ab::AddressBook>>& opened) {
+  return !opened.ok() && opened.error().domain() == ab::kErrorDomain &&
+         opened.error().code() == ab::kOperationNotPermittedByStoreError;
 }
 
 bool rootSignedInToCloud() {
@@ -415,10 +423,12 @@ void LMRootViewController::clearLumoraAccountData() {
 }
 
 void LMRootViewController::requestAddressBookAuthorization(std::function<void()> granted) {
-  if (!noticeAddressBook_) {
-    auto book = ab::AddressBook::create();
-    if (book.ok()) noticeAddressBook_ = std::move(book).value();
+  auto book = ab::AddressBook::create();
+  if (isUnreadableAddressBook(book)) {
+    showUnreadableAddressBook(book.error());
+    return;
   }
+  if (!noticeAddressBook_ && book.ok()) noticeAddressBook_ = std::move(book).value();
   auto weak = weakSelf();
   LMManagedRecordContext::requestAuthorizationAddressBook(
       noticeAddressBook_.get(), [weak, granted = std::move(granted)](bool ok, bool asked) {
@@ -436,6 +446,14 @@ void LMRootViewController::requestAddressBookAuthorization(std::function<void()>
                           "我知道了");
         }
       });
+}
+
+void LMRootViewController::showUnreadableAddressBook(const platform::Error& why) {
+  QB_LOG_ERROR("The address book cannot be read: {}", why.description());
+  showAlert("Unreadable AddressBook",
+            ui::stringWithFormat(ui::localizedString("Unreadable AddressBook Message Format"),
+                                 {QBLogFileManagerDefault().logsDirectory().string()}),
+            "我知道了");
 }
 
 void LMRootViewController::showAlert(const std::string& titleKey, const std::string& message,
@@ -537,7 +555,12 @@ void LMRootViewController::startSync(bool background) {
   }
   if (!manager->passportForSid(kRootSid, *userId)) return;
 
-  auto book = LMContactSyncAdapter::openAddressBook();
+  auto opened = ab::AddressBook::create();
+  if (isUnreadableAddressBook(opened)) {
+    if (!background) showUnreadableAddressBook(opened.error());
+    return;
+  }
+  auto book = opened.ok() ? *opened : nullptr;
   const ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
   const int type = LMManagedRecordContext::sourceType(source);
   std::string sourceName;
@@ -585,13 +608,17 @@ void LMRootViewController::prepareSync(bool background) {
     auto book = LMContactSyncAdapter::openAddressBook();
     const ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
     if (!source) {
+      std::optional<platform::Error> unreadable;
+      if (auto opened = ab::AddressBook::create(); isUnreadableAddressBook(opened)) unreadable = opened.error();
       // Ended as a failure so that the progress screen stops and the root
       // container hears the end of the sync.
       LMSyncAdapter::performMainThreadBlock([&] {
-        page->endSyncAsFailure([weak, background] {
+        page->endSyncAsFailure([weak, background, unreadable] {
           auto current = weak.lock();
-          if (!current) return;
-          if (!background) {
+          if (!current || background) return;
+          if (unreadable) {
+            current->showUnreadableAddressBook(*unreadable);
+          } else {
             current->showAlert("Invalid Account Error", ui::localizedString("Invalid Account Error Info"),
                                "我知道了");
           }

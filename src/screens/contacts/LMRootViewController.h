@@ -155,6 +155,9 @@ class LMRootViewController : public LMSynBaseViewController,
   void presentLogin();
   void showAlert(const std::string& titleKey, const std::string& message, const std::string& cancelKey,
                  std::vector<std::string> otherKeys = {});
+  // The address book's store cannot be read (`why`, logged): says so, and
+  // where the log files are.
+  void showUnreadableAddressBook(const platform::Error& why);
   void installAdapterCallbacks();
   std::weak_ptr<LMRootViewController> weakSelf();
 
