@@ -111,50 +111,46 @@ std::optional<std::int64_t> decimal(std::string_view text) {
 
 namespace {
 
-// Whether a value of `text` lies deeper than kMaxJsonDepth: a token (a
-// value, a key, or the bracket that opens a list or an object) met while
-// more than kMaxJsonDepth lists and objects are open. One pass over the
-// text, as the parse is; brackets inside strings do not count.
-bool nestsTooDeep(std::string_view text) {
-  int open = 0;
-  bool inString = false;
-  bool inToken = false;  // within a number or a literal
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
-      }
-      continue;
-    }
-    const bool structural = c == '[' || c == '{' || c == ']' || c == '}' || c == ',' || c == ':';
-    const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-    if (structural || blank) inToken = false;
-    if (c == ']' || c == '}') {
-      --open;
-      continue;
-    }
-    if (c == ',' || c == ':' || blank || inToken) continue;
-    if (open > kMaxJsonDepth) return true;
-    if (c == '[' || c == '{') {
-      ++open;
-    } else if (c == '"') {
-      inString = true;
-    } else {
-      inToken = true;
-    }
+// Reads `text` without building it, failing at its first token (a value, a
+// key, or the bracket that opens a list or an object) met while more than
+// kMaxJsonDepth lists and objects are open, and at any fault of syntax.
+class DepthLimit final : public nlohmann::json_sax<Json> {
+ public:
+  bool null() override { return token(); }
+  bool boolean(bool) override { return token(); }
+  bool number_integer(number_integer_t) override { return token(); }
+  bool number_unsigned(number_unsigned_t) override { return token(); }
+  bool number_float(number_float_t, const string_t&) override { return token(); }
+  bool string(string_t&) override { return token(); }
+  bool binary(binary_t&) override { return token(); }
+  bool key(string_t&) override { return token(); }
+  bool start_object(std::size_t) override { return open(); }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  bool token() const { return open_ <= kMaxJsonDepth; }
+  bool open() {
+    if (!token()) return false;
+    ++open_;
+    return true;
   }
-  return false;
-}
+  bool close() {
+    --open_;
+    return true;
+  }
+  int open_ = 0;
+};
 
 }  // namespace
 
 Json parseJson(std::string_view text) {
-  // The depth is checked apart from the parse: a parse that asks after
-  // every value costs time in the square of a list's length.
-  if (nestsTooDeep(text)) return Json(Json::value_t::discarded);
+  // The depth is checked in a pass of its own before the plain parse: the
+  // parser's callback form costs time in the square of a list's length.
+  DepthLimit limit;
+  if (!Json::sax_parse(text, &limit)) return Json(Json::value_t::discarded);
   return Json::parse(text, nullptr, false);
 }
 
