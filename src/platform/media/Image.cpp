@@ -19,10 +19,14 @@ constexpr double kMaxTargetSide = 65535;
 void initialiseVips() {
   static std::once_flag once;
   std::call_once(once, [] {
-    // Library warnings (such as "premature end of JPEG file") become errors
-    // through fail_on below; they need not also go to stderr.
-    setenv("VIPS_WARNING", "0", 0);
     if (VIPS_INIT("lumora") != 0) std::abort();
+    // Library warnings (such as "premature end of JPEG file") become errors
+    // through fail_on below; they need not also go to stderr. (Through the
+    // log handler, not the library's environment switch: setting a variable
+    // here, on whatever thread draws first, would race with others reading
+    // or writing the environment.)
+    g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
+                      nullptr);
     // Cached operations would keep pictures (and the buffers under them)
     // alive past their owners; every picture is made once anyway.
     vips_cache_set_max(0);
