@@ -363,7 +363,13 @@ TEST(BlackboxCrashTableTest, EachWayOfCrashingIsNamedAndSentOnce) {
     EXPECT_EQ(report->apiKey, "key-1");
     std::uint64_t anchor = 0;
     std::ifstream(appHome / "anchor") >> anchor;
-    tableCheckReport(*report, row.check, anchor);
+    TableCheck check = row.check;
+    // The sanitizer's own frame allocator may be what runs into the guard
+    // page of an overflowing stack: the probe is then below it.
+    if (testsupport::kUnderAddressSanitizer && std::string(check.function).find("probeOverflow") != std::string::npos) {
+      check.firstFrame = false;
+    }
+    tableCheckReport(*report, check, anchor);
     if (std::string(row.way) == "throw") {
       // The abort after the exception's record makes a second one.
       tableCheckReport(*report, {"signal.bbxrecord", "(anonymous namespace)::probeThrow()", false, "bbx-main", ""},
