@@ -10,9 +10,9 @@
 //     sendable/                                        a legacy layout: the whole root goes
 //
 // A report or package that can never go through (the service refused it
-// for what it is) is
-// moved to "refused" under a numbered name rather than deleted or tried for
-// ever; the newest kMaxRefusedItems are kept there, the oldest dropped.
+// for what it is) is moved to "refused" under a numbered name rather than
+// deleted or tried for ever; the newest kMaxRefusedItems are kept there, the
+// oldest dropped.
 //
 // Every file operation on the tree goes through here. Listings and the bulk
 // moves and removals skip hidden entries (names beginning with "."); they

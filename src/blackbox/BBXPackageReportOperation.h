@@ -6,10 +6,11 @@
 // are skipped and made again; links, folders, pipes and devices are never
 // opened). A file larger than capture ever writes, or one that cannot be
 // read, is left out (logged), and so are the lines of a record file that no
-// reader takes: one bad file never keeps the rest of a report from going. The package is written under a hidden name
-// (".<boundary>.partial") and renamed when whole, so that an interrupted
-// run leaves no torn package to be sent. The entries themselves stay; the
-// caller removes the directory once a package is there.
+// reader takes: one bad file never keeps the rest of a report from going.
+// The package is written under a hidden name (".<boundary>.partial") and
+// renamed when whole, so that an interrupted run leaves no torn package to
+// be sent. The entries themselves stay; the caller removes the directory
+// once a package is there.
 //
 // Ownership: holds the report (shared) and a copy of the store's paths.
 // Threading: run with start() on the caller's thread. Failure: an entry that

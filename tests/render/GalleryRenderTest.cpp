@@ -197,7 +197,9 @@ TEST_F(GalleryRenderTest, AlbumGridItemsInsetsAndTheLiftedToolbar) {
 TEST_F(GalleryRenderTest, APixelBombThumbnailStaysGreyAndTheOthersComeAtTheCellsSize) {
   // A thumbnail address that answers 60000 x 60000 pixels, and one that
   // answers a picture ten times larger than its cell.
-  if (testsupport::kUnderThreadSanitizer) GTEST_SKIP() << "decoding tens of megapixels takes minutes under the sanitizer";
+  if (testsupport::kUnderThreadSanitizer) {
+    GTEST_SKIP() << "decoding tens of megapixels takes minutes under the sanitizer";
+  }
   testhttp::TestServer server;
   server->Get("/bomb.png", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(platform::toString(testsupport::makePixelBombPng(60000, 60000)), "image/png");

@@ -517,7 +517,9 @@ TEST_F(GalleryTest, ThumbnailsAreDecodedAtTheirSizeOrNotAtAll) {
   // 20 s of CPU and 958 MB); now what is decoded is held to a smaller
   // bound, which a photo decoded whole (a progressive JPEG, a PNG) meets
   // only when small. An SVG is no photo.
-  if (testsupport::kUnderThreadSanitizer) GTEST_SKIP() << "decoding tens of megapixels takes minutes under the sanitizer";
+  if (testsupport::kUnderThreadSanitizer) {
+    GTEST_SKIP() << "decoding tens of megapixels takes minutes under the sanitizer";
+  }
   ASSERT_EQ(vips_init("gallery-test"), 0);
   const auto encoded = [](const vips::VImage& image, const char* suffix, vips::VOption* options = nullptr) {
     void* bytes = nullptr;

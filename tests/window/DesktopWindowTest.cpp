@@ -122,7 +122,8 @@ class DesktopWindowTest : public ::testing::TestWithParam<const char*> {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     while (std::chrono::steady_clock::now() < end) QGuiApplication::processEvents(QEventLoop::AllEvents, 20);
     const QSize screen = window().screen()->size();
-    const QString file = QStringLiteral("%1x%2-").arg(screen.width()).arg(screen.height()) + QString::fromStdString(name);
+    const QString file =
+        QStringLiteral("%1x%2-").arg(screen.width()).arg(screen.height()) + QString::fromStdString(name);
     window().screen()->grabWindow(window().winId()).save(file);
   }
 

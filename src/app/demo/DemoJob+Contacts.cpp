@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -238,8 +237,7 @@ bool DemoJob::syncContacts(const std::string& title) {
   }
   outcome(true, "synced");
   // The window on this home tells this sync as one of its own.
-  LMLastContactSync::record(
-      std::chrono::duration<double>(platform::Clock::current()->now().time_since_epoch()).count());
+  LMLastContactSync::record(platform::Clock::current()->secondsSince1970());
   std::fprintf(out_, "      up to the cloud:    contacts %s; groups %s\n", counts(reports->up).c_str(),
                counts(reports->groupsUp).c_str());
   std::fprintf(out_, "      down to the phone:  contacts %s; groups %s\n", counts(reports->down).c_str(),

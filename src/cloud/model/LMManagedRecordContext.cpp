@@ -113,6 +113,15 @@ void finishCreation(bool created) {
 
 }  // namespace
 
+void LMManagedRecordContext::makeTablesCarrying(LMManagedRecordContextDatabase& database,
+                                                const std::map<std::int32_t, std::string>& carried) {
+  const bool created = createRecordTables(database);
+  finishCreation(created);
+  if (created && !writePendingContactAdds(database, carried).ok()) {
+    LM_LOG_ERROR("The contacts in flight cannot be carried into the new record store");
+  }
+}
+
 LMManagedRecordContext::LMManagedRecordContext() {
   const std::string path = databaseFilePath();
   std::error_code ec;
@@ -163,13 +172,7 @@ LMManagedRecordContext::LMManagedRecordContext() {
     finishCreation(false);
     return;
   }
-  auto makeTables = [database, carried = std::move(carried)] {
-    const bool created = createRecordTables(*database);
-    finishCreation(created);
-    if (created && !writePendingContactAdds(*database, carried).ok()) {
-      LM_LOG_ERROR("The contacts in flight cannot be carried into the new record store");
-    }
-  };
+  auto makeTables = [database, carried = std::move(carried)] { makeTablesCarrying(*database, carried); };
   if (platform::MainQueue::isMainThread()) {
     // Queued on the database queue itself, so every later statement runs
     // after the tables exist.
@@ -227,11 +230,7 @@ LMManagedRecordContextDatabase* LMManagedRecordContext::databaseQueue() {
         }
         setServerSync(std::nullopt);
         setServerSyncExtraInfo(std::nullopt);
-        const bool created = createRecordTables(*database);
-        finishCreation(created);
-        if (created && !writePendingContactAdds(*database, std::exchange(carriedAdds_, {})).ok()) {
-          LM_LOG_ERROR("The contacts in flight cannot be carried into the new record store");
-        }
+        makeTablesCarrying(*database, std::exchange(carriedAdds_, {}));
       });
     }
   }

@@ -391,6 +391,10 @@ class LMManagedRecordContext {
   static std::map<std::int32_t, std::string> salvagePendingContactAdds(sqlite3* db);
   static platform::Status writePendingContactAdds(LMManagedRecordContextDatabase& database,
                                                   const std::map<std::int32_t, std::string>& contents);
+  // Makes the tables of a new file (the creation then finished) and writes
+  // the adds in flight carried from the file it replaced.
+  static void makeTablesCarrying(LMManagedRecordContextDatabase& database,
+                                 const std::map<std::int32_t, std::string>& carried);
 
   template <class Key>
   struct ChangeMaps {

@@ -138,7 +138,8 @@ void LMGalleryAlbumCollectionViewController::interfaceInitialize() {
       "Download Albums");
   networkGuard_->startListening();
   // A list that could not be fetched is fetched again when the network is back.
-  networkListener_ = platform::ReachabilityMonitor::sharedMonitor().addListener([weak](platform::ReachabilityStatus status) {
+  auto& monitor = platform::ReachabilityMonitor::sharedMonitor();
+  networkListener_ = monitor.addListener([weak](platform::ReachabilityStatus status) {
     auto held = weak.lock();
     if (held && held->listingFailed_ && (status == platform::ReachabilityStatus::ReachableViaWiFi ||
                                          status == platform::ReachabilityStatus::ReachableViaWWAN)) {

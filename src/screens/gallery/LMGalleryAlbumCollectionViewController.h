@@ -15,8 +15,8 @@
 // queue; their results come back on the main queue.
 // Failure: a failed album listing, delete and download failures are shown
 // in alerts (failed albums stay selected), and a failed listing is made
-// again when the network comes back; a cancelled download is
-// silent; a failed fetch is logged and leaves the grid empty.
+// again when the network comes back; a cancelled download is silent; a
+// failed fetch is logged and leaves the grid empty.
 #pragma once
 
 #include <cstdint>

@@ -62,7 +62,9 @@ void LMAppSettingConfig::setAutoSyncContactsOnWWAN(bool value) {
 }
 
 double LMAppSettingConfig::lastSyncContactsTime() const { return settingDouble(LMLastContactSync::kRuleKey); }
-void LMAppSettingConfig::setLastSyncContactsTime(double value) { storeSettingDouble(LMLastContactSync::kRuleKey, value); }
+void LMAppSettingConfig::setLastSyncContactsTime(double value) {
+  storeSettingDouble(LMLastContactSync::kRuleKey, value);
+}
 double LMAppSettingConfig::contactsChangeTime() const { return settingDouble("contactsChangeTime"); }
 void LMAppSettingConfig::setContactsChangeTime(double value) { storeSettingDouble("contactsChangeTime", value); }
 double LMAppSettingConfig::lastBackupGalleryTime() const { return settingDouble("lastBackupGalleryTime"); }
