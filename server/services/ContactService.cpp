@@ -54,7 +54,7 @@ std::optional<std::string> readEntry(const std::map<std::string, std::string>& p
 
 std::variant<ContactOperation, SignedReply> ContactService::operation(
     ContactOperation::Kind kind, const std::string& idText,
-    const std::map<std::string, std::string>& params) {
+    const std::map<std::string, std::string>& params, const std::string& device) {
   using Kind = ContactOperation::Kind;
   ContactOperation op;
   op.kind = kind;
@@ -74,10 +74,11 @@ std::variant<ContactOperation, SignedReply> ContactService::operation(
   }
   if (auto problem = readEntry(params, id, op)) return badRequest(*problem);
   // An add starts a record: the tag it may carry names no version; its key
-  // makes a repeated add find the record the first one made.
+  // makes the same device's repeated add find the record the first one made.
   if (kind == Kind::Add) {
     op.baseTag.reset();
     op.ckey = find(params, "ckey").value_or("");
+    op.device = device;
   }
   return op;
 }
@@ -110,7 +111,7 @@ void ContactService::registerOn(SignedEndpoints& endpoints) {
 }
 
 SignedReply ContactService::change(ContactOperation::Kind kind, const SignedRequest& req) {
-  auto op = operation(kind, req.pathArg("id"), req.params);
+  auto op = operation(kind, req.pathArg("id"), req.params, req.device);
   if (auto* refused = std::get_if<SignedReply>(&op)) return *refused;
   return reply(contacts_.apply(req.userId, {std::get<ContactOperation>(op)}).front());
 }

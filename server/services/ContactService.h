@@ -37,11 +37,12 @@ class ContactService : public SignedService {
   void registerOn(SignedEndpoints& endpoints) override;
 
   // The operation that a change's parameters describe: `kind` and `idText`
-  // (the record id of a modify or delete) come from its path. A 400 reply
-  // when they are malformed.
+  // (the record id of a modify or delete) come from its path, `device` is
+  // the sending device (SignedRequest::device). A 400 reply when they are
+  // malformed.
   static std::variant<ContactOperation, SignedReply> operation(
       ContactOperation::Kind kind, const std::string& idText,
-      const std::map<std::string, std::string>& params);
+      const std::map<std::string, std::string>& params, const std::string& device);
   // The reply to one change.
   static SignedReply reply(const ContactStore::Change& change);
 

@@ -121,7 +121,7 @@ SignedReply ContactSyncService::batch(const SignedRequest& req) {
   std::vector<std::optional<SignedReply>> refusals;
   std::vector<ContactOperation> operations;
   for (const BatchItem& item : items) {
-    auto op = ContactService::operation(item.kind, item.id, item.params);
+    auto op = ContactService::operation(item.kind, item.id, item.params, req.device);
     if (auto* refused = std::get_if<SignedReply>(&op)) {
       refusals.emplace_back(*refused);
     } else {

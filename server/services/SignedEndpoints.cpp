@@ -319,7 +319,7 @@ void SignedEndpoints::serve(const Match& match, const httplib::Request& req,
   }
 
   SignedRequest request{req, method, path, who->userId, route.serviceId, security, {},
-                        match.args};
+                        match.args, who->info.device};
   for (auto& [name, value] : sent) {
     if (!name.empty() && name.front() == '_') {
       request.params.emplace(name, value);

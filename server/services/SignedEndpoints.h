@@ -72,6 +72,8 @@ struct SignedRequest {
   std::map<std::string, std::string> params;
   // The "{name}" segments of the route ("{userId}" included).
   std::map<std::string, std::string> pathArgs;
+  // The device the token's session belongs to (ServiceTokenInfo::device).
+  std::string device;
 
   std::optional<std::string> param(const std::string& name) const;
   std::string pathArg(const std::string& name) const;

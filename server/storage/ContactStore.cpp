@@ -74,12 +74,14 @@ bool writeRecord(SqlConnection& db, const ContactRecord& record) {
   return st.run();
 }
 
-// The record an earlier add of the same key and content made, if it is
-// still there; a key that names a record gone is forgotten.
-std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId,
-                                        const std::string& ckey, const std::string& digest) {
-  SqlStatement st(db, "SELECT record_id FROM contact_adds WHERE user_id = ? AND ckey = ? AND digest = ?");
-  st.bindAll(userId, ckey, digest);
+// The record an earlier add of the same device, key and content made, if it
+// is still there; a key that names a record gone is forgotten.
+std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId, const ContactOperation& op,
+                                        const std::string& digest) {
+  SqlStatement st(db,
+                  "SELECT record_id FROM contact_device_adds "
+                  "WHERE user_id = ? AND device = ? AND ckey = ? AND digest = ?");
+  st.bindAll(userId, op.device, op.ckey, digest);
   if (st.step() != SQLITE_ROW) return std::nullopt;
   return findRecord(db, userId, st.integer(0));
 }
@@ -96,7 +98,7 @@ ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const Cont
   if (op.kind == ContactOperation::Kind::Add) {
     if (!op.ckey.empty() && op.ckey != "0") {
       addDigest = crypto::sha1Base64(op.type + '\n' + http::jsonText(stripOwnKeys(op.content)));
-      if (auto made = earlierAdd(db, userId, op.ckey, addDigest)) {
+      if (auto made = earlierAdd(db, userId, op, addDigest)) {
         change.outcome = Outcome::Kept;
         change.record = std::move(*made);
         return change;
@@ -142,9 +144,9 @@ ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const Cont
   if (record.tag == 0 || !writeRecord(db, record)) return change;
   if (!addDigest.empty()) {
     SqlStatement st(db,
-                    "INSERT OR REPLACE INTO contact_adds (user_id, ckey, digest, record_id) "
-                    "VALUES (?, ?, ?, ?)");
-    if (!st.bindAll(userId, op.ckey, addDigest, record.id).run()) return change;
+                    "INSERT OR REPLACE INTO contact_device_adds (user_id, device, ckey, digest, record_id) "
+                    "VALUES (?, ?, ?, ?, ?)");
+    if (!st.bindAll(userId, op.device, op.ckey, addDigest, record.id).run()) return change;
   }
   tally.changed(before, record.status);
   change.outcome = Outcome::Applied;
@@ -165,10 +167,14 @@ Json ContactRecord::envelope() const {
 ContactStore::ContactStore(Store& store) : store_(store) {
   setLimits(ContactLimits{});
   store_.createTables("contacts", ContactLogTally::kTablesSql);
+  // Adds remembered before they were told apart by device cannot say
+  // whose they were, and go.
   store_.createTables("contact adds",
-                      "CREATE TABLE IF NOT EXISTS contact_adds ("
-                      " user_id INTEGER NOT NULL, ckey TEXT NOT NULL, digest TEXT NOT NULL,"
-                      " record_id INTEGER NOT NULL, PRIMARY KEY (user_id, ckey, digest))");
+                      "CREATE TABLE IF NOT EXISTS contact_device_adds ("
+                      " user_id INTEGER NOT NULL, device TEXT NOT NULL, ckey TEXT NOT NULL,"
+                      " digest TEXT NOT NULL, record_id INTEGER NOT NULL,"
+                      " PRIMARY KEY (user_id, device, ckey, digest));"
+                      "DROP TABLE IF EXISTS contact_adds;");
 }
 
 void ContactStore::setLimits(const ContactLimits& limits) {

@@ -13,9 +13,11 @@
 // horizon (listings from below it must start again).
 //
 // An add names its record by the sender's key ("ckey"). An add whose key
-// and content the user already added gets the record made then (as the
-// cloud holds it now) and makes nothing: a sender that lost the reply and
-// sends again gets the same record, never a second one.
+// and content the same device of the user already added gets the record
+// made then (as the cloud holds it now) and makes nothing: a sender that
+// lost the reply and sends again gets the same record, never a second one.
+// Keys are the sender's own (its local record ids): another device's add
+// under the same key and content is another record.
 //
 // Ownership: owned by the CloudServer; borrows the Store, which must
 // outlive it. Threading: safe from any thread; the changes of one apply()
@@ -68,6 +70,7 @@ struct ContactOperation {
   std::optional<std::int64_t> baseTag;  // modify, delete: the version meant
   bool purge = false;                   // delete: drop the content too
   std::string ckey;                     // add: the sender's key of the record ("" none)
+  std::string device;                   // add: the device that sent it
 };
 
 class ContactStore {

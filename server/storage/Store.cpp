@@ -575,11 +575,14 @@ std::optional<ServiceTokenInfo> Store::lookupServiceToken(const std::string& tok
   Access access(*this, Access::Mode::Read);
   SqlConnection& db = access.connection();
   Statement st(db,
-               "SELECT user_id, service_id, ssecurity FROM service_tokens "
-               "WHERE token = ? AND revoked = 0");
+               "SELECT s.user_id, s.service_id, s.ssecurity, s.pass_token, COALESCE(p.device_id, '') "
+               "FROM service_tokens s LEFT JOIN pass_tokens p ON p.token = s.pass_token "
+               "WHERE s.token = ? AND s.revoked = 0");
   st.bind(1, token);
   if (st.step() != SQLITE_ROW) return std::nullopt;
-  return ServiceTokenInfo{st.integer(0), st.text(1), st.text(2)};
+  ServiceTokenInfo info{st.integer(0), st.text(1), st.text(2), st.text(4)};
+  if (info.device.empty()) info.device = st.text(3).empty() ? "service:" + token : "pass:" + st.text(3);
+  return info;
 }
 
 void Store::revokeServiceTokens(std::int64_t userId, const std::string& serviceId) {

@@ -68,6 +68,10 @@ struct ServiceTokenInfo {
   std::int64_t userId = 0;
   std::string serviceId;
   std::string ssecurity;
+  // The device the token's session belongs to: the device id its sign-in
+  // named, else ("pass:" and) its pass token, else ("service:" and) the
+  // token itself. Two devices never share it.
+  std::string device;
 };
 
 // A login waiting for a two-step code or a phone verification.

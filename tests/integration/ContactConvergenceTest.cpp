@@ -54,6 +54,8 @@ class ContactDevicesTest : public signedtest::SignedRequestCloudTest {
     grant.userId = user;
     grant.serviceId = "lumora";
     grant.ssecurity = signedtest::kKnownKey;
+    // Signed in as a device of its own.
+    grant.passToken = server_->store().issuePassToken(user, "device-" + name);
     Device made{(home_.root() / name).string(), std::to_string(user), server_->store().issueServiceToken(grant)};
     std::filesystem::create_directories(made.home);
     return made;
@@ -140,6 +142,23 @@ class ContactDevicesTest : public signedtest::SignedRequestCloudTest {
     return builder.dump();
   }
 
+  // The names of the people of a dump.
+  static std::set<std::string> peopleIn(const Json& dump) {
+    std::set<std::string> out;
+    for (const auto& [name, person] : dump["people"].items()) out.insert(name);
+    return out;
+  }
+
+  // A person "<given> Person" made in the cloud as another device would,
+  // without a device's key; its record id.
+  std::int64_t addElsewhere(std::int64_t user, const std::string& given) {
+    lumora::LMContact contact;
+    contact.givenName = given;
+    contact.familyName = "Person";
+    contact.name = given + " Person";
+    return server_->contacts().add(user, "contact", contact.dictionaryForLumoraJSON()["content"]).record.id;
+  }
+
   void expectSame(const Json& a, const Json& b, const Json& cloud) {
     EXPECT_EQ(a["duplicates"], Json::array());
     EXPECT_EQ(b["duplicates"], Json::array());
@@ -224,11 +243,6 @@ TEST_F(ContactDevicesTest, ASyncKilledAtARandomStepAndRunAgainConvergesWithNoDup
 // and the cloud with the same two people. Each step's people on both sides
 // are recorded (property "step<N>").
 TEST_F(ContactDevicesTest, APersonDeletedElsewhereAfterASyncDiedOnceItsAddsWereMadeGoesHereToo) {
-  auto names = [](const Json& dump) {
-    std::set<std::string> out;
-    for (const auto& [name, person] : dump["people"].items()) out.insert(name);
-    return out;
-  };
   auto text = [](const std::set<std::string>& names) {
     std::string out;
     for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
@@ -242,13 +256,7 @@ TEST_F(ContactDevicesTest, APersonDeletedElsewhereAfterASyncDiedOnceItsAddsWereM
     Device d = device(user, "s" + std::to_string(step));
     ASSERT_EQ(run(d, {"people", "3", "Kill"}).exitCode, 0);
     // Two people from elsewhere to write here, after the adds went up.
-    for (const char* given : {"Cloud0", "Cloud1"}) {
-      lumora::LMContact contact;
-      contact.givenName = given;
-      contact.familyName = "Person";
-      contact.name = std::string(given) + " Person";
-      server_->contacts().add(user, "contact", contact.dictionaryForLumoraJSON()["content"]);
-    }
+    for (const char* given : {"Cloud0", "Cloud1"}) addElsewhere(user, given);
     if (run(d, {"sync"}, step).exitCode != -1) break;  // the sync ended before that step
     std::int64_t deleted = 0;
     for (const auto& record : server_->contacts().records(user)) {
@@ -258,18 +266,70 @@ TEST_F(ContactDevicesTest, APersonDeletedElsewhereAfterASyncDiedOnceItsAddsWereM
     if (cloudDump(d.user)["people"].size() != 5u) continue;  // the adds had not reached the cloud
     ++killedAfterTheAdds;
     ASSERT_NE(deleted, 0);
-    const std::set<std::string> before = names(dump(d));
+    const std::set<std::string> before = peopleIn(dump(d));
     ASSERT_EQ(server_->contacts().remove(user, deleted, std::nullopt, false).outcome,
               localcloud::ContactStore::Outcome::Applied);
     for (int run = 0; run < 3; ++run) sync(d);
     const Json here = dump(d);
     const Json there = cloudDump(d.user);
-    RecordProperty("step" + std::to_string(step), "before " + text(before) + "; after: phone " + text(names(here)) +
-                                                     ", cloud " + text(names(there)));
-    EXPECT_EQ(names(here), (std::set<std::string>{"Cloud0 Person", "Cloud1 Person", "Kill0 Person", "Kill2 Person"}));
+    RecordProperty("step" + std::to_string(step), "before " + text(before) + "; after: phone " +
+                                                     text(peopleIn(here)) + ", cloud " + text(peopleIn(there)));
+    EXPECT_EQ(peopleIn(here),
+              (std::set<std::string>{"Cloud0 Person", "Cloud1 Person", "Kill0 Person", "Kill2 Person"}));
     EXPECT_EQ(here, there);
   }
   EXPECT_GE(killedAfterTheAdds, 5);
+}
+
+// A phone adds ten people and dies at a step of its sync, before the cloud
+// applied its adds or after; another device then makes a person with the
+// same content as Z1 and deletes it. The look-alike is no record of this
+// phone's: after two syncs the phone and the cloud hold the ten people.
+TEST_F(ContactDevicesTest, AnAddKilledOnItsWayOutlivesALookAlikeDeletedElsewhere) {
+  std::set<std::string> everyone;
+  for (int i = 0; i < 10; ++i) everyone.insert("Z" + std::to_string(i) + " Person");
+  int killedBeforeTheCloud = 0;
+  for (long step = 1;; ++step) {
+    SCOPED_TRACE("killed at step " + std::to_string(step));
+    ASSERT_LT(step, 100) << "the sync never ran to its end";
+    const std::int64_t user = 72000 + step;
+    Device d = device(user, "z" + std::to_string(step));
+    ASSERT_EQ(run(d, {"people", "10", "Z"}).exitCode, 0);
+    if (run(d, {"sync"}, step).exitCode != -1) break;  // the sync ended before that step
+    killedBeforeTheCloud += cloudDump(d.user)["people"].size() < 10u;
+    const std::int64_t lookAlike = addElsewhere(user, "Z1");
+    ASSERT_EQ(server_->contacts().remove(user, lookAlike, std::nullopt, false).outcome,
+              localcloud::ContactStore::Outcome::Applied);
+    for (int run = 0; run < 2; ++run) sync(d);
+    const Json here = dump(d);
+    EXPECT_EQ(peopleIn(here), everyone);
+    EXPECT_EQ(here, cloudDump(d.user));
+  }
+  EXPECT_GE(killedBeforeTheCloud, 3);
+}
+
+// Record ids start at 1 on every phone, so two phones of one account send
+// adds under the same key. A person another phone added under key 1 and
+// that was deleted since is no answer to this phone's own first add of a
+// person with the same content: it stays here and in the cloud.
+TEST_F(ContactDevicesTest, AnotherPhonesDeletedAddUnderTheSameKeyIsNotThisPhones) {
+  const std::int64_t user = 73001;
+  Device other = device(user, "other");
+  Device phone = device(user, "phone");
+  ASSERT_EQ(run(other, {"people", "1", "Same"}).exitCode, 0);
+  sync(other);
+  const auto records = server_->contacts().records(user);
+  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(server_->contacts().remove(user, records.front().id, std::nullopt, false).outcome,
+            localcloud::ContactStore::Outcome::Applied);
+
+  ASSERT_EQ(run(phone, {"people", "1", "Same"}).exitCode, 0);
+  for (int run = 0; run < 2; ++run) {
+    sync(phone);
+    const Json here = dump(phone);
+    EXPECT_EQ(peopleIn(here), (std::set<std::string>{"Same0 Person"})) << run;
+    EXPECT_EQ(here, cloudDump(phone.user)) << run;
+  }
 }
 
 TEST_F(ContactDevicesTest, APhotoReachesTheOtherPhoneWithTheSameBytesAndAChangeComesBack) {

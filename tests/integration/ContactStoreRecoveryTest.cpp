@@ -122,6 +122,66 @@ TEST_F(ContactStoreRecoveryTest, AnAddInFlightOutlivesARebuiltStoreAndItsDeletio
   EXPECT_EQ(testsupport::movedAside(file), 1);
 }
 
+// An add whose reply was lost made a record that was deleted since, and the
+// store lost the add in flight with everything else: the person goes up as
+// an add once more, and the cloud's answer (the record that add made,
+// deleted) deletes it here.
+TEST_F(ContactStoreRecoveryTest, AnAddAnsweredWithItsDeletedRecordDeletesThePersonHere) {
+  const fs::path file = lumora::LMUtils::applicationDocumentsDirectory() / lumora::kLMDatabaseFileName;
+  for (int i = 0; i < 3; ++i) addPerson(contactNamed("Kept" + std::to_string(i), "Person"));
+  ASSERT_TRUE(sync().ok());
+  addPerson(contactNamed("Gil", "Lost"));
+  localcloud::Fault lost;
+  lost.dropReply = true;
+  server_->faults().set(batchPath(), lost);
+  ASSERT_FALSE(sync().ok());
+  server_->faults().clearAll();
+  const std::int64_t made = cloudContacts().at("Gil Lost")["content"]["id"].get<std::int64_t>();
+  ASSERT_EQ(server_->contacts().remove(signedtest::kUserId, made, std::nullopt, false).outcome,
+            localcloud::ContactStore::Outcome::Applied);
+
+  contacts_.reset();
+  testsupport::damagePages(file, '\x5a', true);  // nothing of it can be read
+  relaunch();
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_TRUE(sync().ok()) << run;
+    EXPECT_EQ(people().count("Gil Lost"), 0u) << run;
+    EXPECT_EQ(names(people()), names(cloudContacts())) << run;
+    EXPECT_EQ(people().size(), 3u) << run;
+  }
+}
+
+// A person deleted and synced, then made again the same way: its batch is
+// dropped before the cloud reads it and the store is found damaged. The
+// listing from the start brings the old deletion, which is no answer to
+// the new add: the person stays on both sides.
+TEST_F(ContactStoreRecoveryTest, APersonMadeAgainOutlivesADroppedBatchAndTheOldDeletionAfterARebuild) {
+  const fs::path file = lumora::LMUtils::applicationDocumentsDirectory() / lumora::kLMDatabaseFileName;
+  for (int i = 0; i < 3; ++i) addPerson(contactNamed("Kept" + std::to_string(i), "Person"));
+  const ab::RecordId first = addPerson(contactNamed("Hal", "Again"));
+  ASSERT_TRUE(sync().ok());
+  ASSERT_TRUE(book_->removeRecord(book_->personWithId(first)).ok());
+  ASSERT_TRUE(book_->save().ok());
+  ASSERT_TRUE(sync().ok());
+  ASSERT_EQ(cloudContacts().count("Hal Again"), 0u);
+
+  addPerson(contactNamed("Hal", "Again"));
+  localcloud::Fault dropped;
+  dropped.drop = true;
+  server_->faults().set(batchPath(), dropped);
+  ASSERT_FALSE(sync().ok());
+  server_->faults().clearAll();
+  contacts_.reset();
+  testsupport::damagePages(file, '\x5a');
+  relaunch();
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_TRUE(sync().ok()) << run;
+    EXPECT_EQ(people().count("Hal Again"), 1u) << run;
+    EXPECT_EQ(names(people()), names(cloudContacts())) << run;
+    EXPECT_EQ(people().size(), 4u) << run;
+  }
+}
+
 TEST_F(ContactStoreRecoveryTest, ADamagedAddressBookIsLeftWhereItIsAndDeletesNobody) {
   for (int i = 0; i < 3; ++i) addPerson(contactNamed("Local" + std::to_string(i), "Person"));
   addCloudContact(contactNamed("Cloud", "Person"));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace testsupport {
 
@@ -15,6 +16,16 @@ void damagePages(const std::filesystem::path& file, char fill, bool wholeRest = 
 // afterwards another connection's change to the header makes every open
 // connection read the pages again.
 void damagePagesInUse(const std::filesystem::path& file, char fill);
+
+// Overwrites with `fill` the page that holds the first `marker` bytes of the
+// file (after the write-ahead log went in); false when none does. With
+// `inUse`, connections open on the file read it again afterwards.
+bool damagePageHolding(const std::filesystem::path& file, const std::string& marker, char fill,
+                       bool inUse = false);
+
+// The same to the root page of `table` while the app holds the file open
+// (every read of the table fails from then on; the other tables stay whole).
+void damageTableInUse(const std::filesystem::path& file, const std::string& table, char fill);
 
 // How many "<name>.unreadable-<time>" files lie beside `file`.
 int movedAside(const std::filesystem::path& file);

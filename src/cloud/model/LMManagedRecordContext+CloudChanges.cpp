@@ -1,9 +1,7 @@
 // Recording the cloud's changes in the relation rows (with the watermark),
 // sorting the rows not in step into the cloud change maps, and translating
 // group ids between the cloud and the device.
-#include <algorithm>
 #include <chrono>
-#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -41,17 +39,17 @@ class Recording {
 
   // One cloud record: a newer version of a row's record makes the row
   // "custom", or "deleted" (a row without a local record is dropped
-  // instead); a live record without a row gets a new one, and so does a
-  // deleted one when `keepDeleted(record)` says so. `copy(record, row)`
-  // writes the record into a row and may fail.
-  template <class Record, class Copy, class Keep>
-  platform::Status apply(const Record& record, const Copy& copy, const Keep& keepDeleted) {
+  // instead); a live record without a row gets a new one (a deleted one
+  // without a row is nothing to this device). `copy(record, row)` writes
+  // the record into a row and may fail.
+  template <class Record, class Copy>
+  platform::Status apply(const Record& record, const Copy& copy) {
     const std::int64_t id = *record.serverID;
     const bool live = record.status == kLMRecordStatusCustom;
     const bool deleted = record.status == kLMRecordStatusDeleted;
     auto it = entries_.find(id);
     if (it == entries_.end() || it->second.fate == Fate::Removed) {
-      if (!live && !(deleted && keepDeleted(record))) return platform::Status::success();
+      if (!live) return platform::Status::success();
       Row row;  // no local record yet
       if (auto copied = copy(record, row); !copied.ok()) return copied;
       if (it == entries_.end()) {
@@ -125,9 +123,9 @@ class Recording {
 
 // Records a listing into `recording`: in order for changes; for a full
 // listing, the last version of each record, and the rows it lacks are gone.
-template <class Row, class Record, class Copy, class Keep>
+template <class Row, class Record, class Copy>
 platform::Status recordListing(Recording<Row>& recording, const std::vector<Record>& records, bool resync,
-                               const Copy& copy, const Keep& keepDeleted) {
+                               const Copy& copy) {
   std::vector<const Record*> usable;
   std::unordered_map<std::int64_t, std::size_t> latest;
   for (const Record& record : records) {
@@ -143,7 +141,7 @@ platform::Status recordListing(Recording<Row>& recording, const std::vector<Reco
   }
   std::set<std::int64_t> listed;
   for (const Record* record : usable) {
-    if (auto applied = recording.apply(*record, copy, keepDeleted); !applied.ok()) return applied;
+    if (auto applied = recording.apply(*record, copy); !applied.ok()) return applied;
     listed.insert(*record->serverID);
   }
   if (resync) recording.markMissing(listed);
@@ -168,28 +166,6 @@ platform::Status copyContact(const LMContact& contact, LMContactRelation& row) {
   row.setServerStatus(contact.status);
   return platform::Status::success();
 }
-
-// The contacts that adds in flight sent, to tell the records they made:
-// by name first, then field by field as records are compared.
-class SentContacts {
- public:
-  explicit SentContacts(std::map<std::int32_t, LMContact> sent) : sent_(std::move(sent)) {
-    for (const auto& [recordID, contact] : sent_) byName_.emplace(nameKey(contact), &contact);
-  }
-
-  bool made(const LMContact& record) const {
-    auto [first, last] = byName_.equal_range(nameKey(record));
-    return std::any_of(first, last, [&](const auto& entry) { return entry.second->isEqualToRecord(&record); });
-  }
-
- private:
-  static std::string nameKey(const LMContact& contact) {
-    return contact.givenName.value_or("") + '\n' + contact.familyName.value_or("");
-  }
-
-  std::map<std::int32_t, LMContact> sent_;
-  std::unordered_multimap<std::string, const LMContact*> byName_;
-};
 
 // The console line of one change set: a first sync brings thousands, so a
 // long set shows its first values and how many more there are.
@@ -233,10 +209,7 @@ platform::Status LMManagedRecordContext::saveLumoraGroups(const std::vector<LMGr
     auto rows = searchAllGroupRelations();
     if (!rows.ok()) return rows.error();
     Recording<LMGroupRelation> recording(std::move(*rows));
-    const auto keepNone = [](const LMGroup&) { return false; };
-    if (auto planned = recordListing(recording, groups, resync, copyGroup, keepNone); !planned.ok()) {
-      return planned;
-    }
+    if (auto planned = recordListing(recording, groups, resync, copyGroup); !planned.ok()) return planned;
     return recording.write([this](LMGroupRelation& row) { return addGroupRelation(row); },
                            [this](LMGroupRelation& row) { return updateGroupRelation(row); },
                            [this](LMGroupRelation& row) { return deleteGroupRelation(row); });
@@ -250,24 +223,7 @@ platform::Status LMManagedRecordContext::saveLumoraContacts(const std::vector<LM
     auto rows = searchAllContactRelations();
     if (!rows.ok()) return rows.error();
     Recording<LMContactRelation> recording(std::move(*rows));
-    // A record deleted in the cloud before this device had a row for it is
-    // nothing to this device, unless an add in flight made it: then it
-    // gets a row (without a person), so that the sync settles that add as
-    // deleted (LMContactSyncPhase). The adds are read when first needed.
-    std::optional<SentContacts> inFlight;
-    platform::Status readInFlight;
-    const auto madeInFlight = [&](const LMContact& record) {
-      if (!inFlight) {
-        auto sent = pendingContactAddRecords();
-        if (!sent) readInFlight = sent.error();
-        inFlight.emplace(sent ? std::move(*sent) : std::map<std::int32_t, LMContact>());
-      }
-      return inFlight->made(record);
-    };
-    if (auto planned = recordListing(recording, contacts, resync, copyContact, madeInFlight); !planned.ok()) {
-      return planned;
-    }
-    if (!readInFlight.ok()) return readInFlight;
+    if (auto planned = recordListing(recording, contacts, resync, copyContact); !planned.ok()) return planned;
     return recording.write([this](LMContactRelation& row) { return addContactRelation(row); },
                            [this](LMContactRelation& row) { return updateContactRelation(row); },
                            [this](LMContactRelation& row) { return deleteContactRelation(row); });

@@ -1,12 +1,18 @@
 // The contacts whose add went to the cloud before their row was written: one
 // row each in PendingContactAdd (record id, the content sent), made when
 // first needed. A reply lost for good leaves the record the add made in the
-// cloud without a row here; the next sync finds it by that content.
+// cloud without a row here; the next sync sends the add again, and the
+// cloud answers with that record.
 #include <sqlite3.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
 
 #include <fmt/format.h>
 
 #include "cloud/model/LMManagedRecordContext.h"
+#include "platform/storage/Sqlite.h"
 
 namespace lumora {
 namespace {
@@ -48,12 +54,55 @@ platform::Status LMManagedRecordContext::writePendingContactAdds(LMManagedRecord
 
 std::map<std::int32_t, std::string> LMManagedRecordContext::salvagePendingContactAdds(sqlite3* db) {
   std::map<std::int32_t, std::string> contents;
-  if (db == nullptr) return contents;
-  Statement statement(db, fmt::format("select recordID, content from {}", kLMPendingContactAddTable));
-  while (statement.next()) {
-    auto recordID = statement.int32Column(0);
-    auto content = statement.stringColumn(1);
-    if (recordID && content) contents.emplace(*recordID, std::move(*content));
+  const std::string sql =
+      fmt::format("select recordID, content from {} where recordID > ? order by recordID", kLMPendingContactAddTable);
+  if (db == nullptr || !platform::sqlite::Statement(db, sql).ok()) return contents;
+  // Reads the rows after `after` until the end (true) or a page that cannot
+  // be read (false); `after` follows the rows read. Quiet: a damaged page
+  // is what is looked for here.
+  const auto readAfter = [&](std::int64_t& after, bool keep) {
+    platform::sqlite::Statement statement(db, sql);
+    if (!statement.ok()) return false;
+    statement.bind(1, after);
+    int rc = SQLITE_ROW;
+    while ((rc = statement.step()) == SQLITE_ROW) {
+      if (!keep) return true;
+      const std::int64_t recordID = statement.integer(0);
+      after = recordID;
+      if (statement.isNull(1) || recordID < std::numeric_limits<std::int32_t>::min() ||
+          recordID > std::numeric_limits<std::int32_t>::max()) {
+        continue;
+      }
+      contents.emplace(static_cast<std::int32_t>(recordID), statement.text(1));
+    }
+    return rc == SQLITE_DONE;
+  };
+  const auto readableAfter = [&](std::int64_t after) { return readAfter(after, false); };
+
+  constexpr std::int64_t kLast = std::numeric_limits<std::int64_t>::max();
+  std::int64_t after = std::numeric_limits<std::int64_t>::min();
+  while (!readAfter(after, true)) {
+    // The rows past `after` start on a page that cannot be read: find the
+    // first id from which they can, doubling the step, then halving the
+    // gap, and go on from there. The rows of the bad page are lost; every
+    // other row is read.
+    std::int64_t failing = after;
+    std::int64_t readable = kLast;
+    for (std::int64_t step = 1;; step = step > kLast / 2 ? kLast : step * 2) {
+      const std::int64_t probe = step > kLast - failing ? kLast : failing + step;
+      if (readableAfter(probe)) {
+        readable = probe;
+        break;
+      }
+      failing = probe;
+      if (probe == kLast) break;
+    }
+    if (failing == kLast) break;
+    while (readable - failing > 1) {
+      const std::int64_t middle = failing + (readable - failing) / 2;
+      (readableAfter(middle) ? readable : failing) = middle;
+    }
+    after = readable;
   }
   return contents;
 }

@@ -3,6 +3,7 @@
 #include "cloud/model/LMManagedRecordContext.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <system_error>
 #include <utility>
@@ -59,8 +60,10 @@ void createIndexes(sqlite3* db) {
 }
 
 // Creates both tables in one transaction on `database` (run on its queue or
-// from any other thread).
-bool createRecordTables(LMManagedRecordContextDatabase& database) {
+// from any other thread), with what `alsoWrite` writes in the same
+// transaction (a failure there rolls all of it back).
+bool createRecordTables(LMManagedRecordContextDatabase& database,
+                        const std::function<bool()>& alsoWrite = nullptr) {
   const std::string groupTable = fmt::format(
       "create table {} ({} bigint, {} text, {} bigint, {} text, {} bigint primary key, {} bigint, "
       "{} text, {} text)",
@@ -73,11 +76,16 @@ bool createRecordTables(LMManagedRecordContextDatabase& database) {
       "serverID", "serverSync", "serverPhoto", "serverThumbnail", "serverDigest", "serverJson",
       "serverPhotoFail", "serverStatus");
   bool created = false;
-  // The block never rolls back: a group table made before a failure stays.
-  const bool committed = database.inTransaction([&](sqlite3* db, bool&) {
+  // Without `alsoWrite` the block never rolls back: a group table made
+  // before a failure stays.
+  const bool committed = database.inTransaction([&](sqlite3* db, bool& rollback) {
     created = LMManagedRecordContextDatabase::Statement(db, groupTable).execute() &&
               LMManagedRecordContextDatabase::Statement(db, contactTable).execute();
     if (created) createIndexes(db);
+    if (created && alsoWrite && !alsoWrite()) {
+      created = false;
+      rollback = true;
+    }
   });
   if (!created || !committed) {
     LM_LOG_ERROR("Create table {} and {} in Lumora database failed", kLMSyncGroupTable,
@@ -115,11 +123,15 @@ void finishCreation(bool created) {
 
 void LMManagedRecordContext::makeTablesCarrying(LMManagedRecordContextDatabase& database,
                                                 const std::map<std::int32_t, std::string>& carried) {
-  const bool created = createRecordTables(database);
-  finishCreation(created);
-  if (created && !writePendingContactAdds(database, carried).ok()) {
+  // The tables and the carried adds commit together, and the schema
+  // version is written after both: a stop in between cannot leave a store
+  // that looks whole without the adds.
+  const bool created = createRecordTables(database, [&] {
+    if (writePendingContactAdds(database, carried).ok()) return true;
     LM_LOG_ERROR("The contacts in flight cannot be carried into the new record store");
-  }
+    return false;
+  });
+  finishCreation(created);
 }
 
 LMManagedRecordContext::LMManagedRecordContext() {

@@ -1,10 +1,11 @@
 // The contact phase's push: the local changes in batches of five, and what
 // each confirmation brings back (relation rows of added records, the cloud's
 // versions of changed records to write here, deletions).
-#include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "cloud/sync/LMContactBatchReply.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
@@ -39,59 +40,80 @@ platform::Status LMContactSyncPhase::recordAddsInFlight(const std::vector<LMCont
 platform::Status LMContactSyncPhase::settleAddsInFlight() {
   auto pending = store_->pendingContactAddRecords();
   if (!pending) return pending.error();
-  // Records deleted in the cloud that have a row but no person here: the
-  // listing keeps these only for records an add in flight may have made.
-  std::map<std::int64_t, LMContact> unheard;
-  for (const auto& [serverID, row] : cloudDeletes_) {
-    if (row.recordID() && *row.recordID() != platform::addressbook::kInvalidRecordId) continue;
-    const platform::Json content = platform::Json::parse(row.jsonString().value_or(""), nullptr, false);
-    std::optional<LMContact> record =
-        content.is_object() ? LMContact::initWithLumoraJSON(content) : std::optional<LMContact>();
-    unheard.emplace(serverID, record.value_or(LMContact()));
+  // Each add is sent again as it went, under its key: the cloud answers with
+  // the record that add made, as it holds it now, or makes it now when the
+  // first send never arrived. Only that answer tells this device's record
+  // from another's with the same content.
+  std::vector<LMContactOperation> resends;
+  for (auto& [recordID, sent] : *pending) {
+    const bool added = localAdds_.count(recordID) != 0;
+    // A person here that is no add has its row already.
+    if (!added && LMManagedRecordContext::recordABPersonWithRecordID(recordID, book_.get())) continue;
+    auto record = std::make_shared<LMContact>(std::move(sent));
+    record->recordID = recordID;
+    resends.emplace_back(std::move(record), LMContactOperation::kTypeAdd);
   }
-  auto forget = [this](std::int64_t serverID) {
-    auto row = cloudDeletes_.find(serverID);
-    deletedRelations_.push_back(std::move(row->second));
-    cloudDeletes_.erase(row);
-  };
+  return adapter_.pushInBatches(
+      resends,
+      [this](const std::vector<LMContactOperation>&) {
+        adapter_.callDelegateProcess(kLMSyncProcessPushBatch);
+        return platform::Status::success();
+      },
+      [this](const LMContactOperation& resent, const platform::Json& item) { return settleAddInFlight(resent, item); });
+}
 
-  for (const auto& entry : *pending) {
-    const std::int32_t recordID = entry.first;
-    const LMContact& sent = entry.second;
-    auto local = localAdds_.find(recordID);
-    auto made = std::find_if(cloudAdds_.begin(), cloudAdds_.end(),
-                             [&](const auto& cloud) { return cloud.second.isEqualToRecord(&sent); });
-    if (made != cloudAdds_.end()) {
-      if (local != localAdds_.end()) {
-        // Still here, perhaps changed since: the pair is the cloud's record.
-        pairUp(made, local, false);
-      } else if (!LMManagedRecordContext::recordABPersonWithRecordID(recordID, book_.get())) {
-        // Deleted here since: the deletion goes to the record the add made.
-        LMContactRelation row;
-        row.setRecordID(recordID);
-        row.setServerID(made->first);
-        row.setServerSync(made->second.sync);
-        localDeletes_.insert_or_assign(recordID, std::move(row));
-        cloudAdds_.erase(made);
-      }
-      continue;
+platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation& resent, const platform::Json& item) {
+  auto content = batchItemContent(item, "contact");
+  if (!content) return platform::Status::success();
+  std::optional<LMContact> cloud = LMContact::initWithLumoraJSON(*content);
+  if (!cloud || !cloud->serverID) return platform::Status::success();
+  const auto& sent = static_cast<const LMContact&>(*resent.record());
+  const std::int32_t recordID = *sent.recordID;
+  const std::int64_t serverID = *cloud->serverID;
+  const bool deleted = cloud->status == kLMRecordStatusDeleted;
+  // The listing may have brought the record as new to this device.
+  cloudAdds_.erase(serverID);
+  auto local = localAdds_.find(recordID);
+
+  if (local == localAdds_.end()) {
+    // Deleted here since: the deletion goes to the record the add made.
+    if (!deleted) {
+      LMContactRelation row;
+      row.setRecordID(recordID);
+      row.setServerID(serverID);
+      row.setServerSync(cloud->sync);
+      localDeletes_.insert_or_assign(recordID, std::move(row));
     }
-    auto gone = std::find_if(unheard.begin(), unheard.end(),
-                             [&](const auto& record) { return record.second.isEqualToRecord(&sent); });
-    if (gone == unheard.end()) continue;
-    if (local != localAdds_.end() && sent.isEqualToRecord(&local->second)) {
-      // Deleted in the cloud, unchanged here: the person is deleted here,
-      // as with any deletion from the cloud.
-      cloudDeletes_.at(gone->first).setRecordID(recordID);
-      localAdds_.erase(local);
-    } else {
-      // Edited here since (it goes up as a new record), or gone here too.
-      forget(gone->first);
-    }
-    unheard.erase(gone);
+    return platform::Status::success();
   }
-  // Rows of deleted records that no add in flight made: nothing to do.
-  for (const auto& [serverID, record] : unheard) forget(serverID);
+  const bool unchanged = sent.isEqualToRecord(&local->second);
+  if (deleted) {
+    // Deleted in the cloud: an unchanged person goes here too (as the
+    // add's own answer says); an edited one goes up as a new record.
+    if (!unchanged) return platform::Status::success();
+    deleteHere(serverID, recordID);
+    localAdds_.erase(local);
+    return platform::Status::success();
+  }
+  if (cloud->isEqualToRecord(&local->second)) {
+    // The cloud holds the person as it is here: the add is done.
+    platform::Status taken =
+        takeConfirmation(LMContactOperation(std::make_shared<LMContact>(local->second), LMContactOperation::kTypeAdd),
+                         item);
+    localAdds_.erase(local);
+    return taken;
+  }
+  if (unchanged) {
+    // Changed in the cloud since the add: the cloud's version comes here.
+    cloud->recordID = recordID;
+    cloud->modificationTime = local->second.modificationTime;
+    cloudModifies_.insert_or_assign(serverID, std::move(*cloud));
+    localAdds_.erase(local);
+    return platform::Status::success();
+  }
+  // Edited here since: the edit goes up as a change of the record.
+  auto made = cloudAdds_.insert_or_assign(serverID, std::move(*cloud)).first;
+  pairUp(made, local, false);
   return platform::Status::success();
 }
 

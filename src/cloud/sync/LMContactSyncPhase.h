@@ -65,12 +65,13 @@ class LMContactSyncPhase {
   // Reconciliation, up to the list of operations to push.
   platform::Status reconcile();
   // Adds sent by an earlier sync whose rows were never written (the reply
-  // was lost): the cloud record each made, told by the content it was sent
-  // with, pairs with the contact still here, or is deleted when the
-  // contact was deleted here since. A record the cloud deleted meanwhile
-  // deletes the contact here when it is unchanged since it was sent; an
-  // edited one goes up again as a new record.
+  // was lost, or the sync stopped before): each is sent again as it went,
+  // and the record the cloud answers with is the one it made. The person
+  // still here pairs with it (a record deleted in the cloud deletes the
+  // person when it is unchanged since; an edited one goes up again as a
+  // new record); a person deleted here since deletes the record.
   platform::Status settleAddsInFlight();
+  platform::Status settleAddInFlight(const LMContactOperation& resent, const platform::Json& item);
   void pairAddedOnBothSides();
   // The two records are one: the local contact goes up as a change of the
   // cloud's record (merged first with `merge`); both leave the adds.

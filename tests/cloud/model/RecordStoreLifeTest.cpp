@@ -2,9 +2,13 @@
 // main-thread path and an unusable database file, found at opening or in use.
 #include <sqlite3.h>
 
+#include <fmt/format.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -208,6 +212,35 @@ TEST_F(RecordStoreLife, AStoreFoundDamagedInUseIsMadeAgainAndAListingBegunBefore
   EXPECT_EQ(store.serverSync(), 121);
   contact = lifeContactRow(8);
   EXPECT_TRUE(store.addContactRelation(contact));
+}
+
+// The adds in flight of a store found damaged, at opening or in use, go
+// into the store made in its place: every row that can be read, those past
+// a page that cannot be read too.
+TEST_F(RecordStoreLife, AddsInFlightAroundAnUnreadablePageAreCarriedIntoTheNewStore) {
+  constexpr std::int32_t kAdds = 200;
+  std::map<std::int32_t, std::string> sent;
+  for (std::int32_t id = 1; id <= kAdds; ++id) {
+    sent[id] = fmt::format(R"({{"displayName": "Marker{:03}", "note": "{}"}})", id, std::string(200, 'n'));
+  }
+  for (const bool inUse : {false, true}) {
+    SCOPED_TRACE(inUse ? "in use" : "at opening");
+    auto store = std::make_unique<LMManagedRecordContext>();
+    ASSERT_TRUE(store->recordPendingContactAdds(sent).ok());
+    if (!inUse) store.reset();
+    ASSERT_TRUE(testsupport::damagePageHolding(databaseFile(), "Marker100", '\x5a', inUse));
+    if (inUse) {
+      EXPECT_FALSE(store->pendingContactAdds().ok()) << "the read that meets the damage fails";
+    } else {
+      store = std::make_unique<LMManagedRecordContext>();
+    }
+    auto carried = store->pendingContactAdds();
+    ASSERT_TRUE(carried.ok());
+    EXPECT_EQ(carried->count(100), 0u) << "on the page that cannot be read";
+    EXPECT_GE(carried->size(), static_cast<std::size_t>(kAdds - 20)) << "only that page is lost";
+    for (const auto& [id, text] : *carried) EXPECT_EQ(text, sent[id]);
+    EXPECT_EQ(carried->count(kAdds), 1u);
+  }
 }
 
 TEST_F(RecordStoreLife, OnTheMainThreadTablesAreCreatedAheadOfLaterStatements) {
