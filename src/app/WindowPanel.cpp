@@ -15,21 +15,21 @@ namespace ui = platform::ui;
 
 std::vector<WindowPanelRow> windowPanelRows() {
   auto network = std::make_shared<NetworkSwitch>();
-  // How the device is held, whether or not the interface followed.
-  auto deviceLandscape = std::make_shared<bool>(ui::isLandscape(ui::Screen::main().interfaceOrientation()));
   std::vector<WindowPanelRow> entries;
   entries.push_back({[network] { return network->label(); }, [network] { network->next(); }});
-  entries.push_back({[deviceLandscape] {
-                       if (!*deviceLandscape) return ui::localizedString("设备：竖放");
-                       return ui::localizedString(ui::isLandscape(ui::Screen::main().interfaceOrientation())
+  // How the device is held, whether or not the interface followed.
+  entries.push_back({[] {
+                       const auto& screen = ui::Screen::main();
+                       if (!ui::isLandscape(screen.deviceOrientation())) return ui::localizedString("设备：竖放");
+                       return ui::localizedString(ui::isLandscape(screen.interfaceOrientation())
                                                       ? "设备：横放"
                                                       : "设备：横放（此页保持竖向）");
                      },
-                     [deviceLandscape] {
-                       // The device turns; screens that stay portrait keep the interface upright.
-                       *deviceLandscape = !*deviceLandscape;
-                       ui::Screen::main().rotateTo(*deviceLandscape ? ui::InterfaceOrientation::LandscapeLeft
-                                                                    : ui::InterfaceOrientation::Portrait);
+                     [] {
+                       auto& screen = ui::Screen::main();
+                       screen.rotateTo(ui::isLandscape(screen.deviceOrientation())
+                                           ? ui::InterfaceOrientation::Portrait
+                                           : ui::InterfaceOrientation::LandscapeLeft);
                      }});
   entries.push_back({[] {
                        bool background = platform::Application::shared().applicationState() ==

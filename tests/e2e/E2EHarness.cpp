@@ -8,13 +8,22 @@
 #include <QMouseEvent>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
+#include "app/WindowPanel.h"
+#include "cloud/model/LMBlockDigests.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/AppHome.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/Resources.h"
 #include "platform/uiqt/QtGuiSupport.h"
+#include "server/services/GalleryService.h"
+#include "support/TestMedia.h"
 #include "utils/ServiceHosts.h"
 
 namespace e2e {
@@ -79,13 +88,97 @@ bool E2EHarness::signIn(std::int64_t userId, const std::string& name, const std:
   return true;
 }
 
-void E2EHarness::mouse(QEvent::Type type, ui::Point point) {
-  QPointF at = window_->windowPoint(point);
+void E2EHarness::mouse(QEvent::Type type, ui::Point point) { mouseAt(type, window_->windowPoint(point)); }
+
+void E2EHarness::mouseAt(QEvent::Type type, QPointF at) {
   QPointF global = window_->mapToGlobal(at);
   const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
   QMouseEvent event(type, at, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
                     Qt::NoModifier);
   QGuiApplication::sendEvent(window_.get(), &event);
+}
+
+bool E2EHarness::addCloudAlbumWithAPhoto(std::int64_t userId, const std::string& name) {
+  auto& records = server_->gallery().records();
+  if (!records.ensureUser(userId)) return false;
+  const auto album = records.createAlbum(userId, name, name).album.id;
+  const platform::Bytes data = testsupport::makeJpeg(48, 36);
+  const std::filesystem::path path = platform::AppHome::tmp() / (name + ".JPG");
+  testsupport::writeFile(path, data);
+  const lumora::LMBlockDigests digests = lumora::digestBlocksOfData(data);
+  lumora::LMImage image;
+  image.assetID = name;
+  image.serverGroupID = album;
+  image.fileName = name + ".JPG";
+  image.type = lumora::kLMAssetTypeImage;
+  image.size = static_cast<std::int64_t>(data.size());
+  image.sha1 = digests.sha1;
+  image.blockInfos = digests.blockInfos;
+  image.filePath = path.string();
+  bool stored = false;
+  lumora::LMImageSyncAdapter::sharedAdapter()->uploadImage(
+      image, [&](const lumora::LMImage&) { stored = true; }, [](const platform::Error&) {});
+  return stored;
+}
+
+std::vector<std::shared_ptr<ui::View>> E2EHarness::shownControls(const std::shared_ptr<ui::View>& view) {
+  std::vector<std::shared_ptr<ui::View>> out;
+  if (view->isHidden() || view->alpha() <= 0) return out;
+  if (dynamic_cast<ui::Control*>(view.get())) out.push_back(view);
+  for (const auto& child : view->subviews()) {
+    for (auto& control : shownControls(child)) out.push_back(std::move(control));
+  }
+  return out;
+}
+
+std::vector<std::string> E2EHarness::misplaced(const std::vector<std::shared_ptr<ui::View>>& controls) {
+  const auto& screen = ui::Screen::main();
+  const ui::Rect window = screen.interfaceBounds();
+  const double below = screen.isStatusBarHidden() ? 0 : ui::kStatusBarHeight;
+  std::vector<std::string> out;
+  for (const auto& control : controls) {
+    const ui::Point origin = control->convertPointToView({0, 0}, nullptr);
+    const ui::Rect at{origin.x, origin.y, control->frame().width, control->frame().height};
+    if (at.y < below) out.push_back(control->describeSelf() + " under the status bar");
+    if (at.x < 0 || at.maxX() > window.width || at.maxY() > window.height) {
+      out.push_back(control->describeSelf() + " outside the window");
+    }
+    if (!reachable(*control)) out.push_back(control->describeSelf() + " out of reach");
+  }
+  return out;
+}
+
+void E2EHarness::showAppPanel() {
+  std::vector<platform::uiqt::PanelEntry> entries;
+  for (auto& row : lumora::windowPanelRows()) entries.push_back({std::move(row.label), std::move(row.action)});
+  window_->setPanelEntries(std::move(entries));
+}
+
+void E2EHarness::clickPanelRow(std::size_t row) {
+  const QPointF at = window_->panelRowRect(row).center();
+  mouseAt(QEvent::MouseButtonPress, at);
+  mouseAt(QEvent::MouseButtonRelease, at);
+  runUntil([] { return true; });
+}
+
+PanelInk panelInk(const QImage& panel, const std::vector<QRectF>& rows) {
+  PanelInk ink;
+  ink.inRow.assign(rows.size(), 0);
+  for (int y = 0; y < panel.height(); ++y) {
+    for (int x = 0; x < panel.width(); ++x) {
+      const QColor c = panel.pixelColor(x, y);
+      // The rows and the panel are dark grey; the labels white.
+      if (std::min({c.red(), c.green(), c.blue()}) < 0x90) continue;
+      const QPointF at(x + 0.5, y + 0.5);
+      const auto row = std::find_if(rows.begin(), rows.end(), [&](const QRectF& r) { return r.contains(at); });
+      if (row == rows.end()) {
+        ++ink.outside;
+      } else {
+        ++ink.inRow[static_cast<std::size_t>(row - rows.begin())];
+      }
+    }
+  }
+  return ink;
 }
 
 ui::Point E2EHarness::centre(const ui::View& view) {
@@ -108,7 +201,7 @@ bool E2EHarness::reachable(const ui::View& view) {
     }
   }
   const ui::Point at = centre(view);
-  if (!ui::Screen::main().bounds().contains(at)) return false;
+  if (!ui::Screen::main().interfaceBounds().contains(at)) return false;
   for (auto hit = ui::Screen::main().hitTest(at); hit; hit = hit->superview()) {
     if (hit.get() == &view) return true;
   }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ui/ViewController.h"
@@ -49,6 +50,9 @@ class E2EHarness {
   // (an account on the local cloud, its service token and key in the
   // passport); false when the cloud refused the account.
   bool signIn(std::int64_t userId, const std::string& name, const std::string& ssecurity);
+  // A cloud album `name` of the signed-in user holding one photo, put
+  // there as a backup puts it; false when the cloud refused it.
+  bool addCloudAlbumWithAPhoto(std::int64_t userId, const std::string& name);
   // The centre of a view on the phone's screen.
   static ui::Point centre(const ui::View& view);
   // A click (press and release) at a point of the phone's screen.
@@ -59,6 +63,12 @@ class E2EHarness {
   bool click(const ui::View& view);
   // Whether a touch at the centre of `view` reaches it.
   static bool reachable(const ui::View& view);
+  // The controls shown in `view`'s tree.
+  static std::vector<std::shared_ptr<ui::View>> shownControls(const std::shared_ptr<ui::View>& view);
+  // Those of `controls` not drawn whole where a user can use them: under
+  // the status bar while it shows, reaching out of the window, or out of a
+  // touch's reach; each described.
+  static std::vector<std::string> misplaced(const std::vector<std::shared_ptr<ui::View>>& controls);
   // The front-most reachable button (a bar item, an alert's or a sheet's
   // button) showing `title`; nullptr when none.
   static std::shared_ptr<ui::View> buttonTitled(const std::string& title);
@@ -71,6 +81,10 @@ class E2EHarness {
   // nearest that edge); nullptr when it has none.
   static std::shared_ptr<ui::View> barItem(const ui::NavigationController& navigation, bool left);
   bool clickBarItem(const ui::NavigationController& navigation, bool left);
+  // The app's own panel rows beside the phone, as lumora's window has them.
+  void showAppPanel();
+  // A click on the panel's row `row` (0: the network, 1: the device, ...).
+  void clickPanelRow(std::size_t row);
   // Two clicks in quick succession, as the window gets a double-click.
   void doubleClick(ui::Point point);
   // Presses at `from`, moves to `to` in `steps` moves, releases there.
@@ -91,6 +105,7 @@ class E2EHarness {
 
  private:
   void mouse(QEvent::Type type, ui::Point point);
+  void mouseAt(QEvent::Type type, QPointF at);
 
   testsupport::TestHome home_;
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
@@ -99,5 +114,14 @@ class E2EHarness {
   std::unique_ptr<platform::uiqt::PhoneWindow> window_;
   std::shared_ptr<ui::Window> appWindow_;
 };
+
+// The labels' ink (their light pixels) in a picture of the panel whose
+// rows lie at `rows`: how much of it falls inside each row, and outside
+// every row (a label that outgrows its row shows there).
+struct PanelInk {
+  std::vector<int> inRow;
+  int outside = 0;
+};
+PanelInk panelInk(const QImage& panel, const std::vector<QRectF>& rows);
 
 }  // namespace e2e

@@ -1,7 +1,8 @@
 // The animated widgets and the HUD on the manual clock: the pulse rings at
 // their phases, the percentage label's legs, the bar's fill and its weak
 // link, the HUD's timing and replacement, the navigation bar's layout and
-// the custom button's looks.
+// the custom button's looks; the HUD and an alert shown over a turned page
+// whole on the screen, before and after it turns back.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +12,9 @@
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "screens/common/LMCustomButton.h"
 #include "screens/common/LMCustomNavigationBar.h"
@@ -225,6 +229,57 @@ TEST_F(ProgressWidgetsTest, HudRunsItsBlocksOnTheClockAndAnOverlayReplacesTheLas
   advance(0.5);
   EXPECT_TRUE(hud.window());
   EXPECT_EQ(hud.viewController()->titleLabel->text(), "b");
+}
+
+// The controls of the windows over the app's (the HUD's, the alerts') that
+// reach out of the screen as it is turned now.
+int controlsOffScreen(const std::shared_ptr<ui::View>& view) {
+  if (view->isHidden()) return 0;
+  int off = 0;
+  if (dynamic_cast<ui::Control*>(view.get())) {
+    const ui::Point at = view->convertPointToView({0, 0}, nullptr);
+    const ui::Rect screen = ui::Screen::main().interfaceBounds();
+    off += at.x < 0 || at.y < 0 || at.x + view->frame().width > screen.width ||
+           at.y + view->frame().height > screen.height;
+  }
+  for (const auto& child : view->subviews()) off += controlsOffScreen(child);
+  return off;
+}
+
+TEST_F(ProgressWidgetsTest, TheHudAndAnAlertOverATurnedPageStayWholeOnScreenAsItTurns) {
+  struct Turning : ui::ViewController {
+    unsigned supportedInterfaceOrientations() const override { return ui::kOrientationMaskAllButUpsideDown; }
+    bool shouldAutorotate() const override { return true; }
+  };
+  auto& screen = ui::Screen::main();
+  screen.setProfile(*ui::DeviceProfile::named("375x667"));
+  auto window = std::make_shared<ui::Window>(screen.bounds());
+  window->setRootViewController(std::make_shared<Turning>());
+  window->makeKeyAndVisible();
+  ASSERT_TRUE(screen.rotateTo(ui::InterfaceOrientation::LandscapeLeft));
+  LMProgressHUD::sharedHUD().showProgressWithTitle("", 2048, ui::kOrientationMaskAllButUpsideDown, [] {}, nullptr);
+  ui::AlertView::alert("Delete this photo?", "It goes from the cloud.", "Cancel", {"Delete"})->show();
+  ui::AlertView::actionSheet("", "Cancel", std::nullopt, {"Save", "Share"})->show();
+  for (const auto turn : {ui::InterfaceOrientation::LandscapeLeft, ui::InterfaceOrientation::Portrait}) {
+    screen.rotateTo(turn);
+    ASSERT_EQ(screen.interfaceOrientation(), turn);
+    int over = 0;
+    int off = 0;
+    for (const auto& shown : screen.windows()) {
+      if (shown->windowLevel() == ui::kWindowLevelNormal) continue;
+      ++over;
+      shown->layoutIfNeeded();
+      EXPECT_EQ(shown->bounds(), screen.interfaceBounds());
+      off += controlsOffScreen(shown);
+    }
+    EXPECT_EQ(over, 3);
+    EXPECT_EQ(off, 0) << static_cast<int>(turn);
+    const auto panel = LMProgressHUD::sharedHUD().progressViewController()->processView;
+    EXPECT_DOUBLE_EQ(panel->frame().midX(), screen.interfaceBounds().width / 2);
+  }
+  ui::AlertView::resetForTesting();
+  window->setHidden(true);
+  screen.resetForTesting();
 }
 
 TEST_F(ProgressWidgetsTest, NavigationBarCentresItsItemsAndDrawsItsLine) {

@@ -4,7 +4,9 @@
 // the kind a window manager makes. Every device opens whole on the screen,
 // its bottom buttons take clicks, and the phone stays whole after a resize;
 // the wheel scrolls the list under the pointer; coming back to the window
-// is the app becoming active again.
+// is the app becoming active again. The device turned with the panel over
+// a cloud album and Back: each upright page comes back whole, the window
+// upright again, every panel row's label inside its row.
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
@@ -38,6 +40,10 @@
 #include "screens/contacts/LMMergeSourceTableViewController.h"
 #include "screens/contacts/LMRootViewController.h"
 #include "screens/contacts/LMSyncLoadViewController.h"
+#include "screens/gallery/LMAlbumCollectionViewCell.h"
+#include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
+#include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
+#include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/shell/LMBaseRootViewController.h"
 #include "window/AppWindowState.h"
 
@@ -86,6 +92,12 @@ class DesktopWindowTest : public ::testing::TestWithParam<const char*> {
   void serverClick(const ui::View& view) {
     ASSERT_TRUE(E2EHarness::reachable(view)) << view.describeSelf();
     const QPointF at = window().windowPoint(E2EHarness::centre(view));
+    ASSERT_TRUE(xdotool("mousemove --window " + windowId() + " " + std::to_string(static_cast<int>(at.x())) + " " +
+                        std::to_string(static_cast<int>(at.y())) + " click 1"));
+  }
+  // A click of the X server's pointer on the panel's row `row`.
+  void serverClickPanelRow(std::size_t row) {
+    const QPointF at = window().panelRowRect(row).center();
     ASSERT_TRUE(xdotool("mousemove --window " + windowId() + " " + std::to_string(static_cast<int>(at.x())) + " " +
                         std::to_string(static_cast<int>(at.y())) + " click 1"));
   }
@@ -340,6 +352,111 @@ TEST_F(DesktopHabitsTest, TheWheelBringsTheLastOfSixtyPeopleToImportWhollyIntoVi
     saveLiveWindow(std::string("window-import-last-row-") + language + ".png");
     harness_.closeScreen();
   }
+}
+
+// Photo Backup, the menu, My Cloud Albums, an album, the panel's device row
+// (the album turns, and the window with it), Back, Back: My Cloud Albums
+// and then the main pages upright, whole, the window upright on the
+// screen, every bar button taking clicks; the panel's rows hold their
+// labels. In both languages, through the X server's pointer.
+TEST_F(DesktopHabitsTest, BackFromATurnedAlbumTurnsTheWindowBackWithEachUprightPage) {
+  constexpr std::size_t kDeviceRow = 1;
+  namespace photos = platform::photos;
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
+  platform::ReachabilityMonitor::sharedMonitor().startMonitoring();
+  ASSERT_TRUE(harness_.signIn(kUser, "demo", "MDEyMzQ1Njc4OWFiY2RlZg=="));
+  ASSERT_TRUE(harness_.addCloudAlbumWithAPhoto(kUser, "Family"));
+  harness_.showAppPanel();
+  const auto upright = [&] { return window().height() > window().width(); };
+  // The panel as the X server shows it (once the window, fitted again,
+  // has painted there).
+  const auto panelInk = [&] {
+    window().update();
+    const int phone = static_cast<int>(window().panelRowRect(0).left()) - 10;
+    const QImage live = window().screen()->grabWindow(window().winId()).toImage();
+    std::vector<QRectF> rows;
+    for (std::size_t i = 0; i < 4; ++i) {
+      rows.push_back(window().panelRowRect(i).translated(-phone, 0).adjusted(8, 0, -8, 0));
+    }
+    return e2e::panelInk(live.copy(phone, 0, platform::uiqt::PhoneWindow::kPanelWidth, live.height()), rows);
+  };
+  for (const char* language : {"en", "zh-Hans"}) {
+    SCOPED_TRACE(language);
+    platform::UserDefaults::standard().registerDefaults(
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    ui::resetLocalizedStringsForTesting();
+    auto app = openApp();
+    ASSERT_TRUE(app);
+    auto navigation = app->navigationController();
+    serverClick(*app->tabView()->rightButton());
+    ASSERT_TRUE(waitFor([&] { return !app->tabView()->isSelectLeftTab(); }));
+    serverClick(*app->menuButton());
+    std::shared_ptr<ui::View> albumsItem;
+    ASSERT_TRUE(waitFor([&] {
+      albumsItem = E2EHarness::buttonTitled(ui::localizedString("查看我的云相册"));
+      return albumsItem != nullptr;
+    }));
+    serverClick(*albumsItem);
+    std::shared_ptr<ui::NavigationController> presented;
+    std::shared_ptr<lumora::LMAlbumCollectionViewCell> cell;
+    ASSERT_TRUE(waitFor([&] {
+      presented = std::dynamic_pointer_cast<ui::NavigationController>(navigation->presentedViewController());
+      auto albums = presented ? std::dynamic_pointer_cast<lumora::LMGalleryAlbumCollectionViewController>(
+                                    presented->topViewController())
+                              : nullptr;
+      if (!albums || albums->collectionView()->numberOfItemsInSection(0) < 1) return false;
+      cell = std::dynamic_pointer_cast<lumora::LMAlbumCollectionViewCell>(
+          albums->collectionView()->cellForItemAtIndexPath({0, 0}));
+      return cell != nullptr;
+    }));
+    auto albums = presented->topViewController();
+    harness_.settle(1);
+    serverClick(*cell->button());
+    ASSERT_TRUE(waitFor([&] {
+      auto top = presented->topViewController();
+      return std::dynamic_pointer_cast<lumora::LMGalleryPhotoCollectionViewController>(top) != nullptr;
+    }));
+    harness_.settle(1);
+
+    serverClickPanelRow(kDeviceRow);
+    ASSERT_TRUE(waitFor([&] { return !upright(); })) << "the album did not turn";
+    EXPECT_EQ(ui::Screen::main().interfaceOrientation(), ui::InterfaceOrientation::LandscapeLeft);
+    expectWholePhoneOnScreen("the album turned");
+    saveLiveWindow(std::string("window-turned-album-") + language + ".png");
+
+    // Back: My Cloud Albums, upright; the panel says the page stays upright.
+    serverClick(*E2EHarness::barItem(*presented, true));
+    ASSERT_TRUE(waitFor([&] { return presented->topViewController() == albums && upright(); }))
+        << "the window stayed turned";
+    EXPECT_EQ(ui::Screen::main().interfaceOrientation(), ui::InterfaceOrientation::Portrait);
+    expectWholePhoneOnScreen("My Cloud Albums");
+    EXPECT_EQ(E2EHarness::misplaced(E2EHarness::shownControls(presented->navigationBar())),
+              std::vector<std::string>{});
+    e2e::PanelInk ink;
+    EXPECT_TRUE(waitFor([&] {
+      ink = panelInk();
+      return ink.outside == 0 && std::all_of(ink.inRow.begin(), ink.inRow.end(), [](int in) { return in > 0; });
+    })) << ink.outside << " pixels of a panel label outside its row";
+    saveLiveWindow(std::string("window-turn-back-albums-") + language + ".png");
+
+    // Back again: the main pages, upright, every button taking clicks.
+    serverClick(*E2EHarness::barItem(*presented, true));
+    ASSERT_TRUE(waitFor([&] { return !navigation->presentedViewController(); }));
+    expectWholePhoneOnScreen("the main pages");
+    EXPECT_EQ(E2EHarness::misplaced({app->settingsButton(), app->tabView()->leftButton(),
+                                     app->tabView()->rightButton(), app->menuButton(), app->galleryVC()->backupButton}),
+              std::vector<std::string>{});
+    saveLiveWindow(std::string("window-turn-back-main-") + language + ".png");
+    serverClick(*app->tabView()->leftButton());
+    ASSERT_TRUE(waitFor([&] { return app->tabView()->isSelectLeftTab(); }));
+    harness_.settle(1);
+    EXPECT_EQ(E2EHarness::misplaced({app->contactVC()->syncButton()}), std::vector<std::string>{});
+    serverClickPanelRow(kDeviceRow);
+    ASSERT_TRUE(waitFor([] { return ui::Screen::main().deviceOrientation() == ui::InterfaceOrientation::Portrait; }));
+    harness_.closeScreen();
+  }
+  platform::ReachabilityMonitor::sharedMonitor().stopMonitoring();
 }
 
 // Tab and Shift-Tab of the X server's keyboard move between a form's fields,

@@ -95,6 +95,7 @@ bool ViewController::presentViewController(const std::shared_ptr<ViewController>
     }
   }
   controller->appear(animated);
+  Screen::main().followFrontScreen();
   if (completion) MainQueue::main().async(std::move(completion));
   return true;
 }
@@ -106,6 +107,7 @@ bool ViewController::dismissViewController(bool animated, std::function<void()> 
     child->presenting_.reset();
     child->disappear(animated);
     if (child->isViewLoaded()) child->view()->removeFromSuperview();
+    Screen::main().followFrontScreen();
     if (completion) MainQueue::main().async(std::move(completion));
     return true;
   }
@@ -335,10 +337,17 @@ void NavigationController::pushViewController(const std::shared_ptr<ViewControll
   if (isVisible()) {
     if (previous) previous->disappear(animated);
     controller->appear(animated);
+    Screen::main().followFrontScreen();
   }
 }
 
 std::shared_ptr<ViewController> NavigationController::popViewController(bool animated) {
+  auto popped = popTop(animated);
+  if (popped && isVisible()) Screen::main().followFrontScreen();
+  return popped;
+}
+
+std::shared_ptr<ViewController> NavigationController::popTop(bool animated) {
   if (stack_.size() < 2) return nullptr;
   auto popped = stack_.back();
   stack_.pop_back();
@@ -353,12 +362,16 @@ std::shared_ptr<ViewController> NavigationController::popViewController(bool ani
 }
 
 void NavigationController::popToRootViewController(bool animated) {
-  while (stack_.size() > 1) popViewController(animated);
+  if (stack_.size() > 1) popToViewController(stack_.front(), animated);
 }
 
+// The screens between go without the interface following each of them.
 void NavigationController::popToViewController(const std::shared_ptr<ViewController>& controller, bool animated) {
-  if (std::find(stack_.begin(), stack_.end(), controller) == stack_.end()) return;
-  while (topViewController() != controller) popViewController(animated);
+  if (std::find(stack_.begin(), stack_.end(), controller) == stack_.end() || topViewController() == controller) {
+    return;
+  }
+  while (topViewController() != controller) popTop(animated);
+  if (isVisible()) Screen::main().followFrontScreen();
 }
 
 void NavigationController::appear(bool animated) {

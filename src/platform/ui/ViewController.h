@@ -6,7 +6,8 @@
 // navigation item. A navigation controller keeps a stack of them: push,
 // pop, pop to the root; the top one's view fills it below its bar, which
 // shows the top one's items, and on a pushed screen without a left item
-// the back item that pops it.
+// the back item that pops it. Each of these changes of the front screen
+// lets the interface turn to follow it (Screen::followFrontScreen).
 //
 // Ownership: a presenting controller owns the one it presents, a parent its
 // children, a navigation controller its stack; the ways back are held
@@ -207,6 +208,8 @@ class NavigationController : public ViewController {
 
  private:
   void showTop();
+  // Pops the top screen; the caller lets the interface follow.
+  std::shared_ptr<ViewController> popTop(bool animated);
   std::shared_ptr<BackBarButton> addBackButton(double y, double height);
   std::vector<std::shared_ptr<ViewController>> stack_;
   std::shared_ptr<View> bar_;

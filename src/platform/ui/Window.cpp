@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/ScrollView.h"
@@ -32,7 +33,10 @@ Window::Window(Rect frame) : View(frame) {}
 void Window::setRootViewController(std::shared_ptr<ViewController> root) {
   if (root_ && root_ != root && root_->isViewLoaded()) root_->view()->removeFromSuperview();
   root_ = std::move(root);
-  if (!isHidden() && Screen::main().isShowing(*this)) installRootView();
+  if (!isHidden() && Screen::main().isShowing(*this)) {
+    installRootView();
+    Screen::main().followFrontScreen();
+  }
 }
 
 void Window::installRootView() {
@@ -48,11 +52,15 @@ void Window::makeKeyAndVisible() {
   View::setHidden(false);
   Screen::main().showWindow(std::static_pointer_cast<Window>(shared_from_this()), true);
   installRootView();
+  Screen::main().followFrontScreen();
 }
 
 void Window::setHidden(bool hidden) {
   View::setHidden(hidden);
-  if (hidden) Screen::main().hideWindow(*this);
+  if (!hidden) return;
+  const bool shown = Screen::main().isShowing(*this);
+  Screen::main().hideWindow(*this);
+  if (shown) Screen::main().followFrontScreen();
 }
 
 bool Window::isKeyWindow() const { return Screen::main().keyWindow().get() == this; }
@@ -181,24 +189,51 @@ bool Screen::isStatusBarHidden() const {
 }
 
 bool Screen::rotateTo(InterfaceOrientation orientation, double duration) {
-  if (orientation == orientation_) return false;
+  device_ = orientation;
+  return followFrontScreen(duration) && orientation_ == orientation;
+}
+
+bool Screen::followFrontScreen(double duration) {
+  if (turning_) return false;
   std::shared_ptr<ViewController> root;
   auto all = windows();
   for (auto it = all.rbegin(); it != all.rend() && !root; ++it) {
     if ((*it)->windowLevel() == kWindowLevelNormal) root = (*it)->rootViewController();
   }
   if (!root) return false;
-  auto front = frontController(root);
-  if (!front->shouldAutorotate() || !(front->supportedInterfaceOrientations() & orientationMaskBit(orientation))) {
-    return false;
+  const auto front = frontController(root);
+  const unsigned mask = front->supportedInterfaceOrientations();
+  const auto allows = [mask](InterfaceOrientation o) { return (mask & orientationMaskBit(o)) != 0; };
+  InterfaceOrientation target = orientation_;
+  if (front->shouldAutorotate() && allows(device_)) {
+    target = device_;
+  } else if (!allows(orientation_)) {
+    // The first this screen supports, the way the device is held first.
+    target = InterfaceOrientation::Portrait;
+    for (auto o : {device_, InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeLeft,
+                   InterfaceOrientation::LandscapeRight, InterfaceOrientation::PortraitUpsideDown}) {
+      if (allows(o)) {
+        target = o;
+        break;
+      }
+    }
   }
+  if (target == orientation_) return false;
+  turning_ = true;
+  turnInterface(root, target, duration);
+  turning_ = false;
+  return true;
+}
+
+void Screen::turnInterface(const std::shared_ptr<ViewController>& root, InterfaceOrientation orientation,
+                           double duration) {
   std::vector<std::shared_ptr<ViewController>> controllers;
   collectControllers(root, controllers);
   for (const auto& controller : controllers) controller->willRotateToInterfaceOrientation(orientation, duration);
   const InterfaceOrientation from = orientation_;
   orientation_ = orientation;
   const Rect turned = interfaceBounds();
-  for (const auto& window : all) {
+  for (const auto& window : windows()) {
     const Rect old = window->bounds();
     window->setFrame({window->frame().x, window->frame().y, turned.width, turned.height});
     // Views that filled the window (screens, presented ones) fill it again.
@@ -209,7 +244,7 @@ bool Screen::rotateTo(InterfaceOrientation orientation, double duration) {
     window->layoutIfNeeded();
   }
   for (const auto& controller : controllers) controller->didRotateFromInterfaceOrientation(from);
-  return true;
+  NotificationCenter::defaultCenter().post(kInterfaceOrientationDidChangeNotification);
 }
 
 std::shared_ptr<View> Screen::hitTest(Point location) const {
@@ -375,6 +410,8 @@ void Screen::resetForTesting() {
   tapCount_ = 0;
   profile_ = DeviceProfile::all().front();
   orientation_ = InterfaceOrientation::Portrait;
+  device_ = InterfaceOrientation::Portrait;
+  turning_ = false;
 }
 
 }  // namespace platform::ui

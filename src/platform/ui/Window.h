@@ -34,6 +34,11 @@ inline constexpr double kWindowLevelAlert = 2000;
 
 inline constexpr double kStatusBarHeight = 20;
 
+// Posted on the default centre once the interface turned (and the windows
+// took their new size); no user info.
+inline constexpr const char* kInterfaceOrientationDidChangeNotification =
+    "UIApplicationDidChangeStatusBarOrientationNotification";
+
 enum class StatusBarStyle { Default = 0, LightContent = 1 };
 
 // The way the interface is turned; a mask bit is 1 << the value.
@@ -104,13 +109,22 @@ class Screen {
   // The status bar: what the key window's front controller asks for.
   StatusBarStyle statusBarStyle() const;
 
-  // The device turns. The front screen of the front normal window decides
-  // (a presented one, else a navigation controller's top): when it rotates
-  // and allows the orientation, every controller of that window hears
+  // The device turns: the screen keeps how it is held, and the interface
+  // follows as followFrontScreen() lets it. Returns whether the interface
+  // turned to `orientation`.
+  bool rotateTo(InterfaceOrientation orientation, double duration = 0.3);
+  InterfaceOrientation deviceOrientation() const { return device_; }
+  // The interface follows the front screen of the front normal window (a
+  // presented one, else a navigation controller's top), as it must after
+  // that screen changed (a push, a pop, a presentation, a dismissal, a
+  // window shown or hidden): one that rotates and allows the way the device
+  // is held gets it; one that does not support the way the interface is
+  // turned gets one it supports (the device's, else upright; upright too
+  // when it names none). A turn: every controller of that window hears
   // willRotate, the windows take the turned size (the screen's bounds stay
   // portrait), are laid out, and the controllers hear didRotate. Returns
   // whether the interface turned.
-  bool rotateTo(InterfaceOrientation orientation, double duration = 0.3);
+  bool followFrontScreen(double duration = 0.3);
   InterfaceOrientation interfaceOrientation() const { return orientation_; }
   // The screen as the interface is turned now (the windows' size).
   Rect interfaceBounds() const;
@@ -146,6 +160,7 @@ class Screen {
  private:
   Screen();
   bool handDragToScrollView(const std::shared_ptr<View>& control, const Touch& touch);
+  void turnInterface(const std::shared_ptr<ViewController>& root, InterfaceOrientation orientation, double duration);
   struct Shown {
     std::shared_ptr<Window> window;
     std::uint64_t order;
@@ -156,6 +171,8 @@ class Screen {
   std::weak_ptr<View> responder_;
   DeviceProfile profile_;
   InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
+  InterfaceOrientation device_ = InterfaceOrientation::Portrait;
+  bool turning_ = false;
 
   // The touch under way.
   std::weak_ptr<View> touched_;

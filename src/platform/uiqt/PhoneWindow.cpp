@@ -13,6 +13,7 @@
 
 #include "platform/app/Application.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/uiqt/QtGuiSupport.h"
 
 namespace platform::uiqt {
@@ -33,6 +34,8 @@ PhoneWindow::PhoneWindow(bool pumpsMainQueue) {
   setTitle("Lumora");
   setMinimumSize(QSize(kPanelWidth + 80, 200));
   fitToScreen();
+  turns_ = NotificationCenter::defaultCenter().addObserver(
+      ui::kInterfaceOrientationDidChangeNotification, [this](const std::string&, const Json&) { refitIfTurned(); });
   if (pumpsMainQueue) {
     QObject::connect(&pump_, &QTimer::timeout, [this] { pump(); });
     pump_.start(16);
@@ -56,6 +59,7 @@ void PhoneWindow::fitToScreen() {
     factor = std::max(factor, kSmallestFactor);
   }
   const QSize size(kPanelWidth + scaledLength(points.width, factor), scaledLength(points.height, factor));
+  fittedPoints_ = points;
   resize(size);
   takeSize(size);
   if (!realScreen) return;
@@ -89,6 +93,12 @@ ui::Point PhoneWindow::phonePoint(const QPointF& p) const { return {p.x() / fact
 
 QPointF PhoneWindow::windowPoint(ui::Point point) const { return {point.x * factor_, point.y * factor_}; }
 
+void PhoneWindow::refitIfTurned() {
+  if (phonePoints() != fittedPoints_) fitToScreen();
+}
+
+PhoneWindow::~PhoneWindow() { NotificationCenter::defaultCenter().removeObserver(turns_); }
+
 void PhoneWindow::pump() {
   const bool ran = MainQueue::main().runUntilIdle() > 0;
   const double now = ui::mediaTime();
@@ -121,21 +131,39 @@ void PhoneWindow::paintEvent(QPaintEvent*) {
     painter.fillRect(QRectF(0, phone.height(), phone.width(), height() - phone.height()), QColor(0x1e, 0x1f, 0x22));
   }
   // The panel, in pixels of the window, over the rest of its width.
+  paintPanel(painter, QRectF(phone.width(), 0, std::max<double>(kPanelWidth, width() - phone.width()), height()));
+}
+
+QRectF PhoneWindow::panelRowRect(std::size_t row) const {
+  return {phoneSize().width() + 10, 10 + static_cast<double>(row) * kPanelRowHeight, kPanelWidth - 20,
+          kPanelRowHeight - 8};
+}
+
+void PhoneWindow::paintPanel(QPainter& painter, const QRectF& area) {
   painter.setRenderHint(QPainter::Antialiasing);
-  QRectF area(phone.width(), 0, std::max<double>(kPanelWidth, width() - phone.width()), height());
   painter.fillRect(area, QColor(0x2b, 0x2d, 0x31));
   QFont font = qtFont(ui::Font::systemFont(13));
   font.setPixelSize(13);
   painter.setFont(font);
   for (std::size_t i = 0; i < panel_.size(); ++i) {
-    QRectF row(area.left() + 10, 10 + static_cast<double>(i) * kPanelRowHeight, kPanelWidth - 20, kPanelRowHeight - 8);
+    const QRectF row = panelRowRect(i).translated(area.left() - phoneSize().width(), 0);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0x44, 0x47, 0x4d));
     painter.drawRoundedRect(row, 6, 6);
     painter.setPen(Qt::white);
     std::string label = panel_[i].label ? panel_[i].label() : "";
-    painter.drawText(row.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(label));
+    // A label too long for one line takes two (never clipped: one that
+    // outgrows its row shows).
+    constexpr int kFlags = Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap | Qt::TextDontClip;
+    painter.drawText(row.adjusted(10, 0, -10, 0), kFlags, QString::fromStdString(label));
   }
+}
+
+QImage PhoneWindow::grabPanel() {
+  QImage image(kPanelWidth, height(), QImage::Format_RGB32);
+  QPainter painter(&image);
+  paintPanel(painter, QRectF(0, 0, kPanelWidth, height()));
+  return image;
 }
 
 void PhoneWindow::mousePressEvent(QMouseEvent* event) {
@@ -146,11 +174,8 @@ void PhoneWindow::mousePressEvent(QMouseEvent* event) {
   } else if (p.x() >= phoneSize().width()) {
     double row = (p.y() - 10) / kPanelRowHeight;
     if (row >= 0 && row < static_cast<double>(panel_.size())) {
-      const ui::Size before = phonePoints();
       auto& entry = panel_[static_cast<std::size_t>(row)];
       if (entry.action) entry.action();
-      // The panel may have turned the device.
-      if (phonePoints() != before) fitToScreen();
     }
   }
   update();

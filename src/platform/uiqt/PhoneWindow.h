@@ -13,8 +13,11 @@
 // its screen holds, the phone's points times a factor no larger than the
 // phone's own scale (2x, 3x for the 414-point profile), beside the panel.
 // Resized, the phone scales with the window, keeping its aspect; clicks
-// map back to points. On Qt's offscreen platform, which has no real screen,
-// the phone keeps its own scale.
+// map back to points. When the interface turns (the panel turned the
+// device, or a page that came to the front turned it), the window is
+// fitted again. On Qt's offscreen platform, which has no real screen, the
+// phone keeps its own scale. A panel row's label too long for one line
+// takes two.
 //
 // The phone's screen is rendered on a canvas (QtGuiSupport.h) at the
 // window's factor and device pixel ratio, and copied into the window: at
@@ -26,8 +29,10 @@
 // thread, which is also the app's main thread. Nothing fails.
 #pragma once
 
+#include <QPainter>
 #include <QRasterWindow>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,8 +55,15 @@ class PhoneWindow : public QRasterWindow {
   static constexpr double kWheelNotchPoints = 40;
 
   explicit PhoneWindow(bool pumpsMainQueue = true);
+  ~PhoneWindow() override;
+  PhoneWindow(const PhoneWindow&) = delete;
+  PhoneWindow& operator=(const PhoneWindow&) = delete;
 
   void setPanelEntries(std::vector<PanelEntry> entries) { panel_ = std::move(entries); }
+  // Where the panel's row `row` lies in the window.
+  QRectF panelRowRect(std::size_t row) const;
+  // The panel as painted now, its own width and the window's height.
+  QImage grabPanel();
   // Window pixels (logical) per point of the phone now.
   double phoneScale() const { return factor_; }
   // Where a point of the phone's screen lies in the window.
@@ -85,6 +97,11 @@ class PhoneWindow : public QRasterWindow {
   static ui::Size phonePoints();
   // Sizes the window for the phone as it is turned now (see above).
   void fitToScreen();
+  // Fits the window again when the interface turned since it was fitted
+  // (the panel turned the device, or a page that came to the front turned
+  // it), as the screen tells.
+  void refitIfTurned();
+  void paintPanel(QPainter& painter, const QRectF& area);
   // Takes the factor the window's `size` gives the phone beside the panel.
   void takeSize(const QSize& size);
   QSizeF phoneSize() const;
@@ -94,6 +111,8 @@ class PhoneWindow : public QRasterWindow {
   Renderer renderer_;
   ScreenDigest digest_;
   double factor_ = 1;
+  // The phone's points the window was last fitted to.
+  ui::Size fittedPoints_;
   // The screen as last rendered, and whether it is out of date.
   QImage frame_;
   bool frameStale_ = true;
@@ -101,6 +120,7 @@ class PhoneWindow : public QRasterWindow {
   QTimer pump_;
   double lastLook_ = -1;
   bool touching_ = false;
+  std::uint64_t turns_ = 0;
   // Whether the window was fitted again once the window manager framed it.
   bool refitted_ = false;
 };

@@ -8,21 +8,30 @@ namespace ui = platform::ui;
 
 namespace {
 std::shared_ptr<ui::View> hudScreenRoot(std::shared_ptr<ui::View>& bgView) {
-  ui::Rect screen = ui::Screen::main().bounds();
+  ui::Rect screen = ui::Screen::main().interfaceBounds();
   auto root = std::make_shared<ui::View>(screen);
   root->setBackgroundColor(ui::Color::clear());
   bgView = std::make_shared<ui::View>(screen);
   bgView->setBackgroundColor(ui::Color::black().withAlpha(0.3));
+  bgView->setAutoresizingMask(ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight);
   root->addSubview(bgView);
   return root;
 }
 
 std::shared_ptr<ui::View> hudPanel(double height) {
-  ui::Rect screen = ui::Screen::main().bounds();
+  ui::Rect screen = ui::Screen::main().interfaceBounds();
   auto view = std::make_shared<ui::View>(ui::Rect{screen.width / 2 - 100, screen.height / 2 - 70, 200, height});
   view->setBackgroundColor(ui::colorWithHexString("faffffff"));
   view->setCornerRadius(6);
   return view;
+}
+
+// The panel a little above the middle of the screen, however it is turned.
+void placeHudPanel(ui::View& root, const std::shared_ptr<ui::View>& panel) {
+  if (!panel) return;
+  const ui::Rect b = root.bounds();
+  const ui::Rect f = panel->frame();
+  panel->setFrame({b.width / 2 - 100, b.height / 2 - 70, f.width, f.height});
 }
 
 std::shared_ptr<ui::Label> hudLabel(const ui::Rect& frame, const ui::Font& font, int lines = 1) {
@@ -45,6 +54,10 @@ void LMHUDViewController::loadView() {
   processView->addSubview(titleLabel);
   setView(root);
 }
+
+void LMHUDViewController::viewWillLayoutSubviews() { placeHudPanel(*view(), processView); }
+
+void LMHUDProgressViewController::viewWillLayoutSubviews() { placeHudPanel(*view(), processView); }
 
 void LMHUDProgressViewController::loadView() {
   auto root = hudScreenRoot(bgView);

@@ -2,7 +2,7 @@
 // (LMHUDViewController) and a download panel with title, progress bar, byte
 // count, stop button and a success ending (LMHUDProgressViewController).
 // Both cover the screen with 30% black and put a rounded white panel in its
-// middle; both answer the status bar style and orientations they are given.
+// middle, however the screen is turned; both answer the status bar style and orientations they are given.
 //
 // Ownership: controllers made with std::make_shared, owned by the HUD's
 // window. Threading: main thread.
@@ -34,6 +34,7 @@ class LMHUDViewController : public platform::ui::ViewController {
   platform::ui::StatusBarStyle preferredStatusBarStyle() const override { return statusBarStyle; }
   unsigned supportedInterfaceOrientations() const override { return supportedOrientations; }
   bool shouldAutorotate() const override { return true; }
+  void viewWillLayoutSubviews() override;
 };
 
 class LMHUDProgressViewController : public platform::ui::ViewController {
@@ -62,6 +63,7 @@ class LMHUDProgressViewController : public platform::ui::ViewController {
   platform::ui::StatusBarStyle preferredStatusBarStyle() const override { return statusBarStyle; }
   unsigned supportedInterfaceOrientations() const override { return supportedOrientations; }
   bool shouldAutorotate() const override { return true; }
+  void viewWillLayoutSubviews() override;
 };
 
 }  // namespace lumora

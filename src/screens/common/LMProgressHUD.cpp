@@ -25,7 +25,7 @@ LMProgressHUD& LMProgressHUD::sharedHUD() {
 
 std::shared_ptr<ui::Window> LMProgressHUD::newWindow() {
   tearDown();  // an earlier overlay goes at once, without its fade
-  auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
+  auto window = std::make_shared<ui::Window>(ui::Screen::main().interfaceBounds());
   window->setBackgroundColor(ui::Color::clear());
   window->setWindowLevel(ui::kWindowLevelStatusBar + 1);
   window_ = window;

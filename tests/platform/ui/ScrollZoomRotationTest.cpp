@@ -234,7 +234,12 @@ TEST_F(ScrollZoomRotationTest, OnlyScreensThatAllowLandscapeTurn) {
   grid->mask = ui::kOrientationMaskAllButUpsideDown;
   grid->rotates = true;
   navigation->pushViewController(grid, false);
+  // Still held turned, the device turns the grid as it comes to the front.
+  EXPECT_EQ(window->bounds().size(), (ui::Size{667, 375}));
   EXPECT_FALSE(screen.rotateTo(ui::InterfaceOrientation::PortraitUpsideDown));
+  EXPECT_EQ(window->bounds().size(), (ui::Size{667, 375}));
+  EXPECT_TRUE(screen.rotateTo(ui::InterfaceOrientation::Portrait));
+  grid->heard.clear();
   EXPECT_TRUE(screen.rotateTo(ui::InterfaceOrientation::LandscapeLeft));
   EXPECT_EQ(window->bounds().size(), (ui::Size{667, 375}));
   EXPECT_EQ(navigation->view()->bounds().size(), (ui::Size{667, 375}));
