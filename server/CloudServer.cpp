@@ -221,7 +221,6 @@ bool CloudServer::applyFault(const httplib::Request& req, httplib::Response& res
     return false;
   }
   if (!fault->replaces()) return false;
-  if (fault->retryAfterHeader) res.set_header("Retry-After", *fault->retryAfterHeader);
   // The fault answers before the body is read: left unread, it would be
   // taken for the next request on a kept-alive connection.
   if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {

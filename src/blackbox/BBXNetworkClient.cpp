@@ -328,8 +328,8 @@ void BBXNetworkClient::checkForExistingTaskMatchingDescription(const std::string
 
 void BBXNetworkClient::runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,
                                                       std::uint64_t restarts, std::function<void()> block) {
-  const double delay = std::max(HBRNetworkResponseHandler::retryValueForResponse(response),
-                                HBRNetworkResponseHandler::minimumRetrySeconds(restarts));
+  const double asked = HBRNetworkResponseHandler::retryValueForResponse(response);
+  const double delay = HBRNetworkResponseHandler::retryDelay(asked, asked, restarts);
   // A delay past the clock's range waits as long as it can.
   auto nanoseconds = std::chrono::nanoseconds(platform::saturatingCast<std::int64_t>(delay * 1e9));
   auto queue = operationQueue_;

@@ -8,13 +8,14 @@
 // the others wait their turn in order, so thousands of pending packages go
 // one after another; a package already waiting or running is not queued
 // twice. A reply that asks for a retry restarts the upload after its
-// Retry-After delay (300 s without a usable one: absent, empty, no number
-// or date, negative, not finite or out of range), with no limit, through
-// the same pool; but never sooner than a least wait that doubles with each
-// restart of that package (1 s up to 300 s), so a service that says "0"
-// each time is not flooded. Server chains are checked by the pinner unless
-// the debug switch is on. The start of the service's answer to a failed
-// upload comes with its error (user info "response_text").
+// Retry-After delay (300 s without a usable one: absent, empty, not wholly
+// a number or a date, negative, not finite or out of range), with no
+// limit, through the same pool; where it asks for less than a second, not
+// before a least wait that doubles with each restart of that package (1 s
+// up to 300 s), so a service that says "0" each time is not flooded.
+// Server chains are checked by the pinner unless the debug switch is on.
+// The start of the service's answer to a failed upload comes with its error
+// (user info "response_text").
 //
 // Ownership: created shared; owns its session and pinner; holds its
 // delegate weakly. A waiting restart keeps the client alive.
@@ -99,8 +100,9 @@ class BBXNetworkClient : public BBXURLSessionDelegate, public std::enable_shared
                                                std::function<void(bool)> completionBlock);
   static bool taskArray(const std::vector<std::shared_ptr<BBXURLSessionTask>>& tasks, const std::string& description);
 
-  // After the reply's Retry-After delay, and at least the least wait of a
-  // package's restart number `restarts` + 1, on the platform clock.
+  // After the reply's Retry-After delay (where it is under a second, the
+  // least wait of a package's restart number `restarts` + 1), on the
+  // platform clock.
   void runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,
                                       std::uint64_t restarts, std::function<void()> block);
   void restartTask(BBXURLSessionTask& task);

@@ -156,9 +156,9 @@ void HBRNetworkClient::invalidateAndCancel() { session_->invalidateAndCancel(); 
 
 double HBRNetworkClient::computeDelayForResponse(const std::optional<platform::http::Response>& response,
                                                  std::uint64_t retryCount) const {
-  double base = HBRNetworkResponseHandler::retryValueForResponse(response);
-  double factor = retryCount == 0 ? 1.0 : static_cast<double>(retryCount);
-  return std::max(base * factor * generateRandomJitter(), HBRNetworkResponseHandler::minimumRetrySeconds(retryCount));
+  const double base = HBRNetworkResponseHandler::retryValueForResponse(response);
+  const double factor = retryCount == 0 ? 1.0 : static_cast<double>(retryCount);
+  return HBRNetworkResponseHandler::retryDelay(base, base * factor * generateRandomJitter(), retryCount);
 }
 
 void HBRNetworkClient::runAfterRetryValueFromResponse(const std::optional<platform::http::Response>& response,

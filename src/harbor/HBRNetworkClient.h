@@ -1,11 +1,12 @@
 // The reporting kits' HTTPS client: runs data and download tasks on a URL
 // session, classifies each finished reply, retries retryable ones after
-// the server's Retry-After (300 s without a usable one: absent, empty, no
-// number or date, negative, not finite or out of range) times the attempt
-// number times a random jitter in [0.9, 1.1), never sooner than the least
-// wait that doubles with each retry, and answers server-trust challenges
-// through its certificate pinner (unless the debug switch is on or it pins
-// nothing). Each started request's completion handler runs exactly once.
+// the server's Retry-After (300 s without a usable one: absent, empty, not
+// wholly a number or a date, negative, not finite or out of range) times
+// the attempt number times a random jitter in [0.9, 1.1) (where the server
+// asks for less than a second, never sooner than a least wait that doubles
+// with each retry), and answers server-trust challenges through its
+// certificate pinner (unless the debug switch is on or it pins nothing).
+// Each started request's completion handler runs exactly once.
 // Ownership: created shared; owns its session, which refers to it weakly
 // as its delegate. A waiting retry keeps the client alive.
 // Threading: any thread. Completion handlers run on the task's queue;

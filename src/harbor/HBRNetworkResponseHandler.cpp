@@ -68,26 +68,29 @@ std::optional<std::string> HBRNetworkResponseHandler::headerForResponse(
 double HBRNetworkResponseHandler::retryValueForResponse(const std::optional<platform::http::Response>& response) {
   auto header = headerForResponse(response, "Retry-After");
   if (!header) return kDefaultRetrySeconds;
-  return retryValueForHeaderValue(std::string_view(*header));
+  std::optional<platform::Clock::TimePoint> sent;
+  if (auto date = headerForResponse(response, "Date")) {
+    sent = platform::http::parseHttpFieldDate(platform::trimBlanks(*date));
+  }
+  return retryValueForHeaderValue(std::string_view(*header), sent);
 }
 
-double HBRNetworkResponseHandler::retryValueForHeaderValue(const std::optional<std::string_view>& value) {
+double HBRNetworkResponseHandler::retryValueForHeaderValue(const std::optional<std::string_view>& value,
+                                                           std::optional<platform::Clock::TimePoint> now) {
   if (!value) return kDefaultRetrySeconds;
-  // Read as a decimal number from the start, whatever the locale: "7" is
-  // 7; else as a date.
-  std::string_view text = *value;
-  while (!text.empty() && (text.front() == ' ' || (text.front() >= '\t' && text.front() <= '\r'))) {
-    text.remove_prefix(1);
-  }
+  const std::string_view text = platform::trimBlanks(*value);
   if (text.empty()) return kDefaultRetrySeconds;
-  if (text.front() == '+') text.remove_prefix(1);
+  // A decimal number, whatever the locale: "7" is 7, "7 s" is no number.
+  std::string_view number = text;
+  if (number.front() == '+') number.remove_prefix(1);
   double seconds = 0;
-  const auto read = std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::general);
-  if (read.ec == std::errc::invalid_argument) {
-    auto date = platform::http::parseHttpDate(text);
+  const auto read =
+      std::from_chars(number.data(), number.data() + number.size(), seconds, std::chars_format::general);
+  if (read.ptr != number.data() + number.size() || read.ec == std::errc::invalid_argument) {
+    auto date = platform::http::parseHttpFieldDate(text);
     if (!date) return kDefaultRetrySeconds;
-    const auto now = platform::Clock::currentTime();
-    return *date <= now ? 0.0 : std::chrono::duration<double>(*date - now).count();
+    const auto from = now.value_or(platform::Clock::currentTime());
+    return *date <= from ? 0.0 : std::chrono::duration<double>(*date - from).count();
   }
   if (read.ec != std::errc() || !std::isfinite(seconds) || seconds < 0) {
     return kDefaultRetrySeconds;
@@ -97,6 +100,11 @@ double HBRNetworkResponseHandler::retryValueForHeaderValue(const std::optional<s
 
 double HBRNetworkResponseHandler::minimumRetrySeconds(std::uint64_t retries) {
   return std::min(kDefaultRetrySeconds, std::ldexp(1.0, static_cast<int>(std::min<std::uint64_t>(retries, 9))));
+}
+
+double HBRNetworkResponseHandler::retryDelay(double askedSeconds, double delay, std::uint64_t retries) {
+  if (askedSeconds >= 1) return delay;
+  return std::max(delay, minimumRetrySeconds(retries));
 }
 
 std::optional<std::string> HBRNetworkResponseHandler::requestIdForResponse(

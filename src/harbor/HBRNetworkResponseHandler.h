@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/Error.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/http/Request.h"
 #include "platform/http/Response.h"
 
@@ -40,19 +41,28 @@ class HBRNetworkResponseHandler {
 
   static std::optional<std::string> headerForResponse(const std::optional<platform::http::Response>& response,
                                                       const std::string& key);
-  // Seconds to wait: the response's "Retry-After" (retryValueForHeaderValue).
+  // Seconds to wait: the response's "Retry-After" (retryValueForHeaderValue),
+  // a date measured from the reply's own "Date" when it has a readable one
+  // (the server's clock, not this device's).
   static double retryValueForResponse(const std::optional<platform::http::Response>& response);
-  // A "Retry-After" value as seconds: a decimal number read from the start,
-  // however long: the server is never asked again sooner than it said; an
-  // HTTP date, the seconds from the platform clock's now until then (0 for
-  // a date gone by). An absent or empty value, one that is neither, and a
-  // negative, infinite or NaN number, or one out of a double's range, give
-  // the kit's own 300 s.
-  static double retryValueForHeaderValue(const std::optional<std::string_view>& value);
-  // The least wait before retry number `retries` + 1 of one request,
-  // whatever the server said: 1 s, doubling with each retry, up to 300 s. A
-  // server that answers "0" every time gets a handful of requests a minute.
+  // A "Retry-After" value as seconds: wholly a decimal number (blanks around
+  // it aside), however long: the server is never asked again sooner than it
+  // said; or wholly an HTTP date, the seconds from `now` (the platform
+  // clock's now when not given) until then (0 for a date gone by). An absent
+  // or empty value, one that is neither (a number with more after it, a
+  // date of another form), and a negative, infinite or NaN number, or one
+  // out of a double's range, give the kit's own 300 s.
+  static double retryValueForHeaderValue(const std::optional<std::string_view>& value,
+                                         std::optional<platform::Clock::TimePoint> now = std::nullopt);
+  // The least wait before retry number `retries` + 1 of one request whose
+  // server asks for less than a second: 1 s, doubling with each retry, up
+  // to 300 s. A server that answers "0" every time gets a handful of
+  // requests a minute.
   static double minimumRetrySeconds(std::uint64_t retries);
+  // The wait before retry number `retries` + 1: `delay`, worked out from the
+  // server's `askedSeconds`, as it is when the server asked for a second or
+  // more; else at least the least wait.
+  static double retryDelay(double askedSeconds, double delay, std::uint64_t retries);
   static std::optional<std::string> requestIdForResponse(const std::optional<platform::http::Response>& response);
   // True when the request names no Accept type, or the reply's media type is
   // it (ignoring case) and, when both name a charset, the charsets agree.

@@ -99,25 +99,38 @@ TEST(HBRNetworkResponseHandlerTest, RetryDelaysFollowRetryAfterAttemptsAndJitter
     std::optional<std::string> retryAfter;
     std::uint64_t tries;
     double seconds;
+    std::optional<std::string> date = std::nullopt;  // the reply's own
   };
-  const Case cases[] = {{"7", 0, 7},   {"7", 1, 7},          {"7", 2, 14},         {"-3", 0, 300},
-                        {"-3", 3, 900}, {std::nullopt, 0, 300}, {"2.5", 0, 2.5},
+  const Case cases[] = {{"7", 0, 7},   {"7", 1, 7},          {"7", 2, 14},         {"7", 6, 42},  {"7", 9, 63},
+                        {"-3", 0, 300}, {"-3", 3, 900}, {std::nullopt, 0, 300}, {"2.5", 0, 2.5},
                         // However long the server asks for, never sooner.
-                        {" 600", 0, 600}, {"600.5", 0, 600.5}, {"99999999", 1, 99999999}, {"1e300", 0, 1e300},
+                        {" 600", 0, 600}, {"600.5 ", 0, 600.5}, {"99999999", 1, 99999999}, {"1e300", 0, 1e300},
                         // No usable number or date: the kit's own backoff.
-                        {"soon", 1, 300}, {"", 0, 300}, {"  ", 2, 600},
+                        {"soon", 1, 300}, {"", 0, 300}, {"  ", 2, 600}, {"7 s", 0, 300}, {"7,5", 1, 300},
+                        {"21 Oct 2026 07:30:00 GMT", 0, 300}, {"2026-10-21T07:30:00Z", 0, 300},
                         {"1e999", 0, 300}, {"inf", 2, 600}, {"-inf", 0, 300}, {"nan", 0, 300}, {"NaN", 1, 300},
-                        // A date: the time until it.
+                        // A date: the time until it, from the reply's own date when it has one.
                         {"Wed, 01 Jan 2020 00:05:00 GMT", 0, 300}, {"Wednesday, 01-Jan-20 00:00:30 GMT", 1, 30},
-                        // Sooner than the least wait, which doubles with each retry.
+                        {"Wed Jan  1 00:01:00 2020", 1, 60},
+                        {"Wed, 21 Oct 2026 07:28:30 GMT", 1, 30, "Wed, 21 Oct 2026 07:28:00 GMT"},
+                        {"Wed, 01 Jan 2020 00:05:00 GMT", 0, 300, "a while ago"},
+                        // Sooner than a second: the least wait, which doubles with each retry.
                         {"0", 0, 1}, {"0", 1, 2}, {"0.2", 3, 8}, {"0", 9, 300}, {"0", 60, 300},
-                        {"Sun, 06 Nov 1994 08:49:37 GMT", 2, 4}, {"Wed, 01 Jan 2020 00:00:01 GMT", 4, 16}};
+                        {"Sun, 06 Nov 1994 08:49:37 GMT", 2, 4}, {"Wed, 01 Jan 2020 00:00:00 GMT", 4, 16},
+                        {"Wed, 21 Oct 2026 07:28:00 GMT", 3, 8, "Wed, 21 Oct 2026 07:30:00 GMT"}};
   for (const auto& c : cases) {
     HeaderFields headers;
     if (c.retryAfter) headers.set("Retry-After", *c.retryAfter);
+    if (c.date) headers.set("Date", *c.date);
     EXPECT_DOUBLE_EQ(client->computeDelayForResponse(handlerReply(503, headers), c.tries), c.seconds * jitter)
         << c.retryAfter.value_or("(none)") << " after attempt " << c.tries;
   }
+  // Ten retries of a server that asks for 7 s wait 7 x (1 + 1 + 2 + ... + 9).
+  double waited = 0;
+  for (std::uint64_t tries = 0; tries < HBRNetworkClient::kDefaultRetryLimit; ++tries) {
+    waited += client->computeDelayForResponse(handlerReply(503, {{"Retry-After", "7"}}), tries);
+  }
+  EXPECT_NEAR(waited, 322 * jitter, 1e-9);
   // The wait runs on the platform clock.
   platform::SerialQueue queue("test.retry");
   bool ran = false;

@@ -107,6 +107,7 @@ class PlainReportService {
       arrivals_.push_back(platform::Clock::current()->steadyNow());
       res.status = status_;
       if (retryAfter_) res.set_header("Retry-After", *retryAfter_);
+      if (date_) res.set_header("Date", *date_);
       res.set_content("{}", "application/json");
     };
     (*server_).Get(".*", answer);
@@ -114,23 +115,28 @@ class PlainReportService {
     server_.start();
   }
   std::string url() const { return server_.url(""); }
-  // From now on; the requests so far are forgotten.
-  void answer(int status, std::optional<std::string> retryAfter = std::nullopt) {
+  // From now on; the requests so far are forgotten. `date`: the replies'
+  // own "Date".
+  void answer(int status, std::optional<std::string> retryAfter = std::nullopt,
+              std::optional<std::string> date = std::nullopt) {
     std::lock_guard lock(mutex_);
     arrivals_.clear();
     status_ = status;
     retryAfter_ = std::move(retryAfter);
+    date_ = std::move(date);
   }
   std::size_t requests() {
     std::lock_guard lock(mutex_);
     return arrivals_.size();
   }
-  // Requests that came in [from, from + window) on the clock.
-  std::size_t requestsWithin(platform::Clock::SteadyTimePoint from, platform::Clock::Duration window) {
+  // The seconds on the clock between one request and the next.
+  std::vector<double> gaps() {
     std::lock_guard lock(mutex_);
-    return static_cast<std::size_t>(std::count_if(arrivals_.begin(), arrivals_.end(), [&](auto at) {
-      return at >= from && at < from + window;
-    }));
+    std::vector<double> seconds;
+    for (std::size_t i = 1; i < arrivals_.size(); ++i) {
+      seconds.push_back(std::chrono::duration<double>(arrivals_[i] - arrivals_[i - 1]).count());
+    }
+    return seconds;
   }
 
  private:
@@ -138,6 +144,7 @@ class PlainReportService {
   std::mutex mutex_;
   int status_ = 200;
   std::optional<std::string> retryAfter_;
+  std::optional<std::string> date_;
   std::vector<platform::Clock::SteadyTimePoint> arrivals_;
 };
 
@@ -172,8 +179,12 @@ class BlackboxReportUploadTest : public ::testing::Test {
     EXPECT_TRUE(directory);
     return bbxtest::writeCrashedReport(*directory, id);
   }
+  // The outcome told, or an error of its own when none came in time.
   static std::optional<platform::Error> outcomeOf(std::future<std::optional<platform::Error>>& future) {
-    EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "no outcome within 20 s";
+      return platform::Error("test", -1);
+    }
     return future.get();
   }
 
@@ -251,46 +262,55 @@ TEST_F(BlackboxReportUploadTest, AnUploadTheServiceDefersRestartsAfterItsDelay) 
   EXPECT_TRUE(store_.preparedPathContents().empty());
 }
 
-TEST_F(BlackboxReportUploadTest, AServiceThatAsksForNoWaitGetsAFewUploadsNotAFlood) {
-  auto clock = std::make_shared<platform::ManualClock>();  // 2020-01-01
+TEST_F(BlackboxReportUploadTest, RestartsWaitWhatTheServiceAsksAndNoWaitIsNoFlood) {
+  auto clock = std::make_shared<platform::ManualClock>();
   platform::ScopedClock scoped(clock);
   PlainReportService service;
   useEndpoint(service.url());
   makeController();
   struct Case {
     std::string retryAfter;
-    std::size_t least, most;  // uploads in 15 s
+    std::optional<std::string> date;  // the replies' own
+    std::vector<double> gaps;         // seconds between the first seven uploads
   };
-  // A word and an empty value are no value: 300 s. "0", and a date gone by,
-  // get the least wait, 1 s doubling with each restart (uploads at 0, 1, 3
-  // and 7 s). A date to come is waited for.
-  const Case cases[] = {{"Wed, 21 Oct 2026 07:28:00 GMT", 1, 1},
-                        {"abc", 1, 1},
-                        {"", 1, 1},
-                        {"0", 3, 5},
-                        {"Sun, 06 Nov 1994 08:49:37 GMT", 3, 5}};
+  const std::vector<double> noValue(6, 300);
+  const std::vector<double> leastWait{1, 2, 4, 8, 16, 32};
+  // A number of seconds is waited each time. A word, or what is not wholly
+  // a number or an HTTP date, is no value: 300 s. "0", and a date gone by,
+  // get the least wait, doubling with each restart. A date is measured
+  // from the reply's own date when it has one, else from the device's
+  // clock (2020-01-01).
+  const Case cases[] = {{"5", std::nullopt, std::vector<double>(6, 5)},
+                        {"7", std::nullopt, std::vector<double>(6, 7)},
+                        {"0", std::nullopt, leastWait},
+                        {"Sun, 06 Nov 1994 08:49:37 GMT", std::nullopt, leastWait},
+                        {"abc", std::nullopt, noValue},
+                        {"", std::nullopt, noValue},
+                        {"21 Oct 2026 07:30:00 GMT", std::nullopt, noValue},
+                        {"2026-10-21T07:30:00Z", std::nullopt, noValue},
+                        {"Wed, 21 Oct 2026 07:28:30 GMT", "Wed, 21 Oct 2026 07:28:00 GMT", std::vector<double>(6, 30)},
+                        {"Wed, 21 Oct 2026 07:28:00 GMT", std::nullopt, {214730880, 2, 4, 8, 16, 32}}};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE("Retry-After: \"" + c.retryAfter + "\"");
-    service.answer(503, c.retryAfter);
-    const auto start = clock->steadyNow();
+    clock->setTime(platform::Clock::TimePoint(std::chrono::seconds(1577836800)));
+    service.answer(503, c.retryAfter, c.date);
     auto outcome = delegate_->expectOutcome();
     ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport("run-busy-" + std::to_string(i)), false, false));
     // Each time the last upload was answered and its restart waits, the
-    // clock moves on to it, until 15 s have passed (or uploads flood).
-    for (std::size_t came = 1; came <= 50; ++came) {
+    // clock moves on to it, up to the seventh upload's restart.
+    for (std::size_t came = 1;; ++came) {
       std::optional<platform::Clock::SteadyTimePoint> due;
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
       while (!(service.requests() >= came && (due = platform::globalQueue().nextDueTime())) &&
              std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
-      if (!due || *due >= start + std::chrono::seconds(15)) break;
+      ASSERT_TRUE(due) << "upload " << came;
+      if (came == 7) break;
       clock->advance(std::max(*due - clock->steadyNow(), platform::Clock::Duration::zero()));
     }
-    const std::size_t uploads = service.requestsWithin(start, std::chrono::seconds(15));
-    EXPECT_GE(uploads, c.least);
-    EXPECT_LE(uploads, c.most);
+    EXPECT_EQ(service.gaps(), c.gaps);
     // Taken at last: the package goes and its restarts end.
     service.answer(200);
     clock->advance(std::chrono::hours(24 * 365 * 10));

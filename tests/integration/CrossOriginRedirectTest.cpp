@@ -1,11 +1,11 @@
 // The app's clients against a local cloud that answers with HTTP redirects
 // to a second loopback listener (another port, so another origin) which
 // records what reaches it: a sign-in, signed listings and changes, a photo
-// download's block list and an analytics upload send it no cookie, token,
-// key, signature or password; the same redirects within the cloud's own
-// origin still work, credentials and all, but for an upload's 302 or 303,
-// which would drop its body and is not followed; and https never leads to
-// http.
+// download's block list and the analytics, statistics, push and feedback
+// uploads send it no cookie, token, key, signature or password; the same
+// redirects within the cloud's own origin still work, credentials and all,
+// but for an upload's 301, 302 or 303, which would drop its body and is not
+// followed; and https never leads to http.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <zlib.h>
@@ -19,14 +19,22 @@
 
 #include "GalleryTestSupport.h"
 #include "SignedRequestFixture.h"
+#include "applog/LoggerRegistry.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "feedback/QBLogUtil.h"
 #include "harbor/analytics/BBXAnalyticsNetworkingClient.h"
+#include "platform/device/Reachability.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/TestServer.h"
+#include "push/KoPushNetWorkUtils.h"
 #include "server/http/CertificateAuthority.h"
 #include "server/http/HttpsListener.h"
+#include "server/services/FeedbackService.h"
+#include "server/services/StatsService.h"
+#include "stats/KoANetworkUtils.h"
 
 namespace {
 
@@ -81,6 +89,7 @@ class CrossOriginRedirectTest : public signedtest::SignedRequestCloudTest {
   }
   void TearDown() override {
     SignedRequestCloudTest::TearDown();
+    platform::Reachability::overrideStatus(std::nullopt);
     platform::Clock::setCurrent(nullptr);
   }
 
@@ -133,6 +142,57 @@ class CrossOriginRedirectTest : public signedtest::SignedRequestCloudTest {
     return delivered;
   }
 
+  // A day's points to the statistics service.
+  bool statisticsUpload() {
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
+    const auto received = server_->stats().received().size();
+    platform::Json output;
+    const std::int32_t code = lumora::KoANetworkUtils(server_->url())
+                                  .doPerformRequest(&lumora::KoANetworkUtils::sendStatMessage, kStatsForm, output);
+    const bool delivered = server_->stats().received().size() > received;
+    EXPECT_EQ(code == 0, delivered) << code;
+    return delivered;
+  }
+  // The push kit's registration of the app user.
+  bool pushRegistration() {
+    platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
+    EXPECT_TRUE(server_->push().addApp({"2882303761517", "5111", "com.quenby.lumora", "ios-secret", "android-secret"}));
+    const auto received = server_->push().received(kPushRegisterPath).size();
+    platform::Json output;
+    lumora::KoPushNetWorkUtils push(server_->url());
+    const std::int32_t code = push.doPerformRequest(&lumora::KoPushNetWorkUtils::requestKoPush, kPushForm, output);
+    const bool delivered = server_->push().received(kPushRegisterPath).size() > received;
+    EXPECT_EQ(code == 0, delivered) << code << " " << output.dump();
+    return delivered;
+  }
+  // The app's log files to the feedback service; delivered when the
+  // service keeps their report, and then the logs go.
+  bool feedbackUpload() {
+    loginThroughAccountService();
+    lumora::QBLogUtil::startLog();
+    QB_LOG_ERROR("{}", "a line for the feedback service");
+    const auto logs = lumora::QBLogUtil::sortedLogFileNames();
+    const auto reports = server_->feedback().reports().size();
+    bool done = false;
+    lumora::QBLogUtil::uploadLogFiles([&] { done = true; });
+    EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(60)));
+    const bool delivered = server_->feedback().reports().size() > reports;
+    EXPECT_FALSE(logs.empty());
+    if (!logs.empty()) EXPECT_EQ(!std::filesystem::exists(*lumora::QBLogUtil::getLogDir() / logs.front()), delivered);
+    lumora::QBLogUtil::stopLog();
+    return delivered;
+  }
+
+  static constexpr const char* kPushRegisterPath = "/pass/register";
+  const lumora::KoANetworkUtils::Form kStatsForm{
+      {"app_id", "1"},       {"app_key", "2"},      {"device_id", "d"},   {"version", "1.0"},
+      {"app_package", "com.quenby.lumora"},         {"device_uuid", "d"}, {"app_version", "1.0"},
+      {"time", "1"},         {"net_value", "[]"},
+      {"stat_value", R"([{"content":[{"category":"c","values":[{"key":"k","type":"event","value":"1"}]}],)"
+                     R"("startTS":"1","endTS":"2"}])"}};
+  const lumora::KoANetworkUtils::Form kPushForm{
+      {"appid", "2882303761517"}, {"apptoken", "5111"}, {"appversion", "1.0"}, {"packagename", "com.quenby.lumora"},
+      {"sdkversion", "1.0"},      {"devid", "d-1"},     {"model", "iPhone"},   {"platform", "ios8.0"}};
   OtherOrigin other_;
 };
 
@@ -144,6 +204,7 @@ TEST_F(CrossOriginRedirectTest, CredentialsStayWithTheCloudWhereverItRedirects) 
     std::string path;
     int status;
     std::function<bool()> run;  // true when the call went through
+    bool upload = false;        // its body must arrive
   };
   const std::vector<Case> cases = {
       {"password sign-in", "/pass/serviceLoginAuth2", 307, [&] { return signIn(); }},
@@ -153,13 +214,16 @@ TEST_F(CrossOriginRedirectTest, CredentialsStayWithTheCloudWhereverItRedirects) 
       {"signed change", "/test/echo/10001", 307,
        [&] { return signedCall("POST", "/test/echo/10001", Json{{"name", "value"}}); }},
       {"photo block list", "/lum/gallery/v3/user/10001/full/7/storage", 302, [&] { return blockList(); }},
-      {"analytics upload", localcloud::AnalyticsService::kPath, 307, [&] { return analyticsUpload(); }},
-      {"analytics upload", localcloud::AnalyticsService::kPath, 302, [&] { return analyticsUpload(); }},
-      {"analytics upload", localcloud::AnalyticsService::kPath, 303, [&] { return analyticsUpload(); }},
+      {"analytics upload", localcloud::AnalyticsService::kPath, 307, [&] { return analyticsUpload(); }, true},
+      {"analytics upload", localcloud::AnalyticsService::kPath, 302, [&] { return analyticsUpload(); }, true},
+      {"analytics upload", localcloud::AnalyticsService::kPath, 303, [&] { return analyticsUpload(); }, true},
+      {"statistics upload", localcloud::StatsService::kStatsPath, 301, [&] { return statisticsUpload(); }, true},
+      {"push registration", kPushRegisterPath, 302, [&] { return pushRegistration(); }, true},
+      {"feedback commit", localcloud::FeedbackService::kCommitPath, 303, [&] { return feedbackUpload(); }, true},
   };
   // An upload whose body a redirect would leave behind (a POST turned into
   // a GET) does not follow it, elsewhere or within the cloud.
-  auto dropsBody = [](const Case& c) { return c.path.find("analytics") != std::string::npos && c.status < 307; };
+  auto dropsBody = [](const Case& c) { return c.upload && c.status < 307; };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name + " " + std::to_string(c.status));
     const auto before = other_.credentialed().size();

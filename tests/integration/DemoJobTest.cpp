@@ -3,6 +3,7 @@
 // a sync it made is the one the contacts page tells.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/demo/DemoJob.h"
 #include "feedback/QBLogUtil.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/http/TestServer.h"
 #include "platform/storage/UserDefaults.h"
 #include "screens/common/LMLastContactSync.h"
 
@@ -66,6 +68,45 @@ TEST_F(SignedRequestCloudTest, ADemoFailureIsToldOnceWithItsKindAsTheStatus) {
   EXPECT_NE(run.err.find("no answer within 0.3 s"), std::string::npos) << run.err;
   EXPECT_EQ(run.out.find("ok: no relocation"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("registering this device"), std::string::npos) << run.out;
+}
+
+// The cloud redirects every photo upload to another origin, where the
+// upload's body may not follow: each fails at once, and the run ends told
+// as the cloud sending the request elsewhere, naming where, with the
+// cloud's exit status; the other origin gets nothing.
+TEST_F(SignedRequestCloudTest, ADemoUploadRedirectedElsewhereFailsAtOnceToldAsSuch) {
+  // Pacing and retry waits move this clock on without real waiting.
+  auto clock = std::make_shared<platform::ManualClock>();
+  clock->setAutoAdvanceSleeps(true);
+  clock->setTime(platform::SystemClock().now());
+  platform::ScopedClock scoped(clock);
+  std::atomic<int> reachedElsewhere{0};
+  testhttp::TestServer elsewhere;
+  (*elsewhere).Post(".*", [&](const httplib::Request&, httplib::Response&) { ++reachedElsewhere; });
+  elsewhere.start();
+  localcloud::Fault moved;
+  moved.status = 307;
+  moved.location = elsewhere.url("/moved");
+  server_->faults().set(std::string("/lum/gallery/v3/user/") + kUserIdText + "/full", moved);
+  lumora::DemoOptions options;
+  options.login = "alice";
+  options.password = "secret";
+  const auto began = clock->steadyNow();
+  const auto realBegan = std::chrono::steady_clock::now();
+  const DemoRunResult run = demoRun(options);
+  const double clockSeconds = std::chrono::duration<double>(clock->steadyNow() - began).count();
+  RecordProperty("clock_seconds", std::to_string(clockSeconds));
+  RecordProperty("real_seconds",
+                 std::to_string(std::chrono::duration<double>(std::chrono::steady_clock::now() - realBegan).count()));
+  EXPECT_EQ(run.status, lumora::kDemoExitCloudFailure) << run.err;
+  EXPECT_NE(run.err.find("the cloud failed a request at step 9: The cloud sent the request elsewhere (" +
+                         elsewhere.url("/moved") + ")"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("LUMORA_CLOUD_URL"), std::string::npos) << run.err;
+  EXPECT_EQ(reachedElsewhere.load(), 0);
+  // The backup's own clock time: its sends, paced, and no retry waits.
+  EXPECT_LT(clockSeconds, 120) << run.out;
 }
 
 // The window on a home the demo synced tells that sync: the demo records it

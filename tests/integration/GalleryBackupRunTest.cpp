@@ -7,6 +7,7 @@
 // gone during the run is counted out, not as uploaded.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "SignedRequestFixture.h"
+#include "cloud/request/LMHTTPResponseSerialization.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
@@ -21,6 +23,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "platform/http/TestServer.h"
 #include "platform/storage/AppHome.h"
 #include "server/http/FaultInjector.h"
 #include "server/services/GalleryService.h"
@@ -257,6 +260,52 @@ TEST_F(GalleryBackupRunTest, EveryWriteWhoseReplyIsLostOnceIsAppliedOnce) {
   }
   const auto cloud = cloudImages();
   EXPECT_EQ(std::set<std::string>(cloud.at(1).begin(), cloud.at(1).end()).size(), cloud.at(1).size());
+}
+
+// A redirect the client does not follow (an upload's body to another
+// origin) fails that request at once, told as the cloud sending it
+// elsewhere: the image fails, never sent again in this run, and the run
+// goes on; the other origin gets nothing.
+TEST_F(GalleryBackupRunTest, AnUploadRedirectedElsewhereFailsAtOnceNamingWhere) {
+  std::atomic<int> reachedElsewhere{0};
+  testhttp::TestServer elsewhere;
+  auto count = [&](const httplib::Request&, httplib::Response& res) {
+    ++reachedElsewhere;
+    res.set_content("{}", "application/json");
+  };
+  (*elsewhere).Get(".*", count);
+  (*elsewhere).Post(".*", count);
+  elsewhere.start();
+  const std::string moved = elsewhere.url("/moved");
+  const std::string base = "/lum/gallery/v3/user/" + std::string(signedtest::kUserIdText);
+  int photos = 0;
+  for (const auto& [path, status] : std::vector<std::pair<std::string, int>>{
+           {base + "/full", 307}, {base + "/full", 308}, {"/kss/upload_block_chunk", 307},
+           {"/kss/upload_block_chunk", 308}}) {
+    SCOPED_TRACE(path + " " + std::to_string(status));
+    addPhotos("R" + std::to_string(status) + "_", 1, photos++);
+    // Once: a request sent again would go through.
+    localcloud::Fault redirect;
+    redirect.status = status;
+    redirect.location = moved;
+    redirect.times = 1;
+    server_->faults().set(path, redirect);
+    const auto began = clock->steadyNow();
+    Report report = backUp();
+    server_->faults().clear(path);
+    ASSERT_TRUE(report.finished);
+    ASSERT_EQ(report.failures.size(), 1u);
+    const platform::Error& error = report.failures.front();
+    EXPECT_EQ(error.code(), lumora::kLMResponseErrorRedirectNotFollowed) << error.description();
+    EXPECT_EQ(lumora::LMHTTPResponseSerialization::redirectURLOfError(error), moved);
+    EXPECT_EQ(report.uploaded + 1, report.tried);
+    // No wait for a retry: the paced sends alone.
+    EXPECT_LT(clock->steadyNow() - began, std::chrono::seconds(5));
+  }
+  EXPECT_EQ(reachedElsewhere.load(), 0);
+  Report after = backUp();
+  ASSERT_TRUE(after.finished);
+  EXPECT_TRUE(after.failures.empty());
 }
 
 TEST_F(GalleryBackupRunTest, AFullAlbumSkipsTheRestOfItsListOnly) {

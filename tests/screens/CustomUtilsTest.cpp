@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cloud/model/LMContact.h"
+#include "cloud/request/LMHTTPResponseSerialization.h"
 #include "platform/app/Application.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
@@ -57,6 +58,9 @@ TEST_F(CustomUtilsTest, ErrorsBecomeTheMessageOfTheirCode) {
       {"timed out", platform::Error("x", -1001), utilsText("Bad Network")},
       {"bad URL", platform::Error("NSURLErrorDomain", -1002), std::nullopt},
       {"server error", platform::Error("x", -1011), utilsText("Server Internal Error")},
+      {"sent elsewhere", *LMHTTPResponseSerialization::redirectNotFollowedError(platform::http::Response(
+                             "http://cloud.example/up", 307, platform::http::HeaderFields({{"Location", "/moved"}}))),
+       utilsFormat("Request Sent Elsewhere Format", std::string("http://cloud.example/moved"))},
       {"upload", platform::Error(kLMServerErrorDomain, 80003), utilsText("Upload Photo Failed")},
       {"space", platform::Error(kLMServerErrorDomain, 80007), utilsText("Cloud Space Exceed")},
       {"80006", platform::Error(kLMServerErrorDomain, 80006), std::nullopt},

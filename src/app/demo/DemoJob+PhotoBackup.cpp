@@ -86,6 +86,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
                                        std::uint64_t index, std::uint64_t total) {
       ++failed;
+      if (!firstImageFailure) firstImageFailure = error;
       show(index + 1, total, "failed: " + failureText(error));
     };
     didAdapterFinishBackupImages = [this](const std::vector<LMImage>&, std::uint64_t) { finished = true; };
@@ -102,6 +103,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
   std::uint64_t uploaded = 0;          // uploads, a photo once per album it is in
   std::set<std::string> sentPhotos;    // the distinct photos among them
   std::uint64_t failed = 0;
+  std::optional<platform::Error> firstImageFailure;
   bool finished = false;
   std::optional<platform::Error> failure;
 
@@ -167,13 +169,21 @@ bool DemoJob::backupPhotos() {
     }
     return false;
   }
-  const bool ok = reports->failed == 0;
   const std::size_t inLibrary = library->fetchAssetsWithMediaType(photos::MediaType::Image).size();
-  outcome(ok, fmt::format("{} photo(s) in the library; sent now: {} photo(s) in {} of {} upload(s) "
-                          "(one per album a photo is in), {} failed; {} cloud album(s) created",
-                          inLibrary, reports->sentPhotos.size(), reports->uploaded, reports->toUpload,
-                          reports->failed, reports->albumsCreated));
-  return ok;
+  const std::string summary = fmt::format(
+      "{} photo(s) in the library; sent now: {} photo(s) in {} of {} upload(s) (one per album a photo is in), "
+      "{} failed; {} cloud album(s) created",
+      inLibrary, reports->sentPhotos.size(), reports->uploaded, reports->toUpload, reports->failed,
+      reports->albumsCreated);
+  if (reports->firstImageFailure) {
+    // Told by the first failure's own error: a cloud that refuses or
+    // redirects the uploads is the cloud's failure, not this machine's.
+    std::fprintf(out_, "      %s\n", summary.c_str());
+    fail(*reports->firstImageFailure);
+    return false;
+  }
+  outcome(true, summary);
+  return true;
 }
 
 }  // namespace lumora

@@ -17,6 +17,7 @@
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "cloud/sync/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
+#include "cloud/request/LMHTTPResponseSerialization.h"
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
 #include "platform/dispatch/ConcurrentQueue.h"
@@ -158,6 +159,7 @@ void DemoJob::fail(const platform::Error& error) {
   } else if (error.domain() == kLMLocalErrorDomain || error.domain() == platform::kPOSIXErrorDomain) {
     kind = kDemoExitLocalFailure;
   }
+  if (!failure_) redirected_ = LMHTTPResponseSerialization::redirectURLOfError(error).has_value();
   fail(kind, failureText(error));
 }
 
@@ -190,8 +192,13 @@ int DemoJob::run() {
                      : kind == kDemoExitCloudFailure ? "the cloud failed a request"
                      : kind == kDemoExitStopped      ? "stopped"
                                                      : "a step failed on this machine";
+  const std::string advice =
+      redirected_ ? "The cloud sends its requests to an address the app does not follow them to: point "
+                    "LUMORA_CLOUD_URL or <app home>/hosts.json at the address it serves from."
+                  : adviceFor(kind, options_);
   std::fprintf(err_, "lumora: %s at step %d: %s\n  %s\n  The log files are in %s\n", what, stepNumber_,
-               text.c_str(), adviceFor(kind, options_).c_str(), QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs").c_str());
+               text.c_str(), advice.c_str(),
+               QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs").c_str());
   std::fflush(err_);
   return kind;
 }

@@ -105,6 +105,7 @@ class DemoJob {
   int stepNumber_ = 0;
   bool signingIn_ = false;  // a refusal now is a refused sign-in
   std::optional<std::pair<DemoExit, std::string>> failure_;  // the first
+  bool redirected_ = false;  // it is a redirect the client did not follow
 };
 
 }  // namespace lumora

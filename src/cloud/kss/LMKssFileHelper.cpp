@@ -15,6 +15,7 @@
 #include "cloud/kss/LMKssDescription.h"
 #include "cloud/request/LMDataRequestOperation.h"
 #include "cloud/request/LMHTTPRequestSerialization.h"
+#include "cloud/request/LMHTTPResponseSerialization.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/http/UrlError.h"
@@ -31,6 +32,7 @@ constexpr const char* kBlockCompleted = "BLOCK_COMPLETED";
 struct Outcome {
   std::optional<platform::Bytes> data;
   std::optional<platform::Error> error;
+  std::optional<platform::http::Response> response;
 };
 
 // Runs the operation (the caller's way, or on its own) until it has ended.
@@ -42,7 +44,7 @@ Outcome runAndWait(const std::shared_ptr<LMDataRequestOperation>& operation,
     operation->start();
   }
   operation->waitUntilFinished();
-  return Outcome{operation->responseData(), operation->error()};
+  return Outcome{operation->responseData(), operation->error(), operation->response()};
 }
 
 // Where the blocks of a download go: a file in the caches directory, or
@@ -201,6 +203,13 @@ platform::Result<platform::Json> uploadBlock(const platform::http::Request& requ
       error = *outcome.error;
       if (platform::http::isCancelledError(error)) break;
       continue;
+    }
+    // Sent again, the block would meet the same redirect.
+    if (outcome.response) {
+      if (auto redirected = LMHTTPResponseSerialization::redirectNotFollowedError(*outcome.response)) {
+        error = *redirected;
+        break;
+      }
     }
     const platform::Bytes& body = outcome.data ? *outcome.data : platform::Bytes();
     auto reply = LMUtils::jsonObjectFromString(platform::toString(body));

@@ -66,7 +66,8 @@ class LMKssFileHelper {
   // "BLOCK_COMPLETED" and that carries a "commit_meta", handed to `finish`.
   // After three failed attempts `finish` gets the last attempt's error: the
   // transport error, the JSON reader's (also for an empty reply), or
-  // kLMKssErrorBlockNotCompleted with the reply.
+  // kLMKssErrorBlockNotCompleted with the reply. A redirect the transfer did
+  // not follow ends it at once (kLMResponseErrorRedirectNotFollowed).
   static void uploadKSSBlockUrl(const std::string& blockUrl, const platform::Bytes& blockData,
                                 const platform::Json& fileMeta, const platform::Json& blockMeta,
                                 const platform::Json& bodySum, SendDataBlock didSendDataBlock,

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/http/Url.h"
 #include "utils/LMErrors.h"
 
 namespace lumora {
@@ -22,9 +23,39 @@ platform::Json LMHTTPResponseSerialization::responseInfo(const platform::http::R
   return {{"url", response.url()}, {"statusCode", response.statusCode()}, {"headers", headers}};
 }
 
+std::optional<platform::Error> LMHTTPResponseSerialization::redirectNotFollowedError(
+    const platform::http::Response& response) {
+  const int status = response.statusCode();
+  if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return std::nullopt;
+  auto location = response.valueForHeaderField("Location");
+  if (!location || location->empty()) return std::nullopt;
+  const std::string target = platform::http::Url::resolve(response.url(), *location).value_or(*location);
+  return platform::Error(
+      kLMResponseSerializationErrorDomain, kLMResponseErrorRedirectNotFollowed,
+      {{platform::Error::kLocalizedDescriptionKey,
+        "Request failed: the cloud sent it elsewhere (" + std::to_string(status) + " to " + target + ")"},
+       {kLMFailingURLKey, response.url()},
+       {kLMRedirectURLKey, target},
+       {kLMResponseSerializationResponseKey, responseInfo(response)},
+       {kLMRetriableKey, false}});
+}
+
+std::optional<std::string> LMHTTPResponseSerialization::redirectURLOfError(const platform::Error& error) {
+  for (std::optional<platform::Error> current = error; current; current = current->underlying()) {
+    if (current->domain() != kLMResponseSerializationErrorDomain ||
+        current->code() != kLMResponseErrorRedirectNotFollowed || !current->userInfo().is_object()) {
+      continue;
+    }
+    auto target = current->userInfo().find(kLMRedirectURLKey);
+    if (target != current->userInfo().end() && target->is_string()) return target->get<std::string>();
+  }
+  return std::nullopt;
+}
+
 platform::Result<bool> LMHTTPResponseSerialization::validateResponse(
     const std::optional<platform::http::Response>& response, const platform::Bytes& data) const {
   if (!response) return true;
+  if (auto redirected = redirectNotFollowedError(*response)) return *redirected;
   bool acceptable = true;
   std::optional<platform::Error> validationError;
 

@@ -34,6 +34,14 @@ inline constexpr const char* kLMLocalizedFailureReasonKey = "NSLocalizedFailureR
 // Codes of that domain: the URL-loading codes of the same meaning.
 inline constexpr std::int64_t kLMResponseErrorBadServerResponse = -1011;
 inline constexpr std::int64_t kLMResponseErrorCannotDecodeContentData = -1016;
+// A redirect reply the client did not follow (to another origin with the
+// request's body, from https to plain http, or one that would drop an
+// upload's body): the request reached nothing, and sending it again would
+// meet the same redirect ("retriable" false). No URL-loading code has this
+// meaning. The user info names where the cloud sent it under
+// kLMRedirectURLKey.
+inline constexpr std::int64_t kLMResponseErrorRedirectNotFollowed = -1030;
+inline constexpr const char* kLMRedirectURLKey = "redirectURL";
 
 // What decoding one reply gave: the object (also when the reply names an
 // error, so its fields stay at hand) and the outcome.
@@ -59,11 +67,13 @@ class LMHTTPResponseSerialization {
     contentTypes_ = std::move(types);
   }
 
-  // True when acceptable. A missing response is acceptable. A content type
-  // outside the accepted set fails, with the -1016 error only when the body
-  // is not empty ("retriable" true), else as false with nothing to report;
-  // a status outside the accepted set fails with -1011 ("retriable"
-  // false), the content-type error as its underlying error.
+  // True when acceptable. A missing response is acceptable. A redirect not
+  // followed fails with its own error (redirectNotFollowedError), whatever
+  // the body. A content type outside the accepted set fails, with the -1016
+  // error only when the body is not empty ("retriable" true), else as false
+  // with nothing to report; a status outside the accepted set fails with
+  // -1011 ("retriable" false), the content-type error as its underlying
+  // error.
   platform::Result<bool> validateResponse(const std::optional<platform::http::Response>& response,
                                           const platform::Bytes& data) const;
 
@@ -76,6 +86,14 @@ class LMHTTPResponseSerialization {
 
   // The response as the JSON stored under kLMResponseSerializationResponseKey.
   static platform::Json responseInfo(const platform::http::Response& response);
+  // The kLMResponseErrorRedirectNotFollowed error when the reply is a
+  // redirect (301, 302, 303, 307 or 308 with a "Location"): the transfer
+  // follows every redirect it may, so one that reaches the caller was not
+  // followed. nullopt for any other reply.
+  static std::optional<platform::Error> redirectNotFollowedError(const platform::http::Response& response);
+  // Where the cloud sent a request that failed with that error (also as the
+  // underlying error of another); nullopt for any other error.
+  static std::optional<std::string> redirectURLOfError(const platform::Error& error);
 
  private:
   LMStringEncoding stringEncoding_ = kLMUTF8StringEncoding;

@@ -65,6 +65,10 @@ LMJsonResponseSerialization::LMJsonResponseSerialization() {
 LMDecodedReply LMJsonResponseSerialization::responseObjectForResponse(
     const std::optional<platform::http::Response>& response, const platform::Bytes& data,
     const std::optional<std::string>& securityKey) const {
+  // A redirect not followed brought nothing of the cloud's to read.
+  if (response) {
+    if (auto redirected = redirectNotFollowedError(*response)) return {std::nullopt, *redirected};
+  }
   auto validated = validateResponse(response, data);
   std::optional<platform::Error> validationError;
   if (!validated) validationError = validated.error();

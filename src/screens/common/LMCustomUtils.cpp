@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "cloud/model/LMContact.h"
+#include "cloud/request/LMHTTPResponseSerialization.h"
 #include "platform/app/Application.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/storage/AppHome.h"
@@ -91,6 +92,10 @@ std::optional<std::string> retryMessage(const platform::Error& error) {
 
 std::optional<std::string> LMCustomUtils::messageForURLError(const platform::Error& error, const std::string& event) {
   auto count = [&](const char* name) { KoStatSDK::recordCountEvent(std::string(name), event); };
+  if (auto target = LMHTTPResponseSerialization::redirectURLOfError(error)) {
+    count("fail_redirect");
+    return ui::stringWithFormat(ui::localizedString("Request Sent Elsewhere Format"), {*target});
+  }
   switch (error.code()) {
     case -1001:
     case -1003:
