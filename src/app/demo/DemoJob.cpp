@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -145,8 +146,8 @@ void DemoJob::outcome(bool ok, const std::string& text) {
   std::fflush(out_);
 }
 
-void DemoJob::fail(DemoExit kind, const std::string& text) {
-  if (!failure_) failure_.emplace(kind, text);
+void DemoJob::fail(DemoExit kind, const std::string& text, std::optional<std::string> advice) {
+  if (!failure_) failure_ = Failure{kind, text, std::move(advice)};
 }
 
 void DemoJob::fail(const platform::Error& error) {
@@ -184,14 +185,15 @@ int DemoJob::run() {
     return kDemoExitOk;
   }
   std::fflush(out_);
-  const auto [kind, text] = failure_.value_or(std::make_pair(kDemoExitLocalFailure, std::string("a step failed")));
+  const auto [kind, text, advice] = failure_.value_or(Failure{kDemoExitLocalFailure, "a step failed", std::nullopt});
   const char* what = kind == kDemoExitSignInRefused ? "the sign-in was refused"
                      : kind == kDemoExitUnreachable ? "the cloud cannot be reached"
                      : kind == kDemoExitCloudFailure ? "the cloud failed a request"
                      : kind == kDemoExitStopped      ? "stopped"
                                                      : "a step failed on this machine";
+  const std::filesystem::path logs = QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs");
   std::fprintf(err_, "lumora: %s at step %d: %s\n  %s\n  The log files are in %s\n", what, stepNumber_,
-               text.c_str(), adviceFor(kind, options_).c_str(), QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs").c_str());
+               text.c_str(), advice.value_or(adviceFor(kind, options_)).c_str(), logs.c_str());
   std::fflush(err_);
   return kind;
 }
