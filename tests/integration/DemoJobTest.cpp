@@ -139,6 +139,7 @@ TEST_F(SignedRequestCloudTest, ADemoContactSyncIsTheLastSyncTheContactsPageTells
   options.password = "secret";
   const DemoRunResult run = demoRun(options);
   ASSERT_NE(run.out.find("ok: synced"), std::string::npos) << run.out << run.err;
+  EXPECT_NE(run.out.find("Done."), std::string::npos) << run.out << run.err;
   const double now = std::chrono::duration<double>(platform::Clock::current()->now().time_since_epoch()).count();
   for (const char* key : {lumora::LMLastContactSync::kShownKey, lumora::LMLastContactSync::kRuleKey}) {
     EXPECT_NEAR(defaults.doubleForKey(key), now, 600) << key;

@@ -16,6 +16,7 @@
 #include "applog/AppLogDelegate.h"
 #include "feedback/QBLogUtil.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
 #include "cloud/sync/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "utils/LMLogUtil.h"
@@ -173,8 +174,11 @@ int DemoJob::run() {
   });
 
   std::fprintf(out_, "Lumora client, cloud at %s\n", ServiceHosts::baseURL(ServiceHosts::kAccount).c_str());
+  // The job's own adapters: their stores open under the app home of this
+  // run, never one an earlier job in this process left them on.
   adapter_ = std::make_shared<LMSyncAdapter>();
-  contacts_ = LMContactSyncAdapter::sharedAdapter();
+  contacts_ = std::make_shared<LMContactSyncAdapter>();
+  gallery_ = std::make_shared<LMImageSyncAdapter>();
   bool ok = signIn() && relocate() && registerDevice() && listDevices() && seedAddressBook() &&
             syncContacts("Syncing the contacts") && syncContacts("Syncing again (nothing changed)") &&
             compareWithCloud() && backupPhotos() && restoreAlbum();

@@ -104,6 +104,7 @@ class DemoJob {
   DemoOptions options_;
   std::shared_ptr<class LMSyncAdapter> adapter_;
   std::shared_ptr<class LMContactSyncAdapter> contacts_;
+  std::shared_ptr<class LMImageSyncAdapter> gallery_;  // this phone's
   std::FILE* out_;
   std::FILE* err_;
   int stepNumber_ = 0;
