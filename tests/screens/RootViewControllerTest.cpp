@@ -562,6 +562,23 @@ std::vector<BookCase> bookCases() {
   return cases;
 }
 
+// Runs `check` on each way the book is found, in both languages; leaves a
+// whole book.
+void forEachBook(const std::function<void(const BookCase&)>& check) {
+  auto& defaults = platform::UserDefaults::standard();
+  for (const char* language : {"en", "zh-Hans"}) {
+    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    ui::resetLocalizedStringsForTesting();
+    for (const BookCase& c : bookCases()) {
+      SCOPED_TRACE(std::string(language) + " " + c.what);
+      c.make();
+      check(c);
+    }
+  }
+  testsupport::makeWholeAddressBook(0);
+  ui::resetLocalizedStringsForTesting();
+}
+
 // A damaged address book is told as what it is, with where the logs are,
 // in the tables' language; a real denial keeps the permission text.
 TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreADenialAsksForAccess) {
@@ -569,32 +586,23 @@ TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreAD
   auto manager = QBPassportsManager::sharedManager();
   manager->setUserId("7");
   ASSERT_TRUE(manager->passportForSid("lumora", "7"));
-  auto& defaults = platform::UserDefaults::standard();
-  for (const char* language : {"en", "zh-Hans"}) {
-    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
-    ui::resetLocalizedStringsForTesting();
-    for (const BookCase& c : bookCases()) {
-      SCOPED_TRACE(std::string(language) + " " + c.what);
-      c.make();
-      page_->synchronize(true);
-      settle();
-      advance(2.1);
-      auto alerts = ui::AlertView::visibleAlerts();
-      ASSERT_EQ(alerts.size(), 1u);
-      const std::string logs = QBLogFileManagerDefault().logsDirectory().string();
-      if (c.unreadable) {
-        EXPECT_EQ(alerts.front()->title(), ui::localizedString("Unreadable AddressBook"));
-        EXPECT_EQ(alerts.front()->message(), format("Unreadable AddressBook Message Format", {logs}));
-      } else {
-        EXPECT_EQ(alerts.front()->title(), ui::localizedString("No AddressBook Authority"));
-        EXPECT_EQ(alerts.front()->message(), ui::localizedString("No AddressBook Authority Message"));
-      }
-      alerts.front()->dismiss();
-      EXPECT_EQ(root_->begins, root_->ends) << "no sync left running";
+  forEachBook([&](const BookCase& c) {
+    page_->synchronize(true);
+    settle();
+    advance(2.1);
+    auto alerts = ui::AlertView::visibleAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    const std::string logs = QBLogFileManagerDefault().logsDirectory().string();
+    if (c.unreadable) {
+      EXPECT_EQ(alerts.front()->title(), ui::localizedString("Unreadable AddressBook"));
+      EXPECT_EQ(alerts.front()->message(), format("Unreadable AddressBook Message Format", {logs}));
+    } else {
+      EXPECT_EQ(alerts.front()->title(), ui::localizedString("No AddressBook Authority"));
+      EXPECT_EQ(alerts.front()->message(), ui::localizedString("No AddressBook Authority Message"));
     }
-  }
-  testsupport::makeWholeAddressBook(0);
-  ui::resetLocalizedStringsForTesting();
+    alerts.front()->dismiss();
+    EXPECT_EQ(root_->begins, root_->ends) << "no sync left running";
+  });
   ServiceHosts::reset();
 }
 
@@ -602,33 +610,24 @@ TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreAD
 // read, as it comes up on such a book and when it counts the book again,
 // before any sync is asked for; a denial keeps "No Accounts".
 TEST_F(RootViewControllerTest, ThePageSaysWhereItNamesTheSourceThatTheBookCannotBeRead) {
-  auto& defaults = platform::UserDefaults::standard();
-  for (const char* language : {"en", "zh-Hans"}) {
-    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
-    ui::resetLocalizedStringsForTesting();
-    for (const BookCase& c : bookCases()) {
-      SCOPED_TRACE(std::string(language) + " " + c.what);
-      c.make();
-      const std::string expected = ui::localizedString(c.unreadable ? "Unreadable AddressBook" : "No Accounts");
-      // The app comes up on that book.
-      page_ = std::make_shared<LMRootViewController>();
-      page_->setDelegate(root_);
-      navigation_ = ui::NavigationController::withRoot(page_);
-      navigation_->loadViewIfNeeded();
-      settle();
-      EXPECT_EQ(page_->sourceLabel()->text(), expected) << "as the page is made";
-      page_->viewDidAppear(false);
-      settle();
-      EXPECT_EQ(page_->sourceLabel()->text(), expected) << "once the page is shown";
-      EXPECT_EQ(page_->localNumLabel()->text(), "0");
-      page_->didLocalContactsChangedNotice(false);
-      settle();
-      EXPECT_EQ(page_->sourceLabel()->text(), expected) << "counted again";
-      EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
-    }
-  }
-  testsupport::makeWholeAddressBook(0);
-  ui::resetLocalizedStringsForTesting();
+  forEachBook([&](const BookCase& c) {
+    const std::string expected = ui::localizedString(c.unreadable ? "Unreadable AddressBook" : "No Accounts");
+    // The app comes up on that book.
+    page_ = std::make_shared<LMRootViewController>();
+    page_->setDelegate(root_);
+    navigation_ = ui::NavigationController::withRoot(page_);
+    navigation_->loadViewIfNeeded();
+    settle();
+    EXPECT_EQ(page_->sourceLabel()->text(), expected) << "as the page is made";
+    page_->viewDidAppear(false);
+    settle();
+    EXPECT_EQ(page_->sourceLabel()->text(), expected) << "once the page is shown";
+    EXPECT_EQ(page_->localNumLabel()->text(), "0");
+    page_->didLocalContactsChangedNotice(false);
+    settle();
+    EXPECT_EQ(page_->sourceLabel()->text(), expected) << "counted again";
+    EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+  });
 }
 
 TEST_F(RootViewControllerTest, BackgroundSyncPassesTheGateAndNeverAsks) {
