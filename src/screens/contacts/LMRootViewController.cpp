@@ -49,13 +49,15 @@ bool isUnreadableAddressBook(const platform::Result<std::shared_ptr<ab::AddressB
 }
 
 // Why the address book cannot be read, when it cannot: its store does not
-// open, or it opens but shows no synced source or no people because its
+// open, or it opens but shows no synced source (or, with `countPeople`, no
+// people: that reads the whole book, so not on the main thread) because its
 // file is damaged (a handle shows an empty book when a read fails).
 std::optional<std::string> whyAddressBookCannotBeRead(const platform::Result<std::shared_ptr<ab::AddressBook>>& opened,
-                                                      const ab::Record& source) {
+                                                      const ab::Record& source, bool countPeople = true) {
   if (isUnreadableAddressBook(opened)) return opened.error().description();
   if (!opened.ok()) return std::nullopt;
-  const bool empty = !source || LMManagedRecordContext::getABPersonCount(opened->get(), source) == 0;
+  const bool empty =
+      !source || (countPeople && LMManagedRecordContext::getABPersonCount(opened->get(), source) == 0);
   if (!empty || !ab::AddressBook::isStoreDamaged()) return std::nullopt;
   return "the file " + ab::AddressBook::storePath().string() + " is damaged";
 }
@@ -585,7 +587,7 @@ void LMRootViewController::startSync(bool background) {
   auto opened = ab::AddressBook::create();
   auto book = opened.ok() ? *opened : nullptr;
   const ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
-  if (auto why = whyAddressBookCannotBeRead(opened, source)) {
+  if (auto why = whyAddressBookCannotBeRead(opened, source, false)) {
     updateSourceLabel(source, true);
     if (!background) showUnreadableAddressBook(*why);
     return;
