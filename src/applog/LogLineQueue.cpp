@@ -23,10 +23,22 @@ void LogLineQueue::waitFor(Slot& slot, std::uint32_t expected) {
     std::this_thread::yield();
   }
   while (true) {
-    std::uint32_t seen = slot.sequence.load(std::memory_order_acquire);
+    std::uint32_t seen = slot.sequence.load(std::memory_order_seq_cst);
     if (seen == expected) return;
-    slot.sequence.wait(seen, std::memory_order_acquire);
+    slot.sequence.wait(seen, std::memory_order_seq_cst);
   }
+}
+
+// The library's notify wakes nobody when it reads no waiter on the slot. A
+// waiter counts itself (a sequentially consistent add), then reads the
+// slot; the store here must be sequentially consistent as well, or the
+// processor may read the count before the store is seen, find none, while
+// the waiter reads the old value and sleeps on a slot already published:
+// the writer then slept until some signal woke it, and a flush waiting for
+// its line hung with it.
+void LogLineQueue::publish(Slot& slot, std::uint32_t sequence) {
+  slot.sequence.store(sequence, std::memory_order_seq_cst);
+  slot.sequence.notify_all();
 }
 
 LogLineQueue::Slot* LogLineQueue::front(bool wait) {
@@ -43,8 +55,7 @@ void LogLineQueue::release() {
   slot.completion = nullptr;
   if (slot.text.capacity() > kShrinkAbove) slot.text = spdlog::memory_buf_t();
   slot.text.clear();
-  slot.sequence.store(static_cast<std::uint32_t>(head_ + capacity_), std::memory_order_release);
-  slot.sequence.notify_all();
+  publish(slot, static_cast<std::uint32_t>(head_ + capacity_));
   ++head_;
 }
 

@@ -47,8 +47,7 @@ class LogLineQueue {
     Slot& slot = slots_[ticket & mask_];
     waitFor(slot, static_cast<std::uint32_t>(ticket));
     fill(slot);
-    slot.sequence.store(static_cast<std::uint32_t>(ticket + 1), std::memory_order_release);
-    slot.sequence.notify_all();
+    publish(slot, static_cast<std::uint32_t>(ticket + 1));
     return ticket;
   }
 
@@ -63,6 +62,8 @@ class LogLineQueue {
 
  private:
   static void waitFor(Slot& slot, std::uint32_t expected);
+  // Stores `sequence` and wakes whoever waits for the slot.
+  static void publish(Slot& slot, std::uint32_t sequence);
 
   const std::size_t capacity_;
   const std::size_t mask_;

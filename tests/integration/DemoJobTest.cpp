@@ -1,20 +1,27 @@
 // The demo's main job against the local cloud: a refused sign-in and a step
 // that brings no answer in time are failures of their own kinds, told once;
+// a damaged address book is told as one, a denied one as the app home's;
 // a sync it made is the one the contacts page tells.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "SignedRequestFixture.h"
 #include "app/demo/DemoJob.h"
 #include "feedback/QBLogUtil.h"
+#include "platform/addressbook/AddressBook.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/http/TestServer.h"
 #include "platform/storage/UserDefaults.h"
 #include "screens/common/LMLastContactSync.h"
+#include "support/DamagedAddressBook.h"
 
 namespace signedtest {
 namespace {
@@ -109,6 +116,60 @@ TEST_F(SignedRequestCloudTest, ADemoUploadRedirectedElsewhereFailsAtOnceToldAsSu
   EXPECT_LT(clockSeconds, 120) << run.out;
 }
 
+// While alive, the calling thread goes without root's power over file
+// modes, as an app's process runs: a file of mode 000 is refused to it.
+class WithoutFileModeOverride {
+ public:
+  WithoutFileModeOverride() {
+    syscall(SYS_capget, &header_, saved_);
+    __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+    lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    syscall(SYS_capset, &header_, lowered);
+  }
+  ~WithoutFileModeOverride() { syscall(SYS_capset, &header_, saved_); }
+  WithoutFileModeOverride(const WithoutFileModeOverride&) = delete;
+  WithoutFileModeOverride& operator=(const WithoutFileModeOverride&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+};
+
+// A damaged address book is told as a book that cannot be read, naming its
+// file, never as the app home's permissions; a file the system refuses
+// keeps that text.
+TEST_F(SignedRequestCloudTest, ADemoTellsADamagedAddressBookAsUnreadableAndADeniedOneAsTheAppHomes) {
+  lumora::DemoOptions options;
+  options.login = "alice";
+  options.password = "secret";
+  const std::string store = platform::addressbook::AddressBook::storePath().string();
+  const std::string unreadable = "the phone's address book cannot be read";
+  for (const auto& damaged : testsupport::kBookDamages) {
+    SCOPED_TRACE(damaged.what);
+    testsupport::damageAddressBook(damaged.damage);
+    const DemoRunResult run = demoRun(options);
+    EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure);
+    EXPECT_NE(run.err.find("at step 5: " + unreadable), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(store), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("The log files are in "), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("permissions"), std::string::npos) << run.err;
+  }
+
+  testsupport::makeWholeAddressBook(3);
+  namespace fs = std::filesystem;
+  fs::permissions(store, fs::perms::none);
+  DemoRunResult denied;
+  {
+    WithoutFileModeOverride asAnApp;
+    denied = demoRun(options);
+  }
+  fs::permissions(store, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(denied.status, lumora::kDemoExitLocalFailure);
+  EXPECT_NE(denied.err.find("at step 5: no access to the address book"), std::string::npos) << denied.err;
+  EXPECT_NE(denied.err.find("permissions"), std::string::npos) << denied.err;
+  EXPECT_EQ(denied.err.find(unreadable), std::string::npos) << denied.err;
+}
+
 // The window on a home the demo synced tells that sync: the demo records it
 // where the contacts page reads it.
 TEST_F(SignedRequestCloudTest, ADemoContactSyncIsTheLastSyncTheContactsPageTells) {
@@ -119,6 +180,7 @@ TEST_F(SignedRequestCloudTest, ADemoContactSyncIsTheLastSyncTheContactsPageTells
   options.password = "secret";
   const DemoRunResult run = demoRun(options);
   ASSERT_NE(run.out.find("ok: synced"), std::string::npos) << run.out << run.err;
+  EXPECT_NE(run.out.find("Done."), std::string::npos) << run.out << run.err;
   const double now = std::chrono::duration<double>(platform::Clock::current()->now().time_since_epoch()).count();
   for (const char* key : {lumora::LMLastContactSync::kShownKey, lumora::LMLastContactSync::kRuleKey}) {
     EXPECT_NEAR(defaults.doubleForKey(key), now, 600) << key;

@@ -32,8 +32,20 @@ TEST(DamagedStore, MovesAsideKeepTheNewestCopiesOfThatStoreWithTheirJournals) {
   const fs::path store = folder / "lumora.db";
   auto touch = [](const fs::path& file) { std::ofstream(file) << "x"; };
   // Another store's copy, and names that only look like copies.
-  const std::set<std::string> others = {"gallery.db.unreadable-1", "lumora.db.unreadable-old", "lumora.db.old"};
+  std::set<std::string> others = {"gallery.db.unreadable-1", "lumora.db.unreadable-old", "lumora.db.old",
+                                  "lumora.db.unreadable-0008"};
   for (const std::string& name : others) touch(folder / name);
+  // Entries with a copy's name that are no copies: a folder with a file in
+  // it, and links to a file and a folder outside; older than every copy.
+  const fs::path outside = home.root() / "outside";
+  fs::create_directories(outside / "folder");
+  touch(outside / "file");
+  touch(outside / "folder" / "kept");
+  fs::create_directories(folder / "lumora.db.unreadable-6");
+  touch(folder / "lumora.db.unreadable-6" / "inside");
+  fs::create_symlink(outside / "file", folder / "lumora.db.unreadable-7");
+  fs::create_symlink(outside / "folder", folder / "lumora.db.unreadable-9");
+  others.insert({"lumora.db.unreadable-6", "lumora.db.unreadable-7", "lumora.db.unreadable-9"});
 
   struct Move {
     long long atMs;  // the clock at the move
@@ -52,11 +64,21 @@ TEST(DamagedStore, MovesAsideKeepTheNewestCopiesOfThatStoreWithTheirJournals) {
     clock->setTime(platform::Clock::TimePoint(std::chrono::milliseconds(move.atMs)));
     for (const char* suffix : {"", "-wal", "-shm"}) touch(store.string() + suffix);
     ASSERT_TRUE(platform::moveDamagedStoreAside(store));
+    if (move.atMs == 1000) {
+      // A journal name of the first copy taken by a folder stays with it.
+      fs::create_directories(folder / "lumora.db.unreadable-1000-journal");
+      touch(folder / "lumora.db.unreadable-1000-journal" / "inside");
+      others.insert("lumora.db.unreadable-1000-journal");
+    }
     std::set<std::string> expected = others;
     for (const std::string& stamp : move.copies) {
       for (const char* suffix : {"", "-wal", "-shm"}) expected.insert("lumora.db.unreadable-" + stamp + suffix);
     }
     EXPECT_EQ(namesIn(folder), expected);
+  }
+  for (const fs::path& file : {folder / "lumora.db.unreadable-6" / "inside", outside / "file",
+                               outside / "folder" / "kept", folder / "lumora.db.unreadable-1000-journal" / "inside"}) {
+    EXPECT_TRUE(fs::is_regular_file(file)) << file;
   }
 }
 

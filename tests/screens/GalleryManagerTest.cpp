@@ -257,6 +257,34 @@ TEST_F(GalleryManagerTest, AlbumListsMergeByStatusAndTagAndKeepTheirTokens) {
   }
 }
 
+// A listing's tokens are kept on a new stack, even one whose coordinator
+// stands where a freed one, made anew in use after its tokens were read,
+// stood before.
+TEST_F(GalleryManagerTest, TokensOfAListingOnANewStackAreKeptWhereverItsCoordinatorStands) {
+  bool there = false;
+  for (int tries = 0; tries < 5 && !there; ++tries) {
+    LMGalleryStoreStack::setShared(nullptr);
+    manager.albumSync();
+    testsupport::damagePagesInUse(LMGalleryStoreStack::storeURL(), '\0');
+    albumNames();
+    auto remade = LMGalleryStoreStack::shared()->persistentStoreCoordinator();
+    ASSERT_TRUE(remade);
+    ASSERT_GT(remade->generation(), 0u) << "the damage was met and the store made anew";
+    manager.albumSync();
+    const void* stood = remade.get();
+    remade.reset();
+    for (int stacks = 0; stacks < 50 && !there; ++stacks) {
+      LMGalleryStoreStack::setShared(nullptr);
+      there = LMGalleryStoreStack::shared()->persistentStoreCoordinator().get() == stood;
+    }
+  }
+  if (!there) GTEST_SKIP() << "the allocator gave no new coordinator a freed one's place";
+  manager.saveAlbumObjectsWithArray({galleryTestAlbum(1, 1, 5, "Camera")}, 10, "e10", false, nullptr);
+  settle();
+  EXPECT_EQ(albumNames(), std::vector<std::string>{"1:Camera:1"});
+  EXPECT_EQ(manager.albumSync(), 10);
+}
+
 TEST_F(GalleryManagerTest, ImageListsFollowTheirAlbumAndAskForMissingAddressesTenAtATime) {
   std::vector<LMImage> images;
   for (std::int64_t id = 1; id <= 25; ++id) images.push_back(galleryTestImage(id, id));

@@ -40,6 +40,7 @@
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/shell/AppDelegate.h"
 #include "screens/shell/LMLocationHelper.h"
+#include "support/DamagedAddressBook.h"
 #include "support/TestHome.h"
 
 namespace ui = platform::ui;
@@ -538,6 +539,46 @@ TEST_F(RootViewControllerTest, AnEmptiedAddressBookClearsTheStoreFirst) {
   ServiceHosts::reset();
 }
 
+// Each way the book is found: damaged (told as a book that cannot be read,
+// with where the logs are), or whole with access denied (the permission
+// text, "No Accounts" where the page names the source).
+struct BookCase {
+  std::string what;
+  std::function<void()> make;
+  bool unreadable;
+};
+
+std::vector<BookCase> bookCases() {
+  std::vector<BookCase> cases;
+  for (const auto& damaged : testsupport::kBookDamages) {
+    cases.push_back({damaged.what, [damage = damaged.damage] { testsupport::damageAddressBook(damage); }, true});
+  }
+  cases.push_back({"denied",
+                   [] {
+                     testsupport::makeWholeAddressBook(3);
+                     ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Denied).ok());
+                   },
+                   false});
+  return cases;
+}
+
+// Runs `check` on each way the book is found, in both languages; leaves a
+// whole book.
+void forEachBook(const std::function<void(const BookCase&)>& check) {
+  auto& defaults = platform::UserDefaults::standard();
+  for (const char* language : {"en", "zh-Hans"}) {
+    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    ui::resetLocalizedStringsForTesting();
+    for (const BookCase& c : bookCases()) {
+      SCOPED_TRACE(std::string(language) + " " + c.what);
+      c.make();
+      check(c);
+    }
+  }
+  testsupport::makeWholeAddressBook(0);
+  ui::resetLocalizedStringsForTesting();
+}
+
 // A damaged address book is told as what it is, with where the logs are,
 // in the tables' language; a real denial keeps the permission text.
 TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreADenialAsksForAccess) {
@@ -545,63 +586,48 @@ TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreAD
   auto manager = QBPassportsManager::sharedManager();
   manager->setUserId("7");
   ASSERT_TRUE(manager->passportForSid("lumora", "7"));
-  const std::filesystem::path store = ab::AddressBook::storePath();
-  // A whole book of 40 people, made anew; the bytes of its file.
-  auto fresh = [&] {
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(store.string() + suffix);
-    EXPECT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
-    auto book = *ab::AddressBook::create();
-    for (int i = 0; i < 40; ++i) EXPECT_TRUE(book->createPerson(book->sourceWithId(ab::kLocalSourceId)).ok());
-    EXPECT_TRUE(book->save().ok());
-    book.reset();
-    for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(store.string() + suffix);
-    std::ifstream in(store, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
-  auto write = [&](const std::string& bytes) { std::ofstream(store, std::ios::binary | std::ios::trunc) << bytes; };
-  struct Case {
-    const char* what;
-    std::function<void()> damage;
-    const char* title;
-    bool logs;  // the message names the logs folder
-  };
-  const std::vector<Case> cases = {
-      {"cut in half", [&] { const std::string whole = fresh(); write(whole.substr(0, whole.size() / 2)); },
-       "Unreadable AddressBook", true},
-      {"garbage", [&] { write(std::string(fresh().size(), '\x5a')); }, "Unreadable AddressBook", true},
-      {"denied",
-       [&] {
-         fresh();
-         ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Denied).ok());
-       },
-       "No AddressBook Authority", false},
-  };
-  auto& defaults = platform::UserDefaults::standard();
-  for (const char* language : {"en", "zh-Hans"}) {
-    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
-    ui::resetLocalizedStringsForTesting();
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(language) + " " + c.what);
-      c.damage();
-      page_->synchronize(true);
-      settle();
-      advance(2.1);
-      auto alerts = ui::AlertView::visibleAlerts();
-      ASSERT_EQ(alerts.size(), 1u);
-      EXPECT_EQ(alerts.front()->title(), ui::localizedString(c.title));
-      const std::string logs = QBLogFileManagerDefault().logsDirectory().string();
-      if (c.logs) {
-        EXPECT_EQ(alerts.front()->message(), format("Unreadable AddressBook Message Format", {logs}));
-      } else {
-        EXPECT_EQ(alerts.front()->message(), ui::localizedString("No AddressBook Authority Message"));
-      }
-      alerts.front()->dismiss();
-      EXPECT_EQ(root_->begins, root_->ends) << "no sync left running";
+  forEachBook([&](const BookCase& c) {
+    page_->synchronize(true);
+    settle();
+    advance(2.1);
+    auto alerts = ui::AlertView::visibleAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    const std::string logs = QBLogFileManagerDefault().logsDirectory().string();
+    if (c.unreadable) {
+      EXPECT_EQ(alerts.front()->title(), ui::localizedString("Unreadable AddressBook"));
+      EXPECT_EQ(alerts.front()->message(), format("Unreadable AddressBook Message Format", {logs}));
+    } else {
+      EXPECT_EQ(alerts.front()->title(), ui::localizedString("No AddressBook Authority"));
+      EXPECT_EQ(alerts.front()->message(), ui::localizedString("No AddressBook Authority Message"));
     }
-  }
-  fresh();
-  ui::resetLocalizedStringsForTesting();
+    alerts.front()->dismiss();
+    EXPECT_EQ(root_->begins, root_->ends) << "no sync left running";
+  });
   ServiceHosts::reset();
+}
+
+// Where the page names the synced source it says that the book cannot be
+// read, as it comes up on such a book and when it counts the book again,
+// before any sync is asked for; a denial keeps "No Accounts".
+TEST_F(RootViewControllerTest, ThePageSaysWhereItNamesTheSourceThatTheBookCannotBeRead) {
+  forEachBook([&](const BookCase& c) {
+    const std::string expected = ui::localizedString(c.unreadable ? "Unreadable AddressBook" : "No Accounts");
+    // The app comes up on that book.
+    page_ = std::make_shared<LMRootViewController>();
+    page_->setDelegate(root_);
+    navigation_ = ui::NavigationController::withRoot(page_);
+    navigation_->loadViewIfNeeded();
+    settle();
+    EXPECT_EQ(page_->sourceLabel()->text(), expected) << "as the page is made";
+    page_->viewDidAppear(false);
+    settle();
+    EXPECT_EQ(page_->sourceLabel()->text(), expected) << "once the page is shown";
+    EXPECT_EQ(page_->localNumLabel()->text(), "0");
+    page_->didLocalContactsChangedNotice(false);
+    settle();
+    EXPECT_EQ(page_->sourceLabel()->text(), expected) << "counted again";
+    EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+  });
 }
 
 TEST_F(RootViewControllerTest, BackgroundSyncPassesTheGateAndNeverAsks) {

@@ -13,6 +13,7 @@
 #include "platform/addressbook/AddressBook.h"
 #include "platform/dispatch/Clock.h"
 #include "screens/common/LMLastContactSync.h"
+#include "utils/LMLogUtil.h"
 
 namespace lumora {
 namespace {
@@ -163,7 +164,7 @@ bool DemoJob::seedAddressBook() {
   (void)ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized);
   auto book = LMContactSyncAdapter::openAddressBook();
   if (!book) {
-    outcome(false, "no access to the address book");
+    failAddressBook("no access to the address book");
     return false;
   }
   const ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
@@ -176,16 +177,29 @@ bool DemoJob::seedAddressBook() {
     const bool pictured = i >= kSharedPeople && i < kSharedPeople + kPictured;
     if (!person.ok() || !demoPerson(i).mergeToLocalRecord(*person).ok() ||
         (pictured && !person->setImageData(demoPicture(i - kSharedPeople)).ok())) {
-      outcome(false, "cannot add a person");
+      failAddressBook("cannot add a person");
       return false;
     }
   }
   if (auto saved = book->save(); !saved.ok()) {
-    fail(saved.error());
+    failAddressBook(failureText(saved.error()));
     return false;
   }
   outcome(true, std::to_string(book->peopleInSource(source).size()) + " people in the address book");
   return true;
+}
+
+void DemoJob::failAddressBook(const std::string& text) {
+  if (!ab::AddressBook::isStoreDamaged()) {
+    fail(kDemoExitLocalFailure, text);
+    return;
+  }
+  LM_LOG_ERROR("The address book cannot be read: its file {} is damaged (the step met: {})",
+               ab::AddressBook::storePath().string(), text);
+  fail(kDemoExitLocalFailure, "the phone's address book cannot be read",
+       "Its file " + ab::AddressBook::storePath().string() +
+           " is damaged or is not an address book, so contacts cannot be synced until it is restored or moved "
+           "aside (a new, empty one is made then).");
 }
 
 bool DemoJob::syncContacts(const std::string& title) {

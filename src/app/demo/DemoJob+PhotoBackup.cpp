@@ -153,7 +153,7 @@ bool DemoJob::backupPhotos() {
       return false;
     }
   }
-  auto gallery = LMImageSyncAdapter::sharedAdapter();
+  auto gallery = gallery_;
   auto reports = std::make_shared<BackupReports>(out_);
   gallery->setDelegate(reports);
   const bool answered = offMainWork([gallery] { gallery->backupAllImages(); });

@@ -135,7 +135,7 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
 }  // namespace
 
 bool DemoJob::restoreAlbum() {
-  auto gallery = LMImageSyncAdapter::sharedAdapter();
+  auto gallery = gallery_;
   // The user lets the app at each phone's photos.
   auto allowPhotos = [&] {
     auto allowed = photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "applog/AppLogDelegate.h"
 #include "feedback/QBLogUtil.h"
 #include "cloud/sync/LMContactSyncAdapter.h"
+#include "cloud/sync/LMImageSyncAdapter.h"
 #include "cloud/sync/LMSyncAdapter.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/request/LMHTTPResponseSerialization.h"
@@ -146,8 +148,8 @@ void DemoJob::outcome(bool ok, const std::string& text) {
   std::fflush(out_);
 }
 
-void DemoJob::fail(DemoExit kind, const std::string& text) {
-  if (!failure_) failure_.emplace(kind, text);
+void DemoJob::fail(DemoExit kind, const std::string& text, std::optional<std::string> advice) {
+  if (!failure_) failure_ = Failure{kind, text, std::move(advice)};
 }
 
 void DemoJob::fail(const platform::Error& error) {
@@ -159,8 +161,12 @@ void DemoJob::fail(const platform::Error& error) {
   } else if (error.domain() == kLMLocalErrorDomain || error.domain() == platform::kPOSIXErrorDomain) {
     kind = kDemoExitLocalFailure;
   }
-  if (!failure_) redirected_ = LMHTTPResponseSerialization::redirectURLOfError(error).has_value();
-  fail(kind, failureText(error));
+  std::optional<std::string> advice;
+  if (LMHTTPResponseSerialization::redirectURLOfError(error)) {
+    advice = "The cloud sends its requests to an address the app does not follow them to: point "
+             "LUMORA_CLOUD_URL or <app home>/hosts.json at the address it serves from.";
+  }
+  fail(kind, failureText(error), std::move(advice));
 }
 
 int DemoJob::run() {
@@ -174,8 +180,11 @@ int DemoJob::run() {
   });
 
   std::fprintf(out_, "Lumora client, cloud at %s\n", ServiceHosts::baseURL(ServiceHosts::kAccount).c_str());
+  // The job's own adapters: their stores open under the app home of this
+  // run, never one an earlier job in this process left them on.
   adapter_ = std::make_shared<LMSyncAdapter>();
-  contacts_ = LMContactSyncAdapter::sharedAdapter();
+  contacts_ = std::make_shared<LMContactSyncAdapter>();
+  gallery_ = std::make_shared<LMImageSyncAdapter>();
   bool ok = signIn() && relocate() && registerDevice() && listDevices() && seedAddressBook() &&
             syncContacts("Syncing the contacts") && syncContacts("Syncing again (nothing changed)") &&
             compareWithCloud() && backupPhotos() && restoreAlbum();
@@ -186,19 +195,15 @@ int DemoJob::run() {
     return kDemoExitOk;
   }
   std::fflush(out_);
-  const auto [kind, text] = failure_.value_or(std::make_pair(kDemoExitLocalFailure, std::string("a step failed")));
+  const auto [kind, text, advice] = failure_.value_or(Failure{kDemoExitLocalFailure, "a step failed", std::nullopt});
   const char* what = kind == kDemoExitSignInRefused ? "the sign-in was refused"
                      : kind == kDemoExitUnreachable ? "the cloud cannot be reached"
                      : kind == kDemoExitCloudFailure ? "the cloud failed a request"
                      : kind == kDemoExitStopped      ? "stopped"
                                                      : "a step failed on this machine";
-  const std::string advice =
-      redirected_ ? "The cloud sends its requests to an address the app does not follow them to: point "
-                    "LUMORA_CLOUD_URL or <app home>/hosts.json at the address it serves from."
-                  : adviceFor(kind, options_);
+  const std::filesystem::path logs = QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs");
   std::fprintf(err_, "lumora: %s at step %d: %s\n  %s\n  The log files are in %s\n", what, stepNumber_,
-               text.c_str(), advice.c_str(),
-               QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs").c_str());
+               text.c_str(), advice.value_or(adviceFor(kind, options_)).c_str(), logs.c_str());
   std::fflush(err_);
   return kind;
 }

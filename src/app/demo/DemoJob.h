@@ -62,8 +62,9 @@ class DemoJob {
   void step(const std::string& text);
   // "ok: text", or a failure of this machine's (kDemoExitLocalFailure).
   void outcome(bool ok, const std::string& text);
-  // A failure of `kind` (the first one is kept and told at the end).
-  void fail(DemoExit kind, const std::string& text);
+  // A failure of `kind` (the first one is kept and told at the end), with
+  // what to do about it when that is not the kind's own advice.
+  void fail(DemoExit kind, const std::string& text, std::optional<std::string> advice = std::nullopt);
   // A failure from an error: a network error is an unreachable cloud, an
   // error of the SDK's own domain a local failure, any other the cloud's.
   void fail(const platform::Error& error);
@@ -73,6 +74,9 @@ class DemoJob {
   bool listDevices();
   // Fills an empty address book with the demo's people.
   bool seedAddressBook();
+  // A failure of the address book's: told as a book that cannot be read
+  // when its file is damaged, else as `text`, a failure of the app home.
+  void failAddressBook(const std::string& text);
   // Loads the cloud's changes, prints the estimate, runs one full sync with
   // a progress bar and prints what went each way.
   bool syncContacts(const std::string& title);
@@ -100,12 +104,17 @@ class DemoJob {
   DemoOptions options_;
   std::shared_ptr<class LMSyncAdapter> adapter_;
   std::shared_ptr<class LMContactSyncAdapter> contacts_;
+  std::shared_ptr<class LMImageSyncAdapter> gallery_;  // this phone's
   std::FILE* out_;
   std::FILE* err_;
   int stepNumber_ = 0;
   bool signingIn_ = false;  // a refusal now is a refused sign-in
-  std::optional<std::pair<DemoExit, std::string>> failure_;  // the first
-  bool redirected_ = false;  // it is a redirect the client did not follow
+  struct Failure {
+    DemoExit kind;
+    std::string text;
+    std::optional<std::string> advice;
+  };
+  std::optional<Failure> failure_;  // the first
 };
 
 }  // namespace lumora

@@ -72,6 +72,8 @@ std::filesystem::path AddressBook::storePath() {
   return AppHome::root() / "Library" / "AddressBook" / "AddressBook.sqlitedb";
 }
 
+bool AddressBook::isStoreDamaged() { return detail::Store::isDamaged(storePath()); }
+
 Result<std::shared_ptr<AddressBook>> AddressBook::create() {
   auto path = storePath();
   auto state = BookState::open(path);

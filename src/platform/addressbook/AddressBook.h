@@ -96,6 +96,12 @@ class AddressBook {
   static Result<std::shared_ptr<AddressBook>> create();
   // Where the store lives under the current app home.
   static std::filesystem::path storePath();
+  // Whether the store's file is damaged: a folder or anything else but a
+  // plain file in its place, not a database, without the book's tables, or
+  // failing SQLite's quick check of its pages. A handle's lists come back
+  // empty when a read fails; this tells such a book from an empty or a
+  // refused one. Reads the whole file: ask when a handle shows nothing.
+  static bool isStoreDamaged();
 
   // ABAddressBookGetAuthorizationStatus (NotDetermined if the store cannot
   // be read).

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/storage/DamagedStore.h"
 #include "platform/storage/Sqlite.h"
 
 namespace platform::addressbook::detail {
@@ -78,6 +79,11 @@ Result<std::unique_ptr<Store>> Store::open(const std::filesystem::path& path) {
   sqlite3_busy_timeout(db, 10000);
   if (auto st = store->ensureSchema(); !st) return st.error();
   return store;
+}
+
+bool Store::isDamaged(const std::filesystem::path& path) {
+  return isDamagedStore(path, {"SELECT key, value FROM Meta LIMIT 0", std::string(kSelectRows) + " LIMIT 0",
+                               "SELECT group_id, person_id FROM GroupMember LIMIT 0"});
 }
 
 Store::~Store() {

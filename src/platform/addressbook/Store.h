@@ -50,6 +50,10 @@ class Store {
   };
 
   static Result<std::unique_ptr<Store>> open(const std::filesystem::path& path);
+  // Whether the file at `path` proves damaged for a store: not a plain
+  // file, not a database, without the tables and columns a store reads, or
+  // failing SQLite's quick check (platform::isDamagedStore).
+  static bool isDamaged(const std::filesystem::path& path);
   ~Store();
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include "platform/dispatch/Clock.h"
 
@@ -22,16 +23,24 @@ constexpr int kDamageCheckBusyTimeoutMs = 5000;
 constexpr const char* kMovedAsideMark = ".unreadable-";
 constexpr const char* kJournalSuffixes[] = {"-wal", "-shm", "-journal"};
 
-// Removes a path whatever it is (a link itself, not what it leads to).
-void removeEntry(const std::filesystem::path& path) {
+// Whether `path` itself is a regular file (a link to one is not).
+bool isRegularFile(const std::filesystem::path& path) {
   std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
+  return std::filesystem::symlink_status(path, ignored).type() == std::filesystem::file_type::regular;
+}
+
+// Removes `path` when it is a regular file: never a folder (unlink refuses
+// one even if it took a folder's place since the check), never what a link
+// leads to.
+void removeRegularFile(const std::filesystem::path& path) {
+  if (isRegularFile(path)) ::unlink(path.c_str());
 }
 
 // Removes the copies of `store` moved aside before `latest`, beyond the
 // newest kMovedAsideKept - 1, with their journal files; `latest` stays even
-// when the clock went back. Names whose time is not a number are another
-// file's and stay.
+// when the clock went back. A copy is a regular file named exactly as a move
+// names one (the store's name, the mark, a time as the move writes it);
+// anything else of the folder stays: other names, folders, links.
 void removeOldCopies(const std::filesystem::path& store, const std::filesystem::path& latest) {
   const std::string prefix = store.filename().string() + kMovedAsideMark;
   const std::filesystem::path folder = store.has_parent_path() ? store.parent_path() : ".";
@@ -45,15 +54,16 @@ void removeOldCopies(const std::filesystem::path& store, const std::filesystem::
     const char* last = name.data() + name.size();
     const auto [past, error] = std::from_chars(first, last, stamp);
     if (error != std::errc() || past != last) continue;  // a journal file, or not a copy
-    if (it->path().filename() == latest.filename()) continue;
+    if (name != prefix + std::to_string(stamp)) continue;  // "-0", "007": not a name a move gives
+    if (it->path().filename() == latest.filename() || !isRegularFile(it->path())) continue;
     copies.emplace_back(stamp, it->path());
   }
   constexpr std::size_t kOthersKept = kMovedAsideKept - 1;
   if (copies.size() <= kOthersKept) return;
   std::sort(copies.begin(), copies.end(), [](const auto& a, const auto& b) { return a > b; });
   for (auto old = copies.begin() + kOthersKept; old != copies.end(); ++old) {
-    removeEntry(old->second);
-    for (const char* journal : kJournalSuffixes) removeEntry(old->second.string() + journal);
+    removeRegularFile(old->second);
+    for (const char* journal : kJournalSuffixes) removeRegularFile(old->second.string() + journal);
   }
 }
 

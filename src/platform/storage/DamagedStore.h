@@ -45,7 +45,9 @@ inline constexpr std::size_t kMovedAsideKept = 3;
 // Moves `store` (whatever it is: a link is moved, not followed) and its
 // "-wal", "-shm" and "-journal" files aside; false when the store stays.
 // Then removes the store's copies moved aside before, beyond the newest
-// kMovedAsideKept (by the time in their names), with their journal files.
+// kMovedAsideKept (by the time in their names), with their journal files:
+// only regular files named exactly as a move names them; a folder or a link
+// of such a name, and whatever it holds or leads to, stays.
 bool moveDamagedStoreAside(const std::filesystem::path& store);
 
 }  // namespace platform

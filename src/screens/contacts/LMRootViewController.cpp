@@ -48,6 +48,38 @@ bool isUnreadableAddressBook(const platform::Result<std::shared_ptr<ab::AddressB
          opened.error().code() == ab::kOperationNotPermittedByStoreError;
 }
 
+// Why the address book cannot be read, when it cannot: its store does not
+// open, or it opens but shows no synced source (or, with `countPeople`, no
+// people: that reads the whole book, so not on the main thread) because its
+// file is damaged (a handle shows an empty book when a read fails).
+std::optional<std::string> whyAddressBookCannotBeRead(const platform::Result<std::shared_ptr<ab::AddressBook>>& opened,
+                                                      const ab::Record& source, bool countPeople = true) {
+  if (isUnreadableAddressBook(opened)) return opened.error().description();
+  if (!opened.ok()) return std::nullopt;
+  const bool empty =
+      !source || (countPeople && LMManagedRecordContext::getABPersonCount(opened->get(), source) == 0);
+  if (!empty || !ab::AddressBook::isStoreDamaged()) return std::nullopt;
+  return "the file " + ab::AddressBook::storePath().string() + " is damaged";
+}
+
+// The book a page reads, its synced source, and whether it cannot be read.
+struct ReadBook {
+  std::shared_ptr<ab::AddressBook> book;
+  ab::Record source;
+  bool unreadable = false;
+};
+
+ReadBook readAddressBook() {
+  auto opened = ab::AddressBook::create();
+  ReadBook read;
+  if (opened.ok()) {
+    read.book = *opened;
+    read.source = LMManagedRecordContext::defaultSourceInAddressBook(read.book.get());
+  }
+  read.unreadable = whyAddressBookCannotBeRead(opened, read.source).has_value();
+  return read;
+}
+
 bool rootSignedInToCloud() {
   auto manager = QBPassportsManager::sharedManager();
   auto userId = manager->userId();
@@ -162,8 +194,9 @@ void LMRootViewController::interfaceInitialize() {
     didLocalContactsChangedNotice(false);
   } else {
     // Nothing of the book can be counted: the local count reads 0 beside
-    // the cloud's rather than staying blank.
-    sourceLabel_->setText(ui::localizedString("No Accounts"));
+    // the cloud's rather than staying blank, and the source line tells a
+    // book that cannot be read from one the user has not opened to the app.
+    updateSourceLabel({}, isUnreadableAddressBook(ab::AddressBook::create()));
     updateLocalChangedNum(nullptr, {});
   }
 }
@@ -218,15 +251,10 @@ void LMRootViewController::viewDidAppear(bool animated) {
   adapter()->performTaskBlock([weak] {
     auto page = weak.lock();
     if (!page) return;
-    auto book = LMContactSyncAdapter::openAddressBook();
-    if (!book) {
-      page->updateSourceLabel({});
-    } else {
-      auto source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
-      page->updateSourceLabel(source);
-      if (LMManagedRecordContext::isAddressBookAuthorized()) {
-        page->requestLumoraChangedContacts(book.get(), source, false, nullptr, nullptr);
-      }
+    const ReadBook read = readAddressBook();
+    page->updateSourceLabel(read.source, read.unreadable);
+    if (read.book && !read.unreadable && LMManagedRecordContext::isAddressBookAuthorized()) {
+      page->requestLumoraChangedContacts(read.book.get(), read.source, false, nullptr, nullptr);
     }
     // Posted, not waited for: a queue that waits for the main thread would
     // hold the app's exit while the main queue no longer runs.
@@ -267,9 +295,11 @@ void LMRootViewController::updateLocalChangedNum(ab::AddressBook* addressBook, c
   });
 }
 
-void LMRootViewController::updateSourceLabel(const ab::Record& source) {
+void LMRootViewController::updateSourceLabel(const ab::Record& source, bool unreadable) {
   std::optional<std::string> text;
-  if (LMManagedRecordContext::isAddressBookAuthorized()) {
+  if (unreadable) {
+    text = "Unreadable AddressBook";
+  } else if (LMManagedRecordContext::isAddressBookAuthorized()) {
     switch (LMManagedRecordContext::sourceType(source)) {
       case kLMSourceTypeOther:
         text = "Invalid Account";
@@ -392,10 +422,9 @@ void LMRootViewController::refreshLocalCount() {
   localRefreshRunning_ = true;
   platform::globalQueue().async([weak] {
     if (auto page = weak.lock()) {
-      auto book = LMContactSyncAdapter::openAddressBook();
-      ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
-      page->updateLocalChangedNum(book.get(), source);
-      page->updateSourceLabel(source);
+      const ReadBook read = readAddressBook();
+      page->updateLocalChangedNum(read.book.get(), read.source);
+      page->updateSourceLabel(read.source, read.unreadable);
     }
     platform::MainQueue::main().async([weak] {
       auto page = weak.lock();
@@ -425,7 +454,7 @@ void LMRootViewController::clearLumoraAccountData() {
 void LMRootViewController::requestAddressBookAuthorization(std::function<void()> granted) {
   auto book = ab::AddressBook::create();
   if (isUnreadableAddressBook(book)) {
-    showUnreadableAddressBook(book.error());
+    showUnreadableAddressBook(book.error().description());
     return;
   }
   if (!noticeAddressBook_ && book.ok()) noticeAddressBook_ = std::move(book).value();
@@ -448,8 +477,8 @@ void LMRootViewController::requestAddressBookAuthorization(std::function<void()>
       });
 }
 
-void LMRootViewController::showUnreadableAddressBook(const platform::Error& why) {
-  QB_LOG_ERROR("The address book cannot be read: {}", why.description());
+void LMRootViewController::showUnreadableAddressBook(const std::string& why) {
+  QB_LOG_ERROR("The address book cannot be read: {}", why);
   showAlert("Unreadable AddressBook",
             ui::stringWithFormat(ui::localizedString("Unreadable AddressBook Message Format"),
                                  {QBLogFileManagerDefault().logsDirectory().string()}),
@@ -556,12 +585,13 @@ void LMRootViewController::startSync(bool background) {
   if (!manager->passportForSid(kRootSid, *userId)) return;
 
   auto opened = ab::AddressBook::create();
-  if (isUnreadableAddressBook(opened)) {
-    if (!background) showUnreadableAddressBook(opened.error());
-    return;
-  }
   auto book = opened.ok() ? *opened : nullptr;
   const ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
+  if (auto why = whyAddressBookCannotBeRead(opened, source, false)) {
+    updateSourceLabel(source, true);
+    if (!background) showUnreadableAddressBook(*why);
+    return;
+  }
   const int type = LMManagedRecordContext::sourceType(source);
   std::string sourceName;
   if (type == kLMSourceTypeOther) {
@@ -605,11 +635,12 @@ void LMRootViewController::prepareSync(bool background) {
   adapter()->performTaskBlock([weak, background] {
     auto page = weak.lock();
     if (!page) return;
-    auto book = LMContactSyncAdapter::openAddressBook();
+    auto opened = ab::AddressBook::create();
+    auto book = opened.ok() ? *opened : nullptr;
     const ab::Record source = book ? LMManagedRecordContext::defaultSourceInAddressBook(book.get()) : ab::Record{};
-    if (!source) {
-      std::optional<platform::Error> unreadable;
-      if (auto opened = ab::AddressBook::create(); isUnreadableAddressBook(opened)) unreadable = opened.error();
+    // A damaged book shows no people: its sync data is never cleared for that.
+    const std::optional<std::string> unreadable = whyAddressBookCannotBeRead(opened, source);
+    if (!source || unreadable) {
       // Ended as a failure so that the progress screen stops and the root
       // container hears the end of the sync.
       LMSyncAdapter::performMainThreadBlock([&] {

@@ -106,7 +106,9 @@ class LMRootViewController : public LMSynBaseViewController,
   // ---- Labels and refreshes ----
   void updateLocalChangedNum(platform::addressbook::AddressBook* addressBook,
                              const platform::addressbook::Record& source);
-  void updateSourceLabel(const platform::addressbook::Record& source);
+  // The kind of `source`; "No Accounts" without access; that the book
+  // cannot be read when `unreadable`.
+  void updateSourceLabel(const platform::addressbook::Record& source, bool unreadable = false);
   void updateLumoraNum();
   void updateLumoraContactsNum();
   void updateLastSyncTimeLabel();
@@ -155,9 +157,9 @@ class LMRootViewController : public LMSynBaseViewController,
   void presentLogin();
   void showAlert(const std::string& titleKey, const std::string& message, const std::string& cancelKey,
                  std::vector<std::string> otherKeys = {});
-  // The address book's store cannot be read (`why`, logged): says so, and
-  // where the log files are.
-  void showUnreadableAddressBook(const platform::Error& why);
+  // The address book cannot be read (`why`, logged): says so, and where
+  // the log files are.
+  void showUnreadableAddressBook(const std::string& why);
   void installAdapterCallbacks();
   std::weak_ptr<LMRootViewController> weakSelf();
 

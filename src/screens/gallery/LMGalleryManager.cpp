@@ -199,14 +199,15 @@ void LMGalleryManager::deleteAllObjects(std::function<void()> finish) {
 
 LMGalleryManager::StoreMark LMGalleryManager::storeMark() {
   auto coordinator = LMGalleryStoreStack::shared()->persistentStoreCoordinator();
-  return {coordinator.get(), coordinator ? coordinator->generation() : 0};
+  return {coordinator, coordinator ? coordinator->generation() : 0};
 }
 
 bool LMGalleryManager::storeUnchangedSince(const StoreMark& mark) {
   const StoreMark now = storeMark();
   std::lock_guard lock(tokenMutex_);
   // A read on another coordinator (a stack made since) says nothing here.
-  return now == mark && (!tokensRead_ || tokensRead_->first != now.first || tokensRead_->second == now.second);
+  return now == mark &&
+         (!tokensRead_ || !tokensRead_->onSameCoordinator(now) || tokensRead_->generation == now.generation);
 }
 
 // The store is opened before its tokens are read: one made anew forgets them.

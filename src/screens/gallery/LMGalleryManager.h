@@ -137,7 +137,18 @@ class LMGalleryManager {
 
   // Which store the tokens name: the coordinator and how often it was made
   // anew. Tokens of a listing begun on a store since made anew are not kept.
-  using StoreMark = std::pair<const void*, std::uint64_t>;
+  // The coordinator is held weakly, never by its address alone: one made
+  // later (a stack replaced) may stand where a freed one stood.
+  struct StoreMark {
+    std::weak_ptr<platform::objectstore::PersistentStoreCoordinator> coordinator;
+    std::uint64_t generation = 0;
+    bool onSameCoordinator(const StoreMark& other) const {
+      return !coordinator.owner_before(other.coordinator) && !other.coordinator.owner_before(coordinator);
+    }
+    bool operator==(const StoreMark& other) const {
+      return onSameCoordinator(other) && generation == other.generation;
+    }
+  };
   static StoreMark storeMark();
   bool storeUnchangedSince(const StoreMark& mark);
 
