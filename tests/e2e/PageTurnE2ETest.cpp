@@ -165,7 +165,8 @@ TEST_P(PageTurnE2ETest, EveryWayBackFromATurnedAlbumShowsTheUprightPagesWholeInB
          harness_.click(*cell);
          auto browser = photos.photoBrowser();
          ASSERT_TRUE(browser);
-         harness_.settle(1);
+         // The tool bar shows once the browser has opened.
+         ASSERT_TRUE(harness_.waitFor([&] { return E2EHarness::reachable(*browser->toolBar()->deleteButton()); }));
          harness_.click(*browser->toolBar()->deleteButton());
          ASSERT_TRUE(harness_.clickButton(turnText("删除")));
          ASSERT_TRUE(harness_.waitFor([&] { return albumsNavigation_->topViewController() == albums_; }));
