@@ -71,8 +71,10 @@ class E2EHarness {
   // nearest that edge); nullptr when it has none.
   static std::shared_ptr<ui::View> barItem(const ui::NavigationController& navigation, bool left);
   bool clickBarItem(const ui::NavigationController& navigation, bool left);
-  // Two clicks in quick succession, as the window gets a double-click.
-  void doubleClick(ui::Point point);
+  // Two clicks as the window gets a double-click, the second `interval`
+  // seconds of the clock after the first (the clock moves on by that much
+  // between them).
+  void doubleClick(ui::Point point, double interval = 0.2);
   // Presses at `from`, moves to `to` in `steps` moves, releases there.
   void drag(ui::Point from, ui::Point to, int steps = 8);
   // A press held for `seconds` of clock time, then released.
@@ -90,7 +92,9 @@ class E2EHarness {
   QImage screenshot(const std::string& name);
 
  private:
-  void mouse(QEvent::Type type, ui::Point point);
+  // `stamp`: the window system's time of the event in milliseconds (0:
+  // none, as a synthetic event has).
+  void mouse(QEvent::Type type, ui::Point point, std::uint64_t stamp = 0);
 
   testsupport::TestHome home_;
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
