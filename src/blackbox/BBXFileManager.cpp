@@ -131,9 +131,14 @@ void BBXFileManager::enumerateFilesInDirectory(const std::string& directory, con
 }
 
 std::vector<std::string> BBXFileManager::contentsOfDirectory(const std::string& directory) const {
+  return listDirectory(directory).value_or(std::vector<std::string>{});
+}
+
+std::optional<std::vector<std::string>> BBXFileManager::listDirectory(const std::string& directory) const {
   std::vector<std::string> names;
   std::error_code error;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+  fs::directory_iterator it(directory, error);
+  for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
     std::string name = it->path().filename().string();
     if (name.empty() || name.front() == '.') continue;
     // The store holds no links: one found is removed (the link, never what
@@ -146,6 +151,11 @@ std::vector<std::string> BBXFileManager::contentsOfDirectory(const std::string& 
       continue;
     }
     names.push_back(std::move(name));
+  }
+  // A directory that is not there holds nothing.
+  if (error && error != std::errc::no_such_file_or_directory) {
+    platform::consoleLog("[FileManager] Unable to list " + directory + ": " + error.message());
+    return std::nullopt;
   }
   std::sort(names.begin(), names.end());
   for (std::string& name : names) name = bbxJoin(directory, name);
