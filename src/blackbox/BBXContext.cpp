@@ -259,19 +259,23 @@ void BBXContextInitialize(const BBXContextInitData* data) {
   });
   bbxSubmit(startup, context, [context, writable] { BBXBinaryImageInit(context->binaryImagePath, writable); });
   if (!context->debuggerAttached) {
-    if (hooks.signalInitialize) {
-      bbxSubmit(startup, context, [context, hooks] { hooks.signalInitialize(&context->signal); });
+    // The exception handler goes in first, in the signal handler's own
+    // block: an uncaught exception ends in an abort, which the signal
+    // handler alone would record as a bare signal, without the exception's
+    // type and message.
+    if (hooks.exceptionInitialize || hooks.signalInitialize) {
+      bbxSubmit(startup, context, [context, writable, hooks, record] {
+        if (hooks.exceptionInitialize) {
+          context->exception.maxCustomExceptions = record->customExceptionsEnabled ? record->maxCustomExceptions : 0;
+          hooks.exceptionInitialize(&context->exception, &writable->customExceptionCount);
+        }
+        if (hooks.signalInitialize) hooks.signalInitialize(&context->signal);
+      });
     }
     if (hooks.machExceptionInitialize) {
       bbxSubmit(startup, context, [context, hooks, record] {
         context->machException.mask = record->machExceptionMask;
         hooks.machExceptionInitialize(&context->machException);
-      });
-    }
-    if (hooks.exceptionInitialize) {
-      bbxSubmit(startup, context, [context, writable, hooks, record] {
-        context->exception.maxCustomExceptions = record->customExceptionsEnabled ? record->maxCustomExceptions : 0;
-        hooks.exceptionInitialize(&context->exception, &writable->customExceptionCount);
       });
     }
   } else {

@@ -322,8 +322,10 @@ std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t li
   }
   struct stat info {};
   std::optional<std::string> contents;
+  int failure = 0;
   if (fstat(fd, &info) != 0) {
     why = BBXFileReadProblem::Unreadable;
+    failure = errno;
   } else if (!S_ISREG(info.st_mode)) {
     why = BBXFileReadProblem::NotRegular;
   } else if (static_cast<std::uint64_t>(info.st_size) > limit) {
@@ -340,17 +342,26 @@ std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t li
       }
       const ssize_t got = read(fd, bytes.data() + filled, bytes.size() - filled);
       if (got < 0 && errno == EINTR) continue;
+      // A failed read is no end of the file: what came before it is no
+      // whole file.
+      if (got < 0) {
+        why = BBXFileReadProblem::Unreadable;
+        failure = errno;
+      }
       if (got <= 0) break;
       filled += static_cast<std::size_t>(got);
     }
     bytes.resize(filled);
-    if (filled > limit) {
-      why = BBXFileReadProblem::TooLarge;
-    } else {
-      contents = std::move(bytes);
+    if (why == BBXFileReadProblem::None) {
+      if (filled > limit) {
+        why = BBXFileReadProblem::TooLarge;
+      } else {
+        contents = std::move(bytes);
+      }
     }
   }
   close(fd);
+  if (failure != 0) errno = failure;
   return contents;
 }
 

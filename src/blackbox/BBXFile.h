@@ -106,7 +106,8 @@ enum class BBXFileReadProblem { None, Missing, NotRegular, TooLarge, Unreadable 
 // The whole of the regular file at `path` when it holds at most `limit`
 // bytes. It is opened without following a link and without blocking, so a
 // link, a pipe or a device is refused, never read. `problem` (optional)
-// says why nothing came back.
+// says why nothing came back; for Unreadable (an open, stat or read that
+// failed) errno tells the failure.
 std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit,
                                               BBXFileReadProblem* problem = nullptr);
 

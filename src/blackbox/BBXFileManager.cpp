@@ -36,13 +36,14 @@ std::error_code bbxRenameNoReplace(const std::string& from, const std::string& t
   return error;
 }
 
-// Removes a link in the place of `path` (the link itself); false when one
-// is there and stays.
+// Removes a link in the place of `path` (the link itself, logged); false
+// when one is there and stays.
 bool bbxRemoveLinkInPlaceOf(const fs::path& path) {
   std::error_code error;
-  if (!fs::is_symlink(fs::symlink_status(path, error))) return true;
-  platform::consoleLog("[FileManager] Removing a link in the place of " + path.string());
-  return fs::remove(path, error) && !error;
+  if (fs::is_symlink(fs::symlink_status(path, error))) {
+    platform::consoleLog("[FileManager] Removing a link in the place of " + path.string());
+  }
+  return platform::AppHome::removeLinkInPlaceOf(path);
 }
 
 }  // namespace
@@ -66,17 +67,13 @@ std::vector<std::string> BBXFileManager::processingPathContents() const {
 std::vector<std::string> BBXFileManager::preparedPathContents() const { return contentsOfDirectory(preparedPath()); }
 
 bool BBXFileManager::createDirectoryAtPath(const std::string& path) const {
-  std::error_code error;
   // A link in the directory's place is no folder of the store: it goes (the
   // link, never what it points to), so that nothing is written through it.
-  if (fs::is_symlink(fs::symlink_status(path, error))) {
-    platform::consoleLog("[FileManager] Removing a link in the place of " + path);
-    if (!fs::remove(path, error) && !error) error = std::make_error_code(std::errc::file_exists);
-    if (error) {
-      platform::consoleLog("[FileManager] Unable to create directory " + error.message());
-      return false;
-    }
+  if (!bbxRemoveLinkInPlaceOf(path)) {
+    platform::consoleLog("[FileManager] Unable to create directory " + path + ": a link stays in its place");
+    return false;
   }
+  std::error_code error;
   // The app home's creation mask keeps it the user's own.
   fs::create_directories(path, error);
   if (error) {
@@ -134,9 +131,14 @@ void BBXFileManager::enumerateFilesInDirectory(const std::string& directory, con
 }
 
 std::vector<std::string> BBXFileManager::contentsOfDirectory(const std::string& directory) const {
+  return listDirectory(directory).value_or(std::vector<std::string>{});
+}
+
+std::optional<std::vector<std::string>> BBXFileManager::listDirectory(const std::string& directory) const {
   std::vector<std::string> names;
   std::error_code error;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+  fs::directory_iterator it(directory, error);
+  for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
     std::string name = it->path().filename().string();
     if (name.empty() || name.front() == '.') continue;
     // The store holds no links: one found is removed (the link, never what
@@ -149,6 +151,11 @@ std::vector<std::string> BBXFileManager::contentsOfDirectory(const std::string& 
       continue;
     }
     names.push_back(std::move(name));
+  }
+  // A directory that is not there holds nothing.
+  if (error && error != std::errc::no_such_file_or_directory) {
+    platform::consoleLog("[FileManager] Unable to list " + directory + ": " + error.message());
+    return std::nullopt;
   }
   std::sort(names.begin(), names.end());
   for (std::string& name : names) name = bbxJoin(directory, name);

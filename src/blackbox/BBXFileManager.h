@@ -82,6 +82,9 @@ class BBXFileManager {
   // The listed entries, in order; nothing for an unreadable directory.
   void enumerateFilesInDirectory(const std::string& directory, const FileBlock& block) const;
   std::vector<std::string> contentsOfDirectory(const std::string& directory) const;
+  // The same (nothing for a missing directory), or nullopt (logged) when
+  // the directory cannot be listed now or whole (too many open files, say).
+  std::optional<std::vector<std::string>> listDirectory(const std::string& directory) const;
   // Of the entry itself: a link is not followed.
   std::optional<std::uint64_t> fileSizeAtPath(const std::string& path) const;
 

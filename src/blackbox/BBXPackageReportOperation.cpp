@@ -89,15 +89,22 @@ std::optional<std::string> BBXPackageReportOperation::compressFile(const std::st
   return compressContents(path, *contents);
 }
 
-std::optional<std::string> BBXPackageReportOperation::contentsToSend(const std::string& path) {
+platform::Result<std::optional<std::string>> BBXPackageReportOperation::contentsToSend(const std::string& path) {
   const std::string name = std::filesystem::path(path).filename().string();
   BBXFileReadProblem problem = BBXFileReadProblem::None;
   auto contents = BBXFileReadBounded(path.c_str(), kBBXMaxRecordFileBytes, &problem);
   if (!contents) {
+    // A failed open or read (too many open files, say) passes: the report
+    // waits for a later try rather than going without the file.
+    if (problem == BBXFileReadProblem::Unreadable) {
+      const int code = errno;
+      platform::consoleLog("[Blackbox:Crash:Reports] Unable to read " + name + " now: " + std::strerror(code));
+      return platform::posixError(code, "Unable to read the report file " + name);
+    }
     platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + name +
                          (problem == BBXFileReadProblem::TooLarge ? ": larger than capture ever writes"
-                                                                  : ": it cannot be read"));
-    return std::nullopt;
+                                                                  : ": it is gone or no plain file"));
+    return std::optional<std::string>();
   }
   if (name.find(".bbxrecord") == std::string::npos) return contents;
   // A line no reader takes (a torn write, damage) would have the service
@@ -107,8 +114,8 @@ std::optional<std::string> BBXPackageReportOperation::contentsToSend(const std::
   if (dropped == 0) return contents;
   platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + std::to_string(dropped) + " line(s) of " + name +
                        " that are no record");
-  if (readable.empty()) return std::nullopt;
-  return readable;
+  if (readable.empty()) return std::optional<std::string>();
+  return std::optional<std::string>(std::move(readable));
 }
 
 std::optional<std::string> BBXPackageReportOperation::compressContents(const std::string& path,
@@ -172,27 +179,39 @@ void BBXPackageReportOperation::main() {
     if (!key || key->empty()) key = fallbackAPIKey_;
     if (key && !key->empty()) body.addValue(platform::Json(*key), "api_key");
     if (!report_->identifier().empty()) body.addValue(platform::Json(report_->identifier()), "report_id");
-    fileManager_.enumerateFilesInDirectory(reportPath(), [&](const std::string& path, const std::string& extension) {
-      if (failed || isCancelled() || extension == "gz") return;
+    // A listing that fails now (too many open files, say) would send the
+    // report without its files.
+    const auto entries = fileManager_.listDirectory(reportPath());
+    if (!entries) {
+      failed = true;
+      return;
+    }
+    for (const std::string& path : *entries) {
+      if (isCancelled()) return;
+      if (std::filesystem::path(path).extension() == ".gz") continue;
       // Capture writes plain files only: a link, a folder, a pipe or a
       // device is no part of the report and is never opened.
       struct stat info {};
       if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         platform::consoleLog("[Blackbox:Crash:Reports] Skipping a report entry that is no plain file: " + path);
+        continue;
+      }
+      // A file that can never be sent as it is stays out and the rest goes;
+      // one that cannot be read now leaves no package.
+      const auto contents = contentsToSend(path);
+      if (!contents) {
+        failed = true;
         return;
       }
-      // A file that cannot be sent as it is stays out; the rest goes.
-      const auto contents = contentsToSend(path);
-      if (!contents) return;
-      auto compressed = compressContents(path, *contents);
+      if (!*contents) continue;
+      auto compressed = compressContents(path, **contents);
       if (!compressed) {
         failed = true;
         return;
       }
       const std::string fileName = std::filesystem::path(*compressed).filename().string();
-      body.addFile(*compressed, fileName, std::string(kBBXGzipMimeType),
-                   bbxFieldNameForCompressedName(fileName));
-    });
+      body.addFile(*compressed, fileName, std::string(kBBXGzipMimeType), bbxFieldNameForCompressedName(fileName));
+    }
   });
 
   // A write the file refused leaves a torn package.

@@ -4,9 +4,12 @@
 // and identifier (each only when present) and every plain file of the
 // directory gzip-compressed to a ".gz" file beside it (leftover ".gz" files
 // are skipped and made again; links, folders, pipes and devices are never
-// opened). A file larger than capture ever writes, or one that cannot be
-// read, is left out (logged), and so are the lines of a record file that no
-// reader takes: one bad file never keeps the rest of a report from going.
+// opened). A file larger than capture ever writes, or gone meanwhile, is
+// left out (logged), and so are the lines of a record file that no reader
+// takes, and a record file with none left: one bad file never keeps the
+// rest of a report from going. A file that cannot be opened or read now
+// (too many open files, say) leaves no package: the report is kept whole
+// for a later try.
 // The package is written under a hidden name (".<boundary>.partial") and
 // renamed when whole, so that an interrupted run leaves no torn package to
 // be sent. The entries themselves stay; the caller removes the directory
@@ -14,9 +17,10 @@
 //
 // Ownership: holds the report (shared) and a copy of the store's paths.
 // Threading: run with start() on the caller's thread. Failure: an entry that
-// does not compress whole, or a package file that cannot be written whole,
-// leaves no package (the file is removed and finalPath() stays empty), so
-// the report directory is kept; a cancelled operation also leaves none.
+// cannot be read now or does not compress whole, or a package file that
+// cannot be written whole, leaves no package (the file is removed and
+// finalPath() stays empty), so the report directory is kept; a cancelled
+// operation also leaves none.
 #pragma once
 
 #include <functional>
@@ -26,6 +30,7 @@
 
 #include "blackbox/BBXFileManager.h"
 #include "blackbox/BBXInternalReport.h"
+#include "platform/Result.h"
 #include "platform/dispatch/Operation.h"
 
 namespace lumora {
@@ -42,8 +47,8 @@ class BBXPackageReportOperation : public platform::Operation {
   // removed) when it could not be read, written whole or closed.
   std::optional<std::string> compressFile(const std::string& path) const;
   // What of the entry goes into the package: nullopt (logged) when it is
-  // left out.
-  static std::optional<std::string> contentsToSend(const std::string& path);
+  // left out; an error when it cannot be read now.
+  static platform::Result<std::optional<std::string>> contentsToSend(const std::string& path);
 
   std::string reportPath() const;
   std::string destinationDirectory() const;

@@ -136,6 +136,7 @@ std::shared_ptr<BBXURLSessionDownloadTask> BBXURLSessionDownloadTask::task() {
 namespace {
 
 constexpr const char* kBBXDownloadPrefix = "bbx-download-";
+constexpr const char* kBBXDownloadsBelowCaches = "io.harbor.sdk.ios.data/downloads";
 
 // The reply body into the download's file, no longer than the request's
 // maxResponseBytes (a longer one fails the send with -1103, as a reply
@@ -179,11 +180,16 @@ BBXURLSessionDownloadTask::BBXURLSessionDownloadTask() : targetURL_(temporaryFil
 BBXURLSessionDownloadTask::~BBXURLSessionDownloadTask() { cleanup(); }
 
 std::filesystem::path BBXURLSessionDownloadTask::temporaryDirectory() {
-  return platform::AppHome::caches() / "io.harbor.sdk.ios.data" / "downloads";
+  return platform::AppHome::caches() / kBBXDownloadsBelowCaches;
 }
 
 std::filesystem::path BBXURLSessionDownloadTask::temporaryFileURL() {
-  const std::filesystem::path folder = temporaryDirectory();
+  // Never through a link in the place of the folder or the data folder
+  // above it: such a link goes (the link itself) before anything is swept
+  // or written.
+  const std::filesystem::path caches = platform::AppHome::caches();
+  platform::AppHome::makeOwnFolder(caches, kBBXDownloadsBelowCaches);
+  const std::filesystem::path folder = caches / kBBXDownloadsBelowCaches;
   std::error_code error;
   // What a process that ended mid-download left (each completed download
   // removes its own file): swept once, before this process's first one.
@@ -195,7 +201,6 @@ std::filesystem::path BBXURLSessionDownloadTask::temporaryFileURL() {
       std::filesystem::remove(it->path(), ignored);
     }
   });
-  std::filesystem::create_directories(folder, error);
   return folder / (kBBXDownloadPrefix + HBRCreateUUIDString());
 }
 

@@ -33,6 +33,15 @@ BBXUserDefaults::BBXUserDefaults(std::filesystem::path directory, platform::User
   });
 }
 
+bool BBXUserDefaults::removeLinkInPlaceOfDirectory() const {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(std::filesystem::symlink_status(directory_, error))) return true;
+  platform::consoleLog("[Harbor:UserDefaults] removing a link in the place of " + directory_.string());
+  if (platform::AppHome::removeLinkInPlaceOf(directory_)) return true;
+  platform::consoleLog("[Harbor:UserDefaults] unable to remove the link in the place of " + directory_.string());
+  return false;
+}
+
 platform::UserDefaults& BBXUserDefaults::systemDefaults() const {
   return systemDefaults_ != nullptr ? *systemDefaults_ : platform::UserDefaults::standard();
 }
@@ -40,6 +49,9 @@ platform::UserDefaults& BBXUserDefaults::systemDefaults() const {
 std::optional<BBXUserDefaults::Dictionary> BBXUserDefaults::loadDictionaryFromDisk() {
   std::optional<Dictionary> loaded;
   diskQueue_->sync([&] {
+    // The store's folder is its own: a link in its place is removed (the
+    // link, never what it points to), and nothing is read through it.
+    removeLinkInPlaceOfDirectory();
     std::error_code error;
     auto status = std::filesystem::symlink_status(file_, error);
     if (error || !std::filesystem::exists(status)) return;
@@ -120,6 +132,7 @@ BBXUserDefaults::Dictionary BBXUserDefaults::dictionaryRepresentation() const {
 void BBXUserDefaults::synchronize() {
   Dictionary snapshot = dictionaryRepresentation();
   diskQueue_->sync([&] {
+    if (!removeLinkInPlaceOfDirectory()) return;
     std::error_code error;
     if (!std::filesystem::exists(directory_, error)) {
       std::filesystem::create_directories(directory_, error);

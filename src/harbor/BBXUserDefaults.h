@@ -2,7 +2,9 @@
 // in memory and kept in "BBXUserDefaults.plist" (XML) under
 // Library/Application Support/com.blackbox. Setters change memory only; a
 // value reaches the disk at the next synchronize(), written atomically. It
-// can move a value out of the system user defaults on first read.
+// can move a value out of the system user defaults on first read. The
+// folder is the store's own: a link in its place is removed (the link, never
+// what it points to) before the file is read or written.
 // Ownership: standardUserDefaults() is one process-wide store, created on
 // first use and bound to the app home of that moment; other stores (tests)
 // are owned by their creator.
@@ -73,6 +75,9 @@ class BBXUserDefaults {
  private:
   std::optional<Dictionary> loadDictionaryFromDisk();
   platform::UserDefaults& systemDefaults() const;
+  // On the disk queue: a link in the place of the store's folder goes (the
+  // link itself); false when it stays.
+  bool removeLinkInPlaceOfDirectory() const;
 
   std::filesystem::path directory_;
   std::filesystem::path file_;

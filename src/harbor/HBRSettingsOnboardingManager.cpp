@@ -27,10 +27,19 @@ HBRSettingsOnboardingManager::HBRSettingsOnboardingManager(std::shared_ptr<const
 
 HBRSettingsOnboardingManager::~HBRSettingsOnboardingManager() = default;
 
+std::filesystem::path HBRSettingsOnboardingManager::settingsDirectoryBelowCaches() {
+  return std::filesystem::path("io.harbor.sdk.ios.data") /
+         platform::Bundle::infoString("CFBundleIdentifier").value_or("");
+}
+
 std::string HBRSettingsOnboardingManager::settingsDirectoryPath() {
-  return (platform::AppHome::caches() / "io.harbor.sdk.ios.data" /
-          platform::Bundle::infoString("CFBundleIdentifier").value_or(""))
-      .string();
+  return (platform::AppHome::caches() / settingsDirectoryBelowCaches()).string();
+}
+
+bool HBRSettingsOnboardingManager::makeSettingsDirectory() {
+  if (platform::AppHome::makeOwnFolder(platform::AppHome::caches(), settingsDirectoryBelowCaches())) return true;
+  platform::consoleLog("[Harbor] Unable to make the settings directory " + settingsDirectoryPath());
+  return false;
 }
 
 std::string HBRSettingsOnboardingManager::settingsPath() {
@@ -50,7 +59,11 @@ std::optional<std::string> HBRSettingsOnboardingManager::valueForConfigurationKe
 
 HBRSettings& HBRSettingsOnboardingManager::settingsModel() {
   std::lock_guard lock(mutex_);
-  if (!settingsModel_) settingsModel_ = std::make_unique<HBRSettings>(settingsPath());
+  if (!settingsModel_) {
+    // Never read through a link in the folder's place (see makeSettingsDirectory).
+    makeSettingsDirectory();
+    settingsModel_ = std::make_unique<HBRSettings>(settingsPath());
+  }
   return *settingsModel_;
 }
 
@@ -157,6 +170,7 @@ std::string HBRSettingsOnboardingManager::settingsURL() {
 }
 
 void HBRSettingsOnboardingManager::beginSettingsDownload() {
+  makeSettingsDirectory();
   HBRDownloadAndSaveSettingsOperation::Parameters parameters;
   {
     std::lock_guard lock(mutex_);

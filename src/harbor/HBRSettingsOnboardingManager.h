@@ -4,7 +4,8 @@
 // update it when the document asks for that, and post
 // "HBRSettingsAvailableNotification" (no user info, on the default centre)
 // when settings may be read. The settings file is
-// <caches>/io.harbor.sdk.ios.data/<bundle id>/settings.json.
+// <caches>/io.harbor.sdk.ios.data/<bundle id>/settings.json, neither read
+// nor written through a link in the place of either folder.
 //
 // The endpoints come from the environment variables "SettingsEndpoint" and
 // "ConfigureEndpoint", else the information dictionary's "Blackbox"
@@ -18,6 +19,7 @@
 // logged; every way out ends the sequence with finishNetworkingSession.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -49,6 +51,11 @@ class HBRSettingsOnboardingManager : public HBRDownloadAndSaveSettingsOperationD
 
   static std::string settingsDirectoryPath();
   static std::string settingsPath();
+  // The settings directory, made where missing; a link in the place of it
+  // or of the data folder above it is removed first (the link itself), so
+  // that the settings are neither read nor written outside the app home.
+  // False (logged) when it cannot be made.
+  static bool makeSettingsDirectory();
   // Environment, then the "Blackbox" dictionary, then the default.
   static std::optional<std::string> valueForConfigurationKey(const std::string& key);
 
@@ -80,6 +87,9 @@ class HBRSettingsOnboardingManager : public HBRDownloadAndSaveSettingsOperationD
   void setSessionFinishedObserver(std::function<void()> observer);
 
  private:
+  // "io.harbor.sdk.ios.data/<bundle id>".
+  static std::filesystem::path settingsDirectoryBelowCaches();
+
   const std::shared_ptr<const HBRApplicationIdentiferModel> appIdentifierModel_;
   Harbor& harbor_;
   mutable std::mutex mutex_;

@@ -10,7 +10,10 @@
 // - libcurl is set up once and never cleaned up;
 // - the process-wide objects that workers touch are made with new and
 //   never destroyed (`static auto& x = *new T`), and no logger registry is
-//   shut down at exit.
+//   shut down at exit;
+// - libexiv2, which frees its tables from its own exit handlers, is read
+//   only until an earlier exit handler stops the reads
+//   (platform/media/MediaProperties.h).
 // Its memory goes with the process anyway.
 #pragma once
 

@@ -2,18 +2,24 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "blackbox/BBXSignal.h"
 #include "blackbox/BBXTestContext.h"
+#include "platform/diagnostics/FatalSignalChain.h"
 
 namespace {
 
@@ -46,18 +52,59 @@ TEST(BBXExceptionChild, Throw) {
   std::set_terminate([] {
     if (write(gBBXExceptionMarker, "x", 1) < 0) _exit(3);
   });
-  lumora::BBXContextSetCaptureHooks(bbxExceptionHooks());
+  const std::string kind = bbxExceptionEnv("BBX_THROW_KIND");
+  lumora::BBXCaptureHooks hooks = bbxExceptionHooks();
+  if (kind == "early") {
+    // Thrown on a thread of the app's own the moment the signal handler is
+    // in place, while start-up runs on; an exception handler that would go
+    // in after the signal handler never comes (as when its start-up block
+    // runs late).
+    hooks.signalInitialize = lumora::BBXSignalInitialize;
+    hooks.exceptionInitialize = [](lumora::BBXExceptionContext* exception, std::atomic<std::uint32_t>* count) {
+      if (platform::fatalSignalHandlerInstalled(&lumora::BBXSignalHandler, SIGABRT)) {
+        for (;;) pause();
+      }
+      lumora::BBXExceptionInitialize(exception, count);
+    };
+    std::thread([] {
+      while (!platform::fatalSignalHandlerInstalled(&lumora::BBXSignalHandler, SIGABRT)) sched_yield();
+      throw std::runtime_error("early");
+    }).detach();
+  }
+  lumora::BBXContextSetCaptureHooks(hooks);
   lumora::BBXContextInitData data;
   data.reportPath = dir;
   lumora::BBXContextInitialize(&data);
   lumora::BBXContextWaitForStartupForTesting();
-  const std::string kind = bbxExceptionEnv("BBX_THROW_KIND");
+  if (kind == "early") {
+    for (;;) pause();
+  }
   std::thread([kind] {
     pthread_setname_np(pthread_self(), "bbx-thrower");
     if (kind == "int") throw 42;
     if (kind == "runtime") throw std::runtime_error("x");
     lumora::BBXExceptionRaiseTestException();
   }).join();
+}
+
+// Runs the exception program over `dir`; its process id.
+pid_t bbxExceptionLaunch(const std::filesystem::path& dir, const char* kind) {
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("BBX_THROW_DIR", dir.c_str(), 1);
+    setenv("BBX_THROW_KIND", kind, 1);
+    execl("/proc/self/exe", "throw", "--gtest_filter=BBXExceptionChild.Throw", static_cast<char*>(nullptr));
+    _exit(6);
+  }
+  return child;
+}
+
+// The exception's own record: its sections merged.
+nlohmann::json bbxExceptionRecord(const std::filesystem::path& dir) {
+  nlohmann::json record;
+  auto sections = lumora::BBXFileReadSections((dir / "exception.bbxrecord").c_str(), false);
+  for (const nlohmann::json& section : sections.value_or(std::vector<nlohmann::json>{})) record.update(section);
+  return record;
 }
 
 TEST(BBXExceptionTest, UncaughtExceptionsAreRecordedByKindThenChainAndAbort) {
@@ -74,24 +121,16 @@ TEST(BBXExceptionTest, UncaughtExceptionsAreRecordedByKindThenChainAndAbort) {
     SCOPED_TRACE(each.kind);
     const std::filesystem::path dir = home.root() / each.kind;
     std::filesystem::create_directories(dir);
-    const pid_t child = fork();
+    const pid_t child = bbxExceptionLaunch(dir, each.kind);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      setenv("BBX_THROW_DIR", dir.c_str(), 1);
-      setenv("BBX_THROW_KIND", each.kind, 1);
-      execl("/proc/self/exe", "throw", "--gtest_filter=BBXExceptionChild.Throw", static_cast<char*>(nullptr));
-      _exit(6);
-    }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGABRT);
     EXPECT_EQ(std::filesystem::file_size(dir / "earlier"), 1u);
 
-    nlohmann::json record;
-    auto sections = lumora::BBXFileReadSections((dir / "exception.bbxrecord").c_str(), false);
-    ASSERT_TRUE(sections.has_value());
-    for (const nlohmann::json& section : *sections) record.update(section);
+    nlohmann::json record = bbxExceptionRecord(dir);
+    ASSERT_TRUE(record.contains("exception"));
     const nlohmann::json& exception = record["exception"];
     EXPECT_EQ(exception["type"], each.type);
     EXPECT_EQ(bbxExceptionUnhex(exception["name"]), each.name);
@@ -109,6 +148,40 @@ TEST(BBXExceptionTest, UncaughtExceptionsAreRecordedByKindThenChainAndAbort) {
     EXPECT_EQ(crashed, 1);
     EXPECT_EQ(crashedName, "bbx-thrower");  // not the queue's thread that writes the record
   }
+}
+
+// An exception thrown the moment the signal handler is in place is
+// recorded as what it is, not as the bare abort that ends it.
+TEST(BBXExceptionTest, AnExceptionAsSoonAsCaptureStartsIsRecordedWithItsTypeAndMessage) {
+  constexpr int kChildren = 8;
+  constexpr std::size_t kAtOnce = 4;
+  testsupport::TestHome home;
+  std::vector<std::pair<pid_t, std::filesystem::path>> running;
+  int recorded = 0;
+  auto collect = [&] {
+    for (const auto& [child, dir] : running) {
+      SCOPED_TRACE(dir.filename().string());
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << status;
+      const nlohmann::json record = bbxExceptionRecord(dir);
+      const bool whole = record.contains("exception") && record["exception"].value("type", "") == "c++" &&
+                         bbxExceptionUnhex(record["exception"]["reason"]) == "early";
+      EXPECT_TRUE(whole) << record.dump().substr(0, 200);
+      recorded += whole;
+    }
+    running.clear();
+  };
+  for (int i = 0; i < kChildren; ++i) {
+    const std::filesystem::path dir = home.root() / ("early-" + std::to_string(i));
+    std::filesystem::create_directories(dir);
+    const pid_t child = bbxExceptionLaunch(dir, "early");
+    ASSERT_GE(child, 0);
+    running.emplace_back(child, dir);
+    if (running.size() == kAtOnce) collect();
+  }
+  collect();
+  std::printf("exceptions at the start of capture: %d of %d recorded with their type\n", recorded, kChildren);
 }
 
 TEST(BBXExceptionTest, CustomExceptionsStopAtTheLaunchMaximum) {

@@ -1,12 +1,21 @@
 #include "blackbox/BBXPackageReportOperation.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -79,6 +88,37 @@ std::map<std::string, BBXPackagePart> bbxPackageParts(const std::string& body, c
   }
   return parts;
 }
+
+// The process out of file descriptors but `spare`, for the life of the
+// value: every number below a lowered limit is taken.
+class BBXDescriptorsTaken {
+ public:
+  explicit BBXDescriptorsTaken(int spare) {
+    int highest = 2;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      highest = std::max(highest, std::atoi(entry.path().filename().c_str()));
+    }
+    getrlimit(RLIMIT_NOFILE, &limit_);
+    rlimit lowered = limit_;
+    lowered.rlim_cur = std::min<rlim_t>(limit_.rlim_cur, static_cast<rlim_t>(highest) + 16);
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
+    for (; spare > 0 && !taken_.empty(); --spare) {
+      close(taken_.back());
+      taken_.pop_back();
+    }
+  }
+  ~BBXDescriptorsTaken() {
+    for (int fd : taken_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &limit_);
+  }
+  BBXDescriptorsTaken(const BBXDescriptorsTaken&) = delete;
+  BBXDescriptorsTaken& operator=(const BBXDescriptorsTaken&) = delete;
+
+ private:
+  rlimit limit_{};
+  std::vector<int> taken_;
+};
 
 class BBXPackageReportTest : public ::testing::Test {
  protected:
@@ -154,6 +194,47 @@ TEST_F(BBXPackageReportTest, APartThatDoesNotCompressWholeLeavesNoPackage) {
   EXPECT_TRUE(store_->preparedPathContents().empty());
   EXPECT_TRUE(fs::exists(directory_ / "sdk.log"));
   EXPECT_FALSE(fs::exists(directory_ / "sdk.log.gz"));
+}
+
+// A report that cannot be read now, for a passing reason, leaves no
+// package and stays whole: its crash record's open refused while another
+// holds a lease on the file, or no descriptor left to list the report with.
+// The next try sends every file.
+TEST_F(BBXPackageReportTest, AReportThatCannotBeReadNowIsPackagedWholeOnceItCanBe) {
+  auto report = lumora::BBXInternalReport::reportWithPath(directory_.string());
+  ASSERT_NE(report, nullptr);
+  auto package = [&] {
+    BBXPackageReportOperation operation(report, *store_);
+    operation.start();
+    return operation.finalPath();
+  };
+  // A lease breaker's own signal is not wanted here.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGIO, &ignore, &previous);
+  const int lease = open((directory_ / "signal.bbxrecord").c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(lease, 0);
+  ASSERT_EQ(fcntl(lease, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
+  const auto leased = package();
+  fcntl(lease, F_SETLEASE, F_UNLCK);
+  close(lease);
+  sigaction(SIGIO, &previous, nullptr);
+  EXPECT_FALSE(leased) << "packaged without the crash record";
+
+  std::optional<std::string> full;
+  {
+    BBXDescriptorsTaken taken(1);  // the package's own file opens, the listing does not
+    full = package();
+  }
+  EXPECT_FALSE(full) << "packaged without a file";
+  EXPECT_TRUE(store_->preparedPathContents().empty());
+
+  const auto whole = package();
+  ASSERT_TRUE(whole);
+  const fs::path path(*whole);
+  const auto parts = bbxPackageParts(bbxPackageRead(path), path.stem().string());
+  for (const char* field : {"metadata", "signal", "signal.bbxrecord", "sdk"}) EXPECT_TRUE(parts.count(field)) << field;
 }
 
 }  // namespace

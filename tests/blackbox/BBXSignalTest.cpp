@@ -102,7 +102,7 @@ TEST(BBXSignalChild, Crash) {
   if (frames == "startup") {
     // A crash in the last moments of start-up: the signal handler is in
     // place, the context not yet counted as initialised.
-    hooks.exceptionInitialize = [](lumora::BBXExceptionContext*, std::atomic<std::uint32_t>*) {
+    hooks.machExceptionInitialize = [](lumora::BBXMachExceptionContext*) {
       while (!platform::fatalSignalHandlerInstalled(&lumora::BBXSignalHandler, SIGSEGV)) sched_yield();
       bbxSignalCrash(nullptr);
     };

@@ -6,6 +6,8 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <chrono>
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,13 +90,16 @@ bool E2EHarness::signIn(std::int64_t userId, const std::string& name, const std:
   return true;
 }
 
-void E2EHarness::mouse(QEvent::Type type, ui::Point point) { mouseAt(type, window_->windowPoint(point)); }
+void E2EHarness::mouse(QEvent::Type type, ui::Point point, std::uint64_t stamp) {
+  mouseAt(type, window_->windowPoint(point), stamp);
+}
 
-void E2EHarness::mouseAt(QEvent::Type type, QPointF at) {
+void E2EHarness::mouseAt(QEvent::Type type, QPointF at, std::uint64_t stamp) {
   QPointF global = window_->mapToGlobal(at);
   const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
   QMouseEvent event(type, at, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
                     Qt::NoModifier);
+  event.setTimestamp(stamp);
   QGuiApplication::sendEvent(window_.get(), &event);
 }
 
@@ -281,17 +286,20 @@ bool E2EHarness::clickBarItem(const ui::NavigationController& navigation, bool l
   return click(*item);
 }
 
-void E2EHarness::doubleClick(ui::Point point) {
+void E2EHarness::doubleClick(ui::Point point, double interval) {
   // As Qt delivers one: press, release, press, the double-click, release,
-  // all at one instant of the clock, which workers sleeping meanwhile do not
-  // move on (however slowly a loaded machine delivers the events).
-  clock_->setHeld(true);
-  mouse(QEvent::MouseButtonPress, point);
-  mouse(QEvent::MouseButtonRelease, point);
-  mouse(QEvent::MouseButtonPress, point);
-  mouse(QEvent::MouseButtonDblClick, point);
-  mouse(QEvent::MouseButtonRelease, point);
-  clock_->setHeld(false);
+  // stamped as the window system stamps them, on the clock: workers that
+  // sleep the clock on meanwhile (however slowly a loaded machine delivers
+  // the events) change nothing of the interval between the clicks.
+  const auto first = static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock_->steadyNow().time_since_epoch()).count());
+  const auto second = first + static_cast<std::uint64_t>(std::llround(interval * 1000));
+  mouse(QEvent::MouseButtonPress, point, first);
+  mouse(QEvent::MouseButtonRelease, point, first);
+  clock_->advance(platform::seconds(interval));
+  mouse(QEvent::MouseButtonPress, point, second);
+  mouse(QEvent::MouseButtonDblClick, point, second);
+  mouse(QEvent::MouseButtonRelease, point, second);
   runUntil([] { return true; });
 }
 

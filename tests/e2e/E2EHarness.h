@@ -85,8 +85,10 @@ class E2EHarness {
   void showAppPanel();
   // A click on the panel's row `row` (0: the network, 1: the device, ...).
   void clickPanelRow(std::size_t row);
-  // Two clicks in quick succession, as the window gets a double-click.
-  void doubleClick(ui::Point point);
+  // Two clicks as the window gets a double-click, the second `interval`
+  // seconds of the clock after the first (the clock moves on by that much
+  // between them).
+  void doubleClick(ui::Point point, double interval = 0.2);
   // Presses at `from`, moves to `to` in `steps` moves, releases there.
   void drag(ui::Point from, ui::Point to, int steps = 8);
   // A press held for `seconds` of clock time, then released.
@@ -104,8 +106,10 @@ class E2EHarness {
   QImage screenshot(const std::string& name);
 
  private:
-  void mouse(QEvent::Type type, ui::Point point);
-  void mouseAt(QEvent::Type type, QPointF at);
+  // `stamp`: the window system's time of the event in milliseconds (0:
+  // none, as a synthetic event has).
+  void mouse(QEvent::Type type, ui::Point point, std::uint64_t stamp = 0);
+  void mouseAt(QEvent::Type type, QPointF at, std::uint64_t stamp = 0);
 
   testsupport::TestHome home_;
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();

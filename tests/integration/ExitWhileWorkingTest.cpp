@@ -1,6 +1,7 @@
-// Processes that start the kits, or an upload, against the local cloud and
-// return from main at once, while their queue threads still draw random
-// bytes, encrypt and transfer: a library or a process-wide object torn
+// Processes that start the kits, or an upload, against the local cloud, or
+// a look at the photo library's folder, and return from main at once, while
+// their queue threads still draw random bytes, encrypt, transfer and read
+// photos' metadata: a library or a process-wide object torn
 // down at exit under such a thread ends the process by a signal now and
 // then, so each kind runs many times over. The processes are this program
 // run again (it loads, as every test program does, a library that starts
@@ -12,22 +13,28 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "blackbox/Blackbox.h"
 #include "cloud/request/LMHTTPRequestOperationManager.h"
+#include "platform/app/Application.h"
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/OperationQueue.h"
+#include "platform/photos/PhotoLibrary.h"
 #include "server/CloudServer.h"
 #include "support/Sanitizers.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 namespace {
 
@@ -35,6 +42,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kModeVariable = "EXIT_CHILD_MODE";
 constexpr const char* kCloudVariable = "EXIT_CHILD_CLOUD";
+constexpr const char* kRunVariable = "EXIT_CHILD_RUN";
 
 // A fixed session: the upload is signed and sent whatever the cloud makes
 // of it.
@@ -60,11 +68,35 @@ void startUpload(const std::string& cloud) {
   queue.addOperation([upload] { upload->start(); });
 }
 
+// The photo library of the app home looks at its folder on its own queue,
+// every file read again (each is written anew, as a sync from a computer
+// brings them): photos, movies, and files that are neither, which the
+// metadata library tries as every kind it knows.
+void startScan(int waitMilliseconds) {
+  namespace photos = platform::photos;
+  const platform::Bytes kinds[] = {testsupport::makeJpeg(64, 48), testsupport::makeMovie(32, 24, 1.0),
+                                   platform::Bytes(64, 0x42)};
+  const char* extensions[] = {".JPG", ".MOV", ".jpg"};
+  for (int i = 0; i < 120; ++i) {
+    testsupport::writeFile(photos::PhotoLibrary::folder() / "DCIM" / ("IMG_" + std::to_string(1000 + i) + extensions[i % 3]),
+                           kinds[i % 3]);
+  }
+  if (!photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized)) std::_Exit(3);
+  // Made once and never destroyed, as the app's screens that observe it are.
+  static auto& observer = *new std::shared_ptr<photos::ChangeObserver>(std::make_shared<photos::ChangeObserver>());
+  (*observer).photoLibraryDidChange = [](const photos::Change&) {};
+  photos::PhotoLibrary::sharedPhotoLibrary()->registerChangeObserver(observer);
+  platform::NotificationCenter::defaultCenter().post(platform::kApplicationDidBecomeActiveNotification);
+  // The moment of the exit varies from run to run, across the scan.
+  std::this_thread::sleep_for(std::chrono::milliseconds(waitMilliseconds));
+}
+
 // Runs this program's child test in `mode` against `cloud` over `appHome`,
 // its output dropped; -1 when it cannot start.
-pid_t spawnChild(const std::string& mode, const std::string& cloud, const fs::path& appHome) {
+pid_t spawnChild(const std::string& mode, const std::string& cloud, const fs::path& appHome, int run) {
   std::vector<std::string> variables{"LUMORA_HOME=" + appHome.string(), std::string(kModeVariable) + "=" + mode,
-                                     std::string(kCloudVariable) + "=" + cloud};
+                                     std::string(kCloudVariable) + "=" + cloud,
+                                     std::string(kRunVariable) + "=" + std::to_string(run)};
   for (char** at = environ; *at != nullptr; ++at) {
     if (!std::string_view(*at).starts_with("LUMORA_HOME=")) variables.emplace_back(*at);
   }
@@ -104,12 +136,15 @@ TEST(ExitWhileWorkingChild, Run) {
   platform::MainQueue::main().bindToCurrentThread();
   if (std::string_view(mode) == "kits") {
     lumora::Blackbox::startWithAPIKey("key-1");
+  } else if (std::string_view(mode) == "scan") {
+    const char* run = std::getenv(kRunVariable);
+    startScan(run != nullptr ? std::atoi(run) % 10 : 0);
   } else {
     startUpload(cloud);
   }
 }
 
-TEST(ExitWhileWorkingTest, ProcessesThatReturnFromMainMidTransferEndCleanly) {
+TEST(ExitWhileWorkingTest, ProcessesThatReturnFromMainMidTransferOrScanEndCleanly) {
   testsupport::TestHome home;
   auto cloud = localcloud::CloudServer::create(home.root() / "cloud");
   ASSERT_TRUE(cloud && cloud->start(0));
@@ -117,13 +152,14 @@ TEST(ExitWhileWorkingTest, ProcessesThatReturnFromMainMidTransferEndCleanly) {
   // in its place starts from again (with what the kit left there).
   constexpr int kAtOnce = 3;
   const int runsPerMode = testsupport::kUnderAddressSanitizer || testsupport::kUnderThreadSanitizer ? 30 : 100;
-  const std::string modes[] = {"kits", "upload"};
+  const std::string modes[] = {"kits", "upload", "scan"};
+  constexpr int kModes = static_cast<int>(std::size(modes));
   std::map<std::string, int> endings;  // how the failed runs ended, counted
-  for (int runs = 0; runs < 2 * runsPerMode;) {
+  for (int runs = 0; runs < kModes * runsPerMode;) {
     std::vector<std::pair<pid_t, std::string>> wave;
-    for (int slot = 0; slot < kAtOnce && runs < 2 * runsPerMode; ++slot, ++runs) {
-      const std::string& mode = modes[runs % 2];
-      const pid_t child = spawnChild(mode, cloud->url(), home.root() / ("app" + std::to_string(slot)));
+    for (int slot = 0; slot < kAtOnce && runs < kModes * runsPerMode; ++slot, ++runs) {
+      const std::string& mode = modes[runs % kModes];
+      const pid_t child = spawnChild(mode, cloud->url(), home.root() / ("app" + std::to_string(slot)), runs / kModes);
       ASSERT_GT(child, 0);
       wave.emplace_back(child, mode);
     }

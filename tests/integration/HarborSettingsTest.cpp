@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -54,8 +55,9 @@ class HarborSettingsTest : public ::testing::Test {
     platform::Bundle::reset();
   }
   // One start of the kits, waited for until its sequence has ended.
-  Harbor& run(const std::string& apiKey, const std::optional<std::string>& advertisingToken = std::nullopt) {
-    harbors_.push_back(std::make_unique<Harbor>(&defaults_));
+  Harbor& run(const std::string& apiKey, const std::optional<std::string>& advertisingToken = std::nullopt,
+              lumora::BBXUserDefaults* defaults = nullptr) {
+    harbors_.push_back(std::make_unique<Harbor>(defaults ? defaults : &defaults_));
     Harbor& harbor = *harbors_.back();
     harbor.setAPIKey(apiKey);
     harbor.setAdvertisingToken(advertisingToken);
@@ -72,6 +74,14 @@ class HarborSettingsTest : public ::testing::Test {
   static std::string fileText(const std::string& path) {
     std::ifstream in(path);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  // Every file below `folder` with what it holds.
+  static std::map<std::string, std::string> tree(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+      if (entry.is_regular_file()) files[entry.path().lexically_relative(folder).string()] = fileText(entry.path());
+    }
+    return files;
   }
 
   testsupport::TestHome home_;
@@ -119,6 +129,45 @@ TEST_F(HarborSettingsTest, UpdateIsAnnouncedBeforeItIsSentAndAFailedDownloadKeep
   EXPECT_EQ(notifications().size(), 2u);
   EXPECT_EQ(fileText(path), before);
   EXPECT_TRUE(refused.settings());
+}
+
+// A link in the place of the settings' data folder, of its bundle folder or
+// of the kits' preferences folder goes (the link, not what it points to):
+// the kits neither read what lies outside the home nor write there.
+TEST_F(HarborSettingsTest, NothingIsReadOrWrittenThroughALinkInThePlaceOfTheKitsFolders) {
+  namespace fs = std::filesystem;
+  const fs::path settingsFolder(lumora::HBRSettingsOnboardingManager::settingsDirectoryPath());
+  const fs::path preferences = lumora::BBXUserDefaults::defaultDirectory();
+  int row = 0;
+  for (const fs::path& place : {settingsFolder.parent_path(), settingsFolder, preferences}) {
+    SCOPED_TRACE(place.lexically_relative(home_.root()).string());
+    fs::remove_all(settingsFolder.parent_path());
+    fs::remove_all(preferences);
+    // What the folders would hold, outside the home.
+    const fs::path outside = home_.root() / ("outside-" + std::to_string(row++));
+    const fs::path settingsOutside =
+        place == settingsFolder.parent_path() ? outside / settingsFolder.filename() : outside;
+    fs::create_directories(settingsOutside);
+    std::ofstream(settingsOutside / "settings.json") << R"({"app":{"status":"activated"},"outside":true})";
+    {
+      lumora::BBXUserDefaults store(outside);
+      store.setString("outside-install", "com.blackbox.iuuid");
+      store.synchronize();
+    }
+    fs::create_directories(place.parent_path());
+    fs::create_directory_symlink(outside, place);
+    const auto before = tree(outside);
+
+    lumora::BBXUserDefaults defaults(preferences);
+    Harbor& harbor = run("key-1", std::nullopt, &defaults);
+    EXPECT_FALSE(fs::is_symlink(place));
+    EXPECT_NE(harbor.installID(), "outside-install");
+    auto settings = harbor.settings();
+    ASSERT_TRUE(settings);
+    EXPECT_FALSE(settings->contains("outside"));
+    EXPECT_EQ(tree(outside), before);
+    harbors_.clear();
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
+#include "platform/dispatch/Cancellation.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -41,6 +43,34 @@ TEST(ManualClock, AutoAdvanceMakesSleepsInstantAndCountsThem) {
   Clock::current()->sleepFor(24s);
   EXPECT_EQ(clock->now() - start, 48s);
   EXPECT_EQ(clock->sleptTotal(), 48s);
+}
+
+// A held clock keeps auto-advancing sleeps waiting, not their callers'
+// locks: the thread that holds it can still cancel a sleeper (which ends at
+// once, the clock unmoved), and a plain sleeper goes on once it is let go.
+TEST(ManualClock, AHeldSleepLetsGoOfItsCallersLockAndEndsWhenCancelled) {
+  auto clock = std::make_shared<ManualClock>();
+  platform::ScopedClock scoped(clock);
+  clock->setAutoAdvanceSleeps(true);
+  clock->setHeld(true);
+  platform::Cancellation cancellation;
+  std::promise<bool> sleptWhole;
+  std::thread sleeper([&] { sleptWhole.set_value(cancellation.waitFor(60s)); });
+  std::thread plain([&] { Clock::current()->sleepFor(5s); });
+  clock->waitForWaiters(2, 3s);
+  auto cancelled = std::async(std::launch::async, [&] { cancellation.cancel(); });
+  const bool cancelledAtOnce = cancelled.wait_for(3s) == std::future_status::ready;
+  auto whole = sleptWhole.get_future();
+  const bool endedHeld = whole.wait_for(3s) == std::future_status::ready;
+  const auto sleptWhileHeld = clock->sleptTotal();
+  clock->setHeld(false);  // lets an old-style sleeper go, so that the test ends either way
+  sleeper.join();
+  plain.join();
+  EXPECT_TRUE(cancelledAtOnce);
+  EXPECT_TRUE(endedHeld);
+  EXPECT_FALSE(whole.get());
+  EXPECT_EQ(sleptWhileHeld, 0s);
+  EXPECT_EQ(clock->sleptTotal(), 5s);
 }
 
 TEST(ManualClock, PredicateEndsWaitBeforeDeadline) {

@@ -167,11 +167,11 @@ bool ManualClock::waitWhile(std::unique_lock<std::mutex>& lock, std::condition_v
   return satisfied;
 }
 
-bool ManualClock::autoAdvanceSleep(Duration duration) {
+ManualClock::AutoSleep ManualClock::autoAdvanceSleep(Duration duration) {
   {
-    std::unique_lock<std::mutex> guard(mutex_);
-    if (!autoAdvance_) return false;
-    released_.wait(guard, [this] { return !held_; });
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!autoAdvance_) return AutoSleep::Off;
+    if (held_) return AutoSleep::Held;
     if (duration > Duration::zero()) {
       now_ += duration;
       steady_ += duration;
@@ -179,18 +179,36 @@ bool ManualClock::autoAdvanceSleep(Duration duration) {
     }
   }
   notifyWaiters();
-  return true;
+  return AutoSleep::Slept;
 }
 
 void ManualClock::sleepFor(Duration duration) {
-  if (!autoAdvanceSleep(duration)) Clock::sleepFor(duration);
+  std::mutex m;
+  std::condition_variable cv;
+  std::unique_lock<std::mutex> lock(m);
+  sleepFor(lock, cv, duration, [] { return false; });
 }
 
 bool ManualClock::sleepFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                            Duration duration, const std::function<bool()>& wake) {
-  if (wake()) return false;
-  if (autoAdvanceSleep(duration)) return true;
-  return Clock::sleepFor(lock, cv, duration, wake);
+  for (;;) {
+    if (wake()) return false;
+    switch (autoAdvanceSleep(duration)) {
+      case AutoSleep::Off:
+        return Clock::sleepFor(lock, cv, duration, wake);
+      case AutoSleep::Slept:
+        return true;
+      case AutoSleep::Held:
+        break;
+    }
+    // Held: waits for the hold to end as any timed wait does, with the
+    // caller's lock let go, so that whoever holds the clock may take it (to
+    // wake this sleep, say).
+    waitWhile(lock, cv, wake, [this] {
+      std::lock_guard<std::mutex> guard(mutex_);
+      return !held_;
+    });
+  }
 }
 
 void ManualClock::advance(Duration by) {
@@ -229,7 +247,7 @@ void ManualClock::setHeld(bool held) {
     std::lock_guard<std::mutex> guard(mutex_);
     held_ = held;
   }
-  released_.notify_all();
+  notifyWaiters();
 }
 
 std::size_t ManualClock::waiterCount() const {

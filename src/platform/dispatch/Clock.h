@@ -117,8 +117,8 @@ class ManualClock final : public Clock {
   void setAutoAdvanceSleeps(bool on);
   // Held, the clock stands still: an auto-advancing sleep on another thread
   // waits (in real time) for the hold to end before it moves the clock on.
-  // For input whose parts must fall within one instant whatever the
-  // machine's speed (the two clicks of a double click).
+  // It waits as a timed wait does, its caller's lock let go, and counts as
+  // a waiter; an interruptible one ends as soon as it is woken.
   void setHeld(bool held);
 
   // Number of threads blocked in a timed wait or sleep on this clock, so a
@@ -131,8 +131,10 @@ class ManualClock final : public Clock {
 
  private:
   void notifyWaiters();
-  // Moves the clock on by a sleep's duration when auto-advance is on.
-  bool autoAdvanceSleep(Duration duration);
+  // Moves the clock on by a sleep's duration when auto-advance is on and
+  // the clock is not held.
+  enum class AutoSleep { Off, Held, Slept };
+  AutoSleep autoAdvanceSleep(Duration duration);
   template <class Reached>
   bool waitWhile(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                  const std::function<bool()>& pred, const Reached& reached);
@@ -143,7 +145,6 @@ class ManualClock final : public Clock {
   SteadyTimePoint steady_;
   bool autoAdvance_ = false;
   bool held_ = false;
-  std::condition_variable released_;
   Duration slept_{0};
   std::vector<std::condition_variable*> waiters_;
 };

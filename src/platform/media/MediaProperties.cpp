@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -18,6 +20,39 @@ namespace {
 
 using ExivImage = Exiv2::Image::AutoPtr;
 
+// The reads under way, and whether the process has begun to exit. Never
+// destroyed: reads on worker threads may still look while exit handlers run.
+struct ReadGate {
+  std::mutex mutex;
+  std::condition_variable left;
+  int reading = 0;
+  bool closed = false;
+};
+
+ReadGate& readGate() {
+  static auto& gate = *new ReadGate();
+  return gate;
+}
+
+// At exit, before libexiv2 frees its tables: no read starts any more, and
+// those under way end first. A read takes milliseconds; one stuck on a
+// file that never answers does not keep the process from ending (a bound in
+// real time: a test's manual clock may stand still while the process
+// exits).
+void closeReadsForExit() {
+  ReadGate& gate = readGate();
+  std::unique_lock<std::mutex> lock(gate.mutex);
+  gate.closed = true;
+  gate.left.wait_for(lock, std::chrono::seconds(5), [&] { return gate.reading == 0; });
+}
+
+// Exit handlers run in the reverse order of their registration. libexiv2,
+// a library the program loads, registered the destructors of its tables
+// before the program's own initialisers run, this one among them: the
+// reads close before those tables go. (Registered on first use instead, it
+// would come too late for a first read that meets the exit.)
+[[maybe_unused]] const bool kReadsCloseAtExit = [] { return std::atexit(closeReadsForExit) == 0; }();
+
 void initialiseExiv2() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -25,6 +60,29 @@ void initialiseExiv2() {
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
   });
 }
+
+// One read through libexiv2 while the process is not exiting.
+class ReadPass {
+ public:
+  ReadPass() {
+    ReadGate& gate = readGate();
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    open_ = !gate.closed;
+    if (open_) ++gate.reading;
+  }
+  ~ReadPass() {
+    if (!open_) return;
+    ReadGate& gate = readGate();
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    if (--gate.reading == 0) gate.left.notify_all();
+  }
+  ReadPass(const ReadPass&) = delete;
+  ReadPass& operator=(const ReadPass&) = delete;
+  bool open() const { return open_; }
+
+ private:
+  bool open_ = false;
+};
 
 Error unreadable(const std::string& message) {
   return Error(kMediaErrorDomain, kMediaErrorUnreadable,
@@ -132,10 +190,16 @@ Json propertiesOf(Exiv2::Image& image) {
   return properties;
 }
 
-// Runs `read` with libexiv2 set up, its exceptions turned into errors.
+// Runs `read` with libexiv2 set up, its exceptions turned into errors;
+// once the process exits, nothing is read.
 template <class Read>
 auto guarded(const Read& read) -> decltype(read()) {
   initialiseExiv2();
+  const ReadPass pass;
+  if (!pass.open()) {
+    return Error(kMediaErrorDomain, kMediaErrorExiting,
+                 Json{{Error::kLocalizedDescriptionKey, "The process is exiting."}});
+  }
   try {
     return read();
   } catch (const Exiv2::AnyError& error) {
@@ -176,6 +240,12 @@ std::optional<std::int64_t> xmpInteger(const Exiv2::XmpData& xmp, const char* ke
 }
 
 }  // namespace
+
+bool mediaReadsStopped() {
+  ReadGate& gate = readGate();
+  std::lock_guard<std::mutex> lock(gate.mutex);
+  return gate.closed;
+}
 
 Result<Json> imagePropertiesWithData(const Bytes& data) {
   if (data.empty()) return unreadable("No image data.");

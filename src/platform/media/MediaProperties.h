@@ -11,8 +11,12 @@
 // DateStamp, TimeStamp, ProcessingMethod), each present only when the file
 // has at least one of its values.
 //
-// Stateless; any thread. Failure: a file that is not an image or video we can
-// read is an Error in kMediaErrorDomain, never a crash or an exception.
+// Any thread. Failure: a file that is not an image or video we can read is
+// an Error in kMediaErrorDomain, never a crash or an exception.
+// Exit: libexiv2 frees its tables from its own exit handlers. When the
+// process exits, reads stop first: an exit handler waits for the reads
+// under way, and from then on every read fails with kMediaErrorExiting, so
+// that a worker still reading files never reads through freed tables.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +32,7 @@ namespace platform {
 
 inline constexpr const char* kMediaErrorDomain = "platform.media";
 inline constexpr std::int64_t kMediaErrorUnreadable = 1;
+inline constexpr std::int64_t kMediaErrorExiting = 2;
 
 inline constexpr const char* kImagePropertyPixelWidth = "PixelWidth";
 inline constexpr const char* kImagePropertyPixelHeight = "PixelHeight";
@@ -35,6 +40,10 @@ inline constexpr const char* kImagePropertyOrientation = "Orientation";
 inline constexpr const char* kImagePropertyTIFFDictionary = "{TIFF}";
 inline constexpr const char* kImagePropertyExifDictionary = "{Exif}";
 inline constexpr const char* kImagePropertyGPSDictionary = "{GPS}";
+
+// Whether the process has begun to exit, so that reads fail whatever the
+// file: a caller tells "unreadable" from "not read" by it.
+bool mediaReadsStopped();
 
 Result<Json> imagePropertiesWithData(const Bytes& data);
 Result<Json> imagePropertiesOfFile(const std::filesystem::path& path);

@@ -15,6 +15,7 @@
 #include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
 #include "platform/media/Image.h"
+#include "platform/media/MediaProperties.h"
 #include "platform/Random.h"
 #include "platform/photos/Catalogue.h"
 
@@ -315,6 +316,9 @@ Change PhotoLibrary::scanLocked() {
       }
     }
     auto row = readAsset(folder_, path, type);
+    // The process is exiting: the files can no longer be read, which says
+    // nothing of them. The scan stops and changes nothing.
+    if (!row && mediaReadsStopped()) return change;
     if (!row) continue;  // not (or no longer) a readable photo or video
     seen.insert(relative);
     if (found != known.end()) {

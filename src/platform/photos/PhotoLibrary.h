@@ -35,7 +35,9 @@
 // when the root changes); observers are held weakly.
 // Threading: every member may be called from any thread; calls are
 // serialised by one lock. Handlers and observers run on the library's queue,
-// never under its lock.
+// never under its lock. A look at the folder that the process's exit meets
+// stops once the files can no longer be read (see MediaProperties.h) and
+// changes nothing.
 // Failure: errors are Errors in kPhotosErrorDomain; a fetch never fails (an
 // unusable catalogue fetches nothing).
 #pragma once

@@ -133,6 +133,25 @@ bool AppHome::isRootPath(const fs::path& path) {
 fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Application Support"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
 
+bool AppHome::removeLinkInPlaceOf(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_symlink(fs::symlink_status(path, ec))) return true;
+  return fs::remove(path, ec) && !ec;
+}
+
+bool AppHome::makeOwnFolder(const fs::path& base, const fs::path& below) {
+  fs::path folder = base;
+  for (const fs::path& part : below.relative_path()) {
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return false;
+    folder /= part;
+    if (!removeLinkInPlaceOf(folder)) return false;
+  }
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  return !ec && fs::is_directory(fs::symlink_status(folder, ec));
+}
+
 Status AppHome::claim() {
   const fs::path where = root();
   Home& h = home();

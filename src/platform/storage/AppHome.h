@@ -41,6 +41,16 @@ class AppHome {
   static std::filesystem::path applicationSupport();  // <root>/Library/Application Support
   static std::filesystem::path tmp();          // <root>/tmp
 
+  // A kit's own folder `base`/`below` (`base` one of the folders above),
+  // made where missing. A link in the place of it or of a folder between is
+  // removed first (the link, never what it points to), so that nothing is
+  // read or written outside the home through one. False when a link stays
+  // or a folder cannot be made.
+  static bool makeOwnFolder(const std::filesystem::path& base, const std::filesystem::path& below);
+  // Removes a link in the place of `path` (the link itself); false when one
+  // is there and stays.
+  static bool removeLinkInPlaceOf(const std::filesystem::path& path);
+
   // Makes the current root this process's own for the rest of its life: an
   // advisory lock on a file in the root, so a second process on the same
   // home is refused at once instead of sharing its stores. Also checks that

@@ -65,9 +65,18 @@ std::string localizedString(const std::string& key, const std::string& preferred
 }
 
 std::string localizedCountString(const std::string& formatKey, std::int64_t count) {
-  const std::string one = formatKey + " One";
-  const bool singular = count == 1 && hasLocalizedString(preferredStringsLanguage(), one);
-  return stringWithFormat(localizedString(singular ? one : formatKey), {count});
+  // The singular comes from the table the format comes from: English's for
+  // a language with no texts of its own.
+  static const std::string english = "en";
+  const std::string preferred = preferredStringsLanguage();
+  for (const std::string* language : {&preferred, &english}) {
+    const auto& table = stringTableFor(*language);
+    auto format = table.find(formatKey);
+    if (format == table.end()) continue;
+    auto one = count == 1 ? table.find(formatKey + " One") : table.end();
+    return stringWithFormat(one != table.end() ? one->second : format->second, {count});
+  }
+  return stringWithFormat(formatKey, {count});
 }
 
 bool hasLocalizedString(const std::string& language, const std::string& key) {

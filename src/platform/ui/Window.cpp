@@ -258,12 +258,12 @@ std::shared_ptr<View> Screen::hitTest(Point location) const {
   return nullptr;
 }
 
-void Screen::sendTouch(TouchPhase phase, Point location) {
+void Screen::sendTouch(TouchPhase phase, Point location, std::optional<double> timestamp) {
   Touch touch{phase, location, 1};
+  const double when = timestamp.value_or(mediaTime());
   if (phase == TouchPhase::Began) {
-    double now = mediaTime();
     bool near = std::hypot(location.x - lastTapPoint_.x, location.y - lastTapPoint_.y) < 20;
-    tapCount_ = (lastTapTime_ >= 0 && now - lastTapTime_ <= TapGestureRecognizer::kMultiTapInterval && near)
+    tapCount_ = (lastTapTime_ >= 0 && when - lastTapTime_ <= TapGestureRecognizer::kMultiTapInterval && near)
                     ? tapCount_ + 1
                     : 1;
     touch.tapCount = tapCount_;
@@ -293,7 +293,7 @@ void Screen::sendTouch(TouchPhase phase, Point location) {
   if (phase == TouchPhase::Ended || phase == TouchPhase::Cancelled) {
     touched_.reset();
     recognizers_.clear();
-    lastTapTime_ = mediaTime();
+    lastTapTime_ = when;
     lastTapPoint_ = location;
   }
   if (!target) return;

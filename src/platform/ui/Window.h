@@ -132,7 +132,10 @@ class Screen {
   bool isStatusBarHidden() const;
 
   // Touch input, location in screen points (windows fill the screen).
-  void sendTouch(TouchPhase phase, Point location);
+  // `timestamp`: when the touch happened, in media time (when it arrives
+  // if not given). The taps of a double tap are counted by it, so that the
+  // interval between them is the user's, however late one is delivered.
+  void sendTouch(TouchPhase phase, Point location, std::optional<double> timestamp = std::nullopt);
   // A press and release at one place.
   void tap(Point location);
   // A mouse wheel or a touchpad's scroll at `location`: the innermost

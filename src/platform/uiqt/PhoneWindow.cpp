@@ -166,11 +166,23 @@ QImage PhoneWindow::grabPanel() {
   return image;
 }
 
+double PhoneWindow::touchTime(const QInputEvent& event) {
+  const double now = ui::mediaTime();
+  const std::uint64_t stamp = event.timestamp();
+  double time = now;
+  if (stamp != 0 && lastStamp_ != 0 && stamp >= lastStamp_) {
+    time = std::min(now, lastTouchTime_ + static_cast<double>(stamp - lastStamp_) / 1000);
+  }
+  lastStamp_ = stamp;
+  lastTouchTime_ = time;
+  return time;
+}
+
 void PhoneWindow::mousePressEvent(QMouseEvent* event) {
   QPointF p = event->position();
   if (onPhone(p)) {
     touching_ = true;
-    ui::Screen::main().sendTouch(ui::TouchPhase::Began, phonePoint(p));
+    ui::Screen::main().sendTouch(ui::TouchPhase::Began, phonePoint(p), touchTime(*event));
   } else if (p.x() >= phoneSize().width()) {
     double row = (p.y() - 10) / kPanelRowHeight;
     if (row >= 0 && row < static_cast<double>(panel_.size())) {
@@ -220,14 +232,14 @@ void PhoneWindow::focusOutEvent(QFocusEvent*) { Application::shared().resignActi
 
 void PhoneWindow::mouseMoveEvent(QMouseEvent* event) {
   if (!touching_) return;
-  ui::Screen::main().sendTouch(ui::TouchPhase::Moved, phonePoint(event->position()));
+  ui::Screen::main().sendTouch(ui::TouchPhase::Moved, phonePoint(event->position()), touchTime(*event));
   update();
 }
 
 void PhoneWindow::mouseReleaseEvent(QMouseEvent* event) {
   if (!touching_) return;
   touching_ = false;
-  ui::Screen::main().sendTouch(ui::TouchPhase::Ended, phonePoint(event->position()));
+  ui::Screen::main().sendTouch(ui::TouchPhase::Ended, phonePoint(event->position()), touchTime(*event));
   update();
 }
 

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <QPainter>
+#include <QInputEvent>
 #include <QRasterWindow>
 #include <QTimer>
 #include <cstdint>
@@ -107,6 +108,11 @@ class PhoneWindow : public QRasterWindow {
   QSizeF phoneSize() const;
   bool onPhone(const QPointF& p) const;
   ui::Point phonePoint(const QPointF& p) const;
+  // When the mouse event happened, in media time. The window system stamps
+  // its events (milliseconds): the time between two stamps is the time
+  // between the user's actions, however late an event is delivered. An
+  // unstamped event, or one stamped before the last, happened now.
+  double touchTime(const QInputEvent& event);
 
   Renderer renderer_;
   ScreenDigest digest_;
@@ -121,6 +127,9 @@ class PhoneWindow : public QRasterWindow {
   double lastLook_ = -1;
   bool touching_ = false;
   std::uint64_t turns_ = 0;
+  // The last mouse event's stamp and media time (see touchTime).
+  std::uint64_t lastStamp_ = 0;
+  double lastTouchTime_ = 0;
   // Whether the window was fitted again once the window manager framed it.
   bool refitted_ = false;
 };

@@ -40,8 +40,7 @@ int LMContactsTableViewController::numberOfRowsInSection(ui::TableView&, int) {
     numLabel()->setText(ui::localizedString("无联系人"));
     return 0;
   }
-  numLabel()->setText(ui::stringWithFormat(ui::localizedString("Contacts Format"),
-                                           {static_cast<std::int64_t>(contacts.size())}));
+  numLabel()->setText(ui::localizedCountString("Contacts Format", static_cast<std::int64_t>(contacts.size())));
   return static_cast<int>(contacts.size());
 }
 

@@ -128,19 +128,37 @@ TEST_F(SourceMergeScreenTest, LinkedPeopleAddNothingAndAFailedFirstSourceIsStill
   EXPECT_EQ(takeAlert().first, L("Merge Source Fail"));
 }
 
-// Counts of one read as one in English; the Chinese forms do not change.
-TEST_F(SourceMergeScreenTest, OneSourceOfOneContactReadsAsOneInBothLanguages) {
+// Counts of one read as one in English, and in English too in a language
+// with no texts of its own; the Chinese forms do not change.
+TEST_F(SourceMergeScreenTest, CountsOfOneReadAsOneInEveryLanguage) {
   people({{"Own", "One"}});
   people({{"A", "a"}}, addSource("Work"));
-  for (const bool chinese : {false, true}) {
+  std::vector<std::string> english;
+  for (const char* language : {"en", "de", "fr", "zh-Hans"}) {
+    SCOPED_TRACE(language);
+    const bool chinese = std::string(language) == "zh-Hans";
     platform::UserDefaults::standard().registerDefaults(
-        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({chinese ? "zh-Hans" : "en"})}});
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
     ui::resetLocalizedStringsForTesting();
     auto screen = open();
-    const auto plural = [](const char* key) { return ui::stringWithFormat(L(key), {std::int64_t{1}}); };
-    EXPECT_EQ(screen->numLabel()->text() == plural("Merge Sources Prompt Format"), chinese) << screen->numLabel()->text();
     const std::string info = cell(*screen, 0)->detailTextLabel()->text();
-    EXPECT_EQ(info == plural("Merge Source Info Format"), chinese) << info;
+    cell(*screen, 0)->checkButton()->tap();
+    auto list = std::dynamic_pointer_cast<LMContactsTableViewController>(navigation_->topViewController());
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->numberOfRowsInSection(*list->tableView(), 0), 1);
+    const std::vector<std::pair<const char*, std::string>> counts = {
+        {"Merge Sources Prompt Format", screen->numLabel()->text()},
+        {"Merge Source Info Format", info},
+        {"Contacts Format", list->numLabel()->text()}};
+    std::vector<std::string> texts;
+    for (const auto& [key, text] : counts) {
+      EXPECT_EQ(text == ui::stringWithFormat(L(key), {std::int64_t{1}}), chinese) << key << ": " << text;
+      texts.push_back(text);
+    }
+    if (english.empty()) english = texts;
+    if (!chinese) {
+      EXPECT_EQ(texts, english);
+    }
   }
   platform::UserDefaults::standard().registerDefaults(
       {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({"en"})}});
