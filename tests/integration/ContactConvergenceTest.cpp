@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -159,6 +160,22 @@ class ContactDevicesTest : public signedtest::SignedRequestCloudTest {
     return server_->contacts().add(user, "contact", contact.dictionaryForLumoraJSON()["content"]).record.id;
   }
 
+  // For each step of a sync from the first: a new phone of user
+  // `firstUser + step`, readied by `before`; its sync killed at that step;
+  // then `after` with what it left. Ends at the first step the sync no
+  // longer reaches.
+  void killAtEachStep(std::int64_t firstUser, const std::string& name, const std::function<void(const Device&)>& before,
+                      const std::function<void(const Device&)>& after) {
+    for (long step = 1;; ++step) {
+      SCOPED_TRACE("killed at step " + std::to_string(step));
+      ASSERT_LT(step, 100) << "the sync never ran to its end";
+      const Device d = device(firstUser + step, name + std::to_string(step));
+      before(d);
+      if (run(d, {"sync"}, step).exitCode != -1) return;  // the sync ended before that step
+      after(d);
+    }
+  }
+
   void expectSame(const Json& a, const Json& b, const Json& cloud) {
     EXPECT_EQ(a["duplicates"], Json::array());
     EXPECT_EQ(b["duplicates"], Json::array());
@@ -241,7 +258,7 @@ TEST_F(ContactDevicesTest, ASyncKilledAtARandomStepAndRunAgainConvergesWithNoDup
 // people from the cloud are written into the book); another device
 // then deletes one of them; the phone's next syncs succeed and leave it
 // and the cloud with the same two people. Each step's people on both sides
-// are recorded (property "step<N>").
+// are recorded (property "user<70000 + N>").
 TEST_F(ContactDevicesTest, APersonDeletedElsewhereAfterASyncDiedOnceItsAddsWereMadeGoesHereToo) {
   auto text = [](const std::set<std::string>& names) {
     std::string out;
@@ -249,35 +266,35 @@ TEST_F(ContactDevicesTest, APersonDeletedElsewhereAfterASyncDiedOnceItsAddsWereM
     return "{" + out + "}";
   };
   int killedAfterTheAdds = 0;
-  for (long step = 1;; ++step) {
-    SCOPED_TRACE("killed at step " + std::to_string(step));
-    ASSERT_LT(step, 100) << "the sync never ran to its end";
-    const std::int64_t user = 70000 + step;
-    Device d = device(user, "s" + std::to_string(step));
-    ASSERT_EQ(run(d, {"people", "3", "Kill"}).exitCode, 0);
-    // Two people from elsewhere to write here, after the adds went up.
-    for (const char* given : {"Cloud0", "Cloud1"}) addElsewhere(user, given);
-    if (run(d, {"sync"}, step).exitCode != -1) break;  // the sync ended before that step
-    std::int64_t deleted = 0;
-    for (const auto& record : server_->contacts().records(user)) {
-      auto contact = lumora::LMContact::initWithLumoraJSON(record.envelope()["content"]);
-      if (contact && contact->name == "Kill1 Person") deleted = record.id;
-    }
-    if (cloudDump(d.user)["people"].size() != 5u) continue;  // the adds had not reached the cloud
-    ++killedAfterTheAdds;
-    ASSERT_NE(deleted, 0);
-    const std::set<std::string> before = peopleIn(dump(d));
-    ASSERT_EQ(server_->contacts().remove(user, deleted, std::nullopt, false).outcome,
-              localcloud::ContactStore::Outcome::Applied);
-    for (int run = 0; run < 3; ++run) sync(d);
-    const Json here = dump(d);
-    const Json there = cloudDump(d.user);
-    RecordProperty("step" + std::to_string(step), "before " + text(before) + "; after: phone " +
-                                                     text(peopleIn(here)) + ", cloud " + text(peopleIn(there)));
-    EXPECT_EQ(peopleIn(here),
-              (std::set<std::string>{"Cloud0 Person", "Cloud1 Person", "Kill0 Person", "Kill2 Person"}));
-    EXPECT_EQ(here, there);
-  }
+  killAtEachStep(
+      70000, "s",
+      [&](const Device& d) {
+        ASSERT_EQ(run(d, {"people", "3", "Kill"}).exitCode, 0);
+        // Two people from elsewhere to write here, after the adds went up.
+        for (const char* given : {"Cloud0", "Cloud1"}) addElsewhere(std::stoll(d.user), given);
+      },
+      [&](const Device& d) {
+        const std::int64_t user = std::stoll(d.user);
+        std::int64_t deleted = 0;
+        for (const auto& record : server_->contacts().records(user)) {
+          auto contact = lumora::LMContact::initWithLumoraJSON(record.envelope()["content"]);
+          if (contact && contact->name == "Kill1 Person") deleted = record.id;
+        }
+        if (cloudDump(d.user)["people"].size() != 5u) return;  // the adds had not reached the cloud
+        ++killedAfterTheAdds;
+        ASSERT_NE(deleted, 0);
+        const std::set<std::string> before = peopleIn(dump(d));
+        ASSERT_EQ(server_->contacts().remove(user, deleted, std::nullopt, false).outcome,
+                  localcloud::ContactStore::Outcome::Applied);
+        for (int run = 0; run < 3; ++run) sync(d);
+        const Json here = dump(d);
+        const Json there = cloudDump(d.user);
+        RecordProperty("user" + d.user, "before " + text(before) + "; after: phone " + text(peopleIn(here)) +
+                                            ", cloud " + text(peopleIn(there)));
+        EXPECT_EQ(peopleIn(here),
+                  (std::set<std::string>{"Cloud0 Person", "Cloud1 Person", "Kill0 Person", "Kill2 Person"}));
+        EXPECT_EQ(here, there);
+      });
   EXPECT_GE(killedAfterTheAdds, 5);
 }
 
@@ -289,22 +306,19 @@ TEST_F(ContactDevicesTest, AnAddKilledOnItsWayOutlivesALookAlikeDeletedElsewhere
   std::set<std::string> everyone;
   for (int i = 0; i < 10; ++i) everyone.insert("Z" + std::to_string(i) + " Person");
   int killedBeforeTheCloud = 0;
-  for (long step = 1;; ++step) {
-    SCOPED_TRACE("killed at step " + std::to_string(step));
-    ASSERT_LT(step, 100) << "the sync never ran to its end";
-    const std::int64_t user = 72000 + step;
-    Device d = device(user, "z" + std::to_string(step));
-    ASSERT_EQ(run(d, {"people", "10", "Z"}).exitCode, 0);
-    if (run(d, {"sync"}, step).exitCode != -1) break;  // the sync ended before that step
-    killedBeforeTheCloud += cloudDump(d.user)["people"].size() < 10u;
-    const std::int64_t lookAlike = addElsewhere(user, "Z1");
-    ASSERT_EQ(server_->contacts().remove(user, lookAlike, std::nullopt, false).outcome,
-              localcloud::ContactStore::Outcome::Applied);
-    for (int run = 0; run < 2; ++run) sync(d);
-    const Json here = dump(d);
-    EXPECT_EQ(peopleIn(here), everyone);
-    EXPECT_EQ(here, cloudDump(d.user));
-  }
+  killAtEachStep(
+      72000, "z", [&](const Device& d) { ASSERT_EQ(run(d, {"people", "10", "Z"}).exitCode, 0); },
+      [&](const Device& d) {
+        const std::int64_t user = std::stoll(d.user);
+        killedBeforeTheCloud += cloudDump(d.user)["people"].size() < 10u;
+        const std::int64_t lookAlike = addElsewhere(user, "Z1");
+        ASSERT_EQ(server_->contacts().remove(user, lookAlike, std::nullopt, false).outcome,
+                  localcloud::ContactStore::Outcome::Applied);
+        for (int run = 0; run < 2; ++run) sync(d);
+        const Json here = dump(d);
+        EXPECT_EQ(peopleIn(here), everyone);
+        EXPECT_EQ(here, cloudDump(d.user));
+      });
   EXPECT_GE(killedBeforeTheCloud, 3);
 }
 
