@@ -178,7 +178,9 @@ class CrossOriginRedirectTest : public signedtest::SignedRequestCloudTest {
     EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(60)));
     const bool delivered = server_->feedback().reports().size() > reports;
     EXPECT_FALSE(logs.empty());
-    if (!logs.empty()) EXPECT_EQ(!std::filesystem::exists(*lumora::QBLogUtil::getLogDir() / logs.front()), delivered);
+    if (!logs.empty()) {
+      EXPECT_EQ(!std::filesystem::exists(*lumora::QBLogUtil::getLogDir() / logs.front()), delivered);
+    }
     lumora::QBLogUtil::stopLog();
     return delivered;
   }
