@@ -201,9 +201,17 @@ TEST_F(GalleryManagerTest, ARebuiltStoreListsEveryCloudAlbumAgain) {
          gallery->respond = whole;
        }},
   };
+  // The store of the case before, closed here before its files go. Its last
+  // write may let go of it on the writer queue after the write's tail ran;
+  // closing there, SQLite could find the file still its own, and then
+  // delete the write-ahead log and shared memory of the next case's store
+  // by their names (its reads fail with an I/O error, not as damage).
+  std::shared_ptr<platform::objectstore::PersistentStoreCoordinator> before;
   for (const auto& [what, damage] : damages) {
     SCOPED_TRACE(what);
     LMGalleryStoreStack::setShared(nullptr);
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return before.use_count() <= 1; }, std::chrono::seconds(10)));
+    before.reset();
     fs::create_directories(store.parent_path());
     for (const auto& entry : fs::directory_iterator(store.parent_path())) fs::remove_all(entry.path());
     manager.setAlbumSync(25);
@@ -215,6 +223,7 @@ TEST_F(GalleryManagerTest, ARebuiltStoreListsEveryCloudAlbumAgain) {
     EXPECT_FALSE(failed);
     EXPECT_EQ(albumNames(), (std::vector<std::string>{"1:A1:1", "7:A7:0", "8:A8:0"}));
     EXPECT_EQ(manager.albumSync(), 25);
+    before = LMGalleryStoreStack::shared()->persistentStoreCoordinator();
   }
 }
 
