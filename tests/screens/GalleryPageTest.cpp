@@ -261,6 +261,9 @@ TEST_F(GalleryPageTest, ABusyAdapterStartsNothingAndTheStopAlertAlwaysDecides) {
 }
 
 TEST_F(GalleryPageTest, SkippedPhotosLeadToOneBackupAMinuteAfterTheLastReport) {
+  // A backup that starts stays queued, so that it is seen however quickly
+  // it would have run to its end.
+  adapter->taskOperationQueue().setSuspended(true);
   page->didSyncIgnoreGalleryWithAdapter(*adapter);
   MainQueue::main().runUntilIdle();
   clock->advance(std::chrono::seconds(30));
@@ -272,6 +275,8 @@ TEST_F(GalleryPageTest, SkippedPhotosLeadToOneBackupAMinuteAfterTheLastReport) {
   clock->advance(std::chrono::seconds(15));
   MainQueue::main().runUntilIdle();
   EXPECT_TRUE(adapter->backgroundTaskIsRunning());
+  EXPECT_EQ(adapter->taskOperationQueue().operationCount(), 1u) << "one backup";
+  adapter->taskOperationQueue().setSuspended(false);
 }
 
 TEST_F(GalleryPageTest, TheLinkAreaIsTheLinkOfACentredLine) {
