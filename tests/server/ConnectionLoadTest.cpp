@@ -197,15 +197,23 @@ TEST_F(ConnectionLoad, SlowConnectionsFromManyAddressesGiveWayToOthers) {
                                         std::to_string(kChunks * kChunk) + "\r\n\r\n",
                                     "127.0.0.3");
   ASSERT_GE(steady, 0);
-  std::thread sender([steady] {
+  std::atomic<int> sent{0};
+  std::thread sender([steady, &sent] {
     std::string chunk(kChunk, ' ');
     for (int i = 0; i < kChunks; ++i) {
       chunk.front() = i == 0 ? '{' : ' ';
       chunk.back() = i + 1 == kChunks ? '}' : ' ';
-      if (::send(steady, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) return;
+      if (::send(steady, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) break;
+      sent.fetch_add(1);
+      sent.notify_all();
       std::this_thread::sleep_for(10ms);  // the uploader's pace
     }
+    sent = kChunks;
+    sent.notify_all();
   });
+  // The upload is under way before the slow ones come: with only its head
+  // in, it is as slow as they are.
+  for (int now = sent.load(); now < 3; now = sent.load()) sent.wait(now);
 
   constexpr int kSlow = 400;
   std::vector<int> slow;
