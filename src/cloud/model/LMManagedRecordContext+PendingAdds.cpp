@@ -86,10 +86,18 @@ std::map<std::int32_t, std::string> LMManagedRecordContext::salvagePendingContac
     // first id from which they can, doubling the step, then halving the
     // gap, and go on from there. The rows of the bad page are lost; every
     // other row is read.
+    // Distances between ids are unsigned: they span the whole id range
+    // when the first page of all is the bad one.
+    const auto distance = [](std::int64_t from, std::int64_t to) {
+      return static_cast<std::uint64_t>(to) - static_cast<std::uint64_t>(from);
+    };
+    const auto ahead = [](std::int64_t from, std::uint64_t by) {
+      return static_cast<std::int64_t>(static_cast<std::uint64_t>(from) + by);
+    };
     std::int64_t failing = after;
     std::int64_t readable = kLast;
-    for (std::int64_t step = 1;; step = step > kLast / 2 ? kLast : step * 2) {
-      const std::int64_t probe = step > kLast - failing ? kLast : failing + step;
+    for (std::uint64_t step = 1;; step *= 2) {
+      const std::int64_t probe = step >= distance(failing, kLast) ? kLast : ahead(failing, step);
       if (readableAfter(probe)) {
         readable = probe;
         break;
@@ -98,8 +106,8 @@ std::map<std::int32_t, std::string> LMManagedRecordContext::salvagePendingContac
       if (probe == kLast) break;
     }
     if (failing == kLast) break;
-    while (readable - failing > 1) {
-      const std::int64_t middle = failing + (readable - failing) / 2;
+    while (distance(failing, readable) > 1) {
+      const std::int64_t middle = ahead(failing, distance(failing, readable) / 2);
       (readableAfter(middle) ? readable : failing) = middle;
     }
     after = readable;

@@ -223,12 +223,13 @@ TEST_F(RecordStoreLife, AddsInFlightAroundAnUnreadablePageAreCarriedIntoTheNewSt
   for (std::int32_t id = 1; id <= kAdds; ++id) {
     sent[id] = fmt::format(R"({{"displayName": "Marker{:03}", "note": "{}"}})", id, std::string(200, 'n'));
   }
-  for (const bool inUse : {false, true}) {
-    SCOPED_TRACE(inUse ? "in use" : "at opening");
+  // The bad page first in the table, or in its middle.
+  for (const auto& [lost, inUse] : {std::pair{1, false}, std::pair{100, false}, std::pair{1, true}, std::pair{100, true}}) {
+    SCOPED_TRACE(fmt::format("{}, the page of {}", inUse ? "in use" : "at opening", lost));
     auto store = std::make_unique<LMManagedRecordContext>();
     ASSERT_TRUE(store->recordPendingContactAdds(sent).ok());
     if (!inUse) store.reset();
-    ASSERT_TRUE(testsupport::damagePageHolding(databaseFile(), "Marker100", '\x5a', inUse));
+    ASSERT_TRUE(testsupport::damagePageHolding(databaseFile(), fmt::format("Marker{:03}", lost), '\x5a', inUse));
     if (inUse) {
       EXPECT_FALSE(store->pendingContactAdds().ok()) << "the read that meets the damage fails";
     } else {
@@ -236,7 +237,7 @@ TEST_F(RecordStoreLife, AddsInFlightAroundAnUnreadablePageAreCarriedIntoTheNewSt
     }
     auto carried = store->pendingContactAdds();
     ASSERT_TRUE(carried.ok());
-    EXPECT_EQ(carried->count(100), 0u) << "on the page that cannot be read";
+    EXPECT_EQ(carried->count(lost), 0u) << "on the page that cannot be read";
     EXPECT_GE(carried->size(), static_cast<std::size_t>(kAdds - 20)) << "only that page is lost";
     for (const auto& [id, text] : *carried) EXPECT_EQ(text, sent[id]);
     EXPECT_EQ(carried->count(kAdds), 1u);
