@@ -24,6 +24,7 @@
 #include "blackbox/BBXFileManager.h"
 #include "blackbox/BBXInternalReport.h"
 #include "platform/device/Bundle.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -222,13 +223,17 @@ TEST_F(BBXPackageReportTest, AReportThatCannotBeReadNowIsPackagedWholeOnceItCanB
   sigaction(SIGIO, &previous, nullptr);
   EXPECT_FALSE(leased) << "packaged without the crash record";
 
-  std::optional<std::string> full;
-  {
-    BBXDescriptorsTaken taken(1);  // the package's own file opens, the listing does not
-    full = package();
+  // The sanitizers' runtime checks each object's type through a pipe of
+  // its own: with no descriptor left it takes a sound one for a bad one.
+  if (!testsupport::kUnderAddressSanitizer) {
+    std::optional<std::string> full;
+    {
+      BBXDescriptorsTaken taken(1);  // the package's own file opens, the listing does not
+      full = package();
+    }
+    EXPECT_FALSE(full) << "packaged without a file";
+    EXPECT_TRUE(store_->preparedPathContents().empty());
   }
-  EXPECT_FALSE(full) << "packaged without a file";
-  EXPECT_TRUE(store_->preparedPathContents().empty());
 
   const auto whole = package();
   ASSERT_TRUE(whole);
