@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/addressbook/AddressBook.h"
+#include "support/DamagedFile.h"
 
 namespace testsupport {
 namespace {
@@ -63,15 +64,9 @@ void damageAddressBook(BookDamage damage, int people) {
     case BookDamage::Garbage:
       bytes.assign(bytes.size(), '\x5a');
       break;
-    case BookDamage::ZeroedPage: {
-      const long long pageSize = ask(store, "PRAGMA page_size");
-      const long long root = ask(store, "SELECT rootpage FROM sqlite_schema WHERE name = 'Record'");
-      ASSERT_GT(root, 1);
-      ASSERT_LE(root * pageSize, static_cast<long long>(bytes.size()));
-      bytes.replace(static_cast<std::size_t>((root - 1) * pageSize), static_cast<std::size_t>(pageSize),
-                    static_cast<std::size_t>(pageSize), '\0');
-      break;
-    }
+    case BookDamage::ZeroedPage:
+      ASSERT_TRUE(damageTable(store, "Record", '\0'));
+      return;
     case BookDamage::BrokenHeader:
       bytes.replace(0, 16, "Not SQLite here!");
       break;

@@ -68,7 +68,7 @@ bool damagePageHolding(const std::filesystem::path& file, const std::string& mar
   return true;
 }
 
-void damageTableInUse(const std::filesystem::path& file, const std::string& table, char fill) {
+bool damageTable(const std::filesystem::path& file, const std::string& table, char fill) {
   run(file, "PRAGMA wal_checkpoint(TRUNCATE)");
   sqlite3* db = nullptr;
   sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -78,8 +78,9 @@ void damageTableInUse(const std::filesystem::path& file, const std::string& tabl
   const std::int64_t root = sqlite3_step(read) == SQLITE_ROW ? sqlite3_column_int64(read, 0) : 0;
   sqlite3_finalize(read);
   sqlite3_close_v2(db);
-  if (root > 1) overwritePage(file, static_cast<std::uintmax_t>(root - 1), fill);
-  announceChange(file);
+  if (root <= 1 || static_cast<std::uintmax_t>(root) * kPage > std::filesystem::file_size(file)) return false;
+  overwritePage(file, static_cast<std::uintmax_t>(root - 1), fill);
+  return true;
 }
 
 int movedAside(const std::filesystem::path& file) {

@@ -23,9 +23,10 @@ void damagePagesInUse(const std::filesystem::path& file, char fill);
 bool damagePageHolding(const std::filesystem::path& file, const std::string& marker, char fill,
                        bool inUse = false);
 
-// The same to the root page of `table` while the app holds the file open
-// (every read of the table fails from then on; the other tables stay whole).
-void damageTableInUse(const std::filesystem::path& file, const std::string& table, char fill);
+// Overwrites with `fill` the root page of `table` (after the write-ahead log
+// went in): every read of the table fails, the other tables stay whole.
+// False when the table has no such page in the file.
+bool damageTable(const std::filesystem::path& file, const std::string& table, char fill);
 
 // How many "<name>.unreadable-<time>" files lie beside `file`.
 int movedAside(const std::filesystem::path& file);
