@@ -308,7 +308,7 @@ TEST_F(GalleryAlbumGridTest, DeletingIsBlockedBySystemAlbumsAndKeepsFailedAlbums
   ASSERT_TRUE(confirm->pressButtonWithTitle(ui::localizedString("删除")));
   ASSERT_TRUE(pump([&] { return alert(ui::localizedString("删除相册")) != nullptr; }));
   EXPECT_EQ(alert(ui::localizedString("删除相册"))->message(),
-            ui::stringWithFormat(ui::localizedString("Delete Albums Fail Format"), {std::int64_t{1}}));
+            ui::localizedCountString("Delete Albums Fail Format", 1));
   EXPECT_EQ(grid->selectedItemIDs(), (std::set<std::int64_t>{8}));
   EXPECT_TRUE(grid->isBeginSelectAlbums());
   EXPECT_TRUE(grid->toolBar()->isEnabled());

@@ -151,8 +151,17 @@ TEST_F(GalleryPageTest, AFailedRunCountsWhatWasHandledAndReactsToItsError) {
   page->willAdapterUploadImagesCount(5);
   page->didAdapterUploadImage(std::nullopt, 0, 5);
   page->didAdapterFailBackupImages(platform::Error(kLMLocalErrorDomain, -10012));
-  EXPECT_EQ(notifications(), std::vector<std::string>{ui::stringWithFormat(
-                                 ui::localizedString("备份照片结果样式3"), {std::int64_t{1}, std::int64_t{4}})});
+  EXPECT_EQ(notifications(), std::vector<std::string>{ui::localizedCountString(
+                                 "备份照片结果样式3", {std::int64_t{1}, std::int64_t{4}})});
+}
+
+// The text under the count of photos not yet backed up agrees with it.
+TEST_F(GalleryPageTest, TheTextUnderTheCountOfPhotosLeftAgreesWithIt) {
+  for (std::uint64_t count : {1, 2, 0}) {
+    page->displayBackupImageNum(count);
+    const auto n = static_cast<std::int64_t>(count);
+    EXPECT_EQ(page->numInfoLabel->text(), ui::localizedCountString("Backup Image Info", n)) << count;
+  }
 }
 
 TEST_F(GalleryPageTest, ATwoStepDemandPushesTheCodeScreenWhoseCancelReturnsAndWhoseSuccessGoesOn) {

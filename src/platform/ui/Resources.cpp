@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 
@@ -65,18 +66,31 @@ std::string localizedString(const std::string& key, const std::string& preferred
 }
 
 std::string localizedCountString(const std::string& formatKey, std::int64_t count) {
-  // The singular comes from the table the format comes from: English's for
-  // a language with no texts of its own.
+  return localizedCountString(formatKey, std::vector<FormatArgument>{count});
+}
+
+std::string localizedCountString(const std::string& formatKey, const std::vector<FormatArgument>& arguments) {
+  std::vector<std::string> words;
+  for (const auto& argument : arguments) {
+    if (const auto* count = std::get_if<std::int64_t>(&argument)) words.emplace_back(*count == 1 ? " One" : " Other");
+  }
+  while (!words.empty() && words.back() == " Other") words.pop_back();
+  // The forms come from the table the format comes from: English's for a
+  // language with no texts of its own.
   static const std::string english = "en";
   const std::string preferred = preferredStringsLanguage();
   for (const std::string* language : {&preferred, &english}) {
     const auto& table = stringTableFor(*language);
     auto format = table.find(formatKey);
     if (format == table.end()) continue;
-    auto one = count == 1 ? table.find(formatKey + " One") : table.end();
-    return stringWithFormat(one != table.end() ? one->second : format->second, {count});
+    for (std::size_t n = words.size(); n > 0; --n) {
+      std::string form = formatKey;
+      for (std::size_t i = 0; i < n; ++i) form += words[i];
+      if (auto found = table.find(form); found != table.end()) return stringWithFormat(found->second, arguments);
+    }
+    return stringWithFormat(format->second, arguments);
   }
-  return stringWithFormat(formatKey, {count});
+  return stringWithFormat(formatKey, arguments);
 }
 
 bool hasLocalizedString(const std::string& language, const std::string& key) {

@@ -14,6 +14,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "platform/ui/StringFormat.h"
 
 namespace platform::ui {
 
@@ -27,6 +30,13 @@ std::string localizedString(const std::string& key, const std::string& language)
 // one its singular "<formatKey> One" where the language has it ("1 account
 // holds…", not "1 accounts hold…").
 std::string localizedCountString(const std::string& formatKey, std::int64_t count);
+// The same for a format of several arguments, whose whole numbers are its
+// counts: the form is named by a word for each count in order, "One" for a
+// count of one and "Other" for any other, the last "Other"s left off
+// ("<formatKey> One" for 1 album with 5 photos, "<formatKey> One One" for
+// 1 with 1, "<formatKey> Other One" for 2 with 1). A form the table lacks
+// falls back to the one named by fewer words, in the end to the format.
+std::string localizedCountString(const std::string& formatKey, const std::vector<FormatArgument>& arguments);
 // The table of one language ("en", "zh-Hans"): key -> text.
 bool hasLocalizedString(const std::string& language, const std::string& key);
 // Forget the loaded tables (tests that change the language).

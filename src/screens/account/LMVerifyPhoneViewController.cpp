@@ -203,7 +203,7 @@ void LMVerifyPhoneViewController::sendPhoneTicket(bool fromButton) {
 void LMVerifyPhoneViewController::timerFire() {
   --protectionTime;
   sendPhoneTicketLabel->setText(
-      ui::stringWithFormat(phoneText("Resend Verify Code"), {static_cast<std::int64_t>(protectionTime)}));
+      ui::localizedCountString("Resend Verify Code", static_cast<std::int64_t>(protectionTime)));
   if (protectionTime > 0) return;
   sendPhoneTicketLabel->setText(phoneText("重新获取验证码"));
   sendPhoneTicketBtn->setEnabled(true);

@@ -81,9 +81,9 @@ std::optional<std::string> retryMessage(const platform::Error& error) {
   double minutes = retryAfterSeconds(info["data"]) / 60.0;
   std::optional<std::string> wait;
   if (minutes > 0 && minutes < 60) {
-    wait = ui::stringWithFormat(ui::localizedString("503 Minute Format"), {truncatedWait(minutes)});
+    wait = ui::localizedCountString("503 Minute Format", truncatedWait(minutes));
   } else if (minutes >= 60) {
-    wait = ui::stringWithFormat(ui::localizedString("503 Hour Format"), {truncatedWait(minutes / 60)});
+    wait = ui::localizedCountString("503 Hour Format", truncatedWait(minutes / 60));
   }
   if (!wait) return ui::localizedString("503 Server");
   return ui::stringWithFormat(ui::localizedString("503 Server Format"), {*wait});

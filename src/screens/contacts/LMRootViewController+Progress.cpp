@@ -179,8 +179,8 @@ void LMRootViewController::requestStep() {
 std::vector<std::string> LMRootViewController::getSyncResult() const {
   std::vector<std::string> lines;
   auto change = [](std::int64_t net, std::int64_t added, std::int64_t deleted) -> std::optional<std::string> {
-    if (net > 0) return ui::stringWithFormat(ui::localizedString("Add Contact Format"), {added});
-    if (net < 0) return ui::stringWithFormat(ui::localizedString("Delete Contact Format"), {deleted});
+    if (net > 0) return ui::localizedCountString("Add Contact Format", added);
+    if (net < 0) return ui::localizedCountString("Delete Contact Format", deleted);
     return std::nullopt;
   };
   const std::int64_t local = addLocalContactNum - deleteLocalContactNum;

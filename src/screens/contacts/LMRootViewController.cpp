@@ -275,7 +275,7 @@ void LMRootViewController::updateLastSyncTimeLabel() {
     if (d <= 599) {
       text = ui::localizedString("Sync Just Now");
     } else if (d < 3600) {
-      text = ui::stringWithFormat(ui::localizedString("Sync Minute Format"), {d / 60});
+      text = ui::localizedCountString("Sync Minute Format", d / 60);
     } else if (d < 86400) {
       text = ui::localizedCountString("Sync Hour Format", d / 3600);
     } else if (d <= 863999) {
@@ -614,8 +614,8 @@ void LMRootViewController::startSync(bool background) {
     if (outside >= 1) {
       if (!background) {
         showAlert("同步提醒",
-                  ui::stringWithFormat(ui::localizedString("Merge Source Sync Format"),
-                                       {sourceName, static_cast<std::int64_t>(outside), sourceName}),
+                  ui::localizedCountString("Merge Source Sync Format",
+                                           {sourceName, static_cast<std::int64_t>(outside), sourceName}),
                   "不用了", {"去导入"});
       }
       return;
@@ -753,13 +753,12 @@ void LMRootViewController::confirmSync(const Estimate& estimate, bool background
   }
   std::string message = ui::localizedString("本次同步");
   if (cloudNet < 0) {
-    message += ui::stringWithFormat(ui::localizedString("Delete Local Contact Format"),
-                                    {static_cast<std::int64_t>(cloudDelete - cloudAdd)});
+    message +=
+        ui::localizedCountString("Delete Local Contact Format", static_cast<std::int64_t>(cloudDelete - cloudAdd));
   }
   if (localNet < 0) {
     if (cloudDelete >= 1) message += ui::localizedString("Dot");
-    message += ui::stringWithFormat(ui::localizedString("Delete Lumora Contact Format"),
-                                    {static_cast<std::int64_t>(-static_cast<std::int64_t>(localNet))});
+    message += ui::localizedCountString("Delete Lumora Contact Format", -static_cast<std::int64_t>(localNet));
   }
   showAlert("提示", message, "取消", {"继续同步"});
 }

@@ -173,7 +173,7 @@ void LMGalleryAlbumCollectionViewController::finishDownload(const std::vector<LM
       if (!cancelled) grid->presentTitle(downloadText("Download Photo Fail"), downloadText("Download Fail Info"), *error);
     } else if (grid) {
       downloadNotice(downloadText("Download Albums"),
-                     ui::stringWithFormat(downloadText("Download Albums Fail Num Info"), {failedCount}));
+                     ui::localizedCountString("Download Albums Fail Num Info", failedCount));
     }
     platform::BackgroundTask::end(task);
   });

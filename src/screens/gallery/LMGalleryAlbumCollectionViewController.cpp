@@ -393,8 +393,8 @@ void LMGalleryAlbumCollectionViewController::confirmDelete(std::size_t albums, s
   std::weak_ptr<LMGalleryAlbumCollectionViewController> weak = self();
   const std::string remove = albumText("删除");
   ui::AlertView::alert(albumText("删除相册"),
-                       ui::stringWithFormat(albumText("Delete Albums Format"),
-                                            {static_cast<std::int64_t>(albums), static_cast<std::int64_t>(photos)}),
+                       ui::localizedCountString("Delete Albums Format",
+                                                {static_cast<std::int64_t>(albums), static_cast<std::int64_t>(photos)}),
                        albumText("取消"), {remove},
                        [weak, remove](ui::AlertView& alert, int button) {
                          auto grid = weak.lock();
@@ -455,7 +455,7 @@ void LMGalleryAlbumCollectionViewController::finishDelete(const std::vector<std:
     grid->enableToolBar();
     grid->collectionView_->reloadData();
     if (count > 0) {
-      albumNotice(albumText("删除相册"), ui::stringWithFormat(albumText("Delete Albums Fail Format"), {count}));
+      albumNotice(albumText("删除相册"), ui::localizedCountString("Delete Albums Fail Format", count));
     }
   });
 }

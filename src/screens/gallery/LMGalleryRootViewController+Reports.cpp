@@ -27,8 +27,7 @@ namespace {
 constexpr const char* kBackupEvent = "备份";
 
 std::string indexText(const char* formatKey, std::uint64_t index, std::uint64_t total) {
-  return ui::stringWithFormat(ui::localizedString(formatKey),
-                              {static_cast<std::int64_t>(index), static_cast<std::int64_t>(total)});
+  return ui::localizedCountString(formatKey, {static_cast<std::int64_t>(index), static_cast<std::int64_t>(total)});
 }
 
 double photoShare(std::uint64_t index, std::uint64_t total) {
@@ -165,8 +164,8 @@ void LMGalleryRootViewController::installReports() {
     const std::string message =
         photoSyncNum_ <= photoSyncIndex_ + 1
             ? ui::localizedString("Cancel Backup Info")
-            : ui::stringWithFormat(ui::localizedString("Cancel Backup Info Format"),
-                                   {static_cast<std::int64_t>(photoSyncNum_ - 1 - photoSyncIndex_)});
+            : ui::localizedCountString("Cancel Backup Info Format",
+                                       static_cast<std::int64_t>(photoSyncNum_ - 1 - photoSyncIndex_));
     showAlert("停止备份", "", {"关闭", "停止备份"}, true, message);
   };
   didCancelErrorPhotoCollectionViewController = [this] { dismissViewController(true); };
@@ -210,8 +209,8 @@ void LMGalleryRootViewController::finishRun(const std::vector<LMImage>& failed, 
         if (totalCount == 0 || failed.empty()) return;
         page->failImages_ = failed;
         auto& link = page->syncLoadViewController_->linkLabel;
-        link->setPrefixString(ui::stringWithFormat(ui::localizedString("Backup Image Error Format"),
-                                                   {static_cast<std::int64_t>(failed.size())}),
+        link->setPrefixString(ui::localizedCountString("Backup Image Error Format",
+                                                       static_cast<std::int64_t>(failed.size())),
                               ui::localizedString("查看详情"));
         link->setHidden(false);
       },
@@ -264,10 +263,9 @@ void LMGalleryRootViewController::notifyBackupGalleryWithSuccessCount(std::int64
   if (successCount < 1) return;
   std::optional<std::string> message;
   if (!isCancel) {
-    message = ui::stringWithFormat(ui::localizedString("备份照片结果样式1"), {static_cast<std::int64_t>(successCount)});
+    message = ui::localizedCountString("备份照片结果样式1", successCount);
   } else if (failCount >= 1) {
-    message = ui::stringWithFormat(ui::localizedString("备份照片结果样式3"),
-                                   {static_cast<std::int64_t>(successCount), static_cast<std::int64_t>(failCount)});
+    message = ui::localizedCountString("备份照片结果样式3", {successCount, failCount});
   }
   // A stop with nothing left over has no text: nothing is scheduled.
   if (message) LMCustomUtils::localNotifWithMessage(*message);

@@ -147,7 +147,6 @@ void LMGalleryRootViewController::interfaceInitialize() {
   // it covered that text's lower half).
   imageView->setFrame({(bounds.width - pictureSize.width) / 2, numInfoLabel->frame().maxY() + 10, pictureSize.width,
                        pictureSize.height});
-  numInfoLabel->setText(ui::localizedString("Backup Image Info"));
   numInfoLabel->setTextColor(ui::Color::white());
   numInfoLabel->setFont(ui::Font::systemFont(14));
 
@@ -409,6 +408,10 @@ void LMGalleryRootViewController::updateBackupImageNum() {
 
 void LMGalleryRootViewController::displayBackupImageNum(std::uint64_t count) {
   if (!numLabel) return;
+  // The text under the count agrees with it ("1" / "photo not yet backed up").
+  if (numInfoLabel) {
+    numInfoLabel->setText(ui::localizedCountString("Backup Image Info", static_cast<std::int64_t>(count)));
+  }
   const std::string digits = std::to_string(count);
   const std::string text = ui::stringWithFormat(ui::localizedString("Backup Image Number Format"), {std::string(digits)});
   const auto language = LMCustomUtils::getPreferredLanguage().value_or("");
