@@ -1,11 +1,13 @@
 // The contacts page in the offscreen window against the local cloud: a user
 // clicks "立即同步", the percentage runs to "同步成功" with the rating prompt
 // and both sides agree; after deletions in the cloud the estimate asks first
-// ("继续同步"); a relogin fault on the listing ends on the login screen.
+// ("继续同步"); a relogin fault on the listing ends on the login screen. A
+// sync that adds one person on each side tells each in the singular.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -14,8 +16,10 @@
 #include "cloud/model/LMManagedRecordContext.h"
 #include "e2e/E2EHarness.h"
 #include "platform/addressbook/AddressBook.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/StringFormat.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
 #include "screens/contacts/LMRootViewController.h"
@@ -46,6 +50,25 @@ std::set<std::string> pagePeople() {
   }
   return names;
 }
+
+// The app's language for a test, the one before put back at its end.
+class AppLanguage {
+ public:
+  explicit AppLanguage(const char* language)
+      : before_(platform::UserDefaults::standard().arrayForKey(platform::UserDefaults::kAppleLanguagesKey)) {
+    set(platform::Json::array({language}));
+  }
+  ~AppLanguage() { set(before_.value_or(platform::Json::array({"en"}))); }
+  AppLanguage(const AppLanguage&) = delete;
+  AppLanguage& operator=(const AppLanguage&) = delete;
+
+ private:
+  static void set(const platform::Json& languages) {
+    platform::UserDefaults::standard().registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, languages}});
+    ui::resetLocalizedStringsForTesting();
+  }
+  std::optional<platform::Json> before_;
+};
 
 TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterARelogin) {
   E2EHarness harness;
@@ -146,6 +169,48 @@ TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterA
     return loginOpened;
   }));
   harness.screenshot("contacts-page-login");
+}
+
+// In German the page reads the English table, whose singular it takes too.
+TEST(ContactsPageSyncTest, ASyncThatAddsOnePersonOnEachSideTellsEachInTheSingular) {
+  AppLanguage german("de");
+  {
+    E2EHarness harness;
+    harness.clock().setAutoAdvanceSleeps(true);
+    ASSERT_TRUE(harness.signIn(kPageUserId, "page", kPageKey));
+    ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
+    {
+      auto book = *ab::AddressBook::create();
+      auto person = book->createPerson(book->sourceWithId(ab::kLocalSourceId));
+      ASSERT_TRUE(person.ok());
+      ASSERT_TRUE(pageContact("Ann Lee").mergeToLocalRecord(*person).ok());
+      ASSERT_TRUE(book->save().ok());
+    }
+    harness.cloud().contacts().add(kPageUserId, "contact", pageContact("Di Wu").dictionaryForLumoraJSON()["content"]);
+
+    lumora::registerContactsScenes();
+    auto page = std::dynamic_pointer_cast<LMRootViewController>(
+        lumora::LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController"));
+    ASSERT_TRUE(page);
+    harness.showScreen(ui::NavigationController::withRoot(page));
+    harness.answerAlerts(ui::localizedString("取消"));  // the first-launch location question
+    ASSERT_TRUE(harness.click(*page->syncButton()));
+    std::shared_ptr<ui::AlertView> done;
+    ASSERT_TRUE(harness.waitFor([&] {
+      for (auto& alert : ui::AlertView::visibleAlerts()) {
+        if (alert->title() == ui::localizedString("同步成功")) done = alert;
+      }
+      return done != nullptr;
+    }));
+    EXPECT_EQ(pagePeople(), (std::set<std::string>{"Ann Lee", "Di Wu"}));
+    const std::string one = ui::localizedCountString("Add Contact Format", 1);
+    EXPECT_NE(one, ui::stringWithFormat(ui::localizedString("Add Contact Format"), {std::int64_t{1}}));
+    for (const char* side : {"Sync Local Result Format", "Sync Lumora Result Format"}) {
+      EXPECT_NE(done->message().find(ui::stringWithFormat(ui::localizedString(side), {one})), std::string::npos)
+          << side << ": " << done->message();
+    }
+    harness.clickButton(ui::localizedString("我知道了"));
+  }
 }
 
 }  // namespace

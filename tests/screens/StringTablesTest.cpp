@@ -5,6 +5,9 @@
 // localizedString, to a one-line wrapper of it, or to a function's key
 // parameter (titleKey, messageKey, cancelKey, otherKey(s), buttonKeys,
 // formatKey, or a `key` its body hands to the tables).
+//
+// Every count of every table reads right at one and at two, in each table's
+// language and in those that fall back to English.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,11 +16,18 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/storage/UserDefaults.h"
+#include "platform/ui/Resources.h"
+#include "platform/ui/StringFormat.h"
+#include "support/TestHome.h"
 
 #ifndef LUMORA_SOURCE_DIR
 #error "LUMORA_SOURCE_DIR names the source tree"
@@ -128,7 +138,7 @@ TEST(StringTablesTest, EveryKeyTheSourcesLookUpHasBothTranslations) {
   }
 
   // The lookups and the positions of their keys.
-  std::map<std::string, std::set<std::size_t>> lookups = {{"localizedString", {0}}};
+  std::map<std::string, std::set<std::size_t>> lookups = {{"localizedString", {0}}, {"localizedCountString", {0}}};
   static const std::regex wrapper(
       R"(std::string\s+(\w+)\(const (?:char\s*\*|std::string\s*&)\s*(\w+)\)\s*\{\s*return\s+(?:\w+::)*localizedString\(\2\);\s*\})");
   static const std::regex keyParameter(R"(\b(?:(?:title|message|cancel|other|button|format)Keys?|key)\b)");
@@ -220,6 +230,170 @@ TEST(StringTablesTest, EveryKeyTheSourcesLookUpHasBothTranslations) {
     }
   }
   EXPECT_GT(keys, 200u) << "the keys of the screens were found";
+}
+
+// The words of a text (letters, digits, or any non-ASCII run), and the one
+// after its `index`th number; with no number in it, its first word (the
+// count stands beside the text, as the gallery's does).
+std::vector<std::string> wordsOf(const std::string& text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (const char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c)) != 0 || static_cast<unsigned char>(c) >= 0x80) {
+      word += c;
+    } else if (!word.empty()) {
+      words.push_back(std::move(word));
+      word.clear();
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+std::string wordAfterCount(const std::string& text, std::size_t index) {
+  const auto words = wordsOf(text);
+  std::size_t numbers = 0;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const bool number = std::all_of(words[i].begin(), words[i].end(),
+                                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+    if (number && numbers++ == index) {
+      return i + 1 < words.size() ? words[i + 1] : "";
+    }
+  }
+  return numbers == 0 && index == 0 && !words.empty() ? words.front() : "";
+}
+
+// An English plural noun as a count precedes it ("contacts", "minutes"),
+// not a unit ("s").
+bool pluralNoun(const std::string& word) {
+  return word.size() > 2 && word.back() == 's' &&
+         std::all_of(word.begin(), word.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+}
+
+bool takesCount(const std::string& specifier) {
+  return !specifier.empty() && std::string_view("diu").find(specifier.back()) != std::string_view::npos;
+}
+
+TEST(StringTablesTest, EveryCountReadsAsOneAtOneAndAsManyAtTwoInEveryLanguage) {
+  namespace ui = platform::ui;
+  testsupport::TestHome home;
+  auto& defaults = platform::UserDefaults::standard();
+  // The language before, put back however the test ends.
+  struct Restore {
+    std::optional<platform::Json> languages;
+    ~Restore() {
+      platform::UserDefaults::standard().registerDefaults(
+          {{platform::UserDefaults::kAppleLanguagesKey, languages.value_or(platform::Json::array({"en"}))}});
+      platform::ui::resetLocalizedStringsForTesting();
+    }
+  } restore{defaults.arrayForKey(platform::UserDefaults::kAppleLanguagesKey)};
+
+  // Every table the app has, by language.
+  std::map<std::string, std::map<std::string, std::string>> tables;
+  for (const auto& entry : fs::directory_iterator(ui::resourceDirectory() / "strings")) {
+    if (entry.path().extension() != ".json") continue;
+    std::ifstream in(entry.path());
+    const auto table = nlohmann::json::parse(in);
+    for (auto& [key, text] : table.items()) {
+      tables[entry.path().stem().string()][key] = text.get<std::string>();
+    }
+  }
+  ASSERT_TRUE(tables.count("en"));
+  ASSERT_TRUE(tables.count("zh-Hans"));
+  const auto& english = tables["en"];
+
+  // The counts: each format of a table that takes a whole number or has a
+  // form for one ("<key> One", "<key> Other One"...), which takes the
+  // arguments its format takes.
+  std::set<std::string> counts;
+  static const std::regex formWord(R"( (?:One|Other)$)");
+  for (const auto& [language, table] : tables) {
+    for (const auto& [key, text] : table) {
+      const auto specifiers = ui::formatSpecifiers(text);
+      std::string base;
+      for (std::string shorter = key; std::regex_search(shorter, formWord);) {
+        shorter = std::regex_replace(shorter, formWord, "");
+        if (table.count(shorter)) base = shorter;
+      }
+      if (!base.empty()) {
+        counts.insert(base);
+        EXPECT_EQ(specifiers, ui::formatSpecifiers(table.at(base))) << language << ": \"" << key << "\"";
+      } else if (std::any_of(specifiers.begin(), specifiers.end(), takesCount)) {
+        counts.insert(key);
+      }
+    }
+  }
+  ASSERT_GT(counts.size(), 20u);
+
+  // The arguments of a format for its counts in order (a text for "%@"); a
+  // format that shows no number is given its count all the same.
+  const auto argumentsFor = [&](const std::string& key, const std::vector<std::int64_t>& values) {
+    std::vector<ui::FormatArgument> arguments;
+    std::size_t next = 0;
+    for (const auto& specifier : ui::formatSpecifiers(english.count(key) ? english.at(key) : key)) {
+      if (takesCount(specifier)) {
+        arguments.emplace_back(values[next++]);
+      } else if (specifier == "@") {
+        arguments.emplace_back(std::string("Work"));
+      } else {
+        arguments.emplace_back(0.5);
+      }
+    }
+    if (next == 0) arguments.emplace_back(values[0]);
+    return arguments;
+  };
+  const auto countsOf = [&](const std::string& key) {
+    const auto specifiers = ui::formatSpecifiers(english.count(key) ? english.at(key) : key);
+    const auto taken = std::count_if(specifiers.begin(), specifiers.end(), takesCount);
+    return std::max<std::size_t>(1, static_cast<std::size_t>(taken));
+  };
+
+  // Every combination of 1 and 2 for each count, in every table's language
+  // and in two that have none (English first: the others are read against it).
+  std::vector<std::string> languages = {"en"};
+  for (const auto& [language, table] : tables) {
+    if (language != "en") languages.push_back(language);
+  }
+  languages.insert(languages.end(), {"de", "fr"});
+  std::map<std::pair<std::string, std::vector<std::int64_t>>, std::string> englishTexts;
+  for (const auto& language : languages) {
+    SCOPED_TRACE(language);
+    defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    ui::resetLocalizedStringsForTesting();
+    const bool ownTable = language != "en" && tables.count(language);
+    for (const auto& key : counts) {
+      std::map<std::vector<std::int64_t>, std::string> texts;
+      const std::size_t n = countsOf(key);
+      for (std::size_t bits = 0; bits < (std::size_t{1} << n); ++bits) {
+        std::vector<std::int64_t> values;
+        for (std::size_t i = 0; i < n; ++i) values.push_back((bits >> i) & 1 ? 1 : 2);
+        texts[values] = ui::localizedCountString(key, argumentsFor(key, values));
+      }
+      // At two, the format itself.
+      const std::vector<std::int64_t> twos(n, 2);
+      EXPECT_EQ(texts[twos], ui::stringWithFormat(ui::localizedString(key), argumentsFor(key, twos))) << key;
+      for (const auto& [values, text] : texts) {
+        const auto& englishText = englishTexts[{key, values}];
+        if (language == "en") {
+          englishTexts[{key, values}] = text;
+        } else if (ownTable && tables[language].count(key)) {
+          EXPECT_NE(text, englishText) << "\"" << key << "\" in " << language << " reads as English";
+          continue;
+        } else {
+          EXPECT_EQ(text, englishText) << "\"" << key << "\" falls back to English";
+        }
+        // A count of one is followed by no plural noun where more of it are.
+        for (std::size_t i = 0; i < n; ++i) {
+          if (values[i] != 1) continue;
+          auto more = values;
+          more[i] = 2;
+          const std::string plural = wordAfterCount(texts.at(more), i);
+          EXPECT_FALSE(pluralNoun(plural) && wordAfterCount(text, i) == plural)
+              << "\"" << key << "\" with count " << i + 1 << " of " << n << " at one: \"" << text << "\"";
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
