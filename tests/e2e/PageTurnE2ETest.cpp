@@ -25,6 +25,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/WebImageManager.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMRootViewController.h"
@@ -35,6 +36,7 @@
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMGalleryToolBar.h"
+#include "screens/gallery/LMPhotoView.h"
 #include "screens/shell/LMBaseRootViewController.h"
 
 namespace e2e {
@@ -245,6 +247,16 @@ TEST_P(PageTurnE2ETest, TheProgressBoxOverTheTurnedBrowserLeavesItsBarClearOfThe
     ASSERT_TRUE(browser);
     auto download = browser->toolBar()->downloadButton();
     ASSERT_TRUE(harness_.waitFor([&] { return E2EHarness::reachable(*download); }));
+    // The page shows the photo itself (not its thumbnail, nor nothing yet),
+    // which lies under the bar as long as the test looks.
+    const auto pages = browser->visiblePages();
+    ASSERT_EQ(pages.size(), 1u);
+    const auto page = pages.front().second;
+    ASSERT_TRUE(harness_.waitFor([&] {
+      const auto& url = page->photo() ? page->photo()->imageUrl() : std::nullopt;
+      return url && ui::WebImageManager::sharedManager().cachedImageExistsForURL(*url) &&
+             page->imageView()->image().has_value();
+    }));
     harness_.settle(1);
     EXPECT_TRUE(ui::Screen::main().isStatusBarHidden()) << "the turned page hides it";
     const QImage open = harness_.screenshot(std::string("turned-browser-") + language);
