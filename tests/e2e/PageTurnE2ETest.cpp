@@ -4,10 +4,14 @@
 // page that stays upright (its Back; deleting its last photo in the turned
 // browser) shows My Cloud Albums upright and whole, and its Back the main
 // pages, whose buttons all take clicks; the window is upright again. On two
-// devices, in both languages. And every panel row's label fits its row.
+// devices, in both languages. Download in the turned browser keeps the
+// status bar off the browser's bar while the progress box shows. And every
+// panel row's label fits its row.
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QImage>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +25,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/WebImageManager.h"
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMRootViewController.h"
@@ -31,6 +36,7 @@
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMGalleryToolBar.h"
+#include "screens/gallery/LMPhotoView.h"
 #include "screens/shell/LMBaseRootViewController.h"
 
 namespace e2e {
@@ -215,6 +221,78 @@ TEST_P(PageTurnE2ETest, EveryWayBackFromATurnedAlbumShowsTheUprightPagesWholeInB
     }
     harness_.closeScreen();
     albums_.reset();
+  }
+}
+
+// Download in the turned browser: the progress box's shade falls on the
+// browser's bar as it was, the status bar staying hidden as the page under
+// the box has it (no clock, name or battery drawn over the back arrow and
+// the photo's number).
+TEST_P(PageTurnE2ETest, TheProgressBoxOverTheTurnedBrowserLeavesItsBarClearOfTheStatusBar) {
+  auto& hud = lumora::LMProgressHUD::sharedHUD();
+  for (const char* language : {"en", "zh-Hans"}) {
+    SCOPED_TRACE(language);
+    turnUseLanguage(language);
+    auto app = openApp();
+    ASSERT_TRUE(app);
+    const std::string name = std::string("Turned download ") + language;
+    ASSERT_TRUE(harness_.addCloudAlbumWithAPhoto(kTurnUser, name));
+    auto photos = openAlbum(*app, name);
+    ASSERT_TRUE(photos);
+    turnDevice();
+    auto cell = photos->collectionView()->cellForItemAtIndexPath({0, 0});
+    ASSERT_TRUE(cell);
+    harness_.click(*cell);
+    auto browser = photos->photoBrowser();
+    ASSERT_TRUE(browser);
+    auto download = browser->toolBar()->downloadButton();
+    ASSERT_TRUE(harness_.waitFor([&] { return E2EHarness::reachable(*download); }));
+    // The page shows the photo itself (not its thumbnail, nor nothing yet),
+    // which lies under the bar as long as the test looks.
+    const auto pages = browser->visiblePages();
+    ASSERT_EQ(pages.size(), 1u);
+    const auto page = pages.front().second;
+    ASSERT_TRUE(harness_.waitFor([&] {
+      const auto& url = page->photo() ? page->photo()->imageUrl() : std::nullopt;
+      return url && ui::WebImageManager::sharedManager().cachedImageExistsForURL(*url) &&
+             page->imageView()->image().has_value();
+    }));
+    harness_.settle(1);
+    EXPECT_TRUE(ui::Screen::main().isStatusBarHidden()) << "the turned page hides it";
+    const QImage open = harness_.screenshot(std::string("turned-browser-") + language);
+
+    harness_.click(*download);
+    ASSERT_TRUE(harness_.runUntil([&] {
+      auto box = hud.progressViewController();
+      return box && box->view()->presentationAlpha() >= 1;
+    }));
+    EXPECT_TRUE(ui::Screen::main().isStatusBarHidden()) << "as the page under the box has it";
+    const QImage boxed = harness_.screenshot(std::string("turned-browser-progress-") + language);
+    // Every pixel of the bar is what it was under the box's 30% black.
+    const auto shaded = [](int before, int now) { return std::abs(before * 0.7 - now) <= 3; };
+    const double scale = ui::Screen::main().scale();
+    const ui::Rect bar = browser->navigationBar()->frame();
+    ASSERT_GT(bar.height, ui::kStatusBarHeight);
+    int inked = 0;
+    for (int y = 0; y < static_cast<int>(bar.maxY() * scale); ++y) {
+      for (int x = 0; x < static_cast<int>(bar.width * scale); ++x) {
+        const QColor was = open.pixelColor(x, y);
+        const QColor is = boxed.pixelColor(x, y);
+        if (!shaded(was.red(), is.red()) || !shaded(was.green(), is.green()) || !shaded(was.blue(), is.blue())) {
+          ++inked;
+        }
+      }
+    }
+    EXPECT_EQ(inked, 0) << "pixels of the bar drawn over while the box shows";
+
+    // The box goes, and the result's alert (the photo library was not
+    // allowed when the app opened) is answered.
+    ASSERT_TRUE(harness_.waitFor([&] { return !hud.window(); }));
+    harness_.answerAlerts(turnText("我知道了"));
+    harness_.closeScreen();
+    albums_.reset();
+    harness_.clickPanelRow(kTurnDeviceRow);
+    EXPECT_EQ(ui::Screen::main().deviceOrientation(), ui::InterfaceOrientation::Portrait);
   }
 }
 

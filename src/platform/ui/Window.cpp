@@ -180,9 +180,13 @@ Rect Screen::interfaceBounds() const {
   return b;
 }
 
+// A window above the status bar's level (the progress overlay's) lies over
+// the status bar and does not decide whether it shows: the screens under it
+// keep it as they have it, shown or hidden.
 bool Screen::isStatusBarHidden() const {
   auto all = windows();
   for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    if ((*it)->windowLevel() > kWindowLevelStatusBar) continue;
     if (auto root = (*it)->rootViewController()) return frontController(root)->prefersStatusBarHidden();
   }
   return false;

@@ -128,7 +128,9 @@ class Screen {
   InterfaceOrientation interfaceOrientation() const { return orientation_; }
   // The screen as the interface is turned now (the windows' size).
   Rect interfaceBounds() const;
-  // Whether the front screen hides the status bar.
+  // Whether the front screen of the front window at or under the status
+  // bar's level hides the status bar (a window above it, as the progress
+  // overlay's, leaves it as the screens under have it).
   bool isStatusBarHidden() const;
 
   // Touch input, location in screen points (windows fill the screen).
