@@ -563,14 +563,17 @@ std::vector<BookCase> bookCases() {
 }
 
 // Runs `check` on each way the book is found, in both languages; leaves a
-// whole book.
-void forEachBook(const std::function<void(const BookCase&)>& check) {
+// whole book. Each case starts once `settle` has let the page's work on the
+// case before end (a count of the book still running would read the next
+// case's book as it is made).
+void forEachBook(const std::function<void()>& settle, const std::function<void(const BookCase&)>& check) {
   auto& defaults = platform::UserDefaults::standard();
   for (const char* language : {"en", "zh-Hans"}) {
     defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
     ui::resetLocalizedStringsForTesting();
     for (const BookCase& c : bookCases()) {
       SCOPED_TRACE(std::string(language) + " " + c.what);
+      settle();
       c.make();
       check(c);
     }
@@ -586,7 +589,7 @@ TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreAD
   auto manager = QBPassportsManager::sharedManager();
   manager->setUserId("7");
   ASSERT_TRUE(manager->passportForSid("lumora", "7"));
-  forEachBook([&](const BookCase& c) {
+  forEachBook([this] { settle(); }, [&](const BookCase& c) {
     page_->synchronize(true);
     settle();
     advance(2.1);
@@ -610,7 +613,7 @@ TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreAD
 // read, as it comes up on such a book and when it counts the book again,
 // before any sync is asked for; a denial keeps "No Accounts".
 TEST_F(RootViewControllerTest, ThePageSaysWhereItNamesTheSourceThatTheBookCannotBeRead) {
-  forEachBook([&](const BookCase& c) {
+  forEachBook([this] { settle(); }, [&](const BookCase& c) {
     const std::string expected = ui::localizedString(c.unreadable ? "Unreadable AddressBook" : "No Accounts");
     // The app comes up on that book.
     page_ = std::make_shared<LMRootViewController>();
