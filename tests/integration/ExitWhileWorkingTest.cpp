@@ -8,6 +8,7 @@
 // OpenSSL as it loads).
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/OperationQueue.h"
+#include "platform/media/MediaProperties.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "server/CloudServer.h"
 #include "support/Sanitizers.h"
@@ -91,6 +93,58 @@ void startScan(int waitMilliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMilliseconds));
 }
 
+// A read of a file's metadata held open across the exit: the file is a
+// pipe that a worker is reading when main returns, and the first exit
+// handler writes what the worker reads (a file that is no photo) into it.
+// A check that runs after every exit handler the program's own code
+// registered, and before the libraries' (libexiv2's tables), ends the
+// process with what it found: 0 when the reads were closed, the held one
+// had ended (its file closed) and a new one fails as the process exits;
+// else the number of what went wrong.
+constexpr const char* kHeldReadMode = "held-read";
+enum HeldReadFinding { kReadsClosed = 0, kReadsStillOpen = 10, kHeldReadNotEnded = 11, kLaterReadNotRefused = 12 };
+
+// Never destroyed: the check reads it after the program's static objects
+// are gone.
+const fs::path& heldPipe() {
+  static const auto& pipe = *new fs::path(platform::photos::PhotoLibrary::folder() / "IMG_0001.JPG");
+  return pipe;
+}
+
+void checkMetadataReadsClosed() {
+  if (!platform::mediaReadsStopped()) _exit(kReadsStillOpen);
+  // Opening a pipe to write without waiting fails while nobody reads it.
+  if (const int reader = open(heldPipe().c_str(), O_WRONLY | O_NONBLOCK); reader >= 0) _exit(kHeldReadNotEnded);
+  const platform::Bytes photo(64, 0x42);
+  auto later = platform::imagePropertiesWithData(photo);
+  if (later.ok() || later.error().code() != platform::kMediaErrorExiting) _exit(kLaterReadNotRefused);
+  _exit(kReadsClosed);
+}
+
+// Exit handlers run in the reverse order of their registration: one
+// registered before every static initialiser of the program runs after all
+// of theirs, and before the handlers of the libraries loaded earlier.
+__attribute__((constructor(102))) void registerHeldReadCheck() {
+  const char* mode = std::getenv(kModeVariable);
+  if (mode != nullptr && std::string_view(mode) == kHeldReadMode) std::atexit(checkMetadataReadsClosed);
+}
+
+void holdARead() {
+  fs::create_directories(heldPipe().parent_path());
+  if (mkfifo(heldPipe().c_str(), 0600) != 0) std::_Exit(3);
+  std::thread([] { (void)platform::imagePropertiesOfFile(heldPipe()); }).detach();
+  // Opening the pipe to write waits for the worker to open it to read:
+  // from then on its read is under way.
+  static const int writer = open(heldPipe().c_str(), O_WRONLY);
+  if (writer < 0) std::_Exit(4);
+  // The first exit handler: the file's bytes arrive and the read can end.
+  std::atexit([] {
+    const platform::Bytes bytes(64, 0x42);
+    (void)!write(writer, bytes.data(), bytes.size());
+    close(writer);
+  });
+}
+
 // Runs this program's child test in `mode` against `cloud` over `appHome`,
 // its output dropped; -1 when it cannot start.
 pid_t spawnChild(const std::string& mode, const std::string& cloud, const fs::path& appHome, int run) {
@@ -136,6 +190,8 @@ TEST(ExitWhileWorkingChild, Run) {
   platform::MainQueue::main().bindToCurrentThread();
   if (std::string_view(mode) == "kits") {
     lumora::Blackbox::startWithAPIKey("key-1");
+  } else if (std::string_view(mode) == kHeldReadMode) {
+    holdARead();
   } else if (std::string_view(mode) == "scan") {
     const char* run = std::getenv(kRunVariable);
     startScan(run != nullptr ? std::atoi(run) % 10 : 0);
@@ -174,4 +230,20 @@ TEST(ExitWhileWorkingTest, ProcessesThatReturnFromMainMidTransferOrScanEndCleanl
     }
   }
   for (const auto& [ending, count] : endings) ADD_FAILURE() << count << " of " << runsPerMode << " " << ending;
+}
+
+// The metadata reads close as the process exits, before libexiv2 frees its
+// tables: a read under way ends first and later ones fail as exiting.
+TEST(ExitWhileWorkingTest, AMetadataReadUnderWayEndsBeforeTheLibraryGoesAndLaterOnesAreRefused) {
+  testsupport::TestHome home;
+  const pid_t child = spawnChild(kHeldReadMode, "", home.root() / "app", 0);
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  const std::map<int, const char*> findings = {{kReadsStillOpen, "reads still open after the exit handlers"},
+                                               {kHeldReadNotEnded, "the read under way had not ended"},
+                                               {kLaterReadNotRefused, "a later read was not refused as exiting"}};
+  EXPECT_EQ(WEXITSTATUS(status), kReadsClosed)
+      << (findings.contains(WEXITSTATUS(status)) ? findings.at(WEXITSTATUS(status)) : "the child failed");
 }

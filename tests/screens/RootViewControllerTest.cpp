@@ -563,14 +563,17 @@ std::vector<BookCase> bookCases() {
 }
 
 // Runs `check` on each way the book is found, in both languages; leaves a
-// whole book.
-void forEachBook(const std::function<void(const BookCase&)>& check) {
+// whole book. Each case starts once `settle` has let the page's work on the
+// case before end (a count of the book still running would read the next
+// case's book as it is made).
+void forEachBook(const std::function<void()>& settle, const std::function<void(const BookCase&)>& check) {
   auto& defaults = platform::UserDefaults::standard();
   for (const char* language : {"en", "zh-Hans"}) {
     defaults.registerDefaults({{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
     ui::resetLocalizedStringsForTesting();
     for (const BookCase& c : bookCases()) {
       SCOPED_TRACE(std::string(language) + " " + c.what);
+      settle();
       c.make();
       check(c);
     }
@@ -586,7 +589,7 @@ TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreAD
   auto manager = QBPassportsManager::sharedManager();
   manager->setUserId("7");
   ASSERT_TRUE(manager->passportForSid("lumora", "7"));
-  forEachBook([&](const BookCase& c) {
+  forEachBook([this] { settle(); }, [&](const BookCase& c) {
     page_->synchronize(true);
     settle();
     advance(2.1);
@@ -606,11 +609,53 @@ TEST_F(RootViewControllerTest, AnUnreadableAddressBookSaysSoAndWhereTheLogsAreAD
   ServiceHosts::reset();
 }
 
+// The book is damaged while the sync waits its turn on the adapter's queue,
+// after the page found it whole: the sync reads it again, tells it as a book
+// that cannot be read and keeps the contact sync data.
+TEST_F(RootViewControllerTest, ABookDamagedWhileTheSyncWaitsIsToldAsUnreadableAndItsSyncDataKept) {
+  ServiceHosts::setAll("http://127.0.0.1:9");  // a sync that got through would fail at the load
+  auto manager = QBPassportsManager::sharedManager();
+  manager->setUserId("7");
+  ASSERT_TRUE(manager->passportForSid("lumora", "7"));
+  auto adapter = LMRootViewController::adapter();
+  auto store = adapter->context();
+  int begun = 0;
+  for (const auto& damaged : testsupport::kBookDamages) {
+    SCOPED_TRACE(damaged.what);
+    testsupport::makeWholeAddressBook(3);
+    settle();
+    LMContactRelation row;
+    row.setServerID(501);
+    row.setServerSync(5);
+    row.setRecordID(1);
+    ASSERT_TRUE(store->addContactRelation(row));
+    store->setServerSync(42);
+    std::promise<void> release;
+    auto held = release.get_future().share();
+    adapter->performTaskBlock([held] { held.wait(); });
+    page_->synchronize(true);
+    EXPECT_EQ(root_->begins, ++begun) << "the page found the book whole";
+    testsupport::damageAddressBook(damaged.damage, 3);
+    release.set_value();
+    settle();
+    advance(2.1);
+    auto alerts = ui::AlertView::visibleAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts.front()->title(), ui::localizedString("Unreadable AddressBook"));
+    EXPECT_EQ(store->serverContactNum(), 1);
+    EXPECT_EQ(store->serverSync(), 42);
+    alerts.front()->dismiss();
+    ASSERT_TRUE(store->deleteAllRelations());
+  }
+  testsupport::makeWholeAddressBook(0);
+  ServiceHosts::reset();
+}
+
 // Where the page names the synced source it says that the book cannot be
 // read, as it comes up on such a book and when it counts the book again,
 // before any sync is asked for; a denial keeps "No Accounts".
 TEST_F(RootViewControllerTest, ThePageSaysWhereItNamesTheSourceThatTheBookCannotBeRead) {
-  forEachBook([&](const BookCase& c) {
+  forEachBook([this] { settle(); }, [&](const BookCase& c) {
     const std::string expected = ui::localizedString(c.unreadable ? "Unreadable AddressBook" : "No Accounts");
     // The app comes up on that book.
     page_ = std::make_shared<LMRootViewController>();

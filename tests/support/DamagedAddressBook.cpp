@@ -52,9 +52,22 @@ void damageAddressBook(BookDamage damage, int people) {
   // What the write-ahead log holds goes into the file, which is then alone.
   ask(store, "PRAGMA wal_checkpoint(TRUNCATE)");
   for (const char* suffix : {"-wal", "-shm"}) fs::remove(store.string() + suffix);
+  if (damage == BookDamage::Folder) {
+    fs::remove(store);
+    fs::create_directory(store);
+    std::ofstream(store / "inside") << "x";
+    return;
+  }
+  // The damaged book is made beside the whole one and takes its place: a
+  // new file, which no connection of this process opened while it was
+  // whole. (Damaged in place, it would share SQLite's state of that file
+  // with such a connection: its log and shared memory, and the checkpoint
+  // its close writes back into the file.)
+  const fs::path damaged = store.string() + ".damaged";
+  fs::copy_file(store, damaged, fs::copy_options::overwrite_existing);
   std::string bytes;
   {
-    std::ifstream in(store, std::ios::binary);
+    std::ifstream in(damaged, std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   switch (damage) {
@@ -64,19 +77,20 @@ void damageAddressBook(BookDamage damage, int people) {
     case BookDamage::Garbage:
       bytes.assign(bytes.size(), '\x5a');
       break;
-    case BookDamage::ZeroedPage:
-      ASSERT_TRUE(damageTable(store, "Record", '\0'));
-      return;
     case BookDamage::BrokenHeader:
       bytes.replace(0, 16, "Not SQLite here!");
       break;
+    case BookDamage::ZeroedPage:
     case BookDamage::Folder:
-      fs::remove(store);
-      fs::create_directory(store);
-      std::ofstream(store / "inside") << "x";
-      return;
+      break;
   }
-  std::ofstream(store, std::ios::binary | std::ios::trunc) << bytes;
+  if (damage == BookDamage::ZeroedPage) {
+    ASSERT_TRUE(damageTable(damaged, "Record", '\0'));
+  } else {
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  fs::rename(damaged, store);
+  for (const char* suffix : {"-wal", "-shm"}) fs::remove(damaged.string() + suffix);
 }
 
 }  // namespace testsupport
