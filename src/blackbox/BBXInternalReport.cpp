@@ -1,7 +1,13 @@
 #include "blackbox/BBXInternalReport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -13,6 +19,8 @@ namespace {
 
 constexpr const char* kBBXMetadataFile = "metadata.bbxrecord";
 constexpr const char* kBBXBinaryImageFile = "binary_images.bbxrecord";
+// Hidden, so that no listing of the report's files takes it.
+constexpr const char* kBBXHeldBackMarkFile = ".held-back";
 
 }  // namespace
 
@@ -86,6 +94,33 @@ void BBXInternalReport::enumerateSymbolicatableFilesInContent(const std::functio
   for (const char* name : {"exception.bbxrecord", "mach_exception.bbxrecord", "signal.bbxrecord"}) {
     block(pathForContentFile(name));
   }
+}
+
+unsigned BBXInternalReport::heldBackCount() const {
+  const auto text = BBXFileReadBounded(pathForContentFile(kBBXHeldBackMarkFile).c_str(), 16);
+  if (!text) return 0;
+  unsigned count = 0;
+  const auto [end, failure] = std::from_chars(text->data(), text->data() + text->size(), count);
+  (void)end;
+  return failure == std::errc() ? count : 0;
+}
+
+bool BBXInternalReport::markHeldBack() const {
+  const std::string text = std::to_string(heldBackCount() + 1) + "\n";
+  int failure = 0;
+  const int fd = open(pathForContentFile(kBBXHeldBackMarkFile).c_str(),
+                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    failure = errno;
+  } else {
+    errno = EIO;  // what a short write that sets none stands for
+    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) failure = errno;
+    if (close(fd) != 0 && failure == 0 && errno != EINTR) failure = errno;
+  }
+  if (failure == 0) return true;
+  platform::consoleLog("[Blackbox:Crash] Unable to mark report " + identifier_ + " as held back: " +
+                       std::strerror(failure));
+  return false;
 }
 
 std::optional<std::vector<nlohmann::json>> BBXInternalReport::readMetadataAtPath(const std::string& path) {

@@ -55,6 +55,14 @@ class BBXInternalReport {
   // whether or not they exist.
   void enumerateSymbolicatableFilesInContent(const std::function<void(const std::string&)>& block) const;
 
+  // How many tries have held the report back whole for a failure that may
+  // pass, as the mark kept in its directory (a hidden file, never packaged)
+  // says; 0 without one, or when it cannot be read.
+  unsigned heldBackCount() const;
+  // Counts one more such try on the mark; false (logged) when it cannot be
+  // written.
+  bool markHeldBack() const;
+
   // The sections of a metadata file; nullopt when it has none.
   static std::optional<std::vector<nlohmann::json>> readMetadataAtPath(const std::string& path);
   const std::optional<std::vector<nlohmann::json>>& metadataSections();
