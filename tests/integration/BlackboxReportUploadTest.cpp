@@ -632,9 +632,17 @@ TEST_F(BlackboxReportUploadTest, AFileTheAppIsRefusedIsLeftOutNamedAndTheRestSen
 // A step that cannot do its work at one launch, for a reason that passes,
 // keeps the whole report for the next, which sends it whole: the packed
 // copy of the crash record unreadable when the package is written; the
-// binary images busy when the frames are named (free again by packaging).
+// binary images, or the crash record, busy when the frames are named (free
+// again by packaging).
 TEST_F(BlackboxReportUploadTest, AStepThatCannotBeDoneNowKeepsTheReportWholeForTheNextLaunch) {
   makeController();
+  const auto busyWhenNamed = [&](const char* name) {
+    return [this, name](const std::shared_ptr<lumora::BBXInternalReport>& report) {
+      testsupport::FileLease busy(fs::path(report->path()) / name, testsupport::FileLease::Kind::LetGoWhenBroken);
+      EXPECT_TRUE(busy.held());
+      return launch(report);
+    };
+  };
   const struct {
     const char* id;
     const char* file;  // the file the report must arrive with
@@ -653,12 +661,8 @@ TEST_F(BlackboxReportUploadTest, AStepThatCannotBeDoneNowKeepsTheReportWholeForT
          lumora::BBXPackageReportOperation::setGzWriteForTesting(nullptr);
          return started;
        }},
-      {"run-images", "signal.bbxrecord.symbolicated",
-       [&](const auto& report) {
-         testsupport::FileLease busy(report->binaryImagePath(), testsupport::FileLease::Kind::LetGoWhenBroken);
-         EXPECT_TRUE(busy.held());
-         return launch(report);
-       }},
+      {"run-images", "signal.bbxrecord.symbolicated", busyWhenNamed("binary_images.bbxrecord")},
+      {"run-threads", "signal.bbxrecord.symbolicated", busyWhenNamed("signal.bbxrecord")},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.id);
