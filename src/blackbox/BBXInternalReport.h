@@ -77,6 +77,9 @@ class BBXInternalReport {
   std::optional<nlohmann::json> customKeys() const { return std::nullopt; }
 
  private:
+  // The mark's count: 0 without a mark (or one that says no number),
+  // nullopt when it is there but cannot be read now (it may pass).
+  std::optional<unsigned> heldBackMark() const;
   // The value at `key` of the section at `index`, when it has that name.
   const nlohmann::json* metadataValue(std::size_t index, const char* section, const char* key);
   std::optional<std::string> metadataString(std::size_t index, const char* section, const char* key);

@@ -20,10 +20,10 @@
 //
 // Ownership: holds the report (shared) and a copy of the store's paths.
 // Threading: run with start() on the caller's thread. Failure: an entry that
-// cannot be read now or does not compress whole, or a package file that
-// cannot be written whole, leaves no package (the file is removed and
-// finalPath() stays empty), so the report directory is kept; a cancelled
-// operation also leaves none.
+// cannot be read now or does not compress whole (but on the last try), or a
+// package file that cannot be written whole, leaves no package (the file is
+// removed and finalPath() stays empty), so the report directory is kept; a
+// cancelled operation also leaves none.
 #pragma once
 
 #include <functional>
