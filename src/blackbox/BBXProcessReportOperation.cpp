@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "blackbox/BBXDemangleOperation.h"
@@ -91,6 +92,13 @@ platform::Result<bool> BBXProcessReportOperation::symbolicateFile(
   symbolication.start();
   demangle.start();
   serialize.start();
+  // A companion that could not be made now leaves the record unnamed.
+  if (serialize.failure() != 0 && BBXFileFailureMayPass(serialize.failure())) {
+    return platform::Error("BBXProcessReport", -1,
+                           {{platform::Error::kLocalizedDescriptionKey,
+                             "Unable to write the frames of " + std::filesystem::path(path).filename().string() +
+                                 " now: " + std::strerror(serialize.failure())}});
+  }
   return true;
 }
 

@@ -9,10 +9,11 @@
 // or the launch thread for urgent reports). Failure: without a readable
 // binary image record nothing is symbolicated (logged) and the report is
 // packaged as it is; a record without threads gets no companion. When the
-// binary image record or a crash record cannot be read now, for a reason
-// that may pass (too many open files, say), the work is left unfinished
-// (logged, unfinished() is true) so that the caller can keep the report
-// for a later try rather than send it without its companions.
+// binary image record or a crash record cannot be read now, or a
+// companion cannot be made now, for a reason that may pass (too many open
+// files, say), the work is left unfinished (logged, unfinished() is true)
+// so that the caller can keep the report for a later try rather than send
+// it without its companions.
 #pragma once
 
 #include <memory>
@@ -39,7 +40,7 @@ class BBXProcessReportOperation : public platform::Operation {
                                                              BBXFileReadProblem* problem = nullptr);
   // Names, demangles and writes out the file's threads; false without any
   // (no file, or one that never reads); an error when the file cannot be
-  // read now for a reason that may pass.
+  // read, or its companion made, now for a reason that may pass.
   static platform::Result<bool> symbolicateFile(const std::string& path,
                                                 const std::shared_ptr<const BBXSymbolResolver>& resolver);
   // Whether the last run left work undone that a later try may do.

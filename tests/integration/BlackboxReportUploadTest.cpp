@@ -30,6 +30,7 @@
 #include "blackbox/BBXNetworkClient.h"
 #include "blackbox/BBXPackageReportOperation.h"
 #include "blackbox/BBXReportsController.h"
+#include "blackbox/BBXSerializeSymbolicatedFramesOperation.h"
 #include "blackbox/BBXTestContext.h"
 #include "harbor/HBRDebug.h"
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
@@ -162,6 +163,7 @@ class BlackboxReportUploadTest : public ::testing::Test {
   }
   void TearDown() override {
     lumora::BBXPackageReportOperation::setGzWriteForTesting(nullptr);
+    lumora::BBXSerializeSymbolicatedFramesOperation::setCreateForTesting(nullptr);
     lumora::HBRSetDebugEnabled(false);
     controller_.reset();
     client_.reset();
@@ -634,7 +636,7 @@ TEST_F(BlackboxReportUploadTest, AFileTheAppIsRefusedIsLeftOutNamedAndTheRestSen
 // keeps the whole report for the next, which sends it whole: the packed
 // copy of the crash record unreadable when the package is written; the
 // binary images, or the crash record, busy when the frames are named (free
-// again by packaging).
+// again by packaging); no descriptor left to write the named frames with.
 TEST_F(BlackboxReportUploadTest, AStepThatCannotBeDoneNowKeepsTheReportWholeForTheNextLaunch) {
   makeController();
   const auto busyWhenNamed = [&](const char* name) {
@@ -664,6 +666,16 @@ TEST_F(BlackboxReportUploadTest, AStepThatCannotBeDoneNowKeepsTheReportWholeForT
        }},
       {"run-images", "signal.bbxrecord.symbolicated", busyWhenNamed("binary_images.bbxrecord")},
       {"run-threads", "signal.bbxrecord.symbolicated", busyWhenNamed("signal.bbxrecord")},
+      {"run-frames", "signal.bbxrecord.symbolicated",
+       [&](const auto& report) {
+         lumora::BBXSerializeSymbolicatedFramesOperation::setCreateForTesting([](lumora::BBXFile*, const char*) {
+           errno = EMFILE;
+           return false;
+         });
+         const bool started = launch(report);
+         lumora::BBXSerializeSymbolicatedFramesOperation::setCreateForTesting(nullptr);
+         return started;
+       }},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.id);
