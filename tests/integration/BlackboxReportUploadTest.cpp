@@ -611,7 +611,8 @@ TEST_F(BlackboxReportUploadTest, AFileTheAppIsRefusedIsLeftOutNamedAndTheRestSen
     const char* id;
     fs::perms mode;
     bool anotherUsers;
-  } rows[] = {{"run-mode-000", fs::perms::none, false}, {"run-another-users", fs::perms::owner_read | fs::perms::owner_write, true}};
+  } rows[] = {{"run-mode-000", fs::perms::none, false},
+              {"run-another-users", fs::perms::owner_read | fs::perms::owner_write, true}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.id);
     auto report = writeReport(row.id);
