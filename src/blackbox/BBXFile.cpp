@@ -306,6 +306,26 @@ void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text) {
   file->needsComma = true;
 }
 
+bool BBXFileFailureMayPass(int code) {
+  switch (code) {
+    case EMFILE:
+    case ENFILE:
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINTR:
+    case ENOMEM:
+    case ENOBUFS:
+    // A device that failed one read may well serve the next; a wait for it
+    // is bounded by whoever asks.
+    case EIO:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit, BBXFileReadProblem* problem) {
   BBXFileReadProblem ignored;
   BBXFileReadProblem& why = problem != nullptr ? *problem : ignored;
@@ -314,18 +334,21 @@ std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t li
     why = BBXFileReadProblem::Missing;
     return std::nullopt;
   }
+  const auto failedFor = [](int code) {
+    return BBXFileFailureMayPass(code) ? BBXFileReadProblem::Unreadable : BBXFileReadProblem::Refused;
+  };
   const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     why = errno == ENOENT ? BBXFileReadProblem::Missing
-                          : errno == ELOOP ? BBXFileReadProblem::NotRegular : BBXFileReadProblem::Unreadable;
+                          : errno == ELOOP ? BBXFileReadProblem::NotRegular : failedFor(errno);
     return std::nullopt;
   }
   struct stat info {};
   std::optional<std::string> contents;
   int failure = 0;
   if (fstat(fd, &info) != 0) {
-    why = BBXFileReadProblem::Unreadable;
     failure = errno;
+    why = failedFor(failure);
   } else if (!S_ISREG(info.st_mode)) {
     why = BBXFileReadProblem::NotRegular;
   } else if (static_cast<std::uint64_t>(info.st_size) > limit) {
@@ -345,8 +368,8 @@ std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t li
       // A failed read is no end of the file: what came before it is no
       // whole file.
       if (got < 0) {
-        why = BBXFileReadProblem::Unreadable;
         failure = errno;
+        why = failedFor(failure);
       }
       if (got <= 0) break;
       filled += static_cast<std::size_t>(got);
@@ -410,9 +433,11 @@ std::string BBXFileReadableLines(std::string_view bytes, std::size_t* dropped) {
 }
 
 std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,
-                                                               const BBXSectionTransform& transform) {
+                                                               const BBXSectionTransform& transform,
+                                                               BBXFileReadProblem* problem) {
+  if (problem != nullptr) *problem = BBXFileReadProblem::Missing;
   if (path == nullptr) return std::nullopt;
-  auto bytes = BBXFileReadBounded(path, kBBXMaxRecordFileBytes);
+  auto bytes = BBXFileReadBounded(path, kBBXMaxRecordFileBytes, problem);
   if (!bytes) {
     if (deleteIfUnreadable) BBXUnlinkIfExists(path);
     BBXSDKLog("%s: Unable to read file %s\n", __func__, path);

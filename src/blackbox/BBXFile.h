@@ -85,14 +85,30 @@ void BBXFileWriteArrayEntryUint64(BBXFile* file, std::uint64_t value);
 void BBXFileWriteArrayEntryString(BBXFile* file, const char* text);
 void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text);
 
+// Why a file cannot be read as a report file.
+enum class BBXFileReadProblem {
+  None,
+  Missing,
+  NotRegular,
+  TooLarge,
+  // An open, stat or read that failed for a reason that may pass (see
+  // BBXFileFailureMayPass); errno tells it.
+  Unreadable,
+  // One that failed for a reason that stays (no permission, say); errno
+  // tells it.
+  Refused,
+};
+
 // Every line of the file that parses to a JSON object, in order (others are
 // skipped, and so are lines nested deeper than a record ever is), each
 // passed through `transform` when given (nullopt drops it). nullopt when the
 // file cannot be read as BBXFileReadBounded reads it (deleted first when
-// `deleteIfUnreadable`) or the path is null. Ordinary code: it allocates.
+// `deleteIfUnreadable`; `problem`, optional, says why) or the path is null.
+// Ordinary code: it allocates.
 using BBXSectionTransform = std::function<std::optional<nlohmann::json>(nlohmann::json)>;
 std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool deleteIfUnreadable,
-                                                               const BBXSectionTransform& transform = {});
+                                                               const BBXSectionTransform& transform = {},
+                                                               BBXFileReadProblem* problem = nullptr);
 // The same over the bytes of a record file.
 std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const BBXSectionTransform& transform = {});
 // The bytes of a record file less every line that a reader skips (one that
@@ -101,13 +117,17 @@ std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const B
 // out.
 std::string BBXFileReadableLines(std::string_view bytes, std::size_t* dropped = nullptr);
 
-// Why a file cannot be read as a report file.
-enum class BBXFileReadProblem { None, Missing, NotRegular, TooLarge, Unreadable };
+// Whether a failed open or read (its errno) may pass by itself: too many
+// open files (the process's or the system's), a file another holds for now
+// (it would block), an interrupted call, no memory, an I/O error. No
+// permission, and any failure not known to pass, stays.
+bool BBXFileFailureMayPass(int code);
+
 // The whole of the regular file at `path` when it holds at most `limit`
 // bytes. It is opened without following a link and without blocking, so a
 // link, a pipe or a device is refused, never read. `problem` (optional)
-// says why nothing came back; for Unreadable (an open, stat or read that
-// failed) errno tells the failure.
+// says why nothing came back; for Unreadable and Refused (an open, stat or
+// read that failed) errno tells the failure.
 std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit,
                                               BBXFileReadProblem* problem = nullptr);
 

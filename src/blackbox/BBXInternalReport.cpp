@@ -1,7 +1,13 @@
 #include "blackbox/BBXInternalReport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -13,6 +19,8 @@ namespace {
 
 constexpr const char* kBBXMetadataFile = "metadata.bbxrecord";
 constexpr const char* kBBXBinaryImageFile = "binary_images.bbxrecord";
+// Hidden, so that no listing of the report's files takes it.
+constexpr const char* kBBXHeldBackMarkFile = ".held-back";
 
 }  // namespace
 
@@ -86,6 +94,40 @@ void BBXInternalReport::enumerateSymbolicatableFilesInContent(const std::functio
   for (const char* name : {"exception.bbxrecord", "mach_exception.bbxrecord", "signal.bbxrecord"}) {
     block(pathForContentFile(name));
   }
+}
+
+unsigned BBXInternalReport::heldBackCount() const { return heldBackMark().value_or(0); }
+
+std::optional<unsigned> BBXInternalReport::heldBackMark() const {
+  BBXFileReadProblem problem = BBXFileReadProblem::None;
+  const auto text = BBXFileReadBounded(pathForContentFile(kBBXHeldBackMarkFile).c_str(), 16, &problem);
+  if (!text) return problem == BBXFileReadProblem::Unreadable ? std::nullopt : std::optional<unsigned>(0);
+  unsigned count = 0;
+  const auto parsed = std::from_chars(text->data(), text->data() + text->size(), count);
+  return parsed.ec == std::errc() ? count : 0;
+}
+
+bool BBXInternalReport::markHeldBack() const {
+  // A mark that is there but cannot be read now is not written over: the
+  // count would start again.
+  const auto held = heldBackMark();
+  int failure = held ? 0 : EIO;
+  if (held) {
+    const std::string text = std::to_string(*held + 1) + "\n";
+    const int fd = open(pathForContentFile(kBBXHeldBackMarkFile).c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      failure = errno;
+    } else {
+      errno = EIO;  // what a short write that sets none stands for
+      if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) failure = errno;
+      if (close(fd) != 0 && failure == 0 && errno != EINTR) failure = errno;
+    }
+  }
+  if (failure == 0) return true;
+  platform::consoleLog("[Blackbox:Crash] Unable to mark report " + identifier_ + " as held back: " +
+                       std::strerror(failure));
+  return false;
 }
 
 std::optional<std::vector<nlohmann::json>> BBXInternalReport::readMetadataAtPath(const std::string& path) {

@@ -55,6 +55,14 @@ class BBXInternalReport {
   // whether or not they exist.
   void enumerateSymbolicatableFilesInContent(const std::function<void(const std::string&)>& block) const;
 
+  // How many tries have held the report back whole for a failure that may
+  // pass, as the mark kept in its directory (a hidden file, never packaged)
+  // says; 0 without one, or when it cannot be read.
+  unsigned heldBackCount() const;
+  // Counts one more such try on the mark; false (logged) when it cannot be
+  // written.
+  bool markHeldBack() const;
+
   // The sections of a metadata file; nullopt when it has none.
   static std::optional<std::vector<nlohmann::json>> readMetadataAtPath(const std::string& path);
   const std::optional<std::vector<nlohmann::json>>& metadataSections();
@@ -69,6 +77,9 @@ class BBXInternalReport {
   std::optional<nlohmann::json> customKeys() const { return std::nullopt; }
 
  private:
+  // The mark's count: 0 without a mark (or one that says no number),
+  // nullopt when it is there but cannot be read now (it may pass).
+  std::optional<unsigned> heldBackMark() const;
   // The value at `key` of the section at `index`, when it has that name.
   const nlohmann::json* metadataValue(std::size_t index, const char* section, const char* key);
   std::optional<std::string> metadataString(std::size_t index, const char* section, const char* key);

@@ -94,16 +94,18 @@ platform::Result<std::optional<std::string>> BBXPackageReportOperation::contents
   BBXFileReadProblem problem = BBXFileReadProblem::None;
   auto contents = BBXFileReadBounded(path.c_str(), kBBXMaxRecordFileBytes, &problem);
   if (!contents) {
-    // A failed open or read (too many open files, say) passes: the report
-    // waits for a later try rather than going without the file.
+    const int code = errno;
+    // A failed open or read that may pass (too many open files, say): the
+    // report waits for a later try rather than going without the file.
     if (problem == BBXFileReadProblem::Unreadable) {
-      const int code = errno;
       platform::consoleLog("[Blackbox:Crash:Reports] Unable to read " + name + " now: " + std::strerror(code));
       return platform::posixError(code, "Unable to read the report file " + name);
     }
-    platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + name +
-                         (problem == BBXFileReadProblem::TooLarge ? ": larger than capture ever writes"
-                                                                  : ": it is gone or no plain file"));
+    // One that stays (no permission) would hold the report back for ever.
+    platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + name + ": " +
+                         (problem == BBXFileReadProblem::TooLarge ? std::string("larger than capture ever writes")
+                          : problem == BBXFileReadProblem::Refused ? std::string(std::strerror(code))
+                                                                    : std::string("it is gone or no plain file")));
     return std::optional<std::string>();
   }
   if (name.find(".bbxrecord") == std::string::npos) return contents;
@@ -197,20 +199,40 @@ void BBXPackageReportOperation::main() {
         continue;
       }
       // A file that can never be sent as it is stays out and the rest goes;
-      // one that cannot be read now leaves no package.
+      // one that cannot be read or packed now leaves no package, but on the
+      // last try.
+      const std::string name = std::filesystem::path(path).filename().string();
+      const auto leaveOutOnLastTry = [&] {
+        if (!lastTry_) return false;
+        platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + name +
+                             ": it could not be read or packed now, on the report's last try");
+        return true;
+      };
       const auto contents = contentsToSend(path);
       if (!contents) {
+        if (leaveOutOnLastTry()) continue;
         failed = true;
         return;
       }
       if (!*contents) continue;
       auto compressed = compressContents(path, **contents);
       if (!compressed) {
+        if (leaveOutOnLastTry()) continue;
         failed = true;
         return;
       }
+      // The compressed copy is read back into the package: a copy that
+      // cannot be read now is no reason to send the report without it.
       const std::string fileName = std::filesystem::path(*compressed).filename().string();
-      body.addFile(*compressed, fileName, std::string(kBBXGzipMimeType), bbxFieldNameForCompressedName(fileName));
+      const auto added =
+          body.addFile(*compressed, fileName, std::string(kBBXGzipMimeType), bbxFieldNameForCompressedName(fileName));
+      if (!added) {
+        platform::consoleLog("[Blackbox:Crash:Reports] Unable to add " + name +
+                             " to the package now: " + added.error().description());
+        if (leaveOutOnLastTry()) continue;
+        failed = true;
+        return;
+      }
     }
   });
 

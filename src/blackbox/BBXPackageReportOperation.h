@@ -4,12 +4,15 @@
 // and identifier (each only when present) and every plain file of the
 // directory gzip-compressed to a ".gz" file beside it (leftover ".gz" files
 // are skipped and made again; links, folders, pipes and devices are never
-// opened). A file larger than capture ever writes, or gone meanwhile, is
-// left out (logged), and so are the lines of a record file that no reader
+// opened). A file larger than capture ever writes, gone meanwhile, or one
+// the system will not let the app read (another user's, say) is left out,
+// named in the log, and so are the lines of a record file that no reader
 // takes, and a record file with none left: one bad file never keeps the
-// rest of a report from going. A file that cannot be opened or read now
-// (too many open files, say) leaves no package: the report is kept whole
-// for a later try.
+// rest of a report from going. A file that cannot be opened or read now for
+// a reason that may pass (too many open files, say), or a part whose
+// compressed copy cannot be made or read back now, leaves no package: the
+// report is kept whole for a later try. On the report's last try (set by
+// the caller) such a file is left out too, named, and the rest goes.
 // The package is written under a hidden name (".<boundary>.partial") and
 // renamed when whole, so that an interrupted run leaves no torn package to
 // be sent. The entries themselves stay; the caller removes the directory
@@ -17,10 +20,10 @@
 //
 // Ownership: holds the report (shared) and a copy of the store's paths.
 // Threading: run with start() on the caller's thread. Failure: an entry that
-// cannot be read now or does not compress whole, or a package file that
-// cannot be written whole, leaves no package (the file is removed and
-// finalPath() stays empty), so the report directory is kept; a cancelled
-// operation also leaves none.
+// cannot be read now or does not compress whole (but on the last try), or a
+// package file that cannot be written whole, leaves no package (the file is
+// removed and finalPath() stays empty), so the report directory is kept; a
+// cancelled operation also leaves none.
 #pragma once
 
 #include <functional>
@@ -49,6 +52,9 @@ class BBXPackageReportOperation : public platform::Operation {
   // What of the entry goes into the package: nullopt (logged) when it is
   // left out; an error when it cannot be read now.
   static platform::Result<std::optional<std::string>> contentsToSend(const std::string& path);
+  // On the last try what cannot be read or packed now is left out rather
+  // than keeping the report back.
+  void setLastTry(bool lastTry) { lastTry_ = lastTry; }
 
   std::string reportPath() const;
   std::string destinationDirectory() const;
@@ -71,6 +77,7 @@ class BBXPackageReportOperation : public platform::Operation {
   BBXFileManager fileManager_;
   std::optional<std::string> fallbackAPIKey_;
   std::optional<std::string> finalPath_;
+  bool lastTry_ = false;
 };
 
 }  // namespace lumora

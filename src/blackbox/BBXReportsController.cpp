@@ -24,6 +24,9 @@ constexpr const char* kBBXActivityReason = "Blackbox Crash Report Processing";
 constexpr double kBBXUploadTimeout = 10.0;
 constexpr double kBBXUrgentUploadTimeout = 2.0;
 constexpr const char* kBBXReportsDeveloperToken = "5b1e93c07a4d2f86e0c9b7a13d58f2046ca9e17b";
+// How many tries may keep a report back whole for failures that may pass;
+// the try after them sends what can be read.
+constexpr unsigned kBBXHeldBackTries = 3;
 
 void bbxReportsLog(const std::string& message) { platform::consoleLog("[Blackbox:Crash:Reports] " + message); }
 
@@ -65,17 +68,30 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
         }
         report->setPath((processingPath / report->directoryName()).string());
       }
+    }
+    // A failure that may pass keeps the report whole for a later try, a few
+    // times: a failure that outlasts them would keep the crash back for
+    // ever, so the last try sends what can be read.
+    const bool lastTry = report->heldBackCount() >= kBBXHeldBackTries;
+    if (processing) {
       BBXProcessReportOperation process(report, std::make_shared<BBXSymbolResolver>());
       process.start();
+      if (process.unfinished() && !lastTry) {
+        bbxReportsLog("Report " + report->identifier() + " is kept for a later try: its processing is unfinished");
+        report->markHeldBack();
+        return;
+      }
     }
     if (!packagingEnabled()) {
       bbxReportsLog("Report packaging disabled");
       return;
     }
     BBXPackageReportOperation package(report, fileManager_, APIKey());
+    package.setLastTry(lastTry);
     package.start();
     if (!package.finalPath()) {
       bbxReportsLog("Unable to package report");
+      report->markHeldBack();
       return;
     }
     if (!fileManager_.removeItemAtPath(report->path())) bbxReportsLog("Unable to remove a processing item");

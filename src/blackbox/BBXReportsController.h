@@ -5,7 +5,11 @@
 // deletes the package; one the service refuses for what it is (a 4xx
 // answer other than 408 and 429) is moved aside with a console line saying
 // why; any other outcome leaves it for a later launch. A report holding a
-// file larger than capture ever writes is moved aside unread.
+// file larger than capture ever writes is moved aside unread. A report
+// that cannot be processed or packaged now, for a reason that may pass
+// (too many open files, say), stays whole for a later launch, counted by a
+// mark in its folder; after three such tries the next sends what can be
+// read, each file left out named in the log.
 //
 // Ownership: created shared by the crash-reporting controller, which is its
 // delegate (held weakly); shares the network client. Threading: the

@@ -1,16 +1,51 @@
 #include "blackbox/BBXSerializeSymbolicatedFramesOperation.h"
 
+#include <cerrno>
+#include <mutex>
+#include <utility>
+
 #include "blackbox/BBXFile.h"
 #include "platform/diagnostics/Console.h"
 
 namespace lumora {
+namespace {
+
+std::mutex& bbxCreateMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+BBXSerializeSymbolicatedFramesOperation::Create& bbxCreateSlot() {
+  static auto& create = *new BBXSerializeSymbolicatedFramesOperation::Create();
+  return create;
+}
+
+bool bbxCreate(BBXFile* file, const char* path) {
+  BBXSerializeSymbolicatedFramesOperation::Create hook;
+  {
+    std::lock_guard lock(bbxCreateMutex());
+    hook = bbxCreateSlot();
+  }
+  return hook ? hook(file, path) : BBXFileInitWithPathMode(file, path, false, true);
+}
+
+}  // namespace
+
+void BBXSerializeSymbolicatedFramesOperation::setCreateForTesting(Create create) {
+  std::lock_guard lock(bbxCreateMutex());
+  bbxCreateSlot() = std::move(create);
+}
+
 BBXSerializeSymbolicatedFramesOperation::BBXSerializeSymbolicatedFramesOperation(
     std::shared_ptr<BBXThreadArray> threadArray, std::string outputPath)
     : BBXThreadArrayOperation(std::move(threadArray)), outputPath_(std::move(outputPath)) {}
 
 void BBXSerializeSymbolicatedFramesOperation::main() {
+  failure_ = 0;
   BBXFile file;
-  if (!BBXFileInitWithPathMode(&file, outputPath_.c_str(), false, true)) {
+  errno = 0;
+  if (!bbxCreate(&file, outputPath_.c_str())) {
+    failure_ = errno != 0 ? errno : EIO;
     platform::consoleLog("[Blackbox:Crash:Symbolication] Failed to create output file");
     return;
   }

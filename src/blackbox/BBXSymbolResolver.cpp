@@ -20,9 +20,10 @@ std::uint64_t bbxAddress(const nlohmann::json& image, const char* key) { return 
 
 }  // namespace
 
-bool BBXSymbolResolver::loadBinaryImagesFromFile(const std::string& path) {
+bool BBXSymbolResolver::loadBinaryImagesFromFile(const std::string& path, BBXFileReadProblem* problem) {
+  if (problem != nullptr) *problem = BBXFileReadProblem::Missing;
   if (path.empty()) return false;
-  const auto sections = BBXFileReadSections(path.c_str(), false);
+  const auto sections = BBXFileReadSections(path.c_str(), false, {}, problem);
   if (!sections || sections->empty()) {
     platform::consoleLog("[Blackbox:Crash:SymbolResolver] failed to read binary image file " + path);
     return false;

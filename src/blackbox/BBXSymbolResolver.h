@@ -28,6 +28,7 @@
 
 #include "blackbox/BBXBinaryImage.h"
 #include "blackbox/BBXElfSymbolTable.h"
+#include "blackbox/BBXFile.h"
 #include "blackbox/BBXStackFrame.h"
 
 namespace lumora {
@@ -35,8 +36,9 @@ namespace lumora {
 class BBXSymbolResolver {
  public:
   // Keeps every "load" record that has a numeric "base" and "size", sorted
-  // by base; false for an empty path or a file without sections.
-  bool loadBinaryImagesFromFile(const std::string& path);
+  // by base; false for an empty path or a file without sections. `problem`
+  // (optional) says why a file could not be read (None when it was).
+  bool loadBinaryImagesFromFile(const std::string& path, BBXFileReadProblem* problem = nullptr);
   // The first image (by base) whose range holds `pc`.
   std::optional<nlohmann::json> loadedBinaryImageForPC(std::uint64_t pc) const;
   // The image with that uuid loaded in this process; false for none (and

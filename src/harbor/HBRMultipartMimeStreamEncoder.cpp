@@ -1,5 +1,6 @@
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -93,18 +94,23 @@ void HBRMultipartMimeStreamEncoder::addValue(const std::optional<platform::Json>
   writeText((value->is_string() ? value->get<std::string>() : value->dump()) + "\r\n");
 }
 
-void HBRMultipartMimeStreamEncoder::addFile(const std::filesystem::path& file,
-                                            const std::optional<std::string>& fileName,
-                                            const std::optional<std::string>& mimeType,
-                                            const std::optional<std::string>& fieldName) {
+platform::Status HBRMultipartMimeStreamEncoder::addFile(const std::filesystem::path& file,
+                                                        const std::optional<std::string>& fileName,
+                                                        const std::optional<std::string>& mimeType,
+                                                        const std::optional<std::string>& fieldName) {
   // Only a regular file that reads whole makes a part: a directory where a
   // packaged log belongs (its read threw) or a pipe (its open waited for a
   // writer) makes none.
   std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error)) return;
+  const auto status = std::filesystem::status(file, error);
+  if (error) return platform::posixError(error.value(), "Unable to read " + file.string());
+  if (!std::filesystem::is_regular_file(status)) {
+    return platform::posixError(EINVAL, file.string() + " is no regular file");
+  }
   auto bytes = platform::plist::readFile(file);
-  if (!bytes) return;
+  if (!bytes) return bytes.error();
   addFileData(*bytes, fileName, mimeType, fieldName);
+  return platform::Status::success();
 }
 
 bool HBRMultipartMimeStreamEncoder::writeBytes(const std::uint8_t* bytes, std::size_t length) {

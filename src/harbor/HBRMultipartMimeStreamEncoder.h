@@ -20,6 +20,7 @@
 #include "platform/Bytes.h"
 #include "platform/Error.h"
 #include "platform/OutputStream.h"
+#include "platform/Result.h"
 #include "platform/http/Request.h"
 
 namespace lumora {
@@ -59,9 +60,9 @@ class HBRMultipartMimeStreamEncoder {
   // A text part: a string as it is, any other value as its JSON text;
   // nothing for an absent or null value or an absent field name.
   void addValue(const std::optional<platform::Json>& value, const std::optional<std::string>& fieldName);
-  // The whole file as a file part; nothing when it is no regular file or
-  // cannot be read.
-  void addFile(const std::filesystem::path& file, const std::optional<std::string>& fileName,
+  // The whole file as a file part. Nothing is written when it is no regular
+  // file or cannot be read, and the error says why.
+  platform::Status addFile(const std::filesystem::path& file, const std::optional<std::string>& fileName,
                const std::optional<std::string>& mimeType, const std::optional<std::string>& fieldName);
   // True when the stream took every byte.
   bool writeBytes(const std::uint8_t* bytes, std::size_t length);

@@ -68,7 +68,7 @@ TEST(HBRMultipartMimeStreamEncoderTest, BodiesAreByteExact) {
 
 // A file part holds the whole file. What is no file that reads whole (a
 // directory or a pipe where an analytics upload expects a packaged log, or
-// nothing) makes no part and stops nothing.
+// nothing) makes no part, says so, and stops nothing.
 TEST(HBRMultipartMimeStreamEncoderTest, FilePartsComeOnlyFromRegularFilesThatRead) {
   testsupport::TestHome home;
   const std::filesystem::path file = home.root() / "0.log.zip";
@@ -79,7 +79,7 @@ TEST(HBRMultipartMimeStreamEncoderTest, FilePartsComeOnlyFromRegularFilesThatRea
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   const std::string body = multipartEncode([&](auto& e) {
     for (const auto& path : {directory, pipe, home.root() / "missing", file}) {
-      e.addFile(path, path.filename().string(), std::nullopt, std::string("f"));
+      EXPECT_EQ(e.addFile(path, path.filename().string(), std::nullopt, std::string("f")).ok(), path == file) << path;
     }
   });
   EXPECT_EQ(body, multipartEncode([](auto& e) {

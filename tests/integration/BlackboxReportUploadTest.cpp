@@ -28,7 +28,9 @@
 #include "blackbox/BBXContext.h"
 #include "blackbox/BBXFile.h"
 #include "blackbox/BBXNetworkClient.h"
+#include "blackbox/BBXPackageReportOperation.h"
 #include "blackbox/BBXReportsController.h"
+#include "blackbox/BBXSerializeSymbolicatedFramesOperation.h"
 #include "blackbox/BBXTestContext.h"
 #include "harbor/HBRDebug.h"
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
@@ -41,7 +43,9 @@
 #include "server/CloudServer.h"
 #include "server/http/CertificateAuthority.h"
 #include "server/http/HttpsListener.h"
+#include "support/FileLease.h"
 #include "support/TestHome.h"
+#include "support/WithoutFileModeOverride.h"
 
 namespace {
 
@@ -158,6 +162,8 @@ class BlackboxReportUploadTest : public ::testing::Test {
     ASSERT_TRUE(store_.prepareForNewLaunch());
   }
   void TearDown() override {
+    lumora::BBXPackageReportOperation::setGzWriteForTesting(nullptr);
+    lumora::BBXSerializeSymbolicatedFramesOperation::setCreateForTesting(nullptr);
     lumora::HBRSetDebugEnabled(false);
     controller_.reset();
     client_.reset();
@@ -178,6 +184,29 @@ class BlackboxReportUploadTest : public ::testing::Test {
     auto directory = store_.setupNewPathForExecutionIdentifier(id);
     EXPECT_TRUE(directory);
     return bbxtest::writeCrashedReport(*directory, id);
+  }
+  // A crashed launch's report with what processing names frames from: the
+  // binary images and a crashed thread's stack.
+  std::shared_ptr<lumora::BBXInternalReport> writeReportWithThreads(const std::string& id) {
+    auto report = writeReport(id);
+    std::ofstream(report->binaryImagePath()) << R"({"load":{"uuid":"00","base":4096,"size":4096,"path":"/gone.so"}})"
+                                             << "\n";
+    std::ofstream(fs::path(report->path()) / "signal.bbxrecord", std::ios::app)
+        << R"({"threads":[{"crashed":true,"stacktrace":[5000,5004]}]})" << "\n";
+    return report;
+  }
+  // An urgent try at a report (as at a launch, on this thread), what it
+  // logged beside.
+  bool launch(const std::shared_ptr<lumora::BBXInternalReport>& report, std::string* said = nullptr) {
+    testing::internal::CaptureStderr();
+    const bool started = controller_->prepareAndSubmitReport(report, true, true);
+    const std::string text = testing::internal::GetCapturedStderr();
+    if (said) *said = text;
+    return started;
+  }
+  // The report as a later launch finds it after a try that kept it.
+  std::shared_ptr<lumora::BBXInternalReport> keptReport(const std::string& id) {
+    return lumora::BBXInternalReport::reportWithPath((fs::path(store_.processingPath()) / id).string());
   }
   // The outcome told, or an error of its own when none came in time.
   static std::optional<platform::Error> outcomeOf(std::future<std::optional<platform::Error>>& future) {
@@ -573,6 +602,125 @@ TEST_F(BlackboxReportUploadTest, OneBadFileNeverCostsTheCrash) {
   EXPECT_TRUE(store_.preparedPathContents().empty());
 }
 
+// A file the app is refused for good (mode 000; another user's of mode
+// 600, where the test can give it away) leaves the report at the first try
+// without that file, named in the log; nothing waits for it.
+TEST_F(BlackboxReportUploadTest, AFileTheAppIsRefusedIsLeftOutNamedAndTheRestSentAtOnce) {
+  makeController();
+  const struct {
+    const char* id;
+    fs::perms mode;
+    bool anotherUsers;
+  } rows[] = {{"run-mode-000", fs::perms::none, false},
+              {"run-another-users", fs::perms::owner_read | fs::perms::owner_write, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.id);
+    auto report = writeReport(row.id);
+    const fs::path log = fs::path(report->path()) / "sdk.log";
+    std::ofstream(log) << "the launch's log\n";
+    // Only root gives a file away (to "nobody").
+    if (row.anotherUsers && (geteuid() != 0 || chown(log.c_str(), 65534, 65534) != 0)) continue;
+    fs::permissions(log, row.mode);
+    testsupport::WithoutFileModeOverride asAnApp;
+    std::string said;
+    EXPECT_TRUE(launch(report, &said));
+    const auto kept = server_->reports().report(row.id);
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->files.count("signal.bbxrecord") && kept->files.count("metadata.bbxrecord"));
+    EXPECT_FALSE(kept->files.count("sdk.log"));
+    EXPECT_NE(said.find("sdk.log"), std::string::npos) << said;
+  }
+  EXPECT_TRUE(store_.processingPathContents().empty());
+}
+
+// A step that cannot do its work at one launch, for a reason that passes,
+// keeps the whole report for the next, which sends it whole: the packed
+// copy of the crash record unreadable when the package is written; the
+// binary images, or the crash record, busy when the frames are named (free
+// again by packaging); no descriptor left to write the named frames with.
+TEST_F(BlackboxReportUploadTest, AStepThatCannotBeDoneNowKeepsTheReportWholeForTheNextLaunch) {
+  makeController();
+  const auto busyWhenNamed = [&](const char* name) {
+    return [this, name](const std::shared_ptr<lumora::BBXInternalReport>& report) {
+      testsupport::FileLease busy(fs::path(report->path()) / name, testsupport::FileLease::Kind::LetGoWhenBroken);
+      EXPECT_TRUE(busy.held());
+      return launch(report);
+    };
+  };
+  const struct {
+    const char* id;
+    const char* file;  // the file the report must arrive with
+    std::function<bool(const std::shared_ptr<lumora::BBXInternalReport>&)> launchWithFault;
+  } rows[] = {
+      {"run-copy", "signal.bbxrecord",
+       [&](const auto& report) {
+         const fs::path copy = fs::path(store_.processingPath()) / report->directoryName() / "signal.bbxrecord.gz";
+         lumora::BBXPackageReportOperation::setGzWriteForTesting([copy](void* file, const void* data, unsigned size) {
+           const int written = gzwrite(static_cast<gzFile>(file), data, size);
+           chmod(copy.c_str(), 0);  // once it is there
+           return written;
+         });
+         testsupport::WithoutFileModeOverride asAnApp;
+         const bool started = launch(report);
+         lumora::BBXPackageReportOperation::setGzWriteForTesting(nullptr);
+         return started;
+       }},
+      {"run-images", "signal.bbxrecord.symbolicated", busyWhenNamed("binary_images.bbxrecord")},
+      {"run-threads", "signal.bbxrecord.symbolicated", busyWhenNamed("signal.bbxrecord")},
+      {"run-frames", "signal.bbxrecord.symbolicated",
+       [&](const auto& report) {
+         lumora::BBXSerializeSymbolicatedFramesOperation::setCreateForTesting([](lumora::BBXFile*, const char*) {
+           errno = EMFILE;
+           return false;
+         });
+         const bool started = launch(report);
+         lumora::BBXSerializeSymbolicatedFramesOperation::setCreateForTesting(nullptr);
+         return started;
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.id);
+    EXPECT_FALSE(row.launchWithFault(writeReportWithThreads(row.id)));
+    EXPECT_FALSE(server_->reports().report(row.id)) << "sent without a file";
+    auto report = keptReport(row.id);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(launch(report));
+    const auto kept = server_->reports().report(row.id);
+    ASSERT_TRUE(kept);
+    for (const char* file : {"metadata.bbxrecord", "binary_images.bbxrecord", "signal.bbxrecord", row.file}) {
+      EXPECT_TRUE(kept->files.count(file)) << file;
+    }
+  }
+}
+
+// A failure that may pass but does not keeps the report for three tries;
+// the fourth sends what can be read, the file left out named.
+TEST_F(BlackboxReportUploadTest, AFailureThatOutlastsItsTriesLeavesWhatCanBeReadToBeSent) {
+  makeController();
+  for (const char* busyFile : {"sdk.log", "binary_images.bbxrecord"}) {
+    SCOPED_TRACE(busyFile);
+    const std::string id = std::string("run-busy-") + busyFile;
+    auto report = writeReportWithThreads(id);
+    std::ofstream(fs::path(report->path()) / "sdk.log") << "the launch's log\n";
+    testsupport::FileLease busy(fs::path(report->path()) / busyFile, testsupport::FileLease::Kind::Held);
+    ASSERT_TRUE(busy.held());
+    for (int held = 0; held < 3; ++held) {
+      EXPECT_FALSE(launch(report)) << held;
+      report = keptReport(id);
+      ASSERT_TRUE(report);
+    }
+    EXPECT_FALSE(server_->reports().report(id));
+    std::string said;
+    EXPECT_TRUE(launch(report, &said));
+    const auto kept = server_->reports().report(id);
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->files.count("signal.bbxrecord") && kept->files.count("metadata.bbxrecord"));
+    EXPECT_FALSE(kept->files.count(busyFile));
+    EXPECT_NE(said.find(std::string("Leaving out ") + busyFile), std::string::npos) << said;
+  }
+  EXPECT_TRUE(store_.processingPathContents().empty());
+}
+
 TEST_F(BlackboxReportUploadTest, ThousandsOfPendingPackagesAreSentInTurn) {
   makeController();
   // Packages as packaging leaves them, each under its own boundary.
@@ -593,7 +741,7 @@ TEST_F(BlackboxReportUploadTest, ThousandsOfPendingPackagesAreSentInTurn) {
     lumora::HBRMultipartMimeStreamEncoder(*stream, boundary).encode([&](lumora::HBRMultipartMimeStreamEncoder& body) {
       body.addValue(platform::Json("key-1"), "api_key");
       body.addValue(platform::Json("run-pending-" + std::to_string(i)), "report_id");
-      body.addFile(part, "signal.bbxrecord.gz", std::string("application/x-gzip"), "signal");
+      EXPECT_TRUE(body.addFile(part, "signal.bbxrecord.gz", std::string("application/x-gzip"), "signal").ok());
     });
     packages.push_back(path);
   }

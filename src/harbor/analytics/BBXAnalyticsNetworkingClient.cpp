@@ -29,7 +29,8 @@ platform::http::Request BBXAnalyticsNetworkingClient::requestForLogFilesAtURLs(
   HBRMultipartMimeStreamEncoder::populateRequest(request, [&](HBRMultipartMimeStreamEncoder& encoder) {
     for (const auto& file : files) {
       const std::string name = file.filename().string();
-      encoder.addFile(file, name, kAnalyticsEventsMimeType, name);
+      // A fragment that cannot be read makes no part; the others go.
+      (void)encoder.addFile(file, name, kAnalyticsEventsMimeType, name);
     }
   });
   return request;
