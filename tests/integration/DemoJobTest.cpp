@@ -3,8 +3,6 @@
 // a damaged address book is told as one, a denied one as the app home's;
 // a sync it made is the one the contacts page tells.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +20,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "screens/common/LMLastContactSync.h"
 #include "support/DamagedAddressBook.h"
+#include "support/WithoutFileModeOverride.h"
 
 namespace signedtest {
 namespace {
@@ -116,25 +115,6 @@ TEST_F(SignedRequestCloudTest, ADemoUploadRedirectedElsewhereFailsAtOnceToldAsSu
   EXPECT_LT(clockSeconds, 120) << run.out;
 }
 
-// While alive, the calling thread goes without root's power over file
-// modes, as an app's process runs: a file of mode 000 is refused to it.
-class WithoutFileModeOverride {
- public:
-  WithoutFileModeOverride() {
-    syscall(SYS_capget, &header_, saved_);
-    __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
-    lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-    syscall(SYS_capset, &header_, lowered);
-  }
-  ~WithoutFileModeOverride() { syscall(SYS_capset, &header_, saved_); }
-  WithoutFileModeOverride(const WithoutFileModeOverride&) = delete;
-  WithoutFileModeOverride& operator=(const WithoutFileModeOverride&) = delete;
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2]{};
-};
-
 // A damaged address book is told as a book that cannot be read, naming its
 // file, never as the app home's permissions; a file the system refuses
 // keeps that text.
@@ -160,7 +140,7 @@ TEST_F(SignedRequestCloudTest, ADemoTellsADamagedAddressBookAsUnreadableAndADeni
   fs::permissions(store, fs::perms::none);
   DemoRunResult denied;
   {
-    WithoutFileModeOverride asAnApp;
+    testsupport::WithoutFileModeOverride asAnApp;
     denied = demoRun(options);
   }
   fs::permissions(store, fs::perms::owner_read | fs::perms::owner_write);
