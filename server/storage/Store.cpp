@@ -134,34 +134,21 @@ CREATE INDEX pending_steps_user ON pending_steps(user_id);
 )sql";
 
 // Version 4: the contact service's memory of the adds it made (see
-// ContactStore), in place of the tables it kept before: contact_adds (by
-// user, key and content) and contact_device_adds (by user, device, key and
-// content). Their rows are carried over, made at the time of the upgrade;
-// those of contact_adds under no device ('', any device of the user).
+// ContactStore) in place of the tables it kept before, contact_adds (no
+// device: its rows answer any device of the user) and contact_device_adds,
+// whose rows are carried over as made at the upgrade.
 const char* kSchemaV4 = R"sql(
-CREATE TABLE IF NOT EXISTS contact_adds (
-  user_id INTEGER NOT NULL, ckey TEXT NOT NULL, digest TEXT NOT NULL,
-  record_id INTEGER NOT NULL, PRIMARY KEY (user_id, ckey, digest));
-CREATE TABLE IF NOT EXISTS contact_device_adds (
-  user_id INTEGER NOT NULL, device TEXT NOT NULL, ckey TEXT NOT NULL,
-  digest TEXT NOT NULL, record_id INTEGER NOT NULL,
-  PRIMARY KEY (user_id, device, ckey, digest));
+CREATE TABLE IF NOT EXISTS contact_adds (user_id INTEGER, ckey TEXT, digest TEXT, record_id INTEGER);
+CREATE TABLE IF NOT EXISTS contact_device_adds (user_id INTEGER, device TEXT, ckey TEXT, digest TEXT, record_id INTEGER);
 CREATE TABLE contact_add_memory (
-  user_id INTEGER NOT NULL,
-  mark TEXT NOT NULL,
-  device TEXT NOT NULL,
-  ckey TEXT NOT NULL,
-  digest TEXT NOT NULL,
-  record_id INTEGER NOT NULL,
-  made_at INTEGER NOT NULL,
+  user_id INTEGER NOT NULL, mark TEXT NOT NULL, device TEXT NOT NULL, ckey TEXT NOT NULL,
+  digest TEXT NOT NULL, record_id INTEGER NOT NULL, made_at INTEGER NOT NULL,
   PRIMARY KEY (user_id, mark, ckey, digest, device));
 CREATE INDEX contact_add_memory_age ON contact_add_memory(user_id, made_at);
-INSERT OR IGNORE INTO contact_add_memory
-  SELECT user_id, '', device, ckey, digest, record_id, CAST(strftime('%s', 'now') AS INTEGER)
-  FROM contact_device_adds;
-INSERT OR IGNORE INTO contact_add_memory
-  SELECT user_id, '', '', ckey, digest, record_id, CAST(strftime('%s', 'now') AS INTEGER)
-  FROM contact_adds;
+INSERT OR IGNORE INTO contact_add_memory SELECT user_id, '', device, ckey, digest, record_id,
+  CAST(strftime('%s', 'now') AS INTEGER) FROM contact_device_adds;
+INSERT OR IGNORE INTO contact_add_memory SELECT user_id, '', '', ckey, digest, record_id,
+  CAST(strftime('%s', 'now') AS INTEGER) FROM contact_adds;
 DROP TABLE contact_device_adds;
 DROP TABLE contact_adds;
 )sql";
