@@ -35,6 +35,12 @@ std::optional<std::string> readEntry(const std::map<std::string, std::string>& p
   }
   op.type = json.value("type", Json()).is_string() ? json["type"].get<std::string>() : "";
   if (op.type != "contact" && op.type != "group") return "entry type must be contact or group";
+  // An add's mark: the sender's name for the add, the same on every send.
+  if (auto mark = json.find("mark"); mark != json.end()) {
+    if (!mark->is_string() || mark->get_ref<const std::string&>().empty()) return "mark must be a text";
+    if (mark->get_ref<const std::string&>().size() > ContactService::kMaxMarkText) return "mark is too long";
+    op.mark = mark->get<std::string>();
+  }
   op.content = std::move(json["content"]);
   if (op.content.dump(-1, ' ', false, Json::error_handler_t::replace).size() >
       ContactService::kMaxContentBytes) {
@@ -73,8 +79,10 @@ std::variant<ContactOperation, SignedReply> ContactService::operation(
     if (!find(params, "entry") && !find(params, "data")) return op;
   }
   if (auto problem = readEntry(params, id, op)) return badRequest(*problem);
-  // An add starts a record: the tag it may carry names no version; its key
-  // makes the same device's repeated add find the record the first one made.
+  // An add starts a record: the tag it may carry names no version; its
+  // mark (else its key, with the device) makes a repeated add find the
+  // record the first one made. Other changes carry no mark.
+  if (kind != Kind::Add) op.mark.clear();
   if (kind == Kind::Add) {
     op.baseTag.reset();
     op.ckey = find(params, "ckey").value_or("");

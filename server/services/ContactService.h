@@ -4,7 +4,8 @@
 //   POST /lum/contact/v2/user/{userId}/full/{id}        modify
 //   POST /lum/contact/v2/user/{userId}/full/{id}/delete delete
 // Parameters: "entry" (or "data"), the record as {"type": "contact" or
-// "group", "content": {...}}; "ckey" (add, modify); "purge" "0"/"1"
+// "group", "content": {...}} and, for an add, its "mark" (the sender's
+// name for the add, a text); "ckey" (add, modify); "purge" "0"/"1"
 // (delete). The reply's "data" is the record as the cloud now holds it, in
 // the same form, with "id", "tag" and "status". The batch path
 // (ContactSyncService) reads its operations with the same rules.
@@ -30,6 +31,7 @@ class ContactService : public SignedService {
   // Bounds of one record: the entry's text, and its content written compactly.
   static constexpr std::size_t kMaxEntryText = 256 * 1024;
   static constexpr std::size_t kMaxContentBytes = 64 * 1024;
+  static constexpr std::size_t kMaxMarkText = 128;
   // Reply code of an add past the user's record limit.
   static constexpr int kStorageFull = 507;
 

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <utility>
 
 #include "server/storage/ContactChangeLog.h"
@@ -74,30 +75,57 @@ bool writeRecord(SqlConnection& db, const ContactRecord& record) {
   return st.run();
 }
 
-// The record an earlier add of the same device, key and content made, if it
-// is still there; a key that names a record gone is forgotten.
+// The record an earlier send of the same add made, if it is still there:
+// by its mark, or (an add without one) by the device that sent it, its key
+// and content; an add remembered under no device (from before adds were
+// told apart by device) answers any device of the user. A memory that
+// names a record gone is no answer.
 std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId, const ContactOperation& op,
                                         const std::string& digest) {
-  SqlStatement st(db,
-                  "SELECT record_id FROM contact_device_adds "
-                  "WHERE user_id = ? AND device = ? AND ckey = ? AND digest = ?");
-  st.bindAll(userId, op.device, op.ckey, digest);
+  SqlStatement st(db, op.mark.empty()
+                          ? "SELECT record_id FROM contact_add_memory WHERE user_id = ? AND mark = '' "
+                            "AND ckey = ? AND digest = ? AND device IN (?, '') ORDER BY device DESC LIMIT 1"
+                          : "SELECT record_id FROM contact_add_memory WHERE user_id = ? AND mark = ? "
+                            "AND ckey = '' AND digest = '' AND device = ''");
+  if (op.mark.empty()) {
+    st.bindAll(userId, op.ckey, digest, op.device);
+  } else {
+    st.bindAll(userId, op.mark);
+  }
   if (st.step() != SQLITE_ROW) return std::nullopt;
   return findRecord(db, userId, st.integer(0));
+}
+
+// Remembers the add that made `recordId`, made at `now`: by its mark, and
+// by its device, key and content (`digest`, when it has a key), so that a
+// sender that lost the mark along with its own memory and sends the add
+// again without one is still known.
+bool rememberAdd(SqlConnection& db, std::int64_t userId, const ContactOperation& op, const std::string& digest,
+                 std::int64_t recordId, std::int64_t now) {
+  const char* sql =
+      "INSERT OR REPLACE INTO contact_add_memory "
+      "(user_id, mark, device, ckey, digest, record_id, made_at) VALUES (?, ?, ?, ?, ?, ?, ?)";
+  if (!digest.empty() && !SqlStatement(db, sql).bindAll(userId, "", op.device, op.ckey, digest, recordId, now).run()) {
+    return false;
+  }
+  return op.mark.empty() || SqlStatement(db, sql).bindAll(userId, op.mark, "", "", "", recordId, now).run();
 }
 
 // Applies one operation inside the transaction, keeping the tally; Failed
 // when storing failed (the caller then rolls everything back).
 ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const ContactOperation& op,
-                              ContactLogTally& tally, const ContactLimits& limits) {
+                              ContactLogTally& tally, const ContactLimits& limits, std::int64_t now) {
   using Outcome = ContactStore::Outcome;
   ContactStore::Change change;
   ContactRecord record;
   std::string before;
   std::string addDigest;
+  bool remember = false;
   if (op.kind == ContactOperation::Kind::Add) {
-    if (!op.ckey.empty() && op.ckey != "0") {
-      addDigest = crypto::sha1Base64(op.type + '\n' + http::jsonText(stripOwnKeys(op.content)));
+    const bool keyed = !op.ckey.empty() && op.ckey != "0";
+    remember = keyed || !op.mark.empty();
+    if (remember) {
+      if (keyed) addDigest = crypto::sha1Base64(op.type + '\n' + http::jsonText(stripOwnKeys(op.content)));
       if (auto made = earlierAdd(db, userId, op, addDigest)) {
         change.outcome = Outcome::Kept;
         change.record = std::move(*made);
@@ -142,12 +170,7 @@ ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const Cont
   if (op.kind != ContactOperation::Kind::Delete) record.status = ContactStore::kStatusLive;
   record.tag = nextValue(db, userId, Counter::Tag);
   if (record.tag == 0 || !writeRecord(db, record)) return change;
-  if (!addDigest.empty()) {
-    SqlStatement st(db,
-                    "INSERT OR REPLACE INTO contact_device_adds (user_id, device, ckey, digest, record_id) "
-                    "VALUES (?, ?, ?, ?, ?)");
-    if (!st.bindAll(userId, op.device, op.ckey, addDigest, record.id).run()) return change;
-  }
+  if (remember && !rememberAdd(db, userId, op, addDigest, record.id, now)) return change;
   tally.changed(before, record.status);
   change.outcome = Outcome::Applied;
   change.record = std::move(record);
@@ -167,14 +190,18 @@ Json ContactRecord::envelope() const {
 ContactStore::ContactStore(Store& store) : store_(store) {
   setLimits(ContactLimits{});
   store_.createTables("contacts", ContactLogTally::kTablesSql);
-  // Adds remembered before they were told apart by device cannot say
-  // whose they were, and go.
-  store_.createTables("contact adds",
-                      "CREATE TABLE IF NOT EXISTS contact_device_adds ("
-                      " user_id INTEGER NOT NULL, device TEXT NOT NULL, ckey TEXT NOT NULL,"
-                      " digest TEXT NOT NULL, record_id INTEGER NOT NULL,"
-                      " PRIMARY KEY (user_id, device, ckey, digest));"
-                      "DROP TABLE IF EXISTS contact_adds;");
+}
+
+void ContactStore::setClock(std::function<std::int64_t()> now) {
+  std::lock_guard lock(clockMutex_);
+  now_ = std::move(now);
+}
+
+std::int64_t ContactStore::now() const {
+  std::lock_guard lock(clockMutex_);
+  if (now_) return now_();
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 void ContactStore::setLimits(const ContactLimits& limits) {
@@ -194,10 +221,14 @@ std::vector<ContactStore::Change> ContactStore::apply(
   SqlTransaction tx(db, SqlTransaction::Mode::Write);
   auto tally = tx.ok() ? ContactLogTally::load(db, userId) : std::nullopt;
   if (!tally) return changes;
+  const std::int64_t now = this->now();
+  // Adds are remembered for a while only.
+  SqlStatement forget(db, "DELETE FROM contact_add_memory WHERE user_id = ? AND made_at < ?");
+  if (!forget.bindAll(userId, now - kAddMemorySeconds).run()) return changes;
   std::vector<Change> made;
   made.reserve(operations.size());
   for (const ContactOperation& op : operations) {
-    made.push_back(applyOne(db, userId, op, *tally, limits));
+    made.push_back(applyOne(db, userId, op, *tally, limits, now));
     if (made.back().outcome == Outcome::Failed) return changes;
   }
   if (!tally->save(db, limits) || !tx.commit()) return changes;

@@ -12,12 +12,15 @@
 // limit the oldest deleted records are dropped, which raises the log's
 // horizon (listings from below it must start again).
 //
-// An add names its record by the sender's key ("ckey"). An add whose key
-// and content the same device of the user already added gets the record
-// made then (as the cloud holds it now) and makes nothing: a sender that
-// lost the reply and sends again gets the same record, never a second one.
-// Keys are the sender's own (its local record ids): another device's add
-// under the same key and content is another record.
+// An add sent again is known by the mark the sender keeps with it: an add
+// whose mark the user's earlier add carried gets the record made then (as
+// the cloud holds it now) and makes nothing, whatever its content or the
+// session it comes in; a sender that lost the reply and sends again gets
+// the same record, never a second one. An add without a mark is known by
+// its key ("ckey", the sender's own local record id) and content coming
+// from the same device of the user, as the last add (marked or not) that
+// came so. Adds are remembered for
+// kAddMemorySeconds after they were made (the store's clock).
 //
 // Ownership: owned by the CloudServer; borrows the Store, which must
 // outlive it. Threading: safe from any thread; the changes of one apply()
@@ -29,6 +32,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -71,6 +76,7 @@ struct ContactOperation {
   bool purge = false;                   // delete: drop the content too
   std::string ckey;                     // add: the sender's key of the record ("" none)
   std::string device;                   // add: the device that sent it
+  std::string mark;                     // add: the sender's mark of the add ("" none)
 };
 
 class ContactStore {
@@ -100,7 +106,14 @@ class ContactStore {
     std::int64_t horizon = 0;            // the log's horizon
   };
 
+  // How long an add is remembered (eight weeks).
+  static constexpr std::int64_t kAddMemorySeconds = 8 * 7 * 24 * 3600;
+
   explicit ContactStore(Store& store);
+
+  // The clock adds are remembered by, in seconds since 1970 (the system's
+  // by default).
+  void setClock(std::function<std::int64_t()> now);
 
   void setLimits(const ContactLimits& limits);
   ContactLimits limits() const;
@@ -136,7 +149,11 @@ class ContactStore {
                                         const std::set<std::int64_t>& skipTags);
 
  private:
+  std::int64_t now() const;
+
   Store& store_;
+  mutable std::mutex clockMutex_;
+  std::function<std::int64_t()> now_;
   std::atomic<std::int64_t> maxLive_;
   std::atomic<std::int64_t> maxDeleted_;
 };

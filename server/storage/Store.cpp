@@ -133,6 +133,26 @@ CREATE INDEX service_tokens_user ON service_tokens(user_id, service_id);
 CREATE INDEX pending_steps_user ON pending_steps(user_id);
 )sql";
 
+// Version 4: the contact service's memory of the adds it made (see
+// ContactStore) in place of the tables it kept before, contact_adds (no
+// device: its rows answer any device of the user) and contact_device_adds,
+// whose rows are carried over as made at the upgrade.
+const char* kSchemaV4 = R"sql(
+CREATE TABLE IF NOT EXISTS contact_adds (user_id INTEGER, ckey TEXT, digest TEXT, record_id INTEGER);
+CREATE TABLE IF NOT EXISTS contact_device_adds (user_id INTEGER, device TEXT, ckey TEXT, digest TEXT, record_id INTEGER);
+CREATE TABLE contact_add_memory (
+  user_id INTEGER NOT NULL, mark TEXT NOT NULL, device TEXT NOT NULL, ckey TEXT NOT NULL,
+  digest TEXT NOT NULL, record_id INTEGER NOT NULL, made_at INTEGER NOT NULL,
+  PRIMARY KEY (user_id, mark, ckey, digest, device));
+CREATE INDEX contact_add_memory_age ON contact_add_memory(user_id, made_at);
+INSERT OR IGNORE INTO contact_add_memory SELECT user_id, '', device, ckey, digest, record_id,
+  CAST(strftime('%s', 'now') AS INTEGER) FROM contact_device_adds;
+INSERT OR IGNORE INTO contact_add_memory SELECT user_id, '', '', ckey, digest, record_id,
+  CAST(strftime('%s', 'now') AS INTEGER) FROM contact_adds;
+DROP TABLE contact_device_adds;
+DROP TABLE contact_adds;
+)sql";
+
 // Statements that drop the oldest rows past a limit. Each takes the owner
 // (when it has one) and then the number of rows to keep; rows are ordered
 // by rowid (insertion order: the oldest rows are the ones dropped, so the
@@ -354,7 +374,7 @@ bool Store::migrate(std::string* error) {
   }
   // Each step brings the schema from its version to the next, in one
   // transaction, so a file is always at one whole version.
-  const char* steps[] = {kSchemaV1, kSchemaV2, kSchemaV3};
+  const char* steps[] = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaV4};
   for (int next = version + 1; next <= kSchemaVersion; ++next) {
     if (!exec("BEGIN", error)) return false;
     std::string setVersion = "PRAGMA user_version = " + std::to_string(next);

@@ -91,7 +91,7 @@ struct PendingStep {
 
 class Store {
  public:
-  static constexpr int kSchemaVersion = 3;
+  static constexpr int kSchemaVersion = 4;
 
   // Limits on the rows clients make; past them the oldest rows are dropped.
   static constexpr int kMaxCaptchas = 256;                 // all sessions together

@@ -261,6 +261,19 @@ ab::Record personNamed(ab::AddressBook& book, const std::string& name) {
   return ab::Record();
 }
 
+// Puts the person `name` into the group `to`, out of the group `from` when
+// given.
+int member(const std::string& name, const std::string& to, const std::string& from) {
+  auto book = openBook();
+  ab::Record person = personNamed(*book, name);
+  if (!person) return 3;
+  for (ab::Record& group : book->groupsInSource(LMManagedRecordContext::defaultSourceInAddressBook(book.get()))) {
+    if (group.name() == to && !group.addMember(person).ok()) return 3;
+    if (!from.empty() && group.name() == from && !group.removeMember(person).ok()) return 3;
+  }
+  return book->save().ok() ? 0 : 3;
+}
+
 int photo(const std::string& name, const std::string& file) {
   auto book = openBook();
   ab::Record person = personNamed(*book, name);
@@ -327,6 +340,7 @@ int main(int argc, char** argv) {
   if (command == "backup") return runBackup();
   if (command == "photos") return photos();
   if (command == "photo" && args.size() >= 8) return photo(args[6], args[7]);
+  if (command == "member" && args.size() >= 8) return member(args[6], args[7], args.size() >= 9 ? args[8] : "");
   if (command == "groups") return groups(std::vector<std::string>(args.begin() + 6, args.end()));
   if (command == "people" && args.size() >= 8) return addPeople(std::stoi(args[6]), args[7]);
   if (command == "edit" && args.size() >= 8) return edit(args[6], static_cast<unsigned>(std::stoul(args[7])));

@@ -50,13 +50,13 @@ class ContactDevicesTest : public signedtest::SignedRequestCloudTest {
     std::string token;
   };
 
-  Device device(std::int64_t user, const std::string& name) {
+  Device device(std::int64_t user, const std::string& name, const std::string& deviceId = "") {
     localcloud::LoginGrant grant;
     grant.userId = user;
     grant.serviceId = "lumora";
     grant.ssecurity = signedtest::kKnownKey;
-    // Signed in as a device of its own.
-    grant.passToken = server_->store().issuePassToken(user, "device-" + name);
+    // Signed in as a device of its own (unless another's id is given).
+    grant.passToken = server_->store().issuePassToken(user, deviceId.empty() ? "device-" + name : deviceId);
     Device made{(home_.root() / name).string(), std::to_string(user), server_->store().issueServiceToken(grant)};
     std::filesystem::create_directories(made.home);
     return made;
@@ -343,6 +343,66 @@ TEST_F(ContactDevicesTest, AnotherPhonesDeletedAddUnderTheSameKeyIsNotThisPhones
     const Json here = dump(phone);
     EXPECT_EQ(peopleIn(here), (std::set<std::string>{"Same0 Person"})) << run;
     EXPECT_EQ(here, cloudDump(phone.user)) << run;
+  }
+}
+
+// An app home copied to a second machine: two homes sign in with one
+// device id and each adds a person with the same content under the same
+// record id. The first one's record deleted since is no answer to the
+// second one's add: it stays there and in the cloud.
+TEST_F(ContactDevicesTest, TwoHomesWithOneDeviceIdEachKeepTheirOwnEqualPerson) {
+  const std::int64_t user = 73002;
+  Device first = device(user, "first", "copied-home");
+  Device second = device(user, "second", "copied-home");
+  ASSERT_EQ(run(first, {"people", "1", "Twin"}).exitCode, 0);
+  sync(first);
+  const auto records = server_->contacts().records(user);
+  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(server_->contacts().remove(user, records.front().id, std::nullopt, false).outcome,
+            localcloud::ContactStore::Outcome::Applied);
+
+  ASSERT_EQ(run(second, {"people", "1", "Twin"}).exitCode, 0);
+  for (int run = 0; run < 2; ++run) {
+    sync(second);
+    const Json here = dump(second);
+    EXPECT_EQ(peopleIn(here), (std::set<std::string>{"Twin0 Person"})) << run;
+    EXPECT_EQ(here, cloudDump(second.user)) << run;
+  }
+}
+
+// Groups Alpha and Beta on two phones; five new people on one, whose batch
+// reply is lost or whose batch is dropped; then Z1 is put into Beta, or
+// moved there from Alpha. Once its add is settled, the membership is on the
+// other phone and in the cloud too.
+TEST_F(ContactDevicesTest, AGroupChangedWhileAnAddIsInFlightReachesTheOtherPhone) {
+  std::int64_t user = 74000;
+  for (const bool replyLost : {true, false}) {
+    for (const bool moved : {false, true}) {
+      SCOPED_TRACE(std::string(replyLost ? "reply lost" : "batch dropped") + (moved ? ", moved" : ", set"));
+      ++user;
+      Device phone = device(user, "phone" + std::to_string(user));
+      Device other = device(user, "other" + std::to_string(user));
+      ASSERT_EQ(run(phone, {"groups", "Alpha", "Beta"}).exitCode, 0);
+      sync(phone);
+      sync(other);
+      ASSERT_EQ(run(phone, {"people", "5", "Z"}).exitCode, 0);
+      if (moved) {
+        ASSERT_EQ(run(phone, {"member", "Z1 Person", "Alpha"}).exitCode, 0);
+      }
+      localcloud::Fault fault;
+      (replyLost ? fault.dropReply : fault.drop) = true;
+      server_->faults().set("/lum/contact/v3/user/" + phone.user + "/full/batch", fault);
+      EXPECT_EQ(run(phone, {"sync"}).exitCode, 2);
+      server_->faults().clearAll();
+      ASSERT_EQ(run(phone, {"member", "Z1 Person", "Beta", moved ? "Alpha" : ""}).exitCode, 0);
+
+      for (int run = 0; run < 2; ++run) sync(phone);
+      sync(other);
+      const Json here = dump(phone);
+      EXPECT_EQ(here["groups"]["Beta"], Json::array({"Z1 Person"}));
+      EXPECT_EQ(here["groups"]["Alpha"], Json::array());
+      expectSame(here, dump(other), cloudDump(phone.user));
+    }
   }
 }
 

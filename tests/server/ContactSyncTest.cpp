@@ -284,6 +284,11 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
   auto batchOf = [](const Json& operations) {
     return Params{{"batchContent", operations.dump()}};
   };
+  auto marked = [](const Json& mark) {
+    Json entry = contact("A");
+    entry["mark"] = mark;
+    return entry.dump();
+  };
   const Case cases[] = {
       {"no tag", kList, {}, 400},
       {"a signed tag", kList, {{"syncTag", "-1"}}, 400},
@@ -305,6 +310,9 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
       {"params that are no texts", kBatch,
        batchOf(Json::array({{{"path", kSingle}, {"params", {{"purge", 1}}}}})), 400},
       {"another user's path", kBatch, batchOf(Json::array({add, {{"path", other}}})), 403},
+      {"a mark that is no text", kSingle, {{"entry", marked(Json(5))}}, 400},
+      {"an empty mark", kSingle, {{"entry", marked(Json(""))}}, 400},
+      {"a mark of 129 characters", kSingle, {{"entry", marked(Json(std::string(129, 'm')))}}, 400},
   };
   for (const Case& c : cases) {
     CloudReply reply = c.path == kList ? cloud_->get(c.path, c.params)

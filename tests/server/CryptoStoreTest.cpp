@@ -331,7 +331,8 @@ TEST_F(StoreTest, UpgradesAFirstVersionDatabaseKeepingItsData) {
   ASSERT_EQ(sqlite3_open((home_.root() / "data" / "cloud.db").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
                          "DROP TABLE contact_records; DROP TABLE contact_users; "
-                         "DROP TABLE device_settings; DROP INDEX login_grants_seq; "
+                         "DROP TABLE device_settings; DROP TABLE contact_add_memory; "
+                         "DROP INDEX login_grants_seq; "
                          "DROP INDEX pass_tokens_user; DROP INDEX service_tokens_user; "
                          "DROP INDEX pending_steps_user; "
                          "ALTER TABLE login_grants DROP COLUMN seq; PRAGMA user_version = 1",

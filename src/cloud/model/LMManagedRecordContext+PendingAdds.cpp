@@ -1,13 +1,15 @@
 // The contacts whose add went to the cloud before their row was written: one
-// row each in PendingContactAdd (record id, the content sent), made when
-// first needed. A reply lost for good leaves the record the add made in the
-// cloud without a row here; the next sync sends the add again, and the
-// cloud answers with that record.
+// row each in PendingContactAdd (record id, the content sent, the add's
+// mark), made when first needed. A reply lost for good leaves the record
+// the add made in the cloud without a row here; the next sync sends the add
+// again, and the cloud answers with that record. Rows of a store from
+// before adds had marks have none (the column is added in place).
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -19,32 +21,44 @@ namespace {
 
 using Statement = LMManagedRecordContextDatabase::Statement;
 
+bool hasMarkColumn(sqlite3* db) {
+  return platform::sqlite::Statement(db, fmt::format("select mark from {} limit 0", kLMPendingContactAddTable)).ok();
+}
+
 bool createPendingTable(sqlite3* db) {
-  return Statement(db, fmt::format("create table if not exists {} (recordID integer primary key, content text)",
-                                   kLMPendingContactAddTable))
-      .execute();
+  if (!Statement(db, fmt::format("create table if not exists {} (recordID integer primary key, content text, mark text)",
+                                 kLMPendingContactAddTable))
+           .execute()) {
+    return false;
+  }
+  return hasMarkColumn(db) ||
+         Statement(db, fmt::format("alter table {} add column mark text", kLMPendingContactAddTable)).execute();
 }
 
 }  // namespace
 
-platform::Status LMManagedRecordContext::recordPendingContactAdds(const std::map<std::int32_t, std::string>& contents) {
-  if (contents.empty()) return platform::Status::success();
+platform::Status LMManagedRecordContext::recordPendingContactAdds(const LMPendingContactAdds& adds) {
+  if (adds.empty()) return platform::Status::success();
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database == nullptr) return LMManagedRecordContextDatabase::error("The record store cannot be opened.");
-  return writePendingContactAdds(*database, contents);
+  return writePendingContactAdds(*database, adds);
 }
 
 platform::Status LMManagedRecordContext::writePendingContactAdds(LMManagedRecordContextDatabase& database,
-                                                                 const std::map<std::int32_t, std::string>& contents) {
+                                                                 const LMPendingContactAdds& contents) {
   if (contents.empty()) return platform::Status::success();
   static const auto& sql = *new std::string(
-      fmt::format("insert or replace into {} (recordID, content) values (?, ?)", kLMPendingContactAddTable));
+      fmt::format("insert or replace into {} (recordID, content, mark) values (?, ?, ?)", kLMPendingContactAddTable));
   return database.inBatch([&]() -> platform::Status {
     bool done = true;
     database.inDatabase([&](sqlite3* db) {
       done = createPendingTable(db);
       for (auto it = contents.begin(); done && it != contents.end(); ++it) {
-        done = Statement(database, sql).bind(1, std::optional<std::int32_t>(it->first)).bind(2, it->second).execute();
+        done = Statement(database, sql)
+                   .bind(1, std::optional<std::int32_t>(it->first))
+                   .bind(2, std::optional<std::string>(it->second.content))
+                   .bind(3, it->second.mark)
+                   .execute();
       }
     });
     if (done) return platform::Status::success();
@@ -52,10 +66,12 @@ platform::Status LMManagedRecordContext::writePendingContactAdds(LMManagedRecord
   });
 }
 
-std::map<std::int32_t, std::string> LMManagedRecordContext::salvagePendingContactAdds(sqlite3* db) {
-  std::map<std::int32_t, std::string> contents;
+LMPendingContactAdds LMManagedRecordContext::salvagePendingContactAdds(sqlite3* db) {
+  LMPendingContactAdds contents;
+  // A store from before adds had marks has no mark column.
   const std::string sql =
-      fmt::format("select recordID, content from {} where recordID > ? order by recordID", kLMPendingContactAddTable);
+      fmt::format("select recordID, content, {} from {} where recordID > ? order by recordID",
+                  db != nullptr && hasMarkColumn(db) ? "mark" : "null", kLMPendingContactAddTable);
   if (db == nullptr || !platform::sqlite::Statement(db, sql).ok()) return contents;
   // Reads the rows after `after` until the end (true) or a page that cannot
   // be read (false); `after` follows the rows read. Quiet: a damaged page
@@ -73,7 +89,9 @@ std::map<std::int32_t, std::string> LMManagedRecordContext::salvagePendingContac
           recordID > std::numeric_limits<std::int32_t>::max()) {
         continue;
       }
-      contents.emplace(static_cast<std::int32_t>(recordID), statement.text(1));
+      LMPendingContactAdd add{statement.text(1), std::nullopt};
+      if (!statement.isNull(2)) add.mark = statement.text(2);
+      contents.emplace(static_cast<std::int32_t>(recordID), std::move(add));
     }
     return rc == SQLITE_DONE;
   };
@@ -115,8 +133,8 @@ std::map<std::int32_t, std::string> LMManagedRecordContext::salvagePendingContac
   return contents;
 }
 
-platform::Result<std::map<std::int32_t, std::string>> LMManagedRecordContext::pendingContactAdds() {
-  std::map<std::int32_t, std::string> contents;
+platform::Result<LMPendingContactAdds> LMManagedRecordContext::pendingContactAdds() {
+  LMPendingContactAdds adds;
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database == nullptr) return LMManagedRecordContextDatabase::error("The record store cannot be opened.");
   bool failed = false;
@@ -125,30 +143,16 @@ platform::Result<std::map<std::int32_t, std::string>> LMManagedRecordContext::pe
       failed = true;
       return;
     }
-    Statement statement(db, fmt::format("select recordID, content from {}", kLMPendingContactAddTable));
+    Statement statement(db, fmt::format("select recordID, content, mark from {}", kLMPendingContactAddTable));
     while (statement.next()) {
       auto recordID = statement.int32Column(0);
       auto content = statement.stringColumn(1);
-      if (recordID && content) contents.emplace(*recordID, std::move(*content));
+      if (recordID && content) adds.emplace(*recordID, LMPendingContactAdd{std::move(*content), statement.stringColumn(2)});
     }
     failed = statement.failed() || !statement.prepared();
   });
   if (failed) return LMManagedRecordContextDatabase::error("The contacts in flight cannot be read.");
-  return contents;
-}
-
-platform::Result<std::map<std::int32_t, LMContact>> LMManagedRecordContext::pendingContactAddRecords() {
-  auto texts = pendingContactAdds();
-  if (!texts) return texts.error();
-  std::map<std::int32_t, LMContact> sent;
-  for (const auto& [recordID, text] : *texts) {
-    const platform::Json content = platform::Json::parse(text, nullptr, false);
-    if (!content.is_object()) continue;
-    if (std::optional<LMContact> contact = LMContact::initWithLumoraJSON(content)) {
-      sent.emplace(recordID, std::move(*contact));
-    }
-  }
-  return sent;
+  return adds;
 }
 
 bool LMManagedRecordContext::clearPendingContactAdds() {
@@ -159,6 +163,7 @@ bool LMManagedRecordContext::clearPendingContactAdds() {
     done = createPendingTable(db) &&
            Statement(db, fmt::format("delete from {}", kLMPendingContactAddTable)).execute();
   });
+  if (done) setAddsInFlightMayBeLost(false);
   return done;
 }
 

@@ -121,8 +121,24 @@ void finishCreation(bool created) {
 
 }  // namespace
 
+void LMManagedRecordContext::setAddsInFlightMayBeLost(bool lost) {
+  if (lost) {
+    stored::setInteger(kLMAddsInFlightMayBeLostKey, 1);
+  } else if (stored::integer(kLMAddsInFlightMayBeLostKey)) {
+    stored::remove(kLMAddsInFlightMayBeLostKey);
+  } else {
+    return;
+  }
+  stored::synchronize();
+}
+
+bool LMManagedRecordContext::addsInFlightMayBeLost() {
+  return stored::integer(kLMAddsInFlightMayBeLostKey).value_or(0) != 0;
+}
+
 void LMManagedRecordContext::makeTablesCarrying(LMManagedRecordContextDatabase& database,
-                                                const std::map<std::int32_t, std::string>& carried) {
+                                                const LMPendingContactAdds& carried, bool afterDamage) {
+  if (afterDamage) setAddsInFlightMayBeLost(true);
   // The tables and the carried adds commit together, and the schema
   // version is written after both: a stop in between cannot leave a store
   // that looks whole without the adds.
@@ -142,8 +158,10 @@ LMManagedRecordContext::LMManagedRecordContext() {
   const double version = stored::real(kLMDatabaseVersionKey);
 
   bool create = !exists;
-  std::map<std::int32_t, std::string> carried;
+  bool damaged = false;
+  LMPendingContactAdds carried;
   if (exists && version >= kLMDatabaseVersion && isDamaged(path)) {
+    damaged = true;
     // A store that cannot be read is put aside and made again; the next
     // sync starts over from the whole cloud and the whole address book, as
     // a first sync does, so neither side loses anything. The adds in
@@ -184,7 +202,9 @@ LMManagedRecordContext::LMManagedRecordContext() {
     finishCreation(false);
     return;
   }
-  auto makeTables = [database, carried = std::move(carried)] { makeTablesCarrying(*database, carried); };
+  auto makeTables = [database, carried = std::move(carried), damaged] {
+    makeTablesCarrying(*database, carried, damaged);
+  };
   if (platform::MainQueue::isMainThread()) {
     // Queued on the database queue itself, so every later statement runs
     // after the tables exist.
@@ -242,7 +262,7 @@ LMManagedRecordContextDatabase* LMManagedRecordContext::databaseQueue() {
         }
         setServerSync(std::nullopt);
         setServerSyncExtraInfo(std::nullopt);
-        makeTablesCarrying(*database, std::exchange(carriedAdds_, {}));
+        makeTablesCarrying(*database, std::exchange(carriedAdds_, {}), true);
       });
     }
   }

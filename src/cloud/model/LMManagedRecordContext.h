@@ -48,10 +48,22 @@ inline constexpr const char* kLMSyncGroupTable = "SyncGroup";
 inline constexpr const char* kLMSyncContactTable = "SyncContact";
 // Contacts whose add was sent before their row was written.
 inline constexpr const char* kLMPendingContactAddTable = "PendingContactAdd";
+
+// An add in flight: the cloud content it was sent with (JSON text) and its
+// mark (none when it was recorded before adds had one).
+struct LMPendingContactAdd {
+  std::string content;
+  std::optional<std::string> mark;
+  bool operator==(const LMPendingContactAdd&) const = default;
+};
+using LMPendingContactAdds = std::map<std::int32_t, LMPendingContactAdd>;
 inline constexpr const char* kLMDatabaseFileName = "lumora.db";
 inline constexpr const char* kLMSyncGroupsFileName = "syncGroups.data";
 inline constexpr const char* kLMDatabaseVersionKey = "LMDBLastVersion";
 inline constexpr const char* kLMServerSyncKey = "LumoraServerSync";
+// Set while the adds in flight of a damaged store may be lost (see
+// addsInFlightMayBeLost()).
+inline constexpr const char* kLMAddsInFlightMayBeLostKey = "LMAddsInFlightMayBeLost";
 inline constexpr const char* kLMServerSyncExtraInfoKey = "LumoraServerSyncExtraInfo";
 // The mark of the address book the rows were made against.
 inline constexpr const char* kLMAddressBookMarkKey = "LumoraAddressBookMark";
@@ -175,17 +187,23 @@ class LMManagedRecordContext {
   // ---- Adds in flight ----
   //
   // The cloud content each local contact was sent with while its add has
-  // no row here yet, by record id: an add whose reply is lost for good made
-  // a cloud record that no row names, and the next sync tells it by this
-  // content. Kept until the rows of a sync are written.
+  // no row here yet, by record id, and the mark sent with it: an add whose
+  // reply is lost for good made a cloud record that no row names, and the
+  // next sync sends the add again as it went, under the same mark, so the
+  // cloud answers with that record. Kept until the rows of a sync are
+  // written. Adds recorded before adds had marks have none.
 
-  // Records (or replaces) the contents of adds about to be sent.
-  platform::Status recordPendingContactAdds(const std::map<std::int32_t, std::string>& contents);
-  platform::Result<std::map<std::int32_t, std::string>> pendingContactAdds();
-  // The same as the contacts they sent; a text that does not read as a
-  // contact is left out.
-  platform::Result<std::map<std::int32_t, LMContact>> pendingContactAddRecords();
+  // Records (or replaces) the adds about to be sent.
+  platform::Status recordPendingContactAdds(const LMPendingContactAdds& adds);
+  platform::Result<LMPendingContactAdds> pendingContactAdds();
+  // Also ends addsInFlightMayBeLost().
   bool clearPendingContactAdds();
+  // Whether the store was made again in place of a damaged one whose adds
+  // in flight may not all have been carried, and no sync has settled its
+  // adds since: a person's add may then have gone before without this
+  // store knowing its mark, so adds go without one (the cloud knows them
+  // by this device, their key and content).
+  bool addsInFlightMayBeLost();
 
   // ---- Clearing ----
 
@@ -388,13 +406,14 @@ class LMManagedRecordContext {
   // The adds in flight that can still be read through a connection to a
   // damaged file (the rows before the first that cannot), to be carried
   // into the file made in its place; and the writing of them there.
-  static std::map<std::int32_t, std::string> salvagePendingContactAdds(sqlite3* db);
+  static LMPendingContactAdds salvagePendingContactAdds(sqlite3* db);
   static platform::Status writePendingContactAdds(LMManagedRecordContextDatabase& database,
-                                                  const std::map<std::int32_t, std::string>& contents);
+                                                  const LMPendingContactAdds& adds);
   // Makes the tables of a new file (the creation then finished) and writes
   // the adds in flight carried from the file it replaced.
   static void makeTablesCarrying(LMManagedRecordContextDatabase& database,
-                                 const std::map<std::int32_t, std::string>& carried);
+                                 const LMPendingContactAdds& carried, bool afterDamage);
+  static void setAddsInFlightMayBeLost(bool lost);
 
   template <class Key>
   struct ChangeMaps {
@@ -423,7 +442,7 @@ class LMManagedRecordContext {
   std::optional<std::string> databaseFilePath_;
   std::optional<std::string> localSyncGroupPath_;
   // Salvaged from a damaged file until the new one is made (database queue).
-  std::map<std::int32_t, std::string> carriedAdds_;
+  LMPendingContactAdds carriedAdds_;
 };
 
 }  // namespace lumora

@@ -48,6 +48,8 @@ std::optional<platform::Json> LMContactOperation::dictionaryForLumoraJSON() cons
   bool withKey = false;
   switch (type_) {
     case kTypeAdd: {
+      if (sentContent_) json["content"] = *sentContent_;
+      if (mark_) json["mark"] = *mark_;
       auto content = json.find("content");
       if (content != json.end() && content->is_object()) content->erase("tag");
       withKey = true;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "cloud/model/LMRecord.h"
 #include "platform/Error.h"
@@ -35,6 +36,14 @@ class LMContactOperation {
   // Sent with a delete as "purge".
   bool purge() const { return purge_; }
   void setPurge(bool purge) { purge_ = purge; }
+  // An add's mark: a random text the add keeps from its first send on, so
+  // that the cloud knows every later send of it as the same add. Sent as
+  // "mark" in the record's JSON; none for an add recorded without one.
+  const std::optional<std::string>& mark() const { return mark_; }
+  void setMark(std::optional<std::string> mark) { mark_ = std::move(mark); }
+  // The content an add sends in place of its record's: an add sent again
+  // goes with the content it first went with, as it was kept.
+  void setSentContent(platform::Json content) { sentContent_ = std::move(content); }
 
   // "/lum/contact/v2/user/<user>/full" (add), ".../full/<server id>"
   // (modify), ".../full/<server id>/delete" (delete) for the signed-in user
@@ -43,7 +52,8 @@ class LMContactOperation {
   // type.
   std::optional<std::string> path(const std::optional<std::string>& userId) const;
 
-  // "data": the record's JSON text ("tag" left out of an add's content);
+  // "data": the record's JSON text ("tag" left out of an add's content,
+  // the add's mark as "mark");
   // "ckey": the local record id in decimal, "0" when it has none (add,
   // modify); "purge": "1" or "0" (delete). nullopt without a record or when
   // the JSON cannot be written.
@@ -53,6 +63,8 @@ class LMContactOperation {
   std::shared_ptr<LMRecord> record_;
   std::int32_t type_ = 0;
   bool purge_ = false;
+  std::optional<std::string> mark_;
+  std::optional<platform::Json> sentContent_;
 };
 
 }  // namespace lumora

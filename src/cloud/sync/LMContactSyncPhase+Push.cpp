@@ -26,32 +26,41 @@ platform::Status LMContactSyncPhase::push() {
 }
 
 platform::Status LMContactSyncPhase::recordAddsInFlight(const std::vector<LMContactOperation>& batch) {
-  // What each add sends, kept until the rows are written: should the reply
-  // be lost, the next sync knows the records the adds made by it.
-  std::map<std::int32_t, std::string> contents;
+  // What each add sends and its mark, kept until the rows are written:
+  // should the reply be lost, the next sync sends the add again as it went
+  // and the cloud knows it by its mark.
+  LMPendingContactAdds adds;
   for (const LMContactOperation& operation : batch) {
     if (operation.type() != LMContactOperation::kTypeAdd || !operation.record()->recordID) continue;
     platform::Json content = operation.record()->dictionaryForLumoraJSON().value("content", platform::Json::object());
-    contents.emplace(*operation.record()->recordID, content.dump());
+    adds.emplace(*operation.record()->recordID, LMPendingContactAdd{content.dump(), operation.mark()});
   }
-  return store_->recordPendingContactAdds(contents);
+  return store_->recordPendingContactAdds(adds);
 }
 
 platform::Status LMContactSyncPhase::settleAddsInFlight() {
-  auto pending = store_->pendingContactAddRecords();
+  auto pending = store_->pendingContactAdds();
   if (!pending) return pending.error();
-  // Each add is sent again as it went, under its key: the cloud answers with
-  // the record that add made, as it holds it now, or makes it now when the
-  // first send never arrived. Only that answer tells this device's record
-  // from another's with the same content.
+  // Each add is sent again as it went: its content as kept (never read
+  // into a contact and written out again, which would rearrange a name),
+  // under its key and its mark. The cloud answers with the record that add
+  // made, as it holds it now, or makes it now when the first send never
+  // arrived. Only that answer tells this device's record from another's
+  // with the same content.
   std::vector<LMContactOperation> resends;
-  for (auto& [recordID, sent] : *pending) {
+  for (auto& [recordID, add] : *pending) {
     const bool added = localAdds_.count(recordID) != 0;
     // A person here that is no add has its row already.
     if (!added && LMManagedRecordContext::recordABPersonWithRecordID(recordID, book_.get())) continue;
-    auto record = std::make_shared<LMContact>(std::move(sent));
+    platform::Json content = platform::Json::parse(add.content, nullptr, false);
+    if (!content.is_object()) continue;
+    std::optional<LMContact> sent = LMContact::initWithLumoraJSON(content);
+    if (!sent) continue;
+    auto record = std::make_shared<LMContact>(std::move(*sent));
     record->recordID = recordID;
-    resends.emplace_back(std::move(record), LMContactOperation::kTypeAdd);
+    LMContactOperation& resend = resends.emplace_back(std::move(record), LMContactOperation::kTypeAdd);
+    resend.setSentContent(std::move(content));
+    resend.setMark(add.mark);
   }
   return adapter_.pushInBatches(
       resends,
@@ -60,6 +69,17 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
         return platform::Status::success();
       },
       [this](const LMContactOperation& resent, const platform::Json& item) { return settleAddInFlight(resent, item); });
+}
+
+platform::Result<bool> LMContactSyncPhase::sameAsHere(const LMContact& record, const LMContact& local) {
+  // The person as the cloud reader gives it back, its photo and its groups.
+  const LMContact ruled = local.withCloudNameRule();
+  if (!record.isEqualToRecord(&ruled)) return false;
+  std::set<std::int32_t> groups;
+  for (std::int64_t id : local.groupIDs) groups.insert(static_cast<std::int32_t>(id));
+  auto cloudGroups = store_->lumoraRecordIDsFromLocal(groups);
+  if (!cloudGroups) return cloudGroups.error();
+  return *cloudGroups == record.groupIDs;
 }
 
 platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation& resent, const platform::Json& item) {
@@ -86,16 +106,20 @@ platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation&
     }
     return platform::Status::success();
   }
-  const bool unchanged = sent.isEqualToRecord(&local->second);
+  // Unchanged since the add went: fields, photo and groups as sent.
+  auto unchanged = sameAsHere(sent, local->second);
+  if (!unchanged) return unchanged.error();
   if (deleted) {
     // Deleted in the cloud: an unchanged person goes here too (as the
     // add's own answer says); an edited one goes up as a new record.
-    if (!unchanged) return platform::Status::success();
+    if (!*unchanged) return platform::Status::success();
     deleteHere(serverID, recordID);
     localAdds_.erase(local);
     return platform::Status::success();
   }
-  if (cloud->isEqualToRecord(&local->second)) {
+  auto same = sameAsHere(*cloud, local->second);
+  if (!same) return same.error();
+  if (*same) {
     // The cloud holds the person as it is here: the add is done.
     platform::Status taken =
         takeConfirmation(LMContactOperation(std::make_shared<LMContact>(local->second), LMContactOperation::kTypeAdd),
@@ -103,7 +127,7 @@ platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation&
     localAdds_.erase(local);
     return taken;
   }
-  if (unchanged) {
+  if (*unchanged) {
     // Changed in the cloud since the add: the cloud's version comes here.
     cloud->recordID = recordID;
     cloud->modificationTime = local->second.modificationTime;
@@ -111,7 +135,8 @@ platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation&
     localAdds_.erase(local);
     return platform::Status::success();
   }
-  // Edited here since: the edit goes up as a change of the record.
+  // Changed here since (its fields, photo or groups): the change goes up
+  // as a change of the record.
   auto made = cloudAdds_.insert_or_assign(serverID, std::move(*cloud)).first;
   pairUp(made, local, false);
   return platform::Status::success();

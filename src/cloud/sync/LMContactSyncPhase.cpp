@@ -6,6 +6,7 @@
 
 #include "cloud/sync/LMContactSyncAdapter.h"
 #include "platform/Bytes.h"
+#include "platform/Random.h"
 #include "utils/LMUtils.h"
 
 namespace lumora {
@@ -242,8 +243,12 @@ platform::Status LMContactSyncPhase::buildOperations() {
     operations_.emplace_back(std::move(record), type);
     return platform::Status::success();
   };
+  // A new add: its own mark, kept with it while it is in flight; none while
+  // earlier adds may have gone unrecorded (a damaged store made again).
+  const bool marked = !store_->addsInFlightMayBeLost();
   for (const auto& [recordID, contact] : localAdds_) {
     if (auto added = add(contact, LMContactOperation::kTypeAdd); !added) return added;
+    if (marked) operations_.back().setMark(platform::randomUUIDString());
   }
   for (const auto& [recordID, contact] : localModifies_) {
     if (auto added = add(contact, LMContactOperation::kTypeModify); !added) return added;

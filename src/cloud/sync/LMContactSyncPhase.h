@@ -72,6 +72,9 @@ class LMContactSyncPhase {
   // new record); a person deleted here since deletes the record.
   platform::Status settleAddsInFlight();
   platform::Status settleAddInFlight(const LMContactOperation& resent, const platform::Json& item);
+  // Whether `record` (as the cloud reads it) holds the person `local` as
+  // it is here: its fields, photo and groups.
+  platform::Result<bool> sameAsHere(const LMContact& record, const LMContact& local);
   void pairAddedOnBothSides();
   // The two records are one: the local contact goes up as a change of the
   // cloud's record (merged first with `merge`); both leave the adds.

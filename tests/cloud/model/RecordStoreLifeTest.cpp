@@ -219,9 +219,11 @@ TEST_F(RecordStoreLife, AStoreFoundDamagedInUseIsMadeAgainAndAListingBegunBefore
 // a page that cannot be read too.
 TEST_F(RecordStoreLife, AddsInFlightAroundAnUnreadablePageAreCarriedIntoTheNewStore) {
   constexpr std::int32_t kAdds = 200;
-  std::map<std::int32_t, std::string> sent;
+  lumora::LMPendingContactAdds sent;
   for (std::int32_t id = 1; id <= kAdds; ++id) {
-    sent[id] = fmt::format(R"({{"displayName": "Marker{:03}", "note": "{}"}})", id, std::string(200, 'n'));
+    sent[id].content = fmt::format(R"({{"displayName": "Marker{:03}", "note": "{}"}})", id, std::string(200, 'n'));
+    // Each with its mark, but for the adds recorded before adds had one.
+    if (id % 3 != 0) sent[id].mark = fmt::format("mark-{}", id);
   }
   // The bad page first in the table, or in its middle.
   for (const auto& [lost, inUse] : {std::pair{1, false}, std::pair{100, false}, std::pair{1, true}, std::pair{100, true}}) {
@@ -239,8 +241,41 @@ TEST_F(RecordStoreLife, AddsInFlightAroundAnUnreadablePageAreCarriedIntoTheNewSt
     ASSERT_TRUE(carried.ok());
     EXPECT_EQ(carried->count(lost), 0u) << "on the page that cannot be read";
     EXPECT_GE(carried->size(), static_cast<std::size_t>(kAdds - 20)) << "only that page is lost";
-    for (const auto& [id, text] : *carried) EXPECT_EQ(text, sent[id]);
+    for (const auto& [id, add] : *carried) {
+      EXPECT_EQ(add.content, sent[id].content);
+      EXPECT_EQ(add.mark, sent[id].mark);
+    }
     EXPECT_EQ(carried->count(kAdds), 1u);
+  }
+}
+
+// A store whose adds in flight were recorded before adds had marks keeps
+// them, without a mark, and records new ones with theirs; a damaged store
+// of that form carries them too.
+TEST_F(RecordStoreLife, AddsInFlightRecordedWithoutMarksAreKeptAndCarried) {
+  for (const bool damaged : {false, true}) {
+    SCOPED_TRACE(damaged ? "damaged" : "whole");
+    { LMManagedRecordContext made; }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(databaseFile().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "drop table if exists PendingContactAdd;"
+                           "create table PendingContactAdd (recordID integer primary key, content text);"
+                           "insert into PendingContactAdd values (4, '{\"displayName\": \"Before\"}');"
+                           "drop table if exists Filler; create table Filler (text text); insert into Filler values ('FillerMarker')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    if (damaged) {
+      ASSERT_TRUE(testsupport::damagePageHolding(databaseFile(), "FillerMarker", '\x5a'));
+    }
+    LMManagedRecordContext store;
+    EXPECT_EQ(testsupport::movedAside(databaseFile()), damaged ? 1 : 0);
+    ASSERT_TRUE(store.recordPendingContactAdds({{5, {R"({"displayName": "After"})", "mark-5"}}}).ok());
+    auto adds = store.pendingContactAdds();
+    ASSERT_TRUE(adds.ok());
+    EXPECT_EQ(*adds, (lumora::LMPendingContactAdds{{4, {R"({"displayName": "Before"})", std::nullopt}},
+                                                   {5, {R"({"displayName": "After"})", "mark-5"}}}));
   }
 }
 
