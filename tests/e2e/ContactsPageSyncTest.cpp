@@ -51,6 +51,19 @@ std::set<std::string> pagePeople() {
   return names;
 }
 
+// The contacts page shown in the harness's window, the first-launch
+// location question answered.
+std::shared_ptr<LMRootViewController> showContactsPage(E2EHarness& harness) {
+  lumora::registerContactsScenes();
+  auto page = std::dynamic_pointer_cast<LMRootViewController>(
+      lumora::LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController"));
+  if (page) {
+    harness.showScreen(ui::NavigationController::withRoot(page));
+    harness.answerAlerts(ui::localizedString("取消"));
+  }
+  return page;
+}
+
 // The app's language for a test, the one before put back at its end.
 class AppLanguage {
  public:
@@ -92,12 +105,8 @@ TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterA
     cloudIds.push_back(change.record.id);
   }
 
-  lumora::registerContactsScenes();
-  auto page = std::dynamic_pointer_cast<LMRootViewController>(
-      lumora::LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController"));
+  auto page = showContactsPage(harness);
   ASSERT_TRUE(page);
-  harness.showScreen(ui::NavigationController::withRoot(page));
-  harness.answerAlerts(ui::localizedString("取消"));  // the first-launch location question
 
   // The sync runs on the adapter's thread over the local cloud: its waits
   // are in real time (the main queue can be idle while a reply is on its way).
@@ -188,12 +197,8 @@ TEST(ContactsPageSyncTest, ASyncThatAddsOnePersonOnEachSideTellsEachInTheSingula
     }
     harness.cloud().contacts().add(kPageUserId, "contact", pageContact("Di Wu").dictionaryForLumoraJSON()["content"]);
 
-    lumora::registerContactsScenes();
-    auto page = std::dynamic_pointer_cast<LMRootViewController>(
-        lumora::LMStoryboard::instantiateViewControllerWithIdentifier("rootViewController"));
+    auto page = showContactsPage(harness);
     ASSERT_TRUE(page);
-    harness.showScreen(ui::NavigationController::withRoot(page));
-    harness.answerAlerts(ui::localizedString("取消"));  // the first-launch location question
     ASSERT_TRUE(harness.click(*page->syncButton()));
     std::shared_ptr<ui::AlertView> done;
     ASSERT_TRUE(harness.waitFor([&] {

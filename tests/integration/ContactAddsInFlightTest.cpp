@@ -6,8 +6,6 @@
 // here meanwhile goes up once the add is settled.
 #include "ContactSyncFixture.h"
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <set>
@@ -22,8 +20,6 @@
 
 namespace contactsynctest {
 namespace {
-
-namespace fs = std::filesystem;
 
 class ContactAddsInFlightTest : public ContactSyncCloudTest {
  protected:
@@ -180,12 +176,7 @@ TEST_F(ContactAddsInFlightTest, PeopleTypedInAgainInAReplacedBookAfterADeletionE
   ASSERT_TRUE(sync().ok());
   ASSERT_EQ(people().count("Z1 Typed"), 0u);
 
-  book_.reset();
-  const fs::path store = ab::AddressBook::storePath();
-  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store.string() + suffix);
-  std::ofstream(store, std::ios::binary | std::ios::trunc).flush();
-  ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
-  book_ = *ab::AddressBook::create();
+  ASSERT_NO_FATAL_FAILURE(replaceBookWithAnEmptyOne());
   clock_->advance(std::chrono::minutes(5));
   for (int i = 0; i < 3; ++i) ASSERT_EQ(addPerson(contactNamed("Z" + std::to_string(i), "Typed")), ids[i]);
 

@@ -222,12 +222,7 @@ TEST_F(ContactStoreRecoveryTest, AReplacedAddressBookIsAFirstSyncNotTheUserDelet
 
     // The book's file is emptied; the phone's own people fill it again and
     // take the record ids from the first on.
-    book_.reset();
-    const fs::path store = ab::AddressBook::storePath();
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store.string() + suffix);
-    std::ofstream(store, std::ios::binary | std::ios::trunc).flush();
-    ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
-    book_ = *ab::AddressBook::create();
+    ASSERT_NO_FATAL_FAILURE(replaceBookWithAnEmptyOne());
     clock_->advance(std::chrono::minutes(5));
     std::set<std::string> own;
     for (int i = 0; i < 5; ++i) {

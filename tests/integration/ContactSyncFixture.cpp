@@ -1,5 +1,8 @@
 #include "ContactSyncFixture.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include "cloud/model/LMManagedRecordContext.h"
 #include "platform/addressbook/Labels.h"
 
@@ -95,6 +98,15 @@ std::map<std::string, Json> ContactSyncCloudTest::cloudContacts() {
     live[record.content.value("displayName", "")] = record.envelope();
   }
   return live;
+}
+
+void ContactSyncCloudTest::replaceBookWithAnEmptyOne() {
+  book_.reset();
+  const std::string store = ab::AddressBook::storePath().string();
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(store + suffix);
+  std::ofstream(store, std::ios::binary | std::ios::trunc).flush();
+  ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
+  book_ = *ab::AddressBook::create();
 }
 
 ab::RecordId ContactSyncCloudTest::addPerson(const lumora::LMContact& contact) {

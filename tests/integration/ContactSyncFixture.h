@@ -60,6 +60,9 @@ class ContactSyncCloudTest : public signedtest::SignedRequestCloudTest {
 
   // A person saved in the synced (local) source; its record id.
   ab::RecordId addPerson(const lumora::LMContact& contact);
+  // The book's file emptied, as a new book put in its place: the next
+  // people made take the record ids from the first on.
+  void replaceBookWithAnEmptyOne();
   // The people of the synced source by composite name (a fresh handle).
   std::map<std::string, lumora::LMContact> people();
 

@@ -106,6 +106,17 @@ class RootViewControllerTest : public ::testing::Test {
     return ui::stringWithFormat(ui::localizedString(key), arguments);
   }
   double now() const { return std::chrono::duration<double>(clock_->now().time_since_epoch()).count(); }
+  // Contact sync data as a synced phone has it: one relation row, the
+  // cloud's watermark 42 and a listing cursor.
+  static void recordSyncData(LMManagedRecordContext& store) {
+    LMContactRelation row;
+    row.setServerID(501);
+    row.setServerSync(5);
+    row.setRecordID(1);
+    ASSERT_TRUE(store.addContactRelation(row));
+    store.setServerSync(42);
+    store.setServerSyncExtraInfo("cursor");
+  }
 
   testsupport::TestHome home_;
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
@@ -520,13 +531,7 @@ TEST_F(RootViewControllerTest, AnEmptiedAddressBookClearsTheStoreFirst) {
       for (int i = 0; i < people; ++i) ASSERT_TRUE(book->createPerson(book->sourceWithId(ab::kLocalSourceId)).ok());
       ASSERT_TRUE(book->save().ok());
     }
-    LMContactRelation row;
-    row.setServerID(501);
-    row.setServerSync(5);
-    row.setRecordID(1);
-    ASSERT_TRUE(store->addContactRelation(row));
-    store->setServerSync(42);
-    store->setServerSyncExtraInfo("cursor");
+    ASSERT_NO_FATAL_FAILURE(recordSyncData(*store));
     page_->synchronize(true);
     settle();
     advance(2.1);
@@ -624,12 +629,7 @@ TEST_F(RootViewControllerTest, ABookDamagedWhileTheSyncWaitsIsToldAsUnreadableAn
     SCOPED_TRACE(damaged.what);
     testsupport::makeWholeAddressBook(3);
     settle();
-    LMContactRelation row;
-    row.setServerID(501);
-    row.setServerSync(5);
-    row.setRecordID(1);
-    ASSERT_TRUE(store->addContactRelation(row));
-    store->setServerSync(42);
+    ASSERT_NO_FATAL_FAILURE(recordSyncData(*store));
     std::promise<void> release;
     auto held = release.get_future().share();
     adapter->performTaskBlock([held] { held.wait(); });
