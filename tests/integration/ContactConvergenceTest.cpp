@@ -17,6 +17,8 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "SignedRequestFixture.h"
 #include "cloud/model/LMContact.h"
@@ -325,48 +327,29 @@ TEST_F(ContactDevicesTest, AnAddKilledOnItsWayOutlivesALookAlikeDeletedElsewhere
 // Record ids start at 1 on every phone, so two phones of one account send
 // adds under the same key. A person another phone added under key 1 and
 // that was deleted since is no answer to this phone's own first add of a
-// person with the same content: it stays here and in the cloud.
+// person with the same content: it stays here and in the cloud. The same
+// holds for two homes that sign in with one device id (an app home copied
+// to a second machine).
 TEST_F(ContactDevicesTest, AnotherPhonesDeletedAddUnderTheSameKeyIsNotThisPhones) {
-  const std::int64_t user = 73001;
-  Device other = device(user, "other");
-  Device phone = device(user, "phone");
-  ASSERT_EQ(run(other, {"people", "1", "Same"}).exitCode, 0);
-  sync(other);
-  const auto records = server_->contacts().records(user);
-  ASSERT_EQ(records.size(), 1u);
-  ASSERT_EQ(server_->contacts().remove(user, records.front().id, std::nullopt, false).outcome,
-            localcloud::ContactStore::Outcome::Applied);
+  const std::vector<std::pair<std::int64_t, std::string>> rows = {{73001, ""}, {73002, "copied-home"}};
+  for (const auto& [user, sharedDeviceId] : rows) {
+    SCOPED_TRACE(sharedDeviceId.empty() ? "devices of their own" : "one device id");
+    Device other = device(user, "other" + std::to_string(user), sharedDeviceId);
+    Device phone = device(user, "phone" + std::to_string(user), sharedDeviceId);
+    ASSERT_EQ(run(other, {"people", "1", "Same"}).exitCode, 0);
+    sync(other);
+    const auto records = server_->contacts().records(user);
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(server_->contacts().remove(user, records.front().id, std::nullopt, false).outcome,
+              localcloud::ContactStore::Outcome::Applied);
 
-  ASSERT_EQ(run(phone, {"people", "1", "Same"}).exitCode, 0);
-  for (int run = 0; run < 2; ++run) {
-    sync(phone);
-    const Json here = dump(phone);
-    EXPECT_EQ(peopleIn(here), (std::set<std::string>{"Same0 Person"})) << run;
-    EXPECT_EQ(here, cloudDump(phone.user)) << run;
-  }
-}
-
-// An app home copied to a second machine: two homes sign in with one
-// device id and each adds a person with the same content under the same
-// record id. The first one's record deleted since is no answer to the
-// second one's add: it stays there and in the cloud.
-TEST_F(ContactDevicesTest, TwoHomesWithOneDeviceIdEachKeepTheirOwnEqualPerson) {
-  const std::int64_t user = 73002;
-  Device first = device(user, "first", "copied-home");
-  Device second = device(user, "second", "copied-home");
-  ASSERT_EQ(run(first, {"people", "1", "Twin"}).exitCode, 0);
-  sync(first);
-  const auto records = server_->contacts().records(user);
-  ASSERT_EQ(records.size(), 1u);
-  ASSERT_EQ(server_->contacts().remove(user, records.front().id, std::nullopt, false).outcome,
-            localcloud::ContactStore::Outcome::Applied);
-
-  ASSERT_EQ(run(second, {"people", "1", "Twin"}).exitCode, 0);
-  for (int run = 0; run < 2; ++run) {
-    sync(second);
-    const Json here = dump(second);
-    EXPECT_EQ(peopleIn(here), (std::set<std::string>{"Twin0 Person"})) << run;
-    EXPECT_EQ(here, cloudDump(second.user)) << run;
+    ASSERT_EQ(run(phone, {"people", "1", "Same"}).exitCode, 0);
+    for (int run = 0; run < 2; ++run) {
+      sync(phone);
+      const Json here = dump(phone);
+      EXPECT_EQ(peopleIn(here), (std::set<std::string>{"Same0 Person"})) << run;
+      EXPECT_EQ(here, cloudDump(phone.user)) << run;
+    }
   }
 }
 
