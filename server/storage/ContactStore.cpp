@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <chrono>
 #include <utility>
 
 #include "server/storage/ContactChangeLog.h"
@@ -199,9 +198,7 @@ void ContactStore::setClock(std::function<std::int64_t()> now) {
 
 std::int64_t ContactStore::now() const {
   std::lock_guard lock(clockMutex_);
-  if (now_) return now_();
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return now_ ? now_() : http::nowMs() / 1000;
 }
 
 void ContactStore::setLimits(const ContactLimits& limits) {
