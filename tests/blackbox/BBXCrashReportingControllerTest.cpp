@@ -12,10 +12,10 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <stdexcept>
 
 #include <gtest/gtest.h>
 
+#include "blackbox/BBXControllerTestDelegate.h"
 #include "blackbox/BBXTestContext.h"
 #include "blackbox/BBXUserLogging.h"
 #include "harbor/Harbor.h"
@@ -43,41 +43,7 @@ std::string bbxUnhex(const std::string& hex) {
   return text;
 }
 
-class BBXControllerTestDelegate : public lumora::BBXCrashReportingControllerDelegate {
- public:
-  bool shouldInstallCrashCallback() override { return false; }
-  void detectedCrash() override {}
-  bool reportingControllerCanUseBackgroundSessions(BBXCrashReportingController&) override { return false; }
-  bool reportingControllerMustInformDelegateOfReports(BBXCrashReportingController&) override {
-    return static_cast<bool>(submit);
-  }
-  void reportingControllerDidDetectReportForLastExecution(BBXCrashReportingController&,
-                                                          const std::shared_ptr<lumora::BBXInternalReport>&,
-                                                          std::function<void(bool)> handler) override {
-    handler(submit ? *submit : true);
-  }
-  void reportingControllerInternalDidDetectReportForLastExecution(
-      BBXCrashReportingController&, const std::shared_ptr<lumora::BBXInternalReport>&) override {
-    ++reportsSeen;
-  }
-  bool reportingControllerEnsureDeliveryOfUnixSignal(BBXCrashReportingController&, int signal) override {
-    return signal == SIGTRAP || signal == SIGBUS;
-  }
-  std::optional<std::string> APIKeyForCrashReportingController(BBXCrashReportingController&) override {
-    if (failKey) throw std::runtime_error("no key");
-    return "key-1";
-  }
-  std::string installIDForCrashReportingController(BBXCrashReportingController&) override { return "install-1"; }
-  bool isFirstInstallForCrashReportingController(BBXCrashReportingController&) override { return false; }
-  lumora::BBXSettings settingsForCrashReportingController(BBXCrashReportingController&) override {
-    return lumora::BBXSettings(settings);
-  }
-
-  std::optional<bool> submit;  // set: the delegate is asked and answers this
-  bool failKey = false;        // the key's look-up fails
-  nlohmann::json settings = nullptr;
-  int reportsSeen = 0;
-};
+using bbxtest::BBXControllerTestDelegate;
 
 class BBXCrashReportingControllerTest : public ::testing::Test {
  protected:
