@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -306,86 +305,12 @@ void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text) {
   file->needsComma = true;
 }
 
-bool BBXFileFailureMayPass(int code) {
-  switch (code) {
-    case EMFILE:
-    case ENFILE:
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-    case EINTR:
-    case ENOMEM:
-    case ENOBUFS:
-    // A device that failed one read may well serve the next; a wait for it
-    // is bounded by whoever asks.
-    case EIO:
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit, BBXFileReadProblem* problem) {
-  BBXFileReadProblem ignored;
-  BBXFileReadProblem& why = problem != nullptr ? *problem : ignored;
-  why = BBXFileReadProblem::None;
   if (path == nullptr) {
-    why = BBXFileReadProblem::Missing;
+    if (problem != nullptr) *problem = BBXFileReadProblem::Missing;
     return std::nullopt;
   }
-  const auto failedFor = [](int code) {
-    return BBXFileFailureMayPass(code) ? BBXFileReadProblem::Unreadable : BBXFileReadProblem::Refused;
-  };
-  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    why = errno == ENOENT ? BBXFileReadProblem::Missing
-                          : errno == ELOOP ? BBXFileReadProblem::NotRegular : failedFor(errno);
-    return std::nullopt;
-  }
-  struct stat info {};
-  std::optional<std::string> contents;
-  int failure = 0;
-  if (fstat(fd, &info) != 0) {
-    failure = errno;
-    why = failedFor(failure);
-  } else if (!S_ISREG(info.st_mode)) {
-    why = BBXFileReadProblem::NotRegular;
-  } else if (static_cast<std::uint64_t>(info.st_size) > limit) {
-    why = BBXFileReadProblem::TooLarge;
-  } else {
-    // The size may change while it is read: no more than the bound is taken
-    // whatever it says.
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t filled = 0;
-    for (;;) {
-      if (filled == bytes.size()) {
-        if (bytes.size() > limit) break;
-        bytes.resize(std::min<std::uint64_t>(bytes.size() + 4096, limit + 1));
-      }
-      const ssize_t got = read(fd, bytes.data() + filled, bytes.size() - filled);
-      if (got < 0 && errno == EINTR) continue;
-      // A failed read is no end of the file: what came before it is no
-      // whole file.
-      if (got < 0) {
-        failure = errno;
-        why = failedFor(failure);
-      }
-      if (got <= 0) break;
-      filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-    if (why == BBXFileReadProblem::None) {
-      if (filled > limit) {
-        why = BBXFileReadProblem::TooLarge;
-      } else {
-        contents = std::move(bytes);
-      }
-    }
-  }
-  close(fd);
-  if (failure != 0) errno = failure;
-  return contents;
+  return platform::readOwnFile(path, limit, problem);
 }
 
 namespace {

@@ -20,7 +20,8 @@
 // a crash record of kBBXThreadSlotCount threads of kBBXMaxUnwindFrames
 // frames each with their registers and names, stays under 3.5 MiB. Readers
 // at a later launch take no more than that bound from a file, and only from
-// a regular file: never through a link, never from a device or a pipe.
+// a regular file of one link: never through a link of either kind, never
+// from a device or a pipe.
 //
 // Ownership: a BBXFile is a plain structure owned by its caller (a stack
 // frame, or the writable crash context). Threading: one thread at a time per
@@ -37,6 +38,8 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
 
@@ -85,19 +88,9 @@ void BBXFileWriteArrayEntryUint64(BBXFile* file, std::uint64_t value);
 void BBXFileWriteArrayEntryString(BBXFile* file, const char* text);
 void BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text);
 
-// Why a file cannot be read as a report file.
-enum class BBXFileReadProblem {
-  None,
-  Missing,
-  NotRegular,
-  TooLarge,
-  // An open, stat or read that failed for a reason that may pass (see
-  // BBXFileFailureMayPass); errno tells it.
-  Unreadable,
-  // One that failed for a reason that stays (no permission, say); errno
-  // tells it.
-  Refused,
-};
+// Why a file cannot be read as a report file: the kit reads its files as
+// files of its own (platform/storage/OwnFile.h).
+using BBXFileReadProblem = platform::OwnFileProblem;
 
 // Every line of the file that parses to a JSON object, in order (others are
 // skipped, and so are lines nested deeper than a record ever is), each
@@ -117,17 +110,11 @@ std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const B
 // out.
 std::string BBXFileReadableLines(std::string_view bytes, std::size_t* dropped = nullptr);
 
-// Whether a failed open or read (its errno) may pass by itself: too many
-// open files (the process's or the system's), a file another holds for now
-// (it would block), an interrupted call, no memory, an I/O error. No
-// permission, and any failure not known to pass, stays.
-bool BBXFileFailureMayPass(int code);
-
-// The whole of the regular file at `path` when it holds at most `limit`
-// bytes. It is opened without following a link and without blocking, so a
-// link, a pipe or a device is refused, never read. `problem` (optional)
-// says why nothing came back; for Unreadable and Refused (an open, stat or
-// read that failed) errno tells the failure.
+// The whole of the report file at `path` when it holds at most `limit`
+// bytes, read as platform::readOwnFile reads: never through a link of
+// either kind, never from a device or a pipe, never blocking. `problem`
+// (optional) says why nothing came back; for Unreadable and Refused (an
+// open, stat or read that failed) errno tells the failure.
 std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit,
                                               BBXFileReadProblem* problem = nullptr);
 

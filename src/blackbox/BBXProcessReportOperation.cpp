@@ -10,6 +10,7 @@
 #include "blackbox/BBXSerializeSymbolicatedFramesOperation.h"
 #include "blackbox/BBXSymbolicationOperation.h"
 #include "platform/diagnostics/Console.h"
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
 
@@ -93,7 +94,7 @@ platform::Result<bool> BBXProcessReportOperation::symbolicateFile(
   demangle.start();
   serialize.start();
   // A companion that could not be made now leaves the record unnamed.
-  if (serialize.failure() != 0 && BBXFileFailureMayPass(serialize.failure())) {
+  if (serialize.failure() != 0 && platform::ownFileFailureMayPass(serialize.failure())) {
     return platform::Error("BBXProcessReport", -1,
                            {{platform::Error::kLocalizedDescriptionKey,
                              "Unable to write the frames of " + std::filesystem::path(path).filename().string() +

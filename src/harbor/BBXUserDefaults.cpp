@@ -1,15 +1,21 @@
 #include "harbor/BBXUserDefaults.h"
 
+#include <cstdint>
+
 #include <fmt/format.h>
 
+#include "platform/Bytes.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/OwnFile.h"
 #include "platform/storage/PropertyList.h"
 
 namespace lumora {
 namespace {
 
 constexpr mode_t kDefaultsMode = 0600;
+// Far more than the few values the kits keep.
+constexpr std::uint64_t kDefaultsMaxBytes = 4 << 20;
 
 }  // namespace
 
@@ -64,9 +70,18 @@ std::optional<BBXUserDefaults::Dictionary> BBXUserDefaults::loadDictionaryFromDi
       }
       return;
     }
-    auto bytes = platform::plist::readFile(file_);
-    if (bytes.ok()) loaded = platform::UserDefaults::decodeDictionary(*bytes);
-    if (!loaded) platform::consoleLog("[Harbor:UserDefaults] failed to read existing UserDefaults file");
+    // Read as a file of the store's own: a link of either kind, a pipe or a
+    // device in its place is not read (nor waited on); the next write
+    // replaces it.
+    platform::OwnFileProblem problem = platform::OwnFileProblem::None;
+    const auto bytes = platform::readOwnFile(file_, kDefaultsMaxBytes, &problem);
+    if (bytes) loaded = platform::UserDefaults::decodeDictionary(platform::toBytes(*bytes));
+    if (problem == platform::OwnFileProblem::NotRegular) {
+      platform::consoleLog("[Harbor:UserDefaults] found no file of the store's own where the file is expected: "
+                           "not read");
+    } else if (!loaded) {
+      platform::consoleLog("[Harbor:UserDefaults] failed to read existing UserDefaults file");
+    }
   });
   return loaded;
 }

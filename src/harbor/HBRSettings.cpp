@@ -1,11 +1,5 @@
 #include "harbor/HBRSettings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <system_error>
 #include <utility>
 
@@ -13,6 +7,7 @@
 #include "harbor/HBRURLBuilder.h"
 #include "platform/JsonParse.h"
 #include "platform/diagnostics/Console.h"
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
 
@@ -26,29 +21,10 @@ HBRSettingsDocument HBRSettings::parseDocument(std::string_view bytes) {
 }
 
 HBRSettingsDocument HBRSettings::readDocument(const std::filesystem::path& path) {
-  // A regular file only: a link, a FIFO or a device in its place is no
-  // document (and a FIFO must not block the start).
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                       static_cast<std::uint64_t>(info.st_size) <= kMaxDocumentBytes;
-  std::string text;
-  if (regular) {
-    // Read in pieces, so that a small file costs no buffer of the bound's
-    // size; one byte past the bound tells a file that grew meanwhile.
-    text.reserve(static_cast<std::size_t>(info.st_size) + 1);
-    char piece[16 * 1024];
-    while (text.size() <= kMaxDocumentBytes) {
-      const std::size_t wanted = std::min<std::size_t>(sizeof piece, kMaxDocumentBytes + 1 - text.size());
-      const ssize_t got = ::read(fd, piece, wanted);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      text.append(piece, static_cast<std::size_t>(got));
-    }
-  }
-  ::close(fd);
-  return regular ? parseDocument(text) : nullptr;
+  // A file of the kit's own only: a link of either kind, a FIFO or a device
+  // in its place is no document (and a FIFO must not block the start).
+  const auto text = platform::readOwnFile(path, kMaxDocumentBytes);
+  return text ? parseDocument(*text) : nullptr;
 }
 
 HBRSettingsDocument HBRSettings::settingsDictionary() {

@@ -42,7 +42,9 @@ class HBRSettings {
   // none otherwise.
   static HBRSettingsDocument parseDocument(std::string_view bytes);
   // The file at `path` read as a settings document (read no further than
-  // the bound); none when it is missing, too long or no document.
+  // the bound, and only as a file of the kit's own: see
+  // platform/storage/OwnFile.h); none when it is missing, too long, no
+  // file of the kit's own or no document.
   static HBRSettingsDocument readDocument(const std::filesystem::path& path);
 
   // The cached document, else the one in the settings file.

@@ -151,9 +151,13 @@ TEST(BBXFileTest, WhatCaptureWritesAndLaterLaunchesReadIsBounded) {
   EXPECT_EQ(sections->front()["s"]["hex"].get<std::string>().size(), 2 * lumora::kBBXMaxRecordedTextBytes);
   EXPECT_EQ(sections->front()["s"]["text"].get<std::string>().size(), lumora::kBBXMaxRecordedTextBytes);
 
-  // Only a regular file within the bound is read: never a link, never a pipe
-  // (which would block), never more than the bound.
+  // Only a regular file of one link within the bound is read: never a link
+  // of either kind, never a pipe (which would block), never more than the
+  // bound.
   const std::filesystem::path link = home.root() / "link";
+  const std::filesystem::path hardLink = home.root() / "hard-link";
+  std::ofstream(home.root() / "another") << "{\"another\":{}}\n";
+  std::filesystem::create_hard_link(home.root() / "another", hardLink);
   const std::filesystem::path pipe = home.root() / "pipe";
   const std::filesystem::path large = home.root() / "large";
   std::filesystem::create_symlink(path, link);
@@ -166,6 +170,7 @@ TEST(BBXFileTest, WhatCaptureWritesAndLaterLaunchesReadIsBounded) {
     Problem problem;
   } reads[] = {{path, Problem::None},
                {link, Problem::NotRegular},
+               {hardLink, Problem::NotRegular},
                {pipe, Problem::NotRegular},
                {large, Problem::TooLarge},
                {home.root() / "missing", Problem::Missing},

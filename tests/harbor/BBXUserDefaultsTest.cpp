@@ -54,5 +54,42 @@ TEST(BBXUserDefaultsTest, KeepsOnlySynchronisedValuesAndMigratesFromSystemDefaul
   EXPECT_TRUE(broken.dictionaryRepresentation().empty());
 }
 
+// A link of either kind in the place of the store's file (to another app's
+// store, say) is not read through, and the store's next write replaces the
+// link rather than writing into what it leads to.
+TEST(BBXUserDefaultsTest, ALinkInPlaceOfTheFileIsNeitherReadNorWrittenThrough) {
+  testsupport::TestHome home;
+  const auto directory = BBXUserDefaults::defaultDirectory();
+  const std::filesystem::path outside = home.root() / "elsewhere.plist";
+  using Path = std::filesystem::path;
+  const struct {
+    const char* name;
+    void (*link)(const Path& target, const Path& place);
+  } links[] = {{"symbolic", [](const Path& to, const Path& place) { std::filesystem::create_symlink(to, place); }},
+               {"hard", [](const Path& to, const Path& place) { std::filesystem::create_hard_link(to, place); }}};
+  for (const auto& link : links) {
+    SCOPED_TRACE(link.name);
+    std::filesystem::remove_all(directory);
+    {
+      BBXUserDefaults elsewhere(home.root() / "elsewhere", nullptr);
+      elsewhere.setString("outside-install", "com.blackbox.iuuid");
+      elsewhere.synchronize();
+      std::filesystem::rename(elsewhere.fileURL(), outside);
+    }
+    std::ifstream before(outside);
+    const std::string kept((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
+    std::filesystem::create_directories(directory);
+    link.link(outside, directory / "BBXUserDefaults.plist");
+
+    BBXUserDefaults store(directory, nullptr);
+    EXPECT_FALSE(store.objectForKey("com.blackbox.iuuid"));
+    store.setString("own-install", "com.blackbox.iuuid");
+    store.synchronize();
+    std::ifstream after(outside);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), kept);
+    EXPECT_EQ(BBXUserDefaults(directory, nullptr).stringForKey("com.blackbox.iuuid"), "own-install");
+  }
+}
+
 }  // namespace
 }  // namespace lumora

@@ -158,6 +158,14 @@ TEST_F(HarborTest, SettingsDocumentAnswersTheOnboardingQuestions) {
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // would block a plain read
   EXPECT_FALSE(HBRSettings(path).settingsDictionary());
   EXPECT_FALSE(std::filesystem::exists(path));
+  // A second name of another's document is no document of the kit's: the
+  // name goes, the document stays.
+  const std::filesystem::path another = home_.root() / "another.json";
+  std::ofstream(another) << R"({"app":{"status":"new"}})";
+  std::filesystem::create_hard_link(another, path);
+  EXPECT_FALSE(HBRSettings(path).settingsDictionary());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(HBRSettings(another).appNeedsOnboarding());
   // The document is parsed once and shared by every reader.
   std::ofstream(path) << R"({"app":{"status":"new"}})";
   HBRSettings shared(path);
