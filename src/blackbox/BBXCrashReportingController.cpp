@@ -318,6 +318,9 @@ void BBXCrashReportingController::handleExistingFilesInProcessing() {
       // without an identifier can never be sent and goes, as in active.
       std::error_code gone;
       if (!std::filesystem::exists(path, gone)) continue;  // sent meanwhile by this launch
+      // One this launch has tried already (urgently, or as the delegate
+      // asked) had its try: a report is tried, and counted, once a launch.
+      if (self->reportsController()->hasTriedReport(std::filesystem::path(path).filename().string())) continue;
       auto report = BBXInternalReport::reportWithPath(path);
       if (!report) {
         self->fileManager_.removeItemAtPath(path);

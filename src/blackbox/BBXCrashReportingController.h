@@ -4,8 +4,10 @@
 // one handle its reports urgently), creates this launch's report and starts
 // capture there, then deals with earlier launches: reports in "active" are
 // offered to the delegate (or submitted at once when urgent), reports left
-// in "processing" are packaged as they stand and packages in "prepared"
-// uploaded again. A failed upload is tried again 600 s later, without end.
+// in "processing" are processed and packaged again (but for those this
+// launch has tried already: a report gets one try a launch) and packages
+// in "prepared" uploaded again. A failed upload is tried again 600 s later,
+// without end.
 //
 // The optional prompt asks the user about each report (Send, Don't Send,
 // Always Send); Always Send holds for the rest of the process.

@@ -1,8 +1,5 @@
 #include "blackbox/BBXInternalReport.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -12,15 +9,20 @@
 #include <system_error>
 
 #include "blackbox/BBXFile.h"
+#include "platform/Bytes.h"
 #include "platform/diagnostics/Console.h"
+#include "platform/storage/OwnFile.h"
+#include "platform/storage/PropertyList.h"
 
 namespace lumora {
 namespace {
 
 constexpr const char* kBBXMetadataFile = "metadata.bbxrecord";
 constexpr const char* kBBXBinaryImageFile = "binary_images.bbxrecord";
-// Hidden, so that no listing of the report's files takes it.
-constexpr const char* kBBXHeldBackMarkFile = ".held-back";
+// The count of tries, hidden so that no listing of the report's files
+// takes it; a few digits.
+constexpr const char* kBBXTriesMarkFile = ".held-back";
+constexpr std::uint64_t kBBXTriesMarkBytes = 16;
 
 }  // namespace
 
@@ -96,38 +98,40 @@ void BBXInternalReport::enumerateSymbolicatableFilesInContent(const std::functio
   }
 }
 
-unsigned BBXInternalReport::heldBackCount() const { return heldBackMark().value_or(0); }
-
-std::optional<unsigned> BBXInternalReport::heldBackMark() const {
+std::optional<unsigned> BBXInternalReport::countTry() const {
+  const std::filesystem::path mark = pathForContentFile(kBBXTriesMarkFile);
   BBXFileReadProblem problem = BBXFileReadProblem::None;
-  const auto text = BBXFileReadBounded(pathForContentFile(kBBXHeldBackMarkFile).c_str(), 16, &problem);
-  if (!text) return problem == BBXFileReadProblem::Unreadable ? std::nullopt : std::optional<unsigned>(0);
-  unsigned count = 0;
-  const auto parsed = std::from_chars(text->data(), text->data() + text->size(), count);
-  return parsed.ec == std::errc() ? count : 0;
-}
-
-bool BBXInternalReport::markHeldBack() const {
-  // A mark that is there but cannot be read now is not written over: the
-  // count would start again.
-  const auto held = heldBackMark();
-  int failure = held ? 0 : EIO;
-  if (held) {
-    const std::string text = std::to_string(*held + 1) + "\n";
-    const int fd = open(pathForContentFile(kBBXHeldBackMarkFile).c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      failure = errno;
-    } else {
-      errno = EIO;  // what a short write that sets none stands for
-      if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) failure = errno;
-      if (close(fd) != 0 && failure == 0 && errno != EINTR) failure = errno;
-    }
+  const auto text = BBXFileReadBounded(mark.c_str(), kBBXTriesMarkBytes, &problem);
+  unsigned earlier = 0;
+  if (text) {
+    // The count as text, as every version wrote it; a mark that says no
+    // number counts none.
+    const auto parsed = std::from_chars(text->data(), text->data() + text->size(), earlier);
+    if (parsed.ec != std::errc()) earlier = 0;
+  } else if (problem != BBXFileReadProblem::Missing) {
+    const std::string why = problem == BBXFileReadProblem::NotRegular ? "it is no plain file of the kit's own"
+                            : problem == BBXFileReadProblem::TooLarge ? "it is larger than a count"
+                                                                      : std::strerror(errno);
+    platform::consoleLog("[Blackbox:Crash] The count of tries of report " + identifier_ + " cannot be read (" + why +
+                         "): it starts again");
   }
-  if (failure == 0) return true;
-  platform::consoleLog("[Blackbox:Crash] Unable to mark report " + identifier_ + " as held back: " +
-                       std::strerror(failure));
-  return false;
+  // Written anew whatever lies at its name, never through it: a folder goes
+  // first, and the new file is renamed over anything else (a link itself,
+  // never what it leads to).
+  std::error_code ignored;
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(mark, ignored))) {
+    std::filesystem::remove_all(mark, ignored);
+  }
+  const auto written = platform::plist::writeFileAtomically(
+      mark, platform::toBytes(std::to_string(std::uint64_t{earlier} + 1) + "\n"), 0600);
+  if (written.ok()) return earlier;
+  const platform::Json code = written.error().userInfo().value("errno", platform::Json(0));
+  const bool mayPass = code.is_number_integer() && platform::ownFileFailureMayPass(code.get<int>());
+  platform::consoleLog("[Blackbox:Crash] Unable to count a try of report " + identifier_ + ": " +
+                       written.error().description() +
+                       (mayPass ? "; this try goes uncounted" : "; it is taken as the report's last"));
+  if (mayPass) return earlier;
+  return std::nullopt;
 }
 
 std::optional<std::vector<nlohmann::json>> BBXInternalReport::readMetadataAtPath(const std::string& path) {

@@ -55,13 +55,16 @@ class BBXInternalReport {
   // whether or not they exist.
   void enumerateSymbolicatableFilesInContent(const std::function<void(const std::string&)>& block) const;
 
-  // How many tries have held the report back whole for a failure that may
-  // pass, as the mark kept in its directory (a hidden file, never packaged)
-  // says; 0 without one, or when it cannot be read.
-  unsigned heldBackCount() const;
-  // Counts one more such try on the mark; false (logged) when it cannot be
-  // written.
-  bool markHeldBack() const;
+  // Counts a try at the report on the mark kept in its directory (a hidden
+  // file, never packaged, holding the number of tries so far) and answers
+  // how many came before this one. The mark is read as a file of the kit's
+  // own and written anew through a file renamed into its place, never
+  // through what lies there: a link of either kind, a pipe, a folder, a
+  // file that cannot be read is replaced (the count starts again). A mark
+  // that cannot be written now for a reason that may pass leaves this try
+  // uncounted; nullopt (logged) when it cannot be written at all, so that
+  // the caller takes this try as the report's last.
+  std::optional<unsigned> countTry() const;
 
   // The sections of a metadata file; nullopt when it has none.
   static std::optional<std::vector<nlohmann::json>> readMetadataAtPath(const std::string& path);
@@ -77,9 +80,6 @@ class BBXInternalReport {
   std::optional<nlohmann::json> customKeys() const { return std::nullopt; }
 
  private:
-  // The mark's count: 0 without a mark (or one that says no number),
-  // nullopt when it is there but cannot be read now (it may pass).
-  std::optional<unsigned> heldBackMark() const;
   // The value at `key` of the section at `index`, when it has that name.
   const nlohmann::json* metadataValue(std::size_t index, const char* section, const char* key);
   std::optional<std::string> metadataString(std::size_t index, const char* section, const char* key);

@@ -157,6 +157,7 @@ std::optional<std::string> BBXPackageReportOperation::compressContents(const std
 
 void BBXPackageReportOperation::main() {
   finalPath_.reset();
+  nothingToSend_ = false;
   if (!report_) return;
   const std::string boundary = HBRMultipartMimeStreamEncoder::generateBoundary();
   const std::string packagePath = packagedPathWithName(boundary);
@@ -176,6 +177,8 @@ void BBXPackageReportOperation::main() {
   }
 
   bool failed = false;
+  std::size_t filesAdded = 0;
+  bool leftOutForNow = false;  // a file that may be read at a later try
   encoder->encode([&](HBRMultipartMimeStreamEncoder& body) {
     auto key = report_->APIKey();
     if (!key || key->empty()) key = fallbackAPIKey_;
@@ -206,6 +209,7 @@ void BBXPackageReportOperation::main() {
         if (!lastTry_) return false;
         platform::consoleLog("[Blackbox:Crash:Reports] Leaving out " + name +
                              ": it could not be read or packed now, on the report's last try");
+        leftOutForNow = true;
         return true;
       };
       const auto contents = contentsToSend(path);
@@ -233,8 +237,20 @@ void BBXPackageReportOperation::main() {
         failed = true;
         return;
       }
+      ++filesAdded;
     }
   });
+  // A package without a file of the report is never sent: the service
+  // would refuse it, and the crash would be lost with it. A report of which
+  // something may be read at a later try waits for it, however many tries
+  // it has had; one of which nothing can ever be sent is told as such.
+  if (!failed && !isCancelled() && filesAdded == 0) {
+    failed = true;
+    nothingToSend_ = !leftOutForNow;
+    platform::consoleLog("[Blackbox:Crash:Reports] Nothing of report " + report_->identifier() +
+                         (leftOutForNow ? " can be read now: it is kept for a later try"
+                                        : " can be sent: no file of it can be read or holds a record"));
+  }
 
   // A write the file refused leaves a torn package.
   (*stream)->close();

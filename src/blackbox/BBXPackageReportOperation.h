@@ -12,7 +12,10 @@
 // a reason that may pass (too many open files, say), or a part whose
 // compressed copy cannot be made or read back now, leaves no package: the
 // report is kept whole for a later try. On the report's last try (set by
-// the caller) such a file is left out too, named, and the rest goes.
+// the caller) such a file is left out too, named, and the rest goes. A
+// package is never made without a file of the report: when nothing of it
+// can be read now the report waits for a later try, whichever try it is;
+// when nothing of it can ever be sent, nothingToSend() says so.
 // The package is written under a hidden name (".<boundary>.partial") and
 // renamed when whole, so that an interrupted run leaves no torn package to
 // be sent. The entries themselves stay; the caller removes the directory
@@ -62,6 +65,9 @@ class BBXPackageReportOperation : public platform::Operation {
   // Where the package is written until it is whole.
   std::string partialPathWithName(const std::string& name) const;
   const std::optional<std::string>& finalPath() const { return finalPath_; }
+  // No package was made because no file of the report can ever be sent
+  // (each is refused, gone, no plain file, too large, or holds no record).
+  bool nothingToSend() const { return nothingToSend_; }
 
   // Replaces the compressed writes (tests); null restores gzwrite.
   static void setGzWriteForTesting(GzWrite write);
@@ -78,6 +84,7 @@ class BBXPackageReportOperation : public platform::Operation {
   std::optional<std::string> fallbackAPIKey_;
   std::optional<std::string> finalPath_;
   bool lastTry_ = false;
+  bool nothingToSend_ = false;
 };
 
 }  // namespace lumora

@@ -71,14 +71,19 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
     }
     // A failure that may pass keeps the report whole for a later try, a few
     // times: a failure that outlasts them would keep the crash back for
-    // ever, so the last try sends what can be read.
-    const bool lastTry = report->heldBackCount() >= kBBXHeldBackTries;
+    // ever, so the last try sends what can be read. Each try is counted
+    // before it is made; one that cannot be counted is the last.
+    const auto earlierTries = report->countTry();
+    const bool lastTry = !earlierTries || *earlierTries >= kBBXHeldBackTries;
+    {
+      std::lock_guard lock(triedMutex_);
+      tried_.insert(report->directoryName());
+    }
     if (processing) {
       BBXProcessReportOperation process(report, std::make_shared<BBXSymbolResolver>());
       process.start();
       if (process.unfinished() && !lastTry) {
         bbxReportsLog("Report " + report->identifier() + " is kept for a later try: its processing is unfinished");
-        report->markHeldBack();
         return;
       }
     }
@@ -91,7 +96,9 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
     package.start();
     if (!package.finalPath()) {
       bbxReportsLog("Unable to package report");
-      report->markHeldBack();
+      // Never to be sent, and not sent empty for the service to refuse: it
+      // is kept aside as a refused one would be.
+      if (package.nothingToSend()) fileManager_.moveItemAside(report->path());
       return;
     }
     if (!fileManager_.removeItemAtPath(report->path())) bbxReportsLog("Unable to remove a processing item");
@@ -99,6 +106,11 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
     started = uploadPackagedReportAtPath(*package.finalPath(), urgent);
   });
   return started;
+}
+
+bool BBXReportsController::hasTriedReport(const std::string& directoryName) const {
+  std::lock_guard lock(triedMutex_);
+  return tried_.count(directoryName) != 0;
 }
 
 bool BBXReportsController::uploadPackagedReportAtPath(const std::string& path, bool urgent) {

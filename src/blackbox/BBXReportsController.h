@@ -7,9 +7,12 @@
 // why; any other outcome leaves it for a later launch. A report holding a
 // file larger than capture ever writes is moved aside unread. A report
 // that cannot be processed or packaged now, for a reason that may pass
-// (too many open files, say), stays whole for a later launch, counted by a
-// mark in its folder; after three such tries the next sends what can be
-// read, each file left out named in the log.
+// (too many open files, say), stays whole for a later launch; every try is
+// counted by a mark in its folder, and after three tries the next sends
+// what can be read, each file left out named in the log. A package is
+// never sent without a file of its report: a report of which nothing can be
+// read now stays for a later launch, however many tries it has had; one of
+// which nothing can ever be sent is moved aside unsent.
 //
 // Ownership: created shared by the crash-reporting controller, which is its
 // delegate (held weakly); shares the network client. Threading: the
@@ -20,7 +23,9 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "blackbox/BBXFileManager.h"
@@ -60,6 +65,9 @@ class BBXReportsController {
 
   // True when an upload was started.
   bool prepareAndSubmitReport(const std::shared_ptr<BBXInternalReport>& report, bool urgent, bool processing);
+  // Whether this controller (a launch has one) has tried the report of that
+  // directory name.
+  bool hasTriedReport(const std::string& directoryName) const;
   bool uploadPackagedReportAtPath(const std::string& path, bool urgent);
   bool submitPackageMultipartMimeAtPath(const std::string& path, bool synchronously);
   // The network client's outcome for the package at `path`.
@@ -86,6 +94,8 @@ class BBXReportsController {
   std::shared_ptr<platform::OperationQueue> operationQueue_;
   std::shared_ptr<BBXNetworkClient> networkClient_;
   BBXFileManager fileManager_;
+  mutable std::mutex triedMutex_;
+  std::set<std::string> tried_;  // directory names
 };
 
 }  // namespace lumora
