@@ -38,7 +38,7 @@ std::optional<std::string> readEntry(const std::map<std::string, std::string>& p
   // An add's mark: the sender's name for the add, the same on every send.
   if (auto mark = json.find("mark"); mark != json.end()) {
     if (!mark->is_string() || mark->get_ref<const std::string&>().empty()) return "mark must be a text";
-    if (mark->get_ref<const std::string&>().size() > ContactService::kMaxMarkText) return "mark is too long";
+    if (mark->get_ref<const std::string&>().size() > ContactService::kMaxMarkBytes) return "mark is too long";
     op.mark = mark->get<std::string>();
   }
   op.content = std::move(json["content"]);

@@ -31,7 +31,7 @@ class ContactService : public SignedService {
   // Bounds of one record: the entry's text, and its content written compactly.
   static constexpr std::size_t kMaxEntryText = 256 * 1024;
   static constexpr std::size_t kMaxContentBytes = 64 * 1024;
-  static constexpr std::size_t kMaxMarkText = 128;
+  static constexpr std::size_t kMaxMarkBytes = 128;  // an add's mark, counted in bytes
   // Reply code of an add past the user's record limit.
   static constexpr int kStorageFull = 507;
 

@@ -74,25 +74,51 @@ bool writeRecord(SqlConnection& db, const ContactRecord& record) {
   return st.run();
 }
 
-// The record an earlier send of the same add made, if it is still there:
-// by its mark, or (an add without one) by the device that sent it, its key
-// and content; an add remembered under no device (from before adds were
-// told apart by device) answers any device of the user. A memory that
-// names a record gone is no answer.
+// The record an earlier send of the same add made, if it is still there
+// and of the add's type: by its mark, else by the device that sent it, its
+// key and content; an add remembered under no device (from before adds
+// were told apart by device) answers any device of the user. A marked add
+// its mark does not name is looked for by device, key and content too (a
+// cloud from before marks remembered its first send so), but only among
+// adds no mark is kept with: an add made under another mark is another
+// add. A memory that names a record gone, or one of another type, is no
+// answer.
 std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId, const ContactOperation& op,
                                         const std::string& digest) {
-  SqlStatement st(db, op.mark.empty()
-                          ? "SELECT record_id FROM contact_add_memory WHERE user_id = ? AND mark = '' "
-                            "AND ckey = ? AND digest = ? AND device IN (?, '') ORDER BY device DESC LIMIT 1"
-                          : "SELECT record_id FROM contact_add_memory WHERE user_id = ? AND mark = ? "
-                            "AND ckey = '' AND digest = '' AND device = ''");
-  if (op.mark.empty()) {
-    st.bindAll(userId, op.ckey, digest, op.device);
-  } else {
-    st.bindAll(userId, op.mark);
+  auto answer = [&](SqlStatement& st) -> std::optional<ContactRecord> {
+    if (st.step() != SQLITE_ROW) return std::nullopt;
+    auto record = findRecord(db, userId, st.integer(0));
+    if (!record || record->type != op.type) return std::nullopt;
+    return record;
+  };
+  if (!op.mark.empty()) {
+    SqlStatement byMark(db,
+                        "SELECT record_id FROM contact_add_memory WHERE user_id = ? AND mark = ? "
+                        "AND ckey = '' AND digest = '' AND device = ''");
+    if (auto made = answer(byMark.bindAll(userId, op.mark))) return made;
   }
-  if (st.step() != SQLITE_ROW) return std::nullopt;
-  return findRecord(db, userId, st.integer(0));
+  if (digest.empty()) return std::nullopt;
+  SqlStatement byKey(db,
+                     "SELECT record_id FROM contact_add_memory AS m WHERE user_id = ?1 AND mark = '' "
+                     "AND ckey = ?2 AND digest = ?3 AND device IN (?4, '') AND (?5 = '' OR NOT EXISTS "
+                     "(SELECT 1 FROM contact_add_memory WHERE user_id = ?1 AND record_id = m.record_id "
+                     "AND mark != '')) ORDER BY device DESC LIMIT 1");
+  return answer(byKey.bindAll(userId, op.ckey, digest, op.device, op.mark));
+}
+
+// Remembers what made `recordId` at `now`: one row of contact_add_memory.
+bool rememberRow(SqlConnection& db, std::int64_t userId, const std::string& mark, const std::string& device,
+                 const std::string& ckey, const std::string& digest, std::int64_t recordId, std::int64_t now) {
+  return runSql(db,
+                "INSERT OR REPLACE INTO contact_add_memory "
+                "(user_id, mark, device, ckey, digest, record_id, made_at) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                userId, mark, device, ckey, digest, recordId, now);
+}
+
+// Keeps a marked add's mark with the record `recordId` from `now` on.
+bool rememberMark(SqlConnection& db, std::int64_t userId, const ContactOperation& op, std::int64_t recordId,
+                  std::int64_t now) {
+  return op.mark.empty() || rememberRow(db, userId, op.mark, "", "", "", recordId, now);
 }
 
 // Remembers the add that made `recordId`, made at `now`: by its mark, and
@@ -101,13 +127,18 @@ std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId, 
 // again without one is still known.
 bool rememberAdd(SqlConnection& db, std::int64_t userId, const ContactOperation& op, const std::string& digest,
                  std::int64_t recordId, std::int64_t now) {
-  const char* sql =
-      "INSERT OR REPLACE INTO contact_add_memory "
-      "(user_id, mark, device, ckey, digest, record_id, made_at) VALUES (?, ?, ?, ?, ?, ?, ?)";
-  if (!digest.empty() && !SqlStatement(db, sql).bindAll(userId, "", op.device, op.ckey, digest, recordId, now).run()) {
-    return false;
-  }
-  return op.mark.empty() || SqlStatement(db, sql).bindAll(userId, op.mark, "", "", "", recordId, now).run();
+  return (digest.empty() || rememberRow(db, userId, "", op.device, op.ckey, digest, recordId, now)) &&
+         rememberMark(db, userId, op, recordId, now);
+}
+
+// A repeat that was known: the add is remembered from `now` on, under
+// whatever it is remembered by, and its mark is kept with the record (a
+// repeat known by device, key and content is known by its mark next time).
+bool renewAdd(SqlConnection& db, std::int64_t userId, const ContactOperation& op, std::int64_t recordId,
+              std::int64_t now) {
+  return rememberMark(db, userId, op, recordId, now) &&
+         runSql(db, "UPDATE contact_add_memory SET made_at = ? WHERE user_id = ? AND record_id = ?", now, userId,
+                recordId);
 }
 
 // Applies one operation inside the transaction, keeping the tally; Failed
@@ -126,6 +157,7 @@ ContactStore::Change applyOne(SqlConnection& db, std::int64_t userId, const Cont
     if (remember) {
       if (keyed) addDigest = crypto::sha1Base64(op.type + '\n' + http::jsonText(stripOwnKeys(op.content)));
       if (auto made = earlierAdd(db, userId, op, addDigest)) {
+        if (!renewAdd(db, userId, op, made->id, now)) return change;
         change.outcome = Outcome::Kept;
         change.record = std::move(*made);
         return change;
@@ -189,6 +221,10 @@ Json ContactRecord::envelope() const {
 ContactStore::ContactStore(Store& store) : store_(store) {
   setLimits(ContactLimits{});
   store_.createTables("contacts", ContactLogTally::kTablesSql);
+  // What a known repeat renews, and what tells whether a mark is kept with
+  // a record, are found by the record.
+  store_.createTables("contact adds",
+                      "CREATE INDEX IF NOT EXISTS contact_add_memory_record ON contact_add_memory(user_id, record_id)");
 }
 
 void ContactStore::setClock(std::function<std::int64_t()> now) {

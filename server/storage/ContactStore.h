@@ -13,14 +13,17 @@
 // horizon (listings from below it must start again).
 //
 // An add sent again is known by the mark the sender keeps with it: an add
-// whose mark the user's earlier add carried gets the record made then (as
-// the cloud holds it now) and makes nothing, whatever its content or the
-// session it comes in; a sender that lost the reply and sends again gets
-// the same record, never a second one. An add without a mark is known by
-// its key ("ckey", the sender's own local record id) and content coming
-// from the same device of the user, as the last add (marked or not) that
-// came so. Adds are remembered for
-// kAddMemorySeconds after they were made (the store's clock).
+// whose mark the user's earlier add of the same type carried gets the
+// record made then (as the cloud holds it now) and makes nothing, whatever
+// its content or the session it comes in; a sender that lost the reply and
+// sends again gets the same record, never a second one. An add without a
+// mark is known by its key ("ckey", the sender's own local record id) and
+// content coming from the same device of the user, as the last add (marked
+// or not) that came so. A marked add whose mark is not known is known that
+// way too by an add that came without a mark (as a cloud from before marks
+// remembered every add), and its mark is kept with that record from then
+// on. An add is remembered for kAddMemorySeconds after it was last sent
+// (made, or sent again and known; the store's clock).
 //
 // Ownership: owned by the CloudServer; borrows the Store, which must
 // outlive it. Threading: safe from any thread; the changes of one apply()
@@ -106,7 +109,7 @@ class ContactStore {
     std::int64_t horizon = 0;            // the log's horizon
   };
 
-  // How long an add is remembered (eight weeks).
+  // How long an add is remembered after it was last sent (eight weeks).
   static constexpr std::int64_t kAddMemorySeconds = 8 * 7 * 24 * 3600;
 
   explicit ContactStore(Store& store);

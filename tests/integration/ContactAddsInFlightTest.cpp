@@ -16,7 +16,9 @@
 #include "cloud/model/LMManagedRecordContext.h"
 #include "cloud/passport/QBPassportsManager.h"
 #include "server/http/FaultInjector.h"
+#include "support/CloudStoreBeforeMarks.h"
 #include "support/TestMedia.h"
+#include "utils/ServiceHosts.h"
 
 namespace contactsynctest {
 namespace {
@@ -46,6 +48,21 @@ class ContactAddsInFlightTest : public ContactSyncCloudTest {
     ASSERT_TRUE(passport);
     passport->setServiceToken(token);
     passport->setSSecurity(signedtest::kKnownKey);
+  }
+
+  // The cloud stopped, its store put back into the form a cloud kept
+  // before marks (that cloud made the same records and remembered them by
+  // device, key and content only), and started again on it: upgraded.
+  void upgradeCloudFromTheFormBeforeMarks() {
+    server_->stop();
+    server_.reset();
+    const auto data = home_.root() / "cloud";
+    ASSERT_TRUE(testsupport::putCloudStoreBeforeMarks(data, testsupport::AddMemoryForm::ByDevice));
+    std::string error;
+    server_ = localcloud::CloudServer::create(data, &error);
+    ASSERT_TRUE(server_) << error;
+    ASSERT_TRUE(server_->start(0, &error)) << error;
+    lumora::ServiceHosts::setAll(server_->url());
   }
 
   static std::set<std::string> namesOf(const std::map<std::string, lumora::LMContact>& people) {
@@ -222,14 +239,16 @@ TEST_F(ContactAddsInFlightTest, APersonEditedBackToItsFirstContentAfterADeletion
 // Between the lost reply and the next sync the phone's session comes to
 // name another device: a sign-in without a device id, one with another
 // device id, or the pass token pushed out by later sign-ins of the user
-// (the session goes on). The adds sent again are still known: nobody is
-// doubled on either side.
+// (the session goes on); or the reply was lost by a cloud from before
+// marks, upgraded before the next sync. The adds sent again are still
+// known: nobody is doubled on either side.
 TEST_F(ContactAddsInFlightTest, AddsSentAgainAfterTheSessionNamesAnotherDeviceDoubleNobody) {
-  enum class Change { kNoDeviceId, kOtherDeviceId, kPassTokenPushedOut };
+  enum class Change { kNoDeviceId, kOtherDeviceId, kPassTokenPushedOut, kCloudUpgraded };
   const std::pair<Change, const char*> cases[] = {
       {Change::kNoDeviceId, "signed in again without a device id"},
       {Change::kOtherDeviceId, "signed in again as another device"},
       {Change::kPassTokenPushedOut, "pass token pushed out"},
+      {Change::kCloudUpgraded, "the cloud upgraded from the form before marks"},
   };
   int round = 0;
   for (const auto& [change, what] : cases) {
@@ -245,6 +264,7 @@ TEST_F(ContactAddsInFlightTest, AddsSentAgainAfterTheSessionNamesAnotherDeviceDo
     for (int i = 0; change == Change::kPassTokenPushedOut && i < localcloud::Store::kMaxPassTokensPerUser; ++i) {
       server_->store().issuePassToken(signedtest::kUserId, "elsewhere-" + std::to_string(i));
     }
+    if (change == Change::kCloudUpgraded) upgradeCloudFromTheFormBeforeMarks();
     for (int run = 0; run < 2; ++run) {
       ASSERT_TRUE(sync().ok()) << run;
       EXPECT_EQ(peopleCount(), before + 5) << run;

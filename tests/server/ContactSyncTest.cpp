@@ -284,6 +284,11 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
   auto batchOf = [](const Json& operations) {
     return Params{{"batchContent", operations.dump()}};
   };
+  auto twoByteMark = [](int characters) {
+    std::string mark;
+    for (int i = 0; i < characters; ++i) mark += "\u00e9";
+    return mark;
+  };
   auto marked = [](const Json& mark) {
     Json entry = contact("A");
     entry["mark"] = mark;
@@ -312,7 +317,8 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
       {"another user's path", kBatch, batchOf(Json::array({add, {{"path", other}}})), 403},
       {"a mark that is no text", kSingle, {{"entry", marked(Json(5))}}, 400},
       {"an empty mark", kSingle, {{"entry", marked(Json(""))}}, 400},
-      {"a mark of 129 characters", kSingle, {{"entry", marked(Json(std::string(129, 'm')))}}, 400},
+      {"a mark of 129 bytes", kSingle, {{"entry", marked(Json(std::string(129, 'm')))}}, 400},
+      {"a mark of 65 two-byte characters", kSingle, {{"entry", marked(Json(twoByteMark(65)))}}, 400},
   };
   for (const Case& c : cases) {
     CloudReply reply = c.path == kList ? cloud_->get(c.path, c.params)
@@ -331,6 +337,12 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
   EXPECT_EQ(full.data()["list"][1]["code"], 507);
   Json huge = contact(std::string(70 * 1024, 'x'));
   EXPECT_EQ(cloud_->post(kSingle, {{"entry", huge.dump()}}).code(), 400);
+
+  // A mark's bound counts bytes, whatever characters they make: 128 pass.
+  server_->contacts().setLimits({});
+  for (const std::string& mark : {std::string(128, 'm'), twoByteMark(64)}) {
+    EXPECT_EQ(cloud_->post(kSingle, {{"entry", marked(Json(mark))}}).code(), 0) << mark;
+  }
 }
 
 TEST_F(ContactSync, AdminEditsAreListedLikeAnyOtherDevice) {
