@@ -26,14 +26,14 @@ platform::Status LMContactSyncPhase::push() {
 }
 
 platform::Status LMContactSyncPhase::recordAddsInFlight(const std::vector<LMContactOperation>& batch) {
-  // What each add sends and its mark, kept until the rows are written:
-  // should the reply be lost, the next sync sends the add again as it went
-  // and the cloud knows it by its mark.
+  // What each add sends, its mark and the book it was made in, kept until
+  // the rows are written: should the reply be lost, the next sync sends the
+  // add again as it went and the cloud knows it by its mark.
   LMPendingContactAdds adds;
   for (const LMContactOperation& operation : batch) {
     if (operation.type() != LMContactOperation::kTypeAdd || !operation.record()->recordID) continue;
     platform::Json content = operation.record()->dictionaryForLumoraJSON().value("content", platform::Json::object());
-    adds.emplace(*operation.record()->recordID, LMPendingContactAdd{content.dump(), operation.mark()});
+    adds.emplace(*operation.record()->recordID, LMPendingContactAdd{content.dump(), operation.mark(), bookMark_});
   }
   return store_->recordPendingContactAdds(adds);
 }

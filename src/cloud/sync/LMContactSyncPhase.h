@@ -132,6 +132,9 @@ class LMContactSyncPhase {
   LMContactSyncAdapter& adapter_;
   std::shared_ptr<LMManagedRecordContext> store_;
   std::shared_ptr<platform::addressbook::AddressBook> book_;
+  // The book's own mark (AddressBook::storeMark); none when it cannot be
+  // read.
+  std::optional<std::string> bookMark_;
   platform::addressbook::Record source_;
 
   std::map<std::int32_t, LMContact> localAdds_;
