@@ -12,7 +12,9 @@
 //                     made from TAG, edited, deleted, moved between
 //                     groups); prints {"added", "edited", "deleted"}
 //   groups NAME...    adds the groups that are missing
-//   people N TAG      adds N people named TAG0 Person, TAG1 Person...
+//   people N TAG      adds N people named TAG0 Person, TAG1 Person...;
+//                     prints their record ids
+//   newbook           replaces the address book by a new, empty one
 //   photo NAME FILE   gives the person named NAME the picture in FILE
 //   photos            prints {name: SHA-1 of the picture} of the people
 //                     with one
@@ -50,6 +52,7 @@
 #include "platform/addressbook/AddressBook.h"
 #include "platform/addressbook/Labels.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "support/EmptyAddressBook.h"
 #include "utils/SHA1.h"
 #include "utils/ServiceHosts.h"
 
@@ -244,14 +247,20 @@ int edit(const std::string& tag, unsigned seed) {
 int addPeople(int count, const std::string& tag) {
   auto book = openBook();
   ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
+  std::vector<ab::Record> made;
   for (int i = 0; i < count; ++i) {
     LMContact contact;
     contact.givenName = tag + std::to_string(i);
     contact.familyName = "Person";
     auto person = book->createPerson(source);
     if (!person.ok() || !contact.mergeToLocalRecord(*person).ok()) return 3;
+    made.push_back(*person);
   }
-  return book->save().ok() ? 0 : 3;
+  if (!book->save().ok()) return 3;
+  Json ids = Json::array();
+  for (const ab::Record& person : made) ids.push_back(person.id());
+  std::cout << ids.dump() << "\n";
+  return 0;
 }
 
 ab::Record personNamed(ab::AddressBook& book, const std::string& name) {
@@ -343,6 +352,10 @@ int main(int argc, char** argv) {
   if (command == "member" && args.size() >= 8) return member(args[6], args[7], args.size() >= 9 ? args[8] : "");
   if (command == "groups") return groups(std::vector<std::string>(args.begin() + 6, args.end()));
   if (command == "people" && args.size() >= 8) return addPeople(std::stoi(args[6]), args[7]);
+  if (command == "newbook") {
+    testsupport::replaceAddressBookWithAnEmptyOne();
+    return 0;
+  }
   if (command == "edit" && args.size() >= 8) return edit(args[6], static_cast<unsigned>(std::stoul(args[7])));
   std::cerr << "unknown command " << command << "\n";
   return 64;

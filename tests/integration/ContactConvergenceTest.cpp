@@ -389,6 +389,59 @@ TEST_F(ContactDevicesTest, AGroupChangedWhileAnAddIsInFlightReachesTheOtherPhone
   }
 }
 
+// A phone adds Bob0 and Bob1; the batch's reply is lost (the cloud made
+// them) or the batch dropped (it did not). The address book is then
+// replaced by a new, empty one (a restore, a reset) and the user types in
+// Carol, who takes Bob0's record id, or the same two people again. The
+// adds belong to the book they were made in: Carol is a new person and the
+// Bobs come back from the cloud's records, while the same people typed in
+// again are the adds' own (answered, nothing more sent). The phone, the
+// cloud and a fresh second phone end with the same people, each once.
+TEST_F(ContactDevicesTest, AnAddInFlightAcrossAReplacedBookTakesOnlyThePersonItCarried) {
+  struct Row {
+    bool replyLost;
+    const char* typed;
+    int count;
+    std::set<std::string> everyone;
+    std::size_t batches;  // of the first sync after: the adds sent again, then what is new
+  };
+  const std::set<std::string> bobs = {"Bob0 Person", "Bob1 Person"};
+  const std::set<std::string> withCarol = {"Bob0 Person", "Bob1 Person", "Carol0 Person"};
+  const Row rows[] = {
+      {true, "Carol", 1, withCarol, 2}, {false, "Carol", 1, withCarol, 2}, {true, "Bob", 2, bobs, 1}};
+  std::int64_t user = 75000;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.replyLost ? "reply lost" : "batch dropped") + ", then typed in: " + row.typed);
+    ++user;
+    Device phone = device(user, "phone" + std::to_string(user));
+    const std::string batch = "/lum/contact/v3/user/" + phone.user + "/full/batch";
+    const HelperRun first = run(phone, {"people", "2", "Bob"});
+    ASSERT_EQ(first.exitCode, 0);
+    localcloud::Fault fault;
+    (row.replyLost ? fault.dropReply : fault.drop) = true;
+    server_->faults().set(batch, fault);
+    EXPECT_EQ(run(phone, {"sync"}).exitCode, 2);
+    server_->faults().clearAll();
+    ASSERT_EQ(cloudDump(phone.user)["people"].size(), row.replyLost ? 2u : 0u);
+
+    ASSERT_EQ(run(phone, {"newbook"}).exitCode, 0);
+    const HelperRun typed = run(phone, {"people", std::to_string(row.count), row.typed});
+    ASSERT_EQ(typed.exitCode, 0);
+    EXPECT_EQ(Json::parse(typed.output, nullptr, false)[0], Json::parse(first.output, nullptr, false)[0])
+        << "the id the first book gave Bob0";
+    for (const std::size_t batches : {row.batches, std::size_t{0}}) {
+      server_->signedEndpoints().clearJournal();
+      sync(phone);
+      EXPECT_EQ(calls(batch).size(), batches);
+    }
+    Device other = device(user, "other" + std::to_string(user));
+    sync(other);
+    const Json here = dump(phone);
+    EXPECT_EQ(peopleIn(here), row.everyone);
+    expectSame(here, dump(other), cloudDump(phone.user));
+  }
+}
+
 TEST_F(ContactDevicesTest, APhotoReachesTheOtherPhoneWithTheSameBytesAndAChangeComesBack) {
   Device a = device(50001, "pa");
   Device b = device(50001, "pb");

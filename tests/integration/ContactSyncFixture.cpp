@@ -1,10 +1,8 @@
 #include "ContactSyncFixture.h"
 
-#include <filesystem>
-#include <fstream>
-
 #include "cloud/model/LMManagedRecordContext.h"
 #include "platform/addressbook/Labels.h"
+#include "support/EmptyAddressBook.h"
 
 namespace contactsynctest {
 
@@ -102,9 +100,7 @@ std::map<std::string, Json> ContactSyncCloudTest::cloudContacts() {
 
 void ContactSyncCloudTest::replaceBookWithAnEmptyOne() {
   book_.reset();
-  const std::string store = ab::AddressBook::storePath().string();
-  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(store + suffix);
-  std::ofstream(store, std::ios::binary | std::ios::trunc).flush();
+  testsupport::replaceAddressBookWithAnEmptyOne();
   ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
   book_ = *ab::AddressBook::create();
 }

@@ -1,9 +1,10 @@
 // The contacts whose add went to the cloud before their row was written: one
 // row each in PendingContactAdd (record id, the content sent, the add's
-// mark), made when first needed. A reply lost for good leaves the record
-// the add made in the cloud without a row here; the next sync sends the add
-// again, and the cloud answers with that record. Rows of a store from
-// before adds had marks have none (the column is added in place).
+// mark, the mark of the address book it was made in), made when first
+// needed. A reply lost for good leaves the record the add made in the cloud
+// without a row here; the next sync sends the add again, and the cloud
+// answers with that record. Rows of a store from before adds had marks, or
+// kept their book, have none (the columns are added in place).
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -21,18 +22,28 @@ namespace {
 
 using Statement = LMManagedRecordContextDatabase::Statement;
 
-bool hasMarkColumn(sqlite3* db) {
-  return platform::sqlite::Statement(db, fmt::format("select mark from {} limit 0", kLMPendingContactAddTable)).ok();
+// The columns that came after the first form of the table.
+constexpr const char* kLaterColumns[] = {"mark", "book"};
+
+bool hasColumn(sqlite3* db, const char* column) {
+  return platform::sqlite::Statement(db, fmt::format("select {} from {} limit 0", column, kLMPendingContactAddTable))
+      .ok();
 }
 
 bool createPendingTable(sqlite3* db) {
-  if (!Statement(db, fmt::format("create table if not exists {} (recordID integer primary key, content text, mark text)",
+  if (!Statement(db, fmt::format("create table if not exists {} (recordID integer primary key, content text, "
+                                 "mark text, book text)",
                                  kLMPendingContactAddTable))
            .execute()) {
     return false;
   }
-  return hasMarkColumn(db) ||
-         Statement(db, fmt::format("alter table {} add column mark text", kLMPendingContactAddTable)).execute();
+  for (const char* column : kLaterColumns) {
+    if (hasColumn(db, column)) continue;
+    if (!Statement(db, fmt::format("alter table {} add column {} text", kLMPendingContactAddTable, column)).execute()) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -48,7 +59,8 @@ platform::Status LMManagedRecordContext::writePendingContactAdds(LMManagedRecord
                                                                  const LMPendingContactAdds& contents) {
   if (contents.empty()) return platform::Status::success();
   static const auto& sql = *new std::string(
-      fmt::format("insert or replace into {} (recordID, content, mark) values (?, ?, ?)", kLMPendingContactAddTable));
+      fmt::format("insert or replace into {} (recordID, content, mark, book) values (?, ?, ?, ?)",
+                  kLMPendingContactAddTable));
   return database.inBatch([&]() -> platform::Status {
     bool done = true;
     database.inDatabase([&](sqlite3* db) {
@@ -58,6 +70,7 @@ platform::Status LMManagedRecordContext::writePendingContactAdds(LMManagedRecord
                    .bind(1, std::optional<std::int32_t>(it->first))
                    .bind(2, std::optional<std::string>(it->second.content))
                    .bind(3, it->second.mark)
+                   .bind(4, it->second.book)
                    .execute();
       }
     });
@@ -68,10 +81,11 @@ platform::Status LMManagedRecordContext::writePendingContactAdds(LMManagedRecord
 
 LMPendingContactAdds LMManagedRecordContext::salvagePendingContactAdds(sqlite3* db) {
   LMPendingContactAdds contents;
-  // A store from before adds had marks has no mark column.
-  const std::string sql =
-      fmt::format("select recordID, content, {} from {} where recordID > ? order by recordID",
-                  db != nullptr && hasMarkColumn(db) ? "mark" : "null", kLMPendingContactAddTable);
+  // A store from before adds had marks, or kept their book, lacks that
+  // column.
+  const auto column = [db](const char* name) { return db != nullptr && hasColumn(db, name) ? name : "null"; };
+  const std::string sql = fmt::format("select recordID, content, {}, {} from {} where recordID > ? order by recordID",
+                                      column("mark"), column("book"), kLMPendingContactAddTable);
   if (db == nullptr || !platform::sqlite::Statement(db, sql).ok()) return contents;
   // Reads the rows after `after` until the end (true) or a page that cannot
   // be read (false); `after` follows the rows read. Quiet: a damaged page
@@ -89,8 +103,9 @@ LMPendingContactAdds LMManagedRecordContext::salvagePendingContactAdds(sqlite3* 
           recordID > std::numeric_limits<std::int32_t>::max()) {
         continue;
       }
-      LMPendingContactAdd add{statement.text(1), std::nullopt};
+      LMPendingContactAdd add{statement.text(1), std::nullopt, std::nullopt};
       if (!statement.isNull(2)) add.mark = statement.text(2);
+      if (!statement.isNull(3)) add.book = statement.text(3);
       contents.emplace(static_cast<std::int32_t>(recordID), std::move(add));
     }
     return rc == SQLITE_DONE;
@@ -143,11 +158,14 @@ platform::Result<LMPendingContactAdds> LMManagedRecordContext::pendingContactAdd
       failed = true;
       return;
     }
-    Statement statement(db, fmt::format("select recordID, content, mark from {}", kLMPendingContactAddTable));
+    Statement statement(db, fmt::format("select recordID, content, mark, book from {}", kLMPendingContactAddTable));
     while (statement.next()) {
       auto recordID = statement.int32Column(0);
       auto content = statement.stringColumn(1);
-      if (recordID && content) adds.emplace(*recordID, LMPendingContactAdd{std::move(*content), statement.stringColumn(2)});
+      if (recordID && content) {
+        adds.emplace(*recordID,
+                     LMPendingContactAdd{std::move(*content), statement.stringColumn(2), statement.stringColumn(3)});
+      }
     }
     failed = statement.failed() || !statement.prepared();
   });

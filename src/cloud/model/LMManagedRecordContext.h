@@ -49,11 +49,14 @@ inline constexpr const char* kLMSyncContactTable = "SyncContact";
 // Contacts whose add was sent before their row was written.
 inline constexpr const char* kLMPendingContactAddTable = "PendingContactAdd";
 
-// An add in flight: the cloud content it was sent with (JSON text) and its
-// mark (none when it was recorded before adds had one).
+// An add in flight: the cloud content it was sent with (JSON text), its
+// mark (none when it was recorded before adds had one), and the mark of the
+// address book the person was read from (AddressBook::storeMark; none when
+// it was recorded before adds kept it, or the book's mark could not be read).
 struct LMPendingContactAdd {
   std::string content;
   std::optional<std::string> mark;
+  std::optional<std::string> book;
   bool operator==(const LMPendingContactAdd&) const = default;
 };
 using LMPendingContactAdds = std::map<std::int32_t, LMPendingContactAdd>;
@@ -187,11 +190,12 @@ class LMManagedRecordContext {
   // ---- Adds in flight ----
   //
   // The cloud content each local contact was sent with while its add has
-  // no row here yet, by record id, and the mark sent with it: an add whose
-  // reply is lost for good made a cloud record that no row names, and the
-  // next sync sends the add again as it went, under the same mark, so the
-  // cloud answers with that record. Kept until the rows of a sync are
-  // written. Adds recorded before adds had marks have none.
+  // no row here yet, by record id, the mark sent with it and the address
+  // book it was made in: an add whose reply is lost for good made a cloud
+  // record that no row names, and the next sync sends the add again as it
+  // went, under the same mark, so the cloud answers with that record. Kept
+  // until the rows of a sync are written. Adds recorded before adds had
+  // marks have none; those recorded before they kept their book, no book.
 
   // Records (or replaces) the adds about to be sent.
   platform::Status recordPendingContactAdds(const LMPendingContactAdds& adds);

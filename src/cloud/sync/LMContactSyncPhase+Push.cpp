@@ -3,6 +3,7 @@
 // versions of changed records to write here, deletions).
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,14 +27,14 @@ platform::Status LMContactSyncPhase::push() {
 }
 
 platform::Status LMContactSyncPhase::recordAddsInFlight(const std::vector<LMContactOperation>& batch) {
-  // What each add sends and its mark, kept until the rows are written:
-  // should the reply be lost, the next sync sends the add again as it went
-  // and the cloud knows it by its mark.
+  // What each add sends, its mark and the book it was made in, kept until
+  // the rows are written: should the reply be lost, the next sync sends the
+  // add again as it went and the cloud knows it by its mark.
   LMPendingContactAdds adds;
   for (const LMContactOperation& operation : batch) {
     if (operation.type() != LMContactOperation::kTypeAdd || !operation.record()->recordID) continue;
     platform::Json content = operation.record()->dictionaryForLumoraJSON().value("content", platform::Json::object());
-    adds.emplace(*operation.record()->recordID, LMPendingContactAdd{content.dump(), operation.mark()});
+    adds.emplace(*operation.record()->recordID, LMPendingContactAdd{content.dump(), operation.mark(), bookMark_});
   }
   return store_->recordPendingContactAdds(adds);
 }
@@ -48,6 +49,9 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
   // arrived. Only that answer tells this device's record from another's
   // with the same content.
   std::vector<LMContactOperation> resends;
+  // Adds made in a book that was replaced since (its mark is not this
+  // book's): their ids now name whoever the new book gave them to.
+  std::set<std::int32_t> madeInAnotherBook;
   for (auto& [recordID, add] : *pending) {
     const bool added = localAdds_.count(recordID) != 0;
     // A person here that is no add has its row already.
@@ -61,6 +65,7 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
     LMContactOperation& resend = resends.emplace_back(std::move(record), LMContactOperation::kTypeAdd);
     resend.setSentContent(std::move(content));
     resend.setMark(add.mark);
+    if (add.book && bookMark_ && *add.book != *bookMark_) madeInAnotherBook.insert(recordID);
   }
   return adapter_.pushInBatches(
       resends,
@@ -68,13 +73,19 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
         adapter_.callDelegateProcess(kLMSyncProcessPushBatch);
         return platform::Status::success();
       },
-      [this](const LMContactOperation& resent, const platform::Json& item) { return settleAddInFlight(resent, item); });
+      [&](const LMContactOperation& resent, const platform::Json& item) {
+        return settleAddInFlight(resent, item, madeInAnotherBook.count(*resent.record()->recordID) != 0);
+      });
+}
+
+bool LMContactSyncPhase::sameFields(const LMContact& record, const LMContact& local) {
+  // The person as the cloud reader gives it back.
+  const LMContact ruled = local.withCloudNameRule();
+  return record.isEqualToRecord(&ruled);
 }
 
 platform::Result<bool> LMContactSyncPhase::sameAsHere(const LMContact& record, const LMContact& local) {
-  // The person as the cloud reader gives it back, its photo and its groups.
-  const LMContact ruled = local.withCloudNameRule();
-  if (!record.isEqualToRecord(&ruled)) return false;
+  if (!sameFields(record, local)) return false;
   std::set<std::int32_t> groups;
   for (std::int64_t id : local.groupIDs) groups.insert(static_cast<std::int32_t>(id));
   auto cloudGroups = store_->lumoraRecordIDsFromLocal(groups);
@@ -82,7 +93,8 @@ platform::Result<bool> LMContactSyncPhase::sameAsHere(const LMContact& record, c
   return *cloudGroups == record.groupIDs;
 }
 
-platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation& resent, const platform::Json& item) {
+platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation& resent, const platform::Json& item,
+                                                       bool madeInAnotherBook) {
   auto content = batchItemContent(item, "contact");
   if (!content) return platform::Status::success();
   std::optional<LMContact> cloud = LMContact::initWithLumoraJSON(*content);
@@ -94,6 +106,17 @@ platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation&
   // The listing may have brought the record as new to this device.
   cloudAdds_.erase(serverID);
   auto local = localAdds_.find(recordID);
+  if (madeInAnotherBook && (local == localAdds_.end() || !sameFields(sent, local->second))) {
+    // Nobody here is the person the add carried: whoever holds its id now
+    // is new here and goes up as such, and the record the add made, when
+    // the cloud keeps it, comes here as a new person. Nobody deleted or
+    // changed it: its book was replaced.
+    if (!deleted) {
+      cloud->recordID.reset();
+      cloudAdds_.insert_or_assign(serverID, std::move(*cloud));
+    }
+    return platform::Status::success();
+  }
 
   if (local == localAdds_.end()) {
     // Deleted here since: the deletion goes to the record the add made.

@@ -52,6 +52,7 @@ LMContactSyncPhase::Outcome LMContactSyncPhase::run() {
     outcome.result = LMContactSyncAdapter::invalidSourceError();
     return outcome;
   }
+  if (auto mark = book_->storeMark(); mark.ok()) bookMark_ = std::move(*mark);
   platform::Status result = reconcile();
   if (result.ok()) result = push();
   if (result.ok()) result = apply();

@@ -69,12 +69,18 @@ class LMContactSyncPhase {
   // and the record the cloud answers with is the one it made. The person
   // still here pairs with it (a record deleted in the cloud deletes the
   // person when it is unchanged since; an edited one goes up again as a
-  // new record); a person deleted here since deletes the record.
+  // new record); a person deleted here since deletes the record. An add
+  // made in a book that was replaced since belongs to that book: the
+  // person now under its id pairs with it only when it is the person the
+  // add carried; anyone else is new here, and so is the record the add
+  // made, when the cloud keeps it.
   platform::Status settleAddsInFlight();
-  platform::Status settleAddInFlight(const LMContactOperation& resent, const platform::Json& item);
+  platform::Status settleAddInFlight(const LMContactOperation& resent, const platform::Json& item,
+                                     bool madeInAnotherBook);
   // Whether `record` (as the cloud reads it) holds the person `local` as
-  // it is here: its fields, photo and groups.
+  // it is here: its fields and photo (sameFields), and its groups.
   platform::Result<bool> sameAsHere(const LMContact& record, const LMContact& local);
+  static bool sameFields(const LMContact& record, const LMContact& local);
   void pairAddedOnBothSides();
   // The two records are one: the local contact goes up as a change of the
   // cloud's record (merged first with `merge`); both leave the adds.
@@ -132,6 +138,9 @@ class LMContactSyncPhase {
   LMContactSyncAdapter& adapter_;
   std::shared_ptr<LMManagedRecordContext> store_;
   std::shared_ptr<platform::addressbook::AddressBook> book_;
+  // The book's own mark (AddressBook::storeMark); none when it cannot be
+  // read.
+  std::optional<std::string> bookMark_;
   platform::addressbook::Record source_;
 
   std::map<std::int32_t, LMContact> localAdds_;

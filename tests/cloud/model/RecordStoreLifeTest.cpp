@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -222,8 +223,10 @@ TEST_F(RecordStoreLife, AddsInFlightAroundAnUnreadablePageAreCarriedIntoTheNewSt
   lumora::LMPendingContactAdds sent;
   for (std::int32_t id = 1; id <= kAdds; ++id) {
     sent[id].content = fmt::format(R"({{"displayName": "Marker{:03}", "note": "{}"}})", id, std::string(200, 'n'));
-    // Each with its mark, but for the adds recorded before adds had one.
+    // Each with its mark and its book, but for the adds recorded before
+    // adds had them.
     if (id % 3 != 0) sent[id].mark = fmt::format("mark-{}", id);
+    if (id % 4 != 0) sent[id].book = fmt::format("book-{}", id % 2);
   }
   // The bad page first in the table, or in its middle.
   for (const auto& [lost, inUse] : {std::pair{1, false}, std::pair{100, false}, std::pair{1, true}, std::pair{100, true}}) {
@@ -244,38 +247,52 @@ TEST_F(RecordStoreLife, AddsInFlightAroundAnUnreadablePageAreCarriedIntoTheNewSt
     for (const auto& [id, add] : *carried) {
       EXPECT_EQ(add.content, sent[id].content);
       EXPECT_EQ(add.mark, sent[id].mark);
+      EXPECT_EQ(add.book, sent[id].book);
     }
     EXPECT_EQ(carried->count(kAdds), 1u);
   }
 }
 
-// A store whose adds in flight were recorded before adds had marks keeps
-// them, without a mark, and records new ones with theirs; a damaged store
-// of that form carries them too.
+// A store whose adds in flight were recorded before adds had marks (or
+// kept their book) keeps them, without, and records new ones with theirs;
+// a damaged store of either form carries them too.
 TEST_F(RecordStoreLife, AddsInFlightRecordedWithoutMarksAreKeptAndCarried) {
-  for (const bool damaged : {false, true}) {
-    SCOPED_TRACE(damaged ? "damaged" : "whole");
-    { LMManagedRecordContext made; }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(databaseFile().c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "drop table if exists PendingContactAdd;"
-                           "create table PendingContactAdd (recordID integer primary key, content text);"
-                           "insert into PendingContactAdd values (4, '{\"displayName\": \"Before\"}');"
-                           "drop table if exists Filler; create table Filler (text text); insert into Filler values ('FillerMarker')",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    if (damaged) {
-      ASSERT_TRUE(testsupport::damagePageHolding(databaseFile(), "FillerMarker", '\x5a'));
+  struct Form {
+    const char* what;
+    const char* table;  // the table and its row of an add recorded then
+    std::optional<std::string> mark;
+  };
+  const Form forms[] = {
+      {"before marks", "create table PendingContactAdd (recordID integer primary key, content text);"
+                       "insert into PendingContactAdd values (4, '{\"displayName\": \"Before\"}');",
+       std::nullopt},
+      {"before books", "create table PendingContactAdd (recordID integer primary key, content text, mark text);"
+                       "insert into PendingContactAdd values (4, '{\"displayName\": \"Before\"}', 'mark-4');",
+       "mark-4"},
+  };
+  int aside = 0;
+  for (const Form& form : forms) {
+    for (const bool damaged : {false, true}) {
+      SCOPED_TRACE(std::string(form.what) + (damaged ? ", damaged" : ", whole"));
+      { LMManagedRecordContext made; }
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(databaseFile().c_str(), &db), SQLITE_OK);
+      const std::string sql = std::string("drop table if exists PendingContactAdd;") + form.table +
+                              "drop table if exists Filler; create table Filler (text text);"
+                              "insert into Filler values ('FillerMarker')";
+      ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+      if (damaged) {
+        ASSERT_TRUE(testsupport::damagePageHolding(databaseFile(), "FillerMarker", '\x5a'));
+      }
+      LMManagedRecordContext store;
+      EXPECT_EQ(testsupport::movedAside(databaseFile()), aside += damaged);
+      ASSERT_TRUE(store.recordPendingContactAdds({{5, {R"({"displayName": "After"})", "mark-5", "book-5"}}}).ok());
+      auto adds = store.pendingContactAdds();
+      ASSERT_TRUE(adds.ok());
+      EXPECT_EQ(*adds, (lumora::LMPendingContactAdds{{4, {R"({"displayName": "Before"})", form.mark, std::nullopt}},
+                                                     {5, {R"({"displayName": "After"})", "mark-5", "book-5"}}}));
     }
-    LMManagedRecordContext store;
-    EXPECT_EQ(testsupport::movedAside(databaseFile()), damaged ? 1 : 0);
-    ASSERT_TRUE(store.recordPendingContactAdds({{5, {R"({"displayName": "After"})", "mark-5"}}}).ok());
-    auto adds = store.pendingContactAdds();
-    ASSERT_TRUE(adds.ok());
-    EXPECT_EQ(*adds, (lumora::LMPendingContactAdds{{4, {R"({"displayName": "Before"})", std::nullopt}},
-                                                   {5, {R"({"displayName": "After"})", "mark-5"}}}));
   }
 }
 
