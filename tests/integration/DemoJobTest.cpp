@@ -18,6 +18,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/http/TestServer.h"
 #include "platform/storage/UserDefaults.h"
+#include "platform/ui/Resources.h"
 #include "screens/common/LMLastContactSync.h"
 #include "support/DamagedAddressBook.h"
 #include "support/WithoutFileModeOverride.h"
@@ -51,14 +52,26 @@ DemoRunResult demoRun(const lumora::DemoOptions& options) {
 }
 
 TEST_F(SignedRequestCloudTest, ADemoFailureIsToldOnceWithItsKindAsTheStatus) {
+  // A wrong password is told once, in the sign-in screen's words and in
+  // the tables' language, never as the account service's code.
   lumora::DemoOptions refused;
   refused.login = "alice";
   refused.password = "wrong";
-  DemoRunResult run = demoRun(refused);
-  EXPECT_EQ(run.status, lumora::kDemoExitSignInRefused) << run.err;
-  EXPECT_EQ(run.out.find("70016"), std::string::npos) << run.out;
-  EXPECT_NE(run.err.find("70016"), std::string::npos) << run.err;
-  EXPECT_EQ(run.err.find("70016"), run.err.rfind("70016")) << run.err;
+  DemoRunResult run;
+  for (const char* language : {"zh-Hans", "en"}) {
+    SCOPED_TRACE(language);
+    platform::UserDefaults::standard().registerDefaults(
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    run = demoRun(refused);
+    const std::string words = platform::ui::localizedString("Verify Failed");
+    EXPECT_EQ(run.status, lumora::kDemoExitSignInRefused) << run.err;
+    EXPECT_NE(run.err.find("at step 1: " + words + "\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(words), run.err.rfind(words)) << run.err;
+    for (const std::string& stream : {run.out, run.err}) {
+      EXPECT_EQ(stream.find("70016"), std::string::npos) << stream;
+      EXPECT_EQ(stream.find("Domain"), std::string::npos) << stream;
+    }
+  }
 
   // The relocation service sits on the request far longer than the demo waits.
   localcloud::Fault slow;
