@@ -2,8 +2,6 @@
 // of them in a "Family" album) backed up album by album with a progress bar.
 #include <unistd.h>
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -14,11 +12,13 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/media/Image.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "platform/ui/Resources.h"
 
 namespace lumora {
 namespace {
 
 namespace photos = platform::photos;
+namespace ui = platform::ui;
 
 constexpr int kDemoPhotos = 16;
 constexpr int kFamilyPhotos = 6;
@@ -169,12 +169,14 @@ bool DemoJob::backupPhotos() {
     }
     return false;
   }
-  const std::size_t inLibrary = library->fetchAssetsWithMediaType(photos::MediaType::Image).size();
-  const std::string summary = fmt::format(
-      "{} photo(s) in the library; sent now: {} photo(s) in {} of {} upload(s) (one per album a photo is in), "
-      "{} failed; {} cloud album(s) created",
-      inLibrary, reports->sentPhotos.size(), reports->uploaded, reports->toUpload, reports->failed,
-      reports->albumsCreated);
+  auto count = [](std::uint64_t number) { return static_cast<std::int64_t>(number); };
+  auto photosText = [&](std::uint64_t number) { return ui::localizedCountString("Demo Photos Format", count(number)); };
+  const std::string summary = ui::localizedCountString(
+      "Demo Backup Format",
+      {photosText(library->fetchAssetsWithMediaType(photos::MediaType::Image).size()),
+       photosText(reports->sentPhotos.size()),
+       ui::localizedCountString("Demo Uploads Format", {count(reports->uploaded), count(reports->toUpload)}),
+       count(reports->failed), ui::localizedCountString("Demo Albums Created Format", count(reports->albumsCreated))});
   if (reports->firstImageFailure) {
     // Told by the first failure's own error: a cloud that refuses or
     // redirects the uploads is the cloud's failure, not this machine's.

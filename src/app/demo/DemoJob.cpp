@@ -311,7 +311,7 @@ bool DemoJob::listDevices() {
     return false;
   }
   auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());
-  outcome(true, std::to_string(list.size()) + " device(s)");
+  outcome(true, platform::ui::localizedCountString("Demo Devices Format", static_cast<std::int64_t>(list.size())));
   for (const auto& device : list) {
     std::fprintf(out_, "      %s\n", device.dump().c_str());
   }
