@@ -138,6 +138,15 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
 }  // namespace
 
 bool DemoJob::restoreAlbum() {
+  // The album is the demo's, made with its pictures: a library that held
+  // photos already has none to restore.
+  if (!albumTitled(kRestoredAlbum)) {
+    step(fmt::format("Restoring the cloud album \"{}\" into a second phone's library", kRestoredAlbum));
+    outcome(true, fmt::format("nothing to restore: this phone's library has no album \"{}\" (the demo makes it "
+                              "only in a library that had no photos)",
+                              kRestoredAlbum));
+    return true;
+  }
   auto gallery = gallery_;
   // The user lets the app at each phone's photos.
   auto allowPhotos = [&] {
