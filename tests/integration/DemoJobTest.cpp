@@ -9,17 +9,22 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 
+#include "GalleryTestSupport.h"
 #include "SignedRequestFixture.h"
 #include "app/demo/DemoJob.h"
 #include "feedback/QBLogUtil.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/http/TestServer.h"
+#include "platform/photos/PhotoLibrary.h"
 #include "platform/storage/UserDefaults.h"
+#include "platform/ui/Resources.h"
 #include "screens/common/LMLastContactSync.h"
 #include "support/DamagedAddressBook.h"
+#include "support/TestMedia.h"
 #include "support/WithoutFileModeOverride.h"
 
 namespace signedtest {
@@ -50,15 +55,68 @@ DemoRunResult demoRun(const lumora::DemoOptions& options) {
   return result;
 }
 
+// Pacing and retry waits move this clock on without real waiting; it
+// starts at the real time.
+std::shared_ptr<platform::ManualClock> demoClock() {
+  auto clock = gallerytest::pacingFreeClock();
+  clock->setTime(platform::SystemClock().now());
+  return clock;
+}
+
+lumora::DemoOptions aliceOptions() {
+  lumora::DemoOptions options;
+  options.login = "alice";
+  options.password = "secret";
+  return options;
+}
+
+// The files under the photo library's folder (its catalogue left out) with
+// their bytes; a link with where it points.
+std::map<std::string, platform::Bytes> mediaFiles() {
+  namespace fs = std::filesystem;
+  std::map<std::string, platform::Bytes> files;
+  const fs::path media = platform::photos::PhotoLibrary::folder();
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(media, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().lexically_relative(media).string();
+    if (name == "PhotoData") it.disable_recursion_pending();
+    if (it->is_symlink()) {
+      const std::string target = "-> " + fs::read_symlink(it->path()).string();
+      files[name] = platform::Bytes(target.begin(), target.end());
+    } else if (it->is_regular_file()) {
+      files[name] = testsupport::readFile(it->path());
+    }
+  }
+  return files;
+}
+
+std::string names(const std::map<std::string, platform::Bytes>& files) {
+  std::string out;
+  for (const auto& [name, bytes] : files) out += name + " (" + std::to_string(bytes.size()) + " bytes)\n";
+  return out;
+}
+
 TEST_F(SignedRequestCloudTest, ADemoFailureIsToldOnceWithItsKindAsTheStatus) {
+  // A wrong password is told once, in the sign-in screen's words and in
+  // the tables' language, never as the account service's code.
   lumora::DemoOptions refused;
   refused.login = "alice";
   refused.password = "wrong";
-  DemoRunResult run = demoRun(refused);
-  EXPECT_EQ(run.status, lumora::kDemoExitSignInRefused) << run.err;
-  EXPECT_EQ(run.out.find("70016"), std::string::npos) << run.out;
-  EXPECT_NE(run.err.find("70016"), std::string::npos) << run.err;
-  EXPECT_EQ(run.err.find("70016"), run.err.rfind("70016")) << run.err;
+  DemoRunResult run;
+  for (const char* language : {"zh-Hans", "en"}) {
+    SCOPED_TRACE(language);
+    platform::UserDefaults::standard().registerDefaults(
+        {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({language})}});
+    run = demoRun(refused);
+    const std::string words = platform::ui::localizedString("Verify Failed");
+    EXPECT_EQ(run.status, lumora::kDemoExitSignInRefused) << run.err;
+    EXPECT_NE(run.err.find("at step 1: " + words + "\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(words), run.err.rfind(words)) << run.err;
+    for (const std::string& stream : {run.out, run.err}) {
+      EXPECT_EQ(stream.find("70016"), std::string::npos) << stream;
+      EXPECT_EQ(stream.find("Domain"), std::string::npos) << stream;
+    }
+  }
 
   // The relocation service sits on the request far longer than the demo waits.
   localcloud::Fault slow;
@@ -81,10 +139,7 @@ TEST_F(SignedRequestCloudTest, ADemoFailureIsToldOnceWithItsKindAsTheStatus) {
 // as the cloud sending the request elsewhere, naming where, with the
 // cloud's exit status; the other origin gets nothing.
 TEST_F(SignedRequestCloudTest, ADemoUploadRedirectedElsewhereFailsAtOnceToldAsSuch) {
-  // Pacing and retry waits move this clock on without real waiting.
-  auto clock = std::make_shared<platform::ManualClock>();
-  clock->setAutoAdvanceSleeps(true);
-  clock->setTime(platform::SystemClock().now());
+  auto clock = demoClock();
   platform::ScopedClock scoped(clock);
   std::atomic<int> reachedElsewhere{0};
   testhttp::TestServer elsewhere;
@@ -165,6 +220,58 @@ TEST_F(SignedRequestCloudTest, ADemoContactSyncIsTheLastSyncTheContactsPageTells
   for (const char* key : {lumora::LMLastContactSync::kShownKey, lumora::LMLastContactSync::kRuleKey}) {
     EXPECT_NEAR(defaults.doubleForKey(key), now, 600) << key;
   }
+}
+
+// A home of the user's, one person in the book and two photos in the
+// library, one under a name of the demo's pictures: the demo writes none of
+// its pictures over or beside them, backs the library up as it is, and
+// tells each count as the window does.
+TEST_F(SignedRequestCloudTest, ADemoOnTheUsersHomeKeepsTheirPhotosAndCountsAsTheWindowDoes) {
+  platform::ScopedClock scoped(demoClock());
+  testsupport::makeWholeAddressBook(1);
+  const std::filesystem::path media = platform::photos::PhotoLibrary::folder();
+  testsupport::writeFile(media / "IMG_2003.JPG", testsupport::makeJpeg(64, 48));
+  testsupport::writeFile(media / "2019" / "p7.jpg", testsupport::makeJpeg(48, 64));
+  const auto theirs = mediaFiles();
+  ASSERT_EQ(theirs.size(), 2u) << names(theirs);
+  const DemoRunResult run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  EXPECT_TRUE(mediaFiles() == theirs) << names(mediaFiles());
+  for (const char* line : {"ok: kept the 1 person already there\n", "ok: 1 device\n",
+                           "ok: the phone has 1 person in 0 groups, the cloud 1 contact\n",
+                           "ok: 2 photos in the library; sent now: 2 photos in 2 of 2 uploads"}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+  }
+  EXPECT_EQ(run.out.find("(s)"), std::string::npos) << run.out;
+}
+
+// The demo's pictures go into a library with no photos, as new files only:
+// a name that is taken (here by a link to a file elsewhere) is written
+// neither through nor over, and none of them stays then; its second run
+// keeps its own pictures as they are and restores its album again.
+TEST_F(SignedRequestCloudTest, ADemoAddsItsPicturesAsNewFilesToALibraryWithNoPhotosOnly) {
+  platform::ScopedClock scoped(demoClock());
+  namespace fs = std::filesystem;
+  const fs::path media = platform::photos::PhotoLibrary::folder();
+  const fs::path elsewhere = home_.root() / "elsewhere.jpg";
+  fs::create_directories(media);
+  fs::create_symlink(elsewhere, media / "IMG_2005.JPG");
+  const auto taken = mediaFiles();
+  DemoRunResult run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
+  EXPECT_NE(run.err.find((media / "IMG_2005.JPG").string()), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(elsewhere)));
+  EXPECT_TRUE(mediaFiles() == taken) << names(mediaFiles());
+
+  fs::remove(media / "IMG_2005.JPG");
+  run = demoRun(aliceOptions());
+  ASSERT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  const auto demos = mediaFiles();
+  EXPECT_EQ(demos.size(), 16u) << names(demos);
+  run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  EXPECT_TRUE(mediaFiles() == demos) << names(mediaFiles());
+  EXPECT_NE(run.out.find("ok: 6 files, "), std::string::npos) << run.out;
 }
 
 }  // namespace

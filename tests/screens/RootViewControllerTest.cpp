@@ -222,15 +222,21 @@ TEST_F(RootViewControllerTest, EstimateAsksOnlyForNetLossesAndProgressFollowsThe
                           {"lumoraPredict", {{"add", cloudAdd}, {"delete", cloudDelete}}}};
   };
   const std::string head = ui::localizedString("本次同步");
+  const std::string dot = ui::localizedString("Dot");
   const std::string lumora3 = format("Delete Lumora Contact Format", {3});
   struct Case {
     platform::Json estimate;
     std::string message;
   };
+  // The separator stands only between the phone's text and the cloud's:
+  // deletions from the cloud that its adds make up for tell the phone
+  // nothing, and put none before the cloud's text.
   for (const auto& c : std::vector<Case>{
            {estimate(2, 5, 0, 0), head + lumora3},
-           {estimate(2, 5, 4, 1), head + ui::localizedString("Dot") + lumora3},
-           {estimate(0, 0, 1, 3), head + format("Delete Local Contact Format", {2})}}) {
+           {estimate(2, 5, 4, 1), head + lumora3},
+           {estimate(0, 1, 1, 1), head + ui::localizedCountString("Delete Lumora Contact Format", 1)},
+           {estimate(0, 0, 1, 3), head + format("Delete Local Contact Format", {2})},
+           {estimate(1, 4, 0, 1), head + ui::localizedCountString("Delete Local Contact Format", 1) + dot + lumora3}}) {
     page_->confirmSync(c.estimate, false);
     auto alert = lastAlert();
     ASSERT_TRUE(alert);

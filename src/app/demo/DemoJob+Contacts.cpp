@@ -12,6 +12,7 @@
 #include "cloud/model/LMManagedRecordContext.h"
 #include "platform/addressbook/AddressBook.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/ui/Resources.h"
 #include "screens/common/LMLastContactSync.h"
 #include "utils/LMLogUtil.h"
 
@@ -19,6 +20,7 @@ namespace lumora {
 namespace {
 
 namespace ab = platform::addressbook;
+namespace ui = platform::ui;
 
 // The demo's phone: 5 people the cloud has too (as the local cloud's demo
 // seed made them), and 60 of its own.
@@ -59,6 +61,11 @@ platform::Bytes demoPicture(int i) {
   gif.insert(gif.end(), {colour, static_cast<std::uint8_t>(0xff - colour), 0x80, 0, 0, 0});
   gif.insert(gif.end(), {0x2c, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b});
   return gif;
+}
+
+// "1 person", "2 people", as the window counts.
+std::string peopleText(std::size_t count) {
+  return ui::localizedCountString("Demo People Format", static_cast<std::int64_t>(count));
 }
 
 using Counts = std::vector<std::uint64_t>;
@@ -169,7 +176,7 @@ bool DemoJob::seedAddressBook() {
   }
   const ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
   if (const std::size_t present = book->peopleInSource(source).size(); present > 0) {
-    outcome(true, "kept the " + std::to_string(present) + " people already there");
+    outcome(true, ui::localizedCountString("Demo Kept People Format", {peopleText(present)}));
     return true;
   }
   for (int i = 0; i < kSharedPeople + 60; ++i) {
@@ -185,7 +192,7 @@ bool DemoJob::seedAddressBook() {
     failAddressBook(failureText(saved.error()));
     return false;
   }
-  outcome(true, std::to_string(book->peopleInSource(source).size()) + " people in the address book");
+  outcome(true, ui::localizedCountString("Demo Filled Book Format", {peopleText(book->peopleInSource(source).size())}));
   return true;
 }
 
@@ -270,8 +277,9 @@ bool DemoJob::compareWithCloud() {
   const std::size_t groups = book ? book->groupsInSource(source).size() : 0;
   const auto cloud = static_cast<std::size_t>(contacts_->context()->serverContactNum());
   const bool same = here == cloud;
-  outcome(same, "the phone has " + std::to_string(here) + " people in " + std::to_string(groups) +
-                    " groups, the cloud " + std::to_string(cloud) + " contacts");
+  const std::string groupsText = ui::localizedCountString("Demo Groups Format", static_cast<std::int64_t>(groups));
+  const std::string cloudText = ui::localizedCountString("Contacts Format", static_cast<std::int64_t>(cloud));
+  outcome(same, ui::localizedCountString("Demo Compare Format", {peopleText(here), groupsText, cloudText}));
   return same;
 }
 

@@ -1,11 +1,13 @@
-// The demo's photo backup: a seeded photo library (generated pictures, some
-// of them in a "Family" album) backed up album by album with a progress bar.
+// The demo's photo backup: the photo library backed up album by album with a
+// progress bar; a library with no photos first gets the demo's generated
+// pictures, some of them in a "Family" album.
 #include <unistd.h>
 
-#include <fmt/format.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,11 +16,13 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/media/Image.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "platform/ui/Resources.h"
 
 namespace lumora {
 namespace {
 
 namespace photos = platform::photos;
+namespace ui = platform::ui;
 
 constexpr int kDemoPhotos = 16;
 constexpr int kFamilyPhotos = 6;
@@ -41,32 +45,44 @@ platform::Bytes gradientPixels(int number) {
   return pixels;
 }
 
-// Writes the demo's photos as JPEGs into the library's folder and puts the
-// first few into the "Family" album. An error text, or "" when done.
+// Writes the demo's photos as new JPEG files of the library's folder and
+// puts the first few into the "Family" album. A name that is taken, by a
+// file or a link, is never written over or through. An error text, or ""
+// when done; after a failure none of the demo's pictures stays.
 std::string seedLibrary(photos::PhotoLibrary& library) {
+  std::vector<std::filesystem::path> written;
+  auto takeBack = [&written](const std::string& failure) {
+    std::error_code ec;
+    for (const auto& path : written) std::filesystem::remove(path, ec);
+    return failure;
+  };
   for (int i = 0; i < kDemoPhotos; ++i) {
     auto picture = platform::Image::imageWithData(gradientPixels(i));
     auto jpeg = picture.ok() ? picture->JPEGRepresentation(0.8) : platform::Result<platform::Bytes>(picture.error());
-    if (!jpeg.ok()) return failureText(jpeg.error());
+    if (!jpeg.ok()) return takeBack(failureText(jpeg.error()));
     const auto path = photos::PhotoLibrary::folder() / ("IMG_" + std::to_string(2000 + i) + ".JPG");
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return "cannot write " + path.string();
-    const bool written = std::fwrite(jpeg->data(), 1, jpeg->size(), file) == jpeg->size();
-    if (std::fclose(file) != 0 || !written) return "cannot write " + path.string();
-  }
-  // The album holds the demo's own first pictures, whatever else the
-  // library has.
-  std::vector<std::string> family;
-  for (const auto& asset : library.fetchAssetsWithMediaType(photos::MediaType::Image)) {
-    const std::string name = asset.file.filename().string();
-    for (int i = 0; i < kFamilyPhotos; ++i) {
-      if (name == "IMG_" + std::to_string(2000 + i) + ".JPG") family.push_back(asset.localIdentifier);
+    // "x": a new file only (O_EXCL, which no link passes either).
+    std::FILE* file = std::fopen(path.c_str(), "wbxe");
+    if (file == nullptr) {
+      return takeBack(errno == EEXIST ? path.string() +
+                                            " is there already, and the demo writes over no file (move it away "
+                                            "for the demo to add its pictures)"
+                                      : "cannot write " + path.string() + ": " + std::strerror(errno));
     }
+    written.push_back(path);
+    const bool saved = std::fwrite(jpeg->data(), 1, jpeg->size(), file) == jpeg->size();
+    if (std::fclose(file) != 0 || !saved) return takeBack("cannot write " + path.string());
+  }
+  // The album holds the demo's first pictures.
+  std::vector<std::string> family;
+  const auto familyEnd = written.begin() + kFamilyPhotos;
+  for (const auto& asset : library.fetchAssetsWithMediaType(photos::MediaType::Image)) {
+    if (std::find(written.begin(), familyEnd, asset.file) != familyEnd) family.push_back(asset.localIdentifier);
   }
   auto made = library.performChangesAndWait([&](photos::ChangeRequests& changes) {
     changes.addAssets(changes.creationRequestForAssetCollectionWithTitle(kFamilyAlbum), family);
   });
-  return made.ok() ? std::string() : failureText(made.error());
+  return made.ok() ? std::string() : takeBack(failureText(made.error()));
 }
 
 // Hears the backup's reports (on the main thread) and draws the bar: redrawn
@@ -136,22 +152,23 @@ class BackupReports : public LMImageSyncAdapterDelegate {
 }  // namespace
 
 bool DemoJob::backupPhotos() {
-  step("Backing up the photo library (with the demo's " + std::to_string(kDemoPhotos) + " photos, " +
-       std::to_string(kFamilyPhotos) + " of them also in the album \"" + kFamilyAlbum + "\")");
+  step("Backing up the photo library");
   // The user allows access to the photos.
   (void)photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
   auto library = photos::PhotoLibrary::sharedPhotoLibrary();
-  // Seeded beside the user's own photos until the album the restore step
-  // brings back is there.
-  const auto albums = library->fetchTopLevelUserCollections();
-  const bool seeded = std::any_of(albums.begin(), albums.end(), [](const photos::AssetCollection& album) {
-    return album.localizedTitle == kFamilyAlbum;
-  });
-  if (!seeded) {
+  // The demo's pictures go only into a library with no photos or videos; one
+  // that holds any (the user's, or the demo's own from an earlier run) is
+  // backed up as it is.
+  if (library->fetchAssetsWithMediaType(photos::MediaType::Image).empty() &&
+      library->fetchAssetsWithMediaType(photos::MediaType::Video).empty()) {
     if (std::string failure = seedLibrary(*library); !failure.empty()) {
-      outcome(false, "cannot seed the photo library: " + failure);
+      outcome(false, "cannot add the demo's pictures to the photo library: " + failure);
       return false;
     }
+    std::fprintf(out_, "      the library had no photos: the demo added its %d pictures, %d of them in \"%s\"\n",
+                 kDemoPhotos, kFamilyPhotos, kFamilyAlbum);
+  } else {
+    std::fprintf(out_, "      the library holds photos already: the demo adds none of its own\n");
   }
   auto gallery = gallery_;
   auto reports = std::make_shared<BackupReports>(out_);
@@ -169,12 +186,14 @@ bool DemoJob::backupPhotos() {
     }
     return false;
   }
-  const std::size_t inLibrary = library->fetchAssetsWithMediaType(photos::MediaType::Image).size();
-  const std::string summary = fmt::format(
-      "{} photo(s) in the library; sent now: {} photo(s) in {} of {} upload(s) (one per album a photo is in), "
-      "{} failed; {} cloud album(s) created",
-      inLibrary, reports->sentPhotos.size(), reports->uploaded, reports->toUpload, reports->failed,
-      reports->albumsCreated);
+  auto count = [](std::uint64_t number) { return static_cast<std::int64_t>(number); };
+  auto photosText = [&](std::uint64_t number) { return ui::localizedCountString("Demo Photos Format", count(number)); };
+  const std::string summary = ui::localizedCountString(
+      "Demo Backup Format",
+      {photosText(library->fetchAssetsWithMediaType(photos::MediaType::Image).size()),
+       photosText(reports->sentPhotos.size()),
+       ui::localizedCountString("Demo Uploads Format", {count(reports->uploaded), count(reports->toUpload)}),
+       count(reports->failed), ui::localizedCountString("Demo Albums Created Format", count(reports->albumsCreated))});
   if (reports->firstImageFailure) {
     // Told by the first failure's own error: a cloud that refuses or
     // redirects the uploads is the cloud's failure, not this machine's.

@@ -17,6 +17,7 @@
 #include "platform/Bytes.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "platform/ui/Resources.h"
 
 namespace lumora {
 namespace {
@@ -128,13 +129,24 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
     }
   }
   if (restore.checked != restore.images.size()) {
-    restore.problem = fmt::format("{} of {} images arrived", restore.checked, restore.images.size());
+    restore.problem = platform::ui::localizedCountString(
+        "Demo Arrived Format",
+        {static_cast<std::int64_t>(restore.checked), static_cast<std::int64_t>(restore.images.size())});
   }
 }
 
 }  // namespace
 
 bool DemoJob::restoreAlbum() {
+  // The album is the demo's, made with its pictures: a library that held
+  // photos already has none to restore.
+  if (!albumTitled(kRestoredAlbum)) {
+    step(fmt::format("Restoring the cloud album \"{}\" into a second phone's library", kRestoredAlbum));
+    outcome(true, fmt::format("nothing to restore: this phone's library has no album \"{}\" (the demo makes it "
+                              "only in a library that had no photos)",
+                              kRestoredAlbum));
+    return true;
+  }
   auto gallery = gallery_;
   // The user lets the app at each phone's photos.
   auto allowPhotos = [&] {
@@ -173,13 +185,16 @@ bool DemoJob::restoreAlbum() {
     if (restore->failure) {
       fail(*restore->failure);
     } else {
-      outcome(false, restore->problem.empty() ? fmt::format("{} image(s) failed", restore->failed.size())
-                                              : restore->problem);
+      outcome(false, restore->problem.empty()
+                         ? platform::ui::localizedCountString("Download Albums Fail Num Info",
+                                                              static_cast<std::int64_t>(restore->failed.size()))
+                         : restore->problem);
     }
     return false;
   }
-  outcome(true, fmt::format("{} file(s), {} bytes, each equal byte for byte to this phone's", restore->checked,
-                            restore->bytes));
+  const std::string files =
+      platform::ui::localizedCountString("Demo Files Format", static_cast<std::int64_t>(restore->checked));
+  outcome(true, platform::ui::localizedCountString("Demo Restored Format", {files, restore->bytes}));
   std::fprintf(out_, "      %zu relation rows (album and camera roll): a backup there sends none of them again\n",
                restore->related);
   return true;

@@ -2,6 +2,7 @@
 
 #include "platform/ui/Resources.h"
 #include "platform/ui/StringFormat.h"
+#include "screens/account/LMLoginScreens.h"
 #include "screens/common/LMCustomUtils.h"
 
 #include <fmt/format.h>
@@ -166,7 +167,9 @@ void DemoJob::fail(const platform::Error& error) {
     advice = "The cloud sends its requests to an address the app does not follow them to: point "
              "LUMORA_CLOUD_URL or <app home>/hosts.json at the address it serves from.";
   }
-  fail(kind, failureText(error), std::move(advice));
+  // A failed sign-in in the sign-in screen's words.
+  auto text = signingIn_ ? messageForLoginError(error, "demo") : std::nullopt;
+  fail(kind, text ? *text : failureText(error), std::move(advice));
 }
 
 int DemoJob::run() {
@@ -308,7 +311,7 @@ bool DemoJob::listDevices() {
     return false;
   }
   auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());
-  outcome(true, std::to_string(list.size()) + " device(s)");
+  outcome(true, platform::ui::localizedCountString("Demo Devices Format", static_cast<std::int64_t>(list.size())));
   for (const auto& device : list) {
     std::fprintf(out_, "      %s\n", device.dump().c_str());
   }

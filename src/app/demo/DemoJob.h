@@ -82,10 +82,11 @@ class DemoJob {
   bool syncContacts(const std::string& title);
   // The phone's people against the cloud's contacts.
   bool compareWithCloud();
-  // Backs up the photo library (seeded when empty) with a progress bar.
+  // Backs up the photo library with a progress bar, after adding the demo's
+  // pictures as new files when it holds no photos or videos.
   bool backupPhotos();
-  // Restores one cloud album into a second phone's library and checks
-  // every file byte for byte.
+  // Restores the demo's cloud album (when this phone's library has it)
+  // into a second phone's library and checks every file byte for byte.
   bool restoreAlbum();
   // Runs `work` on a global queue (cloud calls block their thread) while
   // this thread keeps pumping the main queue; its operation, or nullptr

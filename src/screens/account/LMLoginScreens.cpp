@@ -6,7 +6,9 @@
 #include "platform/ui/Resources.h"
 #include "screens/account/LMOTPViewController.h"
 #include "screens/account/LMWebViewController.h"
+#include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMStoryboard.h"
+#include "stats/KoStatSDK.h"
 #include "utils/ServiceHosts.h"
 
 namespace lumora {
@@ -26,6 +28,35 @@ std::string accountPageURL(const std::string& key) {
 }
 
 bool isBadNetworkCode(std::int64_t code) { return code == -1009 || code == -1003 || code == -1002; }
+
+std::optional<std::string> messageForLoginError(const platform::Error& error, const std::string& event) {
+  auto count = [&event](const char* category) { KoStatSDK::recordCountEvent(std::string(category), event); };
+  if (isBadNetworkCode(error.code())) {
+    count("fail_bad_network");
+    return ui::localizedString("Bad Network");
+  }
+  switch (error.code()) {
+    case 2:
+    case 66108:
+    case 81003:
+    case 87001:
+      return std::nullopt;
+    case 403:
+      count("fail_account_irregularity");
+      return ui::localizedString("Account Irregularity");
+    case 20003:
+      KoStatSDK::recordCountEvent(std::string("fail_invalid_username"), "用户名不存在");
+      return ui::localizedString("Verify Failed Invalid Name");
+    case 70014:
+      count("fail_invalid_verify_code");
+      return ui::localizedString("Invalid Verify Code");
+    case 70016:
+      count("fail_verify");
+      return ui::localizedString("Verify Failed");
+    default:
+      return LMCustomUtils::messageForURLError(error, event).value_or(ui::localizedString("Bad Login"));
+  }
+}
 
 bool isUsableCaptchaPath(const std::string& path) {
   if (path.size() < 2 || path[0] != '/' || path[1] == '/') return false;

@@ -1,5 +1,6 @@
 // What the sign-in screens share: their failure alert ("Login Failed"
-// unless given another title, one button "我知道了"), the addresses of the
+// unless given another title, one button "我知道了") and what it tells of
+// a failed sign-in (also the demo's words for one), the addresses of the
 // account service's pages, the captcha path check, and the screens' table
 // look (one section, a clear 20-point header, rows on "efeff4").
 //
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Error.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
 #include "screens/account/LMLoginViewControllerDelegate.h"
@@ -29,6 +31,13 @@ std::string accountPageURL(const std::string& key);
 // connection, host not found, unsupported address); other network codes
 // get the general message for their code.
 bool isBadNetworkCode(std::int64_t code);
+
+// What the sign-in screen tells of a failed sign-in ("Verify Failed" for a
+// wrong name or password...), counted in the usage statistics under
+// `event` as LMCustomUtils::messageForURLError counts; nullopt for the
+// failures it answers with a step of its own instead (a phone to verify or
+// bind, a two-step code, a captcha), which the screen counts itself.
+std::optional<std::string> messageForLoginError(const platform::Error& error, const std::string& event);
 
 // A captcha path from a login reply: a path (query allowed) beginning with
 // a single "/", without backslashes, blanks or control characters; anything

@@ -254,14 +254,14 @@ void LMLoginViewController::handleResult(const std::optional<platform::Error>& l
 }
 
 void LMLoginViewController::routeError(const platform::Error& error) {
-  auto count = [](const char* category, const char* key = kLoginEvent) {
-    KoStatSDK::recordCountEvent(std::string(category), key);
-  };
-  if (isBadNetworkCode(error.code())) {
-    count("fail_bad_network");
-    showLoginAlert(std::nullopt, loc("Bad Network"));
+  if (auto message = messageForLoginError(error, kLoginEvent)) {
+    showLoginAlert(std::nullopt, *message);
+    // What was wrong is typed again.
+    if (error.code() == 20003 || error.code() == 70016) pwdTextField->setText("");
+    if (error.code() == 70014) codeTextField->setText("");
     return;
   }
+  auto count = [](const char* category) { KoStatSDK::recordCountEvent(std::string(category), kLoginEvent); };
   switch (error.code()) {
     case 2: {
       count("fail_need_verify_phone");
@@ -274,28 +274,9 @@ void LMLoginViewController::routeError(const platform::Error& error) {
       }
       return;
     }
-    case 403:
-      count("fail_account_irregularity");
-      showLoginAlert(std::nullopt, loc("Account Irregularity"));
-      return;
-    case 20003:
-      count("fail_invalid_username", "用户名不存在");
-      showLoginAlert(std::nullopt, loc("Verify Failed Invalid Name"));
-      pwdTextField->setText("");
-      return;
     case 66108:
       count("fail_no_verify_phone");
       showBindPhoneAlert();
-      return;
-    case 70014:
-      count("fail_invalid_verify_code");
-      showLoginAlert(std::nullopt, loc("Invalid Verify Code"));
-      codeTextField->setText("");
-      return;
-    case 70016:
-      count("fail_verify");
-      showLoginAlert(std::nullopt, loc("Verify Failed"));
-      pwdTextField->setText("");
       return;
     case 81003:
       count("fail_2step");
@@ -306,10 +287,8 @@ void LMLoginViewController::routeError(const platform::Error& error) {
       count("fail_invalid_verify_code");
       showLoginAlert(loc("Invalid Verify Code"), std::nullopt);
       return;
-    default: {
-      auto message = LMCustomUtils::messageForURLError(error, kLoginEvent);
-      showLoginAlert(std::nullopt, message.value_or(loc("Bad Login")));
-    }
+    default:
+      return;
   }
 }
 

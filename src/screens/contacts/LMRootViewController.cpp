@@ -757,7 +757,9 @@ void LMRootViewController::confirmSync(const Estimate& estimate, bool background
         ui::localizedCountString("Delete Local Contact Format", static_cast<std::int64_t>(cloudDelete - cloudAdd));
   }
   if (localNet < 0) {
-    if (cloudDelete >= 1) message += ui::localizedString("Dot");
+    // A separator only after the phone's text: the cloud's deletions that
+    // its adds make up for left none.
+    if (cloudNet < 0) message += ui::localizedString("Dot");
     message += ui::localizedCountString("Delete Lumora Contact Format", -static_cast<std::int64_t>(localNet));
   }
   showAlert("提示", message, "取消", {"继续同步"});
