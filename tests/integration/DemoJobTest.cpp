@@ -225,9 +225,12 @@ TEST_F(SignedRequestCloudTest, ADemoContactSyncIsTheLastSyncTheContactsPageTells
 // A home of the user's, one person in the book and two photos in the
 // library, one under a name of the demo's pictures: the demo writes none of
 // its pictures over or beside them, backs the library up as it is, and
-// tells each count as the window does.
+// tells each count as the window does, in English as its step titles
+// (the app's language here is Chinese).
 TEST_F(SignedRequestCloudTest, ADemoOnTheUsersHomeKeepsTheirPhotosAndCountsAsTheWindowDoes) {
   platform::ScopedClock scoped(demoClock());
+  platform::UserDefaults::standard().registerDefaults(
+      {{platform::UserDefaults::kAppleLanguagesKey, platform::Json::array({"zh-Hans"})}});
   testsupport::makeWholeAddressBook(1);
   const std::filesystem::path media = platform::photos::PhotoLibrary::folder();
   testsupport::writeFile(media / "IMG_2003.JPG", testsupport::makeJpeg(64, 48));

@@ -65,7 +65,7 @@ platform::Bytes demoPicture(int i) {
 
 // "1 person", "2 people", as the window counts.
 std::string peopleText(std::size_t count) {
-  return ui::localizedCountString("Demo People Format", static_cast<std::int64_t>(count));
+  return reportCount("Demo People Format", {static_cast<std::int64_t>(count)});
 }
 
 using Counts = std::vector<std::uint64_t>;
@@ -164,7 +164,8 @@ class DemoReports : public LMContactSyncAdapterDelegate {
 }  // namespace
 
 bool DemoJob::seedAddressBook() {
-  step("Filling this phone's address book: " + std::to_string(kSharedPeople + 60) + " people (" +
+  // A book with people in it is the user's: the demo fills an empty one only.
+  step("Filling this phone's address book when it is empty: " + std::to_string(kSharedPeople + 60) + " people (" +
        std::to_string(kSharedPeople) + " of them are in the cloud already, " + std::to_string(kPictured) +
        " with a photo)");
   // The user allows access to the contacts.
@@ -176,7 +177,7 @@ bool DemoJob::seedAddressBook() {
   }
   const ab::Record source = LMManagedRecordContext::defaultSourceInAddressBook(book.get());
   if (const std::size_t present = book->peopleInSource(source).size(); present > 0) {
-    outcome(true, ui::localizedCountString("Demo Kept People Format", {peopleText(present)}));
+    outcome(true, reportCount("Demo Kept People Format", {peopleText(present)}));
     return true;
   }
   for (int i = 0; i < kSharedPeople + 60; ++i) {
@@ -192,7 +193,7 @@ bool DemoJob::seedAddressBook() {
     failAddressBook(failureText(saved.error()));
     return false;
   }
-  outcome(true, ui::localizedCountString("Demo Filled Book Format", {peopleText(book->peopleInSource(source).size())}));
+  outcome(true, reportCount("Demo Filled Book Format", {peopleText(book->peopleInSource(source).size())}));
   return true;
 }
 
@@ -277,9 +278,9 @@ bool DemoJob::compareWithCloud() {
   const std::size_t groups = book ? book->groupsInSource(source).size() : 0;
   const auto cloud = static_cast<std::size_t>(contacts_->context()->serverContactNum());
   const bool same = here == cloud;
-  const std::string groupsText = ui::localizedCountString("Demo Groups Format", static_cast<std::int64_t>(groups));
-  const std::string cloudText = ui::localizedCountString("Contacts Format", static_cast<std::int64_t>(cloud));
-  outcome(same, ui::localizedCountString("Demo Compare Format", {peopleText(here), groupsText, cloudText}));
+  const std::string groupsText = reportCount("Demo Groups Format", {static_cast<std::int64_t>(groups)});
+  const std::string cloudText = reportCount("Contacts Format", {static_cast<std::int64_t>(cloud)});
+  outcome(same, reportCount("Demo Compare Format", {peopleText(here), groupsText, cloudText}));
   return same;
 }
 

@@ -187,13 +187,13 @@ bool DemoJob::backupPhotos() {
     return false;
   }
   auto count = [](std::uint64_t number) { return static_cast<std::int64_t>(number); };
-  auto photosText = [&](std::uint64_t number) { return ui::localizedCountString("Demo Photos Format", count(number)); };
-  const std::string summary = ui::localizedCountString(
+  auto photosText = [&](std::uint64_t number) { return reportCount("Demo Photos Format", {count(number)}); };
+  const std::string summary = reportCount(
       "Demo Backup Format",
       {photosText(library->fetchAssetsWithMediaType(photos::MediaType::Image).size()),
        photosText(reports->sentPhotos.size()),
-       ui::localizedCountString("Demo Uploads Format", {count(reports->uploaded), count(reports->toUpload)}),
-       count(reports->failed), ui::localizedCountString("Demo Albums Created Format", count(reports->albumsCreated))});
+       reportCount("Demo Uploads Format", {count(reports->uploaded), count(reports->toUpload)}),
+       count(reports->failed), reportCount("Demo Albums Created Format", {count(reports->albumsCreated)})});
   if (reports->firstImageFailure) {
     // Told by the first failure's own error: a cloud that refuses or
     // redirects the uploads is the cloud's failure, not this machine's.

@@ -193,8 +193,8 @@ bool DemoJob::restoreAlbum() {
     return false;
   }
   const std::string files =
-      platform::ui::localizedCountString("Demo Files Format", static_cast<std::int64_t>(restore->checked));
-  outcome(true, platform::ui::localizedCountString("Demo Restored Format", {files, restore->bytes}));
+      reportCount("Demo Files Format", {static_cast<std::int64_t>(restore->checked)});
+  outcome(true, reportCount("Demo Restored Format", {files, restore->bytes}));
   std::fprintf(out_, "      %zu relation rows (album and camera roll): a backup there sends none of them again\n",
                restore->related);
   return true;

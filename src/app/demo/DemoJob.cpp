@@ -140,6 +140,10 @@ std::string failureText(const platform::Error& error) {
                                         {error.description()});
 }
 
+std::string reportCount(const std::string& formatKey, const std::vector<platform::ui::FormatArgument>& arguments) {
+  return platform::ui::localizedCountString(formatKey, arguments, "en");
+}
+
 void DemoJob::outcome(bool ok, const std::string& text) {
   if (!ok) {
     fail(kDemoExitLocalFailure, text);
@@ -311,7 +315,7 @@ bool DemoJob::listDevices() {
     return false;
   }
   auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());
-  outcome(true, platform::ui::localizedCountString("Demo Devices Format", static_cast<std::int64_t>(list.size())));
+  outcome(true, reportCount("Demo Devices Format", {static_cast<std::int64_t>(list.size())}));
   for (const auto& device : list) {
     std::fprintf(out_, "      %s\n", device.dump().c_str());
   }

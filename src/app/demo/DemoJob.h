@@ -19,8 +19,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Error.h"
+#include "platform/ui/StringFormat.h"
 
 namespace lumora {
 
@@ -49,6 +51,10 @@ struct DemoOptions {
 // What the user reads of a failure: the screens' message for its code, else
 // a general sentence around the error's own description.
 std::string failureText(const platform::Error& error);
+// A count in the demo's report, with its form for one as the window counts
+// ("1 person", "2 people"). The report is English whatever the language,
+// as its step titles are; only failures are told in the app's language.
+std::string reportCount(const std::string& formatKey, const std::vector<platform::ui::FormatArgument>& arguments);
 
 class DemoJob {
  public:

@@ -70,6 +70,11 @@ std::string localizedCountString(const std::string& formatKey, std::int64_t coun
 }
 
 std::string localizedCountString(const std::string& formatKey, const std::vector<FormatArgument>& arguments) {
+  return localizedCountString(formatKey, arguments, preferredStringsLanguage());
+}
+
+std::string localizedCountString(const std::string& formatKey, const std::vector<FormatArgument>& arguments,
+                                 const std::string& preferred) {
   std::vector<std::string> words;
   for (const auto& argument : arguments) {
     if (const auto* count = std::get_if<std::int64_t>(&argument)) words.emplace_back(*count == 1 ? " One" : " Other");
@@ -78,7 +83,6 @@ std::string localizedCountString(const std::string& formatKey, const std::vector
   // The forms come from the table the format comes from: English's for a
   // language with no texts of its own.
   static const std::string english = "en";
-  const std::string preferred = preferredStringsLanguage();
   for (const std::string* language : {&preferred, &english}) {
     const auto& table = stringTableFor(*language);
     auto format = table.find(formatKey);

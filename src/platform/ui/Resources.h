@@ -37,6 +37,9 @@ std::string localizedCountString(const std::string& formatKey, std::int64_t coun
 // 1 with 1, "<formatKey> Other One" for 2 with 1). A form the table lacks
 // falls back to the one named by fewer words, in the end to the format.
 std::string localizedCountString(const std::string& formatKey, const std::vector<FormatArgument>& arguments);
+// The same in the language given (then English), without the user defaults.
+std::string localizedCountString(const std::string& formatKey, const std::vector<FormatArgument>& arguments,
+                                 const std::string& language);
 // The table of one language ("en", "zh-Hans"): key -> text.
 bool hasLocalizedString(const std::string& language, const std::string& key);
 // Forget the loaded tables (tests that change the language).
