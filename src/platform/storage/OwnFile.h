@@ -1,19 +1,26 @@
-// Reading a file the program keeps for itself (a record, a mark, a settings
-// file) so that nothing else is read in its place: the file is opened
-// without following a link and without blocking, and only a regular file
-// with one link is taken (a symbolic link, a hard link to another file, a
-// pipe, a device or a folder at its name is refused, never read), and no
-// more than a bound of it. A pipe in its place never holds the caller.
+// Reading and writing a file the program keeps for itself (a record, a
+// mark, a log, a settings file, a download) so that nothing else is read or
+// written in its place: the file is opened without following a link and
+// without blocking, and only a regular file with one link is taken (a
+// symbolic link, a hard link to another file, a pipe, a device or a folder
+// at its name is refused, never read, written, emptied or appended to). A
+// pipe in its place never holds the caller.
 //
-// Threading: any thread; nothing is kept. Failure: nullopt, with the reason
-// told through `problem`; errno tells the failed call for Unreadable and
-// Refused.
+// Threading: any thread; nothing is kept. Failure: readOwnFile gives
+// nullopt, with the reason told through `problem`; errno tells the failed
+// call for Unreadable and Refused. openOwnFile gives -1 with errno.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include "platform/Bytes.h"
+#include "platform/Result.h"
 
 namespace platform {
 
@@ -43,5 +50,29 @@ bool ownFileFailureMayPass(int code);
 // nothing came back.
 std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::uint64_t limit,
                                        OwnFileProblem* problem = nullptr);
+
+// A descriptor of the file of the program's own at `path`, opened as
+// open(2) opens it with `flags` (O_WRONLY, O_RDWR or O_RDONLY, O_CREAT,
+// O_TRUNC, O_APPEND...) and `mode`, but never through a link and never held
+// by a pipe; anything at the name that is not a regular file with one link
+// is left as it lies and refused: errno ELOOP for a symbolic link, EMLINK
+// for a file with another name, EISDIR for a folder, EINVAL for a pipe, a
+// device or a socket (a pipe with no reader fails the open itself, ENXIO).
+// O_TRUNC empties only a file so taken. The descriptor is closed on exec
+// and blocks as an ordinary one does (unless `flags` ask O_NONBLOCK).
+//
+// Async-signal-safe (system calls only, nothing allocated): fit for a
+// crash handler. -1 with errno on failure.
+int openOwnFile(const char* path, int flags, mode_t mode);
+
+// Writes all `size` bytes at `data` to `fd`, going on after an interrupted
+// or short write; false with errno when a write failed. Async-signal-safe.
+bool writeWhole(int fd, const void* data, std::size_t size);
+
+// Makes or empties the file of the program's own at `path` (as
+// openOwnFile, with `mode` for a new one) and writes `bytes` into it. The
+// POSIX error of the refused open or the failed write otherwise (the file
+// may then hold part of the bytes).
+Status writeOwnFile(const std::filesystem::path& path, const Bytes& bytes, mode_t mode);
 
 }  // namespace platform
