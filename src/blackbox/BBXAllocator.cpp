@@ -15,6 +15,7 @@
 
 #include "blackbox/BBXContext.h"
 #include "harbor/HBRBundle.h"
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
 namespace {
@@ -73,7 +74,8 @@ int bbxLogDescriptor() {
   }
   int fd = writable->sdkLogDescriptor.load();
   if (fd >= 0) return fd;
-  fd = open(context->sdkLogPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // A log of the kit's own only: a link or a pipe at its name is refused.
+  fd = platform::openOwnFile(context->sdkLogPath, O_WRONLY | O_CREAT | O_APPEND, 0644);
   if (fd < 0) return -1;
   int expected = -1;
   if (!writable->sdkLogDescriptor.compare_exchange_strong(expected, fd)) {

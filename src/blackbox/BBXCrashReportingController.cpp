@@ -21,6 +21,7 @@
 #include "platform/device/Device.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
 
@@ -227,7 +228,7 @@ std::string BBXCrashReportingController::launchFailureMarkerPath() const {
 }
 
 bool BBXCrashReportingController::createLaunchFailureMarker() const {
-  const int fd = open(launchFailureMarkerPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  const int fd = platform::openOwnFile(launchFailureMarkerPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return false;
   return close(fd) == 0;
 }

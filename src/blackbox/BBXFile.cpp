@@ -182,10 +182,11 @@ bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool 
   }
   *file = BBXFile{};
   if (path != nullptr) {
-    // A link at a record's name is never written through.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
+    // A record file of the kit's own only: a link of either kind or a pipe
+    // at its name is refused, never written through, emptied or waited on.
+    const int flags = O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
     do {
-      file->fd = open(path, flags, 0644);
+      file->fd = platform::openOwnFile(path, flags, 0644);
     } while (file->fd < 0 && errno == EINTR);
     if (file->fd < 0) BBXSDKLog("%s: Error: Unable to open file %s\n", "BBXFileInit", strerror(errno));
   }

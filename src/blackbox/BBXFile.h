@@ -58,8 +58,9 @@ struct BBXFile {
   bool full = false;               // reached kBBXMaxRecordFileBytes: takes nothing more
 };
 
-// Opens `path` (O_APPEND when `append`, else O_TRUNC; created 0644; a link
-// at `path` is not followed, the open fails). In append mode the file's
+// Opens `path` (O_APPEND when `append`, else O_TRUNC; created 0644) as a
+// file of the kit's own (platform::openOwnFile): a link of either kind, a
+// pipe or a device at `path` fails the open. In append mode the file's
 // current size starts the bytes-written count.
 bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool buffered);
 // Append mode.

@@ -6,16 +6,17 @@
 #include <atomic>
 #include <charconv>
 #include <csignal>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/diagnostics/CallStack.h"
 #include "platform/diagnostics/FatalSignalChain.h"
 #include "platform/diagnostics/FixedText.h"
+#include "platform/storage/OwnFile.h"
 #include "stats/KoACrashUtil.h"
 
 namespace lumora {
@@ -25,6 +26,9 @@ constexpr const char* kFirstLine = "KOSTAT_CRASH_NOTE 1";
 constexpr const char* kLastLine = "END";
 constexpr std::size_t kLineSize = 2048;
 constexpr std::size_t kFrameSize = 1024;
+// More than the longest note: every line of the app information, the state
+// and each frame at its longest.
+constexpr std::uint64_t kNoteLimit = (platform::kMaxCallStackFrames + 64) * kLineSize;
 
 struct Prepared {
   std::string path;
@@ -90,7 +94,9 @@ bool writeNote(const Prepared* parts, int signal, const KoACrashNote::State& sta
   static void* frames[platform::kMaxCallStackFrames];
   int count = platform::captureCallStack(frames, platform::kMaxCallStackFrames);
 
-  int fd = open(parts->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // Only a note of our own is emptied and written: a link or a pipe at its
+  // name is refused (the launch after clears the name).
+  int fd = platform::openOwnFile(parts->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return false;
   bool ok = platform::writeFromSignal(fd, parts->head.data(), parts->head.size()) &&
             writeNumberLine(fd, KoACMState::kAppActiveKey, state.active ? 1 : 0) &&
@@ -124,7 +130,11 @@ bool KoACrashNote::writeFromSignal(int signal, const State& state) {
 }
 
 std::optional<KoACrashMessage> KoACrashNote::read(const std::filesystem::path& path) {
-  std::ifstream in(path);
+  // Read only as the handler's own file (a pipe in its place would hold the
+  // launch), and no larger than a handler ever writes.
+  const auto note = platform::readOwnFile(path, kNoteLimit);
+  if (!note) return std::nullopt;
+  std::istringstream in(*note);
   std::string current;
   if (!in || !std::getline(in, current) || current != kFirstLine) return std::nullopt;
   std::map<std::string, std::string> values;

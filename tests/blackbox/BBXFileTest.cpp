@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -100,6 +101,31 @@ TEST(BBXFileTest, BufferHoldsAtMost999BytesAndAppendCountsTheOldSize) {
   lumora::BBXFileWriteHashKey(&file, "1234567");
   ASSERT_TRUE(lumora::BBXFileCloseWithOffset(&file, &size));
   EXPECT_EQ(size, 510u);
+}
+
+// Someone else's file at a record's name is neither emptied nor appended
+// to, and a pipe there never holds the (crash-time) open.
+TEST(BBXFileTest, OnlyARecordFileOfItsOwnIsOpened) {
+  testsupport::TestHome home;
+  const std::filesystem::path userFile = home.root() / "notes.txt";
+  std::ofstream(userFile) << "the user's notes\n";
+  const std::filesystem::path record = home.root() / "log_a.bbxrecord";
+  for (auto kind : {testsupport::Planted::HardLink, testsupport::Planted::Pipe}) {
+    for (bool append : {false, true}) {
+      SCOPED_TRACE(testsupport::plantedName(kind) + std::string(append ? ", appending" : ", emptying"));
+      ASSERT_TRUE(testsupport::plant(kind, record, userFile));
+      BBXFile file;
+      bool opened = true;
+      EXPECT_TRUE(testsupport::endsWithoutWaitingOn(record, [&] {
+        opened = lumora::BBXFileInitWithPathMode(&file, record.c_str(), append, false);
+        if (opened) lumora::BBXFileWriteHashKey(&file, "written");
+        lumora::BBXFileClose(&file);
+      }));
+      EXPECT_FALSE(opened);
+      EXPECT_EQ(bbxFileText(userFile), "the user's notes\n");
+      std::filesystem::remove(record);
+    }
+  }
 }
 
 TEST(BBXFileTest, ReaderKeepsParsedObjectsAndTransformsThem) {

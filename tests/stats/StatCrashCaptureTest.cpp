@@ -24,7 +24,9 @@
 #include "stats/KoACrashUtil.h"
 #include "stats/KoStatCrashController.h"
 #include "stats/KoStatCrashReporter.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 // Crashing functions with exported names, so the records' stacks name them;
 // left alone by the undefined-behaviour checks of sanitizer builds, which
@@ -196,6 +198,27 @@ TEST_F(StatCrashCapture, AnUncaughtExceptionIsRecordedAndALaterCrashReplacesAnEa
   // And the other way round: a crash by signal after it wins.
   EXPECT_EQ(runChild(stattest::crashByFpe).signal, SIGFPE);
   EXPECT_EQ(store_.getCrashMessage()->getCrashType(), KoACrashUtil::signalString(SIGFPE));
+}
+
+// Someone else's file at the note's name: the handler neither waits on a
+// pipe nor writes through a link; the launch after neither waits on it nor
+// reads through it, and clears the name for the next crash.
+TEST_F(StatCrashCapture, TheNoteIsWrittenAndReadOnlyAsAFileOfItsOwn) {
+  const std::filesystem::path userFile = home_.root() / "notes.txt";
+  const std::string notes = "the user's notes\n";
+  testsupport::writeFile(userFile, platform::toBytes(notes));
+  const std::filesystem::path note = store_.getNotePath();
+  for (auto kind : {testsupport::Planted::Pipe, testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink}) {
+    SCOPED_TRACE(testsupport::plantedName(kind));
+    ASSERT_TRUE(testsupport::plant(kind, note, userFile));
+    ChildEnd end;
+    EXPECT_TRUE(testsupport::endsWithoutWaitingOn(note, [&] { end = runChild(stattest::crashBySegv); }));
+    EXPECT_EQ(end.signal, SIGSEGV);
+    EXPECT_TRUE(testsupport::endsWithoutWaitingOn(note, [&] { store_.hasCrashFile(); }));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(note)));
+    EXPECT_EQ(platform::toString(testsupport::readFile(userFile)), notes);
+    store_.deleteCrashFile();
+  }
 }
 
 TEST_F(StatCrashCapture, IgnoredSignalsAndBrokenPipesLeaveTheProcessRunning) {

@@ -1,5 +1,8 @@
 // The analytics controller's maintenance: the timer, and the chain that
 // opens a new fragment, packages, uploads, prunes and repairs.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include "harbor/analytics/BBXAnalyticsController.h"
 #include "platform/app/BackgroundTask.h"
 #include "platform/diagnostics/Console.h"
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
 
@@ -32,6 +36,15 @@ double maintenanceNowSeconds() {
 
 std::string maintenanceDescription(const platform::Status& status) {
   return status ? std::string() : status.error().description();
+}
+
+// A stream on a file of the controller's own: a pipe at its name would hold
+// the maintenance queue, a link lead the packed copy into another's file.
+std::FILE* openOwnStream(const std::filesystem::path& path, int flags, const char* mode) {
+  const int fd = platform::openOwnFile(path.c_str(), flags, 0666);
+  std::FILE* stream = fd >= 0 ? fdopen(fd, mode) : nullptr;
+  if (fd >= 0 && stream == nullptr) close(fd);
+  return stream;
 }
 
 }  // namespace
@@ -191,8 +204,8 @@ platform::Status BBXAnalyticsController::packageLogsFromActiveSessionFragmentDir
   for (const auto& entry : entries.value()) {
     if (entry.extension() != ".log") continue;
     const URL target = packaged / (entry.filename().string() + ".zip");
-    std::FILE* in = std::fopen(entry.c_str(), "r");
-    std::FILE* out = in ? std::fopen(target.c_str(), "w+") : nullptr;
+    std::FILE* in = openOwnStream(entry, O_RDONLY, "r");
+    std::FILE* out = in ? openOwnStream(target, O_RDWR | O_CREAT | O_TRUNC, "w+") : nullptr;
     const int compressed = out ? BBXAnalyticsCompressFile(in, out) : -1;
     if (in) std::fclose(in);
     if (out && std::fclose(out) != 0) return maintenanceError(0);

@@ -11,6 +11,7 @@
 
 #include "harbor/HBRDebug.h"
 #include "platform/diagnostics/Console.h"
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
 namespace {
@@ -44,7 +45,7 @@ bool BBXEventLogFile::prepare() {
     }
   }
   if (!std::filesystem::exists(std::filesystem::symlink_status(fileURL_, ec))) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = platform::openOwnFile(path.c_str(), O_WRONLY | O_CREAT, 0600);
     if (fd >= 0) ::close(fd);
   }
   struct stat info {};
@@ -54,6 +55,8 @@ bool BBXEventLogFile::prepare() {
     return false;
   }
   fileSize_ = static_cast<std::uint64_t>(info.st_size);
+  // A log of our own only: a link of either kind or a pipe at its name is
+  // refused (never appended to, emptied or waited on).
   if (auto status = openFileHandleForWriting(); !status) {
     eventLogFileDebugLog(fmt::format("Unable to get open file for writing at path {} [error: {}]", path,
                                      status.error().description()));
@@ -64,7 +67,7 @@ bool BBXEventLogFile::prepare() {
 
 platform::Status BBXEventLogFile::openHandle(int flags) {
   if (fd_ >= 0) return platform::posixError(EBUSY, "a handle of " + fileURL_.string() + " is already open");
-  const int fd = ::open(fileURL_.c_str(), flags | O_CLOEXEC);
+  const int fd = platform::openOwnFile(fileURL_.c_str(), flags, 0600);
   if (fd < 0) return platform::posixError(errno, "open " + fileURL_.string());
   fd_ = fd;
   return {};

@@ -1,7 +1,9 @@
 // An append-only analytics log file with a byte counter. Opening makes way
 // for the file (a directory standing at its path is removed), creates it
 // empty when missing, and holds it open for writing at its end; fileSize
-// starts at the file's size and grows by what each append wrote.
+// starts at the file's size and grows by what each append wrote. Only a
+// regular file of one link is ever opened (see platform::openOwnFile): a
+// link of either kind, a pipe or a device at the path fails the opening.
 //
 // Ownership: the object owns its one file descriptor (at most one handle is
 // open, for writing or for reading) and closes it when destroyed.

@@ -8,7 +8,9 @@
 
 #include "harbor/analytics/BBXEventLogEventFile.h"
 #include "harbor/analytics/BBXEventLogSessionRepository.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 namespace lumora {
 namespace {
@@ -91,13 +93,28 @@ TEST_F(EventLogFileTest, OpeningCountsTheFileAndAppendsGrowIt) {
   EXPECT_FALSE(file->openFileHandleForReading());  // one handle at a time
 }
 
-TEST_F(EventLogFileTest, AFailedAppendIsAnErrorAndLeavesNoPartialRecord) {
-  if (std::filesystem::exists("/dev/full")) {
-    auto full = BBXEventLogEventFile::open("/dev/full");
-    ASSERT_TRUE(full);
-    EXPECT_FALSE(full->appendEvent(BBXEventLogEvent(1, 1, "k")));
-    EXPECT_EQ(full->fileSize(), 0u);
+// Someone else's file at a log's name: never appended to or waited on, the
+// log unusable. A device is no log either.
+TEST_F(EventLogFileTest, OnlyALogOfItsOwnIsOpened) {
+  const auto userFile = path("notes.txt");
+  std::ofstream(userFile) << "the user's notes\n";
+  for (auto kind : {testsupport::Planted::Pipe, testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink}) {
+    SCOPED_TRACE(testsupport::plantedName(kind));
+    const auto log = path("0.log");
+    ASSERT_TRUE(testsupport::plant(kind, log, userFile));
+    std::unique_ptr<BBXEventLogEventFile> opened;
+    EXPECT_TRUE(testsupport::endsWithoutWaitingOn(log, [&] {
+      opened = BBXEventLogEventFile::open(log);
+      if (opened) (void)opened->appendEvent(BBXEventLogEvent(1, 1, "k"));
+    }));
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(platform::toString(testsupport::readFile(userFile)), "the user's notes\n");
+    std::filesystem::remove(log);
   }
+  EXPECT_FALSE(BBXEventLogEventFile::open("/dev/full"));
+}
+
+TEST_F(EventLogFileTest, AFailedAppendIsAnErrorAndLeavesNoPartialRecord) {
   // A write cut short by the file-size limit, in a process of its own.
   const auto limited = path("limited.log");
   std::ofstream(limited) << std::string(300, 'x');
