@@ -19,6 +19,7 @@
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/http/UrlError.h"
+#include "platform/storage/OwnFile.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -58,9 +59,10 @@ class Destination {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  // Creates or empties the file. A link in its place is not followed.
+  // Creates or empties the file: only a file of the downloads' own (a link
+  // of either kind or a pipe in its place is refused, left as it lies).
   platform::Status openFile(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fd_ = platform::openOwnFile(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd_ < 0) return platform::posixError(errno, "Cannot open " + path);
     path_ = path;
     writer_ = std::make_unique<platform::SerialQueue>("LMKssFileWriter");
@@ -111,13 +113,8 @@ class Destination {
   };
 
   static platform::Status writeAll(int fd, const platform::Bytes& block, const std::string& path) {
-    for (std::size_t done = 0; done < block.size();) {
-      ssize_t wrote = ::write(fd, block.data() + done, block.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return platform::posixError(wrote < 0 ? errno : EIO, "Cannot write " + path);
-      done += static_cast<std::size_t>(wrote);
-    }
-    return platform::Status::success();
+    if (platform::writeWhole(fd, block.data(), block.size())) return platform::Status::success();
+    return platform::posixError(errno, "Cannot write " + path);
   }
 
   // Waits for the block being written; how its write went.

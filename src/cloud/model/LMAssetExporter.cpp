@@ -1,7 +1,9 @@
 #include "cloud/model/LMAssetExporter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <system_error>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/OwnFile.h"
 #include "platform/media/MediaProperties.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/ImageManager.h"
@@ -74,27 +77,25 @@ bool isLibraryFile(const photos::ImageRequestInfo& info, const platform::Bytes& 
          fs::file_size(*info.fileURL, ec) == data.size() && !ec;
 }
 
-// Removes an earlier temporary file of the same name.
+// Removes an earlier temporary file of the same name (a link there goes
+// itself, never what it leads to).
 platform::Status clearTemporaryFile(const std::string& path) {
   std::error_code ec;
-  if (!fs::exists(path, ec)) return platform::Status::success();
+  if (!fs::exists(fs::symlink_status(path, ec))) return platform::Status::success();
   if (fs::remove(path, ec)) return platform::Status::success();
   return platform::Error(platform::kPOSIXErrorDomain, ec.value(),
                          {{platform::Error::kLocalizedDescriptionKey, ec.message()}});
 }
 
-// Writes the bytes under a private name, then renames it into place.
+// Writes the bytes under a private name, then renames it into place. Only
+// a file of our own is written under that name: a link of either kind or a
+// pipe there fails the write (and its name goes, never what it leads to).
 bool writeAtomically(const std::string& path, const platform::Bytes& data) {
   const std::string temporary = path + ".partial";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-      std::error_code ec;
-      fs::remove(temporary, ec);
-      return false;
-    }
+  if (!platform::writeOwnFile(temporary, data, 0666).ok()) {
+    std::error_code ec;
+    fs::remove(temporary, ec);
+    return false;
   }
   std::error_code ec;
   fs::rename(temporary, path, ec);
@@ -157,19 +158,20 @@ platform::Status LMAssetExporter::exportRepresentation(const photos::LibraryAsse
   if (auto cleared = clearTemporaryFile(*image.filePath); !cleared.ok()) return cleared;
   std::int64_t copied = 0;
   {
-    std::ofstream out(*image.filePath, std::ios::binary | std::ios::trunc);
+    const int out = platform::openOwnFile(image.filePath->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    bool written = out >= 0;
     platform::Bytes buffer;
     buffer.reserve(static_cast<std::size_t>(kLMBlockSize));
-    while (out && copied < *image.size) {
+    while (written && copied < *image.size) {
       auto read = representation->getBytes(copied, static_cast<std::size_t>(std::min<std::int64_t>(
                                                         kLMBlockSize, *image.size - copied)),
                                             buffer);
       if (!read.ok() || *read == 0) break;
-      out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(*read));
+      written = platform::writeWhole(out, buffer.data(), static_cast<std::size_t>(*read));
       copied += static_cast<std::int64_t>(*read);
     }
-    out.close();
-    if (!out) return backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
+    if (out >= 0 && close(out) != 0) written = false;
+    if (!written) return backupError(kLMLocalErrorGeneral, "Save temp image data to disk error.");
   }
   if (copied != *image.size) return backupError(kLMLocalErrorGeneral, "Read asset data error.");
   auto digests = digestBlocksOfFile(*image.filePath, copied);

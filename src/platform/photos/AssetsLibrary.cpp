@@ -12,6 +12,7 @@
 #include "platform/media/Image.h"
 #include "platform/media/MediaProperties.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/OwnFile.h"
 
 namespace platform::photos {
 namespace {
@@ -292,8 +293,17 @@ void AssetsLibrary::writeImageDataToSavedPhotosAlbum(const Bytes& data, WriteCom
   const std::string ext = data.size() > 1 && data[0] == 0x89 ? ".png" : ".jpg";
   static std::atomic<unsigned> written{0};
   const std::filesystem::path staged = AppHome::tmp() / ("assets-library-" + std::to_string(++written) + ext);
-  std::ofstream(staged, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+  // Only a file of the library's own is written there: a link of either
+  // kind or a pipe at that name fails the write (its name goes, never what
+  // it leads to), as a failed import does.
+  if (!writeOwnFile(staged, data, 0666).ok()) {
+    std::error_code ec;
+    std::filesystem::remove(staged, ec);
+    queue_.async([completion = std::move(completion)] {
+      if (completion) completion(std::nullopt, Error(kAssetsLibraryErrorDomain, kAssetsLibraryErrorWriteFailed));
+    });
+    return;
+  }
   write(staged, false, std::move(completion));
 }
 

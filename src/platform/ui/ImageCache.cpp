@@ -3,11 +3,11 @@
 #include <openssl/evp.h>
 
 #include <cmath>
-#include <fstream>
 #include <system_error>
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/OwnFile.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/ui/Window.h"
 
@@ -33,17 +33,16 @@ std::uint64_t costOf(const Image& image) {
 }
 
 // Written beside the file and renamed over it, so a reader never sees half.
+// Only a file of the cache's own is written beside it: a link of either
+// kind or a pipe there fails the write (and its name goes, never what it
+// leads to).
 bool writeCacheFile(const std::filesystem::path& file, const Bytes& bytes) {
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
   const std::filesystem::path temporary = file.string() + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-      std::filesystem::remove(temporary, ec);
-      return false;
-    }
+  if (!writeOwnFile(temporary, bytes, 0666).ok()) {
+    std::filesystem::remove(temporary, ec);
+    return false;
   }
   std::filesystem::rename(temporary, file, ec);
   if (ec) std::filesystem::remove(temporary, ec);

@@ -18,7 +18,9 @@
 #include "cloud/kss/LMKssDescription.h"
 #include "cloud/kss/LMKssFileHelper.h"
 #include "platform/http/TestServer.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 #include "utils/LMErrors.h"
 #include "utils/LMUtils.h"
 #include "utils/RC4.h"
@@ -195,6 +197,22 @@ TEST(LMKssFileHelper, DescriptionsThatCouldNeverBeFetchedFailBeforeAnyRequest) {
   EXPECT_EQ(linked.error->code(), lumora::kLMLocalErrorWriteFail);
   EXPECT_FALSE(std::filesystem::exists(outside));
   EXPECT_FALSE(std::filesystem::exists(caches / "keep.bin"));
+  // Nor is a user's file under that name emptied or written, nor a pipe
+  // waited on: that image fails.
+  const auto userFile = caches.parent_path() / "notes.txt";
+  testsupport::writeFile(userFile, toBytes("the user's notes\n"));
+  for (auto kind : {testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink, testsupport::Planted::Pipe}) {
+    SCOPED_TRACE(testsupport::plantedName(kind));
+    const auto planted = caches / "planted.bin";
+    ASSERT_TRUE(testsupport::plant(kind, planted, userFile));
+    Download got;
+    EXPECT_TRUE(testsupport::endsWithoutWaitingOn(
+        planted, [&] { got = download(with("blocks", Json::array({good})), std::string("planted.bin")); }));
+    ASSERT_TRUE(got.error);
+    EXPECT_EQ(got.error->code(), lumora::kLMLocalErrorWriteFail);
+    EXPECT_EQ(platform::toString(testsupport::readFile(userFile)), "the user's notes\n");
+    std::filesystem::remove(planted);
+  }
   EXPECT_FALSE(std::filesystem::exists(caches.parent_path() / "escape"));
   EXPECT_TRUE(node.hits().empty());
 }

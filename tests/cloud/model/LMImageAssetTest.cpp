@@ -17,6 +17,7 @@
 #include "platform/dispatch/Semaphore.h"
 #include "platform/photos/ImageManager.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
 #include "support/Sanitizers.h"
 #include "support/TestMedia.h"
@@ -35,6 +36,7 @@ class LMImageAssetTest : public ::testing::Test {
     ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
   }
   void TearDown() override {
+    photos::ImageManager::defaultManager().setPhotoDataRendered(false);
     photos::ImageManager::defaultManager().setRequestsHeld(false);
     photos::ImageManager::defaultManager().setExportSourceKind(photos::AssetSourceKind::Composition);
   }
@@ -172,6 +174,30 @@ TEST_F(LMImageAssetTest, PhotoIsExportedWithItsNameDigestsAndExif) {
     EXPECT_EQ(image->blockInfos, blocksByTools(file));
   }
   EXPECT_EQ(testsupport::readFile(asset.file), jpeg);
+}
+
+// Someone else's file beside the rendering's temporary file, where it is
+// written first: never written through nor waited on; that export fails,
+// and the next one goes through.
+TEST_F(LMImageAssetTest, ARenderingIsWrittenOnlyIntoAFileOfItsOwn) {
+  const photos::Asset asset = add("IMG_8.JPG", testsupport::makeJpeg(60, 40, {}));
+  const fs::path userFile = home.root() / "notes.txt";
+  testsupport::writeFile(userFile, platform::toBytes("the user's notes\n"));
+  const fs::path partial = lumora::LMUtils::imageTransferDirectory() / "IMG_8.JPG.partial";
+  fs::create_directories(partial.parent_path());
+  photos::ImageManager::defaultManager().setPhotoDataRendered(true);
+  for (auto kind : {testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink, testsupport::Planted::Pipe}) {
+    SCOPED_TRACE(testsupport::plantedName(kind));
+    ASSERT_TRUE(testsupport::plant(kind, partial, userFile));
+    std::optional<LMImage> image;
+    EXPECT_TRUE(testsupport::endsWithoutWaitingOn(partial, [&] { image = LMImage::initWithAsset(&asset); }));
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(image->error);
+    EXPECT_EQ(testsupport::readFile(userFile), platform::toBytes("the user's notes\n"));
+    auto again = LMImage::initWithAsset(&asset);
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(again->error);
+  }
 }
 
 // Resident memory now and at its peak since the peak was last reset, in KiB.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,8 +12,10 @@
 #include "platform/http/TestServer.h"
 #include "platform/http/UrlError.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/ui/ImageCache.h"
 #include "platform/ui/ImageViewWebCache.h"
 #include "platform/ui/WebImageManager.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -153,6 +156,27 @@ TEST_F(WebImageTest, AViewShowsOnlyItsLatestLoad) {
       [&] { return manager.cachedImageExistsForURL(server.url("/slow.png")); }, std::chrono::seconds(10)));
   platform::MainQueue::main().runUntilIdle();
   EXPECT_EQ(view->image()->size().width, 8);
+}
+
+// Someone else's file beside a cached picture, where its bytes are written
+// first: never written through nor waited on.
+TEST(ImageCacheDiskTest, APictureIsWrittenOnlyIntoAFileOfTheCachesOwn) {
+  testsupport::TestHome home;
+  platform::ui::ImageCache cache;
+  const auto userFile = home.root() / "notes.txt";
+  testsupport::writeFile(userFile, platform::toBytes("the user's notes\n"));
+  for (auto kind : {testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink, testsupport::Planted::Pipe}) {
+    SCOPED_TRACE(testsupport::plantedName(kind));
+    const std::string key = "http://127.0.0.1:9/planted.png";
+    const auto part = cache.cachePathForKey(key).string() + ".part";
+    std::filesystem::create_directories(cache.diskCachePath());
+    ASSERT_TRUE(testsupport::plant(kind, part, userFile));
+    EXPECT_TRUE(testsupport::endsWithoutWaitingOn(part, [&] {
+      cache.storeImage(platform::ui::Image::imageWithPicture({}, {8, 6}), testsupport::makePng(8, 6), key);
+      cache.clearDisk();  // after the write
+    }));
+    EXPECT_EQ(testsupport::readFile(userFile), platform::toBytes("the user's notes\n"));
+  }
 }
 
 }  // namespace
