@@ -14,6 +14,7 @@
 #include "platform/dispatch/Semaphore.h"
 #include "server/CloudServer.h"
 #include "support/ClockMover.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -125,6 +126,26 @@ TEST_F(AnalyticsUploadTest, ChainsUploadClosedFragmentsAndKeepRefusedOnes) {
   EXPECT_EQ(second.error().code(), -1);
   firstDone->wait();
   EXPECT_EQ(server_->analytics().uploads().size(), 3u);
+}
+
+// A pipe among a fragment's logs holds no maintenance: it is left out and
+// the fragment's logs go.
+TEST_F(AnalyticsUploadTest, APipeAmongTheLogsIsLeftOut) {
+  auto controller = make("run-1");
+  controller->logCustomEvent(lumora::BBXTallyCustomEvent::make("first"));
+  controller->logAppLaunched();
+  controller->priorityEventLoggingQueue(2).sync([] {});
+  const auto fragment = controller->currentSessionFragmentDirectoryURL();
+  ASSERT_TRUE(fragment);
+  const auto pipe = *fragment / "0.log";
+  ASSERT_FALSE(std::filesystem::exists(pipe));
+  ASSERT_TRUE(testsupport::plant(testsupport::Planted::Pipe, pipe, {}));
+  platform::Status maintained;
+  EXPECT_TRUE(testsupport::endsWithoutWaitingOn(
+      pipe, [&] { maintained = await([&](auto done) { controller->maintainSessionFragments(done); }); }));
+  EXPECT_TRUE(maintained.ok());
+  ASSERT_EQ(server_->analytics().uploads().size(), 1u);
+  EXPECT_EQ(server_->analytics().uploads()[0].fileNames, (std::vector<std::string>{"1.log.zip", "2.log.zip"}));
 }
 
 TEST_F(AnalyticsUploadTest, PreviousRunCrashIsUploadedUnderThatRun) {

@@ -208,15 +208,23 @@ TEST_F(StatCrashCapture, TheNoteIsWrittenAndReadOnlyAsAFileOfItsOwn) {
   const std::string notes = "the user's notes\n";
   testsupport::writeFile(userFile, platform::toBytes(notes));
   const std::filesystem::path note = store_.getNotePath();
-  for (auto kind : {testsupport::Planted::Pipe, testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink}) {
-    SCOPED_TRACE(testsupport::plantedName(kind));
-    ASSERT_TRUE(testsupport::plant(kind, note, userFile));
+  const std::filesystem::path missing = home_.root() / "missing.txt";
+  const std::pair<testsupport::Planted, std::filesystem::path> rows[] = {
+      {testsupport::Planted::Pipe, userFile},
+      {testsupport::Planted::HardLink, userFile},
+      {testsupport::Planted::SymbolicLink, userFile},
+      {testsupport::Planted::SymbolicLink, missing},
+  };
+  for (const auto& [kind, target] : rows) {
+    SCOPED_TRACE(testsupport::plantedName(kind) + (" to " + target.filename().string()));
+    ASSERT_TRUE(testsupport::plant(kind, note, target));
     ChildEnd end;
     EXPECT_TRUE(testsupport::endsWithoutWaitingOn(note, [&] { end = runChild(stattest::crashBySegv); }));
     EXPECT_EQ(end.signal, SIGSEGV);
     EXPECT_TRUE(testsupport::endsWithoutWaitingOn(note, [&] { store_.hasCrashFile(); }));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(note)));
     EXPECT_EQ(platform::toString(testsupport::readFile(userFile)), notes);
+    EXPECT_FALSE(std::filesystem::exists(missing));
     store_.deleteCrashFile();
   }
 }

@@ -14,7 +14,7 @@ enum class Planted { Pipe, HardLink, SymbolicLink, Folder };
 // The kind's name, for a failure's message.
 const char* plantedName(Planted kind);
 
-// Puts `kind` at `at`; the links lead to `userFile`, which must exist.
+// Puts `kind` at `at`; the links lead to `userFile` (which a hard link needs).
 // False when it could not be made.
 bool plant(Planted kind, const std::filesystem::path& at, const std::filesystem::path& userFile);
 

@@ -205,6 +205,12 @@ platform::Status BBXAnalyticsController::packageLogsFromActiveSessionFragmentDir
     if (entry.extension() != ".log") continue;
     const URL target = packaged / (entry.filename().string() + ".zip");
     std::FILE* in = openOwnStream(entry, O_RDONLY, "r");
+    // A link or a pipe among the logs is no log of ours and never will be:
+    // it stays out, and the fragment goes without it.
+    if (!in && platform::notOwnFile(errno)) {
+      maintenanceDebugLog("Leaving out " + entry.string() + ", which is no log of the controller's own");
+      continue;
+    }
     std::FILE* out = in ? openOwnStream(target, O_RDWR | O_CREAT | O_TRUNC, "w+") : nullptr;
     const int compressed = out ? BBXAnalyticsCompressFile(in, out) : -1;
     if (in) std::fclose(in);

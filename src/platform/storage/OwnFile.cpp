@@ -39,8 +39,7 @@ std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::u
   };
   const int fd = openOwnFile(path.c_str(), O_RDONLY, 0);
   if (fd < 0) {
-    const bool notOwn = errno == ELOOP || errno == EMLINK || errno == EISDIR || errno == EINVAL;
-    why = errno == ENOENT ? OwnFileProblem::Missing : notOwn ? OwnFileProblem::NotRegular : failedFor(errno);
+    why = errno == ENOENT ? OwnFileProblem::Missing : notOwnFile(errno) ? OwnFileProblem::NotRegular : failedFor(errno);
     return std::nullopt;
   }
   struct stat info {};
@@ -124,6 +123,10 @@ int openOwnFile(const char* path, int flags, mode_t mode) {
   close(fd);
   errno = failure;
   return -1;
+}
+
+bool notOwnFile(int code) {
+  return code == ELOOP || code == EMLINK || code == EISDIR || code == EINVAL || code == ENXIO;
 }
 
 bool writeWhole(int fd, const void* data, std::size_t size) {

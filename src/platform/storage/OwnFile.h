@@ -65,6 +65,10 @@ std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::u
 // crash handler. -1 with errno on failure.
 int openOwnFile(const char* path, int flags, mode_t mode);
 
+// Whether a failed openOwnFile (its errno) found something at the name that
+// is no file of the program's own, which no later try would take either.
+bool notOwnFile(int code);
+
 // Writes all `size` bytes at `data` to `fd`, going on after an interrupted
 // or short write; false with errno when a write failed. Async-signal-safe.
 bool writeWhole(int fd, const void* data, std::size_t size);
