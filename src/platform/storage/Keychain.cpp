@@ -117,7 +117,7 @@ std::optional<KeychainItem> readItem(plist_t dict) {
 
 Contents load(const std::filesystem::path& file) {
   Contents contents;
-  Result<Bytes> bytes = plist::readFile(file);
+  Result<Bytes> bytes = plist::readStoredFile(file);
   if (!bytes.ok()) {
     if (bytes.error().code() != plist::kFileReadNoSuchFile) contents.status = Keychain::kNotAvailable;
     return contents;

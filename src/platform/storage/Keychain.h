@@ -13,7 +13,9 @@
 // Storage: one binary property list, mode 0600, read on every call and
 // replaced atomically (temp file + rename) on every change. shared() keeps it
 // at <app home>/Library/Keychains/keychain.plist. A file that cannot be read
-// or parsed makes every call answer kNotAvailable and is never written over.
+// or parsed makes every call answer kNotAvailable and is never written over;
+// a link of either kind, a pipe or a folder at its name counts as one (never
+// read through nor waited on).
 //
 // Threading: every member may be called from any thread; all keychains in the
 // process share one lock, so two instances on one file cannot lose changes.

@@ -186,7 +186,7 @@ Status KeyedArchive::writeToFile(const std::filesystem::path& path) const {
 }
 
 Result<KeyedArchive> KeyedArchive::readFromFile(const std::filesystem::path& path) {
-  auto data = plist::readFile(path);
+  auto data = plist::readStoredFile(path);
   if (!data && data.error().code() == plist::kFileReadNoSuchFile) {
     return archiveError(kKeyedArchiveErrorFile, "cannot read " + path.string());
   }

@@ -105,10 +105,11 @@ class KeyedArchive {
   static Result<KeyedArchive> fromBinaryData(const Bytes& data);
 
   Status writeToFile(const std::filesystem::path& path) const;
-  // A file that exists but cannot be read or is no archive is moved aside to
-  // "<path>.corrupt" (kept for inspection, reported on standard error; the
-  // error's "movedTo" names it), so the caller starts empty and the next
-  // start does not trip over it again.
+  // A file that exists but cannot be read or is no archive (a link of either
+  // kind, a pipe or a folder at the name among them: never read through nor
+  // waited on) is moved aside to "<path>.corrupt" (kept for inspection,
+  // reported on standard error; the error's "movedTo" names it), so the
+  // caller starts empty and the next start does not trip over it again.
   static Result<KeyedArchive> readFromFile(const std::filesystem::path& path);
 
   friend bool operator==(const KeyedArchive& a, const KeyedArchive& b) {

@@ -19,6 +19,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/storage/OwnFile.h"
+
 namespace platform::plist {
 namespace {
 
@@ -541,6 +543,27 @@ Result<Bytes> readFile(const std::filesystem::path& file) {
   ::close(fd);
   bytes.resize(filled);
   return bytes;
+}
+
+Result<Bytes> readStoredFile(const std::filesystem::path& file, std::uint64_t limit) {
+  OwnFileProblem problem = OwnFileProblem::None;
+  std::optional<std::string> contents = readOwnFile(file, limit, &problem);
+  if (contents) return toBytes(*contents);
+  const int err = errno;
+  switch (problem) {
+    case OwnFileProblem::Missing:
+      return fileError(kFileReadNoSuchFile, file, "cannot open the file", ENOENT);
+    case OwnFileProblem::NotRegular:
+      return fileError(kFileReadUnknown, file, "not a file of the program's own (a link, a pipe or a folder)", err);
+    case OwnFileProblem::TooLarge:
+      return fileError(kFileReadUnknown, file, fmt::format("the file is larger than {} bytes", limit), 0);
+    default: {
+      std::int64_t code = err == ENOTDIR                   ? kFileReadNoSuchFile
+                          : (err == EACCES || err == EPERM) ? kFileReadNoPermission
+                                                            : kFileReadUnknown;
+      return fileError(code, file, "cannot read the file", err);
+    }
+  }
 }
 
 Status writeFileAtomically(const std::filesystem::path& file, const Bytes& bytes, mode_t mode) {

@@ -99,6 +99,16 @@ Bytes toXml(plist_t root);
 // kFileReadNoPermission, kFileReadUnknown otherwise.
 Result<Bytes> readFile(const std::filesystem::path& file);
 
+// The most a store file of the program's own is read to (far past any that
+// it writes).
+constexpr std::uint64_t kStoredFileLimit = 64ull << 20;
+
+// Reads a whole file the program stored itself, as platform::readOwnFile
+// reads it: a link of either kind, a pipe, a device or a folder at its name
+// is never read through nor waited on. Errors as readFile's; such a thing at
+// the name, or a file past `limit` bytes, is kFileReadUnknown (unreadable).
+Result<Bytes> readStoredFile(const std::filesystem::path& file, std::uint64_t limit = kStoredFileLimit);
+
 // Writes through a temporary file in the same folder that is flushed to disk
 // and then renamed over `file`, so readers see the old or the new content,
 // never a mix. The folder is created when missing. The new file gets `mode`.

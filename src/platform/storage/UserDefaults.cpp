@@ -228,7 +228,7 @@ void UserDefaults::loadLocked() const {
   writesBlocked_ = false;
 
   std::optional<Error> failure;
-  Result<Bytes> bytes = plist::readFile(file_);
+  Result<Bytes> bytes = plist::readStoredFile(file_);
   if (!bytes.ok()) {
     if (bytes.error().code() == plist::kFileReadNoSuchFile) return;  // a new store
     failure = bytes.error();
