@@ -1,11 +1,15 @@
 #include "platform/storage/IdentifierFile.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <system_error>
+
+#include "platform/storage/OwnFile.h"
 
 namespace platform {
 namespace {
@@ -15,18 +19,24 @@ std::mutex& identifierMutex() {
   return m;
 }
 
+// The most an identifier's file is read to: one short line.
+constexpr std::uint64_t kIdentifierFileLimit = 4096;
+
+// Read as a file of its own: a link of either kind, a pipe or a folder at
+// the name is no identifier, never read through nor waited on.
 std::optional<std::string> readIdentifier(
     const std::filesystem::path& file,
     const std::function<std::optional<std::string>(const std::string&)>& accept) {
-  std::ifstream in(file);
-  if (!in) return std::nullopt;
-  std::string text;
-  std::getline(in, text);
-  return accept(text);
+  const std::optional<std::string> text = readOwnFile(file, kIdentifierFileLimit);
+  if (!text) return std::nullopt;
+  return accept(text->substr(0, text->find('\n')));
 }
 
-// Writes `text` to a private temporary file and links it in as `file`; false
-// when `file` already exists or anything fails.
+// Writes `text` to a private temporary file and moves it in as `file`
+// without replacing anything; false when `file` already exists or anything
+// fails. The file never has a second name a reader could see (which would
+// make it no file of its own), unless the file system cannot rename without
+// replacing: it is then linked in and its temporary name removed.
 bool publish(const std::filesystem::path& file, const std::string& text) {
   std::string temp = file.string() + ".XXXXXX";
   int fd = mkstemp(temp.data());
@@ -35,9 +45,12 @@ bool publish(const std::filesystem::path& file, const std::string& text) {
   bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
                  ::fsync(fd) == 0;
   ::close(fd);
-  bool linked = written && ::link(temp.c_str(), file.c_str()) == 0;
-  ::unlink(temp.c_str());
-  return linked;
+  const bool renamed =
+      written && ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0;
+  const bool linked =
+      written && !renamed && (errno == EINVAL || errno == ENOSYS) && ::link(temp.c_str(), file.c_str()) == 0;
+  if (!renamed) ::unlink(temp.c_str());
+  return renamed || linked;
 }
 
 }  // namespace
@@ -50,12 +63,12 @@ std::optional<std::string> readOrCreateIdentifier(
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
   if (auto existing = readIdentifier(file, accept)) return existing;
-  // Missing or not an identifier: make one. A file that is there but
-  // unreadable as an identifier is replaced.
-  if (std::filesystem::exists(file, ec)) std::filesystem::remove(file, ec);
+  // Missing or not an identifier: make one. Whatever is there instead is
+  // replaced: its name goes (a link's, never what it leads to).
+  std::filesystem::remove(file, ec);
   std::string fresh = make();
   if (publish(file, fresh)) return fresh;
-  // Another process published first (or the link failed): take what is there.
+  // Another process published first (or the move failed): take what is there.
   return readIdentifier(file, accept);
 }
 

@@ -5,9 +5,11 @@
 //
 // Threading: any thread. Concurrent first calls, also from several
 // processes, agree on one value: the file is published with an exclusive
-// link, and the loser reads the winner's value.
+// rename, and the loser reads the winner's value.
 // Failures: nullopt when the identifier cannot be read or stored (the folder
-// is not writable); a file whose line `accept` refuses is replaced.
+// is not writable); a file whose line `accept` refuses is replaced, as is a
+// link of either kind or a pipe at its name (never read through nor waited
+// on; only the name goes).
 #pragma once
 
 #include <filesystem>
