@@ -27,6 +27,9 @@ std::string sha1Hex(const std::string& text) {
   return hex;
 }
 
+// The most a cached picture's file is read to: past it the picture is a miss.
+constexpr std::uint64_t kCacheFileLimit = 256ull << 20;
+
 std::uint64_t costOf(const Image& image) {
   const Size pixels = image.pixelSize();
   return static_cast<std::uint64_t>(std::max(1.0, pixels.width * pixels.height));
@@ -129,7 +132,9 @@ std::optional<Image> ImageCache::imageFromMemoryCache(const std::string& key) {
 std::optional<Image> ImageCache::imageFromDiskCache(const std::string& key, Size shownPixels) {
   if (auto image = imageFromMemoryCache(key)) return image;
   const std::filesystem::path file = cachePathForKey(key);
-  auto bytes = plist::readFile(file);
+  // Read as a file of the cache's own: a link of either kind or a pipe at
+  // its name is a miss, never read through nor waited on.
+  auto bytes = plist::readStoredFile(file, kCacheFileLimit);
   if (!bytes) return std::nullopt;
   auto image = decodedImage(*bytes, shownPixels);
   if (!image) {

@@ -179,4 +179,27 @@ TEST(ImageCacheDiskTest, APictureIsWrittenOnlyIntoAFileOfTheCachesOwn) {
   }
 }
 
+// A user's picture linked, or a pipe, where a cached picture belongs: a
+// miss, never read through nor waited on.
+TEST(ImageCacheDiskTest, APictureIsReadOnlyFromAFileOfTheCachesOwn) {
+  testsupport::TestHome home;
+  platform::ui::ImageCache cache;
+  const auto userFile = home.root() / "picture.png";
+  const platform::Bytes picture = testsupport::makePng(8, 6);
+  testsupport::writeFile(userFile, picture);
+  const std::string key = "http://127.0.0.1:9/planted.png";
+  const auto file = cache.cachePathForKey(key);
+  std::filesystem::create_directories(cache.diskCachePath());
+  for (auto kind : {testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink, testsupport::Planted::Pipe}) {
+    SCOPED_TRACE(testsupport::plantedName(kind));
+    cache.clearMemory();
+    std::filesystem::remove(file);
+    ASSERT_TRUE(testsupport::plant(kind, file, userFile));
+    std::optional<platform::ui::Image> image;
+    EXPECT_TRUE(testsupport::endsWithoutWaitingOn(file, [&] { image = cache.imageFromDiskCache(key, {8, 6}); }));
+    EXPECT_FALSE(image.has_value());
+    EXPECT_EQ(testsupport::readFile(userFile), picture);
+  }
+}
+
 }  // namespace
