@@ -1,12 +1,9 @@
 #include "blackbox/BBXNetworkClient.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <utility>
 
 #include "blackbox/BBXAllocator.h"
@@ -25,13 +22,9 @@ namespace {
 // How much of a failed upload's answer is kept to say why.
 constexpr std::size_t kBBXResponseTextBytes = 512;
 
-// A plain file that can be read: a link is not followed.
-bool bbxClientFileReadable(const std::string& path) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  std::ifstream file(path, std::ios::binary);
-  return file.good();
-}
+// A package of the program's own that opens now: a link of either kind or a
+// pipe at its name is none. The upload opens it again the same way.
+bool bbxClientFileReadable(const std::string& path) { return platform::http::fileBodySource(path).has_value(); }
 
 // The service's own words from the start of its answer: the "error" text of
 // a JSON body, else the text itself.
@@ -178,7 +171,7 @@ void BBXNetworkClient::startUploadRequest(const platform::http::Request& request
 void BBXNetworkClient::startImmediateUploadRequest(const platform::http::Request& request,
                                                    const std::string& filePath) {
   auto body = platform::http::fileBodySource(filePath);
-  if (!body || !bbxClientFileReadable(filePath)) {
+  if (!body) {
     BBXSDKLog("%s: Error: file unreadable\n", "startImmediateUploadRequest");
     return;
   }
@@ -340,6 +333,9 @@ void BBXNetworkClient::runAfterRetryValueFromResponse(const std::optional<platfo
 void BBXNetworkClient::restartTask(BBXURLSessionTask& task) {
   auto self = shared_from_this();
   platform::http::Request request = task.originalRequest();
+  // The restart opens the package again: the sent one's descriptor is not
+  // held through the wait.
+  request.bodySource.reset();
   std::string description = task.taskDescription();
   std::uint64_t restarts = 0;
   {

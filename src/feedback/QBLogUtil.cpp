@@ -9,13 +9,13 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 
 #include "applog/LoggerRegistry.h"
 #include "feedback/QBDataUtil.h"
 #include "applog/QBFileLogger.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/OwnFile.h"
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/device/Device.h"
@@ -46,10 +46,23 @@ bool isZipName(const std::string& name) {
   return std::all_of(name.begin(), name.end() - 4, [](unsigned char c) { return std::isdigit(c); });
 }
 
-// Adds one file under `name`; false when it cannot be read or written.
+// A log file is closed once it passes its size, so it ends within a line
+// of it; the bound keeps anything else out of memory.
+constexpr std::uint64_t kZippedFileLimit = 16 * QBLogUtil::kMaximumFileSize;
+
+// Adds one file under `name`; false when it cannot be read or written. Only
+// a file of the app's own is read: a link of either kind (to a file of the
+// user's), a pipe or a folder at its name is left out, never read through
+// nor waited on.
 bool addFileToZip(zipFile zip, const std::filesystem::path& path, const std::string& name) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  platform::OwnFileProblem problem = platform::OwnFileProblem::None;
+  const auto contents = platform::readOwnFile(path, kZippedFileLimit, &problem);
+  if (!contents) {
+    if (problem == platform::OwnFileProblem::NotRegular) {
+      QB_LOG_ERROR("Leaving out {}: it is no file of the app's own", name);
+    }
+    return false;
+  }
   zip_fileinfo info{};
   std::time_t now = std::chrono::system_clock::to_time_t(platform::Clock::currentTime());
   std::tm local{};
@@ -64,14 +77,8 @@ bool addFileToZip(zipFile zip, const std::filesystem::path& path, const std::str
                           Z_DEFAULT_COMPRESSION) != ZIP_OK) {
     return false;
   }
-  bool ok = true;
-  char buffer[64 * 1024];
-  while (ok && in) {
-    in.read(buffer, sizeof buffer);
-    auto count = static_cast<unsigned>(in.gcount());
-    if (count > 0) ok = zipWriteInFileInZip(zip, buffer, count) == ZIP_OK;
-  }
-  ok = ok && !in.bad();
+  const bool ok = contents->empty() ||
+                  zipWriteInFileInZip(zip, contents->data(), static_cast<unsigned>(contents->size())) == ZIP_OK;
   return zipCloseFileInZip(zip) == ZIP_OK && ok;
 }
 

@@ -2,14 +2,20 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <system_error>
+#include <limits>
 
 #include "harbor/HBRBundle.h"
 #include "harbor/HBRMachO.h"
 #include "platform/diagnostics/Console.h"
-#include "platform/storage/PropertyList.h"
+#include "platform/storage/OwnFile.h"
 
 namespace lumora {
+namespace {
+
+// A part is held in memory whole: no bound but what a string can hold.
+constexpr std::uint64_t kFileBytesLimit = std::numeric_limits<std::ptrdiff_t>::max();
+
+}  // namespace
 
 std::string HBRMultipartMimeStreamEncoder::generateBoundary() { return HBRCreateUUIDString(); }
 
@@ -98,18 +104,22 @@ platform::Status HBRMultipartMimeStreamEncoder::addFile(const std::filesystem::p
                                                         const std::optional<std::string>& fileName,
                                                         const std::optional<std::string>& mimeType,
                                                         const std::optional<std::string>& fieldName) {
-  // Only a regular file that reads whole makes a part: a directory where a
-  // packaged log belongs (its read threw) or a pipe (its open waited for a
-  // writer) makes none.
-  std::error_code error;
-  const auto status = std::filesystem::status(file, error);
-  if (error) return platform::posixError(error.value(), "Unable to read " + file.string());
-  if (!std::filesystem::is_regular_file(status)) {
-    return platform::posixError(EINVAL, file.string() + " is no regular file");
+  // Only a file of the program's own that reads whole makes a part: a link
+  // of either kind (to a file of the user's), a pipe or a folder at its name
+  // makes none, and is neither read through nor waited on. The error's code
+  // tells the caller whether a later try may read it.
+  platform::OwnFileProblem problem = platform::OwnFileProblem::None;
+  const auto contents = platform::readOwnFile(file, kFileBytesLimit, &problem);
+  if (!contents) {
+    const int code = problem == platform::OwnFileProblem::Missing    ? ENOENT
+                     : problem == platform::OwnFileProblem::TooLarge ? EFBIG
+                                                                     : errno;
+    if (problem == platform::OwnFileProblem::NotRegular) {
+      return platform::posixError(code, file.string() + " is no file of the program's own");
+    }
+    return platform::posixError(code, "Unable to read " + file.string());
   }
-  auto bytes = platform::plist::readFile(file);
-  if (!bytes) return bytes.error();
-  addFileData(*bytes, fileName, mimeType, fieldName);
+  addFileData(platform::toBytes(*contents), fileName, mimeType, fieldName);
   return platform::Status::success();
 }
 

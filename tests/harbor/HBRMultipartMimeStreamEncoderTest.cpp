@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "harbor/HBRMultipartMimeStreamEncoder.h"
+#include "platform/storage/OwnFile.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
 
 namespace lumora {
@@ -66,25 +69,41 @@ TEST(HBRMultipartMimeStreamEncoderTest, BodiesAreByteExact) {
   EXPECT_EQ(request.headers.value("Content-Type")->rfind("multipart/form-data; boundary=", 0), 0u);
 }
 
-// A file part holds the whole file. What is no file that reads whole (a
-// directory or a pipe where an analytics upload expects a packaged log, or
-// nothing) makes no part, says so, and stops nothing.
-TEST(HBRMultipartMimeStreamEncoderTest, FilePartsComeOnlyFromRegularFilesThatRead) {
+// A file part holds the whole file, read only as a file of the program's
+// own. Anything else where an upload expects a packaged file (a link of
+// either kind to a user's file, a pipe, a folder, nothing) makes no part,
+// says why, is never waited on, and stops nothing; the user's file is
+// neither sent nor changed.
+TEST(HBRMultipartMimeStreamEncoderTest, FilePartsComeOnlyFromFilesOfTheProgramsOwn) {
+  using testsupport::Planted;
   testsupport::TestHome home;
+  const std::filesystem::path userFile = home.root() / "user.txt";
+  std::ofstream(userFile, std::ios::binary) << "USER TEXT";
   const std::filesystem::path file = home.root() / "0.log.zip";
   std::ofstream(file, std::ios::binary) << "GZ";
-  const std::filesystem::path directory = home.root() / "1.log.zip";
-  std::filesystem::create_directory(directory);
-  const std::filesystem::path pipe = home.root() / "2.log.zip";
-  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  const std::string body = multipartEncode([&](auto& e) {
-    for (const auto& path : {directory, pipe, home.root() / "missing", file}) {
-      EXPECT_EQ(e.addFile(path, path.filename().string(), std::nullopt, std::string("f")).ok(), path == file) << path;
-    }
-  });
+  const std::filesystem::path missing = home.root() / "missing";
+  std::vector<std::filesystem::path> refused{missing};
+  for (Planted kind : {Planted::Folder, Planted::Pipe, Planted::HardLink, Planted::SymbolicLink}) {
+    refused.push_back(home.root() / (std::to_string(refused.size()) + ".log.zip"));
+    ASSERT_TRUE(testsupport::plant(kind, refused.back(), userFile)) << testsupport::plantedName(kind);
+  }
+  std::string body;
+  EXPECT_TRUE(testsupport::endsWithoutWaitingOn(refused[2], [&] {
+    body = multipartEncode([&](auto& e) {
+      for (const auto& path : refused) {
+        const auto added = e.addFile(path, path.filename().string(), std::nullopt, std::string("f"));
+        ASSERT_FALSE(added.ok()) << path;
+        const auto code = static_cast<int>(added.error().code());
+        EXPECT_TRUE(path == missing ? code == ENOENT : platform::notOwnFile(code)) << path << ": " << code;
+      }
+      EXPECT_TRUE(e.addFile(file, std::string("0.log.zip"), std::nullopt, std::string("f")).ok());
+    });
+  }));
   EXPECT_EQ(body, multipartEncode([](auto& e) {
               e.addFileData(platform::toBytes("GZ"), std::string("0.log.zip"), std::nullopt, std::string("f"));
             }));
+  std::ifstream in(userFile, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "USER TEXT");
 }
 
 TEST(HBRMultipartMimeStreamEncoderTest, RefusedWritesAreNotCounted) {

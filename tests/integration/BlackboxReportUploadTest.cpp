@@ -45,6 +45,7 @@
 #include "server/http/CertificateAuthority.h"
 #include "server/http/HttpsListener.h"
 #include "support/FileLease.h"
+#include "support/PlantedFiles.h"
 #include "support/TestHome.h"
 #include "support/WithoutFileModeOverride.h"
 
@@ -449,6 +450,42 @@ TEST_F(BlackboxReportUploadTest, ReportFilesAreReadWithinBoundsAndNeverThroughLi
   std::getline(std::ifstream(outside), text);
   EXPECT_EQ(text, "not the report's");
 
+}
+
+// The client sends only a package of the store's own: a link of either kind
+// to a user's file or a pipe at a package's name is neither read through nor
+// waited on, urgently or queued (told unreadable); nothing of it reaches the
+// service, and a package of its own still goes.
+TEST_F(BlackboxReportUploadTest, TheClientSendsOnlyPackagesOfItsOwn) {
+  using testsupport::Planted;
+  PlainReportService service;
+  makeController();
+  const fs::path userFile = home_.root() / "user.txt";
+  std::ofstream(userFile) << "USER TEXT";
+  const auto request = lumora::BBXServiceRequest(service.url() + kReportUploadPath, "POST", 10, "key-1");
+  int made = 0;
+  for (Planted kind : {Planted::Pipe, Planted::HardLink, Planted::SymbolicLink}) {
+    for (bool urgent : {true, false}) {
+      SCOPED_TRACE(std::string(testsupport::plantedName(kind)) + (urgent ? ", urgent" : ", queued"));
+      const fs::path at = fs::path(store_.preparedPath()) / (std::to_string(made++) + ".multipartmime");
+      ASSERT_TRUE(testsupport::plant(kind, at, userFile));
+      auto outcome = delegate_->expectOutcome();
+      EXPECT_TRUE(testsupport::endsWithoutWaitingOn(at, [&] { client_->startUploadRequest(request, at.string(), urgent); }));
+      if (!urgent) {
+        const auto error = outcomeOf(outcome);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), lumora::kBBXNetworkErrorUnreadableFile);
+      }
+      EXPECT_EQ(service.requests(), 0u);
+    }
+  }
+  const fs::path own = fs::path(store_.preparedPath()) / "own.multipartmime";
+  std::ofstream(own) << "PACKAGE";
+  client_->startUploadRequest(request, own.string(), true);
+  EXPECT_EQ(service.requests(), 1u);
+  std::string text;
+  std::getline(std::ifstream(userFile), text);
+  EXPECT_EQ(text, "USER TEXT");
 }
 
 // Files no capture writes beside a whole crash record: one far larger than

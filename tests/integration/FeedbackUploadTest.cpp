@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <vector>
 
 #include "SignedRequestFixture.h"
 #include "applog/LoggerRegistry.h"
@@ -13,6 +15,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/PropertyList.h"
 #include "server/services/FeedbackService.h"
+#include "support/PlantedFiles.h"
 #include "utils/AESCrypt.h"
 
 namespace {
@@ -140,6 +143,35 @@ TEST_F(FeedbackUploadTest, TheServiceGetsTheZipCommitAndReportAndTheUploadedLogs
   EXPECT_NE(later, uploaded);
   EXPECT_NE(readFile(*QBLogUtil::getLogDir() / later).find("a line begun after the roll"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(tmp / "1500000000.zip"));
+}
+
+// The zip holds only log files of the app's own: a link of either kind to a
+// user's file or a pipe among the names is left out, never read through nor
+// waited on, and the rest is zipped.
+TEST_F(FeedbackUploadTest, TheZipHoldsOnlyLogFilesOfTheAppsOwn) {
+  using testsupport::Planted;
+  const std::string logged = logLine("a line of the app's own");
+  ASSERT_FALSE(logged.empty());
+  const std::filesystem::path directory = *QBLogUtil::getLogDir();
+  const std::filesystem::path userFile = directory.parent_path() / "user.txt";
+  std::ofstream(userFile) << "USER TEXT";
+  std::vector<std::string> names{logged};
+  for (Planted kind : {Planted::Pipe, Planted::HardLink, Planted::SymbolicLink}) {
+    names.push_back("planted-" + std::to_string(names.size()));
+    ASSERT_TRUE(testsupport::plant(kind, directory / names.back(), userFile)) << testsupport::plantedName(kind);
+  }
+  std::optional<std::filesystem::path> zip;
+  EXPECT_TRUE(testsupport::endsWithoutWaitingOn(directory / names[1], [&] { zip = QBLogUtil::zipLogFiles(names); }));
+  for (std::size_t i = 1; i < names.size(); ++i) std::filesystem::remove(directory / names[i]);
+  ASSERT_TRUE(zip);
+  const auto entries = unzipAll(*zip);
+  std::filesystem::remove(*zip);
+  EXPECT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries.count(QBLogUtil::kDeviceInfoFileName), 1u);
+  ASSERT_EQ(entries.count(logged), 1u);
+  EXPECT_NE(entries.at(logged).find("a line of the app's own"), std::string::npos);
+  for (const auto& [name, content] : entries) EXPECT_EQ(content.find("USER TEXT"), std::string::npos) << name;
+  EXPECT_EQ(readFile(userFile), "USER TEXT");
 }
 
 TEST_F(FeedbackUploadTest, EveryFailureKeepsTheLogs) {

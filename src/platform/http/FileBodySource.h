@@ -1,7 +1,13 @@
-// A request body read from a file as it is sent: the file's length now, and
-// the file opened afresh for each send.
-// Stateless; any thread. Failure: nullopt when the file cannot be read now;
-// a file that shrinks or vanishes before the send fails that send.
+// A request body read from a file of the program's own as it is sent (a
+// crash report package): the file is opened once, as
+// platform::openOwnFile opens it (never through a link of either kind,
+// never waiting on a pipe), its length taken from that descriptor, and each
+// send reads that same file from its start, whatever lies at the name by
+// then. The descriptor is closed with the last copy of the source.
+// Stateless otherwise; any thread. Failure: nullopt when no file of the
+// program's own can be opened at the name now (errno tells why; see
+// platform::notOwnFile); a file that shrinks before the send fails that
+// send.
 #pragma once
 
 #include <filesystem>
