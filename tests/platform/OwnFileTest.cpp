@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <limits>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -88,6 +90,26 @@ TEST(OwnFileTest, OnlyARegularFileOfOneLinkIsWrittenAndAsAsked) {
     EXPECT_EQ(platform::toString(testsupport::readFile(own)), row.after);
   }
   EXPECT_EQ(platform::toString(testsupport::readFile(userFile)), notes);
+}
+
+// Read back whole within its bound, whatever the bound: one past it is too
+// large, and no bound at all reads the file as it is.
+TEST(OwnFileTest, AFileIsReadWholeWithinItsBound) {
+  testsupport::TestHome home;
+  const fs::path own = home.root() / "own";
+  const std::string text(10000, 'x');
+  testsupport::writeFile(own, platform::toBytes(text));
+  const struct {
+    std::uint64_t limit;
+    bool whole;
+  } rows[] = {{10000, true}, {9999, false}, {std::numeric_limits<std::uint64_t>::max(), true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.limit);
+    platform::OwnFileProblem problem = platform::OwnFileProblem::None;
+    const auto read = platform::readOwnFile(own, row.limit, &problem);
+    EXPECT_EQ(read == text, row.whole);
+    EXPECT_EQ(problem, row.whole ? platform::OwnFileProblem::None : platform::OwnFileProblem::TooLarge);
+  }
 }
 
 }  // namespace

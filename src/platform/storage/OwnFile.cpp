@@ -34,6 +34,9 @@ std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::u
   OwnFileProblem ignored;
   OwnFileProblem& why = problem != nullptr ? *problem : ignored;
   why = OwnFileProblem::None;
+  // No file is longer than a string can hold: a bound past it (no bound at
+  // all) is that, and one byte past the bound is always a length.
+  limit = std::min<std::uint64_t>(limit, std::string().max_size() - 1);
   const auto failedFor = [](int code) {
     return ownFileFailureMayPass(code) ? OwnFileProblem::Unreadable : OwnFileProblem::Refused;
   };
