@@ -49,15 +49,11 @@ test: build
 	cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure
 
 # Every test binary in one process, in random order, three times over (or
-# SHUFFLE_REPEAT times): what one test leaves behind must not change
-# another's outcome. They run in the build's tests folder, as CTest runs
-# them (the screenshots the window tests save go there).
+# SHUFFLE_REPEAT times), JOBS binaries at a time: what one test leaves
+# behind must not change another's outcome.
 SHUFFLE_REPEAT ?= 3
 test-shuffle: build
-	@set -e; cd $(BUILD_DIR)/tests; for binary in ./*_tests; do \
-	  echo "$$binary --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT)"; \
-	  "$$binary" --gtest_shuffle --gtest_repeat=$(SHUFFLE_REPEAT) --gtest_brief=1; \
-	done
+	@scripts/test-shuffle.sh $(BUILD_DIR) $(SHUFFLE_REPEAT) $(JOBS)
 
 # The whole suite built and run under AddressSanitizer and
 # UndefinedBehaviorSanitizer, or under ThreadSanitizer, each in a build

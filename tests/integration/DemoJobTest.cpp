@@ -208,12 +208,10 @@ TEST_F(SignedRequestCloudTest, ADemoTellsADamagedAddressBookAsUnreadableAndADeni
 // The window on a home the demo synced tells that sync: the demo records it
 // where the contacts page reads it.
 TEST_F(SignedRequestCloudTest, ADemoContactSyncIsTheLastSyncTheContactsPageTells) {
+  platform::ScopedClock scoped(demoClock());
   auto& defaults = platform::UserDefaults::standard();
   ASSERT_EQ(defaults.doubleForKey(lumora::LMLastContactSync::kShownKey), 0);
-  lumora::DemoOptions options;
-  options.login = "alice";
-  options.password = "secret";
-  const DemoRunResult run = demoRun(options);
+  const DemoRunResult run = demoRun(aliceOptions());
   ASSERT_NE(run.out.find("ok: synced"), std::string::npos) << run.out << run.err;
   EXPECT_NE(run.out.find("Done."), std::string::npos) << run.out << run.err;
   const double now = std::chrono::duration<double>(platform::Clock::current()->now().time_since_epoch()).count();
