@@ -50,6 +50,7 @@ std::optional<platform::Json> LMContactOperation::dictionaryForLumoraJSON() cons
     case kTypeAdd: {
       if (sentContent_) json["content"] = *sentContent_;
       if (mark_) json["mark"] = *mark_;
+      if (resent_) json["resent"] = true;
       auto content = json.find("content");
       if (content != json.end() && content->is_object()) content->erase("tag");
       withKey = true;

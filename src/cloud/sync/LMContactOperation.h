@@ -41,6 +41,11 @@ class LMContactOperation {
   // "mark" in the record's JSON; none for an add recorded without one.
   const std::optional<std::string>& mark() const { return mark_; }
   void setMark(std::optional<std::string> mark) { mark_ = std::move(mark); }
+  // Whether the add was sent before (its reply never came): sent as
+  // "resent": true beside its mark. Only such an add may be answered by a
+  // record the cloud remembers without the add's mark; a first send always
+  // makes a record of its own.
+  void setResent(bool resent) { resent_ = resent; }
   // The content an add sends in place of its record's: an add sent again
   // goes with the content it first went with, as it was kept.
   void setSentContent(platform::Json content) { sentContent_ = std::move(content); }
@@ -53,7 +58,7 @@ class LMContactOperation {
   std::optional<std::string> path(const std::optional<std::string>& userId) const;
 
   // "data": the record's JSON text ("tag" left out of an add's content,
-  // the add's mark as "mark");
+  // the add's mark as "mark", "resent": true for an add sent before);
   // "ckey": the local record id in decimal, "0" when it has none (add,
   // modify); "purge": "1" or "0" (delete). nullopt without a record or when
   // the JSON cannot be written.
@@ -64,6 +69,7 @@ class LMContactOperation {
   std::int32_t type_ = 0;
   bool purge_ = false;
   std::optional<std::string> mark_;
+  bool resent_ = false;
   std::optional<platform::Json> sentContent_;
 };
 

@@ -65,6 +65,9 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
     LMContactOperation& resend = resends.emplace_back(std::move(record), LMContactOperation::kTypeAdd);
     resend.setSentContent(std::move(content));
     resend.setMark(add.mark);
+    // Recorded before its first send went (by this form of the store or an
+    // earlier one): this send is a repeat.
+    resend.setResent(true);
     if (add.book && bookMark_ && *add.book != *bookMark_) madeInAnotherBook.insert(recordID);
   }
   return adapter_.pushInBatches(
