@@ -41,6 +41,12 @@ std::optional<std::string> readEntry(const std::map<std::string, std::string>& p
     if (mark->get_ref<const std::string&>().size() > ContactService::kMaxMarkBytes) return "mark is too long";
     op.mark = mark->get<std::string>();
   }
+  // Whether the sender sent the add before (a repeat of an add whose reply
+  // it never had); a first send when left out.
+  if (auto resent = json.find("resent"); resent != json.end()) {
+    if (!resent->is_boolean()) return "resent must be true or false";
+    op.resent = resent->get<bool>();
+  }
   op.content = std::move(json["content"]);
   if (op.content.dump(-1, ' ', false, Json::error_handler_t::replace).size() >
       ContactService::kMaxContentBytes) {
@@ -82,7 +88,10 @@ std::variant<ContactOperation, SignedReply> ContactService::operation(
   // An add starts a record: the tag it may carry names no version; its
   // mark (else its key, with the device) makes a repeated add find the
   // record the first one made. Other changes carry no mark.
-  if (kind != Kind::Add) op.mark.clear();
+  if (kind != Kind::Add) {
+    op.mark.clear();
+    op.resent = false;
+  }
   if (kind == Kind::Add) {
     op.baseTag.reset();
     op.ckey = find(params, "ckey").value_or("");

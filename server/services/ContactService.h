@@ -5,7 +5,8 @@
 //   POST /lum/contact/v2/user/{userId}/full/{id}/delete delete
 // Parameters: "entry" (or "data"), the record as {"type": "contact" or
 // "group", "content": {...}} and, for an add, its "mark" (the sender's
-// name for the add, a text); "ckey" (add, modify); "purge" "0"/"1"
+// name for the add, a text) and "resent" (true when the sender sent the add
+// before); "ckey" (add, modify); "purge" "0"/"1"
 // (delete). The reply's "data" is the record as the cloud now holds it, in
 // the same form, with "id", "tag" and "status". The batch path
 // (ContactSyncService) reads its operations with the same rules.

@@ -79,10 +79,11 @@ bool writeRecord(SqlConnection& db, const ContactRecord& record) {
 // key and content; an add remembered under no device (from before adds
 // were told apart by device) answers any device of the user. A marked add
 // its mark does not name is looked for by device, key and content too (a
-// cloud from before marks remembered its first send so), but only among
-// adds no mark is kept with: an add made under another mark is another
-// add. A memory that names a record gone, or one of another type, is no
-// answer.
+// cloud from before marks remembered its first send so), but only when its
+// sender sent it before (a first send is a new add, whatever was added
+// under its key and content before), and only among adds no mark is kept
+// with: an add made under another mark is another add. A memory that names
+// a record gone, or one of another type, is no answer.
 std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId, const ContactOperation& op,
                                         const std::string& digest) {
   auto answer = [&](SqlStatement& st) -> std::optional<ContactRecord> {
@@ -97,7 +98,7 @@ std::optional<ContactRecord> earlierAdd(SqlConnection& db, std::int64_t userId, 
                         "AND ckey = '' AND digest = '' AND device = ''");
     if (auto made = answer(byMark.bindAll(userId, op.mark))) return made;
   }
-  if (digest.empty()) return std::nullopt;
+  if (digest.empty() || (!op.mark.empty() && !op.resent)) return std::nullopt;
   SqlStatement byKey(db,
                      "SELECT record_id FROM contact_add_memory AS m WHERE user_id = ?1 AND mark = '' "
                      "AND ckey = ?2 AND digest = ?3 AND device IN (?4, '') AND (?5 = '' OR NOT EXISTS "

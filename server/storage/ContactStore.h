@@ -19,11 +19,13 @@
 // sends again gets the same record, never a second one. An add without a
 // mark is known by its key ("ckey", the sender's own local record id) and
 // content coming from the same device of the user, as the last add (marked
-// or not) that came so. A marked add whose mark is not known is known that
-// way too by an add that came without a mark (as a cloud from before marks
-// remembered every add), and its mark is kept with that record from then
-// on. An add is remembered for kAddMemorySeconds after it was last sent
-// (made, or sent again and known; the store's clock).
+// or not) that came so. A marked add whose mark is not known, and that its
+// sender says it sent before, is known that way too by an add that came
+// without a mark (as a cloud from before marks remembered every add), and
+// its mark is kept with that record from then on; a marked add sent for the
+// first time always makes a record of its own. An add is remembered for
+// kAddMemorySeconds after it was last sent (made, or sent again and known;
+// the store's clock).
 //
 // Ownership: owned by the CloudServer; borrows the Store, which must
 // outlive it. Threading: safe from any thread; the changes of one apply()
@@ -80,6 +82,7 @@ struct ContactOperation {
   std::string ckey;                     // add: the sender's key of the record ("" none)
   std::string device;                   // add: the device that sent it
   std::string mark;                     // add: the sender's mark of the add ("" none)
+  bool resent = false;                  // add: the sender sent this add before
 };
 
 class ContactStore {

@@ -52,17 +52,50 @@ class ContactAddsInFlightTest : public ContactSyncCloudTest {
 
   // The cloud stopped, its store put back into the form a cloud kept
   // before marks (that cloud made the same records and remembered them by
-  // device, key and content only), and started again on it: upgraded.
-  void upgradeCloudFromTheFormBeforeMarks() {
+  // device, key and content only, or, still earlier, by key and content
+  // under no device), and started again on it: upgraded.
+  void upgradeCloudFromTheFormBeforeMarks(
+      testsupport::AddMemoryForm form = testsupport::AddMemoryForm::ByDevice) {
     server_->stop();
     server_.reset();
     const auto data = home_.root() / "cloud";
-    ASSERT_TRUE(testsupport::putCloudStoreBeforeMarks(data, testsupport::AddMemoryForm::ByDevice));
+    ASSERT_TRUE(testsupport::putCloudStoreBeforeMarks(data, form));
     std::string error;
     server_ = localcloud::CloudServer::create(data, &error);
     ASSERT_TRUE(server_) << error;
     ASSERT_TRUE(server_->start(0, &error)) << error;
     lumora::ServiceHosts::setAll(server_->url());
+  }
+
+  // Z0, Z1 and Z2 synced; Z1 deleted in the cloud (as by another device)
+  // and the phone synced; then `beforeTheBookIsReplaced`. The address book
+  // is replaced by a new one and the same people typed in again (the same
+  // record ids, the same content): two syncs keep all three on both sides.
+  void typeInAgainInAReplacedBook(const std::function<void()>& beforeTheBookIsReplaced) {
+    std::vector<ab::RecordId> ids;
+    std::set<std::string> everyone;
+    for (int i = 0; i < 3; ++i) {
+      ids.push_back(addPerson(contactNamed("Z" + std::to_string(i), "Typed")));
+      everyone.insert("Z" + std::to_string(i) + " Typed");
+    }
+    ASSERT_TRUE(sync().ok());
+    ASSERT_TRUE(server_->contacts()
+                    .remove(signedtest::kUserId, cloudContacts().at("Z1 Typed")["content"]["id"].get<std::int64_t>(),
+                            std::nullopt, false)
+                    .record.id);
+    ASSERT_TRUE(sync().ok());
+    ASSERT_EQ(people().count("Z1 Typed"), 0u);
+    ASSERT_NO_FATAL_FAILURE(beforeTheBookIsReplaced());
+
+    ASSERT_NO_FATAL_FAILURE(replaceBookWithAnEmptyOne());
+    clock_->advance(std::chrono::minutes(5));
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(addPerson(contactNamed("Z" + std::to_string(i), "Typed")), ids[i]);
+
+    for (int run = 0; run < 2; ++run) {
+      ASSERT_TRUE(sync().ok()) << run;
+      EXPECT_EQ(namesOf(people()), everyone) << run;
+      EXPECT_EQ(namesOf(cloudContacts()), everyone) << run;
+    }
   }
 
   static std::set<std::string> namesOf(const std::map<std::string, lumora::LMContact>& people) {
@@ -179,30 +212,27 @@ TEST_F(ContactAddsInFlightTest, AThreePartNameWithoutLatinLettersSentAgainStaysA
 // again (the same record ids, the same content): new people, kept on both
 // sides, not the old adds answered with their deleted record.
 TEST_F(ContactAddsInFlightTest, PeopleTypedInAgainInAReplacedBookAfterADeletionElsewhereAreKept) {
-  std::vector<ab::RecordId> ids;
-  std::set<std::string> everyone;
-  for (int i = 0; i < 3; ++i) {
-    ids.push_back(addPerson(contactNamed("Z" + std::to_string(i), "Typed")));
-    everyone.insert("Z" + std::to_string(i) + " Typed");
-  }
-  ASSERT_TRUE(sync().ok());
-  ASSERT_TRUE(server_->contacts()
-                  .remove(signedtest::kUserId, cloudContacts().at("Z1 Typed")["content"]["id"].get<std::int64_t>(),
-                          std::nullopt, false)
-                  .record.id);
-  ASSERT_TRUE(sync().ok());
-  ASSERT_EQ(people().count("Z1 Typed"), 0u);
-
-  ASSERT_NO_FATAL_FAILURE(replaceBookWithAnEmptyOne());
-  clock_->advance(std::chrono::minutes(5));
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(addPerson(contactNamed("Z" + std::to_string(i), "Typed")), ids[i]);
-
-  for (int run = 0; run < 2; ++run) {
-    ASSERT_TRUE(sync().ok()) << run;
-    EXPECT_EQ(namesOf(people()), everyone) << run;
-    EXPECT_EQ(namesOf(cloudContacts()), everyone) << run;
-  }
+  typeInAgainInAReplacedBook([] {});
 }
+
+// The same with the three people synced through a cloud of the form before
+// marks, upgraded after Z1 was deleted (its memory of the adds kept by
+// device, key and content, or by key and content under no device): the new
+// Z1's add goes for the first time, so no add that cloud remembers answers
+// it; the new Z1 is kept on both sides.
+class ContactAddsAcrossAnUpgradeTest : public ContactAddsInFlightTest,
+                                       public ::testing::WithParamInterface<testsupport::AddMemoryForm> {};
+
+TEST_P(ContactAddsAcrossAnUpgradeTest, PeopleTypedInAgainInAReplacedBookAreKept) {
+  typeInAgainInAReplacedBook([this] { upgradeCloudFromTheFormBeforeMarks(GetParam()); });
+}
+
+INSTANTIATE_TEST_SUITE_P(RememberedByTheCloudBeforeMarks, ContactAddsAcrossAnUpgradeTest,
+                         ::testing::Values(testsupport::AddMemoryForm::ByDevice, testsupport::AddMemoryForm::ByKey),
+                         [](const ::testing::TestParamInfo<testsupport::AddMemoryForm>& info) {
+                           return info.param == testsupport::AddMemoryForm::ByDevice ? "ByDevice"
+                                                                                     : "UnderNoDevice";
+                         });
 
 // A person edited here and synced, deleted on another device, then edited
 // back to the content it was first added with: it goes up again as a new

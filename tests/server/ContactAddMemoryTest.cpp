@@ -38,13 +38,14 @@ class ContactAddMemory : public ::testing::Test {
   // One add: its outcome and the record's id.
   static std::pair<Outcome, std::int64_t> add(ContactStore& contacts, const std::string& name, const std::string& mark,
                                               const std::string& device, const std::string& ckey = "1",
-                                              const std::string& type = "contact") {
+                                              const std::string& type = "contact", bool resent = false) {
     ContactOperation op;
     op.type = type;
     op.content = Json{{"displayName", name}};
     op.ckey = ckey;
     op.device = device;
     op.mark = mark;
+    op.resent = resent;
     ContactStore::Change change = contacts.apply(kUser, {op}).front();
     return {change.outcome, change.record.id};
   }
@@ -79,9 +80,10 @@ TEST_F(ContactAddMemory, ARepeatIsKnownByItsMarkAndAnAddWithoutOneByDeviceKeyAnd
 // time (by user, key and content; or by user, device, key and content), is
 // opened by this cloud: the add it remembers, sent again without a mark as
 // a phone of that time sends it, or with the mark it first went with (that
-// cloud ignored marks), is known and makes nothing. The mark is kept with
-// the record from then on: the add's next send is known by it, and an add
-// of equal key and content under another mark is another add.
+// cloud ignored marks) and said to be sent again, is known and makes
+// nothing. The mark is kept with the record from then on: the add's next
+// send is known by it, and an add of equal key and content under another
+// mark is another add.
 TEST_F(ContactAddMemory, TheMemoryOfAStoreOfTheSchemaBeforeIsCarriedIntoIt) {
   const std::pair<testsupport::AddMemoryForm, const char*> forms[] = {
       {testsupport::AddMemoryForm::ByKey, "by key"}, {testsupport::AddMemoryForm::ByDevice, "by device"}};
@@ -101,19 +103,61 @@ TEST_F(ContactAddMemory, TheMemoryOfAStoreOfTheSchemaBeforeIsCarriedIntoIt) {
       ASSERT_TRUE(testsupport::putCloudStoreBeforeMarks(home_.root() / "data", form));
       auto store = open();
       ContactStore contacts(*store);
+      const auto resend = [&](const std::string& sent, const std::string& itsMark, const std::string& device,
+                              const std::string& ckey = "1") {
+        return add(contacts, sent, itsMark, device, ckey, "contact", true);
+      };
       const std::size_t records = contacts.records(kUser).size();
-      EXPECT_EQ(add(contacts, name, markOf, "pass:phone"), std::make_pair(Outcome::Kept, id));
+      EXPECT_EQ(resend(name, markOf, "pass:phone"), std::make_pair(Outcome::Kept, id));
       EXPECT_EQ(contacts.records(kUser).size(), records);
       if (mark.empty()) continue;
-      EXPECT_EQ(add(contacts, name + " edited", markOf, "service:other", "9"), std::make_pair(Outcome::Kept, id));
-      EXPECT_EQ(add(contacts, name, "another" + markOf, "pass:phone").first, Outcome::Applied);
+      EXPECT_EQ(resend(name + " edited", markOf, "service:other", "9"), std::make_pair(Outcome::Kept, id));
+      EXPECT_EQ(resend(name, "another" + markOf, "pass:phone").first, Outcome::Applied);
     }
+  }
+}
+
+// An add such a store remembers (by device, key and content; or by key and
+// content under no device, for any device of the user) answers a marked
+// add of equal key and content only when its sender says it sent it
+// before: a marked add sent for the first time makes a record of its own.
+TEST_F(ContactAddMemory, OnlyAnAddSentAgainIsAnsweredByOneRememberedWithoutItsMark) {
+  struct Row {
+    testsupport::AddMemoryForm form;
+    const char* device;  // of the marked add
+    bool resent;
+    Outcome outcome;
+  };
+  const Row rows[] = {
+      {testsupport::AddMemoryForm::ByDevice, "pass:phone", false, Outcome::Applied},
+      {testsupport::AddMemoryForm::ByDevice, "pass:phone", true, Outcome::Kept},
+      {testsupport::AddMemoryForm::ByKey, "pass:other", false, Outcome::Applied},
+      {testsupport::AddMemoryForm::ByKey, "pass:other", true, Outcome::Kept},
+  };
+  int round = 0;
+  for (const Row& row : rows) {
+    const std::string name = "Remembered " + std::to_string(++round);
+    SCOPED_TRACE(name);
+    std::int64_t id = 0;
+    {
+      auto store = open();
+      ContactStore contacts(*store);
+      id = add(contacts, name, "", "pass:phone").second;
+      ASSERT_GT(id, 0);
+    }
+    ASSERT_TRUE(testsupport::putCloudStoreBeforeMarks(home_.root() / "data", row.form));
+    auto store = open();
+    ContactStore contacts(*store);
+    const auto [outcome, answer] = add(contacts, name, "mark " + name, row.device, "1", "contact", row.resent);
+    EXPECT_EQ(outcome, row.outcome);
+    EXPECT_EQ(answer == id, row.outcome == Outcome::Kept);
   }
 }
 
 // A contact's mark never answers a group's add, nor a group's a contact's:
 // the add of the other type makes a record of its own, and later sends of
-// either add under the mark are still answered by their own record.
+// either add under the mark (sent again) are still answered by their own
+// record.
 TEST_F(ContactAddMemory, AMarkAnswersOnlyAnAddOfItsOwnType) {
   auto store = open();
   ContactStore contacts(*store);
@@ -126,8 +170,8 @@ TEST_F(ContactAddMemory, AMarkAnswersOnlyAnAddOfItsOwnType) {
     const auto [other, otherId] = add(contacts, "Family", mark, "pass:one", "4", second);
     ASSERT_EQ(other, Outcome::Applied);
     EXPECT_EQ(contacts.find(kUser, otherId)->type, second);
-    EXPECT_EQ(add(contacts, "Ann", mark, "pass:one", "3", first), std::make_pair(Outcome::Kept, id));
-    EXPECT_EQ(add(contacts, "Family", mark, "pass:one", "4", second), std::make_pair(Outcome::Kept, otherId));
+    EXPECT_EQ(add(contacts, "Ann", mark, "pass:one", "3", first, true), std::make_pair(Outcome::Kept, id));
+    EXPECT_EQ(add(contacts, "Family", mark, "pass:one", "4", second, true), std::make_pair(Outcome::Kept, otherId));
   }
   EXPECT_EQ(contacts.records(kUser).size(), 4u);
 }

@@ -289,9 +289,10 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
     for (int i = 0; i < characters; ++i) mark += "\u00e9";
     return mark;
   };
-  auto marked = [](const Json& mark) {
+  auto marked = [](const Json& mark, const Json& resent = Json()) {
     Json entry = contact("A");
     entry["mark"] = mark;
+    if (!resent.is_null()) entry["resent"] = resent;
     return entry.dump();
   };
   const Case cases[] = {
@@ -319,6 +320,8 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
       {"an empty mark", kSingle, {{"entry", marked(Json(""))}}, 400},
       {"a mark of 129 bytes", kSingle, {{"entry", marked(Json(std::string(129, 'm')))}}, 400},
       {"a mark of 65 two-byte characters", kSingle, {{"entry", marked(Json(twoByteMark(65)))}}, 400},
+      {"a resent that is a text", kSingle, {{"entry", marked(Json("m"), Json("true"))}}, 400},
+      {"a resent that is a number", kSingle, {{"entry", marked(Json("m"), Json(1))}}, 400},
   };
   for (const Case& c : cases) {
     CloudReply reply = c.path == kList ? cloud_->get(c.path, c.params)
@@ -342,6 +345,9 @@ TEST_F(ContactSync, MalformedListingsAndBatchesAreRefused) {
   server_->contacts().setLimits({});
   for (const std::string& mark : {std::string(128, 'm'), twoByteMark(64)}) {
     EXPECT_EQ(cloud_->post(kSingle, {{"entry", marked(Json(mark))}}).code(), 0) << mark;
+  }
+  for (const bool resent : {true, false}) {
+    EXPECT_EQ(cloud_->post(kSingle, {{"entry", marked(Json("r"), Json(resent))}}).code(), 0) << resent;
   }
 }
 
