@@ -15,7 +15,10 @@
 //   people N TAG      adds N people named TAG0 Person, TAG1 Person...;
 //                     prints their record ids
 //   newbook           replaces the address book by a new, empty one
+//   forgetbook        forgets which address book the store's syncs ran
+//                     against (as a store that never could read its mark)
 //   photo NAME FILE   gives the person named NAME the picture in FILE
+//   phone NAME NUMBER gives the person named NAME that mobile number
 //   photos            prints {name: SHA-1 of the picture} of the people
 //                     with one
 //   dump              prints the book in the DeviceDump form
@@ -47,6 +50,7 @@
 #include "cloud/passport/QBPassportsManager.h"
 #include "contactdevice/DeviceDump.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/addressbook/AddressBook.h"
@@ -292,6 +296,15 @@ int photo(const std::string& name, const std::string& file) {
   return book->save().ok() ? 0 : 3;
 }
 
+int phone(const std::string& name, const std::string& number) {
+  auto book = openBook();
+  ab::Record person = personNamed(*book, name);
+  ab::MultiValue<std::string> phones;
+  phones.add(number, std::string(ab::kPersonPhoneMobileLabel));
+  if (!person || !person.setValue(ab::PersonProperty::Phone, phones).ok()) return 3;
+  return book->save().ok() ? 0 : 3;
+}
+
 int photos() {
   auto book = openBook();
   Json out = Json::object();
@@ -349,12 +362,17 @@ int main(int argc, char** argv) {
   if (command == "backup") return runBackup();
   if (command == "photos") return photos();
   if (command == "photo" && args.size() >= 8) return photo(args[6], args[7]);
+  if (command == "phone" && args.size() >= 8) return phone(args[6], args[7]);
   if (command == "member" && args.size() >= 8) return member(args[6], args[7], args.size() >= 9 ? args[8] : "");
   if (command == "groups") return groups(std::vector<std::string>(args.begin() + 6, args.end()));
   if (command == "people" && args.size() >= 8) return addPeople(std::stoi(args[6]), args[7]);
   if (command == "newbook") {
     testsupport::replaceAddressBookWithAnEmptyOne();
     return 0;
+  }
+  if (command == "forgetbook") {
+    platform::UserDefaults::standard().removeObjectForKey(lumora::kLMAddressBookMarkKey);
+    return platform::UserDefaults::standard().synchronize() ? 0 : 3;
   }
   if (command == "edit" && args.size() >= 8) return edit(args[6], static_cast<unsigned>(std::stoul(args[7])));
   std::cerr << "unknown command " << command << "\n";

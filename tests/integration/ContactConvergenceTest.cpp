@@ -25,6 +25,7 @@
 #include "contactdevice/DeviceDump.h"
 #include "server/storage/ContactStore.h"
 #include "server/services/GalleryService.h"
+#include "support/RecordStoreBeforeBooks.h"
 #include "support/TestMedia.h"
 #include "utils/SHA1.h"
 
@@ -438,6 +439,80 @@ TEST_F(ContactDevicesTest, AnAddInFlightAcrossAReplacedBookTakesOnlyThePersonItC
     sync(other);
     const Json here = dump(phone);
     EXPECT_EQ(peopleIn(here), row.everyone);
+    expectSame(here, dump(other), cloudDump(phone.user));
+  }
+}
+
+// A phone of an earlier form, whose adds in flight were kept without the
+// mark of their address book (or without a mark of their own too), adds
+// Bob; the batch's reply is lost (the cloud made Bob), and the phone is
+// upgraded on that store. Then either the book is replaced by a new, empty
+// one and Carol typed in under Bob's id, or the book is kept and Bob edited
+// (his phone number changed, a photo, a group: a Bob that no longer merges
+// with the one sent). Two syncs: Bob and Carol, or the
+// one Bob as edited, are on the phone, in the cloud and on a fresh second
+// phone, each once. Carol is new here also when the store holds no record
+// of the book its syncs ran against.
+TEST_F(ContactDevicesTest, AnAddInFlightKeptByAnEarlierFormTakesOnlyThePersonItCarried) {
+  struct Row {
+    testsupport::PendingAddsForm form;
+    bool replaced;
+    bool bookRecorded;
+  };
+  const Row rows[] = {{testsupport::PendingAddsForm::BeforeMarks, true, true},
+                      {testsupport::PendingAddsForm::BeforeMarks, false, true},
+                      {testsupport::PendingAddsForm::BeforeBooks, true, true},
+                      {testsupport::PendingAddsForm::BeforeBooks, false, true},
+                      {testsupport::PendingAddsForm::BeforeMarks, true, false}};
+  std::int64_t user = 76000;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.form == testsupport::PendingAddsForm::BeforeMarks ? "before marks" : "before books") +
+                 (row.replaced ? ", book replaced, Carol typed in" : ", book kept, Bob edited") +
+                 (row.bookRecorded ? "" : ", no book recorded"));
+    ++user;
+    Device phone = device(user, "phone" + std::to_string(user));
+    const HelperRun first = run(phone, {"people", "1", "Bob"});
+    ASSERT_EQ(first.exitCode, 0);
+    ASSERT_EQ(run(phone, {"phone", "Bob0 Person", "+1 555 0100"}).exitCode, 0);
+    localcloud::Fault fault;
+    fault.dropReply = true;
+    server_->faults().set("/lum/contact/v3/user/" + phone.user + "/full/batch", fault);
+    EXPECT_EQ(run(phone, {"sync"}).exitCode, 2);
+    server_->faults().clearAll();
+    ASSERT_EQ(cloudDump(phone.user)["people"].size(), 1u);
+    ASSERT_TRUE(testsupport::putPendingAddsBeforeBooks(
+        std::filesystem::path(phone.home) / "Documents" / "lumora.db", row.form));
+    if (!row.bookRecorded) {
+      ASSERT_EQ(run(phone, {"forgetbook"}).exitCode, 0);
+    }
+
+    const std::string picture = phone.home + "/picture.jpg";
+    if (row.replaced) {
+      ASSERT_EQ(run(phone, {"newbook"}).exitCode, 0);
+      const HelperRun typed = run(phone, {"people", "1", "Carol"});
+      ASSERT_EQ(typed.exitCode, 0);
+      EXPECT_EQ(Json::parse(typed.output, nullptr, false), Json::parse(first.output, nullptr, false))
+          << "the id the first book gave Bob";
+    } else {
+      testsupport::writeFile(picture, testsupport::makeJpeg(64, 48));
+      ASSERT_EQ(run(phone, {"phone", "Bob0 Person", "+1 555 0199"}).exitCode, 0);
+      ASSERT_EQ(run(phone, {"photo", "Bob0 Person", picture}).exitCode, 0);
+      ASSERT_EQ(run(phone, {"groups", "Friends"}).exitCode, 0);
+      ASSERT_EQ(run(phone, {"member", "Bob0 Person", "Friends"}).exitCode, 0);
+    }
+    for (int again = 0; again < 2; ++again) sync(phone);
+    Device other = device(user, "other" + std::to_string(user));
+    sync(other);
+    const Json here = dump(phone);
+    if (row.replaced) {
+      EXPECT_EQ(peopleIn(here), (std::set<std::string>{"Bob0 Person", "Carol0 Person"}));
+    } else {
+      EXPECT_EQ(peopleIn(here), std::set<std::string>{"Bob0 Person"});
+      EXPECT_EQ(here["people"]["Bob0 Person"]["phones"], Json::array({"+1 555 0199"}));
+      EXPECT_EQ(here["groups"]["Friends"], Json::array({"Bob0 Person"}));
+      const Json photos = Json::parse(run(other, {"photos"}).output, nullptr, false);
+      EXPECT_EQ(photos, (Json{{"Bob0 Person", lumora::sha1String(testsupport::makeJpeg(64, 48))}}));
+    }
     expectSame(here, dump(other), cloudDump(phone.user));
   }
 }

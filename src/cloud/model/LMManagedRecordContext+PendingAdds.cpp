@@ -173,6 +173,20 @@ platform::Result<LMPendingContactAdds> LMManagedRecordContext::pendingContactAdd
   return adds;
 }
 
+platform::Status LMManagedRecordContext::giveBooklessPendingContactAddsTheBook(const std::string& book) {
+  LMManagedRecordContextDatabase* database = databaseQueue();
+  if (database == nullptr) return LMManagedRecordContextDatabase::error("The record store cannot be opened.");
+  bool done = false;
+  database->inDatabase([&](sqlite3* db) {
+    done = createPendingTable(db) &&
+           Statement(db, fmt::format("update {} set book = ? where book is null", kLMPendingContactAddTable))
+               .bind(1, std::optional<std::string>(book))
+               .execute();
+  });
+  if (done) return platform::Status::success();
+  return LMManagedRecordContextDatabase::error("The contacts in flight cannot be recorded.");
+}
+
 bool LMManagedRecordContext::clearPendingContactAdds() {
   LMManagedRecordContextDatabase* database = databaseQueue();
   if (database == nullptr) return false;

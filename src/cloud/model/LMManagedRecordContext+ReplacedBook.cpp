@@ -56,6 +56,16 @@ platform::Result<bool> LMManagedRecordContext::startOverIfAddressBookReplaced(ab
   if (!mark.ok()) return false;
   auto& defaults = platform::UserDefaults::standard();
   const std::optional<std::string> recorded = defaults.stringForKey(kLMAddressBookMarkKey);
+  // Adds in flight recorded without their book (by an earlier form of the
+  // store) were sent by a sync that recorded its book here first, and a
+  // sync that settled them cleared them: the book recorded is theirs (a
+  // load since that neither sent nor settled them may have recorded a new
+  // book only where no row was linked; with linked rows a new book clears
+  // them all). Once the new mark is recorded, nothing else tells which
+  // book they came from.
+  if (recorded) {
+    if (platform::Status given = giveBooklessPendingContactAddsTheBook(*recorded); !given.ok()) return given.error();
+  }
   if (recorded == *mark) return false;  // the same book (the usual case: no rows read)
 
   auto contacts = searchAllContactRelations();

@@ -157,8 +157,10 @@ class LMManagedRecordContext {
   // sync: the book was replaced and its ids started over, so rows that find
   // no person, or a stranger, say nothing of what the user deleted or
   // changed. Then all sync data is cleared (clearSynchronousData), so that
-  // the next sync is a first one, and the new mark is recorded. Returns
-  // whether the sync data was cleared; an unreadable book changes nothing.
+  // the next sync is a first one, and the new mark is recorded. Before
+  // that, adds in flight recorded without their book's mark take the mark
+  // recorded (see giveBooklessPendingContactAddsTheBook). Returns whether
+  // the sync data was cleared; an unreadable book changes nothing.
   platform::Result<bool> startOverIfAddressBookReplaced(platform::addressbook::AddressBook* addressBook);
 
   // Runs `work` with all the row operations it makes (on any thread) in one
@@ -202,6 +204,11 @@ class LMManagedRecordContext {
   platform::Result<LMPendingContactAdds> pendingContactAdds();
   // Also ends addsInFlightMayBeLost().
   bool clearPendingContactAdds();
+  // Gives the adds in flight that have no book's mark (recorded by a form
+  // of the store from before adds kept it) the mark `book`: that of the
+  // book the sync that sent them ran against, which each sync records
+  // before it sends anything (kLMAddressBookMarkKey).
+  platform::Status giveBooklessPendingContactAddsTheBook(const std::string& book);
   // Whether the store was made again in place of a damaged one whose adds
   // in flight may not all have been carried, and no sync has settled its
   // adds since: a person's add may then have gone before without this

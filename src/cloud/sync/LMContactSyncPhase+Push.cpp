@@ -50,7 +50,8 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
   // with the same content.
   std::vector<LMContactOperation> resends;
   // Adds made in a book that was replaced since (its mark is not this
-  // book's): their ids now name whoever the new book gave them to.
+  // book's), or in a book nothing tells (one that may have been): their
+  // ids may now name whoever the new book gave them to.
   std::set<std::int32_t> madeInAnotherBook;
   for (auto& [recordID, add] : *pending) {
     const bool added = localAdds_.count(recordID) != 0;
@@ -68,7 +69,7 @@ platform::Status LMContactSyncPhase::settleAddsInFlight() {
     // Recorded before its first send went (by this form of the store or an
     // earlier one): this send is a repeat.
     resend.setResent(true);
-    if (add.book && bookMark_ && *add.book != *bookMark_) madeInAnotherBook.insert(recordID);
+    if (!add.book || (bookMark_ && *add.book != *bookMark_)) madeInAnotherBook.insert(recordID);
   }
   return adapter_.pushInBatches(
       resends,
@@ -113,7 +114,7 @@ platform::Status LMContactSyncPhase::settleAddInFlight(const LMContactOperation&
     // Nobody here is the person the add carried: whoever holds its id now
     // is new here and goes up as such, and the record the add made, when
     // the cloud keeps it, comes here as a new person. Nobody deleted or
-    // changed it: its book was replaced.
+    // changed it: its book was (or may have been) replaced.
     if (!deleted) {
       cloud->recordID.reset();
       cloudAdds_.insert_or_assign(serverID, std::move(*cloud));

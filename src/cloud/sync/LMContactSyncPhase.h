@@ -73,7 +73,9 @@ class LMContactSyncPhase {
   // made in a book that was replaced since belongs to that book: the
   // person now under its id pairs with it only when it is the person the
   // add carried; anyone else is new here, and so is the record the add
-  // made, when the cloud keeps it.
+  // made, when the cloud keeps it. So does an add whose book is not known
+  // (LMManagedRecordContext::giveBooklessPendingContactAddsTheBook found
+  // none recorded): it may have been made in a book replaced since.
   platform::Status settleAddsInFlight();
   platform::Status settleAddInFlight(const LMContactOperation& resent, const platform::Json& item,
                                      bool madeInAnotherBook);
