@@ -98,16 +98,15 @@ void BBXInternalReport::enumerateSymbolicatableFilesInContent(const std::functio
   }
 }
 
-std::optional<unsigned> BBXInternalReport::countTry() const {
-  const std::filesystem::path mark = pathForContentFile(kBBXTriesMarkFile);
+unsigned BBXInternalReport::triesSoFar() const {
   BBXFileReadProblem problem = BBXFileReadProblem::None;
-  const auto text = BBXFileReadBounded(mark.c_str(), kBBXTriesMarkBytes, &problem);
-  unsigned earlier = 0;
+  const auto text = BBXFileReadBounded(pathForContentFile(kBBXTriesMarkFile).c_str(), kBBXTriesMarkBytes, &problem);
+  unsigned tries = 0;
   if (text) {
     // The count as text, as every version wrote it; a mark that says no
     // number counts none.
-    const auto parsed = std::from_chars(text->data(), text->data() + text->size(), earlier);
-    if (parsed.ec != std::errc()) earlier = 0;
+    const auto parsed = std::from_chars(text->data(), text->data() + text->size(), tries);
+    if (parsed.ec != std::errc()) tries = 0;
   } else if (problem != BBXFileReadProblem::Missing) {
     const std::string why = problem == BBXFileReadProblem::NotRegular ? "it is no plain file of the kit's own"
                             : problem == BBXFileReadProblem::TooLarge ? "it is larger than a count"
@@ -115,6 +114,11 @@ std::optional<unsigned> BBXInternalReport::countTry() const {
     platform::consoleLog("[Blackbox:Crash] The count of tries of report " + identifier_ + " cannot be read (" + why +
                          "): it starts again");
   }
+  return tries;
+}
+
+bool BBXInternalReport::countTry(unsigned triesBefore) const {
+  const std::filesystem::path mark = pathForContentFile(kBBXTriesMarkFile);
   // Written anew whatever lies at its name, never through it: a folder goes
   // first, and the new file is renamed over anything else (a link itself,
   // never what it leads to).
@@ -123,15 +127,14 @@ std::optional<unsigned> BBXInternalReport::countTry() const {
     std::filesystem::remove_all(mark, ignored);
   }
   const auto written = platform::plist::writeFileAtomically(
-      mark, platform::toBytes(std::to_string(std::uint64_t{earlier} + 1) + "\n"), 0600);
-  if (written.ok()) return earlier;
+      mark, platform::toBytes(std::to_string(std::uint64_t{triesBefore} + 1) + "\n"), 0600);
+  if (written.ok()) return true;
   const platform::Json code = written.error().userInfo().value("errno", platform::Json(0));
   const bool mayPass = code.is_number_integer() && platform::ownFileFailureMayPass(code.get<int>());
   platform::consoleLog("[Blackbox:Crash] Unable to count a try of report " + identifier_ + ": " +
                        written.error().description() +
-                       (mayPass ? "; this try goes uncounted" : "; it is taken as the report's last"));
-  if (mayPass) return earlier;
-  return std::nullopt;
+                       (mayPass ? "; this try goes uncounted" : "; the next try is taken as the report's last"));
+  return mayPass;
 }
 
 std::optional<std::vector<nlohmann::json>> BBXInternalReport::readMetadataAtPath(const std::string& path) {

@@ -55,16 +55,19 @@ class BBXInternalReport {
   // whether or not they exist.
   void enumerateSymbolicatableFilesInContent(const std::function<void(const std::string&)>& block) const;
 
-  // Counts a try at the report on the mark kept in its directory (a hidden
-  // file, never packaged, holding the number of tries so far) and answers
-  // how many came before this one. The mark is read as a file of the kit's
-  // own and written anew through a file renamed into its place, never
-  // through what lies there: a link of either kind, a pipe, a folder, a
-  // file that cannot be read is replaced (the count starts again). A mark
-  // that cannot be written now for a reason that may pass leaves this try
-  // uncounted; nullopt (logged) when it cannot be written at all, so that
-  // the caller takes this try as the report's last.
-  std::optional<unsigned> countTry() const;
+  // The count of tries at the report, kept by a mark in its directory (a
+  // hidden file, never packaged, holding the number of tries so far), read
+  // as a file of the kit's own: a mark that is missing or cannot be read (a
+  // link of either kind, a pipe, a folder, a file that cannot be read)
+  // counts none.
+  unsigned triesSoFar() const;
+  // Counts a try that was made (`triesBefore` + 1) on the mark, written anew
+  // through a file renamed into its place, never through what lies there
+  // (whatever it is, it is replaced). A mark that cannot be written now for
+  // a reason that may pass leaves this try uncounted; false (logged) when it
+  // cannot be written at all, so that the caller takes its next try as the
+  // report's last rather than hold the report back for ever.
+  bool countTry(unsigned triesBefore) const;
 
   // The sections of a metadata file; nullopt when it has none.
   static std::optional<std::vector<nlohmann::json>> readMetadataAtPath(const std::string& path);

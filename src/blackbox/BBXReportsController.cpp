@@ -71,39 +71,51 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
     }
     // A failure that may pass keeps the report whole for a later try, a few
     // times: a failure that outlasts them would keep the crash back for
-    // ever, so the last try sends what can be read. Each try is counted
-    // before it is made; one that cannot be counted is the last.
-    const auto earlierTries = report->countTry();
-    const bool lastTry = !earlierTries || *earlierTries >= kBBXHeldBackTries;
+    // ever, so the last try sends what can be read. A try counts once it
+    // was made and kept the report back: a launch that ends before it
+    // packages, or one with packaging off, leaves the count as it was. A try
+    // that cannot be counted is followed at once by the last.
+    const unsigned earlierTries = report->triesSoFar();
+    bool lastTry = earlierTries >= kBBXHeldBackTries;
     {
       std::lock_guard lock(triedMutex_);
       tried_.insert(report->directoryName());
     }
+    bool unfinished = false;
     if (processing) {
       BBXProcessReportOperation process(report, std::make_shared<BBXSymbolResolver>());
       process.start();
-      if (process.unfinished() && !lastTry) {
-        bbxReportsLog("Report " + report->identifier() + " is kept for a later try: its processing is unfinished");
-        return;
-      }
+      unfinished = process.unfinished();
     }
     if (!packagingEnabled()) {
       bbxReportsLog("Report packaging disabled");
       return;
     }
-    BBXPackageReportOperation package(report, fileManager_, APIKey());
-    package.setLastTry(lastTry);
-    package.start();
-    if (!package.finalPath()) {
+    if (unfinished && !lastTry) {
+      bbxReportsLog("Report " + report->identifier() + " is kept for a later try: its processing is unfinished");
+      if (report->countTry(earlierTries)) return;
+      lastTry = true;
+    }
+    std::optional<std::string> finalPath;
+    for (;;) {
+      BBXPackageReportOperation package(report, fileManager_, APIKey());
+      package.setLastTry(lastTry);
+      package.start();
+      finalPath = package.finalPath();
+      if (finalPath) break;
       bbxReportsLog("Unable to package report");
       // Never to be sent, and not sent empty for the service to refuse: it
       // is kept aside as a refused one would be.
-      if (package.nothingToSend()) fileManager_.moveItemAside(report->path());
-      return;
+      if (package.nothingToSend()) {
+        fileManager_.moveItemAside(report->path());
+        return;
+      }
+      if (lastTry || report->countTry(earlierTries)) return;
+      lastTry = true;
     }
     if (!fileManager_.removeItemAtPath(report->path())) bbxReportsLog("Unable to remove a processing item");
     bbxReportsDebugLog("Packaged id " + report->identifier() + " for submission");
-    started = uploadPackagedReportAtPath(*package.finalPath(), urgent);
+    started = uploadPackagedReportAtPath(*finalPath, urgent);
   });
   return started;
 }

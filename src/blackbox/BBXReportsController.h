@@ -7,12 +7,15 @@
 // why; any other outcome leaves it for a later launch. A report holding a
 // file larger than capture ever writes is moved aside unread. A report
 // that cannot be processed or packaged now, for a reason that may pass
-// (too many open files, say), stays whole for a later launch; every try is
-// counted by a mark in its folder, and after three tries the next sends
-// what can be read, each file left out named in the log. A package is
-// never sent without a file of its report: a report of which nothing can be
-// read now stays for a later launch, however many tries it has had; one of
-// which nothing can ever be sent is moved aside unsent.
+// (too many open files, say), stays whole for a later launch; each try
+// that kept it back is counted, once made, by a mark in its folder (a
+// launch that ends before it packages, or with packaging off, counts none),
+// and after three such tries the next sends what can be read, each file
+// left out named in the log (a try that cannot be counted is followed at
+// once by that last one). A package is never sent without a file of its
+// report: a report of which nothing can be read now stays for a later
+// launch, however many tries it has had; one of which nothing can ever be
+// sent is moved aside unsent.
 //
 // Ownership: created shared by the crash-reporting controller, which is its
 // delegate (held weakly); shares the network client. Threading: the

@@ -1,17 +1,20 @@
 // How many tries a crash report gets while a failure that may pass keeps it
 // back, launch after launch against the local cloud: one try a launch,
-// counted by a mark in the report's folder that is read and written only
-// as a file of the kit's own (whatever lies in its place is replaced, never
-// read or written through, never waited on), and a report of which nothing
-// can be read never sent empty.
+// counted once made (a launch that ends before it packages, or one with
+// packaging off, counts none) by a mark in the report's folder that is
+// read and written only as a file of the kit's own (whatever lies in its
+// place is replaced, never read or written through, never waited on), and
+// a report of which nothing can be read never sent empty.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,8 +26,11 @@
 #include "blackbox/BBXControllerTestDelegate.h"
 #include "blackbox/BBXCrashReportingController.h"
 #include "blackbox/BBXPackageReportOperation.h"
+#include "blackbox/BBXSerializeSymbolicatedFramesOperation.h"
 #include "harbor/Harbor.h"
+#include "integration/BlackboxChildLaunch.h"
 #include "integration/BlackboxReportFixture.h"
+#include "platform/device/Bundle.h"
 #include "platform/dispatch/MainQueue.h"
 #include "support/FileLease.h"
 #include "support/WithoutFileModeOverride.h"
@@ -33,6 +39,32 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::FileLease;
+
+// The variable that makes the child test below a launch of the app (it
+// names the folder of the test's store under the app home's caches), and
+// how that launch ends: as it processes a report.
+constexpr const char* kQuittingLaunch = "BBX_TRIES_QUITTING_LAUNCH";
+constexpr int kQuitWhileProcessing = 42;
+
+// A launch of the app over the app home it is given, run by the test of
+// launches that make no try in a process of its own: it quits as soon as
+// it processes a report, before anything is packaged.
+TEST(BlackboxReportTriesChild, QuitsAsItProcessesAReport) {
+  const char* storeFolder = std::getenv(kQuittingLaunch);
+  if (storeFolder == nullptr) GTEST_SKIP();
+  platform::Bundle::setInfoDictionary({{"CFBundleIdentifier", storeFolder}});
+  const lumora::BBXFileManager store;
+  platform::Bundle::setInfoDictionary({{"CFBundleIdentifier", "com.example.app"}});
+  lumora::BBXContextSetCaptureHooks(lumora::BBXHostCaptureHooks());
+  platform::MainQueue::main().bindToCurrentThread();
+  lumora::BBXSerializeSymbolicatedFramesOperation::setCreateForTesting(
+      [](lumora::BBXFile*, const char*) -> bool { _exit(kQuitWhileProcessing); });
+  const auto delegate = std::make_shared<bbxtest::BBXControllerTestDelegate>();
+  auto app = lumora::BBXCrashReportingController::create(store, delegate);
+  app->startWithProfilingMark(lumora::BBXTimingNow(), std::nullopt);
+  app->operationQueue()->waitUntilAllOperationsAreFinished();
+  FAIL() << "no report was processed";
+}
 
 class BlackboxReportTriesTest : public bbxreports::ReportPipelineTest {
  protected:
@@ -48,6 +80,12 @@ class BlackboxReportTriesTest : public bbxreports::ReportPipelineTest {
   // A crashed launch's report with the launch's log beside it.
   fs::path writeReportWithLog(const std::string& id) {
     const fs::path directory = writeReport(id)->path();
+    std::ofstream(directory / "sdk.log") << "the launch's log\n";
+    return directory;
+  }
+  // The same with what processing names frames from.
+  fs::path writeReportWithThreadsAndLog(const std::string& id) {
+    const fs::path directory = writeReportWithThreads(id)->path();
     std::ofstream(directory / "sdk.log") << "the launch's log\n";
     return directory;
   }
@@ -92,6 +130,14 @@ class BlackboxReportTriesTest : public bbxreports::ReportPipelineTest {
     fs::remove_all(fs::path(store_.activePath()) / lumora::Harbor::sharedSDK().executionIdentifier());
   }
 
+  // A folder at `mark` that the app cannot remove (one of its folders is
+  // not the app's to write into).
+  static void plantFolderThatStays(const fs::path& mark) {
+    fs::create_directories(mark / "kept");
+    std::ofstream(mark / "kept" / "in") << "x";
+    fs::permissions(mark / "kept", fs::perms::owner_read | fs::perms::owner_exec);
+  }
+
   std::shared_ptr<bbxtest::BBXControllerTestDelegate> appDelegate_ =
       std::make_shared<bbxtest::BBXControllerTestDelegate>();
 };
@@ -100,6 +146,9 @@ class BlackboxReportTriesTest : public bbxreports::ReportPipelineTest {
 // without it (or sent without it).
 constexpr const char* kWithLog = "metadata.bbxrecord sdk.log signal.bbxrecord";
 constexpr const char* kRecordsOnly = "metadata.bbxrecord signal.bbxrecord";
+// A report with its frames named and its log.
+constexpr const char* kWholeWithFrames =
+    "binary_images.bbxrecord metadata.bbxrecord sdk.log signal.bbxrecord signal.bbxrecord.symbolicated";
 
 // A launch that died during launch leaves its report to the next one's
 // urgent pass, which holds it back (its log busy); the scan of the
@@ -123,6 +172,50 @@ TEST_F(BlackboxReportTriesTest, AReportIsTriedAndCountedOnceALaunch) {
   arrived.push_back(cloudHolds("run-early"));
   EXPECT_EQ(arrived, (std::vector<std::string>{"nothing", "nothing", "nothing", kWithLog}));
   EXPECT_EQ(counts, (std::vector<std::string>{"1\n", "2\n", "3\n"}));
+}
+
+// Launches that make no try at a report: three that quit as they process
+// it, before anything is packaged, or three with packaging off. None counts
+// a try, so a launch at which the report's log cannot be read keeps the
+// report back whole (its first try), and the next delivers it whole.
+TEST_F(BlackboxReportTriesTest, ALaunchThatMakesNoTryCountsNone) {
+  const auto quitAtOnce = [&] {
+    const int status = bbxlaunch::run("BlackboxReportTriesChild.QuitsAsItProcessesAReport", home_.root(),
+                                      server_->url(),
+                                      {{kQuittingLaunch, fs::path(store_.rootPath()).filename().string()}});
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kQuitWhileProcessing) << status;
+  };
+  const auto packagingOff = [&] {
+    platform::Bundle::setInfoDictionary(
+        {{"CFBundleIdentifier", "com.example.app"}, {"Blackbox", {{"PackageReports", false}}}});
+    launchApp(false);
+    platform::Bundle::setInfoDictionary({{"CFBundleIdentifier", "com.example.app"}});
+  };
+  const std::pair<const char*, std::function<void()>> rows[] = {{"run-quit-at-once", quitAtOnce},
+                                                                {"run-packaging-off", packagingOff}};
+  for (const auto& [id, launchWithoutATry] : rows) {
+    SCOPED_TRACE(id);
+    writeReportWithThreadsAndLog(id);
+    std::vector<std::string> counts;
+    for (int launch = 1; launch <= 3; ++launch) {
+      launchWithoutATry();
+      counts.push_back(countOf(id));
+    }
+    const fs::path processed = fs::path(store_.processingPath()) / id;
+    ASSERT_TRUE(fs::exists(processed / "sdk.log"));
+    std::vector<std::string> arrived;
+    {
+      FileLease busy(processed / "sdk.log", FileLease::Kind::Held);
+      ASSERT_TRUE(busy.held());
+      launchApp(false);
+      arrived.push_back(cloudHolds(id));
+      counts.push_back(countOf(id));
+    }
+    launchApp(false);
+    arrived.push_back(cloudHolds(id));
+    EXPECT_EQ(counts, (std::vector<std::string>{"", "", "", "1\n"}));
+    EXPECT_EQ(arrived, (std::vector<std::string>{"nothing", kWholeWithFrames}));
+  }
 }
 
 // A pipe in the place of the count, with the report held back at a launch
@@ -196,9 +289,7 @@ TEST_F(BlackboxReportTriesTest, ACountThatIsNoFileOfTheKitsOwnIsReplacedAndTheBo
        heldThrice},
       {"run-folder-that-stays",
        [](const fs::path& mark) {
-         fs::create_directories(mark / "kept");
-         std::ofstream(mark / "kept" / "in") << "x";
-         fs::permissions(mark / "kept", fs::perms::owner_read | fs::perms::owner_exec);
+         plantFolderThatStays(mark);
          return true;
        },
        {kRecordsOnly}},
@@ -222,6 +313,20 @@ TEST_F(BlackboxReportTriesTest, ACountThatIsNoFileOfTheKitsOwnIsReplacedAndTheBo
   std::ifstream notes(userFile);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(notes)), std::istreambuf_iterator<char>()),
             "the user's notes\n");
+}
+
+// The same where the try is kept back by its processing (the binary
+// images busy as frames are named): the try cannot be counted, so the
+// report goes at once with what can be read.
+TEST_F(BlackboxReportTriesTest, AProcessingTryThatCannotBeCountedIsFollowedByTheLast) {
+  makeController();
+  auto report = writeReportWithThreads("run-images-uncounted");
+  plantFolderThatStays(fs::path(report->path()) / ".held-back");
+  FileLease busy(report->binaryImagePath(), FileLease::Kind::Held);
+  ASSERT_TRUE(busy.held());
+  testsupport::WithoutFileModeOverride asAnApp;
+  launch(report);
+  EXPECT_EQ(cloudHolds("run-images-uncounted"), kRecordsOnly);
 }
 
 // A hard link in the place of the count, to a user's file of 240 bytes or
