@@ -1,5 +1,8 @@
 #include "utils/LMUtils.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <exception>
 
 #include "utils/LMLogUtil.h"
@@ -162,10 +165,17 @@ std::string LMUtils::applicationCachesDirectoryPath() {
 }
 
 std::filesystem::path LMUtils::imageTransferDirectory() {
-  const std::filesystem::path folder = platform::AppHome::caches() / "ImageTransfers";
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  return folder;
+  const std::filesystem::path caches = platform::AppHome::caches();
+  constexpr const char* kFolder = "ImageTransfers";
+  platform::AppHome::makeOwnFolder(caches, kFolder);
+  return caches / kFolder;
+}
+
+platform::Status LMUtils::removeTransferFile(const std::filesystem::path& path) {
+  // unlink(2) takes the name itself, never what a link leads to, and
+  // leaves a folder.
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT || errno == EISDIR) return platform::Status::success();
+  return platform::posixError(errno, "Cannot remove " + path.string());
 }
 
 }  // namespace lumora

@@ -89,8 +89,15 @@ class LMUtils {
   static std::string applicationDocumentsDirectoryPath();
   static std::string applicationCachesDirectoryPath();
   // The photo sync's own folder under Caches, for the files its downloads
-  // and exports write (and remove): never another folder of the app's.
+  // and exports write (and remove): never another folder of the app's, and
+  // never reached through a link (one in its place goes, never what it
+  // leads to).
   static std::filesystem::path imageTransferDirectory();
+  // Clears the name of one of the photo sync's own files in that folder:
+  // whatever lies there goes (a file, a pipe, a socket, a link: the link
+  // itself, never what it leads to), but a folder, which none of its files
+  // ever is, stays. The error when something else stays.
+  static platform::Status removeTransferFile(const std::filesystem::path& path);
 
   // ---- Files from the cloud or the photo library ----
 

@@ -275,5 +275,30 @@ TEST_F(SignedRequestCloudTest, ADemoAddsItsPicturesAsNewFilesToALibraryWithNoPho
   EXPECT_NE(run.out.find("ok: 6 files, "), std::string::npos) << run.out;
 }
 
+// A folder linked into the library (photos on another disk) is part of it:
+// the demo takes the library as the user's, adds nothing to it and backs
+// each photo up once, a link back up the tree and a loop notwithstanding.
+TEST_F(SignedRequestCloudTest, ADemoBacksUpTheFoldersLinkedIntoTheLibraryOnceEach) {
+  platform::ScopedClock scoped(demoClock());
+  namespace fs = std::filesystem;
+  testsupport::makeWholeAddressBook(1);
+  const fs::path media = platform::photos::PhotoLibrary::folder();
+  const fs::path trip = home_.root() / "Pictures" / "trip";
+  testsupport::writeFile(trip / "IMG_0001.JPG", testsupport::makeJpeg(64, 48));
+  testsupport::writeFile(trip / "day2" / "IMG_0002.JPG", testsupport::makeJpeg(48, 64));
+  fs::create_directories(media);
+  fs::create_directory_symlink(trip, media / "trip");
+  fs::create_directory_symlink(media, trip / "up");
+  fs::create_directory_symlink("..", trip / "day2" / "loop");
+  const auto theirs = mediaFiles();
+  const platform::Bytes first = testsupport::readFile(trip / "IMG_0001.JPG");
+  const DemoRunResult run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  EXPECT_TRUE(mediaFiles() == theirs) << names(mediaFiles());
+  EXPECT_EQ(testsupport::readFile(trip / "IMG_0001.JPG"), first);
+  EXPECT_NE(run.out.find("ok: 2 photos in the library; sent now: 2 photos in 2 of 2 uploads"), std::string::npos)
+      << run.out;
+}
+
 }  // namespace
 }  // namespace signedtest

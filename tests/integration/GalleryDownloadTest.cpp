@@ -6,8 +6,11 @@
 // there, added without a download, nothing taken).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -399,6 +402,49 @@ TEST_F(GalleryDownloadTest, CloudFileNamesStayInTheDownloadFolderAndAnUnwritable
   EXPECT_TRUE(fs::is_directory(blocker));
   fs::remove_all(blocker);
   EXPECT_FALSE(download(stored, {family}));
+}
+
+// A download's name is the program's own: whatever lies there (a pipe, a
+// link to a user's file), or a link in the place of the downloads' folder,
+// is cleared before the download, never what a link leads to, and the
+// photo is restored.
+TEST_F(GalleryDownloadTest, WhateverLiesAtADownloadsNameIsClearedAndThePhotoRestored) {
+  const LMAlbum holiday = createCloudAlbum("Holiday");
+  const Bytes photo = testsupport::makeJpeg(50, 40);
+  backUp(addFile("IMG_0400.JPG", photo), *holiday.serverID);
+  const LMImage stored = cloudImages(*holiday.serverID).at(0);
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path& transfers, const fs::path& users)> put;
+  };
+  const Case cases[] = {
+      {"a pipe", [&](const fs::path& transfers, const fs::path&) {
+         ASSERT_EQ(::mkfifo((transfers / *stored.fileName).c_str(), 0600), 0);
+       }},
+      {"a link to a user's file", [&](const fs::path& transfers, const fs::path& users) {
+         fs::create_symlink(users / *stored.fileName, transfers / *stored.fileName);
+       }},
+      {"a link in the place of the folder", [&](const fs::path& transfers, const fs::path& users) {
+         fs::remove_all(transfers);
+         fs::create_directory_symlink(users, transfers);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::TestHome fresh;
+    openLibrary();
+    const fs::path users = fresh.root() / "Pictures";
+    const Bytes theirs = testsupport::makeJpeg(20, 10);
+    testsupport::writeFile(users / *stored.fileName, theirs);
+    c.put(lumora::LMUtils::imageTransferDirectory(), users);
+    const std::optional<Error> failed = download(stored, {newAlbum("Holiday")});
+    EXPECT_FALSE(failed) << failed->description();
+    const auto restored = library()->fetchAssetsWithMediaType(photos::MediaType::Image);
+    EXPECT_EQ(restored.size(), 1u);
+    for (const auto& asset : restored) EXPECT_EQ(testsupport::readFile(asset.file), photo);
+    EXPECT_EQ(testsupport::readFile(users / *stored.fileName), theirs);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(lumora::LMUtils::imageTransferDirectory() / *stored.fileName)));
+  }
 }
 
 }  // namespace

@@ -58,6 +58,10 @@ platform::Result<LMKssFileHelper::FileResult> LMImageSyncAdapter::downloadImage(
   if (progress) {
     read = [progress, size](std::int64_t now, std::int64_t soFar, std::int64_t) { progress(now, soFar, size); };
   }
+  // The download's name is this sync's own: whatever an earlier run or
+  // anyone else left there goes first (a link itself, never what it leads
+  // to), as it goes once the image is in the library.
+  if (image.fileName) removeImageObjectWithFileName(*image.fileName);
   auto result = LMKssFileHelper::downloadKssFile(*kss, image.fileName, read, dataRequestTransfer());
   if (!result.ok() && platform::http::isCancelledError(result.error())) {
     platform::Error cancelled = LMUtils::localErrorWithErrorCode(

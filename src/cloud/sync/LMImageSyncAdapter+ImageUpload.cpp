@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 
 #include "cloud/kss/LMKssEncryptedBody.h"
@@ -23,8 +22,6 @@
 
 namespace lumora {
 namespace {
-
-namespace fs = std::filesystem;
 
 platform::Error loggedUploadFailure(platform::Error error) {
   LM_LOG_ERROR("{}", error.description());
@@ -51,15 +48,13 @@ bool isTrue(const platform::Json& object, const char* key) {
   return assetjson::integerAt(object, key).value_or(0) != 0;
 }
 
-// Removes the exported file when it goes out of scope (a file or a link,
-// never what a link points to).
+// Removes the exported file when it goes out of scope (whatever lies at
+// its name but a folder; a link itself, never what it points to).
 class TemporaryFileRemoval {
  public:
   explicit TemporaryFileRemoval(const std::optional<std::string>& path) : path_(path) {}
   ~TemporaryFileRemoval() {
-    if (!path_ || path_->empty()) return;
-    std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(*path_, ec))) fs::remove(*path_, ec);
+    if (path_ && !path_->empty()) (void)LMUtils::removeTransferFile(*path_);
   }
   TemporaryFileRemoval(const TemporaryFileRemoval&) = delete;
   TemporaryFileRemoval& operator=(const TemporaryFileRemoval&) = delete;

@@ -142,18 +142,15 @@ platform::Status LMImageSyncAdapter::saveImageRelation(const LMImageRelation& va
 }
 
 void LMImageSyncAdapter::removeImageObjectWithFileName(const std::string& fileName) {
-  // Only in the downloads' own folder, and only a file (or a link) a
-  // download may have written: a folder of that name is never touched.
+  // Only in the downloads' own folder, and never a folder of that name.
   const auto path = LMUtils::fileInDirectory(LMUtils::imageTransferDirectory(), fileName);
   if (!path) {
     LM_LOG_ERROR("Not removing a cached file: \"{}\" is not a plain file name", fileName);
     return;
   }
-  std::error_code ec;
-  const auto status = std::filesystem::symlink_status(*path, ec);
-  if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_symlink(status)) return;
-  std::filesystem::remove(*path, ec);
-  if (ec) LM_LOG_ERROR("{}", ec.message());
+  if (auto removed = LMUtils::removeTransferFile(*path); !removed.ok()) {
+    LM_LOG_ERROR("{}", removed.error().description());
+  }
 }
 
 // ---- Suspension, resumption, cancellation ----

@@ -91,9 +91,10 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   platform::Status saveRelationServerAlbum(const LMAlbum& serverAlbum, platform::photos::AssetsGroup localAlbum,
                                           platform::photos::AssetsLibrary& library);
 
-  // Removes the file or folder of that name in the caches directory. A name
-  // that is not a plain file name is refused (logged), so neither the
-  // caches directory itself nor anything outside it is ever removed.
+  // Clears that name in the downloads' own folder (LMUtils::
+  // removeTransferFile: whatever lies there but a folder). A name that is
+  // not a plain file name is refused (logged), so neither the folder itself
+  // nor anything outside it is ever removed.
   void removeImageObjectWithFileName(const std::string& fileName);
 
   // Only while syncing: suspend (not when cancelled or suspended already)

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "platform/app/Application.h"
 #include "platform/dispatch/NotificationCenter.h"
@@ -54,6 +57,68 @@ Clock::TimePoint timeFromNanos(std::int64_t value) {
 bool isHidden(const fs::path& path) {
   const std::string name = path.filename().string();
   return !name.empty() && name[0] == '.';
+}
+
+// A folder by what it is (its device and inode), whatever name reaches it.
+using FolderIdentity = std::pair<dev_t, ino_t>;
+
+std::optional<FolderIdentity> folderIdentity(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+  return FolderIdentity{info.st_dev, info.st_ino};
+}
+
+// Calls `visit` with each file under the library's folder that may be a
+// photo or a video (hidden names and the catalogue's folder left out) until
+// it answers false; false then. A folder linked into the library is part of
+// it: every real folder is walked once, the library's own tree first, then
+// the folders its links lead to, round by round, each folder's names in
+// order. So a folder reached by more than one name is always taken under
+// the same one (its plain name when it has one) and its files keep their
+// identifiers; a link back up the tree, or a loop of links, leads to a
+// folder walked already.
+bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const fs::path&)>& visit) {
+  std::set<FolderIdentity> walked;
+  for (const fs::path& own : {folder, folder / kCatalogueFolder}) {
+    if (auto identity = folderIdentity(own)) walked.insert(*identity);
+  }
+  std::vector<fs::path> links;  // to folders, walked after the tree they are in
+  auto walkTree = [&](const fs::path& top) {
+    std::vector<fs::path> pending = {top};
+    while (!pending.empty()) {
+      const fs::path current = std::move(pending.back());
+      pending.pop_back();
+      std::vector<fs::directory_entry> entries;
+      std::error_code ec;
+      for (fs::directory_iterator it(current, fs::directory_options::skip_permission_denied, ec), end;
+           !ec && it != end; it.increment(ec)) {
+        if (!isHidden(it->path())) entries.push_back(*it);
+      }
+      std::sort(entries.begin(), entries.end());
+      std::vector<fs::path> below;
+      for (const fs::directory_entry& entry : entries) {
+        std::error_code kind;
+        if (entry.is_directory(kind)) {
+          if (entry.is_symlink(kind)) {
+            links.push_back(entry.path());
+          } else if (auto identity = folderIdentity(entry.path()); identity && walked.insert(*identity).second) {
+            below.push_back(entry.path());
+          }
+        } else if (entry.is_regular_file(kind) && !visit(entry.path())) {
+          return false;
+        }
+      }
+      pending.insert(pending.end(), below.rbegin(), below.rend());  // the first name next
+    }
+    return true;
+  };
+  if (!walkTree(folder)) return false;
+  for (std::size_t next = 0; next < links.size(); ++next) {
+    const auto identity = folderIdentity(links[next]);
+    if (!identity || !walked.insert(*identity).second) continue;
+    if (!walkTree(links[next])) return false;
+  }
+  return true;
 }
 
 // Reads what the library keeps about a file; nullopt when the file is not
@@ -125,7 +190,7 @@ void ChangeRequests::deleteAssets(const std::vector<std::string>& assets) {
 
 // ---- The library ----
 
-fs::path PhotoLibrary::folder() { return AppHome::root() / "Media"; }
+fs::path PhotoLibrary::folder() { return AppHome::media(); }
 
 MediaType PhotoLibrary::mediaTypeOfFile(const fs::path& file) {
   // Never destroyed: a rescan on the watch's worker may still ask while the
@@ -151,6 +216,9 @@ std::shared_ptr<PhotoLibrary> PhotoLibrary::sharedPhotoLibrary() {
 PhotoLibrary::PhotoLibrary(fs::path folder) : folder_(std::move(folder)) {
   std::error_code ec;
   fs::create_directories(folder_ / kCatalogueFolder, ec);
+  // The catalogue's folder is the library's own; the rest of the folder is
+  // the user's, as it lies.
+  AppHome::makePrivate(folder_ / kCatalogueFolder);
   auto opened = Catalogue::open(folder_ / kCatalogueFolder / kCatalogueFile);
   if (!opened) return;
   catalogue_ = std::move(opened.value());
@@ -243,6 +311,8 @@ void PhotoLibrary::watchFolderLocked() {
       });
   FolderWatch::Options options;
   options.subfolders = true;
+  // Folders linked into the library are part of it (see forEachLibraryFile).
+  options.followLinks = true;
   // The catalogue's own writes are not changes of the library.
   options.skip = [catalogue = folder_ / kCatalogueFolder](const fs::path& folder) {
     return folder == catalogue || isHidden(folder);
@@ -294,16 +364,9 @@ Change PhotoLibrary::scanLocked() {
 
   std::vector<CatalogueAsset> inserted, updated;
   std::set<std::string> seen;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder_, fs::directory_options::skip_permission_denied, ec), end;
-       !ec && it != end; it.increment(ec)) {
-    const fs::path& path = it->path();
-    if (isHidden(path) || (it.depth() == 0 && path.filename() == kCatalogueFolder)) {
-      if (it->is_directory(ec)) it.disable_recursion_pending();
-      continue;
-    }
+  const bool whole = forEachLibraryFile(folder_, [&](const fs::path& path) {
     const MediaType type = mediaTypeOfFile(path);
-    if (type == MediaType::Unknown || !it->is_regular_file(ec)) continue;
+    if (type == MediaType::Unknown) return true;
     const std::string relative = path.lexically_relative(folder_).string();
     auto found = known.find(relative);
     if (found != known.end()) {
@@ -312,14 +375,14 @@ Change PhotoLibrary::scanLocked() {
       const auto time = fileTimeOf(path, statError);
       if (!statError && size == found->second.fileSize && time == found->second.fileTime) {
         seen.insert(relative);
-        continue;
+        return true;
       }
     }
     auto row = readAsset(folder_, path, type);
     // The process is exiting: the files can no longer be read, which says
     // nothing of them. The scan stops and changes nothing.
-    if (!row && mediaReadsStopped()) return change;
-    if (!row) continue;  // not (or no longer) a readable photo or video
+    if (!row && mediaReadsStopped()) return false;
+    if (!row) return true;  // not (or no longer) a readable photo or video
     seen.insert(relative);
     if (found != known.end()) {
       row->asset.localIdentifier = found->second.asset.localIdentifier;
@@ -328,7 +391,9 @@ Change PhotoLibrary::scanLocked() {
       row->asset.localIdentifier = newAssetIdentifier();
       inserted.push_back(std::move(*row));
     }
-  }
+    return true;
+  });
+  if (!whole) return change;
 
   std::vector<std::string> removed;
   for (const auto& [relative, row] : known) {

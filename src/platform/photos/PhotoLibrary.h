@@ -9,10 +9,11 @@
 // events a sync from a computer brings (importSyncedEvent), which the device
 // cannot edit. Assets are the
 // files with a photo or video extension anywhere under the folder (hidden
-// files and PhotoData left out); their dates, pixel size, duration and
-// location are read from the file (EXIF, movie header), else the file's
-// time. Files that cannot be read as what their extension says are not
-// assets.
+// files and PhotoData left out), folders linked into it included (each real
+// folder once, under the same name at every look); their dates, pixel size,
+// duration and location are read from the file (EXIF, movie header), else
+// the file's time. Files that cannot be read as what their extension says
+// are not assets.
 //
 // Changes: the folder is looked at again each time the library is asked for
 // assets or albums, and on rescan(); a change block (performChangesAndWait)

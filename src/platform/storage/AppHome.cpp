@@ -32,6 +32,7 @@ struct Home {
 };
 
 constexpr const char* kClaimFileName = ".lumora.lock";
+constexpr const char* kMediaFolderName = "Media";
 
 // Never destroyed: the queues of process-wide objects (the statistics
 // store's, say) go on reading the root while exit handlers run, and a
@@ -69,16 +70,18 @@ bool isAtomicWriteLeftover(const std::string& name) {
   return true;
 }
 
-// See the header: the first use of a root makes it private and clears what
-// an earlier run left half-written.
-void prepare(const fs::path& root) {
-  ::umask(077);
+// Makes `top` and what lies under it private and clears atomic writes'
+// leftovers; a folder `leftOut` directly in `top` is not entered.
+void tidy(const fs::path& top, const fs::path& leftOut) {
   std::error_code ec;
-  fs::create_directories(root, ec);
-  tighten(root, fs::symlink_status(root, ec).permissions(), kPrivateFolder);
+  tighten(top, fs::symlink_status(top, ec).permissions(), kPrivateFolder);
   // Symbolic links are neither followed nor changed.
-  for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+  for (auto it = fs::recursive_directory_iterator(top, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it.depth() == 0 && !leftOut.empty() && it->path().filename() == leftOut) {
+      it.disable_recursion_pending();
+      continue;
+    }
     const fs::file_status status = it->symlink_status(ec);
     if (ec) break;
     if (fs::is_directory(status)) {
@@ -92,6 +95,15 @@ void prepare(const fs::path& root) {
       }
     }
   }
+}
+
+// See the header: the first use of a root makes it private and clears what
+// an earlier run left half-written, the user's photo library left out.
+void prepare(const fs::path& root) {
+  ::umask(077);
+  std::error_code ec;
+  fs::create_directories(root, ec);
+  tidy(root, kMediaFolderName);
 }
 
 }  // namespace
@@ -132,6 +144,13 @@ bool AppHome::isRootPath(const fs::path& path) {
 }
 fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Application Support"); }
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
+fs::path AppHome::media() { return root() / kMediaFolderName; }
+
+void AppHome::makePrivate(const fs::path& folder) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::symlink_status(folder, ec))) return;
+  tidy(folder, {});
+}
 
 bool AppHome::removeLinkInPlaceOf(const fs::path& path) {
   std::error_code ec;

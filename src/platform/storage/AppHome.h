@@ -12,7 +12,10 @@
 // SQLite databases included), tightens whatever is already under the root to
 // those modes, and removes the temporary files that atomic writes
 // ("." + name + "." + six characters, see plist::writeFileAtomically) leave
-// behind when the process dies mid-write.
+// behind when the process dies mid-write. The photo library's folder
+// (media()) is the user's, not the app's: that walk leaves it out whole, and
+// the library tidies only the folder it keeps there for itself
+// (makePrivate).
 // Ownership: one process-wide root, set or chosen on first use.
 // Failure: a folder that cannot be created or tightened is still returned;
 // the failure shows where the caller first uses the path. claim() is the
@@ -40,6 +43,15 @@ class AppHome {
   static std::filesystem::path preferences();  // <root>/Library/Preferences
   static std::filesystem::path applicationSupport();  // <root>/Library/Application Support
   static std::filesystem::path tmp();          // <root>/tmp
+  // <root>/Media, the device's photo library: the user's files (not made
+  // here).
+  static std::filesystem::path media();
+
+  // Does for `folder`, one of the app's own below the root, what the first
+  // use of a root does for the rest of the home: makes it and what lies
+  // under it private and removes what atomic writes left half-done. A link
+  // in its place is left as it lies, and nothing is followed below it.
+  static void makePrivate(const std::filesystem::path& folder);
 
   // A kit's own folder `base`/`below` (`base` one of the folders above),
   // made where missing. A link in the place of it or of a folder between is

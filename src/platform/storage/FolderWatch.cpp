@@ -31,15 +31,18 @@ struct FolderWatch::Loop {
   // the folder itself cannot be watched.
   bool add(const fs::path& folder) {
     if (options.skip && options.skip(folder)) return true;
-    const int wd = ::inotify_add_watch(inotify, folder.c_str(), mask | IN_ONLYDIR | IN_DONT_FOLLOW);
+    const std::uint32_t follow = options.followLinks ? 0 : IN_DONT_FOLLOW;
+    const int wd = ::inotify_add_watch(inotify, folder.c_str(), mask | IN_ONLYDIR | follow);
     if (wd < 0) return false;
-    folders[wd] = folder;
+    // The kernel answers a folder watched already (reached again through a
+    // link) with its first watch: it is not walked again.
+    if (!folders.emplace(wd, folder).second) return true;
     if (!options.subfolders) return true;
     std::error_code ec;
     for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end;
          it.increment(ec)) {
       std::error_code kind;
-      if (it->is_directory(kind) && !it->is_symlink(kind)) add(it->path());
+      if (it->is_directory(kind) && (options.followLinks || !it->is_symlink(kind))) add(it->path());
     }
     return true;
   }
@@ -74,13 +77,16 @@ struct FolderWatch::Loop {
         continue;
       }
       const bool folder = (event->mask & IN_ISDIR) != 0;
+      const auto parent = folders.find(event->wd);
+      const bool arrived = (event->mask & (IN_CREATE | IN_MOVED_TO)) != 0 && event->len > 0 && parent != folders.end();
+      const fs::path path = arrived ? parent->second / event->name : fs::path();
+      // A link made is never written and closed.
+      std::error_code ec;
+      const bool link = arrived && !folder && options.followLinks && fs::is_symlink(fs::symlink_status(path, ec));
       // A new file counts once it is written and closed; a new folder (made,
-      // or moved in whole) is watched and counts at once.
-      if ((event->mask & IN_CREATE) && !folder && !options.everyWrite) continue;
-      if (folder && (event->mask & (IN_CREATE | IN_MOVED_TO)) && options.subfolders && event->len > 0) {
-        auto parent = folders.find(event->wd);
-        if (parent != folders.end()) add(parent->second / event->name);
-      }
+      // or moved in whole) or link is watched and counts at once.
+      if ((event->mask & IN_CREATE) && !folder && !link && !options.everyWrite) continue;
+      if ((folder || link) && arrived && options.subfolders) add(path);
       change = true;
     }
     return change;

@@ -7,7 +7,11 @@
 // With subfolders, the folders below it are watched too, those made later
 // included (a folder moved or copied in counts as a change); `skip` leaves
 // out folders by path (with their subfolders), such as a store's own files
-// whose writes would only echo the changes they record.
+// whose writes would only echo the changes they record. With followLinks,
+// a symbolic link to a folder (the watched folder's own included) is
+// followed as a folder is, each real folder watched once (a link back up
+// the tree or a loop of links is not followed again), and a link made or
+// moved in counts as a change at once.
 //
 // Ownership: start() returns the watch; destroying it stops the thread and
 // waits for a running `changed` to return. Destroyed from inside `changed`
@@ -31,6 +35,7 @@ class FolderWatch {
     // Every write counts, not only a file closed after writing (a database
     // writes in place and keeps its files open).
     bool everyWrite = false;
+    bool followLinks = false;
     std::function<bool(const std::filesystem::path& folder)> skip;
   };
 

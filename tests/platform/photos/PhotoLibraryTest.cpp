@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <set>
 
 #include "platform/app/Application.h"
 #include "platform/dispatch/NotificationCenter.h"
@@ -393,6 +395,95 @@ TEST_F(PhotoLibraryTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
   EXPECT_TRUE(image);
   caching.stopCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
   EXPECT_EQ(caching.cachedImageCount(), 0u);
+}
+
+// Folders linked into the library are part of it: every real folder is
+// walked once, under its plain name when it has one (a second name sorts
+// first here), however many links lead to it and whatever loops they make,
+// and its photos keep their identifiers at the next launch. The folder
+// watch follows the links too.
+TEST_F(PhotoLibraryTest, FoldersLinkedIntoTheLibraryAreWalkedOnceEachAndWatched) {
+  const fs::path media = PhotoLibrary::folder();
+  const fs::path trip = home.root() / "Pictures" / "trip";
+  testsupport::writeFile(trip / "a.jpg", testsupport::makeJpeg(8, 8));
+  testsupport::writeFile(trip / "day2" / "b.jpg", testsupport::makeJpeg(8, 8));
+  testsupport::writeFile(media / "2019" / "p.jpg", testsupport::makeJpeg(8, 8));
+  fs::create_symlink(trip, media / "trip");
+  fs::create_directory_symlink("..", trip / "day2" / "loop");  // to the linked folder itself
+  fs::create_directory_symlink(media, trip / "up");            // back up to the library
+  fs::create_directory_symlink("..", media / "2019" / "up");
+  fs::create_directory_symlink("2019", media / "0-favourites");
+  const std::set<std::string> expected = {"2019/p.jpg", "trip/a.jpg", "trip/day2/b.jpg"};
+
+  auto identifiers = [&] {
+    std::map<std::string, std::string> byPath;
+    for (const Asset& asset : library->fetchAssetsWithMediaType(MediaType::Image)) {
+      EXPECT_TRUE(byPath.emplace(asset.file.lexically_relative(media).string(), asset.localIdentifier).second)
+          << asset.file;
+    }
+    return byPath;
+  };
+  const auto first = identifiers();
+  std::set<std::string> paths;
+  for (const auto& [path, id] : first) paths.insert(path);
+  EXPECT_EQ(paths, expected);
+  // The next launch: a library of its own over the same folder.
+  {
+    testsupport::TestHome elsewhere;
+    library = PhotoLibrary::sharedPhotoLibrary();
+  }
+  library = PhotoLibrary::sharedPhotoLibrary();
+  EXPECT_EQ(identifiers(), first);
+
+  // Photos arriving in a linked folder, and a folder linked in meanwhile,
+  // are noticed with no rescan asked for.
+  auto recorder = std::make_shared<ChangeRecorder>();
+  library->registerChangeObserver(recorder);
+  testsupport::writeFile(trip / "day2" / "c.jpg", testsupport::makeJpeg(8, 8));
+  EXPECT_EQ(recorder->until([](const Change& c) { return !c.insertedAssets.empty(); }).insertedAssets.size(), 1u);
+  const fs::path more = home.root() / "Pictures" / "more";
+  testsupport::writeFile(more / "d.jpg", testsupport::makeJpeg(8, 8));
+  fs::create_symlink(more, media / "more");
+  EXPECT_EQ(recorder->until([](const Change& c) { return !c.insertedAssets.empty(); }).insertedAssets.size(), 1u);
+  paths.clear();
+  for (const auto& [path, id] : identifiers()) paths.insert(path);
+  EXPECT_EQ(paths, (std::set<std::string>{"2019/p.jpg", "more/d.jpg", "trip/a.jpg", "trip/day2/b.jpg",
+                                           "trip/day2/c.jpg"}));
+}
+
+// The library folder holds the user's files: the start of the app changes
+// none of them (a copying tool's hidden file named like an atomic write's
+// leftover, open modes), only the catalogue's folder, the library's own, is
+// tidied.
+TEST(PhotoLibraryHome, TheStartChangesNothingInTheLibraryButTheCatalogueFolder) {
+  testsupport::TestHome home;  // not used yet: its first use is below
+  const fs::path media = home.root() / "Media";
+  const auto mode = [](const fs::path& path) { return fs::symlink_status(path).permissions() & fs::perms::mask; };
+  const std::map<fs::path, Bytes> theirs = {{media / "trip" / ".IMG_0001.JPG.Ab12Cd", Bytes{1, 2, 3}},
+                                            {media / "trip" / "IMG_0002.JPG", testsupport::makeJpeg(8, 8)},
+                                            {media / "IMG_0003.JPG", testsupport::makeJpeg(8, 8)}};
+  for (const auto& [path, bytes] : theirs) {
+    testsupport::writeFile(path, bytes);
+    fs::permissions(path, fs::perms(0644));
+  }
+  const fs::path catalogue = media / "PhotoData";
+  testsupport::writeFile(catalogue / ".Photos.sqlite.Ab12Cd", Bytes{1});
+  testsupport::writeFile(catalogue / "notes", Bytes{1});
+  for (const fs::path& path : {home.root(), media, media / "trip", catalogue}) fs::permissions(path, fs::perms(0755));
+  fs::permissions(catalogue / "notes", fs::perms(0644));
+
+  ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  EXPECT_EQ(PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(MediaType::Image).size(), 2u);
+  for (const auto& [path, bytes] : theirs) {
+    EXPECT_EQ(testsupport::readFile(path), bytes) << path;
+    EXPECT_EQ(mode(path), fs::perms(0644)) << path;
+  }
+  EXPECT_EQ(mode(media), fs::perms(0755));
+  EXPECT_EQ(mode(media / "trip"), fs::perms(0755));
+  EXPECT_EQ(mode(home.root()), fs::perms(0700));
+  EXPECT_FALSE(fs::exists(catalogue / ".Photos.sqlite.Ab12Cd"));
+  EXPECT_EQ(mode(catalogue), fs::perms(0700));
+  EXPECT_EQ(mode(catalogue / "notes"), fs::perms(0600));
 }
 
 }  // namespace
