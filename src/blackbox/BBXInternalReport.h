@@ -59,8 +59,8 @@ class BBXInternalReport {
   // file, never packaged, holding the number of tries so far) and answers
   // how many came before this one. The mark is read as a file of the kit's
   // own and written anew through a file renamed into its place, never
-  // through what lies there: a link of either kind, a pipe, a folder, a
-  // file that cannot be read is replaced (the count starts again). A mark
+  // through what lies there: a symbolic link, a pipe, a folder, a file
+  // that cannot be read is replaced (the count starts again). A mark
   // that cannot be written now for a reason that may pass leaves this try
   // uncounted; nullopt (logged) when it cannot be written at all, so that
   // the caller takes this try as the report's last.
