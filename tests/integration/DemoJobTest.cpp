@@ -252,7 +252,9 @@ TEST_F(SignedRequestCloudTest, ADemoOnTheUsersHomeKeepsTheirPhotosAndCountsAsThe
 // The demo's pictures go into a library with no photos, as new files only:
 // a name that is taken (here by a link to a file elsewhere) is written
 // neither through nor over, and none of them stays then; its second run
-// keeps its own pictures as they are and restores its album again.
+// keeps its own pictures as they are and restores its album again. Once
+// the second phone has lost its gallery's store, the album comes down again
+// beside the pictures its library holds, and the check tells it as that.
 TEST_F(SignedRequestCloudTest, ADemoAddsItsPicturesAsNewFilesToALibraryWithNoPhotosOnly) {
   platform::ScopedClock scoped(demoClock());
   namespace fs = std::filesystem;
@@ -276,6 +278,14 @@ TEST_F(SignedRequestCloudTest, ADemoAddsItsPicturesAsNewFilesToALibraryWithNoPho
   EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
   EXPECT_TRUE(mediaFiles() == demos) << names(mediaFiles());
   EXPECT_NE(run.out.find("ok: 6 files, "), std::string::npos) << run.out;
+
+  fs::remove(home_.root() / "second-phone" / "Documents" / "gallery.db");
+  run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
+  EXPECT_NE(run.err.find(" 1.JPG is IMG_"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(".JPG restored a second time: the second phone's library held it already"),
+            std::string::npos)
+      << run.err;
 }
 
 // A used app home copied with hard links (a quick snapshot; a tool that
