@@ -1,6 +1,6 @@
 #include "applog/QBFileLogger.h"
 
-#include <spdlog/details/file_helper.h>
+#include <unistd.h>
 
 #include "platform/SignalStack.h"
 #include "platform/dispatch/ConcurrentQueue.h"
@@ -86,43 +86,36 @@ void QBFileLogger::run() {
 
 void QBFileLogger::writeLine(LogLineQueue::Slot& slot) {
   if (file_ && slot.time - fileBegun_ >= rollingFrequency()) closeFile();
-  try {
+  if (!file_) {
+    // Written through the descriptor of the file just made, never opened
+    // again by its name (whatever is put there meanwhile is not written).
+    int fd = -1;
+    if (manager_->createNewLogFile(slot.time, &fd).empty()) return;
+    file_ = fdopen(fd, "a");
     if (!file_) {
-      auto path = manager_->createNewLogFile(slot.time);
-      if (path.empty()) return;
-      auto file = std::make_unique<spdlog::details::file_helper>();
-      file->open(path.string());
-      file_ = std::move(file);
-      fileBegun_ = slot.time;
-      fileSize_ = 0;
+      ::close(fd);
+      return;
     }
-    file_->write(slot.text);
-    fileSize_ += slot.text.size();
-  } catch (const std::exception&) {
+    fileBegun_ = slot.time;
+    fileSize_ = 0;
+  }
+  if (std::fwrite(slot.text.data(), 1, slot.text.size(), file_) != slot.text.size()) {
     // The line is lost; the next one begins a new file.
-    file_.reset();
+    closeFile();
     return;
   }
+  fileSize_ += slot.text.size();
   if (fileSize_ >= maximumFileSize()) closeFile();
 }
 
 void QBFileLogger::closeFile() {
   if (!file_) return;
-  try {
-    file_->close();
-  } catch (const std::exception&) {
-  }
-  file_.reset();
+  std::fclose(file_);
+  file_ = nullptr;
 }
 
 void QBFileLogger::publishWritten(std::uint64_t upTo) {
-  if (file_) {
-    try {
-      file_->flush();
-    } catch (const std::exception&) {
-      file_.reset();
-    }
-  }
+  if (file_ && std::fflush(file_) != 0) closeFile();
   written_.store(upTo);
   if (flushWaiters_.load() > 0) {
     std::lock_guard<std::mutex> guard(flushMutex_);

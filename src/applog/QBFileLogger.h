@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,10 +30,6 @@
 #include "applog/LoggerRegistry.h"
 #include "applog/QBFileLoggerFomatterDefault.h"
 #include "applog/QBLogFileManagerDefault.h"
-
-namespace spdlog::details {
-class file_helper;
-}
 
 namespace lumora {
 
@@ -79,7 +76,7 @@ class QBFileLogger : public Logger {
 
   LogLineQueue queue_;
   // Writer thread only.
-  std::unique_ptr<spdlog::details::file_helper> file_;
+  std::FILE* file_ = nullptr;
   platform::Clock::TimePoint fileBegun_;
   std::uint64_t fileSize_ = 0;
 

@@ -128,18 +128,22 @@ std::vector<std::string> QBLogFileManagerDefault::sortedLogFileNames() const {
   return names;
 }
 
-std::filesystem::path QBLogFileManagerDefault::createNewLogFile(platform::Clock::TimePoint time) {
+std::filesystem::path QBLogFileManagerDefault::createNewLogFile(platform::Clock::TimePoint time, int* descriptor) {
   std::filesystem::path directory = logsDirectory();
   std::string stem = applicationName() + " " + logFileDateText(time);
   for (unsigned long attempt = 1; attempt < 10000; ++attempt) {
     std::string name = attempt == 1 ? stem + kExtension : stem + " " + std::to_string(attempt) + kExtension;
     std::filesystem::path path = directory / name;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return {};
     }
-    ::close(fd);
+    if (descriptor != nullptr) {
+      *descriptor = fd;
+    } else {
+      ::close(fd);
+    }
     deleteOldLogFiles(path);
     return path;
   }

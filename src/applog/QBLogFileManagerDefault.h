@@ -55,8 +55,11 @@ class QBLogFileManagerDefault {
   bool isLogFile(const std::string& fileName) const;
 
   // Creates a new empty log file named after `time`; the path, or empty on
-  // failure. Deletes the files beyond the limits afterwards.
-  std::filesystem::path createNewLogFile(platform::Clock::TimePoint time);
+  // failure. Deletes the files beyond the limits afterwards. With
+  // `descriptor`, the new file stays open there for appending (the caller
+  // closes it), so that what is written goes into the very file made, never
+  // into whatever is put at its name later.
+  std::filesystem::path createNewLogFile(platform::Clock::TimePoint time, int* descriptor = nullptr);
   void deleteOldLogFiles();
 
   // The log files of the directory, newest first.

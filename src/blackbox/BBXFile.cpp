@@ -182,8 +182,9 @@ bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool 
   }
   *file = BBXFile{};
   if (path != nullptr) {
-    // A record file of the kit's own only: a link of either kind or a pipe
-    // at its name is refused, never written through, emptied or waited on.
+    // A record file of the kit's own only: a symbolic link or a pipe at its
+    // name is refused, never written through, emptied or waited on; a file
+    // with a second name is replaced by one of this name alone first.
     const int flags = O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
     do {
       file->fd = platform::openOwnFile(path, flags, 0644);

@@ -20,8 +20,8 @@
 // a crash record of kBBXThreadSlotCount threads of kBBXMaxUnwindFrames
 // frames each with their registers and names, stays under 3.5 MiB. Readers
 // at a later launch take no more than that bound from a file, and only from
-// a regular file of one link: never through a link of either kind, never
-// from a device or a pipe.
+// a regular file: never through a symbolic link, never from a device or a
+// pipe.
 //
 // Ownership: a BBXFile is a plain structure owned by its caller (a stack
 // frame, or the writable crash context). Threading: one thread at a time per
@@ -59,9 +59,10 @@ struct BBXFile {
 };
 
 // Opens `path` (O_APPEND when `append`, else O_TRUNC; created 0644) as a
-// file of the kit's own (platform::openOwnFile): a link of either kind, a
-// pipe or a device at `path` fails the open. In append mode the file's
-// current size starts the bytes-written count.
+// file of the kit's own (platform::openOwnFile): a symbolic link, a pipe or
+// a device at `path` fails the open, and a file with a second name is first
+// replaced by one of this name alone (holding its bytes in append mode). In
+// append mode the file's current size starts the bytes-written count.
 bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool buffered);
 // Append mode.
 bool BBXFileInitWithPath(BBXFile* file, const char* path, bool buffered);
@@ -112,8 +113,8 @@ std::vector<nlohmann::json> BBXFileParseSections(std::string_view bytes, const B
 std::string BBXFileReadableLines(std::string_view bytes, std::size_t* dropped = nullptr);
 
 // The whole of the report file at `path` when it holds at most `limit`
-// bytes, read as platform::readOwnFile reads: never through a link of
-// either kind, never from a device or a pipe, never blocking. `problem`
+// bytes, read as platform::readOwnFile reads: never through a symbolic
+// link, never from a device or a pipe, never blocking. `problem`
 // (optional) says why nothing came back; for Unreadable and Refused (an
 // open, stat or read that failed) errno tells the failure.
 std::optional<std::string> BBXFileReadBounded(const char* path, std::uint64_t limit,

@@ -58,8 +58,8 @@ class BBXInternalReport {
   // The count of tries at the report, kept by a mark in its directory (a
   // hidden file, never packaged, holding the number of tries so far), read
   // as a file of the kit's own: a mark that is missing or cannot be read (a
-  // link of either kind, a pipe, a folder, a file that cannot be read)
-  // counts none.
+  // symbolic link, a pipe, a folder, a file that cannot be read)
+  // counts none (a second name of the mark is read as the mark).
   unsigned triesSoFar() const;
   // Counts a try that was made (`triesBefore` + 1) on the mark, written anew
   // through a file renamed into its place, never through what lies there

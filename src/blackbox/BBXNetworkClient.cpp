@@ -22,8 +22,8 @@ namespace {
 // How much of a failed upload's answer is kept to say why.
 constexpr std::size_t kBBXResponseTextBytes = 512;
 
-// A package of the program's own that opens now: a link of either kind or a
-// pipe at its name is none. The upload opens it again the same way.
+// A package of the program's own that opens now: a symbolic link or a pipe
+// at its name is none. The upload opens it again the same way.
 bool bbxClientFileReadable(const std::string& path) { return platform::http::fileBodySource(path).has_value(); }
 
 // The service's own words from the start of its answer: the "error" text of

@@ -51,7 +51,7 @@ bool isZipName(const std::string& name) {
 constexpr std::uint64_t kZippedFileLimit = 16 * QBLogUtil::kMaximumFileSize;
 
 // Adds one file under `name`; false when it cannot be read or written. Only
-// a file of the app's own is read: a link of either kind (to a file of the
+// a file of the app's own is read: a symbolic link (to a file of the
 // user's), a pipe or a folder at its name is left out, never read through
 // nor waited on.
 bool addFileToZip(zipFile zip, const std::filesystem::path& path, const std::string& name) {

@@ -70,7 +70,7 @@ std::optional<BBXUserDefaults::Dictionary> BBXUserDefaults::loadDictionaryFromDi
       }
       return;
     }
-    // Read as a file of the store's own: a link of either kind, a pipe or a
+    // Read as a file of the store's own: a symbolic link, a pipe or a
     // device in its place is not read (nor waited on); the next write
     // replaces it.
     platform::OwnFileProblem problem = platform::OwnFileProblem::None;

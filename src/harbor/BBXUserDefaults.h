@@ -5,8 +5,8 @@
 // can move a value out of the system user defaults on first read. The
 // folder is the store's own: a link in its place is removed (the link, never
 // what it points to) before the file is read or written. The file is read
-// only as a file of the store's own (a regular file of one link, opened
-// without following a link or blocking): anything else at its name is not
+// only as a file of the store's own (a regular file, opened without
+// following a link or blocking): anything else at its name is not
 // read, and the next write replaces it (never writing through it).
 // Ownership: standardUserDefaults() is one process-wide store, created on
 // first use and bound to the app home of that moment; other stores (tests)

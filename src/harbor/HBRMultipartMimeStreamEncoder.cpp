@@ -104,8 +104,8 @@ platform::Status HBRMultipartMimeStreamEncoder::addFile(const std::filesystem::p
                                                         const std::optional<std::string>& fileName,
                                                         const std::optional<std::string>& mimeType,
                                                         const std::optional<std::string>& fieldName) {
-  // Only a file of the program's own that reads whole makes a part: a link
-  // of either kind (to a file of the user's), a pipe or a folder at its name
+  // Only a file of the program's own that reads whole makes a part: a
+  // symbolic link (to a file of the user's), a pipe or a folder at its name
   // makes none, and is neither read through nor waited on. The error's code
   // tells the caller whether a later try may read it.
   platform::OwnFileProblem problem = platform::OwnFileProblem::None;

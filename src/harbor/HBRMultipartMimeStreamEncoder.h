@@ -61,10 +61,11 @@ class HBRMultipartMimeStreamEncoder {
   // nothing for an absent or null value or an absent field name.
   void addValue(const std::optional<platform::Json>& value, const std::optional<std::string>& fieldName);
   // The whole file as a file part, read only as a file of the program's own
-  // (platform::readOwnFile: never through a link, never waiting on a pipe).
+  // (platform::readOwnFile: never through a symbolic link, never waiting on
+  // a pipe).
   // Nothing is written when it is no such file or cannot be read, and the
   // error says why: its POSIX code is the failed call's (ENOENT when
-  // missing; ELOOP, EMLINK, EISDIR, EINVAL or ENXIO for something that is no
+  // missing; ELOOP, EISDIR, EINVAL or ENXIO for something that is no
   // file of the program's own, see platform::notOwnFile; one that may pass,
   // see platform::ownFileFailureMayPass).
   platform::Status addFile(const std::filesystem::path& file, const std::optional<std::string>& fileName,

@@ -21,7 +21,7 @@ HBRSettingsDocument HBRSettings::parseDocument(std::string_view bytes) {
 }
 
 HBRSettingsDocument HBRSettings::readDocument(const std::filesystem::path& path) {
-  // A file of the kit's own only: a link of either kind, a FIFO or a device
+  // A file of the kit's own only: a symbolic link, a FIFO or a device
   // in its place is no document (and a FIFO must not block the start).
   const auto text = platform::readOwnFile(path, kMaxDocumentBytes);
   return text ? parseDocument(*text) : nullptr;

@@ -8,7 +8,11 @@
 namespace platform {
 
 Result<std::shared_ptr<FileOutputStream>> FileOutputStream::open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // A new file under the name: a file or a link there goes first (its name
+  // only), so nothing is written through a link or into the bytes that
+  // another name of a file holds.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return posixError(errno, "open " + path);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return posixError(errno, "open " + path);
   return std::shared_ptr<FileOutputStream>(new FileOutputStream(fd));
 }

@@ -1,5 +1,7 @@
-// An output stream into a file, which opening creates or empties (it never
-// appends).
+// An output stream into a new file, which opening makes in place of
+// whatever file or link lies at the name (that name goes, never what a link
+// leads to or another name of the file holds; a folder there fails the
+// open). It never appends.
 //
 // Ownership: owns its descriptor, closed by close() or destruction.
 // Threading: one writer at a time. Failure: open() answers the POSIX error;

@@ -94,8 +94,10 @@ bool writeNote(const Prepared* parts, int signal, const KoACrashNote::State& sta
   static void* frames[platform::kMaxCallStackFrames];
   int count = platform::captureCallStack(frames, platform::kMaxCallStackFrames);
 
-  // Only a note of our own is emptied and written: a link or a pipe at its
-  // name is refused (the launch after clears the name).
+  // Only a note of our own is emptied and written: a symbolic link, a pipe
+  // or a folder at its name is refused (the launch after clears the name),
+  // and a second name of the file keeps its bytes (the note goes into a new
+  // file of this name alone).
   int fd = platform::openOwnFile(parts->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return false;
   bool ok = platform::writeFromSignal(fd, parts->head.data(), parts->head.size()) &&

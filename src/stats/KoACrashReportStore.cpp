@@ -31,10 +31,11 @@ void KoACrashReportStore::adoptNote() {
   std::filesystem::path note = getNotePath();
   std::error_code error;
   // Whatever lies at the note's name goes, once read if it is a note of the
-  // handler's own: a link or a pipe left there would refuse every later note.
+  // handler's own: a link, a pipe or a folder left there would refuse every
+  // later note.
   if (!std::filesystem::exists(std::filesystem::symlink_status(note, error))) return;
   if (auto message = KoACrashNote::read(note)) write(getPath(), *message);
-  std::filesystem::remove(note, error);
+  std::filesystem::remove_all(note, error);
 }
 
 bool KoACrashReportStore::hasCrashFile() {

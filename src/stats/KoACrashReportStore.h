@@ -3,7 +3,10 @@
 // and beside it the raw note a signal handler leaves ("kostat_crash.note",
 // see KoACrashNote). Every look at the record first turns a whole note into
 // the record (replacing it) and removes the note, so whatever reads the
-// record after a crash by signal sees that crash.
+// record after a crash by signal sees that crash; whatever else lies at
+// the note's name (a folder among them) goes too, so the next crash's note
+// can be written. A record that cannot be read is set aside as the keyed
+// archive sets one aside, a folder at its name among them.
 //
 // Ownership: shareSingletion() is process-wide, never destroyed; paths
 // follow the app home of the moment. Threading: any thread; one lock

@@ -83,10 +83,13 @@ TEST(HBRMultipartMimeStreamEncoderTest, FilePartsComeOnlyFromFilesOfTheProgramsO
   std::ofstream(file, std::ios::binary) << "GZ";
   const std::filesystem::path missing = home.root() / "missing";
   std::vector<std::filesystem::path> refused{missing};
-  for (Planted kind : {Planted::Folder, Planted::Pipe, Planted::HardLink, Planted::SymbolicLink}) {
+  for (Planted kind : {Planted::Folder, Planted::Pipe, Planted::SymbolicLink}) {
     refused.push_back(home.root() / (std::to_string(refused.size()) + ".log.zip"));
     ASSERT_TRUE(testsupport::plant(kind, refused.back(), userFile)) << testsupport::plantedName(kind);
   }
+  // A second name of a file of the program's own is that file.
+  const std::filesystem::path secondName = home.root() / "second.log.zip";
+  std::filesystem::create_hard_link(file, secondName);
   std::string body;
   EXPECT_TRUE(testsupport::endsWithoutWaitingOn(refused[2], [&] {
     body = multipartEncode([&](auto& e) {
@@ -97,10 +100,12 @@ TEST(HBRMultipartMimeStreamEncoderTest, FilePartsComeOnlyFromFilesOfTheProgramsO
         EXPECT_TRUE(path == missing ? code == ENOENT : platform::notOwnFile(code)) << path << ": " << code;
       }
       EXPECT_TRUE(e.addFile(file, std::string("0.log.zip"), std::nullopt, std::string("f")).ok());
+      EXPECT_TRUE(e.addFile(secondName, std::string("second.log.zip"), std::nullopt, std::string("f")).ok());
     });
   }));
   EXPECT_EQ(body, multipartEncode([](auto& e) {
               e.addFileData(platform::toBytes("GZ"), std::string("0.log.zip"), std::nullopt, std::string("f"));
+              e.addFileData(platform::toBytes("GZ"), std::string("second.log.zip"), std::nullopt, std::string("f"));
             }));
   std::ifstream in(userFile, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "USER TEXT");

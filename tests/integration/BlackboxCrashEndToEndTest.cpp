@@ -20,6 +20,7 @@
 #include "platform/dispatch/Semaphore.h"
 #include "platform/http/SynchronousReply.h"
 #include "server/CloudServer.h"
+#include "support/HomeCopy.h"
 #include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
@@ -104,7 +105,11 @@ TEST(BlackboxCrashChild, Run) {
 
 namespace {
 
-TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedByTheNext) {
+// A crashed launch, then the next launch of the same app, on the same home
+// or (`onACopy`) on a copy of it made with hard links: the report reaches
+// the service whole, the crashed session's analytics carry "app_crashed",
+// and the home copied from keeps its files' bytes (its SQLite stores aside).
+void expectTheCrashReportedByTheNextLaunch(bool onACopy) {
   // The kit's exception server runs on a small stack of its own, which
   // cannot hold ThreadSanitizer's per-thread state: there the crash never
   // reaches the kit, and the sanitizer ends the child itself.
@@ -129,7 +134,12 @@ TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedByTheNext) {
     ASSERT_TRUE(WIFSIGNALED(crashed)) << crashed;
     EXPECT_EQ(WTERMSIG(crashed), SIGSEGV);
   }
-  const int next = e2eRunChild("next", appHome, cloud->url());
+  const fs::path nextHome = onACopy ? home.root() / "copy" : appHome;
+  if (onACopy) {
+    ASSERT_TRUE(testsupport::copyWithHardLinks(appHome, nextHome));
+  }
+  const auto crashedHome = testsupport::filesOtherThanStores(appHome);
+  const int next = e2eRunChild("next", nextHome, cloud->url());
   ASSERT_TRUE(WIFEXITED(next) && WEXITSTATUS(next) == 0) << next;
 
   ASSERT_EQ(cloud->reports().reportCount(), 1u);
@@ -145,12 +155,31 @@ TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedByTheNext) {
   EXPECT_NE(file("internal_incremental_kv.bbxrecord").find(e2eHex("user-7")), std::string::npos);
   EXPECT_NE(file("user_incremental_kv.bbxrecord").find(e2eHex("colour")), std::string::npos);
   EXPECT_NE(file("errors_a.bbxrecord").find(e2eHex("E2EDomain")), std::string::npos);
+  // Whole: every record and log the crashed launch wrote.
+  for (const std::string& written : testsupport::namesHolding(appHome / "Library", ".bbxrecord")) {
+    const std::string name = fs::path(written).filename().string();
+    if (written.find(report->id) != std::string::npos) {
+      EXPECT_EQ(report->files.count(name), 1u) << written;
+    }
+  }
+  EXPECT_EQ(report->files.count("sdk.log"), 1u);
+  if (onACopy) {
+    EXPECT_TRUE(testsupport::filesOtherThanStores(appHome) == crashedHome);
+  }
   std::vector<std::string> sessions = cloud->analytics().sessions();
   bool appCrashed = false;
   for (const std::string& session : sessions) {
     for (const auto& record : cloud->analytics().events(session)) appCrashed = appCrashed || record.key == "app_crashed";
   }
   EXPECT_TRUE(appCrashed);
+}
+
+TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedByTheNext) { expectTheCrashReportedByTheNextLaunch(false); }
+
+// A copy of the home made with hard links after the crash (a snapshot) is
+// that home: its next launch sends the report whole.
+TEST(BlackboxCrashEndToEndTest, ACrashedLaunchIsReportedWholeByTheNextOnACopyOfItsHome) {
+  expectTheCrashReportedByTheNextLaunch(true);
 }
 
 }  // namespace

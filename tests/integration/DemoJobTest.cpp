@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
 #include "GalleryTestSupport.h"
@@ -20,10 +21,12 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/http/TestServer.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "platform/storage/AppHome.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/Resources.h"
 #include "screens/common/LMLastContactSync.h"
 #include "support/DamagedAddressBook.h"
+#include "support/HomeCopy.h"
 #include "support/TestMedia.h"
 #include "support/WithoutFileModeOverride.h"
 
@@ -249,7 +252,9 @@ TEST_F(SignedRequestCloudTest, ADemoOnTheUsersHomeKeepsTheirPhotosAndCountsAsThe
 // The demo's pictures go into a library with no photos, as new files only:
 // a name that is taken (here by a link to a file elsewhere) is written
 // neither through nor over, and none of them stays then; its second run
-// keeps its own pictures as they are and restores its album again.
+// keeps its own pictures as they are and restores its album again. Once
+// the second phone has lost its gallery's store, the album comes down again
+// beside the pictures its library holds, and the check tells it as that.
 TEST_F(SignedRequestCloudTest, ADemoAddsItsPicturesAsNewFilesToALibraryWithNoPhotosOnly) {
   platform::ScopedClock scoped(demoClock());
   namespace fs = std::filesystem;
@@ -273,6 +278,58 @@ TEST_F(SignedRequestCloudTest, ADemoAddsItsPicturesAsNewFilesToALibraryWithNoPho
   EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
   EXPECT_TRUE(mediaFiles() == demos) << names(mediaFiles());
   EXPECT_NE(run.out.find("ok: 6 files, "), std::string::npos) << run.out;
+
+  fs::remove(home_.root() / "second-phone" / "Documents" / "gallery.db");
+  run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
+  EXPECT_NE(run.err.find(" 1.JPG is IMG_"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(".JPG restored a second time: the second phone's library held it already"),
+            std::string::npos)
+      << run.err;
+}
+
+// A used app home copied with hard links (a quick snapshot; a tool that
+// merges equal files leaves the same) is the same home: the demo on the
+// copy finds the user's preferences and the same device, sends nothing
+// again, sets nothing aside and restores nothing twice; and the files of
+// the home it was copied from (the SQLite stores aside) keep their bytes.
+TEST_F(SignedRequestCloudTest, ADemoOnAHomeCopiedWithHardLinksGoesOnAsOnThatHome) {
+  platform::ScopedClock scoped(demoClock());
+  namespace fs = std::filesystem;
+  ASSERT_EQ(demoRun(aliceOptions()).status, lumora::kDemoExitOk);
+  std::string pattern = (fs::temp_directory_path() / "lumora-copy-XXXXXX").string();
+  ASSERT_TRUE(mkdtemp(pattern.data()));
+  const fs::path copy = fs::path(pattern) / "home";
+  ASSERT_TRUE(testsupport::copyWithHardLinks(home_.root(), copy, {"cloud"}));
+  const auto snapshot = testsupport::filesOtherThanStores(home_.root(), {"cloud"});
+
+  platform::AppHome::setRoot(copy);
+  auto& defaults = platform::UserDefaults::standard();
+  EXPECT_NE(defaults.doubleForKey(lumora::LMLastContactSync::kShownKey), 0);
+  EXPECT_FALSE(defaults.lastLoadError());
+  const DemoRunResult run = demoRun(aliceOptions());
+  platform::AppHome::setRoot(home_.root());
+  EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  for (const char* line : {"ok: 1 device\n", "sent now: 0 photos in 0 of 0 uploads", "ok: 6 files, "}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+  }
+  // Both contact syncs find nothing to send either way.
+  const auto times = [&](const std::string& line) {
+    std::size_t count = 0;
+    for (auto at = run.out.find(line); at != std::string::npos; at = run.out.find(line, at + 1)) ++count;
+    return count;
+  };
+  for (const char* line : {"found here: 0 added, 0 changed, 0 deleted\n",
+                           "found in the cloud: 0 added, 0 changed, 0 deleted\n",
+                           "up to the cloud:    contacts 0 added, 0 changed, 0 deleted; groups 0 added, 0 changed"}) {
+    EXPECT_EQ(times(line), 2u) << line << "\n" << run.out;
+  }
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(testsupport::namesHolding(copy, ".corrupt"), std::set<std::string>{});
+  EXPECT_EQ(testsupport::namesHolding(copy / "second-phone" / "Media", " 1."), std::set<std::string>{});
+  EXPECT_TRUE(testsupport::filesOtherThanStores(home_.root(), {"cloud"}) == snapshot);
+  std::error_code ignored;
+  fs::remove_all(pattern, ignored);
 }
 
 // A folder linked into the library (photos on another disk) is part of it:

@@ -145,9 +145,9 @@ TEST_F(FeedbackUploadTest, TheServiceGetsTheZipCommitAndReportAndTheUploadedLogs
   EXPECT_FALSE(std::filesystem::exists(tmp / "1500000000.zip"));
 }
 
-// The zip holds only log files of the app's own: a link of either kind to a
+// The zip holds only log files of the app's own: a symbolic link to a
 // user's file or a pipe among the names is left out, never read through nor
-// waited on, and the rest is zipped.
+// waited on, and the rest is zipped (a second name of a log as that log).
 TEST_F(FeedbackUploadTest, TheZipHoldsOnlyLogFilesOfTheAppsOwn) {
   using testsupport::Planted;
   const std::string logged = logLine("a line of the app's own");
@@ -156,20 +156,25 @@ TEST_F(FeedbackUploadTest, TheZipHoldsOnlyLogFilesOfTheAppsOwn) {
   const std::filesystem::path userFile = directory.parent_path() / "user.txt";
   std::ofstream(userFile) << "USER TEXT";
   std::vector<std::string> names{logged};
-  for (Planted kind : {Planted::Pipe, Planted::HardLink, Planted::SymbolicLink}) {
+  for (Planted kind : {Planted::Pipe, Planted::SymbolicLink}) {
     names.push_back("planted-" + std::to_string(names.size()));
     ASSERT_TRUE(testsupport::plant(kind, directory / names.back(), userFile)) << testsupport::plantedName(kind);
   }
+  // A second name of the app's own log is that log.
+  names.push_back("second-name");
+  std::filesystem::create_hard_link(directory / logged, directory / names.back());
   std::optional<std::filesystem::path> zip;
   EXPECT_TRUE(testsupport::endsWithoutWaitingOn(directory / names[1], [&] { zip = QBLogUtil::zipLogFiles(names); }));
   for (std::size_t i = 1; i < names.size(); ++i) std::filesystem::remove(directory / names[i]);
   ASSERT_TRUE(zip);
   const auto entries = unzipAll(*zip);
   std::filesystem::remove(*zip);
-  EXPECT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries.count(QBLogUtil::kDeviceInfoFileName), 1u);
   ASSERT_EQ(entries.count(logged), 1u);
   EXPECT_NE(entries.at(logged).find("a line of the app's own"), std::string::npos);
+  ASSERT_EQ(entries.count("second-name"), 1u);
+  EXPECT_NE(entries.at("second-name").find("a line of the app's own"), std::string::npos);
   for (const auto& [name, content] : entries) EXPECT_EQ(content.find("USER TEXT"), std::string::npos) << name;
   EXPECT_EQ(readFile(userFile), "USER TEXT");
 }

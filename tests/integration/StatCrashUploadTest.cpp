@@ -3,6 +3,8 @@
 // and when the record is deleted.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,6 +17,7 @@
 #include "stats/KoStatCrashController.h"
 #include "stats/KoStatCrashReporter.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 namespace {
 
@@ -121,6 +124,33 @@ TEST_F(StatCrashUpload, TheRecordIsDeletedOnlyOnceTheServiceAcceptedIt) {
   auto form = KoACrashReportUpload::crashForm(KoACrashMessage(), "");
   for (const auto& [name, value] : form) EXPECT_NE(name, "device_uuid");
   EXPECT_EQ(form.size(), 11u);
+}
+
+// A folder, with a file in it, at the name of a file written anew at each
+// crash (the handler's note, the record): the next launch clears the name
+// (the record's as an unreadable record is set aside), and the crash after
+// is recorded and goes up at the launch after that.
+TEST_F(StatCrashUpload, AFolderAtTheNameOfACrashFileCostsNoLaterCrash) {
+  for (const std::filesystem::path& name : {store_.getNotePath(), store_.getPath()}) {
+    SCOPED_TRACE(name.filename().string());
+    server_->stats().clearReceived();
+    testsupport::writeFile(name / "inside" / "a file", platform::toBytes("left there\n"));
+    KoStatCrashController launch(*upload_);
+    launch.enabledCrashReportWithMode(0);
+    drain();
+    EXPECT_EQ(received(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(name)));
+    // A crash by signal: its handler writes the note.
+    lumora::KoACrashSignalHandler(SIGSEGV, nullptr, nullptr);
+    KoStatCrashController next(*upload_);
+    next.enabledCrashReportWithMode(0);
+    drain();
+    const auto forms = server_->stats().received("/kocrash");
+    ASSERT_EQ(forms.size(), 1u);
+    EXPECT_NE(forms[0].field("crash_exception_type").find("signal:11"), std::string::npos)
+        << forms[0].field("crash_exception_type");
+    EXPECT_FALSE(store_.hasCrashFile());
+  }
 }
 
 }  // namespace

@@ -1,19 +1,25 @@
-// Files of the program's own opened for writing: only a regular file of one
-// link is taken, emptied or appended to as asked; a pipe, a link of either
-// kind, a folder or a device at the name is refused at once and what it
-// leads to stays as it was.
+// Files of the program's own opened for writing: only a regular file is
+// taken, emptied or appended to as asked; a pipe, a symbolic link, a folder
+// or a device at the name is refused at once and what it leads to stays as
+// it was. A file with a second name is read as it is, and written only as a
+// file of this name alone: the other name keeps its bytes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <limits>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "platform/storage/AppHome.h"
 #include "platform/storage/OwnFile.h"
 #include "support/PlantedFiles.h"
 #include "support/TestHome.h"
@@ -24,7 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::Planted;
 
-TEST(OwnFileTest, OnlyARegularFileOfOneLinkIsWrittenAndAsAsked) {
+TEST(OwnFileTest, OnlyARegularFileIsWrittenAndAsAsked) {
   testsupport::TestHome home;
   const fs::path userFile = home.root() / "notes.txt";
   const std::string notes = "the user's notes, 240 bytes of them or so\n";
@@ -39,8 +45,6 @@ TEST(OwnFileTest, OnlyARegularFileOfOneLinkIsWrittenAndAsAsked) {
   } refused[] = {
       {Planted::Pipe, O_WRONLY | O_CREAT | O_TRUNC, ENXIO},  // nobody reads it
       {Planted::Pipe, O_RDWR | O_CREAT, EINVAL},
-      {Planted::HardLink, O_WRONLY | O_CREAT | O_TRUNC, EMLINK},
-      {Planted::HardLink, O_WRONLY | O_CREAT | O_APPEND, EMLINK},
       {Planted::SymbolicLink, O_WRONLY | O_CREAT | O_TRUNC, ELOOP},
       {Planted::SymbolicLink, O_RDONLY, ELOOP},
       {Planted::Folder, O_RDONLY, EISDIR},
@@ -90,6 +94,97 @@ TEST(OwnFileTest, OnlyARegularFileOfOneLinkIsWrittenAndAsAsked) {
     EXPECT_EQ(platform::toString(testsupport::readFile(own)), row.after);
   }
   EXPECT_EQ(platform::toString(testsupport::readFile(userFile)), notes);
+}
+
+// The names in `folder`.
+std::string namesIn(const fs::path& folder) {
+  std::string names;
+  for (const auto& entry : fs::directory_iterator(folder)) names += entry.path().filename().string() + " ";
+  return names;
+}
+
+// A file of its own with another name as well (a copy of the home made with
+// hard links): read through that name as it is; written, emptied or
+// appended to as asked in a file of this name alone, with the file's mode
+// and, unless emptied, its bytes; the other name keeps its bytes.
+TEST(OwnFileTest, AFileWithASecondNameIsReadAsItIsAndWrittenAsAFileOfItsOwn) {
+  testsupport::TestHome home;
+  const fs::path folder = home.root() / "kept";
+  const fs::path snapshot = home.root() / "snapshot";
+  const fs::path own = folder / "own";
+  const std::string before = "the bytes both names hold, 240 of them or so\n";
+  const struct {
+    int flags;
+    std::string after;
+    nlink_t links;
+  } rows[] = {
+      {O_RDONLY, before, 2},
+      {O_WRONLY | O_CREAT | O_TRUNC, "new", 1},
+      {O_WRONLY | O_CREAT | O_APPEND, before + "new", 1},
+      {O_WRONLY, "new" + before.substr(3), 1},
+      {O_RDWR | O_APPEND, before + "new", 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.flags);
+    fs::remove_all(folder);
+    fs::remove(snapshot);
+    fs::create_directories(folder);
+    testsupport::writeFile(own, platform::toBytes(before));
+    ASSERT_EQ(chmod(own.c_str(), 0640), 0);
+    fs::create_hard_link(own, snapshot);
+    const int fd = platform::openOwnFile(own.c_str(), row.flags, 0600);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    if ((row.flags & O_ACCMODE) != O_RDONLY) {
+      EXPECT_TRUE(platform::writeWhole(fd, "new", 3));
+    } else {
+      char read[512];
+      EXPECT_EQ(::read(fd, read, sizeof read), static_cast<ssize_t>(before.size()));
+    }
+    struct stat info {};
+    ASSERT_EQ(fstat(fd, &info), 0);
+    close(fd);
+    EXPECT_EQ(info.st_nlink, row.links);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(platform::toString(testsupport::readFile(own)), row.after);
+    EXPECT_EQ(platform::toString(testsupport::readFile(snapshot)), before);
+    EXPECT_EQ(namesIn(folder), "own ");
+  }
+  EXPECT_EQ(platform::readOwnFile(snapshot, 1024), before);
+}
+
+// A copy to a file of its own cut short by the process's end leaves a
+// temporary that the next start of the app home clears; neither name
+// changed.
+TEST(OwnFileTest, ACopyCutShortLeavesATemporaryTheNextStartClears) {
+  testsupport::TestHome home;
+  const fs::path folder = home.root() / "Library";
+  const fs::path own = folder / "own.log";
+  const fs::path snapshot = home.root() / "snapshot.log";
+  const std::string before(10000, 'b');
+  fs::create_directories(folder);
+  testsupport::writeFile(own, platform::toBytes(before));
+  fs::create_hard_link(own, snapshot);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Ended by the file-size limit in the middle of the copy.
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = 5000;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_DFL);
+    platform::openOwnFile(own.c_str(), O_WRONLY | O_APPEND, 0600);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  EXPECT_NE(namesIn(folder), "own.log ");
+  platform::AppHome::setRoot(home.root() / "elsewhere");
+  platform::AppHome::setRoot(home.root());
+  platform::AppHome::root();
+  EXPECT_EQ(namesIn(folder), "own.log ");
+  EXPECT_EQ(platform::toString(testsupport::readFile(own)), before);
+  EXPECT_EQ(platform::toString(testsupport::readFile(snapshot)), before);
 }
 
 // Read back whole within its bound, whatever the bound: one past it is too

@@ -111,8 +111,22 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
     const std::string name = asset.file.filename().string();
     auto original = originals.find(name);
     auto restored = platform::plist::readFile(asset.file);
-    auto kept = original == originals.end() ? restored : platform::plist::readFile(original->second);
-    if (original == originals.end() || !restored.ok() || !kept.ok() || *restored != *kept) {
+    if (original == originals.end()) {
+      // A library that held a picture already takes it again under a name
+      // of its own: told as such, not as a file that differs.
+      restore.problem = name + " is no photo of this phone's";
+      for (const auto& [originalName, file] : originals) {
+        auto kept = platform::plist::readFile(file);
+        if (restored.ok() && kept.ok() && *restored == *kept) {
+          restore.problem = name + " is " + originalName +
+                            " restored a second time: the second phone's library held it already";
+          break;
+        }
+      }
+      return;
+    }
+    auto kept = platform::plist::readFile(original->second);
+    if (!restored.ok() || !kept.ok() || *restored != *kept) {
       restore.problem = name + " differs from this phone's file";
       return;
     }

@@ -59,8 +59,9 @@ class Destination {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  // Creates or empties the file: only a file of the downloads' own (a link
-  // of either kind or a pipe in its place is refused, left as it lies).
+  // Creates or empties the file: only a file of the downloads' own (a
+  // symbolic link or a pipe in its place is refused, left as it lies; a
+  // file with a second name is replaced, the other name keeping its bytes).
   platform::Status openFile(const std::string& path) {
     fd_ = platform::openOwnFile(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd_ < 0) return platform::posixError(errno, "Cannot open " + path);

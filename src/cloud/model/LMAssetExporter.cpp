@@ -88,8 +88,8 @@ platform::Status clearTemporaryFile(const std::string& path) {
 }
 
 // Writes the bytes under a private name, then renames it into place. Only
-// a file of our own is written under that name: a link of either kind or a
-// pipe there fails the write (and its name goes, never what it leads to).
+// a file of our own is written under that name: a symbolic link or a pipe
+// there fails the write (and its name goes, never what it leads to).
 bool writeAtomically(const std::string& path, const platform::Bytes& data) {
   const std::string temporary = path + ".partial";
   if (!platform::writeOwnFile(temporary, data, 0666).ok()) {

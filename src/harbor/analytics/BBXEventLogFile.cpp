@@ -55,7 +55,7 @@ bool BBXEventLogFile::prepare() {
     return false;
   }
   fileSize_ = static_cast<std::uint64_t>(info.st_size);
-  // A log of our own only: a link of either kind or a pipe at its name is
+  // A log of our own only: a symbolic link or a pipe at its name is
   // refused (never appended to, emptied or waited on).
   if (auto status = openFileHandleForWriting(); !status) {
     eventLogFileDebugLog(fmt::format("Unable to get open file for writing at path {} [error: {}]", path,

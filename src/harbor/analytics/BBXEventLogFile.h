@@ -2,8 +2,9 @@
 // for the file (a directory standing at its path is removed), creates it
 // empty when missing, and holds it open for writing at its end; fileSize
 // starts at the file's size and grows by what each append wrote. Only a
-// regular file of one link is ever opened (see platform::openOwnFile): a
-// link of either kind, a pipe or a device at the path fails the opening.
+// regular file is ever opened (see platform::openOwnFile): a symbolic link,
+// a pipe or a device at the path fails the opening, and a file with a
+// second name is replaced by one of this name alone, holding its bytes.
 //
 // Ownership: the object owns its one file descriptor (at most one handle is
 // open, for writing or for reading) and closes it when destroyed.

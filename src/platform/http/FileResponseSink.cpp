@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/storage/OwnFile.h"
+
 namespace platform::http {
 
 FileResponseSink::FileResponseSink(std::filesystem::path path) : path_(std::move(path)) {}
@@ -27,7 +29,7 @@ Status FileResponseSink::failure(const char* what, int err) const {
 Status FileResponseSink::begin(const Response&) {
   close();
   written_ = 0;
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  fd_ = openOwnFile(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd_ < 0) return failure("cannot create", errno);
   return Status::success();
 }

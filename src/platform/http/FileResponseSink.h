@@ -1,5 +1,7 @@
 // A ResponseSink that writes the reply body to one file: begin() creates or
-// empties it, write() appends, finish() closes it. A body that failed part
+// empties it as a file of the program's own (platform::openOwnFile: a
+// symbolic link or a pipe at its name fails the send, another name of the
+// file keeps its bytes), write() appends, finish() closes it. A body that failed part
 // way stays in the file as far as it came; the caller removes or keeps it.
 //
 // Ownership: shared with the request that carries it. Threading: used by

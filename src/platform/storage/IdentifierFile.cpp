@@ -22,8 +22,8 @@ std::mutex& identifierMutex() {
 // The most an identifier's file is read to: one short line.
 constexpr std::uint64_t kIdentifierFileLimit = 4096;
 
-// Read as a file of its own: a link of either kind, a pipe or a folder at
-// the name is no identifier, never read through nor waited on.
+// Read as a file of its own: a symbolic link, a pipe or a folder at the
+// name is no identifier, never read through nor waited on.
 std::optional<std::string> readIdentifier(
     const std::filesystem::path& file,
     const std::function<std::optional<std::string>(const std::string&)>& accept) {
@@ -32,11 +32,16 @@ std::optional<std::string> readIdentifier(
   return accept(text->substr(0, text->find('\n')));
 }
 
+std::function<void()>& linkFallbackForTesting() {
+  static std::function<void()> whileLinked;
+  return whileLinked;
+}
+
 // Writes `text` to a private temporary file and moves it in as `file`
 // without replacing anything; false when `file` already exists or anything
-// fails. The file never has a second name a reader could see (which would
-// make it no file of its own), unless the file system cannot rename without
-// replacing: it is then linked in and its temporary name removed.
+// fails. Where the file system cannot rename without replacing, the file is
+// linked in and its temporary name removed: for that moment it has two
+// names, and a process reading it meanwhile reads this value.
 bool publish(const std::filesystem::path& file, const std::string& text) {
   std::string temp = file.string() + ".XXXXXX";
   int fd = mkstemp(temp.data());
@@ -45,15 +50,25 @@ bool publish(const std::filesystem::path& file, const std::string& text) {
   bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
                  ::fsync(fd) == 0;
   ::close(fd);
-  const bool renamed =
-      written && ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0;
+  const std::function<void()>& whileLinked = linkFallbackForTesting();
+  bool renamed = false;
+  if (whileLinked) {
+    errno = EINVAL;
+  } else {
+    renamed = written && ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0;
+  }
   const bool linked =
       written && !renamed && (errno == EINVAL || errno == ENOSYS) && ::link(temp.c_str(), file.c_str()) == 0;
+  if (linked && whileLinked) whileLinked();
   if (!renamed) ::unlink(temp.c_str());
   return renamed || linked;
 }
 
 }  // namespace
+
+void setIdentifierLinkFallbackForTesting(std::function<void()> whileLinked) {
+  linkFallbackForTesting() = std::move(whileLinked);
+}
 
 std::optional<std::string> readOrCreateIdentifier(
     const std::filesystem::path& file,

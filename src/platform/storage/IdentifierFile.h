@@ -5,11 +5,13 @@
 //
 // Threading: any thread. Concurrent first calls, also from several
 // processes, agree on one value: the file is published with an exclusive
-// rename, and the loser reads the winner's value.
+// rename (or, where a rename cannot refuse to replace, a link), and the
+// loser reads the winner's value. A second name of the file (a copy of the
+// home made with hard links) is read as the file.
 // Failures: nullopt when the identifier cannot be read or stored (the folder
 // is not writable); a file whose line `accept` refuses is replaced, as is a
-// link of either kind or a pipe at its name (never read through nor waited
-// on; only the name goes).
+// symbolic link or a pipe at its name (never read through nor waited on;
+// only the name goes).
 #pragma once
 
 #include <filesystem>
@@ -26,5 +28,10 @@ std::optional<std::string> readOrCreateIdentifier(
     const std::filesystem::path& file,
     const std::function<std::optional<std::string>(const std::string& line)>& accept,
     const std::function<std::string()>& make);
+
+// Tests only: each publish goes as where a rename cannot refuse to replace
+// (a link, then the temporary name removed), and `whileLinked` runs while
+// the file has both names; an empty function brings the rename back.
+void setIdentifierLinkFallbackForTesting(std::function<void()> whileLinked);
 
 }  // namespace platform

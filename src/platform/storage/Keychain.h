@@ -14,7 +14,7 @@
 // replaced atomically (temp file + rename) on every change. shared() keeps it
 // at <app home>/Library/Keychains/keychain.plist. A file that cannot be read
 // or parsed makes every call answer kNotAvailable and is never written over;
-// a link of either kind, a pipe or a folder at its name counts as one (never
+// a symbolic link, a pipe or a folder at its name counts as one (never
 // read through nor waited on).
 //
 // Threading: every member may be called from any thread; all keychains in the

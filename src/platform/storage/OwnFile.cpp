@@ -2,12 +2,114 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 
 namespace platform {
+namespace {
+
+// Puts at `out` (PATH_MAX bytes) the name of a new file beside `path`:
+// "." + its name + "." + six letters or digits, the name an atomic write's
+// temporary has, which the app home clears when a process died before it
+// was renamed. False (ENAMETOOLONG) when it would not fit.
+bool temporaryNameBeside(const char* path, char* out) {
+  static std::atomic<std::uint64_t> taken{0};
+  static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  const char* slash = strrchr(path, '/');
+  const std::size_t folder = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+  const std::size_t name = strlen(path + folder);
+  if (folder + 1 + name + 1 + 6 + 1 > PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  memcpy(out, path, folder);
+  out[folder] = '.';
+  memcpy(out + folder + 1, path + folder, name);
+  char* suffix = out + folder + 1 + name;
+  *suffix++ = '.';
+  struct timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::uint64_t seed = (static_cast<std::uint64_t>(now.tv_sec) << 30) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+                       (static_cast<std::uint64_t>(getpid()) << 40) ^
+                       (taken.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+  for (int i = 0; i < 6; ++i) {
+    suffix[i] = kCharacters[seed % (sizeof kCharacters - 1)];
+    seed /= sizeof kCharacters - 1;
+  }
+  suffix[6] = '\0';
+  return true;
+}
+
+// Copies the whole of `from` into `to` from its start.
+bool copyWhole(int from, int to) {
+  char buffer[4096];
+  for (off_t offset = 0;;) {
+    const ssize_t got = pread(from, buffer, sizeof buffer, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!writeWhole(to, buffer, static_cast<std::size_t>(got))) return false;
+    offset += got;
+  }
+}
+
+// The file `opened` at `path` (its status `info`) has another name as
+// well: a new file of one name takes its place at `path`, holding its bytes
+// unless `empty`, so that what is written goes there and the other name
+// keeps its bytes. The new file's descriptor, opened as `flags` ask (its
+// offset at the start), or -1 with errno; the other name is never changed.
+int replaceByOwnCopy(const char* path, int opened, const struct stat& info, int flags, bool empty) {
+  int source = -1;
+  if (!empty) {
+    // The bytes are read through a descriptor that can read, of the very
+    // file opened.
+    if ((flags & O_ACCMODE) == O_RDWR) {
+      source = opened;
+    } else {
+      source = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+      if (source < 0) return -1;
+      struct stat again {};
+      if (fstat(source, &again) != 0 || again.st_dev != info.st_dev || again.st_ino != info.st_ino) {
+        close(source);
+        // Replaced meanwhile: a later try finds what is there now.
+        errno = EAGAIN;
+        return -1;
+      }
+    }
+  }
+  const auto done = [&](int fd, int failure) {
+    if (source >= 0 && source != opened) close(source);
+    if (fd < 0) errno = failure;
+    return fd;
+  };
+  char temporary[PATH_MAX];
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    if (!temporaryNameBeside(path, temporary)) return done(-1, errno);
+    fd = open(temporary,
+              (flags & (O_ACCMODE | O_APPEND | O_DSYNC | O_SYNC)) | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK |
+                  O_CLOEXEC | O_NOCTTY,
+              0600);
+    if (fd < 0 && errno != EEXIST) return done(-1, errno);
+  }
+  if (fd < 0) return done(-1, EEXIST);
+  const bool made = fchmod(fd, info.st_mode & 0777) == 0 && (empty || copyWhole(source, fd)) &&
+                    lseek(fd, 0, SEEK_SET) == 0 && rename(temporary, path) == 0;
+  if (made) return done(fd, 0);
+  const int failure = errno;
+  close(fd);
+  unlink(temporary);
+  return done(-1, failure);
+}
+
+}  // namespace
 
 bool ownFileFailureMayPass(int code) {
   switch (code) {
@@ -91,9 +193,10 @@ std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::u
 int openOwnFile(const char* path, int flags, mode_t mode) {
   const bool truncate = (flags & O_TRUNC) != 0;
   const bool blocking = (flags & O_NONBLOCK) == 0;
+  const bool writing = (flags & O_ACCMODE) != O_RDONLY;
   // A pipe would hold the open (and a write) for as long as nobody reads:
   // the open never waits, and anything but a regular file goes back.
-  const int fd = open(path, (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+  int fd = open(path, (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
   if (fd < 0) return -1;
   struct stat info {};
   int failure = 0;
@@ -103,13 +206,20 @@ int openOwnFile(const char* path, int flags, mode_t mode) {
     failure = EISDIR;
   } else if (!S_ISREG(info.st_mode)) {
     failure = EINVAL;
-  } else if (info.st_nlink > 1) {
-    // A second name for the file is another's: emptying it or writing into
-    // it would change what lies there.
-    failure = EMLINK;
   } else if (info.st_nlink == 0) {
     // Gone from its folder meanwhile: what is written would be lost.
     failure = ENOENT;
+  } else if (writing && info.st_nlink > 1) {
+    // The same bytes under another name as well (a copy made with hard
+    // links): they are read as they are, but what is written goes into a
+    // file of this name alone, the other name keeping its bytes.
+    const int own = replaceByOwnCopy(path, fd, info, flags, truncate);
+    if (own < 0) {
+      failure = errno;
+    } else {
+      close(fd);
+      fd = own;
+    }
   } else if (truncate) {
     while (ftruncate(fd, 0) != 0) {
       if (errno != EINTR) {
@@ -128,9 +238,7 @@ int openOwnFile(const char* path, int flags, mode_t mode) {
   return -1;
 }
 
-bool notOwnFile(int code) {
-  return code == ELOOP || code == EMLINK || code == EISDIR || code == EINVAL || code == ENXIO;
-}
+bool notOwnFile(int code) { return code == ELOOP || code == EISDIR || code == EINVAL || code == ENXIO; }
 
 bool writeWhole(int fd, const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);

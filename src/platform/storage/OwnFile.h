@@ -1,10 +1,14 @@
 // Reading and writing a file the program keeps for itself (a record, a
 // mark, a log, a settings file, a download) so that nothing else is read or
 // written in its place: the file is opened without following a link and
-// without blocking, and only a regular file with one link is taken (a
-// symbolic link, a hard link to another file, a pipe, a device or a folder
-// at its name is refused, never read, written, emptied or appended to). A
-// pipe in its place never holds the caller.
+// without blocking, and only a regular file is taken (a symbolic link, a
+// pipe, a device or a folder at its name is refused, never read, written,
+// emptied or appended to). A pipe in its place never holds the caller.
+//
+// A file with another name as well (a copy of the app home made with hard
+// links, a tool that merges equal files) is the program's own bytes: it is
+// read as it is. It is never written through: a write goes into a new file
+// that takes this name alone, and the other name keeps its bytes.
 //
 // Threading: any thread; nothing is kept. Failure: readOwnFile gives
 // nullopt, with the reason told through `problem`; errno tells the failed
@@ -28,7 +32,7 @@ namespace platform {
 enum class OwnFileProblem {
   None,
   Missing,
-  // A link of either kind, a pipe, a device, a folder.
+  // A symbolic link, a pipe, a device, a folder.
   NotRegular,
   TooLarge,
   // An open, stat or read that failed for a reason that may pass (see
@@ -54,12 +58,20 @@ std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::u
 // A descriptor of the file of the program's own at `path`, opened as
 // open(2) opens it with `flags` (O_WRONLY, O_RDWR or O_RDONLY, O_CREAT,
 // O_TRUNC, O_APPEND...) and `mode`, but never through a link and never held
-// by a pipe; anything at the name that is not a regular file with one link
-// is left as it lies and refused: errno ELOOP for a symbolic link, EMLINK
-// for a file with another name, EISDIR for a folder, EINVAL for a pipe, a
-// device or a socket (a pipe with no reader fails the open itself, ENXIO).
-// O_TRUNC empties only a file so taken. The descriptor is closed on exec
-// and blocks as an ordinary one does (unless `flags` ask O_NONBLOCK).
+// by a pipe; anything at the name that is not a regular file is left as it
+// lies and refused: errno ELOOP for a symbolic link, EISDIR for a folder,
+// EINVAL for a pipe, a device or a socket (a pipe with no reader fails the
+// open itself, ENXIO). O_TRUNC empties only a file so taken.
+//
+// Opened for writing, a file that has another name is first replaced at
+// `path` by a new file of this name alone, with its mode and (unless
+// O_TRUNC) its bytes, made under a leftover's name beside it (".NAME." and
+// six characters, which the app home clears) and renamed over it; the
+// descriptor is the new file's, at its start, and the other name keeps its
+// bytes. A failure to make it fails the open (errno as the failed call's;
+// EAGAIN when the name changed meanwhile). Opened for reading, such a file
+// is read as it is. The descriptor is closed on exec and blocks as an
+// ordinary one does (unless `flags` ask O_NONBLOCK).
 //
 // Async-signal-safe (system calls only, nothing allocated): fit for a
 // crash handler. -1 with errno on failure.

@@ -104,8 +104,8 @@ Result<Bytes> readFile(const std::filesystem::path& file);
 constexpr std::uint64_t kStoredFileLimit = 64ull << 20;
 
 // Reads a whole file the program stored itself, as platform::readOwnFile
-// reads it: a link of either kind, a pipe, a device or a folder at its name
-// is never read through nor waited on. Errors as readFile's; such a thing at
+// reads it: a symbolic link, a pipe, a device or a folder at its name is
+// never read through nor waited on (a second name of the file is read). Errors as readFile's; such a thing at
 // the name, or a file past `limit` bytes, is kFileReadUnknown (unreadable).
 Result<Bytes> readStoredFile(const std::filesystem::path& file, std::uint64_t limit = kStoredFileLimit);
 

@@ -23,9 +23,8 @@
 // Ownership: standard() is one process-wide store, created on first use;
 // other suites are plain objects owned by their creator.
 // Threading: every member may be called from any thread.
-// Failures: a file that cannot be read or parsed (a link of either kind, a
-// pipe or a folder at its name among them: never read through nor waited
-// on) is moved aside to "<file>.corrupt" and the store starts empty
+// Failures: a file that cannot be read or parsed (a symbolic link, a pipe
+// or a folder at its name among them: never read through nor waited on) is moved aside to "<file>.corrupt" and the store starts empty
 // (lastLoadError() says why); if it cannot be moved aside, nothing is ever
 // written over it. A failed write keeps the value in memory, is reported by
 // lastSaveError() and synchronize(), and is retried by the next change or

@@ -132,8 +132,8 @@ std::optional<Image> ImageCache::imageFromMemoryCache(const std::string& key) {
 std::optional<Image> ImageCache::imageFromDiskCache(const std::string& key, Size shownPixels) {
   if (auto image = imageFromMemoryCache(key)) return image;
   const std::filesystem::path file = cachePathForKey(key);
-  // Read as a file of the cache's own: a link of either kind or a pipe at
-  // its name is a miss, never read through nor waited on.
+  // Read as a file of the cache's own: a symbolic link or a pipe at its
+  // name is a miss, never read through nor waited on.
   auto bytes = plist::readStoredFile(file, kCacheFileLimit);
   if (!bytes) return std::nullopt;
   auto image = decodedImage(*bytes, shownPixels);

@@ -9,7 +9,7 @@
 // Threading: every member may be called from any thread (the memory part
 // under a lock); completions run on the main queue.
 // Failure: a file that cannot be decoded is a miss (and removed); one that
-// cannot be read is a miss, as is a link of either kind or a pipe at its name
+// cannot be read is a miss, as is a symbolic link or a pipe at its name
 // (never read through nor waited on); a write that fails leaves the memory
 // entry alone.
 #pragma once

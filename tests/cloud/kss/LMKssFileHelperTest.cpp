@@ -197,11 +197,11 @@ TEST(LMKssFileHelper, DescriptionsThatCouldNeverBeFetchedFailBeforeAnyRequest) {
   EXPECT_EQ(linked.error->code(), lumora::kLMLocalErrorWriteFail);
   EXPECT_FALSE(std::filesystem::exists(outside));
   EXPECT_FALSE(std::filesystem::exists(caches / "keep.bin"));
-  // Nor is a user's file under that name emptied or written, nor a pipe
-  // waited on: that image fails.
+  // Nor is a user's file linked under that name emptied or written, nor a
+  // pipe waited on: that image fails.
   const auto userFile = caches.parent_path() / "notes.txt";
   testsupport::writeFile(userFile, toBytes("the user's notes\n"));
-  for (auto kind : {testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink, testsupport::Planted::Pipe}) {
+  for (auto kind : {testsupport::Planted::SymbolicLink, testsupport::Planted::Pipe}) {
     SCOPED_TRACE(testsupport::plantedName(kind));
     const auto planted = caches / "planted.bin";
     ASSERT_TRUE(testsupport::plant(kind, planted, userFile));
@@ -263,7 +263,11 @@ TEST(LMKssFileHelper, BlocksAreTriedAtTheirAddressesInTurnAndTakenOnlyOnceChecke
   node.hits();
 
   // A block that never checks out fails after three attempts, the
-  // addresses taken in turn; the file keeps the blocks before it.
+  // addresses taken in turn; the file keeps the blocks before it. The file
+  // had a second name (a copy of the home made with hard links): that one
+  // keeps the bytes it had.
+  const auto secondName = path.parent_path().parent_path() / "snapshot-photo.jpg";
+  std::filesystem::create_hard_link(path, secondName);
   Json failing{{"secure_key", kKeyText},
                {"blocks", Json::array({block({node.url("p0")}, p0),
                                        block({node.url("bad1"), node.url("bad2")}, p2)})}};
@@ -273,6 +277,7 @@ TEST(LMKssFileHelper, BlocksAreTriedAtTheirAddressesInTurnAndTakenOnlyOnceChecke
   EXPECT_EQ(reasonOf(got.error), lumora::kLMKssReasonWrongBlock);
   EXPECT_EQ(node.hits(), (std::vector<std::string>{"p0", "bad1", "bad2", "bad1"}));
   EXPECT_EQ(fileBytes(path), p0);
+  EXPECT_EQ(fileBytes(secondName), whole);
 
   // The digest is compared exactly: one in capitals never matches.
   Json capitals = block({node.url("p2")}, p2);

@@ -94,11 +94,13 @@ TEST_F(EventLogFileTest, OpeningCountsTheFileAndAppendsGrowIt) {
 }
 
 // Someone else's file at a log's name: never appended to or waited on, the
-// log unusable. A device is no log either.
+// log unusable. A device is no log either. A log with a second name (a copy
+// of the home made with hard links) is written on as a file of this name
+// alone: the other name keeps its bytes.
 TEST_F(EventLogFileTest, OnlyALogOfItsOwnIsOpened) {
   const auto userFile = path("notes.txt");
   std::ofstream(userFile) << "the user's notes\n";
-  for (auto kind : {testsupport::Planted::Pipe, testsupport::Planted::HardLink, testsupport::Planted::SymbolicLink}) {
+  for (auto kind : {testsupport::Planted::Pipe, testsupport::Planted::SymbolicLink}) {
     SCOPED_TRACE(testsupport::plantedName(kind));
     const auto log = path("0.log");
     ASSERT_TRUE(testsupport::plant(kind, log, userFile));
@@ -112,6 +114,17 @@ TEST_F(EventLogFileTest, OnlyALogOfItsOwnIsOpened) {
     std::filesystem::remove(log);
   }
   EXPECT_FALSE(BBXEventLogEventFile::open("/dev/full"));
+
+  const BBXEventLogEvent first(1, 1, "first"), second(1, 2, "second");
+  const auto log = path("1.log");
+  ASSERT_TRUE(BBXEventLogEventFile::open(log)->appendEvent(first));
+  std::filesystem::create_hard_link(log, path("snapshot.log"));
+  auto opened = BBXEventLogEventFile::open(log);
+  ASSERT_TRUE(opened);
+  EXPECT_TRUE(opened->appendEvent(second));
+  EXPECT_EQ(opened->fileSize(), (eventLogRecordText(first) + eventLogRecordText(second)).size());
+  EXPECT_EQ(platform::toString(testsupport::readFile(log)), eventLogRecordText(first) + eventLogRecordText(second));
+  EXPECT_EQ(platform::toString(testsupport::readFile(path("snapshot.log"))), eventLogRecordText(first));
 }
 
 TEST_F(EventLogFileTest, AFailedAppendIsAnErrorAndLeavesNoPartialRecord) {

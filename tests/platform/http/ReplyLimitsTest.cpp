@@ -22,6 +22,7 @@
 #include "platform/http/TestServer.h"
 #include "platform/http/UrlError.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 namespace {
 
@@ -184,6 +185,23 @@ TEST(ReplyLimits, AResponseSinkTakesTheFinalBodyWhateverItsLength) {
   reply = sendSynchronousRequest(request);
   ASSERT_TRUE(reply.ok());
   EXPECT_EQ(std::filesystem::file_size(sink->path()), 3u << 20);
+  // Nothing goes into another's file at the name: a second name of it is
+  // left with its bytes (the body goes into a file of its own), a symbolic
+  // link fails the send.
+  const auto userFile = home.root() / "user.txt";
+  testsupport::writeFile(userFile, platform::toBytes("USER"));
+  for (bool hard : {true, false}) {
+    SCOPED_TRACE(hard ? "a second name" : "a symbolic link");
+    std::filesystem::remove(sink->path());
+    if (hard) {
+      std::filesystem::create_hard_link(userFile, sink->path());
+    } else {
+      std::filesystem::create_symlink(userFile, sink->path());
+    }
+    reply = sendSynchronousRequest(request);
+    EXPECT_EQ(reply.ok(), hard);
+    EXPECT_EQ(testsupport::readFile(userFile), platform::toBytes("USER"));
+  }
   request.responseSink = std::make_shared<platform::http::FileResponseSink>(home.root() / "no" / "such");
   reply = sendSynchronousRequest(request);
   ASSERT_FALSE(reply.ok());

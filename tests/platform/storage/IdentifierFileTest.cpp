@@ -1,10 +1,15 @@
-// An identifier is read only from a file of its own: a pipe, or a link of
-// either kind to a user's file that holds an acceptable line, at its name
-// is replaced by a fresh identifier, never waited on nor read through; only
-// the name goes, the user's file stays as it was.
+// An identifier is read only from a file of its own: a pipe, or a symbolic
+// link to a user's file that holds an acceptable line, at its name is
+// replaced by a fresh identifier, never waited on nor read through; only
+// the name goes, the user's file stays as it was. A second name of the file
+// (a copy of the home made with hard links) is read as the identifier, and
+// two processes making one at once agree on it, also where the file is
+// linked in for want of a rename that refuses to replace.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -32,12 +37,13 @@ TEST(IdentifierFile, IsReadOnlyFromAFileOfItsOwn) {
   struct Case {
     Planted kind;
     fs::path target;
+    const char* id;
   };
   const Case cases[] = {
-      {Planted::Pipe, userFile},
-      {Planted::SymbolicLink, userFile},
-      {Planted::SymbolicLink, home.root() / "missing"},
-      {Planted::HardLink, userFile},
+      {Planted::Pipe, userFile, "fresh"},
+      {Planted::SymbolicLink, userFile, "fresh"},
+      {Planted::SymbolicLink, home.root() / "missing", "fresh"},
+      {Planted::HardLink, userFile, "the user's line"},
   };
   for (const Case& planted : cases) {
     SCOPED_TRACE(std::string(testsupport::plantedName(planted.kind)) + " to " + planted.target.string());
@@ -47,13 +53,52 @@ TEST(IdentifierFile, IsReadOnlyFromAFileOfItsOwn) {
     std::optional<std::string> id;
     EXPECT_TRUE(testsupport::endsWithoutWaitingOn(
         file, [&] { id = platform::readOrCreateIdentifier(file, accept, [] { return std::string("fresh"); }); }));
-    EXPECT_EQ(id, "fresh");
+    EXPECT_EQ(id, planted.id);
     struct stat info {};
     ASSERT_EQ(lstat(file.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode) && info.st_nlink == 1);
-    EXPECT_EQ(testsupport::readFile(file), platform::toBytes("fresh\n"));
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(testsupport::readFile(file), platform::toBytes(std::string(planted.id) + "\n"));
     EXPECT_EQ(testsupport::readFile(userFile), platform::toBytes("the user's line\n"));
   }
+}
+
+TEST(IdentifierFile, TwoProcessesMakingOneWhereItIsLinkedInAgreeOnIt) {
+  testsupport::TestHome home;
+  const fs::path file = home.root() / "ids" / "identifier";
+  const auto accept = [](const std::string& line) -> std::optional<std::string> {
+    if (line.empty()) return std::nullopt;
+    return line;
+  };
+  int linked[2], go[2], told[2];
+  ASSERT_EQ(pipe(linked), 0);
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(told), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Publishes by a link, and holds while the file has both names.
+    platform::setIdentifierLinkFallbackForTesting([&] {
+      char byte = 'l';
+      if (write(linked[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 1) _exit(2);
+    });
+    const auto id = platform::readOrCreateIdentifier(file, accept, [] { return std::string("the child's"); });
+    const std::string text = id.value_or("none");
+    _exit(write(told[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3);
+  }
+  close(told[1]);
+  char byte = 0;
+  ASSERT_EQ(read(linked[0], &byte, 1), 1);
+  const auto id = platform::readOrCreateIdentifier(file, accept, [] { return std::string("the parent's"); });
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  char childs[64] = {};
+  const ssize_t got = read(told[0], childs, sizeof childs);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(id, std::string(childs, got > 0 ? static_cast<std::size_t>(got) : 0));
+  EXPECT_EQ(id, "the child's");
+  EXPECT_EQ(testsupport::readFile(file), platform::toBytes("the child's\n"));
+  for (int fd : {linked[0], linked[1], go[0], go[1], told[0]}) close(fd);
 }
 
 }  // namespace

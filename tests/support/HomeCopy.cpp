@@ -1,0 +1,76 @@
+#include "support/HomeCopy.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "support/TestMedia.h"
+
+namespace testsupport {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool isStore(const fs::path& file, const platform::Bytes& bytes) {
+  static const char kHeader[] = "SQLite format 3";  // and its NUL
+  const std::string name = file.filename().string();
+  for (const char* journal : {"-wal", "-shm", "-journal"}) {
+    if (name.size() > std::strlen(journal) && name.ends_with(journal)) return true;
+  }
+  return bytes.size() >= sizeof kHeader && std::memcmp(bytes.data(), kHeader, sizeof kHeader) == 0;
+}
+
+}  // namespace
+
+bool copyWithHardLinks(const fs::path& from, const fs::path& to, const std::set<std::string>& leftOut) {
+  std::error_code error;
+  fs::create_directories(to, error);
+  if (error) return false;
+  for (fs::recursive_directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
+    const fs::path relative = it->path().lexically_relative(from);
+    if (leftOut.count(relative.begin()->string()) != 0) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    const fs::path target = to / relative;
+    const fs::file_status status = it->symlink_status(error);
+    if (error) return false;
+    if (fs::is_symlink(status)) {
+      fs::copy_symlink(it->path(), target, error);
+    } else if (fs::is_directory(status)) {
+      fs::create_directory(target, error);
+      if (!error) fs::permissions(target, status.permissions(), error);
+    } else {
+      fs::create_hard_link(it->path(), target, error);
+    }
+    if (error) return false;
+  }
+  return !error;
+}
+
+std::map<std::string, platform::Bytes> filesOtherThanStores(const fs::path& root, const std::set<std::string>& leftOut) {
+  std::map<std::string, platform::Bytes> files;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    const fs::path relative = it->path().lexically_relative(root);
+    if (leftOut.count(relative.begin()->string()) != 0) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (!fs::is_regular_file(it->symlink_status(error))) continue;
+    platform::Bytes bytes = readFile(it->path());
+    if (!isStore(it->path(), bytes)) files[relative.string()] = std::move(bytes);
+  }
+  return files;
+}
+
+std::set<std::string> namesHolding(const fs::path& root, const std::string& text) {
+  std::set<std::string> found;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.find(text) != std::string::npos) found.insert(it->path().lexically_relative(root).string());
+  }
+  return found;
+}
+
+}  // namespace testsupport
