@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,9 +124,11 @@ TEST(AppHome, HomeIsPrivateAndAtomicWriteLeftoversAreCleared) {
 
 }  // namespace
 
-// One process per home: a second process is refused while the first lives,
+// One process per home: a second process is refused while the first lives
+// (also one of an earlier version), a copy of the home is a home of its own,
 // and a home that is not a writable folder is found before any work.
 TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
+  namespace fs = std::filesystem;
   testsupport::TestHome home;
   int ready[2], done[2];
   ASSERT_EQ(pipe(ready), 0);
@@ -149,6 +153,26 @@ TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
   EXPECT_TRUE(platform::AppHome::claim().ok());
   EXPECT_TRUE(platform::AppHome::claim().ok());  // held already
   for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+
+  // A process of an earlier version locks only the lock file.
+  const fs::path earlier = home.root() / "earlier";
+  fs::create_directories(earlier);
+  const int held = open((earlier / ".lumora.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  platform::AppHome::setRoot(earlier);
+  EXPECT_EQ(platform::AppHome::claim().error().code(), EWOULDBLOCK);
+  close(held);
+
+  // A copy of a home in use made with hard links (its lock file is the same
+  // file) is a home of its own; the home's lock file keeps its name.
+  const fs::path copy = home.root() / "copy";
+  fs::create_directories(copy);
+  fs::create_hard_link(home.root() / ".lumora.lock", copy / ".lumora.lock");
+  platform::AppHome::setRoot(copy);
+  EXPECT_TRUE(platform::AppHome::claim().ok());
+  EXPECT_EQ(fs::hard_link_count(home.root() / ".lumora.lock"), 1u);
+  EXPECT_EQ(fs::hard_link_count(copy / ".lumora.lock"), 1u);
 
   std::ofstream(home.root() / "plain-file") << "x";
   platform::AppHome::setRoot(home.root() / "plain-file");

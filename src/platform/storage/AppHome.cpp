@@ -12,6 +12,9 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <utility>
+
+#include "platform/storage/OwnFile.h"
 
 namespace platform {
 namespace {
@@ -26,9 +29,9 @@ struct Home {
   std::mutex mutex;
   fs::path root;
   bool prepared = false;
-  // The roots this process claimed, each with its lock file, open (and so
-  // locked) until the process ends.
-  std::map<fs::path, int> claimed;
+  // The roots this process claimed, each with the folder and its lock file
+  // open (and so locked) until the process ends.
+  std::map<fs::path, std::pair<int, int>> claimed;
 };
 
 constexpr const char* kClaimFileName = ".lumora.lock";
@@ -180,18 +183,42 @@ Status AppHome::claim() {
   if (!fs::is_directory(where, ec)) {
     return posixError(ec ? ec.value() : ENOTDIR, "The app home " + where.string() + " is not a folder");
   }
-  const fs::path file = where / kClaimFileName;
-  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return posixError(errno, "Cannot write in the app home " + where.string());
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int code = errno;
-    ::close(fd);
+  // The folder itself is the lock: a copy of the home made with hard links
+  // (`cp -al`, a snapshot) is a folder of its own, while the lock file in it
+  // is one file under two names. The file is locked as well, for an earlier
+  // version of the app on the same home, which locks only the file; it is
+  // one of this home's own first (a second name gives way to a file of one).
+  const int folder = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return posixError(errno, "Cannot open the app home " + where.string());
+  const auto refused = [&where](int code) {
     if (code == EWOULDBLOCK) {
       return posixError(code, "The app home " + where.string() + " is in use by another process");
     }
     return posixError(code, "Cannot lock the app home " + where.string());
+  };
+  if (::flock(folder, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    ::close(folder);
+    return refused(code);
   }
-  h.claimed.emplace(where, fd);
+  const fs::path file = where / kClaimFileName;
+  int fd = openOwnFile(file.c_str(), O_RDWR | O_CREAT, 0600);
+  if (fd < 0 && notOwnFile(errno) && !fs::is_directory(fs::symlink_status(file, ec)) && ::unlink(file.c_str()) == 0) {
+    // A link or a pipe at the lock's name: the name is the app's own.
+    fd = openOwnFile(file.c_str(), O_RDWR | O_CREAT, 0600);
+  }
+  if (fd < 0) {
+    const int code = errno;
+    ::close(folder);
+    return posixError(code, "Cannot write in the app home " + where.string());
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    ::close(fd);
+    ::close(folder);
+    return refused(code);
+  }
+  h.claimed.emplace(where, std::make_pair(folder, fd));
   return Status::success();
 }
 

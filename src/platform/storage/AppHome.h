@@ -64,8 +64,10 @@ class AppHome {
   static bool removeLinkInPlaceOf(const std::filesystem::path& path);
 
   // Makes the current root this process's own for the rest of its life: an
-  // advisory lock on a file in the root, so a second process on the same
-  // home is refused at once instead of sharing its stores. Also checks that
+  // advisory lock on the root folder (and on a lock file in it, which
+  // earlier versions lock), so a second process on the same home is refused
+  // at once instead of sharing its stores; a copy of the home made with
+  // hard links is a home of its own. Also checks that
   // the root is a folder the app can create and write in. A POSIX error:
   // EWOULDBLOCK when another process holds the home, else what failed.
   // Claiming a root this process holds again succeeds; a claim outlives
