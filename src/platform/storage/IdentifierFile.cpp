@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -77,11 +78,18 @@ std::optional<std::string> readOrCreateIdentifier(
   std::lock_guard<std::mutex> guard(identifierMutex());
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
+  struct stat seen {};
+  const bool there = ::lstat(file.c_str(), &seen) == 0;
   if (auto existing = readIdentifier(file, accept)) return existing;
-  // Missing or not an identifier: make one. Whatever is there instead is
-  // replaced: its name goes (a link's, never what it leads to).
-  std::filesystem::remove(file, ec);
   std::string fresh = make();
+  // Not an identifier: whatever was there is replaced, its name goes (a
+  // link's, never what it leads to). Only what was read goes: one that
+  // another process published meanwhile, at a name found empty or cleared
+  // by it, is taken below.
+  struct stat now {};
+  if (there && ::lstat(file.c_str(), &now) == 0 && now.st_dev == seen.st_dev && now.st_ino == seen.st_ino) {
+    std::filesystem::remove(file, ec);
+  }
   if (publish(file, fresh)) return fresh;
   // Another process published first (or the move failed): take what is there.
   return readIdentifier(file, accept);

@@ -101,4 +101,30 @@ TEST(IdentifierFile, TwoProcessesMakingOneWhereItIsLinkedInAgreeOnIt) {
   for (int fd : {linked[0], linked[1], go[0], go[1], told[0]}) close(fd);
 }
 
+// Another process publishes its identifier while this one, having found
+// none, makes its own (or one that is no identifier): the other's is taken,
+// never cleared for this one's.
+TEST(IdentifierFile, OnePublishedWhileThisProcessMakesItsOwnIsTaken) {
+  testsupport::TestHome home;
+  const fs::path file = home.root() / "ids" / "identifier";
+  const auto accept = [](const std::string& line) -> std::optional<std::string> {
+    if (line.empty()) return std::nullopt;
+    return line;
+  };
+  for (const char* before : {"", "\n"}) {
+    SCOPED_TRACE(*before ? "no identifier there" : "nothing there");
+    fs::remove_all(file.parent_path());
+    fs::create_directories(file.parent_path());
+    if (*before) testsupport::writeFile(file, platform::toBytes(before));
+    const auto id = platform::readOrCreateIdentifier(file, accept, [&] {
+      const fs::path other = file.string() + ".other";
+      testsupport::writeFile(other, platform::toBytes("the other's\n"));
+      fs::rename(other, file);
+      return std::string("this one's");
+    });
+    EXPECT_EQ(id, "the other's");
+    EXPECT_EQ(testsupport::readFile(file), platform::toBytes("the other's\n"));
+  }
+}
+
 }  // namespace
