@@ -25,15 +25,17 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::Planted;
 
+// Any line but an empty one is an identifier.
+std::optional<std::string> accept(const std::string& line) {
+  if (line.empty()) return std::nullopt;
+  return line;
+}
+
 TEST(IdentifierFile, IsReadOnlyFromAFileOfItsOwn) {
   testsupport::TestHome home;
   const fs::path file = home.root() / "ids" / "identifier";
   const fs::path userFile = home.root() / "Documents" / "notes.txt";
   testsupport::writeFile(userFile, platform::toBytes("the user's line\n"));
-  const auto accept = [](const std::string& line) -> std::optional<std::string> {
-    if (line.empty()) return std::nullopt;
-    return line;
-  };
   struct Case {
     Planted kind;
     fs::path target;
@@ -65,10 +67,6 @@ TEST(IdentifierFile, IsReadOnlyFromAFileOfItsOwn) {
 TEST(IdentifierFile, TwoProcessesMakingOneWhereItIsLinkedInAgreeOnIt) {
   testsupport::TestHome home;
   const fs::path file = home.root() / "ids" / "identifier";
-  const auto accept = [](const std::string& line) -> std::optional<std::string> {
-    if (line.empty()) return std::nullopt;
-    return line;
-  };
   int linked[2], go[2], told[2];
   ASSERT_EQ(pipe(linked), 0);
   ASSERT_EQ(pipe(go), 0);
@@ -107,10 +105,6 @@ TEST(IdentifierFile, TwoProcessesMakingOneWhereItIsLinkedInAgreeOnIt) {
 TEST(IdentifierFile, OnePublishedWhileThisProcessMakesItsOwnIsTaken) {
   testsupport::TestHome home;
   const fs::path file = home.root() / "ids" / "identifier";
-  const auto accept = [](const std::string& line) -> std::optional<std::string> {
-    if (line.empty()) return std::nullopt;
-    return line;
-  };
   for (const char* before : {"", "\n"}) {
     SCOPED_TRACE(*before ? "no identifier there" : "nothing there");
     fs::remove_all(file.parent_path());
