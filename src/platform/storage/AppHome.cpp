@@ -203,8 +203,9 @@ Status AppHome::claim() {
   }
   const fs::path file = where / kClaimFileName;
   int fd = openOwnFile(file.c_str(), O_RDWR | O_CREAT, 0600);
-  if (fd < 0 && notOwnFile(errno) && !fs::is_directory(fs::symlink_status(file, ec)) && ::unlink(file.c_str()) == 0) {
-    // A link or a pipe at the lock's name: the name is the app's own.
+  if (fd < 0 && notOwnFile(errno) && ::unlink(file.c_str()) == 0) {
+    // A link or a pipe at the lock's name (a folder stays): the name is the
+    // app's own.
     fd = openOwnFile(file.c_str(), O_RDWR | O_CREAT, 0600);
   }
   if (fd < 0) {
