@@ -55,12 +55,21 @@ bool claimAppHome(std::FILE* err) {
     const std::string language = platform::UserDefaults::languageFromLocale(std::getenv("LANG"));
     std::fprintf(err, "lumora: %s\n",
                  ui::stringWithFormat(ui::localizedString("App Home In Use Format", language),
-                                      {platform::AppHome::root().string()})
+                                      {platform::AppHome::rootPath().string()})
                      .c_str());
     return false;
   }
-  std::fprintf(err, "lumora: %s\n  %s\n", claimed.error().description().c_str(),
-               "Set LUMORA_HOME to a folder you can write in.");
+  // Its own words, never the error's domain and code.
+  const platform::Json& info = claimed.error().userInfo();
+  const auto said = info.is_object() ? info.find(platform::Error::kLocalizedDescriptionKey) : info.end();
+  const std::string what =
+      said != info.end() && said->is_string() ? said->get<std::string>() : claimed.error().description();
+  const int code = static_cast<int>(claimed.error().code());
+  const bool full = claimed.error().domain() == platform::kPOSIXErrorDomain &&
+                    (code == ENOSPC || code == EDQUOT || code == EFBIG);
+  std::fprintf(err, "lumora: %s\n  %s\n", what.c_str(),
+               full ? "Free space on its disk and start again, or set LUMORA_HOME to another folder."
+                    : "Set LUMORA_HOME to a folder you can write in.");
   return false;
 }
 

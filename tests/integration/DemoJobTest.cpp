@@ -289,10 +289,12 @@ TEST_F(SignedRequestCloudTest, ADemoAddsItsPicturesAsNewFilesToALibraryWithNoPho
 }
 
 // A used app home copied with hard links (a quick snapshot; a tool that
-// merges equal files leaves the same) is the same home: the demo on the
-// copy finds the user's preferences and the same device, sends nothing
-// again, sets nothing aside and restores nothing twice; and the files of
-// the home it was copied from (the SQLite stores aside) keep their bytes.
+// merges equal files leaves the same) goes on as that home, and is a home
+// of its own from its first start (claimed, as lumora claims it): the demo
+// on the copy finds the user's preferences and the same device, sends
+// nothing again, sets nothing aside and restores nothing twice, and leaves
+// every file of the home it was copied from as it was, its stores
+// included; the original's next run leaves the copy's as they were.
 TEST_F(SignedRequestCloudTest, ADemoOnAHomeCopiedWithHardLinksGoesOnAsOnThatHome) {
   platform::ScopedClock scoped(demoClock());
   namespace fs = std::filesystem;
@@ -301,13 +303,19 @@ TEST_F(SignedRequestCloudTest, ADemoOnAHomeCopiedWithHardLinksGoesOnAsOnThatHome
   ASSERT_TRUE(mkdtemp(pattern.data()));
   const fs::path copy = fs::path(pattern) / "home";
   ASSERT_TRUE(testsupport::copyWithHardLinks(home_.root(), copy, {"cloud"}));
-  const auto snapshot = testsupport::filesOtherThanStores(home_.root(), {"cloud"});
+  const auto original = testsupport::homeFiles(home_.root(), {"cloud"});
 
   platform::AppHome::setRoot(copy);
+  ASSERT_TRUE(platform::AppHome::claim().ok());
+  // The program's files are its own; the user's photos are as they were.
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy, {"Media"}), std::set<std::string>{});
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy / "Media" / "PhotoData"), std::set<std::string>{});
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy / "Media").size(), 16u);
   auto& defaults = platform::UserDefaults::standard();
   EXPECT_NE(defaults.doubleForKey(lumora::LMLastContactSync::kShownKey), 0);
   EXPECT_FALSE(defaults.lastLoadError());
   const DemoRunResult run = demoRun(aliceOptions());
+  const auto copied = testsupport::homeFiles(copy);
   platform::AppHome::setRoot(home_.root());
   EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
   for (const char* line : {"ok: 1 device\n", "sent now: 0 photos in 0 of 0 uploads", "ok: 6 files, "}) {
@@ -327,7 +335,12 @@ TEST_F(SignedRequestCloudTest, ADemoOnAHomeCopiedWithHardLinksGoesOnAsOnThatHome
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(testsupport::namesHolding(copy, ".corrupt"), std::set<std::string>{});
   EXPECT_EQ(testsupport::namesHolding(copy / "second-phone" / "Media", " 1."), std::set<std::string>{});
-  EXPECT_TRUE(testsupport::filesOtherThanStores(home_.root(), {"cloud"}) == snapshot);
+  EXPECT_TRUE(testsupport::homeFiles(home_.root(), {"cloud"}) == original);
+
+  // The original used again leaves the copy as it was.
+  ASSERT_TRUE(platform::AppHome::claim().ok());
+  EXPECT_EQ(demoRun(aliceOptions()).status, lumora::kDemoExitOk);
+  EXPECT_TRUE(testsupport::homeFiles(copy) == copied);
   std::error_code ignored;
   fs::remove_all(pattern, ignored);
 }

@@ -13,11 +13,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <tuple>
 #include <thread>
 
-#include "platform/storage/AppHome.h"
+#include "platform/addressbook/AddressBook.h"
 #include "platform/device/Device.h"
+#include "platform/storage/AppHome.h"
+#include "support/DamagedAddressBook.h"
+#include "support/HomeCopy.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 namespace {
 
@@ -124,9 +131,33 @@ TEST(AppHome, HomeIsPrivateAndAtomicWriteLeftoversAreCleared) {
 
 }  // namespace
 
-// One process per home: a second process is refused while the first lives
-// (also one of an earlier version), a copy of the home is a home of its own,
-// and a home that is not a writable folder is found before any work.
+namespace {
+
+// What a refused claim must leave of a home: each file's bytes, mode and
+// number of names.
+std::map<std::string, std::tuple<platform::Bytes, std::filesystem::perms, std::uintmax_t>> asItLies(
+    const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::tuple<platform::Bytes, fs::perms, std::uintmax_t>> files;
+  for (const auto& [name, bytes] : testsupport::homeFiles(root)) {
+    files[name] = {bytes, fs::status(root / name).permissions(), fs::hard_link_count(root / name)};
+  }
+  return files;
+}
+
+// The errno of a failed claim, 0 for one that held.
+std::int64_t claimFailure() {
+  const platform::Status claimed = platform::AppHome::claim();
+  return claimed.ok() ? 0 : claimed.error().code();
+}
+
+}  // namespace
+
+// One process per home: a second process is refused while the first lives,
+// on the home or on a copy of it made with hard links (one of an earlier
+// version too, which locks only the lock file), and the refused claim
+// changes nothing; a copy started once the other has quit is a home of its
+// own; a home that is not a writable folder is found before any work.
 TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
   namespace fs = std::filesystem;
   testsupport::TestHome home;
@@ -144,40 +175,106 @@ TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
   char byte = 0;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   EXPECT_EQ(byte, 'y');
-  platform::Status second = platform::AppHome::claim();
-  ASSERT_FALSE(second.ok());
-  EXPECT_EQ(second.error().code(), EWOULDBLOCK);
+  // The running app writes (its temporary) files of open modes: a second
+  // launch is refused and leaves them as they lie, and so is a copy of the
+  // home made now.
+  const fs::path prefs = home.root() / "Library" / "Preferences";
+  fs::create_directories(prefs);
+  for (const char* name : {"app.plist", ".app.plist.Ab12Cd"}) {
+    std::ofstream(prefs / name) << "x";
+    fs::permissions(prefs / name, fs::perms(0644));
+  }
+  const auto inUse = asItLies(home.root());
+  EXPECT_EQ(claimFailure(), EWOULDBLOCK);
+  EXPECT_TRUE(asItLies(home.root()) == inUse);
+  const fs::path copy = home.root() / "copy";
+  ASSERT_TRUE(testsupport::copyWithHardLinks(home.root(), copy, {"copy"}));
+  const auto copied = asItLies(copy);
+  platform::AppHome::setRoot(copy);
+  EXPECT_EQ(claimFailure(), EWOULDBLOCK);
+  EXPECT_TRUE(asItLies(copy) == copied);
+
   ASSERT_EQ(write(done[1], "x", 1), 1);
   int status = 0;
   waitpid(child, &status, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  // Free now, the copy becomes a home of its own, lock file and all.
   EXPECT_TRUE(platform::AppHome::claim().ok());
   EXPECT_TRUE(platform::AppHome::claim().ok());  // held already
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy), std::set<std::string>{});
+  EXPECT_EQ(fs::status(copy / "Library" / "Preferences" / "app.plist").permissions(), fs::perms(0600));
+  EXPECT_EQ(fs::status(prefs / "app.plist").permissions(), fs::perms(0644));
+  platform::AppHome::setRoot(home.root());
+  EXPECT_TRUE(platform::AppHome::claim().ok());
 
-  // A process of an earlier version locks only the lock file.
+  // A process of an earlier version locks only the lock file, here under
+  // another name as well (a copy of its home).
   const fs::path earlier = home.root() / "earlier";
   fs::create_directories(earlier);
   const int held = open((earlier / ".lumora.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-  platform::AppHome::setRoot(earlier);
-  EXPECT_EQ(platform::AppHome::claim().error().code(), EWOULDBLOCK);
+  const fs::path earlierCopy = home.root() / "earlier-copy";
+  ASSERT_TRUE(testsupport::copyWithHardLinks(earlier, earlierCopy));
+  for (const fs::path& root : {earlier, earlierCopy}) {
+    platform::AppHome::setRoot(root);
+    EXPECT_EQ(claimFailure(), EWOULDBLOCK) << root;
+  }
+  EXPECT_EQ(fs::hard_link_count(earlier / ".lumora.lock"), 2u);
   close(held);
-
-  // A copy of a home in use made with hard links (its lock file is the same
-  // file) is a home of its own; the home's lock file keeps its name.
-  const fs::path copy = home.root() / "copy";
-  fs::create_directories(copy);
-  fs::create_hard_link(home.root() / ".lumora.lock", copy / ".lumora.lock");
-  platform::AppHome::setRoot(copy);
-  EXPECT_TRUE(platform::AppHome::claim().ok());
-  EXPECT_EQ(fs::hard_link_count(home.root() / ".lumora.lock"), 1u);
-  EXPECT_EQ(fs::hard_link_count(copy / ".lumora.lock"), 1u);
 
   std::ofstream(home.root() / "plain-file") << "x";
   platform::AppHome::setRoot(home.root() / "plain-file");
   EXPECT_FALSE(platform::AppHome::claim().ok());
   platform::AppHome::setRoot(home.root());
+}
+
+// A used home copied with hard links (a snapshot before a risky step, a
+// backup that links what it did not see change) is a home of its own from
+// its first start: every file of the program's own with a second name,
+// its stores and their journals, the library's catalogue, a file of the
+// user's linked in at a program file's name, becomes a file of that name
+// alone, with its bytes and mode (the start then tightens its own), while
+// the other names keep theirs and the user's photos stay as they are.
+// People removed in one home stay in the other.
+TEST(AppHome, ACopyMadeWithHardLinksIsAHomeOfItsOwnFromItsFirstStart) {
+  namespace fs = std::filesystem;
+  testsupport::TestHome home;
+  const fs::path original = home.root() / "original";
+  platform::AppHome::setRoot(original);
+  testsupport::makeWholeAddressBook(3);
+  const fs::path theirs = home.sharedDirectory() / "notes.txt";
+  testsupport::writeFile(theirs, platform::Bytes{'n'});
+  fs::permissions(theirs, fs::perms(0644));
+  fs::create_hard_link(theirs, platform::AppHome::caches() / "notes.txt");
+  testsupport::writeFile(original / "Media" / "IMG_0001.JPG", platform::Bytes{'j'});
+  testsupport::writeFile(original / "Media" / "PhotoData" / "Photos.sqlite", platform::Bytes{'p'});
+  testsupport::writeFile(original / ".lumora.lock", {});
+  const fs::path copy = home.root() / "copy";
+  ASSERT_TRUE(testsupport::copyWithHardLinks(original, copy));
+  ASSERT_EQ(testsupport::filesWithSecondNames(copy).size(), 5u);
+  const auto before = testsupport::homeFiles(original);
+
+  platform::AppHome::setRoot(copy);
+  ASSERT_TRUE(platform::AppHome::claim().ok());
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy), std::set<std::string>{"Media/IMG_0001.JPG"});
+  EXPECT_TRUE(testsupport::homeFiles(copy) == testsupport::homeFiles(original));
+  EXPECT_EQ(fs::status(copy / "Library" / "Caches" / "notes.txt").permissions(), fs::perms(0600));
+  {
+    auto book = platform::addressbook::AddressBook::create();
+    ASSERT_TRUE(book.ok());
+    for (const auto& person : (*book)->people()) ASSERT_TRUE((*book)->removeRecord(person).ok());
+    ASSERT_TRUE((*book)->save().ok());
+  }
+  EXPECT_TRUE(testsupport::homeFiles(original) == before);
+  platform::AppHome::setRoot(original);
+  ASSERT_TRUE(platform::AppHome::claim().ok());
+  auto originalBook = platform::addressbook::AddressBook::create();
+  ASSERT_TRUE(originalBook.ok());
+  EXPECT_EQ((*originalBook)->people().size(), 3u);
+  EXPECT_EQ(fs::status(theirs).permissions(), fs::perms(0644));
+  EXPECT_EQ(testsupport::readFile(theirs), platform::Bytes{'n'});
+  EXPECT_EQ(fs::hard_link_count(original / "Media" / "IMG_0001.JPG"), 2u);
 }
 
 // The exiting program: runs only when the test below executes it, so its

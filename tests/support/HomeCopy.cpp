@@ -47,8 +47,10 @@ bool copyWithHardLinks(const fs::path& from, const fs::path& to, const std::set<
   return !error;
 }
 
-std::map<std::string, platform::Bytes> filesOtherThanStores(const fs::path& root, const std::set<std::string>& leftOut) {
-  std::map<std::string, platform::Bytes> files;
+// Calls `visit` with each regular file below `root` (but below the entries
+// named in `leftOut`) and its path relative to `root`.
+template <typename Visit>
+void eachFile(const fs::path& root, const std::set<std::string>& leftOut, Visit&& visit) {
   std::error_code error;
   for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
     const fs::path relative = it->path().lexically_relative(root);
@@ -56,11 +58,29 @@ std::map<std::string, platform::Bytes> filesOtherThanStores(const fs::path& root
       it.disable_recursion_pending();
       continue;
     }
-    if (!fs::is_regular_file(it->symlink_status(error))) continue;
-    platform::Bytes bytes = readFile(it->path());
-    if (!isStore(it->path(), bytes)) files[relative.string()] = std::move(bytes);
+    if (fs::is_regular_file(it->symlink_status(error))) visit(it->path(), relative.string());
   }
+}
+
+std::map<std::string, platform::Bytes> homeFiles(const fs::path& root, const std::set<std::string>& leftOut) {
+  std::map<std::string, platform::Bytes> files;
+  eachFile(root, leftOut, [&](const fs::path& path, const std::string& name) { files[name] = readFile(path); });
   return files;
+}
+
+std::map<std::string, platform::Bytes> filesOtherThanStores(const fs::path& root, const std::set<std::string>& leftOut) {
+  std::map<std::string, platform::Bytes> files = homeFiles(root, leftOut);
+  std::erase_if(files, [](const auto& file) { return isStore(file.first, file.second); });
+  return files;
+}
+
+std::set<std::string> filesWithSecondNames(const fs::path& root, const std::set<std::string>& leftOut) {
+  std::set<std::string> found;
+  eachFile(root, leftOut, [&](const fs::path& path, const std::string& name) {
+    std::error_code ignored;
+    if (fs::hard_link_count(path, ignored) > 1) found.insert(name);
+  });
+  return found;
 }
 
 std::set<std::string> namesHolding(const fs::path& root, const std::string& text) {

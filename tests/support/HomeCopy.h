@@ -2,8 +2,7 @@
 // merges equal files leaves the same): every folder made anew, every file
 // a second name of the one copied, a symbolic link copied as a link. And
 // what a test compares of a home before and after: its files and their
-// bytes, the SQLite stores left out (a store writes its pages in place,
-// whatever names its file has).
+// bytes.
 #pragma once
 
 #include <filesystem>
@@ -21,10 +20,17 @@ bool copyWithHardLinks(const std::filesystem::path& from, const std::filesystem:
                        const std::set<std::string>& leftOut = {});
 
 // The regular files below `root` but those below the entries of `root`
-// named in `leftOut`, by path relative to `root`, with their bytes; SQLite
-// stores and their journals are left out.
+// named in `leftOut`, by path relative to `root`, with their bytes.
+std::map<std::string, platform::Bytes> homeFiles(const std::filesystem::path& root,
+                                                 const std::set<std::string>& leftOut = {});
+// The same, SQLite stores and their journals left out.
 std::map<std::string, platform::Bytes> filesOtherThanStores(const std::filesystem::path& root,
                                                             const std::set<std::string>& leftOut = {});
+
+// The paths (relative to `root`) of the regular files below it that have
+// another name as well, but those below the entries named in `leftOut`.
+std::set<std::string> filesWithSecondNames(const std::filesystem::path& root,
+                                           const std::set<std::string>& leftOut = {});
 
 // The paths (relative to `root`) of the files and folders below it whose
 // names hold `text`.

@@ -1,6 +1,7 @@
 #include "platform/storage/AppHome.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "platform/storage/OwnFile.h"
 
@@ -23,7 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr fs::perms kPrivateFolder = fs::perms::owner_all;
 constexpr fs::perms kPrivateFile = fs::perms::owner_read | fs::perms::owner_write;
-constexpr fs::perms kOthers = fs::perms::group_all | fs::perms::others_all;
 
 struct Home {
   std::mutex mutex;
@@ -36,6 +37,8 @@ struct Home {
 
 constexpr const char* kClaimFileName = ".lumora.lock";
 constexpr const char* kMediaFolderName = "Media";
+// The photo library's catalogue in Media, the program's own.
+constexpr const char* kCatalogueFolderName = "PhotoData";
 
 // Never destroyed: the queues of process-wide objects (the statistics
 // store's, say) go on reading the root while exit handlers run, and a
@@ -57,12 +60,6 @@ fs::path ensured(const fs::path& dir) {
   return dir;
 }
 
-void tighten(const fs::path& path, fs::perms now, fs::perms wanted) {
-  if ((now & kOthers) == fs::perms::none) return;
-  std::error_code ec;
-  fs::permissions(path, wanted, fs::perm_options::replace | fs::perm_options::nofollow, ec);
-}
-
 // Whether `name` is the name of an atomic write's temporary file.
 bool isAtomicWriteLeftover(const std::string& name) {
   // "." + the file's name + "." + the six characters mkstemp picked.
@@ -73,31 +70,152 @@ bool isAtomicWriteLeftover(const std::string& name) {
   return true;
 }
 
-// Makes `top` and what lies under it private and clears atomic writes'
-// leftovers; a folder `leftOut` directly in `top` is not entered.
-void tidy(const fs::path& top, const fs::path& leftOut) {
+// What the start of a home has to do below one of its folders, found in
+// one walk (links neither followed nor entered) and done only once the
+// home is held and its files are its own.
+struct Survey {
+  // Folders and files others may open, with the mode each is to have.
+  std::vector<std::pair<fs::path, fs::perms>> open;
+  // The temporaries of atomic writes that a process died in.
+  std::vector<fs::path> leftovers;
+  // The files that have another name as well.
+  std::vector<std::pair<fs::path, struct stat>> shared;
+};
+
+bool openToOthers(const struct stat& info) { return (info.st_mode & (S_IRWXG | S_IRWXO)) != 0; }
+
+// Surveys `top` and what lies under it; a folder `leftOut` directly in
+// `top` is not entered.
+Survey survey(const fs::path& top, const fs::path& leftOut) {
+  Survey found;
+  struct stat info {};
+  if (::lstat(top.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return found;
+  if (openToOthers(info)) found.open.emplace_back(top, kPrivateFolder);
   std::error_code ec;
-  tighten(top, fs::symlink_status(top, ec).permissions(), kPrivateFolder);
-  // Symbolic links are neither followed nor changed.
   for (auto it = fs::recursive_directory_iterator(top, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it.depth() == 0 && !leftOut.empty() && it->path().filename() == leftOut) {
+    const fs::path& path = it->path();
+    if (it.depth() == 0 && !leftOut.empty() && path.filename() == leftOut) {
       it.disable_recursion_pending();
       continue;
     }
-    const fs::file_status status = it->symlink_status(ec);
-    if (ec) break;
-    if (fs::is_directory(status)) {
-      tighten(it->path(), status.permissions(), kPrivateFolder);
-    } else if (fs::is_regular_file(status)) {
-      if (isAtomicWriteLeftover(it->path().filename().string())) {
-        fs::remove(it->path(), ec);
-        ec.clear();
-      } else {
-        tighten(it->path(), status.permissions(), kPrivateFile);
+    if (::lstat(path.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      if (openToOthers(info)) found.open.emplace_back(path, kPrivateFolder);
+    } else if (S_ISREG(info.st_mode)) {
+      if (isAtomicWriteLeftover(path.filename().string())) {
+        found.leftovers.push_back(path);
+        continue;
       }
+      if (openToOthers(info)) found.open.emplace_back(path, kPrivateFile);
+      if (info.st_nlink > 1) found.shared.emplace_back(path, info);
     }
   }
+  return found;
+}
+
+// Makes private what `found` found open and clears its leftovers. A mode
+// is the file's under every name: a file that still has another name keeps
+// its mode.
+void tidy(const Survey& found) {
+  std::error_code ignored;
+  for (const auto& [path, wanted] : found.open) {
+    struct stat info {};
+    if (wanted == kPrivateFile && (::lstat(path.c_str(), &info) != 0 || info.st_nlink > 1)) continue;
+    fs::permissions(path, wanted, fs::perm_options::replace | fs::perm_options::nofollow, ignored);
+  }
+  for (const fs::path& leftover : found.leftovers) fs::remove(leftover, ignored);
+}
+
+// A file of the home's that another name shares, and the copy of it made
+// beside it to take its place.
+struct OwnCopy {
+  fs::path path;
+  std::string temporary;
+};
+
+// Makes beside the file at `path` (its status `info`) a copy that holds its
+// bytes and mode, added to `made`; with `lock`, the copy is locked as the
+// home's lock and its descriptor kept there.
+Status copyBeside(const fs::path& path, const struct stat& info, std::vector<OwnCopy>& made, int* lock = nullptr) {
+  const int source = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat found {};
+  int failure = 0;
+  if (source < 0) {
+    failure = errno;
+  } else if (::fstat(source, &found) != 0) {
+    failure = errno;
+  } else if (found.st_dev != info.st_dev || found.st_ino != info.st_ino) {
+    failure = EAGAIN;  // replaced while the home is held: nothing of ours
+  }
+  char temporary[PATH_MAX];
+  int copy = -1;
+  if (failure == 0) {
+    copy = makeCopyBeside(path.c_str(), source, info.st_mode, O_RDWR, temporary);
+    if (copy < 0) failure = errno;
+  }
+  if (source >= 0) ::close(source);
+  if (copy >= 0 && lock != nullptr && ::flock(copy, LOCK_EX | LOCK_NB) != 0) {
+    failure = errno;
+    ::close(copy);
+    ::unlink(temporary);
+    copy = -1;
+  }
+  if (copy < 0) return posixError(failure, "Cannot copy " + path.string());
+  made.push_back({path, temporary});
+  if (lock != nullptr) {
+    *lock = copy;
+  } else {
+    ::close(copy);
+  }
+  return Status::success();
+}
+
+// Makes every file of `shared` (the program's own files under `root` that
+// have a second name: a copy of the home made with hard links, a backup
+// that links the files it did not see change) a file of this home alone:
+// all are copied beside their names first, and only once every copy is
+// made do the copies take the names, the lock file (held as `lock`) last,
+// its copy locked before it takes the name and then held in `lock`
+// instead. The other names keep their bytes. A copy that cannot be made
+// leaves every name as it was and no copy behind.
+Status makeFilesOwn(const fs::path& root, const std::vector<std::pair<fs::path, struct stat>>& shared,
+                    const fs::path& lockFile, int& lock) {
+  struct stat lockInfo {};
+  if (::fstat(lock, &lockInfo) != 0) return posixError(errno, "Cannot read " + lockFile.string());
+  std::vector<OwnCopy> made;
+  int newLock = -1;
+  Status status = Status::success();
+  for (const auto& [path, info] : shared) {
+    if (path == lockFile) continue;
+    status = copyBeside(path, info, made);
+    if (!status.ok()) break;
+  }
+  if (status.ok() && lockInfo.st_nlink > 1) status = copyBeside(lockFile, lockInfo, made, &newLock);
+  const bool copied = status.ok();
+  std::size_t renamed = 0;
+  for (; status.ok() && renamed < made.size(); ++renamed) {
+    if (::rename(made[renamed].temporary.c_str(), made[renamed].path.c_str()) != 0) {
+      status = posixError(errno, "Cannot replace " + made[renamed].path.string());
+      break;
+    }
+  }
+  for (std::size_t i = renamed; i < made.size(); ++i) ::unlink(made[i].temporary.c_str());
+  if (!status.ok()) {
+    if (newLock >= 0) ::close(newLock);
+    const std::string what = status.error().userInfo().value(Error::kLocalizedDescriptionKey, std::string());
+    return Error(status.error().domain(), status.error().code(),
+                 Json{{Error::kLocalizedDescriptionKey,
+                       "The app home " + root.string() +
+                           " shares files with another (a copy made with hard links), and they could not be made "
+                           "its own" +
+                           (copied ? "" : "; both homes are as they were") + ". " + what}});
+  }
+  if (newLock >= 0) {
+    ::close(lock);
+    lock = newLock;
+  }
+  return Status::success();
 }
 
 // See the header: the first use of a root makes it private and clears what
@@ -106,7 +224,7 @@ void prepare(const fs::path& root) {
   ::umask(077);
   std::error_code ec;
   fs::create_directories(root, ec);
-  tidy(root, kMediaFolderName);
+  tidy(survey(root, kMediaFolderName));
 }
 
 }  // namespace
@@ -149,11 +267,7 @@ fs::path AppHome::applicationSupport() { return ensured(root() / "Library" / "Ap
 fs::path AppHome::tmp() { return ensured(root() / "tmp"); }
 fs::path AppHome::media() { return root() / kMediaFolderName; }
 
-void AppHome::makePrivate(const fs::path& folder) {
-  std::error_code ec;
-  if (!fs::is_directory(fs::symlink_status(folder, ec))) return;
-  tidy(folder, {});
-}
+void AppHome::makePrivate(const fs::path& folder) { tidy(survey(folder, {})); }
 
 bool AppHome::removeLinkInPlaceOf(const fs::path& path) {
   std::error_code ec;
@@ -175,24 +289,29 @@ bool AppHome::makeOwnFolder(const fs::path& base, const fs::path& below) {
 }
 
 Status AppHome::claim() {
-  const fs::path where = root();
   Home& h = home();
   std::lock_guard<std::mutex> guard(h.mutex);
+  // Nothing of the home is read or changed before it is held: a launch
+  // refused leaves every file as it lies (a running app's write under way
+  // among them).
+  if (h.root.empty()) h.root = defaultRoot();
+  const fs::path where = h.root;
   if (h.claimed.count(where) != 0) return Status::success();
   std::error_code ec;
+  fs::create_directories(where, ec);
   if (!fs::is_directory(where, ec)) {
     return posixError(ec ? ec.value() : ENOTDIR, "The app home " + where.string() + " is not a folder");
   }
-  // The folder itself is the lock: a copy of the home made with hard links
-  // (`cp -al`, a snapshot) is a folder of its own, while the lock file in it
-  // is one file under two names. The file is locked as well, for an earlier
-  // version of the app on the same home, which locks only the file; it is
-  // one of this home's own first (a second name gives way to a file of one).
+  // Two locks: the folder's, and the lock file's as found. A copy of the
+  // home made with hard links (`cp -al`, a snapshot) is a folder of its own
+  // whose lock file is the same file as the original's until one of them
+  // has started: while either runs, the other is refused, and so is any
+  // home beside an earlier version of the app, which locks only the file.
   const int folder = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return posixError(errno, "Cannot open the app home " + where.string());
   const auto refused = [&where](int code) {
     if (code == EWOULDBLOCK) {
-      return posixError(code, "The app home " + where.string() + " is in use by another process");
+      return posixError(code, "The app home " + where.string() + " or a copy of it is in use by another process");
     }
     return posixError(code, "Cannot lock the app home " + where.string());
   };
@@ -202,11 +321,12 @@ Status AppHome::claim() {
     return refused(code);
   }
   const fs::path file = where / kClaimFileName;
-  int fd = openOwnFile(file.c_str(), O_RDWR | O_CREAT, 0600);
+  // Opened to read, a file with a second name stays the one found.
+  int fd = openOwnFile(file.c_str(), O_RDONLY | O_CREAT, 0600);
   if (fd < 0 && notOwnFile(errno) && ::unlink(file.c_str()) == 0) {
     // A link or a pipe at the lock's name (a folder stays): the name is the
     // app's own.
-    fd = openOwnFile(file.c_str(), O_RDWR | O_CREAT, 0600);
+    fd = openOwnFile(file.c_str(), O_RDONLY | O_CREAT, 0600);
   }
   if (fd < 0) {
     const int code = errno;
@@ -219,7 +339,27 @@ Status AppHome::claim() {
     ::close(folder);
     return refused(code);
   }
+  // Held: the files it shares with a copy become its own before any is
+  // opened, and before the start-up walk tightens a mode (a mode is the
+  // file's, under every name). One walk finds both; the user's photos are
+  // the user's, the library's catalogue ours.
+  const Survey found = survey(where, kMediaFolderName);
+  std::vector<std::pair<fs::path, struct stat>> shared = found.shared;
+  if (fs::is_directory(fs::symlink_status(where / kMediaFolderName, ec))) {
+    const Survey catalogue = survey(where / kMediaFolderName / kCatalogueFolderName, {});
+    shared.insert(shared.end(), catalogue.shared.begin(), catalogue.shared.end());
+  }
+  if (Status own = makeFilesOwn(where, shared, file, fd); !own.ok()) {
+    ::close(fd);
+    ::close(folder);
+    return own;
+  }
   h.claimed.emplace(where, std::make_pair(folder, fd));
+  if (!h.prepared) {
+    ::umask(077);
+    tidy(found);
+    h.prepared = true;
+  }
   return Status::success();
 }
 

@@ -63,13 +63,20 @@ class AppHome {
   // is there and stays.
   static bool removeLinkInPlaceOf(const std::filesystem::path& path);
 
-  // Makes the current root this process's own for the rest of its life: an
-  // advisory lock on the root folder (and on a lock file in it, which
-  // earlier versions lock), so a second process on the same home is refused
-  // at once instead of sharing its stores; a copy of the home made with
-  // hard links is a home of its own. Also checks that
-  // the root is a folder the app can create and write in. A POSIX error:
-  // EWOULDBLOCK when another process holds the home, else what failed.
+  // Makes the current root this process's own for the rest of its life, before
+  // anything of it is read or changed: an advisory lock on the root folder
+  // and on the lock file in it as found (which earlier versions lock, and
+  // which a copy of the home made with hard links shares until either
+  // starts), so a second process on the same home, or on such a copy of it,
+  // is refused at once instead of sharing its stores. Then every file of
+  // the program's own under the root (all but the user's photos in media())
+  // that has a second name is replaced by a file of this name alone with
+  // the same bytes and mode, the lock file last (its copy is locked first),
+  // so that a copy of a home is a home of its own from its first start; a
+  // copy that cannot be made fails the claim with every name as it was.
+  // Then the first use's walk (see above) runs. Also checks that the root is
+  // a folder the app can create and write in. A POSIX error: EWOULDBLOCK
+  // when another process holds the home, else what failed.
   // Claiming a root this process holds again succeeds; a claim outlives
   // setRoot() to another root.
   static Status claim();

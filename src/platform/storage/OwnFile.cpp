@@ -84,32 +84,45 @@ int replaceByOwnCopy(const char* path, int opened, const struct stat& info, int 
       }
     }
   }
-  const auto done = [&](int fd, int failure) {
-    if (source >= 0 && source != opened) close(source);
-    if (fd < 0) errno = failure;
-    return fd;
-  };
   char temporary[PATH_MAX];
+  int fd = makeCopyBeside(path, source, info.st_mode & 0777, flags, temporary);
+  int failure = errno;
+  if (source >= 0 && source != opened) close(source);
+  if (fd >= 0 && rename(temporary, path) != 0) {
+    failure = errno;
+    close(fd);
+    unlink(temporary);
+    fd = -1;
+  }
+  if (fd < 0) errno = failure;
+  return fd;
+}
+
+}  // namespace
+
+int makeCopyBeside(const char* path, int source, mode_t mode, int flags, char* temporary) {
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    if (!temporaryNameBeside(path, temporary)) return done(-1, errno);
+    if (!temporaryNameBeside(path, temporary)) return -1;
     fd = open(temporary,
               (flags & (O_ACCMODE | O_APPEND | O_DSYNC | O_SYNC)) | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK |
                   O_CLOEXEC | O_NOCTTY,
               0600);
-    if (fd < 0 && errno != EEXIST) return done(-1, errno);
+    if (fd < 0 && errno != EEXIST) return -1;
   }
-  if (fd < 0) return done(-1, EEXIST);
-  const bool made = fchmod(fd, info.st_mode & 0777) == 0 && (empty || copyWhole(source, fd)) &&
-                    lseek(fd, 0, SEEK_SET) == 0 && rename(temporary, path) == 0;
-  if (made) return done(fd, 0);
+  if (fd < 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (fchmod(fd, mode & 0777) == 0 && (source < 0 || copyWhole(source, fd)) && lseek(fd, 0, SEEK_SET) == 0) {
+    return fd;
+  }
   const int failure = errno;
   close(fd);
   unlink(temporary);
-  return done(-1, failure);
+  errno = failure;
+  return -1;
 }
-
-}  // namespace
 
 bool ownFileFailureMayPass(int code) {
   switch (code) {

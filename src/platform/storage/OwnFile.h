@@ -77,6 +77,15 @@ std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::u
 // crash handler. -1 with errno on failure.
 int openOwnFile(const char* path, int flags, mode_t mode);
 
+// Makes beside `path` a new file under a leftover's name (as above) that
+// holds the bytes of the readable descriptor `source` from its start (none
+// when `source` is -1) and has the permission bits of `mode`; puts its name
+// at `temporary` (PATH_MAX bytes) and gives its descriptor, opened with the
+// access mode (and O_APPEND, O_DSYNC, O_SYNC) of `flags`, at its start and
+// without blocking. Renaming it over `path` is the caller's. -1 with errno
+// on failure, and nothing is left. Async-signal-safe.
+int makeCopyBeside(const char* path, int source, mode_t mode, int flags, char* temporary);
+
 // Whether a failed openOwnFile (its errno) found something at the name that
 // is no file of the program's own, which no later try would take either.
 bool notOwnFile(int code);
