@@ -111,7 +111,15 @@ TEST(AppHome, HomeIsPrivateAndAtomicWriteLeftoversAreCleared) {
     fs::permissions(prefs / name, fs::perms(0644));
   }
 
+  // A file of someone else's linked in: a mode is the file's under every
+  // name, so it keeps its own.
+  const fs::path theirs = home.sharedDirectory() / "theirs.plist";
+  std::ofstream(theirs) << "x";
+  fs::permissions(theirs, fs::perms(0644));
+  fs::create_hard_link(theirs, prefs / "linked.plist");
+
   ASSERT_EQ(platform::AppHome::root(), home.root());
+  EXPECT_EQ(mode(theirs), fs::perms(0644));
   EXPECT_EQ(mode(home.root()), fs::perms(0700));
   EXPECT_EQ(mode(home.root() / "Library"), fs::perms(0700));
   EXPECT_EQ(mode(prefs / "app.plist"), fs::perms(0600));

@@ -10,14 +10,16 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 home="$work/home"
 copy="$work/copy"
-mkdir -p "$home/Library/Preferences" "$home/Documents"
+mkdir -p "$home/Library/Preferences" "$home/Documents" "$home/Media/PhotoData"
 
-# A used home: its preferences, a store, and a write of the running app
-# under way (its temporary).
+# A used home: its preferences, its stores (the library's catalogue, copied
+# after the rest, larger than the disk holds below), and a write of the
+# running app under way (its temporary).
 printf x >"$home/Library/Preferences/app.plist"
 printf x >"$home/Library/Preferences/.app.plist.Ab12Cd"
 chmod 644 "$home/Library/Preferences/app.plist" "$home/Library/Preferences/.app.plist.Ab12Cd"
-head -c 65536 /dev/urandom >"$home/Documents/lumora.db"
+head -c 4096 /dev/urandom >"$home/Documents/lumora.db"
+head -c 65536 /dev/urandom >"$home/Media/PhotoData/Photos.sqlite"
 flock -n "$home/.lumora.lock" true || { echo "FAIL: the home is held before the test"; exit 1; }
 cp -al "$home" "$copy"
 
