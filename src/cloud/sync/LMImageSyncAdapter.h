@@ -92,9 +92,10 @@ class LMImageSyncAdapter : public LMSyncAdapter,
                                           platform::photos::AssetsLibrary& library);
 
   // Clears that name in the downloads' own folder (LMUtils::
-  // removeTransferFile: whatever lies there but a folder). A name that is
-  // not a plain file name is refused (logged), so neither the folder itself
-  // nor anything outside it is ever removed.
+  // removeTransferFile: whatever lies there, a folder with what it holds,
+  // a link as a link). A name that is not a plain file name is refused
+  // (logged), so neither the folder itself nor anything outside it is ever
+  // removed.
   void removeImageObjectWithFileName(const std::string& fileName);
 
   // Only while syncing: suspend (not when cancelled or suspended already)
