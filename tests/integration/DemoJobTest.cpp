@@ -28,6 +28,7 @@
 #include "support/DamagedAddressBook.h"
 #include "support/HomeCopy.h"
 #include "support/TestMedia.h"
+#include "support/UserFolder.h"
 #include "support/WithoutFileModeOverride.h"
 
 namespace signedtest {
@@ -340,7 +341,8 @@ TEST_F(SignedRequestCloudTest, ADemoBacksUpTheFoldersLinkedIntoTheLibraryOnceEac
   namespace fs = std::filesystem;
   testsupport::makeWholeAddressBook(1);
   const fs::path media = platform::photos::PhotoLibrary::folder();
-  const fs::path trip = home_.root() / "Pictures" / "trip";
+  const testsupport::UserFolder pictures;
+  const fs::path trip = pictures.path() / "trip";
   testsupport::writeFile(trip / "IMG_0001.JPG", testsupport::makeJpeg(64, 48));
   testsupport::writeFile(trip / "day2" / "IMG_0002.JPG", testsupport::makeJpeg(48, 64));
   fs::create_directories(media);
