@@ -93,11 +93,15 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     didAdapterFinishBackupAlbums = [this](std::uint64_t created) { albumsCreated = created; };
     willAdapterUploadImagesCount = [this](std::uint64_t count) { toUpload = count; };
     didAdapterUploadImage = [this](const std::optional<LMImage>& image, std::uint64_t index, std::uint64_t total) {
+      // The demo's backup runs in the foreground: an asset reported without
+      // an image is one gone from the library before or as it was read.
       if (image) {
         ++uploaded;
         sentPhotos.insert(image->assetID.value_or(image->fileName.value_or("")));
+      } else {
+        ++gone;
       }
-      show(index + 1, total, image ? image->fileName.value_or("") : std::string("(left out)"));
+      show(index + 1, total, image ? image->fileName.value_or("") : std::string("(gone from the library)"));
     };
     didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
                                        std::uint64_t index, std::uint64_t total) {
@@ -119,6 +123,7 @@ class BackupReports : public LMImageSyncAdapterDelegate {
   std::uint64_t uploaded = 0;          // uploads, a photo once per album it is in
   std::set<std::string> sentPhotos;    // the distinct photos among them
   std::uint64_t failed = 0;
+  std::uint64_t gone = 0;              // left out: no longer in the library
   std::optional<platform::Error> firstImageFailure;
   bool finished = false;
   std::optional<platform::Error> failure;
@@ -193,7 +198,8 @@ bool DemoJob::backupPhotos() {
       {photosText(library->fetchAssetsWithMediaType(photos::MediaType::Image).size()),
        photosText(reports->sentPhotos.size()),
        reportCount("Demo Uploads Format", {count(reports->uploaded), count(reports->toUpload)}),
-       count(reports->failed), reportCount("Demo Albums Created Format", {count(reports->albumsCreated)})});
+       count(reports->failed), count(reports->gone),
+       reportCount("Demo Albums Created Format", {count(reports->albumsCreated)})});
   if (reports->firstImageFailure) {
     // Told by the first failure's own error: a cloud that refuses or
     // redirects the uploads is the cloud's failure, not this machine's.

@@ -267,6 +267,9 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // one by one. Every stage is reported to the delegate; the run ends with
   // exactly one of didAdapterFinishBackupImages and didAdapterFailBackupImages.
   // In a background job an asset changed within the last minute is left out.
+  // An asset gone from the library (before its turn, or its file found gone
+  // when it is read) is left out too: reported without an image, never as
+  // failed.
   void backupAllImages();
   // The album stage: the local albums that take part, named for the cloud
   // (the camera roll "Photos from <model>", a reserved name with
