@@ -171,11 +171,18 @@ std::filesystem::path LMUtils::imageTransferDirectory() {
   return caches / kFolder;
 }
 
-platform::Status LMUtils::removeTransferFile(const std::filesystem::path& path) {
+platform::Status LMUtils::removeTransferFile(const std::filesystem::path& path, bool folderToo) {
   // unlink(2) takes the name itself, never what a link leads to, and
   // leaves a folder.
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT || errno == EISDIR) return platform::Status::success();
-  return platform::posixError(errno, "Cannot remove " + path.string());
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return platform::Status::success();
+  if (errno != EISDIR) return platform::posixError(errno, "Cannot remove " + path.string());
+  if (!folderToo) return platform::Status::success();
+  // The walk removes each link it meets as a link and never descends
+  // through one.
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  if (!ec) return platform::Status::success();
+  return platform::posixError(ec.value(), "Cannot remove " + path.string());
 }
 
 }  // namespace lumora

@@ -96,8 +96,10 @@ class LMUtils {
   // Clears the name of one of the photo sync's own files in that folder:
   // whatever lies there goes (a file, a pipe, a socket, a link: the link
   // itself, never what it leads to), but a folder, which none of its files
-  // ever is, stays. The error when something else stays.
-  static platform::Status removeTransferFile(const std::filesystem::path& path);
+  // ever is, stays unless `folderToo`: then it goes with all it holds, each
+  // link in it removed as a link, never followed out of the folder. The
+  // error when something stays.
+  static platform::Status removeTransferFile(const std::filesystem::path& path, bool folderToo = false);
 
   // ---- Files from the cloud or the photo library ----
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "GalleryTestSupport.h"
 #include "SignedRequestFixture.h"
@@ -20,6 +21,7 @@
 #include "platform/addressbook/AddressBook.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/http/TestServer.h"
+#include "platform/photos/ImageManager.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/storage/AppHome.h"
 #include "platform/storage/UserDefaults.h"
@@ -28,6 +30,7 @@
 #include "support/DamagedAddressBook.h"
 #include "support/HomeCopy.h"
 #include "support/TestMedia.h"
+#include "support/UserFolder.h"
 #include "support/WithoutFileModeOverride.h"
 
 namespace signedtest {
@@ -353,7 +356,8 @@ TEST_F(SignedRequestCloudTest, ADemoBacksUpTheFoldersLinkedIntoTheLibraryOnceEac
   namespace fs = std::filesystem;
   testsupport::makeWholeAddressBook(1);
   const fs::path media = platform::photos::PhotoLibrary::folder();
-  const fs::path trip = home_.root() / "Pictures" / "trip";
+  const testsupport::UserFolder pictures;
+  const fs::path trip = pictures.path() / "trip";
   testsupport::writeFile(trip / "IMG_0001.JPG", testsupport::makeJpeg(64, 48));
   testsupport::writeFile(trip / "day2" / "IMG_0002.JPG", testsupport::makeJpeg(48, 64));
   fs::create_directories(media);
@@ -368,6 +372,60 @@ TEST_F(SignedRequestCloudTest, ADemoBacksUpTheFoldersLinkedIntoTheLibraryOnceEac
   EXPECT_EQ(testsupport::readFile(trip / "IMG_0001.JPG"), first);
   EXPECT_NE(run.out.find("ok: 2 photos in the library; sent now: 2 photos in 2 of 2 uploads"), std::string::npos)
       << run.out;
+}
+
+// The step's limit is one on silence. A backup that keeps moving goes on
+// past it to its end (each upload here waits on the cloud, longer in all
+// than the limit) and tells how far it is as it goes; one whose work then
+// hears nothing for the limit (the library holds back its answer for the
+// next photo) ends as any step that hears nothing does.
+TEST_F(SignedRequestCloudTest, ADemoBackupGoesOnWhileItMovesAndEndsWhenNothingMovesForTheLimit) {
+  auto clock = demoClock();
+  platform::ScopedClock scoped(clock);
+  namespace fs = std::filesystem;
+  testsupport::makeWholeAddressBook(1);
+  const fs::path media = platform::photos::PhotoLibrary::folder();
+  constexpr int kPhotos = 10;
+  for (int i = 0; i < kPhotos; ++i) {
+    testsupport::writeFile(media / ("IMG_" + std::to_string(3000 + i) + ".JPG"), testsupport::makeJpeg(40 + i, 30));
+  }
+  const std::string uploads = std::string("/lum/gallery/v3/user/") + kUserIdText + "/full";
+  localcloud::Fault slow;
+  slow.delayMs = 400;
+  slow.times = kPhotos;
+  server_->faults().set(uploads, slow);
+  lumora::DemoOptions options = aliceOptions();
+  options.stepLimit = std::chrono::seconds(3);
+  options.progressEvery = std::chrono::milliseconds(1);
+  const DemoRunResult moving = demoRun(options);
+  server_->faults().clear(uploads);
+  EXPECT_EQ(moving.status, lumora::kDemoExitOk) << moving.out << moving.err;
+  EXPECT_NE(moving.out.find("ok: 10 photos in the library; sent now: 10 photos in 10 of 10 uploads (one per album "
+                            "a photo is in), 0 failed, 0 gone from the library meanwhile;"),
+            std::string::npos)
+      << moving.out;
+  for (int done = 1; done <= kPhotos; ++done) {
+    char line[64];
+    std::snprintf(line, sizeof line, "upload %3d of 10 done\n", done);
+    EXPECT_NE(moving.out.find(line), std::string::npos) << line << moving.out;
+  }
+
+  testsupport::writeFile(media / "IMG_3010.JPG", testsupport::makeJpeg(60, 30));
+  auto& manager = platform::photos::ImageManager::defaultManager();
+  manager.setRequestsHeld(true);
+  std::thread mover([&] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (manager.pendingRequestCount() == 0 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    clock->advance(options.stepLimit + std::chrono::seconds(1));
+  });
+  const DemoRunResult quiet = demoRun(options);
+  mover.join();
+  manager.setRequestsHeld(false);
+  EXPECT_EQ(quiet.status, lumora::kDemoExitUnreachable) << quiet.out << quiet.err;
+  EXPECT_NE(quiet.err.find("the cloud cannot be reached at step 9: no answer within 3 s"), std::string::npos)
+      << quiet.err;
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 // screenshot album; a second run uploads nothing; an image the cloud drops
 // with a resync is uploaded again; a full album skips the rest of its list;
 // in the background a just-changed asset is left out at index 0; an asset
-// gone during the run is counted out, not as uploaded.
+// gone during the run, before or as it is read, is counted out, not as
+// uploaded nor as failed.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -28,6 +30,7 @@
 #include "server/http/FaultInjector.h"
 #include "server/services/GalleryService.h"
 #include "support/TestMedia.h"
+#include "support/UserFolder.h"
 #include "utils/LMErrors.h"
 #include "utils/LMUtils.h"
 #include "utils/SHA1.h"
@@ -362,6 +365,78 @@ TEST_F(GalleryBackupRunTest, LeftOutAssetsAreCountedOutNotUploaded) {
   EXPECT_FALSE(foreground.ignored);
   EXPECT_EQ(foreground.finalCount, 2u);
   EXPECT_EQ(cloudImages()[1].size(), 4u);
+}
+
+// Photos moved or removed from the library while they are backed up are no
+// longer in it: a folder moved away or removed, or the link of a linked
+// folder removed, as one of its photos is read (by its export, or by its
+// upload): the run succeeds, the photo still there goes up, the gone ones
+// are counted out without an image, never as failed, and the next run has
+// nothing to send.
+TEST_F(GalleryBackupRunTest, PhotosGoneFromTheLibraryAsTheyAreReadAreLeftOutNotFailed) {
+  namespace fs = std::filesystem;
+  const testsupport::UserFolder users;
+  const fs::path media = photos::PhotoLibrary::folder();
+  enum class At { Export, Upload };
+  struct Case {
+    const char* what;
+    bool linked;  // the folder is the user's, linked into the library
+    At at;
+    std::function<void(const fs::path& folder, const fs::path& inLibrary)> change;
+  };
+  const Case cases[] = {
+      {"a folder moved away at its first photo's export", false, At::Export,
+       [&](const fs::path& folder, const fs::path&) { fs::rename(folder, users.path() / "moved"); }},
+      {"a folder removed at a photo's upload", false, At::Upload,
+       [](const fs::path& folder, const fs::path&) { fs::remove_all(folder); }},
+      {"a linked folder's link removed at a photo's upload", true, At::Upload,
+       [](const fs::path&, const fs::path& inLibrary) { fs::remove(inLibrary); }},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string tag = std::to_string(number);
+    // The folder sorts before the one kept: its photos go first unless linked.
+    const fs::path inLibrary = media / ("a" + tag);
+    const fs::path folder = c.linked ? users.path() / ("trip" + tag) : inLibrary;
+    for (int i = 0; i < 3; ++i) {
+      testsupport::writeFile(folder / ("GONE" + tag + "_" + std::to_string(i) + ".JPG"),
+                             testsupport::makeJpeg(30 + 10 * number + i, 12));
+    }
+    if (c.linked) fs::create_directory_symlink(folder, inLibrary);
+    testsupport::writeFile(media / ("b" + tag) / ("KEEP" + tag + ".JPG"), testsupport::makeJpeg(39 + 10 * number, 12));
+    ++number;
+
+    bool changed = false;
+    auto changeOnce = [&] {
+      if (!changed) c.change(folder, inLibrary);
+      changed = true;
+    };
+    delegate->willAdapterLoadImageIndex = [&](std::uint64_t index, std::uint64_t) {
+      if (c.at == At::Export && index == 0) changeOnce();
+    };
+    delegate->willAdapterUploadImage = [&](const LMImage& image, std::uint64_t, std::uint64_t) {
+      ++run.tried;
+      if (c.at == At::Upload && image.fileName.value_or("").rfind("GONE", 0) == 0) changeOnce();
+    };
+    const std::size_t before = cloudImages()[1].size();
+    Report report = backUp();
+    EXPECT_TRUE(changed);
+    ASSERT_TRUE(report.finished) << (report.failed ? report.failed->description() : "");
+    EXPECT_TRUE(report.failures.empty()) << report.failures.front().description();
+    EXPECT_TRUE(report.finished->empty());
+    EXPECT_EQ(report.toUpload, 4u);
+    EXPECT_EQ(report.uploaded, 1);
+    EXPECT_EQ(report.leftOut, 3);
+    EXPECT_EQ(report.finalCount, 1u);
+    EXPECT_EQ(cloudImages()[1].size(), before + 1);
+
+    delegate->willAdapterLoadImageIndex = nullptr;
+    Report next = backUp();
+    ASSERT_TRUE(next.finished);
+    EXPECT_EQ(next.toUpload, 0u);
+    EXPECT_EQ(next.tried, 0);
+  }
 }
 
 // An export that fails after the image was read goes to the delegate with

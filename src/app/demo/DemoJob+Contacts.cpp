@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -77,11 +78,15 @@ std::string counts(const Counts& c) {
 }
 
 // Hears the adapter's reports (on the main thread) and draws the progress:
-// a bar redrawn in place on a terminal, a line per quarter otherwise.
+// a bar redrawn in place on a terminal, a line per quarter otherwise. Each
+// report is a move of the sync, for the step's limit on silence.
 class DemoReports : public LMContactSyncAdapterDelegate {
  public:
   explicit DemoReports(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) != 0) {
-    didAdapterSyncProcess = [this](std::int32_t process) { progress(process); };
+    didAdapterSyncProcess = [this](std::int32_t process) {
+      ++moves;
+      progress(process);
+    };
     didAdapterSynchronizeLocalContacts = keep(down);
     didAdapterSynchronizeLumoraContacts = keep(up);
     didAdapterSynchronizeLocalGroups = keep(groupsDown);
@@ -102,6 +107,7 @@ class DemoReports : public LMContactSyncAdapterDelegate {
     std::fflush(out_);
   }
 
+  std::atomic<std::uint64_t> moves{0};
   Counts up, down, groupsUp, groupsDown;
   std::uint64_t photosSent = 0;
   std::uint64_t photosReceived = 0;
@@ -249,7 +255,8 @@ bool DemoJob::syncContacts(const std::string& title) {
   const std::uint64_t batches = (changes + LMContactSyncAdapter::kBatchSize - 1) / LMContactSyncAdapter::kBatchSize;
 
   reports->start(batches);
-  const bool synced = offMainWork([contacts = contacts_] { contacts->synchronizeAllRecords(); });
+  const bool synced = offMainWork([contacts = contacts_] { contacts->synchronizeAllRecords(); },
+                                  [reports] { return reports->moves.load(); });
   reports->finish();  // the bar's line ends, whatever happened
   contacts_->setDelegate(nullptr);
   if (!synced) return false;

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +16,7 @@
 
 #include "app/demo/DemoJob.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/media/Image.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/Resources.h"
@@ -85,22 +88,52 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
   return made.ok() ? std::string() : takeBack(failureText(made.error()));
 }
 
-// Hears the backup's reports (on the main thread) and draws the bar: redrawn
-// in place on a terminal, a line per quarter otherwise.
+// Hears the backup's reports and draws the bar: redrawn in place on a
+// terminal, otherwise a line per quarter and at least one each
+// `progressEvery` while the backup runs on. Every report is a move of the
+// work, for the step's limit on silence. The reports come on the main
+// thread, but for the cloud's album lists, which come on the backup's.
 class BackupReports : public LMImageSyncAdapterDelegate {
  public:
-  explicit BackupReports(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) != 0) {
-    didAdapterFinishBackupAlbums = [this](std::uint64_t created) { albumsCreated = created; };
-    willAdapterUploadImagesCount = [this](std::uint64_t count) { toUpload = count; };
+  BackupReports(std::FILE* out, std::chrono::milliseconds progressEvery)
+      : out_(out), terminal_(isatty(fileno(out)) != 0), every_(progressEvery), lastLine_(now()) {
+    willAdapterBeginBackupAlbums = [this] { ++moves; };
+    didAdapterGetAllServerAlbums = [this](const std::vector<LMAlbum>&, std::optional<std::int64_t>,
+                                          const std::optional<std::string>&) { ++moves; };
+    willAdapterCreateLumoraAlbums = [this](std::uint64_t, std::uint64_t) { ++moves; };
+    didAdapterFinishBackupAlbums = [this](std::uint64_t created) {
+      ++moves;
+      albumsCreated = created;
+    };
+    didAdapterLoadAlbumImages = [this](const std::vector<LMImage>&, std::optional<std::int64_t>,
+                                       std::optional<std::int64_t>, const std::optional<std::string>&,
+                                       bool) { ++moves; };
+    didAdapterLoadAlbumImagesTotalCount = [this](std::uint64_t, std::uint64_t) { ++moves; };
+    willAdapterUploadImagesCount = [this](std::uint64_t count) {
+      ++moves;
+      toUpload = count;
+    };
+    willAdapterLoadImageIndex = [this](std::uint64_t, std::uint64_t) { ++moves; };
+    willAdapterUploadImage = [this](const LMImage&, std::uint64_t, std::uint64_t) { ++moves; };
+    didAdapterUploadImageBytesWritten = [this](const LMImage&, std::int64_t, std::int64_t, std::int64_t) {
+      ++moves;
+      if (!terminal_ && quarter_ >= 0 && now() - lastLine_ >= every_) line(shown_, total_);
+    };
     didAdapterUploadImage = [this](const std::optional<LMImage>& image, std::uint64_t index, std::uint64_t total) {
+      ++moves;
+      // The demo's backup runs in the foreground: an asset reported without
+      // an image is one gone from the library before or as it was read.
       if (image) {
         ++uploaded;
         sentPhotos.insert(image->assetID.value_or(image->fileName.value_or("")));
+      } else {
+        ++gone;
       }
-      show(index + 1, total, image ? image->fileName.value_or("") : std::string("(left out)"));
+      show(index + 1, total, image ? image->fileName.value_or("") : std::string("(gone from the library)"));
     };
     didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
                                        std::uint64_t index, std::uint64_t total) {
+      ++moves;
       ++failed;
       if (!firstImageFailure) firstImageFailure = error;
       show(index + 1, total, "failed: " + failureText(error));
@@ -114,16 +147,20 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     std::fflush(out_);
   }
 
+  std::atomic<std::uint64_t> moves{0};
   std::uint64_t albumsCreated = 0;
   std::uint64_t toUpload = 0;
   std::uint64_t uploaded = 0;          // uploads, a photo once per album it is in
   std::set<std::string> sentPhotos;    // the distinct photos among them
   std::uint64_t failed = 0;
+  std::uint64_t gone = 0;              // left out: no longer in the library
   std::optional<platform::Error> firstImageFailure;
   bool finished = false;
   std::optional<platform::Error> failure;
 
  private:
+  static platform::Clock::SteadyTimePoint now() { return platform::Clock::current()->steadyNow(); }
+
   void show(std::uint64_t done, std::uint64_t total, const std::string& what) {
     total = std::max<std::uint64_t>(total, 1);
     done = std::min(done, total);
@@ -138,15 +175,31 @@ class BackupReports : public LMImageSyncAdapterDelegate {
       return;
     }
     const int quarter = static_cast<int>(4 * done / total);
-    if (quarter == quarter_) return;
+    if (quarter == quarter_ && now() - lastLine_ < every_) {
+      shown_ = done;
+      total_ = total;
+      return;
+    }
     quarter_ = quarter;
+    line(done, total);
+  }
+
+  void line(std::uint64_t done, std::uint64_t total) {
+    shown_ = done;
+    total_ = total;
+    lastLine_ = now();
     std::fprintf(out_, "    upload %3llu of %llu done\n", static_cast<unsigned long long>(done),
                  static_cast<unsigned long long>(total));
+    std::fflush(out_);
   }
 
   std::FILE* out_;
   bool terminal_;
+  const std::chrono::milliseconds every_;
+  platform::Clock::SteadyTimePoint lastLine_;
   int quarter_ = -1;
+  std::uint64_t shown_ = 0;  // the last count told, or held back
+  std::uint64_t total_ = 1;
 };
 
 }  // namespace
@@ -171,9 +224,10 @@ bool DemoJob::backupPhotos() {
     std::fprintf(out_, "      the library holds photos already: the demo adds none of its own\n");
   }
   auto gallery = gallery_;
-  auto reports = std::make_shared<BackupReports>(out_);
+  auto reports = std::make_shared<BackupReports>(out_, options_.progressEvery);
   gallery->setDelegate(reports);
-  const bool answered = offMainWork([gallery] { gallery->backupAllImages(); });
+  const bool answered =
+      offMainWork([gallery] { gallery->backupAllImages(); }, [reports] { return reports->moves.load(); });
   if (!answered) gallery->cancelSync();
   reports->end();
   gallery->setDelegate(nullptr);
@@ -193,7 +247,8 @@ bool DemoJob::backupPhotos() {
       {photosText(library->fetchAssetsWithMediaType(photos::MediaType::Image).size()),
        photosText(reports->sentPhotos.size()),
        reportCount("Demo Uploads Format", {count(reports->uploaded), count(reports->toUpload)}),
-       count(reports->failed), reportCount("Demo Albums Created Format", {count(reports->albumsCreated)})});
+       count(reports->failed), count(reports->gone),
+       reportCount("Demo Albums Created Format", {count(reports->albumsCreated)})});
   if (reports->firstImageFailure) {
     // Told by the first failure's own error: a cloud that refuses or
     // redirects the uploads is the cloud's failure, not this machine's.

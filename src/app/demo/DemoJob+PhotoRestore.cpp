@@ -4,6 +4,7 @@
 // that keep a backup of the second phone from sending them up again.
 #include <fmt/format.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -45,6 +46,7 @@ struct Restore {
   std::int64_t bytes = 0;  // of the files checked
   std::size_t checked = 0;
   std::size_t related = 0;
+  std::atomic<std::uint64_t> moves{0};  // of the download: replies and blocks
 };
 
 // Finds the cloud album and its images.
@@ -87,13 +89,14 @@ std::map<std::string, fs::path> photoFilesByName() {
 void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, Restore& restore,
                             const std::map<std::string, fs::path>& originals) {
   findCloudAlbum(*gallery, restore);
+  ++restore.moves;
   if (restore.failure || !restore.problem.empty()) return;
   std::int64_t total = 0;
   for (const auto& image : restore.images) total += image.size.value_or(0);
   std::optional<platform::Error> failure;
   gallery->downloadAlbums(
       {restore.album}, {{*restore.album.serverID, restore.images}}, total,
-      [](std::int64_t, std::int64_t, std::int64_t) {},
+      [&restore](std::int64_t, std::int64_t, std::int64_t) { ++restore.moves; },
       [&](const std::vector<LMImage>& failed, const std::optional<platform::Error>& error) {
         restore.failed = failed;
         failure = error;
@@ -190,7 +193,8 @@ bool DemoJob::restoreAlbum() {
     step(fmt::format("Restoring the cloud album \"{}\" into the second phone's library", kRestoredAlbum));
     secondPhone = std::make_shared<LMImageSyncAdapter>();
     answered = offMainWork(
-        [secondPhone, restore, originals] { restoreIntoSecondPhone(secondPhone, *restore, originals); });
+        [secondPhone, restore, originals] { restoreIntoSecondPhone(secondPhone, *restore, originals); },
+        [restore] { return restore->moves.load(); });
     if (!answered) stopped();
   }
   platform::AppHome::setRoot(home);

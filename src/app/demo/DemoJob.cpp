@@ -23,6 +23,7 @@
 #include "cloud/request/LMHTTPResponseSerialization.h"
 #include "utils/LMLogUtil.h"
 #include "utils/ServiceHosts.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
@@ -117,6 +118,10 @@ struct Handoff {
     return value;
   }
 };
+
+// How long the wait pumps the main queue before it looks again at what
+// moved (a pump also ends at once on any of it).
+constexpr std::chrono::milliseconds kPumpSlice{250};
 
 std::string seconds(std::chrono::milliseconds limit) {
   return fmt::format("{:g} s", static_cast<double>(limit.count()) / 1000.0);
@@ -238,16 +243,35 @@ bool DemoJob::signIn() {
   return true;
 }
 
-bool DemoJob::waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit) {
-  const bool ended = platform::MainQueue::main().runUntil(
-      [&completed] { return gStopRequested.load() || completed(); }, limit);
-  if (gStopRequested.load()) {
-    fail(kDemoExitStopped, "stopped by the user");
-    return false;
+bool DemoJob::waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit,
+                      const Moves& moves) {
+  // The limit is one on silence: each move of the work starts it again.
+  const auto clock = platform::Clock::current();
+  std::uint64_t moved = moves ? moves() : 0;
+  auto deadline = clock->steadyDeadline(limit);
+  for (;;) {
+    bool quiet = false;
+    platform::MainQueue::main().runUntil(
+        [&] {
+          if (gStopRequested.load() || completed()) return true;
+          if (moves && moves() != moved) return true;
+          quiet = clock->steadyNow() >= deadline;
+          return quiet;
+        },
+        kPumpSlice);
+    if (gStopRequested.load()) {
+      fail(kDemoExitStopped, "stopped by the user");
+      return false;
+    }
+    if (completed()) return true;
+    if (moves && moves() != moved) {
+      moved = moves();
+      deadline = clock->steadyDeadline(limit);
+    } else if (quiet) {
+      fail(kDemoExitUnreachable, "no answer within " + seconds(limit));
+      return false;
+    }
   }
-  if (ended) return true;
-  fail(kDemoExitUnreachable, "no answer within " + seconds(limit));
-  return false;
 }
 
 std::shared_ptr<LMHTTPRequestOperation> DemoJob::offMain(CloudCall work) {
@@ -257,13 +281,13 @@ std::shared_ptr<LMHTTPRequestOperation> DemoJob::offMain(CloudCall work) {
   return *operation;
 }
 
-bool DemoJob::offMainWork(std::function<void()> work) {
+bool DemoJob::offMainWork(std::function<void()> work, const Moves& moves) {
   auto finished = std::make_shared<std::atomic<bool>>(false);
   platform::globalQueue().async([finished, work = std::move(work)] {
     work();
     finished->store(true);
   });
-  if (waitFor([finished] { return finished->load(); }, options_.stepLimit)) return true;
+  if (waitFor([finished] { return finished->load(); }, options_.stepLimit, moves)) return true;
   // The call's sends and retry waits end at once.
   adapter_->requestLoop()->cancel();
   if (contacts_) contacts_->requestLoop()->cancel();

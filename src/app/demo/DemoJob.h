@@ -7,13 +7,15 @@
 // pumps while the account and cloud work is under way. The steps and their
 // outcomes go to `out`; the first failure ends the run and is told once on
 // `err`, with what to do and where the log files are, and its kind is the
-// exit status (DemoExit). Nothing is thrown. A step that brings no answer in
-// time is a failure: its requests are cancelled, and what it may still
-// deliver goes to state it shares, never to the frame that stopped waiting.
-// requestStop() (from a signal handler too) ends the run the same way.
+// exit status (DemoExit). Nothing is thrown. A step whose work does not
+// move for the step's limit (on the clock) is a failure: its requests are
+// cancelled, and what it may still deliver goes to state it shares, never
+// to the frame that stopped waiting. requestStop() (from a signal handler
+// too) ends the run the same way, at once.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <functional>
@@ -43,9 +45,15 @@ struct DemoOptions {
   // Also print the SDK's log lines of information and above, and the
   // console's debug dumps; otherwise they only go to the log files.
   bool verbose = false;
-  // How long a step may go without an answer before the demo gives up.
+  // How long the sign-in may go without an answer before the demo gives up.
   std::chrono::milliseconds signInLimit = std::chrono::seconds(60);
+  // How long any other step may go without its work moving (no reply, no
+  // photo sent, no block moved) before the demo gives up; while its work
+  // moves, a step goes on to its end however long it takes.
   std::chrono::milliseconds stepLimit = std::chrono::minutes(5);
+  // How long a step that runs on (the backup) goes at most without saying
+  // how far it is.
+  std::chrono::milliseconds progressEvery = std::chrono::minutes(1);
 };
 
 // What the user reads of a failure: the screens' message for its code, else
@@ -94,6 +102,9 @@ class DemoJob {
   // Restores the demo's cloud album (when this phone's library has it)
   // into a second phone's library and checks every file byte for byte.
   bool restoreAlbum();
+  // How far a step's work has moved: a count that grows with each sign of
+  // it (a reply, a photo, a block), read on this thread.
+  using Moves = std::function<std::uint64_t()>;
   // Runs `work` on a global queue (cloud calls block their thread) while
   // this thread keeps pumping the main queue; its operation, or nullptr
   // after a failure printed here (no answer in time: the request loop is
@@ -102,11 +113,14 @@ class DemoJob {
   std::shared_ptr<class LMHTTPRequestOperation> offMain(CloudCall work);
   // The same for work that leaves its results in state it shares (never in
   // this frame, which may have given up): false (a failure printed) when
-  // it did not finish in time, its request loops cancelled.
-  bool offMainWork(std::function<void()> work);
-  // Pumps the main queue until `completed` holds or the limit passes; false
-  // (a failure printed) when it did not.
-  bool waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit);
+  // it did not finish, nor move, within the step's limit, its request loops
+  // cancelled.
+  bool offMainWork(std::function<void()> work, const Moves& moves = nullptr);
+  // Pumps the main queue until `completed` holds; false (a failure printed)
+  // when the limit passed on the clock first with nothing moved, counted
+  // from the start or from the last move `moves` tells.
+  bool waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit,
+               const Moves& moves = nullptr);
 
   DemoOptions options_;
   std::shared_ptr<class LMSyncAdapter> adapter_;

@@ -108,6 +108,13 @@ platform::Error fileError(const std::error_code& ec) {
                          {{platform::Error::kLocalizedDescriptionKey, ec.message()}});
 }
 
+// A read of the library's own file that failed: the asset is gone when the
+// file system says the file is no longer there.
+platform::Error libraryFileError(const platform::Error& error, const fs::path& file) {
+  const bool gone = error.domain() == platform::kPOSIXErrorDomain && photos::isGoneFileCode(static_cast<int>(error.code()));
+  return gone ? photos::assetFileGoneError(static_cast<int>(error.code()), file) : error;
+}
+
 }  // namespace
 
 LMAssetExporter& LMAssetExporter::shared() {
@@ -267,10 +274,10 @@ platform::Status LMAssetExporter::digestLibraryPhoto(const photos::Asset& asset,
   nameLibraryFile(image, file, "image");
   std::error_code ec;
   const auto size = fs::file_size(file, ec);
-  if (ec) return fileError(ec);
+  if (ec) return libraryFileError(fileError(ec), file);
   image.size = static_cast<std::int64_t>(size);
   auto digests = digestBlocksOfFile(file, *image.size);
-  if (!digests) return digests.error();
+  if (!digests) return libraryFileError(digests.error(), file);
   image.sha1 = std::move(digests->sha1);
   image.blockInfos = std::move(digests->blockInfos);
   if (auto properties = platform::imagePropertiesOfFile(file)) {
@@ -389,14 +396,18 @@ platform::Status LMAssetExporter::exportVideo(const photos::Asset& asset, LMImag
   }
 
   const std::string& file = image.filePath ? *image.filePath : *image.libraryFilePath;
+  // The library's own movie file may be gone by now; an export's file is ours.
+  auto readError = [&](const platform::Error& error) {
+    return image.filePath ? error : libraryFileError(error, file);
+  };
   std::error_code ec;
   const auto fileSize = fs::file_size(file, ec);
-  if (ec) return fileError(ec);
+  if (ec) return readError(fileError(ec));
   image.size = static_cast<std::int64_t>(fileSize);
   // What was digested during the export stands if it covers the whole file.
   const bool covered = exportedDigests && exportedDigests->ok() && (*exportedDigests)->size == *image.size;
   auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(file, *image.size);
-  if (!digests) return digests.error();
+  if (!digests) return readError(digests.error());
   image.sha1 = std::move(digests->sha1);
   image.blockInfos = std::move(digests->blockInfos);
   return platform::Status::success();

@@ -16,6 +16,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/photos/Types.h"
 #include "utils/LMErrors.h"
 
 namespace lumora {
@@ -96,7 +97,8 @@ class ImageLoop {
     const LMImageSyncAdapter::UploadEntry& entry = *positions_[position].entry;
     if (!(runError_ = adapter_.checkSyncState())) return Next::Stop;
     // Gone from the library since the upload set was made: nothing was
-    // uploaded, so it is counted out like a skipped one.
+    // uploaded, so it is counted out like a skipped one (so is one whose
+    // file is found gone when it is read, below).
     std::optional<LMImage> image;
     std::optional<platform::photos::Asset> asset;
     if (platform::Device::systemVersionIsAtLeast(8.0)) {
@@ -139,6 +141,10 @@ class ImageLoop {
       return Next::Asset;
     }
     const platform::Error& error = outcome.error();
+    // Its file gone when it was read (moved or removed meanwhile): it is
+    // no longer in the library, so nothing failed. Counted out as one gone
+    // before its turn; nothing is stored, and the next run has no such asset.
+    if (platform::photos::isAssetFileGoneError(error)) return skip(false);
     if (LMImageSyncAdapter::shouldStopBackupImageWithError(error)) {
       runError_ = error;
       return Next::Stop;

@@ -16,6 +16,7 @@
 #include "platform/Bytes.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/UrlError.h"
+#include "platform/photos/Types.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -112,11 +113,19 @@ class BlockFile {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  platform::Status open(const std::optional<std::string>& path) {
+  // The exported file, else the library's own. The library's file gone
+  // (moved or removed since the export) is the asset gone, not a failure.
+  platform::Status open(const LMImage& image) {
+    const std::optional<std::string>& path = image.filePath ? image.filePath : image.libraryFilePath;
     if (path) fd_ = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ >= 0) return platform::Status::success();
-    if (!path || errno == ENOENT) return noTemporaryDataError();
-    return posixError(errno, *path);
+    const int answer = path ? errno : ENOENT;
+    if (!image.filePath && path && platform::photos::isGoneFileCode(answer)) {
+      LM_LOG_INFO("{} is no longer in the library", *path);
+      return platform::photos::assetFileGoneError(answer, *path);
+    }
+    if (answer == ENOENT) return noTemporaryDataError();
+    return posixError(answer, *path);
   }
 
   // Exactly `length` bytes from `offset`; a file that ends before is the
@@ -170,7 +179,7 @@ platform::Result<LMImage> LMImageSyncAdapter::uploadImageBlocks(const LMImage& i
     keyStream = LMKssKeyStream::start(plan->key, static_cast<std::size_t>(std::min(kLMBlockSize, size)));
   }
   BlockFile file;
-  if (auto opened = file.open(image.filePath ? image.filePath : image.libraryFilePath); !opened.ok()) {
+  if (auto opened = file.open(image); !opened.ok()) {
     return opened.error();
   }
 

@@ -142,13 +142,15 @@ platform::Status LMImageSyncAdapter::saveImageRelation(const LMImageRelation& va
 }
 
 void LMImageSyncAdapter::removeImageObjectWithFileName(const std::string& fileName) {
-  // Only in the downloads' own folder, and never a folder of that name.
+  // Only in the downloads' own folder. A folder at the name (a crash or an
+  // older version may leave one) is the sync's own too: it goes with what
+  // it holds, never followed out through a link.
   const auto path = LMUtils::fileInDirectory(LMUtils::imageTransferDirectory(), fileName);
   if (!path) {
     LM_LOG_ERROR("Not removing a cached file: \"{}\" is not a plain file name", fileName);
     return;
   }
-  if (auto removed = LMUtils::removeTransferFile(*path); !removed.ok()) {
+  if (auto removed = LMUtils::removeTransferFile(*path, /*folderToo=*/true); !removed.ok()) {
     LM_LOG_ERROR("{}", removed.error().description());
   }
 }

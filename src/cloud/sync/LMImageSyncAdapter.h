@@ -92,9 +92,10 @@ class LMImageSyncAdapter : public LMSyncAdapter,
                                           platform::photos::AssetsLibrary& library);
 
   // Clears that name in the downloads' own folder (LMUtils::
-  // removeTransferFile: whatever lies there but a folder). A name that is
-  // not a plain file name is refused (logged), so neither the folder itself
-  // nor anything outside it is ever removed.
+  // removeTransferFile: whatever lies there, a folder with what it holds,
+  // a link as a link). A name that is not a plain file name is refused
+  // (logged), so neither the folder itself nor anything outside it is ever
+  // removed.
   void removeImageObjectWithFileName(const std::string& fileName);
 
   // Only while syncing: suspend (not when cancelled or suspended already)
@@ -266,6 +267,9 @@ class LMImageSyncAdapter : public LMSyncAdapter,
   // one by one. Every stage is reported to the delegate; the run ends with
   // exactly one of didAdapterFinishBackupImages and didAdapterFailBackupImages.
   // In a background job an asset changed within the last minute is left out.
+  // An asset gone from the library (before its turn, or its file found gone
+  // when it is read) is left out too: reported without an image, never as
+  // failed.
   void backupAllImages();
   // The album stage: the local albums that take part, named for the cloud
   // (the camera roll "Photos from <model>", a reserved name with

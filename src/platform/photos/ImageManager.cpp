@@ -1,6 +1,9 @@
 #include "platform/photos/ImageManager.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <vector>
 
@@ -25,6 +28,14 @@ std::string dataUTIOf(const std::filesystem::path& file) {
   if (extension == ".bmp") return "com.microsoft.bmp";
   if (extension == ".webp") return "org.webmproject.webp";
   return "public.image";
+}
+
+// What the file system says of an asset's file: 0 for a plain file, else
+// stat's errno (EINVAL for something that is no plain file).
+int fileAnswer(const std::filesystem::path& file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) return errno;
+  return S_ISREG(info.st_mode) ? 0 : EINVAL;
 }
 
 }  // namespace
@@ -117,9 +128,10 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
     if (fileOnly) {
-      std::error_code ec;
-      if (!std::filesystem::is_regular_file(asset.file, ec)) {
-        info.error = requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
+      const int answer = fileAnswer(asset.file);
+      if (answer != 0) {
+        info.error = isGoneFileCode(answer) ? assetFileGoneError(answer, asset.file)
+                                            : requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
         return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
       }
       ImageOrientation orientation = ImageOrientation::Up;
@@ -137,7 +149,12 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
       data = image ? image->JPEGRepresentation() : Result<Bytes>(image.error());
     }
     if (!data.ok()) {
-      info.error = requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
+      const Error& failure = data.error();
+      const int answer = failure.code() == plist::kFileReadNoSuchFile
+                             ? failure.userInfo().value("errno", ENOENT)
+                             : 0;
+      info.error = isGoneFileCode(answer) ? assetFileGoneError(answer, asset.file)
+                                          : requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
     ImageOrientation orientation = ImageOrientation::Up;
@@ -204,9 +221,10 @@ ImageRequestID ImageManager::requestExportSessionForVideo(const Asset& asset, co
   pending.answer = [shared, asset, exportPreset, kind] {
     if (!*shared) return;
     ImageRequestInfo info;
-    std::error_code ec;
-    if (asset.mediaType != MediaType::Video || !std::filesystem::is_regular_file(asset.file, ec)) {
-      info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a readable video.");
+    const int answer = asset.mediaType == MediaType::Video ? fileAnswer(asset.file) : EINVAL;
+    if (answer != 0) {
+      info.error = isGoneFileCode(answer) ? assetFileGoneError(answer, asset.file)
+                                          : requestError(kPhotosErrorInvalidResource, "The asset is not a readable video.");
       return (*shared)(nullptr, info);
     }
     if (kind == AssetSourceKind::Composition) {

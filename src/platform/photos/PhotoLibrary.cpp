@@ -68,20 +68,61 @@ std::optional<FolderIdentity> folderIdentity(const fs::path& path) {
   return FolderIdentity{info.st_dev, info.st_ino};
 }
 
+// The app's own folders, which hold no photo of the user's whatever name
+// reaches them: the app home (the folder that holds the library's folder)
+// and all below it but the library's folder, and the catalogue's folder.
+class AppFolders {
+ public:
+  explicit AppFolders(const fs::path& library)
+      : home_(folderIdentity(library.parent_path())),
+        library_(folderIdentity(library)),
+        catalogue_(folderIdentity(library / kCatalogueFolder)) {}
+
+  const std::optional<FolderIdentity>& home() const { return home_; }
+
+  // Whether `folder` is one of them. Its real place decides: of the
+  // catalogue's folder, the library's folder and the home, the one nearest
+  // above it (or the folder itself). A folder whose place cannot be told is
+  // left out.
+  bool contains(const fs::path& folder) const {
+    std::error_code ec;
+    const fs::path real = fs::canonical(folder, ec);
+    if (ec) return true;
+    for (fs::path at = real;; at = at.parent_path()) {
+      if (const auto identity = folderIdentity(at)) {
+        if (identity == catalogue_) return true;
+        if (identity == library_) return false;
+        if (identity == home_) return true;
+      }
+      if (at == at.root_path()) return false;
+    }
+  }
+
+ private:
+  std::optional<FolderIdentity> home_;
+  std::optional<FolderIdentity> library_;
+  std::optional<FolderIdentity> catalogue_;
+};
+
 // Calls `visit` with each file under the library's folder that may be a
-// photo or a video (hidden names and the catalogue's folder left out) until
+// photo or a video (hidden names and the app's own folders left out) until
 // it answers false; false then. A folder linked into the library is part of
 // it: every real folder is walked once, the library's own tree first, then
 // the folders its links lead to, round by round, each folder's names in
 // order. So a folder reached by more than one name is always taken under
 // the same one (its plain name when it has one) and its files keep their
 // identifiers; a link back up the tree, or a loop of links, leads to a
-// folder walked already.
+// folder walked already, and a link into the app home (or to a folder
+// that holds it) reaches none of the app's own files.
 bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const fs::path&)>& visit) {
+  const AppFolders own(folder);
   std::set<FolderIdentity> walked;
-  for (const fs::path& own : {folder, folder / kCatalogueFolder}) {
-    if (auto identity = folderIdentity(own)) walked.insert(*identity);
+  for (const fs::path& path : {folder, folder / kCatalogueFolder}) {
+    if (auto identity = folderIdentity(path)) walked.insert(*identity);
   }
+  // Below a folder of the user's, only the home itself is the app's: it is
+  // never walked. A linked folder's place is looked up.
+  if (own.home()) walked.insert(*own.home());
   std::vector<fs::path> links;  // to folders, walked after the tree they are in
   auto walkTree = [&](const fs::path& top) {
     std::vector<fs::path> pending = {top};
@@ -115,7 +156,8 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
   if (!walkTree(folder)) return false;
   for (std::size_t next = 0; next < links.size(); ++next) {
     const auto identity = folderIdentity(links[next]);
-    if (!identity || !walked.insert(*identity).second) continue;
+    if (!identity || walked.contains(*identity) || own.contains(links[next])) continue;
+    walked.insert(*identity);
     if (!walkTree(links[next])) return false;
   }
   return true;
@@ -313,9 +355,10 @@ void PhotoLibrary::watchFolderLocked() {
   options.subfolders = true;
   // Folders linked into the library are part of it (see forEachLibraryFile).
   options.followLinks = true;
-  // The catalogue's own writes are not changes of the library.
-  options.skip = [catalogue = folder_ / kCatalogueFolder](const fs::path& folder) {
-    return folder == catalogue || isHidden(folder);
+  // The catalogue's own writes are not changes of the library, nor are the
+  // app's in its home, reached through a link.
+  options.skip = [library = folder_](const fs::path& folder) {
+    return isHidden(folder) || AppFolders(library).contains(folder);
   };
   // The watch ends before the library's members do (it is destroyed
   // first), so it may use them.

@@ -15,8 +15,10 @@
 #include "platform/photos/ImageManager.h"
 #include "platform/photos/MainQueueChangeObserver.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "platform/storage/AppHome.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
+#include "support/UserFolder.h"
 
 namespace {
 
@@ -404,7 +406,8 @@ TEST_F(PhotoLibraryTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
 // watch follows the links too.
 TEST_F(PhotoLibraryTest, FoldersLinkedIntoTheLibraryAreWalkedOnceEachAndWatched) {
   const fs::path media = PhotoLibrary::folder();
-  const fs::path trip = home.root() / "Pictures" / "trip";
+  const testsupport::UserFolder pictures;
+  const fs::path trip = pictures.path() / "trip";
   testsupport::writeFile(trip / "a.jpg", testsupport::makeJpeg(8, 8));
   testsupport::writeFile(trip / "day2" / "b.jpg", testsupport::makeJpeg(8, 8));
   testsupport::writeFile(media / "2019" / "p.jpg", testsupport::makeJpeg(8, 8));
@@ -441,7 +444,7 @@ TEST_F(PhotoLibraryTest, FoldersLinkedIntoTheLibraryAreWalkedOnceEachAndWatched)
   library->registerChangeObserver(recorder);
   testsupport::writeFile(trip / "day2" / "c.jpg", testsupport::makeJpeg(8, 8));
   EXPECT_EQ(recorder->until([](const Change& c) { return !c.insertedAssets.empty(); }).insertedAssets.size(), 1u);
-  const fs::path more = home.root() / "Pictures" / "more";
+  const fs::path more = pictures.path() / "more";
   testsupport::writeFile(more / "d.jpg", testsupport::makeJpeg(8, 8));
   fs::create_symlink(more, media / "more");
   EXPECT_EQ(recorder->until([](const Change& c) { return !c.insertedAssets.empty(); }).insertedAssets.size(), 1u);
@@ -484,6 +487,37 @@ TEST(PhotoLibraryHome, TheStartChangesNothingInTheLibraryButTheCatalogueFolder) 
   EXPECT_FALSE(fs::exists(catalogue / ".Photos.sqlite.Ab12Cd"));
   EXPECT_EQ(mode(catalogue), fs::perms(0700));
   EXPECT_EQ(mode(catalogue / "notes"), fs::perms(0600));
+}
+
+// The app's own files are never photos of the library, however a link
+// reaches them: a link in the library to the app home, one to the folder
+// that holds the home, one into its caches, find none of the app's files (a
+// download under way, a staged restore, the documents, a file left in the
+// catalogue's folder), while the user's own photos beside the home are
+// part of the library through the same link.
+TEST(PhotoLibraryHome, TheAppsOwnFoldersAreNeverPhotosHoweverALinkReachesThem) {
+  const testsupport::UserFolder users;
+  testsupport::TestHome test;
+  const fs::path root = users.path() / "home";
+  AppHome::setRoot(root);
+  const fs::path media = root / "Media";
+  for (const fs::path& own : {root / "Library" / "Caches" / "ImageTransfers" / "IMG_0042.JPG",
+                              root / "tmp" / "assets-library-1.jpg", root / "Documents" / "notes" / "cover.jpg",
+                              media / "PhotoData" / "IMG_0043.JPG"}) {
+    testsupport::writeFile(own, testsupport::makeJpeg(8, 8));
+  }
+  testsupport::writeFile(media / "IMG_0001.JPG", testsupport::makeJpeg(8, 8));
+  testsupport::writeFile(users.path() / "Pictures" / "IMG_0002.JPG", testsupport::makeJpeg(8, 8));
+  fs::create_directory_symlink("..", media / "up");
+  fs::create_directory_symlink("../..", media / "above");
+  fs::create_directory_symlink(root / "Library" / "Caches", media / "caches");
+
+  ASSERT_TRUE(PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  std::set<std::string> paths;
+  for (const Asset& asset : PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(MediaType::Image)) {
+    paths.insert(asset.file.lexically_relative(media).string());
+  }
+  EXPECT_EQ(paths, (std::set<std::string>{"IMG_0001.JPG", "above/Pictures/IMG_0002.JPG"}));
 }
 
 }  // namespace
