@@ -138,16 +138,8 @@ struct OwnCopy {
 // bytes and mode, added to `made`; with `lock`, the copy is locked as the
 // home's lock and its descriptor kept there.
 Status copyBeside(const fs::path& path, const struct stat& info, std::vector<OwnCopy>& made, int* lock = nullptr) {
-  const int source = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  struct stat found {};
-  int failure = 0;
-  if (source < 0) {
-    failure = errno;
-  } else if (::fstat(source, &found) != 0) {
-    failure = errno;
-  } else if (found.st_dev != info.st_dev || found.st_ino != info.st_ino) {
-    failure = EAGAIN;  // replaced while the home is held: nothing of ours
-  }
+  const int source = openToRead(path.c_str(), info);
+  int failure = source < 0 ? errno : 0;
   char temporary[PATH_MAX];
   int copy = -1;
   if (failure == 0) {

@@ -73,15 +73,8 @@ int replaceByOwnCopy(const char* path, int opened, const struct stat& info, int 
     if ((flags & O_ACCMODE) == O_RDWR) {
       source = opened;
     } else {
-      source = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+      source = openToRead(path, info);
       if (source < 0) return -1;
-      struct stat again {};
-      if (fstat(source, &again) != 0 || again.st_dev != info.st_dev || again.st_ino != info.st_ino) {
-        close(source);
-        // Replaced meanwhile: a later try finds what is there now.
-        errno = EAGAIN;
-        return -1;
-      }
     }
   }
   char temporary[PATH_MAX];
@@ -99,6 +92,19 @@ int replaceByOwnCopy(const char* path, int opened, const struct stat& info, int 
 }
 
 }  // namespace
+
+int openToRead(const char* path, const struct stat& info) {
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return -1;
+  struct stat again {};
+  if (fstat(fd, &again) != 0 || again.st_dev != info.st_dev || again.st_ino != info.st_ino) {
+    close(fd);
+    // Replaced meanwhile: a later try finds what is there now.
+    errno = EAGAIN;
+    return -1;
+  }
+  return fd;
+}
 
 int makeCopyBeside(const char* path, int source, mode_t mode, int flags, char* temporary) {
   int fd = -1;

@@ -15,6 +15,7 @@
 // call for Unreadable and Refused. openOwnFile gives -1 with errno.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -76,6 +77,11 @@ std::optional<std::string> readOwnFile(const std::filesystem::path& path, std::u
 // Async-signal-safe (system calls only, nothing allocated): fit for a
 // crash handler. -1 with errno on failure.
 int openOwnFile(const char* path, int flags, mode_t mode);
+
+// A descriptor that reads, without blocking, the very file that `info`
+// (its status) found at `path`: -1 with errno, EAGAIN when another lies
+// there now. Async-signal-safe.
+int openToRead(const char* path, const struct stat& info);
 
 // Makes beside `path` a new file under a leftover's name (as above) that
 // holds the bytes of the readable descriptor `source` from its start (none
