@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 #include "app/AppBundle.h"
@@ -47,12 +48,21 @@ platform::Bytes deviceToken() {
 }  // namespace
 
 bool claimAppHome(std::FILE* err) {
-  platform::Status claimed = platform::AppHome::claim();
+  // Told in the user's language; the home's own settings may be another
+  // process's, so the language is the environment's.
+  const std::string language = platform::UserDefaults::languageFromLocale(std::getenv("LANG"));
+  // A copy that takes a moment is said, so that nobody takes the pause for
+  // a hang.
+  constexpr std::uintmax_t kSaidFrom = 32'000'000;
+  platform::Status claimed = platform::AppHome::claim([&](std::uintmax_t bytes) {
+    if (bytes < kSaidFrom) return;
+    const std::string size = std::to_string((bytes + 999'999) / 1'000'000) + " MB";
+    std::fprintf(err, "lumora: %s\n",
+                 ui::stringWithFormat(ui::localizedString("App Home Copying Format", language), {size}).c_str());
+    std::fflush(err);
+  });
   if (claimed.ok()) return true;
   if (claimed.error().domain() == platform::kPOSIXErrorDomain && claimed.error().code() == EWOULDBLOCK) {
-    // Told in the user's language; the home's own settings are another
-    // process's now, so the language is the environment's.
-    const std::string language = platform::UserDefaults::languageFromLocale(std::getenv("LANG"));
     std::fprintf(err, "lumora: %s\n",
                  ui::stringWithFormat(ui::localizedString("App Home In Use Format", language),
                                       {platform::AppHome::rootPath().string()})

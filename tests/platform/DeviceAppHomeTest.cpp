@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <vector>
 #include <thread>
 
 #include "platform/addressbook/AddressBook.h"
@@ -283,6 +285,124 @@ TEST(AppHome, ACopyMadeWithHardLinksIsAHomeOfItsOwnFromItsFirstStart) {
   EXPECT_EQ(fs::status(theirs).permissions(), fs::perms(0644));
   EXPECT_EQ(testsupport::readFile(theirs), platform::Bytes{'n'});
   EXPECT_EQ(fs::hard_link_count(original / "Media" / "IMG_0001.JPG"), 2u);
+}
+
+// A start that finds its lock file shared with a copy of its home (made
+// before it, or in the instant between its lock and its walk of the home)
+// gives its home a lock file of its own but holds on to the one it started
+// with: the copy waits its turn until that process quits, and is then a
+// home of its own.
+TEST(AppHome, ACopySharingTheLockFileAStartReplacedWaitsUntilThatProcessQuits) {
+  namespace fs = std::filesystem;
+  testsupport::TestHome home;
+  const fs::path original = home.root() / "original";
+  const fs::path copy = home.root() / "copy";
+  testsupport::writeFile(original / "Documents" / "lumora.db", platform::Bytes{'d'});
+  testsupport::writeFile(original / ".lumora.lock", {});
+  ASSERT_TRUE(testsupport::copyWithHardLinks(original, copy));
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    platform::AppHome::setRoot(original);
+    char byte = platform::AppHome::claim().ok() ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(2);
+    if (read(done[0], &byte, 1) != 1) _exit(2);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  EXPECT_EQ(testsupport::filesWithSecondNames(original), std::set<std::string>{});
+  const auto copied = asItLies(copy);
+  platform::AppHome::setRoot(copy);
+  EXPECT_EQ(claimFailure(), EWOULDBLOCK);
+  EXPECT_TRUE(asItLies(copy) == copied);
+
+  ASSERT_EQ(write(done[1], "x", 1), 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  EXPECT_TRUE(platform::AppHome::claim().ok());
+  EXPECT_EQ(testsupport::readFile(copy / "Documents" / "lumora.db"), platform::Bytes{'d'});
+  platform::AppHome::setRoot(home.root());
+}
+
+// A start cut short in its copy of a shared store left that copy beside it
+// under a leftover's name, as large as the store: the next start clears it,
+// and every leftover of the program's own, before it copies anything, so
+// that a disk nearly full has the room again; the user's files in Media
+// stay. The size of the copies to make is told before they are made.
+TEST(AppHome, AStartClearsTheLeftoversOfOneCutShortBeforeItCopies) {
+  namespace fs = std::filesystem;
+  testsupport::TestHome home;
+  const fs::path original = home.root() / "original";
+  const fs::path copy = home.root() / "copy";
+  testsupport::writeFile(original / "Documents" / "lumora.db", platform::Bytes(1000, 'd'));
+  testsupport::writeFile(original / "Media" / "PhotoData" / "Photos.sqlite", platform::Bytes(10, 'p'));
+  testsupport::writeFile(original / "Media" / ".IMG_0009.JPG.Ab12Cd", platform::Bytes{'u'});
+  testsupport::writeFile(original / ".lumora.lock", {});
+  ASSERT_TRUE(testsupport::copyWithHardLinks(original, copy));
+  const fs::path leftovers[] = {copy / "Documents" / ".lumora.db.Xy12Ab", copy / "..lumora.lock.Zx56Cv",
+                                copy / "Media" / "PhotoData" / ".Photos.sqlite.Qw34Er"};
+  for (const fs::path& leftover : leftovers) testsupport::writeFile(leftover, platform::Bytes(1000, 'l'));
+
+  platform::AppHome::setRoot(copy);
+  std::vector<std::uintmax_t> told;
+  std::set<std::string> leftBeforeCopying;
+  ASSERT_TRUE(platform::AppHome::claim([&](std::uintmax_t bytes) {
+                told.push_back(bytes);
+                for (const fs::path& leftover : leftovers) {
+                  if (fs::exists(fs::symlink_status(leftover))) leftBeforeCopying.insert(leftover.filename());
+                }
+              }).ok());
+  EXPECT_EQ(told, std::vector<std::uintmax_t>{1010});
+  EXPECT_EQ(leftBeforeCopying, std::set<std::string>{});
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy), std::set<std::string>{"Media/.IMG_0009.JPG.Ab12Cd"});
+  EXPECT_TRUE(testsupport::homeFiles(copy) == testsupport::homeFiles(original));
+  platform::AppHome::setRoot(home.root());
+}
+
+// The lock file takes its file of its own last, once every other copy has
+// taken its name: a start killed between the renames leaves the copy's lock
+// file shared still, so the copy stays refused while the other home's
+// process runs, and never copies a store that process writes.
+TEST(AppHome, TheLockFileIsTheLastOfAHomesSharedFilesToBeMadeItsOwn) {
+  namespace fs = std::filesystem;
+  testsupport::TestHome home;
+  const fs::path original = home.root() / "original";
+  const fs::path copy = home.root() / "copy";
+  for (const char* name : {"Documents/lumora.db", "Library/Preferences/app.plist", "Media/PhotoData/Photos.sqlite",
+                           ".lumora.lock", "tmp/zz"}) {
+    testsupport::writeFile(original / name, platform::Bytes{'x'});
+  }
+  ASSERT_TRUE(testsupport::copyWithHardLinks(original, copy));
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, copy.c_str(), IN_MOVED_TO), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(copy)) {
+    if (entry.is_directory()) {
+      ASSERT_GE(inotify_add_watch(watch, entry.path().c_str(), IN_MOVED_TO), 0);
+    }
+  }
+  platform::AppHome::setRoot(copy);
+  ASSERT_TRUE(platform::AppHome::claim().ok());
+  std::vector<std::string> renamed;
+  alignas(inotify_event) char events[16384];
+  for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;) {
+    for (char* at = events; at < events + got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      if (event->len > 0) renamed.emplace_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  close(watch);
+  ASSERT_EQ(renamed.size(), 5u);
+  EXPECT_EQ(renamed.back(), ".lumora.lock");
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy), std::set<std::string>{});
+  platform::AppHome::setRoot(home.root());
 }
 
 // The exiting program: runs only when the test below executes it, so its

@@ -187,6 +187,27 @@ TEST(OwnFileTest, ACopyCutShortLeavesATemporaryTheNextStartClears) {
   EXPECT_EQ(platform::toString(testsupport::readFile(snapshot)), before);
 }
 
+// A file found is read as that file or not at all: one renamed over its
+// name meanwhile is never read (nor copied) in its place.
+TEST(OwnFileTest, AReadOfAFileFoundOpensThatVeryFileOrNone) {
+  testsupport::TestHome home;
+  const fs::path found = home.root() / "found";
+  const fs::path other = home.root() / "other";
+  testsupport::writeFile(found, platform::toBytes("found"));
+  struct stat info {};
+  ASSERT_EQ(lstat(found.c_str(), &info), 0);
+  int fd = platform::openToRead(found.c_str(), info);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  close(fd);
+  testsupport::writeFile(other, platform::toBytes("other"));
+  ASSERT_EQ(rename(other.c_str(), found.c_str()), 0);
+  errno = 0;
+  fd = platform::openToRead(found.c_str(), info);
+  EXPECT_EQ(fd, -1);
+  EXPECT_EQ(errno, EAGAIN);
+  if (fd >= 0) close(fd);
+}
+
 // Read back whole within its bound, whatever the bound: one past it is too
 // large, and no bound at all reads the file as it is.
 TEST(OwnFileTest, AFileIsReadWholeWithinItsBound) {

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -33,6 +34,11 @@ struct Home {
   // The roots this process claimed, each with the folder and its lock file
   // open (and so locked) until the process ends.
   std::map<fs::path, std::pair<int, int>> claimed;
+  // The lock files a claim found shared with a copy of its home and
+  // replaced: each stays locked until the process ends, so that a copy
+  // made at any moment of this process's life, the first instant of its
+  // start included, waits its turn.
+  std::vector<int> replacedLocks;
 };
 
 constexpr const char* kClaimFileName = ".lumora.lock";
@@ -114,17 +120,27 @@ Survey survey(const fs::path& top, const fs::path& leftOut) {
   return found;
 }
 
-// Makes private what `found` found open and clears its leftovers. A mode
-// is the file's under every name: a file that still has another name keeps
-// its mode.
-void tidy(const Survey& found) {
+// Removes the leftovers `found` found: what atomic writes, and the copies
+// of a start cut short, left half-made.
+void clearLeftovers(const Survey& found) {
+  std::error_code ignored;
+  for (const fs::path& leftover : found.leftovers) fs::remove(leftover, ignored);
+}
+
+// Makes private what `found` found open. A mode is the file's under every
+// name: a file that still has another name keeps its mode.
+void tightenModes(const Survey& found) {
   std::error_code ignored;
   for (const auto& [path, wanted] : found.open) {
     struct stat info {};
     if (wanted == kPrivateFile && (::lstat(path.c_str(), &info) != 0 || info.st_nlink > 1)) continue;
     fs::permissions(path, wanted, fs::perm_options::replace | fs::perm_options::nofollow, ignored);
   }
-  for (const fs::path& leftover : found.leftovers) fs::remove(leftover, ignored);
+}
+
+void tidy(const Survey& found) {
+  clearLeftovers(found);
+  tightenModes(found);
 }
 
 // A file of the home's that another name shares, and the copy of it made
@@ -169,10 +185,11 @@ Status copyBeside(const fs::path& path, const struct stat& info, std::vector<Own
 // all are copied beside their names first, and only once every copy is
 // made do the copies take the names, the lock file (held as `lock`) last,
 // its copy locked before it takes the name and then held in `lock`
-// instead. The other names keep their bytes. A copy that cannot be made
-// leaves every name as it was and no copy behind.
+// instead; the lock file it replaced stays held, added to `replaced`. The
+// other names keep their bytes. A copy that cannot be made leaves every
+// name as it was and no copy behind.
 Status makeFilesOwn(const fs::path& root, const std::vector<std::pair<fs::path, struct stat>>& shared,
-                    const fs::path& lockFile, int& lock) {
+                    const fs::path& lockFile, int& lock, std::vector<int>& replaced) {
   struct stat lockInfo {};
   if (::fstat(lock, &lockInfo) != 0) return posixError(errno, "Cannot read " + lockFile.string());
   std::vector<OwnCopy> made;
@@ -204,10 +221,32 @@ Status makeFilesOwn(const fs::path& root, const std::vector<std::pair<fs::path, 
                            (copied ? "" : "; both homes are as they were") + ". " + what}});
   }
   if (newLock >= 0) {
-    ::close(lock);
+    // A copy made with hard links while this start had the lock but had
+    // not yet walked the home names the replaced file as its lock file:
+    // held on, it keeps that copy waiting until this process ends.
+    replaced.push_back(lock);
     lock = newLock;
   }
   return Status::success();
+}
+
+// Whether the lock file open at `fd` is one this process holds already:
+// the lock file of a home it claimed, or one such a claim replaced (a copy
+// of one home claimed in this process before the home itself).
+bool heldHere(const Home& h, int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return false;
+  const auto same = [&info](int held) {
+    struct stat other {};
+    return ::fstat(held, &other) == 0 && other.st_dev == info.st_dev && other.st_ino == info.st_ino;
+  };
+  for (const auto& [root, locks] : h.claimed) {
+    if (same(locks.second)) return true;
+  }
+  for (int held : h.replacedLocks) {
+    if (same(held)) return true;
+  }
+  return false;
 }
 
 // See the header: the first use of a root makes it private and clears what
@@ -280,7 +319,7 @@ bool AppHome::makeOwnFolder(const fs::path& base, const fs::path& below) {
   return !ec && fs::is_directory(fs::symlink_status(folder, ec));
 }
 
-Status AppHome::claim() {
+Status AppHome::claim(const std::function<void(std::uintmax_t)>& willCopy) {
   Home& h = home();
   std::lock_guard<std::mutex> guard(h.mutex);
   // Nothing of the home is read or changed before it is held: a launch
@@ -325,7 +364,7 @@ Status AppHome::claim() {
     ::close(folder);
     return posixError(code, "Cannot write in the app home " + where.string());
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && !(errno == EWOULDBLOCK && heldHere(h, fd))) {
     const int code = errno;
     ::close(fd);
     ::close(folder);
@@ -337,11 +376,21 @@ Status AppHome::claim() {
   // the user's, the library's catalogue ours.
   const Survey found = survey(where, kMediaFolderName);
   std::vector<std::pair<fs::path, struct stat>> shared = found.shared;
+  // What earlier writes and copies left half-made goes first: a start cut
+  // short in its copy of a large store left one beside it, and on a disk
+  // nearly full the copies to make now need that space.
+  clearLeftovers(found);
   if (fs::is_directory(fs::symlink_status(where / kMediaFolderName, ec))) {
     const Survey catalogue = survey(where / kMediaFolderName / kCatalogueFolderName, {});
+    clearLeftovers(catalogue);
     shared.insert(shared.end(), catalogue.shared.begin(), catalogue.shared.end());
   }
-  if (Status own = makeFilesOwn(where, shared, file, fd); !own.ok()) {
+  if (willCopy) {
+    std::uintmax_t bytes = 0;
+    for (const auto& [path, info] : shared) bytes += static_cast<std::uintmax_t>(info.st_size);
+    if (!shared.empty()) willCopy(bytes);
+  }
+  if (Status own = makeFilesOwn(where, shared, file, fd, h.replacedLocks); !own.ok()) {
     ::close(fd);
     ::close(folder);
     return own;
@@ -349,7 +398,7 @@ Status AppHome::claim() {
   h.claimed.emplace(where, std::make_pair(folder, fd));
   if (!h.prepared) {
     ::umask(077);
-    tidy(found);
+    tightenModes(found);
     h.prepared = true;
   }
   return Status::success();

@@ -22,7 +22,9 @@
 // one call that checks the root and reports what is wrong with it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 
 #include "platform/Result.h"
 
@@ -68,18 +70,24 @@ class AppHome {
   // and on the lock file in it as found (which earlier versions lock, and
   // which a copy of the home made with hard links shares until either
   // starts), so a second process on the same home, or on such a copy of it,
-  // is refused at once instead of sharing its stores. Then every file of
+  // is refused at once instead of sharing its stores. Then the leftovers of
+  // earlier writes and of a start cut short are cleared, and every file of
   // the program's own under the root (all but the user's photos in media())
   // that has a second name is replaced by a file of this name alone with
-  // the same bytes and mode, the lock file last (its copy is locked first),
+  // the same bytes and mode, the lock file last (its copy is locked first,
+  // and the lock file it replaces stays locked until the process ends, so
+  // that a copy made at any moment of this process's life waits its turn),
   // so that a copy of a home is a home of its own from its first start; a
   // copy that cannot be made fails the claim with every name as it was.
-  // Then the first use's walk (see above) runs. Also checks that the root is
-  // a folder the app can create and write in. A POSIX error: EWOULDBLOCK
-  // when another process holds the home, else what failed.
-  // Claiming a root this process holds again succeeds; a claim outlives
-  // setRoot() to another root.
-  static Status claim();
+  // `willCopy`, when given, hears the size in bytes of those copies before
+  // they are made (a large store takes a moment). Then the first use's walk
+  // (see above) runs. Also checks that the root is a folder the app can
+  // create and write in. A POSIX error: EWOULDBLOCK when another process
+  // holds the home, else what failed.
+  // Claiming a root this process holds again succeeds, and so does one
+  // whose lock file this process holds already; a claim outlives setRoot()
+  // to another root.
+  static Status claim(const std::function<void(std::uintmax_t bytes)>& willCopy = nullptr);
 };
 
 }  // namespace platform
