@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -426,6 +427,64 @@ TEST_F(SignedRequestCloudTest, ADemoBackupGoesOnWhileItMovesAndEndsWhenNothingMo
   EXPECT_EQ(quiet.status, lumora::kDemoExitUnreachable) << quiet.out << quiet.err;
   EXPECT_NE(quiet.err.find("the cloud cannot be reached at step 9: no answer within 3 s"), std::string::npos)
       << quiet.err;
+}
+
+}  // namespace
+}  // namespace signedtest
+
+namespace signedtest {
+namespace {
+
+// A backup tells how far it is at least once each `progressEvery`, also
+// while one photo takes longer than that to read and nothing is reported
+// meanwhile.
+TEST_F(SignedRequestCloudTest, ADemoBackupTellsHowFarItIsWhileAPhotoTakesLongerThanItsInterval) {
+  auto clock = demoClock();
+  platform::ScopedClock scoped(clock);
+  testsupport::makeWholeAddressBook(1);
+  const std::filesystem::path media = platform::photos::PhotoLibrary::folder();
+  for (int i = 0; i < 3; ++i) {
+    testsupport::writeFile(media / ("IMG_" + std::to_string(3100 + i) + ".JPG"), testsupport::makeJpeg(40 + i, 30));
+  }
+  lumora::DemoOptions options = aliceOptions();
+  options.progressEvery = std::chrono::seconds(30);
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(err, nullptr);
+  const auto printed = [](std::FILE* file) {
+    std::string text(1 << 16, '\0');
+    const ssize_t got = pread(fileno(file), text.data(), text.size(), 0);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return text;
+  };
+  const auto waitUntil = [](const std::function<bool()>& reached) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!reached() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return reached();
+  };
+  const std::string waiting = "upload   0 of 3 done\n";
+  auto& manager = platform::photos::ImageManager::defaultManager();
+  manager.setRequestsHeld(true);
+  std::atomic<bool> toldWhileHeld{false};
+  std::thread mover([&] {
+    if (waitUntil([&] { return manager.pendingRequestCount() > 0; })) {
+      // Past the interval, short of the library's own limit on an answer.
+      clock->advance(std::chrono::seconds(31));
+      toldWhileHeld = waitUntil([&] { return printed(out).find(waiting) != std::string::npos; });
+    }
+    manager.setRequestsHeld(false);
+  });
+  const int status = lumora::DemoJob(options, out, err).run();
+  mover.join();
+  lumora::QBLogUtil::stopLog();
+  EXPECT_EQ(status, lumora::kDemoExitOk) << printed(out) << printed(err);
+  EXPECT_TRUE(toldWhileHeld.load()) << printed(out);
+  EXPECT_NE(printed(out).find("sent now: 3 photos in 3 of 3 uploads"), std::string::npos) << printed(out);
+  std::fclose(out);
+  std::fclose(err);
 }
 
 }  // namespace

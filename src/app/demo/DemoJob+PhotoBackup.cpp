@@ -90,7 +90,7 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
 
 // Hears the backup's reports and draws the bar: redrawn in place on a
 // terminal, otherwise a line per quarter and at least one each
-// `progressEvery` while the backup runs on. Every report is a move of the
+// `progressEvery` while the uploads run on, a report or none. Every report is a move of the
 // work, for the step's limit on silence. The reports come on the main
 // thread, but for the cloud's album lists, which come on the backup's.
 class BackupReports : public LMImageSyncAdapterDelegate {
@@ -117,7 +117,6 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     willAdapterUploadImage = [this](const LMImage&, std::uint64_t, std::uint64_t) { ++moves; };
     didAdapterUploadImageBytesWritten = [this](const LMImage&, std::int64_t, std::int64_t, std::int64_t) {
       ++moves;
-      if (!terminal_ && quarter_ >= 0 && now() - lastLine_ >= every_) line(shown_, total_);
     };
     didAdapterUploadImage = [this](const std::optional<LMImage>& image, std::uint64_t index, std::uint64_t total) {
       ++moves;
@@ -140,6 +139,19 @@ class BackupReports : public LMImageSyncAdapterDelegate {
     };
     didAdapterFinishBackupImages = [this](const std::vector<LMImage>&, std::uint64_t) { finished = true; };
     didAdapterFailBackupImages = [this](const platform::Error& error) { failure = error; };
+  }
+
+  // Tells how far the uploads are when nothing was told for `progressEvery`
+  // (a photo that takes long to read or send says nothing meanwhile); on a
+  // terminal the bar stands as drawn. Called on the main thread while the
+  // backup runs.
+  void keepTelling() {
+    if (terminal_ || now() - lastLine_ < every_) return;
+    if (quarter_ >= 0) {
+      line(shown_, total_);
+    } else if (toUpload > 0) {
+      line(0, toUpload);
+    }
   }
 
   void end() {
@@ -226,8 +238,8 @@ bool DemoJob::backupPhotos() {
   auto gallery = gallery_;
   auto reports = std::make_shared<BackupReports>(out_, options_.progressEvery);
   gallery->setDelegate(reports);
-  const bool answered =
-      offMainWork([gallery] { gallery->backupAllImages(); }, [reports] { return reports->moves.load(); });
+  const bool answered = offMainWork([gallery] { gallery->backupAllImages(); },
+                                    [reports] { return reports->moves.load(); }, [reports] { reports->keepTelling(); });
   if (!answered) gallery->cancelSync();
   reports->end();
   gallery->setDelegate(nullptr);

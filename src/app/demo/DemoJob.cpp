@@ -244,7 +244,7 @@ bool DemoJob::signIn() {
 }
 
 bool DemoJob::waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit,
-                      const Moves& moves) {
+                      const Moves& moves, const std::function<void()>& whileWaiting) {
   // The limit is one on silence: each move of the work starts it again.
   const auto clock = platform::Clock::current();
   std::uint64_t moved = moves ? moves() : 0;
@@ -259,6 +259,7 @@ bool DemoJob::waitFor(const std::function<bool()>& completed, std::chrono::milli
           return quiet;
         },
         kPumpSlice);
+    if (whileWaiting) whileWaiting();
     if (gStopRequested.load()) {
       fail(kDemoExitStopped, "stopped by the user");
       return false;
@@ -281,13 +282,14 @@ std::shared_ptr<LMHTTPRequestOperation> DemoJob::offMain(CloudCall work) {
   return *operation;
 }
 
-bool DemoJob::offMainWork(std::function<void()> work, const Moves& moves) {
+bool DemoJob::offMainWork(std::function<void()> work, const Moves& moves,
+                          const std::function<void()>& whileWaiting) {
   auto finished = std::make_shared<std::atomic<bool>>(false);
   platform::globalQueue().async([finished, work = std::move(work)] {
     work();
     finished->store(true);
   });
-  if (waitFor([finished] { return finished->load(); }, options_.stepLimit, moves)) return true;
+  if (waitFor([finished] { return finished->load(); }, options_.stepLimit, moves, whileWaiting)) return true;
   // The call's sends and retry waits end at once.
   adapter_->requestLoop()->cancel();
   if (contacts_) contacts_->requestLoop()->cancel();

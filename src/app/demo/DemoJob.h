@@ -115,12 +115,14 @@ class DemoJob {
   // this frame, which may have given up): false (a failure printed) when
   // it did not finish, nor move, within the step's limit, its request loops
   // cancelled.
-  bool offMainWork(std::function<void()> work, const Moves& moves = nullptr);
+  bool offMainWork(std::function<void()> work, const Moves& moves = nullptr,
+                   const std::function<void()>& whileWaiting = nullptr);
   // Pumps the main queue until `completed` holds; false (a failure printed)
   // when the limit passed on the clock first with nothing moved, counted
-  // from the start or from the last move `moves` tells.
+  // from the start or from the last move `moves` tells. `whileWaiting` runs
+  // on this thread between pumps, at least every quarter of a second.
   bool waitFor(const std::function<bool()>& completed, std::chrono::milliseconds limit,
-               const Moves& moves = nullptr);
+               const Moves& moves = nullptr, const std::function<void()>& whileWaiting = nullptr);
 
   DemoOptions options_;
   std::shared_ptr<class LMSyncAdapter> adapter_;
