@@ -1,11 +1,13 @@
 // The demo's main job against the local cloud: a refused sign-in and a step
 // that brings no answer in time are failures of their own kinds, told once;
 // a damaged address book is told as one, a denied one as the app home's;
-// a sync it made is the one the contacts page tells.
+// a sync it made is the one the contacts page tells; a photo that cannot be
+// read is told by its name, pointing at that photo.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -29,6 +31,7 @@
 #include "platform/ui/Resources.h"
 #include "screens/common/LMLastContactSync.h"
 #include "support/DamagedAddressBook.h"
+#include "support/FileFault.h"
 #include "support/HomeCopy.h"
 #include "support/TestMedia.h"
 #include "support/UserFolder.h"
@@ -427,6 +430,54 @@ TEST_F(SignedRequestCloudTest, ADemoBackupGoesOnWhileItMovesAndEndsWhenNothingMo
   EXPECT_EQ(quiet.status, lumora::kDemoExitUnreachable) << quiet.out << quiet.err;
   EXPECT_NE(quiet.err.find("the cloud cannot be reached at step 9: no answer within 3 s"), std::string::npos)
       << quiet.err;
+}
+
+// A photo still in the library that is damaged (100 random bytes), or that
+// cannot be read, is neither left out nor told as gone: the backup counts
+// it failed and the demo ends as this machine's failure, by the photo's name
+// and reason, pointing at that photo, not at the app home. Once the photo
+// is whole and readable, the next run sends it.
+TEST_F(SignedRequestCloudTest, ADemoTellsAPhotoThatCannotBeReadByItsNameAndSendsItOnceItReads) {
+  platform::ScopedClock scoped(demoClock());
+  namespace fs = std::filesystem;
+  testsupport::makeWholeAddressBook(1);
+  const fs::path media = platform::photos::PhotoLibrary::folder();
+  testsupport::writeFile(media / "IMG_3000.JPG", testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(media / "IMG_3001.JPG", testsupport::makeJpeg(41, 30));
+  platform::Bytes noise(100);
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::uint8_t>(i * 97 + 13);
+  struct Case {
+    const char* name;
+    bool damaged;  // else its reads refused
+    const char* told;
+    const char* counted;
+  };
+  const Case cases[] = {{"broken.jpg", true, "broken.jpg is damaged: it does not read as a photo or video",
+                         "3 photos in the library; sent now: 2 photos in 2 of 3 uploads"},
+                        {"IMG_0060.JPG", false, "IMG_0060.JPG: cannot be read: permission denied",
+                         "4 photos in the library; sent now: 0 photos in 0 of 1 upload"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = media / c.name;
+    testsupport::writeFile(file, c.damaged ? noise : testsupport::makeJpeg(50, 30));
+    DemoRunResult run;
+    {
+      testsupport::FileFault refused(testsupport::FileFault::fromOpen(file, 1, c.damaged ? 0 : EACCES));
+      run = demoRun(aliceOptions());
+    }
+    EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
+    EXPECT_NE(run.out.find(c.counted), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("is in), 1 failed, 0 gone from the library meanwhile"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("a step failed on this machine at step 9: " + std::string(c.told)), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("Check the photo " + file.string()), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Check the app home"), std::string::npos) << run.err;
+
+    if (c.damaged) testsupport::writeFile(file, testsupport::makeJpeg(60, 30));
+    run = demoRun(aliceOptions());
+    EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+    EXPECT_NE(run.out.find("sent now: 1 photo in 1 of 1 upload"), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

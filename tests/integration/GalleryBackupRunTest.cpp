@@ -5,14 +5,19 @@
 // with a resync is uploaded again; a full album skips the rest of its list;
 // in the background a just-changed asset is left out at index 0; an asset
 // gone during the run, before or as it is read, is counted out, not as
-// uploaded nor as failed.
+// uploaded nor as failed; one that cannot be read, or is damaged, fails by
+// its name and reason and is tried again at the next run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
+#include <random>
 #include <set>
 #include <string>
 
@@ -21,6 +26,7 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/photos/ImageManager.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
@@ -29,6 +35,7 @@
 #include "platform/storage/AppHome.h"
 #include "server/http/FaultInjector.h"
 #include "server/services/GalleryService.h"
+#include "support/FileFault.h"
 #include "support/TestMedia.h"
 #include "support/UserFolder.h"
 #include "utils/LMErrors.h"
@@ -454,6 +461,102 @@ TEST_F(GalleryBackupRunTest, AnImageWhoseExportFailsIsReportedWithItsFailure) {
   EXPECT_EQ(report.failedNames, std::vector<std::string>{"EXP1000.JPG"});
   ASSERT_EQ(report.finished->size(), 1u);
   EXPECT_EQ(report.finished->front().fileName, "EXP1000.JPG");
+}
+
+// A photo still in the library that cannot be read or is damaged, found so
+// before the run or as it runs, at its export or at its upload, fails by
+// its name and reason, never as gone and never in silence; nothing is
+// stored for it, so the next run tries it again, and sends it once it reads
+// again. Only the file system's "no longer there" at a read is gone (here
+// at the export's own read of the photo), as a refusal is never gone.
+TEST_F(GalleryBackupRunTest, DamagedOrUnreadablePhotosFailByNameAndAreTriedAgainNextRun) {
+  namespace fs = std::filesystem;
+  using Access = photos::FileAccess;
+  using testsupport::FileFault;
+  const fs::path media = photos::PhotoLibrary::folder();
+  auto cut = [](std::uintmax_t size) { return [size](const fs::path& file) { fs::resize_file(file, size); }; };
+  platform::Bytes noise(100);
+  std::mt19937 random(11);
+  std::generate(noise.begin(), noise.end(), [&] { return static_cast<std::uint8_t>(random()); });
+  const char* damaged = " is damaged: it does not read as a photo";
+  const char* denied = ": cannot be read: permission denied";
+  const char* failing = ": cannot be read: input/output error";
+  struct Case {
+    const char* what;
+    const char* name;
+    std::function<void(const fs::path& file)> meanwhile;      // once the upload set is known
+    std::function<FileFault::Answer(const fs::path& file)> fault;
+    bool faultMeanwhile;  // else from the start
+    const char* told;     // after its name; nullptr: gone
+  };
+  const Case cases[] = {
+      {"damaged before the run", "broken.jpg", nullptr, nullptr, false, damaged},
+      {"cut to 100 bytes as it runs", "IMG_0060.JPG", cut(100), nullptr, false, damaged},
+      {"cut to nothing as it runs", "IMG_0061.JPG", cut(0), nullptr, false, damaged},
+      {"its reads refused before the run", "IMG_0062.JPG", nullptr,
+       [](const fs::path& file) { return FileFault::fromOpen(file, 1, EACCES); }, false, denied},
+      {"its folder made unreadable as it runs", "IMG_0063.JPG", nullptr,
+       [](const fs::path& file) { return FileFault::under(file.parent_path(), EACCES); }, true, denied},
+      {"a failing disk at its export's read", "IMG_0064.JPG", nullptr,
+       [](const fs::path& file) { return FileFault::fromOpen(file, 2, EIO); }, false, failing},
+      {"a failing disk at its upload's read", "IMG_0065.JPG", nullptr,
+       [](const fs::path& file) { return FileFault::fromOpen(file, 3, EIO); }, false, failing},
+      {"no longer there at its export's read", "IMG_0066.JPG", nullptr,
+       [](const fs::path& file) { return FileFault::fromOpen(file, 2, ENOENT); }, false, nullptr},
+  };
+  std::vector<fs::path> files;
+  std::vector<FileFault::Answer> faults;
+  for (const Case& c : cases) {
+    const int number = static_cast<int>(files.size());
+    files.push_back(media / ("d" + std::to_string(number)) / c.name);
+    testsupport::writeFile(files.back(), c.meanwhile || c.fault ? testsupport::makeJpeg(50 + number, 12) : noise);
+    faults.push_back(c.fault ? c.fault(files.back()) : nullptr);
+  }
+  testsupport::writeFile(media / "z" / "KEEP.JPG", testsupport::makeJpeg(70, 12));
+  std::atomic<bool> meanwhile{false};
+  std::optional<FileFault> fault(std::in_place, [&](const fs::path& path, Access access) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (!faults[i] || (cases[i].faultMeanwhile && !meanwhile)) continue;
+      if (const int code = faults[i](path, access)) return code;
+    }
+    return 0;
+  });
+  beforeLoop = [&] {
+    if (meanwhile.exchange(true)) return;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (cases[i].meanwhile) cases[i].meanwhile(files[i]);
+    }
+  };
+
+  // Each photo's failure, by its name; the gone one is counted out.
+  auto expectFailures = [&](const Report& report, int sent) {
+    ASSERT_TRUE(report.finished) << (report.failed ? report.failed->description() : "");
+    EXPECT_EQ(report.uploaded, sent);
+    EXPECT_EQ(report.leftOut, 1);
+    EXPECT_EQ(report.toUpload, files.size() + static_cast<std::size_t>(sent));
+    EXPECT_EQ(report.finished->size(), files.size() - 1);
+    std::string told;
+    for (const auto& error : report.failures) told += error.description() + "\n";
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      if (!c.told) continue;
+      EXPECT_NE(told.find(std::string(c.name) + c.told), std::string::npos) << told;
+    }
+    EXPECT_EQ(report.failures.size(), files.size() - 1) << told;
+  };
+  expectFailures(backUp(), 1);
+  expectFailures(backUp(), 0);
+
+  // Whole and readable again: every one goes up.
+  fault.reset();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!cases[i].fault) testsupport::writeFile(files[i], testsupport::makeJpeg(80 + static_cast<int>(i), 12));
+  }
+  const Report whole = backUp();
+  ASSERT_TRUE(whole.finished);
+  EXPECT_TRUE(whole.failures.empty()) << whole.failures.front().description();
+  EXPECT_EQ(whole.uploaded, static_cast<int>(files.size()));
+  EXPECT_EQ(cloudImages()[1].size(), files.size() + 1);
 }
 
 // The image stage's reports, in order, for runs that meet a full album, an

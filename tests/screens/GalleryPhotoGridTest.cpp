@@ -1,16 +1,19 @@
 // The album photo grid over a stored album: item sizes, the video badge on
 // reused cells, a refresh at every appearance, landscape without the
 // status bar under a lower header, and the return to the album list when
-// the browser has deleted every photo.
+// the browser has deleted every photo; the failed-photo grid with a damaged
+// photo.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include "cloud/sync/FakeGallery.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/photos/PhotoLibrary.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/Window.h"
@@ -22,6 +25,7 @@
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 
 namespace ui = platform::ui;
 
@@ -177,6 +181,44 @@ TEST_F(GalleryPhotoGridTest, TheGridsShowTheirBackArrow) {
     ASSERT_TRUE(back);
     EXPECT_TRUE(back->image.has_value()) << grid->view()->describeSelf();
   }
+}
+
+// A photo that failed because it is damaged has its cell in the failed-photo
+// grid all the same, drawn as the grid draws a photo whose thumbnail cannot
+// be made: without a picture, while the whole photo beside it shows its own.
+TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsADamagedPhotoWithoutAPicture) {
+  namespace photos = platform::photos;
+  platform::MainQueue::main().bindToCurrentThread();
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  testsupport::writeFile(photos::PhotoLibrary::folder() / "broken.jpg", platform::Bytes(100, 0x5a));
+  testsupport::writeFile(photos::PhotoLibrary::folder() / "whole.jpg", testsupport::makeJpeg(40, 30));
+  std::vector<LMImage> failed(2);
+  auto library = photos::PhotoLibrary::sharedPhotoLibrary();
+  for (const auto& asset : library->fetchAssetsWithMediaType(photos::MediaType::Image)) {
+    failed[asset.file.filename() == "whole.jpg" ? 1 : 0].assetID = asset.localIdentifier;
+  }
+  ASSERT_TRUE(failed[0].assetID && failed[1].assetID);
+  auto navigation =
+      std::dynamic_pointer_cast<ui::NavigationController>(LMErrorPhotoCollectionViewController::instantiateScene());
+  ASSERT_TRUE(navigation);
+  auto grid = std::dynamic_pointer_cast<LMErrorPhotoCollectionViewController>(navigation->topViewController());
+  ASSERT_TRUE(grid);
+  grid->loadViewIfNeeded();
+  grid->setErrorImages(failed);
+  ASSERT_EQ(grid->collectionView()->numberOfItemsInSection(0), 2);
+  // The library answers in turn: once the whole photo's thumbnail is in,
+  // the damaged one's request has been answered too.
+  auto cell = [&](int row) {
+    return std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(
+        grid->collectionView()->cellForItemAtIndexPath({0, row}));
+  };
+  auto damaged = cell(0);
+  auto whole = cell(1);
+  ASSERT_TRUE(damaged && whole);
+  EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return whole->imageView->image().has_value(); },
+                                                   std::chrono::seconds(10)));
+  platform::MainQueue::main().runUntilIdle();
+  EXPECT_FALSE(damaged->imageView->image().has_value());
 }
 
 }  // namespace

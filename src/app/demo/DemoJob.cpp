@@ -28,6 +28,7 @@
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/UrlError.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/storage/AppHome.h"
 #include "utils/LMErrors.h"
 
@@ -140,6 +141,22 @@ void DemoJob::step(const std::string& text) {
 }
 
 std::string failureText(const platform::Error& error) {
+  // A photo of the library that cannot be sent, by its name and reason.
+  if (auto photo = platform::photos::assetFileFailureOf(error)) {
+    const std::string name = photo->file.filename().string();
+    using Kind = platform::photos::AssetFileFailure::Kind;
+    switch (photo->kind) {
+      case Kind::Unreadable:
+        return platform::ui::stringWithFormat(platform::ui::localizedString("Photo Unreadable Format"),
+                                              {name, platform::photos::fileRefusalText(photo->code)});
+      case Kind::Damaged:
+        return platform::ui::stringWithFormat(platform::ui::localizedString("Photo Damaged Format"), {name});
+      case Kind::Changed:
+        return platform::ui::stringWithFormat(platform::ui::localizedString("Photo Changed Format"), {name});
+      case Kind::Gone:
+        break;
+    }
+  }
   if (auto message = LMCustomUtils::messageForURLError(error, "demo")) return *message;
   return platform::ui::stringWithFormat(platform::ui::localizedString("Operation Failed Format"),
                                         {error.description()});
@@ -172,6 +189,13 @@ void DemoJob::fail(const platform::Error& error) {
     kind = kDemoExitLocalFailure;
   }
   std::optional<std::string> advice;
+  // A photo of this machine's library: the photo is what to look at, not
+  // the app home.
+  if (auto photo = platform::photos::assetFileFailureOf(error)) {
+    kind = kDemoExitLocalFailure;
+    advice = "Check the photo " + photo->file.string() +
+             " (that it opens as a picture, and may be read); the next backup tries it again.";
+  }
   if (LMHTTPResponseSerialization::redirectURLOfError(error)) {
     advice = "The cloud sends its requests to an address the app does not follow them to: point "
              "LUMORA_CLOUD_URL or <app home>/hosts.json at the address it serves from.";

@@ -56,7 +56,8 @@ struct DemoOptions {
   std::chrono::milliseconds progressEvery = std::chrono::minutes(1);
 };
 
-// What the user reads of a failure: the screens' message for its code, else
+// What the user reads of a failure: a photo that cannot be read (or is
+// damaged) by its name and reason, the screens' message for its code, else
 // a general sentence around the error's own description.
 std::string failureText(const platform::Error& error);
 // A count in the demo's report, with its form for one as the window counts
@@ -80,7 +81,8 @@ class DemoJob {
   // what to do about it when that is not the kind's own advice.
   void fail(DemoExit kind, const std::string& text, std::optional<std::string> advice = std::nullopt);
   // A failure from an error: a network error is an unreachable cloud, an
-  // error of the SDK's own domain a local failure, any other the cloud's.
+  // error of the SDK's own domain, or of a photo of the library, a local
+  // failure (the photo's told with its path), any other the cloud's.
   void fail(const platform::Error& error);
   bool signIn();
   bool relocate();

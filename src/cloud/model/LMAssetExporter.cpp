@@ -1,6 +1,7 @@
 #include "cloud/model/LMAssetExporter.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "platform/storage/OwnFile.h"
 #include "platform/media/MediaProperties.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/photos/ImageManager.h"
 
 namespace lumora {
@@ -83,8 +85,7 @@ platform::Status clearTemporaryFile(const std::string& path) {
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(path, ec))) return platform::Status::success();
   if (fs::remove(path, ec)) return platform::Status::success();
-  return platform::Error(platform::kPOSIXErrorDomain, ec.value(),
-                         {{platform::Error::kLocalizedDescriptionKey, ec.message()}});
+  return platform::posixError(ec.value(), "Cannot remove the earlier copy of " + fs::path(path).filename().string());
 }
 
 // Writes the bytes under a private name, then renames it into place. Only
@@ -103,16 +104,37 @@ bool writeAtomically(const std::string& path, const platform::Bytes& data) {
   return !ec;
 }
 
-platform::Error fileError(const std::error_code& ec) {
-  return platform::Error(platform::kPOSIXErrorDomain, ec.value(),
-                         {{platform::Error::kLocalizedDescriptionKey, ec.message()}});
+
+// A read of the library's own file that failed is the library's answer
+// about the asset: gone when the file system says the file is no longer
+// at its path, else the asset unreadable, told by its file's name.
+platform::Error libraryFileError(const platform::Error& error, const fs::path& file) {
+  if (error.domain() != platform::kPOSIXErrorDomain) return error;
+  return photos::assetFileReadError(static_cast<int>(error.code()), file);
 }
 
-// A read of the library's own file that failed: the asset is gone when the
-// file system says the file is no longer there.
-platform::Error libraryFileError(const platform::Error& error, const fs::path& file) {
-  const bool gone = error.domain() == platform::kPOSIXErrorDomain && photos::isGoneFileCode(static_cast<int>(error.code()));
-  return gone ? photos::assetFileGoneError(static_cast<int>(error.code()), file) : error;
+// The library's own file digested where it lies, block by block, as the
+// upload reads it again later.
+platform::Status digestLibraryFile(const fs::path& file, LMImage& image) {
+  auto opened = photos::openAssetFile(file);
+  if (!opened) return libraryFileError(opened.error(), file);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{*opened};
+  struct stat info {};
+  if (::fstat(closer.fd, &info) != 0) return libraryFileError(platform::posixError(errno, "Cannot read"), file);
+  image.size = static_cast<std::int64_t>(info.st_size);
+  auto digests = digestBlocksOfOpenFile(closer.fd, file.filename().string(), *image.size);
+  if (!digests) {
+    // Cut short while it was read: changed, not unreadable.
+    struct stat now {};
+    if (::fstat(closer.fd, &now) == 0 && now.st_size < info.st_size) return photos::assetFileChangedError(file);
+    return libraryFileError(digests.error(), file);
+  }
+  image.sha1 = std::move(digests->sha1);
+  image.blockInfos = std::move(digests->blockInfos);
+  return platform::Status::success();
 }
 
 }  // namespace
@@ -270,16 +292,8 @@ platform::Status LMAssetExporter::exportImage(const photos::Asset& asset, LMImag
 
 platform::Status LMAssetExporter::digestLibraryPhoto(const photos::Asset& asset, const fs::path& file,
                                                    LMImage& image) {
-  // Read where it lies, block by block, as the upload reads it again later.
   nameLibraryFile(image, file, "image");
-  std::error_code ec;
-  const auto size = fs::file_size(file, ec);
-  if (ec) return libraryFileError(fileError(ec), file);
-  image.size = static_cast<std::int64_t>(size);
-  auto digests = digestBlocksOfFile(file, *image.size);
-  if (!digests) return libraryFileError(digests.error(), file);
-  image.sha1 = std::move(digests->sha1);
-  image.blockInfos = std::move(digests->blockInfos);
+  if (auto digested = digestLibraryFile(file, image); !digested.ok()) return digested;
   if (auto properties = platform::imagePropertiesOfFile(file)) {
     if (auto exif = LMUtils::exifInfoFromImageMetadata(*properties, static_cast<double>(asset.pixelWidth),
                                                        static_cast<double>(asset.pixelHeight))) {
@@ -395,19 +409,19 @@ platform::Status LMAssetExporter::exportVideo(const photos::Asset& asset, LMImag
     }
   }
 
-  const std::string& file = image.filePath ? *image.filePath : *image.libraryFilePath;
-  // The library's own movie file may be gone by now; an export's file is ours.
-  auto readError = [&](const platform::Error& error) {
-    return image.filePath ? error : libraryFileError(error, file);
-  };
+  // The library's own movie file, read where it lies.
+  if (!image.filePath) return digestLibraryFile(*image.libraryFilePath, image);
+  const std::string& file = *image.filePath;
   std::error_code ec;
   const auto fileSize = fs::file_size(file, ec);
-  if (ec) return readError(fileError(ec));
+  if (ec) {
+    return platform::posixError(ec.value(), "Cannot read the exported copy of " + fs::path(file).filename().string());
+  }
   image.size = static_cast<std::int64_t>(fileSize);
   // What was digested during the export stands if it covers the whole file.
   const bool covered = exportedDigests && exportedDigests->ok() && (*exportedDigests)->size == *image.size;
   auto digests = covered ? std::move(*exportedDigests) : digestBlocksOfFile(file, *image.size);
-  if (!digests) return readError(digests.error());
+  if (!digests) return digests.error();
   image.sha1 = std::move(digests->sha1);
   image.blockInfos = std::move(digests->blockInfos);
   return platform::Status::success();

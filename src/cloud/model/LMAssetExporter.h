@@ -8,7 +8,9 @@
 // Threading: exportAsset blocks its caller until the library has answered
 // and the digests are done (call it from a worker queue, never the main
 // thread); cancelAll from any thread. Failures: the Status returned; the
-// image then keeps whatever temporary file it already made (filePath).
+// image then keeps whatever temporary file it already made (filePath). A
+// failed read of the library's own file is the library's answer about the
+// asset (platform/photos/AssetFile.h): gone, or unreadable by its name.
 #pragma once
 
 #include <filesystem>

@@ -133,20 +133,8 @@ namespace {
 // Reads the file block by block into the digester. With a size, the file
 // must hold that many bytes; without one it is read to its end, and at the
 // end `more` decides whether to look again.
-platform::Result<LMBlockDigests> readAndDigest(const std::filesystem::path& file,
-                                               std::optional<std::int64_t> size,
+platform::Result<LMBlockDigests> readAndDigest(int fd, const std::string& name, std::optional<std::int64_t> size,
                                                const std::function<bool()>& more) {
-  const std::string name = file.filename().string();
-  int fd;
-  while ((fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
-    if (errno == EINTR) continue;
-    const int failure = errno;
-    if (failure != ENOENT || !more || !more()) return platform::posixError(failure, "Cannot open " + name);
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   BlockDigester digester(size && *size <= kLMBlockSize);
@@ -177,15 +165,37 @@ platform::Result<LMBlockDigests> readAndDigest(const std::filesystem::path& file
   return digests;
 }
 
+// Opens the file (waiting, through `more`, for one not there yet) and
+// digests it.
+platform::Result<LMBlockDigests> openAndDigest(const std::filesystem::path& file, std::optional<std::int64_t> size,
+                                               const std::function<bool()>& more) {
+  const std::string name = file.filename().string();
+  int fd;
+  while ((fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+    if (errno == EINTR) continue;
+    const int failure = errno;
+    if (failure != ENOENT || !more || !more()) return platform::posixError(failure, "Cannot open " + name);
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  return readAndDigest(fd, name, size, more);
+}
+
 }  // namespace
 
 platform::Result<LMBlockDigests> digestBlocksOfFile(const std::filesystem::path& file, std::int64_t size) {
-  return readAndDigest(file, std::max<std::int64_t>(size, 0), nullptr);
+  return openAndDigest(file, std::max<std::int64_t>(size, 0), nullptr);
+}
+
+platform::Result<LMBlockDigests> digestBlocksOfOpenFile(int fd, const std::string& name, std::int64_t size) {
+  return readAndDigest(fd, name, std::max<std::int64_t>(size, 0), nullptr);
 }
 
 platform::Result<LMBlockDigests> digestBlocksOfGrowingFile(const std::filesystem::path& file,
                                                            const std::function<bool()>& more) {
-  return readAndDigest(file, std::nullopt, more);
+  return openAndDigest(file, std::nullopt, more);
 }
 
 }  // namespace lumora

@@ -37,6 +37,9 @@ LMBlockDigests digestBlocksOfData(const platform::Bytes& data, const std::functi
 // Reads `size` bytes of the file (its size when it was measured); a file
 // that turns out shorter is an error.
 platform::Result<LMBlockDigests> digestBlocksOfFile(const std::filesystem::path& file, std::int64_t size);
+// The same for a file opened already, read from where it stands (the
+// caller's to close); `name` tells it in errors.
+platform::Result<LMBlockDigests> digestBlocksOfOpenFile(int fd, const std::string& name, std::int64_t size);
 // Digests a file that another writer is still writing, as the bytes come: on
 // reaching the end (or before the file exists) the reader calls `more`,
 // which waits a little for the writer and answers false once nothing more

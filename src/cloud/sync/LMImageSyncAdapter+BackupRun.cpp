@@ -16,7 +16,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
-#include "platform/photos/Types.h"
+#include "platform/photos/AssetFile.h"
 #include "utils/LMErrors.h"
 
 namespace lumora {

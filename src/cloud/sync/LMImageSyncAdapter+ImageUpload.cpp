@@ -16,7 +16,7 @@
 #include "platform/Bytes.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/UrlError.h"
-#include "platform/photos/Types.h"
+#include "platform/photos/AssetFile.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
@@ -113,29 +113,44 @@ class BlockFile {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  // The exported file, else the library's own. The library's file gone
-  // (moved or removed since the export) is the asset gone, not a failure.
+  // The exported file, else the library's own. A failure at the library's
+  // file is the library's answer about the asset: gone when its file is no
+  // longer at its path (moved or removed since the export), not a failure;
+  // else unreadable, told by its name. The exported file is the app's own.
   platform::Status open(const LMImage& image) {
-    const std::optional<std::string>& path = image.filePath ? image.filePath : image.libraryFilePath;
-    if (path) fd_ = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) return platform::Status::success();
-    const int answer = path ? errno : ENOENT;
-    if (!image.filePath && path && platform::photos::isGoneFileCode(answer)) {
-      LM_LOG_INFO("{} is no longer in the library", *path);
-      return platform::photos::assetFileGoneError(answer, *path);
+    if (image.filePath) {
+      path_ = *image.filePath;
+      fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd_ >= 0) return platform::Status::success();
+      if (errno == ENOENT) return noTemporaryDataError();
+      return exportedFileError(errno);
     }
-    if (answer == ENOENT) return noTemporaryDataError();
-    return posixError(answer, *path);
+    if (!image.libraryFilePath) return noTemporaryDataError();
+    path_ = *image.libraryFilePath;
+    library_ = true;
+    auto opened = platform::photos::openAssetFile(path_);
+    if (opened) {
+      fd_ = *opened;
+      return platform::Status::success();
+    }
+    const int answer = static_cast<int>(opened.error().code());
+    const platform::Error error = platform::photos::assetFileReadError(answer, path_);
+    if (!platform::photos::isGoneFileCode(answer)) return loggedUploadFailure(error);
+    LM_LOG_INFO("{} is no longer in the library", path_.string());
+    return error;
   }
 
   // Exactly `length` bytes from `offset`; a file that ends before is the
-  // missing-data error.
+  // missing-data error (for the library's file: one changed since it was
+  // digested).
   platform::Status read(std::int64_t offset, std::size_t length, platform::Bytes& into) {
     into.resize(length);
     for (std::size_t done = 0; done < length;) {
       ssize_t got = ::pread(fd_, into.data() + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return posixError(errno, "the exported file");
+      if (got < 0 && library_) return loggedUploadFailure(platform::photos::assetFileReadError(errno, path_));
+      if (got < 0) return exportedFileError(errno);
+      if (got == 0 && library_) return loggedUploadFailure(platform::photos::assetFileChangedError(path_));
       if (got == 0) return noTemporaryDataError();
       done += static_cast<std::size_t>(got);
     }
@@ -143,10 +158,13 @@ class BlockFile {
   }
 
  private:
-  static platform::Error posixError(int code, const std::string& what) {
-    return loggedUploadFailure(platform::posixError(code, "Cannot read " + what));
+  platform::Error exportedFileError(int code) const {
+    const std::string name = path_.filename().string();
+    return loggedUploadFailure(platform::posixError(code, "Cannot read the exported copy of " + name));
   }
 
+  std::filesystem::path path_;
+  bool library_ = false;
   int fd_ = -1;
 };
 

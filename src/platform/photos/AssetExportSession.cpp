@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/photos/Types.h"
 
 namespace platform::photos {
@@ -126,11 +127,13 @@ void AssetExportSession::run() {
   }
   status_.store(ExportStatus::Exporting);
 
-  FileDescriptor in(::open(source_.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat info {};
-  if (in.get() < 0 || ::fstat(in.get(), &info) != 0) {
-    return finish(ExportStatus::Failed, exportError(kPhotosErrorInvalidResource, "The movie cannot be read."));
+  auto opened = openAssetFile(source_);
+  if (!opened) {
+    return finish(ExportStatus::Failed, assetFileReadError(static_cast<int>(opened.error().code()), source_));
   }
+  FileDescriptor in(*opened);
+  struct stat info {};
+  if (::fstat(in.get(), &info) != 0) return finish(ExportStatus::Failed, assetFileReadError(errno, source_));
   // An existing file is never written over.
   FileDescriptor out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (out.get() < 0) {

@@ -1,6 +1,6 @@
 #include "platform/photos/ImageManager.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/media/MediaProperties.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/Random.h"
 
@@ -30,12 +31,23 @@ std::string dataUTIOf(const std::filesystem::path& file) {
   return "public.image";
 }
 
-// What the file system says of an asset's file: 0 for a plain file, else
-// stat's errno (EINVAL for something that is no plain file).
-int fileAnswer(const std::filesystem::path& file) {
-  struct stat info {};
-  if (::stat(file.c_str(), &info) != 0) return errno;
-  return S_ISREG(info.st_mode) ? 0 : EINVAL;
+// Whether the asset's file can be read at all: nothing, or the error that
+// tells the asset gone or unreadable.
+std::optional<Error> unreadableFile(const std::filesystem::path& file) {
+  auto opened = openAssetFile(file);
+  if (!opened) return assetFileReadError(static_cast<int>(opened.error().code()), file);
+  ::close(*opened);
+  return std::nullopt;
+}
+
+// A file that reads but not as what its name says. A read refused because
+// the process is exiting says nothing of the file.
+template <class Properties>
+std::optional<Error> damagedFile(const Result<Properties>& properties, const std::filesystem::path& file,
+                                 MediaType type) {
+  if (properties.ok()) return std::nullopt;
+  if (properties.error().code() == kMediaErrorExiting) return properties.error();
+  return assetFileDamagedError(file, type);
 }
 
 }  // namespace
@@ -127,40 +139,43 @@ ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const 
       info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a photo.");
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
+    if (auto refused = unreadableFile(asset.file)) {
+      info.error = refused;
+      return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
+    }
     if (fileOnly) {
-      const int answer = fileAnswer(asset.file);
-      if (answer != 0) {
-        info.error = isGoneFileCode(answer) ? assetFileGoneError(answer, asset.file)
-                                            : requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
+      auto properties = imagePropertiesOfFile(asset.file);
+      if ((info.error = damagedFile(properties, asset.file, MediaType::Image))) {
         return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
       }
-      ImageOrientation orientation = ImageOrientation::Up;
-      if (auto properties = imagePropertiesOfFile(asset.file)) {
-        orientation = imageOrientationFromExif(properties->value(kImagePropertyOrientation, 1));
-      }
+      const ImageOrientation orientation = imageOrientationFromExif(properties->value(kImagePropertyOrientation, 1));
       info.fileURL = asset.file;
       info.dataIsFile = true;
       return (*shared)(std::nullopt, dataUTIOf(asset.file), orientation, info);
     }
     Result<Bytes> data = plist::readFile(asset.file);
-    info.dataIsFile = data.ok() && !rendered;
-    if (data.ok() && rendered) {
-      auto image = Image::imageWithData(*data);
-      data = image ? image->JPEGRepresentation() : Result<Bytes>(image.error());
-    }
     if (!data.ok()) {
       const Error& failure = data.error();
-      const int answer = failure.code() == plist::kFileReadNoSuchFile
-                             ? failure.userInfo().value("errno", ENOENT)
-                             : 0;
-      info.error = isGoneFileCode(answer) ? assetFileGoneError(answer, asset.file)
-                                          : requestError(kPhotosErrorInvalidResource, "The photo's file cannot be read.");
+      const int answer = failure.userInfo().is_object() ? failure.userInfo().value("errno", EIO) : EIO;
+      info.error = assetFileReadError(answer, asset.file);
       return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
-    ImageOrientation orientation = ImageOrientation::Up;
-    if (auto properties = imagePropertiesWithData(*data)) {
-      orientation = imageOrientationFromExif(properties->value(kImagePropertyOrientation, 1));
+    auto properties = imagePropertiesWithData(*data);
+    if ((info.error = damagedFile(properties, asset.file, MediaType::Image))) {
+      return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
     }
+    info.dataIsFile = !rendered;
+    if (rendered) {
+      auto image = Image::imageWithData(*data);
+      data = image ? image->JPEGRepresentation() : Result<Bytes>(image.error());
+      if (!data.ok()) {
+        info.error = assetFileDamagedError(asset.file, MediaType::Image);
+        return (*shared)(std::nullopt, {}, ImageOrientation::Up, info);
+      }
+      properties = imagePropertiesWithData(*data);
+    }
+    const ImageOrientation orientation =
+        properties ? imageOrientationFromExif(properties->value(kImagePropertyOrientation, 1)) : ImageOrientation::Up;
     info.fileURL = asset.file;
     (*shared)(std::move(*data), dataUTIOf(asset.file), orientation, info);
   };
@@ -221,10 +236,15 @@ ImageRequestID ImageManager::requestExportSessionForVideo(const Asset& asset, co
   pending.answer = [shared, asset, exportPreset, kind] {
     if (!*shared) return;
     ImageRequestInfo info;
-    const int answer = asset.mediaType == MediaType::Video ? fileAnswer(asset.file) : EINVAL;
-    if (answer != 0) {
-      info.error = isGoneFileCode(answer) ? assetFileGoneError(answer, asset.file)
-                                          : requestError(kPhotosErrorInvalidResource, "The asset is not a readable video.");
+    if (asset.mediaType != MediaType::Video) {
+      info.error = requestError(kPhotosErrorInvalidResource, "The asset is not a video.");
+      return (*shared)(nullptr, info);
+    }
+    if (auto refused = unreadableFile(asset.file)) {
+      info.error = refused;
+      return (*shared)(nullptr, info);
+    }
+    if ((info.error = damagedFile(videoPropertiesOfFile(asset.file), asset.file, MediaType::Video))) {
       return (*shared)(nullptr, info);
     }
     if (kind == AssetSourceKind::Composition) {

@@ -8,8 +8,9 @@
 // Threading: every member may be called from any thread.
 // Failure: a handler gets info.error (kPhotosErrorDomain) for an asset of
 // the wrong kind or whose file cannot be read, or a picture that cannot be
-// drawn at the size asked; for a photo's bytes or a video's export, an
-// asset whose file is gone gets assetFileGoneError (Types.h).
+// drawn at the size asked; for a photo's bytes or a video's export, the
+// file's own failure (AssetFile.h): gone, unreadable, or damaged (a file
+// that does not read as the photo or video its name says).
 #pragma once
 
 #include <cstdint>

@@ -20,6 +20,7 @@
 #include "platform/media/Image.h"
 #include "platform/media/MediaProperties.h"
 #include "platform/Random.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/photos/Catalogue.h"
 
 namespace platform::photos {
@@ -129,6 +130,9 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
     while (!pending.empty()) {
       const fs::path current = std::move(pending.back());
       pending.pop_back();
+      // A folder whose listing is refused (mode 000) shows nothing; what the
+      // library knew of it stays (scanLocked).
+      if (injectedFileFault(current, FileAccess::Look) != 0) continue;
       std::vector<fs::directory_entry> entries;
       std::error_code ec;
       for (fs::directory_iterator it(current, fs::directory_options::skip_permission_denied, ec), end;
@@ -163,9 +167,13 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
   return true;
 }
 
-// Reads what the library keeps about a file; nullopt when the file is not
-// the photo or video its extension says.
-std::optional<CatalogueAsset> readAsset(const fs::path& folder, const fs::path& file, MediaType type) {
+// Reads what the library keeps about a file. A file is the photo or video
+// its name says whether or not it reads as one (one that does not is
+// damaged: it has no size in pixels, no date taken, and fails when read);
+// `mustRead` asks for one that does. Nullopt when the file cannot be
+// stat'ed, or (with `mustRead`, or while the process exits) is not read.
+std::optional<CatalogueAsset> readAsset(const fs::path& folder, const fs::path& file, MediaType type,
+                                        bool mustRead = false) {
   std::error_code ec;
   CatalogueAsset row;
   row.relativePath = file.lexically_relative(folder).string();
@@ -178,9 +186,13 @@ std::optional<CatalogueAsset> readAsset(const fs::path& folder, const fs::path& 
   asset.file = file;
   asset.modificationDate = timeFromNanos(row.fileTime);
   asset.creationDate = asset.modificationDate;
+  auto unread = [&](const Error& error) -> std::optional<CatalogueAsset> {
+    if (mustRead || error.code() == kMediaErrorExiting) return std::nullopt;
+    return row;
+  };
   if (type == MediaType::Image) {
     auto properties = imagePropertiesOfFile(file);
-    if (!properties) return std::nullopt;
+    if (!properties) return unread(properties.error());
     asset.pixelWidth = (*properties)[kImagePropertyPixelWidth].get<std::int64_t>();
     asset.pixelHeight = (*properties)[kImagePropertyPixelHeight].get<std::int64_t>();
     const auto orientation = properties->value(kImagePropertyOrientation, 1);
@@ -190,7 +202,7 @@ std::optional<CatalogueAsset> readAsset(const fs::path& folder, const fs::path& 
     asset.isScreenshot = lowerCased(file.filename().string()).rfind("screenshot", 0) == 0;
   } else {
     auto properties = videoPropertiesOfFile(file);
-    if (!properties) return std::nullopt;
+    if (!properties) return unread(properties.error());
     asset.pixelWidth = properties->pixelWidth;
     asset.pixelHeight = properties->pixelHeight;
     asset.duration = properties->duration;
@@ -425,7 +437,7 @@ Change PhotoLibrary::scanLocked() {
     // The process is exiting: the files can no longer be read, which says
     // nothing of them. The scan stops and changes nothing.
     if (!row && mediaReadsStopped()) return false;
-    if (!row) return true;  // not (or no longer) a readable photo or video
+    if (!row) return true;  // gone since the listing, or not to be stat'ed
     seen.insert(relative);
     if (found != known.end()) {
       row->asset.localIdentifier = found->second.asset.localIdentifier;
@@ -438,9 +450,14 @@ Change PhotoLibrary::scanLocked() {
   });
   if (!whole) return change;
 
+  // An asset not met by the walk is gone when its file is no longer at its
+  // path; one whose folder could not be listed, or whose file cannot be
+  // stat'ed, is still there, unreadable.
   std::vector<std::string> removed;
   for (const auto& [relative, row] : known) {
-    if (!seen.contains(relative)) removed.push_back(row.asset.localIdentifier);
+    if (seen.contains(relative)) continue;
+    const int answer = assetFileAnswer(row.asset.file);
+    if (answer == 0 || answer == EINVAL || isGoneFileCode(answer)) removed.push_back(row.asset.localIdentifier);
   }
   if (inserted.empty() && updated.empty() && removed.empty()) return change;
   if (!catalogue_->begin()) return change;
@@ -516,9 +533,11 @@ std::vector<Asset> PhotoLibrary::fetchAssetsWithLocalIdentifiers(const std::vect
     // scanned when one of them changed or went, not for every look-up (a
     // backup looks up each of its assets in turn).
     auto rows = catalogue_->assets(folder_, wanted);
+    // A file that cannot be stat'ed tells nothing new: a scan would keep it.
     const bool current = std::all_of(rows.begin(), rows.end(), [](const CatalogueAsset& row) {
+      const int answer = assetFileAnswer(row.asset.file);
+      if (answer != 0) return answer != EINVAL && !isGoneFileCode(answer);
       std::error_code ec;
-      if (!fs::is_regular_file(row.asset.file, ec)) return false;
       const auto size = static_cast<std::int64_t>(fs::file_size(row.asset.file, ec));
       const auto time = fileTimeOf(row.asset.file, ec);
       return !ec && size == row.fileSize && time == row.fileTime;
@@ -635,7 +654,7 @@ Result<Change> PhotoLibrary::applyLocked(const ChangeRequests::Request& request,
       auto copy = copyIntoFolderLocked(request.file);
       if (!copy) return copy.error();
       copied.emplace_back(*copy);
-      auto row = readAsset(folder_, *copy, wanted);
+      auto row = readAsset(folder_, *copy, wanted, true);
       if (!row) return photosError(kPhotosErrorInvalidResource, "The file is not a readable photo or video.");
       row->asset.localIdentifier = request.identifier;
       if (!catalogue_->insertAsset(*row)) return photosError(kPhotosErrorFileSystem, "The asset cannot be stored.");

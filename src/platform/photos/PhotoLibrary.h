@@ -12,8 +12,11 @@
 // files and PhotoData left out), folders linked into it included (each real
 // folder once, under the same name at every look); their dates, pixel size,
 // duration and location are read from the file (EXIF, movie header), else
-// the file's time. Files that cannot be read as what their extension says
-// are not assets.
+// the file's time. A file is an asset by its extension, whether or not it
+// reads as what the extension says: a damaged or unreadable one fails when
+// its bytes are asked for (ImageManager), and never drops out of the
+// library. An asset goes only when its file is no longer at its path
+// (AssetFile.h); a folder that cannot be listed keeps its assets.
 //
 // Changes: the folder is looked at again each time the library is asked for
 // assets or albums, and on rescan(); a change block (performChangesAndWait)

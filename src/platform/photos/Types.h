@@ -3,7 +3,6 @@
 // records a fetch hands out. Plain values; any thread.
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -16,27 +15,11 @@
 namespace platform::photos {
 
 inline constexpr const char* kPhotosErrorDomain = "PHPhotosErrorDomain";
-inline constexpr std::int64_t kPhotosErrorInvalidResource = 3300;  // a file that is no photo or video
+inline constexpr std::int64_t kPhotosErrorInvalidResource = 3300;  // a file that is no (readable) photo or video
 inline constexpr std::int64_t kPhotosErrorNotFound = 3301;         // an identifier that names nothing
 inline constexpr std::int64_t kPhotosErrorNotEditable = 3302;      // an album that refuses the change
 inline constexpr std::int64_t kPhotosErrorAccessDenied = 3311;     // the user did not allow access
 inline constexpr std::int64_t kPhotosErrorFileSystem = 3303;       // the library's folder failed us
-
-// An asset whose file a read found gone from the library (moved or
-// removed, or a folder or link on its way): the file system's own answer
-// at the read, ENOENT or ENOTDIR (`code`). The asset names nothing any
-// more: kPhotosErrorNotFound, with that answer as its underlying error.
-inline bool isGoneFileCode(int code) { return code == ENOENT || code == ENOTDIR; }
-inline Error assetFileGoneError(int code, const std::filesystem::path& file) {
-  return Error(kPhotosErrorDomain, kPhotosErrorNotFound,
-               Json{{Error::kLocalizedDescriptionKey, "The photo's file is no longer in the library."}})
-      .withUnderlying(posixError(code, "Cannot read " + file.filename().string()));
-}
-inline bool isAssetFileGoneError(const Error& error) {
-  if (error.domain() != kPhotosErrorDomain || error.code() != kPhotosErrorNotFound) return false;
-  const auto answer = error.underlying();
-  return answer && answer->domain() == kPOSIXErrorDomain && isGoneFileCode(static_cast<int>(answer->code()));
-}
 
 enum class AuthorizationStatus { NotDetermined = 0, Restricted = 1, Denied = 2, Authorized = 3 };
 

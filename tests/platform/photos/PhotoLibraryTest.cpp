@@ -1,21 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 
 #include "platform/app/Application.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/photos/CachingImageManager.h"
 #include "platform/photos/ImageManager.h"
 #include "platform/photos/MainQueueChangeObserver.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/storage/AppHome.h"
+#include "support/FileFault.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 #include "support/UserFolder.h"
@@ -140,8 +144,14 @@ TEST_F(PhotoLibraryTest, FilesInTheFolderBecomeAssetsWithStableIdentifiersAndWha
   testsupport::writeFile(folder / "broken.jpg", Bytes(50, 0x42));
   testsupport::writeFile(folder / ".hidden.jpg", testsupport::makeJpeg(8, 8));
 
+  // A file that does not read as what its name says is a (damaged) asset
+  // all the same; a file of no photo or video name is none.
   auto assets = library->fetchAssetsInAssetCollection(album(CollectionSubtype::SmartAlbumUserLibrary));
-  ASSERT_EQ(assets.size(), 3u);
+  ASSERT_EQ(assets.size(), 4u);
+  auto broken = named(assets, "broken.jpg");
+  ASSERT_TRUE(broken);
+  EXPECT_EQ(broken->mediaType, MediaType::Image);
+  EXPECT_EQ(broken->pixelWidth, 0);
   auto photo = named(assets, "IMG_1.JPG");
   ASSERT_TRUE(photo);
   EXPECT_EQ(photo->mediaType, MediaType::Image);
@@ -346,6 +356,135 @@ TEST_F(PhotoLibraryTest, ImageManagerHandsOutBytesAndExportsThatCanBeCancelled) 
   ASSERT_TRUE(done.waitFor(seconds(30)));
   EXPECT_EQ(cancelled->status(), ExportStatus::Cancelled);
   EXPECT_FALSE(fs::exists(home.root() / "cancelled.mp4"));
+}
+
+// A file is an asset by its name whether or not it reads. One damaged (cut
+// short, emptied, never a picture) or unreadable (its reads refused, or its
+// folder's listing, as by mode 000; a failing disk), before it was listed
+// or after, stays in the library under its identifier and fails when its
+// bytes are asked for, told by its name and reason; only a file no longer
+// at its path (removed, its folder moved away) leaves the library. Once
+// readable again, it is handed out.
+TEST_F(PhotoLibraryTest, DamagedOrUnreadableFilesStayAssetsThatFailByNameOnlyGoneOnesLeave) {
+  const fs::path media = PhotoLibrary::folder();
+  const testsupport::UserFolder users;
+  auto cut = [](std::uintmax_t size) { return [size](const fs::path& file) { fs::resize_file(file, size); }; };
+  Bytes noise(100);
+  std::mt19937 random(7);
+  std::generate(noise.begin(), noise.end(), [&] { return static_cast<std::uint8_t>(random()); });
+  struct Case {
+    const char* what;
+    const char* name;
+    std::function<void(const fs::path& file)> change;  // once listed
+    int refused;                                       // at its reads (and its folder's listing)
+    bool folderRefused;
+    const char* told;  // after its name; nullptr: gone
+  };
+  const char* damagedPhoto = " is damaged: it does not read as a photo";
+  const Case cases[] = {
+      {"cut to 100 bytes", "IMG_0060.JPG", cut(100), 0, false, damagedPhoto},
+      {"cut to nothing", "IMG_0061.JPG", cut(0), 0, false, damagedPhoto},
+      {"never a picture", "broken.jpg", nullptr, 0, false, damagedPhoto},
+      {"a movie cut inside its header", "clip.mov", cut(10), 0, false, " is damaged: it does not read as a video"},
+      {"its reads refused", "IMG_0062.JPG", nullptr, EACCES, false, ": cannot be read: permission denied"},
+      {"a failing disk", "IMG_0063.JPG", nullptr, EIO, false, ": cannot be read: input/output error"},
+      {"its folder's listing refused", "IMG_0064.JPG", nullptr, EACCES, true, ": cannot be read: permission denied"},
+      {"removed", "IMG_0065.JPG", [](const fs::path& file) { fs::remove(file); }, 0, false, nullptr},
+      {"its folder moved away", "IMG_0066.JPG",
+       [&](const fs::path& file) { fs::rename(file.parent_path(), users.path() / "moved"); }, 0, false, nullptr},
+  };
+  std::vector<fs::path> files;
+  for (const Case& c : cases) {
+    const fs::path file = media / ("c" + std::to_string(files.size())) / c.name;
+    const bool movie = PhotoLibrary::mediaTypeOfFile(file) == MediaType::Video;
+    testsupport::writeFile(file, c.name == std::string("broken.jpg") ? noise
+                                 : movie ? testsupport::makeMovie(32, 24, 2)
+                                         : testsupport::makeJpeg(40 + static_cast<int>(files.size()), 30));
+    files.push_back(file);
+  }
+  std::map<fs::path, std::string> identifiers;
+  for (auto type : {MediaType::Image, MediaType::Video}) {
+    for (const Asset& asset : library->fetchAssetsWithMediaType(type)) identifiers[asset.file] = asset.localIdentifier;
+  }
+  ASSERT_EQ(identifiers.size(), files.size());
+  testsupport::FileFault fault([&](const fs::path& path, FileAccess access) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const Case& c = cases[i];
+      if (c.folderRefused ? testsupport::FileFault::under(files[i].parent_path(), c.refused)(path, access) != 0
+                          : c.refused != 0 && access == FileAccess::Open && path == files[i]) {
+        return c.refused;
+      }
+    }
+    return 0;
+  });
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (cases[i].change) cases[i].change(files[i]);
+  }
+
+  // The error that asking for its bytes (or its export) meets, both ways.
+  auto& manager = ImageManager::defaultManager();
+  auto failureOf = [&](const Asset& asset, bool fileOnly) {
+    Semaphore done;
+    ImageRequestInfo info;
+    if (asset.mediaType == MediaType::Video) {
+      manager.requestExportSessionForVideo(asset, {}, kAssetExportPresetHighestQuality,
+                                           [&](std::shared_ptr<AssetExportSession>, const ImageRequestInfo& i) {
+                                             info = i;
+                                             done.signal();
+                                           });
+    } else {
+      manager.requestImageDataForAsset(
+          asset, {.fileOnlyWhenUnedited = fileOnly},
+          [&](std::optional<Bytes>, std::string, ImageOrientation, const ImageRequestInfo& i) {
+            info = i;
+            done.signal();
+          });
+    }
+    EXPECT_TRUE(done.waitFor(seconds(10)));
+    return info.error;
+  };
+  library->rescan();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.what);
+    const auto found = library->fetchAssetsWithLocalIdentifiers({identifiers[files[i]]});
+    if (!c.told) {
+      EXPECT_TRUE(found.empty());
+      Asset asset;
+      asset.mediaType = MediaType::Image;
+      asset.file = files[i];
+      const auto error = failureOf(asset, true);
+      ASSERT_TRUE(error);
+      EXPECT_TRUE(isAssetFileGoneError(*error)) << error->description();
+      continue;
+    }
+    ASSERT_EQ(found.size(), 1u);
+    for (bool fileOnly : {true, false}) {
+      const auto error = failureOf(found[0], fileOnly);
+      ASSERT_TRUE(error);
+      EXPECT_NE(error->description().find(std::string(c.name) + c.told), std::string::npos) << error->description();
+      EXPECT_FALSE(isAssetFileGoneError(*error));
+      const auto failure = assetFileFailureOf(*error);
+      ASSERT_TRUE(failure);
+      EXPECT_EQ(failure->file, files[i]);
+    }
+  }
+
+  // Whole and readable again: the same assets, handed out.
+  setFileFaultForTesting(nullptr);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const Case& c = cases[i];
+    if (!c.told) continue;
+    SCOPED_TRACE(c.what);
+    if (c.change || !c.refused) {
+      const bool movie = c.name == std::string("clip.mov");
+      testsupport::writeFile(files[i], movie ? testsupport::makeMovie(32, 24, 3)
+                                             : testsupport::makeJpeg(90, 30 + static_cast<int>(i)));
+    }
+    const auto found = library->fetchAssetsWithLocalIdentifiers({identifiers[files[i]]});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_FALSE(failureOf(found[0], true));
+  }
 }
 
 TEST_F(PhotoLibraryTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachTheMainQueue) {
