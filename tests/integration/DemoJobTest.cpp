@@ -451,15 +451,18 @@ TEST_F(SignedRequestCloudTest, ADemoTellsAPhotoThatCannotBeReadByItsNameAndSends
     bool damaged;  // else its reads refused
     const char* told;
     const char* counted;
+    const char* failed;
+    const char* alsoDamaged;  // another photo that fails in the same run, nullptr for none
   };
   const Case cases[] = {{"broken.jpg", true, "broken.jpg is damaged: it does not read as a photo or video",
-                         "3 photos in the library; sent now: 2 photos in 2 of 3 uploads"},
+                         "4 photos in the library; sent now: 2 photos in 2 of 4 uploads", "2 failed", "broken.png"},
                         {"IMG_0060.JPG", false, "IMG_0060.JPG: cannot be read: permission denied",
-                         "4 photos in the library; sent now: 0 photos in 0 of 1 upload"}};
+                         "4 photos in the library; sent now: 0 photos in 0 of 1 upload", "1 failed", nullptr}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path file = media / c.name;
     testsupport::writeFile(file, c.damaged ? noise : testsupport::makeJpeg(50, 30));
+    if (c.alsoDamaged) testsupport::writeFile(media / c.alsoDamaged, noise);
     DemoRunResult run;
     {
       testsupport::FileFault refused(testsupport::FileFault::fromOpen(file, 1, c.damaged ? 0 : EACCES));
@@ -467,9 +470,17 @@ TEST_F(SignedRequestCloudTest, ADemoTellsAPhotoThatCannotBeReadByItsNameAndSends
     }
     EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
     EXPECT_NE(run.out.find(c.counted), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("is in), 1 failed, 0 gone from the library meanwhile"), std::string::npos) << run.out;
-    EXPECT_NE(run.err.find("a step failed on this machine at step 9: " + std::string(c.told)), std::string::npos)
-        << run.err;
+    EXPECT_NE(run.out.find(std::string("is in), ") + c.failed + ", 0 gone from the library meanwhile"),
+              std::string::npos)
+        << run.out;
+    // Each photo that failed is named, as it fails.
+    EXPECT_NE(run.out.find("failed: " + std::string(c.told) + "\n"), std::string::npos) << run.out;
+    if (c.alsoDamaged) {
+      EXPECT_NE(run.out.find("failed: " + std::string(c.alsoDamaged) + " is damaged"), std::string::npos) << run.out;
+      fs::remove(media / c.alsoDamaged);
+    }
+    EXPECT_NE(run.err.find("a step failed on this machine at step 9: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.told), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Check the photo " + file.string()), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("Check the app home"), std::string::npos) << run.err;
 

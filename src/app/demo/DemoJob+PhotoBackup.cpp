@@ -135,7 +135,11 @@ class BackupReports : public LMImageSyncAdapterDelegate {
       ++moves;
       ++failed;
       if (!firstImageFailure) firstImageFailure = error;
-      show(index + 1, total, "failed: " + failureText(error));
+      // Each photo that fails is named with its reason, on a line of its own.
+      const std::string told = "failed: " + failureText(error);
+      if (terminal_ && quarter_ >= 0) std::fputc('\n', out_);
+      std::fprintf(out_, "      %s\n", told.c_str());
+      show(index + 1, total, told);
     };
     didAdapterFinishBackupImages = [this](const std::vector<LMImage>&, std::uint64_t) { finished = true; };
     didAdapterFailBackupImages = [this](const platform::Error& error) { failure = error; };
