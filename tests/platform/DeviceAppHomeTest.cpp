@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -161,6 +162,48 @@ std::int64_t claimFailure() {
   return claimed.ok() ? 0 : claimed.error().code();
 }
 
+// Another process that claims the app home `root` and holds it until it is
+// told to quit.
+class OtherProcess {
+ public:
+  explicit OtherProcess(const std::filesystem::path& root) {
+    if (pipe(ready_) != 0 || pipe(done_) != 0) return;
+    child_ = fork();
+    if (child_ == 0) {
+      platform::AppHome::setRoot(root);
+      char byte = platform::AppHome::claim().ok() ? 'y' : 'n';
+      if (write(ready_[1], &byte, 1) != 1) _exit(2);
+      if (read(done_[0], &byte, 1) != 1) _exit(2);
+      _exit(0);
+    }
+    char byte = 0;
+    claimed_ = child_ > 0 && read(ready_[0], &byte, 1) == 1 && byte == 'y';
+  }
+  ~OtherProcess() { quit(); }
+  OtherProcess(const OtherProcess&) = delete;
+  OtherProcess& operator=(const OtherProcess&) = delete;
+
+  bool claimed() const { return claimed_; }
+  void quit() {
+    if (child_ > 0) {
+      if (write(done_[1], "x", 1) != 1) kill(child_, SIGKILL);
+      int status = 0;
+      waitpid(child_, &status, 0);
+      child_ = -1;
+    }
+    for (int* fd : {&ready_[0], &ready_[1], &done_[0], &done_[1]}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+  }
+
+ private:
+  int ready_[2] = {-1, -1};
+  int done_[2] = {-1, -1};
+  pid_t child_ = -1;
+  bool claimed_ = false;
+};
+
 }  // namespace
 
 // One process per home: a second process is refused while the first lives,
@@ -171,20 +214,8 @@ std::int64_t claimFailure() {
 TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
   namespace fs = std::filesystem;
   testsupport::TestHome home;
-  int ready[2], done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    char byte = platform::AppHome::claim().ok() ? 'y' : 'n';
-    if (write(ready[1], &byte, 1) != 1) _exit(2);
-    if (read(done[0], &byte, 1) != 1) _exit(2);  // holds the home until told
-    _exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  EXPECT_EQ(byte, 'y');
+  OtherProcess other(home.root());
+  ASSERT_TRUE(other.claimed());
   // The running app writes (its temporary) files of open modes: a second
   // launch is refused and leaves them as they lie, and so is a copy of the
   // home made now.
@@ -204,10 +235,7 @@ TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
   EXPECT_EQ(claimFailure(), EWOULDBLOCK);
   EXPECT_TRUE(asItLies(copy) == copied);
 
-  ASSERT_EQ(write(done[1], "x", 1), 1);
-  int status = 0;
-  waitpid(child, &status, 0);
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  other.quit();
   // Free now, the copy becomes a home of its own, lock file and all.
   EXPECT_TRUE(platform::AppHome::claim().ok());
   EXPECT_TRUE(platform::AppHome::claim().ok());  // held already
@@ -300,31 +328,15 @@ TEST(AppHome, ACopySharingTheLockFileAStartReplacedWaitsUntilThatProcessQuits) {
   testsupport::writeFile(original / "Documents" / "lumora.db", platform::Bytes{'d'});
   testsupport::writeFile(original / ".lumora.lock", {});
   ASSERT_TRUE(testsupport::copyWithHardLinks(original, copy));
-  int ready[2], done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    platform::AppHome::setRoot(original);
-    char byte = platform::AppHome::claim().ok() ? 'y' : 'n';
-    if (write(ready[1], &byte, 1) != 1) _exit(2);
-    if (read(done[0], &byte, 1) != 1) _exit(2);
-    _exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  EXPECT_EQ(byte, 'y');
+  OtherProcess other(original);
+  ASSERT_TRUE(other.claimed());
   EXPECT_EQ(testsupport::filesWithSecondNames(original), std::set<std::string>{});
   const auto copied = asItLies(copy);
   platform::AppHome::setRoot(copy);
   EXPECT_EQ(claimFailure(), EWOULDBLOCK);
   EXPECT_TRUE(asItLies(copy) == copied);
 
-  ASSERT_EQ(write(done[1], "x", 1), 1);
-  int status = 0;
-  waitpid(child, &status, 0);
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  other.quit();
   EXPECT_TRUE(platform::AppHome::claim().ok());
   EXPECT_EQ(testsupport::readFile(copy / "Documents" / "lumora.db"), platform::Bytes{'d'});
   platform::AppHome::setRoot(home.root());
