@@ -18,6 +18,7 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/media/Image.h"
+#include "platform/photos/AssetFile.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/Resources.h"
 
@@ -268,8 +269,21 @@ bool DemoJob::backupPhotos() {
   if (reports->firstImageFailure) {
     // Told by the first failure's own error: a cloud that refuses or
     // redirects the uploads is the cloud's failure, not this machine's.
+    // The others were named as they failed.
     std::fprintf(out_, "      %s\n", summary.c_str());
+    const bool first = !failure_;
     fail(*reports->firstImageFailure);
+    if (first && reports->failed > 1) {
+      failure_->text += " (" +
+                        platform::ui::localizedCountString("Photo More Failed Format",
+                                                           {count(reports->failed - 1)}) +
+                        ")";
+      if (platform::photos::assetFileFailureOf(*reports->firstImageFailure)) {
+        failure_->advice =
+            "Check the photos named above (that each opens as a picture, and may be read); the next backup tries "
+            "them again.";
+      }
+    }
     return false;
   }
   outcome(true, summary);
