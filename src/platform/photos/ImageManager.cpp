@@ -41,12 +41,15 @@ std::optional<Error> unreadableFile(const std::filesystem::path& file) {
 }
 
 // A file that reads but not as what its name says. A read refused because
-// the process is exiting says nothing of the file.
+// the process is exiting says nothing of the file, and one whose file went
+// meanwhile is gone.
 template <class Properties>
 std::optional<Error> damagedFile(const Result<Properties>& properties, const std::filesystem::path& file,
                                  MediaType type) {
   if (properties.ok()) return std::nullopt;
   if (properties.error().code() == kMediaErrorExiting) return properties.error();
+  // Gone between the open and the read: gone, not damaged.
+  if (const int answer = assetFileAnswer(file); isGoneFileCode(answer)) return assetFileReadError(answer, file);
   return assetFileDamagedError(file, type);
 }
 
