@@ -274,10 +274,8 @@ bool DemoJob::backupPhotos() {
     const bool first = !failure_;
     fail(*reports->firstImageFailure);
     if (first && reports->failed > 1) {
-      failure_->text += " (" +
-                        platform::ui::localizedCountString("Photo More Failed Format",
-                                                           {count(reports->failed - 1)}) +
-                        ")";
+      failure_->text +=
+          " (" + platform::ui::localizedCountString("Photo More Failed Format", count(reports->failed - 1)) + ")";
       if (platform::photos::assetFileFailureOf(*reports->firstImageFailure)) {
         failure_->advice =
             "Check the photos named above (that each opens as a picture, and may be read); the next backup tries "
