@@ -162,6 +162,15 @@ std::int64_t claimFailure() {
   return claimed.ok() ? 0 : claimed.error().code();
 }
 
+// A claim of `root` refused as in use, every file of it left as it lies;
+// `root` is the root from then on.
+void expectRefusedLeavingItAsItLies(const std::filesystem::path& root) {
+  const auto before = asItLies(root);
+  platform::AppHome::setRoot(root);
+  EXPECT_EQ(claimFailure(), EWOULDBLOCK);
+  EXPECT_TRUE(asItLies(root) == before);
+}
+
 // Another process that claims the app home `root` and holds it until it is
 // told to quit.
 class OtherProcess {
@@ -225,15 +234,10 @@ TEST(AppHome, ClaimRefusesASecondProcessAndAnUnusableHome) {
     std::ofstream(prefs / name) << "x";
     fs::permissions(prefs / name, fs::perms(0644));
   }
-  const auto inUse = asItLies(home.root());
-  EXPECT_EQ(claimFailure(), EWOULDBLOCK);
-  EXPECT_TRUE(asItLies(home.root()) == inUse);
+  expectRefusedLeavingItAsItLies(home.root());
   const fs::path copy = home.root() / "copy";
   ASSERT_TRUE(testsupport::copyWithHardLinks(home.root(), copy, {"copy"}));
-  const auto copied = asItLies(copy);
-  platform::AppHome::setRoot(copy);
-  EXPECT_EQ(claimFailure(), EWOULDBLOCK);
-  EXPECT_TRUE(asItLies(copy) == copied);
+  expectRefusedLeavingItAsItLies(copy);
 
   other.quit();
   // Free now, the copy becomes a home of its own, lock file and all.
@@ -315,31 +319,37 @@ TEST(AppHome, ACopyMadeWithHardLinksIsAHomeOfItsOwnFromItsFirstStart) {
   EXPECT_EQ(fs::hard_link_count(original / "Media" / "IMG_0001.JPG"), 2u);
 }
 
+// A home and, beside it, where a copy of it goes; the root is the test
+// home's again afterwards.
+class AppHomeCopy : public ::testing::Test {
+ protected:
+  ~AppHomeCopy() override { platform::AppHome::setRoot(home_.root()); }
+
+  testsupport::TestHome home_;
+  const std::filesystem::path original_ = home_.root() / "original";
+  const std::filesystem::path copy_ = home_.root() / "copy";
+};
+
 // A start that finds its lock file shared with a copy of its home (made
 // before it, or in the instant between its lock and its walk of the home)
 // gives its home a lock file of its own but holds on to the one it started
 // with: the copy waits its turn until that process quits, and is then a
 // home of its own.
-TEST(AppHome, ACopySharingTheLockFileAStartReplacedWaitsUntilThatProcessQuits) {
+TEST_F(AppHomeCopy, ACopySharingTheLockFileAStartReplacedWaitsUntilThatProcessQuits) {
   namespace fs = std::filesystem;
-  testsupport::TestHome home;
-  const fs::path original = home.root() / "original";
-  const fs::path copy = home.root() / "copy";
+  const fs::path& original = original_;
+  const fs::path& copy = copy_;
   testsupport::writeFile(original / "Documents" / "lumora.db", platform::Bytes{'d'});
   testsupport::writeFile(original / ".lumora.lock", {});
   ASSERT_TRUE(testsupport::copyWithHardLinks(original, copy));
   OtherProcess other(original);
   ASSERT_TRUE(other.claimed());
   EXPECT_EQ(testsupport::filesWithSecondNames(original), std::set<std::string>{});
-  const auto copied = asItLies(copy);
-  platform::AppHome::setRoot(copy);
-  EXPECT_EQ(claimFailure(), EWOULDBLOCK);
-  EXPECT_TRUE(asItLies(copy) == copied);
+  expectRefusedLeavingItAsItLies(copy);
 
   other.quit();
   EXPECT_TRUE(platform::AppHome::claim().ok());
   EXPECT_EQ(testsupport::readFile(copy / "Documents" / "lumora.db"), platform::Bytes{'d'});
-  platform::AppHome::setRoot(home.root());
 }
 
 // A start cut short in its copy of a shared store left that copy beside it
@@ -347,11 +357,10 @@ TEST(AppHome, ACopySharingTheLockFileAStartReplacedWaitsUntilThatProcessQuits) {
 // and every leftover of the program's own, before it copies anything, so
 // that a disk nearly full has the room again; the user's files in Media
 // stay. The size of the copies to make is told before they are made.
-TEST(AppHome, AStartClearsTheLeftoversOfOneCutShortBeforeItCopies) {
+TEST_F(AppHomeCopy, AStartClearsTheLeftoversOfOneCutShortBeforeItCopies) {
   namespace fs = std::filesystem;
-  testsupport::TestHome home;
-  const fs::path original = home.root() / "original";
-  const fs::path copy = home.root() / "copy";
+  const fs::path& original = original_;
+  const fs::path& copy = copy_;
   testsupport::writeFile(original / "Documents" / "lumora.db", platform::Bytes(1000, 'd'));
   testsupport::writeFile(original / "Media" / "PhotoData" / "Photos.sqlite", platform::Bytes(10, 'p'));
   testsupport::writeFile(original / "Media" / ".IMG_0009.JPG.Ab12Cd", platform::Bytes{'u'});
@@ -374,18 +383,16 @@ TEST(AppHome, AStartClearsTheLeftoversOfOneCutShortBeforeItCopies) {
   EXPECT_EQ(leftBeforeCopying, std::set<std::string>{});
   EXPECT_EQ(testsupport::filesWithSecondNames(copy), std::set<std::string>{"Media/.IMG_0009.JPG.Ab12Cd"});
   EXPECT_TRUE(testsupport::homeFiles(copy) == testsupport::homeFiles(original));
-  platform::AppHome::setRoot(home.root());
 }
 
 // The lock file takes its file of its own last, once every other copy has
 // taken its name: a start killed between the renames leaves the copy's lock
 // file shared still, so the copy stays refused while the other home's
 // process runs, and never copies a store that process writes.
-TEST(AppHome, TheLockFileIsTheLastOfAHomesSharedFilesToBeMadeItsOwn) {
+TEST_F(AppHomeCopy, TheLockFileIsTheLastOfAHomesSharedFilesToBeMadeItsOwn) {
   namespace fs = std::filesystem;
-  testsupport::TestHome home;
-  const fs::path original = home.root() / "original";
-  const fs::path copy = home.root() / "copy";
+  const fs::path& original = original_;
+  const fs::path& copy = copy_;
   for (const char* name : {"Documents/lumora.db", "Library/Preferences/app.plist", "Media/PhotoData/Photos.sqlite",
                            ".lumora.lock", "tmp/zz"}) {
     testsupport::writeFile(original / name, platform::Bytes{'x'});
@@ -414,7 +421,6 @@ TEST(AppHome, TheLockFileIsTheLastOfAHomesSharedFilesToBeMadeItsOwn) {
   ASSERT_EQ(renamed.size(), 5u);
   EXPECT_EQ(renamed.back(), ".lumora.lock");
   EXPECT_EQ(testsupport::filesWithSecondNames(copy), std::set<std::string>{});
-  platform::AppHome::setRoot(home.root());
 }
 
 // The exiting program: runs only when the test below executes it, so its
