@@ -91,9 +91,10 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
 
 // Hears the backup's reports and draws the bar: redrawn in place on a
 // terminal, otherwise a line per quarter and at least one each
-// `progressEvery` while the uploads run on, a report or none. Every report is a move of the
-// work, for the step's limit on silence. The reports come on the main
-// thread, but for the cloud's album lists, which come on the backup's.
+// `progressEvery` while the uploads run on, a report or none. Every report
+// is a move of the work, for the step's limit on silence. The reports come
+// on the main thread, but for the cloud's album lists, which come on the
+// backup's.
 class BackupReports : public LMImageSyncAdapterDelegate {
  public:
   BackupReports(std::FILE* out, std::chrono::milliseconds progressEvery)
