@@ -10,6 +10,9 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/PrintableText.h"
+#include "platform/storage/AppHome.h"
+
 namespace platform::photos {
 namespace {
 
@@ -29,7 +32,10 @@ std::shared_ptr<const Fault>& currentFault() {
 using Kind = AssetFileFailure::Kind;
 
 Error fileError(Kind kind, const std::string& message, const std::filesystem::path& file) {
-  return Error(kPhotosErrorDomain, kind == Kind::Gone ? kPhotosErrorNotFound : kPhotosErrorInvalidResource,
+  const std::int64_t code = kind == Kind::Gone       ? kPhotosErrorNotFound
+                            : kind == Kind::Unlisted ? kPhotosErrorFileSystem
+                                                     : kPhotosErrorInvalidResource;
+  return Error(kPhotosErrorDomain, code,
                Json{{Error::kLocalizedDescriptionKey, message},
                     {kAssetFilePathKey, file.string()},
                     {kAssetFileFailureKey, static_cast<int>(kind)}});
@@ -48,8 +54,14 @@ std::string fileRefusalText(int code) {
   return text;
 }
 
+std::string libraryPathText(const std::filesystem::path& path) {
+  const std::filesystem::path within = path.lexically_relative(AppHome::media());
+  if (within.empty() || within == "." || *within.begin() == "..") return printablePath(path);
+  return printablePath(within);
+}
+
 Error assetFileReadError(int code, const std::filesystem::path& file) {
-  const std::string name = file.filename().string();
+  const std::string name = libraryPathText(file);
   const Error answer = posixError(code, "Cannot read " + name);
   if (isGoneFileCode(code)) {
     return fileError(Kind::Gone, name + " is no longer in the library.", file).withUnderlying(answer);
@@ -60,13 +72,19 @@ Error assetFileReadError(int code, const std::filesystem::path& file) {
 
 Error assetFileDamagedError(const std::filesystem::path& file, MediaType type) {
   return fileError(Kind::Damaged,
-                   file.filename().string() + " is damaged: it does not read as a " +
+                   libraryPathText(file) + " is damaged: it does not read as a " +
                        (type == MediaType::Video ? "video" : "photo"),
                    file);
 }
 
 Error assetFileChangedError(const std::filesystem::path& file) {
-  return fileError(Kind::Changed, file.filename().string() + " changed while it was read", file);
+  return fileError(Kind::Changed, libraryPathText(file) + " changed while it was read", file);
+}
+
+Error libraryFolderReadError(int code, const std::filesystem::path& folder) {
+  const std::string name = libraryPathText(folder);
+  return fileError(Kind::Unlisted, "the folder \"" + name + "\" cannot be read: " + fileRefusalText(code), folder)
+      .withUnderlying(posixError(code, "Cannot list " + name));
 }
 
 bool isAssetFileGoneError(const Error& error) {
@@ -83,12 +101,29 @@ std::optional<AssetFileFailure> assetFileFailureOf(const Error& error) {
     const auto kind = info.find(kAssetFileFailureKey);
     if (path == info.end() || !path->is_string() || kind == info.end() || !kind->is_number_integer()) continue;
     const int value = kind->get<int>();
-    if (value < static_cast<int>(Kind::Gone) || value > static_cast<int>(Kind::Changed)) continue;
+    if (value < static_cast<int>(Kind::Gone) || value > static_cast<int>(Kind::Unlisted)) continue;
     AssetFileFailure failure{static_cast<Kind>(value), path->get<std::string>()};
     if (auto answer = at->underlying(); answer && answer->domain() == kPOSIXErrorDomain) {
       failure.code = static_cast<int>(answer->code());
     }
     return failure;
+  }
+  return std::nullopt;
+}
+
+Error errorOfAssetFile(const Error& error, const std::filesystem::path& file) {
+  if (assetFileOf(error)) return error;
+  Error named = error;
+  named.mutableUserInfo()[kAssetFilePathKey] = file.string();
+  return named;
+}
+
+std::optional<std::filesystem::path> assetFileOf(const Error& error) {
+  for (std::optional<Error> at = error; at; at = at->underlying()) {
+    const Json& info = at->userInfo();
+    if (!info.is_object()) continue;
+    const auto path = info.find(kAssetFilePathKey);
+    if (path != info.end() && path->is_string()) return std::filesystem::path(path->get<std::string>());
   }
   return std::nullopt;
 }
@@ -132,7 +167,7 @@ Result<int> openAssetFile(const std::filesystem::path& file) {
       ::close(fd);
     }
   }
-  return posixError(code, "Cannot open " + file.filename().string());
+  return posixError(code, "Cannot open " + libraryPathText(file));
 }
 
 }  // namespace platform::photos

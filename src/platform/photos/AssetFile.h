@@ -4,13 +4,17 @@
 // moved, removed or unmounted). Every other refusal (no permission, an I/O
 // error) leaves the asset in the library, unreadable, and so does a file
 // that does not read as the photo or video its name says (damaged): such an
-// asset is told by its file's name and the reason, and is tried again the
-// next time it is read.
+// asset is told by its file's path within the library's folder and the
+// reason, and is tried again the next time it is read. So is a folder of the
+// library that cannot be read (its listing refused or failed): the assets
+// known in it stay, and the ones it may hold besides cannot be seen.
 //
 // Errors: the gone asset is kPhotosErrorNotFound, an unreadable or damaged
-// one kPhotosErrorInvalidResource; both carry the file's path under
+// one kPhotosErrorInvalidResource, an unreadable folder
+// kPhotosErrorFileSystem; all carry the file's (or folder's) path under
 // kAssetFilePathKey, and the file system's answer (POSIX) as their
-// underlying error when there is one.
+// underlying error when there is one. Names in their messages are printable
+// (PrintableText.h).
 //
 // Tests stand in for refusals that a process running as root never meets
 // (a file or folder of mode 000, a failing disk) with
@@ -38,25 +42,41 @@ inline constexpr const char* kAssetFileFailureKey = "AssetFileFailure";
 // Whether an errno says the file is no longer at its path.
 bool isGoneFileCode(int code);
 
+// How a file or folder of the library is named to the user: its path
+// within the library's folder ("2023 Trip/IMG_0001.JPG", as camera names
+// repeat from folder to folder), printable; a path outside the folder, and
+// the folder itself, whole.
+std::string libraryPathText(const std::filesystem::path& path);
+
 // The error of an asset whose file a read found `code` for: gone for
-// ENOENT and ENOTDIR, else unreadable ("IMG_0060.JPG: cannot be read:
-// permission denied").
+// ENOENT and ENOTDIR, else unreadable ("2023 Trip/IMG_0060.JPG: cannot be
+// read: permission denied").
 Error assetFileReadError(int code, const std::filesystem::path& file);
 // An asset whose file reads but is not the photo or video its name says
 // ("IMG_0060.JPG is damaged: it does not read as a photo").
 Error assetFileDamagedError(const std::filesystem::path& file, MediaType type);
+// A folder of the library that a look found `code` for, at its listing or
+// at its files ('the folder "2023 Trip" cannot be read: permission denied').
+Error libraryFolderReadError(int code, const std::filesystem::path& folder);
 // An asset whose file changed while it was read (it ended before the size
 // it had): it is read again, whole, the next time.
 Error assetFileChangedError(const std::filesystem::path& file);
 bool isAssetFileGoneError(const Error& error);
-// What an error above (or one it wraps) says of the asset's file.
+// What an error above (or one it wraps) says of the asset's file (or, for
+// Unlisted, of a folder of the library).
 struct AssetFileFailure {
-  enum class Kind { Gone, Unreadable, Damaged, Changed };
+  enum class Kind { Gone, Unreadable, Damaged, Changed, Unlisted };
   Kind kind;
   std::filesystem::path file;
-  int code = 0;  // the file system's answer (Gone, Unreadable)
+  int code = 0;  // the file system's answer (Gone, Unreadable, Unlisted)
 };
 std::optional<AssetFileFailure> assetFileFailureOf(const Error& error);
+// `error` as what befell the asset of `file` (the cloud's refusal of its
+// upload): the file is kept under kAssetFilePathKey, its domain, code and
+// text stay. An error that names an asset's file already is left as it is.
+Error errorOfAssetFile(const Error& error, const std::filesystem::path& file);
+// The asset's file (or library folder) an error names, or one it wraps.
+std::optional<std::filesystem::path> assetFileOf(const Error& error);
 // The system's text for an errno, as a reason within a sentence
 // ("permission denied").
 std::string fileRefusalText(int code);

@@ -63,10 +63,25 @@ bool isHidden(const fs::path& path) {
 // A folder by what it is (its device and inode), whatever name reaches it.
 using FolderIdentity = std::pair<dev_t, ino_t>;
 
-std::optional<FolderIdentity> folderIdentity(const fs::path& path) {
+// Nullopt for no folder; `failure` then gets the file system's refusal, if
+// that was the cause.
+std::optional<FolderIdentity> folderIdentity(const fs::path& path, int* failure = nullptr) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+  if (::stat(path.c_str(), &info) != 0) {
+    if (failure) *failure = errno;
+    return std::nullopt;
+  }
+  if (!S_ISDIR(info.st_mode)) return std::nullopt;
   return FolderIdentity{info.st_dev, info.st_ino};
+}
+
+// Whether the file system's answer leaves a place unread (not gone).
+bool isRefusal(int code) { return code != 0 && !isGoneFileCode(code); }
+
+// Whether `path` is `folder` or lies below it, by their names.
+bool isWithin(const fs::path& path, const fs::path& folder) {
+  const fs::path relative = path.lexically_relative(folder);
+  return !relative.empty() && *relative.begin() != "..";
 }
 
 // The app's own folders, which hold no photo of the user's whatever name
@@ -107,7 +122,10 @@ class AppFolders {
 
 // Calls `visit` with each file under the library's folder that may be a
 // photo or a video (hidden names and the app's own folders left out) until
-// it answers false; false then. A folder linked into the library is part of
+// it answers false; false then. A folder that cannot be read whole (its
+// listing refused or failed part-way, or what it holds not to be looked
+// at) goes to `unread` with the file system's answer; the walk goes on
+// with the rest. A folder linked into the library is part of
 // it: every real folder is walked once, the library's own tree first, then
 // the folders its links lead to, round by round, each folder's names in
 // order. So a folder reached by more than one name is always taken under
@@ -115,7 +133,8 @@ class AppFolders {
 // identifiers; a link back up the tree, or a loop of links, leads to a
 // folder walked already, and a link into the app home (or to a folder
 // that holds it) reaches none of the app's own files.
-bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const fs::path&)>& visit) {
+bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const fs::path&)>& visit,
+                        const std::function<void(const fs::path&, int)>& unread) {
   const AppFolders own(folder);
   std::set<FolderIdentity> walked;
   for (const fs::path& path : {folder, folder / kCatalogueFolder}) {
@@ -130,25 +149,35 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
     while (!pending.empty()) {
       const fs::path current = std::move(pending.back());
       pending.pop_back();
-      // A folder whose listing is refused (mode 000) shows nothing; what the
-      // library knew of it stays (scanLocked).
-      if (injectedFileFault(current, FileAccess::Look) != 0) continue;
+      // A folder whose listing is refused (mode 0311, 000) or fails (a
+      // failing disk) shows nothing, or part of what it holds: it is told,
+      // and what the library knew of it stays (scanLocked). One gone since
+      // its name was listed is gone.
+      if (const int refused = injectedFileFault(current, FileAccess::Look)) {
+        if (isRefusal(refused)) unread(current, refused);
+        continue;
+      }
       std::vector<fs::directory_entry> entries;
       std::error_code ec;
-      for (fs::directory_iterator it(current, fs::directory_options::skip_permission_denied, ec), end;
-           !ec && it != end; it.increment(ec)) {
+      for (fs::directory_iterator it(current, ec), end; !ec && it != end; it.increment(ec)) {
         if (!isHidden(it->path())) entries.push_back(*it);
       }
+      if (isRefusal(ec.value())) unread(current, ec.value());
       std::sort(entries.begin(), entries.end());
       std::vector<fs::path> below;
       for (const fs::directory_entry& entry : entries) {
         std::error_code kind;
+        int refused = 0;
         if (entry.is_directory(kind)) {
           if (entry.is_symlink(kind)) {
             links.push_back(entry.path());
-          } else if (auto identity = folderIdentity(entry.path()); identity && walked.insert(*identity).second) {
-            below.push_back(entry.path());
+          } else if (auto identity = folderIdentity(entry.path(), &refused)) {
+            if (walked.insert(*identity).second) below.push_back(entry.path());
+          } else if (isRefusal(refused)) {
+            unread(entry.path(), refused);  // listed, but not to be entered
           }
+        } else if (isRefusal(kind.value())) {
+          unread(entry.path(), kind.value());  // not even its kind can be told
         } else if (entry.is_regular_file(kind) && !visit(entry.path())) {
           return false;
         }
@@ -159,7 +188,9 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
   };
   if (!walkTree(folder)) return false;
   for (std::size_t next = 0; next < links.size(); ++next) {
-    const auto identity = folderIdentity(links[next]);
+    int refused = 0;
+    const auto identity = folderIdentity(links[next], &refused);
+    if (!identity && isRefusal(refused)) unread(links[next], refused);
     if (!identity || walked.contains(*identity) || own.contains(links[next])) continue;
     walked.insert(*identity);
     if (!walkTree(links[next])) return false;
@@ -174,6 +205,7 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
 // stat'ed, or (with `mustRead`, or while the process exits) is not read.
 std::optional<CatalogueAsset> readAsset(const fs::path& folder, const fs::path& file, MediaType type,
                                         bool mustRead = false) {
+  if (injectedFileFault(file, FileAccess::Look) != 0) return std::nullopt;
   std::error_code ec;
   CatalogueAsset row;
   row.relativePath = file.lexically_relative(folder).string();
@@ -419,6 +451,13 @@ Change PhotoLibrary::scanLocked() {
 
   std::vector<CatalogueAsset> inserted, updated;
   std::set<std::string> seen;
+  // Folders not read whole, each once with the first answer met there.
+  std::vector<std::pair<fs::path, int>> unread;
+  auto unreadFolder = [&unread](const fs::path& folder, int code) {
+    if (std::none_of(unread.begin(), unread.end(), [&](const auto& known) { return known.first == folder; })) {
+      unread.emplace_back(folder, code);
+    }
+  };
   const bool whole = forEachLibraryFile(folder_, [&](const fs::path& path) {
     const MediaType type = mediaTypeOfFile(path);
     if (type == MediaType::Unknown) return true;
@@ -437,7 +476,12 @@ Change PhotoLibrary::scanLocked() {
     // The process is exiting: the files can no longer be read, which says
     // nothing of them. The scan stops and changes nothing.
     if (!row && mediaReadsStopped()) return false;
-    if (!row) return true;  // gone since the listing, or not to be stat'ed
+    if (!row) {
+      // Gone since the listing, or not to be looked at: then its folder
+      // (mode 0600, a failing disk) hides what it holds.
+      if (const int answer = assetFileAnswer(path); isRefusal(answer)) unreadFolder(path.parent_path(), answer);
+      return true;
+    }
     seen.insert(relative);
     if (found != known.end()) {
       row->asset.localIdentifier = found->second.asset.localIdentifier;
@@ -447,15 +491,20 @@ Change PhotoLibrary::scanLocked() {
       inserted.push_back(std::move(*row));
     }
     return true;
-  });
+  }, unreadFolder);
   if (!whole) return change;
+  unreadFolders_ = unread;
 
   // An asset not met by the walk is gone when its file is no longer at its
-  // path; one whose folder could not be listed, or whose file cannot be
-  // stat'ed, is still there, unreadable.
+  // path; one in a folder that could not be read whole, whatever its file
+  // answers, or whose file cannot be stat'ed, is still there, unreadable.
   std::vector<std::string> removed;
   for (const auto& [relative, row] : known) {
     if (seen.contains(relative)) continue;
+    const fs::path& file = row.asset.file;
+    if (std::any_of(unread.begin(), unread.end(), [&](const auto& folder) { return isWithin(file, folder.first); })) {
+      continue;
+    }
     const int answer = assetFileAnswer(row.asset.file);
     if (answer == 0 || answer == EINVAL || isGoneFileCode(answer)) removed.push_back(row.asset.localIdentifier);
   }
@@ -483,6 +532,14 @@ void PhotoLibrary::rescan() {
     change = scanLocked();
   }
   notify(std::move(change));
+}
+
+std::vector<Error> PhotoLibrary::unreadFolders() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<Error> errors;
+  if (!authorized()) return errors;
+  for (const auto& [folder, code] : unreadFolders_) errors.push_back(libraryFolderReadError(code, folder));
+  return errors;
 }
 
 std::vector<Asset> PhotoLibrary::assetsLocked() {

@@ -16,7 +16,11 @@
 // reads as what the extension says: a damaged or unreadable one fails when
 // its bytes are asked for (ImageManager), and never drops out of the
 // library. An asset goes only when its file is no longer at its path
-// (AssetFile.h); a folder that cannot be listed keeps its assets.
+// (AssetFile.h). A folder that cannot be read whole (its listing refused or
+// failed, or what it holds not to be looked at) keeps every asset known in
+// it, under the same identifiers and in the same albums, whatever their
+// files answer; the library tells it (unreadFolders), as the photos it may
+// hold besides cannot be seen.
 //
 // Changes: the folder is looked at again each time the library is asked for
 // assets or albums, and on rescan(); a change block (performChangesAndWait)
@@ -54,6 +58,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Error.h"
@@ -167,6 +172,11 @@ class PhotoLibrary : public std::enable_shared_from_this<PhotoLibrary> {
   std::vector<AssetCollection> fetchAssetCollectionsWithType(
       CollectionType type, std::optional<CollectionSubtype> subtype = std::nullopt);
 
+  // The folders of the library that the last look at it could not read
+  // whole, each as its libraryFolderReadError (AssetFile.h), in the order
+  // met; empty without access.
+  std::vector<Error> unreadFolders();
+
   // Whether a file is a photo or video by its extension (Unknown if neither).
   static MediaType mediaTypeOfFile(const std::filesystem::path& file);
 
@@ -198,6 +208,7 @@ class PhotoLibrary : public std::enable_shared_from_this<PhotoLibrary> {
   const std::filesystem::path folder_;
   std::mutex mutex_;
   std::unique_ptr<Catalogue> catalogue_;
+  std::vector<std::pair<std::filesystem::path, int>> unreadFolders_;  // of the last whole look
   std::vector<std::weak_ptr<ChangeObserver>> observers_;
   bool grantAnswer_ = true;
   std::atomic<bool> rescanQueued_{false};

@@ -487,6 +487,115 @@ TEST_F(PhotoLibraryTest, DamagedOrUnreadableFilesStayAssetsThatFailByNameOnlyGon
   }
 }
 
+// A folder of the library that cannot be read whole (its listing refused,
+// as by mode 0311 or 000, or failing, as on a failing disk or a drive going
+// away mid-run; or what it holds not to be looked at, as by mode 0600)
+// keeps every asset known in it, with its identifier and album membership,
+// whatever its files answer; the library tells it with its reason, a folder
+// never seen before too. Read again, its photos are the same assets, and
+// the ones it hid come in.
+TEST_F(PhotoLibraryTest, AFolderThatCannotBeReadKeepsItsAssetsAndIsTold) {
+  const fs::path media = PhotoLibrary::folder();
+  using Fault = std::function<int(const fs::path& folder, const fs::path& path, FileAccess access)>;
+  struct Case {
+    const char* what;
+    Fault fault;
+    const char* told;
+  };
+  const Case cases[] = {
+      {"its listing refused, its files reachable (0311)",
+       [](const fs::path& folder, const fs::path& path, FileAccess access) {
+         return access == FileAccess::Look && path == folder ? EACCES : 0;
+       },
+       "permission denied"},
+      {"its listing and its files refused (000)",
+       [](const fs::path& folder, const fs::path& path, FileAccess access) {
+         return testsupport::FileFault::under(folder, EACCES)(path, access);
+       },
+       "permission denied"},
+      {"its listing failing, its files gone with the drive",
+       [](const fs::path& folder, const fs::path& path, FileAccess access) {
+         return path == folder ? EIO : testsupport::FileFault::under(folder, ENOENT)(path, access);
+       },
+       "input/output error"},
+      {"what it holds not to be looked at (0600)",
+       [](const fs::path& folder, const fs::path& path, FileAccess access) {
+         return access == FileAccess::Look && path.parent_path() == folder ? EACCES : 0;
+       },
+       "permission denied"},
+  };
+  std::vector<fs::path> folders;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    folders.push_back(media / ("f" + std::to_string(i)));
+    testsupport::writeFile(folders.back() / "IMG_0001.JPG", testsupport::makeJpeg(20 + static_cast<int>(i), 10));
+    testsupport::writeFile(folders.back() / "deeper" / "IMG_0001.JPG",
+                           testsupport::makeJpeg(30 + static_cast<int>(i), 10));
+  }
+  testsupport::writeFile(media / "read" / "IMG_0001.JPG", testsupport::makeJpeg(40, 10));
+  auto identifiers = [&] {
+    std::map<std::string, std::string> byPath;
+    for (const Asset& asset : library->fetchAssetsWithMediaType(MediaType::Image)) {
+      byPath[asset.file.lexically_relative(media).string()] = asset.localIdentifier;
+    }
+    return byPath;
+  };
+  const auto known = identifiers();
+  ASSERT_EQ(known.size(), 2 * folders.size() + 1);
+  std::vector<std::string> all;
+  for (const auto& [path, id] : known) all.push_back(id);
+  ASSERT_TRUE(library->performChangesAndWait([&](ChangeRequests& changes) {
+    changes.addAssets(changes.creationRequestForAssetCollectionWithTitle("Family"), all);
+  }));
+  const AssetCollection family = album(CollectionSubtype::AlbumRegular);
+  auto members = [&] {
+    std::set<std::string> ids;
+    for (const Asset& asset : library->fetchAssetsInAssetCollection(family)) ids.insert(asset.localIdentifier);
+    return ids;
+  };
+  const std::set<std::string> everyone(all.begin(), all.end());
+  EXPECT_TRUE(library->unreadFolders().empty());
+
+  const fs::path fresh = media / "new";
+  testsupport::FileFault fault([&](const fs::path& path, FileAccess access) {
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+      if (const int code = cases[i].fault(folders[i], path, access)) return code;
+    }
+    return access == FileAccess::Look && path == fresh ? EACCES : 0;
+  });
+  // Photos arrive where they cannot be seen, and in a new folder that cannot
+  // be listed.
+  for (const fs::path& folder : folders) testsupport::writeFile(folder / "IMG_0002.JPG", testsupport::makeJpeg(50, 10));
+  testsupport::writeFile(fresh / "IMG_0001.JPG", testsupport::makeJpeg(60, 10));
+  library->rescan();
+  EXPECT_EQ(identifiers(), known);
+  EXPECT_EQ(members(), everyone);
+  EXPECT_EQ(library->fetchAssetsWithLocalIdentifiers(all).size(), all.size());
+  std::string told;
+  for (const Error& error : library->unreadFolders()) {
+    const auto failure = assetFileFailureOf(error);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, AssetFileFailure::Kind::Unlisted);
+    told += error.description() + "\n";
+  }
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    EXPECT_NE(told.find("the folder \"f" + std::to_string(i) + "\" cannot be read: " + cases[i].told),
+              std::string::npos)
+        << told;
+  }
+  EXPECT_NE(told.find("the folder \"new\" cannot be read: permission denied"), std::string::npos) << told;
+  EXPECT_EQ(told.find("\"read\""), std::string::npos) << told;
+
+  // Readable again: the same assets in the same album, and what was hidden.
+  setFileFaultForTesting(nullptr);
+  library->rescan();
+  const auto after = identifiers();
+  EXPECT_EQ(after.size(), known.size() + folders.size() + 1);
+  for (const auto& [path, id] : known) EXPECT_EQ(after.count(path) ? after.at(path) : "", id) << path;
+  EXPECT_EQ(members(), everyone);
+  EXPECT_TRUE(library->unreadFolders().empty());
+}
+
 TEST_F(PhotoLibraryTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachTheMainQueue) {
   MainQueue::main().bindToCurrentThread();
   std::optional<Change> heard;
