@@ -9,6 +9,7 @@
 #include "app/AppScenes.h"
 #include "app/WindowPanel.h"
 #include "applog/LoggerRegistry.h"
+#include "platform/PrintableText.h"
 #include "platform/app/Application.h"
 #include "platform/device/DeviceIdentifier.h"
 #include "platform/diagnostics/Console.h"
@@ -65,7 +66,7 @@ bool claimAppHome(std::FILE* err) {
   if (claimed.error().domain() == platform::kPOSIXErrorDomain && claimed.error().code() == EWOULDBLOCK) {
     std::fprintf(err, "lumora: %s\n",
                  ui::stringWithFormat(ui::localizedString("App Home In Use Format", language),
-                                      {platform::AppHome::rootPath().string()})
+                                      {platform::printablePath(platform::AppHome::rootPath())})
                      .c_str());
     return false;
   }
@@ -77,7 +78,8 @@ bool claimAppHome(std::FILE* err) {
   const int code = static_cast<int>(claimed.error().code());
   const bool full = claimed.error().domain() == platform::kPOSIXErrorDomain &&
                     (code == ENOSPC || code == EDQUOT || code == EFBIG);
-  std::fprintf(err, "lumora: %s\n  %s\n", what.c_str(),
+  // The home's path is the user's: printed as it may be.
+  std::fprintf(err, "lumora: %s\n  %s\n", platform::printableText(what).c_str(),
                full ? "Free space on its disk and start again, or set LUMORA_HOME to another folder."
                     : "Set LUMORA_HOME to a folder you can write in.");
   return false;
@@ -154,7 +156,7 @@ int runWindow(const WindowOptions& options, std::FILE* err) {
     platform::MainQueue::main().runUntilIdle();
     auto written = phone.saveScreen(*options.screenshot);
     if (!written.ok()) {
-      std::fprintf(err, "lumora: cannot write %s\n", options.screenshot->c_str());
+      std::fprintf(err, "lumora: cannot write %s\n", platform::printableText(*options.screenshot).c_str());
       return 1;
     }
     return 0;

@@ -36,6 +36,9 @@ inline constexpr std::int64_t kLMLocalErrorWriteFail = -10016;             // "W
 // Code of kLMServerErrorDomain for a reply that is not a dictionary or lacks
 // what the caller needs.
 inline constexpr std::int64_t kLMServerErrorUnknownReply = 101;
+// Code of kLMServerErrorDomain for a request the cloud refuses as it stands
+// (a parameter missing, malformed or out of range: a photo too large).
+inline constexpr std::int64_t kLMServerErrorBadRequest = 400;
 
 // "description" titles used with the local codes.
 inline constexpr const char* kLMErrorTitleBackup = "Backup Error";

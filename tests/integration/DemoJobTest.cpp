@@ -30,6 +30,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/Resources.h"
 #include "screens/common/LMLastContactSync.h"
+#include "server/services/GalleryService.h"
 #include "support/DamagedAddressBook.h"
 #include "support/FileFault.h"
 #include "support/HomeCopy.h"
@@ -492,6 +493,149 @@ TEST_F(SignedRequestCloudTest, ADemoTellsAPhotoThatCannotBeReadByItsNameAndSends
     EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
     EXPECT_NE(run.out.find("sent now: 1 photo in 1 of 1 upload"), std::string::npos) << run.out;
   }
+}
+
+// Every log file's text, one after the other.
+std::string logText() {
+  std::string text;
+  const auto folder = lumora::QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs");
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file()) continue;
+    const platform::Bytes bytes = testsupport::readFile(it->path());
+    text.append(bytes.begin(), bytes.end());
+  }
+  return text;
+}
+
+// A folder of the library that cannot be read (its listing failing, as on a
+// failing disk, its files gone with it; or refused) keeps the photos known
+// in it: the backup names it with its reason and ends as this machine's
+// failure, for a new folder never seen too. Read again, only the photos it
+// hid are sent, and the album keeps its own. Videos count as photos.
+TEST_F(SignedRequestCloudTest, ADemoTellsAFolderThatCannotBeReadAndSendsNothingTwiceOnceItReads) {
+  platform::ScopedClock scoped(demoClock());
+  namespace fs = std::filesystem;
+  namespace photos = platform::photos;
+  testsupport::makeWholeAddressBook(1);
+  const fs::path media = photos::PhotoLibrary::folder();
+  const fs::path trip = media / "2023 Trip";
+  const fs::path fresh = media / "New";
+  testsupport::writeFile(trip / "IMG_0001.JPG", testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(trip / "IMG_0002.JPG", testsupport::makeJpeg(41, 30));
+  testsupport::writeFile(media / "CLIP_0003.MOV", testsupport::makeMovie(32, 24, 1));  // counted as a photo
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  auto library = photos::PhotoLibrary::sharedPhotoLibrary();
+  std::vector<std::string> tripPhotos;
+  for (const auto& asset : library->fetchAssetsWithMediaType(photos::MediaType::Image)) {
+    if (asset.file.parent_path() == trip) tripPhotos.push_back(asset.localIdentifier);
+  }
+  ASSERT_EQ(tripPhotos.size(), 2u);
+  ASSERT_TRUE(library->performChangesAndWait([&](photos::ChangeRequests& changes) {
+    changes.addAssets(changes.creationRequestForAssetCollectionWithTitle("Family"), tripPhotos);
+  }));
+  auto familyMembers = [&] {
+    std::vector<std::string> ids;
+    const auto albums = library->fetchTopLevelUserCollections();
+    if (albums.empty()) return ids;
+    for (const auto& asset : library->fetchAssetsInAssetCollection(albums.front())) ids.push_back(asset.localIdentifier);
+    return ids;
+  };
+  auto cloudImages = [&](const std::string& albumName) {
+    std::int64_t album = 0;
+    for (const auto& a : server_->gallery().records().albums(kUserId)) album = a.name == albumName ? a.id : album;
+    std::size_t count = 0;
+    for (const auto& image : server_->gallery().records().images(kUserId)) {
+      count += image.status == "custom" && (albumName.empty() || image.albumId == album);
+    }
+    return count;
+  };
+  DemoRunResult run = demoRun(aliceOptions());
+  ASSERT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  ASSERT_EQ(cloudImages("Family"), 2u);
+
+  testsupport::writeFile(trip / "IMG_0004.JPG", testsupport::makeJpeg(43, 30));
+  testsupport::writeFile(fresh / "IMG_0005.JPG", testsupport::makeJpeg(44, 30));
+  {
+    testsupport::FileFault fault([&](const fs::path& path, photos::FileAccess access) {
+      if (path == trip) return EIO;
+      if (access == photos::FileAccess::Look && path == fresh) return EACCES;
+      return testsupport::FileFault::under(trip, ENOENT)(path, access);
+    });
+    run = demoRun(aliceOptions());
+  }
+  EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
+  for (const char* line : {"failed: the folder \"2023 Trip\" cannot be read: input/output error\n",
+                           "failed: the folder \"New\" cannot be read: permission denied\n",
+                           "3 photos in the library; sent now: 0 photos in 0 of 0 uploads",
+                           "; 2 folders of the library could not be read\n"}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+  }
+  EXPECT_NE(run.err.find("a step failed on this machine at step 9: the folder \"2023 Trip\" cannot be read: "
+                         "input/output error (and 1 more, named above)\n  Check the folders and photos named above"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(logText().find("the folder \"New\" cannot be read: permission denied"), std::string::npos);
+
+  run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  EXPECT_NE(run.out.find("ok: 5 photos in the library; sent now: 2 photos in 2 of 2 uploads"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(familyMembers(), tripPhotos);
+  EXPECT_EQ(cloudImages("Family"), 2u);
+  EXPECT_EQ(cloudImages(""), 7u) << "five in the camera album, two in the family one";
+}
+
+// A failed photo is named by its place in the library, as camera names
+// repeat from folder to folder, and the control characters and invalid
+// bytes of a name are shown escaped, in the run's lines, its closing
+// message and the log.
+TEST_F(SignedRequestCloudTest, ADemoNamesAFailedPhotoByItsPlaceInTheLibraryPrintably) {
+  platform::ScopedClock scoped(demoClock());
+  namespace fs = std::filesystem;
+  testsupport::makeWholeAddressBook(1);
+  const fs::path media = platform::photos::PhotoLibrary::folder();
+  platform::Bytes noise(100);
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::uint8_t>(i * 89 + 7);
+  testsupport::writeFile(media / "2023 Trip" / "IMG_0001.JPG", noise);
+  testsupport::writeFile(media / "2024 Trip" / "IMG_0001.JPG", testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(media / "zz" / "x\n\x1b]0;owned\x07\xff.jpg", noise);
+  const DemoRunResult run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
+  const std::string damaged = " is damaged: it does not read as a photo or video";
+  EXPECT_NE(run.out.find("failed: 2023 Trip/IMG_0001.JPG" + damaged + "\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("failed: zz/x\\n\\x1b]0;owned\\x07\\xff.jpg" + damaged + "\n"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.err.find("at step 9: 2023 Trip/IMG_0001.JPG" + damaged + " (and 1 more"), std::string::npos)
+      << run.err;
+  const std::string log = logText();
+  EXPECT_NE(log.find("2023 Trip/IMG_0001.JPG" + damaged.substr(0, 12)), std::string::npos);
+  EXPECT_NE(log.find("zz/x\\n\\x1b]0;owned\\x07\\xff.jpg"), std::string::npos);
+  for (const std::string& text : {run.out, run.err, log}) {
+    EXPECT_EQ(text.find_first_of("\x1b\x07\xff"), std::string::npos) << text;
+  }
+}
+
+// The cloud refuses a photo above its 2 GiB (a sparse file here): the photo
+// is named with the cloud's answer, and the run goes on to the next one;
+// the demo ends as the cloud's refusal.
+TEST_F(SignedRequestCloudTest, ADemoNamesAPhotoTheCloudRefusesForItsSizeAndGoesOn) {
+  platform::ScopedClock scoped(demoClock());
+  namespace fs = std::filesystem;
+  testsupport::makeWholeAddressBook(1);
+  const fs::path media = platform::photos::PhotoLibrary::folder();
+  const fs::path big = media / "2023 Trip" / "IMG_0001.JPG";
+  testsupport::writeFile(big, testsupport::makeJpeg(40, 30));
+  fs::resize_file(big, (std::uintmax_t{2} << 30) + 1);
+  testsupport::writeFile(media / "2024 Trip" / "IMG_0001.JPG", testsupport::makeJpeg(41, 30));
+  const DemoRunResult run = demoRun(aliceOptions());
+  EXPECT_EQ(run.status, lumora::kDemoExitCloudFailure) << run.out << run.err;
+  const std::string refused = "2023 Trip/IMG_0001.JPG: the cloud refused it: size must be 1 byte to 2 GiB";
+  EXPECT_NE(run.out.find("failed: " + refused + "\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("sent now: 1 photo in 1 of 2 uploads"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("the cloud failed a request at step 9: " + refused + "\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("The cloud refused the photo " + big.string()), std::string::npos) << run.err;
+  EXPECT_NE(logText().find("2023 Trip/IMG_0001.JPG failed: "), std::string::npos);
 }
 
 }  // namespace

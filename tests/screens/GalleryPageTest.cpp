@@ -120,6 +120,34 @@ TEST_F(GalleryPageTest, AScriptedRunMovesTheBarsAndCountsWhatWentUp) {
   EXPECT_EQ(page->failImages().size(), 1u);
 }
 
+// A run in which folders of the library could not be read ends told so,
+// not as complete; a photo's name on the progress screen is shown with its
+// control characters escaped.
+TEST_F(GalleryPageTest, ARunWithFoldersNotReadEndsToldSoAndNamesShowEscaped) {
+  for (const std::uint64_t unread : {0, 2}) {
+    SCOPED_TRACE(unread);
+    screen->beginSyncAnimation();
+    page->willAdapterBeginBackup();
+    for (std::uint64_t i = 0; i < unread; ++i) page->didAdapterFailReadLibraryFolder(platform::Error("x", 1));
+    page->willAdapterUploadImagesCount(1);
+    LMImage photo;
+    photo.fileName = "a\x1b]0;t\x07\n.JPG";
+    page->willAdapterUploadImage(photo, 0, 1);
+    EXPECT_EQ(screen->photoNumLabel->prefixStr(), "a\\x1b]0;t\\x07\\n.JPG ");
+    page->didAdapterUploadImage(photo, 0, 1);
+    page->didAdapterFinishBackupImages({}, 1);
+    endCycle();
+    for (int i = 0; i < 20 && screen->finishSyncButton->isHidden(); ++i) {
+      clock->advance(std::chrono::milliseconds(100));
+      MainQueue::main().runUntilIdle();
+    }
+    EXPECT_FALSE(screen->finishSyncButton->isHidden());
+    EXPECT_EQ(screen->statusLabel->text(),
+              unread ? ui::localizedCountString("Library Folders Unread Format", std::int64_t{2})
+                     : ui::localizedString("数据备份完成"));
+  }
+}
+
 TEST_F(GalleryPageTest, AFailedRunCountsWhatWasHandledAndReactsToItsError) {
   struct Case {
     platform::Error error;

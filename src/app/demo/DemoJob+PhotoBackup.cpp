@@ -16,6 +16,8 @@
 
 #include "app/demo/DemoJob.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/PrintableText.h"
+#include "platform/Utf8.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/media/Image.h"
 #include "platform/photos/AssetFile.h"
@@ -68,14 +70,14 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
     // "x": a new file only (O_EXCL, which no link passes either).
     std::FILE* file = std::fopen(path.c_str(), "wbxe");
     if (file == nullptr) {
-      return takeBack(errno == EEXIST ? path.string() +
+      return takeBack(errno == EEXIST ? platform::printablePath(path) +
                                             " is there already, and the demo writes over no file (move it away "
                                             "for the demo to add its pictures)"
-                                      : "cannot write " + path.string() + ": " + std::strerror(errno));
+                                      : "cannot write " + platform::printablePath(path) + ": " + std::strerror(errno));
     }
     written.push_back(path);
     const bool saved = std::fwrite(jpeg->data(), 1, jpeg->size(), file) == jpeg->size();
-    if (std::fclose(file) != 0 || !saved) return takeBack("cannot write " + path.string());
+    if (std::fclose(file) != 0 || !saved) return takeBack("cannot write " + platform::printablePath(path));
   }
   // The album holds the demo's first pictures.
   std::vector<std::string> family;
@@ -130,18 +132,21 @@ class BackupReports : public LMImageSyncAdapterDelegate {
       } else {
         ++gone;
       }
-      show(index + 1, total, image ? image->fileName.value_or("") : std::string("(gone from the library)"));
+      show(index + 1, total,
+           image ? platform::printableText(image->fileName.value_or("")) : std::string("(gone from the library)"));
+    };
+    // Each photo or folder that fails is named with its reason, on a line of
+    // its own.
+    didAdapterFailReadLibraryFolder = [this](const platform::Error& error) {
+      ++moves;
+      ++unreadFolders;
+      tell(error);
     };
     didAdapterFailUploadImage = [this](const std::optional<LMImage>&, const platform::Error& error,
                                        std::uint64_t index, std::uint64_t total) {
       ++moves;
       ++failed;
-      if (!firstImageFailure) firstImageFailure = error;
-      // Each photo that fails is named with its reason, on a line of its own.
-      const std::string told = "failed: " + failureText(error);
-      if (terminal_ && quarter_ >= 0) std::fputc('\n', out_);
-      std::fprintf(out_, "      %s\n", told.c_str());
-      show(index + 1, total, told);
+      show(index + 1, total, tell(error));
     };
     didAdapterFinishBackupImages = [this](const std::vector<LMImage>&, std::uint64_t) { finished = true; };
     didAdapterFailBackupImages = [this](const platform::Error& error) { failure = error; };
@@ -171,23 +176,42 @@ class BackupReports : public LMImageSyncAdapterDelegate {
   std::uint64_t uploaded = 0;          // uploads, a photo once per album it is in
   std::set<std::string> sentPhotos;    // the distinct photos among them
   std::uint64_t failed = 0;
+  std::uint64_t unreadFolders = 0;     // of the library, which may hide photos
   std::uint64_t gone = 0;              // left out: no longer in the library
-  std::optional<platform::Error> firstImageFailure;
+  std::optional<platform::Error> firstFailure;  // of a photo or a folder
+  std::string firstFailureText;
   bool finished = false;
   std::optional<platform::Error> failure;
 
  private:
   static platform::Clock::SteadyTimePoint now() { return platform::Clock::current()->steadyNow(); }
 
+  // Prints the failure on a line of its own; what was printed.
+  std::string tell(const platform::Error& error) {
+    const std::string text = photoFailureText(error);
+    if (!firstFailure) {
+      firstFailure = error;
+      firstFailureText = text;
+    }
+    const std::string told = "failed: " + text;
+    if (terminal_ && quarter_ >= 0) std::fputc('\n', out_);
+    std::fprintf(out_, "      %s\n", told.c_str());
+    std::fflush(out_);
+    return told;
+  }
+
   void show(std::uint64_t done, std::uint64_t total, const std::string& what) {
     total = std::max<std::uint64_t>(total, 1);
     done = std::min(done, total);
     if (terminal_) {
       constexpr std::uint64_t kBar = 32;
+      constexpr std::size_t kWhat = 31;  // bytes, cut between characters
       const std::uint64_t filled = kBar * done / total;
-      std::fprintf(out_, "\r    uploads [%s%s] %3llu/%-3llu %-31.31s", std::string(filled, '=').c_str(),
+      std::string shown = what.substr(0, platform::utf8CharacterBoundary(what, kWhat));
+      shown.resize(kWhat, ' ');
+      std::fprintf(out_, "\r    uploads [%s%s] %3llu/%-3llu %s", std::string(filled, '=').c_str(),
                    std::string(kBar - filled, ' ').c_str(), static_cast<unsigned long long>(done),
-                   static_cast<unsigned long long>(total), what.c_str());
+                   static_cast<unsigned long long>(total), shown.c_str());
       std::fflush(out_);
       quarter_ = 0;
       return;
@@ -260,28 +284,43 @@ bool DemoJob::backupPhotos() {
   }
   auto count = [](std::uint64_t number) { return static_cast<std::int64_t>(number); };
   auto photosText = [&](std::uint64_t number) { return reportCount("Demo Photos Format", {count(number)}); };
-  const std::string summary = reportCount(
+  // Photos and videos alike, as the uploads count them.
+  const std::size_t inLibrary = library->fetchAssetsWithMediaType(photos::MediaType::Image).size() +
+                                library->fetchAssetsWithMediaType(photos::MediaType::Video).size();
+  std::string summary = reportCount(
       "Demo Backup Format",
-      {photosText(library->fetchAssetsWithMediaType(photos::MediaType::Image).size()),
-       photosText(reports->sentPhotos.size()),
+      {photosText(inLibrary), photosText(reports->sentPhotos.size()),
        reportCount("Demo Uploads Format", {count(reports->uploaded), count(reports->toUpload)}),
        count(reports->failed), count(reports->gone),
        reportCount("Demo Albums Created Format", {count(reports->albumsCreated)})});
-  if (reports->firstImageFailure) {
+  if (reports->unreadFolders > 0) {
+    summary += "; " + reportCount("Library Folders Unread Format", {count(reports->unreadFolders)});
+  }
+  if (reports->firstFailure) {
     // Told by the first failure's own error: a cloud that refuses or
     // redirects the uploads is the cloud's failure, not this machine's.
     // The others were named as they failed.
     std::fprintf(out_, "      %s\n", summary.c_str());
     const bool first = !failure_;
-    fail(*reports->firstImageFailure);
-    if (first && reports->failed > 1) {
-      failure_->text +=
-          " (" + platform::ui::localizedCountString("Photo More Failed Format", count(reports->failed - 1)) + ")";
-      if (platform::photos::assetFileFailureOf(*reports->firstImageFailure)) {
+    const platform::Error& error = *reports->firstFailure;
+    fail(error);
+    if (!first) return false;
+    failure_->text = reports->firstFailureText;
+    const std::uint64_t more = reports->failed + reports->unreadFolders - 1;
+    const auto photo = platform::photos::assetFileOf(error);
+    if (more > 0) {
+      failure_->text += " (" + platform::ui::localizedCountString("Photo More Failed Format", count(more)) + ")";
+      if (platform::photos::assetFileFailureOf(error)) {
         failure_->advice =
-            "Check the photos named above (that each opens as a picture, and may be read); the next backup tries "
-            "them again.";
+            reports->unreadFolders > 0
+                ? "Check the folders and photos named above (that each may be read, and each photo opens as a "
+                  "picture); the next backup tries them again."
+                : "Check the photos named above (that each opens as a picture, and may be read); the next backup "
+                  "tries them again.";
       }
+    } else if (photo && failure_->kind == kDemoExitCloudFailure) {
+      failure_->advice = "The cloud refused the photo " + platform::printablePath(*photo) +
+                         ": its answer is above; the other photos went on, and the next backup tries it again.";
     }
     return false;
   }

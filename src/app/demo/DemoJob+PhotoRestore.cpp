@@ -16,6 +16,7 @@
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "platform/storage/AppHome.h"
 #include "platform/Bytes.h"
+#include "platform/PrintableText.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/Resources.h"
@@ -117,11 +118,11 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
     if (original == originals.end()) {
       // A library that held a picture already takes it again under a name
       // of its own: told as such, not as a file that differs.
-      restore.problem = name + " is no photo of this phone's";
+      restore.problem = platform::printableText(name) + " is no photo of this phone's";
       for (const auto& [originalName, file] : originals) {
         auto kept = platform::plist::readFile(file);
         if (restored.ok() && kept.ok() && *restored == *kept) {
-          restore.problem = name + " is " + originalName +
+          restore.problem = platform::printableText(name) + " is " + platform::printableText(originalName) +
                             " restored a second time: the second phone's library held it already";
           break;
         }
@@ -130,7 +131,7 @@ void restoreIntoSecondPhone(const std::shared_ptr<LMImageSyncAdapter>& gallery, 
     }
     auto kept = platform::plist::readFile(original->second);
     if (!restored.ok() || !kept.ok() || *restored != *kept) {
-      restore.problem = name + " differs from this phone's file";
+      restore.problem = platform::printableText(name) + " differs from this phone's file";
       return;
     }
     ++restore.checked;

@@ -28,6 +28,7 @@
 #include "platform/diagnostics/Console.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/UrlError.h"
+#include "platform/PrintableText.h"
 #include "platform/photos/AssetFile.h"
 #include "platform/storage/AppHome.h"
 #include "utils/LMErrors.h"
@@ -72,7 +73,7 @@ std::string adviceFor(DemoExit kind, const DemoOptions& options) {
     case kDemoExitStopped:
       return "The run was stopped; the next run goes on from what this one stored.";
     default:
-      return "Check the app home " + platform::AppHome::root().string() +
+      return "Check the app home " + platform::printablePath(platform::AppHome::root()) +
              " (free space, permissions; LUMORA_HOME chooses another).";
   }
 }
@@ -141,9 +142,10 @@ void DemoJob::step(const std::string& text) {
 }
 
 std::string failureText(const platform::Error& error) {
-  // A photo of the library that cannot be sent, by its name and reason.
+  // A photo (or folder) of the library that cannot be sent, by its place in
+  // the library and the reason.
   if (auto photo = platform::photos::assetFileFailureOf(error)) {
-    const std::string name = photo->file.filename().string();
+    const std::string name = platform::photos::libraryPathText(photo->file);
     using Kind = platform::photos::AssetFileFailure::Kind;
     switch (photo->kind) {
       case Kind::Unreadable:
@@ -153,6 +155,9 @@ std::string failureText(const platform::Error& error) {
         return platform::ui::stringWithFormat(platform::ui::localizedString("Photo Damaged Format"), {name});
       case Kind::Changed:
         return platform::ui::stringWithFormat(platform::ui::localizedString("Photo Changed Format"), {name});
+      case Kind::Unlisted:
+        return platform::ui::stringWithFormat(platform::ui::localizedString("Folder Unreadable Format"),
+                                              {name, platform::photos::fileRefusalText(photo->code)});
       case Kind::Gone:
         break;
     }
@@ -160,6 +165,23 @@ std::string failureText(const platform::Error& error) {
   if (auto message = LMCustomUtils::messageForURLError(error, "demo")) return *message;
   return platform::ui::stringWithFormat(platform::ui::localizedString("Operation Failed Format"),
                                         {error.description()});
+}
+
+std::string photoFailureText(const platform::Error& error) {
+  const auto photo = platform::photos::assetFileOf(error);
+  if (!photo || platform::photos::assetFileFailureOf(error)) return failureText(error);
+  // The cloud's own words for what it refused.
+  std::string said = error.description();
+  if (const platform::Json& info = error.userInfo(); info.is_object()) {
+    for (const char* key : {platform::Error::kLocalizedDescriptionKey, kLMErrorReasonKey, kLMErrorDescriptionKey}) {
+      if (auto text = info.find(key); text != info.end() && text->is_string() && !text->get<std::string>().empty()) {
+        said = text->get<std::string>();
+        break;
+      }
+    }
+  }
+  return platform::ui::stringWithFormat(platform::ui::localizedString("Photo Refused Format"),
+                                        {platform::photos::libraryPathText(*photo), platform::printableText(said)});
 }
 
 std::string reportCount(const std::string& formatKey, const std::vector<platform::ui::FormatArgument>& arguments) {
@@ -189,12 +211,15 @@ void DemoJob::fail(const platform::Error& error) {
     kind = kDemoExitLocalFailure;
   }
   std::optional<std::string> advice;
-  // A photo of this machine's library: the photo is what to look at, not
-  // the app home.
+  // A photo (or folder) of this machine's library: that is what to look at,
+  // not the app home.
   if (auto photo = platform::photos::assetFileFailureOf(error)) {
     kind = kDemoExitLocalFailure;
-    advice = "Check the photo " + photo->file.string() +
-             " (that it opens as a picture, and may be read); the next backup tries it again.";
+    const std::string place = platform::printablePath(photo->file);
+    advice = photo->kind == platform::photos::AssetFileFailure::Kind::Unlisted
+                 ? "Check the folder " + place + " (that it may be listed and read); the next backup looks at it again."
+                 : "Check the photo " + place +
+                       " (that it opens as a picture, and may be read); the next backup tries it again.";
   }
   if (LMHTTPResponseSerialization::redirectURLOfError(error)) {
     advice = "The cloud sends its requests to an address the app does not follow them to: point "
@@ -239,7 +264,8 @@ int DemoJob::run() {
                                                      : "a step failed on this machine";
   const std::filesystem::path logs = QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs");
   std::fprintf(err_, "lumora: %s at step %d: %s\n  %s\n  The log files are in %s\n", what, stepNumber_,
-               text.c_str(), advice.value_or(adviceFor(kind, options_)).c_str(), logs.c_str());
+               text.c_str(), advice.value_or(adviceFor(kind, options_)).c_str(),
+               platform::printablePath(logs).c_str());
   std::fflush(err_);
   return kind;
 }

@@ -57,9 +57,14 @@ struct DemoOptions {
 };
 
 // What the user reads of a failure: a photo that cannot be read (or is
-// damaged) by its name and reason, the screens' message for its code, else
+// damaged), or a folder of the library that cannot be read, by its place in
+// the library and the reason, the screens' message for its code, else
 // a general sentence around the error's own description.
 std::string failureText(const platform::Error& error);
+// The same for a failure of a backup's photo or folder: an error that does
+// not name the photo itself (the cloud's refusal of it) is told after the
+// photo's place in the library.
+std::string photoFailureText(const platform::Error& error);
 // A count in the demo's report, with its form for one as the window counts
 // ("1 person", "2 people"). The report is English whatever the language,
 // as its step titles are; only failures are told in the app's language.

@@ -18,6 +18,7 @@
 #include "platform/storage/OwnFile.h"
 #include "platform/media/MediaProperties.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/PrintableText.h"
 #include "platform/photos/AssetFile.h"
 #include "platform/photos/ImageManager.h"
 
@@ -85,7 +86,8 @@ platform::Status clearTemporaryFile(const std::string& path) {
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(path, ec))) return platform::Status::success();
   if (fs::remove(path, ec)) return platform::Status::success();
-  return platform::posixError(ec.value(), "Cannot remove the earlier copy of " + fs::path(path).filename().string());
+  return platform::posixError(ec.value(),
+                              "Cannot remove the earlier copy of " + platform::printablePath(fs::path(path).filename()));
 }
 
 // Writes the bytes under a private name, then renames it into place. Only
@@ -415,7 +417,8 @@ platform::Status LMAssetExporter::exportVideo(const photos::Asset& asset, LMImag
   std::error_code ec;
   const auto fileSize = fs::file_size(file, ec);
   if (ec) {
-    return platform::posixError(ec.value(), "Cannot read the exported copy of " + fs::path(file).filename().string());
+    return platform::posixError(ec.value(),
+                              "Cannot read the exported copy of " + platform::printablePath(fs::path(file).filename()));
   }
   image.size = static_cast<std::int64_t>(fileSize);
   // What was digested during the export stands if it covers the whole file.

@@ -128,6 +128,8 @@ std::vector<AssetCollection> LMManagedAssetContext::allSyncAssetsGroups() {
   return groups;
 }
 
+std::vector<platform::Error> LMManagedAssetContext::unreadLibraryFolders() { return library()->unreadFolders(); }
+
 std::optional<AssetCollection> LMManagedAssetContext::userLibraryAssetsGroup() {
   std::vector<AssetCollection> found;
   appendWithSubtype(found, CollectionType::SmartAlbum, CollectionSubtype::SmartAlbumUserLibrary);

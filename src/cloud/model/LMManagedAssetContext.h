@@ -168,6 +168,10 @@ class LMManagedAssetContext {
   // imported albums.
   std::vector<platform::photos::AssetCollection> allSyncAssetsGroups();
   std::optional<platform::photos::AssetCollection> userLibraryAssetsGroup();
+  // The folders of the library (either interface's) that its last look
+  // could not read whole, each with its reason: photos in them may be
+  // missing from the albums above.
+  std::vector<platform::Error> unreadLibraryFolders();
   // A new user album, or why it cannot be made.
   platform::Result<platform::photos::AssetCollection> addAssetsGroupWithName(const std::string& name);
   platform::Status addAssetImage(const platform::photos::Asset& asset, const platform::photos::AssetCollection& group);

@@ -3,7 +3,8 @@
 // asset of the run is exported on a queue of the run's own (one ahead): the
 // export is work done early, taken at the asset's turn only if the asset is
 // still the one exported; every report, state check and stop stays where
-// the run has it.
+// the run has it. A folder of the library that could not be read is told
+// before the images, as the photos it hides are not among them.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/photos/AssetFile.h"
 #include "utils/LMErrors.h"
+#include "utils/LMLogUtil.h"
 
 namespace lumora {
 namespace {
@@ -31,6 +33,13 @@ constexpr double kRecentChangeSeconds = 60.0;
 // Server codes that end the current album's list.
 bool endsAlbum(const platform::Error& error) {
   return error.domain() == kLMServerErrorDomain && (error.code() == 50023 || error.code() == 50012);
+}
+
+// Whether the cloud refused the photo's own request as it stands (a
+// parameter of the photo, its size above all, that it does not take), not
+// the run's requests: the next photo may well go.
+bool refusesThePhoto(const platform::Error& error) {
+  return error.domain() == kLMServerErrorDomain && error.code() == kLMServerErrorBadRequest;
 }
 
 // Whatever an export left behind is not uploaded.
@@ -149,8 +158,15 @@ class ImageLoop {
       runError_ = error;
       return Next::Stop;
     }
+    // The cloud's refusal of this very photo (one too large, say) is the
+    // photo's own failure, as its file's is: told with the photo's file.
+    platform::Error told = error;
+    if (asset && refusesThePhoto(error)) {
+      told = platform::photos::errorOfAssetFile(error, asset->file);
+      LM_LOG_ERROR("{} failed: {}", platform::photos::libraryPathText(asset->file), error.description());
+    }
     if (image) failedImages_.push_back(*image);
-    adapter_.notifyDelegate(&Delegate::didAdapterFailUploadImage, image, error, index(), count());
+    adapter_.notifyDelegate(&Delegate::didAdapterFailUploadImage, image, told, index(), count());
     ++handledCount_;
     return endsAlbum(error) ? Next::Album : Next::Asset;
   }
@@ -258,6 +274,12 @@ void LMImageSyncAdapter::backupAllImages() {
   auto loaded = loadUploadImagesWithAlbums(*albums);
   if (!loaded.ok()) return failed(loaded.error());
   const std::int64_t totalCount = loaded->totalCount;
+  // A folder of the library that could not be read hides photos from the
+  // upload set: each is told, and the run goes on with what could be read.
+  for (const platform::Error& unread : context()->unreadLibraryFolders()) {
+    LM_LOG_ERROR("{}", unread.description());
+    notifyDelegate(&Delegate::didAdapterFailReadLibraryFolder, unread);
+  }
   notifyDelegate(&Delegate::willAdapterUploadImagesCount, static_cast<std::uint64_t>(totalCount));
   if (auto state = checkSyncState(); !state) return failed(state.error());
 

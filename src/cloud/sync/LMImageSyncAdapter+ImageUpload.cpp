@@ -14,6 +14,7 @@
 #include "cloud/model/LMAssetJSON.h"
 #include "cloud/model/LMBlockDigests.h"
 #include "platform/Bytes.h"
+#include "platform/PrintableText.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/UrlError.h"
 #include "platform/photos/AssetFile.h"
@@ -136,7 +137,7 @@ class BlockFile {
     const int answer = static_cast<int>(opened.error().code());
     const platform::Error error = platform::photos::assetFileReadError(answer, path_);
     if (!platform::photos::isGoneFileCode(answer)) return loggedUploadFailure(error);
-    LM_LOG_INFO("{} is no longer in the library", path_.string());
+    LM_LOG_INFO("{} is no longer in the library", platform::photos::libraryPathText(path_));
     return error;
   }
 
@@ -159,7 +160,7 @@ class BlockFile {
 
  private:
   platform::Error exportedFileError(int code) const {
-    const std::string name = path_.filename().string();
+    const std::string name = platform::printablePath(path_.filename());
     return loggedUploadFailure(platform::posixError(code, "Cannot read the exported copy of " + name));
   }
 

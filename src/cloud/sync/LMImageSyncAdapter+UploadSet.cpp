@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/PrintableText.h"
 #include "utils/LMLogUtil.h"
 
 namespace lumora {
@@ -40,7 +41,7 @@ platform::Result<LMImageSyncAdapter::UploadLoad> LMImageSyncAdapter::loadUploadI
   std::vector<std::pair<std::int64_t, std::vector<const LMAlbum*>>> groups;
   for (const LMAlbum& album : albums) {
     if (!album.serverID || !album.assetID) {
-      LM_LOG_WARN("The album {} has no cloud album: left out", album.name.value_or(""));
+      LM_LOG_WARN("The album {} has no cloud album: left out", platform::printableText(album.name.value_or("")));
       continue;
     }
     auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == *album.serverID; });
@@ -62,7 +63,7 @@ platform::Result<LMImageSyncAdapter::UploadLoad> LMImageSyncAdapter::loadUploadI
       if (!found) return found.error();
       auto& relation = *found;
       if (!relation) {
-        LM_LOG_WARN("The album {} has no relation: left out", album->name.value_or(""));
+        LM_LOG_WARN("The album {} has no relation: left out", platform::printableText(album->name.value_or("")));
         continue;
       }
       if (!listing) {

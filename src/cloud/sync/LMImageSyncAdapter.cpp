@@ -11,6 +11,7 @@
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 #include "platform/Bytes.h"
+#include "platform/PrintableText.h"
 #include "platform/http/UrlError.h"
 
 namespace lumora {
@@ -147,7 +148,7 @@ void LMImageSyncAdapter::removeImageObjectWithFileName(const std::string& fileNa
   // it holds, never followed out through a link.
   const auto path = LMUtils::fileInDirectory(LMUtils::imageTransferDirectory(), fileName);
   if (!path) {
-    LM_LOG_ERROR("Not removing a cached file: \"{}\" is not a plain file name", fileName);
+    LM_LOG_ERROR("Not removing a cached file: \"{}\" is not a plain file name", platform::printableText(fileName));
     return;
   }
   if (auto removed = LMUtils::removeTransferFile(*path, /*folderToo=*/true); !removed.ok()) {

@@ -50,6 +50,12 @@ class LMImageSyncAdapterDelegate {
       didAdapterLoadAlbumImages;
   // The upload set of one album has been worked out.
   std::function<void(std::uint64_t index, std::uint64_t totalCount)> didAdapterLoadAlbumImagesTotalCount;
+  // A folder of the photo library could not be read whole (its listing
+  // refused or failed) when the upload set was made: photos it holds may be
+  // missing from the run. Sent for each such folder, with its error
+  // (platform::photos::libraryFolderReadError), just before
+  // willAdapterUploadImagesCount; the run goes on.
+  std::function<void(const platform::Error& error)> didAdapterFailReadLibraryFolder;
   // The upload set of the whole run is known.
   std::function<void(std::uint64_t count)> willAdapterUploadImagesCount;
   // An asset is about to be read from the library.
@@ -68,7 +74,8 @@ class LMImageSyncAdapterDelegate {
   std::function<void(const std::optional<LMImage>& image, std::uint64_t index, std::uint64_t totalCount)>
       didAdapterUploadImage;
   // An image failed without stopping the run (no image when the asset could
-  // not be read).
+  // not be read). The error names the asset's file when the asset was found
+  // (platform::photos::assetFileOf).
   std::function<void(const std::optional<LMImage>& image, const platform::Error& error, std::uint64_t index,
                      std::uint64_t totalCount)>
       didAdapterFailUploadImage;

@@ -5,6 +5,7 @@
 
 #include "cloud/passport/QBPassportsManager.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "platform/PrintableText.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/Resources.h"
@@ -56,6 +57,7 @@ void LMGalleryRootViewController::installReports() {
     photoSyncIndex_ = 0;
     photoSyncNum_ = 0;
     photosHandled_ = 0;
+    unreadFolders_ = 0;
     failImages_.clear();
     if (auto owner = delegate()) owner->didControllerBeginSync(*this);
   };
@@ -99,6 +101,7 @@ void LMGalleryRootViewController::installReports() {
     if (cancelled() || total == 0) return;
     setProgress((static_cast<double>(index) / static_cast<double>(total) + 1) * 0.1);
   };
+  didAdapterFailReadLibraryFolder = [this](const platform::Error&) { ++unreadFolders_; };
   willAdapterUploadImagesCount = [this, cancelled, setProgress](std::uint64_t count) {
     photoSyncNum_ = count;
     if (!cancelled()) setProgress(0.2);
@@ -114,7 +117,7 @@ void LMGalleryRootViewController::installReports() {
     if (cancelled() || !syncLoadViewController_) return;
     auto& bar = syncLoadViewController_->photoNumLabel;
     bar->setHidden(false);
-    bar->setPrefixStr(image.fileName.value_or("") + " ");
+    bar->setPrefixStr(platform::printableText(image.fileName.value_or("")) + " ");
     bar->setProgress(0, false);
     setStatus(indexText("Backup Image Index Format", index, total));
     raiseProgress(photoShare(index, total));
@@ -206,6 +209,12 @@ void LMGalleryRootViewController::finishRun(const std::vector<LMImage>& failed, 
         auto page = weak.lock();
         if (!page) return;
         page->backupWWAN_ = false;
+        // Photos in a folder that could not be read were not backed up: the
+        // run is not told complete.
+        if (page->unreadFolders_ > 0) {
+          page->syncLoadViewController_->statusLabel->setText(ui::localizedCountString(
+              "Library Folders Unread Format", static_cast<std::int64_t>(page->unreadFolders_)));
+        }
         if (totalCount == 0 || failed.empty()) return;
         page->failImages_ = failed;
         auto& link = page->syncLoadViewController_->linkLabel;

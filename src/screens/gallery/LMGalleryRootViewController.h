@@ -148,6 +148,7 @@ class LMGalleryRootViewController : public LMSynBaseViewController,
   std::uint64_t photoSyncIndex_ = 0;
   std::uint64_t photoSyncNum_ = 0;
   std::uint64_t photosHandled_ = 0;  // uploaded or failed in this run
+  std::uint64_t unreadFolders_ = 0;  // of the library, in this run
   bool isRegisterGalleryNotice_ = false;
   bool isCaculateBackupImage_ = false;
   bool backupWWAN_ = false;
