@@ -79,6 +79,11 @@ int usage(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Its output may be a pipe its starter stops reading once it has the
+  // URL: a later line then fails with EPIPE, and the cloud still stops
+  // cleanly, rather than dying by SIGPIPE. (Its connections send without
+  // the signal already.)
+  std::signal(SIGPIPE, SIG_IGN);
   // Everything the cloud writes (stores, blobs, uploads) is its user's alone.
   ::umask(077);
   int port = localcloud::CloudServer::kDefaultPort;

@@ -78,6 +78,20 @@ void onInterrupt(int) { lumora::DemoJob::requestStop(); }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write to a pipe nobody reads any more (`lumora --demo | head -n 3`,
+  // the notice of a long start to a closed standard error) fails with
+  // EPIPE instead of ending the process by SIGPIPE: the window and the demo
+  // go on with their work. The lines are lost, and the demo's exit status
+  // still says what its work did (0 when all of it went through): output
+  // nobody reads is no failure of the work, and stopping a backup halfway
+  // because a reader left would leave it to the next run. Set first, so
+  // that no write at any moment can end the process; the crash reporters
+  // installed later leave an ignored signal ignored.
+  struct sigaction brokenPipe {};
+  brokenPipe.sa_handler = SIG_IGN;
+  sigemptyset(&brokenPipe.sa_mask);
+  sigaction(SIGPIPE, &brokenPipe, nullptr);
+
   lumora::DemoOptions options;
   lumora::WindowOptions window;
   bool demo = false;

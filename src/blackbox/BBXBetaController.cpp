@@ -18,6 +18,7 @@
 #include "platform/http/Url.h"
 #include "platform/http/UrlError.h"
 #include "platform/ui/FontFile.h"
+#include "utils/LMLogRedaction.h"
 
 namespace lumora {
 
@@ -149,7 +150,7 @@ void BBXBetaController::maybeGetUpdate(std::function<void(std::optional<BBXBetaU
 void BBXBetaController::loadUpdate(std::function<void(std::optional<BBXBetaUpdate>)> completion) {
   auto url = betaUpdateURL();
   if (!url || !networkClient_) return;
-  bbxBetaDebugLog("Beta Update-Check url string: '" + *url + "'");
+  bbxBetaDebugLog("Beta Update-Check url string: '" + LMLoggableURL(*url) + "'");
   platform::http::Request request = BBXServiceRequest(*url, "GET", 10, APIKey().value_or(""));
   request.headers.set("X-Blackbox-Beta-Token", betaToken().value_or(""));
   // Only one request at a time: a second check that got this far stops here.

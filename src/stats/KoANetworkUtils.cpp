@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "platform/Bytes.h"
+#include "platform/JsonParse.h"
 #include "platform/diagnostics/Console.h"
 #include "platform/Random.h"
 #include "platform/device/Reachability.h"
@@ -10,6 +11,7 @@
 #include "platform/http/UrlError.h"
 #include "stats/KoStatJSONUtil.h"
 #include "stats/KoStatUrlUtil.h"
+#include "utils/LMLogRedaction.h"
 #include "utils/ServiceHosts.h"
 
 namespace lumora {
@@ -116,11 +118,24 @@ KoANetworkUtils::Outcome KoANetworkUtils::sendNetRequestMessage(const Form& form
 }
 
 KoANetworkUtils::Outcome KoANetworkUtils::logged(const char* name, const Form& form, Outcome outcome) {
+  // Shown as the logs show JSON, keys and secrets hidden; a field that
+  // carries a JSON document (the network samples, their links among it) is
+  // shown as that document, so that its links lose their queries too.
   platform::Json fields = platform::Json::object();
-  for (const auto& [key, value] : form) fields[key] = value;
+  for (const auto& [key, value] : form) {
+    platform::Json nested = platform::parseJson(value);
+    fields[key] = nested.is_object() || nested.is_array() ? std::move(nested) : platform::Json(value);
+  }
   platform::consoleLog(name);
-  platform::consoleLog(fields.dump(-1, ' ', false, platform::Json::error_handler_t::replace));
-  platform::consoleLog(outcome.ok() ? outcome.value() : outcome.error().description());
+  platform::consoleLog(LMLoggableJSONText(fields));
+  if (outcome.ok()) {
+    const platform::Json reply = platform::parseJson(outcome.value());
+    platform::consoleLog(reply.is_discarded()
+                             ? fmt::format("(a reply of {} bytes that is no JSON)", outcome.value().size())
+                             : LMLoggableJSONText(reply));
+  } else {
+    platform::consoleLog(outcome.error().description());
+  }
   platform::consoleLog("-----");
   return outcome;
 }

@@ -12,6 +12,7 @@
 #include "stats/KoStatCoreParam.h"
 #include "stats/KoStatNetHandle.h"
 #include "stats/KoStatPreferenceUtil.h"
+#include "utils/LMLogRedaction.h"
 
 namespace lumora {
 namespace {
@@ -161,7 +162,7 @@ void KoStatSDKController::commitNetRequestList() {
 
 void KoStatSDKController::sendPointDidFinish(std::int32_t state, const platform::Json& content,
                                              std::uint64_t uploadID) {
-  platform::consoleLog(fmt::format("point({}) {}", state, content.dump()));
+  platform::consoleLog(fmt::format("point({}) {}", state, LMLoggableJSONText(content)));
   onMain([this, state, content, uploadID] {
     if (state == 0) objLocalPoint_.cleanSendPoint(uploadID);
     if (KoStatCoreParam::getServiceURLFlag() != "online") {
@@ -172,7 +173,7 @@ void KoStatSDKController::sendPointDidFinish(std::int32_t state, const platform:
 
 void KoStatSDKController::sendNetRequestDidFinish(std::int32_t state, const platform::Json& content,
                                                   std::uint64_t uploadID) {
-  platform::consoleLog(fmt::format("net({}) {}", state, content.dump()));
+  platform::consoleLog(fmt::format("net({}) {}", state, LMLoggableJSONText(content)));
   onMain([this, state, content, uploadID] {
     if (state == 0) {
       objLocalPoint_.cleanNetRequest(uploadID);

@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/device/Reachability.h"
+#include "platform/diagnostics/Console.h"
 #include "server/CloudServer.h"
 #include "stats/KoANetworkUtils.h"
 #include "support/TestHome.h"
@@ -153,6 +155,26 @@ TEST_F(StatsTransport, LargeFormsArriveWholeAsMultipart) {
   EXPECT_EQ(forms[0].field("stat_value"), statValue);
   EXPECT_EQ(forms[0].field("channel"), "App Store");
   EXPECT_EQ(forms[0].field("device_id"), "a\"b");
+}
+
+TEST_F(StatsTransport, TheConsoleDumpShowsNoKeyAndNoSampledLinksQuery) {
+  std::string dumped;
+  platform::setConsoleSink([&](std::string_view line) { dumped.append(line).append("\n"); });
+  KoANetworkUtils::Form form = form_;
+  for (auto& [name, value] : form) {
+    if (name == "app_key") value = "app-key-0123456789";
+    if (name == "net_value") {
+      value = R"([{"url":"https://h/p?serviceToken=tok-0123456789","data":[{"cost":5,"t":1,"code":200}]}])";
+    }
+  }
+  server_->stats().setReplyData("/realtime_network", Json{{"token", "reply-token-0123"}});
+  Json output;
+  EXPECT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendNetRequestMessage, form, output), 0);
+  platform::setConsoleSink(nullptr);
+  for (const char* secret : {"app-key-0123456789", "tok-0123456789", "reply-token-0123"}) {
+    EXPECT_EQ(dumped.find(secret), std::string::npos) << secret << " in:\n" << dumped;
+  }
+  EXPECT_NE(dumped.find("\"https://h/p\""), std::string::npos) << dumped;
 }
 
 }  // namespace

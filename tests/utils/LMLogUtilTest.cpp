@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "utils/LMLogRedaction.h"
 #include "utils/LMLogUtil.h"
 
 namespace {
@@ -175,31 +174,6 @@ TEST_F(LogSink, ConcurrentLoggingDeliversEveryRecordOnItsOwnThread) {
     EXPECT_EQ(i, next[t]++);  // each thread's records arrive in its own order
     EXPECT_EQ(sink_->threads[k], ids[t]);
   }
-}
-
-TEST(LogRedaction, UrlsLoseQueryAndFragmentAndSecretNamedValuesAreHidden) {
-  EXPECT_EQ(lumora::LMLoggableURL("https://h/cb#access_token=t&expires_in=1"), "https://h/cb");
-  EXPECT_EQ(lumora::LMLoggableURL("https://h/p?signature=s&x=1"), "https://h/p");
-  EXPECT_EQ(lumora::LMLoggableURL("https://h/p"), "https://h/p");
-
-  using platform::Json;
-  Json reply{{"code", 0},
-             {"data",
-              {{"list", Json::array({{{"serviceToken", "t"}, {"name", "n"}}})},
-               {"ssecurity", "k"},
-               {"fileKey", {{"nested", 1}}},
-               {"_sign", "s"},
-               {"Cookie", "c"},
-               {"url", "HTTPS://files.example/f?token=t"}}}};
-  Json expected{{"code", 0},
-                {"data",
-                 {{"list", Json::array({{{"serviceToken", "(hidden)"}, {"name", "n"}}})},
-                  {"ssecurity", "(hidden)"},
-                  {"fileKey", "(hidden)"},
-                  {"_sign", "(hidden)"},
-                  {"Cookie", "(hidden)"},
-                  {"url", "HTTPS://files.example/f"}}}};
-  EXPECT_EQ(lumora::LMLoggableJSON(reply), expected);
 }
 
 }  // namespace

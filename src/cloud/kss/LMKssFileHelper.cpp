@@ -21,6 +21,7 @@
 #include "platform/http/UrlError.h"
 #include "platform/storage/OwnFile.h"
 #include "utils/LMErrors.h"
+#include "utils/LMLogRedaction.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 
@@ -215,7 +216,7 @@ platform::Result<platform::Json> uploadBlock(const platform::http::Request& requ
       error = reply.error();
       continue;
     }
-    LM_LOG_VERBOSE("{}", reply->dump());
+    LM_LOG_VERBOSE("{}", LMLoggableJSONText(*reply));
     if (reply->is_object() && reply->value("stat", platform::Json()) == kBlockCompleted) {
       auto commitMeta = reply->find("commit_meta");
       if (commitMeta != reply->end() && !commitMeta->is_null()) return *commitMeta;

@@ -26,7 +26,7 @@ void logOutcome(const std::shared_ptr<LMHTTPRequestOperation>& operation) {
     LM_LOG_ERROR("Request failed: {}", failure->description());
     return;
   }
-  LM_LOG_VERBOSE("Response: {}", object ? LMLoggableJSON(*object).dump() : std::string("(null)"));
+  LM_LOG_VERBOSE("Response: {}", object ? LMLoggableJSONText(*object) : std::string("(null)"));
 }
 
 bool isTrue(const platform::Json& value) {

@@ -41,17 +41,6 @@ platform::Error loggedDownloadFailure() {
   return error;
 }
 
-// A temporary link without its last path segment, the link's secret.
-std::string loggableLink(const std::string& url) {
-  std::string shown = LMLoggableURL(url);
-  const std::size_t scheme = shown.find("://");
-  const std::size_t slash = shown.rfind('/');
-  if (scheme != std::string::npos && slash != std::string::npos && slash > scheme + 2) {
-    shown = shown.substr(0, slash + 1) + "(hidden)";
-  }
-  return shown;
-}
-
 // The file description of a download reply: {"data": {"data": {...}}} with
 // the file id asked for.
 const Json* descriptionIn(const Json& reply, const std::string& fileId) {
@@ -208,7 +197,7 @@ void LMContactSyncAdapter::requestDownloadContactPhotoWithMfs(const platform::Js
   if (auto agent = httpRequestManager()->requestSerializer()->valueForHTTPHeaderField("User-Agent")) {
     request.headers.set("User-Agent", *agent);
   }
-  LM_LOG_INFO("download contact photo: {}", loggableLink(*tmpUrl));
+  LM_LOG_INFO("download contact photo: {}", LMLoggableLink(*tmpUrl));
   std::shared_ptr<LMDataRequestOperation> operation;
   fileAPIProtectionTime(kFileMinimumSeconds, [&] {
     operation = LMDataRequestOperation::initWithRequest(std::move(request));

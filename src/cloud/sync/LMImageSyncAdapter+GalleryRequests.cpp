@@ -10,6 +10,7 @@
 #include "platform/JsonValues.h"
 #include "platform/NumberValues.h"
 #include "utils/LMErrors.h"
+#include "utils/LMLogRedaction.h"
 #include "utils/LMLogUtil.h"
 #include "utils/LMUtils.h"
 #include "utils/ServiceHosts.h"
@@ -411,7 +412,7 @@ void LMImageSyncAdapter::requestBatchDeleteImages(
         if (finish) finish({}, unknownReply("The batch deletion of images is failed."));
         return;
       }
-      LM_LOG_VERBOSE("Batch deletion: {}", data->dump());
+      LM_LOG_VERBOSE("Batch deletion: {}", LMLoggableJSONText(*data));
       auto fails = assetjson::listAt(*data, "fail");
       if (!fails) continue;
       for (const auto& entry : *fails) {

@@ -16,6 +16,7 @@
 #include "platform/http/Url.h"
 #include "platform/storage/AppHome.h"
 #include "platform/device/Bundle.h"
+#include "utils/LMLogRedaction.h"
 
 namespace lumora {
 
@@ -172,7 +173,7 @@ void BBXAnalyticsController::applySettings(const platform::Json* settings) {
   const platform::Json analytics =
       document.is_object() ? document.value("analytics", platform::Json()) : platform::Json();
   const bool collect = analyticsJsonBool(features, "collect_analytics");
-  if (collect) analyticsDebugLog("Tally enabled with settings: " + analytics.dump());
+  if (collect) analyticsDebugLog("Tally enabled with settings: " + LMLoggableJSONText(analytics));
   const bool trackVC = analyticsJsonBool(analytics, "track_view_controllers");
   defaults_.setBool(trackVC, kTrackViewControllersKey);
   defaults_.synchronize();

@@ -15,6 +15,7 @@
 #include "screens/shell/LMSynBaseViewController.h"
 #include "stats/KoStatCrashReporter.h"
 #include "stats/KoStatSDK.h"
+#include "utils/LMLogRedaction.h"
 #include "utils/LMLogUtil.h"
 
 namespace lumora {
@@ -28,10 +29,6 @@ constexpr double kBackgroundFetchInterval = 3600.0;
 constexpr unsigned kNotificationTypes = platform::kRemoteNotificationTypeBadge |
                                         platform::kRemoteNotificationTypeSound |
                                         platform::kRemoteNotificationTypeAlert;
-
-std::string textOf(const platform::Json& data) {
-  return data.dump(-1, ' ', false, platform::Json::error_handler_t::replace);
-}
 
 bool alwaysAuthorized() {
   return location::LocationManager::authorizationStatus() == location::AuthorizationStatus::AuthorizedAlways;
@@ -95,7 +92,8 @@ void AppDelegate::install() {
   didRegisterForRemoteNotificationsWithDeviceToken = [weak](const platform::Bytes& token) {
     auto self = weak.lock();
     if (!self) return;
-    QB_LOG_INFO("APNS token: {}", platform::hexString(token));
+    // The token addresses this device's notifications: told, never shown.
+    QB_LOG_INFO("APNS token: {}", kLMLogHidden);
     if (self->services_.bindDeviceToken) self->services_.bindDeviceToken(token);
   };
   didFailToRegisterForRemoteNotificationsWithError = [](const platform::Error& error) {
@@ -104,7 +102,7 @@ void AppDelegate::install() {
   didReceiveRemoteNotification = [weak](const platform::Json& userInfo) {
     auto self = weak.lock();
     if (!self) return;
-    QB_LOG_INFO("APNS Remote Notify {}", textOf(userInfo));
+    QB_LOG_INFO("APNS Remote Notify {}", LMLoggableJSONText(userInfo));
     std::optional<std::string> id;
     if (userInfo.is_object() && userInfo.contains("_id_") && userInfo["_id_"].is_string()) {
       id = userInfo["_id_"].get<std::string>();
@@ -248,7 +246,7 @@ std::string AppDelegate::getOperateType(const std::string& selector) {
 }
 
 void AppDelegate::pushSucceeded(const std::string& selector, const platform::Json& data) {
-  QB_LOG_INFO("APNS Success({}): {}", getOperateType(selector), textOf(data));
+  QB_LOG_INFO("APNS Success({}): {}", getOperateType(selector), LMLoggableJSONText(data));
   if (selector != "bindDeviceToken:") return;
   // Without a signed-in user there is no alias to bind: the service would
   // refuse an empty one.
@@ -257,7 +255,7 @@ void AppDelegate::pushSucceeded(const std::string& selector, const platform::Jso
 }
 
 void AppDelegate::pushFailed(const std::string& selector, std::int32_t error, const platform::Json& data) {
-  QB_LOG_ERROR("APNS Error({}|{}): {}", error, getOperateType(selector), textOf(data));
+  QB_LOG_ERROR("APNS Error({}|{}): {}", error, getOperateType(selector), LMLoggableJSONText(data));
 }
 
 }  // namespace lumora
