@@ -1,18 +1,21 @@
 // The album photo grid over a stored album: item sizes, the video badge on
 // reused cells, a refresh at every appearance, landscape without the
 // status bar under a lower header, and the return to the album list when
-// the browser has deleted every photo; the failed-photo grid with a damaged
-// photo.
+// the browser has deleted every photo; the failed-photo grid with photos it
+// cannot draw.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "cloud/sync/FakeGallery.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/photos/ImageManager.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/Resources.h"
@@ -183,42 +186,67 @@ TEST_F(GalleryPhotoGridTest, TheGridsShowTheirBackArrow) {
   }
 }
 
-// A photo that failed because it is damaged has its cell in the failed-photo
-// grid all the same, drawn as the grid draws a photo whose thumbnail cannot
-// be made: without a picture, while the whole photo beside it shows its own.
-TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsADamagedPhotoWithoutAPicture) {
+// Every failed photo has its tile in the failed-photo grid: one whose
+// thumbnail cannot be made (a file that never was a picture, one gone from
+// the library) shows the unavailable-photo mark, a whole one its picture.
+// An answer that comes after its tile was reused for another photo leaves
+// that tile alone, a failure as much as a picture.
+TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnlyThat) {
   namespace photos = platform::photos;
   platform::MainQueue::main().bindToCurrentThread();
   ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
-  testsupport::writeFile(photos::PhotoLibrary::folder() / "broken.jpg", platform::Bytes(100, 0x5a));
-  testsupport::writeFile(photos::PhotoLibrary::folder() / "whole.jpg", testsupport::makeJpeg(40, 30));
-  std::vector<LMImage> failed(2);
+  const auto folder = photos::PhotoLibrary::folder();
+  testsupport::writeFile(folder / "broken.jpg", platform::Bytes(100, 0x5a));
+  testsupport::writeFile(folder / "whole.jpg", testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(folder / "gone.jpg", testsupport::makeJpeg(30, 40));
   auto library = photos::PhotoLibrary::sharedPhotoLibrary();
+  std::map<std::string, LMImage> byName;
   for (const auto& asset : library->fetchAssetsWithMediaType(photos::MediaType::Image)) {
-    failed[asset.file.filename() == "whole.jpg" ? 1 : 0].assetID = asset.localIdentifier;
+    byName[asset.file.filename().string()].assetID = asset.localIdentifier;
   }
-  ASSERT_TRUE(failed[0].assetID && failed[1].assetID);
+  ASSERT_EQ(byName.size(), 3u);
+  std::filesystem::remove(folder / "gone.jpg");
   auto navigation =
       std::dynamic_pointer_cast<ui::NavigationController>(LMErrorPhotoCollectionViewController::instantiateScene());
   ASSERT_TRUE(navigation);
   auto grid = std::dynamic_pointer_cast<LMErrorPhotoCollectionViewController>(navigation->topViewController());
   ASSERT_TRUE(grid);
   grid->loadViewIfNeeded();
-  grid->setErrorImages(failed);
-  ASSERT_EQ(grid->collectionView()->numberOfItemsInSection(0), 2);
-  // The library answers in turn: once the whole photo's thumbnail is in,
-  // the damaged one's request has been answered too.
+  grid->setErrorImages({byName["broken.jpg"], byName["gone.jpg"], byName["whole.jpg"]});
+  ASSERT_EQ(grid->collectionView()->numberOfItemsInSection(0), 3);
   auto cell = [&](int row) {
     return std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(
         grid->collectionView()->cellForItemAtIndexPath({0, row}));
   };
-  auto damaged = cell(0);
-  auto whole = cell(1);
-  ASSERT_TRUE(damaged && whole);
-  EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return whole->imageView->image().has_value(); },
-                                                   std::chrono::seconds(10)));
-  platform::MainQueue::main().runUntilIdle();
-  EXPECT_FALSE(damaged->imageView->image().has_value());
+  auto& queue = platform::MainQueue::main();
+  ASSERT_TRUE(queue.runUntil([&] { return cell(0)->showsUnavailable() && cell(2)->imageView->image().has_value(); },
+                             std::chrono::seconds(10)));
+  EXPECT_FALSE(cell(0)->imageView->image().has_value());
+  EXPECT_TRUE(cell(1)->showsUnavailable()) << "gone from the library";
+  EXPECT_FALSE(cell(2)->showsUnavailable());
+
+  // The broken photo's request waits while its tile is given to the whole
+  // photo (its thumbnail cached, shown at once); the late failure arrives.
+  auto& manager = photos::ImageManager::defaultManager();
+  manager.setRequestsHeld(true);
+  grid->setErrorImages({byName["broken.jpg"]});
+  auto reused = cell(0);
+  grid->setErrorImages({byName["whole.jpg"]});
+  ASSERT_EQ(cell(0), reused) << "the tile was not reused";
+  manager.setRequestsHeld(false);
+  // The library answers in turn, and its answers reach the main queue in
+  // turn: once a request made now is answered there, the late one was.
+  bool probed = false;
+  const auto whole = library->fetchAssetsWithLocalIdentifiers({*byName["whole.jpg"].assetID});
+  ASSERT_EQ(whole.size(), 1u);
+  manager.requestImageForAsset(whole.front(), 8, 8, photos::ImageContentMode::AspectFill, {},
+                               [&](std::optional<platform::Image>, const photos::ImageRequestInfo&) {
+                                 queue.async([&] { probed = true; });
+                               });
+  ASSERT_TRUE(queue.runUntil([&] { return probed; }, std::chrono::seconds(10)));
+  EXPECT_EQ(cell(0)->imageIdentifier, *byName["whole.jpg"].assetID);
+  EXPECT_FALSE(cell(0)->showsUnavailable());
+  EXPECT_TRUE(cell(0)->imageView->image().has_value());
 }
 
 }  // namespace

@@ -43,6 +43,7 @@
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMRootViewController.h"
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
+#include "screens/gallery/LMErrorPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryAlbumCollectionViewController.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
@@ -150,7 +151,8 @@ class LiveWindowTest : public ::testing::TestWithParam<const char*> {
   bool alertShown() const { return !ui::AlertView::visibleAlerts().empty(); }
 
   // Access to the address book and the photo library, whose three photos
-  // a backup takes into the cloud's camera roll; the network is Wi-Fi.
+  // a backup takes into the cloud's camera roll (a fourth, damaged, fails);
+  // the network is Wi-Fi.
   void grantAccess() {
     ASSERT_TRUE(ab::AddressBook::setAuthorizationStatus(ab::AuthorizationStatus::Authorized).ok());
     ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
@@ -158,6 +160,9 @@ class LiveWindowTest : public ::testing::TestWithParam<const char*> {
       testsupport::writeFile(photos::PhotoLibrary::folder() / ("IMG_" + std::to_string(100 + i) + ".JPG"),
                              testsupport::makeJpeg(60 + 20 * i, 40));
     }
+    const platform::Bytes cut = testsupport::makeJpeg(60, 40);
+    testsupport::writeFile(photos::PhotoLibrary::folder() / "IMG_103.JPG",
+                           platform::Bytes(cut.begin(), cut.begin() + 100));
     platform::Reachability::overrideStatus(platform::NetworkStatus::ReachableViaWiFi);
     platform::ReachabilityMonitor::sharedMonitor().startMonitoring();
     lumora::LMContactSyncAdapter::sharedAdapter()->setContext(std::make_shared<lumora::LMManagedRecordContext>());
@@ -221,6 +226,30 @@ TEST_P(LiveWindowTest, EveryFrameOfAWalkThroughTheAppMatchesItsOffscreenRender) 
   }));
   harness_.settle(1);
   expectLiveMatchesOffscreen("backup-done");
+  // Its details: the damaged photo's tile, with the mark of a photo that
+  // cannot be shown.
+  {
+    auto link = gallery->syncLoadViewController()->linkLabel;
+    ASSERT_FALSE(link->isHidden());
+    const ui::Rect r = link->linkRect();
+    harness_.click(link->convertPointToView({r.midX(), r.midY()}, nullptr));
+    std::shared_ptr<lumora::LMErrorImageCollectionViewCell> tile;
+    ASSERT_TRUE(harness_.waitFor([&] {
+      auto shown = std::dynamic_pointer_cast<ui::NavigationController>(gallery->presentedViewController());
+      auto failed =
+          shown ? std::dynamic_pointer_cast<lumora::LMErrorPhotoCollectionViewController>(shown->topViewController())
+                : nullptr;
+      tile = failed ? std::dynamic_pointer_cast<lumora::LMErrorImageCollectionViewCell>(
+                          failed->collectionView()->cellForItemAtIndexPath({0, 0}))
+                    : nullptr;
+      return tile && tile->showsUnavailable();
+    }));
+    harness_.settle(1);
+    expectLiveMatchesOffscreen("failed-photos");
+    auto shown = std::dynamic_pointer_cast<ui::NavigationController>(gallery->presentedViewController());
+    ASSERT_TRUE(shown && harness_.clickBarItem(*shown, true));
+    ASSERT_TRUE(harness_.runUntil([&] { return gallery->presentedViewController() == nullptr; }));
+  }
   harness_.click(E2EHarness::centre(*gallery->syncLoadViewController()->finishSyncButton));
   ASSERT_TRUE(harness_.runUntil([&] { return app->scrollView()->isScrollEnabled(); }));
   harness_.click(E2EHarness::centre(*app->menuButton()));

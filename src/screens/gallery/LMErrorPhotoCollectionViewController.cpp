@@ -1,5 +1,8 @@
 #include "screens/gallery/LMErrorPhotoCollectionViewController.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/dispatch/MainQueue.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/ImageCache.h"
@@ -14,7 +17,44 @@ namespace photos = platform::photos;
 LMErrorImageCollectionViewCell::LMErrorImageCollectionViewCell(const ui::Rect& frame)
     : CollectionViewCell(kReuseIdentifier) {
   setFrame(frame);
+  setBackgroundColor(ui::colorWithHexString(kTileColor));
   imageView = std::make_shared<ui::ImageView>(ui::Rect{0, 0, frame.width, frame.height});
+}
+
+void LMErrorImageCollectionViewCell::showImage(std::optional<ui::Image> image) {
+  unavailable_ = false;
+  imageView->setImage(std::move(image));
+}
+
+void LMErrorImageCollectionViewCell::showUnavailable() {
+  unavailable_ = true;
+  imageView->setImage(std::nullopt);
+}
+
+void LMErrorImageCollectionViewCell::draw(ui::DisplayList& list) const {
+  if (!unavailable_) return;
+  // A picture frame with a sun and a hill in it, struck through from its
+  // lower left to its upper right; the stroke is cut out of the frame by a
+  // wider one in the tile's colour. In points, so the renderer draws it at
+  // the screen's own scale.
+  const ui::Rect b = bounds();
+  const double side = std::min(b.width, b.height);
+  const ui::Color ink = ui::Color::white().withAlpha(0.9);
+  const double width = 2;
+  const ui::Rect frame{b.midX() - side * 0.23, b.midY() - side * 0.18, side * 0.46, side * 0.36};
+  auto at = [&](double x, double y) { return ui::Point{frame.x + x * frame.width, frame.y + y * frame.height}; };
+  list.strokeRect(frame, ink, width, side * 0.04);
+  list.fillCircle(at(0.28, 0.3), side * 0.04, ink);
+  const ui::Point hill[] = {at(0.1, 0.84), at(0.42, 0.44), at(0.6, 0.66), at(0.72, 0.54), at(0.9, 0.84)};
+  for (std::size_t i = 1; i < std::size(hill); ++i) list.line(hill[i - 1], hill[i], width, ink);
+  const ui::Point from{b.midX() - side * 0.3, b.midY() + side * 0.27};
+  const ui::Point to{b.midX() + side * 0.3, b.midY() - side * 0.27};
+  list.line(from, to, width * 3, ui::colorWithHexString(kTileColor));
+  list.line(from, to, width, ink);
+}
+
+std::string LMErrorImageCollectionViewCell::describeSelf() const {
+  return unavailable_ ? "LMErrorImageCollectionViewCell unavailable" : "LMErrorImageCollectionViewCell";
 }
 
 void LMErrorImageCollectionViewCell::layoutSubviews() {
@@ -93,24 +133,37 @@ std::shared_ptr<ui::CollectionViewCell> LMErrorPhotoCollectionViewController::ce
   const std::string assetID = errorImages_[static_cast<std::size_t>(indexPath.row)].assetID.value_or("");
   cell->imageIdentifier = assetID;
   // A reused cell must not go on showing the photo of its previous use.
-  cell->imageView->setImage(std::nullopt);
+  cell->showImage(std::nullopt);
   auto& cache = ui::ImageCache::sharedImageCache();
   if (auto cached = cache.imageFromMemoryCache(assetID)) {
-    cell->imageView->setImage(cached);
+    cell->showImage(cached);
     return cell;
   }
   auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers({assetID});
-  if (assets.empty() || !imageManager_) return cell;
+  if (assets.empty() || !imageManager_) {
+    cell->showUnavailable();
+    return cell;
+  }
   std::weak_ptr<LMErrorImageCollectionViewCell> weakCell = cell;
+  // Every answer comes back: a photo that cannot be drawn (its file gone,
+  // unreadable or damaged, the request cancelled) gets the mark, not a
+  // tile left empty.
   imageManager_->requestImageForAsset(
       assets.front(), kItemSide, kItemSide, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
       [weakCell, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo&) {
-        if (!image) return;
-        platform::MainQueue::main().async([weakCell, assetID, image = std::move(*image)] {
-          const ui::Image thumbnail = ui::Image::imageWithBitmap(image);
-          ui::ImageCache::sharedImageCache().storeImage(thumbnail, std::nullopt, assetID, false);
+        platform::MainQueue::main().async([weakCell, assetID, image = std::move(image)] {
+          std::optional<ui::Image> thumbnail;
+          if (image) {
+            thumbnail = ui::Image::imageWithBitmap(*image);
+            ui::ImageCache::sharedImageCache().storeImage(*thumbnail, std::nullopt, assetID, false);
+          }
           auto cell = weakCell.lock();
-          if (cell && cell->imageIdentifier == assetID) cell->imageView->setImage(thumbnail);
+          if (!cell || cell->imageIdentifier != assetID) return;
+          if (thumbnail) {
+            cell->showImage(thumbnail);
+          } else {
+            cell->showUnavailable();
+          }
         });
       });
   return cell;

@@ -4,16 +4,21 @@
 // read-only. Thumbnails are kept in the shared image cache's memory under
 // the asset id, so scrolling back asks the library nothing; a thumbnail
 // that arrives after its cell was reused for another photo is cached but
-// not shown there, and a reused cell shows nothing until its own photo
-// arrives.
+// not shown there, and a reused cell shows its bare grey tile until its own
+// photo arrives.
 //
 // Ownership: made by its scene inside a navigation controller; the
 // delegate is held weakly. Threading: main thread.
-// Failure: a photo no longer in the library leaves its cell as it was.
+// Failure: a photo that cannot be drawn (no longer in the library, its
+// file gone, unreadable or damaged, or its request cancelled) has the
+// unavailable-photo mark in its tile, so every failed photo has a tile that
+// shows; nothing of it is cached, and the library is asked again when the
+// tile is shown again.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,14 +36,28 @@ class LMErrorPhotoCollectionViewControllerDelegate {
   std::function<void()> didCancelErrorPhotoCollectionViewController;
 };
 
+// One failed photo: its thumbnail over a grey tile, or on that tile the
+// mark of a photo that cannot be shown (a picture frame struck through),
+// drawn by the kit so that it is sharp at every screen scale.
 class LMErrorImageCollectionViewCell : public platform::ui::CollectionViewCell {
  public:
   static constexpr const char* kReuseIdentifier = "PhotoCollectionCell";
+  static constexpr const char* kTileColor = "898989";
   explicit LMErrorImageCollectionViewCell(const platform::ui::Rect& frame);
   void layoutSubviews() override;
+  void draw(platform::ui::DisplayList& list) const override;
+  std::string describeSelf() const override;
+
+  // The thumbnail, or nothing and the unavailable-photo mark.
+  void showImage(std::optional<platform::ui::Image> image);
+  void showUnavailable();
+  bool showsUnavailable() const { return unavailable_; }
 
   std::string imageIdentifier;
   std::shared_ptr<platform::ui::ImageView> imageView;
+
+ private:
+  bool unavailable_ = false;
 };
 
 class LMErrorPhotoCollectionViewController : public platform::ui::ViewController,
