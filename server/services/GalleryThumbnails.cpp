@@ -25,6 +25,12 @@ constexpr PhotoLoader kPhotoLoaders[] = {
     {"VipsForeignLoadTiffBuffer", false}, {"VipsForeignLoadNsgifBuffer", false},
 };
 
+// Whether the photo's orientation tag says it is stored on its side.
+bool storedOnItsSide(const vips::VImage& header) {
+  const int orientation = header.get_typeof("orientation") != 0 ? header.get_int("orientation") : 1;
+  return orientation >= 5 && orientation <= 8;
+}
+
 // The factor (1, 2, 4 or 8) a photo is shrunk by as it is decoded: the
 // largest whose image still covers the thumbnail that fits in
 // width x height (the photo turned upright as its orientation says); 1
@@ -33,8 +39,7 @@ constexpr PhotoLoader kPhotoLoaders[] = {
 int loadShrink(vips::VImage& header, bool decodesReduced, int width, int height) {
   const bool interlaced = header.get_typeof("interlaced") != 0 && header.get_int("interlaced") != 0;
   if (!decodesReduced || interlaced) return 1;
-  const int orientation = header.get_typeof("orientation") != 0 ? header.get_int("orientation") : 1;
-  const bool turned = orientation >= 5 && orientation <= 8;
+  const bool turned = storedOnItsSide(header);
   const double upright[2] = {static_cast<double>(turned ? header.height() : header.width()),
                              static_cast<double>(turned ? header.width() : header.height())};
   const double scale = std::min({1.0, width / upright[0], height / upright[1]});
@@ -144,9 +149,16 @@ std::string GalleryThumbnails::thumbnailOf(std::string_view photo, int width, in
     vips::VOption* load = vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL);
     if (shrink > 1) load->set("shrink", shrink);
     vips::VImage image = vips::VImage::new_from_buffer(photo.data(), photo.size(), "", load);
-    vips::VImage thumbnail =
-        image.thumbnail_image(width, vips::VImage::option()->set("height", height)->set("size", VIPS_SIZE_DOWN));
-    return writeImageToBuffer(thumbnail, ".jpg");
+    // The thumbnail is the photo as stored, without the tag: the app turns
+    // it upright by the orientation its backup sent with the photo. (A HEIF
+    // photo comes turned by its own transform, which its decoder applies,
+    // and is sent with none.) It fits the box once turned.
+    const bool turned = storedOnItsSide(header);
+    vips::VImage thumbnail = image.thumbnail_image(turned ? height : width, vips::VImage::option()
+                                                                                ->set("height", turned ? width : height)
+                                                                                ->set("size", VIPS_SIZE_DOWN)
+                                                                                ->set("no_rotate", true));
+    return writeImageToBuffer(thumbnail, ".jpg[strip]");
   } catch (const vips::VError&) {
     return {};
   }

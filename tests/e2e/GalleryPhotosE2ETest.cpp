@@ -85,6 +85,29 @@ class GalleryPhotosE2ETest : public ::testing::Test {
         [](const platform::Error& error) { ADD_FAILURE() << error.description(); });
     return id;
   }
+  // A file of tests/media put into the library and backed up into the
+  // cloud album as a backup exports it (its EXIF read as it is sent);
+  // its cloud id.
+  std::int64_t backUpSample(const std::string& file, std::int64_t taken) {
+    const platform::Bytes data = testsupport::readFile(testsupport::mediaSamplePath(file));
+    testsupport::writeFile(photos::PhotoLibrary::folder() / file, data);
+    for (const auto& asset :
+         photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image)) {
+      if (asset.file.filename() != file) continue;
+      auto image = lumora::LMImage::initWithAsset(&asset);
+      EXPECT_TRUE(image && !image->error);
+      if (!image || image->error) return 0;
+      image->serverGroupID = album_;
+      image->creationDate = platform::Clock::TimePoint(std::chrono::seconds(kPhotosE2EDay + taken));
+      std::int64_t id = 0;
+      lumora::LMImageSyncAdapter::sharedAdapter()->uploadImage(
+          *image, [&](const lumora::LMImage& stored) { id = stored.serverID.value_or(0); },
+          [](const platform::Error& error) { ADD_FAILURE() << error.description(); });
+      return id;
+    }
+    ADD_FAILURE() << file << " is not in the library";
+    return 0;
+  }
   // The grid of the album, shown in a navigation controller.
   std::shared_ptr<LMGalleryPhotoCollectionViewController> openGrid() {
     auto context = lumora::LMGalleryStoreStack::shared()->managedObjectContext();
@@ -276,6 +299,70 @@ TEST_F(GalleryPhotosE2ETest, APhotoTheCloudCannotShowIsAskedForAfreshOncePerScre
   harness_.click(*cellAt(*grid, 0));
   ASSERT_TRUE(grid->photoBrowser());
   EXPECT_EQ(quiet(4), 4u);
+  drain(*grid);
+}
+
+// Photos stored on their side, backed up from the library: a JPEG turned
+// by its EXIF and a HEIC turned by its own transform (and its EXIF), each
+// drawn upright once in its grid cell and its browser page, never turned
+// twice.
+TEST_F(GalleryPhotosE2ETest, PhotosStoredOnTheirSideAreDrawnUprightInTheGridAndTheBrowser) {
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  // Stored red left, blue right. Shown: the JPEG (orientation 8) with red
+  // below; the HEIC (orientation 6) with red above.
+  struct Shown {
+    const char* file;
+    bool redAbove;
+  };
+  const Shown shown[] = {{"photo.heic", true}, {"photo.jpg", false}};  // newest first
+  ASSERT_GT(backUpSample("photo.jpg", 0), 0);
+  ASSERT_GT(backUpSample("photo.heic", 1), 0);
+  auto grid = openGrid();
+  ASSERT_TRUE(grid);
+  ASSERT_TRUE(harness_.waitFor([&] { return grid->collectionView()->numberOfItemsInSection(0) == 2; }));
+  // Upright: taller than wide, red at the end the photo's turn puts it.
+  auto expectUpright = [](const ui::Image& image, bool redAbove, const std::string& where) {
+    ASSERT_TRUE(image.bitmap()) << where;
+    const platform::Image& bitmap = *image.bitmap();
+    EXPECT_GT(bitmap.height(), bitmap.width()) << where;
+    const platform::Bytes pixels = bitmap.RGBARepresentation().value();
+    auto red = [&](int y) { return pixels[static_cast<std::size_t>(y * bitmap.width() + bitmap.width() / 2) * 4]; };
+    const int top = red(bitmap.height() / 8);
+    const int bottom = red(bitmap.height() - 1 - bitmap.height() / 8);
+    EXPECT_EQ(top > bottom, redAbove) << where << ": red " << top << " above, " << bottom << " below";
+  };
+  for (int row = 0; row < 2; ++row) {
+    std::shared_ptr<lumora::LMPhotoCollectionViewCell> cell;
+    ASSERT_TRUE(harness_.waitFor([&] {
+      cell = cellAt(*grid, row);
+      return cell && cell->imageView()->image() && cell->imageView()->alpha() == 1;
+    }));
+    expectUpright(*cell->imageView()->image(), shown[row].redAbove, std::string(shown[row].file) + " in the grid");
+  }
+  harness_.settle(0.5);  // the thumbnails' fade
+  harness_.screenshot("gallery-photos-upright-grid");
+
+  harness_.click(*cellAt(*grid, 0));
+  auto browser = grid->photoBrowser();
+  ASSERT_TRUE(browser);
+  for (std::size_t index = 0; index < 2; ++index) {
+    if (index > 0) {
+      harness_.drag({320, 400}, {40, 400});
+      harness_.settle(1);
+    }
+    ASSERT_EQ(browser->photoIndex(), index);
+    std::shared_ptr<lumora::LMPhotoView> page;
+    for (const auto& [at, visible] : browser->visiblePages()) {
+      if (at == index) page = visible;
+    }
+    ASSERT_TRUE(page);
+    // The large picture, turned upright once it came.
+    ASSERT_TRUE(harness_.waitFor([&] { return page->imageView()->image() && page->imageView()->enqueueTimes() == 0; }));
+    harness_.settle(0.5);
+    expectUpright(*page->imageView()->image(), shown[index].redAbove,
+                  std::string(shown[index].file) + " in the browser");
+    harness_.screenshot(("gallery-photos-upright-browser-" + std::to_string(index)).c_str());
+  }
   drain(*grid);
 }
 

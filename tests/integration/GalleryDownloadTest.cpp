@@ -132,6 +132,12 @@ class GalleryDownloadTest : public signedtest::SignedRequestCloudTest {
     useSystemVersion(running);
   }
 
+  static std::int64_t byteTotal(const std::vector<LMImage>& images) {
+    std::int64_t total = 0;
+    for (const auto& image : images) total += image.size.value_or(0);
+    return total;
+  }
+
   std::vector<LMImage> cloudImages(std::int64_t serverAlbum) {
     std::vector<LMImage> listed;
     offMain([&] { listed = gallerytest::listCloudImages(*gallery, serverAlbum); });
@@ -175,8 +181,7 @@ TEST_P(GalleryDownloadEitherInterfaceTest, AWholeAlbumComesDownIntoAFreshLibrary
   for (const auto& [name, data] : files) backUp(addFile(name, data), *family.serverID);
   const std::vector<LMImage> images = cloudImages(*family.serverID);
   ASSERT_EQ(images.size(), files.size());
-  std::int64_t total = 0;
-  for (const auto& image : images) total += image.size.value_or(0);
+  const std::int64_t total = byteTotal(images);
 
   testsupport::TestHome fresh;
   openLibrary();
@@ -374,6 +379,67 @@ TEST_P(GalleryDownloadEitherInterfaceTest, AnImageIsAddedWithoutExportOrDownload
 }  // namespace
 
 namespace {
+
+// Every format the library takes, as a real file copied into its folder:
+// read with its size as shown, its length and the time it was taken,
+// backed up, and restored into a fresh library under its name with its
+// bytes unchanged, read there the same.
+TEST_F(GalleryDownloadTest, EveryFormatIsReadBackedUpAndRestoredByteForByte) {
+  const LMAlbum album = createCloudAlbum("Formats");
+  std::map<std::string, const testsupport::MediaSample*> samples;
+  const auto expectRead = [](const photos::Asset& asset, const testsupport::MediaSample& sample) {
+    EXPECT_EQ(asset.pixelWidth, sample.width);
+    EXPECT_EQ(asset.pixelHeight, sample.height);
+    EXPECT_NEAR(asset.duration, sample.seconds, 0.01);
+  };
+  for (const auto& sample : testsupport::mediaSamples()) {
+    SCOPED_TRACE(sample.file);
+    // Named as a phone names its files, the extension in capitals.
+    const std::string name = "IMG_" + std::to_string(1001 + samples.size()) +
+                             platform::upperCased(fs::path(sample.file).extension().string());
+    samples[name] = &sample;
+    testsupport::writeFile(photos::PhotoLibrary::folder() / name,
+                           testsupport::readFile(testsupport::mediaSamplePath(sample.file)));
+    const photos::MediaType type = sample.seconds > 0 ? photos::MediaType::Video : photos::MediaType::Image;
+    std::optional<photos::Asset> asset;
+    for (const auto& found : library()->fetchAssetsWithMediaType(type)) {
+      if (found.file.filename() == name) asset = found;
+    }
+    ASSERT_TRUE(asset) << name << " is not in the library";
+    expectRead(*asset, sample);
+    if (const auto taken = testsupport::dateTakenOf(sample)) {
+      EXPECT_EQ(asset->creationDate, *taken);
+    }
+    backUp(*asset, *album.serverID);
+  }
+  const std::vector<LMImage> images = cloudImages(*album.serverID);
+  ASSERT_EQ(images.size(), samples.size());
+  const std::int64_t total = byteTotal(images);
+
+  testsupport::TestHome fresh;
+  openLibrary();
+  offMain([&] {
+    gallery->downloadAlbums({album}, {{*album.serverID, images}}, total, nullptr,
+                            [&](const std::vector<LMImage>& failed, const std::optional<Error>& error) {
+                              EXPECT_TRUE(failed.empty());
+                              EXPECT_FALSE(error) << error->description();
+                            });
+  });
+  const auto restoredAlbum = albumTitled("Formats");
+  ASSERT_TRUE(restoredAlbum);
+  std::set<std::string> restored;
+  for (const auto& asset : library()->fetchAssetsInAssetCollection(*restoredAlbum)) {
+    const std::string name = asset.file.filename().string();
+    SCOPED_TRACE(name);
+    const auto sample = samples.find(name);
+    ASSERT_NE(sample, samples.end()) << "restored under another name";
+    restored.insert(name);
+    expectRead(asset, *sample->second);
+    EXPECT_TRUE(testsupport::readFile(asset.file) ==
+                testsupport::readFile(testsupport::mediaSamplePath(sample->second->file)));
+  }
+  EXPECT_EQ(restored.size(), samples.size());
+}
 
 // A cloud file name is only ever a name in the downloads' own folder: one
 // that matches a folder of the app's never touches it, and a folder at the

@@ -77,4 +77,32 @@ TEST(MediaPropertiesTest, ReadsMovieHeadersAndRefusesWhatItCannotRead) {
   (void)imagePropertiesWithData(cut);
 }
 
+// A HEIC as a phone writes it (stored on its side, turned by the file's
+// own transform and its EXIF): its size as shown and its EXIF, from the
+// file and from its bytes alike, with no turn left for anyone to make. A
+// movie in the same container is no picture.
+TEST(MediaPropertiesTest, AHeicIsReadAsShownWithItsExifAndAnMpeg4MovieIsNoPicture) {
+  const auto file = testsupport::mediaSamplePath("photo.heic");
+  auto properties = imagePropertiesOfFile(file);
+  ASSERT_TRUE(properties) << properties.error().description();
+  const Json& p = *properties;
+  EXPECT_EQ(p[kImagePropertyPixelWidth], 48);
+  EXPECT_EQ(p[kImagePropertyPixelHeight], 80);
+  EXPECT_FALSE(p.contains(kImagePropertyOrientation));
+  EXPECT_EQ(p.value("{TIFF}", Json()), (Json{{"Make", "Lumora"}}));
+  EXPECT_EQ(p.value("{Exif}", Json::object()).value("DateTimeOriginal", ""), "2023:07:14 09:30:15");
+  Bytes data = testsupport::readFile(file);
+  EXPECT_EQ(imagePropertiesWithData(data).valueOr(Json()), p);
+
+  // Cut short inside its header, it is no picture.
+  data.resize(100);
+  auto cut = imagePropertiesWithData(data);
+  ASSERT_FALSE(cut);
+  EXPECT_EQ(cut.error().domain(), kMediaErrorDomain);
+
+  for (const char* movie : {"movie.mp4", "movie.m4v", "movie.3gp"}) {
+    EXPECT_FALSE(imagePropertiesOfFile(testsupport::mediaSamplePath(movie))) << movie;
+  }
+}
+
 }  // namespace

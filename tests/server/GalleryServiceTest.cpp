@@ -16,6 +16,7 @@
 #include "server/services/GalleryService.h"
 #include "server/services/KssNode.h"
 #include "support/Sanitizers.h"
+#include "support/TestMedia.h"
 
 namespace servertest {
 namespace {
@@ -486,6 +487,22 @@ TEST_F(GalleryTest, ThumbnailsArePhotosScaledDown) {
   std::string forged = url.substr(server_->url().size());
   forged.back() = forged.back() == '0' ? '1' : '0';
   EXPECT_EQ(client()->Get(forged)->status, 404);
+
+  // A photo stored on its side (64 x 48, shown 48 x 64 by its EXIF) comes
+  // as stored and without the tag, for the app turns it by the orientation
+  // its backup sent; it fits the box once turned.
+  const platform::Bytes onItsSide = testsupport::readFile(testsupport::mediaSamplePath("photo.jpg"));
+  const std::string sideways =
+      std::to_string(upload(1, std::string(onItsSide.begin(), onItsSide.end()))["id"].get<std::int64_t>());
+  asked = cloud_->get(kBase + "/thumbnails", {{"ids", sideways}, {"width", "100"}, {"height", "40"}, {"retry", "0"}});
+  ASSERT_EQ(asked.code(), 0) << asked.json;
+  got = client()->Get(asked.data()["content"][sideways]["data"].get<std::string>().substr(server_->url().size()));
+  ASSERT_TRUE(got);
+  ASSERT_EQ(got->status, 200) << got->body;
+  thumbnail = vips::VImage::new_from_buffer(got->body, "");
+  EXPECT_EQ(thumbnail.width(), 40);
+  EXPECT_EQ(thumbnail.height(), 30);
+  EXPECT_EQ(thumbnail.get_typeof(VIPS_META_ORIENTATION), 0u);
 
   // A small file whose header claims 60000 x 60000 pixels: refused from
   // its header, never decoded.

@@ -1,6 +1,7 @@
 #include "support/TestMedia.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -183,6 +184,40 @@ platform::Bytes makeMovie(int width, int height, double seconds, std::size_t pay
   platform::Bytes mdat = box("mdat", media);
   movie.insert(movie.end(), mdat.begin(), mdat.end());
   return movie;
+}
+
+const std::vector<MediaSample>& mediaSamples() {
+  static const auto& samples = *new std::vector<MediaSample>{
+      {"photo.jpg", 48, 64, 0, "2021-05-06 07:08:09"},   // stored 64 x 48, EXIF orientation 8
+      {"photo.png", 40, 30, 0, nullptr},
+      {"photo.heic", 48, 80, 0, "2023-07-14 09:30:15"},  // stored 80 x 48, turned by the file and its EXIF
+      {"photo.heif", 72, 40, 0, "2020-01-02 03:04:05"},
+      {"photo.gif", 36, 20, 0, nullptr},
+      {"photo.tiff", 30, 40, 0, nullptr},
+      {"photo.bmp", 24, 16, 0, nullptr},
+      {"photo.webp", 50, 26, 0, nullptr},
+      {"movie.mov", 64, 48, 1.5, "2022-03-04 05:06:07"},
+      {"movie.mp4", 48, 64, 2, "2022-03-04 05:06:07"},
+      {"movie.m4v", 80, 48, 1, "2022-03-04 05:06:07"},
+      {"movie.3gp", 176, 144, 2.5, "2022-03-04 05:06:07"},
+  };
+  return samples;
+}
+
+std::optional<platform::Clock::TimePoint> dateTakenOf(const MediaSample& sample) {
+  if (sample.dateTaken == nullptr) return std::nullopt;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (std::sscanf(sample.dateTaken, "%d-%d-%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6) {
+    throw std::invalid_argument(sample.dateTaken);
+  }
+  using namespace std::chrono;
+  const sys_days date = std::chrono::year(year) / std::chrono::month(static_cast<unsigned>(month)) /
+                        std::chrono::day(static_cast<unsigned>(day));
+  return time_point_cast<platform::Clock::Duration>(date + hours(hour) + minutes(minute) + seconds(second));
+}
+
+std::filesystem::path mediaSamplePath(const std::string& file) {
+  return std::filesystem::path(LUMORA_TEST_MEDIA_DIR) / file;
 }
 
 void writeFile(const std::filesystem::path& path, const platform::Bytes& data) {

@@ -1,14 +1,17 @@
 // Real picture and movie files for tests: JPEGs (with the EXIF values a
 // test asks for) and PNGs encoded by libvips, EXIF written by libexiv2, and
-// the smallest QuickTime movie that carries a header with size and length.
+// the smallest QuickTime movie that carries a header with size and length;
+// and the files of every format kept in tests/media.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Bytes.h"
+#include "platform/dispatch/Clock.h"
 
 namespace testsupport {
 
@@ -32,6 +35,20 @@ platform::Bytes makePixelBombPng(std::uint32_t width, std::uint32_t height);
 // A QuickTime movie header: `width` x `height`, `seconds` long, padded with
 // `payload` bytes of media data.
 platform::Bytes makeMovie(int width, int height, double seconds, std::size_t payload = 64);
+
+// A real file of each format the library takes, kept in tests/media (its
+// README tells how each was made), with what a reader must find in it.
+struct MediaSample {
+  const char* file;       // its name in tests/media
+  int width;              // in pixels, as shown (turned upright)
+  int height;
+  double seconds;         // a movie's length; 0 for a photo
+  const char* dateTaken;  // "yyyy-mm-dd hh:mm:ss" UTC from its EXIF or movie header; nullptr when it has none
+};
+const std::vector<MediaSample>& mediaSamples();
+// The sample's dateTaken as a time.
+std::optional<platform::Clock::TimePoint> dateTakenOf(const MediaSample& sample);
+std::filesystem::path mediaSamplePath(const std::string& file);
 
 void writeFile(const std::filesystem::path& path, const platform::Bytes& data);
 platform::Bytes readFile(const std::filesystem::path& path);

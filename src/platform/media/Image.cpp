@@ -1,8 +1,14 @@
 #include "platform/media/Image.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -113,7 +119,57 @@ ImageOrientation orientationOf(const vips::VImage& image) {
   return imageOrientationFromExif(image.get_int(VIPS_META_ORIENTATION));
 }
 
+// The blob borrows the bytes, which must outlive it.
+using BorrowedBlob = std::unique_ptr<VipsBlob, void (*)(VipsBlob*)>;
+BorrowedBlob borrowedBlob(const Bytes& data) {
+  return BorrowedBlob(vips_blob_new(nullptr, data.data(), data.size()),
+                      [](VipsBlob* made) { vips_area_unref(VIPS_AREA(made)); });
+}
+
+HeifHeader heifHeaderOf(const vips::VImage& header) {
+  HeifHeader out{header.width(), header.height(), {}};
+  if (header.get_typeof(VIPS_META_EXIF_NAME) != 0) {
+    std::size_t length = 0;
+    const auto* exif = static_cast<const std::uint8_t*>(header.get_blob(VIPS_META_EXIF_NAME, &length));
+    if (exif != nullptr) out.exif.assign(exif, exif + length);
+  }
+  return out;
+}
+
 }  // namespace
+
+Result<HeifHeader> heifHeaderOfFile(const std::filesystem::path& path) {
+  initialiseVips();
+  // Opened without waiting, and read only when it is a plain file: a pipe
+  // at the name never holds the reader.
+  int fd;
+  while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) < 0 && errno == EINTR) {
+  }
+  if (fd < 0) return imageError(kImageErrorUndecodable, std::string("Cannot open the file: ") + std::strerror(errno));
+  struct stat info {};
+  Result<HeifHeader> header = imageError(kImageErrorUndecodable, "Not a plain file.");
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    try {
+      // The source reads a descriptor of its own.
+      header = heifHeaderOf(vips::VImage::heifload_source(vips::VSource::new_from_descriptor(fd)));
+    } catch (const vips::VError& error) {
+      header = vipsError(kImageErrorUndecodable, error);
+    }
+  }
+  ::close(fd);
+  return header;
+}
+
+Result<HeifHeader> heifHeaderWithData(const Bytes& data) {
+  initialiseVips();
+  if (data.empty()) return imageError(kImageErrorUndecodable, "No image data.");
+  try {
+    const BorrowedBlob blob = borrowedBlob(data);
+    return heifHeaderOf(vips::VImage::heifload_buffer(blob.get()));
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorUndecodable, error);
+  }
+}
 
 Result<Image> Image::imageWithData(Bytes data) {
   initialiseVips();
@@ -163,9 +219,7 @@ Result<Image> Image::shownImageWithData(Bytes data, int boxWidth, int boxHeight,
     scale = std::min(scale, 4.0 * std::max(boxWidth, boxHeight) / std::max(storedWidth, storedHeight));
     const int shownWidth = std::max(1, static_cast<int>(std::lround(storedWidth * scale)));
     const int shownHeight = std::max(1, static_cast<int>(std::lround(storedHeight * scale)));
-    // The blob borrows the bytes, which outlive it.
-    std::unique_ptr<VipsBlob, void (*)(VipsBlob*)> blob(vips_blob_new(nullptr, source->data(), source->size()),
-                                                       [](VipsBlob* made) { vips_area_unref(VIPS_AREA(made)); });
+    const BorrowedBlob blob = borrowedBlob(*source);
     vips::VImage shown = vips::VImage::thumbnail_buffer(blob.get(), shownWidth,
                                                         vips::VImage::option()
                                                             ->set("height", shownHeight)

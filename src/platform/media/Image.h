@@ -45,10 +45,25 @@ enum class ImageOrientation : int {
 ImageOrientation imageOrientationFromExif(int exifOrientation);
 int exifFromImageOrientation(ImageOrientation orientation);
 
+// What the HEIF reader (libheif, through libvips) tells of a HEIF picture
+// (HEIC and the rest of that family) from its header, without decoding its
+// pixels: its size as shown, the file's own turn, mirror and crop applied,
+// as every HEIF decoder applies them; and its EXIF block (TIFF bytes, empty
+// when it has none). Bytes that are not a HEIF picture it can read are
+// refused (kImageErrorUndecodable).
+struct HeifHeader {
+  int width = 0;
+  int height = 0;
+  Bytes exif;
+};
+Result<HeifHeader> heifHeaderOfFile(const std::filesystem::path& path);
+Result<HeifHeader> heifHeaderWithData(const Bytes& data);
+
 class Image {
  public:
-  // Decodes the bytes of an image file (JPEG, PNG, GIF, TIFF, WebP ...); the
-  // orientation comes from the file's EXIF data (Up when there is none).
+  // Decodes the bytes of an image file (JPEG, PNG, GIF, TIFF, WebP, HEIC
+  // ...); the orientation comes from the file's EXIF data (Up when there is
+  // none; a HEIF picture comes upright, its own turn applied).
   static Result<Image> imageWithData(Bytes data);
   static Result<Image> imageWithContentsOfFile(const std::filesystem::path& path);
 

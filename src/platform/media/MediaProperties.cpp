@@ -1,5 +1,6 @@
 #include "platform/media/MediaProperties.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -9,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "platform/media/Image.h"
 
 // libexiv2 0.27 hands its images out as std::auto_ptr.
 #pragma GCC diagnostic push
@@ -58,6 +61,9 @@ void initialiseExiv2() {
   std::call_once(once, [] {
     Exiv2::XmpParser::initialize();
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    // Off, whatever the library's default: on, its reader of ISO base media
+    // takes MP4, M4V and 3GP movies for pictures. HEIF is read by libheif.
+    Exiv2::enableBMFF(false);
   });
 }
 
@@ -146,19 +152,23 @@ void putEncodedText(Json& dict, const char* name, const Exiv2::ExifData& exif, c
   if (!text.empty() && isValidUtf8(text)) dict[name] = text;
 }
 
-Json propertiesOf(Exiv2::Image& image) {
-  image.readMetadata();
-  const Exiv2::ExifData& exif = image.exifData();
+// Whether the picture is stored as its EXIF orientation says it is turned
+// (else it comes upright from its decoder, and no orientation is told).
+enum class Stored { AsExifSays, Upright };
+
+Json propertiesFrom(std::int64_t width, std::int64_t height, const Exiv2::ExifData& exif, Stored stored) {
   Json properties = Json::object();
-  properties[kImagePropertyPixelWidth] = static_cast<std::int64_t>(image.pixelWidth());
-  properties[kImagePropertyPixelHeight] = static_cast<std::int64_t>(image.pixelHeight());
+  properties[kImagePropertyPixelWidth] = width;
+  properties[kImagePropertyPixelHeight] = height;
 
   Json tiff = Json::object();
   putText(tiff, "Make", exif, "Exif.Image.Make");
   putText(tiff, "Model", exif, "Exif.Image.Model");
   putText(tiff, "DateTime", exif, "Exif.Image.DateTime");
-  putInteger(tiff, "Orientation", exif, "Exif.Image.Orientation");
-  if (tiff.contains("Orientation")) properties[kImagePropertyOrientation] = tiff["Orientation"];
+  if (stored == Stored::AsExifSays) {
+    putInteger(tiff, "Orientation", exif, "Exif.Image.Orientation");
+    if (tiff.contains("Orientation")) properties[kImagePropertyOrientation] = tiff["Orientation"];
+  }
 
   Json exifDict = Json::object();
   putText(exifDict, "DateTimeOriginal", exif, "Exif.Photo.DateTimeOriginal");
@@ -209,14 +219,50 @@ auto guarded(const Read& read) -> decltype(read()) {
   }
 }
 
-template <class Open>
-Result<Json> readImageProperties(const Open& open) {
-  return guarded([&]() -> Result<Json> {
-    ExivImage image = open();
-    if (image.get() == nullptr || !image->good() || image->mimeType().rfind("image/", 0) != 0) {
-      return unreadable("Not an image.");
+// A HEIF picture (HEIC and its family) is turned by its own transform,
+// which its decoder applies (the EXIF orientation only restates it): its
+// size is the size as shown, and no orientation is told, so that nothing
+// turns it twice. Its EXIF block is read by libexiv2 all the same.
+Json heifProperties(const HeifHeader& header) {
+  Exiv2::ExifData exif;
+  const Bytes& block = header.exif;
+  // The block is TIFF bytes, sometimes after the JPEG marker's "Exif\0\0".
+  constexpr std::size_t kExifMarker = 6;
+  const std::size_t start =
+      block.size() > kExifMarker && std::equal(block.begin(), block.begin() + 4, "Exif") ? kExifMarker : 0;
+  if (block.size() > start) {
+    // Damaged EXIF leaves the picture without its values, still a picture.
+    try {
+      Exiv2::ExifParser::decode(exif, block.data() + start, static_cast<std::uint32_t>(block.size() - start));
+    } catch (const std::exception&) {
+      exif.clear();
     }
-    return propertiesOf(*image);
+  }
+  return propertiesFrom(header.width, header.height, exif, Stored::Upright);
+}
+
+// libexiv2 reads every format but HEIF (its reader of ISO base media stays
+// off: it would take every MPEG-4 movie for a picture, and of HEIF it reads
+// neither the size shown nor the EXIF of the files libheif writes); what it
+// does not know is asked of the HEIF reader.
+template <class Open, class ReadHeif>
+Result<Json> readImageProperties(const Open& open, const ReadHeif& readHeif) {
+  return guarded([&]() -> Result<Json> {
+    std::optional<std::string> refused;
+    try {
+      ExivImage image = open();
+      if (image.get() != nullptr && image->good() && image->mimeType().rfind("image/", 0) == 0) {
+        image->readMetadata();
+        return propertiesFrom(static_cast<std::int64_t>(image->pixelWidth()),
+                              static_cast<std::int64_t>(image->pixelHeight()), image->exifData(),
+                              Stored::AsExifSays);
+      }
+    } catch (const Exiv2::AnyError& error) {
+      refused = error.what();
+    }
+    const Result<HeifHeader> heif = readHeif();
+    if (heif.ok()) return heifProperties(*heif);
+    return unreadable(refused.value_or("Not an image."));
   });
 }
 
@@ -249,12 +295,13 @@ bool mediaReadsStopped() {
 
 Result<Json> imagePropertiesWithData(const Bytes& data) {
   if (data.empty()) return unreadable("No image data.");
-  return readImageProperties(
-      [&] { return Exiv2::ImageFactory::open(data.data(), static_cast<long>(data.size())); });
+  return readImageProperties([&] { return Exiv2::ImageFactory::open(data.data(), static_cast<long>(data.size())); },
+                             [&] { return heifHeaderWithData(data); });
 }
 
 Result<Json> imagePropertiesOfFile(const std::filesystem::path& path) {
-  return readImageProperties([&] { return Exiv2::ImageFactory::open(path.string(), false); });
+  return readImageProperties([&] { return Exiv2::ImageFactory::open(path.string(), false); },
+                             [&] { return heifHeaderOfFile(path); });
 }
 
 std::optional<Location> locationFromImageProperties(const Json& properties) {

@@ -1,6 +1,9 @@
 // What the platform reads from inside image and video files without decoding
 // them (the phone's image I/O properties and movie metadata), through
-// libexiv2.
+// libexiv2, and for HEIF pictures (HEIC) libheif's header with libexiv2
+// reading its EXIF. A HEIF picture comes upright from its decoder (its own
+// turn applied): its size is the size as shown, and neither "Orientation"
+// nor "{TIFF}" "Orientation" is told.
 //
 // Image properties come as the platform's dictionary: "PixelWidth",
 // "PixelHeight" and "Orientation" (EXIF 1 to 8) at the top, and the

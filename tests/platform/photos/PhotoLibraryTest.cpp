@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -645,6 +646,54 @@ TEST_F(PhotoLibraryTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
   EXPECT_TRUE(image);
   caching.stopCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
   EXPECT_EQ(caching.cachedImageCount(), 0u);
+}
+
+// A photo of every format is drawn at the size it is shown in; a HEIC
+// stored on its side, turned by its own transform and its EXIF, is drawn
+// upright once (red above, blue below), not turned twice, and is handed out
+// as its file with no turn left to make.
+TEST_F(PhotoLibraryTest, APhotoOfEveryFormatIsDrawnAsShownAndAHeicUprightOnce) {
+  for (const auto& sample : testsupport::mediaSamples()) {
+    if (sample.seconds > 0) continue;
+    SCOPED_TRACE(sample.file);
+    testsupport::writeFile(PhotoLibrary::folder() / sample.file,
+                           testsupport::readFile(testsupport::mediaSamplePath(sample.file)));
+    const auto photo = named(library->fetchAssetsWithMediaType(MediaType::Image), sample.file);
+    ASSERT_TRUE(photo);
+    Semaphore done;
+    std::optional<Image> image;
+    ImageManager::defaultManager().requestImageForAsset(*photo, 160, 160, ImageContentMode::AspectFit, {},
+                                                        [&](std::optional<Image> got, const ImageRequestInfo&) {
+                                                          image = std::move(got);
+                                                          done.signal();
+                                                        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(image);
+    const double scale = 160.0 / std::max(sample.width, sample.height);
+    EXPECT_EQ(image->width(), std::lround(sample.width * scale));
+    EXPECT_EQ(image->height(), std::lround(sample.height * scale));
+    if (std::string(sample.file) != "photo.heic") continue;
+    const Bytes pixels = image->RGBARepresentation().value();
+    const auto redAt = [&](int y) {
+      return pixels[static_cast<std::size_t>(y * image->width() + image->width() / 2) * 4];
+    };
+    EXPECT_GT(redAt(2), 150) << "red above";
+    EXPECT_LT(redAt(image->height() - 3), 100) << "blue below";
+
+    ImageOrientation orientation = ImageOrientation::Down;
+    ImageRequestInfo info;
+    ImageManager::defaultManager().requestImageDataForAsset(
+        *photo, {.fileOnlyWhenUnedited = true},
+        [&](std::optional<Bytes>, std::string, ImageOrientation o, const ImageRequestInfo& i) {
+          orientation = o;
+          info = i;
+          done.signal();
+        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    EXPECT_FALSE(info.error);
+    EXPECT_EQ(info.fileURL, photo->file);
+    EXPECT_EQ(orientation, ImageOrientation::Up);
+  }
 }
 
 // Folders linked into the library are part of it: every real folder is
