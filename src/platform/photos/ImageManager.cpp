@@ -203,8 +203,19 @@ ImageRequestID ImageManager::requestImageForAsset(const Asset& asset, double tar
       (*shared)(std::nullopt, info);
     };
     if (asset.mediaType != MediaType::Image) return fail("The asset is not a photo.");
+    // Met as every other read of the asset's file: gone, unreadable or
+    // damaged, each told by the file's name.
+    if (auto refused = unreadableFile(asset.file)) {
+      info.error = refused;
+      return (*shared)(std::nullopt, info);
+    }
     auto decoded = Image::imageWithContentsOfFile(asset.file);
-    if (!decoded) return fail("The photo's file cannot be read.");
+    if (!decoded) {
+      const int answer = assetFileAnswer(asset.file);
+      info.error = answer != 0 ? assetFileReadError(answer, asset.file)
+                               : assetFileDamagedError(asset.file, MediaType::Image);
+      return (*shared)(std::nullopt, info);
+    }
     const double scale = std::min(targetWidth / decoded->width(), targetHeight / decoded->height());
     const double width = std::max(1.0, std::round(decoded->width() * scale));
     const double height = std::max(1.0, std::round(decoded->height() * scale));

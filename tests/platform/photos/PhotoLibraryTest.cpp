@@ -648,6 +648,47 @@ TEST_F(PhotoLibraryTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
   EXPECT_EQ(caching.cachedImageCount(), 0u);
 }
 
+// A picture asked of a photo that cannot be drawn says why, as every other
+// read of its file does: gone, unreadable (its open refused) or damaged,
+// each with the file's path; none stalls or is taken for another.
+TEST_F(PhotoLibraryTest, APictureThatCannotBeDrawnIsToldGoneUnreadableOrDamaged) {
+  using Kind = AssetFileFailure::Kind;
+  const fs::path gone = PhotoLibrary::folder() / "gone.jpg";
+  const fs::path locked = PhotoLibrary::folder() / "locked.jpg";
+  const fs::path broken = PhotoLibrary::folder() / "broken.jpg";
+  testsupport::writeFile(gone, testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(locked, testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(broken, Bytes(100, 0x5a));
+  const auto photos = library->fetchAssetsWithMediaType(MediaType::Image);
+  fs::remove(gone);
+  testsupport::FileFault fault(testsupport::FileFault::fromOpen(locked, 1, EACCES));
+  const struct {
+    fs::path file;
+    Kind kind;
+  } cases[] = {{gone, Kind::Gone}, {locked, Kind::Unreadable}, {broken, Kind::Damaged}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.filename().string());
+    const auto photo = named(photos, c.file.filename().string());
+    ASSERT_TRUE(photo);
+    Semaphore done;
+    std::optional<Image> image;
+    ImageRequestInfo info;
+    ImageManager::defaultManager().requestImageForAsset(*photo, 100, 100, ImageContentMode::AspectFill, {},
+                                                        [&](std::optional<Image> got, const ImageRequestInfo& i) {
+                                                          image = std::move(got);
+                                                          info = i;
+                                                          done.signal();
+                                                        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    EXPECT_FALSE(image);
+    ASSERT_TRUE(info.error);
+    const auto failure = assetFileFailureOf(*info.error);
+    ASSERT_TRUE(failure) << info.error->description();
+    EXPECT_EQ(failure->kind, c.kind);
+    EXPECT_EQ(failure->file, c.file);
+  }
+}
+
 // A photo of every format is drawn at the size it is shown in; a HEIC
 // stored on its side, turned by its own transform and its EXIF, is drawn
 // upright once (red above, blue below), not turned twice, and is handed out
