@@ -76,12 +76,15 @@ bool claimAppHome(std::FILE* err) {
   const std::string what =
       said != info.end() && said->is_string() ? said->get<std::string>() : claimed.error().description();
   const int code = static_cast<int>(claimed.error().code());
-  const bool full = claimed.error().domain() == platform::kPOSIXErrorDomain &&
-                    (code == ENOSPC || code == EDQUOT || code == EFBIG);
+  const bool posix = claimed.error().domain() == platform::kPOSIXErrorDomain;
+  const bool full = posix && (code == ENOSPC || code == EDQUOT || code == EFBIG);
+  // A store the other home's process kept writing while it was copied.
+  const bool busy = posix && code == EBUSY;
   // The home's path is the user's: printed as it may be.
   std::fprintf(err, "lumora: %s\n  %s\n", platform::printableText(what).c_str(),
-               full ? "Free space on its disk and start again, or set LUMORA_HOME to another folder."
-                    : "Set LUMORA_HOME to a folder you can write in.");
+               full   ? "Free space on its disk and start again, or set LUMORA_HOME to another folder."
+               : busy ? "Start again in a moment."
+                      : "Set LUMORA_HOME to a folder you can write in.");
   return false;
 }
 

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -734,6 +735,59 @@ TEST_F(GalleryBackupBelow8Test, TheOlderInterfaceBacksUpTheSameAssetsAndAnEdited
   Report refused = backUp();
   ASSERT_TRUE(refused.failed);
   EXPECT_EQ(refused.failed->code(), lumora::kLMLocalErrorPhotosAccess);
+}
+
+// A photo or a video whose file is cut, or grows, while the backup reads it
+// (at its export's read of the library's file, or at its upload's), or
+// between the two, fails as changed while it was read, neither sent as it
+// was read nor told unreadable; the next run reads it again, whole, and
+// sends it. Each is the one photo of its run, so that it is exported at
+// its turn (a photo exported ahead of its turn is exported again once the
+// library has seen it change).
+TEST_F(GalleryBackupRunTest, AFileCutOrGrownWhileItIsReadFailsAsChangedAndIsSentNextRun) {
+  namespace fs = std::filesystem;
+  using testsupport::FileFault;
+  using Access = photos::FileAccess;
+  const auto cut = [](const fs::path& file) { fs::resize_file(file, fs::file_size(file) / 2); };
+  const auto grow = [](const fs::path& file) { std::ofstream(file, std::ios::app | std::ios::binary) << "more"; };
+  // The reads of a photo's file: the library's answer, its export's, its
+  // upload's; of a video's: the library's answer, its export's copy.
+  struct Case {
+    const char* name;
+    Access at;
+    int nth;
+    std::function<void(const fs::path&)> change;
+  };
+  const Case cases[] = {
+      {"CUT_AT_EXPORT.JPG", Access::Read, 2, cut},    {"GROWN_AT_EXPORT.JPG", Access::Read, 2, grow},
+      {"CUT_AT_UPLOAD.JPG", Access::Read, 3, cut},    {"GROWN_AT_UPLOAD.JPG", Access::Read, 3, grow},
+      {"GROWN_BEFORE_UPLOAD.JPG", Access::Open, 3, grow},
+      {"CUT_AT_EXPORT.MOV", Access::Read, 2, cut},    {"GROWN_AT_EXPORT.MOV", Access::Read, 2, grow},
+  };
+  int sent = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = photos::PhotoLibrary::folder() / c.name;
+    const platform::Bytes whole = file.extension() == ".MOV" ? testsupport::makeMovie(40 + sent, 24, 1.0)
+                                                             : testsupport::makeJpeg(40 + sent, 12);
+    testsupport::writeFile(file, whole);
+    {
+      FileFault changing(FileFault::changedAt(file, c.at, c.nth, c.change));
+      const Report changed = backUp();
+      ASSERT_TRUE(changed.finished);
+      EXPECT_EQ(changed.uploaded, 0);
+      ASSERT_EQ(changed.failures.size(), 1u);
+      EXPECT_NE(changed.failures[0].description().find(std::string(c.name) + " changed while it was read"),
+                std::string::npos)
+          << changed.failures[0].description();
+    }
+    testsupport::writeFile(file, whole);
+    const Report next = backUp();
+    ASSERT_TRUE(next.finished);
+    EXPECT_TRUE(next.failures.empty()) << next.failures.front().description();
+    EXPECT_EQ(next.uploaded, 1);
+    EXPECT_EQ(cloudImages()[1].size(), static_cast<std::size_t>(++sent));
+  }
 }
 
 }  // namespace

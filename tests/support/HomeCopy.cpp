@@ -33,14 +33,20 @@ bool copyWithHardLinks(const fs::path& from, const fs::path& to, const std::set<
     }
     const fs::path target = to / relative;
     const fs::file_status status = it->symlink_status(error);
-    if (error) return false;
-    if (fs::is_symlink(status)) {
-      fs::copy_symlink(it->path(), target, error);
-    } else if (fs::is_directory(status)) {
-      fs::create_directory(target, error);
-      if (!error) fs::permissions(target, status.permissions(), error);
-    } else {
-      fs::create_hard_link(it->path(), target, error);
+    if (!error) {
+      if (fs::is_symlink(status)) {
+        fs::copy_symlink(it->path(), target, error);
+      } else if (fs::is_directory(status)) {
+        fs::create_directory(target, error);
+        if (!error) fs::permissions(target, status.permissions(), error);
+      } else {
+        fs::create_hard_link(it->path(), target, error);
+      }
+    }
+    // A file the running app removed as it was reached is not copied.
+    if (error == std::errc::no_such_file_or_directory) {
+      error.clear();
+      continue;
     }
     if (error) return false;
   }

@@ -15,7 +15,8 @@
 namespace testsupport {
 
 // Copies `from` to `to` (made) with hard links, but the entries of `from`
-// named in `leftOut`; false when anything could not be made.
+// named in `leftOut` (and a file gone as it was reached, as a running app
+// removes one); false when anything could not be made.
 bool copyWithHardLinks(const std::filesystem::path& from, const std::filesystem::path& to,
                        const std::set<std::string>& leftOut = {});
 

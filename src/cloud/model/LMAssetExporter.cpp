@@ -118,22 +118,19 @@ platform::Error libraryFileError(const platform::Error& error, const fs::path& f
 // The library's own file digested where it lies, block by block, as the
 // upload reads it again later.
 platform::Status digestLibraryFile(const fs::path& file, LMImage& image) {
-  auto opened = photos::openAssetFile(file);
+  struct stat info {};
+  auto opened = photos::openAssetFile(file, &info);
   if (!opened) return libraryFileError(opened.error(), file);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{*opened};
-  struct stat info {};
-  if (::fstat(closer.fd, &info) != 0) return libraryFileError(platform::posixError(errno, "Cannot read"), file);
   image.size = static_cast<std::int64_t>(info.st_size);
   auto digests = digestBlocksOfOpenFile(closer.fd, file.filename().string(), *image.size);
-  if (!digests) {
-    // Cut short while it was read: changed, not unreadable.
-    struct stat now {};
-    if (::fstat(closer.fd, &now) == 0 && now.st_size < info.st_size) return photos::assetFileChangedError(file);
-    return libraryFileError(digests.error(), file);
-  }
+  // Cut short, grown or written while it was read: the digests are of no
+  // one state of it (and a read cut short is no refusal).
+  if (photos::assetFileChangedSince(closer.fd, info)) return photos::assetFileChangedError(file);
+  if (!digests) return libraryFileError(digests.error(), file);
   image.sha1 = std::move(digests->sha1);
   image.blockInfos = std::move(digests->blockInfos);
   return platform::Status::success();

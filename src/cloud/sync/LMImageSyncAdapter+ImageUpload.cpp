@@ -1,6 +1,7 @@
 // The backup of one exported image: found in the cloud through the
 // delegate, or uploaded block by block and committed; then its relation row.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,9 +130,13 @@ class BlockFile {
     if (!image.libraryFilePath) return noTemporaryDataError();
     path_ = *image.libraryFilePath;
     library_ = true;
-    auto opened = platform::photos::openAssetFile(path_);
+    auto opened = platform::photos::openAssetFile(path_, &opened_);
     if (opened) {
       fd_ = *opened;
+      // Another size than the export digested: changed since.
+      if (image.size && opened_.st_size != *image.size) {
+        return loggedUploadFailure(platform::photos::assetFileChangedError(path_));
+      }
       return platform::Status::success();
     }
     const int answer = static_cast<int>(opened.error().code());
@@ -143,7 +148,7 @@ class BlockFile {
 
   // Exactly `length` bytes from `offset`; a file that ends before is the
   // missing-data error (for the library's file: one changed since it was
-  // digested).
+  // digested, as is one written since it was opened).
   platform::Status read(std::int64_t offset, std::size_t length, platform::Bytes& into) {
     into.resize(length);
     for (std::size_t done = 0; done < length;) {
@@ -154,6 +159,10 @@ class BlockFile {
       if (got == 0 && library_) return loggedUploadFailure(platform::photos::assetFileChangedError(path_));
       if (got == 0) return noTemporaryDataError();
       done += static_cast<std::size_t>(got);
+    }
+    // Grown or written meanwhile: what was read may be part old, part new.
+    if (library_ && platform::photos::assetFileChangedSince(fd_, opened_)) {
+      return loggedUploadFailure(platform::photos::assetFileChangedError(path_));
     }
     return platform::Status::success();
   }
@@ -166,6 +175,7 @@ class BlockFile {
 
   std::filesystem::path path_;
   bool library_ = false;
+  struct stat opened_ {};  // the library's file as opened
   int fd_ = -1;
 };
 

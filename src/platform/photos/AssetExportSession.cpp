@@ -127,13 +127,12 @@ void AssetExportSession::run() {
   }
   status_.store(ExportStatus::Exporting);
 
-  auto opened = openAssetFile(source_);
+  struct stat info {};
+  auto opened = openAssetFile(source_, &info);
   if (!opened) {
     return finish(ExportStatus::Failed, assetFileReadError(static_cast<int>(opened.error().code()), source_));
   }
   FileDescriptor in(*opened);
-  struct stat info {};
-  if (::fstat(in.get(), &info) != 0) return finish(ExportStatus::Failed, assetFileReadError(errno, source_));
   // An existing file is never written over.
   FileDescriptor out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (out.get() < 0) {
@@ -151,10 +150,14 @@ void AssetExportSession::run() {
   }
   const int writeError = errno;
   ok = out.close() && ok;
-  if (cancelled_.load() || !ok) {
+  // Cut short, grown or written while it was copied: the copy is of no one
+  // state of the movie.
+  const bool changed = !cancelled_.load() && assetFileChangedSince(in.get(), info);
+  if (cancelled_.load() || !ok || changed) {
     std::error_code ec;
     std::filesystem::remove(output, ec);
     if (cancelled_.load()) return finish(ExportStatus::Cancelled, std::nullopt);
+    if (changed) return finish(ExportStatus::Failed, assetFileChangedError(source_));
     return finish(ExportStatus::Failed, exportError(kPhotosErrorFileSystem, std::string("Export failed: ") +
                                                                                std::strerror(writeError)));
   }

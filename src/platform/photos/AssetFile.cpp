@@ -150,7 +150,7 @@ int assetFileAnswer(const std::filesystem::path& file) {
   return S_ISREG(info.st_mode) ? 0 : EINVAL;
 }
 
-Result<int> openAssetFile(const std::filesystem::path& file) {
+Result<int> openAssetFile(const std::filesystem::path& file, struct stat* opened) {
   int code = injectedFileFault(file, FileAccess::Open);
   if (code == 0) {
     // Non-blocking, so that a pipe under the name never holds the reader;
@@ -162,12 +162,24 @@ Result<int> openAssetFile(const std::filesystem::path& file) {
       code = errno;
     } else {
       struct stat info {};
-      if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return fd;
-      code = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+      if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (opened != nullptr) *opened = info;
+        code = injectedFileFault(file, FileAccess::Read);
+        if (code == 0) return fd;
+      } else {
+        code = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+      }
       ::close(fd);
     }
   }
   return posixError(code, "Cannot open " + libraryPathText(file));
+}
+
+bool assetFileChangedSince(int fd, const struct stat& opened) {
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) return false;
+  return now.st_size != opened.st_size || now.st_mtim.tv_sec != opened.st_mtim.tv_sec ||
+         now.st_mtim.tv_nsec != opened.st_mtim.tv_nsec;
 }
 
 }  // namespace platform::photos

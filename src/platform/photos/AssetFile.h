@@ -19,11 +19,13 @@
 // Tests stand in for refusals that a process running as root never meets
 // (a file or folder of mode 000, a failing disk) with
 // setFileFaultForTesting: the answer it gives for a path is taken as the
-// file system's, at the open of an asset's file, at a look at it, and at
-// the listing of a folder of the library.
+// file system's, at the open of an asset's file, at a look at it, at the
+// listing of a folder of the library, and at the read of an open file.
 //
 // Any thread.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -85,11 +87,18 @@ std::string fileRefusalText(int code);
 // else the errno of stat (EINVAL for something that is no plain file).
 int assetFileAnswer(const std::filesystem::path& file);
 // Opens the asset's file for reading: the descriptor (the caller's to
-// close), or the file system's refusal as a POSIX error with its errno.
-Result<int> openAssetFile(const std::filesystem::path& file);
+// close), with its status as opened at `opened` when given, or the file
+// system's refusal as a POSIX error with its errno.
+Result<int> openAssetFile(const std::filesystem::path& file, struct stat* opened = nullptr);
+// Whether the file open at `fd` was written since its status was
+// `opened` (its size or its time of change differs): what was read of it
+// may be part old, part new.
+bool assetFileChangedSince(int fd, const struct stat& opened);
 // How a path is met: its file opened to be read, or looked at (stat'ed,
-// or listed for a folder).
-enum class FileAccess { Open, Look };
+// or listed for a folder), or its file open and its status taken, about
+// to be read (a test that changes the file there changes it while it is
+// read).
+enum class FileAccess { Open, Look, Read };
 // The refusal a test set for the path, else 0.
 int injectedFileFault(const std::filesystem::path& path, FileAccess access);
 

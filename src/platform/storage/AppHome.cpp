@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/storage/OwnFile.h"
+#include "platform/storage/SharedFileCopies.h"
 
 namespace platform {
 namespace {
@@ -143,73 +144,31 @@ void tidy(const Survey& found) {
   tightenModes(found);
 }
 
-// A file of the home's that another name shares, and the copy of it made
-// beside it to take its place.
-struct OwnCopy {
-  fs::path path;
-  std::string temporary;
-};
-
-// Makes beside the file at `path` (its status `info`) a copy that holds its
-// bytes and mode, added to `made`; with `lock`, the copy is locked as the
-// home's lock and its descriptor kept there.
-Status copyBeside(const fs::path& path, const struct stat& info, std::vector<OwnCopy>& made, int* lock = nullptr) {
-  const int source = openToRead(path.c_str(), info);
-  int failure = source < 0 ? errno : 0;
-  char temporary[PATH_MAX];
-  int copy = -1;
-  if (failure == 0) {
-    copy = makeCopyBeside(path.c_str(), source, info.st_mode, O_RDWR, temporary);
-    if (copy < 0) failure = errno;
-  }
-  if (source >= 0) ::close(source);
-  if (copy >= 0 && lock != nullptr && ::flock(copy, LOCK_EX | LOCK_NB) != 0) {
-    failure = errno;
-    ::close(copy);
-    ::unlink(temporary);
-    copy = -1;
-  }
-  if (copy < 0) return posixError(failure, "Cannot copy " + path.string());
-  made.push_back({path, temporary});
-  if (lock != nullptr) {
-    *lock = copy;
-  } else {
-    ::close(copy);
-  }
-  return Status::success();
-}
-
 // Makes every file of `shared` (the program's own files under `root` that
 // have a second name: a copy of the home made with hard links, a backup
 // that links the files it did not see change) a file of this home alone:
-// all are copied beside their names first, and only once every copy is
-// made do the copies take the names, the lock file (held as `lock`) last,
-// its copy locked before it takes the name and then held in `lock`
-// instead; the lock file it replaced stays held, added to `replaced`. The
-// other names keep their bytes. A copy that cannot be made leaves every
-// name as it was and no copy behind.
+// all are copied beside their names first (each holding a state its file
+// had, a store what was committed to it: see SharedFileCopies), and only
+// once every copy is made do the copies take the names, the lock file
+// (held as `lock`) last, its copy locked before it takes the name and then
+// held in `lock` instead; the lock file it replaced stays held, added to
+// `replaced`. The other names keep their bytes. A copy that cannot be made
+// leaves every name as it was (but for a store's journal file that is no
+// longer the store's) and no copy behind.
 Status makeFilesOwn(const fs::path& root, const std::vector<std::pair<fs::path, struct stat>>& shared,
                     const fs::path& lockFile, int& lock, std::vector<int>& replaced) {
   struct stat lockInfo {};
   if (::fstat(lock, &lockInfo) != 0) return posixError(errno, "Cannot read " + lockFile.string());
-  std::vector<OwnCopy> made;
+  SharedFileCopies copies;
+  SharedFileCopies::Found others;
+  for (const auto& file : shared) {
+    if (file.first != lockFile) others.push_back(file);
+  }
   int newLock = -1;
-  Status status = Status::success();
-  for (const auto& [path, info] : shared) {
-    if (path == lockFile) continue;
-    status = copyBeside(path, info, made);
-    if (!status.ok()) break;
-  }
-  if (status.ok() && lockInfo.st_nlink > 1) status = copyBeside(lockFile, lockInfo, made, &newLock);
+  Status status = copies.make(others);
+  if (status.ok() && lockInfo.st_nlink > 1) status = copies.makeLocked(lockFile, lockInfo, newLock);
   const bool copied = status.ok();
-  std::size_t renamed = 0;
-  for (; status.ok() && renamed < made.size(); ++renamed) {
-    if (::rename(made[renamed].temporary.c_str(), made[renamed].path.c_str()) != 0) {
-      status = posixError(errno, "Cannot replace " + made[renamed].path.string());
-      break;
-    }
-  }
-  for (std::size_t i = renamed; i < made.size(); ++i) ::unlink(made[i].temporary.c_str());
+  if (status.ok()) status = copies.takeNames();
   if (!status.ok()) {
     if (newLock >= 0) ::close(newLock);
     const std::string what = status.error().userInfo().value(Error::kLocalizedDescriptionKey, std::string());

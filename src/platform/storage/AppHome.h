@@ -74,11 +74,14 @@ class AppHome {
   // earlier writes and of a start cut short are cleared, and every file of
   // the program's own under the root (all but the user's photos in media())
   // that has a second name is replaced by a file of this name alone with
-  // the same bytes and mode, the lock file last (its copy is locked first,
-  // and the lock file it replaces stays locked until the process ends, so
-  // that a copy made at any moment of this process's life waits its turn),
-  // so that a copy of a home is a home of its own from its first start; a
-  // copy that cannot be made fails the claim with every name as it was.
+  // the same contents and mode (a SQLite store what was committed to it,
+  // read as SQLite reads it: see SharedFileCopies), the lock file last (its
+  // copy is locked first, and the lock file it replaces stays locked until
+  // the process ends, so that a copy made at any moment of this process's
+  // life waits its turn), so that a copy of a home is a home of its own
+  // from its first start; a copy that cannot be made fails the claim with
+  // every name as it was (EBUSY: a store written all the while it was
+  // read).
   // `willCopy`, when given, hears the size in bytes of those copies before
   // they are made (a large store takes a moment). Then the first use's walk
   // (see above) runs. Also checks that the root is a folder the app can
