@@ -1,0 +1,244 @@
+// The image manager over the library's files: the bytes and exports it
+// hands out, pictures drawn at a size, and what it tells of a file that
+// cannot be drawn.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+
+#include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/photos/AssetFile.h"
+#include "platform/photos/CachingImageManager.h"
+#include "platform/photos/ImageManager.h"
+#include "platform/photos/MainQueueChangeObserver.h"
+#include "platform/photos/PhotoLibrary.h"
+#include "platform/photos/PhotoLibraryFixture.h"
+#include "support/FileFault.h"
+#include "support/TestMedia.h"
+
+namespace {
+
+using namespace platform;
+using namespace platform::photos;
+namespace fs = std::filesystem;
+using ImageManagerTest = testsupport::PhotoLibraryFixture;
+
+TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
+  testsupport::writeFile(PhotoLibrary::folder() / "p.jpg", testsupport::makeJpeg(20, 10, {.orientation = 8}));
+  testsupport::writeFile(PhotoLibrary::folder() / "v.mp4", testsupport::makeMovie(16, 16, 2, 3 * 1024 * 1024));
+  auto photo = library->fetchAssetsWithMediaType(MediaType::Image).at(0);
+  auto video = library->fetchAssetsWithMediaType(MediaType::Video).at(0);
+  auto& manager = ImageManager::defaultManager();
+
+  Semaphore done;
+  std::optional<Bytes> data;
+  ImageRequestInfo info;
+  ImageOrientation orientation = ImageOrientation::Up;
+  auto keep = [&](std::optional<Bytes> d, std::string, ImageOrientation o, const ImageRequestInfo& i) {
+    data = std::move(d);
+    orientation = o;
+    info = i;
+    done.signal();
+  };
+  manager.requestImageDataForAsset(photo, {}, keep);
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  EXPECT_EQ(data, testsupport::readFile(photo.file));
+  EXPECT_EQ(info.fileURL, photo.file);
+  EXPECT_EQ(orientation, ImageOrientation::Left);
+
+  // Held, a request can be cancelled; it then answers cancelled, once.
+  manager.setRequestsHeld(true);
+  const auto id = manager.requestImageDataForAsset(photo, {}, keep);
+  EXPECT_EQ(manager.pendingRequestCount(), 1u);
+  manager.cancelImageRequest(id);
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  manager.setRequestsHeld(false);
+  EXPECT_TRUE(info.cancelled);
+  EXPECT_FALSE(data);
+  manager.requestImageDataForAsset(video, {}, keep);
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  EXPECT_TRUE(info.error);
+
+  std::shared_ptr<AssetExportSession> session;
+  manager.requestExportSessionForVideo(video, {}, kAssetExportPresetHighestQuality,
+                                       [&](std::shared_ptr<AssetExportSession> s, const ImageRequestInfo& i) {
+                                         session = std::move(s);
+                                         info = i;
+                                         done.signal();
+                                       });
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->sourceKind(), AssetSourceKind::Composition);
+  ASSERT_TRUE(info.sandboxExtensionToken);
+  EXPECT_TRUE(info.sandboxExtensionToken->ends_with("/v.mp4"));
+
+  const fs::path out = home.root() / "out.mp4";
+  session->setOutputURL(out);
+  session->setOutputFileType(kFileTypeMPEG4);
+  session->exportAsynchronously([&] { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(30)));
+  EXPECT_EQ(session->status(), ExportStatus::Completed);
+  EXPECT_EQ(testsupport::readFile(out), testsupport::readFile(video.file));
+
+  // A file already there is never written over; a cancelled export leaves none.
+  auto again = std::make_shared<AssetExportSession>(AssetSourceKind::Composition, video.file, "");
+  again->setOutputURL(out);
+  again->setOutputFileType(kFileTypeMPEG4);
+  again->exportAsynchronously([&] { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(30)));
+  EXPECT_EQ(again->status(), ExportStatus::Failed);
+  auto cancelled = std::make_shared<AssetExportSession>(AssetSourceKind::Composition, video.file, "");
+  cancelled->setOutputURL(home.root() / "cancelled.mp4");
+  cancelled->setOutputFileType(kFileTypeMPEG4);
+  cancelled->cancelExport();
+  cancelled->exportAsynchronously([&] { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(30)));
+  EXPECT_EQ(cancelled->status(), ExportStatus::Cancelled);
+  EXPECT_FALSE(fs::exists(home.root() / "cancelled.mp4"));
+}
+
+TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachTheMainQueue) {
+  MainQueue::main().bindToCurrentThread();
+  std::optional<Change> heard;
+  auto observer = mainQueueChangeObserver([&](const Change& change) { heard = change; });
+  library->registerChangeObserver(observer);
+  testsupport::writeFile(PhotoLibrary::folder() / "wide.jpg", testsupport::makeJpeg(400, 200, {.orientation = 6}));
+  const Asset photo = library->fetchAssetsWithMediaType(MediaType::Image).at(0);
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return heard.has_value(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(heard->insertedAssets, std::vector<std::string>{photo.localIdentifier});
+
+  // Shown upright the photo is 200 x 400.
+  struct Case {
+    ImageContentMode mode;
+    int width, height;
+  };
+  CachingImageManager caching;
+  for (const Case& c : {Case{ImageContentMode::AspectFit, 50, 100}, Case{ImageContentMode::AspectFill, 100, 100}}) {
+    Semaphore done;
+    std::optional<Image> image;
+    ImageManager::defaultManager().requestImageForAsset(photo, 100, 100, c.mode, {},
+                                                        [&](std::optional<Image> got, const ImageRequestInfo&) {
+                                                          image = std::move(got);
+                                                          done.signal();
+                                                        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), c.width);
+    EXPECT_EQ(image->height(), c.height);
+  }
+  caching.startCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
+  // A request queued behind the preparation: once answered, the
+  // preparation is in.
+  Semaphore done;
+  std::optional<Image> image;
+  caching.requestImageForAsset(photo, 10, 10, ImageContentMode::AspectFit, {},
+                               [&](std::optional<Image>, const ImageRequestInfo&) { done.signal(); });
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_EQ(caching.cachedImageCount(), 1u);
+  // Answered from what was prepared, even with the file gone.
+  fs::remove(photo.file);
+  caching.requestImageForAsset(photo, 100, 100, ImageContentMode::AspectFill, {},
+                               [&](std::optional<Image> got, const ImageRequestInfo&) {
+                                 image = std::move(got);
+                                 done.signal();
+                               });
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  EXPECT_TRUE(image);
+  caching.stopCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
+  EXPECT_EQ(caching.cachedImageCount(), 0u);
+}
+
+// A picture asked of a photo that cannot be drawn says why, as every other
+// read of its file does: gone, unreadable (its open refused) or damaged,
+// each with the file's path; none stalls or is taken for another.
+TEST_F(ImageManagerTest, APictureThatCannotBeDrawnIsToldGoneUnreadableOrDamaged) {
+  using Kind = AssetFileFailure::Kind;
+  const fs::path gone = PhotoLibrary::folder() / "gone.jpg";
+  const fs::path locked = PhotoLibrary::folder() / "locked.jpg";
+  const fs::path broken = PhotoLibrary::folder() / "broken.jpg";
+  testsupport::writeFile(gone, testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(locked, testsupport::makeJpeg(40, 30));
+  testsupport::writeFile(broken, Bytes(100, 0x5a));
+  const auto photos = library->fetchAssetsWithMediaType(MediaType::Image);
+  fs::remove(gone);
+  testsupport::FileFault fault(testsupport::FileFault::fromOpen(locked, 1, EACCES));
+  const struct {
+    fs::path file;
+    Kind kind;
+  } cases[] = {{gone, Kind::Gone}, {locked, Kind::Unreadable}, {broken, Kind::Damaged}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.filename().string());
+    const auto photo = named(photos, c.file.filename().string());
+    ASSERT_TRUE(photo);
+    Semaphore done;
+    std::optional<Image> image;
+    ImageRequestInfo info;
+    ImageManager::defaultManager().requestImageForAsset(*photo, 100, 100, ImageContentMode::AspectFill, {},
+                                                        [&](std::optional<Image> got, const ImageRequestInfo& i) {
+                                                          image = std::move(got);
+                                                          info = i;
+                                                          done.signal();
+                                                        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    EXPECT_FALSE(image);
+    ASSERT_TRUE(info.error);
+    const auto failure = assetFileFailureOf(*info.error);
+    ASSERT_TRUE(failure) << info.error->description();
+    EXPECT_EQ(failure->kind, c.kind);
+    EXPECT_EQ(failure->file, c.file);
+  }
+}
+
+// A photo of every format is drawn at the size it is shown in; a HEIC
+// stored on its side, turned by its own transform and its EXIF, is drawn
+// upright once (red above, blue below), not turned twice, and is handed out
+// as its file with no turn left to make.
+TEST_F(ImageManagerTest, APhotoOfEveryFormatIsDrawnAsShownAndAHeicUprightOnce) {
+  for (const auto& sample : testsupport::mediaSamples()) {
+    if (sample.seconds > 0) continue;
+    SCOPED_TRACE(sample.file);
+    testsupport::writeFile(PhotoLibrary::folder() / sample.file,
+                           testsupport::readFile(testsupport::mediaSamplePath(sample.file)));
+    const auto photo = named(library->fetchAssetsWithMediaType(MediaType::Image), sample.file);
+    ASSERT_TRUE(photo);
+    Semaphore done;
+    std::optional<Image> image;
+    ImageManager::defaultManager().requestImageForAsset(*photo, 160, 160, ImageContentMode::AspectFit, {},
+                                                        [&](std::optional<Image> got, const ImageRequestInfo&) {
+                                                          image = std::move(got);
+                                                          done.signal();
+                                                        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(image);
+    const double scale = 160.0 / std::max(sample.width, sample.height);
+    EXPECT_EQ(image->width(), std::lround(sample.width * scale));
+    EXPECT_EQ(image->height(), std::lround(sample.height * scale));
+    if (std::string(sample.file) != "photo.heic") continue;
+    const Bytes pixels = image->RGBARepresentation().value();
+    const auto redAt = [&](int y) {
+      return pixels[static_cast<std::size_t>(y * image->width() + image->width() / 2) * 4];
+    };
+    EXPECT_GT(redAt(2), 150) << "red above";
+    EXPECT_LT(redAt(image->height() - 3), 100) << "blue below";
+
+    ImageOrientation orientation = ImageOrientation::Down;
+    ImageRequestInfo info;
+    ImageManager::defaultManager().requestImageDataForAsset(
+        *photo, {.fileOnlyWhenUnedited = true},
+        [&](std::optional<Bytes>, std::string, ImageOrientation o, const ImageRequestInfo& i) {
+          orientation = o;
+          info = i;
+          done.signal();
+        });
+    ASSERT_TRUE(done.waitFor(seconds(10)));
+    EXPECT_FALSE(info.error);
+    EXPECT_EQ(info.fileURL, photo->file);
+    EXPECT_EQ(orientation, ImageOrientation::Up);
+  }
+}
+
+}  // namespace
