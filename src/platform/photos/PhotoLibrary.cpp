@@ -22,13 +22,13 @@
 #include "platform/Random.h"
 #include "platform/photos/AssetFile.h"
 #include "platform/photos/Catalogue.h"
+#include "platform/photos/LibraryWalk.h"
 
 namespace platform::photos {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kCatalogueFolder = "PhotoData";
 constexpr const char* kCatalogueFile = "Photos.sqlite";
 constexpr const char* kAuthorizationSetting = "authorization";
 constexpr const char* kCameraRollTitle = "Camera Roll";
@@ -55,147 +55,10 @@ Clock::TimePoint timeFromNanos(std::int64_t value) {
   return Clock::TimePoint(std::chrono::duration_cast<Clock::Duration>(std::chrono::nanoseconds(value)));
 }
 
-bool isHidden(const fs::path& path) {
-  const std::string name = path.filename().string();
-  return !name.empty() && name[0] == '.';
-}
-
-// A folder by what it is (its device and inode), whatever name reaches it.
-using FolderIdentity = std::pair<dev_t, ino_t>;
-
-// Nullopt for no folder; `failure` then gets the file system's refusal, if
-// that was the cause.
-std::optional<FolderIdentity> folderIdentity(const fs::path& path, int* failure = nullptr) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    if (failure) *failure = errno;
-    return std::nullopt;
-  }
-  if (!S_ISDIR(info.st_mode)) return std::nullopt;
-  return FolderIdentity{info.st_dev, info.st_ino};
-}
-
-// Whether the file system's answer leaves a place unread (not gone).
-bool isRefusal(int code) { return code != 0 && !isGoneFileCode(code); }
-
 // Whether `path` is `folder` or lies below it, by their names.
 bool isWithin(const fs::path& path, const fs::path& folder) {
   const fs::path relative = path.lexically_relative(folder);
   return !relative.empty() && *relative.begin() != "..";
-}
-
-// The app's own folders, which hold no photo of the user's whatever name
-// reaches them: the app home (the folder that holds the library's folder)
-// and all below it but the library's folder, and the catalogue's folder.
-class AppFolders {
- public:
-  explicit AppFolders(const fs::path& library)
-      : home_(folderIdentity(library.parent_path())),
-        library_(folderIdentity(library)),
-        catalogue_(folderIdentity(library / kCatalogueFolder)) {}
-
-  const std::optional<FolderIdentity>& home() const { return home_; }
-
-  // Whether `folder` is one of them. Its real place decides: of the
-  // catalogue's folder, the library's folder and the home, the one nearest
-  // above it (or the folder itself). A folder whose place cannot be told is
-  // left out.
-  bool contains(const fs::path& folder) const {
-    std::error_code ec;
-    const fs::path real = fs::canonical(folder, ec);
-    if (ec) return true;
-    for (fs::path at = real;; at = at.parent_path()) {
-      if (const auto identity = folderIdentity(at)) {
-        if (identity == catalogue_) return true;
-        if (identity == library_) return false;
-        if (identity == home_) return true;
-      }
-      if (at == at.root_path()) return false;
-    }
-  }
-
- private:
-  std::optional<FolderIdentity> home_;
-  std::optional<FolderIdentity> library_;
-  std::optional<FolderIdentity> catalogue_;
-};
-
-// Calls `visit` with each file under the library's folder that may be a
-// photo or a video (hidden names and the app's own folders left out) until
-// it answers false; false then. A folder that cannot be read whole (its
-// listing refused or failed part-way, or what it holds not to be looked
-// at) goes to `unread` with the file system's answer; the walk goes on
-// with the rest. A folder linked into the library is part of
-// it: every real folder is walked once, the library's own tree first, then
-// the folders its links lead to, round by round, each folder's names in
-// order. So a folder reached by more than one name is always taken under
-// the same one (its plain name when it has one) and its files keep their
-// identifiers; a link back up the tree, or a loop of links, leads to a
-// folder walked already, and a link into the app home (or to a folder
-// that holds it) reaches none of the app's own files.
-bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const fs::path&)>& visit,
-                        const std::function<void(const fs::path&, int)>& unread) {
-  const AppFolders own(folder);
-  std::set<FolderIdentity> walked;
-  for (const fs::path& path : {folder, folder / kCatalogueFolder}) {
-    if (auto identity = folderIdentity(path)) walked.insert(*identity);
-  }
-  // Below a folder of the user's, only the home itself is the app's: it is
-  // never walked. A linked folder's place is looked up.
-  if (own.home()) walked.insert(*own.home());
-  std::vector<fs::path> links;  // to folders, walked after the tree they are in
-  auto walkTree = [&](const fs::path& top) {
-    std::vector<fs::path> pending = {top};
-    while (!pending.empty()) {
-      const fs::path current = std::move(pending.back());
-      pending.pop_back();
-      // A folder whose listing is refused (mode 0311, 000) or fails (a
-      // failing disk) shows nothing, or part of what it holds: it is told,
-      // and what the library knew of it stays (scanLocked). One gone since
-      // its name was listed is gone.
-      if (const int refused = injectedFileFault(current, FileAccess::Look)) {
-        if (isRefusal(refused)) unread(current, refused);
-        continue;
-      }
-      std::vector<fs::directory_entry> entries;
-      std::error_code ec;
-      for (fs::directory_iterator it(current, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!isHidden(it->path())) entries.push_back(*it);
-      }
-      if (isRefusal(ec.value())) unread(current, ec.value());
-      std::sort(entries.begin(), entries.end());
-      std::vector<fs::path> below;
-      for (const fs::directory_entry& entry : entries) {
-        std::error_code kind;
-        int refused = 0;
-        if (entry.is_directory(kind)) {
-          if (entry.is_symlink(kind)) {
-            links.push_back(entry.path());
-          } else if (auto identity = folderIdentity(entry.path(), &refused)) {
-            if (walked.insert(*identity).second) below.push_back(entry.path());
-          } else if (isRefusal(refused)) {
-            unread(entry.path(), refused);  // listed, but not to be entered
-          }
-        } else if (isRefusal(kind.value())) {
-          unread(entry.path(), kind.value());  // not even its kind can be told
-        } else if (entry.is_regular_file(kind) && !visit(entry.path())) {
-          return false;
-        }
-      }
-      pending.insert(pending.end(), below.rbegin(), below.rend());  // the first name next
-    }
-    return true;
-  };
-  if (!walkTree(folder)) return false;
-  for (std::size_t next = 0; next < links.size(); ++next) {
-    int refused = 0;
-    const auto identity = folderIdentity(links[next], &refused);
-    if (!identity && isRefusal(refused)) unread(links[next], refused);
-    if (!identity || walked.contains(*identity) || own.contains(links[next])) continue;
-    walked.insert(*identity);
-    if (!walkTree(links[next])) return false;
-  }
-  return true;
 }
 
 // Reads what the library keeps about a file. A file is the photo or video
