@@ -1,6 +1,6 @@
 // The walk of the library's folder as the file system really answers it to
 // an app's process (no stand-in refusals): folders whose listing is
-// refused.
+// refused, and links that lead nowhere to be seen.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -125,6 +125,61 @@ TEST_F(LibraryWalkTest, RealFoldersThatCannotBeReadKeepTheirPhotosAndAreTold) {
   auto after = imagesByPath(*library);
   EXPECT_EQ(after.erase("open/IMG_0002.JPG"), 1u);
   EXPECT_EQ(after, known);
+  EXPECT_TRUE(unreadFoldersTold(*library).empty());
+}
+
+// A link that leads nowhere to be seen (to itself, two links to each other,
+// two photo names linked to each other, a target on a way the app may not
+// search) never held a photo of the library: it is no folder, and nothing
+// is told of it, as of a link whose target is gone. One under which the
+// library knows photos (its folder since made unreachable, or the link
+// turned to itself) keeps them, with their identifiers, and is told as a
+// folder that cannot be read, whatever its name.
+TEST_F(LibraryWalkTest, ALinkThatLeadsNowhereIsAFolderOnlyWhereTheLibraryKnowsPhotosUnderIt) {
+  const fs::path media = PhotoLibrary::folder();
+  const testsupport::UserFolder pictures;
+  testsupport::writeFile(media / "IMG_0001.JPG", testsupport::makeJpeg(12, 10));
+  testsupport::writeFile(pictures.path() / "nothing" / "trip" / "IMG_0001.JPG", testsupport::makeJpeg(14, 10));
+  testsupport::writeFile(pictures.path() / "shut" / "trip" / "IMG_0001.JPG", testsupport::makeJpeg(16, 10));
+  testsupport::writeFile(pictures.path() / "turned" / "IMG_0001.JPG", testsupport::makeJpeg(18, 10));
+  fs::create_directory_symlink("loop", media / "loop");
+  fs::create_directory_symlink("l2", media / "l1");
+  fs::create_directory_symlink("l1", media / "l2");
+  fs::create_symlink("b.JPG", media / "a.JPG");
+  fs::create_symlink("a.JPG", media / "b.JPG");
+  fs::create_directory_symlink(pictures.path() / "nothing" / "trip", media / "locked");
+  fs::create_directory_symlink(pictures.path() / "missing", media / "gone");
+  fs::create_directory_symlink(pictures.path() / "shut" / "trip", media / "2023 Trip");
+  fs::create_directory_symlink(pictures.path() / "turned", media / "Turned.JPG");
+
+  ModesWhileAlive modes;
+  modes.set(pictures.path() / "nothing", fs::perms::none);
+  testsupport::WithoutFileModeOverride asAnApp;
+  if (!refusedLikeAnApp(pictures.path() / "nothing")) GTEST_SKIP() << "this process reads folders of mode 000";
+  struct stat info {};
+  ASSERT_NE(::stat((media / "locked").c_str(), &info), 0);
+  ASSERT_EQ(errno, EACCES);
+  const auto known = imagesByPath(*library);
+  EXPECT_EQ(known.size(), 3u);
+  EXPECT_TRUE(known.contains("2023 Trip/IMG_0001.JPG"));
+  EXPECT_TRUE(known.contains("Turned.JPG/IMG_0001.JPG"));
+  EXPECT_TRUE(unreadFoldersTold(*library).empty());
+
+  // The folders known to hold photos go out of reach.
+  modes.set(pictures.path() / "shut", fs::perms::none);
+  fs::remove(media / "Turned.JPG");
+  fs::create_directory_symlink("Turned.JPG", media / "Turned.JPG");
+  library->rescan();
+  EXPECT_EQ(imagesByPath(*library), known);
+  EXPECT_EQ(unreadFoldersTold(*library),
+            (std::set<std::string>{cannotBeRead("2023 Trip", EACCES), cannotBeRead("Turned.JPG", ELOOP)}));
+
+  // In reach again: the same photos, and nothing told.
+  fs::permissions(pictures.path() / "shut", fs::perms::owner_all);
+  fs::remove(media / "Turned.JPG");
+  fs::create_directory_symlink(pictures.path() / "turned", media / "Turned.JPG");
+  library->rescan();
+  EXPECT_EQ(imagesByPath(*library), known);
   EXPECT_TRUE(unreadFoldersTold(*library).empty());
 }
 
