@@ -46,7 +46,8 @@ bool AppFolders::contains(const fs::path& folder) const {
 }
 
 bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const fs::path&)>& visit,
-                        const std::function<void(const fs::path&, int)>& unread) {
+                        const std::function<void(const fs::path&, int)>& unread,
+                        const std::function<void(const fs::path&, int)>& nowhere) {
   const AppFolders own(folder);
   std::set<FolderIdentity> walked;
   for (const fs::path& path : {folder, folder / kCatalogueFolder}) {
@@ -89,7 +90,15 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
             unread(entry.path(), refused);  // listed, but not to be entered
           }
         } else if (isRefusal(kind.value())) {
-          unread(entry.path(), kind.value());  // not even its kind can be told
+          // Not even its kind can be told. A link that is there to be seen
+          // leads nowhere to be seen; else the entry itself is not to be
+          // looked at.
+          std::error_code own;
+          if (fs::is_symlink(entry.symlink_status(own)) && !own) {
+            nowhere(entry.path(), kind.value());
+          } else {
+            unread(entry.path(), kind.value());
+          }
         } else if (entry.is_regular_file(kind) && !visit(entry.path())) {
           return false;
         }
@@ -102,7 +111,7 @@ bool forEachLibraryFile(const fs::path& folder, const std::function<bool(const f
   for (std::size_t next = 0; next < links.size(); ++next) {
     int refused = 0;
     const auto identity = folderIdentity(links[next], &refused);
-    if (!identity && isRefusal(refused)) unread(links[next], refused);
+    if (!identity && isRefusal(refused)) nowhere(links[next], refused);  // a folder no longer
     if (!identity || walked.contains(*identity) || own.contains(links[next])) continue;
     walked.insert(*identity);
     if (!walkTree(links[next])) return false;

@@ -66,8 +66,15 @@ class AppFolders {
 // identifiers; a link back up the tree, or a loop of links, leads to a
 // folder walked already, and a link into the app home (or to a folder
 // that holds it) reaches none of the app's own files.
+// A link that leads to nothing the file system lets be seen (a link to
+// itself, a loop of links, a target on a way not to be searched) is no
+// folder, and may never have been one: it goes to `nowhere` with the file
+// system's answer, and the caller, which knows what the link held before,
+// decides whether it hides anything. A link whose target is gone is
+// nothing at all, and goes to neither.
 bool forEachLibraryFile(const std::filesystem::path& folder,
                         const std::function<bool(const std::filesystem::path&)>& visit,
-                        const std::function<void(const std::filesystem::path&, int)>& unread);
+                        const std::function<void(const std::filesystem::path&, int)>& unread,
+                        const std::function<void(const std::filesystem::path&, int)>& nowhere);
 
 }  // namespace platform::photos

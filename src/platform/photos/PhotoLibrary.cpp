@@ -321,6 +321,15 @@ Change PhotoLibrary::scanLocked() {
       unread.emplace_back(folder, code);
     }
   };
+  // A link that leads nowhere to be seen is a folder of the library that
+  // cannot be read only where the library knows photos under its name;
+  // else it is no folder (a loop of links, a link to a place never open to
+  // the app), and fails no look.
+  auto linkToNowhere = [&](const fs::path& link, const int code) {
+    const std::string below = (link.lexically_relative(folder_) / "").string();
+    const auto first = known.lower_bound(below);
+    if (first != known.end() && first->first.starts_with(below)) unreadFolder(link, code);
+  };
   const bool whole = forEachLibraryFile(folder_, [&](const fs::path& path) {
     const MediaType type = mediaTypeOfFile(path);
     if (type == MediaType::Unknown) return true;
@@ -354,7 +363,7 @@ Change PhotoLibrary::scanLocked() {
       inserted.push_back(std::move(*row));
     }
     return true;
-  }, unreadFolder);
+  }, unreadFolder, linkToNowhere);
   if (!whole) return change;
   unreadFolders_ = unread;
 

@@ -20,7 +20,11 @@
 // failed, or what it holds not to be looked at) keeps every asset known in
 // it, under the same identifiers and in the same albums, whatever their
 // files answer; the library tells it (unreadFolders), as the photos it may
-// hold besides cannot be seen.
+// hold besides cannot be seen. A link in the folder that leads nowhere to
+// be seen (to itself, a loop of links, a target the app may not look at)
+// is such a folder only where the catalogue knows photos under its name;
+// else it is no folder, as a link whose target is gone, and nothing is
+// told of it.
 //
 // Changes: the folder is looked at again each time the library is asked for
 // assets or albums, and on rescan(); a change block (performChangesAndWait)

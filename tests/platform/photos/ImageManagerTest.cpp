@@ -8,6 +8,9 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
@@ -99,6 +102,56 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
   ASSERT_TRUE(done.waitFor(seconds(30)));
   EXPECT_EQ(cancelled->status(), ExportStatus::Cancelled);
   EXPECT_FALSE(fs::exists(home.root() / "cancelled.mp4"));
+}
+
+// A real movie cut, grown, or written over in place while the export
+// copies it fails as changed while it was read, and leaves no copy (a copy
+// of it would be of no one state of the movie: cut short, or part old,
+// part new); exported again, the copy is the movie as it is now.
+TEST_F(ImageManagerTest, AMovieThatChangesWhileItIsExportedFailsAsChangedAndLeavesNoCopy) {
+  const Bytes movie = testsupport::readFile(testsupport::mediaSamplePath("movie.mov"));
+  ASSERT_GT(movie.size(), 64u);
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> change;
+  } cases[] = {
+      {"cut.mov", [](const fs::path& file) { fs::resize_file(file, fs::file_size(file) / 2); }},
+      {"grown.mov", [](const fs::path& file) { std::ofstream(file, std::ios::app | std::ios::binary) << "more"; }},
+      {"written.mov",
+       [](const fs::path& file) {
+         std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).seekp(40) << "written over";
+       }},
+  };
+  Semaphore done;
+  auto exported = [&](const fs::path& source, const fs::path& out) {
+    auto session = std::make_shared<AssetExportSession>(AssetSourceKind::Composition, source, "");
+    session->setOutputURL(out);
+    session->setOutputFileType(kFileTypeQuickTimeMovie);
+    session->exportAsynchronously([&] { done.signal(); });
+    EXPECT_TRUE(done.waitFor(seconds(30)));
+    return session;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path source = PhotoLibrary::folder() / c.name;
+    const fs::path out = home.root() / c.name;
+    testsupport::writeFile(source, movie);
+    // In the library for a while: a write now changes its time.
+    fs::last_write_time(source, fs::file_time_type::clock::now() - std::chrono::hours(24));
+    {
+      testsupport::FileFault changing(testsupport::FileFault::changedAt(source, FileAccess::Read, 1, c.change));
+      const auto session = exported(source, out);
+      EXPECT_EQ(session->status(), ExportStatus::Failed);
+      const auto error = session->error();
+      const auto failure = error ? assetFileFailureOf(*error) : std::nullopt;
+      EXPECT_TRUE(failure && failure->kind == AssetFileFailure::Kind::Changed && failure->file == source)
+          << (error ? error->description() : "no error");
+      EXPECT_FALSE(fs::exists(fs::symlink_status(out)));
+    }
+    ASSERT_NE(testsupport::readFile(source), movie);
+    EXPECT_EQ(exported(source, out)->status(), ExportStatus::Completed);
+    EXPECT_EQ(testsupport::readFile(out), testsupport::readFile(source));
+  }
 }
 
 TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachTheMainQueue) {
