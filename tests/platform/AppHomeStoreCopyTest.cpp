@@ -104,6 +104,8 @@ TEST(AppHomeStoreCopy, ACopyWithoutTheLockFileHoldsWhatItsStoresHadCommitted) {
       {"its writer killed mid-transaction, its journal left", "DELETE", "chk", "", 1},
       {"its log let go of and the store written on", "WAL", "cc", "rccccp", 1},
       {"its journal let go of and the store written on", "DELETE", "ch", "ecccc", 1},
+      {"its log let go of as its writer closed the store", "WAL", "cc", "r", 1},
+      {"its journal let go of at its commit", "DELETE", "ch", "e", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
