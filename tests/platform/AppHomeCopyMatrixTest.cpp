@@ -16,10 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/addressbook/AddressBook.h"
 #include "platform/storage/AppHome.h"
 #include "platform/storage/SharedFileCopies.h"
 #include "support/CommandedChild.h"
 #include "support/CountingStore.h"
+#include "support/DamagedAddressBook.h"
 #include "support/HomeCopy.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
@@ -408,4 +410,58 @@ TEST(AppHomeCopyMatrix, ADamagedStoreIsCopiedAsItLies) {
     EXPECT_EQ(strayFiles(copy), std::set<std::string>{});
     EXPECT_TRUE(testsupport::homeFiles(copy) == files);
   }
+}
+
+// The app's own writer of its address book: makes the book of the home in
+// LUMORA_TEST_BOOK_HOME with 3 people, closed, then saves 200 more and,
+// asked anything, answers and stays until it is killed (its log not copied
+// into the store).
+TEST(AppHomeCopyBookChild, Saves) {
+  const char* home = std::getenv("LUMORA_TEST_BOOK_HOME");
+  if (home == nullptr) GTEST_SKIP();
+  platform::AppHome::setRoot(home);
+  if (!platform::AppHome::claim().ok()) _exit(3);
+  testsupport::makeWholeAddressBook(3);
+  auto book = platform::addressbook::AddressBook::create();
+  if (!book.ok()) _exit(3);
+  namespace ab = platform::addressbook;
+  for (int i = 0; i < 200; ++i) {
+    auto person = (*book)->createPerson((*book)->sourceWithId(ab::kLocalSourceId));
+    if (!person.ok() || !person->setValue(ab::PersonProperty::FirstName, "Saved " + std::to_string(i)).ok()) _exit(3);
+  }
+  if (!(*book)->save().ok()) _exit(3);
+  const int in = testsupport::CommandedChild::commandsIn();
+  const int out = testsupport::CommandedChild::answersOut();
+  for (char command; read(in, &command, 1) == 1;) {
+    if (write(out, ".", 1) != 1) _exit(3);
+  }
+  _exit(0);
+}
+
+// The address book of an app killed after it saved, in a snapshot by a
+// backup that linked its store (unchanged since the previous backup) and
+// copied its log: the copy's book holds every person saved, read as the
+// app reads its book.
+TEST(AppHomeCopyMatrix, AnAddressBookSavedBeforeItsAppWasKilledIsWholeInABackupThatLinkedItsStore) {
+  testsupport::TestHome home;
+  const fs::path original = home.root() / "original";
+  {
+    testsupport::CommandedChild app("AppHomeCopyBookChild.Saves", {{"LUMORA_TEST_BOOK_HOME", original.string()}});
+    ASSERT_TRUE(app.send("."));
+    ASSERT_TRUE(app.kill());
+  }
+  ASSERT_TRUE(fs::exists(original / "Library" / "AddressBook" / "AddressBook.sqlitedb-wal"));
+  const fs::path previous = home.root() / "previous";
+  const fs::path copy = home.root() / "copy";
+  copyHome(Tool::LinkingStores, original, copy, previous);
+  const auto previousFiles = testsupport::homeFiles(previous);
+  platform::AppHome::setRoot(copy);
+  ASSERT_TRUE(platform::AppHome::claim().ok());
+  {
+    auto book = platform::addressbook::AddressBook::create();
+    ASSERT_TRUE(book.ok());
+    EXPECT_EQ((*book)->people().size(), 203u);
+  }
+  platform::AppHome::setRoot(home.root());
+  EXPECT_TRUE(testsupport::homeFiles(previous) == previousFiles);
 }
