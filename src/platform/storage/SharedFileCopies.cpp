@@ -186,11 +186,10 @@ SharedFileCopies::Read SharedFileCopies::readStore(const fs::path& path, const s
     stepTaken(Step::Copied, path);
     sqlite3_exec(source, "COMMIT", nullptr, nullptr, nullptr);
   }
-  int code = 0;
-  if (rc != SQLITE_OK) {
-    code = posixCodeOfStore(copy, rc);
-    if (code == EIO) code = posixCodeOfStore(source, rc);
-  }
+  // The error a call of the system met, on either side, else what SQLite's
+  // result stands for.
+  const bool copyMet = copy != nullptr && sqlite3_system_errno(copy) != 0;
+  const int code = rc == SQLITE_OK ? 0 : posixCodeOfStore(copyMet ? copy : source, rc);
   sqlite3_close_v2(source);
   sqlite3_close_v2(copy);
   struct stat now {};
