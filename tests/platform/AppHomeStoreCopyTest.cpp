@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
@@ -12,6 +10,8 @@
 #include <string>
 
 #include "platform/storage/AppHome.h"
+#include "support/CommandedChild.h"
+#include "support/CountingStore.h"
 #include "support/HomeCopy.h"
 #include "support/TestHome.h"
 
@@ -24,58 +24,8 @@ const char* const kStoreName = "Documents/lumora.db";
 // than one of the writer's commits.
 constexpr int kRows = 4000;
 
-bool run(sqlite3* db, const std::string& sql) {
-  return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-// A store whose every commit keeps `total` the sum of the rows' counts, and
-// counts itself in `commits`.
-void makeStore(const fs::path& file, const char* journal) {
-  fs::create_directories(file.parent_path());
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  ASSERT_TRUE(run(db, std::string("PRAGMA journal_mode=") + journal));
-  ASSERT_TRUE(run(db, "PRAGMA synchronous=OFF;"
-                      "CREATE TABLE meta(total INTEGER, commits INTEGER);"
-                      "CREATE TABLE t(id INTEGER PRIMARY KEY, n INTEGER, v BLOB);"
-                      "INSERT INTO meta VALUES (0, 0);"
-                      "WITH RECURSIVE r(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM r WHERE x < " +
-                          std::to_string(kRows) + ") INSERT INTO t SELECT x, 0, zeroblob(1000) FROM r;"));
-  sqlite3_close(db);
-}
-
-// What the store at `file` holds, opened as the app opens it: "ok
-// <commits>" for a state committed to it, else what is wrong.
-std::string committedState(const fs::path& file) {
-  sqlite3* db = nullptr;
-  std::string state = "cannot open";
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* check = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT (SELECT group_concat(integrity_check) FROM pragma_integrity_check),"
-                       " (SELECT count(*) FROM t), (SELECT sum(n) FROM t) = total, commits FROM meta",
-                       -1, &check, nullptr);
-    if (check != nullptr && sqlite3_step(check) == SQLITE_ROW) {
-      const std::string integrity = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
-      if (integrity != "ok") {
-        state = "damaged: " + integrity;
-      } else if (sqlite3_column_int(check, 1) != kRows || sqlite3_column_int(check, 2) != 1) {
-        state = "torn between commits";
-      } else {
-        state = "ok " + std::to_string(sqlite3_column_int(check, 3));
-      }
-    } else {
-      state = std::string("unreadable: ") + sqlite3_errmsg(db);
-    }
-    sqlite3_finalize(check);
-  }
-  sqlite3_close(db);
-  return state;
-}
-
 // The writer: claims the home named in LUMORA_TEST_WRITER_HOME and answers
-// each command read from the descriptor LUMORA_TEST_WRITER_IN (one byte)
-// with a byte on LUMORA_TEST_WRITER_OUT once done:
+// each command (one byte) once done:
 //   c  commits a count up of the last row and of one more, a row further
 //      on at each commit (so that no two commits write the same pages);
 //   h  counts up the first half of the rows and holds the transaction
@@ -88,43 +38,29 @@ std::string committedState(const fs::path& file) {
 TEST(AppHomeStoreWriterChild, Writes) {
   const char* home = std::getenv("LUMORA_TEST_WRITER_HOME");
   if (home == nullptr) GTEST_SKIP();
-  const int in = std::atoi(std::getenv("LUMORA_TEST_WRITER_IN"));
-  const int out = std::atoi(std::getenv("LUMORA_TEST_WRITER_OUT"));
+  const int in = testsupport::CommandedChild::commandsIn();
+  const int out = testsupport::CommandedChild::answersOut();
   platform::AppHome::setRoot(home);
   if (!platform::AppHome::claim().ok()) _exit(3);
   sqlite3* db = nullptr;
   const auto open = [&] {
     if (sqlite3_open((fs::path(home) / kStoreName).c_str(), &db) != SQLITE_OK) _exit(3);
     sqlite3_busy_timeout(db, 60000);
-    if (!run(db, "PRAGMA synchronous=OFF")) _exit(3);
-  };
-  const auto count = [&](const std::string& rows, const std::string& howMany) {
-    if (!run(db, "UPDATE t SET n = n + 1, v = randomblob(1000) WHERE " + rows +
-                     "; UPDATE meta SET total = total + " + howMany + ", commits = commits + 1")) {
-      _exit(3);
-    }
+    if (sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr) != SQLITE_OK) _exit(3);
   };
   const auto commit = [&] {
-    if (!run(db, "BEGIN")) _exit(3);
-    count("id IN (" + std::to_string(kRows) + ", 1 + (SELECT commits FROM meta) % " + std::to_string(kRows - 1) + ")",
-          "2");
-    if (!run(db, "COMMIT")) _exit(3);
+    if (!testsupport::commitCount(db, kRows)) _exit(3);
   };
   open();
   for (char command; read(in, &command, 1) == 1;) {
     if (command == 'c' || command == 'b') commit();
-    if (command == 'h') {
-      // A cache too small for it: the transaction writes its pages before
-      // it ends.
-      if (!run(db, "PRAGMA cache_size=8; BEGIN")) _exit(3);
-      count("id <= " + std::to_string(kRows / 2), std::to_string(kRows / 2));
-    }
-    if (command == 'e' && !run(db, "COMMIT; PRAGMA cache_size=-2000")) _exit(3);
+    if (command == 'h' && !testsupport::holdCount(db, kRows / 2)) _exit(3);
+    if (command == 'e' && !testsupport::commitHeld(db)) _exit(3);
     if (command == 'r') {
       sqlite3_close(db);
       open();
     }
-    if (command == 'p' && !run(db, "PRAGMA wal_checkpoint")) _exit(3);
+    if (command == 'p' && sqlite3_exec(db, "PRAGMA wal_checkpoint", nullptr, nullptr, nullptr) != SQLITE_OK) _exit(3);
     if (write(out, ".", 1) != 1) _exit(3);
     while (command == 'b') commit();
   }
@@ -133,65 +69,13 @@ TEST(AppHomeStoreWriterChild, Writes) {
 }
 
 // A process writing the store of `home` as its app.
-class Writer {
+class Writer : public testsupport::CommandedChild {
  public:
-  explicit Writer(const fs::path& home) {
-    int in[2], out[2];
-    if (pipe(in) != 0) return;
-    if (pipe(out) != 0) {
-      close(in[0]);
-      close(in[1]);
-      return;
-    }
-    child_ = fork();
-    if (child_ == 0) {
-      close(in[1]);
-      close(out[0]);
-      setenv("LUMORA_TEST_WRITER_HOME", home.c_str(), 1);
-      setenv("LUMORA_TEST_WRITER_IN", std::to_string(in[0]).c_str(), 1);
-      setenv("LUMORA_TEST_WRITER_OUT", std::to_string(out[1]).c_str(), 1);
-      execl("/proc/self/exe", "writer", "--gtest_filter=AppHomeStoreWriterChild.Writes", static_cast<char*>(nullptr));
-      _exit(6);
-    }
-    close(in[0]);
-    close(out[1]);
-    commands_ = in[1];
-    answers_ = out[0];
-  }
-  ~Writer() {
-    kill();
-    if (commands_ >= 0) close(commands_);
-    if (answers_ >= 0) close(answers_);
-  }
-  Writer(const Writer&) = delete;
-  Writer& operator=(const Writer&) = delete;
-
-  // Whether each command was done.
-  bool send(const std::string& commands) {
-    for (const char command : commands) {
-      char answer = 0;
-      if (write(commands_, &command, 1) != 1 || read(answers_, &answer, 1) != 1) return false;
-    }
-    return true;
-  }
-  // Whether it was still running, all it did done; it is gone afterwards.
-  bool kill() {
-    if (child_ <= 0) return false;
-    int status = 0;
-    const bool running = waitpid(child_, &status, WNOHANG) == 0;
-    if (running) {
-      ::kill(child_, SIGKILL);
-      waitpid(child_, &status, 0);
-    }
-    child_ = -1;
-    return running;
-  }
-
- private:
-  pid_t child_ = -1;
-  int commands_ = -1;
-  int answers_ = -1;
+  explicit Writer(const fs::path& home)
+      : CommandedChild("AppHomeStoreWriterChild.Writes", {{"LUMORA_TEST_WRITER_HOME", home.string()}}) {}
 };
+
+std::string committedState(const fs::path& file) { return testsupport::countingStoreState(file, kRows); }
 
 }  // namespace
 
@@ -220,12 +104,14 @@ TEST(AppHomeStoreCopy, ACopyWithoutTheLockFileHoldsWhatItsStoresHadCommitted) {
       {"its writer killed mid-transaction, its journal left", "DELETE", "chk", "", 1},
       {"its log let go of and the store written on", "WAL", "cc", "rccccp", 1},
       {"its journal let go of and the store written on", "DELETE", "ch", "ecccc", 1},
+      {"its log let go of as its writer closed the store", "WAL", "cc", "r", 1},
+      {"its journal let go of at its commit", "DELETE", "ch", "e", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     testsupport::TestHome home;
     const fs::path original = home.root() / "original";
-    makeStore(original / kStoreName, c.journal);
+    ASSERT_TRUE(testsupport::makeCountingStore(original / kStoreName, c.journal, kRows));
     Writer writer(original);
     int committed = 0;
     for (const char* command = c.before; *command != '\0'; ++command) {

@@ -24,6 +24,7 @@
 #include "platform/addressbook/AddressBook.h"
 #include "platform/device/Device.h"
 #include "platform/storage/AppHome.h"
+#include "platform/storage/SharedFileCopies.h"
 #include "support/DamagedAddressBook.h"
 #include "support/HomeCopy.h"
 #include "support/TestHome.h"
@@ -423,6 +424,28 @@ TEST_F(AppHomeCopy, TheLockFileIsTheLastOfAHomesSharedFilesToBeMadeItsOwn) {
   ASSERT_EQ(renamed.size(), 5u);
   EXPECT_EQ(renamed.back(), ".lumora.lock");
   EXPECT_EQ(testsupport::filesWithSecondNames(copy), std::set<std::string>{});
+}
+
+// A file of the home written in place through the other home's name while
+// the start copies it (the other home's log, say) is copied again: the copy
+// holds what the file held once written, not what it held before.
+TEST_F(AppHomeCopy, AFileWrittenWhileItIsCopiedIsCopiedAgain) {
+  namespace fs = std::filesystem;
+  const fs::path log = fs::path("Library") / "Caches" / "Logs" / "app.log";
+  testsupport::writeFile(original_ / log, platform::Bytes{'1', '\n'});
+  ASSERT_TRUE(testsupport::copyWithHardLinks(original_, copy_));
+  int copies = 0;
+  platform::SharedFileCopies::setStepHookForTesting([&](platform::SharedFileCopies::Step step, const fs::path& file) {
+    if (step != platform::SharedFileCopies::Step::Copied || file != copy_ / log || ++copies > 1) return;
+    std::ofstream(original_ / log, std::ios::app) << "2\n";
+  });
+  platform::AppHome::setRoot(copy_);
+  const platform::Status claimed = platform::AppHome::claim();
+  platform::SharedFileCopies::setStepHookForTesting(nullptr);
+  ASSERT_TRUE(claimed.ok()) << claimed.error().description();
+  EXPECT_EQ(copies, 2);
+  EXPECT_EQ(testsupport::readFile(copy_ / log), (platform::Bytes{'1', '\n', '2', '\n'}));
+  EXPECT_EQ(testsupport::filesWithSecondNames(copy_), std::set<std::string>{});
 }
 
 // The exiting program: runs only when the test below executes it, so its

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -18,7 +19,9 @@
 #include <vector>
 
 #include "platform/storage/OwnFile.h"
+#include "platform/storage/RenameRecord.h"
 #include "platform/storage/SharedFileCopies.h"
+#include "platform/storage/StoreStage.h"
 
 namespace platform {
 namespace {
@@ -67,8 +70,15 @@ fs::path ensured(const fs::path& dir) {
   return dir;
 }
 
-// Whether `name` is the name of an atomic write's temporary file.
-bool isAtomicWriteLeftover(const std::string& name) {
+// Whether `name` is the name of an atomic write's temporary file, or of a
+// journal file SQLite made beside one (a store's copy a start was making).
+bool isAtomicWriteLeftover(std::string name) {
+  for (const char* suffix : kStoreJournalSuffixes) {
+    if (name.ends_with(suffix)) {
+      name.resize(name.size() - std::strlen(suffix));
+      break;
+    }
+  }
   // "." + the file's name + "." + the six characters mkstemp picked.
   if (name.size() < 1 + 1 + 1 + 6 || name.front() != '.' || name[name.size() - 7] != '.') return false;
   for (std::size_t i = name.size() - 6; i < name.size(); ++i) {
@@ -153,13 +163,12 @@ void tidy(const Survey& found) {
 // (held as `lock`) last, its copy locked before it takes the name and then
 // held in `lock` instead; the lock file it replaced stays held, added to
 // `replaced`. The other names keep their bytes. A copy that cannot be made
-// leaves every name as it was (but for a store's journal file that is no
-// longer the store's) and no copy behind.
+// leaves every name as it was and no copy behind.
 Status makeFilesOwn(const fs::path& root, const std::vector<std::pair<fs::path, struct stat>>& shared,
                     const fs::path& lockFile, int& lock, std::vector<int>& replaced) {
   struct stat lockInfo {};
   if (::fstat(lock, &lockInfo) != 0) return posixError(errno, "Cannot read " + lockFile.string());
-  SharedFileCopies copies;
+  SharedFileCopies copies(root);
   SharedFileCopies::Found others;
   for (const auto& file : shared) {
     if (file.first != lockFile) others.push_back(file);
@@ -329,10 +338,18 @@ Status AppHome::claim(const std::function<void(std::uintmax_t)>& willCopy) {
     ::close(folder);
     return refused(code);
   }
-  // Held: the files it shares with a copy become its own before any is
-  // opened, and before the start-up walk tightens a mode (a mode is the
-  // file's, under every name). One walk finds both; the user's photos are
-  // the user's, the library's catalogue ours.
+  // Held: a start cut short in the renames of its copies is completed
+  // first, while those copies are there (they hold what the names it had
+  // removed held).
+  if (Status completed = RenameRecord::complete(where); !completed.ok()) {
+    ::close(fd);
+    ::close(folder);
+    return completed;
+  }
+  // The files it shares with a copy become its own before any is opened,
+  // and before the start-up walk tightens a mode (a mode is the file's,
+  // under every name). One walk finds both; the user's photos are the
+  // user's, the library's catalogue ours.
   const Survey found = survey(where, kMediaFolderName);
   std::vector<std::pair<fs::path, struct stat>> shared = found.shared;
   // What earlier writes and copies left half-made goes first: a start cut

@@ -70,18 +70,20 @@ class AppHome {
   // and on the lock file in it as found (which earlier versions lock, and
   // which a copy of the home made with hard links shares until either
   // starts), so a second process on the same home, or on such a copy of it,
-  // is refused at once instead of sharing its stores. Then the leftovers of
-  // earlier writes and of a start cut short are cleared, and every file of
-  // the program's own under the root (all but the user's photos in media())
-  // that has a second name is replaced by a file of this name alone with
-  // the same contents and mode (a SQLite store what was committed to it,
-  // read as SQLite reads it: see SharedFileCopies), the lock file last (its
-  // copy is locked first, and the lock file it replaces stays locked until
-  // the process ends, so that a copy made at any moment of this process's
-  // life waits its turn), so that a copy of a home is a home of its own
-  // from its first start; a copy that cannot be made fails the claim with
-  // every name as it was (EBUSY: a store written all the while it was
-  // read).
+  // is refused at once instead of sharing its stores. Then what a start
+  // cut short in the renames of its copies left on record is completed
+  // (see SharedFileCopies), the leftovers of earlier writes and of a start
+  // cut short are cleared, and every file of the program's own under the
+  // root (all but the user's photos in media()) that has a second name is
+  // replaced by a file of this name alone with the same contents and mode
+  // (a SQLite store what was committed to it, read as SQLite reads it with
+  // the journal files at its name here: see SharedFileCopies), the lock
+  // file last (its copy is locked first, and the lock file it replaces
+  // stays locked until the process ends, so that a copy made at any moment
+  // of this process's life waits its turn), so that a copy of a home is a
+  // home of its own from its first start; a copy that cannot be made fails
+  // the claim with every name as it was (EBUSY: a store written all the
+  // while it was read).
   // `willCopy`, when given, hears the size in bytes of those copies before
   // they are made (a large store takes a moment). Then the first use's walk
   // (see above) runs. Also checks that the root is a folder the app can

@@ -130,6 +130,21 @@ int makeCopyBeside(const char* path, int source, mode_t mode, int flags, char* t
   return -1;
 }
 
+bool makeCopyAt(const char* path, int source, mode_t mode) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return false;
+  bool made = fchmod(fd, mode & 0777) == 0 && copyWhole(source, fd);
+  int failure = errno;
+  if (close(fd) != 0 && made) {
+    made = false;
+    failure = errno;
+  }
+  if (made) return true;
+  unlink(path);
+  errno = failure;
+  return false;
+}
+
 bool ownFileFailureMayPass(int code) {
   switch (code) {
     case EMFILE:

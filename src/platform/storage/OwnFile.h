@@ -92,6 +92,12 @@ int openToRead(const char* path, const struct stat& info);
 // on failure, and nothing is left. Async-signal-safe.
 int makeCopyBeside(const char* path, int source, mode_t mode, int flags, char* temporary);
 
+// Makes the new file `path` (nothing may lie at the name; a link is not
+// followed) holding the bytes of the readable descriptor `source` from its
+// start, with the permission bits of `mode`. False with errno on failure,
+// and nothing is left.
+bool makeCopyAt(const char* path, int source, mode_t mode);
+
 // Whether a failed openOwnFile (its errno) found something at the name that
 // is no file of the program's own, which no later try would take either.
 bool notOwnFile(int code);

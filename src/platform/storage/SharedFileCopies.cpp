@@ -4,7 +4,6 @@
 #include <limits.h>
 #include <sqlite3.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,9 @@
 
 #include "platform/storage/DamagedStore.h"
 #include "platform/storage/OwnFile.h"
+#include "platform/storage/RenameRecord.h"
+#include "platform/storage/StoreStage.h"
+#include "platform/storage/WriteWatch.h"
 
 namespace platform {
 namespace {
@@ -23,17 +25,18 @@ namespace fs = std::filesystem;
 constexpr int kCopyTries = 4;
 // How long a read of a store waits for a writer's commit.
 constexpr int kStoreBusyTimeoutMs = 10000;
-constexpr const char* kStoreLogSuffix = "-wal";
-constexpr const char* kStoreIndexSuffix = "-shm";
-constexpr const char* kStoreJournalSuffix = "-journal";
-// In the order a stale one goes: an index after its log.
-constexpr const char* kStoreFileSuffixes[] = {kStoreLogSuffix, kStoreIndexSuffix, kStoreJournalSuffix};
+constexpr const char* kStoreIndexSuffix = kStoreJournalSuffixes[1];
+constexpr const char* kStoreRollbackSuffix = kStoreJournalSuffixes[2];
 
-fs::path storeFileNamed(const fs::path& path, const char* suffix) { return fs::path(path.native() + suffix); }
+// What tests are told of each step.
+std::function<void(SharedFileCopies::Step, const fs::path&)>& stepHook() {
+  static auto* hook = new std::function<void(SharedFileCopies::Step, const fs::path&)>();
+  return *hook;
+}
 
 // The store whose journal file `path` is named as, empty for none.
 fs::path storeOf(const fs::path& path) {
-  for (const char* suffix : kStoreFileSuffixes) {
+  for (const char* suffix : kStoreJournalSuffixes) {
     const std::size_t length = std::strlen(suffix);
     if (path.native().size() > length && path.native().ends_with(suffix)) {
       return fs::path(path.native().substr(0, path.native().size() - length));
@@ -84,74 +87,30 @@ std::string storeUri(const fs::path& path, bool readOnlyIndex) {
   return uri;
 }
 
-// The POSIX error that a failed read of a store into a copy (its result
-// `rc`, the connections `copy` and `source`) stands for.
-int errnoOf(sqlite3* copy, sqlite3* source, int rc) {
-  for (sqlite3* db : {copy, source}) {
-    if (db != nullptr && sqlite3_system_errno(db) != 0) return sqlite3_system_errno(db);
-  }
-  switch (rc & 0xff) {
-    case SQLITE_FULL:
-      return ENOSPC;
-    case SQLITE_NOMEM:
-      return ENOMEM;
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-      return EACCES;
-    default:
-      return EIO;
-  }
-}
-
 }  // namespace
 
-SharedFileCopies::SharedFileCopies() : notices_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+SharedFileCopies::SharedFileCopies(fs::path root) : root_(std::move(root)) {}
 
 SharedFileCopies::~SharedFileCopies() {
-  for (std::size_t i = named_; i < made_.size(); ++i) ::unlink(made_[i].temporary.c_str());
-  if (notices_ >= 0) ::close(notices_);
+  for (std::size_t i = named_; i < made_.size(); ++i) {
+    // The copies of a record on disk are the next start's to rename.
+    if (recorded_ && !made_[i].lock) continue;
+    ::unlink(made_[i].temporary.c_str());
+  }
 }
 
-void SharedFileCopies::watch(const fs::path& path) {
-  watchedPath_ = path;
-  if (::lstat(path.c_str(), &watchedInfo_) != 0) watchedInfo_ = {};
-  watched_ = notices_ >= 0 ? inotify_add_watch(notices_, path.c_str(), IN_MODIFY | IN_DONT_FOLLOW) : -1;
+void SharedFileCopies::setStepHookForTesting(std::function<void(Step, const fs::path&)> hook) {
+  stepHook() = std::move(hook);
 }
 
-bool SharedFileCopies::writtenSinceWatched() {
-  bool written = false;
-  if (watched_ >= 0) {
-    alignas(inotify_event) char events[4096];
-    for (ssize_t got; (got = ::read(notices_, events, sizeof events)) > 0;) {
-      for (char* at = events; at < events + got;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(at);
-        if ((event->mask & (IN_MODIFY | IN_Q_OVERFLOW)) != 0) written = true;
-        at += sizeof(inotify_event) + event->len;
-      }
-    }
-    inotify_rm_watch(notices_, watched_);
-    watched_ = -1;
-  }
-  // Without notices (none to have), or besides them: what the file's
-  // status tells.
-  struct stat now {};
-  if (::lstat(watchedPath_.c_str(), &now) != 0 || now.st_ino != watchedInfo_.st_ino ||
-      now.st_size != watchedInfo_.st_size || now.st_mtim.tv_sec != watchedInfo_.st_mtim.tv_sec ||
-      now.st_mtim.tv_nsec != watchedInfo_.st_mtim.tv_nsec) {
-    written = true;
-  }
-  // The notice of the watch's end goes with it.
-  if (notices_ >= 0) {
-    alignas(inotify_event) char events[4096];
-    while (::read(notices_, events, sizeof events) > 0) {
-    }
-  }
-  return written;
+void SharedFileCopies::stepTaken(Step step, const fs::path& file) {
+  if (stepHook()) stepHook()(step, file);
 }
 
 Status SharedFileCopies::copyBytes(const fs::path& path, const struct stat& info, int* lock) {
   for (int attempt = 1;; ++attempt) {
-    if (lock == nullptr) watch(path);
+    WriteWatch watch;
+    if (lock == nullptr) watch.watch(path);
     const int source = openToRead(path.c_str(), info);
     int failure = source < 0 ? errno : 0;
     char temporary[PATH_MAX];
@@ -168,12 +127,13 @@ Status SharedFileCopies::copyBytes(const fs::path& path, const struct stat& info
       copy = -1;
     }
     if (copy < 0) return posixError(failure, "Cannot copy " + path.string());
-    if (lock == nullptr && writtenSinceWatched() && attempt < kCopyTries) {
+    stepTaken(Step::Copied, path);
+    if (lock == nullptr && watch.written() && attempt < kCopyTries) {
       ::close(copy);
       ::unlink(temporary);
       continue;
     }
-    made_.push_back({path, temporary});
+    made_.push_back({path, temporary, false, lock != nullptr});
     if (lock != nullptr) {
       *lock = copy;
     } else {
@@ -184,7 +144,7 @@ Status SharedFileCopies::copyBytes(const fs::path& path, const struct stat& info
 }
 
 SharedFileCopies::Read SharedFileCopies::readStore(const fs::path& path, const struct stat& info, bool sharedIndex,
-                                                   bool watchWrites, Status& failure) {
+                                                   Status& failure) {
   char temporary[PATH_MAX];
   const int fd = makeCopyBeside(path.c_str(), -1, info.st_mode, O_RDWR, temporary);
   if (fd < 0) {
@@ -214,9 +174,7 @@ SharedFileCopies::Read SharedFileCopies::readStore(const fs::path& path, const s
     // keeps to it.
     rc = sqlite3_exec(source, "BEGIN; SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
   }
-  bool written = false;
   if (rc == SQLITE_OK) {
-    if (watchWrites) watch(path);
     sqlite3_backup* backup = sqlite3_backup_init(copy, "main", source, "main");
     if (backup == nullptr) {
       rc = sqlite3_extended_errcode(copy);
@@ -225,19 +183,21 @@ SharedFileCopies::Read SharedFileCopies::readStore(const fs::path& path, const s
       const int finished = sqlite3_backup_finish(backup);
       if (rc == SQLITE_DONE) rc = finished;
     }
-    if (watchWrites) written = writtenSinceWatched();
+    stepTaken(Step::Copied, path);
     sqlite3_exec(source, "COMMIT", nullptr, nullptr, nullptr);
   }
-  const int code = rc == SQLITE_OK ? 0 : errnoOf(copy, source, rc);
+  // The error a call of the system met, on either side, else what SQLite's
+  // result stands for.
+  const bool copyMet = copy != nullptr && sqlite3_system_errno(copy) != 0;
+  const int code = rc == SQLITE_OK ? 0 : posixCodeOfStore(copyMet ? copy : source, rc);
   sqlite3_close_v2(source);
   sqlite3_close_v2(copy);
   struct stat now {};
   const bool same = ::lstat(path.c_str(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino;
   Read read = Read::Made;
   if (rc == SQLITE_OK) {
-    // Another file at the name meanwhile, or the file written under the
-    // read by a writer that keeps to no lock of its: read again.
-    if (written || !same) read = Read::Changed;
+    // Another file at the name meanwhile: read again.
+    if (!same) read = Read::Changed;
   } else if (rc == SQLITE_READONLY_CANTINIT || rc == SQLITE_READONLY_RECOVERY) {
     // A writer rebuilding the index.
     read = Read::Changed;
@@ -260,52 +220,51 @@ SharedFileCopies::Read SharedFileCopies::readStore(const fs::path& path, const s
 }
 
 Status SharedFileCopies::copyStore(const fs::path& path, const struct stat& info, bool log, const Found& shared) {
+  const auto sharedHere = [&path](const char* suffix) {
+    struct stat found {};
+    return ::lstat(storeFileNamed(path, suffix).c_str(), &found) == 0 && found.st_nlink > 1;
+  };
   for (int attempt = 1;; ++attempt) {
     // Anything but a file at a journal file's name is left as it lies, and
     // so is the store.
     bool plain = true;
-    for (const char* suffix : kStoreFileSuffixes) {
+    for (const char* suffix : kStoreJournalSuffixes) {
       struct stat journal {};
       if (::lstat(storeFileNamed(path, suffix).c_str(), &journal) == 0 && !S_ISREG(journal.st_mode)) plain = false;
     }
     if (!plain) break;
-    // A journal file of this home's name only is no longer the store's: the
-    // other home's process let go of that name (it closed the store, or
-    // ended a transaction), and what it holds is behind what the store has
-    // taken in since. So is the index of a log this home does not share:
-    // it indexes another.
-    const auto sharedHere = [&path](const char* suffix) {
-      struct stat found {};
-      return ::lstat(storeFileNamed(path, suffix).c_str(), &found) == 0 && found.st_nlink > 1;
-    };
-    for (const char* suffix : kStoreFileSuffixes) {
-      const fs::path journal = storeFileNamed(path, suffix);
-      const bool stale = !sharedHere(suffix) || (std::strcmp(suffix, kStoreIndexSuffix) == 0 && !sharedHere(kStoreLogSuffix));
-      if (stale && ::unlink(journal.c_str()) != 0 && errno != ENOENT) {
-        return posixError(errno, "Cannot remove " + journal.string());
+    if (StoreStage::needed(path, log)) {
+      std::string copy;
+      Status failure = Status::success();
+      const StoreStage::Outcome staged = StoreStage::make(path, info, log, copy, failure);
+      if (staged == StoreStage::Outcome::Made) {
+        made_.push_back({path, copy, true});
+        return Status::success();
       }
-    }
-    // A writer through the log and index shared here (or through a
-    // rollback journal: its locks are the store's own) keeps to the read;
-    // one through a log of its own alone does not, and the read watches
-    // the store for its writes.
-    const bool sharedIndex = sharedHere(kStoreIndexSuffix);
-    Status failure = Status::success();
-    const Read read = readStore(path, info, sharedIndex, log && !sharedIndex, failure);
-    if (read == Read::Made) return Status::success();
-    if (read == Read::Failed) return failure;
-    if (read == Read::Unreadable) break;
-    if (read == Read::Cut) {
-      // A journal still shared that nobody holds: a write cut short, which
-      // the copy's own store rolls back once it is the copy's. One whose
-      // other name went meanwhile (the transaction ended) is read again.
-      if (sharedHere(kStoreJournalSuffix)) break;
+      if (staged == StoreStage::Outcome::Failed) return failure;
+      if (staged == StoreStage::Outcome::Unreadable) break;
+    } else {
+      // Every journal file here is the other home's as well, which its
+      // process may be using: the store is read through them, as one more
+      // reader (a log through the index shared with it).
+      Status failure = Status::success();
+      const Read read = readStore(path, info, sharedHere(kStoreIndexSuffix), failure);
+      if (read == Read::Made) return Status::success();
+      if (read == Read::Failed) return failure;
+      if (read == Read::Unreadable) break;
+      if (read == Read::Cut) {
+        // A journal still shared that nobody holds: a write cut short, which
+        // the copy's own store rolls back once it is the copy's. One whose
+        // other name went meanwhile (the transaction ended) is read again.
+        if (sharedHere(kStoreRollbackSuffix)) break;
+      }
     }
     if (attempt >= kCopyTries) {
       return posixError(EBUSY, "Cannot copy " + path.string() + ": it was written all the while it was read");
     }
   }
-  // As it lies, with the journal files it shares.
+  // As it lies, with the journal files it shares; those of this home's
+  // alone stay as they lie beside it.
   if (Status copied = copyBytes(path, info); !copied.ok()) return copied;
   for (const auto& [file, found] : shared) {
     if (storeOf(file) != path) continue;
@@ -335,25 +294,41 @@ Status SharedFileCopies::makeLocked(const fs::path& path, const struct stat& inf
   return copyBytes(path, info, &lock);
 }
 
+Status SharedFileCopies::record() {
+  std::vector<RenameRecord::Entry> entries;
+  bool stores = false;
+  for (std::size_t i = named_; i < made_.size(); ++i) {
+    const Copy& copy = made_[i];
+    // The lock file's copy is made again by a next start: it holds nothing.
+    if (copy.lock) continue;
+    entries.push_back({copy.path, copy.temporary, copy.store});
+    stores = stores || copy.store;
+  }
+  // Only a store's copy removes a name that may hold what it alone holds
+  // besides.
+  if (!stores) return Status::success();
+  for (const RenameRecord::Entry& entry : entries) {
+    const int fd = ::open(entry.copy.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    const int failure = errno;
+    if (fd >= 0) ::close(fd);
+    if (!synced) return posixError(failure, "Cannot copy " + entry.target.string());
+  }
+  if (Status written = RenameRecord::write(root_, entries); !written.ok()) return written;
+  recorded_ = true;
+  stepTaken(Step::Recorded, root_ / RenameRecord::kFileName);
+  return Status::success();
+}
+
 Status SharedFileCopies::takeNames() {
+  if (Status recorded = record(); !recorded.ok()) return recorded;
   for (; named_ < made_.size(); ++named_) {
     const Copy& copy = made_[named_];
-    if (copy.store) {
-      // Its journal files here are the other home's store's, or were made
-      // by the read: what they meant is in the copy. Gone first, so that a
-      // start cut short here leaves the store shared, to be read again.
-      for (const char* suffix : kStoreFileSuffixes) {
-        const fs::path journal = storeFileNamed(copy.path, suffix);
-        struct stat found {};
-        if (::lstat(journal.c_str(), &found) == 0 && S_ISREG(found.st_mode) && ::unlink(journal.c_str()) != 0 &&
-            errno != ENOENT) {
-          return posixError(errno, "Cannot replace " + copy.path.string());
-        }
-      }
-    }
-    if (::rename(copy.temporary.c_str(), copy.path.c_str()) != 0) {
-      return posixError(errno, "Cannot replace " + copy.path.string());
-    }
+    if (Status taken = RenameRecord::take({copy.path, copy.temporary, copy.store}); !taken.ok()) return taken;
+  }
+  if (recorded_) {
+    if (Status removed = RenameRecord::remove(root_); !removed.ok()) return removed;
+    recorded_ = false;
   }
   return Status::success();
 }
