@@ -96,22 +96,91 @@ void LMErrorPhotoCollectionViewController::viewDidLoad() {
       std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this())));
   imageManager_ = std::make_unique<photos::CachingImageManager>();
   collectionView_->reloadData();
+  preparePhotosNearTheScreen();
 }
+
+void LMErrorPhotoCollectionViewController::viewWillLayoutSubviews() {
+  ViewController::viewWillLayoutSubviews();
+  // A scroll or a new size: before the tiles that came into sight ask for
+  // their photos, so that the nearest are asked first.
+  preparePhotosNearTheScreen();
+}
+
+double LMErrorPhotoCollectionViewController::thumbnailPixels() { return kItemSide * ui::Screen::main().scale(); }
 
 void LMErrorPhotoCollectionViewController::setErrorImages(std::vector<LMImage> images) {
   errorImages_ = std::move(images);
+  stopPreparing();
   if (errorImages_.empty()) return;
-  if (imageManager_) {
-    std::vector<std::string> identifiers;
-    for (const auto& image : errorImages_) {
-      if (image.assetID) identifiers.push_back(*image.assetID);
-    }
-    const double side = kItemSide * ui::Screen::main().scale();
-    imageManager_->startCachingImagesForAssets(
-        photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers(identifiers), side, side,
-        photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true});
-  }
   if (collectionView_) collectionView_->reloadData();
+  preparePhotosNearTheScreen();
+}
+
+void LMErrorPhotoCollectionViewController::stopPreparing() {
+  if (imageManager_) imageManager_->stopCachingImagesForAllAssets();
+  preparing_.clear();
+}
+
+void LMErrorPhotoCollectionViewController::preparePhotosNearTheScreen() {
+  if (!imageManager_ || !collectionView_) return;
+  const double side = thumbnailPixels();
+  if (side != preparedPixels_) {
+    stopPreparing();
+    preparedPixels_ = side;
+  }
+  const ui::Rect shown = collectionView_->bounds();
+  const ui::Rect reach{shown.x, shown.y - shown.height / 2, shown.width, shown.height * 2};
+  const int rows = std::min(collectionView_->numberOfSections() > 0 ? collectionView_->numberOfItemsInSection(0) : 0,
+                            static_cast<int>(errorImages_.size()));
+  // The rows within reach, by their distance from what is shown.
+  std::vector<std::pair<double, int>> near;
+  for (int row = 0; row < rows; ++row) {
+    const ui::Rect frame = collectionView_->frameForItemAtIndexPath({0, row});
+    if (!frame.intersects(reach)) continue;
+    const double distance = frame.intersects(shown) ? 0
+                            : frame.maxY() <= shown.y ? shown.y - frame.maxY()
+                                                      : frame.y - shown.maxY();
+    near.emplace_back(distance, row);
+  }
+  std::stable_sort(near.begin(), near.end());
+  std::map<int, bool> inReach;
+  for (const auto& [distance, row] : near) inReach[row] = true;
+  std::vector<photos::Asset> leaving;
+  for (auto it = preparing_.begin(); it != preparing_.end();) {
+    if (inReach.count(it->first)) {
+      ++it;
+      continue;
+    }
+    leaving.push_back(it->second);
+    it = preparing_.erase(it);
+  }
+  if (!leaving.empty()) {
+    imageManager_->stopCachingImagesForAssets(leaving, side, side, photos::ImageContentMode::AspectFill);
+  }
+  // Those not prepared yet nor in the image cache.
+  auto& cache = ui::ImageCache::sharedImageCache();
+  std::vector<int> coming;
+  std::vector<std::string> identifiers;
+  for (const auto& [distance, row] : near) {
+    const auto& assetID = errorImages_[static_cast<std::size_t>(row)].assetID;
+    if (preparing_.count(row) || !assetID || cache.imageFromMemoryCache(*assetID)) continue;
+    coming.push_back(row);
+    identifiers.push_back(*assetID);
+  }
+  if (coming.empty()) return;
+  std::map<std::string, photos::Asset> found;
+  for (auto& asset : photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers(identifiers)) {
+    found.emplace(asset.localIdentifier, std::move(asset));
+  }
+  std::vector<photos::Asset> assets;
+  for (const int row : coming) {
+    auto asset = found.find(*errorImages_[static_cast<std::size_t>(row)].assetID);
+    if (asset == found.end()) continue;  // gone: its tile has the mark
+    preparing_.emplace(row, asset->second);
+    assets.push_back(asset->second);
+  }
+  imageManager_->startCachingImagesForAssets(assets, side, side, photos::ImageContentMode::AspectFill,
+                                             {.networkAccessAllowed = true});
 }
 
 void LMErrorPhotoCollectionViewController::cancelCheckErrorPhotos() {
@@ -130,6 +199,9 @@ std::shared_ptr<ui::CollectionViewCell> LMErrorPhotoCollectionViewController::ce
   auto cell = std::static_pointer_cast<LMErrorImageCollectionViewCell>(
       collectionView.dequeueReusableCell(LMErrorImageCollectionViewCell::kReuseIdentifier));
   if (!cell || indexPath.row < 0 || static_cast<std::size_t>(indexPath.row) >= errorImages_.size()) return cell;
+  // A tile given another photo no longer waits for its last one.
+  if (cell->imageRequest != 0 && imageManager_) imageManager_->cancelImageRequest(cell->imageRequest);
+  cell->imageRequest = 0;
   const std::string assetID = errorImages_[static_cast<std::size_t>(indexPath.row)].assetID.value_or("");
   cell->imageIdentifier = assetID;
   // A reused cell must not go on showing the photo of its previous use.
@@ -139,26 +211,37 @@ std::shared_ptr<ui::CollectionViewCell> LMErrorPhotoCollectionViewController::ce
     cell->showImage(cached);
     return cell;
   }
-  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers({assetID});
+  // A photo being prepared was looked up with the others near it.
+  std::vector<photos::Asset> assets;
+  if (auto prepared = preparing_.find(indexPath.row);
+      prepared != preparing_.end() && prepared->second.localIdentifier == assetID) {
+    assets.push_back(prepared->second);
+  } else {
+    assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers({assetID});
+  }
   if (assets.empty() || !imageManager_) {
     cell->showUnavailable();
     return cell;
   }
   std::weak_ptr<LMErrorImageCollectionViewCell> weakCell = cell;
+  const double scale = ui::Screen::main().scale();
+  const double side = thumbnailPixels();
   // Every answer comes back: a photo that cannot be drawn (its file gone,
-  // unreadable or damaged, the request cancelled) gets the mark, not a
-  // tile left empty.
-  imageManager_->requestImageForAsset(
-      assets.front(), kItemSide, kItemSide, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
-      [weakCell, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo&) {
-        platform::MainQueue::main().async([weakCell, assetID, image = std::move(image)] {
+  // unreadable or damaged) gets the mark, not a tile left empty; a request
+  // dropped changes nothing.
+  cell->imageRequest = imageManager_->requestImageForAsset(
+      assets.front(), side, side, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
+      [weakCell, assetID, scale](std::optional<platform::Image> image, const photos::ImageRequestInfo& info) {
+        if (info.cancelled) return;
+        platform::MainQueue::main().async([weakCell, assetID, scale, image = std::move(image)] {
           std::optional<ui::Image> thumbnail;
           if (image) {
-            thumbnail = ui::Image::imageWithBitmap(*image);
+            thumbnail = ui::Image::imageWithBitmap(*image, scale);
             ui::ImageCache::sharedImageCache().storeImage(*thumbnail, std::nullopt, assetID, false);
           }
           auto cell = weakCell.lock();
           if (!cell || cell->imageIdentifier != assetID) return;
+          cell->imageRequest = 0;
           if (thumbnail) {
             cell->showImage(thumbnail);
           } else {
