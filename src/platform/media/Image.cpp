@@ -1,6 +1,7 @@
 #include "platform/media/Image.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -311,11 +312,19 @@ Result<Image> Image::drawnFromFile(const std::filesystem::path& path, double tar
           return imageError(kImageErrorTooLarge, "The picture has more pixels than a picture may have to be drawn.");
         }
         std::lock_guard whole(wholeHeifDecodes());
-        const vips::VImage decoded = vips::VImage::new_from_file(path.c_str(), loadOptions());
         auto bitmap = std::make_shared<Bitmap>();
-        if (!inMemoryRGBA(decoded.thumbnail_image(width, drawn()), bitmap->image)) {
-          return imageError(kImageErrorRendering, "The picture has no RGBA form.");
+        bool made = false;
+        {
+          // The whole picture's memory back to the system once it is let
+          // go: freed on whichever thread decoded it, it would otherwise
+          // stay with that thread's heap, a picture's worth a thread.
+          struct Trim {
+            ~Trim() { malloc_trim(0); }
+          } trim;
+          const vips::VImage decoded = vips::VImage::new_from_file(path.c_str(), loadOptions());
+          made = inMemoryRGBA(decoded.thumbnail_image(width, drawn()), bitmap->image);
         }
+        if (!made) return imageError(kImageErrorRendering, "The picture has no RGBA form.");
         return Image(std::move(bitmap), ImageOrientation::Up);
       }
     } else {
