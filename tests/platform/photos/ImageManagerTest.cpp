@@ -64,6 +64,20 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
   manager.setRequestsHeld(false);
   EXPECT_TRUE(info.cancelled);
   EXPECT_FALSE(data);
+  // So can one that waits its turn behind another's answer: at once, not
+  // when its turn comes.
+  Semaphore answering, goOn;
+  manager.requestImageDataForAsset(photo, {}, [&](std::optional<Bytes>, std::string, ImageOrientation,
+                                                  const ImageRequestInfo&) {
+    answering.signal();
+    goOn.wait();
+  });
+  ASSERT_TRUE(answering.waitFor(seconds(10)));
+  manager.cancelImageRequest(manager.requestImageDataForAsset(photo, {}, keep));
+  goOn.signal();
+  ASSERT_TRUE(done.waitFor(seconds(10)));
+  EXPECT_TRUE(info.cancelled);
+  EXPECT_FALSE(data);
   manager.requestImageDataForAsset(video, {}, keep);
   ASSERT_TRUE(done.waitFor(seconds(10)));
   EXPECT_TRUE(info.error);
