@@ -321,13 +321,13 @@ void BM_FailedPhotosPage(benchmark::State& state) {
                         }));
       endMs = std::chrono::duration<double, std::milli>(Clock::now() - flung).count();
       auto& manager = photos::ImageManager::defaultManager();
-      pumpUntil([&] { return manager.pendingRequestCount() == 0; });
+      pumpUntil([&] { return manager.unfinishedRequestCount() == 0; });
       peak = peakResidentMiB();
       drawn = static_cast<double>(drawings.photos());
       redrawn = static_cast<double>(drawings.drawings() - drawings.photos());
     }
     // The page gone, what it still asked for is let go.
-    pumpUntil([] { return photos::ImageManager::defaultManager().pendingRequestCount() == 0; });
+    pumpUntil([] { return photos::ImageManager::defaultManager().unfinishedRequestCount() == 0; });
   }
   state.counters["open_ms"] = openMs;
   state.counters["main_hold_ms"] = holdMs;

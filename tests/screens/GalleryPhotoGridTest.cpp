@@ -251,7 +251,7 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnly
     grid->setErrorImages({byName["whole.jpg"]});
     ASSERT_EQ(cell(0), reused) << "the tile was not reused";
     drawings.release();
-    ASSERT_TRUE(queue.runUntil([&] { return manager.pendingRequestCount() == 0; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(queue.runUntil([&] { return manager.unfinishedRequestCount() == 0; }, std::chrono::seconds(10)));
     queue.runUntilIdle();
     EXPECT_EQ(cell(0)->imageIdentifier, *byName["whole.jpg"].assetID);
     EXPECT_FALSE(cell(0)->showsUnavailable());
@@ -319,12 +319,15 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsOnlyThePhotosNearTheScreenEa
     return std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(view->cellForItemAtIndexPath({0, row}));
   };
   auto settled = [&] {
-    if (!queue.runUntil([&] { return manager.pendingRequestCount() == 0; }, std::chrono::seconds(10))) return false;
-    queue.runUntilIdle();
-    const auto shown = view->indexPathsForVisibleItems();
-    return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
-      return cell(path.row)->imageView->image().has_value();
-    });
+    return queue.runUntil(
+        [&] {
+          if (manager.unfinishedRequestCount() != 0) return false;
+          const auto shown = view->indexPathsForVisibleItems();
+          return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
+                   return cell(path.row)->imageView->image().has_value();
+                 });
+        },
+        std::chrono::seconds(10));
   };
 
   ASSERT_TRUE(settled());
@@ -370,6 +373,84 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsOnlyThePhotosNearTheScreenEa
   view->layoutIfNeeded();
   ASSERT_TRUE(settled());
   EXPECT_EQ(drawings.all().size(), before);
+}
+
+// Scrolled through more photos than it keeps (at 3x, 177 tiles of 300 x
+// 300 pixels), the page holds its share of the shared image cache to the
+// thumbnails shown last, and takes them away when it goes.
+TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridKeepsItsThumbnailsBoundedAndTakesThemAwayWhenItGoes) {
+  namespace photos = platform::photos;
+  platform::MainQueue::main().bindToCurrentThread();
+  ui::Screen::main().setProfile(*ui::DeviceProfile::named("414x736"));
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  const auto folder = photos::PhotoLibrary::folder();
+  constexpr int kPhotos = 240;
+  const platform::Bytes jpeg = testsupport::makeJpeg(32, 24);
+  for (int i = 0; i < kPhotos; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
+    testsupport::writeFile(folder / name, jpeg);
+  }
+  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
+  ASSERT_EQ(assets.size(), static_cast<std::size_t>(kPhotos));
+  std::sort(assets.begin(), assets.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
+  std::vector<LMImage> failed(assets.size());
+  for (std::size_t row = 0; row < assets.size(); ++row) failed[row].assetID = assets[row].localIdentifier;
+
+  auto& manager = photos::ImageManager::defaultManager();
+  auto& queue = platform::MainQueue::main();
+  auto& cache = ui::ImageCache::sharedImageCache();
+  auto navigation =
+      std::dynamic_pointer_cast<ui::NavigationController>(LMErrorPhotoCollectionViewController::instantiateScene());
+  auto grid = std::dynamic_pointer_cast<LMErrorPhotoCollectionViewController>(navigation->topViewController());
+  grid->loadViewIfNeeded();
+  grid->setErrorImages(failed);
+  auto view = grid->collectionView();
+  const double tile = LMErrorPhotoCollectionViewController::thumbnailPixels();
+  ASSERT_EQ(tile, 300);
+  const auto mostKept = static_cast<std::size_t>(LMErrorPhotoCollectionViewController::kKeptThumbnailPixels /
+                                                 (tile * tile));
+  auto cached = [&] {
+    std::vector<int> rows;
+    for (int row = 0; row < kPhotos; ++row) {
+      if (cache.imageFromMemoryCache(assets[static_cast<std::size_t>(row)].localIdentifier)) rows.push_back(row);
+    }
+    return rows;
+  };
+  auto settled = [&] {
+    return queue.runUntil(
+        [&] {
+          if (manager.unfinishedRequestCount() != 0) return false;
+          const auto shown = view->indexPathsForVisibleItems();
+          return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
+                   auto cell = std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(
+                       view->cellForItemAtIndexPath(path));
+                   return cell && cell->imageView->image().has_value();
+                 });
+        },
+        std::chrono::seconds(10));
+  };
+  ASSERT_TRUE(settled());
+  const double end = view->contentSize().height - view->bounds().height;
+  for (double y = 0; y < end; y += view->bounds().height / 2) {
+    view->setContentOffset({0, y});
+    view->layoutIfNeeded();
+    ASSERT_TRUE(settled()) << y;
+  }
+  view->setContentOffset({0, end});
+  view->layoutIfNeeded();
+  ASSERT_TRUE(settled());
+  const auto kept = cached();
+  EXPECT_EQ(kept.size(), mostKept);
+  // The last rows, those shown last, are the ones kept.
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(kept.back(), kPhotos - 1);
+  EXPECT_EQ(kept.front(), kPhotos - static_cast<int>(mostKept));
+
+  navigation.reset();
+  grid.reset();
+  view.reset();
+  EXPECT_TRUE(cached().empty());
 }
 
 }  // namespace

@@ -150,6 +150,11 @@ void ImageManager::setPhotoDataRendered(bool rendered) {
 
 std::size_t ImageManager::pendingRequestCount() const {
   std::lock_guard<std::mutex> guard(mutex_);
+  return pending_.size();
+}
+
+std::size_t ImageManager::unfinishedRequestCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
   return pending_.size() + working_;
 }
 

@@ -98,9 +98,10 @@ class ImageManager {
   void setExportSourceKind(AssetSourceKind kind);
   void setPhotoDataRendered(bool rendered);
 
-  // Requests asked for and not yet answered (waiting, or being worked on
-  // until their handlers return).
+  // Requests asked for and not yet answered.
   std::size_t pendingRequestCount() const;
+  // Those and the requests being answered, until their handlers return.
+  std::size_t unfinishedRequestCount() const;
 
   // Test seam: told of each photo the drawing threads decoded (or failed
   // to) for a request, on that thread, before the request is answered

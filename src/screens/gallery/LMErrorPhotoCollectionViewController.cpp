@@ -117,8 +117,51 @@ void LMErrorPhotoCollectionViewController::setErrorImages(std::vector<LMImage> i
 }
 
 void LMErrorPhotoCollectionViewController::stopPreparing() {
-  if (imageManager_) imageManager_->stopCachingImagesForAllAssets();
+  if (imageManager_) {
+    for (const auto& [row, preparing] : preparing_) imageManager_->cancelImageRequest(preparing.request);
+  }
   preparing_.clear();
+}
+
+LMErrorPhotoCollectionViewController::~LMErrorPhotoCollectionViewController() {
+  auto& cache = ui::ImageCache::sharedImageCache();
+  for (const auto& assetID : kept_) cache.removeImageForKey(assetID);
+}
+
+std::optional<ui::Image> LMErrorPhotoCollectionViewController::thumbnailArrived(
+    const std::weak_ptr<LMErrorPhotoCollectionViewController>& page, const std::string& assetID,
+    const std::optional<platform::Image>& image) {
+  if (!image) return std::nullopt;
+  const ui::Image thumbnail = ui::Image::imageWithBitmap(*image, ui::Screen::main().scale());
+  if (auto grid = page.lock()) grid->keep(assetID, thumbnail);
+  return thumbnail;
+}
+
+void LMErrorPhotoCollectionViewController::keep(const std::string& assetID, const ui::Image& thumbnail) {
+  auto& cache = ui::ImageCache::sharedImageCache();
+  if (keptAt_.count(assetID)) {
+    // Asked for twice at once (ahead and by its tile): one answer.
+    if (!cache.imageFromMemoryCache(assetID)) cache.storeImage(thumbnail, std::nullopt, assetID, false);
+    return shown(assetID);
+  }
+  cache.storeImage(thumbnail, std::nullopt, assetID, false);
+  const ui::Size size = thumbnail.pixelSize();
+  kept_.push_front(assetID);
+  keptAt_[assetID] = {kept_.begin(), size.width * size.height};
+  keptPixels_ += size.width * size.height;
+  // The oldest go while the page keeps more than its share.
+  while (keptPixels_ > kKeptThumbnailPixels && kept_.size() > 1) {
+    const std::string oldest = kept_.back();
+    keptPixels_ -= keptAt_[oldest].second;
+    keptAt_.erase(oldest);
+    kept_.pop_back();
+    cache.removeImageForKey(oldest);
+  }
+}
+
+void LMErrorPhotoCollectionViewController::shown(const std::string& assetID) {
+  auto found = keptAt_.find(assetID);
+  if (found != keptAt_.end()) kept_.splice(kept_.begin(), kept_, found->second.first);
 }
 
 void LMErrorPhotoCollectionViewController::preparePhotosNearTheScreen() {
@@ -128,8 +171,8 @@ void LMErrorPhotoCollectionViewController::preparePhotosNearTheScreen() {
     stopPreparing();
     preparedPixels_ = side;
   }
-  const ui::Rect shown = collectionView_->bounds();
-  const ui::Rect reach{shown.x, shown.y - shown.height / 2, shown.width, shown.height * 2};
+  const ui::Rect shownRect = collectionView_->bounds();
+  const ui::Rect reach{shownRect.x, shownRect.y - shownRect.height / 2, shownRect.width, shownRect.height * 2};
   const int rows = std::min(collectionView_->numberOfSections() > 0 ? collectionView_->numberOfItemsInSection(0) : 0,
                             static_cast<int>(errorImages_.size()));
   // The rows within reach, by their distance from what is shown.
@@ -137,27 +180,23 @@ void LMErrorPhotoCollectionViewController::preparePhotosNearTheScreen() {
   for (int row = 0; row < rows; ++row) {
     const ui::Rect frame = collectionView_->frameForItemAtIndexPath({0, row});
     if (!frame.intersects(reach)) continue;
-    const double distance = frame.intersects(shown) ? 0
-                            : frame.maxY() <= shown.y ? shown.y - frame.maxY()
-                                                      : frame.y - shown.maxY();
+    const double distance = frame.intersects(shownRect) ? 0
+                            : frame.maxY() <= shownRect.y ? shownRect.y - frame.maxY()
+                                                          : frame.y - shownRect.maxY();
     near.emplace_back(distance, row);
   }
   std::stable_sort(near.begin(), near.end());
   std::map<int, bool> inReach;
   for (const auto& [distance, row] : near) inReach[row] = true;
-  std::vector<photos::Asset> leaving;
   for (auto it = preparing_.begin(); it != preparing_.end();) {
     if (inReach.count(it->first)) {
       ++it;
       continue;
     }
-    leaving.push_back(it->second);
+    imageManager_->cancelImageRequest(it->second.request);
     it = preparing_.erase(it);
   }
-  if (!leaving.empty()) {
-    imageManager_->stopCachingImagesForAssets(leaving, side, side, photos::ImageContentMode::AspectFill);
-  }
-  // Those not prepared yet nor in the image cache.
+  // Those not asked for yet nor in the image cache.
   auto& cache = ui::ImageCache::sharedImageCache();
   std::vector<int> coming;
   std::vector<std::string> identifiers;
@@ -172,15 +211,21 @@ void LMErrorPhotoCollectionViewController::preparePhotosNearTheScreen() {
   for (auto& asset : photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers(identifiers)) {
     found.emplace(asset.localIdentifier, std::move(asset));
   }
-  std::vector<photos::Asset> assets;
+  std::weak_ptr<LMErrorPhotoCollectionViewController> weak =
+      std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this());
   for (const int row : coming) {
-    auto asset = found.find(*errorImages_[static_cast<std::size_t>(row)].assetID);
+    const std::string& assetID = *errorImages_[static_cast<std::size_t>(row)].assetID;
+    auto asset = found.find(assetID);
     if (asset == found.end()) continue;  // gone: its tile has the mark
-    preparing_.emplace(row, asset->second);
-    assets.push_back(asset->second);
+    const auto request = imageManager_->requestImageForAsset(
+        asset->second, side, side, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
+        [weak, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo& info) {
+          if (info.cancelled || !image) return;
+          platform::MainQueue::main().async(
+              [weak, assetID, image = std::move(image)] { thumbnailArrived(weak, assetID, image); });
+        });
+    preparing_[row] = {asset->second, request};
   }
-  imageManager_->startCachingImagesForAssets(assets, side, side, photos::ImageContentMode::AspectFill,
-                                             {.networkAccessAllowed = true});
 }
 
 void LMErrorPhotoCollectionViewController::cancelCheckErrorPhotos() {
@@ -208,14 +253,15 @@ std::shared_ptr<ui::CollectionViewCell> LMErrorPhotoCollectionViewController::ce
   cell->showImage(std::nullopt);
   auto& cache = ui::ImageCache::sharedImageCache();
   if (auto cached = cache.imageFromMemoryCache(assetID)) {
+    shown(assetID);
     cell->showImage(cached);
     return cell;
   }
   // A photo being prepared was looked up with the others near it.
   std::vector<photos::Asset> assets;
   if (auto prepared = preparing_.find(indexPath.row);
-      prepared != preparing_.end() && prepared->second.localIdentifier == assetID) {
-    assets.push_back(prepared->second);
+      prepared != preparing_.end() && prepared->second.asset.localIdentifier == assetID) {
+    assets.push_back(prepared->second.asset);
   } else {
     assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers({assetID});
   }
@@ -224,21 +270,18 @@ std::shared_ptr<ui::CollectionViewCell> LMErrorPhotoCollectionViewController::ce
     return cell;
   }
   std::weak_ptr<LMErrorImageCollectionViewCell> weakCell = cell;
-  const double scale = ui::Screen::main().scale();
+  std::weak_ptr<LMErrorPhotoCollectionViewController> weak =
+      std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this());
   const double side = thumbnailPixels();
   // Every answer comes back: a photo that cannot be drawn (its file gone,
   // unreadable or damaged) gets the mark, not a tile left empty; a request
   // dropped changes nothing.
   cell->imageRequest = imageManager_->requestImageForAsset(
       assets.front(), side, side, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
-      [weakCell, assetID, scale](std::optional<platform::Image> image, const photos::ImageRequestInfo& info) {
+      [weak, weakCell, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo& info) {
         if (info.cancelled) return;
-        platform::MainQueue::main().async([weakCell, assetID, scale, image = std::move(image)] {
-          std::optional<ui::Image> thumbnail;
-          if (image) {
-            thumbnail = ui::Image::imageWithBitmap(*image, scale);
-            ui::ImageCache::sharedImageCache().storeImage(*thumbnail, std::nullopt, assetID, false);
-          }
+        platform::MainQueue::main().async([weak, weakCell, assetID, image = std::move(image)] {
+          const std::optional<ui::Image> thumbnail = thumbnailArrived(weak, assetID, image);
           auto cell = weakCell.lock();
           if (!cell || cell->imageIdentifier != assetID) return;
           cell->imageRequest = 0;
