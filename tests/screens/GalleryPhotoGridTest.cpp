@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cloud/sync/FakeGallery.h"
@@ -231,33 +232,49 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnly
   EXPECT_TRUE(cell(1)->showsUnavailable()) << "gone from the library";
   EXPECT_FALSE(cell(2)->showsUnavailable());
 
-  // A drawing under way when its tile is given another photo cannot be
-  // taken back: its answer comes late and leaves that tile alone, a
-  // failure as much as a picture.
+  // An answer that comes after its tile was given another photo leaves
+  // that tile alone, a failure as much as a picture: one whose drawing was
+  // under way then (it cannot be taken back), and one already on its way
+  // to the main queue.
   testsupport::writeFile(folder / "other.jpg", testsupport::makeJpeg(30, 40));
   for (const auto& asset : library->fetchAssetsWithMediaType(photos::MediaType::Image)) {
     byName[asset.file.filename().string()].assetID = asset.localIdentifier;
   }
   auto& manager = photos::ImageManager::defaultManager();
-  const auto whole = ui::ImageCache::sharedImageCache().imageFromMemoryCache(*byName["whole.jpg"].assetID);
+  auto& cache = ui::ImageCache::sharedImageCache();
+  const auto whole = cache.imageFromMemoryCache(*byName["whole.jpg"].assetID);
   ASSERT_TRUE(whole);
-  for (const char* late : {"broken.jpg", "other.jpg"}) {
-    SCOPED_TRACE(late);
-    testsupport::PictureDrawings drawings;
-    drawings.hold(*byName[late].assetID);
-    grid->setErrorImages({byName[late]});
-    auto reused = cell(0);
-    ASSERT_TRUE(drawings.waitForDrawing(*byName[late].assetID));
-    grid->setErrorImages({byName["whole.jpg"]});
-    ASSERT_EQ(cell(0), reused) << "the tile was not reused";
-    drawings.release();
-    ASSERT_TRUE(queue.runUntil([&] { return manager.unfinishedRequestCount() == 0; }, std::chrono::seconds(10)));
-    queue.runUntilIdle();
-    EXPECT_EQ(cell(0)->imageIdentifier, *byName["whole.jpg"].assetID);
-    EXPECT_FALSE(cell(0)->showsUnavailable());
-    ASSERT_TRUE(cell(0)->imageView->image().has_value());
-    EXPECT_EQ(cell(0)->imageView->image()->identity(), whole->identity());
+  for (const bool underWay : {true, false}) {
+    for (const char* late : {"broken.jpg", "other.jpg"}) {
+      SCOPED_TRACE(std::string(late) + (underWay ? ": drawing under way" : ": answer on its way"));
+      const std::string lateID = *byName[late].assetID;
+      testsupport::PictureDrawings drawings;
+      if (underWay) drawings.hold(lateID);
+      grid->setErrorImages({byName[late]});
+      auto reused = cell(0);
+      if (underWay) {
+        ASSERT_TRUE(drawings.waitForDrawing(lateID));
+      } else {
+        // Answered, with the main queue not run since.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (manager.unfinishedRequestCount() != 0 && std::chrono::steady_clock::now() < until) {
+          std::this_thread::yield();
+        }
+        ASSERT_EQ(manager.unfinishedRequestCount(), 0u);
+      }
+      grid->setErrorImages({byName["whole.jpg"]});
+      ASSERT_EQ(cell(0), reused) << "the tile was not reused";
+      drawings.release();
+      ASSERT_TRUE(queue.runUntil([&] { return manager.unfinishedRequestCount() == 0; }, std::chrono::seconds(10)));
+      queue.runUntilIdle();
+      EXPECT_EQ(cell(0)->imageIdentifier, *byName["whole.jpg"].assetID);
+      EXPECT_FALSE(cell(0)->showsUnavailable());
+      ASSERT_TRUE(cell(0)->imageView->image().has_value());
+      EXPECT_EQ(cell(0)->imageView->image()->identity(), whole->identity());
+    }
   }
+  // The thumbnail that came late is kept all the same.
+  EXPECT_TRUE(cache.imageFromMemoryCache(*byName["other.jpg"].assetID));
 }
 
 // However many photos failed, the page draws only those near the screen
