@@ -1,8 +1,13 @@
 #include "server/services/GalleryThumbnails.h"
 
+#include <malloc.h>
+
 #include <vips/vips8>
 
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 #include "server/services/Crypto.h"
@@ -57,6 +62,82 @@ const PhotoLoader* photoLoader(std::string_view photo) {
   return nullptr;
 }
 
+// The pixels the process's thumbnails decode at once, held to a budget: a
+// decoding waits, in the order they came, until its pixels fit beside the
+// others' (one alone always fits).
+class DecodingBudget {
+ public:
+  explicit DecodingBudget(std::uint64_t budget) : budget_(budget) {}
+
+  void acquire(std::uint64_t pixels) {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t ticket = next_++;
+    ++waiting_;
+    turn_.wait(lock, [&] { return ticket == serving_ && (decoding_ == 0 || decoding_ + pixels <= budget_); });
+    --waiting_;
+    ++serving_;
+    decoding_ += pixels;
+    turn_.notify_all();
+  }
+  void release(std::uint64_t pixels) {
+    {
+      std::lock_guard lock(mutex_);
+      decoding_ -= pixels;
+    }
+    turn_.notify_all();
+  }
+  GalleryThumbnails::Decoding state() {
+    std::lock_guard lock(mutex_);
+    return {decoding_, waiting_};
+  }
+
+ private:
+  const std::uint64_t budget_;
+  std::mutex mutex_;
+  std::condition_variable turn_;
+  std::uint64_t next_ = 0;
+  std::uint64_t serving_ = 0;
+  std::uint64_t decoding_ = 0;
+  std::size_t waiting_ = 0;
+};
+
+DecodingBudget& decodingBudget() {
+  static auto* budget = new DecodingBudget(GalleryThumbnails::kMaxDecodedPixels);
+  return *budget;
+}
+
+std::mutex& hookMutex() {
+  static auto* mutex = new std::mutex();
+  return *mutex;
+}
+std::shared_ptr<const std::function<void()>>& decodingHook() {
+  static auto* hook = new std::shared_ptr<const std::function<void()>>();
+  return *hook;
+}
+
+// A thumbnail's turn to decode `pixels`, for as long as it lives.
+class DecodingTurn {
+ public:
+  explicit DecodingTurn(std::uint64_t pixels) : pixels_(pixels) {
+    decodingBudget().acquire(pixels_);
+    std::shared_ptr<const std::function<void()>> hook;
+    {
+      std::lock_guard lock(hookMutex());
+      hook = decodingHook();
+    }
+    if (hook) (*hook)();
+  }
+  ~DecodingTurn() {
+    decodingBudget().release(pixels_);
+    if (pixels_ >= GalleryThumbnails::kTrimPixels) malloc_trim(0);
+  }
+  DecodingTurn(const DecodingTurn&) = delete;
+  DecodingTurn& operator=(const DecodingTurn&) = delete;
+
+ private:
+  const std::uint64_t pixels_;
+};
+
 // The digits of a decimal text that fits an int, else nullopt.
 std::optional<int> side(const std::string& text) {
   auto value = http::decimal(text);
@@ -65,6 +146,13 @@ std::optional<int> side(const std::string& text) {
 }
 
 }  // namespace
+
+void GalleryThumbnails::setDecodingHookForTesting(std::function<void()> hook) {
+  std::lock_guard lock(hookMutex());
+  decodingHook() = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
+}
+
+GalleryThumbnails::Decoding GalleryThumbnails::decodingForTesting() { return decodingBudget().state(); }
 
 std::string GalleryThumbnails::sign(std::int64_t userId, std::int64_t imageId, int width,
                                     int height) const {
@@ -146,6 +234,7 @@ std::string GalleryThumbnails::thumbnailOf(std::string_view photo, int width, in
     const std::uint64_t decoded = ((photoWidth + static_cast<std::uint64_t>(shrink) - 1) / shrink) *
                                   ((photoHeight + static_cast<std::uint64_t>(shrink) - 1) / shrink);
     if (decoded > kMaxDecodedPixels) return {};
+    const DecodingTurn turn(decoded);
     vips::VOption* load = vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL);
     if (shrink > 1) load->set("shrink", shrink);
     vips::VImage image = vips::VImage::new_from_buffer(photo.data(), photo.size(), "", load);

@@ -16,8 +16,14 @@
 // largest one costs the reading of its bytes and little memory; every other
 // photo (a progressive JPEG, whose every coefficient is kept until its
 // last scan, any PNG, WebP, HEIF, TIFF or GIF) is decoded at its full size.
-// What is decoded is held to kMaxDecodedPixels. A photo is read whole to
-// be decoded, so at most kMaxRenders are made at once (the others wait).
+// What is decoded is held to kMaxDecodedPixels, and so is what the
+// process's thumbnails decode at once: one photo of that size decoded
+// whole, or several smaller ones (a JPEG reduced as it loads takes its
+// reduced size), each waiting its turn until its pixels fit; after a
+// decoding of kTrimPixels or more, the memory it freed goes back to the
+// system (freed on the thread that decoded it, it would otherwise stay
+// with that thread's heap). A photo is read whole to be decoded, so at most
+// kMaxRenders are made at once (the others wait).
 //
 // Ownership: owned by the GalleryService; borrows the Store, the
 // GalleryStore, the KssNode and the BlobStore. Threading: safe from any
@@ -47,6 +53,7 @@ class GalleryThumbnails {
   static constexpr std::uint64_t kMaxSourcePixels = 100'000'000;
   static constexpr std::uint64_t kMaxDecodedPixels = 16'000'000;
   static constexpr int kMaxRenders = 4;
+  static constexpr std::uint64_t kTrimPixels = 4'000'000;
 
   GalleryThumbnails(Store& store, GalleryStore& gallery, KssNode& kss, BlobStore& blobs,
                     std::function<int()> port)
@@ -59,6 +66,16 @@ class GalleryThumbnails {
   // The photo's bytes scaled down to fit width x height, as JPEG; "" when
   // they are no photo, cannot be decoded or are beyond the bounds above.
   static std::string thumbnailOf(std::string_view photo, int width, int height);
+
+  // Test seam: `hook` is called as each thumbnail's decoding begins
+  // (nullptr ends it); decodingForTesting() tells the pixels the process's
+  // thumbnails are decoding now and how many decodings wait for their turn.
+  static void setDecodingHookForTesting(std::function<void()> hook);
+  struct Decoding {
+    std::uint64_t pixels = 0;
+    std::size_t waiting = 0;
+  };
+  static Decoding decodingForTesting();
 
  private:
   std::string sign(std::int64_t userId, std::int64_t imageId, int width, int height) const;

@@ -1,9 +1,10 @@
 // Writes the test HEIC the way a phone's camera does: the picture stored
 // as the sensor saw it, HEVC-coded by libheif's x265 encoder, a turn of the
 // file's own (irot) to show it upright, and EXIF that says the same turn
-// and the time it was taken.
+// and the time it was taken; with THUMBNAIL, also a thumbnail of its own
+// whose longer side is THUMBNAIL pixels, turned the same way.
 //
-//   make-heic OUT WIDTH HEIGHT ORIENTATION "yyyy:MM:dd HH:mm:ss"
+//   make-heic OUT WIDTH HEIGHT ORIENTATION "yyyy:MM:dd HH:mm:ss" [THUMBNAIL]
 //
 // The stored picture's left half is red, its right half blue.
 #include <libheif/heif.h>
@@ -27,8 +28,8 @@ bool ok(heif_error error, const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: make-heic OUT WIDTH HEIGHT ORIENTATION DATE\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(stderr, "usage: make-heic OUT WIDTH HEIGHT ORIENTATION DATE [THUMBNAIL]\n");
     return 2;
   }
   const int width = std::atoi(argv[2]);
@@ -60,6 +61,14 @@ int main(int argc, char** argv) {
   options->image_orientation = static_cast<heif_orientation>(orientation);
   heif_image_handle* handle = nullptr;
   if (!ok(heif_context_encode_image(context, image, encoder, options, &handle), "encode")) return 1;
+  if (argc == 7) {
+    heif_image_handle* thumbnail = nullptr;
+    if (!ok(heif_context_encode_thumbnail(context, image, handle, encoder, options, std::atoi(argv[6]), &thumbnail),
+            "thumbnail")) {
+      return 1;
+    }
+    heif_image_handle_release(thumbnail);
+  }
 
   Exiv2::ExifData exif;
   exif["Exif.Image.Make"] = "Lumora";

@@ -25,6 +25,9 @@ convert "$work/webp.png" -quality 60 "$here/photo.webp"
 # own rotation and its EXIF orientation 6, so shown 48 x 80.
 g++ -std=c++17 -O1 "$here/make-heic.cpp" -o "$work/make-heic" $(pkg-config --cflags --libs libheif exiv2)
 "$work/make-heic" "$here/photo.heic" 80 48 6 '2023:07:14 09:30:15'
+# The same with a thumbnail of its own, as a phone's camera writes one: 160 x
+# 96 stored, its thumbnail 80 x 48, both turned by orientation 6.
+"$work/make-heic" "$here/photo-thumbnail.heic" 160 96 6 '2023:07:14 09:30:15' 80
 
 # HEIF as heif-enc writes it from a JPEG: a grid around a padded tile,
 # EXIF copied from the JPEG.

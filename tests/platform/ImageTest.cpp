@@ -2,6 +2,9 @@
 
 #include <vips/vips8>
 
+#include <cmath>
+#include <string>
+
 #include "platform/media/Image.h"
 #include "platform/addressbook/AddressBook.h"
 #include "support/TestHome.h"
@@ -144,6 +147,100 @@ TEST(ImageTest, PicturesToBeShownAreBoundedAndDecodedAtTheSizeShown) {
     if (c.top != '?') {
       EXPECT_EQ(colourAt(*shown->PNGRepresentation(), c.width / 2, 2), c.top);
     }
+  }
+}
+
+// The quarter of a drawn picture at (x, y): 'r', 'g', 'b', 'w' or '?'.
+char quarterAt(const Bytes& rgba, int width, int x, int y) {
+  const auto* at = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+  const bool r = at[0] > 180, g = at[1] > 180, b = at[2] > 180;
+  if (r && g && b) return 'w';
+  if (r && !g && !b) return 'r';
+  if (g && !r && !b) return 'g';
+  if (b && !r && !g) return 'b';
+  return '?';
+}
+
+// A photo is drawn from its file at exactly the size asked, upright for
+// every orientation its camera wrote, filling its box or fitting in it; a
+// HEIC that holds a thumbnail of its own is drawn from it while that is
+// large enough, upright all the same; sizes that cannot be drawn and files
+// that are no photo are refused.
+TEST(ImageTest, PhotosAreDrawnFromTheirFilesUprightAtTheSizeAsked) {
+  testsupport::TestHome home;
+  struct Box {
+    bool fill;
+    int width, height;
+    int right, bottom;  // a point in the right and the bottom quarters
+  };
+  // Shown 120 x 80: filled into 60 x 60 its sides are cut; fitted, 60 x 40.
+  const Box boxes[] = {{true, 60, 60, 50, 50}, {false, 60, 40, 50, 30}};
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const auto file = home.root() / ("turned-" + std::to_string(orientation) + ".jpg");
+    testsupport::writeFile(file, testsupport::makeQuartersJpeg(120, 80, orientation));
+    for (const Box& box : boxes) {
+      SCOPED_TRACE(std::to_string(orientation) + (box.fill ? " filled" : " fitted"));
+      bool fromOwnThumbnail = true;
+      auto drawn = Image::drawnFromFile(file, 60, 60, box.fill, &fromOwnThumbnail);
+      ASSERT_TRUE(drawn) << drawn.error().description();
+      EXPECT_FALSE(fromOwnThumbnail);
+      ASSERT_EQ(std::make_pair(drawn->width(), drawn->height()), std::make_pair(box.width, box.height));
+      EXPECT_EQ(drawn->orientation(), ImageOrientation::Up);
+      const Bytes rgba = drawn->RGBARepresentation().value();
+      const std::string quarters = {quarterAt(rgba, box.width, 10, 10), quarterAt(rgba, box.width, box.right, 10),
+                                    quarterAt(rgba, box.width, 10, box.bottom),
+                                    quarterAt(rgba, box.width, box.right, box.bottom)};
+      EXPECT_EQ(quarters, "rgbw");
+    }
+  }
+
+  // Shown 96 x 160, its own thumbnail 48 x 80: filled into 40 x 40 it is
+  // drawn 40 x 67 before the cut, which the thumbnail covers at half; into
+  // 150 x 150 (150 x 250) it does not.
+  const struct {
+    const char* file;
+    int side;
+    bool fromOwnThumbnail;
+  } heics[] = {{"photo-thumbnail.heic", 40, true}, {"photo-thumbnail.heic", 150, false}, {"photo.heic", 40, false}};
+  for (const auto& heic : heics) {
+    SCOPED_TRACE(std::string(heic.file) + " " + std::to_string(heic.side));
+    bool fromOwnThumbnail = !heic.fromOwnThumbnail;
+    auto drawn = Image::drawnFromFile(testsupport::mediaSamplePath(heic.file), heic.side, heic.side, true,
+                                      &fromOwnThumbnail);
+    ASSERT_TRUE(drawn) << drawn.error().description();
+    EXPECT_EQ(fromOwnThumbnail, heic.fromOwnThumbnail);
+    ASSERT_EQ(std::make_pair(drawn->width(), drawn->height()), std::make_pair(heic.side, heic.side));
+    const Bytes rgba = drawn->RGBARepresentation().value();
+    // Stored red on the left, turned a quarter clockwise: red above.
+    EXPECT_GT(rgba[static_cast<std::size_t>(heic.side / 2) * 4], 150) << "red above";
+    EXPECT_LT(rgba[static_cast<std::size_t>(heic.side / 2) * 4 + 2], 100) << "red above";
+    const std::size_t bottom = (static_cast<std::size_t>(heic.side - 2) * heic.side + heic.side / 2) * 4;
+    EXPECT_GT(rgba[bottom + 2], 150) << "blue below";
+    EXPECT_LT(rgba[bottom], 100) << "blue below";
+  }
+
+  const auto photo = home.root() / "turned-1.jpg";
+  const auto notAPhoto = home.root() / "not-a-photo.jpg";
+  testsupport::writeFile(notAPhoto, Bytes(300, 0x5a));
+  const auto truncated = home.root() / "truncated.jpg";
+  const Bytes whole = testsupport::readFile(photo);
+  testsupport::writeFile(truncated, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2)));
+  const struct {
+    std::filesystem::path file;
+    double side;
+    std::int64_t error;
+  } refused[] = {{photo, 0, platform::kImageErrorInvalidSize},
+                 {photo, std::nan(""), platform::kImageErrorInvalidSize},
+                 {photo, 70000, platform::kImageErrorInvalidSize},
+                 {notAPhoto, 60, platform::kImageErrorUndecodable},
+                 {truncated, 60, platform::kImageErrorUndecodable},
+                 {home.root() / "missing.jpg", 60, platform::kImageErrorUndecodable}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.file.filename().string() + " " + std::to_string(c.side));
+    auto drawn = Image::drawnFromFile(c.file, c.side, c.side, true);
+    ASSERT_FALSE(drawn);
+    EXPECT_EQ(drawn.error().domain(), platform::kImageErrorDomain);
+    EXPECT_EQ(drawn.error().code(), c.error);
   }
 }
 

@@ -2,14 +2,19 @@
 // reused cells, a refresh at every appearance, landscape without the
 // status bar under a lower header, and the return to the album list when
 // the browser has deleted every photo; the failed-photo grid with photos it
-// cannot draw.
+// cannot draw, answers that come late, and more photos than the screen
+// holds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "cloud/sync/FakeGallery.h"
@@ -18,6 +23,7 @@
 #include "platform/photos/ImageManager.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/storage/UserDefaults.h"
+#include "platform/ui/ImageCache.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/Window.h"
 #include "screens/gallery/LMErrorPhotoCollectionViewController.h"
@@ -28,6 +34,7 @@
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 #include "support/TestHome.h"
+#include "support/PictureDrawings.h"
 #include "support/TestMedia.h"
 
 namespace ui = platform::ui;
@@ -225,28 +232,242 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnly
   EXPECT_TRUE(cell(1)->showsUnavailable()) << "gone from the library";
   EXPECT_FALSE(cell(2)->showsUnavailable());
 
-  // The broken photo's request waits while its tile is given to the whole
-  // photo (its thumbnail cached, shown at once); the late failure arrives.
+  // An answer that comes after its tile was given another photo leaves
+  // that tile alone, a failure as much as a picture: one whose drawing was
+  // under way then (it cannot be taken back), and one already on its way
+  // to the main queue.
+  testsupport::writeFile(folder / "other.jpg", testsupport::makeJpeg(30, 40));
+  for (const auto& asset : library->fetchAssetsWithMediaType(photos::MediaType::Image)) {
+    byName[asset.file.filename().string()].assetID = asset.localIdentifier;
+  }
   auto& manager = photos::ImageManager::defaultManager();
+  auto& cache = ui::ImageCache::sharedImageCache();
+  const auto whole = cache.imageFromMemoryCache(*byName["whole.jpg"].assetID);
+  ASSERT_TRUE(whole);
+  for (const bool underWay : {true, false}) {
+    for (const char* late : {"broken.jpg", "other.jpg"}) {
+      SCOPED_TRACE(std::string(late) + (underWay ? ": drawing under way" : ": answer on its way"));
+      const std::string lateID = *byName[late].assetID;
+      testsupport::PictureDrawings drawings;
+      if (underWay) drawings.hold(lateID);
+      grid->setErrorImages({byName[late]});
+      auto reused = cell(0);
+      if (underWay) {
+        ASSERT_TRUE(drawings.waitForDrawing(lateID));
+      } else {
+        // Answered, with the main queue not run since.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (manager.unfinishedRequestCount() != 0 && std::chrono::steady_clock::now() < until) {
+          std::this_thread::yield();
+        }
+        ASSERT_EQ(manager.unfinishedRequestCount(), 0u);
+      }
+      grid->setErrorImages({byName["whole.jpg"]});
+      ASSERT_EQ(cell(0), reused) << "the tile was not reused";
+      drawings.release();
+      ASSERT_TRUE(queue.runUntil([&] { return manager.unfinishedRequestCount() == 0; }, std::chrono::seconds(10)));
+      queue.runUntilIdle();
+      EXPECT_EQ(cell(0)->imageIdentifier, *byName["whole.jpg"].assetID);
+      EXPECT_FALSE(cell(0)->showsUnavailable());
+      ASSERT_TRUE(cell(0)->imageView->image().has_value());
+      EXPECT_EQ(cell(0)->imageView->image()->identity(), whole->identity());
+    }
+  }
+  // The thumbnail that came late is kept all the same.
+  EXPECT_TRUE(cache.imageFromMemoryCache(*byName["other.jpg"].assetID));
+}
+
+// However many photos failed, the page draws only those near the screen
+// (what it shows and half a screen above and below), each once, upright,
+// at its tile's size in the screen's pixels. Tiles scrolled past before
+// their turn are never drawn; coming back shows the drawn ones again
+// without drawing them.
+TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsOnlyThePhotosNearTheScreenEachOnceAtItsTileSize) {
+  namespace photos = platform::photos;
+  platform::MainQueue::main().bindToCurrentThread();
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  const auto folder = photos::PhotoLibrary::folder();
+  constexpr int kPhotos = 150;
+  const platform::Bytes jpeg = testsupport::makeJpeg(64, 48);
+  for (int i = 0; i < kPhotos; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
+    // The first stored on its side, as a camera held upright writes it.
+    testsupport::writeFile(folder / name, i == 0 ? testsupport::makeQuartersJpeg(120, 80, 6) : jpeg);
+  }
+  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
+  ASSERT_EQ(assets.size(), static_cast<std::size_t>(kPhotos));
+  std::sort(assets.begin(), assets.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
+  std::vector<LMImage> failed(assets.size());
+  std::map<std::string, int> rowOf;
+  for (std::size_t row = 0; row < assets.size(); ++row) {
+    failed[row].assetID = assets[row].localIdentifier;
+    rowOf[assets[row].localIdentifier] = static_cast<int>(row);
+  }
+
+  testsupport::PictureDrawings drawings;
+  auto& manager = photos::ImageManager::defaultManager();
+  auto& queue = platform::MainQueue::main();
+  auto navigation =
+      std::dynamic_pointer_cast<ui::NavigationController>(LMErrorPhotoCollectionViewController::instantiateScene());
+  auto grid = std::dynamic_pointer_cast<LMErrorPhotoCollectionViewController>(navigation->topViewController());
+  grid->loadViewIfNeeded();
+  grid->setErrorImages(failed);
+  auto view = grid->collectionView();
+  const double tile = 100 * ui::Screen::main().scale();
+  ASSERT_EQ(LMErrorPhotoCollectionViewController::thumbnailPixels(), tile);
+
+  // The rows within half a screen above and below what is shown.
+  auto nearRows = [&] {
+    const ui::Rect shown = view->bounds();
+    const ui::Rect reach{shown.x, shown.y - shown.height / 2, shown.width, shown.height * 2};
+    std::set<int> rows;
+    for (int row = 0; row < kPhotos; ++row) {
+      if (view->frameForItemAtIndexPath({0, row}).intersects(reach)) rows.insert(row);
+    }
+    return rows;
+  };
+  auto drawnRows = [&] {
+    std::set<int> rows;
+    for (const auto& [identifier, count] : drawings.counts()) rows.insert(rowOf.at(identifier));
+    return rows;
+  };
+  auto cell = [&](int row) {
+    return std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(view->cellForItemAtIndexPath({0, row}));
+  };
+  auto settled = [&] {
+    return queue.runUntil(
+        [&] {
+          if (manager.unfinishedRequestCount() != 0) return false;
+          const auto shown = view->indexPathsForVisibleItems();
+          return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
+                   return cell(path.row)->imageView->image().has_value();
+                 });
+        },
+        std::chrono::seconds(10));
+  };
+
+  ASSERT_TRUE(settled());
+  const std::set<int> first = nearRows();
+  EXPECT_EQ(drawnRows(), first);
+  EXPECT_LT(first.size(), 40u);
+  for (const auto& drawing : drawings.all()) {
+    EXPECT_EQ(std::make_pair(drawing.width, drawing.height), std::make_pair(static_cast<int>(tile), static_cast<int>(tile)));
+  }
+  // The photo stored on its side is upright in its tile, at the tile's size.
+  const auto& upright = cell(0)->imageView->image()->bitmap();
+  ASSERT_TRUE(upright);
+  ASSERT_EQ(upright->width(), static_cast<int>(tile));
+  const platform::Bytes pixels = upright->RGBARepresentation().value();
+  auto channelsAt = [&](double x, double y) {
+    const auto at = (static_cast<std::size_t>(y * tile) * static_cast<std::size_t>(tile) + static_cast<std::size_t>(x * tile)) * 4;
+    return std::string{pixels[at] > 180 ? 'r' : '-', pixels[at + 1] > 180 ? 'g' : '-', pixels[at + 2] > 180 ? 'b' : '-'};
+  };
+  EXPECT_EQ(channelsAt(0.25, 0.25) + channelsAt(0.75, 0.25) + channelsAt(0.25, 0.75) + channelsAt(0.75, 0.75),
+            "r---g---brgb");
+
+  // Scrolled to the end and through everything between, while the library
+  // answers nothing: the requests of the tiles passed by are dropped.
   manager.setRequestsHeld(true);
-  grid->setErrorImages({byName["broken.jpg"]});
-  auto reused = cell(0);
-  grid->setErrorImages({byName["whole.jpg"]});
-  ASSERT_EQ(cell(0), reused) << "the tile was not reused";
+  const double end = view->contentSize().height - view->bounds().height;
+  ASSERT_GT(end, 1000);
+  for (double y = 0; y < end; y += 150) {
+    view->setContentOffset({0, y});
+    view->layoutIfNeeded();
+  }
+  view->setContentOffset({0, end});
+  view->layoutIfNeeded();
   manager.setRequestsHeld(false);
-  // The library answers in turn, and its answers reach the main queue in
-  // turn: once a request made now is answered there, the late one was.
-  bool probed = false;
-  const auto whole = library->fetchAssetsWithLocalIdentifiers({*byName["whole.jpg"].assetID});
-  ASSERT_EQ(whole.size(), 1u);
-  manager.requestImageForAsset(whole.front(), 8, 8, photos::ImageContentMode::AspectFill, {},
-                               [&](std::optional<platform::Image>, const photos::ImageRequestInfo&) {
-                                 queue.async([&] { probed = true; });
-                               });
-  ASSERT_TRUE(queue.runUntil([&] { return probed; }, std::chrono::seconds(10)));
-  EXPECT_EQ(cell(0)->imageIdentifier, *byName["whole.jpg"].assetID);
-  EXPECT_FALSE(cell(0)->showsUnavailable());
-  EXPECT_TRUE(cell(0)->imageView->image().has_value());
+  ASSERT_TRUE(settled());
+  std::set<int> expected = first;
+  for (int row : nearRows()) expected.insert(row);
+  EXPECT_EQ(drawnRows(), expected);
+  for (const auto& [identifier, count] : drawings.counts()) EXPECT_EQ(count, 1) << "row " << rowOf.at(identifier);
+
+  // Back at the top: shown from the image cache, nothing drawn again.
+  const auto before = drawings.all().size();
+  view->setContentOffset({0, 0});
+  view->layoutIfNeeded();
+  ASSERT_TRUE(settled());
+  EXPECT_EQ(drawings.all().size(), before);
+}
+
+// Scrolled through more photos than it keeps (at 3x, 177 tiles of 300 x
+// 300 pixels), the page holds its share of the shared image cache to the
+// thumbnails shown last, and takes them away when it goes.
+TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridKeepsItsThumbnailsBoundedAndTakesThemAwayWhenItGoes) {
+  namespace photos = platform::photos;
+  platform::MainQueue::main().bindToCurrentThread();
+  ui::Screen::main().setProfile(*ui::DeviceProfile::named("414x736"));
+  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+  const auto folder = photos::PhotoLibrary::folder();
+  constexpr int kPhotos = 240;
+  const platform::Bytes jpeg = testsupport::makeJpeg(32, 24);
+  for (int i = 0; i < kPhotos; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
+    testsupport::writeFile(folder / name, jpeg);
+  }
+  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
+  ASSERT_EQ(assets.size(), static_cast<std::size_t>(kPhotos));
+  std::sort(assets.begin(), assets.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
+  std::vector<LMImage> failed(assets.size());
+  for (std::size_t row = 0; row < assets.size(); ++row) failed[row].assetID = assets[row].localIdentifier;
+
+  auto& manager = photos::ImageManager::defaultManager();
+  auto& queue = platform::MainQueue::main();
+  auto& cache = ui::ImageCache::sharedImageCache();
+  auto navigation =
+      std::dynamic_pointer_cast<ui::NavigationController>(LMErrorPhotoCollectionViewController::instantiateScene());
+  auto grid = std::dynamic_pointer_cast<LMErrorPhotoCollectionViewController>(navigation->topViewController());
+  grid->loadViewIfNeeded();
+  grid->setErrorImages(failed);
+  auto view = grid->collectionView();
+  const double tile = LMErrorPhotoCollectionViewController::thumbnailPixels();
+  ASSERT_EQ(tile, 300);
+  const auto mostKept = static_cast<std::size_t>(LMErrorPhotoCollectionViewController::kKeptThumbnailPixels /
+                                                 (tile * tile));
+  auto cached = [&] {
+    std::vector<int> rows;
+    for (int row = 0; row < kPhotos; ++row) {
+      if (cache.imageFromMemoryCache(assets[static_cast<std::size_t>(row)].localIdentifier)) rows.push_back(row);
+    }
+    return rows;
+  };
+  auto settled = [&] {
+    return queue.runUntil(
+        [&] {
+          if (manager.unfinishedRequestCount() != 0) return false;
+          const auto shown = view->indexPathsForVisibleItems();
+          return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
+                   auto cell = std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(
+                       view->cellForItemAtIndexPath(path));
+                   return cell && cell->imageView->image().has_value();
+                 });
+        },
+        std::chrono::seconds(10));
+  };
+  ASSERT_TRUE(settled());
+  const double end = view->contentSize().height - view->bounds().height;
+  for (double y = 0; y < end; y += view->bounds().height / 2) {
+    view->setContentOffset({0, y});
+    view->layoutIfNeeded();
+    ASSERT_TRUE(settled()) << y;
+  }
+  view->setContentOffset({0, end});
+  view->layoutIfNeeded();
+  ASSERT_TRUE(settled());
+  const auto kept = cached();
+  EXPECT_EQ(kept.size(), mostKept);
+  // The last rows, those shown last, are the ones kept.
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(kept.back(), kPhotos - 1);
+  EXPECT_EQ(kept.front(), kPhotos - static_cast<int>(mostKept));
+
+  navigation.reset();
+  grid.reset();
+  view.reset();
+  EXPECT_TRUE(cached().empty());
 }
 
 }  // namespace

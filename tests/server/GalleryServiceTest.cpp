@@ -4,8 +4,11 @@
 // cloud refuses.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <vips/vips8>
@@ -14,6 +17,7 @@
 #include "server/services/Crypto.h"
 #include "server/services/FileCrypto.h"
 #include "server/services/GalleryService.h"
+#include "server/services/GalleryThumbnails.h"
 #include "server/services/KssNode.h"
 #include "support/Sanitizers.h"
 #include "support/TestMedia.h"
@@ -593,6 +597,65 @@ TEST_F(GalleryTest, ThumbnailsAreDecodedAtTheirSizeOrNotAtAll) {
     ASSERT_TRUE(got);
     EXPECT_EQ(got->status, each.status) << got->body;
   }
+}
+
+// What the process's thumbnails decode at once is held to one photo of the
+// decoding bound: of two photos decoded whole (PNGs of 9 megapixels) asked
+// for at the same time, the second waits until the first is made; both
+// are made.
+TEST_F(GalleryTest, ThumbnailsDecodeAtMostOnePhotoOfTheBoundAtOnce) {
+  if (testsupport::kUnderThreadSanitizer) {
+    GTEST_SKIP() << "decoding tens of megapixels takes minutes under the sanitizer";
+  }
+  ASSERT_EQ(vips_init("gallery-test"), 0);
+  void* bytes = nullptr;
+  std::size_t length = 0;
+  (vips::VImage::black(3000, 3000) + 90)
+      .cast(VIPS_FORMAT_UCHAR)
+      .write_to_buffer(".png", &bytes, &length, vips::VImage::option()->set("compression", 1));
+  const std::string png(static_cast<const char*>(bytes), length);
+  g_free(bytes);
+  std::vector<std::string> urls;
+  for (const std::string& photo : {png, png + " "}) {
+    const std::string id = std::to_string(upload(1, photo, "IMG.PNG")["id"].get<std::int64_t>());
+    CloudReply asked =
+        cloud_->get(kBase + "/thumbnails", {{"ids", id}, {"width", "120"}, {"height", "120"}, {"retry", "0"}});
+    ASSERT_EQ(asked.code(), 0) << asked.json;
+    urls.push_back(asked.data()["content"][id]["data"].get<std::string>().substr(server_->url().size()));
+  }
+
+  // The first decoding goes on once the second has come: beside it, or
+  // waiting for its turn.
+  using localcloud::GalleryThumbnails;
+  std::atomic<std::uint64_t> most{0};
+  std::atomic<int> begun{0};
+  GalleryThumbnails::setDecodingHookForTesting([&] {
+    const std::uint64_t decoding = GalleryThumbnails::decodingForTesting().pixels;
+    std::uint64_t seen = most.load();
+    while (seen < decoding && !most.compare_exchange_weak(seen, decoding)) {
+    }
+    if (begun.fetch_add(1) > 0) return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (begun.load() < 2 && GalleryThumbnails::decodingForTesting().waiting == 0 &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::yield();
+    }
+  });
+  struct Unhook {
+    ~Unhook() { GalleryThumbnails::setDecodingHookForTesting(nullptr); }
+  } unhook;
+  std::vector<int> statuses(urls.size());
+  std::vector<std::thread> askers;
+  for (std::size_t i = 0; i < urls.size(); ++i) {
+    askers.emplace_back([&, i] {
+      auto got = client()->Get(urls[i]);
+      statuses[i] = got ? got->status : -1;
+    });
+  }
+  for (auto& asker : askers) asker.join();
+  EXPECT_EQ(statuses, (std::vector<int>{200, 200}));
+  EXPECT_EQ(begun.load(), 2);
+  EXPECT_EQ(most.load(), 9'000'000u) << "two photos decoded at once";
 }
 
 }  // namespace

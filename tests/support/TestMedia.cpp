@@ -98,6 +98,50 @@ platform::Bytes makeJpeg(int width, int height, const TestExif& exif) {
 
 platform::Bytes makePng(int width, int height) { return encode(width, height, ".png"); }
 
+platform::Bytes makeQuartersJpeg(int width, int height, int orientation) {
+  (void)platform::Image::imageWithData(platform::Bytes{0});
+  using vips::VImage;
+  auto quarter = [](int w, int h, std::vector<double> colour) {
+    return VImage::black(w, h, VImage::option()->set("bands", 3)).linear({1, 1, 1}, colour);
+  };
+  const int left = width / 2;
+  const int top = height / 2;
+  const VImage upright =
+      quarter(left, top, {255, 0, 0})
+          .join(quarter(width - left, top, {0, 255, 0}), VIPS_DIRECTION_HORIZONTAL)
+          .join(quarter(left, height - top, {0, 0, 255}).join(quarter(width - left, height - top, {255, 255, 255}),
+                                                              VIPS_DIRECTION_HORIZONTAL),
+                VIPS_DIRECTION_VERTICAL)
+          .cast(VIPS_FORMAT_UCHAR);
+  // Stored as the tag's turn undoes it: 6 is shown turned a quarter
+  // clockwise, so it is stored turned a quarter the other way; 5 and 7 are
+  // their own undoing.
+  VImage stored = upright;
+  switch (orientation) {
+    case 2: stored = upright.fliphor(); break;
+    case 3: stored = upright.rot180(); break;
+    case 4: stored = upright.flipver(); break;
+    case 5: stored = upright.rot90().fliphor(); break;
+    case 6: stored = upright.rot270(); break;
+    case 7: stored = upright.rot90().flipver(); break;
+    case 8: stored = upright.rot90(); break;
+    default: break;
+  }
+  void* buffer = nullptr;
+  std::size_t length = 0;
+  stored.write_to_buffer(".jpg[Q=95]", &buffer, &length);
+  platform::Bytes jpeg(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  auto image = Exiv2::ImageFactory::open(jpeg.data(), static_cast<long>(jpeg.size()));
+  image->readMetadata();
+  image->exifData()["Exif.Image.Orientation"] = static_cast<std::uint16_t>(orientation);
+  image->writeMetadata();
+  Exiv2::BasicIo& io = image->io();
+  io.seek(0, Exiv2::BasicIo::beg);
+  Exiv2::DataBuf written = io.read(static_cast<long>(io.size()));
+  return platform::Bytes(written.pData_, written.pData_ + written.size_);
+}
+
 platform::Bytes makePixelBombPng(std::uint32_t width, std::uint32_t height) {
   auto crc = [](const platform::Bytes& data, std::size_t from) {
     std::uint32_t c = 0xffffffffu;

@@ -29,6 +29,11 @@ struct TestExif {
 // A picture whose left half is red and right half blue.
 platform::Bytes makeJpeg(int width, int height, const TestExif& exif = {});
 platform::Bytes makePng(int width, int height);
+// A picture whose upright form is width x height with a red, a green, a
+// blue and a white quarter (top left, top right, bottom left, bottom
+// right), stored as a camera that writes EXIF `orientation` (1 to 8)
+// stores it, with that tag.
+platform::Bytes makeQuartersJpeg(int width, int height, int orientation);
 // A PNG whose header names width x height pixels but which carries only
 // its first rows: a pixel bomb's header, without the bytes of one.
 platform::Bytes makePixelBombPng(std::uint32_t width, std::uint32_t height);

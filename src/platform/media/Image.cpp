@@ -1,6 +1,7 @@
 #include "platform/media/Image.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,30 @@ bool isSideways(ImageOrientation orientation) {
     default:
       return false;
   }
+}
+
+// The picture decoded now into memory as 8-bit sRGB with alpha, upright
+// (its orientation tag dropped); false when it has no such form.
+bool inMemoryRGBA(vips::VImage picture, vips::VImage& out) {
+  picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
+  if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
+  if (!picture.has_alpha()) picture = picture.bandjoin_const({255});
+  if (picture.bands() != 4) return false;
+  out = picture.copy_memory();
+  out.remove(VIPS_META_ORIENTATION);
+  return true;
+}
+
+bool isHeif(const vips::VImage& header) {
+  if (header.get_typeof(VIPS_META_LOADER) == 0) return false;
+  return std::strncmp(header.get_string(VIPS_META_LOADER), "heifload", 8) == 0;
+}
+
+// Held while a HEIF picture is decoded whole (libheif decodes every pixel
+// at once, whatever is asked of it).
+std::mutex& wholeHeifDecodes() {
+  static auto* mutex = new std::mutex();
+  return *mutex;
 }
 
 }  // namespace
@@ -225,14 +250,92 @@ Result<Image> Image::shownImageWithData(Bytes data, int boxWidth, int boxHeight,
                                                             ->set("height", shownHeight)
                                                             ->set("size", VIPS_SIZE_DOWN)
                                                             ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
-    shown = shown.colourspace(VIPS_INTERPRETATION_sRGB);
-    if (shown.format() != VIPS_FORMAT_UCHAR) shown = shown.cast(VIPS_FORMAT_UCHAR);
-    if (!shown.has_alpha()) shown = shown.bandjoin_const({255});
-    if (shown.bands() != 4) return imageError(kImageErrorRendering, "The picture has no RGBA form.");
     auto bitmap = std::make_shared<Bitmap>();
-    bitmap->image = shown.copy_memory();
-    bitmap->image.remove(VIPS_META_ORIENTATION);  // upright now
+    if (!inMemoryRGBA(shown, bitmap->image)) {
+      return imageError(kImageErrorRendering, "The picture has no RGBA form.");
+    }
     if (shrink) *shrink = bitmap->image.width() / storedWidth;
+    return Image(std::move(bitmap), ImageOrientation::Up);
+  } catch (const vips::VError& error) {
+    return vipsError(kImageErrorUndecodable, error);
+  }
+}
+
+Result<Image> Image::drawnFromFile(const std::filesystem::path& path, double targetWidth, double targetHeight,
+                                   bool fill, bool* fromOwnThumbnail) {
+  initialiseVips();
+  if (fromOwnThumbnail) *fromOwnThumbnail = false;
+  if (!usableSide(targetWidth, kMaxTargetSide) || !usableSide(targetHeight, kMaxTargetSide)) {
+    return imageError(kImageErrorInvalidSize, "Cannot draw into a picture of that size.");
+  }
+  try {
+    // The header alone: the size, the turn and the format.
+    const vips::VImage header = vips::VImage::new_from_file(path.c_str(), loadOptions());
+    const bool heif = isHeif(header);
+    // A HEIF picture's header tells the size shown (its own turn applied
+    // by its decoder); others are turned by their orientation tag.
+    const bool sideways = !heif && isSideways(orientationOf(header));
+    const double shownWidth = sideways ? header.height() : header.width();
+    const double shownHeight = sideways ? header.width() : header.height();
+    int width = static_cast<int>(std::lround(targetWidth));
+    int height = static_cast<int>(std::lround(targetHeight));
+    const double cover = std::max(width / shownWidth, height / shownHeight);
+    if (!fill) {
+      const double scale = std::min(width / shownWidth, height / shownHeight);
+      width = std::max(1, static_cast<int>(std::lround(shownWidth * scale)));
+      height = std::max(1, static_cast<int>(std::lround(shownHeight * scale)));
+    }
+    // Scaled to cover width x height and cut to it at its centre (for a
+    // picture drawn to fit, that cuts a rounded pixel at most).
+    auto drawn = [&] {
+      return vips::VImage::option()
+          ->set("height", height)
+          ->set("crop", VIPS_INTERESTING_CENTRE)
+          ->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+    };
+    vips::VImage picture;
+    if (heif) {
+      const vips::VImage own =
+          vips::VImage::new_from_file(path.c_str(), loadOptions()->set("thumbnail", true));
+      // libheif hands over the primary picture when there is no thumbnail.
+      const bool holdsOne = own.width() != header.width() || own.height() != header.height();
+      // One that is not turned as the picture is (its proportions the
+      // other way round) is not used.
+      const bool sameProportions =
+          std::abs(own.width() * shownHeight - own.height() * shownWidth) <= 0.02 * own.width() * shownHeight;
+      if (holdsOne && sameProportions && 2 * own.width() >= shownWidth * cover &&
+          2 * own.height() >= shownHeight * cover) {
+        picture = own.thumbnail_image(width, drawn());
+        if (fromOwnThumbnail) *fromOwnThumbnail = true;
+      } else {
+        if (static_cast<std::uint64_t>(header.width()) * static_cast<std::uint64_t>(header.height()) > kMaxPixels) {
+          return imageError(kImageErrorTooLarge, "The picture has more pixels than a picture may have to be drawn.");
+        }
+        std::lock_guard whole(wholeHeifDecodes());
+        auto bitmap = std::make_shared<Bitmap>();
+        bool made = false;
+        {
+          // The whole picture's memory back to the system once it is let
+          // go: freed on whichever thread decoded it, it would otherwise
+          // stay with that thread's heap, a picture's worth a thread.
+          struct Trim {
+            ~Trim() { malloc_trim(0); }
+          } trim;
+          const vips::VImage decoded = vips::VImage::new_from_file(path.c_str(), loadOptions());
+          made = inMemoryRGBA(decoded.thumbnail_image(width, drawn()), bitmap->image);
+        }
+        if (!made) return imageError(kImageErrorRendering, "The picture has no RGBA form.");
+        return Image(std::move(bitmap), ImageOrientation::Up);
+      }
+    } else {
+      // libvips reduces as it loads where the format can (a JPEG by 2, 4
+      // or 8 in its decoder) and turns the picture upright by its tag.
+      picture = vips::VImage::thumbnail(path.c_str(), width, drawn());
+    }
+    auto bitmap = std::make_shared<Bitmap>();
+    if (!inMemoryRGBA(picture, bitmap->image)) {
+      return imageError(kImageErrorRendering, "The picture has no RGBA form.");
+    }
     return Image(std::move(bitmap), ImageOrientation::Up);
   } catch (const vips::VError& error) {
     return vipsError(kImageErrorUndecodable, error);

@@ -81,6 +81,23 @@ class Image {
   // shrunk). The work is the decoding's: call it off the main thread.
   static Result<Image> shownImageWithData(Bytes data, int boxWidth, int boxHeight, double* shrink = nullptr);
 
+  // The photo in a file drawn upright at exactly targetWidth x
+  // targetHeight pixels: scaled to cover that size and cut to it (fill),
+  // or, without `fill`, to the size of the photo's proportions inside it
+  // (its sides rounded, at least 1); enlarged when smaller. Decoded now,
+  // once, into memory as 8-bit sRGB with alpha, reading no more of the
+  // photo than that size needs where its format allows: a JPEG or WebP is
+  // shrunk as it loads, and a HEIF picture is drawn from the thumbnail it
+  // holds of itself when that has the photo's proportions and at least
+  // half the size drawn each way (`fromOwnThumbnail`, when given, tells
+  // which). Otherwise a HEIF picture is decoded whole: refused past
+  // kMaxPixels (kImageErrorTooLarge), before anything of it is decoded,
+  // and one at a time in the process, as each holds some ten bytes a
+  // pixel until it is drawn. Refuses the sizes drawnInto refuses. The
+  // work is the decoding's: call it off the main thread.
+  static Result<Image> drawnFromFile(const std::filesystem::path& path, double targetWidth, double targetHeight,
+                                     bool fill, bool* fromOwnThumbnail = nullptr);
+
   // The same bitmap shown in another orientation.
   Image withOrientation(ImageOrientation orientation) const;
   ImageOrientation orientation() const { return orientation_; }

@@ -63,46 +63,79 @@ ImageManager& ImageManager::defaultManager() {
 ImageRequestID ImageManager::add(Pending pending) {
   ImageRequestID id;
   bool held;
+  const bool drawing = pending.drawing;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     id = nextID_++;
     pending_.emplace(id, std::move(pending));
     held = held_;
   }
-  if (!held) queue_.async([this, id] { send(id, false); });
+  if (!held) post(id, drawing);
   return id;
 }
 
-void ImageManager::send(ImageRequestID request, bool cancelled) {
+void ImageManager::post(ImageRequestID request, bool drawing) {
+  if (drawing) {
+    drawings_.async([this, request] { send(request); });
+  } else {
+    queue_.async([this, request] { send(request); });
+  }
+}
+
+void ImageManager::send(ImageRequestID request) {
   Pending pending;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     auto it = pending_.find(request);
-    if (it == pending_.end()) return;  // answered or cancelled already
+    if (it == pending_.end()) return;  // cancelled already
     pending = std::move(it->second);
     pending_.erase(it);
+    ++working_;
   }
-  if (cancelled) {
-    if (pending.cancel) pending.cancel();
-  } else if (pending.answer) {
-    pending.answer();
-  }
+  if (pending.answer) pending.answer();
+  std::lock_guard<std::mutex> guard(mutex_);
+  --working_;
 }
 
 void ImageManager::cancelImageRequest(ImageRequestID request) {
-  queue_.async([this, request] { send(request, true); });
+  // Out of the line now: a request that waits behind others is never
+  // worked on. Its answer goes out on the delivery queue.
+  std::function<void()> cancel;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = pending_.find(request);
+    if (it == pending_.end()) return;  // answered (or being worked on) already
+    cancel = std::move(it->second.cancel);
+    pending_.erase(it);
+  }
+  if (cancel) queue_.async(std::move(cancel));
 }
 
 void ImageManager::setRequestsHeld(bool held) {
-  std::vector<ImageRequestID> waiting;
+  std::vector<std::pair<ImageRequestID, bool>> waiting;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     held_ = held;
     if (!held) {
-      for (const auto& entry : pending_) waiting.push_back(entry.first);
+      for (const auto& [id, pending] : pending_) waiting.emplace_back(id, pending.drawing);
     }
   }
-  for (auto id : waiting) queue_.async([this, id] { send(id, false); });
+  for (const auto& [id, drawing] : waiting) post(id, drawing);
+}
+
+void ImageManager::setDrawingObserverForTesting(std::function<void(const Drawing&)> observer) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  drawingObserver_ =
+      observer ? std::make_shared<const std::function<void(const Drawing&)>>(std::move(observer)) : nullptr;
+}
+
+void ImageManager::drew(const Drawing& drawing) {
+  std::shared_ptr<const std::function<void(const Drawing&)>> observer;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    observer = drawingObserver_;
+  }
+  if (observer) (*observer)(drawing);
 }
 
 void ImageManager::setExportSourceKind(AssetSourceKind kind) {
@@ -118,6 +151,11 @@ void ImageManager::setPhotoDataRendered(bool rendered) {
 std::size_t ImageManager::pendingRequestCount() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return pending_.size();
+}
+
+std::size_t ImageManager::unfinishedRequestCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return pending_.size() + working_;
 }
 
 ImageRequestID ImageManager::requestImageDataForAsset(const Asset& asset, const ImageRequestOptions& options,
@@ -195,7 +233,8 @@ ImageRequestID ImageManager::requestImageForAsset(const Asset& asset, double tar
     info.cancelled = true;
     if (*shared) (*shared)(std::nullopt, info);
   };
-  pending.answer = [shared, asset, targetWidth, targetHeight, contentMode] {
+  pending.drawing = true;
+  pending.answer = [this, shared, asset, targetWidth, targetHeight, contentMode] {
     if (!*shared) return;
     ImageRequestInfo info;
     auto fail = [&](const std::string& message) {
@@ -209,21 +248,22 @@ ImageRequestID ImageManager::requestImageForAsset(const Asset& asset, double tar
       info.error = refused;
       return (*shared)(std::nullopt, info);
     }
-    auto decoded = Image::imageWithContentsOfFile(asset.file);
-    if (!decoded) {
-      const int answer = assetFileAnswer(asset.file);
-      info.error = answer != 0 ? assetFileReadError(answer, asset.file)
-                               : assetFileDamagedError(asset.file, MediaType::Image);
-      return (*shared)(std::nullopt, info);
-    }
-    const double scale = std::min(targetWidth / decoded->width(), targetHeight / decoded->height());
-    const double width = std::max(1.0, std::round(decoded->width() * scale));
-    const double height = std::max(1.0, std::round(decoded->height() * scale));
-    Result<Image> drawn = contentMode == ImageContentMode::AspectFill
-                              ? decoded->scaledToFill(targetWidth, targetHeight)
-                              : decoded->drawnInto(width, height, 0, 0, width, height);
+    bool fromOwnThumbnail = false;
+    Result<Image> drawn = Image::drawnFromFile(asset.file, targetWidth, targetHeight,
+                                               contentMode == ImageContentMode::AspectFill, &fromOwnThumbnail);
+    drew({asset.localIdentifier, drawn ? drawn->width() : 0, drawn ? drawn->height() : 0, fromOwnThumbnail});
     if (!drawn) {
-      info.error = drawn.error();
+      // A size that cannot be drawn, or a picture too large to be, says
+      // so; any other failure is the file's.
+      const Error& failure = drawn.error();
+      if (failure.domain() == kImageErrorDomain &&
+          (failure.code() == kImageErrorInvalidSize || failure.code() == kImageErrorTooLarge)) {
+        info.error = drawn.error();
+      } else {
+        const int answer = assetFileAnswer(asset.file);
+        info.error = answer != 0 ? assetFileReadError(answer, asset.file)
+                                 : assetFileDamagedError(asset.file, MediaType::Image);
+      }
       return (*shared)(std::nullopt, info);
     }
     info.fileURL = asset.file;

@@ -1,8 +1,14 @@
 // Hands out the contents of library assets (the phone's image manager): a
-// photo's file bytes with its file URL, and an export session for a video.
-// Each request answers an id at once and its handler later, on the
-// manager's delivery queue (never on the caller's thread); a request still
-// pending can be cancelled, and its handler then runs with `cancelled` set.
+// photo's file bytes with its file URL, a photo drawn at a size, and an
+// export session for a video. Each request answers an id at once and its
+// handler later, on the manager's delivery queue or, for a drawn photo, on
+// one of its drawing threads (never on the caller's thread). Bytes and
+// export sessions are handed out one at a time, in the order asked; drawn
+// photos are decoded a few at a time (kDrawingThreads), in the order
+// asked, each on its own, so that they neither wait behind the others'
+// work nor hold more than a few decodings in memory at once. A request not
+// yet answered can be cancelled: it is then never worked on, and its
+// handler runs with `cancelled` set.
 //
 // Ownership: defaultManager() lives for the process.
 // Threading: every member may be called from any thread.
@@ -25,6 +31,7 @@
 #include "platform/Bytes.h"
 #include "platform/Error.h"
 #include "platform/media/Image.h"
+#include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/photos/AssetExportSession.h"
 #include "platform/photos/Types.h"
@@ -67,14 +74,20 @@ class ImageManager {
   ImageRequestID requestImageDataForAsset(const Asset& asset, const ImageRequestOptions& options,
                                           ImageDataHandler handler);
   // A photo drawn upright at a target size in pixels (the result of
-  // AspectFit keeps the photo's proportions inside it).
+  // AspectFit keeps the photo's proportions inside it), decoded from its
+  // file at that size (Image::drawnFromFile): the picture is in memory,
+  // drawing it decodes nothing.
   ImageRequestID requestImageForAsset(const Asset& asset, double targetWidth, double targetHeight,
                                       ImageContentMode contentMode, const ImageRequestOptions& options,
                                       ImageResultHandler handler);
   ImageRequestID requestExportSessionForVideo(const Asset& asset, const ImageRequestOptions& options,
                                               const std::string& exportPreset, ExportSessionHandler handler);
-  // A request not yet answered is answered as cancelled; others are left.
+  // A request not yet answered is taken out of the line at once and
+  // answered as cancelled; others are left.
   void cancelImageRequest(ImageRequestID request);
+
+  // How many photos are drawn at once.
+  static constexpr std::size_t kDrawingThreads = 3;
 
   // Test seams. While held, answers wait (so that a test can cancel a
   // pending request); releasing sends them. The source kind of the export
@@ -87,23 +100,44 @@ class ImageManager {
 
   // Requests asked for and not yet answered.
   std::size_t pendingRequestCount() const;
+  // Those and the requests being answered, until their handlers return.
+  std::size_t unfinishedRequestCount() const;
+
+  // Test seam: told of each photo the drawing threads decoded (or failed
+  // to) for a request, on that thread, before the request is answered
+  // (nullptr ends it).
+  struct Drawing {
+    std::string localIdentifier;
+    int width = 0;   // the size drawn, in pixels; 0 when it could not be drawn
+    int height = 0;
+    bool fromOwnThumbnail = false;  // a HEIF picture's own thumbnail was read, not the picture
+  };
+  void setDrawingObserverForTesting(std::function<void(const Drawing&)> observer);
 
  private:
   ImageManager() = default;
   struct Pending {
     std::function<void()> answer;
     std::function<void()> cancel;
+    bool drawing = false;  // a drawn photo: worked on by the drawing threads
   };
+  // Sends the request on its own line.
+  void post(ImageRequestID request, bool drawing);
+  void drew(const Drawing& drawing);
   ImageRequestID add(Pending pending);
-  void send(ImageRequestID request, bool cancelled);
+  // Answers the request unless it was cancelled.
+  void send(ImageRequestID request);
 
   mutable std::mutex mutex_;
   std::map<ImageRequestID, Pending> pending_;
+  std::size_t working_ = 0;  // requests being answered
   ImageRequestID nextID_ = 1;
   bool held_ = false;
   AssetSourceKind exportKind_ = AssetSourceKind::Composition;
   bool rendered_ = false;
+  std::shared_ptr<const std::function<void(const Drawing&)>> drawingObserver_;
   SerialQueue queue_{"platform.photos.image-manager"};
+  ConcurrentQueue drawings_{"platform.photos.image-manager.drawing", kDrawingThreads};
 };
 
 }  // namespace platform::photos

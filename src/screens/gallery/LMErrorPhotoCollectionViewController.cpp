@@ -96,22 +96,136 @@ void LMErrorPhotoCollectionViewController::viewDidLoad() {
       std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this())));
   imageManager_ = std::make_unique<photos::CachingImageManager>();
   collectionView_->reloadData();
+  preparePhotosNearTheScreen();
 }
+
+void LMErrorPhotoCollectionViewController::viewWillLayoutSubviews() {
+  ViewController::viewWillLayoutSubviews();
+  // A scroll or a new size: before the tiles that came into sight ask for
+  // their photos, so that the nearest are asked first.
+  preparePhotosNearTheScreen();
+}
+
+double LMErrorPhotoCollectionViewController::thumbnailPixels() { return kItemSide * ui::Screen::main().scale(); }
 
 void LMErrorPhotoCollectionViewController::setErrorImages(std::vector<LMImage> images) {
   errorImages_ = std::move(images);
+  stopPreparing();
   if (errorImages_.empty()) return;
-  if (imageManager_) {
-    std::vector<std::string> identifiers;
-    for (const auto& image : errorImages_) {
-      if (image.assetID) identifiers.push_back(*image.assetID);
-    }
-    const double side = kItemSide * ui::Screen::main().scale();
-    imageManager_->startCachingImagesForAssets(
-        photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers(identifiers), side, side,
-        photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true});
-  }
   if (collectionView_) collectionView_->reloadData();
+  preparePhotosNearTheScreen();
+}
+
+void LMErrorPhotoCollectionViewController::stopPreparing() {
+  if (imageManager_) {
+    for (const auto& [row, preparing] : preparing_) imageManager_->cancelImageRequest(preparing.request);
+  }
+  preparing_.clear();
+}
+
+LMErrorPhotoCollectionViewController::~LMErrorPhotoCollectionViewController() {
+  auto& cache = ui::ImageCache::sharedImageCache();
+  for (const auto& assetID : kept_) cache.removeImageForKey(assetID);
+}
+
+std::optional<ui::Image> LMErrorPhotoCollectionViewController::thumbnailArrived(
+    const std::weak_ptr<LMErrorPhotoCollectionViewController>& page, const std::string& assetID,
+    const std::optional<platform::Image>& image) {
+  if (!image) return std::nullopt;
+  const ui::Image thumbnail = ui::Image::imageWithBitmap(*image, ui::Screen::main().scale());
+  if (auto grid = page.lock()) grid->keep(assetID, thumbnail);
+  return thumbnail;
+}
+
+void LMErrorPhotoCollectionViewController::keep(const std::string& assetID, const ui::Image& thumbnail) {
+  auto& cache = ui::ImageCache::sharedImageCache();
+  if (keptAt_.count(assetID)) {
+    // Asked for twice at once (ahead and by its tile): one answer.
+    if (!cache.imageFromMemoryCache(assetID)) cache.storeImage(thumbnail, std::nullopt, assetID, false);
+    return shown(assetID);
+  }
+  cache.storeImage(thumbnail, std::nullopt, assetID, false);
+  const ui::Size size = thumbnail.pixelSize();
+  kept_.push_front(assetID);
+  keptAt_[assetID] = {kept_.begin(), size.width * size.height};
+  keptPixels_ += size.width * size.height;
+  // The oldest go while the page keeps more than its share.
+  while (keptPixels_ > kKeptThumbnailPixels && kept_.size() > 1) {
+    const std::string oldest = kept_.back();
+    keptPixels_ -= keptAt_[oldest].second;
+    keptAt_.erase(oldest);
+    kept_.pop_back();
+    cache.removeImageForKey(oldest);
+  }
+}
+
+void LMErrorPhotoCollectionViewController::shown(const std::string& assetID) {
+  auto found = keptAt_.find(assetID);
+  if (found != keptAt_.end()) kept_.splice(kept_.begin(), kept_, found->second.first);
+}
+
+void LMErrorPhotoCollectionViewController::preparePhotosNearTheScreen() {
+  if (!imageManager_ || !collectionView_) return;
+  const double side = thumbnailPixels();
+  if (side != preparedPixels_) {
+    stopPreparing();
+    preparedPixels_ = side;
+  }
+  const ui::Rect shownRect = collectionView_->bounds();
+  const ui::Rect reach{shownRect.x, shownRect.y - shownRect.height / 2, shownRect.width, shownRect.height * 2};
+  const int rows = std::min(collectionView_->numberOfSections() > 0 ? collectionView_->numberOfItemsInSection(0) : 0,
+                            static_cast<int>(errorImages_.size()));
+  // The rows within reach, by their distance from what is shown.
+  std::vector<std::pair<double, int>> near;
+  for (int row = 0; row < rows; ++row) {
+    const ui::Rect frame = collectionView_->frameForItemAtIndexPath({0, row});
+    if (!frame.intersects(reach)) continue;
+    const double distance = frame.intersects(shownRect) ? 0
+                            : frame.maxY() <= shownRect.y ? shownRect.y - frame.maxY()
+                                                          : frame.y - shownRect.maxY();
+    near.emplace_back(distance, row);
+  }
+  std::stable_sort(near.begin(), near.end());
+  std::map<int, bool> inReach;
+  for (const auto& [distance, row] : near) inReach[row] = true;
+  for (auto it = preparing_.begin(); it != preparing_.end();) {
+    if (inReach.count(it->first)) {
+      ++it;
+      continue;
+    }
+    imageManager_->cancelImageRequest(it->second.request);
+    it = preparing_.erase(it);
+  }
+  // Those not asked for yet nor in the image cache.
+  auto& cache = ui::ImageCache::sharedImageCache();
+  std::vector<int> coming;
+  std::vector<std::string> identifiers;
+  for (const auto& [distance, row] : near) {
+    const auto& assetID = errorImages_[static_cast<std::size_t>(row)].assetID;
+    if (preparing_.count(row) || !assetID || cache.imageFromMemoryCache(*assetID)) continue;
+    coming.push_back(row);
+    identifiers.push_back(*assetID);
+  }
+  if (coming.empty()) return;
+  std::map<std::string, photos::Asset> found;
+  for (auto& asset : photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers(identifiers)) {
+    found.emplace(asset.localIdentifier, std::move(asset));
+  }
+  std::weak_ptr<LMErrorPhotoCollectionViewController> weak =
+      std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this());
+  for (const int row : coming) {
+    const std::string& assetID = *errorImages_[static_cast<std::size_t>(row)].assetID;
+    auto asset = found.find(assetID);
+    if (asset == found.end()) continue;  // gone: its tile has the mark
+    const auto request = imageManager_->requestImageForAsset(
+        asset->second, side, side, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
+        [weak, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo& info) {
+          if (info.cancelled || !image) return;
+          platform::MainQueue::main().async(
+              [weak, assetID, image = std::move(image)] { thumbnailArrived(weak, assetID, image); });
+        });
+    preparing_[row] = {asset->second, request};
+  }
 }
 
 void LMErrorPhotoCollectionViewController::cancelCheckErrorPhotos() {
@@ -130,35 +244,47 @@ std::shared_ptr<ui::CollectionViewCell> LMErrorPhotoCollectionViewController::ce
   auto cell = std::static_pointer_cast<LMErrorImageCollectionViewCell>(
       collectionView.dequeueReusableCell(LMErrorImageCollectionViewCell::kReuseIdentifier));
   if (!cell || indexPath.row < 0 || static_cast<std::size_t>(indexPath.row) >= errorImages_.size()) return cell;
+  // A tile given another photo no longer waits for its last one.
+  if (cell->imageRequest != 0 && imageManager_) imageManager_->cancelImageRequest(cell->imageRequest);
+  cell->imageRequest = 0;
   const std::string assetID = errorImages_[static_cast<std::size_t>(indexPath.row)].assetID.value_or("");
   cell->imageIdentifier = assetID;
   // A reused cell must not go on showing the photo of its previous use.
   cell->showImage(std::nullopt);
   auto& cache = ui::ImageCache::sharedImageCache();
   if (auto cached = cache.imageFromMemoryCache(assetID)) {
+    shown(assetID);
     cell->showImage(cached);
     return cell;
   }
-  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers({assetID});
+  // A photo being prepared was looked up with the others near it.
+  std::vector<photos::Asset> assets;
+  if (auto prepared = preparing_.find(indexPath.row);
+      prepared != preparing_.end() && prepared->second.asset.localIdentifier == assetID) {
+    assets.push_back(prepared->second.asset);
+  } else {
+    assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithLocalIdentifiers({assetID});
+  }
   if (assets.empty() || !imageManager_) {
     cell->showUnavailable();
     return cell;
   }
   std::weak_ptr<LMErrorImageCollectionViewCell> weakCell = cell;
+  std::weak_ptr<LMErrorPhotoCollectionViewController> weak =
+      std::static_pointer_cast<LMErrorPhotoCollectionViewController>(shared_from_this());
+  const double side = thumbnailPixels();
   // Every answer comes back: a photo that cannot be drawn (its file gone,
-  // unreadable or damaged, the request cancelled) gets the mark, not a
-  // tile left empty.
-  imageManager_->requestImageForAsset(
-      assets.front(), kItemSide, kItemSide, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
-      [weakCell, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo&) {
-        platform::MainQueue::main().async([weakCell, assetID, image = std::move(image)] {
-          std::optional<ui::Image> thumbnail;
-          if (image) {
-            thumbnail = ui::Image::imageWithBitmap(*image);
-            ui::ImageCache::sharedImageCache().storeImage(*thumbnail, std::nullopt, assetID, false);
-          }
+  // unreadable or damaged) gets the mark, not a tile left empty; a request
+  // dropped changes nothing.
+  cell->imageRequest = imageManager_->requestImageForAsset(
+      assets.front(), side, side, photos::ImageContentMode::AspectFill, {.networkAccessAllowed = true},
+      [weak, weakCell, assetID](std::optional<platform::Image> image, const photos::ImageRequestInfo& info) {
+        if (info.cancelled) return;
+        platform::MainQueue::main().async([weak, weakCell, assetID, image = std::move(image)] {
+          const std::optional<ui::Image> thumbnail = thumbnailArrived(weak, assetID, image);
           auto cell = weakCell.lock();
           if (!cell || cell->imageIdentifier != assetID) return;
+          cell->imageRequest = 0;
           if (thumbnail) {
             cell->showImage(thumbnail);
           } else {

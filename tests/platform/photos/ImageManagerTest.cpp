@@ -10,7 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/Semaphore.h"
@@ -21,6 +25,7 @@
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/photos/PhotoLibraryFixture.h"
 #include "support/FileFault.h"
+#include "support/PictureDrawings.h"
 #include "support/TestMedia.h"
 
 namespace {
@@ -60,6 +65,20 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
   manager.cancelImageRequest(id);
   ASSERT_TRUE(done.waitFor(seconds(10)));
   manager.setRequestsHeld(false);
+  EXPECT_TRUE(info.cancelled);
+  EXPECT_FALSE(data);
+  // So can one that waits its turn behind another's answer: at once, not
+  // when its turn comes.
+  Semaphore answering, goOn;
+  manager.requestImageDataForAsset(photo, {}, [&](std::optional<Bytes>, std::string, ImageOrientation,
+                                                  const ImageRequestInfo&) {
+    answering.signal();
+    goOn.wait();
+  });
+  ASSERT_TRUE(answering.waitFor(seconds(10)));
+  manager.cancelImageRequest(manager.requestImageDataForAsset(photo, {}, keep));
+  goOn.signal();
+  ASSERT_TRUE(done.waitFor(seconds(10)));
   EXPECT_TRUE(info.cancelled);
   EXPECT_FALSE(data);
   manager.requestImageDataForAsset(video, {}, keep);
@@ -184,11 +203,11 @@ TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
     EXPECT_EQ(image->height(), c.height);
   }
   caching.startCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
-  // A request queued behind the preparation: once answered, the
-  // preparation is in.
+  // A request for the picture being prepared waits for that drawing: once
+  // answered, the preparation is in.
   Semaphore done;
   std::optional<Image> image;
-  caching.requestImageForAsset(photo, 10, 10, ImageContentMode::AspectFit, {},
+  caching.requestImageForAsset(photo, 100, 100, ImageContentMode::AspectFill, {},
                                [&](std::optional<Image>, const ImageRequestInfo&) { done.signal(); });
   ASSERT_TRUE(done.waitFor(seconds(10)));
   ASSERT_EQ(caching.cachedImageCount(), 1u);
@@ -203,6 +222,73 @@ TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
   EXPECT_TRUE(image);
   caching.stopCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
   EXPECT_EQ(caching.cachedImageCount(), 0u);
+}
+
+// Each photo is drawn once however often it is asked for while it is
+// prepared or drawn, and never when nobody wants it any more: a request
+// cancelled, or a preparation stopped, before its turn leaves the line at
+// once (answered as cancelled, once), while a preparation that a request
+// still waits for goes on for it.
+TEST_F(ImageManagerTest, APhotoIsDrawnOnceForAllWhoAskAndNotAtAllWhenNobodyWantsItAnyMore) {
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
+    testsupport::writeFile(PhotoLibrary::folder() / name, testsupport::makeJpeg(40, 30));
+  }
+  const auto photos = library->fetchAssetsWithMediaType(MediaType::Image);
+  const Asset a = *named(photos, "a.jpg"), b = *named(photos, "b.jpg"), c = *named(photos, "c.jpg"),
+              d = *named(photos, "d.jpg");
+  testsupport::PictureDrawings drawings;
+  auto& manager = ImageManager::defaultManager();
+  CachingImageManager caching;
+  constexpr auto kFill = ImageContentMode::AspectFill;
+
+  manager.setRequestsHeld(true);
+  caching.startCachingImagesForAssets({a, b}, 50, 50, kFill);
+  std::mutex mutex;
+  std::vector<std::pair<std::string, ImageRequestInfo>> answers;
+  Semaphore answered;
+  auto keep = [&](const std::string& name) {
+    return [&, name](std::optional<Image> image, const ImageRequestInfo& info) {
+      {
+        std::lock_guard lock(mutex);
+        answers.emplace_back(name + (image ? " drawn" : " none"), info);
+      }
+      answered.signal();
+    };
+  };
+  caching.requestImageForAsset(a, 50, 50, kFill, {}, keep("a"));
+  caching.requestImageForAsset(a, 50, 50, kFill, {}, keep("a"));
+  caching.stopCachingImagesForAssets({a, b}, 50, 50, kFill);
+  caching.cancelImageRequest(caching.requestImageForAsset(c, 50, 50, kFill, {}, keep("c")));
+  const ImageRequestID waiting = manager.requestImageForAsset(d, 50, 50, kFill, {}, keep("d"));
+  manager.cancelImageRequest(waiting);
+  manager.cancelImageRequest(waiting);
+  // a's drawing is all that is left in the line.
+  EXPECT_EQ(manager.pendingRequestCount(), 1u);
+  manager.setRequestsHeld(false);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(answered.waitFor(seconds(10)));
+  {
+    std::lock_guard lock(mutex);
+    std::vector<std::string> said;
+    for (const auto& [what, info] : answers) said.push_back(what + (info.cancelled ? " cancelled" : ""));
+    std::sort(said.begin(), said.end());
+    EXPECT_EQ(said, (std::vector<std::string>{"a drawn", "a drawn", "c none cancelled", "d none cancelled"}));
+  }
+  EXPECT_EQ(drawings.counts(), (std::map<std::string, int>{{a.localIdentifier, 1}}));
+  EXPECT_EQ(caching.cachedImageCount(), 0u) << "a was no longer to be kept";
+
+  // Prepared and kept: asked for while drawn and after, drawn once.
+  caching.startCachingImagesForAssets({b}, 50, 50, kFill);
+  caching.requestImageForAsset(b, 50, 50, kFill, {}, keep("b"));
+  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  caching.requestImageForAsset(b, 50, 50, kFill, {}, keep("b"));
+  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  EXPECT_EQ(drawings.counts()[b.localIdentifier], 1);
+  EXPECT_EQ(caching.cachedImageCount(), 1u);
+  for (const auto& drawing : drawings.all()) {
+    EXPECT_EQ(std::make_pair(drawing.width, drawing.height), std::make_pair(50, 50));
+  }
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(answers.size(), 6u) << "each request answered once";
 }
 
 // A picture asked of a photo that cannot be drawn says why, as every other
