@@ -192,7 +192,7 @@ std::variant<UploadRequest, SignedReply> readUpload(const Json& data) {
   const Json fileName = content->value("fileName", Json());
   if (!fileName.is_string() || fileName.get<std::string>().empty() ||
       fileName.get<std::string>().size() > 255 ||
-      fileName.get<std::string>().find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+      fileName.get<std::string>().find_first_of(std::string("/\0", 2)) != std::string::npos) {
     return badRequest("fileName must be a file name");
   }
   if (auto problem = checkOptionalKinds(*content)) return badRequest(*problem);

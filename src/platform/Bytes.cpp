@@ -68,6 +68,24 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string toValidUtf8(std::string_view text) {
+  if (isValidUtf8(text)) return std::string(text);
+  std::string valid;
+  valid.reserve(text.size() + text.size() / 2);
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t n = sequenceLength(text, i); n > 0) {
+      valid.append(text, i, n);
+      i += n;
+      continue;
+    }
+    // A byte of 0x80 or above on its own: U+0080 to U+00FF, two bytes.
+    const auto byte = static_cast<unsigned char>(text[i++]);
+    valid += static_cast<char>(0xC0 | (byte >> 6));
+    valid += static_cast<char>(0x80 | (byte & 0x3F));
+  }
+  return valid;
+}
+
 std::size_t utf16Length(std::string_view text) {
   std::size_t units = 0;
   for (std::size_t i = 0; i < text.size();) {

@@ -23,6 +23,13 @@ inline std::string toString(const Bytes& bytes) { return std::string(bytes.begin
 // True when `text` is well-formed UTF-8 (no overlongs, surrogates or values
 // past U+10FFFF).
 bool isValidUtf8(std::string_view text);
+// The text as well-formed UTF-8, for a name or text that must travel as
+// such (in JSON): its well-formed characters as they are, and every other
+// byte as the Latin-1 character of its value ("caf\xe9" becomes "café"),
+// as names that older cameras, memory cards and zip files write read. The
+// same bytes always give the same text; well-formed UTF-8 comes back
+// unchanged.
+std::string toValidUtf8(std::string_view text);
 
 // Number of UTF-16 code units of a UTF-8 text; invalid sequences count one
 // unit per byte.

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "DemoRun.h"
 #include "GalleryTestSupport.h"
 #include "SignedRequestFixture.h"
 #include "app/demo/DemoJob.h"
@@ -40,46 +41,6 @@
 
 namespace signedtest {
 namespace {
-
-// What a run prints and returns: the steps on one stream, the failure once
-// on the other, and the failure's kind as the status.
-struct DemoRunResult {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-DemoRunResult demoRun(const lumora::DemoOptions& options) {
-  char* outText = nullptr;
-  char* errText = nullptr;
-  std::size_t outSize = 0, errSize = 0;
-  std::FILE* out = open_memstream(&outText, &outSize);
-  std::FILE* err = open_memstream(&errText, &errSize);
-  DemoRunResult result{lumora::DemoJob(options, out, err).run(), "", ""};
-  std::fclose(out);
-  std::fclose(err);
-  result.out.assign(outText, outSize);
-  result.err.assign(errText, errSize);
-  std::free(outText);
-  std::free(errText);
-  lumora::QBLogUtil::stopLog();
-  return result;
-}
-
-// Pacing and retry waits move this clock on without real waiting; it
-// starts at the real time.
-std::shared_ptr<platform::ManualClock> demoClock() {
-  auto clock = gallerytest::pacingFreeClock();
-  clock->setTime(platform::SystemClock().now());
-  return clock;
-}
-
-lumora::DemoOptions aliceOptions() {
-  lumora::DemoOptions options;
-  options.login = "alice";
-  options.password = "secret";
-  return options;
-}
 
 // The files under the photo library's folder (its catalogue left out) with
 // their bytes; a link with where it points.

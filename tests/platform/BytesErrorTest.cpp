@@ -19,6 +19,32 @@ TEST(Utf8, ValidityAndUtf16Length) {
   EXPECT_EQ(platform::utf16Length(""), 0u);
 }
 
+// Names and texts in a legacy encoding travel as UTF-8: each byte outside
+// well-formed UTF-8 as its Latin-1 character, the rest kept, the same text
+// every time and valid UTF-8 untouched (so a second pass changes nothing).
+TEST(Utf8, LegacyBytesBecomeTheirLatin1Characters) {
+  const struct {
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"caf\xe9.jpg", "caf\xc3\xa9.jpg"},
+      {"\xc9t\xe9 2009", "\xc3\x89t\xc3\xa9 2009"},
+      {"\xc3\xbc-\xfc", "\xc3\xbc-\xc3\xbc"},                  // UTF-8 beside Latin-1
+      {"\xe4\xb8", "\xc3\xa4\xc2\xb8"},                          // a character cut short
+      {"\xc0\xaf\xed\xa0\x80", "\xc3\x80\xc2\xaf\xc3\xad\xc2\xa0\xc2\x80"},  // overlong, surrogate
+      {"\x80\xff", "\xc2\x80\xc3\xbf"},
+      {"IMG\\1.JPG", "IMG\\1.JPG"},
+      {"\xe4\xb8\xad\xf0\x9f\x98\x80", "\xe4\xb8\xad\xf0\x9f\x98\x80"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string valid = platform::toValidUtf8(c.text);
+    EXPECT_EQ(valid, c.expected) << c.text;
+    EXPECT_TRUE(platform::isValidUtf8(valid)) << c.text;
+    EXPECT_EQ(platform::toValidUtf8(valid), valid) << c.text;
+  }
+}
+
 TEST(Bytes, HexAndTextConversions) {
   EXPECT_EQ(platform::hexString(platform::Bytes{0x00, 0x0f, 0xa0, 0xff}), "000fa0ff");
   EXPECT_EQ(platform::hexString(platform::Bytes()), "");

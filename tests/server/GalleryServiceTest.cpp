@@ -414,6 +414,8 @@ TEST_F(GalleryTest, MalformedUploadRequestsAreRefused) {
       {"another type", with("type", "audio"), 400},
       {"no file name", with("fileName", nullptr), 400},
       {"a path for a file name", with("fileName", "../x.jpg"), 400},
+      {"a NUL in a file name", with("fileName", std::string("x\0.jpg", 6)), 400},
+      {"too long a file name", with("fileName", std::string(252, 'x') + ".jpg"), 400},
       {"a date as text", with("dateTaken", "yesterday"), 400},
       {"exif that is no object", with("exifInfo", Json::array()), 400},
       {"too long a content", with("note", std::string(70000, 'n')), 400},
@@ -430,6 +432,12 @@ TEST_F(GalleryTest, MalformedUploadRequestsAreRefused) {
   EXPECT_EQ(cloud_->post(kGalleryFull, {{"data", good.dump()}, {"ckey", "k"}, {"isUbiImage", "2"}}).code(), 400);
   EXPECT_EQ(cloud_->post(kGalleryFull, {{"data", "[1]"}, {"ckey", "k"}}).code(), 400);
   EXPECT_EQ(requestUpload(good).code(), 0) << "none of that spoiled a good request";
+  // A backslash is a character of a file name like any other (Linux names
+  // hold it), in a name of 255 bytes too.
+  for (const std::string& name : std::vector<std::string>{"IMG\\1.JPG", "\\", std::string(251, 'x') + ".jpg"}) {
+    const CloudReply reply = requestUpload(with("fileName", name));
+    EXPECT_EQ(reply.code(), 0) << name;
+  }
 }
 
 TEST_F(GalleryTest, RecordsAreTheirUsersAndBoundedPerUser) {

@@ -321,6 +321,11 @@ bool DemoJob::backupPhotos() {
     } else if (photo && failure_->kind == kDemoExitCloudFailure) {
       failure_->advice = "The cloud refused the photo " + platform::printablePath(*photo) +
                          ": its answer is above; the other photos went on, and the next backup tries it again.";
+    } else if (photo && !platform::photos::assetFileFailureOf(error)) {
+      // Failed on this machine (a request that could not be made).
+      failure_->advice = "The photo " + platform::printablePath(*photo) +
+                         " failed on this machine, for the reason above; the other photos went on, and the next "
+                         "backup tries it again.";
     }
     return false;
   }

@@ -170,7 +170,8 @@ std::string failureText(const platform::Error& error) {
 std::string photoFailureText(const platform::Error& error) {
   const auto photo = platform::photos::assetFileOf(error);
   if (!photo || platform::photos::assetFileFailureOf(error)) return failureText(error);
-  // The cloud's own words for what it refused.
+  // The cloud's own words for what it refused; for a failure of this
+  // machine's (a request that could not be made), the client's.
   std::string said = error.description();
   if (const platform::Json& info = error.userInfo(); info.is_object()) {
     for (const char* key : {platform::Error::kLocalizedDescriptionKey, kLMErrorReasonKey, kLMErrorDescriptionKey}) {
@@ -180,8 +181,10 @@ std::string photoFailureText(const platform::Error& error) {
       }
     }
   }
-  return platform::ui::stringWithFormat(platform::ui::localizedString("Photo Refused Format"),
-                                        {platform::photos::libraryPathText(*photo), platform::printableText(said)});
+  const bool cloudSaid = error.domain() == kLMServerErrorDomain;
+  return platform::ui::stringWithFormat(
+      platform::ui::localizedString(cloudSaid ? "Photo Refused Format" : "Photo Failed Format"),
+      {platform::photos::libraryPathText(*photo), platform::printableText(said)});
 }
 
 std::string reportCount(const std::string& formatKey, const std::vector<platform::ui::FormatArgument>& arguments) {

@@ -18,6 +18,7 @@
 #include "platform/storage/OwnFile.h"
 #include "platform/media/MediaProperties.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/Bytes.h"
 #include "platform/PrintableText.h"
 #include "platform/photos/AssetFile.h"
 #include "platform/photos/ImageManager.h"
@@ -51,11 +52,15 @@ struct Answer {
 };
 
 // The name, title and MIME type of an exported file, and the temporary
-// file it goes to; false for a name that is not a plain file name.
+// file it goes to; false for a name that is not a plain file name. The
+// cloud takes names as UTF-8: a name in another encoding (Latin-1, as
+// older cameras, memory cards and zip files write) is sent with its other
+// bytes read as Latin-1, always the same name for the same file, while the
+// files themselves are read and written by their own bytes.
 bool nameFile(LMImage& image, const std::string& name, const char* mediaKind) {
   if (!LMUtils::isSafeFileName(name)) return false;
-  const fs::path path(name);
-  image.fileName = name;
+  const fs::path path(platform::toValidUtf8(name));
+  image.fileName = path.string();
   image.title = path.stem().string();
   const std::string extension = path.extension().string();
   if (extension.size() > 1) image.mimeType = std::string(mediaKind) + "/" + extension.substr(1);

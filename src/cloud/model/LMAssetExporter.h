@@ -33,7 +33,8 @@ class LMAssetExporter {
   static LMAssetExporter& shared();
 
   // Exports the asset into the app's temporary directory (a file named
-  // after the library's file) and digests it into `image`: file name,
+  // after the library's file) and digests it into `image`: file name (as
+  // UTF-8, its other bytes read as Latin-1: platform::toValidUtf8),
   // title, MIME type, size, EXIF values, SHA-1 and block list (a video's
   // digests are taken while the export writes it). A photo whose data is
   // its library file, and a movie held as a plain file, are not copied (nor

@@ -74,14 +74,14 @@ class LMImage {
   std::optional<std::int64_t> sync;           // "tag"
   std::optional<std::string> status;          // "custom", "deleted", "purged" ...
   std::optional<std::string> assetID;         // local asset identifier
-  std::optional<std::string> fileName;        // with extension
+  std::optional<std::string> fileName;        // with extension; UTF-8, as the cloud has it
   std::optional<std::int64_t> serverGroupID;  // "groupId"
   std::optional<std::string> assetGroupID;    // local album it was listed from
   std::optional<platform::Clock::TimePoint> creationDate;  // "dateTaken"
   std::optional<platform::Clock::TimePoint> modifyDate;    // "dateModified"
   std::optional<std::int64_t> size;           // bytes
   std::optional<std::string> mimeType;        // "image/<ext>" or "video/<ext>"
-  std::optional<std::string> title;           // file name without extension
+  std::optional<std::string> title;           // fileName without extension
   std::optional<double> duration;             // seconds (videos)
   std::optional<std::string> sha1;            // whole file, lower-case hex
   std::optional<std::string> shareID;         // "shareId"

@@ -7,6 +7,7 @@
 
 #include "cloud/sync/LMImageSyncAdapter.h"
 #include "cloud/model/LMAssetJSON.h"
+#include "platform/Bytes.h"
 #include "platform/device/Device.h"
 #include "utils/LMErrors.h"
 #include "utils/LMLogUtil.h"
@@ -28,14 +29,17 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
-// The album as the backup names it, or nullopt for a kind that takes no part.
+// The album as the backup names it, or nullopt for a kind that takes no
+// part. The cloud takes names as UTF-8: a title in another encoding goes
+// with its other bytes read as Latin-1 (platform::toValidUtf8), the same
+// name at every run.
 std::optional<LMAlbum> localAlbum(const photos::AssetCollection& group) {
   auto album = LMAlbum::initWithAssetsGroup(&group);
   switch (group.collectionType) {
     case photos::CollectionType::Album: {
       std::string name = group.collectionSubtype == photos::CollectionSubtype::AlbumSyncedEvent
                              ? std::string("Events")
-                             : trimmed(group.localizedTitle);
+                             : trimmed(platform::toValidUtf8(group.localizedTitle));
       if (LMImageSyncAdapter::isAlbumNameReserved(name)) name = fmt::format("{}_{}", name, platform::Device::model());
       album->name = std::move(name);
       return album;
@@ -52,7 +56,7 @@ std::optional<LMAlbum> localAlbum(photos::AssetsGroup& group, photos::AssetsLibr
   auto album = LMAlbum::initWithAssetsGroup(&group, library);
   switch (group.type) {
     case photos::kGroupAlbum: {
-      std::string name = trimmed(group.name);
+      std::string name = trimmed(platform::toValidUtf8(group.name));
       if (LMImageSyncAdapter::isAlbumNameReserved(name)) name = fmt::format("{}_{}", name, platform::Device::model());
       album->name = std::move(name);
       return album;

@@ -42,6 +42,11 @@ bool refusesThePhoto(const platform::Error& error) {
   return error.domain() == kLMServerErrorDomain && error.code() == kLMServerErrorBadRequest;
 }
 
+// Whether the photo failed on this machine (its export, its request that
+// could not be made, its relation that could not be stored): the SDK's
+// own errors, which the cloud never sent.
+bool failedHere(const platform::Error& error) { return error.domain() == kLMLocalErrorDomain; }
+
 // Whatever an export left behind is not uploaded.
 void removeExportedFile(const std::optional<LMImage>& image) {
   if (!image || !image->filePath) return;
@@ -158,10 +163,11 @@ class ImageLoop {
       runError_ = error;
       return Next::Stop;
     }
-    // The cloud's refusal of this very photo (one too large, say) is the
-    // photo's own failure, as its file's is: told with the photo's file.
+    // The cloud's refusal of this very photo (one too large, say), and a
+    // failure of this machine's with it (a request that could not be made),
+    // are the photo's own, as its file's is: told with the photo's file.
     platform::Error told = error;
-    if (asset && refusesThePhoto(error)) {
+    if (asset && (refusesThePhoto(error) || failedHere(error))) {
       told = platform::photos::errorOfAssetFile(error, asset->file);
       LM_LOG_ERROR("{} failed: {}", platform::photos::libraryPathText(asset->file), error.description());
     }

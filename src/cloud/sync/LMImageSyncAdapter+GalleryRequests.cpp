@@ -58,11 +58,20 @@ void addFilterTags(platform::Json& parameters, const std::vector<std::int64_t>& 
   if (!filterTags.empty()) parameters["filterTag"] = joined(filterTags);
 }
 
-// The JSON text of `object` as one parameter, or the writer's error.
+// The JSON text of `object` as one parameter. A text the writer cannot
+// hold (one that is not UTF-8) fails the request here, before anything is
+// sent: a failure of this machine's (kLMLocalErrorInvalidParameters, the
+// writer's error underneath), never told as the cloud's.
 platform::Result<platform::Json> withJSONText(platform::Json parameters, const char* name,
                                               const platform::Json& object) {
   auto text = LMUtils::stringFromJSONObject(object);
-  if (!text) return text.error();
+  if (!text) {
+    return LMUtils::localErrorWithErrorCode(
+               kLMLocalErrorInvalidParameters,
+               {{kLMErrorReasonKey, "The request cannot be made on this machine: its JSON cannot hold a text of it."},
+                {kLMErrorDescriptionKey, kLMErrorTitleParam}})
+        .withUnderlying(text.error());
+  }
   parameters[name] = *text;
   return parameters;
 }

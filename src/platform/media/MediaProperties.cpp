@@ -101,11 +101,14 @@ const Exiv2::Exifdatum* find(const Exiv2::ExifData& exif, const char* key) {
   return &*it;
 }
 
+// An EXIF text. Some cameras and tools write these in Latin-1 rather than
+// ASCII: such a text is kept with its other bytes read as Latin-1, so that
+// the values hold UTF-8 only and go into JSON as they are.
 void putText(Json& dict, const char* name, const Exiv2::ExifData& exif, const char* key) {
   if (const auto* datum = find(exif, key)) {
     std::string text = datum->toString();
     while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
-    if (!text.empty()) dict[name] = text;
+    if (!text.empty()) dict[name] = toValidUtf8(text);
   }
 }
 

@@ -12,7 +12,9 @@
 // ISOSpeedRatings as a list, FNumber) and "{GPS}" (Latitude, Longitude and
 // Altitude as unsigned numbers, LatitudeRef, LongitudeRef, AltitudeRef,
 // DateStamp, TimeStamp, ProcessingMethod), each present only when the file
-// has at least one of its values.
+// has at least one of its values. Every text is UTF-8: one written in
+// another encoding has its other bytes read as Latin-1 (toValidUtf8), but
+// ProcessingMethod, which is left out then.
 //
 // Any thread. Failure: a file that is not an image or video we can read is
 // an Error in kMediaErrorDomain, never a crash or an exception.
