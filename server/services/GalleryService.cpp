@@ -29,6 +29,17 @@ constexpr int kCoverSide = 450;
 constexpr const char* kOwnImageKeys[] = {"id",   "groupId", "tag",  "status",
                                          "type", "sha1",    "size", "isUbiImage"};
 
+// The EXIF orientation (1 to 8) the photo's backup sent in its
+// "exifInfo"; 1 when it sent none, or another value.
+int sentOrientation(const GalleryImage& photo) {
+  const auto exif = photo.content.find("exifInfo");
+  if (exif == photo.content.end() || !exif->is_object()) return 1;
+  const auto orientation = exif->find("orientation");
+  if (orientation == exif->end() || !orientation->is_number_integer()) return 1;
+  const auto value = orientation->get<std::int64_t>();
+  return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+}
+
 SignedReply notFound(const std::string& what) {
   return SignedReply::error(cloudcode::kNotFound, "no such " + what);
 }
@@ -318,15 +329,22 @@ SignedReply GalleryService::list(const SignedRequest& req, const Scope& scope) {
   if (!page) return SignedReply::error(cloudcode::kServerError, "cannot read the gallery");
   if (page->restart) return SyncListing::listAgain(page->syncExtraInfo);
   // A live album lists the thumbnail addresses of its cover and of the
-  // photos stacked behind it, which the album grid's cells show.
+  // photos stacked behind it, which the album grid's cells show, and with
+  // them the orientation each photo's backup sent, by which the app turns
+  // the thumbnail upright.
   const auto albumJson = [&](const GalleryAlbum& album) {
     Json json = album.json();
     if (album.status != GalleryStore::kAlbumLive) return json;
     Json urls = Json::array();
-    for (std::int64_t id : gallery_.coverPhotoIds(req.userId, album.id, kCoverPhotos)) {
-      urls.push_back(thumbnails_.address(req.userId, id, kCoverSide, kCoverSide));
+    Json orientations = Json::array();
+    for (const GalleryImage& photo : gallery_.coverPhotos(req.userId, album.id, kCoverPhotos)) {
+      urls.push_back(thumbnails_.address(req.userId, photo.id, kCoverSide, kCoverSide));
+      orientations.push_back(sentOrientation(photo));
     }
-    if (!urls.empty()) json["thumbnailUrls"] = std::move(urls);
+    if (!urls.empty()) {
+      json["thumbnailUrls"] = std::move(urls);
+      json["thumbnailOrientations"] = std::move(orientations);
+    }
     return json;
   };
   return SignedReply::ok(listingData(*page, scope.kind != Scope::Kind::Albums,

@@ -330,16 +330,16 @@ std::vector<GalleryImage> GalleryStore::images(std::int64_t userId) {
   return out;
 }
 
-std::vector<std::int64_t> GalleryStore::coverPhotoIds(std::int64_t userId, std::int64_t albumId,
-                                                      std::size_t limit) {
-  std::vector<std::int64_t> ids;
+std::vector<GalleryImage> GalleryStore::coverPhotos(std::int64_t userId, std::int64_t albumId, std::size_t limit) {
+  std::vector<GalleryImage> photos;
   Store::Access access(store_, Store::Access::Mode::Read);
   SqlStatement st(access.connection(),
-                  "SELECT id FROM gallery_images WHERE user_id = ? AND album_id = ? AND status = ? "
-                  "AND type = 'photo' AND hidden = 0 ORDER BY id DESC LIMIT ?");
+                  std::string(kImageColumns) +
+                      "WHERE user_id = ? AND album_id = ? AND status = ? "
+                      "AND type = 'photo' AND hidden = 0 ORDER BY id DESC LIMIT ?");
   st.bindAll(userId, albumId, kImageLive, static_cast<std::int64_t>(limit));
-  while (st.step() == SQLITE_ROW) ids.push_back(st.integer(0));
-  return ids;
+  while (st.step() == SQLITE_ROW) photos.push_back(readImage(st));
+  return photos;
 }
 
 std::optional<GalleryImage> GalleryStore::liveImageWith(std::int64_t userId, std::int64_t albumId,

@@ -153,10 +153,9 @@ class GalleryStore {
   std::optional<GalleryImage> image(std::int64_t userId, std::int64_t id);
   // Every image of the user, tombstones included, by id.
   std::vector<GalleryImage> images(std::int64_t userId);
-  // The ids of the album's newest live photos shown in the listings (not
-  // hidden), at most `limit`, newest first: its cover and the photos
-  // stacked behind it.
-  std::vector<std::int64_t> coverPhotoIds(std::int64_t userId, std::int64_t albumId, std::size_t limit);
+  // The album's newest live photos shown in the listings (not hidden), at
+  // most `limit`, newest first: its cover and the photos stacked behind it.
+  std::vector<GalleryImage> coverPhotos(std::int64_t userId, std::int64_t albumId, std::size_t limit);
   // A live image of the album with this content.
   std::optional<GalleryImage> liveImageWith(std::int64_t userId, std::int64_t albumId,
                                             const std::string& sha1, std::int64_t size);

@@ -177,7 +177,7 @@ TEST(ImageTest, PhotosAreDrawnFromTheirFilesUprightAtTheSizeAsked) {
   const Box boxes[] = {{true, 60, 60, 50, 50}, {false, 60, 40, 50, 30}};
   for (int orientation = 1; orientation <= 8; ++orientation) {
     const auto file = home.root() / ("turned-" + std::to_string(orientation) + ".jpg");
-    testsupport::writeFile(file, testsupport::makeQuartersJpeg(120, 80, orientation));
+    testsupport::writeFile(file, testsupport::makeQuadrantJpeg(120, 80, orientation));
     for (const Box& box : boxes) {
       SCOPED_TRACE(std::to_string(orientation) + (box.fill ? " filled" : " fitted"));
       bool fromOwnThumbnail = true;

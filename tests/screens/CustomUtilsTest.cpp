@@ -1,7 +1,8 @@
 // The screens' toolbox: failure messages by code (the 503 wait included,
-// with absurd waits bounded), byte texts, the upright redraw, device-size
-// image names, free space and local notifications; the string tables take
-// the same arguments in every language; scenes come from the registry.
+// with absurd waits bounded), byte texts, the upright redraw of every
+// orientation, device-size image names, free space and local
+// notifications; the string tables take the same arguments in every
+// language; scenes come from the registry.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,6 +20,7 @@
 #include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMStoryboard.h"
 #include "support/TestHome.h"
+#include "support/TestMedia.h"
 #include "utils/LMErrors.h"
 
 namespace ui = platform::ui;
@@ -147,6 +149,26 @@ TEST_F(CustomUtilsTest, BytesJsonImagesSpaceAndNotifications) {
   auto notes = platform::Application::shared().scheduledLocalNotifications();
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].alertBody, "同步完成");
+}
+
+// A camera's picture stored as each EXIF orientation says, redrawn upright:
+// turned, and mirrored back for 2, 4, 5 and 7 (drawn as stored, those four
+// would show mirrored, and 5 and 7 also turned the wrong way). A value out
+// of range draws the picture as stored.
+TEST_F(CustomUtilsTest, TheUprightRedrawTurnsAndMirrorsBackEveryOrientation) {
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    auto stored = platform::Image::imageWithData(testsupport::makeQuadrantJpeg(40, 30, orientation));
+    ASSERT_TRUE(stored.ok()) << orientation;
+    const platform::Image upright = LMCustomUtils::rotateImage(*stored, orientation);
+    EXPECT_EQ(testsupport::quadrantsOf(upright), "RGBW") << orientation;
+    EXPECT_EQ(upright.width(), 40) << orientation;
+    EXPECT_EQ(upright.height(), 30) << orientation;
+  }
+  auto plain = platform::Image::imageWithData(testsupport::makeQuadrantJpeg(40, 30, 1));
+  ASSERT_TRUE(plain.ok());
+  for (int orientation : {0, 9, -6}) {
+    EXPECT_EQ(testsupport::quadrantsOf(LMCustomUtils::rotateImage(*plain, orientation)), "RGBW") << orientation;
+  }
 }
 
 TEST_F(CustomUtilsTest, EveryTranslationTakesTheArgumentsOfItsKey) {

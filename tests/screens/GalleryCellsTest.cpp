@@ -52,7 +52,7 @@ TEST_F(GalleryCellsTest, AlbumCellsStackUpToTwoPhotosBehindTheCover) {
                                          {5, true, true}, {2, true, false}}) {
     std::vector<std::string> urls;
     for (std::size_t i = 0; i < c.urls; ++i) urls.push_back(picture(c.urls, i));
-    cell->setThumbnailImageURLArray(urls);
+    cell->setThumbnailImageURLArray(urls, {});
     platform::MainQueue::main().runUntilIdle();
     EXPECT_EQ(!cell->backgroundImageView1()->isHidden(), c.second) << c.urls;
     EXPECT_EQ(!cell->backgroundImageView2()->isHidden(), c.third) << c.urls;

@@ -366,6 +366,39 @@ TEST_F(GalleryManagerTest, AnAlbumWhoseImagesTheCloudKeptIsReportedNotDeleted) {
   EXPECT_EQ(gallery->callsTo("POST", "/full/album/5/delete").size(), 0u);
 }
 
+// Albums stored before their covers' orientations were kept would show
+// each cover as stored (on its side) until the album changed: their store
+// is listed once from the start, and listings then go on from their tokens.
+TEST_F(GalleryManagerTest, AlbumsStoredWithoutTheirCoversOrientationsAreListedAgainFromTheStart) {
+  std::vector<std::string> asked;
+  gallery->respond = [&](const fakegallery::Call& call) -> platform::Result<Json> {
+    asked.push_back(call.parameters.value("syncTag", std::string("-")));
+    Json list = Json::array();
+    if (call.parameters["syncTag"] == "0") {
+      list.push_back({{"id", 7}, {"status", 1}, {"tag", 3}, {"name", "Trips"},
+                      {"thumbnailUrls", {"http://127.0.0.1/c7"}}, {"thumbnailOrientations", {6}}});
+    }
+    return Json{{"list", list}, {"lastPage", true}, {"syncTag", 25}, {"syncExtraInfo", "e25"}};
+  };
+  auto context = manager.managedObjectContext();
+  auto stored =
+      std::static_pointer_cast<LMAlbumObject>(context->insertNewObjectForEntityForName(LMAlbumObject::kEntityName));
+  stored->setServerID(7);
+  stored->setAlbumSync(3);
+  stored->setThumbnailUrls(std::string(R"(["http://127.0.0.1/c7"])"));
+  ASSERT_TRUE(context->save());
+  manager.setAlbumSync(25);
+  manager.setAlbumSyncExtraInfo("e25");
+  for (const auto& expected : {std::vector<std::string>{"0"}, std::vector<std::string>{"0", "25"}}) {
+    offMain([&] { manager.requestAlbumObjectWithFinish(nullptr); });
+    settle();
+    EXPECT_EQ(asked, expected);
+    auto album = manager.getAlbumById(7, context);
+    ASSERT_TRUE(album);
+    EXPECT_EQ(LMCustomUtils::jsonObjectFromString(album->thumbnailOrientations()), Json::array({6}));
+  }
+}
+
 TEST_F(GalleryManagerTest, OrientationIsAWholeNumberFromOneToEight) {
   const std::vector<std::pair<std::optional<std::string>, std::int64_t>> cases = {
       {std::nullopt, 1},          {"", 1},

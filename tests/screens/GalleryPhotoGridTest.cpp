@@ -293,7 +293,7 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsOnlyThePhotosNearTheScreenEa
     char name[32];
     std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
     // The first stored on its side, as a camera held upright writes it.
-    testsupport::writeFile(folder / name, i == 0 ? testsupport::makeQuartersJpeg(120, 80, 6) : jpeg);
+    testsupport::writeFile(folder / name, i == 0 ? testsupport::makeQuadrantJpeg(120, 80, 6) : jpeg);
   }
   auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
   ASSERT_EQ(assets.size(), static_cast<std::size_t>(kPhotos));

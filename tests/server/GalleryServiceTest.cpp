@@ -279,7 +279,9 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
   CloudReply cover = cloud_->get(kBase + "/thumbnails",
                                  {{"ids", photoId}, {"width", "450"}, {"height", "450"}, {"retry", "0"}});
   EXPECT_EQ(listed[2]["thumbnailUrls"], Json::array({cover.data()["content"][photoId]["data"]}));
+  EXPECT_EQ(listed[2]["thumbnailOrientations"], Json::array({1})) << "uploaded with no orientation";
   EXPECT_FALSE(listed[0].contains("thumbnailUrls"));
+  EXPECT_FALSE(listed[0].contains("thumbnailOrientations"));
   // The photo changed the album's record (count, size, cover): it has a new
   // tag, so the listing from before the photo reports it again.
   EXPECT_GT(listed[2]["tag"].get<std::int64_t>(), renamed["tag"].get<std::int64_t>());
@@ -314,6 +316,54 @@ TEST_F(GalleryTest, AlbumsAreMadeRenamedAndDeleted) {
   EXPECT_EQ(download(photo["id"]), "code 404");
   EXPECT_EQ(requestUpload(album["id"].get<std::int64_t>(), "late photo").code(), 404);
   EXPECT_NE(createAlbum("Family", "local-album-1").data()["content"]["id"], album["id"]);
+}
+
+// An album lists with its cover addresses the orientation each photo was
+// uploaded with, in the same order (newest first), so the app can turn
+// each thumbnail upright; a photo sent with none, or with a value that is
+// no orientation, is 1.
+TEST_F(GalleryTest, CoversAreListedWithTheOrientationTheirPhotosWereSentWith) {
+  const std::int64_t album = createAlbum("Trip", "local-album-2").data()["content"]["id"];
+  const std::vector<std::pair<std::string, Json>> sent = {
+      {"oldest", Json{{"orientation", 3}}},
+      {"no exif", Json()},
+      {"not a number", Json{{"orientation", "6"}}},
+      {"out of range", Json{{"orientation", 9}}},
+      {"mirrored", Json{{"orientation", 5}}},
+      {"newest", Json{{"orientation", 8}, {"make", "Phone"}}},
+  };
+  std::vector<std::string> ids;
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    const auto& [file, exif] = sent[i];
+    Json photo = content(album, file, "IMG_" + std::to_string(i) + ".JPG");
+    if (!exif.is_null()) photo["exifInfo"] = exif;
+    CloudReply asked = requestUpload(Json{{"content", photo}, {"block_infos", blockInfos(file)}},
+                                     "asset-" + std::to_string(i));
+    ASSERT_EQ(asked.code(), 0) << asked.json;
+    const Json& up = asked.data();
+    ASSERT_EQ(commit(up["content"]["id"], up["kss"]["file_meta"], sendBlocks(up, file)).code(), 0) << file;
+    ids.push_back(std::to_string(up["content"]["id"].get<std::int64_t>()));
+  }
+  const Json listed = list(kGalleryFull + "/album", 0).data()["list"];
+  Json trip;
+  for (const Json& each : listed) {
+    if (each["id"] == album) trip = each;
+  }
+  ASSERT_TRUE(trip.is_object()) << listed;
+  ASSERT_EQ(trip["thumbnailUrls"].size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_NE(trip["thumbnailUrls"][i].get<std::string>().find("/" + ids[ids.size() - 1 - i] + "/"),
+              std::string::npos)
+        << i;
+  }
+  EXPECT_EQ(trip["thumbnailOrientations"], Json::array({8, 5, 1}));
+  // The whole gallery's listing names them the same.
+  CloudReply everything = cloud_->get(kGalleryFull, {{"syncTag", "0"}, {"returnHiddenData", "0"}});
+  for (const Json& each : everything.data()["list"]) {
+    if (each["id"] == album) {
+      EXPECT_EQ(each["thumbnailOrientations"], Json::array({8, 5, 1}));
+    }
+  }
 }
 
 TEST_F(GalleryTest, BatchDeletionReportsWhatItCouldNotDelete) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -19,20 +20,57 @@
 namespace testsupport {
 namespace {
 
-platform::Bytes encode(int width, int height, const char* suffix) {
-  // Any platform::Image call starts libvips; decoding a tiny PNG is one.
-  (void)platform::Image::imageWithData(platform::Bytes{0});
-  using vips::VImage;
-  VImage red = VImage::black(width / 2, height, VImage::option()->set("bands", 3)).linear({1, 1, 1}, {255, 0, 0});
-  VImage blue =
-      VImage::black(width - width / 2, height, VImage::option()->set("bands", 3)).linear({1, 1, 1}, {0, 0, 255});
-  VImage picture = red.join(blue, VIPS_DIRECTION_HORIZONTAL).cast(VIPS_FORMAT_UCHAR);
+platform::Bytes encodePicture(const vips::VImage& picture, const char* suffix) {
   void* buffer = nullptr;
   std::size_t length = 0;
   picture.write_to_buffer(suffix, &buffer, &length);
   platform::Bytes out(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + length);
   g_free(buffer);
   return out;
+}
+
+vips::VImage filled(int width, int height, std::vector<double> rgb) {
+  using vips::VImage;
+  return VImage::black(width, height, VImage::option()->set("bands", 3)).linear({1, 1, 1}, rgb);
+}
+
+platform::Bytes encode(int width, int height, const char* suffix) {
+  // Any platform::Image call starts libvips; decoding a tiny PNG is one.
+  (void)platform::Image::imageWithData(platform::Bytes{0});
+  vips::VImage red = filled(width / 2, height, {255, 0, 0});
+  vips::VImage blue = filled(width - width / 2, height, {0, 0, 255});
+  return encodePicture(red.join(blue, VIPS_DIRECTION_HORIZONTAL).cast(VIPS_FORMAT_UCHAR), suffix);
+}
+
+// The four-colour picture as shown, width x height.
+vips::VImage quadrants(int width, int height) {
+  (void)platform::Image::imageWithData(platform::Bytes{0});
+  const int left = width / 2;
+  const int top = height / 2;
+  vips::VImage upper = filled(left, top, {255, 0, 0}).join(filled(width - left, top, {0, 255, 0}),
+                                                            VIPS_DIRECTION_HORIZONTAL);
+  vips::VImage lower = filled(left, height - top, {0, 0, 255})
+                           .join(filled(width - left, height - top, {255, 255, 255}), VIPS_DIRECTION_HORIZONTAL);
+  return upper.join(lower, VIPS_DIRECTION_VERTICAL).cast(VIPS_FORMAT_UCHAR);
+}
+
+// The pixels to store so that a viewer that turns (and mirrors) a picture
+// as EXIF orientation `orientation` says shows `shown`: each orientation's
+// own change undone, as the EXIF standard defines them (2 mirrors left and
+// right, 3 turns half round, 4 mirrors top and bottom, 5 mirrors across the
+// main diagonal, 6 turns a quarter clockwise, 7 mirrors across the other
+// diagonal, 8 turns a quarter counter-clockwise).
+vips::VImage storedFor(const vips::VImage& shown, int orientation) {
+  switch (orientation) {
+    case 2: return shown.flip(VIPS_DIRECTION_HORIZONTAL);
+    case 3: return shown.rot(VIPS_ANGLE_D180);
+    case 4: return shown.flip(VIPS_DIRECTION_VERTICAL);
+    case 5: return shown.rot(VIPS_ANGLE_D90).flip(VIPS_DIRECTION_HORIZONTAL);
+    case 6: return shown.rot(VIPS_ANGLE_D270);
+    case 7: return shown.rot(VIPS_ANGLE_D90).flip(VIPS_DIRECTION_VERTICAL);
+    case 8: return shown.rot(VIPS_ANGLE_D90);
+    default: return shown;
+  }
 }
 
 std::string rational(double value, int denominator) {
@@ -64,10 +102,7 @@ void putMatrix(platform::Bytes& data) {
   for (auto v : matrix) put(data, v, 4);
 }
 
-}  // namespace
-
-platform::Bytes makeJpeg(int width, int height, const TestExif& exif) {
-  platform::Bytes jpeg = encode(width, height, ".jpg[Q=90]");
+platform::Bytes withExif(const platform::Bytes& jpeg, const TestExif& exif) {
   auto image = Exiv2::ImageFactory::open(jpeg.data(), static_cast<long>(jpeg.size()));
   image->readMetadata();
   Exiv2::ExifData& data = image->exifData();
@@ -96,51 +131,52 @@ platform::Bytes makeJpeg(int width, int height, const TestExif& exif) {
   return platform::Bytes(written.pData_, written.pData_ + written.size_);
 }
 
-platform::Bytes makePng(int width, int height) { return encode(width, height, ".png"); }
+}  // namespace
 
-platform::Bytes makeQuartersJpeg(int width, int height, int orientation) {
-  (void)platform::Image::imageWithData(platform::Bytes{0});
-  using vips::VImage;
-  auto quarter = [](int w, int h, std::vector<double> colour) {
-    return VImage::black(w, h, VImage::option()->set("bands", 3)).linear({1, 1, 1}, colour);
-  };
-  const int left = width / 2;
-  const int top = height / 2;
-  const VImage upright =
-      quarter(left, top, {255, 0, 0})
-          .join(quarter(width - left, top, {0, 255, 0}), VIPS_DIRECTION_HORIZONTAL)
-          .join(quarter(left, height - top, {0, 0, 255}).join(quarter(width - left, height - top, {255, 255, 255}),
-                                                              VIPS_DIRECTION_HORIZONTAL),
-                VIPS_DIRECTION_VERTICAL)
-          .cast(VIPS_FORMAT_UCHAR);
-  // Stored as the tag's turn undoes it: 6 is shown turned a quarter
-  // clockwise, so it is stored turned a quarter the other way; 5 and 7 are
-  // their own undoing.
-  VImage stored = upright;
-  switch (orientation) {
-    case 2: stored = upright.fliphor(); break;
-    case 3: stored = upright.rot180(); break;
-    case 4: stored = upright.flipver(); break;
-    case 5: stored = upright.rot90().fliphor(); break;
-    case 6: stored = upright.rot270(); break;
-    case 7: stored = upright.rot90().flipver(); break;
-    case 8: stored = upright.rot90(); break;
-    default: break;
-  }
-  void* buffer = nullptr;
-  std::size_t length = 0;
-  stored.write_to_buffer(".jpg[Q=95]", &buffer, &length);
-  platform::Bytes jpeg(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + length);
-  g_free(buffer);
-  auto image = Exiv2::ImageFactory::open(jpeg.data(), static_cast<long>(jpeg.size()));
-  image->readMetadata();
-  image->exifData()["Exif.Image.Orientation"] = static_cast<std::uint16_t>(orientation);
-  image->writeMetadata();
-  Exiv2::BasicIo& io = image->io();
-  io.seek(0, Exiv2::BasicIo::beg);
-  Exiv2::DataBuf written = io.read(static_cast<long>(io.size()));
-  return platform::Bytes(written.pData_, written.pData_ + written.size_);
+platform::Bytes makeJpeg(int width, int height, const TestExif& exif) {
+  return withExif(encode(width, height, ".jpg[Q=90]"), exif);
 }
+
+platform::Bytes makeQuadrantJpeg(int width, int height, int orientation) {
+  TestExif exif;
+  exif.orientation = orientation;
+  return withExif(encodePicture(storedFor(quadrants(width, height), orientation), ".jpg[Q=90]"), exif);
+}
+
+platform::Bytes makeQuadrantHeic(int width, int height, int exifOrientation) {
+  vips::VImage picture = quadrants(width, height).copy();
+  picture.set(VIPS_META_ORIENTATION, exifOrientation);
+  return encodePicture(picture, ".heic[compression=hevc,Q=90]");
+}
+
+std::string quadrantsOf(const platform::Image& image) {
+  auto pixels = image.RGBARepresentation();
+  if (!pixels.ok() || image.width() < 2 || image.height() < 2) return "????";
+  std::string corners;
+  for (const auto& [fx, fy] : {std::pair{1, 1}, std::pair{3, 1}, std::pair{1, 3}, std::pair{3, 3}}) {
+    const int x = image.width() * fx / 4;
+    const int y = image.height() * fy / 4;
+    const std::uint8_t* at = pixels->data() + (static_cast<std::size_t>(y) * image.width() + x) * 4;
+    corners += quadrantColour(at[0], at[1], at[2]);
+  }
+  return corners;
+}
+
+char quadrantColour(int red, int green, int blue) {
+  struct Named {
+    char name;
+    int r, g, b;
+  };
+  // Lossy encoders (HEVC most) leave the colours some way off: the
+  // nearest, when no channel is off by more than 100.
+  constexpr Named kColours[] = {{'R', 255, 0, 0}, {'G', 0, 255, 0}, {'B', 0, 0, 255}, {'W', 255, 255, 255}};
+  for (const Named& c : kColours) {
+    if (std::abs(red - c.r) <= 100 && std::abs(green - c.g) <= 100 && std::abs(blue - c.b) <= 100) return c.name;
+  }
+  return '?';
+}
+
+platform::Bytes makePng(int width, int height) { return encode(width, height, ".png"); }
 
 platform::Bytes makePixelBombPng(std::uint32_t width, std::uint32_t height) {
   auto crc = [](const platform::Bytes& data, std::size_t from) {

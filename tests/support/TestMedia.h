@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Bytes.h"
+#include "platform/media/Image.h"
 #include "platform/dispatch/Clock.h"
 
 namespace testsupport {
@@ -29,11 +30,21 @@ struct TestExif {
 // A picture whose left half is red and right half blue.
 platform::Bytes makeJpeg(int width, int height, const TestExif& exif = {});
 platform::Bytes makePng(int width, int height);
-// A picture whose upright form is width x height with a red, a green, a
-// blue and a white quarter (top left, top right, bottom left, bottom
-// right), stored as a camera that writes EXIF `orientation` (1 to 8)
-// stores it, with that tag.
-platform::Bytes makeQuartersJpeg(int width, int height, int orientation);
+// A picture that shows width x height with four coloured quarters: red top
+// left, green top right, blue bottom left, white bottom right. As a JPEG
+// its pixels are stored turned and mirrored so that its EXIF orientation
+// (1 to 8, written by libexiv2) shows it so. As a HEIC (libheif with x265,
+// through libvips) it is stored as shown, with no turn of its own, and
+// with EXIF orientation `exifOrientation` in its metadata, which a HEIF
+// decoder does not apply.
+platform::Bytes makeQuadrantJpeg(int width, int height, int orientation);
+platform::Bytes makeQuadrantHeic(int width, int height, int exifOrientation);
+// The quarters of a picture as shown (upright): their colours read at a
+// quarter and three quarters of each side, top left, top right, bottom
+// left, bottom right, each R, G, B, W or '?' (none of them). "RGBW" is a
+// quadrant picture upright; "GRWB" one mirrored left to right, and so on.
+std::string quadrantsOf(const platform::Image& image);
+char quadrantColour(int red, int green, int blue);
 // A PNG whose header names width x height pixels but which carries only
 // its first rows: a pixel bomb's header, without the bytes of one.
 platform::Bytes makePixelBombPng(std::uint32_t width, std::uint32_t height);

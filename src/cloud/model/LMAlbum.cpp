@@ -64,6 +64,12 @@ void LMAlbum::setPropertiesWithLumoraJSON(const Json& json) {
       if (url.is_string()) thumbnailUrls.push_back(url.get<std::string>());
     }
   }
+  if (auto orientations = json::listAt(json, "thumbnailOrientations")) {
+    thumbnailOrientations.clear();
+    for (const auto& orientation : *orientations) {
+      thumbnailOrientations.push_back(orientation.is_number_integer() ? orientation.get<std::int64_t>() : 1);
+    }
+  }
   set(totalImageCount, json::integerAt(json, "totalImageCount"));
   set(totalSize, json::integerAt(json, "totalSize"));
 }

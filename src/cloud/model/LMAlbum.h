@@ -29,8 +29,9 @@ class LMAlbum {
 
   // Reads "albumId", then "id" (which wins), "createTime", "description",
   // "fullBuildTag", "incrementalTag", "lastUpdateTime", "name",
-  // "sharerCount", "status", "tag", "thumbnailUrls", "totalImageCount",
-  // "totalSize"; a missing key or one of the wrong kind leaves its field.
+  // "sharerCount", "status", "tag", "thumbnailUrls",
+  // "thumbnailOrientations", "totalImageCount", "totalSize"; a missing key
+  // or one of the wrong kind leaves its field.
   void setPropertiesWithLumoraJSON(const platform::Json& json);
   // Name, type and local id from the album; the image and video counts of
   // the whole library (as the library counts them, not the album's own).
@@ -57,6 +58,9 @@ class LMAlbum {
   std::optional<platform::Clock::TimePoint> lastUpdateDate;  // "lastUpdateTime"
   std::optional<std::string> note;             // "description"
   std::vector<std::string> thumbnailUrls;
+  // The EXIF orientation of each cover photo, in the order of its address
+  // (an entry that is no whole number is 1).
+  std::vector<std::int64_t> thumbnailOrientations;
   std::optional<std::int64_t> totalImageCount;
   std::optional<std::int64_t> totalVideoCount;  // local albums only
   std::optional<std::int64_t> totalSize;

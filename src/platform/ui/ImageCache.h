@@ -40,8 +40,12 @@ class ImageCache {
   ImageCache(const ImageCache&) = delete;
   ImageCache& operator=(const ImageCache&) = delete;
 
-  // The key of an address (the address itself).
-  static std::string cacheKeyForURL(const std::string& url) { return url; }
+  // The key of an address: the address itself; that of the picture a
+  // transform of `transformKey` made of it, the transform's key and a line
+  // break before the address (no address begins so).
+  static std::string cacheKeyForURL(const std::string& url, const std::string& transformKey = {}) {
+    return transformKey.empty() ? url : transformKey + "\n" + url;
+  }
   std::filesystem::path diskCachePath() const;
   std::filesystem::path cachePathForKey(const std::string& key) const;
 

@@ -41,7 +41,7 @@ std::shared_ptr<WebImageOperation> WebImageManager::downloadImageWithURL(const s
            Error(kWebImageErrorDomain, kWebImageErrorFailedURL, Json{{"url", url}}), ImageCacheType::None, url);
     return operation;
   }
-  cache_->queryDiskCacheForKey(ImageCache::cacheKeyForURL(url),
+  cache_->queryDiskCacheForKey(ImageCache::cacheKeyForURL(url, options.transform.key),
                                [this, url, options, operation, completed](std::optional<Image> image, ImageCacheType type) {
                                  if (!image) return download(url, options, operation, completed);
                                  if (!operation->isCancelled() && completed) completed(image, std::nullopt, type, url);
@@ -77,7 +77,14 @@ void WebImageManager::download(const std::string& url, WebImageOptions options,
       std::lock_guard lock(mutex_);
       failedURLs_.erase(url);
     }
-    cache_->storeImage(*image, std::move(reply.data), ImageCache::cacheKeyForURL(url), !options.cacheMemoryOnly);
+    const std::string key = ImageCache::cacheKeyForURL(url, options.transform.key);
+    if (options.transform.apply) {
+      // The changed picture is what is kept, its own encoding on disk.
+      image = options.transform.apply(*image);
+      cache_->storeImage(*image, std::nullopt, key, !options.cacheMemoryOnly);
+    } else {
+      cache_->storeImage(*image, std::move(reply.data), key, !options.cacheMemoryOnly);
+    }
     finish(operation, completed, image, std::nullopt, ImageCacheType::None, url);
   });
 }

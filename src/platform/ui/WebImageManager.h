@@ -3,12 +3,15 @@
 // cache, then a GET through platform::http on a loading queue (at most
 // kMaxConcurrentDownloads at once), decoded with libvips there (bounded in
 // pixels and shrunk to the size it is shown at: decodedImage) and kept in
-// both caches, so that nothing is decoded on the main thread. The completion runs on the main queue with where the image came
-// from, unless the load was cancelled first: a cancel stops only the
-// delivery, so a picture asked for is still fetched and cached for the next
-// time it is wanted. An address that failed to load
-// (anything but a cancel, a time-out or a missing connection) is not asked
-// for again unless the load asks to retry failed addresses.
+// both caches, so that nothing is decoded on the main thread. A load may
+// change the decoded picture (turn it, say) before it is kept and shown;
+// the changed picture is kept under a key of its own (WebImageTransform).
+// The completion runs on the main queue with where the image came from,
+// unless the load was cancelled first: a cancel stops only the delivery,
+// so a picture asked for is still fetched and cached for the next time it
+// is wanted. An address that failed to load (anything but a cancel, a
+// time-out or a missing connection) is not asked for again unless the load
+// asks to retry failed addresses.
 //
 // Ownership: sharedManager() lives for the process; a load is a
 // WebImageOperation the caller may keep to cancel it.
@@ -36,12 +39,24 @@ namespace platform::ui {
 inline constexpr const char* kWebImageErrorDomain = "platform.webimage";
 inline constexpr std::int64_t kWebImageErrorFailedURL = -1100;  // failed before, not retried
 
+// A change made to a picture once it is decoded, on the loading queue,
+// before it is kept and shown (the image library's transformer). The
+// changed picture is kept under the address's key joined to `key`
+// (ImageCache::cacheKeyForURL), so it and the picture as it came never
+// stand for each other in either cache. No `apply`: no change, and `key`
+// must then be empty.
+struct WebImageTransform {
+  std::string key;
+  std::function<Image(const Image&)> apply;
+};
+
 struct WebImageOptions {
   bool retryFailed = false;  // try an address that failed before
   bool cacheMemoryOnly = false;
   // The most the picture is shown at, in pixels: it is decoded no larger
   // than it takes to cover that (empty: the main screen's longer side).
   Size shownSize = {};
+  WebImageTransform transform = {};
 };
 
 class WebImageOperation {

@@ -178,17 +178,10 @@ ui::Size LMCustomUtils::screenSize() {
 }
 
 platform::Image LMCustomUtils::rotateImage(const platform::Image& image, int orientation) {
-  platform::Image bitmap = image.withOrientation(platform::ImageOrientation::Up);
-  switch (orientation) {
-    case 3:
-      return bitmap.withOrientation(platform::ImageOrientation::Down).uprightImage();
-    case 6:
-      return bitmap.withOrientation(platform::ImageOrientation::Right).uprightImage();
-    case 8:
-      return bitmap.withOrientation(platform::ImageOrientation::Left).uprightImage();
-    default:
-      return bitmap;  // the mirrored values too: drawn as stored
-  }
+  // The bitmap as stored, shown as its EXIF orientation says: turned, and
+  // mirrored for 2, 4, 5 and 7. Another value draws it as stored.
+  if (orientation < 2 || orientation > 8) return image.withOrientation(platform::ImageOrientation::Up);
+  return image.withOrientation(platform::imageOrientationFromExif(orientation)).uprightImage();
 }
 
 std::string LMCustomUtils::bundleImageNameForName(const std::string& name) {

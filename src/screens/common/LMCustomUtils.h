@@ -6,9 +6,10 @@
 // photo, device-size image resources and the upright redraw of a photo.
 //
 // Ownership: class functions only; the screen size is taken once, on first
-// use. Threading: the message, image and notification functions on the
-// main thread; the rest on any. Failure: a code without a message gives
-// nullopt, as do unreadable JSON and an unreadable volume.
+// use. Threading: the message, resource image and notification functions
+// on the main thread; the rest (the upright redraw too) on any. Failure: a
+// code without a message gives nullopt, as do unreadable JSON and an
+// unreadable volume.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,9 @@ class LMCustomUtils {
   static std::optional<platform::Json> jsonObjectFromString(const std::optional<std::string>& text);
   static std::optional<std::string> getPreferredLanguage();
   static platform::ui::Size screenSize();
+  // The image's bitmap as stored, redrawn upright for an EXIF orientation
+  // (1 to 8; mirrored ones mirrored back); any other value leaves it as
+  // stored. Any thread.
   static platform::Image rotateImage(const platform::Image& image, int orientation);
   // The resource name for the device's screen ("name6.png", "name6p.png",
   // "name.png") and the image of that name.

@@ -2,6 +2,7 @@
 
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageViewWebCache.h"
+#include "screens/gallery/LMCloudPhotoImage.h"
 
 namespace lumora {
 
@@ -64,17 +65,19 @@ void LMAlbumCollectionViewCell::initializeSubviews() {
 }
 
 void LMAlbumCollectionViewCell::setThumbnailImageURLArray(const std::vector<std::string>& urls,
+                                                          const std::vector<std::int64_t>& orientations,
                                                           ui::Size shownPixels) {
-  // The back photo at `index` of the stack, loaded from the album's
-  // address at that place; hidden (and its load of an earlier use of the
-  // cell stopped) when the album has no photo there.
+  // The back photo at `index` of the stack, loaded upright from the
+  // album's address at that place; hidden (and its load of an earlier use
+  // of the cell stopped) when the album has no photo there.
   ui::WebImageOptions options;
   options.shownSize = shownPixels;
-  auto stack = [&urls, &options](const std::shared_ptr<ui::ImageView>& photo, const std::shared_ptr<ui::View>& veil,
-                                 std::size_t index) {
+  auto stack = [&](const std::shared_ptr<ui::ImageView>& photo, const std::shared_ptr<ui::View>& veil,
+                   std::size_t index) {
     const bool shown = urls.size() > index;
     if (shown) {
-      ui::setImageWithURL(photo, urls[index], std::nullopt, options);
+      LMCloudPhotoImage::setImageWithURL(photo, urls[index], orientations.size() > index ? orientations[index] : 1,
+                                         std::nullopt, options);
     } else {
       ui::cancelCurrentImageLoad(*photo);
     }

@@ -7,6 +7,7 @@
 // Nothing here fails.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,11 +25,14 @@ class LMAlbumCollectionViewCell : public platform::ui::CollectionViewCell {
   static std::shared_ptr<LMAlbumCollectionViewCell> create(const platform::ui::Rect& frame = {},
                                                            std::string reuseIdentifier = "");
 
-  // The album's thumbnail addresses, the cover first: the second and third
-  // are loaded through the image cache and show behind the cover (the
-  // cover itself is the grid's to load), each decoded for `shownPixels`
-  // (none: the screen's size).
-  void setThumbnailImageURLArray(const std::vector<std::string>& urls, platform::ui::Size shownPixels = {});
+  // The album's thumbnail addresses, the cover first, with each photo's
+  // EXIF orientation in the same order (1 where none is given): the second
+  // and third are loaded through the image cache, upright
+  // (LMCloudPhotoImage), and show behind the cover (the cover itself is
+  // the grid's to load), each decoded for `shownPixels` (none: the
+  // screen's size).
+  void setThumbnailImageURLArray(const std::vector<std::string>& urls, const std::vector<std::int64_t>& orientations,
+                                 platform::ui::Size shownPixels = {});
 
   const std::shared_ptr<platform::ui::ImageView>& imageView() const { return imageView_; }
   const std::shared_ptr<platform::ui::ImageView>& backgroundImageView1() const { return back1_; }

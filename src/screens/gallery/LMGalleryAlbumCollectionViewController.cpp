@@ -23,6 +23,7 @@
 #include "screens/account/LMLoginScreens.h"
 #include "screens/common/LMStoryboard.h"
 #include "screens/gallery/LMAlbumCollectionViewCell.h"
+#include "screens/gallery/LMCloudPhotoImage.h"
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryPhotoCollectionViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
@@ -217,7 +218,7 @@ std::shared_ptr<store::FetchedResultsController> LMGalleryAlbumCollectionViewCon
   store::FetchRequest request;
   request.entityName = LMAlbumObject::kEntityName;
   request.sortDescriptors = {{"albumType", true}, {"lastUpdateDate", false}};
-  request.propertiesToFetch = {"serverID", "thumbnailUrls"};
+  request.propertiesToFetch = {"serverID", "thumbnailUrls", "thumbnailOrientations"};
   fetchedResultsController_ = std::make_shared<store::FetchedResultsController>(
       request, LMGalleryStoreStack::shared()->managedObjectContext());
   fetchDelegate_ = std::make_shared<store::FetchedResultsControllerDelegate>();
@@ -286,7 +287,7 @@ std::shared_ptr<ui::CollectionViewCell> LMGalleryAlbumCollectionViewController::
   cell->backgroundImageView1()->setHidden(true);
   cell->selectImageView()->setHidden(true);
   cell->button()->setTag(path.row);
-  cell->setThumbnailImageURLArray({});
+  cell->setThumbnailImageURLArray({}, {});
   attachRecognizers(cell);
 
   auto album = albumAt(static_cast<std::size_t>(path.row));
@@ -305,13 +306,22 @@ std::shared_ptr<ui::CollectionViewCell> LMGalleryAlbumCollectionViewController::
   if (urls && urls->is_array() && !urls->empty()) {
     std::vector<std::string> addresses;
     for (const auto& url : *urls) addresses.push_back(url.is_string() ? url.get<std::string>() : std::string());
+    // Each cover photo's orientation, in the order of its address (1: as it
+    // comes, where none is known).
+    std::vector<std::int64_t> orientations;
+    if (auto turns = LMCustomUtils::jsonObjectFromString(album->thumbnailOrientations()); turns && turns->is_array()) {
+      for (const auto& turn : *turns) orientations.push_back(turn.is_number_integer() ? turn.get<std::int64_t>() : 1);
+    }
     // Covers are squares as wide as the item at most.
     const double side = itemSize_.width * ui::Screen::main().scale();
     ui::WebImageOptions options;
     options.retryFailed = true;
     options.shownSize = {side, side};
-    if (!addresses.front().empty()) ui::setImageWithURL(cell->imageView(), addresses.front(), std::nullopt, options);
-    cell->setThumbnailImageURLArray(addresses, options.shownSize);
+    if (!addresses.front().empty()) {
+      LMCloudPhotoImage::setImageWithURL(cell->imageView(), addresses.front(),
+                                         orientations.empty() ? 1 : orientations.front(), std::nullopt, options);
+    }
+    cell->setThumbnailImageURLArray(addresses, orientations, options.shownSize);
   }
   return cell;
 }

@@ -62,6 +62,7 @@ void applyAlbum(LMAlbumObject& object, const LMAlbum& album) {
   object.setServerID(album.serverID);
   object.setName(album.name);
   object.setThumbnailUrls(LMCustomUtils::stringFromJSONObject(platform::Json(album.thumbnailUrls)));
+  object.setThumbnailOrientations(LMCustomUtils::stringFromJSONObject(platform::Json(album.thumbnailOrientations)));
   object.setAlbumSync(album.sync);
   object.setTotalImageCount(album.totalImageCount);
   object.setTotalSize(album.totalSize);
@@ -301,11 +302,31 @@ void LMGalleryManager::saveAlbumObjectsWithArray(std::vector<LMAlbum> albums, st
         });
 }
 
+bool LMGalleryManager::hasCoversWithoutOrientations(const Context& context) {
+  for (const auto& album : fetch<LMAlbumObject>(
+           context, FetchRequest{LMAlbumObject::kEntityName, Predicate::equal("thumbnailOrientations", Value()), {}, 0,
+                                 {}})) {
+    auto urls = LMCustomUtils::jsonObjectFromString(album->thumbnailUrls());
+    if (urls && urls->is_array() && !urls->empty()) return true;
+  }
+  return false;
+}
+
 void LMGalleryManager::requestAlbumObjectWithFinish(ErrorFinish finish) {
   auto gallery = adapter();
   const auto user = gallery->passports()->userId();
+  std::optional<std::int64_t> sync = albumSync();
+  std::optional<std::string> syncExtraInfo = albumSyncExtraInfo();
+  // Albums stored before their covers' orientations were kept are listed
+  // from the start, so that every cover is drawn upright.
+  bool relist = false;
+  if (Context main = managedObjectContext()) main->performAndWait([&] { relist = hasCoversWithoutOrientations(main); });
+  if (relist) {
+    sync.reset();
+    syncExtraInfo.reset();
+  }
   gallery->requestAlbumListWithSync(
-      albumSync(), albumSyncExtraInfo(),
+      sync, syncExtraInfo,
       [this, finish, gallery, user](std::int64_t syncTag, const std::string& extraInfo,
                                     const std::vector<LMAlbum>& albums, bool resync) {
         // A logout meanwhile cleared the cache: the old account's albums stay out.

@@ -89,6 +89,9 @@ class LMGalleryManager {
   std::shared_ptr<LMAlbumObject> getAlbumById(std::optional<std::int64_t> albumID, const Context& context);
   // nullopt when there is none.
   std::optional<std::vector<std::shared_ptr<LMAlbumObject>>> getAllAlbums(const Context& context);
+  // Whether an album stored before its covers' orientations were kept
+  // shows covers (its next listing starts from the beginning).
+  bool hasCoversWithoutOrientations(const Context& context);
   void updateAlbumObjects(const std::vector<LMAlbum>& albums, bool resync, const Context& context);
   void saveAlbumObjectsWithArray(std::vector<LMAlbum> albums, std::optional<std::int64_t> serverSync,
                                  std::optional<std::string> syncExtraInfo, bool resync,

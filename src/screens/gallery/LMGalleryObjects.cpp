@@ -55,7 +55,7 @@ std::shared_ptr<const ObjectModel> galleryObjectModel() {
                         {"serverID", AttributeType::Integer, true}, {"thumbnailDate", AttributeType::Date},
                         {"thumbnailUrls", AttributeType::String},   {"totalImageCount", AttributeType::Integer},
                         {"totalSize", AttributeType::Integer},      {"lastUpdateDate", AttributeType::Date},
-                        {"albumType", AttributeType::Integer}};
+                        {"albumType", AttributeType::Integer},      {"thumbnailOrientations", AttributeType::String}};
     album.relationships = {RelationshipDescription{"images", LMImageObject::kEntityName, "album", true,
                                                    DeleteRule::Cascade}};
     album.make = [] { return std::make_shared<LMAlbumObject>(); };

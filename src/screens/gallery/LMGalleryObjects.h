@@ -44,6 +44,12 @@ class LMAlbumObject : public platform::objectstore::ManagedObject {
   void setThumbnailDate(std::optional<platform::Clock::TimePoint> value) { setDate("thumbnailDate", value); }
   std::optional<std::string> thumbnailUrls() const { return stringForKey("thumbnailUrls"); }
   void setThumbnailUrls(std::optional<std::string> value) { setString("thumbnailUrls", std::move(value)); }
+  // The EXIF orientation of each cover photo, in the order of thumbnailUrls,
+  // as JSON text (an array); none in an album stored before it was kept.
+  std::optional<std::string> thumbnailOrientations() const { return stringForKey("thumbnailOrientations"); }
+  void setThumbnailOrientations(std::optional<std::string> value) {
+    setString("thumbnailOrientations", std::move(value));
+  }
   std::optional<std::int64_t> totalImageCount() const { return integerForKey("totalImageCount"); }
   void setTotalImageCount(std::optional<std::int64_t> value) { setInteger("totalImageCount", value); }
   std::optional<std::int64_t> totalSize() const { return integerForKey("totalSize"); }

@@ -9,10 +9,9 @@
 #include "platform/ui/GestureRecognizer.h"
 #include "platform/ui/ImageViewWebCache.h"
 #include "platform/ui/Resources.h"
-#include "platform/ui/WebImageManager.h"
 #include "platform/ui/Window.h"
-#include "screens/common/LMCustomUtils.h"
 #include "screens/common/LMStoryboard.h"
+#include "screens/gallery/LMCloudPhotoImage.h"
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
@@ -236,25 +235,19 @@ void LMGalleryPhotoCollectionViewController::loadThumbnail(const std::shared_ptr
   ui::WebImageOptions options;
   options.retryFailed = true;
   options.shownSize = {itemSize_.width * scale, itemSize_.height * scale};
-  ui::setImageWithURL(
-      cell->imageView(), *image->thumbnailUrl(), std::nullopt, options,
-      [weak, weakCell, image, row](std::optional<ui::Image> loaded, std::optional<platform::Error> error,
-                                   ui::ImageCacheType cacheType, const std::string& url) {
+  LMCloudPhotoImage::setImageWithURL(
+      cell->imageView(), *image->thumbnailUrl(), image->getImageObjectOrientation(), std::nullopt, options,
+      [weak, weakCell, image, row](std::optional<ui::Image>, std::optional<platform::Error> error,
+                                   ui::ImageCacheType cacheType, const std::string&) {
         auto grid = weak.lock();
         auto cell = weakCell.lock();
         if (!grid || !cell) return;
         if (!error) {
           if (cell->button()->tag() != static_cast<int>(row)) return;  // reused for another row
+          // Upright already; one just downloaded fades in.
           if (cacheType != ui::ImageCacheType::None) {
             cell->imageView()->setAlpha(1);
             return;
-          }
-          const auto orientation = image->getImageObjectOrientation();
-          if (loaded && orientation != 1 && loaded->bitmap()) {
-            ui::Image upright = ui::Image::imageWithBitmap(
-                LMCustomUtils::rotateImage(*loaded->bitmap(), static_cast<int>(orientation)), loaded->scale());
-            cell->imageView()->setImage(upright);
-            ui::WebImageManager::sharedManager().saveImageToCache(upright, url);
           }
           ui::View::animate(0.3, [&] { cell->imageView()->setAlpha(1); });
           return;

@@ -6,8 +6,8 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageViewWebCache.h"
-#include "platform/ui/WebImageManager.h"
 #include "screens/common/LMCustomUtils.h"
+#include "screens/gallery/LMCloudPhotoImage.h"
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 
@@ -71,10 +71,10 @@ void LMPhotoView::showImage() {
     adjustFrame();
     return;
   }
-  auto& cache = ui::WebImageManager::sharedManager().imageCache();
+  const auto orientation = photo_->getImageObjectOrientation();
   const bool hasLarge = photo_->isImageValidate();
   if (hasLarge) {
-    if (auto cached = cache.imageFromDiskCache(ui::ImageCache::cacheKeyForURL(*photo_->imageUrl()))) {
+    if (auto cached = LMCloudPhotoImage::cachedImage(*photo_->imageUrl(), orientation)) {
       imageView_->setImage(cached);
       adjustFrame();
       playView_->setHidden(!isVideo());
@@ -83,7 +83,7 @@ void LMPhotoView::showImage() {
   }
   std::optional<ui::Image> placeholder;
   if (photo_->isThumbnailValidate()) {
-    placeholder = cache.imageFromDiskCache(ui::ImageCache::cacheKeyForURL(*photo_->thumbnailUrl()));
+    placeholder = LMCloudPhotoImage::cachedImage(*photo_->thumbnailUrl(), orientation);
     if (placeholder) playView_->setHidden(!isVideo());
   }
   if (hasLarge) {
@@ -91,22 +91,15 @@ void LMPhotoView::showImage() {
     auto photo = photo_;
     ui::WebImageOptions options;
     options.retryFailed = true;
-    ui::setImageWithURL(
-        imageView_, *photo_->imageUrl(), placeholder, options,
-        [weak, photo](std::optional<ui::Image> image, std::optional<platform::Error> error,
-                      ui::ImageCacheType cacheType, const std::string& url) {
+    LMCloudPhotoImage::setImageWithURL(
+        imageView_, *photo_->imageUrl(), orientation, placeholder, options,
+        [weak, photo](std::optional<ui::Image>, std::optional<platform::Error> error, ui::ImageCacheType,
+                      const std::string&) {
           auto page = weak.lock();
           if (!page || page->photo_ != photo) return;
           if (error) {
             if (!isNetworkConditionError(*error)) page->requestLargeURL(true);
             return;
-          }
-          const auto orientation = photo->getImageObjectOrientation();
-          if (image && cacheType == ui::ImageCacheType::None && orientation != 1 && image->bitmap()) {
-            ui::Image upright = ui::Image::imageWithBitmap(
-                LMCustomUtils::rotateImage(*image->bitmap(), static_cast<int>(orientation)), image->scale());
-            page->imageView_->setImage(upright);
-            ui::WebImageManager::sharedManager().saveImageToCache(upright, url);
           }
           page->adjustFrame();
           page->playView_->setHidden(!page->isVideo());

@@ -2,11 +2,12 @@
 // photo fitted to the page: the large image from the disk cache when it is
 // there, else the cached thumbnail while the large image loads by its
 // address (asked of the cloud when the database has none, or once more
-// when the server refused the one it has). A photo downloaded here is drawn
-// upright for its EXIF orientation and cached upright. It zooms open from the grid cell the browser
-// names the first time, zooms in on a double tap around the tapped point
-// (back out at the largest scale), reports a single tap 0.4 s later unless
-// a double tap came meanwhile, and zooms back into the cell when closed.
+// when the server refused the one it has), both drawn upright for the
+// photo's EXIF orientation (LMCloudPhotoImage). It zooms open from the grid
+// cell the browser names the first time, zooms in on a double tap around
+// the tapped point (back out at the largest scale), reports a single tap
+// 0.4 s later unless a double tap came meanwhile, and zooms back into the
+// cell when closed.
 //
 // Ownership: a view (create()); the delegate is held weakly. Threading:
 // main thread. Nothing here fails: an image that does not load leaves the

@@ -39,6 +39,13 @@ TEST(LMAlbumImageJsonTest, AlbumReadsWhatHasTheRightKindAndWritesItsOwnKeys) {
   EXPECT_EQ(album.totalImageCount, 40);
   EXPECT_EQ(album.dictionaryForLumoraJSON(), (Json{{"dateModified", 1500}, {"id", 7}, {"type", "group"}}));
 
+  // Covers with their photos' orientations, in the same order: an entry
+  // that is no whole number keeps its place as 1.
+  auto covered = LMAlbum::initWithLumoraJSON(
+      {{"id", 8}, {"thumbnailUrls", {"a", "b", "c"}}, {"thumbnailOrientations", {6, "8", 2.5, 5}}});
+  EXPECT_EQ(covered.thumbnailUrls, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(covered.thumbnailOrientations, (std::vector<std::int64_t>{6, 1, 1, 5}));
+
   LMAlbum named;
   named.name = "Trips";
   named.sync = 3;

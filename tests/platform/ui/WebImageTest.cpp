@@ -1,13 +1,15 @@
-// Pictures by address: the network, then memory and disk; failed addresses
-// are not asked again unless retried; an image view shows only its latest
-// load.
+// Pictures by address: the network, then memory and disk, a changed
+// picture apart from the picture as it came; failed addresses are not asked
+// again unless retried; an image view shows only its latest load.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/http/TestServer.h"
 #include "platform/http/UrlError.h"
@@ -107,6 +109,57 @@ TEST_F(WebImageTest, PicturesComeFromTheNetworkThenMemoryThenDisk) {
   manager.saveImageToCache(*load(url).image, server.url("/elsewhere.png"));
   EXPECT_TRUE(manager.cachedImageExistsForURL(server.url("/elsewhere.png")));
   EXPECT_EQ(load(server.url("/elsewhere.png")).type, platform::ui::ImageCacheType::Memory);
+}
+
+// A load that turns its picture keeps the turned one under a key of its
+// own: from the network, memory and disk each load gets its own picture,
+// never the other's, and a load's change is made once, where it downloads.
+TEST_F(WebImageTest, AChangedPictureIsKeptApartFromThePictureAsItCame) {
+  const std::string url = server.url("/pic.png");
+  std::atomic<int> turns{0};
+  platform::ui::WebImageOptions turned;
+  turned.transform = {"turned", [&turns](const platform::ui::Image& image) {
+                        ++turns;
+                        return platform::ui::Image::imageWithBitmap(
+                            image.bitmap()->withOrientation(platform::ImageOrientation::Right).uprightImage(),
+                            image.scale());
+                      }};
+  struct Step {
+    const char* what;
+    std::function<void()> before;
+    platform::ui::ImageCacheType type;
+  };
+  const std::vector<Step> steps = {
+      {"network", [] {}, platform::ui::ImageCacheType::None},
+      {"memory", [] {}, platform::ui::ImageCacheType::Memory},
+      {"disk", [&] { manager.imageCache().clearMemory(); }, platform::ui::ImageCacheType::Disk},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.before();
+    // The turned load first: the plain one still finds nothing of its own.
+    WebImageTestLoad side = load(url, turned);
+    WebImageTestLoad plain = load(url);
+    ASSERT_TRUE(side.image && plain.image);
+    EXPECT_EQ(side.type, step.type);
+    EXPECT_EQ(plain.type, step.type);
+    EXPECT_EQ(side.image->pixelSize(), (platform::ui::Size{6, 8}));
+    EXPECT_EQ(plain.image->pixelSize(), (platform::ui::Size{8, 6}));
+  }
+  EXPECT_EQ(requests, 2) << "each picture downloaded once";
+  EXPECT_EQ(turns, 1);
+  EXPECT_NE(platform::ui::ImageCache::cacheKeyForURL(url, "turned"), platform::ui::ImageCache::cacheKeyForURL(url));
+
+  // A load cancelled before its picture came (a cell used for another
+  // photo) still keeps the changed picture, and only under its own key.
+  manager.imageCache().clearMemory();
+  manager.imageCache().clearDisk();
+  manager.downloadImageWithURL(url, turned, {})->cancel();
+  const std::string turnedKey = platform::ui::ImageCache::cacheKeyForURL(url, "turned");
+  ASSERT_TRUE(platform::MainQueue::main().runUntil(
+      [&] { return manager.imageCache().imageFromMemoryCache(turnedKey).has_value(); }, std::chrono::seconds(10)));
+  EXPECT_FALSE(manager.imageCache().imageFromMemoryCache(platform::ui::ImageCache::cacheKeyForURL(url)));
+  EXPECT_EQ(load(url, turned).image->pixelSize(), (platform::ui::Size{6, 8}));
 }
 
 TEST_F(WebImageTest, FailedAddressesAreAskedAgainOnlyWhenRetried) {
