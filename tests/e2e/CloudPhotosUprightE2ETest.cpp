@@ -22,6 +22,7 @@
 #include "app/AppScenes.h"
 #include "cloud/model/LMImage.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "e2e/BrowserPages.h"
 #include "e2e/E2EHarness.h"
 #include "platform/device/Reachability.h"
 #include "platform/device/ReachabilityMonitor.h"
@@ -298,16 +299,8 @@ TEST_F(CloudPhotosUprightE2ETest, EveryOrientationIsUprightOnTheAlbumListTheGrid
   auto browser = photoGrid->photoBrowser();
   ASSERT_TRUE(browser);
   for (std::size_t index = 0; index < 3; ++index) {
-    if (index > 0) {
-      harness_.drag({320, 400}, {40, 400});
-      harness_.settle(1);
-    }
-    ASSERT_EQ(browser->photoIndex(), index);
-    std::shared_ptr<lumora::LMPhotoView> page;
-    for (const auto& [at, visible] : browser->visiblePages()) {
-      if (at == index) page = visible;
-    }
-    ASSERT_TRUE(page);
+    const auto page = swipedToPage(harness_, *browser, index);
+    ASSERT_TRUE(page) << "page " << index << " after a swipe";
     // The large picture, once the cloud named it and it came.
     ASSERT_TRUE(harness_.waitFor([&] {
       const auto& photo = page->photo();

@@ -15,6 +15,7 @@
 
 #include "cloud/model/LMBlockDigests.h"
 #include "cloud/sync/LMImageSyncAdapter.h"
+#include "e2e/BrowserPages.h"
 #include "e2e/E2EHarness.h"
 #include "platform/device/Reachability.h"
 #include "platform/device/ReachabilityMonitor.h"
@@ -346,16 +347,8 @@ TEST_F(GalleryPhotosE2ETest, PhotosStoredOnTheirSideAreDrawnUprightInTheGridAndT
   auto browser = grid->photoBrowser();
   ASSERT_TRUE(browser);
   for (std::size_t index = 0; index < 2; ++index) {
-    if (index > 0) {
-      harness_.drag({320, 400}, {40, 400});
-      harness_.settle(1);
-    }
-    ASSERT_EQ(browser->photoIndex(), index);
-    std::shared_ptr<lumora::LMPhotoView> page;
-    for (const auto& [at, visible] : browser->visiblePages()) {
-      if (at == index) page = visible;
-    }
-    ASSERT_TRUE(page);
+    const auto page = swipedToPage(harness_, *browser, index);
+    ASSERT_TRUE(page) << "page " << index << " after a swipe";
     // The large picture, turned upright once it came.
     ASSERT_TRUE(harness_.waitFor([&] { return page->imageView()->image() && page->imageView()->enqueueTimes() == 0; }));
     harness_.settle(0.5);

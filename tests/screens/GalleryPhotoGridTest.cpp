@@ -82,6 +82,39 @@ class GalleryPhotoGridTest : public ::testing::Test {
     return album;
   }
 
+  // `count` photos IMG_0000.JPG, IMG_0001.JPG, ... in the library, each
+  // `jpeg` but the first (`first` when given), as assets in name order.
+  static std::vector<platform::photos::Asset> photosInLibrary(int count, const platform::Bytes& jpeg,
+                                                               const platform::Bytes* first = nullptr) {
+    namespace photos = platform::photos;
+    EXPECT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
+    const auto folder = photos::PhotoLibrary::folder();
+    for (int i = 0; i < count; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
+      testsupport::writeFile(folder / name, i == 0 && first ? *first : jpeg);
+    }
+    auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
+    EXPECT_EQ(assets.size(), static_cast<std::size_t>(count));
+    std::sort(assets.begin(), assets.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
+    return assets;
+  }
+  // Pumps the main queue until no thumbnail is asked for and every tile
+  // shown has its picture.
+  static bool tilesSettled(ui::CollectionView& view) {
+    return platform::MainQueue::main().runUntil(
+        [&] {
+          if (platform::photos::ImageManager::defaultManager().unfinishedRequestCount() != 0) return false;
+          const auto shown = view.indexPathsForVisibleItems();
+          return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
+                   auto cell = std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(
+                       view.cellForItemAtIndexPath(path));
+                   return cell && cell->imageView->image().has_value();
+                 });
+        },
+        std::chrono::seconds(10));
+  }
+
   testsupport::TestHome home_;
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
   platform::ScopedClock scoped_{clock_};
@@ -285,19 +318,11 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnly
 TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsOnlyThePhotosNearTheScreenEachOnceAtItsTileSize) {
   namespace photos = platform::photos;
   platform::MainQueue::main().bindToCurrentThread();
-  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
-  const auto folder = photos::PhotoLibrary::folder();
   constexpr int kPhotos = 150;
-  const platform::Bytes jpeg = testsupport::makeJpeg(64, 48);
-  for (int i = 0; i < kPhotos; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
-    // The first stored on its side, as a camera held upright writes it.
-    testsupport::writeFile(folder / name, i == 0 ? testsupport::makeQuadrantJpeg(120, 80, 6) : jpeg);
-  }
-  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
+  // The first stored on its side, as a camera held upright writes it.
+  const platform::Bytes onItsSide = testsupport::makeQuadrantJpeg(120, 80, 6);
+  const auto assets = photosInLibrary(kPhotos, testsupport::makeJpeg(64, 48), &onItsSide);
   ASSERT_EQ(assets.size(), static_cast<std::size_t>(kPhotos));
-  std::sort(assets.begin(), assets.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
   std::vector<LMImage> failed(assets.size());
   std::map<std::string, int> rowOf;
   for (std::size_t row = 0; row < assets.size(); ++row) {
@@ -307,7 +332,6 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsOnlyThePhotosNearTheScreenEa
 
   testsupport::PictureDrawings drawings;
   auto& manager = photos::ImageManager::defaultManager();
-  auto& queue = platform::MainQueue::main();
   auto navigation =
       std::dynamic_pointer_cast<ui::NavigationController>(LMErrorPhotoCollectionViewController::instantiateScene());
   auto grid = std::dynamic_pointer_cast<LMErrorPhotoCollectionViewController>(navigation->topViewController());
@@ -335,17 +359,7 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridDrawsOnlyThePhotosNearTheScreenEa
   auto cell = [&](int row) {
     return std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(view->cellForItemAtIndexPath({0, row}));
   };
-  auto settled = [&] {
-    return queue.runUntil(
-        [&] {
-          if (manager.unfinishedRequestCount() != 0) return false;
-          const auto shown = view->indexPathsForVisibleItems();
-          return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
-                   return cell(path.row)->imageView->image().has_value();
-                 });
-        },
-        std::chrono::seconds(10));
-  };
+  auto settled = [&] { return tilesSettled(*view); };
 
   ASSERT_TRUE(settled());
   const std::set<int> first = nearRows();
@@ -399,23 +413,12 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridKeepsItsThumbnailsBoundedAndTakes
   namespace photos = platform::photos;
   platform::MainQueue::main().bindToCurrentThread();
   ui::Screen::main().setProfile(*ui::DeviceProfile::named("414x736"));
-  ASSERT_TRUE(photos::PhotoLibrary::setAuthorizationStatus(photos::AuthorizationStatus::Authorized));
-  const auto folder = photos::PhotoLibrary::folder();
   constexpr int kPhotos = 240;
-  const platform::Bytes jpeg = testsupport::makeJpeg(32, 24);
-  for (int i = 0; i < kPhotos; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
-    testsupport::writeFile(folder / name, jpeg);
-  }
-  auto assets = photos::PhotoLibrary::sharedPhotoLibrary()->fetchAssetsWithMediaType(photos::MediaType::Image);
+  const auto assets = photosInLibrary(kPhotos, testsupport::makeJpeg(32, 24));
   ASSERT_EQ(assets.size(), static_cast<std::size_t>(kPhotos));
-  std::sort(assets.begin(), assets.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
   std::vector<LMImage> failed(assets.size());
   for (std::size_t row = 0; row < assets.size(); ++row) failed[row].assetID = assets[row].localIdentifier;
 
-  auto& manager = photos::ImageManager::defaultManager();
-  auto& queue = platform::MainQueue::main();
   auto& cache = ui::ImageCache::sharedImageCache();
   auto navigation =
       std::dynamic_pointer_cast<ui::NavigationController>(LMErrorPhotoCollectionViewController::instantiateScene());
@@ -434,19 +437,7 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridKeepsItsThumbnailsBoundedAndTakes
     }
     return rows;
   };
-  auto settled = [&] {
-    return queue.runUntil(
-        [&] {
-          if (manager.unfinishedRequestCount() != 0) return false;
-          const auto shown = view->indexPathsForVisibleItems();
-          return !shown.empty() && std::all_of(shown.begin(), shown.end(), [&](const ui::IndexPath& path) {
-                   auto cell = std::dynamic_pointer_cast<LMErrorImageCollectionViewCell>(
-                       view->cellForItemAtIndexPath(path));
-                   return cell && cell->imageView->image().has_value();
-                 });
-        },
-        std::chrono::seconds(10));
-  };
+  auto settled = [&] { return tilesSettled(*view); };
   ASSERT_TRUE(settled());
   const double end = view->contentSize().height - view->bounds().height;
   for (double y = 0; y < end; y += view->bounds().height / 2) {
