@@ -118,9 +118,9 @@ KoANetworkUtils::Outcome KoANetworkUtils::sendNetRequestMessage(const Form& form
 }
 
 KoANetworkUtils::Outcome KoANetworkUtils::logged(const char* name, const Form& form, Outcome outcome) {
-  // Shown as the logs show JSON, keys and secrets hidden; a field that
-  // carries a JSON document (the network samples, their links among it) is
-  // shown as that document, so that its links lose their queries too.
+  // Shown as the logs show JSON, the values of secret-named fields hidden; a
+  // field that carries a JSON document (the events, the network samples and
+  // their links) is shown as that document.
   platform::Json fields = platform::Json::object();
   for (const auto& [key, value] : form) {
     platform::Json nested = platform::parseJson(value);

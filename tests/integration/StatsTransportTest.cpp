@@ -157,24 +157,35 @@ TEST_F(StatsTransport, LargeFormsArriveWholeAsMultipart) {
   EXPECT_EQ(forms[0].field("device_id"), "a\"b");
 }
 
-TEST_F(StatsTransport, TheConsoleDumpShowsNoKeyAndNoSampledLinksQuery) {
+TEST_F(StatsTransport, TheConsoleDumpShowsTheEventsAndLinksButNoKeyOrToken) {
   std::string dumped;
   platform::setConsoleSink([&](std::string_view line) { dumped.append(line).append("\n"); });
   KoANetworkUtils::Form form = form_;
   for (auto& [name, value] : form) {
     if (name == "app_key") value = "app-key-0123456789";
+    if (name == "stat_value") {
+      value = R"([{"content":[{"category":"c","values":[{"key":"photo_backup_done","type":"event","value":"1"}]}],)"
+              R"("startTS":"1","endTS":"2"}])";
+    }
     if (name == "net_value") {
-      value = R"([{"url":"https://h/p?serviceToken=tok-0123456789","data":[{"cost":5,"t":1,"code":200}]}])";
+      value = R"([{"url":"https://h/p?serviceToken=tok-0123456789&page=2","data":[{"cost":5,"t":1,"code":200}]}])";
     }
   }
+  server_->stats().setReplyData("/kostats", Json{{"token", "reply-token-0123"}, {"accepted", "photo_backup_done"}});
   server_->stats().setReplyData("/realtime_network", Json{{"token", "reply-token-0123"}});
   Json output;
+  EXPECT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendStatMessage, form, output), 0);
   EXPECT_EQ(transport_->doPerformRequest(&KoANetworkUtils::sendNetRequestMessage, form, output), 0);
   platform::setConsoleSink(nullptr);
   for (const char* secret : {"app-key-0123456789", "tok-0123456789", "reply-token-0123"}) {
     EXPECT_EQ(dumped.find(secret), std::string::npos) << secret << " in:\n" << dumped;
   }
-  EXPECT_NE(dumped.find("\"https://h/p\""), std::string::npos) << dumped;
+  // The form sent (its event's name, the sampled link's other parameters,
+  // the sample's time) and the outcome.
+  for (const char* shown : {"\"key\":\"photo_backup_done\"", "\"https://h/p?serviceToken=(hidden)&page=2\"",
+                            "\"t\":1", "\"accepted\":\"photo_backup_done\"", "\"app_key\":\"(hidden)\""}) {
+    EXPECT_NE(dumped.find(shown), std::string::npos) << shown << " not in:\n" << dumped;
+  }
 }
 
 }  // namespace
