@@ -87,6 +87,10 @@ bool isSecretName(std::string_view name) {
   return std::binary_search(kSecretNames.begin(), kSecretNames.end(), normalizedName(name));
 }
 
+// Members whose value is a link that is itself the secret: a temporary
+// download address, shown as LMLoggableLink shows it.
+bool isSecretLinkName(std::string_view name) { return normalizedName(name) == "tmpurl"; }
+
 bool isSecretParameterName(std::string_view name) {
   const std::string normalized = normalizedName(name);
   return std::binary_search(kSecretNames.begin(), kSecretNames.end(), normalized) ||
@@ -219,7 +223,13 @@ platform::Json redactedJSON(const platform::Json& value, int depth) {
   if (!value.is_object()) return value;
   platform::Json out = platform::Json::object();
   for (auto it = value.begin(); it != value.end(); ++it) {
-    out[it.key()] = isSecretName(it.key()) ? platform::Json(kLMLogHidden) : redactedJSON(it.value(), depth);
+    if (isSecretName(it.key())) {
+      out[it.key()] = kLMLogHidden;
+    } else if (isSecretLinkName(it.key()) && it.value().is_string()) {
+      out[it.key()] = LMLoggableLink(it.value().get_ref<const std::string&>());
+    } else {
+      out[it.key()] = redactedJSON(it.value(), depth);
+    }
   }
   return out;
 }

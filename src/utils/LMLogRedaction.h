@@ -40,7 +40,9 @@
 //     passToken=x", with or without its name), the values of secret-named
 //     cookies (attributes stay; Set-Cookie fields joined by "," too).
 // LMLoggableLink is for a link that is itself the secret (a temporary
-// download address). Stateless; any thread; never throws.
+// download address); LMLoggableJSON shows a "tmpUrl" member (the cloud's
+// temporary address of a file) that way. Stateless; any thread; never
+// throws.
 #pragma once
 
 #include <string>

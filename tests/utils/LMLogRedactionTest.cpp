@@ -70,12 +70,14 @@ TEST(LogRedaction, SecretsAreHiddenAtAnyDepthAndTheRestIsKept) {
              {"data",
               {{"list", Json::array({{{"serviceToken", "t"}, {"name", "n"}, {"t", 1700000000}}})},
                {"kss", {{"secure_key", {{"nested", 1}}}, {"blocks", Json::array({{{"sha1", "ab"}}})}}},
-               {"url", "HTTPS://files.example/f?token=t&w=2"}}}};
+               {"url", "HTTPS://files.example/f?token=t&w=2"},
+               {"mfs", {{"tmpUrl", "http://127.0.0.1:9/lum/file/tmp/Xk29?e=1"}, {"size", 3}}}}}};
   Json expected{{"code", 0},
                 {"data",
                  {{"list", Json::array({{{"serviceToken", "(hidden)"}, {"name", "n"}, {"t", 1700000000}}})},
                   {"kss", {{"secure_key", "(hidden)"}, {"blocks", Json::array({{{"sha1", "ab"}}})}}},
-                  {"url", "HTTPS://files.example/f?token=(hidden)&w=2"}}}};
+                  {"url", "HTTPS://files.example/f?token=(hidden)&w=2"},
+                  {"mfs", {{"tmpUrl", "http://127.0.0.1:9/lum/file/tmp/(hidden)"}, {"size", 3}}}}}};
   EXPECT_EQ(lumora::LMLoggableJSON(reply), expected);
 }
 
