@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/Bytes.h"
+#include "platform/PrintableText.h"
 
 namespace lumora {
 namespace {
@@ -60,7 +61,8 @@ platform::Json LMLoggableJSON(const platform::Json& value) {
 }
 
 std::string LMLoggableJSONText(const platform::Json& value) {
-  return LMLoggableJSON(value).dump(-1, ' ', false, platform::Json::error_handler_t::replace);
+  return platform::printableJsonText(
+      LMLoggableJSON(value).dump(-1, ' ', false, platform::Json::error_handler_t::replace));
 }
 
 }  // namespace lumora

@@ -359,7 +359,7 @@ bool DemoJob::relocate() {
   }
   auto hosts = adapter_->hostList();
   outcome(true, hosts.empty() ? std::string("no relocation: the default hosts stay in use")
-                              : "host list " + hosts.dump());
+                              : "host list " + platform::printableJsonText(hosts.dump()));
   return true;
 }
 
@@ -396,7 +396,7 @@ bool DemoJob::listDevices() {
   auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());
   outcome(true, reportCount("Demo Devices Format", {static_cast<std::int64_t>(list.size())}));
   for (const auto& device : list) {
-    std::fprintf(out_, "      %s\n", device.dump().c_str());
+    std::fprintf(out_, "      %s\n", platform::printableJsonText(device.dump()).c_str());
   }
   return true;
 }
