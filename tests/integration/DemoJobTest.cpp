@@ -619,6 +619,24 @@ TEST_F(SignedRequestCloudTest, ADemoNamesAPhotoTheCloudRefusesForItsSizeAndGoesO
 namespace signedtest {
 namespace {
 
+// Told that its output is a terminal (main's output has no descriptor of
+// its own to ask), the demo redraws the contact sync's and the backup's
+// bars in place rather than print a line each quarter.
+TEST_F(SignedRequestCloudTest, ADemoToldItsOutputIsATerminalRedrawsItsBarsInPlace) {
+  platform::ScopedClock scoped(demoClock());
+  testsupport::makeWholeAddressBook(1);
+  testsupport::writeFile(platform::photos::PhotoLibrary::folder() / "IMG_3200.JPG", testsupport::makeJpeg(40, 30));
+  lumora::DemoOptions options = aliceOptions();
+  options.outputIsTerminal = true;
+  const DemoRunResult run = demoRun(options);
+  EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  EXPECT_NE(run.out.find("\r    [##"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\r    uploads [=="), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("1/1   IMG_3200.JPG"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("upload   1 of 1 done"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("100%  saved\n"), std::string::npos) << run.out;
+}
+
 // A backup tells how far it is at least once each `progressEvery`, also
 // while one photo takes longer than that to read and nothing is reported
 // meanwhile.

@@ -6,6 +6,7 @@
 #include "screens/common/LMCustomUtils.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -132,7 +133,10 @@ std::string seconds(std::chrono::milliseconds limit) {
 }  // namespace
 
 DemoJob::DemoJob(DemoOptions options, std::FILE* out, std::FILE* err)
-    : options_(std::move(options)), out_(out), err_(err) {}
+    : options_(std::move(options)),
+      out_(out),
+      terminal_(options_.outputIsTerminal.value_or(isatty(fileno(out)) != 0)),
+      err_(err) {}
 
 void DemoJob::requestStop() { gStopRequested.store(true); }
 
