@@ -2,9 +2,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "app/WindowMode.h"
 #include "app/demo/DemoJob.h"
+#include "platform/WatchedOutput.h"
 #include "utils/ServiceHosts.h"
 
 namespace {
@@ -75,6 +78,20 @@ std::optional<std::string> readPassword(const std::string& login) {
 
 void onInterrupt(int) { lumora::DemoJob::requestStop(); }
 
+// The status to end with once what was printed on standard output has gone
+// out. Output that cannot be written (a full disk, an I/O error) is a
+// failure on this machine, told after the work, which is kept: the run
+// that did its work ends 1, one that failed keeps its own failure's status
+// (told before). A reader that is gone (EPIPE) is none (see main). The
+// message is one write to standard error; should that fail too, nothing
+// more is tried.
+int endOutput(platform::WatchedOutput& output, int status) {
+  const int failure = output.finish();
+  if (failure == 0 || failure == EPIPE) return status;
+  std::fprintf(stderr, "lumora: cannot write the output: %s\n", std::strerror(failure));
+  return status == lumora::kDemoExitOk ? lumora::kDemoExitLocalFailure : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,13 +101,18 @@ int main(int argc, char** argv) {
   // go on with their work. The lines are lost, and the demo's exit status
   // still says what its work did (0 when all of it went through): output
   // nobody reads is no failure of the work, and stopping a backup halfway
-  // because a reader left would leave it to the next run. Set first, so
-  // that no write at any moment can end the process; the crash reporters
-  // installed later leave an ignored signal ignored.
+  // because a reader left would leave it to the next run (output that
+  // cannot be written otherwise, as on a full disk, is told: endOutput).
+  // Set first, so that no write at any moment can end the process; the
+  // crash reporters installed later leave an ignored signal ignored.
   struct sigaction brokenPipe {};
   brokenPipe.sa_handler = SIG_IGN;
   sigemptyset(&brokenPipe.sa_mask);
   sigaction(SIGPIPE, &brokenPipe, nullptr);
+  // Everything printed on standard output goes through this stream, which
+  // keeps why a write failed. It lives as long as the process: a thread of
+  // the work may still print while the process exits.
+  platform::WatchedOutput& output = *new platform::WatchedOutput(STDOUT_FILENO);
 
   lumora::DemoOptions options;
   lumora::WindowOptions window;
@@ -117,8 +139,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--screenshot" && i + 1 < argc) {
       window.screenshot = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
-      printUsage(stdout);
-      return 0;
+      printUsage(output.stream());
+      return endOutput(output, 0);
     } else {
       std::fprintf(stderr, "lumora: unknown or incomplete argument '%s'\n", argv[i]);
       printUsage(stderr);
@@ -148,5 +170,6 @@ int main(int argc, char** argv) {
   interrupt.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the process at once
   sigemptyset(&interrupt.sa_mask);
   sigaction(SIGINT, &interrupt, nullptr);
-  return lumora::DemoJob(options, stdout, stderr).run();
+  options.outputIsTerminal = output.isTerminal();
+  return endOutput(output, lumora::DemoJob(options, output.stream(), stderr).run());
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "platform/JsonParse.h"
+#include "platform/PrintableText.h"
 #include "platform/http/Url.h"
 
 namespace lumora {
@@ -267,7 +268,8 @@ std::string LMLoggableLink(std::string_view url) {
 platform::Json LMLoggableJSON(const platform::Json& value) { return redactedJSON(value, 0); }
 
 std::string LMLoggableJSONText(const platform::Json& value) {
-  return LMLoggableJSON(value).dump(-1, ' ', false, platform::Json::error_handler_t::replace);
+  return platform::printableJsonText(
+      LMLoggableJSON(value).dump(-1, ' ', false, platform::Json::error_handler_t::replace));
 }
 
 std::string LMLoggableForm(std::string_view body) { return redactedParameters(body, 0); }

@@ -60,7 +60,8 @@ std::string LMLoggableURL(std::string_view url);
 // its query, fragment and last path segment, and without a password.
 std::string LMLoggableLink(std::string_view url);
 platform::Json LMLoggableJSON(const platform::Json& value);
-// LMLoggableJSON as one line of text (invalid UTF-8 replaced).
+// LMLoggableJSON as one line of text (invalid UTF-8 replaced, the C1 and
+// bidirectional controls written as JSON escapes: platform::printableJsonText).
 std::string LMLoggableJSONText(const platform::Json& value);
 // An application/x-www-form-urlencoded body.
 std::string LMLoggableForm(std::string_view body);

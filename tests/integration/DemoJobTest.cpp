@@ -23,6 +23,7 @@
 #include "app/demo/DemoJob.h"
 #include "feedback/QBLogUtil.h"
 #include "platform/addressbook/AddressBook.h"
+#include "platform/device/Device.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/http/TestServer.h"
 #include "platform/photos/ImageManager.h"
@@ -456,19 +457,6 @@ TEST_F(SignedRequestCloudTest, ADemoTellsAPhotoThatCannotBeReadByItsNameAndSends
   }
 }
 
-// Every log file's text, one after the other.
-std::string logText() {
-  std::string text;
-  const auto folder = lumora::QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs");
-  std::error_code ec;
-  for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!it->is_regular_file()) continue;
-    const platform::Bytes bytes = testsupport::readFile(it->path());
-    text.append(bytes.begin(), bytes.end());
-  }
-  return text;
-}
-
 // A folder of the library that cannot be read (its listing failing, as on a
 // failing disk, its files gone with it; or refused) keeps the photos known
 // in it: the backup names it with its reason and ends as this machine's
@@ -548,9 +536,9 @@ TEST_F(SignedRequestCloudTest, ADemoTellsAFolderThatCannotBeReadAndSendsNothingT
 }
 
 // A failed photo is named by its place in the library, as camera names
-// repeat from folder to folder, and the control characters and invalid
-// bytes of a name are shown escaped, in the run's lines, its closing
-// message and the log.
+// repeat from folder to folder, and the control characters, bidirectional
+// controls and invalid bytes of a name are shown escaped, in the run's
+// lines, its closing message and the log; the cloud gets a name as it is.
 TEST_F(SignedRequestCloudTest, ADemoNamesAFailedPhotoByItsPlaceInTheLibraryPrintably) {
   platform::ScopedClock scoped(demoClock());
   namespace fs = std::filesystem;
@@ -561,20 +549,46 @@ TEST_F(SignedRequestCloudTest, ADemoNamesAFailedPhotoByItsPlaceInTheLibraryPrint
   testsupport::writeFile(media / "2023 Trip" / "IMG_0001.JPG", noise);
   testsupport::writeFile(media / "2024 Trip" / "IMG_0001.JPG", testsupport::makeJpeg(40, 30));
   testsupport::writeFile(media / "zz" / "x\n\x1b]0;owned\x07\xff.jpg", noise);
+  // Bidirectional controls: a name that would show reversed ("rtl" U+202E
+  // "gpj.exe.JPG" as "rtlGPJ.exe.jpg") in a folder named within an isolate
+  // (U+2067 ... U+2069); one of that name that reads goes up as it is.
+  const std::string rlo = "\xE2\x80\xAE", rli = "\xE2\x81\xA7", pdi = "\xE2\x81\xA9";
+  const std::string reversed = "rtl" + rlo + "gpj.exe.JPG";
+  testsupport::writeFile(media / ("b" + rli + "c" + pdi) / reversed, noise);
+  testsupport::writeFile(media / reversed, testsupport::makeJpeg(41, 30));
+  // The texts of the cloud's that the run prints too: a host of the host
+  // list, and this device's name in the list of the account's devices.
+  ASSERT_TRUE(server_->setHostList(platform::Json{{"other.example", "x" + rlo + "elpmaxe.com"}}));
+  const platform::DeviceFacts saved = platform::Device::configured();
+  platform::DeviceFacts named = saved;
+  named.name = "Bob" + rlo + "enohp";
+  platform::Device::configure(named);
   const DemoRunResult run = demoRun(aliceOptions());
+  platform::Device::configure(saved);
   EXPECT_EQ(run.status, lumora::kDemoExitLocalFailure) << run.out << run.err;
   const std::string damaged = " is damaged: it does not read as a photo or video";
   EXPECT_NE(run.out.find("failed: 2023 Trip/IMG_0001.JPG" + damaged + "\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("failed: zz/x\\n\\x1b]0;owned\\x07\\xff.jpg" + damaged + "\n"), std::string::npos)
       << run.out;
-  EXPECT_NE(run.err.find("at step 9: 2023 Trip/IMG_0001.JPG" + damaged + " (and 1 more"), std::string::npos)
+  const std::string shown = "b\\u2067c\\u2069/rtl\\u202egpj.exe.JPG";
+  EXPECT_NE(run.out.find("failed: " + shown + damaged + "\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("ok: host list {\"other.example\":\"x\\u202eelpmaxe.com\"}\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("{\"name\":\"deviceName\",\"value\":\"Bob\\u202eenohp\"}"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("at step 9: 2023 Trip/IMG_0001.JPG" + damaged + " (and 2 more"), std::string::npos)
       << run.err;
   const std::string log = logText();
   EXPECT_NE(log.find("2023 Trip/IMG_0001.JPG" + damaged.substr(0, 12)), std::string::npos);
   EXPECT_NE(log.find("zz/x\\n\\x1b]0;owned\\x07\\xff.jpg"), std::string::npos);
+  EXPECT_NE(log.find(shown), std::string::npos);
   for (const std::string& text : {run.out, run.err, log}) {
     EXPECT_EQ(text.find_first_of("\x1b\x07\xff"), std::string::npos) << text;
+    for (const std::string& control : {rlo, rli, pdi}) EXPECT_EQ(text.find(control), std::string::npos) << text;
   }
+  std::set<std::string> sent;
+  for (const auto& image : server_->gallery().records().images(kUserId)) {
+    sent.insert(image.content.value("fileName", ""));
+  }
+  EXPECT_EQ(sent, (std::set<std::string>{"IMG_0001.JPG", reversed}));
 }
 
 // The cloud refuses a photo above its 2 GiB (a sparse file here): the photo
@@ -604,6 +618,24 @@ TEST_F(SignedRequestCloudTest, ADemoNamesAPhotoTheCloudRefusesForItsSizeAndGoesO
 
 namespace signedtest {
 namespace {
+
+// Told that its output is a terminal (main's output has no descriptor of
+// its own to ask), the demo redraws the contact sync's and the backup's
+// bars in place rather than print a line each quarter.
+TEST_F(SignedRequestCloudTest, ADemoToldItsOutputIsATerminalRedrawsItsBarsInPlace) {
+  platform::ScopedClock scoped(demoClock());
+  testsupport::makeWholeAddressBook(1);
+  testsupport::writeFile(platform::photos::PhotoLibrary::folder() / "IMG_3200.JPG", testsupport::makeJpeg(40, 30));
+  lumora::DemoOptions options = aliceOptions();
+  options.outputIsTerminal = true;
+  const DemoRunResult run = demoRun(options);
+  EXPECT_EQ(run.status, lumora::kDemoExitOk) << run.out << run.err;
+  EXPECT_NE(run.out.find("\r    [##"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\r    uploads [=="), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("1/1   IMG_3200.JPG"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("upload   1 of 1 done"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("100%  saved\n"), std::string::npos) << run.out;
+}
 
 // A backup tells how far it is at least once each `progressEvery`, also
 // while one photo takes longer than that to read and nothing is reported

@@ -4,13 +4,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "GalleryTestSupport.h"
 #include "app/demo/DemoJob.h"
 #include "feedback/QBLogUtil.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/storage/AppHome.h"
+#include "support/TestMedia.h"
 
 namespace signedtest {
 
@@ -37,6 +41,19 @@ inline DemoRunResult demoRun(const lumora::DemoOptions& options) {
   std::free(errText);
   lumora::QBLogUtil::stopLog();
   return result;
+}
+
+// Every log file's text, one after the other.
+inline std::string logText() {
+  std::string text;
+  const auto folder = lumora::QBLogUtil::getLogDir().value_or(platform::AppHome::caches() / "Logs");
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file()) continue;
+    const platform::Bytes bytes = testsupport::readFile(it->path());
+    text.append(bytes.begin(), bytes.end());
+  }
+  return text;
 }
 
 // Pacing and retry waits move this clock on without real waiting; it

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/JsonParse.h"
 #include "platform/PrintableText.h"
 
 namespace {
@@ -37,6 +38,67 @@ TEST(PrintableText, ControlCharactersAndInvalidBytesAreEscapedTheRestStays) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(platform::printableText(c.text), c.shown);
   }
+}
+
+// The bidirectional controls would show a name, and what follows it on
+// the line, in another order than its own ("rtl" U+202E "gpj.exe.JPG"
+// reads "rtlGPJ.exe.jpg"): each of the nine is escaped, wherever it
+// stands; the characters beside them in Unicode, the marks U+200E and
+// U+200F and right-to-left letters, stay.
+TEST(PrintableText, BidirectionalControlsAreEscapedTheirNeighboursStay) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"LRE", "a\xE2\x80\xAA" "b", "a\\u202ab"},
+      {"RLE", "a\xE2\x80\xAB" "b", "a\\u202bb"},
+      {"PDF", "a\xE2\x80\xAC" "b", "a\\u202cb"},
+      {"LRO", "a\xE2\x80\xAD" "b", "a\\u202db"},
+      {"RLO", "rtl\xE2\x80\xAE" "gpj.exe.JPG", "rtl\\u202egpj.exe.JPG"},
+      {"LRI", "a\xE2\x81\xA6" "b", "a\\u2066b"},
+      {"RLI", "a\xE2\x81\xA7" "b", "a\\u2067b"},
+      {"FSI", "a\xE2\x81\xA8" "b", "a\\u2068b"},
+      {"PDI", "a\xE2\x81\xA9" "b", "a\\u2069b"},
+      {"at either end and twice", "\xE2\x80\xAE" "x\xE2\x81\xA9\xE2\x81\xA9", "\\u202ex\\u2069\\u2069"},
+      {"beside C0 and C1 controls", "\x1b\xE2\x80\xAE\xC2\x85", "\\x1b\\u202e\\u0085"},
+      {"the paragraph separator and narrow space around the first range", "\xE2\x80\xA9\xE2\x80\xAF",
+       "\xE2\x80\xA9\xE2\x80\xAF"},
+      {"the invisible operators and deprecated format characters around the second", "\xE2\x81\xA5\xE2\x81\xAA",
+       "\xE2\x81\xA5\xE2\x81\xAA"},
+      {"LRM and RLM", "\xE2\x80\x8E\xE2\x80\x8F", "\xE2\x80\x8E\xE2\x80\x8F"},
+      {"Hebrew and Arabic letters", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD8\xB3\xD9\x84\xD8\xA7\xD9\x85.jpg",
+       "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD8\xB3\xD9\x84\xD8\xA7\xD9\x85.jpg"},
+      {"an RLO cut short", "a\xE2\x80", "a\\xe2\\x80"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(platform::printableText(c.text), c.shown);
+  }
+}
+
+// A JSON line for a log shows the same controls as JSON escapes, and stays
+// the same JSON: read back, every value is what it was, and what the dump
+// escaped itself (quotes, backslashes, C0) is not escaped twice.
+TEST(PrintableText, JsonKeepsItsValuesWithTheControlsEscaped) {
+  const platform::Json value = {
+      {"fileName", "rtl\xE2\x80\xAE" "gpj.exe.JPG"},
+      {"album", "\xE2\x81\xA7\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D\xE2\x81\xA9 \xC2\x9B" "1m"},
+      {"said", "a \"quoted\" back\\slash and\ta tab"},
+      {"plain", {1, "\xE6\x97\x85\xE8\xA1\x8C"}},
+  };
+  const std::string shown = platform::printableJsonText(value.dump());
+  for (const char* control : {"\xE2\x80\xAE", "\xE2\x81\xA7", "\xE2\x81\xA9", "\xC2\x9B"}) {
+    EXPECT_EQ(shown.find(control), std::string::npos) << shown;
+  }
+  EXPECT_NE(shown.find("\"rtl\\u202egpj.exe.JPG\""), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\"\\u2067\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D\\u2069 \\u009b1m\""), std::string::npos) << shown;
+  EXPECT_NE(shown.find(R"("a \"quoted\" back\\slash and\ta tab")"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\xE6\x97\x85\xE8\xA1\x8C"), std::string::npos) << shown;
+  const platform::Json read = platform::parseJson(shown);
+  ASSERT_FALSE(read.is_discarded()) << shown;
+  EXPECT_EQ(read, value);
 }
 
 }  // namespace

@@ -189,11 +189,18 @@ TEST(LogRedaction, CookieFieldsHideTheSessionsCookiesOnly) {
   }
 }
 
-TEST(LogRedaction, TextIsOneLineAndInvalidUtf8NeverThrows) {
-  const Json push{{"ssecurity", "k"}, {"userId", 1}, {"name", std::string("a\xff")}};
+// One line that a terminal shows as it is: invalid UTF-8 replaced, the C1
+// and bidirectional controls of a name as JSON escapes.
+TEST(LogRedaction, TextIsOnePrintableLineAndInvalidUtf8NeverThrows) {
+  const Json push{{"ssecurity", "k"},
+                  {"userId", 1},
+                  {"name", std::string("a\xff")},
+                  {"file", "rtl\xE2\x80\xAEgpj.exe.JPG\xC2\x9B"}};
   std::string text;
   EXPECT_NO_THROW(text = lumora::LMLoggableJSONText(push));
-  EXPECT_EQ(text, "{\"name\":\"a\xef\xbf\xbd\",\"ssecurity\":\"(hidden)\",\"userId\":1}");
+  EXPECT_EQ(text,
+            "{\"file\":\"rtl\\u202egpj.exe.JPG\\u009b\",\"name\":\"a\xef\xbf\xbd\",\"ssecurity\":\"(hidden)\","
+            "\"userId\":1}");
   EXPECT_NO_THROW(text = lumora::LMLoggableJSONText(Json{{"p", std::string("{\"token\":\"t\",\"n\":\"\xff\"}")}}));
 }
 

@@ -1,7 +1,5 @@
 // The demo's contact sync: a seeded address book synced with the demo
 // user's cloud contacts, with a progress bar, and the counts of each way.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -82,7 +80,7 @@ std::string counts(const Counts& c) {
 // report is a move of the sync, for the step's limit on silence.
 class DemoReports : public LMContactSyncAdapterDelegate {
  public:
-  explicit DemoReports(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) != 0) {
+  DemoReports(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {
     didAdapterSyncProcess = [this](std::int32_t process) {
       ++moves;
       progress(process);
@@ -218,7 +216,7 @@ void DemoJob::failAddressBook(const std::string& text) {
 
 bool DemoJob::syncContacts(const std::string& title) {
   step(title);
-  auto reports = std::make_shared<DemoReports>(out_);
+  auto reports = std::make_shared<DemoReports>(out_, terminal_);
   contacts_->setDelegate(reports);
   struct Loaded {
     std::optional<platform::Error> failure;

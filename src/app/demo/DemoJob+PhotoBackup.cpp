@@ -1,8 +1,6 @@
 // The demo's photo backup: the photo library backed up album by album with a
 // progress bar; a library with no photos first gets the demo's generated
 // pictures, some of them in a "Family" album.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -99,8 +97,8 @@ std::string seedLibrary(photos::PhotoLibrary& library) {
 // backup's.
 class BackupReports : public LMImageSyncAdapterDelegate {
  public:
-  BackupReports(std::FILE* out, std::chrono::milliseconds progressEvery)
-      : out_(out), terminal_(isatty(fileno(out)) != 0), every_(progressEvery), lastLine_(now()) {
+  BackupReports(std::FILE* out, bool terminal, std::chrono::milliseconds progressEvery)
+      : out_(out), terminal_(terminal), every_(progressEvery), lastLine_(now()) {
     willAdapterBeginBackupAlbums = [this] { ++moves; };
     didAdapterGetAllServerAlbums = [this](const std::vector<LMAlbum>&, std::optional<std::int64_t>,
                                           const std::optional<std::string>&) { ++moves; };
@@ -266,7 +264,7 @@ bool DemoJob::backupPhotos() {
     std::fprintf(out_, "      the library holds photos already: the demo adds none of its own\n");
   }
   auto gallery = gallery_;
-  auto reports = std::make_shared<BackupReports>(out_, options_.progressEvery);
+  auto reports = std::make_shared<BackupReports>(out_, terminal_, options_.progressEvery);
   gallery->setDelegate(reports);
   const bool answered = offMainWork([gallery] { gallery->backupAllImages(); },
                                     [reports] { return reports->moves.load(); }, [reports] { reports->keepTelling(); });

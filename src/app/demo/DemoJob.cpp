@@ -6,6 +6,7 @@
 #include "screens/common/LMCustomUtils.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -132,7 +133,10 @@ std::string seconds(std::chrono::milliseconds limit) {
 }  // namespace
 
 DemoJob::DemoJob(DemoOptions options, std::FILE* out, std::FILE* err)
-    : options_(std::move(options)), out_(out), err_(err) {}
+    : options_(std::move(options)),
+      out_(out),
+      terminal_(options_.outputIsTerminal.value_or(isatty(fileno(out)) != 0)),
+      err_(err) {}
 
 void DemoJob::requestStop() { gStopRequested.store(true); }
 
@@ -359,7 +363,7 @@ bool DemoJob::relocate() {
   }
   auto hosts = adapter_->hostList();
   outcome(true, hosts.empty() ? std::string("no relocation: the default hosts stay in use")
-                              : "host list " + hosts.dump());
+                              : "host list " + platform::printableJsonText(hosts.dump()));
   return true;
 }
 
@@ -396,7 +400,7 @@ bool DemoJob::listDevices() {
   auto list = reply->value("data", platform::Json::object()).value("list", platform::Json::array());
   outcome(true, reportCount("Demo Devices Format", {static_cast<std::int64_t>(list.size())}));
   for (const auto& device : list) {
-    std::fprintf(out_, "      %s\n", device.dump().c_str());
+    std::fprintf(out_, "      %s\n", platform::printableJsonText(device.dump()).c_str());
   }
   return true;
 }

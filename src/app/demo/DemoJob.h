@@ -54,6 +54,10 @@ struct DemoOptions {
   // How long a step that runs on (the backup) goes at most without saying
   // how far it is.
   std::chrono::milliseconds progressEvery = std::chrono::minutes(1);
+  // Whether `out` is a terminal, where the progress bars are redrawn in
+  // place; unset: whether its descriptor is one (a stream without one, as
+  // a memory stream, is none).
+  std::optional<bool> outputIsTerminal;
 };
 
 // What the user reads of a failure: a photo that cannot be read (or is
@@ -136,6 +140,7 @@ class DemoJob {
   std::shared_ptr<class LMContactSyncAdapter> contacts_;
   std::shared_ptr<class LMImageSyncAdapter> gallery_;  // this phone's
   std::FILE* out_;
+  bool terminal_;  // out_ is a terminal
   std::FILE* err_;
   int stepNumber_ = 0;
   bool signingIn_ = false;  // a refusal now is a refused sign-in

@@ -3,6 +3,13 @@
 // hexadecimal numbers, and texts with their backslashes and line breaks
 // escaped. What does not fit is cut off; the text always ends with a NUL.
 //
+// The escaped texts are lines of a file the program reads back (the crash
+// note), exactly as they were: only what would split the line is escaped,
+// and every other character, control or not, is kept. They are not for a
+// terminal or a log: a text shown there goes through printableText
+// (platform/PrintableText.h), which also escapes the other controls and the
+// bidirectional ones.
+//
 // Ownership: borrows the buffer. Threading: one thread. Every member is
 // async-signal-safe. Failure: none (a full buffer drops what follows).
 #pragma once
@@ -27,7 +34,7 @@ class FixedText {
   // Lower-case digits, at least `digits` of them (zeros in front).
   FixedText& addHex(std::uint64_t value, int digits = 1);
   // The text with "\" written "\\" and a line feed "\n", so that it stays on
-  // one line (unescapedLine reverses it).
+  // one line of a file (unescapedLine reverses it); nothing else is changed.
   FixedText& addEscaped(const char* text);
 
   const char* text() const { return buffer_; }
