@@ -107,6 +107,21 @@ endfunction()
 # its compile time, while the code under test keeps the build's optimisation.
 set(LUMORA_TEST_OPTIMIZATION -O0)
 
+# How long CTest lets one test run before it ends it, five minutes, and how
+# long listing a test binary's cases may take, five seconds: stretched under
+# the sanitizers by the factor that stretches the tests' own real-time bounds
+# (kSlowdown in tests/support/Sanitizers.h), as their runtimes slow real
+# work, and a loaded machine more so.
+if(LUMORA_SANITIZE MATCHES "thread")
+  set(LUMORA_TEST_SLOWDOWN 10)
+elseif(LUMORA_SANITIZE MATCHES "address" OR LUMORA_FUZZ)
+  set(LUMORA_TEST_SLOWDOWN 3)
+else()
+  set(LUMORA_TEST_SLOWDOWN 1)
+endif()
+math(EXPR LUMORA_TEST_TIMEOUT "300 * ${LUMORA_TEST_SLOWDOWN}")
+math(EXPR LUMORA_TEST_DISCOVERY_TIMEOUT "5 * ${LUMORA_TEST_SLOWDOWN}")
+
 # lumora_test(<name> <folder> [DEPS targets...] [PCH headers...]): one
 # GoogleTest binary per folder under tests/, each case registered with CTest.
 # EXCLUDE drops sources matching a regex (a sub-folder that has a binary of
@@ -131,7 +146,7 @@ function(lumora_test name folder)
                         GTest::gmock GTest::gtest_main)
   lumora_precompile(${name} <gtest/gtest.h> ${ARG_PCH})
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES TIMEOUT 300
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT ${LUMORA_TEST_DISCOVERY_TIMEOUT}
+                       PROPERTIES TIMEOUT ${LUMORA_TEST_TIMEOUT}
                        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()

@@ -26,6 +26,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "platform/ui/ViewController.h"
 #include "platform/http/CookieStorage.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace logintest {
@@ -89,7 +90,7 @@ inline std::shared_ptr<lumora::KPWebViewController> shownWebScreen() {
 inline void drainExchanges() {
   platform::MainQueue::main().runUntil(
       [] { return lumora::QBPassportRequestMemoryHolder::count() == 0; },
-      std::chrono::milliseconds(10000));
+      testsupport::scaled(std::chrono::milliseconds(10000)));
   platform::MainQueue::main().runUntilIdle();
 }
 

@@ -11,6 +11,7 @@
 #include "blackbox/BBXTestContext.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -73,9 +74,9 @@ TEST(BBXContextTest, SlowStartUpIsLoggedAfterFiveSecondsAndFinishesLater) {
   // Queue threads left by earlier tests of this process may wait on this
   // clock too, so a waiter is not proof that the start-up waits yet: step the
   // clock on five seconds at a time until it gives up waiting.
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto limit = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(30));
   while (!returned.load() && std::chrono::steady_clock::now() < limit) {
-    clock->waitForWaiters(1);
+    clock->waitForWaiters(1, testsupport::scaled(std::chrono::seconds(10)));
     clock->advance(std::chrono::seconds(5));
     std::this_thread::yield();
   }

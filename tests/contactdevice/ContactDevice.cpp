@@ -57,6 +57,7 @@
 #include "platform/addressbook/Labels.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "support/EmptyAddressBook.h"
+#include "support/Sanitizers.h"
 #include "utils/SHA1.h"
 #include "utils/ServiceHosts.h"
 
@@ -125,7 +126,7 @@ void offMain(const std::function<void()>& work) {
     work();
     done = true;
   });
-  platform::MainQueue::main().runUntil([&] { return done.load(); }, std::chrono::minutes(5));
+  platform::MainQueue::main().runUntil([&] { return done.load(); }, testsupport::scaled(std::chrono::minutes(5)));
   worker.join();
 }
 

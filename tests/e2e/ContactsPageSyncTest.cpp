@@ -23,6 +23,7 @@
 #include "screens/common/LMStoryboard.h"
 #include "screens/contacts/LMContactsScenes.h"
 #include "screens/contacts/LMRootViewController.h"
+#include "support/Sanitizers.h"
 
 namespace e2e {
 namespace {
@@ -113,7 +114,7 @@ TEST(ContactsPageSyncTest, ClickSyncConfirmDeletionsAndEndOnTheLoginScreenAfterA
   auto clickSync = [&] {
     // The adapter clears its syncing flag just after its last report.
     // (off the clock: no timer is due by then).
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(30));
     while (LMRootViewController::adapter()->isSyncing() && std::chrono::steady_clock::now() < until) {
       harness.runUntil([] { return true; });
       std::this_thread::yield();

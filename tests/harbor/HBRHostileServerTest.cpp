@@ -20,6 +20,7 @@
 #include "harbor/HBRSettings.h"
 #include "harbor/analytics/BBXAnalyticsNetworkingClient.h"
 #include "platform/http/TestServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace lumora {
@@ -106,7 +107,7 @@ class HBRHostileServerTest : public ::testing::Test {
     parameters.installIdentifier = "install-1";
     parameters.networkClient = client_;
     HBRDownloadAndSaveSettingsOperation::create(parameters)->start();
-    EXPECT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready) << path;
+    EXPECT_EQ(outcome.wait_for(testsupport::scaled(std::chrono::seconds(20))), std::future_status::ready) << path;
     return outcome.get();
   }
   std::string stored() const {
@@ -182,7 +183,7 @@ TEST_F(HBRHostileServerTest, RedirectsToAnotherHostCarryNoCredentials) {
   BBXAnalyticsNetworkingClient().transmitLogFilesAtURLs({events}, server_.url("/upload-away"), "key-1",
                                                         [&sent](const platform::Status& status) { sent.set_value(status); });
   auto outcome = sent.get_future();
-  ASSERT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  ASSERT_EQ(outcome.wait_for(testsupport::scaled(std::chrono::seconds(20))), std::future_status::ready);
   EXPECT_FALSE(outcome.get().ok());
   EXPECT_EQ(otherRequests_, 1);
   EXPECT_EQ(otherCredentials_, 0);

@@ -19,6 +19,7 @@
 #include "platform/http/CookieStorage.h"
 #include "platform/http/UrlError.h"
 #include "server/CloudServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "platform/http/SynchronousReply.h"
 
@@ -30,7 +31,8 @@ using lumora::QBPassportRequestMemoryHolder;
 using platform::Json;
 using Params = QBPassportRequest::Params;
 
-constexpr auto kWait = std::chrono::seconds(20);
+// How long an exchange may take, in real time, before the test gives up on it.
+constexpr auto kWait = testsupport::scaled(std::chrono::seconds(20));
 
 // What one exchange told its delegate. Shared by the test and the delegate,
 // so the test can see the delegate go away when the exchange is over.
@@ -306,7 +308,10 @@ class WireFormat : public ::testing::Test {
     ASSERT_GT(port_, 0);
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     // stop() is only heard once the accept loop runs: wait for it (bounded).
-    for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto until = std::chrono::steady_clock::now() + kWait;
+    while (!server_.is_running() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   void TearDown() override {
     platform::http::closeIdleConnections();  // else stop() waits out keep-alive

@@ -23,6 +23,7 @@
 #include "push/KoPushServerSDK.h"
 #include "server/CloudServer.h"
 #include "stats/KoStatCoreParam.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "utils/ServiceHosts.h"
 
@@ -66,7 +67,7 @@ TEST(AppBundleTest, TheLocalCloudKnowsTheAppItsBundleNames) {
     reports.emplace_back(selector, code);
   };
   lumora::KoPushSDK::registerKoPush(delegate);
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return !reports.empty(); }, 20000ms));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return !reports.empty(); }, testsupport::scaled(20s)));
   EXPECT_EQ(reports.front(), (std::pair<std::string, std::int32_t>{"registerKoPush:", 0}));
 
   resetPushClient();

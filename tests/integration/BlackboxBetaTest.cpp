@@ -14,6 +14,7 @@
 #include "platform/device/ClassRegistry.h"
 #include "platform/dispatch/MainQueue.h"
 #include "server/CloudServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -107,7 +108,7 @@ TEST_F(BlackboxBetaTest, ABurstOfChecksAsksOnceAndTheAlertOpensTheBuildOnlyOnIns
   center.post(lumora::kHBRSettingsAvailableNotification);
   center.post(platform::kApplicationWillEnterForegroundNotification);
   ASSERT_TRUE(platform::MainQueue::main().runUntil(
-      [] { return !platform::ui::AlertView::visibleAlerts().empty(); }, std::chrono::seconds(20)));
+      [] { return !platform::ui::AlertView::visibleAlerts().empty(); }, testsupport::scaled(std::chrono::seconds(20))));
   controller->queue().sync([] {});
   EXPECT_EQ(server_->beta().requestCount(), 1u);
   EXPECT_TRUE(controller->checksSuspended());

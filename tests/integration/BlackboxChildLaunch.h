@@ -17,6 +17,7 @@
 #include "blackbox/BBXFileManager.h"
 #include "harbor/Harbor.h"
 #include "platform/dispatch/MainQueue.h"
+#include "support/Sanitizers.h"
 
 namespace bbxlaunch {
 
@@ -49,7 +50,7 @@ inline bool waitUntilEarlierReportsAreSent() {
         return store.activePathContents().size() == 1 && store.processingPathContents().empty() &&
                store.preparedPathContents().empty() && lumora::Harbor::sharedSDK().settings() != nullptr;
       },
-      std::chrono::seconds(30));
+      testsupport::scaled(std::chrono::seconds(30)));
 }
 
 }  // namespace bbxlaunch

@@ -92,7 +92,7 @@ TEST(BlackboxCrashChild, Run) {
   // The report is found, and the event written, on the kit's own queues:
   // under load that can take a while, so the test waits in real time.
   bool arrived = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto deadline = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(60));
   while (!arrived && std::chrono::steady_clock::now() < deadline) {
     platform::MainQueue::main().runUntilIdle();
     platform::Semaphore done(0);

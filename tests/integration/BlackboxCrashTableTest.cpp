@@ -161,7 +161,7 @@ void tableCrash(const std::string& way) {
     tableNoteAnchor(reinterpret_cast<const void*>(&probeDoubleFree));
     // A handler that allocated would wait for ever on the lock its own
     // thread holds: the alarm ends such a child.
-    alarm(20);
+    alarm(testsupport::scaled(std::chrono::seconds(20)).count());
     probeDoubleFree();
   } else if (way == "fork") {
     // The child's crash is not the parent's: the parent's own crash is the

@@ -29,6 +29,7 @@
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/OperationQueue.h"
 #include "server/CloudServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace bbxreports {
@@ -140,8 +141,8 @@ class ReportPipelineTest : public ::testing::Test {
   }
   // The outcome told, or an error of its own when none came in time.
   static std::optional<platform::Error> outcomeOf(std::future<std::optional<platform::Error>>& future) {
-    if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-      ADD_FAILURE() << "no outcome within 20 s";
+    if (future.wait_for(testsupport::scaled(std::chrono::seconds(20))) != std::future_status::ready) {
+      ADD_FAILURE() << "no outcome in time";
       return platform::Error("test", -1);
     }
     return future.get();

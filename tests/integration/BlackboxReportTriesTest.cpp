@@ -33,6 +33,7 @@
 #include "platform/device/Bundle.h"
 #include "platform/dispatch/MainQueue.h"
 #include "support/FileLease.h"
+#include "support/Sanitizers.h"
 #include "support/WithoutFileModeOverride.h"
 
 namespace {
@@ -120,7 +121,7 @@ class BlackboxReportTriesTest : public bbxreports::ReportPipelineTest {
     platform::MainQueue::main().runUntilIdle();
     app->operationQueue()->waitUntilAllOperationsAreFinished();
     EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return store_.preparedPathContents().empty(); },
-                                                     std::chrono::seconds(20)))
+                                                     testsupport::scaled(std::chrono::seconds(20))))
         << "a package is still waiting";
     app->operationQueue()->waitUntilAllOperationsAreFinished();
     app.reset();
@@ -233,7 +234,7 @@ TEST_F(BlackboxReportTriesTest, APipeInPlaceOfTheCountHoldsNeitherTheStartNorThe
       auto started = std::async(std::launch::async, [&] {
         return app.startWithProfilingMark(lumora::BBXTimingNow(), std::nullopt);
       });
-      if (started.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return;
+      if (started.wait_for(testsupport::scaled(std::chrono::seconds(10))) == std::future_status::ready) return;
       ADD_FAILURE() << "the start waits on the pipe";
       const fs::path moved = fs::path(store_.processingPath()) / "run-pipe" / ".held-back";
       reader = open(moved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

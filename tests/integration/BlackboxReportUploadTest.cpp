@@ -46,6 +46,7 @@
 #include "server/http/HttpsListener.h"
 #include "support/FileLease.h"
 #include "support/PlantedFiles.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/WithoutFileModeOverride.h"
 
@@ -162,9 +163,10 @@ TEST_F(BlackboxReportUploadTest, AnUploadTheServiceDefersRestartsAfterItsDelay) 
     // clock as well: count only the waiter this upload adds.
     const std::size_t others = clock->waiterCount();
     ASSERT_TRUE(controller_->prepareAndSubmitReport(writeReport(id), false, false));
-    ASSERT_TRUE(clock->waitForWaiters(others + 1));  // the restart waits on the clock
+    const auto patience = testsupport::scaled(std::chrono::seconds(10));
+    ASSERT_TRUE(clock->waitForWaiters(others + 1, patience));  // the restart waits on the clock
     clock->advance(std::chrono::seconds(c.seconds) - std::chrono::milliseconds(1));
-    ASSERT_TRUE(clock->waitForWaiters(others + 1));  // and still does
+    ASSERT_TRUE(clock->waitForWaiters(others + 1, patience));  // and still does
     EXPECT_FALSE(server_->reports().report(id)) << c.header;
     EXPECT_EQ(outcome.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
     clock->advance(std::chrono::milliseconds(1));
@@ -213,7 +215,7 @@ TEST_F(BlackboxReportUploadTest, RestartsWaitWhatTheServiceAsksAndNoWaitIsNoFloo
     // clock moves on to it, up to the seventh upload's restart.
     for (std::size_t came = 1;; ++came) {
       std::optional<platform::Clock::SteadyTimePoint> due;
-      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(10));
       while (!(service.requests() >= came && (due = platform::globalQueue().nextDueTime())) &&
              std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -687,7 +689,7 @@ TEST_F(BlackboxReportUploadTest, ThousandsOfPendingPackagesAreSentInTurn) {
     };
   }
   for (const std::string& path : packages) ASSERT_TRUE(controller_->uploadPackagedReportAtPath(path, false));
-  ASSERT_EQ(allDone.get_future().wait_for(std::chrono::seconds(120)), std::future_status::ready);
+  ASSERT_EQ(allDone.get_future().wait_for(testsupport::scaled(std::chrono::seconds(120))), std::future_status::ready);
   std::lock_guard lock(delegate_->mutex);
   delegate_->onOutcome = nullptr;
   for (const auto& outcome : delegate_->outcomes) EXPECT_FALSE(outcome);

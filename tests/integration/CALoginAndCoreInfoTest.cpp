@@ -23,6 +23,7 @@
 #include "server/CloudServer.h"
 #include "server/services/CoreInfoService.h"
 #include "platform/http/SynchronousReply.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ class CALoginAndCoreInfoTest : public logintest::LocalCloudLoginTest {
   }
 
   std::vector<std::string> ends() {
-    EXPECT_TRUE(MainQueue::main().runUntil([&] { return !recorder_->ends().empty(); }, 20000ms));
+    EXPECT_TRUE(MainQueue::main().runUntil([&] { return !recorder_->ends().empty(); }, testsupport::scaled(20s)));
     logintest::drainExchanges();
     return recorder_->ends();
   }
@@ -178,7 +179,7 @@ CoreInfoOutcome fetchCoreInfo(QBLoginPassport& session, bool newPassportInstance
         ++outcome->calls;
       },
       newPassportInstance);
-  EXPECT_TRUE(MainQueue::main().runUntil([&] { return outcome->calls > 0; }, 20000ms));
+  EXPECT_TRUE(MainQueue::main().runUntil([&] { return outcome->calls > 0; }, testsupport::scaled(20s)));
   logintest::drainExchanges();
   EXPECT_EQ(outcome->calls, 1);
   return *outcome;

@@ -35,6 +35,7 @@
 #include "server/services/FeedbackService.h"
 #include "server/services/StatsService.h"
 #include "stats/KoANetworkUtils.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ class CrossOriginRedirectTest : public signedtest::SignedRequestCloudTest {
         {file}, url(localcloud::AnalyticsService::kPath), "key-1",
         [&sent](const platform::Status& status) { sent.set_value(status); });
     auto outcome = sent.get_future();
-    EXPECT_EQ(outcome.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(outcome.wait_for(testsupport::scaled(std::chrono::seconds(30))), std::future_status::ready);
     // A success lets the kit remove the fragment: it is one only when the
     // events reached the cloud.
     const bool delivered = server_->analytics().uploads().size() > uploads;
@@ -175,7 +176,8 @@ class CrossOriginRedirectTest : public signedtest::SignedRequestCloudTest {
     const auto reports = server_->feedback().reports().size();
     bool done = false;
     lumora::QBLogUtil::uploadLogFiles([&] { done = true; });
-    EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(60)));
+    EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return done; },
+                                                     testsupport::scaled(std::chrono::seconds(60))));
     const bool delivered = server_->feedback().reports().size() > reports;
     EXPECT_FALSE(logs.empty());
     if (!logs.empty()) {

@@ -36,6 +36,7 @@
 #include "support/DamagedAddressBook.h"
 #include "support/FileFault.h"
 #include "support/HomeCopy.h"
+#include "support/Sanitizers.h"
 #include "support/TestMedia.h"
 #include "support/UserFolder.h"
 #include "support/WithoutFileModeOverride.h"
@@ -381,7 +382,7 @@ TEST_F(SignedRequestCloudTest, ADemoBackupGoesOnWhileItMovesAndEndsWhenNothingMo
   auto& manager = platform::photos::ImageManager::defaultManager();
   manager.setRequestsHeld(true);
   std::thread mover([&] {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(30));
     while (manager.pendingRequestCount() == 0 && std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -661,7 +662,7 @@ TEST_F(SignedRequestCloudTest, ADemoBackupTellsHowFarItIsWhileAPhotoTakesLongerT
     return text;
   };
   const auto waitUntil = [](const std::function<bool()>& reached) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(30));
     while (!reached() && std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

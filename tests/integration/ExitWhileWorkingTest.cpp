@@ -179,7 +179,7 @@ TEST(ExitWhileWorkingChild, Run) {
   const char* cloud = std::getenv(kCloudVariable);
   if (mode == nullptr || cloud == nullptr) GTEST_SKIP();
   // A process stuck at exit ends by this signal, which the parent counts.
-  alarm(20);
+  alarm(testsupport::scaled(std::chrono::seconds(20)).count());
   for (const char* endpoint : {"SettingsEndpoint", "ConfigureEndpoint", "BlackboxReportsEndpoint"}) {
     setenv(endpoint, cloud, 1);
   }

@@ -16,6 +16,7 @@
 #include "platform/storage/PropertyList.h"
 #include "server/services/FeedbackService.h"
 #include "support/PlantedFiles.h"
+#include "support/Sanitizers.h"
 #include "utils/AESCrypt.h"
 
 namespace {
@@ -72,10 +73,11 @@ class FeedbackUploadTest : public signedtest::SignedRequestCloudTest {
     QBLogUtil::uploadLogFiles([&] { done = true; });
     if (midway) {
       ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return sent("GET", FeedbackService::kRequestUploadPath); },
-                                                       std::chrono::seconds(60)));
+                                                       testsupport::scaled(std::chrono::seconds(60))));
       midway();
     }
-    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return done; },
+                                                     testsupport::scaled(std::chrono::seconds(60))));
   }
 
   bool sent(const std::string& method, const std::string& path) const {
@@ -241,7 +243,8 @@ TEST_F(FeedbackUploadTest, ASignedOutAppSendsNothingAndASecondRunDoesNotStartBes
   int completions = 0;
   QBLogUtil::uploadLogFiles([&] { ++completions; });
   QBLogUtil::uploadLogFiles([&] { ++completions; });
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return completions == 2; }, std::chrono::seconds(60)));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return completions == 2; },
+                                                   testsupport::scaled(std::chrono::seconds(60))));
   EXPECT_EQ(server_->feedback().uploads().size(), 1u);
   EXPECT_EQ(server_->feedback().reports().size(), 1u);
   EXPECT_FALSE(logFileExists(name));

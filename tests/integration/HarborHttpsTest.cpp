@@ -16,6 +16,7 @@
 #include "server/http/CertificateAuthority.h"
 #include "server/http/HttpsListener.h"
 #include "support/ClockMover.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ class HarborHttps : public ::testing::Test {
                                      });
     auto future = done->get_future();
     EXPECT_TRUE(clock_ ? testsupport::waitMovingClock(future, *clock_)
-                       : future.wait_for(std::chrono::seconds(20)) == std::future_status::ready);
+                       : future.wait_for(testsupport::scaled(std::chrono::seconds(20))) == std::future_status::ready);
     HarborReply reply = future.get();
     EXPECT_EQ(calls->load(), 1);
     return reply;

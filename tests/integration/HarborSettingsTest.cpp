@@ -21,6 +21,7 @@
 #include "platform/dispatch/Semaphore.h"
 #include "platform/media/PngImage.h"
 #include "server/CloudServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -64,7 +65,7 @@ class HarborSettingsTest : public ::testing::Test {
     auto done = std::make_shared<platform::Semaphore>(0);
     harbor.settingsAndOnboardingManager()->setSessionFinishedObserver([done] { done->signal(); });
     harbor.startWithKits({});
-    EXPECT_TRUE(done->waitFor(std::chrono::seconds(30)));
+    EXPECT_TRUE(done->waitFor(testsupport::scaled(std::chrono::seconds(30))));
     return harbor;
   }
   std::vector<std::size_t> notifications() {

@@ -24,6 +24,7 @@
 #include "platform/storage/UserDefaults.h"
 #include "server/CloudServer.h"
 #include "platform/http/SynchronousReply.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ using lumora::QBLoginPassport;
 using lumora::QBPassportsManager;
 using platform::MainQueue;
 
-constexpr auto kDeadline = 20s;
+constexpr auto kDeadline = testsupport::scaled(20s);
 constexpr const char* kSid = "lumora";
 
 class LoginFlowTest : public logintest::LocalCloudLoginTest {
@@ -41,8 +42,7 @@ class LoginFlowTest : public logintest::LocalCloudLoginTest {
 
   // Pumps the main queue until `recorder` has `n` end messages, then drains.
   std::vector<std::string> waitForEnds(logintest::SessionRecorder& recorder, std::size_t n = 1) {
-    bool reached = MainQueue::main().runUntil([&] { return recorder.ends().size() >= n; },
-                                              std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline));
+    bool reached = MainQueue::main().runUntil([&] { return recorder.ends().size() >= n; }, kDeadline);
     EXPECT_TRUE(reached) << "no end message within the deadline";
     drain();
     return recorder.ends();
@@ -163,7 +163,7 @@ TEST_F(LoginFlowTest, PhoneVerificationShowsThePageThenTicketAndCodeLogIn) {
   auto passport = makePassport("erin");
 
   passport->loginWithPassword("secret", false);
-  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, 20000ms));
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, kDeadline));
   drain();
   EXPECT_EQ(recorder_->messages, std::vector<std::string>{"webview"});
   auto screen = shownWebScreen();
@@ -208,7 +208,8 @@ class StandInAccountService {
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     // stop() is only heard once the accept loop runs: wait for it (bounded).
-    for (int i = 0; i < 5000 && !server_.is_running(); ++i) std::this_thread::sleep_for(1ms);
+    const auto until = std::chrono::steady_clock::now() + kDeadline;
+    while (!server_.is_running() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
   }
   ~StandInAccountService() {
     platform::http::closeIdleConnections();  // else stop() waits out keep-alive
@@ -424,7 +425,7 @@ TEST_F(LoginFlowTest, WebLoginShowsTheLoginPageOrLogsInWithAnAcceptedPassToken) 
   // Nobody signed in: the login page is fetched for its values, then shown.
   auto passport = makePassport("alice");
   passport->showLoginWebView();
-  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, 20000ms));
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, kDeadline));
   drain();
   EXPECT_EQ(recorder_->messages, std::vector<std::string>{"webview"});
   auto screen = shownWebScreen();
@@ -465,7 +466,7 @@ class LoginManagerFlowTest : public LoginFlowTest {
       ++state->first;
       state->second = result;
     });
-    EXPECT_TRUE(MainQueue::main().runUntil([&] { return state->first > 0; }, 20000ms));
+    EXPECT_TRUE(MainQueue::main().runUntil([&] { return state->first > 0; }, kDeadline));
     drain();
     *calls = state->first;
     return state->second;
@@ -480,7 +481,7 @@ class LoginManagerFlowTest : public LoginFlowTest {
       result = work();
       done = true;
     });
-    bool finished = MainQueue::main().runUntil([&] { return done.load(); }, 30000ms);
+    bool finished = MainQueue::main().runUntil([&] { return done.load(); }, testsupport::scaled(30000ms));
     worker.join();
     EXPECT_TRUE(finished);
     drain();
@@ -567,7 +568,7 @@ TEST_F(LoginManagerFlowTest, SynchronousReloginGivesUpAfterItsTimeLimitWithoutAS
     result = manager_->reLoginForSid(kSid);
     done = true;
   });
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));
   clock->advance(platform::seconds(31));
   worker.join();
   ASSERT_FALSE(result.ok());
@@ -614,14 +615,14 @@ TEST_F(LoginManagerFlowTest, VerificationPageDuringARelogin) {
       state->second = r;
     });
   });
-  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, 20000ms));
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return shownWebScreen() != nullptr; }, kDeadline));
   drain();
   EXPECT_EQ(state->first, 0);
   auto screen = shownWebScreen();
   ASSERT_TRUE(screen->webView()->request().has_value());
   EXPECT_EQ(screen->webView()->request()->url, service.url() + "/pass/notification?t=9");
   screen->cancel();
-  EXPECT_TRUE(MainQueue::main().runUntil([&] { return state->first > 0; }, 20000ms));
+  EXPECT_TRUE(MainQueue::main().runUntil([&] { return state->first > 0; }, kDeadline));
   drain();
   EXPECT_EQ(state->first, 1);
   ASSERT_FALSE(state->second.ok());

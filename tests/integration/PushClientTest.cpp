@@ -21,6 +21,7 @@
 #include "push/KoPushSDKPreferenceUtil.h"
 #include "push/KoPushServerSDK.h"
 #include "server/CloudServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "utils/ServiceHosts.h"
 
@@ -80,7 +81,8 @@ class PushClient : public ::testing::Test {
   }
 
   void waitForReports(std::size_t count) {
-    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return reports_.size() >= count; }, 20000ms))
+    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return reports_.size() >= count; },
+                                                     testsupport::scaled(20s)))
         << reports_.size() << " reports";
   }
   // Lets every queued request end and its outcome run, also those that
@@ -314,7 +316,8 @@ TEST_F(PushClient, ServerSideSendsCarryTheSecretOfTheirPlatform) {
   };
   lumora::KoPushServerSDK::registerKoPushServer(serverDelegate);
   auto wait = [&](std::size_t count) {
-    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return outcomes.size() >= count; }, 20000ms));
+    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return outcomes.size() >= count; },
+                                                     testsupport::scaled(20s)));
   };
   auto ios = std::make_shared<lumora::KoPushIOSMessage>("Title", "Hello");
   auto android = std::make_shared<lumora::KoPushAndroidMessage>("Title", "Hello");

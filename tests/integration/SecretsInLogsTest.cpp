@@ -30,6 +30,7 @@
 #include "push/KoPushSDKPreferenceUtil.h"
 #include "screens/shell/AppDelegate.h"
 #include "utils/LMLogUtil.h"
+#include "support/Sanitizers.h"
 
 namespace signedtest {
 namespace {
@@ -124,7 +125,8 @@ TEST_F(AppLogFilesTest, NoFileOfTheLogFolderHoldsASecretOfTheSignInOrThePushRegi
   ASSERT_TRUE(app.finishLaunching());
   // Registered, bound, and the alias of the signed-in user set.
   ASSERT_TRUE(platform::MainQueue::main().runUntil(
-      [&] { return !server_->push().received("/v1/ios/command/set-alias").empty(); }, std::chrono::seconds(60)));
+      [&] { return !server_->push().received("/v1/ios/command/set-alias").empty(); },
+      testsupport::scaled(std::chrono::seconds(60))));
   lumora::KoPushSDKController::sharedKoPushSDKSingleton().getTaskQueue().sync([] {});
   platform::MainQueue::main().runUntilIdle();
   lumora::LoggerRegistry::flushLog();

@@ -24,6 +24,7 @@
 #include "screens/common/LMProgressHUD.h"
 #include "screens/common/LMStoryboard.h"
 #include "support/MainQueuePump.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -60,7 +61,8 @@ class SignInScreensTest : public logintest::LocalCloudLoginTest {
     LocalCloudLoginTest::TearDown();
   }
 
-  bool pump(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  bool pump(const std::function<bool()>& pred,
+            std::chrono::milliseconds limit = testsupport::scaled(std::chrono::seconds(20))) {
     return testsupport::pumpUntil(*clock_, pred, limit);
   }
   // Waits for the next alert and presses its button; its title and message.

@@ -12,6 +12,7 @@
 #include "utils/ServiceHosts.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
+#include "support/Sanitizers.h"
 
 namespace signedtest {
 namespace {
@@ -64,7 +65,8 @@ TEST_F(SignedRequestCloudTest, DeviceRegistrationSignsInTheDeviceServiceAndRegis
     result = outcome;
     finished = true;
   });
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return finished; }, std::chrono::seconds(60)));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return finished; },
+                                                   testsupport::scaled(std::chrono::seconds(60))));
   ASSERT_TRUE(result.ok()) << result.error().description();
 
   auto devicePassport = lumora::QBPassportsManager::sharedManager()->passportForSid("deviceinfo");

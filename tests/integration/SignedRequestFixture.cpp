@@ -9,6 +9,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/http/CookieStorage.h"
+#include "support/Sanitizers.h"
 
 namespace signedtest {
 namespace {
@@ -74,7 +75,7 @@ void SignedRequestCloudTest::offMain(const std::function<void()>& work) {
     done = true;
   });
   bool finished = platform::MainQueue::main().runUntil([&] { return done.load(); },
-                                                       std::chrono::milliseconds(60000));
+                                                       testsupport::scaled(std::chrono::milliseconds(60000)));
   worker.join();
   ASSERT_TRUE(finished) << "the work did not end in time";
   platform::MainQueue::main().runUntilIdle();

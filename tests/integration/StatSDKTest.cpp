@@ -20,6 +20,7 @@
 #include "stats/KoStatCoreParam.h"
 #include "stats/KoStatPreferenceUtil.h"
 #include "stats/KoStatSDKController.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -231,7 +232,8 @@ TEST_F(StatSDK, TheAppsRequestsAreTimedAndSampledUnderTheServicesLimits) {
   callbacks.didFinishLoading = [&] { done = true; };
   platform::http::Connection connection(ok, callbacks, [](auto task) { platform::MainQueue::main().async(task); });
   connection.start();
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return done; },
+                                                   testsupport::scaled(std::chrono::seconds(10))));
   controller.enableAnalyticsNetwork(false, {});
   EXPECT_EQ(platform::http::sendSynchronousRequest(ok).response->statusCode(), 200);
 

@@ -7,6 +7,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ TEST(ManualClock, SleepWaitsForAdvanceAndTimedWaitsEndAtTheirDeadline) {
     Clock::current()->sleepFor(300s);
     woke = true;
   });
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));
   clock->advance(299s);
   std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(woke);
@@ -57,11 +58,11 @@ TEST(ManualClock, AHeldSleepLetsGoOfItsCallersLockAndEndsWhenCancelled) {
   std::promise<bool> sleptWhole;
   std::thread sleeper([&] { sleptWhole.set_value(cancellation.waitFor(60s)); });
   std::thread plain([&] { Clock::current()->sleepFor(5s); });
-  clock->waitForWaiters(2, 3s);
+  clock->waitForWaiters(2, testsupport::scaled(3s));
   auto cancelled = std::async(std::launch::async, [&] { cancellation.cancel(); });
-  const bool cancelledAtOnce = cancelled.wait_for(3s) == std::future_status::ready;
+  const bool cancelledAtOnce = cancelled.wait_for(testsupport::scaled(3s)) == std::future_status::ready;
   auto whole = sleptWhole.get_future();
-  const bool endedHeld = whole.wait_for(3s) == std::future_status::ready;
+  const bool endedHeld = whole.wait_for(testsupport::scaled(3s)) == std::future_status::ready;
   const auto sleptWhileHeld = clock->sleptTotal();
   clock->setHeld(false);  // lets an old-style sleeper go, so that the test ends either way
   sleeper.join();
@@ -79,7 +80,7 @@ TEST(ManualClock, PredicateEndsWaitBeforeDeadline) {
   std::condition_variable cv;
   bool ready = false;
   std::thread setter([&] {
-    ASSERT_TRUE(clock->waitForWaiters(1));
+    ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));
     std::lock_guard<std::mutex> g(m);
     ready = true;
     cv.notify_all();
@@ -107,7 +108,7 @@ TEST(ManualClock, WallTimeSetBackNeitherStretchesNorCutsDurations) {
   platform::SerialQueue queue("test.steady");
   platform::Semaphore fired;
   queue.asyncAfter(300s, [&] { fired.signal(); });
-  ASSERT_TRUE(clock->waitForWaiters(3));
+  ASSERT_TRUE(clock->waitForWaiters(3, testsupport::scaled(10s)));
 
   // The device's time is set back a day, then forward a year: no wait moves.
   clock->stepWallTime(-24h);

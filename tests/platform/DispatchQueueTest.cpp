@@ -9,6 +9,7 @@
 #include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ TEST(SerialQueue, MayBeDestroyedByItsOwnTask) {
   });
   queue.reset();
   gate.signal();
-  EXPECT_TRUE(finished.waitFor(platform::seconds(10)));
+  EXPECT_TRUE(finished.waitFor(testsupport::scaled(platform::seconds(10))));
   EXPECT_TRUE(watch.expired());
 }
 
@@ -148,7 +149,7 @@ TEST(SerialQueue, DelayedWorkFiresWhenTheClockMovesWithNothingElsePosted) {
   SerialQueue queue("test.timer");
   Semaphore fired;
   queue.asyncAfter(5min, [&] { fired.signal(); });
-  ASSERT_TRUE(clock->waitForWaiters(1));  // the worker waits on the clock
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));  // the worker waits on the clock
   clock->advance(5min);
   fired.wait();
 }
@@ -161,12 +162,12 @@ TEST(ConcurrentQueue, RunsTasksSideBySide) {
   std::atomic<bool> firstSawSecond{false}, secondSawFirst{false};
   queue.async([&] {
     firstIn.signal();
-    firstSawSecond = secondIn.waitFor(platform::seconds(10));
+    firstSawSecond = secondIn.waitFor(testsupport::scaled(platform::seconds(10)));
     done.signal();
   });
   queue.async([&] {
     secondIn.signal();
-    secondSawFirst = firstIn.waitFor(platform::seconds(10));
+    secondSawFirst = firstIn.waitFor(testsupport::scaled(platform::seconds(10)));
     done.signal();
   });
   done.wait();

@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ TEST_F(MainQueueTest, TasksFromOtherThreadsRunOnThePumpingThreadInOrder) {
       });
     }
   });
-  EXPECT_TRUE(main.runUntil([&] { return order.size() == 100; }, 10s));
+  EXPECT_TRUE(main.runUntil([&] { return order.size() == 100; }, testsupport::scaled(10s)));
   EXPECT_FALSE(workerIsMain);
   EXPECT_TRUE(allOnPump);
   for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
@@ -74,7 +75,7 @@ TEST_F(MainQueueTest, SyncFromAWorkerWaitsForThePumpAndRunsInlineOnMain) {
     seenByWorker = value;  // sync returned after the pump ran the task
     returned = true;
   });
-  EXPECT_TRUE(main.runUntil([&] { return returned.load(); }, 10s));
+  EXPECT_TRUE(main.runUntil([&] { return returned.load(); }, testsupport::scaled(10s)));
   worker.sync([] {});
   EXPECT_EQ(seenByWorker, 7);
 
@@ -95,7 +96,7 @@ TEST_F(MainQueueTest, RunUntilGivesUpAfterItsRealTimeout) {
   bool already = true;
   bool ran = false;
   main.async([&] { ran = true; });
-  EXPECT_TRUE(main.runUntil([&] { return already; }, 10s));
+  EXPECT_TRUE(main.runUntil([&] { return already; }, testsupport::scaled(10s)));
   EXPECT_FALSE(ran);  // pred held before any task was needed
   main.runUntilIdle();
   EXPECT_TRUE(ran);
@@ -126,7 +127,7 @@ TEST_F(MainQueueTest, RunUntilWakesForDelayedWorkWhenAnotherThreadMovesTheClock)
   bool fired = false;
   main.asyncAfter(10min, [&] { fired = true; });
   std::thread mover([&] { clock->advance(10min); });
-  EXPECT_TRUE(main.runUntil([&] { return fired; }, 10s));
+  EXPECT_TRUE(main.runUntil([&] { return fired; }, testsupport::scaled(10s)));
   mover.join();
 }
 

@@ -16,6 +16,7 @@
 #include "platform/device/ReachabilityMonitor.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -151,11 +152,11 @@ TEST_F(NetworkFacts, TheMonitorHearsSettledLinkChangesAndPostsOnlyANewStatus) {
   monitor.startMonitoring();
   auto tell = [&](int messages) {
     for (int i = 0; i < messages; ++i) ASSERT_EQ(::send(stop.kernel, "l", 1, 0), 1);
-    ASSERT_TRUE(clock->waitForWaiters(1)) << "settling";
+    ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(std::chrono::seconds(10)))) << "settling";
   };
   auto settled = [&](const std::function<bool()>& done) {
     clock->advance(platform::seconds(platform::LinkWatch::kSettleSeconds));
-    return platform::MainQueue::main().runUntil(done, std::chrono::seconds(10));
+    return platform::MainQueue::main().runUntil(done, testsupport::scaled(std::chrono::seconds(10)));
   };
 
   mark = true;

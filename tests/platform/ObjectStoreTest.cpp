@@ -14,6 +14,7 @@
 #include "platform/storage/FetchedResultsController.h"
 #include "platform/storage/ManagedObjectContext.h"
 #include "platform/storage/PersistentStoreCoordinator.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -64,7 +65,8 @@ class ObjectStoreTest : public ::testing::Test {
       block(*child);
       platform::MainQueue::main().async([&] { done = true; });
     });
-    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return done; },
+                                                     testsupport::scaled(std::chrono::seconds(10))));
   }
 
   testsupport::TestHome home;

@@ -9,6 +9,7 @@
 
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/dispatch/Semaphore.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ TEST(OperationQueue, WiderQueueRunsUpToItsWidthAtOnce) {
   }
   {
     std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(entered.wait_for(lock, std::chrono::seconds(10),
+    ASSERT_TRUE(entered.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)),
                                  [&] { return concurrency.running == 3; }));
   }
   EXPECT_EQ(queue.operationCount(), 9u);

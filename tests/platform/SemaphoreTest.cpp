@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/dispatch/Semaphore.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ TEST(Semaphore, TimedWaitEndsOnlyWhenTheManualClockPassesItsDeadline) {
   platform::ScopedClock scoped(clock);
   Semaphore semaphore;
   auto waiter = std::async(std::launch::async, [&] { return semaphore.waitFor(30s); });
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));
   clock->advance(29s);
   // Short bounded check that the waiter is still waiting a moment later.
   EXPECT_EQ(waiter.wait_for(30ms), std::future_status::timeout);
@@ -34,7 +35,7 @@ TEST(Semaphore, SignalWakesATimedWaiterBeforeItsDeadline) {
   platform::ScopedClock scoped(clock);
   Semaphore semaphore;
   auto waiter = std::async(std::launch::async, [&] { return semaphore.waitFor(1h); });
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));
   semaphore.signal();
   EXPECT_TRUE(waiter.get());
   EXPECT_FALSE(semaphore.waitFor(0s));  // the one signal was taken once

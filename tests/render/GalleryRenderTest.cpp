@@ -224,7 +224,7 @@ TEST_F(GalleryRenderTest, APixelBombThumbnailStaysGreyAndTheOthersComeAtTheCells
   auto& manager = ui::WebImageManager::sharedManager();
   ASSERT_TRUE(platform::MainQueue::main().runUntil(
       [&] { return manager.isFailedURL(addresses[0]) && cellAt(1)->imageView()->image().has_value(); },
-      std::chrono::seconds(20)));
+      testsupport::scaled(std::chrono::seconds(20))));
   // Refused before anything of it was decoded: nothing for the painter.
   ASSERT_FALSE(cellAt(0)->imageView()->image().has_value());
   // Decoded off the main thread just large enough to cover its cell.
@@ -252,7 +252,7 @@ TEST_F(GalleryRenderTest, PhotoStoredOnItsSideIsDrawnUpright) {
   auto browser = openBrowser({photo(300, server.url("/side.jpg"), std::string(R"({"orientation":6})"))});
   auto page = browser->visiblePages().front().second;
   ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return page->imageView()->image().has_value(); },
-                                                   std::chrono::seconds(10)));
+                                                   testsupport::scaled(std::chrono::seconds(10))));
   QImage screen = render("gallery-exif6");
   const ui::Rect drawn = page->imageView()->frame();
   EXPECT_GT(drawn.height, drawn.width) << "the long side vertical";

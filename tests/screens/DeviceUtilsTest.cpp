@@ -8,6 +8,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
 #include "screens/shell/LMDeviceUtils.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace lumora {
@@ -32,7 +33,7 @@ TEST(DeviceUtilsTest, RegistersOncePerAccountAndAFailureKeepsTheFlagButEndsTheTa
   LMDeviceUtils::registerLumoraDeviceInfo();  // no passports to register with: fails
   EXPECT_EQ(platform::BackgroundTask::runningCount(), 1u);
   EXPECT_TRUE(platform::MainQueue::main().runUntil(
-      [] { return platform::BackgroundTask::runningCount() == 0; }, std::chrono::seconds(10)));
+      [] { return platform::BackgroundTask::runningCount() == 0; }, testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_FALSE(defaults.boolForKey(LMDeviceUtils::kRegisteredKey));
   passports->setUserId(std::nullopt);
 

@@ -18,6 +18,7 @@
 #include "screens/gallery/LMGalleryManager.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "support/DamagedFile.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace lumora {
@@ -68,7 +69,7 @@ class GalleryManagerTest : public ::testing::Test {
     bool done = false;
     manager.saveAlbum(-1, platform::Clock::TimePoint());
     manager.deleteImageByImageID(-1, [&](const std::optional<platform::Error>&) { done = true; });
-    ASSERT_TRUE(MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return done; }, testsupport::scaled(std::chrono::seconds(10))));
   }
   // Runs `work` on a worker (the listings block and wait for the main
   // queue) while the test pumps.
@@ -78,7 +79,8 @@ class GalleryManagerTest : public ::testing::Test {
       work();
       MainQueue::main().async([&] { done = true; });
     });
-    const bool finished = MainQueue::main().runUntil([&] { return done; }, std::chrono::seconds(20));
+    const bool finished = MainQueue::main().runUntil([&] { return done; },
+                                                     testsupport::scaled(std::chrono::seconds(20)));
     worker.join();
     ASSERT_TRUE(finished);
   }
@@ -210,7 +212,8 @@ TEST_F(GalleryManagerTest, ARebuiltStoreListsEveryCloudAlbumAgain) {
   for (const auto& [what, damage] : damages) {
     SCOPED_TRACE(what);
     LMGalleryStoreStack::setShared(nullptr);
-    ASSERT_TRUE(MainQueue::main().runUntil([&] { return before.use_count() <= 1; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return before.use_count() <= 1; },
+                                           testsupport::scaled(std::chrono::seconds(10))));
     before.reset();
     fs::create_directories(store.parent_path());
     for (const auto& entry : fs::directory_iterator(store.parent_path())) fs::remove_all(entry.path());
@@ -233,7 +236,7 @@ TEST_F(GalleryManagerTest, AlbumListsMergeByStatusAndTagAndKeepTheirTokens) {
   manager.saveAlbumObjectsWithArray({galleryTestAlbum(1, 1, 5, "Camera"), galleryTestAlbum(7, 1, 3, "Trips"),
                                      galleryTestAlbum(8, 1, 3, "Gone later"), galleryTestAlbum(9, 2, 3, "Deleted")},
                                     10, std::nullopt, false, [&] { finished = true; });
-  ASSERT_TRUE(MainQueue::main().runUntil([&] { return finished; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return finished; }, testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_EQ(albumNames(), (std::vector<std::string>{"1:Camera:1", "7:Trips:0", "8:Gone later:0"}));
   EXPECT_EQ(manager.albumSync(), 10);
   EXPECT_FALSE(manager.albumSyncExtraInfo()) << "a missing extra info removes its key";
@@ -359,7 +362,8 @@ TEST_F(GalleryManagerTest, AnAlbumWhoseImagesTheCloudKeptIsReportedNotDeleted) {
   };
   std::optional<std::vector<std::int64_t>> failed;
   manager.deleteAlbumsByAlbumIDs({5, 6, 404}, [&](const std::vector<std::int64_t>& ids) { failed = ids; });
-  ASSERT_TRUE(MainQueue::main().runUntil([&] { return failed.has_value(); }, std::chrono::seconds(20)));
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return failed.has_value(); },
+                                         testsupport::scaled(std::chrono::seconds(20))));
   EXPECT_EQ(*failed, std::vector<std::int64_t>{5});
   EXPECT_EQ(albumNames(), std::vector<std::string>{"5:Keeps one:0"});
   EXPECT_FALSE(manager.getImageById(61, manager.managedObjectContext())) << "images go with their album";

@@ -19,6 +19,7 @@
 #include "screens/TwoStepScreenCheck.h"
 #include "screens/gallery/LMGalleryRootViewController.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "utils/LMErrors.h"
 
@@ -44,7 +45,7 @@ class GalleryPageTest : public ::testing::Test {
     // with the adapter's task still running.
     adapter->cancelSync();
     MainQueue::main().runUntil([this] { return adapter->taskOperationQueue().operationCount() == 0; },
-                               std::chrono::seconds(10));
+                               testsupport::scaled(std::chrono::seconds(10)));
     adapter->setSyncing(false);
     LMGalleryStoreStack::setShared(nullptr);
     platform::Application::shared().resetForTesting();

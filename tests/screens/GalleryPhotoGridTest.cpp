@@ -33,6 +33,7 @@
 #include "screens/gallery/LMGalleryScenes.h"
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/PictureDrawings.h"
 #include "support/TestMedia.h"
@@ -112,7 +113,7 @@ class GalleryPhotoGridTest : public ::testing::Test {
                    return cell && cell->imageView->image().has_value();
                  });
         },
-        std::chrono::seconds(10));
+        testsupport::scaled(std::chrono::seconds(10)));
   }
 
   testsupport::TestHome home_;
@@ -137,7 +138,7 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
   EXPECT_EQ(grid->navigationItem().title, "Trips");
   EXPECT_TRUE(grid->refreshHeader()->isRefreshing());
   ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return !grid->refreshHeader()->isRefreshing(); },
-                                                   std::chrono::seconds(10)));
+                                                   testsupport::scaled(std::chrono::seconds(10))));
   auto& view = *grid->collectionView();
   view.reloadData();
   ASSERT_EQ(view.numberOfItemsInSection(0), 6);
@@ -173,7 +174,7 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
   for (int row = 0; row < 6; ++row) {
     auto cell = std::dynamic_pointer_cast<LMPhotoCollectionViewCell>(view.cellForItemAtIndexPath({0, row}));
     ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return cell->imageView()->enqueueTimes() == 0; },
-                                                     std::chrono::seconds(10)));
+                                                     testsupport::scaled(std::chrono::seconds(10))));
   }
 
   grid->didDeleteAllPhotos();
@@ -184,7 +185,8 @@ TEST_F(GalleryPhotoGridTest, GridShowsTheAlbumRefreshesOnAppearingTurnsAndReturn
   LMGalleryManager::sharedManager().deleteImageByImageID(-1, [&](const std::optional<platform::Error>&) {
     written = true;
   });
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return written; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return written; },
+                                                   testsupport::scaled(std::chrono::seconds(10))));
 }
 
 // The pull-down header tells when the album was last refreshed in the
@@ -260,7 +262,7 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnly
   };
   auto& queue = platform::MainQueue::main();
   ASSERT_TRUE(queue.runUntil([&] { return cell(0)->showsUnavailable() && cell(2)->imageView->image().has_value(); },
-                             std::chrono::seconds(10)));
+                             testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_FALSE(cell(0)->imageView->image().has_value());
   EXPECT_TRUE(cell(1)->showsUnavailable()) << "gone from the library";
   EXPECT_FALSE(cell(2)->showsUnavailable());
@@ -289,7 +291,7 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnly
         ASSERT_TRUE(drawings.waitForDrawing(lateID));
       } else {
         // Answered, with the main queue not run since.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(10));
         while (manager.unfinishedRequestCount() != 0 && std::chrono::steady_clock::now() < until) {
           std::this_thread::yield();
         }
@@ -298,7 +300,8 @@ TEST_F(GalleryPhotoGridTest, TheFailedPhotoGridMarksEachPhotoItCannotDrawAndOnly
       grid->setErrorImages({byName["whole.jpg"]});
       ASSERT_EQ(cell(0), reused) << "the tile was not reused";
       drawings.release();
-      ASSERT_TRUE(queue.runUntil([&] { return manager.unfinishedRequestCount() == 0; }, std::chrono::seconds(10)));
+      ASSERT_TRUE(queue.runUntil([&] { return manager.unfinishedRequestCount() == 0; },
+                                 testsupport::scaled(std::chrono::seconds(10))));
       queue.runUntilIdle();
       EXPECT_EQ(cell(0)->imageIdentifier, *byName["whole.jpg"].assetID);
       EXPECT_FALSE(cell(0)->showsUnavailable());

@@ -26,6 +26,7 @@
 #include "screens/gallery/LMGalleryStoreStack.h"
 #include "screens/gallery/LMThumbnailImageView.h"
 #include "support/MainQueuePump.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "utils/LMErrors.h"
 
@@ -63,7 +64,7 @@ class PhotoBrowserActionsTest : public ::testing::Test {
       std::unique_lock lock(mutex_);
       ++asked_;
       changed_.notify_all();
-      changed_.wait_for(lock, std::chrono::seconds(20), [&] { return answer_.has_value(); });
+      changed_.wait_for(lock, testsupport::scaled(std::chrono::seconds(20)), [&] { return answer_.has_value(); });
       auto answer = answer_.value_or(platform::Error("test", -2, nullptr));
       answer_.reset();
       return answer;

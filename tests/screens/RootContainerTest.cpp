@@ -34,6 +34,7 @@
 #include "screens/shell/LMBaseRootViewController.h"
 #include "screens/shell/LMDeviceUtils.h"
 #include "screens/shell/LMNavViewController.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace lumora {
@@ -73,9 +74,10 @@ class RootContainerTest : public ::testing::Test {
            LMImageSyncAdapter::sharedAdapter()->taskOperationQueue().operationCount() == 0;
   }
   // Pumps the main queue and moves the clock on (the HUD's fades) until
-  // pred() holds.
+  // pred() holds, while the adapters' threads work in real time.
   bool pumpUntil(const std::function<bool()>& pred) {
-    for (int i = 0; i < 400; ++i) {
+    const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(10));
+    while (std::chrono::steady_clock::now() < until) {
       clock_->advance(std::chrono::milliseconds(100));
       MainQueue::main().runUntil(pred, std::chrono::milliseconds(20));
       if (pred()) {
@@ -237,7 +239,7 @@ TEST_F(RootContainerTest, MenuItemsFollowSignInAndTab) {
     container->presentMenu();
     ASSERT_TRUE(ui::AlertView::visibleAlerts().back()->pressButtonWithTitle(ui::localizedString(item)));
     ASSERT_TRUE(MainQueue::main().runUntil([&] { return navigation_->presentedViewController() != nullptr; },
-                                           std::chrono::seconds(10)))
+                                           testsupport::scaled(std::chrono::seconds(10))))
         << item;
     auto shown = std::dynamic_pointer_cast<ui::NavigationController>(navigation_->presentedViewController());
     ASSERT_TRUE(shown && shown->topViewController()->tapLeftBarButton()) << item;

@@ -41,6 +41,7 @@
 #include "screens/shell/AppDelegate.h"
 #include "screens/shell/LMLocationHelper.h"
 #include "support/DamagedAddressBook.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace ui = platform::ui;
@@ -84,7 +85,7 @@ class RootViewControllerTest : public ::testing::Test {
   void settle() {
     std::atomic<bool> done{false};
     LMRootViewController::adapter()->performTaskBlock([&] { done = true; });
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto limit = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(30));
     while ((!done || page_->isRefreshingLocalCount()) && std::chrono::steady_clock::now() < limit) {
       platform::MainQueue::main().runUntilIdle();
       std::this_thread::yield();
@@ -204,7 +205,7 @@ TEST_F(RootViewControllerTest, AddressBookChangesDuringASyncRefreshOnceItIsOver)
   adapter->setSyncing(false);
   release.set_value();
   settle();
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto limit = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(30));
   while (page_->localNumLabel()->text() != "3" && std::chrono::steady_clock::now() < limit) {
     platform::MainQueue::main().runUntilIdle();
     std::this_thread::yield();

@@ -17,6 +17,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/UrlError.h"
 #include "screens/gallery/LMThumbnailImageView.h"
+#include "support/Sanitizers.h"
 
 namespace lumora {
 namespace {
@@ -71,7 +72,7 @@ struct ThumbnailNetwork {
   }
   void waitForSent(std::size_t count) {
     std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return sent.size() >= count; }));
+    ASSERT_TRUE(changed.wait_for(lock, testsupport::scaled(10s), [&] { return sent.size() >= count; }));
   }
   void script(bool holding, double wait = 0, bool failing = false) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -94,7 +95,7 @@ class ThumbnailImageViewTest : public ::testing::Test {
   }
   ~ThumbnailImageViewTest() override { LMThumbnailImageView::setTransportForTesting(std::nullopt); }
   void pumpUntil(const std::function<bool()>& done) {
-    ASSERT_TRUE(platform::MainQueue::main().runUntil(done, 10s));
+    ASSERT_TRUE(platform::MainQueue::main().runUntil(done, testsupport::scaled(10s)));
   }
 
   std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();

@@ -2,6 +2,7 @@
 
 #include "server/services/Crypto.h"
 #include "server/services/FileCrypto.h"
+#include "support/Sanitizers.h"
 
 namespace servertest {
 
@@ -63,7 +64,7 @@ CloudReply SignedClient::send(const std::string& method, const std::string& path
                               const Params& wire, std::optional<std::string> cookie,
                               const httplib::Headers& extraHeaders) const {
   httplib::Client cli("127.0.0.1", port_);
-  cli.set_read_timeout(10, 0);
+  cli.set_read_timeout(testsupport::scaled(std::chrono::seconds(10)));
   httplib::Headers headers = extraHeaders;
   headers.emplace("Cookie", cookie.value_or(this->cookie()));
   std::string text = formText(wire);
@@ -77,7 +78,7 @@ CloudReply SignedClient::postFile(const std::string& path, const Params& params,
                                   const std::string& partName, const std::string& fileName,
                                   const std::string& content) const {
   httplib::Client cli("127.0.0.1", port_);
-  cli.set_read_timeout(10, 0);
+  cli.set_read_timeout(testsupport::scaled(std::chrono::seconds(10)));
   httplib::Headers headers{{"Cookie", cookie()}};
   httplib::MultipartFormDataItems items{{partName, content, fileName, "application/octet-stream"}};
   return decode(cli.Post(path + "?" + formText(sign("POST", path, params)), headers, items));

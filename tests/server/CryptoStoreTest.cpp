@@ -17,6 +17,7 @@
 #include "server/storage/ContactStore.h"
 #include "server/services/Crypto.h"
 #include "server/storage/Store.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -172,7 +173,7 @@ TEST_F(StoreTest, AcknowledgedWritesSurviveTheProcessBeingKilled) {
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([&, userId = std::int64_t{t + 1}] {
-        auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        auto stop = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(60));
         while (std::chrono::steady_clock::now() < stop) {
           auto change = contacts.add(userId, "contact", {{"name", "x"}});
           if (change.outcome != ContactStore::Outcome::Applied) break;

@@ -693,7 +693,7 @@ TEST_F(GalleryTest, ThumbnailsDecodeAtMostOnePhotoOfTheBoundAtOnce) {
     while (seen < decoding && !most.compare_exchange_weak(seen, decoding)) {
     }
     if (begun.fetch_add(1) > 0) return;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(30));
     while (begun.load() < 2 && GalleryThumbnails::decodingForTesting().waiting == 0 &&
            std::chrono::steady_clock::now() < until) {
       std::this_thread::yield();

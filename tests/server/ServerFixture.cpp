@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "server/services/Crypto.h"
+#include "support/Sanitizers.h"
 
 namespace servertest {
 
@@ -59,7 +60,7 @@ RawReply rawPost(int port, const std::string& path, const std::string& body,
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval timeout{10, 0};
+  timeval timeout{testsupport::scaled(std::chrono::seconds(10)).count(), 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   std::string request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
                         (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") +
@@ -127,7 +128,7 @@ std::string ServerTest::host() const { return "http://127.0.0.1:" + std::to_stri
 
 std::unique_ptr<httplib::Client> ServerTest::client() const {
   auto cli = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
-  cli->set_read_timeout(10, 0);
+  cli->set_read_timeout(testsupport::scaled(std::chrono::seconds(10)));
   return cli;
 }
 

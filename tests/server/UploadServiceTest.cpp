@@ -14,6 +14,7 @@
 
 #include "CloudFixture.h"
 #include "server/http/HttpUtil.h"
+#include "support/Sanitizers.h"
 
 namespace servertest {
 namespace {
@@ -30,7 +31,7 @@ class UploadServiceTest : public KeyedCloudTest {
                     std::optional<std::string> signature = std::nullopt) const {
     std::string given = signature.value_or(cloud_->sign("POST", kUpload, {}).at("signature"));
     httplib::Client cli("127.0.0.1", server_->port());
-    cli.set_read_timeout(30, 0);
+    cli.set_read_timeout(testsupport::scaled(std::chrono::seconds(30)));
     httplib::Headers headers{{"Cookie", cloud_->cookie()}};
     return cloud_->decode(
         cli.Post((std::string(kUpload) + "?signature=" + localcloud::http::urlEncode(given)).c_str(),
@@ -39,8 +40,9 @@ class UploadServiceTest : public KeyedCloudTest {
   std::size_t committed() const { return server_->uploads().committedFiles(7002).size(); }
 
   // Sends a signed head announcing `length` bytes, then `body` (as much as
-  // the server takes); what the server answers within two seconds ("" for
-  // nothing), the connection being closed by then.
+  // the server takes); what the server answers within two seconds, as long
+  // as the build stretches them ("" for nothing), the connection being
+  // closed by then.
   std::string rawUpload(std::uint64_t length, const std::string& body) const {
     const std::string signature = cloud_->sign("POST", kUpload, {}).at("signature");
     const std::string head = "POST " + std::string(kUpload) + "?signature=" + localcloud::http::urlEncode(signature) +
@@ -54,17 +56,19 @@ class UploadServiceTest : public KeyedCloudTest {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
     ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    const int taken = testsupport::scaledMilliseconds(std::chrono::milliseconds(200));
     for (std::size_t sent = 0; sent < body.size();) {
       ssize_t n = ::send(fd, body.data() + sent, body.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) sent += static_cast<std::size_t>(n);
       pollfd out{fd, POLLOUT, 0};
-      if (n < 0 && (errno != EAGAIN || ::poll(&out, 1, 200) != 1)) break;  // no longer taken
+      if (n < 0 && (errno != EAGAIN || ::poll(&out, 1, taken) != 1)) break;  // no longer taken
     }
     std::string reply;
     pollfd in{fd, POLLIN, 0};
     char buffer[4096];
     ssize_t n = 0;
-    while (::poll(&in, 1, 2000) == 1 && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) reply.append(buffer, n);
+    const int answered = testsupport::scaledMilliseconds(std::chrono::seconds(2));
+    while (::poll(&in, 1, answered) == 1 && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) reply.append(buffer, n);
     ::close(fd);
     return n <= 0 ? reply : "";
   }
@@ -99,7 +103,7 @@ TEST_F(UploadServiceTest, OnlyWholeSignedUploadsWithOneFileAreCommitted) {
   }
   // Not multipart at all.
   EXPECT_EQ(cloud_->post(kUpload, {}).status, 400);
-  EXPECT_TRUE(server_->uploads().waitUntilIdle(std::chrono::seconds(10)));
+  EXPECT_TRUE(server_->uploads().waitUntilIdle(testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_EQ(committed(), 1u);
   EXPECT_EQ(server_->uploads().pendingFiles(), 0u);
 }
@@ -112,7 +116,7 @@ TEST_F(UploadServiceTest, OversizedAndEndlessBodiesAreRefusedWithoutBeingHeld) {
   const std::string endless =
       "--B\r\nContent-Disposition: form-data; name=\"file\"\r\nX-Pad: " + std::string(4 << 20, 'a');
   EXPECT_FALSE(rawUpload(std::uint64_t{512} << 20, endless).empty());
-  EXPECT_TRUE(server_->uploads().waitUntilIdle(std::chrono::seconds(10)));
+  EXPECT_TRUE(server_->uploads().waitUntilIdle(testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_EQ(server_->uploads().pendingFiles(), 0u);
 }
 

@@ -25,6 +25,7 @@
 #include "stats/KoStatCrashController.h"
 #include "stats/KoStatCrashReporter.h"
 #include "support/PlantedFiles.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -222,7 +223,7 @@ TEST_F(StatCrashCapture, TheNoteIsWrittenAndReadOnlyAsAFileOfItsOwn) {
     // may not start its own under ThreadSanitizer); a handler held by the
     // pipe is ended by the alarm instead of by its crash.
     const ChildEnd end = runChild([] {
-      alarm(10);
+      alarm(testsupport::scaled(std::chrono::seconds(10)).count());
       stattest::crashBySegv();
     });
     EXPECT_EQ(end.signal, SIGSEGV);

@@ -8,13 +8,14 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/ConcurrentQueue.h"
+#include "support/Sanitizers.h"
 
 namespace testsupport {
 
 // True when `future` became ready within `realTimeout` of real time.
 template <class T>
 bool waitMovingClock(std::future<T>& future, platform::ManualClock& clock,
-                     std::chrono::milliseconds realTimeout = std::chrono::seconds(30)) {
+                     std::chrono::milliseconds realTimeout = scaled(std::chrono::seconds(30))) {
   const auto until = std::chrono::steady_clock::now() + realTimeout;
   while (future.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
     if (std::chrono::steady_clock::now() >= until) return false;

@@ -8,11 +8,12 @@
 #include <functional>
 
 #include "platform/dispatch/Clock.h"
+#include "support/Sanitizers.h"
 
 namespace testsupport {
 
 // True once pred() holds; false when `realLimit` of real time passed first.
 bool pumpUntil(platform::ManualClock& clock, const std::function<bool()>& pred,
-               std::chrono::milliseconds realLimit = std::chrono::seconds(20));
+               std::chrono::milliseconds realLimit = scaled(std::chrono::seconds(20)));
 
 }  // namespace testsupport

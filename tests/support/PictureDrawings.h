@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/photos/ImageManager.h"
+#include "support/Sanitizers.h"
 
 namespace testsupport {
 
@@ -60,7 +61,7 @@ class PictureDrawings {
   // Waits (real time, at most `timeout`) until the photo was drawn, or
   // its drawing is being held.
   bool waitForDrawing(const std::string& localIdentifier,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+                      std::chrono::milliseconds timeout = scaled(std::chrono::seconds(10))) {
     std::unique_lock lock(state_->mutex);
     return state_->changed.wait_for(lock, timeout, [&] {
       return std::any_of(state_->all.begin(), state_->all.end(),

@@ -1,4 +1,5 @@
 #include "support/PlantedFiles.h"
+#include "support/Sanitizers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,7 +33,7 @@ bool plant(Planted kind, const std::filesystem::path& at, const std::filesystem:
 
 bool endsWithoutWaitingOn(const std::filesystem::path& pipe, const std::function<void()>& work) {
   auto done = std::async(std::launch::async, work);
-  if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+  if (done.wait_for(testsupport::scaled(std::chrono::seconds(10))) == std::future_status::ready) {
     done.get();
     return true;
   }

@@ -11,6 +11,7 @@
 #include "utils/LMUtils.h"
 #include "utils/LogRecorder.h"
 #include "platform/dispatch/Clock.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -80,7 +81,7 @@ TEST_F(RetryRule, BadServerResponseBlocksUntilTheClockHasMoved24Seconds) {
     EXPECT_TRUE(LMUtils::shouldRetryRequestWithError(Error("NSURLErrorDomain", -1011)));
     done = true;
   });
-  ASSERT_TRUE(clock_->waitForWaiters(1));
+  ASSERT_TRUE(clock_->waitForWaiters(1, testsupport::scaled(10s)));
   clock_->advance(23s);
   std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(done);

@@ -51,6 +51,7 @@
 #include "screens/gallery/LMGallerySyncLoadViewController.h"
 #include "screens/gallery/LMPhotoCollectionViewCell.h"
 #include "screens/shell/LMBaseRootViewController.h"
+#include "support/Sanitizers.h"
 #include "support/TestMedia.h"
 #include "window/AppWindowState.h"
 
@@ -91,7 +92,7 @@ class LiveWindowTest : public ::testing::TestWithParam<const char*> {
   // the phone's screen now.
   QImage live() {
     auto& window = harness_.window();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(10));
     while (!window.isExposed() && std::chrono::steady_clock::now() < deadline) {
       QGuiApplication::processEvents(QEventLoop::AllEvents, 20);
     }

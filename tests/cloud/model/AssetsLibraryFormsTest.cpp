@@ -13,6 +13,7 @@
 #include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/storage/UserDefaults.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 #include "utils/LMErrors.h"
@@ -182,7 +183,8 @@ TEST_F(AssetsLibraryFormsTest, ObserversHearChangesThroughTheNotificationCentre)
   testsupport::writeFile(libraryFile("IMG_0001.JPG"), testsupport::makeJpeg(8, 8));
   photos::PhotoLibrary::sharedPhotoLibrary()->rescan();
   // One post reaches every observer still registered at once.
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return heardByKept > 0; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return heardByKept > 0; },
+                                                   testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_EQ(heardByRemoved, 0);
   store.removePhotoChangeNotificationObserver(kept);
 }

@@ -12,6 +12,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -177,7 +178,8 @@ TEST_F(GalleryStoreTest, PhotoLibraryAccessAlbumsAndWrites) {
     EXPECT_TRUE(platform::MainQueue::isMainThread());
     answer = {authorized, asked};
   });
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return answer.has_value(); }, std::chrono::seconds(10)));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return answer.has_value(); },
+                                                   testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_EQ(answer, std::make_pair(true, true));
   store.requestPhotoLibraryAuthorized([&](bool authorized, bool asked) { answer = {authorized, asked}; });
   EXPECT_EQ(answer, std::make_pair(true, false));

@@ -280,7 +280,7 @@ TEST_F(LMImageAssetTest, CancelledOrUnansweredRequestsEndTheConstruction) {
   platform::ScopedClock scoped(clock);
   auto waiting = std::async(std::launch::async, [&] { return LMImage::initWithAsset(&asset); });
   while (manager.pendingRequestCount() == 0) std::this_thread::yield();
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(std::chrono::seconds(10))));
   clock->advance(platform::seconds(61));
   auto abandoned = waiting.get();
   ASSERT_TRUE(abandoned && abandoned->error);

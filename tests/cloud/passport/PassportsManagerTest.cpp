@@ -16,6 +16,7 @@
 #include "utils/LMErrors.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -186,7 +187,7 @@ TEST_F(PassportsManagerTest, SynchronousCallsRefuseTheMainThreadAndWaitElsewhere
     result = manager->sendPhoneTicketForSid("unknown");
     done = true;
   });
-  EXPECT_TRUE(MainQueue::main().runUntil([&] { return done.load(); }, 10000ms));
+  EXPECT_TRUE(MainQueue::main().runUntil([&] { return done.load(); }, testsupport::scaled(10s)));
   worker.join();
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().code(), QBPassportsManager::kErrorNoUserOrPassport);

@@ -15,6 +15,7 @@
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/http/TestServer.h"
 #include "platform/http/UrlError.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ struct Finishes {
   }
   bool waitForOne() {
     std::unique_lock<std::mutex> lock(mutex);
-    return cv.wait_for(lock, std::chrono::seconds(10), [this] { return count > 0; });
+    return cv.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)), [this] { return count > 0; });
   }
 };
 

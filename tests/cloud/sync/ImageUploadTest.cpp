@@ -25,6 +25,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/TestServer.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "utils/LMErrors.h"
 #include "utils/RC4.h"
@@ -88,7 +89,7 @@ class UploadNode {
   }
   bool waitForUpload() {
     std::unique_lock<std::mutex> lock(mutex_);
-    return arrived_.wait_for(lock, std::chrono::seconds(10), [this] { return !uploads_.empty(); });
+    return arrived_.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)), [this] { return !uploads_.empty(); });
   }
   void serve(const std::string& name, std::string body) {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -334,7 +335,7 @@ TEST_F(ImageUploadTest, ACancelDuringABlockEndsTheUploadWithoutARelation) {
   auto running = std::async(std::launch::async, [&] { return backup(image); });
   ASSERT_TRUE(node.waitForUpload());
   EXPECT_TRUE(adapter->cancelSync());
-  ASSERT_EQ(running.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  ASSERT_EQ(running.wait_for(testsupport::scaled(std::chrono::seconds(10))), std::future_status::ready);
   auto error = running.get();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), lumora::kLMLocalErrorCancelled);

@@ -14,6 +14,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/UserDefaults.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "utils/LMErrors.h"
 #include "utils/ServiceHosts.h"
@@ -304,7 +305,8 @@ TEST_F(LMContactSyncAdapterTest, ReportsHopToTheMainThreadOnlyWhenTheDelegateLis
     adapter->callDelegateProcess(kLMSyncProcessSaved);
     done = true;
   });
-  EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return done.load(); }, std::chrono::seconds(10)));
+  EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return done.load(); },
+                                                   testsupport::scaled(std::chrono::seconds(10))));
   worker.join();
   EXPECT_EQ(heard, std::vector<std::int32_t>{kLMSyncProcessSaved});
 

@@ -15,6 +15,7 @@
 #include "platform/device/Device.h"
 #include "platform/photos/AssetsLibrary.h"
 #include "platform/photos/PhotoLibrary.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -120,7 +121,7 @@ TEST_F(LMImageSyncAdapterTest, ASuspendedRunWaitsUntilResumedOrCancelledFromAnot
   }
   adapter->suspendSync();
   adapter->cancelSync();
-  ASSERT_EQ(backup.wait_for(10s), std::future_status::ready);  // never left waiting
+  ASSERT_EQ(backup.wait_for(testsupport::scaled(10s)), std::future_status::ready);  // never left waiting
   EXPECT_FALSE(adapter->checkSyncState());
 }
 
@@ -190,7 +191,7 @@ TEST_F(LMImageSyncAdapterTest, DelegateMethodsRunOnTheMainThreadOnlyWhenProvided
     adapter->notifyDelegate(&LMImageSyncAdapterDelegate::willAdapterBeginBackup);  // not provided
   });
   ASSERT_TRUE(platform::MainQueue::main().runUntil(
-      [&] { return worker.wait_for(0s) == std::future_status::ready; }, 10s));
+      [&] { return worker.wait_for(0s) == std::future_status::ready; }, testsupport::scaled(10s)));
   EXPECT_EQ(onMain, true);
   EXPECT_EQ(seenIndex, 3u);
 

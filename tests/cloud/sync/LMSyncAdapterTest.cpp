@@ -14,6 +14,7 @@
 #include "utils/ServiceHosts.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -189,7 +190,7 @@ TEST_F(LMSyncAdapterTest, MainThreadBlocksRunOnTheMainThreadAndWait) {
     LMSyncAdapter::performMainThreadBlock([&] { ranOn = std::this_thread::get_id(); });
     returned = true;
   });
-  EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return returned.load(); }, 10s));
+  EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return returned.load(); }, testsupport::scaled(10s)));
   worker.join();
   EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
@@ -217,7 +218,7 @@ TEST_F(LMSyncAdapterTest, ARetryWaitsItsDelayOnSteadyTimeAndACancelEndsTheWait) 
 
   script->outcomes = {badReply, std::nullopt};
   auto waited = runAside();
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));
   clock->stepWallTime(-24h);  // the wall clock set back a day
   clock->advance(23s);
   EXPECT_EQ(waited.wait_for(50ms), std::future_status::timeout);
@@ -230,7 +231,7 @@ TEST_F(LMSyncAdapterTest, ARetryWaitsItsDelayOnSteadyTimeAndACancelEndsTheWait) 
   script->sent.clear();
   script->outcomes = {badReply, std::nullopt};
   auto cancelled = runAside();
-  ASSERT_TRUE(clock->waitForWaiters(1));
+  ASSERT_TRUE(clock->waitForWaiters(1, testsupport::scaled(10s)));
   adapter->requestLoop()->cancel();
   cancelled.get();
   ASSERT_TRUE(error);

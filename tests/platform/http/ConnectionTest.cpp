@@ -12,6 +12,7 @@
 #include "platform/http/Connection.h"
 #include "platform/http/CookieStorage.h"
 #include "platform/http/TestServer.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -90,11 +91,11 @@ struct Recorder {
   }
   bool waitForEnd() {
     std::unique_lock<std::mutex> lock(mutex);
-    return cv.wait_for(lock, std::chrono::seconds(10), [this] { return ended; });
+    return cv.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)), [this] { return ended; });
   }
   bool waitFor(const std::string& event) {
     std::unique_lock<std::mutex> lock(mutex);
-    return cv.wait_for(lock, std::chrono::seconds(10), [&] {
+    return cv.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)), [&] {
       return std::find(events.begin(), events.end(), event) != events.end();
     });
   }
@@ -235,7 +236,7 @@ class HeldQueue {
   }
   bool waitForTasks(std::size_t n) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return tasks_.size() >= n; });
+    return cv_.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)), [&] { return tasks_.size() >= n; });
   }
   void runAll() {
     std::deque<std::function<void()>> tasks;
@@ -298,7 +299,7 @@ struct ReleaseSignal {
   }
   bool wait() {
     std::unique_lock<std::mutex> lock(mutex);
-    return cv.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
+    return cv.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)), [this] { return released; });
   }
 };
 

@@ -21,6 +21,7 @@
 #include "platform/http/SynchronousReply.h"
 #include "platform/http/TestServer.h"
 #include "platform/http/UrlError.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
@@ -149,7 +150,7 @@ TEST(ReplyLimits, RepliesLongerThanTheBoundFailWithoutBeingKept) {
   platform::http::Connection connection(request, callbacks);
   connection.start();
   std::unique_lock<std::mutex> lock(mutex);
-  ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(20), [&] { return failure.has_value(); }));
+  ASSERT_TRUE(done.wait_for(lock, testsupport::scaled(std::chrono::seconds(20)), [&] { return failure.has_value(); }));
   EXPECT_EQ(failure->code(), platform::http::kUrlErrorDataLengthExceedsMaximum);
   EXPECT_LE(delivered, 1u << 20);
 }

@@ -11,11 +11,12 @@
 #include <thread>
 
 #include "platform/http/SynchronousReply.h"
+#include "support/Sanitizers.h"
 
 namespace testhttp {
 
-// Handlers block on wait() until the test calls open() (at most 10 s, so a
-// failing test never hangs).
+// Handlers block on wait() until the test calls open() (at most 10 s, as
+// long as the build stretches it, so a failing test never hangs).
 class Gate {
  public:
   void open() {
@@ -25,7 +26,7 @@ class Gate {
   }
   bool wait() {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [this] { return open_; });
+    return cv_.wait_for(lock, testsupport::scaled(std::chrono::seconds(10)), [this] { return open_; });
   }
 
  private:
@@ -55,7 +56,8 @@ class TestServer {
   void start() {
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     // stop() is only heard once the accept loop runs.
-    for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
+    const auto until = std::chrono::steady_clock::now() + testsupport::scaled(std::chrono::seconds(5));
+    while (!server_.is_running() && std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }

@@ -26,6 +26,7 @@
 #include "platform/photos/PhotoLibraryFixture.h"
 #include "support/FileFault.h"
 #include "support/PictureDrawings.h"
+#include "support/Sanitizers.h"
 #include "support/TestMedia.h"
 
 namespace {
@@ -53,7 +54,7 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
     done.signal();
   };
   manager.requestImageDataForAsset(photo, {}, keep);
-  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
   EXPECT_EQ(data, testsupport::readFile(photo.file));
   EXPECT_EQ(info.fileURL, photo.file);
   EXPECT_EQ(orientation, ImageOrientation::Left);
@@ -63,7 +64,7 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
   const auto id = manager.requestImageDataForAsset(photo, {}, keep);
   EXPECT_EQ(manager.pendingRequestCount(), 1u);
   manager.cancelImageRequest(id);
-  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
   manager.setRequestsHeld(false);
   EXPECT_TRUE(info.cancelled);
   EXPECT_FALSE(data);
@@ -75,14 +76,14 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
     answering.signal();
     goOn.wait();
   });
-  ASSERT_TRUE(answering.waitFor(seconds(10)));
+  ASSERT_TRUE(answering.waitFor(testsupport::scaled(seconds(10))));
   manager.cancelImageRequest(manager.requestImageDataForAsset(photo, {}, keep));
   goOn.signal();
-  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
   EXPECT_TRUE(info.cancelled);
   EXPECT_FALSE(data);
   manager.requestImageDataForAsset(video, {}, keep);
-  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
   EXPECT_TRUE(info.error);
 
   std::shared_ptr<AssetExportSession> session;
@@ -92,7 +93,7 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
                                          info = i;
                                          done.signal();
                                        });
-  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
   ASSERT_TRUE(session);
   EXPECT_EQ(session->sourceKind(), AssetSourceKind::Composition);
   ASSERT_TRUE(info.sandboxExtensionToken);
@@ -102,7 +103,7 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
   session->setOutputURL(out);
   session->setOutputFileType(kFileTypeMPEG4);
   session->exportAsynchronously([&] { done.signal(); });
-  ASSERT_TRUE(done.waitFor(seconds(30)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(30))));
   EXPECT_EQ(session->status(), ExportStatus::Completed);
   EXPECT_EQ(testsupport::readFile(out), testsupport::readFile(video.file));
 
@@ -111,14 +112,14 @@ TEST_F(ImageManagerTest, HandsOutBytesAndExportsThatCanBeCancelled) {
   again->setOutputURL(out);
   again->setOutputFileType(kFileTypeMPEG4);
   again->exportAsynchronously([&] { done.signal(); });
-  ASSERT_TRUE(done.waitFor(seconds(30)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(30))));
   EXPECT_EQ(again->status(), ExportStatus::Failed);
   auto cancelled = std::make_shared<AssetExportSession>(AssetSourceKind::Composition, video.file, "");
   cancelled->setOutputURL(home.root() / "cancelled.mp4");
   cancelled->setOutputFileType(kFileTypeMPEG4);
   cancelled->cancelExport();
   cancelled->exportAsynchronously([&] { done.signal(); });
-  ASSERT_TRUE(done.waitFor(seconds(30)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(30))));
   EXPECT_EQ(cancelled->status(), ExportStatus::Cancelled);
   EXPECT_FALSE(fs::exists(home.root() / "cancelled.mp4"));
 }
@@ -147,7 +148,7 @@ TEST_F(ImageManagerTest, AMovieThatChangesWhileItIsExportedFailsAsChangedAndLeav
     session->setOutputURL(out);
     session->setOutputFileType(kFileTypeQuickTimeMovie);
     session->exportAsynchronously([&] { done.signal(); });
-    EXPECT_TRUE(done.waitFor(seconds(30)));
+    EXPECT_TRUE(done.waitFor(testsupport::scaled(seconds(30))));
     return session;
   };
   for (const auto& c : cases) {
@@ -180,7 +181,8 @@ TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
   library->registerChangeObserver(observer);
   testsupport::writeFile(PhotoLibrary::folder() / "wide.jpg", testsupport::makeJpeg(400, 200, {.orientation = 6}));
   const Asset photo = library->fetchAssetsWithMediaType(MediaType::Image).at(0);
-  ASSERT_TRUE(MainQueue::main().runUntil([&] { return heard.has_value(); }, std::chrono::seconds(10)));
+  ASSERT_TRUE(MainQueue::main().runUntil([&] { return heard.has_value(); },
+                                         testsupport::scaled(std::chrono::seconds(10))));
   EXPECT_EQ(heard->insertedAssets, std::vector<std::string>{photo.localIdentifier});
 
   // Shown upright the photo is 200 x 400.
@@ -197,7 +199,7 @@ TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
                                                           image = std::move(got);
                                                           done.signal();
                                                         });
-    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), c.width);
     EXPECT_EQ(image->height(), c.height);
@@ -209,7 +211,7 @@ TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
   std::optional<Image> image;
   caching.requestImageForAsset(photo, 100, 100, ImageContentMode::AspectFill, {},
                                [&](std::optional<Image>, const ImageRequestInfo&) { done.signal(); });
-  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
   ASSERT_EQ(caching.cachedImageCount(), 1u);
   // Answered from what was prepared, even with the file gone.
   fs::remove(photo.file);
@@ -218,7 +220,7 @@ TEST_F(ImageManagerTest, PicturesAtATargetSizeArePreparedAheadAndChangesReachThe
                                  image = std::move(got);
                                  done.signal();
                                });
-  ASSERT_TRUE(done.waitFor(seconds(10)));
+  ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
   EXPECT_TRUE(image);
   caching.stopCachingImagesForAssets({photo}, 100, 100, ImageContentMode::AspectFill);
   EXPECT_EQ(caching.cachedImageCount(), 0u);
@@ -265,7 +267,7 @@ TEST_F(ImageManagerTest, APhotoIsDrawnOnceForAllWhoAskAndNotAtAllWhenNobodyWants
   // a's drawing is all that is left in the line.
   EXPECT_EQ(manager.pendingRequestCount(), 1u);
   manager.setRequestsHeld(false);
-  for (int i = 0; i < 4; ++i) ASSERT_TRUE(answered.waitFor(seconds(10)));
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(answered.waitFor(testsupport::scaled(seconds(10))));
   {
     std::lock_guard lock(mutex);
     std::vector<std::string> said;
@@ -279,9 +281,9 @@ TEST_F(ImageManagerTest, APhotoIsDrawnOnceForAllWhoAskAndNotAtAllWhenNobodyWants
   // Prepared and kept: asked for while drawn and after, drawn once.
   caching.startCachingImagesForAssets({b}, 50, 50, kFill);
   caching.requestImageForAsset(b, 50, 50, kFill, {}, keep("b"));
-  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  ASSERT_TRUE(answered.waitFor(testsupport::scaled(seconds(10))));
   caching.requestImageForAsset(b, 50, 50, kFill, {}, keep("b"));
-  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  ASSERT_TRUE(answered.waitFor(testsupport::scaled(seconds(10))));
   EXPECT_EQ(drawings.counts()[b.localIdentifier], 1);
   EXPECT_EQ(caching.cachedImageCount(), 1u);
   for (const auto& drawing : drawings.all()) {
@@ -322,7 +324,7 @@ TEST_F(ImageManagerTest, APictureThatCannotBeDrawnIsToldGoneUnreadableOrDamaged)
                                                           info = i;
                                                           done.signal();
                                                         });
-    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
     EXPECT_FALSE(image);
     ASSERT_TRUE(info.error);
     const auto failure = assetFileFailureOf(*info.error);
@@ -351,7 +353,7 @@ TEST_F(ImageManagerTest, APhotoOfEveryFormatIsDrawnAsShownAndAHeicUprightOnce) {
                                                           image = std::move(got);
                                                           done.signal();
                                                         });
-    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
     ASSERT_TRUE(image);
     const double scale = 160.0 / std::max(sample.width, sample.height);
     EXPECT_EQ(image->width(), std::lround(sample.width * scale));
@@ -373,7 +375,7 @@ TEST_F(ImageManagerTest, APhotoOfEveryFormatIsDrawnAsShownAndAHeicUprightOnce) {
           info = i;
           done.signal();
         });
-    ASSERT_TRUE(done.waitFor(seconds(10)));
+    ASSERT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
     EXPECT_FALSE(info.error);
     EXPECT_EQ(info.fileURL, photo->file);
     EXPECT_EQ(orientation, ImageOrientation::Up);

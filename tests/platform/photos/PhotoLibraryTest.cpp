@@ -22,6 +22,7 @@
 #include "platform/photos/PhotoLibraryFixture.h"
 #include "platform/storage/AppHome.h"
 #include "support/FileFault.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 #include "support/UserFolder.h"
@@ -45,7 +46,7 @@ class ChangeRecorder : public ChangeObserver {
     };
   }
   Change next() {
-    EXPECT_TRUE(reported.waitFor(seconds(10)));
+    EXPECT_TRUE(reported.waitFor(testsupport::scaled(seconds(10))));
     std::lock_guard<std::mutex> guard(mutex);
     Change change = changes.empty() ? Change{} : changes.front();
     if (!changes.empty()) changes.erase(changes.begin());
@@ -57,7 +58,7 @@ class ChangeRecorder : public ChangeObserver {
   Change until(const std::function<bool(const Change&)>& done) {
     Change merged;
     while (!done(merged)) {
-      if (!reported.waitFor(seconds(10))) break;
+      if (!reported.waitFor(testsupport::scaled(seconds(10)))) break;
       std::lock_guard<std::mutex> guard(mutex);
       if (changes.empty()) continue;
       const Change& one = changes.front();
@@ -89,7 +90,7 @@ TEST_F(PhotoLibraryTest, AccessIsAskedOnceAndWithoutItTheLibraryIsClosed) {
     status = s;
     answered.signal();
   });
-  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  ASSERT_TRUE(answered.waitFor(testsupport::scaled(seconds(10))));
   EXPECT_EQ(status, photos::AuthorizationStatus::Denied);
   EXPECT_EQ(PhotoLibrary::authorizationStatus(), photos::AuthorizationStatus::Denied);
 
@@ -106,7 +107,7 @@ TEST_F(PhotoLibraryTest, AccessIsAskedOnceAndWithoutItTheLibraryIsClosed) {
     status = s;
     answered.signal();
   });
-  ASSERT_TRUE(answered.waitFor(seconds(10)));
+  ASSERT_TRUE(answered.waitFor(testsupport::scaled(seconds(10))));
   EXPECT_EQ(status, photos::AuthorizationStatus::Denied);
 }
 
@@ -345,7 +346,7 @@ TEST_F(PhotoLibraryTest, DamagedOrUnreadableFilesStayAssetsThatFailByNameOnlyGon
             done.signal();
           });
     }
-    EXPECT_TRUE(done.waitFor(seconds(10)));
+    EXPECT_TRUE(done.waitFor(testsupport::scaled(seconds(10))));
     return info.error;
   };
   library->rescan();

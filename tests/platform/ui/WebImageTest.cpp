@@ -18,10 +18,14 @@
 #include "platform/ui/ImageViewWebCache.h"
 #include "platform/ui/WebImageManager.h"
 #include "support/PlantedFiles.h"
+#include "support/Sanitizers.h"
 #include "support/TestHome.h"
 #include "support/TestMedia.h"
 
 namespace {
+
+// How long a load may take, in real time, before the test gives up on it.
+constexpr auto kWait = testsupport::scaled(std::chrono::seconds(10));
 
 struct WebImageTestLoad {
   bool done = false;
@@ -69,7 +73,7 @@ class WebImageTest : public ::testing::Test {
                                      platform::ui::ImageCacheType type, const std::string&) {
                                    result = {true, std::move(image), std::move(error), type};
                                  });
-    EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return result.done; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(platform::MainQueue::main().runUntil([&] { return result.done; }, kWait));
     return result;
   }
 
@@ -157,7 +161,7 @@ TEST_F(WebImageTest, AChangedPictureIsKeptApartFromThePictureAsItCame) {
   manager.downloadImageWithURL(url, turned, {})->cancel();
   const std::string turnedKey = platform::ui::ImageCache::cacheKeyForURL(url, "turned");
   ASSERT_TRUE(platform::MainQueue::main().runUntil(
-      [&] { return manager.imageCache().imageFromMemoryCache(turnedKey).has_value(); }, std::chrono::seconds(10)));
+      [&] { return manager.imageCache().imageFromMemoryCache(turnedKey).has_value(); }, kWait));
   EXPECT_FALSE(manager.imageCache().imageFromMemoryCache(platform::ui::ImageCache::cacheKeyForURL(url)));
   EXPECT_EQ(load(url, turned).image->pixelSize(), (platform::ui::Size{6, 8}));
 }
@@ -202,11 +206,11 @@ TEST_F(WebImageTest, AViewShowsOnlyItsLatestLoad) {
                   [&](std::optional<platform::ui::Image>, std::optional<platform::Error>, platform::ui::ImageCacheType, const std::string&) {
                     shown = true;
                   });
-  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return shown; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(platform::MainQueue::main().runUntil([&] { return shown; }, kWait));
   server.gate().open();
   // The late picture is kept for later but never shown here.
   ASSERT_TRUE(platform::MainQueue::main().runUntil(
-      [&] { return manager.cachedImageExistsForURL(server.url("/slow.png")); }, std::chrono::seconds(10)));
+      [&] { return manager.cachedImageExistsForURL(server.url("/slow.png")); }, kWait));
   platform::MainQueue::main().runUntilIdle();
   EXPECT_EQ(view->image()->size().width, 8);
 }
