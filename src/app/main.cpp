@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,6 +79,11 @@ std::optional<std::string> readPassword(const std::string& login) {
 
 void onInterrupt(int) { lumora::DemoJob::requestStop(); }
 
+// Room for standard output, watched (see main): made there once and never
+// destroyed, so that a thread of the work may still print while the
+// process exits.
+alignas(platform::WatchedOutput) unsigned char standardOutputRoom[sizeof(platform::WatchedOutput)];
+
 // The status to end with once what was printed on standard output has gone
 // out. Output that cannot be written (a full disk, an I/O error) is a
 // failure on this machine, told after the work, which is kept: the run
@@ -112,7 +118,7 @@ int main(int argc, char** argv) {
   // Everything printed on standard output goes through this stream, which
   // keeps why a write failed. It lives as long as the process: a thread of
   // the work may still print while the process exits.
-  platform::WatchedOutput& output = *new platform::WatchedOutput(STDOUT_FILENO);
+  platform::WatchedOutput& output = *new (standardOutputRoom) platform::WatchedOutput(STDOUT_FILENO);
 
   lumora::DemoOptions options;
   lumora::WindowOptions window;
