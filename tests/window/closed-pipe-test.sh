@@ -9,6 +9,8 @@
 set -uo pipefail
 lumora=$1
 cloud=$2
+# shellcheck source=local-cloud.sh
+source "$(dirname "$0")/local-cloud.sh"
 work=$(mktemp -d)
 cloud_pid=
 trap '[[ -n $cloud_pid ]] && kill "$cloud_pid" 2>/dev/null; rm -rf "$work"' EXIT
@@ -52,14 +54,7 @@ rm -rf "$work/big" "$work/copy"
 "$cloud" --help >&3
 rc=$?
 [[ $rc == 0 ]] || { echo "FAIL: lumora-cloud --help into a closed standard output exits $rc"; exit 1; }
-mkfifo "$work/cloud-out"
-"$cloud" --port 0 --seed-demo --data "$work/cloud" >"$work/cloud-out" 2>"$work/cloud-err" &
-cloud_pid=$!
-exec 5<"$work/cloud-out"
-read -r -t 30 line <&5
-exec 5<&-
-url=${line##* }
-[[ $url == http://127.0.0.1:* ]] || { echo "FAIL: the cloud says no address: $line"; exit 1; }
+start_local_cloud || { echo "FAIL: the cloud says no address: $line"; exit 1; }
 
 # The demo's lines into a closed standard output: its exit status is that
 # of its work (3: the sign-in refused), and what it tells on standard error

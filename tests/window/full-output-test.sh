@@ -10,6 +10,8 @@
 set -uo pipefail
 lumora=$1
 cloud=$2
+# shellcheck source=local-cloud.sh
+source "$(dirname "$0")/local-cloud.sh"
 work=$(mktemp -d)
 cloud_pid=
 trap '[[ -n $cloud_pid ]] && kill "$cloud_pid" 2>/dev/null; rm -rf "$work"' EXIT
@@ -31,14 +33,7 @@ rc=$?
 [[ $rc == 0 && ! -s $work/help-err ]] || fail "--help into a closed pipe exits $rc: $(cat "$work/help-err")"
 
 # The local cloud, its output read for the address only.
-mkfifo "$work/cloud-out"
-"$cloud" --port 0 --seed-demo --data "$work/cloud" >"$work/cloud-out" 2>"$work/cloud-err" &
-cloud_pid=$!
-exec 5<"$work/cloud-out"
-read -r -t 30 line <&5
-exec 5<&-
-url=${line##* }
-[[ $url == http://127.0.0.1:* ]] || fail "the cloud says no address: $line $(cat "$work/cloud-err")"
+start_local_cloud || fail "the cloud says no address: $line $(cat "$work/cloud-err")"
 
 # lumora --demo on the test's home and cloud, with these arguments.
 demo() {
